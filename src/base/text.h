@@ -1,0 +1,17 @@
+#pragma once
+// The text forms in which register values become captions.
+
+#include <QString>
+#include <cstdint>
+
+namespace base {
+
+// Decimal form of an integer: a minus sign for negatives, no leading zeros, blanks or separators.
+QString intText(int64_t v);
+
+// Shortest decimal form of a 32-bit float with at most 7 significant digits, no trailing zeros, no
+// decimal point for whole values, "." as the decimal point: 45.6 -> "45.6", 45 -> "45", -3.5 -> "-3.5".
+// Large or tiny magnitudes use an exponent ("1E+08"). NaN and infinities get fixed words.
+QString floatText(float v);
+
+}  // namespace base
