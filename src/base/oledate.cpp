@@ -8,7 +8,9 @@ namespace {
 const QDate kEpoch(1899, 12, 30);
 }
 
-double oleDate(const QDate& d) { return d.isValid() ? static_cast<double>(kEpoch.daysTo(d)) : 0.0; }
+double oleDate(const QDate& d) {
+    return d.isValid() ? static_cast<double>(kEpoch.daysTo(d)) : 0.0;
+}
 
 double oleTime(const QTime& t) {
     return t.isValid() ? static_cast<double>(t.msecsSinceStartOfDay() / 1000) / 86400.0 : 0.0;
@@ -26,7 +28,9 @@ QTime timeFromOle(double frac) {
     return QTime(0, 0).addSecs(static_cast<int>(secs));
 }
 
-double oleDateTime(const QDateTime& dt) { return oleDate(dt.date()) + oleTime(dt.time()); }
+double oleDateTime(const QDateTime& dt) {
+    return oleDate(dt.date()) + oleTime(dt.time());
+}
 
 QDateTime dateTimeFromOle(double value) {
     const QDate d = dateFromOle(value);
@@ -39,6 +43,8 @@ QString oleDateText(double days) {
     return d.isValid() ? d.toString(QStringLiteral("yyyy/MM/dd")) : QString();
 }
 
-QString oleTimeText(double frac) { return timeFromOle(frac).toString(QStringLiteral("HH:mm:ss")); }
+QString oleTimeText(double frac) {
+    return timeFromOle(frac).toString(QStringLiteral("HH:mm:ss"));
+}
 
 }  // namespace base

@@ -1,6 +1,7 @@
 #pragma once
-// OLE Automation dates: a double counting days since 1899-12-30, the time of day being the fraction.
-// The database and the chart keep the whole-day date and the time-of-day fraction in separate values.
+// OLE Automation dates: a double counting days since 1899-12-30, the time of day being the
+// fraction. The database and the chart keep the whole-day date and the time-of-day fraction in
+// separate values.
 
 #include <QDate>
 #include <QDateTime>
@@ -9,10 +10,11 @@
 
 namespace base {
 
-double oleDate(const QDate& d);   // whole days since 1899-12-30
-double oleTime(const QTime& t);   // seconds since midnight / 86400 (whole seconds)
-QDate dateFromOle(double days);   // whole-day part; invalid QDate for NaN/huge values
-QTime timeFromOle(double frac);   // fraction of a day rounded to the nearest second, 0 <= t < 1 wraps
+double oleDate(const QDate& d);  // whole days since 1899-12-30
+double oleTime(const QTime& t);  // seconds since midnight / 86400 (whole seconds)
+QDate dateFromOle(double days);  // whole-day part; invalid QDate for NaN/huge values
+QTime timeFromOle(
+    double frac);  // fraction of a day rounded to the nearest second, 0 <= t < 1 wraps
 double oleDateTime(const QDateTime& dt);  // date + time
 QDateTime dateTimeFromOle(double value);
 

@@ -6,14 +6,16 @@
 
 namespace base {
 
-QString intText(int64_t v) { return QString::number(static_cast<qlonglong>(v)); }
+QString intText(int64_t v) {
+    return QString::number(static_cast<qlonglong>(v));
+}
 
 QString floatText(float v) {
     if (std::isnan(v)) return QStringLiteral("NaN");
     if (std::isinf(v)) return v > 0 ? QStringLiteral("Infinity") : QStringLiteral("-Infinity");
     if (v == 0.0f) return QStringLiteral("0");
-    // Find the fewest significant digits (1..7) that read back as the same float; a float needs up to
-    // 9 to be exact, so values that need more are shown rounded to 7.
+    // Find the fewest significant digits (1..7) that read back as the same float; a float needs up
+    // to 9 to be exact, so values that need more are shown rounded to 7.
     char buf[64];
     int digits = 7;
     for (int p = 1; p <= 7; ++p) {
@@ -33,7 +35,8 @@ QString floatText(float v) {
     if (neg) mantissa.remove(0, 1);
     QString digitsOnly = mantissa;
     digitsOnly.remove(u'.');
-    while (digitsOnly.size() > 1 && digitsOnly.endsWith(u'0')) digitsOnly.chop(1);
+    while (digitsOnly.size() > 1 && digitsOnly.endsWith(u'0'))
+        digitsOnly.chop(1);
 
     QString out;
     if (exp10 >= 7 || exp10 < -5) {

@@ -10,8 +10,8 @@ namespace base {
 QString intText(int64_t v);
 
 // Shortest decimal form of a 32-bit float with at most 7 significant digits, no trailing zeros, no
-// decimal point for whole values, "." as the decimal point: 45.6 -> "45.6", 45 -> "45", -3.5 -> "-3.5".
-// Large or tiny magnitudes use an exponent ("1E+08"). NaN and infinities get fixed words.
+// decimal point for whole values, "." as the decimal point: 45.6 -> "45.6", 45 -> "45", -3.5 ->
+// "-3.5". Large or tiny magnitudes use an exponent ("1E+08"). NaN and infinities get fixed words.
 QString floatText(float v);
 
 }  // namespace base

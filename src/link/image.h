@@ -1,0 +1,30 @@
+#pragma once
+// The instrument image: what the poll cycle last read. Element k of a register block holds register
+// start + k; element k of DiscreteBits / CoilBits holds input or coil k + 1.
+
+#include <array>
+#include <cstdint>
+
+namespace comm {
+
+struct InstrumentImage {
+    std::array<int32_t, 501> InputRegsLow{};  // 3X 1..8 in 0..7
+    std::array<float, 301> LiveValues{};      // 0..7 3X 1..8; 8, 9 control outputs (100 on, 0 off)
+    std::array<int32_t, 21> InputRegsHigh{};  // 3X 4097..4112 in 0..15
+    std::array<int32_t, 501> HoldingRegsLow{};  // 4X 1..8 in 0..7
+    std::array<float, 301> HoldingValues{};     // 4X 1..8 in 0..7
+    std::array<float, 101> ParamValues{};       // 4X 4097..4144 in 0..47
+    std::array<int32_t, 33> HoldingRegs257{};   // 4X 257..264 in 0..7
+    std::array<int32_t, 101> DiscreteBits{};    // 1X 1..16 in 0..15
+    std::array<int32_t, 101> CoilBits{};        // 0X 1..16 in 0..15
+};
+
+// The shared settings array: 0 port number, 1 baud index, 2 parity index, 3 slave address,
+// 19 and 24 staging slots for a value about to be written, 20 the status of the last open.
+struct CommParamsArray {
+    std::array<int32_t, 501> v{};
+    int32_t& operator()(int i) { return v.at(static_cast<size_t>(i)); }
+    int32_t operator()(int i) const { return v.at(static_cast<size_t>(i)); }
+};
+
+}  // namespace comm

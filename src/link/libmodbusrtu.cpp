@@ -1,0 +1,186 @@
+#include "link/libmodbusrtu.h"
+
+#include <modbus.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "base/numberrule.h"
+
+namespace comm {
+
+namespace {
+
+QString describeErrno(int e) {
+    switch (e) {
+        case ETIMEDOUT:
+            return QStringLiteral("仪表无应答（超时）");
+        case EMBBADCRC:
+            return QStringLiteral("CRC校验错误");
+        case EMBBADDATA:
+        case EMBBADSLAVE:
+        case EMBBADEXC:
+        case EMBMDATA:
+            return QStringLiteral("应答格式错误");
+        default:
+            break;
+    }
+    if (e > MODBUS_ENOBASE && e < MODBUS_ENOBASE + 16)
+        return QStringLiteral("异常应答，代码 %1").arg(e - MODBUS_ENOBASE);
+    return QString::fromLocal8Bit(modbus_strerror(e));
+}
+
+}  // namespace
+
+int32_t writeWithRepeat(ModbusRTU& bus, int32_t port, int32_t addr, int32_t reg, int32_t value,
+                        int* calls) {
+    int n = 1;
+    int32_t status = bus.Set_4X_D1(port, addr, reg, value);
+    if (status == kModbusFail) {
+        status = bus.Set_4X_D1(port, addr, reg, value);
+        n = 2;
+    }
+    if (calls) *calls = n;
+    return status;
+}
+
+LibModbusRTU::LibModbusRTU(PortMap ports) : ports_(std::move(ports)) {}
+
+LibModbusRTU::~LibModbusRTU() {
+    closeContext();
+}
+
+void LibModbusRTU::closeContext() {
+    if (!ctx_) return;
+    modbus_close(ctx_);
+    modbus_free(ctx_);
+    ctx_ = nullptr;
+}
+
+int32_t LibModbusRTU::OpenPort_Modbus(int32_t port, int32_t baudIndex, int32_t parityIndex) {
+    // Opening again without a close replaces the previous connection.
+    closeContext();
+    stats_.portOpen = false;
+    const QString device = ports_.deviceFor(port);
+    stats_.device = device;
+    if (device.isEmpty()) {
+        stats_.lastError = QStringLiteral("端口 %1 无对应设备").arg(port);
+        stats_.lastOk = false;
+        return kModbusFail;
+    }
+    static const int kBauds[] = {4800, 9600, 19200};
+    static const char kParity[] = {'N', 'O', 'E'};
+    const int baud = baudIndex >= 0 && baudIndex <= 2 ? kBauds[baudIndex] : 9600;
+    const char parity = parityIndex >= 0 && parityIndex <= 2 ? kParity[parityIndex] : 'N';
+    const QByteArray path = device.toLocal8Bit();
+    ctx_ = modbus_new_rtu(path.constData(), baud, parity, 8, 1);
+    if (!ctx_) {
+        stats_.lastError = QStringLiteral("端口无法打开：%1").arg(describeErrno(errno));
+        stats_.lastOk = false;
+        return kModbusFail;
+    }
+    modbus_set_error_recovery(ctx_, MODBUS_ERROR_RECOVERY_NONE);
+    const int ms = timeoutMs_;
+    modbus_set_response_timeout(ctx_, static_cast<uint32_t>(ms / 1000),
+                                static_cast<uint32_t>((ms % 1000) * 1000));
+    modbus_set_byte_timeout(ctx_, 0, 50000);
+    if (modbus_connect(ctx_) == -1) {
+        stats_.lastError =
+            QStringLiteral("端口无法打开：%1").arg(QString::fromLocal8Bit(strerror(errno)));
+        stats_.lastOk = false;
+        modbus_free(ctx_);
+        ctx_ = nullptr;
+        return kModbusFail;
+    }
+    stats_.portOpen = true;
+    return 0;
+}
+
+int32_t LibModbusRTU::ClosePort_Modbus(int32_t) {
+    closeContext();
+    stats_.portOpen = false;
+    return 0;
+}
+
+bool LibModbusRTU::ready(int32_t addr) {
+    if (!ctx_) return false;
+    // Broadcast (0) gets no answer to a read; 248..255 are reserved.
+    if (addr < 1 || addr > 247) return false;
+    return modbus_set_slave(ctx_, addr) == 0;
+}
+
+int32_t LibModbusRTU::failed(const QString& why) {
+    ++stats_.failures;
+    stats_.lastError = why;
+    stats_.lastOk = false;
+    if (ctx_) modbus_flush(ctx_);
+    return kModbusFail;
+}
+
+int32_t LibModbusRTU::succeeded() {
+    stats_.lastOk = true;
+    return 0;
+}
+
+int32_t LibModbusRTU::readRegisters(Area area, int32_t addr, int32_t start, int32_t qty,
+                                    int32_t* buf) {
+    if (!buf || qty < 1 || qty > MODBUS_MAX_READ_REGISTERS || start < 1 || start - 1 + qty > 65536)
+        return kModbusFail;
+    if (!ctx_) return failed(QStringLiteral("端口未打开"));
+    if (!ready(addr)) return failed(QStringLiteral("模块地址 %1 无效").arg(addr));
+    ++stats_.exchanges;
+    uint16_t regs[MODBUS_MAX_READ_REGISTERS];
+    const int rc = area == Area::Input ? modbus_read_input_registers(ctx_, start - 1, qty, regs)
+                                       : modbus_read_registers(ctx_, start - 1, qty, regs);
+    if (rc != qty) return failed(describeErrno(errno));
+    for (int i = 0; i < qty; ++i)
+        buf[i] = static_cast<int16_t>(regs[i]);
+    return succeeded();
+}
+
+int32_t LibModbusRTU::readBits16(Area area, int32_t addr, int32_t start, int32_t* buf) {
+    if (!buf || start < 1 || start - 1 + 16 > 65536) return kModbusFail;
+    if (!ctx_) return failed(QStringLiteral("端口未打开"));
+    if (!ready(addr)) return failed(QStringLiteral("模块地址 %1 无效").arg(addr));
+    ++stats_.exchanges;
+    uint8_t bits[16];
+    const int rc = area == Area::Discrete ? modbus_read_input_bits(ctx_, start - 1, 16, bits)
+                                          : modbus_read_bits(ctx_, start - 1, 16, bits);
+    if (rc != 16) return failed(describeErrno(errno));
+    for (int g = 0; g < 2; ++g) {
+        int32_t byte = 0;
+        for (int k = 0; k < 8; ++k)
+            if (bits[g * 8 + k]) byte |= 1 << k;
+        buf[g] = byte;
+    }
+    return succeeded();
+}
+
+int32_t LibModbusRTU::Get_3X_DX(int32_t, int32_t addr, int32_t start, int32_t qty, int32_t* buf) {
+    return readRegisters(Area::Input, addr, start, qty, buf);
+}
+
+int32_t LibModbusRTU::Get_4X_DX(int32_t, int32_t addr, int32_t start, int32_t qty, int32_t* buf) {
+    return readRegisters(Area::Holding, addr, start, qty, buf);
+}
+
+int32_t LibModbusRTU::Get_1X_B16(int32_t, int32_t addr, int32_t start, int32_t* buf) {
+    return readBits16(Area::Discrete, addr, start, buf);
+}
+
+int32_t LibModbusRTU::Get_0X_B16(int32_t, int32_t addr, int32_t start, int32_t* buf) {
+    return readBits16(Area::Coil, addr, start, buf);
+}
+
+int32_t LibModbusRTU::Set_4X_D1(int32_t, int32_t addr, int32_t reg, int32_t value) {
+    // Truncating a value to 16 bits would write a different number: such a value is never sent.
+    if (!base::fitsRegister(value) || reg < 1 || reg > 65536) return kModbusFail;
+    if (!ctx_) return failed(QStringLiteral("端口未打开"));
+    if (!ready(addr)) return failed(QStringLiteral("模块地址 %1 无效").arg(addr));
+    ++stats_.exchanges;
+    const int rc = modbus_write_register(ctx_, reg - 1, static_cast<uint16_t>(value & 0xFFFF));
+    if (rc != 1) return failed(describeErrno(errno));
+    return succeeded();
+}
+
+}  // namespace comm

@@ -1,0 +1,127 @@
+#pragma once
+// The link thread and its UI-side face. One thread owns the Modbus connection; every exchange runs
+// there, one at a time, in the order asked. The UI hands it requests and gets results back through
+// queued signals, so no window ever waits on the serial line. While the port is open the poll cycle
+// runs there too, letting queued requests run between its register blocks.
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QThread>
+#include <QVector>
+#include <memory>
+
+#include "link/image.h"
+#include "link/met1.h"
+#include "link/modbusrtu.h"
+
+class QTimer;
+
+namespace comm {
+
+class LinkWorker;
+
+class Link : public QObject {
+    Q_OBJECT
+  public:
+    explicit Link(std::unique_ptr<ModbusRTU> bus, QObject* parent = nullptr);
+    ~Link() override;  // stops the thread; waits a bounded time for the exchange in flight
+
+    // The shared settings array. UI thread only.
+    CommParamsArray& commParams() { return commParams_; }
+    const CommParamsArray& commParams() const { return commParams_; }
+
+    // The UI-side copy of the instrument image, refreshed after every block the poll cycle reads.
+    const InstrumentImage& image() const { return image_; }
+
+    // OpenPort_Modbus(CommParams 0, 1, 2), then polling of CommParams(0), (3) every 100 ms. The
+    // open status lands in CommParams(20) when it arrives. Opening again re-opens without a close.
+    void open();
+    // ClosePort_Modbus(CommParams 0); polling stops after the exchange in flight. The image stays.
+    void close();
+    bool polling() const { return polling_; }
+
+    // One holding-register write, repeated once on -8888, with the port and address of CommParams
+    // (0) and (3) as they are now. A value that does not fit 16 bits is not sent: writeFinished
+    // then reports status -8888 and 0 calls. Returns the request id.
+    quint64 writeHolding(int32_t reg, int32_t value);
+    // Reads qty (1..125) holding registers from start; the result comes with readFinished.
+    quint64 readHolding(int32_t start, int32_t qty);
+    // Requests handed over and not yet answered.
+    int pendingRequests() const { return pending_; }
+
+    // What the link has done, for the status bar.
+    const LinkStats& stats() const { return stats_; }
+    double lastCycleMs() const { return lastCycleMs_; }
+
+    // Bounded shutdown, also run by the destructor. Safe to call twice.
+    void shutdown(int waitMs = 3000);
+
+  signals:
+    void imagePublished();
+    void cycleFinished(double periodMs);
+    void opened(int32_t status);
+    void writeFinished(quint64 id, int32_t reg, int32_t value, int32_t status, int calls);
+    void readFinished(quint64 id, int32_t start, QVector<int32_t> values, int32_t status);
+    void statsChanged();
+
+  private:
+    void onImage(const InstrumentImage& image, const LinkStats& stats);
+    void onStats(const LinkStats& stats);
+
+    QThread thread_;
+    LinkWorker* worker_ = nullptr;  // lives on thread_
+    CommParamsArray commParams_;
+    InstrumentImage image_;
+    LinkStats stats_;
+    bool polling_ = false;
+    quint64 nextId_ = 1;
+    int pending_ = 0;
+    double lastCycleMs_ = 0;
+    bool shutDown_ = false;
+};
+
+// Runs on the link thread. Public for the tests of cycle pacing; windows use Link.
+class LinkWorker : public QObject {
+    Q_OBJECT
+  public:
+    explicit LinkWorker(std::unique_ptr<ModbusRTU> bus);
+    ~LinkWorker() override;
+
+    static constexpr int kPeriodMs = 100;
+
+  public slots:
+    void start();
+    void doOpen(int32_t port, int32_t baud, int32_t parity, int32_t addr);
+    void doClose(int32_t port);
+    void doWrite(quint64 id, int32_t port, int32_t addr, int32_t reg, int32_t value);
+    void doRead(quint64 id, int32_t port, int32_t addr, int32_t start, int32_t qty);
+    void stop();
+
+  signals:
+    void imageReady(const comm::InstrumentImage& image, const comm::LinkStats& stats);
+    void statsReady(const comm::LinkStats& stats);
+    void cycleDone(double periodMs);
+    void openDone(int32_t status);
+    void writeDone(quint64 id, int32_t reg, int32_t value, int32_t status, int calls);
+    void readDone(quint64 id, int32_t start, QVector<int32_t> values, int32_t status);
+
+  private:
+    void beginCycle();
+    void runStep();
+    void scheduleNextCycle();
+
+    std::unique_ptr<ModbusRTU> bus_;
+    Met1 met1_;
+    QTimer* pace_ = nullptr;
+    bool polling_ = false;
+    bool stepQueued_ = false;
+    int32_t port_ = 0;
+    int32_t addr_ = 0;
+    QElapsedTimer cycleClock_;
+    qint64 cycleStartMs_ = -1;
+};
+
+}  // namespace comm
+
+Q_DECLARE_METATYPE(comm::InstrumentImage)
+Q_DECLARE_METATYPE(comm::LinkStats)

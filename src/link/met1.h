@@ -1,0 +1,57 @@
+#pragma once
+// The poll cycle: nine register blocks read in a fixed order into the instrument image. The cycle
+// runs block by block so that the caller can let queued requests (an operator write, a program
+// readback) run between two blocks, and publish the image after each one.
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "link/image.h"
+#include "link/modbusrtu.h"
+
+namespace comm {
+
+class Met1 {
+  public:
+    static constexpr int kBlocks = 9;
+
+    explicit Met1(ModbusRTU& bus) : bus_(bus) {}
+
+    // Starts a cycle against port P and slave address A: the parameter scratch block starts at
+    // zero.
+    void begin(int32_t port, int32_t addr);
+    // Reads the next block into the image. Returns true while further blocks remain in this cycle.
+    bool step();
+    // Ends the running cycle without reading its remaining blocks.
+    void abort() { next_ = 0; }
+    bool inCycle() const { return next_ > 0 && next_ <= kBlocks; }
+    int nextBlock() const { return next_; }
+
+    // A whole cycle, calling yield between two blocks and publish after each block.
+    void runCycle(int32_t port, int32_t addr, const std::function<void()>& yield = {},
+                  const std::function<void()>& publish = {});
+
+    // Fills ByteBits with the bits of b, bit 0 the least significant.
+    void D_Byte(int32_t b);
+
+    const InstrumentImage& image() const { return image_; }
+    InstrumentImage& image() { return image_; }
+    const std::array<int32_t, 8>& ByteBits() const { return byteBits_; }
+
+  private:
+    // Unpacks a byte of states into eight flags when it is a byte (0..255); anything else leaves
+    // them.
+    void unpackInto(int32_t byte, std::array<int32_t, 101>& flags, int first);
+
+    ModbusRTU& bus_;
+    InstrumentImage image_;
+    std::array<int32_t, 101> paramRegs_{};
+    std::array<int32_t, 8> bitWords_{};
+    std::array<int32_t, 8> byteBits_{};
+    int32_t port_ = 0;
+    int32_t addr_ = 0;
+    int next_ = 0;  // 1..9 the block to read next, 0 when no cycle runs
+};
+
+}  // namespace comm

@@ -1,0 +1,51 @@
+#pragma once
+// The seven calls through which all traffic with the instrument goes. Every argument is a 32-bit
+// signed integer; a buffer receives one register per element. Register N of an area is protocol
+// address N-1. Every failed exchange returns kModbusFail, success returns 0.
+
+#include <QString>
+#include <cstdint>
+
+namespace comm {
+
+inline constexpr int32_t kModbusFail = -8888;
+
+// What the link has done so far, for the status bar.
+struct LinkStats {
+    bool portOpen = false;
+    QString device;          // device the open port names, or the one that failed to open
+    uint64_t exchanges = 0;  // exchanges attempted (a refused call before the wire is not one)
+    uint64_t failures = 0;   // of which failed
+    QString lastError;       // last failure in plain words, empty when none yet
+    bool lastOk = true;      // the most recent exchange succeeded
+};
+
+class ModbusRTU {
+  public:
+    virtual ~ModbusRTU() = default;
+
+    // Opens the port: baud index 0 = 4800, 1 = 9600, 2 = 19200; parity index 0 none, 1 odd, 2 even.
+    virtual int32_t OpenPort_Modbus(int32_t port, int32_t baudIndex, int32_t parityIndex) = 0;
+    virtual int32_t ClosePort_Modbus(int32_t port) = 0;
+    // Reads qty input (3X) / holding (4X) registers from start into buf[0..qty-1] as signed values.
+    virtual int32_t Get_3X_DX(int32_t port, int32_t addr, int32_t start, int32_t qty,
+                              int32_t* buf) = 0;
+    virtual int32_t Get_4X_DX(int32_t port, int32_t addr, int32_t start, int32_t qty,
+                              int32_t* buf) = 0;
+    // Reads 16 discrete inputs (1X) / coils (0X) from start: buf[0] gets the first eight as a byte
+    // value (bit k = state of the k-th of the group), buf[1] the next eight.
+    virtual int32_t Get_1X_B16(int32_t port, int32_t addr, int32_t start, int32_t* buf) = 0;
+    virtual int32_t Get_0X_B16(int32_t port, int32_t addr, int32_t start, int32_t* buf) = 0;
+    // Writes one holding register. A value that does not fit 16 bits (-32768..65535) is never sent.
+    virtual int32_t Set_4X_D1(int32_t port, int32_t addr, int32_t reg, int32_t value) = 0;
+
+    virtual LinkStats stats() const { return {}; }
+};
+
+// One holding-register write as every writer makes it: a failed exchange is repeated once, with the
+// identical arguments, and the repeat's status is not tested. Returns the last status; calls (if
+// given) receives the number of calls made.
+int32_t writeWithRepeat(ModbusRTU& bus, int32_t port, int32_t addr, int32_t reg, int32_t value,
+                        int* calls = nullptr);
+
+}  // namespace comm

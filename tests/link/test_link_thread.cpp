@@ -1,0 +1,180 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <atomic>
+
+#include "fakemodbus.h"
+#include "link/link.h"
+
+using comm::Link;
+using testing_support::FakeModbus;
+
+namespace {
+
+int argc = 1;
+char arg0[] = "test";
+char* argv[] = {arg0, nullptr};
+
+QCoreApplication& app() {
+    static QCoreApplication a(argc, argv);
+    return a;
+}
+
+// Owns a Link over a FakeModbus; the fake stays reachable for scripting.
+struct Rig {
+    FakeModbus* bus;
+    std::unique_ptr<Link> link;
+    Rig() {
+        app();
+        auto fake = std::make_unique<FakeModbus>();
+        bus = fake.get();
+        link = std::make_unique<Link>(std::move(fake));
+    }
+};
+
+bool waitFor(const std::function<bool()>& cond, int ms = 3000) {
+    QElapsedTimer t;
+    t.start();
+    while (!cond()) {
+        if (t.elapsed() > ms) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(1);
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(LinkThread, OpenStoresStatusAndPolls) {
+    Rig r;
+    auto& cp = r.link->commParams();
+    cp(0) = 1;
+    cp(1) = 1;
+    cp(2) = 0;
+    cp(3) = 1;
+    cp(20) = 99;
+    r.bus->setInput(1, 321);
+    r.link->open();
+    ASSERT_TRUE(waitFor([&] { return r.link->image().LiveValues[0] == 321.0f; }));
+    EXPECT_EQ(cp(20), 0);
+    EXPECT_EQ(r.bus->callTexts().front(), "OpenPort_Modbus(1,1,0)");
+    r.link->close();
+    ASSERT_TRUE(waitFor([&] { return r.bus->callTexts().contains("ClosePort_Modbus(1)"); }));
+    // No further reads once the close has been handled.
+    QTest::qWait(50);
+    const size_t after = r.bus->callCount();
+    QTest::qWait(300);
+    EXPECT_EQ(r.bus->callCount(), after);
+    EXPECT_EQ(r.link->image().LiveValues[0], 321.0f);
+}
+
+TEST(LinkThread, WriteRepeatsOnceOnFailure) {
+    struct Case {
+        std::vector<int32_t> statuses;
+        int calls;
+    };
+    const Case cases[] = {{{}, 1}, {{-8888}, 2}, {{-8888, -8888}, 2}, {{-1}, 1}, {{5}, 1}};
+    for (const auto& c : cases) {
+        Rig r;
+        r.link->commParams()(0) = 2;
+        r.link->commParams()(3) = 5;
+        for (int32_t s : c.statuses)
+            r.bus->queueWriteStatus(s);
+        QSignalSpy spy(r.link.get(), &Link::writeFinished);
+        r.link->writeHolding(4107, -1999);
+        ASSERT_TRUE(waitFor([&] { return spy.count() == 1; }));
+        const QStringList calls = r.bus->callTexts();
+        ASSERT_EQ(calls.size(), c.calls);
+        for (const QString& call : calls)
+            EXPECT_EQ(call, "Set_4X_D1(2,5,4107,-1999)");
+        EXPECT_EQ(spy.at(0).at(4).toInt(), c.calls);
+    }
+}
+
+TEST(LinkThread, ValuePastSixteenBitsIsNotSent) {
+    Rig r;
+    QSignalSpy spy(r.link.get(), &Link::writeFinished);
+    r.link->writeHolding(1, 65536);
+    r.link->writeHolding(1, -32769);
+    ASSERT_TRUE(waitFor([&] { return spy.count() == 2; }));
+    EXPECT_EQ(r.bus->callCount(), 0u);
+    EXPECT_EQ(spy.at(0).at(3).toInt(), comm::kModbusFail);
+    EXPECT_EQ(spy.at(0).at(4).toInt(), 0);
+}
+
+TEST(LinkThread, QueuedWriteLandsBetweenTwoReads) {
+    Rig r;
+    Link* link = r.link.get();
+    std::atomic<bool> asked{false};
+    // When the first block of a cycle is being read, the UI asks for a write.
+    r.bus->setHook([&](const QString& fn) {
+        if (fn == "Get_3X_DX" && !asked.exchange(true)) {
+            QMetaObject::invokeMethod(
+                link, [link] { link->writeHolding(1, 350); }, Qt::QueuedConnection);
+            QThread::msleep(
+                50);  // the exchange takes a while; the UI hands over its write meanwhile
+        }
+    });
+    r.link->commParams()(3) = 1;
+    r.link->open();
+    ASSERT_TRUE(waitFor([&] { return r.bus->callTexts().contains("Set_4X_D1(0,1,1,350)"); }));
+    r.link->close();
+    const QStringList calls = r.bus->callTexts();
+    const int w = calls.indexOf("Set_4X_D1(0,1,1,350)");
+    ASSERT_GT(w, 1);
+    // The write falls inside the cycle: a read of the same cycle comes before it and after it.
+    EXPECT_TRUE(calls.at(w - 1).startsWith("Get_")) << calls.join(' ').toStdString();
+    EXPECT_TRUE(calls.at(w + 1).startsWith("Get_")) << calls.join(' ').toStdString();
+    EXPECT_NE(calls.at(w + 1), "Get_3X_DX(0,1,1,8)");
+}
+
+TEST(LinkThread, OverrunningCyclesFollowAtOnceWithoutOverlap) {
+    Rig r;
+    std::atomic<int> inCall{0};
+    std::atomic<int> maxInCall{0};
+    r.bus->setHook([&](const QString& fn) {
+        if (!fn.startsWith("Get_")) return;
+        const int n = ++inCall;
+        maxInCall = std::max(maxInCall.load(), n);
+        QThread::msleep(20);  // nine blocks: about 180 ms a cycle, past the 100 ms period
+        --inCall;
+    });
+    QSignalSpy cycles(r.link.get(), &Link::cycleFinished);
+    r.link->open();
+    ASSERT_TRUE(waitFor([&] { return cycles.count() >= 4; }, 5000));
+    r.link->close();
+    EXPECT_EQ(maxInCall.load(), 1);
+    for (int i = 1; i < cycles.count(); ++i) {
+        const double ms = cycles.at(i).at(0).toDouble();
+        EXPECT_GE(ms, 175);
+        EXPECT_LT(ms, 260) << "idle gap after an overrunning cycle";
+    }
+}
+
+TEST(LinkThread, FastCyclesArePacedAtTheirPeriod) {
+    Rig r;
+    QSignalSpy cycles(r.link.get(), &Link::cycleFinished);
+    r.link->open();
+    ASSERT_TRUE(waitFor([&] { return cycles.count() >= 5; }, 3000));
+    r.link->close();
+    for (int i = 1; i < cycles.count(); ++i) {
+        const double ms = cycles.at(i).at(0).toDouble();
+        EXPECT_GE(ms, 95);
+        EXPECT_LT(ms, 160);
+    }
+}
+
+TEST(LinkThread, ShutdownIsBounded) {
+    Rig r;
+    r.bus->setHook([](const QString&) { QThread::msleep(200); });
+    r.link->open();
+    QTest::qWait(50);
+    QElapsedTimer t;
+    t.start();
+    r.link.reset();
+    EXPECT_LT(t.elapsed(), 3500);
+}
