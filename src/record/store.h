@@ -1,0 +1,57 @@
+#pragma once
+// The sample store: an SQLite file with the ring of sample records (pv_data) and the counter row
+// (sl_void). Each owner (the recorder, the main window) has its own connection for its whole life.
+
+#include <QString>
+#include <array>
+#include <optional>
+#include <vector>
+
+namespace record {
+
+inline constexpr int kRingSize = 65500;
+
+struct Sample {
+    int id = 0;                    // w_id, 1..65500
+    double date = 0;               // w_date: whole days since 1899-12-30
+    double time = 0;               // w_time: fraction of a day, whole seconds
+    std::array<float, 10> values{};  // LiveValues 0..9 when stored
+};
+
+class SampleStore {
+public:
+    // connectionName must be unique per owner. Nothing is opened until open().
+    SampleStore(QString path, QString connectionName);
+    ~SampleStore();
+    SampleStore(const SampleStore&) = delete;
+    SampleStore& operator=(const SampleStore&) = delete;
+
+    // Opens the file, creating the folder, the file, the tables and the counter row where missing.
+    // A file that is not a database, or cannot be opened or written, is never overwritten or deleted:
+    // open() then returns false and lastError() says why (in Chinese, for the status bar).
+    bool open();
+    void close();
+    bool isOpen() const;
+    QString lastError() const { return lastError_; }
+    QString path() const { return path_; }
+
+    // Column 0 of the counter row; nullopt when it cannot be read.
+    std::optional<int> readCounter();
+    // Writes the sample (overwriting the record with its id, or adding it) and sets both counter
+    // columns to its id, in one transaction: either both land or neither.
+    bool storeSample(const Sample& s);
+    // Records with first <= w_id <= last (first <= last), ordered by w_date, w_time.
+    std::vector<Sample> loadBetween(int first, int last);
+    // Records outside first..last, ordered by w_date, w_time (a window across the ring's wrap).
+    std::vector<Sample> loadNotBetween(int first, int last);
+    // One record by number, nullopt when there is none.
+    std::optional<Sample> loadRecord(int id);
+
+private:
+    QString path_;
+    QString connectionName_;
+    QString lastError_;
+    bool open_ = false;
+};
+
+}  // namespace record
