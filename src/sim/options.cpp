@@ -1,0 +1,124 @@
+#include "sim/options.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace sim {
+
+namespace {
+
+bool toInt(const std::string& s, long min, long max, long* out) {
+    if (s.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long v = std::strtol(s.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || v < min || v > max) return false;
+    *out = v;
+    return true;
+}
+
+bool toDouble(const std::string& s, double min, double max, double* out) {
+    if (s.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const double v = std::strtod(s.c_str(), &end);
+    if (errno != 0 || *end != '\0' || !std::isfinite(v) || v < min || v > max) return false;
+    *out = v;
+    return true;
+}
+
+}  // namespace
+
+std::string usageText() {
+    return "usage: velmars-sim [--address A] [--baud B] [--parity N|E|O] [--wire-timing]\n"
+           "                   [--delay-ms MS] [--drop-rate P] [--corrupt-rate P]\n"
+           "                   [--time-scale F] [--link PATH] [--help]\n"
+           "Serves the simulated controller as a Modbus RTU slave on a new pseudo-terminal,\n"
+           "prints its path and runs until interrupted.\n"
+           "  --address A       slave address 1..247 (default 1)\n"
+           "  --baud B          baud rate for --wire-timing (default 9600)\n"
+           "  --parity N|E|O    parity for --wire-timing (default N)\n"
+           "  --wire-timing     send each answer only after a real line would have carried it\n"
+           "  --delay-ms MS     extra delay before each answer\n"
+           "  --drop-rate P     probability 0..1 that an answer is not sent\n"
+           "  --corrupt-rate P  probability 0..1 that an answer has a bad CRC\n"
+           "  --time-scale F    simulated seconds per real second (default 1)\n"
+           "  --link PATH       also make PATH a symbolic link to the pseudo-terminal\n";
+}
+
+bool parseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* message) {
+    CommandLine cmd;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool hasValue = false;
+        const size_t eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+            hasValue = true;
+        }
+        auto flag = [&]() {
+            if (hasValue) *message = "option " + arg + " takes no value";
+            return !hasValue;
+        };
+        auto take = [&]() {
+            if (hasValue) return true;
+            if (i + 1 >= argc) {
+                *message = "option " + arg + " needs a value";
+                return false;
+            }
+            value = argv[++i];
+            return true;
+        };
+        auto bad = [&](const char* what) {
+            *message = "bad value '" + value + "' for " + arg + " (" + what + ")";
+            return false;
+        };
+        long n = 0;
+        double d = 0;
+        if (arg == "--help" || arg == "-h") {
+            if (!flag()) return false;
+            cmd.help = true;
+        } else if (arg == "--wire-timing") {
+            if (!flag()) return false;
+            cmd.options.wireTiming = true;
+        } else if (arg == "--address") {
+            if (!take()) return false;
+            if (!toInt(value, 1, 247, &n)) return bad("expected 1..247");
+            cmd.options.address = int(n);
+        } else if (arg == "--baud") {
+            if (!take()) return false;
+            if (!toInt(value, 1, 4000000, &n)) return bad("expected a positive baud rate");
+            cmd.options.baud = int(n);
+        } else if (arg == "--parity") {
+            if (!take()) return false;
+            if (value != "N" && value != "E" && value != "O") return bad("expected N, E or O");
+            cmd.options.parity = value[0];
+        } else if (arg == "--delay-ms") {
+            if (!take()) return false;
+            if (!toInt(value, 0, 600000, &n)) return bad("expected 0..600000");
+            cmd.options.delayMs = int(n);
+        } else if (arg == "--drop-rate" || arg == "--corrupt-rate") {
+            if (!take()) return false;
+            if (!toDouble(value, 0.0, 1.0, &d)) return bad("expected 0..1");
+            (arg == "--drop-rate" ? cmd.options.dropRate : cmd.options.corruptRate) = d;
+        } else if (arg == "--time-scale") {
+            if (!take()) return false;
+            if (!toDouble(value, 1e-6, 1e6, &d)) return bad("expected a positive factor");
+            cmd.options.timeScale = d;
+        } else if (arg == "--link") {
+            if (!take()) return false;
+            if (value.empty()) return bad("expected a path");
+            cmd.link = value;
+        } else {
+            *message = "unknown option '" + std::string(argv[i]) + "' (see --help)";
+            return false;
+        }
+    }
+    *out = cmd;
+    return true;
+}
+
+}  // namespace sim

@@ -1,0 +1,306 @@
+#include "sim/server.h"
+
+#include <fcntl.h>
+#include <modbus.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <random>
+#include <vector>
+
+namespace sim {
+
+namespace {
+
+double now() {
+    using namespace std::chrono;
+    return duration<double>(steady_clock::now().time_since_epoch()).count();
+}
+
+void setError(std::string* error, const std::string& what) {
+    if (error) *error = what + ": " + std::strerror(errno);
+}
+
+void closeFd(int& fd) {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
+int readU16(const uint8_t* p) {
+    return (p[0] << 8) | p[1];
+}
+
+// A libmodbus RTU context that talks over an fd it does not own (never connected or closed).
+modbus_t* makeContext(const ServerOptions& o, int fd) {
+    modbus_t* ctx = modbus_new_rtu("/dev/null", o.baud > 0 ? o.baud : 9600, o.parity, 8, 1);
+    if (!ctx) return nullptr;
+    modbus_set_slave(ctx, o.address);
+    modbus_set_socket(ctx, fd);
+    modbus_set_byte_timeout(ctx, 0, 100000);
+    return ctx;
+}
+
+void freeContext(modbus_t* ctx) {
+    if (!ctx) return;
+    modbus_set_socket(ctx, -1);
+    modbus_free(ctx);
+}
+
+}  // namespace
+
+SimServer::SimServer(ServerOptions options) : options_(options), instrument_(options.seed) {
+    instrument_.setTimeScale(options_.timeScale);
+}
+
+SimServer::~SimServer() {
+    stop();
+}
+
+double SimServer::wireSeconds(int bytes, int baud, char parity) {
+    const int bitsPerChar = 1 + 8 + (parity == 'N' ? 0 : 1) + 1;
+    return baud > 0 ? double(bytes) * bitsPerChar / baud : 0.0;
+}
+
+std::string SimServer::ptyPath() const {
+    std::lock_guard<std::mutex> lock(pathMutex_);
+    return ptyPath_;
+}
+
+bool SimServer::start(std::string* error) {
+    if (running_) return true;
+    if (options_.parity != 'N' && options_.parity != 'E' && options_.parity != 'O') {
+        errno = EINVAL;
+        setError(error, "parity must be N, E or O");
+        return false;
+    }
+    masterFd_ = posix_openpt(O_RDWR | O_NOCTTY);
+    if (masterFd_ < 0) {
+        setError(error, "posix_openpt");
+        return false;
+    }
+    char name[256] = {};
+    if (grantpt(masterFd_) != 0 || unlockpt(masterFd_) != 0 ||
+        ptsname_r(masterFd_, name, sizeof name) != 0) {
+        setError(error, "pseudo-terminal set-up");
+        closeFds();
+        return false;
+    }
+    fcntl(masterFd_, F_SETFD, FD_CLOEXEC);
+    // Holding the slave side open keeps the master side from reporting a hang-up while no
+    // client has the port open; it also carries the raw line settings.
+    slaveFd_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios tio{};
+    if (slaveFd_ < 0 || tcgetattr(slaveFd_, &tio) != 0) {
+        setError(error, std::string("open ") + name);
+        closeFds();
+        return false;
+    }
+    cfmakeraw(&tio);
+    tcsetattr(slaveFd_, TCSANOW, &tio);
+    if (pipe2(wakePipe_, O_CLOEXEC) != 0 ||
+        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, capture_) != 0) {
+        setError(error, "pipe");
+        closeFds();
+        return false;
+    }
+    fcntl(capture_[1], F_SETFL, O_NONBLOCK);
+    {
+        std::lock_guard<std::mutex> lock(pathMutex_);
+        ptyPath_ = name;
+    }
+    running_ = true;
+    thread_ = std::thread(&SimServer::run, this);
+    return true;
+}
+
+void SimServer::stop() {
+    if (thread_.joinable()) {
+        const char c = 'q';
+        [[maybe_unused]] ssize_t n = ::write(wakePipe_[1], &c, 1);
+        thread_.join();
+    }
+    running_ = false;
+    closeFds();
+}
+
+void SimServer::closeFds() {
+    closeFd(masterFd_);
+    closeFd(slaveFd_);
+    closeFd(wakePipe_[0]);
+    closeFd(wakePipe_[1]);
+    closeFd(capture_[0]);
+    closeFd(capture_[1]);
+}
+
+bool SimServer::sleepUnlessStopped(double seconds) {
+    const double until = now() + seconds;
+    for (;;) {
+        const double left = until - now();
+        if (left <= 0) return true;
+        pollfd p{wakePipe_[0], POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left * 1000) + 1) > 0) return false;
+    }
+}
+
+void SimServer::run() {
+    modbus_t* ctx = makeContext(options_, masterFd_);
+    modbus_mapping_t* map = modbus_mapping_new(16, 16, 8240, 4112);
+    std::mt19937 faults(options_.seed ^ 0x5A17u);
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    double lastStep = now();
+
+    while (ctx && map) {
+        pollfd fds[2] = {{masterFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        const int ready = ::poll(fds, 2, 50);
+        {
+            const double t = now();
+            std::lock_guard<std::mutex> lock(mutex_);
+            instrument_.step(t - lastStep);
+            lastStep = t;
+        }
+        if (ready < 0 && errno != EINTR) break;
+        if (fds[1].revents) break;
+        if (ready <= 0 || !(fds[0].revents & POLLIN)) continue;
+
+        const double receivedAt = now();
+        uint8_t req[MODBUS_RTU_MAX_ADU_LENGTH];
+        const int len = modbus_receive(ctx, req);
+        if (len < 0) {
+            modbus_flush(ctx);
+            continue;
+        }
+        if (len == 0) {
+            // A request for another slave. libmodbus would then skip the next frame as that
+            // slave's answer; on this line there is no such answer, so start afresh.
+            freeContext(ctx);
+            ctx = makeContext(options_, masterFd_);
+            continue;
+        }
+        if (silent_) continue;
+
+        // Let libmodbus build the answer into the capture socket, then forward it.
+        const int slave = req[0];
+        const int function = req[1];
+        const int addr = readU16(req + 2);
+        const int count = readU16(req + 4);
+        Area area = Area::HoldingRegisters;
+        int quantity = count;
+        int maxQuantity = 125;
+        bool write = false;
+        bool supported = true;
+        switch (function) {
+            case MODBUS_FC_READ_COILS:
+                area = Area::Coils;
+                maxQuantity = MODBUS_MAX_READ_BITS;
+                break;
+            case MODBUS_FC_READ_DISCRETE_INPUTS:
+                area = Area::DiscreteInputs;
+                maxQuantity = MODBUS_MAX_READ_BITS;
+                break;
+            case MODBUS_FC_READ_HOLDING_REGISTERS:
+                break;
+            case MODBUS_FC_READ_INPUT_REGISTERS:
+                area = Area::InputRegisters;
+                break;
+            case MODBUS_FC_WRITE_SINGLE_REGISTER:
+                quantity = 1;
+                write = true;
+                break;
+            case MODBUS_FC_WRITE_MULTIPLE_REGISTERS:
+                maxQuantity = MODBUS_MAX_WRITE_REGISTERS;
+                write = true;
+                break;
+            default:
+                supported = false;
+        }
+
+        modbus_set_socket(ctx, capture_[0]);
+        if (!supported) {
+            modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
+        } else if (quantity < 1 || quantity > maxQuantity) {
+            modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_DATA_VALUE);
+        } else if (!Instrument::inMap(area, addr + 1, quantity)) {
+            modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
+        } else {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!write) {
+                if (area == Area::Coils || area == Area::DiscreteInputs) {
+                    uint8_t* bits = area == Area::Coils ? map->tab_bits : map->tab_input_bits;
+                    instrument_.readBits(area, addr + 1, quantity, bits + addr);
+                } else {
+                    uint16_t* regs = area == Area::InputRegisters ? map->tab_input_registers
+                                                                  : map->tab_registers;
+                    instrument_.readRegisters(area, addr + 1, quantity, regs + addr);
+                }
+            }
+            modbus_reply(ctx, req, len, map);
+            if (write) {
+                // libmodbus has stored the values in the mapping; hand them to the instrument,
+                // which reacts to them (the program command, for one).
+                instrument_.writeRegisters(Area::HoldingRegisters, addr + 1, quantity,
+                                           map->tab_registers + addr);
+            }
+        }
+        modbus_set_socket(ctx, masterFd_);
+
+        std::vector<uint8_t> answer;
+        uint8_t buf[MODBUS_RTU_MAX_ADU_LENGTH];
+        for (;;) {
+            const ssize_t n = ::read(capture_[1], buf, sizeof buf);
+            if (n <= 0) break;
+            answer.insert(answer.end(), buf, buf + n);
+        }
+        if (slave == MODBUS_BROADCAST_ADDRESS || answer.empty()) continue;
+
+        double wait = 0;
+        if (options_.wireTiming) {
+            // Request, gap, answer, gap: 3.5 characters each gap.
+            const double total =
+                wireSeconds(len + int(answer.size()) + 7, options_.baud, options_.parity);
+            wait = receivedAt + total - now();
+        }
+        wait += options_.delayMs / 1000.0;
+        if (wait > 0 && !sleepUnlessStopped(wait)) break;
+        if (options_.dropRate > 0 && chance(faults) < options_.dropRate) continue;
+        if (options_.corruptRate > 0 && chance(faults) < options_.corruptRate) {
+            answer.back() ^= 0xFF;  // the CRC's last byte
+        }
+        ssize_t off = 0;
+        while (off < ssize_t(answer.size())) {
+            const ssize_t n = ::write(masterFd_, answer.data() + off, answer.size() - off);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) break;
+            off += n;
+        }
+        ++served_;
+    }
+    if (map) modbus_mapping_free(map);
+    freeContext(ctx);
+}
+
+int SimServer::holdingRegister(int n) {
+    return withInstrument([n](Instrument& i) { return i.holdingRegister(n); });
+}
+
+int SimServer::inputRegister(int n) {
+    return withInstrument([n](Instrument& i) { return i.inputRegister(n); });
+}
+
+bool SimServer::discreteInput(int n) {
+    return withInstrument([n](Instrument& i) { return i.discreteInput(n); });
+}
+
+void SimServer::setHoldingRegister(int n, int v) {
+    withInstrument([n, v](Instrument& i) { return i.setHoldingRegister(n, v); });
+}
+
+void SimServer::setSensorOpen(int ch, bool open) {
+    withInstrument([ch, open](Instrument& i) { i.setSensorOpen(ch, open); });
+}
+
+}  // namespace sim

@@ -1,0 +1,103 @@
+#pragma once
+
+// SimServer serves a sim::Instrument as a Modbus RTU slave (libmodbus) on a new
+// pseudo-terminal, in a thread of its own. A master opens ptyPath() like a serial port.
+//
+// Served function codes: 0x01 read coils, 0x02 read discrete inputs, 0x03 read holding
+// registers, 0x04 read input registers, 0x06 write single register, 0x10 write multiple
+// registers. Other function codes answer exception 01 (illegal function); an access outside
+// the map answers exception 02 (illegal data address). Requests for another slave address
+// are ignored; broadcasts (address 0) are carried out without an answer.
+//
+// A pty has no baud rate or parity: a master set to a different baud or parity still talks
+// to the server. To make a master "not reach" the instrument, run the server with another
+// slave address (or setSilent(true)).
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "sim/instrument.h"
+
+namespace sim {
+
+struct ServerOptions {
+    int address = 1;           // slave address 1..247
+    int baud = 9600;           // only used by wireTiming
+    char parity = 'N';         // 'N', 'E' or 'O'; only used by wireTiming
+    bool wireTiming = false;   // hold each answer until a real line would have carried it
+    int delayMs = 0;           // extra delay before each answer
+    double dropRate = 0.0;     // probability that an answer is not sent
+    double corruptRate = 0.0;  // probability that an answer goes out with a bad CRC
+    double timeScale = 1.0;    // simulated seconds per real second
+    uint32_t seed = 1;         // seeds the instrument's noise and the fault injection
+};
+
+class SimServer {
+  public:
+    explicit SimServer(ServerOptions options = {});
+    ~SimServer();
+    SimServer(const SimServer&) = delete;
+    SimServer& operator=(const SimServer&) = delete;
+
+    // Creates a new pty and starts serving it. False (with a reason in *error) on failure.
+    // Calling start() while running does nothing and returns true.
+    bool start(std::string* error = nullptr);
+    // Stops serving and closes the pty; joins the thread. The instrument keeps its state.
+    void stop();
+    bool running() const { return running_; }
+
+    // The slave side of the pty (e.g. /dev/pts/7); empty before the first start().
+    std::string ptyPath() const;
+
+    // While silent, requests are read and dropped without an answer.
+    void setSilent(bool silent) { silent_ = silent; }
+    // Closes the line: the master's next exchange fails. A new start() makes a new pty.
+    void closeLine() { stop(); }
+
+    // Thread-safe access to the instrument (signed register values).
+    int holdingRegister(int n);
+    int inputRegister(int n);
+    bool discreteInput(int n);
+    void setHoldingRegister(int n, int v);
+    void setSensorOpen(int ch, bool open);
+    // Answers written to the line, exception answers and corrupted answers included.
+    uint64_t requestsServed() const { return served_; }
+
+    // Runs f(Instrument&) under the instrument's lock and returns its result.
+    template <class F>
+    auto withInstrument(F&& f) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return f(instrument_);
+    }
+
+    // Time on a real line for n bytes at the configured baud and parity, in seconds.
+    static double wireSeconds(int bytes, int baud, char parity);
+
+  private:
+    void run();
+    void handleRequest(const uint8_t* req, int length, double receivedAt);
+    void sendAnswer(uint8_t* frame, int length, int requestLength, double receivedAt);
+    bool sleepUnlessStopped(double seconds);
+    void closeFds();
+
+    ServerOptions options_;
+    std::mutex mutex_;  // guards instrument_
+    Instrument instrument_;
+
+    mutable std::mutex pathMutex_;
+    std::string ptyPath_;
+
+    std::thread thread_;
+    std::atomic<bool> running_{false};
+    std::atomic<bool> silent_{false};
+    std::atomic<uint64_t> served_{0};
+    int masterFd_ = -1;
+    int slaveFd_ = -1;  // kept open so the master side never reports a hang-up
+    int wakePipe_[2] = {-1, -1};
+    int capture_[2] = {-1, -1};  // libmodbus writes answers here; the thread forwards them
+};
+
+}  // namespace sim

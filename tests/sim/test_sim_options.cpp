@@ -1,0 +1,78 @@
+// Command line of velmars-sim, and the executable's exit status on bad options.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "sim/options.h"
+
+namespace {
+
+bool parse(std::vector<const char*> args, sim::CommandLine* cmd, std::string* msg) {
+    args.insert(args.begin(), "velmars-sim");
+    return sim::parseCommandLine(int(args.size()), args.data(), cmd, msg);
+}
+
+TEST(SimOptions, DefaultsAndEveryOption) {
+    sim::CommandLine cmd;
+    std::string msg;
+    ASSERT_TRUE(parse({}, &cmd, &msg));
+    EXPECT_EQ(cmd.options.address, 1);
+    EXPECT_EQ(cmd.options.baud, 9600);
+    EXPECT_EQ(cmd.options.parity, 'N');
+    EXPECT_FALSE(cmd.options.wireTiming);
+    EXPECT_TRUE(cmd.link.empty());
+
+    ASSERT_TRUE(parse(
+        {"--address", "16", "--baud=19200", "--parity", "E", "--wire-timing", "--delay-ms", "20",
+         "--drop-rate", "0.25", "--corrupt-rate=1", "--time-scale", "60", "--link", "/tmp/x"},
+        &cmd, &msg))
+        << msg;
+    EXPECT_EQ(cmd.options.address, 16);
+    EXPECT_EQ(cmd.options.baud, 19200);
+    EXPECT_EQ(cmd.options.parity, 'E');
+    EXPECT_TRUE(cmd.options.wireTiming);
+    EXPECT_EQ(cmd.options.delayMs, 20);
+    EXPECT_DOUBLE_EQ(cmd.options.dropRate, 0.25);
+    EXPECT_DOUBLE_EQ(cmd.options.corruptRate, 1.0);
+    EXPECT_DOUBLE_EQ(cmd.options.timeScale, 60.0);
+    EXPECT_EQ(cmd.link, "/tmp/x");
+}
+
+TEST(SimOptions, BadOptionsGiveOneLine) {
+    const std::vector<std::vector<const char*>> bad = {
+        {"--bogus"},
+        {"--address"},
+        {"--address", "0"},
+        {"--address", "248"},
+        {"--address", "1x"},
+        {"--parity", "X"},
+        {"--baud", "-5"},
+        {"--drop-rate", "1.5"},
+        {"--corrupt-rate", "nan"},
+        {"--time-scale", "0"},
+        {"--wire-timing=1"},
+        {"--delay-ms", ""},
+        {"extra"},
+    };
+    for (const auto& args : bad) {
+        sim::CommandLine cmd;
+        std::string msg;
+        EXPECT_FALSE(parse(args, &cmd, &msg)) << args[0];
+        EXPECT_FALSE(msg.empty());
+        EXPECT_EQ(msg.find('\n'), std::string::npos);
+    }
+}
+
+TEST(SimOptions, ExecutableExitsWithTwoOnBadOption) {
+    const char* dir = std::getenv("VELMARS_BIN_DIR");
+    if (!dir) GTEST_SKIP() << "VELMARS_BIN_DIR not set";
+    const std::string cmd = std::string(dir) + "/velmars-sim --nope 2>/dev/null";
+    const int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
+}  // namespace

@@ -1,0 +1,228 @@
+// The simulated instrument served over a pty, talked to by a plain libmodbus master.
+
+#include <errno.h>
+#include <gtest/gtest.h>
+#include <modbus.h>
+
+#include <chrono>
+#include <thread>
+
+#include "sim/server.h"
+
+namespace {
+
+class Master {
+  public:
+    explicit Master(const std::string& path, int slave = 1) {
+        ctx_ = modbus_new_rtu(path.c_str(), 9600, 'N', 8, 1);
+        if (!ctx_) return;
+        modbus_set_slave(ctx_, slave);
+        modbus_set_response_timeout(ctx_, 0, 300000);
+        connected_ = modbus_connect(ctx_) == 0;
+    }
+    ~Master() {
+        if (!ctx_) return;
+        if (connected_) modbus_close(ctx_);
+        modbus_free(ctx_);
+    }
+    bool ok() const { return ctx_ && connected_; }
+    modbus_t* operator*() const { return ctx_; }
+
+  private:
+    modbus_t* ctx_ = nullptr;
+    bool connected_ = false;
+};
+
+std::unique_ptr<sim::SimServer> startServer(sim::ServerOptions o = {}) {
+    auto server = std::make_unique<sim::SimServer>(o);
+    std::string error;
+    EXPECT_TRUE(server->start(&error)) << error;
+    return server;
+}
+
+TEST(SimServer, ReadsInputRegistersFromReferenceOne) {
+    auto server = startServer();
+    Master m(server->ptyPath());
+    ASSERT_TRUE(m.ok());
+    uint16_t regs[8] = {};
+    ASSERT_EQ(modbus_read_input_registers(*m, 0, 8, regs), 8) << modbus_strerror(errno);
+    EXPECT_NEAR(int16_t(regs[0]), server->inputRegister(1), 3);  // PV1 first
+    EXPECT_EQ(int16_t(regs[2]), server->inputRegister(3));       // SV1
+    EXPECT_EQ(int16_t(regs[2]), server->holdingRegister(1));
+    EXPECT_GE(server->requestsServed(), 1u);
+
+    uint16_t high[16] = {};
+    EXPECT_EQ(modbus_read_input_registers(*m, 4096, 16, high), 16);
+    uint16_t params[48] = {};
+    EXPECT_EQ(modbus_read_registers(*m, 4096, 16, params), 16);
+    EXPECT_EQ(modbus_read_registers(*m, 4128, 16, params + 32), 16);
+    EXPECT_EQ(params[10], 5000);  // input 1 upper limit
+    uint8_t bits[16] = {};
+    EXPECT_EQ(modbus_read_input_bits(*m, 0, 16, bits), 16);
+    EXPECT_EQ(modbus_read_bits(*m, 0, 16, bits), 16);
+    uint16_t program[16] = {};
+    EXPECT_EQ(modbus_read_registers(*m, 8192, 16, program), 16);
+}
+
+TEST(SimServer, WritesHoldingRegistersAndReadsThemBack) {
+    auto server = startServer();
+    Master m(server->ptyPath());
+    ASSERT_TRUE(m.ok());
+    ASSERT_EQ(modbus_write_register(*m, 0, uint16_t(-1999)), 1);
+    uint16_t v = 0;
+    ASSERT_EQ(modbus_read_registers(*m, 0, 1, &v), 1);
+    EXPECT_EQ(int16_t(v), -1999);
+    EXPECT_EQ(server->holdingRegister(1), -1999);
+
+    const uint16_t alarm[3] = {1234, 7, 3};
+    ASSERT_EQ(modbus_write_registers(*m, 256, 3, alarm), 3);
+    EXPECT_EQ(server->holdingRegister(257), 1234);
+    EXPECT_EQ(server->holdingRegister(259), 3);
+
+    server->setHoldingRegister(8193, 2);
+    ASSERT_EQ(modbus_read_registers(*m, 8192, 1, &v), 1);
+    EXPECT_EQ(v, 2);
+
+    // The program command goes through to the instrument.
+    ASSERT_EQ(modbus_write_register(*m, 2, 1), 1);
+    EXPECT_EQ(server->inputRegister(4097), 1);
+}
+
+TEST(SimServer, OutsideTheMapIsIllegalDataAddress) {
+    auto server = startServer();
+    Master m(server->ptyPath());
+    ASSERT_TRUE(m.ok());
+    uint16_t regs[20] = {};
+    struct Case {
+        const char* what;
+        int rc;
+    };
+    const Case cases[] = {
+        {"4X 9", modbus_read_registers(*m, 8, 1, regs)},
+        {"4X 1..9", modbus_read_registers(*m, 0, 9, regs)},
+        {"4X 4140..4147", modbus_read_registers(*m, 4139, 8, regs)},
+        {"3X 9", modbus_read_input_registers(*m, 8, 1, regs)},
+        {"3X 4113", modbus_read_input_registers(*m, 4112, 1, regs)},
+        {"write 4X 265", modbus_write_register(*m, 264, 1)},
+        {"write 4X 8241", modbus_write_register(*m, 8240, 1)},
+    };
+    for (const Case& c : cases) {
+        errno = 0;
+        EXPECT_EQ(c.rc, -1) << c.what;
+    }
+    errno = 0;
+    EXPECT_EQ(modbus_read_registers(*m, 8, 1, regs), -1);
+    EXPECT_EQ(errno, EMBXILADD);
+    uint8_t bits[20] = {};
+    EXPECT_EQ(modbus_read_input_bits(*m, 0, 17, bits), -1);
+    EXPECT_EQ(errno, EMBXILADD);
+    // Coils are read only.
+    EXPECT_EQ(modbus_write_bit(*m, 0, 1), -1);
+    EXPECT_EQ(errno, EMBXILFUN);
+    // The server still answers after the exceptions.
+    EXPECT_EQ(modbus_read_registers(*m, 0, 8, regs), 8);
+}
+
+TEST(SimServer, SilentServerTimesOutAndResumes) {
+    auto server = startServer();
+    Master m(server->ptyPath());
+    ASSERT_TRUE(m.ok());
+    uint16_t v = 0;
+    server->setSilent(true);
+    errno = 0;
+    EXPECT_EQ(modbus_read_registers(*m, 0, 1, &v), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    server->setSilent(false);
+    EXPECT_EQ(modbus_read_registers(*m, 0, 1, &v), 1);
+}
+
+TEST(SimServer, OtherSlaveAddressGetsNoAnswer) {
+    sim::ServerOptions o;
+    o.address = 5;
+    auto server = startServer(o);
+    Master wrong(server->ptyPath(), 1);
+    ASSERT_TRUE(wrong.ok());
+    uint16_t v = 0;
+    errno = 0;
+    EXPECT_EQ(modbus_read_registers(*wrong, 0, 1, &v), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    // The very next request for the right address is answered.
+    modbus_set_slave(*wrong, 5);
+    EXPECT_EQ(modbus_read_registers(*wrong, 0, 1, &v), 1);
+}
+
+TEST(SimServer, CorruptAnswerIsACrcError) {
+    sim::ServerOptions o;
+    o.corruptRate = 1.0;
+    auto server = startServer(o);
+    Master m(server->ptyPath());
+    ASSERT_TRUE(m.ok());
+    uint16_t v = 0;
+    errno = 0;
+    EXPECT_EQ(modbus_read_registers(*m, 0, 1, &v), -1);
+    EXPECT_EQ(errno, EMBBADCRC);
+}
+
+TEST(SimServer, DroppedAnswerTimesOut) {
+    sim::ServerOptions o;
+    o.dropRate = 1.0;
+    auto server = startServer(o);
+    Master m(server->ptyPath());
+    ASSERT_TRUE(m.ok());
+    uint16_t v = 0;
+    errno = 0;
+    EXPECT_EQ(modbus_read_registers(*m, 0, 1, &v), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    EXPECT_EQ(server->requestsServed(), 0u);
+}
+
+TEST(SimServer, WireTimingAndDelayHoldTheAnswer) {
+    sim::ServerOptions o;
+    o.wireTiming = true;
+    o.baud = 4800;
+    o.delayMs = 50;
+    auto server = startServer(o);
+    Master m(server->ptyPath());
+    ASSERT_TRUE(m.ok());
+    modbus_set_response_timeout(*m, 1, 0);
+    uint16_t regs[48] = {};
+    const auto t0 = std::chrono::steady_clock::now();
+    ASSERT_EQ(modbus_read_registers(*m, 4096, 48, regs), 48);
+    const double took =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    // 8 request bytes + 101 answer bytes + 7 gap characters, 10 bits each at 4800 baud.
+    const double expected = sim::SimServer::wireSeconds(8 + 101 + 7, 4800, 'N') + 0.050;
+    EXPECT_GE(took, expected - 0.005);
+    EXPECT_LT(took, expected + 0.5);
+    EXPECT_DOUBLE_EQ(sim::SimServer::wireSeconds(11, 9600, 'E'), 11 * 11 / 9600.0);
+}
+
+TEST(SimServer, ClosedLineFailsTheExchangeAndRestartMakesANewPty) {
+    auto server = startServer();
+    Master m(server->ptyPath());
+    ASSERT_TRUE(m.ok());
+    uint16_t v = 0;
+    ASSERT_EQ(modbus_read_registers(*m, 0, 1, &v), 1);
+    server->setHoldingRegister(2, 777);
+    server->closeLine();
+    EXPECT_EQ(modbus_read_registers(*m, 0, 1, &v), -1);
+
+    std::string error;
+    ASSERT_TRUE(server->start(&error)) << error;
+    Master again(server->ptyPath());
+    ASSERT_TRUE(again.ok());
+    ASSERT_EQ(modbus_read_registers(*again, 1, 1, &v), 1);
+    EXPECT_EQ(v, 777);  // the instrument kept its state
+}
+
+TEST(SimServer, StepsTheInstrumentWithoutRequests) {
+    sim::ServerOptions o;
+    o.timeScale = 100;
+    auto server = startServer(o);
+    server->setHoldingRegister(1, 1000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    // 40 simulated seconds are four time constants: PV1 is most of the way to 1000.
+    EXPECT_GT(server->inputRegister(1), 900);
+}
+
+}  // namespace
