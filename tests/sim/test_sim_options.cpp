@@ -1,6 +1,11 @@
 // Command line of velmars-sim, and the executable's exit status on bad options.
 
 #include <gtest/gtest.h>
+#include <modbus.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <string>
@@ -73,6 +78,57 @@ TEST(SimOptions, ExecutableExitsWithTwoOnBadOption) {
     const int status = std::system(cmd.c_str());
     ASSERT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 2);
+}
+
+TEST(SimOptions, ExecutableServesAPtyUntilTerminated) {
+    const char* dir = std::getenv("VELMARS_BIN_DIR");
+    if (!dir) GTEST_SKIP() << "VELMARS_BIN_DIR not set";
+    const std::string exe = std::string(dir) + "/velmars-sim";
+    char tmpl[] = "/tmp/velmars-sim-testXXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    const std::string link = std::string(tmpl) + "/port";
+    ASSERT_EQ(symlink("/nonexistent", link.c_str()), 0);  // an old link is replaced
+
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        execl(exe.c_str(), exe.c_str(), "--address", "3", "--link", link.c_str(), nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    std::string path;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n')
+        path += c;
+    close(out[0]);
+    EXPECT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(path, target);
+
+    modbus_t* ctx = modbus_new_rtu(link.c_str(), 9600, 'N', 8, 1);
+    ASSERT_NE(ctx, nullptr);
+    modbus_set_slave(ctx, 3);
+    modbus_set_response_timeout(ctx, 1, 0);
+    ASSERT_EQ(modbus_connect(ctx), 0);
+    uint16_t regs[8] = {};
+    EXPECT_EQ(modbus_read_input_registers(ctx, 0, 8, regs), 8);
+    modbus_close(ctx);
+    modbus_free(ctx);
+
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    struct stat st {};
+    EXPECT_NE(lstat(link.c_str(), &st), 0);  // link removed
+    rmdir(tmpl);
 }
 
 }  // namespace

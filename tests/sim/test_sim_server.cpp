@@ -1,10 +1,13 @@
 // The simulated instrument served over a pty, talked to by a plain libmodbus master.
 
 #include <errno.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <modbus.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <memory>
 #include <thread>
 
 #include "sim/server.h"
@@ -107,7 +110,6 @@ TEST(SimServer, OutsideTheMapIsIllegalDataAddress) {
         {"write 4X 8241", modbus_write_register(*m, 8240, 1)},
     };
     for (const Case& c : cases) {
-        errno = 0;
         EXPECT_EQ(c.rc, -1) << c.what;
     }
     errno = 0;
@@ -213,6 +215,22 @@ TEST(SimServer, ClosedLineFailsTheExchangeAndRestartMakesANewPty) {
     ASSERT_TRUE(again.ok());
     ASSERT_EQ(modbus_read_registers(*again, 1, 1, &v), 1);
     EXPECT_EQ(v, 777);  // the instrument kept its state
+}
+
+TEST(SimServer, LineNoiseDoesNotStopTheServer) {
+    auto server = startServer();
+    Master m(server->ptyPath());
+    ASSERT_TRUE(m.ok());
+    const int fd = open(server->ptyPath().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(fd, 0);
+    const uint8_t noise[] = {0x01, 0x03, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00,  // bad CRC
+                             0x01, 0x2B, 0x0E, 0x01, 0xFF, 0x00, 0x13};       // odd function
+    ASSERT_EQ(write(fd, noise, sizeof noise), ssize_t(sizeof noise));
+    close(fd);
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    modbus_flush(*m);
+    uint16_t v = 0;
+    EXPECT_EQ(modbus_read_registers(*m, 0, 1, &v), 1);
 }
 
 TEST(SimServer, StepsTheInstrumentWithoutRequests) {
