@@ -1,0 +1,118 @@
+// Measures, against the simulated instrument on a pseudo-terminal:
+//  1. the poll-cycle period with --wire-timing at 9600 and 19200 baud, parity none, beside the wire
+//     limit of one cycle (297 bytes and 18 inter-frame gaps of 3.5 characters);
+//  2. the longest time the UI thread's event loop goes without running while polling a healthy
+//     instrument, a silent one, and during operator writes.
+// Prints a table; run by hand: build/bin/bench_link
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTimer>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "link/libmodbusrtu.h"
+#include "link/link.h"
+#include "sim/server.h"
+
+namespace {
+
+struct Rig {
+    sim::SimServer server;
+    std::unique_ptr<comm::Link> link;
+    Rig(int baud, bool wireTiming) : server(makeOptions(baud, wireTiming)) {
+        std::string why;
+        if (!server.start(&why)) {
+            std::fprintf(stderr, "simulator: %s\n", why.c_str());
+            std::exit(1);
+        }
+        comm::PortMap ports;
+        ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
+        link = std::make_unique<comm::Link>(std::make_unique<comm::LibModbusRTU>(ports));
+        auto& cp = link->commParams();
+        cp(0) = 1;
+        cp(1) = baud == 19200 ? 2 : baud == 4800 ? 0 : 1;
+        cp(2) = 0;
+        cp(3) = 1;
+    }
+    static sim::ServerOptions makeOptions(int baud, bool wireTiming) {
+        sim::ServerOptions o;
+        o.baud = baud;
+        o.wireTiming = wireTiming;
+        return o;
+    }
+};
+
+// Runs the event loop for ms milliseconds and returns the longest gap between two runs of it,
+// sampled by a 1 ms timer.
+double longestGapMs(int ms, const std::function<void()>& during = {}) {
+    QElapsedTimer clock;
+    clock.start();
+    qint64 last = clock.nsecsElapsed();
+    double worst = 0;
+    QTimer probe;
+    probe.setTimerType(Qt::PreciseTimer);
+    probe.setInterval(1);
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+        const qint64 now = clock.nsecsElapsed();
+        worst = std::max(worst, (now - last) / 1e6);
+        last = now;
+    });
+    QTimer action;
+    if (during) {
+        action.setInterval(50);
+        QObject::connect(&action, &QTimer::timeout, during);
+        action.start();
+    }
+    probe.start();
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    return worst;
+}
+
+double wireLimitMs(int baud) {
+    const double bitsPerChar = 10.0;  // start, 8 data, stop: parity none
+    return (297 + 18 * 3.5) * bitsPerChar / baud * 1000.0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    std::printf("| measurement | result | target |\n|---|---|---|\n");
+    for (int baud : {9600, 19200}) {
+        Rig r(baud, true);
+        std::vector<double> periods;
+        QObject::connect(r.link.get(), &comm::Link::cycleFinished,
+                         [&](double ms) { periods.push_back(ms); });
+        r.link->open();
+        QElapsedTimer t;
+        t.start();
+        while (periods.size() < 21 && t.elapsed() < 20000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+        r.link->close();
+        if (periods.size() > 1) periods.erase(periods.begin());  // the first includes the open
+        std::sort(periods.begin(), periods.end());
+        const double median = periods.empty() ? 0 : periods[periods.size() / 2];
+        const double limit = wireLimitMs(baud);
+        std::printf("| poll period at %d baud (median of %zu) | %.0f ms | <= 1.05 x %.0f ms = %.0f ms |\n",
+                    baud, periods.size(), median, limit, 1.05 * limit);
+    }
+    {
+        Rig r(9600, false);
+        r.link->open();
+        const double gap = longestGapMs(3000);
+        std::printf("| UI event-loop gap, healthy instrument | %.1f ms | <= 20 ms |\n", gap);
+        r.server.setSilent(true);
+        const double silent = longestGapMs(3000);
+        std::printf("| UI event-loop gap, silent instrument | %.1f ms | <= 20 ms |\n", silent);
+        r.server.setSilent(false);
+        int value = 0;
+        const double writing = longestGapMs(3000, [&] { r.link->writeHolding(1, 300 + (value++ % 50)); });
+        std::printf("| UI event-loop gap, operator writes every 50 ms | %.1f ms | <= 20 ms |\n", writing);
+        r.link->close();
+    }
+    return 0;
+}
