@@ -73,6 +73,11 @@ std::string SimServer::ptyPath() const {
 
 bool SimServer::start(std::string* error) {
     if (running_) return true;
+    if (options_.address < 1 || options_.address > 247 || options_.baud <= 0) {
+        errno = EINVAL;
+        setError(error, "slave address must be 1..247 and baud positive");
+        return false;
+    }
     if (options_.parity != 'N' && options_.parity != 'E' && options_.parity != 'O') {
         errno = EINVAL;
         setError(error, "parity must be N, E or O");
@@ -270,6 +275,8 @@ void SimServer::run() {
         if (options_.corruptRate > 0 && chance(faults) < options_.corruptRate) {
             answer.back() ^= 0xFF;  // the CRC's last byte
         }
+        // Counted before the write, so a master that has its answer sees it counted.
+        ++served_;
         ssize_t off = 0;
         while (off < ssize_t(answer.size())) {
             const ssize_t n = ::write(masterFd_, answer.data() + off, answer.size() - off);
@@ -277,7 +284,6 @@ void SimServer::run() {
             if (n <= 0) break;
             off += n;
         }
-        ++served_;
     }
     if (map) modbus_mapping_free(map);
     freeContext(ctx);

@@ -217,6 +217,21 @@ TEST(SimServer, ClosedLineFailsTheExchangeAndRestartMakesANewPty) {
     EXPECT_EQ(v, 777);  // the instrument kept its state
 }
 
+TEST(SimServer, BadOptionsRefuseToStart) {
+    for (auto change : {+[](sim::ServerOptions& o) { o.address = 0; },
+                        +[](sim::ServerOptions& o) { o.address = 248; },
+                        +[](sim::ServerOptions& o) { o.parity = 'X'; },
+                        +[](sim::ServerOptions& o) { o.baud = 0; }}) {
+        sim::ServerOptions o;
+        change(o);
+        sim::SimServer server(o);
+        std::string error;
+        EXPECT_FALSE(server.start(&error));
+        EXPECT_FALSE(error.empty());
+        EXPECT_FALSE(server.running());
+    }
+}
+
 TEST(SimServer, LineNoiseDoesNotStopTheServer) {
     auto server = startServer();
     Master m(server->ptyPath());
