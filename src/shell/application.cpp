@@ -1,0 +1,111 @@
+#include "shell/application.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QStandardPaths>
+#include <QTimer>
+
+#include "link/libmodbusrtu.h"
+#include "record/recorder.h"
+#include "shell/frmsplash.h"
+#include "shell/ssqx.h"
+#include "sim/server.h"
+
+namespace shell {
+
+Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
+                         const record::Clock* clock, QObject* parent)
+    : QObject(parent),
+      options_(std::move(options)),
+      pendingBus_(std::move(bus)),
+      clock_(clock ? clock : &systemClock_) {
+    dbPath_ = options_.db.isEmpty() ? defaultDatabasePath() : options_.db;
+    for (auto it = options_.ports.cbegin(); it != options_.ports.cend(); ++it)
+        ports_.setExplicit(it.key(), it.value());
+}
+
+Application::~Application() {
+    // The main window goes first: its chart and the recorder hold database connections, and the
+    // link thread must stop before the simulator it talks to.
+    delete main_;
+    main_ = nullptr;
+    delete recorder_;
+    recorder_ = nullptr;
+    if (link_) link_->shutdown();
+    link_.reset();
+    sim_.reset();
+}
+
+QString Application::defaultDatabasePath() {
+    QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    if (dir.isEmpty()) dir = QDir::homePath() + QStringLiteral("/.velmars");
+    return QDir(dir).filePath(QStringLiteral("Rdatabj.db"));
+}
+
+bool Application::start() {
+    if (options_.simulate) {
+        sim_ = std::make_unique<sim::SimServer>(sim::ServerOptions{});
+        std::string why;
+        if (!sim_->start(&why)) {
+            error_ = QStringLiteral("simulated instrument: %1").arg(QString::fromStdString(why));
+            return false;
+        }
+        if (!ports_.hasExplicit(1)) ports_.setExplicit(1, QString::fromStdString(sim_->ptyPath()));
+    }
+    if (!pendingBus_) pendingBus_ = std::make_unique<comm::LibModbusRTU>(ports_);
+    link_ = std::make_unique<comm::Link>(std::move(pendingBus_));
+
+    if (options_.quitAfter) {
+        QTimer::singleShot(static_cast<int>(*options_.quitAfter * 1000), this, [this] {
+            if (main_ && !options_.screenshot.isEmpty()) main_->grab().save(options_.screenshot);
+            if (main_)
+                main_->Command1_Click();
+            else
+                leave();
+        });
+    }
+    splash_ = new frmSplash;
+    splash_->setAttribute(Qt::WA_DeleteOnClose);
+    connect(splash_, &frmSplash::finished, this, [this] {
+        if (splash_) splash_->close();
+        showMainWindow();
+    });
+    splash_->show();
+    splash_->start();
+    return true;
+}
+
+void Application::startWithoutSplash() {
+    if (!link_) {
+        if (!pendingBus_) pendingBus_ = std::make_unique<comm::LibModbusRTU>(ports_);
+        link_ = std::make_unique<comm::Link>(std::move(pendingBus_));
+    }
+    showMainWindow();
+}
+
+void Application::showMainWindow() {
+    if (main_) return;
+    main_ = new ssqx(MainContext{*link_, ports_, *clock_, handshake_, dbPath_, nullptr});
+    main_->setExitAction([this] { leave(); });
+    main_->show();
+    main_->load();
+    // The recorder comes up after the main window, with its own connection to the database.
+    comm::Link* link = link_.get();
+    recorder_ = new record::mscom(dbPath_, *clock_, handshake_, [link] {
+        std::array<float, 10> v{};
+        for (int i = 0; i < 10; ++i)
+            v[i] = link->image().LiveValues[i];
+        return v;
+    });
+    main_->setRecorder(recorder_);
+    recorder_->start();
+    if (options_.connect) main_->Command9_Click();
+    emit mainWindowShown();
+}
+
+void Application::leave() {
+    emit exited();
+    QCoreApplication::exit(0);
+}
+
+}  // namespace shell

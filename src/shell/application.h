@@ -1,0 +1,77 @@
+#pragma once
+// The running program: the link, the simulated instrument when asked for, the recorder, the
+// start-up window and the main window, put together in the order the program starts.
+
+#include <QObject>
+#include <QPointer>
+#include <memory>
+
+#include "link/link.h"
+#include "link/ports.h"
+#include "record/clock.h"
+#include "record/handshake.h"
+#include "shell/cmdline.h"
+
+namespace sim {
+class SimServer;
+}
+namespace record {
+class mscom;
+}
+
+namespace shell {
+
+class frmSplash;
+class ssqx;
+
+class Application : public QObject {
+    Q_OBJECT
+  public:
+    // bus: the Modbus implementation (libmodbus over the mapped ports when null); clock: the wall
+    // clock (the system's when null). Both are for tests.
+    explicit Application(Options options, std::unique_ptr<comm::ModbusRTU> bus = nullptr,
+                         const record::Clock* clock = nullptr, QObject* parent = nullptr);
+    ~Application() override;
+
+    // Starts the program: the simulator if asked, then the start-up window. False (with a reason in
+    // error()) only when the simulated instrument could not be started.
+    bool start();
+    QString error() const { return error_; }
+
+    // Skips the start-up window's wait (tests).
+    void startWithoutSplash();
+
+    ssqx* mainWindow() const { return main_; }
+    comm::Link& link() { return *link_; }
+    record::mscom* recorder() const { return recorder_; }
+    record::RecorderHandshake& handshake() { return handshake_; }
+    sim::SimServer* simulator() const { return sim_.get(); }
+    QString databasePath() const { return dbPath_; }
+
+    // The default database file: Rdatabj.db in the platform's application-data folder.
+    static QString defaultDatabasePath();
+
+  signals:
+    void mainWindowShown();
+    void exited();
+
+  private:
+    void showMainWindow();
+    void leave();
+
+    Options options_;
+    QString error_;
+    QString dbPath_;
+    comm::PortMap ports_;
+    std::unique_ptr<comm::ModbusRTU> pendingBus_;
+    std::unique_ptr<sim::SimServer> sim_;
+    std::unique_ptr<comm::Link> link_;
+    record::SystemClock systemClock_;
+    const record::Clock* clock_;
+    record::RecorderHandshake handshake_;
+    QPointer<frmSplash> splash_;
+    ssqx* main_ = nullptr;
+    record::mscom* recorder_ = nullptr;
+};
+
+}  // namespace shell

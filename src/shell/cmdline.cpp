@@ -1,0 +1,110 @@
+#include "shell/cmdline.h"
+
+#include <cmath>
+
+namespace shell {
+
+namespace {
+
+// Splits "--name=value" or takes the value from the next argument.
+bool takeValue(const QStringList& args, qsizetype& i, const QString& name, QString& value,
+               QString& error) {
+    const QString& a = args.at(i);
+    if (a.startsWith(name + u'=')) {
+        value = a.mid(name.size() + 1);
+        return true;
+    }
+    if (i + 1 >= args.size()) {
+        error = QStringLiteral("option %1 needs a value").arg(name);
+        return false;
+    }
+    value = args.at(++i);
+    return true;
+}
+
+// An argument as it may be echoed in the one-line message: control characters become escapes.
+QString shown(const QString& a) {
+    QString out;
+    for (QChar c : a.left(200)) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            out += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QChar(u'0'));
+        else
+            out += c;
+    }
+    return a.size() > 200 ? out + QStringLiteral("...") : out;
+}
+
+bool matches(const QString& a, const QString& name) {
+    return a == name || a.startsWith(name + u'=');
+}
+
+}  // namespace
+
+ParseResult parseCommandLine(const QStringList& args) {
+    Options o;
+    ParseResult r;
+    QString error;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args.at(i);
+        QString v;
+        if (a == u"--simulate") {
+            o.simulate = true;
+        } else if (a == u"--connect") {
+            o.connect = true;
+        } else if (a == u"--help" || a == u"-h") {
+            o.help = true;
+        } else if (matches(a, QStringLiteral("--port"))) {
+            if (!takeValue(args, i, QStringLiteral("--port"), v, error))
+                return {std::nullopt, error};
+            const qsizetype eq = v.indexOf(u'=');
+            bool ok = false;
+            const int n = eq > 0 ? v.left(eq).toInt(&ok) : 0;
+            if (!ok || n < 1 || n > 20 || eq + 1 >= v.size())
+                return {std::nullopt,
+                        QStringLiteral("--port expects N=DEVICE with N from 1 to 20, got '%1'")
+                            .arg(shown(v))};
+            o.ports[n] = v.mid(eq + 1);
+        } else if (matches(a, QStringLiteral("--db"))) {
+            if (!takeValue(args, i, QStringLiteral("--db"), v, error)) return {std::nullopt, error};
+            if (v.isEmpty()) return {std::nullopt, QStringLiteral("--db expects a file path")};
+            o.db = v;
+        } else if (matches(a, QStringLiteral("--quit-after"))) {
+            if (!takeValue(args, i, QStringLiteral("--quit-after"), v, error))
+                return {std::nullopt, error};
+            bool ok = false;
+            const double s = v.toDouble(&ok);
+            if (!ok || !std::isfinite(s) || s < 0 || s > 1e6)
+                return {std::nullopt,
+                        QStringLiteral("--quit-after expects a number of seconds, got '%1'")
+                            .arg(shown(v))};
+            o.quitAfter = s;
+        } else if (matches(a, QStringLiteral("--screenshot"))) {
+            if (!takeValue(args, i, QStringLiteral("--screenshot"), v, error))
+                return {std::nullopt, error};
+            if (v.isEmpty())
+                return {std::nullopt, QStringLiteral("--screenshot expects a file path")};
+            o.screenshot = v;
+        } else {
+            return {std::nullopt, QStringLiteral("unknown option '%1' (try --help)").arg(shown(a))};
+        }
+    }
+    if (!o.screenshot.isEmpty() && !o.quitAfter)
+        return {std::nullopt, QStringLiteral("--screenshot needs --quit-after")};
+    r.options = o;
+    return r;
+}
+
+QString usageText() {
+    return QStringLiteral(
+        "usage: velmars [options]\n"
+        "  --simulate            run the simulated instrument inside the program; port 1 names it\n"
+        "  --port N=DEVICE       port number N (1..20) names DEVICE (repeatable)\n"
+        "  --db PATH             sample database file instead of the default\n"
+        "  --connect             press \"打开\" with the window's settings once the main window is "
+        "up\n"
+        "  --quit-after SECONDS  leave through the Exit path that many seconds after start\n"
+        "  --screenshot FILE     with --quit-after: save a PNG of the main window before leaving\n"
+        "  --help                this text\n");
+}
+
+}  // namespace shell

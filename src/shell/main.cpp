@@ -1,0 +1,41 @@
+// velmars: the companion program of a two-loop temperature and humidity controller.
+
+#include <QApplication>
+#include <QFont>
+#include <QFontDatabase>
+#include <cstdio>
+
+#include "shell/application.h"
+#include "shell/cmdline.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("velmars"));
+    QApplication::setOrganizationName(QStringLiteral("velmars"));
+
+    QStringList args = QApplication::arguments();
+    args.removeFirst();
+    const shell::ParseResult parsed = shell::parseCommandLine(args);
+    if (!parsed.options) {
+        std::fprintf(stderr, "velmars: %s\n", qUtf8Printable(parsed.error));
+        return 2;
+    }
+    if (parsed.options->help) {
+        std::fputs(qUtf8Printable(shell::usageText()), stdout);
+        return 0;
+    }
+
+    // Chinese captions need a CJK font wherever the desktop does not pick one by itself.
+    if (QFontDatabase::families().contains(QStringLiteral("WenQuanYi Micro Hei"))) {
+        QFont f(QStringLiteral("WenQuanYi Micro Hei"));
+        f.setPointSize(9);
+        QApplication::setFont(f);
+    }
+
+    shell::Application program(*parsed.options);
+    if (!program.start()) {
+        std::fprintf(stderr, "velmars: %s\n", qUtf8Printable(program.error()));
+        return 1;
+    }
+    return QApplication::exec();
+}

@@ -1,0 +1,68 @@
+#include "shell/msg1.h"
+
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "base/numberrule.h"
+
+namespace shell {
+
+int16_t& ProgramNumber() {
+    static int16_t value = 0;
+    return value;
+}
+
+Msg1::Msg1(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("Msg1"));
+    setWindowTitle(QStringLiteral("输入程序号"));
+    auto* label1 = new QLabel(QStringLiteral("输入程序号"), this);
+    label1->setObjectName(QStringLiteral("Label1"));
+    auto* label2 = new QLabel(QStringLiteral("程序号"), this);
+    label2->setObjectName(QStringLiteral("Label2"));
+    text1_ = new QLineEdit(QStringLiteral("1"), this);
+    text1_->setObjectName(QStringLiteral("Text1"));
+    text1_->setAccessibleName(QStringLiteral("程序号"));
+    label2->setBuddy(text1_);
+    auto* ok = new QPushButton(QStringLiteral("确定"), this);
+    ok->setObjectName(QStringLiteral("Command1"));
+    ok->setAccessibleName(QStringLiteral("确定"));
+    auto* cancel = new QPushButton(QStringLiteral("取消"), this);
+    cancel->setObjectName(QStringLiteral("Command2"));
+    cancel->setAccessibleName(QStringLiteral("取消"));
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(label1, 0, 0, 1, 2);
+    grid->addWidget(label2, 1, 0);
+    grid->addWidget(text1_, 1, 1);
+    grid->addWidget(ok, 2, 0);
+    grid->addWidget(cancel, 2, 1);
+    connect(ok, &QPushButton::clicked, this, &Msg1::Command1_Click);
+    connect(cancel, &QPushButton::clicked, this, &Msg1::Command2_Click);
+}
+
+void Msg1::Command1_Click() {
+    // A value outside 16 bits leaves the number as it was; the dialog closes all the same.
+    if (auto v = base::roundToInt16(base::leadingNumber(text1_->text()))) ProgramNumber() = *v;
+    blockClose_ = false;
+    accept();
+}
+
+void Msg1::Command2_Click() {
+    blockClose_ = false;
+    QDialog::reject();
+}
+
+void Msg1::reject() {
+    if (!blockClose_) QDialog::reject();
+}
+
+void Msg1::closeEvent(QCloseEvent* e) {
+    if (blockClose_)
+        e->ignore();
+    else
+        QDialog::closeEvent(e);
+}
+
+}  // namespace shell

@@ -1,0 +1,34 @@
+#pragma once
+// The program-number dialog: asks for a program number and stores it in ProgramNumber. It can only
+// be left through its two buttons.
+
+#include <QDialog>
+#include <cstdint>
+
+class QLineEdit;
+class QPushButton;
+
+namespace shell {
+
+// The shared program number, 0 at program start.
+int16_t& ProgramNumber();
+
+class Msg1 : public QDialog {
+    Q_OBJECT
+  public:
+    explicit Msg1(QWidget* parent = nullptr);
+    bool BlockClose() const { return blockClose_; }
+
+    void Command1_Click();  // "确定"
+    void Command2_Click();  // "取消"
+
+  protected:
+    void closeEvent(QCloseEvent* e) override;
+    void reject() override;  // Esc: refused like the close box while BlockClose is true
+
+  private:
+    QLineEdit* text1_;
+    bool blockClose_ = true;
+};
+
+}  // namespace shell

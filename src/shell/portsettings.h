@@ -1,0 +1,21 @@
+#pragma once
+// What "打开" copies from the port controls into CommParams, and the status-bar text of the link.
+
+#include <QString>
+#include <QStringList>
+
+#include "link/image.h"
+#include "link/modbusrtu.h"
+
+namespace shell {
+
+// Steps 1 to 4 of an open: port number and slave address by the leading-number rule (0 when the
+// text holds no number or one too large), the baud and parity indexes of the selected options (an
+// index outside 0..2 leaves the element as it was).
+void copyPortSettings(comm::CommParamsArray& cp, const QString& portText, int baudIndex,
+                      int parityIndex, const QString& addressText);
+
+// The link's part of the status bar: port state, exchanges, failures and the last failure.
+QString linkStatusText(const comm::LinkStats& stats, bool polling, int32_t port, double cycleMs);
+
+}  // namespace shell

@@ -1,0 +1,350 @@
+#include "shell/ssqx.h"
+
+#include <QApplication>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStatusBar>
+#include <QVBoxLayout>
+
+#include "base/numberrule.h"
+#include "config/config1.h"
+#include "monitor/livepanel.h"
+#include "program/tech.h"
+#include "record/chart/chartpanel.h"
+#include "record/recorder.h"
+#include "shell/portsettings.h"
+
+namespace shell {
+
+namespace {
+
+QGroupBox* frame(const QString& caption, const QString& name) {
+    auto* box = new QGroupBox(caption);
+    box->setObjectName(name);
+    return box;
+}
+
+QPushButton* button(const QString& caption, const QString& name, QWidget* parent = nullptr) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setAccessibleName(caption.trimmed());
+    return b;
+}
+
+}  // namespace
+
+ssqx::ssqx(MainContext ctx, QWidget* parent) : QMainWindow(parent), ctx_(std::move(ctx)) {
+    setObjectName(QStringLiteral("ssqx"));
+    setWindowTitle(QStringLiteral("双回路控制器（温湿度控制） VelmarS "));
+
+    live_ = new monitor::LivePanel(ctx_.link, this);
+    chart_ = new record::ChartPanel(ctx_.dbPath, ctx_.clock, ctx_.handshake, ctx_.link);
+    chart_->setLiveStatusHook([this] { live_->ShowLiveStatus(); });
+    QList<QLabel*> d3w;
+    for (int k = 0; k < 8; ++k)
+        d3w << live_->D_3W(k);
+    chart_->setLiveValueLabels(d3w);
+
+    auto* central = new QWidget(this);
+    auto* grid = new QGridLayout(central);
+    grid->setContentsMargins(4, 4, 4, 4);
+    grid->setSpacing(4);
+
+    // Top row: port settings, PV status, program status.
+    auto* top = new QHBoxLayout;
+    top->addWidget(buildPortFrames());
+    top->addWidget(live_->pvStatusFrame(), 1);
+    top->addWidget(live_->curveStatusFrame());
+    grid->addLayout(top, 0, 0, 1, 2);
+    grid->addWidget(live_->alarmStateFrame(), 1, 0, 1, 2);
+
+    // Middle: the chart on the left, parameters and alarm settings on the right.
+    grid->addWidget(chart_, 2, 0);
+    auto* right = new QHBoxLayout;
+    right->addWidget(live_->paramFrame(0));
+    right->addWidget(live_->paramFrame(1));
+    auto* alarmCol = new QVBoxLayout;
+    alarmCol->addWidget(live_->alarmSettingFrame());
+    alarmCol->addWidget(buildNavigation());
+    alarmCol->addStretch(1);
+    right->addLayout(alarmCol);
+    grid->addLayout(right, 2, 1);
+    grid->setColumnStretch(0, 1);
+    grid->setRowStretch(2, 1);
+    setCentralWidget(central);
+
+    linkStatus_ = new QLabel(this);
+    linkStatus_->setObjectName(QStringLiteral("LinkStatus"));
+    linkStatus_->setAccessibleName(QStringLiteral("通讯状态"));
+    recorderStatus_ = new QLabel(this);
+    recorderStatus_->setObjectName(QStringLiteral("RecorderStatus"));
+    recorderStatus_->setAccessibleName(QStringLiteral("记录状态"));
+    statusBar()->addWidget(linkStatus_, 3);
+    statusBar()->addPermanentWidget(recorderStatus_, 1);
+    connect(&ctx_.link, &comm::Link::statsChanged, this, &ssqx::updateLinkStatus);
+    connect(&ctx_.link, &comm::Link::cycleFinished, this, &ssqx::updateLinkStatus);
+    updateLinkStatus();
+    setRecorder(ctx_.recorder);
+
+    qApp->installEventFilter(this);
+}
+
+ssqx::~ssqx() {
+    qApp->removeEventFilter(this);
+}
+
+QWidget* ssqx::buildPortFrames() {
+    auto* box = new QWidget;
+    auto* lay = new QGridLayout(box);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->setSpacing(2);
+
+    auto* frame6 = frame(QStringLiteral("通讯端口选择"), QStringLiteral("Frame6"));
+    auto* f6 = new QGridLayout(frame6);
+    auto* portLabel = new QLabel(QStringLiteral("通讯端口"));
+    combo1_ = new QComboBox;
+    combo1_->setObjectName(QStringLiteral("Combo1"));
+    combo1_->setEditable(true);
+    combo1_->setInsertPolicy(QComboBox::NoInsert);
+    combo1_->setAccessibleName(QStringLiteral("通讯端口"));
+    portLabel->setBuddy(combo1_);
+    deviceLabel_ = new QLabel;
+    deviceLabel_->setObjectName(QStringLiteral("PortDevice"));
+    deviceLabel_->setAccessibleName(QStringLiteral("通讯端口 设备"));
+    f6->addWidget(portLabel, 0, 0);
+    f6->addWidget(combo1_, 0, 1);
+    f6->addWidget(deviceLabel_, 1, 0, 1, 2);
+    connect(combo1_, &QComboBox::currentTextChanged, this, &ssqx::updateDeviceLabel);
+
+    auto* frame5a = frame(QStringLiteral("模块地址"), QStringLiteral("Frame5_0"));
+    auto* f5a = new QHBoxLayout(frame5a);
+    auto* addrLabel = new QLabel(QStringLiteral("模块地址"));
+    combo2_ = new QComboBox;
+    combo2_->setObjectName(QStringLiteral("Combo2"));
+    combo2_->setEditable(true);
+    combo2_->setInsertPolicy(QComboBox::NoInsert);
+    combo2_->setAccessibleName(QStringLiteral("模块地址"));
+    addrLabel->setBuddy(combo2_);
+    f5a->addWidget(addrLabel);
+    f5a->addWidget(combo2_);
+
+    auto* frame2 = frame(QStringLiteral("波特率"), QStringLiteral("Frame2_1"));
+    auto* f2 = new QHBoxLayout(frame2);
+    auto* bauds = new QButtonGroup(this);
+    const QString baudText[] = {QStringLiteral("4800"), QStringLiteral("9600"),
+                                QStringLiteral("19200")};
+    for (int i = 0; i < 3; ++i) {
+        option1_[i] = new QRadioButton(baudText[i]);
+        option1_[i]->setObjectName(QStringLiteral("Option1_%1").arg(i));
+        option1_[i]->setAccessibleName(baudText[i]);
+        bauds->addButton(option1_[i], i);
+        f2->addWidget(option1_[i]);
+    }
+
+    auto* frame5b = frame(QStringLiteral("校验方式"), QStringLiteral("Frame5_1"));
+    auto* f5b = new QHBoxLayout(frame5b);
+    auto* parities = new QButtonGroup(this);
+    const QString parityText[] = {QStringLiteral("无校验"), QStringLiteral("奇校验"),
+                                  QStringLiteral("偶校验")};
+    for (int i = 0; i < 3; ++i) {
+        option2_[i] = new QRadioButton(parityText[i]);
+        option2_[i]->setObjectName(QStringLiteral("Option2_%1").arg(i));
+        option2_[i]->setAccessibleName(parityText[i]);
+        parities->addButton(option2_[i], i);
+        f5b->addWidget(option2_[i]);
+    }
+
+    command9_ = button(QStringLiteral("打开"), QStringLiteral("Command9"));
+    command10_ = button(QStringLiteral("关闭"), QStringLiteral("Command10"));
+    connect(command9_, &QPushButton::clicked, this, &ssqx::Command9_Click);
+    connect(command10_, &QPushButton::clicked, this, &ssqx::Command10_Click);
+
+    lay->addWidget(frame6, 0, 0, 2, 1);
+    lay->addWidget(frame5a, 0, 1);
+    lay->addWidget(frame2, 1, 1);
+    lay->addWidget(frame5b, 2, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(command9_);
+    buttons->addWidget(command10_);
+    lay->addLayout(buttons, 2, 0);
+    return box;
+}
+
+QWidget* ssqx::buildNavigation() {
+    auto* box = new QWidget;
+    auto* lay = new QVBoxLayout(box);
+    lay->setContentsMargins(0, 0, 0, 0);
+    command21_ = button(QStringLiteral("CONFIG"), QStringLiteral("Command21"));
+    command11_ = button(QStringLiteral("曲线设置"), QStringLiteral("Command11"));
+    command1_ = button(QStringLiteral("退出"), QStringLiteral("Command1"));
+    lay->addWidget(command21_);
+    lay->addWidget(command11_);
+    lay->addWidget(command1_);
+    connect(command21_, &QPushButton::clicked, this, &ssqx::Command21_Click);
+    connect(command11_, &QPushButton::clicked, this, &ssqx::Command11_Click);
+    connect(command1_, &QPushButton::clicked, this, &ssqx::Command1_Click);
+    return box;
+}
+
+void ssqx::load() {
+    combo1_->clear();
+    for (int i = 1; i <= 20; ++i)
+        combo1_->addItem(QString::number(i));
+    combo1_->setCurrentIndex(0);
+    option1_[1]->setChecked(true);
+    option2_[0]->setChecked(true);
+    combo2_->clear();
+    for (int i = 1; i <= 16; ++i)
+        combo2_->addItem(QString::number(i));
+    combo2_->setCurrentIndex(0);
+    ctx_.handshake.RecordingEnabled = true;
+    chart_->load();
+    blockClose_ = true;
+    updateDeviceLabel();
+}
+
+void ssqx::setRecorder(record::mscom* recorder) {
+    ctx_.recorder = recorder;
+    if (!recorder) return;
+    connect(recorder, &record::mscom::statusChanged, this, &ssqx::updateRecorderStatus,
+            Qt::UniqueConnection);
+    updateRecorderStatus();
+}
+
+void ssqx::updateDeviceLabel() {
+    const int n = base::roundToInt32(base::leadingNumber(combo1_->currentText())).value_or(0);
+    const QString dev = ctx_.ports.deviceFor(n);
+    deviceLabel_->setText(dev.isEmpty() ? QStringLiteral("（无设备）") : dev);
+}
+
+void ssqx::updateLinkStatus() {
+    const QString text = linkStatusText(ctx_.link.stats(), ctx_.link.polling(),
+                                        ctx_.link.commParams()(0), ctx_.link.lastCycleMs());
+    if (linkStatus_->text() != text) linkStatus_->setText(text);
+}
+
+void ssqx::updateRecorderStatus() {
+    if (ctx_.recorder) recorderStatus_->setText(ctx_.recorder->statusText());
+}
+
+void ssqx::Command9_Click() {
+    int baud = -1, parity = -1;
+    for (int i = 0; i < 3; ++i) {
+        if (option1_[i]->isChecked()) baud = i;
+        if (option2_[i]->isChecked()) parity = i;
+    }
+    copyPortSettings(ctx_.link.commParams(), combo1_->currentText(), baud, parity,
+                     combo2_->currentText());
+    ctx_.link.open();
+    command21_->setEnabled(true);
+    updateLinkStatus();
+}
+
+void ssqx::Command10_Click() {
+    ctx_.link.close();
+    command21_->setEnabled(false);
+    updateLinkStatus();
+}
+
+void ssqx::Command21_Click() {
+    if (config_) return;
+    hide();
+    config_ = new config::CONFIG1(ctx_.link);
+    config_->setAttribute(Qt::WA_DeleteOnClose, false);
+    connect(config_, &config::CONFIG1::returned, this, [this] {
+        if (config_) config_->deleteLater();
+        config_ = nullptr;
+        show();
+    });
+    config_->show();
+}
+
+void ssqx::Command11_Click() {
+    if (tech_) return;
+    hide();
+    tech_ = new program::Tech(ctx_.link);
+    connect(tech_, &program::Tech::returned, this, [this] {
+        if (tech_) tech_->deleteLater();
+        tech_ = nullptr;
+        show();
+    });
+    tech_->show();
+}
+
+void ssqx::Command1_Click() {
+    if (exited_) return;
+    exited_ = true;
+    // Leave cleanly: the chart's connection, the recorder and the port are closed before the end.
+    chart_->closeDatabase();
+    if (ctx_.recorder) ctx_.recorder->stop();
+    ctx_.link.close();
+    ctx_.handshake.RecordingEnabled = false;
+    blockClose_ = false;
+    if (config_) config_->deleteLater();
+    if (tech_) tech_->deleteLater();
+    close();
+    if (exitAction_) exitAction_();
+}
+
+void ssqx::closeEvent(QCloseEvent* e) {
+    // The close box is refused and changes nothing: the window is left through "退出" only.
+    if (blockClose_) {
+        e->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(e);
+}
+
+bool ssqx::handleKey(int key) {
+    switch (key) {
+        case Qt::Key_F1:
+            if (chart_->ZoomLevel() < 4) chart_->Command4_Click();
+            return true;
+        case Qt::Key_F2:
+            if (chart_->ZoomLevel() > 1) chart_->Command3_Click();
+            return true;
+        case Qt::Key_F3:
+            chart_->Command2_Click();
+            return true;
+        case Qt::Key_F4:
+            chart_->Command5_Click();
+            return true;
+        case Qt::Key_F5:
+            chart_->Command6_Click();
+            return true;
+        case Qt::Key_F6:
+            if (chart_->HistoryPage() > 0) chart_->Command7_Click();
+            return true;
+        case Qt::Key_F7:
+            if (!chart_->OldestPageReached()) chart_->Command8_Click();
+            return true;
+        case Qt::Key_Escape:
+            Command1_Click();
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool ssqx::eventFilter(QObject* watched, QEvent* e) {
+    // The window sees its keys before its controls do, whichever control has the focus.
+    if (e->type() == QEvent::KeyPress && watched->isWidgetType() && isVisible()) {
+        auto* w = static_cast<QWidget*>(watched);
+        if (w->window() == this) {
+            auto* ke = static_cast<QKeyEvent*>(e);
+            if (ke->modifiers() == Qt::NoModifier || ke->modifiers() == Qt::KeypadModifier)
+                if (handleKey(ke->key())) return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, e);
+}
+
+}  // namespace shell

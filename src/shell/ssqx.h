@@ -1,0 +1,110 @@
+#pragma once
+// The main window: port controls, live panel, operator commands, the chart with its tools, the
+// navigation to the configuration and program windows, and a status bar that says what the link and
+// the recorder are doing.
+
+#include <QMainWindow>
+#include <QPointer>
+#include <array>
+#include <functional>
+
+#include "link/link.h"
+#include "link/ports.h"
+#include "record/clock.h"
+#include "record/handshake.h"
+
+class QComboBox;
+class QLabel;
+class QPushButton;
+class QRadioButton;
+
+namespace monitor {
+class LivePanel;
+}
+namespace record {
+class ChartPanel;
+class mscom;
+}  // namespace record
+namespace config {
+class CONFIG1;
+}
+namespace program {
+class Tech;
+}
+
+namespace shell {
+
+// What the main window works with; owned by the application.
+struct MainContext {
+    comm::Link& link;
+    comm::PortMap& ports;
+    const record::Clock& clock;
+    record::RecorderHandshake& handshake;
+    QString dbPath;
+    record::mscom* recorder = nullptr;  // may be set after the window is built
+};
+
+class ssqx : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit ssqx(MainContext ctx, QWidget* parent = nullptr);
+    ~ssqx() override;
+
+    // The window's load: lists and defaults, the chart's load, BlockClose.
+    void load();
+    void setRecorder(record::mscom* recorder);
+
+    bool BlockClose() const { return blockClose_; }
+    monitor::LivePanel* livePanel() const { return live_; }
+    record::ChartPanel* chartPanel() const { return chart_; }
+    QWidget* configWindow() const { return config_; }
+    QWidget* programWindow() const { return tech_; }
+
+    // Handlers of the window's own buttons.
+    void Command9_Click();   // "打开"
+    void Command10_Click();  // "关闭"
+    void Command21_Click();  // "CONFIG"
+    void Command11_Click();  // "曲线设置"
+    void Command1_Click();   // "退出"
+
+    // Called once the Exit path has closed everything (the application quits there).
+    void setExitAction(std::function<void()> action) { exitAction_ = std::move(action); }
+
+  protected:
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+  private:
+    QWidget* buildPortFrames();
+    QWidget* buildNavigation();
+    void updateDeviceLabel();
+    void updateLinkStatus();
+    void updateRecorderStatus();
+    // Function keys and Esc, with their guards; true when the key was one of them.
+    bool handleKey(int key);
+
+    MainContext ctx_;
+    bool blockClose_ = false;
+    bool exited_ = false;
+    std::function<void()> exitAction_;
+
+    QComboBox* combo1_ = nullptr;  // port number
+    QLabel* deviceLabel_ = nullptr;
+    QComboBox* combo2_ = nullptr;             // slave address
+    std::array<QRadioButton*, 3> option1_{};  // baud
+    std::array<QRadioButton*, 3> option2_{};  // parity
+    QPushButton* command9_ = nullptr;
+    QPushButton* command10_ = nullptr;
+    QPushButton* command21_ = nullptr;
+    QPushButton* command11_ = nullptr;
+    QPushButton* command1_ = nullptr;
+    QLabel* linkStatus_ = nullptr;
+    QLabel* recorderStatus_ = nullptr;
+
+    monitor::LivePanel* live_ = nullptr;
+    record::ChartPanel* chart_ = nullptr;
+    QPointer<config::CONFIG1> config_;
+    QPointer<program::Tech> tech_;
+};
+
+}  // namespace shell

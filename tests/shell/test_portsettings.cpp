@@ -1,0 +1,62 @@
+#include <gtest/gtest.h>
+
+#include "link/ports.h"
+#include "shell/portsettings.h"
+
+TEST(OpenSettings, CopiesTheControlsIntoCommParams) {
+    struct Case {
+        const char* port;
+        int baud, parity;
+        const char* addr;
+        int32_t p, b, q, a;
+    };
+    const Case cases[] = {
+        {"1", 1, 0, "1", 1, 1, 0, 1},       {"3abc", 2, 2, "16", 3, 2, 2, 16},
+        {"abc", 0, 1, "", 0, 0, 1, 0},      {"2.5", 1, 0, "3.5", 2, 1, 0, 4},
+        {" 7 ", -1, 5, "1e99", 7, 9, 9, 0},
+    };
+    for (const auto& c : cases) {
+        comm::CommParamsArray cp;
+        cp(1) = 9;
+        cp(2) = 9;
+        shell::copyPortSettings(cp, QString::fromUtf8(c.port), c.baud, c.parity,
+                                QString::fromUtf8(c.addr));
+        EXPECT_EQ(cp(0), c.p) << c.port;
+        EXPECT_EQ(cp(1), c.b) << c.port;
+        EXPECT_EQ(cp(2), c.q) << c.port;
+        EXPECT_EQ(cp(3), c.a) << c.port;
+    }
+}
+
+TEST(PortNumbers, ExplicitFirstThenSortedSystemPorts) {
+    comm::PortMap map;
+    const QStringList system = {"/dev/ttyUSB0", "/dev/ttyS1", "/dev/ttyACM0", "/dev/ttyS0"};
+    EXPECT_EQ(map.deviceFor(1, system), "/dev/ttyACM0");
+    EXPECT_EQ(map.deviceFor(4, system), "/dev/ttyUSB0");
+    EXPECT_EQ(map.deviceFor(5, system), "");
+    EXPECT_EQ(map.deviceFor(0, system), "");
+    EXPECT_EQ(map.deviceFor(-3, system), "");
+    map.setExplicit(2, "/dev/pts/9");
+    EXPECT_EQ(map.deviceFor(2, system), "/dev/pts/9");
+    EXPECT_EQ(map.deviceFor(2), "/dev/pts/9");
+    EXPECT_EQ(map.deviceFor(3, system), "/dev/ttyS0");
+}
+
+TEST(StatusText, SaysWhatTheLinkIsDoing) {
+    comm::LinkStats s;
+    EXPECT_TRUE(shell::linkStatusText(s, false, 1, 0).startsWith("端口关闭"));
+    s.portOpen = true;
+    s.device = "/dev/pts/4";
+    s.exchanges = 120;
+    s.failures = 3;
+    s.lastError = "仪表无应答（超时）";
+    s.lastOk = false;
+    const QString t = shell::linkStatusText(s, true, 1, 380.4);
+    EXPECT_TRUE(t.contains("/dev/pts/4"));
+    EXPECT_TRUE(t.contains("120"));
+    EXPECT_TRUE(t.contains("失败 3"));
+    EXPECT_TRUE(t.contains("380 ms"));
+    EXPECT_TRUE(t.contains("仪表无应答"));
+    s.portOpen = false;
+    EXPECT_TRUE(shell::linkStatusText(s, true, 5, 0).contains("未能打开"));
+}
