@@ -55,6 +55,8 @@ void freeContext(modbus_t* ctx) {
 
 SimServer::SimServer(ServerOptions options) : options_(options), instrument_(options.seed) {
     instrument_.setTimeScale(options_.timeScale);
+    dropRate_ = options_.dropRate;
+    corruptRate_ = options_.corruptRate;
 }
 
 SimServer::~SimServer() {
@@ -271,8 +273,9 @@ void SimServer::run() {
         }
         wait += options_.delayMs / 1000.0;
         if (wait > 0 && !sleepUnlessStopped(wait)) break;
-        if (options_.dropRate > 0 && chance(faults) < options_.dropRate) continue;
-        if (options_.corruptRate > 0 && chance(faults) < options_.corruptRate) {
+        const double dropRate = dropRate_, corruptRate = corruptRate_;
+        if (dropRate > 0 && chance(faults) < dropRate) continue;
+        if (corruptRate > 0 && chance(faults) < corruptRate) {
             answer.back() ^= 0xFF;  // the CRC's last byte
         }
         // Counted before the write, so a master that has its answer sees it counted.

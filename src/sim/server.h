@@ -54,6 +54,11 @@ class SimServer {
 
     // While silent, requests are read and dropped without an answer.
     void setSilent(bool silent) { silent_ = silent; }
+    // Changes the fault injection while serving (tests: faults that start and stop).
+    void setFaults(double dropRate, double corruptRate) {
+        dropRate_ = dropRate;
+        corruptRate_ = corruptRate;
+    }
     // Closes the line: the master's next exchange fails. A new start() makes a new pty.
     void closeLine() { stop(); }
 
@@ -94,6 +99,8 @@ class SimServer {
     std::atomic<bool> running_{false};
     std::atomic<bool> silent_{false};
     std::atomic<uint64_t> served_{0};
+    std::atomic<double> dropRate_{0.0};
+    std::atomic<double> corruptRate_{0.0};
     int masterFd_ = -1;
     int slaveFd_ = -1;  // kept open so the master side never reports a hang-up
     int wakePipe_[2] = {-1, -1};
