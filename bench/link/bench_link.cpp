@@ -68,7 +68,8 @@ double longestGapMs(int ms, const std::function<void()>& during = {}) {
     probe.start();
     QElapsedTimer t;
     t.start();
-    while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
+    while (t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
     return worst;
 }
 
@@ -97,8 +98,9 @@ int main(int argc, char** argv) {
         std::sort(periods.begin(), periods.end());
         const double median = periods.empty() ? 0 : periods[periods.size() / 2];
         const double limit = wireLimitMs(baud);
-        std::printf("| poll period at %d baud (median of %zu) | %.0f ms | <= 1.05 x %.0f ms = %.0f ms |\n",
-                    baud, periods.size(), median, limit, 1.05 * limit);
+        std::printf(
+            "| poll period at %d baud (median of %zu) | %.0f ms | <= 1.05 x %.0f ms = %.0f ms |\n",
+            baud, periods.size(), median, limit, 1.05 * limit);
     }
     {
         Rig r(9600, false);
@@ -110,8 +112,10 @@ int main(int argc, char** argv) {
         std::printf("| UI event-loop gap, silent instrument | %.1f ms | <= 20 ms |\n", silent);
         r.server.setSilent(false);
         int value = 0;
-        const double writing = longestGapMs(3000, [&] { r.link->writeHolding(1, 300 + (value++ % 50)); });
-        std::printf("| UI event-loop gap, operator writes every 50 ms | %.1f ms | <= 20 ms |\n", writing);
+        const double writing =
+            longestGapMs(3000, [&] { r.link->writeHolding(1, 300 + (value++ % 50)); });
+        std::printf("| UI event-loop gap, operator writes every 50 ms | %.1f ms | <= 20 ms |\n",
+                    writing);
         r.link->close();
     }
     return 0;
