@@ -1,0 +1,87 @@
+// The program as an operator starts it: the real executable, offscreen, on the built-in simulator.
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <QTest>
+
+class ProgramBinary : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void badOptionsExitWithStatusTwo_data();
+    void badOptionsExitWithStatusTwo();
+    void helpExitsCleanly();
+    void simulatedRunRecordsThePolledValues();
+
+  private:
+    QString bin(const char* name) const { return binDir_ + u'/' + QLatin1String(name); }
+    QString binDir_;
+};
+
+void ProgramBinary::initTestCase() {
+    binDir_ = qEnvironmentVariable("VELMARS_BIN_DIR");
+    QVERIFY2(!binDir_.isEmpty(), "VELMARS_BIN_DIR is set by the test registration");
+}
+
+void ProgramBinary::badOptionsExitWithStatusTwo_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("unknown") << QStringList{"--frobnicate"};
+    QTest::newRow("port without device") << QStringList{"--port", "3"};
+    QTest::newRow("quit-after letters") << QStringList{"--quit-after", "soon"};
+}
+
+void ProgramBinary::badOptionsExitWithStatusTwo() {
+    QFETCH(QStringList, args);
+    QProcess p;
+    p.start(bin("velmars"), args);
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), 2);
+    const QByteArray err = p.readAllStandardError();
+    QCOMPARE(err.count('\n'), 1);
+    QVERIFY(err.startsWith("velmars: "));
+}
+
+void ProgramBinary::helpExitsCleanly() {
+    QProcess p;
+    p.start(bin("velmars"), {"--help"});
+    QVERIFY(p.waitForFinished(10000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(p.readAllStandardOutput().contains("--simulate"));
+}
+
+void ProgramBinary::simulatedRunRecordsThePolledValues() {
+    QTemporaryDir dir;
+    const QString db = dir.filePath("sub/Rdatabj.db");
+    const QString shot = dir.filePath("main.png");
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(bin("velmars"),
+            {"--simulate", "--connect", "--db", db, "--quit-after", "5", "--screenshot", shot});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(QFile::exists(shot));
+
+    // The recorder stored one sample a second, with the simulator's PV1 read through the link:
+    // the simulated instrument starts near 250 and follows its set value of 300.
+    {
+        auto conn = QSqlDatabase::addDatabase("QSQLITE", "check");
+        conn.setDatabaseName(db);
+        QVERIFY(conn.open());
+        QSqlQuery q(conn);
+        QVERIFY(q.exec("select count(*), max(pv1) from pv_data"));
+        QVERIFY(q.next());
+        const int rows = q.value(0).toInt();
+        QVERIFY2(rows >= 3 && rows <= 7, qPrintable(QString::number(rows)));
+        const double pv1 = q.value(1).toDouble();
+        QVERIFY2(pv1 > 200 && pv1 < 320, qPrintable(QString::number(pv1)));
+        QVERIFY(q.exec("select * from sl_void"));
+        QVERIFY(q.next());
+        QVERIFY(q.value(0).toInt() >= 3);
+    }
+    QSqlDatabase::removeDatabase("check");
+}
+
+QTEST_GUILESS_MAIN(ProgramBinary)
+#include "test_program_binary.moc"
