@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QStandardPaths>
 #include <QTimer>
 
@@ -13,12 +14,37 @@
 
 namespace shell {
 
+namespace {
+
+QDateTime wholeSecondsNow() { return record::SystemClock().now(); }
+
+// A clock that starts at the current time and runs a given factor faster.
+class FastClock : public record::Clock {
+public:
+    explicit FastClock(double factor) : start_(wholeSecondsNow()), factor_(factor) { elapsed_.start(); }
+    QDateTime now() const override {
+        const qint64 secs = static_cast<qint64>(elapsed_.elapsed() * factor_ / 1000.0);
+        return start_.addSecs(secs);
+    }
+
+private:
+    QDateTime start_;
+    QElapsedTimer elapsed_;
+    double factor_;
+};
+
+}  // namespace
+
 Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
                          const record::Clock* clock, QObject* parent)
     : QObject(parent),
       options_(std::move(options)),
       pendingBus_(std::move(bus)),
       clock_(clock ? clock : &systemClock_) {
+    if (!clock && options_.clockSpeed > 1.0) {
+        fastClock_ = std::make_unique<FastClock>(options_.clockSpeed);
+        clock_ = fastClock_.get();
+    }
     dbPath_ = options_.db.isEmpty() ? defaultDatabasePath() : options_.db;
     for (auto it = options_.ports.cbegin(); it != options_.ports.cend(); ++it)
         ports_.setExplicit(it.key(), it.value());

@@ -67,6 +67,7 @@ class Application : public QObject {
     std::unique_ptr<sim::SimServer> sim_;
     std::unique_ptr<comm::Link> link_;
     record::SystemClock systemClock_;
+    std::unique_ptr<record::Clock> fastClock_;
     const record::Clock* clock_;
     record::RecorderHandshake handshake_;
     QPointer<frmSplash> splash_;

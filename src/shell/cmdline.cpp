@@ -78,6 +78,16 @@ ParseResult parseCommandLine(const QStringList& args) {
                         QStringLiteral("--quit-after expects a number of seconds, got '%1'")
                             .arg(shown(v))};
             o.quitAfter = s;
+        } else if (matches(a, QStringLiteral("--clock-speed"))) {
+            if (!takeValue(args, i, QStringLiteral("--clock-speed"), v, error))
+                return {std::nullopt, error};
+            bool ok = false;
+            const double f = v.toDouble(&ok);
+            if (!ok || !std::isfinite(f) || f < 1 || f > 100000)
+                return {std::nullopt,
+                        QStringLiteral("--clock-speed expects a factor from 1 to 100000, got '%1'")
+                            .arg(shown(v))};
+            o.clockSpeed = f;
         } else if (matches(a, QStringLiteral("--screenshot"))) {
             if (!takeValue(args, i, QStringLiteral("--screenshot"), v, error))
                 return {std::nullopt, error};
@@ -104,6 +114,7 @@ QString usageText() {
         "up\n"
         "  --quit-after SECONDS  leave through the Exit path that many seconds after start\n"
         "  --screenshot FILE     with --quit-after: save a PNG of the main window before leaving\n"
+        "  --clock-speed F       run the program's clock F times faster (tests and demos)\n"
         "  --help                this text\n");
 }
 

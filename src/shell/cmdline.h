@@ -16,6 +16,7 @@ struct Options {
     std::optional<double> quitAfter;  // seconds
     QString screenshot;
     bool help = false;
+    double clockSpeed = 1.0;  // --clock-speed F: the clock runs F times faster (tests, demos)
 };
 
 struct ParseResult {

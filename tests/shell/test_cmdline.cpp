@@ -14,7 +14,7 @@ TEST(CommandLine, AcceptsEveryOption) {
     const auto r =
         parseCommandLine(split("--simulate --port 3=/dev/ttyUSB0 --port=20=/tmp/x --db /tmp/a.db "
                                "--connect --quit-after 2.5 "
-                               "--screenshot /tmp/s.png"));
+                               "--screenshot /tmp/s.png --clock-speed 60"));
     ASSERT_TRUE(r.options) << r.error.toStdString();
     const auto& o = *r.options;
     EXPECT_TRUE(o.simulate);
@@ -24,6 +24,7 @@ TEST(CommandLine, AcceptsEveryOption) {
     EXPECT_EQ(o.db, "/tmp/a.db");
     EXPECT_EQ(o.quitAfter, 2.5);
     EXPECT_EQ(o.screenshot, "/tmp/s.png");
+    EXPECT_EQ(o.clockSpeed, 60);
 }
 
 TEST(CommandLine, NoArgumentsGiveDefaults) {
