@@ -1,0 +1,331 @@
+#include "monitor/livepanel.h"
+
+#include <QComboBox>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPalette>
+#include <QPushButton>
+#include <algorithm>
+
+#include "monitor/commands.h"
+#include "monitor/livetexts.h"
+
+namespace monitor {
+
+namespace {
+
+// Room for the widest number a value label normally shows.
+constexpr const char* kValueSample = "-8888.8";
+
+QGroupBox* makeFrame(const QString& caption, const QString& name) {
+    auto* box = new QGroupBox(caption);
+    box->setObjectName(name);
+    return box;
+}
+
+void tightenGrid(QGridLayout* grid) {
+    grid->setContentsMargins(4, 2, 4, 4);
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(2);
+}
+
+QLabel* captionLabel(const QString& text) {
+    auto* l = new QLabel(text);
+    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return l;
+}
+
+// A value label: sunken, centred, its background filled with the given colour.
+QLabel* valueLabel(const QString& name, const QString& accessibleName, const QColor& bg,
+                   const QString& design = QString()) {
+    auto* l = new QLabel(design);
+    l->setObjectName(name);
+    l->setAccessibleName(accessibleName);
+    l->setFrameShape(QFrame::Panel);
+    l->setFrameShadow(QFrame::Sunken);
+    l->setAlignment(Qt::AlignCenter);
+    l->setMinimumWidth(l->fontMetrics().horizontalAdvance(QLatin1String(kValueSample)) + 8);
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, Qt::black);  // the backgrounds are light on every theme
+    l->setPalette(p);
+    setLabelBackground(l, bg);
+    return l;
+}
+
+QLineEdit* entryBox(const QString& name, const QString& accessibleName) {
+    auto* e = new QLineEdit(QStringLiteral("0"));
+    e->setObjectName(name);
+    e->setAccessibleName(accessibleName);
+    const int width = e->fontMetrics().horizontalAdvance(QLatin1String(kValueSample)) + 16;
+    e->setMinimumWidth(width);
+    e->setMaximumWidth(width);
+    return e;
+}
+
+QPushButton* commandButton(const QString& caption, const QString& name,
+                           const QString& accessibleName) {
+    auto* b = new QPushButton(caption);
+    b->setObjectName(name);
+    b->setAccessibleName(accessibleName);
+    b->setAutoDefault(false);
+    return b;
+}
+
+QString indexed(const char* name, int k) {
+    return QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(k);
+}
+
+}  // namespace
+
+void setLabelBackground(QLabel* label, const QColor& colour) {
+    if (!label) return;
+    label->setAutoFillBackground(true);
+    if (label->palette().color(QPalette::Window) == colour) return;
+    QPalette p = label->palette();
+    p.setColor(QPalette::Window, colour);
+    label->setPalette(p);
+}
+
+LivePanel::LivePanel(comm::Link& link, QObject* parent) : QObject(parent), link_(link) {
+    buildPvStatus();
+    buildCurveStatus();
+    buildAlarmState();
+    buildParams(0);
+    buildParams(1);
+    buildAlarmSetting();
+}
+
+LivePanel::~LivePanel() {
+    // Frames a window has taken belong to it; the others are ours.
+    auto dropIfOrphan = [](QGroupBox* f) {
+        if (f && !f->parent()) delete f;
+    };
+    dropIfOrphan(pvFrame_);
+    dropIfOrphan(curveFrame_);
+    dropIfOrphan(alarmFrame_);
+    dropIfOrphan(paramFrames_[0]);
+    dropIfOrphan(paramFrames_[1]);
+    dropIfOrphan(alarmSettingFrame_);
+}
+
+QWidget* LivePanel::pvStatusFrame() {
+    return pvFrame_;
+}
+QWidget* LivePanel::curveStatusFrame() {
+    return curveFrame_;
+}
+QWidget* LivePanel::alarmStateFrame() {
+    return alarmFrame_;
+}
+QWidget* LivePanel::paramFrame(int column) {
+    if (column < 0 || column >= kParamColumnCount) return nullptr;
+    return paramFrames_[column];
+}
+QWidget* LivePanel::alarmSettingFrame() {
+    return alarmSettingFrame_;
+}
+
+QLabel* LivePanel::D_3W(int k) {
+    if (k < 0 || k >= 8 || !framesAlive()) return nullptr;
+    return d3w_[k];
+}
+
+void LivePanel::buildPvStatus() {
+    pvFrame_ = makeFrame(QStringLiteral("PV状态"), QStringLiteral("PvStatusFrame"));
+    auto* grid = new QGridLayout(pvFrame_);
+    tightenGrid(grid);
+    const QColor active = activeColour();
+    // Row k: loop k+1. Widgets are made in reading order, which is also the tab order.
+    const QString rowCaption[2] = {QStringLiteral("测量值PV1"), QStringLiteral("设定值PV2")};
+    for (int k = 0; k < 2; ++k) {
+        const QString sv = QStringLiteral("SV%1").arg(k + 1);
+        const QString setCaption = QStringLiteral("设定") + sv;
+        const QString retrans = QStringLiteral("变送%1百分比").arg(k + 1);
+        d3w_[k] = valueLabel(indexed("D_3W", k), rowCaption[k] + QStringLiteral(" 读数"), active);
+        d3w_[k + 2] = valueLabel(indexed("D_3W", k + 2),
+                                 QStringLiteral("PV状态 ") + sv + QStringLiteral(" 读数"), active);
+        text1_[k] = entryBox(indexed("Text1", k), setCaption + QStringLiteral(" 数值"));
+        command12_[k] = commandButton(setCaption, indexed("Command12", k), setCaption);
+        d4w_[k] = valueLabel(indexed("D_4W", k), setCaption + QStringLiteral(" 读数"), active);
+        d3w_[k + 4] = valueLabel(indexed("D_3W", k + 4), retrans + QStringLiteral(" 读数"), active);
+        grid->addWidget(captionLabel(rowCaption[k]), k, 0);
+        grid->addWidget(d3w_[k], k, 1);
+        grid->addWidget(d3w_[k + 2], k, 2);
+        grid->addWidget(text1_[k], k, 3);
+        grid->addWidget(command12_[k], k, 4);
+        grid->addWidget(d4w_[k], k, 5);
+        grid->addWidget(captionLabel(retrans), k, 6);
+        grid->addWidget(d3w_[k + 4], k, 7);
+        connect(command12_[k], &QPushButton::clicked, this, [this, k] { Command12_Click(k); });
+        connect(text1_[k], &QLineEdit::returnPressed, command12_[k], &QPushButton::click);
+    }
+}
+
+void LivePanel::buildCurveStatus() {
+    curveFrame_ = makeFrame(QStringLiteral("曲线状态"), QStringLiteral("CurveStatusFrame"));
+    auto* grid = new QGridLayout(curveFrame_);
+    tightenGrid(grid);
+    const QString captions[9] = {
+        QStringLiteral("曲线状态"), QStringLiteral("PV1"),    QStringLiteral("SV1"),
+        QStringLiteral("PV2"),      QStringLiteral("SV2"),    QStringLiteral("当前段号"),
+        QStringLiteral("段剩余"),   QStringLiteral("总剩余"), QStringLiteral("循环次数")};
+    for (int k = 0; k < 9; ++k) {
+        const QString design = (k == 0 || k >= 5) ? QStringLiteral("停止") : QString();
+        const QString name =
+            k == 0 ? captions[0] + QStringLiteral(" 读数")
+                   : QStringLiteral("曲线状态 ") + captions[k] + QStringLiteral(" 读数");
+        proS_[k] = valueLabel(indexed("Pro_S", k), name, inactiveColour(), design);
+        grid->addWidget(captionLabel(captions[k]), k / 3, (k % 3) * 2);
+        grid->addWidget(proS_[k], k / 3, (k % 3) * 2 + 1);
+    }
+    combo3_ = new QComboBox;
+    combo3_->setObjectName(QStringLiteral("Combo3"));
+    combo3_->setAccessibleName(QStringLiteral("设定曲线 命令"));
+    combo3_->setEditable(true);
+    combo3_->setInsertPolicy(QComboBox::NoInsert);
+    combo3_->addItems(programCommandEntries());
+    combo3_->setCurrentIndex(0);
+    command14_ = commandButton(QStringLiteral("设定曲线"), QStringLiteral("Command14"),
+                               QStringLiteral("设定曲线"));
+    connect(command14_, &QPushButton::clicked, this, [this] { Command14_Click(); });
+    grid->addWidget(combo3_, 3, 0, 1, 4);
+    grid->addWidget(command14_, 3, 4, 1, 2);
+}
+
+void LivePanel::buildAlarmState() {
+    alarmFrame_ = makeFrame(QStringLiteral("当前报警"), QStringLiteral("AlarmStateFrame"));
+    auto* row = new QHBoxLayout(alarmFrame_);
+    row->setContentsMargins(4, 2, 4, 4);
+    row->setSpacing(4);
+    const QString names[6] = {QStringLiteral("控制1"),   QStringLiteral("控制2"),
+                              QStringLiteral("ALM1"),    QStringLiteral("ALM2"),
+                              QStringLiteral("传感器1"), QStringLiteral("传感器2")};
+    for (int k = 0; k < 6; ++k) {
+        d1w_[k] = valueLabel(indexed("D_1W", k),
+                             QStringLiteral("当前报警 ") + names[k] + QStringLiteral(" 读数"),
+                             inactiveColour());
+        // Wide enough for the longer state text, so the row does not jump when a state changes.
+        const QFontMetrics fm = d1w_[k]->fontMetrics();
+        d1w_[k]->setMinimumWidth(std::max(fm.horizontalAdvance(stateText(k, 0).text),
+                                          fm.horizontalAdvance(stateText(k, 1).text)) +
+                                 12);
+        row->addWidget(d1w_[k], 1);
+    }
+    for (int a = 0; a < 2; ++a) {
+        d3w_[6 + a] =
+            valueLabel(indexed("D_3W", 6 + a), QStringLiteral("当前报警 ALM%1类型 读数").arg(a + 1),
+                       activeColour());
+        d3w_[6 + a]->setMinimumWidth(
+            d3w_[6 + a]->fontMetrics().horizontalAdvance(QStringLiteral("偏差带报警")) + 12);
+        row->addWidget(d3w_[6 + a], 1);
+    }
+}
+
+void LivePanel::buildParams(int column) {
+    auto* frame = makeFrame(QStringLiteral("参数"), indexed("ParamFrame", column));
+    paramFrames_[column] = frame;
+    auto* grid = new QGridLayout(frame);
+    tightenGrid(grid);
+    auto addRow = [&](int row, const ParamField& f) {
+        const QString caption = QString::fromUtf16(f.caption);
+        // Both inputs have a "小数点位置" row; the input names them apart.
+        QString name = caption;
+        if (f.k == 9) name = QStringLiteral("输入1 ") + caption;
+        if (f.k == 17) name = QStringLiteral("输入2 ") + caption;
+        parm1_[f.k] =
+            valueLabel(indexed("Parm1", f.k), name + QStringLiteral(" 读数"), inactiveColour());
+        grid->addWidget(captionLabel(caption), row, 0);
+        grid->addWidget(parm1_[f.k], row, 1);
+    };
+    int row = 0;
+    if (column == 0) {
+        for (const auto& f : paramColumn0())
+            addRow(row++, f);
+    } else {
+        for (const auto& f : paramColumn1())
+            addRow(row++, f);
+    }
+    grid->setRowStretch(row, 1);
+}
+
+void LivePanel::buildAlarmSetting() {
+    alarmSettingFrame_ = makeFrame(QStringLiteral("报警设定"), QStringLiteral("AlarmSettingFrame"));
+    auto* grid = new QGridLayout(alarmSettingFrame_);
+    tightenGrid(grid);
+    for (int k = 0; k < 6; ++k) {
+        const QString caption = alarmSettingCaption(k);
+        auto* label = captionLabel(caption);
+        alm1_[k] =
+            valueLabel(indexed("Alm1", k), caption + QStringLiteral(" 读数"), inactiveColour());
+        alm11_[k] = entryBox(indexed("Alm11", k), caption);
+        alm111_[k] = commandButton(QStringLiteral("DOWNLOAD"), indexed("Alm111", k),
+                                   caption + QStringLiteral(" DOWNLOAD"));
+        label->setBuddy(alm11_[k]);
+        grid->addWidget(label, k, 0);
+        grid->addWidget(alm1_[k], k, 1);
+        grid->addWidget(alm11_[k], k, 2);
+        grid->addWidget(alm111_[k], k, 3);
+        connect(alm111_[k], &QPushButton::clicked, this, [this, k] { Alm111_Click(k); });
+        connect(alm11_[k], &QLineEdit::returnPressed, alm111_[k], &QPushButton::click);
+    }
+}
+
+bool LivePanel::framesAlive() const {
+    return pvFrame_ && curveFrame_ && alarmFrame_ && paramFrames_[0] && paramFrames_[1] &&
+           alarmSettingFrame_;
+}
+
+void LivePanel::ShowLiveStatus() {
+    if (!framesAlive()) return;
+    const LiveTexts t = liveTexts(link_.image());
+    for (int k = 0; k < 9; ++k)
+        proS_[k]->setText(t.Pro_S[k]);
+    for (int k = 0; k < 8; ++k)
+        d3w_[k]->setText(t.D_3W[k]);
+    for (int k = 0; k < 2; ++k)
+        d4w_[k]->setText(t.D_4W[k]);
+    for (int k = 0; k < 6; ++k) {
+        d1w_[k]->setText(t.D_1W[k].text);
+        setLabelBackground(d1w_[k], t.D_1W[k].active ? activeColour() : inactiveColour());
+    }
+    for (int k = 0; k < 48; ++k)
+        if (parm1_[k]) parm1_[k]->setText(t.Parm1[k]);
+    for (int k = 0; k < 6; ++k)
+        alm1_[k]->setText(t.Alm1[k]);
+}
+
+void LivePanel::writeEntry(int32_t reg, const QString& text) {
+    const auto value = entryValue(text);
+    if (!value) return;  // out of range: nothing is written
+    auto& cp = link_.commParams();
+    cp(24) = *value;
+    link_.writeHolding(reg, cp(24));
+}
+
+void LivePanel::Command12_Click(int index) {
+    if (index < 0 || index >= 2 || !framesAlive()) return;
+    writeEntry(setValueRegister(index), text1_[index]->text());
+}
+
+void LivePanel::Alm111_Click(int index) {
+    if (index < 0 || index >= 6 || !framesAlive()) return;
+    writeEntry(alarmSettingRegister(index), alm11_[index]->text());
+}
+
+void LivePanel::Command14_Click() {
+    if (!framesAlive()) return;
+    QStringList entries;
+    for (int i = 0; i < combo3_->count(); ++i)
+        entries << combo3_->itemText(i);
+    const auto code = programCommand(entries, combo3_->currentText());
+    if (!code) return;  // typed text that names no entry: nothing to send
+    auto& cp = link_.commParams();
+    cp(19) = *code;
+    link_.writeHolding(kProgramCommandRegister, cp(19));
+}
+
+}  // namespace monitor

@@ -1,0 +1,82 @@
+#pragma once
+// The main window's live panel and operator commands. LivePanel builds the frames (the main window
+// takes them into its own layout), rewrites every caption from the link's image on each
+// ShowLiveStatus, and writes single holding registers when the operator presses a button.
+
+#include <QObject>
+#include <QPointer>
+#include <array>
+#include <cstdint>
+
+#include "link/link.h"
+
+class QColor;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+namespace monitor {
+
+// Sets the background of a value label (the panel's labels fill their background from the palette's
+// Window role). The chart's ruler uses it to colour D_3W and to restore it.
+void setLabelBackground(QLabel* label, const QColor& colour);
+
+class LivePanel : public QObject {
+    Q_OBJECT
+  public:
+    explicit LivePanel(comm::Link& link, QObject* parent = nullptr);
+    ~LivePanel() override;  // deletes the frames no window has taken
+
+    QWidget* pvStatusFrame();         // "PV状态": D_3W 0..5, Text1/Command12, D_4W
+    QWidget* curveStatusFrame();      // "曲线状态": Pro_S 0..8, Combo3, Command14
+    QWidget* alarmStateFrame();       // "当前报警": D_1W 0..5, D_3W 6, 7
+    QWidget* paramFrame(int column);  // Parm1, column 0 (k = 0..29) or 1 (k = 30..47)
+    QWidget* alarmSettingFrame();     // Alm1, Alm11, Alm111
+
+    // Rewrites every caption of the panel from link.image(). Safe at any time, also before the port
+    // is open (every field then shows its zero form).
+    void ShowLiveStatus();
+
+    QLabel* D_3W(int k);  // 0..7; nullptr outside
+
+    // Button handlers (the buttons are connected to them).
+    void Command12_Click(int index);  // set value of loop index+1 from Text1(index)
+    void Alm111_Click(int index);     // alarm setting index from Alm11(index)
+    void Command14_Click();           // program command from Combo3
+
+    // Status of the last write the link has answered (0 before any).
+    int32_t lastWriteStatus() const { return lastWriteStatus_; }
+
+  private:
+    void buildPvStatus();
+    void buildCurveStatus();
+    void buildAlarmState();
+    void buildParams(int column);
+    void buildAlarmSetting();
+    bool framesAlive() const;
+    void writeEntry(int32_t reg, const QString& text);
+
+    comm::Link& link_;
+    int32_t lastWriteStatus_ = 0;
+
+    QPointer<QGroupBox> pvFrame_, curveFrame_, alarmFrame_, alarmSettingFrame_;
+    std::array<QPointer<QGroupBox>, 2> paramFrames_;
+
+    std::array<QLabel*, 8> d3w_{};
+    std::array<QLabel*, 2> d4w_{};
+    std::array<QLabel*, 9> proS_{};
+    std::array<QLabel*, 6> d1w_{};
+    std::array<QLabel*, 48> parm1_{};  // nullptr where k has no field
+    std::array<QLabel*, 6> alm1_{};
+    std::array<QLineEdit*, 2> text1_{};
+    std::array<QPushButton*, 2> command12_{};
+    std::array<QLineEdit*, 6> alm11_{};
+    std::array<QPushButton*, 6> alm111_{};
+    QComboBox* combo3_ = nullptr;
+    QPushButton* command14_ = nullptr;
+};
+
+}  // namespace monitor
