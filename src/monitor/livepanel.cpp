@@ -161,7 +161,6 @@ void LivePanel::buildPvStatus() {
         grid->addWidget(captionLabel(retrans), k, 6);
         grid->addWidget(d3w_[k + 4], k, 7);
         connect(command12_[k], &QPushButton::clicked, this, [this, k] { Command12_Click(k); });
-        connect(text1_[k], &QLineEdit::returnPressed, command12_[k], &QPushButton::click);
     }
 }
 
@@ -270,7 +269,6 @@ void LivePanel::buildAlarmSetting() {
         grid->addWidget(alm11_[k], k, 2);
         grid->addWidget(alm111_[k], k, 3);
         connect(alm111_[k], &QPushButton::clicked, this, [this, k] { Alm111_Click(k); });
-        connect(alm11_[k], &QLineEdit::returnPressed, alm111_[k], &QPushButton::click);
     }
 }
 
