@@ -1,0 +1,195 @@
+#pragma once
+// The main window's chart without widgets: the slot buffers, the window of stored records they
+// hold, paging back through the ring, zoom, ruler and value axis, and the drawing of one redraw as
+// a list of lines in chart units (12008 x 7508, origin top left, y downwards). The panel widget
+// paints that list and copies the texts and control states below onto its controls.
+
+#include <QDateTime>
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "record/handshake.h"
+#include "record/store.h"
+
+namespace record {
+
+// Where the chart reads its records from: the main window's own store connection, or a fake.
+class ChartSource {
+  public:
+    virtual ~ChartSource() = default;
+    // Column 0 of the counter row; nullopt when it cannot be read.
+    virtual std::optional<int> readCounter() = 0;
+    // Records with first <= w_id <= last (first <= last), ordered by date, then time.
+    virtual std::vector<Sample> loadBetween(int first, int last) = 0;
+    // Records outside first..last, ordered by date, then time.
+    virtual std::vector<Sample> loadNotBetween(int first, int last) = 0;
+    // True once the ring has gone round: every record number 1..65500 exists.
+    virtual bool ringWrapped() = 0;
+};
+
+// Pen of one drawn line. Colours are platform values 0x00BBGGRR (blue in the high byte).
+struct ChartPen {
+    int width = 1;
+    int style = 0;  // 0 solid, 1 dashed, 2 dotted
+    uint32_t colour = 0;
+    bool operator==(const ChartPen&) const = default;
+};
+
+struct ChartLine {
+    double x1 = 0, y1 = 0, x2 = 0, y2 = 0;
+    ChartPen pen;
+};
+
+namespace chartcolour {
+inline constexpr uint32_t kBackground = 0xFFFFC0;  // light cyan
+inline constexpr uint32_t kGrid = 0xFF80FF;        // pink
+inline constexpr uint32_t kGapMark = 0x00FFFF;     // yellow
+inline constexpr uint32_t kChannel0 = 0x0000FF;    // red, PV1
+inline constexpr uint32_t kChannel1 = 0xC00000;    // blue, PV2
+inline constexpr uint32_t kChannel2 = 0x8080FF;    // light red, SV1
+inline constexpr uint32_t kChannel3 = 0xFF8080;    // light blue, SV2
+inline constexpr uint32_t kChannel8 = 0x000080;    // dark red, control output 1
+inline constexpr uint32_t kChannel9 = 0x800000;    // dark blue, control output 2
+inline constexpr uint32_t kRulerOn = 0x00FFFF;     // yellow
+inline constexpr uint32_t kRulerOff = 0x00FF00;    // green
+inline constexpr uint32_t kRulerLine = 0xC000C0;   // purple
+inline constexpr uint32_t kHeader = 0x80FF80;      // light green header background
+inline constexpr uint32_t kReadout = 0x00FFFF;     // yellow ruler readout background
+}  // namespace chartcolour
+
+// Which of the chart's records the last window load asked for, as the store was asked.
+struct ChartQuery {
+    bool notBetween = false;
+    int first = 0;
+    int last = 0;
+    bool operator==(const ChartQuery&) const = default;
+};
+
+class ChartModel {
+  public:
+    static constexpr int kSlots = 323;    // slots 0..322
+    static constexpr int kChannels = 25;  // channels 0..24; 0..9 are used
+    static constexpr double kWidth = 12008;
+    static constexpr double kHeight = 7508;
+    static constexpr int kLiveCount = 241;
+    static constexpr int kHistoryCount = 321;
+    static constexpr int kPageRecords = 60;
+    static constexpr double kGapDays = 0.00347222;  // about 5 minutes
+    static constexpr int kSliderMin = -1;
+    static constexpr int kSliderMax = 12001;
+
+    ChartModel();
+
+    // --- Buffers and scalars ---
+    std::array<std::array<float, kSlots>, kChannels> ChartSamples{};  // [channel][slot]
+    std::array<double, kSlots> ChartDates{};
+    std::array<double, kSlots> ChartTimes{};
+    std::array<int16_t, kSlots> GapMarks{};
+    int16_t NewestSlot = kLiveCount;
+    int16_t ZoomLevel = 1;
+    float SlotStep = 150;
+    int16_t FirstSlot = 180;
+    int32_t WindowEnd = 0;
+    int16_t WindowCount = kLiveCount;
+    int32_t NewestRecord = 0;
+    int16_t HistoryPage = 0;
+    bool OldestPageReached = false;
+    bool RulerMode = false;
+    int16_t ChartSpan = 60;
+    int16_t ChartLow = 0;
+    int16_t ChartYOffset = 0;
+
+    // --- What the controls around the surface show ---
+    struct Controls {
+        bool command3 = false;  // "F2 放大"
+        bool command4 = true;   // "F1 缩小"
+        bool command7 = false;  // "F6 左移"
+        bool command8 = true;   // "F7 右移"
+        bool timer1 = true;     // the display tick runs
+        bool sliderEnabled = false;
+        int sliderValue = 0;
+        int sliderStep = 50;
+        QString command5Caption = QStringLiteral("F4 标尺");
+    };
+    Controls controls;
+
+    // Line1, the ruler: a separate line drawn over the curves.
+    struct Ruler {
+        double x1 = 0, y1 = 0, x2 = 0, y2 = 330;
+        uint32_t colour = chartcolour::kRulerOff;
+        int width = 2;
+    };
+    Ruler ruler;
+
+    std::array<QString, 7> valueLabels;  // Label5(0..6), 0 at the bottom
+    std::array<QString, 9> timeLabels;   // Label4(0..8)
+    std::array<QString, 9> dateLabels;   // Label7(0..8)
+    QString headerDate, headerTime;      // Label2(9), Label2(10)
+    QString slotStepText;                // Label19
+    // True while the ruler readout colours the header and the live values yellow; cleared by the
+    // first display tick outside ruler mode.
+    bool readoutShown = false;
+    // The ruler's last readout of channels 0..9 (float text), for the live panel's value labels.
+    std::array<QString, 10> readoutTexts;
+    int readoutSerial = 0;  // advanced on every readout
+    enum class Focus { None, Slider, Command5 };
+    Focus focusRequest = Focus::None;  // taken and cleared by the panel
+
+    // The surface: every line drawn since it was last cleared, in drawing order.
+    const std::vector<ChartLine>& surface() const { return surface_; }
+    int surfaceSerial() const { return surfaceSerial_; }  // advanced whenever the surface changes
+    ChartQuery lastQuery() const { return lastQuery_; }
+    int queryCount() const { return queryCount_; }
+
+    // --- Operations ---
+    void ClearSurface();  // pt cleared to its background
+    void DrawChartGrid();
+    void ApplyZoomLevel();
+    void DrawChartCurves();
+    void RedrawChart();
+    void ClearChartBuffers();
+    bool ReadNewestRecord(ChartSource& src);
+    void LoadChartWindow(ChartSource& src);
+    void ReloadLiveWindow(ChartSource& src);
+
+    // The chart's part of the main window's load: state reset, axis, newest record, live window.
+    void Load(ChartSource& src);
+    // Display tick steps 1 to 3 (the live panel refresh and Label19 follow in the panel).
+    void DisplayTick(ChartSource& src, RecorderHandshake& hs, const std::array<float, 10>& live,
+                     const QDateTime& now);
+    void UpdateSlotStepText();
+    void HeaderTick(const QDateTime& now);
+
+    void PageOlder(ChartSource& src);    // "F7 右移"
+    void PageNewer(ChartSource& src);    // "F6 左移"
+    void ZoomIn();                       // "F2 放大"
+    void ZoomOut();                      // "F1 缩小"
+    void ToggleRuler(ChartSource& src);  // "F4 标尺" / "F4 复原"
+    // The slider moved to v: runs the change handler when the value differs from the last one.
+    void SetSliderValue(int v, ChartSource& src);
+    // "修改Y": false when the bounds are refused.
+    bool ApplyValueAxis(const QString& lowText, const QString& highText);
+
+    // Geometry helpers, public for the tests.
+    float scaleK() const;           // 7500 / ChartSpan as a float; 0 for a span of 0
+    double scaledY(float v) const;  // channels 0..3
+    static double fixedY(float v);  // channels 8, 9
+    // The ring number of the record `back` records before `newest` (1..65500).
+    static int32_t ringRecord(int64_t newest, int64_t back);
+
+  private:
+    void addLine(double x1, double y1, double x2, double y2, const ChartPen& pen);
+    void SliderChanged(ChartSource& src);
+    void updateValueLabels();
+    void touchSurface() { ++surfaceSerial_; }
+
+    std::vector<ChartLine> surface_;
+    int surfaceSerial_ = 0;
+    ChartQuery lastQuery_;
+    int queryCount_ = 0;
+};
+
+}  // namespace record

@@ -1,0 +1,75 @@
+#include "record/chart/chartview.h"
+
+#include <QPaintEvent>
+#include <QPainter>
+#include <QVarLengthArray>
+
+namespace record {
+
+namespace {
+
+QColor platformColour(uint32_t c) {
+    return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
+}
+
+QPen makePen(int width, int style, uint32_t colour) {
+    QPen pen(platformColour(colour));
+    pen.setWidth(width);
+    pen.setCosmetic(true);
+    pen.setCapStyle(Qt::FlatCap);
+    pen.setStyle(style == 1 ? Qt::DashLine : style == 2 ? Qt::DotLine : Qt::SolidLine);
+    return pen;
+}
+
+}  // namespace
+
+void paintChart(QPainter& p, const QSize& size, const ChartModel& model) {
+    p.fillRect(QRect(QPoint(0, 0), size), platformColour(chartcolour::kBackground));
+    const double sx = size.width() / ChartModel::kWidth;
+    const double sy = size.height() / ChartModel::kHeight;
+
+    // Consecutive lines with the same pen go to the painter together; the order stays that of
+    // the model, so later curves lie on top where they cross.
+    const std::vector<ChartLine>& lines = model.surface();
+    QVarLengthArray<QLineF, 512> batch;
+    ChartPen current{-1, -1, 0};
+    // A handful of pens serve every line; build each QPen once per paint.
+    QVarLengthArray<std::pair<ChartPen, QPen>, 16> pens;
+    auto penFor = [&](const ChartPen& cp) -> const QPen& {
+        for (const auto& e : pens)
+            if (e.first == cp) return e.second;
+        pens.append({cp, makePen(cp.width, cp.style, cp.colour)});
+        return pens.back().second;
+    };
+    auto flush = [&] {
+        if (!batch.isEmpty()) p.drawLines(batch.constData(), int(batch.size()));
+        batch.clear();
+    };
+    for (const ChartLine& l : lines) {
+        if (!(l.pen == current)) {
+            flush();
+            current = l.pen;
+            p.setPen(penFor(current));
+        }
+        batch.append(QLineF(l.x1 * sx, l.y1 * sy, l.x2 * sx, l.y2 * sy));
+    }
+    flush();
+
+    const ChartModel::Ruler& r = model.ruler;
+    p.setPen(makePen(r.width, 0, r.colour));
+    p.drawLine(QLineF(r.x1 * sx, r.y1 * sy, r.x2 * sx, r.y2 * sy));
+}
+
+ChartView::ChartView(const ChartModel& model, QWidget* parent) : QWidget(parent), model_(model) {
+    setObjectName(QStringLiteral("pt"));
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setAccessibleName(QStringLiteral("曲线"));
+}
+
+void ChartView::paintEvent(QPaintEvent*) {
+    ++paints_;
+    QPainter p(this);
+    paintChart(p, size(), model_);
+}
+
+}  // namespace record

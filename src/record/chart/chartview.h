@@ -1,0 +1,32 @@
+#pragma once
+// The drawing surface `pt`: paints the model's lines, given in chart units, scaled to its size,
+// and the ruler line over them.
+
+#include <QWidget>
+
+#include "record/chart/chartmodel.h"
+
+class QPainter;
+
+namespace record {
+
+// Paints the surface and the ruler into a painter over a target of the given pixel size.
+void paintChart(QPainter& p, const QSize& size, const ChartModel& model);
+
+class ChartView : public QWidget {
+    Q_OBJECT
+  public:
+    explicit ChartView(const ChartModel& model, QWidget* parent = nullptr);
+    QSize sizeHint() const override { return {800, 480}; }
+    QSize minimumSizeHint() const override { return {300, 180}; }
+    int paintCount() const { return paints_; }
+
+  protected:
+    void paintEvent(QPaintEvent* e) override;
+
+  private:
+    const ChartModel& model_;
+    int paints_ = 0;
+};
+
+}  // namespace record

@@ -1,0 +1,485 @@
+// The chart model: geometry of a redraw, window loads across the ring, paging, zoom, ruler and
+// value axis, the live append.
+
+#include <gtest/gtest.h>
+
+#include "base/oledate.h"
+#include "fakesource.h"
+#include "record/chart/chartmodel.h"
+
+using chart_test::FakeSource;
+using record::ChartLine;
+using record::ChartModel;
+using record::ChartQuery;
+
+namespace {
+
+const QDateTime kEnd(QDate(2026, 3, 1), QTime(12, 0, 0));
+
+std::vector<ChartLine> linesWithColour(const ChartModel& m, uint32_t colour) {
+    std::vector<ChartLine> out;
+    for (const auto& l : m.surface())
+        if (l.pen.colour == colour) out.push_back(l);
+    return out;
+}
+
+// Channel 0 (PV1) is the first curve line of every step and is alone in its colour.
+std::vector<ChartLine> pv1(const ChartModel& m) {
+    return linesWithColour(m, record::chartcolour::kChannel0);
+}
+
+struct Loaded {
+    FakeSource src;
+    ChartModel m;
+    explicit Loaded(int newest, bool wrapped = false) {
+        src.fill(newest, wrapped, kEnd);
+        m.Load(src);
+    }
+    float slotValue(int s) const { return m.ChartSamples[0][s]; }
+};
+
+}  // namespace
+
+TEST(ChartGeometry, ValueAxisScaleAndOffset) {
+    FakeSource src;
+    ChartModel m;
+    m.Load(src);
+    EXPECT_EQ(m.ChartSpan, 60);
+    EXPECT_EQ(m.ChartLow, 0);
+    EXPECT_EQ(m.scaledY(30), 3758);
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(m.valueLabels[i], QString::number(10 * i));
+
+    m.ChartLow = 100;
+    m.ChartSpan = 200;
+    m.RedrawChart();
+    EXPECT_FLOAT_EQ(m.scaleK(), 37.5f);
+    EXPECT_EQ(m.ChartYOffset, 3750);
+    EXPECT_EQ(m.scaledY(100), 7508);
+    EXPECT_EQ(m.scaledY(300), 8);
+
+    EXPECT_EQ(ChartModel::fixedY(100), 633);
+    EXPECT_EQ(ChartModel::fixedY(0), 6883);
+
+    // A span of 0: k is 0, the scaled curves lie on the bottom edge, every label reads ChartLow.
+    m.ChartLow = 0;
+    m.ChartSpan = 0;
+    m.RedrawChart();
+    EXPECT_EQ(m.scaleK(), 0.0f);
+    EXPECT_EQ(m.scaledY(12345), 7508);
+    m.ChartLow = 7;
+    record::RecorderHandshake hs;
+    m.DisplayTick(src, hs, {}, kEnd);
+    for (const auto& t : m.valueLabels)
+        EXPECT_EQ(t, "7");
+}
+
+TEST(ChartGeometry, ValueLabelsRoundHalfEven) {
+    FakeSource src;
+    ChartModel m;
+    m.Load(src);
+    ASSERT_TRUE(m.ApplyValueAxis("10.5", "20.5"));
+    record::RecorderHandshake hs;
+    m.DisplayTick(src, hs, {}, kEnd);
+    const std::array<const char*, 7> want{"10", "12", "13", "15", "17", "18", "20"};
+    for (int i = 0; i < 7; ++i)
+        EXPECT_EQ(m.valueLabels[i], want[i]) << i;
+}
+
+TEST(ChartGeometry, ZoomTable) {
+    struct Row {
+        int zoom;
+        float step;
+        int first;
+    };
+    ChartModel m;
+    for (Row r : {Row{1, 150, 180}, Row{2, 75, 120}, Row{3, 50, 60}, Row{4, 37.5f, 0}}) {
+        m.ZoomLevel = int16_t(r.zoom);
+        m.ApplyZoomLevel();
+        EXPECT_EQ(m.SlotStep, r.step);
+        EXPECT_EQ(m.FirstSlot, r.first);
+        // Slot 240 always lies at x = 9000.
+        EXPECT_EQ((240 - m.FirstSlot) * m.SlotStep, 9000);
+    }
+    m.ZoomLevel = 7;
+    m.ApplyZoomLevel();
+    EXPECT_EQ(m.SlotStep, 37.5f);
+    EXPECT_EQ(m.FirstSlot, 0);
+}
+
+TEST(ChartGeometry, GridLines) {
+    ChartModel m;
+    m.ClearSurface();
+    m.DrawChartGrid();
+    const auto& g = m.surface();
+    ASSERT_EQ(g.size(), 62u);
+    for (const auto& l : g)
+        EXPECT_EQ(l.pen, (record::ChartPen{1, 2, record::chartcolour::kGrid}));
+    EXPECT_EQ(g[1].y1, 7500);
+    EXPECT_EQ(g[2 + 1].y1, 312);  // 312.5 to even
+    EXPECT_EQ(g[2 + 3].y1, 938);  // 937.5 to even
+    EXPECT_EQ(g[2 + 24].y1, 7500);
+    EXPECT_EQ(g[27].x1, 8);
+    EXPECT_EQ(g[27].y2, 7508);
+    EXPECT_EQ(g[28].x1, 9000);
+    EXPECT_EQ(g[29 + 32].x1, 12000);
+    EXPECT_EQ(g[0].x2, 12008);
+}
+
+TEST(ChartGeometry, LiveCurvesAtLevelOneRunFromSlot180ToSlot240) {
+    Loaded w(5000);
+    const auto p = pv1(w.m);
+    ASSERT_EQ(p.size(), 60u);
+    EXPECT_EQ(p.front().x1, 0);
+    EXPECT_EQ(p.front().y1, w.m.scaledY(w.slotValue(180)));
+    EXPECT_EQ(p.back().x2, 9000);
+    EXPECT_EQ(p.back().y2, w.m.scaledY(w.slotValue(240)));
+    // The six curves of one step, in order, with their pens.
+    const auto& s = w.m.surface();
+    const size_t firstCurve = s.size() - 60 * 6;
+    const std::array<record::ChartPen, 6> pens{{{2, 0, record::chartcolour::kChannel0},
+                                                {2, 0, record::chartcolour::kChannel1},
+                                                {1, 0, record::chartcolour::kChannel2},
+                                                {1, 0, record::chartcolour::kChannel3},
+                                                {1, 0, record::chartcolour::kChannel8},
+                                                {1, 0, record::chartcolour::kChannel9}}};
+    for (int k = 0; k < 6; ++k)
+        EXPECT_EQ(s[firstCurve + k].pen, pens[k]) << k;
+    EXPECT_EQ(s[firstCurve + 4].y1, 633);  // channel 8 stored at 100
+}
+
+TEST(ChartGeometry, LevelFourStartsAtSlotOne) {
+    Loaded w(5000);
+    for (int i = 0; i < 3; ++i)
+        w.m.ZoomOut();
+    ASSERT_EQ(w.m.ZoomLevel, 4);
+    const auto p = pv1(w.m);
+    // Slots 1..240: no segment from the never-loaded slot 0.
+    ASSERT_EQ(p.size(), 239u);
+    EXPECT_EQ(p.front().x1, 38);  // 37.5 to even
+    EXPECT_EQ(p.front().y1, w.m.scaledY(w.slotValue(1)));
+    EXPECT_EQ(p.back().x2, 9000);
+}
+
+TEST(ChartGeometry, GapMarkLines) {
+    Loaded w(5000);
+    w.m.GapMarks[200] = 200;
+    w.m.RedrawChart();
+    const auto gaps = linesWithColour(w.m, record::chartcolour::kGapMark);
+    ASSERT_EQ(gaps.size(), 1u);
+    EXPECT_EQ(gaps[0].pen.style, 1);
+    EXPECT_EQ(gaps[0].x1, 20 * 150);
+    EXPECT_EQ(gaps[0].y2, 9000);
+}
+
+TEST(ChartGeometry, ForecastLabelsCrossMidnight) {
+    Loaded w(5000, false);
+    w.m.ChartDates[241] = base::oleDate(QDate(2026, 3, 1));
+    w.m.ChartTimes[241] = base::oleTime(QTime(23, 59, 55));
+    w.m.RedrawChart();
+    EXPECT_EQ(w.m.dateLabels[7], "2026/03/02");
+    EXPECT_EQ(w.m.timeLabels[7], "00:00:05");
+    for (int i = 0; i < 3; ++i)
+        w.m.ZoomOut();
+    EXPECT_EQ(w.m.timeLabels[8], "00:01:15");  // 80 s after slot 241
+    EXPECT_EQ(w.m.timeLabels[0], base::oleTimeText(w.m.ChartTimes[1]));
+}
+
+TEST(ChartGeometry, NonFiniteValuesStayDrawable) {
+    Loaded w(500);
+    w.m.ChartSamples[0][200] = std::numeric_limits<float>::quiet_NaN();
+    w.m.ChartSamples[1][200] = std::numeric_limits<float>::infinity();
+    w.m.RedrawChart();
+    for (const auto& l : w.m.surface())
+        EXPECT_TRUE(std::isfinite(l.y1) && std::isfinite(l.y2));
+}
+
+TEST(ChartWindow, LiveWindowWithoutWrap) {
+    Loaded w(5000);
+    EXPECT_EQ(w.m.lastQuery(), (ChartQuery{false, 4760, 5000}));
+    EXPECT_EQ(w.slotValue(1), 4760);
+    EXPECT_EQ(w.slotValue(241), 5000);
+    EXPECT_EQ(w.m.ChartTimes[241], base::oleTime(QTime(12, 0, 0)));
+}
+
+TEST(ChartWindow, LiveWindowAcrossTheWrapIsInTimeOrder) {
+    Loaded w(100, true);
+    EXPECT_EQ(w.m.lastQuery(), (ChartQuery{true, 101, 65359}));
+    EXPECT_EQ(w.slotValue(1), 65360);
+    EXPECT_EQ(w.slotValue(141), 65500);
+    EXPECT_EQ(w.slotValue(142), 1);
+    EXPECT_EQ(w.slotValue(241), 100);
+}
+
+TEST(ChartWindow, ShortAnswerFillsTheFirstSlots) {
+    Loaded w(50);
+    EXPECT_EQ(w.slotValue(1), 1);
+    EXPECT_EQ(w.slotValue(50), 50);
+    for (int s = 51; s <= 241; ++s) {
+        EXPECT_EQ(w.slotValue(s), 0);
+        EXPECT_EQ(w.m.ChartTimes[s], 0);
+        EXPECT_EQ(w.m.GapMarks[s], 0);
+    }
+}
+
+TEST(ChartWindow, GapMarksCompareDateAndTime) {
+    struct Case {
+        QDateTime prev, next;
+        bool gap;
+    };
+    const QDate d(2026, 3, 1);
+    const Case cases[] = {
+        {QDateTime(d, QTime(10, 0, 0)), QDateTime(d, QTime(10, 6, 0)), true},
+        {QDateTime(d, QTime(10, 0, 0)), QDateTime(d, QTime(10, 4, 59)), false},
+        {QDateTime(d, QTime(23, 59, 59)), QDateTime(d.addDays(1), QTime(0, 0, 0)), false},
+        {QDateTime(d, QTime(10, 0, 0)), QDateTime(d.addDays(1), QTime(10, 0, 0)), true},
+    };
+    for (const Case& c : cases) {
+        FakeSource src;
+        src.fill(5000, false, kEnd);
+        src.put(4760, c.prev.addSecs(-1), 1);  // slot 1 precedes the pair
+        src.put(4761, c.prev, 2);
+        src.put(4762, c.next, 3);
+        for (int id = 4763; id <= 5000; ++id)
+            src.put(id, c.next.addSecs(id - 4762), float(id));
+        ChartModel m;
+        m.Load(src);
+        EXPECT_EQ(m.GapMarks[3] > 0, c.gap)
+            << c.prev.toString().toStdString() << " -> " << c.next.toString().toStdString();
+        EXPECT_EQ(m.GapMarks[1], 0);
+        EXPECT_EQ(m.GapMarks[2], 0);
+    }
+}
+
+TEST(ChartPaging, BackTwoPagesAndForwardToLive) {
+    Loaded w(5000);
+    w.m.PageOlder(w.src);
+    EXPECT_EQ(w.m.HistoryPage, 1);
+    EXPECT_EQ(w.m.lastQuery(), (ChartQuery{false, 4620, 4940}));
+    EXPECT_EQ(w.slotValue(321), 4940);
+    EXPECT_FALSE(w.m.controls.timer1);
+    EXPECT_TRUE(w.m.controls.command7);
+    w.m.PageOlder(w.src);
+    EXPECT_EQ(w.m.WindowEnd, 4880);
+    w.m.PageNewer(w.src);
+    EXPECT_EQ(w.m.WindowEnd, 4940);
+    w.src.counter = 5003;  // recorded meanwhile
+    w.m.PageNewer(w.src);
+    EXPECT_EQ(w.m.HistoryPage, 0);
+    EXPECT_EQ(w.m.WindowCount, 241);
+    EXPECT_EQ(w.m.NewestSlot, 241);
+    EXPECT_EQ(w.m.lastQuery(), (ChartQuery{false, 4763, 5003}));
+    EXPECT_TRUE(w.m.controls.timer1);
+    EXPECT_FALSE(w.m.controls.command7);
+    // Already live: a further page newer changes nothing.
+    const int loads = w.src.loads;
+    w.m.PageNewer(w.src);
+    EXPECT_EQ(w.m.HistoryPage, 0);
+    EXPECT_EQ(w.src.loads, loads);
+}
+
+TEST(ChartPaging, RefusedOnlyBeforeTheOldestStoredRecord) {
+    struct Case {
+        int newest;
+        bool wrapped;
+        int pagesAccepted;
+        int firstEnd;
+    };
+    const Case cases[] = {
+        {300, false, 0, 0},    // 381 records needed for the first page
+        {381, false, 1, 321},  // exactly enough
+        {441, false, 2, 381},      {50, true, 1087 - 1, 65490},
+        {100, true, 1087 - 1, 40}, {120, true, 1087 - 1, 60},
+    };
+    for (const Case& c : cases) {
+        Loaded w(c.newest, c.wrapped);
+        int accepted = 0;
+        while (!w.m.OldestPageReached && accepted < 2000) {
+            const int loads = w.src.loads;
+            w.m.PageOlder(w.src);
+            if (w.m.OldestPageReached) {
+                EXPECT_EQ(w.src.loads, loads);  // nothing loaded on a refusal
+                break;
+            }
+            if (accepted == 0) {
+                EXPECT_EQ(w.m.WindowEnd, c.firstEnd) << c.newest;
+            }
+            ++accepted;
+            // The page's newest and oldest records are the ones asked for, all present.
+            EXPECT_EQ(w.slotValue(321), ChartModel::ringRecord(c.newest, 60 * accepted));
+            ASSERT_EQ(w.slotValue(1), ChartModel::ringRecord(c.newest, 60 * accepted + 320))
+                << c.newest << " page " << accepted;
+        }
+        EXPECT_EQ(accepted, c.pagesAccepted) << c.newest;
+        EXPECT_FALSE(w.m.controls.command8);
+        EXPECT_EQ(w.m.HistoryPage, accepted + 1);
+    }
+}
+
+TEST(ChartPaging, RingRecordCountsBackAcrossTheWrap) {
+    EXPECT_EQ(ChartModel::ringRecord(5000, 60), 4940);
+    EXPECT_EQ(ChartModel::ringRecord(100, 60), 40);
+    EXPECT_EQ(ChartModel::ringRecord(60, 60), 65500);
+    EXPECT_EQ(ChartModel::ringRecord(50, 60), 65490);
+    EXPECT_EQ(ChartModel::ringRecord(0, 0), 65500);
+    EXPECT_EQ(ChartModel::ringRecord(-5, 0), 65495);
+}
+
+TEST(ChartPaging, NewerPagesAndLiveAllowPagingBackAgain) {
+    {
+        Loaded w(300);
+        w.m.PageOlder(w.src);
+        ASSERT_TRUE(w.m.OldestPageReached);
+        EXPECT_TRUE(w.m.controls.command7);
+        w.m.PageNewer(w.src);  // back to live
+        EXPECT_FALSE(w.m.OldestPageReached);
+        EXPECT_TRUE(w.m.controls.command8);
+        EXPECT_TRUE(w.m.controls.timer1);
+    }
+    {
+        Loaded w(441);
+        w.m.PageOlder(w.src);
+        w.m.PageOlder(w.src);
+        w.m.PageOlder(w.src);
+        ASSERT_TRUE(w.m.OldestPageReached);
+        w.m.PageNewer(w.src);
+        EXPECT_EQ(w.m.HistoryPage, 2);
+        EXPECT_FALSE(w.m.OldestPageReached);
+        EXPECT_TRUE(w.m.controls.command8);
+    }
+}
+
+TEST(ChartTools, ZoomButtonsAndSliderSteps) {
+    Loaded w(5000);
+    EXPECT_FALSE(w.m.controls.command3);
+    const int steps[] = {75, 50, 38};
+    for (int i = 0; i < 3; ++i) {
+        w.m.ZoomOut();
+        EXPECT_EQ(w.m.controls.sliderStep, steps[i]);
+        EXPECT_TRUE(w.m.controls.command3);
+    }
+    EXPECT_EQ(w.m.ZoomLevel, 4);
+    EXPECT_FALSE(w.m.controls.command4);
+    for (int i = 0; i < 3; ++i)
+        w.m.ZoomIn();
+    EXPECT_EQ(w.m.ZoomLevel, 1);
+    EXPECT_EQ(w.m.controls.sliderStep, 150);
+    EXPECT_FALSE(w.m.controls.command3);
+    EXPECT_TRUE(w.m.controls.command4);
+    EXPECT_EQ(w.m.WindowEnd, 5000);  // zoom never reloads
+}
+
+TEST(ChartTools, RulerReadoutAndSliderEnds) {
+    Loaded w(5000);
+    w.m.ZoomOut();
+    w.m.ToggleRuler(w.src);
+    EXPECT_TRUE(w.m.RulerMode);
+    EXPECT_FALSE(w.m.controls.timer1);
+    EXPECT_TRUE(w.m.controls.sliderEnabled);
+    EXPECT_EQ(w.m.controls.command5Caption, "F4 复原");
+    w.m.ChartSamples[0][140] = 12.5f;
+    w.m.SetSliderValue(1500, w.src);
+    EXPECT_EQ(w.m.readoutTexts[0], "12.5");
+    EXPECT_EQ(w.m.headerTime, base::oleTimeText(w.m.ChartTimes[140]));
+    EXPECT_EQ(w.m.ruler.x1, 1500);
+    EXPECT_EQ(w.m.ruler.y2, 7500);
+    EXPECT_EQ(w.m.ruler.colour, record::chartcolour::kRulerLine);
+
+    // Right end on the live view: only the ruler moves.
+    w.m.SetSliderValue(12001, w.src);
+    EXPECT_EQ(w.m.HistoryPage, 0);
+    // Left end pages back, right end forward again.
+    w.m.SetSliderValue(-1, w.src);
+    EXPECT_EQ(w.m.HistoryPage, 1);
+    EXPECT_EQ(w.m.WindowEnd, 4940);
+    w.m.SetSliderValue(12001, w.src);
+    EXPECT_EQ(w.m.HistoryPage, 0);
+
+    // Off while a page is shown: the live window returns, the page counter stays.
+    w.m.SetSliderValue(-1, w.src);
+    ASSERT_EQ(w.m.HistoryPage, 1);
+    w.m.ToggleRuler(w.src);
+    EXPECT_FALSE(w.m.RulerMode);
+    EXPECT_EQ(w.m.HistoryPage, 1);
+    EXPECT_TRUE(w.m.controls.command7);
+    EXPECT_TRUE(w.m.controls.timer1);
+    EXPECT_EQ(w.m.controls.sliderValue, 0);
+    EXPECT_EQ(w.m.WindowCount, 241);
+    EXPECT_EQ(w.m.lastQuery(), (ChartQuery{false, 4760, 5000}));
+    EXPECT_EQ(w.m.ruler.colour, record::chartcolour::kRulerOff);
+    EXPECT_EQ(w.m.controls.command5Caption, "F4 标尺");
+}
+
+TEST(ChartTools, ValueAxisBounds) {
+    struct Case {
+        const char* lo;
+        const char* hi;
+        bool accepted;
+        int low, span;
+    };
+    // Each case starts from ChartLow 7, ChartSpan 33.
+    const Case cases[] = {
+        {"0", "60", true, 0, 60},          {"50", "40", false, 7, 33},
+        {"0", "36001", false, 7, 33},      {"0", "-12001", false, 7, 33},
+        {"10.5", "20.5", true, 10, 10},    {"abc", "60", true, 0, 60},
+        {"0", "36000", true, 0, 33},       {"5", "5", true, 5, 0},
+        {"35001", "36000", false, 7, 33},  {"-12001", "0", false, 7, 33},
+        {" -3e1x", "1E2", true, -30, 130},
+    };
+    for (const Case& c : cases) {
+        ChartModel m;
+        m.ChartLow = 7;
+        m.ChartSpan = 33;
+        EXPECT_EQ(m.ApplyValueAxis(c.lo, c.hi), c.accepted) << c.lo << " " << c.hi;
+        EXPECT_EQ(m.ChartLow, c.low) << c.lo << " " << c.hi;
+        EXPECT_EQ(m.ChartSpan, c.span) << c.lo << " " << c.hi;
+    }
+}
+
+TEST(ChartLive, AppendsOneSlotPerRecordAndReloadsWhenFull) {
+    Loaded w(5000);
+    record::RecorderHandshake hs;
+    QDateTime now = kEnd;
+    std::array<float, 10> live{};
+    for (int n = 1; n <= 19; ++n) {
+        now = now.addSecs(1);
+        w.src.put(5000 + n, now, float(5000 + n));
+        w.src.counter = 5000 + n;
+        live[0] = float(n);
+        hs.RecordAdded = true;
+        w.m.DisplayTick(w.src, hs, live, now);
+        EXPECT_FALSE(hs.RecordAdded);
+        EXPECT_EQ(w.m.NewestSlot, 241 + n);
+        EXPECT_EQ(w.slotValue(241 + n), float(n));
+        EXPECT_EQ(w.m.ChartTimes[241 + n], base::oleTime(now.time()));
+        EXPECT_EQ(pv1(w.m).size(), size_t(60 + n));
+    }
+    EXPECT_EQ(w.m.WindowEnd, 5000);
+    // The 20th record fills the newer area: the window moves on and ends at it, in slot 241,
+    // overwritten at once by the live values.
+    now = now.addSecs(1);
+    w.src.put(5020, now, 5020);
+    w.src.counter = 5020;
+    live[0] = 77;
+    hs.RecordAdded = true;
+    w.m.DisplayTick(w.src, hs, live, now);
+    EXPECT_EQ(w.m.NewestSlot, 241);
+    EXPECT_EQ(w.m.WindowEnd, 5020);
+    EXPECT_EQ(w.slotValue(240), 5019);
+    EXPECT_EQ(w.slotValue(241), 77);
+    EXPECT_EQ(pv1(w.m).size(), 60u);
+
+    // No record: nothing moves.
+    w.m.DisplayTick(w.src, hs, live, now);
+    EXPECT_EQ(w.m.NewestSlot, 241);
+}
+
+TEST(ChartLive, HeaderShowsTheClockOutsideRulerMode) {
+    Loaded w(5000);
+    w.m.HeaderTick(QDateTime(QDate(2001, 3, 12), QTime(18, 42, 0)));
+    EXPECT_EQ(w.m.headerDate, "03-12-2001");
+    EXPECT_EQ(w.m.headerTime, "18:42:00");
+    w.m.ToggleRuler(w.src);
+    w.m.HeaderTick(QDateTime(QDate(2001, 3, 13), QTime(1, 0, 0)));
+    EXPECT_EQ(w.m.headerDate, "03-12-2001");
+}
