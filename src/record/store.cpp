@@ -1,1 +1,442 @@
 #include "record/store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QStringList>
+#include <QVariant>
+#include <utility>
+
+#include "base/numberrule.h"
+
+namespace record {
+
+namespace {
+
+// SQLite result codes the store tells apart (the low byte of an extended code).
+constexpr int kSqliteBusy = 5;
+constexpr int kSqliteLocked = 6;
+constexpr int kSqliteReadOnly = 8;
+constexpr int kSqliteCorrupt = 11;
+constexpr int kSqliteFull = 13;
+constexpr int kSqliteNotADb = 26;
+
+// The UI thread runs every call of the store: a lock held elsewhere is waited for only this long.
+constexpr int kBusyTimeoutMs = 5;
+
+const QStringList kValueColumns = {
+    QStringLiteral("pv1"),         QStringLiteral("pv2"),         QStringLiteral("sv1"),
+    QStringLiteral("sv2"),         QStringLiteral("out1_pct"),    QStringLiteral("out2_pct"),
+    QStringLiteral("alarm1_type"), QStringLiteral("alarm2_type"), QStringLiteral("control1"),
+    QStringLiteral("control2"),
+};
+
+QString faultText(SampleStore::Fault f) {
+    using F = SampleStore::Fault;
+    switch (f) {
+        case F::None:
+            return {};
+        case F::NotOpen:
+            return QStringLiteral("数据库未打开");
+        case F::FolderNotCreatable:
+            return QStringLiteral("无法创建数据库文件夹");
+        case F::FileNotCreatable:
+            return QStringLiteral("无法创建数据库文件");
+        case F::ReadOnly:
+            return QStringLiteral("数据库文件只读");
+        case F::Locked:
+            return QStringLiteral("数据库文件被其他程序锁定");
+        case F::NotADatabase:
+            return QStringLiteral("文件不是数据库");
+        case F::Corrupt:
+            return QStringLiteral("数据库文件已损坏");
+        case F::WrongTables:
+            return QStringLiteral("数据库表结构不符");
+        case F::DiskFull:
+            return QStringLiteral("磁盘已满");
+        case F::Other:
+            break;
+    }
+    return QStringLiteral("无法读写数据库文件");
+}
+
+// A file the user has marked read-only is left alone even where the process could override the
+// mark (as the superuser can).
+bool isReadOnlyFile(const QFileInfo& fi) {
+    const auto anyWrite =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    return !fi.isWritable() || !(fi.permissions() & anyWrite);
+}
+
+// An existing file that does not start with the SQLite header is not ours to touch. An empty
+// file is taken as a new database.
+bool looksLikeDatabase(const QString& path, bool* readable) {
+    QFile f(path);
+    *readable = f.open(QIODevice::ReadOnly);
+    if (!*readable) return false;
+    if (f.size() == 0) return true;
+    static const QByteArray kMagic("SQLite format 3\0", 16);
+    return f.size() >= 100 && f.read(16) == kMagic;
+}
+
+float floatAt(const QSqlQuery& q, int column) {
+    return static_cast<float>(q.value(column).toDouble());
+}
+
+Sample sampleFrom(const QSqlQuery& q) {
+    Sample s;
+    s.id = q.value(0).toInt();
+    s.date = q.value(1).toDouble();
+    s.time = q.value(2).toDouble();
+    for (int c = 0; c < 10; ++c)
+        s.values[c] = floatAt(q, 3 + c);
+    return s;
+}
+
+}  // namespace
+
+// The connection and its prepared statements, made once per open() and reused by every call.
+struct SampleStore::Connection {
+    QSqlDatabase db;
+    QSqlQuery begin, commit, rollback;
+    QSqlQuery counter, setCounter, addCounter;
+    QSqlQuery put, record, between, notBetween;
+
+    explicit Connection(const QSqlDatabase& d)
+        : db(d),
+          begin(d),
+          commit(d),
+          rollback(d),
+          counter(d),
+          setCounter(d),
+          addCounter(d),
+          put(d),
+          record(d),
+          between(d),
+          notBetween(d) {}
+};
+
+SampleStore::SampleStore(QString path, QString connectionName)
+    : path_(std::move(path)), connectionName_(std::move(connectionName)) {}
+
+SampleStore::~SampleStore() {
+    close();
+}
+
+bool SampleStore::fail(Fault f) {
+    fault_ = f;
+    lastError_ = faultText(f);
+    return false;
+}
+
+bool SampleStore::failFromSql(const QSqlError& e, Fault fallback) {
+    bool ok = false;
+    const int code = e.nativeErrorCode().toInt(&ok) & 0xff;
+    if (!ok) return fail(fallback);
+    switch (code) {
+        case kSqliteBusy:
+        case kSqliteLocked:
+            return fail(Fault::Locked);
+        case kSqliteReadOnly:
+            return fail(Fault::ReadOnly);
+        case kSqliteCorrupt:
+            return fail(Fault::Corrupt);
+        case kSqliteNotADb:
+            return fail(Fault::NotADatabase);
+        case kSqliteFull:
+            return fail(Fault::DiskFull);
+        default:
+            return fail(fallback);
+    }
+}
+
+bool SampleStore::isOpen() const {
+    return open_;
+}
+
+bool SampleStore::open() {
+    close();
+    fault_ = Fault::None;
+    lastError_.clear();
+
+    const QFileInfo fi(path_);
+    const QString folder = fi.absolutePath();
+    if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
+        return fail(Fault::FolderNotCreatable);
+    const bool existed = fi.exists();
+    if (existed) {
+        if (!fi.isFile()) return fail(Fault::FileNotCreatable);
+        if (isReadOnlyFile(fi)) return fail(Fault::ReadOnly);
+        bool readable = false;
+        if (!looksLikeDatabase(path_, &readable))
+            return fail(readable ? Fault::NotADatabase : Fault::ReadOnly);
+    }
+
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
+        db.setDatabaseName(path_);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        if (!db.open()) {
+            const QSqlError e = db.lastError();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(connectionName_);
+            return failFromSql(e, existed ? Fault::Other : Fault::FileNotCreatable);
+        }
+        conn_ = std::make_unique<Connection>(db);
+    }
+    open_ = true;
+
+    // WAL lets the chart read while the recorder writes; with synchronous=NORMAL a commit is
+    // atomic against a crash of the program, and a power cut can lose at most the latest samples,
+    // never half of one.
+    QSqlQuery q(conn_->db);
+    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) {
+        const QSqlError e = q.lastError();
+        q = QSqlQuery();
+        close();
+        return failFromSql(e, existed ? Fault::Other : Fault::FileNotCreatable);
+    }
+    const bool wal = q.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) == 0;
+    q.finish();
+    if (!wal) {
+        q = QSqlQuery();
+        close();
+        return fail(Fault::Other);
+    }
+    q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    q = QSqlQuery();
+
+    if (!checkAndCreateTables()) {
+        const Fault f = fault_;
+        close();
+        return fail(f);
+    }
+    fault_ = Fault::None;
+    lastError_.clear();
+    return true;
+}
+
+bool SampleStore::checkAndCreateTables() {
+    Connection& c = *conn_;
+    auto columnsOf = [&](const QString& table, QStringList* names) {
+        QSqlQuery q(c.db);
+        if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table))) {
+            failFromSql(q.lastError(), Fault::Other);
+            return false;
+        }
+        while (q.next())
+            names->append(q.value(1).toString());
+        return true;
+    };
+    QStringList pvColumns, counterColumns;
+    if (!columnsOf(QStringLiteral("pv_data"), &pvColumns)) return false;
+    if (!columnsOf(QStringLiteral("sl_void"), &counterColumns)) return false;
+
+    // Tables of another shape are reported and left alone.
+    if (!pvColumns.isEmpty()) {
+        if (pvColumns.size() != 13 ||
+            pvColumns[0].compare(QStringLiteral("w_id"), Qt::CaseInsensitive) ||
+            pvColumns[1].compare(QStringLiteral("w_date"), Qt::CaseInsensitive) ||
+            pvColumns[2].compare(QStringLiteral("w_time"), Qt::CaseInsensitive))
+            return fail(Fault::WrongTables);
+    }
+    if (!counterColumns.isEmpty() && counterColumns.size() < 2) return fail(Fault::WrongTables);
+
+    auto run = [&](QSqlQuery& q, const QString& sql) {
+        if (q.exec(sql)) return true;
+        failFromSql(q.lastError(), Fault::Other);
+        return false;
+    };
+    QSqlQuery q(c.db);
+    if (!run(q, QStringLiteral("SELECT count(*) FROM sqlite_master"))) return false;
+    q.finish();
+
+    const bool needTables = pvColumns.isEmpty() || counterColumns.isEmpty();
+    bool needRow = true;
+    if (!counterColumns.isEmpty()) {
+        if (!run(q, QStringLiteral("SELECT count(*) FROM sl_void"))) return false;
+        needRow = !q.next() || q.value(0).toLongLong() == 0;
+        q.finish();
+    }
+    if (needTables || needRow) {
+        if (!run(q, QStringLiteral("BEGIN IMMEDIATE"))) return false;
+        QStringList sql;
+        if (pvColumns.isEmpty()) {
+            QString cols = QStringLiteral("w_id INTEGER PRIMARY KEY, w_date REAL, w_time REAL");
+            for (const QString& v : kValueColumns)
+                cols += QStringLiteral(", %1 REAL").arg(v);
+            sql << QStringLiteral("CREATE TABLE IF NOT EXISTS pv_data (%1)").arg(cols);
+        }
+        if (counterColumns.isEmpty())
+            sql << QStringLiteral(
+                "CREATE TABLE IF NOT EXISTS sl_void (last_id INTEGER, last_id_copy INTEGER, spare "
+                "INTEGER)");
+        // Checked again inside the transaction: another program may have made the row meanwhile.
+        sql << QStringLiteral(
+            "INSERT INTO sl_void (last_id, last_id_copy, spare) SELECT 0, 0, 0 "
+            "WHERE NOT EXISTS (SELECT 1 FROM sl_void)");
+        if (!counterColumns.isEmpty()) {
+            sql.last() = QStringLiteral(
+                             "INSERT INTO sl_void (%1, %2) SELECT 0, 0 WHERE NOT EXISTS "
+                             "(SELECT 1 FROM sl_void)")
+                             .arg(counterColumns[0], counterColumns[1]);
+        }
+        for (const QString& s : sql) {
+            if (!run(q, s)) {
+                q.exec(QStringLiteral("ROLLBACK"));
+                return false;
+            }
+        }
+        if (!run(q, QStringLiteral("COMMIT"))) {
+            q.exec(QStringLiteral("ROLLBACK"));
+            return false;
+        }
+        if (counterColumns.isEmpty())
+            counterColumns = {QStringLiteral("last_id"), QStringLiteral("last_id_copy")};
+    }
+    q = QSqlQuery();
+
+    // The counter row is the first row of sl_void; its first two columns hold the latest number.
+    const QString row = QStringLiteral("rowid = (SELECT min(rowid) FROM sl_void)");
+    bool ok =
+        c.begin.prepare(QStringLiteral("BEGIN IMMEDIATE")) &&
+        c.commit.prepare(QStringLiteral("COMMIT")) &&
+        c.rollback.prepare(QStringLiteral("ROLLBACK")) &&
+        c.counter.prepare(QStringLiteral("SELECT * FROM sl_void WHERE %1").arg(row)) &&
+        c.setCounter.prepare(QStringLiteral("UPDATE sl_void SET %1 = ?, %2 = ? WHERE %3")
+                                 .arg(counterColumns[0], counterColumns[1], row)) &&
+        c.addCounter.prepare(QStringLiteral("INSERT INTO sl_void (%1, %2) VALUES (?, ?)")
+                                 .arg(counterColumns[0], counterColumns[1])) &&
+        c.put.prepare(QStringLiteral(
+            "INSERT OR REPLACE INTO pv_data VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")) &&
+        c.record.prepare(QStringLiteral("SELECT * FROM pv_data WHERE w_id = ?")) &&
+        c.between.prepare(QStringLiteral(
+            "SELECT * FROM pv_data WHERE w_id BETWEEN ? AND ? ORDER BY w_date, w_time")) &&
+        c.notBetween.prepare(QStringLiteral(
+            "SELECT * FROM pv_data WHERE w_id NOT BETWEEN ? AND ? ORDER BY w_date, w_time"));
+    if (!ok) return fail(Fault::Other);
+    for (QSqlQuery* p : {&c.counter, &c.record, &c.between, &c.notBetween})
+        p->setForwardOnly(true);
+    return true;
+}
+
+void SampleStore::close() {
+    if (conn_) {
+        QSqlDatabase db = conn_->db;
+        conn_.reset();
+        db.close();
+    }
+    if (QSqlDatabase::contains(connectionName_)) QSqlDatabase::removeDatabase(connectionName_);
+    open_ = false;
+}
+
+std::optional<int> SampleStore::readCounter() {
+    if (!open_) {
+        fail(Fault::NotOpen);
+        return std::nullopt;
+    }
+    QSqlQuery& q = conn_->counter;
+    if (!q.exec()) {
+        failFromSql(q.lastError(), Fault::Other);
+        return std::nullopt;
+    }
+    std::optional<int> result;
+    if (q.next()) {
+        const QVariant v = q.value(0);
+        bool ok = false;
+        const double d = v.toDouble(&ok);
+        if (!v.isNull() && ok) result = base::roundToInt32(d);
+    } else if (q.lastError().isValid()) {
+        failFromSql(q.lastError(), Fault::Other);
+    }
+    q.finish();
+    return result;
+}
+
+bool SampleStore::storeSample(const Sample& s) {
+    if (!open_) return fail(Fault::NotOpen);
+    Connection& c = *conn_;
+    if (!c.begin.exec()) return failFromSql(c.begin.lastError(), Fault::Other);
+    auto abandon = [&](const QSqlQuery& failed) {
+        const QSqlError e = failed.lastError();
+        c.rollback.exec();
+        return failFromSql(e, Fault::Other);
+    };
+
+    c.put.bindValue(0, s.id);
+    c.put.bindValue(1, s.date);
+    c.put.bindValue(2, s.time);
+    for (int k = 0; k < 10; ++k)
+        c.put.bindValue(3 + k, static_cast<double>(s.values[k]));
+    if (!c.put.exec()) return abandon(c.put);
+
+    c.setCounter.bindValue(0, s.id);
+    c.setCounter.bindValue(1, s.id);
+    if (!c.setCounter.exec()) return abandon(c.setCounter);
+    if (c.setCounter.numRowsAffected() == 0) {
+        // The counter row went missing: a new one takes its place in the same transaction.
+        c.addCounter.bindValue(0, s.id);
+        c.addCounter.bindValue(1, s.id);
+        if (!c.addCounter.exec()) return abandon(c.addCounter);
+    }
+    if (!c.commit.exec()) return abandon(c.commit);
+    fault_ = Fault::None;
+    lastError_.clear();
+    return true;
+}
+
+std::vector<Sample> SampleStore::loadWindow(QSqlQuery& q, int first, int last) {
+    std::vector<Sample> rows;
+    // The bounds are taken as an unordered pair.
+    if (first > last) std::swap(first, last);
+    q.bindValue(0, first);
+    q.bindValue(1, last);
+    if (!q.exec()) {
+        failFromSql(q.lastError(), Fault::Other);
+        return rows;
+    }
+    while (q.next())
+        rows.push_back(sampleFrom(q));
+    if (q.lastError().isValid()) failFromSql(q.lastError(), Fault::Other);
+    q.finish();
+    return rows;
+}
+
+std::vector<Sample> SampleStore::loadBetween(int first, int last) {
+    if (!open_) {
+        fail(Fault::NotOpen);
+        return {};
+    }
+    return loadWindow(conn_->between, first, last);
+}
+
+std::vector<Sample> SampleStore::loadNotBetween(int first, int last) {
+    if (!open_) {
+        fail(Fault::NotOpen);
+        return {};
+    }
+    return loadWindow(conn_->notBetween, first, last);
+}
+
+std::optional<Sample> SampleStore::loadRecord(int id) {
+    if (!open_) {
+        fail(Fault::NotOpen);
+        return std::nullopt;
+    }
+    QSqlQuery& q = conn_->record;
+    q.bindValue(0, id);
+    if (!q.exec()) {
+        failFromSql(q.lastError(), Fault::Other);
+        return std::nullopt;
+    }
+    std::optional<Sample> result;
+    if (q.next() && !q.value(0).isNull()) result = sampleFrom(q);
+    q.finish();
+    return result;
+}
+
+}  // namespace record

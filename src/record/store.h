@@ -4,22 +4,41 @@
 
 #include <QString>
 #include <array>
+#include <memory>
 #include <optional>
 #include <vector>
+
+class QSqlError;
+class QSqlQuery;
 
 namespace record {
 
 inline constexpr int kRingSize = 65500;
 
 struct Sample {
-    int id = 0;                    // w_id, 1..65500
-    double date = 0;               // w_date: whole days since 1899-12-30
-    double time = 0;               // w_time: fraction of a day, whole seconds
+    int id = 0;                      // w_id, 1..65500
+    double date = 0;                 // w_date: whole days since 1899-12-30
+    double time = 0;                 // w_time: fraction of a day, whole seconds
     std::array<float, 10> values{};  // LiveValues 0..9 when stored
 };
 
 class SampleStore {
-public:
+  public:
+    // Why the last call failed; lastError() gives the same in words.
+    enum class Fault {
+        None,
+        NotOpen,             // the store is not open
+        FolderNotCreatable,  // the file's folder is missing and cannot be made
+        FileNotCreatable,    // the file is missing and cannot be made
+        ReadOnly,            // the file (or its medium) cannot be written
+        Locked,              // another connection or program holds the lock
+        NotADatabase,        // the file is something else; it is left as it is
+        Corrupt,             // the file is a damaged database; it is left as it is
+        WrongTables,         // pv_data or sl_void have another shape; they are left as they are
+        DiskFull,
+        Other,
+    };
+
     // connectionName must be unique per owner. Nothing is opened until open().
     SampleStore(QString path, QString connectionName);
     ~SampleStore();
@@ -27,12 +46,13 @@ public:
     SampleStore& operator=(const SampleStore&) = delete;
 
     // Opens the file, creating the folder, the file, the tables and the counter row where missing.
-    // A file that is not a database, or cannot be opened or written, is never overwritten or deleted:
-    // open() then returns false and lastError() says why (in Chinese, for the status bar).
+    // A file that is not a database, or cannot be opened or written, is never overwritten or
+    // deleted: open() then returns false and lastError() says why (in Chinese, for the status bar).
     bool open();
     void close();
     bool isOpen() const;
     QString lastError() const { return lastError_; }
+    Fault lastFault() const { return fault_; }
     QString path() const { return path_; }
 
     // Column 0 of the counter row; nullopt when it cannot be read.
@@ -47,11 +67,20 @@ public:
     // One record by number, nullopt when there is none.
     std::optional<Sample> loadRecord(int id);
 
-private:
+  private:
     QString path_;
     QString connectionName_;
     QString lastError_;
     bool open_ = false;
+    Fault fault_ = Fault::None;
+
+    struct Connection;
+    std::unique_ptr<Connection> conn_;
+
+    bool fail(Fault f);
+    bool failFromSql(const QSqlError& e, Fault fallback);
+    bool checkAndCreateTables();
+    std::vector<Sample> loadWindow(QSqlQuery& q, int first, int last);
 };
 
 }  // namespace record
