@@ -1,0 +1,76 @@
+// Helper process for the recorder tests.
+//   record_child record DB START  records into DB at a fast clock: the clock starts at START
+//                                 (ISO date and time) and moves one second per 1 ms tick; prints
+//                                 "ready" once the first sample is stored, then runs until killed.
+//   record_child lock DB          holds a write transaction on DB; prints "locked", then waits
+//                                 until stdin closes or it is killed.
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTimer>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "record/clock.h"
+#include "record/handshake.h"
+#include "record/recorder.h"
+
+namespace {
+
+int runRecorder(const QString& db, const QString& start) {
+    record::ManualClock clock(QDateTime::fromString(start, Qt::ISODate));
+    record::RecorderHandshake hs;
+    hs.RecordingEnabled = true;
+    int n = 0;
+    record::mscom rec(db, clock, hs, [&n] {
+        std::array<float, 10> v{};
+        for (int i = 0; i < 10; ++i)
+            v[i] = static_cast<float>(n * 10 + i);
+        return v;
+    });
+    bool announced = false;
+    QTimer timer;
+    timer.setInterval(1);
+    QObject::connect(&timer, &QTimer::timeout, [&] {
+        ++n;
+        clock.advance(1);
+        rec.tick();
+        if (!announced && rec.statusText().startsWith(QStringLiteral("记录中：第 "))) {
+            announced = true;
+            std::printf("ready\n");
+            std::fflush(stdout);
+        }
+    });
+    timer.start();
+    return QCoreApplication::exec();
+}
+
+int holdLock(const QString& path) {
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
+    db.setDatabaseName(path);
+    if (!db.open()) return 1;
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return 1;
+    if (!q.exec(QStringLiteral("UPDATE sl_void SET spare = 1"))) return 1;
+    std::printf("locked\n");
+    std::fflush(stdout);
+    std::string line;
+    while (std::getline(std::cin, line)) {
+    }
+    q.exec(QStringLiteral("ROLLBACK"));
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args[1] == QLatin1String("record"))
+        return runRecorder(args[2], args[3]);
+    if (args.size() == 3 && args[1] == QLatin1String("lock")) return holdLock(args[2]);
+    std::fprintf(stderr, "usage: record_child record DB START | lock DB\n");
+    return 2;
+}

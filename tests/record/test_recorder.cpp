@@ -1,0 +1,288 @@
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "base/oledate.h"
+#include "dbhelpers.h"
+#include "fakemodbus.h"
+#include "link/link.h"
+#include "record/recorder.h"
+
+using record::ManualClock;
+using record::mscom;
+using record::RecorderHandshake;
+using namespace record_test;
+
+namespace {
+
+class RecorderTest : public ::testing::Test {
+  protected:
+    QTemporaryDir tmp;
+    QString path = tmp.filePath("Rdatabj.db");
+    ManualClock clock{QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0))};
+    RecorderHandshake hs;
+    std::array<float, 10> live{};
+    std::unique_ptr<mscom> rec;
+
+    void make() {
+        rec = std::make_unique<mscom>(path, clock, hs, [this] { return live; });
+    }
+    void makeAndStart() {
+        make();
+        rec->start();
+    }
+    // One tick in each of the next n clock seconds.
+    void tickSeconds(int n) {
+        for (int i = 0; i < n; ++i) {
+            clock.advance(1);
+            rec->tick();
+        }
+    }
+    int records() { return scalar(path, "SELECT count(*) FROM pv_data").toInt(); }
+    int counter() { return scalar(path, "SELECT last_id FROM sl_void").toInt(); }
+    int counterCopy() { return scalar(path, "SELECT last_id_copy FROM sl_void").toInt(); }
+    bool recording() { return rec->statusText().startsWith(QStringLiteral("记录中：第 ")); }
+};
+
+}  // namespace
+
+TEST_F(RecorderTest, FirstTickStoresAndNamesTheRecordInTheStatus) {
+    make();
+    EXPECT_EQ(rec->statusText(), QStringLiteral("记录未启动"));
+    QSignalSpy changed(rec.get(), &mscom::statusChanged);
+    rec->start();
+    EXPECT_TRUE(rec->running());
+    live = {1, 2, 3, 4, 5, 6, 7, 8, 100, 0};
+    rec->tick();
+    EXPECT_EQ(rec->LastRecordNo, 1);
+    EXPECT_EQ(rec->statusText(), QStringLiteral("记录中：第 1 条"));
+    EXPECT_GE(changed.count(), 1);
+    EXPECT_EQ(hs.RecordDate, base::oleDate(QDate(2026, 3, 1)));
+    EXPECT_DOUBLE_EQ(hs.RecordTime, 36000 / 86400.0);
+    EXPECT_EQ(scalar(path, "SELECT pv1 + pv2 + control1 FROM pv_data WHERE w_id = 1").toInt(), 103);
+    rec->stop();
+    EXPECT_FALSE(rec->running());
+    EXPECT_EQ(rec->statusText(), QStringLiteral("记录已停止"));
+}
+
+// The ring: where the next record goes for each counter value found in the file.
+TEST_F(RecorderTest, RingFollowsTheCounterRow) {
+    struct Case {
+        int counter;
+        int next;
+    } cases[] = {{0, 1}, {41, 42}, {65499, 65500}, {65500, 1}, {70000, 1}, {-5, 1}};
+    makeAndStart();
+    rec->tick();  // record 1 exists from here on, dated 10:00:00
+    for (const Case& c : cases) {
+        ASSERT_TRUE(exec(path, QStringLiteral("UPDATE sl_void SET last_id = %1").arg(c.counter)));
+        const int before = records();
+        const bool exists = scalar(path, QStringLiteral("SELECT count(*) FROM pv_data WHERE w_id "
+                                                        "= %1")
+                                             .arg(c.next))
+                                .toInt() == 1;
+        tickSeconds(1);
+        EXPECT_EQ(rec->LastRecordNo, c.next) << c.counter;
+        EXPECT_EQ(counter(), c.next) << c.counter;
+        EXPECT_EQ(counterCopy(), c.next) << c.counter;
+        EXPECT_EQ(records(), before + (exists ? 0 : 1)) << c.counter;
+        // The record holds this second's sample, overwritten in place where it existed.
+        EXPECT_DOUBLE_EQ(
+            scalar(path, QStringLiteral("SELECT w_time FROM pv_data WHERE w_id = %1").arg(c.next))
+                .toDouble(),
+            base::oleTime(clock.now().time()))
+            << c.counter;
+    }
+}
+
+TEST_F(RecorderTest, OneSamplePerClockSecond) {
+    clock.set(QDateTime(QDate(2026, 3, 2), QTime(0, 0, 5)));
+    makeAndStart();
+    rec->tick();
+    rec->tick();  // same second
+    rec->tick();
+    EXPECT_EQ(records(), 1);
+    EXPECT_EQ(scalar(path, "SELECT w_time FROM pv_data WHERE w_id = 1").toDouble(), 5 / 86400.0);
+    EXPECT_EQ(scalar(path, "SELECT w_date FROM pv_data WHERE w_id = 1").toDouble(),
+              base::oleDate(QDate(2026, 3, 2)));
+    EXPECT_EQ(rec->okitime(), 0);
+    clock.advance(1);
+    EXPECT_EQ(rec->okitime(), 1);
+    rec->tick();
+    rec->tick();
+    EXPECT_EQ(records(), 2);
+
+    // The clock set back an hour: stored on the next tick, then once a second as before.
+    clock.advance(-3600);
+    EXPECT_EQ(rec->okitime(), 3600);
+    rec->tick();
+    EXPECT_EQ(records(), 3);
+    rec->tick();
+    EXPECT_EQ(records(), 3);
+    tickSeconds(3);
+    EXPECT_EQ(records(), 6);
+    EXPECT_EQ(counter(), 6);
+}
+
+TEST_F(RecorderTest, RecordAddedOnlyWhenTheMainWindowListens) {
+    makeAndStart();
+    rec->tick();
+    EXPECT_FALSE(hs.RecordAdded);
+    hs.RecordingEnabled = true;
+    tickSeconds(1);
+    EXPECT_TRUE(hs.RecordAdded);
+    hs.RecordAdded = false;
+    rec->tick();  // same second: nothing new
+    EXPECT_FALSE(hs.RecordAdded);
+}
+
+// With the port closed the image holds zeros, and a record of zeros is stored every second.
+TEST_F(RecorderTest, PortClosedStoresZerosEverySecond) {
+    comm::Link link(std::make_unique<testing_support::FakeModbus>());
+    rec = std::make_unique<mscom>(path, clock, hs, [&link] {
+        std::array<float, 10> v{};
+        for (int i = 0; i < 10; ++i)
+            v[i] = link.image().LiveValues[i];
+        return v;
+    });
+    rec->start();
+    rec->tick();
+    tickSeconds(4);
+    EXPECT_EQ(records(), 5);
+    EXPECT_EQ(
+        scalar(path,
+               "SELECT count(*) FROM pv_data WHERE pv1 = 0 AND pv2 = 0 AND sv1 = 0 AND sv2 = 0 "
+               "AND out1_pct = 0 AND out2_pct = 0 AND alarm1_type = 0 AND alarm2_type = 0 AND "
+               "control1 = 0 AND control2 = 0")
+            .toInt(),
+        5);
+}
+
+// The timer drives the recorder by itself once started.
+TEST_F(RecorderTest, TimerTicks) {
+    makeAndStart();
+    QElapsedTimer t;
+    t.start();
+    while (records() < 1 && t.elapsed() < 3000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+    EXPECT_EQ(records(), 1);
+}
+
+// A counter row that cannot be read leaves the number of the previous tick, still advancing.
+TEST_F(RecorderTest, UnreadableCounterKeepsTheNumberGoing) {
+    makeAndStart();
+    tickSeconds(3);
+    ASSERT_EQ(rec->LastRecordNo, 3);
+    ASSERT_TRUE(exec(path, "UPDATE sl_void SET last_id = NULL"));
+    tickSeconds(1);
+    EXPECT_EQ(rec->LastRecordNo, 4);
+    EXPECT_EQ(counter(), 4);
+}
+
+// Each unusable file: nothing crashes, the status says why, a failed second is not retried, and
+// recording resumes by itself once the file can be used.
+TEST_F(RecorderTest, FolderThatCannotBeCreated) {
+    writeFile(tmp.filePath("blocker"), "x");
+    path = tmp.filePath("blocker/Rdatabj.db");
+    hs.RecordingEnabled = true;
+    makeAndStart();
+    rec->tick();
+    EXPECT_EQ(rec->statusText(), QStringLiteral("记录已停止：无法创建数据库文件夹，每秒重试"));
+    EXPECT_TRUE(hs.RecordAdded);  // the live curve goes on without the file
+    tickSeconds(2);
+    ASSERT_TRUE(QFile::remove(tmp.filePath("blocker")));
+    tickSeconds(1);
+    EXPECT_TRUE(recording()) << rec->statusText().toStdString();
+    EXPECT_EQ(records(), 1);
+    EXPECT_EQ(counter(), 1);
+}
+
+TEST_F(RecorderTest, ReadOnlyFile) {
+    makeAndStart();
+    tickSeconds(2);
+    rec->stop();
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner));
+    const QByteArray before = fileBytes(path);
+    rec->start();
+    tickSeconds(3);
+    EXPECT_EQ(rec->statusText(), QStringLiteral("记录已停止：数据库文件只读，每秒重试"));
+    EXPECT_EQ(fileBytes(path), before);
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    tickSeconds(1);
+    EXPECT_TRUE(recording());
+    EXPECT_EQ(records(), 3);
+    EXPECT_EQ(counter(), 3);
+}
+
+TEST_F(RecorderTest, NotADatabase) {
+    QByteArray garbage;
+    for (int i = 0; i < 5000; ++i)
+        garbage.append(static_cast<char>((i * 131 + 17) % 256));
+    writeFile(path, garbage);
+    makeAndStart();
+    for (int i = 0; i < 3; ++i) {
+        rec->tick();
+        tickSeconds(1);
+    }
+    EXPECT_EQ(rec->statusText(), QStringLiteral("记录已停止：文件不是数据库，每秒重试"));
+    EXPECT_EQ(fileBytes(path), garbage);
+    EXPECT_FALSE(QFile::exists(path + "-wal"));
+    // The operator moves the file away; a new database is started in its place.
+    ASSERT_TRUE(QFile::rename(path, path + ".bad"));
+    tickSeconds(1);
+    EXPECT_TRUE(recording());
+    EXPECT_EQ(fileBytes(path + ".bad"), garbage);
+    EXPECT_EQ(records(), 1);
+}
+
+TEST_F(RecorderTest, LockedByAnotherConnection) {
+    makeAndStart();
+    tickSeconds(1);
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "lock-holder");
+        other.setDatabaseName(path);
+        ASSERT_TRUE(other.open());
+        QSqlQuery q(other);
+        ASSERT_TRUE(q.exec("BEGIN IMMEDIATE"));
+        ASSERT_TRUE(q.exec("UPDATE sl_void SET spare = 1"));
+        tickSeconds(3);
+        EXPECT_EQ(rec->statusText(),
+                  QStringLiteral("记录已停止：数据库文件被其他程序锁定，每秒重试"));
+        ASSERT_TRUE(q.exec("ROLLBACK"));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase("lock-holder");
+    EXPECT_EQ(records(), 1);
+    tickSeconds(1);
+    EXPECT_TRUE(recording());
+    // The failed seconds advanced only the recorder's own number; the file's counter holds.
+    EXPECT_EQ(records(), 2);
+    EXPECT_EQ(counter(), 2);
+}
+
+TEST_F(RecorderTest, LockedByAnotherProcess) {
+    makeAndStart();
+    tickSeconds(1);
+    QProcess holder;
+    holder.start(QCoreApplication::applicationDirPath() + "/record_child", {"lock", path});
+    ASSERT_TRUE(holder.waitForStarted(5000));
+    ASSERT_TRUE(holder.waitForReadyRead(10000));
+    ASSERT_TRUE(holder.readLine().startsWith("locked"));
+    tickSeconds(2);
+    EXPECT_EQ(rec->statusText(), QStringLiteral("记录已停止：数据库文件被其他程序锁定，每秒重试"));
+    // The holder dies without letting go: its lock goes with it.
+    holder.kill();
+    holder.waitForFinished(5000);
+    tickSeconds(1);
+    EXPECT_TRUE(recording()) << rec->statusText().toStdString();
+    EXPECT_EQ(records(), 2);
+    EXPECT_EQ(scalar(path, "PRAGMA integrity_check").toString(), "ok");
+}

@@ -1,0 +1,328 @@
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include "dbhelpers.h"
+#include "record/ring.h"
+#include "record/store.h"
+
+using record::Sample;
+using record::SampleStore;
+using namespace record_test;
+
+namespace {
+
+Sample sample(int id, double date, int secondOfDay, float base = 0) {
+    Sample s;
+    s.id = id;
+    s.date = date;
+    s.time = secondOfDay / 86400.0;
+    for (int c = 0; c < 10; ++c)
+        s.values[c] = base + c;
+    return s;
+}
+
+std::vector<int> ids(const std::vector<Sample>& rows) {
+    std::vector<int> out;
+    for (const Sample& s : rows)
+        out.push_back(s.id);
+    return out;
+}
+
+}  // namespace
+
+TEST(Ring, CounterOutsideTheRingCountsAsZero) {
+    struct Case {
+        int64_t counter;
+        int32_t next;
+    } cases[] = {{0, 1}, {1, 2}, {65499, 65500}, {65500, 1}, {70000, 1}, {-5, 1}, {-1, 1}};
+    for (const Case& c : cases)
+        EXPECT_EQ(record::nextRecordNo(c.counter), c.next) << c.counter;
+}
+
+TEST(Ring, SecondsSinceIsAbsoluteAndWhole) {
+    const double day = 46000;
+    EXPECT_EQ(record::secondsSince(day, 5 / 86400.0, day, 4 / 86400.0), 1);
+    EXPECT_EQ(record::secondsSince(day, 0, day, 3600 / 86400.0), 3600);    // clock set back
+    EXPECT_EQ(record::secondsSince(day + 1, 0, day, 86399 / 86400.0), 1);  // across midnight
+    EXPECT_EQ(record::secondsSince(day, 0.4 / 86400.0, day, 0), 0);
+    EXPECT_EQ(record::secondsSince(day, 43200 / 86400.0, day, 43199 / 86400.0), 1);
+    EXPECT_GT(record::secondsSince(day, 0, 0, 0), 1e9);  // nothing stored yet
+}
+
+TEST(SampleStore, CreatesFolderFileTablesAndCounterRow) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath(QStringLiteral("a/b/Rdatabj.db"));
+    SampleStore store(path, QStringLiteral("create"));
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    EXPECT_TRUE(store.isOpen());
+    EXPECT_EQ(store.readCounter(), 0);
+    store.close();
+    EXPECT_FALSE(store.isOpen());
+
+    EXPECT_EQ(scalar(path, "PRAGMA journal_mode").toString(), "wal");
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM sl_void").toInt(), 1);
+    EXPECT_EQ(scalar(path, "SELECT last_id + last_id_copy + spare FROM sl_void").toInt(), 0);
+    QStringList columns;
+    withDb(path, [&](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        q.exec("PRAGMA table_info(pv_data)");
+        while (q.next())
+            columns << q.value(1).toString() + ' ' + q.value(2).toString();
+    });
+    EXPECT_EQ(columns.join(','),
+              "w_id INTEGER,w_date REAL,w_time REAL,pv1 REAL,pv2 REAL,sv1 REAL,sv2 REAL,"
+              "out1_pct REAL,out2_pct REAL,alarm1_type REAL,alarm2_type REAL,control1 REAL,"
+              "control2 REAL");
+
+    // Reopening an existing store changes nothing.
+    ASSERT_TRUE(store.open());
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM sl_void").toInt(), 1);
+}
+
+TEST(SampleStore, AddsAMissingCounterRowAndKeepsRecords) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("Rdatabj.db");
+    {
+        SampleStore store(path, "first");
+        ASSERT_TRUE(store.open());
+        ASSERT_TRUE(store.storeSample(sample(7, 46000, 10)));
+    }
+    ASSERT_TRUE(exec(path, "DELETE FROM sl_void"));
+    SampleStore store(path, "second");
+    ASSERT_TRUE(store.open());
+    EXPECT_EQ(store.readCounter(), 0);
+    EXPECT_TRUE(store.loadRecord(7).has_value());
+    // A counter row deleted while the store is open is put back by the next sample.
+    ASSERT_TRUE(exec(path, "DELETE FROM sl_void"));
+    ASSERT_TRUE(store.storeSample(sample(8, 46000, 11)));
+    EXPECT_EQ(store.readCounter(), 8);
+}
+
+TEST(SampleStore, StoresOverwritesAndSetsBothCounterColumns) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("Rdatabj.db");
+    SampleStore store(path, "store");
+    ASSERT_TRUE(store.open());
+    ASSERT_TRUE(store.storeSample(sample(1, 46000, 5, 1.5f)));
+    ASSERT_TRUE(store.storeSample(sample(2, 46000, 6, -3.25f)));
+    ASSERT_TRUE(store.storeSample(sample(1, 46001, 7, 100.0f)));  // overwritten in place
+
+    EXPECT_EQ(store.readCounter(), 1);
+    EXPECT_EQ(scalar(path, "SELECT last_id_copy FROM sl_void").toInt(), 1);
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM pv_data").toInt(), 2);
+
+    const auto r1 = store.loadRecord(1);
+    ASSERT_TRUE(r1);
+    EXPECT_EQ(r1->date, 46001);
+    EXPECT_DOUBLE_EQ(r1->time, 7 / 86400.0);
+    EXPECT_EQ(r1->values[0], 100.0f);
+    EXPECT_EQ(r1->values[9], 109.0f);
+    const auto r2 = store.loadRecord(2);
+    ASSERT_TRUE(r2);
+    EXPECT_EQ(r2->values[3], -0.25f);
+    EXPECT_FALSE(store.loadRecord(3));
+}
+
+TEST(SampleStore, CounterValuesAreReadAsStored) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("Rdatabj.db");
+    SampleStore store(path, "counter");
+    ASSERT_TRUE(store.open());
+    ASSERT_TRUE(exec(path, "UPDATE sl_void SET last_id = 70000"));
+    EXPECT_EQ(store.readCounter(), 70000);
+    ASSERT_TRUE(exec(path, "UPDATE sl_void SET last_id = -5"));
+    EXPECT_EQ(store.readCounter(), -5);
+    ASSERT_TRUE(exec(path, "UPDATE sl_void SET last_id = NULL"));
+    EXPECT_EQ(store.readCounter(), std::nullopt);
+    ASSERT_TRUE(exec(path, "UPDATE sl_void SET last_id = 1e12"));
+    EXPECT_EQ(store.readCounter(), std::nullopt);
+}
+
+TEST(SampleStore, WindowsComeInTimeOrderWithAndWithoutTheWrap) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("Rdatabj.db");
+    SampleStore store(path, "windows");
+    ASSERT_TRUE(store.open());
+    // A ring that has wrapped: records 65496..65500 are older than 1..4.
+    int second = 0;
+    for (int id = 65496; id <= 65500; ++id)
+        ASSERT_TRUE(store.storeSample(sample(id, 46000, 86395 + second++)));
+    for (int id = 1; id <= 4; ++id)
+        ASSERT_TRUE(store.storeSample(sample(id, 46001, id)));
+    for (int id = 5; id <= 9; ++id)
+        ASSERT_TRUE(store.storeSample(sample(id, 45000, id)));  // old records of the first round
+
+    EXPECT_EQ(ids(store.loadBetween(1, 4)), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(ids(store.loadBetween(4, 2)), (std::vector<int>{2, 3, 4}));  // unordered bounds
+    // The window of 3 records ending at 2, across the wrap.
+    EXPECT_EQ(ids(store.loadNotBetween(3, 65499)), (std::vector<int>{65500, 1, 2}));
+    EXPECT_EQ(ids(store.loadNotBetween(65499, 3)), (std::vector<int>{65500, 1, 2}));
+    // Ordered by date, then time, not by number.
+    EXPECT_EQ(ids(store.loadBetween(3, 6)), (std::vector<int>{5, 6, 3, 4}));
+    EXPECT_TRUE(store.loadBetween(100, 200).empty());
+}
+
+TEST(SampleStore, ClosedStoreFailsQuietly) {
+    QTemporaryDir tmp;
+    SampleStore store(tmp.filePath("x.db"), "closed");
+    EXPECT_FALSE(store.readCounter());
+    EXPECT_FALSE(store.storeSample(sample(1, 1, 1)));
+    EXPECT_TRUE(store.loadBetween(1, 10).empty());
+    EXPECT_TRUE(store.loadNotBetween(1, 10).empty());
+    EXPECT_FALSE(store.loadRecord(1));
+    EXPECT_EQ(store.lastFault(), SampleStore::Fault::NotOpen);
+    EXPECT_FALSE(store.lastError().isEmpty());
+}
+
+TEST(SampleStore, EmptyFileBecomesADatabase) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("Rdatabj.db");
+    writeFile(path, {});
+    SampleStore store(path, "empty");
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    EXPECT_TRUE(store.storeSample(sample(1, 46000, 1)));
+}
+
+// Files the store must leave alone: each is refused with its reason and left byte for byte.
+TEST(SampleStore, RefusesFilesThatAreNotItsDatabase) {
+    QTemporaryDir tmp;
+    QByteArray garbage(4096, '\0');
+    for (char& c : garbage)
+        c = static_cast<char>(QRandomGenerator::global()->bounded(256));
+    QByteArray fakeHeader("SQLite format 3");  // too short to be a database
+    QByteArray text = QByteArray("not a database\n").repeated(50);
+
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        SampleStore::Fault fault;
+    } cases[] = {
+        {"garbage", garbage, SampleStore::Fault::NotADatabase},
+        {"short", fakeHeader, SampleStore::Fault::NotADatabase},
+        {"text", text, SampleStore::Fault::NotADatabase},
+    };
+    for (const Case& c : cases) {
+        const QString path = tmp.filePath(c.name);
+        writeFile(path, c.bytes);
+        SampleStore store(path, c.name);
+        EXPECT_FALSE(store.open()) << c.name;
+        EXPECT_EQ(store.lastFault(), c.fault) << c.name;
+        EXPECT_EQ(store.lastError(), QStringLiteral("文件不是数据库")) << c.name;
+        EXPECT_FALSE(store.storeSample(sample(1, 1, 1)));
+        EXPECT_EQ(fileBytes(path), c.bytes) << c.name;
+        EXPECT_FALSE(QFile::exists(path + "-wal")) << c.name;
+    }
+}
+
+TEST(SampleStore, CorruptDatabaseIsReportedAndLeftAlone) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("Rdatabj.db");
+    {
+        SampleStore store(path, "fill");
+        ASSERT_TRUE(store.open());
+        for (int id = 1; id <= 200; ++id)
+            ASSERT_TRUE(store.storeSample(sample(id, 46000, id)));
+    }
+    // Everything after the header page is overwritten with noise.
+    QByteArray bytes = fileBytes(path);
+    ASSERT_GT(bytes.size(), 8192);
+    for (int i = 4096; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 7919 % 251);
+    writeFile(path, bytes);
+
+    SampleStore store(path, "corrupt");
+    const bool opened = store.open();
+    if (opened) {
+        // The damage may only show on the pages a statement reads.
+        EXPECT_FALSE(store.storeSample(sample(150, 46001, 1)));
+        EXPECT_TRUE(store.loadBetween(1, 200).size() < 200);
+    }
+    EXPECT_EQ(store.lastFault(), SampleStore::Fault::Corrupt) << store.lastError().toStdString();
+    store.close();
+    EXPECT_EQ(fileBytes(path), bytes);
+}
+
+TEST(SampleStore, TablesOfAnotherShapeAreLeftAlone) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("Rdatabj.db");
+    ASSERT_TRUE(exec(path, "CREATE TABLE pv_data (w_id INTEGER PRIMARY KEY, w_date REAL)"));
+    SampleStore store(path, "shape");
+    EXPECT_FALSE(store.open());
+    EXPECT_EQ(store.lastFault(), SampleStore::Fault::WrongTables);
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM sqlite_master WHERE name = 'sl_void'").toInt(), 0);
+}
+
+TEST(SampleStore, ReadOnlyFileIsNotWritten) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("Rdatabj.db");
+    {
+        SampleStore store(path, "ro-fill");
+        ASSERT_TRUE(store.open());
+        ASSERT_TRUE(store.storeSample(sample(1, 46000, 1)));
+    }
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
+    const QByteArray before = fileBytes(path);
+    SampleStore store(path, "ro");
+    EXPECT_FALSE(store.open());
+    EXPECT_EQ(store.lastError(), QStringLiteral("数据库文件只读"));
+    EXPECT_EQ(fileBytes(path), before);
+}
+
+TEST(SampleStore, FolderThatCannotBeMadeIsReported) {
+    QTemporaryDir tmp;
+    writeFile(tmp.filePath("blocker"), "a file where the folder should be");
+    SampleStore store(tmp.filePath("blocker/sub/Rdatabj.db"), "nofolder");
+    EXPECT_FALSE(store.open());
+    EXPECT_EQ(store.lastError(), QStringLiteral("无法创建数据库文件夹"));
+
+    // A folder in place of the file.
+    QDir(tmp.path()).mkpath("dir.db");
+    SampleStore dirStore(tmp.filePath("dir.db"), "dirfile");
+    EXPECT_FALSE(dirStore.open());
+    EXPECT_EQ(dirStore.lastError(), QStringLiteral("无法创建数据库文件"));
+}
+
+// Another connection in a write transaction: the store reads, refuses to write at once (the UI
+// thread must not wait), and writes again once the lock is gone.
+TEST(SampleStore, LockedFileFailsFastAndRecovers) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("Rdatabj.db");
+    SampleStore store(path, "locked");
+    ASSERT_TRUE(store.open());
+    ASSERT_TRUE(store.storeSample(sample(1, 46000, 1)));
+
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other-writer");
+        other.setDatabaseName(path);
+        ASSERT_TRUE(other.open());
+        QSqlQuery q(other);
+        ASSERT_TRUE(q.exec("BEGIN IMMEDIATE"));
+        ASSERT_TRUE(q.exec("UPDATE sl_void SET spare = 1"));
+
+        QElapsedTimer t;
+        t.start();
+        EXPECT_FALSE(store.storeSample(sample(2, 46000, 2)));
+        EXPECT_LT(t.elapsed(), 1000);  // not the driver's default wait of several seconds
+        EXPECT_EQ(store.lastFault(), SampleStore::Fault::Locked);
+        EXPECT_EQ(store.lastError(), QStringLiteral("数据库文件被其他程序锁定"));
+        EXPECT_EQ(store.readCounter(), 1);  // readers go on in WAL mode
+
+        // A second store opening meanwhile (the main window's) still opens for reading.
+        SampleStore reader(path, "reader");
+        EXPECT_TRUE(reader.open()) << reader.lastError().toStdString();
+        EXPECT_EQ(reader.loadBetween(1, 10).size(), 1u);
+
+        ASSERT_TRUE(q.exec("COMMIT"));
+        other.close();
+    }
+    QSqlDatabase::removeDatabase("other-writer");
+    EXPECT_TRUE(store.storeSample(sample(2, 46000, 2)));
+    EXPECT_EQ(store.readCounter(), 2);
+}
