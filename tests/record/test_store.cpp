@@ -37,15 +37,6 @@ std::vector<int> ids(const std::vector<Sample>& rows) {
 
 }  // namespace
 
-TEST(Ring, CounterOutsideTheRingCountsAsZero) {
-    struct Case {
-        int64_t counter;
-        int32_t next;
-    } cases[] = {{0, 1}, {1, 2}, {65499, 65500}, {65500, 1}, {70000, 1}, {-5, 1}, {-1, 1}};
-    for (const Case& c : cases)
-        EXPECT_EQ(record::nextRecordNo(c.counter), c.next) << c.counter;
-}
-
 TEST(Ring, SecondsSinceIsAbsoluteAndWhole) {
     const double day = 46000;
     EXPECT_EQ(record::secondsSince(day, 5 / 86400.0, day, 4 / 86400.0), 1);
@@ -128,21 +119,6 @@ TEST(SampleStore, StoresOverwritesAndSetsBothCounterColumns) {
     ASSERT_TRUE(r2);
     EXPECT_EQ(r2->values[3], -0.25f);
     EXPECT_FALSE(store.loadRecord(3));
-}
-
-TEST(SampleStore, CounterValuesAreReadAsStored) {
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath("Rdatabj.db");
-    SampleStore store(path, "counter");
-    ASSERT_TRUE(store.open());
-    ASSERT_TRUE(exec(path, "UPDATE sl_void SET last_id = 70000"));
-    EXPECT_EQ(store.readCounter(), 70000);
-    ASSERT_TRUE(exec(path, "UPDATE sl_void SET last_id = -5"));
-    EXPECT_EQ(store.readCounter(), -5);
-    ASSERT_TRUE(exec(path, "UPDATE sl_void SET last_id = NULL"));
-    EXPECT_EQ(store.readCounter(), std::nullopt);
-    ASSERT_TRUE(exec(path, "UPDATE sl_void SET last_id = 1e12"));
-    EXPECT_EQ(store.readCounter(), std::nullopt);
 }
 
 TEST(SampleStore, WindowsComeInTimeOrderWithAndWithoutTheWrap) {
@@ -257,36 +233,6 @@ TEST(SampleStore, TablesOfAnotherShapeAreLeftAlone) {
     EXPECT_FALSE(store.open());
     EXPECT_EQ(store.lastFault(), SampleStore::Fault::WrongTables);
     EXPECT_EQ(scalar(path, "SELECT count(*) FROM sqlite_master WHERE name = 'sl_void'").toInt(), 0);
-}
-
-TEST(SampleStore, ReadOnlyFileIsNotWritten) {
-    QTemporaryDir tmp;
-    const QString path = tmp.filePath("Rdatabj.db");
-    {
-        SampleStore store(path, "ro-fill");
-        ASSERT_TRUE(store.open());
-        ASSERT_TRUE(store.storeSample(sample(1, 46000, 1)));
-    }
-    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::ReadGroup));
-    const QByteArray before = fileBytes(path);
-    SampleStore store(path, "ro");
-    EXPECT_FALSE(store.open());
-    EXPECT_EQ(store.lastError(), QStringLiteral("数据库文件只读"));
-    EXPECT_EQ(fileBytes(path), before);
-}
-
-TEST(SampleStore, FolderThatCannotBeMadeIsReported) {
-    QTemporaryDir tmp;
-    writeFile(tmp.filePath("blocker"), "a file where the folder should be");
-    SampleStore store(tmp.filePath("blocker/sub/Rdatabj.db"), "nofolder");
-    EXPECT_FALSE(store.open());
-    EXPECT_EQ(store.lastError(), QStringLiteral("无法创建数据库文件夹"));
-
-    // A folder in place of the file.
-    QDir(tmp.path()).mkpath("dir.db");
-    SampleStore dirStore(tmp.filePath("dir.db"), "dirfile");
-    EXPECT_FALSE(dirStore.open());
-    EXPECT_EQ(dirStore.lastError(), QStringLiteral("无法创建数据库文件"));
 }
 
 // Another connection in a write transaction: the store reads, refuses to write at once (the UI
