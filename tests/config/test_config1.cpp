@@ -1,0 +1,402 @@
+// The configuration window over a Link with a scripted bus: writers on focus loss, readback,
+// leaving and reopening, names and tab order for keyboard and screen-reader use.
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <memory>
+
+#include "config/config1.h"
+#include "config/paramtable.h"
+#include "fakemodbus.h"
+#include "link/link.h"
+
+using testing_support::FakeModbus;
+
+namespace {
+
+struct Rig {
+    FakeModbus* bus = nullptr;
+    std::unique_ptr<comm::Link> link;
+    std::unique_ptr<config::CONFIG1> window;
+
+    Rig() {
+        auto fake = std::make_unique<FakeModbus>();
+        bus = fake.get();
+        link = std::make_unique<comm::Link>(std::move(fake));
+        link->commParams()(0) = 1;
+        link->commParams()(3) = 1;
+    }
+    ~Rig() {
+        window.reset();
+        link.reset();
+    }
+    config::CONFIG1& open() {
+        window = std::make_unique<config::CONFIG1>(*link);
+        window->show();
+        window->activateWindow();
+        if (!QTest::qWaitForWindowActive(window.get())) qWarning("window not active");
+        return *window;
+    }
+    template <class T>
+    T* child(const QString& name) const {
+        return window->findChild<T*>(name);
+    }
+    QTabWidget* tabs() const { return child<QTabWidget>("SSTab1"); }
+    // Gives a control the focus, on its own tab.
+    bool focus(QWidget* w) const {
+        for (int i = 0; i < tabs()->count(); ++i)
+            if (tabs()->widget(i)->isAncestorOf(w)) tabs()->setCurrentIndex(i);
+        w->setFocus(Qt::MouseFocusReason);
+        return QTest::qWaitFor([w] { return w->hasFocus(); }, 2000);
+    }
+    // Enters a control, optionally types into it, and moves the focus on to the tab bar (which
+    // writes nothing itself).
+    bool leave(const QString& name, const QString& text = {}, bool setText = false) const {
+        QWidget* w = child<QWidget>(name);
+        if (!w || !focus(w)) return false;
+        if (setText) {
+            if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(text);
+            if (auto* c = qobject_cast<QComboBox*>(w)) c->setEditText(text);
+        }
+        tabs()->tabBar()->setFocus(Qt::TabFocusReason);
+        return !w->hasFocus();
+    }
+    QStringList writes() const {
+        QStringList out;
+        for (const QString& t : bus->callTexts())
+            if (t.startsWith("Set_4X_D1")) out << t;
+        return out;
+    }
+};
+
+}  // namespace
+
+class ConfigWindow : public QObject {
+    Q_OBJECT
+  private slots:
+    void textBoxesWriteTheTypedNumber_data();
+    void textBoxesWriteTheTypedNumber();
+    void listsWriteTheCodeOfTheShownEntry();
+    void writesWithoutAValueSendNothing();
+    void failedWriteIsRepeatedOnce_data();
+    void failedWriteIsRepeatedOnce();
+    void opensOnInputOneWithNineTabs();
+    void leavesOnlyThroughItsButton();
+    void reopeningStartsEmptyUntilTheFirstTick();
+    void colours();
+    void everyControlHasItsOwnName();
+    void tabOrderFollowsTheRows();
+    void ctrlTabSwitchesTabs();
+};
+
+void ConfigWindow::textBoxesWriteTheTypedNumber_data() {
+    QTest::addColumn<QString>("box");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("call");
+    QTest::newRow("filter 12.5 s") << "T_3RW_2"
+                                   << "12.5"
+                                   << "Set_4X_D1(1,1,4099,125)";
+    QTest::newRow("filter half to even") << "T_3RW_2"
+                                         << "0.25"
+                                         << "Set_4X_D1(1,1,4099,2)";
+    QTest::newRow("filter 100 s") << "T_3RW_2"
+                                  << "100"
+                                  << "Set_4X_D1(1,1,4099,1000)";
+    QTest::newRow("comma ends the number") << "T_3RW_10"
+                                           << "1,000"
+                                           << "Set_4X_D1(1,1,4107,1)";
+    QTest::newRow("negative limit") << "T_3RW_10"
+                                    << "-1999"
+                                    << "Set_4X_D1(1,1,4107,-1999)";
+    QTest::newRow("no range check") << "T_3RW_10"
+                                    << "12000"
+                                    << "Set_4X_D1(1,1,4107,12000)";
+    QTest::newRow("slave address") << "T_3RW_36"
+                                   << "3"
+                                   << "Set_4X_D1(1,1,4133,3)";
+    QTest::newRow("last box") << "T_3RW_47"
+                              << "-5"
+                              << "Set_4X_D1(1,1,4144,-5)";
+}
+
+void ConfigWindow::textBoxesWriteTheTypedNumber() {
+    QFETCH(QString, box);
+    QFETCH(QString, text);
+    QFETCH(QString, call);
+    Rig r;
+    r.open();
+    QVERIFY(r.leave(box, text, true));
+    QTRY_COMPARE(r.writes(), QStringList{call});
+    // Leaving again writes again, changed or not.
+    QVERIFY(r.leave(box));
+    QTRY_COMPARE(r.writes(), (QStringList{call, call}));
+}
+
+void ConfigWindow::listsWriteTheCodeOfTheShownEntry() {
+    Rig r;
+    r.open();
+    // Chosen from the list.
+    r.child<QComboBox>("Combo8")->setCurrentIndex(2);
+    QCOMPARE(r.child<QComboBox>("Combo8")->currentText(), QString("2:19200BPS "));
+    QVERIFY(r.leave("Combo8"));
+    QTRY_COMPARE(r.writes(), QStringList{"Set_4X_D1(1,1,4134,2)"});
+    QCOMPARE(r.link->commParams()(19), 2);
+    // Typed exactly as an entry.
+    QVERIFY(r.leave("Combo10", "3:X.XXX ", true));
+    QTRY_COMPARE(r.writes().size(), 2);
+    QCOMPARE(r.writes().last(), QString("Set_4X_D1(1,1,4106,3)"));
+    // Entered and left untouched: its entry 0.
+    QVERIFY(r.leave("Combo27"));
+    QTRY_COMPARE(r.writes().size(), 3);
+    QCOMPARE(r.writes().last(), QString("Set_4X_D1(1,1,4129,0)"));
+    QCOMPARE(r.link->commParams()(19), 0);
+}
+
+void ConfigWindow::writesWithoutAValueSendNothing() {
+    Rig r;
+    r.open();
+    QVERIFY(r.leave("T_3RW_11"));                 // empty box
+    QVERIFY(r.leave("T_3RW_12", "   ", true));    // blanks only
+    QVERIFY(r.leave("T_3RW_18", "70000", true));  // no register holds it
+    QVERIFY(r.leave("Combo3", "4:0MA10", true));  // no entry has this text
+    QVERIFY(r.leave("Combo9", "", true));
+    // A write after them, so that anything they had asked for would have arrived first.
+    QVERIFY(r.leave("T_3RW_19", "5", true));
+    QTRY_COMPARE(r.writes(), QStringList{"Set_4X_D1(1,1,4116,5)"});
+    QCOMPARE(r.link->commParams()(19), 0);
+}
+
+void ConfigWindow::failedWriteIsRepeatedOnce_data() {
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("calls");
+    QTest::newRow("failed exchange") << -8888 << 2;
+    QTest::newRow("other status") << -1 << 1;
+    QTest::newRow("success") << 0 << 1;
+}
+
+void ConfigWindow::failedWriteIsRepeatedOnce() {
+    QFETCH(int, status);
+    QFETCH(int, calls);
+    Rig r;
+    r.bus->queueWriteStatus(status);
+    r.bus->queueWriteStatus(-8888);  // the repeat's status is not looked at
+    QSignalSpy done(r.link.get(), &comm::Link::writeFinished);
+    r.open();
+    QVERIFY(r.leave("T_3RW_10", "250", true));
+    QTRY_COMPARE(done.count(), 1);
+    QCOMPARE(r.writes(), QStringList(calls, "Set_4X_D1(1,1,4107,250)"));
+}
+
+void ConfigWindow::opensOnInputOneWithNineTabs() {
+    Rig r;
+    auto& w = r.open();
+    QCOMPARE(w.windowTitle(), QString("Velmar 配置 "));
+    QStringList captions;
+    for (int i = 0; i < r.tabs()->count(); ++i)
+        captions << r.tabs()->tabText(i);
+    QCOMPARE(captions, (QStringList{"INST", "输入1", "输入2", "输出1", "输出2", "报警", "通讯",
+                                    "变送1", "变送2"}));
+    QCOMPARE(r.tabs()->tabText(r.tabs()->currentIndex()), QString("输入1"));
+    auto* timer = r.child<QTimer>("Timer1");
+    QVERIFY(timer && timer->isActive());
+    QCOMPARE(timer->interval(), 1000);
+    QCOMPARE(r.child<QAbstractButton>("Command11")->text(), QString(" Esc 返回"));
+    QCOMPARE(r.child<QLabel>("LabelInstHint")->text(),
+             QString("0.1-100.0S。 数值越大响应越慢。默认值：1S"));
+    auto* sensor = r.child<QComboBox>("Combo3");
+    QCOMPARE(sensor->count(), 13);
+    QCOMPARE(sensor->itemText(12), QString("12:温湿度专用SHT10"));
+    QVERIFY(sensor->isEditable());
+    QCOMPARE(sensor->insertPolicy(), QComboBox::NoInsert);
+    // Opening the window writes nothing.
+    QTest::qWait(100);
+    QVERIFY(r.writes().isEmpty());
+}
+
+void ConfigWindow::leavesOnlyThroughItsButton() {
+    Rig r;
+    auto& w = r.open();
+    QSignalSpy returned(&w, &config::CONFIG1::returned);
+    QVERIFY(!w.close());
+    QVERIFY(w.isVisible());
+    QVERIFY(w.BlockClose());
+    QCOMPARE(returned.count(), 0);
+    QTest::keyClick(&w, Qt::Key_Escape);
+    QCOMPARE(returned.count(), 1);
+    QVERIFY(!w.BlockClose());
+    QVERIFY(!w.isVisible());
+    QVERIFY(!r.child<QTimer>("Timer1")->isActive());
+
+    // The button itself, from a box the operator typed into.
+    Rig r2;
+    auto& w2 = r2.open();
+    QSignalSpy returned2(&w2, &config::CONFIG1::returned);
+    QVERIFY(r2.focus(r2.child<QWidget>("T_3RW_11")));
+    QTest::keyClicks(r2.child<QWidget>("T_3RW_11"), "42");
+    QTest::mouseClick(r2.child<QAbstractButton>("Command11"), Qt::LeftButton);
+    QCOMPARE(returned2.count(), 1);
+    // The click moved the focus out of the box first, so its value was written.
+    QTRY_COMPARE(r2.writes(), QStringList{"Set_4X_D1(1,1,4108,42)"});
+}
+
+void ConfigWindow::reopeningStartsEmptyUntilTheFirstTick() {
+    Rig r;
+    r.bus->setHolding(4099, 15);    // filter 1.5 s
+    r.bus->setHolding(4105, 4);     // sensor code 4
+    r.bus->setHolding(4107, 5000);  // input 1 upper limit
+    r.bus->setHolding(4129, -1);    // no alarm-mode code
+    r.bus->setHolding(4134, 5);     // no baud code
+    r.link->commParams()(3) = 1;
+    r.link->open();
+    QTRY_COMPARE(r.link->image().ParamValues[10], 5000.0f);
+
+    r.open();
+    QTRY_COMPARE(r.child<QLabel>("D_4W_10")->text(), QString("5000"));
+    QCOMPARE(r.child<QLabel>("D_4W_2")->text(), QString("1.5"));
+    QCOMPARE(r.child<QLabel>("D_4W_8")->text(), QString("0MA10)"));
+    QCOMPARE(r.child<QLabel>("D_4W_41")->text(), QString("不变送"));  // register 0
+    QCOMPARE(r.child<QLabel>("D_4W_32")->text(), QString());          // -1: left as it was
+    QCOMPARE(r.child<QLabel>("D_4W_37")->text(), QString());
+    // The readback never touches the edit controls.
+    QCOMPARE(r.child<QLineEdit>("T_3RW_10")->text(), QString());
+    QCOMPARE(r.child<QComboBox>("Combo3")->currentIndex(), 0);
+    r.child<QLineEdit>("T_3RW_10")->setText("77");
+    r.child<QComboBox>("Combo8")->setCurrentIndex(1);
+    r.child<QComboBox>("Combo9")->setEditText("zz");
+
+    // A code that falls off its list keeps the last text shown.
+    r.bus->setHolding(4134, 2);
+    QTRY_COMPARE(r.child<QLabel>("D_4W_37")->text(), QString("19200"));
+    r.bus->setHolding(4134, 5);
+    QTRY_COMPARE(r.link->image().ParamValues[37], 5.0f);
+    QTest::qWait(1200);
+    QCOMPARE(r.child<QLabel>("D_4W_37")->text(), QString("19200"));
+    QCOMPARE(r.child<QLineEdit>("T_3RW_10")->text(), QString("77"));
+
+    // Leave and open anew: everything empty, every list on its entry 0, until the first tick.
+    QTest::keyClick(r.window.get(), Qt::Key_Escape);
+    r.window.reset();
+    auto& w = r.open();
+    QElapsedTimer since;
+    since.start();
+    for (auto* label : w.findChildren<QLabel*>())
+        if (label->objectName().startsWith("D_4W_"))
+            QVERIFY2(label->text().isEmpty(), qPrintable(label->objectName()));
+    for (auto* edit : w.findChildren<QLineEdit*>())
+        if (edit->objectName().startsWith("T_3RW_")) QVERIFY(edit->text().isEmpty());
+    for (auto* list : w.findChildren<QComboBox*>()) {
+        QCOMPARE(list->currentIndex(), 0);
+        QCOMPARE(list->currentText(), list->itemText(0));
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(r.child<QLabel>("D_4W_10")->text(), QString("5000"), 2000);
+    QVERIFY(since.elapsed() >= 900);
+    QCOMPARE(r.child<QLabel>("D_4W_37")->text(), QString());  // still no code to show
+}
+
+void ConfigWindow::colours() {
+    Rig r;
+    r.open();
+    auto* readback = r.child<QLabel>("D_4W_10");
+    QVERIFY(readback->autoFillBackground());
+    QCOMPARE(readback->palette().color(QPalette::Window), QColor(255, 192, 255));
+    QCOMPARE(r.child<QLabel>("Label2_10")->palette().color(QPalette::WindowText),
+             QColor(0, 0, 192));
+    QCOMPARE(r.child<QLabel>("LabelInstHint")->palette().color(QPalette::WindowText),
+             QColor(0, 0, 192));
+    QCOMPARE(r.child<QLineEdit>("T_3RW_10")->palette().color(QPalette::Base),
+             QColor(255, 255, 255));
+    if (qEnvironmentVariableIsSet("VELMARS_SCREENSHOT"))
+        r.window->grab().save(qEnvironmentVariable("VELMARS_SCREENSHOT"));
+}
+
+void ConfigWindow::everyControlHasItsOwnName() {
+    Rig r;
+    r.bus->setHolding(4107, 5000);
+    r.link->open();
+    auto& w = r.open();
+    QTRY_COMPARE(r.child<QLabel>("D_4W_10")->text(), QString("5000"));
+
+    QHash<QString, QString> owner;  // accessible name -> objectName
+    auto claim = [&](QWidget* c) {
+        QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(c);
+        QVERIFY(iface);
+        const QString name = iface->text(QAccessible::Name);
+        QVERIFY2(!name.trimmed().isEmpty(), qPrintable(c->objectName() + " has no name"));
+        QVERIFY2(!owner.contains(name),
+                 qPrintable(name + " names " + owner.value(name) + " and " + c->objectName()));
+        owner.insert(name, c->objectName());
+    };
+    int controls = 0;
+    for (QWidget* c : w.findChildren<QWidget*>()) {
+        const bool entry = qobject_cast<QLineEdit*>(c) && !qobject_cast<QComboBox*>(c->parent());
+        const bool control = entry || qobject_cast<QComboBox*>(c) ||
+                             (qobject_cast<QAbstractButton*>(c) && c->isVisibleTo(&w));
+        const bool readback = c->objectName().startsWith("D_4W_");
+        if (!c->isEnabled() || !(control || readback)) continue;
+        claim(c);
+        if (control) ++controls;
+    }
+    QCOMPARE(controls, 39);  // 19 lists, 19 boxes, the button
+    QCOMPARE(owner.value("输入1 输入上限"), QString("T_3RW_10"));
+    QCOMPARE(owner.value("输入2 输入上限"), QString("T_3RW_18"));
+    QCOMPARE(owner.value("输入1 输入上限 读数"), QString("D_4W_10"));
+    QCOMPARE(owner.value("通讯波特率"), QString("Combo8"));
+
+    // The readback says what it shows, and carries the row's hint.
+    QAccessibleInterface* rb = QAccessible::queryAccessibleInterface(r.child<QLabel>("D_4W_10"));
+    QCOMPARE(rb->text(QAccessible::Value), QString("5000"));
+    QCOMPARE(rb->text(QAccessible::Description), QString("-1999~ 9999。默认值：5000"));
+    QAccessibleInterface* box = QAccessible::queryAccessibleInterface(r.child<QWidget>("Combo8"));
+    QCOMPARE(box->text(QAccessible::Description), QString("0-4800，1-9600，2-19200 。Default=1"));
+}
+
+void ConfigWindow::tabOrderFollowsTheRows() {
+    Rig r;
+    auto& w = r.open();
+    QTabBar* bar = r.tabs()->tabBar();
+    QTRY_VERIFY(bar->hasFocus());
+    QStringList order;
+    for (int i = 0; i < 7; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QWidget* f = QApplication::focusWidget();
+        order << (f == bar ? QString("SSTab1") : f ? f->objectName() : QString("none"));
+    }
+    QCOMPARE(order, (QStringList{"Combo3", "Combo10", "T_3RW_10", "T_3RW_11", "T_3RW_12",
+                                 "Command11", "SSTab1"}));
+    QCOMPARE(r.tabs()->currentIndex(), 1);
+    // Backwards from the button.
+    r.child<QWidget>("Command11")->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QString("T_3RW_12"));
+    (void)w;
+}
+
+void ConfigWindow::ctrlTabSwitchesTabs() {
+    Rig r;
+    r.open();
+    QVERIFY(r.focus(r.child<QWidget>("T_3RW_10")));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(r.tabs()->currentIndex(), 2);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab,
+                    Qt::ControlModifier | Qt::ShiftModifier);
+    QCOMPARE(r.tabs()->currentIndex(), 1);
+    QVERIFY(r.focus(r.child<QWidget>("Command11")));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(r.tabs()->currentIndex(), 2);
+    QVERIFY(r.focus(r.child<QWidget>("Combo1")));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(r.tabs()->currentIndex(), 3);
+    for (int i = 0; i < 6; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    QCOMPARE(r.tabs()->currentIndex(), 0);  // wraps round
+}
+
+QTEST_MAIN(ConfigWindow)
+#include "test_config1.moc"
