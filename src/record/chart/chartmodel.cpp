@@ -59,12 +59,14 @@ void ChartModel::addLine(double x1, double y1, double x2, double y2, const Chart
 
 void ChartModel::ClearSurface() {
     surface_.clear();
+    gridPrefix_ = 0;
     touchSurface();
 }
 
 void ChartModel::DrawChartGrid() {
     const ChartPen pen{1, 2, chartcolour::kGrid};
     const double w = kWidth, h = kHeight;
+    const bool onClearSurface = surface_.empty();
     addLine(0, 0, w, 0, pen);
     addLine(0, 7500, w, 7500, pen);
     for (int i = 0; i <= 24; ++i) {
@@ -77,6 +79,7 @@ void ChartModel::DrawChartGrid() {
         const double x = base::roundHalfEven(i * 375.0);
         addLine(x, 0, x, h, pen);
     }
+    if (onClearSurface) gridPrefix_ = static_cast<int>(surface_.size());
     touchSurface();
 }
 

@@ -141,6 +141,9 @@ class ChartModel {
     // The surface: every line drawn since it was last cleared, in drawing order.
     const std::vector<ChartLine>& surface() const { return surface_; }
     int surfaceSerial() const { return surfaceSerial_; }  // advanced whenever the surface changes
+    // Number of leading surface lines that are the grid drawn on a clear surface (0 or 62): they
+    // depend on nothing but the surface size, so a painter may keep them as a picture.
+    int gridPrefix() const { return gridPrefix_; }
     ChartQuery lastQuery() const { return lastQuery_; }
     int queryCount() const { return queryCount_; }
 
@@ -188,6 +191,7 @@ class ChartModel {
 
     std::vector<ChartLine> surface_;
     int surfaceSerial_ = 0;
+    int gridPrefix_ = 0;
     ChartQuery lastQuery_;
     int queryCount_ = 0;
 };

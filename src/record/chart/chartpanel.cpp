@@ -9,6 +9,7 @@
 #include <QSlider>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "base/text.h"
 #include "link/link.h"
@@ -84,7 +85,8 @@ class ChartArea : public QWidget {
         const int w6 = fm.horizontalAdvance(QStringLiteral("-10")) + 6;
         const int wd = fm.horizontalAdvance(QStringLiteral("2001/07/19")) + 4;
         const int left = w5 + w6 + 2;
-        const int right = wd / 2 + 2;
+        // The last time label is centred 142 units beyond the surface's right edge.
+        const int right = wd / 2 + std::max(4, width() / 60);
         const int top = lh / 2 + 1;
         const int sliderH = hc->sizeHint().height();
         const int bottom = sliderH + 2 * lh + 4;

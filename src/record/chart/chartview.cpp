@@ -21,16 +21,9 @@ QPen makePen(int width, int style, uint32_t colour) {
     return pen;
 }
 
-}  // namespace
-
-void paintChart(QPainter& p, const QSize& size, const ChartModel& model) {
-    p.fillRect(QRect(QPoint(0, 0), size), platformColour(chartcolour::kBackground));
+void drawLines(QPainter& p, const QSize& size, const ChartLine* begin, const ChartLine* end) {
     const double sx = size.width() / ChartModel::kWidth;
     const double sy = size.height() / ChartModel::kHeight;
-
-    // Consecutive lines with the same pen go to the painter together; the order stays that of
-    // the model, so later curves lie on top where they cross.
-    const std::vector<ChartLine>& lines = model.surface();
     QVarLengthArray<QLineF, 512> batch;
     ChartPen current{-1, -1, 0};
     // A handful of pens serve every line; build each QPen once per paint.
@@ -45,7 +38,8 @@ void paintChart(QPainter& p, const QSize& size, const ChartModel& model) {
         if (!batch.isEmpty()) p.drawLines(batch.constData(), int(batch.size()));
         batch.clear();
     };
-    for (const ChartLine& l : lines) {
+    for (const ChartLine* it = begin; it != end; ++it) {
+        const ChartLine& l = *it;
         if (!(l.pen == current)) {
             flush();
             current = l.pen;
@@ -54,7 +48,35 @@ void paintChart(QPainter& p, const QSize& size, const ChartModel& model) {
         batch.append(QLineF(l.x1 * sx, l.y1 * sy, l.x2 * sx, l.y2 * sy));
     }
     flush();
+}
 
+}  // namespace
+
+void ChartPainter::paint(QPainter& p, const QSize& size, const ChartModel& model) {
+    // Consecutive lines with the same pen go to the painter together; the order stays that of
+    // the model, so later curves lie on top where they cross.
+    const std::vector<ChartLine>& lines = model.surface();
+    const ChartLine* begin = lines.data();
+    const ChartLine* end = lines.data() + lines.size();
+    const int grid = model.gridPrefix();
+    if (grid > 0) {
+        const qreal dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
+        if (grid_.deviceIndependentSize().toSize() != size || grid_.devicePixelRatio() != dpr) {
+            grid_ = QImage(size * dpr, QImage::Format_ARGB32_Premultiplied);
+            grid_.setDevicePixelRatio(dpr);
+            QPainter g(&grid_);
+            g.fillRect(QRect(QPoint(0, 0), size), platformColour(chartcolour::kBackground));
+            drawLines(g, size, begin, begin + grid);
+        }
+        p.drawImage(0, 0, grid_);
+        begin += grid;
+    } else {
+        p.fillRect(QRect(QPoint(0, 0), size), platformColour(chartcolour::kBackground));
+    }
+    drawLines(p, size, begin, end);
+
+    const double sx = size.width() / ChartModel::kWidth;
+    const double sy = size.height() / ChartModel::kHeight;
     const ChartModel::Ruler& r = model.ruler;
     p.setPen(makePen(r.width, 0, r.colour));
     p.drawLine(QLineF(r.x1 * sx, r.y1 * sy, r.x2 * sx, r.y2 * sy));
@@ -69,7 +91,7 @@ ChartView::ChartView(const ChartModel& model, QWidget* parent) : QWidget(parent)
 void ChartView::paintEvent(QPaintEvent*) {
     ++paints_;
     QPainter p(this);
-    paintChart(p, size(), model_);
+    painter_.paint(p, size(), model_);
 }
 
 }  // namespace record

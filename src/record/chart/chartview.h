@@ -2,6 +2,7 @@
 // The drawing surface `pt`: paints the model's lines, given in chart units, scaled to its size,
 // and the ruler line over them.
 
+#include <QImage>
 #include <QWidget>
 
 #include "record/chart/chartmodel.h"
@@ -10,8 +11,15 @@ class QPainter;
 
 namespace record {
 
-// Paints the surface and the ruler into a painter over a target of the given pixel size.
-void paintChart(QPainter& p, const QSize& size, const ChartModel& model);
+// Paints the surface and the ruler into a painter over a target of the given pixel size. The
+// background with the grid is kept as a picture of the last size painted.
+class ChartPainter {
+  public:
+    void paint(QPainter& p, const QSize& size, const ChartModel& model);
+
+  private:
+    QImage grid_;
+};
 
 class ChartView : public QWidget {
     Q_OBJECT
@@ -26,6 +34,7 @@ class ChartView : public QWidget {
 
   private:
     const ChartModel& model_;
+    ChartPainter painter_;
     int paints_ = 0;
 };
 

@@ -1,0 +1,125 @@
+// Cost of the chart's drawing and of paging back through a full ring of stored records.
+
+#include <benchmark/benchmark.h>
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+#include <QTemporaryDir>
+#include <cmath>
+
+#include "base/oledate.h"
+#include "record/chart/chartmodel.h"
+#include "record/chart/chartview.h"
+#include "record/chart/storesource.h"
+#include "record/store.h"
+
+namespace {
+
+const QDateTime kEnd(QDate(2026, 3, 1), QTime(12, 0, 0));
+
+record::Sample sampleAt(int id, const QDateTime& at, int n) {
+    record::Sample s;
+    s.id = id;
+    s.date = base::oleDate(at.date());
+    s.time = base::oleTime(at.time());
+    s.values = {float(30 + 20 * std::sin(n / 30.0)),
+                float(25 + 15 * std::cos(n / 40.0)),
+                float(40 + 10 * std::sin(n / 50.0)),
+                float(20 + 5 * std::cos(n / 20.0)),
+                0,
+                0,
+                0,
+                0,
+                float(n % 60 < 30 ? 100 : 0),
+                float(n % 90 < 20 ? 100 : 0)};
+    return s;
+}
+
+// A history window at zoom level 4: six curves of 320 segments each, the grid, 30 gap marks.
+record::ChartModel fullModel() {
+    record::ChartModel m;
+    m.ZoomLevel = 4;
+    m.WindowCount = 321;
+    m.NewestSlot = 321;
+    for (int s = 1; s <= 321; ++s) {
+        const record::Sample x = sampleAt(s, kEnd.addSecs(s), s);
+        m.ChartDates[s] = x.date;
+        m.ChartTimes[s] = x.time;
+        for (int c = 0; c < 10; ++c)
+            m.ChartSamples[c][s] = x.values[c];
+        if (s % 10 == 5) m.GapMarks[s] = int16_t(s);
+    }
+    // Slots 1..320 are drawn: 319 segments per curve, since slot 0 is never loaded.
+    m.RedrawChart();
+    return m;
+}
+
+void BM_RedrawPaint(benchmark::State& state) {
+    record::ChartModel m = fullModel();
+    QImage image(1200, 750, QImage::Format_ARGB32_Premultiplied);
+    record::ChartPainter painter;
+    for (auto _ : state) {
+        m.RedrawChart();
+        QPainter p(&image);
+        painter.paint(p, image.size(), m);
+        p.end();
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.counters["lines"] = double(m.surface().size());
+}
+BENCHMARK(BM_RedrawPaint)->Unit(benchmark::kMillisecond);
+
+// A full ring of 65500 records in an SQLite store, built once.
+struct FullRing {
+    QTemporaryDir dir;
+    std::unique_ptr<record::SampleStore> store;
+    FullRing() {
+        store = std::make_unique<record::SampleStore>(dir.filePath("Rdatabj.db"), "bench-ring");
+        store->open();
+        QDateTime t = kEnd.addSecs(-record::kRingSize);
+        for (int id = 1; id <= record::kRingSize; ++id) {
+            t = t.addSecs(1);
+            store->storeSample(sampleAt(id, t, id));
+        }
+        // The newest record is 1000: the ring has gone round once more to there.
+        for (int id = 1; id <= 1000; ++id) {
+            t = t.addSecs(1);
+            store->storeSample(sampleAt(id, t, id));
+        }
+    }
+};
+
+void BM_HistoryPage(benchmark::State& state) {
+    static FullRing ring;
+    record::StoreChartSource src(*ring.store);
+    record::ChartModel m;
+    m.Load(src);
+    m.ZoomOut();
+    m.ZoomOut();
+    m.ZoomOut();
+    QImage image(1200, 750, QImage::Format_ARGB32_Premultiplied);
+    record::ChartPainter painter;
+    const bool acrossWrap = state.range(0) != 0;
+    for (auto _ : state) {
+        // Page 1 ends at 940; page 14 ends at 160, its window runs across the wrap.
+        m.HistoryPage = int16_t(acrossWrap ? 13 : 0);
+        m.PageOlder(src);
+        QPainter p(&image);
+        painter.paint(p, image.size(), m);
+        p.end();
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.counters["WindowEnd"] = m.WindowEnd;
+}
+BENCHMARK(BM_HistoryPage)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

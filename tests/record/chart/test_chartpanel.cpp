@@ -1,0 +1,275 @@
+// The chart panel: controls after the load, timers across paging and ruler, the ruler readout on
+// the live values and its undoing, one paint per tick, and a live run over a real sample store
+// with a screenshot.
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <cmath>
+
+#include "fakemodbus.h"
+#include "fakesource.h"
+#include "link/link.h"
+#include "record/chart/chartpanel.h"
+#include "record/chart/chartview.h"
+#include "record/store.h"
+
+using chart_test::FakeSource;
+using record::ChartPanel;
+
+namespace {
+
+const QDateTime kEnd(QDate(2026, 3, 1), QTime(12, 0, 0));
+
+QColor background(const QLabel* l) {
+    return l->palette().color(QPalette::Window);
+}
+
+struct Rig {
+    comm::Link link{std::make_unique<testing_support::FakeModbus>()};
+    record::ManualClock clock{kEnd};
+    record::RecorderHandshake hs;
+    FakeSource src;
+    QList<QLabel*> d3w;
+    std::unique_ptr<ChartPanel> panel;
+
+    explicit Rig(int newest = 5000) {
+        src.fill(newest, false, kEnd);
+        panel = std::make_unique<ChartPanel>(src, clock, hs, link);
+        for (int k = 0; k < 8; ++k) {
+            auto* l = new QLabel(QStringLiteral("0"), panel.get());
+            l->setAutoFillBackground(true);
+            QPalette p = l->palette();
+            p.setColor(QPalette::Window, QColor(255, 192, 255 - k));  // each its own colour
+            l->setPalette(p);
+            d3w << l;
+        }
+        panel->setLiveValueLabels(d3w);
+        panel->load();
+    }
+    template <class T>
+    T* find(const QString& name) {
+        return panel->findChild<T*>(name);
+    }
+};
+
+}  // namespace
+
+class TestChartPanel : public QObject {
+    Q_OBJECT
+  private slots:
+    void controlsAfterLoad();
+    void pagingStopsAndRestartsTheDisplayTimer();
+    void rulerReadoutAndItsUndoing();
+    void valueAxisWaitsForTheNextTicks();
+    void onePaintPerTick();
+    void liveRunOverTheStore();
+};
+
+void TestChartPanel::controlsAfterLoad() {
+    Rig r;
+    QVERIFY(r.panel->timer1()->isActive());
+    for (const char* name : {"Timer2", "Timer3", "Timer4"})
+        QVERIFY(r.panel->findChild<QTimer*>(name)->isActive());
+    QVERIFY(!r.find<QPushButton>("Command3")->isEnabled());
+    QVERIFY(!r.find<QPushButton>("Command7")->isEnabled());
+    QVERIFY(!r.find<QPushButton>("Command2")->isEnabled());
+    QVERIFY(!r.find<QPushButton>("Command6")->isEnabled());
+    QVERIFY(r.find<QPushButton>("Command4")->isEnabled());
+    QVERIFY(r.find<QPushButton>("Command8")->isEnabled());
+    QVERIFY(!r.find<QSlider>("hc")->isEnabled());
+    QCOMPARE(r.find<QSlider>("hc")->value(), 0);
+    QCOMPARE(r.find<QLineEdit>("YKD1")->text(), QString("0"));
+    QCOMPARE(r.find<QLineEdit>("YKD")->text(), QString("60"));
+    QCOMPARE(r.find<QLabel>("Label5_6")->text(), QString("60"));
+    QCOMPARE(r.find<QLabel>("Label6_0")->text(), QString("-10"));
+    QCOMPARE(r.find<QLabel>("Label6_6")->text(), QString("110"));
+    // The header shows the first record drawn, slot 181, until the clock's first tick.
+    QCOMPARE(r.find<QLabel>("Label2_10")->text(), kEnd.addSecs(-60).time().toString("HH:mm:ss"));
+    QCOMPARE(r.find<QLabel>("Label4_0")->text(), kEnd.addSecs(-60).time().toString("HH:mm:ss"));
+    QCOMPARE(r.find<QLabel>("Label7_0")->text(), QString("2026/03/01"));
+    r.clock.set(QDateTime(QDate(2001, 3, 12), QTime(18, 42, 0)));
+    r.panel->headerTick();
+    QCOMPARE(r.find<QLabel>("Label2_9")->text(), QString("03-12-2001"));
+    QCOMPARE(r.find<QLabel>("Label2_10")->text(), QString("18:42:00"));
+    r.panel->displayTick();
+    QCOMPARE(r.find<QLabel>("Label19")->text(), QString("150"));
+    // Every button and entry box is named for screen readers.
+    for (auto* b : r.panel->findChildren<QPushButton*>())
+        QVERIFY2(!b->accessibleName().isEmpty(), qPrintable(b->objectName()));
+    for (auto* e : r.panel->findChildren<QLineEdit*>())
+        QVERIFY2(!e->accessibleName().isEmpty(), qPrintable(e->objectName()));
+}
+
+void TestChartPanel::pagingStopsAndRestartsTheDisplayTimer() {
+    Rig r;
+    r.panel->Command8_Click();
+    QVERIFY(!r.panel->timer1()->isActive());
+    QVERIFY(r.find<QPushButton>("Command7")->isEnabled());
+    QCOMPARE(r.panel->HistoryPage(), 1);
+    r.panel->Command7_Click();
+    QCOMPARE(r.panel->HistoryPage(), 0);
+    QVERIFY(r.panel->timer1()->isActive());
+    QVERIFY(!r.find<QPushButton>("Command7")->isEnabled());
+}
+
+void TestChartPanel::rulerReadoutAndItsUndoing() {
+    Rig r;
+    QList<QColor> before;
+    for (auto* l : r.d3w)
+        before << background(l);
+    auto* hc = r.find<QSlider>("hc");
+    auto* c5 = r.find<QPushButton>("Command5");
+    r.panel->Command5_Click();
+    QVERIFY(hc->isEnabled());
+    QVERIFY(!r.panel->timer1()->isActive());
+    QCOMPARE(c5->text(), QString("F4 复原"));
+    hc->setValue(1500);  // slot 10 + 180: record 4949
+    QCOMPARE(r.d3w[0]->text(), QString("4949"));
+    const QColor yellow(255, 255, 0);
+    for (auto* l : r.d3w)
+        QCOMPARE(background(l), yellow);
+    QCOMPARE(background(r.find<QLabel>("Label2_9")), yellow);
+    QCOMPARE(r.find<QLabel>("Label2_10")->text(), kEnd.addSecs(-51).time().toString("HH:mm:ss"));
+
+    r.panel->Command5_Click();
+    QCOMPARE(hc->value(), 0);
+    QVERIFY(!hc->isEnabled());
+    QVERIFY(r.panel->timer1()->isActive());
+    QCOMPARE(c5->text(), QString("F4 标尺"));
+    r.panel->displayTick();
+    for (int k = 0; k < r.d3w.size(); ++k)
+        QCOMPARE(background(r.d3w[k]), before[k]);
+    QCOMPARE(background(r.find<QLabel>("Label2_9")), QColor(128, 255, 128));
+}
+
+void TestChartPanel::valueAxisWaitsForTheNextTicks() {
+    Rig r;
+    r.find<QLineEdit>("YKD1")->setText("10.5");
+    r.find<QLineEdit>("YKD")->setText("20.5");
+    const int serial = r.panel->model().surfaceSerial();
+    r.panel->Command26_Click();
+    QCOMPARE(int(r.panel->model().ChartLow), 10);
+    QCOMPARE(int(r.panel->model().ChartSpan), 10);
+    QCOMPARE(r.panel->model().surfaceSerial(), serial);
+    QCOMPARE(r.find<QLabel>("Label5_6")->text(), QString("60"));
+    r.panel->displayTick();
+    QCOMPARE(r.find<QLabel>("Label5_6")->text(), QString("20"));
+}
+
+void TestChartPanel::onePaintPerTick() {
+    Rig r;
+    r.panel->resize(900, 600);
+    r.panel->show();
+    QVERIFY(QTest::qWaitForWindowExposed(r.panel.get()));
+    QCoreApplication::processEvents();
+    const int paints = r.panel->paintCount();
+    QVERIFY(paints >= 1);
+    // An appended record and the redraw tick in one pass of the event loop: one paint.
+    r.hs.RecordAdded = true;
+    r.panel->displayTick();
+    r.panel->redrawTick();
+    QCoreApplication::processEvents();
+    QCOMPARE(r.panel->paintCount(), paints + 1);
+    // A display tick with nothing new does not repaint the surface.
+    r.panel->displayTick();
+    QCoreApplication::processEvents();
+    QCOMPARE(r.panel->paintCount(), paints + 1);
+}
+
+void TestChartPanel::liveRunOverTheStore() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString path = dir.filePath("Rdatabj.db");
+    record::SampleStore writer(path, "test-recorder");
+    QVERIFY(writer.open());
+    // Ten minutes of history with a pause, then live records one a second.
+    QDateTime t = kEnd.addSecs(-600);
+    int id = 0;
+    auto sampleAt = [](const QDateTime& at, int n) {
+        record::Sample s;
+        s.date = base::oleDate(at.date());
+        s.time = base::oleTime(at.time());
+        s.values = {float(30 + 20 * std::sin(n / 30.0)),
+                    float(25 + 15 * std::cos(n / 40.0)),
+                    45,
+                    30,
+                    0,
+                    0,
+                    0,
+                    0,
+                    float(n % 60 < 30 ? 100 : 0),
+                    float(n % 90 < 20 ? 100 : 0)};
+        return s;
+    };
+    for (int n = 0; n < 600; ++n) {
+        if (n == 450) t = t.addSecs(400);  // a gap of almost seven minutes
+        record::Sample s = sampleAt(t, n);
+        s.id = ++id;
+        QVERIFY(writer.storeSample(s));
+        t = t.addSecs(1);
+    }
+    comm::Link link(std::make_unique<testing_support::FakeModbus>());
+    record::ManualClock clock(t);
+    record::RecorderHandshake hs;
+    ChartPanel panel(path, clock, hs, link);
+    std::array<float, 10> live{};
+    panel.setLiveValuesSource([&] { return live; });
+    panel.resize(900, 620);
+    panel.show();
+    panel.load();
+    QVERIFY(hs.RecordingEnabled);
+    QCOMPARE(panel.model().NewestRecord, 600);
+    QCOMPARE(panel.model().ChartSamples[0][241], sampleAt(t.addSecs(-1), 599).values[0]);
+
+    for (int n = 600; n < 620; ++n) {
+        clock.advance(1);
+        record::Sample s = sampleAt(clock.now(), n);
+        s.id = ++id;
+        QVERIFY(writer.storeSample(s));
+        std::copy(s.values.begin(), s.values.end(), live.begin());
+        hs.RecordAdded = true;
+        panel.displayTick();
+        QVERIFY(!hs.RecordAdded);
+        if (n < 619) QCOMPARE(int(panel.model().NewestSlot), 241 + (n - 599));
+    }
+    // The 20th record moved the window on to end at it.
+    QCOMPARE(int(panel.model().NewestSlot), 241);
+    QCOMPARE(panel.model().WindowEnd, 620);
+    QCOMPARE(panel.model().ChartTimes[241], base::oleTime(clock.now().time()));
+    int gaps = 0;
+    for (auto g : panel.model().GapMarks)
+        gaps += g > 0;
+    QCOMPARE(gaps, 1);
+
+    QVERIFY(QTest::qWaitForWindowExposed(&panel));
+    QCoreApplication::processEvents();
+    const QImage shot = panel.grab().toImage();
+    shot.save("/tmp/velmars-chart.png");
+    // The curves are there in their colours: PV1 red and PV2 blue pixels on the surface.
+    const QImage surface = panel.view()->grab().toImage();
+    int red = 0, blue = 0;
+    for (int y = 0; y < surface.height(); ++y)
+        for (int x = 0; x < surface.width(); ++x) {
+            const QColor c = surface.pixelColor(x, y);
+            red += c == QColor(255, 0, 0);
+            blue += c == QColor(0, 0, 192);
+        }
+    QVERIFY(red > 100);
+    QVERIFY(blue > 100);
+
+    // Paging back through the store and returning.
+    panel.Command8_Click();
+    QCOMPARE(panel.model().WindowEnd, 560);
+    QCOMPARE(panel.model().ChartSamples[0][321], sampleAt({}, 559).values[0]);
+    panel.Command7_Click();
+    QCOMPARE(panel.model().WindowEnd, 620);
+    panel.closeDatabase();
+}
+
+QTEST_MAIN(TestChartPanel)
+#include "test_chartpanel.moc"
