@@ -1,0 +1,79 @@
+// The configuration window against the simulated instrument on a pseudo-terminal: an edit reaches
+// the instrument's register and comes back in the readback.
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTest>
+#include <memory>
+
+#include "config/config1.h"
+#include "link/libmodbusrtu.h"
+#include "link/link.h"
+#include "sim/server.h"
+
+class ConfigOverSim : public QObject {
+    Q_OBJECT
+  private slots:
+    void editsReachTheInstrumentAndComeBack();
+};
+
+void ConfigOverSim::editsReachTheInstrumentAndComeBack() {
+    sim::SimServer server;
+    std::string why;
+    QVERIFY2(server.start(&why), why.c_str());
+    comm::PortMap ports;
+    ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
+    comm::Link link(std::make_unique<comm::LibModbusRTU>(ports));
+    auto& cp = link.commParams();
+    cp(0) = 1;
+    cp(1) = 1;
+    cp(2) = 0;
+    cp(3) = 1;
+    link.open();
+    QTRY_VERIFY(link.polling());
+
+    config::CONFIG1 w(link);
+    w.show();
+    w.activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(&w));
+    auto* tabs = w.findChild<QTabWidget*>("SSTab1");
+    auto leave = [&](QWidget* box) {
+        box->setFocus(Qt::MouseFocusReason);
+        QVERIFY(QTest::qWaitFor([box] { return box->hasFocus(); }));
+        tabs->tabBar()->setFocus(Qt::TabFocusReason);
+    };
+
+    // "输入上限" of input 1.
+    auto* upper = w.findChild<QLineEdit*>("T_3RW_10");
+    QVERIFY(server.holdingRegister(4107) != 4321);
+    upper->setFocus(Qt::MouseFocusReason);
+    QTRY_VERIFY(upper->hasFocus());
+    QTest::keyClicks(upper, "4321");
+    QElapsedTimer sinceLeft;
+    QTest::keyClick(upper, Qt::Key_Tab);
+    sinceLeft.start();
+    QTRY_COMPARE_WITH_TIMEOUT(w.findChild<QLabel*>("D_4W_10")->text(), QString("4321"), 2000);
+    QVERIFY(sinceLeft.elapsed() <= 2000);
+    QCOMPARE(server.holdingRegister(4107), 4321);
+
+    // A list and the digital filter on the "INST" tab.
+    tabs->setCurrentIndex(0);
+    auto* unit = w.findChild<QComboBox*>("Combo4");
+    unit->setCurrentIndex(2);
+    leave(unit);
+    auto* filter = w.findChild<QLineEdit*>("T_3RW_2");
+    filter->setText("12.5");
+    leave(filter);
+    QTRY_COMPARE_WITH_TIMEOUT(w.findChild<QLabel*>("D_4W_3")->text(), QString("绝对温度"), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(w.findChild<QLabel*>("D_4W_2")->text(), QString("12.5"), 2000);
+    QCOMPARE(server.holdingRegister(4100), 2);
+    QCOMPARE(server.holdingRegister(4099), 125);
+
+    link.shutdown();
+    server.stop();
+}
+
+QTEST_MAIN(ConfigOverSim)
+#include "test_config_sim.moc"
