@@ -52,7 +52,6 @@ QPushButton* makeButton(const QString& caption, const QString& name) {
     auto* b = new QPushButton(caption);
     b->setObjectName(name);
     b->setAccessibleName(caption);
-    b->setFocusPolicy(Qt::TabFocus);
     return b;
 }
 

@@ -3,10 +3,15 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QVarLengthArray>
+#include <algorithm>
 
 namespace record {
 
 namespace {
+
+constexpr double kMargin = 16;  // chart units kept beyond each edge for the pen's width
+constexpr double kRightLimit = ChartModel::kWidth + kMargin;
+constexpr double kBottomLimit = ChartModel::kHeight + kMargin;
 
 QColor platformColour(uint32_t c) {
     return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
@@ -40,12 +45,24 @@ void drawLines(QPainter& p, const QSize& size, const ChartLine* begin, const Cha
     };
     for (const ChartLine* it = begin; it != end; ++it) {
         const ChartLine& l = *it;
+        // Lines wholly outside the surface are not handed to the painter (a history page at a
+        // low zoom level runs far beyond the right edge).
+        if ((l.x1 > kRightLimit && l.x2 > kRightLimit) || (l.x1 < -kMargin && l.x2 < -kMargin) ||
+            (l.y1 > kBottomLimit && l.y2 > kBottomLimit) || (l.y1 < -kMargin && l.y2 < -kMargin))
+            continue;
         if (!(l.pen == current)) {
             flush();
             current = l.pen;
             p.setPen(penFor(current));
         }
-        batch.append(QLineF(l.x1 * sx, l.y1 * sy, l.x2 * sx, l.y2 * sy));
+        if (l.x1 == l.x2) {
+            // A vertical line (grid, gap mark) is cut at the bottom edge; it starts at the top,
+            // so a dash pattern keeps its phase.
+            batch.append(QLineF(l.x1 * sx, std::min(l.y1, kBottomLimit) * sy, l.x2 * sx,
+                                std::min(l.y2, kBottomLimit) * sy));
+        } else {
+            batch.append(QLineF(l.x1 * sx, l.y1 * sy, l.x2 * sx, l.y2 * sy));
+        }
     }
     flush();
 }
