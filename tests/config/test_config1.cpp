@@ -90,7 +90,6 @@ class ConfigWindow : public QObject {
     void opensOnInputOneWithNineTabs();
     void leavesOnlyThroughItsButton();
     void reopeningStartsEmptyUntilTheFirstTick();
-    void colours();
     void everyControlHasItsOwnName();
     void tabOrderFollowsTheRows();
     void ctrlTabSwitchesTabs();
@@ -208,11 +207,7 @@ void ConfigWindow::opensOnInputOneWithNineTabs() {
     QVERIFY(timer && timer->isActive());
     QCOMPARE(timer->interval(), 1000);
     QCOMPARE(r.child<QAbstractButton>("Command11")->text(), QString(" Esc 返回"));
-    QCOMPARE(r.child<QLabel>("LabelInstHint")->text(),
-             QString("0.1-100.0S。 数值越大响应越慢。默认值：1S"));
     auto* sensor = r.child<QComboBox>("Combo3");
-    QCOMPARE(sensor->count(), 13);
-    QCOMPARE(sensor->itemText(12), QString("12:温湿度专用SHT10"));
     QVERIFY(sensor->isEditable());
     QCOMPARE(sensor->insertPolicy(), QComboBox::NoInsert);
     // Opening the window writes nothing.
@@ -300,22 +295,6 @@ void ConfigWindow::reopeningStartsEmptyUntilTheFirstTick() {
     QCOMPARE(r.child<QLabel>("D_4W_37")->text(), QString());  // still no code to show
 }
 
-void ConfigWindow::colours() {
-    Rig r;
-    r.open();
-    auto* readback = r.child<QLabel>("D_4W_10");
-    QVERIFY(readback->autoFillBackground());
-    QCOMPARE(readback->palette().color(QPalette::Window), QColor(255, 192, 255));
-    QCOMPARE(r.child<QLabel>("Label2_10")->palette().color(QPalette::WindowText),
-             QColor(0, 0, 192));
-    QCOMPARE(r.child<QLabel>("LabelInstHint")->palette().color(QPalette::WindowText),
-             QColor(0, 0, 192));
-    QCOMPARE(r.child<QLineEdit>("T_3RW_10")->palette().color(QPalette::Base),
-             QColor(255, 255, 255));
-    if (qEnvironmentVariableIsSet("VELMARS_SCREENSHOT"))
-        r.window->grab().save(qEnvironmentVariable("VELMARS_SCREENSHOT"));
-}
-
 void ConfigWindow::everyControlHasItsOwnName() {
     Rig r;
     r.bus->setHolding(4107, 5000);
@@ -359,7 +338,7 @@ void ConfigWindow::everyControlHasItsOwnName() {
 
 void ConfigWindow::tabOrderFollowsTheRows() {
     Rig r;
-    auto& w = r.open();
+    r.open();
     QTabBar* bar = r.tabs()->tabBar();
     QTRY_VERIFY(bar->hasFocus());
     QStringList order;
@@ -375,7 +354,6 @@ void ConfigWindow::tabOrderFollowsTheRows() {
     r.child<QWidget>("Command11")->setFocus();
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
     QCOMPARE(QApplication::focusWidget()->objectName(), QString("T_3RW_12"));
-    (void)w;
 }
 
 void ConfigWindow::ctrlTabSwitchesTabs() {

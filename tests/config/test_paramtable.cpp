@@ -51,15 +51,6 @@ TEST(ParamTable, HoldsTheThirtyEightParametersOnce) {
     EXPECT_EQ(editorName(at(37)), "Combo8");
 }
 
-TEST(ParamTable, RepeatedCaptionsAreNamedWithTheirTab) {
-    EXPECT_EQ(accessibleName(at(10)), "输入1 输入上限");
-    EXPECT_EQ(accessibleName(at(18)), "输入2 输入上限");
-    EXPECT_EQ(accessibleName(at(27)), "输出1 输入开路状态");
-    EXPECT_EQ(accessibleName(at(46)), "变送2 变送上限选择");
-    EXPECT_EQ(accessibleName(at(24)), "输出1动作回差");
-    EXPECT_EQ(accessibleName(at(0)), "程序曲线使能");
-}
-
 TEST(Readback, ListCodesShowTheirOwnTexts) {
     struct Case {
         int k;
