@@ -1,0 +1,84 @@
+#include "program/programrules.h"
+
+#include "base/listpick.h"
+#include "base/numberrule.h"
+#include "base/text.h"
+
+namespace program {
+
+QStringList combo2Entries() {
+    return {QStringLiteral("0:小时 "), QStringLiteral("1:分钟 "), QStringLiteral("2:秒 ")};
+}
+
+QStringList combo4Entries() {
+    QStringList l;
+    for (int n = 1; n <= kSegments; ++n)
+        l << QStringLiteral("%1:%1段 ").arg(n);
+    return l;
+}
+
+QStringList combo1Entries() {
+    return {QStringLiteral("0:来电继续 "), QStringLiteral("1:来电停止 "),
+            QStringLiteral("2:来电从第一段运行 "), QStringLiteral("3:无偏差继续运行，有偏差停 "),
+            QStringLiteral("4:来电进入暂停 ")};
+}
+
+QStringList combo8Entries() {
+    return {QStringLiteral("0:测量值 "), QStringLiteral("1:设定值 ")};
+}
+
+QStringList combo3Entries() {
+    return {QStringLiteral("0:输出控制为0 "), QStringLiteral("1:保持最后SV控制 ")};
+}
+
+std::optional<int32_t> listCode(const QStringList& entries, const QString& shown) {
+    return base::listPosition(entries, shown);
+}
+
+std::optional<int32_t> entryValue(const QString& text) {
+    const std::optional<int32_t> v = base::roundToInt32(base::leadingNumber(text));
+    if (!v || !base::fitsRegister(*v)) return std::nullopt;
+    return v;
+}
+
+namespace {
+
+QString pick(int32_t value, std::initializer_list<const char*> words) {
+    if (value >= 0 && value < static_cast<int32_t>(words.size()))
+        return QString::fromUtf8(*(words.begin() + value));
+    return base::intText(value);
+}
+
+}  // namespace
+
+QString readbackText(int index, int32_t value) {
+    switch (index) {
+        case 0:
+            return pick(value, {"H", "M", "S"});
+        case 2:
+            return value == 0 ? QStringLiteral("无限") : base::intText(value);
+        case 3:
+            return pick(value, {"来电继续", "来电停止", "第一段运行", "有偏差停", "进入暂停 "});
+        case 4:
+            return pick(value, {"测量值", "设定值"});
+        case 5:
+            return pick(value, {"输出为零", "最后SV控制"});
+        default:
+            return base::intText(value);
+    }
+}
+
+std::optional<QString> timeUnitCaption(int32_t value) {
+    switch (value) {
+        case 0:
+            return QStringLiteral("时间单位：小时");
+        case 1:
+            return QStringLiteral("时间单位：分钟");
+        case 2:
+            return QStringLiteral("时间单位：秒");
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace program

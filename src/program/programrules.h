@@ -1,0 +1,75 @@
+#pragma once
+// The program block of the instrument as this window sees it: which register each control writes,
+// the list entries and the codes they send, the readback texts, and the value an entry box writes.
+
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <cstdint>
+#include <optional>
+
+namespace program {
+
+// 4X 8193..8240 is read in three blocks of 16; element i of the readback array holds 4X 8193+i.
+// Elements 48..60 are never read and stay 0.
+inline constexpr int32_t kBlockStart = 8193;
+inline constexpr int kBlockCount = 3;
+inline constexpr int kBlockSize = 16;
+inline constexpr int kReadbackSize = 61;
+using Readback = std::array<int32_t, kReadbackSize>;
+
+inline constexpr int kSegments = 8;
+inline constexpr int kTxtBCount = 31;  // indices 0..30; those with i % 4 == 3 do not exist
+
+// Registers of the function settings, in readback order.
+inline constexpr int32_t kTimeUnitRegister = 8193;      // Combo2
+inline constexpr int32_t kSegmentCountRegister = 8194;  // Combo4
+inline constexpr int32_t kPowerFailRegister = 8196;     // Combo1
+inline constexpr int32_t kStartValueRegister = 8197;    // Combo8
+inline constexpr int32_t kEndOutputRegister = 8198;     // Combo3
+
+// Entry TextA(i) writes 4X 8193+i (only i = 2, the cycle count, exists); TxtB(i) writes 4X 8201+i.
+constexpr int32_t textARegister(int i) {
+    return 8193 + i;
+}
+constexpr int32_t txtBRegister(int i) {
+    return 8201 + i;
+}
+// TxtB index of segment k (1..8), field f (0 SV1, 1 SV2, 2 time).
+constexpr int txtBIndex(int k, int f) {
+    return 4 * k - 4 + f;
+}
+constexpr bool txtBExists(int i) {
+    return i >= 0 && i < kTxtBCount && i % 4 != 3;
+}
+// Label3(i) shows readback element i: 0..5 are the function settings, 4k+4..4k+6 segment k.
+constexpr bool label3Exists(int i) {
+    return (i >= 0 && i <= 5) || (i >= 8 && i <= 38 && i % 4 != 3);
+}
+
+// Entries of the five lists, in the order they are filled.
+QStringList combo2Entries();  // curve time unit
+QStringList combo4Entries();  // number of segments
+QStringList combo1Entries();  // power-failure handling
+QStringList combo8Entries();  // start value
+QStringList combo3Entries();  // end output
+
+// The code a list writes: the position of the entry its text matches (Combo4's "1:1段 " is 0),
+// or nothing when the typed text matches no entry.
+std::optional<int32_t> listCode(const QStringList& entries, const QString& shown);
+
+// The value an entry box writes: the leading number of its text rounded half to even, or nothing
+// when it does not fit a register. A masked box is read as it shows, prompt characters included:
+// "12__" gives 12, "____" gives 0.
+std::optional<int32_t> entryValue(const QString& text);
+
+// Text of readback field Label3(index) for a register value: the decoded word for the time unit
+// (0), cycle count (2), power-failure handling (3), start value (4) and end output (5), the
+// integer text otherwise (and for any code those fields do not know).
+QString readbackText(int index, int32_t value);
+
+// The chart's time-unit caption Label7(1) for 4X 8193; nothing for an unknown code (the caption
+// stays as it was).
+std::optional<QString> timeUnitCaption(int32_t value);
+
+}  // namespace program

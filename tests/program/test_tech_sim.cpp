@@ -1,0 +1,109 @@
+// The program window against the simulated instrument on a pseudo-terminal: a three-segment
+// program entered field by field, read back, run, and photographed with its preview.
+
+#include <QComboBox>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTest>
+#include <memory>
+
+#include "link/libmodbusrtu.h"
+#include "link/link.h"
+#include "program/tech.h"
+#include "sim/server.h"
+
+using program::Tech;
+
+class TechSimTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void programEnteredReadBackAndRun();
+};
+
+void TechSimTest::programEnteredReadBackAndRun() {
+    sim::SimServer server;
+    std::string why;
+    if (!server.start(&why))
+        QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: ") + QString::fromStdString(why)));
+    comm::PortMap ports;
+    ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
+    comm::Link link(std::make_unique<comm::LibModbusRTU>(ports));
+    link.commParams()(0) = 1;
+    link.commParams()(1) = 1;
+    link.commParams()(3) = 1;
+    link.open();
+    QTRY_VERIFY(link.polling());
+
+    auto w = std::make_unique<Tech>(link);
+    w->show();
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    const auto find = [&](const QString& name) { return w->findChild<QWidget*>(name); };
+    const auto text = [&](const QString& name) {
+        auto* l = w->findChild<QLabel*>(name);
+        return l ? l->text() : QString();
+    };
+
+    // Function settings: seconds, three segments, start from the set values, endless cycling.
+    const struct {
+        const char* name;
+        int index;
+    } lists[] = {{"Combo2", 2}, {"Combo4", 2}, {"Combo8", 1}};
+    for (const auto& l : lists) {
+        auto* c = w->findChild<QComboBox*>(QString::fromLatin1(l.name));
+        c->setFocus(Qt::TabFocusReason);
+        c->setCurrentIndex(l.index);
+    }
+    auto* cycles = w->findChild<QLineEdit*>(QStringLiteral("TextA_2"));
+    cycles->setFocus(Qt::TabFocusReason);
+    QTest::keyClicks(cycles, QStringLiteral("0"));
+
+    // The segments, typed box after box with Tab as an operator would.
+    const char* segments[3][3] = {{"100", "50", "3"}, {"300", "80", "3"}, {"200", "60", "4"}};
+    auto* box = w->findChild<QLineEdit*>(QStringLiteral("TxtB_0"));
+    box->setFocus(Qt::TabFocusReason);
+    for (const auto& seg : segments) {
+        for (const char* v : seg) {
+            QTest::keyClicks(QApplication::focusWidget(), QString::fromLatin1(v));
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        }
+    }
+    QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("TxtB_12"));
+    find(QStringLiteral("Command1"))->setFocus(Qt::TabFocusReason);
+
+    // The readback shows what the instrument now holds.
+    QTRY_COMPARE_WITH_TIMEOUT(text(QStringLiteral("Label3_18")), QStringLiteral("4"), 8000);
+    QCOMPARE(text(QStringLiteral("Label3_0")), QStringLiteral("S"));
+    QCOMPARE(text(QStringLiteral("Label7_1")), QStringLiteral("时间单位：秒"));
+    QCOMPARE(text(QStringLiteral("Label3_1")), QStringLiteral("2"));
+    QCOMPARE(text(QStringLiteral("Label3_2")), QStringLiteral("无限"));
+    QCOMPARE(text(QStringLiteral("Label3_4")), QStringLiteral("设定值"));
+    const char* expected[3][3] = {{"100", "50", "3"}, {"300", "80", "3"}, {"200", "60", "4"}};
+    for (int k = 1; k <= 3; ++k)
+        for (int f = 0; f < 3; ++f)
+            QCOMPARE(text(QStringLiteral("Label3_%1").arg(4 * k + 4 + f)),
+                     QString::fromLatin1(expected[k - 1][f]));
+    QCOMPARE(server.holdingRegister(8202), 50);
+    QCOMPARE(server.holdingRegister(8194), 2);
+
+    // Run it; the segment number advances in the instrument's time.
+    link.writeHolding(3, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(text(QStringLiteral("Pro_S_0")), QStringLiteral("运行"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(text(QStringLiteral("Pro_S_5")), QStringLiteral("2"), 8000);
+
+    // The preview of the typed program.
+    QCOMPARE(w->preview().valueMax, 300);
+    QCOMPARE(w->preview().timeStep, 1);
+    QCOMPARE(text(QStringLiteral("Label5")), QStringLiteral("300"));
+    const QString png =
+        QDir(QDir::tempPath()).filePath(QStringLiteral("velmars_program_window.png"));
+    QVERIFY(w->grab().save(png));
+    qInfo("screenshot: %s", qPrintable(png));
+
+    w->Command11_Click();
+    link.shutdown();
+}
+
+QTEST_MAIN(TechSimTest)
+#include "test_tech_sim.moc"
