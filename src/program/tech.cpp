@@ -6,6 +6,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -353,6 +354,15 @@ void Tech::Command11_Click() {
     timer1_->stop();
     hide();
     emit returned();
+}
+
+void Tech::keyPressEvent(QKeyEvent* e) {
+    // Esc reaches here when the window's shortcut could not take it (the window not active).
+    if (e->key() == Qt::Key_Escape) {
+        Command11_Click();
+        return;
+    }
+    QWidget::keyPressEvent(e);
 }
 
 void Tech::closeEvent(QCloseEvent* e) {

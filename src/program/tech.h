@@ -45,6 +45,7 @@ class Tech : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:

@@ -31,15 +31,6 @@ ProgramCurve curveOf(const QStringList& texts) {
 
 }  // namespace
 
-TEST(Preview, GridHasSixtyTwoLines) {
-    const PreviewGeometry g = previewGeometry(ProgramCurve{});
-    ASSERT_EQ(g.grid.size(), 62u);
-    EXPECT_EQ(g.grid[0], (ChartLine{0, 0, kChartWidth, 0}));
-    EXPECT_EQ(g.grid[45], (ChartLine{0, 9000, kChartWidth, 9000}));
-    EXPECT_EQ(g.grid[46], (ChartLine{2, 0, 2, kChartHeight}));
-    EXPECT_EQ(g.grid[61], (ChartLine{15000, 0, 15000, kChartHeight}));
-}
-
 TEST(Preview, AllTimesZero) {
     const PreviewGeometry g = previewGeometry(curveOf(entries({{"100", "50", "0"}})));
     EXPECT_EQ(g.timeStep, 1);
@@ -97,28 +88,6 @@ TEST(Preview, ValueAxisSpansBothCurves) {
     // The minimum lies on the bottom edge, the maximum 7500 units above it.
     EXPECT_DOUBLE_EQ(g.sv2Ramps[0].y2, kChartHeight);
     EXPECT_DOUBLE_EQ(g.sv1Ramps[1].y2, kChartHeight - 7500);
-}
-
-TEST(Preview, EmptySegmentsTakePart) {
-    ProgramCurve c = curveOf(entries({{"100", "150", "1"}, {"800", "300", "1"}}));
-    // Segments 3..8 are empty (0): they take part, as all eight do.
-    PreviewGeometry g = previewGeometry(c);
-    EXPECT_EQ(g.valueMin, 0);
-    EXPECT_EQ(g.valueMax, 800);
-    c = curveOf(entries({{"100", "150", "1"},
-                         {"800", "300", "1"},
-                         {"100", "150", "1"},
-                         {"100", "150", "1"},
-                         {"100", "150", "1"},
-                         {"100", "150", "1"},
-                         {"100", "150", "1"},
-                         {"100", "150", "1"}}));
-    g = previewGeometry(c);
-    EXPECT_EQ(g.valueMin, 100);
-    EXPECT_EQ(g.valueRange, 700);
-    EXPECT_FLOAT_EQ(g.valueStep, 700 * 1.2f / 9);
-    EXPECT_EQ(g.valueLabels[0], QStringLiteral("00100"));
-    EXPECT_EQ(g.valueLabels[3], QStringLiteral("00380"));
 }
 
 TEST(Preview, ZeroRangeStaysDrawable) {
@@ -192,12 +161,4 @@ TEST(Preview, NegativeOrHugeTimesStayDrawable) {
     g = previewGeometry(c);
     EXPECT_EQ(g.timeStep, int64_t(INT32_MAX) * 8 / 15 + 1);
     EXPECT_NEAR(g.boundaries[7].x1, 15000, 1);
-}
-
-TEST(Preview, AxisNumberText) {
-    EXPECT_EQ(axisNumberText(100), QStringLiteral("00100"));
-    EXPECT_EQ(axisNumberText(379.99997), QStringLiteral("00380"));
-    EXPECT_EQ(axisNumberText(2.5), QStringLiteral("00002"));
-    EXPECT_EQ(axisNumberText(-50), QStringLiteral("-00050"));
-    EXPECT_EQ(axisNumberText(123456), QStringLiteral("123456"));
 }

@@ -24,49 +24,10 @@ TEST(ProgramRules, ReadbackTexts) {
             << c.index << " " << c.value;
 }
 
-TEST(ProgramRules, TimeUnitCaptionKnowsThreeCodes) {
-    EXPECT_EQ(timeUnitCaption(0), QStringLiteral("时间单位：小时"));
-    EXPECT_EQ(timeUnitCaption(1), QStringLiteral("时间单位：分钟"));
-    EXPECT_EQ(timeUnitCaption(2), QStringLiteral("时间单位：秒"));
-    EXPECT_FALSE(timeUnitCaption(5));
-    EXPECT_FALSE(timeUnitCaption(-1));
-}
-
-TEST(ProgramRules, RegisterMap) {
-    EXPECT_EQ(txtBRegister(0), 8201);
-    EXPECT_EQ(txtBRegister(6), 8207);   // segment 2 time
-    EXPECT_EQ(txtBRegister(30), 8231);  // segment 8 time
-    EXPECT_EQ(textARegister(2), 8195);
-    EXPECT_EQ(txtBIndex(1, 0), 0);
-    EXPECT_EQ(txtBIndex(2, 2), 6);
-    EXPECT_EQ(txtBIndex(8, 2), 30);
-    int boxes = 0, fields = 0;
-    for (int i = -1; i < 40; ++i)
-        boxes += txtBExists(i);
-    for (int i = -1; i <= 60; ++i)
-        fields += label3Exists(i);
-    EXPECT_EQ(boxes, 24);
-    EXPECT_EQ(fields, 6 + 24);
-    EXPECT_FALSE(txtBExists(3));
-    EXPECT_FALSE(label3Exists(6));
-    EXPECT_FALSE(label3Exists(11));
-    EXPECT_TRUE(label3Exists(38));
-    EXPECT_FALSE(label3Exists(39));
-    // Every segment box's readback sits beside it: TxtB(i) writes 8201+i, element 8+i.
-    for (int i = 0; i < kTxtBCount; ++i)
-        if (txtBExists(i)) {
-            EXPECT_TRUE(label3Exists(txtBRegister(i) - kBlockStart));
-        }
-}
-
 TEST(ProgramRules, ListCodesArePositions) {
-    EXPECT_EQ(combo4Entries().size(), 8);
-    EXPECT_EQ(combo4Entries().first(), QStringLiteral("1:1段 "));
     EXPECT_EQ(listCode(combo4Entries(), QStringLiteral("3:3段 ")), 2);
     EXPECT_EQ(listCode(combo4Entries(), QStringLiteral("8:8段 ")), 7);
     EXPECT_EQ(listCode(combo2Entries(), QStringLiteral("0:小时 ")), 0);
-    EXPECT_EQ(listCode(combo1Entries(), QStringLiteral("3:无偏差继续运行，有偏差停 ")), 3);
-    EXPECT_EQ(listCode(combo3Entries(), QStringLiteral("1:保持最后SV控制 ")), 1);
     // The number before the colon is not read: typed or trimmed texts match nothing.
     EXPECT_FALSE(listCode(combo4Entries(), QStringLiteral("3")));
     EXPECT_FALSE(listCode(combo4Entries(), QStringLiteral("3:3段")));

@@ -178,7 +178,6 @@ void TechTest::segmentBoxWrites_data() {
     QTest::newRow("segment 8 time") << 30 << "9999" << 8231 << 9999;
     QTest::newRow("prompt characters only") << 1 << "" << 8202 << 0;
     QTest::newRow("prompt character ends the number") << 4 << "1>3" << 8205 << 1;
-    QTest::newRow("no sign in the mask") << 5 << "-5" << 8206 << 5;
 }
 
 void TechTest::segmentBoxWrites() {
@@ -372,12 +371,16 @@ void TechTest::closeBoxRefusedAndEscReturns() {
     r.w->Command11_Click();  // a second press changes nothing
     QCOMPARE(returned.count(), 1);
 
-    // The button itself.
+    // The button itself; Esc also works on a window that is not the active one.
     Rig r2;
     QSignalSpy returned2(r2.w.get(), &Tech::returned);
     QTest::mouseClick(r2.find<QAbstractButton>(QStringLiteral("Command11")), Qt::LeftButton);
     QCOMPARE(returned2.count(), 1);
     QVERIFY(r2.w->close());
+    Rig r3;
+    QSignalSpy returned3(r3.w.get(), &Tech::returned);
+    QTest::keyClick(r3.w.get(), Qt::Key_Escape);
+    QCOMPARE(returned3.count(), 1);
 }
 
 void TechTest::namesAreUniqueAndPresent() {
@@ -399,8 +402,6 @@ void TechTest::namesAreUniqueAndPresent() {
              QStringLiteral("SEG2 设定值TIME"));
     QCOMPARE(r.find<QLabel>(QStringLiteral("Label3_14"))->accessibleName(),
              QStringLiteral("SEG2 设定值TIME 读数"));
-    QCOMPARE(r.find<QLabel>(QStringLiteral("Label3_0"))->accessibleName(),
-             QStringLiteral("曲线时间单位 读数"));
     QCOMPARE(r.w->windowTitle(), QStringLiteral("工艺曲线设定"));
 }
 
