@@ -57,8 +57,8 @@ class ssqx : public QMainWindow {
     bool BlockClose() const { return blockClose_; }
     monitor::LivePanel* livePanel() const { return live_; }
     record::ChartPanel* chartPanel() const { return chart_; }
-    QWidget* configWindow() const { return config_; }
-    QWidget* programWindow() const { return tech_; }
+    QWidget* configWindow() const;
+    QWidget* programWindow() const;
 
     // Handlers of the window's own buttons.
     void Command9_Click();   // "打开"
