@@ -16,18 +16,22 @@ namespace shell {
 
 namespace {
 
-QDateTime wholeSecondsNow() { return record::SystemClock().now(); }
+QDateTime wholeSecondsNow() {
+    return record::SystemClock().now();
+}
 
 // A clock that starts at the current time and runs a given factor faster.
 class FastClock : public record::Clock {
-public:
-    explicit FastClock(double factor) : start_(wholeSecondsNow()), factor_(factor) { elapsed_.start(); }
+  public:
+    explicit FastClock(double factor) : start_(wholeSecondsNow()), factor_(factor) {
+        elapsed_.start();
+    }
     QDateTime now() const override {
         const qint64 secs = static_cast<qint64>(elapsed_.elapsed() * factor_ / 1000.0);
         return start_.addSecs(secs);
     }
 
-private:
+  private:
     QDateTime start_;
     QElapsedTimer elapsed_;
     double factor_;

@@ -9,12 +9,11 @@
 #include "shell/cmdline.h"
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("velmars"));
-    QApplication::setOrganizationName(QStringLiteral("velmars"));
-
-    QStringList args = QApplication::arguments();
-    args.removeFirst();
+    // The command line is read before any window system is touched, so that --help and a bad
+    // option answer on a machine without a display, with nothing else on stderr.
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
     const shell::ParseResult parsed = shell::parseCommandLine(args);
     if (!parsed.options) {
         std::fprintf(stderr, "velmars: %s\n", qUtf8Printable(parsed.error));
@@ -24,6 +23,10 @@ int main(int argc, char** argv) {
         std::fputs(qUtf8Printable(shell::usageText()), stdout);
         return 0;
     }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("velmars"));
+    QApplication::setOrganizationName(QStringLiteral("velmars"));
 
     // Chinese captions need a CJK font wherever the desktop does not pick one by itself.
     if (QFontDatabase::families().contains(QStringLiteral("WenQuanYi Micro Hei"))) {

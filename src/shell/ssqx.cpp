@@ -101,6 +101,14 @@ ssqx::~ssqx() {
     qApp->removeEventFilter(this);
 }
 
+QWidget* ssqx::configWindow() const {
+    return config_.data();
+}
+
+QWidget* ssqx::programWindow() const {
+    return tech_.data();
+}
+
 QWidget* ssqx::buildPortFrames() {
     auto* box = new QWidget;
     auto* lay = new QGridLayout(box);

@@ -39,7 +39,7 @@ TEST(PortNumbers, ExplicitFirstThenSortedSystemPorts) {
     map.setExplicit(2, "/dev/pts/9");
     EXPECT_EQ(map.deviceFor(2, system), "/dev/pts/9");
     EXPECT_EQ(map.deviceFor(2), "/dev/pts/9");
-    EXPECT_EQ(map.deviceFor(3, system), "/dev/ttyS0");
+    EXPECT_EQ(map.deviceFor(3, system), "/dev/ttyS1");
 }
 
 TEST(StatusText, SaysWhatTheLinkIsDoing) {
