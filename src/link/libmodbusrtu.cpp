@@ -2,6 +2,10 @@
 
 #include <modbus.h>
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <QElapsedTimer>
 #include <cerrno>
 #include <cstring>
 
@@ -113,8 +117,27 @@ int32_t LibModbusRTU::failed(const QString& why) {
     ++stats_.failures;
     stats_.lastError = why;
     stats_.lastOk = false;
-    if (ctx_) modbus_flush(ctx_);
+    drainLine();
     return kModbusFail;
+}
+
+void LibModbusRTU::drainLine() {
+    // An answer that comes after its timeout must not be taken for the answer to the next request
+    // (RTU frames carry no transaction number, and two reads of the same size look alike): discard
+    // whatever arrives until the line has been quiet for a while, within a bounded time.
+    if (!ctx_) return;
+    modbus_flush(ctx_);
+    const int fd = modbus_get_socket(ctx_);
+    if (fd < 0) return;
+    QElapsedTimer spent;
+    spent.start();
+    char sink[256];
+    while (spent.elapsed() < timeoutMs_) {
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, kQuietMs);
+        if (ready <= 0 || !(p.revents & POLLIN)) break;
+        if (::read(fd, sink, sizeof sink) <= 0) break;
+    }
 }
 
 int32_t LibModbusRTU::succeeded() {

@@ -41,6 +41,8 @@ class LibModbusRTU : public ModbusRTU {
     int32_t failed(const QString& why);
     int32_t succeeded();
     void closeContext();
+    void drainLine();
+    static constexpr int kQuietMs = 20;
 
     PortMap ports_;
     _modbus* ctx_ = nullptr;
