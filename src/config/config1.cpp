@@ -15,8 +15,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "config/accessible.h"
 #include "link/link.h"
+#include "ui/accessible.h"
 
 namespace config {
 
@@ -120,7 +120,7 @@ QWidget* CONFIG1::buildTab(int tab) {
         auto* caption = new QLabel(p.caption, page);
         caption->setObjectName(QStringLiteral("Label1_%1").arg(p.k));
 
-        auto* readback = new ReadbackLabel(page);
+        auto* readback = new ui::ValueLabel(page);
         readback->setObjectName(QStringLiteral("D_4W_%1").arg(p.k));
         readback->setAutoFillBackground(true);
         QPalette pal = readback->palette();
@@ -137,7 +137,7 @@ QWidget* CONFIG1::buildTab(int tab) {
 
         QWidget* editor = nullptr;
         if (p.kind == Kind::List) {
-            auto* list = new ParamList(page);
+            auto* list = new ui::NamedList(page);
             list->setEditable(true);
             list->setInsertPolicy(QComboBox::NoInsert);
             list->addItems(p.options->entries);

@@ -1,28 +1,60 @@
-#include "config/accessible.h"
+#include "ui/accessible.h"
 
 #include <QAbstractItemView>
 #include <QAccessible>
 #include <QAccessibleWidget>
 #include <QLineEdit>
 
-namespace config {
+namespace ui {
 
 namespace {
 
-class ReadbackAccessible : public QAccessibleWidget {
+// A value label: name and value as above, and a read-only text interface over the shown text,
+// which is what AT-SPI clients (Orca, automation scripts) read as a label's content.
+class ValueAccessible : public QAccessibleWidget, public QAccessibleTextInterface {
   public:
-    explicit ReadbackAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::StaticText) {}
+    explicit ValueAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::StaticText) {}
+
+    QLabel* label() const { return static_cast<QLabel*>(widget()); }
+
+    void* interface_cast(QAccessible::InterfaceType t) override {
+        if (t == QAccessible::TextInterface) return static_cast<QAccessibleTextInterface*>(this);
+        return QAccessibleWidget::interface_cast(t);
+    }
 
     QString text(QAccessible::Text t) const override {
-        auto* label = static_cast<QLabel*>(widget());
         switch (t) {
             case QAccessible::Name:
-                return label->accessibleName().isEmpty() ? label->text() : label->accessibleName();
+                return label()->accessibleName().isEmpty() ? label()->text()
+                                                           : label()->accessibleName();
             case QAccessible::Value:
-                return label->text();
+                return label()->text();
             default:
                 return QAccessibleWidget::text(t);
         }
+    }
+
+    // QAccessibleTextInterface: the shown text, nothing selectable or editable.
+    void selection(int, int* start, int* end) const override { *start = *end = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QString text(int startOffset, int endOffset) const override {
+        const QString all = label()->text();
+        const int start = qBound(0, startOffset, int(all.size()));
+        const int end = endOffset < 0 ? int(all.size()) : qBound(start, endOffset, int(all.size()));
+        return all.mid(start, end - start);
+    }
+    int characterCount() const override { return int(label()->text().size()); }
+    QRect characterRect(int) const override { return QRect(); }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int offset, int* startOffset, int* endOffset) const override {
+        *startOffset = *endOffset = offset;
+        return QString();
     }
 };
 
@@ -82,17 +114,17 @@ class ListAccessible : public QAccessibleWidget {
     }
 };
 
-QAccessibleInterface* configFactory(const QString& className, QObject* object) {
+QAccessibleInterface* uiFactory(const QString& className, QObject* object) {
     if (!object || !object->isWidgetType()) return nullptr;
     auto* w = static_cast<QWidget*>(object);
-    if (className == QLatin1String("config::ReadbackLabel")) return new ReadbackAccessible(w);
-    if (className == QLatin1String("config::ParamList")) return new ListAccessible(w);
+    if (className == QLatin1String("ui::ValueLabel")) return new ValueAccessible(w);
+    if (className == QLatin1String("ui::NamedList")) return new ListAccessible(w);
     return nullptr;
 }
 
 void installFactoryOnce() {
     static const bool installed = [] {
-        QAccessible::installFactory(configFactory);
+        QAccessible::installFactory(uiFactory);
         return true;
     }();
     (void)installed;
@@ -100,12 +132,16 @@ void installFactoryOnce() {
 
 }  // namespace
 
-ReadbackLabel::ReadbackLabel(QWidget* parent) : QLabel(parent) {
+ValueLabel::ValueLabel(QWidget* parent) : QLabel(parent) {
     installFactoryOnce();
 }
 
-ParamList::ParamList(QWidget* parent) : QComboBox(parent) {
+ValueLabel::ValueLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
     installFactoryOnce();
 }
 
-}  // namespace config
+NamedList::NamedList(QWidget* parent) : QComboBox(parent) {
+    installFactoryOnce();
+}
+
+}  // namespace ui
