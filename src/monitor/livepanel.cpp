@@ -13,6 +13,7 @@
 
 #include "monitor/commands.h"
 #include "monitor/livetexts.h"
+#include "ui/accessible.h"
 
 namespace monitor {
 
@@ -42,7 +43,7 @@ QLabel* captionLabel(const QString& text) {
 // A value label: sunken, centred, its background filled with the given colour.
 QLabel* valueLabel(const QString& name, const QString& accessibleName, const QColor& bg,
                    const QString& design = QString()) {
-    auto* l = new QLabel(design);
+    auto* l = new ui::ValueLabel(design);
     l->setObjectName(name);
     l->setAccessibleName(accessibleName);
     l->setFrameShape(QFrame::Panel);
@@ -181,7 +182,7 @@ void LivePanel::buildCurveStatus() {
         grid->addWidget(captionLabel(captions[k]), k / 3, (k % 3) * 2);
         grid->addWidget(proS_[k], k / 3, (k % 3) * 2 + 1);
     }
-    combo3_ = new QComboBox;
+    combo3_ = new ui::NamedList;
     combo3_->setObjectName(QStringLiteral("Combo3"));
     combo3_->setAccessibleName(QStringLiteral("设定曲线 命令"));
     combo3_->setEditable(true);

@@ -4,6 +4,8 @@
 #include <QPainter>
 #include <QPen>
 
+#include "ui/accessible.h"
+
 namespace program {
 
 namespace {
@@ -16,7 +18,7 @@ QPen chartPen(const QColor& colour, int width, Qt::PenStyle style) {
 
 QLabel* axisLabel(QWidget* parent, const QString& name, const QString& accessibleName,
                   Qt::Alignment align) {
-    auto* l = new QLabel(parent);
+    auto* l = new ui::ValueLabel(parent);
     l->setObjectName(name);
     l->setAccessibleName(accessibleName);
     l->setAlignment(align | Qt::AlignVCenter);

@@ -17,6 +17,7 @@
 #include "base/text.h"
 #include "monitor/statetext.h"
 #include "program/programchart.h"
+#include "ui/accessible.h"
 
 namespace program {
 
@@ -32,7 +33,7 @@ QLabel* captionLabel(const QString& text) {
 }
 
 QLabel* valueLabel(const QString& name, const QString& accessibleName) {
-    auto* l = new QLabel;
+    auto* l = new ui::ValueLabel;
     l->setObjectName(name);
     l->setAccessibleName(accessibleName);
     l->setFrameShape(QFrame::Panel);
@@ -43,7 +44,7 @@ QLabel* valueLabel(const QString& name, const QString& accessibleName) {
 }
 
 QComboBox* listBox(const QString& name, const QString& accessibleName, const QStringList& items) {
-    auto* c = new QComboBox;
+    auto* c = new ui::NamedList;
     c->setObjectName(name);
     c->setAccessibleName(accessibleName);
     c->setEditable(

@@ -4,6 +4,7 @@
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -13,6 +14,7 @@
 #include <QRadioButton>
 #include <QStatusBar>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "base/numberrule.h"
 #include "config/config1.h"
@@ -21,6 +23,7 @@
 #include "record/chart/chartpanel.h"
 #include "record/recorder.h"
 #include "shell/portsettings.h"
+#include "ui/accessible.h"
 
 namespace shell {
 
@@ -37,6 +40,15 @@ QPushButton* button(const QString& caption, const QString& name, QWidget* parent
     b->setObjectName(name);
     b->setAccessibleName(caption.trimmed());
     return b;
+}
+
+// The controls under root that Tab stops at, in the order of the focus chain.
+QList<QWidget*> tabStopsIn(QWidget* root) {
+    QList<QWidget*> stops;
+    for (QWidget* w = root->nextInFocusChain(); w && w != root; w = w->nextInFocusChain())
+        if (root->isAncestorOf(w) && (w->focusPolicy() & Qt::TabFocus) && !w->focusProxy())
+            stops << w;
+    return stops;
 }
 
 }  // namespace
@@ -81,10 +93,27 @@ ssqx::ssqx(MainContext ctx, QWidget* parent) : QMainWindow(parent), ctx_(std::mo
     grid->setRowStretch(2, 1);
     setCentralWidget(central);
 
-    linkStatus_ = new QLabel(this);
+    // Tab order: the port settings, then the buttons that act on them; the live panel's frames
+    // with their commands; the chart's tools; the navigation. Within a frame the rows, left to
+    // right.
+    QList<QWidget*> order{combo1_, combo2_};
+    for (QRadioButton* b : option1_)
+        order << b;
+    for (QRadioButton* b : option2_)
+        order << b;
+    order << command9_ << command10_;
+    for (QWidget* f :
+         {live_->pvStatusFrame(), live_->curveStatusFrame(), live_->alarmSettingFrame()})
+        order << tabStopsIn(f);
+    order << tabStopsIn(chart_);
+    order << command21_ << command11_ << command1_;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+
+    linkStatus_ = new ui::ValueLabel(this);
     linkStatus_->setObjectName(QStringLiteral("LinkStatus"));
     linkStatus_->setAccessibleName(QStringLiteral("通讯状态"));
-    recorderStatus_ = new QLabel(this);
+    recorderStatus_ = new ui::ValueLabel(this);
     recorderStatus_->setObjectName(QStringLiteral("RecorderStatus"));
     recorderStatus_->setAccessibleName(QStringLiteral("记录状态"));
     statusBar()->addWidget(linkStatus_, 3);
@@ -118,13 +147,13 @@ QWidget* ssqx::buildPortFrames() {
     auto* frame6 = frame(QStringLiteral("通讯端口选择"), QStringLiteral("Frame6"));
     auto* f6 = new QGridLayout(frame6);
     auto* portLabel = new QLabel(QStringLiteral("通讯端口"));
-    combo1_ = new QComboBox;
+    combo1_ = new ui::NamedList;
     combo1_->setObjectName(QStringLiteral("Combo1"));
     combo1_->setEditable(true);
     combo1_->setInsertPolicy(QComboBox::NoInsert);
     combo1_->setAccessibleName(QStringLiteral("通讯端口"));
     portLabel->setBuddy(combo1_);
-    deviceLabel_ = new QLabel;
+    deviceLabel_ = new ui::ValueLabel;
     deviceLabel_->setObjectName(QStringLiteral("PortDevice"));
     deviceLabel_->setAccessibleName(QStringLiteral("通讯端口 设备"));
     f6->addWidget(portLabel, 0, 0);
@@ -135,7 +164,7 @@ QWidget* ssqx::buildPortFrames() {
     auto* frame5a = frame(QStringLiteral("模块地址"), QStringLiteral("Frame5_0"));
     auto* f5a = new QHBoxLayout(frame5a);
     auto* addrLabel = new QLabel(QStringLiteral("模块地址"));
-    combo2_ = new QComboBox;
+    combo2_ = new ui::NamedList;
     combo2_->setObjectName(QStringLiteral("Combo2"));
     combo2_->setEditable(true);
     combo2_->setInsertPolicy(QComboBox::NoInsert);
@@ -343,6 +372,20 @@ bool ssqx::handleKey(int key) {
 }
 
 bool ssqx::eventFilter(QObject* watched, QEvent* e) {
+    // Tab stops once in each option group; it lands on the option that is chosen, so that the
+    // operator (and a screen reader) meets the current setting first.
+    if (e->type() == QEvent::FocusIn) {
+        const auto reason = static_cast<QFocusEvent*>(e)->reason();
+        if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason) {
+            for (const auto* group : {&option1_, &option2_}) {
+                if (std::find(group->begin(), group->end(), watched) == group->end()) continue;
+                for (QRadioButton* b : *group)
+                    if (b->isChecked() && b != watched)
+                        QMetaObject::invokeMethod(
+                            b, [b] { b->setFocus(Qt::TabFocusReason); }, Qt::QueuedConnection);
+            }
+        }
+    }
     // The window sees its keys before its controls do, whichever control has the focus.
     if (e->type() == QEvent::KeyPress && watched->isWidgetType() && isVisible()) {
         auto* w = static_cast<QWidget*>(watched);

@@ -16,6 +16,7 @@
 #include "record/chart/chartview.h"
 #include "record/chart/storesource.h"
 #include "record/store.h"
+#include "ui/accessible.h"
 
 namespace record {
 
@@ -43,7 +44,8 @@ void setTextColour(QLabel* l, const QColor& c) {
 }
 
 QLabel* makeLabel(const QString& text, const QString& name, QWidget* parent) {
-    auto* l = new QLabel(text, parent);
+    // Value labels: their shown text is their accessible value.
+    auto* l = new ui::ValueLabel(text, parent);
     l->setObjectName(name);
     return l;
 }
