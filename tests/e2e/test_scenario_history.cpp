@@ -1,0 +1,192 @@
+// Scenario: a database whose ring of 65500 records is full and has wrapped, the program recording
+// on at an accelerated clock; the operator pages back with F7 across the ring's wrap, measures with
+// the ruler (F4 and the slider hc), zooms out and in (F1, F2), and returns to the live view with F4
+// and F6, where the display timer runs again.
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+#include "base/oledate.h"
+#include "e2e_support.h"
+#include "fakemodbus.h"
+#include "record/chart/chartpanel.h"
+#include "record/recorder.h"
+#include "record/store.h"
+
+using namespace e2e;
+using record::ChartModel;
+
+namespace {
+
+// The pre-filled ring: sample n (0..65499) is one second after sample n-1, carries n as PV1, and
+// is stored as record (kFirstId + n - 1) mod 65500 + 1, so the newest (n = 65499) is record
+// kNewest and records kNewest+1..65500 and 1..kNewest are in time order.
+constexpr int kNewest = 200;
+constexpr int kFirstId = kNewest + 1;
+constexpr float kLivePv1 = 777;  // what the instrument shows while the program records
+
+int recordOf(int n) {
+    return (kFirstId + n - 1) % record::kRingSize + 1;
+}
+
+}  // namespace
+
+class ScenarioHistory : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void pageBackAcrossTheWrapRulerZoomAndLive();
+
+  private:
+    QTemporaryDir dir_;
+    QString db_;
+    QDateTime first_;  // time of sample 0
+};
+
+void ScenarioHistory::initTestCase() {
+    db_ = dir_.filePath("Rdatabj.db");
+    // The newest pre-filled sample is one second before now; the program's clock starts at now.
+    first_ = record::SystemClock().now().addSecs(-record::kRingSize);
+    record::SampleStore store(db_, "prefill");
+    QVERIFY2(store.open(), qPrintable(store.lastError()));
+    QElapsedTimer spent;
+    spent.start();
+    for (int n = 0; n < record::kRingSize; ++n) {
+        const QDateTime t = first_.addSecs(n);
+        record::Sample s;
+        s.id = recordOf(n);
+        s.date = base::oleDate(t.date());
+        s.time = base::oleTime(t.time());
+        s.values[0] = static_cast<float>(n);
+        s.values[1] = static_cast<float>(n % 1000);
+        QVERIFY(store.storeSample(s));
+    }
+    qInfo("filled a ring of %d records in %lld ms", record::kRingSize, spent.elapsed());
+    QCOMPARE(store.readCounter().value_or(-1), kNewest);
+}
+
+void ScenarioHistory::pageBackAcrossTheWrapRulerZoomAndLive() {
+    shell::Options options;
+    options.db = db_;
+    options.clockSpeed = 10;  // ten clock seconds a second: the recorder stores on every tick
+    auto fake = std::make_unique<testing_support::FakeModbus>();
+    fake->setInput(1, static_cast<int>(kLivePv1));
+    auto app = std::make_unique<shell::Application>(options, std::move(fake));
+    app->startWithoutSplash();
+    auto* w = app->mainWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    click(w, "Command9");
+    auto* chart = w->chartPanel();
+    const ChartModel& m = chart->model();
+    const auto key = [w](Qt::Key k) {
+        QWidget* target = QApplication::focusWidget() ? QApplication::focusWidget() : w;
+        QTest::keyClick(target, k);
+    };
+
+    // The recorder goes on from the wrapped ring's newest record; the live chart takes the new
+    // samples.
+    QTRY_VERIFY_WITH_TIMEOUT(app->recorder()->LastRecordNo >= kNewest + 20, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(m.ChartSamples[0][m.NewestSlot], kLivePv1, 3000);
+    QVERIFY(chart->timer1()->isActive());
+    QCOMPARE(labelText(w, "D_3W_0"), QString("777"));
+
+    // F7, page after page, until the window lies wholly before the wrap.
+    bool crossedWrap = false;
+    for (int page = 1; page <= 12 && m.WindowEnd <= record::kRingSize - 1000; ++page) {
+        key(Qt::Key_F7);
+        QCOMPARE(int(m.HistoryPage), page);
+        QVERIFY(!m.OldestPageReached);
+        QVERIFY(!chart->timer1()->isActive());
+        // 321 records in time order, none missing; pre-filled ones consecutive, across the wrap
+        // too.
+        double last = -1;
+        for (int s = 1; s <= ChartModel::kHistoryCount; ++s) {
+            const double when = m.ChartDates[s] + m.ChartTimes[s];
+            QVERIFY2(m.ChartDates[s] > 0 && when > last,
+                     qPrintable(QString("page %1 slot %2").arg(page).arg(s)));
+            last = when;
+            const float v = m.ChartSamples[0][s], prev = m.ChartSamples[0][s - 1];
+            if (s > 1 && v != kLivePv1 && prev != kLivePv1) QCOMPARE(v, prev + 1);
+        }
+        // The window's newest record is the one 60 records per page before the newest.
+        QCOMPARE(m.WindowEnd,
+                 (m.NewestRecord - 60 * page + record::kRingSize - 1) % record::kRingSize + 1);
+        if (m.WindowEnd < ChartModel::kHistoryCount) {
+            // Records 65500 and 1 sit side by side in the window.
+            const float beforeWrap = static_cast<float>(record::kRingSize - kFirstId);
+            bool found = false;
+            for (int s = 1; s < ChartModel::kHistoryCount; ++s)
+                found |= m.ChartSamples[0][s] == beforeWrap &&
+                         m.ChartSamples[0][s + 1] == beforeWrap + 1;
+            QVERIFY2(found, qPrintable(QString("page %1").arg(page)));
+            crossedWrap = true;
+        }
+    }
+    QVERIFY(crossedWrap);
+    QVERIFY(m.WindowEnd > record::kRingSize - 1000);
+    const int pages = m.HistoryPage;
+    QVERIFY(control<QPushButton>(w, "Command7")->isEnabled());
+
+    // The ruler: F4, then the slider moved with the arrow keys; the readout names the record under
+    // it with the time that record was stored at.
+    key(Qt::Key_F4);
+    QVERIFY(m.RulerMode);
+    auto* hc = control<QSlider>(w, "hc");
+    QVERIFY(hc && hc->isEnabled());
+    QTRY_VERIFY(hc->hasFocus());
+    QCOMPARE(control<QPushButton>(w, "Command5")->text(), QString("F4 复原"));
+    const auto checkReadout = [&] {
+        const int s = qRound(hc->value() / double(m.SlotStep)) + m.FirstSlot;
+        const int n = static_cast<int>(m.ChartSamples[0][s]);
+        QCOMPARE(labelText(w, "D_3W_0"), QString::number(n));
+        QCOMPARE(labelText(w, "Label2_10"), first_.addSecs(n).time().toString("HH:mm:ss"));
+        QCOMPARE(labelText(w, "D_3W_1"), QString::number(n % 1000));
+    };
+    for (int i = 0; i < 4; ++i)
+        QTest::keyClick(hc, Qt::Key_Right);
+    QCOMPARE(hc->value(), 4 * hc->singleStep());
+    checkReadout();
+
+    // Zoom out and in with F1 and F2: the slider moves one slot per step at every zoom level.
+    key(Qt::Key_F1);
+    QCOMPARE(int(m.ZoomLevel), 2);
+    QCOMPARE(hc->singleStep(), 75);
+    QTest::keyClick(hc, Qt::Key_Right);
+    checkReadout();
+    key(Qt::Key_F2);
+    QCOMPARE(int(m.ZoomLevel), 1);
+    QCOMPARE(hc->singleStep(), 150);
+
+    // The slider's left end pages back once more.
+    QTest::keyClick(hc, Qt::Key_Home);
+    QCOMPARE(hc->value(), ChartModel::kSliderMin);
+    QCOMPARE(int(m.HistoryPage), pages + 1);
+
+    // F4 again: the ruler is off, the live window is back, the page counter stays.
+    key(Qt::Key_F4);
+    QVERIFY(!m.RulerMode);
+    QVERIFY(!hc->isEnabled());
+    QCOMPARE(int(m.WindowCount), ChartModel::kLiveCount);
+    QCOMPARE(int(m.HistoryPage), pages + 1);
+
+    // F6 back to page 0: the live view, with the display timer running and the panel live again.
+    for (int page = pages; page >= 0; --page) {
+        key(Qt::Key_F6);
+        QCOMPARE(int(m.HistoryPage), page);
+    }
+    QVERIFY(chart->timer1()->isActive());
+    QVERIFY(!control<QPushButton>(w, "Command7")->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "D_3W_0"), QString("777"), 2000);
+    // New samples go on arriving at the live end of the chart.
+    QTRY_VERIFY_WITH_TIMEOUT(m.NewestSlot > ChartModel::kLiveCount, 3000);
+    QCOMPARE(m.ChartSamples[0][m.NewestSlot], kLivePv1);
+
+    click(w, "Command1");
+    app.reset();
+}
+
+QTEST_MAIN(ScenarioHistory)
+#include "test_scenario_history.moc"
