@@ -1,0 +1,228 @@
+// The real program, recording the simulated instrument at a fast clock, killed with SIGKILL at
+// random moments, fifty times in a row on one file. After each kill the file is sound, the counter
+// row names the newest record, the ring advanced only over the records the run overwrote (nothing
+// else was lost) and every record the run wrote holds the values of one moment.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QHash>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QSet>
+#include <QTemporaryDir>
+#include <QThread>
+#include <random>
+
+#include "dbcheck.h"
+#include "record/store.h"
+
+using hardening::scalar;
+using hardening::withDatabase;
+
+namespace {
+
+constexpr int kRing = record::kRingSize;
+constexpr int kStartCounter = 65450;  // the runs go round the ring's end
+constexpr int kLapAfter = 600;        // older records the runs overwrite after the wrap
+constexpr int kRuns = 50;
+
+struct Row {
+    double date = 0, time = 0;
+    bool operator==(const Row&) const = default;
+};
+struct NewRow {
+    double date = 0, time = 0;
+    bool anyNull = false;
+    double pv1 = 0, pv2 = 0, sv1 = 0, sv2 = 0;
+};
+
+QHash<int, Row> snapshot(const QString& path) {
+    QHash<int, Row> rows;
+    withDatabase(path, [&](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        q.setForwardOnly(true);
+        q.exec("SELECT w_id, w_date, w_time FROM pv_data");
+        while (q.next())
+            rows.insert(q.value(0).toInt(), {q.value(1).toDouble(), q.value(2).toDouble()});
+    });
+    return rows;
+}
+
+// Records of an older lap around the counter, which the runs overwrite: up to the counter a day
+// newer than the stretch after it (and after the wrap). The rest of the ring stays empty, which
+// keeps the checks after each kill quick.
+void prefill(const QString& path) {
+    {
+        record::SampleStore store(path, "prefill");
+        ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    }
+    withDatabase(path, [](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec("BEGIN"));
+        ASSERT_TRUE(
+            q.prepare("INSERT INTO pv_data VALUES (?, ?, ?, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10)"));
+        for (int id = kStartCounter - 100; id <= kRing + kLapAfter; ++id) {
+            q.bindValue(0, (id - 1) % kRing + 1);
+            q.bindValue(1, id <= kStartCounter ? 36001.0 : 36000.0);
+            q.bindValue(2, id / 100000.0);
+            ASSERT_TRUE(q.exec());
+        }
+        ASSERT_TRUE(q.exec(
+            QString("UPDATE sl_void SET last_id = %1, last_id_copy = %1").arg(kStartCounter)));
+        ASSERT_TRUE(q.exec("COMMIT"));
+    });
+}
+
+bool newer(const NewRow& a, const Row& b) {
+    return a.date > b.date || (a.date == b.date && a.time > b.time);
+}
+
+}  // namespace
+
+TEST(KilledProgram, FiftyKillsLeaveASoundRing) {
+    const QString binDir = qEnvironmentVariable("VELMARS_BIN_DIR");
+    ASSERT_FALSE(binDir.isEmpty()) << "VELMARS_BIN_DIR is set by the test registration";
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("Rdatabj.db");
+    prefill(path);
+    if (HasFatalFailure()) return;
+
+    const unsigned seed = std::random_device{}();
+    SCOPED_TRACE(testing::Message() << "seed " << seed);
+    std::mt19937 gen(seed);
+    std::uniform_int_distribution<int> killAtMs(1500, 2200);
+
+    QElapsedTimer total;
+    total.start();
+    int counter = kStartCounter;
+    int stored = 0;
+    QHash<int, Row> before = snapshot(path);
+    const int prefilled = before.size();
+    for (int run = 0; run < kRuns; ++run) {
+        SCOPED_TRACE(testing::Message() << "run " << run);
+        const Row newestBefore = before.value(counter);
+
+        // Each run's clock starts where the previous run's fast clock may have got to and beyond:
+        // the local time zone moves 200 s further east per run (a run covers at most 150 s).
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        const int shift = 200 * (run + 1);
+        env.insert("TZ", QString("HRD-%1:%2:%3")
+                             .arg(shift / 3600)
+                             .arg(shift / 60 % 60, 2, 10, QChar('0'))
+                             .arg(shift % 60, 2, 10, QChar('0')));
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        p.start(binDir + "/velmars",
+                {"--simulate", "--connect", "--db", path, "--clock-speed", "50"});
+        ASSERT_TRUE(p.waitForStarted(5000));
+        QThread::msleep(killAtMs(gen));
+        p.kill();  // SIGKILL
+        ASSERT_TRUE(p.waitForFinished(5000));
+        ASSERT_EQ(p.exitStatus(), QProcess::CrashExit) << "the program ended before the kill";
+
+        EXPECT_EQ(scalar(path, "PRAGMA integrity_check").toString(), "ok");
+        const int c0 = scalar(path, "SELECT last_id FROM sl_void").toInt();
+        const int c1 = scalar(path, "SELECT last_id_copy FROM sl_void").toInt();
+        EXPECT_EQ(c0, c1);
+        EXPECT_EQ(scalar(path, "SELECT count(*) FROM sl_void").toInt(), 1);
+        EXPECT_EQ(scalar(path, "SELECT w_id FROM pv_data ORDER BY w_date DESC, w_time DESC LIMIT 1")
+                      .toInt(),
+                  c0)
+            << "the counter row does not name the newest record";
+
+        // The records the run wrote: from the old counter on, round the ring, up to the new one.
+        const int written = (c0 - counter + kRing) % kRing;
+        QSet<int> advanced;
+        for (int i = 1; i <= written; ++i)
+            advanced.insert((counter + i - 1) % kRing + 1);
+        stored += written;
+
+        QHash<int, NewRow> after;
+        withDatabase(path, [&](QSqlDatabase& db) {
+            QSqlQuery q(db);
+            q.setForwardOnly(true);
+            q.exec(
+                "SELECT w_id, w_date, w_time, pv1, pv2, sv1, sv2, out1_pct, out2_pct, "
+                "alarm1_type, alarm2_type, control1, control2 FROM pv_data");
+            while (q.next()) {
+                NewRow r;
+                for (int c = 1; c < 13; ++c)
+                    r.anyNull = r.anyNull || q.value(c).isNull();
+                r.date = q.value(1).toDouble();
+                r.time = q.value(2).toDouble();
+                r.pv1 = q.value(3).toDouble();
+                r.pv2 = q.value(4).toDouble();
+                r.sv1 = q.value(5).toDouble();
+                r.sv2 = q.value(6).toDouble();
+                after.insert(q.value(0).toInt(), r);
+            }
+        });
+        QSet<int> ids(before.keyBegin(), before.keyEnd());
+        ids.unite(advanced);
+        ASSERT_EQ(after.size(), ids.size()) << "records were lost or added outside the stretch";
+        for (int id : ids)
+            ASSERT_TRUE(after.contains(id)) << "record " << id << " lost";
+
+        int lost = 0, torn = 0, outOfOrder = 0;
+        NewRow previous{newestBefore.date, newestBefore.time};
+        for (int i = 1; i <= written; ++i) {
+            const int id = (counter + i - 1) % kRing + 1;
+            const NewRow& r = after.value(id);
+            // Stored in clock order, each one later than everything before the run.
+            if (!newer(r, {previous.date, previous.time})) ++outOfOrder;
+            previous = r;
+            // The simulator's loops stand near their set values 300 and 600; before the first
+            // poll the image, and so the sample, is all zeros.
+            const bool zeros = r.pv1 == 0 && r.pv2 == 0 && r.sv1 == 0 && r.sv2 == 0;
+            const bool polled = r.sv1 == 300 && r.sv2 == 600 && r.pv1 > 150 && r.pv1 < 350 &&
+                                r.pv2 > 400 && r.pv2 < 700;
+            if (r.anyNull || !(zeros || polled)) ++torn;
+        }
+        for (auto it = before.cbegin(); it != before.cend(); ++it) {
+            if (advanced.contains(it.key())) continue;
+            const NewRow& r = after.value(it.key());
+            if (!(Row{r.date, r.time} == it.value())) ++lost;
+        }
+        EXPECT_EQ(lost, 0) << "records outside the written stretch changed";
+        EXPECT_EQ(torn, 0) << "records whose values do not belong together";
+        EXPECT_EQ(outOfOrder, 0) << "records not in clock order along the ring";
+        counter = c0;
+        before.clear();
+        for (auto it = after.cbegin(); it != after.cend(); ++it)
+            before.insert(it.key(), {it.value().date, it.value().time});
+    }
+    // Together the runs stored about two samples each and went round the end of the ring.
+    EXPECT_GE(stored, kRuns);
+    EXPECT_LT(counter, kStartCounter);
+    EXPECT_GT(prefilled, 0);
+    std::printf("%d runs, %d samples stored, %.1f s\n", kRuns, stored, total.elapsed() / 1000.0);
+}
+
+// Another program reading the file while the program records (a report tool, the sqlite3 shell)
+// must not cost records: what was committed before a kill is in the file after it. SQLite keeps
+// the newest records in the write-ahead log beside the file until a checkpoint; a reader that
+// closes while it takes itself for the file's last user checkpoints and deletes that log.
+TEST(KilledProgram, ReaderBetweenSamplesCostsNoRecords) {
+    const QString binDir = qEnvironmentVariable("VELMARS_BIN_DIR");
+    ASSERT_FALSE(binDir.isEmpty());
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("Rdatabj.db");
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    p.start(binDir + "/velmars", {"--simulate", "--connect", "--db", path, "--clock-speed", "50"});
+    ASSERT_TRUE(p.waitForStarted(5000));
+    QThread::msleep(3000);
+    const int seen = scalar(path, "SELECT count(*) FROM pv_data").toInt();  // read, then closed
+    EXPECT_GE(seen, 3);
+    QThread::msleep(1500);
+    EXPECT_TRUE(QFile::exists(path + "-wal")) << "the log the program writes was deleted";
+    const int later = scalar(path, "SELECT count(*) FROM pv_data").toInt();
+    EXPECT_GT(later, seen) << "a reader no longer sees the program's new records";
+    p.kill();
+    ASSERT_TRUE(p.waitForFinished(5000));
+    const int after = scalar(path, "SELECT count(*) FROM pv_data").toInt();
+    EXPECT_GE(after, later + 5) << "records stored after the reader were lost with the kill";
+    EXPECT_EQ(scalar(path, "PRAGMA integrity_check").toString(), "ok");
+}

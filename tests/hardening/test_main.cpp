@@ -1,0 +1,10 @@
+// GoogleTest entry with a QCoreApplication, which the Qt SQL driver needs.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
