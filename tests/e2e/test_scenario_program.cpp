@@ -93,10 +93,11 @@ void ScenarioProgram::enterRunWatchAndStop() {
     QStringList seen;
     QTimer watch;
     watch.setInterval(20);
-    connect(&watch, &QTimer::timeout, this, [&] {
+    const auto look = [&] {
         const QString s = labelText(w, "Pro_S_5");
         if (seen.isEmpty() || seen.last() != s) seen << s;
-    });
+    };
+    connect(&watch, &QTimer::timeout, this, look);
     watch.start();
 
     // Run: "1:运行 " and "设定曲线".
@@ -106,6 +107,7 @@ void ScenarioProgram::enterRunWatchAndStop() {
     QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "Pro_S_0"), QString("运行"), 3000);
     QCOMPARE(sim.holdingRegister(3), 1);
     QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "Pro_S_5"), QString("3"), 10000);
+    look();
     const qsizetype one = seen.indexOf("1"), two = seen.indexOf("2"), three = seen.indexOf("3");
     QVERIFY2(one >= 0 && one < two && two < three, qPrintable(seen.join(',')));
     // The working set value follows the program (loop 1 ramps between 400, 450 and 420).
