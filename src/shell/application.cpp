@@ -72,7 +72,8 @@ QString Application::defaultDatabasePath() {
     return QDir(dir).filePath(QStringLiteral("Rdatabj.db"));
 }
 
-bool Application::start() {
+bool Application::startLink() {
+    if (link_) return true;
     if (options_.simulate) {
         sim_ = std::make_unique<sim::SimServer>(sim::ServerOptions{});
         std::string why;
@@ -84,6 +85,11 @@ bool Application::start() {
     }
     if (!pendingBus_) pendingBus_ = std::make_unique<comm::LibModbusRTU>(ports_);
     link_ = std::make_unique<comm::Link>(std::move(pendingBus_));
+    return true;
+}
+
+bool Application::start() {
+    if (!startLink()) return false;
 
     if (options_.quitAfter) {
         QTimer::singleShot(static_cast<int>(*options_.quitAfter * 1000), this, [this] {
@@ -105,12 +111,10 @@ bool Application::start() {
     return true;
 }
 
-void Application::startWithoutSplash() {
-    if (!link_) {
-        if (!pendingBus_) pendingBus_ = std::make_unique<comm::LibModbusRTU>(ports_);
-        link_ = std::make_unique<comm::Link>(std::move(pendingBus_));
-    }
+bool Application::startWithoutSplash() {
+    if (!startLink()) return false;
     showMainWindow();
+    return true;
 }
 
 void Application::showMainWindow() {

@@ -38,8 +38,8 @@ class Application : public QObject {
     bool start();
     QString error() const { return error_; }
 
-    // Skips the start-up window's wait (tests).
-    void startWithoutSplash();
+    // The same without the start-up window's wait (tests).
+    bool startWithoutSplash();
 
     ssqx* mainWindow() const { return main_; }
     comm::Link& link() { return *link_; }
@@ -56,6 +56,8 @@ class Application : public QObject {
     void exited();
 
   private:
+    // The simulated instrument when asked for, then the link over the mapped ports.
+    bool startLink();
     void showMainWindow();
     void leave();
 
