@@ -22,10 +22,6 @@ namespace record {
 
 namespace {
 
-QColor platformColour(uint32_t c) {
-    return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
-}
-
 const QColor kActiveLive(255, 192, 255);  // the live values' own background
 
 void setBackground(QLabel* l, const QColor& c) {

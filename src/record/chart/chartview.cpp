@@ -7,15 +7,15 @@
 
 namespace record {
 
+QColor platformColour(uint32_t c) {
+    return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
+}
+
 namespace {
 
 constexpr double kMargin = 16;  // chart units kept beyond each edge for the pen's width
 constexpr double kRightLimit = ChartModel::kWidth + kMargin;
 constexpr double kBottomLimit = ChartModel::kHeight + kMargin;
-
-QColor platformColour(uint32_t c) {
-    return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
-}
 
 QPen makePen(int width, int style, uint32_t colour) {
     QPen pen(platformColour(colour));

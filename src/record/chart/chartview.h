@@ -11,6 +11,9 @@ class QPainter;
 
 namespace record {
 
+// A platform colour value 0x00BBGGRR (blue in the high byte) as a QColor.
+QColor platformColour(uint32_t bgr);
+
 // Paints the surface and the ruler into a painter over a target of the given pixel size. The
 // background with the grid is kept as a picture of the last size painted.
 class ChartPainter {
