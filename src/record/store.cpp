@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -70,6 +71,15 @@ bool isReadOnlyFile(const QFileInfo& fi) {
     const auto anyWrite =
         QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
     return !fi.isWritable() || !(fi.permissions() & anyWrite);
+}
+
+// Files this process has open through SQLite, with their number of connections. POSIX record
+// locks belong to the process, and closing any handle on a file drops all of them: opening and
+// closing a file that one of our connections holds would silently release that connection's
+// locks, and another program could then checkpoint and delete the log we are writing into.
+QHash<QString, int>& openFiles() {
+    static QHash<QString, int> files;
+    return files;
 }
 
 // An existing file that does not start with the SQLite header is not ours to touch. An empty
@@ -171,9 +181,13 @@ bool SampleStore::open() {
     if (existed) {
         if (!fi.isFile()) return fail(Fault::FileNotCreatable);
         if (isReadOnlyFile(fi)) return fail(Fault::ReadOnly);
-        bool readable = false;
-        if (!looksLikeDatabase(path_, &readable))
-            return fail(readable ? Fault::NotADatabase : Fault::ReadOnly);
+        // A file another of our connections already holds has passed this check, and reading its
+        // header here would release that connection's locks.
+        if (openFiles().value(fi.canonicalFilePath()) == 0) {
+            bool readable = false;
+            if (!looksLikeDatabase(path_, &readable))
+                return fail(readable ? Fault::NotADatabase : Fault::ReadOnly);
+        }
     }
 
     {
@@ -220,6 +234,8 @@ bool SampleStore::open() {
     }
     fault_ = Fault::None;
     lastError_.clear();
+    registeredPath_ = QFileInfo(path_).canonicalFilePath();
+    ++openFiles()[registeredPath_];
     return true;
 }
 
@@ -337,6 +353,11 @@ void SampleStore::close() {
     }
     if (QSqlDatabase::contains(connectionName_)) QSqlDatabase::removeDatabase(connectionName_);
     open_ = false;
+    if (!registeredPath_.isEmpty()) {
+        auto& files = openFiles();
+        if (--files[registeredPath_] <= 0) files.remove(registeredPath_);
+        registeredPath_.clear();
+    }
 }
 
 std::optional<int> SampleStore::readCounter() {

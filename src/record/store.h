@@ -72,6 +72,7 @@ class SampleStore {
     QString connectionName_;
     QString lastError_;
     bool open_ = false;
+    QString registeredPath_;  // the file as counted among the process's open files
     Fault fault_ = Fault::None;
 
     struct Connection;

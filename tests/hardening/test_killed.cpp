@@ -220,6 +220,7 @@ TEST(KilledProgram, ReaderBetweenSamplesCostsNoRecords) {
     EXPECT_TRUE(QFile::exists(path + "-wal")) << "the log the program writes was deleted";
     const int later = scalar(path, "SELECT count(*) FROM pv_data").toInt();
     EXPECT_GT(later, seen) << "a reader no longer sees the program's new records";
+    QThread::msleep(1000);  // about ten more samples, stored after the readers came and went
     p.kill();
     ASSERT_TRUE(p.waitForFinished(5000));
     const int after = scalar(path, "SELECT count(*) FROM pv_data").toInt();
