@@ -19,6 +19,7 @@
 
 #include "dbcheck.h"
 #include "fakemodbus.h"
+#include "lockholder.h"
 #include "record/store.h"
 #include "shell/application.h"
 #include "shell/ssqx.h"
@@ -31,21 +32,6 @@ enum class Fault { Garbage, ReadOnly, ParentIsFile, Locked };
 
 // The child sides of this same executable: "count DB" prints the number of records; "hold-lock
 // DB" (the lock cases) holds a write transaction until its stdin closes.
-int holdLock(const QString& path) {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
-    db.setDatabaseName(path);
-    if (!db.open()) return 1;
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("BEGIN EXCLUSIVE"))) return 1;
-    if (!q.exec(QStringLiteral("UPDATE sl_void SET spare = spare"))) return 1;
-    std::printf("locked\n");
-    std::fflush(stdout);
-    std::string line;
-    while (std::getline(std::cin, line)) {
-    }
-    q.exec(QStringLiteral("ROLLBACK"));
-    return 0;
-}
 
 QByteArray readAll(const QString& path) {
     QFile f(path);
@@ -257,7 +243,7 @@ void BadFiles::statusBarSaysWhyAndRecordingResumes() {
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "hold-lock") {
         QCoreApplication core(argc, argv);
-        return holdLock(QString::fromLocal8Bit(argv[2]));
+        return testing_support::holdDatabaseLock(QString::fromLocal8Bit(argv[2]), true);
     }
     if (argc == 3 && std::string(argv[1]) == "count") {
         QCoreApplication core(argc, argv);

@@ -13,6 +13,7 @@
 #include <iostream>
 #include <string>
 
+#include "lockholder.h"
 #include "record/clock.h"
 #include "record/handshake.h"
 #include "record/recorder.h"
@@ -47,22 +48,6 @@ int runRecorder(const QString& db, const QString& start) {
     return QCoreApplication::exec();
 }
 
-int holdLock(const QString& path) {
-    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"));
-    db.setDatabaseName(path);
-    if (!db.open()) return 1;
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return 1;
-    if (!q.exec(QStringLiteral("UPDATE sl_void SET spare = 1"))) return 1;
-    std::printf("locked\n");
-    std::fflush(stdout);
-    std::string line;
-    while (std::getline(std::cin, line)) {
-    }
-    q.exec(QStringLiteral("ROLLBACK"));
-    return 0;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -70,7 +55,8 @@ int main(int argc, char** argv) {
     const QStringList args = app.arguments();
     if (args.size() == 4 && args[1] == QLatin1String("record"))
         return runRecorder(args[2], args[3]);
-    if (args.size() == 3 && args[1] == QLatin1String("lock")) return holdLock(args[2]);
+    if (args.size() == 3 && args[1] == QLatin1String("lock"))
+        return testing_support::holdDatabaseLock(args[2], false);
     std::fprintf(stderr, "usage: record_child record DB START | lock DB\n");
     return 2;
 }
