@@ -24,7 +24,7 @@ void LineFaults::silentThenClosedThenBack() {
     SimLine line;
     line.holdProcess(300, 600);
     QString why;
-    if (!line.start(&why)) QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: ") + why));
+    if (!line.start(&why)) QFAIL(qPrintable(QStringLiteral("no pseudo-terminal: ") + why));
     auto& sim = line.server();
 
     Program program(Program::onDevice(line.device()));
@@ -131,7 +131,7 @@ void LineFaults::settingsThatDoNotReachTheInstrument() {
     SimLine line;
     line.holdProcess(300, 600);
     QString why;
-    if (!line.start(&why)) QSKIP(qPrintable(QStringLiteral("no pseudo-terminal: ") + why));
+    if (!line.start(&why)) QFAIL(qPrintable(QStringLiteral("no pseudo-terminal: ") + why));
     auto& sim = line.server();
     sim.setSilent(silent);
 
