@@ -33,7 +33,7 @@
 #include "record/recorder.h"
 #include "record/store.h"
 #include "shell/application.h"
-#include "shell/ssqx.h"
+#include "shell/mainwindow.h"
 
 namespace {
 
@@ -80,7 +80,7 @@ bool storeThroughTwoWraps(const QString& dir) {
     QElapsedTimer all;
     all.start();
     {
-        record::mscom rec(path, clock, hs, [&n] {
+        record::Recorder rec(path, clock, hs, [&n] {
             std::array<float, 10> v{};
             for (int i = 0; i < 10; ++i)
                 v[i] = static_cast<float>(n + i);

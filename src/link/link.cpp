@@ -117,7 +117,7 @@ void Link::onStats(const LinkStats& stats) {
 
 // ---------------------------------------------------------------------------------------------
 
-LinkWorker::LinkWorker(std::unique_ptr<ModbusRTU> bus) : bus_(std::move(bus)), met1_(*bus_) {}
+LinkWorker::LinkWorker(std::unique_ptr<ModbusRTU> bus) : bus_(std::move(bus)), pollCycle_(*bus_) {}
 
 LinkWorker::~LinkWorker() = default;
 
@@ -144,7 +144,7 @@ void LinkWorker::doOpen(int32_t port, int32_t baud, int32_t parity, int32_t addr
     // A port that failed to open is polled all the same: every read then fails and says why.
     if (!polling_) {
         polling_ = true;
-        if (!met1_.inCycle() && !stepQueued_) beginCycle();
+        if (!pollCycle_.inCycle() && !stepQueued_) beginCycle();
     }
 }
 
@@ -175,11 +175,11 @@ void LinkWorker::doRead(quint64 id, int32_t port, int32_t addr, int32_t start, i
 }
 
 void LinkWorker::beginCycle() {
-    if (!polling_ || met1_.inCycle()) return;
+    if (!polling_ || pollCycle_.inCycle()) return;
     const qint64 now = cycleClock_.elapsed();
     if (cycleStartMs_ >= 0) emit cycleDone(static_cast<double>(now - cycleStartMs_));
     cycleStartMs_ = now;
-    met1_.begin(port_, addr_);
+    pollCycle_.begin(port_, addr_);
     runStep();
 }
 
@@ -187,11 +187,11 @@ void LinkWorker::runStep() {
     stepQueued_ = false;
     if (!polling_) {
         // Closed between two blocks: the cycle ends here and the image keeps its values.
-        met1_.abort();
+        pollCycle_.abort();
         return;
     }
-    const bool more = met1_.step();
-    emit imageReady(met1_.image(), bus_->stats());
+    const bool more = pollCycle_.step();
+    emit imageReady(pollCycle_.image(), bus_->stats());
     if (more) {
         // Yield: requests queued meanwhile run before the next block.
         stepQueued_ = true;

@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "link/image.h"
-#include "link/met1.h"
+#include "link/pollcycle.h"
 #include "link/modbusrtu.h"
 
 class QTimer;
@@ -111,7 +111,7 @@ class LinkWorker : public QObject {
     void scheduleNextCycle();
 
     std::unique_ptr<ModbusRTU> bus_;
-    Met1 met1_;
+    PollCycle pollCycle_;
     QTimer* pace_ = nullptr;
     bool polling_ = false;
     bool stepQueued_ = false;

@@ -13,7 +13,7 @@ QString connectionNameFor(const void* owner) {
 }
 }  // namespace
 
-mscom::mscom(QString dbPath, const Clock& clock, RecorderHandshake& handshake, LiveSource live,
+Recorder::Recorder(QString dbPath, const Clock& clock, RecorderHandshake& handshake, LiveSource live,
              QObject* parent)
     : QObject(parent),
       store_(std::move(dbPath), connectionNameFor(this)),
@@ -22,15 +22,15 @@ mscom::mscom(QString dbPath, const Clock& clock, RecorderHandshake& handshake, L
       live_(std::move(live)),
       status_(QStringLiteral("记录未启动")) {
     timer_.setInterval(100);
-    connect(&timer_, &QTimer::timeout, this, &mscom::tick);
+    connect(&timer_, &QTimer::timeout, this, &Recorder::tick);
 }
 
-mscom::~mscom() {
+Recorder::~Recorder() {
     timer_.stop();
     store_.close();
 }
 
-void mscom::start() {
+void Recorder::start() {
     if (!store_.isOpen()) {
         lastOpenAttempt_ = clock_.now();
         if (store_.open())
@@ -41,23 +41,23 @@ void mscom::start() {
     timer_.start();
 }
 
-void mscom::stop() {
+void Recorder::stop() {
     timer_.stop();
     store_.close();
     lastOpenAttempt_ = QDateTime();
     setStatus(QStringLiteral("记录已停止"));
 }
 
-double mscom::secondsSinceLatest(const QDateTime& now) const {
+double Recorder::secondsSinceLatest(const QDateTime& now) const {
     return secondsSince(base::oleDate(now.date()), base::oleTime(now.time()), handshake_.RecordDate,
                         handshake_.RecordTime);
 }
 
-double mscom::okitime() const {
+double Recorder::okitime() const {
     return secondsSinceLatest(clock_.now());
 }
 
-void mscom::tick() {
+void Recorder::tick() {
     const QDateTime now = clock_.now();
 
     // An unusable file is tried again once per clock second.
@@ -103,13 +103,13 @@ void mscom::tick() {
     if (handshake_.RecordingEnabled) handshake_.RecordAdded = true;
 }
 
-void mscom::setStatus(const QString& text) {
+void Recorder::setStatus(const QString& text) {
     if (text == status_) return;
     status_ = text;
     emit statusChanged();
 }
 
-void mscom::setFailure(const QString& reason) {
+void Recorder::setFailure(const QString& reason) {
     setStatus(QStringLiteral("记录已停止：%1，每秒重试").arg(reason));
 }
 

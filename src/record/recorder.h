@@ -1,5 +1,5 @@
 #pragma once
-// The recorder mscom: on a 100 ms timer of the UI thread it stores the live values into the sample
+// The recorder Recorder: on a 100 ms timer of the UI thread it stores the live values into the sample
 // store once per second of the clock, as the next record of the ring, and tells the chart through
 // the handshake that a record was added. It records whether or not a port is open.
 
@@ -17,15 +17,15 @@
 
 namespace record {
 
-class mscom : public QObject {
+class Recorder : public QObject {
     Q_OBJECT
   public:
     // Gives LiveValues 0..9 of the instrument image at the moment of storing.
     using LiveSource = std::function<std::array<float, 10>()>;
 
-    mscom(QString dbPath, const Clock& clock, RecorderHandshake& handshake, LiveSource live,
+    Recorder(QString dbPath, const Clock& clock, RecorderHandshake& handshake, LiveSource live,
           QObject* parent = nullptr);
-    ~mscom() override;
+    ~Recorder() override;
 
     // Opens the store and starts the 100 ms timer.
     void start();

@@ -8,8 +8,8 @@
 
 #include "link/libmodbusrtu.h"
 #include "record/recorder.h"
-#include "shell/frmsplash.h"
-#include "shell/ssqx.h"
+#include "shell/splashwindow.h"
+#include "shell/mainwindow.h"
 #include "sim/server.h"
 
 namespace shell {
@@ -100,9 +100,9 @@ bool Application::start() {
                 leave();
         });
     }
-    splash_ = new frmSplash;
+    splash_ = new SplashWindow;
     splash_->setAttribute(Qt::WA_DeleteOnClose);
-    connect(splash_, &frmSplash::finished, this, [this] {
+    connect(splash_, &SplashWindow::finished, this, [this] {
         if (splash_) splash_->close();
         showMainWindow();
     });
@@ -119,13 +119,13 @@ bool Application::startWithoutSplash() {
 
 void Application::showMainWindow() {
     if (main_) return;
-    main_ = new ssqx(MainContext{*link_, ports_, *clock_, handshake_, dbPath_, nullptr});
+    main_ = new MainWindow(MainContext{*link_, ports_, *clock_, handshake_, dbPath_, nullptr});
     main_->setExitAction([this] { leave(); });
     main_->show();
     main_->load();
     // The recorder comes up after the main window, with its own connection to the database.
     comm::Link* link = link_.get();
-    recorder_ = new record::mscom(dbPath_, *clock_, handshake_, [link] {
+    recorder_ = new record::Recorder(dbPath_, *clock_, handshake_, [link] {
         std::array<float, 10> v{};
         for (int i = 0; i < 10; ++i)
             v[i] = link->image().LiveValues[i];

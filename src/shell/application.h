@@ -16,13 +16,13 @@ namespace sim {
 class SimServer;
 }
 namespace record {
-class mscom;
+class Recorder;
 }
 
 namespace shell {
 
-class frmSplash;
-class ssqx;
+class SplashWindow;
+class MainWindow;
 
 class Application : public QObject {
     Q_OBJECT
@@ -41,9 +41,9 @@ class Application : public QObject {
     // The same without the start-up window's wait (tests).
     bool startWithoutSplash();
 
-    ssqx* mainWindow() const { return main_; }
+    MainWindow* mainWindow() const { return main_; }
     comm::Link& link() { return *link_; }
-    record::mscom* recorder() const { return recorder_; }
+    record::Recorder* recorder() const { return recorder_; }
     record::RecorderHandshake& handshake() { return handshake_; }
     sim::SimServer* simulator() const { return sim_.get(); }
     QString databasePath() const { return dbPath_; }
@@ -72,9 +72,9 @@ class Application : public QObject {
     std::unique_ptr<record::Clock> fastClock_;
     const record::Clock* clock_;
     record::RecorderHandshake handshake_;
-    QPointer<frmSplash> splash_;
-    ssqx* main_ = nullptr;
-    record::mscom* recorder_ = nullptr;
+    QPointer<SplashWindow> splash_;
+    MainWindow* main_ = nullptr;
+    record::Recorder* recorder_ = nullptr;
 };
 
 }  // namespace shell

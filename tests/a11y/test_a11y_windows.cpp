@@ -15,12 +15,12 @@
 #include <QTest>
 #include <QVBoxLayout>
 
-#include "config/config1.h"
+#include "config/configwindow.h"
 #include "fakemodbus.h"
-#include "program/tech.h"
+#include "program/programwindow.h"
 #include "shell/application.h"
-#include "shell/msg1.h"
-#include "shell/ssqx.h"
+#include "shell/programnumberdialog.h"
+#include "shell/mainwindow.h"
 
 using testing_support::FakeModbus;
 
@@ -136,7 +136,7 @@ void A11yWindows::cleanup() {
 }
 
 void A11yWindows::mainWindow() {
-    shell::ssqx* w = app_->mainWindow();
+    shell::MainWindow* w = app_->mainWindow();
     // With the port open, so that the value labels show what the instrument sends.
     w->Command9_Click();
     QTRY_VERIFY(app_->link().polling());
@@ -157,7 +157,7 @@ void A11yWindows::mainWindow() {
 }
 
 void A11yWindows::configurationWindow() {
-    config::CONFIG1 w(app_->link());
+    config::ConfigWindow w(app_->link());
     const Walk r = walkWindow(&w);
     QVERIFY(clean(r, &w));
     QCOMPARE(r.owner.value("输入1 输入上限"), QString("T_3RW_10"));
@@ -166,7 +166,7 @@ void A11yWindows::configurationWindow() {
 }
 
 void A11yWindows::programWindow() {
-    program::Tech w(app_->link());
+    program::ProgramWindow w(app_->link());
     const Walk r = walkWindow(&w);
     QVERIFY(clean(r, &w));
     QCOMPARE(r.owner.value("SEG3 设定值TIME"), QString("TxtB_10"));
@@ -175,7 +175,7 @@ void A11yWindows::programWindow() {
 }
 
 void A11yWindows::programNumberDialog() {
-    shell::Msg1 w;
+    shell::ProgramNumberDialog w;
     const Walk r = walkWindow(&w);
     QVERIFY(clean(r, &w));
     QCOMPARE(r.owner.value("程序号"), QString("Text1"));
@@ -183,7 +183,7 @@ void A11yWindows::programNumberDialog() {
 }
 
 void A11yWindows::mainWindowTabOrder() {
-    shell::ssqx* w = app_->mainWindow();
+    shell::MainWindow* w = app_->mainWindow();
     w->show();
     w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w));

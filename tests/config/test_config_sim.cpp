@@ -8,7 +8,7 @@
 #include <QTest>
 #include <memory>
 
-#include "config/config1.h"
+#include "config/configwindow.h"
 #include "link/libmodbusrtu.h"
 #include "link/link.h"
 #include "sim/server.h"
@@ -34,7 +34,7 @@ void ConfigOverSim::editsReachTheInstrumentAndComeBack() {
     link.open();
     QTRY_VERIFY(link.polling());
 
-    config::CONFIG1 w(link);
+    config::ConfigWindow w(link);
     w.show();
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));

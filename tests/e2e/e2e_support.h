@@ -22,7 +22,7 @@
 #include <string>
 
 #include "shell/application.h"
-#include "shell/ssqx.h"
+#include "shell/mainwindow.h"
 #include "sim/server.h"
 
 namespace e2e {
@@ -160,7 +160,7 @@ class Program {
     }
 
     shell::Application& app() { return *app_; }
-    shell::ssqx* main() const { return app_->mainWindow(); }
+    shell::MainWindow* main() const { return app_->mainWindow(); }
     bool exited() const { return exited_; }
 
   private:

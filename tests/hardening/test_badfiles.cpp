@@ -22,7 +22,7 @@
 #include "lockholder.h"
 #include "record/store.h"
 #include "shell/application.h"
-#include "shell/ssqx.h"
+#include "shell/mainwindow.h"
 
 using hardening::scalar;
 

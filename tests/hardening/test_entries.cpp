@@ -15,14 +15,14 @@
 #include <QTimer>
 #include <memory>
 
-#include "config/config1.h"
+#include "config/configwindow.h"
 #include "fakemodbus.h"
 #include "link/link.h"
 #include "link/ports.h"
-#include "program/tech.h"
+#include "program/programwindow.h"
 #include "record/clock.h"
 #include "record/handshake.h"
-#include "shell/ssqx.h"
+#include "shell/mainwindow.h"
 
 using testing_support::FakeModbus;
 
@@ -164,7 +164,7 @@ void EntryBoxes::mainWindow() {
     comm::PortMap ports;
     record::SystemClock clock;
     record::RecorderHandshake handshake;
-    shell::ssqx w(shell::MainContext{*link_, ports, clock, handshake,
+    shell::MainWindow w(shell::MainContext{*link_, ports, clock, handshake,
                                      dir.filePath(QStringLiteral("Rdatabj.db")), nullptr});
     w.load();
     w.show();
@@ -176,7 +176,7 @@ void EntryBoxes::mainWindow() {
 }
 
 void EntryBoxes::configurationWindow() {
-    config::CONFIG1 w(*link_);
+    config::ConfigWindow w(*link_);
     w.show();
     const int boxes = feed(&w);
     qInfo("%d entry boxes in the configuration window", boxes);
@@ -185,7 +185,7 @@ void EntryBoxes::configurationWindow() {
 }
 
 void EntryBoxes::programWindow() {
-    program::Tech w(*link_);
+    program::ProgramWindow w(*link_);
     w.show();
     const int boxes = feed(&w);
     qInfo("%d entry boxes in the program window", boxes);

@@ -25,7 +25,7 @@ int runRecorder(const QString& db, const QString& start) {
     record::RecorderHandshake hs;
     hs.RecordingEnabled = true;
     int n = 0;
-    record::mscom rec(db, clock, hs, [&n] {
+    record::Recorder rec(db, clock, hs, [&n] {
         std::array<float, 10> v{};
         for (int i = 0; i < 10; ++i)
             v[i] = static_cast<float>(n * 10 + i);

@@ -18,7 +18,7 @@
 #include "record/recorder.h"
 
 using record::ManualClock;
-using record::mscom;
+using record::Recorder;
 using record::RecorderHandshake;
 using namespace record_test;
 
@@ -31,10 +31,10 @@ class RecorderTest : public ::testing::Test {
     ManualClock clock{QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0))};
     RecorderHandshake hs;
     std::array<float, 10> live{};
-    std::unique_ptr<mscom> rec;
+    std::unique_ptr<Recorder> rec;
 
     void make() {
-        rec = std::make_unique<mscom>(path, clock, hs, [this] { return live; });
+        rec = std::make_unique<Recorder>(path, clock, hs, [this] { return live; });
     }
     void makeAndStart() {
         make();
@@ -58,7 +58,7 @@ class RecorderTest : public ::testing::Test {
 TEST_F(RecorderTest, FirstTickStoresAndNamesTheRecordInTheStatus) {
     make();
     EXPECT_EQ(rec->statusText(), QStringLiteral("记录未启动"));
-    QSignalSpy changed(rec.get(), &mscom::statusChanged);
+    QSignalSpy changed(rec.get(), &Recorder::statusChanged);
     rec->start();
     EXPECT_TRUE(rec->running());
     live = {1, 2, 3, 4, 5, 6, 7, 8, 100, 0};
@@ -147,7 +147,7 @@ TEST_F(RecorderTest, RecordAddedOnlyWhenTheMainWindowListens) {
 // With the port closed the image holds zeros, and a record of zeros is stored every second.
 TEST_F(RecorderTest, PortClosedStoresZerosEverySecond) {
     comm::Link link(std::make_unique<testing_support::FakeModbus>());
-    rec = std::make_unique<mscom>(path, clock, hs, [&link] {
+    rec = std::make_unique<Recorder>(path, clock, hs, [&link] {
         std::array<float, 10> v{};
         for (int i = 0; i < 10; ++i)
             v[i] = link.image().LiveValues[i];

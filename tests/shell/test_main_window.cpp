@@ -13,7 +13,7 @@
 #include "fakemodbus.h"
 #include "record/chart/chartpanel.h"
 #include "shell/application.h"
-#include "shell/ssqx.h"
+#include "shell/mainwindow.h"
 
 using testing_support::FakeModbus;
 

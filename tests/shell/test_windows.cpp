@@ -4,21 +4,21 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "shell/frmsplash.h"
-#include "shell/msg1.h"
+#include "shell/splashwindow.h"
+#include "shell/programnumberdialog.h"
 
 class ShellWindows : public QObject {
     Q_OBJECT
   private slots:
     void splashHandsOverAfterItsSequence();
-    void msg1StoresTheRoundedNumber_data();
-    void msg1StoresTheRoundedNumber();
-    void msg1CanOnlyBeLeftThroughItsButtons();
+    void programNumberDialogStoresTheRoundedNumber_data();
+    void programNumberDialogStoresTheRoundedNumber();
+    void programNumberDialogCanOnlyBeLeftThroughItsButtons();
 };
 
 void ShellWindows::splashHandsOverAfterItsSequence() {
-    shell::frmSplash splash;
-    QSignalSpy done(&splash, &shell::frmSplash::finished);
+    shell::SplashWindow splash;
+    QSignalSpy done(&splash, &shell::SplashWindow::finished);
     QElapsedTimer t;
     t.start();
     splash.show();
@@ -32,7 +32,7 @@ void ShellWindows::splashHandsOverAfterItsSequence() {
     QCOMPARE(splash.SplashTicks(), 0);
 }
 
-void ShellWindows::msg1StoresTheRoundedNumber_data() {
+void ShellWindows::programNumberDialogStoresTheRoundedNumber_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("before");
     QTest::addColumn<int>("after");
@@ -44,12 +44,12 @@ void ShellWindows::msg1StoresTheRoundedNumber_data() {
     QTest::newRow("negative") << "-32768" << 5 << -32768;
 }
 
-void ShellWindows::msg1StoresTheRoundedNumber() {
+void ShellWindows::programNumberDialogStoresTheRoundedNumber() {
     QFETCH(QString, text);
     QFETCH(int, before);
     QFETCH(int, after);
     shell::ProgramNumber() = static_cast<int16_t>(before);
-    shell::Msg1 dlg;
+    shell::ProgramNumberDialog dlg;
     dlg.show();
     auto* edit = dlg.findChild<QLineEdit*>("Text1");
     QVERIFY(edit);
@@ -60,9 +60,9 @@ void ShellWindows::msg1StoresTheRoundedNumber() {
     QVERIFY(!dlg.isVisible());
 }
 
-void ShellWindows::msg1CanOnlyBeLeftThroughItsButtons() {
+void ShellWindows::programNumberDialogCanOnlyBeLeftThroughItsButtons() {
     shell::ProgramNumber() = 3;
-    shell::Msg1 dlg;
+    shell::ProgramNumberDialog dlg;
     dlg.show();
     QVERIFY(QTest::qWaitForWindowExposed(&dlg));
     QVERIFY(!dlg.close());

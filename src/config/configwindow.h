@@ -24,11 +24,11 @@ class Link;
 
 namespace config {
 
-class CONFIG1 : public QWidget {
+class ConfigWindow : public QWidget {
     Q_OBJECT
   public:
-    explicit CONFIG1(comm::Link& link, QWidget* parent = nullptr);
-    ~CONFIG1() override;
+    explicit ConfigWindow(comm::Link& link, QWidget* parent = nullptr);
+    ~ConfigWindow() override;
 
     // True while the window may only be left through Command11.
     bool BlockClose() const { return blockClose_; }

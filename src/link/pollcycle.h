@@ -12,11 +12,11 @@
 
 namespace comm {
 
-class Met1 {
+class PollCycle {
   public:
     static constexpr int kBlocks = 9;
 
-    explicit Met1(ModbusRTU& bus) : bus_(bus) {}
+    explicit PollCycle(ModbusRTU& bus) : bus_(bus) {}
 
     // Starts a cycle against port P and slave address A: the parameter scratch block starts at
     // zero.

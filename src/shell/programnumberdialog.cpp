@@ -1,4 +1,4 @@
-#include "shell/msg1.h"
+#include "shell/programnumberdialog.h"
 
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -15,7 +15,7 @@ int16_t& ProgramNumber() {
     return value;
 }
 
-Msg1::Msg1(QWidget* parent) : QDialog(parent) {
+ProgramNumberDialog::ProgramNumberDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("Msg1"));
     setWindowTitle(QStringLiteral("输入程序号"));
     auto* label1 = new QLabel(QStringLiteral("输入程序号"), this);
@@ -38,27 +38,27 @@ Msg1::Msg1(QWidget* parent) : QDialog(parent) {
     grid->addWidget(text1_, 1, 1);
     grid->addWidget(ok, 2, 0);
     grid->addWidget(cancel, 2, 1);
-    connect(ok, &QPushButton::clicked, this, &Msg1::Command1_Click);
-    connect(cancel, &QPushButton::clicked, this, &Msg1::Command2_Click);
+    connect(ok, &QPushButton::clicked, this, &ProgramNumberDialog::Command1_Click);
+    connect(cancel, &QPushButton::clicked, this, &ProgramNumberDialog::Command2_Click);
 }
 
-void Msg1::Command1_Click() {
+void ProgramNumberDialog::Command1_Click() {
     // A value outside 16 bits leaves the number as it was; the dialog closes all the same.
     if (auto v = base::roundToInt16(base::leadingNumber(text1_->text()))) ProgramNumber() = *v;
     blockClose_ = false;
     accept();
 }
 
-void Msg1::Command2_Click() {
+void ProgramNumberDialog::Command2_Click() {
     blockClose_ = false;
     QDialog::reject();
 }
 
-void Msg1::reject() {
+void ProgramNumberDialog::reject() {
     if (!blockClose_) QDialog::reject();
 }
 
-void Msg1::closeEvent(QCloseEvent* e) {
+void ProgramNumberDialog::closeEvent(QCloseEvent* e) {
     if (blockClose_)
         e->ignore();
     else

@@ -1,4 +1,4 @@
-#include "shell/ssqx.h"
+#include "shell/mainwindow.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -17,9 +17,9 @@
 #include <algorithm>
 
 #include "base/numberrule.h"
-#include "config/config1.h"
+#include "config/configwindow.h"
 #include "monitor/livepanel.h"
-#include "program/tech.h"
+#include "program/programwindow.h"
 #include "record/chart/chartpanel.h"
 #include "record/recorder.h"
 #include "shell/portsettings.h"
@@ -53,7 +53,7 @@ QList<QWidget*> tabStopsIn(QWidget* root) {
 
 }  // namespace
 
-ssqx::ssqx(MainContext ctx, QWidget* parent) : QMainWindow(parent), ctx_(std::move(ctx)) {
+MainWindow::MainWindow(MainContext ctx, QWidget* parent) : QMainWindow(parent), ctx_(std::move(ctx)) {
     setObjectName(QStringLiteral("ssqx"));
     setWindowTitle(QStringLiteral("双回路控制器（温湿度控制） VelmarS "));
 
@@ -118,27 +118,27 @@ ssqx::ssqx(MainContext ctx, QWidget* parent) : QMainWindow(parent), ctx_(std::mo
     recorderStatus_->setAccessibleName(QStringLiteral("记录状态"));
     statusBar()->addWidget(linkStatus_, 3);
     statusBar()->addPermanentWidget(recorderStatus_, 1);
-    connect(&ctx_.link, &comm::Link::statsChanged, this, &ssqx::updateLinkStatus);
-    connect(&ctx_.link, &comm::Link::cycleFinished, this, &ssqx::updateLinkStatus);
+    connect(&ctx_.link, &comm::Link::statsChanged, this, &MainWindow::updateLinkStatus);
+    connect(&ctx_.link, &comm::Link::cycleFinished, this, &MainWindow::updateLinkStatus);
     updateLinkStatus();
     setRecorder(ctx_.recorder);
 
     qApp->installEventFilter(this);
 }
 
-ssqx::~ssqx() {
+MainWindow::~MainWindow() {
     qApp->removeEventFilter(this);
 }
 
-QWidget* ssqx::configWindow() const {
+QWidget* MainWindow::configWindow() const {
     return config_.data();
 }
 
-QWidget* ssqx::programWindow() const {
-    return tech_.data();
+QWidget* MainWindow::programWindow() const {
+    return programWindow_.data();
 }
 
-QWidget* ssqx::buildPortFrames() {
+QWidget* MainWindow::buildPortFrames() {
     auto* box = new QWidget;
     auto* lay = new QGridLayout(box);
     lay->setContentsMargins(0, 0, 0, 0);
@@ -159,7 +159,7 @@ QWidget* ssqx::buildPortFrames() {
     f6->addWidget(portLabel, 0, 0);
     f6->addWidget(combo1_, 0, 1);
     f6->addWidget(deviceLabel_, 1, 0, 1, 2);
-    connect(combo1_, &QComboBox::currentTextChanged, this, &ssqx::updateDeviceLabel);
+    connect(combo1_, &QComboBox::currentTextChanged, this, &MainWindow::updateDeviceLabel);
 
     auto* frame5a = frame(QStringLiteral("模块地址"), QStringLiteral("Frame5_0"));
     auto* f5a = new QHBoxLayout(frame5a);
@@ -201,8 +201,8 @@ QWidget* ssqx::buildPortFrames() {
 
     command9_ = button(QStringLiteral("打开"), QStringLiteral("Command9"));
     command10_ = button(QStringLiteral("关闭"), QStringLiteral("Command10"));
-    connect(command9_, &QPushButton::clicked, this, &ssqx::Command9_Click);
-    connect(command10_, &QPushButton::clicked, this, &ssqx::Command10_Click);
+    connect(command9_, &QPushButton::clicked, this, &MainWindow::Command9_Click);
+    connect(command10_, &QPushButton::clicked, this, &MainWindow::Command10_Click);
 
     lay->addWidget(frame6, 0, 0, 2, 1);
     lay->addWidget(frame5a, 0, 1);
@@ -215,7 +215,7 @@ QWidget* ssqx::buildPortFrames() {
     return box;
 }
 
-QWidget* ssqx::buildNavigation() {
+QWidget* MainWindow::buildNavigation() {
     auto* box = new QWidget;
     auto* lay = new QVBoxLayout(box);
     lay->setContentsMargins(0, 0, 0, 0);
@@ -225,13 +225,13 @@ QWidget* ssqx::buildNavigation() {
     lay->addWidget(command21_);
     lay->addWidget(command11_);
     lay->addWidget(command1_);
-    connect(command21_, &QPushButton::clicked, this, &ssqx::Command21_Click);
-    connect(command11_, &QPushButton::clicked, this, &ssqx::Command11_Click);
-    connect(command1_, &QPushButton::clicked, this, &ssqx::Command1_Click);
+    connect(command21_, &QPushButton::clicked, this, &MainWindow::Command21_Click);
+    connect(command11_, &QPushButton::clicked, this, &MainWindow::Command11_Click);
+    connect(command1_, &QPushButton::clicked, this, &MainWindow::Command1_Click);
     return box;
 }
 
-void ssqx::load() {
+void MainWindow::load() {
     combo1_->clear();
     for (int i = 1; i <= 20; ++i)
         combo1_->addItem(QString::number(i));
@@ -248,31 +248,31 @@ void ssqx::load() {
     updateDeviceLabel();
 }
 
-void ssqx::setRecorder(record::mscom* recorder) {
+void MainWindow::setRecorder(record::Recorder* recorder) {
     ctx_.recorder = recorder;
     if (!recorder) return;
-    connect(recorder, &record::mscom::statusChanged, this, &ssqx::updateRecorderStatus,
+    connect(recorder, &record::Recorder::statusChanged, this, &MainWindow::updateRecorderStatus,
             Qt::UniqueConnection);
     updateRecorderStatus();
 }
 
-void ssqx::updateDeviceLabel() {
+void MainWindow::updateDeviceLabel() {
     const int n = base::roundToInt32(base::leadingNumber(combo1_->currentText())).value_or(0);
     const QString dev = ctx_.ports.deviceFor(n);
     deviceLabel_->setText(dev.isEmpty() ? QStringLiteral("（无设备）") : dev);
 }
 
-void ssqx::updateLinkStatus() {
+void MainWindow::updateLinkStatus() {
     const QString text = linkStatusText(ctx_.link.stats(), ctx_.link.polling(),
                                         ctx_.link.commParams()(0), ctx_.link.lastCycleMs());
     if (linkStatus_->text() != text) linkStatus_->setText(text);
 }
 
-void ssqx::updateRecorderStatus() {
+void MainWindow::updateRecorderStatus() {
     if (ctx_.recorder) recorderStatus_->setText(ctx_.recorder->statusText());
 }
 
-void ssqx::Command9_Click() {
+void MainWindow::Command9_Click() {
     int baud = -1, parity = -1;
     for (int i = 0; i < 3; ++i) {
         if (option1_[i]->isChecked()) baud = i;
@@ -285,18 +285,18 @@ void ssqx::Command9_Click() {
     updateLinkStatus();
 }
 
-void ssqx::Command10_Click() {
+void MainWindow::Command10_Click() {
     ctx_.link.close();
     command21_->setEnabled(false);
     updateLinkStatus();
 }
 
-void ssqx::Command21_Click() {
+void MainWindow::Command21_Click() {
     if (config_) return;
     hide();
-    config_ = new config::CONFIG1(ctx_.link);
+    config_ = new config::ConfigWindow(ctx_.link);
     config_->setAttribute(Qt::WA_DeleteOnClose, false);
-    connect(config_, &config::CONFIG1::returned, this, [this] {
+    connect(config_, &config::ConfigWindow::returned, this, [this] {
         if (config_) config_->deleteLater();
         config_ = nullptr;
         show();
@@ -304,19 +304,19 @@ void ssqx::Command21_Click() {
     config_->show();
 }
 
-void ssqx::Command11_Click() {
-    if (tech_) return;
+void MainWindow::Command11_Click() {
+    if (programWindow_) return;
     hide();
-    tech_ = new program::Tech(ctx_.link);
-    connect(tech_, &program::Tech::returned, this, [this] {
-        if (tech_) tech_->deleteLater();
-        tech_ = nullptr;
+    programWindow_ = new program::ProgramWindow(ctx_.link);
+    connect(programWindow_, &program::ProgramWindow::returned, this, [this] {
+        if (programWindow_) programWindow_->deleteLater();
+        programWindow_ = nullptr;
         show();
     });
-    tech_->show();
+    programWindow_->show();
 }
 
-void ssqx::Command1_Click() {
+void MainWindow::Command1_Click() {
     if (exited_) return;
     exited_ = true;
     // Leave cleanly: the chart's connection, the recorder and the port are closed before the end.
@@ -326,12 +326,12 @@ void ssqx::Command1_Click() {
     ctx_.handshake.RecordingEnabled = false;
     blockClose_ = false;
     if (config_) config_->deleteLater();
-    if (tech_) tech_->deleteLater();
+    if (programWindow_) programWindow_->deleteLater();
     close();
     if (exitAction_) exitAction_();
 }
 
-void ssqx::closeEvent(QCloseEvent* e) {
+void MainWindow::closeEvent(QCloseEvent* e) {
     // The close box is refused and changes nothing: the window is left through "退出" only.
     if (blockClose_) {
         e->ignore();
@@ -340,7 +340,7 @@ void ssqx::closeEvent(QCloseEvent* e) {
     QMainWindow::closeEvent(e);
 }
 
-bool ssqx::handleKey(int key) {
+bool MainWindow::handleKey(int key) {
     switch (key) {
         case Qt::Key_F1:
             if (chart_->ZoomLevel() < 4) chart_->Command4_Click();
@@ -371,7 +371,7 @@ bool ssqx::handleKey(int key) {
     }
 }
 
-bool ssqx::eventFilter(QObject* watched, QEvent* e) {
+bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
     // Tab stops once in each option group; it lands on the option that is chosen, so that the
     // operator (and a screen reader) meets the current setting first.
     if (e->type() == QEvent::FocusIn) {

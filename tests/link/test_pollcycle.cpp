@@ -1,14 +1,14 @@
 #include <gtest/gtest.h>
 
 #include "fakemodbus.h"
-#include "link/met1.h"
+#include "link/pollcycle.h"
 
-using comm::Met1;
+using comm::PollCycle;
 using testing_support::FakeModbus;
 
-TEST(Met1, ReadsTheNineBlocksInOrder) {
+TEST(PollCycle, ReadsTheNineBlocksInOrder) {
     FakeModbus bus;
-    Met1 met(bus);
+    PollCycle met(bus);
     int yields = 0, publishes = 0;
     met.runCycle(
         3, 7, [&] { ++yields; }, [&] { ++publishes; });
@@ -22,7 +22,7 @@ TEST(Met1, ReadsTheNineBlocksInOrder) {
     EXPECT_EQ(publishes, 9);
 }
 
-TEST(Met1, CopiesBlocksIntoTheImage) {
+TEST(PollCycle, CopiesBlocksIntoTheImage) {
     FakeModbus bus;
     for (int k = 0; k < 8; ++k)
         bus.setInput(1 + k, k == 3 ? -5 : 100 + k);
@@ -34,7 +34,7 @@ TEST(Met1, CopiesBlocksIntoTheImage) {
         bus.setHolding(4097 + k, 1000 + k);
     for (int k = 0; k < 8; ++k)
         bus.setHolding(257 + k, 50 + k);
-    Met1 met(bus);
+    PollCycle met(bus);
     met.runCycle(1, 1);
     const auto& im = met.image();
     EXPECT_EQ(im.LiveValues[0], 100.0f);
@@ -46,10 +46,10 @@ TEST(Met1, CopiesBlocksIntoTheImage) {
     EXPECT_EQ(im.HoldingRegs257[7], 57);
 }
 
-TEST(Met1, ControlFlagsLagOneCycle) {
+TEST(PollCycle, ControlFlagsLagOneCycle) {
     FakeModbus bus;
     bus.setDiscreteBytes(0b11, 0);
-    Met1 met(bus);
+    PollCycle met(bus);
     met.runCycle(1, 1);
     EXPECT_EQ(met.image().DiscreteBits[0], 1);
     EXPECT_EQ(met.image().LiveValues[8], 0.0f);  // copied before the discrete inputs were read
@@ -58,11 +58,11 @@ TEST(Met1, ControlFlagsLagOneCycle) {
     EXPECT_EQ(met.image().LiveValues[9], 100.0f);
 }
 
-TEST(Met1, FailedParameterReadGivesZeros) {
+TEST(PollCycle, FailedParameterReadGivesZeros) {
     FakeModbus bus;
     for (int k = 0; k < 48; ++k)
         bus.setHolding(4097 + k, 7);
-    Met1 met(bus);
+    PollCycle met(bus);
     met.runCycle(1, 1);
     EXPECT_EQ(met.image().ParamValues[20], 7.0f);
     bus.failReadsAt(4113);
@@ -73,10 +73,10 @@ TEST(Met1, FailedParameterReadGivesZeros) {
     EXPECT_EQ(met.image().ParamValues[32], 7.0f);
 }
 
-TEST(Met1, FailedReadKeepsTheBlock) {
+TEST(PollCycle, FailedReadKeepsTheBlock) {
     FakeModbus bus;
     bus.setInput(1, 42);
-    Met1 met(bus);
+    PollCycle met(bus);
     met.runCycle(1, 1);
     bus.setReadsFail(true);
     bus.setInput(1, 43);
@@ -84,7 +84,7 @@ TEST(Met1, FailedReadKeepsTheBlock) {
     EXPECT_EQ(met.image().LiveValues[0], 42.0f);
 }
 
-TEST(Met1, UnpacksEveryByteAndIgnoresNonBytes) {
+TEST(PollCycle, UnpacksEveryByteAndIgnoresNonBytes) {
     struct Case {
         int32_t byte;
         std::array<int32_t, 8> expect;  // from all-set-to-9 start; 9 means unchanged
@@ -98,7 +98,7 @@ TEST(Met1, UnpacksEveryByteAndIgnoresNonBytes) {
         FakeModbus bus;
         bus.setDiscreteBytes(c.byte, c.byte);
         bus.setCoilBytes(c.byte, c.byte);
-        Met1 met(bus);
+        PollCycle met(bus);
         met.image().DiscreteBits.fill(9);
         met.image().CoilBits.fill(9);
         met.runCycle(1, 1);

@@ -10,18 +10,18 @@
 
 #include "link/libmodbusrtu.h"
 #include "link/link.h"
-#include "program/tech.h"
+#include "program/programwindow.h"
 #include "sim/server.h"
 
-using program::Tech;
+using program::ProgramWindow;
 
-class TechSimTest : public QObject {
+class ProgramWindowSimTest : public QObject {
     Q_OBJECT
   private slots:
     void programEnteredReadBackAndRun();
 };
 
-void TechSimTest::programEnteredReadBackAndRun() {
+void ProgramWindowSimTest::programEnteredReadBackAndRun() {
     sim::SimServer server;
     std::string why;
     if (!server.start(&why))
@@ -35,7 +35,7 @@ void TechSimTest::programEnteredReadBackAndRun() {
     link.open();
     QTRY_VERIFY(link.polling());
 
-    auto w = std::make_unique<Tech>(link);
+    auto w = std::make_unique<ProgramWindow>(link);
     w->show();
     w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w.get()));
@@ -105,5 +105,5 @@ void TechSimTest::programEnteredReadBackAndRun() {
     link.shutdown();
 }
 
-QTEST_MAIN(TechSimTest)
-#include "test_tech_sim.moc"
+QTEST_MAIN(ProgramWindowSimTest)
+#include "test_programwindow_sim.moc"

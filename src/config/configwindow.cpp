@@ -1,4 +1,4 @@
-#include "config/config1.h"
+#include "config/configwindow.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -38,11 +38,11 @@ QLabel* hintLabel(const QString& text, const QString& name, QWidget* parent) {
 
 }  // namespace
 
-QWidget* CONFIG1::Row::editor() const {
+QWidget* ConfigWindow::Row::editor() const {
     return list ? static_cast<QWidget*>(list) : static_cast<QWidget*>(edit);
 }
 
-CONFIG1::CONFIG1(comm::Link& link, QWidget* parent) : QWidget(parent), link_(link) {
+ConfigWindow::ConfigWindow(comm::Link& link, QWidget* parent) : QWidget(parent), link_(link) {
     setObjectName(QStringLiteral("CONFIG1"));
     setWindowTitle(QStringLiteral("Velmar 配置 "));
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -65,7 +65,7 @@ CONFIG1::CONFIG1(comm::Link& link, QWidget* parent) : QWidget(parent), link_(lin
     command11_->setObjectName(QStringLiteral("Command11"));
     command11_->setAccessibleName(QStringLiteral("Esc 返回"));
     command11_->setAutoDefault(false);
-    connect(command11_, &QPushButton::clicked, this, &CONFIG1::Command11_Click);
+    connect(command11_, &QPushButton::clicked, this, &ConfigWindow::Command11_Click);
 
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
@@ -76,7 +76,7 @@ CONFIG1::CONFIG1(comm::Link& link, QWidget* parent) : QWidget(parent), link_(lin
 
     // The button is the window's cancel button: Esc presses it wherever the focus is.
     auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(esc, &QShortcut::activated, this, &CONFIG1::Command11_Click);
+    connect(esc, &QShortcut::activated, this, &ConfigWindow::Command11_Click);
 
     // Tab order: the tab bar, then every row top to bottom (controls on hidden tabs are skipped),
     // then the button.
@@ -90,7 +90,7 @@ CONFIG1::CONFIG1(comm::Link& link, QWidget* parent) : QWidget(parent), link_(lin
     timer1_ = new QTimer(this);
     timer1_->setObjectName(QStringLiteral("Timer1"));
     timer1_->setInterval(1000);
-    connect(timer1_, &QTimer::timeout, this, &CONFIG1::Timer1_Timer);
+    connect(timer1_, &QTimer::timeout, this, &ConfigWindow::Timer1_Timer);
     timer1_->start();
 
     // Nothing is written until the operator enters a box, so the focus starts on the tab bar.
@@ -98,12 +98,12 @@ CONFIG1::CONFIG1(comm::Link& link, QWidget* parent) : QWidget(parent), link_(lin
     resize(900, 600);
 }
 
-CONFIG1::~CONFIG1() {
+ConfigWindow::~ConfigWindow() {
     // Focus changes while the controls are torn down must not write anything.
     unloading_ = true;
 }
 
-QWidget* CONFIG1::buildTab(int tab) {
+QWidget* ConfigWindow::buildTab(int tab) {
     auto* page = new QWidget;
     page->setObjectName(QStringLiteral("SSTab1_page_%1").arg(tab));
     auto* grid = new QGridLayout(page);
@@ -179,7 +179,7 @@ QWidget* CONFIG1::buildTab(int tab) {
     return page;
 }
 
-void CONFIG1::Timer1_Timer() {
+void ConfigWindow::Timer1_Timer() {
     const auto& values = link_.image().ParamValues;
     for (const Row& row : rows_) {
         const std::optional<QString> text =
@@ -188,7 +188,7 @@ void CONFIG1::Timer1_Timer() {
     }
 }
 
-void CONFIG1::Command11_Click() {
+void ConfigWindow::Command11_Click() {
     if (unloading_) return;
     unloading_ = true;
     blockClose_ = false;
@@ -197,7 +197,7 @@ void CONFIG1::Command11_Click() {
     emit returned();
 }
 
-void CONFIG1::closeEvent(QCloseEvent* e) {
+void ConfigWindow::closeEvent(QCloseEvent* e) {
     if (blockClose_) {
         e->ignore();
         return;
@@ -205,7 +205,7 @@ void CONFIG1::closeEvent(QCloseEvent* e) {
     QWidget::closeEvent(e);
 }
 
-void CONFIG1::keyPressEvent(QKeyEvent* e) {
+void ConfigWindow::keyPressEvent(QKeyEvent* e) {
     // Keys no control took: Esc leaves, Ctrl+Tab and Ctrl+Shift+Tab switch tabs (from the button,
     // for instance, which is outside the tab control).
     if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
@@ -225,12 +225,12 @@ void CONFIG1::keyPressEvent(QKeyEvent* e) {
     QWidget::keyPressEvent(e);
 }
 
-void CONFIG1::switchTab(int step) {
+void ConfigWindow::switchTab(int step) {
     const int n = tabs_->count();
     tabs_->setCurrentIndex((tabs_->currentIndex() + step + n) % n);
 }
 
-bool CONFIG1::eventFilter(QObject* watched, QEvent* e) {
+bool ConfigWindow::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::FocusOut && !unloading_) {
         const auto reason = static_cast<QFocusEvent*>(e)->reason();
         // A list's own drop-down and a switch to another application do not leave the box.
@@ -248,14 +248,14 @@ bool CONFIG1::eventFilter(QObject* watched, QEvent* e) {
     return QWidget::eventFilter(watched, e);
 }
 
-void CONFIG1::listLostFocus(const Row& row) {
+void ConfigWindow::listLostFocus(const Row& row) {
     const std::optional<int32_t> code = listCode(*row.param, row.list->currentText());
     if (!code) return;  // typed text that is no entry of the list: no code to send
     link_.commParams()(19) = *code;
     link_.writeHolding(row.param->reg(), link_.commParams()(19));
 }
 
-void CONFIG1::textLostFocus(const Row& row) {
+void ConfigWindow::textLostFocus(const Row& row) {
     const std::optional<int32_t> value = textValue(row.param->k, row.edit->text());
     if (!value) return;  // empty box, or a number no register can hold
     link_.writeHolding(row.param->reg(), *value);

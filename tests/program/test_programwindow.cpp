@@ -15,9 +15,9 @@
 #include "fakemodbus.h"
 #include "link/link.h"
 #include "program/programchart.h"
-#include "program/tech.h"
+#include "program/programwindow.h"
 
-using program::Tech;
+using program::ProgramWindow;
 using testing_support::FakeModbus;
 
 namespace {
@@ -25,7 +25,7 @@ namespace {
 struct Rig {
     FakeModbus* bus = nullptr;
     std::unique_ptr<comm::Link> link;
-    std::unique_ptr<Tech> w;
+    std::unique_ptr<ProgramWindow> w;
 
     explicit Rig(bool open = false) {
         auto fake = std::make_unique<FakeModbus>();
@@ -34,7 +34,7 @@ struct Rig {
         link->commParams()(0) = 1;
         link->commParams()(3) = 1;
         if (open) link->open();
-        w = std::make_unique<Tech>(*link);
+        w = std::make_unique<ProgramWindow>(*link);
     }
     ~Rig() {
         w.reset();
@@ -68,7 +68,7 @@ QString write(int reg, int value) {
 
 }  // namespace
 
-class TechTest : public QObject {
+class ProgramWindowTest : public QObject {
     Q_OBJECT
   private slots:
     void readbackTexts();
@@ -89,7 +89,7 @@ class TechTest : public QObject {
     void tabOrderThroughFirstSegment();
 };
 
-void TechTest::readbackTexts() {
+void ProgramWindowTest::readbackTexts() {
     Rig r;
     r.stopTimer();
     r.bus->setHolding(8193, 1);
@@ -118,7 +118,7 @@ void TechTest::readbackTexts() {
     QCOMPARE(r.text("Label3_2"), QStringLiteral("3"));
 }
 
-void TechTest::programState() {
+void ProgramWindowTest::programState() {
     Rig r(true);
     r.bus->setInput(4097, 2);
     r.bus->setInput(4102, 3);  // segment number
@@ -128,7 +128,7 @@ void TechTest::programState() {
     QTRY_COMPARE(r.text("Pro_S_0"), QStringLiteral("9"));
 }
 
-void TechTest::failedReadLeavesElements() {
+void ProgramWindowTest::failedReadLeavesElements() {
     Rig r;
     r.stopTimer();
     r.bus->setHolding(8213, 77);  // segment 4 SV1, in the second block
@@ -147,7 +147,7 @@ void TechTest::failedReadLeavesElements() {
     QCOMPARE(r.w->readback()[20], 77);
 }
 
-void TechTest::tickDoesNotQueueWhilePending() {
+void ProgramWindowTest::tickDoesNotQueueWhilePending() {
     Rig r;
     r.stopTimer();
     r.bus->setHook([](const QString& fn) {
@@ -168,7 +168,7 @@ void TechTest::tickDoesNotQueueWhilePending() {
     QCOMPARE(r.bus->callTexts().filter(QStringLiteral("Get_4X_DX")).size(), 6);
 }
 
-void TechTest::segmentBoxWrites_data() {
+void ProgramWindowTest::segmentBoxWrites_data() {
     QTest::addColumn<int>("box");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<int>("reg");
@@ -180,7 +180,7 @@ void TechTest::segmentBoxWrites_data() {
     QTest::newRow("prompt character ends the number") << 4 << "1>3" << 8205 << 1;
 }
 
-void TechTest::segmentBoxWrites() {
+void ProgramWindowTest::segmentBoxWrites() {
     QFETCH(int, box);
     QFETCH(QString, typed);
     QFETCH(int, reg);
@@ -204,7 +204,7 @@ void TechTest::segmentBoxWrites() {
     QTRY_COMPARE(r.writes().size(), 2);
 }
 
-void TechTest::segmentBoxRepeatsOnFailure() {
+void ProgramWindowTest::segmentBoxRepeatsOnFailure() {
     Rig r;
     r.stopTimer();
     QVERIFY(r.showActive());
@@ -216,7 +216,7 @@ void TechTest::segmentBoxRepeatsOnFailure() {
     QTRY_COMPARE(r.writes(), (QStringList{write(8201, 1234), write(8201, 1234)}));
 }
 
-void TechTest::segmentBoxSelectsOnFocus() {
+void ProgramWindowTest::segmentBoxSelectsOnFocus() {
     Rig r;
     r.stopTimer();
     QVERIFY(r.showActive());
@@ -233,7 +233,7 @@ void TechTest::segmentBoxSelectsOnFocus() {
     QCOMPARE(b->displayText(), QStringLiteral("7___"));
 }
 
-void TechTest::cycleCountWrites() {
+void ProgramWindowTest::cycleCountWrites() {
     Rig r;
     r.stopTimer();
     QVERIFY(r.showActive());
@@ -254,7 +254,7 @@ void TechTest::cycleCountWrites() {
     QCOMPARE(r.writes().last(), write(8195, 12));
 }
 
-void TechTest::listsWritePositions() {
+void ProgramWindowTest::listsWritePositions() {
     Rig r;
     r.stopTimer();
     QVERIFY(r.showActive());
@@ -287,7 +287,7 @@ void TechTest::listsWritePositions() {
     }
 }
 
-void TechTest::unmatchedListTextSendsNothing() {
+void ProgramWindowTest::unmatchedListTextSendsNothing() {
     Rig r;
     r.stopTimer();
     QVERIFY(r.showActive());
@@ -303,7 +303,7 @@ void TechTest::unmatchedListTextSendsNothing() {
     QTRY_COMPARE(r.writes(), QStringList{write(8201, 0)});
 }
 
-void TechTest::previewUsesThisTicksEntries() {
+void ProgramWindowTest::previewUsesThisTicksEntries() {
     Rig r;
     r.stopTimer();
     const struct {
@@ -330,7 +330,7 @@ void TechTest::previewUsesThisTicksEntries() {
     QCOMPARE(chart->geometryDrawn().sv1Ramps[1], g.sv1Ramps[1]);
 }
 
-void TechTest::startPointFollowsSetting() {
+void ProgramWindowTest::startPointFollowsSetting() {
     Rig r(true);
     r.stopTimer();
     r.bus->setInput(1, 21);   // PV1
@@ -354,14 +354,14 @@ void TechTest::startPointFollowsSetting() {
     QCOMPARE(r.w->preview().sv1Ramps[0].x1, 0.0);
 }
 
-void TechTest::closeBoxRefusedAndEscReturns() {
+void ProgramWindowTest::closeBoxRefusedAndEscReturns() {
     Rig r;
     QVERIFY(r.showActive());
     QVERIFY(r.w->blockClose());
     QVERIFY(!r.w->close());
     QVERIFY(r.w->isVisible());
 
-    QSignalSpy returned(r.w.get(), &Tech::returned);
+    QSignalSpy returned(r.w.get(), &ProgramWindow::returned);
     auto* b = r.find<QLineEdit>(QStringLiteral("TxtB_0"));
     b->setFocus(Qt::TabFocusReason);
     QTest::keyClick(b, Qt::Key_Escape);
@@ -373,17 +373,17 @@ void TechTest::closeBoxRefusedAndEscReturns() {
 
     // The button itself; Esc also works on a window that is not the active one.
     Rig r2;
-    QSignalSpy returned2(r2.w.get(), &Tech::returned);
+    QSignalSpy returned2(r2.w.get(), &ProgramWindow::returned);
     QTest::mouseClick(r2.find<QAbstractButton>(QStringLiteral("Command11")), Qt::LeftButton);
     QCOMPARE(returned2.count(), 1);
     QVERIFY(r2.w->close());
     Rig r3;
-    QSignalSpy returned3(r3.w.get(), &Tech::returned);
+    QSignalSpy returned3(r3.w.get(), &ProgramWindow::returned);
     QTest::keyClick(r3.w.get(), Qt::Key_Escape);
     QCOMPARE(returned3.count(), 1);
 }
 
-void TechTest::namesAreUniqueAndPresent() {
+void ProgramWindowTest::namesAreUniqueAndPresent() {
     Rig r;
     QSet<QString> seen;
     int controls = 0;
@@ -405,7 +405,7 @@ void TechTest::namesAreUniqueAndPresent() {
     QCOMPARE(r.w->windowTitle(), QStringLiteral("工艺曲线设定"));
 }
 
-void TechTest::tabOrderThroughFirstSegment() {
+void ProgramWindowTest::tabOrderThroughFirstSegment() {
     Rig r;
     r.stopTimer();
     QVERIFY(r.showActive());
@@ -427,5 +427,5 @@ void TechTest::tabOrderThroughFirstSegment() {
     QCOMPARE(QApplication::focusWidget()->objectName(), QStringLiteral("Combo4"));
 }
 
-QTEST_MAIN(TechTest)
-#include "test_tech.moc"
+QTEST_MAIN(ProgramWindowTest)
+#include "test_programwindow.moc"

@@ -8,10 +8,10 @@ class QTimer;
 
 namespace shell {
 
-class frmSplash : public QWidget {
+class SplashWindow : public QWidget {
     Q_OBJECT
   public:
-    explicit frmSplash(QWidget* parent = nullptr);
+    explicit SplashWindow(QWidget* parent = nullptr);
     int SplashTicks() const { return splashTicks_; }
     // Starts the sequence (the window's load).
     void start();

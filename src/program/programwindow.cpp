@@ -1,4 +1,4 @@
-#include "program/tech.h"
+#include "program/programwindow.h"
 
 #include <QCloseEvent>
 #include <QComboBox>
@@ -66,29 +66,29 @@ QGridLayout* tightGrid(QWidget* parent) {
 
 }  // namespace
 
-Tech::Tech(comm::Link& link, QWidget* parent) : QWidget(parent), link_(link) {
+ProgramWindow::ProgramWindow(comm::Link& link, QWidget* parent) : QWidget(parent), link_(link) {
     setObjectName(QStringLiteral("Tech"));
     setWindowTitle(QStringLiteral("工艺曲线设定"));
     build();
 
-    connect(&link_, &comm::Link::readFinished, this, &Tech::onReadFinished);
+    connect(&link_, &comm::Link::readFinished, this, &ProgramWindow::onReadFinished);
 
     timer1_ = new QTimer(this);
     timer1_->setObjectName(QStringLiteral("Timer1"));
     timer1_->setInterval(600);
-    connect(timer1_, &QTimer::timeout, this, &Tech::Timer1_Timer);
+    connect(timer1_, &QTimer::timeout, this, &ProgramWindow::Timer1_Timer);
     timer1_->start();
 
     // Draw once before the first tick.
     drawPreview();
 }
 
-Tech::~Tech() {
+ProgramWindow::~ProgramWindow() {
     // Focus changes while the children go away are not the operator leaving a field.
     leaving_ = true;
 }
 
-void Tech::build() {
+void ProgramWindow::build() {
     auto* top = new QHBoxLayout;
     top->addWidget(buildStatusFrame());
     top->addWidget(buildSettingsFrame(), 1);
@@ -109,9 +109,9 @@ void Tech::build() {
     command11_->setObjectName(QStringLiteral("Command11"));
     command11_->setAccessibleName(QStringLiteral("Esc 返回"));
     command11_->setAutoDefault(false);
-    connect(command11_, &QPushButton::clicked, this, &Tech::Command11_Click);
+    connect(command11_, &QPushButton::clicked, this, &ProgramWindow::Command11_Click);
     auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(esc, &QShortcut::activated, this, &Tech::Command11_Click);
+    connect(esc, &QShortcut::activated, this, &ProgramWindow::Command11_Click);
     auto* bottom = new QHBoxLayout;
     bottom->addStretch(1);
     bottom->addWidget(command11_);
@@ -131,7 +131,7 @@ void Tech::build() {
     resize(1180, 660);
 }
 
-QWidget* Tech::buildStatusFrame() {
+QWidget* ProgramWindow::buildStatusFrame() {
     auto* frame = new QGroupBox(QStringLiteral("曲线状态"));
     frame->setObjectName(QStringLiteral("CurveStatusFrame"));
     auto* grid = tightGrid(frame);
@@ -151,12 +151,12 @@ QWidget* Tech::buildStatusFrame() {
     command1_->setObjectName(QStringLiteral("Command1"));
     command1_->setAccessibleName(QStringLiteral("下载曲线"));
     command1_->setAutoDefault(false);
-    connect(command1_, &QPushButton::clicked, this, &Tech::Command1_Click);
+    connect(command1_, &QPushButton::clicked, this, &ProgramWindow::Command1_Click);
     grid->addWidget(command1_, 3, 0, 1, 6, Qt::AlignRight);
     return frame;
 }
 
-QWidget* Tech::buildSettingsFrame() {
+QWidget* ProgramWindow::buildSettingsFrame() {
     auto* frame = new QGroupBox(QStringLiteral("功能设定"));
     frame->setObjectName(QStringLiteral("FunctionFrame"));
     auto* grid = tightGrid(frame);
@@ -205,7 +205,7 @@ QWidget* Tech::buildSettingsFrame() {
     return frame;
 }
 
-QWidget* Tech::buildSegmentFrame(int k) {
+QWidget* ProgramWindow::buildSegmentFrame(int k) {
     const QString seg = QStringLiteral("SEG%1").arg(k);
     auto* frame = new QGroupBox(seg + QStringLiteral(" 设定"));
     frame->setObjectName(QStringLiteral("SegmentFrame_%1").arg(k));
@@ -232,7 +232,7 @@ QWidget* Tech::buildSegmentFrame(int k) {
     return frame;
 }
 
-void Tech::arrangeTabOrder() {
+void ProgramWindow::arrangeTabOrder() {
     // Rows top to bottom, left to right: the status frame's button, the three rows of settings,
     // the segments in order, the return button.
     QList<QWidget*> order{command1_,       lists_[0].combo, lists_[3].combo, lists_[1].combo,
@@ -247,7 +247,7 @@ void Tech::arrangeTabOrder() {
 // ---------------------------------------------------------------------------------------------
 // Readback tick
 
-void Tech::Timer1_Timer() {
+void ProgramWindow::Timer1_Timer() {
     showProgramStatus();
     // The reads run on the link thread; a tick that finds the last tick's reads still in flight
     // leaves them be rather than pile up more.
@@ -256,19 +256,19 @@ void Tech::Timer1_Timer() {
     drawPreview();
 }
 
-void Tech::showProgramStatus() {
+void ProgramWindow::showProgramStatus() {
     const auto& high = link_.image().InputRegsHigh;
     proS_[0]->setText(monitor::programStateText(high[0]));
     for (int k = 1; k < 9; ++k)
         proS_[k]->setText(base::intText(high[k]));
 }
 
-void Tech::queueRead(int block) {
+void ProgramWindow::queueRead(int block) {
     readBlock_ = block;
     readId_ = link_.readHolding(kBlockStart + block * kBlockSize, kBlockSize);
 }
 
-void Tech::onReadFinished(quint64 id, int32_t start, const QVector<int32_t>& values,
+void ProgramWindow::onReadFinished(quint64 id, int32_t start, const QVector<int32_t>& values,
                           int32_t status) {
     if (readBlock_ < 0 || id != readId_) return;
     const int block = readBlock_;
@@ -285,13 +285,13 @@ void Tech::onReadFinished(quint64 id, int32_t start, const QVector<int32_t>& val
     showReadback();
 }
 
-void Tech::showReadback() {
+void ProgramWindow::showReadback() {
     for (int i = 0; i <= 40 && i < kReadbackSize; ++i)
         if (label3_[i]) label3_[i]->setText(readbackText(i, readback_[i]));
     if (auto caption = timeUnitCaption(readback_[0])) chart_->label7_1()->setText(*caption);
 }
 
-void Tech::drawPreview() {
+void ProgramWindow::drawPreview() {
     QStringList texts;
     for (QLineEdit* b : txtB_)
         texts << (b ? b->displayText() : QString());
@@ -305,7 +305,7 @@ void Tech::drawPreview() {
 // ---------------------------------------------------------------------------------------------
 // Writers
 
-bool Tech::eventFilter(QObject* watched, QEvent* e) {
+bool ProgramWindow::eventFilter(QObject* watched, QEvent* e) {
     if (leaving_ || (e->type() != QEvent::FocusOut && e->type() != QEvent::FocusIn))
         return QWidget::eventFilter(watched, e);
     const Qt::FocusReason reason = static_cast<QFocusEvent*>(e)->reason();
@@ -334,21 +334,21 @@ bool Tech::eventFilter(QObject* watched, QEvent* e) {
     return QWidget::eventFilter(watched, e);
 }
 
-void Tech::listLostFocus(const ListWriter& w) {
+void ProgramWindow::listLostFocus(const ListWriter& w) {
     const std::optional<int32_t> code = listCode(w.entries, w.combo->currentText());
     if (!code) return;
     link_.commParams()(19) = *code;
     link_.writeHolding(w.reg, link_.commParams()(19));
 }
 
-void Tech::entryLostFocus(int32_t reg, const QString& text) {
+void ProgramWindow::entryLostFocus(int32_t reg, const QString& text) {
     if (const std::optional<int32_t> v = entryValue(text)) link_.writeHolding(reg, *v);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Leaving
 
-void Tech::Command11_Click() {
+void ProgramWindow::Command11_Click() {
     if (leaving_) return;
     leaving_ = true;
     blockClose_ = false;
@@ -357,7 +357,7 @@ void Tech::Command11_Click() {
     emit returned();
 }
 
-void Tech::keyPressEvent(QKeyEvent* e) {
+void ProgramWindow::keyPressEvent(QKeyEvent* e) {
     // Esc reaches here when the window's shortcut could not take it (the window not active).
     if (e->key() == Qt::Key_Escape) {
         Command11_Click();
@@ -366,7 +366,7 @@ void Tech::keyPressEvent(QKeyEvent* e) {
     QWidget::keyPressEvent(e);
 }
 
-void Tech::closeEvent(QCloseEvent* e) {
+void ProgramWindow::closeEvent(QCloseEvent* e) {
     // The close box is refused: the window is left through " Esc 返回" only.
     if (blockClose_) {
         e->ignore();

@@ -12,7 +12,7 @@
 #include <QTimer>
 #include <memory>
 
-#include "config/config1.h"
+#include "config/configwindow.h"
 #include "config/paramtable.h"
 #include "fakemodbus.h"
 #include "link/link.h"
@@ -24,7 +24,7 @@ namespace {
 struct Rig {
     FakeModbus* bus = nullptr;
     std::unique_ptr<comm::Link> link;
-    std::unique_ptr<config::CONFIG1> window;
+    std::unique_ptr<config::ConfigWindow> window;
 
     Rig() {
         auto fake = std::make_unique<FakeModbus>();
@@ -37,8 +37,8 @@ struct Rig {
         window.reset();
         link.reset();
     }
-    config::CONFIG1& open() {
-        window = std::make_unique<config::CONFIG1>(*link);
+    config::ConfigWindow& open() {
+        window = std::make_unique<config::ConfigWindow>(*link);
         window->show();
         window->activateWindow();
         if (!QTest::qWaitForWindowActive(window.get())) qWarning("window not active");
@@ -218,7 +218,7 @@ void ConfigWindow::opensOnInputOneWithNineTabs() {
 void ConfigWindow::leavesOnlyThroughItsButton() {
     Rig r;
     auto& w = r.open();
-    QSignalSpy returned(&w, &config::CONFIG1::returned);
+    QSignalSpy returned(&w, &config::ConfigWindow::returned);
     QVERIFY(!w.close());
     QVERIFY(w.isVisible());
     QVERIFY(w.BlockClose());
@@ -232,7 +232,7 @@ void ConfigWindow::leavesOnlyThroughItsButton() {
     // The button itself, from a box the operator typed into.
     Rig r2;
     auto& w2 = r2.open();
-    QSignalSpy returned2(&w2, &config::CONFIG1::returned);
+    QSignalSpy returned2(&w2, &config::ConfigWindow::returned);
     QVERIFY(r2.focus(r2.child<QWidget>("T_3RW_11")));
     QTest::keyClicks(r2.child<QWidget>("T_3RW_11"), "42");
     QTest::mouseClick(r2.child<QAbstractButton>("Command11"), Qt::LeftButton);
@@ -377,4 +377,4 @@ void ConfigWindow::ctrlTabSwitchesTabs() {
 }
 
 QTEST_MAIN(ConfigWindow)
-#include "test_config1.moc"
+#include "test_configwindow.moc"

@@ -1,5 +1,5 @@
 #pragma once
-// Tech, the program window "工艺曲线设定": the program's run status, the program block 4X
+// ProgramWindow, the program window "工艺曲线设定": the program's run status, the program block 4X
 // 8193..8240 read back every 600 ms beside the controls that edit it, one register written per
 // control when it loses the focus, and a preview of the program as typed.
 
@@ -22,11 +22,11 @@ namespace program {
 
 class ChartFrame;
 
-class Tech : public QWidget {
+class ProgramWindow : public QWidget {
     Q_OBJECT
   public:
-    explicit Tech(comm::Link& link, QWidget* parent = nullptr);
-    ~Tech() override;
+    explicit ProgramWindow(comm::Link& link, QWidget* parent = nullptr);
+    ~ProgramWindow() override;
 
     // Handlers (the timer and the buttons are connected to them).
     void Timer1_Timer();      // the 600 ms readback tick

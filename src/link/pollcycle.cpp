@@ -1,15 +1,15 @@
-#include "link/met1.h"
+#include "link/pollcycle.h"
 
 namespace comm {
 
-void Met1::begin(int32_t port, int32_t addr) {
+void PollCycle::begin(int32_t port, int32_t addr) {
     port_ = port;
     addr_ = addr;
     paramRegs_.fill(0);
     next_ = 1;
 }
 
-bool Met1::step() {
+bool PollCycle::step() {
     auto& im = image_;
     switch (next_) {
         case 1:
@@ -66,7 +66,7 @@ bool Met1::step() {
     return true;
 }
 
-void Met1::runCycle(int32_t port, int32_t addr, const std::function<void()>& yield,
+void PollCycle::runCycle(int32_t port, int32_t addr, const std::function<void()>& yield,
                     const std::function<void()>& publish) {
     begin(port, addr);
     for (;;) {
@@ -77,7 +77,7 @@ void Met1::runCycle(int32_t port, int32_t addr, const std::function<void()>& yie
     }
 }
 
-void Met1::D_Byte(int32_t b) {
+void PollCycle::D_Byte(int32_t b) {
     for (int i = 7; i >= 0; --i) {
         const int32_t p = 1 << i;
         if (b / p >= 1) {
@@ -89,7 +89,7 @@ void Met1::D_Byte(int32_t b) {
     }
 }
 
-void Met1::unpackInto(int32_t byte, std::array<int32_t, 101>& flags, int first) {
+void PollCycle::unpackInto(int32_t byte, std::array<int32_t, 101>& flags, int first) {
     if (byte < 0 || byte > 255) return;
     D_Byte(byte);
     for (int i = 0; i < 8; ++i)

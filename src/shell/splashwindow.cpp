@@ -1,4 +1,4 @@
-#include "shell/frmsplash.h"
+#include "shell/splashwindow.h"
 
 #include <QLabel>
 #include <QLinearGradient>
@@ -9,7 +9,7 @@
 
 namespace shell {
 
-frmSplash::frmSplash(QWidget* parent)
+SplashWindow::SplashWindow(QWidget* parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("frmSplash"));
     setFixedSize(520, 300);
@@ -27,15 +27,15 @@ frmSplash::frmSplash(QWidget* parent)
     timer1_ = new QTimer(this);
     timer1_->setObjectName(QStringLiteral("Timer1"));
     timer1_->setInterval(100);
-    connect(timer2_, &QTimer::timeout, this, &frmSplash::timer2Tick);
-    connect(timer1_, &QTimer::timeout, this, &frmSplash::timer1Tick);
+    connect(timer2_, &QTimer::timeout, this, &SplashWindow::timer2Tick);
+    connect(timer1_, &QTimer::timeout, this, &SplashWindow::timer1Tick);
 }
 
-void frmSplash::start() {
+void SplashWindow::start() {
     timer2_->start();
 }
 
-void frmSplash::timer2Tick() {
+void SplashWindow::timer2Tick() {
     ++splashTicks_;
     if (splashTicks_ > 6) {
         timer2_->stop();
@@ -44,14 +44,14 @@ void frmSplash::timer2Tick() {
     }
 }
 
-void frmSplash::timer1Tick() {
+void SplashWindow::timer1Tick() {
     timer2_->stop();
     timer1_->stop();
     hide();
     emit finished();
 }
 
-void frmSplash::paintEvent(QPaintEvent*) {
+void SplashWindow::paintEvent(QPaintEvent*) {
     // The picture: a plain gradient with the instrument's two loops drawn as two rising curves.
     QPainter p(this);
     QLinearGradient g(0, 0, 0, height());

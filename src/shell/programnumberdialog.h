@@ -13,10 +13,10 @@ namespace shell {
 // The shared program number, 0 at program start.
 int16_t& ProgramNumber();
 
-class Msg1 : public QDialog {
+class ProgramNumberDialog : public QDialog {
     Q_OBJECT
   public:
-    explicit Msg1(QWidget* parent = nullptr);
+    explicit ProgramNumberDialog(QWidget* parent = nullptr);
     bool BlockClose() const { return blockClose_; }
 
     void Command1_Click();  // "确定"

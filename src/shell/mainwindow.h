@@ -23,13 +23,13 @@ class LivePanel;
 }
 namespace record {
 class ChartPanel;
-class mscom;
+class Recorder;
 }  // namespace record
 namespace config {
-class CONFIG1;
+class ConfigWindow;
 }
 namespace program {
-class Tech;
+class ProgramWindow;
 }
 
 namespace shell {
@@ -41,18 +41,18 @@ struct MainContext {
     const record::Clock& clock;
     record::RecorderHandshake& handshake;
     QString dbPath;
-    record::mscom* recorder = nullptr;  // may be set after the window is built
+    record::Recorder* recorder = nullptr;  // may be set after the window is built
 };
 
-class ssqx : public QMainWindow {
+class MainWindow : public QMainWindow {
     Q_OBJECT
   public:
-    explicit ssqx(MainContext ctx, QWidget* parent = nullptr);
-    ~ssqx() override;
+    explicit MainWindow(MainContext ctx, QWidget* parent = nullptr);
+    ~MainWindow() override;
 
     // The window's load: lists and defaults, the chart's load, BlockClose.
     void load();
-    void setRecorder(record::mscom* recorder);
+    void setRecorder(record::Recorder* recorder);
 
     bool BlockClose() const { return blockClose_; }
     monitor::LivePanel* livePanel() const { return live_; }
@@ -103,8 +103,8 @@ class ssqx : public QMainWindow {
 
     monitor::LivePanel* live_ = nullptr;
     record::ChartPanel* chart_ = nullptr;
-    QPointer<config::CONFIG1> config_;
-    QPointer<program::Tech> tech_;
+    QPointer<config::ConfigWindow> config_;
+    QPointer<program::ProgramWindow> programWindow_;
 };
 
 }  // namespace shell
