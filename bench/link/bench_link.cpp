@@ -31,10 +31,10 @@ struct Rig {
         ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
         link = std::make_unique<comm::Link>(std::make_unique<comm::LibModbusRTU>(ports));
         auto& cp = link->commParams();
-        cp(0) = 1;
-        cp(1) = baud == 19200 ? 2 : baud == 4800 ? 0 : 1;
-        cp(2) = 0;
-        cp(3) = 1;
+        cp(comm::kPortSlot) = 1;
+        cp(comm::kBaudSlot) = baud == 19200 ? 2 : baud == 4800 ? 0 : 1;
+        cp(comm::kParitySlot) = 0;
+        cp(comm::kAddressSlot) = 1;
     }
     static sim::ServerOptions makeOptions(int baud, bool wireTiming) {
         sim::ServerOptions o;

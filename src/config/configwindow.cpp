@@ -251,8 +251,8 @@ bool ConfigWindow::eventFilter(QObject* watched, QEvent* e) {
 void ConfigWindow::listLostFocus(const Row& row) {
     const std::optional<int32_t> code = listCode(*row.param, row.list->currentText());
     if (!code) return;  // typed text that is no entry of the list: no code to send
-    link_.commParams()(19) = *code;
-    link_.writeHolding(row.param->reg(), link_.commParams()(19));
+    link_.commParams()(comm::kListCodeSlot) = *code;
+    link_.writeHolding(row.param->reg(), link_.commParams()(comm::kListCodeSlot));
 }
 
 void ConfigWindow::textLostFocus(const Row& row) {

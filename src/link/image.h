@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdint>
 
+#include "link/commparams.h"
+
 namespace comm {
 
 struct InstrumentImage {
@@ -17,14 +19,6 @@ struct InstrumentImage {
     std::array<int32_t, 33> HoldingRegs257{};   // 4X 257..264 in 0..7
     std::array<int32_t, 101> DiscreteBits{};    // 1X 1..16 in 0..15
     std::array<int32_t, 101> CoilBits{};        // 0X 1..16 in 0..15
-};
-
-// The shared settings array: 0 port number, 1 baud index, 2 parity index, 3 slave address,
-// 19 and 24 staging slots for a value about to be written, 20 the status of the last open.
-struct CommParamsArray {
-    std::array<int32_t, 501> v{};
-    int32_t& operator()(int i) { return v.at(static_cast<size_t>(i)); }
-    int32_t operator()(int i) const { return v.at(static_cast<size_t>(i)); }
 };
 
 }  // namespace comm

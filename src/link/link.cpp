@@ -10,6 +10,7 @@ namespace comm {
 Link::Link(std::unique_ptr<ModbusRTU> bus, QObject* parent) : QObject(parent) {
     qRegisterMetaType<comm::InstrumentImage>();
     qRegisterMetaType<comm::LinkStats>();
+    qRegisterMetaType<comm::WriteReport>();
     qRegisterMetaType<QVector<int32_t>>();
     thread_.setObjectName(QStringLiteral("link"));
     worker_ = new LinkWorker(std::move(bus));
@@ -27,15 +28,18 @@ Link::Link(std::unique_ptr<ModbusRTU> bus, QObject* parent) : QObject(parent) {
     connect(
         worker_, &LinkWorker::openDone, this,
         [this](int32_t status) {
-            commParams_(20) = status;
+            commParams_(comm::kOpenStatusSlot) = status;
             emit opened(status);
         },
         Qt::QueuedConnection);
     connect(
         worker_, &LinkWorker::writeDone, this,
-        [this](quint64 id, int32_t reg, int32_t value, int32_t status, int calls) {
+        [this](quint64 id, int32_t reg, int32_t value, int32_t status, int calls,
+               const QString& error) {
             --pending_;
             emit writeFinished(id, reg, value, status, calls);
+            WriteReport report{id, reg, value, status, calls, writeCaptions_.take(id), error};
+            emit writeReported(report);
         },
         Qt::QueuedConnection);
     connect(
@@ -67,8 +71,8 @@ void Link::shutdown(int waitMs) {
 }
 
 void Link::open() {
-    const int32_t port = commParams_(0), baud = commParams_(1), parity = commParams_(2),
-                  addr = commParams_(3);
+    const int32_t port = commParams_(comm::kPortSlot), baud = commParams_(comm::kBaudSlot),
+                  parity = commParams_(comm::kParitySlot), addr = commParams_(comm::kAddressSlot);
     polling_ = true;
     QMetaObject::invokeMethod(
         worker_, [w = worker_, port, baud, parity, addr] { w->doOpen(port, baud, parity, addr); },
@@ -76,15 +80,16 @@ void Link::open() {
 }
 
 void Link::close() {
-    const int32_t port = commParams_(0);
+    const int32_t port = commParams_(comm::kPortSlot);
     polling_ = false;
     QMetaObject::invokeMethod(
         worker_, [w = worker_, port] { w->doClose(port); }, Qt::QueuedConnection);
 }
 
-quint64 Link::writeHolding(int32_t reg, int32_t value) {
+quint64 Link::writeHolding(int32_t reg, int32_t value, const QString& caption) {
     const quint64 id = nextId_++;
-    const int32_t port = commParams_(0), addr = commParams_(3);
+    writeCaptions_.insert(id, caption);
+    const int32_t port = commParams_(comm::kPortSlot), addr = commParams_(comm::kAddressSlot);
     ++pending_;
     QMetaObject::invokeMethod(
         worker_,
@@ -95,7 +100,7 @@ quint64 Link::writeHolding(int32_t reg, int32_t value) {
 
 quint64 Link::readHolding(int32_t start, int32_t qty) {
     const quint64 id = nextId_++;
-    const int32_t port = commParams_(0), addr = commParams_(3);
+    const int32_t port = commParams_(comm::kPortSlot), addr = commParams_(comm::kAddressSlot);
     ++pending_;
     QMetaObject::invokeMethod(
         worker_,
@@ -158,8 +163,17 @@ void LinkWorker::doClose(int32_t port) {
 void LinkWorker::doWrite(quint64 id, int32_t port, int32_t addr, int32_t reg, int32_t value) {
     int calls = 0;
     int32_t status = kModbusFail;
-    if (base::fitsRegister(value)) status = writeWithRepeat(*bus_, port, addr, reg, value, &calls);
-    emit writeDone(id, reg, value, status, calls);
+    QString error;
+    if (base::fitsRegister(value)) {
+        status = writeWithRepeat(*bus_, port, addr, reg, value, &calls);
+        if (status != 0) {
+            error = bus_->stats().lastError;
+            if (error.isEmpty()) error = QStringLiteral("仪表无应答");
+        }
+    } else {
+        error = QStringLiteral("超出寄存器范围");
+    }
+    emit writeDone(id, reg, value, status, calls, error);
     emit statsReady(bus_->stats());
 }
 

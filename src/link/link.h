@@ -5,20 +5,34 @@
 // runs there too, letting queued requests run between its register blocks.
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QObject>
 #include <QThread>
 #include <QVector>
 #include <memory>
 
 #include "link/image.h"
-#include "link/pollcycle.h"
 #include "link/modbusrtu.h"
+#include "link/pollcycle.h"
 
 class QTimer;
 
 namespace comm {
 
 class LinkWorker;
+
+// The outcome of one holding-register write made for the operator: what was sent, how it ended
+// (status 0 or kModbusFail after the repeat), the caption of the control it came from, and on
+// failure the reason in plain words.
+struct WriteReport {
+    quint64 id = 0;
+    int32_t reg = 0;
+    int32_t value = 0;
+    int32_t status = 0;
+    int calls = 0;
+    QString caption;
+    QString error;
+};
 
 class Link : public QObject {
     Q_OBJECT
@@ -33,8 +47,9 @@ class Link : public QObject {
     // The UI-side copy of the instrument image, refreshed after every block the poll cycle reads.
     const InstrumentImage& image() const { return image_; }
 
-    // OpenPort_Modbus(CommParams 0, 1, 2), then polling of CommParams(0), (3) every 100 ms. The
-    // open status lands in CommParams(20) when it arrives. Opening again re-opens without a close.
+    // OpenPort_Modbus with the port, baud and parity slots, then polling of the port and address
+    // slots every 100 ms. The open status lands in kOpenStatusSlot when it arrives. Opening again
+    // re-opens without a close.
     void open();
     // ClosePort_Modbus(CommParams 0); polling stops after the exchange in flight. The image stays.
     void close();
@@ -43,7 +58,8 @@ class Link : public QObject {
     // One holding-register write, repeated once on -8888, with the port and address of CommParams
     // (0) and (3) as they are now. A value that does not fit 16 bits is not sent: writeFinished
     // then reports status -8888 and 0 calls. Returns the request id.
-    quint64 writeHolding(int32_t reg, int32_t value);
+    // caption names the control the value came from; it comes back with writeReported.
+    quint64 writeHolding(int32_t reg, int32_t value, const QString& caption = QString());
     // Reads qty (1..125) holding registers from start; the result comes with readFinished.
     quint64 readHolding(int32_t start, int32_t qty);
     // Requests handed over and not yet answered.
@@ -61,6 +77,7 @@ class Link : public QObject {
     void cycleFinished(double periodMs);
     void opened(int32_t status);
     void writeFinished(quint64 id, int32_t reg, int32_t value, int32_t status, int calls);
+    void writeReported(const comm::WriteReport& report);  // with every writeFinished
     void readFinished(quint64 id, int32_t start, QVector<int32_t> values, int32_t status);
     void statsChanged();
 
@@ -74,6 +91,7 @@ class Link : public QObject {
     InstrumentImage image_;
     LinkStats stats_;
     bool polling_ = false;
+    QHash<quint64, QString> writeCaptions_;  // request id -> caption, until the write ends
     quint64 nextId_ = 1;
     int pending_ = 0;
     double lastCycleMs_ = 0;
@@ -102,7 +120,8 @@ class LinkWorker : public QObject {
     void statsReady(const comm::LinkStats& stats);
     void cycleDone(double periodMs);
     void openDone(int32_t status);
-    void writeDone(quint64 id, int32_t reg, int32_t value, int32_t status, int calls);
+    void writeDone(quint64 id, int32_t reg, int32_t value, int32_t status, int calls,
+                   const QString& error);
     void readDone(quint64 id, int32_t start, QVector<int32_t> values, int32_t status);
 
   private:
@@ -125,3 +144,4 @@ class LinkWorker : public QObject {
 
 Q_DECLARE_METATYPE(comm::InstrumentImage)
 Q_DECLARE_METATYPE(comm::LinkStats)
+Q_DECLARE_METATYPE(comm::WriteReport)

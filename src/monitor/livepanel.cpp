@@ -301,8 +301,8 @@ void LivePanel::writeEntry(int32_t reg, const QString& text) {
     const auto value = entryValue(text);
     if (!value) return;  // out of range: nothing is written
     auto& cp = link_.commParams();
-    cp(24) = *value;
-    link_.writeHolding(reg, cp(24));
+    cp(comm::kEntryValueSlot) = *value;
+    link_.writeHolding(reg, cp(comm::kEntryValueSlot));
 }
 
 void LivePanel::Command12_Click(int index) {
@@ -323,8 +323,8 @@ void LivePanel::Command14_Click() {
     const auto code = programCommand(entries, combo3_->currentText());
     if (!code) return;  // typed text that names no entry: nothing to send
     auto& cp = link_.commParams();
-    cp(19) = *code;
-    link_.writeHolding(kProgramCommandRegister, cp(19));
+    cp(comm::kListCodeSlot) = *code;
+    link_.writeHolding(kProgramCommandRegister, cp(comm::kListCodeSlot));
 }
 
 }  // namespace monitor

@@ -269,7 +269,7 @@ void ProgramWindow::queueRead(int block) {
 }
 
 void ProgramWindow::onReadFinished(quint64 id, int32_t start, const QVector<int32_t>& values,
-                          int32_t status) {
+                                   int32_t status) {
     if (readBlock_ < 0 || id != readId_) return;
     const int block = readBlock_;
     // A failed read leaves the elements as they were.
@@ -337,8 +337,8 @@ bool ProgramWindow::eventFilter(QObject* watched, QEvent* e) {
 void ProgramWindow::listLostFocus(const ListWriter& w) {
     const std::optional<int32_t> code = listCode(w.entries, w.combo->currentText());
     if (!code) return;
-    link_.commParams()(19) = *code;
-    link_.writeHolding(w.reg, link_.commParams()(19));
+    link_.commParams()(comm::kListCodeSlot) = *code;
+    link_.writeHolding(w.reg, link_.commParams()(comm::kListCodeSlot));
 }
 
 void ProgramWindow::entryLostFocus(int32_t reg, const QString& text) {

@@ -53,7 +53,8 @@ QList<QWidget*> tabStopsIn(QWidget* root) {
 
 }  // namespace
 
-MainWindow::MainWindow(MainContext ctx, QWidget* parent) : QMainWindow(parent), ctx_(std::move(ctx)) {
+MainWindow::MainWindow(MainContext ctx, QWidget* parent)
+    : QMainWindow(parent), ctx_(std::move(ctx)) {
     setObjectName(QStringLiteral("ssqx"));
     setWindowTitle(QStringLiteral("双回路控制器（温湿度控制） VelmarS "));
 
@@ -263,8 +264,9 @@ void MainWindow::updateDeviceLabel() {
 }
 
 void MainWindow::updateLinkStatus() {
-    const QString text = linkStatusText(ctx_.link.stats(), ctx_.link.polling(),
-                                        ctx_.link.commParams()(0), ctx_.link.lastCycleMs());
+    const QString text =
+        linkStatusText(ctx_.link.stats(), ctx_.link.polling(),
+                       ctx_.link.commParams()(comm::kPortSlot), ctx_.link.lastCycleMs());
     if (linkStatus_->text() != text) linkStatus_->setText(text);
 }
 

@@ -12,10 +12,10 @@ int32_t leadingInt(const QString& text) {
 
 void copyPortSettings(comm::CommParamsArray& cp, const QString& portText, int baudIndex,
                       int parityIndex, const QString& addressText) {
-    cp(0) = leadingInt(portText);
-    if (baudIndex >= 0 && baudIndex <= 2) cp(1) = baudIndex;
-    if (parityIndex >= 0 && parityIndex <= 2) cp(2) = parityIndex;
-    cp(3) = leadingInt(addressText);
+    cp(comm::kPortSlot) = leadingInt(portText);
+    if (baudIndex >= 0 && baudIndex <= 2) cp(comm::kBaudSlot) = baudIndex;
+    if (parityIndex >= 0 && parityIndex <= 2) cp(comm::kParitySlot) = parityIndex;
+    cp(comm::kAddressSlot) = leadingInt(addressText);
 }
 
 QString linkStatusText(const comm::LinkStats& stats, bool polling, int32_t port, double cycleMs) {

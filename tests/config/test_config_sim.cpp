@@ -27,10 +27,10 @@ void ConfigOverSim::editsReachTheInstrumentAndComeBack() {
     ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
     comm::Link link(std::make_unique<comm::LibModbusRTU>(ports));
     auto& cp = link.commParams();
-    cp(0) = 1;
-    cp(1) = 1;
-    cp(2) = 0;
-    cp(3) = 1;
+    cp(comm::kPortSlot) = 1;
+    cp(comm::kBaudSlot) = 1;
+    cp(comm::kParitySlot) = 0;
+    cp(comm::kAddressSlot) = 1;
     link.open();
     QTRY_VERIFY(link.polling());
 

@@ -30,8 +30,8 @@ struct Rig {
         auto fake = std::make_unique<FakeModbus>();
         bus = fake.get();
         link = std::make_unique<comm::Link>(std::move(fake));
-        link->commParams()(0) = 1;
-        link->commParams()(3) = 1;
+        link->commParams()(comm::kPortSlot) = 1;
+        link->commParams()(comm::kAddressSlot) = 1;
     }
     ~Rig() {
         window.reset();
@@ -146,7 +146,7 @@ void ConfigWindow::listsWriteTheCodeOfTheShownEntry() {
     QCOMPARE(r.child<QComboBox>("Combo8")->currentText(), QString("2:19200BPS "));
     QVERIFY(r.leave("Combo8"));
     QTRY_COMPARE(r.writes(), QStringList{"Set_4X_D1(1,1,4134,2)"});
-    QCOMPARE(r.link->commParams()(19), 2);
+    QCOMPARE(r.link->commParams()(comm::kListCodeSlot), 2);
     // Typed exactly as an entry.
     QVERIFY(r.leave("Combo10", "3:X.XXX ", true));
     QTRY_COMPARE(r.writes().size(), 2);
@@ -155,7 +155,7 @@ void ConfigWindow::listsWriteTheCodeOfTheShownEntry() {
     QVERIFY(r.leave("Combo27"));
     QTRY_COMPARE(r.writes().size(), 3);
     QCOMPARE(r.writes().last(), QString("Set_4X_D1(1,1,4129,0)"));
-    QCOMPARE(r.link->commParams()(19), 0);
+    QCOMPARE(r.link->commParams()(comm::kListCodeSlot), 0);
 }
 
 void ConfigWindow::writesWithoutAValueSendNothing() {
@@ -169,7 +169,7 @@ void ConfigWindow::writesWithoutAValueSendNothing() {
     // A write after them, so that anything they had asked for would have arrived first.
     QVERIFY(r.leave("T_3RW_19", "5", true));
     QTRY_COMPARE(r.writes(), QStringList{"Set_4X_D1(1,1,4116,5)"});
-    QCOMPARE(r.link->commParams()(19), 0);
+    QCOMPARE(r.link->commParams()(comm::kListCodeSlot), 0);
 }
 
 void ConfigWindow::failedWriteIsRepeatedOnce_data() {
@@ -248,7 +248,7 @@ void ConfigWindow::reopeningStartsEmptyUntilTheFirstTick() {
     r.bus->setHolding(4107, 5000);  // input 1 upper limit
     r.bus->setHolding(4129, -1);    // no alarm-mode code
     r.bus->setHolding(4134, 5);     // no baud code
-    r.link->commParams()(3) = 1;
+    r.link->commParams()(comm::kAddressSlot) = 1;
     r.link->open();
     QTRY_COMPARE(r.link->image().ParamValues[10], 5000.0f);
 

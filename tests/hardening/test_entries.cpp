@@ -97,8 +97,8 @@ void EntryBoxes::init() {
     auto fake = std::make_unique<FakeModbus>();
     bus_ = fake.get();
     link_ = std::make_unique<comm::Link>(std::move(fake));
-    link_->commParams()(0) = 1;
-    link_->commParams()(3) = 1;
+    link_->commParams()(comm::kPortSlot) = 1;
+    link_->commParams()(comm::kAddressSlot) = 1;
     // A message box an entry might raise is answered, so that a modal loop never stalls the test.
     dialogCloser_.setInterval(20);
     connect(&dialogCloser_, &QTimer::timeout, [] {
@@ -165,7 +165,7 @@ void EntryBoxes::mainWindow() {
     record::SystemClock clock;
     record::RecorderHandshake handshake;
     shell::MainWindow w(shell::MainContext{*link_, ports, clock, handshake,
-                                     dir.filePath(QStringLiteral("Rdatabj.db")), nullptr});
+                                           dir.filePath(QStringLiteral("Rdatabj.db")), nullptr});
     w.load();
     w.show();
     const int boxes = feed(&w);

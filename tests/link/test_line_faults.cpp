@@ -41,10 +41,10 @@ TEST(LineFaults, GarbledLineKeepsTheImageAndRecovers) {
     bus->setResponseTimeoutMs(100);  // keeps thousands of lost answers quick; the rule is the same
     comm::Link link(std::move(bus));
     auto& cp = link.commParams();
-    cp(0) = 1;
-    cp(1) = 1;
-    cp(2) = 0;
-    cp(3) = 1;
+    cp(comm::kPortSlot) = 1;
+    cp(comm::kBaudSlot) = 1;
+    cp(comm::kParitySlot) = 0;
+    cp(comm::kAddressSlot) = 1;
 
     std::array<int, 48> truth{};
     for (int k = 0; k < 48; ++k)

@@ -65,8 +65,8 @@ void LivePanelTest::init() {
     auto fake = std::make_unique<FakeModbus>();
     bus_ = fake.get();
     link_ = std::make_unique<comm::Link>(std::move(fake));
-    link_->commParams()(0) = 2;  // port
-    link_->commParams()(3) = 5;  // slave address
+    link_->commParams()(comm::kPortSlot) = 2;     // port
+    link_->commParams()(comm::kAddressSlot) = 5;  // slave address
     host_ = std::make_unique<QWidget>();
     panel_ = new monitor::LivePanel(*link_, host_.get());
     // The main window's way: the frames go into its own layout.
@@ -101,7 +101,7 @@ void LivePanelTest::setValueButtonWritesExactCall() {
     entry->setText("350");
     QTest::mouseClick(child<QPushButton>("Command12_0"), Qt::LeftButton);
     QCOMPARE(writesSoFar(), QStringList{"Set_4X_D1(2,5,1,350)"});
-    QCOMPARE(link_->commParams()(24), 350);
+    QCOMPARE(link_->commParams()(comm::kEntryValueSlot), 350);
     QCOMPARE(entry->text(), QString("350"));  // the entry keeps what was typed
 
     child<QLineEdit>("Text1_1")->setText("-1999");
@@ -163,12 +163,13 @@ void LivePanelTest::entryWrites() {
     QFETCH(QString, text);
     QFETCH(QString, call);
     child<QLineEdit>(entry)->setText(text);
-    link_->commParams()(24) = 4321;
+    link_->commParams()(comm::kEntryValueSlot) = 4321;
     QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
     const QStringList expected = call.isEmpty() ? QStringList{} : QStringList{call};
     QCOMPARE(writesSoFar(), expected);
     QCOMPARE(child<QLineEdit>(entry)->text(), text);
-    if (call.isEmpty()) QCOMPARE(link_->commParams()(24), 4321);  // staging slot untouched
+    if (call.isEmpty())
+        QCOMPARE(link_->commParams()(comm::kEntryValueSlot), 4321);  // staging slot untouched
 }
 
 void LivePanelTest::twoFailuresGiveExactlyTwoCalls() {
@@ -205,14 +206,14 @@ void LivePanelTest::programCommandWritesPosition() {
     combo->setCurrentIndex(index);
     QTest::mouseClick(child<QPushButton>("Command14"), Qt::LeftButton);
     QCOMPARE(writesSoFar(), QStringList{call});
-    QCOMPARE(link_->commParams()(19), index);
+    QCOMPARE(link_->commParams()(comm::kListCodeSlot), index);
     QCOMPARE(combo->currentIndex(), index);  // the list keeps the entry as chosen
 }
 
 void LivePanelTest::typedCommandMatchingNoEntrySendsNothing() {
     auto* combo = child<QComboBox>("Combo3");
     QVERIFY(combo->isEditable());
-    link_->commParams()(19) = 77;
+    link_->commParams()(comm::kListCodeSlot) = 77;
     for (const QString typed : {"4:结束", "3", "9:xyz", ""}) {
         combo->setEditText(typed);
         panel_->Command14_Click();
@@ -220,7 +221,7 @@ void LivePanelTest::typedCommandMatchingNoEntrySendsNothing() {
         QCOMPARE(combo->currentText(), typed);
         QCOMPARE(combo->count(), 4);  // typing adds no entry
     }
-    QCOMPARE(link_->commParams()(19), 77);
+    QCOMPARE(link_->commParams()(comm::kListCodeSlot), 77);
     // Typing an entry's exact text is choosing it.
     combo->setEditText("2:暂停 ");
     panel_->Command14_Click();
@@ -238,8 +239,8 @@ void LivePanelTest::showsPolledValues() {
     bus_->setHolding(4144, -1);
     bus_->setHolding(257, -5);
     bus_->setDiscreteBytes(0x05, 0);  // control output 1 and alarm 1 on
-    link_->commParams()(0) = 1;
-    link_->commParams()(3) = 1;
+    link_->commParams()(comm::kPortSlot) = 1;
+    link_->commParams()(comm::kAddressSlot) = 1;
     link_->open();
     // The discrete inputs are the last block but one of a cycle.
     QTRY_COMPARE(link_->image().DiscreteBits[2], 1);
@@ -352,8 +353,8 @@ void LivePanelTest::screenshot() {
     bus_->setInput(5, 456);
     bus_->setInput(4097, 1);
     bus_->setDiscreteBytes(0x15, 0);
-    link_->commParams()(0) = 1;
-    link_->commParams()(3) = 1;
+    link_->commParams()(comm::kPortSlot) = 1;
+    link_->commParams()(comm::kAddressSlot) = 1;
     link_->open();
     QTRY_COMPARE(link_->image().DiscreteBits[4], 1);
     QApplication::setFont(QFont(QStringLiteral("WenQuanYi Micro Hei"), 9));

@@ -33,10 +33,10 @@ void LivePanelSimTest::followsTheInstrumentAndSetsSv1() {
     ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
     comm::Link link(std::make_unique<comm::LibModbusRTU>(ports));
     auto& cp = link.commParams();
-    cp(0) = 1;  // port
-    cp(1) = 1;  // 9600
-    cp(2) = 0;  // no parity
-    cp(3) = 1;  // slave address
+    cp(comm::kPortSlot) = 1;     // port
+    cp(comm::kBaudSlot) = 1;     // 9600
+    cp(comm::kParitySlot) = 0;   // no parity
+    cp(comm::kAddressSlot) = 1;  // slave address
 
     QWidget host;
     monitor::LivePanel panel(link);

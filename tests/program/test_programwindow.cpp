@@ -31,8 +31,8 @@ struct Rig {
         auto fake = std::make_unique<FakeModbus>();
         bus = fake.get();
         link = std::make_unique<comm::Link>(std::move(fake));
-        link->commParams()(0) = 1;
-        link->commParams()(3) = 1;
+        link->commParams()(comm::kPortSlot) = 1;
+        link->commParams()(comm::kAddressSlot) = 1;
         if (open) link->open();
         w = std::make_unique<ProgramWindow>(*link);
     }
@@ -272,7 +272,7 @@ void ProgramWindowTest::listsWritePositions() {
     QCOMPARE(combo4->currentText(), QStringLiteral("3:3段 "));
     r.leave(combo4);
     QTRY_COMPARE(r.writes(), QStringList{write(8194, 2)});
-    QCOMPARE(r.link->commParams()(19), 2);
+    QCOMPARE(r.link->commParams()(comm::kListCodeSlot), 2);
 
     const struct {
         const char* name;

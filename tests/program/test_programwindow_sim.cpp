@@ -29,9 +29,9 @@ void ProgramWindowSimTest::programEnteredReadBackAndRun() {
     comm::PortMap ports;
     ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
     comm::Link link(std::make_unique<comm::LibModbusRTU>(ports));
-    link.commParams()(0) = 1;
-    link.commParams()(1) = 1;
-    link.commParams()(3) = 1;
+    link.commParams()(comm::kPortSlot) = 1;
+    link.commParams()(comm::kBaudSlot) = 1;
+    link.commParams()(comm::kAddressSlot) = 1;
     link.open();
     QTRY_VERIFY(link.polling());
 

@@ -112,8 +112,8 @@ void MainWindowTest::closeWithoutOpenAndConfigButton() {
     QTest::mouseClick(child<QPushButton>("Command10"), Qt::LeftButton);
     QTRY_VERIFY(bus_->callTexts().contains("ClosePort_Modbus(1)"));
     QVERIFY(!child<QPushButton>("Command21")->isEnabled());
-    QCOMPARE(app_->link().commParams()(0), 1);
-    QCOMPARE(app_->link().commParams()(3), 4);
+    QCOMPARE(app_->link().commParams()(comm::kPortSlot), 1);
+    QCOMPARE(app_->link().commParams()(comm::kAddressSlot), 4);
     // No reads after the close has been handled.
     QTest::qWait(150);
     const size_t n = bus_->callCount();
