@@ -21,6 +21,18 @@ namespace comm {
 
 class LinkWorker;
 
+// What happened to the line, for the status bar and the event log. detail is the device (Opened,
+// Closed, DeviceLost, DeviceBack), the reason (OpenFailed) or empty.
+enum class LinkEvent {
+    Opened,      // the port opened
+    Closed,      // the operator closed the port
+    OpenFailed,  // the port could not be opened
+    Silent,      // a whole poll cycle failed: the instrument stopped answering
+    Answering,   // the instrument answers again after Silent
+    DeviceLost,  // the system reports the port's device gone
+    DeviceBack,  // the lost device opened again
+};
+
 // The outcome of one holding-register write made for the operator: what was sent, how it ended
 // (status 0 or kModbusFail after the repeat), the caption of the control it came from, and on
 // failure the reason in plain words.
@@ -78,6 +90,7 @@ class Link : public QObject {
     void opened(int32_t status);
     void writeFinished(quint64 id, int32_t reg, int32_t value, int32_t status, int calls);
     void writeReported(const comm::WriteReport& report);  // with every writeFinished
+    void linkEvent(comm::LinkEvent event, const QString& detail);
     void readFinished(quint64 id, int32_t start, QVector<int32_t> values, int32_t status);
     void statsChanged();
 
@@ -145,3 +158,4 @@ class LinkWorker : public QObject {
 Q_DECLARE_METATYPE(comm::InstrumentImage)
 Q_DECLARE_METATYPE(comm::LinkStats)
 Q_DECLARE_METATYPE(comm::WriteReport)
+Q_DECLARE_METATYPE(comm::LinkEvent)
