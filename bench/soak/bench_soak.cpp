@@ -196,7 +196,7 @@ bool programSoak(const QString& dir, double minutes) {
         QTimer::singleShot(static_cast<int>(minutes * 60000), &app, [&app, &probe] {
             probe.stop();  // the Exit path closes the connections; probes stop before it
             if (app.mainWindow())
-                app.mainWindow()->Command1_Click();
+                app.mainWindow()->exitProgram();
             else
                 QCoreApplication::exit(0);
         });

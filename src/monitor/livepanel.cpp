@@ -130,9 +130,9 @@ QWidget* LivePanel::alarmSettingFrame() {
     return alarmSettingFrame_;
 }
 
-QLabel* LivePanel::D_3W(int k) {
+QLabel* LivePanel::liveValueLabel(int k) {
     if (k < 0 || k >= 8 || !framesAlive()) return nullptr;
-    return d3w_[k];
+    return liveValueLabels_[k];
 }
 
 void LivePanel::buildPvStatus() {
@@ -146,22 +146,26 @@ void LivePanel::buildPvStatus() {
         const QString sv = QStringLiteral("SV%1").arg(k + 1);
         const QString setCaption = QStringLiteral("设定") + sv;
         const QString retrans = QStringLiteral("变送%1百分比").arg(k + 1);
-        d3w_[k] = valueLabel(indexed("D_3W", k), rowCaption[k] + QStringLiteral(" 读数"), active);
-        d3w_[k + 2] = valueLabel(indexed("D_3W", k + 2),
-                                 QStringLiteral("PV状态 ") + sv + QStringLiteral(" 读数"), active);
-        text1_[k] = entryBox(indexed("Text1", k), setCaption + QStringLiteral(" 数值"));
-        command12_[k] = commandButton(setCaption, indexed("Command12", k), setCaption);
-        d4w_[k] = valueLabel(indexed("D_4W", k), setCaption + QStringLiteral(" 读数"), active);
-        d3w_[k + 4] = valueLabel(indexed("D_3W", k + 4), retrans + QStringLiteral(" 读数"), active);
+        liveValueLabels_[k] =
+            valueLabel(indexed("D_3W", k), rowCaption[k] + QStringLiteral(" 读数"), active);
+        liveValueLabels_[k + 2] =
+            valueLabel(indexed("D_3W", k + 2),
+                       QStringLiteral("PV状态 ") + sv + QStringLiteral(" 读数"), active);
+        setValueEdits_[k] = entryBox(indexed("Text1", k), setCaption + QStringLiteral(" 数值"));
+        setValueButtons_[k] = commandButton(setCaption, indexed("Command12", k), setCaption);
+        outputLabels_[k] =
+            valueLabel(indexed("D_4W", k), setCaption + QStringLiteral(" 读数"), active);
+        liveValueLabels_[k + 4] =
+            valueLabel(indexed("D_3W", k + 4), retrans + QStringLiteral(" 读数"), active);
         grid->addWidget(captionLabel(rowCaption[k]), k, 0);
-        grid->addWidget(d3w_[k], k, 1);
-        grid->addWidget(d3w_[k + 2], k, 2);
-        grid->addWidget(text1_[k], k, 3);
-        grid->addWidget(command12_[k], k, 4);
-        grid->addWidget(d4w_[k], k, 5);
+        grid->addWidget(liveValueLabels_[k], k, 1);
+        grid->addWidget(liveValueLabels_[k + 2], k, 2);
+        grid->addWidget(setValueEdits_[k], k, 3);
+        grid->addWidget(setValueButtons_[k], k, 4);
+        grid->addWidget(outputLabels_[k], k, 5);
         grid->addWidget(captionLabel(retrans), k, 6);
-        grid->addWidget(d3w_[k + 4], k, 7);
-        connect(command12_[k], &QPushButton::clicked, this, [this, k] { Command12_Click(k); });
+        grid->addWidget(liveValueLabels_[k + 4], k, 7);
+        connect(setValueButtons_[k], &QPushButton::clicked, this, [this, k] { writeSetValue(k); });
     }
 }
 
@@ -178,22 +182,22 @@ void LivePanel::buildCurveStatus() {
         const QString name =
             k == 0 ? captions[0] + QStringLiteral(" 读数")
                    : QStringLiteral("曲线状态 ") + captions[k] + QStringLiteral(" 读数");
-        proS_[k] = valueLabel(indexed("Pro_S", k), name, inactiveColour(), design);
+        programStatusLabels_[k] = valueLabel(indexed("Pro_S", k), name, inactiveColour(), design);
         grid->addWidget(captionLabel(captions[k]), k / 3, (k % 3) * 2);
-        grid->addWidget(proS_[k], k / 3, (k % 3) * 2 + 1);
+        grid->addWidget(programStatusLabels_[k], k / 3, (k % 3) * 2 + 1);
     }
-    combo3_ = new ui::NamedList;
-    combo3_->setObjectName(QStringLiteral("Combo3"));
-    combo3_->setAccessibleName(QStringLiteral("设定曲线 命令"));
-    combo3_->setEditable(true);
-    combo3_->setInsertPolicy(QComboBox::NoInsert);
-    combo3_->addItems(programCommandEntries());
-    combo3_->setCurrentIndex(0);
-    command14_ = commandButton(QStringLiteral("设定曲线"), QStringLiteral("Command14"),
-                               QStringLiteral("设定曲线"));
-    connect(command14_, &QPushButton::clicked, this, [this] { Command14_Click(); });
-    grid->addWidget(combo3_, 3, 0, 1, 4);
-    grid->addWidget(command14_, 3, 4, 1, 2);
+    programCommandList_ = new ui::NamedList;
+    programCommandList_->setObjectName(QStringLiteral("Combo3"));
+    programCommandList_->setAccessibleName(QStringLiteral("设定曲线 命令"));
+    programCommandList_->setEditable(true);
+    programCommandList_->setInsertPolicy(QComboBox::NoInsert);
+    programCommandList_->addItems(programCommandEntries());
+    programCommandList_->setCurrentIndex(0);
+    programCommandButton_ = commandButton(QStringLiteral("设定曲线"), QStringLiteral("Command14"),
+                                          QStringLiteral("设定曲线"));
+    connect(programCommandButton_, &QPushButton::clicked, this, [this] { writeProgramCommand(); });
+    grid->addWidget(programCommandList_, 3, 0, 1, 4);
+    grid->addWidget(programCommandButton_, 3, 4, 1, 2);
 }
 
 void LivePanel::buildAlarmState() {
@@ -205,23 +209,24 @@ void LivePanel::buildAlarmState() {
                               QStringLiteral("ALM1"),    QStringLiteral("ALM2"),
                               QStringLiteral("传感器1"), QStringLiteral("传感器2")};
     for (int k = 0; k < 6; ++k) {
-        d1w_[k] = valueLabel(indexed("D_1W", k),
-                             QStringLiteral("当前报警 ") + names[k] + QStringLiteral(" 读数"),
-                             inactiveColour());
+        stateLabels_[k] = valueLabel(
+            indexed("D_1W", k), QStringLiteral("当前报警 ") + names[k] + QStringLiteral(" 读数"),
+            inactiveColour());
         // Wide enough for the longer state text, so the row does not jump when a state changes.
-        const QFontMetrics fm = d1w_[k]->fontMetrics();
-        d1w_[k]->setMinimumWidth(std::max(fm.horizontalAdvance(stateText(k, 0).text),
-                                          fm.horizontalAdvance(stateText(k, 1).text)) +
-                                 12);
-        row->addWidget(d1w_[k], 1);
+        const QFontMetrics fm = stateLabels_[k]->fontMetrics();
+        stateLabels_[k]->setMinimumWidth(std::max(fm.horizontalAdvance(stateText(k, 0).text),
+                                                  fm.horizontalAdvance(stateText(k, 1).text)) +
+                                         12);
+        row->addWidget(stateLabels_[k], 1);
     }
     for (int a = 0; a < 2; ++a) {
-        d3w_[6 + a] =
+        liveValueLabels_[6 + a] =
             valueLabel(indexed("D_3W", 6 + a), QStringLiteral("当前报警 ALM%1类型 读数").arg(a + 1),
                        activeColour());
-        d3w_[6 + a]->setMinimumWidth(
-            d3w_[6 + a]->fontMetrics().horizontalAdvance(QStringLiteral("偏差带报警")) + 12);
-        row->addWidget(d3w_[6 + a], 1);
+        liveValueLabels_[6 + a]->setMinimumWidth(
+            liveValueLabels_[6 + a]->fontMetrics().horizontalAdvance(QStringLiteral("偏差带报警")) +
+            12);
+        row->addWidget(liveValueLabels_[6 + a], 1);
     }
 }
 
@@ -236,10 +241,10 @@ void LivePanel::buildParams(int column) {
         QString name = caption;
         if (f.k == 9) name = QStringLiteral("输入1 ") + caption;
         if (f.k == 17) name = QStringLiteral("输入2 ") + caption;
-        parm1_[f.k] =
+        paramLabels_[f.k] =
             valueLabel(indexed("Parm1", f.k), name + QStringLiteral(" 读数"), inactiveColour());
         grid->addWidget(captionLabel(caption), row, 0);
-        grid->addWidget(parm1_[f.k], row, 1);
+        grid->addWidget(paramLabels_[f.k], row, 1);
     };
     int row = 0;
     if (column == 0) {
@@ -259,17 +264,18 @@ void LivePanel::buildAlarmSetting() {
     for (int k = 0; k < 6; ++k) {
         const QString caption = alarmSettingCaption(k);
         auto* label = captionLabel(caption);
-        alm1_[k] =
+        alarmSettingLabels_[k] =
             valueLabel(indexed("Alm1", k), caption + QStringLiteral(" 读数"), inactiveColour());
-        alm11_[k] = entryBox(indexed("Alm11", k), caption);
-        alm111_[k] = commandButton(QStringLiteral("DOWNLOAD"), indexed("Alm111", k),
-                                   caption + QStringLiteral(" DOWNLOAD"));
-        label->setBuddy(alm11_[k]);
+        alarmSettingEdits_[k] = entryBox(indexed("Alm11", k), caption);
+        downloadButtons_[k] = commandButton(QStringLiteral("DOWNLOAD"), indexed("Alm111", k),
+                                            caption + QStringLiteral(" DOWNLOAD"));
+        label->setBuddy(alarmSettingEdits_[k]);
         grid->addWidget(label, k, 0);
-        grid->addWidget(alm1_[k], k, 1);
-        grid->addWidget(alm11_[k], k, 2);
-        grid->addWidget(alm111_[k], k, 3);
-        connect(alm111_[k], &QPushButton::clicked, this, [this, k] { Alm111_Click(k); });
+        grid->addWidget(alarmSettingLabels_[k], k, 1);
+        grid->addWidget(alarmSettingEdits_[k], k, 2);
+        grid->addWidget(downloadButtons_[k], k, 3);
+        connect(downloadButtons_[k], &QPushButton::clicked, this,
+                [this, k] { writeAlarmSetting(k); });
     }
 }
 
@@ -282,19 +288,19 @@ void LivePanel::ShowLiveStatus() {
     if (!framesAlive()) return;
     const LiveTexts t = liveTexts(link_.image());
     for (int k = 0; k < 9; ++k)
-        proS_[k]->setText(t.Pro_S[k]);
+        programStatusLabels_[k]->setText(t.programStatus[k]);
     for (int k = 0; k < 8; ++k)
-        d3w_[k]->setText(t.D_3W[k]);
+        liveValueLabels_[k]->setText(t.liveValues[k]);
     for (int k = 0; k < 2; ++k)
-        d4w_[k]->setText(t.D_4W[k]);
+        outputLabels_[k]->setText(t.outputs[k]);
     for (int k = 0; k < 6; ++k) {
-        d1w_[k]->setText(t.D_1W[k].text);
-        setLabelBackground(d1w_[k], t.D_1W[k].active ? activeColour() : inactiveColour());
+        stateLabels_[k]->setText(t.states[k].text);
+        setLabelBackground(stateLabels_[k], t.states[k].active ? activeColour() : inactiveColour());
     }
     for (int k = 0; k < 48; ++k)
-        if (parm1_[k]) parm1_[k]->setText(t.Parm1[k]);
+        if (paramLabels_[k]) paramLabels_[k]->setText(t.params[k]);
     for (int k = 0; k < 6; ++k)
-        alm1_[k]->setText(t.Alm1[k]);
+        alarmSettingLabels_[k]->setText(t.alarmSettings[k]);
 }
 
 void LivePanel::writeEntry(int32_t reg, const QString& text) {
@@ -305,22 +311,22 @@ void LivePanel::writeEntry(int32_t reg, const QString& text) {
     link_.writeHolding(reg, cp(comm::kEntryValueSlot));
 }
 
-void LivePanel::Command12_Click(int index) {
+void LivePanel::writeSetValue(int index) {
     if (index < 0 || index >= 2 || !framesAlive()) return;
-    writeEntry(setValueRegister(index), text1_[index]->text());
+    writeEntry(setValueRegister(index), setValueEdits_[index]->text());
 }
 
-void LivePanel::Alm111_Click(int index) {
+void LivePanel::writeAlarmSetting(int index) {
     if (index < 0 || index >= 6 || !framesAlive()) return;
-    writeEntry(alarmSettingRegister(index), alm11_[index]->text());
+    writeEntry(alarmSettingRegister(index), alarmSettingEdits_[index]->text());
 }
 
-void LivePanel::Command14_Click() {
+void LivePanel::writeProgramCommand() {
     if (!framesAlive()) return;
     QStringList entries;
-    for (int i = 0; i < combo3_->count(); ++i)
-        entries << combo3_->itemText(i);
-    const auto code = programCommand(entries, combo3_->currentText());
+    for (int i = 0; i < programCommandList_->count(); ++i)
+        entries << programCommandList_->itemText(i);
+    const auto code = programCommand(entries, programCommandList_->currentText());
     if (!code) return;  // typed text that names no entry: nothing to send
     auto& cp = link_.commParams();
     cp(comm::kListCodeSlot) = *code;

@@ -40,12 +40,12 @@ class LivePanel : public QObject {
     // is open (every field then shows its zero form).
     void ShowLiveStatus();
 
-    QLabel* D_3W(int k);  // 0..7; nullptr outside
+    QLabel* liveValueLabel(int k);  // 0..7; nullptr outside
 
     // Button handlers (the buttons are connected to them).
-    void Command12_Click(int index);  // set value of loop index+1 from Text1(index)
-    void Alm111_Click(int index);     // alarm setting index from Alm11(index)
-    void Command14_Click();           // program command from Combo3
+    void writeSetValue(int index);      // set value of loop index+1 from Text1(index)
+    void writeAlarmSetting(int index);  // alarm setting index from Alm11(index)
+    void writeProgramCommand();         // program command from Combo3
 
     // Status of the last write the link has answered (0 before any).
     int32_t lastWriteStatus() const { return lastWriteStatus_; }
@@ -65,18 +65,18 @@ class LivePanel : public QObject {
     QPointer<QGroupBox> pvFrame_, curveFrame_, alarmFrame_, alarmSettingFrame_;
     std::array<QPointer<QGroupBox>, 2> paramFrames_;
 
-    std::array<QLabel*, 8> d3w_{};
-    std::array<QLabel*, 2> d4w_{};
-    std::array<QLabel*, 9> proS_{};
-    std::array<QLabel*, 6> d1w_{};
-    std::array<QLabel*, 48> parm1_{};  // nullptr where k has no field
-    std::array<QLabel*, 6> alm1_{};
-    std::array<QLineEdit*, 2> text1_{};
-    std::array<QPushButton*, 2> command12_{};
-    std::array<QLineEdit*, 6> alm11_{};
-    std::array<QPushButton*, 6> alm111_{};
-    QComboBox* combo3_ = nullptr;
-    QPushButton* command14_ = nullptr;
+    std::array<QLabel*, 8> liveValueLabels_{};
+    std::array<QLabel*, 2> outputLabels_{};
+    std::array<QLabel*, 9> programStatusLabels_{};
+    std::array<QLabel*, 6> stateLabels_{};
+    std::array<QLabel*, 48> paramLabels_{};  // nullptr where k has no field
+    std::array<QLabel*, 6> alarmSettingLabels_{};
+    std::array<QLineEdit*, 2> setValueEdits_{};
+    std::array<QPushButton*, 2> setValueButtons_{};
+    std::array<QLineEdit*, 6> alarmSettingEdits_{};
+    std::array<QPushButton*, 6> downloadButtons_{};
+    QComboBox* programCommandList_ = nullptr;
+    QPushButton* programCommandButton_ = nullptr;
 };
 
 }  // namespace monitor

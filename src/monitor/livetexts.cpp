@@ -105,24 +105,24 @@ std::array<QString, 9> programStatusTexts(const std::array<int32_t, 21>& regs) {
 
 LiveTexts liveTexts(const comm::InstrumentImage& img) {
     LiveTexts t;
-    t.Pro_S = programStatusTexts(img.InputRegsHigh);
+    t.programStatus = programStatusTexts(img.InputRegsHigh);
     for (int k = 0; k < 8; ++k) {
         const float v = (k == 4 || k == 5) ? img.LiveValues[k] / 10.0f : img.LiveValues[k];
-        t.D_3W[k] = base::floatText(v);
+        t.liveValues[k] = base::floatText(v);
     }
     for (int k = 0; k < 2; ++k)
-        t.D_4W[k] = base::floatText(img.HoldingValues[k]);
+        t.outputs[k] = base::floatText(img.HoldingValues[k]);
     for (int k = 0; k < 6; ++k)
-        t.D_1W[k] = stateText(k, img.DiscreteBits[k]);
-    t.D_3W[6] = alarmTypeText(0, img.LiveValues[6]);
-    t.D_3W[7] = alarmTypeText(1, img.LiveValues[7]);
+        t.states[k] = stateText(k, img.DiscreteBits[k]);
+    t.liveValues[6] = alarmTypeText(0, img.LiveValues[6]);
+    t.liveValues[7] = alarmTypeText(1, img.LiveValues[7]);
     for (int k = 0; k < 48; ++k) {
         if (!hasParamField(k)) continue;
         const float v = k == 2 ? img.ParamValues[k] / 10.0f : img.ParamValues[k];
-        t.Parm1[k] = base::floatText(v);
+        t.params[k] = base::floatText(v);
     }
     for (int k = 0; k < 6; ++k)
-        t.Alm1[k] = base::intText(img.HoldingRegs257[k]);
+        t.alarmSettings[k] = base::intText(img.HoldingRegs257[k]);
     return t;
 }
 

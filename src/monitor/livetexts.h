@@ -53,12 +53,12 @@ QString alarmTypeText(int alarm, float code);
 std::array<QString, 9> programStatusTexts(const std::array<int32_t, 21>& inputRegsHigh);
 
 struct LiveTexts {
-    std::array<QString, 9> Pro_S;
-    std::array<QString, 8> D_3W;
-    std::array<QString, 2> D_4W;
-    std::array<StateText, 6> D_1W;
-    std::array<QString, 48> Parm1;  // empty where k has no field
-    std::array<QString, 6> Alm1;
+    std::array<QString, 9> programStatus;
+    std::array<QString, 8> liveValues;
+    std::array<QString, 2> outputs;
+    std::array<StateText, 6> states;
+    std::array<QString, 48> params;  // empty where k has no field
+    std::array<QString, 6> alarmSettings;
 };
 
 LiveTexts liveTexts(const comm::InstrumentImage& image);

@@ -8,8 +8,8 @@
 
 #include "link/libmodbusrtu.h"
 #include "record/recorder.h"
-#include "shell/splashwindow.h"
 #include "shell/mainwindow.h"
+#include "shell/splashwindow.h"
 #include "sim/server.h"
 
 namespace shell {
@@ -95,7 +95,7 @@ bool Application::start() {
         QTimer::singleShot(static_cast<int>(*options_.quitAfter * 1000), this, [this] {
             if (main_ && !options_.screenshot.isEmpty()) main_->grab().save(options_.screenshot);
             if (main_)
-                main_->Command1_Click();
+                main_->exitProgram();
             else
                 leave();
         });
@@ -133,7 +133,7 @@ void Application::showMainWindow() {
     });
     main_->setRecorder(recorder_);
     recorder_->start();
-    if (options_.connect) main_->Command9_Click();
+    if (options_.connect) main_->openPort();
     emit mainWindowShown();
 }
 

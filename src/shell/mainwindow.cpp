@@ -63,7 +63,7 @@ MainWindow::MainWindow(MainContext ctx, QWidget* parent)
     chart_->setLiveStatusHook([this] { live_->ShowLiveStatus(); });
     QList<QLabel*> d3w;
     for (int k = 0; k < 8; ++k)
-        d3w << live_->D_3W(k);
+        d3w << live_->liveValueLabel(k);
     chart_->setLiveValueLabels(d3w);
 
     auto* central = new QWidget(this);
@@ -97,17 +97,17 @@ MainWindow::MainWindow(MainContext ctx, QWidget* parent)
     // Tab order: the port settings, then the buttons that act on them; the live panel's frames
     // with their commands; the chart's tools; the navigation. Within a frame the rows, left to
     // right.
-    QList<QWidget*> order{combo1_, combo2_};
-    for (QRadioButton* b : option1_)
+    QList<QWidget*> order{portList_, addressList_};
+    for (QRadioButton* b : baudButtons_)
         order << b;
-    for (QRadioButton* b : option2_)
+    for (QRadioButton* b : parityButtons_)
         order << b;
-    order << command9_ << command10_;
+    order << openButton_ << closeButton_;
     for (QWidget* f :
          {live_->pvStatusFrame(), live_->curveStatusFrame(), live_->alarmSettingFrame()})
         order << tabStopsIn(f);
     order << tabStopsIn(chart_);
-    order << command21_ << command11_ << command1_;
+    order << configButton_ << programButton_ << exitButton_;
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 
@@ -148,31 +148,31 @@ QWidget* MainWindow::buildPortFrames() {
     auto* frame6 = frame(QStringLiteral("通讯端口选择"), QStringLiteral("Frame6"));
     auto* f6 = new QGridLayout(frame6);
     auto* portLabel = new QLabel(QStringLiteral("通讯端口"));
-    combo1_ = new ui::NamedList;
-    combo1_->setObjectName(QStringLiteral("Combo1"));
-    combo1_->setEditable(true);
-    combo1_->setInsertPolicy(QComboBox::NoInsert);
-    combo1_->setAccessibleName(QStringLiteral("通讯端口"));
-    portLabel->setBuddy(combo1_);
+    portList_ = new ui::NamedList;
+    portList_->setObjectName(QStringLiteral("Combo1"));
+    portList_->setEditable(true);
+    portList_->setInsertPolicy(QComboBox::NoInsert);
+    portList_->setAccessibleName(QStringLiteral("通讯端口"));
+    portLabel->setBuddy(portList_);
     deviceLabel_ = new ui::ValueLabel;
     deviceLabel_->setObjectName(QStringLiteral("PortDevice"));
     deviceLabel_->setAccessibleName(QStringLiteral("通讯端口 设备"));
     f6->addWidget(portLabel, 0, 0);
-    f6->addWidget(combo1_, 0, 1);
+    f6->addWidget(portList_, 0, 1);
     f6->addWidget(deviceLabel_, 1, 0, 1, 2);
-    connect(combo1_, &QComboBox::currentTextChanged, this, &MainWindow::updateDeviceLabel);
+    connect(portList_, &QComboBox::currentTextChanged, this, &MainWindow::updateDeviceLabel);
 
     auto* frame5a = frame(QStringLiteral("模块地址"), QStringLiteral("Frame5_0"));
     auto* f5a = new QHBoxLayout(frame5a);
     auto* addrLabel = new QLabel(QStringLiteral("模块地址"));
-    combo2_ = new ui::NamedList;
-    combo2_->setObjectName(QStringLiteral("Combo2"));
-    combo2_->setEditable(true);
-    combo2_->setInsertPolicy(QComboBox::NoInsert);
-    combo2_->setAccessibleName(QStringLiteral("模块地址"));
-    addrLabel->setBuddy(combo2_);
+    addressList_ = new ui::NamedList;
+    addressList_->setObjectName(QStringLiteral("Combo2"));
+    addressList_->setEditable(true);
+    addressList_->setInsertPolicy(QComboBox::NoInsert);
+    addressList_->setAccessibleName(QStringLiteral("模块地址"));
+    addrLabel->setBuddy(addressList_);
     f5a->addWidget(addrLabel);
-    f5a->addWidget(combo2_);
+    f5a->addWidget(addressList_);
 
     auto* frame2 = frame(QStringLiteral("波特率"), QStringLiteral("Frame2_1"));
     auto* f2 = new QHBoxLayout(frame2);
@@ -180,11 +180,11 @@ QWidget* MainWindow::buildPortFrames() {
     const QString baudText[] = {QStringLiteral("4800"), QStringLiteral("9600"),
                                 QStringLiteral("19200")};
     for (int i = 0; i < 3; ++i) {
-        option1_[i] = new QRadioButton(baudText[i]);
-        option1_[i]->setObjectName(QStringLiteral("Option1_%1").arg(i));
-        option1_[i]->setAccessibleName(baudText[i]);
-        bauds->addButton(option1_[i], i);
-        f2->addWidget(option1_[i]);
+        baudButtons_[i] = new QRadioButton(baudText[i]);
+        baudButtons_[i]->setObjectName(QStringLiteral("Option1_%1").arg(i));
+        baudButtons_[i]->setAccessibleName(baudText[i]);
+        bauds->addButton(baudButtons_[i], i);
+        f2->addWidget(baudButtons_[i]);
     }
 
     auto* frame5b = frame(QStringLiteral("校验方式"), QStringLiteral("Frame5_1"));
@@ -193,25 +193,25 @@ QWidget* MainWindow::buildPortFrames() {
     const QString parityText[] = {QStringLiteral("无校验"), QStringLiteral("奇校验"),
                                   QStringLiteral("偶校验")};
     for (int i = 0; i < 3; ++i) {
-        option2_[i] = new QRadioButton(parityText[i]);
-        option2_[i]->setObjectName(QStringLiteral("Option2_%1").arg(i));
-        option2_[i]->setAccessibleName(parityText[i]);
-        parities->addButton(option2_[i], i);
-        f5b->addWidget(option2_[i]);
+        parityButtons_[i] = new QRadioButton(parityText[i]);
+        parityButtons_[i]->setObjectName(QStringLiteral("Option2_%1").arg(i));
+        parityButtons_[i]->setAccessibleName(parityText[i]);
+        parities->addButton(parityButtons_[i], i);
+        f5b->addWidget(parityButtons_[i]);
     }
 
-    command9_ = button(QStringLiteral("打开"), QStringLiteral("Command9"));
-    command10_ = button(QStringLiteral("关闭"), QStringLiteral("Command10"));
-    connect(command9_, &QPushButton::clicked, this, &MainWindow::Command9_Click);
-    connect(command10_, &QPushButton::clicked, this, &MainWindow::Command10_Click);
+    openButton_ = button(QStringLiteral("打开"), QStringLiteral("Command9"));
+    closeButton_ = button(QStringLiteral("关闭"), QStringLiteral("Command10"));
+    connect(openButton_, &QPushButton::clicked, this, &MainWindow::openPort);
+    connect(closeButton_, &QPushButton::clicked, this, &MainWindow::closePort);
 
     lay->addWidget(frame6, 0, 0, 2, 1);
     lay->addWidget(frame5a, 0, 1);
     lay->addWidget(frame2, 1, 1);
     lay->addWidget(frame5b, 2, 1);
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(command9_);
-    buttons->addWidget(command10_);
+    buttons->addWidget(openButton_);
+    buttons->addWidget(closeButton_);
     lay->addLayout(buttons, 2, 0);
     return box;
 }
@@ -220,29 +220,29 @@ QWidget* MainWindow::buildNavigation() {
     auto* box = new QWidget;
     auto* lay = new QVBoxLayout(box);
     lay->setContentsMargins(0, 0, 0, 0);
-    command21_ = button(QStringLiteral("CONFIG"), QStringLiteral("Command21"));
-    command11_ = button(QStringLiteral("曲线设置"), QStringLiteral("Command11"));
-    command1_ = button(QStringLiteral("退出"), QStringLiteral("Command1"));
-    lay->addWidget(command21_);
-    lay->addWidget(command11_);
-    lay->addWidget(command1_);
-    connect(command21_, &QPushButton::clicked, this, &MainWindow::Command21_Click);
-    connect(command11_, &QPushButton::clicked, this, &MainWindow::Command11_Click);
-    connect(command1_, &QPushButton::clicked, this, &MainWindow::Command1_Click);
+    configButton_ = button(QStringLiteral("CONFIG"), QStringLiteral("Command21"));
+    programButton_ = button(QStringLiteral("曲线设置"), QStringLiteral("Command11"));
+    exitButton_ = button(QStringLiteral("退出"), QStringLiteral("Command1"));
+    lay->addWidget(configButton_);
+    lay->addWidget(programButton_);
+    lay->addWidget(exitButton_);
+    connect(configButton_, &QPushButton::clicked, this, &MainWindow::showConfigWindow);
+    connect(programButton_, &QPushButton::clicked, this, &MainWindow::showProgramWindow);
+    connect(exitButton_, &QPushButton::clicked, this, &MainWindow::exitProgram);
     return box;
 }
 
 void MainWindow::load() {
-    combo1_->clear();
+    portList_->clear();
     for (int i = 1; i <= 20; ++i)
-        combo1_->addItem(QString::number(i));
-    combo1_->setCurrentIndex(0);
-    option1_[1]->setChecked(true);
-    option2_[0]->setChecked(true);
-    combo2_->clear();
+        portList_->addItem(QString::number(i));
+    portList_->setCurrentIndex(0);
+    baudButtons_[1]->setChecked(true);
+    parityButtons_[0]->setChecked(true);
+    addressList_->clear();
     for (int i = 1; i <= 16; ++i)
-        combo2_->addItem(QString::number(i));
-    combo2_->setCurrentIndex(0);
+        addressList_->addItem(QString::number(i));
+    addressList_->setCurrentIndex(0);
     ctx_.handshake.RecordingEnabled = true;
     chart_->load();
     blockClose_ = true;
@@ -258,7 +258,7 @@ void MainWindow::setRecorder(record::Recorder* recorder) {
 }
 
 void MainWindow::updateDeviceLabel() {
-    const int n = base::roundToInt32(base::leadingNumber(combo1_->currentText())).value_or(0);
+    const int n = base::roundToInt32(base::leadingNumber(portList_->currentText())).value_or(0);
     const QString dev = ctx_.ports.deviceFor(n);
     deviceLabel_->setText(dev.isEmpty() ? QStringLiteral("（无设备）") : dev);
 }
@@ -274,26 +274,26 @@ void MainWindow::updateRecorderStatus() {
     if (ctx_.recorder) recorderStatus_->setText(ctx_.recorder->statusText());
 }
 
-void MainWindow::Command9_Click() {
+void MainWindow::openPort() {
     int baud = -1, parity = -1;
     for (int i = 0; i < 3; ++i) {
-        if (option1_[i]->isChecked()) baud = i;
-        if (option2_[i]->isChecked()) parity = i;
+        if (baudButtons_[i]->isChecked()) baud = i;
+        if (parityButtons_[i]->isChecked()) parity = i;
     }
-    copyPortSettings(ctx_.link.commParams(), combo1_->currentText(), baud, parity,
-                     combo2_->currentText());
+    copyPortSettings(ctx_.link.commParams(), portList_->currentText(), baud, parity,
+                     addressList_->currentText());
     ctx_.link.open();
-    command21_->setEnabled(true);
+    configButton_->setEnabled(true);
     updateLinkStatus();
 }
 
-void MainWindow::Command10_Click() {
+void MainWindow::closePort() {
     ctx_.link.close();
-    command21_->setEnabled(false);
+    configButton_->setEnabled(false);
     updateLinkStatus();
 }
 
-void MainWindow::Command21_Click() {
+void MainWindow::showConfigWindow() {
     if (config_) return;
     hide();
     config_ = new config::ConfigWindow(ctx_.link);
@@ -306,7 +306,7 @@ void MainWindow::Command21_Click() {
     config_->show();
 }
 
-void MainWindow::Command11_Click() {
+void MainWindow::showProgramWindow() {
     if (programWindow_) return;
     hide();
     programWindow_ = new program::ProgramWindow(ctx_.link);
@@ -318,7 +318,7 @@ void MainWindow::Command11_Click() {
     programWindow_->show();
 }
 
-void MainWindow::Command1_Click() {
+void MainWindow::exitProgram() {
     if (exited_) return;
     exited_ = true;
     // Leave cleanly: the chart's connection, the recorder and the port are closed before the end.
@@ -366,7 +366,7 @@ bool MainWindow::handleKey(int key) {
             if (!chart_->OldestPageReached()) chart_->Command8_Click();
             return true;
         case Qt::Key_Escape:
-            Command1_Click();
+            exitProgram();
             return true;
         default:
             return false;
@@ -379,7 +379,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::FocusIn) {
         const auto reason = static_cast<QFocusEvent*>(e)->reason();
         if (reason == Qt::TabFocusReason || reason == Qt::BacktabFocusReason) {
-            for (const auto* group : {&option1_, &option2_}) {
+            for (const auto* group : {&baudButtons_, &parityButtons_}) {
                 if (std::find(group->begin(), group->end(), watched) == group->end()) continue;
                 for (QRadioButton* b : *group)
                     if (b->isChecked() && b != watched)

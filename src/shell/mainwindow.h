@@ -54,18 +54,18 @@ class MainWindow : public QMainWindow {
     void load();
     void setRecorder(record::Recorder* recorder);
 
-    bool BlockClose() const { return blockClose_; }
+    bool blockClose() const { return blockClose_; }
     monitor::LivePanel* livePanel() const { return live_; }
     record::ChartPanel* chartPanel() const { return chart_; }
     QWidget* configWindow() const;
     QWidget* programWindow() const;
 
     // Handlers of the window's own buttons.
-    void Command9_Click();   // "打开"
-    void Command10_Click();  // "关闭"
-    void Command21_Click();  // "CONFIG"
-    void Command11_Click();  // "曲线设置"
-    void Command1_Click();   // "退出"
+    void openPort();           // "打开"
+    void closePort();          // "关闭"
+    void showConfigWindow();   // "CONFIG"
+    void showProgramWindow();  // "曲线设置"
+    void exitProgram();        // "退出"
 
     // Called once the Exit path has closed everything (the application quits there).
     void setExitAction(std::function<void()> action) { exitAction_ = std::move(action); }
@@ -88,16 +88,16 @@ class MainWindow : public QMainWindow {
     bool exited_ = false;
     std::function<void()> exitAction_;
 
-    QComboBox* combo1_ = nullptr;  // port number
+    QComboBox* portList_ = nullptr;  // port number
     QLabel* deviceLabel_ = nullptr;
-    QComboBox* combo2_ = nullptr;             // slave address
-    std::array<QRadioButton*, 3> option1_{};  // baud
-    std::array<QRadioButton*, 3> option2_{};  // parity
-    QPushButton* command9_ = nullptr;
-    QPushButton* command10_ = nullptr;
-    QPushButton* command21_ = nullptr;
-    QPushButton* command11_ = nullptr;
-    QPushButton* command1_ = nullptr;
+    QComboBox* addressList_ = nullptr;              // slave address
+    std::array<QRadioButton*, 3> baudButtons_{};    // baud
+    std::array<QRadioButton*, 3> parityButtons_{};  // parity
+    QPushButton* openButton_ = nullptr;
+    QPushButton* closeButton_ = nullptr;
+    QPushButton* configButton_ = nullptr;
+    QPushButton* programButton_ = nullptr;
+    QPushButton* exitButton_ = nullptr;
     QLabel* linkStatus_ = nullptr;
     QLabel* recorderStatus_ = nullptr;
 

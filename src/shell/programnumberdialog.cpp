@@ -22,10 +22,10 @@ ProgramNumberDialog::ProgramNumberDialog(QWidget* parent) : QDialog(parent) {
     label1->setObjectName(QStringLiteral("Label1"));
     auto* label2 = new QLabel(QStringLiteral("程序号"), this);
     label2->setObjectName(QStringLiteral("Label2"));
-    text1_ = new QLineEdit(QStringLiteral("1"), this);
-    text1_->setObjectName(QStringLiteral("Text1"));
-    text1_->setAccessibleName(QStringLiteral("程序号"));
-    label2->setBuddy(text1_);
+    setValueEdits_ = new QLineEdit(QStringLiteral("1"), this);
+    setValueEdits_->setObjectName(QStringLiteral("Text1"));
+    setValueEdits_->setAccessibleName(QStringLiteral("程序号"));
+    label2->setBuddy(setValueEdits_);
     auto* ok = new QPushButton(QStringLiteral("确定"), this);
     ok->setObjectName(QStringLiteral("Command1"));
     ok->setAccessibleName(QStringLiteral("确定"));
@@ -35,21 +35,22 @@ ProgramNumberDialog::ProgramNumberDialog(QWidget* parent) : QDialog(parent) {
     auto* grid = new QGridLayout(this);
     grid->addWidget(label1, 0, 0, 1, 2);
     grid->addWidget(label2, 1, 0);
-    grid->addWidget(text1_, 1, 1);
+    grid->addWidget(setValueEdits_, 1, 1);
     grid->addWidget(ok, 2, 0);
     grid->addWidget(cancel, 2, 1);
-    connect(ok, &QPushButton::clicked, this, &ProgramNumberDialog::Command1_Click);
-    connect(cancel, &QPushButton::clicked, this, &ProgramNumberDialog::Command2_Click);
+    connect(ok, &QPushButton::clicked, this, &ProgramNumberDialog::confirm);
+    connect(cancel, &QPushButton::clicked, this, &ProgramNumberDialog::cancel);
 }
 
-void ProgramNumberDialog::Command1_Click() {
+void ProgramNumberDialog::confirm() {
     // A value outside 16 bits leaves the number as it was; the dialog closes all the same.
-    if (auto v = base::roundToInt16(base::leadingNumber(text1_->text()))) ProgramNumber() = *v;
+    if (auto v = base::roundToInt16(base::leadingNumber(setValueEdits_->text())))
+        ProgramNumber() = *v;
     blockClose_ = false;
     accept();
 }
 
-void ProgramNumberDialog::Command2_Click() {
+void ProgramNumberDialog::cancel() {
     blockClose_ = false;
     QDialog::reject();
 }

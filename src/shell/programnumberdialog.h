@@ -17,17 +17,17 @@ class ProgramNumberDialog : public QDialog {
     Q_OBJECT
   public:
     explicit ProgramNumberDialog(QWidget* parent = nullptr);
-    bool BlockClose() const { return blockClose_; }
+    bool blockClose() const { return blockClose_; }
 
-    void Command1_Click();  // "确定"
-    void Command2_Click();  // "取消"
+    void confirm();  // "确定"
+    void cancel();   // "取消"
 
   protected:
     void closeEvent(QCloseEvent* e) override;
     void reject() override;  // Esc: refused like the close box while BlockClose is true
 
   private:
-    QLineEdit* text1_;
+    QLineEdit* setValueEdits_;
     bool blockClose_ = true;
 };
 

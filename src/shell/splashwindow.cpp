@@ -21,32 +21,32 @@ SplashWindow::SplashWindow(QWidget* parent)
     box->addStretch(3);
     box->addWidget(label);
     box->addStretch(1);
-    timer2_ = new QTimer(this);
-    timer2_->setObjectName(QStringLiteral("Timer2"));
-    timer2_->setInterval(200);
-    timer1_ = new QTimer(this);
-    timer1_->setObjectName(QStringLiteral("Timer1"));
-    timer1_->setInterval(100);
-    connect(timer2_, &QTimer::timeout, this, &SplashWindow::timer2Tick);
-    connect(timer1_, &QTimer::timeout, this, &SplashWindow::timer1Tick);
+    countTimer_ = new QTimer(this);
+    countTimer_->setObjectName(QStringLiteral("Timer2"));
+    countTimer_->setInterval(200);
+    handOverTimer_ = new QTimer(this);
+    handOverTimer_->setObjectName(QStringLiteral("Timer1"));
+    handOverTimer_->setInterval(100);
+    connect(countTimer_, &QTimer::timeout, this, &SplashWindow::countTick);
+    connect(handOverTimer_, &QTimer::timeout, this, &SplashWindow::handOver);
 }
 
 void SplashWindow::start() {
-    timer2_->start();
+    countTimer_->start();
 }
 
-void SplashWindow::timer2Tick() {
-    ++splashTicks_;
-    if (splashTicks_ > 6) {
-        timer2_->stop();
-        splashTicks_ = 0;
-        timer1_->start();
+void SplashWindow::countTick() {
+    ++ticks_;
+    if (ticks_ > 6) {
+        countTimer_->stop();
+        ticks_ = 0;
+        handOverTimer_->start();
     }
 }
 
-void SplashWindow::timer1Tick() {
-    timer2_->stop();
-    timer1_->stop();
+void SplashWindow::handOver() {
+    countTimer_->stop();
+    handOverTimer_->stop();
     hide();
     emit finished();
 }

@@ -12,23 +12,23 @@ class SplashWindow : public QWidget {
     Q_OBJECT
   public:
     explicit SplashWindow(QWidget* parent = nullptr);
-    int SplashTicks() const { return splashTicks_; }
+    int ticks() const { return ticks_; }
     // Starts the sequence (the window's load).
     void start();
 
   signals:
-    void finished();  // the first Timer1 tick: the main window comes up now
+    void finished();  // the hand-over: the main window comes up now
 
   protected:
     void paintEvent(QPaintEvent* e) override;
 
   private:
-    void timer2Tick();
-    void timer1Tick();
+    void countTick();
+    void handOver();
 
-    QTimer* timer1_;
-    QTimer* timer2_;
-    int16_t splashTicks_ = 0;
+    QTimer* handOverTimer_;
+    QTimer* countTimer_;
+    int16_t ticks_ = 0;
 };
 
 }  // namespace shell

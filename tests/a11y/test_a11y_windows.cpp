@@ -19,8 +19,8 @@
 #include "fakemodbus.h"
 #include "program/programwindow.h"
 #include "shell/application.h"
-#include "shell/programnumberdialog.h"
 #include "shell/mainwindow.h"
+#include "shell/programnumberdialog.h"
 
 using testing_support::FakeModbus;
 
@@ -138,7 +138,7 @@ void A11yWindows::cleanup() {
 void A11yWindows::mainWindow() {
     shell::MainWindow* w = app_->mainWindow();
     // With the port open, so that the value labels show what the instrument sends.
-    w->Command9_Click();
+    w->openPort();
     QTRY_VERIFY(app_->link().polling());
     const Walk r = walkWindow(w);
     QVERIFY(clean(r, w));

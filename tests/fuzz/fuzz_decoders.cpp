@@ -12,18 +12,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // so any pattern is a valid int32_t or float.
     std::memcpy(&img, data, size < sizeof img ? size : sizeof img);
     const monitor::LiveTexts t = monitor::liveTexts(img);
-    for (const QString& s : t.Pro_S)
+    for (const QString& s : t.programStatus)
         if (s.isEmpty()) std::abort();
-    for (const QString& s : t.D_3W)
+    for (const QString& s : t.liveValues)
         if (s.isEmpty() || s.size() > 16) std::abort();
-    for (const QString& s : t.D_4W)
+    for (const QString& s : t.outputs)
         if (s.isEmpty() || s.size() > 16) std::abort();
     for (int k = 0; k < 6; ++k) {
-        if (t.D_1W[k].text.isEmpty()) std::abort();
-        if (t.D_1W[k].active != (img.DiscreteBits[k] != 0)) std::abort();
-        if (t.Alm1[k].isEmpty()) std::abort();
+        if (t.states[k].text.isEmpty()) std::abort();
+        if (t.states[k].active != (img.DiscreteBits[k] != 0)) std::abort();
+        if (t.alarmSettings[k].isEmpty()) std::abort();
     }
     for (int k = 0; k < 48; ++k)
-        if (monitor::hasParamField(k) == t.Parm1[k].isEmpty()) std::abort();
+        if (monitor::hasParamField(k) == t.params[k].isEmpty()) std::abort();
     return 0;
 }

@@ -54,26 +54,26 @@ TEST(Decoders, LivePanelTextsForEveryPattern) {
         const QString tenths = base::floatText(static_cast<float>(v) / 10.0f);
         if (!showsNumber(plain, v) || !showsNumber(tenths, v / 10.0)) fail("number text");
 
-        if (t.Pro_S[0] != monitor::programStateText(v) || t.Pro_S[0].isEmpty())
+        if (t.programStatus[0] != monitor::programStateText(v) || t.programStatus[0].isEmpty())
             fail("program state");
         const QString integer = base::intText(v);
         for (int k = 1; k < 9; ++k)
-            if (t.Pro_S[k] != integer) fail("program status");
+            if (t.programStatus[k] != integer) fail("program status");
         for (int k = 0; k < 6; ++k) {
-            if (t.D_3W[k] != ((k == 4 || k == 5) ? tenths : plain)) fail("live value");
-            if (t.D_1W[k].text.isEmpty() || t.D_1W[k].active != (v != 0)) fail("state");
-            if (t.D_1W[k].text != monitor::stateText(k, v != 0).text) fail("state word");
-            if (t.Alm1[k] != integer) fail("alarm setting");
+            if (t.liveValues[k] != ((k == 4 || k == 5) ? tenths : plain)) fail("live value");
+            if (t.states[k].text.isEmpty() || t.states[k].active != (v != 0)) fail("state");
+            if (t.states[k].text != monitor::stateText(k, v != 0).text) fail("state word");
+            if (t.alarmSettings[k] != integer) fail("alarm setting");
         }
         for (int a = 0; a < 2; ++a) {
-            const QString type = t.D_3W[6 + a];
+            const QString type = t.liveValues[6 + a];
             if (type.isEmpty()) fail("alarm type");
             if ((v < 0 || v > 5) && type != plain) fail("unknown alarm type shown as its number");
-            if (t.D_4W[a] != plain) fail("set value");
+            if (t.outputs[a] != plain) fail("set value");
         }
         for (int k = 0; k < 48; ++k) {
-            if (monitor::hasParamField(k) != !t.Parm1[k].isEmpty()) fail("parameter field");
-            if (monitor::hasParamField(k) && t.Parm1[k] != (k == 2 ? tenths : plain))
+            if (monitor::hasParamField(k) != !t.params[k].isEmpty()) fail("parameter field");
+            if (monitor::hasParamField(k) && t.params[k] != (k == 2 ? tenths : plain))
                 fail("parameter value");
         }
     });

@@ -105,12 +105,12 @@ void LivePanelTest::setValueButtonWritesExactCall() {
     QCOMPARE(entry->text(), QString("350"));  // the entry keeps what was typed
 
     child<QLineEdit>("Text1_1")->setText("-1999");
-    panel_->Command12_Click(1);
+    panel_->writeSetValue(1);
     QCOMPARE(writesSoFar(), QStringList{"Set_4X_D1(2,5,2,-1999)"});
     // Indexes outside the arrays do nothing.
-    panel_->Command12_Click(2);
-    panel_->Alm111_Click(-1);
-    panel_->Alm111_Click(6);
+    panel_->writeSetValue(2);
+    panel_->writeAlarmSetting(-1);
+    panel_->writeAlarmSetting(6);
     QCOMPARE(writesSoFar(), QStringList{});
 }
 
@@ -216,7 +216,7 @@ void LivePanelTest::typedCommandMatchingNoEntrySendsNothing() {
     link_->commParams()(comm::kListCodeSlot) = 77;
     for (const QString typed : {"4:结束", "3", "9:xyz", ""}) {
         combo->setEditText(typed);
-        panel_->Command14_Click();
+        panel_->writeProgramCommand();
         QCOMPARE(writesSoFar(), QStringList{});
         QCOMPARE(combo->currentText(), typed);
         QCOMPARE(combo->count(), 4);  // typing adds no entry
@@ -224,7 +224,7 @@ void LivePanelTest::typedCommandMatchingNoEntrySendsNothing() {
     QCOMPARE(link_->commParams()(comm::kListCodeSlot), 77);
     // Typing an entry's exact text is choosing it.
     combo->setEditText("2:暂停 ");
-    panel_->Command14_Click();
+    panel_->writeProgramCommand();
     QCOMPARE(writesSoFar(), QStringList{"Set_4X_D1(2,5,3,2)"});
 }
 
@@ -264,7 +264,7 @@ void LivePanelTest::showsPolledValues() {
     };
     QCOMPARE(bg("D_1W_0"), QColor(255, 192, 255));
     QCOMPARE(bg("D_1W_1"), QColor(192, 255, 255));
-    QCOMPARE(panel_->D_3W(4), child<QLabel>("D_3W_4"));
+    QCOMPARE(panel_->liveValueLabel(4), child<QLabel>("D_3W_4"));
 
     // The flag going off restores the inactive colour on the next call.
     bus_->setDiscreteBytes(0x04, 0);
@@ -288,7 +288,7 @@ void LivePanelTest::zeroImageAndDesignCaptions() {
     QCOMPARE(child<QLabel>("D_1W_4")->palette().color(QPalette::Window), monitor::inactiveColour());
     QVERIFY(!host_->findChild<QLabel*>("Parm1_5"));
     QCOMPARE(host_->findChildren<QLabel*>(QRegularExpression("^Parm1_\\d+$")).size(), 38);
-    QVERIFY(!panel_->D_3W(8));
+    QVERIFY(!panel_->liveValueLabel(8));
     QVERIFY(!panel_->paramFrame(2));
     QCOMPARE(qobject_cast<QGroupBox*>(panel_->pvStatusFrame())->title(), QString("PV状态"));
     QCOMPARE(qobject_cast<QGroupBox*>(panel_->curveStatusFrame())->title(), QString("曲线状态"));

@@ -10,33 +10,33 @@ using monitor::liveTexts;
 
 TEST(LiveTexts, AllZeroShowsEveryZeroForm) {
     const auto t = liveTexts(InstrumentImage{});
-    EXPECT_EQ(t.Pro_S[0], QString("停止  "));
+    EXPECT_EQ(t.programStatus[0], QString("停止  "));
     for (int k = 1; k < 9; ++k)
-        EXPECT_EQ(t.Pro_S[k], QString("0")) << k;
+        EXPECT_EQ(t.programStatus[k], QString("0")) << k;
     for (int k = 0; k < 6; ++k)
-        EXPECT_EQ(t.D_3W[k], QString("0")) << k;
-    EXPECT_EQ(t.D_3W[6], QString("NONE  "));
-    EXPECT_EQ(t.D_3W[7], QString("NONE "));
-    EXPECT_EQ(t.D_4W[0], QString("0"));
-    EXPECT_EQ(t.D_4W[1], QString("0"));
+        EXPECT_EQ(t.liveValues[k], QString("0")) << k;
+    EXPECT_EQ(t.liveValues[6], QString("NONE  "));
+    EXPECT_EQ(t.liveValues[7], QString("NONE "));
+    EXPECT_EQ(t.outputs[0], QString("0"));
+    EXPECT_EQ(t.outputs[1], QString("0"));
     const char* off[6] = {"控制1 OFF", "控制2 OFF ",  "ALM1 OFF",
                           "ALM2 OFF",  "传感器正常 ", "传感器正常 "};
     for (int k = 0; k < 6; ++k) {
-        EXPECT_EQ(t.D_1W[k].text, QString::fromUtf8(off[k])) << k;
-        EXPECT_FALSE(t.D_1W[k].active) << k;
+        EXPECT_EQ(t.states[k].text, QString::fromUtf8(off[k])) << k;
+        EXPECT_FALSE(t.states[k].active) << k;
     }
     int fields = 0;
     for (int k = 0; k < 48; ++k) {
         if (!monitor::hasParamField(k)) {
-            EXPECT_TRUE(t.Parm1[k].isEmpty()) << k;
+            EXPECT_TRUE(t.params[k].isEmpty()) << k;
             continue;
         }
         ++fields;
-        EXPECT_EQ(t.Parm1[k], QString("0")) << k;
+        EXPECT_EQ(t.params[k], QString("0")) << k;
     }
     EXPECT_EQ(fields, 38);
     for (int k = 0; k < 6; ++k)
-        EXPECT_EQ(t.Alm1[k], QString("0")) << k;
+        EXPECT_EQ(t.alarmSettings[k], QString("0")) << k;
 }
 
 // One image change and the one field it must show.
@@ -50,57 +50,58 @@ struct FieldCase {
 TEST(LiveTexts, FieldsFollowTheirRules) {
     using T = monitor::LiveTexts;
     const FieldCase cases[] = {
-        {"state 1", [](auto& i) { i.InputRegsHigh[0] = 1; }, [](const T& t) { return t.Pro_S[0]; },
-         "运行"},
-        {"state 3", [](auto& i) { i.InputRegsHigh[0] = 3; }, [](const T& t) { return t.Pro_S[0]; },
-         "结束"},
-        {"state 7", [](auto& i) { i.InputRegsHigh[0] = 7; }, [](const T& t) { return t.Pro_S[0]; },
-         "7"},
+        {"state 1", [](auto& i) { i.InputRegsHigh[0] = 1; },
+         [](const T& t) { return t.programStatus[0]; }, "运行"},
+        {"state 3", [](auto& i) { i.InputRegsHigh[0] = 3; },
+         [](const T& t) { return t.programStatus[0]; }, "结束"},
+        {"state 7", [](auto& i) { i.InputRegsHigh[0] = 7; },
+         [](const T& t) { return t.programStatus[0]; }, "7"},
         {"state -1", [](auto& i) { i.InputRegsHigh[0] = -1; },
-         [](const T& t) { return t.Pro_S[0]; }, "-1"},
-        {"segment", [](auto& i) { i.InputRegsHigh[5] = 3; }, [](const T& t) { return t.Pro_S[5]; },
-         "3"},
+         [](const T& t) { return t.programStatus[0]; }, "-1"},
+        {"segment", [](auto& i) { i.InputRegsHigh[5] = 3; },
+         [](const T& t) { return t.programStatus[5]; }, "3"},
         {"cycles", [](auto& i) { i.InputRegsHigh[8] = -32768; },
-         [](const T& t) { return t.Pro_S[8]; }, "-32768"},
-        {"PV1", [](auto& i) { i.LiveValues[0] = -5; }, [](const T& t) { return t.D_3W[0]; }, "-5"},
-        {"SV2", [](auto& i) { i.LiveValues[3] = 65535; }, [](const T& t) { return t.D_3W[3]; },
-         "65535"},
+         [](const T& t) { return t.programStatus[8]; }, "-32768"},
+        {"PV1", [](auto& i) { i.LiveValues[0] = -5; }, [](const T& t) { return t.liveValues[0]; },
+         "-5"},
+        {"SV2", [](auto& i) { i.LiveValues[3] = 65535; },
+         [](const T& t) { return t.liveValues[3]; }, "65535"},
         {"retrans 1 tenths", [](auto& i) { i.LiveValues[4] = 456; },
-         [](const T& t) { return t.D_3W[4]; }, "45.6"},
+         [](const T& t) { return t.liveValues[4]; }, "45.6"},
         {"retrans 1 whole", [](auto& i) { i.LiveValues[4] = 450; },
-         [](const T& t) { return t.D_3W[4]; }, "45"},
+         [](const T& t) { return t.liveValues[4]; }, "45"},
         {"retrans 2 negative", [](auto& i) { i.LiveValues[5] = -5; },
-         [](const T& t) { return t.D_3W[5]; }, "-0.5"},
+         [](const T& t) { return t.liveValues[5]; }, "-0.5"},
         {"alarm 1 type 3", [](auto& i) { i.LiveValues[6] = 3; },
-         [](const T& t) { return t.D_3W[6]; }, "上偏差报警"},
+         [](const T& t) { return t.liveValues[6]; }, "上偏差报警"},
         {"alarm 1 type 9", [](auto& i) { i.LiveValues[6] = 9; },
-         [](const T& t) { return t.D_3W[6]; }, "9"},
+         [](const T& t) { return t.liveValues[6]; }, "9"},
         {"alarm 1 type -1", [](auto& i) { i.LiveValues[6] = -1; },
-         [](const T& t) { return t.D_3W[6]; }, "-1"},
+         [](const T& t) { return t.liveValues[6]; }, "-1"},
         {"alarm 2 type 1", [](auto& i) { i.LiveValues[7] = 1; },
-         [](const T& t) { return t.D_3W[7]; }, "上限报警"},
+         [](const T& t) { return t.liveValues[7]; }, "上限报警"},
         {"alarm 2 type 5", [](auto& i) { i.LiveValues[7] = 5; },
-         [](const T& t) { return t.D_3W[7]; }, "偏差带报警"},
+         [](const T& t) { return t.liveValues[7]; }, "偏差带报警"},
         {"alarm 2 type 6", [](auto& i) { i.LiveValues[7] = 6; },
-         [](const T& t) { return t.D_3W[7]; }, "6"},
+         [](const T& t) { return t.liveValues[7]; }, "6"},
         {"alarm 2 type 2.5", [](auto& i) { i.LiveValues[7] = 2.5f; },
-         [](const T& t) { return t.D_3W[7]; }, "2.5"},
+         [](const T& t) { return t.liveValues[7]; }, "2.5"},
         {"SV1 setting", [](auto& i) { i.HoldingValues[0] = 350; },
-         [](const T& t) { return t.D_4W[0]; }, "350"},
+         [](const T& t) { return t.outputs[0]; }, "350"},
         {"SV2 setting", [](auto& i) { i.HoldingValues[1] = -1999; },
-         [](const T& t) { return t.D_4W[1]; }, "-1999"},
+         [](const T& t) { return t.outputs[1]; }, "-1999"},
         {"filter tenths", [](auto& i) { i.ParamValues[2] = 5; },
-         [](const T& t) { return t.Parm1[2]; }, "0.5"},
+         [](const T& t) { return t.params[2]; }, "0.5"},
         {"input 1 upper", [](auto& i) { i.ParamValues[10] = 456; },
-         [](const T& t) { return t.Parm1[10]; }, "456"},
+         [](const T& t) { return t.params[10]; }, "456"},
         {"last parameter", [](auto& i) { i.ParamValues[47] = -1; },
-         [](const T& t) { return t.Parm1[47]; }, "-1"},
+         [](const T& t) { return t.params[47]; }, "-1"},
         {"no field for 5", [](auto& i) { i.ParamValues[5] = 7; },
-         [](const T& t) { return t.Parm1[5]; }, ""},
+         [](const T& t) { return t.params[5]; }, ""},
         {"alarm setting", [](auto& i) { i.HoldingRegs257[2] = -5; },
-         [](const T& t) { return t.Alm1[2]; }, "-5"},
+         [](const T& t) { return t.alarmSettings[2]; }, "-5"},
         {"alarm setting 6 not shown", [](auto& i) { i.HoldingRegs257[6] = 9; },
-         [](const T& t) { return t.Alm1[5]; }, "0"},
+         [](const T& t) { return t.alarmSettings[5]; }, "0"},
     };
     for (const auto& c : cases) {
         InstrumentImage img;
@@ -117,17 +118,17 @@ TEST(LiveTexts, AnyNonZeroFlagIsOnWithTheActiveColour) {
             InstrumentImage img;
             img.DiscreteBits[k] = flag;
             const auto t = liveTexts(img);
-            EXPECT_EQ(t.D_1W[k].text, QString::fromUtf8(on[k])) << k << " " << flag;
-            EXPECT_TRUE(t.D_1W[k].active) << k << " " << flag;
+            EXPECT_EQ(t.states[k].text, QString::fromUtf8(on[k])) << k << " " << flag;
+            EXPECT_TRUE(t.states[k].active) << k << " " << flag;
             // Only that one state changes.
             for (int j = 0; j < 6; ++j)
-                EXPECT_EQ(t.D_1W[j].active, j == k) << k << " " << j;
+                EXPECT_EQ(t.states[j].active, j == k) << k << " " << j;
         }
     }
     // The alarm type never colours anything; the flags alone do.
     InstrumentImage img;
     img.LiveValues[6] = 1;
-    EXPECT_FALSE(liveTexts(img).D_1W[2].active);
+    EXPECT_FALSE(liveTexts(img).states[2].active);
 }
 
 TEST(LiveTexts, ParameterColumns) {

@@ -75,7 +75,7 @@ void MainWindowTest::defaultsAfterLoad() {
     QVERIFY(child<QRadioButton>("Option2_0")->isChecked());
     QCOMPARE(child<QComboBox>("Combo3")->currentText(), QString("0:停止 "));
     QVERIFY(child<QPushButton>("Command21")->isEnabled());
-    QVERIFY(w->BlockClose());
+    QVERIFY(w->blockClose());
     QVERIFY(app_->handshake().RecordingEnabled);
     QVERIFY(w->statusBar()->findChild<QLabel*>("LinkStatus")->text().startsWith("端口关闭"));
 }

@@ -4,8 +4,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
-#include "shell/splashwindow.h"
 #include "shell/programnumberdialog.h"
+#include "shell/splashwindow.h"
 
 class ShellWindows : public QObject {
     Q_OBJECT
@@ -29,7 +29,7 @@ void ShellWindows::splashHandsOverAfterItsSequence() {
     QCOMPARE(done.count(), 1);
     QTest::qWait(300);
     QCOMPARE(done.count(), 1);
-    QCOMPARE(splash.SplashTicks(), 0);
+    QCOMPARE(splash.ticks(), 0);
 }
 
 void ShellWindows::programNumberDialogStoresTheRoundedNumber_data() {
@@ -72,7 +72,7 @@ void ShellWindows::programNumberDialogCanOnlyBeLeftThroughItsButtons() {
     QTest::mouseClick(dlg.findChild<QPushButton*>("Command2"), Qt::LeftButton);
     QVERIFY(!dlg.isVisible());
     QCOMPARE(int(shell::ProgramNumber()), 3);
-    QVERIFY(!dlg.BlockClose());
+    QVERIFY(!dlg.blockClose());
 }
 
 QTEST_MAIN(ShellWindows)
