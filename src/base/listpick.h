@@ -1,6 +1,7 @@
 #pragma once
-// Option lists accept typing. A list writer sends the position of the entry whose text the list shows;
-// when the typed text matches no entry exactly, there is no position and nothing must be sent.
+// Option lists accept typing. A list writer sends the position of the entry whose text the list
+// shows; when the typed text matches no entry exactly, there is no position and nothing must be
+// sent.
 
 #include <QString>
 #include <QStringList>

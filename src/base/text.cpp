@@ -1,8 +1,9 @@
 #include "base/text.h"
 
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 namespace base {
 
@@ -15,19 +16,27 @@ QString floatText(float v) {
     if (std::isinf(v)) return v > 0 ? QStringLiteral("Infinity") : QStringLiteral("-Infinity");
     if (v == 0.0f) return QStringLiteral("0");
     // Find the fewest significant digits (1..7) that read back as the same float; a float needs up
-    // to 9 to be exact, so values that need more are shown rounded to 7.
+    // to 9 to be exact, so values that need more are shown rounded to 7. to_chars/from_chars never
+    // consult the C library's locale, so a comma-decimal system cannot change the text.
     char buf[64];
+    const auto scientific = [&](int precision) {
+        const auto r = std::to_chars(buf, buf + sizeof buf, static_cast<double>(v),
+                                     std::chars_format::scientific, precision);
+        return std::string_view(buf, static_cast<size_t>(r.ptr - buf));
+    };
     int digits = 7;
     for (int p = 1; p <= 7; ++p) {
-        std::snprintf(buf, sizeof buf, "%.*e", p - 1, static_cast<double>(v));
-        if (std::strtof(buf, nullptr) == v) {
+        const std::string_view t = scientific(p - 1);
+        float back = 0;
+        std::from_chars(t.data(), t.data() + t.size(), back);
+        if (back == v) {
             digits = p;
             break;
         }
     }
-    std::snprintf(buf, sizeof buf, "%.*e", digits - 1, static_cast<double>(v));
-    // buf is d.ddddde+XX; decide between plain and exponent form from the decimal exponent.
-    const QString sci = QString::fromLatin1(buf);
+    // The text is d.ddddde+XX; decide between plain and exponent form from the decimal exponent.
+    const std::string_view sciText = scientific(digits - 1);
+    const QString sci = QString::fromLatin1(sciText.data(), static_cast<qsizetype>(sciText.size()));
     const qsizetype ePos = sci.indexOf(u'e');
     const int exp10 = sci.mid(ePos + 1).toInt();
     QString mantissa = sci.left(ePos);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 
 #include "base/numberrule.h"
 
@@ -30,6 +31,63 @@ TEST(LeadingNumber, HugeValuesDoNotCrash) {
     EXPECT_TRUE(std::isinf(leadingNumber(QString(400, u'9'))));
     EXPECT_EQ(leadingNumber(QStringLiteral("1e99999999999999999999")),
               std::numeric_limits<double>::infinity());
+}
+
+TEST(WholeNumber, AcceptsOnlyANumberAsAWhole) {
+    struct Case {
+        const char* text;
+        bool allowPoint;
+        std::optional<double> value;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"", true, {}, "空"},
+        {"  ", true, {}, "空"},
+        {"abc", true, {}, "不是数字"},
+        {"0x10", true, {}, "不是数字"},
+        {"1,000", true, {}, "不是数字"},
+        {"12abc", true, {}, "不是数字"},
+        {"1 000", true, {}, "不是数字"},
+        {"1e3", true, {}, "不是数字"},
+        {"-", true, {}, "不是数字"},
+        {".", true, {}, "不是数字"},
+        {"1.2.3", true, {}, "不是数字"},
+        {"--5", true, {}, "不是数字"},
+        {"-5", true, -5, ""},
+        {"+7", true, 7, ""},
+        {"12.5", true, 12.5, ""},
+        {"12.5", false, {}, "不是整数"},
+        {" 7 ", false, 7, ""},
+        {"\t-0\n", false, 0, ""},
+        {".5", true, 0.5, ""},
+        {"１２.５", true, 12.5, ""},
+        {"１２３４", false, 1234, ""},
+        {"－５", false, -5, ""},
+        {"＋１２．５", true, 12.5, ""},
+        {"\u3000８\u3000", false, 8, ""},
+    };
+    for (const auto& c : cases) {
+        const base::NumberReading r = base::wholeNumber(QString::fromUtf8(c.text), c.allowPoint);
+        EXPECT_EQ(r.value, c.value) << c.text;
+        EXPECT_EQ(r.reason.toStdString(), c.reason) << c.text;
+    }
+    EXPECT_TRUE(std::isinf(*base::wholeNumber(QString(400, u'9')).value));
+    EXPECT_EQ(*base::wholeNumber(QStringLiteral("0.") + QString(400, u'0') + u'1').value, 0.0);
+}
+
+TEST(WholeNumber, RegisterValuesAndRefusalLines) {
+    EXPECT_EQ(base::registerValue(QStringLiteral("12.5")).value, 12);  // half to even
+    EXPECT_EQ(base::registerValue(QStringLiteral("65535")).value, 65535);
+    EXPECT_EQ(base::registerValue(QStringLiteral("65536")).reason,
+              QStringLiteral("超出寄存器范围"));
+    EXPECT_EQ(base::registerValue(QString(400, u'9')).reason, QStringLiteral("超出寄存器范围"));
+    EXPECT_EQ(base::registerValue(QStringLiteral("-2000"), true, -1999, 9999).reason,
+              QStringLiteral("超出范围 -1999~9999"));
+    EXPECT_EQ(base::refusedText(QStringLiteral("设定SV1"), QStringLiteral("abc"),
+                                QStringLiteral("不是数字")),
+              QStringLiteral("设定SV1：“abc” 不是数字，未发送"));
+    EXPECT_EQ(base::refusedText(QStringLiteral("程序循环次数"), QString(), QStringLiteral("空")),
+              QStringLiteral("程序循环次数：空，未发送"));
 }
 
 TEST(Rounding, HalvesGoToTheEvenNeighbour) {
