@@ -5,11 +5,13 @@
 
 namespace monitor {
 
-std::optional<int32_t> entryValue(const QString& text) {
-    const double v = base::leadingNumber(text);
-    if (!(v >= kEntryMin && v <= kEntryMax)) return std::nullopt;
-    // Inside the range the rounded value stays inside it too.
-    return base::roundToInt32(v);
+base::RegisterReading entryValue(const QString& text) {
+    const base::NumberReading n = base::wholeNumber(text, true);
+    if (!n.value) return {std::nullopt, n.reason};
+    // The range applies to the number as typed; inside it the rounded value stays inside too.
+    if (!(*n.value >= kEntryMin && *n.value <= kEntryMax))
+        return {std::nullopt, QStringLiteral("超出范围 %1~%2").arg(kEntryMin).arg(kEntryMax)};
+    return {base::roundToInt32(*n.value), {}};
 }
 
 QStringList programCommandEntries() {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/numberrule.h"
+
 namespace monitor {
 
 // Registers written: Command12(k) the set value of loop k+1 (4X 1, 2), Alm111(k) the alarm setting
@@ -23,10 +25,10 @@ inline constexpr int32_t kProgramCommandRegister = 3;
 inline constexpr int32_t kEntryMin = -1999;
 inline constexpr int32_t kEntryMax = 9999;
 
-// The value an entry box writes: the leading number of its text rounded half to even, or nothing
-// when the number as typed lies outside -1999..9999 (so 9999.4 writes nothing). Empty or
-// non-numeric text gives 0.
-std::optional<int32_t> entryValue(const QString& text);
+// The value an entry box writes: its text read by the whole-number rule (a decimal point allowed)
+// and rounded half to even, or the reason nothing is sent: empty, not a number, or the number as
+// typed outside -1999..9999 (so 9999.4 writes nothing).
+base::RegisterReading entryValue(const QString& text);
 
 // The entries of the program-command list, in order: "0:停止 ", "1:运行 ", "2:暂停 ", "4:结束 ".
 QStringList programCommandEntries();

@@ -98,6 +98,7 @@ LivePanel::LivePanel(comm::Link& link, QObject* parent) : QObject(parent), link_
     buildParams(0);
     buildParams(1);
     buildAlarmSetting();
+    connect(&link_, &comm::Link::writeReported, this, &LivePanel::reportWrite);
 }
 
 LivePanel::~LivePanel() {
@@ -284,13 +285,14 @@ bool LivePanel::framesAlive() const {
            alarmSettingFrame_;
 }
 
-void LivePanel::ShowLiveStatus() {
+void LivePanel::ShowLiveStatus(bool keepLiveValues) {
     if (!framesAlive()) return;
     const LiveTexts t = liveTexts(link_.image());
     for (int k = 0; k < 9; ++k)
         programStatusLabels_[k]->setText(t.programStatus[k]);
-    for (int k = 0; k < 8; ++k)
-        liveValueLabels_[k]->setText(t.liveValues[k]);
+    if (!keepLiveValues)
+        for (int k = 0; k < 8; ++k)
+            liveValueLabels_[k]->setText(t.liveValues[k]);
     for (int k = 0; k < 2; ++k)
         outputLabels_[k]->setText(t.outputs[k]);
     for (int k = 0; k < 6; ++k) {
@@ -303,22 +305,72 @@ void LivePanel::ShowLiveStatus() {
         alarmSettingLabels_[k]->setText(t.alarmSettings[k]);
 }
 
-void LivePanel::writeEntry(int32_t reg, const QString& text) {
-    const auto value = entryValue(text);
-    if (!value) return;  // out of range: nothing is written
+QList<QLabel*> LivePanel::liveLabels() const {
+    QList<QLabel*> labels;
+    for (auto* l : programStatusLabels_)
+        labels << l;
+    for (auto* l : liveValueLabels_)
+        labels << l;
+    for (auto* l : outputLabels_)
+        labels << l;
+    for (auto* l : stateLabels_)
+        labels << l;
+    for (auto* l : paramLabels_)
+        if (l) labels << l;
+    for (auto* l : alarmSettingLabels_)
+        labels << l;
+    return labels;
+}
+
+void LivePanel::setStale(bool stale) {
+    if (stale == stale_ || !framesAlive()) return;
+    stale_ = stale;
+    const QColor text = stale ? QColor(128, 128, 128) : QColor(Qt::black);
+    const QString note = QStringLiteral("数据已过时：仪表无应答");
+    for (QLabel* l : liveLabels()) {
+        QPalette p = l->palette();
+        p.setColor(QPalette::WindowText, text);
+        l->setPalette(p);
+        QString d = l->accessibleDescription();
+        d.remove(note);
+        l->setAccessibleDescription(stale ? note + d : d);
+    }
+}
+
+void LivePanel::send(int32_t reg, int32_t value, const QString& caption) {
+    ownWrites_.insert(link_.writeHolding(reg, value, caption));
+}
+
+void LivePanel::reportWrite(const comm::WriteReport& r) {
+    if (!ownWrites_.remove(r.id)) return;
+    lastWriteStatus_ = r.status;
+    emit message(
+        r.status == 0
+            ? QStringLiteral("%1 = %2 已写入").arg(r.caption).arg(r.value)
+            : QStringLiteral("%1 = %2 写入失败（%3）").arg(r.caption).arg(r.value).arg(r.error));
+}
+
+void LivePanel::writeEntry(int32_t reg, const QString& caption, const QString& text) {
+    const base::RegisterReading reading = entryValue(text);
+    if (!reading.value) {
+        emit message(base::refusedText(caption, text, reading.reason));
+        return;
+    }
     auto& cp = link_.commParams();
-    cp(comm::kEntryValueSlot) = *value;
-    link_.writeHolding(reg, cp(comm::kEntryValueSlot));
+    cp(comm::kEntryValueSlot) = *reading.value;
+    send(reg, cp(comm::kEntryValueSlot), caption);
 }
 
 void LivePanel::writeSetValue(int index) {
     if (index < 0 || index >= 2 || !framesAlive()) return;
-    writeEntry(setValueRegister(index), setValueEdits_[index]->text());
+    writeEntry(setValueRegister(index), QStringLiteral("设定SV%1").arg(index + 1),
+               setValueEdits_[index]->text());
 }
 
 void LivePanel::writeAlarmSetting(int index) {
     if (index < 0 || index >= 6 || !framesAlive()) return;
-    writeEntry(alarmSettingRegister(index), alarmSettingEdits_[index]->text());
+    writeEntry(alarmSettingRegister(index), alarmSettingCaption(index),
+               alarmSettingEdits_[index]->text());
 }
 
 void LivePanel::writeProgramCommand() {
@@ -326,11 +378,16 @@ void LivePanel::writeProgramCommand() {
     QStringList entries;
     for (int i = 0; i < programCommandList_->count(); ++i)
         entries << programCommandList_->itemText(i);
+    const QString caption = QStringLiteral("设定曲线");
     const auto code = programCommand(entries, programCommandList_->currentText());
-    if (!code) return;  // typed text that names no entry: nothing to send
+    if (!code) {  // typed text that names no entry: nothing to send
+        emit message(QStringLiteral("%1：“%2” 不是列表中的命令，未发送")
+                         .arg(caption, programCommandList_->currentText().trimmed()));
+        return;
+    }
     auto& cp = link_.commParams();
     cp(comm::kListCodeSlot) = *code;
-    link_.writeHolding(kProgramCommandRegister, cp(comm::kListCodeSlot));
+    send(kProgramCommandRegister, cp(comm::kListCodeSlot), caption);
 }
 
 }  // namespace monitor

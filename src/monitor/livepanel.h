@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <array>
 #include <cstdint>
 
@@ -37,8 +38,14 @@ class LivePanel : public QObject {
     QWidget* alarmSettingFrame();     // Alm1, Alm11, Alm111
 
     // Rewrites every caption of the panel from link.image(). Safe at any time, also before the port
-    // is open (every field then shows its zero form).
-    void ShowLiveStatus();
+    // is open (every field then shows its zero form). While the chart's ruler shows its readout in
+    // the live value labels, keepLiveValues leaves those eight labels to it.
+    void ShowLiveStatus(bool keepLiveValues = false);
+
+    // Marks every live value and state as old (grey text, said in the accessible description)
+    // while the instrument has not answered for a while, and back to normal.
+    void setStale(bool stale);
+    bool stale() const { return stale_; }
 
     QLabel* liveValueLabel(int k);  // 0..7; nullptr outside
 
@@ -50,6 +57,11 @@ class LivePanel : public QObject {
     // Status of the last write the link has answered (0 before any).
     int32_t lastWriteStatus() const { return lastWriteStatus_; }
 
+  signals:
+    // One line for the status bar about the operator's last command: sent and confirmed, failed,
+    // or refused before sending and why.
+    void message(const QString& text);
+
   private:
     void buildPvStatus();
     void buildCurveStatus();
@@ -57,10 +69,15 @@ class LivePanel : public QObject {
     void buildParams(int column);
     void buildAlarmSetting();
     bool framesAlive() const;
-    void writeEntry(int32_t reg, const QString& text);
+    void writeEntry(int32_t reg, const QString& caption, const QString& text);
+    void send(int32_t reg, int32_t value, const QString& caption);
+    void reportWrite(const comm::WriteReport& report);
+    QList<QLabel*> liveLabels() const;
 
     comm::Link& link_;
     int32_t lastWriteStatus_ = 0;
+    bool stale_ = false;
+    QSet<quint64> ownWrites_;  // ids of the writes this panel asked for, until they end
 
     QPointer<QGroupBox> pvFrame_, curveFrame_, alarmFrame_, alarmSettingFrame_;
     std::array<QPointer<QGroupBox>, 2> paramFrames_;

@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 #include <cstdio>
 
+#include "base/numberlocale.h"
 #include "shell/application.h"
 #include "shell/cmdline.h"
 
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmars"));
     QApplication::setOrganizationName(QStringLiteral("velmars"));
+    // Every number shown or read uses "." whatever the regional settings say.
+    base::useDotDecimalNumbers();
 
     // Chinese captions need a CJK font wherever the desktop does not pick one by itself.
     if (QFontDatabase::families().contains(QStringLiteral("WenQuanYi Micro Hei"))) {

@@ -10,9 +10,11 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -60,7 +62,6 @@ MainWindow::MainWindow(MainContext ctx, QWidget* parent)
 
     live_ = new monitor::LivePanel(ctx_.link, this);
     chart_ = new record::ChartPanel(ctx_.dbPath, ctx_.clock, ctx_.handshake, ctx_.link);
-    chart_->setLiveStatusHook([this] { live_->ShowLiveStatus(); });
     QList<QLabel*> d3w;
     for (int k = 0; k < 8; ++k)
         d3w << live_->liveValueLabel(k);
@@ -117,8 +118,19 @@ MainWindow::MainWindow(MainContext ctx, QWidget* parent)
     recorderStatus_ = new ui::ValueLabel(this);
     recorderStatus_->setObjectName(QStringLiteral("RecorderStatus"));
     recorderStatus_->setAccessibleName(QStringLiteral("记录状态"));
+    operatorMessage_ = new ui::ValueLabel(this);
+    operatorMessage_->setObjectName(QStringLiteral("OperatorMessage"));
+    operatorMessage_->setAccessibleName(QStringLiteral("操作结果"));
     statusBar()->addWidget(linkStatus_, 3);
+    statusBar()->addWidget(operatorMessage_, 2);
     statusBar()->addPermanentWidget(recorderStatus_, 1);
+    connect(live_, &monitor::LivePanel::message, operatorMessage_, &QLabel::setText);
+
+    liveTimer_ = new QTimer(this);
+    liveTimer_->setObjectName(QStringLiteral("LiveTimer"));
+    liveTimer_->setInterval(200);
+    connect(liveTimer_, &QTimer::timeout, this, &MainWindow::liveTick);
+    liveTimer_->start();
     connect(&ctx_.link, &comm::Link::statsChanged, this, &MainWindow::updateLinkStatus);
     connect(&ctx_.link, &comm::Link::cycleFinished, this, &MainWindow::updateLinkStatus);
     updateLinkStatus();
@@ -228,7 +240,7 @@ QWidget* MainWindow::buildNavigation() {
     lay->addWidget(exitButton_);
     connect(configButton_, &QPushButton::clicked, this, &MainWindow::showConfigWindow);
     connect(programButton_, &QPushButton::clicked, this, &MainWindow::showProgramWindow);
-    connect(exitButton_, &QPushButton::clicked, this, &MainWindow::exitProgram);
+    connect(exitButton_, &QPushButton::clicked, this, &MainWindow::requestExit);
     return box;
 }
 
@@ -301,6 +313,7 @@ void MainWindow::showConfigWindow() {
     connect(config_, &config::ConfigWindow::returned, this, [this] {
         if (config_) config_->deleteLater();
         config_ = nullptr;
+        returnedFromSubWindow_.start();
         show();
     });
     config_->show();
@@ -313,14 +326,51 @@ void MainWindow::showProgramWindow() {
     connect(programWindow_, &program::ProgramWindow::returned, this, [this] {
         if (programWindow_) programWindow_->deleteLater();
         programWindow_ = nullptr;
+        returnedFromSubWindow_.start();
         show();
     });
     programWindow_->show();
 }
 
+void MainWindow::liveTick() {
+    live_->ShowLiveStatus(chart_->model().RulerMode);
+}
+
+QWidget* MainWindow::exitQuestion() const {
+    return exitQuestion_.data();
+}
+
+void MainWindow::requestExit() {
+    if (exited_) return;
+    if (exitQuestion_) {
+        exitQuestion_->activateWindow();
+        return;
+    }
+    // Leaving stops the recording, so it is asked first; "取消" is the default and Esc chooses it.
+    auto* box =
+        new QMessageBox(QMessageBox::Question, windowTitle(),
+                        QStringLiteral("退出程序？退出后停止记录。"), QMessageBox::NoButton, this);
+    box->setObjectName(QStringLiteral("ExitQuestion"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton* quit = box->addButton(QStringLiteral("退出"), QMessageBox::AcceptRole);
+    quit->setObjectName(QStringLiteral("ExitQuestionQuit"));
+    quit->setAccessibleName(QStringLiteral("退出"));
+    QPushButton* cancel = box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    cancel->setObjectName(QStringLiteral("ExitQuestionCancel"));
+    cancel->setAccessibleName(QStringLiteral("取消"));
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    connect(box, &QMessageBox::finished, this, [this, box, quit] {
+        if (box->clickedButton() == quit) exitProgram();
+    });
+    exitQuestion_ = box;
+    box->open();
+}
+
 void MainWindow::exitProgram() {
     if (exited_) return;
     exited_ = true;
+    if (exitQuestion_) exitQuestion_->close();
     // Leave cleanly: the chart's connection, the recorder and the port are closed before the end.
     chart_->closeDatabase();
     if (ctx_.recorder) ctx_.recorder->stop();
@@ -366,7 +416,10 @@ bool MainWindow::handleKey(int key) {
             if (!chart_->OldestPageReached()) chart_->Command8_Click();
             return true;
         case Qt::Key_Escape:
-            exitProgram();
+            // An Esc that just closed a sub-window (or a second press of it) is not a request to
+            // leave the program.
+            if (!returnedFromSubWindow_.isValid() || returnedFromSubWindow_.elapsed() > 500)
+                requestExit();
             return true;
         default:
             return false;
@@ -393,8 +446,10 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
         auto* w = static_cast<QWidget*>(watched);
         if (w->window() == this) {
             auto* ke = static_cast<QKeyEvent*>(e);
-            if (ke->modifiers() == Qt::NoModifier || ke->modifiers() == Qt::KeypadModifier)
+            if (ke->modifiers() == Qt::NoModifier || ke->modifiers() == Qt::KeypadModifier) {
+                if (ke->isAutoRepeat() && ke->key() == Qt::Key_Escape) return true;
                 if (handleKey(ke->key())) return true;
+            }
         }
     }
     return QMainWindow::eventFilter(watched, e);

@@ -3,6 +3,7 @@
 // navigation to the configuration and program windows, and a status bar that says what the link and
 // the recorder are doing.
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <array>
@@ -14,6 +15,7 @@
 #include "record/handshake.h"
 
 class QComboBox;
+class QTimer;
 class QLabel;
 class QPushButton;
 class QRadioButton;
@@ -65,10 +67,16 @@ class MainWindow : public QMainWindow {
     void closePort();          // "关闭"
     void showConfigWindow();   // "CONFIG"
     void showProgramWindow();  // "曲线设置"
-    void exitProgram();        // "退出"
+    void requestExit();        // "退出" and Esc: asks first, then exitProgram()
+    void exitProgram();        // leaves at once: closes the chart, the recorder and the port
 
     // Called once the Exit path has closed everything (the application quits there).
     void setExitAction(std::function<void()> action) { exitAction_ = std::move(action); }
+
+    // The live panel's own 200 ms tick: values, states and the stale mark, whatever the chart does.
+    void liveTick();
+    // The question "退出程序？" while it is open, for tests; nullptr otherwise.
+    QWidget* exitQuestion() const;
 
   protected:
     void closeEvent(QCloseEvent* e) override;
@@ -100,6 +108,10 @@ class MainWindow : public QMainWindow {
     QPushButton* exitButton_ = nullptr;
     QLabel* linkStatus_ = nullptr;
     QLabel* recorderStatus_ = nullptr;
+    QLabel* operatorMessage_ = nullptr;
+    QTimer* liveTimer_ = nullptr;
+    QPointer<QWidget> exitQuestion_;
+    QElapsedTimer returnedFromSubWindow_;  // Esc right after a sub-window closed is not ours
 
     monitor::LivePanel* live_ = nullptr;
     record::ChartPanel* chart_ = nullptr;

@@ -203,4 +203,10 @@ inline void click(QWidget* root, const QString& name) {
     if (auto* b = control<QAbstractButton>(root, name)) QTest::mouseClick(b, Qt::LeftButton);
 }
 
+// "退出", then "退出" again in the question that asks first.
+inline void leaveProgram(QWidget* mainWindow) {
+    click(mainWindow, "Command1");
+    click(mainWindow, "ExitQuestionQuit");
+}
+
 }  // namespace e2e

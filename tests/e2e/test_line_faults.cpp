@@ -105,7 +105,7 @@ void LineFaults::silentThenClosedThenBack() {
     QCOMPARE(sim.holdingRegister(1), 320);
     QVERIFY(runUntil([&] { return text("D_4W_0") == "320"; }, 2000));
 
-    click(w, "Command1");
+    leaveProgram(w);
     QVERIFY(program.exited());
 }
 
@@ -165,7 +165,7 @@ void LineFaults::settingsThatDoNotReachTheInstrument() {
     // With another slave address the instrument heard every request and answered none.
     if (!silent) QCOMPARE(sim.requestsServed(), uint64_t(0));
 
-    click(w, "Command1");
+    leaveProgram(w);
 }
 
 QTEST_MAIN(LineFaults)

@@ -184,7 +184,7 @@ void ScenarioHistory::pageBackAcrossTheWrapRulerZoomAndLive() {
     QTRY_VERIFY_WITH_TIMEOUT(m.NewestSlot > ChartModel::kLiveCount, 3000);
     QCOMPARE(m.ChartSamples[0][m.NewestSlot], kLivePv1);
 
-    click(w, "Command1");
+    leaveProgram(w);
     app.reset();
 }
 

@@ -103,7 +103,7 @@ void ScenarioLive::liveValuesSetValuesAlarmAndExit() {
     QCOMPARE(text("D_1W_3"), QString("ALM2 OFF"));
 
     // "退出": the port is closed, recording stops, the window goes and the program ends.
-    click(w, "Command1");
+    leaveProgram(w);
     QVERIFY(program.exited());
     QVERIFY(!w->isVisible());
     QVERIFY(!program.app().handshake().RecordingEnabled);

@@ -121,7 +121,7 @@ void ScenarioProgram::enterRunWatchAndStop() {
     QCOMPARE(sim.holdingRegister(3), 0);
     watch.stop();
 
-    click(w, "Command1");
+    leaveProgram(w);
     QVERIFY(program.exited());
 }
 

@@ -5,37 +5,39 @@
 
 using monitor::entryValue;
 
-TEST(EntryValue, RangeRoundingAndText) {
+TEST(EntryValue, WholeNumbersInRangeRoundedHalfToEven) {
     struct Case {
         const char* text;
         std::optional<int32_t> value;
+        const char* reason;  // the word the status bar gives when nothing is sent
     };
     const Case cases[] = {
-        {"9999", 9999},
-        {"10000", std::nullopt},
-        {"-1999", -1999},
-        {"-2000", std::nullopt},
-        {"12.5", 12},  // halves to even
-        {"13.5", 14},
-        {"2.5", 2},
-        {"-0.5", 0},
-        {"", 0},  // no number reads as 0
-        {"abc", 0},
-        {" 3 5 0 ", 350},  // blanks are ignored anywhere
-        {"350abc", 350},
-        {"1e3", 1000},
-        {"1e5", std::nullopt},
-        {"1e999", std::nullopt},  // too large for a double
-        {"-1e999", std::nullopt},
+        {"9999", 9999, ""},
+        {"10000", std::nullopt, "超出范围 -1999~9999"},
+        {"-1999", -1999, ""},
+        {"-2000", std::nullopt, "超出范围 -1999~9999"},
+        {"12.5", 12, ""},  // halves to even
+        {"13.5", 14, ""},
+        {"-0.5", 0, ""},
+        {" 350 ", 350, ""},
+        {"３５０", 350, ""},  // full-width digits, as a Chinese input method types them
+        {"", std::nullopt, "空"},
+        {"abc", std::nullopt, "不是数字"},
+        {"0x10", std::nullopt, "不是数字"},
+        {"1,000", std::nullopt, "不是数字"},
+        {"350abc", std::nullopt, "不是数字"},
+        {"3 5 0", std::nullopt, "不是数字"},
+        {"1e3", std::nullopt, "不是数字"},
         // The range applies to the number as typed, decimals included.
-        {"9999.0", 9999},
-        {"9998.5", 9998},
-        {"9999.4", std::nullopt},
-        {"-1999.4", std::nullopt},
-        {"-1998.5", -1998},
+        {"9998.5", 9998, ""},
+        {"9999.4", std::nullopt, "超出范围 -1999~9999"},
+        {"-1998.5", -1998, ""},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(entryValue(QString::fromUtf8(c.text)), c.value) << c.text;
+    for (const auto& c : cases) {
+        const base::RegisterReading r = entryValue(QString::fromUtf8(c.text));
+        EXPECT_EQ(r.value, c.value) << c.text;
+        EXPECT_EQ(r.reason, QString::fromUtf8(c.reason)) << c.text;
+    }
 }
 
 TEST(ProgramCommand, PositionOfTheMatchingEntry) {

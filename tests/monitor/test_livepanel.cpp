@@ -142,14 +142,18 @@ void LivePanelTest::entryWrites_data() {
     QTest::newRow("empty") << "Alm11_0"
                            << "Alm111_0"
                            << ""
-                           << "Set_4X_D1(2,5,257,0)";
+                           << "";
     QTest::newRow("letters") << "Alm11_0"
                              << "Alm111_0"
                              << "abc"
-                             << "Set_4X_D1(2,5,257,0)";
-    QTest::newRow("last alarm") << "Alm11_5"
+                             << "";
+    QTest::newRow("number and unit") << "Alm11_5"
+                                     << "Alm111_5"
+                                     << "30s"
+                                     << "";
+    QTest::newRow("full-width") << "Alm11_5"
                                 << "Alm111_5"
-                                << "30s"
+                                << "３０"
                                 << "Set_4X_D1(2,5,262,30)";
     QTest::newRow("just above range") << "Alm11_3"
                                       << "Alm111_3"
@@ -164,12 +168,21 @@ void LivePanelTest::entryWrites() {
     QFETCH(QString, call);
     child<QLineEdit>(entry)->setText(text);
     link_->commParams()(comm::kEntryValueSlot) = 4321;
+    QSignalSpy said(panel_, &monitor::LivePanel::message);
     QTest::mouseClick(child<QPushButton>(button), Qt::LeftButton);
     const QStringList expected = call.isEmpty() ? QStringList{} : QStringList{call};
     QCOMPARE(writesSoFar(), expected);
     QCOMPARE(child<QLineEdit>(entry)->text(), text);
-    if (call.isEmpty())
+    if (call.isEmpty()) {
         QCOMPARE(link_->commParams()(comm::kEntryValueSlot), 4321);  // staging slot untouched
+        // The operator learns at once that nothing was sent, and why.
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said[0][0].toString().endsWith("未发送"), qPrintable(said[0][0].toString()));
+    } else {
+        // ...and when the instrument has confirmed the value.
+        QTRY_COMPARE(said.size(), 1);
+        QVERIFY2(said[0][0].toString().endsWith("已写入"), qPrintable(said[0][0].toString()));
+    }
 }
 
 void LivePanelTest::twoFailuresGiveExactlyTwoCalls() {

@@ -49,7 +49,7 @@ void LivePanelSimTest::followsTheInstrumentAndSetsSv1() {
     host.layout()->addWidget(panel.alarmSettingFrame());
     QTimer display;  // the main window's display tick
     display.setInterval(200);
-    QObject::connect(&display, &QTimer::timeout, &panel, &monitor::LivePanel::ShowLiveStatus);
+    QObject::connect(&display, &QTimer::timeout, &panel, [&panel] { panel.ShowLiveStatus(); });
     display.start();
 
     auto* pv1 = host.findChild<QLabel*>("D_3W_0");

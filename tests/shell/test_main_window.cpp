@@ -174,9 +174,31 @@ void MainWindowTest::navigationHidesAndReturns() {
 void MainWindowTest::exitClosesPortAndLeaves() {
     QTest::mouseClick(child<QPushButton>("Command9"), Qt::LeftButton);
     QTRY_VERIFY(bus_->callTexts().contains("Get_3X_DX(1,1,1,8)"));
+    auto* w = app_->mainWindow();
+
+    // Esc right after a sub-window closed (the operator pressing it twice) does not even ask.
+    QTest::mouseClick(child<QPushButton>("Command21"), Qt::LeftButton);
+    QTest::keyClick(w->configWindow(), Qt::Key_Escape);
+    QTRY_VERIFY(w->isVisible());
     QTest::keyClick(child<QComboBox>("Combo2"), Qt::Key_Escape);
+    QVERIFY(!w->exitQuestion());
+    QTest::qWait(600);
+
+    // Esc asks; Esc in the question chooses "取消" and nothing stops.
+    QTest::keyClick(child<QComboBox>("Combo2"), Qt::Key_Escape);
+    QTRY_VERIFY(w->exitQuestion() && w->exitQuestion()->isVisible());
+    QTest::keyClick(w->exitQuestion(), Qt::Key_Escape);
+    QTRY_VERIFY(!w->exitQuestion());
+    QVERIFY(!exited_);
+    QVERIFY(app_->handshake().RecordingEnabled);
+
+    // "退出" asks too; its "退出" leaves, closing the port.
+    QTest::mouseClick(child<QPushButton>("Command1"), Qt::LeftButton);
+    QTRY_VERIFY(w->exitQuestion());
+    QTest::mouseClick(w->exitQuestion()->findChild<QPushButton*>("ExitQuestionQuit"),
+                      Qt::LeftButton);
     QVERIFY(exited_);
-    QVERIFY(!app_->mainWindow()->isVisible());
+    QVERIFY(!w->isVisible());
     QVERIFY(!app_->handshake().RecordingEnabled);
     QTRY_VERIFY(bus_->callTexts().contains("ClosePort_Modbus(1)"));
 }
