@@ -3,6 +3,7 @@
 // the ruler (F4 and the slider hc), zooms out and in (F1, F2), and returns to the live view with F4
 // and F6, where the display timer runs again.
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 #include <QTest>
@@ -72,6 +73,7 @@ void ScenarioHistory::pageBackAcrossTheWrapRulerZoomAndLive() {
     options.clockSpeed = 10;  // ten clock seconds a second: the recorder stores on every tick
     auto fake = std::make_unique<testing_support::FakeModbus>();
     fake->setInput(1, static_cast<int>(kLivePv1));
+    testing_support::FakeModbus* instrument = fake.get();
     auto app = std::make_unique<shell::Application>(options, std::move(fake));
     app->startWithoutSplash();
     auto* w = app->mainWindow();
@@ -127,6 +129,20 @@ void ScenarioHistory::pageBackAcrossTheWrapRulerZoomAndLive() {
     }
     QVERIFY(crossedWrap);
     QVERIFY(m.WindowEnd > record::kRingSize - 1000);
+
+    // While the operator looks at history the live panel stays live: a new PV1, an alarm that
+    // comes and a set value the operator writes all show at once.
+    instrument->setInput(1, 555);
+    instrument->setDiscreteBytes(0x04, 0);  // alarm 1 on
+    typeInto(control<QLineEdit>(w, "Text1_0"), "444");
+    click(w, "Command12_0");
+    QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "D_3W_0"), QString("555"), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "D_1W_2"), QString("ALM1报警"), 2000);
+    QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "D_4W_0"), QString("444"), 2000);
+    QTRY_COMPARE(labelText(w, "OperatorMessage"), QString("设定SV1 = 444 已写入"));
+    QVERIFY(!chart->timer1()->isActive());
+    instrument->setDiscreteBytes(0, 0);
+    instrument->setInput(1, static_cast<int>(kLivePv1));
     const int pages = m.HistoryPage;
     QVERIFY(control<QPushButton>(w, "Command7")->isEnabled());
 
