@@ -180,3 +180,37 @@ TEST(LineFaults, ReplugIsHealedAndCloseStopsTheRetries) {
     unplug();
     ::rmdir(dirBuf.constData());
 }
+
+// After a failed open the link says why until the next open, and the calls polled on the closed
+// port are not counted as exchanges.
+TEST(LineFaults, FailedOpenSaysWhyAndCountsNoExchanges) {
+    QCoreApplication app(argc, argv);
+    comm::PortMap ports;
+    ports.setExplicit(2, QStringLiteral("/nonexistent/ttyUSB9"));
+    comm::Link link(std::make_unique<comm::LibModbusRTU>(ports));
+    link.commParams()(comm::kPortSlot) = 2;
+    link.commParams()(comm::kAddressSlot) = 1;
+    QStringList failed;
+    QObject::connect(&link, &comm::Link::linkEvent, [&](comm::LinkEvent e, const QString& why) {
+        if (e == comm::LinkEvent::OpenFailed) failed << why;
+    });
+    comm::WriteReport report;
+    QObject::connect(&link, &comm::Link::writeReported,
+                     [&](const comm::WriteReport& r) { report = r; });
+    link.open();
+    int cycles = 0;
+    QObject::connect(&link, &comm::Link::cycleFinished, [&] { ++cycles; });
+    ASSERT_TRUE(pump([&] { return cycles >= 3; }, 3000));
+    link.writeHolding(1, 350, QStringLiteral("设定SV1"));
+    ASSERT_TRUE(pump([&] { return report.id != 0; }, 3000));
+    ASSERT_EQ(failed.size(), 1);
+    EXPECT_EQ(link.stats().openError, failed.front());
+    EXPECT_TRUE(failed.front().contains("/nonexistent/ttyUSB9")) << failed.front().toStdString();
+    EXPECT_EQ(link.stats().exchanges, 0u);
+    EXPECT_EQ(link.stats().failures, 0u);
+    EXPECT_EQ(report.status, comm::kModbusFail);
+    EXPECT_EQ(report.error, "端口未打开");
+    EXPECT_GE(link.silentMs(), 200);
+    link.close();
+    EXPECT_EQ(link.silentMs(), 0);
+}
