@@ -70,6 +70,7 @@ TEST(LinkThread, OpenStoresStatusAndPolls) {
     QTest::qWait(300);
     EXPECT_EQ(r.bus->callCount(), after);
     EXPECT_EQ(r.link->image().LiveValues[0], 321.0f);
+    EXPECT_EQ(r.link->lastCycleMs(), 0);  // the cycle-time figure starts again with the next open
 }
 
 TEST(LinkThread, WriteRepeatsOnceOnFailure) {
