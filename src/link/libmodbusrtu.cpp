@@ -3,6 +3,8 @@
 #include <modbus.h>
 
 #include <poll.h>
+#include <sys/stat.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
@@ -65,11 +67,13 @@ int32_t LibModbusRTU::OpenPort_Modbus(int32_t port, int32_t baudIndex, int32_t p
     // Opening again without a close replaces the previous connection.
     closeContext();
     stats_.portOpen = false;
+    stats_.openError.clear();
+    gone_ = false;
     const QString device = ports_.deviceFor(port);
     stats_.device = device;
     if (device.isEmpty()) {
-        stats_.lastError = QStringLiteral("端口 %1 无对应设备").arg(port);
-        stats_.lastOk = false;
+        stats_.openError = QStringLiteral("端口 %1 无法打开：无对应设备").arg(port);
+        lastFailure_ = stats_.openError;
         return kModbusFail;
     }
     static const int kBauds[] = {4800, 9600, 19200};
@@ -78,21 +82,20 @@ int32_t LibModbusRTU::OpenPort_Modbus(int32_t port, int32_t baudIndex, int32_t p
     const char parity = parityIndex >= 0 && parityIndex <= 2 ? kParity[parityIndex] : 'N';
     const QByteArray path = device.toLocal8Bit();
     ctx_ = modbus_new_rtu(path.constData(), baud, parity, 8, 1);
-    if (!ctx_) {
-        stats_.lastError = QStringLiteral("端口无法打开：%1").arg(describeErrno(errno));
-        stats_.lastOk = false;
-        return kModbusFail;
+    if (ctx_) {
+        modbus_set_error_recovery(ctx_, MODBUS_ERROR_RECOVERY_NONE);
+        const int ms = timeoutMs_;
+        modbus_set_response_timeout(ctx_, static_cast<uint32_t>(ms / 1000),
+                                    static_cast<uint32_t>((ms % 1000) * 1000));
+        modbus_set_byte_timeout(ctx_, 0, 50000);
     }
-    modbus_set_error_recovery(ctx_, MODBUS_ERROR_RECOVERY_NONE);
-    const int ms = timeoutMs_;
-    modbus_set_response_timeout(ctx_, static_cast<uint32_t>(ms / 1000),
-                                static_cast<uint32_t>((ms % 1000) * 1000));
-    modbus_set_byte_timeout(ctx_, 0, 50000);
-    if (modbus_connect(ctx_) == -1) {
-        stats_.lastError =
-            QStringLiteral("端口无法打开：%1").arg(QString::fromLocal8Bit(strerror(errno)));
-        stats_.lastOk = false;
-        modbus_free(ctx_);
+    if (!ctx_ || modbus_connect(ctx_) == -1) {
+        const int e = errno;
+        stats_.openError = QStringLiteral("端口 %1（%2）无法打开：%3")
+                               .arg(port)
+                               .arg(device, QString::fromLocal8Bit(modbus_strerror(e)));
+        lastFailure_ = stats_.openError;
+        if (ctx_) modbus_free(ctx_);
         ctx_ = nullptr;
         return kModbusFail;
     }
@@ -106,19 +109,47 @@ int32_t LibModbusRTU::ClosePort_Modbus(int32_t) {
     return 0;
 }
 
-bool LibModbusRTU::ready(int32_t addr) {
-    if (!ctx_) return false;
+int32_t LibModbusRTU::refusal(int32_t addr) {
+    if (!ctx_) return refused(QStringLiteral("端口未打开"));
     // Broadcast (0) gets no answer to a read; 248..255 are reserved.
-    if (addr < 1 || addr > 247) return false;
-    return modbus_set_slave(ctx_, addr) == 0;
+    if (addr < 1 || addr > 247 || modbus_set_slave(ctx_, addr) != 0)
+        return refused(QStringLiteral("模块地址 %1 无效").arg(addr));
+    return 0;
 }
 
-int32_t LibModbusRTU::failed(const QString& why) {
-    ++stats_.failures;
-    stats_.lastError = why;
-    stats_.lastOk = false;
-    drainLine();
+int32_t LibModbusRTU::refused(const QString& why) {
+    lastFailure_ = why;
     return kModbusFail;
+}
+
+int32_t LibModbusRTU::failed(int e) {
+    ++stats_.failures;
+    stats_.lastOk = false;
+    if (deviceGoneAfter(e)) {
+        gone_ = true;
+        stats_.lastError =
+            QStringLiteral("设备已断开（%1）").arg(QString::fromLocal8Bit(modbus_strerror(e)));
+    } else {
+        stats_.lastError = describeErrno(e);
+        drainLine();
+    }
+    lastFailure_ = stats_.lastError;
+    return kModbusFail;
+}
+
+bool LibModbusRTU::deviceGoneAfter(int e) const {
+    // What a serial device says once it is unplugged: the terminal is hung up, so writes and
+    // control calls fail with EIO and reads report end of file (libmodbus turns that into
+    // ECONNRESET).
+    if (e == EIO || e == ENXIO || e == EBADF || e == ENODEV || e == ECONNRESET) return true;
+    if (!ctx_) return false;
+    // A timeout alone means a silent instrument, unless the port itself no longer works or its
+    // device node has vanished.
+    const int fd = modbus_get_socket(ctx_);
+    termios tio{};
+    if (fd < 0 || ::tcgetattr(fd, &tio) != 0) return true;
+    struct stat st {};
+    return ::stat(stats_.device.toLocal8Bit().constData(), &st) != 0 && errno == ENOENT;
 }
 
 void LibModbusRTU::drainLine() {
@@ -142,6 +173,8 @@ void LibModbusRTU::drainLine() {
 
 int32_t LibModbusRTU::succeeded() {
     stats_.lastOk = true;
+    stats_.lastError.clear();
+    lastFailure_.clear();
     return 0;
 }
 
@@ -149,13 +182,12 @@ int32_t LibModbusRTU::readRegisters(Area area, int32_t addr, int32_t start, int3
                                     int32_t* buf) {
     if (!buf || qty < 1 || qty > MODBUS_MAX_READ_REGISTERS || start < 1 || start - 1 + qty > 65536)
         return kModbusFail;
-    if (!ctx_) return failed(QStringLiteral("端口未打开"));
-    if (!ready(addr)) return failed(QStringLiteral("模块地址 %1 无效").arg(addr));
+    if (refusal(addr) != 0) return kModbusFail;
     ++stats_.exchanges;
     uint16_t regs[MODBUS_MAX_READ_REGISTERS];
     const int rc = area == Area::Input ? modbus_read_input_registers(ctx_, start - 1, qty, regs)
                                        : modbus_read_registers(ctx_, start - 1, qty, regs);
-    if (rc != qty) return failed(describeErrno(errno));
+    if (rc != qty) return failed(errno);
     for (int i = 0; i < qty; ++i)
         buf[i] = static_cast<int16_t>(regs[i]);
     return succeeded();
@@ -163,13 +195,12 @@ int32_t LibModbusRTU::readRegisters(Area area, int32_t addr, int32_t start, int3
 
 int32_t LibModbusRTU::readBits16(Area area, int32_t addr, int32_t start, int32_t* buf) {
     if (!buf || start < 1 || start - 1 + 16 > 65536) return kModbusFail;
-    if (!ctx_) return failed(QStringLiteral("端口未打开"));
-    if (!ready(addr)) return failed(QStringLiteral("模块地址 %1 无效").arg(addr));
+    if (refusal(addr) != 0) return kModbusFail;
     ++stats_.exchanges;
     uint8_t bits[16];
     const int rc = area == Area::Discrete ? modbus_read_input_bits(ctx_, start - 1, 16, bits)
                                           : modbus_read_bits(ctx_, start - 1, 16, bits);
-    if (rc != 16) return failed(describeErrno(errno));
+    if (rc != 16) return failed(errno);
     for (int g = 0; g < 2; ++g) {
         int32_t byte = 0;
         for (int k = 0; k < 8; ++k)
@@ -198,11 +229,10 @@ int32_t LibModbusRTU::Get_0X_B16(int32_t, int32_t addr, int32_t start, int32_t* 
 int32_t LibModbusRTU::Set_4X_D1(int32_t, int32_t addr, int32_t reg, int32_t value) {
     // Truncating a value to 16 bits would write a different number: such a value is never sent.
     if (!base::fitsRegister(value) || reg < 1 || reg > 65536) return kModbusFail;
-    if (!ctx_) return failed(QStringLiteral("端口未打开"));
-    if (!ready(addr)) return failed(QStringLiteral("模块地址 %1 无效").arg(addr));
+    if (refusal(addr) != 0) return kModbusFail;
     ++stats_.exchanges;
     const int rc = modbus_write_register(ctx_, reg - 1, static_cast<uint16_t>(value & 0xFFFF));
-    if (rc != 1) return failed(describeErrno(errno));
+    if (rc != 1) return failed(errno);
     return succeeded();
 }
 

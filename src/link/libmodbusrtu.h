@@ -27,6 +27,8 @@ class LibModbusRTU : public ModbusRTU {
     int32_t Get_0X_B16(int32_t port, int32_t addr, int32_t start, int32_t* buf) override;
     int32_t Set_4X_D1(int32_t port, int32_t addr, int32_t reg, int32_t value) override;
     LinkStats stats() const override { return stats_; }
+    QString lastFailure() const override { return lastFailure_; }
+    bool deviceGone() const override { return gone_; }
 
     // Response timeout per exchange in milliseconds (default 250).
     void setResponseTimeoutMs(int ms) { timeoutMs_ = ms; }
@@ -35,17 +37,23 @@ class LibModbusRTU : public ModbusRTU {
     enum class Area { Input, Holding, Discrete, Coil };
     int32_t readRegisters(Area area, int32_t addr, int32_t start, int32_t qty, int32_t* buf);
     int32_t readBits16(Area area, int32_t addr, int32_t start, int32_t* buf);
-    // Prepares the context for an exchange with a slave; false (and a failure) when no port is
-    // open.
-    bool ready(int32_t addr);
-    int32_t failed(const QString& why);
+    // Refuses a call before the wire when no port is open or the address is unusable: the reason
+    // is kept, but no exchange is counted. Returns 0 when the call may go ahead.
+    int32_t refusal(int32_t addr);
+    int32_t refused(const QString& why);
+    // Ends an exchange that failed with the system's error number e.
+    int32_t failed(int e);
     int32_t succeeded();
+    // Whether error number e, or the state of the port after it, says the device has gone.
+    bool deviceGoneAfter(int e) const;
     void closeContext();
     void drainLine();
     static constexpr int kQuietMs = 20;
 
     PortMap ports_;
     _modbus* ctx_ = nullptr;
+    QString lastFailure_;
+    bool gone_ = false;
     int timeoutMs_ = 250;
     LinkStats stats_;
 };

@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 #include <QTimer>
+#include <limits>
 
 #include "base/numberrule.h"
 
@@ -11,29 +12,35 @@ Link::Link(std::unique_ptr<ModbusRTU> bus, QObject* parent) : QObject(parent) {
     qRegisterMetaType<comm::InstrumentImage>();
     qRegisterMetaType<comm::LinkStats>();
     qRegisterMetaType<comm::WriteReport>();
+    qRegisterMetaType<comm::LinkEvent>();
     qRegisterMetaType<QVector<int32_t>>();
-    thread_.setObjectName(QStringLiteral("link"));
-    worker_ = new LinkWorker(std::move(bus));
-    worker_->moveToThread(&thread_);
-    connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
-    connect(worker_, &LinkWorker::imageReady, this, &Link::onImage, Qt::QueuedConnection);
-    connect(worker_, &LinkWorker::statsReady, this, &Link::onStats, Qt::QueuedConnection);
+    thread_ = new QThread;
+    thread_->setObjectName(QStringLiteral("link"));
+    auto* worker = new LinkWorker(std::move(bus));
+    worker_ = worker;
+    worker->moveToThread(thread_);
+    connect(thread_, &QThread::finished, worker, &QObject::deleteLater);
+    connect(worker, &LinkWorker::imageReady, this, &Link::onImage, Qt::QueuedConnection);
+    connect(worker, &LinkWorker::statsReady, this, &Link::onStats, Qt::QueuedConnection);
+    connect(worker, &LinkWorker::event, this, &Link::linkEvent, Qt::QueuedConnection);
     connect(
-        worker_, &LinkWorker::cycleDone, this,
+        worker, &LinkWorker::cycleDone, this,
         [this](double ms) {
+            // A figure that crossed a close belongs to the cycles before it.
+            if (!polling_) return;
             lastCycleMs_ = ms;
             emit cycleFinished(ms);
         },
         Qt::QueuedConnection);
     connect(
-        worker_, &LinkWorker::openDone, this,
+        worker, &LinkWorker::openDone, this,
         [this](int32_t status) {
             commParams_(comm::kOpenStatusSlot) = status;
             emit opened(status);
         },
         Qt::QueuedConnection);
     connect(
-        worker_, &LinkWorker::writeDone, this,
+        worker, &LinkWorker::writeDone, this,
         [this](quint64 id, int32_t reg, int32_t value, int32_t status, int calls,
                const QString& error) {
             --pending_;
@@ -43,14 +50,14 @@ Link::Link(std::unique_ptr<ModbusRTU> bus, QObject* parent) : QObject(parent) {
         },
         Qt::QueuedConnection);
     connect(
-        worker_, &LinkWorker::readDone, this,
+        worker, &LinkWorker::readDone, this,
         [this](quint64 id, int32_t start, QVector<int32_t> values, int32_t status) {
             --pending_;
             emit readFinished(id, start, values, status);
         },
         Qt::QueuedConnection);
-    thread_.start();
-    QMetaObject::invokeMethod(worker_, &LinkWorker::start, Qt::QueuedConnection);
+    thread_->start();
+    QMetaObject::invokeMethod(worker, &LinkWorker::start, Qt::QueuedConnection);
 }
 
 Link::~Link() {
@@ -61,56 +68,101 @@ void Link::shutdown(int waitMs) {
     if (shutDown_) return;
     shutDown_ = true;
     polling_ = false;
-    QMetaObject::invokeMethod(worker_, &LinkWorker::stop, Qt::QueuedConnection);
-    thread_.quit();
-    if (!thread_.wait(waitMs)) {
-        // An exchange is stuck beyond every timeout: do not let the program hang on it.
-        thread_.terminate();
-        thread_.wait(1000);
+    if (worker_) QMetaObject::invokeMethod(worker_, &LinkWorker::stop, Qt::QueuedConnection);
+    thread_->quit();
+    if (thread_->wait(waitMs)) {
+        delete thread_;
+    } else {
+        // An exchange is stuck beyond every timeout. Killing the thread could leave the port or
+        // the heap in any state, so it is left to finish its call and end on its own, or with the
+        // process; its results no longer reach this object.
+        connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
+        if (thread_->isFinished()) thread_->deleteLater();
     }
+    thread_ = nullptr;
+}
+
+int Link::silentMs() const {
+    if (!polling_ || !sinceGoodBlock_.isValid()) return 0;
+    const qint64 ms = sinceGoodBlock_.elapsed();
+    return ms > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
+                                                : static_cast<int>(ms);
 }
 
 void Link::open() {
+    if (shutDown_ || !worker_) return;
     const int32_t port = commParams_(comm::kPortSlot), baud = commParams_(comm::kBaudSlot),
                   parity = commParams_(comm::kParitySlot), addr = commParams_(comm::kAddressSlot);
     polling_ = true;
+    lastCycleMs_ = 0;
+    sinceGoodBlock_.start();
     QMetaObject::invokeMethod(
-        worker_, [w = worker_, port, baud, parity, addr] { w->doOpen(port, baud, parity, addr); },
+        worker_,
+        [w = worker_.data(), port, baud, parity, addr] { w->openPort(port, baud, parity, addr); },
         Qt::QueuedConnection);
 }
 
 void Link::close() {
+    if (shutDown_ || !worker_) return;
     const int32_t port = commParams_(comm::kPortSlot);
     polling_ = false;
+    lastCycleMs_ = 0;
     QMetaObject::invokeMethod(
-        worker_, [w = worker_, port] { w->doClose(port); }, Qt::QueuedConnection);
+        worker_, [w = worker_.data(), port] { w->closePort(port); }, Qt::QueuedConnection);
 }
 
 quint64 Link::writeHolding(int32_t reg, int32_t value, const QString& caption) {
     const quint64 id = nextId_++;
     writeCaptions_.insert(id, caption);
-    const int32_t port = commParams_(comm::kPortSlot), addr = commParams_(comm::kAddressSlot);
     ++pending_;
+    if (shutDown_ || !worker_) {
+        refuse(id, reg, value, true);
+        return id;
+    }
+    const int32_t port = commParams_(comm::kPortSlot), addr = commParams_(comm::kAddressSlot);
     QMetaObject::invokeMethod(
         worker_,
-        [w = worker_, id, port, addr, reg, value] { w->doWrite(id, port, addr, reg, value); },
+        [w = worker_.data(), id, port, addr, reg, value] {
+            w->writeRegister(id, port, addr, reg, value);
+        },
         Qt::QueuedConnection);
     return id;
 }
 
 quint64 Link::readHolding(int32_t start, int32_t qty) {
     const quint64 id = nextId_++;
-    const int32_t port = commParams_(comm::kPortSlot), addr = commParams_(comm::kAddressSlot);
     ++pending_;
+    if (shutDown_ || !worker_) {
+        refuse(id, start, 0, false);
+        return id;
+    }
+    const int32_t port = commParams_(comm::kPortSlot), addr = commParams_(comm::kAddressSlot);
     QMetaObject::invokeMethod(
         worker_,
-        [w = worker_, id, port, addr, start, qty] { w->doRead(id, port, addr, start, qty); },
+        [w = worker_.data(), id, port, addr, start, qty] {
+            w->readRegisters(id, port, addr, start, qty);
+        },
         Qt::QueuedConnection);
     return id;
 }
 
-void Link::onImage(const InstrumentImage& image, const LinkStats& stats) {
+void Link::refuse(quint64 id, int32_t reg, int32_t value, bool isWrite) {
+    // Answered from the event loop like any other request, so callers see one order of events.
+    QTimer::singleShot(0, this, [this, id, reg, value, isWrite] {
+        --pending_;
+        if (!isWrite) {
+            emit readFinished(id, reg, {}, kModbusFail);
+            return;
+        }
+        emit writeFinished(id, reg, value, kModbusFail, 0);
+        emit writeReported(WriteReport{id, reg, value, kModbusFail, 0, writeCaptions_.take(id),
+                                       QStringLiteral("通讯已停止")});
+    });
+}
+
+void Link::onImage(const InstrumentImage& image, const LinkStats& stats, bool blockRead) {
     image_ = image;
+    if (blockRead && polling_) sinceGoodBlock_.start();
     onStats(stats);
     emit imagePublished();
 }
@@ -130,108 +182,195 @@ void LinkWorker::start() {
     pace_ = new QTimer(this);
     pace_->setSingleShot(true);
     pace_->setTimerType(Qt::PreciseTimer);
-    connect(pace_, &QTimer::timeout, this, &LinkWorker::beginCycle);
+    connect(pace_, &QTimer::timeout, this, [this] {
+        if (!blockQueued_) readNextBlock();
+    });
+    reopen_ = new QTimer(this);
+    reopen_->setInterval(kReopenMs);
+    connect(reopen_, &QTimer::timeout, this, &LinkWorker::reopenTick);
     cycleClock_.start();
 }
 
 void LinkWorker::stop() {
     polling_ = false;
     if (pace_) pace_->stop();
+    if (reopen_) reopen_->stop();
     bus_->ClosePort_Modbus(port_);
 }
 
-void LinkWorker::doOpen(int32_t port, int32_t baud, int32_t parity, int32_t addr) {
-    const int32_t status = bus_->OpenPort_Modbus(port, baud, parity);
-    port_ = port;
-    addr_ = addr;
-    emit openDone(status);
-    emit statsReady(bus_->stats());
-    // A port that failed to open is polled all the same: every read then fails and says why.
-    if (!polling_) {
-        polling_ = true;
-        if (!pollCycle_.inCycle() && !stepQueued_) beginCycle();
-    }
+QString LinkWorker::deviceName() const {
+    const QString device = bus_->stats().device;
+    return device.isEmpty() ? QStringLiteral("端口 %1").arg(port_) : device;
 }
 
-void LinkWorker::doClose(int32_t port) {
+LinkStats LinkWorker::currentStats() const {
+    LinkStats s = bus_->stats();
+    s.portOpen = portOpen_;
+    s.deviceLost = deviceLost_;
+    if (deviceLost_)
+        s.openError.clear();  // the reopening attempts are not the operator's opens
+    else if (!portOpen_ && s.openError.isEmpty())
+        s.openError = openError_;
+    return s;
+}
+
+void LinkWorker::openPort(int32_t port, int32_t baud, int32_t parity, int32_t addr) {
+    // A cycle running now is cut short: its remaining blocks would come from the new port or
+    // address and mix two instruments in one image. The next cycle reads all of its blocks anew.
+    if (pace_) pace_->stop();
+    if (reopen_) reopen_->stop();
+    pollCycle_.abort();
+    deviceLost_ = false;
+    silent_ = false;
+    cycleStartMs_ = -1;
+    port_ = port;
+    baud_ = baud;
+    parity_ = parity;
+    addr_ = addr;
+    const int32_t status = bus_->OpenPort_Modbus(port, baud, parity);
+    portOpen_ = status == 0;
+    openError_ = portOpen_ ? QString() : QStringLiteral("端口 %1 无法打开").arg(port);
+    const LinkStats stats = currentStats();
+    emit openDone(status);
+    if (portOpen_)
+        emit event(LinkEvent::Opened, deviceName());
+    else
+        emit event(LinkEvent::OpenFailed, stats.openError);
+    emit statsReady(stats);
+    // A port that failed to open is polled all the same: every read then fails and says why.
+    polling_ = true;
+    queueNextBlock();
+}
+
+void LinkWorker::closePort(int32_t port) {
+    const bool wasPolling = polling_;
     polling_ = false;
     if (pace_) pace_->stop();
+    if (reopen_) reopen_->stop();
+    pollCycle_.abort();
+    portOpen_ = false;
+    deviceLost_ = false;
+    silent_ = false;
+    cycleStartMs_ = -1;
     bus_->ClosePort_Modbus(port);
-    emit statsReady(bus_->stats());
+    if (wasPolling) emit event(LinkEvent::Closed, deviceName());
+    emit statsReady(currentStats());
 }
 
-void LinkWorker::doWrite(quint64 id, int32_t port, int32_t addr, int32_t reg, int32_t value) {
+void LinkWorker::writeRegister(quint64 id, int32_t port, int32_t addr, int32_t reg, int32_t value) {
     int calls = 0;
     int32_t status = kModbusFail;
     QString error;
     if (base::fitsRegister(value)) {
         status = writeWithRepeat(*bus_, port, addr, reg, value, &calls);
+        checkDevice();
         if (status != 0) {
-            error = bus_->stats().lastError;
+            error = deviceLost_ ? QStringLiteral("设备已断开，等待重新连接") : bus_->lastFailure();
             if (error.isEmpty()) error = QStringLiteral("仪表无应答");
         }
     } else {
         error = QStringLiteral("超出寄存器范围");
     }
     emit writeDone(id, reg, value, status, calls, error);
-    emit statsReady(bus_->stats());
+    emit statsReady(currentStats());
 }
 
-void LinkWorker::doRead(quint64 id, int32_t port, int32_t addr, int32_t start, int32_t qty) {
+void LinkWorker::readRegisters(quint64 id, int32_t port, int32_t addr, int32_t start, int32_t qty) {
     QVector<int32_t> values;
     int32_t status = kModbusFail;
     if (qty >= 1 && qty <= 125) {
         values.resize(qty);
         status = bus_->Get_4X_DX(port, addr, start, qty, values.data());
+        checkDevice();
     }
     emit readDone(id, start, values, status);
-    emit statsReady(bus_->stats());
+    emit statsReady(currentStats());
 }
 
-void LinkWorker::beginCycle() {
-    if (!polling_ || pollCycle_.inCycle()) return;
-    const qint64 now = cycleClock_.elapsed();
-    if (cycleStartMs_ >= 0) emit cycleDone(static_cast<double>(now - cycleStartMs_));
-    cycleStartMs_ = now;
-    pollCycle_.begin(port_, addr_);
-    runStep();
+void LinkWorker::queueNextBlock() {
+    if (blockQueued_) return;
+    // Queued, so that requests handed over meanwhile run before the next block.
+    blockQueued_ = true;
+    QMetaObject::invokeMethod(this, &LinkWorker::readNextBlock, Qt::QueuedConnection);
 }
 
-void LinkWorker::runStep() {
-    stepQueued_ = false;
-    if (!polling_) {
-        // Closed between two blocks: the cycle ends here and the image keeps its values.
+void LinkWorker::readNextBlock() {
+    blockQueued_ = false;
+    if (!polling_ || deviceLost_) {
+        // Closed or lost between two blocks: the cycle ends here and the image keeps its values.
         pollCycle_.abort();
         return;
     }
-    const bool more = pollCycle_.step();
-    emit imageReady(pollCycle_.image(), bus_->stats());
-    if (more) {
-        // Yield: requests queued meanwhile run before the next block.
-        stepQueued_ = true;
-        QMetaObject::invokeMethod(this, &LinkWorker::runStep, Qt::QueuedConnection);
-    } else {
-        scheduleNextCycle();
+    if (!pollCycle_.inCycle()) {
+        const qint64 now = cycleClock_.elapsed();
+        if (cycleStartMs_ >= 0) emit cycleDone(static_cast<double>(now - cycleStartMs_));
+        cycleStartMs_ = now;
+        cycleReadAny_ = false;
+        // Port and address are taken here, at the start of a cycle, for all of its blocks.
+        pollCycle_.begin(port_, addr_);
     }
+    const bool more = pollCycle_.step();
+    const bool ok = pollCycle_.lastStatus() == 0;
+    if (ok) {
+        cycleReadAny_ = true;
+        if (silent_) {
+            silent_ = false;
+            emit event(LinkEvent::Answering, QString());
+        }
+    }
+    checkDevice();
+    emit imageReady(pollCycle_.image(), currentStats(), ok);
+    if (deviceLost_) return;
+    if (more)
+        queueNextBlock();
+    else
+        endCycle();
 }
 
-void LinkWorker::scheduleNextCycle() {
-    if (!polling_) return;
+void LinkWorker::endCycle() {
+    if (portOpen_ && !cycleReadAny_ && !silent_) {
+        silent_ = true;
+        emit event(LinkEvent::Silent, bus_->stats().lastError);
+    }
     const qint64 elapsed = cycleClock_.elapsed() - cycleStartMs_;
     const qint64 wait = kPeriodMs - elapsed;
-    if (wait <= 0) {
-        // The cycle overran its period: the next one follows at once, after queued requests.
-        stepQueued_ = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                stepQueued_ = false;
-                beginCycle();
-            },
-            Qt::QueuedConnection);
-    } else {
+    // A cycle that overran its period is followed at once, after queued requests.
+    if (wait <= 0)
+        queueNextBlock();
+    else
         pace_->start(static_cast<int>(wait));
+}
+
+void LinkWorker::checkDevice() {
+    if (!portOpen_ || !bus_->deviceGone()) return;
+    // The handle is dead for good (a replugged adapter gets a new one): close it and reopen the
+    // same device with the same settings until it is back.
+    portOpen_ = false;
+    deviceLost_ = true;
+    silent_ = false;
+    pollCycle_.abort();
+    if (pace_) pace_->stop();
+    cycleStartMs_ = -1;
+    bus_->ClosePort_Modbus(port_);
+    emit event(LinkEvent::DeviceLost, deviceName());
+    if (reopen_) reopen_->start();
+}
+
+void LinkWorker::reopenTick() {
+    if (!deviceLost_ || !polling_) {
+        reopen_->stop();
+        return;
     }
+    if (bus_->OpenPort_Modbus(port_, baud_, parity_) != 0) {
+        emit statsReady(currentStats());
+        return;
+    }
+    reopen_->stop();
+    deviceLost_ = false;
+    portOpen_ = true;
+    emit event(LinkEvent::DeviceBack, deviceName());
+    emit statsReady(currentStats());
+    queueNextBlock();
 }
 
 }  // namespace comm

@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
+#include <QPointer>
 #include <QThread>
 #include <QVector>
 #include <memory>
@@ -50,7 +51,7 @@ class Link : public QObject {
     Q_OBJECT
   public:
     explicit Link(std::unique_ptr<ModbusRTU> bus, QObject* parent = nullptr);
-    ~Link() override;  // stops the thread; waits a bounded time for the exchange in flight
+    ~Link() override;  // shutdown() with its default wait
 
     // The shared settings array. UI thread only.
     CommParamsArray& commParams() { return commParams_; }
@@ -61,11 +62,18 @@ class Link : public QObject {
 
     // OpenPort_Modbus with the port, baud and parity slots, then polling of the port and address
     // slots every 100 ms. The open status lands in kOpenStatusSlot when it arrives. Opening again
-    // re-opens without a close.
+    // re-opens without a close; a cycle running then is cut short, and the next one reads every
+    // block with the new settings.
+    // When the open port's device goes away (unplugged), the link closes it and reopens the same
+    // device with the same settings once a second; polling resumes by itself when it opens.
     void open();
-    // ClosePort_Modbus(CommParams 0); polling stops after the exchange in flight. The image stays.
+    // ClosePort_Modbus(CommParams 0); polling and reopening stop after the exchange in flight. The
+    // image stays.
     void close();
     bool polling() const { return polling_; }
+    // Milliseconds since a register block was last read successfully while polling, counted from
+    // the open while none has been; 0 when not polling.
+    int silentMs() const;
 
     // One holding-register write, repeated once on -8888, with the port and address of CommParams
     // (0) and (3) as they are now. A value that does not fit 16 bits is not sent: writeFinished
@@ -81,7 +89,9 @@ class Link : public QObject {
     const LinkStats& stats() const { return stats_; }
     double lastCycleMs() const { return lastCycleMs_; }
 
-    // Bounded shutdown, also run by the destructor. Safe to call twice.
+    // Stops the link thread, waiting at most waitMs for the exchange in flight; a thread still
+    // stuck in a call after that is left to end on its own (or with the process). Safe to call
+    // twice. Requests made afterwards are refused: a write or read then ends at once with -8888.
     void shutdown(int waitMs = 3000);
 
   signals:
@@ -95,11 +105,12 @@ class Link : public QObject {
     void statsChanged();
 
   private:
-    void onImage(const InstrumentImage& image, const LinkStats& stats);
+    void onImage(const InstrumentImage& image, const LinkStats& stats, bool blockRead);
     void onStats(const LinkStats& stats);
+    void refuse(quint64 id, int32_t reg, int32_t value, bool isWrite);
 
-    QThread thread_;
-    LinkWorker* worker_ = nullptr;  // lives on thread_
+    QThread* thread_ = nullptr;    // not owned once a shutdown timed out: it ends on its own
+    QPointer<LinkWorker> worker_;  // lives on thread_
     CommParamsArray commParams_;
     InstrumentImage image_;
     LinkStats stats_;
@@ -108,6 +119,7 @@ class Link : public QObject {
     quint64 nextId_ = 1;
     int pending_ = 0;
     double lastCycleMs_ = 0;
+    QElapsedTimer sinceGoodBlock_;  // restarted by the open and by every block read successfully
     bool shutDown_ = false;
 };
 
@@ -119,38 +131,56 @@ class LinkWorker : public QObject {
     ~LinkWorker() override;
 
     static constexpr int kPeriodMs = 100;
+    static constexpr int kReopenMs = 1000;
 
   public slots:
     void start();
-    void doOpen(int32_t port, int32_t baud, int32_t parity, int32_t addr);
-    void doClose(int32_t port);
-    void doWrite(quint64 id, int32_t port, int32_t addr, int32_t reg, int32_t value);
-    void doRead(quint64 id, int32_t port, int32_t addr, int32_t start, int32_t qty);
+    void openPort(int32_t port, int32_t baud, int32_t parity, int32_t addr);
+    void closePort(int32_t port);
+    void writeRegister(quint64 id, int32_t port, int32_t addr, int32_t reg, int32_t value);
+    void readRegisters(quint64 id, int32_t port, int32_t addr, int32_t start, int32_t qty);
     void stop();
 
   signals:
-    void imageReady(const comm::InstrumentImage& image, const comm::LinkStats& stats);
+    // blockRead: the block just read succeeded.
+    void imageReady(const comm::InstrumentImage& image, const comm::LinkStats& stats,
+                    bool blockRead);
     void statsReady(const comm::LinkStats& stats);
     void cycleDone(double periodMs);
     void openDone(int32_t status);
     void writeDone(quint64 id, int32_t reg, int32_t value, int32_t status, int calls,
                    const QString& error);
     void readDone(quint64 id, int32_t start, QVector<int32_t> values, int32_t status);
+    void event(comm::LinkEvent event, const QString& detail);
 
   private:
-    void beginCycle();
-    void runStep();
-    void scheduleNextCycle();
+    // Reads the next block of the running cycle, or starts a cycle when none runs.
+    void readNextBlock();
+    void queueNextBlock();
+    void endCycle();
+    // After every exchange: the device gone means closing the port and reopening it once a second.
+    void checkDevice();
+    void reopenTick();
+    LinkStats currentStats() const;
+    QString deviceName() const;
 
     std::unique_ptr<ModbusRTU> bus_;
     PollCycle pollCycle_;
     QTimer* pace_ = nullptr;
+    QTimer* reopen_ = nullptr;
     bool polling_ = false;
-    bool stepQueued_ = false;
+    bool portOpen_ = false;    // the last open succeeded and the device has not gone since
+    bool deviceLost_ = false;  // waiting for the device to come back
+    bool silent_ = false;      // a whole cycle failed; no block has succeeded since
+    bool cycleReadAny_ = false;
+    bool blockQueued_ = false;
     int32_t port_ = 0;
+    int32_t baud_ = 0;
+    int32_t parity_ = 0;
     int32_t addr_ = 0;
+    QString openError_;  // the reason of a failed open when the bus gives none
     QElapsedTimer cycleClock_;
-    qint64 cycleStartMs_ = -1;
+    qint64 cycleStartMs_ = -1;  // -1: no cycle timed since the port opened
 };
 
 }  // namespace comm

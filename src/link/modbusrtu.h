@@ -13,11 +13,18 @@ inline constexpr int32_t kModbusFail = -8888;
 // What the link has done so far, for the status bar.
 struct LinkStats {
     bool portOpen = false;
-    QString device;          // device the open port names, or the one that failed to open
-    uint64_t exchanges = 0;  // exchanges attempted (a refused call before the wire is not one)
-    uint64_t failures = 0;   // of which failed
-    QString lastError;       // last failure in plain words, empty when none yet
-    bool lastOk = true;      // the most recent exchange succeeded
+    QString device;  // device the open port names, or the one that failed to open
+    // Exchanges attempted on an open port; a call refused before the wire (no port open, a bad
+    // address or argument) is not one.
+    uint64_t exchanges = 0;
+    uint64_t failures = 0;  // of which failed
+    QString lastError;      // why the last failed exchange failed; empty once one succeeds again
+    bool lastOk = true;     // the most recent exchange succeeded
+    // Why the last open failed, as a whole sentence naming the port ("端口 3 无法打开：..."); empty
+    // when the last open succeeded. Kept until the next open.
+    QString openError;
+    // The open port's device went away (unplugged); the link is reopening it once a second.
+    bool deviceLost = false;
 };
 
 class ModbusRTU {
@@ -40,6 +47,12 @@ class ModbusRTU {
     virtual int32_t Set_4X_D1(int32_t port, int32_t addr, int32_t reg, int32_t value) = 0;
 
     virtual LinkStats stats() const { return {}; }
+    // Why the last failed call failed, a refused one included ("端口未打开"); empty when unknown.
+    virtual QString lastFailure() const { return stats().lastError; }
+    // True when the system reported the open port's device gone (read or write errors such as
+    // EIO/ENXIO, terminal settings unreadable, the device node missing). A silent instrument on a
+    // working port is not a gone device. Cleared by the next open.
+    virtual bool deviceGone() const { return false; }
 };
 
 // One holding-register write as every writer makes it: a failed exchange is repeated once, with the

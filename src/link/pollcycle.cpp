@@ -13,7 +13,7 @@ bool PollCycle::step() {
     auto& im = image_;
     switch (next_) {
         case 1:
-            bus_.Get_3X_DX(port_, addr_, 1, 8, im.InputRegsLow.data());
+            lastStatus_ = bus_.Get_3X_DX(port_, addr_, 1, 8, im.InputRegsLow.data());
             for (int k = 0; k < 8; ++k)
                 im.LiveValues[k] = static_cast<float>(im.InputRegsLow[k]);
             // The control-output flags come from the previous cycle: the discrete inputs are read
@@ -22,40 +22,41 @@ bool PollCycle::step() {
             im.LiveValues[9] = im.DiscreteBits[1] == 1 ? 100.0f : 0.0f;
             break;
         case 2:
-            bus_.Get_3X_DX(port_, addr_, 4097, 16, im.InputRegsHigh.data());
+            lastStatus_ = bus_.Get_3X_DX(port_, addr_, 4097, 16, im.InputRegsHigh.data());
             break;
         case 3:
-            bus_.Get_4X_DX(port_, addr_, 1, 8, im.HoldingRegsLow.data());
+            lastStatus_ = bus_.Get_4X_DX(port_, addr_, 1, 8, im.HoldingRegsLow.data());
             for (int k = 0; k < 8; ++k)
                 im.HoldingValues[k] = static_cast<float>(im.HoldingRegsLow[k]);
             break;
         case 4:
-            bus_.Get_4X_DX(port_, addr_, 4097, 16, &paramRegs_[0]);
+            lastStatus_ = bus_.Get_4X_DX(port_, addr_, 4097, 16, &paramRegs_[0]);
             break;
         case 5:
-            bus_.Get_4X_DX(port_, addr_, 4113, 16, &paramRegs_[16]);
+            lastStatus_ = bus_.Get_4X_DX(port_, addr_, 4113, 16, &paramRegs_[16]);
             break;
         case 6:
-            bus_.Get_4X_DX(port_, addr_, 4129, 16, &paramRegs_[32]);
+            lastStatus_ = bus_.Get_4X_DX(port_, addr_, 4129, 16, &paramRegs_[32]);
             // A block whose read failed stays zero here, so its parameters read as 0.
             for (int k = 0; k < 48; ++k)
                 im.ParamValues[k] = static_cast<float>(paramRegs_[k]);
             break;
         case 7:
-            bus_.Get_4X_DX(port_, addr_, 257, 8, im.HoldingRegs257.data());
+            lastStatus_ = bus_.Get_4X_DX(port_, addr_, 257, 8, im.HoldingRegs257.data());
             break;
         case 8:
-            bus_.Get_1X_B16(port_, addr_, 1, &bitWords_[0]);
+            lastStatus_ = bus_.Get_1X_B16(port_, addr_, 1, &bitWords_[0]);
             unpackInto(bitWords_[0], im.DiscreteBits, 0);
             unpackInto(bitWords_[1], im.DiscreteBits, 8);
             break;
         case 9:
-            bus_.Get_0X_B16(port_, addr_, 1, &bitWords_[2]);
+            lastStatus_ = bus_.Get_0X_B16(port_, addr_, 1, &bitWords_[2]);
             unpackInto(bitWords_[2], im.CoilBits, 0);
             unpackInto(bitWords_[3], im.CoilBits, 8);
             break;
         default:
             next_ = 0;
+            lastStatus_ = kModbusFail;
             return false;
     }
     if (next_ >= kBlocks) {
@@ -67,7 +68,7 @@ bool PollCycle::step() {
 }
 
 void PollCycle::runCycle(int32_t port, int32_t addr, const std::function<void()>& yield,
-                    const std::function<void()>& publish) {
+                         const std::function<void()>& publish) {
     begin(port, addr);
     for (;;) {
         const bool more = step();
@@ -77,7 +78,7 @@ void PollCycle::runCycle(int32_t port, int32_t addr, const std::function<void()>
     }
 }
 
-void PollCycle::D_Byte(int32_t b) {
+void PollCycle::splitByte(int32_t b) {
     for (int i = 7; i >= 0; --i) {
         const int32_t p = 1 << i;
         if (b / p >= 1) {
@@ -91,7 +92,7 @@ void PollCycle::D_Byte(int32_t b) {
 
 void PollCycle::unpackInto(int32_t byte, std::array<int32_t, 101>& flags, int first) {
     if (byte < 0 || byte > 255) return;
-    D_Byte(byte);
+    splitByte(byte);
     for (int i = 0; i < 8; ++i)
         flags[first + i] = byteBits_[i];
 }

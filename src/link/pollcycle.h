@@ -23,6 +23,8 @@ class PollCycle {
     void begin(int32_t port, int32_t addr);
     // Reads the next block into the image. Returns true while further blocks remain in this cycle.
     bool step();
+    // Status of the block the last step read: 0 or kModbusFail.
+    int32_t lastStatus() const { return lastStatus_; }
     // Ends the running cycle without reading its remaining blocks.
     void abort() { next_ = 0; }
     bool inCycle() const { return next_ > 0 && next_ <= kBlocks; }
@@ -32,12 +34,12 @@ class PollCycle {
     void runCycle(int32_t port, int32_t addr, const std::function<void()>& yield = {},
                   const std::function<void()>& publish = {});
 
-    // Fills ByteBits with the bits of b, bit 0 the least significant.
-    void D_Byte(int32_t b);
+    // Fills byteBits() with the bits of b, bit 0 the least significant.
+    void splitByte(int32_t b);
 
     const InstrumentImage& image() const { return image_; }
     InstrumentImage& image() { return image_; }
-    const std::array<int32_t, 8>& ByteBits() const { return byteBits_; }
+    const std::array<int32_t, 8>& byteBits() const { return byteBits_; }
 
   private:
     // Unpacks a byte of states into eight flags when it is a byte (0..255); anything else leaves
@@ -52,6 +54,7 @@ class PollCycle {
     int32_t port_ = 0;
     int32_t addr_ = 0;
     int next_ = 0;  // 1..9 the block to read next, 0 when no cycle runs
+    int32_t lastStatus_ = 0;
 };
 
 }  // namespace comm

@@ -32,6 +32,8 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    if (cmd.logWrites)
+        cmd.options.writeLog = [](const std::string& line) { std::cout << line << std::endl; };
     sim::SimServer server(cmd.options);
     std::string error;
     if (!server.start(&error)) {

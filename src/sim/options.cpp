@@ -33,7 +33,7 @@ bool toDouble(const std::string& s, double min, double max, double* out) {
 std::string usageText() {
     return "usage: velmars-sim [--address A] [--baud B] [--parity N|E|O] [--wire-timing]\n"
            "                   [--delay-ms MS] [--drop-rate P] [--corrupt-rate P]\n"
-           "                   [--time-scale F] [--link PATH] [--help]\n"
+           "                   [--time-scale F] [--link PATH] [--log-writes] [--help]\n"
            "Serves the simulated controller as a Modbus RTU slave on a new pseudo-terminal,\n"
            "prints its path and runs until interrupted.\n"
            "  --address A       slave address 1..247 (default 1)\n"
@@ -44,7 +44,8 @@ std::string usageText() {
            "  --drop-rate P     probability 0..1 that an answer is not sent\n"
            "  --corrupt-rate P  probability 0..1 that an answer has a bad CRC\n"
            "  --time-scale F    simulated seconds per real second (default 1)\n"
-           "  --link PATH       also make PATH a symbolic link to the pseudo-terminal\n";
+           "  --link PATH       also make PATH a symbolic link to the pseudo-terminal\n"
+           "  --log-writes      print one line per register written: time, 4X N, value\n";
 }
 
 bool parseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* message) {
@@ -84,6 +85,9 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
         } else if (arg == "--wire-timing") {
             if (!flag()) return false;
             cmd.options.wireTiming = true;
+        } else if (arg == "--log-writes") {
+            if (!flag()) return false;
+            cmd.logWrites = true;
         } else if (arg == "--address") {
             if (!take()) return false;
             if (!toInt(value, 1, 247, &n)) return bad("expected 1..247");

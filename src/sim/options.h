@@ -10,7 +10,8 @@ namespace sim {
 
 struct CommandLine {
     ServerOptions options;
-    std::string link;  // --link PATH, empty when not given
+    std::string link;        // --link PATH, empty when not given
+    bool logWrites = false;  // --log-writes: one line on stdout per register written
     bool help = false;
 };
 

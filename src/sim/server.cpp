@@ -9,7 +9,9 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <random>
 #include <vector>
 
@@ -52,6 +54,19 @@ void freeContext(modbus_t* ctx) {
 }
 
 }  // namespace
+
+std::string writeLogLine(int reg, int value) {
+    using namespace std::chrono;
+    const auto t = system_clock::now();
+    const std::time_t secs = system_clock::to_time_t(t);
+    const int ms = int(duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000);
+    std::tm local{};
+    localtime_r(&secs, &local);
+    char line[64];
+    std::snprintf(line, sizeof line, "%02d:%02d:%02d.%03d 4X %d %d", local.tm_hour, local.tm_min,
+                  local.tm_sec, ms, reg, value);
+    return line;
+}
 
 SimServer::SimServer(ServerOptions options) : options_(options), instrument_(options.seed) {
     instrument_.setTimeScale(options_.timeScale);
@@ -234,7 +249,7 @@ void SimServer::run() {
         } else if (!Instrument::inMap(area, addr + 1, quantity)) {
             modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
         } else {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::unique_lock<std::mutex> lock(mutex_);
             if (!write) {
                 if (area == Area::Coils || area == Area::DiscreteInputs) {
                     uint8_t* bits = area == Area::Coils ? map->tab_bits : map->tab_input_bits;
@@ -251,6 +266,11 @@ void SimServer::run() {
                 // which reacts to them (the program command, for one).
                 instrument_.writeRegisters(Area::HoldingRegisters, addr + 1, quantity,
                                            map->tab_registers + addr);
+                lock.unlock();
+                if (options_.writeLog)
+                    for (int i = 0; i < quantity; ++i)
+                        options_.writeLog(writeLogLine(
+                            addr + 1 + i, static_cast<int16_t>(map->tab_registers[addr + i])));
             }
         }
         modbus_set_socket(ctx, masterFd_);

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -33,7 +34,13 @@ struct ServerOptions {
     double corruptRate = 0.0;  // probability that an answer goes out with a bad CRC
     double timeScale = 1.0;    // simulated seconds per real second
     uint32_t seed = 1;         // seeds the instrument's noise and the fault injection
+    // Called on the server's thread with one line per register written by a master
+    // ("14:03:27.512 4X 4107 -1999"), when set.
+    std::function<void(const std::string&)> writeLog;
 };
+
+// The log line of one holding register written with value (signed), stamped with the local time.
+std::string writeLogLine(int reg, int value);
 
 class SimServer {
   public:

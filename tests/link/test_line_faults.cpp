@@ -2,9 +2,13 @@
 // exchanges.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QThread>
+#include <cstdlib>
 
 #include "link/libmodbusrtu.h"
 #include "link/link.h"
@@ -95,4 +99,118 @@ TEST(LineFaults, GarbledLineKeepsTheImageAndRecovers) {
         EXPECT_EQ(link.image().ParamValues[k], float(truth[k])) << k;
     EXPECT_EQ(link.image().InputRegsHigh[0], server.inputRegister(4097));
     link.close();
+}
+
+// A silent instrument is only silent; an unplugged device is reopened once a second until it is
+// back, and "关闭" stops that. The device is a symbolic link to the simulator's pty, as a udev name
+// is to a USB adapter: unplugging removes both, plugging back makes a new pty behind the same name.
+TEST(LineFaults, ReplugIsHealedAndCloseStopsTheRetries) {
+    QCoreApplication app(argc, argv);
+    const QByteArray dir = QDir::tempPath().toLocal8Bit() + "/velmars-replug-XXXXXX";
+    QByteArray dirBuf = dir;
+    ASSERT_NE(::mkdtemp(dirBuf.data()), nullptr);
+    const std::string name = dirBuf.toStdString() + "/ttyUSB0";
+    sim::SimServer server;
+    auto plug = [&] {
+        std::string why;
+        ASSERT_TRUE(server.start(&why)) << why;
+        ASSERT_EQ(::symlink(server.ptyPath().c_str(), name.c_str()), 0);
+    };
+    auto unplug = [&] {
+        server.stop();
+        ::unlink(name.c_str());
+    };
+    plug();
+    comm::PortMap ports;
+    ports.setExplicit(1, QString::fromStdString(name));
+    auto bus = std::make_unique<comm::LibModbusRTU>(ports);
+    bus->setResponseTimeoutMs(100);
+    comm::Link link(std::move(bus));
+    link.commParams()(comm::kPortSlot) = 1;
+    link.commParams()(comm::kAddressSlot) = 1;
+    QList<comm::LinkEvent> events;
+    QObject::connect(&link, &comm::Link::linkEvent,
+                     [&](comm::LinkEvent e, const QString&) { events << e; });
+    auto count = [&](comm::LinkEvent e) { return events.count(e); };
+    auto answering = [&] { return link.stats().lastOk && link.stats().exchanges > 0; };
+
+    link.open();
+    ASSERT_TRUE(pump(answering, 3000));
+    EXPECT_EQ(count(comm::LinkEvent::Opened), 1);
+
+    // Silent, not gone: the port stays open, failures are counted, and the error clears after.
+    server.setSilent(true);
+    ASSERT_TRUE(pump([&] { return count(comm::LinkEvent::Silent) == 1; }, 3000));
+    EXPECT_FALSE(link.stats().deviceLost);
+    EXPECT_TRUE(link.stats().portOpen);
+    EXPECT_FALSE(link.stats().lastError.isEmpty());
+    EXPECT_GE(link.silentMs(), 500);
+    server.setSilent(false);
+    ASSERT_TRUE(pump([&] { return count(comm::LinkEvent::Answering) == 1; }, 3000));
+    EXPECT_TRUE(link.stats().lastError.isEmpty());
+    EXPECT_LT(link.silentMs(), 500);
+
+    unplug();
+    ASSERT_TRUE(pump([&] { return link.stats().deviceLost; }, 2000));
+    EXPECT_EQ(count(comm::LinkEvent::DeviceLost), 1);
+    EXPECT_FALSE(link.stats().portOpen);
+    pump([] { return false; }, 1500);  // a few reopening attempts fail meanwhile
+    EXPECT_TRUE(link.stats().deviceLost);
+    plug();
+    QElapsedTimer back;
+    back.start();
+    const uint64_t before = link.stats().exchanges;
+    ASSERT_TRUE(pump([&] { return link.stats().exchanges > before + 9 && answering(); }, 3000));
+    EXPECT_LT(back.elapsed(), 3000);
+    EXPECT_EQ(count(comm::LinkEvent::DeviceBack), 1);
+    EXPECT_FALSE(link.stats().deviceLost);
+
+    // Unplugged again; the operator closes during the outage: nothing reopens any more.
+    unplug();
+    ASSERT_TRUE(pump([&] { return link.stats().deviceLost; }, 2000));
+    link.close();
+    ASSERT_TRUE(pump([&] { return !link.stats().deviceLost; }, 1000));
+    plug();
+    const uint64_t closedAt = link.stats().exchanges;
+    pump([] { return false; }, 2500);
+    EXPECT_EQ(count(comm::LinkEvent::DeviceBack), 1);
+    EXPECT_EQ(link.stats().exchanges, closedAt);
+    EXPECT_FALSE(link.stats().portOpen);
+    EXPECT_EQ(link.silentMs(), 0);
+    unplug();
+    ::rmdir(dirBuf.constData());
+}
+
+// After a failed open the link says why until the next open, and the calls polled on the closed
+// port are not counted as exchanges.
+TEST(LineFaults, FailedOpenSaysWhyAndCountsNoExchanges) {
+    QCoreApplication app(argc, argv);
+    comm::PortMap ports;
+    ports.setExplicit(2, QStringLiteral("/nonexistent/ttyUSB9"));
+    comm::Link link(std::make_unique<comm::LibModbusRTU>(ports));
+    link.commParams()(comm::kPortSlot) = 2;
+    link.commParams()(comm::kAddressSlot) = 1;
+    QStringList failed;
+    QObject::connect(&link, &comm::Link::linkEvent, [&](comm::LinkEvent e, const QString& why) {
+        if (e == comm::LinkEvent::OpenFailed) failed << why;
+    });
+    comm::WriteReport report;
+    QObject::connect(&link, &comm::Link::writeReported,
+                     [&](const comm::WriteReport& r) { report = r; });
+    link.open();
+    int cycles = 0;
+    QObject::connect(&link, &comm::Link::cycleFinished, [&] { ++cycles; });
+    ASSERT_TRUE(pump([&] { return cycles >= 3; }, 3000));
+    link.writeHolding(1, 350, QStringLiteral("设定SV1"));
+    ASSERT_TRUE(pump([&] { return report.id != 0; }, 3000));
+    ASSERT_EQ(failed.size(), 1);
+    EXPECT_EQ(link.stats().openError, failed.front());
+    EXPECT_TRUE(failed.front().contains("/nonexistent/ttyUSB9")) << failed.front().toStdString();
+    EXPECT_EQ(link.stats().exchanges, 0u);
+    EXPECT_EQ(link.stats().failures, 0u);
+    EXPECT_EQ(report.status, comm::kModbusFail);
+    EXPECT_EQ(report.error, "端口未打开");
+    EXPECT_GE(link.silentMs(), 200);
+    link.close();
+    EXPECT_EQ(link.silentMs(), 0);
 }

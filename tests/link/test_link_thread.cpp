@@ -70,6 +70,7 @@ TEST(LinkThread, OpenStoresStatusAndPolls) {
     QTest::qWait(300);
     EXPECT_EQ(r.bus->callCount(), after);
     EXPECT_EQ(r.link->image().LiveValues[0], 321.0f);
+    EXPECT_EQ(r.link->lastCycleMs(), 0);  // the cycle-time figure starts again with the next open
 }
 
 TEST(LinkThread, WriteRepeatsOnceOnFailure) {
@@ -177,4 +178,69 @@ TEST(LinkThread, ShutdownIsBounded) {
     t.start();
     r.link.reset();
     EXPECT_LT(t.elapsed(), 3500);
+}
+
+TEST(LinkThread, NewAddressTakesEffectAtTheNextCycleStart) {
+    Rig r;
+    Link* link = r.link.get();
+    std::atomic<bool> asked{false};
+    // In the middle of a cycle the operator opens again with slave address 2.
+    r.bus->setHook([&](const QString& fn) {
+        if (fn == "Get_4X_DX" && !asked.exchange(true)) {
+            QMetaObject::invokeMethod(
+                link,
+                [link] {
+                    link->commParams()(comm::kAddressSlot) = 2;
+                    link->open();
+                },
+                Qt::QueuedConnection);
+            QThread::msleep(50);
+        }
+    });
+    link->commParams()(comm::kAddressSlot) = 1;
+    link->open();
+    ASSERT_TRUE(waitFor([&] { return r.bus->callTexts().count("Get_3X_DX(0,2,1,8)") >= 2; }));
+    link->close();
+    // Every cycle, from its first block on, reads one address only.
+    QString cycleAddr;
+    for (const testing_support::Call& c : r.bus->calls()) {
+        if (!c.fn.startsWith("Get_")) continue;
+        const QString addr = QString::number(c.args.at(1));
+        if (c.text().endsWith(",1,8)") && c.fn == "Get_3X_DX") cycleAddr = addr;
+        EXPECT_EQ(addr, cycleAddr) << r.bus->callTexts().join(' ').toStdString();
+    }
+    EXPECT_EQ(cycleAddr, "2");
+}
+
+TEST(LinkThread, StuckCallDoesNotHoldShutdownAndLaterRequestsAreRefused) {
+    Rig r;
+    std::atomic<bool> stuck{true};
+    r.bus->setHook([&](const QString&) {
+        while (stuck)
+            QThread::msleep(5);
+    });
+    r.link->open();
+    QTest::qWait(50);
+    QElapsedTimer t;
+    t.start();
+    r.link->shutdown(200);
+    EXPECT_LT(t.elapsed(), 1000);
+    QSignalSpy reports(r.link.get(), &Link::writeReported);
+    QSignalSpy reads(r.link.get(), &Link::readFinished);
+    r.link->writeHolding(1, 350, QStringLiteral("设定SV1"));
+    r.link->readHolding(8193, 8);
+    r.link->open();
+    r.link->close();
+    ASSERT_TRUE(waitFor([&] { return reports.count() == 1 && reads.count() == 1; }));
+    const auto report = reports.at(0).at(0).value<comm::WriteReport>();
+    EXPECT_EQ(report.status, comm::kModbusFail);
+    EXPECT_EQ(report.calls, 0);
+    EXPECT_EQ(report.caption, "设定SV1");
+    EXPECT_FALSE(report.error.isEmpty());
+    EXPECT_EQ(reads.at(0).at(3).toInt(), comm::kModbusFail);
+    EXPECT_EQ(r.link->pendingRequests(), 0);
+    EXPECT_FALSE(r.link->polling());
+    // The left thread ends once its call returns.
+    stuck = false;
+    QTest::qWait(300);
 }

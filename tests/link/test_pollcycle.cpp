@@ -8,9 +8,9 @@ using testing_support::FakeModbus;
 
 TEST(PollCycle, ReadsTheNineBlocksInOrder) {
     FakeModbus bus;
-    PollCycle met(bus);
+    PollCycle cycle(bus);
     int yields = 0, publishes = 0;
-    met.runCycle(
+    cycle.runCycle(
         3, 7, [&] { ++yields; }, [&] { ++publishes; });
     const QStringList expected = {
         "Get_3X_DX(3,7,1,8)",     "Get_3X_DX(3,7,4097,16)", "Get_4X_DX(3,7,1,8)",
@@ -34,9 +34,9 @@ TEST(PollCycle, CopiesBlocksIntoTheImage) {
         bus.setHolding(4097 + k, 1000 + k);
     for (int k = 0; k < 8; ++k)
         bus.setHolding(257 + k, 50 + k);
-    PollCycle met(bus);
-    met.runCycle(1, 1);
-    const auto& im = met.image();
+    PollCycle cycle(bus);
+    cycle.runCycle(1, 1);
+    const auto& im = cycle.image();
     EXPECT_EQ(im.LiveValues[0], 100.0f);
     EXPECT_EQ(im.LiveValues[3], -5.0f);
     EXPECT_EQ(im.InputRegsHigh[15], 25);
@@ -49,39 +49,39 @@ TEST(PollCycle, CopiesBlocksIntoTheImage) {
 TEST(PollCycle, ControlFlagsLagOneCycle) {
     FakeModbus bus;
     bus.setDiscreteBytes(0b11, 0);
-    PollCycle met(bus);
-    met.runCycle(1, 1);
-    EXPECT_EQ(met.image().DiscreteBits[0], 1);
-    EXPECT_EQ(met.image().LiveValues[8], 0.0f);  // copied before the discrete inputs were read
-    met.runCycle(1, 1);
-    EXPECT_EQ(met.image().LiveValues[8], 100.0f);
-    EXPECT_EQ(met.image().LiveValues[9], 100.0f);
+    PollCycle cycle(bus);
+    cycle.runCycle(1, 1);
+    EXPECT_EQ(cycle.image().DiscreteBits[0], 1);
+    EXPECT_EQ(cycle.image().LiveValues[8], 0.0f);  // copied before the discrete inputs were read
+    cycle.runCycle(1, 1);
+    EXPECT_EQ(cycle.image().LiveValues[8], 100.0f);
+    EXPECT_EQ(cycle.image().LiveValues[9], 100.0f);
 }
 
 TEST(PollCycle, FailedParameterReadGivesZeros) {
     FakeModbus bus;
     for (int k = 0; k < 48; ++k)
         bus.setHolding(4097 + k, 7);
-    PollCycle met(bus);
-    met.runCycle(1, 1);
-    EXPECT_EQ(met.image().ParamValues[20], 7.0f);
+    PollCycle cycle(bus);
+    cycle.runCycle(1, 1);
+    EXPECT_EQ(cycle.image().ParamValues[20], 7.0f);
     bus.failReadsAt(4113);
-    met.runCycle(1, 1);
-    EXPECT_EQ(met.image().ParamValues[15], 7.0f);
-    EXPECT_EQ(met.image().ParamValues[16], 0.0f);
-    EXPECT_EQ(met.image().ParamValues[31], 0.0f);
-    EXPECT_EQ(met.image().ParamValues[32], 7.0f);
+    cycle.runCycle(1, 1);
+    EXPECT_EQ(cycle.image().ParamValues[15], 7.0f);
+    EXPECT_EQ(cycle.image().ParamValues[16], 0.0f);
+    EXPECT_EQ(cycle.image().ParamValues[31], 0.0f);
+    EXPECT_EQ(cycle.image().ParamValues[32], 7.0f);
 }
 
 TEST(PollCycle, FailedReadKeepsTheBlock) {
     FakeModbus bus;
     bus.setInput(1, 42);
-    PollCycle met(bus);
-    met.runCycle(1, 1);
+    PollCycle cycle(bus);
+    cycle.runCycle(1, 1);
     bus.setReadsFail(true);
     bus.setInput(1, 43);
-    met.runCycle(1, 1);
-    EXPECT_EQ(met.image().LiveValues[0], 42.0f);
+    cycle.runCycle(1, 1);
+    EXPECT_EQ(cycle.image().LiveValues[0], 42.0f);
 }
 
 TEST(PollCycle, UnpacksEveryByteAndIgnoresNonBytes) {
@@ -98,15 +98,15 @@ TEST(PollCycle, UnpacksEveryByteAndIgnoresNonBytes) {
         FakeModbus bus;
         bus.setDiscreteBytes(c.byte, c.byte);
         bus.setCoilBytes(c.byte, c.byte);
-        PollCycle met(bus);
-        met.image().DiscreteBits.fill(9);
-        met.image().CoilBits.fill(9);
-        met.runCycle(1, 1);
+        PollCycle cycle(bus);
+        cycle.image().DiscreteBits.fill(9);
+        cycle.image().CoilBits.fill(9);
+        cycle.runCycle(1, 1);
         for (int i = 0; i < 8; ++i) {
-            EXPECT_EQ(met.image().DiscreteBits[i], c.expect[i]) << c.byte << " bit " << i;
-            EXPECT_EQ(met.image().DiscreteBits[8 + i], c.expect[i]) << c.byte << " bit " << i;
-            EXPECT_EQ(met.image().CoilBits[i], c.expect[i]) << c.byte << " bit " << i;
-            EXPECT_EQ(met.image().CoilBits[8 + i], c.expect[i]) << c.byte << " bit " << i;
+            EXPECT_EQ(cycle.image().DiscreteBits[i], c.expect[i]) << c.byte << " bit " << i;
+            EXPECT_EQ(cycle.image().DiscreteBits[8 + i], c.expect[i]) << c.byte << " bit " << i;
+            EXPECT_EQ(cycle.image().CoilBits[i], c.expect[i]) << c.byte << " bit " << i;
+            EXPECT_EQ(cycle.image().CoilBits[8 + i], c.expect[i]) << c.byte << " bit " << i;
         }
     }
 }

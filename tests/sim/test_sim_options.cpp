@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -30,10 +31,10 @@ TEST(SimOptions, DefaultsAndEveryOption) {
     EXPECT_FALSE(cmd.options.wireTiming);
     EXPECT_TRUE(cmd.link.empty());
 
-    ASSERT_TRUE(parse(
-        {"--address", "16", "--baud=19200", "--parity", "E", "--wire-timing", "--delay-ms", "20",
-         "--drop-rate", "0.25", "--corrupt-rate=1", "--time-scale", "60", "--link", "/tmp/x"},
-        &cmd, &msg))
+    ASSERT_TRUE(parse({"--address", "16", "--baud=19200", "--parity", "E", "--wire-timing",
+                       "--delay-ms", "20", "--drop-rate", "0.25", "--corrupt-rate=1",
+                       "--time-scale", "60", "--link", "/tmp/x", "--log-writes"},
+                      &cmd, &msg))
         << msg;
     EXPECT_EQ(cmd.options.address, 16);
     EXPECT_EQ(cmd.options.baud, 19200);
@@ -44,6 +45,7 @@ TEST(SimOptions, DefaultsAndEveryOption) {
     EXPECT_DOUBLE_EQ(cmd.options.corruptRate, 1.0);
     EXPECT_DOUBLE_EQ(cmd.options.timeScale, 60.0);
     EXPECT_EQ(cmd.link, "/tmp/x");
+    EXPECT_TRUE(cmd.logWrites);
 }
 
 TEST(SimOptions, BadOptionsGiveOneLine) {
@@ -59,6 +61,7 @@ TEST(SimOptions, BadOptionsGiveOneLine) {
         {"--corrupt-rate", "nan"},
         {"--time-scale", "0"},
         {"--wire-timing=1"},
+        {"--log-writes=yes"},
         {"--delay-ms", ""},
         {"extra"},
     };
@@ -96,15 +99,19 @@ TEST(SimOptions, ExecutableServesAPtyUntilTerminated) {
     if (pid == 0) {
         dup2(out[1], 1);
         close(out[0]);
-        execl(exe.c_str(), exe.c_str(), "--address", "3", "--link", link.c_str(), nullptr);
+        execl(exe.c_str(), exe.c_str(), "--address", "3", "--link", link.c_str(), "--log-writes",
+              nullptr);
         _exit(127);
     }
     close(out[1]);
-    std::string path;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n')
-        path += c;
-    close(out[0]);
+    auto readLine = [&] {
+        std::string line;
+        char c;
+        while (read(out[0], &c, 1) == 1 && c != '\n')
+            line += c;
+        return line;
+    };
+    const std::string path = readLine();
     EXPECT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
 
     char target[256] = {};
@@ -118,6 +125,12 @@ TEST(SimOptions, ExecutableServesAPtyUntilTerminated) {
     ASSERT_EQ(modbus_connect(ctx), 0);
     uint16_t regs[8] = {};
     EXPECT_EQ(modbus_read_input_registers(ctx, 0, 8, regs), 8);
+    // Every register written is logged: time, area and register as the operator counts them, value.
+    EXPECT_EQ(modbus_write_register(ctx, 4106, uint16_t(-1999)), 1);
+    const std::string logged = readLine();
+    EXPECT_TRUE(std::regex_match(logged, std::regex(R"(\d\d:\d\d:\d\d\.\d{3} 4X 4107 -1999)")))
+        << logged;
+    close(out[0]);
     modbus_close(ctx);
     modbus_free(ctx);
 

@@ -100,6 +100,7 @@ TEST(ModbusOverSim, SilentInstrumentCostsAtMostTheTimeout) {
     EXPECT_LT(t.elapsed(), 400);
     EXPECT_EQ(buf[0], 11);  // a failed read leaves the buffer as it was
     EXPECT_TRUE(r.bus->stats().lastError.contains("超时"));
+    EXPECT_FALSE(r.bus->deviceGone());  // silent, but the port works
     // A writer's single repeat: two calls, both failing.
     int calls = 0;
     EXPECT_EQ(comm::writeWithRepeat(*r.bus, 1, 1, 1, 350, &calls), kModbusFail);
@@ -130,15 +131,26 @@ TEST(ModbusOverSim, ClosedLineAndMissingPortFail) {
     r.server.closeLine();
     int32_t buf[8] = {};
     EXPECT_EQ(r.bus->Get_3X_DX(1, 1, 1, 8, buf), kModbusFail);
+    EXPECT_TRUE(r.bus->deviceGone()) << r.bus->stats().lastError.toStdString();
     EXPECT_EQ(r.bus->ClosePort_Modbus(1), 0);
+    // Calls on a closed port fail without being counted as exchanges.
+    const auto before = r.bus->stats();
     EXPECT_EQ(r.bus->Get_3X_DX(1, 1, 1, 8, buf), kModbusFail);
-    EXPECT_EQ(r.bus->stats().lastError, "端口未打开");
+    EXPECT_EQ(r.bus->lastFailure(), "端口未打开");
+    EXPECT_EQ(r.bus->stats().exchanges, before.exchanges);
+    EXPECT_EQ(r.bus->stats().failures, before.failures);
     comm::PortMap none;
     LibModbusRTU nowhere(none);
     none.setExplicit(3, "/nonexistent/tty");
     LibModbusRTU missing(none);
     EXPECT_EQ(nowhere.OpenPort_Modbus(19, 1, 0), kModbusFail);
     EXPECT_EQ(missing.OpenPort_Modbus(3, 1, 0), kModbusFail);
-    EXPECT_TRUE(missing.stats().lastError.contains("无法打开"));
+    // The reason stays until the next open: the port, the device and what the system said.
+    const QString why = missing.stats().openError;
+    EXPECT_TRUE(why.startsWith("端口 3（/nonexistent/tty）无法打开：")) << why.toStdString();
+    EXPECT_GT(why.size(), QString("端口 3（/nonexistent/tty）无法打开：").size());
+    EXPECT_TRUE(nowhere.stats().openError.contains("无对应设备"));
     EXPECT_EQ(missing.Set_4X_D1(3, 1, 1, 1), kModbusFail);
+    EXPECT_EQ(missing.stats().exchanges + missing.stats().failures, 0u);
+    EXPECT_FALSE(missing.deviceGone());
 }
