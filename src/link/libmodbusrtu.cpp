@@ -139,12 +139,12 @@ int32_t LibModbusRTU::failed(int e) {
 
 bool LibModbusRTU::deviceGoneAfter(int e) const {
     // What a serial device says once it is unplugged: the terminal is hung up, so writes and
-    // control calls fail with EIO and reads report end of file (libmodbus turns that into
-    // ECONNRESET).
-    if (e == EIO || e == ENXIO || e == EBADF || e == ENODEV || e == ECONNRESET) return true;
+    // control calls fail with EIO.
+    if (e == EIO || e == ENXIO || e == EBADF || e == ENODEV) return true;
     if (!ctx_) return false;
-    // A timeout alone means a silent instrument, unless the port itself no longer works or its
-    // device node has vanished.
+    // Anything else (a timeout, a read that found end of file, which libmodbus reports as
+    // ECONNRESET) means a silent or garbled instrument, unless the port itself no longer answers
+    // a control call or its device node has vanished.
     const int fd = modbus_get_socket(ctx_);
     termios tio{};
     if (fd < 0 || ::tcgetattr(fd, &tio) != 0) return true;
