@@ -139,12 +139,12 @@ int32_t LibModbusRTU::failed(int e) {
 
 bool LibModbusRTU::deviceGoneAfter(int e) const {
     // What a serial device says once it is unplugged: the terminal is hung up, so writes and
-    // control calls fail with EIO and reads report end of file (libmodbus turns that into
-    // ECONNRESET).
-    if (e == EIO || e == ENXIO || e == EBADF || e == ENODEV || e == ECONNRESET) return true;
+    // control calls fail with EIO.
+    if (e == EIO || e == ENXIO || e == EBADF || e == ENODEV) return true;
     if (!ctx_) return false;
-    // A timeout alone means a silent instrument, unless the port itself no longer works or its
-    // device node has vanished.
+    // Anything else (a timeout, a read that found end of file, which libmodbus reports as
+    // ECONNRESET) means a silent or garbled instrument, unless the port itself no longer answers
+    // a control call or its device node has vanished.
     const int fd = modbus_get_socket(ctx_);
     termios tio{};
     if (fd < 0 || ::tcgetattr(fd, &tio) != 0) return true;
@@ -181,7 +181,7 @@ int32_t LibModbusRTU::succeeded() {
 int32_t LibModbusRTU::readRegisters(Area area, int32_t addr, int32_t start, int32_t qty,
                                     int32_t* buf) {
     if (!buf || qty < 1 || qty > MODBUS_MAX_READ_REGISTERS || start < 1 || start - 1 + qty > 65536)
-        return kModbusFail;
+        return refused(QStringLiteral("超出寄存器范围"));
     if (refusal(addr) != 0) return kModbusFail;
     ++stats_.exchanges;
     uint16_t regs[MODBUS_MAX_READ_REGISTERS];
@@ -194,7 +194,8 @@ int32_t LibModbusRTU::readRegisters(Area area, int32_t addr, int32_t start, int3
 }
 
 int32_t LibModbusRTU::readBits16(Area area, int32_t addr, int32_t start, int32_t* buf) {
-    if (!buf || start < 1 || start - 1 + 16 > 65536) return kModbusFail;
+    if (!buf || start < 1 || start - 1 + 16 > 65536)
+        return refused(QStringLiteral("超出寄存器范围"));
     if (refusal(addr) != 0) return kModbusFail;
     ++stats_.exchanges;
     uint8_t bits[16];
@@ -228,7 +229,8 @@ int32_t LibModbusRTU::Get_0X_B16(int32_t, int32_t addr, int32_t start, int32_t* 
 
 int32_t LibModbusRTU::Set_4X_D1(int32_t, int32_t addr, int32_t reg, int32_t value) {
     // Truncating a value to 16 bits would write a different number: such a value is never sent.
-    if (!base::fitsRegister(value) || reg < 1 || reg > 65536) return kModbusFail;
+    if (!base::fitsRegister(value) || reg < 1 || reg > 65536)
+        return refused(QStringLiteral("超出寄存器范围"));
     if (refusal(addr) != 0) return kModbusFail;
     ++stats_.exchanges;
     const int rc = modbus_write_register(ctx_, reg - 1, static_cast<uint16_t>(value & 0xFFFF));

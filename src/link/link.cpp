@@ -179,22 +179,22 @@ LinkWorker::LinkWorker(std::unique_ptr<ModbusRTU> bus) : bus_(std::move(bus)), p
 LinkWorker::~LinkWorker() = default;
 
 void LinkWorker::start() {
-    pace_ = new QTimer(this);
-    pace_->setSingleShot(true);
-    pace_->setTimerType(Qt::PreciseTimer);
-    connect(pace_, &QTimer::timeout, this, [this] {
+    cycleTimer_ = new QTimer(this);
+    cycleTimer_->setSingleShot(true);
+    cycleTimer_->setTimerType(Qt::PreciseTimer);
+    connect(cycleTimer_, &QTimer::timeout, this, [this] {
         if (!blockQueued_) readNextBlock();
     });
-    reopen_ = new QTimer(this);
-    reopen_->setInterval(kReopenMs);
-    connect(reopen_, &QTimer::timeout, this, &LinkWorker::reopenTick);
+    reopenTimer_ = new QTimer(this);
+    reopenTimer_->setInterval(kReopenMs);
+    connect(reopenTimer_, &QTimer::timeout, this, &LinkWorker::reopenTick);
     cycleClock_.start();
 }
 
 void LinkWorker::stop() {
     polling_ = false;
-    if (pace_) pace_->stop();
-    if (reopen_) reopen_->stop();
+    if (cycleTimer_) cycleTimer_->stop();
+    if (reopenTimer_) reopenTimer_->stop();
     bus_->ClosePort_Modbus(port_);
 }
 
@@ -217,8 +217,8 @@ LinkStats LinkWorker::currentStats() const {
 void LinkWorker::openPort(int32_t port, int32_t baud, int32_t parity, int32_t addr) {
     // A cycle running now is cut short: its remaining blocks would come from the new port or
     // address and mix two instruments in one image. The next cycle reads all of its blocks anew.
-    if (pace_) pace_->stop();
-    if (reopen_) reopen_->stop();
+    if (cycleTimer_) cycleTimer_->stop();
+    if (reopenTimer_) reopenTimer_->stop();
     pollCycle_.abort();
     deviceLost_ = false;
     silent_ = false;
@@ -245,8 +245,8 @@ void LinkWorker::openPort(int32_t port, int32_t baud, int32_t parity, int32_t ad
 void LinkWorker::closePort(int32_t port) {
     const bool wasPolling = polling_;
     polling_ = false;
-    if (pace_) pace_->stop();
-    if (reopen_) reopen_->stop();
+    if (cycleTimer_) cycleTimer_->stop();
+    if (reopenTimer_) reopenTimer_->stop();
     pollCycle_.abort();
     portOpen_ = false;
     deviceLost_ = false;
@@ -338,7 +338,7 @@ void LinkWorker::endCycle() {
     if (wait <= 0)
         queueNextBlock();
     else
-        pace_->start(static_cast<int>(wait));
+        cycleTimer_->start(static_cast<int>(wait));
 }
 
 void LinkWorker::checkDevice() {
@@ -349,23 +349,23 @@ void LinkWorker::checkDevice() {
     deviceLost_ = true;
     silent_ = false;
     pollCycle_.abort();
-    if (pace_) pace_->stop();
+    if (cycleTimer_) cycleTimer_->stop();
     cycleStartMs_ = -1;
     bus_->ClosePort_Modbus(port_);
     emit event(LinkEvent::DeviceLost, deviceName());
-    if (reopen_) reopen_->start();
+    if (reopenTimer_) reopenTimer_->start();
 }
 
 void LinkWorker::reopenTick() {
     if (!deviceLost_ || !polling_) {
-        reopen_->stop();
+        reopenTimer_->stop();
         return;
     }
     if (bus_->OpenPort_Modbus(port_, baud_, parity_) != 0) {
         emit statsReady(currentStats());
         return;
     }
-    reopen_->stop();
+    reopenTimer_->stop();
     deviceLost_ = false;
     portOpen_ = true;
     emit event(LinkEvent::DeviceBack, deviceName());

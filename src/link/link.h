@@ -67,18 +67,18 @@ class Link : public QObject {
     // When the open port's device goes away (unplugged), the link closes it and reopens the same
     // device with the same settings once a second; polling resumes by itself when it opens.
     void open();
-    // ClosePort_Modbus(CommParams 0); polling and reopening stop after the exchange in flight. The
-    // image stays.
+    // ClosePort_Modbus on the port slot; polling and reopening stop after the exchange in flight.
+    // The image stays.
     void close();
     bool polling() const { return polling_; }
     // Milliseconds since a register block was last read successfully while polling, counted from
     // the open while none has been; 0 when not polling.
     int silentMs() const;
 
-    // One holding-register write, repeated once on -8888, with the port and address of CommParams
-    // (0) and (3) as they are now. A value that does not fit 16 bits is not sent: writeFinished
-    // then reports status -8888 and 0 calls. Returns the request id.
-    // caption names the control the value came from; it comes back with writeReported.
+    // One holding-register write, repeated once on -8888, with the port and address slots as they
+    // are now. A value that does not fit 16 bits is not sent: writeFinished then reports status
+    // -8888 and 0 calls. Returns the request id. caption names the control the value came from; it
+    // comes back with writeReported, with the reason of a failure in error.
     quint64 writeHolding(int32_t reg, int32_t value, const QString& caption = QString());
     // Reads qty (1..125) holding registers from start; the result comes with readFinished.
     quint64 readHolding(int32_t start, int32_t qty);
@@ -87,6 +87,7 @@ class Link : public QObject {
 
     // What the link has done, for the status bar.
     const LinkStats& stats() const { return stats_; }
+    // Length of the last poll cycle; 0 from a close or an open until a cycle has been timed.
     double lastCycleMs() const { return lastCycleMs_; }
 
     // Stops the link thread, waiting at most waitMs for the exchange in flight; a thread still
@@ -166,8 +167,8 @@ class LinkWorker : public QObject {
 
     std::unique_ptr<ModbusRTU> bus_;
     PollCycle pollCycle_;
-    QTimer* pace_ = nullptr;
-    QTimer* reopen_ = nullptr;
+    QTimer* cycleTimer_ = nullptr;
+    QTimer* reopenTimer_ = nullptr;
     bool polling_ = false;
     bool portOpen_ = false;    // the last open succeeded and the device has not gone since
     bool deviceLost_ = false;  // waiting for the device to come back

@@ -180,38 +180,6 @@ TEST(LinkThread, ShutdownIsBounded) {
     EXPECT_LT(t.elapsed(), 3500);
 }
 
-TEST(LinkThread, NewAddressTakesEffectAtTheNextCycleStart) {
-    Rig r;
-    Link* link = r.link.get();
-    std::atomic<bool> asked{false};
-    // In the middle of a cycle the operator opens again with slave address 2.
-    r.bus->setHook([&](const QString& fn) {
-        if (fn == "Get_4X_DX" && !asked.exchange(true)) {
-            QMetaObject::invokeMethod(
-                link,
-                [link] {
-                    link->commParams()(comm::kAddressSlot) = 2;
-                    link->open();
-                },
-                Qt::QueuedConnection);
-            QThread::msleep(50);
-        }
-    });
-    link->commParams()(comm::kAddressSlot) = 1;
-    link->open();
-    ASSERT_TRUE(waitFor([&] { return r.bus->callTexts().count("Get_3X_DX(0,2,1,8)") >= 2; }));
-    link->close();
-    // Every cycle, from its first block on, reads one address only.
-    QString cycleAddr;
-    for (const testing_support::Call& c : r.bus->calls()) {
-        if (!c.fn.startsWith("Get_")) continue;
-        const QString addr = QString::number(c.args.at(1));
-        if (c.text().endsWith(",1,8)") && c.fn == "Get_3X_DX") cycleAddr = addr;
-        EXPECT_EQ(addr, cycleAddr) << r.bus->callTexts().join(' ').toStdString();
-    }
-    EXPECT_EQ(cycleAddr, "2");
-}
-
 TEST(LinkThread, StuckCallDoesNotHoldShutdownAndLaterRequestsAreRefused) {
     Rig r;
     std::atomic<bool> stuck{true};
