@@ -35,10 +35,13 @@ std::optional<int32_t> listCode(const QStringList& entries, const QString& shown
     return base::listPosition(entries, shown);
 }
 
-std::optional<int32_t> entryValue(const QString& text) {
-    const std::optional<int32_t> v = base::roundToInt32(base::leadingNumber(text));
-    if (!v || !base::fitsRegister(*v)) return std::nullopt;
-    return v;
+base::RegisterReading entryValue(const QString& text) {
+    return base::registerValue(text, true);
+}
+
+base::RegisterReading segmentValue(int i, const QString& text) {
+    return isTimeEntry(i) ? base::registerValue(text, false, 0, 9999)
+                          : base::registerValue(text, false, -1999, 9999);
 }
 
 namespace {

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/numberrule.h"
+
 namespace program {
 
 // 4X 8193..8240 is read in three blocks of 16; element i of the readback array holds 4X 8193+i.
@@ -58,10 +60,17 @@ QStringList combo3Entries();  // end output
 // or nothing when the typed text matches no entry.
 std::optional<int32_t> listCode(const QStringList& entries, const QString& shown);
 
-// The value an entry box writes: the leading number of its text rounded half to even, or nothing
-// when it does not fit a register. A masked box is read as it shows, prompt characters included:
-// "12__" gives 12, "____" gives 0.
-std::optional<int32_t> entryValue(const QString& text);
+// The value the cycle-count box writes: its number by the whole-number rule rounded half to even,
+// or the reason nothing is sent (empty, not a number, does not fit a register).
+base::RegisterReading entryValue(const QString& text);
+
+// Segment entry i: an SV entry takes -1999..9999, a time entry 0..9999, both whole numbers.
+constexpr bool isTimeEntry(int i) {
+    return i % 4 == 2;
+}
+inline constexpr int kSegmentDigits = 4;
+// The value segment entry i writes, or the reason nothing is sent.
+base::RegisterReading segmentValue(int i, const QString& text);
 
 // Text of readback field Label3(index) for a register value: the decoded word for the time unit
 // (0), cycle count (2), power-failure handling (3), start value (4) and end output (5), the
