@@ -226,9 +226,9 @@ void ConfigWindow::showInEditors(const QVector<float>& values) {
         const float value = values.at(row.param->k);
         if (row.list) {
             const std::optional<int> entry = listEntryFor(*row.param, value);
-            if (entry && row.list->currentIndex() != *entry) row.list->setCurrentIndex(*entry);
+            if (entry && row.list->currentIndex() != *entry) edits_->showEntry(row.list, *entry);
         } else if (const std::optional<QString> text = readbackText(*row.param, value)) {
-            if (row.edit->text() != *text) row.edit->setText(*text);
+            if (row.edit->text() != *text) edits_->showText(row.edit, *text);
         }
     }
 }

@@ -308,12 +308,12 @@ void ProgramWindow::showInEditors() {
         return !w->hasFocus() && !edits_->heldByOperator(w);
     };
     const auto showText = [&](QLineEdit* e, const QString& text) {
-        if (untouched(e) && e->text() != text) e->setText(text);
+        if (untouched(e) && e->text() != text) edits_->showText(e, text);
     };
     for (const ListWriter& w : settingLists_) {
         const int32_t v = readback_[w.element];
         if (untouched(w.combo) && v >= 0 && v < w.entries.size() && w.combo->currentIndex() != v)
-            w.combo->setCurrentIndex(v);
+            edits_->showEntry(w.combo, v);
     }
     showText(cycleCountEntry_, base::intText(readback_[2]));
     for (int i = 0; i < kTxtBCount; ++i)

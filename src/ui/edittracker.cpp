@@ -12,6 +12,9 @@ void EditTracker::track(QLineEdit* entry) {
     states_.insert(entry, {});
     entry->installEventFilter(this);
     connect(entry, &QLineEdit::textEdited, this, [this, entry] { markEdited(entry); });
+    connect(entry, &QLineEdit::textChanged, this, [this, entry] {
+        if (!showing_) markEdited(entry);
+    });
     connect(entry, &QObject::destroyed, this, [this, entry] { states_.remove(entry); });
 }
 
@@ -21,6 +24,9 @@ void EditTracker::track(QComboBox* list) {
     // activated comes with every pick by the operator (drop-down, arrow keys, wheel), even of the
     // entry already shown; a program's setCurrentIndex does not emit it.
     connect(list, &QComboBox::activated, this, [this, list] { markEdited(list); });
+    connect(list, &QComboBox::currentTextChanged, this, [this, list] {
+        if (!showing_) markEdited(list);
+    });
     if (QLineEdit* line = list->lineEdit())
         connect(line, &QLineEdit::textEdited, this, [this, list] { markEdited(list); });
     connect(list, &QObject::destroyed, this, [this, list] { states_.remove(list); });
@@ -32,6 +38,18 @@ bool EditTracker::editedSinceFocusIn(const QWidget* control) const {
 
 bool EditTracker::heldByOperator(const QWidget* control) const {
     return states_.value(control).held;
+}
+
+void EditTracker::showText(QLineEdit* entry, const QString& text) {
+    showing_ = true;
+    entry->setText(text);
+    showing_ = false;
+}
+
+void EditTracker::showEntry(QComboBox* list, int index) {
+    showing_ = true;
+    list->setCurrentIndex(index);
+    showing_ = false;
 }
 
 void EditTracker::markEdited(QObject* control) {

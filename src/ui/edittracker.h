@@ -3,7 +3,8 @@
 // leaves it only if the operator edited it (typed, pasted, picked an entry) since it took the
 // focus: moving the focus through a control, switching tabs or windows, opening or closing a
 // window write nothing, and a value is written once per change. Retyping the shown value counts as
-// a change. Text the program puts into a control (a readback) is not an edit.
+// a change. A change the window makes itself through showText()/showEntry() (a readback) is not an
+// edit; any other change is, whether typed, pasted, picked or set by assistive technology.
 
 #include <QHash>
 #include <QObject>
@@ -27,6 +28,10 @@ class EditTracker : public QObject {
     // Edited at least once since tracking began: the control now holds the operator's value, so a
     // readback must not replace it.
     bool heldByOperator(const QWidget* control) const;
+    // Shows a value in a control without counting it as an edit.
+    void showText(QLineEdit* entry, const QString& text);
+    void showEntry(QComboBox* list, int index);
+
     // While stopped (the window is being left or torn down) focus changes hand nothing on.
     void stop() { stopped_ = true; }
 
@@ -46,6 +51,7 @@ class EditTracker : public QObject {
 
     QHash<const QObject*, State> states_;
     bool stopped_ = false;
+    bool showing_ = false;  // the window itself is changing a control
 };
 
 }  // namespace ui
