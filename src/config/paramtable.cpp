@@ -126,7 +126,7 @@ QString instExtraHint() {
 }
 
 QString editorName(const Param& p) {
-    return p.kind == Kind::List ? p.combo : QStringLiteral("T_3RW_%1").arg(p.k);
+    return p.kind == Kind::List ? p.listName : QStringLiteral("T_3RW_%1").arg(p.k);
 }
 
 QString accessibleName(const Param& p) {

@@ -31,7 +31,7 @@ struct Param {
     QString caption;  // the name label
     int k;            // ParamValues index, register 4097 + k, index of D_4W and T_3RW
     Kind kind;
-    QString combo;              // objectName of the list box ("Combo14"); empty for text boxes
+    QString listName;           // objectName of the list box ("Combo14"); empty for text boxes
     const OptionList* options;  // the list's entries and readback texts; null for text boxes
     QString hint;               // the hint label
     int32_t reg() const { return 4097 + k; }

@@ -117,7 +117,7 @@ void ProgramWindow::build() {
     layout->addLayout(bottom);
 
     for (const ListWriter& w : settingLists_)
-        edits_->track(w.combo);
+        edits_->track(w.list);
     edits_->track(cycleCountEntry_);
     for (QLineEdit* b : segmentEntries_) {
         if (!b) continue;
@@ -158,20 +158,20 @@ QWidget* ProgramWindow::buildSettingsFrame() {
     auto* grid = tightGrid(frame);
 
     settingLists_[0] = {
-        listBox(QStringLiteral("Combo2"), QStringLiteral("曲线时间单位"), combo2Entries()),
-        combo2Entries(), kTimeUnitRegister, 0};
+        listBox(QStringLiteral("Combo2"), QStringLiteral("曲线时间单位"), timeUnitEntries()),
+        timeUnitEntries(), kTimeUnitRegister, 0};
     settingLists_[1] = {
-        listBox(QStringLiteral("Combo4"), QStringLiteral("程序段数"), combo4Entries()),
-        combo4Entries(), kSegmentCountRegister, 1};
+        listBox(QStringLiteral("Combo4"), QStringLiteral("程序段数"), segmentCountEntries()),
+        segmentCountEntries(), kSegmentCountRegister, 1};
     settingLists_[2] = {
-        listBox(QStringLiteral("Combo1"), QStringLiteral("掉电处理"), combo1Entries()),
-        combo1Entries(), kPowerFailRegister, 3};
+        listBox(QStringLiteral("Combo1"), QStringLiteral("掉电处理"), powerFailEntries()),
+        powerFailEntries(), kPowerFailRegister, 3};
     settingLists_[3] = {
-        listBox(QStringLiteral("Combo8"), QStringLiteral("起始设定值"), combo8Entries()),
-        combo8Entries(), kStartValueRegister, 4};
+        listBox(QStringLiteral("Combo8"), QStringLiteral("起始设定值"), startValueEntries()),
+        startValueEntries(), kStartValueRegister, 4};
     settingLists_[4] = {
-        listBox(QStringLiteral("Combo3"), QStringLiteral("结束输出功能"), combo3Entries()),
-        combo3Entries(), kEndOutputRegister, 5};
+        listBox(QStringLiteral("Combo3"), QStringLiteral("结束输出功能"), endOutputEntries()),
+        endOutputEntries(), kEndOutputRegister, 5};
     cycleCountEntry_ = new QLineEdit;
     cycleCountEntry_->setObjectName(QStringLiteral("TextA_2"));
     cycleCountEntry_->setAccessibleName(QStringLiteral("程序循环次数"));
@@ -184,11 +184,11 @@ QWidget* ProgramWindow::buildSettingsFrame() {
     };
     // Three rows of two settings: caption, edit control, readback field.
     const Cell cells[3][2] = {
-        {{QStringLiteral("曲线时间单位"), settingLists_[0].combo, 0},
-         {QStringLiteral("起始设定值"), settingLists_[3].combo, 4}},
-        {{QStringLiteral("程序段数"), settingLists_[1].combo, 1},
-         {QStringLiteral("结束输出功能"), settingLists_[4].combo, 5}},
-        {{QStringLiteral("掉电处理"), settingLists_[2].combo, 3},
+        {{QStringLiteral("曲线时间单位"), settingLists_[0].list, 0},
+         {QStringLiteral("起始设定值"), settingLists_[3].list, 4}},
+        {{QStringLiteral("程序段数"), settingLists_[1].list, 1},
+         {QStringLiteral("结束输出功能"), settingLists_[4].list, 5}},
+        {{QStringLiteral("掉电处理"), settingLists_[2].list, 3},
          {QStringLiteral("程序循环次数"), cycleCountEntry_, 2}},
     };
     for (int r = 0; r < 3; ++r) {
@@ -215,7 +215,7 @@ QWidget* ProgramWindow::buildSegmentFrame(int k) {
     const QString captions[3] = {QStringLiteral("设定值SV1"), QStringLiteral("设定值SV2"),
                                  QStringLiteral("设定值TIME")};
     for (int f = 0; f < 3; ++f) {
-        const int i = txtBIndex(k, f);
+        const int i = segmentEntryIndex(k, f);
         const int element = i + 8;  // TxtB(i) writes 4X 8201+i, readback element 8+i
         auto* box = new QLineEdit;
         box->setObjectName(QStringLiteral("TxtB_%1").arg(i));
@@ -237,8 +237,8 @@ QWidget* ProgramWindow::buildSegmentFrame(int k) {
 void ProgramWindow::arrangeTabOrder() {
     // Rows top to bottom, left to right: the status frame's button, the three rows of settings,
     // the segments in order, the return button.
-    QList<QWidget*> order{downloadButton_,        settingLists_[0].combo, settingLists_[3].combo,
-                          settingLists_[1].combo, settingLists_[4].combo, settingLists_[2].combo,
+    QList<QWidget*> order{downloadButton_,       settingLists_[0].list, settingLists_[3].list,
+                          settingLists_[1].list, settingLists_[4].list, settingLists_[2].list,
                           cycleCountEntry_};
     for (QLineEdit* b : segmentEntries_)
         if (b) order << b;
@@ -312,11 +312,11 @@ void ProgramWindow::showInEditors() {
     };
     for (const ListWriter& w : settingLists_) {
         const int32_t v = readback_[w.element];
-        if (untouched(w.combo) && v >= 0 && v < w.entries.size() && w.combo->currentIndex() != v)
-            edits_->showEntry(w.combo, v);
+        if (untouched(w.list) && v >= 0 && v < w.entries.size() && w.list->currentIndex() != v)
+            edits_->showEntry(w.list, v);
     }
     showText(cycleCountEntry_, base::intText(readback_[2]));
-    for (int i = 0; i < kTxtBCount; ++i)
+    for (int i = 0; i < kSegmentEntryCount; ++i)
         if (segmentEntries_[i]) showText(segmentEntries_[i], base::intText(readback_[8 + i]));
 }
 
@@ -350,19 +350,19 @@ bool ProgramWindow::eventFilter(QObject* watched, QEvent* e) {
 void ProgramWindow::writeChanged(QWidget* control) {
     if (leaving_) return;
     for (const ListWriter& w : settingLists_)
-        if (w.combo == control) writeList(w);
+        if (w.list == control) writeList(w);
     if (control == cycleCountEntry_)
-        writeEntry(cycleCountEntry_, textARegister(2), entryValue(cycleCountEntry_->text()));
-    for (int i = 0; i < kTxtBCount; ++i)
+        writeEntry(cycleCountEntry_, kCycleCountRegister, entryValue(cycleCountEntry_->text()));
+    for (int i = 0; i < kSegmentEntryCount; ++i)
         if (segmentEntries_[i] && segmentEntries_[i] == control)
-            writeEntry(segmentEntries_[i], txtBRegister(i),
+            writeEntry(segmentEntries_[i], segmentEntryRegister(i),
                        segmentValue(i, segmentEntries_[i]->text()));
     drawPreview();
 }
 
 void ProgramWindow::writeList(const ListWriter& w) {
-    const QString caption = w.combo->accessibleName();
-    const QString shown = w.combo->currentText();
+    const QString caption = w.list->accessibleName();
+    const QString shown = w.list->currentText();
     const std::optional<int32_t> code = listCode(w.entries, shown);
     if (!code) {
         statusLine_->showRefused(caption, shown, QStringLiteral("不是列表中的选项"));

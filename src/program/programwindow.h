@@ -57,7 +57,7 @@ class ProgramWindow : public QWidget {
 
   private:
     struct ListWriter {
-        QComboBox* combo = nullptr;
+        QComboBox* list = nullptr;
         QStringList entries;
         int32_t reg = 0;
         int element = 0;  // its readback element
@@ -95,9 +95,9 @@ class ProgramWindow : public QWidget {
     QTimer* readbackTimer_ = nullptr;
     ui::EditTracker* edits_ = nullptr;
     ui::WriteStatusLine* statusLine_ = nullptr;
-    std::array<QLabel*, 9> statusValues_{};                // the program's run status
-    std::array<QLabel*, kReadbackSize> readbackLabels_{};  // nullptr where no field exists
-    std::array<QLineEdit*, kTxtBCount> segmentEntries_{};  // nullptr for 3, 7, .., 27
+    std::array<QLabel*, 9> statusValues_{};                        // the program's run status
+    std::array<QLabel*, kReadbackSize> readbackLabels_{};          // nullptr where no field exists
+    std::array<QLineEdit*, kSegmentEntryCount> segmentEntries_{};  // nullptr for 3, 7, .., 27
     QLineEdit* cycleCountEntry_ = nullptr;
     // Time unit, segment count, power failure, start value, end output.
     std::array<ListWriter, 5> settingLists_{};

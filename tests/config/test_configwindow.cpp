@@ -80,14 +80,14 @@ struct Rig {
     }
     QString status() const { return child<QLabel>("WriteStatus")->text(); }
     // The instrument holds these; the link polls it.
-    void fillInstrument() {
+    bool fillInstrument() {
         bus->setHolding(4099, 15);    // filter 1.5 s
         bus->setHolding(4105, 4);     // sensor code 4
         bus->setHolding(4107, 5000);  // input 1 upper limit
         bus->setHolding(4134, 2);     // 19200 baud
         bus->setHolding(4135, 1);     // parity code 1
         link->open();
-        QTest::qWaitFor([this] { return link->image().ParamValues[10] == 5000.0f; }, 3000);
+        return QTest::qWaitFor([this] { return link->image().ParamValues[10] == 5000.0f; }, 3000);
     }
     QStringList writes() const {
         QStringList out;
@@ -209,7 +209,7 @@ void ConfigWindow::writesWithoutAValueSendNothing() {
 
 void ConfigWindow::walkingThroughEveryTabWritesNothing() {
     Rig r;
-    r.fillInstrument();
+    QVERIFY(r.fillInstrument());
     r.open();
     QTRY_COMPARE(r.child<QLineEdit>("T_3RW_10")->text(), QString("5000"));
     QTabBar* bar = r.tabs()->tabBar();
@@ -242,7 +242,7 @@ void ConfigWindow::walkingThroughEveryTabWritesNothing() {
 
 void ConfigWindow::oneEditAmongUntouchedControlsWritesOnce() {
     Rig r;
-    r.fillInstrument();
+    QVERIFY(r.fillInstrument());
     r.open();
     QTRY_COMPARE(r.child<QComboBox>("Combo8")->currentIndex(), 2);  // shown, not written
     QVERIFY(r.leave("Combo3"));
@@ -259,7 +259,7 @@ void ConfigWindow::numbersIgnoreACommaDecimalLocale() {
     QString why;
     QVERIFY2(testsupport::useCommaDecimalLocale(&why), qPrintable(why));
     Rig r;
-    r.fillInstrument();
+    QVERIFY(r.fillInstrument());
     r.open();
     QTRY_COMPARE(r.child<QLabel>("D_4W_2")->text(), QString("1.5"));
     QCOMPARE(r.child<QLineEdit>("T_3RW_2")->text(), QString("1.5"));
@@ -343,7 +343,7 @@ void ConfigWindow::editorsStartFromTheInstrument() {
     Rig r;
     r.bus->setHolding(4129, -1);  // no alarm-mode code
     r.bus->setHolding(4134, 5);   // no baud code
-    r.fillInstrument();
+    QVERIFY(r.fillInstrument());
     r.bus->setHolding(4134, 5);
     QTRY_COMPARE(r.link->image().ParamValues[37], 5.0f);
 

@@ -25,13 +25,13 @@ TEST(ProgramRules, ReadbackTexts) {
 }
 
 TEST(ProgramRules, ListCodesArePositions) {
-    EXPECT_EQ(listCode(combo4Entries(), QStringLiteral("3:3段 ")), 2);
-    EXPECT_EQ(listCode(combo4Entries(), QStringLiteral("8:8段 ")), 7);
-    EXPECT_EQ(listCode(combo2Entries(), QStringLiteral("0:小时 ")), 0);
+    EXPECT_EQ(listCode(segmentCountEntries(), QStringLiteral("3:3段 ")), 2);
+    EXPECT_EQ(listCode(segmentCountEntries(), QStringLiteral("8:8段 ")), 7);
+    EXPECT_EQ(listCode(timeUnitEntries(), QStringLiteral("0:小时 ")), 0);
     // The number before the colon is not read: typed or trimmed texts match nothing.
-    EXPECT_FALSE(listCode(combo4Entries(), QStringLiteral("3")));
-    EXPECT_FALSE(listCode(combo4Entries(), QStringLiteral("3:3段")));
-    EXPECT_FALSE(listCode(combo8Entries(), QString()));
+    EXPECT_FALSE(listCode(segmentCountEntries(), QStringLiteral("3")));
+    EXPECT_FALSE(listCode(segmentCountEntries(), QStringLiteral("3:3段")));
+    EXPECT_FALSE(listCode(startValueEntries(), QString()));
 }
 
 TEST(ProgramRules, EntryValues) {
