@@ -11,7 +11,7 @@ QString writeOutcomeText(const QString& caption, const QString& value, bool writ
         .arg(caption, value, error.isEmpty() ? QStringLiteral("仪表无应答") : error);
 }
 
-WriteStatusLine::WriteStatusLine(QWidget* parent) : QLabel(parent) {
+WriteStatusLine::WriteStatusLine(QWidget* parent) : ValueLabel(parent) {
     setObjectName(QStringLiteral("WriteStatus"));
     setAccessibleName(QStringLiteral("写入状态"));
     setFrameShape(QFrame::StyledPanel);

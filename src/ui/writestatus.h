@@ -2,7 +2,7 @@
 // The line at the bottom of a window that ends every write the operator starts with a word: sent
 // and taken, sent and failed (with the reason), or not sent (with the reason).
 
-#include <QLabel>
+#include "ui/accessible.h"
 
 namespace ui {
 
@@ -10,7 +10,8 @@ namespace ui {
 QString writeOutcomeText(const QString& caption, const QString& value, bool written,
                          const QString& error);
 
-class WriteStatusLine : public QLabel {
+// Read by screen readers as a value label: its name, then the last outcome.
+class WriteStatusLine : public ValueLabel {
     Q_OBJECT
   public:
     explicit WriteStatusLine(QWidget* parent = nullptr);  // objectName "WriteStatus"
