@@ -2,7 +2,6 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
-#include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -15,8 +14,12 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "base/numberrule.h"
 #include "link/link.h"
 #include "ui/accessible.h"
+#include "ui/edittracker.h"
+#include "ui/widgets.h"
+#include "ui/writestatus.h"
 
 namespace config {
 
@@ -25,6 +28,10 @@ namespace {
 const QColor kReadbackBack(255, 192, 255);  // light pink behind every readback
 const QColor kHintText(0, 0, 192);          // dark blue hints
 const QColor kEditBack(255, 255, 255);      // T_3RW boxes
+
+// The parameter block the editors start from: 4X 4097..4144.
+constexpr int32_t kParamStart = 4097;
+constexpr int32_t kParamCount = 48;
 
 QLabel* hintLabel(const QString& text, const QString& name, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -46,6 +53,8 @@ ConfigWindow::ConfigWindow(comm::Link& link, QWidget* parent) : QWidget(parent),
     setObjectName(QStringLiteral("CONFIG1"));
     setWindowTitle(QStringLiteral("Velmar 配置 "));
     setAttribute(Qt::WA_DeleteOnClose, false);
+    edits_ = new ui::EditTracker(this);
+    connect(edits_, &ui::EditTracker::changed, this, &ConfigWindow::writeChanged);
 
     auto* frame = new QGroupBox(QStringLiteral("CONFIG"), this);
     frame->setObjectName(QStringLiteral("Frame1"));
@@ -61,22 +70,22 @@ ConfigWindow::ConfigWindow(comm::Link& link, QWidget* parent) : QWidget(parent),
         tabs_->addTab(buildTab(t), captions.at(t));
     tabs_->setCurrentIndex(kOpeningTab);
 
-    command11_ = new QPushButton(QStringLiteral(" Esc 返回"), this);
-    command11_->setObjectName(QStringLiteral("Command11"));
-    command11_->setAccessibleName(QStringLiteral("Esc 返回"));
-    command11_->setAutoDefault(false);
-    connect(command11_, &QPushButton::clicked, this, &ConfigWindow::Command11_Click);
+    returnButton_ = ui::commandButton(QStringLiteral(" Esc 返回"), QStringLiteral("Command11"),
+                                      QStringLiteral("Esc 返回"));
+    returnButton_->setParent(this);
+    connect(returnButton_, &QPushButton::clicked, this, &ConfigWindow::returnToMainWindow);
 
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(command11_);
+    statusLine_ = new ui::WriteStatusLine(this);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(statusLine_, 1);
+    bottom->addWidget(returnButton_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(frame, 1);
-    layout->addLayout(buttons);
+    layout->addLayout(bottom);
 
     // The button is the window's cancel button: Esc presses it wherever the focus is.
     auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(esc, &QShortcut::activated, this, &ConfigWindow::Command11_Click);
+    connect(esc, &QShortcut::activated, this, &ConfigWindow::returnToMainWindow);
 
     // Tab order: the tab bar, then every row top to bottom (controls on hidden tabs are skipped),
     // then the button.
@@ -85,13 +94,18 @@ ConfigWindow::ConfigWindow(comm::Link& link, QWidget* parent) : QWidget(parent),
         setTabOrder(previous, row.editor());
         previous = row.editor();
     }
-    setTabOrder(previous, command11_);
+    setTabOrder(previous, returnButton_);
 
-    timer1_ = new QTimer(this);
-    timer1_->setObjectName(QStringLiteral("Timer1"));
-    timer1_->setInterval(1000);
-    connect(timer1_, &QTimer::timeout, this, &ConfigWindow::Timer1_Timer);
-    timer1_->start();
+    connect(&link_, &comm::Link::readFinished, this, &ConfigWindow::onReadFinished);
+    connect(&link_, &comm::Link::writeReported, this, &ConfigWindow::onWriteReported);
+    readbackTimer_ = new QTimer(this);
+    readbackTimer_->setObjectName(QStringLiteral("Timer1"));
+    readbackTimer_->setInterval(1000);
+    connect(readbackTimer_, &QTimer::timeout, this, &ConfigWindow::readbackTick);
+    readbackTimer_->start();
+    // The editors start from the instrument's own values, read now rather than taken from an
+    // image that may be older than the window.
+    if (link_.polling()) editorReadId_ = link_.readHolding(kParamStart, kParamCount);
 
     // Nothing is written until the operator enters a box, so the focus starts on the tab bar.
     tabs_->tabBar()->setFocus(Qt::OtherFocusReason);
@@ -101,6 +115,7 @@ ConfigWindow::ConfigWindow(comm::Link& link, QWidget* parent) : QWidget(parent),
 ConfigWindow::~ConfigWindow() {
     // Focus changes while the controls are torn down must not write anything.
     unloading_ = true;
+    edits_->stop();
 }
 
 QWidget* ConfigWindow::buildTab(int tab) {
@@ -120,18 +135,13 @@ QWidget* ConfigWindow::buildTab(int tab) {
         auto* caption = new QLabel(p.caption, page);
         caption->setObjectName(QStringLiteral("Label1_%1").arg(p.k));
 
-        auto* readback = new ui::ValueLabel(page);
-        readback->setObjectName(QStringLiteral("D_4W_%1").arg(p.k));
-        readback->setAutoFillBackground(true);
-        QPalette pal = readback->palette();
-        pal.setColor(QPalette::Window, kReadbackBack);
-        readback->setPalette(pal);
-        readback->setFrameShape(QFrame::Panel);
-        readback->setFrameShadow(QFrame::Sunken);
-        readback->setMinimumWidth(130);
+        QLabel* readback =
+            ui::valueLabel(QStringLiteral("D_4W_%1").arg(p.k), name + QStringLiteral(" 读数"), 130);
+        readback->setParent(page);
+        ui::setLabelBackground(readback, kReadbackBack);
+        readback->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         readback->setMinimumHeight(26);
         readback->setIndent(4);
-        readback->setAccessibleName(name + QStringLiteral(" 读数"));
         readback->setAccessibleDescription(p.hint);
         row.readback = readback;
 
@@ -145,6 +155,7 @@ QWidget* ConfigWindow::buildTab(int tab) {
             list->setMaxVisibleItems(p.options->entries.size());
             row.list = list;
             editor = list;
+            edits_->track(list);
         } else {
             auto* edit = new QLineEdit(page);
             edit->setAutoFillBackground(true);
@@ -153,12 +164,12 @@ QWidget* ConfigWindow::buildTab(int tab) {
             edit->setPalette(epal);
             row.edit = edit;
             editor = edit;
+            edits_->track(edit);
         }
         editor->setObjectName(editorName(p));
         editor->setAccessibleName(name);
         editor->setAccessibleDescription(p.hint);
         editor->setMinimumWidth(190);
-        editor->installEventFilter(this);
         caption->setBuddy(editor);
 
         grid->addWidget(caption, line, 0);
@@ -179,20 +190,55 @@ QWidget* ConfigWindow::buildTab(int tab) {
     return page;
 }
 
-void ConfigWindow::Timer1_Timer() {
+void ConfigWindow::readbackTick() {
     const auto& values = link_.image().ParamValues;
     for (const Row& row : rows_) {
         const std::optional<QString> text =
             readbackText(*row.param, values.at(static_cast<size_t>(row.param->k)));
         if (text && row.readback->text() != *text) row.readback->setText(*text);
     }
+    if (editorsFromInstrument_) {
+        showInEditors(QVector<float>(values.begin(), values.begin() + kParamCount));
+    } else if (editorReadId_ == 0 && link_.polling()) {
+        editorReadId_ = link_.readHolding(kParamStart, kParamCount);
+    }
 }
 
-void ConfigWindow::Command11_Click() {
+void ConfigWindow::onReadFinished(quint64 id, int32_t start, const QVector<int32_t>& values,
+                                  int32_t status) {
+    if (id == 0 || id != editorReadId_) return;
+    editorReadId_ = 0;
+    if (status != 0 || start != kParamStart || values.size() < kParamCount) return;
+    editorsFromInstrument_ = true;
+    QVector<float> asFloats;
+    for (int32_t v : values)
+        asFloats << static_cast<float>(v);
+    showInEditors(asFloats);
+}
+
+void ConfigWindow::showInEditors(const QVector<float>& values) {
+    // Showing a value is not an edit: it never writes. A control the operator edited, or the one
+    // being worked in, keeps what it holds.
+    for (const Row& row : rows_) {
+        QWidget* editor = row.editor();
+        if (row.param->k >= values.size() || editor->hasFocus() || edits_->heldByOperator(editor))
+            continue;
+        const float value = values.at(row.param->k);
+        if (row.list) {
+            const std::optional<int> entry = listEntryFor(*row.param, value);
+            if (entry && row.list->currentIndex() != *entry) edits_->showEntry(row.list, *entry);
+        } else if (const std::optional<QString> text = readbackText(*row.param, value)) {
+            if (row.edit->text() != *text) edits_->showText(row.edit, *text);
+        }
+    }
+}
+
+void ConfigWindow::returnToMainWindow() {
     if (unloading_) return;
     unloading_ = true;
+    edits_->stop();
     blockClose_ = false;
-    timer1_->stop();
+    readbackTimer_->stop();
     close();
     emit returned();
 }
@@ -209,7 +255,7 @@ void ConfigWindow::keyPressEvent(QKeyEvent* e) {
     // Keys no control took: Esc leaves, Ctrl+Tab and Ctrl+Shift+Tab switch tabs (from the button,
     // for instance, which is outside the tab control).
     if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
-        Command11_Click();
+        returnToMainWindow();
         return;
     }
     if (e->modifiers() & Qt::ControlModifier) {
@@ -230,35 +276,47 @@ void ConfigWindow::switchTab(int step) {
     tabs_->setCurrentIndex((tabs_->currentIndex() + step + n) % n);
 }
 
-bool ConfigWindow::eventFilter(QObject* watched, QEvent* e) {
-    if (e->type() == QEvent::FocusOut && !unloading_) {
-        const auto reason = static_cast<QFocusEvent*>(e)->reason();
-        // A list's own drop-down and a switch to another application do not leave the box.
-        if (reason != Qt::PopupFocusReason && reason != Qt::ActiveWindowFocusReason) {
-            const auto it = rowOf_.constFind(watched);
-            if (it != rowOf_.constEnd()) {
-                const Row& row = rows_.at(*it);
-                if (row.list)
-                    listLostFocus(row);
-                else
-                    textLostFocus(row);
-            }
-        }
+void ConfigWindow::writeChanged(QWidget* control) {
+    const auto it = rowOf_.constFind(control);
+    if (unloading_ || it == rowOf_.constEnd()) return;
+    const Row& row = rows_.at(*it);
+    if (row.list)
+        writeList(row);
+    else
+        writeEntry(row);
+}
+
+void ConfigWindow::writeList(const Row& row) {
+    const QString caption = row.editor()->accessibleName();
+    const QString shown = row.list->currentText();
+    const std::optional<int32_t> code = listCode(*row.param, shown);
+    if (!code) {  // typed text that is no entry of the list: no code to send
+        statusLine_->showRefused(caption, shown, QStringLiteral("不是列表中的选项"));
+        return;
     }
-    return QWidget::eventFilter(watched, e);
-}
-
-void ConfigWindow::listLostFocus(const Row& row) {
-    const std::optional<int32_t> code = listCode(*row.param, row.list->currentText());
-    if (!code) return;  // typed text that is no entry of the list: no code to send
     link_.commParams()(comm::kListCodeSlot) = *code;
-    link_.writeHolding(row.param->reg(), link_.commParams()(comm::kListCodeSlot));
+    const quint64 id =
+        link_.writeHolding(row.param->reg(), link_.commParams()(comm::kListCodeSlot), caption);
+    sentValues_.insert(id, shown.trimmed());
 }
 
-void ConfigWindow::textLostFocus(const Row& row) {
-    const std::optional<int32_t> value = textValue(row.param->k, row.edit->text());
-    if (!value) return;  // empty box, or a number no register can hold
-    link_.writeHolding(row.param->reg(), *value);
+void ConfigWindow::writeEntry(const Row& row) {
+    const QString caption = row.editor()->accessibleName();
+    const QString text = row.edit->text();
+    const base::RegisterReading value = textValue(row.param->k, text);
+    if (!value.value) {
+        statusLine_->showRefused(caption, text, value.reason);
+        return;
+    }
+    const quint64 id = link_.writeHolding(row.param->reg(), *value.value, caption);
+    sentValues_.insert(id, base::asciiForms(text).trimmed());
+}
+
+void ConfigWindow::onWriteReported(const comm::WriteReport& report) {
+    const auto it = sentValues_.find(report.id);
+    if (it == sentValues_.end()) return;
+    statusLine_->showOutcome(report.caption, *it, report.status == 0, report.error);
+    sentValues_.erase(it);
 }
 
 }  // namespace config

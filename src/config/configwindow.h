@@ -1,11 +1,13 @@
 #pragma once
 // The configuration window: the instrument's 38 configuration parameters on nine tabs. Once a
-// second it shows what the poll cycle last read of 4X 4097..4144 beside each parameter; an edit
-// control that loses the focus writes its parameter to the instrument through the link thread.
-// The window is left only through " Esc 返回" (or Esc); its owner then deletes it, so every opening
-// starts from empty boxes and labels.
+// second it shows what the poll cycle last read of 4X 4097..4144 beside each parameter. The edit
+// controls start from the instrument's values (read when the window opens) and keep following
+// them until the operator edits one; a control the operator changed writes its parameter when it
+// loses the focus, and the status line at the bottom says how each write ended. The window is left
+// only through " Esc 返回" (or Esc); its owner then deletes it.
 
 #include <QHash>
+#include <QVector>
 #include <QWidget>
 #include <vector>
 
@@ -20,7 +22,13 @@ class QTimer;
 
 namespace comm {
 class Link;
-}
+struct WriteReport;
+}  // namespace comm
+
+namespace ui {
+class EditTracker;
+class WriteStatusLine;
+}  // namespace ui
 
 namespace config {
 
@@ -30,12 +38,11 @@ class ConfigWindow : public QWidget {
     explicit ConfigWindow(comm::Link& link, QWidget* parent = nullptr);
     ~ConfigWindow() override;
 
-    // True while the window may only be left through Command11.
-    bool BlockClose() const { return blockClose_; }
+    // True while the window may only be left through its return button.
+    bool blockClose() const { return blockClose_; }
 
-    // Handlers.
-    void Timer1_Timer();     // readback of ParamValues into the D_4W labels
-    void Command11_Click();  // " Esc 返回"
+    void readbackTick();        // the image's 4X 4097..4144 into the readback labels (and editors)
+    void returnToMainWindow();  // " Esc 返回"
 
   signals:
     // The operator left the window; the owner deletes it and shows itself again.
@@ -44,7 +51,6 @@ class ConfigWindow : public QWidget {
   protected:
     void closeEvent(QCloseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
-    bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
     struct Row {
@@ -56,16 +62,25 @@ class ConfigWindow : public QWidget {
     };
 
     QWidget* buildTab(int tab);
-    void listLostFocus(const Row& row);
-    void textLostFocus(const Row& row);
+    void writeChanged(QWidget* control);
+    void writeList(const Row& row);
+    void writeEntry(const Row& row);
+    void showInEditors(const QVector<float>& values);
+    void onReadFinished(quint64 id, int32_t start, const QVector<int32_t>& values, int32_t status);
+    void onWriteReported(const comm::WriteReport& report);
     void switchTab(int step);
 
     comm::Link& link_;
     QTabWidget* tabs_ = nullptr;
-    QPushButton* command11_ = nullptr;
-    QTimer* timer1_ = nullptr;
-    std::vector<Row> rows_;          // in table order
-    QHash<QObject*, size_t> rowOf_;  // edit control -> index in rows_
+    QPushButton* returnButton_ = nullptr;
+    QTimer* readbackTimer_ = nullptr;
+    ui::EditTracker* edits_ = nullptr;
+    ui::WriteStatusLine* statusLine_ = nullptr;
+    std::vector<Row> rows_;               // in table order
+    QHash<QObject*, size_t> rowOf_;       // edit control -> index in rows_
+    QHash<quint64, QString> sentValues_;  // write id -> the value as the status line shows it
+    quint64 editorReadId_ = 0;            // the read that fills the editors, while in flight
+    bool editorsFromInstrument_ = false;  // a read of the instrument's values has arrived
     bool blockClose_ = true;
     bool unloading_ = false;
 };

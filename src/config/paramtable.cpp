@@ -126,7 +126,7 @@ QString instExtraHint() {
 }
 
 QString editorName(const Param& p) {
-    return p.kind == Kind::List ? p.combo : QStringLiteral("T_3RW_%1").arg(p.k);
+    return p.kind == Kind::List ? p.listName : QStringLiteral("T_3RW_%1").arg(p.k);
 }
 
 QString accessibleName(const Param& p) {
@@ -154,6 +154,13 @@ std::optional<QString> readbackText(const Param& p, float value) {
     return std::nullopt;
 }
 
+std::optional<int> listEntryFor(const Param& p, float value) {
+    if (p.kind != Kind::List) return std::nullopt;
+    for (qsizetype code = 0; code < p.options->entries.size(); ++code)
+        if (value == static_cast<float>(code)) return static_cast<int>(code);
+    return std::nullopt;
+}
+
 std::optional<int32_t> listCode(const Param& p, const QString& shown) {
     if (p.kind != Kind::List) return std::nullopt;
     const std::optional<int> pos = base::listPosition(p.options->entries, shown);
@@ -161,15 +168,16 @@ std::optional<int32_t> listCode(const Param& p, const QString& shown) {
     return *pos;
 }
 
-std::optional<int32_t> textValue(int k, const QString& text) {
-    // A box holding nothing but blanks carries no value the operator typed.
-    if (text.trimmed().isEmpty()) return std::nullopt;
-    double v = base::leadingNumber(text);
+base::RegisterReading textValue(int k, const QString& text) {
+    const base::NumberReading n = base::wholeNumber(text, true);
+    if (!n.value) return {std::nullopt, n.reason};
+    double v = *n.value;
     if (k == 2) v *= 10.0;
-    const float kept = static_cast<float>(v);
-    const std::optional<int32_t> rounded = base::roundToInt32(kept);
-    if (!rounded || !base::fitsRegister(*rounded)) return std::nullopt;
-    return rounded;
+    // Kept as a single-precision number, as the instrument's own software does, then rounded.
+    const std::optional<int32_t> rounded = base::roundToInt32(static_cast<float>(v));
+    if (!rounded || !base::fitsRegister(*rounded))
+        return {std::nullopt, QString::fromUtf8(base::kReasonOutOfRegister)};
+    return {rounded, {}};
 }
 
 }  // namespace config

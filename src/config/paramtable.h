@@ -9,6 +9,8 @@
 #include <optional>
 #include <vector>
 
+#include "base/numberrule.h"
+
 namespace config {
 
 // The option list of a list box and the shorter texts its readback shows for the same codes.
@@ -29,7 +31,7 @@ struct Param {
     QString caption;  // the name label
     int k;            // ParamValues index, register 4097 + k, index of D_4W and T_3RW
     Kind kind;
-    QString combo;              // objectName of the list box ("Combo14"); empty for text boxes
+    QString listName;           // objectName of the list box ("Combo14"); empty for text boxes
     const OptionList* options;  // the list's entries and readback texts; null for text boxes
     QString hint;               // the hint label
     int32_t reg() const { return 4097 + k; }
@@ -57,13 +59,17 @@ QString accessibleName(const Param& p);
 // value that is no code of its list (negative, past the end, or not whole).
 std::optional<QString> readbackText(const Param& p, float value);
 
+// The entry of a list parameter's list that stands for a register value (its code), for showing
+// the instrument's value in the list; nullopt for a value that is no code of the list.
+std::optional<int> listEntryFor(const Param& p, float value);
+
 // The code a list writer sends for the text a list box shows: the position of the entry with
 // exactly that text. nullopt (nothing is sent) when the text is no entry of the list.
 std::optional<int32_t> listCode(const Param& p, const QString& shown);
 
-// The value the T_3RW writer sends for the text of box k: the leading number (×10 for the digital
-// filter), kept as a single-precision number and rounded half to even. nullopt (nothing is sent)
-// when the box holds only blanks, or when the value does not fit one 16-bit register.
-std::optional<int32_t> textValue(int k, const QString& text);
+// The value the entry writer sends for the text of box k: the number by the whole-number rule (×10
+// for the digital filter), kept as a single-precision number and rounded half to even; or, when
+// nothing is sent, the reason (empty, not a number, does not fit one 16-bit register).
+base::RegisterReading textValue(int k, const QString& text);
 
 }  // namespace config

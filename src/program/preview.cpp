@@ -9,8 +9,10 @@
 
 namespace program {
 
-void takeSegmentEntries(ProgramCurve& curve, const QStringList& txtB) {
-    const auto text = [&](int i) -> const QString* { return i < txtB.size() ? &txtB[i] : nullptr; };
+void takeSegmentEntries(ProgramCurve& curve, const QStringList& entries) {
+    const auto text = [&](int i) -> const QString* {
+        return i < entries.size() ? &entries[i] : nullptr;
+    };
     for (int k = 1; k < kCurvePoints; ++k) {
         if (const QString* t = text(4 * k - 4))
             if (auto v = base::roundToInt16(base::leadingNumber(*t))) curve.sv1[k] = *v;

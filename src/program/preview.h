@@ -31,7 +31,7 @@ struct ProgramCurve {
 // Takes segments 1..8 from the TxtB entry texts (indexed as TxtB: segment k SV1 at 4k-4, SV2 at
 // 4k-3, time at 4k-2). SV values must fit 16 bits and times 32 bits; a text that does not keeps
 // the previous value, as does a missing index.
-void takeSegmentEntries(ProgramCurve& curve, const QStringList& txtB);
+void takeSegmentEntries(ProgramCurve& curve, const QStringList& entries);
 
 // Start point of both ramps: the set values SV1/SV2 when the start-value setting (4X 8197) is not
 // 0, the measured values PV1/PV2 otherwise. A value that does not fit 16 bits keeps the previous

@@ -25,7 +25,7 @@ QLabel* axisLabel(QWidget* parent, const QString& name, const QString& accessibl
     return l;
 }
 
-// Room around pt1 inside the frame, in pixels.
+// Room around the drawing surface inside the frame, in pixels.
 constexpr int kLeft = 64;
 constexpr int kTop = 26;
 constexpr int kBottom = 44;
@@ -69,37 +69,38 @@ void ProgramChart::paintEvent(QPaintEvent*) {
 }
 
 ChartFrame::ChartFrame(QWidget* parent) : QWidget(parent) {
-    pt1_ = new ProgramChart(this);
+    surface_ = new ProgramChart(this);
     title_ = new QLabel(QStringLiteral("当前程序曲线："), this);
     unit_ = new QLabel(QStringLiteral("温度  ℃ "), this);
     for (int i = 0; i < kTimeLabels; ++i)
-        label8_[i] = axisLabel(this, QStringLiteral("Label8_%1").arg(i),
-                               QStringLiteral("时间轴 刻度%1").arg(i + 1), Qt::AlignHCenter);
+        timeAxisLabels_[i] =
+            axisLabel(this, QStringLiteral("Label8_%1").arg(i),
+                      QStringLiteral("时间轴 刻度%1").arg(i + 1), Qt::AlignHCenter);
     for (int i = 0; i < kValueLabels; ++i)
-        label6_[i] = axisLabel(this, QStringLiteral("Label6_%1").arg(i),
-                               QStringLiteral("温度轴 刻度%1").arg(i + 1), Qt::AlignRight);
-    label5_ =
+        valueAxisLabels_[i] = axisLabel(this, QStringLiteral("Label6_%1").arg(i),
+                                        QStringLiteral("温度轴 刻度%1").arg(i + 1), Qt::AlignRight);
+    maxLabel_ =
         axisLabel(this, QStringLiteral("Label5"), QStringLiteral("曲线最大值"), Qt::AlignLeft);
-    label10_ =
+    minLabel_ =
         axisLabel(this, QStringLiteral("Label10"), QStringLiteral("曲线最小值"), Qt::AlignLeft);
-    label11_ = axisLabel(this, QStringLiteral("Label11"), QStringLiteral("温度轴 刻度间隔"),
-                         Qt::AlignLeft);
-    label7_1_ =
+    stepLabel_ = axisLabel(this, QStringLiteral("Label11"), QStringLiteral("温度轴 刻度间隔"),
+                           Qt::AlignLeft);
+    timeUnitLabel_ =
         axisLabel(this, QStringLiteral("Label7_1"), QStringLiteral("时间单位"), Qt::AlignRight);
-    label7_1_->setText(QStringLiteral("时间单位：小时"));
+    timeUnitLabel_->setText(QStringLiteral("时间单位：小时"));
     setMinimumSize(kLeft + kRight + 400, kTop + kBottom + 240);
     placeChildren();
 }
 
 void ChartFrame::showPreview(const PreviewGeometry& g) {
-    pt1_->setGeometryToDraw(g);
+    surface_->setGeometryToDraw(g);
     for (int i = 0; i < kTimeLabels; ++i)
-        label8_[i]->setText(g.timeLabels[i]);
+        timeAxisLabels_[i]->setText(g.timeLabels[i]);
     for (int i = 0; i < kValueLabels; ++i)
-        label6_[i]->setText(g.valueLabels[i]);
-    label5_->setText(g.maxText);
-    label10_->setText(g.minText);
-    label11_->setText(g.stepText);
+        valueAxisLabels_[i]->setText(g.valueLabels[i]);
+    maxLabel_->setText(g.maxText);
+    minLabel_->setText(g.minText);
+    stepLabel_->setText(g.stepText);
 }
 
 void ChartFrame::resizeEvent(QResizeEvent*) {
@@ -109,7 +110,7 @@ void ChartFrame::resizeEvent(QResizeEvent*) {
 void ChartFrame::placeChildren() {
     const QRect chart(kLeft, kTop, std::max(1, width() - kLeft - kRight),
                       std::max(1, height() - kTop - kBottom));
-    pt1_->setGeometry(chart);
+    surface_->setGeometry(chart);
     const double sx = double(chart.width()) / kChartWidth;
     const double sy = double(chart.height()) / kChartHeight;
 
@@ -117,24 +118,25 @@ void ChartFrame::placeChildren() {
     // step of the value axis.
     unit_->setGeometry(0, 2, kLeft - 2, kLabelHeight);
     title_->setGeometry(kLeft, 2, 110, kLabelHeight);
-    label5_->setGeometry(kLeft + 120, 2, 70, kLabelHeight);
-    label10_->setGeometry(kLeft + 200, 2, 70, kLabelHeight);
-    label11_->setGeometry(kLeft + 280, 2, 100, kLabelHeight);
+    maxLabel_->setGeometry(kLeft + 120, 2, 70, kLabelHeight);
+    minLabel_->setGeometry(kLeft + 200, 2, 70, kLabelHeight);
+    stepLabel_->setGeometry(kLeft + 280, 2, 100, kLabelHeight);
 
     // Value-axis number i belongs to the grid line 1000·i units above the bottom edge.
     for (int i = 0; i < kValueLabels; ++i) {
         const int y = chart.top() + int((kChartHeight - 1000.0 * i) * sy);
-        label6_[i]->setGeometry(0, y - kLabelHeight / 2, kLeft - 6, kLabelHeight);
+        valueAxisLabels_[i]->setGeometry(0, y - kLabelHeight / 2, kLeft - 6, kLabelHeight);
     }
-    label6_[kValueLabels - 1]->raise();
+    valueAxisLabels_[kValueLabels - 1]->raise();
     // Time-axis number i belongs to the vertical grid line at 1000·i.
     const int labelWidth = 48;
     for (int i = 0; i < kTimeLabels; ++i) {
         const int x = chart.left() + int(1000.0 * i * sx);
-        label8_[i]->setGeometry(x - labelWidth / 2, chart.bottom() + 3, labelWidth, kLabelHeight);
+        timeAxisLabels_[i]->setGeometry(x - labelWidth / 2, chart.bottom() + 3, labelWidth,
+                                        kLabelHeight);
     }
-    label7_1_->setGeometry(chart.right() - 200, chart.bottom() + 4 + kLabelHeight, 200,
-                           kLabelHeight);
+    timeUnitLabel_->setGeometry(chart.right() - 200, chart.bottom() + 4 + kLabelHeight, 200,
+                                kLabelHeight);
 }
 
 }  // namespace program

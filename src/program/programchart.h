@@ -1,5 +1,5 @@
 #pragma once
-// The preview's drawing surface pt1 and the frame around it that carries the axis numbers.
+// The preview's drawing surface and the frame around it that carries the axis numbers.
 
 #include <QWidget>
 #include <array>
@@ -26,16 +26,16 @@ class ProgramChart : public QWidget {
     PreviewGeometry g_;
 };
 
-// pt1 with the value-axis numbers Label6(0..9) on its left (bottom up, each at its grid line), the
-// time-axis numbers Label8(0..15) under it, the bounds Label5 / Label10 / Label11, the captions
+// The drawing surface with the value-axis numbers on its left (bottom up, each at its grid line),
+// the time-axis numbers Label8(0..15) under it, the bounds Label5 / Label10 / Label11, the captions
 // "当前程序曲线：" and "温度  ℃ ", and the time-unit caption Label7(1).
 class ChartFrame : public QWidget {
     Q_OBJECT
   public:
     explicit ChartFrame(QWidget* parent = nullptr);
 
-    ProgramChart* pt1() const { return pt1_; }
-    QLabel* label7_1() const { return label7_1_; }
+    ProgramChart* surface() const { return surface_; }
+    QLabel* timeUnitLabel() const { return timeUnitLabel_; }
     // Shows the geometry and its axis numbers.
     void showPreview(const PreviewGeometry& g);
 
@@ -45,13 +45,13 @@ class ChartFrame : public QWidget {
   private:
     void placeChildren();
 
-    ProgramChart* pt1_ = nullptr;
-    std::array<QLabel*, kTimeLabels> label8_{};
-    std::array<QLabel*, kValueLabels> label6_{};
-    QLabel* label5_ = nullptr;
-    QLabel* label10_ = nullptr;
-    QLabel* label11_ = nullptr;
-    QLabel* label7_1_ = nullptr;
+    ProgramChart* surface_ = nullptr;
+    std::array<QLabel*, kTimeLabels> timeAxisLabels_{};
+    std::array<QLabel*, kValueLabels> valueAxisLabels_{};
+    QLabel* maxLabel_ = nullptr;
+    QLabel* minLabel_ = nullptr;
+    QLabel* stepLabel_ = nullptr;
+    QLabel* timeUnitLabel_ = nullptr;
     QLabel* title_ = nullptr;
     QLabel* unit_ = nullptr;
 };

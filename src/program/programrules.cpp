@@ -6,28 +6,28 @@
 
 namespace program {
 
-QStringList combo2Entries() {
+QStringList timeUnitEntries() {
     return {QStringLiteral("0:小时 "), QStringLiteral("1:分钟 "), QStringLiteral("2:秒 ")};
 }
 
-QStringList combo4Entries() {
+QStringList segmentCountEntries() {
     QStringList l;
     for (int n = 1; n <= kSegments; ++n)
         l << QStringLiteral("%1:%1段 ").arg(n);
     return l;
 }
 
-QStringList combo1Entries() {
+QStringList powerFailEntries() {
     return {QStringLiteral("0:来电继续 "), QStringLiteral("1:来电停止 "),
             QStringLiteral("2:来电从第一段运行 "), QStringLiteral("3:无偏差继续运行，有偏差停 "),
             QStringLiteral("4:来电进入暂停 ")};
 }
 
-QStringList combo8Entries() {
+QStringList startValueEntries() {
     return {QStringLiteral("0:测量值 "), QStringLiteral("1:设定值 ")};
 }
 
-QStringList combo3Entries() {
+QStringList endOutputEntries() {
     return {QStringLiteral("0:输出控制为0 "), QStringLiteral("1:保持最后SV控制 ")};
 }
 
@@ -35,10 +35,13 @@ std::optional<int32_t> listCode(const QStringList& entries, const QString& shown
     return base::listPosition(entries, shown);
 }
 
-std::optional<int32_t> entryValue(const QString& text) {
-    const std::optional<int32_t> v = base::roundToInt32(base::leadingNumber(text));
-    if (!v || !base::fitsRegister(*v)) return std::nullopt;
-    return v;
+base::RegisterReading entryValue(const QString& text) {
+    return base::registerValue(text, true);
+}
+
+base::RegisterReading segmentValue(int i, const QString& text) {
+    return isTimeEntry(i) ? base::registerValue(text, false, 0, 9999)
+                          : base::registerValue(text, false, -1999, 9999);
 }
 
 namespace {

@@ -18,6 +18,10 @@
 #include "monitor/statetext.h"
 #include "program/programchart.h"
 #include "ui/accessible.h"
+#include "ui/edittracker.h"
+#include "ui/numberentry.h"
+#include "ui/widgets.h"
+#include "ui/writestatus.h"
 
 namespace program {
 
@@ -26,21 +30,8 @@ namespace {
 // Width of a value field: room for a signed five-digit number or a short word.
 constexpr int kValueWidth = 64;
 
-QLabel* captionLabel(const QString& text) {
-    auto* l = new QLabel(text);
-    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    return l;
-}
-
 QLabel* valueLabel(const QString& name, const QString& accessibleName) {
-    auto* l = new ui::ValueLabel;
-    l->setObjectName(name);
-    l->setAccessibleName(accessibleName);
-    l->setFrameShape(QFrame::Panel);
-    l->setFrameShadow(QFrame::Sunken);
-    l->setAlignment(Qt::AlignCenter);
-    l->setMinimumWidth(kValueWidth);
-    return l;
+    return ui::valueLabel(name, accessibleName, kValueWidth);
 }
 
 QComboBox* listBox(const QString& name, const QString& accessibleName, const QStringList& items) {
@@ -69,15 +60,18 @@ QGridLayout* tightGrid(QWidget* parent) {
 ProgramWindow::ProgramWindow(comm::Link& link, QWidget* parent) : QWidget(parent), link_(link) {
     setObjectName(QStringLiteral("Tech"));
     setWindowTitle(QStringLiteral("工艺曲线设定"));
+    edits_ = new ui::EditTracker(this);
+    connect(edits_, &ui::EditTracker::changed, this, &ProgramWindow::writeChanged);
     build();
 
     connect(&link_, &comm::Link::readFinished, this, &ProgramWindow::onReadFinished);
+    connect(&link_, &comm::Link::writeReported, this, &ProgramWindow::onWriteReported);
 
-    timer1_ = new QTimer(this);
-    timer1_->setObjectName(QStringLiteral("Timer1"));
-    timer1_->setInterval(600);
-    connect(timer1_, &QTimer::timeout, this, &ProgramWindow::Timer1_Timer);
-    timer1_->start();
+    readbackTimer_ = new QTimer(this);
+    readbackTimer_->setObjectName(QStringLiteral("Timer1"));
+    readbackTimer_->setInterval(600);
+    connect(readbackTimer_, &QTimer::timeout, this, &ProgramWindow::readbackTick);
+    readbackTimer_->start();
 
     // Draw once before the first tick.
     drawPreview();
@@ -86,6 +80,7 @@ ProgramWindow::ProgramWindow(comm::Link& link, QWidget* parent) : QWidget(parent
 ProgramWindow::~ProgramWindow() {
     // Focus changes while the children go away are not the operator leaving a field.
     leaving_ = true;
+    edits_->stop();
 }
 
 void ProgramWindow::build() {
@@ -105,16 +100,15 @@ void ProgramWindow::build() {
     middle->addLayout(segments);
     middle->addWidget(chart_, 1);
 
-    command11_ = new QPushButton(QStringLiteral(" Esc 返回"));
-    command11_->setObjectName(QStringLiteral("Command11"));
-    command11_->setAccessibleName(QStringLiteral("Esc 返回"));
-    command11_->setAutoDefault(false);
-    connect(command11_, &QPushButton::clicked, this, &ProgramWindow::Command11_Click);
+    returnButton_ = ui::commandButton(QStringLiteral(" Esc 返回"), QStringLiteral("Command11"),
+                                      QStringLiteral("Esc 返回"));
+    connect(returnButton_, &QPushButton::clicked, this, &ProgramWindow::returnToMainWindow);
     auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(esc, &QShortcut::activated, this, &ProgramWindow::Command11_Click);
+    connect(esc, &QShortcut::activated, this, &ProgramWindow::returnToMainWindow);
+    statusLine_ = new ui::WriteStatusLine;
     auto* bottom = new QHBoxLayout;
-    bottom->addStretch(1);
-    bottom->addWidget(command11_);
+    bottom->addWidget(statusLine_, 1);
+    bottom->addWidget(returnButton_);
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
@@ -122,11 +116,15 @@ void ProgramWindow::build() {
     layout->addLayout(middle, 1);
     layout->addLayout(bottom);
 
-    for (const ListWriter& w : lists_)
-        w.combo->installEventFilter(this);
-    textA2_->installEventFilter(this);
-    for (QLineEdit* b : txtB_)
-        if (b) b->installEventFilter(this);
+    for (const ListWriter& w : settingLists_)
+        edits_->track(w.list);
+    edits_->track(cycleCountEntry_);
+    for (QLineEdit* b : segmentEntries_) {
+        if (!b) continue;
+        edits_->track(b);
+        b->installEventFilter(this);  // selects the whole entry as the focus comes in
+        connect(b, &QLineEdit::textEdited, this, &ProgramWindow::drawPreview);
+    }
     arrangeTabOrder();
     resize(1180, 660);
 }
@@ -143,16 +141,14 @@ QWidget* ProgramWindow::buildStatusFrame() {
         const QString name =
             k == 0 ? captions[0] + QStringLiteral(" 读数")
                    : QStringLiteral("曲线状态 ") + captions[k] + QStringLiteral(" 读数");
-        proS_[k] = valueLabel(QStringLiteral("Pro_S_%1").arg(k), name);
-        grid->addWidget(captionLabel(captions[k]), k / 3, (k % 3) * 2);
-        grid->addWidget(proS_[k], k / 3, (k % 3) * 2 + 1);
+        statusValues_[k] = valueLabel(QStringLiteral("Pro_S_%1").arg(k), name);
+        grid->addWidget(ui::captionLabel(captions[k]), k / 3, (k % 3) * 2);
+        grid->addWidget(statusValues_[k], k / 3, (k % 3) * 2 + 1);
     }
-    command1_ = new QPushButton(QStringLiteral("下载曲线"));
-    command1_->setObjectName(QStringLiteral("Command1"));
-    command1_->setAccessibleName(QStringLiteral("下载曲线"));
-    command1_->setAutoDefault(false);
-    connect(command1_, &QPushButton::clicked, this, &ProgramWindow::Command1_Click);
-    grid->addWidget(command1_, 3, 0, 1, 6, Qt::AlignRight);
+    downloadButton_ = ui::commandButton(QStringLiteral("下载曲线"), QStringLiteral("Command1"),
+                                        QStringLiteral("下载曲线"));
+    connect(downloadButton_, &QPushButton::clicked, this, &ProgramWindow::downloadCurve);
+    grid->addWidget(downloadButton_, 3, 0, 1, 6, Qt::AlignRight);
     return frame;
 }
 
@@ -161,20 +157,25 @@ QWidget* ProgramWindow::buildSettingsFrame() {
     frame->setObjectName(QStringLiteral("FunctionFrame"));
     auto* grid = tightGrid(frame);
 
-    lists_[0] = {listBox(QStringLiteral("Combo2"), QStringLiteral("曲线时间单位"), combo2Entries()),
-                 combo2Entries(), kTimeUnitRegister};
-    lists_[1] = {listBox(QStringLiteral("Combo4"), QStringLiteral("程序段数"), combo4Entries()),
-                 combo4Entries(), kSegmentCountRegister};
-    lists_[2] = {listBox(QStringLiteral("Combo1"), QStringLiteral("掉电处理"), combo1Entries()),
-                 combo1Entries(), kPowerFailRegister};
-    lists_[3] = {listBox(QStringLiteral("Combo8"), QStringLiteral("起始设定值"), combo8Entries()),
-                 combo8Entries(), kStartValueRegister};
-    lists_[4] = {listBox(QStringLiteral("Combo3"), QStringLiteral("结束输出功能"), combo3Entries()),
-                 combo3Entries(), kEndOutputRegister};
-    textA2_ = new QLineEdit;
-    textA2_->setObjectName(QStringLiteral("TextA_2"));
-    textA2_->setAccessibleName(QStringLiteral("程序循环次数"));
-    textA2_->setMaximumWidth(120);
+    settingLists_[0] = {
+        listBox(QStringLiteral("Combo2"), QStringLiteral("曲线时间单位"), timeUnitEntries()),
+        timeUnitEntries(), kTimeUnitRegister, 0};
+    settingLists_[1] = {
+        listBox(QStringLiteral("Combo4"), QStringLiteral("程序段数"), segmentCountEntries()),
+        segmentCountEntries(), kSegmentCountRegister, 1};
+    settingLists_[2] = {
+        listBox(QStringLiteral("Combo1"), QStringLiteral("掉电处理"), powerFailEntries()),
+        powerFailEntries(), kPowerFailRegister, 3};
+    settingLists_[3] = {
+        listBox(QStringLiteral("Combo8"), QStringLiteral("起始设定值"), startValueEntries()),
+        startValueEntries(), kStartValueRegister, 4};
+    settingLists_[4] = {
+        listBox(QStringLiteral("Combo3"), QStringLiteral("结束输出功能"), endOutputEntries()),
+        endOutputEntries(), kEndOutputRegister, 5};
+    cycleCountEntry_ = new QLineEdit;
+    cycleCountEntry_->setObjectName(QStringLiteral("TextA_2"));
+    cycleCountEntry_->setAccessibleName(QStringLiteral("程序循环次数"));
+    cycleCountEntry_->setMaximumWidth(120);
 
     struct Cell {
         QString caption;
@@ -183,21 +184,22 @@ QWidget* ProgramWindow::buildSettingsFrame() {
     };
     // Three rows of two settings: caption, edit control, readback field.
     const Cell cells[3][2] = {
-        {{QStringLiteral("曲线时间单位"), lists_[0].combo, 0},
-         {QStringLiteral("起始设定值"), lists_[3].combo, 4}},
-        {{QStringLiteral("程序段数"), lists_[1].combo, 1},
-         {QStringLiteral("结束输出功能"), lists_[4].combo, 5}},
-        {{QStringLiteral("掉电处理"), lists_[2].combo, 3},
-         {QStringLiteral("程序循环次数"), textA2_, 2}},
+        {{QStringLiteral("曲线时间单位"), settingLists_[0].list, 0},
+         {QStringLiteral("起始设定值"), settingLists_[3].list, 4}},
+        {{QStringLiteral("程序段数"), settingLists_[1].list, 1},
+         {QStringLiteral("结束输出功能"), settingLists_[4].list, 5}},
+        {{QStringLiteral("掉电处理"), settingLists_[2].list, 3},
+         {QStringLiteral("程序循环次数"), cycleCountEntry_, 2}},
     };
     for (int r = 0; r < 3; ++r) {
         for (int c = 0; c < 2; ++c) {
             const Cell& cell = cells[r][c];
-            label3_[cell.element] = valueLabel(QStringLiteral("Label3_%1").arg(cell.element),
-                                               cell.caption + QStringLiteral(" 读数"));
-            grid->addWidget(captionLabel(cell.caption), r, c * 3);
+            readbackLabels_[cell.element] =
+                valueLabel(QStringLiteral("Label3_%1").arg(cell.element),
+                           cell.caption + QStringLiteral(" 读数"));
+            grid->addWidget(ui::captionLabel(cell.caption), r, c * 3);
             grid->addWidget(cell.edit, r, c * 3 + 1);
-            grid->addWidget(label3_[cell.element], r, c * 3 + 2);
+            grid->addWidget(readbackLabels_[cell.element], r, c * 3 + 2);
         }
     }
     grid->setColumnStretch(1, 1);
@@ -213,21 +215,21 @@ QWidget* ProgramWindow::buildSegmentFrame(int k) {
     const QString captions[3] = {QStringLiteral("设定值SV1"), QStringLiteral("设定值SV2"),
                                  QStringLiteral("设定值TIME")};
     for (int f = 0; f < 3; ++f) {
-        const int i = txtBIndex(k, f);
+        const int i = segmentEntryIndex(k, f);
         const int element = i + 8;  // TxtB(i) writes 4X 8201+i, readback element 8+i
         auto* box = new QLineEdit;
         box->setObjectName(QStringLiteral("TxtB_%1").arg(i));
         box->setAccessibleName(seg + QLatin1Char(' ') + captions[f]);
-        // Four digit positions, prompt "_": 0..9999, no sign, no decimals.
-        box->setInputMask(QStringLiteral("0000;_"));
+        // Up to four digits, a minus for the set values; a point cannot be typed.
+        box->setValidator(new ui::DigitsValidator(kSegmentDigits, !isTimeEntry(i), box));
         box->setFixedWidth(kValueWidth);
-        txtB_[i] = box;
-        label3_[element] =
+        segmentEntries_[i] = box;
+        readbackLabels_[element] =
             valueLabel(QStringLiteral("Label3_%1").arg(element),
                        seg + QLatin1Char(' ') + captions[f] + QStringLiteral(" 读数"));
-        grid->addWidget(captionLabel(captions[f]), f, 0);
+        grid->addWidget(ui::captionLabel(captions[f]), f, 0);
         grid->addWidget(box, f, 1);
-        grid->addWidget(label3_[element], f, 2);
+        grid->addWidget(readbackLabels_[element], f, 2);
     }
     return frame;
 }
@@ -235,11 +237,12 @@ QWidget* ProgramWindow::buildSegmentFrame(int k) {
 void ProgramWindow::arrangeTabOrder() {
     // Rows top to bottom, left to right: the status frame's button, the three rows of settings,
     // the segments in order, the return button.
-    QList<QWidget*> order{command1_,       lists_[0].combo, lists_[3].combo, lists_[1].combo,
-                          lists_[4].combo, lists_[2].combo, textA2_};
-    for (QLineEdit* b : txtB_)
+    QList<QWidget*> order{downloadButton_,       settingLists_[0].list, settingLists_[3].list,
+                          settingLists_[1].list, settingLists_[4].list, settingLists_[2].list,
+                          cycleCountEntry_};
+    for (QLineEdit* b : segmentEntries_)
         if (b) order << b;
-    order << command11_;
+    order << returnButton_;
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
@@ -247,7 +250,7 @@ void ProgramWindow::arrangeTabOrder() {
 // ---------------------------------------------------------------------------------------------
 // Readback tick
 
-void ProgramWindow::Timer1_Timer() {
+void ProgramWindow::readbackTick() {
     showProgramStatus();
     // The reads run on the link thread; a tick that finds the last tick's reads still in flight
     // leaves them be rather than pile up more.
@@ -258,12 +261,13 @@ void ProgramWindow::Timer1_Timer() {
 
 void ProgramWindow::showProgramStatus() {
     const auto& high = link_.image().InputRegsHigh;
-    proS_[0]->setText(monitor::programStateText(high[0]));
+    statusValues_[0]->setText(monitor::programStateText(high[0]));
     for (int k = 1; k < 9; ++k)
-        proS_[k]->setText(base::intText(high[k]));
+        statusValues_[k]->setText(base::intText(high[k]));
 }
 
 void ProgramWindow::queueRead(int block) {
+    if (block == 0) cycleRead_ = true;
     readBlock_ = block;
     readId_ = link_.readHolding(kBlockStart + block * kBlockSize, kBlockSize);
 }
@@ -276,24 +280,49 @@ void ProgramWindow::onReadFinished(quint64 id, int32_t start, const QVector<int3
     if (status == 0 && start == kBlockStart + block * kBlockSize && values.size() >= kBlockSize)
         for (int j = 0; j < kBlockSize; ++j)
             readback_[block * kBlockSize + j] = values[j];
+    else
+        cycleRead_ = false;
     // One block at a time, so that a write the operator makes can fall between two blocks.
     if (block + 1 < kBlockCount) {
         queueRead(block + 1);
         return;
     }
     readBlock_ = -1;
+    if (cycleRead_) editorsFromInstrument_ = true;
     showReadback();
+    showInEditors();
+    drawPreview();
 }
 
 void ProgramWindow::showReadback() {
     for (int i = 0; i <= 40 && i < kReadbackSize; ++i)
-        if (label3_[i]) label3_[i]->setText(readbackText(i, readback_[i]));
-    if (auto caption = timeUnitCaption(readback_[0])) chart_->label7_1()->setText(*caption);
+        if (readbackLabels_[i]) readbackLabels_[i]->setText(readbackText(i, readback_[i]));
+    if (auto caption = timeUnitCaption(readback_[0])) chart_->timeUnitLabel()->setText(*caption);
+}
+
+void ProgramWindow::showInEditors() {
+    // Showing the instrument's value is not an edit: it never writes. A control the operator
+    // edited, or the one being worked in, keeps what it holds.
+    if (!editorsFromInstrument_) return;
+    const auto untouched = [this](QWidget* w) {
+        return !w->hasFocus() && !edits_->heldByOperator(w);
+    };
+    const auto showText = [&](QLineEdit* e, const QString& text) {
+        if (untouched(e) && e->text() != text) edits_->showText(e, text);
+    };
+    for (const ListWriter& w : settingLists_) {
+        const int32_t v = readback_[w.element];
+        if (untouched(w.list) && v >= 0 && v < w.entries.size() && w.list->currentIndex() != v)
+            edits_->showEntry(w.list, v);
+    }
+    showText(cycleCountEntry_, base::intText(readback_[2]));
+    for (int i = 0; i < kSegmentEntryCount; ++i)
+        if (segmentEntries_[i]) showText(segmentEntries_[i], base::intText(readback_[8 + i]));
 }
 
 void ProgramWindow::drawPreview() {
     QStringList texts;
-    for (QLineEdit* b : txtB_)
+    for (QLineEdit* b : segmentEntries_)
         texts << (b ? b->displayText() : QString());
     takeSegmentEntries(curve_, texts);
     const auto& live = link_.image().LiveValues;
@@ -306,53 +335,70 @@ void ProgramWindow::drawPreview() {
 // Writers
 
 bool ProgramWindow::eventFilter(QObject* watched, QEvent* e) {
-    if (leaving_ || (e->type() != QEvent::FocusOut && e->type() != QEvent::FocusIn))
-        return QWidget::eventFilter(watched, e);
-    const Qt::FocusReason reason = static_cast<QFocusEvent*>(e)->reason();
-
-    if (e->type() == QEvent::FocusIn) {
-        for (QLineEdit* b : txtB_) {
-            if (b != watched) continue;
+    if (!leaving_ && e->type() == QEvent::FocusIn) {
+        if (auto* b = qobject_cast<QLineEdit*>(watched)) {
             // Typing replaces the whole field. Deferred, so that the click that gave the focus
             // does not undo the selection.
             QTimer::singleShot(0, b, [b] {
-                if (b->hasFocus()) b->setSelection(0, 4);
+                if (b->hasFocus()) b->selectAll();
             });
         }
-        return QWidget::eventFilter(watched, e);
     }
-
-    // Opening a list's drop-down or switching to another window does not leave the field.
-    if (reason == Qt::PopupFocusReason || reason == Qt::ActiveWindowFocusReason)
-        return QWidget::eventFilter(watched, e);
-    for (const ListWriter& w : lists_)
-        if (w.combo == watched) listLostFocus(w);
-    if (watched == textA2_) entryLostFocus(textARegister(2), textA2_->text());
-    for (int i = 0; i < kTxtBCount; ++i)
-        if (txtB_[i] && txtB_[i] == watched)
-            entryLostFocus(txtBRegister(i), txtB_[i]->displayText());
     return QWidget::eventFilter(watched, e);
 }
 
-void ProgramWindow::listLostFocus(const ListWriter& w) {
-    const std::optional<int32_t> code = listCode(w.entries, w.combo->currentText());
-    if (!code) return;
-    link_.commParams()(comm::kListCodeSlot) = *code;
-    link_.writeHolding(w.reg, link_.commParams()(comm::kListCodeSlot));
+void ProgramWindow::writeChanged(QWidget* control) {
+    if (leaving_) return;
+    for (const ListWriter& w : settingLists_)
+        if (w.list == control) writeList(w);
+    if (control == cycleCountEntry_)
+        writeEntry(cycleCountEntry_, kCycleCountRegister, entryValue(cycleCountEntry_->text()));
+    for (int i = 0; i < kSegmentEntryCount; ++i)
+        if (segmentEntries_[i] && segmentEntries_[i] == control)
+            writeEntry(segmentEntries_[i], segmentEntryRegister(i),
+                       segmentValue(i, segmentEntries_[i]->text()));
+    drawPreview();
 }
 
-void ProgramWindow::entryLostFocus(int32_t reg, const QString& text) {
-    if (const std::optional<int32_t> v = entryValue(text)) link_.writeHolding(reg, *v);
+void ProgramWindow::writeList(const ListWriter& w) {
+    const QString caption = w.list->accessibleName();
+    const QString shown = w.list->currentText();
+    const std::optional<int32_t> code = listCode(w.entries, shown);
+    if (!code) {
+        statusLine_->showRefused(caption, shown, QStringLiteral("不是列表中的选项"));
+        return;
+    }
+    link_.commParams()(comm::kListCodeSlot) = *code;
+    const quint64 id = link_.writeHolding(w.reg, link_.commParams()(comm::kListCodeSlot), caption);
+    sentValues_.insert(id, shown.trimmed());
+}
+
+void ProgramWindow::writeEntry(QLineEdit* entry, int32_t reg, const base::RegisterReading& value) {
+    const QString caption = entry->accessibleName();
+    if (!value.value) {
+        statusLine_->showRefused(caption, entry->text(), value.reason);
+        return;
+    }
+    const quint64 id = link_.writeHolding(reg, *value.value, caption);
+    sentValues_.insert(id, base::intText(*value.value));
+}
+
+void ProgramWindow::onWriteReported(const comm::WriteReport& report) {
+    const auto it = sentValues_.find(report.id);
+    if (it == sentValues_.end()) return;
+    statusLine_->showOutcome(report.caption, *it, report.status == 0, report.error);
+    sentValues_.erase(it);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Leaving
 
-void ProgramWindow::Command11_Click() {
+void ProgramWindow::returnToMainWindow() {
     if (leaving_) return;
     leaving_ = true;
+    edits_->stop();
     blockClose_ = false;
-    timer1_->stop();
+    readbackTimer_->stop();
     hide();
     emit returned();
 }
@@ -360,7 +406,7 @@ void ProgramWindow::Command11_Click() {
 void ProgramWindow::keyPressEvent(QKeyEvent* e) {
     // Esc reaches here when the window's shortcut could not take it (the window not active).
     if (e->key() == Qt::Key_Escape) {
-        Command11_Click();
+        returnToMainWindow();
         return;
     }
     QWidget::keyPressEvent(e);

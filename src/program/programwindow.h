@@ -1,8 +1,11 @@
 #pragma once
 // ProgramWindow, the program window "工艺曲线设定": the program's run status, the program block 4X
-// 8193..8240 read back every 600 ms beside the controls that edit it, one register written per
-// control when it loses the focus, and a preview of the program as typed.
+// 8193..8240 read back every 600 ms beside the controls that edit it, and a preview of the program.
+// The controls start from the program the instrument holds (after the first complete readback)
+// and follow it until the operator edits one; a control the operator changed writes its register
+// when it loses the focus, and the status line at the bottom says how each write ended.
 
+#include <QHash>
 #include <QPointer>
 #include <QWidget>
 #include <array>
@@ -18,6 +21,11 @@ class QLineEdit;
 class QPushButton;
 class QTimer;
 
+namespace ui {
+class EditTracker;
+class WriteStatusLine;
+}  // namespace ui
+
 namespace program {
 
 class ChartFrame;
@@ -28,10 +36,9 @@ class ProgramWindow : public QWidget {
     explicit ProgramWindow(comm::Link& link, QWidget* parent = nullptr);
     ~ProgramWindow() override;
 
-    // Handlers (the timer and the buttons are connected to them).
-    void Timer1_Timer();      // the 600 ms readback tick
-    void Command11_Click();   // " Esc 返回": BlockClose cleared, returned() emitted
-    void Command1_Click() {}  // "下载曲线": values reach the instrument as each field is left
+    void readbackTick();        // the 600 ms tick: status, program block read, preview
+    void returnToMainWindow();  // " Esc 返回": blockClose cleared, returned() emitted
+    void downloadCurve() {}     // "下载曲线": values reach the instrument as each field is left
 
     bool blockClose() const { return blockClose_; }
     // The three reads of the last tick have not all been answered.
@@ -50,9 +57,10 @@ class ProgramWindow : public QWidget {
 
   private:
     struct ListWriter {
-        QComboBox* combo = nullptr;
+        QComboBox* list = nullptr;
         QStringList entries;
         int32_t reg = 0;
+        int element = 0;  // its readback element
     };
 
     void build();
@@ -61,12 +69,15 @@ class ProgramWindow : public QWidget {
     QWidget* buildSegmentFrame(int k);
     void arrangeTabOrder();
 
-    void listLostFocus(const ListWriter& w);
-    void entryLostFocus(int32_t reg, const QString& text);
+    void writeChanged(QWidget* control);
+    void writeList(const ListWriter& w);
+    void writeEntry(QLineEdit* entry, int32_t reg, const base::RegisterReading& value);
+    void onWriteReported(const comm::WriteReport& report);
     void queueRead(int block);
     void onReadFinished(quint64 id, int32_t start, const QVector<int32_t>& values, int32_t status);
     void showProgramStatus();
     void showReadback();
+    void showInEditors();
     void drawPreview();
 
     comm::Link& link_;
@@ -75,17 +86,23 @@ class ProgramWindow : public QWidget {
     Readback readback_{};
     int readBlock_ = -1;  // block whose read is in flight, -1 when none
     quint64 readId_ = 0;
+    bool cycleRead_ = true;               // every block of the current read cycle arrived
+    bool editorsFromInstrument_ = false;  // a complete readback has arrived since opening
+    QHash<quint64, QString> sentValues_;  // write id -> the value as the status line shows it
     ProgramCurve curve_;
     PreviewGeometry preview_;
 
-    QTimer* timer1_ = nullptr;
-    std::array<QLabel*, 9> proS_{};
-    std::array<QLabel*, kReadbackSize> label3_{};  // nullptr where no field exists
-    std::array<QLineEdit*, kTxtBCount> txtB_{};    // nullptr for 3, 7, .., 27
-    QLineEdit* textA2_ = nullptr;
-    std::array<ListWriter, 5> lists_{};  // Combo2, Combo4, Combo1, Combo8, Combo3
-    QPushButton* command1_ = nullptr;
-    QPushButton* command11_ = nullptr;
+    QTimer* readbackTimer_ = nullptr;
+    ui::EditTracker* edits_ = nullptr;
+    ui::WriteStatusLine* statusLine_ = nullptr;
+    std::array<QLabel*, 9> statusValues_{};                        // the program's run status
+    std::array<QLabel*, kReadbackSize> readbackLabels_{};          // nullptr where no field exists
+    std::array<QLineEdit*, kSegmentEntryCount> segmentEntries_{};  // nullptr for 3, 7, .., 27
+    QLineEdit* cycleCountEntry_ = nullptr;
+    // Time unit, segment count, power failure, start value, end output.
+    std::array<ListWriter, 5> settingLists_{};
+    QPushButton* downloadButton_ = nullptr;
+    QPushButton* returnButton_ = nullptr;
     ChartFrame* chart_ = nullptr;
 };
 

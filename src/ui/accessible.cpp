@@ -117,7 +117,9 @@ class ListAccessible : public QAccessibleWidget {
 QAccessibleInterface* uiFactory(const QString& className, QObject* object) {
     if (!object || !object->isWidgetType()) return nullptr;
     auto* w = static_cast<QWidget*>(object);
-    if (className == QLatin1String("ui::ValueLabel")) return new ValueAccessible(w);
+    if (className == QLatin1String("ui::ValueLabel") ||
+        className == QLatin1String("ui::WriteStatusLine"))
+        return new ValueAccessible(w);
     if (className == QLatin1String("ui::NamedList")) return new ListAccessible(w);
     return nullptr;
 }

@@ -1,10 +1,12 @@
-// The configuration window over a Link with a scripted bus: writers on focus loss, readback,
-// leaving and reopening, names and tab order for keyboard and screen-reader use.
+// The configuration window over a Link with a scripted bus: only what the operator changed is
+// written, the editors start from the instrument, readback, leaving, names and tab order for
+// keyboard and screen-reader use, and numbers under a comma-decimal locale.
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSet>
 #include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
@@ -12,6 +14,9 @@
 #include <QTimer>
 #include <memory>
 
+#include <clocale>
+
+#include "commalocale.h"
 #include "config/configwindow.h"
 #include "config/paramtable.h"
 #include "fakemodbus.h"
@@ -56,17 +61,33 @@ struct Rig {
         w->setFocus(Qt::MouseFocusReason);
         return QTest::qWaitFor([w] { return w->hasFocus(); }, 2000);
     }
-    // Enters a control, optionally types into it, and moves the focus on to the tab bar (which
-    // writes nothing itself).
-    bool leave(const QString& name, const QString& text = {}, bool setText = false) const {
+    // Enters a control, optionally replaces its text by typing, and moves the focus on to the tab
+    // bar (which writes nothing itself).
+    bool leave(const QString& name, const QString& text = {}, bool type = false) const {
         QWidget* w = child<QWidget>(name);
         if (!w || !focus(w)) return false;
-        if (setText) {
-            if (auto* e = qobject_cast<QLineEdit*>(w)) e->setText(text);
-            if (auto* c = qobject_cast<QComboBox*>(w)) c->setEditText(text);
+        if (type) {
+            auto* e = qobject_cast<QLineEdit*>(w);
+            if (auto* c = qobject_cast<QComboBox*>(w)) e = c->lineEdit();
+            e->selectAll();
+            QTest::keyClick(w, Qt::Key_Delete);
+            // Key by key, as an input method delivers them (full-width forms included).
+            for (QChar ch : text)
+                QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(ch), Qt::NoModifier);
         }
         tabs()->tabBar()->setFocus(Qt::TabFocusReason);
         return !w->hasFocus();
+    }
+    QString status() const { return child<QLabel>("WriteStatus")->text(); }
+    // The instrument holds these; the link polls it.
+    bool fillInstrument() {
+        bus->setHolding(4099, 15);    // filter 1.5 s
+        bus->setHolding(4105, 4);     // sensor code 4
+        bus->setHolding(4107, 5000);  // input 1 upper limit
+        bus->setHolding(4134, 2);     // 19200 baud
+        bus->setHolding(4135, 1);     // parity code 1
+        link->open();
+        return QTest::qWaitFor([this] { return link->image().ParamValues[10] == 5000.0f; }, 3000);
     }
     QStringList writes() const {
         QStringList out;
@@ -85,11 +106,14 @@ class ConfigWindow : public QObject {
     void textBoxesWriteTheTypedNumber();
     void listsWriteTheCodeOfTheShownEntry();
     void writesWithoutAValueSendNothing();
+    void walkingThroughEveryTabWritesNothing();
+    void oneEditAmongUntouchedControlsWritesOnce();
+    void numbersIgnoreACommaDecimalLocale();
     void failedWriteIsRepeatedOnce_data();
     void failedWriteIsRepeatedOnce();
     void opensOnInputOneWithNineTabs();
     void leavesOnlyThroughItsButton();
-    void reopeningStartsEmptyUntilTheFirstTick();
+    void editorsStartFromTheInstrument();
     void everyControlHasItsOwnName();
     void tabOrderFollowsTheRows();
     void ctrlTabSwitchesTabs();
@@ -108,9 +132,9 @@ void ConfigWindow::textBoxesWriteTheTypedNumber_data() {
     QTest::newRow("filter 100 s") << "T_3RW_2"
                                   << "100"
                                   << "Set_4X_D1(1,1,4099,1000)";
-    QTest::newRow("comma ends the number") << "T_3RW_10"
-                                           << "1,000"
-                                           << "Set_4X_D1(1,1,4107,1)";
+    QTest::newRow("full-width digits") << "T_3RW_10"
+                                       << "１２３４"
+                                       << "Set_4X_D1(1,1,4107,1234)";
     QTest::newRow("negative limit") << "T_3RW_10"
                                     << "-1999"
                                     << "Set_4X_D1(1,1,4107,-1999)";
@@ -133,43 +157,117 @@ void ConfigWindow::textBoxesWriteTheTypedNumber() {
     r.open();
     QVERIFY(r.leave(box, text, true));
     QTRY_COMPARE(r.writes(), QStringList{call});
-    // Leaving again writes again, changed or not.
+    QTRY_VERIFY(r.status().endsWith(" 已写入"));
+    // Passing through again without a change writes nothing; retyping the same value writes again.
     QVERIFY(r.leave(box));
+    QTest::qWait(100);
+    QCOMPARE(r.writes(), QStringList{call});
+    QVERIFY(r.leave(box, text, true));
     QTRY_COMPARE(r.writes(), (QStringList{call, call}));
 }
 
 void ConfigWindow::listsWriteTheCodeOfTheShownEntry() {
     Rig r;
     r.open();
-    // Chosen from the list.
-    r.child<QComboBox>("Combo8")->setCurrentIndex(2);
-    QCOMPARE(r.child<QComboBox>("Combo8")->currentText(), QString("2:19200BPS "));
-    QVERIFY(r.leave("Combo8"));
+    // Picked with the arrow keys.
+    auto* baud = r.child<QComboBox>("Combo8");
+    QVERIFY(r.focus(baud));
+    QTest::keyClick(baud, Qt::Key_Down);
+    QTest::keyClick(baud, Qt::Key_Down);
+    QCOMPARE(baud->currentText(), QString("2:19200BPS "));
+    QVERIFY(r.leave("Combo27"));  // entered and left untouched: nothing
     QTRY_COMPARE(r.writes(), QStringList{"Set_4X_D1(1,1,4134,2)"});
     QCOMPARE(r.link->commParams()(comm::kListCodeSlot), 2);
+    QTRY_COMPARE(r.status(), QString("通讯波特率 = 2:19200BPS 已写入"));
     // Typed exactly as an entry.
     QVERIFY(r.leave("Combo10", "3:X.XXX ", true));
     QTRY_COMPARE(r.writes().size(), 2);
     QCOMPARE(r.writes().last(), QString("Set_4X_D1(1,1,4106,3)"));
-    // Entered and left untouched: its entry 0.
-    QVERIFY(r.leave("Combo27"));
-    QTRY_COMPARE(r.writes().size(), 3);
-    QCOMPARE(r.writes().last(), QString("Set_4X_D1(1,1,4129,0)"));
-    QCOMPARE(r.link->commParams()(comm::kListCodeSlot), 0);
 }
 
 void ConfigWindow::writesWithoutAValueSendNothing() {
     Rig r;
     r.open();
-    QVERIFY(r.leave("T_3RW_11"));                 // empty box
+    QVERIFY(r.focus(r.child<QWidget>("T_3RW_11")));  // typed into, then emptied
+    QTest::keyClick(r.child<QWidget>("T_3RW_11"), Qt::Key_5);
+    QTest::keyClick(r.child<QWidget>("T_3RW_11"), Qt::Key_Backspace);
+    QVERIFY(r.leave("T_3RW_11"));
+    QCOMPARE(r.status(), QString("输入1 输入下限：空，未发送"));
     QVERIFY(r.leave("T_3RW_12", "   ", true));    // blanks only
     QVERIFY(r.leave("T_3RW_18", "70000", true));  // no register holds it
-    QVERIFY(r.leave("Combo3", "4:0MA10", true));  // no entry has this text
+    QCOMPARE(r.status(), QString("输入2 输入上限：“70000” 超出寄存器范围，未发送"));
+    QVERIFY(r.leave("T_3RW_19", "0x10", true));
+    QCOMPARE(r.status(), QString("输入2 输入下限：“0x10” 不是数字，未发送"));
+    QVERIFY(r.leave("T_3RW_20", "1,000", true));
+    QVERIFY(r.leave("Combo3", "4:0MA10x", true));  // no entry has this text
     QVERIFY(r.leave("Combo9", "", true));
     // A write after them, so that anything they had asked for would have arrived first.
     QVERIFY(r.leave("T_3RW_19", "5", true));
     QTRY_COMPARE(r.writes(), QStringList{"Set_4X_D1(1,1,4116,5)"});
     QCOMPARE(r.link->commParams()(comm::kListCodeSlot), 0);
+}
+
+void ConfigWindow::walkingThroughEveryTabWritesNothing() {
+    Rig r;
+    QVERIFY(r.fillInstrument());
+    r.open();
+    QTRY_COMPARE(r.child<QLineEdit>("T_3RW_10")->text(), QString("5000"));
+    QTabBar* bar = r.tabs()->tabBar();
+    QTRY_VERIFY(bar->hasFocus());
+    // Every control of every tab with Tab, tabs switched with Ctrl+Tab from inside the rows, then
+    // the same backwards with Shift+Tab and Ctrl+Shift+Tab.
+    QSet<QString> visited;
+    for (int t = 0; t < r.tabs()->count(); ++t) {
+        for (int i = 0; i < 8; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            visited << QApplication::focusWidget()->objectName();
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    }
+    for (int t = 0; t < r.tabs()->count(); ++t) {
+        for (int i = 0; i < 8; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab,
+                        Qt::ControlModifier | Qt::ShiftModifier);
+    }
+    for (const config::Param& p : config::parameterTable())
+        QVERIFY2(visited.contains(config::editorName(p)), qPrintable(config::editorName(p)));
+    // Leaving the window writes nothing either.
+    QTest::keyClick(r.window.get(), Qt::Key_Escape);
+    r.window.reset();
+    QTest::qWait(300);
+    QCOMPARE(r.writes(), QStringList{});
+    QCOMPARE(r.bus->holding(4134), 2);
+}
+
+void ConfigWindow::oneEditAmongUntouchedControlsWritesOnce() {
+    Rig r;
+    QVERIFY(r.fillInstrument());
+    r.open();
+    QTRY_COMPARE(r.child<QComboBox>("Combo8")->currentIndex(), 2);  // shown, not written
+    QVERIFY(r.leave("Combo3"));
+    QVERIFY(r.leave("T_3RW_10", "4000", true));
+    QVERIFY(r.leave("T_3RW_11"));
+    QVERIFY(r.leave("T_3RW_10"));
+    QTRY_COMPARE(r.writes(), QStringList{"Set_4X_D1(1,1,4107,4000)"});
+    QTest::qWait(1200);  // a readback tick keeps the operator's value and writes nothing
+    QCOMPARE(r.child<QLineEdit>("T_3RW_10")->text(), QString("4000"));
+    QCOMPARE(r.writes().size(), 1);
+}
+
+void ConfigWindow::numbersIgnoreACommaDecimalLocale() {
+    QString why;
+    QVERIFY2(testsupport::useCommaDecimalLocale(&why), qPrintable(why));
+    Rig r;
+    QVERIFY(r.fillInstrument());
+    r.open();
+    QTRY_COMPARE(r.child<QLabel>("D_4W_2")->text(), QString("1.5"));
+    QCOMPARE(r.child<QLineEdit>("T_3RW_2")->text(), QString("1.5"));
+    QVERIFY(r.leave("T_3RW_2", "13.5", true));
+    QTRY_COMPARE(r.writes(), QStringList{"Set_4X_D1(1,1,4099,135)"});
+    QTRY_COMPARE(r.status(), QString("数字滤波 = 13.5 已写入"));
+    std::setlocale(LC_ALL, "C");
+    QLocale::setDefault(QLocale::c());
 }
 
 void ConfigWindow::failedWriteIsRepeatedOnce_data() {
@@ -221,11 +319,11 @@ void ConfigWindow::leavesOnlyThroughItsButton() {
     QSignalSpy returned(&w, &config::ConfigWindow::returned);
     QVERIFY(!w.close());
     QVERIFY(w.isVisible());
-    QVERIFY(w.BlockClose());
+    QVERIFY(w.blockClose());
     QCOMPARE(returned.count(), 0);
     QTest::keyClick(&w, Qt::Key_Escape);
     QCOMPARE(returned.count(), 1);
-    QVERIFY(!w.BlockClose());
+    QVERIFY(!w.blockClose());
     QVERIFY(!w.isVisible());
     QVERIFY(!r.child<QTimer>("Timer1")->isActive());
 
@@ -237,20 +335,17 @@ void ConfigWindow::leavesOnlyThroughItsButton() {
     QTest::keyClicks(r2.child<QWidget>("T_3RW_11"), "42");
     QTest::mouseClick(r2.child<QAbstractButton>("Command11"), Qt::LeftButton);
     QCOMPARE(returned2.count(), 1);
-    // The click moved the focus out of the box first, so its value was written.
+    // The click moved the focus out of the edited box first, so its value was written.
     QTRY_COMPARE(r2.writes(), QStringList{"Set_4X_D1(1,1,4108,42)"});
 }
 
-void ConfigWindow::reopeningStartsEmptyUntilTheFirstTick() {
+void ConfigWindow::editorsStartFromTheInstrument() {
     Rig r;
-    r.bus->setHolding(4099, 15);    // filter 1.5 s
-    r.bus->setHolding(4105, 4);     // sensor code 4
-    r.bus->setHolding(4107, 5000);  // input 1 upper limit
-    r.bus->setHolding(4129, -1);    // no alarm-mode code
-    r.bus->setHolding(4134, 5);     // no baud code
-    r.link->commParams()(comm::kAddressSlot) = 1;
-    r.link->open();
-    QTRY_COMPARE(r.link->image().ParamValues[10], 5000.0f);
+    r.bus->setHolding(4129, -1);  // no alarm-mode code
+    r.bus->setHolding(4134, 5);   // no baud code
+    QVERIFY(r.fillInstrument());
+    r.bus->setHolding(4134, 5);
+    QTRY_COMPARE(r.link->image().ParamValues[37], 5.0f);
 
     r.open();
     QTRY_COMPARE(r.child<QLabel>("D_4W_10")->text(), QString("5000"));
@@ -259,40 +354,25 @@ void ConfigWindow::reopeningStartsEmptyUntilTheFirstTick() {
     QCOMPARE(r.child<QLabel>("D_4W_41")->text(), QString("不变送"));  // register 0
     QCOMPARE(r.child<QLabel>("D_4W_32")->text(), QString());          // -1: left as it was
     QCOMPARE(r.child<QLabel>("D_4W_37")->text(), QString());
-    // The readback never touches the edit controls.
-    QCOMPARE(r.child<QLineEdit>("T_3RW_10")->text(), QString());
-    QCOMPARE(r.child<QComboBox>("Combo3")->currentIndex(), 0);
-    r.child<QLineEdit>("T_3RW_10")->setText("77");
-    r.child<QComboBox>("Combo8")->setCurrentIndex(1);
-    r.child<QComboBox>("Combo9")->setEditText("zz");
+    // The editors show the same values: the list the entry of the code read.
+    QCOMPARE(r.child<QLineEdit>("T_3RW_10")->text(), QString("5000"));
+    QCOMPARE(r.child<QLineEdit>("T_3RW_2")->text(), QString("1.5"));
+    QCOMPARE(r.child<QComboBox>("Combo3")->currentIndex(), 4);
+    QVERIFY(r.child<QComboBox>("Combo3")->currentText().contains("0MA10"));
 
-    // A code that falls off its list keeps the last text shown.
+    // What the operator typed stays; a code that falls off its list keeps the last text shown.
+    QVERIFY(r.focus(r.child<QWidget>("T_3RW_10")));
+    QTest::keyClicks(r.child<QWidget>("T_3RW_10"), "77");
     r.bus->setHolding(4134, 2);
     QTRY_COMPARE(r.child<QLabel>("D_4W_37")->text(), QString("19200"));
+    QTRY_COMPARE(r.child<QComboBox>("Combo8")->currentIndex(), 2);
     r.bus->setHolding(4134, 5);
     QTRY_COMPARE(r.link->image().ParamValues[37], 5.0f);
     QTest::qWait(1200);
     QCOMPARE(r.child<QLabel>("D_4W_37")->text(), QString("19200"));
-    QCOMPARE(r.child<QLineEdit>("T_3RW_10")->text(), QString("77"));
-
-    // Leave and open anew: everything empty, every list on its entry 0, until the first tick.
-    QTest::keyClick(r.window.get(), Qt::Key_Escape);
-    r.window.reset();
-    auto& w = r.open();
-    QElapsedTimer since;
-    since.start();
-    for (auto* label : w.findChildren<QLabel*>())
-        if (label->objectName().startsWith("D_4W_"))
-            QVERIFY2(label->text().isEmpty(), qPrintable(label->objectName()));
-    for (auto* edit : w.findChildren<QLineEdit*>())
-        if (edit->objectName().startsWith("T_3RW_")) QVERIFY(edit->text().isEmpty());
-    for (auto* list : w.findChildren<QComboBox*>()) {
-        QCOMPARE(list->currentIndex(), 0);
-        QCOMPARE(list->currentText(), list->itemText(0));
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(r.child<QLabel>("D_4W_10")->text(), QString("5000"), 2000);
-    QVERIFY(since.elapsed() >= 900);
-    QCOMPARE(r.child<QLabel>("D_4W_37")->text(), QString());  // still no code to show
+    QCOMPARE(r.child<QComboBox>("Combo8")->currentIndex(), 2);
+    QVERIFY(r.child<QLineEdit>("T_3RW_10")->text().endsWith("77"));
+    QCOMPARE(r.writes(), QStringList{});
 }
 
 void ConfigWindow::everyControlHasItsOwnName() {

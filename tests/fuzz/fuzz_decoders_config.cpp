@@ -23,7 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const QString typed =
         QString::fromUtf8(reinterpret_cast<const char*>(data + 5), qsizetype(size - 5));
-    if (const auto v = config::textValue(p.k, typed); v && !base::fitsRegister(*v)) std::abort();
+    if (const auto v = config::textValue(p.k, typed).value; v && !base::fitsRegister(*v))
+        std::abort();
     if (const auto code = config::listCode(p, typed)) {
         if (p.kind != config::Kind::List || *code < 0 || *code >= p.options->entries.size())
             std::abort();

@@ -17,10 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const QString typed =
         QString::fromUtf8(reinterpret_cast<const char*>(data + 5), qsizetype(size - 5));
-    if (const auto v = program::entryValue(typed); v && !base::fitsRegister(*v)) std::abort();
+    if (const auto v = program::entryValue(typed).value; v && !base::fitsRegister(*v)) std::abort();
     for (const QStringList& entries :
-         {program::combo1Entries(), program::combo2Entries(), program::combo3Entries(),
-          program::combo4Entries(), program::combo8Entries()}) {
+         {program::powerFailEntries(), program::timeUnitEntries(), program::endOutputEntries(),
+          program::segmentCountEntries(), program::startValueEntries()}) {
         if (const auto code = program::listCode(entries, typed))
             if (*code < 0 || *code >= entries.size()) std::abort();
     }

@@ -1,4 +1,4 @@
-// The leading-number rule and the rounding on arbitrary operator text.
+// The leading-number rule, the whole-number rule and the rounding on arbitrary operator text.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -18,5 +18,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (std::isfinite(v) && std::fabs(v) < 2147483647.0) {
         std::abort();  // a value that fits must round
     }
+    // The whole-number rule accepts only a sign, digits and a point, and agrees with the
+    // leading number on what it accepts; a register value it yields fits a register.
+    const base::NumberReading whole = base::wholeNumber(text);
+    if (whole.value) {
+        const QString ascii = base::asciiForms(text).trimmed();
+        for (QChar c : ascii)
+            if (!(c.isDigit() && c.unicode() < 128) && c != u'.' && c != u'+' && c != u'-')
+                std::abort();
+        if (*whole.value != base::leadingNumber(ascii)) std::abort();
+    } else if (whole.reason.isEmpty()) {
+        std::abort();  // every refusal has a reason
+    }
+    if (const auto r = base::registerValue(text).value; r && !base::fitsRegister(*r)) std::abort();
     return 0;
 }

@@ -144,9 +144,9 @@ TEST(Decoders, EntryValuesRoundTripEveryRegisterValue) {
     for (int32_t v = -32769; v <= 65536 && failures < 5; ++v) {
         const QString text = base::intText(v);
         const bool fits = base::fitsRegister(v);
-        const auto programValue = program::entryValue(text);
-        const auto configValue = config::textValue(0, text);
-        const auto filterValue = config::textValue(2, base::floatText(v / 10.0f));
+        const auto programValue = program::entryValue(text).value;
+        const auto configValue = config::textValue(0, text).value;
+        const auto filterValue = config::textValue(2, base::floatText(v / 10.0f)).value;
         const bool good = fits ? (programValue == v && configValue == v && filterValue == v)
                                : (!programValue && !configValue && !filterValue);
         if (!good) {

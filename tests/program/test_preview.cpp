@@ -12,12 +12,12 @@ namespace {
 // TxtB texts for up to eight segments of {SV1, SV2, time}.
 QStringList entries(std::initializer_list<std::array<const char*, 3>> segments) {
     QStringList t;
-    for (int i = 0; i < kTxtBCount; ++i)
+    for (int i = 0; i < kSegmentEntryCount; ++i)
         t << QString();
     int k = 1;
     for (const auto& s : segments) {
         for (int f = 0; f < 3; ++f)
-            t[txtBIndex(k, f)] = QString::fromUtf8(s[f]);
+            t[segmentEntryIndex(k, f)] = QString::fromUtf8(s[f]);
         ++k;
     }
     return t;

@@ -25,39 +25,45 @@ TEST(ProgramRules, ReadbackTexts) {
 }
 
 TEST(ProgramRules, ListCodesArePositions) {
-    EXPECT_EQ(listCode(combo4Entries(), QStringLiteral("3:3段 ")), 2);
-    EXPECT_EQ(listCode(combo4Entries(), QStringLiteral("8:8段 ")), 7);
-    EXPECT_EQ(listCode(combo2Entries(), QStringLiteral("0:小时 ")), 0);
+    EXPECT_EQ(listCode(segmentCountEntries(), QStringLiteral("3:3段 ")), 2);
+    EXPECT_EQ(listCode(segmentCountEntries(), QStringLiteral("8:8段 ")), 7);
+    EXPECT_EQ(listCode(timeUnitEntries(), QStringLiteral("0:小时 ")), 0);
     // The number before the colon is not read: typed or trimmed texts match nothing.
-    EXPECT_FALSE(listCode(combo4Entries(), QStringLiteral("3")));
-    EXPECT_FALSE(listCode(combo4Entries(), QStringLiteral("3:3段")));
-    EXPECT_FALSE(listCode(combo8Entries(), QString()));
+    EXPECT_FALSE(listCode(segmentCountEntries(), QStringLiteral("3")));
+    EXPECT_FALSE(listCode(segmentCountEntries(), QStringLiteral("3:3段")));
+    EXPECT_FALSE(listCode(startValueEntries(), QString()));
 }
 
 TEST(ProgramRules, EntryValues) {
+    // i = 0 is an SV entry (-1999..9999), 2 a time entry (0..9999), -1 the cycle-count box.
     struct Case {
+        int entry;
         const char* text;
         std::optional<int32_t> value;
+        const char* reason;
     };
     const Case cases[] = {
-        {"1234", 1234},
-        {"____", 0},
-        {"", 0},
-        {"12__", 12},
-        {"_1__", 0},
-        {"1_3_", 1},
-        {"-5", -5},
-        {"0", 0},
-        {"2.5", 2},
-        {"3.5", 4},
-        {" 7 ", 7},
-        {"abc", 0},
-        {"65535", 65535},
-        {"65536", std::nullopt},
-        {"-32769", std::nullopt},
-        {"1e12", std::nullopt},
-        {"1e400", std::nullopt},
+        {0, "-5", -5, ""},
+        {0, "9999", 9999, ""},
+        {0, "-1999", -1999, ""},
+        {0, "-2000", {}, "超出范围 -1999~9999"},
+        {0, "12.5", {}, "不是整数"},
+        {0, "", {}, "空"},
+        {0, "－５", -5, ""},
+        {2, "0", 0, ""},
+        {2, "-1", {}, "超出范围 0~9999"},
+        {2, "10000", {}, "超出范围 0~9999"},
+        {-1, "2.5", 2, ""},
+        {-1, "65535", 65535, ""},
+        {-1, "65536", {}, "超出寄存器范围"},
+        {-1, "", {}, "空"},
+        {-1, "abc", {}, "不是数字"},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(entryValue(QString::fromUtf8(c.text)), c.value) << c.text;
+    for (const Case& c : cases) {
+        const QString text = QString::fromUtf8(c.text);
+        const base::RegisterReading r =
+            c.entry < 0 ? entryValue(text) : segmentValue(c.entry, text);
+        EXPECT_EQ(r.value, c.value) << c.entry << " " << c.text;
+        EXPECT_EQ(r.reason.toStdString(), c.reason) << c.entry << " " << c.text;
+    }
 }

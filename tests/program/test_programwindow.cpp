@@ -1,5 +1,6 @@
-// The program window against a Link over the scripted FakeModbus: readback, writers on focus
-// loss, the preview fed by the same tick, leaving, names and tab order.
+// The program window against a Link over the scripted FakeModbus: readback into labels and
+// editors, only what the operator changed is written, the segment entries' rules, the preview fed
+// by the same tick, leaving, names and tab order.
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -60,6 +61,23 @@ struct Rig {
         control->setFocus(Qt::TabFocusReason);
         find<QWidget>(QStringLiteral("Command1"))->setFocus(Qt::TabFocusReason);
     }
+    // Replaces an entry's text key by key, as the operator (or an input method) does, and leaves.
+    void type(QLineEdit* e, const QString& text) const {
+        e->setFocus(Qt::TabFocusReason);
+        e->selectAll();
+        QTest::keyClick(e, Qt::Key_Delete);
+        for (QChar ch : text)
+            QTest::sendKeyEvent(QTest::Click, e, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+        find<QWidget>(QStringLiteral("Command1"))->setFocus(Qt::TabFocusReason);
+    }
+    // Picks a list entry as the operator does, and leaves.
+    void pick(QComboBox* c, int index) const {
+        c->setFocus(Qt::TabFocusReason);
+        c->setCurrentIndex(index);
+        emit c->activated(index);
+        find<QWidget>(QStringLiteral("Command1"))->setFocus(Qt::TabFocusReason);
+    }
+    QString status() const { return text(QStringLiteral("WriteStatus")); }
 };
 
 QString write(int reg, int value) {
@@ -80,6 +98,8 @@ class ProgramWindowTest : public QObject {
     void segmentBoxRepeatsOnFailure();
     void segmentBoxSelectsOnFocus();
     void cycleCountWrites();
+    void walkingThroughEveryControlWritesNothing();
+    void oneEditAmongUntouchedControlsWritesOnce();
     void listsWritePositions();
     void unmatchedListTextSendsNothing();
     void previewUsesThisTicksEntries();
@@ -99,7 +119,7 @@ void ProgramWindowTest::readbackTexts() {
     r.bus->setHolding(8198, 1);
     r.bus->setHolding(8201, 250);  // segment 1 SV1
     r.bus->setHolding(8231, 45);   // segment 8 time
-    r.w->Timer1_Timer();
+    r.w->readbackTick();
     QTRY_COMPARE(r.text("Label3_0"), QStringLiteral("M"));
     QVERIFY(!r.w->readsPending());
     QCOMPARE(r.text("Label7_1"), QStringLiteral("时间单位：分钟"));
@@ -109,10 +129,18 @@ void ProgramWindowTest::readbackTexts() {
     QCOMPARE(r.text("Label3_5"), QStringLiteral("最后SV控制"));
     QCOMPARE(r.text("Label3_8"), QStringLiteral("250"));
     QCOMPARE(r.text("Label3_38"), QStringLiteral("45"));
+    // The editors show the program the instrument holds, the lists the entry of each code.
+    QCOMPARE(r.find<QComboBox>("Combo2")->currentText(), QStringLiteral("1:分钟 "));
+    QCOMPARE(r.find<QComboBox>("Combo1")->currentIndex(), 0);  // 7 is no entry: left as it was
+    QCOMPARE(r.find<QLineEdit>("TextA_2")->text(), QStringLiteral("0"));
+    QCOMPARE(r.find<QLineEdit>("TxtB_0")->text(), QStringLiteral("250"));
+    QCOMPARE(r.find<QLineEdit>("TxtB_30")->text(), QStringLiteral("45"));
+    QCOMPARE(r.w->curve().sv1[1], int16_t(250));  // the preview draws it
+    QVERIFY(r.writes().isEmpty());
 
     r.bus->setHolding(8193, 5);
     r.bus->setHolding(8195, 3);
-    r.w->Timer1_Timer();
+    r.w->readbackTick();
     QTRY_COMPARE(r.text("Label3_0"), QStringLiteral("5"));
     QCOMPARE(r.text("Label7_1"), QStringLiteral("时间单位：分钟"));  // unknown unit: kept
     QCOMPARE(r.text("Label3_2"), QStringLiteral("3"));
@@ -132,7 +160,7 @@ void ProgramWindowTest::failedReadLeavesElements() {
     Rig r;
     r.stopTimer();
     r.bus->setHolding(8213, 77);  // segment 4 SV1, in the second block
-    r.w->Timer1_Timer();
+    r.w->readbackTick();
     QTRY_COMPARE(r.text("Label3_20"), QStringLiteral("77"));
     QTRY_VERIFY(!r.w->readsPending());
 
@@ -140,7 +168,7 @@ void ProgramWindowTest::failedReadLeavesElements() {
     r.bus->setHolding(8213, 88);
     r.bus->setHolding(8193, 2);
     r.bus->setHolding(8225, 99);  // segment 7 SV1, in the third block
-    r.w->Timer1_Timer();
+    r.w->readbackTick();
     QTRY_COMPARE(r.text("Label3_32"), QStringLiteral("99"));
     QCOMPARE(r.text("Label3_0"), QStringLiteral("S"));
     QCOMPARE(r.text("Label3_20"), QStringLiteral("77"));
@@ -154,7 +182,7 @@ void ProgramWindowTest::tickDoesNotQueueWhilePending() {
         if (fn == QLatin1String("Get_4X_DX")) QThread::msleep(150);
     });
     for (int i = 0; i < 5; ++i) {
-        r.w->Timer1_Timer();
+        r.w->readbackTick();
         QVERIFY(r.w->readsPending());
         QTest::qWait(40);
     }
@@ -163,7 +191,7 @@ void ProgramWindowTest::tickDoesNotQueueWhilePending() {
     QCOMPARE(reads, (QStringList{QStringLiteral("Get_4X_DX(1,1,8193,16)"),
                                  QStringLiteral("Get_4X_DX(1,1,8209,16)"),
                                  QStringLiteral("Get_4X_DX(1,1,8225,16)")}));
-    r.w->Timer1_Timer();
+    r.w->readbackTick();
     QTRY_VERIFY(!r.w->readsPending());
     QCOMPARE(r.bus->callTexts().filter(QStringLiteral("Get_4X_DX")).size(), 6);
 }
@@ -171,18 +199,29 @@ void ProgramWindowTest::tickDoesNotQueueWhilePending() {
 void ProgramWindowTest::segmentBoxWrites_data() {
     QTest::addColumn<int>("box");
     QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("shown");
     QTest::addColumn<int>("reg");
     QTest::addColumn<int>("value");
-    QTest::newRow("segment 1 SV1") << 0 << "1234" << 8201 << 1234;
-    QTest::newRow("segment 2 time") << 6 << "7" << 8207 << 7;
-    QTest::newRow("segment 8 time") << 30 << "9999" << 8231 << 9999;
-    QTest::newRow("prompt characters only") << 1 << "" << 8202 << 0;
-    QTest::newRow("prompt character ends the number") << 4 << "1>3" << 8205 << 1;
+    QTest::newRow("segment 1 SV1") << 0 << "1234"
+                                   << "1234" << 8201 << 1234;
+    QTest::newRow("negative SV") << 0 << "-5"
+                                 << "-5" << 8201 << -5;
+    QTest::newRow("full-width minus") << 1 << "－５"
+                                      << "-5" << 8202 << -5;
+    QTest::newRow("segment 2 time") << 6 << "7"
+                                    << "7" << 8207 << 7;
+    QTest::newRow("no fifth digit") << 30 << "99999"
+                                    << "9999" << 8231 << 9999;
+    QTest::newRow("no point") << 4 << "12.5"
+                              << "125" << 8205 << 125;
+    QTest::newRow("no minus in a time") << 2 << "-5"
+                                        << "5" << 8203 << 5;
 }
 
 void ProgramWindowTest::segmentBoxWrites() {
     QFETCH(int, box);
     QFETCH(QString, typed);
+    QFETCH(QString, shown);
     QFETCH(int, reg);
     QFETCH(int, value);
     Rig r;
@@ -190,18 +229,14 @@ void ProgramWindowTest::segmentBoxWrites() {
     QVERIFY(r.showActive());
     auto* b = r.find<QLineEdit>(QStringLiteral("TxtB_%1").arg(box));
     QVERIFY(b);
-    b->setFocus(Qt::TabFocusReason);
-    for (QChar c : typed) {
-        if (c == QLatin1Char('>'))
-            QTest::keyClick(b, Qt::Key_Right);
-        else
-            QTest::keyClicks(b, QString(c));
-    }
-    r.find<QWidget>(QStringLiteral("Command1"))->setFocus(Qt::TabFocusReason);
+    r.type(b, typed);
+    QCOMPARE(b->text(), shown);  // what cannot be typed never reaches the box
     QTRY_COMPARE(r.writes(), QStringList{write(reg, value)});
-    // Every loss of focus writes, changed or not.
+    QTRY_COMPARE(r.status(), b->accessibleName() + QStringLiteral(" = %1 已写入").arg(value));
+    // Leaving again without a change writes nothing.
     r.leave(b);
-    QTRY_COMPARE(r.writes().size(), 2);
+    QTest::qWait(100);
+    QCOMPARE(r.writes().size(), 1);
 }
 
 void ProgramWindowTest::segmentBoxRepeatsOnFailure() {
@@ -224,13 +259,12 @@ void ProgramWindowTest::segmentBoxSelectsOnFocus() {
     b->setFocus(Qt::TabFocusReason);
     QTest::keyClicks(b, QStringLiteral("42"));
     r.find<QLineEdit>(QStringLiteral("TxtB_0"))->setFocus(Qt::TabFocusReason);
-    // Clicked into: after the click, the first four characters are selected, so typing replaces
-    // the whole field.
+    // Clicked into: after the click, the whole entry is selected, so typing replaces it.
     QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(b->width() - 4, b->height() / 2));
-    QTRY_COMPARE(b->selectionLength(), 4);
+    QTRY_COMPARE(b->selectionLength(), 2);
     QCOMPARE(b->selectionStart(), 0);
     QTest::keyClicks(b, QStringLiteral("7"));
-    QCOMPARE(b->displayText(), QStringLiteral("7___"));
+    QCOMPARE(b->displayText(), QStringLiteral("7"));
 }
 
 void ProgramWindowTest::cycleCountWrites() {
@@ -238,51 +272,86 @@ void ProgramWindowTest::cycleCountWrites() {
     r.stopTimer();
     QVERIFY(r.showActive());
     auto* a = r.find<QLineEdit>(QStringLiteral("TextA_2"));
-    a->setText(QStringLiteral("0"));
-    r.leave(a);
+    r.type(a, QStringLiteral("0"));
     QTRY_COMPARE(r.writes(), QStringList{write(8195, 0)});
-    a->setText(QStringLiteral("-5"));
-    r.leave(a);
+    r.type(a, QStringLiteral("-5"));
     QTRY_COMPARE(r.writes().size(), 2);
     QCOMPARE(r.writes().last(), write(8195, -5));
-    // A value that does not fit a register is not sent.
-    a->setText(QStringLiteral("70000"));
-    r.leave(a);
-    a->setText(QStringLiteral("12"));
-    r.leave(a);
+    // Cleared, not a number, or too large for a register: nothing is sent, and the line says why.
+    r.type(a, QString());
+    QCOMPARE(r.status(), QStringLiteral("程序循环次数：空，未发送"));
+    r.type(a, QStringLiteral("1,000"));
+    QCOMPARE(r.status(), QStringLiteral("程序循环次数：“1,000” 不是数字，未发送"));
+    r.type(a, QStringLiteral("70000"));
+    QCOMPARE(r.status(), QStringLiteral("程序循环次数：“70000” 超出寄存器范围，未发送"));
+    r.type(a, QStringLiteral("１２"));
     QTRY_COMPARE(r.writes().size(), 3);
     QCOMPARE(r.writes().last(), write(8195, 12));
+}
+
+void ProgramWindowTest::walkingThroughEveryControlWritesNothing() {
+    Rig r(true);
+    r.bus->setHolding(8193, 1);
+    r.bus->setHolding(8201, 250);
+    QVERIFY(r.showActive());
+    QTRY_COMPARE(r.find<QLineEdit>("TxtB_0")->text(), QStringLiteral("250"));
+    r.find<QWidget>(QStringLiteral("Command1"))->setFocus(Qt::TabFocusReason);
+    QSet<QString> visited;
+    for (int i = 0; i < 34; ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        visited << QApplication::focusWidget()->objectName();
+    }
+    for (int i = 0; i < 34; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab, Qt::ControlModifier);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab,
+                    Qt::ControlModifier | Qt::ShiftModifier);
+    for (const QLineEdit* e : r.w->findChildren<QLineEdit*>())
+        if (!qobject_cast<QComboBox*>(e->parentWidget()))
+            QVERIFY2(visited.contains(e->objectName()), qPrintable(e->objectName()));
+    QVERIFY(visited.contains(QStringLiteral("Combo3")));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    r.w.reset();
+    QTest::qWait(300);
+    QCOMPARE(r.writes(), QStringList{});
+}
+
+void ProgramWindowTest::oneEditAmongUntouchedControlsWritesOnce() {
+    Rig r(true);
+    r.bus->setHolding(8201, 250);
+    r.bus->setHolding(8202, 60);
+    QVERIFY(r.showActive());
+    QTRY_COMPARE(r.find<QLineEdit>("TxtB_1")->text(), QStringLiteral("60"));
+    r.leave(r.find<QLineEdit>("TxtB_0"));
+    r.type(r.find<QLineEdit>("TxtB_1"), QStringLiteral("-70"));
+    r.leave(r.find<QComboBox>("Combo4"));
+    r.leave(r.find<QLineEdit>("TxtB_1"));
+    QTRY_COMPARE(r.writes(), QStringList{write(8202, -70)});
+    QTest::qWait(700);  // the next readback keeps the operator's value and writes nothing
+    QCOMPARE(r.find<QLineEdit>("TxtB_1")->text(), QStringLiteral("-70"));
+    QCOMPARE(r.w->curve().sv2[1], int16_t(-70));
+    QCOMPARE(r.writes().size(), 1);
 }
 
 void ProgramWindowTest::listsWritePositions() {
     Rig r;
     r.stopTimer();
     QVERIFY(r.showActive());
-    // Tabbing through Combo2 right after opening writes its first entry's code.
-    auto* combo2 = r.find<QComboBox>(QStringLiteral("Combo2"));
-    combo2->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(combo2, Qt::Key_Tab);
-    QTRY_COMPARE(r.writes(), QStringList{write(8193, 0)});
-    r.find<QWidget>(QStringLiteral("Command1"))->setFocus(Qt::TabFocusReason);  // leaves Combo8
-    QTRY_COMPARE(r.writes(), (QStringList{write(8193, 0), write(8197, 0)}));
-    r.bus->clearCalls();
-
     auto* combo4 = r.find<QComboBox>(QStringLiteral("Combo4"));
-    combo4->setCurrentIndex(2);
+    r.pick(combo4, 2);
     QCOMPARE(combo4->currentText(), QStringLiteral("3:3段 "));
-    r.leave(combo4);
     QTRY_COMPARE(r.writes(), QStringList{write(8194, 2)});
     QCOMPARE(r.link->commParams()(comm::kListCodeSlot), 2);
+    QTRY_COMPARE(r.status(), QStringLiteral("程序段数 = 3:3段 已写入"));
 
     const struct {
         const char* name;
         int index;
         int reg;
-    } others[] = {{"Combo1", 4, 8196}, {"Combo8", 1, 8197}, {"Combo3", 1, 8198}};
+    } others[] = {
+        {"Combo2", 0, 8193}, {"Combo1", 4, 8196}, {"Combo8", 1, 8197}, {"Combo3", 1, 8198}};
     for (const auto& o : others) {
-        auto* c = r.find<QComboBox>(QString::fromLatin1(o.name));
-        c->setCurrentIndex(o.index);
-        r.leave(c);
+        r.pick(r.find<QComboBox>(QString::fromLatin1(o.name)), o.index);
         QTRY_COMPARE(r.writes().last(), write(o.reg, o.index));
     }
 }
@@ -298,9 +367,10 @@ void ProgramWindowTest::unmatchedListTextSendsNothing() {
     QTest::keyClick(combo4, Qt::Key_Return);  // the lists do not take typed entries in
     QCOMPARE(combo4->count(), 8);
     r.find<QWidget>(QStringLiteral("Command1"))->setFocus(Qt::TabFocusReason);
+    QCOMPARE(r.status(), QStringLiteral("程序段数：“9” 不是列表中的选项，未发送"));
     // The next field's write arrives alone: the list sent nothing before it.
-    r.leave(r.find<QLineEdit>(QStringLiteral("TxtB_0")));
-    QTRY_COMPARE(r.writes(), QStringList{write(8201, 0)});
+    r.type(r.find<QLineEdit>(QStringLiteral("TxtB_0")), QStringLiteral("3"));
+    QTRY_COMPARE(r.writes(), QStringList{write(8201, 3)});
 }
 
 void ProgramWindowTest::previewUsesThisTicksEntries() {
@@ -313,7 +383,7 @@ void ProgramWindowTest::previewUsesThisTicksEntries() {
     for (const auto& t : typed)
         r.find<QLineEdit>(QStringLiteral("TxtB_%1").arg(t.box))
             ->setText(QString::fromLatin1(t.text));
-    r.w->Timer1_Timer();
+    r.w->readbackTick();
     const program::PreviewGeometry& g = r.w->preview();
     QCOMPARE(g.valueMax, 800);
     QCOMPARE(g.valueMin, 0);  // segments 3..8 are empty and take part
@@ -338,17 +408,17 @@ void ProgramWindowTest::startPointFollowsSetting() {
     r.bus->setInput(3, 250);  // SV1
     r.bus->setInput(4, 60);   // SV2
     QTRY_COMPARE(r.link->image().LiveValues[2], 250.0f);
-    r.w->Timer1_Timer();
+    r.w->readbackTick();
     QTRY_VERIFY(!r.w->readsPending());
-    r.w->Timer1_Timer();
+    r.w->readbackTick();
     QCOMPARE(r.w->curve().sv1[0], int16_t(21));
     QCOMPARE(r.w->curve().sv2[0], int16_t(40));
 
     r.bus->setHolding(8197, 1);
     QTRY_VERIFY(!r.w->readsPending());
-    r.w->Timer1_Timer();
+    r.w->readbackTick();
     QTRY_COMPARE(r.w->readback()[4], 1);
-    r.w->Timer1_Timer();
+    r.w->readbackTick();
     QCOMPARE(r.w->curve().sv1[0], int16_t(250));
     QCOMPARE(r.w->curve().sv2[0], int16_t(60));
     QCOMPARE(r.w->preview().sv1Ramps[0].x1, 0.0);
@@ -368,7 +438,7 @@ void ProgramWindowTest::closeBoxRefusedAndEscReturns() {
     QCOMPARE(returned.count(), 1);
     QVERIFY(!r.w->blockClose());
     QVERIFY(!r.w->isVisible());
-    r.w->Command11_Click();  // a second press changes nothing
+    r.w->returnToMainWindow();  // a second press changes nothing
     QCOMPARE(returned.count(), 1);
 
     // The button itself; Esc also works on a window that is not the active one.

@@ -1,10 +1,12 @@
-// The program window against the simulated instrument on a pseudo-terminal: a three-segment
-// program entered field by field, read back, run, and photographed with its preview.
+// The program window against the simulated instrument on a pseudo-terminal: opened on the program
+// the instrument holds without writing, then a three-segment program entered field by field, read
+// back, run, and photographed with its preview.
 
 #include <QComboBox>
 #include <QDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSignalSpy>
 #include <QTest>
 #include <memory>
 
@@ -32,8 +34,12 @@ void ProgramWindowSimTest::programEnteredReadBackAndRun() {
     link.commParams()(comm::kPortSlot) = 1;
     link.commParams()(comm::kBaudSlot) = 1;
     link.commParams()(comm::kAddressSlot) = 1;
+    server.setHoldingRegister(8193, 1);     // minutes
+    server.setHoldingRegister(8201, -150);  // segment 1 SV1
+    server.setHoldingRegister(8203, 25);    // segment 1 time
     link.open();
     QTRY_VERIFY(link.polling());
+    QSignalSpy writes(&link, &comm::Link::writeReported);
 
     auto w = std::make_unique<ProgramWindow>(link);
     w->show();
@@ -45,6 +51,14 @@ void ProgramWindowSimTest::programEnteredReadBackAndRun() {
         return l ? l->text() : QString();
     };
 
+    // The editors and the preview show the program the instrument holds; nothing was written.
+    QTRY_COMPARE(w->findChild<QLineEdit*>(QStringLiteral("TxtB_0"))->text(),
+                 QStringLiteral("-150"));
+    QCOMPARE(w->findChild<QLineEdit*>(QStringLiteral("TxtB_2"))->text(), QStringLiteral("25"));
+    QCOMPARE(w->findChild<QComboBox*>(QStringLiteral("Combo2"))->currentIndex(), 1);
+    QTRY_COMPARE(w->curve().sv1[1], int16_t(-150));
+    QCOMPARE(writes.count(), 0);
+
     // Function settings: seconds, three segments, start from the set values, endless cycling.
     const struct {
         const char* name;
@@ -54,9 +68,11 @@ void ProgramWindowSimTest::programEnteredReadBackAndRun() {
         auto* c = w->findChild<QComboBox*>(QString::fromLatin1(l.name));
         c->setFocus(Qt::TabFocusReason);
         c->setCurrentIndex(l.index);
+        emit c->activated(l.index);  // as the operator picks it
     }
     auto* cycles = w->findChild<QLineEdit*>(QStringLiteral("TextA_2"));
     cycles->setFocus(Qt::TabFocusReason);
+    cycles->selectAll();
     QTest::keyClicks(cycles, QStringLiteral("0"));
 
     // The segments, typed box after box with Tab as an operator would.
@@ -65,6 +81,7 @@ void ProgramWindowSimTest::programEnteredReadBackAndRun() {
     box->setFocus(Qt::TabFocusReason);
     for (const auto& seg : segments) {
         for (const char* v : seg) {
+            qobject_cast<QLineEdit*>(QApplication::focusWidget())->selectAll();
             QTest::keyClicks(QApplication::focusWidget(), QString::fromLatin1(v));
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
         }
@@ -101,7 +118,7 @@ void ProgramWindowSimTest::programEnteredReadBackAndRun() {
     QVERIFY(w->grab().save(png));
     qInfo("screenshot: %s", qPrintable(png));
 
-    w->Command11_Click();
+    w->returnToMainWindow();
     link.shutdown();
 }
 

@@ -1,0 +1,43 @@
+#include "ui/widgets.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "ui/accessible.h"
+
+namespace ui {
+
+void setLabelBackground(QWidget* w, const QColor& colour) {
+    w->setAutoFillBackground(true);
+    QPalette p = w->palette();
+    p.setColor(QPalette::Window, colour);
+    w->setPalette(p);
+}
+
+QLabel* captionLabel(const QString& text) {
+    auto* l = new QLabel(text);
+    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    return l;
+}
+
+QLabel* valueLabel(const QString& name, const QString& accessibleName, int minWidth) {
+    auto* l = new ValueLabel;
+    l->setObjectName(name);
+    l->setAccessibleName(accessibleName);
+    l->setFrameShape(QFrame::Panel);
+    l->setFrameShadow(QFrame::Sunken);
+    l->setAlignment(Qt::AlignCenter);
+    if (minWidth > 0) l->setMinimumWidth(minWidth);
+    return l;
+}
+
+QPushButton* commandButton(const QString& caption, const QString& name,
+                           const QString& accessibleName) {
+    auto* b = new QPushButton(caption);
+    b->setObjectName(name);
+    b->setAccessibleName(accessibleName);
+    b->setAutoDefault(false);
+    return b;
+}
+
+}  // namespace ui

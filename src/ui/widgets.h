@@ -1,0 +1,27 @@
+#pragma once
+// Widget pieces every window builds the same way.
+
+#include <QColor>
+#include <QString>
+
+class QLabel;
+class QPushButton;
+class QWidget;
+
+namespace ui {
+
+// Fills the widget's background with the colour (the label backgrounds of the panels).
+void setLabelBackground(QWidget* w, const QColor& colour);
+
+// A caption right-aligned before its control.
+QLabel* captionLabel(const QString& text);
+
+// A value label (ui::ValueLabel): sunken, centred, named for UI automation (objectName) and for
+// screen readers (accessibleName), at least minWidth pixels wide.
+QLabel* valueLabel(const QString& name, const QString& accessibleName, int minWidth = 0);
+
+// A push button that Enter in an entry does not press by accident (no auto-default).
+QPushButton* commandButton(const QString& caption, const QString& name,
+                           const QString& accessibleName);
+
+}  // namespace ui
