@@ -8,9 +8,9 @@
 #include <cmath>
 
 #include "base/oledate.h"
-#include "record/chart/chartmodel.h"
-#include "record/chart/chartview.h"
-#include "record/chart/storesource.h"
+#include "chart/chartmodel.h"
+#include "chart/chartview.h"
+#include "chart/storesource.h"
 #include "record/store.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include "config/configwindow.h"
 #include "monitor/livepanel.h"
 #include "program/programwindow.h"
-#include "record/chart/chartpanel.h"
+#include "chart/chartpanel.h"
 #include "record/recorder.h"
 #include "shell/portsettings.h"
 #include "ui/accessible.h"

@@ -10,7 +10,7 @@
 #include "base/oledate.h"
 #include "e2e_support.h"
 #include "fakemodbus.h"
-#include "record/chart/chartpanel.h"
+#include "chart/chartpanel.h"
 #include "record/recorder.h"
 #include "record/store.h"
 

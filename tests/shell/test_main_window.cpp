@@ -11,7 +11,7 @@
 #include <QTest>
 
 #include "fakemodbus.h"
-#include "record/chart/chartpanel.h"
+#include "chart/chartpanel.h"
 #include "shell/application.h"
 #include "shell/mainwindow.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 // The chart's records from the main window's own connection to the sample store.
 
-#include "record/chart/chartmodel.h"
+#include "chart/chartmodel.h"
 #include "record/store.h"
 
 namespace record {

@@ -5,7 +5,7 @@
 
 #include "base/oledate.h"
 #include "fakesource.h"
-#include "record/chart/chartmodel.h"
+#include "chart/chartmodel.h"
 
 using chart_test::FakeSource;
 using record::ChartLine;

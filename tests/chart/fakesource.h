@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "base/oledate.h"
-#include "record/chart/chartmodel.h"
+#include "chart/chartmodel.h"
 
 namespace chart_test {
 

@@ -5,7 +5,7 @@
 #include <QImage>
 #include <QWidget>
 
-#include "record/chart/chartmodel.h"
+#include "chart/chartmodel.h"
 
 class QPainter;
 

@@ -1,4 +1,4 @@
-#include "record/chart/chartmodel.h"
+#include "chart/chartmodel.h"
 
 #include <algorithm>
 #include <cmath>

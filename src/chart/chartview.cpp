@@ -1,4 +1,4 @@
-#include "record/chart/chartview.h"
+#include "chart/chartview.h"
 
 #include <QPaintEvent>
 #include <QPainter>

@@ -14,8 +14,8 @@
 #include "fakemodbus.h"
 #include "fakesource.h"
 #include "link/link.h"
-#include "record/chart/chartpanel.h"
-#include "record/chart/chartview.h"
+#include "chart/chartpanel.h"
+#include "chart/chartview.h"
 #include "record/store.h"
 
 using chart_test::FakeSource;

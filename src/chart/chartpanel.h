@@ -11,7 +11,7 @@
 #include <functional>
 #include <memory>
 
-#include "record/chart/chartmodel.h"
+#include "chart/chartmodel.h"
 #include "record/clock.h"
 #include "record/handshake.h"
 

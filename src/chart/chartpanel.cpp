@@ -1,4 +1,4 @@
-#include "record/chart/chartpanel.h"
+#include "chart/chartpanel.h"
 
 #include <QFrame>
 #include <QGroupBox>
@@ -13,8 +13,8 @@
 
 #include "base/text.h"
 #include "link/link.h"
-#include "record/chart/chartview.h"
-#include "record/chart/storesource.h"
+#include "chart/chartview.h"
+#include "chart/storesource.h"
 #include "record/store.h"
 #include "ui/accessible.h"
 
