@@ -36,30 +36,30 @@ record::Sample sampleAt(int id, const QDateTime& at, int n) {
 }
 
 // A history window at zoom level 4: six curves of 320 segments each, the grid, 30 gap marks.
-record::ChartModel fullModel() {
-    record::ChartModel m;
-    m.ZoomLevel = 4;
-    m.WindowCount = 321;
-    m.NewestSlot = 321;
+chart::ChartModel fullModel() {
+    chart::ChartModel m;
+    m.zoomLevel = 4;
+    m.windowCount = 321;
+    m.newestSlot = 321;
     for (int s = 1; s <= 321; ++s) {
         const record::Sample x = sampleAt(s, kEnd.addSecs(s), s);
-        m.ChartDates[s] = x.date;
-        m.ChartTimes[s] = x.time;
+        m.dates[s] = x.date;
+        m.times[s] = x.time;
         for (int c = 0; c < 10; ++c)
-            m.ChartSamples[c][s] = x.values[c];
-        if (s % 10 == 5 && s < 300) m.GapMarks[s] = int16_t(s);  // 30 gap marks
+            m.samples[c][s] = x.values[c];
+        if (s % 10 == 5 && s < 300) m.gapMarks[s] = int16_t(s);  // 30 gap marks
     }
     // Slots 1..320 are drawn: 319 segments per curve, since slot 0 is never loaded.
-    m.RedrawChart();
+    m.redrawChart();
     return m;
 }
 
 void BM_RedrawPaint(benchmark::State& state) {
-    record::ChartModel m = fullModel();
+    chart::ChartModel m = fullModel();
     QImage image(1200, 750, QImage::Format_ARGB32_Premultiplied);
-    record::ChartPainter painter;
+    chart::ChartPainter painter;
     for (auto _ : state) {
-        m.RedrawChart();
+        m.redrawChart();
         QPainter p(&image);
         painter.paint(p, image.size(), m);
         p.end();
@@ -71,9 +71,9 @@ BENCHMARK(BM_RedrawPaint)->Unit(benchmark::kMillisecond);
 
 // The geometry alone, without painting.
 void BM_RedrawGeometry(benchmark::State& state) {
-    record::ChartModel m = fullModel();
+    chart::ChartModel m = fullModel();
     for (auto _ : state) {
-        m.RedrawChart();
+        m.redrawChart();
         benchmark::DoNotOptimize(m.surface().data());
     }
 }
@@ -101,25 +101,25 @@ struct FullRing {
 
 void BM_HistoryPage(benchmark::State& state) {
     static FullRing ring;
-    record::StoreChartSource src(*ring.store);
-    record::ChartModel m;
-    m.Load(src);
-    m.ZoomOut();
-    m.ZoomOut();
-    m.ZoomOut();
+    chart::StoreChartSource src(*ring.store);
+    chart::ChartModel m;
+    m.load(src);
+    m.zoomOut();
+    m.zoomOut();
+    m.zoomOut();
     QImage image(1200, 750, QImage::Format_ARGB32_Premultiplied);
-    record::ChartPainter painter;
+    chart::ChartPainter painter;
     const bool acrossWrap = state.range(0) != 0;
     for (auto _ : state) {
         // Page 1 ends at 940; page 14 ends at 160, its window runs across the wrap.
-        m.HistoryPage = int16_t(acrossWrap ? 13 : 0);
-        m.PageOlder(src);
+        m.historyPage = int16_t(acrossWrap ? 13 : 0);
+        m.pageOlder(src);
         QPainter p(&image);
         painter.paint(p, image.size(), m);
         p.end();
         benchmark::DoNotOptimize(image.constBits());
     }
-    state.counters["WindowEnd"] = m.WindowEnd;
+    state.counters["WindowEnd"] = m.windowEnd;
 }
 BENCHMARK(BM_HistoryPage)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 

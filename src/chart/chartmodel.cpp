@@ -8,7 +8,7 @@
 #include "base/oledate.h"
 #include "base/text.h"
 
-namespace record {
+namespace chart {
 
 namespace {
 
@@ -42,9 +42,9 @@ constexpr std::array<CurvePen, 6> kCurves{{
 
 ChartModel::ChartModel() {
     surface_.reserve(2400);
-    ApplyZoomLevel();
+    applyZoomLevel();
     updateValueLabels();
-    UpdateSlotStepText();
+    updateSlotStepText();
 }
 
 int32_t ChartModel::ringRecord(int64_t newest, int64_t back) {
@@ -57,13 +57,13 @@ void ChartModel::addLine(double x1, double y1, double x2, double y2, const Chart
     surface_.push_back(ChartLine{x1, y1, x2, y2, pen});
 }
 
-void ChartModel::ClearSurface() {
+void ChartModel::clearSurface() {
     surface_.clear();
     gridPrefix_ = 0;
     touchSurface();
 }
 
-void ChartModel::DrawChartGrid() {
+void ChartModel::drawChartGrid() {
     const ChartPen pen{1, 2, chartcolour::kGrid};
     const double w = kWidth, h = kHeight;
     const bool onClearSurface = surface_.empty();
@@ -83,23 +83,23 @@ void ChartModel::DrawChartGrid() {
     touchSurface();
 }
 
-void ChartModel::ApplyZoomLevel() {
-    switch (ZoomLevel) {
+void ChartModel::applyZoomLevel() {
+    switch (zoomLevel) {
         case 1:
-            SlotStep = 150;
-            FirstSlot = 180;
+            slotStep = 150;
+            firstSlot = 180;
             break;
         case 2:
-            SlotStep = 75;
-            FirstSlot = 120;
+            slotStep = 75;
+            firstSlot = 120;
             break;
         case 3:
-            SlotStep = 50;
-            FirstSlot = 60;
+            slotStep = 50;
+            firstSlot = 60;
             break;
         case 4:
-            SlotStep = 37.5f;
-            FirstSlot = 0;
+            slotStep = 37.5f;
+            firstSlot = 0;
             break;
         default:
             break;
@@ -107,36 +107,36 @@ void ChartModel::ApplyZoomLevel() {
 }
 
 float ChartModel::scaleK() const {
-    return ChartSpan != 0 ? static_cast<float>(7500.0 / ChartSpan) : 0.0f;
+    return chartSpan != 0 ? static_cast<float>(7500.0 / chartSpan) : 0.0f;
 }
 
 double ChartModel::scaledY(float v) const {
     const double k = scaleK();
-    return sane(kHeight + ChartYOffset - base::roundHalfEven(k * static_cast<double>(v)), kHeight);
+    return sane(kHeight + chartYOffset - base::roundHalfEven(k * static_cast<double>(v)), kHeight);
 }
 
 double ChartModel::fixedY(float v) {
     return sane((kHeight - 625) - base::roundHalfEven(62.5 * static_cast<double>(v)), kHeight);
 }
 
-void ChartModel::DrawChartCurves() {
-    const int z = ZoomLevel;
-    // Time and date labels under the chart: label i sits over slot i*z*10 + FirstSlot + 1.
+void ChartModel::drawChartCurves() {
+    const int z = zoomLevel;
+    // Time and date labels under the chart: label i sits over slot i*z*10 + firstSlot + 1.
     for (int i = 0; i <= 8; ++i) {
-        const int s = i * z * 10 + FirstSlot + 1;
+        const int s = i * z * 10 + firstSlot + 1;
         if (!slotOk(s)) continue;
-        timeLabels[i] = base::oleTimeText(ChartTimes[s]);
-        dateLabels[i] = base::oleDateText(ChartDates[s]);
+        timeLabels[i] = base::oleTimeText(times[s]);
+        dateLabels[i] = base::oleDateText(dates[s]);
     }
     // In the live window the two rightmost labels lie beyond the newest loaded slot: they show
     // the time the chart will have reached there, one slot a second.
-    if (WindowCount < 320) {
+    if (windowCount < 320) {
         for (int n = 1; n <= 2; ++n) {
             const float inc = static_cast<float>(n * z * 0.00347222 / 30);
-            double t = ChartTimes[241] + inc;
-            double d = ChartDates[241];
+            double t = times[241] + inc;
+            double d = dates[241];
             if (t >= 1) {
-                d = ChartDates[241] + 1;
+                d = dates[241] + 1;
                 t = t - 1;
             }
             timeLabels[6 + n] = base::oleTimeText(t);
@@ -144,35 +144,35 @@ void ChartModel::DrawChartCurves() {
         }
     }
 
-    const int count = z * 60 + NewestSlot - 241;
+    const int count = z * 60 + newestSlot - 241;
     const ChartPen gapPen{1, 1, chartcolour::kGapMark};
     for (int i = 1; i <= count; ++i) {
-        const int s = FirstSlot + i;
+        const int s = firstSlot + i;
         if (!slotOk(s)) break;
-        if (GapMarks[s] > 0) {
-            const double x = i * static_cast<double>(SlotStep);
+        if (gapMarks[s] > 0) {
+            const double x = i * static_cast<double>(slotStep);
             addLine(x, 0, x, 9000, gapPen);
         }
     }
 
     const float k = scaleK();
-    if (ChartLow != 0) {
-        if (auto off = base::roundToInt16(static_cast<double>(k) * ChartLow)) ChartYOffset = *off;
+    if (chartLow != 0) {
+        if (auto off = base::roundToInt16(static_cast<double>(k) * chartLow)) chartYOffset = *off;
     } else {
-        ChartYOffset = 0;
+        chartYOffset = 0;
     }
 
     for (int i = 1; i <= count; ++i) {
-        const int s0 = FirstSlot + i - 1;
-        const int s1 = FirstSlot + i;
+        const int s0 = firstSlot + i - 1;
+        const int s1 = firstSlot + i;
         if (!slotOk(s1)) break;
         // Slot 0 is never loaded: a segment from it would draw a false line from the value 0.
         if (s0 < 1) continue;
-        const double x1 = base::roundHalfEven((i - 1) * static_cast<double>(SlotStep));
-        const double x2 = base::roundHalfEven(i * static_cast<double>(SlotStep));
+        const double x1 = base::roundHalfEven((i - 1) * static_cast<double>(slotStep));
+        const double x2 = base::roundHalfEven(i * static_cast<double>(slotStep));
         for (const CurvePen& c : kCurves) {
-            const float v0 = ChartSamples[c.channel][s0];
-            const float v1 = ChartSamples[c.channel][s1];
+            const float v0 = samples[c.channel][s0];
+            const float v1 = samples[c.channel][s1];
             if (c.scaled)
                 addLine(x1, scaledY(v0), x2, scaledY(v1), c.pen);
             else
@@ -182,37 +182,37 @@ void ChartModel::DrawChartCurves() {
     touchSurface();
 }
 
-void ChartModel::RedrawChart() {
-    ClearSurface();
-    DrawChartGrid();
-    ApplyZoomLevel();
-    DrawChartCurves();
+void ChartModel::redrawChart() {
+    clearSurface();
+    drawChartGrid();
+    applyZoomLevel();
+    drawChartCurves();
 }
 
-void ChartModel::ClearChartBuffers() {
+void ChartModel::clearChartBuffers() {
     for (int s = 0; s <= 321; ++s) {
-        ChartDates[s] = 0;
-        ChartTimes[s] = 0;
+        dates[s] = 0;
+        times[s] = 0;
         for (int c = 0; c <= 9; ++c)
-            ChartSamples[c][s] = 0;
+            samples[c][s] = 0;
     }
 }
 
-bool ChartModel::ReadNewestRecord(ChartSource& src) {
+bool ChartModel::readNewestRecord(ChartSource& src) {
     const std::optional<int> n = src.readCounter();
     if (!n) return false;
-    NewestRecord = *n;
+    newestRecord = *n;
     return true;
 }
 
-void ChartModel::LoadChartWindow(ChartSource& src) {
-    ClearChartBuffers();
+void ChartModel::loadChartWindow(ChartSource& src) {
+    clearChartBuffers();
     for (int s = 0; s <= 321; ++s)
-        GapMarks[s] = 0;
+        gapMarks[s] = 0;
 
     // The record just before the window, counted back across the ring's wrap when needed.
-    const int64_t end = WindowEnd;
-    const int64_t count = WindowCount;
+    const int64_t end = windowEnd;
+    const int64_t count = windowCount;
     std::vector<Sample> rows;
     if (end >= count) {
         const int64_t before = end - count;
@@ -228,227 +228,226 @@ void ChartModel::LoadChartWindow(ChartSource& src) {
     const int n = std::min<int64_t>(count, std::min<int64_t>(rows.size(), kSlots - 1));
     for (int i = 1; i <= n; ++i) {
         const Sample& r = rows[i - 1];
-        ChartDates[i] = r.date;
-        ChartTimes[i] = r.time;
+        dates[i] = r.date;
+        times[i] = r.time;
         for (int c = 0; c <= 9; ++c)
-            ChartSamples[c][i] = r.values[c];
+            samples[c][i] = r.values[c];
         // A gap is measured on the full date and time, so midnight is no gap and a day's pause
         // at the same time of day is one. Only loaded records are compared.
         if (i >= 2) {
-            const double dd =
-                (ChartDates[i] - ChartDates[i - 1]) + (ChartTimes[i] - ChartTimes[i - 1]);
-            if (std::fabs(dd) > kGapDays) GapMarks[i] = static_cast<int16_t>(i);
+            const double dd = (dates[i] - dates[i - 1]) + (times[i] - times[i - 1]);
+            if (std::fabs(dd) > kGapDays) gapMarks[i] = static_cast<int16_t>(i);
         }
     }
 
-    const int f = FirstSlot + 1;
+    const int f = firstSlot + 1;
     if (slotOk(f)) {
-        headerDate = base::oleDateText(ChartDates[f]);
-        headerTime = base::oleTimeText(ChartTimes[f]);
+        headerDate = base::oleDateText(dates[f]);
+        headerTime = base::oleTimeText(times[f]);
     }
 }
 
-void ChartModel::ReloadLiveWindow(ChartSource& src) {
-    ReadNewestRecord(src);
-    WindowEnd = NewestRecord;
-    WindowCount = kLiveCount;
-    NewestSlot = kLiveCount;
-    LoadChartWindow(src);
+void ChartModel::reloadLiveWindow(ChartSource& src) {
+    readNewestRecord(src);
+    windowEnd = newestRecord;
+    windowCount = kLiveCount;
+    newestSlot = kLiveCount;
+    loadChartWindow(src);
 }
 
-void ChartModel::Load(ChartSource& src) {
-    OldestPageReached = false;
-    HistoryPage = 0;
+void ChartModel::load(ChartSource& src) {
+    oldestPageReached = false;
+    historyPage = 0;
     controls = Controls{};
     for (int s = 1; s <= 321; ++s)
-        GapMarks[s] = 0;
-    ZoomLevel = 1;
-    ChartSpan = 60;
-    ReadNewestRecord(src);
-    WindowCount = kLiveCount;
-    WindowEnd = NewestRecord;
-    NewestSlot = kLiveCount;
-    RulerMode = false;
+        gapMarks[s] = 0;
+    zoomLevel = 1;
+    chartSpan = 60;
+    readNewestRecord(src);
+    windowCount = kLiveCount;
+    windowEnd = newestRecord;
+    newestSlot = kLiveCount;
+    rulerMode = false;
     controls.sliderValue = 0;
-    LoadChartWindow(src);
-    RedrawChart();
+    loadChartWindow(src);
+    redrawChart();
     updateValueLabels();
-    UpdateSlotStepText();
+    updateSlotStepText();
 }
 
 void ChartModel::updateValueLabels() {
-    const float f = static_cast<float>(ChartSpan / 6.0);
+    const float f = static_cast<float>(chartSpan / 6.0);
     for (int i = 0; i <= 6; ++i) {
-        const double v = base::roundHalfEven(i * static_cast<double>(f)) + ChartLow;
+        const double v = base::roundHalfEven(i * static_cast<double>(f)) + chartLow;
         valueLabels[i] = base::intText(static_cast<int64_t>(v));
     }
 }
 
-void ChartModel::UpdateSlotStepText() {
-    slotStepText = base::floatText(SlotStep);
+void ChartModel::updateSlotStepText() {
+    slotStepText = base::floatText(slotStep);
 }
 
-void ChartModel::DisplayTick(ChartSource& src, RecorderHandshake& hs,
+void ChartModel::displayTick(ChartSource& src, RecorderHandshake& hs,
                              const std::array<float, 10>& live, const QDateTime& now) {
-    if (!RulerMode) readoutShown = false;
+    if (!rulerMode) readoutShown = false;
     updateValueLabels();
     if (hs.RecordAdded) {
-        ++NewestSlot;
-        if (NewestSlot >= 20 * ZoomLevel + 241 || !slotOk(NewestSlot)) {
+        ++newestSlot;
+        if (newestSlot >= 20 * zoomLevel + 241 || !slotOk(newestSlot)) {
             // The newer area is full: the window moves on to end at the record just stored.
-            ClearChartBuffers();
-            ClearSurface();
-            ReloadLiveWindow(src);
-            RedrawChart();
+            clearChartBuffers();
+            clearSurface();
+            reloadLiveWindow(src);
+            redrawChart();
         }
-        if (slotOk(NewestSlot)) {
+        if (slotOk(newestSlot)) {
             for (int c = 0; c <= 9; ++c)
-                ChartSamples[c][NewestSlot] = live[c];
-            ChartDates[NewestSlot] = base::oleDate(now.date());
-            ChartTimes[NewestSlot] = base::oleTime(now.time());
+                samples[c][newestSlot] = live[c];
+            dates[newestSlot] = base::oleDate(now.date());
+            times[newestSlot] = base::oleTime(now.time());
         }
         hs.RecordAdded = false;
-        RedrawChart();
+        redrawChart();
     }
 }
 
-void ChartModel::HeaderTick(const QDateTime& now) {
-    if (RulerMode) return;
+void ChartModel::headerTick(const QDateTime& now) {
+    if (rulerMode) return;
     headerDate = now.date().toString(QStringLiteral("MM-dd-yyyy"));
     headerTime = now.time().toString(QStringLiteral("HH:mm:ss"));
 }
 
-void ChartModel::PageOlder(ChartSource& src) {
-    ++HistoryPage;
-    const int64_t n = HistoryPage;
-    WindowCount = kHistoryCount;
-    controls.timer1 = false;
-    controls.command7 = true;
+void ChartModel::pageOlder(ChartSource& src) {
+    ++historyPage;
+    const int64_t n = historyPage;
+    windowCount = kHistoryCount;
+    controls.displayRunning = false;
+    controls.newerEnabled = true;
     // A page of 321 records ending 60 x n before the newest needs 60 x n + 321 stored records: a
     // ring that has gone round holds all 65500, a younger one as many as the newest number.
     const int64_t stored =
-        src.ringWrapped() ? kRingSize : std::clamp<int64_t>(NewestRecord, 0, kRingSize);
+        src.ringWrapped() ? kRingSize : std::clamp<int64_t>(newestRecord, 0, kRingSize);
     if (kPageRecords * n + kHistoryCount > stored) {
-        controls.command8 = false;
-        OldestPageReached = true;
+        controls.olderEnabled = false;
+        oldestPageReached = true;
         return;
     }
-    WindowEnd = ringRecord(NewestRecord, kPageRecords * n);
-    NewestSlot = kHistoryCount;
-    LoadChartWindow(src);
-    RedrawChart();
+    windowEnd = ringRecord(newestRecord, kPageRecords * n);
+    newestSlot = kHistoryCount;
+    loadChartWindow(src);
+    redrawChart();
 }
 
-void ChartModel::PageNewer(ChartSource& src) {
-    if (HistoryPage <= 0) return;  // already live: there is no newer page
-    ClearSurface();
-    --HistoryPage;
-    const int64_t n = HistoryPage;
-    WindowCount = kHistoryCount;
+void ChartModel::pageNewer(ChartSource& src) {
+    if (historyPage <= 0) return;  // already live: there is no newer page
+    clearSurface();
+    --historyPage;
+    const int64_t n = historyPage;
+    windowCount = kHistoryCount;
     if (n != 0) {
-        WindowEnd = ringRecord(NewestRecord, kPageRecords * n);
-        NewestSlot = kHistoryCount;
-        LoadChartWindow(src);
-        RedrawChart();
+        windowEnd = ringRecord(newestRecord, kPageRecords * n);
+        newestSlot = kHistoryCount;
+        loadChartWindow(src);
+        redrawChart();
     } else {
-        ReadNewestRecord(src);
-        WindowCount = kLiveCount;
-        WindowEnd = NewestRecord;
-        NewestSlot = kLiveCount;
-        LoadChartWindow(src);
-        controls.command7 = false;
-        RedrawChart();
-        controls.timer1 = true;
+        readNewestRecord(src);
+        windowCount = kLiveCount;
+        windowEnd = newestRecord;
+        newestSlot = kLiveCount;
+        loadChartWindow(src);
+        controls.newerEnabled = false;
+        redrawChart();
+        controls.displayRunning = true;
     }
     // Newer records may exist by now, so paging back is possible again.
-    if (!controls.command8) {
-        controls.command8 = true;
-        OldestPageReached = false;
+    if (!controls.olderEnabled) {
+        controls.olderEnabled = true;
+        oldestPageReached = false;
     }
 }
 
-void ChartModel::ZoomIn() {
-    ClearSurface();
-    DrawChartGrid();
-    ZoomLevel = static_cast<int16_t>(ZoomLevel - 1);
-    if (ZoomLevel <= 1) controls.command3 = false;
-    if (ZoomLevel < 4) controls.command4 = true;
-    ApplyZoomLevel();
-    controls.sliderStep = static_cast<int>(base::roundHalfEven(SlotStep));
-    DrawChartCurves();
+void ChartModel::zoomIn() {
+    clearSurface();
+    drawChartGrid();
+    zoomLevel = static_cast<int16_t>(zoomLevel - 1);
+    if (zoomLevel <= 1) controls.zoomInEnabled = false;
+    if (zoomLevel < 4) controls.zoomOutEnabled = true;
+    applyZoomLevel();
+    controls.sliderStep = static_cast<int>(base::roundHalfEven(slotStep));
+    drawChartCurves();
 }
 
-void ChartModel::ZoomOut() {
-    ClearSurface();
-    DrawChartGrid();
-    ZoomLevel = static_cast<int16_t>(ZoomLevel + 1);
-    if (ZoomLevel > 1) controls.command3 = true;
-    if (ZoomLevel > 3) controls.command4 = false;
-    ApplyZoomLevel();
-    controls.sliderStep = static_cast<int>(base::roundHalfEven(SlotStep));
-    DrawChartCurves();
+void ChartModel::zoomOut() {
+    clearSurface();
+    drawChartGrid();
+    zoomLevel = static_cast<int16_t>(zoomLevel + 1);
+    if (zoomLevel > 1) controls.zoomInEnabled = true;
+    if (zoomLevel > 3) controls.zoomOutEnabled = false;
+    applyZoomLevel();
+    controls.sliderStep = static_cast<int>(base::roundHalfEven(slotStep));
+    drawChartCurves();
 }
 
-void ChartModel::ToggleRuler(ChartSource& src) {
-    if (!RulerMode) {
-        SetSliderValue(0, src);
+void ChartModel::toggleRuler(ChartSource& src) {
+    if (!rulerMode) {
+        setSliderValue(0, src);
         ruler = Ruler{1, 0, 1, 330, chartcolour::kRulerOn, 2};
         touchSurface();
         controls.sliderEnabled = true;
-        RulerMode = true;
+        rulerMode = true;
         focusRequest = Focus::Slider;
-        controls.timer1 = false;
-        controls.command5Caption = QStringLiteral("F4 复原");
+        controls.displayRunning = false;
+        controls.rulerCaption = QStringLiteral("F4 复原");
     } else {
-        SetSliderValue(0, src);
+        setSliderValue(0, src);
         ruler = Ruler{0, 0, 0, 330, chartcolour::kRulerOff, 2};
         touchSurface();
-        RulerMode = false;
+        rulerMode = false;
         controls.sliderEnabled = false;
-        focusRequest = Focus::Command5;
-        controls.command5Caption = QStringLiteral("F4 标尺");
-        controls.timer1 = true;
-        WindowCount = kLiveCount;
-        ReadNewestRecord(src);
-        WindowEnd = NewestRecord;
-        LoadChartWindow(src);
-        NewestSlot = kLiveCount;
-        RedrawChart();
+        focusRequest = Focus::RulerButton;
+        controls.rulerCaption = QStringLiteral("F4 标尺");
+        controls.displayRunning = true;
+        windowCount = kLiveCount;
+        readNewestRecord(src);
+        windowEnd = newestRecord;
+        loadChartWindow(src);
+        newestSlot = kLiveCount;
+        redrawChart();
     }
 }
 
-void ChartModel::SetSliderValue(int v, ChartSource& src) {
+void ChartModel::setSliderValue(int v, ChartSource& src) {
     v = std::clamp(v, kSliderMin, kSliderMax);
     if (v == controls.sliderValue) return;
     controls.sliderValue = v;
-    SliderChanged(src);
+    sliderChanged(src);
 }
 
-void ChartModel::SliderChanged(ChartSource& src) {
+void ChartModel::sliderChanged(ChartSource& src) {
     const int v = controls.sliderValue;
-    if (v == kSliderMin && !OldestPageReached) PageOlder(src);
-    if (v == kSliderMax && HistoryPage > 0) PageNewer(src);
+    if (v == kSliderMin && !oldestPageReached) pageOlder(src);
+    if (v == kSliderMax && historyPage > 0) pageNewer(src);
     ruler = Ruler{double(v), 0, double(v), 7500, chartcolour::kRulerLine, 2};
     touchSurface();
-    int s = static_cast<int>(base::roundHalfEven(v / static_cast<double>(SlotStep))) + FirstSlot;
+    int s = static_cast<int>(base::roundHalfEven(v / static_cast<double>(slotStep))) + firstSlot;
     s = std::clamp(s, 0, kSlots - 1);
-    headerDate = base::oleDateText(ChartDates[s]);
-    headerTime = base::oleTimeText(ChartTimes[s]);
+    headerDate = base::oleDateText(dates[s]);
+    headerTime = base::oleTimeText(times[s]);
     for (int c = 0; c <= 9; ++c)
-        readoutTexts[c] = base::floatText(ChartSamples[c][s]);
+        readoutTexts[c] = base::floatText(samples[c][s]);
     readoutShown = true;
     ++readoutSerial;
 }
 
-bool ChartModel::ApplyValueAxis(const QString& lowText, const QString& highText) {
+bool ChartModel::applyValueAxis(const QString& lowText, const QString& highText) {
     const double lo = base::leadingNumber(lowText);
     const double hi = base::leadingNumber(highText);
     if (!(hi <= 36000 && hi >= -12000)) return false;
     if (!(lo <= 35000 && lo >= -12000 && lo <= hi)) return false;
     // Each bound is stored only when it fits 16 bits; otherwise it keeps its value.
-    if (auto low = base::roundToInt16(lo)) ChartLow = *low;
-    if (auto span = base::roundToInt16(hi - lo)) ChartSpan = *span;
+    if (auto low = base::roundToInt16(lo)) chartLow = *low;
+    if (auto span = base::roundToInt16(hi - lo)) chartSpan = *span;
     return true;
 }
 
-}  // namespace record
+}  // namespace chart

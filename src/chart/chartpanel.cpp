@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
@@ -12,13 +13,13 @@
 #include <algorithm>
 
 #include "base/text.h"
-#include "link/link.h"
 #include "chart/chartview.h"
 #include "chart/storesource.h"
+#include "link/link.h"
 #include "record/store.h"
 #include "ui/accessible.h"
 
-namespace record {
+namespace chart {
 
 namespace {
 
@@ -60,12 +61,12 @@ QPushButton* makeButton(const QString& caption, const QString& name) {
 class ChartArea : public QWidget {
   public:
     explicit ChartArea(QWidget* parent) : QWidget(parent) {}
-    QFrame* pt0 = nullptr;
-    QSlider* hc = nullptr;
-    std::array<QLabel*, 7>* label5 = nullptr;
-    std::array<QLabel*, 7>* label6 = nullptr;
-    std::array<QLabel*, 9>* label4 = nullptr;
-    std::array<QLabel*, 9>* label7 = nullptr;
+    QFrame* frame = nullptr;
+    QSlider* slider = nullptr;
+    std::array<QLabel*, 7>* valueLabels = nullptr;
+    std::array<QLabel*, 7>* outputLabels = nullptr;
+    std::array<QLabel*, 9>* timeLabels = nullptr;
+    std::array<QLabel*, 9>* dateLabels = nullptr;
 
     QSize sizeHint() const override { return {800, 520}; }
     QSize minimumSizeHint() const override { return {400, 260}; }
@@ -85,25 +86,25 @@ class ChartArea : public QWidget {
         // The last time label is centred 142 units beyond the surface's right edge.
         const int right = wd / 2 + std::max(4, width() / 60);
         const int top = lh / 2 + 1;
-        const int sliderH = hc->sizeHint().height();
+        const int sliderH = slider->sizeHint().height();
         const int bottom = sliderH + 2 * lh + 4;
         const int cw = std::max(40, width() - left - right);
         const int ch = std::max(40, height() - top - bottom);
-        pt0->setGeometry(left, top, cw, ch);
-        hc->setGeometry(left, top + ch + 1, cw, sliderH);
+        frame->setGeometry(left, top, cw, ch);
+        slider->setGeometry(left, top + ch + 1, cw, sliderH);
         // Chart x of a label centre, mapped onto the frame.
         auto xAt = [&](double units) { return left + int(units * cw / ChartModel::kWidth); };
         auto yAt = [&](double units) { return top + int(units * ch / ChartModel::kHeight); };
         for (int i = 0; i < 7; ++i) {
             const int y = yAt(7500 - 1250.0 * i) - lh / 2;
-            (*label5)[i]->setGeometry(0, y, w5, lh);
-            (*label6)[i]->setGeometry(w5, y, w6, lh);
+            (*valueLabels)[i]->setGeometry(0, y, w5, lh);
+            (*outputLabels)[i]->setGeometry(w5, y, w6, lh);
         }
         const int ty = top + ch + 1 + sliderH + 1;
         for (int i = 0; i < 9; ++i) {
             const int x = xAt(1500.0 * i + 150) - wd / 2;
-            (*label4)[i]->setGeometry(x, ty, wd, lh);
-            (*label7)[i]->setGeometry(x, ty + lh, wd, lh);
+            (*timeLabels)[i]->setGeometry(x, ty, wd, lh);
+            (*dateLabels)[i]->setGeometry(x, ty + lh, wd, lh);
         }
     }
 };
@@ -132,24 +133,46 @@ void ChartPanel::build() {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     outer->setSpacing(2);
+    outer->addLayout(buildHeader());
+    outer->addWidget(buildSurface(), 1);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(buildFunctionFrame());
+    bottom->addWidget(buildValueAxisBox());
+    bottom->addStretch(1);
+    outer->addLayout(bottom);
 
-    // Header: legend on the left, the date and time of the chart or the clock on the right.
+    setTabOrder(zoomOutButton_, zoomInButton_);
+    setTabOrder(zoomInButton_, printButton_);
+    setTabOrder(printButton_, rulerButton_);
+    setTabOrder(rulerButton_, selectButton_);
+    setTabOrder(selectButton_, newerButton_);
+    setTabOrder(newerButton_, olderButton_);
+    setTabOrder(olderButton_, axisMinEdit_);
+    setTabOrder(axisMinEdit_, axisMaxEdit_);
+    setTabOrder(axisMaxEdit_, applyAxisButton_);
+
+    buildTimers();
+    sync();
+}
+
+// Legend on the left, the date and time of the chart or the clock on the right.
+QLayout* ChartPanel::buildHeader() {
     auto* header = new QHBoxLayout;
     const std::array<QString, 3> legend{QStringLiteral("PV"), QStringLiteral("OP"),
                                         QStringLiteral("SV")};
     const std::array<QColor, 3> legendColour{QColor(255, 0, 0), QColor(0, 0, 255),
                                              QColor(0, 128, 0)};
     for (int i = 0; i < 3; ++i) {
-        label8_[i] = makeLabel(legend[i], QStringLiteral("Label8_%1").arg(i), this);
-        setTextColour(label8_[i], legendColour[i]);
-        header->addWidget(label8_[i]);
+        legendLabels_[i] = makeLabel(legend[i], QStringLiteral("Label8_%1").arg(i), this);
+        setTextColour(legendLabels_[i], legendColour[i]);
+        header->addWidget(legendLabels_[i]);
     }
     header->addStretch(1);
-    label2_9_ = makeLabel(QString(), QStringLiteral("Label2_9"), this);
-    label2_10_ = makeLabel(QString(), QStringLiteral("Label2_10"), this);
-    label2_9_->setAccessibleName(QStringLiteral("曲线日期 读数"));
-    label2_10_->setAccessibleName(QStringLiteral("曲线时间 读数"));
-    for (QLabel* l : {label2_9_, label2_10_}) {
+    headerDate_ = makeLabel(QString(), QStringLiteral("Label2_9"), this);
+    headerTime_ = makeLabel(QString(), QStringLiteral("Label2_10"), this);
+    headerDate_->setAccessibleName(QStringLiteral("曲线日期 读数"));
+    headerTime_->setAccessibleName(QStringLiteral("曲线时间 读数"));
+    for (QLabel* l : {headerDate_, headerTime_}) {
         l->setFrameShape(QFrame::Panel);
         l->setFrameShadow(QFrame::Sunken);
         l->setAlignment(Qt::AlignCenter);
@@ -158,149 +181,145 @@ void ChartPanel::build() {
         setBackground(l, platformColour(chartcolour::kHeader));
         header->addWidget(l);
     }
-    outer->addLayout(header);
+    return header;
+}
 
-    // The surface with its labels.
+// The surface in its frame, the ruler slider under it, the axis labels and the time and date
+// labels around it.
+QWidget* ChartPanel::buildSurface() {
     area_ = new ChartArea(this);
-    pt0_ = new QFrame(area_);
-    pt0_->setObjectName(QStringLiteral("pt0"));
-    pt0_->setFrameShape(QFrame::Box);
-    pt0_->setLineWidth(1);
-    auto* ptLayout = new QVBoxLayout(pt0_);
+    surfaceFrame_ = new QFrame(area_);
+    surfaceFrame_->setObjectName(QStringLiteral("pt0"));
+    surfaceFrame_->setFrameShape(QFrame::Box);
+    surfaceFrame_->setLineWidth(1);
+    auto* ptLayout = new QVBoxLayout(surfaceFrame_);
     ptLayout->setContentsMargins(1, 1, 1, 1);
-    view_ = new ChartView(model_, pt0_);
+    view_ = new ChartView(model_, surfaceFrame_);
     ptLayout->addWidget(view_);
-    hc_ = new QSlider(Qt::Horizontal, area_);
-    hc_->setObjectName(QStringLiteral("hc"));
-    hc_->setAccessibleName(QStringLiteral("标尺"));
-    hc_->setRange(ChartModel::kSliderMin, ChartModel::kSliderMax);
-    hc_->setSingleStep(50);
-    hc_->setPageStep(50);
-    hc_->setValue(0);
-    hc_->setEnabled(false);
-    hc_->setFocusPolicy(Qt::ClickFocus);
-    connect(hc_, &QSlider::valueChanged, this, &ChartPanel::onSlider);
+    rulerSlider_ = new QSlider(Qt::Horizontal, area_);
+    rulerSlider_->setObjectName(QStringLiteral("hc"));
+    rulerSlider_->setAccessibleName(QStringLiteral("标尺"));
+    rulerSlider_->setRange(ChartModel::kSliderMin, ChartModel::kSliderMax);
+    rulerSlider_->setSingleStep(50);
+    rulerSlider_->setPageStep(50);
+    rulerSlider_->setValue(0);
+    rulerSlider_->setEnabled(false);
+    rulerSlider_->setFocusPolicy(Qt::ClickFocus);
+    connect(rulerSlider_, &QSlider::valueChanged, this, &ChartPanel::onSlider);
     const std::array<QString, 7> fixed{"-10", "10", "30", "50", "70", "90", "110"};
     for (int i = 0; i < 7; ++i) {
-        label5_[i] = makeLabel(QString(), QStringLiteral("Label5_%1").arg(i), area_);
-        label5_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        label5_[i]->setAccessibleName(QStringLiteral("Y轴刻度%1").arg(i));
-        setTextColour(label5_[i], QColor(255, 0, 0));
-        label6_[i] = makeLabel(fixed[i], QStringLiteral("Label6_%1").arg(i), area_);
-        label6_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        label6_[i]->setAccessibleName(QStringLiteral("输出刻度%1").arg(i));
-        setTextColour(label6_[i], QColor(0, 0, 255));
+        valueAxisLabels_[i] = makeLabel(QString(), QStringLiteral("Label5_%1").arg(i), area_);
+        valueAxisLabels_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        valueAxisLabels_[i]->setAccessibleName(QStringLiteral("Y轴刻度%1").arg(i));
+        setTextColour(valueAxisLabels_[i], QColor(255, 0, 0));
+        outputAxisLabels_[i] = makeLabel(fixed[i], QStringLiteral("Label6_%1").arg(i), area_);
+        outputAxisLabels_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        outputAxisLabels_[i]->setAccessibleName(QStringLiteral("输出刻度%1").arg(i));
+        setTextColour(outputAxisLabels_[i], QColor(0, 0, 255));
     }
     for (int i = 0; i < 9; ++i) {
-        label4_[i] =
+        timeLabels_[i] =
             makeLabel(QStringLiteral("00:00:00"), QStringLiteral("Label4_%1").arg(i), area_);
-        label4_[i]->setAlignment(Qt::AlignCenter);
-        label4_[i]->setAccessibleName(QStringLiteral("时间刻度%1").arg(i));
-        label7_[i] =
+        timeLabels_[i]->setAlignment(Qt::AlignCenter);
+        timeLabels_[i]->setAccessibleName(QStringLiteral("时间刻度%1").arg(i));
+        dateLabels_[i] =
             makeLabel(QStringLiteral("2001/07/19"), QStringLiteral("Label7_%1").arg(i), area_);
-        label7_[i]->setAlignment(Qt::AlignCenter);
-        label7_[i]->setAccessibleName(QStringLiteral("日期刻度%1").arg(i));
+        dateLabels_[i]->setAlignment(Qt::AlignCenter);
+        dateLabels_[i]->setAccessibleName(QStringLiteral("日期刻度%1").arg(i));
     }
-    label19_ = makeLabel(QString(), QStringLiteral("Label19"), area_);
-    label20_ = makeLabel(QString(), QStringLiteral("Label20"), area_);
-    label19_->hide();
-    label20_->hide();
-    area_->pt0 = pt0_;
-    area_->hc = hc_;
-    area_->label5 = &label5_;
-    area_->label6 = &label6_;
-    area_->label4 = &label4_;
-    area_->label7 = &label7_;
-    outer->addWidget(area_, 1);
+    slotStepLabel_ = makeLabel(QString(), QStringLiteral("Label19"), area_);
+    surfaceHeightLabel_ = makeLabel(QString(), QStringLiteral("Label20"), area_);
+    slotStepLabel_->hide();
+    surfaceHeightLabel_->hide();
+    area_->frame = surfaceFrame_;
+    area_->slider = rulerSlider_;
+    area_->valueLabels = &valueAxisLabels_;
+    area_->outputLabels = &outputAxisLabels_;
+    area_->timeLabels = &timeLabels_;
+    area_->dateLabels = &dateLabels_;
+    return area_;
+}
 
-    // Function frame and value-axis box.
-    auto* bottom = new QHBoxLayout;
+// The function frame "功能" with the chart's buttons.
+QWidget* ChartPanel::buildFunctionFrame() {
     auto* frame = new QGroupBox(QStringLiteral("功能"), this);
     frame->setObjectName(QStringLiteral("Frame_功能"));
     auto* fl = new QHBoxLayout(frame);
     fl->setContentsMargins(4, 2, 4, 2);
-    command4_ = makeButton(QStringLiteral("F1 缩小"), QStringLiteral("Command4"));
-    command3_ = makeButton(QStringLiteral("F2 放大"), QStringLiteral("Command3"));
-    command2_ = makeButton(QStringLiteral("F3 打印"), QStringLiteral("Command2"));
-    command5_ = makeButton(QStringLiteral("F4 标尺"), QStringLiteral("Command5"));
-    command6_ = makeButton(QStringLiteral("F5 选择"), QStringLiteral("Command6"));
-    command7_ = makeButton(QStringLiteral("F6 左移"), QStringLiteral("Command7"));
-    command8_ = makeButton(QStringLiteral("F7 右移"), QStringLiteral("Command8"));
-    for (QPushButton* b :
-         {command4_, command3_, command2_, command5_, command6_, command7_, command8_})
+    zoomOutButton_ = makeButton(QStringLiteral("F1 缩小"), QStringLiteral("Command4"));
+    zoomInButton_ = makeButton(QStringLiteral("F2 放大"), QStringLiteral("Command3"));
+    printButton_ = makeButton(QStringLiteral("F3 打印"), QStringLiteral("Command2"));
+    rulerButton_ = makeButton(QStringLiteral("F4 标尺"), QStringLiteral("Command5"));
+    selectButton_ = makeButton(QStringLiteral("F5 选择"), QStringLiteral("Command6"));
+    newerButton_ = makeButton(QStringLiteral("F6 左移"), QStringLiteral("Command7"));
+    olderButton_ = makeButton(QStringLiteral("F7 右移"), QStringLiteral("Command8"));
+    for (QPushButton* b : {zoomOutButton_, zoomInButton_, printButton_, rulerButton_, selectButton_,
+                           newerButton_, olderButton_})
         fl->addWidget(b);
-    command2_->setEnabled(false);
-    command6_->setEnabled(false);
-    command3_->setEnabled(false);
-    command7_->setEnabled(false);
-    connect(command2_, &QPushButton::clicked, this, &ChartPanel::Command2_Click);
-    connect(command3_, &QPushButton::clicked, this, &ChartPanel::Command3_Click);
-    connect(command4_, &QPushButton::clicked, this, &ChartPanel::Command4_Click);
-    connect(command5_, &QPushButton::clicked, this, &ChartPanel::Command5_Click);
-    connect(command6_, &QPushButton::clicked, this, &ChartPanel::Command6_Click);
-    connect(command7_, &QPushButton::clicked, this, &ChartPanel::Command7_Click);
-    connect(command8_, &QPushButton::clicked, this, &ChartPanel::Command8_Click);
-    bottom->addWidget(frame);
+    printButton_->setEnabled(false);
+    selectButton_->setEnabled(false);
+    zoomInButton_->setEnabled(false);
+    newerButton_->setEnabled(false);
+    connect(printButton_, &QPushButton::clicked, this, &ChartPanel::showOutputDialog);
+    connect(zoomInButton_, &QPushButton::clicked, this, &ChartPanel::zoomIn);
+    connect(zoomOutButton_, &QPushButton::clicked, this, &ChartPanel::zoomOut);
+    connect(rulerButton_, &QPushButton::clicked, this, &ChartPanel::toggleRuler);
+    connect(selectButton_, &QPushButton::clicked, this, &ChartPanel::select);
+    connect(newerButton_, &QPushButton::clicked, this, &ChartPanel::pageNewer);
+    connect(olderButton_, &QPushButton::clicked, this, &ChartPanel::pageOlder);
+    return frame;
+}
 
+// The value-axis box: the two bounds and "修改Y".
+QWidget* ChartPanel::buildValueAxisBox() {
     auto* axis = new QGroupBox(this);
     axis->setObjectName(QStringLiteral("Frame_Y"));
     auto* al = new QHBoxLayout(axis);
     al->setContentsMargins(4, 2, 4, 2);
     auto* lowCaption = new QLabel(QStringLiteral("Y轴最小"), axis);
-    ykd1_ = new QLineEdit(QStringLiteral("0"), axis);
-    ykd1_->setObjectName(QStringLiteral("YKD1"));
-    ykd1_->setAccessibleName(QStringLiteral("Y轴最小"));
-    lowCaption->setBuddy(ykd1_);
+    axisMinEdit_ = new QLineEdit(QStringLiteral("0"), axis);
+    axisMinEdit_->setObjectName(QStringLiteral("YKD1"));
+    axisMinEdit_->setAccessibleName(QStringLiteral("Y轴最小"));
+    lowCaption->setBuddy(axisMinEdit_);
     auto* highCaption = new QLabel(QStringLiteral("Y轴最大"), axis);
-    ykd_ = new QLineEdit(QStringLiteral("60"), axis);
-    ykd_->setObjectName(QStringLiteral("YKD"));
-    ykd_->setAccessibleName(QStringLiteral("Y轴最大"));
-    highCaption->setBuddy(ykd_);
+    axisMaxEdit_ = new QLineEdit(QStringLiteral("60"), axis);
+    axisMaxEdit_->setObjectName(QStringLiteral("YKD"));
+    axisMaxEdit_->setAccessibleName(QStringLiteral("Y轴最大"));
+    highCaption->setBuddy(axisMaxEdit_);
     const int boxW = fontMetrics().horizontalAdvance(QStringLiteral("-12000.0")) + 12;
-    ykd1_->setFixedWidth(boxW);
-    ykd_->setFixedWidth(boxW);
-    command26_ = makeButton(QStringLiteral("修改Y"), QStringLiteral("Command26"));
-    connect(command26_, &QPushButton::clicked, this, &ChartPanel::Command26_Click);
+    axisMinEdit_->setFixedWidth(boxW);
+    axisMaxEdit_->setFixedWidth(boxW);
+    applyAxisButton_ = makeButton(QStringLiteral("修改Y"), QStringLiteral("Command26"));
+    connect(applyAxisButton_, &QPushButton::clicked, this, &ChartPanel::applyValueAxis);
     al->addWidget(lowCaption);
-    al->addWidget(ykd1_);
+    al->addWidget(axisMinEdit_);
     al->addWidget(highCaption);
-    al->addWidget(ykd_);
-    al->addWidget(command26_);
-    bottom->addWidget(axis);
-    bottom->addStretch(1);
-    outer->addLayout(bottom);
-
-    setTabOrder(command4_, command3_);
-    setTabOrder(command3_, command2_);
-    setTabOrder(command2_, command5_);
-    setTabOrder(command5_, command6_);
-    setTabOrder(command6_, command7_);
-    setTabOrder(command7_, command8_);
-    setTabOrder(command8_, ykd1_);
-    setTabOrder(ykd1_, ykd_);
-    setTabOrder(ykd_, command26_);
-
-    timer1_ = new QTimer(this);
-    timer1_->setObjectName(QStringLiteral("Timer1"));
-    timer1_->setInterval(200);
-    connect(timer1_, &QTimer::timeout, this, &ChartPanel::displayTick);
-    timer2_ = new QTimer(this);
-    timer2_->setObjectName(QStringLiteral("Timer2"));
-    timer2_->setInterval(1000);
-    connect(timer2_, &QTimer::timeout, this, &ChartPanel::redrawTick);
-    timer3_ = new QTimer(this);
-    timer3_->setObjectName(QStringLiteral("Timer3"));
-    timer3_->setInterval(1000);
-    connect(timer3_, &QTimer::timeout, this, &ChartPanel::headerTick);
-    timer4_ = new QTimer(this);  // runs, and does nothing
-    timer4_->setObjectName(QStringLiteral("Timer4"));
-    timer4_->setInterval(3000);
-
-    sync();
+    al->addWidget(axisMaxEdit_);
+    al->addWidget(applyAxisButton_);
+    return axis;
 }
 
-void ChartPanel::setLiveValueLabels(QList<QLabel*> d3w) {
-    d3w_ = std::move(d3w);
+// The chart's four timers; the load starts them.
+void ChartPanel::buildTimers() {
+    displayTimer_ = new QTimer(this);
+    displayTimer_->setObjectName(QStringLiteral("Timer1"));
+    displayTimer_->setInterval(200);
+    connect(displayTimer_, &QTimer::timeout, this, &ChartPanel::displayTick);
+    redrawTimer_ = new QTimer(this);
+    redrawTimer_->setObjectName(QStringLiteral("Timer2"));
+    redrawTimer_->setInterval(1000);
+    connect(redrawTimer_, &QTimer::timeout, this, &ChartPanel::redrawTick);
+    headerTimer_ = new QTimer(this);
+    headerTimer_->setObjectName(QStringLiteral("Timer3"));
+    headerTimer_->setInterval(1000);
+    connect(headerTimer_, &QTimer::timeout, this, &ChartPanel::headerTick);
+    idleTimer_ = new QTimer(this);  // runs, and does nothing
+    idleTimer_->setObjectName(QStringLiteral("Timer4"));
+    idleTimer_->setInterval(3000);
+}
+
+void ChartPanel::setLiveValueLabels(QList<QLabel*> labels) {
+    liveValueLabels_ = std::move(labels);
 }
 
 std::array<float, 10> ChartPanel::liveValues() const {
@@ -319,14 +338,14 @@ int ChartPanel::paintCount() const {
 void ChartPanel::load() {
     handshake_.RecordingEnabled = true;
     if (store_ && !store_->isOpen()) store_->open();
-    model_.Load(*source_);
-    label19_->setText(base::intText(static_cast<int64_t>(ChartModel::kWidth)));
-    label20_->setText(base::intText(static_cast<int64_t>(ChartModel::kHeight)));
+    model_.load(*source_);
+    slotStepLabel_->setText(base::intText(static_cast<int64_t>(ChartModel::kWidth)));
+    surfaceHeightLabel_->setText(base::intText(static_cast<int64_t>(ChartModel::kHeight)));
     sync();
-    timer1_->start();
-    timer2_->start();
-    timer3_->start();
-    timer4_->start();
+    displayTimer_->start();
+    redrawTimer_->start();
+    headerTimer_->start();
+    idleTimer_->start();
 }
 
 void ChartPanel::closeDatabase() {
@@ -334,54 +353,54 @@ void ChartPanel::closeDatabase() {
 }
 
 void ChartPanel::displayTick() {
-    model_.DisplayTick(*source_, handshake_, liveValues(), clock_.now());
+    model_.displayTick(*source_, handshake_, liveValues(), clock_.now());
     sync();
     if (liveHook_) liveHook_();
-    model_.UpdateSlotStepText();
-    label19_->setText(model_.slotStepText);
+    model_.updateSlotStepText();
+    slotStepLabel_->setText(model_.slotStepText);
 }
 
 void ChartPanel::redrawTick() {
-    model_.RedrawChart();
+    model_.redrawChart();
     sync();
 }
 
 void ChartPanel::headerTick() {
-    model_.HeaderTick(clock_.now());
+    model_.headerTick(clock_.now());
     sync();
 }
 
-void ChartPanel::Command3_Click() {
-    model_.ZoomIn();
+void ChartPanel::zoomIn() {
+    model_.zoomIn();
     sync();
 }
 
-void ChartPanel::Command4_Click() {
-    model_.ZoomOut();
+void ChartPanel::zoomOut() {
+    model_.zoomOut();
     sync();
 }
 
-void ChartPanel::Command5_Click() {
-    model_.ToggleRuler(*source_);
+void ChartPanel::toggleRuler() {
+    model_.toggleRuler(*source_);
     sync();
 }
 
-void ChartPanel::Command7_Click() {
-    model_.PageNewer(*source_);
+void ChartPanel::pageNewer() {
+    model_.pageNewer(*source_);
     sync();
 }
 
-void ChartPanel::Command8_Click() {
-    model_.PageOlder(*source_);
+void ChartPanel::pageOlder() {
+    model_.pageOlder(*source_);
     sync();
 }
 
-void ChartPanel::Command26_Click() {
-    model_.ApplyValueAxis(ykd1_->text(), ykd_->text());
+void ChartPanel::applyValueAxis() {
+    model_.applyValueAxis(axisMinEdit_->text(), axisMaxEdit_->text());
 }
 
 void ChartPanel::onSlider(int v) {
-    model_.SetSliderValue(v, *source_);
+    model_.setSliderValue(v, *source_);
     sync();
 }
 
@@ -390,70 +409,71 @@ void ChartPanel::applyReadoutColours(bool on) {
     readoutApplied_ = on;
     const QColor yellow = platformColour(chartcolour::kReadout);
     if (on) {
-        d3wSaved_.clear();
-        for (QLabel* l : d3w_) {
-            d3wSaved_ << (l ? l->palette().color(QPalette::Window) : kActiveLive);
+        liveValueColours_.clear();
+        for (QLabel* l : liveValueLabels_) {
+            liveValueColours_ << (l ? l->palette().color(QPalette::Window) : kActiveLive);
             setBackground(l, yellow);
         }
-        setBackground(label2_9_, yellow);
-        setBackground(label2_10_, yellow);
+        setBackground(headerDate_, yellow);
+        setBackground(headerTime_, yellow);
     } else {
         // Every live value the readout coloured gets its own background back.
-        for (int k = 0; k < d3w_.size(); ++k)
-            setBackground(d3w_[k], k < d3wSaved_.size() ? d3wSaved_[k] : kActiveLive);
-        setBackground(label2_9_, platformColour(chartcolour::kHeader));
-        setBackground(label2_10_, platformColour(chartcolour::kHeader));
+        for (int k = 0; k < liveValueLabels_.size(); ++k)
+            setBackground(liveValueLabels_[k],
+                          k < liveValueColours_.size() ? liveValueColours_[k] : kActiveLive);
+        setBackground(headerDate_, platformColour(chartcolour::kHeader));
+        setBackground(headerTime_, platformColour(chartcolour::kHeader));
     }
 }
 
 void ChartPanel::sync() {
     const ChartModel::Controls& c = model_.controls;
-    command3_->setEnabled(c.command3);
-    command4_->setEnabled(c.command4);
-    command7_->setEnabled(c.command7);
-    command8_->setEnabled(c.command8);
-    if (command5_->text() != c.command5Caption) {
-        command5_->setText(c.command5Caption);
-        command5_->setAccessibleName(c.command5Caption);
+    zoomInButton_->setEnabled(c.zoomInEnabled);
+    zoomOutButton_->setEnabled(c.zoomOutEnabled);
+    newerButton_->setEnabled(c.newerEnabled);
+    olderButton_->setEnabled(c.olderEnabled);
+    if (rulerButton_->text() != c.rulerCaption) {
+        rulerButton_->setText(c.rulerCaption);
+        rulerButton_->setAccessibleName(c.rulerCaption);
     }
-    hc_->setEnabled(c.sliderEnabled);
-    hc_->setSingleStep(c.sliderStep);
-    hc_->setPageStep(c.sliderStep);
-    if (hc_->value() != c.sliderValue) {
-        const QSignalBlocker block(hc_);
-        hc_->setValue(c.sliderValue);
+    rulerSlider_->setEnabled(c.sliderEnabled);
+    rulerSlider_->setSingleStep(c.sliderStep);
+    rulerSlider_->setPageStep(c.sliderStep);
+    if (rulerSlider_->value() != c.sliderValue) {
+        const QSignalBlocker block(rulerSlider_);
+        rulerSlider_->setValue(c.sliderValue);
     }
-    if (timer1_->isActive() != c.timer1) {
+    if (displayTimer_->isActive() != c.displayRunning) {
         // The display timer runs only after the load has started it.
-        if (!c.timer1)
-            timer1_->stop();
-        else if (timer2_->isActive())
-            timer1_->start();
+        if (!c.displayRunning)
+            displayTimer_->stop();
+        else if (redrawTimer_->isActive())
+            displayTimer_->start();
     }
 
     for (int i = 0; i < 7; ++i)
-        label5_[i]->setText(model_.valueLabels[i]);
+        valueAxisLabels_[i]->setText(model_.valueLabels[i]);
     for (int i = 0; i < 9; ++i) {
-        label4_[i]->setText(model_.timeLabels[i]);
-        label7_[i]->setText(model_.dateLabels[i]);
+        timeLabels_[i]->setText(model_.timeLabels[i]);
+        dateLabels_[i]->setText(model_.dateLabels[i]);
     }
-    label2_9_->setText(model_.headerDate);
-    label2_10_->setText(model_.headerTime);
+    headerDate_->setText(model_.headerDate);
+    headerTime_->setText(model_.headerTime);
 
     if (model_.readoutSerial != readoutSerialShown_) {
         readoutSerialShown_ = model_.readoutSerial;
         // The live panel has value labels for channels 0..7 only.
-        for (int k = 0; k < d3w_.size() && k < 10; ++k)
-            if (d3w_[k]) d3w_[k]->setText(model_.readoutTexts[k]);
+        for (int k = 0; k < liveValueLabels_.size() && k < 10; ++k)
+            if (liveValueLabels_[k]) liveValueLabels_[k]->setText(model_.readoutTexts[k]);
     }
     applyReadoutColours(model_.readoutShown);
 
     switch (model_.focusRequest) {
         case ChartModel::Focus::Slider:
-            hc_->setFocus();
+            rulerSlider_->setFocus();
             break;
-        case ChartModel::Focus::Command5:
-            command5_->setFocus();
+        case ChartModel::Focus::RulerButton:
+            rulerButton_->setFocus();
             break;
         case ChartModel::Focus::None:
             break;
@@ -466,4 +486,4 @@ void ChartPanel::sync() {
     }
 }
 
-}  // namespace record
+}  // namespace chart

@@ -1,6 +1,6 @@
 #pragma once
-// The chart area of the main window: the surface pt inside pt0 with its value, time and date
-// labels, the header date and time, the ruler slider hc, the function frame "功能" with its
+// The chart area of the main window: the drawing surface in its frame with its value, time and date
+// labels, the header date and time, the ruler slider, the function frame "功能" with its
 // buttons, the value-axis box, and the chart's four timers. Every handler calls the chart model
 // and then copies the model's state onto the controls.
 
@@ -21,16 +21,21 @@ class QPushButton;
 class QSlider;
 class QTimer;
 class QFrame;
+class QLayout;
 
 namespace comm {
 class Link;
 }
-
 namespace record {
+class SampleStore;
+}
+
+namespace chart {
 
 class ChartView;
-class SampleStore;
 class ChartArea;
+using record::Clock;
+using record::SampleStore;
 
 class ChartPanel : public QWidget {
     Q_OBJECT
@@ -47,37 +52,44 @@ class ChartPanel : public QWidget {
     // The chart's load steps, then the timers start. Called once by the main window.
     void load();
     void setLiveStatusHook(std::function<void()> hook) { liveHook_ = std::move(hook); }
-    void setLiveValueLabels(QList<QLabel*> d3w);
+    void setLiveValueLabels(QList<QLabel*> labels);
     void setLiveValuesSource(std::function<std::array<float, 10>()> source) {
         liveSource_ = std::move(source);
     }
 
-    int ZoomLevel() const { return model_.ZoomLevel; }
-    int HistoryPage() const { return model_.HistoryPage; }
-    bool OldestPageReached() const { return model_.OldestPageReached; }
+    int zoomLevel() const { return model_.zoomLevel; }
+    int historyPage() const { return model_.historyPage; }
+    bool oldestPageReached() const { return model_.oldestPageReached; }
+    // True while the ruler is on: the live value labels then show the ruler's readout.
+    bool rulerActive() const { return model_.rulerMode; }
 
-    void Command2_Click() {}  // "F3 打印": no function
-    void Command3_Click();    // "F2 放大"
-    void Command4_Click();    // "F1 缩小"
-    void Command5_Click();    // "F4 标尺" / "F4 复原"
-    void Command6_Click() {}  // "F5 选择": no function
-    void Command7_Click();    // "F6 左移"
-    void Command8_Click();    // "F7 右移"
-    void Command26_Click();   // "修改Y"
+    void showOutputDialog() {}  // "F3 打印": no function
+    void zoomIn();              // "F2 放大"
+    void zoomOut();             // "F1 缩小"
+    void toggleRuler();         // "F4 标尺" / "F4 复原"
+    void select() {}            // "F5 选择": no function
+    void pageNewer();           // "F6 左移"
+    void pageOlder();           // "F7 右移"
+    void applyValueAxis();      // "修改Y"
     void closeDatabase();
 
     // The timers' work, callable directly by tests.
-    void displayTick();  // Timer1, 200 ms
-    void redrawTick();   // Timer2, 1 s
-    void headerTick();   // Timer3, 1 s
+    void displayTick();  // every 200 ms: axis labels, live append
+    void redrawTick();   // every second: the whole surface
+    void headerTick();   // every second: the clock over the chart
 
     const ChartModel& model() const { return model_; }
     ChartView* view() const { return view_; }
-    QTimer* timer1() const { return timer1_; }
+    QTimer* displayTimer() const { return displayTimer_; }
     int paintCount() const;
 
   private:
     void build();
+    QLayout* buildHeader();
+    QWidget* buildSurface();
+    QWidget* buildFunctionFrame();
+    QWidget* buildValueAxisBox();
+    void buildTimers();
     void sync();
     void applyReadoutColours(bool on);
     void onSlider(int v);
@@ -92,39 +104,39 @@ class ChartPanel : public QWidget {
     ChartModel model_;
     std::function<void()> liveHook_;
     std::function<std::array<float, 10>()> liveSource_;
-    QList<QLabel*> d3w_;
-    QList<QColor> d3wSaved_;
+    QList<QLabel*> liveValueLabels_;
+    QList<QColor> liveValueColours_;
     bool readoutApplied_ = false;
     int readoutSerialShown_ = 0;
     int surfaceSerialShown_ = -1;
 
     ChartArea* area_ = nullptr;
-    QFrame* pt0_ = nullptr;
+    QFrame* surfaceFrame_ = nullptr;
     ChartView* view_ = nullptr;
-    QSlider* hc_ = nullptr;
-    std::array<QLabel*, 7> label5_{};
-    std::array<QLabel*, 7> label6_{};
-    std::array<QLabel*, 3> label8_{};
-    std::array<QLabel*, 9> label4_{};
-    std::array<QLabel*, 9> label7_{};
-    QLabel* label2_9_ = nullptr;
-    QLabel* label2_10_ = nullptr;
-    QLabel* label19_ = nullptr;
-    QLabel* label20_ = nullptr;
-    QPushButton* command2_ = nullptr;
-    QPushButton* command3_ = nullptr;
-    QPushButton* command4_ = nullptr;
-    QPushButton* command5_ = nullptr;
-    QPushButton* command6_ = nullptr;
-    QPushButton* command7_ = nullptr;
-    QPushButton* command8_ = nullptr;
-    QPushButton* command26_ = nullptr;
-    QLineEdit* ykd1_ = nullptr;
-    QLineEdit* ykd_ = nullptr;
-    QTimer* timer1_ = nullptr;
-    QTimer* timer2_ = nullptr;
-    QTimer* timer3_ = nullptr;
-    QTimer* timer4_ = nullptr;
+    QSlider* rulerSlider_ = nullptr;
+    std::array<QLabel*, 7> valueAxisLabels_{};
+    std::array<QLabel*, 7> outputAxisLabels_{};
+    std::array<QLabel*, 3> legendLabels_{};
+    std::array<QLabel*, 9> timeLabels_{};
+    std::array<QLabel*, 9> dateLabels_{};
+    QLabel* headerDate_ = nullptr;
+    QLabel* headerTime_ = nullptr;
+    QLabel* slotStepLabel_ = nullptr;
+    QLabel* surfaceHeightLabel_ = nullptr;
+    QPushButton* printButton_ = nullptr;
+    QPushButton* zoomInButton_ = nullptr;
+    QPushButton* zoomOutButton_ = nullptr;
+    QPushButton* rulerButton_ = nullptr;
+    QPushButton* selectButton_ = nullptr;
+    QPushButton* newerButton_ = nullptr;
+    QPushButton* olderButton_ = nullptr;
+    QPushButton* applyAxisButton_ = nullptr;
+    QLineEdit* axisMinEdit_ = nullptr;
+    QLineEdit* axisMaxEdit_ = nullptr;
+    QTimer* displayTimer_ = nullptr;
+    QTimer* redrawTimer_ = nullptr;
+    QTimer* headerTimer_ = nullptr;
+    QTimer* idleTimer_ = nullptr;
 };
 
-}  // namespace record
+}  // namespace chart

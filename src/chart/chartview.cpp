@@ -5,7 +5,7 @@
 #include <QVarLengthArray>
 #include <algorithm>
 
-namespace record {
+namespace chart {
 
 QColor platformColour(uint32_t c) {
     return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
@@ -111,4 +111,4 @@ void ChartView::paintEvent(QPaintEvent*) {
     painter_.paint(p, size(), model_);
 }
 
-}  // namespace record
+}  // namespace chart

@@ -1,5 +1,5 @@
 #pragma once
-// The drawing surface `pt`: paints the model's lines, given in chart units, scaled to its size,
+// The drawing surface: paints the model's lines, given in chart units, scaled to its size,
 // and the ruler line over them.
 
 #include <QImage>
@@ -9,7 +9,7 @@
 
 class QPainter;
 
-namespace record {
+namespace chart {
 
 // A platform colour value 0x00BBGGRR (blue in the high byte) as a QColor.
 QColor platformColour(uint32_t bgr);
@@ -41,4 +41,4 @@ class ChartView : public QWidget {
     int paints_ = 0;
 };
 
-}  // namespace record
+}  // namespace chart

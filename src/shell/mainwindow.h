@@ -21,8 +21,10 @@ class QRadioButton;
 namespace monitor {
 class LivePanel;
 }
-namespace record {
+namespace chart {
 class ChartPanel;
+}
+namespace record {
 class Recorder;
 }  // namespace record
 namespace config {
@@ -56,7 +58,7 @@ class MainWindow : public QMainWindow {
 
     bool BlockClose() const { return blockClose_; }
     monitor::LivePanel* livePanel() const { return live_; }
-    record::ChartPanel* chartPanel() const { return chart_; }
+    chart::ChartPanel* chartPanel() const { return chart_; }
     QWidget* configWindow() const;
     QWidget* programWindow() const;
 
@@ -102,7 +104,7 @@ class MainWindow : public QMainWindow {
     QLabel* recorderStatus_ = nullptr;
 
     monitor::LivePanel* live_ = nullptr;
-    record::ChartPanel* chart_ = nullptr;
+    chart::ChartPanel* chart_ = nullptr;
     QPointer<config::ConfigWindow> config_;
     QPointer<program::ProgramWindow> programWindow_;
 };

@@ -11,7 +11,7 @@
 
 namespace chart_test {
 
-class FakeSource : public record::ChartSource {
+class FakeSource : public chart::ChartSource {
   public:
     FakeSource() : records_(record::kRingSize + 1) {}
 
