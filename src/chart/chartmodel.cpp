@@ -57,6 +57,18 @@ void ChartModel::addLine(double x1, double y1, double x2, double y2, const Chart
     surface_.push_back(ChartLine{x1, y1, x2, y2, pen});
 }
 
+bool ChartModel::hasSample(int s) const {
+    return slotOk(s) && dates[s] != 0;
+}
+
+QString ChartModel::slotDateText(int s) const {
+    return hasSample(s) ? base::oleDateText(dates[s]) : QString();
+}
+
+QString ChartModel::slotTimeText(int s) const {
+    return hasSample(s) ? base::oleTimeText(times[s]) : QString();
+}
+
 void ChartModel::clearSurface() {
     surface_.clear();
     gridPrefix_ = 0;
@@ -111,7 +123,7 @@ float ChartModel::scaleK() const {
 }
 
 double ChartModel::scaledY(float v) const {
-    const double k = scaleK();
+    const double k = scaleK();  // chartYOffset is that of the last curve drawing
     return sane(kHeight + chartYOffset - base::roundHalfEven(k * static_cast<double>(v)), kHeight);
 }
 
@@ -121,22 +133,23 @@ double ChartModel::fixedY(float v) {
 
 void ChartModel::drawChartCurves() {
     const int z = zoomLevel;
-    // Time and date labels under the chart: label i sits over slot i*z*10 + firstSlot + 1.
+    // Time and date labels under the chart: label i sits over slot i*z*10 + firstSlot + 1. A
+    // slot that holds no record has empty labels.
     for (int i = 0; i <= 8; ++i) {
         const int s = i * z * 10 + firstSlot + 1;
-        if (!slotOk(s)) continue;
-        timeLabels[i] = base::oleTimeText(times[s]);
-        dateLabels[i] = base::oleDateText(dates[s]);
+        timeLabels[i] = slotTimeText(s);
+        dateLabels[i] = slotDateText(s);
     }
     // In the live window the two rightmost labels lie beyond the newest loaded slot: they show
-    // the time the chart will have reached there, one slot a second.
-    if (windowCount < 320) {
+    // the time the chart will have reached there, one slot a second, counted from the newest
+    // record (and only when there is one).
+    if (windowCount < 320 && hasSample(kLiveCount)) {
         for (int n = 1; n <= 2; ++n) {
             const float inc = static_cast<float>(n * z * 0.00347222 / 30);
-            double t = times[241] + inc;
-            double d = dates[241];
+            double t = times[kLiveCount] + inc;
+            double d = dates[kLiveCount];
             if (t >= 1) {
-                d = dates[241] + 1;
+                d = dates[kLiveCount] + 1;
                 t = t - 1;
             }
             timeLabels[6 + n] = base::oleTimeText(t);
@@ -156,18 +169,18 @@ void ChartModel::drawChartCurves() {
     }
 
     const float k = scaleK();
-    if (chartLow != 0) {
-        if (auto off = base::roundToInt16(static_cast<double>(k) * chartLow)) chartYOffset = *off;
-    } else {
-        chartYOffset = 0;
-    }
+    // 32 bits hold the offset of any 16-bit bound at any scale (|k x low| <= 7500 x 32768).
+    chartYOffset =
+        chartLow != 0 ? static_cast<int32_t>(base::roundHalfEven(static_cast<double>(k) * chartLow))
+                      : 0;
 
     for (int i = 1; i <= count; ++i) {
         const int s0 = firstSlot + i - 1;
         const int s1 = firstSlot + i;
         if (!slotOk(s1)) break;
-        // Slot 0 is never loaded: a segment from it would draw a false line from the value 0.
-        if (s0 < 1) continue;
+        // A segment joins two records: slots without one (never loaded, or before the first
+        // record of a young ring) are not drawn, so a curve starts at its first real sample.
+        if (!hasSample(s0) || !hasSample(s1)) continue;
         const double x1 = base::roundHalfEven((i - 1) * static_cast<double>(slotStep));
         const double x2 = base::roundHalfEven(i * static_cast<double>(slotStep));
         for (const CurvePen& c : kCurves) {
@@ -225,26 +238,27 @@ void ChartModel::loadChartWindow(ChartSource& src) {
     }
     ++queryCount_;
 
+    // The newest record of the window lies in its last slot (241 live, 321 history), where the
+    // live append continues; a short answer (a young ring) leaves the oldest slots empty.
     const int n = std::min<int64_t>(count, std::min<int64_t>(rows.size(), kSlots - 1));
-    for (int i = 1; i <= n; ++i) {
-        const Sample& r = rows[i - 1];
+    const int first = static_cast<int>(count) - n + 1;
+    for (int i = first; i < first + n; ++i) {
+        const Sample& r = rows[rows.size() - n + (i - first)];
         dates[i] = r.date;
         times[i] = r.time;
         for (int c = 0; c <= 9; ++c)
             samples[c][i] = r.values[c];
         // A gap is measured on the full date and time, so midnight is no gap and a day's pause
         // at the same time of day is one. Only loaded records are compared.
-        if (i >= 2) {
+        if (i > first) {
             const double dd = (dates[i] - dates[i - 1]) + (times[i] - times[i - 1]);
             if (std::fabs(dd) > kGapDays) gapMarks[i] = static_cast<int16_t>(i);
         }
     }
 
     const int f = firstSlot + 1;
-    if (slotOk(f)) {
-        headerDate = base::oleDateText(dates[f]);
-        headerTime = base::oleTimeText(times[f]);
-    }
+    headerDate = slotDateText(f);
+    headerTime = slotTimeText(f);
 }
 
 void ChartModel::reloadLiveWindow(ChartSource& src) {
@@ -431,10 +445,10 @@ void ChartModel::sliderChanged(ChartSource& src) {
     touchSurface();
     int s = static_cast<int>(base::roundHalfEven(v / static_cast<double>(slotStep))) + firstSlot;
     s = std::clamp(s, 0, kSlots - 1);
-    headerDate = base::oleDateText(dates[s]);
-    headerTime = base::oleTimeText(times[s]);
+    headerDate = slotDateText(s);
+    headerTime = slotTimeText(s);
     for (int c = 0; c <= 9; ++c)
-        readoutTexts[c] = base::floatText(samples[c][s]);
+        readoutTexts[c] = hasSample(s) ? base::floatText(samples[c][s]) : QString();
     readoutShown = true;
     ++readoutSerial;
 }
@@ -444,9 +458,12 @@ bool ChartModel::applyValueAxis(const QString& lowText, const QString& highText)
     const double hi = base::leadingNumber(highText);
     if (!(hi <= 36000 && hi >= -12000)) return false;
     if (!(lo <= 35000 && lo >= -12000 && lo <= hi)) return false;
-    // Each bound is stored only when it fits 16 bits; otherwise it keeps its value.
-    if (auto low = base::roundToInt16(lo)) chartLow = *low;
-    if (auto span = base::roundToInt16(hi - lo)) chartSpan = *span;
+    // Both bounds lie within -12000..36000, so the span fits 32 bits; a span that rounds to
+    // nothing cannot be shown and is refused.
+    const double span = base::roundHalfEven(hi - lo);
+    if (!(span >= 1)) return false;
+    chartLow = static_cast<int32_t>(base::roundHalfEven(lo));
+    chartSpan = static_cast<int32_t>(span);
     return true;
 }
 

@@ -103,9 +103,11 @@ class ChartModel {
     int16_t historyPage = 0;
     bool oldestPageReached = false;
     bool rulerMode = false;
-    int16_t chartSpan = 60;
-    int16_t chartLow = 0;
-    int16_t chartYOffset = 0;
+    // The value axis: its lower bound and its height. Kept in 32 bits, so no bound the axis box
+    // accepts overflows the drawing.
+    int32_t chartSpan = 60;
+    int32_t chartLow = 0;
+    int32_t chartYOffset = 0;
 
     // --- What the controls around the surface show ---
     struct Controls {
@@ -179,13 +181,19 @@ class ChartModel {
     void toggleRuler(ChartSource& src);  // "F4 标尺" / "F4 复原"
     // The slider moved to v: runs the change handler when the value differs from the last one.
     void setSliderValue(int v, ChartSource& src);
-    // "修改Y": false when the bounds are refused.
+    // "修改Y": false when the bounds are refused (out of range, or a maximum not above the
+    // minimum).
     bool applyValueAxis(const QString& lowText, const QString& highText);
 
     // Geometry helpers, public for the tests.
     float scaleK() const;           // 7500 / chartSpan as a float; 0 for a span of 0
     double scaledY(float v) const;  // channels 0..3
     static double fixedY(float v);  // channels 8, 9
+    // True when slot s holds a record (its date is not 0).
+    bool hasSample(int s) const;
+    // The slot's date and time as label text; empty for a slot without a record.
+    QString slotDateText(int s) const;
+    QString slotTimeText(int s) const;
     // The ring number of the record `back` records before `newest` (1..65500).
     static int32_t ringRecord(int64_t newest, int64_t back);
 

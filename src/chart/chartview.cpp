@@ -73,6 +73,10 @@ void ChartPainter::paint(QPainter& p, const QSize& size, const ChartModel& model
     // Consecutive lines with the same pen go to the painter together; the order stays that of
     // the model, so later curves lie on top where they cross.
     const std::vector<ChartLine>& lines = model.surface();
+    // Whatever the values and the axis, nothing is drawn beyond the surface (on a printed page
+    // the surface is one rectangle among others).
+    p.save();
+    p.setClipRect(QRect(QPoint(0, 0), size), Qt::IntersectClip);
     const ChartLine* begin = lines.data();
     const ChartLine* end = lines.data() + lines.size();
     const int grid = model.gridPrefix();
@@ -97,6 +101,7 @@ void ChartPainter::paint(QPainter& p, const QSize& size, const ChartModel& model
     const ChartModel::Ruler& r = model.ruler;
     p.setPen(makePen(r.width, 0, r.colour));
     p.drawLine(QLineF(r.x1 * sx, r.y1 * sy, r.x2 * sx, r.y2 * sy));
+    p.restore();
 }
 
 ChartView::ChartView(const ChartModel& model, QWidget* parent) : QWidget(parent), model_(model) {

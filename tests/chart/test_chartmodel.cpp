@@ -169,7 +169,7 @@ TEST(ChartGeometry, GapMarkLines) {
     ASSERT_EQ(gaps.size(), 1u);
     EXPECT_EQ(gaps[0].pen.style, 1);
     EXPECT_EQ(gaps[0].x1, 20 * 150);
-    EXPECT_EQ(gaps[0].y2, 9000);
+    EXPECT_EQ(gaps[0].y2, 9000);  // the painter clips it at the surface's edge
 }
 
 TEST(ChartGeometry, ForecastLabelsCrossMidnight) {
@@ -211,14 +211,38 @@ TEST(ChartWindow, LiveWindowAcrossTheWrapIsInTimeOrder) {
     EXPECT_EQ(w.slotValue(241), 100);
 }
 
-TEST(ChartWindow, ShortAnswerFillsTheFirstSlots) {
-    Loaded w(50);
-    EXPECT_EQ(w.slotValue(1), 1);
-    EXPECT_EQ(w.slotValue(50), 50);
-    for (int s = 51; s <= 241; ++s) {
-        EXPECT_EQ(w.slotValue(s), 0);
-        EXPECT_EQ(w.m.times[s], 0);
-        EXPECT_EQ(w.m.gapMarks[s], 0);
+// A young ring: its records end in the newest slot; the slots before the first record hold
+// nothing, have empty labels and no curve runs through them, so a curve starts at its first real
+// sample. A ring with no record at all shows no curve and no time at all.
+TEST(ChartWindow, YoungRingEndsInTheNewestSlotAndEmptySlotsStayBlank) {
+    for (int records : {0, 50}) {
+        Loaded w(records);
+        const int first = 241 - records + 1;
+        for (int s = 1; s < first; ++s) {
+            EXPECT_FALSE(w.m.hasSample(s)) << s;
+            EXPECT_EQ(w.m.gapMarks[s], 0);
+        }
+        if (records > 0) {
+            EXPECT_EQ(w.slotValue(first), 1);
+            EXPECT_EQ(w.slotValue(241), records);
+        }
+        for (int zoom = 1; zoom <= 4; ++zoom) {
+            if (zoom > 1) w.m.zoomOut();
+            // Labels over empty slots are empty; those over records show them.
+            for (int i = 0; i <= 6; ++i) {
+                const int s = i * zoom * 10 + w.m.firstSlot + 1;
+                EXPECT_EQ(w.m.timeLabels[i].isEmpty(), s < first) << zoom << " " << i;
+                EXPECT_EQ(w.m.dateLabels[i].isEmpty(), s < first) << zoom << " " << i;
+            }
+            // The forecast labels count on from the newest record only when there is one.
+            EXPECT_EQ(w.m.timeLabels[8].isEmpty(), records == 0);
+            const auto p = pv1(w.m);
+            const int drawnFrom = std::max(first, int(w.m.firstSlot));
+            ASSERT_EQ(int(p.size()), std::max(0, 240 - drawnFrom)) << zoom;
+            if (!p.empty()) {
+                EXPECT_EQ(p.front().x1, std::round((drawnFrom - w.m.firstSlot) * w.m.slotStep));
+            }
+        }
     }
 }
 
@@ -417,13 +441,22 @@ TEST(ChartTools, ValueAxisBounds) {
         bool accepted;
         int low, span;
     };
-    // Each case starts from chartLow 7, chartSpan 33.
+    // Each case starts from chartLow 7, chartSpan 33. Any accepted pair is held whole: the
+    // span of -12000..36000 and the offset of 30000..36000 need more than 16 bits.
     const Case cases[] = {
-        {"0", "60", true, 0, 60},          {"50", "40", false, 7, 33},
-        {"0", "36001", false, 7, 33},      {"0", "-12001", false, 7, 33},
-        {"10.5", "20.5", true, 10, 10},    {"abc", "60", true, 0, 60},
-        {"0", "36000", true, 0, 33},       {"5", "5", true, 5, 0},
-        {"35001", "36000", false, 7, 33},  {"-12001", "0", false, 7, 33},
+        {"0", "60", true, 0, 60},
+        {"50", "40", false, 7, 33},
+        {"0", "36001", false, 7, 33},
+        {"0", "-12001", false, 7, 33},
+        {"10.5", "20.5", true, 10, 10},
+        {"abc", "60", true, 0, 60},
+        {"0", "36000", true, 0, 36000},
+        {"5", "5", false, 7, 33},
+        {"10.4", "10.6", false, 7, 33},
+        {"-12000", "36000", true, -12000, 48000},
+        {"30000", "36000", true, 30000, 6000},
+        {"35001", "36000", false, 7, 33},
+        {"-12001", "0", false, 7, 33},
         {" -3e1x", "1E2", true, -30, 130},
     };
     for (const Case& c : cases) {
@@ -433,6 +466,10 @@ TEST(ChartTools, ValueAxisBounds) {
         EXPECT_EQ(m.applyValueAxis(c.lo, c.hi), c.accepted) << c.lo << " " << c.hi;
         EXPECT_EQ(m.chartLow, c.low) << c.lo << " " << c.hi;
         EXPECT_EQ(m.chartSpan, c.span) << c.lo << " " << c.hi;
+        // The axis' own bounds lie on the bottom and top edges.
+        m.redrawChart();
+        EXPECT_EQ(m.scaledY(float(m.chartLow)), ChartModel::kHeight);
+        EXPECT_NEAR(m.scaledY(float(m.chartLow + m.chartSpan)), ChartModel::kHeight - 7500, 1);
     }
 }
 
