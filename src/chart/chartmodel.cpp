@@ -262,7 +262,7 @@ void ChartModel::loadChartWindow(ChartSource& src) {
 }
 
 void ChartModel::reloadLiveWindow(ChartSource& src) {
-    readNewestRecord(src);
+    liveWindowPending = !readNewestRecord(src);
     windowEnd = newestRecord;
     windowCount = kLiveCount;
     newestSlot = kLiveCount;
@@ -277,7 +277,7 @@ void ChartModel::load(ChartSource& src) {
         gapMarks[s] = 0;
     zoomLevel = 1;
     chartSpan = 60;
-    readNewestRecord(src);
+    liveWindowPending = !readNewestRecord(src);
     windowCount = kLiveCount;
     windowEnd = newestRecord;
     newestSlot = kLiveCount;
@@ -364,7 +364,7 @@ void ChartModel::pageNewer(ChartSource& src) {
         loadChartWindow(src);
         redrawChart();
     } else {
-        readNewestRecord(src);
+        liveWindowPending = !readNewestRecord(src);
         windowCount = kLiveCount;
         windowEnd = newestRecord;
         newestSlot = kLiveCount;
@@ -422,7 +422,7 @@ void ChartModel::toggleRuler(ChartSource& src) {
         controls.rulerCaption = QStringLiteral("F4 标尺");
         controls.displayRunning = true;
         windowCount = kLiveCount;
-        readNewestRecord(src);
+        liveWindowPending = !readNewestRecord(src);
         windowEnd = newestRecord;
         loadChartWindow(src);
         newestSlot = kLiveCount;

@@ -103,6 +103,9 @@ class ChartModel {
     int16_t historyPage = 0;
     bool oldestPageReached = false;
     bool rulerMode = false;
+    // The last live load could not read the counter row (the store was locked, missing or not
+    // open yet): the live window is loaded again once it can be.
+    bool liveWindowPending = false;
     // The value axis: its lower bound and its height. Kept in 32 bits, so no bound the axis box
     // accepts overflows the drawing.
     int32_t chartSpan = 60;

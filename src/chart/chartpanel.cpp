@@ -337,7 +337,7 @@ int ChartPanel::paintCount() const {
 
 void ChartPanel::load() {
     handshake_.RecordingEnabled = true;
-    if (store_ && !store_->isOpen()) store_->open();
+    openStore();
     model_.load(*source_);
     slotStepLabel_->setText(base::intText(static_cast<int64_t>(ChartModel::kWidth)));
     surfaceHeightLabel_->setText(base::intText(static_cast<int64_t>(ChartModel::kHeight)));
@@ -361,8 +361,23 @@ void ChartPanel::displayTick() {
 }
 
 void ChartPanel::redrawTick() {
+    retryLiveWindow();
     model_.redrawChart();
     sync();
+}
+
+bool ChartPanel::openStore() {
+    if (!store_ || store_->isOpen()) return true;
+    return store_->open();
+}
+
+// A store that could not be read when the live window was loaded (locked by another program,
+// on a medium not yet there) is tried again once a second; the live window fills as soon as
+// it opens. History pages and the ruler keep what they show.
+void ChartPanel::retryLiveWindow() {
+    if (!model_.liveWindowPending || model_.historyPage != 0 || model_.rulerMode) return;
+    if (!openStore()) return;
+    model_.reloadLiveWindow(*source_);
 }
 
 void ChartPanel::headerTick() {

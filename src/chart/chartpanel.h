@@ -91,6 +91,8 @@ class ChartPanel : public QWidget {
     QWidget* buildValueAxisBox();
     void buildTimers();
     void sync();
+    bool openStore();
+    void retryLiveWindow();
     void applyReadoutColours(bool on);
     void onSlider(int v);
     std::array<float, 10> liveValues() const;

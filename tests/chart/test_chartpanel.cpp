@@ -2,6 +2,7 @@
 // the live values and its undoing, one paint per tick, and a live run over a real sample store
 // with a screenshot.
 
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -11,6 +12,7 @@
 #include <QtTest>
 #include <cmath>
 
+#include "base/oledate.h"
 #include "chart/chartpanel.h"
 #include "chart/chartview.h"
 #include "fakemodbus.h"
@@ -68,6 +70,7 @@ class TestChartPanel : public QObject {
     void valueAxisWaitsForTheNextTicks();
     void onePaintPerTick();
     void liveRunOverTheStore();
+    void fillsOnceTheStoreOpens();
 };
 
 void TestChartPanel::controlsAfterLoad() {
@@ -268,6 +271,45 @@ void TestChartPanel::liveRunOverTheStore() {
     QCOMPARE(panel.model().samples[0][321], sampleAt({}, 559).values[0]);
     panel.pageNewer();
     QCOMPARE(panel.model().windowEnd, 620);
+    panel.closeDatabase();
+}
+
+// A store that could not be opened when the chart loaded (here: the path names a file that is no
+// database) is tried again every second; the live window fills as soon as it opens.
+void TestChartPanel::fillsOnceTheStoreOpens() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Rdatabj.db");
+    {
+        QFile junk(path);
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(4096, 'x'));
+    }
+    comm::Link link(std::make_unique<testing_support::FakeModbus>());
+    record::ManualClock clock(kEnd);
+    record::RecorderHandshake hs;
+    ChartPanel panel(path, clock, hs, link);
+    panel.load();
+    panel.redrawTick();
+    QVERIFY(panel.model().liveWindowPending);
+    QVERIFY(!panel.model().hasSample(241));
+
+    QVERIFY(QFile::remove(path));
+    {
+        record::SampleStore writer(path, "test-writer");
+        QVERIFY(writer.open());
+        for (int id = 1; id <= 30; ++id) {
+            record::Sample s;
+            s.id = id;
+            s.date = base::oleDate(kEnd.date());
+            s.time = base::oleTime(kEnd.time().addSecs(id - 30));
+            s.values[0] = float(id);
+            QVERIFY(writer.storeSample(s));
+        }
+    }
+    panel.redrawTick();
+    QVERIFY(!panel.model().liveWindowPending);
+    QCOMPARE(panel.model().samples[0][241], 30.0f);
+    QCOMPARE(panel.findChild<QLabel*>("Label4_8")->text().isEmpty(), false);
     panel.closeDatabase();
 }
 
