@@ -57,6 +57,21 @@ void ChartModel::addLine(double x1, double y1, double x2, double y2, const Chart
     surface_.push_back(ChartLine{x1, y1, x2, y2, pen});
 }
 
+std::optional<std::pair<double, double>> ChartModel::shownSpan() const {
+    // The slots drawn: from the left edge to the newest, as far as the surface reaches.
+    const int count = std::min(zoomLevel * 60 + newestSlot - 241, zoomLevel * 80);
+    std::optional<std::pair<double, double>> span;
+    for (int s = firstSlot; s <= firstSlot + count; ++s) {
+        if (!hasSample(s)) continue;
+        const double at = dates[s] + times[s];
+        if (!span)
+            span = std::pair{at, at};
+        else
+            span = std::pair{std::min(span->first, at), std::max(span->second, at)};
+    }
+    return span;
+}
+
 bool ChartModel::hasSample(int s) const {
     return slotOk(s) && dates[s] != 0;
 }

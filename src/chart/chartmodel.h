@@ -192,6 +192,9 @@ class ChartModel {
     float scaleK() const;           // 7500 / chartSpan as a float; 0 for a span of 0
     double scaledY(float v) const;  // channels 0..3
     static double fixedY(float v);  // channels 8, 9
+    // The date and time (OLE days) of the oldest and the newest record drawn on the surface now;
+    // nullopt when none is.
+    std::optional<std::pair<double, double>> shownSpan() const;
     // True when slot s holds a record (its date is not 0).
     bool hasSample(int s) const;
     // The slot's date and time as label text; empty for a slot without a record.

@@ -13,8 +13,11 @@
 #include <algorithm>
 
 #include "base/text.h"
+#include "chart/chartprint.h"
 #include "chart/chartview.h"
+#include "chart/outputdialog.h"
 #include "chart/storesource.h"
+#include "link/commparams.h"
 #include "link/link.h"
 #include "record/store.h"
 #include "ui/accessible.h"
@@ -111,7 +114,7 @@ class ChartArea : public QWidget {
 
 ChartPanel::ChartPanel(const QString& dbPath, const Clock& clock, RecorderHandshake& handshake,
                        comm::Link& link, QWidget* parent)
-    : QWidget(parent), clock_(clock), handshake_(handshake), link_(link) {
+    : QWidget(parent), clock_(clock), handshake_(handshake), link_(link), dbPath_(dbPath) {
     store_ = std::make_unique<SampleStore>(dbPath, QStringLiteral("ssqx-chart"));
     ownSource_ = std::make_unique<StoreChartSource>(*store_);
     source_ = ownSource_.get();
@@ -256,7 +259,6 @@ QWidget* ChartPanel::buildFunctionFrame() {
     for (QPushButton* b : {zoomOutButton_, zoomInButton_, printButton_, rulerButton_, selectButton_,
                            newerButton_, olderButton_})
         fl->addWidget(b);
-    printButton_->setEnabled(false);
     selectButton_->setEnabled(false);
     zoomInButton_->setEnabled(false);
     newerButton_->setEnabled(false);
@@ -383,6 +385,24 @@ void ChartPanel::retryLiveWindow() {
 void ChartPanel::headerTick() {
     model_.headerTick(clock_.now());
     sync();
+}
+
+OutputDialog* ChartPanel::outputDialog() const {
+    return outputDialog_.data();
+}
+
+void ChartPanel::showOutputDialog() {
+    if (!outputDialog_) {
+        auto title = [this] {
+            const auto& params = link_.commParams();
+            return chartTitle(params(comm::kAddressSlot), params(comm::kPortSlot), model_);
+        };
+        outputDialog_ = new OutputDialog(model_, title, dbPath_, this);
+        outputDialog_->setWindowFlag(Qt::Window);
+    }
+    outputDialog_->show();
+    outputDialog_->raise();
+    outputDialog_->activateWindow();
 }
 
 void ChartPanel::zoomIn() {

@@ -6,6 +6,7 @@
 
 #include <QColor>
 #include <QList>
+#include <QPointer>
 #include <QWidget>
 #include <array>
 #include <functional>
@@ -34,6 +35,7 @@ namespace chart {
 
 class ChartView;
 class ChartArea;
+class OutputDialog;
 using record::Clock;
 using record::SampleStore;
 
@@ -63,14 +65,14 @@ class ChartPanel : public QWidget {
     // True while the ruler is on: the live value labels then show the ruler's readout.
     bool rulerActive() const { return model_.rulerMode; }
 
-    void showOutputDialog() {}  // "F3 打印": no function
-    void zoomIn();              // "F2 放大"
-    void zoomOut();             // "F1 缩小"
-    void toggleRuler();         // "F4 标尺" / "F4 复原"
-    void select() {}            // "F5 选择": no function
-    void pageNewer();           // "F6 左移"
-    void pageOlder();           // "F7 右移"
-    void applyValueAxis();      // "修改Y"
+    void showOutputDialog();  // "F3 打印": print, PDF, PNG, CSV export
+    void zoomIn();            // "F2 放大"
+    void zoomOut();           // "F1 缩小"
+    void toggleRuler();       // "F4 标尺" / "F4 复原"
+    void select() {}          // "F5 选择": no function
+    void pageNewer();         // "F6 左移"
+    void pageOlder();         // "F7 右移"
+    void applyValueAxis();    // "修改Y"
     void closeDatabase();
 
     // The timers' work, callable directly by tests.
@@ -81,6 +83,7 @@ class ChartPanel : public QWidget {
     const ChartModel& model() const { return model_; }
     ChartView* view() const { return view_; }
     QTimer* displayTimer() const { return displayTimer_; }
+    OutputDialog* outputDialog() const;
     int paintCount() const;
 
   private:
@@ -100,7 +103,9 @@ class ChartPanel : public QWidget {
     const Clock& clock_;
     RecorderHandshake& handshake_;
     comm::Link& link_;
+    QString dbPath_;
     std::unique_ptr<SampleStore> store_;
+    QPointer<OutputDialog> outputDialog_;
     std::unique_ptr<ChartSource> ownSource_;
     ChartSource* source_ = nullptr;
     ChartModel model_;

@@ -19,6 +19,10 @@ QColor platformColour(uint32_t bgr);
 class ChartPainter {
   public:
     void paint(QPainter& p, const QSize& size, const ChartModel& model);
+    // The same as lines only, for a printer or a PDF: no picture, pens penScale device pixels
+    // per screen pixel.
+    static void paintVectors(QPainter& p, const QSizeF& size, const ChartModel& model,
+                             double penScale);
 
   private:
     QImage grid_;

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -14,9 +15,13 @@
 
 #include "base/oledate.h"
 #include "chart/chartpanel.h"
+#include "chart/chartprint.h"
 #include "chart/chartview.h"
+#include "chart/outputdialog.h"
+#include "dbhelpers.h"
 #include "fakemodbus.h"
 #include "fakesource.h"
+#include "link/commparams.h"
 #include "link/link.h"
 #include "record/store.h"
 
@@ -71,6 +76,7 @@ class TestChartPanel : public QObject {
     void onePaintPerTick();
     void liveRunOverTheStore();
     void fillsOnceTheStoreOpens();
+    void outputDialogPrintsAndExports();
 };
 
 void TestChartPanel::controlsAfterLoad() {
@@ -80,7 +86,7 @@ void TestChartPanel::controlsAfterLoad() {
         QVERIFY(r.panel->findChild<QTimer*>(name)->isActive());
     QVERIFY(!r.find<QPushButton>("Command3")->isEnabled());
     QVERIFY(!r.find<QPushButton>("Command7")->isEnabled());
-    QVERIFY(!r.find<QPushButton>("Command2")->isEnabled());
+    QVERIFY(r.find<QPushButton>("Command2")->isEnabled());  // "F3 打印"
     QVERIFY(!r.find<QPushButton>("Command6")->isEnabled());
     QVERIFY(r.find<QPushButton>("Command4")->isEnabled());
     QVERIFY(r.find<QPushButton>("Command8")->isEnabled());
@@ -310,6 +316,61 @@ void TestChartPanel::fillsOnceTheStoreOpens() {
     QVERIFY(!panel.model().liveWindowPending);
     QCOMPARE(panel.model().samples[0][241], 30.0f);
     QCOMPARE(panel.findChild<QLabel*>("Label4_8")->text().isEmpty(), false);
+    panel.closeDatabase();
+}
+
+// "F3 打印" opens the output dialog: a PDF page drawn as vectors, a PNG picture, and the records
+// the chart shows exported to CSV by default.
+void TestChartPanel::outputDialogPrintsAndExports() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Rdatabj.db");
+    {
+        record::SampleStore writer(path, "test-writer");
+        QVERIFY(writer.open());
+        for (int id = 1; id <= 30; ++id) {
+            record::Sample s;
+            s.id = id;
+            s.date = base::oleDate(kEnd.date());
+            s.time = base::oleTime(kEnd.time().addSecs(id - 30));
+            s.values[0] = float(id);
+            s.values[8] = 100;
+            QVERIFY(writer.storeSample(s));
+        }
+    }
+    comm::Link link(std::make_unique<testing_support::FakeModbus>());
+    link.commParams()(comm::kAddressSlot) = 7;
+    record::ManualClock clock(kEnd);
+    record::RecorderHandshake hs;
+    ChartPanel panel(path, clock, hs, link);
+    panel.load();
+    QTest::mouseClick(panel.findChild<QPushButton*>("Command2"), Qt::LeftButton);
+    chart::OutputDialog* d = panel.outputDialog();
+    QVERIFY(d && d->isVisible());
+
+    const QString pdf = dir.filePath("chart.pdf");
+    QVERIFY(d->savePdf(pdf));
+    const QByteArray bytes = record_test::fileBytes(pdf);
+    QVERIFY(bytes.startsWith("%PDF"));
+    QVERIFY(bytes.size() > 2000);
+    QVERIFY(!bytes.contains("/Subtype /Image"));  // lines, not a picture of the screen
+
+    const QString png = dir.filePath("chart.png");
+    QVERIFY(d->savePng(png));
+    const QImage image(png);
+    int red = 0;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2)
+            red += image.pixelColor(x, y) == QColor(255, 0, 0);
+    QVERIFY(red > 20);
+    QVERIFY(chart::chartTitle(7, 0, panel.model()).startsWith("仪表地址 7"));
+
+    const QString csv = dir.filePath("out.csv");
+    QSignalSpy done(d, &chart::OutputDialog::exportFinished);
+    d->exportCsv(csv);
+    QVERIFY(done.wait(10000));
+    QVERIFY(done.at(0).at(0).toBool());
+    // The header and the 29 records drawn (the newest, in slot 241, is drawn once the next comes).
+    QCOMPARE(record_test::fileBytes(csv).count("\r\n"), 30);
     panel.closeDatabase();
 }
 
