@@ -1,9 +1,12 @@
-// Cost of the chart's drawing and of paging back through a full ring of stored records.
+// Cost of the chart's drawing, of paging back through a full ring of stored records, and of
+// exporting the whole ring to CSV (beside the sqlite3 tool's own CSV output of the same table).
 
 #include <benchmark/benchmark.h>
 #include <QApplication>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <cmath>
 
@@ -11,6 +14,7 @@
 #include "chart/chartmodel.h"
 #include "chart/chartview.h"
 #include "chart/storesource.h"
+#include "record/csvexport.h"
 #include "record/store.h"
 
 namespace {
@@ -99,8 +103,10 @@ struct FullRing {
     }
 };
 
+FullRing& fullRing();
+
 void BM_HistoryPage(benchmark::State& state) {
-    static FullRing ring;
+    FullRing& ring = fullRing();
     chart::StoreChartSource src(*ring.store);
     chart::ChartModel m;
     m.load(src);
@@ -122,6 +128,43 @@ void BM_HistoryPage(benchmark::State& state) {
     state.counters["WindowEnd"] = m.windowEnd;
 }
 BENCHMARK(BM_HistoryPage)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+FullRing& fullRing() {
+    static FullRing ring;
+    return ring;
+}
+
+// The whole ring to a CSV file, as "导出 CSV" and --export-csv write it.
+void BM_ExportCsv(benchmark::State& state) {
+    FullRing& ring = fullRing();
+    const QString out = ring.dir.filePath("export.csv");
+    qint64 rows = 0;
+    for (auto _ : state) {
+        record::CsvExport ex(ring.store->path(), "bench-export");
+        QFile f(out);
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        rows = ex.write(f, {}).value_or(-1);
+    }
+    state.counters["rows"] = double(rows);
+}
+BENCHMARK(BM_ExportCsv)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same table through the sqlite3 command-line tool's own CSV output, for comparison.
+void BM_Sqlite3Csv(benchmark::State& state) {
+    FullRing& ring = fullRing();
+    const QString out = ring.dir.filePath("sqlite3.csv");
+    for (auto _ : state) {
+        QProcess p;
+        p.setStandardOutputFile(out);
+        p.start("sqlite3", {"-csv", "-header", ring.store->path(),
+                            "SELECT * FROM pv_data WHERE w_date <> 0 ORDER BY w_date, w_time"});
+        if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+            state.SkipWithError("sqlite3 failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_Sqlite3Csv)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 
