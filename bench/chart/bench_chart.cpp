@@ -1,16 +1,20 @@
-// Cost of the chart's drawing and of paging back through a full ring of stored records.
+// Cost of the chart's drawing, of paging back through a full ring of stored records, and of
+// exporting the whole ring to CSV (beside the sqlite3 tool's own CSV output of the same table).
 
 #include <benchmark/benchmark.h>
 #include <QApplication>
+#include <QFile>
 #include <QImage>
 #include <QPainter>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <cmath>
 
 #include "base/oledate.h"
-#include "record/chart/chartmodel.h"
-#include "record/chart/chartview.h"
-#include "record/chart/storesource.h"
+#include "chart/chartmodel.h"
+#include "chart/chartview.h"
+#include "chart/storesource.h"
+#include "record/csvexport.h"
 #include "record/store.h"
 
 namespace {
@@ -36,30 +40,30 @@ record::Sample sampleAt(int id, const QDateTime& at, int n) {
 }
 
 // A history window at zoom level 4: six curves of 320 segments each, the grid, 30 gap marks.
-record::ChartModel fullModel() {
-    record::ChartModel m;
-    m.ZoomLevel = 4;
-    m.WindowCount = 321;
-    m.NewestSlot = 321;
+chart::ChartModel fullModel() {
+    chart::ChartModel m;
+    m.zoomLevel = 4;
+    m.windowCount = 321;
+    m.newestSlot = 321;
     for (int s = 1; s <= 321; ++s) {
         const record::Sample x = sampleAt(s, kEnd.addSecs(s), s);
-        m.ChartDates[s] = x.date;
-        m.ChartTimes[s] = x.time;
+        m.dates[s] = x.date;
+        m.times[s] = x.time;
         for (int c = 0; c < 10; ++c)
-            m.ChartSamples[c][s] = x.values[c];
-        if (s % 10 == 5 && s < 300) m.GapMarks[s] = int16_t(s);  // 30 gap marks
+            m.samples[c][s] = x.values[c];
+        if (s % 10 == 5 && s < 300) m.gapMarks[s] = int16_t(s);  // 30 gap marks
     }
     // Slots 1..320 are drawn: 319 segments per curve, since slot 0 is never loaded.
-    m.RedrawChart();
+    m.redrawChart();
     return m;
 }
 
 void BM_RedrawPaint(benchmark::State& state) {
-    record::ChartModel m = fullModel();
+    chart::ChartModel m = fullModel();
     QImage image(1200, 750, QImage::Format_ARGB32_Premultiplied);
-    record::ChartPainter painter;
+    chart::ChartPainter painter;
     for (auto _ : state) {
-        m.RedrawChart();
+        m.redrawChart();
         QPainter p(&image);
         painter.paint(p, image.size(), m);
         p.end();
@@ -71,9 +75,9 @@ BENCHMARK(BM_RedrawPaint)->Unit(benchmark::kMillisecond);
 
 // The geometry alone, without painting.
 void BM_RedrawGeometry(benchmark::State& state) {
-    record::ChartModel m = fullModel();
+    chart::ChartModel m = fullModel();
     for (auto _ : state) {
-        m.RedrawChart();
+        m.redrawChart();
         benchmark::DoNotOptimize(m.surface().data());
     }
 }
@@ -99,29 +103,68 @@ struct FullRing {
     }
 };
 
+FullRing& fullRing();
+
 void BM_HistoryPage(benchmark::State& state) {
-    static FullRing ring;
-    record::StoreChartSource src(*ring.store);
-    record::ChartModel m;
-    m.Load(src);
-    m.ZoomOut();
-    m.ZoomOut();
-    m.ZoomOut();
+    FullRing& ring = fullRing();
+    chart::StoreChartSource src(*ring.store);
+    chart::ChartModel m;
+    m.load(src);
+    m.zoomOut();
+    m.zoomOut();
+    m.zoomOut();
     QImage image(1200, 750, QImage::Format_ARGB32_Premultiplied);
-    record::ChartPainter painter;
+    chart::ChartPainter painter;
     const bool acrossWrap = state.range(0) != 0;
     for (auto _ : state) {
         // Page 1 ends at 940; page 14 ends at 160, its window runs across the wrap.
-        m.HistoryPage = int16_t(acrossWrap ? 13 : 0);
-        m.PageOlder(src);
+        m.historyPage = int16_t(acrossWrap ? 13 : 0);
+        m.pageOlder(src);
         QPainter p(&image);
         painter.paint(p, image.size(), m);
         p.end();
         benchmark::DoNotOptimize(image.constBits());
     }
-    state.counters["WindowEnd"] = m.WindowEnd;
+    state.counters["WindowEnd"] = m.windowEnd;
 }
 BENCHMARK(BM_HistoryPage)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+FullRing& fullRing() {
+    static FullRing ring;
+    return ring;
+}
+
+// The whole ring to a CSV file, as "导出 CSV" and --export-csv write it.
+void BM_ExportCsv(benchmark::State& state) {
+    FullRing& ring = fullRing();
+    const QString out = ring.dir.filePath("export.csv");
+    qint64 rows = 0;
+    for (auto _ : state) {
+        record::CsvExport ex(ring.store->path(), "bench-export");
+        QFile f(out);
+        f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        rows = ex.write(f, {}).value_or(-1);
+    }
+    state.counters["rows"] = double(rows);
+}
+BENCHMARK(BM_ExportCsv)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The same table through the sqlite3 command-line tool's own CSV output, for comparison.
+void BM_Sqlite3Csv(benchmark::State& state) {
+    FullRing& ring = fullRing();
+    const QString out = ring.dir.filePath("sqlite3.csv");
+    for (auto _ : state) {
+        QProcess p;
+        p.setStandardOutputFile(out);
+        p.start("sqlite3", {"-csv", "-header", ring.store->path(),
+                            "SELECT * FROM pv_data WHERE w_date <> 0 ORDER BY w_date, w_time"});
+        if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+            state.SkipWithError("sqlite3 failed");
+            break;
+        }
+    }
+}
+BENCHMARK(BM_Sqlite3Csv)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "record/csvexport.h"
+
 namespace shell {
 
 namespace {
@@ -94,12 +96,28 @@ ParseResult parseCommandLine(const QStringList& args) {
             if (v.isEmpty())
                 return {std::nullopt, QStringLiteral("--screenshot expects a file path")};
             o.screenshot = v;
+        } else if (matches(a, QStringLiteral("--export-csv"))) {
+            if (!takeValue(args, i, QStringLiteral("--export-csv"), v, error))
+                return {std::nullopt, error};
+            if (v.isEmpty())
+                return {std::nullopt, QStringLiteral("--export-csv expects a file path or -")};
+            o.exportCsv = v;
+        } else if (matches(a, QStringLiteral("--from")) || matches(a, QStringLiteral("--to"))) {
+            const QString name = matches(a, QStringLiteral("--from")) ? QStringLiteral("--from")
+                                                                      : QStringLiteral("--to");
+            if (!takeValue(args, i, name, v, error)) return {std::nullopt, error};
+            if (!record::parseExportTime(v))
+                return {std::nullopt, QStringLiteral("%1 expects \"YYYY-MM-DD HH:MM:SS\", got '%2'")
+                                          .arg(name, shown(v))};
+            (name == u"--from" ? o.exportFrom : o.exportTo) = v;
         } else {
             return {std::nullopt, QStringLiteral("unknown option '%1' (try --help)").arg(shown(a))};
         }
     }
     if (!o.screenshot.isEmpty() && !o.quitAfter)
         return {std::nullopt, QStringLiteral("--screenshot needs --quit-after")};
+    if ((!o.exportFrom.isEmpty() || !o.exportTo.isEmpty()) && o.exportCsv.isEmpty())
+        return {std::nullopt, QStringLiteral("--from and --to need --export-csv")};
     r.options = o;
     return r;
 }
@@ -115,6 +133,10 @@ QString usageText() {
         "  --quit-after SECONDS  leave through the Exit path that many seconds after start\n"
         "  --screenshot FILE     with --quit-after: save a PNG of the main window before leaving\n"
         "  --clock-speed F       run the program's clock F times faster (tests and demos)\n"
+        "  --export-csv FILE     write the stored records to FILE as CSV (- for standard output)\n"
+        "                        and leave, without a window; with --db, --from, --to\n"
+        "  --from \"YYYY-MM-DD HH:MM:SS\"  first record to export (default: the oldest)\n"
+        "  --to \"YYYY-MM-DD HH:MM:SS\"    last record to export (default: the newest)\n"
         "  --help                this text\n");
 }
 

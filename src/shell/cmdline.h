@@ -17,6 +17,9 @@ struct Options {
     QString screenshot;
     bool help = false;
     double clockSpeed = 1.0;  // --clock-speed F: the clock runs F times faster (tests, demos)
+    QString exportCsv;        // --export-csv FILE ("-" for standard output): export, no window
+    QString exportFrom;       // --from "YYYY-MM-DD HH:MM:SS"
+    QString exportTo;         // --to "YYYY-MM-DD HH:MM:SS"
 };
 
 struct ParseResult {

@@ -8,6 +8,7 @@
 #include "base/numberlocale.h"
 #include "shell/application.h"
 #include "shell/cmdline.h"
+#include "shell/exportcommand.h"
 
 int main(int argc, char** argv) {
     // The command line is read before any window system is touched, so that --help and a bad
@@ -23,6 +24,12 @@ int main(int argc, char** argv) {
     if (parsed.options->help) {
         std::fputs(qUtf8Printable(shell::usageText()), stdout);
         return 0;
+    }
+    if (!parsed.options->exportCsv.isEmpty()) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("velmars"));
+        QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
+        return shell::runCsvExport(*parsed.options);
     }
 
     QApplication app(argc, argv);

@@ -19,10 +19,10 @@
 #include <algorithm>
 
 #include "base/numberrule.h"
+#include "chart/chartpanel.h"
 #include "config/configwindow.h"
 #include "monitor/livepanel.h"
 #include "program/programwindow.h"
-#include "record/chart/chartpanel.h"
 #include "record/recorder.h"
 #include "shell/portsettings.h"
 #include "ui/accessible.h"
@@ -61,7 +61,7 @@ MainWindow::MainWindow(MainContext ctx, QWidget* parent)
     setWindowTitle(QStringLiteral("双回路控制器（温湿度控制） VelmarS "));
 
     live_ = new monitor::LivePanel(ctx_.link, this);
-    chart_ = new record::ChartPanel(ctx_.dbPath, ctx_.clock, ctx_.handshake, ctx_.link);
+    chart_ = new chart::ChartPanel(ctx_.dbPath, ctx_.clock, ctx_.handshake, ctx_.link);
     QList<QLabel*> d3w;
     for (int k = 0; k < 8; ++k)
         d3w << live_->liveValueLabel(k);
@@ -333,7 +333,7 @@ void MainWindow::showProgramWindow() {
 }
 
 void MainWindow::liveTick() {
-    live_->ShowLiveStatus(chart_->model().RulerMode);
+    live_->ShowLiveStatus(chart_->rulerActive());
 }
 
 QWidget* MainWindow::exitQuestion() const {
@@ -395,25 +395,25 @@ void MainWindow::closeEvent(QCloseEvent* e) {
 bool MainWindow::handleKey(int key) {
     switch (key) {
         case Qt::Key_F1:
-            if (chart_->ZoomLevel() < 4) chart_->Command4_Click();
+            if (chart_->zoomLevel() < 4) chart_->zoomOut();
             return true;
         case Qt::Key_F2:
-            if (chart_->ZoomLevel() > 1) chart_->Command3_Click();
+            if (chart_->zoomLevel() > 1) chart_->zoomIn();
             return true;
         case Qt::Key_F3:
-            chart_->Command2_Click();
+            chart_->showOutputDialog();
             return true;
         case Qt::Key_F4:
-            chart_->Command5_Click();
+            chart_->toggleRuler();
             return true;
         case Qt::Key_F5:
-            chart_->Command6_Click();
+            chart_->select();
             return true;
         case Qt::Key_F6:
-            if (chart_->HistoryPage() > 0) chart_->Command7_Click();
+            if (chart_->historyPage() > 0) chart_->pageNewer();
             return true;
         case Qt::Key_F7:
-            if (!chart_->OldestPageReached()) chart_->Command8_Click();
+            if (!chart_->oldestPageReached()) chart_->pageOlder();
             return true;
         case Qt::Key_Escape:
             // An Esc that just closed a sub-window (or a second press of it) is not a request to

@@ -23,8 +23,10 @@ class QRadioButton;
 namespace monitor {
 class LivePanel;
 }
-namespace record {
+namespace chart {
 class ChartPanel;
+}
+namespace record {
 class Recorder;
 }  // namespace record
 namespace config {
@@ -58,7 +60,7 @@ class MainWindow : public QMainWindow {
 
     bool blockClose() const { return blockClose_; }
     monitor::LivePanel* livePanel() const { return live_; }
-    record::ChartPanel* chartPanel() const { return chart_; }
+    chart::ChartPanel* chartPanel() const { return chart_; }
     QWidget* configWindow() const;
     QWidget* programWindow() const;
 
@@ -114,7 +116,7 @@ class MainWindow : public QMainWindow {
     QElapsedTimer returnedFromSubWindow_;  // Esc right after a sub-window closed is not ours
 
     monitor::LivePanel* live_ = nullptr;
-    record::ChartPanel* chart_ = nullptr;
+    chart::ChartPanel* chart_ = nullptr;
     QPointer<config::ConfigWindow> config_;
     QPointer<program::ProgramWindow> programWindow_;
 };

@@ -10,8 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "chart/chartpanel.h"
 #include "fakemodbus.h"
-#include "record/chart/chartpanel.h"
 #include "shell/application.h"
 #include "shell/mainwindow.h"
 
@@ -126,22 +126,22 @@ void MainWindowTest::functionKeysFollowTheirGuards() {
     auto* chart = w->chartPanel();
     auto* focus = child<QComboBox>("Combo1");
     focus->setFocus();
-    QCOMPARE(chart->ZoomLevel(), 1);
+    QCOMPARE(chart->zoomLevel(), 1);
     QTest::keyClick(focus, Qt::Key_F2);  // already at the closest zoom
-    QCOMPARE(chart->ZoomLevel(), 1);
+    QCOMPARE(chart->zoomLevel(), 1);
     for (int level = 2; level <= 4; ++level) {
         QTest::keyClick(focus, Qt::Key_F1);
-        QCOMPARE(chart->ZoomLevel(), level);
+        QCOMPARE(chart->zoomLevel(), level);
     }
     QTest::keyClick(focus, Qt::Key_F1);  // already at the widest zoom
-    QCOMPARE(chart->ZoomLevel(), 4);
+    QCOMPARE(chart->zoomLevel(), 4);
     QTest::keyClick(focus, Qt::Key_F2);
-    QCOMPARE(chart->ZoomLevel(), 3);
+    QCOMPARE(chart->zoomLevel(), 3);
     QTest::keyClick(focus, Qt::Key_F6);  // live view: nothing newer to page to
-    QCOMPARE(chart->HistoryPage(), 0);
+    QCOMPARE(chart->historyPage(), 0);
     QTest::keyClick(focus, Qt::Key_F3);  // inert buttons: their keys work and change nothing
     QTest::keyClick(focus, Qt::Key_F5);
-    QCOMPARE(chart->ZoomLevel(), 3);
+    QCOMPARE(chart->zoomLevel(), 3);
     QVERIFY(w->isVisible());
 }
 

@@ -2,24 +2,31 @@
 // the live values and its undoing, one paint per tick, and a live run over a real sample store
 // with a screenshot.
 
+#include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <cmath>
 
+#include "base/oledate.h"
+#include "chart/chartpanel.h"
+#include "chart/chartprint.h"
+#include "chart/chartview.h"
+#include "chart/outputdialog.h"
+#include "dbhelpers.h"
 #include "fakemodbus.h"
 #include "fakesource.h"
+#include "link/commparams.h"
 #include "link/link.h"
-#include "record/chart/chartpanel.h"
-#include "record/chart/chartview.h"
 #include "record/store.h"
 
+using chart::ChartPanel;
 using chart_test::FakeSource;
-using record::ChartPanel;
 
 namespace {
 
@@ -34,7 +41,7 @@ struct Rig {
     record::ManualClock clock{kEnd};
     record::RecorderHandshake hs;
     FakeSource src;
-    QList<QLabel*> d3w;
+    QList<QLabel*> liveLabels;
     std::unique_ptr<ChartPanel> panel;
 
     explicit Rig(int newest = 5000) {
@@ -46,9 +53,9 @@ struct Rig {
             QPalette p = l->palette();
             p.setColor(QPalette::Window, QColor(255, 192, 255 - k));  // each its own colour
             l->setPalette(p);
-            d3w << l;
+            liveLabels << l;
         }
-        panel->setLiveValueLabels(d3w);
+        panel->setLiveValueLabels(liveLabels);
         panel->load();
     }
     template <class T>
@@ -68,16 +75,18 @@ class TestChartPanel : public QObject {
     void valueAxisWaitsForTheNextTicks();
     void onePaintPerTick();
     void liveRunOverTheStore();
+    void fillsOnceTheStoreOpens();
+    void outputDialogPrintsAndExports();
 };
 
 void TestChartPanel::controlsAfterLoad() {
     Rig r;
-    QVERIFY(r.panel->timer1()->isActive());
+    QVERIFY(r.panel->displayTimer()->isActive());
     for (const char* name : {"Timer2", "Timer3", "Timer4"})
         QVERIFY(r.panel->findChild<QTimer*>(name)->isActive());
     QVERIFY(!r.find<QPushButton>("Command3")->isEnabled());
     QVERIFY(!r.find<QPushButton>("Command7")->isEnabled());
-    QVERIFY(!r.find<QPushButton>("Command2")->isEnabled());
+    QVERIFY(r.find<QPushButton>("Command2")->isEnabled());  // "F3 打印"
     QVERIFY(!r.find<QPushButton>("Command6")->isEnabled());
     QVERIFY(r.find<QPushButton>("Command4")->isEnabled());
     QVERIFY(r.find<QPushButton>("Command8")->isEnabled());
@@ -107,43 +116,43 @@ void TestChartPanel::controlsAfterLoad() {
 
 void TestChartPanel::pagingStopsAndRestartsTheDisplayTimer() {
     Rig r;
-    r.panel->Command8_Click();
-    QVERIFY(!r.panel->timer1()->isActive());
+    r.panel->pageOlder();
+    QVERIFY(!r.panel->displayTimer()->isActive());
     QVERIFY(r.find<QPushButton>("Command7")->isEnabled());
-    QCOMPARE(r.panel->HistoryPage(), 1);
-    r.panel->Command7_Click();
-    QCOMPARE(r.panel->HistoryPage(), 0);
-    QVERIFY(r.panel->timer1()->isActive());
+    QCOMPARE(r.panel->historyPage(), 1);
+    r.panel->pageNewer();
+    QCOMPARE(r.panel->historyPage(), 0);
+    QVERIFY(r.panel->displayTimer()->isActive());
     QVERIFY(!r.find<QPushButton>("Command7")->isEnabled());
 }
 
 void TestChartPanel::rulerReadoutAndItsUndoing() {
     Rig r;
     QList<QColor> before;
-    for (auto* l : r.d3w)
+    for (auto* l : r.liveLabels)
         before << background(l);
     auto* hc = r.find<QSlider>("hc");
     auto* c5 = r.find<QPushButton>("Command5");
-    r.panel->Command5_Click();
+    r.panel->toggleRuler();
     QVERIFY(hc->isEnabled());
-    QVERIFY(!r.panel->timer1()->isActive());
+    QVERIFY(!r.panel->displayTimer()->isActive());
     QCOMPARE(c5->text(), QString("F4 复原"));
     hc->setValue(1500);  // slot 10 + 180: record 4949
-    QCOMPARE(r.d3w[0]->text(), QString("4949"));
+    QCOMPARE(r.liveLabels[0]->text(), QString("4949"));
     const QColor yellow(255, 255, 0);
-    for (auto* l : r.d3w)
+    for (auto* l : r.liveLabels)
         QCOMPARE(background(l), yellow);
     QCOMPARE(background(r.find<QLabel>("Label2_9")), yellow);
     QCOMPARE(r.find<QLabel>("Label2_10")->text(), kEnd.addSecs(-51).time().toString("HH:mm:ss"));
 
-    r.panel->Command5_Click();
+    r.panel->toggleRuler();
     QCOMPARE(hc->value(), 0);
     QVERIFY(!hc->isEnabled());
-    QVERIFY(r.panel->timer1()->isActive());
+    QVERIFY(r.panel->displayTimer()->isActive());
     QCOMPARE(c5->text(), QString("F4 标尺"));
     r.panel->displayTick();
-    for (int k = 0; k < r.d3w.size(); ++k)
-        QCOMPARE(background(r.d3w[k]), before[k]);
+    for (int k = 0; k < r.liveLabels.size(); ++k)
+        QCOMPARE(background(r.liveLabels[k]), before[k]);
     QCOMPARE(background(r.find<QLabel>("Label2_9")), QColor(128, 255, 128));
 }
 
@@ -152,9 +161,9 @@ void TestChartPanel::valueAxisWaitsForTheNextTicks() {
     r.find<QLineEdit>("YKD1")->setText("10.5");
     r.find<QLineEdit>("YKD")->setText("20.5");
     const int serial = r.panel->model().surfaceSerial();
-    r.panel->Command26_Click();
-    QCOMPARE(int(r.panel->model().ChartLow), 10);
-    QCOMPARE(int(r.panel->model().ChartSpan), 10);
+    r.panel->applyValueAxis();
+    QCOMPARE(int(r.panel->model().chartLow), 10);
+    QCOMPARE(int(r.panel->model().chartSpan), 10);
     QCOMPARE(r.panel->model().surfaceSerial(), serial);
     QCOMPARE(r.find<QLabel>("Label5_6")->text(), QString("60"));
     r.panel->displayTick();
@@ -223,8 +232,8 @@ void TestChartPanel::liveRunOverTheStore() {
     panel.show();
     panel.load();
     QVERIFY(hs.RecordingEnabled);
-    QCOMPARE(panel.model().NewestRecord, 600);
-    QCOMPARE(panel.model().ChartSamples[0][241], sampleAt(t.addSecs(-1), 599).values[0]);
+    QCOMPARE(panel.model().newestRecord, 600);
+    QCOMPARE(panel.model().samples[0][241], sampleAt(t.addSecs(-1), 599).values[0]);
 
     for (int n = 600; n < 620; ++n) {
         clock.advance(1);
@@ -235,14 +244,14 @@ void TestChartPanel::liveRunOverTheStore() {
         hs.RecordAdded = true;
         panel.displayTick();
         QVERIFY(!hs.RecordAdded);
-        if (n < 619) QCOMPARE(int(panel.model().NewestSlot), 241 + (n - 599));
+        if (n < 619) QCOMPARE(int(panel.model().newestSlot), 241 + (n - 599));
     }
     // The 20th record moved the window on to end at it.
-    QCOMPARE(int(panel.model().NewestSlot), 241);
-    QCOMPARE(panel.model().WindowEnd, 620);
-    QCOMPARE(panel.model().ChartTimes[241], base::oleTime(clock.now().time()));
+    QCOMPARE(int(panel.model().newestSlot), 241);
+    QCOMPARE(panel.model().windowEnd, 620);
+    QCOMPARE(panel.model().times[241], base::oleTime(clock.now().time()));
     int gaps = 0;
-    for (auto g : panel.model().GapMarks)
+    for (auto g : panel.model().gapMarks)
         gaps += g > 0;
     QCOMPARE(gaps, 1);
 
@@ -263,11 +272,105 @@ void TestChartPanel::liveRunOverTheStore() {
     QVERIFY(blue > 100);
 
     // Paging back through the store and returning.
-    panel.Command8_Click();
-    QCOMPARE(panel.model().WindowEnd, 560);
-    QCOMPARE(panel.model().ChartSamples[0][321], sampleAt({}, 559).values[0]);
-    panel.Command7_Click();
-    QCOMPARE(panel.model().WindowEnd, 620);
+    panel.pageOlder();
+    QCOMPARE(panel.model().windowEnd, 560);
+    QCOMPARE(panel.model().samples[0][321], sampleAt({}, 559).values[0]);
+    panel.pageNewer();
+    QCOMPARE(panel.model().windowEnd, 620);
+    panel.closeDatabase();
+}
+
+// A store that could not be opened when the chart loaded (here: the path names a file that is no
+// database) is tried again every second; the live window fills as soon as it opens.
+void TestChartPanel::fillsOnceTheStoreOpens() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Rdatabj.db");
+    {
+        QFile junk(path);
+        QVERIFY(junk.open(QIODevice::WriteOnly));
+        junk.write(QByteArray(4096, 'x'));
+    }
+    comm::Link link(std::make_unique<testing_support::FakeModbus>());
+    record::ManualClock clock(kEnd);
+    record::RecorderHandshake hs;
+    ChartPanel panel(path, clock, hs, link);
+    panel.load();
+    panel.redrawTick();
+    QVERIFY(panel.model().liveWindowPending);
+    QVERIFY(!panel.model().hasSample(241));
+
+    QVERIFY(QFile::remove(path));
+    {
+        record::SampleStore writer(path, "test-writer");
+        QVERIFY(writer.open());
+        for (int id = 1; id <= 30; ++id) {
+            record::Sample s;
+            s.id = id;
+            s.date = base::oleDate(kEnd.date());
+            s.time = base::oleTime(kEnd.time().addSecs(id - 30));
+            s.values[0] = float(id);
+            QVERIFY(writer.storeSample(s));
+        }
+    }
+    panel.redrawTick();
+    QVERIFY(!panel.model().liveWindowPending);
+    QCOMPARE(panel.model().samples[0][241], 30.0f);
+    QCOMPARE(panel.findChild<QLabel*>("Label4_8")->text().isEmpty(), false);
+    panel.closeDatabase();
+}
+
+// "F3 打印" opens the output dialog: a PDF page drawn as vectors, a PNG picture, and the records
+// the chart shows exported to CSV by default.
+void TestChartPanel::outputDialogPrintsAndExports() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Rdatabj.db");
+    {
+        record::SampleStore writer(path, "test-writer");
+        QVERIFY(writer.open());
+        for (int id = 1; id <= 30; ++id) {
+            record::Sample s;
+            s.id = id;
+            s.date = base::oleDate(kEnd.date());
+            s.time = base::oleTime(kEnd.time().addSecs(id - 30));
+            s.values[0] = float(id);
+            s.values[8] = 100;
+            QVERIFY(writer.storeSample(s));
+        }
+    }
+    comm::Link link(std::make_unique<testing_support::FakeModbus>());
+    link.commParams()(comm::kAddressSlot) = 7;
+    record::ManualClock clock(kEnd);
+    record::RecorderHandshake hs;
+    ChartPanel panel(path, clock, hs, link);
+    panel.load();
+    QTest::mouseClick(panel.findChild<QPushButton*>("Command2"), Qt::LeftButton);
+    chart::OutputDialog* d = panel.outputDialog();
+    QVERIFY(d && d->isVisible());
+
+    const QString pdf = dir.filePath("chart.pdf");
+    QVERIFY(d->savePdf(pdf));
+    const QByteArray bytes = record_test::fileBytes(pdf);
+    QVERIFY(bytes.startsWith("%PDF"));
+    QVERIFY(bytes.size() > 2000);
+    QVERIFY(!bytes.contains("/Subtype /Image"));  // lines, not a picture of the screen
+
+    const QString png = dir.filePath("chart.png");
+    QVERIFY(d->savePng(png));
+    const QImage image(png);
+    int red = 0;
+    for (int y = 0; y < image.height(); y += 2)
+        for (int x = 0; x < image.width(); x += 2)
+            red += image.pixelColor(x, y) == QColor(255, 0, 0);
+    QVERIFY(red > 20);
+    QVERIFY(chart::chartTitle(7, 0, panel.model()).startsWith("仪表地址 7"));
+
+    const QString csv = dir.filePath("out.csv");
+    QSignalSpy done(d, &chart::OutputDialog::exportFinished);
+    d->exportCsv(csv);
+    QVERIFY(done.wait(10000));
+    QVERIFY(done.at(0).at(0).toBool());
+    // The header and the 29 records drawn (the newest, in slot 241, is drawn once the next comes).
+    QCOMPARE(record_test::fileBytes(csv).count("\r\n"), 30);
     panel.closeDatabase();
 }
 

@@ -7,11 +7,11 @@
 #include <vector>
 
 #include "base/oledate.h"
-#include "record/chart/chartmodel.h"
+#include "chart/chartmodel.h"
 
 namespace chart_test {
 
-class FakeSource : public record::ChartSource {
+class FakeSource : public chart::ChartSource {
   public:
     FakeSource() : records_(record::kRingSize + 1) {}
 

@@ -1,14 +1,14 @@
 #pragma once
 // The chart's records from the main window's own connection to the sample store.
 
-#include "record/chart/chartmodel.h"
+#include "chart/chartmodel.h"
 #include "record/store.h"
 
-namespace record {
+namespace chart {
 
 class StoreChartSource : public ChartSource {
   public:
-    explicit StoreChartSource(SampleStore& store) : store_(store) {}
+    explicit StoreChartSource(record::SampleStore& store) : store_(store) {}
     std::optional<int> readCounter() override { return store_.readCounter(); }
     std::vector<Sample> loadBetween(int first, int last) override {
         return store_.loadBetween(first, last);
@@ -21,7 +21,7 @@ class StoreChartSource : public ChartSource {
     bool ringWrapped() override { return store_.loadRecord(kRingSize).has_value(); }
 
   private:
-    SampleStore& store_;
+    record::SampleStore& store_;
 };
 
-}  // namespace record
+}  // namespace chart

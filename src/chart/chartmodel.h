@@ -14,7 +14,12 @@
 #include "record/handshake.h"
 #include "record/store.h"
 
-namespace record {
+namespace chart {
+
+// The chart reads what the recorder stored.
+using record::kRingSize;
+using record::RecorderHandshake;
+using record::Sample;
 
 // Where the chart reads its records from: the main window's own store connection, or a fake.
 class ChartSource {
@@ -84,35 +89,40 @@ class ChartModel {
     ChartModel();
 
     // --- Buffers and scalars ---
-    std::array<std::array<float, kSlots>, kChannels> ChartSamples{};  // [channel][slot]
-    std::array<double, kSlots> ChartDates{};
-    std::array<double, kSlots> ChartTimes{};
-    std::array<int16_t, kSlots> GapMarks{};
-    int16_t NewestSlot = kLiveCount;
-    int16_t ZoomLevel = 1;
-    float SlotStep = 150;
-    int16_t FirstSlot = 180;
-    int32_t WindowEnd = 0;
-    int16_t WindowCount = kLiveCount;
-    int32_t NewestRecord = 0;
-    int16_t HistoryPage = 0;
-    bool OldestPageReached = false;
-    bool RulerMode = false;
-    int16_t ChartSpan = 60;
-    int16_t ChartLow = 0;
-    int16_t ChartYOffset = 0;
+    std::array<std::array<float, kSlots>, kChannels> samples{};  // [channel][slot]
+    std::array<double, kSlots> dates{};
+    std::array<double, kSlots> times{};
+    std::array<int16_t, kSlots> gapMarks{};
+    int16_t newestSlot = kLiveCount;
+    int16_t zoomLevel = 1;
+    float slotStep = 150;
+    int16_t firstSlot = 180;
+    int32_t windowEnd = 0;
+    int16_t windowCount = kLiveCount;
+    int32_t newestRecord = 0;
+    int16_t historyPage = 0;
+    bool oldestPageReached = false;
+    bool rulerMode = false;
+    // The last live load could not read the counter row (the store was locked, missing or not
+    // open yet): the live window is loaded again once it can be.
+    bool liveWindowPending = false;
+    // The value axis: its lower bound and its height. Kept in 32 bits, so no bound the axis box
+    // accepts overflows the drawing.
+    int32_t chartSpan = 60;
+    int32_t chartLow = 0;
+    int32_t chartYOffset = 0;
 
     // --- What the controls around the surface show ---
     struct Controls {
-        bool command3 = false;  // "F2 放大"
-        bool command4 = true;   // "F1 缩小"
-        bool command7 = false;  // "F6 左移"
-        bool command8 = true;   // "F7 右移"
-        bool timer1 = true;     // the display tick runs
+        bool zoomInEnabled = false;  // "F2 放大"
+        bool zoomOutEnabled = true;  // "F1 缩小"
+        bool newerEnabled = false;   // "F6 左移"
+        bool olderEnabled = true;    // "F7 右移"
+        bool displayRunning = true;  // the display tick runs
         bool sliderEnabled = false;
         int sliderValue = 0;
         int sliderStep = 50;
-        QString command5Caption = QStringLiteral("F4 标尺");
+        QString rulerCaption = QStringLiteral("F4 标尺");
     };
     Controls controls;
 
@@ -124,18 +134,18 @@ class ChartModel {
     };
     Ruler ruler;
 
-    std::array<QString, 7> valueLabels;  // Label5(0..6), 0 at the bottom
-    std::array<QString, 9> timeLabels;   // Label4(0..8)
-    std::array<QString, 9> dateLabels;   // Label7(0..8)
-    QString headerDate, headerTime;      // Label2(9), Label2(10)
-    QString slotStepText;                // Label19
+    std::array<QString, 7> valueLabels;  // value axis, 0 at the bottom
+    std::array<QString, 9> timeLabels;   // under the chart, left to right
+    std::array<QString, 9> dateLabels;   // under the time labels
+    QString headerDate, headerTime;      // over the chart, right
+    QString slotStepText;                // the distance between two slots
     // True while the ruler readout colours the header and the live values yellow; cleared by the
     // first display tick outside ruler mode.
     bool readoutShown = false;
     // The ruler's last readout of channels 0..9 (float text), for the live panel's value labels.
     std::array<QString, 10> readoutTexts;
     int readoutSerial = 0;  // advanced on every readout
-    enum class Focus { None, Slider, Command5 };
+    enum class Focus { None, Slider, RulerButton };
     Focus focusRequest = Focus::None;  // taken and cleared by the panel
 
     // The surface: every line drawn since it was last cleared, in drawing order.
@@ -148,44 +158,54 @@ class ChartModel {
     int queryCount() const { return queryCount_; }
 
     // --- Operations ---
-    void ClearSurface();  // pt cleared to its background
-    void DrawChartGrid();
-    void ApplyZoomLevel();
-    void DrawChartCurves();
-    void RedrawChart();
-    void ClearChartBuffers();
-    bool ReadNewestRecord(ChartSource& src);
-    void LoadChartWindow(ChartSource& src);
-    void ReloadLiveWindow(ChartSource& src);
+    void clearSurface();  // the surface cleared to its background
+    void drawChartGrid();
+    void applyZoomLevel();
+    void drawChartCurves();
+    void redrawChart();
+    void clearChartBuffers();
+    bool readNewestRecord(ChartSource& src);
+    void loadChartWindow(ChartSource& src);
+    void reloadLiveWindow(ChartSource& src);
 
     // The chart's part of the main window's load: state reset, axis, newest record, live window.
-    void Load(ChartSource& src);
-    // Display tick steps 1 to 3 (the live panel refresh and Label19 follow in the panel).
-    void DisplayTick(ChartSource& src, RecorderHandshake& hs, const std::array<float, 10>& live,
+    void load(ChartSource& src);
+    // Display tick steps 1 to 3 (the live panel refresh and the slot-step text follow in the
+    // panel).
+    void displayTick(ChartSource& src, RecorderHandshake& hs, const std::array<float, 10>& live,
                      const QDateTime& now);
-    void UpdateSlotStepText();
-    void HeaderTick(const QDateTime& now);
+    void updateSlotStepText();
+    void headerTick(const QDateTime& now);
 
-    void PageOlder(ChartSource& src);    // "F7 右移"
-    void PageNewer(ChartSource& src);    // "F6 左移"
-    void ZoomIn();                       // "F2 放大"
-    void ZoomOut();                      // "F1 缩小"
-    void ToggleRuler(ChartSource& src);  // "F4 标尺" / "F4 复原"
+    void pageOlder(ChartSource& src);    // "F7 右移"
+    void pageNewer(ChartSource& src);    // "F6 左移"
+    void zoomIn();                       // "F2 放大"
+    void zoomOut();                      // "F1 缩小"
+    void toggleRuler(ChartSource& src);  // "F4 标尺" / "F4 复原"
     // The slider moved to v: runs the change handler when the value differs from the last one.
-    void SetSliderValue(int v, ChartSource& src);
-    // "修改Y": false when the bounds are refused.
-    bool ApplyValueAxis(const QString& lowText, const QString& highText);
+    void setSliderValue(int v, ChartSource& src);
+    // "修改Y": false when the bounds are refused (out of range, or a maximum not above the
+    // minimum).
+    bool applyValueAxis(const QString& lowText, const QString& highText);
 
     // Geometry helpers, public for the tests.
-    float scaleK() const;           // 7500 / ChartSpan as a float; 0 for a span of 0
+    float scaleK() const;           // 7500 / chartSpan as a float; 0 for a span of 0
     double scaledY(float v) const;  // channels 0..3
     static double fixedY(float v);  // channels 8, 9
+    // The date and time (OLE days) of the oldest and the newest record drawn on the surface now;
+    // nullopt when none is.
+    std::optional<std::pair<double, double>> shownSpan() const;
+    // True when slot s holds a record (its date is not 0).
+    bool hasSample(int s) const;
+    // The slot's date and time as label text; empty for a slot without a record.
+    QString slotDateText(int s) const;
+    QString slotTimeText(int s) const;
     // The ring number of the record `back` records before `newest` (1..65500).
     static int32_t ringRecord(int64_t newest, int64_t back);
 
   private:
     void addLine(double x1, double y1, double x2, double y2, const ChartPen& pen);
-    void SliderChanged(ChartSource& src);
+    void sliderChanged(ChartSource& src);
     void updateValueLabels();
     void touchSurface() { ++surfaceSerial_; }
 
@@ -196,4 +216,4 @@ class ChartModel {
     int queryCount_ = 0;
 };
 
-}  // namespace record
+}  // namespace chart

@@ -1,11 +1,11 @@
-#include "record/chart/chartview.h"
+#include "chart/chartview.h"
 
 #include <QPaintEvent>
 #include <QPainter>
 #include <QVarLengthArray>
 #include <algorithm>
 
-namespace record {
+namespace chart {
 
 QColor platformColour(uint32_t c) {
     return QColor(int(c & 0xFF), int((c >> 8) & 0xFF), int((c >> 16) & 0xFF));
@@ -17,16 +17,17 @@ constexpr double kMargin = 16;  // chart units kept beyond each edge for the pen
 constexpr double kRightLimit = ChartModel::kWidth + kMargin;
 constexpr double kBottomLimit = ChartModel::kHeight + kMargin;
 
-QPen makePen(int width, int style, uint32_t colour) {
+QPen makePen(int width, int style, uint32_t colour, double penScale = 1) {
     QPen pen(platformColour(colour));
-    pen.setWidth(width);
+    pen.setWidthF(width * penScale);
     pen.setCosmetic(true);
     pen.setCapStyle(Qt::FlatCap);
     pen.setStyle(style == 1 ? Qt::DashLine : style == 2 ? Qt::DotLine : Qt::SolidLine);
     return pen;
 }
 
-void drawLines(QPainter& p, const QSize& size, const ChartLine* begin, const ChartLine* end) {
+void drawLines(QPainter& p, const QSizeF& size, const ChartLine* begin, const ChartLine* end,
+               double penScale = 1) {
     const double sx = size.width() / ChartModel::kWidth;
     const double sy = size.height() / ChartModel::kHeight;
     QVarLengthArray<QLineF, 512> batch;
@@ -36,7 +37,7 @@ void drawLines(QPainter& p, const QSize& size, const ChartLine* begin, const Cha
     auto penFor = [&](const ChartPen& cp) -> const QPen& {
         for (const auto& e : pens)
             if (e.first == cp) return e.second;
-        pens.append({cp, makePen(cp.width, cp.style, cp.colour)});
+        pens.append({cp, makePen(cp.width, cp.style, cp.colour, penScale)});
         return pens.back().second;
     };
     auto flush = [&] {
@@ -73,6 +74,10 @@ void ChartPainter::paint(QPainter& p, const QSize& size, const ChartModel& model
     // Consecutive lines with the same pen go to the painter together; the order stays that of
     // the model, so later curves lie on top where they cross.
     const std::vector<ChartLine>& lines = model.surface();
+    // Whatever the values and the axis, nothing is drawn beyond the surface (on a printed page
+    // the surface is one rectangle among others).
+    p.save();
+    p.setClipRect(QRect(QPoint(0, 0), size), Qt::IntersectClip);
     const ChartLine* begin = lines.data();
     const ChartLine* end = lines.data() + lines.size();
     const int grid = model.gridPrefix();
@@ -97,6 +102,23 @@ void ChartPainter::paint(QPainter& p, const QSize& size, const ChartModel& model
     const ChartModel::Ruler& r = model.ruler;
     p.setPen(makePen(r.width, 0, r.colour));
     p.drawLine(QLineF(r.x1 * sx, r.y1 * sy, r.x2 * sx, r.y2 * sy));
+    p.restore();
+}
+
+void ChartPainter::paintVectors(QPainter& p, const QSizeF& size, const ChartModel& model,
+                                double penScale) {
+    const QRectF area(QPointF(0, 0), size);
+    p.save();
+    p.setClipRect(area, Qt::IntersectClip);
+    p.fillRect(area, platformColour(chartcolour::kBackground));
+    const std::vector<ChartLine>& lines = model.surface();
+    drawLines(p, size, lines.data(), lines.data() + lines.size(), penScale);
+    const double sx = size.width() / ChartModel::kWidth;
+    const double sy = size.height() / ChartModel::kHeight;
+    const ChartModel::Ruler& r = model.ruler;
+    p.setPen(makePen(r.width, 0, r.colour, penScale));
+    p.drawLine(QLineF(r.x1 * sx, r.y1 * sy, r.x2 * sx, r.y2 * sy));
+    p.restore();
 }
 
 ChartView::ChartView(const ChartModel& model, QWidget* parent) : QWidget(parent), model_(model) {
@@ -111,4 +133,4 @@ void ChartView::paintEvent(QPaintEvent*) {
     painter_.paint(p, size(), model_);
 }
 
-}  // namespace record
+}  // namespace chart

@@ -1,15 +1,15 @@
 #pragma once
-// The drawing surface `pt`: paints the model's lines, given in chart units, scaled to its size,
+// The drawing surface: paints the model's lines, given in chart units, scaled to its size,
 // and the ruler line over them.
 
 #include <QImage>
 #include <QWidget>
 
-#include "record/chart/chartmodel.h"
+#include "chart/chartmodel.h"
 
 class QPainter;
 
-namespace record {
+namespace chart {
 
 // A platform colour value 0x00BBGGRR (blue in the high byte) as a QColor.
 QColor platformColour(uint32_t bgr);
@@ -19,6 +19,10 @@ QColor platformColour(uint32_t bgr);
 class ChartPainter {
   public:
     void paint(QPainter& p, const QSize& size, const ChartModel& model);
+    // The same as lines only, for a printer or a PDF: no picture, pens penScale device pixels
+    // per screen pixel.
+    static void paintVectors(QPainter& p, const QSizeF& size, const ChartModel& model,
+                             double penScale);
 
   private:
     QImage grid_;
@@ -41,4 +45,4 @@ class ChartView : public QWidget {
     int paints_ = 0;
 };
 
-}  // namespace record
+}  // namespace chart

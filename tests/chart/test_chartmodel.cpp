@@ -4,13 +4,13 @@
 #include <gtest/gtest.h>
 
 #include "base/oledate.h"
+#include "chart/chartmodel.h"
 #include "fakesource.h"
-#include "record/chart/chartmodel.h"
 
+using chart::ChartLine;
+using chart::ChartModel;
+using chart::ChartQuery;
 using chart_test::FakeSource;
-using record::ChartLine;
-using record::ChartModel;
-using record::ChartQuery;
 
 namespace {
 
@@ -25,7 +25,7 @@ std::vector<ChartLine> linesWithColour(const ChartModel& m, uint32_t colour) {
 
 // Channel 0 (PV1) is the first curve line of every step and is alone in its colour.
 std::vector<ChartLine> pv1(const ChartModel& m) {
-    return linesWithColour(m, record::chartcolour::kChannel0);
+    return linesWithColour(m, chart::chartcolour::kChannel0);
 }
 
 struct Loaded {
@@ -33,9 +33,9 @@ struct Loaded {
     ChartModel m;
     explicit Loaded(int newest, bool wrapped = false) {
         src.fill(newest, wrapped, kEnd);
-        m.Load(src);
+        m.load(src);
     }
-    float slotValue(int s) const { return m.ChartSamples[0][s]; }
+    float slotValue(int s) const { return m.samples[0][s]; }
 };
 
 }  // namespace
@@ -43,33 +43,33 @@ struct Loaded {
 TEST(ChartGeometry, ValueAxisScaleAndOffset) {
     FakeSource src;
     ChartModel m;
-    m.Load(src);
-    EXPECT_EQ(m.ChartSpan, 60);
-    EXPECT_EQ(m.ChartLow, 0);
+    m.load(src);
+    EXPECT_EQ(m.chartSpan, 60);
+    EXPECT_EQ(m.chartLow, 0);
     EXPECT_EQ(m.scaledY(30), 3758);
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(m.valueLabels[i], QString::number(10 * i));
 
-    m.ChartLow = 100;
-    m.ChartSpan = 200;
-    m.RedrawChart();
+    m.chartLow = 100;
+    m.chartSpan = 200;
+    m.redrawChart();
     EXPECT_FLOAT_EQ(m.scaleK(), 37.5f);
-    EXPECT_EQ(m.ChartYOffset, 3750);
+    EXPECT_EQ(m.chartYOffset, 3750);
     EXPECT_EQ(m.scaledY(100), 7508);
     EXPECT_EQ(m.scaledY(300), 8);
 
     EXPECT_EQ(ChartModel::fixedY(100), 633);
     EXPECT_EQ(ChartModel::fixedY(0), 6883);
 
-    // A span of 0: k is 0, the scaled curves lie on the bottom edge, every label reads ChartLow.
-    m.ChartLow = 0;
-    m.ChartSpan = 0;
-    m.RedrawChart();
+    // A span of 0: k is 0, the scaled curves lie on the bottom edge, every label reads chartLow.
+    m.chartLow = 0;
+    m.chartSpan = 0;
+    m.redrawChart();
     EXPECT_EQ(m.scaleK(), 0.0f);
     EXPECT_EQ(m.scaledY(12345), 7508);
-    m.ChartLow = 7;
+    m.chartLow = 7;
     record::RecorderHandshake hs;
-    m.DisplayTick(src, hs, {}, kEnd);
+    m.displayTick(src, hs, {}, kEnd);
     for (const auto& t : m.valueLabels)
         EXPECT_EQ(t, "7");
 }
@@ -77,10 +77,10 @@ TEST(ChartGeometry, ValueAxisScaleAndOffset) {
 TEST(ChartGeometry, ValueLabelsRoundHalfEven) {
     FakeSource src;
     ChartModel m;
-    m.Load(src);
-    ASSERT_TRUE(m.ApplyValueAxis("10.5", "20.5"));
+    m.load(src);
+    ASSERT_TRUE(m.applyValueAxis("10.5", "20.5"));
     record::RecorderHandshake hs;
-    m.DisplayTick(src, hs, {}, kEnd);
+    m.displayTick(src, hs, {}, kEnd);
     const std::array<const char*, 7> want{"10", "12", "13", "15", "17", "18", "20"};
     for (int i = 0; i < 7; ++i)
         EXPECT_EQ(m.valueLabels[i], want[i]) << i;
@@ -94,27 +94,27 @@ TEST(ChartGeometry, ZoomTable) {
     };
     ChartModel m;
     for (Row r : {Row{1, 150, 180}, Row{2, 75, 120}, Row{3, 50, 60}, Row{4, 37.5f, 0}}) {
-        m.ZoomLevel = int16_t(r.zoom);
-        m.ApplyZoomLevel();
-        EXPECT_EQ(m.SlotStep, r.step);
-        EXPECT_EQ(m.FirstSlot, r.first);
+        m.zoomLevel = int16_t(r.zoom);
+        m.applyZoomLevel();
+        EXPECT_EQ(m.slotStep, r.step);
+        EXPECT_EQ(m.firstSlot, r.first);
         // Slot 240 always lies at x = 9000.
-        EXPECT_EQ((240 - m.FirstSlot) * m.SlotStep, 9000);
+        EXPECT_EQ((240 - m.firstSlot) * m.slotStep, 9000);
     }
-    m.ZoomLevel = 7;
-    m.ApplyZoomLevel();
-    EXPECT_EQ(m.SlotStep, 37.5f);
-    EXPECT_EQ(m.FirstSlot, 0);
+    m.zoomLevel = 7;
+    m.applyZoomLevel();
+    EXPECT_EQ(m.slotStep, 37.5f);
+    EXPECT_EQ(m.firstSlot, 0);
 }
 
 TEST(ChartGeometry, GridLines) {
     ChartModel m;
-    m.ClearSurface();
-    m.DrawChartGrid();
+    m.clearSurface();
+    m.drawChartGrid();
     const auto& g = m.surface();
     ASSERT_EQ(g.size(), 62u);
     for (const auto& l : g)
-        EXPECT_EQ(l.pen, (record::ChartPen{1, 2, record::chartcolour::kGrid}));
+        EXPECT_EQ(l.pen, (chart::ChartPen{1, 2, chart::chartcolour::kGrid}));
     EXPECT_EQ(g[1].y1, 7500);
     EXPECT_EQ(g[2 + 1].y1, 312);  // 312.5 to even
     EXPECT_EQ(g[2 + 3].y1, 938);  // 937.5 to even
@@ -137,12 +137,12 @@ TEST(ChartGeometry, LiveCurvesAtLevelOneRunFromSlot180ToSlot240) {
     // The six curves of one step, in order, with their pens.
     const auto& s = w.m.surface();
     const size_t firstCurve = s.size() - 60 * 6;
-    const std::array<record::ChartPen, 6> pens{{{2, 0, record::chartcolour::kChannel0},
-                                                {2, 0, record::chartcolour::kChannel1},
-                                                {1, 0, record::chartcolour::kChannel2},
-                                                {1, 0, record::chartcolour::kChannel3},
-                                                {1, 0, record::chartcolour::kChannel8},
-                                                {1, 0, record::chartcolour::kChannel9}}};
+    const std::array<chart::ChartPen, 6> pens{{{2, 0, chart::chartcolour::kChannel0},
+                                               {2, 0, chart::chartcolour::kChannel1},
+                                               {1, 0, chart::chartcolour::kChannel2},
+                                               {1, 0, chart::chartcolour::kChannel3},
+                                               {1, 0, chart::chartcolour::kChannel8},
+                                               {1, 0, chart::chartcolour::kChannel9}}};
     for (int k = 0; k < 6; ++k)
         EXPECT_EQ(s[firstCurve + k].pen, pens[k]) << k;
     EXPECT_EQ(s[firstCurve + 4].y1, 633);  // channel 8 stored at 100
@@ -151,8 +151,8 @@ TEST(ChartGeometry, LiveCurvesAtLevelOneRunFromSlot180ToSlot240) {
 TEST(ChartGeometry, LevelFourStartsAtSlotOne) {
     Loaded w(5000);
     for (int i = 0; i < 3; ++i)
-        w.m.ZoomOut();
-    ASSERT_EQ(w.m.ZoomLevel, 4);
+        w.m.zoomOut();
+    ASSERT_EQ(w.m.zoomLevel, 4);
     const auto p = pv1(w.m);
     // Slots 1..240: no segment from the never-loaded slot 0.
     ASSERT_EQ(p.size(), 239u);
@@ -163,33 +163,33 @@ TEST(ChartGeometry, LevelFourStartsAtSlotOne) {
 
 TEST(ChartGeometry, GapMarkLines) {
     Loaded w(5000);
-    w.m.GapMarks[200] = 200;
-    w.m.RedrawChart();
-    const auto gaps = linesWithColour(w.m, record::chartcolour::kGapMark);
+    w.m.gapMarks[200] = 200;
+    w.m.redrawChart();
+    const auto gaps = linesWithColour(w.m, chart::chartcolour::kGapMark);
     ASSERT_EQ(gaps.size(), 1u);
     EXPECT_EQ(gaps[0].pen.style, 1);
     EXPECT_EQ(gaps[0].x1, 20 * 150);
-    EXPECT_EQ(gaps[0].y2, 9000);
+    EXPECT_EQ(gaps[0].y2, 9000);  // the painter clips it at the surface's edge
 }
 
 TEST(ChartGeometry, ForecastLabelsCrossMidnight) {
     Loaded w(5000, false);
-    w.m.ChartDates[241] = base::oleDate(QDate(2026, 3, 1));
-    w.m.ChartTimes[241] = base::oleTime(QTime(23, 59, 55));
-    w.m.RedrawChart();
+    w.m.dates[241] = base::oleDate(QDate(2026, 3, 1));
+    w.m.times[241] = base::oleTime(QTime(23, 59, 55));
+    w.m.redrawChart();
     EXPECT_EQ(w.m.dateLabels[7], "2026/03/02");
     EXPECT_EQ(w.m.timeLabels[7], "00:00:05");
     for (int i = 0; i < 3; ++i)
-        w.m.ZoomOut();
+        w.m.zoomOut();
     EXPECT_EQ(w.m.timeLabels[8], "00:01:15");  // 80 s after slot 241
-    EXPECT_EQ(w.m.timeLabels[0], base::oleTimeText(w.m.ChartTimes[1]));
+    EXPECT_EQ(w.m.timeLabels[0], base::oleTimeText(w.m.times[1]));
 }
 
 TEST(ChartGeometry, NonFiniteValuesStayDrawable) {
     Loaded w(500);
-    w.m.ChartSamples[0][200] = std::numeric_limits<float>::quiet_NaN();
-    w.m.ChartSamples[1][200] = std::numeric_limits<float>::infinity();
-    w.m.RedrawChart();
+    w.m.samples[0][200] = std::numeric_limits<float>::quiet_NaN();
+    w.m.samples[1][200] = std::numeric_limits<float>::infinity();
+    w.m.redrawChart();
     for (const auto& l : w.m.surface())
         EXPECT_TRUE(std::isfinite(l.y1) && std::isfinite(l.y2));
 }
@@ -199,7 +199,7 @@ TEST(ChartWindow, LiveWindowWithoutWrap) {
     EXPECT_EQ(w.m.lastQuery(), (ChartQuery{false, 4760, 5000}));
     EXPECT_EQ(w.slotValue(1), 4760);
     EXPECT_EQ(w.slotValue(241), 5000);
-    EXPECT_EQ(w.m.ChartTimes[241], base::oleTime(QTime(12, 0, 0)));
+    EXPECT_EQ(w.m.times[241], base::oleTime(QTime(12, 0, 0)));
 }
 
 TEST(ChartWindow, LiveWindowAcrossTheWrapIsInTimeOrder) {
@@ -211,14 +211,38 @@ TEST(ChartWindow, LiveWindowAcrossTheWrapIsInTimeOrder) {
     EXPECT_EQ(w.slotValue(241), 100);
 }
 
-TEST(ChartWindow, ShortAnswerFillsTheFirstSlots) {
-    Loaded w(50);
-    EXPECT_EQ(w.slotValue(1), 1);
-    EXPECT_EQ(w.slotValue(50), 50);
-    for (int s = 51; s <= 241; ++s) {
-        EXPECT_EQ(w.slotValue(s), 0);
-        EXPECT_EQ(w.m.ChartTimes[s], 0);
-        EXPECT_EQ(w.m.GapMarks[s], 0);
+// A young ring: its records end in the newest slot; the slots before the first record hold
+// nothing, have empty labels and no curve runs through them, so a curve starts at its first real
+// sample. A ring with no record at all shows no curve and no time at all.
+TEST(ChartWindow, YoungRingEndsInTheNewestSlotAndEmptySlotsStayBlank) {
+    for (int records : {0, 50}) {
+        Loaded w(records);
+        const int first = 241 - records + 1;
+        for (int s = 1; s < first; ++s) {
+            EXPECT_FALSE(w.m.hasSample(s)) << s;
+            EXPECT_EQ(w.m.gapMarks[s], 0);
+        }
+        if (records > 0) {
+            EXPECT_EQ(w.slotValue(first), 1);
+            EXPECT_EQ(w.slotValue(241), records);
+        }
+        for (int zoom = 1; zoom <= 4; ++zoom) {
+            if (zoom > 1) w.m.zoomOut();
+            // Labels over empty slots are empty; those over records show them.
+            for (int i = 0; i <= 6; ++i) {
+                const int s = i * zoom * 10 + w.m.firstSlot + 1;
+                EXPECT_EQ(w.m.timeLabels[i].isEmpty(), s < first) << zoom << " " << i;
+                EXPECT_EQ(w.m.dateLabels[i].isEmpty(), s < first) << zoom << " " << i;
+            }
+            // The forecast labels count on from the newest record only when there is one.
+            EXPECT_EQ(w.m.timeLabels[8].isEmpty(), records == 0);
+            const auto p = pv1(w.m);
+            const int drawnFrom = std::max(first, int(w.m.firstSlot));
+            ASSERT_EQ(int(p.size()), std::max(0, 240 - drawnFrom)) << zoom;
+            if (!p.empty()) {
+                EXPECT_EQ(p.front().x1, std::round((drawnFrom - w.m.firstSlot) * w.m.slotStep));
+            }
+        }
     }
 }
 
@@ -243,38 +267,38 @@ TEST(ChartWindow, GapMarksCompareDateAndTime) {
         for (int id = 4763; id <= 5000; ++id)
             src.put(id, c.next.addSecs(id - 4762), float(id));
         ChartModel m;
-        m.Load(src);
-        EXPECT_EQ(m.GapMarks[3] > 0, c.gap)
+        m.load(src);
+        EXPECT_EQ(m.gapMarks[3] > 0, c.gap)
             << c.prev.toString().toStdString() << " -> " << c.next.toString().toStdString();
-        EXPECT_EQ(m.GapMarks[1], 0);
-        EXPECT_EQ(m.GapMarks[2], 0);
+        EXPECT_EQ(m.gapMarks[1], 0);
+        EXPECT_EQ(m.gapMarks[2], 0);
     }
 }
 
 TEST(ChartPaging, BackTwoPagesAndForwardToLive) {
     Loaded w(5000);
-    w.m.PageOlder(w.src);
-    EXPECT_EQ(w.m.HistoryPage, 1);
+    w.m.pageOlder(w.src);
+    EXPECT_EQ(w.m.historyPage, 1);
     EXPECT_EQ(w.m.lastQuery(), (ChartQuery{false, 4620, 4940}));
     EXPECT_EQ(w.slotValue(321), 4940);
-    EXPECT_FALSE(w.m.controls.timer1);
-    EXPECT_TRUE(w.m.controls.command7);
-    w.m.PageOlder(w.src);
-    EXPECT_EQ(w.m.WindowEnd, 4880);
-    w.m.PageNewer(w.src);
-    EXPECT_EQ(w.m.WindowEnd, 4940);
+    EXPECT_FALSE(w.m.controls.displayRunning);
+    EXPECT_TRUE(w.m.controls.newerEnabled);
+    w.m.pageOlder(w.src);
+    EXPECT_EQ(w.m.windowEnd, 4880);
+    w.m.pageNewer(w.src);
+    EXPECT_EQ(w.m.windowEnd, 4940);
     w.src.counter = 5003;  // recorded meanwhile
-    w.m.PageNewer(w.src);
-    EXPECT_EQ(w.m.HistoryPage, 0);
-    EXPECT_EQ(w.m.WindowCount, 241);
-    EXPECT_EQ(w.m.NewestSlot, 241);
+    w.m.pageNewer(w.src);
+    EXPECT_EQ(w.m.historyPage, 0);
+    EXPECT_EQ(w.m.windowCount, 241);
+    EXPECT_EQ(w.m.newestSlot, 241);
     EXPECT_EQ(w.m.lastQuery(), (ChartQuery{false, 4763, 5003}));
-    EXPECT_TRUE(w.m.controls.timer1);
-    EXPECT_FALSE(w.m.controls.command7);
+    EXPECT_TRUE(w.m.controls.displayRunning);
+    EXPECT_FALSE(w.m.controls.newerEnabled);
     // Already live: a further page newer changes nothing.
     const int loads = w.src.loads;
-    w.m.PageNewer(w.src);
-    EXPECT_EQ(w.m.HistoryPage, 0);
+    w.m.pageNewer(w.src);
+    EXPECT_EQ(w.m.historyPage, 0);
     EXPECT_EQ(w.src.loads, loads);
 }
 
@@ -294,15 +318,15 @@ TEST(ChartPaging, RefusedOnlyBeforeTheOldestStoredRecord) {
     for (const Case& c : cases) {
         Loaded w(c.newest, c.wrapped);
         int accepted = 0;
-        while (!w.m.OldestPageReached && accepted < 2000) {
+        while (!w.m.oldestPageReached && accepted < 2000) {
             const int loads = w.src.loads;
-            w.m.PageOlder(w.src);
-            if (w.m.OldestPageReached) {
+            w.m.pageOlder(w.src);
+            if (w.m.oldestPageReached) {
                 EXPECT_EQ(w.src.loads, loads);  // nothing loaded on a refusal
                 break;
             }
             if (accepted == 0) {
-                EXPECT_EQ(w.m.WindowEnd, c.firstEnd) << c.newest;
+                EXPECT_EQ(w.m.windowEnd, c.firstEnd) << c.newest;
             }
             ++accepted;
             // The page's newest and oldest records are the ones asked for, all present.
@@ -311,8 +335,8 @@ TEST(ChartPaging, RefusedOnlyBeforeTheOldestStoredRecord) {
                 << c.newest << " page " << accepted;
         }
         EXPECT_EQ(accepted, c.pagesAccepted) << c.newest;
-        EXPECT_FALSE(w.m.controls.command8);
-        EXPECT_EQ(w.m.HistoryPage, accepted + 1);
+        EXPECT_FALSE(w.m.controls.olderEnabled);
+        EXPECT_EQ(w.m.historyPage, accepted + 1);
     }
 }
 
@@ -328,86 +352,86 @@ TEST(ChartPaging, RingRecordCountsBackAcrossTheWrap) {
 TEST(ChartPaging, NewerPagesAndLiveAllowPagingBackAgain) {
     {
         Loaded w(300);
-        w.m.PageOlder(w.src);
-        ASSERT_TRUE(w.m.OldestPageReached);
-        EXPECT_TRUE(w.m.controls.command7);
-        w.m.PageNewer(w.src);  // back to live
-        EXPECT_FALSE(w.m.OldestPageReached);
-        EXPECT_TRUE(w.m.controls.command8);
-        EXPECT_TRUE(w.m.controls.timer1);
+        w.m.pageOlder(w.src);
+        ASSERT_TRUE(w.m.oldestPageReached);
+        EXPECT_TRUE(w.m.controls.newerEnabled);
+        w.m.pageNewer(w.src);  // back to live
+        EXPECT_FALSE(w.m.oldestPageReached);
+        EXPECT_TRUE(w.m.controls.olderEnabled);
+        EXPECT_TRUE(w.m.controls.displayRunning);
     }
     {
         Loaded w(441);
-        w.m.PageOlder(w.src);
-        w.m.PageOlder(w.src);
-        w.m.PageOlder(w.src);
-        ASSERT_TRUE(w.m.OldestPageReached);
-        w.m.PageNewer(w.src);
-        EXPECT_EQ(w.m.HistoryPage, 2);
-        EXPECT_FALSE(w.m.OldestPageReached);
-        EXPECT_TRUE(w.m.controls.command8);
+        w.m.pageOlder(w.src);
+        w.m.pageOlder(w.src);
+        w.m.pageOlder(w.src);
+        ASSERT_TRUE(w.m.oldestPageReached);
+        w.m.pageNewer(w.src);
+        EXPECT_EQ(w.m.historyPage, 2);
+        EXPECT_FALSE(w.m.oldestPageReached);
+        EXPECT_TRUE(w.m.controls.olderEnabled);
     }
 }
 
 TEST(ChartTools, ZoomButtonsAndSliderSteps) {
     Loaded w(5000);
-    EXPECT_FALSE(w.m.controls.command3);
+    EXPECT_FALSE(w.m.controls.zoomInEnabled);
     const int steps[] = {75, 50, 38};
     for (int i = 0; i < 3; ++i) {
-        w.m.ZoomOut();
+        w.m.zoomOut();
         EXPECT_EQ(w.m.controls.sliderStep, steps[i]);
-        EXPECT_TRUE(w.m.controls.command3);
+        EXPECT_TRUE(w.m.controls.zoomInEnabled);
     }
-    EXPECT_EQ(w.m.ZoomLevel, 4);
-    EXPECT_FALSE(w.m.controls.command4);
+    EXPECT_EQ(w.m.zoomLevel, 4);
+    EXPECT_FALSE(w.m.controls.zoomOutEnabled);
     for (int i = 0; i < 3; ++i)
-        w.m.ZoomIn();
-    EXPECT_EQ(w.m.ZoomLevel, 1);
+        w.m.zoomIn();
+    EXPECT_EQ(w.m.zoomLevel, 1);
     EXPECT_EQ(w.m.controls.sliderStep, 150);
-    EXPECT_FALSE(w.m.controls.command3);
-    EXPECT_TRUE(w.m.controls.command4);
-    EXPECT_EQ(w.m.WindowEnd, 5000);  // zoom never reloads
+    EXPECT_FALSE(w.m.controls.zoomInEnabled);
+    EXPECT_TRUE(w.m.controls.zoomOutEnabled);
+    EXPECT_EQ(w.m.windowEnd, 5000);  // zoom never reloads
 }
 
 TEST(ChartTools, RulerReadoutAndSliderEnds) {
     Loaded w(5000);
-    w.m.ZoomOut();
-    w.m.ToggleRuler(w.src);
-    EXPECT_TRUE(w.m.RulerMode);
-    EXPECT_FALSE(w.m.controls.timer1);
+    w.m.zoomOut();
+    w.m.toggleRuler(w.src);
+    EXPECT_TRUE(w.m.rulerMode);
+    EXPECT_FALSE(w.m.controls.displayRunning);
     EXPECT_TRUE(w.m.controls.sliderEnabled);
-    EXPECT_EQ(w.m.controls.command5Caption, "F4 复原");
-    w.m.ChartSamples[0][140] = 12.5f;
-    w.m.SetSliderValue(1500, w.src);
+    EXPECT_EQ(w.m.controls.rulerCaption, "F4 复原");
+    w.m.samples[0][140] = 12.5f;
+    w.m.setSliderValue(1500, w.src);
     EXPECT_EQ(w.m.readoutTexts[0], "12.5");
-    EXPECT_EQ(w.m.headerTime, base::oleTimeText(w.m.ChartTimes[140]));
+    EXPECT_EQ(w.m.headerTime, base::oleTimeText(w.m.times[140]));
     EXPECT_EQ(w.m.ruler.x1, 1500);
     EXPECT_EQ(w.m.ruler.y2, 7500);
-    EXPECT_EQ(w.m.ruler.colour, record::chartcolour::kRulerLine);
+    EXPECT_EQ(w.m.ruler.colour, chart::chartcolour::kRulerLine);
 
     // Right end on the live view: only the ruler moves.
-    w.m.SetSliderValue(12001, w.src);
-    EXPECT_EQ(w.m.HistoryPage, 0);
+    w.m.setSliderValue(12001, w.src);
+    EXPECT_EQ(w.m.historyPage, 0);
     // Left end pages back, right end forward again.
-    w.m.SetSliderValue(-1, w.src);
-    EXPECT_EQ(w.m.HistoryPage, 1);
-    EXPECT_EQ(w.m.WindowEnd, 4940);
-    w.m.SetSliderValue(12001, w.src);
-    EXPECT_EQ(w.m.HistoryPage, 0);
+    w.m.setSliderValue(-1, w.src);
+    EXPECT_EQ(w.m.historyPage, 1);
+    EXPECT_EQ(w.m.windowEnd, 4940);
+    w.m.setSliderValue(12001, w.src);
+    EXPECT_EQ(w.m.historyPage, 0);
 
     // Off while a page is shown: the live window returns, the page counter stays.
-    w.m.SetSliderValue(-1, w.src);
-    ASSERT_EQ(w.m.HistoryPage, 1);
-    w.m.ToggleRuler(w.src);
-    EXPECT_FALSE(w.m.RulerMode);
-    EXPECT_EQ(w.m.HistoryPage, 1);
-    EXPECT_TRUE(w.m.controls.command7);
-    EXPECT_TRUE(w.m.controls.timer1);
+    w.m.setSliderValue(-1, w.src);
+    ASSERT_EQ(w.m.historyPage, 1);
+    w.m.toggleRuler(w.src);
+    EXPECT_FALSE(w.m.rulerMode);
+    EXPECT_EQ(w.m.historyPage, 1);
+    EXPECT_TRUE(w.m.controls.newerEnabled);
+    EXPECT_TRUE(w.m.controls.displayRunning);
     EXPECT_EQ(w.m.controls.sliderValue, 0);
-    EXPECT_EQ(w.m.WindowCount, 241);
+    EXPECT_EQ(w.m.windowCount, 241);
     EXPECT_EQ(w.m.lastQuery(), (ChartQuery{false, 4760, 5000}));
-    EXPECT_EQ(w.m.ruler.colour, record::chartcolour::kRulerOff);
-    EXPECT_EQ(w.m.controls.command5Caption, "F4 标尺");
+    EXPECT_EQ(w.m.ruler.colour, chart::chartcolour::kRulerOff);
+    EXPECT_EQ(w.m.controls.rulerCaption, "F4 标尺");
 }
 
 TEST(ChartTools, ValueAxisBounds) {
@@ -417,22 +441,35 @@ TEST(ChartTools, ValueAxisBounds) {
         bool accepted;
         int low, span;
     };
-    // Each case starts from ChartLow 7, ChartSpan 33.
+    // Each case starts from chartLow 7, chartSpan 33. Any accepted pair is held whole: the
+    // span of -12000..36000 and the offset of 30000..36000 need more than 16 bits.
     const Case cases[] = {
-        {"0", "60", true, 0, 60},          {"50", "40", false, 7, 33},
-        {"0", "36001", false, 7, 33},      {"0", "-12001", false, 7, 33},
-        {"10.5", "20.5", true, 10, 10},    {"abc", "60", true, 0, 60},
-        {"0", "36000", true, 0, 33},       {"5", "5", true, 5, 0},
-        {"35001", "36000", false, 7, 33},  {"-12001", "0", false, 7, 33},
+        {"0", "60", true, 0, 60},
+        {"50", "40", false, 7, 33},
+        {"0", "36001", false, 7, 33},
+        {"0", "-12001", false, 7, 33},
+        {"10.5", "20.5", true, 10, 10},
+        {"abc", "60", true, 0, 60},
+        {"0", "36000", true, 0, 36000},
+        {"5", "5", false, 7, 33},
+        {"10.4", "10.6", false, 7, 33},
+        {"-12000", "36000", true, -12000, 48000},
+        {"30000", "36000", true, 30000, 6000},
+        {"35001", "36000", false, 7, 33},
+        {"-12001", "0", false, 7, 33},
         {" -3e1x", "1E2", true, -30, 130},
     };
     for (const Case& c : cases) {
         ChartModel m;
-        m.ChartLow = 7;
-        m.ChartSpan = 33;
-        EXPECT_EQ(m.ApplyValueAxis(c.lo, c.hi), c.accepted) << c.lo << " " << c.hi;
-        EXPECT_EQ(m.ChartLow, c.low) << c.lo << " " << c.hi;
-        EXPECT_EQ(m.ChartSpan, c.span) << c.lo << " " << c.hi;
+        m.chartLow = 7;
+        m.chartSpan = 33;
+        EXPECT_EQ(m.applyValueAxis(c.lo, c.hi), c.accepted) << c.lo << " " << c.hi;
+        EXPECT_EQ(m.chartLow, c.low) << c.lo << " " << c.hi;
+        EXPECT_EQ(m.chartSpan, c.span) << c.lo << " " << c.hi;
+        // The axis' own bounds lie on the bottom and top edges.
+        m.redrawChart();
+        EXPECT_EQ(m.scaledY(float(m.chartLow)), ChartModel::kHeight);
+        EXPECT_NEAR(m.scaledY(float(m.chartLow + m.chartSpan)), ChartModel::kHeight - 7500, 1);
     }
 }
 
@@ -447,14 +484,14 @@ TEST(ChartLive, AppendsOneSlotPerRecordAndReloadsWhenFull) {
         w.src.counter = 5000 + n;
         live[0] = float(n);
         hs.RecordAdded = true;
-        w.m.DisplayTick(w.src, hs, live, now);
+        w.m.displayTick(w.src, hs, live, now);
         EXPECT_FALSE(hs.RecordAdded);
-        EXPECT_EQ(w.m.NewestSlot, 241 + n);
+        EXPECT_EQ(w.m.newestSlot, 241 + n);
         EXPECT_EQ(w.slotValue(241 + n), float(n));
-        EXPECT_EQ(w.m.ChartTimes[241 + n], base::oleTime(now.time()));
+        EXPECT_EQ(w.m.times[241 + n], base::oleTime(now.time()));
         EXPECT_EQ(pv1(w.m).size(), size_t(60 + n));
     }
-    EXPECT_EQ(w.m.WindowEnd, 5000);
+    EXPECT_EQ(w.m.windowEnd, 5000);
     // The 20th record fills the newer area: the window moves on and ends at it, in slot 241,
     // overwritten at once by the live values.
     now = now.addSecs(1);
@@ -462,24 +499,24 @@ TEST(ChartLive, AppendsOneSlotPerRecordAndReloadsWhenFull) {
     w.src.counter = 5020;
     live[0] = 77;
     hs.RecordAdded = true;
-    w.m.DisplayTick(w.src, hs, live, now);
-    EXPECT_EQ(w.m.NewestSlot, 241);
-    EXPECT_EQ(w.m.WindowEnd, 5020);
+    w.m.displayTick(w.src, hs, live, now);
+    EXPECT_EQ(w.m.newestSlot, 241);
+    EXPECT_EQ(w.m.windowEnd, 5020);
     EXPECT_EQ(w.slotValue(240), 5019);
     EXPECT_EQ(w.slotValue(241), 77);
     EXPECT_EQ(pv1(w.m).size(), 60u);
 
     // No record: nothing moves.
-    w.m.DisplayTick(w.src, hs, live, now);
-    EXPECT_EQ(w.m.NewestSlot, 241);
+    w.m.displayTick(w.src, hs, live, now);
+    EXPECT_EQ(w.m.newestSlot, 241);
 }
 
 TEST(ChartLive, HeaderShowsTheClockOutsideRulerMode) {
     Loaded w(5000);
-    w.m.HeaderTick(QDateTime(QDate(2001, 3, 12), QTime(18, 42, 0)));
+    w.m.headerTick(QDateTime(QDate(2001, 3, 12), QTime(18, 42, 0)));
     EXPECT_EQ(w.m.headerDate, "03-12-2001");
     EXPECT_EQ(w.m.headerTime, "18:42:00");
-    w.m.ToggleRuler(w.src);
-    w.m.HeaderTick(QDateTime(QDate(2001, 3, 13), QTime(1, 0, 0)));
+    w.m.toggleRuler(w.src);
+    w.m.headerTick(QDateTime(QDate(2001, 3, 13), QTime(1, 0, 0)));
     EXPECT_EQ(w.m.headerDate, "03-12-2001");
 }

@@ -1,0 +1,524 @@
+#include "chart/chartpanel.h"
+
+#include <QFrame>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "base/text.h"
+#include "chart/chartprint.h"
+#include "chart/chartview.h"
+#include "chart/outputdialog.h"
+#include "chart/storesource.h"
+#include "link/commparams.h"
+#include "link/link.h"
+#include "record/store.h"
+#include "ui/accessible.h"
+
+namespace chart {
+
+namespace {
+
+const QColor kActiveLive(255, 192, 255);  // the live values' own background
+
+void setBackground(QLabel* l, const QColor& c) {
+    if (!l) return;
+    l->setAutoFillBackground(true);
+    if (l->palette().color(QPalette::Window) == c) return;
+    QPalette p = l->palette();
+    p.setColor(QPalette::Window, c);
+    l->setPalette(p);
+}
+
+void setTextColour(QLabel* l, const QColor& c) {
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, c);
+    l->setPalette(p);
+}
+
+QLabel* makeLabel(const QString& text, const QString& name, QWidget* parent) {
+    // Value labels: their shown text is their accessible value.
+    auto* l = new ui::ValueLabel(text, parent);
+    l->setObjectName(name);
+    return l;
+}
+
+QPushButton* makeButton(const QString& caption, const QString& name) {
+    auto* b = new QPushButton(caption);
+    b->setObjectName(name);
+    b->setAccessibleName(caption);
+    return b;
+}
+
+}  // namespace
+
+// The surface frame with its labels around it: value labels on the left, the ruler slider, time
+// and date labels below, each placed where its chart position lies at the current size.
+class ChartArea : public QWidget {
+  public:
+    explicit ChartArea(QWidget* parent) : QWidget(parent) {}
+    QFrame* frame = nullptr;
+    QSlider* slider = nullptr;
+    std::array<QLabel*, 7>* valueLabels = nullptr;
+    std::array<QLabel*, 7>* outputLabels = nullptr;
+    std::array<QLabel*, 9>* timeLabels = nullptr;
+    std::array<QLabel*, 9>* dateLabels = nullptr;
+
+    QSize sizeHint() const override { return {800, 520}; }
+    QSize minimumSizeHint() const override { return {400, 260}; }
+
+  protected:
+    void resizeEvent(QResizeEvent*) override { place(); }
+    void showEvent(QShowEvent*) override { place(); }
+
+  private:
+    void place() {
+        const QFontMetrics fm = fontMetrics();
+        const int lh = fm.height();
+        const int w5 = fm.horizontalAdvance(QStringLiteral("-32768")) + 4;
+        const int w6 = fm.horizontalAdvance(QStringLiteral("-10")) + 6;
+        const int wd = fm.horizontalAdvance(QStringLiteral("2001/07/19")) + 4;
+        const int left = w5 + w6 + 2;
+        // The last time label is centred 142 units beyond the surface's right edge.
+        const int right = wd / 2 + std::max(4, width() / 60);
+        const int top = lh / 2 + 1;
+        const int sliderH = slider->sizeHint().height();
+        const int bottom = sliderH + 2 * lh + 4;
+        const int cw = std::max(40, width() - left - right);
+        const int ch = std::max(40, height() - top - bottom);
+        frame->setGeometry(left, top, cw, ch);
+        slider->setGeometry(left, top + ch + 1, cw, sliderH);
+        // Chart x of a label centre, mapped onto the frame.
+        auto xAt = [&](double units) { return left + int(units * cw / ChartModel::kWidth); };
+        auto yAt = [&](double units) { return top + int(units * ch / ChartModel::kHeight); };
+        for (int i = 0; i < 7; ++i) {
+            const int y = yAt(7500 - 1250.0 * i) - lh / 2;
+            (*valueLabels)[i]->setGeometry(0, y, w5, lh);
+            (*outputLabels)[i]->setGeometry(w5, y, w6, lh);
+        }
+        const int ty = top + ch + 1 + sliderH + 1;
+        for (int i = 0; i < 9; ++i) {
+            const int x = xAt(1500.0 * i + 150) - wd / 2;
+            (*timeLabels)[i]->setGeometry(x, ty, wd, lh);
+            (*dateLabels)[i]->setGeometry(x, ty + lh, wd, lh);
+        }
+    }
+};
+
+ChartPanel::ChartPanel(const QString& dbPath, const Clock& clock, RecorderHandshake& handshake,
+                       comm::Link& link, QWidget* parent)
+    : QWidget(parent), clock_(clock), handshake_(handshake), link_(link), dbPath_(dbPath) {
+    store_ = std::make_unique<SampleStore>(dbPath, QStringLiteral("ssqx-chart"));
+    ownSource_ = std::make_unique<StoreChartSource>(*store_);
+    source_ = ownSource_.get();
+    build();
+}
+
+ChartPanel::ChartPanel(ChartSource& source, const Clock& clock, RecorderHandshake& handshake,
+                       comm::Link& link, QWidget* parent)
+    : QWidget(parent), clock_(clock), handshake_(handshake), link_(link), source_(&source) {
+    build();
+}
+
+ChartPanel::~ChartPanel() {
+    closeDatabase();
+}
+
+void ChartPanel::build() {
+    setObjectName(QStringLiteral("ChartPanel"));
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(2);
+    outer->addLayout(buildHeader());
+    outer->addWidget(buildSurface(), 1);
+    auto* bottom = new QHBoxLayout;
+    bottom->addWidget(buildFunctionFrame());
+    bottom->addWidget(buildValueAxisBox());
+    bottom->addStretch(1);
+    outer->addLayout(bottom);
+
+    setTabOrder(zoomOutButton_, zoomInButton_);
+    setTabOrder(zoomInButton_, printButton_);
+    setTabOrder(printButton_, rulerButton_);
+    setTabOrder(rulerButton_, selectButton_);
+    setTabOrder(selectButton_, newerButton_);
+    setTabOrder(newerButton_, olderButton_);
+    setTabOrder(olderButton_, axisMinEdit_);
+    setTabOrder(axisMinEdit_, axisMaxEdit_);
+    setTabOrder(axisMaxEdit_, applyAxisButton_);
+
+    buildTimers();
+    sync();
+}
+
+// Legend on the left, the date and time of the chart or the clock on the right.
+QLayout* ChartPanel::buildHeader() {
+    auto* header = new QHBoxLayout;
+    const std::array<QString, 3> legend{QStringLiteral("PV"), QStringLiteral("OP"),
+                                        QStringLiteral("SV")};
+    const std::array<QColor, 3> legendColour{QColor(255, 0, 0), QColor(0, 0, 255),
+                                             QColor(0, 128, 0)};
+    for (int i = 0; i < 3; ++i) {
+        legendLabels_[i] = makeLabel(legend[i], QStringLiteral("Label8_%1").arg(i), this);
+        setTextColour(legendLabels_[i], legendColour[i]);
+        header->addWidget(legendLabels_[i]);
+    }
+    header->addStretch(1);
+    headerDate_ = makeLabel(QString(), QStringLiteral("Label2_9"), this);
+    headerTime_ = makeLabel(QString(), QStringLiteral("Label2_10"), this);
+    headerDate_->setAccessibleName(QStringLiteral("曲线日期 读数"));
+    headerTime_->setAccessibleName(QStringLiteral("曲线时间 读数"));
+    for (QLabel* l : {headerDate_, headerTime_}) {
+        l->setFrameShape(QFrame::Panel);
+        l->setFrameShadow(QFrame::Sunken);
+        l->setAlignment(Qt::AlignCenter);
+        l->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("2001/07/19")) + 10);
+        setTextColour(l, Qt::black);
+        setBackground(l, platformColour(chartcolour::kHeader));
+        header->addWidget(l);
+    }
+    return header;
+}
+
+// The surface in its frame, the ruler slider under it, the axis labels and the time and date
+// labels around it.
+QWidget* ChartPanel::buildSurface() {
+    area_ = new ChartArea(this);
+    surfaceFrame_ = new QFrame(area_);
+    surfaceFrame_->setObjectName(QStringLiteral("pt0"));
+    surfaceFrame_->setFrameShape(QFrame::Box);
+    surfaceFrame_->setLineWidth(1);
+    auto* ptLayout = new QVBoxLayout(surfaceFrame_);
+    ptLayout->setContentsMargins(1, 1, 1, 1);
+    view_ = new ChartView(model_, surfaceFrame_);
+    ptLayout->addWidget(view_);
+    rulerSlider_ = new QSlider(Qt::Horizontal, area_);
+    rulerSlider_->setObjectName(QStringLiteral("hc"));
+    rulerSlider_->setAccessibleName(QStringLiteral("标尺"));
+    rulerSlider_->setRange(ChartModel::kSliderMin, ChartModel::kSliderMax);
+    rulerSlider_->setSingleStep(50);
+    rulerSlider_->setPageStep(50);
+    rulerSlider_->setValue(0);
+    rulerSlider_->setEnabled(false);
+    rulerSlider_->setFocusPolicy(Qt::ClickFocus);
+    connect(rulerSlider_, &QSlider::valueChanged, this, &ChartPanel::onSlider);
+    const std::array<QString, 7> fixed{"-10", "10", "30", "50", "70", "90", "110"};
+    for (int i = 0; i < 7; ++i) {
+        valueAxisLabels_[i] = makeLabel(QString(), QStringLiteral("Label5_%1").arg(i), area_);
+        valueAxisLabels_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        valueAxisLabels_[i]->setAccessibleName(QStringLiteral("Y轴刻度%1").arg(i));
+        setTextColour(valueAxisLabels_[i], QColor(255, 0, 0));
+        outputAxisLabels_[i] = makeLabel(fixed[i], QStringLiteral("Label6_%1").arg(i), area_);
+        outputAxisLabels_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        outputAxisLabels_[i]->setAccessibleName(QStringLiteral("输出刻度%1").arg(i));
+        setTextColour(outputAxisLabels_[i], QColor(0, 0, 255));
+    }
+    for (int i = 0; i < 9; ++i) {
+        timeLabels_[i] =
+            makeLabel(QStringLiteral("00:00:00"), QStringLiteral("Label4_%1").arg(i), area_);
+        timeLabels_[i]->setAlignment(Qt::AlignCenter);
+        timeLabels_[i]->setAccessibleName(QStringLiteral("时间刻度%1").arg(i));
+        dateLabels_[i] =
+            makeLabel(QStringLiteral("2001/07/19"), QStringLiteral("Label7_%1").arg(i), area_);
+        dateLabels_[i]->setAlignment(Qt::AlignCenter);
+        dateLabels_[i]->setAccessibleName(QStringLiteral("日期刻度%1").arg(i));
+    }
+    slotStepLabel_ = makeLabel(QString(), QStringLiteral("Label19"), area_);
+    surfaceHeightLabel_ = makeLabel(QString(), QStringLiteral("Label20"), area_);
+    slotStepLabel_->hide();
+    surfaceHeightLabel_->hide();
+    area_->frame = surfaceFrame_;
+    area_->slider = rulerSlider_;
+    area_->valueLabels = &valueAxisLabels_;
+    area_->outputLabels = &outputAxisLabels_;
+    area_->timeLabels = &timeLabels_;
+    area_->dateLabels = &dateLabels_;
+    return area_;
+}
+
+// The function frame "功能" with the chart's buttons.
+QWidget* ChartPanel::buildFunctionFrame() {
+    auto* frame = new QGroupBox(QStringLiteral("功能"), this);
+    frame->setObjectName(QStringLiteral("Frame_功能"));
+    auto* fl = new QHBoxLayout(frame);
+    fl->setContentsMargins(4, 2, 4, 2);
+    zoomOutButton_ = makeButton(QStringLiteral("F1 缩小"), QStringLiteral("Command4"));
+    zoomInButton_ = makeButton(QStringLiteral("F2 放大"), QStringLiteral("Command3"));
+    printButton_ = makeButton(QStringLiteral("F3 打印"), QStringLiteral("Command2"));
+    rulerButton_ = makeButton(QStringLiteral("F4 标尺"), QStringLiteral("Command5"));
+    selectButton_ = makeButton(QStringLiteral("F5 选择"), QStringLiteral("Command6"));
+    newerButton_ = makeButton(QStringLiteral("F6 左移"), QStringLiteral("Command7"));
+    olderButton_ = makeButton(QStringLiteral("F7 右移"), QStringLiteral("Command8"));
+    for (QPushButton* b : {zoomOutButton_, zoomInButton_, printButton_, rulerButton_, selectButton_,
+                           newerButton_, olderButton_})
+        fl->addWidget(b);
+    selectButton_->setEnabled(false);
+    zoomInButton_->setEnabled(false);
+    newerButton_->setEnabled(false);
+    connect(printButton_, &QPushButton::clicked, this, &ChartPanel::showOutputDialog);
+    connect(zoomInButton_, &QPushButton::clicked, this, &ChartPanel::zoomIn);
+    connect(zoomOutButton_, &QPushButton::clicked, this, &ChartPanel::zoomOut);
+    connect(rulerButton_, &QPushButton::clicked, this, &ChartPanel::toggleRuler);
+    connect(selectButton_, &QPushButton::clicked, this, &ChartPanel::select);
+    connect(newerButton_, &QPushButton::clicked, this, &ChartPanel::pageNewer);
+    connect(olderButton_, &QPushButton::clicked, this, &ChartPanel::pageOlder);
+    return frame;
+}
+
+// The value-axis box: the two bounds and "修改Y".
+QWidget* ChartPanel::buildValueAxisBox() {
+    auto* axis = new QGroupBox(this);
+    axis->setObjectName(QStringLiteral("Frame_Y"));
+    auto* al = new QHBoxLayout(axis);
+    al->setContentsMargins(4, 2, 4, 2);
+    auto* lowCaption = new QLabel(QStringLiteral("Y轴最小"), axis);
+    axisMinEdit_ = new QLineEdit(QStringLiteral("0"), axis);
+    axisMinEdit_->setObjectName(QStringLiteral("YKD1"));
+    axisMinEdit_->setAccessibleName(QStringLiteral("Y轴最小"));
+    lowCaption->setBuddy(axisMinEdit_);
+    auto* highCaption = new QLabel(QStringLiteral("Y轴最大"), axis);
+    axisMaxEdit_ = new QLineEdit(QStringLiteral("60"), axis);
+    axisMaxEdit_->setObjectName(QStringLiteral("YKD"));
+    axisMaxEdit_->setAccessibleName(QStringLiteral("Y轴最大"));
+    highCaption->setBuddy(axisMaxEdit_);
+    const int boxW = fontMetrics().horizontalAdvance(QStringLiteral("-12000.0")) + 12;
+    axisMinEdit_->setFixedWidth(boxW);
+    axisMaxEdit_->setFixedWidth(boxW);
+    applyAxisButton_ = makeButton(QStringLiteral("修改Y"), QStringLiteral("Command26"));
+    connect(applyAxisButton_, &QPushButton::clicked, this, &ChartPanel::applyValueAxis);
+    al->addWidget(lowCaption);
+    al->addWidget(axisMinEdit_);
+    al->addWidget(highCaption);
+    al->addWidget(axisMaxEdit_);
+    al->addWidget(applyAxisButton_);
+    return axis;
+}
+
+// The chart's four timers; the load starts them.
+void ChartPanel::buildTimers() {
+    displayTimer_ = new QTimer(this);
+    displayTimer_->setObjectName(QStringLiteral("Timer1"));
+    displayTimer_->setInterval(200);
+    connect(displayTimer_, &QTimer::timeout, this, &ChartPanel::displayTick);
+    redrawTimer_ = new QTimer(this);
+    redrawTimer_->setObjectName(QStringLiteral("Timer2"));
+    redrawTimer_->setInterval(1000);
+    connect(redrawTimer_, &QTimer::timeout, this, &ChartPanel::redrawTick);
+    headerTimer_ = new QTimer(this);
+    headerTimer_->setObjectName(QStringLiteral("Timer3"));
+    headerTimer_->setInterval(1000);
+    connect(headerTimer_, &QTimer::timeout, this, &ChartPanel::headerTick);
+    idleTimer_ = new QTimer(this);  // runs, and does nothing
+    idleTimer_->setObjectName(QStringLiteral("Timer4"));
+    idleTimer_->setInterval(3000);
+}
+
+void ChartPanel::setLiveValueLabels(QList<QLabel*> labels) {
+    liveValueLabels_ = std::move(labels);
+}
+
+std::array<float, 10> ChartPanel::liveValues() const {
+    if (liveSource_) return liveSource_();
+    std::array<float, 10> v{};
+    const auto& live = link_.image().LiveValues;
+    for (int c = 0; c < 10; ++c)
+        v[c] = live[c];
+    return v;
+}
+
+int ChartPanel::paintCount() const {
+    return view_->paintCount();
+}
+
+void ChartPanel::load() {
+    handshake_.RecordingEnabled = true;
+    openStore();
+    model_.load(*source_);
+    slotStepLabel_->setText(base::intText(static_cast<int64_t>(ChartModel::kWidth)));
+    surfaceHeightLabel_->setText(base::intText(static_cast<int64_t>(ChartModel::kHeight)));
+    sync();
+    displayTimer_->start();
+    redrawTimer_->start();
+    headerTimer_->start();
+    idleTimer_->start();
+}
+
+void ChartPanel::closeDatabase() {
+    if (store_) store_->close();
+}
+
+void ChartPanel::displayTick() {
+    model_.displayTick(*source_, handshake_, liveValues(), clock_.now());
+    sync();
+    if (liveHook_) liveHook_();
+    model_.updateSlotStepText();
+    slotStepLabel_->setText(model_.slotStepText);
+}
+
+void ChartPanel::redrawTick() {
+    retryLiveWindow();
+    model_.redrawChart();
+    sync();
+}
+
+bool ChartPanel::openStore() {
+    if (!store_ || store_->isOpen()) return true;
+    return store_->open();
+}
+
+// A store that could not be read when the live window was loaded (locked by another program,
+// on a medium not yet there) is tried again once a second; the live window fills as soon as
+// it opens. History pages and the ruler keep what they show.
+void ChartPanel::retryLiveWindow() {
+    if (!model_.liveWindowPending || model_.historyPage != 0 || model_.rulerMode) return;
+    if (!openStore()) return;
+    model_.reloadLiveWindow(*source_);
+}
+
+void ChartPanel::headerTick() {
+    model_.headerTick(clock_.now());
+    sync();
+}
+
+OutputDialog* ChartPanel::outputDialog() const {
+    return outputDialog_.data();
+}
+
+void ChartPanel::showOutputDialog() {
+    if (!outputDialog_) {
+        auto title = [this] {
+            const auto& params = link_.commParams();
+            return chartTitle(params(comm::kAddressSlot), params(comm::kPortSlot), model_);
+        };
+        outputDialog_ = new OutputDialog(model_, title, dbPath_, this);
+        outputDialog_->setWindowFlag(Qt::Window);
+    }
+    outputDialog_->show();
+    outputDialog_->raise();
+    outputDialog_->activateWindow();
+}
+
+void ChartPanel::zoomIn() {
+    model_.zoomIn();
+    sync();
+}
+
+void ChartPanel::zoomOut() {
+    model_.zoomOut();
+    sync();
+}
+
+void ChartPanel::toggleRuler() {
+    model_.toggleRuler(*source_);
+    sync();
+}
+
+void ChartPanel::pageNewer() {
+    model_.pageNewer(*source_);
+    sync();
+}
+
+void ChartPanel::pageOlder() {
+    model_.pageOlder(*source_);
+    sync();
+}
+
+void ChartPanel::applyValueAxis() {
+    model_.applyValueAxis(axisMinEdit_->text(), axisMaxEdit_->text());
+}
+
+void ChartPanel::onSlider(int v) {
+    model_.setSliderValue(v, *source_);
+    sync();
+}
+
+void ChartPanel::applyReadoutColours(bool on) {
+    if (on == readoutApplied_) return;
+    readoutApplied_ = on;
+    const QColor yellow = platformColour(chartcolour::kReadout);
+    if (on) {
+        liveValueColours_.clear();
+        for (QLabel* l : liveValueLabels_) {
+            liveValueColours_ << (l ? l->palette().color(QPalette::Window) : kActiveLive);
+            setBackground(l, yellow);
+        }
+        setBackground(headerDate_, yellow);
+        setBackground(headerTime_, yellow);
+    } else {
+        // Every live value the readout coloured gets its own background back.
+        for (int k = 0; k < liveValueLabels_.size(); ++k)
+            setBackground(liveValueLabels_[k],
+                          k < liveValueColours_.size() ? liveValueColours_[k] : kActiveLive);
+        setBackground(headerDate_, platformColour(chartcolour::kHeader));
+        setBackground(headerTime_, platformColour(chartcolour::kHeader));
+    }
+}
+
+void ChartPanel::sync() {
+    const ChartModel::Controls& c = model_.controls;
+    zoomInButton_->setEnabled(c.zoomInEnabled);
+    zoomOutButton_->setEnabled(c.zoomOutEnabled);
+    newerButton_->setEnabled(c.newerEnabled);
+    olderButton_->setEnabled(c.olderEnabled);
+    if (rulerButton_->text() != c.rulerCaption) {
+        rulerButton_->setText(c.rulerCaption);
+        rulerButton_->setAccessibleName(c.rulerCaption);
+    }
+    rulerSlider_->setEnabled(c.sliderEnabled);
+    rulerSlider_->setSingleStep(c.sliderStep);
+    rulerSlider_->setPageStep(c.sliderStep);
+    if (rulerSlider_->value() != c.sliderValue) {
+        const QSignalBlocker block(rulerSlider_);
+        rulerSlider_->setValue(c.sliderValue);
+    }
+    if (displayTimer_->isActive() != c.displayRunning) {
+        // The display timer runs only after the load has started it.
+        if (!c.displayRunning)
+            displayTimer_->stop();
+        else if (redrawTimer_->isActive())
+            displayTimer_->start();
+    }
+
+    for (int i = 0; i < 7; ++i)
+        valueAxisLabels_[i]->setText(model_.valueLabels[i]);
+    for (int i = 0; i < 9; ++i) {
+        timeLabels_[i]->setText(model_.timeLabels[i]);
+        dateLabels_[i]->setText(model_.dateLabels[i]);
+    }
+    headerDate_->setText(model_.headerDate);
+    headerTime_->setText(model_.headerTime);
+
+    if (model_.readoutSerial != readoutSerialShown_) {
+        readoutSerialShown_ = model_.readoutSerial;
+        // The live panel has value labels for channels 0..7 only.
+        for (int k = 0; k < liveValueLabels_.size() && k < 10; ++k)
+            if (liveValueLabels_[k]) liveValueLabels_[k]->setText(model_.readoutTexts[k]);
+    }
+    applyReadoutColours(model_.readoutShown);
+
+    switch (model_.focusRequest) {
+        case ChartModel::Focus::Slider:
+            rulerSlider_->setFocus();
+            break;
+        case ChartModel::Focus::RulerButton:
+            rulerButton_->setFocus();
+            break;
+        case ChartModel::Focus::None:
+            break;
+    }
+    model_.focusRequest = ChartModel::Focus::None;
+
+    if (model_.surfaceSerial() != surfaceSerialShown_) {
+        surfaceSerialShown_ = model_.surfaceSerial();
+        view_->update();  // only the surface repaints; coalesced to one paint per event loop pass
+    }
+}
+
+}  // namespace chart

@@ -1,0 +1,149 @@
+#pragma once
+// The chart area of the main window: the drawing surface in its frame with its value, time and date
+// labels, the header date and time, the ruler slider, the function frame "功能" with its
+// buttons, the value-axis box, and the chart's four timers. Every handler calls the chart model
+// and then copies the model's state onto the controls.
+
+#include <QColor>
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+#include <array>
+#include <functional>
+#include <memory>
+
+#include "chart/chartmodel.h"
+#include "record/clock.h"
+#include "record/handshake.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSlider;
+class QTimer;
+class QFrame;
+class QLayout;
+
+namespace comm {
+class Link;
+}
+namespace record {
+class SampleStore;
+}
+
+namespace chart {
+
+class ChartView;
+class ChartArea;
+class OutputDialog;
+using record::Clock;
+using record::SampleStore;
+
+class ChartPanel : public QWidget {
+    Q_OBJECT
+  public:
+    // The main window's chart over its own connection to the store at dbPath.
+    ChartPanel(const QString& dbPath, const Clock& clock, RecorderHandshake& handshake,
+               comm::Link& link, QWidget* parent = nullptr);
+    // The same over any record source (tests); the live values come from the link unless
+    // setLiveValuesSource() says otherwise.
+    ChartPanel(ChartSource& source, const Clock& clock, RecorderHandshake& handshake,
+               comm::Link& link, QWidget* parent = nullptr);
+    ~ChartPanel() override;
+
+    // The chart's load steps, then the timers start. Called once by the main window.
+    void load();
+    void setLiveStatusHook(std::function<void()> hook) { liveHook_ = std::move(hook); }
+    void setLiveValueLabels(QList<QLabel*> labels);
+    void setLiveValuesSource(std::function<std::array<float, 10>()> source) {
+        liveSource_ = std::move(source);
+    }
+
+    int zoomLevel() const { return model_.zoomLevel; }
+    int historyPage() const { return model_.historyPage; }
+    bool oldestPageReached() const { return model_.oldestPageReached; }
+    // True while the ruler is on: the live value labels then show the ruler's readout.
+    bool rulerActive() const { return model_.rulerMode; }
+
+    void showOutputDialog();  // "F3 打印": print, PDF, PNG, CSV export
+    void zoomIn();            // "F2 放大"
+    void zoomOut();           // "F1 缩小"
+    void toggleRuler();       // "F4 标尺" / "F4 复原"
+    void select() {}          // "F5 选择": no function
+    void pageNewer();         // "F6 左移"
+    void pageOlder();         // "F7 右移"
+    void applyValueAxis();    // "修改Y"
+    void closeDatabase();
+
+    // The timers' work, callable directly by tests.
+    void displayTick();  // every 200 ms: axis labels, live append
+    void redrawTick();   // every second: the whole surface
+    void headerTick();   // every second: the clock over the chart
+
+    const ChartModel& model() const { return model_; }
+    ChartView* view() const { return view_; }
+    QTimer* displayTimer() const { return displayTimer_; }
+    OutputDialog* outputDialog() const;
+    int paintCount() const;
+
+  private:
+    void build();
+    QLayout* buildHeader();
+    QWidget* buildSurface();
+    QWidget* buildFunctionFrame();
+    QWidget* buildValueAxisBox();
+    void buildTimers();
+    void sync();
+    bool openStore();
+    void retryLiveWindow();
+    void applyReadoutColours(bool on);
+    void onSlider(int v);
+    std::array<float, 10> liveValues() const;
+
+    const Clock& clock_;
+    RecorderHandshake& handshake_;
+    comm::Link& link_;
+    QString dbPath_;
+    std::unique_ptr<SampleStore> store_;
+    QPointer<OutputDialog> outputDialog_;
+    std::unique_ptr<ChartSource> ownSource_;
+    ChartSource* source_ = nullptr;
+    ChartModel model_;
+    std::function<void()> liveHook_;
+    std::function<std::array<float, 10>()> liveSource_;
+    QList<QLabel*> liveValueLabels_;
+    QList<QColor> liveValueColours_;
+    bool readoutApplied_ = false;
+    int readoutSerialShown_ = 0;
+    int surfaceSerialShown_ = -1;
+
+    ChartArea* area_ = nullptr;
+    QFrame* surfaceFrame_ = nullptr;
+    ChartView* view_ = nullptr;
+    QSlider* rulerSlider_ = nullptr;
+    std::array<QLabel*, 7> valueAxisLabels_{};
+    std::array<QLabel*, 7> outputAxisLabels_{};
+    std::array<QLabel*, 3> legendLabels_{};
+    std::array<QLabel*, 9> timeLabels_{};
+    std::array<QLabel*, 9> dateLabels_{};
+    QLabel* headerDate_ = nullptr;
+    QLabel* headerTime_ = nullptr;
+    QLabel* slotStepLabel_ = nullptr;
+    QLabel* surfaceHeightLabel_ = nullptr;
+    QPushButton* printButton_ = nullptr;
+    QPushButton* zoomInButton_ = nullptr;
+    QPushButton* zoomOutButton_ = nullptr;
+    QPushButton* rulerButton_ = nullptr;
+    QPushButton* selectButton_ = nullptr;
+    QPushButton* newerButton_ = nullptr;
+    QPushButton* olderButton_ = nullptr;
+    QPushButton* applyAxisButton_ = nullptr;
+    QLineEdit* axisMinEdit_ = nullptr;
+    QLineEdit* axisMaxEdit_ = nullptr;
+    QTimer* displayTimer_ = nullptr;
+    QTimer* redrawTimer_ = nullptr;
+    QTimer* headerTimer_ = nullptr;
+    QTimer* idleTimer_ = nullptr;
+};
+
+}  // namespace chart

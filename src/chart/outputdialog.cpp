@@ -1,0 +1,258 @@
+#include "chart/outputdialog.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QDateTimeEdit>
+#include <QFile>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThread>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "chart/chartprint.h"
+#include "record/csvexport.h"
+
+namespace chart {
+
+namespace {
+
+QPushButton* makeButton(const QString& caption, const QString& name, QWidget* parent) {
+    auto* b = new QPushButton(caption, parent);
+    b->setObjectName(name);
+    b->setAccessibleName(caption);
+    return b;
+}
+
+const QString kTimeForm = QStringLiteral("yyyy-MM-dd HH:mm:ss");
+
+}  // namespace
+
+OutputDialog::OutputDialog(const ChartModel& model, std::function<QString()> title, QString dbPath,
+                           QWidget* parent)
+    : QDialog(parent), model_(model), title_(std::move(title)), dbPath_(std::move(dbPath)) {
+    setObjectName(QStringLiteral("OutputDialog"));
+    setWindowTitle(QStringLiteral("输出"));
+    setAccessibleName(QStringLiteral("输出"));
+    auto* outer = new QVBoxLayout(this);
+
+    auto* chartBox = new QGroupBox(QStringLiteral("曲线"), this);
+    auto* cl = new QHBoxLayout(chartBox);
+    auto* printButton = makeButton(QStringLiteral("打印(&P)…"), QStringLiteral("PrintChart"), this);
+    auto* pdfButton =
+        makeButton(QStringLiteral("保存为 PDF(&D)…"), QStringLiteral("SavePdf"), this);
+    auto* pngButton =
+        makeButton(QStringLiteral("保存为 PNG(&G)…"), QStringLiteral("SavePng"), this);
+    for (QPushButton* b : {printButton, pdfButton, pngButton})
+        cl->addWidget(b);
+    connect(printButton, &QPushButton::clicked, this, [this] { print(); });
+    connect(pdfButton, &QPushButton::clicked, this, [this] { savePdf(); });
+    connect(pngButton, &QPushButton::clicked, this, [this] { savePng(); });
+    outer->addWidget(chartBox);
+
+    // The span defaults to the records the chart shows; without any, to the last hour.
+    QDateTime from = QDateTime::currentDateTime().addSecs(-3600), to = from.addSecs(3600);
+    if (const auto span = model_.shownSpan()) {
+        from = oleDateTime(span->first);
+        to = oleDateTime(span->second);
+    }
+    auto* csvBox = new QGroupBox(QStringLiteral("导出记录 (CSV)"), this);
+    auto* gl = new QGridLayout(csvBox);
+    fromEdit_ = new QDateTimeEdit(from, csvBox);
+    toEdit_ = new QDateTimeEdit(to, csvBox);
+    fromEdit_->setObjectName(QStringLiteral("ExportFrom"));
+    toEdit_->setObjectName(QStringLiteral("ExportTo"));
+    fromEdit_->setAccessibleName(QStringLiteral("导出记录 从"));
+    toEdit_->setAccessibleName(QStringLiteral("导出记录 到"));
+    for (QDateTimeEdit* e : {fromEdit_, toEdit_}) {
+        e->setDisplayFormat(kTimeForm);
+        e->setCalendarPopup(true);
+    }
+    auto* fromCaption = new QLabel(QStringLiteral("从(&F)"), csvBox);
+    auto* toCaption = new QLabel(QStringLiteral("到(&T)"), csvBox);
+    fromCaption->setBuddy(fromEdit_);
+    toCaption->setBuddy(toEdit_);
+    allRecords_ = new QCheckBox(QStringLiteral("全部记录(&A)"), csvBox);
+    allRecords_->setObjectName(QStringLiteral("ExportAll"));
+    allRecords_->setAccessibleName(QStringLiteral("全部记录"));
+    connect(allRecords_, &QCheckBox::toggled, this, [this](bool all) {
+        fromEdit_->setEnabled(!all);
+        toEdit_->setEnabled(!all);
+    });
+    exportButton_ =
+        makeButton(QStringLiteral("导出 CSV(&E)…"), QStringLiteral("ExportCsv"), csvBox);
+    cancelButton_ =
+        makeButton(QStringLiteral("取消导出(&C)"), QStringLiteral("CancelExport"), csvBox);
+    cancelButton_->setEnabled(false);
+    progress_ = new QProgressBar(csvBox);
+    progress_->setObjectName(QStringLiteral("ExportProgress"));
+    progress_->setAccessibleName(QStringLiteral("导出进度"));
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+    connect(exportButton_, &QPushButton::clicked, this, [this] { exportCsv(); });
+    connect(cancelButton_, &QPushButton::clicked, this, &OutputDialog::cancelExport);
+    gl->addWidget(fromCaption, 0, 0);
+    gl->addWidget(fromEdit_, 0, 1);
+    gl->addWidget(toCaption, 1, 0);
+    gl->addWidget(toEdit_, 1, 1);
+    gl->addWidget(allRecords_, 2, 1);
+    gl->addWidget(progress_, 3, 0, 1, 2);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(exportButton_);
+    buttons->addWidget(cancelButton_);
+    gl->addLayout(buttons, 4, 0, 1, 2);
+    outer->addWidget(csvBox);
+
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("OutputStatus"));
+    status_->setAccessibleName(QStringLiteral("输出状态"));
+    status_->setWordWrap(true);
+    outer->addWidget(status_);
+    auto* close = makeButton(QStringLiteral("关闭"), QStringLiteral("CloseOutput"), this);
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+    outer->addWidget(close, 0, Qt::AlignRight);
+}
+
+OutputDialog::~OutputDialog() {
+    // An export still running is stopped; it notices within a few thousand rows.
+    if (worker_) {
+        stop_->store(true);
+        worker_->wait();
+    }
+}
+
+QString OutputDialog::statusText() const {
+    return status_->text();
+}
+
+void OutputDialog::setStatus(const QString& text) {
+    status_->setText(text);
+}
+
+void OutputDialog::print() {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setPageOrientation(QPageLayout::Landscape);
+    printer.setDocName(title_());
+    QPrintDialog dialog(&printer, this);
+    dialog.setWindowTitle(QStringLiteral("打印曲线"));
+    if (dialog.exec() != QDialog::Accepted) return;
+    setStatus(printChart(printer, model_, title_()) ? QStringLiteral("已打印")
+                                                    : QStringLiteral("打印失败"));
+}
+
+bool OutputDialog::savePdf(const QString& file) {
+    const QString path =
+        file.isEmpty() ? QFileDialog::getSaveFileName(this, QStringLiteral("保存为 PDF"), QString(),
+                                                      QStringLiteral("PDF 文件 (*.pdf)"))
+                       : file;
+    if (path.isEmpty()) return false;
+    QString error;
+    const bool ok = saveChartPdf(path, model_, title_(), &error);
+    setStatus(ok ? QStringLiteral("已保存 %1").arg(path) : error);
+    return ok;
+}
+
+bool OutputDialog::savePng(const QString& file) {
+    const QString path =
+        file.isEmpty() ? QFileDialog::getSaveFileName(this, QStringLiteral("保存为 PNG"), QString(),
+                                                      QStringLiteral("PNG 图片 (*.png)"))
+                       : file;
+    if (path.isEmpty()) return false;
+    QString error;
+    const bool ok = saveChartPng(path, model_, title_(), &error);
+    setStatus(ok ? QStringLiteral("已保存 %1").arg(path) : error);
+    return ok;
+}
+
+void OutputDialog::exportCsv(const QString& file) {
+    if (worker_) return;
+    const QString path =
+        file.isEmpty() ? QFileDialog::getSaveFileName(this, QStringLiteral("导出 CSV"), QString(),
+                                                      QStringLiteral("CSV 文件 (*.csv)"))
+                       : file;
+    if (path.isEmpty()) return;
+    record::ExportRange range;
+    if (!allRecords_->isChecked()) {
+        range.from = fromEdit_->dateTime();
+        range.to = toEdit_->dateTime();
+    }
+    stop_ = std::make_shared<std::atomic<bool>>(false);
+    exportButton_->setEnabled(false);
+    cancelButton_->setEnabled(true);
+    progress_->setValue(0);
+    setStatus(QStringLiteral("正在导出…"));
+
+    const QPointer<OutputDialog> self(this);
+    const QString db = dbPath_;
+    const auto stop = stop_;
+    worker_ = QThread::create([self, db, range, path, stop] {
+        auto report = [self](auto fn) {
+            QMetaObject::invokeMethod(
+                qApp,
+                [self, fn] {
+                    if (self) fn(self.data());
+                },
+                Qt::QueuedConnection);
+        };
+        bool ok = false;
+        qint64 rows = 0;
+        QString error;
+        {
+            record::CsvExport ex(
+                db, QStringLiteral("velmars-export-%1").arg(quintptr(QThread::currentThreadId())));
+            const std::optional<qint64> total = ex.open() ? ex.count(range) : std::nullopt;
+            QFile out(path);
+            if (!total) {
+                error = ex.error();
+            } else if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+                error = QStringLiteral("无法写入 %1：%2").arg(path, out.errorString());
+            } else {
+                const qint64 all = std::max<qint64>(1, *total);
+                const auto written = ex.write(out, range, [&](qint64 done) {
+                    report([done, all](OutputDialog* d) { d->onProgress(done * 100 / all); });
+                    return !stop->load();
+                });
+                out.close();
+                ok = written.has_value();
+                rows = written.value_or(0);
+                if (!ok) {
+                    error = ex.error();
+                    out.remove();  // a stopped or failed export leaves no partial file
+                }
+            }
+        }
+        report(
+            [ok, rows, error, path](OutputDialog* d) { d->onExportDone(ok, rows, error, path); });
+    });
+    worker_->start();
+}
+
+void OutputDialog::cancelExport() {
+    if (stop_) stop_->store(true);
+}
+
+void OutputDialog::onProgress(qint64 percent) {
+    progress_->setValue(int(std::clamp<qint64>(percent, 0, 100)));
+}
+
+void OutputDialog::onExportDone(bool ok, qint64 rows, const QString& error, const QString& file) {
+    if (worker_) {
+        worker_->wait();
+        delete worker_;
+        worker_ = nullptr;
+    }
+    exportButton_->setEnabled(true);
+    cancelButton_->setEnabled(false);
+    if (ok) progress_->setValue(100);
+    setStatus(ok ? QStringLiteral("已导出 %1 条记录到 %2").arg(rows).arg(file) : error);
+    emit exportFinished(ok);
+}
+
+}  // namespace chart

@@ -1,0 +1,66 @@
+#pragma once
+// "输出": what "F3 打印" opens. Prints the chart or saves it as PDF or PNG as the operator sees it
+// now, and exports a span of records to CSV (by default the span the chart shows) with a progress
+// bar and a cancel button. The export runs on a thread of its own over its own read-only
+// connection, so neither the window nor the recorder waits for it.
+
+#include <QDateTime>
+#include <QDialog>
+#include <QPointer>
+#include <atomic>
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QDateTimeEdit;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QThread;
+
+namespace chart {
+
+class ChartModel;
+
+class OutputDialog : public QDialog {
+    Q_OBJECT
+  public:
+    // model is the chart as shown; title gives its title line at the moment of output; dbPath
+    // is the store to export from.
+    OutputDialog(const ChartModel& model, std::function<QString()> title, QString dbPath,
+                 QWidget* parent = nullptr);
+    ~OutputDialog() override;
+
+    // The actions, callable directly (tests): each asks for a file only when given none.
+    void print();
+    bool savePdf(const QString& file = {});
+    bool savePng(const QString& file = {});
+    void exportCsv(const QString& file = {});
+    void cancelExport();
+
+    bool exporting() const { return worker_ != nullptr; }
+    QString statusText() const;
+
+  signals:
+    void exportFinished(bool ok);
+
+  private:
+    void setStatus(const QString& text);
+    void onProgress(qint64 done);
+    void onExportDone(bool ok, qint64 rows, const QString& error, const QString& file);
+
+    const ChartModel& model_;
+    std::function<QString()> title_;
+    QString dbPath_;
+    QLabel* status_ = nullptr;
+    QDateTimeEdit* fromEdit_ = nullptr;
+    QDateTimeEdit* toEdit_ = nullptr;
+    QCheckBox* allRecords_ = nullptr;
+    QPushButton* exportButton_ = nullptr;
+    QPushButton* cancelButton_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QThread* worker_ = nullptr;
+    std::shared_ptr<std::atomic<bool>> stop_;
+};
+
+}  // namespace chart

@@ -1,0 +1,201 @@
+#include "record/csvexport.h"
+
+#include <QByteArray>
+#include <QFileInfo>
+#include <QIODevice>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "base/oledate.h"
+
+namespace record {
+
+namespace {
+
+// Half a second in days: records hold whole seconds, so a bound matches the record of its second.
+constexpr double kHalfSecond = 0.5 / 86400.0;
+constexpr int kFirstValueColumn = 3;  // w_id, w_date, w_time, then the ten channels
+constexpr qint64 kProgressEvery = 4096;
+constexpr qint64 kFlushBytes = 256 * 1024;
+
+void appendNumber(QByteArray& out, double v) {
+    char buf[32];
+    std::to_chars_result r;
+    const float f = static_cast<float>(v);
+    if (std::isfinite(v) && static_cast<double>(f) == v)
+        r = std::to_chars(buf, buf + sizeof buf, f);
+    else if (std::isfinite(v))
+        r = std::to_chars(buf, buf + sizeof buf, v);
+    else
+        return;  // a value that is no number is left empty
+    out.append(buf, r.ptr - buf);
+}
+
+void appendDigits(char* at, int v, int width) {
+    for (int i = width - 1; i >= 0; --i) {
+        at[i] = char('0' + v % 10);
+        v /= 10;
+    }
+}
+
+// The record's SQL condition and its bound values for a range.
+QString whereClause(const ExportRange& range) {
+    QString w = QStringLiteral(" WHERE w_date <> 0");
+    if (range.from) w += QStringLiteral(" AND w_date + w_time >= :from");
+    if (range.to) w += QStringLiteral(" AND w_date + w_time <= :to");
+    return w;
+}
+
+void bindRange(QSqlQuery& q, const ExportRange& range) {
+    auto ole = [](const QDateTime& t) { return base::oleDate(t.date()) + base::oleTime(t.time()); };
+    if (range.from) q.bindValue(QStringLiteral(":from"), ole(*range.from) - kHalfSecond);
+    if (range.to) q.bindValue(QStringLiteral(":to"), ole(*range.to) + kHalfSecond);
+}
+
+}  // namespace
+
+QByteArray csvHeader() {
+    return QStringLiteral(
+               "\uFEFF日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2\r\n")
+        .toUtf8();
+}
+
+void appendCsvRow(QByteArray& out, double date, double time, const double (&values)[10]) {
+    // Whole seconds of the day; a time that rounds up to midnight belongs to the next day.
+    qint64 days = static_cast<qint64>(std::floor(date));
+    qint64 secs = std::llround(std::clamp(time, 0.0, 1.0) * 86400.0);
+    if (secs >= 86400) {
+        secs -= 86400;
+        ++days;
+    }
+    const QDate d = QDate(1899, 12, 30).addDays(days);
+    char buf[20];  // YYYY-MM-DD HH:MM:SS
+    appendDigits(buf, std::clamp(d.year(), 0, 9999), 4);
+    buf[4] = '-';
+    appendDigits(buf + 5, d.month(), 2);
+    buf[7] = '-';
+    appendDigits(buf + 8, d.day(), 2);
+    buf[10] = ' ';
+    appendDigits(buf + 11, int(secs / 3600), 2);
+    buf[13] = ':';
+    appendDigits(buf + 14, int(secs / 60 % 60), 2);
+    buf[16] = ':';
+    appendDigits(buf + 17, int(secs % 60), 2);
+    out.append(buf, 19);
+    for (double v : values) {
+        out.append(',');
+        appendNumber(out, v);
+    }
+    out.append("\r\n", 2);
+}
+
+std::optional<QDateTime> parseExportTime(const QString& text) {
+    static const QRegularExpression form(
+        QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}$"));
+    if (!form.match(text).hasMatch()) return std::nullopt;
+    const QDateTime t = QDateTime::fromString(text, QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!t.isValid()) return std::nullopt;
+    return t;
+}
+
+CsvExport::CsvExport(QString dbPath, QString connectionName)
+    : path_(std::move(dbPath)), connectionName_(std::move(connectionName)) {}
+
+CsvExport::~CsvExport() {
+    if (QSqlDatabase::contains(connectionName_)) {
+        QSqlDatabase::database(connectionName_, false).close();
+        QSqlDatabase::removeDatabase(connectionName_);
+    }
+}
+
+bool CsvExport::open() {
+    if (open_) return true;
+    const QFileInfo info(path_);
+    if (!info.exists() || !info.isFile()) {
+        error_ = QStringLiteral("数据库文件不存在：%1").arg(path_);
+        return false;
+    }
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
+        db.setDatabaseName(path_);
+        // Read-only and never created; a short wait for a writer's lock.
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
+        if (!db.open()) {
+            error_ = QStringLiteral("数据库无法打开：%1").arg(db.lastError().text());
+            return false;
+        }
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("SELECT * FROM pv_data LIMIT 0")) ||
+            q.record().count() < kFirstValueColumn + 10) {
+            error_ = QStringLiteral("不是记录数据库：%1").arg(path_);
+            db.close();
+            return false;
+        }
+    }
+    open_ = true;
+    return true;
+}
+
+std::optional<qint64> CsvExport::count(const ExportRange& range) {
+    if (!open_ && !open()) return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(connectionName_, false));
+    q.prepare(QStringLiteral("SELECT COUNT(*) FROM pv_data") + whereClause(range));
+    bindRange(q, range);
+    if (!q.exec() || !q.next()) {
+        error_ = QStringLiteral("读取记录失败：%1").arg(q.lastError().text());
+        return std::nullopt;
+    }
+    return q.value(0).toLongLong();
+}
+
+std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
+                                       const std::function<bool(qint64)>& progress) {
+    stopped_ = false;
+    if (!open_ && !open()) return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(connectionName_, false));
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT * FROM pv_data") + whereClause(range) +
+              QStringLiteral(" ORDER BY w_date, w_time"));
+    bindRange(q, range);
+    if (!q.exec()) {
+        error_ = QStringLiteral("读取记录失败：%1").arg(q.lastError().text());
+        return std::nullopt;
+    }
+    QByteArray buf = csvHeader();
+    buf.reserve(kFlushBytes + 4096);
+    auto flush = [&] {
+        const bool ok = out.write(buf) == buf.size();
+        buf.clear();
+        if (!ok) error_ = QStringLiteral("写入失败：%1").arg(out.errorString());
+        return ok;
+    };
+    qint64 rows = 0;
+    double values[10];
+    while (q.next()) {
+        for (int c = 0; c < 10; ++c)
+            values[c] = q.value(kFirstValueColumn + c).toDouble();
+        appendCsvRow(buf, q.value(1).toDouble(), q.value(2).toDouble(), values);
+        ++rows;
+        if (buf.size() >= kFlushBytes && !flush()) return std::nullopt;
+        if (progress && rows % kProgressEvery == 0 && !progress(rows)) {
+            stopped_ = true;
+            error_ = QStringLiteral("导出已取消");
+            return std::nullopt;
+        }
+    }
+    if (q.lastError().isValid()) {
+        error_ = QStringLiteral("读取记录失败：%1").arg(q.lastError().text());
+        return std::nullopt;
+    }
+    if (!flush()) return std::nullopt;
+    if (progress) progress(rows);
+    return rows;
+}
+
+}  // namespace record

@@ -1,0 +1,65 @@
+#pragma once
+// Records out of the sample store as CSV: UTF-8 with a byte-order mark, comma-separated, CRLF
+// line ends, one header row, then one row per stored record in time order (across the ring's
+// wrap), the sample's local date and time first, then the ten stored channels. Records never
+// written (date 0) are left out.
+//
+// The export reads through a connection of its own, opened read-only: it never creates or
+// changes the database, and in WAL mode it never holds up the recorder's writes.
+
+#include <QDateTime>
+#include <QString>
+#include <functional>
+#include <optional>
+
+class QIODevice;
+class QByteArray;
+
+namespace record {
+
+// The records to export: both ends included, each optional (no end: from the oldest or to the
+// newest record). Local date and time, whole seconds.
+struct ExportRange {
+    std::optional<QDateTime> from;
+    std::optional<QDateTime> to;
+};
+
+// The header row with its line end, preceded by the byte-order mark.
+QByteArray csvHeader();
+// Appends one record as a CSV row with its line end. Values that a float holds exactly are
+// written in the float's shortest form (23.4, 300), others in the double's.
+void appendCsvRow(QByteArray& out, double date, double time, const double (&values)[10]);
+// Parses "YYYY-MM-DD HH:MM:SS" (the form the rows carry); nullopt for anything else.
+std::optional<QDateTime> parseExportTime(const QString& text);
+
+class CsvExport {
+  public:
+    // connectionName must be unique among the thread's connections. Nothing is opened yet.
+    CsvExport(QString dbPath, QString connectionName);
+    ~CsvExport();
+    CsvExport(const CsvExport&) = delete;
+    CsvExport& operator=(const CsvExport&) = delete;
+
+    // Opens the file read-only and checks that it holds the ring's table. False when it is
+    // missing or unreadable; error() says why (in Chinese).
+    bool open();
+    QString error() const { return error_; }
+
+    // Number of records the range holds; nullopt when the query fails.
+    std::optional<qint64> count(const ExportRange& range);
+    // Writes the header and the range's records to out. progress(done) is called every few
+    // thousand rows; returning false from it stops the export. Returns the number of records
+    // written, or nullopt when the export failed or was stopped (error() says which).
+    std::optional<qint64> write(QIODevice& out, const ExportRange& range,
+                                const std::function<bool(qint64)>& progress = {});
+    bool stopped() const { return stopped_; }
+
+  private:
+    QString path_;
+    QString connectionName_;
+    QString error_;
+    bool open_ = false;
+    bool stopped_ = false;
+};
+
+}  // namespace record

@@ -1,0 +1,178 @@
+// The CSV export: a wrapped ring in time order, ranges, the file parsed back to the stored values,
+// and the command line's exit statuses, which never create or change the database.
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include "base/oledate.h"
+#include "dbhelpers.h"
+#include "record/csvexport.h"
+#include "record/store.h"
+
+namespace {
+
+const QDateTime kStart(QDate(2026, 3, 1), QTime(23, 59, 0));
+
+// The value of channel c of the record taken at second n: floats of several kinds.
+float valueAt(int n, int c) {
+    return c == 0 ? 20.0f + n * 0.1f : c == 1 ? -12.5f * n : c == 8 ? float((n % 2) * 100) : 300;
+}
+
+// A ring that has gone round: records 151..400 were written first, then 1..150 overwrote the
+// oldest; record 401 was never written (date 0).
+QString makeWrappedRing(QTemporaryDir& dir) {
+    const QString path = dir.filePath("ring.db");
+    {
+        record::SampleStore store(path, "test-make");
+        EXPECT_TRUE(store.open());
+    }
+    record_test::withDb(path, [](QSqlDatabase& db) {
+        db.transaction();
+        QSqlQuery q(db);
+        q.prepare("INSERT OR REPLACE INTO pv_data VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)");
+        auto put = [&](int id, int n, bool written) {
+            const QDateTime t = kStart.addSecs(n);
+            q.addBindValue(id);
+            q.addBindValue(written ? base::oleDate(t.date()) : 0.0);
+            q.addBindValue(written ? base::oleTime(t.time()) : 0.0);
+            for (int c = 0; c < 10; ++c)
+                q.addBindValue(double(valueAt(n, c)));
+            EXPECT_TRUE(q.exec());
+        };
+        for (int id = 151; id <= 400; ++id)
+            put(id, id - 151, true);
+        for (int id = 1; id <= 150; ++id)
+            put(id, 250 + id - 1, true);
+        put(401, 0, false);
+        db.commit();
+    });
+    return path;
+}
+
+struct Parsed {
+    QByteArray bom;
+    QStringList header;
+    std::vector<QStringList> rows;
+};
+
+// A plain CSV reader: CRLF lines, comma fields, no quoting needed by these files.
+Parsed parse(const QByteArray& csv) {
+    Parsed p;
+    p.bom = csv.left(3);
+    QList<QByteArray> lines = csv.mid(3).split('\n');
+    EXPECT_TRUE(lines.last().isEmpty());
+    lines.removeLast();
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        EXPECT_TRUE(lines[i].endsWith('\r')) << i;
+        const QStringList fields = QString::fromUtf8(lines[i].chopped(1)).split(u',');
+        if (i == 0)
+            p.header = fields;
+        else
+            p.rows.push_back(fields);
+    }
+    return p;
+}
+
+QByteArray exportToBytes(const QString& path, const record::ExportRange& range,
+                         qint64* rows = nullptr) {
+    record::CsvExport ex(path, "test-export");
+    QBuffer buf;
+    buf.open(QIODevice::WriteOnly);
+    const auto n = ex.write(buf, range);
+    EXPECT_TRUE(n) << ex.error().toStdString();
+    if (rows && n) *rows = *n;
+    return buf.data();
+}
+
+}  // namespace
+
+TEST(CsvExport, WrappedRingInTimeOrderParsesBackToTheStoredValues) {
+    QTemporaryDir dir;
+    const QString path = makeWrappedRing(dir);
+    qint64 rows = 0;
+    const Parsed p = parse(exportToBytes(path, {}, &rows));
+    EXPECT_EQ(p.bom, QByteArray("\xEF\xBB\xBF"));
+    EXPECT_EQ(p.header.join(u','),
+              "日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2");
+    ASSERT_EQ(rows, 400);
+    ASSERT_EQ(p.rows.size(), 400u);
+    for (int n = 0; n < 400; ++n) {
+        const QStringList& r = p.rows[n];
+        ASSERT_EQ(r.size(), 11);
+        EXPECT_EQ(r[0], kStart.addSecs(n).toString("yyyy-MM-dd HH:mm:ss")) << n;
+        for (int c = 0; c < 10; ++c)
+            EXPECT_EQ(r[c + 1].toFloat(), valueAt(n, c)) << n << " " << c;
+    }
+    EXPECT_EQ(p.rows[0][9], "0");  // shortest forms
+    EXPECT_EQ(p.rows[0][10], "300");
+    EXPECT_EQ(p.rows[1][1], "20.1");
+}
+
+TEST(CsvExport, RangesIncludeBothEnds) {
+    QTemporaryDir dir;
+    const QString path = makeWrappedRing(dir);
+    struct Case {
+        std::optional<int> from, to;  // seconds after the first record
+        int first, count;
+    };
+    const Case cases[] = {
+        {10, 19, 10, 10}, {395, std::nullopt, 395, 5}, {std::nullopt, 0, 0, 1}, {500, 600, 0, 0},
+        {20, 10, 0, 0},
+    };
+    for (const Case& c : cases) {
+        record::ExportRange range;
+        if (c.from) range.from = kStart.addSecs(*c.from);
+        if (c.to) range.to = kStart.addSecs(*c.to);
+        record::CsvExport ex(path, "test-count");
+        EXPECT_EQ(ex.count(range), c.count);
+        const Parsed p = parse(exportToBytes(path, range));
+        EXPECT_EQ(p.header.size(), 11);  // a range without records gives the header alone
+        ASSERT_EQ(int(p.rows.size()), c.count);
+        if (c.count > 0) {
+            EXPECT_EQ(p.rows[0][0], kStart.addSecs(c.first).toString("yyyy-MM-dd HH:mm:ss"));
+        }
+    }
+}
+
+TEST(CsvExport, CommandLineExitStatusesLeaveTheDatabaseAlone) {
+    QTemporaryDir dir;
+    const QString path = makeWrappedRing(dir);
+    const QByteArray before = record_test::fileBytes(path);
+    const QString bin = qEnvironmentVariable("VELMARS_BIN_DIR") + "/velmars";
+    ASSERT_TRUE(QFile::exists(bin)) << bin.toStdString();
+    auto run = [&](const QStringList& args, QByteArray* out = nullptr) {
+        QProcess p;
+        p.start(bin, args);
+        EXPECT_TRUE(p.waitForFinished(30000));
+        if (out) *out = p.readAllStandardOutput();
+        return p.exitCode();
+    };
+    QByteArray out;
+    EXPECT_EQ(run({"--export-csv", "-", "--db", path, "--from", "2026-03-02 00:00:00", "--to",
+                   "2026-03-02 00:00:09"},
+                  &out),
+              0);
+    EXPECT_EQ(parse(out).rows.size(), 10u);
+    const QString file = dir.filePath("out.csv");
+    EXPECT_EQ(run({"--export-csv", file, "--db", path}), 0);
+    EXPECT_EQ(parse(record_test::fileBytes(file)).rows.size(), 400u);
+
+    EXPECT_EQ(run({"--export-csv", "-", "--db", path, "--from", "2026-02-30 00:00:00"}), 2);
+    EXPECT_EQ(run({"--export-csv", "-", "--db", path, "--to", "2026-03-02"}), 2);
+    const QString missing = dir.filePath("none/Rdatabj.db");
+    EXPECT_EQ(run({"--export-csv", "-", "--db", missing}), 2);
+    EXPECT_FALSE(QFile::exists(missing));
+    const QString junk = dir.filePath("junk.db");
+    record_test::writeFile(junk, QByteArray(4096, 'x'));
+    EXPECT_EQ(run({"--export-csv", "-", "--db", junk}), 2);
+    EXPECT_EQ(record_test::fileBytes(junk), QByteArray(4096, 'x'));
+    EXPECT_EQ(record_test::fileBytes(path), before);
+}
