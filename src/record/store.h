@@ -3,6 +3,7 @@
 // (sl_void). Each owner (the recorder, the main window) has its own connection for its whole life.
 
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <memory>
 #include <optional>
@@ -35,6 +36,7 @@ class SampleStore {
         NotADatabase,        // the file is something else; it is left as it is
         Corrupt,             // the file is a damaged database; it is left as it is
         WrongTables,         // pv_data or sl_void have another shape; they are left as they are
+        IdNotUnique,         // pv_data's w_id is not a unique key: the ring could never overwrite
         DiskFull,
         Other,
     };
@@ -60,6 +62,11 @@ class SampleStore {
     // Writes the sample (overwriting the record with its id, or adding it) and sets both counter
     // columns to its id, in one transaction: either both land or neither.
     bool storeSample(const Sample& s);
+    // Stores s as the record after the one the counter row names, reading the counter, writing the
+    // sample and setting the counter in one transaction, and sets s.id to that number. When the
+    // counter row cannot be read (or the transaction cannot begin), fallbackCounter stands for it,
+    // so s.id still advances by one.
+    bool storeNextSample(Sample& s, int fallbackCounter);
     // Records with first <= w_id <= last (first <= last), ordered by w_date, w_time.
     std::vector<Sample> loadBetween(int first, int last);
     // Records outside first..last, ordered by w_date, w_time (a window across the ring's wrap).
@@ -80,7 +87,12 @@ class SampleStore {
 
     bool fail(Fault f);
     bool failFromSql(const QSqlError& e, Fault fallback);
-    bool checkAndCreateTables();
+    bool inspectTables(QStringList* pvColumns, QStringList* counterColumns);
+    bool checkShapes(const QStringList& pvColumns, const QStringList& counterColumns);
+    bool createTablesAndPrepare(const QStringList& pvColumns, QStringList counterColumns);
+    bool idIsUniqueKey(const QStringList& pvColumns, bool* unique);
+    std::optional<int> counterFrom(QSqlQuery& q);
+    bool writeInTransaction(const Sample& s);
     std::vector<Sample> loadWindow(QSqlQuery& q, int first, int last);
 };
 

@@ -1,0 +1,44 @@
+#include "record/storewriter.h"
+
+#include <utility>
+
+#include "record/ring.h"
+
+namespace record {
+
+StoreWriter::StoreWriter(QString path, QString connectionName)
+    : store_(std::move(path), std::move(connectionName)) {}
+
+void StoreWriter::open() {
+    if (store_.isOpen()) {
+        emit opened(true, {});
+        return;
+    }
+    const bool ok = store_.open();
+    emit opened(ok, ok ? QString() : store_.lastError());
+}
+
+void StoreWriter::write(Sample s) {
+    if (!store_.isOpen() && !store_.open()) {
+        lastRecordNo_ = nextRecordNo(lastRecordNo_);
+        emit written(lastRecordNo_, false, store_.lastError());
+        return;
+    }
+    const bool ok = store_.storeNextSample(s, lastRecordNo_);
+    lastRecordNo_ = s.id;
+    if (ok) {
+        emit written(s.id, true, {});
+        return;
+    }
+    const QString error = store_.lastError();
+    // A lock is waited out on the open connection; any other fault reopens the file with the next
+    // sample, which checks it again from the start.
+    if (store_.lastFault() != SampleStore::Fault::Locked) store_.close();
+    emit written(s.id, false, error);
+}
+
+void StoreWriter::close() {
+    store_.close();
+}
+
+}  // namespace record
