@@ -19,6 +19,10 @@ QString connectionNameFor(const void* owner) {
 
 // How long leaving waits for the store thread to write what it holds.
 constexpr unsigned long kShutdownWaitMs = 3000;
+
+// Samples waiting for the disk beyond which the status bar says the disk is slow. They are kept
+// in order and written as soon as the disk answers again.
+constexpr int kSlowDiskBacklog = 3;
 }  // namespace
 
 Recorder::Recorder(QString dbPath, const Clock& clock, RecorderHandshake& handshake,
@@ -42,10 +46,15 @@ Recorder::Recorder(QString dbPath, const Clock& clock, RecorderHandshake& handsh
 Recorder::~Recorder() {
     timer_.stop();
     disconnect(writer_, nullptr, this, nullptr);
+    // Queued behind the samples already handed over, so that they are written first.
     StoreWriter* writer = writer_;
     QMetaObject::invokeMethod(
-        writer, [writer] { writer->close(); }, Qt::QueuedConnection);
-    thread_->quit();
+        writer,
+        [writer] {
+            writer->close();
+            QThread::currentThread()->quit();
+        },
+        Qt::QueuedConnection);
     if (thread_->wait(kShutdownWaitMs)) {
         delete writer_;
         delete thread_;
@@ -104,13 +113,17 @@ void Recorder::tick() {
     StoreWriter* writer = writer_;
     QMetaObject::invokeMethod(
         writer, [writer, s] { writer->write(s); }, Qt::QueuedConnection);
+    if (++pending_ > kSlowDiskBacklog) setStatus(slowDiskText());
 }
 
 void Recorder::sampleWritten(int recordNo, bool stored, const QString& error) {
+    if (pending_ > 0) --pending_;
     LastRecordNo = recordNo;
     // A stopped recorder keeps saying so; late results only move the number on.
     if (!stopped_) {
-        if (stored)
+        if (pending_ > kSlowDiskBacklog)
+            setStatus(slowDiskText());
+        else if (stored)
             setStatus(QStringLiteral("记录中：第 %1 条").arg(recordNo));
         else
             setFailure(error);
@@ -119,12 +132,17 @@ void Recorder::sampleWritten(int recordNo, bool stored, const QString& error) {
     if (handshake_.RecordingEnabled) handshake_.RecordAdded = true;
 }
 
-void Recorder::storeOpened(bool ok, const QString& error) {
+void Recorder::storeOpened(bool ok, const QString& error, int recordNo) {
+    if (pending_ == 0) LastRecordNo = recordNo;
     if (stopped_) return;
     if (ok)
         setStatus(QStringLiteral("记录中"));
     else
         setFailure(error);
+}
+
+QString Recorder::slowDiskText() {
+    return QStringLiteral("记录中：磁盘缓慢，样本排队待写入");
 }
 
 void Recorder::setStatus(const QString& text) {

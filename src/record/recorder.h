@@ -66,7 +66,8 @@ class Recorder : public QObject {
   private:
     double secondsSinceLatestSample(const QDateTime& now) const;
     void sampleWritten(int recordNo, bool stored, const QString& error);
-    void storeOpened(bool ok, const QString& error);
+    void storeOpened(bool ok, const QString& error, int recordNo);
+    static QString slowDiskText();
     void setStatus(const QString& text);
     void setFailure(const QString& reason);
 
@@ -78,6 +79,7 @@ class Recorder : public QObject {
     StoreWriter* writer_ = nullptr;  // lives on thread_
     QString status_;
     bool stopped_ = false;  // stop() was called and start() not since
+    int pending_ = 0;       // samples handed to the store thread and not yet reported back
 };
 
 }  // namespace record

@@ -10,12 +10,14 @@ StoreWriter::StoreWriter(QString path, QString connectionName)
     : store_(std::move(path), std::move(connectionName)) {}
 
 void StoreWriter::open() {
-    if (store_.isOpen()) {
-        emit opened(true, {});
+    const bool ok = store_.isOpen() || store_.open();
+    if (!ok) {
+        emit opened(false, store_.lastError(), lastRecordNo_);
         return;
     }
-    const bool ok = store_.open();
-    emit opened(ok, ok ? QString() : store_.lastError());
+    if (const std::optional<int> counter = store_.readCounter())
+        lastRecordNo_ = ringCounter(*counter);
+    emit opened(true, {}, lastRecordNo_);
 }
 
 void StoreWriter::write(Sample s) {

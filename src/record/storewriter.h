@@ -25,7 +25,8 @@ class StoreWriter : public QObject {
     void close();
 
   signals:
-    void opened(bool ok, QString error);
+    // recordNo: the latest record as the counter row names it, or the last one known.
+    void opened(bool ok, QString error, int recordNo);
     // recordNo is the number the sample was given; while it cannot be stored the number still
     // advances from the last one known, and follows the file's counter again once it can.
     void written(int recordNo, bool stored, QString error);

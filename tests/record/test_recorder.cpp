@@ -142,8 +142,13 @@ TEST_F(RecorderTest, RecordAddedOnlyWhenTheMainWindowListens) {
     tick();
     EXPECT_FALSE(hs.RecordAdded);
     hs.RecordingEnabled = true;
-    tickSeconds(1);
+    // The chart hears of the record only once the store thread has committed it.
+    clock.advance(1);
+    rec->tick();
+    EXPECT_FALSE(hs.RecordAdded);
+    ASSERT_TRUE(rec->waitForStore());
     EXPECT_TRUE(hs.RecordAdded);
+    EXPECT_EQ(records(), 2);
     hs.RecordAdded = false;
     tick();  // same second: nothing new
     EXPECT_FALSE(hs.RecordAdded);
