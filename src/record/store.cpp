@@ -142,8 +142,8 @@ struct SampleStore::Connection {
           notBetween(d) {}
 };
 
-SampleStore::SampleStore(QString path, QString connectionName)
-    : path_(std::move(path)), connectionName_(std::move(connectionName)) {}
+SampleStore::SampleStore(QString path, QString connectionName, Commit commit)
+    : path_(std::move(path)), connectionName_(std::move(connectionName)), commit_(commit) {}
 
 SampleStore::~SampleStore() {
     close();
@@ -232,9 +232,10 @@ bool SampleStore::open() {
         return fail(f);
     }
 
-    // WAL lets the chart read while the recorder writes. synchronous=FULL syncs the log at every
-    // commit, so a sample the recorder reported as stored survives a power cut; the cost (one
-    // sync a second) is paid on the recorder's own thread.
+    // WAL lets the chart read while the recorder writes. With synchronous=FULL the log is synced
+    // at every commit, so a sample the recorder reported as stored survives a power cut; the cost
+    // (one sync a second) is paid on the recorder's own thread. NORMAL, for readers and bulk
+    // writers, is atomic against a crash of the program and syncs only at checkpoints.
     QSqlQuery q(conn_->db);
     if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) {
         const QSqlError e = q.lastError();
@@ -249,7 +250,8 @@ bool SampleStore::open() {
         close();
         return fail(Fault::Other);
     }
-    q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+    q.exec(commit_ == Commit::Synced ? QStringLiteral("PRAGMA synchronous=FULL")
+                                     : QStringLiteral("PRAGMA synchronous=NORMAL"));
     // Small checkpoints keep the log, and so the files on disk, small: about every 100 samples.
     q.exec(QStringLiteral("PRAGMA wal_autocheckpoint=250"));
     q.exec(QStringLiteral("PRAGMA journal_size_limit=1048576"));

@@ -41,8 +41,14 @@ class SampleStore {
         Other,
     };
 
+    // How a commit reaches the disk.
+    enum class Commit {
+        Fast,    // atomic against a crash of the program; a power cut may take the latest commits
+        Synced,  // each commit synced before it returns: survives a power cut too (the recorder's)
+    };
+
     // connectionName must be unique per owner. Nothing is opened until open().
-    SampleStore(QString path, QString connectionName);
+    SampleStore(QString path, QString connectionName, Commit commit = Commit::Fast);
     ~SampleStore();
     SampleStore(const SampleStore&) = delete;
     SampleStore& operator=(const SampleStore&) = delete;
@@ -77,6 +83,7 @@ class SampleStore {
   private:
     QString path_;
     QString connectionName_;
+    Commit commit_;
     QString lastError_;
     bool open_ = false;
     QString registeredPath_;  // the file as counted among the process's open files

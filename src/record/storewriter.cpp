@@ -7,7 +7,7 @@
 namespace record {
 
 StoreWriter::StoreWriter(QString path, QString connectionName)
-    : store_(std::move(path), std::move(connectionName)) {}
+    : store_(std::move(path), std::move(connectionName), SampleStore::Commit::Synced) {}
 
 void StoreWriter::open() {
     const bool ok = store_.isOpen() || store_.open();
