@@ -111,7 +111,8 @@ Result runRecording(const QString& path, int seconds, int syncDelayMs, Writer wr
         rec->start();
     } else if (writer == Writer::UiThread) {
         // The way the store was used before it had a thread: every write on the UI thread.
-        inlineStore = std::make_unique<record::SampleStore>(path, QStringLiteral("bench-inline"));
+        inlineStore = std::make_unique<record::SampleStore>(path, QStringLiteral("bench-inline"),
+                                                            record::SampleStore::Commit::Synced);
         inlineStore->open();
         inlineTick.setInterval(100);
         QObject::connect(&inlineTick, &QTimer::timeout, [&] {
