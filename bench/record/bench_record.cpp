@@ -1,6 +1,6 @@
 // Cost of the sample store on this machine's disk: one sample into a full ring of 65500 records
-// (median and 99th percentile), filling a ring from empty and its file size, and the two
-// history-window queries of 321 records on a full ring.
+// (median and 99th percentile; with fast commits and with each commit synced), filling a ring from
+// empty and its file size, and the two history-window queries of 321 records on a full ring.
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
@@ -71,6 +71,29 @@ void BM_StoreIntoFullRing(benchmark::State& state) {
     state.counters["max_us"] = us.back();
 }
 BENCHMARK(BM_StoreIntoFullRing)->Iterations(20000)->Unit(benchmark::kMicrosecond);
+
+// The same with each commit synced to the disk, as the recorder's store thread writes.
+void BM_StoreIntoFullRingSynced(benchmark::State& state) {
+    FullRing& ring = FullRing::get();
+    record::SampleStore synced(ring.path, "bench-synced", record::SampleStore::Commit::Synced);
+    if (!synced.open()) {
+        state.SkipWithError("cannot open");
+        return;
+    }
+    std::vector<double> us;
+    bool ok = true;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        ok = synced.storeSample(sampleFor(ring.next++)) && ok;
+        us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
+    }
+    if (!ok) state.SkipWithError("a store failed");
+    std::sort(us.begin(), us.end());
+    state.counters["median_us"] = us[us.size() / 2];
+    state.counters["p99_us"] = us[us.size() * 99 / 100];
+    state.counters["max_us"] = us.back();
+}
+BENCHMARK(BM_StoreIntoFullRingSynced)->Iterations(300)->Unit(benchmark::kMicrosecond);
 
 void BM_FillRing(benchmark::State& state) {
     double mb = 0;

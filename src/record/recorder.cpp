@@ -1,106 +1,148 @@
 #include "record/recorder.h"
 
+#include <QCoreApplication>
+#include <QSemaphore>
+#include <QThread>
+#include <memory>
 #include <utility>
 
 #include "base/oledate.h"
 #include "record/ring.h"
+#include "record/storewriter.h"
 
 namespace record {
 
 namespace {
 QString connectionNameFor(const void* owner) {
-    return QStringLiteral("mscom-%1").arg(reinterpret_cast<quintptr>(owner), 0, 16);
+    return QStringLiteral("recorder-%1").arg(reinterpret_cast<quintptr>(owner), 0, 16);
 }
+
+// How long leaving waits for the store thread to write what it holds.
+constexpr unsigned long kShutdownWaitMs = 3000;
+
+// Samples waiting for the disk beyond which the status bar says the disk is slow. They are kept
+// in order and written as soon as the disk answers again.
+constexpr int kSlowDiskBacklog = 3;
 }  // namespace
 
-Recorder::Recorder(QString dbPath, const Clock& clock, RecorderHandshake& handshake, LiveSource live,
-             QObject* parent)
+Recorder::Recorder(QString dbPath, const Clock& clock, RecorderHandshake& handshake,
+                   LiveSource live, QObject* parent)
     : QObject(parent),
-      store_(std::move(dbPath), connectionNameFor(this)),
       clock_(clock),
       handshake_(handshake),
       live_(std::move(live)),
+      thread_(new QThread),
+      writer_(new StoreWriter(std::move(dbPath), connectionNameFor(this))),
       status_(QStringLiteral("记录未启动")) {
+    thread_->setObjectName(QStringLiteral("sample store"));
+    writer_->moveToThread(thread_);
+    connect(writer_, &StoreWriter::written, this, &Recorder::sampleWritten);
+    connect(writer_, &StoreWriter::opened, this, &Recorder::storeOpened);
+    thread_->start();
     timer_.setInterval(100);
     connect(&timer_, &QTimer::timeout, this, &Recorder::tick);
 }
 
 Recorder::~Recorder() {
     timer_.stop();
-    store_.close();
+    disconnect(writer_, nullptr, this, nullptr);
+    // Queued behind the samples already handed over, so that they are written first.
+    StoreWriter* writer = writer_;
+    QMetaObject::invokeMethod(
+        writer,
+        [writer] {
+            writer->close();
+            QThread::currentThread()->quit();
+        },
+        Qt::QueuedConnection);
+    if (thread_->wait(kShutdownWaitMs)) {
+        delete writer_;
+        delete thread_;
+    }
+    // Otherwise the thread and its writer are left to end with the process: deleting a running
+    // thread would abort, and the transaction it is in either commits or never happened.
 }
 
 void Recorder::start() {
-    if (!store_.isOpen()) {
-        lastOpenAttempt_ = clock_.now();
-        if (store_.open())
-            setStatus(QStringLiteral("记录中"));
-        else
-            setFailure(store_.lastError());
-    }
+    StoreWriter* writer = writer_;
+    QMetaObject::invokeMethod(
+        writer, [writer] { writer->open(); }, Qt::QueuedConnection);
+    stopped_ = false;
     timer_.start();
 }
 
 void Recorder::stop() {
     timer_.stop();
-    store_.close();
-    lastOpenAttempt_ = QDateTime();
+    stopped_ = true;
+    StoreWriter* writer = writer_;
+    QMetaObject::invokeMethod(
+        writer, [writer] { writer->close(); }, Qt::QueuedConnection);
     setStatus(QStringLiteral("记录已停止"));
 }
 
-double Recorder::secondsSinceLatest(const QDateTime& now) const {
+bool Recorder::waitForStore(int timeoutMs) {
+    auto done = std::make_shared<QSemaphore>();
+    QMetaObject::invokeMethod(
+        writer_, [done] { done->release(); }, Qt::QueuedConnection);
+    const bool ok = done->tryAcquire(1, timeoutMs);
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    return ok;
+}
+
+double Recorder::secondsSinceLatestSample(const QDateTime& now) const {
     return secondsSince(base::oleDate(now.date()), base::oleTime(now.time()), handshake_.RecordDate,
                         handshake_.RecordTime);
 }
 
-double Recorder::okitime() const {
-    return secondsSinceLatest(clock_.now());
+double Recorder::secondsSinceLatestSample() const {
+    return secondsSinceLatestSample(clock_.now());
 }
 
 void Recorder::tick() {
     const QDateTime now = clock_.now();
+    if (secondsSinceLatestSample(now) < 1) return;
 
-    // An unusable file is tried again once per clock second.
-    if (!store_.isOpen() && now != lastOpenAttempt_) {
-        lastOpenAttempt_ = now;
-        if (!store_.open()) setFailure(store_.lastError());
-    }
-
-    // The counter row is read on every tick; when it cannot be read the number kept from the
-    // previous tick goes on.
-    if (store_.isOpen()) {
-        if (const auto counter = store_.readCounter()) LastRecordNo = *counter;
-    }
-    LastRecordNo = ringCounter(LastRecordNo);
-
-    if (secondsSinceLatest(now) < 1) return;
-
-    LastRecordNo += 1;
     // Taken before the write, so that a failed store is not retried within the same second.
     handshake_.RecordTime = base::oleTime(now.time());
     handshake_.RecordDate = base::oleDate(now.date());
 
     Sample s;
-    s.id = LastRecordNo;
     s.date = handshake_.RecordDate;
     s.time = handshake_.RecordTime;
     if (live_) s.values = live_();
+    StoreWriter* writer = writer_;
+    QMetaObject::invokeMethod(
+        writer, [writer, s] { writer->write(s); }, Qt::QueuedConnection);
+    if (++pending_ > kSlowDiskBacklog) setStatus(slowDiskText());
+}
 
-    if (store_.isOpen()) {
-        if (store_.storeSample(s)) {
-            setStatus(QStringLiteral("记录中：第 %1 条").arg(LastRecordNo));
-        } else {
-            setFailure(store_.lastError());
-            // A lock is waited out on the open connection; any other fault reopens the file
-            // next second, which checks it again from the start.
-            if (store_.lastFault() != SampleStore::Fault::Locked) {
-                store_.close();
-                lastOpenAttempt_ = now;
-            }
-        }
+void Recorder::sampleWritten(int recordNo, bool stored, const QString& error) {
+    if (pending_ > 0) --pending_;
+    LastRecordNo = recordNo;
+    // A stopped recorder keeps saying so; late results only move the number on.
+    if (!stopped_) {
+        if (pending_ > kSlowDiskBacklog)
+            setStatus(slowDiskText());
+        else if (stored)
+            setStatus(QStringLiteral("记录中：第 %1 条").arg(recordNo));
+        else
+            setFailure(error);
     }
-
+    // The live curve goes on even when the file cannot take the sample.
     if (handshake_.RecordingEnabled) handshake_.RecordAdded = true;
+}
+
+void Recorder::storeOpened(bool ok, const QString& error, int recordNo) {
+    if (pending_ == 0) LastRecordNo = recordNo;
+    if (stopped_) return;
+    if (ok)
+        setStatus(QStringLiteral("记录中"));
+    else
+        setFailure(error);
+}
+
+QString Recorder::slowDiskText() {
+    return QStringLiteral("记录中：磁盘缓慢，样本排队待写入");
 }
 
 void Recorder::setStatus(const QString& text) {

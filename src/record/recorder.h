@@ -1,7 +1,9 @@
 #pragma once
-// The recorder Recorder: on a 100 ms timer of the UI thread it stores the live values into the sample
-// store once per second of the clock, as the next record of the ring, and tells the chart through
-// the handshake that a record was added. It records whether or not a port is open.
+// The recorder: on a 100 ms timer of the UI thread it takes the live values once per second of the
+// clock and hands them to its store thread, which writes them as the next record of the ring. Once
+// the write has ended the recorder tells the chart through the handshake that a record was added,
+// so the chart never looks for a record that is not yet committed. It records whether or not a
+// port is open. The UI thread never waits on the disk.
 
 #include <QDateTime>
 #include <QObject>
@@ -15,7 +17,11 @@
 #include "record/handshake.h"
 #include "record/store.h"
 
+class QThread;
+
 namespace record {
+
+class StoreWriter;
 
 class Recorder : public QObject {
     Q_OBJECT
@@ -24,45 +30,56 @@ class Recorder : public QObject {
     using LiveSource = std::function<std::array<float, 10>()>;
 
     Recorder(QString dbPath, const Clock& clock, RecorderHandshake& handshake, LiveSource live,
-          QObject* parent = nullptr);
+             QObject* parent = nullptr);
+    // Lets the store thread finish what it was given, for a few seconds at most; a disk that
+    // hangs longer is left to the thread, which ends with the process.
     ~Recorder() override;
 
-    // Opens the store and starts the 100 ms timer.
+    // Has the store opened and starts the 100 ms timer.
     void start();
-    // Stops the timer and closes the store's connection.
+    // Stops the timer and has the store close its connection once the samples already taken are
+    // written.
     void stop();
     bool running() const { return timer_.isActive(); }
 
-    // One tick of the timer: stores a sample when the clock has reached a new second since the
-    // latest one. While the file cannot be used, opening it is retried once a second.
+    // One tick of the timer: when the clock has reached a new second since the latest sample, the
+    // live values of this moment go to the store thread.
     void tick();
 
-    // Whole seconds between the clock and the latest stored sample, as an absolute value.
-    double okitime() const;
+    // Whole seconds between the clock and the latest sample taken, as an absolute value.
+    double secondsSinceLatestSample() const;
 
     // One line for the status bar: what the recorder is doing, or why it is not recording.
     QString statusText() const { return status_; }
 
-    const SampleStore& store() const { return store_; }
+    // Waits until the store thread has done everything handed to it so far and takes in its
+    // results. For tests, benchmarks and tools that drive the recorder by hand; the program's
+    // window never calls it. False when timeoutMs passed first.
+    bool waitForStore(int timeoutMs = 10000);
 
-    // Number of the latest record, 0..65500; kept between ticks.
+    // Number of the latest record, 0..65500, as the store thread last reported it.
     int32_t LastRecordNo = 0;
 
   signals:
     void statusChanged();
 
   private:
-    double secondsSinceLatest(const QDateTime& now) const;
+    double secondsSinceLatestSample(const QDateTime& now) const;
+    void sampleWritten(int recordNo, bool stored, const QString& error);
+    void storeOpened(bool ok, const QString& error, int recordNo);
+    static QString slowDiskText();
     void setStatus(const QString& text);
     void setFailure(const QString& reason);
 
-    SampleStore store_;
     const Clock& clock_;
     RecorderHandshake& handshake_;
     LiveSource live_;
     QTimer timer_;
-    QDateTime lastOpenAttempt_;
+    QThread* thread_ = nullptr;
+    StoreWriter* writer_ = nullptr;  // lives on thread_
     QString status_;
+    bool stopped_ = false;  // stop() was called and start() not since
+    int pending_ = 0;       // samples handed to the store thread and not yet reported back
 };
 
 }  // namespace record

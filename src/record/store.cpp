@@ -4,6 +4,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QMutex>
+#include <QMutexLocker>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -13,6 +15,7 @@
 #include <utility>
 
 #include "base/numberrule.h"
+#include "record/ring.h"
 
 namespace record {
 
@@ -26,7 +29,8 @@ constexpr int kSqliteCorrupt = 11;
 constexpr int kSqliteFull = 13;
 constexpr int kSqliteNotADb = 26;
 
-// The UI thread runs every call of the store: a lock held elsewhere is waited for only this long.
+// A lock held elsewhere is waited for only this long: the chart reads on the UI thread, and the
+// recorder's writer reports a locked file and tries again next second rather than queue up.
 constexpr int kBusyTimeoutMs = 5;
 
 const QStringList kValueColumns = {
@@ -57,6 +61,8 @@ QString faultText(SampleStore::Fault f) {
             return QStringLiteral("数据库文件已损坏");
         case F::WrongTables:
             return QStringLiteral("数据库表结构不符");
+        case F::IdNotUnique:
+            return QStringLiteral("数据库表 pv_data 的 w_id 不是唯一键");
         case F::DiskFull:
             return QStringLiteral("磁盘已满");
         case F::Other:
@@ -77,9 +83,15 @@ bool isReadOnlyFile(const QFileInfo& fi) {
 // locks belong to the process, and closing any handle on a file drops all of them: opening and
 // closing a file that one of our connections holds would silently release that connection's
 // locks, and another program could then checkpoint and delete the log we are writing into.
+// Connections open on several threads (the chart's on the UI thread, the recorder's on its own),
+// so the table and the header check that depends on it are taken under one lock.
 QHash<QString, int>& openFiles() {
     static QHash<QString, int> files;
     return files;
+}
+QMutex& openFilesLock() {
+    static QMutex lock;
+    return lock;
 }
 
 // An existing file that does not start with the SQLite header is not ours to touch. An empty
@@ -130,8 +142,8 @@ struct SampleStore::Connection {
           notBetween(d) {}
 };
 
-SampleStore::SampleStore(QString path, QString connectionName)
-    : path_(std::move(path)), connectionName_(std::move(connectionName)) {}
+SampleStore::SampleStore(QString path, QString connectionName, Commit commit)
+    : path_(std::move(path)), connectionName_(std::move(connectionName)), commit_(commit) {}
 
 SampleStore::~SampleStore() {
     close();
@@ -183,6 +195,7 @@ bool SampleStore::open() {
         if (isReadOnlyFile(fi)) return fail(Fault::ReadOnly);
         // A file another of our connections already holds has passed this check, and reading its
         // header here would release that connection's locks.
+        QMutexLocker lock(&openFilesLock());
         if (openFiles().value(fi.canonicalFilePath()) == 0) {
             bool readable = false;
             if (!looksLikeDatabase(path_, &readable))
@@ -203,10 +216,26 @@ bool SampleStore::open() {
         conn_ = std::make_unique<Connection>(db);
     }
     open_ = true;
+    // Counted before the first statement takes a lock on the file.
+    {
+        QMutexLocker lock(&openFilesLock());
+        registeredPath_ = QFileInfo(path_).canonicalFilePath();
+        ++openFiles()[registeredPath_];
+    }
 
-    // WAL lets the chart read while the recorder writes; with synchronous=NORMAL a commit is
-    // atomic against a crash of the program, and a power cut can lose at most the latest samples,
-    // never half of one.
+    // The tables are looked at before anything is written: a file that is not the ring's is left
+    // exactly as it was, not even switched to WAL.
+    QStringList pvColumns, counterColumns;
+    if (!inspectTables(&pvColumns, &counterColumns)) {
+        const Fault f = fault_;
+        close();
+        return fail(f);
+    }
+
+    // WAL lets the chart read while the recorder writes. With synchronous=FULL the log is synced
+    // at every commit, so a sample the recorder reported as stored survives a power cut; the cost
+    // (one sync a second) is paid on the recorder's own thread. NORMAL, for readers and bulk
+    // writers, is atomic against a crash of the program and syncs only at checkpoints.
     QSqlQuery q(conn_->db);
     if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) {
         const QSqlError e = q.lastError();
@@ -221,25 +250,24 @@ bool SampleStore::open() {
         close();
         return fail(Fault::Other);
     }
-    q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    q.exec(commit_ == Commit::Synced ? QStringLiteral("PRAGMA synchronous=FULL")
+                                     : QStringLiteral("PRAGMA synchronous=NORMAL"));
     // Small checkpoints keep the log, and so the files on disk, small: about every 100 samples.
     q.exec(QStringLiteral("PRAGMA wal_autocheckpoint=250"));
     q.exec(QStringLiteral("PRAGMA journal_size_limit=1048576"));
     q = QSqlQuery();
 
-    if (!checkAndCreateTables()) {
+    if (!createTablesAndPrepare(pvColumns, counterColumns)) {
         const Fault f = fault_;
         close();
         return fail(f);
     }
     fault_ = Fault::None;
     lastError_.clear();
-    registeredPath_ = QFileInfo(path_).canonicalFilePath();
-    ++openFiles()[registeredPath_];
     return true;
 }
 
-bool SampleStore::checkAndCreateTables() {
+bool SampleStore::inspectTables(QStringList* pvColumns, QStringList* counterColumns) {
     Connection& c = *conn_;
     auto columnsOf = [&](const QString& table, QStringList* names) {
         QSqlQuery q(c.db);
@@ -251,10 +279,12 @@ bool SampleStore::checkAndCreateTables() {
             names->append(q.value(1).toString());
         return true;
     };
-    QStringList pvColumns, counterColumns;
-    if (!columnsOf(QStringLiteral("pv_data"), &pvColumns)) return false;
-    if (!columnsOf(QStringLiteral("sl_void"), &counterColumns)) return false;
+    if (!columnsOf(QStringLiteral("pv_data"), pvColumns)) return false;
+    if (!columnsOf(QStringLiteral("sl_void"), counterColumns)) return false;
+    return checkShapes(*pvColumns, *counterColumns);
+}
 
+bool SampleStore::checkShapes(const QStringList& pvColumns, const QStringList& counterColumns) {
     // Tables of another shape are reported and left alone.
     if (!pvColumns.isEmpty()) {
         if (pvColumns.size() != 13 ||
@@ -264,6 +294,17 @@ bool SampleStore::checkAndCreateTables() {
             return fail(Fault::WrongTables);
     }
     if (!counterColumns.isEmpty() && counterColumns.size() < 2) return fail(Fault::WrongTables);
+    // Without a unique w_id the ring's replace would add a row every second and never overwrite.
+    if (!pvColumns.isEmpty()) {
+        bool unique = false;
+        if (!idIsUniqueKey(pvColumns, &unique)) return false;
+        if (!unique) return fail(Fault::IdNotUnique);
+    }
+    return true;
+}
+
+bool SampleStore::createTablesAndPrepare(const QStringList& pvColumns, QStringList counterColumns) {
+    Connection& c = *conn_;
 
     auto run = [&](QSqlQuery& q, const QString& sql) {
         if (q.exec(sql)) return true;
@@ -345,6 +386,48 @@ bool SampleStore::checkAndCreateTables() {
     return true;
 }
 
+bool SampleStore::idIsUniqueKey(const QStringList& pvColumns, bool* unique) {
+    QSqlQuery q(conn_->db);
+    const QString id = pvColumns[0];
+    // The primary key, when it is w_id alone (also the INTEGER PRIMARY KEY the store creates).
+    if (!q.exec(QStringLiteral("PRAGMA table_info(pv_data)")))
+        return failFromSql(q.lastError(), Fault::Other);
+    int keyColumns = 0;
+    bool idInKey = false;
+    while (q.next()) {
+        if (q.value(5).toInt() > 0) {
+            ++keyColumns;
+            idInKey = idInKey || q.value(1).toString() == id;
+        }
+    }
+    if (keyColumns == 1 && idInKey) {
+        *unique = true;
+        return true;
+    }
+    // Or a unique index over w_id alone that covers every row (not a partial one).
+    if (!q.exec(QStringLiteral("PRAGMA index_list(pv_data)")))
+        return failFromSql(q.lastError(), Fault::Other);
+    QStringList candidates;
+    while (q.next()) {
+        if (q.value(2).toInt() == 1 && q.value(4).toInt() == 0) candidates << q.value(1).toString();
+    }
+    for (const QString& index : candidates) {
+        QString escaped = index;
+        escaped.replace(QLatin1Char('"'), QStringLiteral("\"\""));
+        if (!q.exec(QStringLiteral("PRAGMA index_info(\"%1\")").arg(escaped)))
+            return failFromSql(q.lastError(), Fault::Other);
+        QStringList columns;
+        while (q.next())
+            columns << q.value(2).toString();
+        if (columns.size() == 1 && columns[0].compare(id, Qt::CaseInsensitive) == 0) {
+            *unique = true;
+            return true;
+        }
+    }
+    *unique = false;
+    return true;
+}
+
 void SampleStore::close() {
     if (conn_) {
         QSqlDatabase db = conn_->db;
@@ -354,6 +437,7 @@ void SampleStore::close() {
     if (QSqlDatabase::contains(connectionName_)) QSqlDatabase::removeDatabase(connectionName_);
     open_ = false;
     if (!registeredPath_.isEmpty()) {
+        QMutexLocker lock(&openFilesLock());
         auto& files = openFiles();
         if (--files[registeredPath_] <= 0) files.remove(registeredPath_);
         registeredPath_.clear();
@@ -365,7 +449,10 @@ std::optional<int> SampleStore::readCounter() {
         fail(Fault::NotOpen);
         return std::nullopt;
     }
-    QSqlQuery& q = conn_->counter;
+    return counterFrom(conn_->counter);
+}
+
+std::optional<int> SampleStore::counterFrom(QSqlQuery& q) {
     if (!q.exec()) {
         failFromSql(q.lastError(), Fault::Other);
         return std::nullopt;
@@ -385,8 +472,23 @@ std::optional<int> SampleStore::readCounter() {
 
 bool SampleStore::storeSample(const Sample& s) {
     if (!open_) return fail(Fault::NotOpen);
+    if (!conn_->begin.exec()) return failFromSql(conn_->begin.lastError(), Fault::Other);
+    return writeInTransaction(s);
+}
+
+bool SampleStore::storeNextSample(Sample& s, int fallbackCounter) {
+    s.id = nextRecordNo(fallbackCounter);
+    if (!open_) return fail(Fault::NotOpen);
     Connection& c = *conn_;
     if (!c.begin.exec()) return failFromSql(c.begin.lastError(), Fault::Other);
+    // Read under the write lock: no other writer can move the counter between here and the commit.
+    if (const std::optional<int> counter = counterFrom(c.counter)) s.id = nextRecordNo(*counter);
+    return writeInTransaction(s);
+}
+
+// Runs inside an open transaction; commits it, or rolls it back when any statement fails.
+bool SampleStore::writeInTransaction(const Sample& s) {
+    Connection& c = *conn_;
     auto abandon = [&](const QSqlQuery& failed) {
         const QSqlError e = failed.lastError();
         c.rollback.exec();

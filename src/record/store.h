@@ -3,6 +3,7 @@
 // (sl_void). Each owner (the recorder, the main window) has its own connection for its whole life.
 
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <memory>
 #include <optional>
@@ -35,12 +36,19 @@ class SampleStore {
         NotADatabase,        // the file is something else; it is left as it is
         Corrupt,             // the file is a damaged database; it is left as it is
         WrongTables,         // pv_data or sl_void have another shape; they are left as they are
+        IdNotUnique,         // pv_data's w_id is not a unique key: the ring could never overwrite
         DiskFull,
         Other,
     };
 
+    // How a commit reaches the disk.
+    enum class Commit {
+        Fast,    // atomic against a crash of the program; a power cut may take the latest commits
+        Synced,  // each commit synced before it returns: survives a power cut too (the recorder's)
+    };
+
     // connectionName must be unique per owner. Nothing is opened until open().
-    SampleStore(QString path, QString connectionName);
+    SampleStore(QString path, QString connectionName, Commit commit = Commit::Fast);
     ~SampleStore();
     SampleStore(const SampleStore&) = delete;
     SampleStore& operator=(const SampleStore&) = delete;
@@ -60,6 +68,11 @@ class SampleStore {
     // Writes the sample (overwriting the record with its id, or adding it) and sets both counter
     // columns to its id, in one transaction: either both land or neither.
     bool storeSample(const Sample& s);
+    // Stores s as the record after the one the counter row names, reading the counter, writing the
+    // sample and setting the counter in one transaction, and sets s.id to that number. When the
+    // counter row cannot be read (or the transaction cannot begin), fallbackCounter stands for it,
+    // so s.id still advances by one.
+    bool storeNextSample(Sample& s, int fallbackCounter);
     // Records with first <= w_id <= last (first <= last), ordered by w_date, w_time.
     std::vector<Sample> loadBetween(int first, int last);
     // Records outside first..last, ordered by w_date, w_time (a window across the ring's wrap).
@@ -70,6 +83,7 @@ class SampleStore {
   private:
     QString path_;
     QString connectionName_;
+    Commit commit_;
     QString lastError_;
     bool open_ = false;
     QString registeredPath_;  // the file as counted among the process's open files
@@ -80,7 +94,12 @@ class SampleStore {
 
     bool fail(Fault f);
     bool failFromSql(const QSqlError& e, Fault fallback);
-    bool checkAndCreateTables();
+    bool inspectTables(QStringList* pvColumns, QStringList* counterColumns);
+    bool checkShapes(const QStringList& pvColumns, const QStringList& counterColumns);
+    bool createTablesAndPrepare(const QStringList& pvColumns, QStringList counterColumns);
+    bool idIsUniqueKey(const QStringList& pvColumns, bool* unique);
+    std::optional<int> counterFrom(QSqlQuery& q);
+    bool writeInTransaction(const Sample& s);
     std::vector<Sample> loadWindow(QSqlQuery& q, int first, int last);
 };
 

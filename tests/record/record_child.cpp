@@ -1,7 +1,8 @@
 // Helper process for the recorder tests.
 //   record_child record DB START  records into DB at a fast clock: the clock starts at START
 //                                 (ISO date and time) and moves one second per 1 ms tick; prints
-//                                 "ready" once the first sample is stored, then runs until killed.
+//                                 "ready" once the first sample is committed, then runs until
+//                                 killed.
 //   record_child lock DB          holds a write transaction on DB; prints "locked", then waits
 //                                 until stdin closes or it is killed.
 #include <QCoreApplication>
@@ -38,7 +39,10 @@ int runRecorder(const QString& db, const QString& start) {
         ++n;
         clock.advance(1);
         rec.tick();
-        if (!announced && rec.statusText().startsWith(QStringLiteral("记录中：第 "))) {
+        // Ready once the first sample is committed; from then on the store thread gets a queue of
+        // samples faster than it can write them.
+        if (!announced && rec.waitForStore() &&
+            rec.statusText().startsWith(QStringLiteral("记录中：第 "))) {
             announced = true;
             std::printf("ready\n");
             std::fflush(stdout);

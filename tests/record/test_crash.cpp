@@ -1,5 +1,6 @@
-// A recorder killed at random moments leaves a sound file whose counter row names the newest
-// record: the sample and its counter are one transaction.
+// A recorder killed at random moments, while its store thread is busy with a queue of samples
+// (the child hands over a thousand a second), leaves a sound file whose counter row names the
+// newest record: the sample and its counter are one transaction.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>

@@ -40,11 +40,16 @@ class RecorderTest : public ::testing::Test {
         make();
         rec->start();
     }
+    // One tick of the timer, and the store thread's work for it done.
+    void tick() {
+        rec->tick();
+        ASSERT_TRUE(rec->waitForStore());
+    }
     // One tick in each of the next n clock seconds.
     void tickSeconds(int n) {
         for (int i = 0; i < n; ++i) {
             clock.advance(1);
-            rec->tick();
+            tick();
         }
     }
     int records() { return scalar(path, "SELECT count(*) FROM pv_data").toInt(); }
@@ -62,7 +67,7 @@ TEST_F(RecorderTest, FirstTickStoresAndNamesTheRecordInTheStatus) {
     rec->start();
     EXPECT_TRUE(rec->running());
     live = {1, 2, 3, 4, 5, 6, 7, 8, 100, 0};
-    rec->tick();
+    tick();
     EXPECT_EQ(rec->LastRecordNo, 1);
     EXPECT_EQ(rec->statusText(), QStringLiteral("记录中：第 1 条"));
     EXPECT_GE(changed.count(), 1);
@@ -81,7 +86,7 @@ TEST_F(RecorderTest, RingFollowsTheCounterRow) {
         int next;
     } cases[] = {{0, 1}, {41, 42}, {65499, 65500}, {65500, 1}, {70000, 1}, {-5, 1}};
     makeAndStart();
-    rec->tick();  // record 1 exists from here on, dated 10:00:00
+    tick();  // record 1 exists from here on, dated 10:00:00
     for (const Case& c : cases) {
         ASSERT_TRUE(exec(path, QStringLiteral("UPDATE sl_void SET last_id = %1").arg(c.counter)));
         const int before = records();
@@ -106,26 +111,26 @@ TEST_F(RecorderTest, RingFollowsTheCounterRow) {
 TEST_F(RecorderTest, OneSamplePerClockSecond) {
     clock.set(QDateTime(QDate(2026, 3, 2), QTime(0, 0, 5)));
     makeAndStart();
-    rec->tick();
-    rec->tick();  // same second
-    rec->tick();
+    tick();
+    tick();  // same second
+    tick();
     EXPECT_EQ(records(), 1);
     EXPECT_EQ(scalar(path, "SELECT w_time FROM pv_data WHERE w_id = 1").toDouble(), 5 / 86400.0);
     EXPECT_EQ(scalar(path, "SELECT w_date FROM pv_data WHERE w_id = 1").toDouble(),
               base::oleDate(QDate(2026, 3, 2)));
-    EXPECT_EQ(rec->okitime(), 0);
+    EXPECT_EQ(rec->secondsSinceLatestSample(), 0);
     clock.advance(1);
-    EXPECT_EQ(rec->okitime(), 1);
-    rec->tick();
-    rec->tick();
+    EXPECT_EQ(rec->secondsSinceLatestSample(), 1);
+    tick();
+    tick();
     EXPECT_EQ(records(), 2);
 
     // The clock set back an hour: stored on the next tick, then once a second as before.
     clock.advance(-3600);
-    EXPECT_EQ(rec->okitime(), 3600);
-    rec->tick();
+    EXPECT_EQ(rec->secondsSinceLatestSample(), 3600);
+    tick();
     EXPECT_EQ(records(), 3);
-    rec->tick();
+    tick();
     EXPECT_EQ(records(), 3);
     tickSeconds(3);
     EXPECT_EQ(records(), 6);
@@ -134,13 +139,18 @@ TEST_F(RecorderTest, OneSamplePerClockSecond) {
 
 TEST_F(RecorderTest, RecordAddedOnlyWhenTheMainWindowListens) {
     makeAndStart();
-    rec->tick();
+    tick();
     EXPECT_FALSE(hs.RecordAdded);
     hs.RecordingEnabled = true;
-    tickSeconds(1);
+    // The chart hears of the record only once the store thread has committed it.
+    clock.advance(1);
+    rec->tick();
+    EXPECT_FALSE(hs.RecordAdded);
+    ASSERT_TRUE(rec->waitForStore());
     EXPECT_TRUE(hs.RecordAdded);
+    EXPECT_EQ(records(), 2);
     hs.RecordAdded = false;
-    rec->tick();  // same second: nothing new
+    tick();  // same second: nothing new
     EXPECT_FALSE(hs.RecordAdded);
 }
 
@@ -154,7 +164,7 @@ TEST_F(RecorderTest, PortClosedStoresZerosEverySecond) {
         return v;
     });
     rec->start();
-    rec->tick();
+    tick();
     tickSeconds(4);
     EXPECT_EQ(records(), 5);
     EXPECT_EQ(
@@ -194,7 +204,7 @@ TEST_F(RecorderTest, FolderThatCannotBeCreated) {
     path = tmp.filePath("blocker/Rdatabj.db");
     hs.RecordingEnabled = true;
     makeAndStart();
-    rec->tick();
+    tick();
     EXPECT_EQ(rec->statusText(), QStringLiteral("记录已停止：无法创建数据库文件夹，每秒重试"));
     EXPECT_TRUE(hs.RecordAdded);  // the live curve goes on without the file
     tickSeconds(2);
@@ -209,6 +219,7 @@ TEST_F(RecorderTest, ReadOnlyFile) {
     makeAndStart();
     tickSeconds(2);
     rec->stop();
+    ASSERT_TRUE(rec->waitForStore());
     ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner));
     const QByteArray before = fileBytes(path);
     rec->start();
@@ -229,7 +240,7 @@ TEST_F(RecorderTest, NotADatabase) {
     writeFile(path, garbage);
     makeAndStart();
     for (int i = 0; i < 3; ++i) {
-        rec->tick();
+        tick();
         tickSeconds(1);
     }
     EXPECT_EQ(rec->statusText(), QStringLiteral("记录已停止：文件不是数据库，每秒重试"));
@@ -263,4 +274,27 @@ TEST_F(RecorderTest, LockedByAnotherProcess) {
     EXPECT_EQ(records(), 2);
     EXPECT_EQ(counter(), 2);
     EXPECT_EQ(scalar(path, "PRAGMA integrity_check").toString(), "ok");
+}
+
+// The counter row refuses its update after the sample went in: the transaction takes the sample
+// back, the counter keeps its value, and the chart is not told of a record that does not exist.
+TEST_F(RecorderTest, FailedCounterWriteLeavesNoSample) {
+    makeAndStart();
+    tickSeconds(2);
+    ASSERT_TRUE(exec(path,
+                     "CREATE TRIGGER refuse BEFORE UPDATE ON sl_void BEGIN SELECT RAISE(ABORT, "
+                     "'refused'); END"));
+    hs.RecordingEnabled = true;
+    tickSeconds(1);
+    EXPECT_EQ(records(), 2);
+    EXPECT_EQ(counter(), 2);
+    EXPECT_EQ(counterCopy(), 2);
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM pv_data WHERE w_id = 3").toInt(), 0);
+    EXPECT_TRUE(rec->statusText().startsWith(QStringLiteral("记录已停止：")))
+        << rec->statusText().toStdString();
+    ASSERT_TRUE(exec(path, "DROP TRIGGER refuse"));
+    tickSeconds(1);
+    EXPECT_TRUE(recording());
+    EXPECT_EQ(records(), 3);
+    EXPECT_EQ(counter(), 3);
 }

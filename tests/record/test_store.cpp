@@ -225,14 +225,55 @@ TEST(SampleStore, CorruptDatabaseIsReportedAndLeftAlone) {
     EXPECT_EQ(fileBytes(path), bytes);
 }
 
+// Tables the ring cannot work with are refused and left as they are; a w_id that is a unique key
+// by any means is the ring's.
 TEST(SampleStore, TablesOfAnotherShapeAreLeftAlone) {
+    const QString cols =
+        "w_date REAL, w_time REAL, a REAL, b REAL, c REAL, d REAL, e REAL, f REAL, g REAL, h REAL, "
+        "i REAL, j REAL";
+    struct Case {
+        QString sql;
+        SampleStore::Fault fault;
+    } cases[] = {
+        {"CREATE TABLE pv_data (w_id INTEGER PRIMARY KEY, w_date REAL)",
+         SampleStore::Fault::WrongTables},
+        {"CREATE TABLE pv_data (w_id INTEGER, " + cols + ")", SampleStore::Fault::IdNotUnique},
+        {"CREATE TABLE pv_data (w_id INTEGER, " + cols + ", PRIMARY KEY (w_id, w_date))",
+         SampleStore::Fault::IdNotUnique},
+        {"CREATE TABLE pv_data (w_id INTEGER, " + cols +
+             "); CREATE UNIQUE INDEX part ON pv_data (w_id) WHERE w_id > 10",
+         SampleStore::Fault::IdNotUnique},
+        {"CREATE TABLE pv_data (w_id INTEGER, " + cols + "); CREATE INDEX plain ON pv_data (w_id)",
+         SampleStore::Fault::IdNotUnique},
+        {"CREATE TABLE pv_data (w_id INTEGER UNIQUE, " + cols + ")", SampleStore::Fault::None},
+        {"CREATE TABLE pv_data (w_id INTEGER, " + cols +
+             "); CREATE UNIQUE INDEX \"my \"\"key\"\"\" ON pv_data (W_ID)",
+         SampleStore::Fault::None},
+    };
     QTemporaryDir tmp;
-    const QString path = tmp.filePath("Rdatabj.db");
-    ASSERT_TRUE(exec(path, "CREATE TABLE pv_data (w_id INTEGER PRIMARY KEY, w_date REAL)"));
-    SampleStore store(path, "shape");
-    EXPECT_FALSE(store.open());
-    EXPECT_EQ(store.lastFault(), SampleStore::Fault::WrongTables);
-    EXPECT_EQ(scalar(path, "SELECT count(*) FROM sqlite_master WHERE name = 'sl_void'").toInt(), 0);
+    int n = 0;
+    for (const Case& c : cases) {
+        const QString path = tmp.filePath(QString::number(++n));
+        withDb(path, [&](QSqlDatabase& db) {
+            for (const QString& sql : c.sql.split("; "))
+                ASSERT_TRUE(QSqlQuery(db).exec(sql)) << sql.toStdString();
+            ASSERT_TRUE(QSqlQuery(db).exec("INSERT INTO pv_data (w_id) VALUES (1)"));
+        });
+        const QByteArray before = fileBytes(path);
+        SampleStore store(path, "shape");
+        EXPECT_EQ(store.open(), c.fault == SampleStore::Fault::None) << c.sql.toStdString();
+        EXPECT_EQ(store.lastFault(), c.fault) << c.sql.toStdString();
+        if (c.fault == SampleStore::Fault::None) {
+            // The ring overwrites record 1 in place.
+            EXPECT_TRUE(store.storeSample(sample(1, 46000, 1)));
+            EXPECT_EQ(scalar(path, "SELECT count(*) FROM pv_data").toInt(), 1);
+        } else {
+            EXPECT_EQ(fileBytes(path), before) << c.sql.toStdString();
+        }
+        if (c.fault == SampleStore::Fault::IdNotUnique) {
+            EXPECT_EQ(store.lastError(), QStringLiteral("数据库表 pv_data 的 w_id 不是唯一键"));
+        }
+    }
 }
 
 // Another connection in a write transaction: the store reads, refuses to write at once (the UI

@@ -1,0 +1,39 @@
+#pragma once
+// The recorder's half that touches the disk. It lives on a thread of its own and takes its work
+// through queued calls: opening the sample store, writing one sample as the next record of the
+// ring (the sample and its counter row in one transaction, checkpoints included), closing. Every
+// outcome goes back to the recorder as a signal.
+
+#include <QObject>
+#include <QString>
+#include <cstdint>
+
+#include "record/store.h"
+
+namespace record {
+
+class StoreWriter : public QObject {
+    Q_OBJECT
+  public:
+    StoreWriter(QString path, QString connectionName);
+
+    // All three run on the writer's thread.
+    void open();
+    // Stores s as the next record. A closed store is opened first, so an unusable file is tried
+    // again with every sample, that is once a second.
+    void write(Sample s);
+    void close();
+
+  signals:
+    // recordNo: the latest record as the counter row names it, or the last one known.
+    void opened(bool ok, QString error, int recordNo);
+    // recordNo is the number the sample was given; while it cannot be stored the number still
+    // advances from the last one known, and follows the file's counter again once it can.
+    void written(int recordNo, bool stored, QString error);
+
+  private:
+    SampleStore store_;
+    int32_t lastRecordNo_ = 0;
+};
+
+}  // namespace record
