@@ -5,6 +5,7 @@
 #include <QFontDatabase>
 #include <cstdio>
 
+#include "shell/appicon.h"
 #include "shell/application.h"
 #include "shell/cmdline.h"
 
@@ -27,6 +28,9 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmars"));
     QApplication::setOrganizationName(QStringLiteral("velmars"));
+    // The desktop matches the windows to the installed velmars.desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("velmars"));
+    QApplication::setWindowIcon(shell::windowIcon());
 
     // Chinese captions need a CJK font wherever the desktop does not pick one by itself.
     if (QFontDatabase::families().contains(QStringLiteral("WenQuanYi Micro Hei"))) {
