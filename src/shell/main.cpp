@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "base/numberlocale.h"
+#include "shell/appicon.h"
 #include "shell/application.h"
 #include "shell/cmdline.h"
 #include "shell/exportcommand.h"
@@ -37,6 +38,9 @@ int main(int argc, char** argv) {
     QApplication::setOrganizationName(QStringLiteral("velmars"));
     // Every number shown or read uses "." whatever the regional settings say.
     base::useDotDecimalNumbers();
+    // The desktop matches the windows to the installed velmars.desktop entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("velmars"));
+    QApplication::setWindowIcon(shell::windowIcon());
 
     // Chinese captions need a CJK font wherever the desktop does not pick one by itself.
     if (QFontDatabase::families().contains(QStringLiteral("WenQuanYi Micro Hei"))) {
