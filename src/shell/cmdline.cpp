@@ -34,6 +34,13 @@ QString shown(const QString& a) {
     return a.size() > 200 ? out + QStringLiteral("...") : out;
 }
 
+// A local date and time as the exports take it; nullopt when malformed.
+std::optional<QDateTime> parseLocalTime(const QString& v) {
+    const QDateTime t = QDateTime::fromString(v.trimmed(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!t.isValid()) return std::nullopt;
+    return t;
+}
+
 bool matches(const QString& a, const QString& name) {
     return a == name || a.startsWith(name + u'=');
 }
@@ -94,12 +101,29 @@ ParseResult parseCommandLine(const QStringList& args) {
             if (v.isEmpty())
                 return {std::nullopt, QStringLiteral("--screenshot expects a file path")};
             o.screenshot = v;
+        } else if (matches(a, QStringLiteral("--export-events"))) {
+            if (!takeValue(args, i, QStringLiteral("--export-events"), v, error))
+                return {std::nullopt, error};
+            if (v.isEmpty())
+                return {std::nullopt, QStringLiteral("--export-events expects a file path or -")};
+            o.exportEvents = v;
+        } else if (matches(a, QStringLiteral("--from")) || matches(a, QStringLiteral("--to"))) {
+            const QString name = matches(a, QStringLiteral("--from")) ? QStringLiteral("--from")
+                                                                      : QStringLiteral("--to");
+            if (!takeValue(args, i, name, v, error)) return {std::nullopt, error};
+            const auto t = parseLocalTime(v);
+            if (!t)
+                return {std::nullopt, QStringLiteral("%1 expects \"YYYY-MM-DD HH:MM:SS\", got '%2'")
+                                          .arg(name, shown(v))};
+            (name == QStringLiteral("--from") ? o.from : o.to) = t;
         } else {
             return {std::nullopt, QStringLiteral("unknown option '%1' (try --help)").arg(shown(a))};
         }
     }
     if (!o.screenshot.isEmpty() && !o.quitAfter)
         return {std::nullopt, QStringLiteral("--screenshot needs --quit-after")};
+    if ((o.from || o.to) && o.exportEvents.isEmpty())
+        return {std::nullopt, QStringLiteral("--from and --to go with --export-events")};
     r.options = o;
     return r;
 }
@@ -115,6 +139,9 @@ QString usageText() {
         "  --quit-after SECONDS  leave through the Exit path that many seconds after start\n"
         "  --screenshot FILE     with --quit-after: save a PNG of the main window before leaving\n"
         "  --clock-speed F       run the program's clock F times faster (tests and demos)\n"
+        "  --export-events FILE  write the event log to FILE as CSV (- for standard output) and\n"
+        "                        leave, no window; with --from/--to \"YYYY-MM-DD HH:MM:SS\" and "
+        "--db\n"
         "  --help                this text\n");
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The command line: additions for practical use; the operator's work stays on screen.
 
+#include <QDateTime>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -16,7 +17,11 @@ struct Options {
     std::optional<double> quitAfter;  // seconds
     QString screenshot;
     bool help = false;
-    double clockSpeed = 1.0;  // --clock-speed F: the clock runs F times faster (tests, demos)
+    double clockSpeed = 1.0;        // --clock-speed F: the clock runs F times faster (tests, demos)
+    QString exportEvents;           // --export-events FILE ("-" for standard output)
+    std::optional<QDateTime> from;  // --from "YYYY-MM-DD HH:MM:SS", local time
+    std::optional<QDateTime> to;    // --to, the same
+    int eventBound = 100000;        // rows the event log keeps (not an option; tests pass fewer)
 };
 
 struct ParseResult {

@@ -7,6 +7,7 @@
 
 #include "shell/application.h"
 #include "shell/cmdline.h"
+#include "shell/eventexport.h"
 
 int main(int argc, char** argv) {
     // The command line is read before any window system is touched, so that --help and a bad
@@ -22,6 +23,13 @@ int main(int argc, char** argv) {
     if (parsed.options->help) {
         std::fputs(qUtf8Printable(shell::usageText()), stdout);
         return 0;
+    }
+
+    if (!parsed.options->exportEvents.isEmpty()) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("velmars"));
+        QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
+        return shell::runEventExport(*parsed.options);
     }
 
     QApplication app(argc, argv);

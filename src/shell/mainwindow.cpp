@@ -21,7 +21,9 @@
 #include "monitor/livepanel.h"
 #include "program/programwindow.h"
 #include "record/chart/chartpanel.h"
+#include "record/eventlog.h"
 #include "record/recorder.h"
+#include "shell/eventwindow.h"
 #include "shell/portsettings.h"
 #include "ui/accessible.h"
 
@@ -107,7 +109,7 @@ MainWindow::MainWindow(MainContext ctx, QWidget* parent)
          {live_->pvStatusFrame(), live_->curveStatusFrame(), live_->alarmSettingFrame()})
         order << tabStopsIn(f);
     order << tabStopsIn(chart_);
-    order << command21_ << command11_ << command1_;
+    order << command21_ << command11_ << eventLogButton_ << command1_;
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 
@@ -222,10 +224,13 @@ QWidget* MainWindow::buildNavigation() {
     lay->setContentsMargins(0, 0, 0, 0);
     command21_ = button(QStringLiteral("CONFIG"), QStringLiteral("Command21"));
     command11_ = button(QStringLiteral("曲线设置"), QStringLiteral("Command11"));
+    eventLogButton_ = button(QStringLiteral("事件记录"), QStringLiteral("EventLogButton"));
     command1_ = button(QStringLiteral("退出"), QStringLiteral("Command1"));
     lay->addWidget(command21_);
     lay->addWidget(command11_);
+    lay->addWidget(eventLogButton_);
     lay->addWidget(command1_);
+    connect(eventLogButton_, &QPushButton::clicked, this, &MainWindow::openEventLog);
     connect(command21_, &QPushButton::clicked, this, &MainWindow::Command21_Click);
     connect(command11_, &QPushButton::clicked, this, &MainWindow::Command11_Click);
     connect(command1_, &QPushButton::clicked, this, &MainWindow::Command1_Click);
@@ -257,6 +262,38 @@ void MainWindow::setRecorder(record::Recorder* recorder) {
     updateRecorderStatus();
 }
 
+void MainWindow::setEventLog(record::EventLog* log) {
+    eventLog_ = log;
+    eventLogButton_->setEnabled(log != nullptr);
+    if (!log) return;
+    connect(log, &record::EventLog::statusChanged, this, &MainWindow::updateRecorderStatus,
+            Qt::UniqueConnection);
+    updateRecorderStatus();
+}
+
+QWidget* MainWindow::eventWindow() const {
+    return eventWindow_.data();
+}
+
+void MainWindow::openEventLog() {
+    if (!eventLog_) return;
+    // The log opens beside the main window, which stays live: alarms and their entries side by
+    // side.
+    if (!eventWindow_) {
+        eventWindow_ = new EventWindow(*eventLog_);
+        eventWindow_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(eventWindow_, &EventWindow::returned, this, [this] {
+            if (eventWindow_) eventWindow_->deleteLater();
+            eventWindow_ = nullptr;
+            activateWindow();
+            eventLogButton_->setFocus();
+        });
+    }
+    eventWindow_->show();
+    eventWindow_->raise();
+    eventWindow_->activateWindow();
+}
+
 void MainWindow::updateDeviceLabel() {
     const int n = base::roundToInt32(base::leadingNumber(combo1_->currentText())).value_or(0);
     const QString dev = ctx_.ports.deviceFor(n);
@@ -271,7 +308,10 @@ void MainWindow::updateLinkStatus() {
 }
 
 void MainWindow::updateRecorderStatus() {
-    if (ctx_.recorder) recorderStatus_->setText(ctx_.recorder->statusText());
+    QString text = ctx_.recorder ? ctx_.recorder->statusText() : QString();
+    if (eventLog_ && !eventLog_->statusText().isEmpty())
+        text += (text.isEmpty() ? QString() : QStringLiteral("；")) + eventLog_->statusText();
+    recorderStatus_->setText(text);
 }
 
 void MainWindow::Command9_Click() {
@@ -329,6 +369,7 @@ void MainWindow::Command1_Click() {
     blockClose_ = false;
     if (config_) config_->deleteLater();
     if (programWindow_) programWindow_->deleteLater();
+    if (eventWindow_) eventWindow_->deleteLater();
     close();
     if (exitAction_) exitAction_();
 }

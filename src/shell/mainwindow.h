@@ -23,6 +23,7 @@ class LivePanel;
 }
 namespace record {
 class ChartPanel;
+class EventLog;
 class Recorder;
 }  // namespace record
 namespace config {
@@ -33,6 +34,8 @@ class ProgramWindow;
 }
 
 namespace shell {
+
+class EventWindow;
 
 // What the main window works with; owned by the application.
 struct MainContext {
@@ -53,6 +56,8 @@ class MainWindow : public QMainWindow {
     // The window's load: lists and defaults, the chart's load, BlockClose.
     void load();
     void setRecorder(record::Recorder* recorder);
+    // The event log that "事件记录" shows; its trouble shows beside the recorder's.
+    void setEventLog(record::EventLog* log);
 
     bool BlockClose() const { return blockClose_; }
     monitor::LivePanel* livePanel() const { return live_; }
@@ -66,6 +71,8 @@ class MainWindow : public QMainWindow {
     void Command21_Click();  // "CONFIG"
     void Command11_Click();  // "曲线设置"
     void Command1_Click();   // "退出"
+    void openEventLog();     // "事件记录"
+    QWidget* eventWindow() const;
 
     // Called once the Exit path has closed everything (the application quits there).
     void setExitAction(std::function<void()> action) { exitAction_ = std::move(action); }
@@ -98,6 +105,7 @@ class MainWindow : public QMainWindow {
     QPushButton* command21_ = nullptr;
     QPushButton* command11_ = nullptr;
     QPushButton* command1_ = nullptr;
+    QPushButton* eventLogButton_ = nullptr;
     QLabel* linkStatus_ = nullptr;
     QLabel* recorderStatus_ = nullptr;
 
@@ -105,6 +113,8 @@ class MainWindow : public QMainWindow {
     record::ChartPanel* chart_ = nullptr;
     QPointer<config::ConfigWindow> config_;
     QPointer<program::ProgramWindow> programWindow_;
+    record::EventLog* eventLog_ = nullptr;
+    QPointer<EventWindow> eventWindow_;
 };
 
 }  // namespace shell
