@@ -128,13 +128,6 @@ bool EventStore::prepareTable(bool readOnly) {
     const auto sqlFail = [&](const QString& fallback) {
         return failFromSql(nativeCode(q.lastError()), fallback);
     };
-    if (!readOnly) {
-        if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) return sqlFail(kOther);
-        if (q.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
-            return fail(kOther);
-        q.finish();
-        q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    }
     const auto columnsOf = [&](const QString& table, QStringList* names) {
         if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table))) return false;
         while (q.next())
@@ -155,8 +148,15 @@ bool EventStore::prepareTable(bool readOnly) {
     if (!events.isEmpty() && events != kColumns) return fail(kWrongTables);
     if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) return sqlFail(kOther);
     q.finish();
+    if (readOnly) return true;
+    // Only a file that passed the checks above is changed: to WAL, so the recorder, the chart and
+    // this log read and write side by side.
+    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) return sqlFail(kOther);
+    if (q.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
+        return fail(kOther);
+    q.finish();
+    q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     if (events.isEmpty()) {
-        if (readOnly) return true;  // nothing logged yet: an empty log
         if (!q.exec(QStringLiteral(
                 "CREATE TABLE IF NOT EXISTS events (id INTEGER PRIMARY KEY, at TEXT, kind TEXT, "
                 "text TEXT, reg INTEGER, value INTEGER, status INTEGER)")))
