@@ -150,19 +150,23 @@ void EventWriter::add(const EventEntry& entry) {
         waiting_.erase(waiting_.begin(), waiting_.begin() + excess);
         dropped_ += excess;
     }
+    schedule(kFlushMs);
+}
+
+void EventWriter::schedule(int ms) {
     if (!timer_) {
         timer_ = new QTimer(this);
         timer_->setSingleShot(true);
-        timer_->setInterval(kFlushMs);
         connect(timer_, &QTimer::timeout, this, &EventWriter::flush);
     }
-    if (!timer_->isActive()) timer_->start();
+    if (!timer_->isActive()) timer_->start(ms);
 }
 
 void EventWriter::flush() {
     if (!ensureOpen()) {
-        // Kept for the next attempt.
-        if (timer_ && !waiting_.empty() && !timer_->isActive()) timer_->start(1000);
+        // Entries are kept for the next attempt, and the status line clears once the file can
+        // be used again, whether or not anything is waiting.
+        schedule(1000);
         return;
     }
     if (waiting_.empty()) {
@@ -177,7 +181,7 @@ void EventWriter::flush() {
         waiting_.swap(batch);
         store_.close();
         setStatus(QStringLiteral("事件记录已停止：%1，每秒重试").arg(why));
-        if (timer_ && !timer_->isActive()) timer_->start(1000);
+        schedule(1000);
         return;
     }
     stored_ += static_cast<qint64>(batch.size());

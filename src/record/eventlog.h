@@ -100,6 +100,7 @@ class EventWriter : public QObject {
 
   private:
     bool ensureOpen();
+    void schedule(int ms);  // a flush after ms, unless one is due already
     void setStatus(const QString& text);
 
     EventStore store_;

@@ -8,6 +8,8 @@
 #include <QVariant>
 #include <utility>
 
+#include "record/store.h"
+
 namespace record {
 
 namespace {
@@ -114,6 +116,10 @@ bool EventStore::open(bool readOnly) {
         }
     }
     open_ = true;
+    // Counted among the process's open files at once, so that the sample store never reads the
+    // file's header by other means while this connection may hold its locks.
+    registeredPath_ = QFileInfo(path_).canonicalFilePath();
+    holdOpenFile(registeredPath_);
     if (!prepareTable(readOnly)) {
         const QString why = lastError_;
         close();
@@ -174,6 +180,10 @@ void EventStore::close() {
         QSqlDatabase::removeDatabase(connectionName_);
     }
     open_ = false;
+    if (!registeredPath_.isEmpty()) {
+        releaseOpenFile(registeredPath_);
+        registeredPath_.clear();
+    }
 }
 
 bool EventStore::append(std::vector<EventEntry>& entries) {

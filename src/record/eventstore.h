@@ -64,6 +64,7 @@ class EventStore {
     int bound_;
     bool open_ = false;
     QString lastError_;
+    QString registeredPath_;  // the file as counted among the process's open files
 };
 
 }  // namespace record

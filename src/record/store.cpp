@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QMutex>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -77,6 +78,8 @@ bool isReadOnlyFile(const QFileInfo& fi) {
 // locks belong to the process, and closing any handle on a file drops all of them: opening and
 // closing a file that one of our connections holds would silently release that connection's
 // locks, and another program could then checkpoint and delete the log we are writing into.
+// Connections on other threads (the event log) count too, hence the lock.
+QMutex openFilesLock;
 QHash<QString, int>& openFiles() {
     static QHash<QString, int> files;
     return files;
@@ -108,6 +111,24 @@ Sample sampleFrom(const QSqlQuery& q) {
 }
 
 }  // namespace
+
+int openFileCount(const QString& canonicalPath) {
+    QMutexLocker hold(&openFilesLock);
+    return openFiles().value(canonicalPath);
+}
+
+void holdOpenFile(const QString& canonicalPath) {
+    if (canonicalPath.isEmpty()) return;
+    QMutexLocker hold(&openFilesLock);
+    ++openFiles()[canonicalPath];
+}
+
+void releaseOpenFile(const QString& canonicalPath) {
+    if (canonicalPath.isEmpty()) return;
+    QMutexLocker hold(&openFilesLock);
+    auto& files = openFiles();
+    if (--files[canonicalPath] <= 0) files.remove(canonicalPath);
+}
 
 // The connection and its prepared statements, made once per open() and reused by every call.
 struct SampleStore::Connection {
@@ -183,7 +204,7 @@ bool SampleStore::open() {
         if (isReadOnlyFile(fi)) return fail(Fault::ReadOnly);
         // A file another of our connections already holds has passed this check, and reading its
         // header here would release that connection's locks.
-        if (openFiles().value(fi.canonicalFilePath()) == 0) {
+        if (openFileCount(fi.canonicalFilePath()) == 0) {
             bool readable = false;
             if (!looksLikeDatabase(path_, &readable))
                 return fail(readable ? Fault::NotADatabase : Fault::ReadOnly);
@@ -235,7 +256,7 @@ bool SampleStore::open() {
     fault_ = Fault::None;
     lastError_.clear();
     registeredPath_ = QFileInfo(path_).canonicalFilePath();
-    ++openFiles()[registeredPath_];
+    holdOpenFile(registeredPath_);
     return true;
 }
 
@@ -354,8 +375,7 @@ void SampleStore::close() {
     if (QSqlDatabase::contains(connectionName_)) QSqlDatabase::removeDatabase(connectionName_);
     open_ = false;
     if (!registeredPath_.isEmpty()) {
-        auto& files = openFiles();
-        if (--files[registeredPath_] <= 0) files.remove(registeredPath_);
+        releaseOpenFile(registeredPath_);
         registeredPath_.clear();
     }
 }

@@ -68,6 +68,7 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setTabKeyNavigation(false);
+    table_->setCornerButtonEnabled(false);
     table_->setColumnWidth(0, 170);
     table_->setColumnWidth(1, 60);
 
