@@ -6,6 +6,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QShortcut>
 #include <QTableWidget>
@@ -25,6 +26,8 @@ QDateTimeEdit* timeEdit(const QString& name, const QString& accessible, const QD
     e->setAccessibleName(accessible);
     e->setDisplayFormat(QString::fromLatin1(kTimeFormat));
     e->setCalendarPopup(true);
+    // The edit field inside is what takes the keys; it answers to the same name.
+    if (auto* field = e->findChild<QLineEdit*>()) field->setAccessibleName(accessible);
     e->setEnabled(false);
     return e;
 }
