@@ -67,6 +67,7 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
     table_->setHorizontalHeaderLabels(
         {QStringLiteral("时间"), QStringLiteral("类型"), QStringLiteral("内容")});
     table_->verticalHeader()->setVisible(false);
+    table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     table_->horizontalHeader()->setStretchLastSection(true);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
