@@ -84,7 +84,8 @@ bool isReadOnlyFile(const QFileInfo& fi) {
 // closing a file that one of our connections holds would silently release that connection's
 // locks, and another program could then checkpoint and delete the log we are writing into.
 // Connections open on several threads (the chart's on the UI thread, the recorder's on its own),
-// so the table and the header check that depends on it are taken under one lock.
+// and the event log on its own too, so the table and the header check that depends on it are
+// taken under one lock.
 QHash<QString, int>& openFiles() {
     static QHash<QString, int> files;
     return files;
@@ -120,6 +121,24 @@ Sample sampleFrom(const QSqlQuery& q) {
 }
 
 }  // namespace
+
+int openFileCount(const QString& canonicalPath) {
+    QMutexLocker hold(&openFilesLock());
+    return openFiles().value(canonicalPath);
+}
+
+void holdOpenFile(const QString& canonicalPath) {
+    if (canonicalPath.isEmpty()) return;
+    QMutexLocker hold(&openFilesLock());
+    ++openFiles()[canonicalPath];
+}
+
+void releaseOpenFile(const QString& canonicalPath) {
+    if (canonicalPath.isEmpty()) return;
+    QMutexLocker hold(&openFilesLock());
+    auto& files = openFiles();
+    if (--files[canonicalPath] <= 0) files.remove(canonicalPath);
+}
 
 // The connection and its prepared statements, made once per open() and reused by every call.
 struct SampleStore::Connection {

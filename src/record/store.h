@@ -16,6 +16,13 @@ namespace record {
 
 inline constexpr int kRingSize = 65500;
 
+// Database files this process holds open through SQLite, by canonical path, from any thread. A
+// file counted here is never opened by other means: closing such a handle would drop the SQLite
+// connections' locks. Every connection to the sample database holds its file while it is open.
+int openFileCount(const QString& canonicalPath);
+void holdOpenFile(const QString& canonicalPath);
+void releaseOpenFile(const QString& canonicalPath);
+
 struct Sample {
     int id = 0;                      // w_id, 1..65500
     double date = 0;                 // w_date: whole days since 1899-12-30

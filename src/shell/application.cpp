@@ -7,6 +7,7 @@
 #include <QTimer>
 
 #include "link/libmodbusrtu.h"
+#include "record/eventlog.h"
 #include "record/recorder.h"
 #include "shell/mainwindow.h"
 #include "shell/splashwindow.h"
@@ -61,6 +62,8 @@ Application::~Application() {
     main_ = nullptr;
     delete recorder_;
     recorder_ = nullptr;
+    // The event log stores what is still waiting before its thread ends.
+    eventLog_.reset();
     if (link_) link_->shutdown();
     link_.reset();
     sim_.reset();
@@ -119,7 +122,12 @@ bool Application::startWithoutSplash() {
 
 void Application::showMainWindow() {
     if (main_) return;
+    // The event log is up before anything can happen: the first write or line event lands in it.
+    eventLog_ = std::make_unique<record::EventLog>(dbPath_, options_.eventBound);
+    eventLog_->watch(*link_);
+    eventLog_->start();
     main_ = new MainWindow(MainContext{*link_, ports_, *clock_, handshake_, dbPath_, nullptr});
+    main_->setEventLog(eventLog_.get());
     main_->setExitAction([this] { leave(); });
     main_->show();
     main_->load();
@@ -133,6 +141,7 @@ void Application::showMainWindow() {
     });
     main_->setRecorder(recorder_);
     recorder_->start();
+    eventLog_->watch(*recorder_);
     if (options_.connect) main_->openPort();
     emit mainWindowShown();
 }

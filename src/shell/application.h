@@ -16,8 +16,9 @@ namespace sim {
 class SimServer;
 }
 namespace record {
+class EventLog;
 class Recorder;
-}
+}  // namespace record
 
 namespace shell {
 
@@ -44,6 +45,7 @@ class Application : public QObject {
     MainWindow* mainWindow() const { return main_; }
     comm::Link& link() { return *link_; }
     record::Recorder* recorder() const { return recorder_; }
+    record::EventLog* eventLog() const { return eventLog_.get(); }
     record::RecorderHandshake& handshake() { return handshake_; }
     sim::SimServer* simulator() const { return sim_.get(); }
     QString databasePath() const { return dbPath_; }
@@ -75,6 +77,7 @@ class Application : public QObject {
     QPointer<SplashWindow> splash_;
     MainWindow* main_ = nullptr;
     record::Recorder* recorder_ = nullptr;
+    std::unique_ptr<record::EventLog> eventLog_;
 };
 
 }  // namespace shell

@@ -36,6 +36,13 @@ QString shown(const QString& a) {
     return a.size() > 200 ? out + QStringLiteral("...") : out;
 }
 
+// A local date and time as the exports take it; nullopt when malformed.
+std::optional<QDateTime> parseLocalTime(const QString& v) {
+    const QDateTime t = QDateTime::fromString(v.trimmed(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!t.isValid()) return std::nullopt;
+    return t;
+}
+
 bool matches(const QString& a, const QString& name) {
     return a == name || a.startsWith(name + u'=');
 }
@@ -102,22 +109,30 @@ ParseResult parseCommandLine(const QStringList& args) {
             if (v.isEmpty())
                 return {std::nullopt, QStringLiteral("--export-csv expects a file path or -")};
             o.exportCsv = v;
+        } else if (matches(a, QStringLiteral("--export-events"))) {
+            if (!takeValue(args, i, QStringLiteral("--export-events"), v, error))
+                return {std::nullopt, error};
+            if (v.isEmpty())
+                return {std::nullopt, QStringLiteral("--export-events expects a file path or -")};
+            o.exportEvents = v;
         } else if (matches(a, QStringLiteral("--from")) || matches(a, QStringLiteral("--to"))) {
             const QString name = matches(a, QStringLiteral("--from")) ? QStringLiteral("--from")
                                                                       : QStringLiteral("--to");
             if (!takeValue(args, i, name, v, error)) return {std::nullopt, error};
-            if (!record::parseExportTime(v))
+            const auto t = parseLocalTime(v);
+            if (!t || !record::parseExportTime(v))
                 return {std::nullopt, QStringLiteral("%1 expects \"YYYY-MM-DD HH:MM:SS\", got '%2'")
                                           .arg(name, shown(v))};
             (name == u"--from" ? o.exportFrom : o.exportTo) = v;
+            (name == u"--from" ? o.from : o.to) = t;
         } else {
             return {std::nullopt, QStringLiteral("unknown option '%1' (try --help)").arg(shown(a))};
         }
     }
     if (!o.screenshot.isEmpty() && !o.quitAfter)
         return {std::nullopt, QStringLiteral("--screenshot needs --quit-after")};
-    if ((!o.exportFrom.isEmpty() || !o.exportTo.isEmpty()) && o.exportCsv.isEmpty())
-        return {std::nullopt, QStringLiteral("--from and --to need --export-csv")};
+    if ((o.from || o.to) && o.exportCsv.isEmpty() && o.exportEvents.isEmpty())
+        return {std::nullopt, QStringLiteral("--from and --to need --export-csv or --export-events")};
     r.options = o;
     return r;
 }
@@ -137,6 +152,9 @@ QString usageText() {
         "                        and leave, without a window; with --db, --from, --to\n"
         "  --from \"YYYY-MM-DD HH:MM:SS\"  first record to export (default: the oldest)\n"
         "  --to \"YYYY-MM-DD HH:MM:SS\"    last record to export (default: the newest)\n"
+        "  --export-events FILE  write the event log to FILE as CSV (- for standard output) and\n"
+        "                        leave, no window; with --from/--to \"YYYY-MM-DD HH:MM:SS\" and "
+        "--db\n"
         "  --help                this text\n");
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // The command line: additions for practical use; the operator's work stays on screen.
 
+#include <QDateTime>
 #include <QMap>
 #include <QString>
 #include <QStringList>
@@ -20,6 +21,10 @@ struct Options {
     QString exportCsv;        // --export-csv FILE ("-" for standard output): export, no window
     QString exportFrom;       // --from "YYYY-MM-DD HH:MM:SS"
     QString exportTo;         // --to "YYYY-MM-DD HH:MM:SS"
+    QString exportEvents;           // --export-events FILE ("-" for standard output)
+    std::optional<QDateTime> from;  // --from "YYYY-MM-DD HH:MM:SS", local time
+    std::optional<QDateTime> to;    // --to, the same
+    int eventBound = 100000;        // rows the event log keeps (not an option; tests pass fewer)
 };
 
 struct ParseResult {

@@ -10,6 +10,7 @@
 #include "shell/application.h"
 #include "shell/cmdline.h"
 #include "shell/exportcommand.h"
+#include "shell/eventexport.h"
 
 int main(int argc, char** argv) {
     // The command line is read before any window system is touched, so that --help and a bad
@@ -31,6 +32,13 @@ int main(int argc, char** argv) {
         QCoreApplication::setApplicationName(QStringLiteral("velmars"));
         QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
         return shell::runCsvExport(*parsed.options);
+    }
+
+    if (!parsed.options->exportEvents.isEmpty()) {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("velmars"));
+        QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
+        return shell::runEventExport(*parsed.options);
     }
 
     QApplication app(argc, argv);

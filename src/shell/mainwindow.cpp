@@ -23,7 +23,9 @@
 #include "config/configwindow.h"
 #include "monitor/livepanel.h"
 #include "program/programwindow.h"
+#include "record/eventlog.h"
 #include "record/recorder.h"
+#include "shell/eventwindow.h"
 #include "shell/portsettings.h"
 #include "ui/accessible.h"
 
@@ -108,7 +110,7 @@ MainWindow::MainWindow(MainContext ctx, QWidget* parent)
          {live_->pvStatusFrame(), live_->curveStatusFrame(), live_->alarmSettingFrame()})
         order << tabStopsIn(f);
     order << tabStopsIn(chart_);
-    order << configButton_ << programButton_ << exitButton_;
+    order << configButton_ << programButton_ << eventLogButton_ << exitButton_;
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 
@@ -234,10 +236,13 @@ QWidget* MainWindow::buildNavigation() {
     lay->setContentsMargins(0, 0, 0, 0);
     configButton_ = button(QStringLiteral("CONFIG"), QStringLiteral("Command21"));
     programButton_ = button(QStringLiteral("曲线设置"), QStringLiteral("Command11"));
+    eventLogButton_ = button(QStringLiteral("事件记录"), QStringLiteral("EventLogButton"));
     exitButton_ = button(QStringLiteral("退出"), QStringLiteral("Command1"));
     lay->addWidget(configButton_);
     lay->addWidget(programButton_);
+    lay->addWidget(eventLogButton_);
     lay->addWidget(exitButton_);
+    connect(eventLogButton_, &QPushButton::clicked, this, &MainWindow::openEventLog);
     connect(configButton_, &QPushButton::clicked, this, &MainWindow::showConfigWindow);
     connect(programButton_, &QPushButton::clicked, this, &MainWindow::showProgramWindow);
     connect(exitButton_, &QPushButton::clicked, this, &MainWindow::requestExit);
@@ -269,6 +274,38 @@ void MainWindow::setRecorder(record::Recorder* recorder) {
     updateRecorderStatus();
 }
 
+void MainWindow::setEventLog(record::EventLog* log) {
+    eventLog_ = log;
+    eventLogButton_->setEnabled(log != nullptr);
+    if (!log) return;
+    connect(log, &record::EventLog::statusChanged, this, &MainWindow::updateRecorderStatus,
+            Qt::UniqueConnection);
+    updateRecorderStatus();
+}
+
+QWidget* MainWindow::eventWindow() const {
+    return eventWindow_.data();
+}
+
+void MainWindow::openEventLog() {
+    if (!eventLog_) return;
+    // The log opens beside the main window, which stays live: alarms and their entries side by
+    // side.
+    if (!eventWindow_) {
+        eventWindow_ = new EventWindow(*eventLog_);
+        eventWindow_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(eventWindow_, &EventWindow::returned, this, [this] {
+            if (eventWindow_) eventWindow_->deleteLater();
+            eventWindow_ = nullptr;
+            activateWindow();
+            eventLogButton_->setFocus();
+        });
+    }
+    eventWindow_->show();
+    eventWindow_->raise();
+    eventWindow_->activateWindow();
+}
+
 void MainWindow::updateDeviceLabel() {
     const int n = base::roundToInt32(base::leadingNumber(portList_->currentText())).value_or(0);
     const QString dev = ctx_.ports.deviceFor(n);
@@ -283,7 +320,10 @@ void MainWindow::updateLinkStatus() {
 }
 
 void MainWindow::updateRecorderStatus() {
-    if (ctx_.recorder) recorderStatus_->setText(ctx_.recorder->statusText());
+    QString text = ctx_.recorder ? ctx_.recorder->statusText() : QString();
+    if (eventLog_ && !eventLog_->statusText().isEmpty())
+        text += (text.isEmpty() ? QString() : QStringLiteral("；")) + eventLog_->statusText();
+    recorderStatus_->setText(text);
 }
 
 void MainWindow::openPort() {
@@ -379,6 +419,7 @@ void MainWindow::exitProgram() {
     blockClose_ = false;
     if (config_) config_->deleteLater();
     if (programWindow_) programWindow_->deleteLater();
+    if (eventWindow_) eventWindow_->deleteLater();
     close();
     if (exitAction_) exitAction_();
 }

@@ -27,6 +27,7 @@ namespace chart {
 class ChartPanel;
 }
 namespace record {
+class EventLog;
 class Recorder;
 }  // namespace record
 namespace config {
@@ -37,6 +38,8 @@ class ProgramWindow;
 }
 
 namespace shell {
+
+class EventWindow;
 
 // What the main window works with; owned by the application.
 struct MainContext {
@@ -57,6 +60,8 @@ class MainWindow : public QMainWindow {
     // The window's load: lists and defaults, the chart's load, BlockClose.
     void load();
     void setRecorder(record::Recorder* recorder);
+    // The event log that "事件记录" shows; its trouble shows beside the recorder's.
+    void setEventLog(record::EventLog* log);
 
     bool blockClose() const { return blockClose_; }
     monitor::LivePanel* livePanel() const { return live_; }
@@ -71,6 +76,8 @@ class MainWindow : public QMainWindow {
     void showProgramWindow();  // "曲线设置"
     void requestExit();        // "退出" and Esc: asks first, then exitProgram()
     void exitProgram();        // leaves at once: closes the chart, the recorder and the port
+    void openEventLog();       // "事件记录"
+    QWidget* eventWindow() const;
 
     // Called once the Exit path has closed everything (the application quits there).
     void setExitAction(std::function<void()> action) { exitAction_ = std::move(action); }
@@ -108,6 +115,7 @@ class MainWindow : public QMainWindow {
     QPushButton* configButton_ = nullptr;
     QPushButton* programButton_ = nullptr;
     QPushButton* exitButton_ = nullptr;
+    QPushButton* eventLogButton_ = nullptr;
     QLabel* linkStatus_ = nullptr;
     QLabel* recorderStatus_ = nullptr;
     QLabel* operatorMessage_ = nullptr;
@@ -119,6 +127,8 @@ class MainWindow : public QMainWindow {
     chart::ChartPanel* chart_ = nullptr;
     QPointer<config::ConfigWindow> config_;
     QPointer<program::ProgramWindow> programWindow_;
+    record::EventLog* eventLog_ = nullptr;
+    QPointer<EventWindow> eventWindow_;
 };
 
 }  // namespace shell

@@ -19,6 +19,7 @@
 #include "fakemodbus.h"
 #include "program/programwindow.h"
 #include "shell/application.h"
+#include "shell/eventwindow.h"
 #include "shell/mainwindow.h"
 #include "shell/programnumberdialog.h"
 
@@ -107,6 +108,7 @@ class A11yWindows : public QObject {
     void configurationWindow();
     void programWindow();
     void programNumberDialog();
+    void eventWindow();
     void mainWindowTabOrder();
     void walkFindsTheFaults();
 
@@ -180,6 +182,17 @@ void A11yWindows::programNumberDialog() {
     QVERIFY(clean(r, &w));
     QCOMPARE(r.owner.value("程序号"), QString("Text1"));
     QCOMPARE(r.buttons, 2);
+}
+
+void A11yWindows::eventWindow() {
+    shell::EventWindow w(*app_->eventLog());
+    // With the time span on, so that its two time entries are walked too.
+    w.findChild<QAbstractButton*>("EventSpan")->setChecked(true);
+    const Walk r = walkWindow(&w);
+    QVERIFY(clean(r, &w));
+    QCOMPARE(r.owner.value("事件类型"), QString("EventKind"));
+    QCOMPARE(r.owner.value("导出CSV"), QString("EventExport"));
+    QCOMPARE(r.owner.value("Esc 返回"), QString("EventReturn"));
 }
 
 void A11yWindows::mainWindowTabOrder() {

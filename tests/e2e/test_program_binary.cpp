@@ -29,6 +29,10 @@ void ProgramBinary::badOptionsExitWithStatusTwo_data() {
     QTest::newRow("unknown") << QStringList{"--frobnicate"};
     QTest::newRow("port without device") << QStringList{"--port", "3"};
     QTest::newRow("quit-after letters") << QStringList{"--quit-after", "soon"};
+    QTest::newRow("export from a malformed time")
+        << QStringList{"--export-events", "-", "--from", "yesterday"};
+    QTest::newRow("export from a database that is not there")
+        << QStringList{"--export-events", "-", "--db", "/nonexistent/velmars/Rdatabj.db"};
 }
 
 void ProgramBinary::badOptionsExitWithStatusTwo() {
@@ -81,6 +85,24 @@ void ProgramBinary::simulatedRunRecordsThePolledValues() {
         QVERIFY(q.value(0).toInt() >= 3);
     }
     QSqlDatabase::removeDatabase("check");
+
+    // The session's events come out on the command line, the count on stderr.
+    const QByteArray before = [&] {
+        QFile f(db);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }();
+    QProcess e;
+    e.start(bin("velmars"), {"--export-events", "-", "--db", db});
+    QVERIFY(e.waitForFinished(10000));
+    QCOMPARE(e.exitCode(), 0);
+    const QByteArray csv = e.readAllStandardOutput();
+    QVERIFY(csv.startsWith("\xEF\xBB\xBF时间,类型,内容,寄存器,数值,状态\r\n"));
+    QVERIFY(csv.contains(",recorder,开始记录,,,\r\n"));
+    QVERIFY(csv.contains(",recorder,记录已停止,,,\r\n"));
+    QCOMPARE(e.readAllStandardError().trimmed().toInt(), csv.count("\r\n") - 1);
+    QFile f(db);
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    QCOMPARE(f.readAll(), before);  // read, never changed
 }
 
 QTEST_GUILESS_MAIN(ProgramBinary)

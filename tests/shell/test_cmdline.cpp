@@ -27,6 +27,15 @@ TEST(CommandLine, AcceptsEveryOption) {
     EXPECT_EQ(o.clockSpeed, 60);
 }
 
+TEST(CommandLine, ExportsEventsBetweenLocalTimes) {
+    const auto r = parseCommandLine(
+        {"--export-events", "-", "--from", "2026-01-02 03:04:05", "--to=2026-01-03 00:00:00"});
+    ASSERT_TRUE(r.options) << r.error.toStdString();
+    EXPECT_EQ(r.options->exportEvents, "-");
+    EXPECT_EQ(r.options->from, QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)));
+    EXPECT_EQ(r.options->to, QDateTime(QDate(2026, 1, 3), QTime(0, 0)));
+}
+
 TEST(CommandLine, NoArgumentsGiveDefaults) {
     const auto r = parseCommandLine({});
     ASSERT_TRUE(r.options);
@@ -53,6 +62,10 @@ TEST(CommandLine, RejectsWhatItDoesNotUnderstand) {
         "--screenshot /tmp/x.png",
         "--screenshot",
         "--simulate extra",
+        "--export-events",
+        "--export-events out.csv --from 2026-01-02",
+        "--export-events out.csv --to 2026-13-01T00:00:00",
+        "--from=2026-01-02T03:04:05",
     };
     for (const char* line : bad) {
         const auto r = parseCommandLine(split(line));

@@ -1,0 +1,233 @@
+#include "record/eventlog.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QMetaObject>
+#include <QSaveFile>
+#include <QTimer>
+
+#include "link/link.h"
+#include "record/recorder.h"
+
+namespace record {
+
+namespace {
+
+QString connectionNameFor(const void* owner) {
+    return QStringLiteral("events-%1").arg(reinterpret_cast<quintptr>(owner), 0, 16);
+}
+
+qint64 monotonicMs() {
+    static QElapsedTimer clock;
+    if (!clock.isValid()) clock.start();
+    return clock.elapsed();
+}
+
+}  // namespace
+
+EventLog::EventLog(QString dbPath, int bound, QObject* parent)
+    : QObject(parent), path_(std::move(dbPath)) {
+    qRegisterMetaType<record::EventEntry>();
+    qRegisterMetaType<record::EventFilter>();
+    qRegisterMetaType<QVector<record::EventEntry>>();
+    writer_ = new EventWriter(path_, connectionNameFor(this), bound);
+    writer_->moveToThread(&thread_);
+    thread_.setObjectName(QStringLiteral("events"));
+    connect(&thread_, &QThread::finished, writer_, &QObject::deleteLater);
+    connect(writer_, &EventWriter::statusReady, this, [this](const QString& text) {
+        if (text == status_) return;
+        status_ = text;
+        emit statusChanged();
+    });
+    connect(writer_, &EventWriter::storedReady, this, [this](qint64 total) {
+        stored_ = total;
+        emit storedChanged();
+    });
+    connect(writer_, &EventWriter::rowsReady, this, &EventLog::rowsLoaded);
+    connect(writer_, &EventWriter::exportDone, this, &EventLog::exported);
+}
+
+EventLog::~EventLog() {
+    if (started_ && thread_.isRunning()) {
+        // What is still waiting is stored before the thread ends; a file that hangs is not
+        // waited for beyond a few seconds.
+        QMetaObject::invokeMethod(writer_, &EventWriter::stop, Qt::QueuedConnection);
+        thread_.quit();
+        if (!thread_.wait(5000)) {
+            thread_.terminate();
+            thread_.wait();
+        }
+    } else {
+        delete writer_;
+    }
+    writer_ = nullptr;
+}
+
+void EventLog::start() {
+    if (started_) return;
+    started_ = true;
+    thread_.start();
+    QMetaObject::invokeMethod(writer_, &EventWriter::flush, Qt::QueuedConnection);
+}
+
+void EventLog::watch(comm::Link& link) {
+    lastImage_ = link.image();
+    connect(&link, &comm::Link::writeReported, this,
+            [this](const comm::WriteReport& r) { log(writeEntry(r)); });
+    connect(&link, &comm::Link::linkEvent, this,
+            [this](comm::LinkEvent e, const QString& detail) { log(linkEntry(e, detail)); });
+    comm::Link* l = &link;
+    connect(&link, &comm::Link::imagePublished, this, [this, l] { imageSeen(l->image()); });
+}
+
+void EventLog::watch(Recorder& recorder) {
+    recorderStatus_ = recorder.statusText();
+    if (recorder.running()) log(*recorderEntry(QString(), recorderStatus_));
+    Recorder* r = &recorder;
+    connect(&recorder, &Recorder::statusChanged, this, [this, r] {
+        const QString now = r->statusText();
+        if (auto e = recorderEntry(recorderStatus_, now)) log(*e);
+        recorderStatus_ = now;
+    });
+}
+
+void EventLog::log(EventEntry entry) {
+    if (!entry.at.isValid()) entry.at = QDateTime::currentDateTime();
+    emit logged(entry);
+    if (writer_)
+        QMetaObject::invokeMethod(writer_, "add", Qt::QueuedConnection,
+                                  Q_ARG(record::EventEntry, entry));
+}
+
+void EventLog::imageSeen(const comm::InstrumentImage& image) {
+    for (EventEntry& e : imageEntries(lastImage_, image))
+        log(std::move(e));
+    lastImage_ = image;
+}
+
+quint64 EventLog::requestRows(const EventFilter& filter) {
+    const quint64 ticket = nextTicket_++;
+    QMetaObject::invokeMethod(writer_, "load", Qt::QueuedConnection, Q_ARG(quint64, ticket),
+                              Q_ARG(record::EventFilter, filter));
+    return ticket;
+}
+
+quint64 EventLog::exportCsv(const QString& file, const EventFilter& filter) {
+    const quint64 ticket = nextTicket_++;
+    QMetaObject::invokeMethod(writer_, "exportCsv", Qt::QueuedConnection, Q_ARG(quint64, ticket),
+                              Q_ARG(QString, file), Q_ARG(record::EventFilter, filter));
+    return ticket;
+}
+
+EventWriter::EventWriter(QString path, QString connectionName, int bound)
+    : store_(std::move(path), std::move(connectionName), bound) {}
+
+EventWriter::~EventWriter() {
+    store_.close();
+}
+
+bool EventWriter::ensureOpen() {
+    if (store_.isOpen()) return true;
+    // A file that cannot be used is tried again once a second, not on every batch.
+    const qint64 now = monotonicMs();
+    if (lastOpenAttemptMs_ >= 0 && now - lastOpenAttemptMs_ < 1000) return false;
+    lastOpenAttemptMs_ = now;
+    if (store_.open()) return true;
+    setStatus(QStringLiteral("事件记录已停止：%1，每秒重试").arg(store_.lastError()));
+    return false;
+}
+
+void EventWriter::setStatus(const QString& text) {
+    if (text == status_) return;
+    status_ = text;
+    emit statusReady(text);
+}
+
+void EventWriter::add(const EventEntry& entry) {
+    waiting_.push_back(entry);
+    if (static_cast<int>(waiting_.size()) > kMaxWaiting) {
+        const auto excess = static_cast<qsizetype>(waiting_.size()) - kMaxWaiting;
+        waiting_.erase(waiting_.begin(), waiting_.begin() + excess);
+        dropped_ += excess;
+    }
+    schedule(kFlushMs);
+}
+
+void EventWriter::schedule(int ms) {
+    if (!timer_) {
+        timer_ = new QTimer(this);
+        timer_->setSingleShot(true);
+        connect(timer_, &QTimer::timeout, this, &EventWriter::flush);
+    }
+    if (!timer_->isActive()) timer_->start(ms);
+}
+
+void EventWriter::flush() {
+    if (!ensureOpen()) {
+        // Entries are kept for the next attempt, and the status line clears once the file can
+        // be used again, whether or not anything is waiting.
+        schedule(1000);
+        return;
+    }
+    if (waiting_.empty()) {
+        setStatus(QString());
+        return;
+    }
+    std::vector<EventEntry> batch;
+    batch.swap(waiting_);
+    if (!store_.append(batch)) {
+        const QString why = store_.lastError();
+        // The batch goes back in front of what arrived meanwhile (nothing did: same thread).
+        waiting_.swap(batch);
+        store_.close();
+        setStatus(QStringLiteral("事件记录已停止：%1，每秒重试").arg(why));
+        schedule(1000);
+        return;
+    }
+    stored_ += static_cast<qint64>(batch.size());
+    if (dropped_ > 0)
+        setStatus(QStringLiteral("事件记录：%1 条因数据库不可用而丢失").arg(dropped_));
+    else
+        setStatus(QString());
+    emit storedReady(stored_);
+}
+
+void EventWriter::load(quint64 ticket, const EventFilter& filter) {
+    flush();
+    QVector<EventEntry> rows;
+    if (store_.isOpen()) store_.forEach(filter, [&](const EventEntry& e) { rows.push_back(e); });
+    emit rowsReady(ticket, rows);
+}
+
+void EventWriter::exportCsv(quint64 ticket, const QString& file, const EventFilter& filter) {
+    flush();
+    if (!store_.isOpen()) {
+        emit exportDone(ticket, -1, store_.lastError());
+        return;
+    }
+    QSaveFile out(file);
+    if (!out.open(QIODevice::WriteOnly)) {
+        emit exportDone(ticket, -1, QStringLiteral("无法写入文件 %1").arg(file));
+        return;
+    }
+    const qint64 count = writeEventsCsv(store_, filter, out);
+    if (count < 0 || !out.commit()) {
+        out.cancelWriting();
+        emit exportDone(
+            ticket, -1,
+            count < 0 ? store_.lastError() : QStringLiteral("无法写入文件 %1").arg(file));
+        return;
+    }
+    emit exportDone(ticket, count, QString());
+}
+
+void EventWriter::stop() {
+    if (!waiting_.empty()) {
+        lastOpenAttemptMs_ = -1;
+        flush();
+    }
+    if (timer_) timer_->stop();
+    store_.close();
+}
+
+}  // namespace record

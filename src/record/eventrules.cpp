@@ -1,0 +1,139 @@
+#include "record/eventrules.h"
+
+#include "base/text.h"
+#include "monitor/livetexts.h"
+#include "monitor/statetext.h"
+
+namespace record {
+
+namespace {
+
+EventEntry entry(const QString& kind, const QString& text) {
+    EventEntry e;
+    e.kind = kind;
+    e.text = text;
+    return e;
+}
+
+QString change(const QString& before, const QString& after) {
+    return QStringLiteral("%1 → %2").arg(before.trimmed(), after.trimmed());
+}
+
+}  // namespace
+
+const std::vector<QString>& eventKinds() {
+    static const std::vector<QString> kinds{eventkind::kWrite, eventkind::kAlarm,
+                                            eventkind::kProgram, eventkind::kLink,
+                                            eventkind::kRecorder};
+    return kinds;
+}
+
+QString eventKindCaption(const QString& kind) {
+    if (kind == eventkind::kWrite) return QStringLiteral("写入");
+    if (kind == eventkind::kAlarm) return QStringLiteral("报警");
+    if (kind == eventkind::kProgram) return QStringLiteral("程序");
+    if (kind == eventkind::kLink) return QStringLiteral("通讯");
+    if (kind == eventkind::kRecorder) return QStringLiteral("记录");
+    return kind;
+}
+
+EventEntry writeEntry(const comm::WriteReport& report) {
+    const QString caption = report.caption.trimmed().isEmpty()
+                                ? QStringLiteral("4X %1").arg(report.reg)
+                                : report.caption.trimmed();
+    QString text = QStringLiteral("%1 → %2").arg(caption, base::intText(report.value));
+    if (report.status != 0) {
+        const QString why =
+            report.error.isEmpty() ? QStringLiteral("仪表未应答") : report.error.trimmed();
+        text += QStringLiteral("（失败：%1）").arg(why);
+    }
+    EventEntry e = entry(eventkind::kWrite, text);
+    e.reg = report.reg;
+    e.value = report.value;
+    e.status = report.status;
+    return e;
+}
+
+EventEntry linkEntry(comm::LinkEvent event, const QString& detail) {
+    using E = comm::LinkEvent;
+    const QString d = detail.trimmed();
+    QString text;
+    switch (event) {
+        case E::Opened:
+            text = QStringLiteral("端口已打开：%1").arg(d);
+            break;
+        case E::Closed:
+            text = QStringLiteral("端口已关闭：%1").arg(d);
+            break;
+        case E::OpenFailed:
+            text = QStringLiteral("端口无法打开：%1").arg(d);
+            break;
+        case E::Silent:
+            text = QStringLiteral("仪表停止应答");
+            break;
+        case E::Answering:
+            text = QStringLiteral("仪表恢复应答");
+            break;
+        case E::DeviceLost:
+            text = QStringLiteral("设备已断开：%1").arg(d);
+            break;
+        case E::DeviceBack:
+            text = QStringLiteral("设备已恢复：%1").arg(d);
+            break;
+    }
+    // Events without a device or reason read without the trailing colon.
+    if (text.endsWith(u'：')) text.chop(1);
+    return entry(eventkind::kLink, text);
+}
+
+std::vector<EventEntry> imageEntries(const comm::InstrumentImage& before,
+                                     const comm::InstrumentImage& after) {
+    std::vector<EventEntry> out;
+    for (int k = 0; k < 6; ++k) {
+        const monitor::StateText was = monitor::stateText(k, before.DiscreteBits[k]);
+        const monitor::StateText now = monitor::stateText(k, after.DiscreteBits[k]);
+        if (was.active == now.active) continue;
+        // Both texts go in: the sensors' normal text names no sensor, their open text does.
+        EventEntry e = entry(eventkind::kAlarm, change(was.text, now.text));
+        e.value = now.active ? 1 : 0;
+        out.push_back(e);
+    }
+    struct ProgramField {
+        int k;
+        const char16_t* caption;
+    };
+    static constexpr ProgramField kFields[] = {
+        {0, u"曲线状态"}, {5, u"当前段号"}, {8, u"循环次数"}};
+    for (const ProgramField& f : kFields) {
+        const int32_t was = before.InputRegsHigh[f.k];
+        const int32_t now = after.InputRegsHigh[f.k];
+        if (was == now) continue;
+        const auto text = [&](int32_t v) {
+            return f.k == 0 ? monitor::programStateText(v) : base::intText(v);
+        };
+        EventEntry e = entry(eventkind::kProgram,
+                             QString::fromUtf16(f.caption) + u' ' + change(text(was), text(now)));
+        e.value = now;
+        out.push_back(e);
+    }
+    return out;
+}
+
+std::optional<EventEntry> recorderEntry(const QString& before, const QString& after) {
+    // "记录中：第 N 条" only counts on; it is the same state as "记录中".
+    const auto state = [](const QString& s) {
+        const qsizetype colon = s.indexOf(u'：');
+        const QString head = colon < 0 ? s : s.left(colon);
+        return head == QStringLiteral("记录中") ? head : s;
+    };
+    if (state(before) == state(after) || after.isEmpty()) return std::nullopt;
+    QString text = state(after);
+    if (text == QStringLiteral("记录中")) text = QStringLiteral("开始记录");
+    return entry(eventkind::kRecorder, text);
+}
+
+QString eventTimeText(const QDateTime& at) {
+    return at.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
+}  // namespace record

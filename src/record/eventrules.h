@@ -1,0 +1,60 @@
+#pragma once
+// What goes into the event log, as pure functions: one entry per write made for the operator, per
+// change of the alarm, control-output, sensor and program states between two instrument images, per
+// event of the line and per change of the recorder's state.
+
+#include <QDateTime>
+#include <QString>
+#include <optional>
+#include <vector>
+
+#include "link/image.h"
+#include "link/link.h"
+
+namespace record {
+
+// The kinds of entry, as stored in the kind column.
+namespace eventkind {
+inline const QString kWrite = QStringLiteral("write");
+inline const QString kAlarm = QStringLiteral("alarm");
+inline const QString kProgram = QStringLiteral("program");
+inline const QString kLink = QStringLiteral("link");
+inline const QString kRecorder = QStringLiteral("recorder");
+}  // namespace eventkind
+
+// The kinds in the order the log window lists them, and the word the operator reads for each.
+const std::vector<QString>& eventKinds();
+QString eventKindCaption(const QString& kind);
+
+struct EventEntry {
+    qint64 id = 0;  // row number once stored, 0 before
+    QDateTime at;   // local time, milliseconds
+    QString kind;
+    QString text;  // one line for the operator
+    std::optional<int> reg;
+    std::optional<int> value;
+    std::optional<int> status;
+
+    bool operator==(const EventEntry&) const = default;
+};
+
+// The entry of a finished write: the control's caption, an arrow and the value; a failure adds
+// its reason.
+EventEntry writeEntry(const comm::WriteReport& report);
+
+// The entry of an event of the line.
+EventEntry linkEntry(comm::LinkEvent event, const QString& detail);
+
+// Changes between two images, in panel order: the six state labels of the alarm frame (control
+// outputs, alarms, sensors), then the program state, segment number and cycle count. Each reads
+// "<before> → <after>" in the panel's own texts, trailing blanks trimmed; value is the new state.
+std::vector<EventEntry> imageEntries(const comm::InstrumentImage& before,
+                                     const comm::InstrumentImage& after);
+
+// The entry for a new recorder status line, or nothing when it only counts records on.
+std::optional<EventEntry> recorderEntry(const QString& before, const QString& after);
+
+// The time as stored in the at column: local YYYY-MM-DD HH:MM:SS.mmm.
+QString eventTimeText(const QDateTime& at);
+
+}  // namespace record

@@ -1,0 +1,327 @@
+#include "record/eventstore.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <utility>
+
+#include "record/store.h"
+
+namespace record {
+
+namespace {
+
+// The writer waits this long for a lock another connection holds; it runs off the window's thread.
+constexpr int kBusyTimeoutMs = 2000;
+
+const QStringList kColumns = {
+    QStringLiteral("id"),     QStringLiteral("at"),  QStringLiteral("kind"),
+    QStringLiteral("text"),   QStringLiteral("reg"), QStringLiteral("value"),
+    QStringLiteral("status"),
+};
+
+// The sample store's words for the same faults, so the status line reads the same.
+const QString kNotOpen = QStringLiteral("数据库未打开");
+const QString kFolder = QStringLiteral("无法创建数据库文件夹");
+const QString kFile = QStringLiteral("无法创建数据库文件");
+const QString kReadOnly = QStringLiteral("数据库文件只读");
+const QString kLocked = QStringLiteral("数据库文件被其他程序锁定");
+const QString kNotADb = QStringLiteral("文件不是数据库");
+const QString kCorrupt = QStringLiteral("数据库文件已损坏");
+const QString kWrongTables = QStringLiteral("数据库表结构不符");
+const QString kDiskFull = QStringLiteral("磁盘已满");
+const QString kOther = QStringLiteral("无法读写数据库文件");
+const QString kMissing = QStringLiteral("数据库文件不存在");
+
+int nativeCode(const QSqlError& e) {
+    bool ok = false;
+    const int code = e.nativeErrorCode().toInt(&ok);
+    return ok ? code & 0xff : -1;
+}
+
+QVariant optionalInt(const std::optional<int>& v) {
+    return v ? QVariant(*v) : QVariant(QMetaType(QMetaType::Int));
+}
+
+std::optional<int> intOrNull(const QVariant& v) {
+    if (v.isNull()) return std::nullopt;
+    return v.toInt();
+}
+
+}  // namespace
+
+EventStore::EventStore(QString path, QString connectionName, int bound)
+    : path_(std::move(path)),
+      connectionName_(std::move(connectionName)),
+      bound_(bound < 1 ? 1 : bound) {}
+
+EventStore::~EventStore() {
+    close();
+}
+
+bool EventStore::fail(const QString& text) {
+    lastError_ = text;
+    return false;
+}
+
+bool EventStore::failFromSql(int code, const QString& fallback) {
+    switch (code) {
+        case 5:  // SQLITE_BUSY
+        case 6:  // SQLITE_LOCKED
+            return fail(kLocked);
+        case 8:  // SQLITE_READONLY
+            return fail(kReadOnly);
+        case 11:  // SQLITE_CORRUPT
+            return fail(kCorrupt);
+        case 13:  // SQLITE_FULL
+            return fail(kDiskFull);
+        case 26:  // SQLITE_NOTADB
+            return fail(kNotADb);
+        default:
+            return fail(fallback);
+    }
+}
+
+bool EventStore::open(bool readOnly) {
+    close();
+    lastError_.clear();
+    const QFileInfo fi(path_);
+    const bool existed = fi.exists();
+    if (readOnly && !existed) return fail(kMissing);
+    if (!readOnly && !QFileInfo(fi.absolutePath()).isDir() && !QDir().mkpath(fi.absolutePath()))
+        return fail(kFolder);
+    if (existed && !fi.isFile()) return fail(kFile);
+    if (!readOnly && existed) {
+        const auto anyWrite =
+            QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+        if (!fi.isWritable() || !(fi.permissions() & anyWrite)) return fail(kReadOnly);
+    }
+    // Only SQLite itself looks into the file: reading it by other means while another connection
+    // of this process holds it would drop that connection's locks. SQLite reads the header and
+    // refuses a foreign file before it writes anything.
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
+        db.setDatabaseName(path_);
+        QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs);
+        if (readOnly) options += QStringLiteral(";QSQLITE_OPEN_READONLY");
+        db.setConnectOptions(options);
+        if (!db.open()) {
+            const int code = nativeCode(db.lastError());
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(connectionName_);
+            return failFromSql(code, existed ? kOther : kFile);
+        }
+    }
+    open_ = true;
+    // Counted among the process's open files at once, so that the sample store never reads the
+    // file's header by other means while this connection may hold its locks.
+    registeredPath_ = QFileInfo(path_).canonicalFilePath();
+    holdOpenFile(registeredPath_);
+    if (!prepareTable(readOnly)) {
+        const QString why = lastError_;
+        close();
+        return fail(why);
+    }
+    return true;
+}
+
+bool EventStore::prepareTable(bool readOnly) {
+    QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+    QSqlQuery q(db);
+    const auto sqlFail = [&](const QString& fallback) {
+        return failFromSql(nativeCode(q.lastError()), fallback);
+    };
+    const auto columnsOf = [&](const QString& table, QStringList* names) {
+        if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table))) return false;
+        while (q.next())
+            names->append(q.value(1).toString().toLower());
+        q.finish();
+        return true;
+    };
+    QStringList events, samples;
+    if (!columnsOf(QStringLiteral("events"), &events) ||
+        !columnsOf(QStringLiteral("pv_data"), &samples))
+        return sqlFail(kOther);
+    // A file whose tables have another shape belongs to something else: it is left alone.
+    if (!samples.isEmpty() &&
+        (samples.size() != 13 ||
+         samples.mid(0, 3) != QStringList{QStringLiteral("w_id"), QStringLiteral("w_date"),
+                                          QStringLiteral("w_time")}))
+        return fail(kWrongTables);
+    if (!events.isEmpty() && events != kColumns) return fail(kWrongTables);
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) return sqlFail(kOther);
+    q.finish();
+    if (readOnly) return true;
+    // Only a file that passed the checks above is changed: to WAL, so the recorder, the chart and
+    // this log read and write side by side.
+    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) return sqlFail(kOther);
+    if (q.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
+        return fail(kOther);
+    q.finish();
+    q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    if (events.isEmpty()) {
+        if (!q.exec(QStringLiteral(
+                "CREATE TABLE IF NOT EXISTS events (id INTEGER PRIMARY KEY, at TEXT, kind TEXT, "
+                "text TEXT, reg INTEGER, value INTEGER, status INTEGER)")))
+            return sqlFail(kOther);
+    }
+    return true;
+}
+
+void EventStore::close() {
+    if (QSqlDatabase::contains(connectionName_)) {
+        {
+            QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(connectionName_);
+    }
+    open_ = false;
+    if (!registeredPath_.isEmpty()) {
+        releaseOpenFile(registeredPath_);
+        registeredPath_.clear();
+    }
+}
+
+bool EventStore::append(std::vector<EventEntry>& entries) {
+    if (!open_) return fail(kNotOpen);
+    if (entries.empty()) return true;
+    QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return failFromSql(nativeCode(q.lastError()), kOther);
+    const auto abandon = [&](const QSqlQuery& failed) {
+        const int code = nativeCode(failed.lastError());
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        for (EventEntry& e : entries)
+            e.id = 0;
+        return failFromSql(code, kOther);
+    };
+    QSqlQuery put(db);
+    if (!put.prepare(QStringLiteral(
+            "INSERT INTO events (at, kind, text, reg, value, status) VALUES (?, ?, ?, ?, ?, ?)")))
+        return abandon(put);
+    for (EventEntry& e : entries) {
+        put.bindValue(0, eventTimeText(e.at));
+        put.bindValue(1, e.kind);
+        put.bindValue(2, e.text);
+        put.bindValue(3, optionalInt(e.reg));
+        put.bindValue(4, optionalInt(e.value));
+        put.bindValue(5, optionalInt(e.status));
+        if (!put.exec()) return abandon(put);
+        e.id = put.lastInsertId().toLongLong();
+    }
+    // New rows take the next number after the highest, so the newest rows hold the top numbers
+    // and everything at or below (highest - bound) is older than the rows kept.
+    QSqlQuery trim(db);
+    trim.prepare(QStringLiteral("DELETE FROM events WHERE id <= (SELECT max(id) FROM events) - ?"));
+    trim.bindValue(0, bound_);
+    if (!trim.exec()) return abandon(trim);
+    if (!q.exec(QStringLiteral("COMMIT"))) return abandon(q);
+    lastError_.clear();
+    return true;
+}
+
+bool EventStore::forEach(const EventFilter& f,
+                         const std::function<void(const EventEntry&)>& visit) {
+    if (!open_) return fail(kNotOpen);
+    QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+    if (!db.tables().contains(QStringLiteral("events"))) return true;
+    QStringList where;
+    QVariantList binds;
+    if (!f.kinds.isEmpty()) {
+        QStringList marks;
+        for (const QString& k : f.kinds) {
+            marks << QStringLiteral("?");
+            binds << k;
+        }
+        where << QStringLiteral("kind IN (%1)").arg(marks.join(u','));
+    }
+    if (f.from) {
+        where << QStringLiteral("at >= ?");
+        binds << eventTimeText(*f.from);
+    }
+    if (f.to) {
+        where << QStringLiteral("at <= ?");
+        QDateTime end = f.to->toLocalTime();
+        end = end.addMSecs(999 - end.time().msec());
+        binds << eventTimeText(end);
+    }
+    QString sql = QStringLiteral("SELECT id, at, kind, text, reg, value, status FROM events");
+    if (!where.isEmpty()) sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    sql += f.newestFirst ? QStringLiteral(" ORDER BY id DESC") : QStringLiteral(" ORDER BY id");
+    if (f.limit > 0) sql += QStringLiteral(" LIMIT %1").arg(f.limit);
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.prepare(sql)) return failFromSql(nativeCode(q.lastError()), kOther);
+    for (int i = 0; i < binds.size(); ++i)
+        q.bindValue(i, binds[i]);
+    if (!q.exec()) return failFromSql(nativeCode(q.lastError()), kOther);
+    while (q.next()) {
+        EventEntry e;
+        e.id = q.value(0).toLongLong();
+        e.at =
+            QDateTime::fromString(q.value(1).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        e.kind = q.value(2).toString();
+        e.text = q.value(3).toString();
+        e.reg = intOrNull(q.value(4));
+        e.value = intOrNull(q.value(5));
+        e.status = intOrNull(q.value(6));
+        visit(e);
+    }
+    if (q.lastError().isValid()) return failFromSql(nativeCode(q.lastError()), kOther);
+    return true;
+}
+
+std::vector<EventEntry> EventStore::load(const EventFilter& filter) {
+    std::vector<EventEntry> rows;
+    forEach(filter, [&](const EventEntry& e) { rows.push_back(e); });
+    return rows;
+}
+
+}  // namespace record
+
+#include <QIODevice>
+
+namespace record {
+
+namespace {
+
+QByteArray csvField(const QString& s) {
+    if (!s.contains(u',') && !s.contains(u'"') && !s.contains(u'\n') && !s.contains(u'\r'))
+        return s.toUtf8();
+    QString q = s;
+    q.replace(u'"', QStringLiteral("\"\""));
+    return '"' + q.toUtf8() + '"';
+}
+
+QByteArray csvInt(const std::optional<int>& v) {
+    return v ? QByteArray::number(*v) : QByteArray();
+}
+
+}  // namespace
+
+qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out) {
+    filter.newestFirst = false;
+    QByteArray buf("\xEF\xBB\xBF");
+    buf += QStringLiteral("时间,类型,内容,寄存器,数值,状态\r\n").toUtf8();
+    qint64 count = 0;
+    bool written = true;
+    const auto flush = [&] {
+        if (written && out.write(buf) != buf.size()) written = false;
+        buf.clear();
+    };
+    const bool read = store.forEach(filter, [&](const EventEntry& e) {
+        buf += eventTimeText(e.at).toUtf8() + ',' + csvField(e.kind) + ',' + csvField(e.text) +
+               ',' + csvInt(e.reg) + ',' + csvInt(e.value) + ',' + csvInt(e.status) + "\r\n";
+        ++count;
+        if (buf.size() > 1 << 16) flush();
+    });
+    flush();
+    return read && written ? count : -1;
+}
+
+}  // namespace record

@@ -1,0 +1,79 @@
+#pragma once
+// The event log's table in the sample database file: events (id, at, kind, text, reg, value,
+// status), bounded, the oldest rows dropped. One connection per owner, used on one thread; the
+// writer runs on a thread of its own, the command-line export opens the file read-only.
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "record/eventrules.h"
+
+class QIODevice;
+
+namespace record {
+
+inline constexpr int kEventBound = 100000;
+
+struct EventFilter {
+    QStringList kinds;              // empty: every kind
+    std::optional<QDateTime> from;  // inclusive
+    std::optional<QDateTime> to;    // inclusive, to the end of its second
+    int limit = 0;                  // 0: no limit
+    bool newestFirst = true;
+};
+
+class EventStore {
+  public:
+    // bound: the most rows the table keeps (smaller in tests).
+    EventStore(QString path, QString connectionName, int bound = kEventBound);
+    ~EventStore();
+    EventStore(const EventStore&) = delete;
+    EventStore& operator=(const EventStore&) = delete;
+
+    // Opens the file and makes the events table where it is missing. A file that is not a
+    // database, is read-only, locked or damaged, or holds tables of another shape is never
+    // changed: open() returns false and lastError() says why, in the words of the sample store.
+    // readOnly: the file must exist and is only read (the command-line export).
+    bool open(bool readOnly = false);
+    void close();
+    bool isOpen() const { return open_; }
+    QString lastError() const { return lastError_; }
+    QString path() const { return path_; }
+    int bound() const { return bound_; }
+
+    // Stores the entries in one transaction, sets their ids and drops the rows beyond the bound.
+    // On failure nothing is stored and the entries keep id 0.
+    bool append(std::vector<EventEntry>& entries);
+
+    // Rows that pass the filter, in time order or newest first.
+    std::vector<EventEntry> load(const EventFilter& filter);
+    // The same, one row at a time, without holding them all (exports); false on a read error.
+    bool forEach(const EventFilter& filter, const std::function<void(const EventEntry&)>& visit);
+
+  private:
+    bool fail(const QString& text);
+    bool failFromSql(int nativeCode, const QString& fallback);
+    bool prepareTable(bool readOnly);
+
+    QString path_;
+    QString connectionName_;
+    int bound_;
+    bool open_ = false;
+    QString lastError_;
+    QString registeredPath_;  // the file as counted among the process's open files
+};
+
+}  // namespace record
+
+namespace record {
+
+// Writes the rows that pass the filter as CSV, oldest first: UTF-8 with a byte-order mark, comma
+// separated, CRLF line ends, one header row. Returns the number of rows, or -1 when the store
+// could not be read or the device not written.
+qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out);
+
+}  // namespace record

@@ -1,0 +1,243 @@
+// The event log: which changes between two images make which entries, the table's bound and the
+// files it must leave alone, and the writer thread end to end.
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "dbhelpers.h"
+#include "record/eventlog.h"
+
+using record::EventEntry;
+
+namespace {
+
+struct ImageCase {
+    const char* name;
+    std::function<void(comm::InstrumentImage&)> before, after;
+    std::vector<std::pair<QString, QString>> expected;  // kind, text
+    std::vector<int> values;
+};
+
+TEST(EventRules, ImageChangesMakeOneEntryEach) {
+    const auto none = [](comm::InstrumentImage&) {};
+    const std::vector<ImageCase> cases = {
+        {"nothing changes", none, none, {}, {}},
+        {"live values alone are no event",
+         none,
+         [](auto& i) {
+             i.LiveValues[0] = 300;
+             i.ParamValues[10] = 1234;
+             i.InputRegsHigh[6] = 55;  // segment time remaining
+         },
+         {},
+         {}},
+        {"alarm 1 comes",
+         none,
+         [](auto& i) { i.DiscreteBits[2] = 1; },
+         {{"alarm", "ALM1 OFF → ALM1报警"}},
+         {1}},
+        {"alarm 2 goes",
+         [](auto& i) { i.DiscreteBits[3] = 1; },
+         [](auto& i) { i.DiscreteBits[3] = 0; },
+         {{"alarm", "ALM2 报警 → ALM2 OFF"}},
+         {0}},
+        {"any non-zero flag is on; 1 to 7 is no change",
+         [](auto& i) { i.DiscreteBits[0] = 1; },
+         [](auto& i) { i.DiscreteBits[0] = 7; },
+         {},
+         {}},
+        {"sensor 2 closes in one pass with control 2 coming on",
+         [](auto& i) { i.DiscreteBits[5] = 1; },
+         [](auto& i) {
+             i.DiscreteBits[1] = 1;
+             i.DiscreteBits[5] = 0;
+         },
+         {{"alarm", "控制2 OFF → 控制2 ON"}, {"alarm", "传感器2开路 → 传感器正常"}},
+         {1, 0}},
+        {"program starts, next segment, next cycle",
+         none,
+         [](auto& i) {
+             i.InputRegsHigh[0] = 1;
+             i.InputRegsHigh[5] = 2;
+             i.InputRegsHigh[8] = 1;
+         },
+         {{"program", "曲线状态 停止 → 运行"},
+          {"program", "当前段号 0 → 2"},
+          {"program", "循环次数 0 → 1"}},
+         {1, 2, 1}},
+        {"an unknown program state reads as its number",
+         [](auto& i) { i.InputRegsHigh[0] = 3; },
+         [](auto& i) { i.InputRegsHigh[0] = -7; },
+         {{"program", "曲线状态 结束 → -7"}},
+         {-7}},
+    };
+    for (const ImageCase& c : cases) {
+        comm::InstrumentImage before, after;
+        c.before(before);
+        c.before(after);
+        c.after(after);
+        const auto got = record::imageEntries(before, after);
+        ASSERT_EQ(got.size(), c.expected.size()) << c.name;
+        for (size_t k = 0; k < got.size(); ++k) {
+            EXPECT_EQ(got[k].kind, c.expected[k].first) << c.name;
+            EXPECT_EQ(got[k].text, c.expected[k].second) << c.name;
+            EXPECT_EQ(got[k].value, c.values[k]) << c.name;
+            EXPECT_FALSE(got[k].reg) << c.name;
+            EXPECT_FALSE(got[k].status) << c.name;
+        }
+    }
+}
+
+TEST(EventRules, WritesCarryRegisterValueStatusAndTheirReason) {
+    comm::WriteReport ok{1, 4107, 1234, 0, 1, QStringLiteral("输入1 输入上限"), {}};
+    EventEntry e = record::writeEntry(ok);
+    EXPECT_EQ(e.text, QStringLiteral("输入1 输入上限 → 1234"));
+    EXPECT_EQ(std::tuple(e.kind, e.reg, e.value, e.status),
+              std::tuple(QStringLiteral("write"), std::optional(4107), std::optional(1234),
+                         std::optional(0)));
+    comm::WriteReport failed{
+        2, 1, 70000, -8888, 0, QStringLiteral("设定SV1"), QStringLiteral("数值超出范围")};
+    e = record::writeEntry(failed);
+    EXPECT_EQ(e.text, QStringLiteral("设定SV1 → 70000（失败：数值超出范围）"));
+    EXPECT_EQ(e.status, -8888);
+}
+
+EventEntry numbered(int n) {
+    EventEntry e;
+    e.at = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)).addMSecs(n);
+    e.kind = n % 2 ? QStringLiteral("link") : QStringLiteral("write");
+    e.text = QStringLiteral("事件 %1").arg(n);
+    if (n % 2 == 0) {
+        e.reg = 4097 + n % 48;
+        e.value = -n;
+        e.status = 0;
+    }
+    return e;
+}
+
+TEST(EventStore, KeepsTheNewestRowsUpToItsBound) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
+    record::EventStore store(path, QStringLiteral("bound"), 50);
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    int n = 0;
+    // Batches of every size, one larger than the bound.
+    for (int size : {1, 7, 49, 60, 3}) {
+        std::vector<EventEntry> batch;
+        for (int k = 0; k < size; ++k)
+            batch.push_back(numbered(n++));
+        ASSERT_TRUE(store.append(batch));
+        EXPECT_GT(batch.back().id, 0);
+    }
+    const auto rows = store.load({});
+    ASSERT_EQ(rows.size(), 50u);
+    EXPECT_EQ(rows.front().text, QStringLiteral("事件 %1").arg(n - 1));  // newest first
+    EXPECT_EQ(rows.back().text, QStringLiteral("事件 %1").arg(n - 50));
+    EventEntry back = rows.front();
+    back.id = 0;
+    EXPECT_EQ(back, numbered(n - 1));  // every column reads back, NULLs as NULLs
+    EXPECT_EQ(record_test::scalar(path, "SELECT count(*) FROM events").toInt(), 50);
+
+    // The filter: a kind and a time span, both inclusive.
+    record::EventFilter f;
+    f.kinds << QStringLiteral("write");
+    f.from = numbered(n - 10).at;
+    f.to = numbered(n - 1).at;
+    f.newestFirst = false;
+    const auto writes = store.load(f);
+    ASSERT_EQ(writes.size(), 5u);
+    EXPECT_EQ(writes.front().text, QStringLiteral("事件 %1").arg(n - 10));
+}
+
+TEST(EventStore, LeavesForeignAndOtherShapedFilesAlone) {
+    QTemporaryDir dir;
+    struct Case {
+        const char* name;
+        QByteArray content;  // empty: made by SQL below
+        const char* sql;
+        QString reason;
+    };
+    const std::vector<Case> cases = {
+        {"a text file", "not a database, just words\n", nullptr, QStringLiteral("文件不是数据库")},
+        {"a short binary file", QByteArray(7, '\x01'), nullptr, QStringLiteral("文件不是数据库")},
+        {"events of another shape",
+         {},
+         "CREATE TABLE events (id INTEGER, what TEXT)",
+         QStringLiteral("数据库表结构不符")},
+        {"samples of another shape",
+         {},
+         "CREATE TABLE pv_data (a, b)",
+         QStringLiteral("数据库表结构不符")},
+    };
+    int k = 0;
+    for (const Case& c : cases) {
+        const QString path = dir.filePath(QStringLiteral("f%1.db").arg(k++));
+        if (c.sql) {
+            ASSERT_TRUE(record_test::exec(path, QString::fromLatin1(c.sql)));
+        } else {
+            QFile f(path);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(c.content);
+        }
+        const auto hash = [&] {
+            QFile f(path);
+            f.open(QIODevice::ReadOnly);
+            return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+        };
+        const QByteArray before = hash();
+        for (bool readOnly : {false, true}) {
+            record::EventStore store(path, QStringLiteral("foreign"));
+            EXPECT_FALSE(store.open(readOnly)) << c.name;
+            EXPECT_EQ(store.lastError(), c.reason) << c.name;
+        }
+        EXPECT_EQ(hash(), before) << c.name;
+    }
+}
+
+TEST(EventLog, StoresOffTheCallersThreadAndAnswersQueries) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
+    const QString csv = dir.filePath(QStringLiteral("events.csv"));
+    {
+        record::EventLog log(path, 100);
+        log.start();
+        for (int n = 0; n < 250; ++n)
+            log.log(numbered(n));
+        QVector<EventEntry> rows;
+        qint64 exported = -2;
+        QObject::connect(&log, &record::EventLog::rowsLoaded,
+                         [&](quint64, const QVector<EventEntry>& r) { rows = r; });
+        QObject::connect(&log, &record::EventLog::exported,
+                         [&](quint64, qint64 count, const QString&) { exported = count; });
+        record::EventFilter f;
+        f.limit = 10;
+        log.requestRows(f);
+        log.exportCsv(csv, {});
+        QElapsedTimer t;
+        t.start();
+        while ((rows.isEmpty() || exported == -2) && t.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        ASSERT_EQ(rows.size(), 10);
+        EXPECT_EQ(rows.front().text, QStringLiteral("事件 249"));
+        EXPECT_EQ(exported, 100);
+        EXPECT_TRUE(log.statusText().isEmpty());
+        // Entries still waiting at the end are stored before the thread ends.
+        log.log(numbered(250));
+    }
+    EXPECT_EQ(record_test::scalar(path, "SELECT max(text) FROM events WHERE text = '事件 250'")
+                  .toString(),
+              QStringLiteral("事件 250"));
+    QFile f(csv);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray data = f.readAll();
+    EXPECT_TRUE(data.startsWith("\xEF\xBB\xBF"));
+    EXPECT_EQ(data.count("\r\n"), 101);  // header and rows, CRLF
+    EXPECT_TRUE(data.contains("2026-01-02 03:04:05.151,link,事件 151,,,\r\n"));
+    EXPECT_TRUE(data.contains("2026-01-02 03:04:05.248,write,事件 248,4105,-248,0\r\n"));
+}
+
+}  // namespace
