@@ -17,7 +17,8 @@ class SimServer;
 }
 namespace record {
 class Recorder;
-}
+class Forwarder;
+}  // namespace record
 
 namespace shell {
 
@@ -47,6 +48,8 @@ class Application : public QObject {
     record::RecorderHandshake& handshake() { return handshake_; }
     sim::SimServer* simulator() const { return sim_.get(); }
     QString databasePath() const { return dbPath_; }
+    // Null unless a server to forward to is configured.
+    record::Forwarder* forwarder() const { return forwarder_.get(); }
 
     // The default database file: Rdatabj.db in the platform's application-data folder.
     static QString defaultDatabasePath();
@@ -59,6 +62,8 @@ class Application : public QObject {
     // The simulated instrument when asked for, then the link over the mapped ports.
     bool startLink();
     void showMainWindow();
+    // Forwarding to a central server when the command line or the settings file names one.
+    void startForwarding();
     void leave();
 
     Options options_;
@@ -75,6 +80,7 @@ class Application : public QObject {
     QPointer<SplashWindow> splash_;
     MainWindow* main_ = nullptr;
     record::Recorder* recorder_ = nullptr;
+    std::unique_ptr<record::Forwarder> forwarder_;
 };
 
 }  // namespace shell

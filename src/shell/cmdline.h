@@ -17,6 +17,10 @@ struct Options {
     QString screenshot;
     bool help = false;
     double clockSpeed = 1.0;  // --clock-speed F: the clock runs F times faster (tests, demos)
+    // --forward URL, --station NAME: unset keeps what the settings file says; an empty URL turns
+    // forwarding off.
+    std::optional<QString> forward;
+    std::optional<QString> station;
 };
 
 struct ParseResult {
