@@ -316,6 +316,8 @@ bool ForwardWorker::openServer() {
         return false;
     }
     QSqlQuery q(db);
+    // "already exists" notices would only clutter the program's output.
+    q.exec(QStringLiteral("SET client_min_messages = warning"));
     if (!q.exec(forward::createSamplesTableSql())) {
         const QSqlError e = q.lastError();
         q = QSqlQuery();
@@ -348,15 +350,14 @@ void ForwardWorker::serverFailed(const QSqlError& e) {
         setStatus({forward::State::Waiting, pending_, {}});
 }
 
-bool ForwardWorker::send(const Batch& b) {
+std::optional<QSqlError> ForwardWorker::send(const Batch& b) {
     QSqlDatabase db = QSqlDatabase::database(serverName_, false);
+    QSqlQuery q(db);
     auto fail = [&](const QSqlError& e) {
-        db.rollback();
-        serverFailed(e);
-        return false;
+        if (db.isOpen()) db.rollback();
+        return e;
     };
     if (!db.transaction()) return fail(db.lastError());
-    QSqlQuery q(db);
     if (!b.samples.empty()) {
         if (!q.prepare(forward::insertSamplesSql())) return fail(q.lastError());
         q.addBindValue(config_.station);
@@ -377,7 +378,7 @@ bool ForwardWorker::send(const Batch& b) {
     }
     if (!db.commit()) return fail(db.lastError());
     if (!b.eventRows.empty()) eventsTableMade_ = true;
-    return true;
+    return std::nullopt;
 }
 
 // One round -------------------------------------------------------------------------------------
@@ -414,7 +415,10 @@ bool ForwardWorker::round() {
         closeLocal();
         return false;
     }
-    if (!send(b)) return false;
+    if (const auto e = send(b)) {
+        serverFailed(*e);
+        return false;
+    }
 
     failures_ = 0;
     cursor_ = b.cursorAfter;

@@ -7,15 +7,16 @@
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSqlError>
 #include <QString>
 #include <QThread>
 #include <QTimeZone>
 #include <memory>
+#include <optional>
 
 #include "record/forward.h"
 
 class QTimer;
-class QSqlError;
 
 namespace record {
 
@@ -60,7 +61,8 @@ class ForwardWorker : public QObject {
     bool readLocal(bool withRows, Batch* batch);
     bool openServer();
     void closeServer();
-    bool send(const Batch& batch);
+    // The server's error when the batch did not land.
+    std::optional<QSqlError> send(const Batch& batch);
     void serverFailed(const QSqlError& e);
     void saveCursor(bool now);
     void setStatus(const forward::Status& s);
