@@ -3,6 +3,7 @@
 // records, and the program restarted in between. Afterwards the server holds exactly the local
 // records and events, under the station's name, at the right instants.
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -12,6 +13,8 @@
 #include <QTimeZone>
 
 #include "base/oledate.h"
+#include "record/forwarder.h"
+#include "record/store.h"
 
 namespace {
 
@@ -35,6 +38,7 @@ class ForwardBinary : public QObject {
     Q_OBJECT
   private slots:
     void initTestCase();
+    void wrongPasswordIsAnErrorAndNoServerIsWaitedFor();
     void outageAndRestartLoseNothing();
 
   private:
@@ -194,6 +198,40 @@ QStringList ForwardBinary::serverEvents() {
                    .arg(q.value(0).toLongLong())
                    .arg(cell(q.value(1)), cell(q.value(2)), cell(q.value(3)), cell(q.value(4)));
     return out;
+}
+
+// The reasons libpq gives, read as the status bar shows them, with the samples still to go.
+void ForwardBinary::wrongPasswordIsAnErrorAndNoServerIsWaitedFor() {
+    const QString path = dir_.filePath("failures.db");
+    {
+        record::SampleStore store(path, "failures");
+        QVERIFY(store.open());
+        for (int i = 1; i <= 3; ++i)
+            QVERIFY(store.storeSample({i, 46082, i / 86400.0, {}}));
+    }
+    QString why;
+    const auto target = record::forward::parseTarget(url_, &why);
+    QVERIFY2(target, qPrintable(why));
+    using record::forward::State;
+    auto attempt = [&](record::forward::Target t) {
+        record::ForwardWorker w({t, "failures", path, QTimeZone::systemTimeZone()});
+        QElapsedTimer clock;
+        clock.start();
+        w.round();
+        w.finish();
+        [&] { QVERIFY(clock.elapsed() < 8000); }();
+        return w.status();
+    };
+    auto wrongPassword = *target;
+    wrongPassword.password = "not-the-password";
+    QCOMPARE(attempt(wrongPassword),
+             (record::forward::Status{State::Failed, 3, "用户名或密码错误"}));
+    auto noDatabase = *target;
+    noDatabase.dbname = "no_such_db";
+    QCOMPARE(attempt(noDatabase).reason, QStringLiteral("数据库不存在"));
+    auto refused = *target;
+    refused.port = 1;
+    QCOMPARE(attempt(refused), (record::forward::Status{State::Waiting, 3, {}}));
 }
 
 void ForwardBinary::outageAndRestartLoseNothing() {
