@@ -136,6 +136,7 @@ bool ForwardWorker::openLocal() {
             "INTEGER, sample_date REAL, sample_time REAL, event_id INTEGER)"));
     if (!ok) {
         q = QSqlQuery();
+        db = QSqlDatabase();
         closeLocal();
         return false;
     }
@@ -143,12 +144,14 @@ bool ForwardWorker::openLocal() {
         QStringLiteral("SELECT sample_id, sample_date, sample_time, event_id FROM forward_cursor "
                        "WHERE target = ?"));
     q.addBindValue(key_);
-    if (q.exec() && q.next()) {
+    // Read once: after a reopen the cursor in memory may be newer than the one on disk.
+    if (!cursorLoaded_ && q.exec() && q.next()) {
         cursor_.id = q.value(0).toInt();
         cursor_.date = q.value(1).toDouble();
         cursor_.time = q.value(2).toDouble();
         eventCursor_ = q.value(3).toLongLong();
     }
+    cursorLoaded_ = true;
     return true;
 }
 
@@ -269,8 +272,9 @@ bool ForwardWorker::readLocal(bool withRows, Batch* b) {
             "LIMIT ?"));
         q.addBindValue(static_cast<qlonglong>(b->events.after));
         q.addBindValue(forward::kMaxBatch);
-        if (!q.exec()) return done(false);
-        while (q.next()) {
+        // A log of another shape is left out; the samples go on regardless.
+        const bool readable = q.exec();
+        while (readable && q.next()) {
             b->eventCursorAfter = q.value(0).toLongLong();
             ++b->sentCount;
             forward::EventRow e;

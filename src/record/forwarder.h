@@ -76,6 +76,7 @@ class ForwardWorker : public QObject {
     bool eventsTableMade_ = false;
     forward::SampleCursor cursor_;
     int64_t eventCursor_ = 0;
+    bool cursorLoaded_ = false;
     bool cursorDirty_ = false;
     QElapsedTimer sinceSave_;
     int failures_ = 0;

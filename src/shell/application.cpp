@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
@@ -175,6 +176,8 @@ void Application::startForwarding() {
         settings.setValue(stationKey, station);
     }
     settings.sync();
+    // The address may hold a password: the file is for this user's eyes only.
+    QFile::setPermissions(settings.fileName(), QFile::ReadOwner | QFile::WriteOwner);
 
     auto* status = new ui::ValueLabel(main_);
     status->setObjectName(QStringLiteral("ForwardStatus"));
