@@ -370,9 +370,10 @@ std::optional<QSqlError> ForwardWorker::send(const Batch& b) {
         if (!q.exec()) return fail(q.lastError());
         q.finish();
     }
+    // The server's event table comes with the local event log.
+    if (b.hasEvents && !eventsTableMade_ && !q.exec(forward::createEventsTableSql()))
+        return fail(q.lastError());
     if (!b.eventRows.empty()) {
-        if (!eventsTableMade_ && !q.exec(forward::createEventsTableSql()))
-            return fail(q.lastError());
         if (!q.prepare(forward::insertEventsSql())) return fail(q.lastError());
         q.addBindValue(config_.station);
         for (const QString& a : forward::eventArrays(b.eventRows))
@@ -381,7 +382,7 @@ std::optional<QSqlError> ForwardWorker::send(const Batch& b) {
         q.finish();
     }
     if (!db.commit()) return fail(db.lastError());
-    if (!b.eventRows.empty()) eventsTableMade_ = true;
+    if (b.hasEvents) eventsTableMade_ = true;
     return std::nullopt;
 }
 
