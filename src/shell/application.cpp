@@ -3,15 +3,21 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QSettings>
 #include <QStandardPaths>
+#include <QStatusBar>
+#include <QSysInfo>
 #include <QTimer>
 
 #include "link/libmodbusrtu.h"
 #include "record/eventlog.h"
+#include "record/forwarder.h"
 #include "record/recorder.h"
 #include "shell/mainwindow.h"
 #include "shell/splashwindow.h"
 #include "sim/server.h"
+#include "ui/accessible.h"
 
 namespace shell {
 
@@ -64,6 +70,8 @@ Application::~Application() {
     recorder_ = nullptr;
     // The event log stores what is still waiting before its thread ends.
     eventLog_.reset();
+    // After the recorder's last sample: the forwarder sends what is left while the server answers.
+    forwarder_.reset();
     if (link_) link_->shutdown();
     link_.reset();
     sim_.reset();
@@ -142,8 +150,74 @@ void Application::showMainWindow() {
     main_->setRecorder(recorder_);
     recorder_->start();
     eventLog_->watch(*recorder_);
+    startForwarding();
     if (options_.connect) main_->openPort();
     emit mainWindowShown();
+}
+
+void Application::startForwarding() {
+    // The settings file in the platform's configuration folder; the command line overrides it and
+    // is kept there, so that an operator's PC goes on forwarding after a restart.
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("velmars"),
+                       QStringLiteral("velmars"));
+    const QString urlKey = QStringLiteral("forward/url");
+    const QString stationKey = QStringLiteral("forward/station");
+    if (options_.forward) {
+        if (options_.forward->isEmpty())
+            settings.remove(urlKey);
+        else
+            settings.setValue(urlKey, *options_.forward);
+    }
+    if (options_.station) settings.setValue(stationKey, *options_.station);
+    const QString url = settings.value(urlKey).toString().trimmed();
+    if (url.isEmpty()) return;
+
+    QString station = settings.value(stationKey).toString().trimmed();
+    if (station.isEmpty()) {
+        // The host, the device and the slave address the window starts with; kept from then on,
+        // so that the station's history on the server stays under one name.
+        const comm::CommParamsArray& cp = link_->commParams();
+        const int port = cp(comm::kPortSlot) > 0 ? cp(comm::kPortSlot) : 1;
+        const int address = cp(comm::kAddressSlot) > 0 ? cp(comm::kAddressSlot) : 1;
+        station = QStringLiteral("%1:%2:%3")
+                      .arg(QSysInfo::machineHostName(), ports_.deviceFor(port))
+                      .arg(address);
+        settings.setValue(stationKey, station);
+    }
+    settings.sync();
+    // The address may hold a password: the file is for this user's eyes only.
+    QFile::setPermissions(settings.fileName(), QFile::ReadOwner | QFile::WriteOwner);
+
+    auto* status = new ui::ValueLabel(main_);
+    status->setObjectName(QStringLiteral("ForwardStatus"));
+    status->setAccessibleName(QStringLiteral("转发状态"));
+    auto* skipped = new ui::ValueLabel(main_);
+    skipped->setObjectName(QStringLiteral("ForwardSkipped"));
+    skipped->setAccessibleName(QStringLiteral("转发跳过"));
+    skipped->hide();
+    main_->statusBar()->addPermanentWidget(skipped);
+    main_->statusBar()->addPermanentWidget(status);
+
+    QString why;
+    const auto target = record::forward::parseTarget(url, &why);
+    if (!target) {
+        // Only a hand-edited settings file gets here: the command line was checked at start.
+        status->setText(record::forward::statusText(
+            {record::forward::State::Failed, 0, QStringLiteral("服务器地址无效")}));
+        return;
+    }
+    forwarder_ = std::make_unique<record::Forwarder>(
+        record::ForwardConfig{*target, station, dbPath_, QTimeZone::systemTimeZone()});
+    record::Forwarder* f = forwarder_.get();
+    auto show = [f, status, skipped] {
+        status->setText(f->statusText());
+        const QString note = f->skippedText();
+        skipped->setText(note);
+        skipped->setVisible(!note.isEmpty());
+    };
+    connect(f, &record::Forwarder::statusChanged, status, show);
+    show();
+    f->start();
 }
 
 void Application::leave() {

@@ -18,6 +18,7 @@ class SimServer;
 namespace record {
 class EventLog;
 class Recorder;
+class Forwarder;
 }  // namespace record
 
 namespace shell {
@@ -49,6 +50,8 @@ class Application : public QObject {
     record::RecorderHandshake& handshake() { return handshake_; }
     sim::SimServer* simulator() const { return sim_.get(); }
     QString databasePath() const { return dbPath_; }
+    // Null unless a server to forward to is configured.
+    record::Forwarder* forwarder() const { return forwarder_.get(); }
 
     // The default database file: Rdatabj.db in the platform's application-data folder.
     static QString defaultDatabasePath();
@@ -61,6 +64,8 @@ class Application : public QObject {
     // The simulated instrument when asked for, then the link over the mapped ports.
     bool startLink();
     void showMainWindow();
+    // Forwarding to a central server when the command line or the settings file names one.
+    void startForwarding();
     void leave();
 
     Options options_;
@@ -78,6 +83,7 @@ class Application : public QObject {
     MainWindow* main_ = nullptr;
     record::Recorder* recorder_ = nullptr;
     std::unique_ptr<record::EventLog> eventLog_;
+    std::unique_ptr<record::Forwarder> forwarder_;
 };
 
 }  // namespace shell

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "record/csvexport.h"
+#include "record/forward.h"
 
 namespace shell {
 
@@ -97,6 +98,18 @@ ParseResult parseCommandLine(const QStringList& args) {
                         QStringLiteral("--clock-speed expects a factor from 1 to 100000, got '%1'")
                             .arg(shown(v))};
             o.clockSpeed = f;
+        } else if (matches(a, QStringLiteral("--forward"))) {
+            if (!takeValue(args, i, QStringLiteral("--forward"), v, error))
+                return {std::nullopt, error};
+            if (!v.trimmed().isEmpty() && !record::forward::parseTarget(v, &error))
+                return {std::nullopt, shown(error)};
+            o.forward = v.trimmed();
+        } else if (matches(a, QStringLiteral("--station"))) {
+            if (!takeValue(args, i, QStringLiteral("--station"), v, error))
+                return {std::nullopt, error};
+            if (v.trimmed().isEmpty())
+                return {std::nullopt, QStringLiteral("--station expects a name")};
+            o.station = v.trimmed();
         } else if (matches(a, QStringLiteral("--screenshot"))) {
             if (!takeValue(args, i, QStringLiteral("--screenshot"), v, error))
                 return {std::nullopt, error};
@@ -155,6 +168,10 @@ QString usageText() {
         "  --export-events FILE  write the event log to FILE as CSV (- for standard output) and\n"
         "                        leave, no window; with --from/--to \"YYYY-MM-DD HH:MM:SS\" and "
         "--db\n"
+        "  --forward URL         forward samples and events to a PostgreSQL server\n"
+        "                        (postgresql://user@host:port/dbname or 'host=... dbname=...';\n"
+        "                        kept in the settings file; an empty URL turns it off)\n"
+        "  --station NAME        this station's name on the server (kept in the settings file)\n"
         "  --help                this text\n");
 }
 

@@ -25,6 +25,10 @@ struct Options {
     std::optional<QDateTime> from;  // --from "YYYY-MM-DD HH:MM:SS", local time
     std::optional<QDateTime> to;    // --to, the same
     int eventBound = 100000;        // rows the event log keeps (not an option; tests pass fewer)
+    // --forward URL, --station NAME: unset keeps what the settings file says; an empty URL turns
+    // forwarding off.
+    std::optional<QString> forward;
+    std::optional<QString> station;
 };
 
 struct ParseResult {

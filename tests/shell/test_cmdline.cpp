@@ -14,7 +14,8 @@ TEST(CommandLine, AcceptsEveryOption) {
     const auto r =
         parseCommandLine(split("--simulate --port 3=/dev/ttyUSB0 --port=20=/tmp/x --db /tmp/a.db "
                                "--connect --quit-after 2.5 "
-                               "--screenshot /tmp/s.png --clock-speed 60"));
+                               "--screenshot /tmp/s.png --clock-speed 60 "
+                               "--forward=postgresql://qa@db/plant --station 3号箱"));
     ASSERT_TRUE(r.options) << r.error.toStdString();
     const auto& o = *r.options;
     EXPECT_TRUE(o.simulate);
@@ -25,6 +26,9 @@ TEST(CommandLine, AcceptsEveryOption) {
     EXPECT_EQ(o.quitAfter, 2.5);
     EXPECT_EQ(o.screenshot, "/tmp/s.png");
     EXPECT_EQ(o.clockSpeed, 60);
+    EXPECT_EQ(o.forward, "postgresql://qa@db/plant");
+    EXPECT_EQ(o.station, "3号箱");
+    EXPECT_EQ(parseCommandLine({"--forward", ""}).options->forward, "");  // turns it off
 }
 
 TEST(CommandLine, ExportsEventsBetweenLocalTimes) {
@@ -66,6 +70,9 @@ TEST(CommandLine, RejectsWhatItDoesNotUnderstand) {
         "--export-events out.csv --from 2026-01-02",
         "--export-events out.csv --to 2026-13-01T00:00:00",
         "--from=2026-01-02T03:04:05",
+        "--forward",
+        "--forward mysql://h/db",
+        "--station",
     };
     for (const char* line : bad) {
         const auto r = parseCommandLine(split(line));

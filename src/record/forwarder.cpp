@@ -1,0 +1,481 @@
+#include "record/forwarder.h"
+
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTimer>
+#include <QVariant>
+#include <algorithm>
+#include <cmath>
+#include <utility>
+#include <vector>
+
+#include "base/oledate.h"
+
+namespace record {
+
+namespace {
+
+// How long the forwarder waits for the recorder's lock on the local file; it is on a thread of
+// its own, so waiting is harmless, and its own writes are a single row.
+constexpr int kLocalBusyMs = 200;
+// The cursor row is written at most this often while sending; a crash in between only makes the
+// server see a few samples again, which it drops.
+constexpr int kCursorSaveMs = 5000;
+constexpr int kTickMs = 1000;
+constexpr int kFinalFlushMs = 3000;
+
+QString nameFor(const char* what, const void* owner) {
+    return QStringLiteral("forward-%1-%2")
+        .arg(QLatin1String(what))
+        .arg(reinterpret_cast<quintptr>(owner), 0, 16);
+}
+
+std::optional<int> optionalInt(const QVariant& v) {
+    if (v.isNull()) return std::nullopt;
+    bool ok = false;
+    const qlonglong n = v.toLongLong(&ok);
+    if (!ok || n < INT32_MIN || n > INT32_MAX) return std::nullopt;
+    return static_cast<int>(n);
+}
+
+}  // namespace
+
+struct ForwardWorker::Batch {
+    forward::RingPlan plan;
+    forward::EventPlan events;
+    int64_t pending = 0;  // samples and events not yet confirmed, this batch included
+    bool hasEvents = false;
+    std::vector<forward::SampleRow> samples;
+    std::vector<forward::EventRow> eventRows;
+    forward::SampleCursor cursorAfter;
+    int64_t eventCursorAfter = 0;
+    int64_t sentCount = 0;  // samples and events this batch settles
+};
+
+ForwardWorker::ForwardWorker(ForwardConfig config, QObject* parent)
+    : QObject(parent),
+      config_(std::move(config)),
+      key_(forward::describe(config_.target) + u'|' + config_.station),
+      localName_(nameFor("local", this)),
+      serverName_(nameFor("server", this)) {}
+
+ForwardWorker::~ForwardWorker() {
+    closeServer();
+    closeLocal();
+}
+
+void ForwardWorker::start() {
+    if (!timer_) {
+        timer_ = new QTimer(this);
+        timer_->setSingleShot(true);
+        connect(timer_, &QTimer::timeout, this, [this] { scheduleNext(round()); });
+    }
+    timer_->start(0);
+}
+
+void ForwardWorker::scheduleNext(bool more) {
+    if (timer_ && !finished_) timer_->start(more ? 0 : kTickMs);
+}
+
+void ForwardWorker::finish() {
+    finished_ = true;
+    if (timer_) timer_->stop();
+    if (serverOpen_) drain(kFinalFlushMs);
+    saveCursor(true);
+    closeServer();
+    closeLocal();
+}
+
+bool ForwardWorker::drain(int maxMs) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < maxMs) {
+        const int before = failures_;
+        const bool more = round();
+        if (failures_ > before || !serverOpen_) return false;
+        if (!more) return pending_ == 0;
+    }
+    return false;
+}
+
+void ForwardWorker::setStatus(const forward::Status& s) {
+    if (s == status_) return;
+    status_ = s;
+    emit statusChanged(s);
+}
+
+// Local file ------------------------------------------------------------------------------------
+
+bool ForwardWorker::openLocal() {
+    if (localOpen_) return true;
+    // The recorder makes the file; the forwarder never does.
+    if (!QFileInfo(config_.dbPath).isFile()) return false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), localName_);
+        db.setDatabaseName(config_.dbPath);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kLocalBusyMs));
+        if (!db.open()) {
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(localName_);
+            return false;
+        }
+    }
+    localOpen_ = true;
+    QSqlDatabase db = QSqlDatabase::database(localName_, false);
+    QSqlQuery q(db);
+    // Checkpoints are the recorder's business.
+    q.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
+    const bool ok =
+        q.exec(
+            QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='pv_data'")) &&
+        q.next() &&
+        q.exec(QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS forward_cursor (target TEXT PRIMARY KEY, sample_id "
+            "INTEGER, sample_date REAL, sample_time REAL, event_id INTEGER)"));
+    if (!ok) {
+        q = QSqlQuery();
+        db = QSqlDatabase();
+        closeLocal();
+        return false;
+    }
+    q.prepare(
+        QStringLiteral("SELECT sample_id, sample_date, sample_time, event_id FROM forward_cursor "
+                       "WHERE target = ?"));
+    q.addBindValue(key_);
+    // Read once: after a reopen the cursor in memory may be newer than the one on disk.
+    if (!cursorLoaded_ && q.exec() && q.next()) {
+        cursor_.id = q.value(0).toInt();
+        cursor_.date = q.value(1).toDouble();
+        cursor_.time = q.value(2).toDouble();
+        eventCursor_ = q.value(3).toLongLong();
+    }
+    cursorLoaded_ = true;
+    return true;
+}
+
+void ForwardWorker::closeLocal() {
+    if (!localOpen_) return;
+    QSqlDatabase::database(localName_, false).close();
+    QSqlDatabase::removeDatabase(localName_);
+    localOpen_ = false;
+}
+
+void ForwardWorker::saveCursor(bool now) {
+    if (!cursorDirty_ || !localOpen_) return;
+    if (!now && sinceSave_.isValid() && sinceSave_.elapsed() < kCursorSaveMs) return;
+    QSqlQuery q(QSqlDatabase::database(localName_, false));
+    q.prepare(QStringLiteral(
+        "INSERT INTO forward_cursor (target, sample_id, sample_date, sample_time, event_id) "
+        "VALUES (?, ?, ?, ?, ?) ON CONFLICT (target) DO UPDATE SET sample_id = excluded.sample_id, "
+        "sample_date = excluded.sample_date, sample_time = excluded.sample_time, "
+        "event_id = excluded.event_id"));
+    q.addBindValue(key_);
+    q.addBindValue(cursor_.id);
+    q.addBindValue(cursor_.date);
+    q.addBindValue(cursor_.time);
+    q.addBindValue(static_cast<qlonglong>(eventCursor_));
+    if (q.exec()) {
+        cursorDirty_ = false;
+        sinceSave_.start();
+    }
+}
+
+// Reads, in one snapshot of the file, where the ring and the log stand against the cursor, and
+// with withRows the rows of the next batch.
+bool ForwardWorker::readLocal(bool withRows, Batch* b) {
+    QSqlDatabase db = QSqlDatabase::database(localName_, false);
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("BEGIN"))) return false;
+    auto done = [&](bool ok) {
+        q.finish();
+        q.exec(QStringLiteral("COMMIT"));
+        return ok;
+    };
+
+    forward::RingView ring;
+    if (!q.exec(
+            QStringLiteral("SELECT * FROM sl_void WHERE rowid = (SELECT min(rowid) FROM sl_void)")))
+        return done(false);
+    if (q.next()) {
+        const double c = q.value(0).toDouble();
+        ring.counter = std::isfinite(c) ? static_cast<int>(std::clamp(c, -1.0, 1e9)) : 0;
+    }
+    q.finish();
+    const int latest = (ring.counter >= 1 && ring.counter <= forward::kRing) ? ring.counter : 0;
+    q.prepare(QStringLiteral("SELECT w_date, w_time FROM pv_data WHERE w_id = ?"));
+    if (cursor_.id > 0) {
+        q.addBindValue(cursor_.id);
+        if (q.exec() && q.next() && !q.value(0).isNull())
+            ring.atCursor = QPair<double, double>(q.value(0).toDouble(), q.value(1).toDouble());
+        q.finish();
+    }
+    q.bindValue(0, forward::ringAdvance(latest, 1));
+    if (q.exec() && q.next() && !q.value(0).isNull())
+        ring.oldest = q.value(0).toDouble() + q.value(1).toDouble();
+    q.finish();
+    b->plan = forward::planSamples(cursor_, ring);
+
+    // The event log, once it exists.
+    std::optional<int64_t> minId, maxId;
+    int64_t eventsPending = 0;
+    b->hasEvents = q.exec(QStringLiteral(
+                       "SELECT 1 FROM sqlite_master WHERE type='table' AND name='events'")) &&
+                   q.next();
+    q.finish();
+    if (b->hasEvents && q.exec(QStringLiteral("SELECT min(id), max(id) FROM events")) && q.next() &&
+        !q.value(0).isNull()) {
+        minId = q.value(0).toLongLong();
+        maxId = q.value(1).toLongLong();
+    }
+    q.finish();
+    b->events = forward::planEvents(eventCursor_, minId, maxId);
+    if (maxId) {
+        q.prepare(QStringLiteral("SELECT count(*) FROM events WHERE id > ?"));
+        q.addBindValue(static_cast<qlonglong>(b->events.after));
+        if (q.exec() && q.next()) eventsPending = q.value(0).toLongLong();
+        q.finish();
+    }
+    b->pending = b->plan.count + eventsPending;
+    if (!withRows) return done(true);
+
+    // The next places of the ring, in the order they were written.
+    const int places = std::min(b->plan.count, forward::kMaxBatch);
+    b->cursorAfter = cursor_;
+    if (places > 0) {
+        b->cursorAfter.id = forward::ringAdvance(b->plan.first, places - 1);
+        q.prepare(QStringLiteral("SELECT * FROM pv_data WHERE w_id BETWEEN ? AND ? ORDER BY w_id"));
+        for (const auto& [lo, hi] : forward::ringRanges(b->plan.first, places)) {
+            q.bindValue(0, lo);
+            q.bindValue(1, hi);
+            if (!q.exec()) return done(false);
+            while (q.next()) {
+                const double date = q.value(1).toDouble(), time = q.value(2).toDouble();
+                b->cursorAfter.date = date;
+                b->cursorAfter.time = time;
+                forward::SampleRow row;
+                row.at = forward::sampleAt(date, time, config_.zone);
+                if (row.at.isEmpty()) continue;  // a record without a usable date
+                for (int k = 0; k < 10; ++k)
+                    row.values[k] = static_cast<float>(q.value(3 + k).toDouble());
+                b->samples.push_back(std::move(row));
+            }
+            q.finish();
+        }
+    }
+    b->eventCursorAfter = b->events.after;
+    if (maxId) {
+        q.prepare(QStringLiteral(
+            "SELECT id, at, kind, text, reg, value, status FROM events WHERE id > ? ORDER BY id "
+            "LIMIT ?"));
+        q.addBindValue(static_cast<qlonglong>(b->events.after));
+        q.addBindValue(forward::kMaxBatch);
+        // A log of another shape is left out; the samples go on regardless.
+        const bool readable = q.exec();
+        while (readable && q.next()) {
+            b->eventCursorAfter = q.value(0).toLongLong();
+            ++b->sentCount;
+            forward::EventRow e;
+            e.at = forward::eventAt(q.value(1).toString(), config_.zone);
+            if (e.at.isEmpty()) continue;  // an event without a usable time
+            e.kind = q.value(2).toString();
+            e.text = q.value(3).toString();
+            e.reg = optionalInt(q.value(4));
+            e.value = optionalInt(q.value(5));
+            e.status = optionalInt(q.value(6));
+            b->eventRows.push_back(std::move(e));
+        }
+    }
+    b->sentCount += places;
+    return done(true);
+}
+
+// Server -----------------------------------------------------------------------------------------
+
+bool ForwardWorker::openServer() {
+    if (serverOpen_) return true;
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QPSQL"), serverName_);
+    const forward::Target& t = config_.target;
+    db.setHostName(t.host);
+    if (t.port > 0) db.setPort(t.port);
+    db.setDatabaseName(t.dbname);
+    db.setUserName(t.user);
+    db.setPassword(t.password);
+    db.setConnectOptions(forward::connectOptions(t));
+    serverOpen_ = true;
+    if (!db.isValid()) {
+        // The driver plugin is missing: nothing to wait for.
+        closeServer();
+        ++failures_;
+        sinceFailure_.start();
+        setStatus({forward::State::Failed, pending_, QStringLiteral("缺少 PostgreSQL 驱动")});
+        return false;
+    }
+    if (!db.open()) {
+        const QSqlError e = db.lastError();
+        db = QSqlDatabase();
+        serverFailed(e);
+        return false;
+    }
+    QSqlQuery q(db);
+    // "already exists" notices would only clutter the program's output.
+    q.exec(QStringLiteral("SET client_min_messages = warning"));
+    if (!q.exec(forward::createSamplesTableSql())) {
+        const QSqlError e = q.lastError();
+        q = QSqlQuery();
+        db = QSqlDatabase();
+        serverFailed(e);
+        return false;
+    }
+    eventsTableMade_ = false;
+    return true;
+}
+
+void ForwardWorker::closeServer() {
+    if (!serverOpen_) return;
+    {
+        QSqlDatabase db = QSqlDatabase::database(serverName_, false);
+        if (db.isValid()) db.close();
+    }
+    QSqlDatabase::removeDatabase(serverName_);
+    serverOpen_ = false;
+}
+
+void ForwardWorker::serverFailed(const QSqlError& e) {
+    closeServer();
+    ++failures_;
+    sinceFailure_.start();
+    const QString message = e.driverText() + u' ' + e.databaseText();
+    if (const auto reason = forward::errorReason(message, e.nativeErrorCode()))
+        setStatus({forward::State::Failed, pending_, *reason});
+    else
+        setStatus({forward::State::Waiting, pending_, {}});
+}
+
+std::optional<QSqlError> ForwardWorker::send(const Batch& b) {
+    QSqlDatabase db = QSqlDatabase::database(serverName_, false);
+    QSqlQuery q(db);
+    auto fail = [&](const QSqlError& e) {
+        if (db.isOpen()) db.rollback();
+        return e;
+    };
+    if (!db.transaction()) return fail(db.lastError());
+    if (!b.samples.empty()) {
+        if (!q.prepare(forward::insertSamplesSql())) return fail(q.lastError());
+        q.addBindValue(config_.station);
+        for (const QString& a : forward::sampleArrays(b.samples))
+            q.addBindValue(a);
+        if (!q.exec()) return fail(q.lastError());
+        q.finish();
+    }
+    // The server's event table comes with the local event log.
+    if (b.hasEvents && !eventsTableMade_ && !q.exec(forward::createEventsTableSql()))
+        return fail(q.lastError());
+    if (!b.eventRows.empty()) {
+        if (!q.prepare(forward::insertEventsSql())) return fail(q.lastError());
+        q.addBindValue(config_.station);
+        for (const QString& a : forward::eventArrays(b.eventRows))
+            q.addBindValue(a);
+        if (!q.exec()) return fail(q.lastError());
+        q.finish();
+    }
+    if (!db.commit()) return fail(db.lastError());
+    if (b.hasEvents) eventsTableMade_ = true;
+    return std::nullopt;
+}
+
+// One round -------------------------------------------------------------------------------------
+
+bool ForwardWorker::round() {
+    if (!openLocal()) {
+        // The recorder has not made the file yet, or it is not a sample file.
+        setStatus({forward::State::Waiting, pending_, {}});
+        return false;
+    }
+    Batch look;
+    if (!readLocal(false, &look)) {
+        closeLocal();
+        return false;
+    }
+    pending_ = look.pending;
+
+    // After a failure the server is left alone for a growing pause.
+    if (failures_ > 0 && sinceFailure_.elapsed() < forward::retryDelayMs(failures_)) {
+        forward::Status s = status_;
+        s.pending = pending_;
+        setStatus(s);
+        return false;
+    }
+    if (!openServer()) return false;
+    if (pending_ == 0) {
+        failures_ = 0;
+        setStatus({forward::State::Healthy, 0, {}});
+        return false;
+    }
+
+    Batch b;
+    if (!readLocal(true, &b)) {
+        closeLocal();
+        return false;
+    }
+    if (const auto e = send(b)) {
+        serverFailed(*e);
+        return false;
+    }
+
+    failures_ = 0;
+    cursor_ = b.cursorAfter;
+    eventCursor_ = b.eventCursorAfter;
+    cursorDirty_ = true;
+    sentSamples_ += static_cast<int64_t>(b.samples.size());
+    pending_ = std::max<int64_t>(b.pending - b.sentCount, 0);
+    if (b.plan.skipped > 0 || b.events.skipped > 0) emit skipped(b.plan.skipped, b.events.skipped);
+    saveCursor(false);
+    setStatus({forward::State::Healthy, pending_, {}});
+    return pending_ > 0;
+}
+
+// UI side ---------------------------------------------------------------------------------------
+
+Forwarder::Forwarder(ForwardConfig config, QObject* parent)
+    : QObject(parent), station_(config.station) {
+    qRegisterMetaType<record::forward::Status>("record::forward::Status");
+    worker_ = new ForwardWorker(std::move(config));
+    worker_->moveToThread(&thread_);
+    connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
+    connect(worker_, &ForwardWorker::statusChanged, this, [this](forward::Status s) {
+        status_ = s;
+        emit statusChanged();
+    });
+    connect(worker_, &ForwardWorker::skipped, this, [this](qint64 samples, qint64 events) {
+        skippedSamples_ += samples;
+        skippedEvents_ += events;
+        emit statusChanged();
+        emit skipped(samples, events, forward::skippedText(samples, events));
+    });
+    thread_.setObjectName(QStringLiteral("forward"));
+}
+
+Forwarder::~Forwarder() {
+    if (thread_.isRunning())
+        shutdown();
+    else if (!thread_.isFinished())
+        delete worker_;  // never started: it still lives here
+}
+
+void Forwarder::start() {
+    if (thread_.isRunning() || thread_.isFinished()) return;
+    thread_.start();
+    QMetaObject::invokeMethod(worker_, &ForwardWorker::start, Qt::QueuedConnection);
+}
+
+void Forwarder::shutdown() {
+    if (!thread_.isRunning()) return;
+    QMetaObject::invokeMethod(worker_, &ForwardWorker::finish, Qt::BlockingQueuedConnection);
+    thread_.quit();
+    thread_.wait();
+}
+
+}  // namespace record
