@@ -357,7 +357,6 @@ void ChartPanel::closeDatabase() {
 void ChartPanel::displayTick() {
     model_.displayTick(*source_, handshake_, liveValues(), clock_.now());
     sync();
-    if (liveHook_) liveHook_();
     model_.updateSlotStepText();
     slotStepLabel_->setText(model_.slotStepText);
 }

@@ -53,7 +53,6 @@ class ChartPanel : public QWidget {
 
     // The chart's load steps, then the timers start. Called once by the main window.
     void load();
-    void setLiveStatusHook(std::function<void()> hook) { liveHook_ = std::move(hook); }
     void setLiveValueLabels(QList<QLabel*> labels);
     void setLiveValuesSource(std::function<std::array<float, 10>()> source) {
         liveSource_ = std::move(source);
@@ -109,7 +108,6 @@ class ChartPanel : public QWidget {
     std::unique_ptr<ChartSource> ownSource_;
     ChartSource* source_ = nullptr;
     ChartModel model_;
-    std::function<void()> liveHook_;
     std::function<std::array<float, 10>()> liveSource_;
     QList<QLabel*> liveValueLabels_;
     QList<QColor> liveValueColours_;

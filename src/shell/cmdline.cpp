@@ -145,7 +145,8 @@ ParseResult parseCommandLine(const QStringList& args) {
     if (!o.screenshot.isEmpty() && !o.quitAfter)
         return {std::nullopt, QStringLiteral("--screenshot needs --quit-after")};
     if ((o.from || o.to) && o.exportCsv.isEmpty() && o.exportEvents.isEmpty())
-        return {std::nullopt, QStringLiteral("--from and --to need --export-csv or --export-events")};
+        return {std::nullopt,
+                QStringLiteral("--from and --to need --export-csv or --export-events")};
     r.options = o;
     return r;
 }

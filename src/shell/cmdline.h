@@ -21,7 +21,7 @@ struct Options {
     QString exportCsv;        // --export-csv FILE ("-" for standard output): export, no window
     QString exportFrom;       // --from "YYYY-MM-DD HH:MM:SS"
     QString exportTo;         // --to "YYYY-MM-DD HH:MM:SS"
-    QString exportEvents;           // --export-events FILE ("-" for standard output)
+    QString exportEvents;     // --export-events FILE ("-" for standard output)
     std::optional<QDateTime> from;  // --from "YYYY-MM-DD HH:MM:SS", local time
     std::optional<QDateTime> to;    // --to, the same
     int eventBound = 100000;        // rows the event log keeps (not an option; tests pass fewer)

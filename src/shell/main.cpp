@@ -9,8 +9,8 @@
 #include "shell/appicon.h"
 #include "shell/application.h"
 #include "shell/cmdline.h"
-#include "shell/exportcommand.h"
 #include "shell/eventexport.h"
+#include "shell/exportcommand.h"
 
 int main(int argc, char** argv) {
     // The command line is read before any window system is touched, so that --help and a bad

@@ -313,9 +313,9 @@ void MainWindow::updateDeviceLabel() {
 }
 
 void MainWindow::updateLinkStatus() {
-    const QString text =
-        linkStatusText(ctx_.link.stats(), ctx_.link.polling(),
-                       ctx_.link.commParams()(comm::kPortSlot), ctx_.link.lastCycleMs());
+    const QString text = linkStatusText(ctx_.link.stats(), ctx_.link.polling(),
+                                        ctx_.link.commParams()(comm::kPortSlot),
+                                        ctx_.link.lastCycleMs(), ctx_.link.silentMs());
     if (linkStatus_->text() != text) linkStatus_->setText(text);
 }
 
@@ -374,6 +374,11 @@ void MainWindow::showProgramWindow() {
 
 void MainWindow::liveTick() {
     live_->ShowLiveStatus(chart_->rulerActive());
+    // Values the instrument has not confirmed for a while look old, and the status bar counts
+    // the seconds of silence.
+    const bool stale = ctx_.link.polling() && ctx_.link.silentMs() >= kStaleAfterMs;
+    live_->setStale(stale);
+    if (stale || ctx_.link.polling()) updateLinkStatus();
 }
 
 QWidget* MainWindow::exitQuestion() const {

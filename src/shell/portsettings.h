@@ -16,6 +16,11 @@ void copyPortSettings(comm::CommParamsArray& cp, const QString& portText, int ba
                       int parityIndex, const QString& addressText);
 
 // The link's part of the status bar: port state, exchanges, failures and the last failure.
-QString linkStatusText(const comm::LinkStats& stats, bool polling, int32_t port, double cycleMs);
+// Live values count as old once no register block has been read for this long.
+inline constexpr int kStaleAfterMs = 3000;
+
+// The status bar's line about the link. silentMs: time since the last good register block.
+QString linkStatusText(const comm::LinkStats& stats, bool polling, int32_t port, double cycleMs,
+                       int silentMs = 0);
 
 }  // namespace shell

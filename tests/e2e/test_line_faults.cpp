@@ -2,12 +2,14 @@
 // the program, then the instrument comes back and polling resumes by itself; and settings that do
 // not reach the instrument (wrong slave address, baud or parity). The UI must stay responsive,
 // recording must go on, and nothing may be shown as if it had been read.
+#include <QLabel>
 #include <QLineEdit>
 #include <QRadioButton>
 #include <QTest>
 
 #include "e2e_support.h"
 #include "link/link.h"
+#include "monitor/livepanel.h"
 #include "record/recorder.h"
 
 using namespace e2e;
@@ -53,9 +55,19 @@ void LineFaults::silentThenClosedThenBack() {
     QVERIFY(link.polling());
     QVERIFY2(link.stats().failures >= failuresBefore + 10, qPrintable(text("LinkStatus")));
     QVERIFY2(text("LinkStatus").contains("超时"), qPrintable(text("LinkStatus")));
-    // The image keeps its last good values; the panel does not drop them.
+    // The image keeps its last good values; the panel does not drop them, but greys them and
+    // the status bar counts the silence.
     QCOMPARE(text("D_3W_0"), QString("300"));
     QCOMPARE(text("D_3W_1"), QString("600"));
+    QVERIFY(w->livePanel()->stale());
+    QVERIFY(control<QLabel>(w, "D_3W_0")->accessibleDescription().contains("数据已过时"));
+    QVERIFY2(text("LinkStatus").contains("仪表无应答"), qPrintable(text("LinkStatus")));
+    // A write to the silent instrument ends with a word saying it failed and why.
+    typeInto(control<QLineEdit>(w, "Text1_1"), "610");
+    click(w, "Command12_1");
+    QVERIFY2(
+        runUntil([&] { return text("OperatorMessage").contains("设定SV2 = 610 写入失败"); }, 3000),
+        qPrintable(text("OperatorMessage")));
     // Recording goes on, one sample a second.
     QVERIFY2(recorder->LastRecordNo >= recordsBefore + 8,
              qPrintable(QString("%1 -> %2").arg(recordsBefore).arg(recorder->LastRecordNo)));
@@ -92,6 +104,7 @@ void LineFaults::silentThenClosedThenBack() {
     QVERIFY2(runUntil([&] { return text("D_3W_0") == "320"; }, 3000), qPrintable(text("D_3W_0")));
     QVERIFY(!link.stats().deviceLost);
     QVERIFY(runUntil([&] { return text("LinkStatus").contains("已打开"); }, 2000));
+    QVERIFY(runUntil([&] { return !w->livePanel()->stale(); }, 2000));
     probe.stop();
 
     // The UI thread never did more than 20 ms of work in one go: no exchange, timeout or failed
