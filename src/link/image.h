@@ -9,6 +9,8 @@
 
 namespace comm {
 
+// The blocks keep the sizes the data model reserves (501, 301, 101...), more than the registers
+// read today, so that an index anywhere in that room stays defined.
 struct InstrumentImage {
     std::array<int32_t, 501> InputRegsLow{};  // 3X 1..8 in 0..7
     std::array<float, 301> LiveValues{};      // 0..7 3X 1..8; 8, 9 control outputs (100 on, 0 off)

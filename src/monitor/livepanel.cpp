@@ -14,6 +14,7 @@
 #include "monitor/commands.h"
 #include "monitor/livetexts.h"
 #include "ui/accessible.h"
+#include "ui/widgets.h"
 
 namespace monitor {
 
@@ -32,12 +33,6 @@ void tightenGrid(QGridLayout* grid) {
     grid->setContentsMargins(4, 2, 4, 4);
     grid->setHorizontalSpacing(4);
     grid->setVerticalSpacing(2);
-}
-
-QLabel* captionLabel(const QString& text) {
-    auto* l = new QLabel(text);
-    l->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    return l;
 }
 
 // A value label: sunken, centred, its background filled with the given colour.
@@ -67,15 +62,6 @@ QLineEdit* entryBox(const QString& name, const QString& accessibleName) {
     return e;
 }
 
-QPushButton* commandButton(const QString& caption, const QString& name,
-                           const QString& accessibleName) {
-    auto* b = new QPushButton(caption);
-    b->setObjectName(name);
-    b->setAccessibleName(accessibleName);
-    b->setAutoDefault(false);
-    return b;
-}
-
 QString indexed(const char* name, int k) {
     return QStringLiteral("%1_%2").arg(QLatin1String(name)).arg(k);
 }
@@ -83,12 +69,7 @@ QString indexed(const char* name, int k) {
 }  // namespace
 
 void setLabelBackground(QLabel* label, const QColor& colour) {
-    if (!label) return;
-    label->setAutoFillBackground(true);
-    if (label->palette().color(QPalette::Window) == colour) return;
-    QPalette p = label->palette();
-    p.setColor(QPalette::Window, colour);
-    label->setPalette(p);
+    ui::setLabelBackground(label, colour);
 }
 
 LivePanel::LivePanel(comm::Link& link, QObject* parent) : QObject(parent), link_(link) {
@@ -153,18 +134,18 @@ void LivePanel::buildPvStatus() {
             valueLabel(indexed("D_3W", k + 2),
                        QStringLiteral("PV状态 ") + sv + QStringLiteral(" 读数"), active);
         setValueEdits_[k] = entryBox(indexed("Text1", k), setCaption + QStringLiteral(" 数值"));
-        setValueButtons_[k] = commandButton(setCaption, indexed("Command12", k), setCaption);
+        setValueButtons_[k] = ui::commandButton(setCaption, indexed("Command12", k), setCaption);
         outputLabels_[k] =
             valueLabel(indexed("D_4W", k), setCaption + QStringLiteral(" 读数"), active);
         liveValueLabels_[k + 4] =
             valueLabel(indexed("D_3W", k + 4), retrans + QStringLiteral(" 读数"), active);
-        grid->addWidget(captionLabel(rowCaption[k]), k, 0);
+        grid->addWidget(ui::captionLabel(rowCaption[k]), k, 0);
         grid->addWidget(liveValueLabels_[k], k, 1);
         grid->addWidget(liveValueLabels_[k + 2], k, 2);
         grid->addWidget(setValueEdits_[k], k, 3);
         grid->addWidget(setValueButtons_[k], k, 4);
         grid->addWidget(outputLabels_[k], k, 5);
-        grid->addWidget(captionLabel(retrans), k, 6);
+        grid->addWidget(ui::captionLabel(retrans), k, 6);
         grid->addWidget(liveValueLabels_[k + 4], k, 7);
         connect(setValueButtons_[k], &QPushButton::clicked, this, [this, k] { writeSetValue(k); });
     }
@@ -184,7 +165,7 @@ void LivePanel::buildCurveStatus() {
             k == 0 ? captions[0] + QStringLiteral(" 读数")
                    : QStringLiteral("曲线状态 ") + captions[k] + QStringLiteral(" 读数");
         programStatusLabels_[k] = valueLabel(indexed("Pro_S", k), name, inactiveColour(), design);
-        grid->addWidget(captionLabel(captions[k]), k / 3, (k % 3) * 2);
+        grid->addWidget(ui::captionLabel(captions[k]), k / 3, (k % 3) * 2);
         grid->addWidget(programStatusLabels_[k], k / 3, (k % 3) * 2 + 1);
     }
     programCommandList_ = new ui::NamedList;
@@ -194,8 +175,8 @@ void LivePanel::buildCurveStatus() {
     programCommandList_->setInsertPolicy(QComboBox::NoInsert);
     programCommandList_->addItems(programCommandEntries());
     programCommandList_->setCurrentIndex(0);
-    programCommandButton_ = commandButton(QStringLiteral("设定曲线"), QStringLiteral("Command14"),
-                                          QStringLiteral("设定曲线"));
+    programCommandButton_ = ui::commandButton(
+        QStringLiteral("设定曲线"), QStringLiteral("Command14"), QStringLiteral("设定曲线"));
     connect(programCommandButton_, &QPushButton::clicked, this, [this] { writeProgramCommand(); });
     grid->addWidget(programCommandList_, 3, 0, 1, 4);
     grid->addWidget(programCommandButton_, 3, 4, 1, 2);
@@ -244,7 +225,7 @@ void LivePanel::buildParams(int column) {
         if (f.k == 17) name = QStringLiteral("输入2 ") + caption;
         paramLabels_[f.k] =
             valueLabel(indexed("Parm1", f.k), name + QStringLiteral(" 读数"), inactiveColour());
-        grid->addWidget(captionLabel(caption), row, 0);
+        grid->addWidget(ui::captionLabel(caption), row, 0);
         grid->addWidget(paramLabels_[f.k], row, 1);
     };
     int row = 0;
@@ -264,12 +245,12 @@ void LivePanel::buildAlarmSetting() {
     tightenGrid(grid);
     for (int k = 0; k < 6; ++k) {
         const QString caption = alarmSettingCaption(k);
-        auto* label = captionLabel(caption);
+        auto* label = ui::captionLabel(caption);
         alarmSettingLabels_[k] =
             valueLabel(indexed("Alm1", k), caption + QStringLiteral(" 读数"), inactiveColour());
         alarmSettingEdits_[k] = entryBox(indexed("Alm11", k), caption);
-        downloadButtons_[k] = commandButton(QStringLiteral("DOWNLOAD"), indexed("Alm111", k),
-                                            caption + QStringLiteral(" DOWNLOAD"));
+        downloadButtons_[k] = ui::commandButton(QStringLiteral("DOWNLOAD"), indexed("Alm111", k),
+                                                caption + QStringLiteral(" DOWNLOAD"));
         label->setBuddy(alarmSettingEdits_[k]);
         grid->addWidget(label, k, 0);
         grid->addWidget(alarmSettingLabels_[k], k, 1);

@@ -8,7 +8,10 @@
 namespace ui {
 
 void setLabelBackground(QWidget* w, const QColor& colour) {
+    if (!w) return;
     w->setAutoFillBackground(true);
+    // The live panel sets it on every tick: an unchanged colour costs no palette change.
+    if (w->palette().color(QPalette::Window) == colour) return;
     QPalette p = w->palette();
     p.setColor(QPalette::Window, colour);
     w->setPalette(p);

@@ -1,4 +1,4 @@
-// GoogleTest main with a QCoreApplication: the SQL driver and the recorder's timer need one.
+// GoogleTest main with a QCoreApplication, which the Qt SQL driver and the threads' event loops need.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
