@@ -1,4 +1,5 @@
-// GoogleTest main with a QCoreApplication, which the Qt SQL driver and the threads' event loops need.
+// GoogleTest main with a QCoreApplication, which the Qt SQL driver and the threads' event loops
+// need.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
