@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <list>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -25,7 +26,7 @@ struct Methods {
 };
 
 std::mutex tablesLock;
-std::vector<Methods*> tables;  // one per method table of the wrapped VFS, kept for the process
+std::list<Methods> tables;  // one per method table of the wrapped VFS; a list keeps addresses
 
 int slowSync(sqlite3_file* file, int flags) {
     const auto* wrapped = reinterpret_cast<const Methods*>(file->pMethods);
@@ -36,12 +37,11 @@ int slowSync(sqlite3_file* file, int flags) {
 
 const sqlite3_io_methods* wrap(const sqlite3_io_methods* original) {
     std::lock_guard<std::mutex> lock(tablesLock);
-    for (const Methods* m : tables)
-        if (m->original == original) return &m->methods;
-    auto* m = new Methods{*original, original};
-    m->methods.xSync = slowSync;
-    tables.push_back(m);
-    return &m->methods;
+    for (const Methods& m : tables)
+        if (m.original == original) return &m.methods;
+    Methods& m = tables.emplace_back(Methods{*original, original});
+    m.methods.xSync = slowSync;
+    return &m.methods;
 }
 
 // The file is the wrapped VFS's own; only its method table is swapped for the copy.

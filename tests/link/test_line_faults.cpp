@@ -157,8 +157,10 @@ TEST(LineFaults, ReplugIsHealedAndCloseStopsTheRetries) {
     EXPECT_GE(link.silentMs(), 500);
     server.setSilent(false);
     ASSERT_TRUE(pump([&] { return count(comm::LinkEvent::Answering) == 1; }, 3000));
-    EXPECT_TRUE(link.stats().lastError.isEmpty());
-    EXPECT_LT(link.silentMs(), 500);
+    // The event and the good block's figures travel as separate queued signals.
+    EXPECT_TRUE(
+        pump([&] { return link.stats().lastError.isEmpty() && link.silentMs() < 500; }, 2000))
+        << qPrintable(link.stats().lastError) << " " << link.silentMs();
 
     unplug();
     ASSERT_TRUE(pump([&] { return link.stats().deviceLost; }, 2000));
