@@ -216,6 +216,15 @@ void Application::startForwarding() {
         skipped->setVisible(!note.isEmpty());
     };
     connect(f, &record::Forwarder::statusChanged, status, show);
+    // Samples or events the ring overwrote before the server took them are a gap in the plant's
+    // records: the event log keeps when it was found.
+    if (record::EventLog* log = eventLog_.get())
+        connect(f, &record::Forwarder::skipped, log, [log](qint64, qint64, const QString& text) {
+            record::EventEntry e;
+            e.kind = record::eventkind::kLink;
+            e.text = text;
+            log->log(e);
+        });
     show();
     f->start();
 }
