@@ -24,16 +24,17 @@ const QStringList kColumns = {
 };
 
 // The sample store's words for the same faults, so the status line reads the same.
-const QString kNotOpen = QStringLiteral("数据库未打开");
-const QString kFolder = QStringLiteral("无法创建数据库文件夹");
-const QString kFile = QStringLiteral("无法创建数据库文件");
-const QString kReadOnly = QStringLiteral("数据库文件只读");
-const QString kLocked = QStringLiteral("数据库文件被其他程序锁定");
-const QString kNotADb = QStringLiteral("文件不是数据库");
-const QString kCorrupt = QStringLiteral("数据库文件已损坏");
-const QString kWrongTables = QStringLiteral("数据库表结构不符");
-const QString kDiskFull = QStringLiteral("磁盘已满");
-const QString kOther = QStringLiteral("无法读写数据库文件");
+using Fault = SampleStore::Fault;
+const QString kNotOpen = faultText(Fault::NotOpen);
+const QString kFolder = faultText(Fault::FolderNotCreatable);
+const QString kFile = faultText(Fault::FileNotCreatable);
+const QString kReadOnly = faultText(Fault::ReadOnly);
+const QString kLocked = faultText(Fault::Locked);
+const QString kNotADb = faultText(Fault::NotADatabase);
+const QString kCorrupt = faultText(Fault::Corrupt);
+const QString kWrongTables = faultText(Fault::WrongTables);
+const QString kDiskFull = faultText(Fault::DiskFull);
+const QString kOther = faultText(Fault::Other);
 const QString kMissing = QStringLiteral("数据库文件不存在");
 
 int nativeCode(const QSqlError& e) {

@@ -40,37 +40,6 @@ const QStringList kValueColumns = {
     QStringLiteral("control2"),
 };
 
-QString faultText(SampleStore::Fault f) {
-    using F = SampleStore::Fault;
-    switch (f) {
-        case F::None:
-            return {};
-        case F::NotOpen:
-            return QStringLiteral("数据库未打开");
-        case F::FolderNotCreatable:
-            return QStringLiteral("无法创建数据库文件夹");
-        case F::FileNotCreatable:
-            return QStringLiteral("无法创建数据库文件");
-        case F::ReadOnly:
-            return QStringLiteral("数据库文件只读");
-        case F::Locked:
-            return QStringLiteral("数据库文件被其他程序锁定");
-        case F::NotADatabase:
-            return QStringLiteral("文件不是数据库");
-        case F::Corrupt:
-            return QStringLiteral("数据库文件已损坏");
-        case F::WrongTables:
-            return QStringLiteral("数据库表结构不符");
-        case F::IdNotUnique:
-            return QStringLiteral("数据库表 pv_data 的 w_id 不是唯一键");
-        case F::DiskFull:
-            return QStringLiteral("磁盘已满");
-        case F::Other:
-            break;
-    }
-    return QStringLiteral("无法读写数据库文件");
-}
-
 // A file the user has marked read-only is left alone even where the process could override the
 // mark (as the superuser can).
 bool isReadOnlyFile(const QFileInfo& fi) {
@@ -121,6 +90,37 @@ Sample sampleFrom(const QSqlQuery& q) {
 }
 
 }  // namespace
+
+QString faultText(SampleStore::Fault f) {
+    using F = SampleStore::Fault;
+    switch (f) {
+        case F::None:
+            return {};
+        case F::NotOpen:
+            return QStringLiteral("数据库未打开");
+        case F::FolderNotCreatable:
+            return QStringLiteral("无法创建数据库文件夹");
+        case F::FileNotCreatable:
+            return QStringLiteral("无法创建数据库文件");
+        case F::ReadOnly:
+            return QStringLiteral("数据库文件只读");
+        case F::Locked:
+            return QStringLiteral("数据库文件被其他程序锁定");
+        case F::NotADatabase:
+            return QStringLiteral("文件不是数据库");
+        case F::Corrupt:
+            return QStringLiteral("数据库文件已损坏");
+        case F::WrongTables:
+            return QStringLiteral("数据库表结构不符");
+        case F::IdNotUnique:
+            return QStringLiteral("数据库表 pv_data 的 w_id 不是唯一键");
+        case F::DiskFull:
+            return QStringLiteral("磁盘已满");
+        case F::Other:
+            break;
+    }
+    return QStringLiteral("无法读写数据库文件");
+}
 
 int openFileCount(const QString& canonicalPath) {
     QMutexLocker hold(&openFilesLock());

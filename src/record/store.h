@@ -110,4 +110,8 @@ class SampleStore {
     std::vector<Sample> loadWindow(QSqlQuery& q, int first, int last);
 };
 
+// The operator's words for a fault of a database file; the event log uses them too, so that the
+// status line reads the same whichever store met the file.
+QString faultText(SampleStore::Fault f);
+
 }  // namespace record
