@@ -9,6 +9,7 @@
 #include <QStatusBar>
 #include <QSysInfo>
 #include <QTimer>
+#include <iostream>
 
 #include "link/libmodbusrtu.h"
 #include "record/eventlog.h"
@@ -86,7 +87,10 @@ QString Application::defaultDatabasePath() {
 bool Application::startLink() {
     if (link_) return true;
     if (options_.simulate) {
-        sim_ = std::make_unique<sim::SimServer>(sim::ServerOptions{});
+        sim::ServerOptions simOptions;
+        if (options_.logWrites)  // the server's thread writes whole lines
+            simOptions.writeLog = [](const std::string& line) { std::cout << line << std::endl; };
+        sim_ = std::make_unique<sim::SimServer>(simOptions);
         std::string why;
         if (!sim_->start(&why)) {
             error_ = QStringLiteral("simulated instrument: %1").arg(QString::fromStdString(why));

@@ -59,6 +59,8 @@ ParseResult parseCommandLine(const QStringList& args) {
         QString v;
         if (a == u"--simulate") {
             o.simulate = true;
+        } else if (a == u"--log-writes") {
+            o.logWrites = true;
         } else if (a == u"--connect") {
             o.connect = true;
         } else if (a == u"--help" || a == u"-h") {
@@ -142,6 +144,8 @@ ParseResult parseCommandLine(const QStringList& args) {
             return {std::nullopt, QStringLiteral("unknown option '%1' (try --help)").arg(shown(a))};
         }
     }
+    if (o.logWrites && !o.simulate)
+        return {std::nullopt, QStringLiteral("--log-writes needs --simulate")};
     if (!o.screenshot.isEmpty() && !o.quitAfter)
         return {std::nullopt, QStringLiteral("--screenshot needs --quit-after")};
     if ((o.from || o.to) && o.exportCsv.isEmpty() && o.exportEvents.isEmpty())
@@ -155,6 +159,8 @@ QString usageText() {
     return QStringLiteral(
         "usage: velmars [options]\n"
         "  --simulate            run the simulated instrument inside the program; port 1 names it\n"
+        "  --log-writes          with --simulate: print a line on standard output for each\n"
+        "                        register the simulated instrument is written (time, 4X N, value)\n"
         "  --port N=DEVICE       port number N (1..20) names DEVICE (repeatable)\n"
         "  --db PATH             sample database file instead of the default\n"
         "  --connect             press \"打开\" with the window's settings once the main window is "

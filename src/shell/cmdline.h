@@ -11,6 +11,7 @@ namespace shell {
 
 struct Options {
     bool simulate = false;
+    bool logWrites = false;    // --log-writes: the simulated instrument prints each write it takes
     QMap<int, QString> ports;  // --port N=DEVICE
     QString db;                // --db PATH, empty for the default
     bool connect = false;

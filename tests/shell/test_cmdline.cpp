@@ -11,14 +11,15 @@ QStringList split(const char* line) {
 }  // namespace
 
 TEST(CommandLine, AcceptsEveryOption) {
-    const auto r =
-        parseCommandLine(split("--simulate --port 3=/dev/ttyUSB0 --port=20=/tmp/x --db /tmp/a.db "
-                               "--connect --quit-after 2.5 "
-                               "--screenshot /tmp/s.png --clock-speed 60 "
-                               "--forward=postgresql://qa@db/plant --station 3号箱"));
+    const auto r = parseCommandLine(
+        split("--simulate --log-writes --port 3=/dev/ttyUSB0 --port=20=/tmp/x --db /tmp/a.db "
+              "--connect --quit-after 2.5 "
+              "--screenshot /tmp/s.png --clock-speed 60 "
+              "--forward=postgresql://qa@db/plant --station 3号箱"));
     ASSERT_TRUE(r.options) << r.error.toStdString();
     const auto& o = *r.options;
     EXPECT_TRUE(o.simulate);
+    EXPECT_TRUE(o.logWrites);
     EXPECT_TRUE(o.connect);
     EXPECT_EQ(o.ports.value(3), "/dev/ttyUSB0");
     EXPECT_EQ(o.ports.value(20), "/tmp/x");
@@ -66,6 +67,7 @@ TEST(CommandLine, RejectsWhatItDoesNotUnderstand) {
         "--screenshot /tmp/x.png",
         "--screenshot",
         "--simulate extra",
+        "--log-writes",
         "--export-events",
         "--export-events out.csv --from 2026-01-02",
         "--export-events out.csv --to 2026-13-01T00:00:00",
