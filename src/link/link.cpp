@@ -68,8 +68,18 @@ void Link::shutdown(int waitMs) {
     if (shutDown_) return;
     shutDown_ = true;
     polling_ = false;
-    if (worker_) QMetaObject::invokeMethod(worker_, &LinkWorker::stop, Qt::QueuedConnection);
-    thread_->quit();
+    // The worker stops and ends its own thread, after what was queued before (a write the
+    // operator just started); quitting from here could end the loop before it ran them.
+    if (LinkWorker* w = worker_)
+        QMetaObject::invokeMethod(
+            w,
+            [w] {
+                w->stop();
+                QThread::currentThread()->quit();
+            },
+            Qt::QueuedConnection);
+    else
+        thread_->quit();
     if (thread_->wait(waitMs)) {
         delete thread_;
     } else {

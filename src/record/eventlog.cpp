@@ -31,9 +31,10 @@ EventLog::EventLog(QString dbPath, int bound, QObject* parent)
     qRegisterMetaType<record::EventFilter>();
     qRegisterMetaType<QVector<record::EventEntry>>();
     writer_ = new EventWriter(path_, connectionNameFor(this), bound);
-    writer_->moveToThread(&thread_);
-    thread_.setObjectName(QStringLiteral("events"));
-    connect(&thread_, &QThread::finished, writer_, &QObject::deleteLater);
+    thread_ = new QThread;
+    writer_->moveToThread(thread_);
+    thread_->setObjectName(QStringLiteral("events"));
+    connect(thread_, &QThread::finished, writer_, &QObject::deleteLater);
     connect(writer_, &EventWriter::statusReady, this, [this](const QString& text) {
         if (text == status_) return;
         status_ = text;
@@ -48,25 +49,37 @@ EventLog::EventLog(QString dbPath, int bound, QObject* parent)
 }
 
 EventLog::~EventLog() {
-    if (started_ && thread_.isRunning()) {
-        // What is still waiting is stored before the thread ends; a file that hangs is not
-        // waited for beyond a few seconds.
-        QMetaObject::invokeMethod(writer_, &EventWriter::stop, Qt::QueuedConnection);
-        thread_.quit();
-        if (!thread_.wait(5000)) {
-            thread_.terminate();
-            thread_.wait();
+    if (started_ && thread_->isRunning()) {
+        // Queued behind the entries already handed over, so that they are stored first; the
+        // writer ends its own thread, since a quit from here could end the loop before them.
+        EventWriter* w = writer_;
+        QMetaObject::invokeMethod(
+            w,
+            [w] {
+                w->stop();
+                QThread::currentThread()->quit();
+            },
+            Qt::QueuedConnection);
+        if (thread_->wait(5000)) {
+            delete thread_;
+        } else {
+            // A file that hangs is not waited for beyond a few seconds; killing the thread could
+            // leave SQLite's heap in any state, so it ends on its own or with the process.
+            connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
+            if (thread_->isFinished()) thread_->deleteLater();
         }
     } else {
         delete writer_;
+        delete thread_;
     }
     writer_ = nullptr;
+    thread_ = nullptr;
 }
 
 void EventLog::start() {
     if (started_) return;
     started_ = true;
-    thread_.start();
+    thread_->start();
     QMetaObject::invokeMethod(writer_, &EventWriter::flush, Qt::QueuedConnection);
 }
 

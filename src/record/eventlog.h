@@ -63,7 +63,7 @@ class EventLog : public QObject {
 
   private:
     QString path_;
-    QThread thread_;
+    QThread* thread_ = nullptr;      // owned; left to the process if the file hangs at the end
     EventWriter* writer_ = nullptr;  // lives on thread_
     comm::InstrumentImage lastImage_;
     QString recorderStatus_;

@@ -90,7 +90,12 @@ bool ForwardBinary::runProgram(const QStringList& args, int outageAfterMs, int o
         QTest::qWait(outageMs);
         devPostgres("start");
     }
-    return p.waitForFinished(90000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+    const bool finished = p.waitForFinished(90000);
+    if (finished && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0) return true;
+    qWarning() << "velmars" << args << (finished ? "ended" : "did not end") << p.exitStatus()
+               << "code" << p.exitCode() << p.errorString();
+    if (!finished) p.kill();
+    return false;
 }
 
 QSqlDatabase ForwardBinary::server() {
