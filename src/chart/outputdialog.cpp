@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDateTimeEdit>
-#include <QFile>
 #include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -13,6 +12,7 @@
 #include <QPrinter>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QThread>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -208,7 +208,9 @@ void OutputDialog::exportCsv(const QString& file) {
             record::CsvExport ex(
                 db, QStringLiteral("velmars-export-%1").arg(quintptr(QThread::currentThreadId())));
             const std::optional<qint64> total = ex.open() ? ex.count(range) : std::nullopt;
-            QFile out(path);
+            // Written beside the target and renamed over it at the end: a stopped or failed
+            // export leaves no partial file and keeps a file it was to replace.
+            QSaveFile out(path);
             if (!total) {
                 error = ex.error();
             } else if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
@@ -219,12 +221,13 @@ void OutputDialog::exportCsv(const QString& file) {
                     report([done, all](OutputDialog* d) { d->onProgress(done * 100 / all); });
                     return !stop->load();
                 });
-                out.close();
-                ok = written.has_value();
+                ok = written.has_value() && out.commit();
                 rows = written.value_or(0);
-                if (!ok) {
+                if (!written) {
                     error = ex.error();
-                    out.remove();  // a stopped or failed export leaves no partial file
+                    out.cancelWriting();
+                } else if (!ok) {
+                    error = QStringLiteral("无法写入 %1：%2").arg(path, out.errorString());
                 }
             }
         }

@@ -27,14 +27,14 @@ float valueAt(int n, int c) {
 }
 
 // A ring that has gone round: records 151..400 were written first, then 1..150 overwrote the
-// oldest; record 401 was never written (date 0).
-QString makeWrappedRing(QTemporaryDir& dir) {
+// oldest; record 401 was never written (date 0). Other sizes keep the same shape.
+QString makeWrappedRing(QTemporaryDir& dir, int size = 400, int wrapped = 150) {
     const QString path = dir.filePath("ring.db");
     {
         record::SampleStore store(path, "test-make");
         EXPECT_TRUE(store.open());
     }
-    record_test::withDb(path, [](QSqlDatabase& db) {
+    record_test::withDb(path, [=](QSqlDatabase& db) {
         db.transaction();
         QSqlQuery q(db);
         q.prepare("INSERT OR REPLACE INTO pv_data VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)");
@@ -47,11 +47,11 @@ QString makeWrappedRing(QTemporaryDir& dir) {
                 q.addBindValue(double(valueAt(n, c)));
             EXPECT_TRUE(q.exec());
         };
-        for (int id = 151; id <= 400; ++id)
-            put(id, id - 151, true);
-        for (int id = 1; id <= 150; ++id)
-            put(id, 250 + id - 1, true);
-        put(401, 0, false);
+        for (int id = wrapped + 1; id <= size; ++id)
+            put(id, id - wrapped - 1, true);
+        for (int id = 1; id <= wrapped; ++id)
+            put(id, size - wrapped + id - 1, true);
+        put(size + 1, 0, false);
         db.commit();
     });
     return path;
@@ -140,6 +140,29 @@ TEST(CsvExport, RangesIncludeBothEnds) {
             EXPECT_EQ(p.rows[0][0], kStart.addSecs(c.first).toString("yyyy-MM-dd HH:mm:ss"));
         }
     }
+}
+
+// The window's cancel button answers the progress call: the export stops there and says so.
+TEST(CsvExport, ProgressCanStopALargeExport) {
+    QTemporaryDir dir;
+    const QString path = makeWrappedRing(dir, 10000, 3000);
+    record::CsvExport ex(path, "test-stop");
+    QBuffer buf;
+    buf.open(QIODevice::WriteOnly);
+    QList<qint64> seen;
+    const auto n = ex.write(buf, {}, [&](qint64 done) {
+        seen << done;
+        return seen.size() < 2;
+    });
+    EXPECT_FALSE(n);
+    EXPECT_TRUE(ex.stopped());
+    EXPECT_EQ(ex.error(), QStringLiteral("导出已取消"));
+    EXPECT_EQ(seen, (QList<qint64>{4096, 8192}));
+    // The whole ring again, to the end, in time order across the wrap.
+    qint64 rows = 0;
+    const Parsed p = parse(exportToBytes(path, {}, &rows));
+    ASSERT_EQ(rows, 10000);
+    EXPECT_EQ(p.rows.back()[0], kStart.addSecs(9999).toString("yyyy-MM-dd HH:mm:ss"));
 }
 
 TEST(CsvExport, CommandLineExitStatusesLeaveTheDatabaseAlone) {
