@@ -22,7 +22,7 @@ Link::Link(std::unique_ptr<ModbusRTU> bus, QObject* parent) : QObject(parent) {
     connect(thread_, &QThread::finished, worker, &QObject::deleteLater);
     connect(worker, &LinkWorker::imageReady, this, &Link::onImage, Qt::QueuedConnection);
     connect(worker, &LinkWorker::statsReady, this, &Link::onStats, Qt::QueuedConnection);
-    connect(worker, &LinkWorker::event, this, &Link::linkEvent, Qt::QueuedConnection);
+    connect(worker, &LinkWorker::lineEvent, this, &Link::linkEvent, Qt::QueuedConnection);
     connect(
         worker, &LinkWorker::cycleDone, this,
         [this](double ms) {
@@ -243,9 +243,9 @@ void LinkWorker::openPort(int32_t port, int32_t baud, int32_t parity, int32_t ad
     const LinkStats stats = currentStats();
     emit openDone(status);
     if (portOpen_)
-        emit event(LinkEvent::Opened, deviceName());
+        emit lineEvent(LinkEvent::Opened, deviceName());
     else
-        emit event(LinkEvent::OpenFailed, stats.openError);
+        emit lineEvent(LinkEvent::OpenFailed, stats.openError);
     emit statsReady(stats);
     // A port that failed to open is polled all the same: every read then fails and says why.
     polling_ = true;
@@ -263,7 +263,7 @@ void LinkWorker::closePort(int32_t port) {
     silent_ = false;
     cycleStartMs_ = -1;
     bus_->ClosePort_Modbus(port);
-    if (wasPolling) emit event(LinkEvent::Closed, deviceName());
+    if (wasPolling) emit lineEvent(LinkEvent::Closed, deviceName());
     emit statsReady(currentStats());
 }
 
@@ -325,7 +325,7 @@ void LinkWorker::readNextBlock() {
         cycleReadAny_ = true;
         if (silent_) {
             silent_ = false;
-            emit event(LinkEvent::Answering, QString());
+            emit lineEvent(LinkEvent::Answering, QString());
         }
     }
     checkDevice();
@@ -340,7 +340,7 @@ void LinkWorker::readNextBlock() {
 void LinkWorker::endCycle() {
     if (portOpen_ && !cycleReadAny_ && !silent_) {
         silent_ = true;
-        emit event(LinkEvent::Silent, bus_->stats().lastError);
+        emit lineEvent(LinkEvent::Silent, bus_->stats().lastError);
     }
     const qint64 elapsed = cycleClock_.elapsed() - cycleStartMs_;
     const qint64 wait = kPeriodMs - elapsed;
@@ -362,7 +362,7 @@ void LinkWorker::checkDevice() {
     if (cycleTimer_) cycleTimer_->stop();
     cycleStartMs_ = -1;
     bus_->ClosePort_Modbus(port_);
-    emit event(LinkEvent::DeviceLost, deviceName());
+    emit lineEvent(LinkEvent::DeviceLost, deviceName());
     if (reopenTimer_) reopenTimer_->start();
 }
 
@@ -378,7 +378,7 @@ void LinkWorker::reopenTick() {
     reopenTimer_->stop();
     deviceLost_ = false;
     portOpen_ = true;
-    emit event(LinkEvent::DeviceBack, deviceName());
+    emit lineEvent(LinkEvent::DeviceBack, deviceName());
     emit statsReady(currentStats());
     queueNextBlock();
 }

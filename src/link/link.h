@@ -152,7 +152,7 @@ class LinkWorker : public QObject {
     void writeDone(quint64 id, int32_t reg, int32_t value, int32_t status, int calls,
                    const QString& error);
     void readDone(quint64 id, int32_t start, QVector<int32_t> values, int32_t status);
-    void event(comm::LinkEvent event, const QString& detail);
+    void lineEvent(comm::LinkEvent event, const QString& detail);
 
   private:
     // Reads the next block of the running cycle, or starts a cycle when none runs.
