@@ -7,8 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdlib>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -128,8 +128,12 @@ TEST(SimOptions, ExecutableServesAPtyUntilTerminated) {
     // Every register written is logged: time, area and register as the operator counts them, value.
     EXPECT_EQ(modbus_write_register(ctx, 4106, uint16_t(-1999)), 1);
     const std::string logged = readLine();
-    EXPECT_TRUE(std::regex_match(logged, std::regex(R"(\d\d:\d\d:\d\d\.\d{3} 4X 4107 -1999)")))
-        << logged;
+    const std::string shape = "00:00:00.000 4X 4107 -1999";  // 0 stands for any digit
+    bool matches = logged.size() == shape.size();
+    for (size_t i = 0; matches && i < shape.size(); ++i)
+        matches = shape[i] == '0' && i < 12 ? std::isdigit(static_cast<unsigned char>(logged[i]))
+                                            : logged[i] == shape[i];
+    EXPECT_TRUE(matches) << logged;
     close(out[0]);
     modbus_close(ctx);
     modbus_free(ctx);
