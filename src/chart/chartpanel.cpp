@@ -21,21 +21,13 @@
 #include "link/link.h"
 #include "record/store.h"
 #include "ui/accessible.h"
+#include "ui/widgets.h"
 
 namespace chart {
 
 namespace {
 
 const QColor kActiveLive(255, 192, 255);  // the live values' own background
-
-void setBackground(QLabel* l, const QColor& c) {
-    if (!l) return;
-    l->setAutoFillBackground(true);
-    if (l->palette().color(QPalette::Window) == c) return;
-    QPalette p = l->palette();
-    p.setColor(QPalette::Window, c);
-    l->setPalette(p);
-}
 
 void setTextColour(QLabel* l, const QColor& c) {
     QPalette p = l->palette();
@@ -181,7 +173,7 @@ QLayout* ChartPanel::buildHeader() {
         l->setAlignment(Qt::AlignCenter);
         l->setMinimumWidth(fontMetrics().horizontalAdvance(QStringLiteral("2001/07/19")) + 10);
         setTextColour(l, Qt::black);
-        setBackground(l, platformColour(chartcolour::kHeader));
+        ui::setLabelBackground(l, platformColour(chartcolour::kHeader));
         header->addWidget(l);
     }
     return header;
@@ -446,17 +438,18 @@ void ChartPanel::applyReadoutColours(bool on) {
         liveValueColours_.clear();
         for (QLabel* l : liveValueLabels_) {
             liveValueColours_ << (l ? l->palette().color(QPalette::Window) : kActiveLive);
-            setBackground(l, yellow);
+            ui::setLabelBackground(l, yellow);
         }
-        setBackground(headerDate_, yellow);
-        setBackground(headerTime_, yellow);
+        ui::setLabelBackground(headerDate_, yellow);
+        ui::setLabelBackground(headerTime_, yellow);
     } else {
         // Every live value the readout coloured gets its own background back.
         for (int k = 0; k < liveValueLabels_.size(); ++k)
-            setBackground(liveValueLabels_[k],
-                          k < liveValueColours_.size() ? liveValueColours_[k] : kActiveLive);
-        setBackground(headerDate_, platformColour(chartcolour::kHeader));
-        setBackground(headerTime_, platformColour(chartcolour::kHeader));
+            ui::setLabelBackground(liveValueLabels_[k], k < liveValueColours_.size()
+                                                            ? liveValueColours_[k]
+                                                            : kActiveLive);
+        ui::setLabelBackground(headerDate_, platformColour(chartcolour::kHeader));
+        ui::setLabelBackground(headerTime_, platformColour(chartcolour::kHeader));
     }
 }
 

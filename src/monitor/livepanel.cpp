@@ -48,7 +48,7 @@ QLabel* valueLabel(const QString& name, const QString& accessibleName, const QCo
     QPalette p = l->palette();
     p.setColor(QPalette::WindowText, Qt::black);  // the backgrounds are light on every theme
     l->setPalette(p);
-    setLabelBackground(l, bg);
+    ui::setLabelBackground(l, bg);
     return l;
 }
 
@@ -67,10 +67,6 @@ QString indexed(const char* name, int k) {
 }
 
 }  // namespace
-
-void setLabelBackground(QLabel* label, const QColor& colour) {
-    ui::setLabelBackground(label, colour);
-}
 
 LivePanel::LivePanel(comm::Link& link, QObject* parent) : QObject(parent), link_(link) {
     buildPvStatus();
@@ -278,7 +274,8 @@ void LivePanel::ShowLiveStatus(bool keepLiveValues) {
         outputLabels_[k]->setText(t.outputs[k]);
     for (int k = 0; k < 6; ++k) {
         stateLabels_[k]->setText(t.states[k].text);
-        setLabelBackground(stateLabels_[k], t.states[k].active ? activeColour() : inactiveColour());
+        ui::setLabelBackground(stateLabels_[k],
+                               t.states[k].active ? activeColour() : inactiveColour());
     }
     for (int k = 0; k < 48; ++k)
         if (paramLabels_[k]) paramLabels_[k]->setText(t.params[k]);

@@ -21,10 +21,6 @@ class QWidget;
 
 namespace monitor {
 
-// Sets the background of a value label (the panel's labels fill their background from the palette's
-// Window role). The chart's ruler uses it to colour D_3W and to restore it.
-void setLabelBackground(QLabel* label, const QColor& colour);
-
 class LivePanel : public QObject {
     Q_OBJECT
   public:

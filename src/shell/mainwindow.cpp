@@ -28,6 +28,7 @@
 #include "shell/eventwindow.h"
 #include "shell/portsettings.h"
 #include "ui/accessible.h"
+#include "ui/widgets.h"
 
 namespace shell {
 
@@ -37,13 +38,6 @@ QGroupBox* frame(const QString& caption, const QString& name) {
     auto* box = new QGroupBox(caption);
     box->setObjectName(name);
     return box;
-}
-
-QPushButton* button(const QString& caption, const QString& name, QWidget* parent = nullptr) {
-    auto* b = new QPushButton(caption, parent);
-    b->setObjectName(name);
-    b->setAccessibleName(caption.trimmed());
-    return b;
 }
 
 // The controls under root that Tab stops at, in the order of the focus chain.
@@ -214,8 +208,8 @@ QWidget* MainWindow::buildPortFrames() {
         f5b->addWidget(parityButtons_[i]);
     }
 
-    openButton_ = button(QStringLiteral("打开"), QStringLiteral("Command9"));
-    closeButton_ = button(QStringLiteral("关闭"), QStringLiteral("Command10"));
+    openButton_ = ui::commandButton(QStringLiteral("打开"), QStringLiteral("Command9"));
+    closeButton_ = ui::commandButton(QStringLiteral("关闭"), QStringLiteral("Command10"));
     connect(openButton_, &QPushButton::clicked, this, &MainWindow::openPort);
     connect(closeButton_, &QPushButton::clicked, this, &MainWindow::closePort);
 
@@ -234,10 +228,11 @@ QWidget* MainWindow::buildNavigation() {
     auto* box = new QWidget;
     auto* lay = new QVBoxLayout(box);
     lay->setContentsMargins(0, 0, 0, 0);
-    configButton_ = button(QStringLiteral("CONFIG"), QStringLiteral("Command21"));
-    programButton_ = button(QStringLiteral("曲线设置"), QStringLiteral("Command11"));
-    eventLogButton_ = button(QStringLiteral("事件记录"), QStringLiteral("EventLogButton"));
-    exitButton_ = button(QStringLiteral("退出"), QStringLiteral("Command1"));
+    configButton_ = ui::commandButton(QStringLiteral("CONFIG"), QStringLiteral("Command21"));
+    programButton_ = ui::commandButton(QStringLiteral("曲线设置"), QStringLiteral("Command11"));
+    eventLogButton_ =
+        ui::commandButton(QStringLiteral("事件记录"), QStringLiteral("EventLogButton"));
+    exitButton_ = ui::commandButton(QStringLiteral("退出"), QStringLiteral("Command1"));
     lay->addWidget(configButton_);
     lay->addWidget(programButton_);
     lay->addWidget(eventLogButton_);

@@ -38,7 +38,7 @@ QPushButton* commandButton(const QString& caption, const QString& name,
                            const QString& accessibleName) {
     auto* b = new QPushButton(caption);
     b->setObjectName(name);
-    b->setAccessibleName(accessibleName);
+    b->setAccessibleName(accessibleName.isEmpty() ? caption.trimmed() : accessibleName);
     b->setAutoDefault(false);
     return b;
 }

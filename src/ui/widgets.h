@@ -20,8 +20,9 @@ QLabel* captionLabel(const QString& text);
 // screen readers (accessibleName), at least minWidth pixels wide.
 QLabel* valueLabel(const QString& name, const QString& accessibleName, int minWidth = 0);
 
-// A push button that Enter in an entry does not press by accident (no auto-default).
+// A push button that Enter in an entry does not press by accident (no auto-default). Its
+// accessible name is the caption without padding unless another is given.
 QPushButton* commandButton(const QString& caption, const QString& name,
-                           const QString& accessibleName);
+                           const QString& accessibleName = QString());
 
 }  // namespace ui

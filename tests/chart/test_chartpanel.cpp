@@ -64,6 +64,22 @@ struct Rig {
     }
 };
 
+// Thirty records in a new file, one a second up to kEnd, channel 0 counting 1..30.
+bool storeThirtySamples(const QString& path, float output1 = 0) {
+    record::SampleStore writer(path, "test-writer");
+    if (!writer.open()) return false;
+    for (int id = 1; id <= 30; ++id) {
+        record::Sample s;
+        s.id = id;
+        s.date = base::oleDate(kEnd.date());
+        s.time = base::oleTime(kEnd.time().addSecs(id - 30));
+        s.values[0] = float(id);
+        s.values[8] = output1;
+        if (!writer.storeSample(s)) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 class TestChartPanel : public QObject {
@@ -300,18 +316,7 @@ void TestChartPanel::fillsOnceTheStoreOpens() {
     QVERIFY(!panel.model().hasSample(241));
 
     QVERIFY(QFile::remove(path));
-    {
-        record::SampleStore writer(path, "test-writer");
-        QVERIFY(writer.open());
-        for (int id = 1; id <= 30; ++id) {
-            record::Sample s;
-            s.id = id;
-            s.date = base::oleDate(kEnd.date());
-            s.time = base::oleTime(kEnd.time().addSecs(id - 30));
-            s.values[0] = float(id);
-            QVERIFY(writer.storeSample(s));
-        }
-    }
+    QVERIFY(storeThirtySamples(path));
     panel.redrawTick();
     QVERIFY(!panel.model().liveWindowPending);
     QCOMPARE(panel.model().samples[0][241], 30.0f);
@@ -324,19 +329,7 @@ void TestChartPanel::fillsOnceTheStoreOpens() {
 void TestChartPanel::outputDialogPrintsAndExports() {
     QTemporaryDir dir;
     const QString path = dir.filePath("Rdatabj.db");
-    {
-        record::SampleStore writer(path, "test-writer");
-        QVERIFY(writer.open());
-        for (int id = 1; id <= 30; ++id) {
-            record::Sample s;
-            s.id = id;
-            s.date = base::oleDate(kEnd.date());
-            s.time = base::oleTime(kEnd.time().addSecs(id - 30));
-            s.values[0] = float(id);
-            s.values[8] = 100;
-            QVERIFY(writer.storeSample(s));
-        }
-    }
+    QVERIFY(storeThirtySamples(path, 100));
     comm::Link link(std::make_unique<testing_support::FakeModbus>());
     link.commParams()(comm::kAddressSlot) = 7;
     record::ManualClock clock(kEnd);
