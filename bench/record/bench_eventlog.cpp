@@ -13,7 +13,6 @@
 
 #include "record/clock.h"
 #include "record/eventlog.h"
-#include "record/handshake.h"
 #include "record/recorder.h"
 
 namespace {
@@ -34,8 +33,7 @@ int main(int argc, char** argv) {
     const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
 
     record::SystemClock clock;
-    record::RecorderHandshake handshake;
-    record::Recorder recorder(path, clock, handshake, [] { return std::array<float, 10>{}; });
+    record::Recorder recorder(path, clock, [] { return std::array<float, 10>{}; });
     record::EventLog log(path);
     log.start();
     const bool withRecorder = !qEnvironmentVariableIsSet("BENCH_NO_RECORDER");
@@ -77,7 +75,7 @@ int main(int argc, char** argv) {
         }
     });
 
-    const int firstRecord = recorder.LastRecordNo;
+    const int firstRecord = recorder.lastRecordNo();
     sinceTick.start();
     run.start();
     lastCpu = threadCpuMs();
@@ -89,7 +87,7 @@ int main(int argc, char** argv) {
         app.quit();
     });
     app.exec();
-    const int samples = recorder.LastRecordNo - firstRecord;
+    const int samples = recorder.lastRecordNo() - firstRecord;
     const QString status = recorder.statusText();
     recorder.stop();
 

@@ -25,7 +25,6 @@
 
 #include "base/oledate.h"
 #include "record/clock.h"
-#include "record/handshake.h"
 #include "record/recorder.h"
 #include "record/ring.h"
 #include "record/store.h"
@@ -98,8 +97,6 @@ Result runRecording(const QString& path, int seconds, int syncDelayMs, Writer wr
     const long syncsBefore = bench::syncCount();
 
     record::SystemClock clock;
-    record::RecorderHandshake hs;
-    hs.RecordingEnabled = true;
     const std::array<float, 10> live{25.5f, 60.1f, 25, 60, 500, 400, 1, 2, 100, 0};
     std::unique_ptr<record::Recorder> rec;
     std::unique_ptr<record::SampleStore> inlineStore;
@@ -107,7 +104,7 @@ Result runRecording(const QString& path, int seconds, int syncDelayMs, Writer wr
     QDateTime lastSecond;
     int inlineSamples = 0;
     if (writer == Writer::StoreThread) {
-        rec = std::make_unique<record::Recorder>(path, clock, hs, [&live] { return live; });
+        rec = std::make_unique<record::Recorder>(path, clock, [&live] { return live; });
         rec->start();
     } else if (writer == Writer::UiThread) {
         // The way the store was used before it had a thread: every write on the UI thread.
@@ -146,7 +143,6 @@ Result runRecording(const QString& path, int seconds, int syncDelayMs, Writer wr
     QTimer chart;
     chart.setInterval(1000);
     QObject::connect(&chart, &QTimer::timeout, [&] {
-        hs.RecordAdded = false;
         QElapsedTimer t;
         t.start();
         readLikeTheChart(reader);
@@ -163,7 +159,7 @@ Result runRecording(const QString& path, int seconds, int syncDelayMs, Writer wr
     chart.stop();
     inlineTick.stop();
 
-    r.samples = rec ? rec->LastRecordNo - firstRecord : inlineSamples;
+    r.samples = rec ? rec->lastRecordNo() - firstRecord : inlineSamples;
     r.syncs = bench::syncCount() - syncsBefore;
     std::sort(gaps.begin(), gaps.end());
     if (!gaps.empty()) {

@@ -30,7 +30,6 @@
 
 #include "base/oledate.h"
 #include "record/clock.h"
-#include "record/handshake.h"
 #include "record/recorder.h"
 #include "record/store.h"
 #include "shell/application.h"
@@ -74,14 +73,13 @@ bool storeThroughTwoWraps(const QString& dir) {
     const QString path = dir + QStringLiteral("/wraps.db");
     const QDateTime start(QDate(2026, 3, 1), QTime(0, 0, 0));
     record::ManualClock clock(start);
-    record::RecorderHandshake hs;
     int n = 0;
     std::vector<double> costUs;
     costUs.reserve(kSamples);
     QElapsedTimer all;
     all.start();
     {
-        record::Recorder rec(path, clock, hs, [&n] {
+        record::Recorder rec(path, clock, [&n] {
             std::array<float, 10> v{};
             for (int i = 0; i < 10; ++i)
                 v[i] = static_cast<float>(n + i);

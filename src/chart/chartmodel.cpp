@@ -44,7 +44,6 @@ ChartModel::ChartModel() {
     surface_.reserve(2400);
     applyZoomLevel();
     updateValueLabels();
-    updateSlotStepText();
 }
 
 int32_t ChartModel::ringRecord(int64_t newest, int64_t back) {
@@ -59,11 +58,12 @@ void ChartModel::addLine(double x1, double y1, double x2, double y2, const Chart
 
 std::optional<std::pair<double, double>> ChartModel::shownSpan() const {
     // The slots drawn: from the left edge to the newest, as far as the surface reaches.
-    const int count = std::min(zoomLevel * 60 + newestSlot - 241, zoomLevel * 80);
+    const int count = std::min(zoomLevel_ * kOlderSlotsPerZoom + newestSlot_ - kLiveCount,
+                               zoomLevel_ * kShownSlotsPerZoom);
     std::optional<std::pair<double, double>> span;
-    for (int s = firstSlot; s <= firstSlot + count; ++s) {
+    for (int s = firstSlot_; s <= firstSlot_ + count; ++s) {
         if (!hasSample(s)) continue;
-        const double at = dates[s] + times[s];
+        const double at = dates_[s] + times_[s];
         if (!span)
             span = std::pair{at, at};
         else
@@ -73,15 +73,15 @@ std::optional<std::pair<double, double>> ChartModel::shownSpan() const {
 }
 
 bool ChartModel::hasSample(int s) const {
-    return slotOk(s) && dates[s] != 0;
+    return slotOk(s) && dates_[s] != 0;
 }
 
 QString ChartModel::slotDateText(int s) const {
-    return hasSample(s) ? base::oleDateText(dates[s]) : QString();
+    return hasSample(s) ? base::oleDateText(dates_[s]) : QString();
 }
 
 QString ChartModel::slotTimeText(int s) const {
-    return hasSample(s) ? base::oleTimeText(times[s]) : QString();
+    return hasSample(s) ? base::oleTimeText(times_[s]) : QString();
 }
 
 void ChartModel::clearSurface() {
@@ -101,7 +101,7 @@ void ChartModel::drawChartGrid() {
         addLine(0, y, w, y, pen);
     }
     addLine(8, 0, 8, h, pen);
-    addLine(9000, 0, 9000, h, pen);
+    addLine(kLiveEdge, 0, kLiveEdge, h, pen);
     for (int i = 0; i <= 32; ++i) {
         const double x = base::roundHalfEven(i * 375.0);
         addLine(x, 0, x, h, pen);
@@ -111,35 +111,21 @@ void ChartModel::drawChartGrid() {
 }
 
 void ChartModel::applyZoomLevel() {
-    switch (zoomLevel) {
-        case 1:
-            slotStep = 150;
-            firstSlot = 180;
-            break;
-        case 2:
-            slotStep = 75;
-            firstSlot = 120;
-            break;
-        case 3:
-            slotStep = 50;
-            firstSlot = 60;
-            break;
-        case 4:
-            slotStep = 37.5f;
-            firstSlot = 0;
-            break;
-        default:
-            break;
-    }
+    // The 60 z slots up to slot kLiveCount - 1 span the surface from its left edge to kLiveEdge;
+    // the slot step is exact in a float at every level (150, 75, 50, 37.5).
+    if (zoomLevel_ < kMinZoom || zoomLevel_ > kMaxZoom) return;
+    const int olderSlots = kOlderSlotsPerZoom * zoomLevel_;
+    slotStep_ = static_cast<float>(kLiveEdge / olderSlots);
+    firstSlot_ = static_cast<int16_t>(kLiveCount - 1 - olderSlots);
 }
 
 float ChartModel::scaleK() const {
-    return chartSpan != 0 ? static_cast<float>(7500.0 / chartSpan) : 0.0f;
+    return chartSpan_ != 0 ? static_cast<float>(7500.0 / chartSpan_) : 0.0f;
 }
 
 double ChartModel::scaledY(float v) const {
-    const double k = scaleK();  // chartYOffset is that of the last curve drawing
-    return sane(kHeight + chartYOffset - base::roundHalfEven(k * static_cast<double>(v)), kHeight);
+    const double k = scaleK();  // chartYOffset_ is that of the last curve drawing
+    return sane(kHeight + chartYOffset_ - base::roundHalfEven(k * static_cast<double>(v)), kHeight);
 }
 
 double ChartModel::fixedY(float v) {
@@ -147,60 +133,62 @@ double ChartModel::fixedY(float v) {
 }
 
 void ChartModel::drawChartCurves() {
-    const int z = zoomLevel;
-    // Time and date labels under the chart: label i sits over slot i*z*10 + firstSlot + 1. A
+    const int z = zoomLevel_;
+    // Time and date labels under the chart: label i sits over slot i*z*10 + firstSlot_ + 1. A
     // slot that holds no record has empty labels.
     for (int i = 0; i <= 8; ++i) {
-        const int s = i * z * 10 + firstSlot + 1;
-        timeLabels[i] = slotTimeText(s);
-        dateLabels[i] = slotDateText(s);
+        const int s = i * z * kLabelSlotsPerZoom + firstSlot_ + 1;
+        timeLabels_[i] = slotTimeText(s);
+        dateLabels_[i] = slotDateText(s);
     }
     // In the live window the two rightmost labels lie beyond the newest loaded slot: they show
     // the time the chart will have reached there, one slot a second, counted from the newest
     // record (and only when there is one).
-    if (windowCount < 320 && hasSample(kLiveCount)) {
+    if (windowCount_ == kLiveCount && hasSample(kLiveCount)) {
         for (int n = 1; n <= 2; ++n) {
-            const float inc = static_cast<float>(n * z * 0.00347222 / 30);
-            double t = times[kLiveCount] + inc;
-            double d = dates[kLiveCount];
+            // kLabelSlotsPerZoom z seconds, written as the gap's fraction it always was.
+            const float inc = static_cast<float>(n * z * kGapDays / 30);
+            double t = times_[kLiveCount] + inc;
+            double d = dates_[kLiveCount];
             if (t >= 1) {
-                d = dates[kLiveCount] + 1;
+                d = dates_[kLiveCount] + 1;
                 t = t - 1;
             }
-            timeLabels[6 + n] = base::oleTimeText(t);
-            dateLabels[6 + n] = base::oleDateText(d);
+            timeLabels_[6 + n] = base::oleTimeText(t);
+            dateLabels_[6 + n] = base::oleDateText(d);
         }
     }
 
-    const int count = z * 60 + newestSlot - 241;
+    const int count = z * kOlderSlotsPerZoom + newestSlot_ - kLiveCount;
     const ChartPen gapPen{1, 1, chartcolour::kGapMark};
     for (int i = 1; i <= count; ++i) {
-        const int s = firstSlot + i;
+        const int s = firstSlot_ + i;
         if (!slotOk(s)) break;
-        if (gapMarks[s] > 0) {
-            const double x = i * static_cast<double>(slotStep);
+        if (gapMarks_[s] > 0) {
+            const double x = i * static_cast<double>(slotStep_);
             addLine(x, 0, x, 9000, gapPen);
         }
     }
 
     const float k = scaleK();
     // 32 bits hold the offset of any 16-bit bound at any scale (|k x low| <= 7500 x 32768).
-    chartYOffset =
-        chartLow != 0 ? static_cast<int32_t>(base::roundHalfEven(static_cast<double>(k) * chartLow))
-                      : 0;
+    chartYOffset_ =
+        chartLow_ != 0
+            ? static_cast<int32_t>(base::roundHalfEven(static_cast<double>(k) * chartLow_))
+            : 0;
 
     for (int i = 1; i <= count; ++i) {
-        const int s0 = firstSlot + i - 1;
-        const int s1 = firstSlot + i;
+        const int s0 = firstSlot_ + i - 1;
+        const int s1 = firstSlot_ + i;
         if (!slotOk(s1)) break;
         // A segment joins two records: slots without one (never loaded, or before the first
         // record of a young ring) are not drawn, so a curve starts at its first real sample.
         if (!hasSample(s0) || !hasSample(s1)) continue;
-        const double x1 = base::roundHalfEven((i - 1) * static_cast<double>(slotStep));
-        const double x2 = base::roundHalfEven(i * static_cast<double>(slotStep));
+        const double x1 = base::roundHalfEven((i - 1) * static_cast<double>(slotStep_));
+        const double x2 = base::roundHalfEven(i * static_cast<double>(slotStep_));
         for (const CurvePen& c : kCurves) {
-            const float v0 = samples[c.channel][s0];
-            const float v1 = samples[c.channel][s1];
+            const float v0 = samples_[c.channel][s0];
+            const float v1 = samples_[c.channel][s1];
             if (c.scaled)
                 addLine(x1, scaledY(v0), x2, scaledY(v1), c.pen);
             else
@@ -218,29 +206,29 @@ void ChartModel::redrawChart() {
 }
 
 void ChartModel::clearChartBuffers() {
-    for (int s = 0; s <= 321; ++s) {
-        dates[s] = 0;
-        times[s] = 0;
-        for (int c = 0; c <= 9; ++c)
-            samples[c][s] = 0;
+    for (int s = 0; s <= kHistoryCount; ++s) {
+        dates_[s] = 0;
+        times_[s] = 0;
+        for (int c = 0; c < kStoredChannels; ++c)
+            samples_[c][s] = 0;
     }
 }
 
 bool ChartModel::readNewestRecord(ChartSource& src) {
     const std::optional<int> n = src.readCounter();
     if (!n) return false;
-    newestRecord = *n;
+    newestRecord_ = *n;
     return true;
 }
 
 void ChartModel::loadChartWindow(ChartSource& src) {
     clearChartBuffers();
-    for (int s = 0; s <= 321; ++s)
-        gapMarks[s] = 0;
+    for (int s = 0; s <= kHistoryCount; ++s)
+        gapMarks_[s] = 0;
 
     // The record just before the window, counted back across the ring's wrap when needed.
-    const int64_t end = windowEnd;
-    const int64_t count = windowCount;
+    const int64_t end = windowEnd_;
+    const int64_t count = windowCount_;
     std::vector<Sample> rows;
     if (end >= count) {
         const int64_t before = end - count;
@@ -253,219 +241,197 @@ void ChartModel::loadChartWindow(ChartSource& src) {
     }
     ++queryCount_;
 
-    // The newest record of the window lies in its last slot (241 live, 321 history), where the
-    // live append continues; a short answer (a young ring) leaves the oldest slots empty.
+    // The newest record of the window lies in its last slot (kLiveCount live, kHistoryCount
+    // history), where the live append continues; a short answer (a young ring) leaves the oldest
+    // slots empty.
     const int n = std::min<int64_t>(count, std::min<int64_t>(rows.size(), kSlots - 1));
     const int first = static_cast<int>(count) - n + 1;
     for (int i = first; i < first + n; ++i) {
         const Sample& r = rows[rows.size() - n + (i - first)];
-        dates[i] = r.date;
-        times[i] = r.time;
-        for (int c = 0; c <= 9; ++c)
-            samples[c][i] = r.values[c];
+        dates_[i] = r.date;
+        times_[i] = r.time;
+        for (int c = 0; c < kStoredChannels; ++c)
+            samples_[c][i] = r.values[c];
         // A gap is measured on the full date and time, so midnight is no gap and a day's pause
         // at the same time of day is one. Only loaded records are compared.
         if (i > first) {
-            const double dd = (dates[i] - dates[i - 1]) + (times[i] - times[i - 1]);
-            if (std::fabs(dd) > kGapDays) gapMarks[i] = static_cast<int16_t>(i);
+            const double dd = (dates_[i] - dates_[i - 1]) + (times_[i] - times_[i - 1]);
+            if (std::fabs(dd) > kGapDays) gapMarks_[i] = static_cast<int16_t>(i);
         }
     }
 
-    const int f = firstSlot + 1;
-    headerDate = slotDateText(f);
-    headerTime = slotTimeText(f);
+    const int f = firstSlot_ + 1;
+    headerDate_ = slotDateText(f);
+    headerTime_ = slotTimeText(f);
 }
 
-void ChartModel::reloadLiveWindow(ChartSource& src) {
-    liveWindowPending = !readNewestRecord(src);
-    windowEnd = newestRecord;
-    windowCount = kLiveCount;
-    newestSlot = kLiveCount;
+void ChartModel::loadLiveWindow(ChartSource& src) {
+    liveWindowPending_ = !readNewestRecord(src);
+    windowEnd_ = newestRecord_;
+    windowCount_ = kLiveCount;
+    newestSlot_ = kLiveCount;
     loadChartWindow(src);
+}
+
+void ChartModel::showLiveWindow(ChartSource& src) {
+    loadLiveWindow(src);
+    redrawChart();
+}
+
+// The page historyPage_ pages older than the newest record, loaded and drawn.
+void ChartModel::loadHistoryPage(ChartSource& src) {
+    windowEnd_ = ringRecord(newestRecord_, int64_t{kPageRecords} * historyPage_);
+    newestSlot_ = kHistoryCount;
+    loadChartWindow(src);
+    redrawChart();
 }
 
 void ChartModel::load(ChartSource& src) {
-    oldestPageReached = false;
-    historyPage = 0;
-    controls = Controls{};
-    for (int s = 1; s <= 321; ++s)
-        gapMarks[s] = 0;
-    zoomLevel = 1;
-    chartSpan = 60;
-    liveWindowPending = !readNewestRecord(src);
-    windowCount = kLiveCount;
-    windowEnd = newestRecord;
-    newestSlot = kLiveCount;
-    rulerMode = false;
-    controls.sliderValue = 0;
-    loadChartWindow(src);
-    redrawChart();
+    oldestPageReached_ = false;
+    historyPage_ = 0;
+    displayRunning_ = true;
+    sliderStep_ = 50;
+    for (int s = 1; s <= kHistoryCount; ++s)
+        gapMarks_[s] = 0;
+    zoomLevel_ = kMinZoom;
+    chartSpan_ = 60;
+    rulerMode_ = false;
+    sliderValue_ = 0;
+    showLiveWindow(src);
     updateValueLabels();
-    updateSlotStepText();
+}
+
+ChartModel::Controls ChartModel::controls() const {
+    Controls c;
+    c.zoomInEnabled = zoomLevel_ > kMinZoom;
+    c.zoomOutEnabled = zoomLevel_ < kMaxZoom;
+    c.newerEnabled = historyPage_ > 0;
+    c.olderEnabled = !oldestPageReached_;
+    c.displayRunning = displayRunning_;
+    c.sliderEnabled = rulerMode_;
+    c.sliderValue = sliderValue_;
+    c.sliderStep = sliderStep_;
+    c.rulerCaption = rulerMode_ ? QStringLiteral("F4 复原") : QStringLiteral("F4 标尺");
+    return c;
 }
 
 void ChartModel::updateValueLabels() {
-    const float f = static_cast<float>(chartSpan / 6.0);
+    const float f = static_cast<float>(chartSpan_ / 6.0);
     for (int i = 0; i <= 6; ++i) {
-        const double v = base::roundHalfEven(i * static_cast<double>(f)) + chartLow;
-        valueLabels[i] = base::intText(static_cast<int64_t>(v));
+        const double v = base::roundHalfEven(i * static_cast<double>(f)) + chartLow_;
+        valueLabels_[i] = base::intText(static_cast<int64_t>(v));
     }
 }
 
-void ChartModel::updateSlotStepText() {
-    slotStepText = base::floatText(slotStep);
-}
-
-void ChartModel::displayTick(ChartSource& src, RecorderHandshake& hs,
-                             const std::array<float, 10>& live, const QDateTime& now) {
-    if (!rulerMode) readoutShown = false;
+void ChartModel::displayTick(ChartSource& src, bool recordAdded, const std::array<float, 10>& live,
+                             const QDateTime& now) {
+    if (!rulerMode_) readoutShown_ = false;
     updateValueLabels();
-    if (hs.RecordAdded) {
-        ++newestSlot;
-        if (newestSlot >= 20 * zoomLevel + 241 || !slotOk(newestSlot)) {
-            // The newer area is full: the window moves on to end at the record just stored.
-            clearChartBuffers();
-            clearSurface();
-            reloadLiveWindow(src);
-            redrawChart();
-        }
-        if (slotOk(newestSlot)) {
-            for (int c = 0; c <= 9; ++c)
-                samples[c][newestSlot] = live[c];
-            dates[newestSlot] = base::oleDate(now.date());
-            times[newestSlot] = base::oleTime(now.time());
-        }
-        hs.RecordAdded = false;
-        redrawChart();
+    if (!recordAdded) return;
+    ++newestSlot_;
+    // The newer area is full: the window moves on to end at the record just stored.
+    if (newestSlot_ >= kNewerSlotsPerZoom * zoomLevel_ + kLiveCount || !slotOk(newestSlot_))
+        showLiveWindow(src);
+    if (slotOk(newestSlot_)) {
+        for (int c = 0; c < kStoredChannels; ++c)
+            samples_[c][newestSlot_] = live[c];
+        dates_[newestSlot_] = base::oleDate(now.date());
+        times_[newestSlot_] = base::oleTime(now.time());
     }
-}
-
-void ChartModel::headerTick(const QDateTime& now) {
-    if (rulerMode) return;
-    headerDate = now.date().toString(QStringLiteral("MM-dd-yyyy"));
-    headerTime = now.time().toString(QStringLiteral("HH:mm:ss"));
-}
-
-void ChartModel::pageOlder(ChartSource& src) {
-    ++historyPage;
-    const int64_t n = historyPage;
-    windowCount = kHistoryCount;
-    controls.displayRunning = false;
-    controls.newerEnabled = true;
-    // A page of 321 records ending 60 x n before the newest needs 60 x n + 321 stored records: a
-    // ring that has gone round holds all 65500, a younger one as many as the newest number.
-    const int64_t stored =
-        src.ringWrapped() ? kRingSize : std::clamp<int64_t>(newestRecord, 0, kRingSize);
-    if (kPageRecords * n + kHistoryCount > stored) {
-        controls.olderEnabled = false;
-        oldestPageReached = true;
-        return;
-    }
-    windowEnd = ringRecord(newestRecord, kPageRecords * n);
-    newestSlot = kHistoryCount;
-    loadChartWindow(src);
     redrawChart();
 }
 
+void ChartModel::headerTick(const QDateTime& now) {
+    if (rulerMode_) return;
+    headerDate_ = now.date().toString(QStringLiteral("MM-dd-yyyy"));
+    headerTime_ = now.time().toString(QStringLiteral("HH:mm:ss"));
+}
+
+void ChartModel::pageOlder(ChartSource& src) {
+    ++historyPage_;
+    const int64_t n = historyPage_;
+    windowCount_ = kHistoryCount;
+    displayRunning_ = false;
+    // A page of 321 records ending 60 x n before the newest needs 60 x n + 321 stored records: a
+    // ring that has gone round holds all 65500, a younger one as many as the newest number.
+    const int64_t stored =
+        src.ringWrapped() ? kRingSize : std::clamp<int64_t>(newestRecord_, 0, kRingSize);
+    if (kPageRecords * n + kHistoryCount > stored) {
+        oldestPageReached_ = true;
+        return;
+    }
+    loadHistoryPage(src);
+}
+
 void ChartModel::pageNewer(ChartSource& src) {
-    if (historyPage <= 0) return;  // already live: there is no newer page
+    if (historyPage_ <= 0) return;  // already live: there is no newer page
     clearSurface();
-    --historyPage;
-    const int64_t n = historyPage;
-    windowCount = kHistoryCount;
-    if (n != 0) {
-        windowEnd = ringRecord(newestRecord, kPageRecords * n);
-        newestSlot = kHistoryCount;
-        loadChartWindow(src);
-        redrawChart();
+    --historyPage_;
+    windowCount_ = kHistoryCount;
+    if (historyPage_ != 0) {
+        loadHistoryPage(src);
     } else {
-        liveWindowPending = !readNewestRecord(src);
-        windowCount = kLiveCount;
-        windowEnd = newestRecord;
-        newestSlot = kLiveCount;
-        loadChartWindow(src);
-        controls.newerEnabled = false;
-        redrawChart();
-        controls.displayRunning = true;
+        showLiveWindow(src);
+        displayRunning_ = true;
     }
     // Newer records may exist by now, so paging back is possible again.
-    if (!controls.olderEnabled) {
-        controls.olderEnabled = true;
-        oldestPageReached = false;
-    }
+    oldestPageReached_ = false;
+}
+
+void ChartModel::zoomBy(int delta) {
+    clearSurface();
+    drawChartGrid();
+    zoomLevel_ = static_cast<int16_t>(zoomLevel_ + delta);
+    applyZoomLevel();
+    sliderStep_ = static_cast<int>(base::roundHalfEven(slotStep_));
+    drawChartCurves();
 }
 
 void ChartModel::zoomIn() {
-    clearSurface();
-    drawChartGrid();
-    zoomLevel = static_cast<int16_t>(zoomLevel - 1);
-    if (zoomLevel <= 1) controls.zoomInEnabled = false;
-    if (zoomLevel < 4) controls.zoomOutEnabled = true;
-    applyZoomLevel();
-    controls.sliderStep = static_cast<int>(base::roundHalfEven(slotStep));
-    drawChartCurves();
+    if (controls().zoomInEnabled) zoomBy(-1);
 }
 
 void ChartModel::zoomOut() {
-    clearSurface();
-    drawChartGrid();
-    zoomLevel = static_cast<int16_t>(zoomLevel + 1);
-    if (zoomLevel > 1) controls.zoomInEnabled = true;
-    if (zoomLevel > 3) controls.zoomOutEnabled = false;
-    applyZoomLevel();
-    controls.sliderStep = static_cast<int>(base::roundHalfEven(slotStep));
-    drawChartCurves();
+    if (controls().zoomOutEnabled) zoomBy(+1);
 }
 
 void ChartModel::toggleRuler(ChartSource& src) {
-    if (!rulerMode) {
-        setSliderValue(0, src);
-        ruler = Ruler{1, 0, 1, 330, chartcolour::kRulerOn, 2};
+    setSliderValue(0, src);
+    rulerMode_ = !rulerMode_;
+    if (rulerMode_) {
+        ruler_ = Ruler{1, 0, 1, 330, chartcolour::kRulerOn, 2};
+        focusRequest_ = Focus::Slider;
+        displayRunning_ = false;
         touchSurface();
-        controls.sliderEnabled = true;
-        rulerMode = true;
-        focusRequest = Focus::Slider;
-        controls.displayRunning = false;
-        controls.rulerCaption = QStringLiteral("F4 复原");
     } else {
-        setSliderValue(0, src);
-        ruler = Ruler{0, 0, 0, 330, chartcolour::kRulerOff, 2};
-        touchSurface();
-        rulerMode = false;
-        controls.sliderEnabled = false;
-        focusRequest = Focus::RulerButton;
-        controls.rulerCaption = QStringLiteral("F4 标尺");
-        controls.displayRunning = true;
-        windowCount = kLiveCount;
-        liveWindowPending = !readNewestRecord(src);
-        windowEnd = newestRecord;
-        loadChartWindow(src);
-        newestSlot = kLiveCount;
-        redrawChart();
+        ruler_ = Ruler{0, 0, 0, 330, chartcolour::kRulerOff, 2};
+        focusRequest_ = Focus::RulerButton;
+        displayRunning_ = true;
+        showLiveWindow(src);
     }
 }
 
 void ChartModel::setSliderValue(int v, ChartSource& src) {
     v = std::clamp(v, kSliderMin, kSliderMax);
-    if (v == controls.sliderValue) return;
-    controls.sliderValue = v;
+    if (v == sliderValue_) return;
+    sliderValue_ = v;
     sliderChanged(src);
 }
 
 void ChartModel::sliderChanged(ChartSource& src) {
-    const int v = controls.sliderValue;
-    if (v == kSliderMin && !oldestPageReached) pageOlder(src);
-    if (v == kSliderMax && historyPage > 0) pageNewer(src);
-    ruler = Ruler{double(v), 0, double(v), 7500, chartcolour::kRulerLine, 2};
+    const int v = sliderValue_;
+    if (v == kSliderMin && !oldestPageReached_) pageOlder(src);
+    if (v == kSliderMax && historyPage_ > 0) pageNewer(src);
+    ruler_ = Ruler{double(v), 0, double(v), 7500, chartcolour::kRulerLine, 2};
     touchSurface();
-    int s = static_cast<int>(base::roundHalfEven(v / static_cast<double>(slotStep))) + firstSlot;
+    int s = static_cast<int>(base::roundHalfEven(v / static_cast<double>(slotStep_))) + firstSlot_;
     s = std::clamp(s, 0, kSlots - 1);
-    headerDate = slotDateText(s);
-    headerTime = slotTimeText(s);
-    for (int c = 0; c <= 9; ++c)
-        readoutTexts[c] = hasSample(s) ? base::floatText(samples[c][s]) : QString();
-    readoutShown = true;
-    ++readoutSerial;
+    headerDate_ = slotDateText(s);
+    headerTime_ = slotTimeText(s);
+    for (int c = 0; c < kStoredChannels; ++c)
+        readoutTexts_[c] = hasSample(s) ? base::floatText(samples_[c][s]) : QString();
+    readoutShown_ = true;
+    ++readoutSerial_;
 }
 
 bool ChartModel::applyValueAxis(const QString& lowText, const QString& highText) {
@@ -477,8 +443,8 @@ bool ChartModel::applyValueAxis(const QString& lowText, const QString& highText)
     // nothing cannot be shown and is refused.
     const double span = base::roundHalfEven(hi - lo);
     if (!(span >= 1)) return false;
-    chartLow = static_cast<int32_t>(base::roundHalfEven(lo));
-    chartSpan = static_cast<int32_t>(span);
+    chartLow_ = static_cast<int32_t>(base::roundHalfEven(lo));
+    chartSpan_ = static_cast<int32_t>(span);
     return true;
 }
 

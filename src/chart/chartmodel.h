@@ -9,16 +9,15 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
-#include "record/handshake.h"
 #include "record/store.h"
 
 namespace chart {
 
 // The chart reads what the recorder stored.
 using record::kRingSize;
-using record::RecorderHandshake;
 using record::Sample;
 
 // Where the chart reads its records from: the main window's own store connection, or a fake.
@@ -75,44 +74,33 @@ struct ChartQuery {
 
 class ChartModel {
   public:
-    static constexpr int kSlots = 323;    // slots 0..322
-    static constexpr int kChannels = 25;  // channels 0..24; 0..9 are used
+    static constexpr int kSlots = 323;          // slots 0..322
+    static constexpr int kChannels = 25;        // channels 0..24; 0..9 are used
+    static constexpr int kStoredChannels = 10;  // channels 0..9 come from the records
     static constexpr double kWidth = 12008;
     static constexpr double kHeight = 7508;
+    static constexpr double kLiveEdge = 9000;  // x of slot kLiveCount - 1 at every zoom level
+    // The live window holds its records in slots 1..241, a history page in slots 1..321; the
+    // newest record of either lies in its last slot.
     static constexpr int kLiveCount = 241;
     static constexpr int kHistoryCount = 321;
-    static constexpr int kPageRecords = 60;
+    static constexpr int kPageRecords = 60;         // one page older or newer moves 60 records
     static constexpr double kGapDays = 0.00347222;  // about 5 minutes
     static constexpr int kSliderMin = -1;
     static constexpr int kSliderMax = 12001;
+    // Zoom levels 1 (closest) to 4 (widest). At level z the surface shows 80 z slots, 60 z of
+    // them up to the live window's newest slot, and the live append has 20 z slots beyond it
+    // before the window moves on. A time label stands every 10 z slots.
+    static constexpr int kMinZoom = 1;
+    static constexpr int kMaxZoom = 4;
+    static constexpr int kShownSlotsPerZoom = 80;
+    static constexpr int kOlderSlotsPerZoom = 60;
+    static constexpr int kNewerSlotsPerZoom = 20;
+    static constexpr int kLabelSlotsPerZoom = 10;
 
     ChartModel();
 
-    // --- Buffers and scalars ---
-    std::array<std::array<float, kSlots>, kChannels> samples{};  // [channel][slot]
-    std::array<double, kSlots> dates{};
-    std::array<double, kSlots> times{};
-    std::array<int16_t, kSlots> gapMarks{};
-    int16_t newestSlot = kLiveCount;
-    int16_t zoomLevel = 1;
-    float slotStep = 150;
-    int16_t firstSlot = 180;
-    int32_t windowEnd = 0;
-    int16_t windowCount = kLiveCount;
-    int32_t newestRecord = 0;
-    int16_t historyPage = 0;
-    bool oldestPageReached = false;
-    bool rulerMode = false;
-    // The last live load could not read the counter row (the store was locked, missing or not
-    // open yet): the live window is loaded again once it can be.
-    bool liveWindowPending = false;
-    // The value axis: its lower bound and its height. Kept in 32 bits, so no bound the axis box
-    // accepts overflows the drawing.
-    int32_t chartSpan = 60;
-    int32_t chartLow = 0;
-    int32_t chartYOffset = 0;
-
-    // --- What the controls around the surface show ---
+    // --- What the controls around the surface show, derived from the state ---
     struct Controls {
         bool zoomInEnabled = false;  // "F2 放大"
         bool zoomOutEnabled = true;  // "F1 缩小"
@@ -122,9 +110,9 @@ class ChartModel {
         bool sliderEnabled = false;
         int sliderValue = 0;
         int sliderStep = 50;
-        QString rulerCaption = QStringLiteral("F4 标尺");
+        QString rulerCaption;
     };
-    Controls controls;
+    Controls controls() const;
 
     // Line1, the ruler: a separate line drawn over the curves.
     struct Ruler {
@@ -132,21 +120,51 @@ class ChartModel {
         uint32_t colour = chartcolour::kRulerOff;
         int width = 2;
     };
-    Ruler ruler;
+    const Ruler& ruler() const { return ruler_; }
 
-    std::array<QString, 7> valueLabels;  // value axis, 0 at the bottom
-    std::array<QString, 9> timeLabels;   // under the chart, left to right
-    std::array<QString, 9> dateLabels;   // under the time labels
-    QString headerDate, headerTime;      // over the chart, right
-    QString slotStepText;                // the distance between two slots
+    // --- The slot buffers: slot s of channel c, its record's date and time (OLE days; a date of
+    // 0 is a slot without a record) and its gap mark (> 0 when a gap precedes it) ---
+    using SlotValues = std::array<float, kSlots>;
+    const std::array<SlotValues, kChannels>& samples() const { return samples_; }
+    const std::array<double, kSlots>& dates() const { return dates_; }
+    const std::array<double, kSlots>& times() const { return times_; }
+    const std::array<int16_t, kSlots>& gapMarks() const { return gapMarks_; }
+
+    // --- The window and the view ---
+    int newestSlot() const { return newestSlot_; }  // where the live append goes on
+    int zoomLevel() const { return zoomLevel_; }
+    float slotStep() const { return slotStep_; }            // chart units between two slots
+    int firstSlot() const { return firstSlot_; }            // the slot at the surface's left edge
+    int32_t windowEnd() const { return windowEnd_; }        // newest record of the loaded window
+    int windowCount() const { return windowCount_; }        // records the window load asked for
+    int32_t newestRecord() const { return newestRecord_; }  // the counter row, as last read
+    int historyPage() const { return historyPage_; }        // pages older than live, 0 when live
+    bool oldestPageReached() const { return oldestPageReached_; }
+    bool rulerMode() const { return rulerMode_; }
+    // The last live load could not read the counter row (the store was locked, missing or not
+    // open yet): the live window is loaded again once it can be.
+    bool liveWindowPending() const { return liveWindowPending_; }
+    // The value axis: its lower bound and its height. Kept in 32 bits, so no bound the axis box
+    // accepts overflows the drawing.
+    int32_t chartSpan() const { return chartSpan_; }
+    int32_t chartLow() const { return chartLow_; }
+    int32_t chartYOffset() const { return chartYOffset_; }
+
+    // --- Texts ---
+    const std::array<QString, 7>& valueLabels() const { return valueLabels_; }  // 0 at the bottom
+    const std::array<QString, 9>& timeLabels() const { return timeLabels_; }    // left to right
+    const std::array<QString, 9>& dateLabels() const { return dateLabels_; }
+    const QString& headerDate() const { return headerDate_; }  // over the chart, right
+    const QString& headerTime() const { return headerTime_; }
     // True while the ruler readout colours the header and the live values yellow; cleared by the
     // first display tick outside ruler mode.
-    bool readoutShown = false;
+    bool readoutShown() const { return readoutShown_; }
     // The ruler's last readout of channels 0..9 (float text), for the live panel's value labels.
-    std::array<QString, 10> readoutTexts;
-    int readoutSerial = 0;  // advanced on every readout
+    const std::array<QString, kStoredChannels>& readoutTexts() const { return readoutTexts_; }
+    int readoutSerial() const { return readoutSerial_; }  // advanced on every readout
     enum class Focus { None, Slider, RulerButton };
-    Focus focusRequest = Focus::None;  // taken and cleared by the panel
+    // The control the last operation wants to have the focus; cleared by taking it.
+    Focus takeFocusRequest() { return std::exchange(focusRequest_, Focus::None); }
 
     // The surface: every line drawn since it was last cleared, in drawing order.
     const std::vector<ChartLine>& surface() const { return surface_; }
@@ -160,21 +178,17 @@ class ChartModel {
     // --- Operations ---
     void clearSurface();  // the surface cleared to its background
     void drawChartGrid();
-    void applyZoomLevel();
-    void drawChartCurves();
-    void redrawChart();
-    void clearChartBuffers();
-    bool readNewestRecord(ChartSource& src);
-    void loadChartWindow(ChartSource& src);
-    void reloadLiveWindow(ChartSource& src);
+    void redrawChart();  // the surface cleared, the grid and the curves drawn at the zoom level
+    // The live window, ending at the newest record the counter row names, loaded and drawn.
+    void showLiveWindow(ChartSource& src);
 
     // The chart's part of the main window's load: state reset, axis, newest record, live window.
     void load(ChartSource& src);
-    // Display tick steps 1 to 3 (the live panel refresh and the slot-step text follow in the
-    // panel).
-    void displayTick(ChartSource& src, RecorderHandshake& hs, const std::array<float, 10>& live,
+    // Display tick steps 1 to 3: the ruler readout ends outside ruler mode, the value labels
+    // follow the axis, and when a record was stored since the last tick the live values go into
+    // the next slot (the window moves on when the newer area is full) and the chart is redrawn.
+    void displayTick(ChartSource& src, bool recordAdded, const std::array<float, 10>& live,
                      const QDateTime& now);
-    void updateSlotStepText();
     void headerTick(const QDateTime& now);
 
     void pageOlder(ChartSource& src);    // "F7 右移"
@@ -205,9 +219,56 @@ class ChartModel {
 
   private:
     void addLine(double x1, double y1, double x2, double y2, const ChartPen& pen);
+    void applyZoomLevel();
+    void drawChartCurves();
+    void clearChartBuffers();
+    bool readNewestRecord(ChartSource& src);
+    void loadChartWindow(ChartSource& src);
+    void loadLiveWindow(ChartSource& src);
+    void loadHistoryPage(ChartSource& src);
+    void zoomBy(int delta);
     void sliderChanged(ChartSource& src);
     void updateValueLabels();
     void touchSurface() { ++surfaceSerial_; }
+
+    std::array<SlotValues, kChannels> samples_{};  // [channel][slot]
+    std::array<double, kSlots> dates_{};
+    std::array<double, kSlots> times_{};
+    std::array<int16_t, kSlots> gapMarks_{};
+    // The zoom level and what it sets: the slot step and the slot at the left edge.
+    int16_t zoomLevel_ = kMinZoom;
+    float slotStep_ = 150;
+    int16_t firstSlot_ = 180;
+    // The window loaded: live (kLiveCount records) or a history page (kHistoryCount).
+    int32_t newestRecord_ = 0;
+    int32_t windowEnd_ = 0;
+    int16_t windowCount_ = kLiveCount;
+    int16_t newestSlot_ = kLiveCount;
+    int16_t historyPage_ = 0;
+    bool oldestPageReached_ = false;
+    bool liveWindowPending_ = false;
+    bool rulerMode_ = false;
+    // The value axis, and the offset of the last curve drawing.
+    int32_t chartSpan_ = 60;
+    int32_t chartLow_ = 0;
+    int32_t chartYOffset_ = 0;
+    // Whether the display tick runs: stopped by a history page and by the ruler, started again
+    // by the return to the live window (which a ruler switched off makes even while the page
+    // counter still stands above 0), so it is state of its own.
+    bool displayRunning_ = true;
+    int sliderValue_ = 0;
+    // The slider's step follows the slot step once the zoom has changed; the load sets 50.
+    int sliderStep_ = 50;
+    Ruler ruler_;
+
+    std::array<QString, 7> valueLabels_;
+    std::array<QString, 9> timeLabels_;
+    std::array<QString, 9> dateLabels_;
+    QString headerDate_, headerTime_;
+    bool readoutShown_ = false;
+    std::array<QString, kStoredChannels> readoutTexts_;
+    int readoutSerial_ = 0;
+    Focus focusRequest_ = Focus::None;
 
     std::vector<ChartLine> surface_;
     int surfaceSerial_ = 0;

@@ -1,5 +1,6 @@
 #include "chart/chartpanel.h"
 
+#include <QAction>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -11,14 +12,15 @@
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
-#include "base/text.h"
 #include "chart/chartprint.h"
 #include "chart/chartview.h"
 #include "chart/outputdialog.h"
 #include "chart/storesource.h"
 #include "link/commparams.h"
 #include "link/link.h"
+#include "record/recorder.h"
 #include "record/store.h"
 #include "ui/accessible.h"
 #include "ui/widgets.h"
@@ -104,18 +106,16 @@ class ChartArea : public QWidget {
     }
 };
 
-ChartPanel::ChartPanel(const QString& dbPath, const Clock& clock, RecorderHandshake& handshake,
-                       comm::Link& link, QWidget* parent)
-    : QWidget(parent), clock_(clock), handshake_(handshake), link_(link), dbPath_(dbPath) {
+ChartPanel::ChartPanel(const QString& dbPath, const Clock& clock, comm::Link& link, QWidget* parent)
+    : QWidget(parent), clock_(clock), link_(link), dbPath_(dbPath) {
     store_ = std::make_unique<SampleStore>(dbPath, QStringLiteral("ssqx-chart"));
     ownSource_ = std::make_unique<StoreChartSource>(*store_);
     source_ = ownSource_.get();
     build();
 }
 
-ChartPanel::ChartPanel(ChartSource& source, const Clock& clock, RecorderHandshake& handshake,
-                       comm::Link& link, QWidget* parent)
-    : QWidget(parent), clock_(clock), handshake_(handshake), link_(link), source_(&source) {
+ChartPanel::ChartPanel(ChartSource& source, const Clock& clock, comm::Link& link, QWidget* parent)
+    : QWidget(parent), clock_(clock), link_(link), source_(&source) {
     build();
 }
 
@@ -222,10 +222,6 @@ QWidget* ChartPanel::buildSurface() {
         dateLabels_[i]->setAlignment(Qt::AlignCenter);
         dateLabels_[i]->setAccessibleName(QStringLiteral("日期刻度%1").arg(i));
     }
-    slotStepLabel_ = makeLabel(QString(), QStringLiteral("Label19"), area_);
-    surfaceHeightLabel_ = makeLabel(QString(), QStringLiteral("Label20"), area_);
-    slotStepLabel_->hide();
-    surfaceHeightLabel_->hide();
     area_->frame = surfaceFrame_;
     area_->slider = rulerSlider_;
     area_->valueLabels = &valueAxisLabels_;
@@ -235,32 +231,57 @@ QWidget* ChartPanel::buildSurface() {
     return area_;
 }
 
-// The function frame "功能" with the chart's buttons.
+// A tool of the chart: its caption, its key (a shortcut of the whole window) and what it does;
+// a tool without a handler stays disabled.
+QAction* ChartPanel::addTool(const QString& caption, Qt::Key key, void (ChartPanel::*handler)()) {
+    auto* tool = new QAction(caption, this);
+    tool->setShortcut(QKeySequence(key));
+    tool->setShortcutContext(Qt::WindowShortcut);
+    if (handler)
+        connect(tool, &QAction::triggered, this, handler);
+    else
+        tool->setEnabled(false);
+    addAction(tool);
+    return tool;
+}
+
+// The button that shows a tool: it runs the tool, and takes its enabled state and caption.
+QPushButton* ChartPanel::toolButton(QAction* tool, const QString& name) {
+    QPushButton* b = makeButton(tool->text(), name);
+    b->setEnabled(tool->isEnabled());
+    connect(b, &QPushButton::clicked, tool, &QAction::trigger);
+    connect(tool, &QAction::changed, b, [tool, b] {
+        b->setEnabled(tool->isEnabled());
+        if (b->text() == tool->text()) return;
+        b->setText(tool->text());
+        b->setAccessibleName(tool->text());
+    });
+    return b;
+}
+
+// The function frame "功能" with the chart's tools.
 QWidget* ChartPanel::buildFunctionFrame() {
     auto* frame = new QGroupBox(QStringLiteral("功能"), this);
     frame->setObjectName(QStringLiteral("Frame_功能"));
     auto* fl = new QHBoxLayout(frame);
     fl->setContentsMargins(4, 2, 4, 2);
-    zoomOutButton_ = makeButton(QStringLiteral("F1 缩小"), QStringLiteral("Command4"));
-    zoomInButton_ = makeButton(QStringLiteral("F2 放大"), QStringLiteral("Command3"));
-    printButton_ = makeButton(QStringLiteral("F3 打印"), QStringLiteral("Command2"));
-    rulerButton_ = makeButton(QStringLiteral("F4 标尺"), QStringLiteral("Command5"));
-    selectButton_ = makeButton(QStringLiteral("F5 选择"), QStringLiteral("Command6"));
-    newerButton_ = makeButton(QStringLiteral("F6 左移"), QStringLiteral("Command7"));
-    olderButton_ = makeButton(QStringLiteral("F7 右移"), QStringLiteral("Command8"));
+    zoomOutAction_ = addTool(QStringLiteral("F1 缩小"), Qt::Key_F1, &ChartPanel::zoomOut);
+    zoomInAction_ = addTool(QStringLiteral("F2 放大"), Qt::Key_F2, &ChartPanel::zoomIn);
+    printAction_ = addTool(QStringLiteral("F3 打印"), Qt::Key_F3, &ChartPanel::showOutputDialog);
+    rulerAction_ = addTool(QStringLiteral("F4 标尺"), Qt::Key_F4, &ChartPanel::toggleRuler);
+    selectAction_ = addTool(QStringLiteral("F5 选择"), Qt::Key_F5, nullptr);  // no function
+    newerAction_ = addTool(QStringLiteral("F6 左移"), Qt::Key_F6, &ChartPanel::pageNewer);
+    olderAction_ = addTool(QStringLiteral("F7 右移"), Qt::Key_F7, &ChartPanel::pageOlder);
+    zoomOutButton_ = toolButton(zoomOutAction_, QStringLiteral("Command4"));
+    zoomInButton_ = toolButton(zoomInAction_, QStringLiteral("Command3"));
+    printButton_ = toolButton(printAction_, QStringLiteral("Command2"));
+    rulerButton_ = toolButton(rulerAction_, QStringLiteral("Command5"));
+    selectButton_ = toolButton(selectAction_, QStringLiteral("Command6"));
+    newerButton_ = toolButton(newerAction_, QStringLiteral("Command7"));
+    olderButton_ = toolButton(olderAction_, QStringLiteral("Command8"));
     for (QPushButton* b : {zoomOutButton_, zoomInButton_, printButton_, rulerButton_, selectButton_,
                            newerButton_, olderButton_})
         fl->addWidget(b);
-    selectButton_->setEnabled(false);
-    zoomInButton_->setEnabled(false);
-    newerButton_->setEnabled(false);
-    connect(printButton_, &QPushButton::clicked, this, &ChartPanel::showOutputDialog);
-    connect(zoomInButton_, &QPushButton::clicked, this, &ChartPanel::zoomIn);
-    connect(zoomOutButton_, &QPushButton::clicked, this, &ChartPanel::zoomOut);
-    connect(rulerButton_, &QPushButton::clicked, this, &ChartPanel::toggleRuler);
-    connect(selectButton_, &QPushButton::clicked, this, &ChartPanel::select);
-    connect(newerButton_, &QPushButton::clicked, this, &ChartPanel::pageNewer);
-    connect(olderButton_, &QPushButton::clicked, this, &ChartPanel::pageOlder);
     return frame;
 }
 
@@ -293,7 +314,7 @@ QWidget* ChartPanel::buildValueAxisBox() {
     return axis;
 }
 
-// The chart's four timers; the load starts them.
+// The chart's three timers; the load starts them.
 void ChartPanel::buildTimers() {
     displayTimer_ = new QTimer(this);
     displayTimer_->setObjectName(QStringLiteral("Timer1"));
@@ -307,9 +328,24 @@ void ChartPanel::buildTimers() {
     headerTimer_->setObjectName(QStringLiteral("Timer3"));
     headerTimer_->setInterval(1000);
     connect(headerTimer_, &QTimer::timeout, this, &ChartPanel::headerTick);
-    idleTimer_ = new QTimer(this);  // runs, and does nothing
-    idleTimer_->setObjectName(QStringLiteral("Timer4"));
-    idleTimer_->setInterval(3000);
+}
+
+void ChartPanel::listenTo(record::Recorder* recorder) {
+    stopListening();
+    if (recorder)
+        recorderConnection_ =
+            connect(recorder, &record::Recorder::sampleStored, this, &ChartPanel::takeStoredSample);
+}
+
+void ChartPanel::stopListening() {
+    disconnect(recorderConnection_);
+    recorderConnection_ = {};
+}
+
+void ChartPanel::takeStoredSample(const record::Sample&) {
+    // Samples stored between two display ticks make one append, as the tick runs five times
+    // a second and the recorder stores once.
+    recordAdded_ = true;
 }
 
 void ChartPanel::setLiveValueLabels(QList<QLabel*> labels) {
@@ -330,16 +366,12 @@ int ChartPanel::paintCount() const {
 }
 
 void ChartPanel::load() {
-    handshake_.RecordingEnabled = true;
     openStore();
     model_.load(*source_);
-    slotStepLabel_->setText(base::intText(static_cast<int64_t>(ChartModel::kWidth)));
-    surfaceHeightLabel_->setText(base::intText(static_cast<int64_t>(ChartModel::kHeight)));
     sync();
     displayTimer_->start();
     redrawTimer_->start();
     headerTimer_->start();
-    idleTimer_->start();
 }
 
 void ChartPanel::closeDatabase() {
@@ -347,10 +379,8 @@ void ChartPanel::closeDatabase() {
 }
 
 void ChartPanel::displayTick() {
-    model_.displayTick(*source_, handshake_, liveValues(), clock_.now());
+    model_.displayTick(*source_, std::exchange(recordAdded_, false), liveValues(), clock_.now());
     sync();
-    model_.updateSlotStepText();
-    slotStepLabel_->setText(model_.slotStepText);
 }
 
 void ChartPanel::redrawTick() {
@@ -368,9 +398,9 @@ bool ChartPanel::openStore() {
 // on a medium not yet there) is tried again once a second; the live window fills as soon as
 // it opens. History pages and the ruler keep what they show.
 void ChartPanel::retryLiveWindow() {
-    if (!model_.liveWindowPending || model_.historyPage != 0 || model_.rulerMode) return;
+    if (!model_.liveWindowPending() || model_.historyPage() != 0 || model_.rulerMode()) return;
     if (!openStore()) return;
-    model_.reloadLiveWindow(*source_);
+    model_.showLiveWindow(*source_);
 }
 
 void ChartPanel::headerTick() {
@@ -454,15 +484,12 @@ void ChartPanel::applyReadoutColours(bool on) {
 }
 
 void ChartPanel::sync() {
-    const ChartModel::Controls& c = model_.controls;
-    zoomInButton_->setEnabled(c.zoomInEnabled);
-    zoomOutButton_->setEnabled(c.zoomOutEnabled);
-    newerButton_->setEnabled(c.newerEnabled);
-    olderButton_->setEnabled(c.olderEnabled);
-    if (rulerButton_->text() != c.rulerCaption) {
-        rulerButton_->setText(c.rulerCaption);
-        rulerButton_->setAccessibleName(c.rulerCaption);
-    }
+    const ChartModel::Controls c = model_.controls();
+    zoomInAction_->setEnabled(c.zoomInEnabled);
+    zoomOutAction_->setEnabled(c.zoomOutEnabled);
+    newerAction_->setEnabled(c.newerEnabled);
+    olderAction_->setEnabled(c.olderEnabled);
+    rulerAction_->setText(c.rulerCaption);
     rulerSlider_->setEnabled(c.sliderEnabled);
     rulerSlider_->setSingleStep(c.sliderStep);
     rulerSlider_->setPageStep(c.sliderStep);
@@ -479,23 +506,23 @@ void ChartPanel::sync() {
     }
 
     for (int i = 0; i < 7; ++i)
-        valueAxisLabels_[i]->setText(model_.valueLabels[i]);
+        valueAxisLabels_[i]->setText(model_.valueLabels()[i]);
     for (int i = 0; i < 9; ++i) {
-        timeLabels_[i]->setText(model_.timeLabels[i]);
-        dateLabels_[i]->setText(model_.dateLabels[i]);
+        timeLabels_[i]->setText(model_.timeLabels()[i]);
+        dateLabels_[i]->setText(model_.dateLabels()[i]);
     }
-    headerDate_->setText(model_.headerDate);
-    headerTime_->setText(model_.headerTime);
+    headerDate_->setText(model_.headerDate());
+    headerTime_->setText(model_.headerTime());
 
-    if (model_.readoutSerial != readoutSerialShown_) {
-        readoutSerialShown_ = model_.readoutSerial;
+    if (model_.readoutSerial() != readoutSerialShown_) {
+        readoutSerialShown_ = model_.readoutSerial();
         // The live panel has value labels for channels 0..7 only.
         for (int k = 0; k < liveValueLabels_.size() && k < 10; ++k)
-            if (liveValueLabels_[k]) liveValueLabels_[k]->setText(model_.readoutTexts[k]);
+            if (liveValueLabels_[k]) liveValueLabels_[k]->setText(model_.readoutTexts()[k]);
     }
-    applyReadoutColours(model_.readoutShown);
+    applyReadoutColours(model_.readoutShown());
 
-    switch (model_.focusRequest) {
+    switch (model_.takeFocusRequest()) {
         case ChartModel::Focus::Slider:
             rulerSlider_->setFocus();
             break;
@@ -505,7 +532,6 @@ void ChartPanel::sync() {
         case ChartModel::Focus::None:
             break;
     }
-    model_.focusRequest = ChartModel::Focus::None;
 
     if (model_.surfaceSerial() != surfaceSerialShown_) {
         surfaceSerialShown_ = model_.surfaceSerial();

@@ -1,8 +1,12 @@
 #pragma once
 // The chart area of the main window: the drawing surface in its frame with its value, time and date
 // labels, the header date and time, the ruler slider, the function frame "功能" with its
-// buttons, the value-axis box, and the chart's four timers. Every handler calls the chart model
+// buttons, the value-axis box, and the chart's three timers. Every handler calls the chart model
 // and then copies the model's state onto the controls.
+//
+// The tools F1 to F7 are actions of the panel with their keys as window shortcuts: a key works
+// from any control of the window the panel is in, and the action's enabled state drives both the
+// key and the button that shows it.
 
 #include <QColor>
 #include <QList>
@@ -14,8 +18,8 @@
 
 #include "chart/chartmodel.h"
 #include "record/clock.h"
-#include "record/handshake.h"
 
+class QAction;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -28,8 +32,10 @@ namespace comm {
 class Link;
 }
 namespace record {
+class Recorder;
 class SampleStore;
-}
+struct Sample;
+}  // namespace record
 
 namespace chart {
 
@@ -43,12 +49,12 @@ class ChartPanel : public QWidget {
     Q_OBJECT
   public:
     // The main window's chart over its own connection to the store at dbPath.
-    ChartPanel(const QString& dbPath, const Clock& clock, RecorderHandshake& handshake,
-               comm::Link& link, QWidget* parent = nullptr);
+    ChartPanel(const QString& dbPath, const Clock& clock, comm::Link& link,
+               QWidget* parent = nullptr);
     // The same over any record source (tests); the live values come from the link unless
     // setLiveValuesSource() says otherwise.
-    ChartPanel(ChartSource& source, const Clock& clock, RecorderHandshake& handshake,
-               comm::Link& link, QWidget* parent = nullptr);
+    ChartPanel(ChartSource& source, const Clock& clock, comm::Link& link,
+               QWidget* parent = nullptr);
     ~ChartPanel() override;
 
     // The chart's load steps, then the timers start. Called once by the main window.
@@ -58,17 +64,20 @@ class ChartPanel : public QWidget {
         liveSource_ = std::move(source);
     }
 
-    int zoomLevel() const { return model_.zoomLevel; }
-    int historyPage() const { return model_.historyPage; }
-    bool oldestPageReached() const { return model_.oldestPageReached; }
     // True while the ruler is on: the live value labels then show the ruler's readout.
-    bool rulerActive() const { return model_.rulerMode; }
+    bool rulerActive() const { return model_.rulerMode(); }
+
+    // The chart hears of every sample the recorder has finished storing; the next display tick
+    // appends the live values to the curve. stopListening() ends that (the program is leaving).
+    void listenTo(record::Recorder* recorder);
+    void stopListening();
+    bool listening() const { return bool(recorderConnection_); }
+    void takeStoredSample(const record::Sample& sample);
 
     void showOutputDialog();  // "F3 打印": print, PDF, PNG, CSV export
     void zoomIn();            // "F2 放大"
     void zoomOut();           // "F1 缩小"
     void toggleRuler();       // "F4 标尺" / "F4 复原"
-    void select() {}          // "F5 选择": no function
     void pageNewer();         // "F6 左移"
     void pageOlder();         // "F7 右移"
     void applyValueAxis();    // "修改Y"
@@ -92,6 +101,8 @@ class ChartPanel : public QWidget {
     QWidget* buildFunctionFrame();
     QWidget* buildValueAxisBox();
     void buildTimers();
+    QAction* addTool(const QString& caption, Qt::Key key, void (ChartPanel::*handler)());
+    QPushButton* toolButton(QAction* tool, const QString& name);
     void sync();
     bool openStore();
     void retryLiveWindow();
@@ -100,7 +111,6 @@ class ChartPanel : public QWidget {
     std::array<float, 10> liveValues() const;
 
     const Clock& clock_;
-    RecorderHandshake& handshake_;
     comm::Link& link_;
     QString dbPath_;
     std::unique_ptr<SampleStore> store_;
@@ -114,6 +124,8 @@ class ChartPanel : public QWidget {
     bool readoutApplied_ = false;
     int readoutSerialShown_ = 0;
     int surfaceSerialShown_ = -1;
+    bool recordAdded_ = false;  // a sample was stored since the last display tick
+    QMetaObject::Connection recorderConnection_;
 
     ChartArea* area_ = nullptr;
     QFrame* surfaceFrame_ = nullptr;
@@ -126,8 +138,6 @@ class ChartPanel : public QWidget {
     std::array<QLabel*, 9> dateLabels_{};
     QLabel* headerDate_ = nullptr;
     QLabel* headerTime_ = nullptr;
-    QLabel* slotStepLabel_ = nullptr;
-    QLabel* surfaceHeightLabel_ = nullptr;
     QPushButton* printButton_ = nullptr;
     QPushButton* zoomInButton_ = nullptr;
     QPushButton* zoomOutButton_ = nullptr;
@@ -135,13 +145,19 @@ class ChartPanel : public QWidget {
     QPushButton* selectButton_ = nullptr;
     QPushButton* newerButton_ = nullptr;
     QPushButton* olderButton_ = nullptr;
+    QAction* zoomOutAction_ = nullptr;
+    QAction* zoomInAction_ = nullptr;
+    QAction* printAction_ = nullptr;
+    QAction* rulerAction_ = nullptr;
+    QAction* selectAction_ = nullptr;
+    QAction* newerAction_ = nullptr;
+    QAction* olderAction_ = nullptr;
     QPushButton* applyAxisButton_ = nullptr;
     QLineEdit* axisMinEdit_ = nullptr;
     QLineEdit* axisMaxEdit_ = nullptr;
     QTimer* displayTimer_ = nullptr;
     QTimer* redrawTimer_ = nullptr;
     QTimer* headerTimer_ = nullptr;
-    QTimer* idleTimer_ = nullptr;
 };
 
 }  // namespace chart

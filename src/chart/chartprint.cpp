@@ -79,7 +79,7 @@ void renderChartPage(QPainter& p, const QRectF& page, const ChartModel& model,
         const double y = yAt(7500 - 1250.0 * i) - lh / 2;
         p.setPen(kValueColour);
         p.drawText(QRectF(target.left(), y, valueW - lh / 4, lh), Qt::AlignRight | Qt::AlignVCenter,
-                   model.valueLabels[i]);
+                   model.valueLabels()[i]);
         p.setPen(kOutputColour);
         p.drawText(QRectF(target.left() + valueW, y, outputW - lh / 4, lh),
                    Qt::AlignRight | Qt::AlignVCenter, QString::fromLatin1(kOutputAxis[i]));
@@ -87,9 +87,9 @@ void renderChartPage(QPainter& p, const QRectF& page, const ChartModel& model,
     p.setPen(Qt::black);
     for (int i = 0; i < 9; ++i) {
         const double x = xAt(1500.0 * i + 150) - dateW / 2;
-        p.drawText(QRectF(x, bottom + lh / 4, dateW, lh), Qt::AlignCenter, model.timeLabels[i]);
+        p.drawText(QRectF(x, bottom + lh / 4, dateW, lh), Qt::AlignCenter, model.timeLabels()[i]);
         p.drawText(QRectF(x, bottom + lh / 4 + lh, dateW, lh), Qt::AlignCenter,
-                   model.dateLabels[i]);
+                   model.dateLabels()[i]);
     }
 
     // The surface itself, by the screen's painting code, as lines at the device's resolution.

@@ -99,7 +99,7 @@ void ChartPainter::paint(QPainter& p, const QSize& size, const ChartModel& model
 
     const double sx = size.width() / ChartModel::kWidth;
     const double sy = size.height() / ChartModel::kHeight;
-    const ChartModel::Ruler& r = model.ruler;
+    const ChartModel::Ruler& r = model.ruler();
     p.setPen(makePen(r.width, 0, r.colour));
     p.drawLine(QLineF(r.x1 * sx, r.y1 * sy, r.x2 * sx, r.y2 * sy));
     p.restore();
@@ -115,7 +115,7 @@ void ChartPainter::paintVectors(QPainter& p, const QSizeF& size, const ChartMode
     drawLines(p, size, lines.data(), lines.data() + lines.size(), penScale);
     const double sx = size.width() / ChartModel::kWidth;
     const double sy = size.height() / ChartModel::kHeight;
-    const ChartModel::Ruler& r = model.ruler;
+    const ChartModel::Ruler& r = model.ruler();
     p.setPen(makePen(r.width, 0, r.colour, penScale));
     p.drawLine(QLineF(r.x1 * sx, r.y1 * sy, r.x2 * sx, r.y2 * sy));
     p.restore();

@@ -22,14 +22,12 @@ constexpr unsigned long kShutdownWaitMs = 3000;
 
 // Samples waiting for the disk beyond which the status bar says the disk is slow. They are kept
 // in order and written as soon as the disk answers again.
-constexpr int kSlowDiskBacklog = 3;
+constexpr size_t kSlowDiskBacklog = 3;
 }  // namespace
 
-Recorder::Recorder(QString dbPath, const Clock& clock, RecorderHandshake& handshake,
-                   LiveSource live, QObject* parent)
+Recorder::Recorder(QString dbPath, const Clock& clock, LiveSource live, QObject* parent)
     : QObject(parent),
       clock_(clock),
-      handshake_(handshake),
       live_(std::move(live)),
       thread_(new QThread),
       writer_(new StoreWriter(std::move(dbPath), connectionNameFor(this))),
@@ -90,8 +88,8 @@ bool Recorder::waitForStore(int timeoutMs) {
 }
 
 double Recorder::secondsSinceLatestSample(const QDateTime& now) const {
-    return secondsSince(base::oleDate(now.date()), base::oleTime(now.time()), handshake_.RecordDate,
-                        handshake_.RecordTime);
+    return secondsSince(base::oleDate(now.date()), base::oleTime(now.time()), latestDate_,
+                        latestTime_);
 }
 
 double Recorder::secondsSinceLatestSample() const {
@@ -103,37 +101,43 @@ void Recorder::tick() {
     if (secondsSinceLatestSample(now) < 1) return;
 
     // Taken before the write, so that a failed store is not retried within the same second.
-    handshake_.RecordTime = base::oleTime(now.time());
-    handshake_.RecordDate = base::oleDate(now.date());
+    latestTime_ = base::oleTime(now.time());
+    latestDate_ = base::oleDate(now.date());
 
     Sample s;
-    s.date = handshake_.RecordDate;
-    s.time = handshake_.RecordTime;
+    s.date = latestDate_;
+    s.time = latestTime_;
     if (live_) s.values = live_();
     StoreWriter* writer = writer_;
     QMetaObject::invokeMethod(
         writer, [writer, s] { writer->write(s); }, Qt::QueuedConnection);
-    if (++pending_ > kSlowDiskBacklog) setStatus(slowDiskText());
+    pending_.push_back(s);
+    if (pending_.size() > kSlowDiskBacklog) setStatus(slowDiskText());
 }
 
 void Recorder::sampleWritten(int recordNo, bool stored, const QString& error) {
-    if (pending_ > 0) --pending_;
-    LastRecordNo = recordNo;
+    // The store thread reports its samples in the order it was given them.
+    Sample s;
+    if (!pending_.empty()) {
+        s = pending_.front();
+        pending_.pop_front();
+    }
+    s.id = recordNo;
+    lastRecordNo_ = recordNo;
     // A stopped recorder keeps saying so; late results only move the number on.
     if (!stopped_) {
-        if (pending_ > kSlowDiskBacklog)
+        if (pending_.size() > kSlowDiskBacklog)
             setStatus(slowDiskText());
         else if (stored)
             setStatus(QStringLiteral("记录中：第 %1 条").arg(recordNo));
         else
             setFailure(error);
     }
-    // The live curve goes on even when the file cannot take the sample.
-    if (handshake_.RecordingEnabled) handshake_.RecordAdded = true;
+    emit sampleStored(s);
 }
 
 void Recorder::storeOpened(bool ok, const QString& error, int recordNo) {
-    if (pending_ == 0) LastRecordNo = recordNo;
+    if (pending_.empty()) lastRecordNo_ = recordNo;
     if (stopped_) return;
     if (ok)
         setStatus(QStringLiteral("记录中"));

@@ -1,8 +1,8 @@
 #pragma once
 // The recorder: on a 100 ms timer of the UI thread it takes the live values once per second of the
 // clock and hands them to its store thread, which writes them as the next record of the ring. Once
-// the write has ended the recorder tells the chart through the handshake that a record was added,
-// so the chart never looks for a record that is not yet committed. It records whether or not a
+// the write has ended the recorder says so (sampleStored), so a listener such as the chart never
+// looks for a record that is not yet committed. It records whether or not a
 // port is open. The UI thread never waits on the disk.
 
 #include <QDateTime>
@@ -11,10 +11,10 @@
 #include <QTimer>
 #include <array>
 #include <cstdint>
+#include <deque>
 #include <functional>
 
 #include "record/clock.h"
-#include "record/handshake.h"
 #include "record/store.h"
 
 class QThread;
@@ -29,8 +29,7 @@ class Recorder : public QObject {
     // Gives LiveValues 0..9 of the instrument image at the moment of storing.
     using LiveSource = std::function<std::array<float, 10>()>;
 
-    Recorder(QString dbPath, const Clock& clock, RecorderHandshake& handshake, LiveSource live,
-             QObject* parent = nullptr);
+    Recorder(QString dbPath, const Clock& clock, LiveSource live, QObject* parent = nullptr);
     // Lets the store thread finish what it was given, for a few seconds at most; a disk that
     // hangs longer is left to the thread, which ends with the process.
     ~Recorder() override;
@@ -58,10 +57,14 @@ class Recorder : public QObject {
     bool waitForStore(int timeoutMs = 10000);
 
     // Number of the latest record, 0..65500, as the store thread last reported it.
-    int32_t LastRecordNo = 0;
+    int32_t lastRecordNo() const { return lastRecordNo_; }
 
   signals:
     void statusChanged();
+    // The store thread has finished with a sample: committed as record sample.id, or (when the
+    // file cannot take it) not, with the number it would have had. Either way the sample was
+    // taken, so the live curve goes on without the file.
+    void sampleStored(const record::Sample& sample);
 
   private:
     double secondsSinceLatestSample(const QDateTime& now) const;
@@ -72,14 +75,17 @@ class Recorder : public QObject {
     void setFailure(const QString& reason);
 
     const Clock& clock_;
-    RecorderHandshake& handshake_;
     LiveSource live_;
+    // Date and time (OLE days) of the latest sample taken.
+    double latestDate_ = 0;
+    double latestTime_ = 0;
+    int32_t lastRecordNo_ = 0;
     QTimer timer_;
     QThread* thread_ = nullptr;
     StoreWriter* writer_ = nullptr;  // lives on thread_
     QString status_;
-    bool stopped_ = false;  // stop() was called and start() not since
-    int pending_ = 0;       // samples handed to the store thread and not yet reported back
+    bool stopped_ = false;        // stop() was called and start() not since
+    std::deque<Sample> pending_;  // handed to the store thread and not yet reported back
 };
 
 }  // namespace record

@@ -138,14 +138,14 @@ void Application::showMainWindow() {
     eventLog_ = std::make_unique<record::EventLog>(dbPath_, options_.eventBound);
     eventLog_->watch(*link_);
     eventLog_->start();
-    main_ = new MainWindow(MainContext{*link_, ports_, *clock_, handshake_, dbPath_, nullptr});
+    main_ = new MainWindow(MainContext{*link_, ports_, *clock_, dbPath_, nullptr});
     main_->setEventLog(eventLog_.get());
     main_->setExitAction([this] { leave(); });
     main_->show();
     main_->load();
     // The recorder comes up after the main window, with its own connection to the database.
     comm::Link* link = link_.get();
-    recorder_ = new record::Recorder(dbPath_, *clock_, handshake_, [link] {
+    recorder_ = new record::Recorder(dbPath_, *clock_, [link] {
         std::array<float, 10> v{};
         for (int i = 0; i < 10; ++i)
             v[i] = link->image().LiveValues[i];

@@ -9,7 +9,6 @@
 #include "link/link.h"
 #include "link/ports.h"
 #include "record/clock.h"
-#include "record/handshake.h"
 #include "shell/cmdline.h"
 
 namespace sim {
@@ -47,7 +46,6 @@ class Application : public QObject {
     comm::Link& link() { return *link_; }
     record::Recorder* recorder() const { return recorder_; }
     record::EventLog* eventLog() const { return eventLog_.get(); }
-    record::RecorderHandshake& handshake() { return handshake_; }
     sim::SimServer* simulator() const { return sim_.get(); }
     QString databasePath() const { return dbPath_; }
     // Null unless a server to forward to is configured.
@@ -78,7 +76,6 @@ class Application : public QObject {
     record::SystemClock systemClock_;
     std::unique_ptr<record::Clock> fastClock_;
     const record::Clock* clock_;
-    record::RecorderHandshake handshake_;
     QPointer<SplashWindow> splash_;
     MainWindow* main_ = nullptr;
     record::Recorder* recorder_ = nullptr;

@@ -1,6 +1,6 @@
 #include "shell/mainwindow.h"
 
-#include <QApplication>
+#include <QAction>
 #include <QButtonGroup>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -8,7 +8,6 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -57,7 +56,7 @@ MainWindow::MainWindow(MainContext ctx, QWidget* parent)
     setWindowTitle(QStringLiteral("双回路控制器（温湿度控制） VelmarS "));
 
     live_ = new monitor::LivePanel(ctx_.link, this);
-    chart_ = new chart::ChartPanel(ctx_.dbPath, ctx_.clock, ctx_.handshake, ctx_.link);
+    chart_ = new chart::ChartPanel(ctx_.dbPath, ctx_.clock, ctx_.link);
     QList<QLabel*> d3w;
     for (int k = 0; k < 8; ++k)
         d3w << live_->liveValueLabel(k);
@@ -132,12 +131,22 @@ MainWindow::MainWindow(MainContext ctx, QWidget* parent)
     updateLinkStatus();
     setRecorder(ctx_.recorder);
 
-    qApp->installEventFilter(this);
+    // Esc asks to leave, from any control of this window. A shortcut of this window only: the
+    // Esc that closes a sub-window (a window of its own) is that window's, and an Esc held down
+    // asks once.
+    auto* exitKey = new QAction(this);
+    exitKey->setShortcut(QKeySequence(Qt::Key_Escape));
+    exitKey->setShortcutContext(Qt::WindowShortcut);
+    exitKey->setAutoRepeat(false);
+    connect(exitKey, &QAction::triggered, this, &MainWindow::requestExit);
+    addAction(exitKey);
+
+    for (const auto* group : {&baudButtons_, &parityButtons_})
+        for (QRadioButton* b : *group)
+            b->installEventFilter(this);
 }
 
-MainWindow::~MainWindow() {
-    qApp->removeEventFilter(this);
-}
+MainWindow::~MainWindow() = default;
 
 QWidget* MainWindow::configWindow() const {
     return config_.data();
@@ -255,7 +264,6 @@ void MainWindow::load() {
     for (int i = 1; i <= 16; ++i)
         addressList_->addItem(QString::number(i));
     addressList_->setCurrentIndex(0);
-    ctx_.handshake.RecordingEnabled = true;
     chart_->load();
     blockClose_ = true;
     updateDeviceLabel();
@@ -263,6 +271,7 @@ void MainWindow::load() {
 
 void MainWindow::setRecorder(record::Recorder* recorder) {
     ctx_.recorder = recorder;
+    chart_->listenTo(recorder);
     if (!recorder) return;
     connect(recorder, &record::Recorder::statusChanged, this, &MainWindow::updateRecorderStatus,
             Qt::UniqueConnection);
@@ -348,7 +357,6 @@ void MainWindow::showConfigWindow() {
     connect(config_, &config::ConfigWindow::returned, this, [this] {
         if (config_) config_->deleteLater();
         config_ = nullptr;
-        returnedFromSubWindow_.start();
         show();
     });
     config_->show();
@@ -361,7 +369,6 @@ void MainWindow::showProgramWindow() {
     connect(programWindow_, &program::ProgramWindow::returned, this, [this] {
         if (programWindow_) programWindow_->deleteLater();
         programWindow_ = nullptr;
-        returnedFromSubWindow_.start();
         show();
     });
     programWindow_->show();
@@ -415,7 +422,7 @@ void MainWindow::exitProgram() {
     chart_->closeDatabase();
     if (ctx_.recorder) ctx_.recorder->stop();
     ctx_.link.close();
-    ctx_.handshake.RecordingEnabled = false;
+    chart_->stopListening();
     blockClose_ = false;
     if (config_) config_->deleteLater();
     if (programWindow_) programWindow_->deleteLater();
@@ -433,40 +440,6 @@ void MainWindow::closeEvent(QCloseEvent* e) {
     QMainWindow::closeEvent(e);
 }
 
-bool MainWindow::handleKey(int key) {
-    switch (key) {
-        case Qt::Key_F1:
-            if (chart_->zoomLevel() < 4) chart_->zoomOut();
-            return true;
-        case Qt::Key_F2:
-            if (chart_->zoomLevel() > 1) chart_->zoomIn();
-            return true;
-        case Qt::Key_F3:
-            chart_->showOutputDialog();
-            return true;
-        case Qt::Key_F4:
-            chart_->toggleRuler();
-            return true;
-        case Qt::Key_F5:
-            chart_->select();
-            return true;
-        case Qt::Key_F6:
-            if (chart_->historyPage() > 0) chart_->pageNewer();
-            return true;
-        case Qt::Key_F7:
-            if (!chart_->oldestPageReached()) chart_->pageOlder();
-            return true;
-        case Qt::Key_Escape:
-            // An Esc that just closed a sub-window (or a second press of it) is not a request to
-            // leave the program.
-            if (!returnedFromSubWindow_.isValid() || returnedFromSubWindow_.elapsed() > 500)
-                requestExit();
-            return true;
-        default:
-            return false;
-    }
-}
-
 bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
     // Tab stops once in each option group; it lands on the option that is chosen, so that the
     // operator (and a screen reader) meets the current setting first.
@@ -479,17 +452,6 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* e) {
                     if (b->isChecked() && b != watched)
                         QMetaObject::invokeMethod(
                             b, [b] { b->setFocus(Qt::TabFocusReason); }, Qt::QueuedConnection);
-            }
-        }
-    }
-    // The window sees its keys before its controls do, whichever control has the focus.
-    if (e->type() == QEvent::KeyPress && watched->isWidgetType() && isVisible()) {
-        auto* w = static_cast<QWidget*>(watched);
-        if (w->window() == this) {
-            auto* ke = static_cast<QKeyEvent*>(e);
-            if (ke->modifiers() == Qt::NoModifier || ke->modifiers() == Qt::KeypadModifier) {
-                if (ke->isAutoRepeat() && ke->key() == Qt::Key_Escape) return true;
-                if (handleKey(ke->key())) return true;
             }
         }
     }

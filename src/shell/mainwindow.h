@@ -3,7 +3,6 @@
 // navigation to the configuration and program windows, and a status bar that says what the link and
 // the recorder are doing.
 
-#include <QElapsedTimer>
 #include <QMainWindow>
 #include <QPointer>
 #include <array>
@@ -12,7 +11,6 @@
 #include "link/link.h"
 #include "link/ports.h"
 #include "record/clock.h"
-#include "record/handshake.h"
 
 class QComboBox;
 class QTimer;
@@ -46,7 +44,6 @@ struct MainContext {
     comm::Link& link;
     comm::PortMap& ports;
     const record::Clock& clock;
-    record::RecorderHandshake& handshake;
     QString dbPath;
     record::Recorder* recorder = nullptr;  // may be set after the window is built
 };
@@ -59,6 +56,7 @@ class MainWindow : public QMainWindow {
 
     // The window's load: lists and defaults, the chart's load, BlockClose.
     void load();
+    // The recorder whose status the window shows and whose stored samples the chart takes.
     void setRecorder(record::Recorder* recorder);
     // The event log that "事件记录" shows; its trouble shows beside the recorder's.
     void setEventLog(record::EventLog* log);
@@ -89,6 +87,7 @@ class MainWindow : public QMainWindow {
 
   protected:
     void closeEvent(QCloseEvent* e) override;
+    // Tab lands on the chosen option of a group of radio buttons.
     bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
@@ -97,8 +96,6 @@ class MainWindow : public QMainWindow {
     void updateDeviceLabel();
     void updateLinkStatus();
     void updateRecorderStatus();
-    // Function keys and Esc, with their guards; true when the key was one of them.
-    bool handleKey(int key);
 
     MainContext ctx_;
     bool blockClose_ = false;
@@ -121,7 +118,6 @@ class MainWindow : public QMainWindow {
     QLabel* operatorMessage_ = nullptr;
     QTimer* liveTimer_ = nullptr;
     QPointer<QWidget> exitQuestion_;
-    QElapsedTimer returnedFromSubWindow_;  // Esc right after a sub-window closed is not ours
 
     monitor::LivePanel* live_ = nullptr;
     chart::ChartPanel* chart_ = nullptr;

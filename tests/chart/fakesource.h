@@ -18,12 +18,13 @@ class FakeSource : public chart::ChartSource {
     std::optional<int> counter = 0;
     int loads = 0;
 
-    void put(int id, const QDateTime& at, float value0) {
+    void put(int id, const QDateTime& at, float value0, float value1 = 0) {
         record::Sample s;
         s.id = id;
         s.date = base::oleDate(at.date());
         s.time = base::oleTime(at.time());
         s.values[0] = value0;
+        s.values[1] = value1;
         s.values[8] = 100;
         records_[id] = s;
     }

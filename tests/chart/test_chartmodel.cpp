@@ -31,11 +31,16 @@ std::vector<ChartLine> pv1(const ChartModel& m) {
 struct Loaded {
     FakeSource src;
     ChartModel m;
-    explicit Loaded(int newest, bool wrapped = false) {
-        src.fill(newest, wrapped, kEnd);
+    explicit Loaded(int newest, bool wrapped = false, const QDateTime& end = kEnd) {
+        src.fill(newest, wrapped, end);
         m.load(src);
     }
-    float slotValue(int s) const { return m.samples[0][s]; }
+    // Record `id` of an unwrapped ring, one a second up to the newest at kEnd, given new values.
+    void change(int id, float v0, float v1 = 0) {
+        src.put(id, kEnd.addSecs(id - *src.counter), v0, v1);
+        m.load(src);
+    }
+    float slotValue(int s) const { return m.samples()[0][s]; }
 };
 
 }  // namespace
@@ -44,34 +49,25 @@ TEST(ChartGeometry, ValueAxisScaleAndOffset) {
     FakeSource src;
     ChartModel m;
     m.load(src);
-    EXPECT_EQ(m.chartSpan, 60);
-    EXPECT_EQ(m.chartLow, 0);
+    EXPECT_EQ(m.chartSpan(), 60);
+    EXPECT_EQ(m.chartLow(), 0);
     EXPECT_EQ(m.scaledY(30), 3758);
     for (int i = 0; i < 7; ++i)
-        EXPECT_EQ(m.valueLabels[i], QString::number(10 * i));
+        EXPECT_EQ(m.valueLabels()[i], QString::number(10 * i));
 
-    m.chartLow = 100;
-    m.chartSpan = 200;
+    ASSERT_TRUE(m.applyValueAxis("100", "300"));
     m.redrawChart();
     EXPECT_FLOAT_EQ(m.scaleK(), 37.5f);
-    EXPECT_EQ(m.chartYOffset, 3750);
+    EXPECT_EQ(m.chartYOffset(), 3750);
     EXPECT_EQ(m.scaledY(100), 7508);
     EXPECT_EQ(m.scaledY(300), 8);
 
     EXPECT_EQ(ChartModel::fixedY(100), 633);
     EXPECT_EQ(ChartModel::fixedY(0), 6883);
-
-    // A span of 0: k is 0, the scaled curves lie on the bottom edge, every label reads chartLow.
-    m.chartLow = 0;
-    m.chartSpan = 0;
-    m.redrawChart();
-    EXPECT_EQ(m.scaleK(), 0.0f);
-    EXPECT_EQ(m.scaledY(12345), 7508);
-    m.chartLow = 7;
-    record::RecorderHandshake hs;
-    m.displayTick(src, hs, {}, kEnd);
-    for (const auto& t : m.valueLabels)
-        EXPECT_EQ(t, "7");
+    // The labels follow the axis on the next display tick.
+    m.displayTick(src, false, {}, kEnd);
+    EXPECT_EQ(m.valueLabels()[0], "100");
+    EXPECT_EQ(m.valueLabels()[6], "300");
 }
 
 TEST(ChartGeometry, ValueLabelsRoundHalfEven) {
@@ -79,11 +75,10 @@ TEST(ChartGeometry, ValueLabelsRoundHalfEven) {
     ChartModel m;
     m.load(src);
     ASSERT_TRUE(m.applyValueAxis("10.5", "20.5"));
-    record::RecorderHandshake hs;
-    m.displayTick(src, hs, {}, kEnd);
+    m.displayTick(src, false, {}, kEnd);
     const std::array<const char*, 7> want{"10", "12", "13", "15", "17", "18", "20"};
     for (int i = 0; i < 7; ++i)
-        EXPECT_EQ(m.valueLabels[i], want[i]) << i;
+        EXPECT_EQ(m.valueLabels()[i], want[i]) << i;
 }
 
 TEST(ChartGeometry, ZoomTable) {
@@ -93,18 +88,19 @@ TEST(ChartGeometry, ZoomTable) {
         int first;
     };
     ChartModel m;
+    m.zoomIn();  // already the closest
     for (Row r : {Row{1, 150, 180}, Row{2, 75, 120}, Row{3, 50, 60}, Row{4, 37.5f, 0}}) {
-        m.zoomLevel = int16_t(r.zoom);
-        m.applyZoomLevel();
-        EXPECT_EQ(m.slotStep, r.step);
-        EXPECT_EQ(m.firstSlot, r.first);
+        if (r.zoom > 1) m.zoomOut();
+        ASSERT_EQ(m.zoomLevel(), r.zoom);
+        EXPECT_EQ(m.slotStep(), r.step);
+        EXPECT_EQ(m.firstSlot(), r.first);
         // Slot 240 always lies at x = 9000.
-        EXPECT_EQ((240 - m.firstSlot) * m.slotStep, 9000);
+        EXPECT_EQ((240 - m.firstSlot()) * m.slotStep(), 9000);
     }
-    m.zoomLevel = 7;
-    m.applyZoomLevel();
-    EXPECT_EQ(m.slotStep, 37.5f);
-    EXPECT_EQ(m.firstSlot, 0);
+    m.zoomOut();  // already the widest
+    EXPECT_EQ(m.zoomLevel(), 4);
+    EXPECT_EQ(m.slotStep(), 37.5f);
+    EXPECT_EQ(m.firstSlot(), 0);
 }
 
 TEST(ChartGeometry, GridLines) {
@@ -152,7 +148,7 @@ TEST(ChartGeometry, LevelFourStartsAtSlotOne) {
     Loaded w(5000);
     for (int i = 0; i < 3; ++i)
         w.m.zoomOut();
-    ASSERT_EQ(w.m.zoomLevel, 4);
+    ASSERT_EQ(w.m.zoomLevel(), 4);
     const auto p = pv1(w.m);
     // Slots 1..240: no segment from the never-loaded slot 0.
     ASSERT_EQ(p.size(), 239u);
@@ -163,8 +159,11 @@ TEST(ChartGeometry, LevelFourStartsAtSlotOne) {
 
 TEST(ChartGeometry, GapMarkLines) {
     Loaded w(5000);
-    w.m.gapMarks[200] = 200;
-    w.m.redrawChart();
+    // Slot 200 holds record 4959: the records from there on come six minutes late.
+    for (int id = 4959; id <= 5000; ++id)
+        w.src.put(id, kEnd.addSecs(id - 5000 + 360), float(id));
+    w.m.load(w.src);
+    ASSERT_EQ(w.m.gapMarks()[200], 200);
     const auto gaps = linesWithColour(w.m, chart::chartcolour::kGapMark);
     ASSERT_EQ(gaps.size(), 1u);
     EXPECT_EQ(gaps[0].pen.style, 1);
@@ -173,23 +172,20 @@ TEST(ChartGeometry, GapMarkLines) {
 }
 
 TEST(ChartGeometry, ForecastLabelsCrossMidnight) {
-    Loaded w(5000, false);
-    w.m.dates[241] = base::oleDate(QDate(2026, 3, 1));
-    w.m.times[241] = base::oleTime(QTime(23, 59, 55));
-    w.m.redrawChart();
-    EXPECT_EQ(w.m.dateLabels[7], "2026/03/02");
-    EXPECT_EQ(w.m.timeLabels[7], "00:00:05");
+    Loaded w(5000, false, QDateTime(QDate(2026, 3, 1), QTime(23, 59, 55)));
+    EXPECT_EQ(w.m.dateLabels()[7], "2026/03/02");
+    EXPECT_EQ(w.m.timeLabels()[7], "00:00:05");
     for (int i = 0; i < 3; ++i)
         w.m.zoomOut();
-    EXPECT_EQ(w.m.timeLabels[8], "00:01:15");  // 80 s after slot 241
-    EXPECT_EQ(w.m.timeLabels[0], base::oleTimeText(w.m.times[1]));
+    EXPECT_EQ(w.m.timeLabels()[8], "00:01:15");  // 80 s after slot 241
+    EXPECT_EQ(w.m.timeLabels()[0], base::oleTimeText(w.m.times()[1]));
 }
 
 TEST(ChartGeometry, NonFiniteValuesStayDrawable) {
     Loaded w(500);
-    w.m.samples[0][200] = std::numeric_limits<float>::quiet_NaN();
-    w.m.samples[1][200] = std::numeric_limits<float>::infinity();
-    w.m.redrawChart();
+    w.change(459, std::numeric_limits<float>::quiet_NaN(),  // slot 200
+             std::numeric_limits<float>::infinity());
+    ASSERT_TRUE(std::isnan(w.slotValue(200)));
     for (const auto& l : w.m.surface())
         EXPECT_TRUE(std::isfinite(l.y1) && std::isfinite(l.y2));
 }
@@ -199,7 +195,7 @@ TEST(ChartWindow, LiveWindowWithoutWrap) {
     EXPECT_EQ(w.m.lastQuery(), (ChartQuery{false, 4760, 5000}));
     EXPECT_EQ(w.slotValue(1), 4760);
     EXPECT_EQ(w.slotValue(241), 5000);
-    EXPECT_EQ(w.m.times[241], base::oleTime(QTime(12, 0, 0)));
+    EXPECT_EQ(w.m.times()[241], base::oleTime(QTime(12, 0, 0)));
 }
 
 TEST(ChartWindow, LiveWindowAcrossTheWrapIsInTimeOrder) {
@@ -220,7 +216,7 @@ TEST(ChartWindow, YoungRingEndsInTheNewestSlotAndEmptySlotsStayBlank) {
         const int first = 241 - records + 1;
         for (int s = 1; s < first; ++s) {
             EXPECT_FALSE(w.m.hasSample(s)) << s;
-            EXPECT_EQ(w.m.gapMarks[s], 0);
+            EXPECT_EQ(w.m.gapMarks()[s], 0);
         }
         if (records > 0) {
             EXPECT_EQ(w.slotValue(first), 1);
@@ -230,17 +226,17 @@ TEST(ChartWindow, YoungRingEndsInTheNewestSlotAndEmptySlotsStayBlank) {
             if (zoom > 1) w.m.zoomOut();
             // Labels over empty slots are empty; those over records show them.
             for (int i = 0; i <= 6; ++i) {
-                const int s = i * zoom * 10 + w.m.firstSlot + 1;
-                EXPECT_EQ(w.m.timeLabels[i].isEmpty(), s < first) << zoom << " " << i;
-                EXPECT_EQ(w.m.dateLabels[i].isEmpty(), s < first) << zoom << " " << i;
+                const int s = i * zoom * 10 + w.m.firstSlot() + 1;
+                EXPECT_EQ(w.m.timeLabels()[i].isEmpty(), s < first) << zoom << " " << i;
+                EXPECT_EQ(w.m.dateLabels()[i].isEmpty(), s < first) << zoom << " " << i;
             }
             // The forecast labels count on from the newest record only when there is one.
-            EXPECT_EQ(w.m.timeLabels[8].isEmpty(), records == 0);
+            EXPECT_EQ(w.m.timeLabels()[8].isEmpty(), records == 0);
             const auto p = pv1(w.m);
-            const int drawnFrom = std::max(first, int(w.m.firstSlot));
+            const int drawnFrom = std::max(first, int(w.m.firstSlot()));
             ASSERT_EQ(int(p.size()), std::max(0, 240 - drawnFrom)) << zoom;
             if (!p.empty()) {
-                EXPECT_EQ(p.front().x1, std::round((drawnFrom - w.m.firstSlot) * w.m.slotStep));
+                EXPECT_EQ(p.front().x1, std::round((drawnFrom - w.m.firstSlot()) * w.m.slotStep()));
             }
         }
     }
@@ -268,37 +264,37 @@ TEST(ChartWindow, GapMarksCompareDateAndTime) {
             src.put(id, c.next.addSecs(id - 4762), float(id));
         ChartModel m;
         m.load(src);
-        EXPECT_EQ(m.gapMarks[3] > 0, c.gap)
+        EXPECT_EQ(m.gapMarks()[3] > 0, c.gap)
             << c.prev.toString().toStdString() << " -> " << c.next.toString().toStdString();
-        EXPECT_EQ(m.gapMarks[1], 0);
-        EXPECT_EQ(m.gapMarks[2], 0);
+        EXPECT_EQ(m.gapMarks()[1], 0);
+        EXPECT_EQ(m.gapMarks()[2], 0);
     }
 }
 
 TEST(ChartPaging, BackTwoPagesAndForwardToLive) {
     Loaded w(5000);
     w.m.pageOlder(w.src);
-    EXPECT_EQ(w.m.historyPage, 1);
+    EXPECT_EQ(w.m.historyPage(), 1);
     EXPECT_EQ(w.m.lastQuery(), (ChartQuery{false, 4620, 4940}));
     EXPECT_EQ(w.slotValue(321), 4940);
-    EXPECT_FALSE(w.m.controls.displayRunning);
-    EXPECT_TRUE(w.m.controls.newerEnabled);
+    EXPECT_FALSE(w.m.controls().displayRunning);
+    EXPECT_TRUE(w.m.controls().newerEnabled);
     w.m.pageOlder(w.src);
-    EXPECT_EQ(w.m.windowEnd, 4880);
+    EXPECT_EQ(w.m.windowEnd(), 4880);
     w.m.pageNewer(w.src);
-    EXPECT_EQ(w.m.windowEnd, 4940);
+    EXPECT_EQ(w.m.windowEnd(), 4940);
     w.src.counter = 5003;  // recorded meanwhile
     w.m.pageNewer(w.src);
-    EXPECT_EQ(w.m.historyPage, 0);
-    EXPECT_EQ(w.m.windowCount, 241);
-    EXPECT_EQ(w.m.newestSlot, 241);
+    EXPECT_EQ(w.m.historyPage(), 0);
+    EXPECT_EQ(w.m.windowCount(), 241);
+    EXPECT_EQ(w.m.newestSlot(), 241);
     EXPECT_EQ(w.m.lastQuery(), (ChartQuery{false, 4763, 5003}));
-    EXPECT_TRUE(w.m.controls.displayRunning);
-    EXPECT_FALSE(w.m.controls.newerEnabled);
+    EXPECT_TRUE(w.m.controls().displayRunning);
+    EXPECT_FALSE(w.m.controls().newerEnabled);
     // Already live: a further page newer changes nothing.
     const int loads = w.src.loads;
     w.m.pageNewer(w.src);
-    EXPECT_EQ(w.m.historyPage, 0);
+    EXPECT_EQ(w.m.historyPage(), 0);
     EXPECT_EQ(w.src.loads, loads);
 }
 
@@ -318,15 +314,15 @@ TEST(ChartPaging, RefusedOnlyBeforeTheOldestStoredRecord) {
     for (const Case& c : cases) {
         Loaded w(c.newest, c.wrapped);
         int accepted = 0;
-        while (!w.m.oldestPageReached && accepted < 2000) {
+        while (!w.m.oldestPageReached() && accepted < 2000) {
             const int loads = w.src.loads;
             w.m.pageOlder(w.src);
-            if (w.m.oldestPageReached) {
+            if (w.m.oldestPageReached()) {
                 EXPECT_EQ(w.src.loads, loads);  // nothing loaded on a refusal
                 break;
             }
             if (accepted == 0) {
-                EXPECT_EQ(w.m.windowEnd, c.firstEnd) << c.newest;
+                EXPECT_EQ(w.m.windowEnd(), c.firstEnd) << c.newest;
             }
             ++accepted;
             // The page's newest and oldest records are the ones asked for, all present.
@@ -335,8 +331,8 @@ TEST(ChartPaging, RefusedOnlyBeforeTheOldestStoredRecord) {
                 << c.newest << " page " << accepted;
         }
         EXPECT_EQ(accepted, c.pagesAccepted) << c.newest;
-        EXPECT_FALSE(w.m.controls.olderEnabled);
-        EXPECT_EQ(w.m.historyPage, accepted + 1);
+        EXPECT_FALSE(w.m.controls().olderEnabled);
+        EXPECT_EQ(w.m.historyPage(), accepted + 1);
     }
 }
 
@@ -353,85 +349,85 @@ TEST(ChartPaging, NewerPagesAndLiveAllowPagingBackAgain) {
     {
         Loaded w(300);
         w.m.pageOlder(w.src);
-        ASSERT_TRUE(w.m.oldestPageReached);
-        EXPECT_TRUE(w.m.controls.newerEnabled);
+        ASSERT_TRUE(w.m.oldestPageReached());
+        EXPECT_TRUE(w.m.controls().newerEnabled);
         w.m.pageNewer(w.src);  // back to live
-        EXPECT_FALSE(w.m.oldestPageReached);
-        EXPECT_TRUE(w.m.controls.olderEnabled);
-        EXPECT_TRUE(w.m.controls.displayRunning);
+        EXPECT_FALSE(w.m.oldestPageReached());
+        EXPECT_TRUE(w.m.controls().olderEnabled);
+        EXPECT_TRUE(w.m.controls().displayRunning);
     }
     {
         Loaded w(441);
         w.m.pageOlder(w.src);
         w.m.pageOlder(w.src);
         w.m.pageOlder(w.src);
-        ASSERT_TRUE(w.m.oldestPageReached);
+        ASSERT_TRUE(w.m.oldestPageReached());
         w.m.pageNewer(w.src);
-        EXPECT_EQ(w.m.historyPage, 2);
-        EXPECT_FALSE(w.m.oldestPageReached);
-        EXPECT_TRUE(w.m.controls.olderEnabled);
+        EXPECT_EQ(w.m.historyPage(), 2);
+        EXPECT_FALSE(w.m.oldestPageReached());
+        EXPECT_TRUE(w.m.controls().olderEnabled);
     }
 }
 
 TEST(ChartTools, ZoomButtonsAndSliderSteps) {
     Loaded w(5000);
-    EXPECT_FALSE(w.m.controls.zoomInEnabled);
+    EXPECT_FALSE(w.m.controls().zoomInEnabled);
     const int steps[] = {75, 50, 38};
     for (int i = 0; i < 3; ++i) {
         w.m.zoomOut();
-        EXPECT_EQ(w.m.controls.sliderStep, steps[i]);
-        EXPECT_TRUE(w.m.controls.zoomInEnabled);
+        EXPECT_EQ(w.m.controls().sliderStep, steps[i]);
+        EXPECT_TRUE(w.m.controls().zoomInEnabled);
     }
-    EXPECT_EQ(w.m.zoomLevel, 4);
-    EXPECT_FALSE(w.m.controls.zoomOutEnabled);
+    EXPECT_EQ(w.m.zoomLevel(), 4);
+    EXPECT_FALSE(w.m.controls().zoomOutEnabled);
     for (int i = 0; i < 3; ++i)
         w.m.zoomIn();
-    EXPECT_EQ(w.m.zoomLevel, 1);
-    EXPECT_EQ(w.m.controls.sliderStep, 150);
-    EXPECT_FALSE(w.m.controls.zoomInEnabled);
-    EXPECT_TRUE(w.m.controls.zoomOutEnabled);
-    EXPECT_EQ(w.m.windowEnd, 5000);  // zoom never reloads
+    EXPECT_EQ(w.m.zoomLevel(), 1);
+    EXPECT_EQ(w.m.controls().sliderStep, 150);
+    EXPECT_FALSE(w.m.controls().zoomInEnabled);
+    EXPECT_TRUE(w.m.controls().zoomOutEnabled);
+    EXPECT_EQ(w.m.windowEnd(), 5000);  // zoom never reloads
 }
 
 TEST(ChartTools, RulerReadoutAndSliderEnds) {
     Loaded w(5000);
+    w.change(4899, 12.5f);  // slot 140
     w.m.zoomOut();
     w.m.toggleRuler(w.src);
-    EXPECT_TRUE(w.m.rulerMode);
-    EXPECT_FALSE(w.m.controls.displayRunning);
-    EXPECT_TRUE(w.m.controls.sliderEnabled);
-    EXPECT_EQ(w.m.controls.rulerCaption, "F4 复原");
-    w.m.samples[0][140] = 12.5f;
+    EXPECT_TRUE(w.m.rulerMode());
+    EXPECT_FALSE(w.m.controls().displayRunning);
+    EXPECT_TRUE(w.m.controls().sliderEnabled);
+    EXPECT_EQ(w.m.controls().rulerCaption, "F4 复原");
     w.m.setSliderValue(1500, w.src);
-    EXPECT_EQ(w.m.readoutTexts[0], "12.5");
-    EXPECT_EQ(w.m.headerTime, base::oleTimeText(w.m.times[140]));
-    EXPECT_EQ(w.m.ruler.x1, 1500);
-    EXPECT_EQ(w.m.ruler.y2, 7500);
-    EXPECT_EQ(w.m.ruler.colour, chart::chartcolour::kRulerLine);
+    EXPECT_EQ(w.m.readoutTexts()[0], "12.5");
+    EXPECT_EQ(w.m.headerTime(), base::oleTimeText(w.m.times()[140]));
+    EXPECT_EQ(w.m.ruler().x1, 1500);
+    EXPECT_EQ(w.m.ruler().y2, 7500);
+    EXPECT_EQ(w.m.ruler().colour, chart::chartcolour::kRulerLine);
 
     // Right end on the live view: only the ruler moves.
     w.m.setSliderValue(12001, w.src);
-    EXPECT_EQ(w.m.historyPage, 0);
+    EXPECT_EQ(w.m.historyPage(), 0);
     // Left end pages back, right end forward again.
     w.m.setSliderValue(-1, w.src);
-    EXPECT_EQ(w.m.historyPage, 1);
-    EXPECT_EQ(w.m.windowEnd, 4940);
+    EXPECT_EQ(w.m.historyPage(), 1);
+    EXPECT_EQ(w.m.windowEnd(), 4940);
     w.m.setSliderValue(12001, w.src);
-    EXPECT_EQ(w.m.historyPage, 0);
+    EXPECT_EQ(w.m.historyPage(), 0);
 
     // Off while a page is shown: the live window returns, the page counter stays.
     w.m.setSliderValue(-1, w.src);
-    ASSERT_EQ(w.m.historyPage, 1);
+    ASSERT_EQ(w.m.historyPage(), 1);
     w.m.toggleRuler(w.src);
-    EXPECT_FALSE(w.m.rulerMode);
-    EXPECT_EQ(w.m.historyPage, 1);
-    EXPECT_TRUE(w.m.controls.newerEnabled);
-    EXPECT_TRUE(w.m.controls.displayRunning);
-    EXPECT_EQ(w.m.controls.sliderValue, 0);
-    EXPECT_EQ(w.m.windowCount, 241);
+    EXPECT_FALSE(w.m.rulerMode());
+    EXPECT_EQ(w.m.historyPage(), 1);
+    EXPECT_TRUE(w.m.controls().newerEnabled);
+    EXPECT_TRUE(w.m.controls().displayRunning);
+    EXPECT_EQ(w.m.controls().sliderValue, 0);
+    EXPECT_EQ(w.m.windowCount(), 241);
     EXPECT_EQ(w.m.lastQuery(), (ChartQuery{false, 4760, 5000}));
-    EXPECT_EQ(w.m.ruler.colour, chart::chartcolour::kRulerOff);
-    EXPECT_EQ(w.m.controls.rulerCaption, "F4 标尺");
+    EXPECT_EQ(w.m.ruler().colour, chart::chartcolour::kRulerOff);
+    EXPECT_EQ(w.m.controls().rulerCaption, "F4 标尺");
 }
 
 TEST(ChartTools, ValueAxisBounds) {
@@ -461,21 +457,19 @@ TEST(ChartTools, ValueAxisBounds) {
     };
     for (const Case& c : cases) {
         ChartModel m;
-        m.chartLow = 7;
-        m.chartSpan = 33;
+        ASSERT_TRUE(m.applyValueAxis("7", "40"));
         EXPECT_EQ(m.applyValueAxis(c.lo, c.hi), c.accepted) << c.lo << " " << c.hi;
-        EXPECT_EQ(m.chartLow, c.low) << c.lo << " " << c.hi;
-        EXPECT_EQ(m.chartSpan, c.span) << c.lo << " " << c.hi;
+        EXPECT_EQ(m.chartLow(), c.low) << c.lo << " " << c.hi;
+        EXPECT_EQ(m.chartSpan(), c.span) << c.lo << " " << c.hi;
         // The axis' own bounds lie on the bottom and top edges.
         m.redrawChart();
-        EXPECT_EQ(m.scaledY(float(m.chartLow)), ChartModel::kHeight);
-        EXPECT_NEAR(m.scaledY(float(m.chartLow + m.chartSpan)), ChartModel::kHeight - 7500, 1);
+        EXPECT_EQ(m.scaledY(float(m.chartLow())), ChartModel::kHeight);
+        EXPECT_NEAR(m.scaledY(float(m.chartLow() + m.chartSpan())), ChartModel::kHeight - 7500, 1);
     }
 }
 
 TEST(ChartLive, AppendsOneSlotPerRecordAndReloadsWhenFull) {
     Loaded w(5000);
-    record::RecorderHandshake hs;
     QDateTime now = kEnd;
     std::array<float, 10> live{};
     for (int n = 1; n <= 19; ++n) {
@@ -483,40 +477,37 @@ TEST(ChartLive, AppendsOneSlotPerRecordAndReloadsWhenFull) {
         w.src.put(5000 + n, now, float(5000 + n));
         w.src.counter = 5000 + n;
         live[0] = float(n);
-        hs.RecordAdded = true;
-        w.m.displayTick(w.src, hs, live, now);
-        EXPECT_FALSE(hs.RecordAdded);
-        EXPECT_EQ(w.m.newestSlot, 241 + n);
+        w.m.displayTick(w.src, true, live, now);
+        EXPECT_EQ(w.m.newestSlot(), 241 + n);
         EXPECT_EQ(w.slotValue(241 + n), float(n));
-        EXPECT_EQ(w.m.times[241 + n], base::oleTime(now.time()));
+        EXPECT_EQ(w.m.times()[241 + n], base::oleTime(now.time()));
         EXPECT_EQ(pv1(w.m).size(), size_t(60 + n));
     }
-    EXPECT_EQ(w.m.windowEnd, 5000);
+    EXPECT_EQ(w.m.windowEnd(), 5000);
     // The 20th record fills the newer area: the window moves on and ends at it, in slot 241,
     // overwritten at once by the live values.
     now = now.addSecs(1);
     w.src.put(5020, now, 5020);
     w.src.counter = 5020;
     live[0] = 77;
-    hs.RecordAdded = true;
-    w.m.displayTick(w.src, hs, live, now);
-    EXPECT_EQ(w.m.newestSlot, 241);
-    EXPECT_EQ(w.m.windowEnd, 5020);
+    w.m.displayTick(w.src, true, live, now);
+    EXPECT_EQ(w.m.newestSlot(), 241);
+    EXPECT_EQ(w.m.windowEnd(), 5020);
     EXPECT_EQ(w.slotValue(240), 5019);
     EXPECT_EQ(w.slotValue(241), 77);
     EXPECT_EQ(pv1(w.m).size(), 60u);
 
     // No record: nothing moves.
-    w.m.displayTick(w.src, hs, live, now);
-    EXPECT_EQ(w.m.newestSlot, 241);
+    w.m.displayTick(w.src, false, live, now);
+    EXPECT_EQ(w.m.newestSlot(), 241);
 }
 
 TEST(ChartLive, HeaderShowsTheClockOutsideRulerMode) {
     Loaded w(5000);
     w.m.headerTick(QDateTime(QDate(2001, 3, 12), QTime(18, 42, 0)));
-    EXPECT_EQ(w.m.headerDate, "03-12-2001");
-    EXPECT_EQ(w.m.headerTime, "18:42:00");
+    EXPECT_EQ(w.m.headerDate(), "03-12-2001");
+    EXPECT_EQ(w.m.headerTime(), "18:42:00");
     w.m.toggleRuler(w.src);
     w.m.headerTick(QDateTime(QDate(2001, 3, 13), QTime(1, 0, 0)));
-    EXPECT_EQ(w.m.headerDate, "03-12-2001");
+    EXPECT_EQ(w.m.headerDate(), "03-12-2001");
 }

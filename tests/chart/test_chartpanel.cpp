@@ -23,6 +23,7 @@
 #include "fakesource.h"
 #include "link/commparams.h"
 #include "link/link.h"
+#include "record/recorder.h"
 #include "record/store.h"
 
 using chart::ChartPanel;
@@ -39,14 +40,13 @@ QColor background(const QLabel* l) {
 struct Rig {
     comm::Link link{std::make_unique<testing_support::FakeModbus>()};
     record::ManualClock clock{kEnd};
-    record::RecorderHandshake hs;
     FakeSource src;
     QList<QLabel*> liveLabels;
     std::unique_ptr<ChartPanel> panel;
 
     explicit Rig(int newest = 5000) {
         src.fill(newest, false, kEnd);
-        panel = std::make_unique<ChartPanel>(src, clock, hs, link);
+        panel = std::make_unique<ChartPanel>(src, clock, link);
         for (int k = 0; k < 8; ++k) {
             auto* l = new QLabel(QStringLiteral("0"), panel.get());
             l->setAutoFillBackground(true);
@@ -98,7 +98,7 @@ class TestChartPanel : public QObject {
 void TestChartPanel::controlsAfterLoad() {
     Rig r;
     QVERIFY(r.panel->displayTimer()->isActive());
-    for (const char* name : {"Timer2", "Timer3", "Timer4"})
+    for (const char* name : {"Timer2", "Timer3"})
         QVERIFY(r.panel->findChild<QTimer*>(name)->isActive());
     QVERIFY(!r.find<QPushButton>("Command3")->isEnabled());
     QVERIFY(!r.find<QPushButton>("Command7")->isEnabled());
@@ -122,7 +122,7 @@ void TestChartPanel::controlsAfterLoad() {
     QCOMPARE(r.find<QLabel>("Label2_9")->text(), QString("03-12-2001"));
     QCOMPARE(r.find<QLabel>("Label2_10")->text(), QString("18:42:00"));
     r.panel->displayTick();
-    QCOMPARE(r.find<QLabel>("Label19")->text(), QString("150"));
+    QCOMPARE(r.panel->model().slotStep(), 150.0f);
     // Every button and entry box is named for screen readers.
     for (auto* b : r.panel->findChildren<QPushButton*>())
         QVERIFY2(!b->accessibleName().isEmpty(), qPrintable(b->objectName()));
@@ -135,9 +135,9 @@ void TestChartPanel::pagingStopsAndRestartsTheDisplayTimer() {
     r.panel->pageOlder();
     QVERIFY(!r.panel->displayTimer()->isActive());
     QVERIFY(r.find<QPushButton>("Command7")->isEnabled());
-    QCOMPARE(r.panel->historyPage(), 1);
+    QCOMPARE(r.panel->model().historyPage(), 1);
     r.panel->pageNewer();
-    QCOMPARE(r.panel->historyPage(), 0);
+    QCOMPARE(r.panel->model().historyPage(), 0);
     QVERIFY(r.panel->displayTimer()->isActive());
     QVERIFY(!r.find<QPushButton>("Command7")->isEnabled());
 }
@@ -178,8 +178,8 @@ void TestChartPanel::valueAxisWaitsForTheNextTicks() {
     r.find<QLineEdit>("YKD")->setText("20.5");
     const int serial = r.panel->model().surfaceSerial();
     r.panel->applyValueAxis();
-    QCOMPARE(int(r.panel->model().chartLow), 10);
-    QCOMPARE(int(r.panel->model().chartSpan), 10);
+    QCOMPARE(int(r.panel->model().chartLow()), 10);
+    QCOMPARE(int(r.panel->model().chartSpan()), 10);
     QCOMPARE(r.panel->model().surfaceSerial(), serial);
     QCOMPARE(r.find<QLabel>("Label5_6")->text(), QString("60"));
     r.panel->displayTick();
@@ -195,7 +195,7 @@ void TestChartPanel::onePaintPerTick() {
     const int paints = r.panel->paintCount();
     QVERIFY(paints >= 1);
     // An appended record and the redraw tick in one pass of the event loop: one paint.
-    r.hs.RecordAdded = true;
+    r.panel->takeStoredSample({});
     r.panel->displayTick();
     r.panel->redrawTick();
     QCoreApplication::processEvents();
@@ -240,34 +240,39 @@ void TestChartPanel::liveRunOverTheStore() {
     }
     comm::Link link(std::make_unique<testing_support::FakeModbus>());
     record::ManualClock clock(t);
-    record::RecorderHandshake hs;
-    ChartPanel panel(path, clock, hs, link);
+    ChartPanel panel(path, clock, link);
     std::array<float, 10> live{};
     panel.setLiveValuesSource([&] { return live; });
     panel.resize(900, 620);
     panel.show();
     panel.load();
-    QVERIFY(hs.RecordingEnabled);
-    QCOMPARE(panel.model().newestRecord, 600);
-    QCOMPARE(panel.model().samples[0][241], sampleAt(t.addSecs(-1), 599).values[0]);
+    writer.close();
+    record::Recorder recorder(path, clock, [&] { return live; });
+    panel.listenTo(&recorder);
+    QVERIFY(panel.listening());
+    QCOMPARE(panel.model().newestRecord(), 600);
+    QCOMPARE(panel.model().samples()[0][241], sampleAt(t.addSecs(-1), 599).values[0]);
 
+    // The recorder stores one sample a second; the chart appends it on the display tick after the
+    // store has reported it, never before.
     for (int n = 600; n < 620; ++n) {
         clock.advance(1);
-        record::Sample s = sampleAt(clock.now(), n);
-        s.id = ++id;
-        QVERIFY(writer.storeSample(s));
-        std::copy(s.values.begin(), s.values.end(), live.begin());
-        hs.RecordAdded = true;
+        live = sampleAt(clock.now(), n).values;
+        recorder.tick();
+        const int slot = panel.model().newestSlot();
         panel.displayTick();
-        QVERIFY(!hs.RecordAdded);
-        if (n < 619) QCOMPARE(int(panel.model().newestSlot), 241 + (n - 599));
+        QCOMPARE(panel.model().newestSlot(), slot);
+        QVERIFY(recorder.waitForStore());
+        QCOMPARE(recorder.lastRecordNo(), n + 1);
+        panel.displayTick();
+        if (n < 619) QCOMPARE(int(panel.model().newestSlot()), 241 + (n - 599));
     }
     // The 20th record moved the window on to end at it.
-    QCOMPARE(int(panel.model().newestSlot), 241);
-    QCOMPARE(panel.model().windowEnd, 620);
-    QCOMPARE(panel.model().times[241], base::oleTime(clock.now().time()));
+    QCOMPARE(int(panel.model().newestSlot()), 241);
+    QCOMPARE(panel.model().windowEnd(), 620);
+    QCOMPARE(panel.model().times()[241], base::oleTime(clock.now().time()));
     int gaps = 0;
-    for (auto g : panel.model().gapMarks)
+    for (auto g : panel.model().gapMarks())
         gaps += g > 0;
     QCOMPARE(gaps, 1);
 
@@ -289,10 +294,10 @@ void TestChartPanel::liveRunOverTheStore() {
 
     // Paging back through the store and returning.
     panel.pageOlder();
-    QCOMPARE(panel.model().windowEnd, 560);
-    QCOMPARE(panel.model().samples[0][321], sampleAt({}, 559).values[0]);
+    QCOMPARE(panel.model().windowEnd(), 560);
+    QCOMPARE(panel.model().samples()[0][321], sampleAt({}, 559).values[0]);
     panel.pageNewer();
-    QCOMPARE(panel.model().windowEnd, 620);
+    QCOMPARE(panel.model().windowEnd(), 620);
     panel.closeDatabase();
 }
 
@@ -308,18 +313,17 @@ void TestChartPanel::fillsOnceTheStoreOpens() {
     }
     comm::Link link(std::make_unique<testing_support::FakeModbus>());
     record::ManualClock clock(kEnd);
-    record::RecorderHandshake hs;
-    ChartPanel panel(path, clock, hs, link);
+    ChartPanel panel(path, clock, link);
     panel.load();
     panel.redrawTick();
-    QVERIFY(panel.model().liveWindowPending);
+    QVERIFY(panel.model().liveWindowPending());
     QVERIFY(!panel.model().hasSample(241));
 
     QVERIFY(QFile::remove(path));
     QVERIFY(storeThirtySamples(path));
     panel.redrawTick();
-    QVERIFY(!panel.model().liveWindowPending);
-    QCOMPARE(panel.model().samples[0][241], 30.0f);
+    QVERIFY(!panel.model().liveWindowPending());
+    QCOMPARE(panel.model().samples()[0][241], 30.0f);
     QCOMPARE(panel.findChild<QLabel*>("Label4_8")->text().isEmpty(), false);
     panel.closeDatabase();
 }
@@ -333,8 +337,7 @@ void TestChartPanel::outputDialogPrintsAndExports() {
     comm::Link link(std::make_unique<testing_support::FakeModbus>());
     link.commParams()(comm::kAddressSlot) = 7;
     record::ManualClock clock(kEnd);
-    record::RecorderHandshake hs;
-    ChartPanel panel(path, clock, hs, link);
+    ChartPanel panel(path, clock, link);
     panel.load();
     QTest::mouseClick(panel.findChild<QPushButton*>("Command2"), Qt::LeftButton);
     chart::OutputDialog* d = panel.outputDialog();

@@ -38,7 +38,7 @@ void LineFaults::silentThenClosedThenBack() {
 
     click(w, "Command9");
     QVERIFY(runUntil([&] { return text("D_3W_0") == "300"; }, 3000));
-    QVERIFY(runUntil([&] { return recorder->LastRecordNo >= 1; }, 3000));
+    QVERIFY(runUntil([&] { return recorder->lastRecordNo() >= 1; }, 3000));
 
     // The first values repaint the whole window once; the faults start on a settled window.
     runFor(500);
@@ -49,7 +49,7 @@ void LineFaults::silentThenClosedThenBack() {
 
     // 1. The instrument stops answering for 10 s: every exchange times out.
     const uint64_t failuresBefore = link.stats().failures;
-    const int recordsBefore = recorder->LastRecordNo;
+    const int recordsBefore = recorder->lastRecordNo();
     sim.setSilent(true);
     runFor(10000);
     QVERIFY(link.polling());
@@ -69,8 +69,8 @@ void LineFaults::silentThenClosedThenBack() {
         runUntil([&] { return text("OperatorMessage").contains("设定SV2 = 610 写入失败"); }, 3000),
         qPrintable(text("OperatorMessage")));
     // Recording goes on, one sample a second.
-    QVERIFY2(recorder->LastRecordNo >= recordsBefore + 8,
-             qPrintable(QString("%1 -> %2").arg(recordsBefore).arg(recorder->LastRecordNo)));
+    QVERIFY2(recorder->lastRecordNo() >= recordsBefore + 8,
+             qPrintable(QString("%1 -> %2").arg(recordsBefore).arg(recorder->lastRecordNo())));
     QVERIFY(recorder->statusText().startsWith("记录中"));
 
     // 2. The line is closed under the program (the instrument's side of the pty goes away, as
@@ -78,13 +78,13 @@ void LineFaults::silentThenClosedThenBack() {
     sim.closeLine();
     // Its name goes with it; left behind, it would name whatever pty the system numbers alike next.
     QFile::remove(line.device());
-    const int recordsClosed = recorder->LastRecordNo;
+    const int recordsClosed = recorder->lastRecordNo();
     runFor(3000);
     QVERIFY(link.polling());
     QVERIFY(link.stats().deviceLost);
     QVERIFY(w->isVisible());
     QCOMPARE(text("D_3W_0"), QString("300"));
-    QVERIFY(recorder->LastRecordNo >= recordsClosed + 2);
+    QVERIFY(recorder->lastRecordNo() >= recordsClosed + 2);
 
     // The operator can still work the window while the line is dead: an entry and a write.
     typeInto(control<QLineEdit>(w, "Text1_0"), "340");

@@ -90,44 +90,44 @@ void ScenarioHistory::pageBackAcrossTheWrapRulerZoomAndLive() {
 
     // The recorder goes on from the wrapped ring's newest record; the live chart takes the new
     // samples.
-    QTRY_VERIFY_WITH_TIMEOUT(app->recorder()->LastRecordNo >= kNewest + 20, 15000);
-    QTRY_COMPARE_WITH_TIMEOUT(m.samples[0][m.newestSlot], kLivePv1, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(app->recorder()->lastRecordNo() >= kNewest + 20, 15000);
+    QTRY_COMPARE_WITH_TIMEOUT(m.samples()[0][m.newestSlot()], kLivePv1, 3000);
     QVERIFY(chart->displayTimer()->isActive());
     QCOMPARE(labelText(w, "D_3W_0"), QString("777"));
 
     // F7, page after page, until the window lies wholly before the wrap.
     bool crossedWrap = false;
-    for (int page = 1; page <= 12 && m.windowEnd <= record::kRingSize - 1000; ++page) {
+    for (int page = 1; page <= 12 && m.windowEnd() <= record::kRingSize - 1000; ++page) {
         key(Qt::Key_F7);
-        QCOMPARE(int(m.historyPage), page);
-        QVERIFY(!m.oldestPageReached);
+        QCOMPARE(int(m.historyPage()), page);
+        QVERIFY(!m.oldestPageReached());
         QVERIFY(!chart->displayTimer()->isActive());
         // 321 records in time order, none missing; pre-filled ones consecutive, across the wrap
         // too.
         double last = -1;
         for (int s = 1; s <= ChartModel::kHistoryCount; ++s) {
-            const double when = m.dates[s] + m.times[s];
-            QVERIFY2(m.dates[s] > 0 && when > last,
+            const double when = m.dates()[s] + m.times()[s];
+            QVERIFY2(m.dates()[s] > 0 && when > last,
                      qPrintable(QString("page %1 slot %2").arg(page).arg(s)));
             last = when;
-            const float v = m.samples[0][s], prev = m.samples[0][s - 1];
+            const float v = m.samples()[0][s], prev = m.samples()[0][s - 1];
             if (s > 1 && v != kLivePv1 && prev != kLivePv1) QCOMPARE(v, prev + 1);
         }
         // The window's newest record is the one 60 records per page before the newest.
-        QCOMPARE(m.windowEnd,
-                 (m.newestRecord - 60 * page + record::kRingSize - 1) % record::kRingSize + 1);
-        if (m.windowEnd < ChartModel::kHistoryCount) {
+        QCOMPARE(m.windowEnd(),
+                 (m.newestRecord() - 60 * page + record::kRingSize - 1) % record::kRingSize + 1);
+        if (m.windowEnd() < ChartModel::kHistoryCount) {
             // Records 65500 and 1 sit side by side in the window.
             const float beforeWrap = static_cast<float>(record::kRingSize - kFirstId);
             bool found = false;
             for (int s = 1; s < ChartModel::kHistoryCount; ++s)
-                found |= m.samples[0][s] == beforeWrap && m.samples[0][s + 1] == beforeWrap + 1;
+                found |= m.samples()[0][s] == beforeWrap && m.samples()[0][s + 1] == beforeWrap + 1;
             QVERIFY2(found, qPrintable(QString("page %1").arg(page)));
             crossedWrap = true;
         }
     }
     QVERIFY(crossedWrap);
-    QVERIFY(m.windowEnd > record::kRingSize - 1000);
+    QVERIFY(m.windowEnd() > record::kRingSize - 1000);
 
     // While the operator looks at history the live panel stays live: a new PV1, an alarm that
     // comes and a set value the operator writes all show at once.
@@ -142,20 +142,20 @@ void ScenarioHistory::pageBackAcrossTheWrapRulerZoomAndLive() {
     QVERIFY(!chart->displayTimer()->isActive());
     instrument->setDiscreteBytes(0, 0);
     instrument->setInput(1, static_cast<int>(kLivePv1));
-    const int pages = m.historyPage;
+    const int pages = m.historyPage();
     QVERIFY(control<QPushButton>(w, "Command7")->isEnabled());
 
     // The ruler: F4, then the slider moved with the arrow keys; the readout names the record under
     // it with the time that record was stored at.
     key(Qt::Key_F4);
-    QVERIFY(m.rulerMode);
+    QVERIFY(m.rulerMode());
     auto* hc = control<QSlider>(w, "hc");
     QVERIFY(hc && hc->isEnabled());
     QTRY_VERIFY(hc->hasFocus());
     QCOMPARE(control<QPushButton>(w, "Command5")->text(), QString("F4 复原"));
     const auto checkReadout = [&] {
-        const int s = qRound(hc->value() / double(m.slotStep)) + m.firstSlot;
-        const int n = static_cast<int>(m.samples[0][s]);
+        const int s = qRound(hc->value() / double(m.slotStep())) + m.firstSlot();
+        const int n = static_cast<int>(m.samples()[0][s]);
         QCOMPARE(labelText(w, "D_3W_0"), QString::number(n));
         QCOMPARE(labelText(w, "Label2_10"), first_.addSecs(n).time().toString("HH:mm:ss"));
         QCOMPARE(labelText(w, "D_3W_1"), QString::number(n % 1000));
@@ -167,37 +167,37 @@ void ScenarioHistory::pageBackAcrossTheWrapRulerZoomAndLive() {
 
     // Zoom out and in with F1 and F2: the slider moves one slot per step at every zoom level.
     key(Qt::Key_F1);
-    QCOMPARE(int(m.zoomLevel), 2);
+    QCOMPARE(int(m.zoomLevel()), 2);
     QCOMPARE(hc->singleStep(), 75);
     QTest::keyClick(hc, Qt::Key_Right);
     checkReadout();
     key(Qt::Key_F2);
-    QCOMPARE(int(m.zoomLevel), 1);
+    QCOMPARE(int(m.zoomLevel()), 1);
     QCOMPARE(hc->singleStep(), 150);
 
     // The slider's left end pages back once more.
     QTest::keyClick(hc, Qt::Key_Home);
     QCOMPARE(hc->value(), ChartModel::kSliderMin);
-    QCOMPARE(int(m.historyPage), pages + 1);
+    QCOMPARE(int(m.historyPage()), pages + 1);
 
     // F4 again: the ruler is off, the live window is back, the page counter stays.
     key(Qt::Key_F4);
-    QVERIFY(!m.rulerMode);
+    QVERIFY(!m.rulerMode());
     QVERIFY(!hc->isEnabled());
-    QCOMPARE(int(m.windowCount), ChartModel::kLiveCount);
-    QCOMPARE(int(m.historyPage), pages + 1);
+    QCOMPARE(int(m.windowCount()), ChartModel::kLiveCount);
+    QCOMPARE(int(m.historyPage()), pages + 1);
 
     // F6 back to page 0: the live view, with the display timer running and the panel live again.
     for (int page = pages; page >= 0; --page) {
         key(Qt::Key_F6);
-        QCOMPARE(int(m.historyPage), page);
+        QCOMPARE(int(m.historyPage()), page);
     }
     QVERIFY(chart->displayTimer()->isActive());
     QVERIFY(!control<QPushButton>(w, "Command7")->isEnabled());
     QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "D_3W_0"), QString("777"), 2000);
     // New samples go on arriving at the live end of the chart.
-    QTRY_VERIFY_WITH_TIMEOUT(m.newestSlot > ChartModel::kLiveCount, 3000);
-    QCOMPARE(m.samples[0][m.newestSlot], kLivePv1);
+    QTRY_VERIFY_WITH_TIMEOUT(m.newestSlot() > ChartModel::kLiveCount, 3000);
+    QCOMPARE(m.samples()[0][m.newestSlot()], kLivePv1);
 
     leaveProgram(w);
     app.reset();

@@ -8,9 +8,9 @@
 #include <QTabWidget>
 #include <QTest>
 
+#include "chart/chartpanel.h"
 #include "e2e_support.h"
 #include "link/link.h"
-#include "record/handshake.h"
 
 using namespace e2e;
 
@@ -106,7 +106,7 @@ void ScenarioLive::liveValuesSetValuesAlarmAndExit() {
     leaveProgram(w);
     QVERIFY(program.exited());
     QVERIFY(!w->isVisible());
-    QVERIFY(!program.app().handshake().RecordingEnabled);
+    QVERIFY(!w->chartPanel()->listening());
     QVERIFY(!program.app().link().polling());
 }
 

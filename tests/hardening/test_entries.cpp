@@ -21,7 +21,6 @@
 #include "link/ports.h"
 #include "program/programwindow.h"
 #include "record/clock.h"
-#include "record/handshake.h"
 #include "shell/mainwindow.h"
 
 using testing_support::FakeModbus;
@@ -163,8 +162,7 @@ void EntryBoxes::mainWindow() {
     QTemporaryDir dir;
     comm::PortMap ports;
     record::SystemClock clock;
-    record::RecorderHandshake handshake;
-    shell::MainWindow w(shell::MainContext{*link_, ports, clock, handshake,
+    shell::MainWindow w(shell::MainContext{*link_, ports, clock,
                                            dir.filePath(QStringLiteral("Rdatabj.db")), nullptr});
     w.load();
     w.show();

@@ -16,17 +16,14 @@
 
 #include "lockholder.h"
 #include "record/clock.h"
-#include "record/handshake.h"
 #include "record/recorder.h"
 
 namespace {
 
 int runRecorder(const QString& db, const QString& start) {
     record::ManualClock clock(QDateTime::fromString(start, Qt::ISODate));
-    record::RecorderHandshake hs;
-    hs.RecordingEnabled = true;
     int n = 0;
-    record::Recorder rec(db, clock, hs, [&n] {
+    record::Recorder rec(db, clock, [&n] {
         std::array<float, 10> v{};
         for (int i = 0; i < 10; ++i)
             v[i] = static_cast<float>(n * 10 + i);

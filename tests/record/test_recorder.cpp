@@ -19,7 +19,6 @@
 
 using record::ManualClock;
 using record::Recorder;
-using record::RecorderHandshake;
 using namespace record_test;
 
 namespace {
@@ -29,12 +28,17 @@ class RecorderTest : public ::testing::Test {
     QTemporaryDir tmp;
     QString path = tmp.filePath("Rdatabj.db");
     ManualClock clock{QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0))};
-    RecorderHandshake hs;
     std::array<float, 10> live{};
     std::unique_ptr<Recorder> rec;
+    std::vector<record::Sample> heard;  // what sampleStored said, in order
 
     void make() {
-        rec = std::make_unique<Recorder>(path, clock, hs, [this] { return live; });
+        listen(std::make_unique<Recorder>(path, clock, [this] { return live; }));
+    }
+    void listen(std::unique_ptr<Recorder> r) {
+        rec = std::move(r);
+        QObject::connect(rec.get(), &Recorder::sampleStored,
+                         [this](const record::Sample& s) { heard.push_back(s); });
     }
     void makeAndStart() {
         make();
@@ -68,11 +72,14 @@ TEST_F(RecorderTest, FirstTickStoresAndNamesTheRecordInTheStatus) {
     EXPECT_TRUE(rec->running());
     live = {1, 2, 3, 4, 5, 6, 7, 8, 100, 0};
     tick();
-    EXPECT_EQ(rec->LastRecordNo, 1);
+    EXPECT_EQ(rec->lastRecordNo(), 1);
     EXPECT_EQ(rec->statusText(), QStringLiteral("记录中：第 1 条"));
     EXPECT_GE(changed.count(), 1);
-    EXPECT_EQ(hs.RecordDate, base::oleDate(QDate(2026, 3, 1)));
-    EXPECT_DOUBLE_EQ(hs.RecordTime, 36000 / 86400.0);
+    ASSERT_EQ(heard.size(), 1u);
+    EXPECT_EQ(heard[0].id, 1);
+    EXPECT_EQ(heard[0].date, base::oleDate(QDate(2026, 3, 1)));
+    EXPECT_DOUBLE_EQ(heard[0].time, 36000 / 86400.0);
+    EXPECT_EQ(heard[0].values, live);
     EXPECT_EQ(scalar(path, "SELECT pv1 + pv2 + control1 FROM pv_data WHERE w_id = 1").toInt(), 103);
     rec->stop();
     EXPECT_FALSE(rec->running());
@@ -95,7 +102,7 @@ TEST_F(RecorderTest, RingFollowsTheCounterRow) {
                                              .arg(c.next))
                                 .toInt() == 1;
         tickSeconds(1);
-        EXPECT_EQ(rec->LastRecordNo, c.next) << c.counter;
+        EXPECT_EQ(rec->lastRecordNo(), c.next) << c.counter;
         EXPECT_EQ(counter(), c.next) << c.counter;
         EXPECT_EQ(counterCopy(), c.next) << c.counter;
         EXPECT_EQ(records(), before + (exists ? 0 : 1)) << c.counter;
@@ -137,32 +144,30 @@ TEST_F(RecorderTest, OneSamplePerClockSecond) {
     EXPECT_EQ(counter(), 6);
 }
 
-TEST_F(RecorderTest, RecordAddedOnlyWhenTheMainWindowListens) {
+TEST_F(RecorderTest, SampleStoredOnlyOnceCommitted) {
     makeAndStart();
     tick();
-    EXPECT_FALSE(hs.RecordAdded);
-    hs.RecordingEnabled = true;
-    // The chart hears of the record only once the store thread has committed it.
+    // A listener hears of the record only once the store thread has committed it.
     clock.advance(1);
     rec->tick();
-    EXPECT_FALSE(hs.RecordAdded);
+    EXPECT_EQ(heard.size(), 1u);
     ASSERT_TRUE(rec->waitForStore());
-    EXPECT_TRUE(hs.RecordAdded);
+    ASSERT_EQ(heard.size(), 2u);
+    EXPECT_EQ(heard[1].id, 2);
     EXPECT_EQ(records(), 2);
-    hs.RecordAdded = false;
     tick();  // same second: nothing new
-    EXPECT_FALSE(hs.RecordAdded);
+    EXPECT_EQ(heard.size(), 2u);
 }
 
 // With the port closed the image holds zeros, and a record of zeros is stored every second.
 TEST_F(RecorderTest, PortClosedStoresZerosEverySecond) {
     comm::Link link(std::make_unique<testing_support::FakeModbus>());
-    rec = std::make_unique<Recorder>(path, clock, hs, [&link] {
+    listen(std::make_unique<Recorder>(path, clock, [&link] {
         std::array<float, 10> v{};
         for (int i = 0; i < 10; ++i)
             v[i] = link.image().LiveValues[i];
         return v;
-    });
+    }));
     rec->start();
     tick();
     tickSeconds(4);
@@ -190,10 +195,10 @@ TEST_F(RecorderTest, TimerTicks) {
 TEST_F(RecorderTest, UnreadableCounterKeepsTheNumberGoing) {
     makeAndStart();
     tickSeconds(3);
-    ASSERT_EQ(rec->LastRecordNo, 3);
+    ASSERT_EQ(rec->lastRecordNo(), 3);
     ASSERT_TRUE(exec(path, "UPDATE sl_void SET last_id = NULL"));
     tickSeconds(1);
-    EXPECT_EQ(rec->LastRecordNo, 4);
+    EXPECT_EQ(rec->lastRecordNo(), 4);
     EXPECT_EQ(counter(), 4);
 }
 
@@ -202,11 +207,10 @@ TEST_F(RecorderTest, UnreadableCounterKeepsTheNumberGoing) {
 TEST_F(RecorderTest, FolderThatCannotBeCreated) {
     writeFile(tmp.filePath("blocker"), "x");
     path = tmp.filePath("blocker/Rdatabj.db");
-    hs.RecordingEnabled = true;
     makeAndStart();
     tick();
     EXPECT_EQ(rec->statusText(), QStringLiteral("记录已停止：无法创建数据库文件夹，每秒重试"));
-    EXPECT_TRUE(hs.RecordAdded);  // the live curve goes on without the file
+    EXPECT_EQ(heard.size(), 1u);  // the live curve goes on without the file
     tickSeconds(2);
     ASSERT_TRUE(QFile::remove(tmp.filePath("blocker")));
     tickSeconds(1);
@@ -284,7 +288,6 @@ TEST_F(RecorderTest, FailedCounterWriteLeavesNoSample) {
     ASSERT_TRUE(exec(path,
                      "CREATE TRIGGER refuse BEFORE UPDATE ON sl_void BEGIN SELECT RAISE(ABORT, "
                      "'refused'); END"));
-    hs.RecordingEnabled = true;
     tickSeconds(1);
     EXPECT_EQ(records(), 2);
     EXPECT_EQ(counter(), 2);

@@ -16,8 +16,7 @@ TEST(SlowDisk, TickNeverWaitsAndEachSampleIsSynced) {
     QTemporaryDir tmp;
     const QString path = tmp.filePath("Rdatabj.db");
     record::ManualClock clock(QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0)));
-    record::RecorderHandshake hs;
-    record::Recorder rec(path, clock, hs, [] { return std::array<float, 10>{}; });
+    record::Recorder rec(path, clock, [] { return std::array<float, 10>{}; });
     rec.start();
     ASSERT_TRUE(rec.waitForStore());
     bench::setSyncDelayMs(300);
@@ -31,7 +30,7 @@ TEST(SlowDisk, TickNeverWaitsAndEachSampleIsSynced) {
         ASSERT_TRUE(rec.waitForStore());
         EXPECT_GE(t.elapsed(), 300);
         EXPECT_GE(bench::syncCount(), syncsBefore + 1);
-        EXPECT_EQ(rec.LastRecordNo, i + 1);
+        EXPECT_EQ(rec.lastRecordNo(), i + 1);
         EXPECT_EQ(rec.statusText(), QStringLiteral("记录中：第 %1 条").arg(i + 1));
     }
     bench::setSyncDelayMs(0);

@@ -1,6 +1,7 @@
-// The main window as the operator meets it: defaults, port open and close, function keys and their
-// guards, the close box, navigation and Exit. The instrument is a scripted fake behind the real
-// link.
+// The main window as the operator meets it: defaults, port open and close, the chart's tools on
+// their keys and buttons, the close box, navigation and Exit. The instrument is a scripted fake
+// behind the real link.
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -13,6 +14,7 @@
 #include <QTest>
 
 #include "chart/chartpanel.h"
+#include "chart/outputdialog.h"
 #include "fakemodbus.h"
 #include "shell/application.h"
 #include "shell/mainwindow.h"
@@ -28,7 +30,7 @@ class MainWindowTest : public QObject {
     void openWithDefaultsPollsAddressOne();
     void portTextWithLettersOpensItsNumber();
     void closeWithoutOpenAndConfigButton();
-    void functionKeysFollowTheirGuards();
+    void functionKeysAreTheirButtons();
     void closeBoxIsRefusedWithoutSideEffects();
     void navigationHidesAndReturns();
     void walkingThroughEveryControlWritesNothing();
@@ -79,7 +81,7 @@ void MainWindowTest::defaultsAfterLoad() {
     QCOMPARE(child<QComboBox>("Combo3")->currentText(), QString("0:停止 "));
     QVERIFY(child<QPushButton>("Command21")->isEnabled());
     QVERIFY(w->blockClose());
-    QVERIFY(app_->handshake().RecordingEnabled);
+    QVERIFY(w->chartPanel()->listening());
     QVERIFY(w->statusBar()->findChild<QLabel*>("LinkStatus")->text().startsWith("端口关闭"));
 }
 
@@ -124,27 +126,62 @@ void MainWindowTest::closeWithoutOpenAndConfigButton() {
     QCOMPARE(bus_->callCount(), n);
 }
 
-void MainWindowTest::functionKeysFollowTheirGuards() {
+// The chart's tools, taken by their keys (pressed in an entry box) and their buttons in turn: a
+// key does what its button does while the button is enabled, and nothing while it is not. A
+// fresh store has no page to go back to.
+void MainWindowTest::functionKeysAreTheirButtons() {
     auto* w = app_->mainWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
     auto* chart = w->chartPanel();
-    auto* focus = child<QComboBox>("Combo1");
-    focus->setFocus();
-    QCOMPARE(chart->zoomLevel(), 1);
-    QTest::keyClick(focus, Qt::Key_F2);  // already at the closest zoom
-    QCOMPARE(chart->zoomLevel(), 1);
-    for (int level = 2; level <= 4; ++level) {
-        QTest::keyClick(focus, Qt::Key_F1);
-        QCOMPARE(chart->zoomLevel(), level);
+    const chart::ChartModel& m = chart->model();
+    auto* entry = child<QLineEdit>("Text1_0");
+    entry->setFocus();
+    const QString entryText = entry->text();
+    struct Row {
+        Qt::Key key;
+        const char* button;
+        bool enabled;
+        int zoom, page;
+        const char* rulerCaption;
+    };
+    const Row rows[] = {
+        {Qt::Key_F2, "Command3", false, 1, 0, "F4 标尺"},  // already the closest zoom
+        {Qt::Key_F1, "Command4", true, 2, 0, "F4 标尺"},
+        {Qt::Key_F1, "Command4", true, 3, 0, "F4 标尺"},
+        {Qt::Key_F1, "Command4", true, 4, 0, "F4 标尺"},
+        {Qt::Key_F1, "Command4", false, 4, 0, "F4 标尺"},  // already the widest
+        {Qt::Key_F2, "Command3", true, 3, 0, "F4 标尺"},
+        {Qt::Key_F6, "Command7", false, 3, 0, "F4 标尺"},  // live: nothing newer
+        {Qt::Key_F7, "Command8", true, 3, 1, "F4 标尺"},   // refused: no older page stored
+        {Qt::Key_F7, "Command8", false, 3, 1, "F4 标尺"},
+        {Qt::Key_F6, "Command7", true, 3, 0, "F4 标尺"},
+        {Qt::Key_F5, "Command6", false, 3, 0, "F4 标尺"},  // "F5 选择" has no function
+        {Qt::Key_F4, "Command5", true, 3, 0, "F4 复原"},
+        {Qt::Key_F4, "Command5", true, 3, 0, "F4 标尺"},
+    };
+    bool byKey = false;
+    for (const Row& r : rows) {
+        byKey = !byKey;
+        const QString what = QKeySequence(r.key).toString() + " " + r.button;
+        QAction* tool = nullptr;
+        for (QAction* a : chart->actions())
+            if (a->shortcut() == QKeySequence(r.key)) tool = a;
+        QVERIFY2(tool, qPrintable(what));
+        auto* button = child<QPushButton>(r.button);
+        QCOMPARE(button->text(), tool->text());
+        QCOMPARE(button->isEnabled(), r.enabled);
+        QCOMPARE(tool->isEnabled(), r.enabled);
+        if (byKey)
+            QTest::keyClick(entry, r.key);
+        else
+            QTest::mouseClick(button, Qt::LeftButton);
+        QVERIFY2(m.zoomLevel() == r.zoom && m.historyPage() == r.page, qPrintable(what));
+        QCOMPARE(child<QPushButton>("Command5")->text(), QString(r.rulerCaption));
     }
-    QTest::keyClick(focus, Qt::Key_F1);  // already at the widest zoom
-    QCOMPARE(chart->zoomLevel(), 4);
-    QTest::keyClick(focus, Qt::Key_F2);
-    QCOMPARE(chart->zoomLevel(), 3);
-    QTest::keyClick(focus, Qt::Key_F6);  // live view: nothing newer to page to
-    QCOMPARE(chart->historyPage(), 0);
-    QTest::keyClick(focus, Qt::Key_F3);  // inert buttons: their keys work and change nothing
-    QTest::keyClick(focus, Qt::Key_F5);
-    QCOMPARE(chart->zoomLevel(), 3);
+    QCOMPARE(entry->text(), entryText);  // the keys never reached the box
+    // "F3 打印" opens the output dialog from any control, as its button does.
+    QTest::keyClick(child<QComboBox>("Combo1"), Qt::Key_F3);
+    QTRY_VERIFY(chart->outputDialog() && chart->outputDialog()->isVisible());
     QVERIFY(w->isVisible());
 }
 
@@ -152,7 +189,7 @@ void MainWindowTest::closeBoxIsRefusedWithoutSideEffects() {
     auto* w = app_->mainWindow();
     QVERIFY(!w->close());
     QVERIFY(w->isVisible());
-    QVERIFY(app_->handshake().RecordingEnabled);
+    QVERIFY(w->chartPanel()->listening());
     QVERIFY(!exited_);
 }
 
@@ -218,13 +255,16 @@ void MainWindowTest::exitClosesPortAndLeaves() {
     QTRY_VERIFY(bus_->callTexts().contains("Get_3X_DX(1,1,1,8)"));
     auto* w = app_->mainWindow();
 
-    // Esc right after a sub-window closed (the operator pressing it twice) does not even ask.
+    // The Esc that closes a sub-window is that window's, and the same Esc held down does not ask
+    // either once the main window is back.
     QTest::mouseClick(child<QPushButton>("Command21"), Qt::LeftButton);
     QTest::keyClick(w->configWindow(), Qt::Key_Escape);
     QTRY_VERIFY(w->isVisible());
-    QTest::keyClick(child<QComboBox>("Combo2"), Qt::Key_Escape);
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    QTest::simulateEvent(child<QComboBox>("Combo2"), true, Qt::Key_Escape, Qt::NoModifier, {},
+                         true);
+    QTest::qWait(50);
     QVERIFY(!w->exitQuestion());
-    QTest::qWait(600);
 
     // Esc asks; Esc in the question chooses "取消" and nothing stops.
     QTest::keyClick(child<QComboBox>("Combo2"), Qt::Key_Escape);
@@ -232,7 +272,7 @@ void MainWindowTest::exitClosesPortAndLeaves() {
     QTest::keyClick(w->exitQuestion(), Qt::Key_Escape);
     QTRY_VERIFY(!w->exitQuestion());
     QVERIFY(!exited_);
-    QVERIFY(app_->handshake().RecordingEnabled);
+    QVERIFY(w->chartPanel()->listening());
 
     // "退出" asks too; its "退出" leaves, closing the port.
     QTest::mouseClick(child<QPushButton>("Command1"), Qt::LeftButton);
@@ -241,7 +281,7 @@ void MainWindowTest::exitClosesPortAndLeaves() {
                       Qt::LeftButton);
     QVERIFY(exited_);
     QVERIFY(!w->isVisible());
-    QVERIFY(!app_->handshake().RecordingEnabled);
+    QVERIFY(!w->chartPanel()->listening());
     QTRY_VERIFY(bus_->callTexts().contains("ClosePort_Modbus(1)"));
 }
 
