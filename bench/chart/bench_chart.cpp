@@ -134,7 +134,7 @@ void BM_HistoryPage(benchmark::State& state) {
     chart::ChartPainter painter;
     const bool acrossWrap = state.range(0) != 0;
     // Page 1 ends at 940; page 14 ends at 160, its window runs across the wrap.
-    for (int page = 1; page < (acrossWrap ? 14 : 1); ++page)
+    for (int page = 1; page <= (acrossWrap ? 14 : 1); ++page)
         m.pageOlder(src);
     for (auto _ : state) {
         state.PauseTiming();
