@@ -35,8 +35,7 @@ struct Rig {
         auto fake = std::make_unique<FakeModbus>();
         bus = fake.get();
         link = std::make_unique<comm::Link>(std::move(fake));
-        link->commParams()(comm::kPortSlot) = 1;
-        link->commParams()(comm::kAddressSlot) = 1;
+        link->setSettings({1, 0, 0, 1});
     }
     ~Rig() {
         window.reset();
@@ -177,7 +176,6 @@ void ConfigWindow::listsWriteTheCodeOfTheShownEntry() {
     QCOMPARE(baud->currentText(), QString("2:19200BPS "));
     QVERIFY(r.leave("Combo27"));  // entered and left untouched: nothing
     QTRY_COMPARE(r.writes(), QStringList{"Set_4X_D1(1,1,4134,2)"});
-    QCOMPARE(r.link->commParams()(comm::kListCodeSlot), 2);
     QTRY_COMPARE(r.status(), QString("通讯波特率 = 2:19200BPS 已写入"));
     // Typed exactly as an entry.
     QVERIFY(r.leave("Combo10", "3:X.XXX ", true));
@@ -204,7 +202,6 @@ void ConfigWindow::writesWithoutAValueSendNothing() {
     // A write after them, so that anything they had asked for would have arrived first.
     QVERIFY(r.leave("T_3RW_19", "5", true));
     QTRY_COMPARE(r.writes(), QStringList{"Set_4X_D1(1,1,4116,5)"});
-    QCOMPARE(r.link->commParams()(comm::kListCodeSlot), 0);
 }
 
 void ConfigWindow::walkingThroughEveryTabWritesNothing() {

@@ -32,8 +32,7 @@ struct Rig {
         auto fake = std::make_unique<FakeModbus>();
         bus = fake.get();
         link = std::make_unique<comm::Link>(std::move(fake));
-        link->commParams()(comm::kPortSlot) = 1;
-        link->commParams()(comm::kAddressSlot) = 1;
+        link->setSettings({1, 0, 0, 1});
         if (open) link->open();
         w = std::make_unique<ProgramWindow>(*link);
     }
@@ -341,7 +340,6 @@ void ProgramWindowTest::listsWritePositions() {
     r.pick(combo4, 2);
     QCOMPARE(combo4->currentText(), QStringLiteral("3:3段 "));
     QTRY_COMPARE(r.writes(), QStringList{write(8194, 2)});
-    QCOMPARE(r.link->commParams()(comm::kListCodeSlot), 2);
     QTRY_COMPARE(r.status(), QStringLiteral("程序段数 = 3:3段 已写入"));
 
     const struct {

@@ -115,8 +115,7 @@ void MainWindowTest::closeWithoutOpenAndConfigButton() {
     QTest::mouseClick(child<QPushButton>("Command10"), Qt::LeftButton);
     QTRY_VERIFY(bus_->callTexts().contains("ClosePort_Modbus(1)"));
     QVERIFY(!child<QPushButton>("Command21")->isEnabled());
-    QCOMPARE(app_->link().commParams()(comm::kPortSlot), 1);
-    QCOMPARE(app_->link().commParams()(comm::kAddressSlot), 4);
+    QCOMPARE(app_->link().settings(), (comm::PortSettings{1, 1, 0, 4}));
     // No reads after the close has been handled.
     QTest::qWait(150);
     const size_t n = bus_->callCount();
