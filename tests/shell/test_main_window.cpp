@@ -9,11 +9,11 @@
 #include <QRadioButton>
 #include <QSignalSpy>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "chart/chartpanel.h"
 #include "fakemodbus.h"
+#include "programrig.h"
 #include "shell/application.h"
 #include "shell/mainwindow.h"
 
@@ -40,30 +40,24 @@ class MainWindowTest : public QObject {
         if (!w) qWarning("missing control %s", name);
         return w;
     }
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<shell::Application> app_;
+    std::unique_ptr<testing_support::ProgramRig> rig_;
+    shell::Application* app_ = nullptr;
     FakeModbus* bus_ = nullptr;
-    record::ManualClock clock_;
     bool exited_ = false;
 };
 
 void MainWindowTest::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    shell::Options o;
-    o.db = dir_->filePath("Rdatabj.db");
-    auto fake = std::make_unique<FakeModbus>();
-    bus_ = fake.get();
-    bus_->setInput(1, 250);
-    app_ = std::make_unique<shell::Application>(o, std::move(fake), &clock_);
-    app_->startWithoutSplash();
+    rig_ = std::make_unique<testing_support::ProgramRig>(
+        [](FakeModbus& bus) { bus.setInput(1, 250); });
+    app_ = rig_->app.get();
+    bus_ = rig_->bus;
     exited_ = false;
-    connect(app_.get(), &shell::Application::exited, this, [this] { exited_ = true; });
+    connect(app_, &shell::Application::exited, this, [this] { exited_ = true; });
     QVERIFY(app_->mainWindow());
 }
 
 void MainWindowTest::cleanup() {
-    app_.reset();
-    dir_.reset();
+    rig_.reset();
 }
 
 void MainWindowTest::defaultsAfterLoad() {

@@ -12,13 +12,13 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTabBar>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include "config/configwindow.h"
 #include "fakemodbus.h"
 #include "program/programwindow.h"
+#include "programrig.h"
 #include "shell/application.h"
 #include "shell/mainwindow.h"
 
@@ -109,33 +109,28 @@ class WindowWalks : public QObject {
                         modifiers);
     }
 
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<shell::Application> app_;
+    std::unique_ptr<testing_support::ProgramRig> rig_;
+    shell::Application* app_ = nullptr;
     FakeModbus* bus_ = nullptr;
-    record::ManualClock clock_;
 };
 
 void WindowWalks::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    shell::Options o;
-    o.db = dir_->filePath("Rdatabj.db");
-    auto fake = std::make_unique<FakeModbus>();
-    bus_ = fake.get();
-    bus_->setInput(1, 250);
-    bus_->setHolding(4099, 15);    // filter 1.5 s
-    bus_->setHolding(4107, 5000);  // input 1 upper limit
-    bus_->setHolding(4134, 2);     // 19200 baud
-    bus_->setHolding(8193, 1);     // program time unit
-    bus_->setHolding(8201, 250);   // segment 1 SV1
-    bus_->setHolding(8202, 60);    // segment 1 SV2
-    app_ = std::make_unique<shell::Application>(o, std::move(fake), &clock_);
-    app_->startWithoutSplash();
+    rig_ = std::make_unique<testing_support::ProgramRig>([](FakeModbus& bus) {
+        bus.setInput(1, 250);
+        bus.setHolding(4099, 15);    // filter 1.5 s
+        bus.setHolding(4107, 5000);  // input 1 upper limit
+        bus.setHolding(4134, 2);     // 19200 baud
+        bus.setHolding(8193, 1);     // program time unit
+        bus.setHolding(8201, 250);   // segment 1 SV1
+        bus.setHolding(8202, 60);    // segment 1 SV2
+    });
+    app_ = rig_->app.get();
+    bus_ = rig_->bus;
     QVERIFY(app_->mainWindow());
 }
 
 void WindowWalks::cleanup() {
-    app_.reset();
-    dir_.reset();
+    rig_.reset();
 }
 
 QWidget* WindowWalks::open(const Case& c) {
