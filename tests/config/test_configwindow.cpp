@@ -1,13 +1,10 @@
 // The configuration window over a Link with a scripted bus: what each control writes, the editors
 // start from the instrument, readback, tab order and tab switching for keyboard use, and numbers
 // under a comma-decimal locale. The walks and the leaving are in tests/shell/test_window_walks.
-#include <QAbstractButton>
 #include <QAccessible>
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QSet>
-#include <QSignalSpy>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTest>
@@ -106,8 +103,6 @@ class ConfigWindow : public QObject {
     void listsWriteTheCodeOfTheShownEntry();
     void writesWithoutAValueSendNothing();
     void numbersIgnoreACommaDecimalLocale();
-    void failedWriteIsRepeatedOnce_data();
-    void failedWriteIsRepeatedOnce();
     void opensOnInputOneWithNineTabs();
     void editorsStartFromTheInstrument();
     void tabOrderFollowsTheRows();
@@ -153,12 +148,6 @@ void ConfigWindow::textBoxesWriteTheTypedNumber() {
     QVERIFY(r.leave(box, text, true));
     QTRY_COMPARE(r.writes(), QStringList{call});
     QTRY_VERIFY(r.status().endsWith(" 已写入"));
-    // Passing through again without a change writes nothing; retyping the same value writes again.
-    QVERIFY(r.leave(box));
-    QTest::qWait(100);
-    QCOMPARE(r.writes(), QStringList{call});
-    QVERIFY(r.leave(box, text, true));
-    QTRY_COMPARE(r.writes(), (QStringList{call, call}));
 }
 
 void ConfigWindow::listsWriteTheCodeOfTheShownEntry() {
@@ -215,27 +204,6 @@ void ConfigWindow::numbersIgnoreACommaDecimalLocale() {
     QLocale::setDefault(QLocale::c());
 }
 
-void ConfigWindow::failedWriteIsRepeatedOnce_data() {
-    QTest::addColumn<int>("status");
-    QTest::addColumn<int>("calls");
-    QTest::newRow("failed exchange") << -8888 << 2;
-    QTest::newRow("other status") << -1 << 1;
-    QTest::newRow("success") << 0 << 1;
-}
-
-void ConfigWindow::failedWriteIsRepeatedOnce() {
-    QFETCH(int, status);
-    QFETCH(int, calls);
-    Rig r;
-    r.bus->queueWriteStatus(status);
-    r.bus->queueWriteStatus(-8888);  // the repeat's status is not looked at
-    QSignalSpy done(r.link.get(), &comm::Link::writeFinished);
-    r.open();
-    QVERIFY(r.leave("T_3RW_10", "250", true));
-    QTRY_COMPARE(done.count(), 1);
-    QCOMPARE(r.writes(), QStringList(calls, "Set_4X_D1(1,1,4107,250)"));
-}
-
 void ConfigWindow::opensOnInputOneWithNineTabs() {
     Rig r;
     auto& w = r.open();
@@ -249,13 +217,9 @@ void ConfigWindow::opensOnInputOneWithNineTabs() {
     auto* timer = r.child<QTimer>("Timer1");
     QVERIFY(timer && timer->isActive());
     QCOMPARE(timer->interval(), 1000);
-    QCOMPARE(r.child<QAbstractButton>("Command11")->text(), QString(" Esc 返回"));
     auto* sensor = r.child<QComboBox>("Combo3");
     QVERIFY(sensor->isEditable());
     QCOMPARE(sensor->insertPolicy(), QComboBox::NoInsert);
-    // Opening the window writes nothing.
-    QTest::qWait(100);
-    QVERIFY(r.writes().isEmpty());
 }
 
 void ConfigWindow::editorsStartFromTheInstrument() {

@@ -1,13 +1,10 @@
 // The main window as the operator meets it: defaults, port open and close, function keys and their
 // guards, the close box, navigation and Exit. The instrument is a scripted fake behind the real
 // link.
-#include <QApplication>
 #include <QComboBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTest>
 

@@ -1,5 +1,6 @@
 // ui::EditTracker driven directly by focus events, keys and the window's own changes: which
-// sequences hand a control on as changed, how often, and which leave it held by the operator.
+// sequences hand an entry and a list on as changed, how often, and which leave them held by the
+// operator.
 #include <QApplication>
 #include <QComboBox>
 #include <QFocusEvent>
@@ -9,68 +10,6 @@
 
 #include "ui/edittracker.h"
 
-namespace {
-
-void focus(QWidget* w, QEvent::Type type, Qt::FocusReason reason = Qt::TabFocusReason) {
-    QFocusEvent e(type, reason);
-    QCoreApplication::sendEvent(w, &e);
-}
-
-// Plays one step on an entry and a list: i focus in, o focus out, p / P focus out to and back in
-// from a popup, w / W the same with another window, t a key typed, s a value shown by the window, x
-// a value set by anything else (assistive technology), a an entry picked by the operator (even the
-// one shown), S stop.
-void play(ui::EditTracker& tracker, QLineEdit& entry, QComboBox& list, const QString& steps) {
-    for (QChar step : steps) {
-        for (QWidget* w : {static_cast<QWidget*>(&entry), static_cast<QWidget*>(&list)}) {
-            switch (step.unicode()) {
-                case 'i':
-                    focus(w, QEvent::FocusIn);
-                    break;
-                case 'o':
-                    focus(w, QEvent::FocusOut);
-                    break;
-                case 'p':
-                    focus(w, QEvent::FocusOut, Qt::PopupFocusReason);
-                    break;
-                case 'P':
-                    focus(w, QEvent::FocusIn, Qt::PopupFocusReason);
-                    break;
-                case 'w':
-                    focus(w, QEvent::FocusOut, Qt::ActiveWindowFocusReason);
-                    break;
-                case 'W':
-                    focus(w, QEvent::FocusIn, Qt::ActiveWindowFocusReason);
-                    break;
-                case 't':
-                    QTest::keyClick(w == &entry ? &entry : list.lineEdit(), Qt::Key_7);
-                    break;
-                case 's':
-                    if (w == &entry)
-                        tracker.showText(&entry, QStringLiteral("12"));
-                    else
-                        tracker.showEntry(&list, (list.currentIndex() + 1) % list.count());
-                    break;
-                case 'x':
-                    if (w == &entry)
-                        entry.setText(QStringLiteral("34"));
-                    else
-                        list.setCurrentIndex((list.currentIndex() + 1) % list.count());
-                    break;
-                case 'a':
-                    if (w == &list) emit list.activated(list.currentIndex());
-                    if (w == &entry) entry.setText(entry.text());  // no change: not an edit
-                    break;
-                case 'S':
-                    if (w == &entry) tracker.stop();
-                    break;
-            }
-        }
-    }
-}
-
-}  // namespace
-
 class EditTrackerTest : public QObject {
     Q_OBJECT
   private slots:
@@ -78,6 +17,10 @@ class EditTrackerTest : public QObject {
     void handsOnOnlyWhatTheOperatorChanged();
 };
 
+// Steps, played on both controls: i / o focus in / out, P / p in from and out to a popup, W / w
+// the same with another window, t a key typed, s a value shown by the window, x a value set by
+// anything else (assistive technology), a the shown entry picked again (the entry: set to the
+// text it holds), S stop.
 void EditTrackerTest::handsOnOnlyWhatTheOperatorChanged_data() {
     QTest::addColumn<QString>("steps");
     QTest::addColumn<int>("entryChanges");
@@ -104,11 +47,33 @@ void EditTrackerTest::handsOnOnlyWhatTheOperatorChanged() {
     QLineEdit entry;
     QComboBox list;
     list.setEditable(true);
-    list.addItems({QStringLiteral("0:A"), QStringLiteral("1:B"), QStringLiteral("2:C")});
+    list.addItems({"0:A", "1:B", "2:C"});
     tracker.track(&entry);
     tracker.track(&list);
     QSignalSpy changed(&tracker, &ui::EditTracker::changed);
-    play(tracker, entry, list, steps);
+    const auto focus = [](QWidget* w, QEvent::Type type, Qt::FocusReason reason) {
+        QFocusEvent e(type, reason);
+        QCoreApplication::sendEvent(w, &e);
+    };
+    for (QChar step : steps) {
+        for (QWidget* w : {static_cast<QWidget*>(&entry), static_cast<QWidget*>(&list)}) {
+            const bool isList = w == &list;
+            const char c = step.toLatin1();
+            const Qt::FocusReason reason = (c == 'p' || c == 'P')   ? Qt::PopupFocusReason
+                                           : (c == 'w' || c == 'W') ? Qt::ActiveWindowFocusReason
+                                                                    : Qt::TabFocusReason;
+            if (c == 'i' || c == 'P' || c == 'W') focus(w, QEvent::FocusIn, reason);
+            if (c == 'o' || c == 'p' || c == 'w') focus(w, QEvent::FocusOut, reason);
+            if (c == 't') QTest::keyClick(isList ? list.lineEdit() : &entry, Qt::Key_7);
+            if (c == 's' && isList) tracker.showEntry(&list, (list.currentIndex() + 1) % 3);
+            if (c == 's' && !isList) tracker.showText(&entry, "12");
+            if (c == 'x' && isList) list.setCurrentIndex((list.currentIndex() + 1) % 3);
+            if (c == 'x' && !isList) entry.setText("34");
+            if (c == 'a' && isList) emit list.activated(list.currentIndex());
+            if (c == 'a' && !isList) entry.setText(entry.text());
+            if (c == 'S') tracker.stop();
+        }
+    }
     int forEntry = 0, forList = 0;
     for (const QList<QVariant>& args : changed)
         (args.at(0).value<QWidget*>() == &entry ? forEntry : forList)++;
