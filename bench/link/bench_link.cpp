@@ -30,11 +30,7 @@ struct Rig {
         comm::PortMap ports;
         ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
         link = std::make_unique<comm::Link>(std::make_unique<comm::LibModbusRTU>(ports));
-        auto& cp = link->commParams();
-        cp(comm::kPortSlot) = 1;
-        cp(comm::kBaudSlot) = baud == 19200 ? 2 : baud == 4800 ? 0 : 1;
-        cp(comm::kParitySlot) = 0;
-        cp(comm::kAddressSlot) = 1;
+        link->setSettings({1, baud == 19200 ? 2 : baud == 4800 ? 0 : 1, 0, 1});
     }
     static sim::ServerOptions makeOptions(int baud, bool wireTiming) {
         sim::ServerOptions o;

@@ -415,8 +415,8 @@ OutputDialog* ChartPanel::outputDialog() const {
 void ChartPanel::showOutputDialog() {
     if (!outputDialog_) {
         auto title = [this] {
-            const auto& params = link_.commParams();
-            return chartTitle(params(comm::kAddressSlot), params(comm::kPortSlot), model_);
+            const comm::PortSettings& s = link_.settings();
+            return chartTitle(s.address, s.port, model_);
         };
         outputDialog_ = new OutputDialog(model_, title, dbPath_, this);
         outputDialog_->setWindowFlag(Qt::Window);

@@ -1,6 +1,5 @@
 #include "config/configwindow.h"
 
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -8,10 +7,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShortcut>
 #include <QTabBar>
 #include <QTabWidget>
-#include <QTimer>
 #include <QVBoxLayout>
 
 #include "base/numberrule.h"
@@ -19,7 +16,6 @@
 #include "ui/accessible.h"
 #include "ui/edittracker.h"
 #include "ui/widgets.h"
-#include "ui/writestatus.h"
 
 namespace config {
 
@@ -49,12 +45,10 @@ QWidget* ConfigWindow::Row::editor() const {
     return list ? static_cast<QWidget*>(list) : static_cast<QWidget*>(edit);
 }
 
-ConfigWindow::ConfigWindow(comm::Link& link, QWidget* parent) : QWidget(parent), link_(link) {
+ConfigWindow::ConfigWindow(comm::Link& link, QWidget* parent) : ui::SubWindow(parent), link_(link) {
     setObjectName(QStringLiteral("CONFIG1"));
     setWindowTitle(QStringLiteral("Velmar 配置 "));
-    setAttribute(Qt::WA_DeleteOnClose, false);
-    edits_ = new ui::EditTracker(this);
-    connect(edits_, &ui::EditTracker::changed, this, &ConfigWindow::writeChanged);
+    connect(edits(), &ui::EditTracker::changed, this, &ConfigWindow::writeChanged);
 
     auto* frame = new QGroupBox(QStringLiteral("CONFIG"), this);
     frame->setObjectName(QStringLiteral("Frame1"));
@@ -70,22 +64,9 @@ ConfigWindow::ConfigWindow(comm::Link& link, QWidget* parent) : QWidget(parent),
         tabs_->addTab(buildTab(t), captions.at(t));
     tabs_->setCurrentIndex(kOpeningTab);
 
-    returnButton_ = ui::commandButton(QStringLiteral(" Esc 返回"), QStringLiteral("Command11"),
-                                      QStringLiteral("Esc 返回"));
-    returnButton_->setParent(this);
-    connect(returnButton_, &QPushButton::clicked, this, &ConfigWindow::returnToMainWindow);
-
-    statusLine_ = new ui::WriteStatusLine(this);
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(statusLine_, 1);
-    bottom->addWidget(returnButton_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(frame, 1);
-    layout->addLayout(bottom);
-
-    // The button is the window's cancel button: Esc presses it wherever the focus is.
-    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(esc, &QShortcut::activated, this, &ConfigWindow::returnToMainWindow);
+    layout->addLayout(bottomRow());
 
     // Tab order: the tab bar, then every row top to bottom (controls on hidden tabs are skipped),
     // then the button.
@@ -94,15 +75,11 @@ ConfigWindow::ConfigWindow(comm::Link& link, QWidget* parent) : QWidget(parent),
         setTabOrder(previous, row.editor());
         previous = row.editor();
     }
-    setTabOrder(previous, returnButton_);
+    setTabOrder(previous, returnButton());
 
     connect(&link_, &comm::Link::readFinished, this, &ConfigWindow::onReadFinished);
-    connect(&link_, &comm::Link::writeReported, this, &ConfigWindow::onWriteReported);
-    readbackTimer_ = new QTimer(this);
-    readbackTimer_->setObjectName(QStringLiteral("Timer1"));
-    readbackTimer_->setInterval(1000);
-    connect(readbackTimer_, &QTimer::timeout, this, &ConfigWindow::readbackTick);
-    readbackTimer_->start();
+    writer()->sendThrough(link_);
+    startReadback(1000, [this] { readbackTick(); });
     // The editors start from the instrument's own values, read now rather than taken from an
     // image that may be older than the window.
     if (link_.polling()) editorReadId_ = link_.readHolding(kParamStart, kParamCount);
@@ -110,12 +87,6 @@ ConfigWindow::ConfigWindow(comm::Link& link, QWidget* parent) : QWidget(parent),
     // Nothing is written until the operator enters a box, so the focus starts on the tab bar.
     tabs_->tabBar()->setFocus(Qt::OtherFocusReason);
     resize(900, 600);
-}
-
-ConfigWindow::~ConfigWindow() {
-    // Focus changes while the controls are torn down must not write anything.
-    unloading_ = true;
-    edits_->stop();
 }
 
 QWidget* ConfigWindow::buildTab(int tab) {
@@ -155,7 +126,7 @@ QWidget* ConfigWindow::buildTab(int tab) {
             list->setMaxVisibleItems(p.options->entries.size());
             row.list = list;
             editor = list;
-            edits_->track(list);
+            edits()->track(list);
         } else {
             auto* edit = new QLineEdit(page);
             edit->setAutoFillBackground(true);
@@ -164,7 +135,7 @@ QWidget* ConfigWindow::buildTab(int tab) {
             edit->setPalette(epal);
             row.edit = edit;
             editor = edit;
-            edits_->track(edit);
+            edits()->track(edit);
         }
         editor->setObjectName(editorName(p));
         editor->setAccessibleName(name);
@@ -221,43 +192,21 @@ void ConfigWindow::showInEditors(const QVector<float>& values) {
     // being worked in, keeps what it holds.
     for (const Row& row : rows_) {
         QWidget* editor = row.editor();
-        if (row.param->k >= values.size() || editor->hasFocus() || edits_->heldByOperator(editor))
+        if (row.param->k >= values.size() || editor->hasFocus() || edits()->heldByOperator(editor))
             continue;
         const float value = values.at(row.param->k);
         if (row.list) {
             const std::optional<int> entry = listEntryFor(*row.param, value);
-            if (entry && row.list->currentIndex() != *entry) edits_->showEntry(row.list, *entry);
+            if (entry && row.list->currentIndex() != *entry) edits()->showEntry(row.list, *entry);
         } else if (const std::optional<QString> text = readbackText(*row.param, value)) {
-            if (row.edit->text() != *text) edits_->showText(row.edit, *text);
+            if (row.edit->text() != *text) edits()->showText(row.edit, *text);
         }
     }
 }
 
-void ConfigWindow::returnToMainWindow() {
-    if (unloading_) return;
-    unloading_ = true;
-    edits_->stop();
-    blockClose_ = false;
-    readbackTimer_->stop();
-    close();
-    emit returned();
-}
-
-void ConfigWindow::closeEvent(QCloseEvent* e) {
-    if (blockClose_) {
-        e->ignore();
-        return;
-    }
-    QWidget::closeEvent(e);
-}
-
 void ConfigWindow::keyPressEvent(QKeyEvent* e) {
-    // Keys no control took: Esc leaves, Ctrl+Tab and Ctrl+Shift+Tab switch tabs (from the button,
-    // for instance, which is outside the tab control).
-    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
-        returnToMainWindow();
-        return;
-    }
+    // Keys no control took: Ctrl+Tab and Ctrl+Shift+Tab switch tabs (from the button, for
+    // instance, which is outside the tab control); Esc leaves.
     if (e->modifiers() & Qt::ControlModifier) {
         if (e->key() == Qt::Key_Tab) {
             switchTab(e->modifiers() & Qt::ShiftModifier ? -1 : 1);
@@ -268,7 +217,7 @@ void ConfigWindow::keyPressEvent(QKeyEvent* e) {
             return;
         }
     }
-    QWidget::keyPressEvent(e);
+    ui::SubWindow::keyPressEvent(e);
 }
 
 void ConfigWindow::switchTab(int step) {
@@ -278,45 +227,17 @@ void ConfigWindow::switchTab(int step) {
 
 void ConfigWindow::writeChanged(QWidget* control) {
     const auto it = rowOf_.constFind(control);
-    if (unloading_ || it == rowOf_.constEnd()) return;
+    if (leaving() || it == rowOf_.constEnd()) return;
     const Row& row = rows_.at(*it);
-    if (row.list)
-        writeList(row);
-    else
-        writeEntry(row);
-}
-
-void ConfigWindow::writeList(const Row& row) {
     const QString caption = row.editor()->accessibleName();
-    const QString shown = row.list->currentText();
-    const std::optional<int32_t> code = listCode(*row.param, shown);
-    if (!code) {  // typed text that is no entry of the list: no code to send
-        statusLine_->showRefused(caption, shown, QStringLiteral("不是列表中的选项"));
-        return;
+    if (row.list) {
+        const QString shown = row.list->currentText();
+        writer()->sendListEntry(row.param->reg(), listCode(*row.param, shown), caption, shown);
+    } else {
+        const QString text = row.edit->text();
+        writer()->sendReading(row.param->reg(), textValue(row.param->k, text), caption, text,
+                              base::asciiForms(text).trimmed());
     }
-    link_.commParams()(comm::kListCodeSlot) = *code;
-    const quint64 id =
-        link_.writeHolding(row.param->reg(), link_.commParams()(comm::kListCodeSlot), caption);
-    sentValues_.insert(id, shown.trimmed());
-}
-
-void ConfigWindow::writeEntry(const Row& row) {
-    const QString caption = row.editor()->accessibleName();
-    const QString text = row.edit->text();
-    const base::RegisterReading value = textValue(row.param->k, text);
-    if (!value.value) {
-        statusLine_->showRefused(caption, text, value.reason);
-        return;
-    }
-    const quint64 id = link_.writeHolding(row.param->reg(), *value.value, caption);
-    sentValues_.insert(id, base::asciiForms(text).trimmed());
-}
-
-void ConfigWindow::onWriteReported(const comm::WriteReport& report) {
-    const auto it = sentValues_.find(report.id);
-    if (it == sentValues_.end()) return;
-    statusLine_->showOutcome(report.caption, *it, report.status == 0, report.error);
-    sentValues_.erase(it);
 }
 
 }  // namespace config

@@ -8,48 +8,30 @@
 
 #include <QHash>
 #include <QVector>
-#include <QWidget>
 #include <vector>
 
 #include "config/paramtable.h"
+#include "ui/subwindow.h"
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
-class QPushButton;
 class QTabWidget;
-class QTimer;
 
 namespace comm {
 class Link;
-struct WriteReport;
-}  // namespace comm
-
-namespace ui {
-class EditTracker;
-class WriteStatusLine;
-}  // namespace ui
+}
 
 namespace config {
 
-class ConfigWindow : public QWidget {
+class ConfigWindow : public ui::SubWindow {
     Q_OBJECT
   public:
     explicit ConfigWindow(comm::Link& link, QWidget* parent = nullptr);
-    ~ConfigWindow() override;
 
-    // True while the window may only be left through its return button.
-    bool blockClose() const { return blockClose_; }
-
-    void readbackTick();        // the image's 4X 4097..4144 into the readback labels (and editors)
-    void returnToMainWindow();  // " Esc 返回"
-
-  signals:
-    // The operator left the window; the owner deletes it and shows itself again.
-    void returned();
+    void readbackTick();  // the image's 4X 4097..4144 into the readback labels (and editors)
 
   protected:
-    void closeEvent(QCloseEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
 
   private:
@@ -63,26 +45,16 @@ class ConfigWindow : public QWidget {
 
     QWidget* buildTab(int tab);
     void writeChanged(QWidget* control);
-    void writeList(const Row& row);
-    void writeEntry(const Row& row);
     void showInEditors(const QVector<float>& values);
     void onReadFinished(quint64 id, int32_t start, const QVector<int32_t>& values, int32_t status);
-    void onWriteReported(const comm::WriteReport& report);
     void switchTab(int step);
 
     comm::Link& link_;
     QTabWidget* tabs_ = nullptr;
-    QPushButton* returnButton_ = nullptr;
-    QTimer* readbackTimer_ = nullptr;
-    ui::EditTracker* edits_ = nullptr;
-    ui::WriteStatusLine* statusLine_ = nullptr;
     std::vector<Row> rows_;               // in table order
     QHash<QObject*, size_t> rowOf_;       // edit control -> index in rows_
-    QHash<quint64, QString> sentValues_;  // write id -> the value as the status line shows it
     quint64 editorReadId_ = 0;            // the read that fills the editors, while in flight
     bool editorsFromInstrument_ = false;  // a read of the instrument's values has arrived
-    bool blockClose_ = true;
-    bool unloading_ = false;
 };
 
 }  // namespace config

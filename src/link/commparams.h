@@ -1,25 +1,17 @@
 #pragma once
-// The shared settings array: the port settings the operator chose, the status of the last open and
-// the staging slots writers put a value in just before sending it. UI thread only.
+// The port settings the operator chose with "打开": what the link opens and talks with.
 
-#include <array>
 #include <cstdint>
 
 namespace comm {
 
-inline constexpr int kPortSlot = 0;         // port number 1..20
-inline constexpr int kBaudSlot = 1;         // baud index: 0 = 4800, 1 = 9600, 2 = 19200
-inline constexpr int kParitySlot = 2;       // parity index: 0 none, 1 odd, 2 even
-inline constexpr int kAddressSlot = 3;      // slave address 1..16
-inline constexpr int kListCodeSlot = 19;    // code of a list entry about to be written
-inline constexpr int kOpenStatusSlot = 20;  // status of the last open (0 or -8888)
-inline constexpr int kEntryValueSlot = 24;  // value of a main-window entry about to be written
+struct PortSettings {
+    int32_t port = 0;     // port number 1..20
+    int32_t baud = 0;     // baud index: 0 = 4800, 1 = 9600, 2 = 19200
+    int32_t parity = 0;   // parity index: 0 none, 1 odd, 2 even
+    int32_t address = 0;  // slave address 1..16
 
-struct CommParamsArray {
-    // 501 slots: the data model reserves room beyond the few slots the program uses.
-    std::array<int32_t, 501> v{};
-    int32_t& operator()(int i) { return v.at(static_cast<size_t>(i)); }
-    int32_t operator()(int i) const { return v.at(static_cast<size_t>(i)); }
+    bool operator==(const PortSettings&) const = default;
 };
 
 }  // namespace comm

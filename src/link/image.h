@@ -5,8 +5,6 @@
 #include <array>
 #include <cstdint>
 
-#include "link/commparams.h"
-
 namespace comm {
 
 // The blocks keep the sizes the data model reserves (501, 301, 101...), more than the registers

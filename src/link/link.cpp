@@ -32,13 +32,7 @@ Link::Link(std::unique_ptr<ModbusRTU> bus, QObject* parent) : QObject(parent) {
             emit cycleFinished(ms);
         },
         Qt::QueuedConnection);
-    connect(
-        worker, &LinkWorker::openDone, this,
-        [this](int32_t status) {
-            commParams_(comm::kOpenStatusSlot) = status;
-            emit opened(status);
-        },
-        Qt::QueuedConnection);
+    connect(worker, &LinkWorker::openDone, this, &Link::opened, Qt::QueuedConnection);
     connect(
         worker, &LinkWorker::writeDone, this,
         [this](quint64 id, int32_t reg, int32_t value, int32_t status, int calls,
@@ -99,10 +93,11 @@ int Link::silentMs() const {
                                                 : static_cast<int>(ms);
 }
 
-void Link::open() {
+void Link::open(const PortSettings& settings) {
+    settings_ = settings;
     if (shutDown_ || !worker_) return;
-    const int32_t port = commParams_(comm::kPortSlot), baud = commParams_(comm::kBaudSlot),
-                  parity = commParams_(comm::kParitySlot), addr = commParams_(comm::kAddressSlot);
+    const int32_t port = settings.port, baud = settings.baud, parity = settings.parity,
+                  addr = settings.address;
     polling_ = true;
     lastCycleMs_ = 0;
     sinceGoodBlock_.start();
@@ -114,7 +109,7 @@ void Link::open() {
 
 void Link::close() {
     if (shutDown_ || !worker_) return;
-    const int32_t port = commParams_(comm::kPortSlot);
+    const int32_t port = settings_.port;
     polling_ = false;
     lastCycleMs_ = 0;
     QMetaObject::invokeMethod(
@@ -129,7 +124,7 @@ quint64 Link::writeHolding(int32_t reg, int32_t value, const QString& caption) {
         refuse(id, reg, value, true);
         return id;
     }
-    const int32_t port = commParams_(comm::kPortSlot), addr = commParams_(comm::kAddressSlot);
+    const int32_t port = settings_.port, addr = settings_.address;
     QMetaObject::invokeMethod(
         worker_,
         [w = worker_.data(), id, port, addr, reg, value] {
@@ -146,7 +141,7 @@ quint64 Link::readHolding(int32_t start, int32_t qty) {
         refuse(id, start, 0, false);
         return id;
     }
-    const int32_t port = commParams_(comm::kPortSlot), addr = commParams_(comm::kAddressSlot);
+    const int32_t port = settings_.port, addr = settings_.address;
     QMetaObject::invokeMethod(
         worker_,
         [w = worker_.data(), id, port, addr, start, qty] {

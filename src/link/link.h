@@ -12,7 +12,9 @@
 #include <QVector>
 #include <memory>
 
+#include "link/commparams.h"
 #include "link/image.h"
+#include "link/linkevents.h"
 #include "link/modbusrtu.h"
 #include "link/pollcycle.h"
 
@@ -22,61 +24,39 @@ namespace comm {
 
 class LinkWorker;
 
-// What happened to the line, for the status bar and the event log. detail is the device (Opened,
-// Closed, DeviceLost, DeviceBack), the reason (OpenFailed) or empty.
-enum class LinkEvent {
-    Opened,      // the port opened
-    Closed,      // the operator closed the port
-    OpenFailed,  // the port could not be opened
-    Silent,      // a whole poll cycle failed: the instrument stopped answering
-    Answering,   // the instrument answers again after Silent
-    DeviceLost,  // the system reports the port's device gone
-    DeviceBack,  // the lost device opened again
-};
-
-// The outcome of one holding-register write made for the operator: what was sent, how it ended
-// (status 0 or kModbusFail after the repeat), the caption of the control it came from, and on
-// failure the reason in plain words.
-struct WriteReport {
-    quint64 id = 0;
-    int32_t reg = 0;
-    int32_t value = 0;
-    int32_t status = 0;
-    int calls = 0;
-    QString caption;
-    QString error;
-};
-
 class Link : public QObject {
     Q_OBJECT
   public:
     explicit Link(std::unique_ptr<ModbusRTU> bus, QObject* parent = nullptr);
     ~Link() override;  // shutdown() with its default wait
 
-    // The shared settings array. UI thread only.
-    CommParamsArray& commParams() { return commParams_; }
-    const CommParamsArray& commParams() const { return commParams_; }
+    // The port settings of the last open (or of setSettings). Requests go out with its port and
+    // address as they are at the moment of the request. UI thread only.
+    const PortSettings& settings() const { return settings_; }
+    // Takes settings for the requests to come without opening the port.
+    void setSettings(const PortSettings& settings) { settings_ = settings; }
 
     // The UI-side copy of the instrument image, refreshed after every block the poll cycle reads.
     const InstrumentImage& image() const { return image_; }
 
-    // OpenPort_Modbus with the port, baud and parity slots, then polling of the port and address
-    // slots every 100 ms. The open status lands in kOpenStatusSlot when it arrives. Opening again
+    // Keeps the settings, then OpenPort_Modbus with their port, baud and parity, then polling of
+    // their port and address every 100 ms; the open status comes with opened(). Opening again
     // re-opens without a close; a cycle running then is cut short, and the next one reads every
-    // block with the new settings.
+    // block with the new settings. open() opens again with the settings kept.
     // When the open port's device goes away (unplugged), the link closes it and reopens the same
     // device with the same settings once a second; polling resumes by itself when it opens.
-    void open();
-    // ClosePort_Modbus on the port slot; polling and reopening stop after the exchange in flight.
-    // The image stays.
+    void open(const PortSettings& settings);
+    void open() { open(settings_); }
+    // ClosePort_Modbus on the settings' port; polling and reopening stop after the exchange in
+    // flight. The image stays.
     void close();
     bool polling() const { return polling_; }
     // Milliseconds since a register block was last read successfully while polling, counted from
     // the open while none has been; 0 when not polling.
     int silentMs() const;
 
-    // One holding-register write, repeated once on -8888, with the port and address slots as they
-    // are now. A value that does not fit 16 bits is not sent: writeFinished then reports status
+    // One holding-register write, repeated once on -8888, with the port and address as they are
+    // now. A value that does not fit 16 bits is not sent: writeFinished then reports status
     // -8888 and 0 calls. Returns the request id. caption names the control the value came from; it
     // comes back with writeReported, with the reason of a failure in error.
     quint64 writeHolding(int32_t reg, int32_t value, const QString& caption = QString());
@@ -112,7 +92,7 @@ class Link : public QObject {
 
     QThread* thread_ = nullptr;    // not owned once a shutdown timed out: it ends on its own
     QPointer<LinkWorker> worker_;  // lives on thread_
-    CommParamsArray commParams_;
+    PortSettings settings_;
     InstrumentImage image_;
     LinkStats stats_;
     bool polling_ = false;
@@ -188,5 +168,3 @@ class LinkWorker : public QObject {
 
 Q_DECLARE_METATYPE(comm::InstrumentImage)
 Q_DECLARE_METATYPE(comm::LinkStats)
-Q_DECLARE_METATYPE(comm::WriteReport)
-Q_DECLARE_METATYPE(comm::LinkEvent)

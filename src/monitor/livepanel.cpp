@@ -11,10 +11,12 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "base/text.h"
 #include "monitor/commands.h"
 #include "monitor/livetexts.h"
 #include "ui/accessible.h"
 #include "ui/widgets.h"
+#include "ui/writestatus.h"
 
 namespace monitor {
 
@@ -75,7 +77,9 @@ LivePanel::LivePanel(comm::Link& link, QObject* parent) : QObject(parent), link_
     buildParams(0);
     buildParams(1);
     buildAlarmSetting();
-    connect(&link_, &comm::Link::writeReported, this, &LivePanel::reportWrite);
+    writer_ = new ui::WriteSender(this);
+    writer_->sendThrough(link_);
+    connect(writer_, &ui::WriteSender::message, this, &LivePanel::message);
 }
 
 LivePanel::~LivePanel() {
@@ -192,9 +196,10 @@ void LivePanel::buildAlarmState() {
             inactiveColour());
         // Wide enough for the longer state text, so the row does not jump when a state changes.
         const QFontMetrics fm = stateLabels_[k]->fontMetrics();
-        stateLabels_[k]->setMinimumWidth(std::max(fm.horizontalAdvance(stateText(k, 0).text),
-                                                  fm.horizontalAdvance(stateText(k, 1).text)) +
-                                         12);
+        stateLabels_[k]->setMinimumWidth(
+            std::max(fm.horizontalAdvance(instrument::stateText(k, 0).text),
+                     fm.horizontalAdvance(instrument::stateText(k, 1).text)) +
+            12);
         row->addWidget(stateLabels_[k], 1);
     }
     for (int a = 0; a < 2; ++a) {
@@ -315,28 +320,8 @@ void LivePanel::setStale(bool stale) {
     }
 }
 
-void LivePanel::send(int32_t reg, int32_t value, const QString& caption) {
-    ownWrites_.insert(link_.writeHolding(reg, value, caption));
-}
-
-void LivePanel::reportWrite(const comm::WriteReport& r) {
-    if (!ownWrites_.remove(r.id)) return;
-    lastWriteStatus_ = r.status;
-    emit message(
-        r.status == 0
-            ? QStringLiteral("%1 = %2 已写入").arg(r.caption).arg(r.value)
-            : QStringLiteral("%1 = %2 写入失败（%3）").arg(r.caption).arg(r.value).arg(r.error));
-}
-
 void LivePanel::writeEntry(int32_t reg, const QString& caption, const QString& text) {
-    const base::RegisterReading reading = entryValue(text);
-    if (!reading.value) {
-        emit message(base::refusedText(caption, text, reading.reason));
-        return;
-    }
-    auto& cp = link_.commParams();
-    cp(comm::kEntryValueSlot) = *reading.value;
-    send(reg, cp(comm::kEntryValueSlot), caption);
+    writer_->sendReading(reg, entryValue(text), caption, text);
 }
 
 void LivePanel::writeSetValue(int index) {
@@ -363,9 +348,7 @@ void LivePanel::writeProgramCommand() {
                          .arg(caption, programCommandList_->currentText().trimmed()));
         return;
     }
-    auto& cp = link_.commParams();
-    cp(comm::kListCodeSlot) = *code;
-    send(kProgramCommandRegister, cp(comm::kListCodeSlot), caption);
+    writer_->send(kProgramCommandRegister, *code, caption, base::intText(*code));
 }
 
 }  // namespace monitor

@@ -5,7 +5,6 @@
 
 #include <QObject>
 #include <QPointer>
-#include <QSet>
 #include <array>
 #include <cstdint>
 
@@ -18,6 +17,10 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QWidget;
+
+namespace ui {
+class WriteSender;
+}
 
 namespace monitor {
 
@@ -50,9 +53,6 @@ class LivePanel : public QObject {
     void writeAlarmSetting(int index);  // alarm setting index from Alm11(index)
     void writeProgramCommand();         // program command from Combo3
 
-    // Status of the last write the link has answered (0 before any).
-    int32_t lastWriteStatus() const { return lastWriteStatus_; }
-
   signals:
     // One line for the status bar about the operator's last command: sent and confirmed, failed,
     // or refused before sending and why.
@@ -66,14 +66,11 @@ class LivePanel : public QObject {
     void buildAlarmSetting();
     bool framesAlive() const;
     void writeEntry(int32_t reg, const QString& caption, const QString& text);
-    void send(int32_t reg, int32_t value, const QString& caption);
-    void reportWrite(const comm::WriteReport& report);
     QList<QLabel*> liveLabels() const;
 
     comm::Link& link_;
-    int32_t lastWriteStatus_ = 0;
     bool stale_ = false;
-    QSet<quint64> ownWrites_;  // ids of the writes this panel asked for, until they end
+    ui::WriteSender* writer_ = nullptr;
 
     QPointer<QGroupBox> pvFrame_, curveFrame_, alarmFrame_, alarmSettingFrame_;
     std::array<QPointer<QGroupBox>, 2> paramFrames_;

@@ -1,7 +1,6 @@
 #include "monitor/livetexts.h"
 
 #include "base/text.h"
-#include "monitor/statetext.h"
 
 namespace monitor {
 
@@ -40,19 +39,6 @@ const char16_t* const kAlarmSettingCaptions[6] = {u"报警1设定值",   u"报�
                                                   u"报警1延迟时间", u"报警2设定值",
                                                   u"报警2动作回差", u"报警2延迟时间"};
 
-struct StateWords {
-    const char16_t* on;
-    const char16_t* off;
-};
-// Trailing blanks are part of the captions.
-const StateWords kStateWords[6] = {
-    {u"控制1 ON", u"控制1 OFF"}, {u"控制2 ON", u"控制2 OFF "},     {u"ALM1报警", u"ALM1 OFF"},
-    {u"ALM2 报警", u"ALM2 OFF"}, {u"传感器1开路", u"传感器正常 "}, {u"传感器2开路", u"传感器正常 "},
-};
-
-const char16_t* const kAlarmTypeWords[6] = {nullptr,       u"上限报警",   u"下限报警",
-                                            u"上偏差报警", u"下偏差报警", u"偏差带报警"};
-
 }  // namespace
 
 const std::array<ParamField, 20>& paramColumn0() {
@@ -80,32 +66,9 @@ QString alarmSettingCaption(int k) {
     return QString::fromUtf16(kAlarmSettingCaptions[k]);
 }
 
-StateText stateText(int k, int32_t flag) {
-    if (k < 0 || k >= 6) return {};
-    const bool on = flag != 0;
-    return {QString::fromUtf16(on ? kStateWords[k].on : kStateWords[k].off), on};
-}
-
-QString alarmTypeText(int alarm, float code) {
-    for (int c = 0; c <= 5; ++c) {
-        if (code != static_cast<float>(c)) continue;
-        if (c == 0) return alarm == 0 ? QStringLiteral("NONE  ") : QStringLiteral("NONE ");
-        return QString::fromUtf16(kAlarmTypeWords[c]);
-    }
-    return base::floatText(code);
-}
-
-std::array<QString, 9> programStatusTexts(const std::array<int32_t, 21>& regs) {
-    std::array<QString, 9> out;
-    for (int k = 0; k < 9; ++k)
-        out[k] = base::intText(regs[k]);
-    out[0] = programStateText(regs[0]);
-    return out;
-}
-
 LiveTexts liveTexts(const comm::InstrumentImage& img) {
     LiveTexts t;
-    t.programStatus = programStatusTexts(img.InputRegsHigh);
+    t.programStatus = instrument::programStatusTexts(img.InputRegsHigh);
     for (int k = 0; k < 8; ++k) {
         const float v = (k == 4 || k == 5) ? img.LiveValues[k] / 10.0f : img.LiveValues[k];
         t.liveValues[k] = base::floatText(v);
@@ -113,9 +76,9 @@ LiveTexts liveTexts(const comm::InstrumentImage& img) {
     for (int k = 0; k < 2; ++k)
         t.outputs[k] = base::floatText(img.HoldingValues[k]);
     for (int k = 0; k < 6; ++k)
-        t.states[k] = stateText(k, img.DiscreteBits[k]);
-    t.liveValues[6] = alarmTypeText(0, img.LiveValues[6]);
-    t.liveValues[7] = alarmTypeText(1, img.LiveValues[7]);
+        t.states[k] = instrument::stateText(k, img.DiscreteBits[k]);
+    t.liveValues[6] = instrument::alarmTypeText(0, img.LiveValues[6]);
+    t.liveValues[7] = instrument::alarmTypeText(1, img.LiveValues[7]);
     for (int k = 0; k < 48; ++k) {
         if (!hasParamField(k)) continue;
         const float v = k == 2 ? img.ParamValues[k] / 10.0f : img.ParamValues[k];

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstdint>
 
+#include "instrument/statetexts.h"
 #include "link/image.h"
 
 namespace monitor {
@@ -36,28 +37,12 @@ QString paramCaption(int k);  // empty when k has no field
 // Captions of the alarm-setting rows, registers 4X 257..262.
 QString alarmSettingCaption(int k);
 
-// A state label: its text and whether it shows the active colour.
-struct StateText {
-    QString text;
-    bool active = false;
-};
-// D_1W(k), k = 0..5, from the discrete input flag k: any non-zero value counts as on.
-StateText stateText(int k, int32_t flag);
-
-// Alarm type caption of alarm 0 or 1 (D_3W 6 / 7): the codes 0..5, compared exactly, have words
-// (code 0 reads "NONE  " for alarm 1 and "NONE " for alarm 2); anything else its float text.
-QString alarmTypeText(int alarm, float code);
-
-// Pro_S(0..8) from InputRegsHigh(0..8): state text for the program state, integer text for the
-// rest. The program window shows the same group.
-std::array<QString, 9> programStatusTexts(const std::array<int32_t, 21>& inputRegsHigh);
-
 struct LiveTexts {
     std::array<QString, 9> programStatus;
     std::array<QString, 8> liveValues;
     std::array<QString, 2> outputs;
-    std::array<StateText, 6> states;
-    std::array<QString, 48> params;  // empty where k has no field
+    std::array<instrument::StateText, 6> states;  // from the discrete input flags
+    std::array<QString, 48> params;               // empty where k has no field
     std::array<QString, 6> alarmSettings;
 };
 

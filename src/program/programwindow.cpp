@@ -1,27 +1,23 @@
 #include "program/programwindow.h"
 
-#include <QCloseEvent>
 #include <QComboBox>
 #include <QFocusEvent>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QShortcut>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "base/text.h"
-#include "monitor/statetext.h"
+#include "instrument/statetexts.h"
 #include "program/programchart.h"
 #include "ui/accessible.h"
 #include "ui/edittracker.h"
 #include "ui/numberentry.h"
 #include "ui/widgets.h"
-#include "ui/writestatus.h"
 
 namespace program {
 
@@ -57,30 +53,19 @@ QGridLayout* tightGrid(QWidget* parent) {
 
 }  // namespace
 
-ProgramWindow::ProgramWindow(comm::Link& link, QWidget* parent) : QWidget(parent), link_(link) {
+ProgramWindow::ProgramWindow(comm::Link& link, QWidget* parent)
+    : ui::SubWindow(parent), link_(link) {
     setObjectName(QStringLiteral("Tech"));
     setWindowTitle(QStringLiteral("工艺曲线设定"));
-    edits_ = new ui::EditTracker(this);
-    connect(edits_, &ui::EditTracker::changed, this, &ProgramWindow::writeChanged);
+    connect(edits(), &ui::EditTracker::changed, this, &ProgramWindow::writeChanged);
     build();
 
     connect(&link_, &comm::Link::readFinished, this, &ProgramWindow::onReadFinished);
-    connect(&link_, &comm::Link::writeReported, this, &ProgramWindow::onWriteReported);
-
-    readbackTimer_ = new QTimer(this);
-    readbackTimer_->setObjectName(QStringLiteral("Timer1"));
-    readbackTimer_->setInterval(600);
-    connect(readbackTimer_, &QTimer::timeout, this, &ProgramWindow::readbackTick);
-    readbackTimer_->start();
+    writer()->sendThrough(link_);
+    startReadback(600, [this] { readbackTick(); });
 
     // Draw once before the first tick.
     drawPreview();
-}
-
-ProgramWindow::~ProgramWindow() {
-    // Focus changes while the children go away are not the operator leaving a field.
-    leaving_ = true;
-    edits_->stop();
 }
 
 void ProgramWindow::build() {
@@ -100,28 +85,18 @@ void ProgramWindow::build() {
     middle->addLayout(segments);
     middle->addWidget(chart_, 1);
 
-    returnButton_ = ui::commandButton(QStringLiteral(" Esc 返回"), QStringLiteral("Command11"),
-                                      QStringLiteral("Esc 返回"));
-    connect(returnButton_, &QPushButton::clicked, this, &ProgramWindow::returnToMainWindow);
-    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
-    connect(esc, &QShortcut::activated, this, &ProgramWindow::returnToMainWindow);
-    statusLine_ = new ui::WriteStatusLine;
-    auto* bottom = new QHBoxLayout;
-    bottom->addWidget(statusLine_, 1);
-    bottom->addWidget(returnButton_);
-
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(8, 8, 8, 8);
     layout->addLayout(top);
     layout->addLayout(middle, 1);
-    layout->addLayout(bottom);
+    layout->addLayout(bottomRow());
 
     for (const ListWriter& w : settingLists_)
-        edits_->track(w.list);
-    edits_->track(cycleCountEntry_);
+        edits()->track(w.list);
+    edits()->track(cycleCountEntry_);
     for (QLineEdit* b : segmentEntries_) {
         if (!b) continue;
-        edits_->track(b);
+        edits()->track(b);
         b->installEventFilter(this);  // selects the whole entry as the focus comes in
         connect(b, &QLineEdit::textEdited, this, &ProgramWindow::drawPreview);
     }
@@ -147,7 +122,6 @@ QWidget* ProgramWindow::buildStatusFrame() {
     }
     downloadButton_ = ui::commandButton(QStringLiteral("下载曲线"), QStringLiteral("Command1"),
                                         QStringLiteral("下载曲线"));
-    connect(downloadButton_, &QPushButton::clicked, this, &ProgramWindow::downloadCurve);
     grid->addWidget(downloadButton_, 3, 0, 1, 6, Qt::AlignRight);
     return frame;
 }
@@ -242,7 +216,7 @@ void ProgramWindow::arrangeTabOrder() {
                           cycleCountEntry_};
     for (QLineEdit* b : segmentEntries_)
         if (b) order << b;
-    order << returnButton_;
+    order << returnButton();
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }
@@ -260,10 +234,10 @@ void ProgramWindow::readbackTick() {
 }
 
 void ProgramWindow::showProgramStatus() {
-    const auto& high = link_.image().InputRegsHigh;
-    statusValues_[0]->setText(monitor::programStateText(high[0]));
-    for (int k = 1; k < 9; ++k)
-        statusValues_[k]->setText(base::intText(high[k]));
+    const std::array<QString, 9> texts =
+        instrument::programStatusTexts(link_.image().InputRegsHigh);
+    for (int k = 0; k < 9; ++k)
+        statusValues_[k]->setText(texts[k]);
 }
 
 void ProgramWindow::queueRead(int block) {
@@ -305,15 +279,15 @@ void ProgramWindow::showInEditors() {
     // edited, or the one being worked in, keeps what it holds.
     if (!editorsFromInstrument_) return;
     const auto untouched = [this](QWidget* w) {
-        return !w->hasFocus() && !edits_->heldByOperator(w);
+        return !w->hasFocus() && !edits()->heldByOperator(w);
     };
     const auto showText = [&](QLineEdit* e, const QString& text) {
-        if (untouched(e) && e->text() != text) edits_->showText(e, text);
+        if (untouched(e) && e->text() != text) edits()->showText(e, text);
     };
     for (const ListWriter& w : settingLists_) {
         const int32_t v = readback_[w.element];
         if (untouched(w.list) && v >= 0 && v < w.entries.size() && w.list->currentIndex() != v)
-            edits_->showEntry(w.list, v);
+            edits()->showEntry(w.list, v);
     }
     showText(cycleCountEntry_, base::intText(readback_[2]));
     for (int i = 0; i < kSegmentEntryCount; ++i)
@@ -335,7 +309,7 @@ void ProgramWindow::drawPreview() {
 // Writers
 
 bool ProgramWindow::eventFilter(QObject* watched, QEvent* e) {
-    if (!leaving_ && e->type() == QEvent::FocusIn) {
+    if (!leaving() && e->type() == QEvent::FocusIn) {
         if (auto* b = qobject_cast<QLineEdit*>(watched)) {
             // Typing replaces the whole field. Deferred, so that the click that gave the focus
             // does not undo the selection.
@@ -348,9 +322,11 @@ bool ProgramWindow::eventFilter(QObject* watched, QEvent* e) {
 }
 
 void ProgramWindow::writeChanged(QWidget* control) {
-    if (leaving_) return;
+    if (leaving()) return;
     for (const ListWriter& w : settingLists_)
-        if (w.list == control) writeList(w);
+        if (w.list == control)
+            writer()->sendListEntry(w.reg, listCode(w.entries, w.list->currentText()),
+                                    w.list->accessibleName(), w.list->currentText());
     if (control == cycleCountEntry_)
         writeEntry(cycleCountEntry_, kCycleCountRegister, entryValue(cycleCountEntry_->text()));
     for (int i = 0; i < kSegmentEntryCount; ++i)
@@ -360,65 +336,8 @@ void ProgramWindow::writeChanged(QWidget* control) {
     drawPreview();
 }
 
-void ProgramWindow::writeList(const ListWriter& w) {
-    const QString caption = w.list->accessibleName();
-    const QString shown = w.list->currentText();
-    const std::optional<int32_t> code = listCode(w.entries, shown);
-    if (!code) {
-        statusLine_->showRefused(caption, shown, QStringLiteral("不是列表中的选项"));
-        return;
-    }
-    link_.commParams()(comm::kListCodeSlot) = *code;
-    const quint64 id = link_.writeHolding(w.reg, link_.commParams()(comm::kListCodeSlot), caption);
-    sentValues_.insert(id, shown.trimmed());
-}
-
 void ProgramWindow::writeEntry(QLineEdit* entry, int32_t reg, const base::RegisterReading& value) {
-    const QString caption = entry->accessibleName();
-    if (!value.value) {
-        statusLine_->showRefused(caption, entry->text(), value.reason);
-        return;
-    }
-    const quint64 id = link_.writeHolding(reg, *value.value, caption);
-    sentValues_.insert(id, base::intText(*value.value));
-}
-
-void ProgramWindow::onWriteReported(const comm::WriteReport& report) {
-    const auto it = sentValues_.find(report.id);
-    if (it == sentValues_.end()) return;
-    statusLine_->showOutcome(report.caption, *it, report.status == 0, report.error);
-    sentValues_.erase(it);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Leaving
-
-void ProgramWindow::returnToMainWindow() {
-    if (leaving_) return;
-    leaving_ = true;
-    edits_->stop();
-    blockClose_ = false;
-    readbackTimer_->stop();
-    hide();
-    emit returned();
-}
-
-void ProgramWindow::keyPressEvent(QKeyEvent* e) {
-    // Esc reaches here when the window's shortcut could not take it (the window not active).
-    if (e->key() == Qt::Key_Escape) {
-        returnToMainWindow();
-        return;
-    }
-    QWidget::keyPressEvent(e);
-}
-
-void ProgramWindow::closeEvent(QCloseEvent* e) {
-    // The close box is refused: the window is left through " Esc 返回" only.
-    if (blockClose_) {
-        e->ignore();
-        return;
-    }
-    e->accept();
+    writer()->sendReading(reg, value, entry->accessibleName(), entry->text());
 }
 
 }  // namespace program

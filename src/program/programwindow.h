@@ -5,54 +5,36 @@
 // and follow it until the operator edits one; a control the operator changed writes its register
 // when it loses the focus, and the status line at the bottom says how each write ended.
 
-#include <QHash>
-#include <QPointer>
-#include <QWidget>
 #include <array>
 #include <cstdint>
 
 #include "link/link.h"
 #include "program/preview.h"
 #include "program/programrules.h"
+#include "ui/subwindow.h"
 
 class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QTimer;
-
-namespace ui {
-class EditTracker;
-class WriteStatusLine;
-}  // namespace ui
 
 namespace program {
 
 class ChartFrame;
 
-class ProgramWindow : public QWidget {
+class ProgramWindow : public ui::SubWindow {
     Q_OBJECT
   public:
     explicit ProgramWindow(comm::Link& link, QWidget* parent = nullptr);
-    ~ProgramWindow() override;
 
-    void readbackTick();        // the 600 ms tick: status, program block read, preview
-    void returnToMainWindow();  // " Esc 返回": blockClose cleared, returned() emitted
-    void downloadCurve() {}     // "下载曲线": values reach the instrument as each field is left
-
-    bool blockClose() const { return blockClose_; }
+    void readbackTick();  // the 600 ms tick: status, program block read, preview
     // The three reads of the last tick have not all been answered.
     bool readsPending() const { return readBlock_ >= 0; }
     const Readback& readback() const { return readback_; }
     const ProgramCurve& curve() const { return curve_; }
     const PreviewGeometry& preview() const { return preview_; }
 
-  signals:
-    void returned();
-
   protected:
-    void closeEvent(QCloseEvent* e) override;
-    void keyPressEvent(QKeyEvent* e) override;
     bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
@@ -70,9 +52,7 @@ class ProgramWindow : public QWidget {
     void arrangeTabOrder();
 
     void writeChanged(QWidget* control);
-    void writeList(const ListWriter& w);
     void writeEntry(QLineEdit* entry, int32_t reg, const base::RegisterReading& value);
-    void onWriteReported(const comm::WriteReport& report);
     void queueRead(int block);
     void onReadFinished(quint64 id, int32_t start, const QVector<int32_t>& values, int32_t status);
     void showProgramStatus();
@@ -81,28 +61,22 @@ class ProgramWindow : public QWidget {
     void drawPreview();
 
     comm::Link& link_;
-    bool blockClose_ = true;
-    bool leaving_ = false;
     Readback readback_{};
     int readBlock_ = -1;  // block whose read is in flight, -1 when none
     quint64 readId_ = 0;
     bool cycleRead_ = true;               // every block of the current read cycle arrived
     bool editorsFromInstrument_ = false;  // a complete readback has arrived since opening
-    QHash<quint64, QString> sentValues_;  // write id -> the value as the status line shows it
     ProgramCurve curve_;
     PreviewGeometry preview_;
 
-    QTimer* readbackTimer_ = nullptr;
-    ui::EditTracker* edits_ = nullptr;
-    ui::WriteStatusLine* statusLine_ = nullptr;
     std::array<QLabel*, 9> statusValues_{};                        // the program's run status
     std::array<QLabel*, kReadbackSize> readbackLabels_{};          // nullptr where no field exists
     std::array<QLineEdit*, kSegmentEntryCount> segmentEntries_{};  // nullptr for 3, 7, .., 27
     QLineEdit* cycleCountEntry_ = nullptr;
     // Time unit, segment count, power failure, start value, end output.
     std::array<ListWriter, 5> settingLists_{};
-    QPushButton* downloadButton_ = nullptr;
-    QPushButton* returnButton_ = nullptr;
+    QPushButton* downloadButton_ = nullptr;  // "下载曲线": values reach the instrument as each
+                                             // field is left, so it does nothing itself
     ChartFrame* chart_ = nullptr;
 };
 

@@ -14,6 +14,8 @@
 #include "record/eventrules.h"
 #include "record/eventstore.h"
 
+class QTimer;
+
 namespace comm {
 class Link;
 }

@@ -1,8 +1,7 @@
 #include "record/eventrules.h"
 
 #include "base/text.h"
-#include "monitor/livetexts.h"
-#include "monitor/statetext.h"
+#include "instrument/statetexts.h"
 
 namespace record {
 
@@ -44,7 +43,7 @@ EventEntry writeEntry(const comm::WriteReport& report) {
     QString text = QStringLiteral("%1 → %2").arg(caption, base::intText(report.value));
     if (report.status != 0) {
         const QString why =
-            report.error.isEmpty() ? QStringLiteral("仪表未应答") : report.error.trimmed();
+            report.error.isEmpty() ? QStringLiteral("仪表无应答") : report.error.trimmed();
         text += QStringLiteral("（失败：%1）").arg(why);
     }
     EventEntry e = entry(eventkind::kWrite, text);
@@ -90,8 +89,8 @@ std::vector<EventEntry> imageEntries(const comm::InstrumentImage& before,
                                      const comm::InstrumentImage& after) {
     std::vector<EventEntry> out;
     for (int k = 0; k < 6; ++k) {
-        const monitor::StateText was = monitor::stateText(k, before.DiscreteBits[k]);
-        const monitor::StateText now = monitor::stateText(k, after.DiscreteBits[k]);
+        const instrument::StateText was = instrument::stateText(k, before.DiscreteBits[k]);
+        const instrument::StateText now = instrument::stateText(k, after.DiscreteBits[k]);
         if (was.active == now.active) continue;
         // Both texts go in: the sensors' normal text names no sensor, their open text does.
         EventEntry e = entry(eventkind::kAlarm, change(was.text, now.text));
@@ -109,7 +108,7 @@ std::vector<EventEntry> imageEntries(const comm::InstrumentImage& before,
         const int32_t now = after.InputRegsHigh[f.k];
         if (was == now) continue;
         const auto text = [&](int32_t v) {
-            return f.k == 0 ? monitor::programStateText(v) : base::intText(v);
+            return f.k == 0 ? instrument::programStateText(v) : base::intText(v);
         };
         EventEntry e = entry(eventkind::kProgram,
                              QString::fromUtf16(f.caption) + u' ' + change(text(was), text(now)));

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "link/image.h"
-#include "link/link.h"
+#include "link/linkevents.h"
 
 namespace record {
 

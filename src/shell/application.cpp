@@ -180,9 +180,9 @@ void Application::startForwarding() {
     if (station.isEmpty()) {
         // The host, the device and the slave address the window starts with; kept from then on,
         // so that the station's history on the server stays under one name.
-        const comm::CommParamsArray& cp = link_->commParams();
-        const int port = cp(comm::kPortSlot) > 0 ? cp(comm::kPortSlot) : 1;
-        const int address = cp(comm::kAddressSlot) > 0 ? cp(comm::kAddressSlot) : 1;
+        const comm::PortSettings& s = link_->settings();
+        const int port = s.port > 0 ? s.port : 1;
+        const int address = s.address > 0 ? s.address : 1;
         station = QStringLiteral("%1:%2:%3")
                       .arg(QSysInfo::machineHostName(), ports_.deviceFor(port))
                       .arg(address);

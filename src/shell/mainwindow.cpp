@@ -317,9 +317,9 @@ void MainWindow::updateDeviceLabel() {
 }
 
 void MainWindow::updateLinkStatus() {
-    const QString text = linkStatusText(ctx_.link.stats(), ctx_.link.polling(),
-                                        ctx_.link.commParams()(comm::kPortSlot),
-                                        ctx_.link.lastCycleMs(), ctx_.link.silentMs());
+    const QString text =
+        linkStatusText(ctx_.link.stats(), ctx_.link.polling(), ctx_.link.settings().port,
+                       ctx_.link.lastCycleMs(), ctx_.link.silentMs());
     if (linkStatus_->text() != text) linkStatus_->setText(text);
 }
 
@@ -336,9 +336,9 @@ void MainWindow::openPort() {
         if (baudButtons_[i]->isChecked()) baud = i;
         if (parityButtons_[i]->isChecked()) parity = i;
     }
-    copyPortSettings(ctx_.link.commParams(), portList_->currentText(), baud, parity,
-                     addressList_->currentText());
-    ctx_.link.open();
+    comm::PortSettings settings = ctx_.link.settings();
+    copyPortSettings(settings, portList_->currentText(), baud, parity, addressList_->currentText());
+    ctx_.link.open(settings);
     configButton_->setEnabled(true);
     updateLinkStatus();
 }

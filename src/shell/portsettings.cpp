@@ -10,12 +10,12 @@ int32_t leadingInt(const QString& text) {
 }
 }  // namespace
 
-void copyPortSettings(comm::CommParamsArray& cp, const QString& portText, int baudIndex,
+void copyPortSettings(comm::PortSettings& settings, const QString& portText, int baudIndex,
                       int parityIndex, const QString& addressText) {
-    cp(comm::kPortSlot) = leadingInt(portText);
-    if (baudIndex >= 0 && baudIndex <= 2) cp(comm::kBaudSlot) = baudIndex;
-    if (parityIndex >= 0 && parityIndex <= 2) cp(comm::kParitySlot) = parityIndex;
-    cp(comm::kAddressSlot) = leadingInt(addressText);
+    settings.port = leadingInt(portText);
+    if (baudIndex >= 0 && baudIndex <= 2) settings.baud = baudIndex;
+    if (parityIndex >= 0 && parityIndex <= 2) settings.parity = parityIndex;
+    settings.address = leadingInt(addressText);
 }
 
 QString linkStatusText(const comm::LinkStats& stats, bool polling, int32_t port, double cycleMs,

@@ -1,9 +1,11 @@
 #pragma once
-// What "打开" copies from the port controls into CommParams, and the status-bar text of the link.
+// What "打开" takes from the port controls into the port settings, and the status-bar text of the
+// link.
 
 #include <QString>
 #include <QStringList>
 
+#include "link/commparams.h"
 #include "link/image.h"
 #include "link/modbusrtu.h"
 
@@ -11,8 +13,8 @@ namespace shell {
 
 // Steps 1 to 4 of an open: port number and slave address by the leading-number rule (0 when the
 // text holds no number or one too large), the baud and parity indexes of the selected options (an
-// index outside 0..2 leaves the element as it was).
-void copyPortSettings(comm::CommParamsArray& cp, const QString& portText, int baudIndex,
+// index outside 0..2 leaves that setting as it was).
+void copyPortSettings(comm::PortSettings& settings, const QString& portText, int baudIndex,
                       int parityIndex, const QString& addressText);
 
 // The link's part of the status bar: port state, exchanges, failures and the last failure.

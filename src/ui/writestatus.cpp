@@ -1,6 +1,6 @@
 #include "ui/writestatus.h"
 
-#include "base/numberrule.h"
+#include "base/text.h"
 
 namespace ui {
 
@@ -11,6 +11,44 @@ QString writeOutcomeText(const QString& caption, const QString& value, bool writ
         .arg(caption, value, error.isEmpty() ? QStringLiteral("仪表无应答") : error);
 }
 
+WriteSender::WriteSender(QObject* parent) : QObject(parent) {}
+
+void WriteSender::send(int32_t reg, int32_t value, const QString& caption, const QString& shown) {
+    if (!send_) return;
+    pending_.insert(send_(reg, value, caption), {caption, shown});
+}
+
+void WriteSender::sendReading(int32_t reg, const base::RegisterReading& reading,
+                              const QString& caption, const QString& typed, const QString& shown) {
+    if (!reading.value) {
+        refuse(caption, typed, reading.reason);
+        return;
+    }
+    send(reg, *reading.value, caption, shown.isEmpty() ? base::intText(*reading.value) : shown);
+}
+
+void WriteSender::sendListEntry(int32_t reg, std::optional<int32_t> code, const QString& caption,
+                                const QString& shown) {
+    if (!code) {  // typed text that is no entry of the list: no code to send
+        refuse(caption, shown, QStringLiteral("不是列表中的选项"));
+        return;
+    }
+    send(reg, *code, caption, shown.trimmed());
+}
+
+void WriteSender::refuse(const QString& caption, const QString& text, const QString& reason) {
+    emit message(base::refusedText(caption, text, reason));
+}
+
+bool WriteSender::report(quint64 id, bool written, const QString& error) {
+    const auto it = pending_.constFind(id);
+    if (it == pending_.constEnd()) return false;
+    const Sent sent = *it;
+    pending_.erase(it);
+    emit message(writeOutcomeText(sent.caption, sent.shown, written, error));
+    return true;
+}
+
 WriteStatusLine::WriteStatusLine(QWidget* parent) : ValueLabel(parent) {
     setObjectName(QStringLiteral("WriteStatus"));
     setAccessibleName(QStringLiteral("写入状态"));
@@ -18,16 +56,6 @@ WriteStatusLine::WriteStatusLine(QWidget* parent) : ValueLabel(parent) {
     setFrameShadow(QFrame::Sunken);
     setTextInteractionFlags(Qt::TextSelectableByMouse);
     setMinimumHeight(fontMetrics().height() + 6);
-}
-
-void WriteStatusLine::showOutcome(const QString& caption, const QString& value, bool written,
-                                  const QString& error) {
-    setText(writeOutcomeText(caption, value, written, error));
-}
-
-void WriteStatusLine::showRefused(const QString& caption, const QString& text,
-                                  const QString& reason) {
-    setText(base::refusedText(caption, text, reason));
 }
 
 }  // namespace ui

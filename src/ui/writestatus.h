@@ -1,25 +1,74 @@
 #pragma once
-// The line at the bottom of a window that ends every write the operator starts with a word: sent
-// and taken, sent and failed (with the reason), or not sent (with the reason).
+// How a window sends the operator's values and ends every write with a word: sent and taken, sent
+// and failed (with the reason), or not sent (with the reason). WriteSender keeps the values in
+// flight and says each outcome; WriteStatusLine is the line at the bottom of a window that shows
+// it.
 
+#include <QHash>
+#include <QObject>
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include "base/numberrule.h"
 #include "ui/accessible.h"
 
 namespace ui {
 
-// "<caption> = <value> 已写入", or "<caption> = <value> 写入失败（<error>）" when it failed.
+// "<caption> = <value> 已写入", or "<caption> = <value> 写入失败（<error>）" when it failed
+// ("仪表无应答" when no reason is known).
 QString writeOutcomeText(const QString& caption, const QString& value, bool written,
                          const QString& error);
+
+class WriteSender : public QObject {
+    Q_OBJECT
+  public:
+    explicit WriteSender(QObject* parent = nullptr);
+
+    // Sends through link and follows its outcomes: anything with writeHolding(reg, value,
+    // caption) that returns the request id, and a writeReported(report) signal whose report
+    // carries that id, the status (0: written) and the reason of a failure.
+    template <class Link>
+    void sendThrough(Link& link) {
+        send_ = [&link](int32_t reg, int32_t value, const QString& caption) {
+            return link.writeHolding(reg, value, caption);
+        };
+        connect(&link, &Link::writeReported, this,
+                [this](const auto& r) { report(r.id, r.status == 0, r.error); });
+    }
+
+    // Sends value; shown is the value as the outcome line shows it.
+    void send(int32_t reg, int32_t value, const QString& caption, const QString& shown);
+    // Sends the value of a text read by a number rule, or says why it is not sent. shown is the
+    // value as the outcome line shows it (its integer text when empty).
+    void sendReading(int32_t reg, const base::RegisterReading& reading, const QString& caption,
+                     const QString& typed, const QString& shown = {});
+    // Sends the code of the list entry shown, or says that the text is no entry of the list.
+    void sendListEntry(int32_t reg, std::optional<int32_t> code, const QString& caption,
+                       const QString& shown);
+    // A value not sent: "<caption>：“abc” 不是数字，未发送".
+    void refuse(const QString& caption, const QString& text, const QString& reason);
+
+    // The outcome of write id: says it when the write was sent from here and returns true.
+    bool report(quint64 id, bool written, const QString& error);
+
+  signals:
+    void message(const QString& text);
+
+  private:
+    struct Sent {
+        QString caption;
+        QString shown;
+    };
+    std::function<quint64(int32_t reg, int32_t value, const QString& caption)> send_;
+    QHash<quint64, Sent> pending_;  // write id -> what the outcome line names
+};
 
 // Read by screen readers as a value label: its name, then the last outcome.
 class WriteStatusLine : public ValueLabel {
     Q_OBJECT
   public:
     explicit WriteStatusLine(QWidget* parent = nullptr);  // objectName "WriteStatus"
-
-    void showOutcome(const QString& caption, const QString& value, bool written,
-                     const QString& error);
-    // A value not sent: "<caption>：“abc” 不是数字，未发送".
-    void showRefused(const QString& caption, const QString& text, const QString& reason);
 };
 
 }  // namespace ui

@@ -11,13 +11,13 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTabBar>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QVBoxLayout>
 
 #include "config/configwindow.h"
 #include "fakemodbus.h"
 #include "program/programwindow.h"
+#include "programrig.h"
 #include "shell/application.h"
 #include "shell/eventwindow.h"
 #include "shell/mainwindow.h"
@@ -113,28 +113,23 @@ class A11yWindows : public QObject {
     void walkFindsTheFaults();
 
   private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<shell::Application> app_;
+    std::unique_ptr<testing_support::ProgramRig> rig_;
+    shell::Application* app_ = nullptr;
     FakeModbus* bus_ = nullptr;
-    record::ManualClock clock_;
 };
 
 void A11yWindows::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    shell::Options o;
-    o.db = dir_->filePath("Rdatabj.db");
-    auto fake = std::make_unique<FakeModbus>();
-    bus_ = fake.get();
-    bus_->setInput(1, 250);
-    bus_->setHolding(4107, 5000);
-    app_ = std::make_unique<shell::Application>(o, std::move(fake), &clock_);
-    app_->startWithoutSplash();
+    rig_ = std::make_unique<testing_support::ProgramRig>([](FakeModbus& bus) {
+        bus.setInput(1, 250);
+        bus.setHolding(4107, 5000);
+    });
+    app_ = rig_->app.get();
+    bus_ = rig_->bus;
     QVERIFY(app_->mainWindow());
 }
 
 void A11yWindows::cleanup() {
-    app_.reset();
-    dir_.reset();
+    rig_.reset();
 }
 
 void A11yWindows::mainWindow() {

@@ -335,7 +335,7 @@ void TestChartPanel::outputDialogPrintsAndExports() {
     const QString path = dir.filePath("Rdatabj.db");
     QVERIFY(storeThirtySamples(path, 100));
     comm::Link link(std::make_unique<testing_support::FakeModbus>());
-    link.commParams()(comm::kAddressSlot) = 7;
+    link.setSettings({0, 0, 0, 7});
     record::ManualClock clock(kEnd);
     ChartPanel panel(path, clock, link);
     panel.load();

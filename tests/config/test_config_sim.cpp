@@ -28,11 +28,7 @@ void ConfigOverSim::editsReachTheInstrumentAndComeBack() {
     comm::PortMap ports;
     ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
     comm::Link link(std::make_unique<comm::LibModbusRTU>(ports));
-    auto& cp = link.commParams();
-    cp(comm::kPortSlot) = 1;
-    cp(comm::kBaudSlot) = 1;
-    cp(comm::kParitySlot) = 0;
-    cp(comm::kAddressSlot) = 1;
+    link.setSettings({1, 1, 0, 1});
     server.setHoldingRegister(4107, 1234);  // input 1 upper limit
     server.setHoldingRegister(4105, 4);     // input 1 sensor code 4
     link.open();

@@ -2,7 +2,7 @@
 # pure sources are compiled into each fuzzer, so that the fuzzer sees their coverage.
 set(VELMARS_DECODER_SOURCES
   ${CMAKE_SOURCE_DIR}/src/monitor/livetexts.cpp
-  ${CMAKE_SOURCE_DIR}/src/monitor/statetext.cpp)
+  ${CMAKE_SOURCE_DIR}/src/instrument/statetexts.cpp)
 velmars_fuzzer(fuzz_decoders SOURCES fuzz_decoders.cpp ${VELMARS_DECODER_SOURCES}
   LIBS velmars_base Qt6::Gui)
 velmars_fuzzer(fuzz_decoders_config SOURCES fuzz_decoders_config.cpp

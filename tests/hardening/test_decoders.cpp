@@ -10,8 +10,8 @@
 #include "base/numberrule.h"
 #include "base/text.h"
 #include "config/paramtable.h"
+#include "instrument/statetexts.h"
 #include "monitor/livetexts.h"
-#include "monitor/statetext.h"
 #include "program/programrules.h"
 
 namespace {
@@ -54,7 +54,7 @@ TEST(Decoders, LivePanelTextsForEveryPattern) {
         const QString tenths = base::floatText(static_cast<float>(v) / 10.0f);
         if (!showsNumber(plain, v) || !showsNumber(tenths, v / 10.0)) fail("number text");
 
-        if (t.programStatus[0] != monitor::programStateText(v) || t.programStatus[0].isEmpty())
+        if (t.programStatus[0] != instrument::programStateText(v) || t.programStatus[0].isEmpty())
             fail("program state");
         const QString integer = base::intText(v);
         for (int k = 1; k < 9; ++k)
@@ -62,7 +62,7 @@ TEST(Decoders, LivePanelTextsForEveryPattern) {
         for (int k = 0; k < 6; ++k) {
             if (t.liveValues[k] != ((k == 4 || k == 5) ? tenths : plain)) fail("live value");
             if (t.states[k].text.isEmpty() || t.states[k].active != (v != 0)) fail("state");
-            if (t.states[k].text != monitor::stateText(k, v != 0).text) fail("state word");
+            if (t.states[k].text != instrument::stateText(k, v != 0).text) fail("state word");
             if (t.alarmSettings[k] != integer) fail("alarm setting");
         }
         for (int a = 0; a < 2; ++a) {

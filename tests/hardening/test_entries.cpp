@@ -96,8 +96,7 @@ void EntryBoxes::init() {
     auto fake = std::make_unique<FakeModbus>();
     bus_ = fake.get();
     link_ = std::make_unique<comm::Link>(std::move(fake));
-    link_->commParams()(comm::kPortSlot) = 1;
-    link_->commParams()(comm::kAddressSlot) = 1;
+    link_->setSettings({1, 0, 0, 1});
     // A message box an entry might raise is answered, so that a modal loop never stalls the test.
     dialogCloser_.setInterval(20);
     connect(&dialogCloser_, &QTimer::timeout, [] {

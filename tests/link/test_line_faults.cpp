@@ -44,11 +44,7 @@ TEST(LineFaults, GarbledLineKeepsTheImageAndRecovers) {
     auto bus = std::make_unique<comm::LibModbusRTU>(ports);
     bus->setResponseTimeoutMs(100);  // keeps thousands of lost answers quick; the rule is the same
     comm::Link link(std::move(bus));
-    auto& cp = link.commParams();
-    cp(comm::kPortSlot) = 1;
-    cp(comm::kBaudSlot) = 1;
-    cp(comm::kParitySlot) = 0;
-    cp(comm::kAddressSlot) = 1;
+    link.setSettings({1, 1, 0, 1});
 
     std::array<int, 48> truth{};
     for (int k = 0; k < 48; ++k)
@@ -125,8 +121,7 @@ TEST(LineFaults, ReplugIsHealedAndCloseStopsTheRetries) {
     auto bus = std::make_unique<comm::LibModbusRTU>(ports);
     bus->setResponseTimeoutMs(100);
     comm::Link link(std::move(bus));
-    link.commParams()(comm::kPortSlot) = 1;
-    link.commParams()(comm::kAddressSlot) = 1;
+    link.setSettings({1, 0, 0, 1});
     QList<comm::LinkEvent> events;
     QObject::connect(&link, &comm::Link::linkEvent,
                      [&](comm::LinkEvent e, const QString&) { events << e; });

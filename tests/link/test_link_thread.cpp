@@ -51,16 +51,12 @@ bool waitFor(const std::function<bool()>& cond, int ms = 3000) {
 
 TEST(LinkThread, OpenStoresStatusAndPolls) {
     Rig r;
-    auto& cp = r.link->commParams();
-    cp(comm::kPortSlot) = 1;
-    cp(comm::kBaudSlot) = 1;
-    cp(comm::kParitySlot) = 0;
-    cp(comm::kAddressSlot) = 1;
-    cp(comm::kOpenStatusSlot) = 99;
+    QSignalSpy opened(r.link.get(), &Link::opened);
     r.bus->setInput(1, 321);
-    r.link->open();
+    r.link->open({1, 1, 0, 1});
     ASSERT_TRUE(waitFor([&] { return r.link->image().LiveValues[0] == 321.0f; }));
-    EXPECT_EQ(cp(comm::kOpenStatusSlot), 0);
+    ASSERT_EQ(opened.count(), 1);
+    EXPECT_EQ(opened.at(0).at(0).toInt(), 0);
     EXPECT_EQ(r.bus->callTexts().front(), "OpenPort_Modbus(1,1,0)");
     r.link->close();
     ASSERT_TRUE(waitFor([&] { return r.bus->callTexts().contains("ClosePort_Modbus(1)"); }));
@@ -81,8 +77,7 @@ TEST(LinkThread, WriteRepeatsOnceOnFailure) {
     const Case cases[] = {{{}, 1}, {{-8888}, 2}, {{-8888, -8888}, 2}, {{-1}, 1}, {{5}, 1}};
     for (const auto& c : cases) {
         Rig r;
-        r.link->commParams()(comm::kPortSlot) = 2;
-        r.link->commParams()(comm::kAddressSlot) = 5;
+        r.link->setSettings({2, 0, 0, 5});
         for (int32_t s : c.statuses)
             r.bus->queueWriteStatus(s);
         QSignalSpy spy(r.link.get(), &Link::writeFinished);
@@ -120,8 +115,7 @@ TEST(LinkThread, QueuedWriteLandsBetweenTwoReads) {
                 50);  // the exchange takes a while; the UI hands over its write meanwhile
         }
     });
-    r.link->commParams()(comm::kAddressSlot) = 1;
-    r.link->open();
+    r.link->open({0, 0, 0, 1});
     ASSERT_TRUE(waitFor([&] { return r.bus->callTexts().contains("Set_4X_D1(0,1,1,350)"); }));
     r.link->close();
     const QStringList calls = r.bus->callTexts();

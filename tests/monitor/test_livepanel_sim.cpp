@@ -32,11 +32,7 @@ void LivePanelSimTest::followsTheInstrumentAndSetsSv1() {
     comm::PortMap ports;
     ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
     comm::Link link(std::make_unique<comm::LibModbusRTU>(ports));
-    auto& cp = link.commParams();
-    cp(comm::kPortSlot) = 1;     // port
-    cp(comm::kBaudSlot) = 1;     // 9600
-    cp(comm::kParitySlot) = 0;   // no parity
-    cp(comm::kAddressSlot) = 1;  // slave address
+    link.setSettings({1, 1, 0, 1});
 
     QWidget host;
     monitor::LivePanel panel(link);

@@ -153,7 +153,7 @@ TEST(LiveTexts, ProgramStatusForTheProgramWindow) {
     std::array<int32_t, 21> regs{};
     regs[0] = 2;
     regs[6] = 120;
-    const auto t = monitor::programStatusTexts(regs);
+    const auto t = instrument::programStatusTexts(regs);
     EXPECT_EQ(t[0], QString("暂停"));
     EXPECT_EQ(t[6], QString("120"));
     EXPECT_EQ(t[1], QString("0"));

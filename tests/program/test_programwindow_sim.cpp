@@ -31,9 +31,7 @@ void ProgramWindowSimTest::programEnteredReadBackAndRun() {
     comm::PortMap ports;
     ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
     comm::Link link(std::make_unique<comm::LibModbusRTU>(ports));
-    link.commParams()(comm::kPortSlot) = 1;
-    link.commParams()(comm::kBaudSlot) = 1;
-    link.commParams()(comm::kAddressSlot) = 1;
+    link.setSettings({1, 1, 0, 1});
     server.setHoldingRegister(8193, 1);     // minutes
     server.setHoldingRegister(8201, -150);  // segment 1 SV1
     server.setHoldingRegister(8203, 25);    // segment 1 time

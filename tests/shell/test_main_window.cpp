@@ -8,14 +8,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QSignalSpy>
 #include <QStatusBar>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include "chart/chartpanel.h"
 #include "chart/outputdialog.h"
 #include "fakemodbus.h"
+#include "programrig.h"
 #include "shell/application.h"
 #include "shell/mainwindow.h"
 
@@ -33,7 +32,6 @@ class MainWindowTest : public QObject {
     void functionKeysAreTheirButtons();
     void closeBoxIsRefusedWithoutSideEffects();
     void navigationHidesAndReturns();
-    void walkingThroughEveryControlWritesNothing();
     void exitClosesPortAndLeaves();
 
   private:
@@ -43,30 +41,24 @@ class MainWindowTest : public QObject {
         if (!w) qWarning("missing control %s", name);
         return w;
     }
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<shell::Application> app_;
+    std::unique_ptr<testing_support::ProgramRig> rig_;
+    shell::Application* app_ = nullptr;
     FakeModbus* bus_ = nullptr;
-    record::ManualClock clock_;
     bool exited_ = false;
 };
 
 void MainWindowTest::init() {
-    dir_ = std::make_unique<QTemporaryDir>();
-    shell::Options o;
-    o.db = dir_->filePath("Rdatabj.db");
-    auto fake = std::make_unique<FakeModbus>();
-    bus_ = fake.get();
-    bus_->setInput(1, 250);
-    app_ = std::make_unique<shell::Application>(o, std::move(fake), &clock_);
-    app_->startWithoutSplash();
+    rig_ = std::make_unique<testing_support::ProgramRig>(
+        [](FakeModbus& bus) { bus.setInput(1, 250); });
+    app_ = rig_->app.get();
+    bus_ = rig_->bus;
     exited_ = false;
-    connect(app_.get(), &shell::Application::exited, this, [this] { exited_ = true; });
+    connect(app_, &shell::Application::exited, this, [this] { exited_ = true; });
     QVERIFY(app_->mainWindow());
 }
 
 void MainWindowTest::cleanup() {
-    app_.reset();
-    dir_.reset();
+    rig_.reset();
 }
 
 void MainWindowTest::defaultsAfterLoad() {
@@ -117,8 +109,7 @@ void MainWindowTest::closeWithoutOpenAndConfigButton() {
     QTest::mouseClick(child<QPushButton>("Command10"), Qt::LeftButton);
     QTRY_VERIFY(bus_->callTexts().contains("ClosePort_Modbus(1)"));
     QVERIFY(!child<QPushButton>("Command21")->isEnabled());
-    QCOMPARE(app_->link().commParams()(comm::kPortSlot), 1);
-    QCOMPARE(app_->link().commParams()(comm::kAddressSlot), 4);
+    QCOMPARE(app_->link().settings(), (comm::PortSettings{1, 1, 0, 4}));
     // No reads after the close has been handled.
     QTest::qWait(150);
     const size_t n = bus_->callCount();
@@ -209,45 +200,6 @@ void MainWindowTest::navigationHidesAndReturns() {
     QTest::keyClick(w->programWindow(), Qt::Key_Escape);
     QTRY_VERIFY(w->isVisible());
     QTRY_VERIFY(!w->programWindow());
-}
-
-// Tab and Shift+Tab through the whole window with the port open: every control takes the focus
-// and nothing is written. Then one set value typed among untouched entries writes once, on its
-// button only.
-void MainWindowTest::walkingThroughEveryControlWritesNothing() {
-    QTest::mouseClick(child<QPushButton>("Command9"), Qt::LeftButton);
-    QTRY_VERIFY(bus_->callTexts().contains("Get_3X_DX(1,1,1,8)"));
-    auto writes = [&] { return bus_->callTexts().filter("Set_4X_D1"); };
-    child<QComboBox>("Combo1")->setFocus();
-    QTRY_VERIFY(QApplication::focusWidget());
-    QSet<QString> visited;
-    for (int i = 0; i < 120; ++i) {
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-        visited << QApplication::focusWidget()->objectName();
-    }
-    for (int i = 0; i < 120; ++i)
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
-    QStringList expected{"Combo1", "Combo2", "Combo3", "Command14", "Command26"};
-    for (int k = 0; k < 2; ++k)
-        expected << QStringLiteral("Text1_%1").arg(k) << QStringLiteral("Command12_%1").arg(k);
-    for (int k = 0; k < 6; ++k)
-        expected << QStringLiteral("Alm11_%1").arg(k) << QStringLiteral("Alm111_%1").arg(k);
-    for (const QString& name : expected)
-        QVERIFY2(visited.contains(name), qPrintable(name));
-    QTest::qWait(300);
-    QCOMPARE(writes(), QStringList{});
-
-    auto* sv1 = child<QLineEdit>("Text1_0");
-    sv1->setFocus();
-    sv1->selectAll();
-    for (QChar ch : QStringLiteral("３０５"))  // what a Chinese input method types
-        QTest::sendKeyEvent(QTest::Click, sv1, Qt::Key_unknown, QString(ch), Qt::NoModifier);
-    QTest::keyClick(sv1, Qt::Key_Tab);
-    QCOMPARE(writes(), QStringList{});
-    QTest::keyClick(child<QPushButton>("Command12_0"), Qt::Key_Space);
-    QTRY_COMPARE(writes(), QStringList{"Set_4X_D1(1,1,1,305)"});
-    QTest::qWait(300);
-    QCOMPARE(writes().size(), 1);
 }
 
 void MainWindowTest::exitClosesPortAndLeaves() {

@@ -3,7 +3,7 @@
 #include "link/ports.h"
 #include "shell/portsettings.h"
 
-TEST(OpenSettings, CopiesTheControlsIntoCommParams) {
+TEST(OpenSettings, CopiesTheControlsIntoThePortSettings) {
     struct Case {
         const char* port;
         int baud, parity;
@@ -16,15 +16,10 @@ TEST(OpenSettings, CopiesTheControlsIntoCommParams) {
         {" 7 ", -1, 5, "1e99", 7, 9, 9, 0},
     };
     for (const auto& c : cases) {
-        comm::CommParamsArray cp;
-        cp(1) = 9;
-        cp(2) = 9;
-        shell::copyPortSettings(cp, QString::fromUtf8(c.port), c.baud, c.parity,
+        comm::PortSettings s{0, 9, 9, 0};
+        shell::copyPortSettings(s, QString::fromUtf8(c.port), c.baud, c.parity,
                                 QString::fromUtf8(c.addr));
-        EXPECT_EQ(cp(0), c.p) << c.port;
-        EXPECT_EQ(cp(1), c.b) << c.port;
-        EXPECT_EQ(cp(2), c.q) << c.port;
-        EXPECT_EQ(cp(3), c.a) << c.port;
+        EXPECT_EQ(s, (comm::PortSettings{c.p, c.b, c.q, c.a})) << c.port;
     }
 }
 

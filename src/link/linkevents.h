@@ -1,0 +1,40 @@
+#pragma once
+// What the link hands out besides the image: the events of the line and the outcome of each write
+// made for the operator. Plain structs, so that the event log and the windows can take them
+// without the link thread's class.
+
+#include <QMetaType>
+#include <QString>
+#include <cstdint>
+
+namespace comm {
+
+// What happened to the line, for the status bar and the event log. detail is the device (Opened,
+// Closed, DeviceLost, DeviceBack), the reason (OpenFailed) or empty.
+enum class LinkEvent {
+    Opened,      // the port opened
+    Closed,      // the operator closed the port
+    OpenFailed,  // the port could not be opened
+    Silent,      // a whole poll cycle failed: the instrument stopped answering
+    Answering,   // the instrument answers again after Silent
+    DeviceLost,  // the system reports the port's device gone
+    DeviceBack,  // the lost device opened again
+};
+
+// The outcome of one holding-register write made for the operator: what was sent, how it ended
+// (status 0 or kModbusFail after the repeat), the caption of the control it came from, and on
+// failure the reason in plain words.
+struct WriteReport {
+    quint64 id = 0;
+    int32_t reg = 0;
+    int32_t value = 0;
+    int32_t status = 0;
+    int calls = 0;
+    QString caption;
+    QString error;
+};
+
+}  // namespace comm
+
+Q_DECLARE_METATYPE(comm::WriteReport)
+Q_DECLARE_METATYPE(comm::LinkEvent)

@@ -1,0 +1,23 @@
+cmake_minimum_required(VERSION 3.16)
+# Fails when a folder of src/ includes a header of a folder above it: each entry names a folder
+# and the folders its files may include.
+set(faults "")
+foreach(entry "base:base" "ui:base,ui" "link:base,link" "instrument:base,link,instrument"
+              "record:base,link,instrument,record")
+  string(REGEX MATCH "^[a-z]+" folder "${entry}")
+  string(REGEX REPLACE "^[a-z]+:" "" allowed "${entry}")
+  string(REPLACE "," ";" allowed "${allowed}")
+  file(GLOB files "${SRC}/${folder}/*.h" "${SRC}/${folder}/*.cpp")
+  foreach(f IN LISTS files)
+    file(STRINGS "${f}" includes REGEX "^#include \"[a-z]+/")
+    foreach(line IN LISTS includes)
+      string(REGEX REPLACE "^#include \"([a-z]+)/.*" "\\1" used "${line}")
+      if(NOT used IN_LIST allowed)
+        string(APPEND faults "${f}: ${line}\n")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(faults)
+  message(FATAL_ERROR "includes from a layer above:\n${faults}")
+endif()
