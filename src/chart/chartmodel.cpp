@@ -47,9 +47,7 @@ ChartModel::ChartModel() {
 }
 
 int32_t ChartModel::ringRecord(int64_t newest, int64_t back) {
-    int64_t r = (newest - back - 1) % kRingSize;
-    if (r < 0) r += kRingSize;
-    return static_cast<int32_t>(r + 1);
+    return record::ringStep(newest, -back);
 }
 
 void ChartModel::addLine(double x1, double y1, double x2, double y2, const ChartPen& pen) {

@@ -12,13 +12,13 @@
 #include <QPrinter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QThread>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "chart/chartprint.h"
 #include "record/csvexport.h"
+#include "record/exportfile.h"
 
 namespace chart {
 
@@ -208,27 +208,27 @@ void OutputDialog::exportCsv(const QString& file) {
             record::CsvExport ex(
                 db, QStringLiteral("velmars-export-%1").arg(quintptr(QThread::currentThreadId())));
             const std::optional<qint64> total = ex.open() ? ex.count(range) : std::nullopt;
-            // Written beside the target and renamed over it at the end: a stopped or failed
-            // export leaves no partial file and keeps a file it was to replace.
-            QSaveFile out(path);
             if (!total) {
                 error = ex.error();
-            } else if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-                error = QStringLiteral("无法写入 %1：%2").arg(path, out.errorString());
             } else {
+                // A stopped, failed or full export leaves no partial file and keeps a file it
+                // was to replace.
                 const qint64 all = std::max<qint64>(1, *total);
-                const auto written = ex.write(out, range, [&](qint64 done) {
-                    report([done, all](OutputDialog* d) { d->onProgress(done * 100 / all); });
-                    return !stop->load();
+                const record::ExportOutcome done = record::exportTo(path, [&](QIODevice& out,
+                                                                              QString* why) {
+                    const auto written = ex.write(out, range, [&](qint64 done) {
+                        report([done, all](OutputDialog* d) { d->onProgress(done * 100 / all); });
+                        return !stop->load();
+                    });
+                    if (!written) *why = ex.error();
+                    return written;
                 });
-                ok = written.has_value() && out.commit();
-                rows = written.value_or(0);
-                if (!written) {
-                    error = ex.error();
-                    out.cancelWriting();
-                } else if (!ok) {
-                    error = QStringLiteral("无法写入 %1：%2").arg(path, out.errorString());
-                }
+                ok = done.rows.has_value();
+                rows = done.rows.value_or(0);
+                if (!done.writeError.isEmpty())
+                    error = QStringLiteral("无法写入 %1：%2").arg(path, done.writeError);
+                else if (!ok)
+                    error = done.readError;
             }
         }
         report(

@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "base/oledate.h"
+#include "record/schema.h"
 
 namespace record {
 
@@ -20,7 +21,6 @@ namespace {
 
 // Half a second in days: records hold whole seconds, so a bound matches the record of its second.
 constexpr double kHalfSecond = 0.5 / 86400.0;
-constexpr int kFirstValueColumn = 3;  // w_id, w_date, w_time, then the ten channels
 constexpr qint64 kProgressEvery = 4096;
 constexpr qint64 kFlushBytes = 256 * 1024;
 
@@ -105,14 +105,9 @@ std::optional<QDateTime> parseExportTime(const QString& text) {
 }
 
 CsvExport::CsvExport(QString dbPath, QString connectionName)
-    : path_(std::move(dbPath)), connectionName_(std::move(connectionName)) {}
+    : path_(std::move(dbPath)), file_(std::move(connectionName)) {}
 
-CsvExport::~CsvExport() {
-    if (QSqlDatabase::contains(connectionName_)) {
-        QSqlDatabase::database(connectionName_, false).close();
-        QSqlDatabase::removeDatabase(connectionName_);
-    }
-}
+CsvExport::~CsvExport() = default;
 
 bool CsvExport::open() {
     if (open_) return true;
@@ -121,20 +116,18 @@ bool CsvExport::open() {
         error_ = QStringLiteral("数据库文件不存在：%1").arg(path_);
         return false;
     }
+    // Read-only and never created; a short wait for a writer's lock.
+    if (!file_.open(path_, /*readOnly=*/true, 2000)) {
+        error_ = QStringLiteral("数据库无法打开：%1").arg(file_.error().text());
+        return false;
+    }
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
-        db.setDatabaseName(path_);
-        // Read-only and never created; a short wait for a writer's lock.
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=2000"));
-        if (!db.open()) {
-            error_ = QStringLiteral("数据库无法打开：%1").arg(db.lastError().text());
-            return false;
-        }
-        QSqlQuery q(db);
+        QSqlQuery q(file_.db());
         if (!q.exec(QStringLiteral("SELECT * FROM pv_data LIMIT 0")) ||
-            q.record().count() < kFirstValueColumn + 10) {
+            q.record().count() < schema::kFirstValueColumn + schema::kValueCount) {
             error_ = QStringLiteral("不是记录数据库：%1").arg(path_);
-            db.close();
+            q = QSqlQuery();
+            file_.close();
             return false;
         }
     }
@@ -144,7 +137,7 @@ bool CsvExport::open() {
 
 std::optional<qint64> CsvExport::count(const ExportRange& range) {
     if (!open_ && !open()) return std::nullopt;
-    QSqlQuery q(QSqlDatabase::database(connectionName_, false));
+    QSqlQuery q(file_.db());
     q.prepare(QStringLiteral("SELECT COUNT(*) FROM pv_data") + whereClause(range));
     bindRange(q, range);
     if (!q.exec() || !q.next()) {
@@ -158,7 +151,7 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
                                        const std::function<bool(qint64)>& progress) {
     stopped_ = false;
     if (!open_ && !open()) return std::nullopt;
-    QSqlQuery q(QSqlDatabase::database(connectionName_, false));
+    QSqlQuery q(file_.db());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT * FROM pv_data") + whereClause(range) +
               QStringLiteral(" ORDER BY w_date, w_time"));
@@ -178,8 +171,8 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
     qint64 rows = 0;
     double values[10];
     while (q.next()) {
-        for (int c = 0; c < 10; ++c)
-            values[c] = q.value(kFirstValueColumn + c).toDouble();
+        for (int c = 0; c < schema::kValueCount; ++c)
+            values[c] = q.value(schema::kFirstValueColumn + c).toDouble();
         appendCsvRow(buf, q.value(1).toDouble(), q.value(2).toDouble(), values);
         ++rows;
         if (buf.size() >= kFlushBytes && !flush()) return std::nullopt;

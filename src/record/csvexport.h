@@ -12,6 +12,8 @@
 #include <functional>
 #include <optional>
 
+#include "record/sqlitefile.h"
+
 class QIODevice;
 class QByteArray;
 
@@ -56,7 +58,7 @@ class CsvExport {
 
   private:
     QString path_;
-    QString connectionName_;
+    SqliteFile file_;
     QString error_;
     bool open_ = false;
     bool stopped_ = false;

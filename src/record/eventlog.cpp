@@ -3,10 +3,10 @@
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QMetaObject>
-#include <QSaveFile>
 #include <QTimer>
 
 #include "link/link.h"
+#include "record/exportfile.h"
 #include "record/recorder.h"
 
 namespace record {
@@ -218,20 +218,18 @@ void EventWriter::exportCsv(quint64 ticket, const QString& file, const EventFilt
         emit exportDone(ticket, -1, store_.lastError());
         return;
     }
-    QSaveFile out(file);
-    if (!out.open(QIODevice::WriteOnly)) {
-        emit exportDone(ticket, -1, QStringLiteral("无法写入文件 %1").arg(file));
+    const ExportOutcome done = exportTo(file, [&](QIODevice& out, QString* error) {
+        const qint64 count = writeEventsCsv(store_, filter, out);
+        if (count < 0) *error = store_.lastError();
+        return count < 0 ? std::nullopt : std::optional<qint64>(count);
+    });
+    if (!done.rows) {
+        emit exportDone(ticket, -1,
+                        done.writeError.isEmpty() ? done.readError
+                                                  : QStringLiteral("无法写入文件 %1").arg(file));
         return;
     }
-    const qint64 count = writeEventsCsv(store_, filter, out);
-    if (count < 0 || !out.commit()) {
-        out.cancelWriting();
-        emit exportDone(
-            ticket, -1,
-            count < 0 ? store_.lastError() : QStringLiteral("无法写入文件 %1").arg(file));
-        return;
-    }
-    emit exportDone(ticket, count, QString());
+    emit exportDone(ticket, *done.rows, QString());
 }
 
 void EventWriter::stop() {

@@ -8,6 +8,7 @@
 #include <QVariant>
 #include <utility>
 
+#include "record/schema.h"
 #include "record/store.h"
 
 namespace record {
@@ -16,12 +17,6 @@ namespace {
 
 // The writer waits this long for a lock another connection holds; it runs off the window's thread.
 constexpr int kBusyTimeoutMs = 2000;
-
-const QStringList kColumns = {
-    QStringLiteral("id"),     QStringLiteral("at"),  QStringLiteral("kind"),
-    QStringLiteral("text"),   QStringLiteral("reg"), QStringLiteral("value"),
-    QStringLiteral("status"),
-};
 
 // The sample store's words for the same faults, so the status line reads the same.
 using Fault = SampleStore::Fault;
@@ -55,9 +50,7 @@ std::optional<int> intOrNull(const QVariant& v) {
 }  // namespace
 
 EventStore::EventStore(QString path, QString connectionName, int bound)
-    : path_(std::move(path)),
-      connectionName_(std::move(connectionName)),
-      bound_(bound < 1 ? 1 : bound) {}
+    : path_(std::move(path)), file_(std::move(connectionName)), bound_(bound < 1 ? 1 : bound) {}
 
 EventStore::~EventStore() {
     close();
@@ -103,24 +96,9 @@ bool EventStore::open(bool readOnly) {
     // Only SQLite itself looks into the file: reading it by other means while another connection
     // of this process holds it would drop that connection's locks. SQLite reads the header and
     // refuses a foreign file before it writes anything.
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
-        db.setDatabaseName(path_);
-        QString options = QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs);
-        if (readOnly) options += QStringLiteral(";QSQLITE_OPEN_READONLY");
-        db.setConnectOptions(options);
-        if (!db.open()) {
-            const int code = nativeCode(db.lastError());
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(connectionName_);
-            return failFromSql(code, existed ? kOther : kFile);
-        }
-    }
+    if (!file_.open(path_, readOnly, kBusyTimeoutMs))
+        return failFromSql(nativeCode(file_.error()), existed ? kOther : kFile);
     open_ = true;
-    // Counted among the process's open files at once, so that the sample store never reads the
-    // file's header by other means while this connection may hold its locks.
-    registeredPath_ = QFileInfo(path_).canonicalFilePath();
-    holdOpenFile(registeredPath_);
     if (!prepareTable(readOnly)) {
         const QString why = lastError_;
         close();
@@ -130,8 +108,7 @@ bool EventStore::open(bool readOnly) {
 }
 
 bool EventStore::prepareTable(bool readOnly) {
-    QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
-    QSqlQuery q(db);
+    QSqlQuery q(file_.db());
     const auto sqlFail = [&](const QString& fallback) {
         return failFromSql(nativeCode(q.lastError()), fallback);
     };
@@ -148,11 +125,11 @@ bool EventStore::prepareTable(bool readOnly) {
         return sqlFail(kOther);
     // A file whose tables have another shape belongs to something else: it is left alone.
     if (!samples.isEmpty() &&
-        (samples.size() != 13 ||
+        (samples.size() != schema::kSampleColumnCount ||
          samples.mid(0, 3) != QStringList{QStringLiteral("w_id"), QStringLiteral("w_date"),
                                           QStringLiteral("w_time")}))
         return fail(kWrongTables);
-    if (!events.isEmpty() && events != kColumns) return fail(kWrongTables);
+    if (!events.isEmpty() && events != schema::eventColumns()) return fail(kWrongTables);
     if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) return sqlFail(kOther);
     q.finish();
     if (readOnly) return true;
@@ -164,33 +141,50 @@ bool EventStore::prepareTable(bool readOnly) {
     q.finish();
     q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     if (events.isEmpty()) {
-        if (!q.exec(QStringLiteral(
-                "CREATE TABLE IF NOT EXISTS events (id INTEGER PRIMARY KEY, at TEXT, kind TEXT, "
-                "text TEXT, reg INTEGER, value INTEGER, status INTEGER)")))
-            return sqlFail(kOther);
+        if (!q.exec(schema::kCreateEventsTableSql)) return sqlFail(kOther);
     }
     return true;
 }
 
 void EventStore::close() {
-    if (QSqlDatabase::contains(connectionName_)) {
-        {
-            QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(connectionName_);
-    }
+    file_.close();
     open_ = false;
-    if (!registeredPath_.isEmpty()) {
-        releaseOpenFile(registeredPath_);
-        registeredPath_.clear();
-    }
+}
+
+bool EventStore::beginRead() {
+    if (!open_) return fail(kNotOpen);
+    return file_.beginRead() || failFromSql(nativeCode(file_.error()), kOther);
+}
+
+void EventStore::endRead() {
+    if (open_) file_.endRead();
+}
+
+bool EventStore::hasTable() {
+    return file_.db().tables().contains(QStringLiteral("events"));
+}
+
+std::optional<QPair<qint64, qint64>> EventStore::idSpan() {
+    if (!open_ || !hasTable()) return std::nullopt;
+    QSqlQuery q(file_.db());
+    if (!q.exec(QStringLiteral("SELECT min(id), max(id) FROM events")) || !q.next() ||
+        q.value(0).isNull())
+        return std::nullopt;
+    return QPair<qint64, qint64>(q.value(0).toLongLong(), q.value(1).toLongLong());
+}
+
+std::optional<qint64> EventStore::count(const EventFilter& f) {
+    std::optional<qint64> n;
+    if (!query(QStringLiteral("count(*)"), f,
+               [&](const QSqlQuery& q) { n = q.value(0).toLongLong(); }))
+        return std::nullopt;
+    return n.value_or(0);
 }
 
 bool EventStore::append(std::vector<EventEntry>& entries) {
     if (!open_) return fail(kNotOpen);
     if (entries.empty()) return true;
-    QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
+    QSqlDatabase db = file_.db();
     QSqlQuery q(db);
     if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
         return failFromSql(nativeCode(q.lastError()), kOther);
@@ -228,9 +222,24 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
 
 bool EventStore::forEach(const EventFilter& f,
                          const std::function<void(const EventEntry&)>& visit) {
+    return query(schema::eventColumns().join(QStringLiteral(", ")), f, [&](const QSqlQuery& q) {
+        EventEntry e;
+        e.id = q.value(0).toLongLong();
+        e.at =
+            QDateTime::fromString(q.value(1).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        e.kind = q.value(2).toString();
+        e.text = q.value(3).toString();
+        e.reg = intOrNull(q.value(4));
+        e.value = intOrNull(q.value(5));
+        e.status = intOrNull(q.value(6));
+        visit(e);
+    });
+}
+
+bool EventStore::query(const QString& columns, const EventFilter& f,
+                       const std::function<void(const QSqlQuery&)>& visit) {
     if (!open_) return fail(kNotOpen);
-    QSqlDatabase db = QSqlDatabase::database(connectionName_, false);
-    if (!db.tables().contains(QStringLiteral("events"))) return true;
+    if (!hasTable()) return true;
     QStringList where;
     QVariantList binds;
     if (!f.kinds.isEmpty()) {
@@ -251,28 +260,22 @@ bool EventStore::forEach(const EventFilter& f,
         end = end.addMSecs(999 - end.time().msec());
         binds << eventTimeText(end);
     }
-    QString sql = QStringLiteral("SELECT id, at, kind, text, reg, value, status FROM events");
+    if (f.afterId > 0) {
+        where << QStringLiteral("id > ?");
+        binds << f.afterId;
+    }
+    QString sql = QStringLiteral("SELECT %1 FROM events").arg(columns);
     if (!where.isEmpty()) sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     sql += f.newestFirst ? QStringLiteral(" ORDER BY id DESC") : QStringLiteral(" ORDER BY id");
     if (f.limit > 0) sql += QStringLiteral(" LIMIT %1").arg(f.limit);
-    QSqlQuery q(db);
+    QSqlQuery q(file_.db());
     q.setForwardOnly(true);
     if (!q.prepare(sql)) return failFromSql(nativeCode(q.lastError()), kOther);
     for (int i = 0; i < binds.size(); ++i)
         q.bindValue(i, binds[i]);
     if (!q.exec()) return failFromSql(nativeCode(q.lastError()), kOther);
-    while (q.next()) {
-        EventEntry e;
-        e.id = q.value(0).toLongLong();
-        e.at =
-            QDateTime::fromString(q.value(1).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-        e.kind = q.value(2).toString();
-        e.text = q.value(3).toString();
-        e.reg = intOrNull(q.value(4));
-        e.value = intOrNull(q.value(5));
-        e.status = intOrNull(q.value(6));
-        visit(e);
-    }
+    while (q.next())
+        visit(q);
     if (q.lastError().isValid()) return failFromSql(nativeCode(q.lastError()), kOther);
     return true;
 }

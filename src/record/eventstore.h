@@ -4,6 +4,7 @@
 // writer runs on a thread of its own, the command-line export opens the file read-only.
 
 #include <QDateTime>
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -11,8 +12,10 @@
 #include <vector>
 
 #include "record/eventrules.h"
+#include "record/sqlitefile.h"
 
 class QIODevice;
+class QSqlQuery;
 
 namespace record {
 
@@ -24,6 +27,7 @@ struct EventFilter {
     std::optional<QDateTime> to;    // inclusive, to the end of its second
     int limit = 0;                  // 0: no limit
     bool newestFirst = true;
+    qint64 afterId = 0;  // rows with a higher id only; 0: every row
 };
 
 class EventStore {
@@ -49,6 +53,16 @@ class EventStore {
     // On failure nothing is stored and the entries keep id 0.
     bool append(std::vector<EventEntry>& entries);
 
+    // A read transaction: the reads until endRead() see one snapshot of the file.
+    bool beginRead();
+    void endRead();
+    // Whether the events table exists yet (the event log makes it).
+    bool hasTable();
+    // The lowest and highest id the table holds; nullopt while it is empty or missing.
+    std::optional<QPair<qint64, qint64>> idSpan();
+    // The number of rows that pass the filter (its limit aside); nullopt on a read error.
+    std::optional<qint64> count(const EventFilter& filter);
+
     // Rows that pass the filter, in time order or newest first.
     std::vector<EventEntry> load(const EventFilter& filter);
     // The same, one row at a time, without holding them all (exports); false on a read error.
@@ -58,13 +72,15 @@ class EventStore {
     bool fail(const QString& text);
     bool failFromSql(int nativeCode, const QString& fallback);
     bool prepareTable(bool readOnly);
+    // Runs the filter's query for the columns, one call of visit per row.
+    bool query(const QString& columns, const EventFilter& filter,
+               const std::function<void(const QSqlQuery&)>& visit);
 
     QString path_;
-    QString connectionName_;
+    SqliteFile file_;
     int bound_;
     bool open_ = false;
     QString lastError_;
-    QString registeredPath_;  // the file as counted among the process's open files
 };
 
 }  // namespace record

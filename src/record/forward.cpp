@@ -12,13 +12,6 @@ namespace record::forward {
 
 namespace {
 
-const QStringList kValueColumns = {
-    QStringLiteral("pv1"),         QStringLiteral("pv2"),         QStringLiteral("sv1"),
-    QStringLiteral("sv2"),         QStringLiteral("out1_pct"),    QStringLiteral("out2_pct"),
-    QStringLiteral("alarm1_type"), QStringLiteral("alarm2_type"), QStringLiteral("control1"),
-    QStringLiteral("control2"),
-};
-
 // Sets a field of the target from a libpq keyword; any other keyword is kept as a parameter.
 bool setKeyword(Target& t, const QString& key, const QString& value, QString* error) {
     if (key == u"host") {
@@ -231,41 +224,22 @@ QString describe(const Target& t) {
 
 // Samples --------------------------------------------------------------------------------------
 
-int ringAdvance(int id, int steps) {
-    const int64_t base = (id >= 1 && id <= kRing) ? id - 1 : -1;
-    return static_cast<int>(((base + steps) % kRing + kRing) % kRing) + 1;
-}
-
-std::vector<QPair<int, int>> ringRanges(int first, int count) {
-    std::vector<QPair<int, int>> out;
-    if (count <= 0) return out;
-    count = std::min(count, kRing);
-    const int last = ringAdvance(first, count - 1);
-    if (last >= first) {
-        out.push_back({first, last});
-    } else {
-        out.push_back({first, kRing});
-        out.push_back({1, last});
-    }
-    return out;
-}
-
 RingPlan planSamples(const SampleCursor& cursor, const RingView& ring) {
-    const int latest = (ring.counter >= 1 && ring.counter <= kRing) ? ring.counter : 0;
+    const int latest = (ring.counter >= 1 && ring.counter <= kRingSize) ? ring.counter : 0;
     const bool full = ring.oldest.has_value();
     // Everything the ring holds, oldest first.
     auto whole = [&] {
         RingPlan p;
         if (full) {
-            p.first = ringAdvance(latest, 1);
-            p.count = kRing;
+            p.first = ringStep(latest, 1);
+            p.count = kRingSize;
         } else {
             p.first = 1;
             p.count = latest;
         }
         return p;
     };
-    if (cursor.id < 1 || cursor.id > kRing) return whole();
+    if (cursor.id < 1 || cursor.id > kRingSize) return whole();
 
     if (!ring.atCursor) {
         // The cursor's place is empty: the ring has not come round to it, so nothing newer was
@@ -283,8 +257,8 @@ RingPlan planSamples(const SampleCursor& cursor, const RingView& ring) {
         return p;
     }
     RingPlan p;
-    p.first = ringAdvance(cursor.id, 1);
-    p.count = ((latest - cursor.id) % kRing + kRing) % kRing;
+    p.first = ringStep(cursor.id, 1);
+    p.count = ((latest - cursor.id) % kRingSize + kRingSize) % kRingSize;
     return p;
 }
 
@@ -306,7 +280,7 @@ EventPlan planEvents(int64_t cursor, std::optional<int64_t> minId, std::optional
 
 QString createSamplesTableSql() {
     QString cols;
-    for (const QString& c : kValueColumns)
+    for (const QString& c : schema::valueColumns())
         cols += QStringLiteral(", %1 real").arg(c);
     return QStringLiteral(
                "CREATE TABLE IF NOT EXISTS velmars_samples (station text, at timestamptz%1, "
@@ -325,12 +299,12 @@ QString createEventsTableSql() {
 // the arrays back into rows. A batch sent again after a failure adds nothing.
 QString insertSamplesSql() {
     QString arrays = QStringLiteral("CAST(? AS timestamptz[])");
-    for (int k = 0; k < kValueColumns.size(); ++k)
+    for (int k = 0; k < schema::valueColumns().size(); ++k)
         arrays += QStringLiteral(", CAST(? AS real[])");
     return QStringLiteral(
                "INSERT INTO velmars_samples (station, at, %1) SELECT ?, u.* FROM unnest(%2) AS u "
                "ON CONFLICT DO NOTHING")
-        .arg(kValueColumns.join(QStringLiteral(", ")), arrays);
+        .arg(schema::valueColumns().join(QStringLiteral(", ")), arrays);
 }
 
 QString insertEventsSql() {

@@ -1,7 +1,6 @@
 #include "record/forwarder.h"
 
 #include <QFileInfo>
-#include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QTimer>
@@ -11,7 +10,8 @@
 #include <utility>
 #include <vector>
 
-#include "base/oledate.h"
+#include "record/eventstore.h"
+#include "record/store.h"
 
 namespace record {
 
@@ -32,14 +32,6 @@ QString nameFor(const char* what, const void* owner) {
         .arg(reinterpret_cast<quintptr>(owner), 0, 16);
 }
 
-std::optional<int> optionalInt(const QVariant& v) {
-    if (v.isNull()) return std::nullopt;
-    bool ok = false;
-    const qlonglong n = v.toLongLong(&ok);
-    if (!ok || n < INT32_MIN || n > INT32_MAX) return std::nullopt;
-    return static_cast<int>(n);
-}
-
 }  // namespace
 
 struct ForwardWorker::Batch {
@@ -58,7 +50,9 @@ ForwardWorker::ForwardWorker(ForwardConfig config, QObject* parent)
     : QObject(parent),
       config_(std::move(config)),
       key_(forward::describe(config_.target) + u'|' + config_.station),
-      localName_(nameFor("local", this)),
+      local_(nameFor("local", this)),
+      samples_(std::make_unique<SampleStore>(config_.dbPath, nameFor("samples", this))),
+      events_(std::make_unique<EventStore>(config_.dbPath, nameFor("events", this))),
       serverName_(nameFor("server", this)) {}
 
 ForwardWorker::~ForwardWorker() {
@@ -112,19 +106,9 @@ bool ForwardWorker::openLocal() {
     if (localOpen_) return true;
     // The recorder makes the file; the forwarder never does.
     if (!QFileInfo(config_.dbPath).isFile()) return false;
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), localName_);
-        db.setDatabaseName(config_.dbPath);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kLocalBusyMs));
-        if (!db.open()) {
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(localName_);
-            return false;
-        }
-    }
+    if (!local_.open(config_.dbPath, /*readOnly=*/false, kLocalBusyMs)) return false;
     localOpen_ = true;
-    QSqlDatabase db = QSqlDatabase::database(localName_, false);
-    QSqlQuery q(db);
+    QSqlQuery q(local_.db());
     // Checkpoints are the recorder's business.
     q.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
     const bool ok =
@@ -133,13 +117,15 @@ bool ForwardWorker::openLocal() {
         q.next() &&
         q.exec(QStringLiteral(
             "CREATE TABLE IF NOT EXISTS forward_cursor (target TEXT PRIMARY KEY, sample_id "
-            "INTEGER, sample_date REAL, sample_time REAL, event_id INTEGER)"));
+            "INTEGER, sample_date REAL, sample_time REAL, event_id INTEGER)")) &&
+        samples_->open(SampleStore::Access::ReadOnly);
     if (!ok) {
         q = QSqlQuery();
-        db = QSqlDatabase();
         closeLocal();
         return false;
     }
+    // A log of another shape is left out; the samples go on regardless.
+    eventsOpen_ = events_->open(/*readOnly=*/true);
     q.prepare(
         QStringLiteral("SELECT sample_id, sample_date, sample_time, event_id FROM forward_cursor "
                        "WHERE target = ?"));
@@ -156,16 +142,17 @@ bool ForwardWorker::openLocal() {
 }
 
 void ForwardWorker::closeLocal() {
-    if (!localOpen_) return;
-    QSqlDatabase::database(localName_, false).close();
-    QSqlDatabase::removeDatabase(localName_);
+    events_->close();
+    eventsOpen_ = false;
+    samples_->close();
+    local_.close();
     localOpen_ = false;
 }
 
 void ForwardWorker::saveCursor(bool now) {
     if (!cursorDirty_ || !localOpen_) return;
     if (!now && sinceSave_.isValid() && sinceSave_.elapsed() < kCursorSaveMs) return;
-    QSqlQuery q(QSqlDatabase::database(localName_, false));
+    QSqlQuery q(local_.db());
     q.prepare(QStringLiteral(
         "INSERT INTO forward_cursor (target, sample_id, sample_date, sample_time, event_id) "
         "VALUES (?, ?, ?, ?, ?) ON CONFLICT (target) DO UPDATE SET sample_id = excluded.sample_id, "
@@ -182,114 +169,86 @@ void ForwardWorker::saveCursor(bool now) {
     }
 }
 
-// Reads, in one snapshot of the file, where the ring and the log stand against the cursor, and
-// with withRows the rows of the next batch.
+// Reads where the ring and the log stand against the cursor, each in one snapshot of the file,
+// and with withRows the rows of the next batch.
 bool ForwardWorker::readLocal(bool withRows, Batch* b) {
-    QSqlDatabase db = QSqlDatabase::database(localName_, false);
-    QSqlQuery q(db);
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("BEGIN"))) return false;
-    auto done = [&](bool ok) {
-        q.finish();
-        q.exec(QStringLiteral("COMMIT"));
-        return ok;
-    };
+    if (!samples_->beginRead()) return false;
+    const bool read = readSamples(withRows, b);
+    samples_->endRead();
+    if (!read) return false;
+    b->pending = b->plan.count + readEvents(withRows, b);
+    return true;
+}
 
+bool ForwardWorker::readSamples(bool withRows, Batch* b) {
     forward::RingView ring;
-    if (!q.exec(
-            QStringLiteral("SELECT * FROM sl_void WHERE rowid = (SELECT min(rowid) FROM sl_void)")))
-        return done(false);
-    if (q.next()) {
-        const double c = q.value(0).toDouble();
-        ring.counter = std::isfinite(c) ? static_cast<int>(std::clamp(c, -1.0, 1e9)) : 0;
-    }
-    q.finish();
-    const int latest = (ring.counter >= 1 && ring.counter <= forward::kRing) ? ring.counter : 0;
-    q.prepare(QStringLiteral("SELECT w_date, w_time FROM pv_data WHERE w_id = ?"));
+    const std::optional<int> counter = samples_->readCounter();
+    if (!counter && samples_->lastFault() != SampleStore::Fault::None) return false;
+    ring.counter = counter.value_or(0);
+    const int latest = (ring.counter >= 1 && ring.counter <= kRingSize) ? ring.counter : 0;
     if (cursor_.id > 0) {
-        q.addBindValue(cursor_.id);
-        if (q.exec() && q.next() && !q.value(0).isNull())
-            ring.atCursor = QPair<double, double>(q.value(0).toDouble(), q.value(1).toDouble());
-        q.finish();
+        if (const auto at = samples_->loadRecord(cursor_.id))
+            ring.atCursor = QPair<double, double>(at->date, at->time);
     }
-    q.bindValue(0, forward::ringAdvance(latest, 1));
-    if (q.exec() && q.next() && !q.value(0).isNull())
-        ring.oldest = q.value(0).toDouble() + q.value(1).toDouble();
-    q.finish();
+    if (const auto oldest = samples_->loadRecord(ringStep(latest, 1)))
+        ring.oldest = oldest->date + oldest->time;
     b->plan = forward::planSamples(cursor_, ring);
-
-    // The event log, once it exists.
-    std::optional<int64_t> minId, maxId;
-    int64_t eventsPending = 0;
-    b->hasEvents = q.exec(QStringLiteral(
-                       "SELECT 1 FROM sqlite_master WHERE type='table' AND name='events'")) &&
-                   q.next();
-    q.finish();
-    if (b->hasEvents && q.exec(QStringLiteral("SELECT min(id), max(id) FROM events")) && q.next() &&
-        !q.value(0).isNull()) {
-        minId = q.value(0).toLongLong();
-        maxId = q.value(1).toLongLong();
-    }
-    q.finish();
-    b->events = forward::planEvents(eventCursor_, minId, maxId);
-    if (maxId) {
-        q.prepare(QStringLiteral("SELECT count(*) FROM events WHERE id > ?"));
-        q.addBindValue(static_cast<qlonglong>(b->events.after));
-        if (q.exec() && q.next()) eventsPending = q.value(0).toLongLong();
-        q.finish();
-    }
-    b->pending = b->plan.count + eventsPending;
-    if (!withRows) return done(true);
+    if (!withRows) return true;
 
     // The next places of the ring, in the order they were written.
     const int places = std::min(b->plan.count, forward::kMaxBatch);
     b->cursorAfter = cursor_;
     if (places > 0) {
-        b->cursorAfter.id = forward::ringAdvance(b->plan.first, places - 1);
-        q.prepare(QStringLiteral("SELECT * FROM pv_data WHERE w_id BETWEEN ? AND ? ORDER BY w_id"));
-        for (const auto& [lo, hi] : forward::ringRanges(b->plan.first, places)) {
-            q.bindValue(0, lo);
-            q.bindValue(1, hi);
-            if (!q.exec()) return done(false);
-            while (q.next()) {
-                const double date = q.value(1).toDouble(), time = q.value(2).toDouble();
-                b->cursorAfter.date = date;
-                b->cursorAfter.time = time;
-                forward::SampleRow row;
-                row.at = forward::sampleAt(date, time, config_.zone);
-                if (row.at.isEmpty()) continue;  // a record without a usable date
-                for (int k = 0; k < 10; ++k)
-                    row.values[k] = static_cast<float>(q.value(3 + k).toDouble());
-                b->samples.push_back(std::move(row));
-            }
-            q.finish();
-        }
-    }
-    b->eventCursorAfter = b->events.after;
-    if (maxId) {
-        q.prepare(QStringLiteral(
-            "SELECT id, at, kind, text, reg, value, status FROM events WHERE id > ? ORDER BY id "
-            "LIMIT ?"));
-        q.addBindValue(static_cast<qlonglong>(b->events.after));
-        q.addBindValue(forward::kMaxBatch);
-        // A log of another shape is left out; the samples go on regardless.
-        const bool readable = q.exec();
-        while (readable && q.next()) {
-            b->eventCursorAfter = q.value(0).toLongLong();
-            ++b->sentCount;
-            forward::EventRow e;
-            e.at = forward::eventAt(q.value(1).toString(), config_.zone);
-            if (e.at.isEmpty()) continue;  // an event without a usable time
-            e.kind = q.value(2).toString();
-            e.text = q.value(3).toString();
-            e.reg = optionalInt(q.value(4));
-            e.value = optionalInt(q.value(5));
-            e.status = optionalInt(q.value(6));
-            b->eventRows.push_back(std::move(e));
+        b->cursorAfter.id = ringStep(b->plan.first, places - 1);
+        const std::optional<std::vector<Sample>> rows = samples_->loadPlaces(b->plan.first, places);
+        if (!rows) return false;
+        for (const Sample& s : *rows) {
+            b->cursorAfter.date = s.date;
+            b->cursorAfter.time = s.time;
+            forward::SampleRow row;
+            row.at = forward::sampleAt(s.date, s.time, config_.zone);
+            if (row.at.isEmpty()) continue;  // a record without a usable date
+            row.values = s.values;
+            b->samples.push_back(std::move(row));
         }
     }
     b->sentCount += places;
-    return done(true);
+    return true;
+}
+
+int64_t ForwardWorker::readEvents(bool withRows, Batch* b) {
+    const bool read = eventsOpen_ && events_->beginRead();
+    // The event log, once it exists.
+    b->hasEvents = read && events_->hasTable();
+    std::optional<int64_t> minId, maxId;
+    if (const auto span = b->hasEvents ? events_->idSpan() : std::nullopt) {
+        minId = span->first;
+        maxId = span->second;
+    }
+    b->events = forward::planEvents(eventCursor_, minId, maxId);
+    b->eventCursorAfter = b->events.after;
+    EventFilter next;
+    next.afterId = b->events.after;
+    next.newestFirst = false;
+    const int64_t pending = maxId ? events_->count(next).value_or(0) : 0;
+    if (withRows && maxId) {
+        next.limit = forward::kMaxBatch;
+        events_->forEach(next, [&](const EventEntry& entry) {
+            b->eventCursorAfter = entry.id;
+            ++b->sentCount;
+            forward::EventRow e;
+            e.at = forward::eventAt(eventTimeText(entry.at), config_.zone);
+            if (e.at.isEmpty()) return;  // an event without a usable time
+            e.kind = entry.kind;
+            e.text = entry.text;
+            e.reg = entry.reg;
+            e.value = entry.value;
+            e.status = entry.status;
+            b->eventRows.push_back(std::move(e));
+        });
+    }
+    if (read) events_->endRead();
+    return pending;
 }
 
 // Server -----------------------------------------------------------------------------------------

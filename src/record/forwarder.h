@@ -15,10 +15,14 @@
 #include <optional>
 
 #include "record/forward.h"
+#include "record/sqlitefile.h"
 
 class QTimer;
 
 namespace record {
+
+class EventStore;
+class SampleStore;
 
 struct ForwardConfig {
     forward::Target target;
@@ -59,6 +63,9 @@ class ForwardWorker : public QObject {
     bool openLocal();
     void closeLocal();
     bool readLocal(bool withRows, Batch* batch);
+    bool readSamples(bool withRows, Batch* batch);
+    // The events not yet confirmed.
+    int64_t readEvents(bool withRows, Batch* batch);
     bool openServer();
     void closeServer();
     // The server's error when the batch did not land.
@@ -70,8 +77,14 @@ class ForwardWorker : public QObject {
 
     ForwardConfig config_;
     QString key_;  // the cursor's row: server and station
-    QString localName_, serverName_;
+    // The forwarder's own table (forward_cursor) in the local file, and the read-only stores the
+    // samples and events come from.
+    SqliteFile local_;
+    std::unique_ptr<SampleStore> samples_;
+    std::unique_ptr<EventStore> events_;
+    QString serverName_;
     bool localOpen_ = false;
+    bool eventsOpen_ = false;
     bool serverOpen_ = false;
     bool eventsTableMade_ = false;
     forward::SampleCursor cursor_;

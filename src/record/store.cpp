@@ -3,9 +3,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHash>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -33,35 +30,12 @@ constexpr int kSqliteNotADb = 26;
 // recorder's writer reports a locked file and tries again next second rather than queue up.
 constexpr int kBusyTimeoutMs = 5;
 
-const QStringList kValueColumns = {
-    QStringLiteral("pv1"),         QStringLiteral("pv2"),         QStringLiteral("sv1"),
-    QStringLiteral("sv2"),         QStringLiteral("out1_pct"),    QStringLiteral("out2_pct"),
-    QStringLiteral("alarm1_type"), QStringLiteral("alarm2_type"), QStringLiteral("control1"),
-    QStringLiteral("control2"),
-};
-
 // A file the user has marked read-only is left alone even where the process could override the
 // mark (as the superuser can).
 bool isReadOnlyFile(const QFileInfo& fi) {
     const auto anyWrite =
         QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
     return !fi.isWritable() || !(fi.permissions() & anyWrite);
-}
-
-// Files this process has open through SQLite, with their number of connections. POSIX record
-// locks belong to the process, and closing any handle on a file drops all of them: opening and
-// closing a file that one of our connections holds would silently release that connection's
-// locks, and another program could then checkpoint and delete the log we are writing into.
-// Connections open on several threads (the chart's on the UI thread, the recorder's on its own),
-// and the event log on its own too, so the table and the header check that depends on it are
-// taken under one lock.
-QHash<QString, int>& openFiles() {
-    static QHash<QString, int> files;
-    return files;
-}
-QMutex& openFilesLock() {
-    static QMutex lock;
-    return lock;
 }
 
 // An existing file that does not start with the SQLite header is not ours to touch. An empty
@@ -84,8 +58,8 @@ Sample sampleFrom(const QSqlQuery& q) {
     s.id = q.value(0).toInt();
     s.date = q.value(1).toDouble();
     s.time = q.value(2).toDouble();
-    for (int c = 0; c < 10; ++c)
-        s.values[c] = floatAt(q, 3 + c);
+    for (int c = 0; c < schema::kValueCount; ++c)
+        s.values[c] = floatAt(q, schema::kFirstValueColumn + c);
     return s;
 }
 
@@ -122,30 +96,12 @@ QString faultText(SampleStore::Fault f) {
     return QStringLiteral("无法读写数据库文件");
 }
 
-int openFileCount(const QString& canonicalPath) {
-    QMutexLocker hold(&openFilesLock());
-    return openFiles().value(canonicalPath);
-}
-
-void holdOpenFile(const QString& canonicalPath) {
-    if (canonicalPath.isEmpty()) return;
-    QMutexLocker hold(&openFilesLock());
-    ++openFiles()[canonicalPath];
-}
-
-void releaseOpenFile(const QString& canonicalPath) {
-    if (canonicalPath.isEmpty()) return;
-    QMutexLocker hold(&openFilesLock());
-    auto& files = openFiles();
-    if (--files[canonicalPath] <= 0) files.remove(canonicalPath);
-}
-
 // The connection and its prepared statements, made once per open() and reused by every call.
 struct SampleStore::Connection {
     QSqlDatabase db;
     QSqlQuery begin, commit, rollback;
     QSqlQuery counter, setCounter, addCounter;
-    QSqlQuery put, record, between, notBetween;
+    QSqlQuery put, record, between, notBetween, places;
 
     explicit Connection(const QSqlDatabase& d)
         : db(d),
@@ -158,11 +114,12 @@ struct SampleStore::Connection {
           put(d),
           record(d),
           between(d),
-          notBetween(d) {}
+          notBetween(d),
+          places(d) {}
 };
 
 SampleStore::SampleStore(QString path, QString connectionName, Commit commit)
-    : path_(std::move(path)), connectionName_(std::move(connectionName)), commit_(commit) {}
+    : path_(std::move(path)), commit_(commit), file_(std::move(connectionName)) {}
 
 SampleStore::~SampleStore() {
     close();
@@ -199,57 +156,49 @@ bool SampleStore::isOpen() const {
     return open_;
 }
 
-bool SampleStore::open() {
+bool SampleStore::open(Access access) {
     close();
     fault_ = Fault::None;
     lastError_.clear();
+    const bool readOnly = access == Access::ReadOnly;
 
     const QFileInfo fi(path_);
     const QString folder = fi.absolutePath();
-    if (!QFileInfo(folder).isDir() && !QDir().mkpath(folder))
+    if (!readOnly && !QFileInfo(folder).isDir() && !QDir().mkpath(folder))
         return fail(Fault::FolderNotCreatable);
     const bool existed = fi.exists();
+    if (readOnly && !existed) return fail(Fault::NotOpen);
     if (existed) {
         if (!fi.isFile()) return fail(Fault::FileNotCreatable);
-        if (isReadOnlyFile(fi)) return fail(Fault::ReadOnly);
+        if (!readOnly && isReadOnlyFile(fi)) return fail(Fault::ReadOnly);
         // A file another of our connections already holds has passed this check, and reading its
         // header here would release that connection's locks.
-        QMutexLocker lock(&openFilesLock());
-        if (openFiles().value(fi.canonicalFilePath()) == 0) {
-            bool readable = false;
-            if (!looksLikeDatabase(path_, &readable))
-                return fail(readable ? Fault::NotADatabase : Fault::ReadOnly);
-        }
+        bool readable = false, database = true;
+        lookIfNotHeld(fi.canonicalFilePath(),
+                      [&] { database = looksLikeDatabase(path_, &readable); });
+        if (!database) return fail(readable ? Fault::NotADatabase : Fault::ReadOnly);
     }
 
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
-        db.setDatabaseName(path_);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-        if (!db.open()) {
-            const QSqlError e = db.lastError();
-            db = QSqlDatabase();
-            QSqlDatabase::removeDatabase(connectionName_);
-            return failFromSql(e, existed ? Fault::Other : Fault::FileNotCreatable);
-        }
-        conn_ = std::make_unique<Connection>(db);
-    }
+    if (!file_.open(path_, readOnly, kBusyTimeoutMs))
+        return failFromSql(file_.error(), existed ? Fault::Other : Fault::FileNotCreatable);
+    conn_ = std::make_unique<Connection>(file_.db());
     open_ = true;
-    // Counted before the first statement takes a lock on the file.
-    {
-        QMutexLocker lock(&openFilesLock());
-        registeredPath_ = QFileInfo(path_).canonicalFilePath();
-        ++openFiles()[registeredPath_];
-    }
 
     // The tables are looked at before anything is written: a file that is not the ring's is left
     // exactly as it was, not even switched to WAL.
     QStringList pvColumns, counterColumns;
-    if (!inspectTables(&pvColumns, &counterColumns)) {
+    bool usable = inspectTables(&pvColumns, &counterColumns);
+    if (usable && readOnly) {
+        // A file read only must hold the ring already.
+        usable = (!pvColumns.isEmpty() && !counterColumns.isEmpty()) || fail(Fault::WrongTables);
+        usable = usable && (prepareStatements(counterColumns) || fail(Fault::Other));
+    }
+    if (!usable) {
         const Fault f = fault_;
         close();
         return fail(f);
     }
+    if (readOnly) return true;
 
     // WAL lets the chart read while the recorder writes. With synchronous=FULL the log is synced
     // at every commit, so a sample the recorder reported as stored survives a power cut; the cost
@@ -306,7 +255,7 @@ bool SampleStore::inspectTables(QStringList* pvColumns, QStringList* counterColu
 bool SampleStore::checkShapes(const QStringList& pvColumns, const QStringList& counterColumns) {
     // Tables of another shape are reported and left alone.
     if (!pvColumns.isEmpty()) {
-        if (pvColumns.size() != 13 ||
+        if (pvColumns.size() != schema::kSampleColumnCount ||
             pvColumns[0].compare(QStringLiteral("w_id"), Qt::CaseInsensitive) ||
             pvColumns[1].compare(QStringLiteral("w_date"), Qt::CaseInsensitive) ||
             pvColumns[2].compare(QStringLiteral("w_time"), Qt::CaseInsensitive))
@@ -344,16 +293,8 @@ bool SampleStore::createTablesAndPrepare(const QStringList& pvColumns, QStringLi
     if (needTables || needRow) {
         if (!run(q, QStringLiteral("BEGIN IMMEDIATE"))) return false;
         QStringList sql;
-        if (pvColumns.isEmpty()) {
-            QString cols = QStringLiteral("w_id INTEGER PRIMARY KEY, w_date REAL, w_time REAL");
-            for (const QString& v : kValueColumns)
-                cols += QStringLiteral(", %1 REAL").arg(v);
-            sql << QStringLiteral("CREATE TABLE IF NOT EXISTS pv_data (%1)").arg(cols);
-        }
-        if (counterColumns.isEmpty())
-            sql << QStringLiteral(
-                "CREATE TABLE IF NOT EXISTS sl_void (last_id INTEGER, last_id_copy INTEGER, spare "
-                "INTEGER)");
+        if (pvColumns.isEmpty()) sql << schema::createSamplesTableSql();
+        if (counterColumns.isEmpty()) sql << schema::kCreateCounterTableSql;
         // Checked again inside the transaction: another program may have made the row meanwhile.
         sql << QStringLiteral(
             "INSERT INTO sl_void (last_id, last_id_copy, spare) SELECT 0, 0, 0 "
@@ -378,10 +319,14 @@ bool SampleStore::createTablesAndPrepare(const QStringList& pvColumns, QStringLi
             counterColumns = {QStringLiteral("last_id"), QStringLiteral("last_id_copy")};
     }
     q = QSqlQuery();
+    return prepareStatements(counterColumns) || fail(Fault::Other);
+}
 
+bool SampleStore::prepareStatements(const QStringList& counterColumns) {
+    Connection& c = *conn_;
     // The counter row is the first row of sl_void; its first two columns hold the latest number.
-    const QString row = QStringLiteral("rowid = (SELECT min(rowid) FROM sl_void)");
-    bool ok =
+    const QString& row = schema::kCounterRowCondition;
+    const bool ok =
         c.begin.prepare(QStringLiteral("BEGIN IMMEDIATE")) &&
         c.commit.prepare(QStringLiteral("COMMIT")) &&
         c.rollback.prepare(QStringLiteral("ROLLBACK")) &&
@@ -398,9 +343,11 @@ bool SampleStore::createTablesAndPrepare(const QStringList& pvColumns, QStringLi
         // NOT BETWEEN written as two ranges, which SQLite reads from the key instead of
         // scanning the whole ring.
         c.notBetween.prepare(QStringLiteral(
-            "SELECT * FROM pv_data WHERE w_id < ? OR w_id > ? ORDER BY w_date, w_time"));
-    if (!ok) return fail(Fault::Other);
-    for (QSqlQuery* p : {&c.counter, &c.record, &c.between, &c.notBetween})
+            "SELECT * FROM pv_data WHERE w_id < ? OR w_id > ? ORDER BY w_date, w_time")) &&
+        c.places.prepare(
+            QStringLiteral("SELECT * FROM pv_data WHERE w_id BETWEEN ? AND ? ORDER BY w_id"));
+    if (!ok) return false;
+    for (QSqlQuery* p : {&c.counter, &c.record, &c.between, &c.notBetween, &c.places})
         p->setForwardOnly(true);
     return true;
 }
@@ -448,26 +395,27 @@ bool SampleStore::idIsUniqueKey(const QStringList& pvColumns, bool* unique) {
 }
 
 void SampleStore::close() {
-    if (conn_) {
-        QSqlDatabase db = conn_->db;
-        conn_.reset();
-        db.close();
-    }
-    if (QSqlDatabase::contains(connectionName_)) QSqlDatabase::removeDatabase(connectionName_);
+    conn_.reset();
+    file_.close();
     open_ = false;
-    if (!registeredPath_.isEmpty()) {
-        QMutexLocker lock(&openFilesLock());
-        auto& files = openFiles();
-        if (--files[registeredPath_] <= 0) files.remove(registeredPath_);
-        registeredPath_.clear();
-    }
+}
+
+bool SampleStore::readable() {
+    fault_ = Fault::None;
+    lastError_.clear();
+    return open_ || fail(Fault::NotOpen);
+}
+
+bool SampleStore::beginRead() {
+    return readable() && (file_.beginRead() || failFromSql(file_.error(), Fault::Other));
+}
+
+void SampleStore::endRead() {
+    if (open_) file_.endRead();
 }
 
 std::optional<int> SampleStore::readCounter() {
-    if (!open_) {
-        fail(Fault::NotOpen);
-        return std::nullopt;
-    }
+    if (!readable()) return std::nullopt;
     return counterFrom(conn_->counter);
 }
 
@@ -554,26 +502,28 @@ std::vector<Sample> SampleStore::loadWindow(QSqlQuery& q, int first, int last) {
 }
 
 std::vector<Sample> SampleStore::loadBetween(int first, int last) {
-    if (!open_) {
-        fail(Fault::NotOpen);
-        return {};
-    }
+    if (!readable()) return {};
     return loadWindow(conn_->between, first, last);
 }
 
 std::vector<Sample> SampleStore::loadNotBetween(int first, int last) {
-    if (!open_) {
-        fail(Fault::NotOpen);
-        return {};
-    }
+    if (!readable()) return {};
     return loadWindow(conn_->notBetween, first, last);
 }
 
-std::optional<Sample> SampleStore::loadRecord(int id) {
-    if (!open_) {
-        fail(Fault::NotOpen);
-        return std::nullopt;
+std::optional<std::vector<Sample>> SampleStore::loadPlaces(int first, int count) {
+    if (!readable()) return std::nullopt;
+    std::vector<Sample> rows;
+    for (const auto& [lo, hi] : ringRanges(first, count)) {
+        std::vector<Sample> part = loadWindow(conn_->places, lo, hi);
+        if (fault_ != Fault::None) return std::nullopt;
+        rows.insert(rows.end(), part.begin(), part.end());
     }
+    return rows;
+}
+
+std::optional<Sample> SampleStore::loadRecord(int id) {
+    if (!readable()) return std::nullopt;
     QSqlQuery& q = conn_->record;
     q.bindValue(0, id);
     if (!q.exec()) {

@@ -9,25 +9,20 @@
 #include <optional>
 #include <vector>
 
+#include "record/ring.h"
+#include "record/schema.h"
+#include "record/sqlitefile.h"
+
 class QSqlError;
 class QSqlQuery;
 
 namespace record {
 
-inline constexpr int kRingSize = 65500;
-
-// Database files this process holds open through SQLite, by canonical path, from any thread. A
-// file counted here is never opened by other means: closing such a handle would drop the SQLite
-// connections' locks. Every connection to the sample database holds its file while it is open.
-int openFileCount(const QString& canonicalPath);
-void holdOpenFile(const QString& canonicalPath);
-void releaseOpenFile(const QString& canonicalPath);
-
 struct Sample {
-    int id = 0;                      // w_id, 1..65500
-    double date = 0;                 // w_date: whole days since 1899-12-30
-    double time = 0;                 // w_time: fraction of a day, whole seconds
-    std::array<float, 10> values{};  // LiveValues 0..9 when stored
+    int id = 0;                                       // w_id, 1..65500
+    double date = 0;                                  // w_date: whole days since 1899-12-30
+    double time = 0;                                  // w_time: fraction of a day, whole seconds
+    std::array<float, schema::kValueCount> values{};  // LiveValues 0..9 when stored
 };
 
 class SampleStore {
@@ -54,6 +49,12 @@ class SampleStore {
         Synced,  // each commit synced before it returns: survives a power cut too (the recorder's)
     };
 
+    // How open() takes the file.
+    enum class Access {
+        ReadWrite,  // made where missing, with its folder, tables and counter row
+        ReadOnly,   // an existing ring only read: nothing is created or changed (the forwarder)
+    };
+
     // connectionName must be unique per owner. Nothing is opened until open().
     SampleStore(QString path, QString connectionName, Commit commit = Commit::Fast);
     ~SampleStore();
@@ -63,14 +64,19 @@ class SampleStore {
     // Opens the file, creating the folder, the file, the tables and the counter row where missing.
     // A file that is not a database, or cannot be opened or written, is never overwritten or
     // deleted: open() then returns false and lastError() says why (in Chinese, for the status bar).
-    bool open();
+    bool open(Access access = Access::ReadWrite);
     void close();
     bool isOpen() const;
     QString lastError() const { return lastError_; }
     Fault lastFault() const { return fault_; }
     QString path() const { return path_; }
 
-    // Column 0 of the counter row; nullopt when it cannot be read.
+    // A read transaction: the reads until endRead() see one snapshot of the file.
+    bool beginRead();
+    void endRead();
+
+    // The read calls set lastFault() to None when they succeed.
+    // Column 0 of the counter row; nullopt when it cannot be read or holds no number.
     std::optional<int> readCounter();
     // Writes the sample (overwriting the record with its id, or adding it) and sets both counter
     // columns to its id, in one transaction: either both land or neither.
@@ -84,16 +90,18 @@ class SampleStore {
     std::vector<Sample> loadBetween(int first, int last);
     // Records outside first..last, ordered by w_date, w_time (a window across the ring's wrap).
     std::vector<Sample> loadNotBetween(int first, int last);
+    // The records at `count` ring places from `first` on, in ring order (wrapping after the last
+    // place); empty places are left out. nullopt when they cannot be read.
+    std::optional<std::vector<Sample>> loadPlaces(int first, int count);
     // One record by number, nullopt when there is none.
     std::optional<Sample> loadRecord(int id);
 
   private:
     QString path_;
-    QString connectionName_;
     Commit commit_;
+    SqliteFile file_;
     QString lastError_;
     bool open_ = false;
-    QString registeredPath_;  // the file as counted among the process's open files
     Fault fault_ = Fault::None;
 
     struct Connection;
@@ -104,6 +112,8 @@ class SampleStore {
     bool inspectTables(QStringList* pvColumns, QStringList* counterColumns);
     bool checkShapes(const QStringList& pvColumns, const QStringList& counterColumns);
     bool createTablesAndPrepare(const QStringList& pvColumns, QStringList counterColumns);
+    bool prepareStatements(const QStringList& counterColumns);
+    bool readable();
     bool idIsUniqueKey(const QStringList& pvColumns, bool* unique);
     std::optional<int> counterFrom(QSqlQuery& q);
     bool writeInTransaction(const Sample& s);

@@ -3,10 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QSettings>
 #include <QStandardPaths>
-#include <QStatusBar>
 #include <QSysInfo>
 #include <QTimer>
 #include <iostream>
@@ -15,10 +12,10 @@
 #include "record/eventlog.h"
 #include "record/forwarder.h"
 #include "record/recorder.h"
+#include "shell/forwardsetup.h"
 #include "shell/mainwindow.h"
 #include "shell/splashwindow.h"
 #include "sim/server.h"
-#include "ui/accessible.h"
 
 namespace shell {
 
@@ -160,77 +157,45 @@ void Application::showMainWindow() {
 }
 
 void Application::startForwarding() {
-    // The settings file in the platform's configuration folder; the command line overrides it and
-    // is kept there, so that an operator's PC goes on forwarding after a restart.
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("velmars"),
-                       QStringLiteral("velmars"));
-    const QString urlKey = QStringLiteral("forward/url");
-    const QString stationKey = QStringLiteral("forward/station");
-    if (options_.forward) {
-        if (options_.forward->isEmpty())
-            settings.remove(urlKey);
-        else
-            settings.setValue(urlKey, *options_.forward);
-    }
-    if (options_.station) settings.setValue(stationKey, *options_.station);
-    const QString url = settings.value(urlKey).toString().trimmed();
-    if (url.isEmpty()) return;
-
-    QString station = settings.value(stationKey).toString().trimmed();
-    if (station.isEmpty()) {
-        // The host, the device and the slave address the window starts with; kept from then on,
-        // so that the station's history on the server stays under one name.
-        const comm::PortSettings& s = link_->settings();
-        const int port = s.port > 0 ? s.port : 1;
-        const int address = s.address > 0 ? s.address : 1;
-        station = QStringLiteral("%1:%2:%3")
-                      .arg(QSysInfo::machineHostName(), ports_.deviceFor(port))
-                      .arg(address);
-        settings.setValue(stationKey, station);
-    }
-    settings.sync();
-    // The address may hold a password: the file is for this user's eyes only.
-    QFile::setPermissions(settings.fileName(), QFile::ReadOwner | QFile::WriteOwner);
-
-    auto* status = new ui::ValueLabel(main_);
-    status->setObjectName(QStringLiteral("ForwardStatus"));
-    status->setAccessibleName(QStringLiteral("转发状态"));
-    auto* skipped = new ui::ValueLabel(main_);
-    skipped->setObjectName(QStringLiteral("ForwardSkipped"));
-    skipped->setAccessibleName(QStringLiteral("转发跳过"));
-    skipped->hide();
-    main_->statusBar()->addPermanentWidget(skipped);
-    main_->statusBar()->addPermanentWidget(status);
-
+    const std::optional<ForwardSetting> setting =
+        readForwardSetting(options_.forward, options_.station, [this] { return stationName(); });
+    if (!setting) return;
+    auto* status = new ForwardStatus(main_->statusBar());
     QString why;
-    const auto target = record::forward::parseTarget(url, &why);
+    const auto target = record::forward::parseTarget(setting->url, &why);
     if (!target) {
-        // Only a hand-edited settings file gets here: the command line was checked at start.
-        status->setText(record::forward::statusText(
-            {record::forward::State::Failed, 0, QStringLiteral("服务器地址无效")}));
+        status->showInvalidAddress();
         return;
     }
     forwarder_ = std::make_unique<record::Forwarder>(
-        record::ForwardConfig{*target, station, dbPath_, QTimeZone::systemTimeZone()});
-    record::Forwarder* f = forwarder_.get();
-    auto show = [f, status, skipped] {
-        status->setText(f->statusText());
-        const QString note = f->skippedText();
-        skipped->setText(note);
-        skipped->setVisible(!note.isEmpty());
-    };
-    connect(f, &record::Forwarder::statusChanged, status, show);
+        record::ForwardConfig{*target, setting->station, dbPath_, QTimeZone::systemTimeZone()});
+    status->follow(*forwarder_);
+    logSkippedRecords(*forwarder_);
+    forwarder_->start();
+}
+
+QString Application::stationName() const {
+    // The host, the device and the slave address the window starts with.
+    const comm::PortSettings& s = link_->settings();
+    const int port = s.port > 0 ? s.port : 1;
+    const int address = s.address > 0 ? s.address : 1;
+    return QStringLiteral("%1:%2:%3")
+        .arg(QSysInfo::machineHostName(), ports_.deviceFor(port))
+        .arg(address);
+}
+
+void Application::logSkippedRecords(const record::Forwarder& forwarder) {
     // Samples or events the ring overwrote before the server took them are a gap in the plant's
     // records: the event log keeps when it was found.
-    if (record::EventLog* log = eventLog_.get())
-        connect(f, &record::Forwarder::skipped, log, [log](qint64, qint64, const QString& text) {
-            record::EventEntry e;
-            e.kind = record::eventkind::kLink;
-            e.text = text;
-            log->log(e);
-        });
-    show();
-    f->start();
+    record::EventLog* log = eventLog_.get();
+    if (!log) return;
+    connect(&forwarder, &record::Forwarder::skipped, log,
+            [log](qint64, qint64, const QString& text) {
+                record::EventEntry e;
+                e.kind = record::eventkind::kLink;
+                e.text = text;
+                log->log(e);
+            });
 }
 
 void Application::leave() {

@@ -64,6 +64,9 @@ class Application : public QObject {
     void showMainWindow();
     // Forwarding to a central server when the command line or the settings file names one.
     void startForwarding();
+    // The station's name on the server when the settings file has none yet.
+    QString stationName() const;
+    void logSkippedRecords(const record::Forwarder& forwarder);
     void leave();
 
     Options options_;

@@ -37,13 +37,6 @@ QString shown(const QString& a) {
     return a.size() > 200 ? out + QStringLiteral("...") : out;
 }
 
-// A local date and time as the exports take it; nullopt when malformed.
-std::optional<QDateTime> parseLocalTime(const QString& v) {
-    const QDateTime t = QDateTime::fromString(v.trimmed(), QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    if (!t.isValid()) return std::nullopt;
-    return t;
-}
-
 bool matches(const QString& a, const QString& name) {
     return a == name || a.startsWith(name + u'=');
 }
@@ -134,11 +127,10 @@ ParseResult parseCommandLine(const QStringList& args) {
             const QString name = matches(a, QStringLiteral("--from")) ? QStringLiteral("--from")
                                                                       : QStringLiteral("--to");
             if (!takeValue(args, i, name, v, error)) return {std::nullopt, error};
-            const auto t = parseLocalTime(v);
-            if (!t || !record::parseExportTime(v))
+            const auto t = record::parseExportTime(v);
+            if (!t)
                 return {std::nullopt, QStringLiteral("%1 expects \"YYYY-MM-DD HH:MM:SS\", got '%2'")
                                           .arg(name, shown(v))};
-            (name == u"--from" ? o.exportFrom : o.exportTo) = v;
             (name == u"--from" ? o.from : o.to) = t;
         } else {
             return {std::nullopt, QStringLiteral("unknown option '%1' (try --help)").arg(shown(a))};

@@ -20,12 +20,11 @@ struct Options {
     bool help = false;
     double clockSpeed = 1.0;  // --clock-speed F: the clock runs F times faster (tests, demos)
     QString exportCsv;        // --export-csv FILE ("-" for standard output): export, no window
-    QString exportFrom;       // --from "YYYY-MM-DD HH:MM:SS"
-    QString exportTo;         // --to "YYYY-MM-DD HH:MM:SS"
     QString exportEvents;     // --export-events FILE ("-" for standard output)
-    std::optional<QDateTime> from;  // --from "YYYY-MM-DD HH:MM:SS", local time
-    std::optional<QDateTime> to;    // --to, the same
-    int eventBound = 100000;        // rows the event log keeps (not an option; tests pass fewer)
+    // --from, --to "YYYY-MM-DD HH:MM:SS", local time: the span of either export, ends included
+    std::optional<QDateTime> from;
+    std::optional<QDateTime> to;
+    int eventBound = 100000;  // rows the event log keeps (not an option; tests pass fewer)
     // --forward URL, --station NAME: unset keeps what the settings file says; an empty URL turns
     // forwarding off.
     std::optional<QString> forward;

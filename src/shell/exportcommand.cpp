@@ -1,41 +1,52 @@
 #include "shell/exportcommand.h"
 
-#include <QFile>
 #include <cstdio>
 
 #include "record/csvexport.h"
+#include "record/eventstore.h"
+#include "record/exportfile.h"
 #include "shell/application.h"
 
 namespace shell {
 
-int runCsvExport(const Options& options) {
-    const QString db = options.db.isEmpty() ? Application::defaultDatabasePath() : options.db;
-    record::ExportRange range;
-    if (!options.exportFrom.isEmpty()) range.from = record::parseExportTime(options.exportFrom);
-    if (!options.exportTo.isEmpty()) range.to = record::parseExportTime(options.exportTo);
+namespace {
 
-    record::CsvExport exporter(db, QStringLiteral("velmars-export"));
-    if (!exporter.open()) {
-        std::fprintf(stderr, "velmars: %s\n", qUtf8Printable(exporter.error()));
-        return 2;
-    }
-    QFile out;
-    const bool toStdout = options.exportCsv == u"-";
-    const bool opened = toStdout ? out.open(stdout, QIODevice::WriteOnly)
-                                 : (out.setFileName(options.exportCsv),
-                                    out.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    if (!opened) {
-        std::fprintf(stderr, "velmars: 无法写入 %s：%s\n", qUtf8Printable(options.exportCsv),
-                     qUtf8Printable(out.errorString()));
-        return 1;
-    }
-    const std::optional<qint64> rows = exporter.write(out, range);
-    out.close();
-    if (!rows) {
-        std::fprintf(stderr, "velmars: %s\n", qUtf8Printable(exporter.error()));
-        return 1;
-    }
-    std::fprintf(stderr, "velmars: 已导出 %lld 条记录\n", static_cast<long long>(*rows));
+int failWith(int status, const QString& line) {
+    std::fprintf(stderr, "velmars: %s\n", qUtf8Printable(line));
+    return status;
+}
+
+}  // namespace
+
+int runExport(const Options& options) {
+    const QString db = options.db.isEmpty() ? Application::defaultDatabasePath() : options.db;
+    const bool records = !options.exportCsv.isEmpty();
+    const QString target = records ? options.exportCsv : options.exportEvents;
+
+    record::CsvExport samples(db, QStringLiteral("velmars-export"));
+    record::EventStore events(db, QStringLiteral("events-export"));
+    if (records && !samples.open()) return failWith(2, samples.error());
+    if (!records && !events.open(/*readOnly=*/true))
+        return failWith(2, QStringLiteral("%1: %2").arg(db, events.lastError()));
+
+    const record::ExportOutcome done =
+        record::exportTo(target, [&](QIODevice& out, QString* error) -> std::optional<qint64> {
+            if (records) {
+                const auto rows = samples.write(out, {options.from, options.to});
+                if (!rows) *error = samples.error();
+                return rows;
+            }
+            record::EventFilter filter;
+            filter.from = options.from;
+            filter.to = options.to;
+            const qint64 rows = record::writeEventsCsv(events, filter, out);
+            if (rows < 0) *error = events.lastError();
+            return rows < 0 ? std::nullopt : std::optional<qint64>(rows);
+        });
+    if (!done.writeError.isEmpty())
+        return failWith(1, QStringLiteral("无法写入 %1：%2").arg(target, done.writeError));
+    if (!done.rows) return failWith(2, done.readError);
+    std::fprintf(stderr, "%lld\n", static_cast<long long>(*done.rows));
     return 0;
 }
 

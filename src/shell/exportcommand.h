@@ -1,14 +1,16 @@
 #pragma once
-// The command-line export: the stored records to a CSV file or standard output, without a window.
+// The command-line exports: the stored records (--export-csv FILE) or the event log
+// (--export-events FILE) as CSV to FILE or standard output ("-"), without a window.
 
 #include "shell/cmdline.h"
 
 namespace shell {
 
-// Runs --export-csv with its --from, --to and --db. Needs a QCoreApplication. Prints the number
-// of records written, or one line saying why nothing was, to stderr. Returns the exit status: 0
-// done, 2 a database that cannot be read (nothing is created or changed), 1 output that cannot
-// be written.
-int runCsvExport(const Options& options);
+// Runs the export the options ask for, with its --from, --to and --db. Needs a
+// QCoreApplication. Reads the database without creating or changing it; FILE appears whole or
+// not at all. Prints the number of rows written to stderr, or one line saying why nothing was.
+// Returns the exit status: 0 done, 2 a database that cannot be read, 1 output that cannot be
+// written.
+int runExport(const Options& options);
 
 }  // namespace shell

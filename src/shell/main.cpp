@@ -9,7 +9,6 @@
 #include "shell/appicon.h"
 #include "shell/application.h"
 #include "shell/cmdline.h"
-#include "shell/eventexport.h"
 #include "shell/exportcommand.h"
 
 int main(int argc, char** argv) {
@@ -27,18 +26,11 @@ int main(int argc, char** argv) {
         std::fputs(qUtf8Printable(shell::usageText()), stdout);
         return 0;
     }
-    if (!parsed.options->exportCsv.isEmpty()) {
+    if (!parsed.options->exportCsv.isEmpty() || !parsed.options->exportEvents.isEmpty()) {
         QCoreApplication core(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("velmars"));
         QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
-        return shell::runCsvExport(*parsed.options);
-    }
-
-    if (!parsed.options->exportEvents.isEmpty()) {
-        QCoreApplication app(argc, argv);
-        QCoreApplication::setApplicationName(QStringLiteral("velmars"));
-        QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
-        return shell::runEventExport(*parsed.options);
+        return shell::runExport(*parsed.options);
     }
 
     QApplication app(argc, argv);

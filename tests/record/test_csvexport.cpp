@@ -1,5 +1,5 @@
-// The CSV export: a wrapped ring in time order, ranges, the file parsed back to the stored values,
-// and the command line's exit statuses, which never create or change the database.
+// The CSV export: a wrapped ring in time order, ranges, and the file parsed back to the stored
+// values. The command line's exports are tested in tests/shell/test_exports.cpp.
 
 #include <gtest/gtest.h>
 
@@ -163,39 +163,4 @@ TEST(CsvExport, ProgressCanStopALargeExport) {
     const Parsed p = parse(exportToBytes(path, {}, &rows));
     ASSERT_EQ(rows, 10000);
     EXPECT_EQ(p.rows.back()[0], kStart.addSecs(9999).toString("yyyy-MM-dd HH:mm:ss"));
-}
-
-TEST(CsvExport, CommandLineExitStatusesLeaveTheDatabaseAlone) {
-    QTemporaryDir dir;
-    const QString path = makeWrappedRing(dir);
-    const QByteArray before = record_test::fileBytes(path);
-    const QString bin = qEnvironmentVariable("VELMARS_BIN_DIR") + "/velmars";
-    ASSERT_TRUE(QFile::exists(bin)) << bin.toStdString();
-    auto run = [&](const QStringList& args, QByteArray* out = nullptr) {
-        QProcess p;
-        p.start(bin, args);
-        EXPECT_TRUE(p.waitForFinished(30000));
-        if (out) *out = p.readAllStandardOutput();
-        return p.exitCode();
-    };
-    QByteArray out;
-    EXPECT_EQ(run({"--export-csv", "-", "--db", path, "--from", "2026-03-02 00:00:00", "--to",
-                   "2026-03-02 00:00:09"},
-                  &out),
-              0);
-    EXPECT_EQ(parse(out).rows.size(), 10u);
-    const QString file = dir.filePath("out.csv");
-    EXPECT_EQ(run({"--export-csv", file, "--db", path}), 0);
-    EXPECT_EQ(parse(record_test::fileBytes(file)).rows.size(), 400u);
-
-    EXPECT_EQ(run({"--export-csv", "-", "--db", path, "--from", "2026-02-30 00:00:00"}), 2);
-    EXPECT_EQ(run({"--export-csv", "-", "--db", path, "--to", "2026-03-02"}), 2);
-    const QString missing = dir.filePath("none/Rdatabj.db");
-    EXPECT_EQ(run({"--export-csv", "-", "--db", missing}), 2);
-    EXPECT_FALSE(QFile::exists(missing));
-    const QString junk = dir.filePath("junk.db");
-    record_test::writeFile(junk, QByteArray(4096, 'x'));
-    EXPECT_EQ(run({"--export-csv", "-", "--db", junk}), 2);
-    EXPECT_EQ(record_test::fileBytes(junk), QByteArray(4096, 'x'));
-    EXPECT_EQ(record_test::fileBytes(path), before);
 }

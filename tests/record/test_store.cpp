@@ -47,6 +47,58 @@ TEST(Ring, SecondsSinceIsAbsoluteAndWhole) {
     EXPECT_GT(record::secondsSince(day, 0, 0, 0), 1e9);  // nothing stored yet
 }
 
+// Every count of ring places goes through ringStep: the recorder's next record, the chart's pages
+// back, the forwarder's next places and the ranges that hold them.
+TEST(Ring, SteppingWrapsAfterTheLastPlace) {
+    struct Case {
+        int64_t place, steps;
+        int32_t expected;
+    } steps[] = {
+        {1, 1, 2},       {65499, 1, 65500}, {65500, 1, 1},    {0, 1, 1},
+        {65490, 30, 20}, {5000, -60, 4940}, {60, -60, 65500}, {50, -60, 65490},
+        {0, 0, 65500},   {-5, 0, 65495},    {1, 65500, 1},    {3, -3 * 65500LL, 3},
+    };
+    for (const Case& c : steps)
+        EXPECT_EQ(record::ringStep(c.place, c.steps), c.expected) << c.place << " " << c.steps;
+    // A counter outside the ring counts as 0.
+    for (const auto& [counter, next] : std::vector<std::pair<int64_t, int32_t>>{
+             {0, 1}, {41, 42}, {65499, 65500}, {65500, 1}, {70000, 1}, {-3, 1}})
+        EXPECT_EQ(record::nextRecordNo(counter), next) << counter;
+    using Ranges = std::vector<QPair<int, int>>;
+    EXPECT_EQ(record::ringRanges(65499, 4), (Ranges{{65499, 65500}, {1, 2}}));
+    EXPECT_EQ(record::ringRanges(1, record::kRingSize), (Ranges{{1, record::kRingSize}}));
+    EXPECT_EQ(record::ringRanges(7, 70000), (Ranges{{7, 65500}, {1, 6}}));
+    EXPECT_TRUE(record::ringRanges(5, 0).empty());
+}
+
+// The forwarder's view: an existing ring only, read in ring order across the wrap; nothing made.
+TEST(SampleStore, ReadOnlyReadsPlacesInRingOrderAndMakesNothing) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("ring.db");
+    SampleStore reader(path, QStringLiteral("reader"));
+    EXPECT_FALSE(reader.open(SampleStore::Access::ReadOnly));
+    EXPECT_FALSE(QFile::exists(path));
+    writeFile(path, QByteArray());
+    EXPECT_FALSE(reader.open(SampleStore::Access::ReadOnly));  // no ring in it yet
+    EXPECT_EQ(fileBytes(path), QByteArray());
+    {
+        SampleStore writer(path, QStringLiteral("writer"));
+        ASSERT_TRUE(writer.open());
+        // Clock set back at the wrap: ring order is not time order.
+        for (const Sample& s : {sample(65499, 46000, 10), sample(65500, 46000, 11),
+                                sample(1, 46000, 5), sample(2, 46000, 6)})
+            ASSERT_TRUE(writer.storeSample(s));
+    }
+    ASSERT_TRUE(reader.open(SampleStore::Access::ReadOnly)) << reader.lastError().toStdString();
+    ASSERT_TRUE(reader.beginRead());
+    EXPECT_EQ(reader.readCounter(), 2);
+    const auto rows = reader.loadPlaces(65499, 5);
+    reader.endRead();
+    ASSERT_TRUE(rows);
+    EXPECT_EQ(ids(*rows), (std::vector<int>{65499, 65500, 1, 2}));  // place 3 is empty
+    EXPECT_FALSE(reader.storeSample(sample(3, 46000, 7)));
+}
+
 TEST(SampleStore, CreatesFolderFileTablesAndCounterRow) {
     QTemporaryDir tmp;
     const QString path = tmp.filePath(QStringLiteral("a/b/Rdatabj.db"));

@@ -1,0 +1,60 @@
+#pragma once
+// The tables of the sample database file as this program reads and writes them: the ring of
+// sample records (pv_data), the counter row that names the latest of them (sl_void), and the
+// event log (events). Every query of the record layer takes its names and sizes from here.
+
+#include <QString>
+#include <QStringList>
+
+namespace record {
+
+// Places in the ring of sample records, numbered 1..kRingSize.
+inline constexpr int kRingSize = 65500;
+
+namespace schema {
+
+// pv_data: w_id (the place in the ring), w_date, w_time, then the ten stored channels.
+inline constexpr int kSampleColumnCount = 13;
+inline constexpr int kFirstValueColumn = 3;
+inline constexpr int kValueCount = 10;
+
+// The ten channels' columns, in the order a sample holds them (LiveValues 0..9).
+inline const QStringList& valueColumns() {
+    static const QStringList columns = {
+        QStringLiteral("pv1"),         QStringLiteral("pv2"),         QStringLiteral("sv1"),
+        QStringLiteral("sv2"),         QStringLiteral("out1_pct"),    QStringLiteral("out2_pct"),
+        QStringLiteral("alarm1_type"), QStringLiteral("alarm2_type"), QStringLiteral("control1"),
+        QStringLiteral("control2"),
+    };
+    return columns;
+}
+
+// The ring's table as the store creates it.
+inline QString createSamplesTableSql() {
+    QString cols = QStringLiteral("w_id INTEGER PRIMARY KEY, w_date REAL, w_time REAL");
+    for (const QString& v : valueColumns())
+        cols += QStringLiteral(", %1 REAL").arg(v);
+    return QStringLiteral("CREATE TABLE IF NOT EXISTS pv_data (%1)").arg(cols);
+}
+
+// sl_void's counter row is its first row; its first two columns both hold the latest place.
+inline const QString kCreateCounterTableSql = QStringLiteral(
+    "CREATE TABLE IF NOT EXISTS sl_void (last_id INTEGER, last_id_copy INTEGER, spare INTEGER)");
+inline const QString kCounterRowCondition =
+    QStringLiteral("rowid = (SELECT min(rowid) FROM sl_void)");
+
+// The event log's table and its columns, in order.
+inline const QStringList& eventColumns() {
+    static const QStringList columns = {
+        QStringLiteral("id"),     QStringLiteral("at"),  QStringLiteral("kind"),
+        QStringLiteral("text"),   QStringLiteral("reg"), QStringLiteral("value"),
+        QStringLiteral("status"),
+    };
+    return columns;
+}
+inline const QString kCreateEventsTableSql = QStringLiteral(
+    "CREATE TABLE IF NOT EXISTS events (id INTEGER PRIMARY KEY, at TEXT, kind TEXT, text TEXT, "
+    "reg INTEGER, value INTEGER, status INTEGER)");
+
+}  // namespace schema
+}  // namespace record

@@ -1,0 +1,69 @@
+#include "shell/forwardsetup.h"
+
+#include <QFile>
+#include <QSettings>
+#include <QStatusBar>
+
+#include "record/forwarder.h"
+#include "ui/accessible.h"
+
+namespace shell {
+
+std::optional<ForwardSetting> readForwardSetting(const std::optional<QString>& url,
+                                                 const std::optional<QString>& station,
+                                                 const std::function<QString()>& defaultStation) {
+    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("velmars"),
+                       QStringLiteral("velmars"));
+    const QString urlKey = QStringLiteral("forward/url");
+    const QString stationKey = QStringLiteral("forward/station");
+    if (url) {
+        if (url->isEmpty())
+            settings.remove(urlKey);
+        else
+            settings.setValue(urlKey, *url);
+    }
+    if (station) settings.setValue(stationKey, *station);
+    ForwardSetting s;
+    s.url = settings.value(urlKey).toString().trimmed();
+    if (s.url.isEmpty()) return std::nullopt;
+    s.station = settings.value(stationKey).toString().trimmed();
+    if (s.station.isEmpty()) {
+        s.station = defaultStation();
+        settings.setValue(stationKey, s.station);
+    }
+    settings.sync();
+    // The address may hold a password: the file is for this user's eyes only.
+    QFile::setPermissions(settings.fileName(), QFile::ReadOwner | QFile::WriteOwner);
+    return s;
+}
+
+ForwardStatus::ForwardStatus(QStatusBar* bar)
+    : QObject(bar), status_(new ui::ValueLabel(bar)), skipped_(new ui::ValueLabel(bar)) {
+    status_->setObjectName(QStringLiteral("ForwardStatus"));
+    status_->setAccessibleName(QStringLiteral("转发状态"));
+    skipped_->setObjectName(QStringLiteral("ForwardSkipped"));
+    skipped_->setAccessibleName(QStringLiteral("转发跳过"));
+    skipped_->hide();
+    bar->addPermanentWidget(skipped_);
+    bar->addPermanentWidget(status_);
+}
+
+void ForwardStatus::showInvalidAddress() {
+    // Only a hand-edited settings file gets here: the command line was checked at start.
+    status_->setText(record::forward::statusText(
+        {record::forward::State::Failed, 0, QStringLiteral("服务器地址无效")}));
+}
+
+void ForwardStatus::follow(const record::Forwarder& forwarder) {
+    const record::Forwarder* f = &forwarder;
+    auto show = [this, f] {
+        status_->setText(f->statusText());
+        const QString note = f->skippedText();
+        skipped_->setText(note);
+        skipped_->setVisible(!note.isEmpty());
+    };
+    connect(f, &record::Forwarder::statusChanged, status_, show);
+    show();
+}
+
+}  // namespace shell
