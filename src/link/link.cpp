@@ -117,36 +117,33 @@ void Link::close() {
 }
 
 quint64 Link::writeHolding(int32_t reg, int32_t value, const QString& caption) {
-    const quint64 id = nextId_++;
-    writeCaptions_.insert(id, caption);
-    ++pending_;
-    if (shutDown_ || !worker_) {
-        refuse(id, reg, value, true);
-        return id;
-    }
-    const int32_t port = settings_.port, addr = settings_.address;
-    QMetaObject::invokeMethod(
-        worker_,
-        [w = worker_.data(), id, port, addr, reg, value] {
-            w->writeRegister(id, port, addr, reg, value);
-        },
-        Qt::QueuedConnection);
-    return id;
+    return request(reg, value, true, caption,
+                   [reg, value](LinkWorker& w, quint64 id, int32_t port, int32_t addr) {
+                       w.writeRegister(id, port, addr, reg, value);
+                   });
 }
 
 quint64 Link::readHolding(int32_t start, int32_t qty) {
+    return request(start, 0, false, QString(),
+                   [start, qty](LinkWorker& w, quint64 id, int32_t port, int32_t addr) {
+                       w.readRegisters(id, port, addr, start, qty);
+                   });
+}
+
+quint64 Link::request(int32_t reg, int32_t value, bool isWrite, const QString& caption,
+                      std::function<void(LinkWorker&, quint64, int32_t, int32_t)> call) {
     const quint64 id = nextId_++;
+    if (isWrite) writeCaptions_.insert(id, caption);
     ++pending_;
     if (shutDown_ || !worker_) {
-        refuse(id, start, 0, false);
+        refuse(id, reg, value, isWrite);
         return id;
     }
+    // The port and address as they are now: a later change of the settings is not this request's.
     const int32_t port = settings_.port, addr = settings_.address;
     QMetaObject::invokeMethod(
         worker_,
-        [w = worker_.data(), id, port, addr, start, qty] {
-            w->readRegisters(id, port, addr, start, qty);
-        },
+        [w = worker_.data(), id, port, addr, call = std::move(call)] { call(*w, id, port, addr); },
         Qt::QueuedConnection);
     return id;
 }

@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QThread>
 #include <QVector>
+#include <functional>
 #include <memory>
 
 #include "link/commparams.h"
@@ -89,6 +90,10 @@ class Link : public QObject {
     void onImage(const InstrumentImage& image, const LinkStats& stats, bool blockRead);
     void onStats(const LinkStats& stats);
     void refuse(quint64 id, int32_t reg, int32_t value, bool isWrite);
+    // Numbers a request and queues call on the link thread with the port and address of now, or
+    // refuses it after a shutdown.
+    quint64 request(int32_t reg, int32_t value, bool isWrite, const QString& caption,
+                    std::function<void(LinkWorker&, quint64, int32_t, int32_t)> call);
 
     QThread* thread_ = nullptr;    // not owned once a shutdown timed out: it ends on its own
     QPointer<LinkWorker> worker_;  // lives on thread_

@@ -11,9 +11,8 @@
 #include <memory>
 
 #include "config/configwindow.h"
-#include "link/libmodbusrtu.h"
-#include "link/link.h"
 #include "sim/server.h"
+#include "simlink.h"
 
 class ConfigOverSim : public QObject {
     Q_OBJECT
@@ -25,10 +24,8 @@ void ConfigOverSim::editsReachTheInstrumentAndComeBack() {
     sim::SimServer server;
     std::string why;
     QVERIFY2(server.start(&why), why.c_str());
-    comm::PortMap ports;
-    ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
-    comm::Link link(std::make_unique<comm::LibModbusRTU>(ports));
-    link.setSettings({1, 1, 0, 1});
+    const auto linkOwner = testing_support::linkToSim(server);
+    comm::Link& link = *linkOwner;
     server.setHoldingRegister(4107, 1234);  // input 1 upper limit
     server.setHoldingRegister(4105, 4);     // input 1 sensor code 4
     link.open();

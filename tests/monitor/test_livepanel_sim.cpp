@@ -8,10 +8,9 @@
 #include <QVBoxLayout>
 #include <memory>
 
-#include "link/libmodbusrtu.h"
-#include "link/link.h"
 #include "monitor/livepanel.h"
 #include "sim/server.h"
+#include "simlink.h"
 
 class LivePanelSimTest : public QObject {
     Q_OBJECT
@@ -29,10 +28,8 @@ void LivePanelSimTest::followsTheInstrumentAndSetsSv1() {
     });
     std::string why;
     QVERIFY2(server.start(&why), why.c_str());
-    comm::PortMap ports;
-    ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
-    comm::Link link(std::make_unique<comm::LibModbusRTU>(ports));
-    link.setSettings({1, 1, 0, 1});
+    const auto linkOwner = testing_support::linkToSim(server);
+    comm::Link& link = *linkOwner;
 
     QWidget host;
     monitor::LivePanel panel(link);

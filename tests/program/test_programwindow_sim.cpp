@@ -10,10 +10,9 @@
 #include <QTest>
 #include <memory>
 
-#include "link/libmodbusrtu.h"
-#include "link/link.h"
 #include "program/programwindow.h"
 #include "sim/server.h"
+#include "simlink.h"
 
 using program::ProgramWindow;
 
@@ -28,10 +27,8 @@ void ProgramWindowSimTest::programEnteredReadBackAndRun() {
     std::string why;
     if (!server.start(&why))
         QFAIL(qPrintable(QStringLiteral("no pseudo-terminal: ") + QString::fromStdString(why)));
-    comm::PortMap ports;
-    ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
-    comm::Link link(std::make_unique<comm::LibModbusRTU>(ports));
-    link.setSettings({1, 1, 0, 1});
+    const auto linkOwner = testing_support::linkToSim(server);
+    comm::Link& link = *linkOwner;
     server.setHoldingRegister(8193, 1);     // minutes
     server.setHoldingRegister(8201, -150);  // segment 1 SV1
     server.setHoldingRegister(8203, 25);    // segment 1 time
