@@ -146,7 +146,13 @@ MainWindow::MainWindow(MainContext ctx, QWidget* parent)
             b->installEventFilter(this);
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // The sub-windows are windows of their own, not children: they go with the main window, before
+    // the link and the event log they read from.
+    delete config_.data();
+    delete programWindow_.data();
+    delete eventWindow_.data();
+}
 
 QWidget* MainWindow::configWindow() const {
     return config_.data();
