@@ -139,25 +139,17 @@ bool SimServer::start(std::string* error) {
         setError(error, "parity must be N, E or O");
         return false;
     }
-    if (options_.transport != Transport::Pty) {
-        if (!listen(error)) return startFailed();
-    } else if (!openPty(error)) {
-        return startFailed();
-    }
-    if (pipe2(wakePipe_, O_CLOEXEC) != 0 ||
+    const bool opened = options_.transport == Transport::Pty ? openPty(error) : listen(error);
+    if (!opened || pipe2(wakePipe_, O_CLOEXEC) != 0 ||
         socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, capture_) != 0) {
-        setError(error, "pipe");
-        return startFailed();
+        if (opened) setError(error, "pipe");
+        closeFds();
+        return false;
     }
     fcntl(capture_[1], F_SETFL, O_NONBLOCK);
     running_ = true;
     thread_ = std::thread(&SimServer::run, this);
     return true;
-}
-
-bool SimServer::startFailed() {
-    closeFds();
-    return false;
 }
 
 bool SimServer::openPty(std::string* error) {

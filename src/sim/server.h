@@ -100,9 +100,9 @@ class SimServer {
     static double wireSeconds(int bytes, int baud, char parity);
 
   private:
+    // Open the line of the transport; false with a reason, leaving closeFds() to the caller.
     bool openPty(std::string* error);
     bool listen(std::string* error);
-    bool startFailed();  // closes what a failed start() opened
     void run();
     // Ends the master's connection on a TCP transport; the server waits for the next one.
     void dropClient();

@@ -1,6 +1,7 @@
 // The link through a gateway, against the simulator standing for one on 127.0.0.1: Modbus TCP,
 // and RTU frames through TCP as a serial device server passes them. For each: a poll cycle of nine
-// reads, a write and its readback, and a gateway restart healed without the operator.
+// reads, a write and its readback, a silent instrument, and a gateway restart healed without the
+// operator.
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -73,6 +74,13 @@ TEST_P(Gateway, PollsWritesAndReconnectsAfterARestart) {
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(server.holdingRegister(1), 345);
     EXPECT_TRUE(pump([&] { return link.image().HoldingValues[0] == 345.0f; }, 2000));
+
+    // A silent instrument behind a live connection is only silent.
+    server.setSilent(true);
+    ASSERT_TRUE(pump([&] { return events.contains(comm::LinkEvent::Silent); }, 3000));
+    EXPECT_FALSE(link.stats().deviceLost);
+    server.setSilent(false);
+    ASSERT_TRUE(pump([&] { return events.contains(comm::LinkEvent::Answering); }, 3000));
 
     // The gateway restarts: the connection is gone, reconnecting is refused while it is down, and
     // once it listens again polling resumes by itself.
