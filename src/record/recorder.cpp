@@ -36,6 +36,7 @@ Recorder::Recorder(QString dbPath, const Clock& clock, LiveSource live, QObject*
     writer_->moveToThread(thread_);
     connect(writer_, &StoreWriter::written, this, &Recorder::sampleWritten);
     connect(writer_, &StoreWriter::opened, this, &Recorder::storeOpened);
+    connect(writer_, &StoreWriter::archiveNote, this, &Recorder::archiveNote);
     thread_->start();
     timer_.setInterval(100);
     connect(&timer_, &QTimer::timeout, this, &Recorder::tick);
@@ -78,6 +79,12 @@ void Recorder::stop() {
     setStatus(QStringLiteral("记录已停止"));
 }
 
+void Recorder::setRetention(const RetentionPolicy& policy) {
+    StoreWriter* writer = writer_;
+    QMetaObject::invokeMethod(
+        writer, [writer, policy] { writer->setRetention(policy); }, Qt::QueuedConnection);
+}
+
 bool Recorder::waitForStore(int timeoutMs) {
     auto done = std::make_shared<QSemaphore>();
     QMetaObject::invokeMethod(
@@ -107,6 +114,7 @@ void Recorder::tick() {
     Sample s;
     s.date = latestDate_;
     s.time = latestTime_;
+    s.at = now.toSecsSinceEpoch();
     if (live_) s.values = live_();
     StoreWriter* writer = writer_;
     QMetaObject::invokeMethod(

@@ -15,6 +15,7 @@
 #include <functional>
 
 #include "record/clock.h"
+#include "record/retention.h"
 #include "record/store.h"
 
 class QThread;
@@ -56,6 +57,9 @@ class Recorder : public QObject {
     // window never calls it. False when timeoutMs passed first.
     bool waitForStore(int timeoutMs = 10000);
 
+    // How long the archive keeps its samples; takes effect with the next sample.
+    void setRetention(const RetentionPolicy& policy);
+
     // Number of the latest record, 0..65500, as the store thread last reported it.
     int32_t lastRecordNo() const { return lastRecordNo_; }
 
@@ -65,6 +69,8 @@ class Recorder : public QObject {
     // file cannot take it) not, with the number it would have had. Either way the sample was
     // taken, so the live curve goes on without the file.
     void sampleStored(const record::Sample& sample);
+    // A line for the event log from the store thread (the archive let a day go).
+    void archiveNote(const QString& text);
 
   private:
     double secondsSinceLatestSample(const QDateTime& now) const;

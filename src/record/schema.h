@@ -1,7 +1,8 @@
 #pragma once
 // The tables of the sample database file as this program reads and writes them: the ring of
-// sample records (pv_data), the counter row that names the latest of them (sl_void), and the
-// event log (events). Every query of the record layer takes its names and sizes from here.
+// sample records (pv_data), the counter row that names the latest of them (sl_void), the archive
+// of every sample with its rollups (archive, archive_rollup, archive_meta), and the event log
+// (events). Every query of the record layer takes its names and sizes from here.
 
 #include <QString>
 #include <QStringList>
@@ -42,6 +43,41 @@ inline const QString kCreateCounterTableSql = QStringLiteral(
     "CREATE TABLE IF NOT EXISTS sl_void (last_id INTEGER, last_id_copy INTEGER, spare INTEGER)");
 inline const QString kCounterRowCondition =
     QStringLiteral("rowid = (SELECT min(rowid) FROM sl_void)");
+
+// The archive: one row per stored second, keyed by UTC seconds and an insertion sequence. The
+// value columns carry no type, so each keeps the INTEGER or REAL the archive's codec gave it.
+inline QString createArchiveTableSql() {
+    return QStringLiteral(
+               "CREATE TABLE IF NOT EXISTS archive (t INTEGER NOT NULL, seq INTEGER NOT NULL, %1, "
+               "PRIMARY KEY (t, seq)) WITHOUT ROWID")
+        .arg(valueColumns().join(QStringLiteral(", ")));
+}
+inline constexpr int kArchiveColumnCount = 2 + kValueCount;
+
+// The rollup of one level's bucket: samples, first and last second, then per value its minimum,
+// maximum and sum (the plain values, REAL).
+inline QStringList rollupValueColumns() {
+    QStringList cols;
+    for (const QString& v : valueColumns())
+        cols << v + QStringLiteral("_min") << v + QStringLiteral("_max")
+             << v + QStringLiteral("_sum");
+    return cols;
+}
+inline QString createRollupTableSql() {
+    QString cols;
+    for (const QString& c : rollupValueColumns())
+        cols += QStringLiteral(", %1 REAL").arg(c);
+    return QStringLiteral(
+               "CREATE TABLE IF NOT EXISTS archive_rollup (level INTEGER NOT NULL, t INTEGER NOT "
+               "NULL, n INTEGER NOT NULL, first INTEGER NOT NULL, last INTEGER NOT NULL%1, "
+               "PRIMARY KEY (level, t)) WITHOUT ROWID")
+        .arg(cols);
+}
+inline constexpr int kRollupColumnCount = 5 + 3 * kValueCount;
+
+// Facts about the archive, one row each: "adopted" once the ring the file held has been copied.
+inline const QString kCreateArchiveMetaSql = QStringLiteral(
+    "CREATE TABLE IF NOT EXISTS archive_meta (key TEXT PRIMARY KEY, value) WITHOUT ROWID");
 
 // The event log's table and its columns, in order.
 inline const QStringList& eventColumns() {

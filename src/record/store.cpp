@@ -13,6 +13,7 @@
 
 #include "base/numberrule.h"
 #include "record/ring.h"
+#include "record/storeconnection.h"
 
 namespace record {
 
@@ -96,28 +97,6 @@ QString faultText(SampleStore::Fault f) {
     return QStringLiteral("无法读写数据库文件");
 }
 
-// The connection and its prepared statements, made once per open() and reused by every call.
-struct SampleStore::Connection {
-    QSqlDatabase db;
-    QSqlQuery begin, commit, rollback;
-    QSqlQuery counter, setCounter, addCounter;
-    QSqlQuery put, record, between, notBetween, places;
-
-    explicit Connection(const QSqlDatabase& d)
-        : db(d),
-          begin(d),
-          commit(d),
-          rollback(d),
-          counter(d),
-          setCounter(d),
-          addCounter(d),
-          put(d),
-          record(d),
-          between(d),
-          notBetween(d),
-          places(d) {}
-};
-
 SampleStore::SampleStore(QString path, QString connectionName, Commit commit)
     : path_(std::move(path)), commit_(commit), file_(std::move(connectionName)) {}
 
@@ -161,6 +140,7 @@ bool SampleStore::open(Access access) {
     fault_ = Fault::None;
     lastError_.clear();
     const bool readOnly = access == Access::ReadOnly;
+    hasArchive_ = false;
 
     const QFileInfo fi(path_);
     const QString folder = fi.absolutePath();
@@ -193,6 +173,7 @@ bool SampleStore::open(Access access) {
         usable = (!pvColumns.isEmpty() && !counterColumns.isEmpty()) || fail(Fault::WrongTables);
         usable = usable && (prepareStatements(counterColumns) || fail(Fault::Other));
     }
+    usable = usable && inspectArchive(true);
     if (!usable) {
         const Fault f = fault_;
         close();
@@ -225,7 +206,8 @@ bool SampleStore::open(Access access) {
     q.exec(QStringLiteral("PRAGMA journal_size_limit=1048576"));
     q = QSqlQuery();
 
-    if (!createTablesAndPrepare(pvColumns, counterColumns)) {
+    if (!createTablesAndPrepare(pvColumns, counterColumns) ||
+        (access == Access::Record && !inspectArchive(false))) {
         const Fault f = fault_;
         close();
         return fail(f);
@@ -235,20 +217,18 @@ bool SampleStore::open(Access access) {
     return true;
 }
 
+bool SampleStore::tableColumns(const QString& table, QStringList* names) {
+    QSqlQuery q(conn_->db);
+    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table)))
+        return failFromSql(q.lastError(), Fault::Other);
+    while (q.next())
+        names->append(q.value(1).toString());
+    return true;
+}
+
 bool SampleStore::inspectTables(QStringList* pvColumns, QStringList* counterColumns) {
-    Connection& c = *conn_;
-    auto columnsOf = [&](const QString& table, QStringList* names) {
-        QSqlQuery q(c.db);
-        if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table))) {
-            failFromSql(q.lastError(), Fault::Other);
-            return false;
-        }
-        while (q.next())
-            names->append(q.value(1).toString());
-        return true;
-    };
-    if (!columnsOf(QStringLiteral("pv_data"), pvColumns)) return false;
-    if (!columnsOf(QStringLiteral("sl_void"), counterColumns)) return false;
+    if (!tableColumns(QStringLiteral("pv_data"), pvColumns)) return false;
+    if (!tableColumns(QStringLiteral("sl_void"), counterColumns)) return false;
     return checkShapes(*pvColumns, *counterColumns);
 }
 
@@ -398,6 +378,7 @@ void SampleStore::close() {
     conn_.reset();
     file_.close();
     open_ = false;
+    hasArchive_ = false;
 }
 
 bool SampleStore::readable() {
@@ -477,6 +458,11 @@ bool SampleStore::writeInTransaction(const Sample& s) {
         c.addCounter.bindValue(0, s.id);
         c.addCounter.bindValue(1, s.id);
         if (!c.addCounter.exec()) return abandon(c.addCounter);
+    }
+    if (hasArchive_ && !archiveSample(s)) {
+        const Fault f = fault_;
+        c.rollback.exec();
+        return fail(f);
     }
     if (!c.commit.exec()) return abandon(c.commit);
     fault_ = Fault::None;

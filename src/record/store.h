@@ -2,13 +2,16 @@
 // The sample store: an SQLite file with the ring of sample records (pv_data) and the counter row
 // (sl_void). Each owner (the recorder, the main window) has its own connection for its whole life.
 
+#include <QPair>
 #include <QString>
 #include <QStringList>
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
 
+#include "record/archive.h"
 #include "record/ring.h"
 #include "record/schema.h"
 #include "record/sqlitefile.h"
@@ -23,7 +26,13 @@ struct Sample {
     double date = 0;                                  // w_date: whole days since 1899-12-30
     double time = 0;                                  // w_time: fraction of a day, whole seconds
     std::array<float, schema::kValueCount> values{};  // LiveValues 0..9 when stored
+    // The moment in UTC seconds since 1970, which the archive keys by. 0: the local date and
+    // time above stand for it (a ring record read back, a sample made by hand).
+    int64_t at = 0;
 };
+
+// A sample's moment in UTC seconds: its own, or its local date and time taken as local time.
+int64_t sampleMoment(const Sample& s);
 
 class SampleStore {
   public:
@@ -53,6 +62,8 @@ class SampleStore {
     enum class Access {
         ReadWrite,  // made where missing, with its folder, tables and counter row
         ReadOnly,   // an existing ring only read: nothing is created or changed (the forwarder)
+        Record,     // as ReadWrite, and the archive made where missing, adopting the ring's
+                    // records (the recorder's writer, on its own thread: adoption takes seconds)
     };
 
     // connectionName must be unique per owner. Nothing is opened until open().
@@ -62,6 +73,8 @@ class SampleStore {
     SampleStore& operator=(const SampleStore&) = delete;
 
     // Opens the file, creating the folder, the file, the tables and the counter row where missing.
+    // An archive the file holds is checked too: one of another shape fails the open as the ring's
+    // tables do.
     // A file that is not a database, or cannot be opened or written, is never overwritten or
     // deleted: open() then returns false and lastError() says why (in Chinese, for the status bar).
     bool open(Access access = Access::ReadWrite);
@@ -96,6 +109,33 @@ class SampleStore {
     // One record by number, nullopt when there is none.
     std::optional<Sample> loadRecord(int id);
 
+    // --- The archive (see archive.h). Every sample the ring takes goes into it in the same
+    // transaction; a ring file without one gets one on its first read-write open, holding a copy
+    // of the ring's records. A store opened read-only on a file without an archive has none.
+    bool hasArchive() const { return hasArchive_; }
+    // The same, looking at the file again while it has none (a recorder may have made it since).
+    bool findArchive();
+    // The first and last archived second; nullopt when the archive is empty or cannot be read.
+    std::optional<QPair<int64_t, int64_t>> archiveExtent();
+    // The span from..to (UTC seconds, both included) at the finest level whose buckets over the
+    // span number at most maxRows: single seconds, or rollup buckets (first/last then say which
+    // seconds each holds). Rows in time order; nullopt on a read error.
+    std::optional<std::vector<SpanRow>> loadSpan(int64_t from, int64_t to, int maxRows);
+    // The archived seconds from..to in time order, one call of visit each, without holding them
+    // all; visit returns false to stop. False on a read error.
+    bool forEachArchived(int64_t from, int64_t to,
+                         const std::function<bool(const ArchivedSample&)>& visit);
+    // The number of archived samples after (at, seq).
+    std::optional<int64_t> countArchivedAfter(int64_t at, int64_t seq);
+    // Up to limit archived samples after (at, seq), in order (the forwarder's next batch).
+    std::optional<std::vector<ArchivedSample>> loadArchivedAfter(int64_t at, int64_t seq,
+                                                                 int limit);
+    // Removes the archived seconds and rollups before `before` (UTC seconds), and the event
+    // log's rows of that time, in one transaction. Returns the number of seconds removed.
+    std::optional<int64_t> dropArchiveBefore(int64_t before);
+    // Bytes of the file's pages that are free for reuse.
+    std::optional<int64_t> reusableBytes();
+
   private:
     QString path_;
     Commit commit_;
@@ -109,6 +149,7 @@ class SampleStore {
 
     bool fail(Fault f);
     bool failFromSql(const QSqlError& e, Fault fallback);
+    bool tableColumns(const QString& table, QStringList* names);
     bool inspectTables(QStringList* pvColumns, QStringList* counterColumns);
     bool checkShapes(const QStringList& pvColumns, const QStringList& counterColumns);
     bool createTablesAndPrepare(const QStringList& pvColumns, QStringList counterColumns);
@@ -117,6 +158,15 @@ class SampleStore {
     bool idIsUniqueKey(const QStringList& pvColumns, bool* unique);
     std::optional<int> counterFrom(QSqlQuery& q);
     bool writeInTransaction(const Sample& s);
+    bool archiveSample(const Sample& s);
+    bool inspectArchive(bool readOnly);
+    bool prepareArchiveStatements();
+    bool adoptRing();
+    bool archiveReadable();
+    bool rebuildBuckets(int64_t cut);
+    bool addToBucket(int level, int64_t bucket, int64_t at,
+                     const std::array<float, schema::kValueCount>& values);
+    bool hasArchive_ = false;
     std::vector<Sample> loadWindow(QSqlQuery& q, int first, int last);
 };
 

@@ -1,16 +1,25 @@
 #include "record/storewriter.h"
 
+#include <QDateTime>
+#include <QFileInfo>
+#include <QStorageInfo>
 #include <utility>
 
 #include "record/ring.h"
 
 namespace record {
 
+namespace {
+// The retention policy is looked at once an hour of samples, and with every sample while it is
+// still removing days.
+constexpr int kRetentionInterval = 3600;
+}  // namespace
+
 StoreWriter::StoreWriter(QString path, QString connectionName)
     : store_(std::move(path), std::move(connectionName), SampleStore::Commit::Synced) {}
 
 void StoreWriter::open() {
-    const bool ok = store_.isOpen() || store_.open();
+    const bool ok = store_.isOpen() || store_.open(SampleStore::Access::Record);
     if (!ok) {
         emit opened(false, store_.lastError(), lastRecordNo_);
         return;
@@ -18,10 +27,11 @@ void StoreWriter::open() {
     if (const std::optional<int> counter = store_.readCounter())
         lastRecordNo_ = ringCounter(*counter);
     emit opened(true, {}, lastRecordNo_);
+    writesToRetention_ = 0;
 }
 
 void StoreWriter::write(Sample s) {
-    if (!store_.isOpen() && !store_.open()) {
+    if (!store_.isOpen() && !store_.open(SampleStore::Access::Record)) {
         lastRecordNo_ = nextRecordNo(lastRecordNo_);
         emit written(lastRecordNo_, false, store_.lastError());
         return;
@@ -30,6 +40,7 @@ void StoreWriter::write(Sample s) {
     lastRecordNo_ = s.id;
     if (ok) {
         emit written(s.id, true, {});
+        if (--writesToRetention_ <= 0) applyRetention();
         return;
     }
     const QString error = store_.lastError();
@@ -37,6 +48,26 @@ void StoreWriter::write(Sample s) {
     // sample, which checks it again from the start.
     if (store_.lastFault() != SampleStore::Fault::Locked) store_.close();
     emit written(s.id, false, error);
+}
+
+void StoreWriter::applyRetention() {
+    writesToRetention_ = kRetentionInterval;
+    if (!store_.isOpen() || !store_.hasArchive()) return;
+    const std::optional<QPair<int64_t, int64_t>> extent = store_.archiveExtent();
+    if (!extent) return;
+    const std::optional<int64_t> reusable = store_.reusableBytes();
+    const int64_t freeBytes =
+        QStorageInfo(QFileInfo(store_.path()).absolutePath()).bytesAvailable() +
+        reusable.value_or(0);
+    const QDate oldest = QDateTime::fromSecsSinceEpoch(extent->first).date();
+    const std::optional<DayToDrop> drop =
+        dayToDrop(retention_, QDate::currentDate(), oldest, freeBytes);
+    if (!drop) return;
+    const int64_t cut = QDateTime(drop->day.addDays(1), QTime(0, 0)).toSecsSinceEpoch();
+    if (const std::optional<int64_t> removed = store_.dropArchiveBefore(cut)) {
+        emit archiveNote(droppedDayText(*drop, *removed, retention_));
+        writesToRetention_ = 1;
+    }
 }
 
 void StoreWriter::close() {

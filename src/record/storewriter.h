@@ -8,6 +8,7 @@
 #include <QString>
 #include <cstdint>
 
+#include "record/retention.h"
 #include "record/store.h"
 
 namespace record {
@@ -23,6 +24,10 @@ class StoreWriter : public QObject {
     // again with every sample, that is once a second.
     void write(Sample s);
     void close();
+    void setRetention(const RetentionPolicy& policy) { retention_ = policy; }
+    // Drops the archive's oldest day when the retention policy asks for it: at most one day per
+    // call, so that the samples behind it wait no longer than one day's removal.
+    void applyRetention();
 
   signals:
     // recordNo: the latest record as the counter row names it, or the last one known.
@@ -30,10 +35,14 @@ class StoreWriter : public QObject {
     // recordNo is the number the sample was given; while it cannot be stored the number still
     // advances from the last one known, and follows the file's counter again once it can.
     void written(int recordNo, bool stored, QString error);
+    // A line for the event log: the archive let a day go.
+    void archiveNote(QString text);
 
   private:
     SampleStore store_;
     int32_t lastRecordNo_ = 0;
+    RetentionPolicy retention_;
+    int writesToRetention_ = 0;  // samples until the next look at the retention policy
 };
 
 }  // namespace record

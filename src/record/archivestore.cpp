@@ -1,0 +1,436 @@
+// The sample store's archive half: the archive table, its rollups, the adoption of a ring that
+// had none, the span and batch reads, and the removal of old days.
+
+#include <QDateTime>
+#include <QSqlError>
+#include <QVariant>
+#include <algorithm>
+
+#include "base/oledate.h"
+#include "record/storeconnection.h"
+
+namespace record {
+
+namespace {
+
+int64_t floorTo(int64_t t, int64_t width) {
+    const int64_t q = t / width;
+    return (q * width > t ? q - 1 : q) * width;
+}
+
+// "?, ?, ..." for n bound values.
+QString placeholders(int n) {
+    QStringList marks;
+    for (int i = 0; i < n; ++i)
+        marks << QStringLiteral("?");
+    return marks.join(QStringLiteral(", "));
+}
+
+// Adds a sample to a rollup bucket, or makes the bucket with it.
+QString rollupUpsertSql() {
+    QStringList sets = {QStringLiteral("n = n + 1"),
+                        QStringLiteral("first = min(first, excluded.first)"),
+                        QStringLiteral("last = max(last, excluded.last)")};
+    for (const QString& v : schema::valueColumns()) {
+        const QString lo = v + QStringLiteral("_min"), hi = v + QStringLiteral("_max"),
+                      sum = v + QStringLiteral("_sum");
+        // A missing value (a NaN the driver stored as NULL) gives way to the other.
+        sets << QStringLiteral("%1 = min(coalesce(%1, excluded.%1), coalesce(excluded.%1, %1))")
+                    .arg(lo)
+             << QStringLiteral("%1 = max(coalesce(%1, excluded.%1), coalesce(excluded.%1, %1))")
+                    .arg(hi)
+             << QStringLiteral("%1 = coalesce(%1, 0) + coalesce(excluded.%1, 0)").arg(sum);
+    }
+    return QStringLiteral(
+               "INSERT INTO archive_rollup VALUES (%1) ON CONFLICT (level, t) DO UPDATE SET %2")
+        .arg(placeholders(schema::kRollupColumnCount), sets.join(QStringLiteral(", ")));
+}
+
+ArchivedSample archivedFrom(const QSqlQuery& q) {
+    ArchivedSample a;
+    a.at = q.value(0).toLongLong();
+    a.seq = q.value(1).toLongLong();
+    for (int c = 0; c < schema::kValueCount; ++c)
+        a.values[c] = archive::decodeValue(q.value(2 + c));
+    return a;
+}
+
+SpanRow bucketFrom(const QSqlQuery& q) {
+    SpanRow r;
+    r.first = q.value(3).toLongLong();
+    r.last = q.value(4).toLongLong();
+    r.count = q.value(2).toInt();
+    for (int c = 0; c < schema::kValueCount; ++c) {
+        r.min[c] = static_cast<float>(q.value(5 + 3 * c).toDouble());
+        r.max[c] = static_cast<float>(q.value(6 + 3 * c).toDouble());
+        r.mean[c] = r.count > 0 ? static_cast<float>(q.value(7 + 3 * c).toDouble() / r.count) : 0;
+    }
+    return r;
+}
+
+bool sameColumns(const QStringList& have, const QStringList& want) {
+    if (have.size() != want.size()) return false;
+    for (int i = 0; i < have.size(); ++i) {
+        if (have[i].compare(want[i], Qt::CaseInsensitive) != 0) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int64_t sampleMoment(const Sample& s) {
+    if (s.at != 0) return s.at;
+    const QDate d = base::dateFromOle(s.date);
+    if (!d.isValid() || s.date <= 0) return 0;
+    const QDateTime local(d, base::timeFromOle(s.time));
+    return local.isValid() ? local.toSecsSinceEpoch() : 0;
+}
+
+// Looks at the archive's three tables. readOnly: takes an archive that is there; otherwise makes
+// a missing one and adopts the ring into it. Tables of another shape fail with WrongTables and
+// stay as they are.
+bool SampleStore::inspectArchive(bool readOnly) {
+    QStringList archiveCols, rollupCols, metaCols;
+    if (!tableColumns(QStringLiteral("archive"), &archiveCols) ||
+        !tableColumns(QStringLiteral("archive_rollup"), &rollupCols) ||
+        !tableColumns(QStringLiteral("archive_meta"), &metaCols))
+        return false;
+    const QStringList wantArchive =
+        QStringList{QStringLiteral("t"), QStringLiteral("seq")} + schema::valueColumns();
+    const QStringList wantRollup =
+        QStringList{QStringLiteral("level"), QStringLiteral("t"), QStringLiteral("n"),
+                    QStringLiteral("first"), QStringLiteral("last")} +
+        schema::rollupValueColumns();
+    const QStringList wantMeta = {QStringLiteral("key"), QStringLiteral("value")};
+    const int present = !archiveCols.isEmpty() + !rollupCols.isEmpty() + !metaCols.isEmpty();
+    // The three are made in one transaction: one without the others is not ours.
+    if (present != 0 && (present != 3 || !sameColumns(archiveCols, wantArchive) ||
+                         !sameColumns(rollupCols, wantRollup) || !sameColumns(metaCols, wantMeta)))
+        return fail(Fault::WrongTables);
+    if (present == 0 && readOnly) return true;
+
+    QSqlQuery q(conn_->db);
+    if (present == 0) {
+        const QStringList sql = {QStringLiteral("BEGIN IMMEDIATE"), schema::createArchiveTableSql(),
+                                 schema::createRollupTableSql(), schema::kCreateArchiveMetaSql,
+                                 QStringLiteral("COMMIT")};
+        for (const QString& s : sql) {
+            if (!q.exec(s)) {
+                const QSqlError e = q.lastError();
+                q.exec(QStringLiteral("ROLLBACK"));
+                return failFromSql(e, Fault::Other);
+            }
+        }
+    }
+    if (!prepareArchiveStatements()) return fail(Fault::Other);
+    hasArchive_ = true;
+    return readOnly || adoptRing();
+}
+
+bool SampleStore::prepareArchiveStatements() {
+    Connection& c = *conn_;
+    const bool ok =
+        c.archivePut.prepare(
+            QStringLiteral("INSERT INTO archive VALUES (?, (SELECT coalesce(max(seq) + 1, 0) FROM "
+                           "archive WHERE t = ?), %1)")
+                .arg(placeholders(schema::kValueCount))) &&
+        c.rollupPut.prepare(rollupUpsertSql()) &&
+        c.extent.prepare(QStringLiteral("SELECT min(t), max(t) FROM archive")) &&
+        c.spanSeconds.prepare(
+            QStringLiteral("SELECT * FROM archive WHERE t BETWEEN ? AND ? ORDER BY t, seq")) &&
+        c.spanBuckets.prepare(QStringLiteral(
+            "SELECT * FROM archive_rollup WHERE level = ? AND t BETWEEN ? AND ? ORDER BY t")) &&
+        c.after.prepare(QStringLiteral(
+            "SELECT * FROM archive WHERE (t, seq) > (?, ?) ORDER BY t, seq LIMIT ?")) &&
+        c.countAfter.prepare(
+            QStringLiteral("SELECT count(*) FROM archive WHERE (t, seq) > (?, ?)"));
+    if (!ok) return false;
+    for (QSqlQuery* p : {&c.extent, &c.spanSeconds, &c.spanBuckets, &c.after, &c.countAfter})
+        p->setForwardOnly(true);
+    return true;
+}
+
+// Copies the ring's records, in time order, into a new archive once: the mark that it was done
+// is written in the same transaction, so a restart (or a kill midway) never copies twice.
+bool SampleStore::adoptRing() {
+    Connection& c = *conn_;
+    QSqlQuery q(c.db);
+    auto abandon = [&](const QSqlError& e) {
+        q.finish();
+        c.rollback.exec();
+        return failFromSql(e, Fault::Other);
+    };
+    if (!q.exec(QStringLiteral("SELECT 1 FROM archive_meta WHERE key = 'adopted'")))
+        return failFromSql(q.lastError(), Fault::Other);
+    if (q.next()) return true;
+    q.finish();
+    if (!c.begin.exec()) return failFromSql(c.begin.lastError(), Fault::Other);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT * FROM pv_data WHERE w_date > 0 ORDER BY w_date, w_time, "
+                               "w_id")))
+        return abandon(q.lastError());
+    int64_t copied = 0;
+    while (q.next()) {
+        Sample s;
+        s.date = q.value(1).toDouble();
+        s.time = q.value(2).toDouble();
+        for (int k = 0; k < schema::kValueCount; ++k)
+            s.values[k] = static_cast<float>(q.value(schema::kFirstValueColumn + k).toDouble());
+        if (!archiveSample(s)) {
+            const Fault f = fault_;
+            q.finish();
+            c.rollback.exec();
+            return fail(f);
+        }
+        ++copied;
+    }
+    if (q.lastError().isValid()) return abandon(q.lastError());
+    q.finish();
+    if (!q.exec(QStringLiteral("INSERT INTO archive_meta VALUES ('adopted', %1)").arg(copied)))
+        return abandon(q.lastError());
+    if (!c.commit.exec()) return abandon(c.commit.lastError());
+    return true;
+}
+
+// Inside the caller's transaction: the sample as the archive's next row of its second, and into
+// the bucket of every rollup level.
+bool SampleStore::archiveSample(const Sample& s) {
+    Connection& c = *conn_;
+    const int64_t at = sampleMoment(s);
+    // A record without a valid date has no moment to be kept under; the ring keeps it.
+    if (at == 0) return true;
+    c.archivePut.bindValue(0, static_cast<qlonglong>(at));
+    c.archivePut.bindValue(1, static_cast<qlonglong>(at));
+    for (int k = 0; k < schema::kValueCount; ++k)
+        c.archivePut.bindValue(2 + k, archive::encodeValue(s.values[k]));
+    if (!c.archivePut.exec()) return failFromSql(c.archivePut.lastError(), Fault::Other);
+    for (size_t level = 1; level < archive::kLevelSeconds.size(); ++level) {
+        if (!addToBucket(static_cast<int>(level), floorTo(at, archive::kLevelSeconds[level]), at,
+                         s.values))
+            return false;
+    }
+    return true;
+}
+
+bool SampleStore::addToBucket(int level, int64_t bucket, int64_t at,
+                              const std::array<float, schema::kValueCount>& values) {
+    QSqlQuery& r = conn_->rollupPut;
+    r.bindValue(0, level);
+    r.bindValue(1, static_cast<qlonglong>(bucket));
+    r.bindValue(2, 1);
+    r.bindValue(3, static_cast<qlonglong>(at));
+    r.bindValue(4, static_cast<qlonglong>(at));
+    for (int k = 0; k < schema::kValueCount; ++k) {
+        const double v = values[k];
+        r.bindValue(5 + 3 * k, v);
+        r.bindValue(6 + 3 * k, v);
+        r.bindValue(7 + 3 * k, v);
+    }
+    return r.exec() || failFromSql(r.lastError(), Fault::Other);
+}
+
+bool SampleStore::findArchive() {
+    if (open_ && !hasArchive_) inspectArchive(true);
+    return hasArchive_;
+}
+
+// A store opened before the recorder made the archive finds it on a later read.
+bool SampleStore::archiveReadable() {
+    if (!readable()) return false;
+    if (!hasArchive_ && !inspectArchive(true)) return false;
+    if (!hasArchive_) return fail(Fault::NotOpen);
+    return true;
+}
+
+std::optional<QPair<int64_t, int64_t>> SampleStore::archiveExtent() {
+    if (!archiveReadable()) return std::nullopt;
+    QSqlQuery& q = conn_->extent;
+    if (!q.exec()) {
+        failFromSql(q.lastError(), Fault::Other);
+        return std::nullopt;
+    }
+    std::optional<QPair<int64_t, int64_t>> result;
+    if (q.next() && !q.value(0).isNull())
+        result = QPair<int64_t, int64_t>(q.value(0).toLongLong(), q.value(1).toLongLong());
+    q.finish();
+    return result;
+}
+
+std::optional<std::vector<SpanRow>> SampleStore::loadSpan(int64_t from, int64_t to, int maxRows) {
+    if (!archiveReadable()) return std::nullopt;
+    if (from > to) std::swap(from, to);
+    maxRows = std::max(maxRows, 1);
+    size_t level = archive::kLevelSeconds.size() - 1;
+    for (size_t l = 0; l < archive::kLevelSeconds.size(); ++l) {
+        const int64_t width = archive::kLevelSeconds[l];
+        if ((to - from) / width + 1 <= maxRows) {
+            level = l;
+            break;
+        }
+    }
+    std::vector<SpanRow> rows;
+    const int64_t width = archive::kLevelSeconds[level];
+    QSqlQuery& q = level == 0 ? conn_->spanSeconds : conn_->spanBuckets;
+    int bind = 0;
+    if (level > 0) q.bindValue(bind++, static_cast<int>(level));
+    q.bindValue(bind++, static_cast<qlonglong>(floorTo(from, width)));
+    q.bindValue(bind, static_cast<qlonglong>(to));
+    if (!q.exec()) {
+        failFromSql(q.lastError(), Fault::Other);
+        return std::nullopt;
+    }
+    while (q.next()) {
+        if (level > 0) {
+            rows.push_back(bucketFrom(q));
+            continue;
+        }
+        const ArchivedSample a = archivedFrom(q);
+        SpanRow r;
+        r.first = r.last = a.at;
+        r.count = 1;
+        r.min = r.max = r.mean = a.values;
+        rows.push_back(r);
+    }
+    const QSqlError e = q.lastError();
+    q.finish();
+    if (e.isValid()) {
+        failFromSql(e, Fault::Other);
+        return std::nullopt;
+    }
+    return rows;
+}
+
+bool SampleStore::forEachArchived(int64_t from, int64_t to,
+                                  const std::function<bool(const ArchivedSample&)>& visit) {
+    if (!archiveReadable()) return false;
+    if (from > to) std::swap(from, to);
+    QSqlQuery& q = conn_->spanSeconds;
+    q.bindValue(0, static_cast<qlonglong>(from));
+    q.bindValue(1, static_cast<qlonglong>(to));
+    if (!q.exec()) return failFromSql(q.lastError(), Fault::Other);
+    while (q.next()) {
+        if (!visit(archivedFrom(q))) break;
+    }
+    const QSqlError e = q.lastError();
+    q.finish();
+    return !e.isValid() || failFromSql(e, Fault::Other);
+}
+
+std::optional<std::vector<ArchivedSample>> SampleStore::loadArchivedAfter(int64_t at, int64_t seq,
+                                                                          int limit) {
+    if (!archiveReadable()) return std::nullopt;
+    QSqlQuery& q = conn_->after;
+    q.bindValue(0, static_cast<qlonglong>(at));
+    q.bindValue(1, static_cast<qlonglong>(seq));
+    q.bindValue(2, limit);
+    if (!q.exec()) {
+        failFromSql(q.lastError(), Fault::Other);
+        return std::nullopt;
+    }
+    std::vector<ArchivedSample> rows;
+    while (q.next())
+        rows.push_back(archivedFrom(q));
+    const QSqlError e = q.lastError();
+    q.finish();
+    if (e.isValid()) {
+        failFromSql(e, Fault::Other);
+        return std::nullopt;
+    }
+    return rows;
+}
+
+std::optional<int64_t> SampleStore::countArchivedAfter(int64_t at, int64_t seq) {
+    if (!archiveReadable()) return std::nullopt;
+    QSqlQuery& q = conn_->countAfter;
+    q.bindValue(0, static_cast<qlonglong>(at));
+    q.bindValue(1, static_cast<qlonglong>(seq));
+    if (!q.exec() || !q.next()) {
+        failFromSql(q.lastError(), Fault::Other);
+        return std::nullopt;
+    }
+    const int64_t n = q.value(0).toLongLong();
+    q.finish();
+    return n;
+}
+
+// Inside the caller's transaction, once every bucket that begins before `cut` is gone: the bucket
+// of each level that straddles the cut made again from the seconds at and after it, so that no
+// bucket counts a second the archive no longer has.
+bool SampleStore::rebuildBuckets(int64_t cut) {
+    int64_t end = cut;
+    for (size_t level = 1; level < archive::kLevelSeconds.size(); ++level) {
+        const int64_t width = archive::kLevelSeconds[level];
+        if (floorTo(cut, width) != cut) end = std::max(end, floorTo(cut, width) + width);
+    }
+    if (end == cut) return true;
+    std::vector<ArchivedSample> kept;
+    if (!forEachArchived(cut, end - 1, [&](const ArchivedSample& a) {
+            kept.push_back(a);
+            return true;
+        }))
+        return false;
+    for (const ArchivedSample& a : kept) {
+        for (size_t level = 1; level < archive::kLevelSeconds.size(); ++level) {
+            const int64_t bucket = floorTo(a.at, archive::kLevelSeconds[level]);
+            if (bucket < cut && !addToBucket(static_cast<int>(level), bucket, a.at, a.values))
+                return false;
+        }
+    }
+    return true;
+}
+
+std::optional<int64_t> SampleStore::dropArchiveBefore(int64_t before) {
+    if (!archiveReadable()) return std::nullopt;
+    Connection& c = *conn_;
+    QSqlQuery q(c.db);
+    auto abandon = [&](const QSqlError& e) -> std::optional<int64_t> {
+        c.rollback.exec();
+        failFromSql(e, Fault::Other);
+        return std::nullopt;
+    };
+    if (!c.begin.exec()) return abandon(c.begin.lastError());
+    if (!q.prepare(QStringLiteral("DELETE FROM archive WHERE t < ?")))
+        return abandon(q.lastError());
+    q.bindValue(0, static_cast<qlonglong>(before));
+    if (!q.exec()) return abandon(q.lastError());
+    const int64_t removed = q.numRowsAffected();
+    if (!q.prepare(QStringLiteral("DELETE FROM archive_rollup WHERE t < ?")))
+        return abandon(q.lastError());
+    q.bindValue(0, static_cast<qlonglong>(before));
+    if (!q.exec()) return abandon(q.lastError());
+    if (!rebuildBuckets(before)) {
+        const Fault f = fault_;
+        c.rollback.exec();
+        fail(f);
+        return std::nullopt;
+    }
+    // The event log's rows of the removed time go with them (its table may not exist yet).
+    QStringList eventCols;
+    if (!tableColumns(QStringLiteral("events"), &eventCols)) return abandon(QSqlError());
+    if (!eventCols.isEmpty()) {
+        if (!q.prepare(QStringLiteral("DELETE FROM events WHERE at < ?")))
+            return abandon(q.lastError());
+        // The event log keeps local times as text, which sorts as time does.
+        q.bindValue(0, QDateTime::fromSecsSinceEpoch(before).toLocalTime().toString(
+                           QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
+        if (!q.exec()) return abandon(q.lastError());
+    }
+    if (!c.commit.exec()) return abandon(c.commit.lastError());
+    fault_ = Fault::None;
+    lastError_.clear();
+    return removed;
+}
+
+std::optional<int64_t> SampleStore::reusableBytes() {
+    if (!readable()) return std::nullopt;
+    QSqlQuery q(conn_->db);
+    if (!q.exec(QStringLiteral("SELECT (SELECT freelist_count FROM pragma_freelist_count) * "
+                               "(SELECT page_size FROM pragma_page_size)")) ||
+        !q.next()) {
+        failFromSql(q.lastError(), Fault::Other);
+        return std::nullopt;
+    }
+    return q.value(0).toLongLong();
+}
+
+}  // namespace record

@@ -1,0 +1,33 @@
+#pragma once
+// How long the archive keeps its samples: the operator's limit in days, and the free space the
+// disk must keep. What goes, goes by whole local days, oldest first, one day per decision, never
+// the current day.
+
+#include <QDate>
+#include <QString>
+#include <cstdint>
+#include <optional>
+
+namespace record {
+
+struct RetentionPolicy {
+    int keepDays = 0;                         // days kept, today included; 0: no limit in days
+    int64_t minFreeBytes = int64_t(1) << 30;  // below this much free space the oldest day goes
+    bool operator==(const RetentionPolicy&) const = default;
+};
+
+struct DayToDrop {
+    QDate day;            // this day's samples go, with every older one
+    bool forAge = false;  // past the days kept; otherwise for want of space
+};
+
+// The day that goes next, or nullopt when nothing has to.
+// freeBytes: what the disk has free plus the pages the file holds free for reuse, so that a day
+// already given up is not counted twice while the file refills it.
+std::optional<DayToDrop> dayToDrop(const RetentionPolicy& policy, const QDate& today,
+                                   const QDate& oldestDay, int64_t freeBytes);
+
+// The event log's line for a dropped day.
+QString droppedDayText(const DayToDrop& drop, int64_t seconds, const RetentionPolicy& policy);
+
+}  // namespace record
