@@ -21,9 +21,9 @@ QString change(const QString& before, const QString& after) {
 }  // namespace
 
 const std::vector<QString>& eventKinds() {
-    static const std::vector<QString> kinds{eventkind::kWrite, eventkind::kAlarm,
-                                            eventkind::kProgram, eventkind::kLink,
-                                            eventkind::kRecorder};
+    static const std::vector<QString> kinds{eventkind::kWrite,    eventkind::kAlarm,
+                                            eventkind::kProgram,  eventkind::kLink,
+                                            eventkind::kRecorder, eventkind::kAlert};
     return kinds;
 }
 
@@ -33,6 +33,7 @@ QString eventKindCaption(const QString& kind) {
     if (kind == eventkind::kProgram) return QStringLiteral("程序");
     if (kind == eventkind::kLink) return QStringLiteral("通讯");
     if (kind == eventkind::kRecorder) return QStringLiteral("记录");
+    if (kind == eventkind::kAlert) return QStringLiteral("警报");
     return kind;
 }
 

@@ -21,6 +21,8 @@ inline const QString kAlarm = QStringLiteral("alarm");
 inline const QString kProgram = QStringLiteral("program");
 inline const QString kLink = QStringLiteral("link");
 inline const QString kRecorder = QStringLiteral("recorder");
+// Alerts firing, returning to normal, acknowledged, and each attempt to notify someone.
+inline const QString kAlert = QStringLiteral("alert");
 }  // namespace eventkind
 
 // The kinds in the order the log window lists them, and the word the operator reads for each.

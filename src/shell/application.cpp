@@ -8,10 +8,12 @@
 #include <QTimer>
 #include <iostream>
 
+#include "alert/alerter.h"
 #include "link/libmodbusrtu.h"
 #include "record/eventlog.h"
 #include "record/forwarder.h"
 #include "record/recorder.h"
+#include "shell/alertsetup.h"
 #include "shell/forwardsetup.h"
 #include "shell/mainwindow.h"
 #include "shell/settings.h"
@@ -65,6 +67,8 @@ Application::~Application() {
     // link thread must stop before the simulator it talks to.
     delete main_;
     main_ = nullptr;
+    // Before the recorder and forwarder it looks at; what it queued is kept in the file.
+    alerter_.reset();
     delete recorder_;
     recorder_ = nullptr;
     // The event log stores what is still waiting before its thread ends.
@@ -154,6 +158,7 @@ void Application::showMainWindow() {
     recorder_->start();
     eventLog_->watch(*recorder_);
     startForwarding();
+    startAlerts();
     if (options_.connect) main_->openPort();
     emit mainWindowShown();
 }
@@ -174,6 +179,19 @@ void Application::startForwarding() {
     status->follow(*forwarder_);
     logSkippedRecords(*forwarder_);
     forwarder_->start();
+}
+
+void Application::startAlerts() {
+    alert::RuleConfig rules;
+    alert::NotifySettings notify;
+    readAlertSettings(options_, &rules, &notify);
+    const QString station = forwarder_ ? forwarder_->station() : stationName();
+    alerter_ = std::make_unique<alert::Alerter>(
+        alert::AlerterContext{*link_, *clock_, eventLog_.get(), dbPath_, station}, rules, notify);
+    alerter_->setRecorder(recorder_);
+    alerter_->setForwarder(forwarder_.get());
+    addAlertBar(*main_, *alerter_);
+    alerter_->start();
 }
 
 QString Application::stationName() const {

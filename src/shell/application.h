@@ -14,6 +14,9 @@
 namespace sim {
 class SimServer;
 }
+namespace alert {
+class Alerter;
+}
 namespace record {
 class EventLog;
 class Recorder;
@@ -50,6 +53,7 @@ class Application : public QObject {
     QString databasePath() const { return dbPath_; }
     // Null unless a server to forward to is configured.
     record::Forwarder* forwarder() const { return forwarder_.get(); }
+    alert::Alerter* alerter() const { return alerter_.get(); }
 
     // The default database file: Rdatabj.db in the platform's application-data folder.
     static QString defaultDatabasePath();
@@ -64,6 +68,8 @@ class Application : public QObject {
     void showMainWindow();
     // Forwarding to a central server when the command line or the settings file names one.
     void startForwarding();
+    // The alert rules, their notifications and the alert bar.
+    void startAlerts();
     // The station's name on the server when the settings file has none yet.
     QString stationName() const;
     void logSkippedRecords(const record::Forwarder& forwarder);
@@ -84,6 +90,7 @@ class Application : public QObject {
     record::Recorder* recorder_ = nullptr;
     std::unique_ptr<record::EventLog> eventLog_;
     std::unique_ptr<record::Forwarder> forwarder_;
+    std::unique_ptr<alert::Alerter> alerter_;
 };
 
 }  // namespace shell

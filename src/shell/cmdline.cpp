@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "alert/message.h"
 #include "link/ports.h"
 #include "record/csvexport.h"
 #include "record/forward.h"
@@ -111,6 +112,50 @@ ParseResult parseCommandLine(const QStringList& args) {
             if (v.trimmed().isEmpty())
                 return {std::nullopt, QStringLiteral("--station expects a name")};
             o.station = v.trimmed();
+        } else if (matches(a, QStringLiteral("--notify-mail"))) {
+            if (!takeValue(args, i, QStringLiteral("--notify-mail"), v, error))
+                return {std::nullopt, error};
+            // The address may hold a password: the message never echoes it.
+            if (!v.trimmed().isEmpty() && !alert::parseMailServer(v, &error))
+                return {std::nullopt, QStringLiteral("--notify-mail: %1").arg(error)};
+            o.notifyMail = v.trimmed();
+        } else if (matches(a, QStringLiteral("--notify-from"))) {
+            if (!takeValue(args, i, QStringLiteral("--notify-from"), v, error))
+                return {std::nullopt, error};
+            QString bad;
+            const QStringList from = alert::parseAddresses(v, &bad);
+            if (from.size() != 1 || !bad.isEmpty())
+                return {
+                    std::nullopt,
+                    QStringLiteral("--notify-from expects one address, got '%1'").arg(shown(v))};
+            o.notifyFrom = from.first();
+        } else if (matches(a, QStringLiteral("--notify-to"))) {
+            if (!takeValue(args, i, QStringLiteral("--notify-to"), v, error))
+                return {std::nullopt, error};
+            QString bad;
+            const QStringList to = alert::parseAddresses(v, &bad);
+            if (!bad.isEmpty())
+                return {std::nullopt,
+                        QStringLiteral("--notify-to: '%1' is no address").arg(shown(bad))};
+            o.notifyTo = to;
+        } else if (matches(a, QStringLiteral("--notify-webhook"))) {
+            if (!takeValue(args, i, QStringLiteral("--notify-webhook"), v, error))
+                return {std::nullopt, error};
+            const QString url = v.trimmed();
+            if (!url.isEmpty() && !url.startsWith(u"http://") && !url.startsWith(u"https://"))
+                return {std::nullopt,
+                        QStringLiteral("--notify-webhook expects an http:// or https:// URL")};
+            o.notifyWebhook = url;
+        } else if (matches(a, QStringLiteral("--notify-silent-after"))) {
+            if (!takeValue(args, i, QStringLiteral("--notify-silent-after"), v, error))
+                return {std::nullopt, error};
+            bool ok = false;
+            const int secs = v.toInt(&ok);
+            if (!ok || secs < 1 || secs > 86400)
+                return {std::nullopt,
+                        QStringLiteral("--notify-silent-after expects 1 to 86400 seconds, got '%1'")
+                            .arg(shown(v))};
+            o.notifySilentAfter = secs;
         } else if (matches(a, QStringLiteral("--keep-days"))) {
             if (!takeValue(args, i, QStringLiteral("--keep-days"), v, error))
                 return {std::nullopt, error};
@@ -205,6 +250,14 @@ QString usageText() {
         "                        the settings file)\n"
         "  --keep-free-gb G      drop the oldest archived day while the disk has less than G GB\n"
         "                        free (default 1; kept in the settings file)\n"
+        "  --notify-mail smtp://[user[:password]@]host[:port]\n"
+        "                        send alerts by mail through this server (smtps:// for TLS;\n"
+        "                        kept in the settings file; empty turns mail off)\n"
+        "  --notify-from ADDR    the sender of alert mails\n"
+        "  --notify-to ADDR[,ADDR...]  who gets alert mails\n"
+        "  --notify-webhook URL  POST each alert as JSON to this URL (empty turns it off)\n"
+        "  --notify-silent-after SECONDS  an instrument silent this long raises an alert\n"
+        "                        (default 30)\n"
         "  --help                this text\n");
 }
 

@@ -32,6 +32,15 @@ struct Options {
     // file; unset keeps what it says).
     std::optional<int> keepDays;
     std::optional<double> keepFreeGb;
+    // --notify-mail smtp://[user[:password]@]host[:port], --notify-from ADDR, --notify-to
+    // ADDR[,ADDR...], --notify-webhook URL, --notify-silent-after SECONDS: where alerts go and
+    // when silence counts (kept in the settings file; unset keeps what it says, empty turns the
+    // mail or webhook off).
+    std::optional<QString> notifyMail;
+    std::optional<QString> notifyFrom;
+    std::optional<QStringList> notifyTo;
+    std::optional<QString> notifyWebhook;
+    std::optional<int> notifySilentAfter;
 };
 
 struct ParseResult {

@@ -3,7 +3,8 @@ cmake_minimum_required(VERSION 3.16)
 # and the folders its files may include.
 set(faults "")
 foreach(entry "base:base" "ui:base,ui" "link:base,link" "instrument:base,link,instrument"
-              "record:base,link,instrument,record")
+              "record:base,link,instrument,record"
+              "alert:base,ui,link,instrument,record,alert")
   string(REGEX MATCH "^[a-z]+" folder "${entry}")
   string(REGEX REPLACE "^[a-z]+:" "" allowed "${entry}")
   string(REPLACE "," ";" allowed "${allowed}")

@@ -1,0 +1,156 @@
+#include "alert/alertbar.h"
+
+#include <QApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "alert/alerter.h"
+#include "alert/alertwindow.h"
+#include "ui/accessible.h"
+#include "ui/widgets.h"
+
+namespace alert {
+
+namespace {
+
+constexpr int kSoundEveryMs = 2000;
+
+}  // namespace
+
+AlertBar::AlertBar(Alerter& alerter, SaveSettings save, QWidget* parent)
+    : QFrame(parent), alerter_(alerter), save_(std::move(save)) {
+    setObjectName(QStringLiteral("AlertBar"));
+    setAccessibleName(QStringLiteral("报警栏"));
+    setFrameShape(QFrame::StyledPanel);
+
+    list_ = new QTableWidget(0, 4, this);
+    list_->setObjectName(QStringLiteral("AlertList"));
+    list_->setAccessibleName(QStringLiteral("报警列表"));
+    list_->setHorizontalHeaderLabels({QStringLiteral("时间"), QStringLiteral("报警"),
+                                      QStringLiteral("数值"), QStringLiteral("状态")});
+    list_->verticalHeader()->hide();
+    list_->horizontalHeader()->setStretchLastSection(true);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setSelectionMode(QAbstractItemView::SingleSelection);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setMaximumHeight(list_->fontMetrics().height() * 6);
+    comment_ = new QLineEdit(this);
+    comment_->setObjectName(QStringLiteral("AlertComment"));
+    comment_->setAccessibleName(QStringLiteral("确认说明"));
+    comment_->setPlaceholderText(QStringLiteral("确认说明：谁、为什么"));
+    ack_ = ui::commandButton(QStringLiteral("确认"), QStringLiteral("AlertAcknowledge"),
+                             QStringLiteral("确认报警"));
+    silence_ = ui::commandButton(QStringLiteral("消音"), QStringLiteral("AlertSilence"));
+    settings_ =
+        ui::commandButton(QStringLiteral("报警通知"), QStringLiteral("AlertSettingsButton"));
+    message_ = new ui::ValueLabel(this);
+    message_->setObjectName(QStringLiteral("AlertMessage"));
+    message_->setAccessibleName(QStringLiteral("报警栏提示"));
+
+    auto* side = new QVBoxLayout;
+    side->addWidget(comment_);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(ack_);
+    buttons->addWidget(silence_);
+    buttons->addWidget(settings_);
+    side->addLayout(buttons);
+    side->addWidget(message_);
+    auto* lay = new QHBoxLayout(this);
+    lay->setContentsMargins(4, 2, 4, 2);
+    lay->addWidget(list_, 1);
+    lay->addLayout(side);
+    setTabOrder(list_, comment_);
+    setTabOrder(comment_, ack_);
+    setTabOrder(ack_, silence_);
+    setTabOrder(silence_, settings_);
+
+    connect(comment_, &QLineEdit::returnPressed, this, &AlertBar::acknowledgeChosen);
+    connect(ack_, &QPushButton::clicked, this, &AlertBar::acknowledgeChosen);
+    connect(silence_, &QPushButton::clicked, &alerter_, &Alerter::silence);
+    connect(settings_, &QPushButton::clicked, this, &AlertBar::openSettings);
+    connect(&alerter_, &Alerter::listChanged, this, &AlertBar::refresh);
+    connect(&alerter_, &Alerter::ringingChanged, this, &AlertBar::refresh);
+    sound_.setInterval(kSoundEveryMs);
+    connect(&sound_, &QTimer::timeout, this, [] { QApplication::beep(); });
+    refresh();
+}
+
+void AlertBar::refresh() {
+    const auto& listed = alerter_.listed();
+    const QString chosen = list_->currentRow() >= 0 && list_->item(list_->currentRow(), 0)
+                               ? list_->item(list_->currentRow(), 0)->data(Qt::UserRole).toString()
+                               : QString();
+    list_->setRowCount(static_cast<int>(listed.size()));
+    int row = 0;
+    for (const ListedAlert& a : listed) {
+        QString state = a.active ? QStringLiteral("报警中") : QStringLiteral("已恢复");
+        state += a.acknowledged ? QStringLiteral("，已确认") : QStringLiteral("，未确认");
+        const QStringList cells{a.firedAt.toString(QStringLiteral("MM-dd HH:mm:ss")),
+                                kindTitle(a.kind), a.valueText, state};
+        for (int c = 0; c < 4; ++c) {
+            auto* item = new QTableWidgetItem(cells[c]);
+            item->setData(Qt::UserRole, a.id);
+            if (a.active && !a.acknowledged) item->setForeground(Qt::red);
+            list_->setItem(row, c, item);
+        }
+        if (a.id == chosen) list_->selectRow(row);
+        ++row;
+    }
+    ack_->setEnabled(std::any_of(listed.begin(), listed.end(),
+                                 [](const ListedAlert& a) { return !a.acknowledged; }));
+    silence_->setEnabled(alerter_.ringing());
+    if (alerter_.ringing() && !sound_.isActive()) {
+        QApplication::beep();
+        sound_.start();
+    } else if (!alerter_.ringing()) {
+        sound_.stop();
+    }
+}
+
+void AlertBar::acknowledgeChosen() {
+    const auto& listed = alerter_.listed();
+    QString id;
+    if (list_->currentRow() >= 0 && list_->item(list_->currentRow(), 0))
+        id = list_->item(list_->currentRow(), 0)->data(Qt::UserRole).toString();
+    const ListedAlert* a = nullptr;
+    for (const ListedAlert& l : listed)
+        if (l.id == id && !l.acknowledged) a = &l;
+    if (!a)
+        for (const ListedAlert& l : listed)
+            if (!l.acknowledged && !a) a = &l;
+    if (!a) {
+        message_->setText(QStringLiteral("没有待确认的报警"));
+        return;
+    }
+    if (comment_->text().simplified().isEmpty()) {
+        message_->setText(QStringLiteral("请填写确认说明"));
+        comment_->setFocus();
+        return;
+    }
+    const QString title = kindTitle(a->kind);
+    if (alerter_.acknowledge(a->id, comment_->text())) {
+        message_->setText(QStringLiteral("已确认：%1").arg(title));
+        comment_->clear();
+    }
+}
+
+void AlertBar::openSettings() {
+    if (!window_) {
+        window_ = new AlertWindow(alerter_, save_, window());
+        window_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+}
+
+QWidget* AlertBar::settingsWindow() const {
+    return window_;
+}
+
+}  // namespace alert

@@ -1,0 +1,52 @@
+#pragma once
+// The alert bar of the main window: the active and unacknowledged alerts (time, what, value,
+// state), a comment box and "确认" to acknowledge the chosen one, "消音" to silence the sound that
+// repeats meanwhile, and "报警通知" for the settings window.
+
+#include <QFrame>
+#include <QPointer>
+#include <QTimer>
+#include <functional>
+
+#include "alert/message.h"
+#include "alert/rules.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTableWidget;
+
+namespace alert {
+
+class Alerter;
+class AlertWindow;
+
+class AlertBar : public QFrame {
+    Q_OBJECT
+  public:
+    // save: keeps settings the window accepted (in the settings file).
+    using SaveSettings = std::function<void(const RuleConfig&, const NotifySettings&)>;
+    AlertBar(Alerter& alerter, SaveSettings save, QWidget* parent = nullptr);
+
+    // Acknowledges the chosen alert (the oldest unacknowledged one when none is chosen) with the
+    // comment in the box.
+    void acknowledgeChosen();
+    void openSettings();
+    QWidget* settingsWindow() const;
+
+  private:
+    void refresh();
+
+    Alerter& alerter_;
+    SaveSettings save_;
+    QTableWidget* list_;
+    QLineEdit* comment_;
+    QPushButton* ack_;
+    QPushButton* silence_;
+    QPushButton* settings_;
+    QLabel* message_;
+    QTimer sound_;
+    QPointer<AlertWindow> window_;
+};
+
+}  // namespace alert

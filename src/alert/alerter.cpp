@@ -1,0 +1,189 @@
+#include "alert/alerter.h"
+
+#include "link/link.h"
+#include "record/eventlog.h"
+#include "record/forwarder.h"
+#include "record/recorder.h"
+
+namespace alert {
+
+namespace {
+
+constexpr int kTickMs = 500;
+// Without a good block for this long the image no longer tells the instrument's state.
+constexpr int kStaleImageMs = 1500;
+
+}  // namespace
+
+Alerter::Alerter(AlerterContext ctx, RuleConfig rules, NotifySettings notify, QObject* parent)
+    : QObject(parent),
+      ctx_(std::move(ctx)),
+      engine_(std::move(rules)),
+      notify_(std::move(notify)),
+      delivery_(ctx_.dbPath) {
+    timer_.setInterval(kTickMs);
+    connect(&timer_, &QTimer::timeout, this, &Alerter::tick);
+    connect(&delivery_, &Delivery::attempted, this,
+            [this](bool ok, const QString& text) { log(text, ok ? 1 : 0); });
+    connect(&delivery_, &Delivery::testDone, this, &Alerter::testDone);
+}
+
+Alerter::~Alerter() = default;
+
+void Alerter::start() {
+    delivery_.configure(notify_);
+    delivery_.start();
+    timer_.start();
+}
+
+Observation Alerter::observe() const {
+    Observation o;
+    o.at = ctx_.clock.now();
+    const comm::Link& link = ctx_.link;
+    o.polling = link.polling();
+    o.silentMs = link.silentMs();
+    o.imageFresh = o.polling && o.silentMs < kStaleImageMs && link.stats().exchanges > 0;
+    const comm::InstrumentImage& im = link.image();
+    for (int i = 0; i < 4; ++i)
+        o.bits[i] = im.DiscreteBits[2 + i] != 0;
+    o.pv = {im.LiveValues[0], im.LiveValues[1]};
+    o.sv = {im.LiveValues[2], im.LiveValues[3]};
+    if (recorder_) o.recordingStopped = recorder_->statusText().startsWith(u"记录已停止：");
+    // One sample a second: what waits for the server, in minutes of recording.
+    if (forwarder_) o.forwardBehindMin = forwarder_->status().pending / 60.0;
+    return o;
+}
+
+Notice Alerter::noticeFor(const ListedAlert& a, Event e, const QDateTime& at) const {
+    Notice n;
+    n.event = e;
+    n.station = ctx_.station;
+    n.address = ctx_.link.settings().address > 0 ? ctx_.link.settings().address : 1;
+    n.alertId = a.id;
+    n.kind = a.kind;
+    n.valueText = a.valueText;
+    n.value = a.value;
+    n.at = at;
+    return n;
+}
+
+void Alerter::tick() {
+    const Observation o = observe();
+    const std::vector<Transition> changes = engine_.observe(o);
+    for (const Transition& t : changes) {
+        ListedAlert a;
+        a.id = t.id;
+        a.kind = t.kind;
+        a.valueText = t.valueText;
+        a.value = t.value;
+        if (t.fired) {
+            ringing_ = true;
+            log(QStringLiteral("触发：%1，%2").arg(kindTitle(t.kind), t.valueText), 1);
+        } else {
+            log(QStringLiteral("恢复正常：%1").arg(kindTitle(t.kind)), 0);
+        }
+        notifyAll(noticeFor(a, t.fired ? Event::Fired : Event::Cleared, o.at), notify_.to);
+    }
+    const qint64 now = o.at.toMSecsSinceEpoch();
+    for (const Reminder& r : engine_.dueReminders(now, qint64(notify_.repeatMin) * 60000,
+                                                  qint64(notify_.escalateMin) * 60000)) {
+        const ListedAlert* a = engine_.find(r.id);
+        if (!a) continue;
+        const Event e = r.escalation ? Event::Escalated : Event::Repeated;
+        Notice n = noticeFor(*a, e, o.at);
+        n.at = a->firedAt;
+        if (r.escalation) {
+            log(QStringLiteral("升级通知：%1").arg(kindTitle(a->kind)));
+            notifyAll(n, notify_.escalateTo);
+        } else {
+            log(QStringLiteral("再次通知：%1").arg(kindTitle(a->kind)));
+            notifyAll(n, notify_.to);
+        }
+    }
+    if (!changes.empty()) {
+        emit listChanged();
+        emit ringingChanged();
+    }
+}
+
+bool Alerter::acknowledge(const QString& id, const QString& comment) {
+    const QString why = comment.simplified();
+    if (why.isEmpty()) return false;
+    const ListedAlert* a = engine_.find(id);
+    if (!a || a->acknowledged) return false;
+    const ListedAlert copy = *a;
+    engine_.acknowledge(id);
+    log(QStringLiteral("已确认：%1，说明：%2").arg(kindTitle(copy.kind), why));
+    Notice n = noticeFor(copy, Event::Acknowledged, ctx_.clock.now());
+    n.comment = why;
+    // The webhook hears every acknowledgement; mail recipients hear it from the bar's people.
+    notifyAll(n, {});
+    const bool anyOpen = std::any_of(engine_.listed().begin(), engine_.listed().end(),
+                                     [](const ListedAlert& l) { return !l.acknowledged; });
+    if (!anyOpen && ringing_) {
+        ringing_ = false;
+        emit ringingChanged();
+    }
+    emit listChanged();
+    return true;
+}
+
+void Alerter::silence() {
+    if (!ringing_) return;
+    ringing_ = false;
+    emit ringingChanged();
+}
+
+void Alerter::setRules(const RuleConfig& rules) {
+    engine_.setConfig(rules);
+}
+
+void Alerter::setNotify(const NotifySettings& notify) {
+    notify_ = notify;
+    delivery_.configure(notify_);
+}
+
+void Alerter::sendTest() {
+    Notice n;
+    n.event = Event::Test;
+    n.station = ctx_.station;
+    n.address = ctx_.link.settings().address > 0 ? ctx_.link.settings().address : 1;
+    n.alertId = QStringLiteral("test");
+    n.at = ctx_.clock.now();
+    delivery_.sendTest(n);
+}
+
+void Alerter::notifyAll(const Notice& notice, const QStringList& mailTo) {
+    QVector<Letter> letters;
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (!notify_.mailServer.isEmpty() && !mailTo.isEmpty()) {
+        Letter l;
+        l.channel = Channel::Mail;
+        l.target = mailTo.join(u',');
+        l.subject = mailSubject(notice);
+        l.payload = mailBody(notice).toUtf8();
+        l.nextTryMs = now;
+        letters << l;
+    }
+    if (!notify_.webhook.isEmpty()) {
+        Letter l;
+        l.channel = Channel::Webhook;
+        l.target = notify_.webhook;
+        l.subject = QStringLiteral("%1 %2").arg(kindTitle(notice.kind), eventKey(notice.event));
+        l.payload = webhookJson(notice);
+        l.nextTryMs = now;
+        letters << l;
+    }
+    if (!letters.isEmpty()) delivery_.enqueue(letters);
+}
+
+void Alerter::log(const QString& text, std::optional<int> value) {
+    if (!ctx_.log) return;
+    record::EventEntry e;
+    e.kind = record::eventkind::kAlert;
+    e.text = text;
+    e.value = value;
+    ctx_.log->log(e);
+}
+
+}  // namespace alert

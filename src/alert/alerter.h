@@ -1,0 +1,89 @@
+#pragma once
+// The alerts of a running program: twice a second it looks at the instrument image, the link's
+// silence and the recorder's and forwarder's state, lets the rules decide, logs every alert, its
+// return to normal and its acknowledgement in the event log, and hands the notifications to the
+// delivery thread. It repeats and escalates alerts nobody acknowledges. UI thread; it never waits.
+
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <functional>
+#include <optional>
+
+#include "alert/delivery.h"
+#include "alert/message.h"
+#include "alert/rules.h"
+#include "record/clock.h"
+
+namespace comm {
+class Link;
+}
+namespace record {
+class EventLog;
+class Recorder;
+class Forwarder;
+}  // namespace record
+
+namespace alert {
+
+struct AlerterContext {
+    comm::Link& link;
+    const record::Clock& clock;
+    record::EventLog* log = nullptr;
+    QString dbPath;
+    QString station;
+};
+
+class Alerter : public QObject {
+    Q_OBJECT
+  public:
+    Alerter(AlerterContext ctx, RuleConfig rules, NotifySettings notify, QObject* parent = nullptr);
+    ~Alerter() override;
+
+    void setRecorder(const record::Recorder* recorder) { recorder_ = recorder; }
+    void setForwarder(const record::Forwarder* forwarder) { forwarder_ = forwarder; }
+    // Starts the delivery thread and the look twice a second.
+    void start();
+    // One look now.
+    void tick();
+
+    const std::vector<ListedAlert>& listed() const { return engine_.listed(); }
+    // Acknowledges a listed alert with the operator's comment (who and why); false when there
+    // is no such unacknowledged alert or the comment is empty.
+    bool acknowledge(const QString& id, const QString& comment);
+
+    // The sound repeats while an alert is unacknowledged, until silenced; a new alert rings again.
+    bool ringing() const { return ringing_ && notify_.sound; }
+    void silence();
+
+    const RuleConfig& rules() const { return engine_.config(); }
+    const NotifySettings& notify() const { return notify_; }
+    void setRules(const RuleConfig& rules);
+    void setNotify(const NotifySettings& notify);
+    // The band of the open run for loop 0 or 1 (nullopt: the configured one).
+    void setRunBand(int loop, std::optional<Band> band) { engine_.setRunBand(loop, band); }
+    // A test mail and webhook call now; the answer comes with testDone.
+    void sendTest();
+
+  signals:
+    void listChanged();
+    void ringingChanged();
+    void testDone(bool ok, const QString& text);
+
+  private:
+    Observation observe() const;
+    void notifyAll(const Notice& notice, const QStringList& mailTo);
+    void log(const QString& text, std::optional<int> value = std::nullopt);
+    Notice noticeFor(const ListedAlert& a, Event e, const QDateTime& at) const;
+
+    AlerterContext ctx_;
+    Engine engine_;
+    NotifySettings notify_;
+    Delivery delivery_;
+    QTimer timer_;
+    const record::Recorder* recorder_ = nullptr;
+    const record::Forwarder* forwarder_ = nullptr;
+    bool ringing_ = false;
+};
+
+}  // namespace alert

@@ -1,0 +1,408 @@
+#include "alert/delivery.h"
+
+#include <curl/curl.h>
+
+#include <QDateTime>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QSqlQuery>
+#include <QTimer>
+#include <QUrl>
+#include <QVariant>
+#include <cstring>
+#include <mutex>
+
+namespace alert {
+
+namespace {
+
+constexpr int kBusyTimeoutMs = 2000;
+constexpr int kIdlePollMs = 1000;
+// Delivered rows are kept this long for a look afterwards, then let go.
+constexpr qint64 kKeepSentMs = qint64(30) * 24 * 3600 * 1000;
+
+qint64 nowMs() {
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+QString channelWord(Channel c) {
+    return c == Channel::Mail ? QStringLiteral("邮件") : QStringLiteral("Webhook");
+}
+
+struct Upload {
+    const QByteArray* data;
+    qsizetype offset = 0;
+};
+
+size_t readMessage(char* buffer, size_t size, size_t count, void* user) {
+    auto* up = static_cast<Upload*>(user);
+    const size_t room = size * count;
+    const size_t left = static_cast<size_t>(up->data->size() - up->offset);
+    const size_t n = std::min(room, left);
+    std::memcpy(buffer, up->data->constData() + up->offset, n);
+    up->offset += static_cast<qsizetype>(n);
+    return n;
+}
+
+}  // namespace
+
+bool sendMail(const MailServer& server, const QString& from, const QStringList& to,
+              const QByteArray& message, QString* error) {
+    static std::once_flag init;
+    std::call_once(init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    CURL* curl = curl_easy_init();
+    if (!curl) {
+        *error = QStringLiteral("libcurl 无法初始化");
+        return false;
+    }
+    char errbuf[CURL_ERROR_SIZE] = {};
+    const QByteArray url = mailServerUrl(server).toUtf8();
+    const QByteArray user = server.user.toUtf8();
+    const QByteArray password = server.password.toUtf8();
+    const QByteArray sender = ('<' + from.trimmed() + '>').toUtf8();
+    curl_slist* rcpt = nullptr;
+    for (const QString& a : to)
+        rcpt = curl_slist_append(rcpt, ('<' + a.trimmed() + '>').toUtf8().constData());
+    Upload up{&message};
+    curl_easy_setopt(curl, CURLOPT_URL, url.constData());
+    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errbuf);
+    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 10L);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT, 60L);
+    // smtp:// takes STARTTLS where the server offers it; smtps:// is TLS from the first byte.
+    if (!server.tls) curl_easy_setopt(curl, CURLOPT_USE_SSL, long(CURLUSESSL_TRY));
+    if (!user.isEmpty()) {
+        curl_easy_setopt(curl, CURLOPT_USERNAME, user.constData());
+        curl_easy_setopt(curl, CURLOPT_PASSWORD, password.constData());
+    }
+    curl_easy_setopt(curl, CURLOPT_MAIL_FROM, sender.constData());
+    curl_easy_setopt(curl, CURLOPT_MAIL_RCPT, rcpt);
+    curl_easy_setopt(curl, CURLOPT_READFUNCTION, readMessage);
+    curl_easy_setopt(curl, CURLOPT_READDATA, &up);
+    curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+    const CURLcode rc = curl_easy_perform(curl);
+    curl_slist_free_all(rcpt);
+    curl_easy_cleanup(curl);
+    if (rc == CURLE_OK) return true;
+    // curl's texts name the host and the server's answer, never the password given apart.
+    *error = QString::fromUtf8(errbuf[0] ? errbuf : curl_easy_strerror(rc)).trimmed();
+    return false;
+}
+
+// Outbox ----------------------------------------------------------------------------------------
+
+Outbox::Outbox(QString connectionName) : file_(std::move(connectionName)) {}
+
+bool Outbox::open(const QString& path, QString* error) {
+    if (!file_.open(path, false, kBusyTimeoutMs)) {
+        *error = file_.error().text();
+        return false;
+    }
+    QSqlQuery q(file_.db());
+    const bool ok =
+        q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) &&
+        q.exec(QStringLiteral(
+            "CREATE TABLE IF NOT EXISTS alert_outbox (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+            "created INTEGER NOT NULL, channel TEXT NOT NULL, target TEXT NOT NULL, "
+            "subject TEXT NOT NULL, payload BLOB NOT NULL, attempts INTEGER NOT NULL DEFAULT 0, "
+            "next_try INTEGER NOT NULL, sent INTEGER, last_error TEXT)"));
+    if (!ok) {
+        *error = q.lastError().text();
+        q = QSqlQuery();
+        file_.close();
+        return false;
+    }
+    q.prepare(QStringLiteral("DELETE FROM alert_outbox WHERE sent IS NOT NULL AND sent < ?"));
+    q.addBindValue(nowMs() - kKeepSentMs);
+    q.exec();
+    return true;
+}
+
+bool Outbox::add(QVector<Letter>& letters) {
+    QSqlDatabase db = file_.db();
+    if (!db.transaction()) return false;
+    QSqlQuery q(db);
+    q.prepare(QStringLiteral(
+        "INSERT INTO alert_outbox (created, channel, target, subject, payload, attempts, next_try) "
+        "VALUES (?, ?, ?, ?, ?, 0, ?)"));
+    for (Letter& l : letters) {
+        q.addBindValue(nowMs());
+        q.addBindValue(l.channel == Channel::Mail ? QStringLiteral("mail")
+                                                  : QStringLiteral("webhook"));
+        q.addBindValue(l.target);
+        q.addBindValue(l.subject);
+        q.addBindValue(l.payload);
+        q.addBindValue(l.nextTryMs);
+        if (!q.exec()) {
+            db.rollback();
+            return false;
+        }
+        l.id = q.lastInsertId().toLongLong();
+    }
+    return db.commit();
+}
+
+std::optional<Letter> Outbox::nextDue(qint64 now) {
+    QSqlQuery q(file_.db());
+    q.prepare(QStringLiteral(
+        "SELECT id, channel, target, subject, payload, attempts, next_try FROM alert_outbox "
+        "WHERE sent IS NULL AND next_try <= ? ORDER BY next_try, id LIMIT 1"));
+    q.addBindValue(now);
+    if (!q.exec() || !q.next()) return std::nullopt;
+    Letter l;
+    l.id = q.value(0).toLongLong();
+    l.channel = q.value(1).toString() == u"mail" ? Channel::Mail : Channel::Webhook;
+    l.target = q.value(2).toString();
+    l.subject = q.value(3).toString();
+    l.payload = q.value(4).toByteArray();
+    l.attempts = q.value(5).toInt();
+    l.nextTryMs = q.value(6).toLongLong();
+    return l;
+}
+
+bool Outbox::markSent(qint64 id, qint64 atMs) {
+    QSqlQuery q(file_.db());
+    q.prepare(QStringLiteral(
+        "UPDATE alert_outbox SET sent = ?, attempts = attempts + 1, last_error = NULL "
+        "WHERE id = ?"));
+    q.addBindValue(atMs);
+    q.addBindValue(id);
+    return q.exec();
+}
+
+bool Outbox::markFailed(const Letter& l, const QString& error) {
+    QSqlQuery q(file_.db());
+    q.prepare(QStringLiteral(
+        "UPDATE alert_outbox SET attempts = ?, next_try = ?, last_error = ? WHERE id = ?"));
+    q.addBindValue(l.attempts);
+    q.addBindValue(l.nextTryMs);
+    q.addBindValue(error);
+    q.addBindValue(l.id);
+    return q.exec();
+}
+
+int Outbox::waiting() {
+    QSqlQuery q(file_.db());
+    return q.exec(QStringLiteral("SELECT count(*) FROM alert_outbox WHERE sent IS NULL")) &&
+                   q.next()
+               ? q.value(0).toInt()
+               : 0;
+}
+
+// Worker ----------------------------------------------------------------------------------------
+
+DeliveryWorker::DeliveryWorker(QString dbPath, QString connectionName)
+    : path_(std::move(dbPath)), outbox_(std::move(connectionName)) {}
+
+DeliveryWorker::~DeliveryWorker() = default;
+
+void DeliveryWorker::start() {
+    net_ = new QNetworkAccessManager(this);
+    timer_ = new QTimer(this);
+    timer_->setSingleShot(true);
+    connect(timer_, &QTimer::timeout, this, &DeliveryWorker::pump);
+    schedule(0);
+}
+
+void DeliveryWorker::configure(const NotifySettings& settings) {
+    settings_ = settings;
+}
+
+void DeliveryWorker::enqueue(const QVector<Letter>& letters) {
+    unsaved_ += letters;
+    schedule(0);
+}
+
+void DeliveryWorker::schedule(int ms) {
+    if (stopped_ || !timer_) return;
+    if (!timer_->isActive() || timer_->remainingTime() > ms) timer_->start(ms);
+}
+
+void DeliveryWorker::pump() {
+    if (stopped_ || busy_) return;
+    if (!outbox_.isOpen()) {
+        QString why;
+        if (!outbox_.open(path_, &why)) {
+            schedule(kIdlePollMs);
+            return;
+        }
+    }
+    if (!unsaved_.isEmpty() && outbox_.add(unsaved_)) unsaved_.clear();
+    const std::optional<Letter> next = outbox_.nextDue(nowMs());
+    if (!next) {
+        schedule(kIdlePollMs);
+        return;
+    }
+    if (next->channel == Channel::Mail) {
+        QString error;
+        const bool ok = mail(next->target, next->subject, next->payload, &error);
+        finished(*next, ok, error);
+        return;
+    }
+    busy_ = true;
+    const Letter letter = *next;
+    post(letter.target, letter.payload, [this, letter](bool ok, const QString& error) {
+        busy_ = false;
+        finished(letter, ok, error);
+    });
+}
+
+bool DeliveryWorker::mail(const QString& recipients, const QString& subject, const QByteArray& body,
+                          QString* error) {
+    QString why;
+    MailServer server;
+    if (const auto s = parseMailServer(settings_.mailServer, &why)) {
+        server = *s;
+    } else {
+        *error = QStringLiteral("未设置邮件服务器");
+        return false;
+    }
+    if (!settings_.password.isEmpty()) server.password = settings_.password;
+    const QStringList to = parseAddresses(recipients);
+    if (to.isEmpty() || settings_.from.isEmpty()) {
+        *error = QStringLiteral("未设置发件人或收件人");
+        return false;
+    }
+    const QByteArray message = mailMessage(settings_.from, to, subject, QString::fromUtf8(body),
+                                           QDateTime::currentDateTime());
+    return sendMail(server, settings_.from, to, message, error);
+}
+
+void DeliveryWorker::post(const QString& url, const QByteArray& json,
+                          const std::function<void(bool, const QString&)>& done) {
+    QNetworkRequest request{QUrl(url)};
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    request.setTransferTimeout(15000);
+    QNetworkReply* reply = net_->post(request, json);
+    connect(reply, &QNetworkReply::finished, this, [reply, done] {
+        reply->deleteLater();
+        const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+        if (reply->error() == QNetworkReply::NoError && status >= 200 && status < 300) {
+            done(true, QString());
+            return;
+        }
+        done(false, status > 0 ? QStringLiteral("HTTP %1").arg(status) : reply->errorString());
+    });
+}
+
+void DeliveryWorker::finished(const Letter& letter, bool ok, const QString& error) {
+    const QString what =
+        QStringLiteral("%1 → %2：%3")
+            .arg(channelWord(letter.channel),
+                 letter.channel == Channel::Mail ? letter.target : QUrl(letter.target).host(),
+                 letter.subject);
+    if (ok) {
+        outbox_.markSent(letter.id, nowMs());
+        emit attempted(true, QStringLiteral("已发送 %1").arg(what));
+        schedule(0);
+        return;
+    }
+    Letter failed = letter;
+    failed.attempts += 1;
+    const qint64 delay = retryDelayMs(failed.attempts);
+    failed.nextTryMs = nowMs() + delay;
+    outbox_.markFailed(failed, error);
+    emit attempted(false, QStringLiteral("发送失败（第 %1 次，%2 秒后重试）%3：%4")
+                              .arg(failed.attempts)
+                              .arg(delay / 1000)
+                              .arg(what, error));
+    schedule(0);
+}
+
+void DeliveryWorker::sendTest(const Notice& notice) {
+    QStringList results;
+    bool allOk = true;
+    bool any = false;
+    if (!settings_.mailServer.isEmpty()) {
+        any = true;
+        QString error;
+        const bool ok =
+            mail(settings_.to.join(u','), mailSubject(notice), mailBody(notice).toUtf8(), &error);
+        allOk = allOk && ok;
+        results << (ok ? QStringLiteral("邮件已发送") : QStringLiteral("邮件失败：%1").arg(error));
+    }
+    if (settings_.webhook.isEmpty()) {
+        if (!any)
+            emit testDone(false, QStringLiteral("未设置邮件服务器或 Webhook"));
+        else
+            emit testDone(allOk, results.join(QStringLiteral("；")));
+        return;
+    }
+    post(settings_.webhook, webhookJson(notice),
+         [this, results, allOk](bool ok, const QString& error) mutable {
+             results << (ok ? QStringLiteral("Webhook 已发送")
+                            : QStringLiteral("Webhook 失败：%1").arg(error));
+             emit testDone(allOk && ok, results.join(QStringLiteral("；")));
+         });
+}
+
+void DeliveryWorker::stop() {
+    stopped_ = true;
+    if (timer_) timer_->stop();
+    // What was queued but not yet stored is stored now, to be sent after a restart.
+    if (!unsaved_.isEmpty()) {
+        QString why;
+        if (outbox_.isOpen() || outbox_.open(path_, &why)) outbox_.add(unsaved_);
+    }
+    delete net_;
+    net_ = nullptr;
+}
+
+// UI side ---------------------------------------------------------------------------------------
+
+Delivery::Delivery(QString dbPath, QObject* parent) : QObject(parent), thread_(new QThread) {
+    qRegisterMetaType<alert::Letter>();
+    qRegisterMetaType<QVector<alert::Letter>>();
+    qRegisterMetaType<alert::NotifySettings>();
+    qRegisterMetaType<alert::Notice>();
+    thread_->setObjectName(QStringLiteral("alert delivery"));
+    worker_ = new DeliveryWorker(
+        std::move(dbPath),
+        QStringLiteral("alert-outbox-%1").arg(reinterpret_cast<quintptr>(this), 0, 16));
+    worker_->moveToThread(thread_);
+    connect(thread_, &QThread::finished, worker_, &QObject::deleteLater);
+    connect(worker_, &DeliveryWorker::attempted, this, &Delivery::attempted);
+    connect(worker_, &DeliveryWorker::testDone, this, &Delivery::testDone);
+}
+
+Delivery::~Delivery() {
+    if (!thread_->isRunning()) {
+        delete worker_;
+        delete thread_;
+        return;
+    }
+    // The worker stores what it holds and ends its thread after the attempt in flight.
+    QMetaObject::invokeMethod(
+        worker_,
+        [w = worker_] {
+            w->stop();
+            QThread::currentThread()->quit();
+        },
+        Qt::QueuedConnection);
+    // A mail in flight ends within curl's timeouts; the program does not wait that long, and a
+    // thread still stuck then is left to end with the process.
+    if (thread_->wait(5000)) delete thread_;
+}
+
+void Delivery::start() {
+    thread_->start();
+    QMetaObject::invokeMethod(worker_, &DeliveryWorker::start, Qt::QueuedConnection);
+}
+
+void Delivery::configure(const NotifySettings& settings) {
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_, settings] { w->configure(settings); }, Qt::QueuedConnection);
+}
+
+void Delivery::enqueue(const QVector<Letter>& letters) {
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_, letters] { w->enqueue(letters); }, Qt::QueuedConnection);
+}
+
+void Delivery::sendTest(const Notice& notice) {
+    QMetaObject::invokeMethod(
+        worker_, [w = worker_, notice] { w->sendTest(notice); }, Qt::QueuedConnection);
+}
+
+}  // namespace alert

@@ -1,0 +1,230 @@
+#include "alert/rules.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "base/text.h"
+
+namespace alert {
+
+namespace {
+
+int index(Kind k) {
+    return static_cast<int>(k);
+}
+
+QString number(double v) {
+    return QString::number(v, 'g', 6);
+}
+
+}  // namespace
+
+QString kindKey(Kind kind) {
+    static const char* const keys[kKindCount] = {"alarm1",  "alarm2",    "sensor1",
+                                                 "sensor2", "silent",    "band1",
+                                                 "band2",   "recording", "forwarding"};
+    return QString::fromLatin1(keys[index(kind)]);
+}
+
+QString kindTitle(Kind kind) {
+    static const char16_t* const titles[kKindCount] = {
+        u"仪表报警1",   u"仪表报警2",   u"传感器1开路", u"传感器2开路", u"仪表无应答",
+        u"PV1超出范围", u"PV2超出范围", u"记录停止",    u"转发滞后"};
+    return QString::fromUtf16(titles[index(kind)]);
+}
+
+QString kindAdvice(Kind kind) {
+    switch (kind) {
+        case Kind::Alarm1:
+        case Kind::Alarm2:
+            return QStringLiteral("请到现场查看试验箱和仪表的报警原因。");
+        case Kind::Sensor1:
+        case Kind::Sensor2:
+            return QStringLiteral("请检查传感器及其接线。");
+        case Kind::Silent:
+            return QStringLiteral("请检查仪表电源、通讯线和串口。");
+        case Kind::Band1:
+        case Kind::Band2:
+            return QStringLiteral("请检查试验箱的加热、制冷、加湿和箱门。");
+        case Kind::Recording:
+            return QStringLiteral("请检查磁盘空间和数据库文件。");
+        case Kind::Forwarding:
+            return QStringLiteral("请检查网络和中心服务器。");
+    }
+    return QString();
+}
+
+RuleConfig::RuleConfig() {
+    rule(Kind::Silent).delaySec = 30;
+    rule(Kind::Band1).delaySec = 300;
+    rule(Kind::Band2).delaySec = 300;
+    rule(Kind::Recording).delaySec = 60;
+    bands[0].width = 2;
+    bands[0].hysteresis = 0.4;
+    bands[1].width = 5;
+    bands[1].hysteresis = 1;
+}
+
+Engine::Engine(RuleConfig config) : config_(std::move(config)) {}
+
+void Engine::setConfig(const RuleConfig& config) {
+    config_ = config;
+}
+
+void Engine::setRunBand(int loop, std::optional<Band> band) {
+    if (loop == 0 || loop == 1) runBands_[loop] = band;
+}
+
+Band Engine::bandOf(int loop) const {
+    return runBands_[loop] ? *runBands_[loop] : config_.bands[loop];
+}
+
+std::optional<bool> Engine::condition(Kind k, const Observation& o, bool active, QString* valueText,
+                                      std::optional<double>* value) const {
+    switch (k) {
+        case Kind::Alarm1:
+        case Kind::Alarm2:
+        case Kind::Sensor1:
+        case Kind::Sensor2: {
+            if (!o.imageFresh) return std::nullopt;
+            const bool on = o.bits[index(k) - index(Kind::Alarm1)];
+            *value = on ? 1 : 0;
+            *valueText = on ? QStringLiteral("报警") : QStringLiteral("正常");
+            return on;
+        }
+        case Kind::Silent: {
+            if (!o.polling) return false;
+            *value = o.silentMs / 1000.0;
+            *valueText = QStringLiteral("%1 秒无应答").arg(o.silentMs / 1000);
+            return o.silentMs >= config_.rule(k).delaySec * 1000;
+        }
+        case Kind::Band1:
+        case Kind::Band2: {
+            if (!o.imageFresh) return std::nullopt;
+            const int loop = k == Kind::Band1 ? 0 : 1;
+            const Band b = bandOf(loop);
+            const double pv = o.pv[loop];
+            const double low = b.fixedLimits ? b.low : o.sv[loop] - b.width;
+            const double high = b.fixedLimits ? b.high : o.sv[loop] + b.width;
+            // Once out, PV has to come back inside the narrower band to count as normal.
+            const double h = active ? std::max(0.0, b.hysteresis) : 0.0;
+            *value = pv;
+            *valueText = QStringLiteral("PV%1 %2（范围 %3 … %4）")
+                             .arg(loop + 1)
+                             .arg(number(pv), number(low), number(high));
+            return pv < low + h || pv > high - h;
+        }
+        case Kind::Recording:
+            *valueText = o.recordingStopped ? QStringLiteral("记录已停止") : QString();
+            return o.recordingStopped;
+        case Kind::Forwarding: {
+            if (!o.forwardBehindMin) return std::nullopt;
+            const double behind = *o.forwardBehindMin;
+            *value = behind;
+            *valueText = QStringLiteral("滞后 %1 分钟").arg(base::intText(std::lround(behind)));
+            const double limit = config_.forwardBehindMin;
+            return active ? behind > limit * 0.9 : behind > limit;
+        }
+    }
+    return std::nullopt;
+}
+
+std::vector<Transition> Engine::observe(const Observation& o) {
+    std::vector<Transition> out;
+    const qint64 now = o.at.toMSecsSinceEpoch();
+    for (Kind k : kAllKinds) {
+        State& s = states_[index(k)];
+        const Rule& rule = config_.rule(k);
+        QString valueText;
+        std::optional<double> value;
+        std::optional<bool> cond = rule.enabled || s.active
+                                       ? condition(k, o, s.active, &valueText, &value)
+                                       : std::optional<bool>(false);
+        // A rule turned off while its alert is active lets it return to normal.
+        if (!rule.enabled) cond = false;
+        if (!cond) {
+            s.pendingSinceMs = -1;
+            s.clearingSinceMs = -1;
+            continue;
+        }
+        if (!s.active) {
+            if (!*cond) {
+                s.pendingSinceMs = -1;
+                continue;
+            }
+            if (s.pendingSinceMs < 0) s.pendingSinceMs = now;
+            // The silence rule counts its delay in the link's own silent time.
+            const qint64 delayMs = k == Kind::Silent ? 0 : qint64(rule.delaySec) * 1000;
+            if (now - s.pendingSinceMs < delayMs) continue;
+            s.active = true;
+            s.pendingSinceMs = -1;
+            s.clearingSinceMs = -1;
+            // A new firing of a kind replaces its old entry that nobody acknowledged yet.
+            std::erase_if(listed_, [k](const ListedAlert& a) { return a.kind == k && !a.active; });
+            ListedAlert a;
+            a.id = QStringLiteral("%1-%2").arg(kindKey(k), o.at.toString(u"yyyyMMddHHmmss"));
+            a.kind = k;
+            a.firedAt = o.at;
+            a.valueText = valueText;
+            a.value = value;
+            a.lastNotifiedMs = now;
+            listed_.push_back(a);
+            out.push_back({k, true, valueText, value, a.id});
+        } else {
+            if (*cond) {
+                s.clearingSinceMs = -1;
+                continue;
+            }
+            if (s.clearingSinceMs < 0) s.clearingSinceMs = now;
+            if (now - s.clearingSinceMs < kClearHoldMs && rule.enabled) continue;
+            s.active = false;
+            s.clearingSinceMs = -1;
+            QString id;
+            for (auto it = listed_.begin(); it != listed_.end(); ++it) {
+                if (it->kind != k || !it->active) continue;
+                it->active = false;
+                it->clearedAt = o.at;
+                id = it->id;
+                if (it->acknowledged) listed_.erase(it);
+                break;
+            }
+            out.push_back({k, false, valueText, value, id});
+        }
+    }
+    return out;
+}
+
+const ListedAlert* Engine::find(const QString& id) const {
+    for (const ListedAlert& a : listed_)
+        if (a.id == id) return &a;
+    return nullptr;
+}
+
+bool Engine::acknowledge(const QString& id) {
+    for (auto it = listed_.begin(); it != listed_.end(); ++it) {
+        if (it->id != id) continue;
+        if (it->acknowledged) return false;
+        it->acknowledged = true;
+        if (!it->active) listed_.erase(it);
+        return true;
+    }
+    return false;
+}
+
+std::vector<Reminder> Engine::dueReminders(qint64 nowMs, qint64 repeatMs, qint64 escalateMs) {
+    std::vector<Reminder> out;
+    for (ListedAlert& a : listed_) {
+        if (!a.active || a.acknowledged) continue;
+        if (escalateMs > 0 && !a.escalated && nowMs - a.firedAt.toMSecsSinceEpoch() >= escalateMs) {
+            a.escalated = true;
+            out.push_back({a.id, true});
+        }
+        if (repeatMs > 0 && nowMs - a.lastNotifiedMs >= repeatMs) {
+            a.lastNotifiedMs = nowMs;
+            out.push_back({a.id, false});
+        }
+    }
+    return out;
+}
+
+}  // namespace alert

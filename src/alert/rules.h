@@ -1,0 +1,141 @@
+#pragma once
+// Alert rules as pure functions of what the program observes: the instrument's alarm and sensor
+// bits, how long it has been silent, PV against its band, and the recorder's and forwarder's
+// state. An alert fires once its condition has held for its delay and says "back to normal" once
+// the condition has been gone for a short hold (band rules also release only inside a narrower
+// band), so a value on the edge does not flap. Fired alerts stay listed until they are both back
+// to normal and acknowledged.
+
+#include <QDateTime>
+#include <QString>
+#include <array>
+#include <optional>
+#include <vector>
+
+namespace alert {
+
+enum class Kind { Alarm1, Alarm2, Sensor1, Sensor2, Silent, Band1, Band2, Recording, Forwarding };
+inline constexpr int kKindCount = 9;
+inline constexpr std::array<Kind, kKindCount> kAllKinds{
+    Kind::Alarm1, Kind::Alarm2, Kind::Sensor1,   Kind::Sensor2,   Kind::Silent,
+    Kind::Band1,  Kind::Band2,  Kind::Recording, Kind::Forwarding};
+
+// The stable name of the kind (webhook documents, settings keys).
+QString kindKey(Kind kind);
+// What the operator reads: "仪表报警1", "仪表无应答"...
+QString kindTitle(Kind kind);
+// What to do about it, one sentence.
+QString kindAdvice(Kind kind);
+
+struct Rule {
+    bool enabled = true;
+    int delaySec = 0;  // the condition holds this long before the alert fires
+};
+
+// PV against its band: SV ± width, or fixed limits when fixedLimits is set. The alert releases
+// only once PV is back within the band narrowed by hysteresis on each side.
+struct Band {
+    double width = 2;
+    double hysteresis = 0.4;
+    bool fixedLimits = false;
+    double low = 0;
+    double high = 0;
+};
+
+struct RuleConfig {
+    std::array<Rule, kKindCount> rules{};
+    std::array<Band, 2> bands{};
+    double forwardBehindMin = 30;  // forwarding further behind than this counts
+
+    RuleConfig();
+    Rule& rule(Kind k) { return rules[static_cast<int>(k)]; }
+    const Rule& rule(Kind k) const { return rules[static_cast<int>(k)]; }
+};
+
+// How long a condition has to be gone before the alert is back to normal.
+inline constexpr qint64 kClearHoldMs = 5000;
+
+// One look at the program's state.
+struct Observation {
+    QDateTime at;
+    bool polling = false;  // the port is open and the instrument is polled
+    int silentMs = 0;      // since the last good block while polling
+    // Whether the image below is current: no answer for a while means its values are stale.
+    bool imageFresh = false;
+    std::array<bool, 4> bits{};  // alarm 1, alarm 2, sensor 1 open, sensor 2 open
+    std::array<double, 2> pv{};  // PV1, PV2
+    std::array<double, 2> sv{};  // SV1, SV2
+    bool recordingStopped = false;
+    std::optional<double> forwardBehindMin;  // unset without a forwarder
+};
+
+struct Transition {
+    Kind kind;
+    bool fired = true;  // false: back to normal
+    QString valueText;  // the value that made it (or that it returned with)
+    std::optional<double> value;
+    QString id;  // the listed alert's
+};
+
+// A fired alert as the bar lists it.
+struct ListedAlert {
+    QString id;  // kind and firing time, unique within a station
+    Kind kind;
+    QDateTime firedAt;
+    QString valueText;
+    std::optional<double> value;
+    bool active = true;
+    bool acknowledged = false;
+    QDateTime clearedAt;
+    // Reminders while it stays unacknowledged.
+    qint64 lastNotifiedMs = 0;
+    bool escalated = false;
+};
+
+struct Reminder {
+    QString id;
+    bool escalation = false;  // false: a repeat to the usual recipients
+};
+
+class Engine {
+  public:
+    explicit Engine(RuleConfig config = {});
+
+    void setConfig(const RuleConfig& config);
+    const RuleConfig& config() const { return config_; }
+    // The band of the open run for loop 0 or 1, overriding the configured one; nullopt returns
+    // to it.
+    void setRunBand(int loop, std::optional<Band> band);
+    Band bandOf(int loop) const;
+
+    // The alerts that fire or return to normal with this observation, in kind order.
+    std::vector<Transition> observe(const Observation& o);
+
+    // Active or unacknowledged alerts, oldest first.
+    const std::vector<ListedAlert>& listed() const { return listed_; }
+    const ListedAlert* find(const QString& id) const;
+    // Marks the alert acknowledged; one that is back to normal leaves the list. False when no
+    // listed alert has the id or it was acknowledged already.
+    bool acknowledge(const QString& id);
+
+    // Alerts still active and unacknowledged whose repeat (every repeatMs since the last notice)
+    // or escalation (once, escalateMs after firing) is due at nowMs; 0 turns either off.
+    std::vector<Reminder> dueReminders(qint64 nowMs, qint64 repeatMs, qint64 escalateMs);
+
+  private:
+    struct State {
+        bool active = false;
+        qint64 pendingSinceMs = -1;   // condition true while inactive
+        qint64 clearingSinceMs = -1;  // condition false while active
+    };
+    // nullopt: not known now (a stale image, no forwarder); the state then stays as it is.
+    std::optional<bool> condition(Kind k, const Observation& o, bool active, QString* valueText,
+                                  std::optional<double>* value) const;
+
+    RuleConfig config_;
+    std::array<std::optional<Band>, 2> runBands_;
+    std::array<State, kKindCount> states_{};
+    std::vector<ListedAlert> listed_;
+};
+
+}  // namespace alert
