@@ -1,0 +1,221 @@
+// Alerts end to end, against real servers the test starts on 127.0.0.1 (an aiosmtpd mail server
+// and an HTTP server for the webhook) and the simulated instrument: alarm 1 comes and goes and is
+// acknowledged from the alert bar, then the mail server goes down, the instrument falls silent,
+// and the queued silence mail arrives once the server is back, exactly once.
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTableWidget>
+#include <QTcpServer>
+#include <QTest>
+
+#include "alert/alerter.h"
+#include "e2e_support.h"
+
+using namespace e2e;
+
+namespace {
+
+int freePort() {
+    QTcpServer s;
+    s.listen(QHostAddress::LocalHost, 0);
+    return s.serverPort();
+}
+
+// One of the servers of sinks.py; what it took is read back from its file, one JSON line each.
+class Sink {
+  public:
+    Sink(QString mode, QString file) : mode_(std::move(mode)), file_(std::move(file)) {
+        port_ = freePort();
+    }
+    ~Sink() { stop(); }
+    bool start() {
+        proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        // Debian's interpreter, which has python3-aiosmtpd, before any other on the PATH.
+        const QString python = QFile::exists(QStringLiteral("/usr/bin/python3"))
+                                   ? QStringLiteral("/usr/bin/python3")
+                                   : QStringLiteral("python3");
+        proc_.start(python, {QStringLiteral(VELMARS_SINKS), mode_, QString::number(port_), file_});
+        if (!proc_.waitForStarted(5000)) return false;
+        bool ready = false;
+        runUntil(
+            [&] {
+                ready = ready || (proc_.canReadLine() && proc_.readLine().startsWith("ready"));
+                return ready;
+            },
+            10000);
+        return ready;
+    }
+    void stop() {
+        if (proc_.state() == QProcess::NotRunning) return;
+        proc_.terminate();
+        if (!proc_.waitForFinished(5000)) proc_.kill();
+        proc_.waitForFinished(2000);
+    }
+    int port() const { return port_; }
+    QList<QJsonObject> taken() const {
+        QList<QJsonObject> out;
+        QFile f(file_);
+        if (!f.open(QIODevice::ReadOnly)) return out;
+        for (const QByteArray& line : f.readAll().split('\n'))
+            if (!line.trimmed().isEmpty()) out << QJsonDocument::fromJson(line).object();
+        return out;
+    }
+    // The messages whose field holds part.
+    QList<QJsonObject> with(const QString& field, const QString& part) const {
+        QList<QJsonObject> out;
+        for (const QJsonObject& o : taken())
+            if (o.value(field).toString().contains(part)) out << o;
+        return out;
+    }
+
+  private:
+    QString mode_, file_;
+    int port_ = 0;
+    QProcess proc_;
+};
+
+QStringList alertRows(const QString& dbPath) {
+    QStringList out;
+    {
+        auto db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e2e-alerts"));
+        db.setDatabaseName(dbPath);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000;QSQLITE_OPEN_READONLY"));
+        if (db.open()) {
+            QSqlQuery q(db);
+            if (q.exec(QStringLiteral("SELECT text FROM events WHERE kind = 'alert' ORDER BY id")))
+                while (q.next())
+                    out << q.value(0).toString();
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("e2e-alerts"));
+    return out;
+}
+
+bool anyContains(const QStringList& rows, const QString& part) {
+    for (const QString& r : rows)
+        if (r.contains(part)) return true;
+    return false;
+}
+
+}  // namespace
+
+class AlertsScenario : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        QVERIFY(dir_.isValid());
+        // The settings file of this test, not the user's.
+        qputenv("XDG_CONFIG_HOME", dir_.filePath(QStringLiteral("config")).toUtf8());
+    }
+    void alarmSilenceAndAnOutageReachMailAndWebhook();
+
+  private:
+    QTemporaryDir dir_;
+};
+
+void AlertsScenario::alarmSilenceAndAnOutageReachMailAndWebhook() {
+    Sink smtp(QStringLiteral("smtp"), dir_.filePath(QStringLiteral("mail.jsonl")));
+    Sink hook(QStringLiteral("http"), dir_.filePath(QStringLiteral("hook.jsonl")));
+    QVERIFY2(smtp.start(), "no SMTP server (python3-aiosmtpd)");
+    QVERIFY(hook.start());
+
+    SimLine line;
+    line.holdProcess(300, 600);
+    QString why;
+    if (!line.start(&why)) QFAIL(qPrintable(QStringLiteral("no pseudo-terminal: ") + why));
+    auto& sim = line.server();
+
+    shell::Options options = Program::onDevice(line.device());
+    options.notifyMail = QStringLiteral("smtp://127.0.0.1:%1").arg(smtp.port());
+    options.notifyFrom = QStringLiteral("chamber@example.org");
+    options.notifyTo = QStringList{"ops@example.org", "night@example.org"};
+    options.notifyWebhook = QStringLiteral("http://127.0.0.1:%1/hook").arg(hook.port());
+    options.notifySilentAfter = 2;
+    Program program(options);
+    auto* w = program.main();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    QVERIFY(program.app().alerter());
+    click(w, "Command9");
+    QVERIFY(runUntil([&] { return labelText(w, "D_3W_0") == "300"; }, 3000));
+
+    // Alarm 1 (high limit 200 under PV 300): a mail to both recipients and a webhook call.
+    sim.setHoldingRegister(4129, 1);
+    sim.setHoldingRegister(257, 200);
+    QVERIFY(runUntil([&] { return !smtp.with("subject", "报警：仪表报警1").isEmpty(); }, 10000));
+    const QJsonObject mail = smtp.with("subject", "报警：仪表报警1").first();
+    QCOMPARE(mail.value("from").toString(), QStringLiteral("chamber@example.org"));
+    QCOMPARE(mail.value("to").toArray().size(), 2);
+    const QString body = mail.value("body").toString();
+    for (const char* part : {"站点：", "试验箱地址：1", "报警：仪表报警1", "数值：报警", "时间：",
+                             "处理：请到现场查看"})
+        QVERIFY2(body.contains(QString::fromUtf8(part)), qPrintable(body));
+    QVERIFY(runUntil([&] { return !hook.with("state", "fired").isEmpty(); }, 5000));
+    const QJsonObject fired = hook.with("state", "fired").first();
+    QCOMPARE(fired.value("kind").toString(), QStringLiteral("alarm1"));
+    QVERIFY(fired.value("alert").toString().startsWith("alarm1-"));
+    QVERIFY(!fired.value("station").toString().isEmpty());
+    QVERIFY(!fired.value("time").toString().isEmpty());
+
+    // The alert bar lists it; the alarm clears in the instrument and the alert stays listed.
+    auto* list = control<QTableWidget>(w, "AlertList");
+    QVERIFY(list);
+    QCOMPARE(list->rowCount(), 1);
+    QCOMPARE(list->item(0, 1)->text(), QStringLiteral("仪表报警1"));
+    sim.setHoldingRegister(257, 1000);
+    QVERIFY(runUntil([&] { return !hook.with("state", "cleared").isEmpty(); }, 15000));
+    QVERIFY(runUntil([&] { return !smtp.with("subject", "恢复正常：仪表报警1").isEmpty(); }, 5000));
+    QCOMPARE(list->rowCount(), 1);
+    QVERIFY(list->item(0, 3)->text().contains("已恢复"));
+
+    // Acknowledged with a comment from the bar: the webhook hears it, the list empties.
+    click(w, "AlertAcknowledge");  // without a comment nothing is acknowledged
+    QCOMPARE(list->rowCount(), 1);
+    // Typed through an input method in practice: QTest types Latin-1 only.
+    auto* comment = control<QLineEdit>(w, "AlertComment");
+    comment->setFocus(Qt::MouseFocusReason);
+    comment->setText(QStringLiteral("张三：加湿器已加水"));
+    click(w, "AlertAcknowledge");
+    QCOMPARE(list->rowCount(), 0);
+    QVERIFY(runUntil([&] { return !hook.with("state", "acknowledged").isEmpty(); }, 5000));
+    QCOMPARE(hook.with("state", "acknowledged").first().value("comment").toString(),
+             QStringLiteral("张三：加湿器已加水"));
+
+    // The mail server goes down and the instrument falls silent: the silence mail waits in the
+    // queue, its failed attempts in the event log; the window goes on without waiting.
+    smtp.stop();
+    LoopGapProbe probe;
+    probe.start();
+    sim.setSilent(true);
+    QVERIFY(runUntil([&] { return !hook.with("kind", "silent").isEmpty(); }, 10000));
+    QVERIFY(runUntil(
+        [&] { return anyContains(alertRows(program.app().databasePath()), "发送失败"); }, 10000));
+    runFor(3000);
+    probe.stop();
+    QVERIFY2(probe.longestBusyMs() < 200, qPrintable(QString::number(probe.longestBusyMs())));
+    QVERIFY(smtp.with("subject", "仪表无应答").isEmpty());
+
+    QVERIFY(smtp.start());
+    QVERIFY(runUntil([&] { return !smtp.with("subject", "报警：仪表无应答").isEmpty(); }, 30000));
+    const QString silenceBody =
+        smtp.with("subject", "报警：仪表无应答").first().value("body").toString();
+    QVERIFY2(silenceBody.contains("处理：请检查仪表电源"), qPrintable(silenceBody));
+    runFor(4000);
+    QCOMPARE(smtp.with("subject", "报警：仪表无应答").size(), 1);
+    QCOMPARE(smtp.with("subject", "报警：仪表报警1").size(), 1);
+
+    // The event log keeps the alert, its return to normal, its acknowledgement and the sending.
+    const QStringList rows = alertRows(program.app().databasePath());
+    for (const char* part :
+         {"触发：仪表报警1", "恢复正常：仪表报警1", "已确认：仪表报警1，说明：张三：加湿器已加水",
+          "触发：仪表无应答", "已发送 邮件"})
+        QVERIFY2(anyContains(rows, QString::fromUtf8(part)), part);
+    sim.setSilent(false);
+}
+
+QTEST_MAIN(AlertsScenario)
+#include "test_alerts_e2e.moc"
