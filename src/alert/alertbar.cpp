@@ -34,6 +34,7 @@ AlertBar::AlertBar(Alerter& alerter, SaveSettings save, QWidget* parent)
     list_->setHorizontalHeaderLabels({QStringLiteral("时间"), QStringLiteral("报警"),
                                       QStringLiteral("数值"), QStringLiteral("状态")});
     list_->verticalHeader()->hide();
+    list_->setCornerButtonEnabled(false);
     list_->horizontalHeader()->setStretchLastSection(true);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);

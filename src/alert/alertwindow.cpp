@@ -207,8 +207,13 @@ bool AlertWindow::read(RuleConfig* rules, NotifySettings* notify, QString* error
     }
     // A password typed into the address wins; otherwise the one in its own box.
     if (notify->password.isEmpty()) notify->password = password_->text();
-    notify->from = from_->text().trimmed();
     QString bad;
+    const QStringList from = parseAddresses(from_->text(), &bad);
+    if (from.size() > 1 || !bad.isEmpty()) {
+        *error = QStringLiteral("发件人地址无效");
+        return false;
+    }
+    notify->from = from.value(0);
     notify->to = parseAddresses(to_->text(), &bad);
     notify->escalateTo = parseAddresses(escalateTo_->text(), &bad);
     if (!bad.isEmpty()) {

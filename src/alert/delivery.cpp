@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <QDateTime>
+#include <QFileInfo>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -95,11 +96,34 @@ bool sendMail(const MailServer& server, const QString& from, const QStringList& 
 Outbox::Outbox(QString connectionName) : file_(std::move(connectionName)) {}
 
 bool Outbox::open(const QString& path, QString* error) {
+    // The queue goes only into a file the event log or the recorder has made theirs: a missing
+    // file is not created here and a file of something else is left exactly as it is.
+    const QFileInfo fi(path);
+    if (!fi.isFile()) {
+        *error = QStringLiteral("数据库文件不存在");
+        return false;
+    }
+    // A file marked read-only stays unchanged, also for a user whom the mark does not stop.
+    const auto anyWrite =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    if (!fi.isWritable() || !(fi.permissions() & anyWrite)) {
+        *error = QStringLiteral("数据库文件只读");
+        return false;
+    }
     if (!file_.open(path, false, kBusyTimeoutMs)) {
         *error = file_.error().text();
         return false;
     }
     QSqlQuery q(file_.db());
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name "
+                               "IN ('events', 'pv_data')")) ||
+        !q.next() || q.value(0).toInt() == 0) {
+        *error = QStringLiteral("数据库文件尚无记录表");
+        q = QSqlQuery();
+        file_.close();
+        return false;
+    }
+    q.finish();
     const bool ok =
         q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) &&
         q.exec(QStringLiteral(

@@ -2,6 +2,7 @@
 
 #include <QMainWindow>
 #include <QToolBar>
+#include <QToolButton>
 
 #include "alert/alertbar.h"
 #include "alert/alertsettings.h"
@@ -39,6 +40,9 @@ void addAlertBar(QMainWindow& window, alert::Alerter& alerter) {
     holder->setMovable(false);
     holder->setFloatable(false);
     holder->addWidget(bar);
+    // The button a narrow window folds the bar behind is named like every other control.
+    if (auto* more = holder->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        more->setAccessibleName(QStringLiteral("报警栏更多"));
     window.addToolBar(Qt::BottomToolBarArea, holder);
 }
 
