@@ -6,12 +6,14 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTableWidget>
 #include <QTcpServer>
 #include <QTest>
 
+#include "alert/alertbar.h"
 #include "alert/alerter.h"
 #include "e2e_support.h"
 
@@ -185,6 +187,37 @@ void AlertsScenario::alarmSilenceAndAnOutageReachMailAndWebhook() {
     QCOMPARE(hook.with("state", "acknowledged").first().value("comment").toString(),
              QStringLiteral("张三：加湿器已加水"));
 
+    // "报警通知": "发送测试" reaches both servers at once; "确定" keeps the settings, the password
+    // under its own key in a file for its owner's eyes only.
+    click(w, "AlertSettingsButton");
+    auto* bar = control<alert::AlertBar>(w, "AlertBar");
+    QVERIFY(bar && bar->settingsWindow());
+    QWidget* settings = bar->settingsWindow();
+    QVERIFY(QTest::qWaitForWindowExposed(settings));
+    typeInto(control<QLineEdit>(settings, "NotifyPassword"), "geheim");
+    typeInto(control<QLineEdit>(settings, "NotifyEscalateTo"), "not an address");
+    click(settings, "AlertSettingsOk");
+    QVERIFY(labelText(settings, "NotifyTestResult").contains("邮件地址无效"));
+    typeInto(control<QLineEdit>(settings, "NotifyEscalateTo"), "boss@example.org");
+    click(settings, "NotifyTest");
+    QVERIFY(runUntil([&] { return labelText(settings, "NotifyTestResult").contains("测试成功"); },
+                     10000));
+    QCOMPARE(smtp.with("subject", "测试通知").size(), 1);
+    QCOMPARE(hook.with("state", "test").size(), 1);
+    click(settings, "AlertSettingsOk");
+    QVERIFY(runUntil([&] { return !bar->settingsWindow() || !settings->isVisible(); }, 2000));
+    const QString ini = dir_.filePath(QStringLiteral("config/velmars/velmars.ini"));
+    const auto others = QFile::ReadGroup | QFile::WriteGroup | QFile::ReadOther | QFile::WriteOther;
+    QVERIFY(QFile::exists(ini));
+    QVERIFY(!(QFile::permissions(ini) & others));
+    {
+        QSettings kept(ini, QSettings::IniFormat);
+        QCOMPARE(kept.value("notify/password").toString(), QStringLiteral("geheim"));
+        QCOMPARE(kept.value("notify/escalateTo").toString(), QStringLiteral("boss@example.org"));
+        QCOMPARE(kept.value("alerts/silent/delay").toInt(), 2);
+        QVERIFY(!kept.value("notify/mail").toString().contains("geheim"));
+    }
+
     // The mail server goes down and the instrument falls silent: the silence mail waits in the
     // queue, its failed attempts in the event log; the window goes on without waiting.
     smtp.stop();
@@ -214,6 +247,7 @@ void AlertsScenario::alarmSilenceAndAnOutageReachMailAndWebhook() {
          {"触发：仪表报警1", "恢复正常：仪表报警1", "已确认：仪表报警1，说明：张三：加湿器已加水",
           "触发：仪表无应答", "已发送 邮件"})
         QVERIFY2(anyContains(rows, QString::fromUtf8(part)), part);
+    QVERIFY(!anyContains(rows, "geheim"));
     sim.setSilent(false);
 }
 
