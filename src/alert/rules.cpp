@@ -159,8 +159,7 @@ std::vector<Transition> Engine::observe(const Observation& o) {
             s.active = true;
             s.pendingSinceMs = -1;
             s.clearingSinceMs = -1;
-            // A new firing of a kind replaces its old entry that nobody acknowledged yet.
-            std::erase_if(listed_, [k](const ListedAlert& a) { return a.kind == k && !a.active; });
+            // An earlier episode nobody acknowledged yet stays listed beside the new one.
             ListedAlert a;
             a.id = QStringLiteral("%1-%2").arg(kindKey(k), o.at.toString(u"yyyyMMddHHmmss"));
             a.kind = k;

@@ -210,6 +210,16 @@ TEST(AlertRules, UnacknowledgedAlertsStayListedAndRemindersAreDue) {
     EXPECT_TRUE(e.dueReminders(t0 + 200 * min, 30 * min, 60 * min).empty());
     EXPECT_TRUE(e.acknowledge(alarmId));
     EXPECT_TRUE(e.listed().empty());
+
+    // A second episode nobody acknowledged lists beside the first.
+    run(e, {3800, alarm1, ""});
+    run(e, {3801, none, ""});
+    run(e, {3806, none, ""});
+    run(e, {3900, alarm1, ""});
+    ASSERT_EQ(e.listed().size(), 2u);
+    EXPECT_NE(e.listed()[0].id, e.listed()[1].id);
+    EXPECT_FALSE(e.listed()[0].active);
+    EXPECT_TRUE(e.listed()[1].active);
 }
 
 TEST(AlertMessages, MailServerAddresses) {
