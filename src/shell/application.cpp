@@ -9,6 +9,7 @@
 #include <iostream>
 
 #include "link/libmodbusrtu.h"
+#include "record/databaselock.h"
 #include "record/eventlog.h"
 #include "record/forwarder.h"
 #include "record/recorder.h"
@@ -132,10 +133,14 @@ bool Application::startWithoutSplash() {
 
 void Application::showMainWindow() {
     if (main_) return;
+    // One program records into a database: a second one on the same file reads it and says so.
+    dbLock_ = std::make_unique<record::DatabaseLock>(dbPath_);
+    const bool recording = dbLock_->tryLock();
+    if (!recording) std::cerr << dbLock_->refusalText().toStdString() << std::endl;
     // The event log is up before anything can happen: the first write or line event lands in it.
     eventLog_ = std::make_unique<record::EventLog>(dbPath_);
     eventLog_->watch(*link_);
-    eventLog_->start();
+    eventLog_->start(/*readOnly=*/!recording);
     main_ = new MainWindow(MainContext{*link_, ports_, *clock_, dbPath_, nullptr});
     main_->setEventLog(eventLog_.get());
     main_->setExitAction([this] { leave(); });
@@ -150,6 +155,12 @@ void Application::showMainWindow() {
         return v;
     });
     main_->setRecorder(recorder_);
+    if (!recording) {
+        recorder_->refuse(dbLock_->refusalText());
+        if (options_.connect) main_->openPort();
+        emit mainWindowShown();
+        return;
+    }
     recorder_->setRetention(readRetentionSetting(options_.keepDays, options_.keepFreeGb));
     recorder_->start();
     eventLog_->watch(*recorder_);

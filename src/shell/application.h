@@ -15,6 +15,7 @@ namespace sim {
 class SimServer;
 }
 namespace record {
+class DatabaseLock;
 class EventLog;
 class Recorder;
 class Forwarder;
@@ -81,6 +82,8 @@ class Application : public QObject {
     const record::Clock* clock_;
     QPointer<SplashWindow> splash_;
     MainWindow* main_ = nullptr;
+    // Held while this program records into dbPath_; released after everything that writes it.
+    std::unique_ptr<record::DatabaseLock> dbLock_;
     record::Recorder* recorder_ = nullptr;
     std::unique_ptr<record::EventLog> eventLog_;
     std::unique_ptr<record::Forwarder> forwarder_;

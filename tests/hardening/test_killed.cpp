@@ -234,3 +234,42 @@ TEST(KilledProgram, ReaderBetweenSamplesCostsNoRecords) {
     EXPECT_GE(after, later + 5) << "records stored after the reader were lost with the kill";
     EXPECT_EQ(scalar(path, "PRAGMA integrity_check").toString(), "ok");
 }
+
+// Two programs started on one database (a double click too many): the first records, the second
+// says at once on stderr that the file is being recorded by the first, and records nothing. The
+// ring holds one record per second, and the event log none of the second program's events.
+TEST(KilledProgram, SecondProgramOnOneFileRecordsNothing) {
+    const QString binDir = qEnvironmentVariable("VELMARS_BIN_DIR");
+    ASSERT_FALSE(binDir.isEmpty());
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("Rdatabj.db");
+    QProcess first, second;
+    first.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    first.start(binDir + "/velmars",
+                {"--simulate", "--connect", "--db", path, "--quit-after", "7"});
+    ASSERT_TRUE(first.waitForStarted(5000));
+    QThread::msleep(2500);
+    second.start(binDir + "/velmars",
+                 {"--simulate", "--connect", "--db", path, "--quit-after", "3"});
+    ASSERT_TRUE(second.waitForFinished(20000));
+    const QString said = QString::fromUtf8(second.readAllStandardError());
+    EXPECT_TRUE(
+        said.contains(QStringLiteral("正由另一个程序记录（进程 %1）").arg(first.processId())))
+        << said.toStdString();
+    ASSERT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_EQ(second.exitCode(), 0);
+
+    const int records = scalar(path, "SELECT count(*) FROM pv_data").toInt();
+    EXPECT_GE(records, 5);
+    EXPECT_EQ(scalar(path, "SELECT count(DISTINCT w_date + w_time) FROM pv_data").toInt(), records)
+        << "two records for one second";
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM archive").toInt(), records);
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM events WHERE text LIKE '端口已打开%'").toInt(), 1);
+    // The first left no lock behind: a third program records at once.
+    QProcess third;
+    third.start(binDir + "/velmars", {"--db", path, "--quit-after", "2"});
+    ASSERT_TRUE(third.waitForFinished(20000));
+    EXPECT_FALSE(QString::fromUtf8(third.readAllStandardError()).contains("正由另一个程序记录"));
+    EXPECT_GT(scalar(path, "SELECT count(*) FROM pv_data").toInt(), records);
+}
