@@ -56,7 +56,8 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
         fastClock_ = std::make_unique<FastClock>(options_.clockSpeed);
         clock_ = fastClock_.get();
     }
-    dbPath_ = options_.db.isEmpty() ? defaultDatabasePath() : options_.db;
+    setProfile(options_.profile);
+    dbPath_ = options_.db.isEmpty() ? defaultDatabasePath(options_.profile) : options_.db;
     for (auto it = options_.ports.cbegin(); it != options_.ports.cend(); ++it)
         ports_.setExplicit(it.key(), it.value());
 }
@@ -77,10 +78,11 @@ Application::~Application() {
     sim_.reset();
 }
 
-QString Application::defaultDatabasePath() {
+QString Application::defaultDatabasePath(const QString& profile) {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     if (dir.isEmpty()) dir = QDir::homePath() + QStringLiteral("/.velmars");
-    return QDir(dir).filePath(QStringLiteral("Rdatabj.db"));
+    return QDir(dir).filePath(profile.isEmpty() ? QStringLiteral("Rdatabj.db")
+                                                : QStringLiteral("Rdatabj-%1.db").arg(profile));
 }
 
 bool Application::startLink() {
@@ -144,6 +146,8 @@ void Application::showMainWindow() {
     main_ = new MainWindow(MainContext{*link_, ports_, *clock_, dbPath_, nullptr});
     main_->setEventLog(eventLog_.get());
     main_->setExitAction([this] { leave(); });
+    if (!options_.profile.isEmpty())
+        main_->setWindowTitle(main_->windowTitle() + QStringLiteral("— ") + options_.profile);
     main_->show();
     main_->load();
     // The recorder comes up after the main window, with its own connection to the database.

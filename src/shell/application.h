@@ -52,8 +52,9 @@ class Application : public QObject {
     // Null unless a server to forward to is configured.
     record::Forwarder* forwarder() const { return forwarder_.get(); }
 
-    // The default database file: Rdatabj.db in the platform's application-data folder.
-    static QString defaultDatabasePath();
+    // The default database file: Rdatabj.db, or Rdatabj-PROFILE.db for a profile, in the
+    // platform's application-data folder.
+    static QString defaultDatabasePath(const QString& profile = QString());
 
   signals:
     void mainWindowShown();
