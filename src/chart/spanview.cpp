@@ -133,8 +133,8 @@ std::vector<SpanColumn> spanEnvelope(const std::vector<SpanRow>& rows, int64_t f
     return out;
 }
 
-std::vector<ChartLine> spanLines(const std::vector<SpanColumn>& columns, int32_t low,
-                                 int32_t span) {
+std::vector<ChartLine> spanLines(const std::vector<SpanColumn>& columns, int32_t low, int32_t span,
+                                 int bandWidth) {
     std::vector<ChartLine> lines = ChartModel::gridLines();
     if (columns.empty()) return lines;
     const float k = ChartModel::scaleFor(span);
@@ -148,7 +148,7 @@ std::vector<ChartLine> spanLines(const std::vector<SpanColumn>& columns, int32_t
 
     // Every band first, so that no band covers another curve's mean.
     for (const ChartCurve& curve : kChartCurves) {
-        const ChartPen pen{2, 0, bandColour(curve.pen.colour)};
+        const ChartPen pen{bandWidth, 0, bandColour(curve.pen.colour)};
         for (size_t c = 0; c < columns.size(); ++c) {
             const SpanColumn& col = columns[c];
             if (col.empty()) continue;
@@ -206,7 +206,7 @@ void SpanView::setAxis(int32_t low, int32_t span) {
 }
 
 void SpanView::rebuild() {
-    lines_ = spanLines(envelope_, low_, span_);
+    lines_ = spanLines(envelope_, low_, span_, bandWidth_);
     ++serial_;
 }
 
@@ -275,12 +275,28 @@ QString SpanView::readoutAt(double x) const {
     return lines.join(QLatin1Char('\n'));
 }
 
+// The band's pen is as wide as a column on the target, so the band has no stripes on a target
+// wider than the columns are many.
+int SpanView::bandWidthFor(double width, double penScale) const {
+    return std::max(1, static_cast<int>(std::ceil(width / (columns_ * penScale) - 1e-9)));
+}
+
 void SpanView::paint(QPainter& p, const QSize& size) {
+    const int band = bandWidthFor(size.width(), 1);
+    if (band != bandWidth_) {
+        bandWidth_ = band;
+        rebuild();
+    }
     painter_.paint(p, size, lines_, gridPrefix(), ruler_);
 }
 
 void SpanView::paintVectors(QPainter& p, const QSizeF& size, double penScale) const {
-    ChartPainter::paintVectors(p, size, lines_, ruler_, penScale);
+    const int band = bandWidthFor(size.width(), penScale);
+    if (band == bandWidth_)
+        ChartPainter::paintVectors(p, size, lines_, ruler_, penScale);
+    else
+        ChartPainter::paintVectors(p, size, spanLines(envelope_, low_, span_, band), ruler_,
+                                   penScale);
 }
 
 }  // namespace chart

@@ -71,8 +71,10 @@ std::vector<SpanColumn> spanEnvelope(const std::vector<SpanRow>& rows, int64_t f
                                      int columns);
 
 // The drawing of the columns on the value axis low..low + span: the grid, then every curve's
-// band, then every curve's mean line (channels and colours as the live chart's).
-std::vector<ChartLine> spanLines(const std::vector<SpanColumn>& columns, int32_t low, int32_t span);
+// band (vertical lines bandWidth pixels wide, in the curve's colour lightened), then every
+// curve's mean line (channels, pens and colours as the live chart's).
+std::vector<ChartLine> spanLines(const std::vector<SpanColumn>& columns, int32_t low, int32_t span,
+                                 int bandWidth = 1);
 
 class SpanView {
   public:
@@ -123,12 +125,14 @@ class SpanView {
   private:
     void rebuild();
     void makeLabels();
+    int bandWidthFor(double width, double penScale) const;
 
     int columns_;
     bool loaded_ = false;
     int64_t from_ = 0, to_ = 0;
     size_t rowCount_ = 0;
     int32_t low_ = 0, span_ = 60;
+    int bandWidth_ = 1;
     std::vector<SpanColumn> envelope_;
     std::vector<ChartLine> lines_;
     std::array<QString, 9> timeLabels_, dateLabels_;
