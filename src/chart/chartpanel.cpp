@@ -366,6 +366,8 @@ QWidget* ChartPanel::buildSpanBox() {
     spanShowButton_ = makeButton(QStringLiteral("显示"), QStringLiteral("SpanShow"));
     spanLiveButton_ = makeButton(QStringLiteral("实时"), QStringLiteral("SpanLive"));
     spanLiveButton_->setEnabled(false);
+    connect(spanEndEdit_, &QDateTimeEdit::dateTimeChanged, this,
+            [this] { spanEndFollowsClock_ = false; });
     connect(spanShowButton_, &QPushButton::clicked, this, &ChartPanel::showSpanOfControls);
     connect(spanLiveButton_, &QPushButton::clicked, this, &ChartPanel::showLive);
     bl->addWidget(endCaption);
@@ -467,6 +469,11 @@ void ChartPanel::retryLiveWindow() {
 
 void ChartPanel::headerTick() {
     model_.headerTick(clock_.now());
+    // Until the operator changes it, the span's end is now (left alone while it has the focus).
+    if (spanEndFollowsClock_ && !spanEndEdit_->hasFocus()) {
+        const QSignalBlocker block(spanEndEdit_);
+        spanEndEdit_->setDateTime(clock_.now());
+    }
     sync();
 }
 
@@ -600,6 +607,7 @@ void ChartPanel::showSpan(int64_t end, SpanLength len) {
     {
         const QSignalBlocker blockEnd(spanEndEdit_);
         const QSignalBlocker blockLength(spanLengthBox_);
+        spanEndFollowsClock_ = false;
         spanEndEdit_->setDateTime(QDateTime::fromSecsSinceEpoch(end));
         spanLengthBox_->setCurrentIndex(static_cast<int>(len));
     }
@@ -611,7 +619,11 @@ void ChartPanel::showLive() {
     spanMode_ = false;
     span_.setRulerOff();
     view_->setSpan(nullptr);
-    spanEndEdit_->setDateTime(clock_.now());
+    {
+        const QSignalBlocker block(spanEndEdit_);
+        spanEndEdit_->setDateTime(clock_.now());
+        spanEndFollowsClock_ = true;
+    }
     model_.returnToLive(*source_);
     sync();
 }

@@ -161,6 +161,7 @@ class ChartPanel : public QWidget {
     std::optional<std::pair<int64_t, int64_t>> spanExtent_;
     int spanSerialShown_ = -1;
     bool spanWasShown_ = false;
+    bool spanEndFollowsClock_ = true;  // the end control shows now until the operator changes it
 
     ChartArea* area_ = nullptr;
     QFrame* surfaceFrame_ = nullptr;
