@@ -141,9 +141,11 @@ bool SampleStore::prepareArchiveStatements() {
         c.spanBuckets.prepare(QStringLiteral(
             "SELECT * FROM archive_rollup WHERE level = ? AND t BETWEEN ? AND ? ORDER BY t")) &&
         c.after.prepare(QStringLiteral(
-            "SELECT * FROM archive WHERE (t, seq) > (?, ?) ORDER BY t, seq LIMIT ?"));
+            "SELECT * FROM archive WHERE (t, seq) > (?, ?) ORDER BY t, seq LIMIT ?")) &&
+        c.countAfter.prepare(
+            QStringLiteral("SELECT count(*) FROM archive WHERE (t, seq) > (?, ?)"));
     if (!ok) return false;
-    for (QSqlQuery* p : {&c.extent, &c.spanSeconds, &c.spanBuckets, &c.after})
+    for (QSqlQuery* p : {&c.extent, &c.spanSeconds, &c.spanBuckets, &c.after, &c.countAfter})
         p->setForwardOnly(true);
     return true;
 }
@@ -225,6 +227,11 @@ bool SampleStore::addToBucket(int level, int64_t bucket, int64_t at,
         r.bindValue(7 + 3 * k, v);
     }
     return r.exec() || failFromSql(r.lastError(), Fault::Other);
+}
+
+bool SampleStore::findArchive() {
+    if (open_ && !hasArchive_) inspectArchive(true);
+    return hasArchive_;
 }
 
 // A store opened before the recorder made the archive finds it on a later read.
@@ -330,6 +337,20 @@ std::optional<std::vector<ArchivedSample>> SampleStore::loadArchivedAfter(int64_
         return std::nullopt;
     }
     return rows;
+}
+
+std::optional<int64_t> SampleStore::countArchivedAfter(int64_t at, int64_t seq) {
+    if (!archiveReadable()) return std::nullopt;
+    QSqlQuery& q = conn_->countAfter;
+    q.bindValue(0, static_cast<qlonglong>(at));
+    q.bindValue(1, static_cast<qlonglong>(seq));
+    if (!q.exec() || !q.next()) {
+        failFromSql(q.lastError(), Fault::Other);
+        return std::nullopt;
+    }
+    const int64_t n = q.value(0).toLongLong();
+    q.finish();
+    return n;
 }
 
 // Inside the caller's transaction, once every bucket that begins before `cut` is gone: the bucket

@@ -13,6 +13,7 @@
 #include <cmath>
 
 #include "base/oledate.h"
+#include "record/archive.h"
 #include "record/schema.h"
 
 namespace record {
@@ -57,6 +58,42 @@ void bindRange(QSqlQuery& q, const ExportRange& range) {
     if (range.from) q.bindValue(QStringLiteral(":from"), ole(*range.from) - kHalfSecond);
     if (range.to) q.bindValue(QStringLiteral(":to"), ole(*range.to) + kHalfSecond);
 }
+
+// The same for the archive, whose rows are keyed by UTC seconds.
+QString archiveWhereClause(const ExportRange& range) {
+    QStringList w;
+    if (range.from) w << QStringLiteral("t >= :from");
+    if (range.to) w << QStringLiteral("t <= :to");
+    return w.isEmpty() ? QString() : QStringLiteral(" WHERE ") + w.join(QStringLiteral(" AND "));
+}
+
+void bindArchiveRange(QSqlQuery& q, const ExportRange& range) {
+    if (range.from) q.bindValue(QStringLiteral(":from"), range.from->toSecsSinceEpoch());
+    if (range.to) q.bindValue(QStringLiteral(":to"), range.to->toSecsSinceEpoch());
+}
+
+// Local date and time of UTC seconds as OLE day and fraction. The zone's offset is looked up once
+// per quarter hour of rows rather than for every row: zones change their offsets only on whole
+// quarter hours.
+class LocalSeconds {
+  public:
+    std::pair<double, double> ole(qint64 utc) {
+        const qint64 quarter = utc - ((utc % 900) + 900) % 900;
+        if (quarter != quarter_) {
+            quarter_ = quarter;
+            offset_ = QDateTime::fromSecsSinceEpoch(quarter).offsetFromUtc();
+        }
+        const qint64 local = utc + offset_;
+        const qint64 days = local >= 0 ? local / 86400 : (local - 86399) / 86400;
+        // 25569: the OLE day of 1970-01-01.
+        return {static_cast<double>(days + 25569),
+                static_cast<double>(local - days * 86400) / 86400.0};
+    }
+
+  private:
+    qint64 quarter_ = -1;
+    int offset_ = 0;
+};
 
 }  // namespace
 
@@ -130,6 +167,9 @@ bool CsvExport::open() {
             file_.close();
             return false;
         }
+        // The archive, when the file has one, holds the ring's records and every older one.
+        archive_ = q.exec(QStringLiteral("SELECT * FROM archive LIMIT 0")) &&
+                   q.record().count() == schema::kArchiveColumnCount;
     }
     open_ = true;
     return true;
@@ -138,8 +178,13 @@ bool CsvExport::open() {
 std::optional<qint64> CsvExport::count(const ExportRange& range) {
     if (!open_ && !open()) return std::nullopt;
     QSqlQuery q(file_.db());
-    q.prepare(QStringLiteral("SELECT COUNT(*) FROM pv_data") + whereClause(range));
-    bindRange(q, range);
+    if (archive_) {
+        q.prepare(QStringLiteral("SELECT COUNT(*) FROM archive") + archiveWhereClause(range));
+        bindArchiveRange(q, range);
+    } else {
+        q.prepare(QStringLiteral("SELECT COUNT(*) FROM pv_data") + whereClause(range));
+        bindRange(q, range);
+    }
     if (!q.exec() || !q.next()) {
         error_ = QStringLiteral("读取记录失败：%1").arg(q.lastError().text());
         return std::nullopt;
@@ -153,9 +198,15 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
     if (!open_ && !open()) return std::nullopt;
     QSqlQuery q(file_.db());
     q.setForwardOnly(true);
-    q.prepare(QStringLiteral("SELECT * FROM pv_data") + whereClause(range) +
-              QStringLiteral(" ORDER BY w_date, w_time"));
-    bindRange(q, range);
+    if (archive_) {
+        q.prepare(QStringLiteral("SELECT * FROM archive") + archiveWhereClause(range) +
+                  QStringLiteral(" ORDER BY t, seq"));
+        bindArchiveRange(q, range);
+    } else {
+        q.prepare(QStringLiteral("SELECT * FROM pv_data") + whereClause(range) +
+                  QStringLiteral(" ORDER BY w_date, w_time"));
+        bindRange(q, range);
+    }
     if (!q.exec()) {
         error_ = QStringLiteral("读取记录失败：%1").arg(q.lastError().text());
         return std::nullopt;
@@ -170,10 +221,18 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
     };
     qint64 rows = 0;
     double values[10];
+    LocalSeconds local;
     while (q.next()) {
-        for (int c = 0; c < schema::kValueCount; ++c)
-            values[c] = q.value(schema::kFirstValueColumn + c).toDouble();
-        appendCsvRow(buf, q.value(1).toDouble(), q.value(2).toDouble(), values);
+        if (archive_) {
+            for (int c = 0; c < schema::kValueCount; ++c)
+                values[c] = archive::decodeValue(q.value(2 + c));
+            const auto [date, time] = local.ole(q.value(0).toLongLong());
+            appendCsvRow(buf, date, time, values);
+        } else {
+            for (int c = 0; c < schema::kValueCount; ++c)
+                values[c] = q.value(schema::kFirstValueColumn + c).toDouble();
+            appendCsvRow(buf, q.value(1).toDouble(), q.value(2).toDouble(), values);
+        }
         ++rows;
         if (buf.size() >= kFlushBytes && !flush()) return std::nullopt;
         if (progress && rows % kProgressEvery == 0 && !progress(rows)) {

@@ -2,7 +2,9 @@
 // Records out of the sample store as CSV: UTF-8 with a byte-order mark, comma-separated, CRLF
 // line ends, one header row, then one row per stored record in time order (across the ring's
 // wrap), the sample's local date and time first, then the ten stored channels. Records never
-// written (date 0) are left out.
+// written (date 0) are left out. A file with an archive is read from the archive, which holds
+// every sample back to the retention limit; a ring without one (a file no recorder of this
+// program has opened) from the ring.
 //
 // The export reads through a connection of its own, opened read-only: it never creates or
 // changes the database, and in WAL mode it never holds up the recorder's writes.
@@ -61,6 +63,7 @@ class CsvExport {
     SqliteFile file_;
     QString error_;
     bool open_ = false;
+    bool archive_ = false;  // rows come from the archive rather than the ring
     bool stopped_ = false;
 };
 

@@ -25,12 +25,11 @@ qint64 monotonicMs() {
 
 }  // namespace
 
-EventLog::EventLog(QString dbPath, int bound, QObject* parent)
-    : QObject(parent), path_(std::move(dbPath)) {
+EventLog::EventLog(QString dbPath, QObject* parent) : QObject(parent), path_(std::move(dbPath)) {
     qRegisterMetaType<record::EventEntry>();
     qRegisterMetaType<record::EventFilter>();
     qRegisterMetaType<QVector<record::EventEntry>>();
-    writer_ = new EventWriter(path_, connectionNameFor(this), bound);
+    writer_ = new EventWriter(path_, connectionNameFor(this));
     thread_ = new QThread;
     writer_->moveToThread(thread_);
     thread_->setObjectName(QStringLiteral("events"));
@@ -102,6 +101,12 @@ void EventLog::watch(Recorder& recorder) {
         if (auto e = recorderEntry(recorderStatus_, now)) log(*e);
         recorderStatus_ = now;
     });
+    connect(&recorder, &Recorder::archiveNote, this, [this](const QString& text) {
+        EventEntry e;
+        e.kind = eventkind::kRecorder;
+        e.text = text;
+        log(e);
+    });
 }
 
 void EventLog::log(EventEntry entry) {
@@ -132,8 +137,8 @@ quint64 EventLog::exportCsv(const QString& file, const EventFilter& filter) {
     return ticket;
 }
 
-EventWriter::EventWriter(QString path, QString connectionName, int bound)
-    : store_(std::move(path), std::move(connectionName), bound) {}
+EventWriter::EventWriter(QString path, QString connectionName)
+    : store_(std::move(path), std::move(connectionName)) {}
 
 EventWriter::~EventWriter() {
     store_.close();

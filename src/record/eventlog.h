@@ -28,8 +28,7 @@ class EventWriter;
 class EventLog : public QObject {
     Q_OBJECT
   public:
-    // bound: the most rows the table keeps (smaller in tests).
-    explicit EventLog(QString dbPath, int bound = kEventBound, QObject* parent = nullptr);
+    explicit EventLog(QString dbPath, QObject* parent = nullptr);
     ~EventLog() override;  // stores what is still waiting, then stops the thread (bounded wait)
 
     // Starts the writer thread, which opens the file (and retries once a second while it cannot).
@@ -79,7 +78,7 @@ class EventLog : public QObject {
 class EventWriter : public QObject {
     Q_OBJECT
   public:
-    EventWriter(QString path, QString connectionName, int bound);
+    EventWriter(QString path, QString connectionName);
     ~EventWriter() override;
 
     // How often waiting entries are stored: a batch per interval keeps each transaction short.

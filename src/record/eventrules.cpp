@@ -88,7 +88,9 @@ EventEntry linkEntry(comm::LinkEvent event, const QString& detail) {
 std::vector<EventEntry> imageEntries(const comm::InstrumentImage& before,
                                      const comm::InstrumentImage& after) {
     std::vector<EventEntry> out;
-    for (int k = 0; k < 6; ++k) {
+    // The control outputs (states 0 and 1) switch as often as once a second under time-
+    // proportional control: they are kept second by second in the samples, and are no alarm.
+    for (int k = 2; k < 6; ++k) {
         const instrument::StateText was = instrument::stateText(k, before.DiscreteBits[k]);
         const instrument::StateText now = instrument::stateText(k, after.DiscreteBits[k]);
         if (was.active == now.active) continue;

@@ -1,7 +1,8 @@
 #pragma once
 // What goes into the event log, as pure functions: one entry per write made for the operator, per
-// change of the alarm, control-output, sensor and program states between two instrument images, per
-// event of the line and per change of the recorder's state.
+// change of the alarm, sensor and program states between two instrument images, per event of the
+// line and per change of the recorder's state. The control outputs' switching is left to the
+// samples, which hold it second by second.
 
 #include <QDateTime>
 #include <QString>
@@ -45,8 +46,8 @@ EventEntry writeEntry(const comm::WriteReport& report);
 // The entry of an event of the line.
 EventEntry linkEntry(comm::LinkEvent event, const QString& detail);
 
-// Changes between two images, in panel order: the six state labels of the alarm frame (control
-// outputs, alarms, sensors), then the program state, segment number and cycle count. Each reads
+// Changes between two images, in panel order: the alarm and sensor labels of the alarm frame, then
+// the program state, segment number and cycle count. Each reads
 // "<before> → <after>" in the panel's own texts, trailing blanks trimmed; value is the new state.
 std::vector<EventEntry> imageEntries(const comm::InstrumentImage& before,
                                      const comm::InstrumentImage& after);

@@ -49,8 +49,8 @@ std::optional<int> intOrNull(const QVariant& v) {
 
 }  // namespace
 
-EventStore::EventStore(QString path, QString connectionName, int bound)
-    : path_(std::move(path)), file_(std::move(connectionName)), bound_(bound < 1 ? 1 : bound) {}
+EventStore::EventStore(QString path, QString connectionName)
+    : path_(std::move(path)), file_(std::move(connectionName)) {}
 
 EventStore::~EventStore() {
     close();
@@ -209,12 +209,6 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
         if (!put.exec()) return abandon(put);
         e.id = put.lastInsertId().toLongLong();
     }
-    // New rows take the next number after the highest, so the newest rows hold the top numbers
-    // and everything at or below (highest - bound) is older than the rows kept.
-    QSqlQuery trim(db);
-    trim.prepare(QStringLiteral("DELETE FROM events WHERE id <= (SELECT max(id) FROM events) - ?"));
-    trim.bindValue(0, bound_);
-    if (!trim.exec()) return abandon(trim);
     if (!q.exec(QStringLiteral("COMMIT"))) return abandon(q);
     lastError_.clear();
     return true;

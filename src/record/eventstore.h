@@ -1,6 +1,7 @@
 #pragma once
 // The event log's table in the sample database file: events (id, at, kind, text, reg, value,
-// status), bounded, the oldest rows dropped. One connection per owner, used on one thread; the
+// status). It is the audit trail: no row is dropped for a row count; the archive's retention
+// removes the rows of the days it removes. One connection per owner, used on one thread; the
 // writer runs on a thread of its own, the command-line export opens the file read-only.
 
 #include <QDateTime>
@@ -19,8 +20,6 @@ class QSqlQuery;
 
 namespace record {
 
-inline constexpr int kEventBound = 100000;
-
 struct EventFilter {
     QStringList kinds;              // empty: every kind
     std::optional<QDateTime> from;  // inclusive
@@ -32,8 +31,7 @@ struct EventFilter {
 
 class EventStore {
   public:
-    // bound: the most rows the table keeps (smaller in tests).
-    EventStore(QString path, QString connectionName, int bound = kEventBound);
+    EventStore(QString path, QString connectionName);
     ~EventStore();
     EventStore(const EventStore&) = delete;
     EventStore& operator=(const EventStore&) = delete;
@@ -47,9 +45,8 @@ class EventStore {
     bool isOpen() const { return open_; }
     QString lastError() const { return lastError_; }
     QString path() const { return path_; }
-    int bound() const { return bound_; }
 
-    // Stores the entries in one transaction, sets their ids and drops the rows beyond the bound.
+    // Stores the entries in one transaction and sets their ids.
     // On failure nothing is stored and the entries keep id 0.
     bool append(std::vector<EventEntry>& entries);
 
@@ -78,7 +75,6 @@ class EventStore {
 
     QString path_;
     SqliteFile file_;
-    int bound_;
     bool open_ = false;
     QString lastError_;
 };

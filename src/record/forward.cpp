@@ -321,6 +321,10 @@ QString sampleAt(double oleDate, double oleTime, const QTimeZone& zone) {
     return withOffset(QDateTime(d, base::timeFromOle(oleTime), zone));
 }
 
+QString sampleAtUtc(int64_t utcSeconds, const QTimeZone& zone) {
+    return withOffset(QDateTime::fromSecsSinceEpoch(utcSeconds, zone));
+}
+
 QString eventAt(const QString& localText, const QTimeZone& zone) {
     QDateTime dt =
         QDateTime::fromString(localText.trimmed(), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));

@@ -44,12 +44,14 @@ QString describe(const Target& t);
 
 inline constexpr int kMaxBatch = 5000;  // rows per transaction while catching up
 
-// The newest local sample the server has confirmed: its place in the ring and its time. id 0:
-// nothing confirmed yet.
+// The newest local sample the server has confirmed: its place in the ring and its time (id 0:
+// nothing confirmed yet), and once the file has an archive its key there (at 0: none yet).
 struct SampleCursor {
     int id = 0;
     double date = 0;  // OLE whole days
     double time = 0;  // OLE fraction of a day
+    int64_t at = 0;   // UTC seconds
+    int64_t seq = 0;
 };
 
 // What the local ring looks like now, read in one snapshot.
@@ -93,6 +95,8 @@ QString insertEventsSql();
 // Timestamps with the zone's offset at that moment, e.g. "2026-03-01T08:00:05.000+08:00".
 // Empty when the date is not valid.
 QString sampleAt(double oleDate, double oleTime, const QTimeZone& zone);
+// An archived sample's moment (UTC seconds) the same way.
+QString sampleAtUtc(int64_t utcSeconds, const QTimeZone& zone);
 // An event's local time "YYYY-MM-DD HH:MM:SS.mmm" the same way; empty when not understood.
 QString eventAt(const QString& localText, const QTimeZone& zone);
 

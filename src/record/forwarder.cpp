@@ -3,10 +3,12 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QTimer>
 #include <QVariant>
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -118,7 +120,7 @@ bool ForwardWorker::openLocal() {
         q.exec(QStringLiteral(
             "CREATE TABLE IF NOT EXISTS forward_cursor (target TEXT PRIMARY KEY, sample_id "
             "INTEGER, sample_date REAL, sample_time REAL, event_id INTEGER)")) &&
-        samples_->open(SampleStore::Access::ReadOnly);
+        samples_->open(SampleStore::Access::ReadOnly) && addArchiveCursorColumns();
     if (!ok) {
         q = QSqlQuery();
         closeLocal();
@@ -127,8 +129,8 @@ bool ForwardWorker::openLocal() {
     // A log of another shape is left out; the samples go on regardless.
     eventsOpen_ = events_->open(/*readOnly=*/true);
     q.prepare(
-        QStringLiteral("SELECT sample_id, sample_date, sample_time, event_id FROM forward_cursor "
-                       "WHERE target = ?"));
+        QStringLiteral("SELECT sample_id, sample_date, sample_time, event_id, archive_t, "
+                       "archive_seq FROM forward_cursor WHERE target = ?"));
     q.addBindValue(key_);
     // Read once: after a reopen the cursor in memory may be newer than the one on disk.
     if (!cursorLoaded_ && q.exec() && q.next()) {
@@ -136,6 +138,8 @@ bool ForwardWorker::openLocal() {
         cursor_.date = q.value(1).toDouble();
         cursor_.time = q.value(2).toDouble();
         eventCursor_ = q.value(3).toLongLong();
+        cursor_.at = q.value(4).toLongLong();
+        cursor_.seq = q.value(5).toLongLong();
     }
     cursorLoaded_ = true;
     return true;
@@ -154,15 +158,18 @@ void ForwardWorker::saveCursor(bool now) {
     if (!now && sinceSave_.isValid() && sinceSave_.elapsed() < kCursorSaveMs) return;
     QSqlQuery q(local_.db());
     q.prepare(QStringLiteral(
-        "INSERT INTO forward_cursor (target, sample_id, sample_date, sample_time, event_id) "
-        "VALUES (?, ?, ?, ?, ?) ON CONFLICT (target) DO UPDATE SET sample_id = excluded.sample_id, "
-        "sample_date = excluded.sample_date, sample_time = excluded.sample_time, "
-        "event_id = excluded.event_id"));
+        "INSERT INTO forward_cursor (target, sample_id, sample_date, sample_time, event_id, "
+        "archive_t, archive_seq) VALUES (?, ?, ?, ?, ?, ?, ?) ON CONFLICT (target) DO UPDATE SET "
+        "sample_id = excluded.sample_id, sample_date = excluded.sample_date, sample_time = "
+        "excluded.sample_time, event_id = excluded.event_id, archive_t = excluded.archive_t, "
+        "archive_seq = excluded.archive_seq"));
     q.addBindValue(key_);
     q.addBindValue(cursor_.id);
     q.addBindValue(cursor_.date);
     q.addBindValue(cursor_.time);
     q.addBindValue(static_cast<qlonglong>(eventCursor_));
+    q.addBindValue(static_cast<qlonglong>(cursor_.at));
+    q.addBindValue(static_cast<qlonglong>(cursor_.seq));
     if (q.exec()) {
         cursorDirty_ = false;
         sinceSave_.start();
@@ -180,7 +187,54 @@ bool ForwardWorker::readLocal(bool withRows, Batch* b) {
     return true;
 }
 
+// A cursor table from before the archive gets its columns.
+bool ForwardWorker::addArchiveCursorColumns() {
+    QSqlQuery q(local_.db());
+    if (!q.exec(QStringLiteral("SELECT * FROM forward_cursor LIMIT 0"))) return false;
+    if (q.record().indexOf(QStringLiteral("archive_t")) >= 0) return true;
+    return q.exec(QStringLiteral("ALTER TABLE forward_cursor ADD COLUMN archive_t INTEGER")) &&
+           q.exec(QStringLiteral("ALTER TABLE forward_cursor ADD COLUMN archive_seq INTEGER"));
+}
+
+// From the archive: every sample after the cursor's, however long the server was away, up to
+// what retention has removed meanwhile.
+bool ForwardWorker::readArchivedSamples(bool withRows, Batch* b) {
+    if (cursor_.at == 0 && cursor_.id > 0) {
+        // A cursor from the ring's time: every sample of its second and before was sent.
+        Sample sent;
+        sent.date = cursor_.date;
+        sent.time = cursor_.time;
+        cursor_.at = sampleMoment(sent);
+        cursor_.seq = std::numeric_limits<int32_t>::max();
+    }
+    const std::optional<int64_t> count = samples_->countArchivedAfter(cursor_.at, cursor_.seq);
+    if (!count) return false;
+    b->plan = forward::RingPlan{};
+    b->plan.count = static_cast<int>(std::min<int64_t>(*count, std::numeric_limits<int>::max()));
+    b->cursorAfter = cursor_;
+    if (!withRows || *count == 0) return true;
+    const auto rows = samples_->loadArchivedAfter(cursor_.at, cursor_.seq, forward::kMaxBatch);
+    if (!rows) return false;
+    // Retention removed the seconds after the cursor's before they could be sent.
+    if (cursor_.at > 0 && !rows->empty()) {
+        const auto extent = samples_->archiveExtent();
+        if (extent && extent->first == rows->front().at && rows->front().at > cursor_.at + 1)
+            b->plan.skipped = rows->front().at - cursor_.at - 1;
+    }
+    for (const ArchivedSample& a : *rows) {
+        forward::SampleRow row;
+        row.at = forward::sampleAtUtc(a.at, config_.zone);
+        row.values = a.values;
+        b->samples.push_back(std::move(row));
+        b->cursorAfter.at = a.at;
+        b->cursorAfter.seq = a.seq;
+    }
+    b->sentCount += static_cast<int64_t>(rows->size());
+    return true;
+}
+
 bool ForwardWorker::readSamples(bool withRows, Batch* b) {
+    if (samples_->findArchive()) return readArchivedSamples(withRows, b);
     forward::RingView ring;
     const std::optional<int> counter = samples_->readCounter();
     if (!counter && samples_->lastFault() != SampleStore::Fault::None) return false;

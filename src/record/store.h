@@ -113,6 +113,8 @@ class SampleStore {
     // transaction; a ring file without one gets one on its first read-write open, holding a copy
     // of the ring's records. A store opened read-only on a file without an archive has none.
     bool hasArchive() const { return hasArchive_; }
+    // The same, looking at the file again while it has none (a recorder may have made it since).
+    bool findArchive();
     // The first and last archived second; nullopt when the archive is empty or cannot be read.
     std::optional<QPair<int64_t, int64_t>> archiveExtent();
     // The span from..to (UTC seconds, both included) at the finest level whose buckets over the
@@ -123,6 +125,8 @@ class SampleStore {
     // all; visit returns false to stop. False on a read error.
     bool forEachArchived(int64_t from, int64_t to,
                          const std::function<bool(const ArchivedSample&)>& visit);
+    // The number of archived samples after (at, seq).
+    std::optional<int64_t> countArchivedAfter(int64_t at, int64_t seq);
     // Up to limit archived samples after (at, seq), in order (the forwarder's next batch).
     std::optional<std::vector<ArchivedSample>> loadArchivedAfter(int64_t at, int64_t seq,
                                                                  int limit);

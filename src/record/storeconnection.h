@@ -16,7 +16,7 @@ struct SampleStore::Connection {
     QSqlQuery counter, setCounter, addCounter;
     QSqlQuery put, record, between, notBetween, places;
     // The archive's, prepared once the file has one.
-    QSqlQuery archivePut, rollupPut, extent, spanSeconds, spanBuckets, after;
+    QSqlQuery archivePut, rollupPut, extent, spanSeconds, spanBuckets, after, countAfter;
 
     explicit Connection(const QSqlDatabase& d)
         : db(d),
@@ -36,7 +36,8 @@ struct SampleStore::Connection {
           extent(d),
           spanSeconds(d),
           spanBuckets(d),
-          after(d) {}
+          after(d),
+          countAfter(d) {}
 };
 
 }  // namespace record

@@ -14,6 +14,7 @@
 #include "record/recorder.h"
 #include "shell/forwardsetup.h"
 #include "shell/mainwindow.h"
+#include "shell/settings.h"
 #include "shell/splashwindow.h"
 #include "sim/server.h"
 
@@ -132,7 +133,7 @@ bool Application::startWithoutSplash() {
 void Application::showMainWindow() {
     if (main_) return;
     // The event log is up before anything can happen: the first write or line event lands in it.
-    eventLog_ = std::make_unique<record::EventLog>(dbPath_, options_.eventBound);
+    eventLog_ = std::make_unique<record::EventLog>(dbPath_);
     eventLog_->watch(*link_);
     eventLog_->start();
     main_ = new MainWindow(MainContext{*link_, ports_, *clock_, dbPath_, nullptr});
@@ -149,6 +150,7 @@ void Application::showMainWindow() {
         return v;
     });
     main_->setRecorder(recorder_);
+    recorder_->setRetention(readRetentionSetting(options_.keepDays, options_.keepFreeGb));
     recorder_->start();
     eventLog_->watch(*recorder_);
     startForwarding();

@@ -105,6 +105,27 @@ ParseResult parseCommandLine(const QStringList& args) {
             if (v.trimmed().isEmpty())
                 return {std::nullopt, QStringLiteral("--station expects a name")};
             o.station = v.trimmed();
+        } else if (matches(a, QStringLiteral("--keep-days"))) {
+            if (!takeValue(args, i, QStringLiteral("--keep-days"), v, error))
+                return {std::nullopt, error};
+            bool ok = false;
+            const int d = v.toInt(&ok);
+            if (!ok || d < 0 || d > 100000)
+                return {
+                    std::nullopt,
+                    QStringLiteral("--keep-days expects a number of days (0: no limit), got '%1'")
+                        .arg(shown(v))};
+            o.keepDays = d;
+        } else if (matches(a, QStringLiteral("--keep-free-gb"))) {
+            if (!takeValue(args, i, QStringLiteral("--keep-free-gb"), v, error))
+                return {std::nullopt, error};
+            bool ok = false;
+            const double g = v.toDouble(&ok);
+            if (!ok || !std::isfinite(g) || g < 0 || g > 1e6)
+                return {std::nullopt,
+                        QStringLiteral("--keep-free-gb expects a number of GB, got '%1'")
+                            .arg(shown(v))};
+            o.keepFreeGb = g;
         } else if (matches(a, QStringLiteral("--screenshot"))) {
             if (!takeValue(args, i, QStringLiteral("--screenshot"), v, error))
                 return {std::nullopt, error};
@@ -171,6 +192,10 @@ QString usageText() {
         "                        (postgresql://user@host:port/dbname or 'host=... dbname=...';\n"
         "                        kept in the settings file; an empty URL turns it off)\n"
         "  --station NAME        this station's name on the server (kept in the settings file)\n"
+        "  --keep-days N         keep archived samples and events N days (0: no limit; kept in\n"
+        "                        the settings file)\n"
+        "  --keep-free-gb G      drop the oldest archived day while the disk has less than G GB\n"
+        "                        free (default 1; kept in the settings file)\n"
         "  --help                this text\n");
 }
 

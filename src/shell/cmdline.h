@@ -24,11 +24,14 @@ struct Options {
     // --from, --to "YYYY-MM-DD HH:MM:SS", local time: the span of either export, ends included
     std::optional<QDateTime> from;
     std::optional<QDateTime> to;
-    int eventBound = 100000;  // rows the event log keeps (not an option; tests pass fewer)
     // --forward URL, --station NAME: unset keeps what the settings file says; an empty URL turns
     // forwarding off.
     std::optional<QString> forward;
     std::optional<QString> station;
+    // --keep-days N, --keep-free-gb G: how long the archive keeps samples (kept in the settings
+    // file; unset keeps what it says).
+    std::optional<int> keepDays;
+    std::optional<double> keepFreeGb;
 };
 
 struct ParseResult {

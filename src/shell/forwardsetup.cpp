@@ -5,6 +5,7 @@
 #include <QStatusBar>
 
 #include "record/forwarder.h"
+#include "shell/settings.h"
 #include "ui/accessible.h"
 
 namespace shell {
@@ -12,8 +13,8 @@ namespace shell {
 std::optional<ForwardSetting> readForwardSetting(const std::optional<QString>& url,
                                                  const std::optional<QString>& station,
                                                  const std::function<QString()>& defaultStation) {
-    QSettings settings(QSettings::IniFormat, QSettings::UserScope, QStringLiteral("velmars"),
-                       QStringLiteral("velmars"));
+    const auto file = settingsFile();
+    QSettings& settings = *file;
     const QString urlKey = QStringLiteral("forward/url");
     const QString stationKey = QStringLiteral("forward/station");
     if (url) {

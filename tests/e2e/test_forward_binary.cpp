@@ -1,7 +1,8 @@
 // Forwarding end to end: the program on the simulated instrument, a real PostgreSQL server from
 // scripts/dev-postgres (which runs this test), the server stopped and started while the program
 // records, and the program restarted in between. Afterwards the server holds exactly the local
-// records and events, under the station's name, at the right instants.
+// records and events, under the station's name, at the right instants; and an outage longer than
+// the ring costs nothing while the archive holds the samples.
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QProcess>
@@ -40,6 +41,7 @@ class ForwardBinary : public QObject {
     void initTestCase();
     void wrongPasswordIsAnErrorAndNoServerIsWaitedFor();
     void outageAndRestartLoseNothing();
+    void archiveBeyondTheRingReachesTheServer();  // last: the tests above count every row
 
   private:
     bool runProgram(const QStringList& args, int outageAfterMs = -1, int outageMs = 0);
@@ -248,14 +250,14 @@ void ForwardBinary::outageAndRestartLoseNothing() {
     QVERIFY2(local.size() >= 3, qPrintable(QString::number(local.size())));
     QCOMPARE(serverSamples(kStation), local);
     {
-        // The cursor is on disk: the newest sample the server confirmed is the latest record.
+        // The cursor is on disk: the newest sample the server confirmed is the archive's newest.
         QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "cursor");
         db.setDatabaseName(db_);
         QVERIFY(db.open());
-        QSqlQuery q("SELECT (SELECT sample_id FROM forward_cursor), (SELECT last_id FROM sl_void)",
+        QSqlQuery q("SELECT (SELECT archive_t FROM forward_cursor), (SELECT max(t) FROM archive)",
                     db);
         QVERIFY(q.next());
-        QCOMPARE(q.value(0).toInt(), q.value(1).toInt());
+        QCOMPARE(q.value(0).toLongLong(), q.value(1).toLongLong());
     }
     QSqlDatabase::removeDatabase("cursor");
 
@@ -277,6 +279,48 @@ void ForwardBinary::outageAndRestartLoseNothing() {
     const QStringList events = localEvents();
     QCOMPARE(events.size(), 6);
     QCOMPARE(serverEvents(), events);
+}
+
+// A server away for longer than the ring holds: the archive still has every second, and the
+// server gets every one of them once it answers, the ring's overwritten ones included.
+void ForwardBinary::archiveBeyondTheRingReachesTheServer() {
+    const QString path = dir_.filePath("longoutage.db");
+    const QString station = QStringLiteral("long-outage");
+    constexpr int kSamples = record::kRingSize + 2000;
+    const qint64 start =
+        QDateTime(QDate(2026, 3, 1), QTime(0, 0), QTimeZone(kZone)).toSecsSinceEpoch();
+    {
+        record::SampleStore store(path, "longoutage", record::SampleStore::Commit::Fast);
+        QVERIFY(store.open(record::SampleStore::Access::Record));
+        for (int i = 0; i < kSamples; ++i) {
+            record::Sample s;
+            const QDateTime at = QDateTime::fromSecsSinceEpoch(start + i, QTimeZone(kZone));
+            s.date = base::oleDate(at.date());
+            s.time = base::oleTime(at.time());
+            s.at = start + i;
+            s.values[0] = i % 1000 / 10.0f;
+            QVERIFY(store.storeNextSample(s, 0));
+        }
+    }
+    QString why;
+    const auto target = record::forward::parseTarget(url_, &why);
+    QVERIFY2(target, qPrintable(why));
+    record::ForwardWorker w({*target, station, path, QTimeZone(kZone)});
+    QVERIFY(w.drain(60000));
+    w.finish();
+    QSqlQuery q(server());
+    q.prepare(
+        "SELECT count(*), min(extract(epoch FROM at))::bigint, max(extract(epoch FROM "
+        "at))::bigint, sum(pv1)::float8 FROM velmars_samples WHERE station = ?");
+    q.addBindValue(station);
+    QVERIFY(q.exec() && q.next());
+    QCOMPARE(q.value(0).toInt(), kSamples);
+    QCOMPARE(q.value(1).toLongLong(), start);
+    QCOMPARE(q.value(2).toLongLong(), start + kSamples - 1);
+    double sum = 0;
+    for (int i = 0; i < kSamples; ++i)
+        sum += i % 1000 / 10.0f;
+    QCOMPARE(q.value(3).toDouble(), sum);
 }
 
 QTEST_GUILESS_MAIN(ForwardBinary)

@@ -1,7 +1,8 @@
 // The real program, recording the simulated instrument at a fast clock, killed with SIGKILL at
 // random moments, fifty times in a row on one file. After each kill the file is sound, the counter
 // row names the newest record, the ring advanced only over the records the run overwrote (nothing
-// else was lost) and every record the run wrote holds the values of one moment.
+// else was lost), every record the run wrote holds the values of one moment, and the archive
+// holds every record ever written, once.
 #include <gtest/gtest.h>
 
 #include <QElapsedTimer>
@@ -185,6 +186,12 @@ TEST(KilledProgram, FiftyKillsLeaveASoundRing) {
             const NewRow& r = after.value(it.key());
             if (!(Row{r.date, r.time} == it.value())) ++lost;
         }
+        // Ring and archive move together: the ring's records from before, adopted once by the
+        // first run, and one archived second for every record any run wrote.
+        EXPECT_EQ(scalar(path, "SELECT count(*) FROM archive").toInt(), prefilled + stored)
+            << "ring and archive disagree";
+        EXPECT_EQ(scalar(path, "SELECT value FROM archive_meta WHERE key = 'adopted'").toInt(),
+                  prefilled);
         EXPECT_EQ(lost, 0) << "records outside the written stretch changed";
         EXPECT_EQ(torn, 0) << "records whose values do not belong together";
         EXPECT_EQ(outOfOrder, 0) << "records not in clock order along the ring";

@@ -1,5 +1,5 @@
-// The event log: which changes between two images make which entries, the table's bound and the
-// files it must leave alone, and the writer thread end to end.
+// The event log: which changes between two images make which entries, the audit trail that no
+// row count pushes out, the files it must leave alone, and the writer thread end to end.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -46,18 +46,18 @@ TEST(EventRules, ImageChangesMakeOneEntryEach) {
          {{"alarm", "ALM2 报警 → ALM2 OFF"}},
          {0}},
         {"any non-zero flag is on; 1 to 7 is no change",
-         [](auto& i) { i.DiscreteBits[0] = 1; },
-         [](auto& i) { i.DiscreteBits[0] = 7; },
+         [](auto& i) { i.DiscreteBits[2] = 1; },
+         [](auto& i) { i.DiscreteBits[2] = 7; },
          {},
          {}},
-        {"sensor 2 closes in one pass with control 2 coming on",
+        {"sensor 2 closes in one pass with control 2 coming on, which is no event",
          [](auto& i) { i.DiscreteBits[5] = 1; },
          [](auto& i) {
              i.DiscreteBits[1] = 1;
              i.DiscreteBits[5] = 0;
          },
-         {{"alarm", "控制2 OFF → 控制2 ON"}, {"alarm", "传感器2开路 → 传感器正常"}},
-         {1, 0}},
+         {{"alarm", "传感器2开路 → 传感器正常"}},
+         {0}},
         {"program starts, next segment, next cycle",
          none,
          [](auto& i) {
@@ -119,13 +119,12 @@ EventEntry numbered(int n) {
     return e;
 }
 
-TEST(EventStore, KeepsTheNewestRowsUpToItsBound) {
+TEST(EventStore, KeepsEveryRowAndReadsItBack) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
-    record::EventStore store(path, QStringLiteral("bound"), 50);
+    record::EventStore store(path, QStringLiteral("rows"));
     ASSERT_TRUE(store.open()) << store.lastError().toStdString();
     int n = 0;
-    // Batches of every size, one larger than the bound.
     for (int size : {1, 7, 49, 60, 3}) {
         std::vector<EventEntry> batch;
         for (int k = 0; k < size; ++k)
@@ -134,13 +133,12 @@ TEST(EventStore, KeepsTheNewestRowsUpToItsBound) {
         EXPECT_GT(batch.back().id, 0);
     }
     const auto rows = store.load({});
-    ASSERT_EQ(rows.size(), 50u);
+    ASSERT_EQ(rows.size(), 120u);
     EXPECT_EQ(rows.front().text, QStringLiteral("事件 %1").arg(n - 1));  // newest first
-    EXPECT_EQ(rows.back().text, QStringLiteral("事件 %1").arg(n - 50));
+    EXPECT_EQ(rows.back().text, QStringLiteral("事件 0"));
     EventEntry back = rows.front();
     back.id = 0;
     EXPECT_EQ(back, numbered(n - 1));  // every column reads back, NULLs as NULLs
-    EXPECT_EQ(record_test::scalar(path, "SELECT count(*) FROM events").toInt(), 50);
 
     // The filter: a kind and a time span, both inclusive.
     record::EventFilter f;
@@ -151,6 +149,52 @@ TEST(EventStore, KeepsTheNewestRowsUpToItsBound) {
     const auto writes = store.load(f);
     ASSERT_EQ(writes.size(), 5u);
     EXPECT_EQ(writes.front().text, QStringLiteral("事件 %1").arg(n - 10));
+}
+
+// A day of a control output switching every second, with one operator write at its start and an
+// alarm now and then: the write is still there at the end, the log holds no row per switch, and
+// the alarm filter lists alarms alone.
+TEST(EventStore, ADayOfOutputSwitchingKeepsTheWriteAndOnlyAlarmsAreAlarms) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
+    record::EventStore store(path, QStringLiteral("audit"));
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    const QDateTime start(QDate(2026, 1, 2), QTime(0, 0));
+    std::vector<EventEntry> batch = {
+        record::writeEntry({1, 1, 340, 0, 1, QStringLiteral("设定SV1"), {}})};
+    batch.front().at = start;
+    comm::InstrumentImage before;
+    int alarms = 0;
+    for (int s = 1; s <= 86400; ++s) {
+        comm::InstrumentImage after = before;
+        after.DiscreteBits[0] = s % 2;          // control 1 on and off every second
+        after.DiscreteBits[1] = s % 7 < 3;      // control 2 on its own rhythm
+        after.DiscreteBits[2] = s % 3600 < 60;  // alarm 1 for a minute every hour
+        for (EventEntry& e : record::imageEntries(before, after)) {
+            e.at = start.addSecs(s);
+            alarms += e.kind == record::eventkind::kAlarm;
+            batch.push_back(e);
+        }
+        before = after;
+        if (batch.size() >= 500 || s == 86400) {
+            ASSERT_TRUE(store.append(batch));
+            batch.clear();
+        }
+    }
+    EXPECT_EQ(alarms, 49);  // on and off 24 times, on again at the last second
+    record::EventFilter writes;
+    writes.kinds << record::eventkind::kWrite;
+    const auto kept = store.load(writes);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept.front().text, QStringLiteral("设定SV1 → 340"));
+    EXPECT_EQ(kept.front().at, start);
+    record::EventFilter alarmFilter;
+    alarmFilter.kinds << record::eventkind::kAlarm;
+    const auto listed = store.load(alarmFilter);
+    ASSERT_EQ(listed.size(), 49u);
+    for (const EventEntry& e : listed)
+        EXPECT_TRUE(e.text.contains(QStringLiteral("ALM1"))) << e.text.toStdString();
+    EXPECT_EQ(record_test::scalar(path, "SELECT count(*) FROM events").toInt(), 50);
 }
 
 TEST(EventStore, LeavesForeignAndOtherShapedFilesAlone) {
@@ -203,7 +247,7 @@ TEST(EventLog, StoresOffTheCallersThreadAndAnswersQueries) {
     const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
     const QString csv = dir.filePath(QStringLiteral("events.csv"));
     {
-        record::EventLog log(path, 100);
+        record::EventLog log(path);
         log.start();
         for (int n = 0; n < 250; ++n)
             log.log(numbered(n));
@@ -223,7 +267,7 @@ TEST(EventLog, StoresOffTheCallersThreadAndAnswersQueries) {
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         ASSERT_EQ(rows.size(), 10);
         EXPECT_EQ(rows.front().text, QStringLiteral("事件 249"));
-        EXPECT_EQ(exported, 100);
+        EXPECT_EQ(exported, 250);
         EXPECT_TRUE(log.statusText().isEmpty());
         // Entries still waiting at the end are stored before the thread ends.
         log.log(numbered(250));
@@ -235,8 +279,8 @@ TEST(EventLog, StoresOffTheCallersThreadAndAnswersQueries) {
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray data = f.readAll();
     EXPECT_TRUE(data.startsWith("\xEF\xBB\xBF"));
-    EXPECT_EQ(data.count("\r\n"), 101);  // header and rows, CRLF
-    EXPECT_TRUE(data.contains("2026-01-02 03:04:05.151,link,事件 151,,,\r\n"));
+    EXPECT_EQ(data.count("\r\n"), 251);  // header and rows, CRLF
+    EXPECT_TRUE(data.contains("2026-01-02 03:04:05.001,link,事件 1,,,\r\n"));
     EXPECT_TRUE(data.contains("2026-01-02 03:04:05.248,write,事件 248,4105,-248,0\r\n"));
 }
 

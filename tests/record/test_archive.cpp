@@ -1,0 +1,254 @@
+// The archive beside the ring: a full, wrapped ring adopted once in time order; a run that wraps
+// the ring again and loses nothing; a clock set back; the rollups of every level against a
+// brute-force computation, also after retention cut a day in the middle of an hour; an export of
+// seconds the ring no longer holds; and the retention rule.
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QTemporaryDir>
+#include <map>
+#include <random>
+
+#include "base/oledate.h"
+#include "dbhelpers.h"
+#include "record/csvexport.h"
+#include "record/retention.h"
+#include "record/store.h"
+
+using record::ArchivedSample;
+using record::kRingSize;
+using record::Sample;
+using record::SampleStore;
+
+namespace {
+
+constexpr int kCounter = 30000;  // the ring wrapped: 30001 is its oldest record
+constexpr int64_t kStart = 1767225600 + 8 * 3600 + 17;  // the oldest record's moment (UTC)
+
+// A value that is a multiple of 0.01 for most channels and a float the codec keeps as REAL for
+// channel 5, so both kinds of stored value go through.
+std::array<float, 10> valuesFor(int64_t n) {
+    std::array<float, 10> v{};
+    for (int c = 0; c < 10; ++c)
+        v[c] = static_cast<float>((n * (c + 3)) % 1999) / 10.0f - 50.0f;
+    v[5] = static_cast<float>(n % 97) / 3.0f;
+    return v;
+}
+
+Sample sampleAt(int64_t at) {
+    Sample s;
+    const QDateTime local = QDateTime::fromSecsSinceEpoch(at);
+    s.date = base::oleDate(local.date());
+    s.time = base::oleTime(local.time());
+    s.at = at;
+    s.values = valuesFor(at - kStart);
+    return s;
+}
+
+// A full ring as another program left it: record k holds the second kStart + its age order.
+void writeWrappedRing(const QString& path) {
+    {
+        SampleStore store(path, QStringLiteral("make"));
+        ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    }
+    record_test::withDb(path, [](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(QStringLiteral("BEGIN")));
+        ASSERT_TRUE(q.prepare(
+            QStringLiteral("INSERT INTO pv_data VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")));
+        for (int id = 1; id <= kRingSize; ++id) {
+            const int age = id > kCounter ? id - kCounter - 1 : kRingSize - kCounter + id - 1;
+            const Sample s = sampleAt(kStart + age);
+            q.bindValue(0, id);
+            q.bindValue(1, s.date);
+            q.bindValue(2, s.time);
+            for (int c = 0; c < 10; ++c)
+                q.bindValue(3 + c, static_cast<double>(s.values[c]));
+            ASSERT_TRUE(q.exec()) << q.lastError().text().toStdString();
+        }
+        ASSERT_TRUE(q.exec(
+            QStringLiteral("UPDATE sl_void SET last_id = %1, last_id_copy = %1").arg(kCounter)));
+        ASSERT_TRUE(q.exec(QStringLiteral("COMMIT")));
+    });
+}
+
+std::vector<ArchivedSample> everything(SampleStore& store) {
+    std::vector<ArchivedSample> rows;
+    EXPECT_TRUE(store.forEachArchived(0, INT64_MAX / 2, [&](const ArchivedSample& a) {
+        rows.push_back(a);
+        return true;
+    }));
+    return rows;
+}
+
+// Every level's buckets as loadSpan gives them, against the same buckets made from the seconds.
+void expectRollupsMatchSeconds(SampleStore& store, const char* when) {
+    const std::vector<ArchivedSample> seconds = everything(store);
+    ASSERT_FALSE(seconds.empty());
+    const int64_t from = seconds.front().at, to = seconds.back().at;
+    const int64_t span = to - from + 1;
+    for (size_t level = 0; level < record::archive::kLevelSeconds.size(); ++level) {
+        const int64_t width = record::archive::kLevelSeconds[level];
+        SCOPED_TRACE(testing::Message() << when << ", level " << width << " s");
+        const int maxRows = static_cast<int>(span / width + 1);
+        const auto rows = store.loadSpan(from, to, maxRows);
+        ASSERT_TRUE(rows.has_value());
+        std::map<int64_t, record::SpanRow> expected;  // by bucket start
+        for (const ArchivedSample& a : seconds) {
+            const int64_t bucket = a.at - ((a.at % width) + width) % width;
+            auto [it, fresh] = expected.try_emplace(level == 0 ? a.at * 4 + a.seq : bucket);
+            record::SpanRow& r = it->second;
+            if (fresh) {
+                r.first = a.at;
+                r.min = r.max = a.values;
+                r.mean.fill(0);
+            }
+            r.last = a.at;
+            ++r.count;
+            for (int c = 0; c < 10; ++c) {
+                r.min[c] = std::min(r.min[c], a.values[c]);
+                r.max[c] = std::max(r.max[c], a.values[c]);
+                r.mean[c] += a.values[c];  // the sum until the end
+            }
+        }
+        ASSERT_EQ(rows->size(), expected.size());
+        auto it = expected.begin();
+        for (const record::SpanRow& got : *rows) {
+            const record::SpanRow& want = (it++)->second;
+            ASSERT_EQ(std::tuple(got.first, got.last, got.count),
+                      std::tuple(want.first, want.last, want.count));
+            for (int c = 0; c < 10; ++c) {
+                ASSERT_EQ(got.min[c], want.min[c]) << "channel " << c << " at " << got.first;
+                ASSERT_EQ(got.max[c], want.max[c]) << "channel " << c << " at " << got.first;
+                ASSERT_NEAR(got.mean[c], want.mean[c] / want.count, 1e-3) << "channel " << c;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+TEST(Archive, AdoptsAWrappedRingOnceAndKeepsEverySampleAfter) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
+    writeWrappedRing(path);
+    if (HasFatalFailure()) return;
+
+    SampleStore store(path, QStringLiteral("recorder"), SampleStore::Commit::Fast);
+    ASSERT_TRUE(store.open(SampleStore::Access::Record)) << store.lastError().toStdString();
+    ASSERT_TRUE(store.hasArchive());
+    {
+        const auto rows = everything(store);
+        ASSERT_EQ(rows.size(), size_t(kRingSize));
+        for (int i = 0; i < kRingSize; ++i) {
+            ASSERT_EQ(rows[i].at, kStart + i) << "not in time order across the wrap";
+            ASSERT_EQ(rows[i].values, valuesFor(i)) << "second " << i;
+        }
+    }
+    // A restart never copies twice.
+    store.close();
+    ASSERT_TRUE(store.open(SampleStore::Access::Record));
+    EXPECT_EQ(record_test::scalar(path, "SELECT count(*) FROM archive").toInt(), kRingSize);
+
+    // The ring goes on round; the archive keeps the records it overwrites. A clock set back by
+    // ten seconds adds rows beside the seconds already there.
+    const int64_t newest = kStart + kRingSize - 1;
+    for (int64_t at = newest + 1; at <= newest + 3000; ++at) {
+        Sample s = sampleAt(at);
+        ASSERT_TRUE(store.storeNextSample(s, 0)) << store.lastError().toStdString();
+    }
+    for (int64_t at = newest + 2991; at <= newest + 3000; ++at) {
+        Sample s = sampleAt(at);
+        s.values[0] = 999;
+        ASSERT_TRUE(store.storeNextSample(s, 0));
+    }
+    EXPECT_EQ(store.readCounter(), kCounter + 3010);
+    const auto all = everything(store);
+    ASSERT_EQ(all.size(), size_t(kRingSize + 3010));
+    EXPECT_EQ(all.front().at, kStart);  // the records the ring overwrote are still there
+    EXPECT_EQ(all.front().values, valuesFor(0));
+    EXPECT_EQ(std::tuple(all.back().at, all.back().seq, all.back().values[0]),
+              std::tuple(newest + 3000, int64_t(1), 999.0f));
+    EXPECT_EQ(store.archiveExtent(), (QPair<int64_t, int64_t>(kStart, newest + 3000)));
+    expectRollupsMatchSeconds(store, "after the run");
+
+    // An export of a span older than the ring comes from the archive.
+    {
+        record::CsvExport exporter(path, QStringLiteral("export"));
+        record::ExportRange range{QDateTime::fromSecsSinceEpoch(kStart + 10),
+                                  QDateTime::fromSecsSinceEpoch(kStart + 2009)};
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        ASSERT_EQ(exporter.write(out, range), 2000) << exporter.error().toStdString();
+        const QList<QByteArray> lines = out.data().split('\n');
+        const Sample first = sampleAt(kStart + 10);
+        QByteArray row;
+        double v[10];
+        for (int c = 0; c < 10; ++c)
+            v[c] = first.values[c];
+        record::appendCsvRow(row, first.date, first.time, v);
+        EXPECT_EQ(lines.value(1) + '\n', row);
+    }
+
+    // Retention cuts in the middle of an hour, minute and ten minutes: the buckets across the cut
+    // hold exactly the seconds after it, and the event log's rows before it go too.
+    record_test::exec(path,
+                      "CREATE TABLE IF NOT EXISTS events (id INTEGER PRIMARY KEY, at TEXT, "
+                      "kind TEXT, text TEXT, reg INTEGER, value INTEGER, status INTEGER)");
+    const int64_t cut = kStart + 4000 + 33;
+    for (int64_t at : {cut - 1, cut}) {
+        record_test::exec(
+            path, QStringLiteral("INSERT INTO events (at, kind, text) VALUES ('%1', 'write', 'x')")
+                      .arg(QDateTime::fromSecsSinceEpoch(at).toString("yyyy-MM-dd HH:mm:ss.zzz")));
+    }
+    EXPECT_EQ(store.dropArchiveBefore(cut), 4033);
+    EXPECT_EQ(store.archiveExtent()->first, cut);
+    EXPECT_EQ(record_test::scalar(path, "SELECT count(*) FROM events").toInt(), 1);
+    expectRollupsMatchSeconds(store, "after the cut");
+}
+
+TEST(Archive, RetentionDropsWholeDaysOldestFirstButNeverToday) {
+    const QDate today(2026, 12, 8);
+    const int64_t gb = int64_t(1) << 30;
+    struct Case {
+        const char* name;
+        record::RetentionPolicy policy;
+        QDate oldest;
+        int64_t freeBytes;
+        std::optional<QDate> drop;
+        bool forAge;
+    };
+    const std::vector<Case> cases = {
+        {"plenty of room, no day limit", {0, gb}, today.addDays(-400), 50 * gb, {}, false},
+        {"past the days kept", {7, gb}, today.addDays(-7), 50 * gb, today.addDays(-7), true},
+        {"the last day kept stays", {7, gb}, today.addDays(-6), 50 * gb, {}, false},
+        {"short of space", {0, gb}, today.addDays(-3), gb - 1, today.addDays(-3), false},
+        {"short of space, only today left", {0, gb}, today, 0, {}, false},
+        {"no free-space rule", {0, 0}, today.addDays(-30), 0, {}, false},
+        {"keep one day: yesterday goes", {1, 0}, today.addDays(-1), 0, today.addDays(-1), true},
+    };
+    for (const Case& c : cases) {
+        const auto got = record::dayToDrop(c.policy, today, c.oldest, c.freeBytes);
+        ASSERT_EQ(got.has_value(), c.drop.has_value()) << c.name;
+        if (!got) continue;
+        EXPECT_EQ(got->day, *c.drop) << c.name;
+        EXPECT_EQ(got->forAge, c.forAge) << c.name;
+    }
+}
+
+TEST(Archive, ForeignArchiveIsRefusedUntouched) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
+    {
+        SampleStore store(path, QStringLiteral("make"));
+        ASSERT_TRUE(store.open());
+    }
+    ASSERT_TRUE(record_test::exec(path, "CREATE TABLE archive (stamp TEXT, payload BLOB)"));
+    const QByteArray before = record_test::fileBytes(path);
+    for (auto access : {SampleStore::Access::Record, SampleStore::Access::ReadOnly}) {
+        SampleStore store(path, QStringLiteral("open"));
+        EXPECT_FALSE(store.open(access));
+        EXPECT_EQ(store.lastFault(), SampleStore::Fault::WrongTables);
+    }
+    EXPECT_EQ(record_test::fileBytes(path), before);
+}
