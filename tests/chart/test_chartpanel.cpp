@@ -70,7 +70,7 @@ struct Rig {
 // Thirty records in a new file, one a second up to kEnd, channel 0 counting 1..30.
 bool storeThirtySamples(const QString& path, float output1 = 0) {
     record::SampleStore writer(path, "test-writer");
-    if (!writer.open()) return false;
+    if (!writer.open(record::SampleStore::Access::Record)) return false;
     for (int id = 1; id <= 30; ++id) {
         record::Sample s;
         s.id = id;
@@ -371,6 +371,19 @@ void TestChartPanel::outputDialogPrintsAndExports() {
     QVERIFY(done.at(0).at(0).toBool());
     // The header and the 29 records drawn (the newest, in slot 241, is drawn once the next comes).
     QCOMPARE(record_test::fileBytes(csv).count("\r\n"), 30);
+
+    // The hour up to the newest record, read from the store's archive: all thirty seconds are
+    // drawn and exported.
+    panel.showSpan(kEnd.toSecsSinceEpoch(), chart::SpanLength::Hour);
+    QVERIFY(panel.spanView().loaded());
+    QCOMPARE(panel.spanView().rowCount(), size_t(30));
+    d->close();
+    QTest::keyClick(panel.findChild<QPushButton*>("Command2"), Qt::Key_Space);
+    QCOMPARE(d->findChild<QDateTimeEdit*>("ExportFrom")->dateTime(), kEnd.addSecs(-3599));
+    d->exportCsv(csv);
+    QVERIFY(done.wait(10000));
+    QVERIFY(done.at(1).at(0).toBool());
+    QCOMPARE(record_test::fileBytes(csv).count("\r\n"), 31);
     panel.closeDatabase();
 }
 
