@@ -466,7 +466,9 @@ void TestChartPanel::spanByKeyboardRulerAndBackToLive() {
             band += shot.pixelColor(x, y) == QColor(255, 153, 153);
     QVERIFY(band > 50);
 
-    // F4: the ruler at the spike's column reads the band, F4 again puts it away.
+    // F4: the ruler at the spike's column reads the band, F4 again puts it away (the keys are
+    // the window's even from the span's list and entry).
+    r.find<QComboBox>("SpanLength")->setFocus();
     key(Qt::Key_F4);
     auto* hc = r.find<QSlider>("hc");
     QVERIFY(hc->isEnabled() && hc->hasFocus());
@@ -479,6 +481,11 @@ void TestChartPanel::spanByKeyboardRulerAndBackToLive() {
     QVERIFY(!r.panel->rulerActive());  // the live values keep showing the instrument's
     key(Qt::Key_F4);
     QVERIFY(!readout->isVisible() && !hc->isEnabled());
+    r.find<QDateTimeEdit>("SpanEnd")->setFocus();
+    key(Qt::Key_F4);
+    QVERIFY(readout->isVisible());
+    key(Qt::Key_F4);
+    QVERIFY(!readout->isVisible());
 
     // F3: the page is the span's, and the export's range is the span.
     key(Qt::Key_F3);
