@@ -2,7 +2,12 @@
 
 #include <modbus.h>
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -36,6 +41,32 @@ QString describeErrno(int e) {
     return QString::fromLocal8Bit(modbus_strerror(e));
 }
 
+// Why connecting to a gateway or talking with it failed, in the operator's words where they have
+// some.
+QString describeNetworkErrno(int e) {
+    switch (e) {
+        case ECONNREFUSED:
+            return QStringLiteral("连接被拒绝");
+        case EINPROGRESS:  // libmodbus gave up waiting for the connection
+        case ETIMEDOUT:
+        case EHOSTUNREACH:
+        case EHOSTDOWN:
+        case ENETUNREACH:
+            return QStringLiteral("主机无应答");
+        case ECONNRESET:  // libmodbus's word for a read that met the end of the stream, too
+        case EPIPE:
+        case ENOTCONN:
+            return QStringLiteral("网关关闭了连接");
+        default:
+            return QString::fromLocal8Bit(modbus_strerror(e));
+    }
+}
+
+void setTimeout(_modbus* ctx, int ms) {
+    modbus_set_response_timeout(ctx, static_cast<uint32_t>(ms / 1000),
+                                static_cast<uint32_t>((ms % 1000) * 1000));
+}
+
 }  // namespace
 
 int32_t writeWithRepeat(ModbusRTU& bus, int32_t port, int32_t addr, int32_t reg, int32_t value,
@@ -57,10 +88,57 @@ LibModbusRTU::~LibModbusRTU() {
 }
 
 void LibModbusRTU::closeContext() {
+    if (carrier_) {
+        // The RTU context only borrowed the socket; its owner closes it.
+        modbus_set_socket(ctx_, -1);
+        modbus_free(ctx_);
+        ctx_ = carrier_;
+        carrier_ = nullptr;
+    }
     if (!ctx_) return;
     modbus_close(ctx_);
     modbus_free(ctx_);
     ctx_ = nullptr;
+}
+
+bool LibModbusRTU::connectNetwork(const NetworkDevice& net) {
+    // libmodbus looks the host up, connects without blocking and waits for the connection at most
+    // its response timeout.
+    const QByteArray host = net.host.toUtf8(), service = QByteArray::number(net.port);
+    modbus_t* tcp = modbus_new_tcp_pi(host.constData(), service.constData());
+    if (!tcp) return false;
+    setTimeout(tcp, kConnectTimeoutMs);
+    if (modbus_connect(tcp) == -1) {
+        const int e = errno;
+        modbus_free(tcp);
+        errno = e;
+        return false;
+    }
+    const int fd = modbus_get_socket(tcp);
+    const unsigned int unacked = kUnacknowledgedMs;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacked, sizeof unacked);
+    if (net.kind == NetworkDevice::Kind::ModbusTcp) {
+        ctx_ = tcp;
+        return true;
+    }
+    // RTU over TCP: libmodbus's RTU backend frames, checks the CRC and reads and writes its file
+    // descriptor with plain read() and write(), which serve a socket as well as a terminal. The
+    // context is never connected (the path is not opened); it is handed the TCP context's socket.
+    ctx_ = modbus_new_rtu("/dev/null", 9600, 'N', 8, 1);
+    if (!ctx_) {
+        modbus_close(tcp);
+        modbus_free(tcp);
+        return false;
+    }
+    carrier_ = tcp;
+    modbus_set_socket(ctx_, fd);
+    // write() on a socket the gateway has reset raises SIGPIPE, which would end the program; with
+    // the signal blocked on this thread it fails with EPIPE instead, like any lost connection.
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+    return true;
 }
 
 int32_t LibModbusRTU::OpenPort_Modbus(int32_t port, int32_t baudIndex, int32_t parityIndex) {
@@ -80,25 +158,32 @@ int32_t LibModbusRTU::OpenPort_Modbus(int32_t port, int32_t baudIndex, int32_t p
     static const char kParity[] = {'N', 'O', 'E'};
     const int baud = baudIndex >= 0 && baudIndex <= 2 ? kBauds[baudIndex] : 9600;
     const char parity = parityIndex >= 0 && parityIndex <= 2 ? kParity[parityIndex] : 'N';
-    const QByteArray path = device.toLocal8Bit();
-    ctx_ = modbus_new_rtu(path.constData(), baud, parity, 8, 1);
-    if (ctx_) {
-        modbus_set_error_recovery(ctx_, MODBUS_ERROR_RECOVERY_NONE);
-        const int ms = timeoutMs_;
-        modbus_set_response_timeout(ctx_, static_cast<uint32_t>(ms / 1000),
-                                    static_cast<uint32_t>((ms % 1000) * 1000));
-        modbus_set_byte_timeout(ctx_, 0, 50000);
+    const auto net = parseNetworkDevice(device);
+    network_ = net.has_value();
+    bool connected = false;
+    if (net) {
+        connected = connectNetwork(*net);
+    } else if (!looksLikeNetworkDevice(device)) {
+        const QByteArray path = device.toLocal8Bit();
+        ctx_ = modbus_new_rtu(path.constData(), baud, parity, 8, 1);
+        connected = ctx_ && modbus_connect(ctx_) != -1;
+    } else {
+        errno = EINVAL;  // a gateway URL without a usable host or port
     }
-    if (!ctx_ || modbus_connect(ctx_) == -1) {
+    if (!connected) {
         const int e = errno;
         stats_.openError = QStringLiteral("端口 %1（%2）无法打开：%3")
                                .arg(port)
-                               .arg(device, QString::fromLocal8Bit(modbus_strerror(e)));
+                               .arg(device, network_ ? describeNetworkErrno(e)
+                                                     : QString::fromLocal8Bit(modbus_strerror(e)));
         lastFailure_ = stats_.openError;
         if (ctx_) modbus_free(ctx_);
         ctx_ = nullptr;
         return kModbusFail;
     }
+    modbus_set_error_recovery(ctx_, MODBUS_ERROR_RECOVERY_NONE);
+    setTimeout(ctx_, timeoutMs_);
+    modbus_set_byte_timeout(ctx_, 0, 50000);
     stats_.portOpen = true;
     return 0;
 }
@@ -127,8 +212,10 @@ int32_t LibModbusRTU::failed(int e) {
     stats_.lastOk = false;
     if (deviceGoneAfter(e)) {
         gone_ = true;
-        stats_.lastError =
-            QStringLiteral("设备已断开（%1）").arg(QString::fromLocal8Bit(modbus_strerror(e)));
+        stats_.lastError = network_
+                               ? QStringLiteral("连接已断开（%1）").arg(describeNetworkErrno(e))
+                               : QStringLiteral("设备已断开（%1）")
+                                     .arg(QString::fromLocal8Bit(modbus_strerror(e)));
     } else {
         stats_.lastError = describeErrno(e);
         drainLine();
@@ -138,6 +225,16 @@ int32_t LibModbusRTU::failed(int e) {
 }
 
 bool LibModbusRTU::deviceGoneAfter(int e) const {
+    if (network_) {
+        // The gateway closed or reset the connection, or the kernel gave it up (unacknowledged
+        // data): the socket has left the established state. A timeout on a live connection is a
+        // silent instrument behind the gateway.
+        const int fd = ctx_ ? modbus_get_socket(ctx_) : -1;
+        tcp_info info{};
+        socklen_t size = sizeof info;
+        return fd < 0 || ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 ||
+               info.tcpi_state != TCP_ESTABLISHED;
+    }
     // What a serial device says once it is unplugged: the terminal is hung up, so writes and
     // control calls fail with EIO.
     if (e == EIO || e == ENXIO || e == EBADF || e == ENODEV) return true;

@@ -7,6 +7,7 @@
 // as samples arrive, so a long span is read from a few thousand rows.
 
 #include <QVariant>
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -34,6 +35,26 @@ namespace archive {
 
 // Rollup levels: bucket widths in seconds, finest first. Level 0 (one second) is the archive.
 inline constexpr std::array<int64_t, 4> kLevelSeconds = {1, 60, 600, 3600};
+
+// A rollup bucket being summed: its samples, first and last second, and per value the minimum,
+// maximum and sum.
+struct Bucket {
+    int count = 0;
+    int64_t first = 0, last = 0;
+    std::array<double, schema::kValueCount> min{}, max{}, sum{};
+
+    void add(int64_t at, const std::array<float, schema::kValueCount>& values) {
+        for (int k = 0; k < schema::kValueCount; ++k) {
+            const double v = values[k];
+            min[k] = count == 0 ? v : std::min(min[k], v);
+            max[k] = count == 0 ? v : std::max(max[k], v);
+            sum[k] += v;
+        }
+        first = count == 0 ? at : std::min(first, at);
+        last = count == 0 ? at : std::max(last, at);
+        ++count;
+    }
+};
 
 // A value as the archive keeps it: a float that is an exact multiple of 0.01 (as nearly every
 // instrument value is: the decimal point shifts an integer register) as that multiple, an

@@ -5,6 +5,7 @@
 #include <QSqlError>
 #include <QVariant>
 #include <algorithm>
+#include <map>
 
 #include "base/oledate.h"
 #include "record/storeconnection.h"
@@ -28,7 +29,7 @@ QString placeholders(int n) {
 
 // Adds a sample to a rollup bucket, or makes the bucket with it.
 QString rollupUpsertSql() {
-    QStringList sets = {QStringLiteral("n = n + 1"),
+    QStringList sets = {QStringLiteral("n = n + excluded.n"),
                         QStringLiteral("first = min(first, excluded.first)"),
                         QStringLiteral("last = max(last, excluded.last)")};
     for (const QString& v : schema::valueColumns()) {
@@ -169,64 +170,84 @@ bool SampleStore::adoptRing() {
     if (!q.exec(QStringLiteral("SELECT * FROM pv_data WHERE w_date > 0 ORDER BY w_date, w_time, "
                                "w_id")))
         return abandon(q.lastError());
-    int64_t copied = 0;
+    std::vector<Sample> ring;
     while (q.next()) {
         Sample s;
         s.date = q.value(1).toDouble();
         s.time = q.value(2).toDouble();
         for (int k = 0; k < schema::kValueCount; ++k)
             s.values[k] = static_cast<float>(q.value(schema::kFirstValueColumn + k).toDouble());
-        if (!archiveSample(s)) {
-            const Fault f = fault_;
-            q.finish();
-            c.rollback.exec();
-            return fail(f);
-        }
-        ++copied;
+        ring.push_back(s);
     }
     if (q.lastError().isValid()) return abandon(q.lastError());
     q.finish();
+    if (!archiveMany(ring)) {
+        const Fault f = fault_;
+        c.rollback.exec();
+        return fail(f);
+    }
+    const int64_t copied = static_cast<int64_t>(ring.size());
     if (!q.exec(QStringLiteral("INSERT INTO archive_meta VALUES ('adopted', %1)").arg(copied)))
         return abandon(q.lastError());
     if (!c.commit.exec()) return abandon(c.commit.lastError());
     return true;
 }
 
-// Inside the caller's transaction: the sample as the archive's next row of its second, and into
-// the bucket of every rollup level.
-bool SampleStore::archiveSample(const Sample& s) {
-    Connection& c = *conn_;
+// Inside the caller's transaction: the sample as the archive's next row of its second. A record
+// without a valid date has no moment to be kept under; the ring alone keeps it.
+bool SampleStore::archiveSecond(const Sample& s) {
+    QSqlQuery& put = conn_->archivePut;
     const int64_t at = sampleMoment(s);
-    // A record without a valid date has no moment to be kept under; the ring keeps it.
     if (at == 0) return true;
-    c.archivePut.bindValue(0, static_cast<qlonglong>(at));
-    c.archivePut.bindValue(1, static_cast<qlonglong>(at));
+    put.bindValue(0, static_cast<qlonglong>(at));
+    put.bindValue(1, static_cast<qlonglong>(at));
     for (int k = 0; k < schema::kValueCount; ++k)
-        c.archivePut.bindValue(2 + k, archive::encodeValue(s.values[k]));
-    if (!c.archivePut.exec()) return failFromSql(c.archivePut.lastError(), Fault::Other);
+        put.bindValue(2 + k, archive::encodeValue(s.values[k]));
+    return put.exec() || failFromSql(put.lastError(), Fault::Other);
+}
+
+// Inside the caller's transaction: the bucket's samples merged into its rollup row.
+bool SampleStore::mergeBucket(int level, int64_t t, const archive::Bucket& b) {
+    QSqlQuery& r = conn_->rollupPut;
+    r.bindValue(0, level);
+    r.bindValue(1, static_cast<qlonglong>(t));
+    r.bindValue(2, b.count);
+    r.bindValue(3, static_cast<qlonglong>(b.first));
+    r.bindValue(4, static_cast<qlonglong>(b.last));
+    for (int k = 0; k < schema::kValueCount; ++k) {
+        r.bindValue(5 + 3 * k, b.min[k]);
+        r.bindValue(6 + 3 * k, b.max[k]);
+        r.bindValue(7 + 3 * k, b.sum[k]);
+    }
+    return r.exec() || failFromSql(r.lastError(), Fault::Other);
+}
+
+// Inside the caller's transaction: the sample into the archive and the bucket of every level.
+bool SampleStore::archiveSample(const Sample& s) {
+    const int64_t at = sampleMoment(s);
+    if (at == 0 || !archiveSecond(s)) return at == 0;
+    archive::Bucket one;
+    one.add(at, s.values);
     for (size_t level = 1; level < archive::kLevelSeconds.size(); ++level) {
-        if (!addToBucket(static_cast<int>(level), floorTo(at, archive::kLevelSeconds[level]), at,
-                         s.values))
-            return false;
+        if (!mergeBucket(int(level), floorTo(at, archive::kLevelSeconds[level]), one)) return false;
     }
     return true;
 }
 
-bool SampleStore::addToBucket(int level, int64_t bucket, int64_t at,
-                              const std::array<float, schema::kValueCount>& values) {
-    QSqlQuery& r = conn_->rollupPut;
-    r.bindValue(0, level);
-    r.bindValue(1, static_cast<qlonglong>(bucket));
-    r.bindValue(2, 1);
-    r.bindValue(3, static_cast<qlonglong>(at));
-    r.bindValue(4, static_cast<qlonglong>(at));
-    for (int k = 0; k < schema::kValueCount; ++k) {
-        const double v = values[k];
-        r.bindValue(5 + 3 * k, v);
-        r.bindValue(6 + 3 * k, v);
-        r.bindValue(7 + 3 * k, v);
+// Inside the caller's transaction: many samples, each bucket summed here and merged once.
+bool SampleStore::archiveMany(const std::vector<Sample>& samples) {
+    std::map<std::pair<int, int64_t>, archive::Bucket> buckets;
+    for (const Sample& s : samples) {
+        if (!archiveSecond(s)) return false;
+        const int64_t at = sampleMoment(s);
+        if (at == 0) continue;
+        for (size_t level = 1; level < archive::kLevelSeconds.size(); ++level)
+            buckets[{int(level), floorTo(at, archive::kLevelSeconds[level])}].add(at, s.values);
     }
-    return r.exec() || failFromSql(r.lastError(), Fault::Other);
+    for (const auto& [key, bucket] : buckets) {
+        if (!mergeBucket(key.first, key.second, bucket)) return false;
+    }
+    return true;
 }
 
 bool SampleStore::findArchive() {
@@ -339,6 +360,23 @@ std::optional<std::vector<ArchivedSample>> SampleStore::loadArchivedAfter(int64_
     return rows;
 }
 
+bool SampleStore::archiveBatch(const std::vector<Sample>& samples) {
+    if (!archiveReadable()) return false;
+    Connection& c = *conn_;
+    if (!c.begin.exec()) return failFromSql(c.begin.lastError(), Fault::Other);
+    if (!archiveMany(samples)) {
+        const Fault f = fault_;
+        c.rollback.exec();
+        return fail(f);
+    }
+    if (!c.commit.exec()) {
+        const QSqlError e = c.commit.lastError();
+        c.rollback.exec();
+        return failFromSql(e, Fault::Other);
+    }
+    return true;
+}
+
 std::optional<int64_t> SampleStore::countArchivedAfter(int64_t at, int64_t seq) {
     if (!archiveReadable()) return std::nullopt;
     QSqlQuery& q = conn_->countAfter;
@@ -369,12 +407,15 @@ bool SampleStore::rebuildBuckets(int64_t cut) {
             return true;
         }))
         return false;
+    std::map<std::pair<int, int64_t>, archive::Bucket> buckets;
     for (const ArchivedSample& a : kept) {
         for (size_t level = 1; level < archive::kLevelSeconds.size(); ++level) {
             const int64_t bucket = floorTo(a.at, archive::kLevelSeconds[level]);
-            if (bucket < cut && !addToBucket(static_cast<int>(level), bucket, a.at, a.values))
-                return false;
+            if (bucket < cut) buckets[{int(level), bucket}].add(a.at, a.values);
         }
+    }
+    for (const auto& [key, bucket] : buckets) {
+        if (!mergeBucket(key.first, key.second, bucket)) return false;
     }
     return true;
 }

@@ -125,6 +125,9 @@ class SampleStore {
     // all; visit returns false to stop. False on a read error.
     bool forEachArchived(int64_t from, int64_t to,
                          const std::function<bool(const ArchivedSample&)>& visit);
+    // Adds the samples to the archive and its rollups alone, the ring left as it is, in one
+    // transaction: bulk fills of an archive (benchmarks, imports of older records).
+    bool archiveBatch(const std::vector<Sample>& samples);
     // The number of archived samples after (at, seq).
     std::optional<int64_t> countArchivedAfter(int64_t at, int64_t seq);
     // Up to limit archived samples after (at, seq), in order (the forwarder's next batch).
@@ -164,8 +167,9 @@ class SampleStore {
     bool adoptRing();
     bool archiveReadable();
     bool rebuildBuckets(int64_t cut);
-    bool addToBucket(int level, int64_t bucket, int64_t at,
-                     const std::array<float, schema::kValueCount>& values);
+    bool archiveSecond(const Sample& s);
+    bool archiveMany(const std::vector<Sample>& samples);
+    bool mergeBucket(int level, int64_t t, const archive::Bucket& b);
     bool hasArchive_ = false;
     std::vector<Sample> loadWindow(QSqlQuery& q, int first, int last);
 };

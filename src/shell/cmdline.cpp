@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "link/ports.h"
 #include "record/csvexport.h"
 #include "record/forward.h"
 
@@ -69,6 +70,11 @@ ParseResult parseCommandLine(const QStringList& args) {
                         QStringLiteral("--port expects N=DEVICE with N from 1 to 20, got '%1'")
                             .arg(shown(v))};
             o.ports[n] = v.mid(eq + 1);
+            if (comm::looksLikeNetworkDevice(o.ports[n]) && !comm::parseNetworkDevice(o.ports[n]))
+                return {std::nullopt,
+                        QStringLiteral("--port expects tcp://HOST:PORT or rtu+tcp://HOST:PORT with "
+                                       "PORT from 1 to 65535, got '%1'")
+                            .arg(shown(v))};
         } else if (matches(a, QStringLiteral("--db"))) {
             if (!takeValue(args, i, QStringLiteral("--db"), v, error)) return {std::nullopt, error};
             if (v.isEmpty()) return {std::nullopt, QStringLiteral("--db expects a file path")};
@@ -174,7 +180,10 @@ QString usageText() {
         "  --simulate            run the simulated instrument inside the program; port 1 names it\n"
         "  --log-writes          with --simulate: print a line on standard output for each\n"
         "                        register the simulated instrument is written (time, 4X N, value)\n"
-        "  --port N=DEVICE       port number N (1..20) names DEVICE (repeatable)\n"
+        "  --port N=DEVICE       port number N (1..20) names DEVICE (repeatable); DEVICE may be\n"
+        "                        a gateway: tcp://HOST:PORT (Modbus TCP, unit id = slave\n"
+        "                        address) or rtu+tcp://HOST:PORT (RTU frames through TCP, as a\n"
+        "                        serial device server passes them); baud and parity do not apply\n"
         "  --db PATH             sample database file instead of the default\n"
         "  --connect             press \"打开\" with the window's settings once the main window is "
         "up\n"

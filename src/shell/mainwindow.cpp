@@ -319,7 +319,7 @@ void MainWindow::openEventLog() {
 void MainWindow::updateDeviceLabel() {
     const int n = base::roundToInt32(base::leadingNumber(portList_->currentText())).value_or(0);
     const QString dev = ctx_.ports.deviceFor(n);
-    deviceLabel_->setText(dev.isEmpty() ? QStringLiteral("（无设备）") : dev);
+    deviceLabel_->setText(dev.isEmpty() ? QStringLiteral("（无设备）") : comm::deviceCaption(dev));
 }
 
 void MainWindow::updateLinkStatus() {

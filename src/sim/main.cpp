@@ -1,5 +1,6 @@
-// velmars-sim: serves the simulated controller on a new pseudo-terminal until SIGINT or
-// SIGTERM. Prints the pty's path on stdout; --link also makes a symbolic link to it.
+// velmars-sim: serves the simulated controller on a new pseudo-terminal, or on 127.0.0.1 as a
+// gateway, until SIGINT or SIGTERM. Prints the pty's path (or the gateway's URL) on stdout; --link
+// also makes a symbolic link to the pty.
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -40,7 +41,7 @@ int main(int argc, char** argv) {
         std::cerr << "velmars-sim: cannot start: " << error << "\n";
         return 1;
     }
-    const std::string path = server.ptyPath();
+    const std::string path = server.device();
     if (!cmd.link.empty()) {
         struct stat st {};
         if (lstat(cmd.link.c_str(), &st) == 0) {

@@ -33,9 +33,12 @@ bool toDouble(const std::string& s, double min, double max, double* out) {
 std::string usageText() {
     return "usage: velmars-sim [--address A] [--baud B] [--parity N|E|O] [--wire-timing]\n"
            "                   [--delay-ms MS] [--drop-rate P] [--corrupt-rate P]\n"
-           "                   [--time-scale F] [--link PATH] [--log-writes] [--help]\n"
+           "                   [--time-scale F] [--link PATH] [--log-writes]\n"
+           "                   [--tcp PORT | --rtu-tcp PORT] [--help]\n"
            "Serves the simulated controller as a Modbus RTU slave on a new pseudo-terminal,\n"
-           "prints its path and runs until interrupted.\n"
+           "prints its path and runs until interrupted. With --tcp or --rtu-tcp it stands for\n"
+           "a gateway on 127.0.0.1 instead and prints the port as velmars takes it\n"
+           "(tcp://127.0.0.1:PORT or rtu+tcp://127.0.0.1:PORT).\n"
            "  --address A       slave address 1..247 (default 1)\n"
            "  --baud B          baud rate for --wire-timing (default 9600)\n"
            "  --parity N|E|O    parity for --wire-timing (default N)\n"
@@ -45,7 +48,11 @@ std::string usageText() {
            "  --corrupt-rate P  probability 0..1 that an answer has a bad CRC\n"
            "  --time-scale F    simulated seconds per real second (default 1)\n"
            "  --link PATH       also make PATH a symbolic link to the pseudo-terminal\n"
-           "  --log-writes      print one line per register written: time, 4X N, value\n";
+           "  --log-writes      print one line per register written: time, 4X N, value\n"
+           "  --tcp PORT        serve Modbus TCP on 127.0.0.1:PORT (0: a free port); the unit\n"
+           "                    id is the slave address\n"
+           "  --rtu-tcp PORT    serve RTU frames through TCP on 127.0.0.1:PORT (0: a free port),\n"
+           "                    as a serial device server passes them\n";
 }
 
 bool parseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* message) {
@@ -112,6 +119,15 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
             if (!take()) return false;
             if (!toDouble(value, 1e-6, 1e6, &d)) return bad("expected a positive factor");
             cmd.options.timeScale = d;
+        } else if (arg == "--tcp" || arg == "--rtu-tcp") {
+            if (!take()) return false;
+            if (!toInt(value, 0, 65535, &n)) return bad("expected a TCP port 0..65535");
+            if (cmd.options.transport != Transport::Pty) {
+                *message = "give only one of --tcp and --rtu-tcp";
+                return false;
+            }
+            cmd.options.transport = arg == "--tcp" ? Transport::ModbusTcp : Transport::RtuOverTcp;
+            cmd.options.tcpPort = int(n);
         } else if (arg == "--link") {
             if (!take()) return false;
             if (value.empty()) return bad("expected a path");
@@ -120,6 +136,10 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
             *message = "unknown option '" + std::string(argv[i]) + "' (see --help)";
             return false;
         }
+    }
+    if (!cmd.link.empty() && cmd.options.transport != Transport::Pty) {
+        *message = "--link names a pseudo-terminal; --tcp and --rtu-tcp have none";
+        return false;
     }
     *out = cmd;
     return true;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <modbus.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <termios.h>
@@ -37,9 +38,12 @@ int readU16(const uint8_t* p) {
     return (p[0] << 8) | p[1];
 }
 
-// A libmodbus RTU context that talks over an fd it does not own (never connected or closed).
+// A libmodbus context that talks over an fd it does not own (never connected or closed): RTU, or
+// Modbus TCP for that transport.
 modbus_t* makeContext(const ServerOptions& o, int fd) {
-    modbus_t* ctx = modbus_new_rtu("/dev/null", o.baud > 0 ? o.baud : 9600, o.parity, 8, 1);
+    modbus_t* ctx = o.transport == Transport::ModbusTcp
+                        ? modbus_new_tcp("127.0.0.1", o.tcpPort)
+                        : modbus_new_rtu("/dev/null", o.baud > 0 ? o.baud : 9600, o.parity, 8, 1);
     if (!ctx) return nullptr;
     modbus_set_slave(ctx, o.address);
     modbus_set_socket(ctx, fd);
@@ -88,6 +92,41 @@ std::string SimServer::ptyPath() const {
     return ptyPath_;
 }
 
+std::string SimServer::device() const {
+    const std::string hostPort = "127.0.0.1:" + std::to_string(options_.tcpPort);
+    switch (options_.transport) {
+        case Transport::ModbusTcp:
+            return "tcp://" + hostPort;
+        case Transport::RtuOverTcp:
+            return "rtu+tcp://" + hostPort;
+        case Transport::Pty:
+            break;
+    }
+    return ptyPath();
+}
+
+bool SimServer::listen(std::string* error) {
+    modbus_t* ctx = modbus_new_tcp("127.0.0.1", options_.tcpPort);
+    listenFd_ = ctx ? modbus_tcp_listen(ctx, 1) : -1;
+    const int e = errno;
+    if (ctx) modbus_free(ctx);  // the listening socket stays open: it is ours now
+    if (listenFd_ < 0) {
+        errno = e;
+        setError(error, "listen on 127.0.0.1:" + std::to_string(options_.tcpPort));
+        return false;
+    }
+    fcntl(listenFd_, F_SETFD, FD_CLOEXEC);
+    sockaddr_in bound{};
+    socklen_t size = sizeof bound;
+    if (::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&bound), &size) == 0)
+        options_.tcpPort = ntohs(bound.sin_port);  // a restart listens on the same port
+    return true;
+}
+
+void SimServer::dropClient() {
+    closeFd(clientFd_);
+}
+
 bool SimServer::start(std::string* error) {
     if (running_) return true;
     if (options_.address < 1 || options_.address > 247 || options_.baud <= 0) {
@@ -100,6 +139,20 @@ bool SimServer::start(std::string* error) {
         setError(error, "parity must be N, E or O");
         return false;
     }
+    const bool opened = options_.transport == Transport::Pty ? openPty(error) : listen(error);
+    if (!opened || pipe2(wakePipe_, O_CLOEXEC) != 0 ||
+        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, capture_) != 0) {
+        if (opened) setError(error, "pipe");
+        closeFds();
+        return false;
+    }
+    fcntl(capture_[1], F_SETFL, O_NONBLOCK);
+    running_ = true;
+    thread_ = std::thread(&SimServer::run, this);
+    return true;
+}
+
+bool SimServer::openPty(std::string* error) {
     masterFd_ = posix_openpt(O_RDWR | O_NOCTTY);
     if (masterFd_ < 0) {
         setError(error, "posix_openpt");
@@ -109,7 +162,6 @@ bool SimServer::start(std::string* error) {
     if (grantpt(masterFd_) != 0 || unlockpt(masterFd_) != 0 ||
         ptsname_r(masterFd_, name, sizeof name) != 0) {
         setError(error, "pseudo-terminal set-up");
-        closeFds();
         return false;
     }
     fcntl(masterFd_, F_SETFD, FD_CLOEXEC);
@@ -119,24 +171,12 @@ bool SimServer::start(std::string* error) {
     termios tio{};
     if (slaveFd_ < 0 || tcgetattr(slaveFd_, &tio) != 0) {
         setError(error, std::string("open ") + name);
-        closeFds();
         return false;
     }
     cfmakeraw(&tio);
     tcsetattr(slaveFd_, TCSANOW, &tio);
-    if (pipe2(wakePipe_, O_CLOEXEC) != 0 ||
-        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, capture_) != 0) {
-        setError(error, "pipe");
-        closeFds();
-        return false;
-    }
-    fcntl(capture_[1], F_SETFL, O_NONBLOCK);
-    {
-        std::lock_guard<std::mutex> lock(pathMutex_);
-        ptyPath_ = name;
-    }
-    running_ = true;
-    thread_ = std::thread(&SimServer::run, this);
+    std::lock_guard<std::mutex> lock(pathMutex_);
+    ptyPath_ = name;
     return true;
 }
 
@@ -153,6 +193,8 @@ void SimServer::stop() {
 void SimServer::closeFds() {
     closeFd(masterFd_);
     closeFd(slaveFd_);
+    closeFd(listenFd_);
+    closeFd(clientFd_);
     closeFd(wakePipe_[0]);
     closeFd(wakePipe_[1]);
     closeFd(capture_[0]);
@@ -170,15 +212,23 @@ bool SimServer::sleepUnlessStopped(double seconds) {
 }
 
 void SimServer::run() {
-    modbus_t* ctx = makeContext(options_, masterFd_);
+    const bool tcp = options_.transport == Transport::ModbusTcp;
+    const bool onSocket = options_.transport != Transport::Pty;
+    auto line = [&] { return onSocket ? clientFd_ : masterFd_; };
+    modbus_t* ctx = makeContext(options_, line());
     modbus_mapping_t* map = modbus_mapping_new(16, 16, 8240, 4112);
     std::mt19937 faults(options_.seed ^ 0x5A17u);
     std::uniform_real_distribution<double> chance(0.0, 1.0);
     double lastStep = now();
+    auto restartContext = [&] {
+        freeContext(ctx);
+        ctx = makeContext(options_, line());
+    };
 
     while (ctx && map) {
-        pollfd fds[2] = {{masterFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        const int ready = ::poll(fds, 2, 50);
+        // Negative descriptors (no listening socket on a pty, no master connected) are skipped.
+        pollfd fds[3] = {{line(), POLLIN, 0}, {listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        const int ready = ::poll(fds, 3, 50);
         {
             const double t = now();
             std::lock_guard<std::mutex> lock(mutex_);
@@ -186,30 +236,48 @@ void SimServer::run() {
             lastStep = t;
         }
         if (ready < 0 && errno != EINTR) break;
-        if (fds[1].revents) break;
-        if (ready <= 0 || !(fds[0].revents & POLLIN)) continue;
+        if (fds[2].revents) break;
+        if (ready > 0 && (fds[1].revents & POLLIN)) {
+            const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd >= 0) {
+                dropClient();
+                clientFd_ = fd;
+                restartContext();
+            }
+            continue;
+        }
+        const short readable = onSocket ? POLLIN | POLLHUP | POLLERR : POLLIN;
+        if (ready <= 0 || !(fds[0].revents & readable)) continue;
 
         const double receivedAt = now();
-        uint8_t req[MODBUS_RTU_MAX_ADU_LENGTH];
+        uint8_t req[MODBUS_TCP_MAX_ADU_LENGTH];
         const int len = modbus_receive(ctx, req);
         if (len < 0) {
-            modbus_flush(ctx);
+            // A garbled or cut-off frame keeps the connection; anything else (libmodbus says
+            // ECONNRESET for a read that met the end of the stream) ends it.
+            if (onSocket && errno != ETIMEDOUT && errno < MODBUS_ENOBASE)
+                dropClient();
+            else
+                modbus_flush(ctx);
             continue;
         }
         if (len == 0) {
             // A request for another slave. libmodbus would then skip the next frame as that
             // slave's answer; on this line there is no such answer, so start afresh.
-            freeContext(ctx);
-            ctx = makeContext(options_, masterFd_);
+            restartContext();
             continue;
         }
         if (silent_) continue;
 
-        // Let libmodbus build the answer into the capture socket, then forward it.
-        const int slave = req[0];
-        const int function = req[1];
-        const int addr = readU16(req + 2);
-        const int count = readU16(req + 4);
+        // Let libmodbus build the answer into the capture socket, then forward it. The request's
+        // function follows the header: the slave address, or the MBAP header ending in the unit
+        // id, which libmodbus does not check against the server's address.
+        const int head = modbus_get_header_length(ctx);
+        const int slave = req[head - 1];
+        if (tcp && slave != options_.address) continue;
+        const int function = req[head];
+        const int addr = readU16(req + head + 1);
+        const int count = readU16(req + head + 3);
         Area area = Area::HoldingRegisters;
         int quantity = count;
         int maxQuantity = 125;
@@ -273,7 +341,7 @@ void SimServer::run() {
                             addr + 1 + i, static_cast<int16_t>(map->tab_registers[addr + i])));
             }
         }
-        modbus_set_socket(ctx, masterFd_);
+        modbus_set_socket(ctx, line());
 
         std::vector<uint8_t> answer;
         uint8_t buf[MODBUS_RTU_MAX_ADU_LENGTH];
@@ -286,9 +354,10 @@ void SimServer::run() {
 
         double wait = 0;
         if (options_.wireTiming) {
-            // Request, gap, answer, gap: 3.5 characters each gap.
-            const double total =
-                wireSeconds(len + int(answer.size()) + 7, options_.baud, options_.parity);
+            // Request, gap, answer, gap: 3.5 characters each gap. A Modbus TCP frame carries
+            // the MBAP header (7 bytes) where the line has address and CRC (3).
+            const int bytes = len + int(answer.size()) + 7 - (tcp ? 8 : 0);
+            const double total = wireSeconds(bytes, options_.baud, options_.parity);
             wait = receivedAt + total - now();
         }
         wait += options_.delayMs / 1000.0;
@@ -302,7 +371,10 @@ void SimServer::run() {
         ++served_;
         ssize_t off = 0;
         while (off < ssize_t(answer.size())) {
-            const ssize_t n = ::write(masterFd_, answer.data() + off, answer.size() - off);
+            const size_t left = answer.size() - off;
+            // send() on a socket, so that a master gone meanwhile costs no SIGPIPE.
+            const ssize_t n = onSocket ? ::send(line(), answer.data() + off, left, MSG_NOSIGNAL)
+                                       : ::write(masterFd_, answer.data() + off, left);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             off += n;

@@ -1,7 +1,10 @@
 #pragma once
 
 // SimServer serves a sim::Instrument as a Modbus RTU slave (libmodbus) on a new
-// pseudo-terminal, in a thread of its own. A master opens ptyPath() like a serial port.
+// pseudo-terminal, in a thread of its own. A master opens ptyPath() like a serial port. It can
+// instead stand for a gateway on 127.0.0.1: a Modbus TCP server (the unit id is the slave
+// address), or a serial device server passing RTU frames through a TCP socket. Such a server
+// takes one connection at a time; a new one replaces the one before, as many gateways do.
 //
 // Served function codes: 0x01 read coils, 0x02 read discrete inputs, 0x03 read holding
 // registers, 0x04 read input registers, 0x06 write single register, 0x10 write multiple
@@ -24,7 +27,11 @@
 
 namespace sim {
 
+enum class Transport { Pty, ModbusTcp, RtuOverTcp };
+
 struct ServerOptions {
+    Transport transport = Transport::Pty;
+    int tcpPort = 0;           // port on 127.0.0.1 for the TCP transports; 0 takes a free one
     int address = 1;           // slave address 1..247
     int baud = 9600;           // only used by wireTiming
     char parity = 'N';         // 'N', 'E' or 'O'; only used by wireTiming
@@ -58,6 +65,10 @@ class SimServer {
 
     // The slave side of the pty (e.g. /dev/pts/7); empty before the first start().
     std::string ptyPath() const;
+    // What a master opens: the pty's path, or for the TCP transports tcp://127.0.0.1:PORT or
+    // rtu+tcp://127.0.0.1:PORT, the port a start() with tcpPort 0 took included. A later
+    // start() listens on the same port again.
+    std::string device() const;
 
     // While silent, requests are read and dropped without an answer.
     void setSilent(bool silent) { silent_ = silent; }
@@ -89,7 +100,12 @@ class SimServer {
     static double wireSeconds(int bytes, int baud, char parity);
 
   private:
+    // Open the line of the transport; false with a reason, leaving closeFds() to the caller.
+    bool openPty(std::string* error);
+    bool listen(std::string* error);
     void run();
+    // Ends the master's connection on a TCP transport; the server waits for the next one.
+    void dropClient();
     void handleRequest(const uint8_t* req, int length, double receivedAt);
     void sendAnswer(uint8_t* frame, int length, int requestLength, double receivedAt);
     bool sleepUnlessStopped(double seconds);
@@ -109,7 +125,9 @@ class SimServer {
     std::atomic<double> dropRate_{0.0};
     std::atomic<double> corruptRate_{0.0};
     int masterFd_ = -1;
-    int slaveFd_ = -1;  // kept open so the master side never reports a hang-up
+    int listenFd_ = -1;  // TCP transports: the listening socket
+    int clientFd_ = -1;  // TCP transports: the connected master, -1 while none
+    int slaveFd_ = -1;   // kept open so the master side never reports a hang-up
     int wakePipe_[2] = {-1, -1};
     int capture_[2] = {-1, -1};  // libmodbus writes answers here; the thread forwards them
 };

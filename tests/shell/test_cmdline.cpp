@@ -13,6 +13,7 @@ QStringList split(const char* line) {
 TEST(CommandLine, AcceptsEveryOption) {
     const auto r = parseCommandLine(
         split("--simulate --log-writes --port 3=/dev/ttyUSB0 --port=20=/tmp/x --db /tmp/a.db "
+              "--port 4=rtu+tcp://10.0.0.7:4001 "
               "--connect --quit-after 2.5 "
               "--screenshot /tmp/s.png --clock-speed 60 "
               "--forward=postgresql://qa@db/plant --station 3号箱"));
@@ -23,6 +24,7 @@ TEST(CommandLine, AcceptsEveryOption) {
     EXPECT_TRUE(o.connect);
     EXPECT_EQ(o.ports.value(3), "/dev/ttyUSB0");
     EXPECT_EQ(o.ports.value(20), "/tmp/x");
+    EXPECT_EQ(o.ports.value(4), "rtu+tcp://10.0.0.7:4001");
     EXPECT_EQ(o.db, "/tmp/a.db");
     EXPECT_EQ(o.quitAfter, 2.5);
     EXPECT_EQ(o.screenshot, "/tmp/s.png");
@@ -59,6 +61,8 @@ TEST(CommandLine, RejectsWhatItDoesNotUnderstand) {
         "--port 3",
         "--port 3=",
         "--port x=/dev/y",
+        "--port 3=tcp://host",
+        "--port 3=rtu+tcp://host:65536",
         "--db",
         "--quit-after",
         "--quit-after abc",

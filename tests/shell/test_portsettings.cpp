@@ -37,6 +37,41 @@ TEST(PortNumbers, ExplicitFirstThenSortedSystemPorts) {
     EXPECT_EQ(map.deviceFor(3, system), "/dev/ttyS1");
 }
 
+TEST(PortNumbers, GatewaysAreHostAndPort) {
+    using K = comm::NetworkDevice::Kind;
+    struct Case {
+        const char* device;
+        bool gateway;
+        K kind;
+        const char* host;
+        int port;
+    };
+    const Case cases[] = {
+        {"tcp://192.168.1.20:502", true, K::ModbusTcp, "192.168.1.20", 502},
+        {"rtu+tcp://moxa-3:4001", true, K::RtuOverTcp, "moxa-3", 4001},
+        {"tcp://[fe80::1]:502", true, K::ModbusTcp, "fe80::1", 502},
+        {"tcp://host", false, {}, "", 0},
+        {"tcp://host:0", false, {}, "", 0},
+        {"tcp://host:70000", false, {}, "", 0},
+        {"tcp://:502", false, {}, "", 0},
+        {"tcp://host:502/x", false, {}, "", 0},
+        {"tcp://u@host:502", false, {}, "", 0},
+        {"/dev/ttyUSB0", false, {}, "", 0},
+        {"udp://host:502", false, {}, "", 0},
+    };
+    for (const auto& c : cases) {
+        const auto net = comm::parseNetworkDevice(QString::fromUtf8(c.device));
+        ASSERT_EQ(net.has_value(), c.gateway) << c.device;
+        if (!net) continue;
+        EXPECT_EQ(net->kind, c.kind);
+        EXPECT_EQ(net->host, c.host);
+        EXPECT_EQ(net->port, c.port);
+    }
+    EXPECT_EQ(comm::deviceCaption("/dev/ttyS0"), "/dev/ttyS0");
+    EXPECT_EQ(comm::deviceCaption("rtu+tcp://[fe80::1]:4001"),
+              "网关 [fe80::1]:4001（RTU 透传，波特率与校验位不适用）");
+}
+
 TEST(StatusText, SaysWhatTheLinkIsDoing) {
     comm::LinkStats s;
     EXPECT_TRUE(shell::linkStatusText(s, false, 1, 0).startsWith("端口关闭"));

@@ -46,6 +46,11 @@ TEST(SimOptions, DefaultsAndEveryOption) {
     EXPECT_DOUBLE_EQ(cmd.options.timeScale, 60.0);
     EXPECT_EQ(cmd.link, "/tmp/x");
     EXPECT_TRUE(cmd.logWrites);
+    EXPECT_EQ(cmd.options.transport, sim::Transport::Pty);
+
+    ASSERT_TRUE(parse({"--rtu-tcp=5020"}, &cmd, &msg)) << msg;
+    EXPECT_EQ(cmd.options.transport, sim::Transport::RtuOverTcp);
+    EXPECT_EQ(cmd.options.tcpPort, 5020);
 }
 
 TEST(SimOptions, BadOptionsGiveOneLine) {
@@ -64,6 +69,9 @@ TEST(SimOptions, BadOptionsGiveOneLine) {
         {"--log-writes=yes"},
         {"--delay-ms", ""},
         {"extra"},
+        {"--tcp", "65536"},
+        {"--tcp", "502", "--rtu-tcp", "503"},
+        {"--tcp", "0", "--link", "/tmp/x"},
     };
     for (const auto& args : bad) {
         sim::CommandLine cmd;
