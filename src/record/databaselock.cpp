@@ -15,32 +15,27 @@ bool DatabaseLock::held() const {
     return lock_ && lock_->isLocked();
 }
 
-bool DatabaseLock::tryLock() {
-    if (held()) return true;
+DatabaseLock::Outcome DatabaseLock::tryLock() {
+    if (held()) return Outcome::Held;
     const QFileInfo db(dbPath_);
     QDir().mkpath(db.absolutePath());
     lock_ = std::make_unique<QLockFile>(db.absoluteFilePath() + QStringLiteral(".lock"));
     // Never stale by age: a program may record for months. A lock whose process is gone from
     // this host is stale, and QLockFile takes it over.
     lock_->setStaleLockTime(0);
-    if (lock_->tryLock(0)) {
-        refusal_.clear();
-        return true;
-    }
+    refusal_.clear();
+    if (lock_->tryLock(0)) return Outcome::Held;
+    if (lock_->error() != QLockFile::LockFailedError) return Outcome::Unavailable;
     qint64 pid = 0;
     QString host, app;
-    const bool known = lock_->getLockInfo(&pid, &host, &app);
-    if (lock_->error() == QLockFile::LockFailedError && known)
-        refusal_ = QStringLiteral("数据库 %1 正由另一个程序记录（进程 %2%3）")
-                       .arg(QDir::toNativeSeparators(db.absoluteFilePath()))
-                       .arg(pid)
-                       .arg(host.isEmpty() || host == QSysInfo::machineHostName()
-                                ? QString()
-                                : QStringLiteral("，主机 %1").arg(host));
-    else
-        refusal_ = QStringLiteral("数据库 %1 的锁文件无法建立")
-                       .arg(QDir::toNativeSeparators(db.absoluteFilePath()));
-    return false;
+    lock_->getLockInfo(&pid, &host, &app);
+    refusal_ = QStringLiteral("数据库 %1 正由另一个程序记录（进程 %2%3）")
+                   .arg(QDir::toNativeSeparators(db.absoluteFilePath()))
+                   .arg(pid)
+                   .arg(host.isEmpty() || host == QSysInfo::machineHostName()
+                            ? QString()
+                            : QStringLiteral("，主机 %1").arg(host));
+    return Outcome::HeldElsewhere;
 }
 
 }  // namespace record

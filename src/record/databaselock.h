@@ -14,10 +14,16 @@ class DatabaseLock {
     explicit DatabaseLock(QString dbPath);
     ~DatabaseLock();
 
-    // Takes the lock without waiting; true when this program holds it now.
-    bool tryLock();
+    enum class Outcome {
+        Held,           // this program holds it now
+        HeldElsewhere,  // another running program holds it
+        Unavailable,    // no lock file can be made (its folder is missing or not writable):
+                        // the database cannot be recorded into either, and the recorder says why
+    };
+    // Takes the lock without waiting.
+    Outcome tryLock();
     bool held() const;
-    // Why the lock could not be taken, for the status bar and stderr:
+    // Why the lock is held elsewhere, for the status bar and stderr:
     // "数据库 PATH 正由另一个程序记录（进程 N）".
     QString refusalText() const { return refusal_; }
 

@@ -137,8 +137,20 @@ void Application::showMainWindow() {
     if (main_) return;
     // One program records into a database: a second one on the same file reads it and says so.
     dbLock_ = std::make_unique<record::DatabaseLock>(dbPath_);
-    const bool recording = dbLock_->tryLock();
+    using Lock = record::DatabaseLock::Outcome;
+    const Lock lock = dbLock_->tryLock();
+    const bool recording = lock != Lock::HeldElsewhere;
     if (!recording) std::cerr << dbLock_->refusalText().toStdString() << std::endl;
+    if (lock == Lock::Unavailable) {
+        // The folder is not there yet: the recorder says why it cannot record, and the lock is
+        // taken as soon as the folder can hold it.
+        auto* retry = new QTimer(this);
+        connect(retry, &QTimer::timeout, this, [this, retry] {
+            if (dbLock_->tryLock() != record::DatabaseLock::Outcome::Unavailable)
+                retry->deleteLater();
+        });
+        retry->start(1000);
+    }
     // The event log is up before anything can happen: the first write or line event lands in it.
     eventLog_ = std::make_unique<record::EventLog>(dbPath_);
     eventLog_->watch(*link_);
