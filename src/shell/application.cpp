@@ -89,6 +89,7 @@ bool Application::startLink() {
     if (link_) return true;
     if (options_.simulate) {
         sim::ServerOptions simOptions;
+        simOptions.demoStart = true;
         if (options_.logWrites)  // the server's thread writes whole lines
             simOptions.writeLog = [](const std::string& line) { std::cout << line << std::endl; };
         sim_ = std::make_unique<sim::SimServer>(simOptions);
