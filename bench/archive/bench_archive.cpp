@@ -97,8 +97,8 @@ bool fill(const QString& path, int days, int64_t* newest) {
         for (int64_t s = at; s < std::min(at + kDay, bulkEnd); ++s)
             batch.push_back(sampleAt(s, gen));
         if (!store.archiveBatch(batch)) return false;
-        std::fprintf(stderr, "\rfilling: day %lld of %d, %.0f s", (long long)((at - kStart) / kDay + 1),
-                     days, t.elapsed() / 1000.0);
+        std::fprintf(stderr, "\rfilling: day %lld of %d, %.0f s",
+                     (long long)((at - kStart) / kDay + 1), days, t.elapsed() / 1000.0);
     }
     for (int64_t at = bulkEnd; at <= *newest; ++at) {
         Sample s = sampleAt(at, gen);
@@ -142,7 +142,8 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QCoreApplication app(argc, argv);
     const int days = argc > 1 ? std::max(8, QString::fromLocal8Bit(argv[1]).toInt()) : 365;
-    const QString dir = QCoreApplication::applicationDirPath() + QStringLiteral("/../bench-archive");
+    const QString dir =
+        QCoreApplication::applicationDirPath() + QStringLiteral("/../bench-archive");
     QDir().mkpath(dir);
     const QString path = dir + QStringLiteral("/archive-%1.db").arg(days);
     int64_t newest = 0;
@@ -244,7 +245,8 @@ int main(int argc, char** argv) {
     std::printf("7-day export: %lld rows, %.0f ms; sqlite3 -csv %.0f ms%s\n", (long long)rows,
                 oursMs, sqliteMs, ran ? "" : " (sqlite3 failed)");
     std::printf(
-        "bench_archive: store median %.2f ms, gap %lld ms, %.1f bytes/s-sample, 30-day span %.0f ms "
+        "bench_archive: store median %.2f ms, gap %lld ms, %.1f bytes/s-sample, 30-day span %.0f "
+        "ms "
         "cold %.0f ms warm, 1-hour span %.1f ms, 7-day export %.2f x sqlite3\n",
         median(storeMs), (long long)largestGap, bytesPerSecond, coldMs, median(warm),
         *std::max_element(hour.begin(), hour.end()), sqliteMs > 0 ? oursMs / sqliteMs : 0.0);

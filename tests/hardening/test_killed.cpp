@@ -177,8 +177,8 @@ TEST(KilledProgram, FiftyKillsLeaveASoundRing) {
             // The simulator's loops rise towards their demonstration set values 30 and 50;
             // before the first poll the image, and so the sample, is all zeros.
             const bool zeros = r.pv1 == 0 && r.pv2 == 0 && r.sv1 == 0 && r.sv2 == 0;
-            const bool polled = r.sv1 == 30 && r.sv2 == 50 && r.pv1 > 10 && r.pv1 < 40 &&
-                                r.pv2 > 20 && r.pv2 < 60;
+            const bool polled =
+                r.sv1 == 30 && r.sv2 == 50 && r.pv1 > 10 && r.pv1 < 40 && r.pv2 > 20 && r.pv2 < 60;
             if (r.anyNull || !(zeros || polled)) ++torn;
         }
         for (auto it = before.cbegin(); it != before.cend(); ++it) {
