@@ -22,22 +22,6 @@ double sane(double v, double fallback) {
     return std::clamp(v, -1.0e9, 1.0e9);
 }
 
-struct CurvePen {
-    int channel;
-    ChartPen pen;
-    bool scaled;
-};
-
-// Drawing order of the curves: where they cross, the later channel of a step lies on top.
-constexpr std::array<CurvePen, 6> kCurves{{
-    {0, {2, 0, chartcolour::kChannel0}, true},
-    {1, {2, 0, chartcolour::kChannel1}, true},
-    {2, {1, 0, chartcolour::kChannel2}, true},
-    {3, {1, 0, chartcolour::kChannel3}, true},
-    {8, {1, 0, chartcolour::kChannel8}, false},
-    {9, {1, 0, chartcolour::kChannel9}, false},
-}};
-
 }  // namespace
 
 ChartModel::ChartModel() {
@@ -88,22 +72,32 @@ void ChartModel::clearSurface() {
     touchSurface();
 }
 
+const std::vector<ChartLine>& ChartModel::gridLines() {
+    static const std::vector<ChartLine> grid = [] {
+        const ChartPen pen{1, 2, chartcolour::kGrid};
+        const double w = kWidth, h = kHeight;
+        std::vector<ChartLine> g;
+        g.push_back({0, 0, w, 0, pen});
+        g.push_back({0, 7500, w, 7500, pen});
+        for (int i = 0; i <= 24; ++i) {
+            const double y = base::roundHalfEven(i * 312.5);
+            g.push_back({0, y, w, y, pen});
+        }
+        g.push_back({8, 0, 8, h, pen});
+        g.push_back({kLiveEdge, 0, kLiveEdge, h, pen});
+        for (int i = 0; i <= 32; ++i) {
+            const double x = base::roundHalfEven(i * 375.0);
+            g.push_back({x, 0, x, h, pen});
+        }
+        return g;
+    }();
+    return grid;
+}
+
 void ChartModel::drawChartGrid() {
-    const ChartPen pen{1, 2, chartcolour::kGrid};
-    const double w = kWidth, h = kHeight;
     const bool onClearSurface = surface_.empty();
-    addLine(0, 0, w, 0, pen);
-    addLine(0, 7500, w, 7500, pen);
-    for (int i = 0; i <= 24; ++i) {
-        const double y = base::roundHalfEven(i * 312.5);
-        addLine(0, y, w, y, pen);
-    }
-    addLine(8, 0, 8, h, pen);
-    addLine(kLiveEdge, 0, kLiveEdge, h, pen);
-    for (int i = 0; i <= 32; ++i) {
-        const double x = base::roundHalfEven(i * 375.0);
-        addLine(x, 0, x, h, pen);
-    }
+    const std::vector<ChartLine>& grid = gridLines();
+    surface_.insert(surface_.end(), grid.begin(), grid.end());
     if (onClearSurface) gridPrefix_ = static_cast<int>(surface_.size());
     touchSurface();
 }
@@ -117,13 +111,26 @@ void ChartModel::applyZoomLevel() {
     firstSlot_ = static_cast<int16_t>(kLiveCount - 1 - olderSlots);
 }
 
+float ChartModel::scaleFor(int32_t span) {
+    return span != 0 ? static_cast<float>(7500.0 / span) : 0.0f;
+}
+
+int32_t ChartModel::offsetFor(float k, int32_t low) {
+    // 32 bits hold the offset of any 16-bit bound at any scale (|k x low| <= 7500 x 32768).
+    return low != 0 ? static_cast<int32_t>(base::roundHalfEven(static_cast<double>(k) * low)) : 0;
+}
+
+double ChartModel::axisY(float v, float k, int32_t offset) {
+    const double kd = k;
+    return sane(kHeight + offset - base::roundHalfEven(kd * static_cast<double>(v)), kHeight);
+}
+
 float ChartModel::scaleK() const {
-    return chartSpan_ != 0 ? static_cast<float>(7500.0 / chartSpan_) : 0.0f;
+    return scaleFor(chartSpan_);
 }
 
 double ChartModel::scaledY(float v) const {
-    const double k = scaleK();  // chartYOffset_ is that of the last curve drawing
-    return sane(kHeight + chartYOffset_ - base::roundHalfEven(k * static_cast<double>(v)), kHeight);
+    return axisY(v, scaleK(), chartYOffset_);  // chartYOffset_ is that of the last curve drawing
 }
 
 double ChartModel::fixedY(float v) {
@@ -168,12 +175,7 @@ void ChartModel::drawChartCurves() {
         }
     }
 
-    const float k = scaleK();
-    // 32 bits hold the offset of any 16-bit bound at any scale (|k x low| <= 7500 x 32768).
-    chartYOffset_ =
-        chartLow_ != 0
-            ? static_cast<int32_t>(base::roundHalfEven(static_cast<double>(k) * chartLow_))
-            : 0;
+    chartYOffset_ = offsetFor(scaleK(), chartLow_);
 
     for (int i = 1; i <= count; ++i) {
         const int s0 = firstSlot_ + i - 1;
@@ -184,7 +186,7 @@ void ChartModel::drawChartCurves() {
         if (!hasSample(s0) || !hasSample(s1)) continue;
         const double x1 = base::roundHalfEven((i - 1) * static_cast<double>(slotStep_));
         const double x2 = base::roundHalfEven(i * static_cast<double>(slotStep_));
-        for (const CurvePen& c : kCurves) {
+        for (const ChartCurve& c : kChartCurves) {
             const float v0 = samples_[c.channel][s0];
             const float v1 = samples_[c.channel][s1];
             if (c.scaled)
@@ -274,6 +276,18 @@ void ChartModel::loadLiveWindow(ChartSource& src) {
 void ChartModel::showLiveWindow(ChartSource& src) {
     loadLiveWindow(src);
     redrawChart();
+}
+
+void ChartModel::returnToLive(ChartSource& src) {
+    rulerMode_ = false;
+    ruler_ = Ruler{0, 0, 0, 330, chartcolour::kRulerOff, 2};
+    sliderValue_ = 0;
+    readoutShown_ = false;
+    historyPage_ = 0;
+    oldestPageReached_ = false;
+    displayRunning_ = true;
+    clearSurface();
+    showLiveWindow(src);
 }
 
 // The page historyPage_ pages older than the newest record, loaded and drawn.

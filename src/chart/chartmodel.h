@@ -64,6 +64,23 @@ inline constexpr uint32_t kHeader = 0x80FF80;      // light green header backgro
 inline constexpr uint32_t kReadout = 0x00FFFF;     // yellow ruler readout background
 }  // namespace chartcolour
 
+// A curve the chart draws: its channel, pen, and whether the value axis scales it (channels 0..3)
+// or the fixed axis of the control outputs does (8, 9).
+struct ChartCurve {
+    int channel;
+    ChartPen pen;
+    bool scaled;
+};
+// Drawing order of the curves: where they cross, the later channel of a step lies on top.
+inline constexpr std::array<ChartCurve, 6> kChartCurves{{
+    {0, {2, 0, chartcolour::kChannel0}, true},
+    {1, {2, 0, chartcolour::kChannel1}, true},
+    {2, {1, 0, chartcolour::kChannel2}, true},
+    {3, {1, 0, chartcolour::kChannel3}, true},
+    {8, {1, 0, chartcolour::kChannel8}, false},
+    {9, {1, 0, chartcolour::kChannel9}, false},
+}};
+
 // Which of the chart's records the last window load asked for, as the store was asked.
 struct ChartQuery {
     bool notBetween = false;
@@ -181,6 +198,9 @@ class ChartModel {
     void redrawChart();  // the surface cleared, the grid and the curves drawn at the zoom level
     // The live window, ending at the newest record the counter row names, loaded and drawn.
     void showLiveWindow(ChartSource& src);
+    // Back to the live window from wherever the chart stands: ruler off, no history page, the
+    // display tick running, the live window loaded and drawn (zoom and value axis are kept).
+    void returnToLive(ChartSource& src);
 
     // The chart's part of the main window's load: state reset, axis, newest record, live window.
     void load(ChartSource& src);
@@ -206,6 +226,13 @@ class ChartModel {
     float scaleK() const;           // 7500 / chartSpan as a float; 0 for a span of 0
     double scaledY(float v) const;  // channels 0..3
     static double fixedY(float v);  // channels 8, 9
+    // The same for any value axis: the scale of a span, the offset of a lower bound at a scale,
+    // and a value's y on that axis.
+    static float scaleFor(int32_t span);
+    static int32_t offsetFor(float k, int32_t low);
+    static double axisY(float v, float k, int32_t offset);
+    // The grid of a clear surface (the lines drawChartGrid adds).
+    static const std::vector<ChartLine>& gridLines();
     // The date and time (OLE days) of the oldest and the newest record drawn on the surface now;
     // nullopt when none is.
     std::optional<std::pair<double, double>> shownSpan() const;

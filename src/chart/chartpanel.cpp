@@ -1,6 +1,8 @@
 #include "chart/chartpanel.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QDateTimeEdit>
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -50,6 +52,16 @@ QPushButton* makeButton(const QString& caption, const QString& name) {
     b->setAccessibleName(caption);
     return b;
 }
+
+// The span's end: Tab leaves it for the next control, as everywhere in the window, instead of
+// walking its date and time sections (the arrow keys and the mouse reach those).
+class SpanEndEdit : public QDateTimeEdit {
+  public:
+    using QDateTimeEdit::QDateTimeEdit;
+
+  protected:
+    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
+};
 
 }  // namespace
 
@@ -111,6 +123,8 @@ ChartPanel::ChartPanel(const QString& dbPath, const Clock& clock, comm::Link& li
     store_ = std::make_unique<SampleStore>(dbPath, QStringLiteral("ssqx-chart"));
     ownSource_ = std::make_unique<StoreChartSource>(*store_);
     source_ = ownSource_.get();
+    ownSpanSource_ = std::make_unique<StoreSpanSource>(*store_);
+    spanSource_ = ownSpanSource_.get();
     build();
 }
 
@@ -133,6 +147,7 @@ void ChartPanel::build() {
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(buildFunctionFrame());
     bottom->addWidget(buildValueAxisBox());
+    bottom->addWidget(buildSpanBox());
     bottom->addStretch(1);
     outer->addLayout(bottom);
 
@@ -142,7 +157,11 @@ void ChartPanel::build() {
     setTabOrder(rulerButton_, selectButton_);
     setTabOrder(selectButton_, newerButton_);
     setTabOrder(newerButton_, olderButton_);
-    setTabOrder(olderButton_, axisMinEdit_);
+    setTabOrder(olderButton_, spanEndEdit_);
+    setTabOrder(spanEndEdit_, spanLengthBox_);
+    setTabOrder(spanLengthBox_, spanShowButton_);
+    setTabOrder(spanShowButton_, spanLiveButton_);
+    setTabOrder(spanLiveButton_, axisMinEdit_);
     setTabOrder(axisMinEdit_, axisMaxEdit_);
     setTabOrder(axisMaxEdit_, applyAxisButton_);
 
@@ -191,6 +210,14 @@ QWidget* ChartPanel::buildSurface() {
     ptLayout->setContentsMargins(1, 1, 1, 1);
     view_ = new ChartView(model_, surfaceFrame_);
     ptLayout->addWidget(view_);
+    // The span ruler's readout, over the surface's top corner away from the ruler.
+    spanReadout_ = makeLabel(QString(), QStringLiteral("SpanReadout"), view_);
+    spanReadout_->setAccessibleName(QStringLiteral("标尺读数"));
+    spanReadout_->setFrameShape(QFrame::Box);
+    spanReadout_->setMargin(3);
+    setTextColour(spanReadout_, Qt::black);
+    ui::setLabelBackground(spanReadout_, platformColour(chartcolour::kReadout));
+    spanReadout_->hide();
     rulerSlider_ = new QSlider(Qt::Horizontal, area_);
     rulerSlider_->setObjectName(QStringLiteral("hc"));
     rulerSlider_->setAccessibleName(QStringLiteral("标尺"));
@@ -314,6 +341,43 @@ QWidget* ChartPanel::buildValueAxisBox() {
     return axis;
 }
 
+// The span box: the end of the span, its length, "显示" and "实时".
+QWidget* ChartPanel::buildSpanBox() {
+    auto* box = new QGroupBox(this);
+    box->setObjectName(QStringLiteral("Frame_Span"));
+    auto* bl = new QHBoxLayout(box);
+    bl->setContentsMargins(4, 2, 4, 2);
+    auto* endCaption = new QLabel(QStringLiteral("历史截止"), box);
+    spanEndEdit_ = new SpanEndEdit(clock_.now(), box);
+    spanEndEdit_->setObjectName(QStringLiteral("SpanEnd"));
+    spanEndEdit_->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
+    spanEndEdit_->setCalendarPopup(true);
+    spanEndEdit_->setAccessibleName(QStringLiteral("历史截止"));
+    // The entry field inside is what a screen reader lands on.
+    if (auto* field = spanEndEdit_->findChild<QLineEdit*>())
+        field->setAccessibleName(QStringLiteral("历史截止"));
+    endCaption->setBuddy(spanEndEdit_);
+    spanLengthBox_ = new ui::NamedList(box);
+    spanLengthBox_->setObjectName(QStringLiteral("SpanLength"));
+    spanLengthBox_->setAccessibleName(QStringLiteral("历史长度"));
+    for (SpanLength len : kSpanLengths)
+        spanLengthBox_->addItem(spanLengthText(len));
+    spanLengthBox_->setCurrentIndex(static_cast<int>(spanLength_));
+    spanShowButton_ = makeButton(QStringLiteral("显示"), QStringLiteral("SpanShow"));
+    spanLiveButton_ = makeButton(QStringLiteral("实时"), QStringLiteral("SpanLive"));
+    spanLiveButton_->setEnabled(false);
+    connect(spanEndEdit_, &QDateTimeEdit::dateTimeChanged, this,
+            [this] { spanEndFollowsClock_ = false; });
+    connect(spanShowButton_, &QPushButton::clicked, this, &ChartPanel::showSpanOfControls);
+    connect(spanLiveButton_, &QPushButton::clicked, this, &ChartPanel::showLive);
+    bl->addWidget(endCaption);
+    bl->addWidget(spanEndEdit_);
+    bl->addWidget(spanLengthBox_);
+    bl->addWidget(spanShowButton_);
+    bl->addWidget(spanLiveButton_);
+    return box;
+}
+
 // The chart's three timers; the load starts them.
 void ChartPanel::buildTimers() {
     displayTimer_ = new QTimer(this);
@@ -405,6 +469,11 @@ void ChartPanel::retryLiveWindow() {
 
 void ChartPanel::headerTick() {
     model_.headerTick(clock_.now());
+    // Until the operator changes it, the span's end is now (left alone while it has the focus).
+    if (spanEndFollowsClock_ && !spanEndEdit_->hasFocus()) {
+        const QSignalBlocker block(spanEndEdit_);
+        spanEndEdit_->setDateTime(clock_.now());
+    }
     sync();
 }
 
@@ -414,12 +483,19 @@ OutputDialog* ChartPanel::outputDialog() const {
 
 void ChartPanel::showOutputDialog() {
     if (!outputDialog_) {
-        auto title = [this] {
-            const comm::PortSettings& s = link_.settings();
-            return chartTitle(s.address, s.port, model_);
+        ShownChart shown;
+        shown.picture = [this] {
+            return spanMode_ ? spanPicture(span_, model_) : modelPicture(model_);
         };
-        outputDialog_ = new OutputDialog(model_, title, dbPath_, this);
+        shown.title = [this] {
+            const comm::PortSettings& s = link_.settings();
+            return chartTitle(s.address, s.port, shownTimes());
+        };
+        shown.times = [this] { return shownTimes(); };
+        outputDialog_ = new OutputDialog(std::move(shown), dbPath_, this);
         outputDialog_->setWindowFlag(Qt::Window);
+    } else if (!outputDialog_->isVisible() && !outputDialog_->exporting()) {
+        outputDialog_->takeShownSpan();
     }
     outputDialog_->show();
     outputDialog_->raise();
@@ -427,37 +503,143 @@ void ChartPanel::showOutputDialog() {
 }
 
 void ChartPanel::zoomIn() {
+    if (spanMode_) {
+        if (spanLength_ != SpanLength::Hour)
+            showSpan(spanEnd_, SpanLength(static_cast<int>(spanLength_) - 1));
+        return;
+    }
     model_.zoomIn();
     sync();
 }
 
 void ChartPanel::zoomOut() {
+    if (spanMode_) {
+        if (spanLength_ != SpanLength::Month)
+            showSpan(spanEnd_, SpanLength(static_cast<int>(spanLength_) + 1));
+        return;
+    }
     model_.zoomOut();
     sync();
 }
 
 void ChartPanel::toggleRuler() {
+    if (spanMode_) {
+        // The ruler stands where the slider does, and the readout follows it.
+        if (span_.rulerOn()) {
+            span_.setRulerOff();
+            sync();
+            rulerButton_->setFocus();
+        } else {
+            span_.setRulerAt(rulerSlider_->value());
+            sync();
+            rulerSlider_->setFocus();
+        }
+        return;
+    }
     model_.toggleRuler(*source_);
     sync();
 }
 
 void ChartPanel::pageNewer() {
+    if (spanMode_) {
+        const int64_t end = shiftSpanEnd(spanEnd_, spanLength_, 1);
+        if (end > clock_.now().toSecsSinceEpoch())
+            showLive();
+        else
+            showSpan(end, spanLength_);
+        return;
+    }
     model_.pageNewer(*source_);
     sync();
 }
 
 void ChartPanel::pageOlder() {
+    if (spanMode_) {
+        if (olderAction_->isEnabled())
+            showSpan(shiftSpanEnd(spanEnd_, spanLength_, -1), spanLength_);
+        return;
+    }
     model_.pageOlder(*source_);
     sync();
 }
 
 void ChartPanel::applyValueAxis() {
     model_.applyValueAxis(axisMinEdit_->text(), axisMaxEdit_->text());
+    // A span is drawn once, so it takes the new axis at once.
+    if (spanMode_) {
+        span_.setAxis(model_.chartLow(), model_.chartSpan());
+        sync();
+    }
 }
 
 void ChartPanel::onSlider(int v) {
+    if (spanMode_) {
+        if (span_.rulerOn()) span_.setRulerAt(v);
+        sync();
+        return;
+    }
     model_.setSliderValue(v, *source_);
     sync();
+}
+
+void ChartPanel::showSpanOfControls() {
+    const int64_t now = clock_.now().toSecsSinceEpoch();
+    const int index = std::clamp(spanLengthBox_->currentIndex(), 0, int(kSpanLengths.size()) - 1);
+    showSpan(std::min<int64_t>(spanEndEdit_->dateTime().toSecsSinceEpoch(), now),
+             kSpanLengths[index]);
+}
+
+void ChartPanel::showSpan(int64_t end, SpanLength len) {
+    if (!spanSource_) return;
+    openStore();
+    if (!spanMode_) {
+        // The chart behind the span is the live one, ruler off, so "实时" gives it back as is.
+        model_.returnToLive(*source_);
+        spanMode_ = true;
+        view_->setSpan(&span_);
+    }
+    spanEnd_ = end;
+    spanLength_ = len;
+    span_.setAxis(model_.chartLow(), model_.chartSpan());
+    span_.load(*spanSource_, spanStart(end, len), end);
+    spanExtent_ = spanSource_->extent();
+    if (span_.rulerOn()) span_.setRulerAt(rulerSlider_->value());
+    {
+        const QSignalBlocker blockEnd(spanEndEdit_);
+        const QSignalBlocker blockLength(spanLengthBox_);
+        spanEndFollowsClock_ = false;
+        spanEndEdit_->setDateTime(QDateTime::fromSecsSinceEpoch(end));
+        spanLengthBox_->setCurrentIndex(static_cast<int>(len));
+    }
+    sync();
+}
+
+void ChartPanel::showLive() {
+    if (!spanMode_) return;
+    spanMode_ = false;
+    span_.setRulerOff();
+    view_->setSpan(nullptr);
+    {
+        const QSignalBlocker block(spanEndEdit_);
+        spanEndEdit_->setDateTime(clock_.now());
+        spanEndFollowsClock_ = true;
+    }
+    model_.returnToLive(*source_);
+    sync();
+}
+
+std::optional<std::pair<QDateTime, QDateTime>> ChartPanel::shownTimes() const {
+    if (!spanMode_) return chart::shownTimes(model_);
+    return std::pair{QDateTime::fromSecsSinceEpoch(span_.from()),
+                     QDateTime::fromSecsSinceEpoch(span_.to())};
+}
+
+// The readout stands in the surface's top corner on the side away from the ruler.
+void ChartPanel::placeReadout() {
+    spanReadout_->adjustSize();
+    const bool rulerLeft = span_.ruler().x1 < ChartModel::kWidth / 2;
+    const int x = rulerLeft ? view_->width() - spanReadout_->width() - 4 : 4;
+    spanReadout_->move(std::max(0, x), 4);
 }
 
 void ChartPanel::applyReadoutColours(bool on) {
@@ -484,7 +666,19 @@ void ChartPanel::applyReadoutColours(bool on) {
 }
 
 void ChartPanel::sync() {
-    const ChartModel::Controls c = model_.controls();
+    ChartModel::Controls c = model_.controls();
+    if (spanMode_) {
+        // The tools act on the span; the display tick still runs the live chart behind it.
+        c.zoomInEnabled = spanLength_ != SpanLength::Hour;
+        c.zoomOutEnabled = spanLength_ != SpanLength::Month;
+        c.newerEnabled = true;
+        c.olderEnabled = spanExtent_ && spanExtent_->first < span_.from();
+        c.sliderEnabled = span_.rulerOn();
+        c.sliderValue = rulerSlider_->value();
+        c.sliderStep = static_cast<int>(ChartModel::kWidth / SpanView::kColumns);
+        c.rulerCaption = span_.rulerOn() ? QStringLiteral("F4 复原") : QStringLiteral("F4 标尺");
+    }
+    spanLiveButton_->setEnabled(spanMode_);
     zoomInAction_->setEnabled(c.zoomInEnabled);
     zoomOutAction_->setEnabled(c.zoomOutEnabled);
     newerAction_->setEnabled(c.newerEnabled);
@@ -508,9 +702,17 @@ void ChartPanel::sync() {
     for (int i = 0; i < 7; ++i)
         valueAxisLabels_[i]->setText(model_.valueLabels()[i]);
     for (int i = 0; i < 9; ++i) {
-        timeLabels_[i]->setText(model_.timeLabels()[i]);
-        dateLabels_[i]->setText(model_.dateLabels()[i]);
+        timeLabels_[i]->setText(spanMode_ ? span_.timeLabels()[i] : model_.timeLabels()[i]);
+        dateLabels_[i]->setText(spanMode_ ? span_.dateLabels()[i] : model_.dateLabels()[i]);
     }
+    // The readout over a span: what the ruler reads, or that the archive could not be read.
+    const bool readout = spanMode_ && (span_.rulerOn() || !span_.loaded());
+    if (readout) {
+        spanReadout_->setText(span_.loaded() ? span_.readoutAt(span_.ruler().x1)
+                                             : QStringLiteral("历史记录无法读取"));
+        placeReadout();
+    }
+    spanReadout_->setVisible(readout);
     headerDate_->setText(model_.headerDate());
     headerTime_->setText(model_.headerTime());
 
@@ -533,9 +735,18 @@ void ChartPanel::sync() {
             break;
     }
 
-    if (model_.surfaceSerial() != surfaceSerialShown_) {
+    // Only the surface repaints, coalesced to one paint per event loop pass; a span only when
+    // its drawing changed, the chart behind it not at all.
+    if (spanMode_ != spanWasShown_) {
+        spanWasShown_ = spanMode_;
+        spanSerialShown_ = surfaceSerialShown_ = -1;
+    }
+    if (spanMode_ && span_.serial() != spanSerialShown_) {
+        spanSerialShown_ = span_.serial();
+        view_->update();
+    } else if (!spanMode_ && model_.surfaceSerial() != surfaceSerialShown_) {
         surfaceSerialShown_ = model_.surfaceSerial();
-        view_->update();  // only the surface repaints; coalesced to one paint per event loop pass
+        view_->update();
     }
 }
 

@@ -4,6 +4,12 @@
 // buttons, the value-axis box, and the chart's three timers. Every handler calls the chart model
 // and then copies the model's state onto the controls.
 //
+// Beside the tools, a span of the archive (an hour, a day, a week or a month ending at a chosen
+// moment) can be drawn instead of the live chart. While a span is shown the tools act on it: F1 and
+// F2 choose the next longer or shorter span, F6 and F7 move one span newer or older (newer than
+// now is the live chart again), F4's ruler reads the band's minimum, maximum and mean in a readout
+// over the surface, and F3 prints and exports the span.
+//
 // The tools F1 to F7 are actions of the panel with their keys as window shortcuts: a key works
 // from any control of the window the panel is in, and the action's enabled state drives both the
 // key and the button that shows it.
@@ -15,11 +21,16 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
 
 #include "chart/chartmodel.h"
+#include "chart/spanview.h"
 #include "record/clock.h"
 
 class QAction;
+class QComboBox;
+class QDateTimeEdit;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -83,6 +94,17 @@ class ChartPanel : public QWidget {
     void applyValueAxis();    // "修改Y"
     void closeDatabase();
 
+    // Spans come from the store the panel opened, or from this source (tests).
+    void setSpanSource(SpanSource& source) { spanSource_ = &source; }
+    // The span of len ending at end (UTC seconds, not after now) drawn instead of the chart.
+    void showSpan(int64_t end, SpanLength len);
+    void showSpanOfControls();  // "显示": the span the end and length controls choose
+    void showLive();            // "实时": the live chart, as the load left it
+    bool spanShown() const { return spanMode_; }
+    const SpanView& spanView() const { return span_; }
+    // The span of time the surface shows now, in local time; nullopt when it shows no record.
+    std::optional<std::pair<QDateTime, QDateTime>> shownTimes() const;
+
     // The timers' work, callable directly by tests.
     void displayTick();  // every 200 ms: axis labels, live append
     void redrawTick();   // every second: the whole surface
@@ -100,6 +122,8 @@ class ChartPanel : public QWidget {
     QWidget* buildSurface();
     QWidget* buildFunctionFrame();
     QWidget* buildValueAxisBox();
+    QWidget* buildSpanBox();
+    void placeReadout();
     void buildTimers();
     QAction* addTool(const QString& caption, Qt::Key key, void (ChartPanel::*handler)());
     QPushButton* toolButton(QAction* tool, const QString& name);
@@ -126,6 +150,18 @@ class ChartPanel : public QWidget {
     int surfaceSerialShown_ = -1;
     bool recordAdded_ = false;  // a sample was stored since the last display tick
     QMetaObject::Connection recorderConnection_;
+
+    // The span shown instead of the chart, when spanMode_.
+    SpanView span_;
+    std::unique_ptr<SpanSource> ownSpanSource_;
+    SpanSource* spanSource_ = nullptr;
+    bool spanMode_ = false;
+    int64_t spanEnd_ = 0;
+    SpanLength spanLength_ = SpanLength::Day;
+    std::optional<std::pair<int64_t, int64_t>> spanExtent_;
+    int spanSerialShown_ = -1;
+    bool spanWasShown_ = false;
+    bool spanEndFollowsClock_ = true;  // the end control shows now until the operator changes it
 
     ChartArea* area_ = nullptr;
     QFrame* surfaceFrame_ = nullptr;
@@ -155,6 +191,11 @@ class ChartPanel : public QWidget {
     QPushButton* applyAxisButton_ = nullptr;
     QLineEdit* axisMinEdit_ = nullptr;
     QLineEdit* axisMaxEdit_ = nullptr;
+    QDateTimeEdit* spanEndEdit_ = nullptr;
+    QComboBox* spanLengthBox_ = nullptr;
+    QPushButton* spanShowButton_ = nullptr;
+    QPushButton* spanLiveButton_ = nullptr;
+    QLabel* spanReadout_ = nullptr;
     QTimer* displayTimer_ = nullptr;
     QTimer* redrawTimer_ = nullptr;
     QTimer* headerTimer_ = nullptr;

@@ -8,6 +8,7 @@
 #include <algorithm>
 
 #include "chart/chartview.h"
+#include "chart/spanview.h"
 
 namespace chart {
 
@@ -24,18 +25,44 @@ QDateTime oleDateTime(double days) {
     return QDateTime(QDate(1899, 12, 30), QTime(0, 0)).addSecs(secs);
 }
 
+ChartPicture modelPicture(const ChartModel& model) {
+    ChartPicture pic{model.valueLabels(), model.timeLabels(), model.dateLabels(), {}};
+    pic.paintSurface = [&model](QPainter& p, const QSizeF& size, double penScale) {
+        ChartPainter::paintVectors(p, size, model, penScale);
+    };
+    return pic;
+}
+
+ChartPicture spanPicture(const SpanView& span, const ChartModel& model) {
+    ChartPicture pic{model.valueLabels(), span.timeLabels(), span.dateLabels(), {}};
+    pic.paintSurface = [&span](QPainter& p, const QSizeF& size, double penScale) {
+        span.paintVectors(p, size, penScale);
+    };
+    return pic;
+}
+
+std::optional<std::pair<QDateTime, QDateTime>> shownTimes(const ChartModel& model) {
+    const auto s = model.shownSpan();
+    if (!s) return std::nullopt;
+    return std::pair{oleDateTime(s->first), oleDateTime(s->second)};
+}
+
 QString chartTitle(int address, int port, const ChartModel& model) {
+    return chartTitle(address, port, shownTimes(model));
+}
+
+QString chartTitle(int address, int port,
+                   const std::optional<std::pair<QDateTime, QDateTime>>& shown) {
     QString span = QStringLiteral("无记录");
-    if (const auto s = model.shownSpan()) {
+    if (shown) {
         const QString form = QStringLiteral("yyyy-MM-dd HH:mm:ss");
-        span =
-            QStringLiteral("%1 至 %2")
-                .arg(oleDateTime(s->first).toString(form), oleDateTime(s->second).toString(form));
+        span = QStringLiteral("%1 至 %2")
+                   .arg(shown->first.toString(form), shown->second.toString(form));
     }
     return QStringLiteral("仪表地址 %1    端口 %2    %3").arg(address).arg(port).arg(span);
 }
 
-void renderChartPage(QPainter& p, const QRectF& page, const ChartModel& model,
+void renderChartPage(QPainter& p, const QRectF& page, const ChartPicture& picture,
                      const QString& title) {
     p.save();
     p.setClipRect(page);
@@ -79,7 +106,7 @@ void renderChartPage(QPainter& p, const QRectF& page, const ChartModel& model,
         const double y = yAt(7500 - 1250.0 * i) - lh / 2;
         p.setPen(kValueColour);
         p.drawText(QRectF(target.left(), y, valueW - lh / 4, lh), Qt::AlignRight | Qt::AlignVCenter,
-                   model.valueLabels()[i]);
+                   picture.valueLabels[i]);
         p.setPen(kOutputColour);
         p.drawText(QRectF(target.left() + valueW, y, outputW - lh / 4, lh),
                    Qt::AlignRight | Qt::AlignVCenter, QString::fromLatin1(kOutputAxis[i]));
@@ -87,28 +114,28 @@ void renderChartPage(QPainter& p, const QRectF& page, const ChartModel& model,
     p.setPen(Qt::black);
     for (int i = 0; i < 9; ++i) {
         const double x = xAt(1500.0 * i + 150) - dateW / 2;
-        p.drawText(QRectF(x, bottom + lh / 4, dateW, lh), Qt::AlignCenter, model.timeLabels()[i]);
+        p.drawText(QRectF(x, bottom + lh / 4, dateW, lh), Qt::AlignCenter, picture.timeLabels[i]);
         p.drawText(QRectF(x, bottom + lh / 4 + lh, dateW, lh), Qt::AlignCenter,
-                   model.dateLabels()[i]);
+                   picture.dateLabels[i]);
     }
 
     // The surface itself, by the screen's painting code, as lines at the device's resolution.
     const double penScale = p.device() ? std::max(1.0, p.device()->logicalDpiX() / 96.0) : 1.0;
     p.translate(surface.topLeft());
-    ChartPainter::paintVectors(p, surface.size(), model, penScale);
+    if (picture.paintSurface) picture.paintSurface(p, surface.size(), penScale);
     p.setPen(QPen(Qt::black, penScale));
     p.drawRect(QRectF(QPointF(0, 0), surface.size()));
     p.restore();
 }
 
-bool printChart(QPrinter& printer, const ChartModel& model, const QString& title) {
+bool printChart(QPrinter& printer, const ChartPicture& picture, const QString& title) {
     QPainter p;
     if (!p.begin(&printer)) return false;
-    renderChartPage(p, QRectF(0, 0, printer.width(), printer.height()), model, title);
+    renderChartPage(p, QRectF(0, 0, printer.width(), printer.height()), picture, title);
     return p.end();
 }
 
-bool saveChartPdf(const QString& file, const ChartModel& model, const QString& title,
+bool saveChartPdf(const QString& file, const ChartPicture& picture, const QString& title,
                   QString* error) {
     QPrinter printer(QPrinter::HighResolution);
     printer.setOutputFormat(QPrinter::PdfFormat);
@@ -116,26 +143,26 @@ bool saveChartPdf(const QString& file, const ChartModel& model, const QString& t
     printer.setPageOrientation(QPageLayout::Landscape);
     printer.setPageSize(QPageSize(QPageSize::A4));
     printer.setDocName(title);
-    if (!printChart(printer, model, title) || !QFileInfo(file).size()) {
+    if (!printChart(printer, picture, title) || !QFileInfo(file).size()) {
         if (error) *error = QStringLiteral("无法写入 %1").arg(file);
         return false;
     }
     return true;
 }
 
-QImage renderChartImage(const QSize& size, const ChartModel& model, const QString& title) {
+QImage renderChartImage(const QSize& size, const ChartPicture& picture, const QString& title) {
     QImage image(size, QImage::Format_RGB32);
     image.fill(Qt::white);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    renderChartPage(p, QRectF(QPointF(0, 0), QSizeF(size)), model, title);
+    renderChartPage(p, QRectF(QPointF(0, 0), QSizeF(size)), picture, title);
     p.end();
     return image;
 }
 
-bool saveChartPng(const QString& file, const ChartModel& model, const QString& title,
+bool saveChartPng(const QString& file, const ChartPicture& picture, const QString& title,
                   QString* error) {
-    if (!renderChartImage(QSize(1600, 1000), model, title).save(file, "PNG")) {
+    if (!renderChartImage(QSize(1600, 1000), picture, title).save(file, "PNG")) {
         if (error) *error = QStringLiteral("无法写入 %1").arg(file);
         return false;
     }

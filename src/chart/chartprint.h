@@ -7,7 +7,10 @@
 #include <QImage>
 #include <QRectF>
 #include <QString>
+#include <array>
+#include <functional>
 #include <optional>
+#include <utility>
 
 #include "chart/chartmodel.h"
 
@@ -16,25 +19,44 @@ class QPrinter;
 
 namespace chart {
 
+class SpanView;
+
+// What a page shows: the labels around the surface and the surface's drawing.
+struct ChartPicture {
+    std::array<QString, 7> valueLabels;
+    std::array<QString, 9> timeLabels, dateLabels;
+    // Paints the surface into (0, 0) .. size, pens penScale device pixels per screen pixel.
+    std::function<void(QPainter&, const QSizeF&, double)> paintSurface;
+};
+// The live or paged chart of the model; a span with the model's value axis labels. Both refer
+// to what they draw, which must outlive the picture.
+ChartPicture modelPicture(const ChartModel& model);
+ChartPicture spanPicture(const SpanView& span, const ChartModel& model);
+
 // Converts an OLE date-and-time (days since 1899-12-30, fraction the time) to local time.
 QDateTime oleDateTime(double days);
 
+// The span of the records the model draws, in local time; nullopt when it draws none.
+std::optional<std::pair<QDateTime, QDateTime>> shownTimes(const ChartModel& model);
+
 // The title line: instrument address, port and the span of the records shown.
 QString chartTitle(int address, int port, const ChartModel& model);
+QString chartTitle(int address, int port,
+                   const std::optional<std::pair<QDateTime, QDateTime>>& shown);
 
 // Draws the page into target (device units of p). Font sizes are in points, pens scale with the
 // device's resolution.
-void renderChartPage(QPainter& p, const QRectF& target, const ChartModel& model,
+void renderChartPage(QPainter& p, const QRectF& target, const ChartPicture& picture,
                      const QString& title);
 
 // The page on a printer already set up (the system print dialog's choice, or a PDF file).
-bool printChart(QPrinter& printer, const ChartModel& model, const QString& title);
+bool printChart(QPrinter& printer, const ChartPicture& picture, const QString& title);
 // A PDF file of one landscape A4 page; false with error set when it cannot be written.
-bool saveChartPdf(const QString& file, const ChartModel& model, const QString& title,
+bool saveChartPdf(const QString& file, const ChartPicture& picture, const QString& title,
                   QString* error);
 // A picture of the page at the given size.
-QImage renderChartImage(const QSize& size, const ChartModel& model, const QString& title);
-bool saveChartPng(const QString& file, const ChartModel& model, const QString& title,
+QImage renderChartImage(const QSize& size, const ChartPicture& picture, const QString& title);
+bool saveChartPng(const QString& file, const ChartPicture& picture, const QString& title,
                   QString* error);
 
 }  // namespace chart

@@ -5,6 +5,8 @@
 #include <QVarLengthArray>
 #include <algorithm>
 
+#include "chart/spanview.h"
+
 namespace chart {
 
 QColor platformColour(uint32_t c) {
@@ -71,16 +73,19 @@ void drawLines(QPainter& p, const QSizeF& size, const ChartLine* begin, const Ch
 }  // namespace
 
 void ChartPainter::paint(QPainter& p, const QSize& size, const ChartModel& model) {
+    paint(p, size, model.surface(), model.gridPrefix(), model.ruler());
+}
+
+void ChartPainter::paint(QPainter& p, const QSize& size, const std::vector<ChartLine>& lines,
+                         int grid, const ChartModel::Ruler& r) {
     // Consecutive lines with the same pen go to the painter together; the order stays that of
-    // the model, so later curves lie on top where they cross.
-    const std::vector<ChartLine>& lines = model.surface();
+    // the drawing, so later curves lie on top where they cross.
     // Whatever the values and the axis, nothing is drawn beyond the surface (on a printed page
     // the surface is one rectangle among others).
     p.save();
     p.setClipRect(QRect(QPoint(0, 0), size), Qt::IntersectClip);
     const ChartLine* begin = lines.data();
     const ChartLine* end = lines.data() + lines.size();
-    const int grid = model.gridPrefix();
     if (grid > 0) {
         const qreal dpr = p.device() ? p.device()->devicePixelRatioF() : 1.0;
         if (grid_.deviceIndependentSize().toSize() != size || grid_.devicePixelRatio() != dpr) {
@@ -99,7 +104,6 @@ void ChartPainter::paint(QPainter& p, const QSize& size, const ChartModel& model
 
     const double sx = size.width() / ChartModel::kWidth;
     const double sy = size.height() / ChartModel::kHeight;
-    const ChartModel::Ruler& r = model.ruler();
     p.setPen(makePen(r.width, 0, r.colour));
     p.drawLine(QLineF(r.x1 * sx, r.y1 * sy, r.x2 * sx, r.y2 * sy));
     p.restore();
@@ -107,15 +111,19 @@ void ChartPainter::paint(QPainter& p, const QSize& size, const ChartModel& model
 
 void ChartPainter::paintVectors(QPainter& p, const QSizeF& size, const ChartModel& model,
                                 double penScale) {
+    paintVectors(p, size, model.surface(), model.ruler(), penScale);
+}
+
+void ChartPainter::paintVectors(QPainter& p, const QSizeF& size,
+                                const std::vector<ChartLine>& lines, const ChartModel::Ruler& r,
+                                double penScale) {
     const QRectF area(QPointF(0, 0), size);
     p.save();
     p.setClipRect(area, Qt::IntersectClip);
     p.fillRect(area, platformColour(chartcolour::kBackground));
-    const std::vector<ChartLine>& lines = model.surface();
     drawLines(p, size, lines.data(), lines.data() + lines.size(), penScale);
     const double sx = size.width() / ChartModel::kWidth;
     const double sy = size.height() / ChartModel::kHeight;
-    const ChartModel::Ruler& r = model.ruler();
     p.setPen(makePen(r.width, 0, r.colour, penScale));
     p.drawLine(QLineF(r.x1 * sx, r.y1 * sy, r.x2 * sx, r.y2 * sy));
     p.restore();
@@ -130,7 +138,10 @@ ChartView::ChartView(const ChartModel& model, QWidget* parent) : QWidget(parent)
 void ChartView::paintEvent(QPaintEvent*) {
     ++paints_;
     QPainter p(this);
-    painter_.paint(p, size(), model_);
+    if (span_)
+        span_->paint(p, size());
+    else
+        painter_.paint(p, size(), model_);
 }
 
 }  // namespace chart

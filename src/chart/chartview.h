@@ -23,15 +23,24 @@ class ChartPainter {
     // per screen pixel.
     static void paintVectors(QPainter& p, const QSizeF& size, const ChartModel& model,
                              double penScale);
+    // Any drawing in chart units whose first gridPrefix lines are the grid of a clear surface.
+    void paint(QPainter& p, const QSize& size, const std::vector<ChartLine>& lines, int gridPrefix,
+               const ChartModel::Ruler& ruler);
+    static void paintVectors(QPainter& p, const QSizeF& size, const std::vector<ChartLine>& lines,
+                             const ChartModel::Ruler& ruler, double penScale);
 
   private:
     QImage grid_;
 };
 
+class SpanView;
+
 class ChartView : public QWidget {
     Q_OBJECT
   public:
     explicit ChartView(const ChartModel& model, QWidget* parent = nullptr);
+    // While a span is set the surface paints it instead of the model.
+    void setSpan(SpanView* span) { span_ = span; }
     QSize sizeHint() const override { return {800, 480}; }
     QSize minimumSizeHint() const override { return {300, 180}; }
     int paintCount() const { return paints_; }
@@ -41,6 +50,7 @@ class ChartView : public QWidget {
 
   private:
     const ChartModel& model_;
+    SpanView* span_ = nullptr;
     ChartPainter painter_;
     int paints_ = 0;
 };

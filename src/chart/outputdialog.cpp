@@ -35,9 +35,8 @@ const QString kTimeForm = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 
 }  // namespace
 
-OutputDialog::OutputDialog(const ChartModel& model, std::function<QString()> title, QString dbPath,
-                           QWidget* parent)
-    : QDialog(parent), model_(model), title_(std::move(title)), dbPath_(std::move(dbPath)) {
+OutputDialog::OutputDialog(ShownChart shown, QString dbPath, QWidget* parent)
+    : QDialog(parent), shown_(std::move(shown)), dbPath_(std::move(dbPath)) {
     setObjectName(QStringLiteral("OutputDialog"));
     setWindowTitle(QStringLiteral("输出"));
     setAccessibleName(QStringLiteral("输出"));
@@ -57,16 +56,10 @@ OutputDialog::OutputDialog(const ChartModel& model, std::function<QString()> tit
     connect(pngButton, &QPushButton::clicked, this, [this] { savePng(); });
     outer->addWidget(chartBox);
 
-    // The span defaults to the records the chart shows; without any, to the last hour.
-    QDateTime from = QDateTime::currentDateTime().addSecs(-3600), to = from.addSecs(3600);
-    if (const auto span = model_.shownSpan()) {
-        from = oleDateTime(span->first);
-        to = oleDateTime(span->second);
-    }
     auto* csvBox = new QGroupBox(QStringLiteral("导出记录 (CSV)"), this);
     auto* gl = new QGridLayout(csvBox);
-    fromEdit_ = new QDateTimeEdit(from, csvBox);
-    toEdit_ = new QDateTimeEdit(to, csvBox);
+    fromEdit_ = new QDateTimeEdit(csvBox);
+    toEdit_ = new QDateTimeEdit(csvBox);
     fromEdit_->setObjectName(QStringLiteral("ExportFrom"));
     toEdit_->setObjectName(QStringLiteral("ExportTo"));
     fromEdit_->setAccessibleName(QStringLiteral("导出记录 从"));
@@ -118,6 +111,17 @@ OutputDialog::OutputDialog(const ChartModel& model, std::function<QString()> tit
     auto* close = makeButton(QStringLiteral("关闭"), QStringLiteral("CloseOutput"), this);
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     outer->addWidget(close, 0, Qt::AlignRight);
+    takeShownSpan();
+}
+
+void OutputDialog::takeShownSpan() {
+    QDateTime from = QDateTime::currentDateTime().addSecs(-3600), to = from.addSecs(3600);
+    if (const auto span = shown_.times ? shown_.times() : std::nullopt) {
+        from = span->first;
+        to = span->second;
+    }
+    fromEdit_->setDateTime(from);
+    toEdit_->setDateTime(to);
 }
 
 OutputDialog::~OutputDialog() {
@@ -139,12 +143,12 @@ void OutputDialog::setStatus(const QString& text) {
 void OutputDialog::print() {
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageOrientation(QPageLayout::Landscape);
-    printer.setDocName(title_());
+    printer.setDocName(shown_.title());
     QPrintDialog dialog(&printer, this);
     dialog.setWindowTitle(QStringLiteral("打印曲线"));
     if (dialog.exec() != QDialog::Accepted) return;
-    setStatus(printChart(printer, model_, title_()) ? QStringLiteral("已打印")
-                                                    : QStringLiteral("打印失败"));
+    setStatus(printChart(printer, shown_.picture(), shown_.title()) ? QStringLiteral("已打印")
+                                                                    : QStringLiteral("打印失败"));
 }
 
 bool OutputDialog::savePdf(const QString& file) {
@@ -154,7 +158,7 @@ bool OutputDialog::savePdf(const QString& file) {
                        : file;
     if (path.isEmpty()) return false;
     QString error;
-    const bool ok = saveChartPdf(path, model_, title_(), &error);
+    const bool ok = saveChartPdf(path, shown_.picture(), shown_.title(), &error);
     setStatus(ok ? QStringLiteral("已保存 %1").arg(path) : error);
     return ok;
 }
@@ -166,7 +170,7 @@ bool OutputDialog::savePng(const QString& file) {
                        : file;
     if (path.isEmpty()) return false;
     QString error;
-    const bool ok = saveChartPng(path, model_, title_(), &error);
+    const bool ok = saveChartPng(path, shown_.picture(), shown_.title(), &error);
     setStatus(ok ? QStringLiteral("已保存 %1").arg(path) : error);
     return ok;
 }

@@ -10,6 +10,10 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <utility>
+
+#include "chart/chartprint.h"
 
 class QCheckBox;
 class QDateTimeEdit;
@@ -20,16 +24,23 @@ class QThread;
 
 namespace chart {
 
-class ChartModel;
+// The chart as it is shown at the moment of output: its page, its title line, and the span of
+// time it shows (nullopt: none).
+struct ShownChart {
+    std::function<ChartPicture()> picture;
+    std::function<QString()> title;
+    std::function<std::optional<std::pair<QDateTime, QDateTime>>()> times;
+};
 
 class OutputDialog : public QDialog {
     Q_OBJECT
   public:
-    // model is the chart as shown; title gives its title line at the moment of output; dbPath
-    // is the store to export from.
-    OutputDialog(const ChartModel& model, std::function<QString()> title, QString dbPath,
-                 QWidget* parent = nullptr);
+    // dbPath is the store to export from.
+    OutputDialog(ShownChart shown, QString dbPath, QWidget* parent = nullptr);
     ~OutputDialog() override;
+
+    // The export's span set to what the chart shows now; without anything shown, the last hour.
+    void takeShownSpan();
 
     // The actions, callable directly (tests): each asks for a file only when given none.
     void print();
@@ -49,8 +60,7 @@ class OutputDialog : public QDialog {
     void onProgress(qint64 done);
     void onExportDone(bool ok, qint64 rows, const QString& error, const QString& file);
 
-    const ChartModel& model_;
-    std::function<QString()> title_;
+    ShownChart shown_;
     QString dbPath_;
     QLabel* status_ = nullptr;
     QDateTimeEdit* fromEdit_ = nullptr;

@@ -1,7 +1,8 @@
 #pragma once
-// The chart's records from the main window's own connection to the sample store.
+// The chart's records and spans from the main window's own connection to the sample store.
 
 #include "chart/chartmodel.h"
+#include "chart/spanview.h"
 #include "record/store.h"
 
 namespace chart {
@@ -19,6 +20,24 @@ class StoreChartSource : public ChartSource {
     // The recorder fills the ring in order, so record 65500 exists only once every number has
     // been written.
     bool ringWrapped() override { return store_.loadRecord(kRingSize).has_value(); }
+
+  private:
+    record::SampleStore& store_;
+};
+
+// The archive's spans over the same connection. The recorder's writer makes the archive; a
+// connection opened before that finds it on a later read.
+class StoreSpanSource : public SpanSource {
+  public:
+    explicit StoreSpanSource(record::SampleStore& store) : store_(store) {}
+    std::optional<std::pair<int64_t, int64_t>> extent() override {
+        const auto e = store_.archiveExtent();
+        if (!e) return std::nullopt;
+        return std::pair{e->first, e->second};
+    }
+    std::optional<std::vector<SpanRow>> loadSpan(int64_t from, int64_t to, int maxRows) override {
+        return store_.loadSpan(from, to, maxRows);
+    }
 
   private:
     record::SampleStore& store_;

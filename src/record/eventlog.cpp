@@ -75,9 +75,10 @@ EventLog::~EventLog() {
     thread_ = nullptr;
 }
 
-void EventLog::start() {
+void EventLog::start(bool readOnly) {
     if (started_) return;
     started_ = true;
+    writer_->setReadOnly(readOnly);  // before the thread runs
     thread_->start();
     QMetaObject::invokeMethod(writer_, &EventWriter::flush, Qt::QueuedConnection);
 }
@@ -150,7 +151,7 @@ bool EventWriter::ensureOpen() {
     const qint64 now = monotonicMs();
     if (lastOpenAttemptMs_ >= 0 && now - lastOpenAttemptMs_ < 1000) return false;
     lastOpenAttemptMs_ = now;
-    if (store_.open()) return true;
+    if (store_.open(readOnly_)) return true;
     setStatus(QStringLiteral("事件记录已停止：%1，每秒重试").arg(store_.lastError()));
     return false;
 }
@@ -162,6 +163,7 @@ void EventWriter::setStatus(const QString& text) {
 }
 
 void EventWriter::add(const EventEntry& entry) {
+    if (readOnly_) return;
     waiting_.push_back(entry);
     if (static_cast<int>(waiting_.size()) > kMaxWaiting) {
         const auto excess = static_cast<qsizetype>(waiting_.size()) - kMaxWaiting;

@@ -32,7 +32,9 @@ class EventLog : public QObject {
     ~EventLog() override;  // stores what is still waiting, then stops the thread (bounded wait)
 
     // Starts the writer thread, which opens the file (and retries once a second while it cannot).
-    void start();
+    // readOnly: the file belongs to another program's recording; the log only reads it, and
+    // entries logged here are shown but not stored.
+    void start(bool readOnly = false);
 
     // Follows the link's writes and line events and the changes between its images.
     void watch(comm::Link& link);
@@ -89,6 +91,7 @@ class EventWriter : public QObject {
   public slots:
     void add(const record::EventEntry& entry);
     void flush();
+    void setReadOnly(bool readOnly) { readOnly_ = readOnly; }
     void load(quint64 ticket, const record::EventFilter& filter);
     void exportCsv(quint64 ticket, const QString& file, const record::EventFilter& filter);
     void stop();
@@ -111,6 +114,7 @@ class EventWriter : public QObject {
     qint64 dropped_ = 0;
     qint64 lastOpenAttemptMs_ = -1;
     QString status_;
+    bool readOnly_ = false;
 };
 
 }  // namespace record

@@ -123,7 +123,9 @@ std::vector<EventEntry> imageEntries(const comm::InstrumentImage& before,
 
 std::optional<EventEntry> recorderEntry(const QString& before, const QString& after) {
     // "记录中：第 N 条" only counts on; it is the same state as "记录中".
-    const auto state = [](const QString& s) {
+    // What follows "；" counts samples waiting in memory: the same state too.
+    const auto state = [](const QString& line) {
+        const QString s = line.section(u'；', 0, 0);
         const qsizetype colon = s.indexOf(u'：');
         const QString head = colon < 0 ? s : s.left(colon);
         return head == QStringLiteral("记录中") ? head : s;

@@ -70,6 +70,12 @@ void Recorder::start() {
     timer_.start();
 }
 
+void Recorder::refuse(const QString& why) {
+    timer_.stop();
+    stopped_ = true;
+    setStatus(QStringLiteral("未记录：%1").arg(why));
+}
+
 void Recorder::stop() {
     timer_.stop();
     stopped_ = true;
@@ -123,7 +129,7 @@ void Recorder::tick() {
     if (pending_.size() > kSlowDiskBacklog) setStatus(slowDiskText());
 }
 
-void Recorder::sampleWritten(int recordNo, bool stored, const QString& error) {
+void Recorder::sampleWritten(int recordNo, bool stored, const QString& error, int waiting) {
     // The store thread reports its samples in the order it was given them.
     Sample s;
     if (!pending_.empty()) {
@@ -136,10 +142,14 @@ void Recorder::sampleWritten(int recordNo, bool stored, const QString& error) {
     if (!stopped_) {
         if (pending_.size() > kSlowDiskBacklog)
             setStatus(slowDiskText());
-        else if (stored)
+        else if (stored && waiting == 0)
             setStatus(QStringLiteral("记录中：第 %1 条").arg(recordNo));
+        else if (stored)
+            setStatus(QStringLiteral("记录中：第 %1 条；补写中，内存中 %2 个样本待写入")
+                          .arg(recordNo)
+                          .arg(waiting));
         else
-            setFailure(error);
+            setFailure(error, waiting);
     }
     emit sampleStored(s);
 }
@@ -163,8 +173,10 @@ void Recorder::setStatus(const QString& text) {
     emit statusChanged();
 }
 
-void Recorder::setFailure(const QString& reason) {
-    setStatus(QStringLiteral("记录已停止：%1，每秒重试").arg(reason));
+void Recorder::setFailure(const QString& reason, int waiting) {
+    QString text = QStringLiteral("记录已停止：%1，每秒重试").arg(reason);
+    if (waiting > 0) text += QStringLiteral("；内存中 %1 个样本待写入").arg(waiting);
+    setStatus(text);
 }
 
 }  // namespace record

@@ -37,6 +37,8 @@ class Recorder : public QObject {
 
     // Has the store opened and starts the 100 ms timer.
     void start();
+    // Records nothing: another program records into the file. The status bar says why.
+    void refuse(const QString& why);
     // Stops the timer and has the store close its connection once the samples already taken are
     // written.
     void stop();
@@ -69,16 +71,17 @@ class Recorder : public QObject {
     // file cannot take it) not, with the number it would have had. Either way the sample was
     // taken, so the live curve goes on without the file.
     void sampleStored(const record::Sample& sample);
-    // A line for the event log from the store thread (the archive let a day go).
+    // A line for the event log from the store thread (the archive let a day go, samples held
+    // through a long disk fault were let go).
     void archiveNote(const QString& text);
 
   private:
     double secondsSinceLatestSample(const QDateTime& now) const;
-    void sampleWritten(int recordNo, bool stored, const QString& error);
+    void sampleWritten(int recordNo, bool stored, const QString& error, int waiting);
     void storeOpened(bool ok, const QString& error, int recordNo);
     static QString slowDiskText();
     void setStatus(const QString& text);
-    void setFailure(const QString& reason);
+    void setFailure(const QString& reason, int waiting = 0);
 
     const Clock& clock_;
     LiveSource live_;

@@ -13,6 +13,9 @@ namespace {
 // The retention policy is looked at once an hour of samples, and with every sample while it is
 // still removing days.
 constexpr int kRetentionInterval = 3600;
+// Held samples written with each new one once the file takes them again: a day's backlog is
+// caught up within a few minutes, and no single sample waits long behind it.
+constexpr int kCatchUpPerSample = 600;
 }  // namespace
 
 StoreWriter::StoreWriter(QString path, QString connectionName)
@@ -30,16 +33,34 @@ void StoreWriter::open() {
     writesToRetention_ = 0;
 }
 
+// The sample joins the samples waiting in memory, and as many of them as the file takes go in,
+// oldest first, each with its own time.
 void StoreWriter::write(Sample s) {
+    held_.push_back(s);
+    if (held_.size() > kMaxHeld) {
+        held_.pop_front();
+        ++dropped_;
+    }
     if (!store_.isOpen() && !store_.open(SampleStore::Access::Record)) {
         lastRecordNo_ = nextRecordNo(lastRecordNo_);
-        emit written(lastRecordNo_, false, store_.lastError());
+        emit written(lastRecordNo_, false, store_.lastError(), int(held_.size()));
         return;
     }
-    const bool ok = store_.storeNextSample(s, lastRecordNo_);
-    lastRecordNo_ = s.id;
+    bool ok = true;
+    for (int budget = kCatchUpPerSample; ok && !held_.empty() && budget > 0; --budget) {
+        Sample next = held_.front();
+        ok = store_.storeNextSample(next, lastRecordNo_);
+        lastRecordNo_ = next.id;
+        if (ok) held_.pop_front();
+    }
     if (ok) {
-        emit written(s.id, true, {});
+        if (dropped_ > 0 && held_.empty()) {
+            emit archiveNote(
+                QStringLiteral("磁盘长时间不可写：内存中超出上限的最早 %1 个样本已丢弃")
+                    .arg(dropped_));
+            dropped_ = 0;
+        }
+        emit written(lastRecordNo_, true, {}, int(held_.size()));
         if (--writesToRetention_ <= 0) applyRetention();
         return;
     }
@@ -47,7 +68,7 @@ void StoreWriter::write(Sample s) {
     // A lock is waited out on the open connection; any other fault reopens the file with the next
     // sample, which checks it again from the start.
     if (store_.lastFault() != SampleStore::Fault::Locked) store_.close();
-    emit written(s.id, false, error);
+    emit written(lastRecordNo_, false, error, int(held_.size()));
 }
 
 void StoreWriter::applyRetention() {

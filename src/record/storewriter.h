@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QString>
 #include <cstdint>
+#include <deque>
 
 #include "record/retention.h"
 #include "record/store.h"
@@ -34,13 +35,19 @@ class StoreWriter : public QObject {
     void opened(bool ok, QString error, int recordNo);
     // recordNo is the number the sample was given; while it cannot be stored the number still
     // advances from the last one known, and follows the file's counter again once it can.
-    void written(int recordNo, bool stored, QString error);
-    // A line for the event log: the archive let a day go.
+    // waiting: samples held in memory for the file, this one included when it was not stored.
+    void written(int recordNo, bool stored, QString error, int waiting);
+    // A line for the event log: the archive let a day go, or held samples were let go.
     void archiveNote(QString text);
 
   private:
     SampleStore store_;
     int32_t lastRecordNo_ = 0;
+    // Samples the file has not taken yet (full disk, file locked or unusable), in order. Bounded
+    // to a day of samples, about 6 MB; beyond it the oldest are let go and counted.
+    static constexpr size_t kMaxHeld = 86400;
+    std::deque<Sample> held_;
+    int64_t dropped_ = 0;
     RetentionPolicy retention_;
     int writesToRetention_ = 0;  // samples until the next look at the retention policy
 };

@@ -10,6 +10,7 @@
 
 #include "alert/alerter.h"
 #include "link/libmodbusrtu.h"
+#include "record/databaselock.h"
 #include "record/eventlog.h"
 #include "record/forwarder.h"
 #include "record/recorder.h"
@@ -57,7 +58,8 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
         fastClock_ = std::make_unique<FastClock>(options_.clockSpeed);
         clock_ = fastClock_.get();
     }
-    dbPath_ = options_.db.isEmpty() ? defaultDatabasePath() : options_.db;
+    setProfile(options_.profile);
+    dbPath_ = options_.db.isEmpty() ? defaultDatabasePath(options_.profile) : options_.db;
     for (auto it = options_.ports.cbegin(); it != options_.ports.cend(); ++it)
         ports_.setExplicit(it.key(), it.value());
 }
@@ -80,16 +82,18 @@ Application::~Application() {
     sim_.reset();
 }
 
-QString Application::defaultDatabasePath() {
+QString Application::defaultDatabasePath(const QString& profile) {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     if (dir.isEmpty()) dir = QDir::homePath() + QStringLiteral("/.velmars");
-    return QDir(dir).filePath(QStringLiteral("Rdatabj.db"));
+    return QDir(dir).filePath(profile.isEmpty() ? QStringLiteral("Rdatabj.db")
+                                                : QStringLiteral("Rdatabj-%1.db").arg(profile));
 }
 
 bool Application::startLink() {
     if (link_) return true;
     if (options_.simulate) {
         sim::ServerOptions simOptions;
+        simOptions.demoStart = true;
         if (options_.logWrites)  // the server's thread writes whole lines
             simOptions.writeLog = [](const std::string& line) { std::cout << line << std::endl; };
         sim_ = std::make_unique<sim::SimServer>(simOptions);
@@ -136,13 +140,31 @@ bool Application::startWithoutSplash() {
 
 void Application::showMainWindow() {
     if (main_) return;
+    // One program records into a database: a second one on the same file reads it and says so.
+    dbLock_ = std::make_unique<record::DatabaseLock>(dbPath_);
+    using Lock = record::DatabaseLock::Outcome;
+    const Lock lock = dbLock_->tryLock();
+    const bool recording = lock != Lock::HeldElsewhere;
+    if (!recording) std::cerr << dbLock_->refusalText().toStdString() << std::endl;
+    if (lock == Lock::Unavailable) {
+        // The folder is not there yet: the recorder says why it cannot record, and the lock is
+        // taken as soon as the folder can hold it.
+        auto* retry = new QTimer(this);
+        connect(retry, &QTimer::timeout, this, [this, retry] {
+            if (dbLock_->tryLock() != record::DatabaseLock::Outcome::Unavailable)
+                retry->deleteLater();
+        });
+        retry->start(1000);
+    }
     // The event log is up before anything can happen: the first write or line event lands in it.
     eventLog_ = std::make_unique<record::EventLog>(dbPath_);
     eventLog_->watch(*link_);
-    eventLog_->start();
+    eventLog_->start(/*readOnly=*/!recording);
     main_ = new MainWindow(MainContext{*link_, ports_, *clock_, dbPath_, nullptr});
     main_->setEventLog(eventLog_.get());
     main_->setExitAction([this] { leave(); });
+    if (!options_.profile.isEmpty())
+        main_->setWindowTitle(main_->windowTitle() + QStringLiteral("— ") + options_.profile);
     main_->show();
     main_->load();
     // The recorder comes up after the main window, with its own connection to the database.
@@ -154,6 +176,12 @@ void Application::showMainWindow() {
         return v;
     });
     main_->setRecorder(recorder_);
+    if (!recording) {
+        recorder_->refuse(dbLock_->refusalText());
+        if (options_.connect) main_->openPort();
+        emit mainWindowShown();
+        return;
+    }
     recorder_->setRetention(readRetentionSetting(options_.keepDays, options_.keepFreeGb));
     recorder_->start();
     eventLog_->watch(*recorder_);

@@ -18,6 +18,7 @@ namespace alert {
 class Alerter;
 }
 namespace record {
+class DatabaseLock;
 class EventLog;
 class Recorder;
 class Forwarder;
@@ -55,8 +56,9 @@ class Application : public QObject {
     record::Forwarder* forwarder() const { return forwarder_.get(); }
     alert::Alerter* alerter() const { return alerter_.get(); }
 
-    // The default database file: Rdatabj.db in the platform's application-data folder.
-    static QString defaultDatabasePath();
+    // The default database file: Rdatabj.db, or Rdatabj-PROFILE.db for a profile, in the
+    // platform's application-data folder.
+    static QString defaultDatabasePath(const QString& profile = QString());
 
   signals:
     void mainWindowShown();
@@ -87,6 +89,8 @@ class Application : public QObject {
     const record::Clock* clock_;
     QPointer<SplashWindow> splash_;
     MainWindow* main_ = nullptr;
+    // Held while this program records into dbPath_; released after everything that writes it.
+    std::unique_ptr<record::DatabaseLock> dbLock_;
     record::Recorder* recorder_ = nullptr;
     std::unique_ptr<record::EventLog> eventLog_;
     std::unique_ptr<record::Forwarder> forwarder_;

@@ -1,5 +1,6 @@
 #include "shell/cmdline.h"
 
+#include <QRegularExpression>
 #include <cmath>
 
 #include "alert/message.h"
@@ -156,6 +157,16 @@ ParseResult parseCommandLine(const QStringList& args) {
                         QStringLiteral("--notify-silent-after expects 1 to 86400 seconds, got '%1'")
                             .arg(shown(v))};
             o.notifySilentAfter = secs;
+        } else if (matches(a, QStringLiteral("--profile"))) {
+            if (!takeValue(args, i, QStringLiteral("--profile"), v, error))
+                return {std::nullopt, error};
+            // The name becomes part of file names: letters, digits, '-' and '_' only.
+            static const QRegularExpression name(QStringLiteral("^[A-Za-z0-9_-]{1,40}$"));
+            if (!name.match(v).hasMatch())
+                return {std::nullopt, QStringLiteral("--profile expects a name of letters, digits, "
+                                                     "'-' and '_' (at most 40), got '%1'")
+                                          .arg(shown(v))};
+            o.profile = v;
         } else if (matches(a, QStringLiteral("--keep-days"))) {
             if (!takeValue(args, i, QStringLiteral("--keep-days"), v, error))
                 return {std::nullopt, error};
@@ -246,6 +257,8 @@ QString usageText() {
         "                        (postgresql://user@host:port/dbname or 'host=... dbname=...';\n"
         "                        kept in the settings file; an empty URL turns it off)\n"
         "  --station NAME        this station's name on the server (kept in the settings file)\n"
+        "  --profile NAME        a settings file and a default database (Rdatabj-NAME.db) of this\n"
+        "                        profile's own: one program per chamber, side by side\n"
         "  --keep-days N         keep archived samples and events N days (0: no limit; kept in\n"
         "                        the settings file)\n"
         "  --keep-free-gb G      drop the oldest archived day while the disk has less than G GB\n"

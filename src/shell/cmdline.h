@@ -14,6 +14,7 @@ struct Options {
     bool logWrites = false;    // --log-writes: the simulated instrument prints each write it takes
     QMap<int, QString> ports;  // --port N=DEVICE
     QString db;                // --db PATH, empty for the default
+    QString profile;           // --profile NAME: settings file and default database of its own
     bool connect = false;
     std::optional<double> quitAfter;  // seconds
     QString screenshot;

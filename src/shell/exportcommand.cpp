@@ -19,7 +19,8 @@ int failWith(int status, const QString& line) {
 }  // namespace
 
 int runExport(const Options& options) {
-    const QString db = options.db.isEmpty() ? Application::defaultDatabasePath() : options.db;
+    const QString db =
+        options.db.isEmpty() ? Application::defaultDatabasePath(options.profile) : options.db;
     const bool records = !options.exportCsv.isEmpty();
     const QString target = records ? options.exportCsv : options.exportEvents;
 

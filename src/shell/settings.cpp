@@ -4,9 +4,26 @@
 
 namespace shell {
 
+namespace {
+QString& profileName() {
+    static QString name;
+    return name;
+}
+}  // namespace
+
+void setProfile(const QString& name) {
+    profileName() = name;
+}
+
+QString profile() {
+    return profileName();
+}
+
 std::unique_ptr<QSettings> settingsFile() {
+    const QString file = profileName().isEmpty() ? QStringLiteral("velmars")
+                                                 : QStringLiteral("velmars-") + profileName();
     return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                       QStringLiteral("velmars"), QStringLiteral("velmars"));
+                                       QStringLiteral("velmars"), file);
 }
 
 record::RetentionPolicy readRetentionSetting(const std::optional<int>& keepDays,

@@ -10,7 +10,12 @@
 
 namespace shell {
 
-// The program's settings file.
+// The profile this run uses (--profile NAME): a settings file and a default database of its own,
+// so that several programs, one per chamber, run side by side. Empty: the default profile.
+void setProfile(const QString& name);
+QString profile();
+
+// The program's settings file: velmars.ini, or velmars-NAME.ini for a profile.
 std::unique_ptr<QSettings> settingsFile();
 
 // How long the archive keeps samples: --keep-days and --keep-free-gb when given (and then kept in

@@ -208,6 +208,14 @@ void Instrument::setNoise(double amplitude) {
     refresh();
 }
 
+void Instrument::startAsDemo() {
+    hLow_[0] = 30;
+    hLow_[1] = 50;
+    pv_[0] = 18;
+    pv_[1] = 32;
+    refresh();
+}
+
 void Instrument::setProcessValue(int ch, double value) {
     if ((ch != 1 && ch != 2) || !std::isfinite(value)) return;
     pv_[ch - 1] = value;

@@ -101,6 +101,9 @@ class Instrument {
 
     // Sets the underlying process value of loop ch (1 or 2), e.g. to test alarms.
     void setProcessValue(int ch, double value);
+    // SV1 30 and SV2 50 with both loops some way below them, so a demonstration's chart shows
+    // them rising towards their set values.
+    void startAsDemo();
     double processValue(int ch) const;
 
     ProgramState programState() const { return state_; }

@@ -57,6 +57,7 @@ std::string usageText() {
 
 bool parseCommandLine(int argc, const char* const* argv, CommandLine* out, std::string* message) {
     CommandLine cmd;
+    cmd.options.demoStart = true;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;

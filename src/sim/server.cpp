@@ -74,6 +74,7 @@ std::string writeLogLine(int reg, int value) {
 
 SimServer::SimServer(ServerOptions options) : options_(options), instrument_(options.seed) {
     instrument_.setTimeScale(options_.timeScale);
+    if (options_.demoStart) instrument_.startAsDemo();
     dropRate_ = options_.dropRate;
     corruptRate_ = options_.corruptRate;
 }

@@ -41,6 +41,10 @@ struct ServerOptions {
     double corruptRate = 0.0;  // probability that an answer goes out with a bad CRC
     double timeScale = 1.0;    // simulated seconds per real second
     uint32_t seed = 1;         // seeds the instrument's noise and the fault injection
+    // Start as a demonstration: set values and measured values the chart's default value axis
+    // (0 to 60) shows, instead of the factory settings. The program's --simulate and velmars-sim
+    // start so; tests keep the factory settings.
+    bool demoStart = false;
     // Called on the server's thread with one line per register written by a master
     // ("14:03:27.512 4X 4107 -1999"), when set.
     std::function<void(const std::string&)> writeLog;

@@ -79,3 +79,77 @@ class FakeSource : public chart::ChartSource {
 };
 
 }  // namespace chart_test
+
+#include "chart/spanview.h"
+#include "record/archive.h"
+
+namespace chart_test {
+
+// Seconds grouped into buckets of `width` seconds, as the archive's rollups hold them.
+inline std::vector<record::SpanRow> rollUp(const std::vector<record::SpanRow>& seconds,
+                                           int64_t width) {
+    std::vector<record::SpanRow> out;
+    std::vector<std::array<double, 10>> sums;
+    for (const record::SpanRow& s : seconds) {
+        const int64_t bucket = s.first - ((s.first % width) + width) % width;
+        if (out.empty() ||
+            out.back().first - ((out.back().first % width) + width) % width != bucket) {
+            out.push_back(s);
+            sums.emplace_back();
+        } else {
+            record::SpanRow& r = out.back();
+            r.last = s.last;
+            for (int v = 0; v < 10; ++v) {
+                r.min[v] = std::min(r.min[v], s.min[v]);
+                r.max[v] = std::max(r.max[v], s.max[v]);
+            }
+            r.count += s.count;
+        }
+        for (int v = 0; v < 10; ++v)
+            sums.back()[v] += double(s.mean[v]) * s.count;
+    }
+    for (size_t i = 0; i < out.size(); ++i)
+        for (int v = 0; v < 10; ++v)
+            out[i].mean[v] = float(sums[i][v] / out[i].count);
+    return out;
+}
+
+// An archive held in memory: one row per stored second, answered at the level the store picks.
+class FakeSpanSource : public chart::SpanSource {
+  public:
+    std::vector<record::SpanRow> seconds;  // in time order
+    int loads = 0;
+    int lastMaxRows = 0;
+
+    void add(int64_t at, float pv1, float pv2 = 0) {
+        record::SpanRow r;
+        r.first = r.last = at;
+        r.count = 1;
+        r.min[0] = r.max[0] = r.mean[0] = pv1;
+        r.min[1] = r.max[1] = r.mean[1] = pv2;
+        r.min[8] = r.max[8] = r.mean[8] = 100;
+        seconds.push_back(r);
+    }
+    std::optional<std::pair<int64_t, int64_t>> extent() override {
+        if (seconds.empty()) return std::nullopt;
+        return std::pair{seconds.front().first, seconds.back().last};
+    }
+    std::optional<std::vector<record::SpanRow>> loadSpan(int64_t from, int64_t to,
+                                                         int maxRows) override {
+        ++loads;
+        lastMaxRows = maxRows;
+        int64_t width = 3600;
+        for (int64_t w : record::archive::kLevelSeconds)
+            if ((to - from) / w + 1 <= maxRows) {
+                width = w;
+                break;
+            }
+        const int64_t start = from - ((from % width) + width) % width;
+        std::vector<record::SpanRow> picked;
+        for (const record::SpanRow& s : seconds)
+            if (s.first >= start && s.first <= to) picked.push_back(s);
+        return width == 1 ? picked : rollUp(picked, width);
+    }
+};
+
+}  // namespace chart_test

@@ -2,6 +2,9 @@
 // the live values and its undoing, one paint per tick, and a live run over a real sample store
 // with a screenshot.
 
+#include <QAction>
+#include <QComboBox>
+#include <QDateTimeEdit>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -67,7 +70,7 @@ struct Rig {
 // Thirty records in a new file, one a second up to kEnd, channel 0 counting 1..30.
 bool storeThirtySamples(const QString& path, float output1 = 0) {
     record::SampleStore writer(path, "test-writer");
-    if (!writer.open()) return false;
+    if (!writer.open(record::SampleStore::Access::Record)) return false;
     for (int id = 1; id <= 30; ++id) {
         record::Sample s;
         s.id = id;
@@ -93,6 +96,7 @@ class TestChartPanel : public QObject {
     void liveRunOverTheStore();
     void fillsOnceTheStoreOpens();
     void outputDialogPrintsAndExports();
+    void spanByKeyboardRulerAndBackToLive();
 };
 
 void TestChartPanel::controlsAfterLoad() {
@@ -367,7 +371,161 @@ void TestChartPanel::outputDialogPrintsAndExports() {
     QVERIFY(done.at(0).at(0).toBool());
     // The header and the 29 records drawn (the newest, in slot 241, is drawn once the next comes).
     QCOMPARE(record_test::fileBytes(csv).count("\r\n"), 30);
+
+    // The hour up to the newest record, read from the store's archive: all thirty seconds are
+    // drawn and exported.
+    panel.showSpan(kEnd.toSecsSinceEpoch(), chart::SpanLength::Hour);
+    QVERIFY(panel.spanView().loaded());
+    QCOMPARE(panel.spanView().rowCount(), size_t(30));
+    d->close();
+    QTest::keyClick(panel.findChild<QPushButton*>("Command2"), Qt::Key_Space);
+    QCOMPARE(d->findChild<QDateTimeEdit*>("ExportFrom")->dateTime(), kEnd.addSecs(-3599));
+    d->exportCsv(csv);
+    QVERIFY(done.wait(10000));
+    QVERIFY(done.at(1).at(0).toBool());
+    QCOMPARE(record_test::fileBytes(csv).count("\r\n"), 31);
     panel.closeDatabase();
+}
+
+// A day of the archive chosen and shown by keyboard, its time labels, the ruler reading a
+// one-second spike from the band, paging and span lengths, print and export of the span, and F6
+// back to exactly the live chart; Tab and the window's Esc pass the new controls.
+void TestChartPanel::spanByKeyboardRulerAndBackToLive() {
+    Rig r;
+    Rig reference;
+    chart_test::FakeSpanSource archive;
+    const int64_t end = kEnd.toSecsSinceEpoch();
+    for (int64_t t = end - 3 * 86400; t <= end; t += 10)
+        archive.add(t, 20 + float(t % 7), 30);
+    const int64_t spikeAt = end - 43200 + 3;  // noon of the day before, one second
+    archive.add(spikeAt, 95, 30);
+    std::sort(archive.seconds.begin(), archive.seconds.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    r.panel->setSpanSource(archive);
+    int escapes = 0;
+    auto* esc = new QAction(r.panel.get());
+    esc->setShortcut(Qt::Key_Escape);
+    esc->setShortcutContext(Qt::WindowShortcut);
+    connect(esc, &QAction::triggered, [&] { ++escapes; });
+    r.panel->addAction(esc);
+    r.panel->resize(1100, 620);
+    r.panel->show();
+    r.panel->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(r.panel.get()));
+    auto focused = [] {
+        QWidget* f = QApplication::focusWidget();
+        while (f && f->objectName().isEmpty())
+            f = f->parentWidget();
+        return f ? f->objectName() : QString();
+    };
+    auto key = [](Qt::Key k) { QTest::keyClick(QApplication::focusWidget(), k); };
+
+    // The end follows the clock: it is now when "显示" is pressed.
+    r.clock.set(kEnd.addSecs(-600));
+    r.panel->headerTick();
+    QCOMPARE(r.find<QDateTimeEdit>("SpanEnd")->dateTime(), kEnd.addSecs(-600));
+    r.clock.set(kEnd);
+    r.panel->headerTick();
+    QCOMPARE(r.find<QDateTimeEdit>("SpanEnd")->dateTime(), kEnd);
+    // Tab from the last tool through the span controls to the value axis, and back.
+    r.find<QPushButton>("Command8")->setFocus(Qt::TabFocusReason);
+    QStringList order;
+    for (int i = 0; i < 4; ++i) {
+        key(Qt::Key_Tab);
+        order << focused();
+    }
+    QCOMPARE(order, (QStringList{"SpanEnd", "SpanLength", "SpanShow", "YKD1"}));  // 实时 is off
+    key(Qt::Key_Backtab);
+    key(Qt::Key_Backtab);
+    key(Qt::Key_Backtab);
+    QCOMPARE(focused(), QString("SpanEnd"));
+    key(Qt::Key_Escape);
+    QCOMPARE(escapes, 1);
+    key(Qt::Key_Tab);
+    key(Qt::Key_Down);  // "1 天" to "1 周" and back
+    QCOMPARE(r.find<QComboBox>("SpanLength")->currentText(), QString("1 周"));
+    key(Qt::Key_Up);
+    key(Qt::Key_Tab);
+    key(Qt::Key_Space);  // "显示"
+    QVERIFY(r.panel->spanShown());
+    const chart::SpanView& span = r.panel->spanView();
+    QCOMPARE(span.from(), end - 86399);
+    QCOMPARE(span.to(), end);
+    QVERIFY(r.find<QPushButton>("SpanLive")->isEnabled());
+    QCOMPARE(r.find<QLabel>("Label4_1")->text(),
+             QDateTime::fromSecsSinceEpoch(span.timeAt(1650)).toString("HH:mm"));
+    QCOMPARE(r.find<QLabel>("Label7_1")->text(),
+             QDateTime::fromSecsSinceEpoch(span.timeAt(1650)).toString("MM-dd"));
+    // The surface paints the span: PV1's band in its lighter red, the mean over it.
+    QCoreApplication::processEvents();
+    const QImage shot = r.panel->view()->grab().toImage();
+    r.panel->grab().save("/tmp/velmars-span.png");
+    int band = 0;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            band += shot.pixelColor(x, y) == QColor(255, 153, 153);
+    QVERIFY(band > 50);
+
+    // F4: the ruler at the spike's column reads the band, F4 again puts it away (the keys are
+    // the window's even from the span's list and entry).
+    r.find<QComboBox>("SpanLength")->setFocus();
+    key(Qt::Key_F4);
+    auto* hc = r.find<QSlider>("hc");
+    QVERIFY(hc->isEnabled() && hc->hasFocus());
+    QCOMPARE(r.find<QPushButton>("Command5")->text(), QString("F4 复原"));
+    hc->setValue(6000);
+    auto* readout = r.find<QLabel>("SpanReadout");
+    QVERIFY(readout->isVisible());
+    QVERIFY2(readout->text().contains("PV1  最小 20  最大 95"), qPrintable(readout->text()));
+    QVERIFY(readout->text().contains("PV2  最小 30  最大 30  平均 30.00"));
+    QVERIFY(!r.panel->rulerActive());  // the live values keep showing the instrument's
+    key(Qt::Key_F4);
+    QVERIFY(!readout->isVisible() && !hc->isEnabled());
+    r.find<QDateTimeEdit>("SpanEnd")->setFocus();
+    key(Qt::Key_F4);
+    QVERIFY(readout->isVisible());
+    key(Qt::Key_F4);
+    QVERIFY(!readout->isVisible());
+
+    // F3: the page is the span's, and the export's range is the span.
+    key(Qt::Key_F3);
+    chart::OutputDialog* d = r.panel->outputDialog();
+    QVERIFY(d);
+    QCOMPARE(d->findChild<QDateTimeEdit*>("ExportFrom")->dateTime().toSecsSinceEpoch(),
+             end - 86399);
+    QCOMPARE(d->findChild<QDateTimeEdit*>("ExportTo")->dateTime().toSecsSinceEpoch(), end);
+    const QImage page =
+        chart::renderChartImage(QSize(1200, 750), chart::spanPicture(span, r.panel->model()), "t");
+    QCOMPARE(page.pixelColor(page.width() - 60, page.height() / 2).isValid(), true);
+    d->close();
+    r.panel->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(r.panel.get()));
+    r.find<QPushButton>("SpanShow")->setFocus();
+
+    // F1 and F2 choose the span's length, F7 and F6 page by one span; F7 stops at the archive's
+    // start, F6 past now is the live chart, exactly as the load drew it.
+    key(Qt::Key_F1);
+    QCOMPARE(span.from(), end - 7 * 86400 + 1);
+    QVERIFY(!r.find<QPushButton>("Command8")->isEnabled());  // nothing stored before
+    key(Qt::Key_F2);
+    QCOMPARE(span.from(), end - 86399);
+    key(Qt::Key_F7);
+    QCOMPARE(span.to(), end - 86400);
+    key(Qt::Key_F6);
+    QCOMPARE(span.to(), end);
+    key(Qt::Key_F6);
+    QVERIFY(!r.panel->spanShown());
+    const auto& got = r.panel->model().surface();
+    const auto& want = reference.panel->model().surface();
+    QCOMPARE(got.size(), want.size());
+    for (size_t i = 0; i < got.size(); ++i)
+        QVERIFY(got[i].x1 == want[i].x1 && got[i].y1 == want[i].y1 && got[i].x2 == want[i].x2 &&
+                got[i].y2 == want[i].y2 && got[i].pen == want[i].pen);
+    for (int i = 0; i < 9; ++i)
+        QCOMPARE(r.find<QLabel>(QString("Label4_%1").arg(i))->text(),
+                 reference.find<QLabel>(QString("Label4_%1").arg(i))->text());
+    QVERIFY(!r.find<QPushButton>("SpanLive")->isEnabled());
+    QVERIFY(r.panel->displayTimer()->isActive());
 }
 
 QTEST_MAIN(TestChartPanel)

@@ -202,23 +202,27 @@ TEST_F(RecorderTest, UnreadableCounterKeepsTheNumberGoing) {
     EXPECT_EQ(counter(), 4);
 }
 
-// Each unusable file: nothing crashes, the status says why, a failed second is not retried, and
-// recording resumes by itself once the file can be used.
+// Each unusable file: nothing crashes, the status says why and how many samples wait in memory,
+// a failed second is not retried within its second, and once the file can be used every held
+// sample goes in with its own time, in order.
 TEST_F(RecorderTest, FolderThatCannotBeCreated) {
     writeFile(tmp.filePath("blocker"), "x");
     path = tmp.filePath("blocker/Rdatabj.db");
     makeAndStart();
     tick();
-    EXPECT_EQ(rec->statusText(), QStringLiteral("记录已停止：无法创建数据库文件夹，每秒重试"));
+    EXPECT_EQ(rec->statusText(),
+              QStringLiteral("记录已停止：无法创建数据库文件夹，每秒重试；内存中 1 个样本待写入"));
     EXPECT_EQ(heard.size(), 1u);  // the live curve goes on without the file
     tickSeconds(2);
     ASSERT_TRUE(QFile::remove(tmp.filePath("blocker")));
     tickSeconds(1);
     EXPECT_TRUE(recording()) << rec->statusText().toStdString();
-    EXPECT_EQ(records(), 1);
-    EXPECT_EQ(counter(), 1);
+    EXPECT_EQ(records(), 4);
+    EXPECT_EQ(counter(), 4);
 }
 
+// A store that refuses writes for a spell and then takes them again: every second is stored, in
+// order, with its own time, and the status counted the seconds waiting meanwhile.
 TEST_F(RecorderTest, ReadOnlyFile) {
     makeAndStart();
     tickSeconds(2);
@@ -227,14 +231,26 @@ TEST_F(RecorderTest, ReadOnlyFile) {
     ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner));
     const QByteArray before = fileBytes(path);
     rec->start();
-    tickSeconds(3);
-    EXPECT_EQ(rec->statusText(), QStringLiteral("记录已停止：数据库文件只读，每秒重试"));
+    tickSeconds(30);
+    EXPECT_EQ(rec->statusText(),
+              QStringLiteral("记录已停止：数据库文件只读，每秒重试；内存中 30 个样本待写入"));
     EXPECT_EQ(fileBytes(path), before);
     ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
     tickSeconds(1);
     EXPECT_TRUE(recording());
-    EXPECT_EQ(records(), 3);
-    EXPECT_EQ(counter(), 3);
+    EXPECT_EQ(records(), 33);
+    EXPECT_EQ(counter(), 33);
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM archive").toInt(), 33);
+    // One record per clock second, in ring order.
+    std::vector<double> times;
+    withDb(path, [&](QSqlDatabase& db) {
+        QSqlQuery q("SELECT w_date + w_time FROM pv_data ORDER BY w_id", db);
+        while (q.next())
+            times.push_back(q.value(0).toDouble());
+    });
+    ASSERT_EQ(times.size(), 33u);
+    for (size_t i = 1; i < times.size(); ++i)
+        EXPECT_NEAR((times[i] - times[i - 1]) * 86400, 1, 1e-3) << "record " << i + 1;
 }
 
 TEST_F(RecorderTest, NotADatabase) {
@@ -247,7 +263,8 @@ TEST_F(RecorderTest, NotADatabase) {
         tick();
         tickSeconds(1);
     }
-    EXPECT_EQ(rec->statusText(), QStringLiteral("记录已停止：文件不是数据库，每秒重试"));
+    EXPECT_EQ(rec->statusText(),
+              QStringLiteral("记录已停止：文件不是数据库，每秒重试；内存中 4 个样本待写入"));
     EXPECT_EQ(fileBytes(path), garbage);
     EXPECT_FALSE(QFile::exists(path + "-wal"));
     // The operator moves the file away; a new database is started in its place.
@@ -255,7 +272,7 @@ TEST_F(RecorderTest, NotADatabase) {
     tickSeconds(1);
     EXPECT_TRUE(recording());
     EXPECT_EQ(fileBytes(path + ".bad"), garbage);
-    EXPECT_EQ(records(), 1);
+    EXPECT_EQ(records(), 5);
 }
 
 TEST_F(RecorderTest, LockedByAnotherProcess) {
@@ -267,16 +284,18 @@ TEST_F(RecorderTest, LockedByAnotherProcess) {
     ASSERT_TRUE(holder.waitForReadyRead(10000));
     ASSERT_TRUE(holder.readLine().startsWith("locked"));
     tickSeconds(2);
-    EXPECT_EQ(rec->statusText(), QStringLiteral("记录已停止：数据库文件被其他程序锁定，每秒重试"));
+    EXPECT_EQ(
+        rec->statusText(),
+        QStringLiteral("记录已停止：数据库文件被其他程序锁定，每秒重试；内存中 2 个样本待写入"));
     // The holder dies without letting go: its lock goes with it.
     holder.kill();
     holder.waitForFinished(5000);
     EXPECT_EQ(records(), 1);
     tickSeconds(1);
     EXPECT_TRUE(recording()) << rec->statusText().toStdString();
-    // The failed seconds advanced only the recorder's own number; it follows the file again.
-    EXPECT_EQ(records(), 2);
-    EXPECT_EQ(counter(), 2);
+    // The held seconds go in behind the first, then the new one.
+    EXPECT_EQ(records(), 4);
+    EXPECT_EQ(counter(), 4);
     EXPECT_EQ(scalar(path, "PRAGMA integrity_check").toString(), "ok");
 }
 
@@ -298,6 +317,6 @@ TEST_F(RecorderTest, FailedCounterWriteLeavesNoSample) {
     ASSERT_TRUE(exec(path, "DROP TRIGGER refuse"));
     tickSeconds(1);
     EXPECT_TRUE(recording());
-    EXPECT_EQ(records(), 3);
-    EXPECT_EQ(counter(), 3);
+    EXPECT_EQ(records(), 4);  // the refused second too, held until the file took it
+    EXPECT_EQ(counter(), 4);
 }

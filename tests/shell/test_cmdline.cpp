@@ -16,7 +16,8 @@ TEST(CommandLine, AcceptsEveryOption) {
               "--port 4=rtu+tcp://10.0.0.7:4001 "
               "--connect --quit-after 2.5 "
               "--screenshot /tmp/s.png --clock-speed 60 "
-              "--forward=postgresql://qa@db/plant --station 3号箱"));
+              "--forward=postgresql://qa@db/plant --station 3号箱 --profile chamber-2 "
+              "--keep-days 30 --keep-free-gb 2.5"));
     ASSERT_TRUE(r.options) << r.error.toStdString();
     const auto& o = *r.options;
     EXPECT_TRUE(o.simulate);
@@ -31,6 +32,9 @@ TEST(CommandLine, AcceptsEveryOption) {
     EXPECT_EQ(o.clockSpeed, 60);
     EXPECT_EQ(o.forward, "postgresql://qa@db/plant");
     EXPECT_EQ(o.station, "3号箱");
+    EXPECT_EQ(o.profile, "chamber-2");
+    EXPECT_EQ(o.keepDays, 30);
+    EXPECT_EQ(o.keepFreeGb, 2.5);
     EXPECT_EQ(parseCommandLine({"--forward", ""}).options->forward, "");  // turns it off
 }
 
@@ -79,6 +83,13 @@ TEST(CommandLine, RejectsWhatItDoesNotUnderstand) {
         "--forward",
         "--forward mysql://h/db",
         "--station",
+        "--profile",
+        "--profile ../etc",
+        "--profile a/b",
+        "--keep-days -1",
+        "--keep-days 1.5",
+        "--keep-free-gb x",
+        "--keep-free-gb -2",
     };
     for (const char* line : bad) {
         const auto r = parseCommandLine(split(line));

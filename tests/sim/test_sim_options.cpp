@@ -29,6 +29,7 @@ TEST(SimOptions, DefaultsAndEveryOption) {
     EXPECT_EQ(cmd.options.baud, 9600);
     EXPECT_EQ(cmd.options.parity, 'N');
     EXPECT_FALSE(cmd.options.wireTiming);
+    EXPECT_TRUE(cmd.options.demoStart);  // set values the chart's default axis shows
     EXPECT_TRUE(cmd.link.empty());
 
     ASSERT_TRUE(parse({"--address", "16", "--baud=19200", "--parity", "E", "--wire-timing",

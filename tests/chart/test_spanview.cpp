@@ -1,0 +1,190 @@
+// The span envelope against a brute-force grouping of random archives (seconds and rollups, with
+// pauses short and long and a one-second spike), the drawing's breaks and band, and span lengths.
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <cmath>
+#include <random>
+
+#include "fakesource.h"
+
+using chart::SpanColumn;
+using record::SpanRow;
+
+namespace {
+
+struct Case {
+    const char* name;
+    int64_t length;  // seconds of the span
+    int64_t rollup;  // 1: seconds, else the rollup width the rows come in
+    int columns;
+    int every;  // a sample every `every` seconds
+};
+
+// An archive of random values over from..to with a pause of 200 s (no gap), pauses of 301 s and
+// of an hour (gaps), and a spike of 900 on PV1 for one second.
+struct Archive {
+    std::vector<SpanRow> seconds;
+    int64_t spikeAt = 0;
+    std::vector<std::pair<int64_t, int64_t>> gaps;  // last sample before, first after
+};
+
+Archive makeArchive(int64_t from, int64_t to, int every, std::mt19937& rng) {
+    Archive a;
+    std::uniform_real_distribution<float> value(10, 40);
+    const int64_t length = to - from + 1;
+    const std::array<std::pair<int64_t, int64_t>, 3> pauses{
+        {{from + length / 5, 200}, {from + length / 2, 301}, {from + 3 * length / 4, 3600}}};
+    a.spikeAt = from + length / 3 + 7;
+    int64_t t = from + 3;
+    while (t <= to) {
+        chart_test::FakeSpanSource one;
+        one.add(t, t == a.spikeAt ? 900.0f : value(rng), value(rng));
+        a.seconds.push_back(one.seconds[0]);
+        int64_t next = t + every;
+        if (t < a.spikeAt && next > a.spikeAt) next = a.spikeAt;
+        for (const auto& [at, pause] : pauses)
+            if (t < at && next >= at) {
+                next = t + pause + 1;
+                if (pause > chart::kSpanGapSeconds && next <= to) a.gaps.push_back({t, next});
+            }
+        t = next;
+    }
+    return a;
+}
+
+// Every column from every row that overlaps it, the hard way.
+std::vector<SpanColumn> bruteForce(const std::vector<SpanRow>& rows, int64_t from, int64_t to,
+                                   int columns) {
+    std::vector<SpanColumn> out(columns);
+    const SpanColumn* previous = nullptr;
+    for (int c = 0; c < columns; ++c) {
+        const int64_t start = chart::spanColumnStart(from, to, columns, c);
+        const int64_t end = chart::spanColumnStart(from, to, columns, c + 1) - 1;
+        SpanColumn& col = out[c];
+        std::array<double, 10> sums{};
+        col.min.fill(INFINITY);
+        col.max.fill(-INFINITY);
+        for (const SpanRow& r : rows) {
+            if (r.last < std::max(start, from) || r.first > std::min(end, to)) continue;
+            if (!col.count) col.first = r.first;
+            col.last = std::max(col.last, r.last);
+            col.count += r.count;
+            for (int v = 0; v < 10; ++v) {
+                col.min[v] = std::min(col.min[v], r.min[v]);
+                col.max[v] = std::max(col.max[v], r.max[v]);
+                sums[v] += double(r.mean[v]) * r.count;
+            }
+        }
+        if (!col.count) continue;
+        for (int v = 0; v < 10; ++v)
+            col.mean[v] = float(sums[v] / col.count);
+        col.breakBefore = previous && col.first - previous->last > chart::kSpanGapSeconds;
+        previous = &col;
+    }
+    return out;
+}
+
+}  // namespace
+
+TEST(SpanView, EnvelopeMatchesBruteForceAndKeepsSpikesAndGaps) {
+    const Case cases[] = {
+        {"hour of seconds, 1200 columns", 3600, 1, 1200, 1},
+        {"hour of sparse seconds, more columns than samples", 3600, 1, 1200, 7},
+        {"day of minutes, rows straddling columns", 86400, 60, 1100, 5},
+        {"week of ten minutes", 7 * 86400, 600, 1200, 30},
+        {"month of hours, rows wider than columns", 30 * 86400, 3600, 1200, 60},
+        {"few columns", 86400, 1, 7, 13},
+    };
+    std::mt19937 rng(20261208);
+    const int64_t to = QDateTime(QDate(2026, 3, 1), QTime(12, 0), Qt::UTC).toSecsSinceEpoch();
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        const int64_t from = to - k.length + 1;
+        const Archive a = makeArchive(from, to, k.every, rng);
+        const std::vector<SpanRow> rows =
+            k.rollup == 1 ? a.seconds : chart_test::rollUp(a.seconds, k.rollup);
+        const std::vector<SpanColumn> got = chart::spanEnvelope(rows, from, to, k.columns);
+        const std::vector<SpanColumn> want = bruteForce(rows, from, to, k.columns);
+        ASSERT_EQ(got.size(), want.size());
+        int spikes = 0, breaks = 0;
+        for (size_t c = 0; c < got.size(); ++c) {
+            SCOPED_TRACE(c);
+            ASSERT_EQ(got[c].count, want[c].count);
+            if (!want[c].count) continue;
+            EXPECT_EQ(got[c].breakBefore, want[c].breakBefore);
+            breaks += got[c].breakBefore;
+            for (int v : {0, 1, 8}) {
+                EXPECT_EQ(got[c].min[v], want[c].min[v]);
+                EXPECT_EQ(got[c].max[v], want[c].max[v]);
+                EXPECT_NEAR(got[c].mean[v], want[c].mean[v], 1e-3);
+            }
+            spikes += got[c].max[0] == 900.0f;
+        }
+        // The spike survives in one column (in each a rollup row holding it covers). Each pause
+        // longer than five minutes is one break where its two samples lie in different rows and
+        // columns (a rollup or a column wider than the pause hides it); the 200 s pause is none.
+        EXPECT_GE(spikes, 1);
+        EXPECT_LE(spikes, k.rollup > 1 ? 3 : 1);
+        auto column = [&](int64_t t) { return (t - from) * k.columns / k.length; };
+        std::vector<std::pair<int64_t, int64_t>> shown;
+        for (const auto& gap : a.gaps)
+            if (gap.first / k.rollup != gap.second / k.rollup &&
+                column(gap.first) != column(gap.second))
+                shown.push_back(gap);
+        EXPECT_EQ(breaks, int(shown.size()));
+        if (k.rollup == 1 && k.columns > 100) {
+            EXPECT_EQ(shown.size(), a.gaps.size());
+        }
+
+        // The drawing: the spike's band reaches its height, and no PV1 mean line crosses a gap.
+        const auto lines = chart::spanLines(got, 0, 1000);
+        const double spikeY = chart::ChartModel::axisY(900, chart::ChartModel::scaleFor(1000), 0);
+        bool spikeDrawn = false;
+        for (const chart::ChartLine& l : lines) {
+            if (std::min(l.y1, l.y2) == spikeY) spikeDrawn = true;
+            if (l.pen.colour != chart::chartcolour::kChannel0) continue;
+            for (const auto& [before, after] : shown) {
+                const double x =
+                    double((before + after) / 2 - from) / k.length * chart::ChartModel::kWidth;
+                EXPECT_FALSE(std::min(l.x1, l.x2) < x && std::max(l.x1, l.x2) > x)
+                    << "mean line across the gap at " << x;
+            }
+        }
+        EXPECT_TRUE(spikeDrawn);
+    }
+}
+
+TEST(SpanView, LengthsLoadAndLabels) {
+    const int64_t end = QDateTime(QDate(2026, 3, 31), QTime(12, 0), Qt::UTC).toSecsSinceEpoch();
+    chart_test::FakeSpanSource src;
+    for (int64_t t = end - 40 * 86400; t <= end; t += 60)
+        src.add(t, 20);
+    for (chart::SpanLength len : chart::kSpanLengths) {
+        const int64_t start = chart::spanStart(end, len);
+        // Moving back and forth returns to the end (a month ending on the 31st comes back on
+        // the 28th of the next: calendar months).
+        if (len != chart::SpanLength::Month) {
+            EXPECT_EQ(chart::shiftSpanEnd(start - 1, len, 1), end);
+        }
+        chart::SpanView view;
+        ASSERT_TRUE(view.load(src, start, end));
+        // The store is asked for four rows per column, and answers at the level that fits.
+        EXPECT_EQ(src.lastMaxRows, 4 * chart::SpanView::kColumns);
+        EXPECT_LE(view.rowCount(), size_t(4 * chart::SpanView::kColumns));
+        const QDateTime first = QDateTime::fromSecsSinceEpoch(view.timeAt(150));
+        const bool month = len == chart::SpanLength::Month;
+        EXPECT_EQ(view.timeLabels()[0], month ? QString() : first.toString("HH:mm"));
+        EXPECT_EQ(view.dateLabels()[0],
+                  len == chart::SpanLength::Hour ? QString() : first.toString("MM-dd"));
+        // The ruler reads the column under it.
+        view.setRulerAt(6000);
+        EXPECT_TRUE(view.readoutAt(6000).contains("PV1  最小 20  最大 20  平均 20.00"));
+    }
+    EXPECT_EQ(chart::spanStart(end, chart::SpanLength::Hour), end - 3599);
+    EXPECT_EQ(QDateTime::fromSecsSinceEpoch(chart::spanStart(end, chart::SpanLength::Month) - 1)
+                  .date()
+                  .month(),
+              2);
+}
