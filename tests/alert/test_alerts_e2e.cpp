@@ -3,82 +3,22 @@
 // acknowledged from the alert bar, then the mail server goes down, the instrument falls silent,
 // and the queued silence mail arrives once the server is back, exactly once.
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTableWidget>
-#include <QTcpServer>
 #include <QTest>
 
 #include "alert/alertbar.h"
 #include "alert/alerter.h"
 #include "e2e_support.h"
+#include "sinks.h"
 
 using namespace e2e;
+using alerttest::Sink;
 
 namespace {
-
-int freePort() {
-    QTcpServer s;
-    s.listen(QHostAddress::LocalHost, 0);
-    return s.serverPort();
-}
-
-// One of the servers of sinks.py; what it took is read back from its file, one JSON line each.
-class Sink {
-  public:
-    Sink(QString mode, QString file) : mode_(std::move(mode)), file_(std::move(file)) {
-        port_ = freePort();
-    }
-    ~Sink() { stop(); }
-    bool start() {
-        proc_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        // Debian's interpreter, which has python3-aiosmtpd, before any other on the PATH.
-        const QString python = QFile::exists(QStringLiteral("/usr/bin/python3"))
-                                   ? QStringLiteral("/usr/bin/python3")
-                                   : QStringLiteral("python3");
-        proc_.start(python, {QStringLiteral(VELMARS_SINKS), mode_, QString::number(port_), file_});
-        if (!proc_.waitForStarted(5000)) return false;
-        bool ready = false;
-        runUntil(
-            [&] {
-                ready = ready || (proc_.canReadLine() && proc_.readLine().startsWith("ready"));
-                return ready;
-            },
-            10000);
-        return ready;
-    }
-    void stop() {
-        if (proc_.state() == QProcess::NotRunning) return;
-        proc_.terminate();
-        if (!proc_.waitForFinished(5000)) proc_.kill();
-        proc_.waitForFinished(2000);
-    }
-    int port() const { return port_; }
-    QList<QJsonObject> taken() const {
-        QList<QJsonObject> out;
-        QFile f(file_);
-        if (!f.open(QIODevice::ReadOnly)) return out;
-        for (const QByteArray& line : f.readAll().split('\n'))
-            if (!line.trimmed().isEmpty()) out << QJsonDocument::fromJson(line).object();
-        return out;
-    }
-    // The messages whose field holds part.
-    QList<QJsonObject> with(const QString& field, const QString& part) const {
-        QList<QJsonObject> out;
-        for (const QJsonObject& o : taken())
-            if (o.value(field).toString().contains(part)) out << o;
-        return out;
-    }
-
-  private:
-    QString mode_, file_;
-    int port_ = 0;
-    QProcess proc_;
-};
 
 QStringList alertRows(const QString& dbPath) {
     QStringList out;
