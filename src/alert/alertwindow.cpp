@@ -232,14 +232,21 @@ bool AlertWindow::read(RuleConfig* rules, NotifySettings* notify, QString* error
     return true;
 }
 
-void AlertWindow::accept() {
-    RuleConfig rules = alerter_.rules();
-    NotifySettings notify = alerter_.notify();
+// The settings the window holds over the alerter's; false, with the reason shown, when an entry
+// cannot be taken.
+bool AlertWindow::readOrSay(RuleConfig* rules, NotifySettings* notify) {
+    *rules = alerter_.rules();
+    *notify = alerter_.notify();
     QString error;
-    if (!read(&rules, &notify, &error)) {
-        result_->setText(error);
-        return;
-    }
+    if (read(rules, notify, &error)) return true;
+    result_->setText(error);
+    return false;
+}
+
+void AlertWindow::accept() {
+    RuleConfig rules;
+    NotifySettings notify;
+    if (!readOrSay(&rules, &notify)) return;
     alerter_.setRules(rules);
     alerter_.setNotify(notify);
     if (save_) save_(rules, notify);
@@ -252,13 +259,9 @@ void AlertWindow::reject() {
 }
 
 void AlertWindow::sendTest() {
-    RuleConfig rules = alerter_.rules();
-    NotifySettings notify = alerter_.notify();
-    QString error;
-    if (!read(&rules, &notify, &error)) {
-        result_->setText(error);
-        return;
-    }
+    RuleConfig rules;
+    NotifySettings notify;
+    if (!readOrSay(&rules, &notify)) return;
     // The test goes with what the window holds; "取消" gives the settings before it back.
     alerter_.setNotify(notify);
     result_->setText(QStringLiteral("正在发送…"));

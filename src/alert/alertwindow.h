@@ -28,6 +28,7 @@ class AlertWindow : public QDialog {
 
     // What the window holds now; false with *error (for the result line) when an entry is wrong.
     bool read(RuleConfig* rules, NotifySettings* notify, QString* error) const;
+    bool readOrSay(RuleConfig* rules, NotifySettings* notify);
     // "确定": takes and keeps the settings, then closes; a wrong entry is named instead.
     void accept() override;
     // "取消": settings a test took for the moment are given back.

@@ -296,29 +296,32 @@ std::optional<std::vector<SpanRow>> SampleStore::loadSpan(int64_t from, int64_t 
     if (level > 0) q.bindValue(bind++, static_cast<int>(level));
     q.bindValue(bind++, static_cast<qlonglong>(floorTo(from, width)));
     q.bindValue(bind, static_cast<qlonglong>(to));
-    if (!q.exec()) {
-        failFromSql(q.lastError(), Fault::Other);
-        return std::nullopt;
-    }
-    while (q.next()) {
+    const bool read = readRows(q, [&](const QSqlQuery& row) {
         if (level > 0) {
-            rows.push_back(bucketFrom(q));
-            continue;
+            rows.push_back(bucketFrom(row));
+            return true;
         }
-        const ArchivedSample a = archivedFrom(q);
+        const ArchivedSample a = archivedFrom(row);
         SpanRow r;
         r.first = r.last = a.at;
         r.count = 1;
         r.min = r.max = r.mean = a.values;
         rows.push_back(r);
+        return true;
+    });
+    if (!read) return std::nullopt;
+    return rows;
+}
+
+// Runs the bound query and hands each row to visit until it returns false; false on an error.
+bool SampleStore::readRows(QSqlQuery& q, const std::function<bool(const QSqlQuery&)>& visit) {
+    if (!q.exec()) return failFromSql(q.lastError(), Fault::Other);
+    while (q.next()) {
+        if (!visit(q)) break;
     }
     const QSqlError e = q.lastError();
     q.finish();
-    if (e.isValid()) {
-        failFromSql(e, Fault::Other);
-        return std::nullopt;
-    }
-    return rows;
+    return !e.isValid() || failFromSql(e, Fault::Other);
 }
 
 bool SampleStore::forEachArchived(int64_t from, int64_t to,
@@ -328,13 +331,7 @@ bool SampleStore::forEachArchived(int64_t from, int64_t to,
     QSqlQuery& q = conn_->spanSeconds;
     q.bindValue(0, static_cast<qlonglong>(from));
     q.bindValue(1, static_cast<qlonglong>(to));
-    if (!q.exec()) return failFromSql(q.lastError(), Fault::Other);
-    while (q.next()) {
-        if (!visit(archivedFrom(q))) break;
-    }
-    const QSqlError e = q.lastError();
-    q.finish();
-    return !e.isValid() || failFromSql(e, Fault::Other);
+    return readRows(q, [&](const QSqlQuery& row) { return visit(archivedFrom(row)); });
 }
 
 std::optional<std::vector<ArchivedSample>> SampleStore::loadArchivedAfter(int64_t at, int64_t seq,
@@ -344,19 +341,12 @@ std::optional<std::vector<ArchivedSample>> SampleStore::loadArchivedAfter(int64_
     q.bindValue(0, static_cast<qlonglong>(at));
     q.bindValue(1, static_cast<qlonglong>(seq));
     q.bindValue(2, limit);
-    if (!q.exec()) {
-        failFromSql(q.lastError(), Fault::Other);
-        return std::nullopt;
-    }
     std::vector<ArchivedSample> rows;
-    while (q.next())
-        rows.push_back(archivedFrom(q));
-    const QSqlError e = q.lastError();
-    q.finish();
-    if (e.isValid()) {
-        failFromSql(e, Fault::Other);
-        return std::nullopt;
-    }
+    const bool read = readRows(q, [&](const QSqlQuery& row) {
+        rows.push_back(archivedFrom(row));
+        return true;
+    });
+    if (!read) return std::nullopt;
     return rows;
 }
 

@@ -166,6 +166,7 @@ class SampleStore {
     bool prepareArchiveStatements();
     bool adoptRing();
     bool archiveReadable();
+    bool readRows(QSqlQuery& q, const std::function<bool(const QSqlQuery&)>& visit);
     bool rebuildBuckets(int64_t cut);
     bool archiveSecond(const Sample& s);
     bool archiveMany(const std::vector<Sample>& samples);
