@@ -182,5 +182,7 @@ class SampleStore {
 // The operator's words for a fault of a database file; the event log uses them too, so that the
 // status line reads the same whichever store met the file.
 QString faultText(SampleStore::Fault f);
+// The fault an SQLite error stands for; fallback for the ones that name no cause.
+SampleStore::Fault faultOf(const QSqlError& e, SampleStore::Fault fallback);
 
 }  // namespace record
