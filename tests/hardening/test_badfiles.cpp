@@ -179,8 +179,9 @@ void BadFiles::programResumesWhenTheLockIsReleased() {
     QTest::qWait(4000);  // the main window and the recorder are up, and blocked
     QCOMPARE(p.state(), QProcess::Running);
     holder.closeWriteChannel();  // the holder rolls back and leaves
+    // Nothing could be written while the lock was held; the recorder retries once a second and
+    // may already have written its held samples by now, so the count is read at the end.
     QVERIFY(holder.waitForFinished(5000));
-    QCOMPARE(recordCount(s.db), 0);
 
     QVERIFY(p.waitForFinished(30000));
     QCOMPARE(p.exitStatus(), QProcess::NormalExit);
