@@ -109,12 +109,14 @@ void LineFaults::silentThenClosedThenBack() {
 
     // The UI thread never did more than 20 ms of work in one go: no exchange, timeout or failed
     // open ran on it. The wall-clock gap also counts the time the thread waited for a core, which
-    // on a shared two-core machine can pass 20 ms now and then without the program doing anything;
-    // it is held to a bound that one response timeout (250 ms) on the UI thread would break.
-    qInfo("longest event-loop gap: %lld ms wall clock, %.1f ms of the UI thread's own work",
-          probe.longestMs(), probe.longestBusyMs());
+    // on a shared machine can pass 200 ms without the program doing anything. Less that wait, the
+    // gap is held to a bound that one response timeout (250 ms) on the UI thread would break.
+    qInfo(
+        "longest event-loop gap: %lld ms wall clock, %.1f ms less the wait for a core, %.1f ms "
+        "of the UI thread's own work",
+        probe.longestMs(), probe.longestHeldMs(), probe.longestBusyMs());
     QVERIFY2(probe.longestBusyMs() < 20, qPrintable(QString("%1 ms").arg(probe.longestBusyMs())));
-    QVERIFY2(probe.longestMs() < 200, qPrintable(QString("%1 ms").arg(probe.longestMs())));
+    QVERIFY2(probe.longestHeldMs() < 200, qPrintable(QString("%1 ms").arg(probe.longestHeldMs())));
     // The write made while the line was dead did not land (it was never confirmed to the
     // operator either: the panel shows the instrument's value).
     QCOMPARE(sim.holdingRegister(1), 320);
