@@ -477,7 +477,7 @@
     </message>
     <message>
         <source>%1：“%2” %3，未发送</source>
-        <translation>%1: "%2" %3, not sent</translation>
+        <translation>%1: &quot;%2&quot; %3, not sent</translation>
     </message>
     <message>
         <source>空</source>
@@ -1613,7 +1613,7 @@
     </message>
     <message>
         <source>%1：“%2” 不是列表中的命令，未发送</source>
-        <translation>%1: "%2" is no command of the list, not sent</translation>
+        <translation>%1: &quot;%2&quot; is no command of the list, not sent</translation>
     </message>
     <message>
         <source>曲线使能</source>
@@ -2290,6 +2290,10 @@
     <message>
         <source>写入状态</source>
         <translation>Write status</translation>
+    </message>
+    <message>
+        <source>%1；内存中 %2 个样本待写入</source>
+        <translation>%1; %2 samples in memory waiting to be written</translation>
     </message>
 </context>
 </TS>

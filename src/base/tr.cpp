@@ -61,7 +61,7 @@ const char* const kBuiltPatterns[] = {
     QT_TRANSLATE_NOOP("velmars", "记录中：第 %1 条；补写中，内存中 %2 个样本待写入"),
     QT_TRANSLATE_NOOP("velmars", "记录中：第 %1 条"),
     QT_TRANSLATE_NOOP("velmars", "记录已停止：%1，每秒重试"),
-    QT_TRANSLATE_NOOP("velmars", "；内存中 %1 个样本待写入"),
+    QT_TRANSLATE_NOOP("velmars", "%1；内存中 %2 个样本待写入"),
     QT_TRANSLATE_NOOP("velmars", "未记录：%1"),
     QT_TRANSLATE_NOOP("velmars", "事件记录已停止：%1，每秒重试"),
     QT_TRANSLATE_NOOP("velmars", "事件记录：%1 条因数据库不可用而丢失"),
