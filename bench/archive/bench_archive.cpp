@@ -74,15 +74,20 @@ void dropCaches() {
 }
 
 // The archive of `days` days up to its newest second, the ring's last lap written as the recorder
-// writes it. Reused while it holds what it should.
-bool fill(const QString& path, int days, int64_t* newest) {
+// writes it. Reused while it holds what it should; *last is its last second (earlier runs' store
+// measurements add a few minutes after the filled days).
+bool fill(const QString& path, int days, int64_t* newest, int64_t* last) {
     const int64_t total = days * kDay;
-    *newest = kStart + total - 1;
+    *newest = *last = kStart + total - 1;
     {
         SampleStore probe(path, QStringLiteral("probe"));
-        if (QFileInfo::exists(path) && probe.open(SampleStore::Access::ReadOnly) &&
-            probe.archiveExtent() == QPair<int64_t, int64_t>(kStart, *newest))
+        const auto extent = QFileInfo::exists(path) && probe.open(SampleStore::Access::ReadOnly)
+                                ? probe.archiveExtent()
+                                : std::nullopt;
+        if (extent && extent->first == kStart && extent->second >= *newest) {
+            *last = extent->second;
             return true;
+        }
     }
     QFile::remove(path);
     SampleStore store(path, QStringLiteral("fill"), SampleStore::Commit::Fast);
@@ -144,8 +149,8 @@ int main(int argc, char** argv) {
         QCoreApplication::applicationDirPath() + QStringLiteral("/../bench-archive");
     QDir().mkpath(dir);
     const QString path = dir + QStringLiteral("/archive-%1.db").arg(days);
-    int64_t newest = 0;
-    if (!fill(path, days, &newest)) {
+    int64_t newest = 0, last = 0;
+    if (!fill(path, days, &newest, &last)) {
         std::fprintf(stderr, "bench_archive: cannot fill %s\n", qPrintable(path));
         return 1;
     }
@@ -159,7 +164,7 @@ int main(int argc, char** argv) {
         if (!store.open(SampleStore::Access::Record)) return 1;
         std::mt19937 gen(11);
         for (int i = 1; i <= 300; ++i) {
-            Sample s = sampleAt(newest + i, gen);
+            Sample s = sampleAt(last + i, gen);
             QElapsedTimer t;
             t.start();
             if (!store.storeNextSample(s, 0)) return 1;
@@ -171,7 +176,7 @@ int main(int argc, char** argv) {
     // ten times fast) for ten seconds.
     qint64 largestGap = 0;
     {
-        FastClock clock(QDateTime::fromSecsSinceEpoch(newest + 1000), 10);
+        FastClock clock(QDateTime::fromSecsSinceEpoch(last + 1000), 10);
         record::Recorder recorder(path, clock, [] { return std::array<float, 10>{}; });
         recorder.start();
         QElapsedTimer sinceTick, run;

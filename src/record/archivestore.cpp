@@ -47,24 +47,28 @@ QString rollupUpsertSql() {
         .arg(placeholders(schema::kRollupColumnCount), sets.join(QStringLiteral(", ")));
 }
 
-ArchivedSample archivedFrom(const QSqlQuery& q) {
+float storedValue(const RawQuery& q, int column) {
+    return static_cast<float>(q.isInteger(column) ? q.integer(column) / 100.0 : q.real(column));
+}
+
+ArchivedSample archivedFrom(const RawQuery& q) {
     ArchivedSample a;
-    a.at = q.value(0).toLongLong();
-    a.seq = q.value(1).toLongLong();
+    a.at = q.integer(0);
+    a.seq = q.integer(1);
     for (int c = 0; c < schema::kValueCount; ++c)
-        a.values[c] = archive::decodeValue(q.value(2 + c));
+        a.values[c] = storedValue(q, 2 + c);
     return a;
 }
 
-SpanRow bucketFrom(const QSqlQuery& q) {
+SpanRow bucketFrom(const RawQuery& q) {
     SpanRow r;
-    r.first = q.value(3).toLongLong();
-    r.last = q.value(4).toLongLong();
-    r.count = q.value(2).toInt();
+    r.first = q.integer(3);
+    r.last = q.integer(4);
+    r.count = static_cast<int>(q.integer(2));
     for (int c = 0; c < schema::kValueCount; ++c) {
-        r.min[c] = static_cast<float>(q.value(5 + 3 * c).toDouble());
-        r.max[c] = static_cast<float>(q.value(6 + 3 * c).toDouble());
-        r.mean[c] = r.count > 0 ? static_cast<float>(q.value(7 + 3 * c).toDouble() / r.count) : 0;
+        r.min[c] = static_cast<float>(q.real(5 + 3 * c));
+        r.max[c] = static_cast<float>(q.real(6 + 3 * c));
+        r.mean[c] = r.count > 0 ? static_cast<float>(q.real(7 + 3 * c) / r.count) : 0;
     }
     return r;
 }
@@ -137,16 +141,17 @@ bool SampleStore::prepareArchiveStatements() {
                 .arg(placeholders(schema::kValueCount))) &&
         c.rollupPut.prepare(rollupUpsertSql()) &&
         c.extent.prepare(QStringLiteral("SELECT min(t), max(t) FROM archive")) &&
-        c.spanSeconds.prepare(
-            QStringLiteral("SELECT * FROM archive WHERE t BETWEEN ? AND ? ORDER BY t, seq")) &&
-        c.spanBuckets.prepare(QStringLiteral(
-            "SELECT * FROM archive_rollup WHERE level = ? AND t BETWEEN ? AND ? ORDER BY t")) &&
-        c.after.prepare(QStringLiteral(
-            "SELECT * FROM archive WHERE (t, seq) > (?, ?) ORDER BY t, seq LIMIT ?")) &&
         c.countAfter.prepare(
-            QStringLiteral("SELECT count(*) FROM archive WHERE (t, seq) > (?, ?)"));
+            QStringLiteral("SELECT count(*) FROM archive WHERE (t, seq) > (?, ?)")) &&
+        c.spanSeconds.prepare(c.db,
+                              "SELECT * FROM archive WHERE t BETWEEN ? AND ? ORDER BY t, seq") &&
+        c.spanBuckets.prepare(
+            c.db,
+            "SELECT * FROM archive_rollup WHERE level = ? AND t BETWEEN ? AND ? ORDER BY t") &&
+        c.after.prepare(c.db,
+                        "SELECT * FROM archive WHERE (t, seq) > (?, ?) ORDER BY t, seq LIMIT ?");
     if (!ok) return false;
-    for (QSqlQuery* p : {&c.extent, &c.spanSeconds, &c.spanBuckets, &c.after, &c.countAfter})
+    for (QSqlQuery* p : {&c.extent, &c.countAfter})
         p->setForwardOnly(true);
     return true;
 }
@@ -291,12 +296,13 @@ std::optional<std::vector<SpanRow>> SampleStore::loadSpan(int64_t from, int64_t 
     }
     std::vector<SpanRow> rows;
     const int64_t width = archive::kLevelSeconds[level];
-    QSqlQuery& q = level == 0 ? conn_->spanSeconds : conn_->spanBuckets;
-    int bind = 0;
-    if (level > 0) q.bindValue(bind++, static_cast<int>(level));
-    q.bindValue(bind++, static_cast<qlonglong>(floorTo(from, width)));
-    q.bindValue(bind, static_cast<qlonglong>(to));
-    const bool read = readRows(q, [&](const QSqlQuery& row) {
+    RawQuery& q = level == 0 ? conn_->spanSeconds : conn_->spanBuckets;
+    int bind = 1;
+    if (level > 0) q.bind(bind++, static_cast<int64_t>(level));
+    q.bind(bind++, floorTo(from, width));
+    q.bind(bind, to);
+    rows.reserve(static_cast<size_t>(std::min<int64_t>((to - from) / width + 2, maxRows + 2)));
+    const bool read = readRows(q, [&](const RawQuery& row) {
         if (level > 0) {
             rows.push_back(bucketFrom(row));
             return true;
@@ -314,13 +320,8 @@ std::optional<std::vector<SpanRow>> SampleStore::loadSpan(int64_t from, int64_t 
 }
 
 // Runs the bound query and hands each row to visit until it returns false; false on an error.
-bool SampleStore::readRows(QSqlQuery& q, const std::function<bool(const QSqlQuery&)>& visit) {
-    if (!q.exec()) return failFromSql(q.lastError(), Fault::Other);
-    while (q.next()) {
-        if (!visit(q)) break;
-    }
-    const QSqlError e = q.lastError();
-    q.finish();
+bool SampleStore::readRows(RawQuery& q, const std::function<bool(const RawQuery&)>& visit) {
+    const QSqlError e = q.run(visit);
     return !e.isValid() || failFromSql(e, Fault::Other);
 }
 
@@ -328,21 +329,21 @@ bool SampleStore::forEachArchived(int64_t from, int64_t to,
                                   const std::function<bool(const ArchivedSample&)>& visit) {
     if (!archiveReadable()) return false;
     if (from > to) std::swap(from, to);
-    QSqlQuery& q = conn_->spanSeconds;
-    q.bindValue(0, static_cast<qlonglong>(from));
-    q.bindValue(1, static_cast<qlonglong>(to));
-    return readRows(q, [&](const QSqlQuery& row) { return visit(archivedFrom(row)); });
+    RawQuery& q = conn_->spanSeconds;
+    q.bind(1, from);
+    q.bind(2, to);
+    return readRows(q, [&](const RawQuery& row) { return visit(archivedFrom(row)); });
 }
 
 std::optional<std::vector<ArchivedSample>> SampleStore::loadArchivedAfter(int64_t at, int64_t seq,
                                                                           int limit) {
     if (!archiveReadable()) return std::nullopt;
-    QSqlQuery& q = conn_->after;
-    q.bindValue(0, static_cast<qlonglong>(at));
-    q.bindValue(1, static_cast<qlonglong>(seq));
-    q.bindValue(2, limit);
+    RawQuery& q = conn_->after;
+    q.bind(1, at);
+    q.bind(2, seq);
+    q.bind(3, limit);
     std::vector<ArchivedSample> rows;
-    const bool read = readRows(q, [&](const QSqlQuery& row) {
+    const bool read = readRows(q, [&](const RawQuery& row) {
         rows.push_back(archivedFrom(row));
         return true;
     });

@@ -111,25 +111,30 @@ bool SampleStore::fail(Fault f) {
     return false;
 }
 
-bool SampleStore::failFromSql(const QSqlError& e, Fault fallback) {
+SampleStore::Fault faultOf(const QSqlError& e, SampleStore::Fault fallback) {
+    using F = SampleStore::Fault;
     bool ok = false;
     const int code = e.nativeErrorCode().toInt(&ok) & 0xff;
-    if (!ok) return fail(fallback);
+    if (!ok) return fallback;
     switch (code) {
         case kSqliteBusy:
         case kSqliteLocked:
-            return fail(Fault::Locked);
+            return F::Locked;
         case kSqliteReadOnly:
-            return fail(Fault::ReadOnly);
+            return F::ReadOnly;
         case kSqliteCorrupt:
-            return fail(Fault::Corrupt);
+            return F::Corrupt;
         case kSqliteNotADb:
-            return fail(Fault::NotADatabase);
+            return F::NotADatabase;
         case kSqliteFull:
-            return fail(Fault::DiskFull);
+            return F::DiskFull;
         default:
-            return fail(fallback);
+            return fallback;
     }
+}
+
+bool SampleStore::failFromSql(const QSqlError& e, Fault fallback) {
+    return fail(faultOf(e, fallback));
 }
 
 bool SampleStore::isOpen() const {

@@ -20,6 +20,10 @@ class QSqlError;
 class QSqlQuery;
 
 namespace record {
+class RawQuery;
+}
+
+namespace record {
 
 struct Sample {
     int id = 0;                                       // w_id, 1..65500
@@ -166,7 +170,7 @@ class SampleStore {
     bool prepareArchiveStatements();
     bool adoptRing();
     bool archiveReadable();
-    bool readRows(QSqlQuery& q, const std::function<bool(const QSqlQuery&)>& visit);
+    bool readRows(RawQuery& q, const std::function<bool(const RawQuery&)>& visit);
     bool rebuildBuckets(int64_t cut);
     bool archiveSecond(const Sample& s);
     bool archiveMany(const std::vector<Sample>& samples);
@@ -178,5 +182,7 @@ class SampleStore {
 // The operator's words for a fault of a database file; the event log uses them too, so that the
 // status line reads the same whichever store met the file.
 QString faultText(SampleStore::Fault f);
+// The fault an SQLite error stands for; fallback for the ones that name no cause.
+SampleStore::Fault faultOf(const QSqlError& e, SampleStore::Fault fallback);
 
 }  // namespace record

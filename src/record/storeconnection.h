@@ -6,6 +6,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
+#include "record/rawquery.h"
 #include "record/store.h"
 
 namespace record {
@@ -16,7 +17,9 @@ struct SampleStore::Connection {
     QSqlQuery counter, setCounter, addCounter;
     QSqlQuery put, record, between, notBetween, places;
     // The archive's, prepared once the file has one.
-    QSqlQuery archivePut, rollupPut, extent, spanSeconds, spanBuckets, after, countAfter;
+    QSqlQuery archivePut, rollupPut, extent, countAfter;
+    // The long reads, through SQLite's own interface (declared after db: finalized before it).
+    RawQuery spanSeconds, spanBuckets, after;
 
     explicit Connection(const QSqlDatabase& d)
         : db(d),
@@ -34,9 +37,6 @@ struct SampleStore::Connection {
           archivePut(d),
           rollupPut(d),
           extent(d),
-          spanSeconds(d),
-          spanBuckets(d),
-          after(d),
           countAfter(d) {}
 };
 

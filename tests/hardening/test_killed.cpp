@@ -201,8 +201,9 @@ TEST(KilledProgram, FiftyKillsLeaveASoundRing) {
                       prefilled);
         } else {
             EXPECT_EQ(stored, 0) << "records written before the ring was adopted";
-            if (scalar(path, "SELECT count(*) FROM sqlite_master WHERE name = 'archive'").toInt())
+            if (scalar(path, "SELECT count(*) FROM sqlite_master WHERE name = 'archive'").toInt()) {
                 EXPECT_EQ(scalar(path, "SELECT count(*) FROM archive").toInt(), 0);
+            }
         }
         EXPECT_EQ(lost, 0) << "records outside the written stretch changed";
         EXPECT_EQ(torn, 0) << "records whose values do not belong together";

@@ -252,3 +252,28 @@ TEST(Archive, ForeignArchiveIsRefusedUntouched) {
     }
     EXPECT_EQ(record_test::fileBytes(path), before);
 }
+
+// The span reads run SQLite statements of their own on the store's connection: when the tables
+// go from under them (another program drops them), every read fails and says so, again and again,
+// instead of crashing or returning rows of nothing.
+TEST(Archive, ReadsFailCleanlyWhenTheTablesGo) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
+    SampleStore store(path, QStringLiteral("reader"));
+    ASSERT_TRUE(store.open(SampleStore::Access::Record));
+    std::vector<Sample> batch;
+    for (int64_t at = kStart; at < kStart + 200; ++at)
+        batch.push_back(sampleAt(at));
+    ASSERT_TRUE(store.archiveBatch(batch));
+    ASSERT_EQ(store.loadSpan(kStart, kStart + 199, 50)->size(), 4u);  // 1-minute buckets
+    ASSERT_TRUE(record_test::exec(path, "DROP TABLE archive_rollup"));
+    ASSERT_TRUE(record_test::exec(path, "DROP TABLE archive"));
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_FALSE(store.loadSpan(kStart, kStart + 199, 50).has_value());
+        EXPECT_FALSE(store.loadSpan(kStart, kStart + 199, 1000).has_value());
+        EXPECT_FALSE(store.forEachArchived(kStart, kStart + 199,
+                                           [](const ArchivedSample&) { return true; }));
+        EXPECT_FALSE(store.loadArchivedAfter(0, 0, 10).has_value());
+        EXPECT_EQ(store.lastFault(), SampleStore::Fault::Other);
+    }
+}

@@ -1,0 +1,60 @@
+#pragma once
+// The test report: a PDF (A4, vector chart) of a span of the archive or of a stored run, with the
+// statistics of each channel computed from the stored seconds, the data's completeness and gaps,
+// the events of the span, a signature block, and on every page the SHA-256 of the span's CSV
+// export, which the report names. Made off the window's thread (ReportJob) or on the calling
+// one (the command line).
+
+#include <QObject>
+#include <QString>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "record/runs.h"
+
+namespace report {
+
+struct ReportRequest {
+    QString dbPath;
+    QString pdfPath;
+    QString csvPath;  // the span's CSV export is written there too when set
+    // The span in UTC seconds, both ends included. For a stored run: its start and its end (or
+    // now, while it is open).
+    int64_t from = 0, to = 0;
+    QString title;                   // the report's title when there is no run
+    std::optional<record::Run> run;  // the run reported, with its bands and texts
+    QString station;                 // for a span without a run
+    QString port;                    // "1: /dev/ttyUSB0"
+    int address = 1;
+};
+
+// Makes the report. progress(percent) is called now and then; when it returns false the report
+// is abandoned (nothing is left at pdfPath). Returns an empty string when the report was
+// written, else why not in one line. The database is only read.
+QString makeReport(const ReportRequest& request, const std::function<bool(int)>& progress = {});
+
+// The same on a thread of its own, for the window.
+class ReportJob : public QObject {
+    Q_OBJECT
+  public:
+    explicit ReportJob(ReportRequest request, QObject* parent = nullptr);
+    // Cancels a report in progress and waits for its thread to end.
+    ~ReportJob() override;
+    void start();
+    void cancel() { cancelled_ = true; }
+
+  signals:
+    void progress(int percent);
+    // error is empty when the report was written; cancelled when the operator cancelled it.
+    void finished(const QString& error, bool cancelled);
+
+  private:
+    ReportRequest request_;
+    std::atomic<bool> cancelled_{false};
+    std::unique_ptr<class QThread> thread_;
+};
+
+}  // namespace report
