@@ -11,6 +11,7 @@
 
 #include "alert/alerter.h"
 #include "alert/alertwindow.h"
+#include "base/tr.h"
 #include "ui/accessible.h"
 #include "ui/widgets.h"
 
@@ -25,14 +26,14 @@ constexpr int kSoundEveryMs = 2000;
 AlertBar::AlertBar(Alerter& alerter, SaveSettings save, QWidget* parent)
     : QFrame(parent), alerter_(alerter), save_(std::move(save)) {
     setObjectName(QStringLiteral("AlertBar"));
-    setAccessibleName(QStringLiteral("报警栏"));
+    setAccessibleName(base::Tr::tr("报警栏"));
     setFrameShape(QFrame::StyledPanel);
 
     list_ = new QTableWidget(0, 4, this);
     list_->setObjectName(QStringLiteral("AlertList"));
-    list_->setAccessibleName(QStringLiteral("报警列表"));
-    list_->setHorizontalHeaderLabels({QStringLiteral("时间"), QStringLiteral("报警"),
-                                      QStringLiteral("数值"), QStringLiteral("状态")});
+    list_->setAccessibleName(base::Tr::tr("报警列表"));
+    list_->setHorizontalHeaderLabels(
+        {base::Tr::tr("时间"), base::Tr::tr("报警"), base::Tr::tr("数值"), base::Tr::tr("状态")});
     list_->verticalHeader()->hide();
     list_->setCornerButtonEnabled(false);
     list_->horizontalHeader()->setStretchLastSection(true);
@@ -42,16 +43,15 @@ AlertBar::AlertBar(Alerter& alerter, SaveSettings save, QWidget* parent)
     list_->setMaximumHeight(list_->fontMetrics().height() * 6);
     comment_ = new QLineEdit(this);
     comment_->setObjectName(QStringLiteral("AlertComment"));
-    comment_->setAccessibleName(QStringLiteral("确认说明"));
-    comment_->setPlaceholderText(QStringLiteral("确认说明：谁、为什么"));
-    ack_ = ui::commandButton(QStringLiteral("确认"), QStringLiteral("AlertAcknowledge"),
-                             QStringLiteral("确认报警"));
-    silence_ = ui::commandButton(QStringLiteral("消音"), QStringLiteral("AlertSilence"));
-    settings_ =
-        ui::commandButton(QStringLiteral("报警通知"), QStringLiteral("AlertSettingsButton"));
+    comment_->setAccessibleName(base::Tr::tr("确认说明"));
+    comment_->setPlaceholderText(base::Tr::tr("确认说明：谁、为什么"));
+    ack_ = ui::commandButton(base::Tr::tr("确认"), QStringLiteral("AlertAcknowledge"),
+                             base::Tr::tr("确认报警"));
+    silence_ = ui::commandButton(base::Tr::tr("消音"), QStringLiteral("AlertSilence"));
+    settings_ = ui::commandButton(base::Tr::tr("报警通知"), QStringLiteral("AlertSettingsButton"));
     message_ = new ui::ValueLabel(this);
     message_->setObjectName(QStringLiteral("AlertMessage"));
-    message_->setAccessibleName(QStringLiteral("报警栏提示"));
+    message_->setAccessibleName(base::Tr::tr("报警栏提示"));
 
     auto* side = new QVBoxLayout;
     side->addWidget(comment_);
@@ -89,10 +89,10 @@ void AlertBar::refresh() {
     list_->setRowCount(static_cast<int>(listed.size()));
     int row = 0;
     for (const ListedAlert& a : listed) {
-        QString state = a.active ? QStringLiteral("报警中") : QStringLiteral("已恢复");
-        state += a.acknowledged ? QStringLiteral("，已确认") : QStringLiteral("，未确认");
+        QString state = a.active ? base::Tr::tr("报警中") : base::Tr::tr("已恢复");
+        state += a.acknowledged ? base::Tr::tr("，已确认") : base::Tr::tr("，未确认");
         const QStringList cells{a.firedAt.toString(QStringLiteral("MM-dd HH:mm:ss")),
-                                kindTitle(a.kind), a.valueText, state};
+                                base::shown(kindTitle(a.kind)), base::shown(a.valueText), state};
         for (int c = 0; c < 4; ++c) {
             auto* item = new QTableWidgetItem(cells[c]);
             item->setData(Qt::UserRole, a.id);
@@ -125,17 +125,17 @@ void AlertBar::acknowledgeChosen() {
         for (const ListedAlert& l : listed)
             if (!l.acknowledged && !a) a = &l;
     if (!a) {
-        message_->setText(QStringLiteral("没有待确认的报警"));
+        message_->setText(base::Tr::tr("没有待确认的报警"));
         return;
     }
     if (comment_->text().simplified().isEmpty()) {
-        message_->setText(QStringLiteral("请填写确认说明"));
+        message_->setText(base::Tr::tr("请填写确认说明"));
         comment_->setFocus();
         return;
     }
-    const QString title = kindTitle(a->kind);
+    const QString title = base::shown(kindTitle(a->kind));
     if (alerter_.acknowledge(a->id, comment_->text())) {
-        message_->setText(QStringLiteral("已确认：%1").arg(title));
+        message_->setText(base::Tr::tr("已确认：%1").arg(title));
         comment_->clear();
     }
 }

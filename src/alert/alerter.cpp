@@ -78,9 +78,12 @@ void Alerter::tick() {
         a.value = t.value;
         if (t.fired) {
             ringing_ = true;
-            log(QStringLiteral("触发：%1，%2").arg(kindTitle(t.kind), t.valueText), 1);
+            log(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "触发：%1，%2"))
+                    .arg(kindTitle(t.kind), t.valueText),
+                1);
         } else {
-            log(QStringLiteral("恢复正常：%1").arg(kindTitle(t.kind)), 0);
+            log(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "恢复正常：%1")).arg(kindTitle(t.kind)),
+                0);
         }
         notifyAll(noticeFor(a, t.fired ? Event::Fired : Event::Cleared, o.at), notify_.to);
     }
@@ -93,10 +96,12 @@ void Alerter::tick() {
         Notice n = noticeFor(*a, e, o.at);
         n.at = a->firedAt;
         if (r.escalation) {
-            log(QStringLiteral("升级通知：%1").arg(kindTitle(a->kind)));
+            log(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "升级通知：%1"))
+                    .arg(kindTitle(a->kind)));
             notifyAll(n, notify_.escalateTo);
         } else {
-            log(QStringLiteral("再次通知：%1").arg(kindTitle(a->kind)));
+            log(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "再次通知：%1"))
+                    .arg(kindTitle(a->kind)));
             notifyAll(n, notify_.to);
         }
     }
@@ -113,7 +118,8 @@ bool Alerter::acknowledge(const QString& id, const QString& comment) {
     if (!a || a->acknowledged) return false;
     const ListedAlert copy = *a;
     engine_.acknowledge(id);
-    log(QStringLiteral("已确认：%1，说明：%2").arg(kindTitle(copy.kind), why));
+    log(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "已确认：%1，说明：%2"))
+            .arg(kindTitle(copy.kind), why));
     Notice n = noticeFor(copy, Event::Acknowledged, ctx_.clock.now());
     n.comment = why;
     // The webhook hears every acknowledgement; mail recipients hear it from the bar's people.

@@ -14,6 +14,7 @@
 
 #include "alert/alerter.h"
 #include "alert/alertsettings.h"
+#include "base/tr.h"
 #include "ui/accessible.h"
 #include "ui/widgets.h"
 
@@ -50,15 +51,15 @@ QSpinBox* count(const QString& name, const QString& accessible, int max) {
 AlertWindow::AlertWindow(Alerter& alerter, SaveSettings save, QWidget* parent)
     : QDialog(parent), alerter_(alerter), save_(std::move(save)), before_(alerter.notify()) {
     setObjectName(QStringLiteral("AlertSettingsWindow"));
-    setWindowTitle(QStringLiteral("报警通知"));
-    setAccessibleName(QStringLiteral("报警通知"));
+    setWindowTitle(base::Tr::tr("报警通知"));
+    setAccessibleName(base::Tr::tr("报警通知"));
 
-    auto* test = ui::commandButton(QStringLiteral("发送测试"), QStringLiteral("NotifyTest"));
-    auto* ok = ui::commandButton(QStringLiteral("确定"), QStringLiteral("AlertSettingsOk"));
-    auto* cancel = ui::commandButton(QStringLiteral("取消"), QStringLiteral("AlertSettingsCancel"));
+    auto* test = ui::commandButton(base::Tr::tr("发送测试"), QStringLiteral("NotifyTest"));
+    auto* ok = ui::commandButton(base::Tr::tr("确定"), QStringLiteral("AlertSettingsOk"));
+    auto* cancel = ui::commandButton(base::Tr::tr("取消"), QStringLiteral("AlertSettingsCancel"));
     result_ = new ui::ValueLabel(this);
     result_->setObjectName(QStringLiteral("NotifyTestResult"));
-    result_->setAccessibleName(QStringLiteral("测试结果"));
+    result_->setAccessibleName(base::Tr::tr("测试结果"));
     result_->setWordWrap(true);
 
     auto* columns = new QHBoxLayout;
@@ -77,23 +78,22 @@ AlertWindow::AlertWindow(Alerter& alerter, SaveSettings save, QWidget* parent)
     connect(ok, &QPushButton::clicked, this, &AlertWindow::accept);
     connect(cancel, &QPushButton::clicked, this, &AlertWindow::reject);
     connect(&alerter_, &Alerter::testDone, this, [this](bool good, const QString& text) {
-        result_->setText((good ? QStringLiteral("测试成功：") : QStringLiteral("测试失败：")) +
-                         text);
+        result_->setText((good ? base::Tr::tr("测试成功：") : base::Tr::tr("测试失败：")) + text);
     });
     fill(alerter_.rules(), alerter_.notify());
 }
 
 QWidget* AlertWindow::buildRules() {
-    auto* box = new QGroupBox(QStringLiteral("报警规则"));
+    auto* box = new QGroupBox(base::Tr::tr("报警规则"));
     auto* grid = new QGridLayout(box);
-    grid->addWidget(new QLabel(QStringLiteral("延时（秒）")), 0, 1);
+    grid->addWidget(new QLabel(base::Tr::tr("延时（秒）")), 0, 1);
     int row = 1;
     for (Kind k : kAllKinds) {
         const int i = static_cast<int>(k);
-        enabled_[i] = new QCheckBox(kindTitle(k));
+        enabled_[i] = new QCheckBox(base::shown(kindTitle(k)));
         enabled_[i]->setObjectName(QStringLiteral("AlertRule_%1").arg(kindKey(k)));
         delay_[i] = count(QStringLiteral("AlertDelay_%1").arg(kindKey(k)),
-                          kindTitle(k) + QStringLiteral(" 延时"), 86400);
+                          base::shown(kindTitle(k)) + base::Tr::tr(" 延时"), 86400);
         grid->addWidget(enabled_[i], row, 0);
         grid->addWidget(delay_[i], row, 1);
         ++row;
@@ -102,55 +102,55 @@ QWidget* AlertWindow::buildRules() {
         const QString n = QString::number(loop + 1);
         const QString pv = QStringLiteral("PV") + n;
         BandBoxes& b = bands_[loop];
-        b.width = number(QStringLiteral("AlertBandWidth") + n, pv + QStringLiteral(" 允许偏差"));
+        b.width = number(QStringLiteral("AlertBandWidth") + n, pv + base::Tr::tr(" 允许偏差"));
         b.hysteresis =
-            number(QStringLiteral("AlertBandHysteresis") + n, pv + QStringLiteral(" 回差"));
-        b.fixed = new QCheckBox(QStringLiteral("固定上下限"));
+            number(QStringLiteral("AlertBandHysteresis") + n, pv + base::Tr::tr(" 回差"));
+        b.fixed = new QCheckBox(base::Tr::tr("固定上下限"));
         b.fixed->setObjectName(QStringLiteral("AlertBandFixed") + n);
-        b.fixed->setAccessibleName(pv + QStringLiteral(" 固定上下限"));
-        b.low = number(QStringLiteral("AlertBandLow") + n, pv + QStringLiteral(" 下限"));
-        b.high = number(QStringLiteral("AlertBandHigh") + n, pv + QStringLiteral(" 上限"));
+        b.fixed->setAccessibleName(pv + base::Tr::tr(" 固定上下限"));
+        b.low = number(QStringLiteral("AlertBandLow") + n, pv + base::Tr::tr(" 下限"));
+        b.high = number(QStringLiteral("AlertBandHigh") + n, pv + base::Tr::tr(" 上限"));
         auto* line = new QHBoxLayout;
         line->addWidget(new QLabel(pv + QStringLiteral(" SV±")));
         line->addWidget(b.width);
-        line->addWidget(new QLabel(QStringLiteral("回差")));
+        line->addWidget(new QLabel(base::Tr::tr("回差")));
         line->addWidget(b.hysteresis);
         line->addWidget(b.fixed);
         line->addWidget(b.low);
         line->addWidget(b.high);
         grid->addLayout(line, row++, 0, 1, 2);
     }
-    forwardBehind_ = number(QStringLiteral("AlertForwardBehind"), QStringLiteral("转发滞后上限"));
+    forwardBehind_ = number(QStringLiteral("AlertForwardBehind"), base::Tr::tr("转发滞后上限"));
     auto* line = new QHBoxLayout;
-    line->addWidget(new QLabel(QStringLiteral("转发滞后超过（分钟）")));
+    line->addWidget(new QLabel(base::Tr::tr("转发滞后超过（分钟）")));
     line->addWidget(forwardBehind_);
     grid->addLayout(line, row, 0, 1, 2);
     return box;
 }
 
 QWidget* AlertWindow::buildNotify() {
-    auto* box = new QGroupBox(QStringLiteral("通知"));
+    auto* box = new QGroupBox(base::Tr::tr("通知"));
     auto* form = new QFormLayout(box);
-    mail_ = entry(QStringLiteral("NotifyMail"), QStringLiteral("邮件服务器"));
-    mail_->setPlaceholderText(QStringLiteral("smtp://用户@主机:端口"));
-    password_ = entry(QStringLiteral("NotifyPassword"), QStringLiteral("邮件密码"));
+    mail_ = entry(QStringLiteral("NotifyMail"), base::Tr::tr("邮件服务器"));
+    mail_->setPlaceholderText(base::Tr::tr("smtp://用户@主机:端口"));
+    password_ = entry(QStringLiteral("NotifyPassword"), base::Tr::tr("邮件密码"));
     password_->setEchoMode(QLineEdit::Password);
-    from_ = entry(QStringLiteral("NotifyFrom"), QStringLiteral("发件人"));
-    to_ = entry(QStringLiteral("NotifyTo"), QStringLiteral("收件人"));
-    escalateTo_ = entry(QStringLiteral("NotifyEscalateTo"), QStringLiteral("升级收件人"));
-    webhook_ = entry(QStringLiteral("NotifyWebhook"), QStringLiteral("Webhook 地址"));
-    repeat_ = count(QStringLiteral("NotifyRepeat"), QStringLiteral("重复通知间隔"), 1440);
-    escalate_ = count(QStringLiteral("NotifyEscalate"), QStringLiteral("升级通知时间"), 10080);
-    sound_ = new QCheckBox(QStringLiteral("报警声音"));
+    from_ = entry(QStringLiteral("NotifyFrom"), base::Tr::tr("发件人"));
+    to_ = entry(QStringLiteral("NotifyTo"), base::Tr::tr("收件人"));
+    escalateTo_ = entry(QStringLiteral("NotifyEscalateTo"), base::Tr::tr("升级收件人"));
+    webhook_ = entry(QStringLiteral("NotifyWebhook"), base::Tr::tr("Webhook 地址"));
+    repeat_ = count(QStringLiteral("NotifyRepeat"), base::Tr::tr("重复通知间隔"), 1440);
+    escalate_ = count(QStringLiteral("NotifyEscalate"), base::Tr::tr("升级通知时间"), 10080);
+    sound_ = new QCheckBox(base::Tr::tr("报警声音"));
     sound_->setObjectName(QStringLiteral("NotifySound"));
-    form->addRow(QStringLiteral("邮件服务器"), mail_);
-    form->addRow(QStringLiteral("密码"), password_);
-    form->addRow(QStringLiteral("发件人"), from_);
-    form->addRow(QStringLiteral("收件人"), to_);
-    form->addRow(QStringLiteral("升级收件人"), escalateTo_);
+    form->addRow(base::Tr::tr("邮件服务器"), mail_);
+    form->addRow(base::Tr::tr("密码"), password_);
+    form->addRow(base::Tr::tr("发件人"), from_);
+    form->addRow(base::Tr::tr("收件人"), to_);
+    form->addRow(base::Tr::tr("升级收件人"), escalateTo_);
     form->addRow(QStringLiteral("Webhook"), webhook_);
-    form->addRow(QStringLiteral("未确认时每（分钟）重复"), repeat_);
-    form->addRow(QStringLiteral("未确认（分钟）后升级"), escalate_);
+    form->addRow(base::Tr::tr("未确认时每（分钟）重复"), repeat_);
+    form->addRow(base::Tr::tr("未确认（分钟）后升级"), escalate_);
     form->addRow(QString(), sound_);
     return box;
 }
@@ -195,14 +195,14 @@ bool AlertWindow::read(RuleConfig* rules, NotifySettings* notify, QString* error
         b.low = bands_[loop].low->value();
         b.high = bands_[loop].high->value();
         if (b.fixedLimits && b.low >= b.high) {
-            *error = QStringLiteral("PV%1 的下限须小于上限").arg(loop + 1);
+            *error = base::Tr::tr("PV%1 的下限须小于上限").arg(loop + 1);
             return false;
         }
     }
     rules->forwardBehindMin = forwardBehind_->value();
     QString why;
     if (!splitMailServer(mail_->text(), &notify->mailServer, &notify->password, &why)) {
-        *error = QStringLiteral("邮件服务器地址无效");
+        *error = base::Tr::tr("邮件服务器地址无效");
         return false;
     }
     // A password typed into the address wins; otherwise the one in its own box.
@@ -210,20 +210,20 @@ bool AlertWindow::read(RuleConfig* rules, NotifySettings* notify, QString* error
     QString bad;
     const QStringList from = parseAddresses(from_->text(), &bad);
     if (from.size() > 1 || !bad.isEmpty()) {
-        *error = QStringLiteral("发件人地址无效");
+        *error = base::Tr::tr("发件人地址无效");
         return false;
     }
     notify->from = from.value(0);
     notify->to = parseAddresses(to_->text(), &bad);
     notify->escalateTo = parseAddresses(escalateTo_->text(), &bad);
     if (!bad.isEmpty()) {
-        *error = QStringLiteral("邮件地址无效：%1").arg(bad);
+        *error = base::Tr::tr("邮件地址无效：%1").arg(bad);
         return false;
     }
     notify->webhook = webhook_->text().trimmed();
     if (!notify->webhook.isEmpty() && !notify->webhook.startsWith(u"http://") &&
         !notify->webhook.startsWith(u"https://")) {
-        *error = QStringLiteral("Webhook 地址须以 http:// 或 https:// 开头");
+        *error = base::Tr::tr("Webhook 地址须以 http:// 或 https:// 开头");
         return false;
     }
     notify->repeatMin = repeat_->value();
@@ -264,7 +264,7 @@ void AlertWindow::sendTest() {
     if (!readOrSay(&rules, &notify)) return;
     // The test goes with what the window holds; "取消" gives the settings before it back.
     alerter_.setNotify(notify);
-    result_->setText(QStringLiteral("正在发送…"));
+    result_->setText(base::Tr::tr("正在发送…"));
     alerter_.sendTest();
 }
 

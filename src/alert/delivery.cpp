@@ -28,7 +28,8 @@ qint64 nowMs() {
 }
 
 QString channelWord(Channel c) {
-    return c == Channel::Mail ? QStringLiteral("邮件") : QStringLiteral("Webhook");
+    return c == Channel::Mail ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "邮件"))
+                              : QStringLiteral("Webhook");
 }
 
 struct Upload {
@@ -54,7 +55,7 @@ bool sendMail(const MailServer& server, const QString& from, const QStringList& 
     std::call_once(init, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     CURL* curl = curl_easy_init();
     if (!curl) {
-        *error = QStringLiteral("libcurl 无法初始化");
+        *error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "libcurl 无法初始化"));
         return false;
     }
     char errbuf[CURL_ERROR_SIZE] = {};
@@ -100,14 +101,14 @@ bool Outbox::open(const QString& path, QString* error) {
     // file is not created here and a file of something else is left exactly as it is.
     const QFileInfo fi(path);
     if (!fi.isFile()) {
-        *error = QStringLiteral("数据库文件不存在");
+        *error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件不存在"));
         return false;
     }
     // A file marked read-only stays unchanged, also for a user whom the mark does not stop.
     const auto anyWrite =
         QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
     if (!fi.isWritable() || !(fi.permissions() & anyWrite)) {
-        *error = QStringLiteral("数据库文件只读");
+        *error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件只读"));
         return false;
     }
     if (!file_.open(path, false, kBusyTimeoutMs)) {
@@ -118,7 +119,7 @@ bool Outbox::open(const QString& path, QString* error) {
     if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name "
                                "IN ('events', 'pv_data')")) ||
         !q.next() || q.value(0).toInt() == 0) {
-        *error = QStringLiteral("数据库文件尚无记录表");
+        *error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件尚无记录表"));
         q = QSqlQuery();
         file_.close();
         return false;
@@ -279,13 +280,13 @@ bool DeliveryWorker::mail(const QString& recipients, const QString& subject, con
     if (const auto s = parseMailServer(settings_.mailServer, &why)) {
         server = *s;
     } else {
-        *error = QStringLiteral("未设置邮件服务器");
+        *error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "未设置邮件服务器"));
         return false;
     }
     if (!settings_.password.isEmpty()) server.password = settings_.password;
     const QStringList to = parseAddresses(recipients);
     if (to.isEmpty() || settings_.from.isEmpty()) {
-        *error = QStringLiteral("未设置发件人或收件人");
+        *error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "未设置发件人或收件人"));
         return false;
     }
     const QByteArray message = mailMessage(settings_.from, to, subject, QString::fromUtf8(body),
@@ -312,13 +313,13 @@ void DeliveryWorker::post(const QString& url, const QByteArray& json,
 
 void DeliveryWorker::finished(const Letter& letter, bool ok, const QString& error) {
     const QString what =
-        QStringLiteral("%1 → %2：%3")
+        QStringLiteral(QT_TRANSLATE_NOOP("velmars", "%1 → %2：%3"))
             .arg(channelWord(letter.channel),
                  letter.channel == Channel::Mail ? letter.target : QUrl(letter.target).host(),
                  letter.subject);
     if (ok) {
         outbox_.markSent(letter.id, nowMs());
-        emit attempted(true, QStringLiteral("已发送 %1").arg(what));
+        emit attempted(true, QStringLiteral(QT_TRANSLATE_NOOP("velmars", "已发送 %1")).arg(what));
         schedule(0);
         return;
     }
@@ -327,7 +328,8 @@ void DeliveryWorker::finished(const Letter& letter, bool ok, const QString& erro
     const qint64 delay = retryDelayMs(failed.attempts);
     failed.nextTryMs = nowMs() + delay;
     outbox_.markFailed(failed, error);
-    emit attempted(false, QStringLiteral("发送失败（第 %1 次，%2 秒后重试）%3：%4")
+    emit attempted(false, QStringLiteral(QT_TRANSLATE_NOOP(
+                                             "velmars", "发送失败（第 %1 次，%2 秒后重试）%3：%4"))
                               .arg(failed.attempts)
                               .arg(delay / 1000)
                               .arg(what, error));
@@ -344,20 +346,24 @@ void DeliveryWorker::sendTest(const Notice& notice) {
         const bool ok =
             mail(settings_.to.join(u','), mailSubject(notice), mailBody(notice).toUtf8(), &error);
         allOk = allOk && ok;
-        results << (ok ? QStringLiteral("邮件已发送") : QStringLiteral("邮件失败：%1").arg(error));
+        results << (ok ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "邮件已发送"))
+                       : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "邮件失败：%1")).arg(error));
     }
     if (settings_.webhook.isEmpty()) {
         if (!any)
-            emit testDone(false, QStringLiteral("未设置邮件服务器或 Webhook"));
+            emit testDone(
+                false, QStringLiteral(QT_TRANSLATE_NOOP("velmars", "未设置邮件服务器或 Webhook")));
         else
-            emit testDone(allOk, results.join(QStringLiteral("；")));
+            emit testDone(allOk, results.join(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "；"))));
         return;
     }
     post(settings_.webhook, webhookJson(notice),
          [this, results, allOk](bool ok, const QString& error) mutable {
-             results << (ok ? QStringLiteral("Webhook 已发送")
-                            : QStringLiteral("Webhook 失败：%1").arg(error));
-             emit testDone(allOk && ok, results.join(QStringLiteral("；")));
+             results << (ok ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "Webhook 已发送"))
+                            : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "Webhook 失败：%1"))
+                                  .arg(error));
+             emit testDone(allOk && ok,
+                           results.join(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "；"))));
          });
 }
 

@@ -1,4 +1,5 @@
 #include "alert/message.h"
+#include "base/tr.h"
 
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -70,17 +71,17 @@ namespace {
 QString eventWord(Event e) {
     switch (e) {
         case Event::Fired:
-            return QStringLiteral("报警");
+            return base::Tr::tr("报警");
         case Event::Cleared:
-            return QStringLiteral("恢复正常");
+            return base::Tr::tr("恢复正常");
         case Event::Acknowledged:
-            return QStringLiteral("已确认");
+            return base::Tr::tr("已确认");
         case Event::Repeated:
-            return QStringLiteral("报警未确认");
+            return base::Tr::tr("报警未确认");
         case Event::Escalated:
-            return QStringLiteral("报警升级");
+            return base::Tr::tr("报警升级");
         case Event::Test:
-            return QStringLiteral("测试");
+            return base::Tr::tr("测试");
     }
     return QString();
 }
@@ -92,29 +93,30 @@ QString timeText(const QDateTime& at) {
 }  // namespace
 
 QString mailSubject(const Notice& n) {
-    if (n.event == Event::Test) return QStringLiteral("[%1] 测试通知").arg(n.station);
-    return QStringLiteral("[%1] %2：%3").arg(n.station, eventWord(n.event), kindTitle(n.kind));
+    if (n.event == Event::Test) return base::Tr::tr("[%1] 测试通知").arg(n.station);
+    return base::Tr::tr("[%1] %2：%3")
+        .arg(n.station, eventWord(n.event), base::shown(kindTitle(n.kind)));
 }
 
 QString mailBody(const Notice& n) {
     QStringList lines;
-    lines << QStringLiteral("站点：%1").arg(n.station)
-          << QStringLiteral("试验箱地址：%1").arg(n.address);
+    lines << base::Tr::tr("站点：%1").arg(n.station)
+          << base::Tr::tr("试验箱地址：%1").arg(n.address);
     if (n.event == Event::Test) {
-        lines << QStringLiteral("这是一条测试通知，收到即说明报警通知可以送达。")
-              << QStringLiteral("时间：%1").arg(timeText(n.at));
+        lines << base::Tr::tr("这是一条测试通知，收到即说明报警通知可以送达。")
+              << base::Tr::tr("时间：%1").arg(timeText(n.at));
         return lines.join(u'\n') + u'\n';
     }
-    lines
-        << QStringLiteral("报警：%1（%2）").arg(kindTitle(n.kind), eventWord(n.event))
-        << QStringLiteral("数值：%1").arg(n.valueText.isEmpty() ? QStringLiteral("—") : n.valueText)
-        << QStringLiteral("时间：%1").arg(timeText(n.at));
-    if (!n.comment.isEmpty()) lines << QStringLiteral("说明：%1").arg(n.comment);
+    lines << base::Tr::tr("报警：%1（%2）").arg(base::shown(kindTitle(n.kind)), eventWord(n.event))
+          << base::Tr::tr("数值：%1")
+                 .arg(n.valueText.isEmpty() ? QStringLiteral("—") : base::shown(n.valueText))
+          << base::Tr::tr("时间：%1").arg(timeText(n.at));
+    if (!n.comment.isEmpty()) lines << base::Tr::tr("说明：%1").arg(n.comment);
     if (n.event == Event::Cleared)
-        lines << QStringLiteral("处理：已恢复正常，请在报警栏确认。");
+        lines << base::Tr::tr("处理：已恢复正常，请在报警栏确认。");
     else if (n.event != Event::Acknowledged)
-        lines << QStringLiteral("处理：%1").arg(kindAdvice(n.kind));
-    lines << QStringLiteral("编号：%1").arg(n.alertId);
+        lines << base::Tr::tr("处理：%1").arg(base::shown(kindAdvice(n.kind)));
+    lines << base::Tr::tr("编号：%1").arg(n.alertId);
     return lines.join(u'\n') + u'\n';
 }
 

@@ -27,29 +27,34 @@ QString kindKey(Kind kind) {
 }
 
 QString kindTitle(Kind kind) {
-    static const char16_t* const titles[kKindCount] = {
-        u"仪表报警1",   u"仪表报警2",   u"传感器1开路", u"传感器2开路", u"仪表无应答",
-        u"PV1超出范围", u"PV2超出范围", u"记录停止",    u"转发滞后"};
-    return QString::fromUtf16(titles[index(kind)]);
+    static const char* const titles[kKindCount] = {
+        QT_TRANSLATE_NOOP("velmars", "仪表报警1"),   QT_TRANSLATE_NOOP("velmars", "仪表报警2"),
+        QT_TRANSLATE_NOOP("velmars", "传感器1开路"), QT_TRANSLATE_NOOP("velmars", "传感器2开路"),
+        QT_TRANSLATE_NOOP("velmars", "仪表无应答"),  QT_TRANSLATE_NOOP("velmars", "PV1超出范围"),
+        QT_TRANSLATE_NOOP("velmars", "PV2超出范围"), QT_TRANSLATE_NOOP("velmars", "记录停止"),
+        QT_TRANSLATE_NOOP("velmars", "转发滞后")};
+    return QString::fromUtf8(titles[index(kind)]);
 }
 
 QString kindAdvice(Kind kind) {
     switch (kind) {
         case Kind::Alarm1:
         case Kind::Alarm2:
-            return QStringLiteral("请到现场查看试验箱和仪表的报警原因。");
+            return QStringLiteral(
+                QT_TRANSLATE_NOOP("velmars", "请到现场查看试验箱和仪表的报警原因。"));
         case Kind::Sensor1:
         case Kind::Sensor2:
-            return QStringLiteral("请检查传感器及其接线。");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "请检查传感器及其接线。"));
         case Kind::Silent:
-            return QStringLiteral("请检查仪表电源、通讯线和串口。");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "请检查仪表电源、通讯线和串口。"));
         case Kind::Band1:
         case Kind::Band2:
-            return QStringLiteral("请检查试验箱的加热、制冷、加湿和箱门。");
+            return QStringLiteral(
+                QT_TRANSLATE_NOOP("velmars", "请检查试验箱的加热、制冷、加湿和箱门。"));
         case Kind::Recording:
-            return QStringLiteral("请检查磁盘空间和数据库文件。");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "请检查磁盘空间和数据库文件。"));
         case Kind::Forwarding:
-            return QStringLiteral("请检查网络和中心服务器。");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "请检查网络和中心服务器。"));
     }
     return QString();
 }
@@ -89,13 +94,15 @@ std::optional<bool> Engine::condition(Kind k, const Observation& o, bool active,
             if (!o.imageFresh) return std::nullopt;
             const bool on = o.bits[index(k) - index(Kind::Alarm1)];
             *value = on ? 1 : 0;
-            *valueText = on ? QStringLiteral("报警") : QStringLiteral("正常");
+            *valueText = on ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "报警"))
+                            : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "正常"));
             return on;
         }
         case Kind::Silent: {
             if (!o.polling) return false;
             *value = o.silentMs / 1000.0;
-            *valueText = QStringLiteral("%1 秒无应答").arg(o.silentMs / 1000);
+            *valueText =
+                QStringLiteral(QT_TRANSLATE_NOOP("velmars", "%1 秒无应答")).arg(o.silentMs / 1000);
             return o.silentMs >= config_.rule(k).delaySec * 1000;
         }
         case Kind::Band1:
@@ -109,19 +116,22 @@ std::optional<bool> Engine::condition(Kind k, const Observation& o, bool active,
             // Once out, PV has to come back inside the narrower band to count as normal.
             const double h = active ? std::max(0.0, b.hysteresis) : 0.0;
             *value = pv;
-            *valueText = QStringLiteral("PV%1 %2（范围 %3 … %4）")
+            *valueText = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "PV%1 %2（范围 %3 … %4）"))
                              .arg(loop + 1)
                              .arg(number(pv), number(low), number(high));
             return pv < low + h || pv > high - h;
         }
         case Kind::Recording:
-            *valueText = o.recordingStopped ? QStringLiteral("记录已停止") : QString();
+            *valueText = o.recordingStopped
+                             ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录已停止"))
+                             : QString();
             return o.recordingStopped;
         case Kind::Forwarding: {
             if (!o.forwardBehindMin) return std::nullopt;
             const double behind = *o.forwardBehindMin;
             *value = behind;
-            *valueText = QStringLiteral("滞后 %1 分钟").arg(base::intText(std::lround(behind)));
+            *valueText = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "滞后 %1 分钟"))
+                             .arg(base::intText(std::lround(behind)));
             const double limit = config_.forwardBehindMin;
             return active ? behind > limit * 0.9 : behind > limit;
         }

@@ -1,5 +1,7 @@
 #include "base/numberrule.h"
 
+#include "base/tr.h"
+
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -104,14 +106,14 @@ RegisterReading registerValue(const QString& text, bool allowPoint, int64_t low,
     if (!v || *v < low || *v > high) {
         const bool wholeRegister = low == -32768 && high == 65535;
         return {std::nullopt, wholeRegister ? QString::fromUtf8(kReasonOutOfRegister)
-                                            : QStringLiteral("超出范围 %1~%2").arg(low).arg(high)};
+                                            : Tr::tr("超出范围 %1~%2").arg(low).arg(high)};
     }
     return {*v, {}};
 }
 
 QString refusedText(const QString& caption, const QString& text, const QString& reason) {
-    if (asciiForms(text).trimmed().isEmpty()) return QStringLiteral("%1：空，未发送").arg(caption);
-    return QStringLiteral("%1：“%2” %3，未发送").arg(caption, text.trimmed(), reason);
+    if (asciiForms(text).trimmed().isEmpty()) return Tr::tr("%1：空，未发送").arg(shown(caption));
+    return Tr::tr("%1：“%2” %3，未发送").arg(shown(caption), text.trimmed(), shown(reason));
 }
 
 double leadingNumber(const QString& text) {

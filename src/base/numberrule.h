@@ -9,10 +9,10 @@
 namespace base {
 
 // Reasons a text is not sent, shown to the operator.
-inline constexpr const char* kReasonEmpty = "空";
-inline constexpr const char* kReasonNotANumber = "不是数字";
-inline constexpr const char* kReasonNotWhole = "不是整数";
-inline constexpr const char* kReasonOutOfRegister = "超出寄存器范围";
+inline constexpr const char* kReasonEmpty = QT_TRANSLATE_NOOP("velmars", "空");
+inline constexpr const char* kReasonNotANumber = QT_TRANSLATE_NOOP("velmars", "不是数字");
+inline constexpr const char* kReasonNotWhole = QT_TRANSLATE_NOOP("velmars", "不是整数");
+inline constexpr const char* kReasonOutOfRegister = QT_TRANSLATE_NOOP("velmars", "超出寄存器范围");
 
 // The text with full-width digits, sign, point and the ideographic space (what a Chinese input
 // method types) replaced by their ASCII forms; everything else unchanged.

@@ -7,6 +7,7 @@
 #include "base/numberrule.h"
 #include "base/oledate.h"
 #include "base/text.h"
+#include "base/tr.h"
 
 namespace chart {
 
@@ -323,7 +324,7 @@ ChartModel::Controls ChartModel::controls() const {
     c.sliderEnabled = rulerMode_;
     c.sliderValue = sliderValue_;
     c.sliderStep = sliderStep_;
-    c.rulerCaption = rulerMode_ ? QStringLiteral("F4 复原") : QStringLiteral("F4 标尺");
+    c.rulerCaption = rulerMode_ ? base::Tr::tr("F4 复原") : base::Tr::tr("F4 标尺");
     return c;
 }
 

@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/tr.h"
 #include "chart/chartprint.h"
 #include "chart/chartview.h"
 #include "chart/outputdialog.h"
@@ -184,8 +185,8 @@ QLayout* ChartPanel::buildHeader() {
     header->addStretch(1);
     headerDate_ = makeLabel(QString(), QStringLiteral("Label2_9"), this);
     headerTime_ = makeLabel(QString(), QStringLiteral("Label2_10"), this);
-    headerDate_->setAccessibleName(QStringLiteral("曲线日期 读数"));
-    headerTime_->setAccessibleName(QStringLiteral("曲线时间 读数"));
+    headerDate_->setAccessibleName(base::Tr::tr("曲线日期 读数"));
+    headerTime_->setAccessibleName(base::Tr::tr("曲线时间 读数"));
     for (QLabel* l : {headerDate_, headerTime_}) {
         l->setFrameShape(QFrame::Panel);
         l->setFrameShadow(QFrame::Sunken);
@@ -212,7 +213,7 @@ QWidget* ChartPanel::buildSurface() {
     ptLayout->addWidget(view_);
     // The span ruler's readout, over the surface's top corner away from the ruler.
     spanReadout_ = makeLabel(QString(), QStringLiteral("SpanReadout"), view_);
-    spanReadout_->setAccessibleName(QStringLiteral("标尺读数"));
+    spanReadout_->setAccessibleName(base::Tr::tr("标尺读数"));
     spanReadout_->setFrameShape(QFrame::Box);
     spanReadout_->setMargin(3);
     setTextColour(spanReadout_, Qt::black);
@@ -220,7 +221,7 @@ QWidget* ChartPanel::buildSurface() {
     spanReadout_->hide();
     rulerSlider_ = new QSlider(Qt::Horizontal, area_);
     rulerSlider_->setObjectName(QStringLiteral("hc"));
-    rulerSlider_->setAccessibleName(QStringLiteral("标尺"));
+    rulerSlider_->setAccessibleName(base::Tr::tr("标尺"));
     rulerSlider_->setRange(ChartModel::kSliderMin, ChartModel::kSliderMax);
     rulerSlider_->setSingleStep(50);
     rulerSlider_->setPageStep(50);
@@ -232,22 +233,22 @@ QWidget* ChartPanel::buildSurface() {
     for (int i = 0; i < 7; ++i) {
         valueAxisLabels_[i] = makeLabel(QString(), QStringLiteral("Label5_%1").arg(i), area_);
         valueAxisLabels_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        valueAxisLabels_[i]->setAccessibleName(QStringLiteral("Y轴刻度%1").arg(i));
+        valueAxisLabels_[i]->setAccessibleName(base::Tr::tr("Y轴刻度%1").arg(i));
         setTextColour(valueAxisLabels_[i], QColor(255, 0, 0));
         outputAxisLabels_[i] = makeLabel(fixed[i], QStringLiteral("Label6_%1").arg(i), area_);
         outputAxisLabels_[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        outputAxisLabels_[i]->setAccessibleName(QStringLiteral("输出刻度%1").arg(i));
+        outputAxisLabels_[i]->setAccessibleName(base::Tr::tr("输出刻度%1").arg(i));
         setTextColour(outputAxisLabels_[i], QColor(0, 0, 255));
     }
     for (int i = 0; i < 9; ++i) {
         timeLabels_[i] =
             makeLabel(QStringLiteral("00:00:00"), QStringLiteral("Label4_%1").arg(i), area_);
         timeLabels_[i]->setAlignment(Qt::AlignCenter);
-        timeLabels_[i]->setAccessibleName(QStringLiteral("时间刻度%1").arg(i));
+        timeLabels_[i]->setAccessibleName(base::Tr::tr("时间刻度%1").arg(i));
         dateLabels_[i] =
             makeLabel(QStringLiteral("2001/07/19"), QStringLiteral("Label7_%1").arg(i), area_);
         dateLabels_[i]->setAlignment(Qt::AlignCenter);
-        dateLabels_[i]->setAccessibleName(QStringLiteral("日期刻度%1").arg(i));
+        dateLabels_[i]->setAccessibleName(base::Tr::tr("日期刻度%1").arg(i));
     }
     area_->frame = surfaceFrame_;
     area_->slider = rulerSlider_;
@@ -288,17 +289,17 @@ QPushButton* ChartPanel::toolButton(QAction* tool, const QString& name) {
 
 // The function frame "功能" with the chart's tools.
 QWidget* ChartPanel::buildFunctionFrame() {
-    auto* frame = new QGroupBox(QStringLiteral("功能"), this);
-    frame->setObjectName(QStringLiteral("Frame_功能"));
+    auto* frame = new QGroupBox(base::Tr::tr("功能"), this);
+    frame->setObjectName(base::Tr::tr("Frame_功能"));
     auto* fl = new QHBoxLayout(frame);
     fl->setContentsMargins(4, 2, 4, 2);
-    zoomOutAction_ = addTool(QStringLiteral("F1 缩小"), Qt::Key_F1, &ChartPanel::zoomOut);
-    zoomInAction_ = addTool(QStringLiteral("F2 放大"), Qt::Key_F2, &ChartPanel::zoomIn);
-    printAction_ = addTool(QStringLiteral("F3 打印"), Qt::Key_F3, &ChartPanel::showOutputDialog);
-    rulerAction_ = addTool(QStringLiteral("F4 标尺"), Qt::Key_F4, &ChartPanel::toggleRuler);
-    selectAction_ = addTool(QStringLiteral("F5 选择"), Qt::Key_F5, nullptr);  // no function
-    newerAction_ = addTool(QStringLiteral("F6 左移"), Qt::Key_F6, &ChartPanel::pageNewer);
-    olderAction_ = addTool(QStringLiteral("F7 右移"), Qt::Key_F7, &ChartPanel::pageOlder);
+    zoomOutAction_ = addTool(base::Tr::tr("F1 缩小"), Qt::Key_F1, &ChartPanel::zoomOut);
+    zoomInAction_ = addTool(base::Tr::tr("F2 放大"), Qt::Key_F2, &ChartPanel::zoomIn);
+    printAction_ = addTool(base::Tr::tr("F3 打印"), Qt::Key_F3, &ChartPanel::showOutputDialog);
+    rulerAction_ = addTool(base::Tr::tr("F4 标尺"), Qt::Key_F4, &ChartPanel::toggleRuler);
+    selectAction_ = addTool(base::Tr::tr("F5 选择"), Qt::Key_F5, nullptr);  // no function
+    newerAction_ = addTool(base::Tr::tr("F6 左移"), Qt::Key_F6, &ChartPanel::pageNewer);
+    olderAction_ = addTool(base::Tr::tr("F7 右移"), Qt::Key_F7, &ChartPanel::pageOlder);
     zoomOutButton_ = toolButton(zoomOutAction_, QStringLiteral("Command4"));
     zoomInButton_ = toolButton(zoomInAction_, QStringLiteral("Command3"));
     printButton_ = toolButton(printAction_, QStringLiteral("Command2"));
@@ -318,20 +319,20 @@ QWidget* ChartPanel::buildValueAxisBox() {
     axis->setObjectName(QStringLiteral("Frame_Y"));
     auto* al = new QHBoxLayout(axis);
     al->setContentsMargins(4, 2, 4, 2);
-    auto* lowCaption = new QLabel(QStringLiteral("Y轴最小"), axis);
+    auto* lowCaption = new QLabel(base::Tr::tr("Y轴最小"), axis);
     axisMinEdit_ = new QLineEdit(QStringLiteral("0"), axis);
     axisMinEdit_->setObjectName(QStringLiteral("YKD1"));
-    axisMinEdit_->setAccessibleName(QStringLiteral("Y轴最小"));
+    axisMinEdit_->setAccessibleName(base::Tr::tr("Y轴最小"));
     lowCaption->setBuddy(axisMinEdit_);
-    auto* highCaption = new QLabel(QStringLiteral("Y轴最大"), axis);
+    auto* highCaption = new QLabel(base::Tr::tr("Y轴最大"), axis);
     axisMaxEdit_ = new QLineEdit(QStringLiteral("60"), axis);
     axisMaxEdit_->setObjectName(QStringLiteral("YKD"));
-    axisMaxEdit_->setAccessibleName(QStringLiteral("Y轴最大"));
+    axisMaxEdit_->setAccessibleName(base::Tr::tr("Y轴最大"));
     highCaption->setBuddy(axisMaxEdit_);
     const int boxW = fontMetrics().horizontalAdvance(QStringLiteral("-12000.0")) + 12;
     axisMinEdit_->setFixedWidth(boxW);
     axisMaxEdit_->setFixedWidth(boxW);
-    applyAxisButton_ = makeButton(QStringLiteral("修改Y"), QStringLiteral("Command26"));
+    applyAxisButton_ = makeButton(base::Tr::tr("修改Y"), QStringLiteral("Command26"));
     connect(applyAxisButton_, &QPushButton::clicked, this, &ChartPanel::applyValueAxis);
     al->addWidget(lowCaption);
     al->addWidget(axisMinEdit_);
@@ -347,24 +348,24 @@ QWidget* ChartPanel::buildSpanBox() {
     box->setObjectName(QStringLiteral("Frame_Span"));
     auto* bl = new QHBoxLayout(box);
     bl->setContentsMargins(4, 2, 4, 2);
-    auto* endCaption = new QLabel(QStringLiteral("历史截止"), box);
+    auto* endCaption = new QLabel(base::Tr::tr("历史截止"), box);
     spanEndEdit_ = new SpanEndEdit(clock_.now(), box);
     spanEndEdit_->setObjectName(QStringLiteral("SpanEnd"));
     spanEndEdit_->setDisplayFormat(QStringLiteral("yyyy-MM-dd HH:mm"));
     spanEndEdit_->setCalendarPopup(true);
-    spanEndEdit_->setAccessibleName(QStringLiteral("历史截止"));
+    spanEndEdit_->setAccessibleName(base::Tr::tr("历史截止"));
     // The entry field inside is what a screen reader lands on.
     if (auto* field = spanEndEdit_->findChild<QLineEdit*>())
-        field->setAccessibleName(QStringLiteral("历史截止"));
+        field->setAccessibleName(base::Tr::tr("历史截止"));
     endCaption->setBuddy(spanEndEdit_);
     spanLengthBox_ = new ui::NamedList(box);
     spanLengthBox_->setObjectName(QStringLiteral("SpanLength"));
-    spanLengthBox_->setAccessibleName(QStringLiteral("历史长度"));
+    spanLengthBox_->setAccessibleName(base::Tr::tr("历史长度"));
     for (SpanLength len : kSpanLengths)
         spanLengthBox_->addItem(spanLengthText(len));
     spanLengthBox_->setCurrentIndex(static_cast<int>(spanLength_));
-    spanShowButton_ = makeButton(QStringLiteral("显示"), QStringLiteral("SpanShow"));
-    spanLiveButton_ = makeButton(QStringLiteral("实时"), QStringLiteral("SpanLive"));
+    spanShowButton_ = makeButton(base::Tr::tr("显示"), QStringLiteral("SpanShow"));
+    spanLiveButton_ = makeButton(base::Tr::tr("实时"), QStringLiteral("SpanLive"));
     spanLiveButton_->setEnabled(false);
     connect(spanEndEdit_, &QDateTimeEdit::dateTimeChanged, this,
             [this] { spanEndFollowsClock_ = false; });
@@ -676,7 +677,7 @@ void ChartPanel::sync() {
         c.sliderEnabled = span_.rulerOn();
         c.sliderValue = rulerSlider_->value();
         c.sliderStep = static_cast<int>(ChartModel::kWidth / SpanView::kColumns);
-        c.rulerCaption = span_.rulerOn() ? QStringLiteral("F4 复原") : QStringLiteral("F4 标尺");
+        c.rulerCaption = span_.rulerOn() ? base::Tr::tr("F4 复原") : base::Tr::tr("F4 标尺");
     }
     spanLiveButton_->setEnabled(spanMode_);
     zoomInAction_->setEnabled(c.zoomInEnabled);
@@ -709,7 +710,7 @@ void ChartPanel::sync() {
     const bool readout = spanMode_ && (span_.rulerOn() || !span_.loaded());
     if (readout) {
         spanReadout_->setText(span_.loaded() ? span_.readoutAt(span_.ruler().x1)
-                                             : QStringLiteral("历史记录无法读取"));
+                                             : base::Tr::tr("历史记录无法读取"));
         placeReadout();
     }
     spanReadout_->setVisible(readout);

@@ -7,6 +7,7 @@
 #include <QPrinter>
 #include <algorithm>
 
+#include "base/tr.h"
 #include "chart/chartview.h"
 #include "chart/spanview.h"
 
@@ -53,13 +54,13 @@ QString chartTitle(int address, int port, const ChartModel& model) {
 
 QString chartTitle(int address, int port,
                    const std::optional<std::pair<QDateTime, QDateTime>>& shown) {
-    QString span = QStringLiteral("无记录");
+    QString span = base::Tr::tr("无记录");
     if (shown) {
         const QString form = QStringLiteral("yyyy-MM-dd HH:mm:ss");
-        span = QStringLiteral("%1 至 %2")
-                   .arg(shown->first.toString(form), shown->second.toString(form));
+        span =
+            base::Tr::tr("%1 至 %2").arg(shown->first.toString(form), shown->second.toString(form));
     }
-    return QStringLiteral("仪表地址 %1    端口 %2    %3").arg(address).arg(port).arg(span);
+    return base::Tr::tr("仪表地址 %1    端口 %2    %3").arg(address).arg(port).arg(span);
 }
 
 void renderChartPage(QPainter& p, const QRectF& page, const ChartPicture& picture,
@@ -144,7 +145,7 @@ bool saveChartPdf(const QString& file, const ChartPicture& picture, const QStrin
     printer.setPageSize(QPageSize(QPageSize::A4));
     printer.setDocName(title);
     if (!printChart(printer, picture, title) || !QFileInfo(file).size()) {
-        if (error) *error = QStringLiteral("无法写入 %1").arg(file);
+        if (error) *error = base::Tr::tr("无法写入 %1").arg(file);
         return false;
     }
     return true;
@@ -163,7 +164,7 @@ QImage renderChartImage(const QSize& size, const ChartPicture& picture, const QS
 bool saveChartPng(const QString& file, const ChartPicture& picture, const QString& title,
                   QString* error) {
     if (!renderChartImage(QSize(1600, 1000), picture, title).save(file, "PNG")) {
-        if (error) *error = QStringLiteral("无法写入 %1").arg(file);
+        if (error) *error = base::Tr::tr("无法写入 %1").arg(file);
         return false;
     }
     return true;

@@ -5,6 +5,7 @@
 #include <QVarLengthArray>
 #include <algorithm>
 
+#include "base/tr.h"
 #include "chart/spanview.h"
 
 namespace chart {
@@ -132,7 +133,7 @@ void ChartPainter::paintVectors(QPainter& p, const QSizeF& size,
 ChartView::ChartView(const ChartModel& model, QWidget* parent) : QWidget(parent), model_(model) {
     setObjectName(QStringLiteral("pt"));
     setAttribute(Qt::WA_OpaquePaintEvent);
-    setAccessibleName(QStringLiteral("曲线"));
+    setAccessibleName(base::Tr::tr("曲线"));
 }
 
 void ChartView::paintEvent(QPaintEvent*) {

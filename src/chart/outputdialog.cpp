@@ -16,6 +16,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "base/tr.h"
 #include "chart/chartprint.h"
 #include "record/csvexport.h"
 #include "record/exportfile.h"
@@ -38,17 +39,15 @@ const QString kTimeForm = QStringLiteral("yyyy-MM-dd HH:mm:ss");
 OutputDialog::OutputDialog(ShownChart shown, QString dbPath, QWidget* parent)
     : QDialog(parent), shown_(std::move(shown)), dbPath_(std::move(dbPath)) {
     setObjectName(QStringLiteral("OutputDialog"));
-    setWindowTitle(QStringLiteral("输出"));
-    setAccessibleName(QStringLiteral("输出"));
+    setWindowTitle(base::Tr::tr("输出"));
+    setAccessibleName(base::Tr::tr("输出"));
     auto* outer = new QVBoxLayout(this);
 
-    auto* chartBox = new QGroupBox(QStringLiteral("曲线"), this);
+    auto* chartBox = new QGroupBox(base::Tr::tr("曲线"), this);
     auto* cl = new QHBoxLayout(chartBox);
-    auto* printButton = makeButton(QStringLiteral("打印(&P)…"), QStringLiteral("PrintChart"), this);
-    auto* pdfButton =
-        makeButton(QStringLiteral("保存为 PDF(&D)…"), QStringLiteral("SavePdf"), this);
-    auto* pngButton =
-        makeButton(QStringLiteral("保存为 PNG(&G)…"), QStringLiteral("SavePng"), this);
+    auto* printButton = makeButton(base::Tr::tr("打印(&P)…"), QStringLiteral("PrintChart"), this);
+    auto* pdfButton = makeButton(base::Tr::tr("保存为 PDF(&D)…"), QStringLiteral("SavePdf"), this);
+    auto* pngButton = makeButton(base::Tr::tr("保存为 PNG(&G)…"), QStringLiteral("SavePng"), this);
     for (QPushButton* b : {printButton, pdfButton, pngButton})
         cl->addWidget(b);
     connect(printButton, &QPushButton::clicked, this, [this] { print(); });
@@ -56,37 +55,36 @@ OutputDialog::OutputDialog(ShownChart shown, QString dbPath, QWidget* parent)
     connect(pngButton, &QPushButton::clicked, this, [this] { savePng(); });
     outer->addWidget(chartBox);
 
-    auto* csvBox = new QGroupBox(QStringLiteral("导出记录 (CSV)"), this);
+    auto* csvBox = new QGroupBox(base::Tr::tr("导出记录 (CSV)"), this);
     auto* gl = new QGridLayout(csvBox);
     fromEdit_ = new QDateTimeEdit(csvBox);
     toEdit_ = new QDateTimeEdit(csvBox);
     fromEdit_->setObjectName(QStringLiteral("ExportFrom"));
     toEdit_->setObjectName(QStringLiteral("ExportTo"));
-    fromEdit_->setAccessibleName(QStringLiteral("导出记录 从"));
-    toEdit_->setAccessibleName(QStringLiteral("导出记录 到"));
+    fromEdit_->setAccessibleName(base::Tr::tr("导出记录 从"));
+    toEdit_->setAccessibleName(base::Tr::tr("导出记录 到"));
     for (QDateTimeEdit* e : {fromEdit_, toEdit_}) {
         e->setDisplayFormat(kTimeForm);
         e->setCalendarPopup(true);
     }
-    auto* fromCaption = new QLabel(QStringLiteral("从(&F)"), csvBox);
-    auto* toCaption = new QLabel(QStringLiteral("到(&T)"), csvBox);
+    auto* fromCaption = new QLabel(base::Tr::tr("从(&F)"), csvBox);
+    auto* toCaption = new QLabel(base::Tr::tr("到(&T)"), csvBox);
     fromCaption->setBuddy(fromEdit_);
     toCaption->setBuddy(toEdit_);
-    allRecords_ = new QCheckBox(QStringLiteral("全部记录(&A)"), csvBox);
+    allRecords_ = new QCheckBox(base::Tr::tr("全部记录(&A)"), csvBox);
     allRecords_->setObjectName(QStringLiteral("ExportAll"));
-    allRecords_->setAccessibleName(QStringLiteral("全部记录"));
+    allRecords_->setAccessibleName(base::Tr::tr("全部记录"));
     connect(allRecords_, &QCheckBox::toggled, this, [this](bool all) {
         fromEdit_->setEnabled(!all);
         toEdit_->setEnabled(!all);
     });
-    exportButton_ =
-        makeButton(QStringLiteral("导出 CSV(&E)…"), QStringLiteral("ExportCsv"), csvBox);
+    exportButton_ = makeButton(base::Tr::tr("导出 CSV(&E)…"), QStringLiteral("ExportCsv"), csvBox);
     cancelButton_ =
-        makeButton(QStringLiteral("取消导出(&C)"), QStringLiteral("CancelExport"), csvBox);
+        makeButton(base::Tr::tr("取消导出(&C)"), QStringLiteral("CancelExport"), csvBox);
     cancelButton_->setEnabled(false);
     progress_ = new QProgressBar(csvBox);
     progress_->setObjectName(QStringLiteral("ExportProgress"));
-    progress_->setAccessibleName(QStringLiteral("导出进度"));
+    progress_->setAccessibleName(base::Tr::tr("导出进度"));
     progress_->setRange(0, 100);
     progress_->setValue(0);
     connect(exportButton_, &QPushButton::clicked, this, [this] { exportCsv(); });
@@ -105,10 +103,10 @@ OutputDialog::OutputDialog(ShownChart shown, QString dbPath, QWidget* parent)
 
     status_ = new QLabel(this);
     status_->setObjectName(QStringLiteral("OutputStatus"));
-    status_->setAccessibleName(QStringLiteral("输出状态"));
+    status_->setAccessibleName(base::Tr::tr("输出状态"));
     status_->setWordWrap(true);
     outer->addWidget(status_);
-    auto* close = makeButton(QStringLiteral("关闭"), QStringLiteral("CloseOutput"), this);
+    auto* close = makeButton(base::Tr::tr("关闭"), QStringLiteral("CloseOutput"), this);
     connect(close, &QPushButton::clicked, this, &QDialog::close);
     outer->addWidget(close, 0, Qt::AlignRight);
     takeShownSpan();
@@ -145,41 +143,41 @@ void OutputDialog::print() {
     printer.setPageOrientation(QPageLayout::Landscape);
     printer.setDocName(shown_.title());
     QPrintDialog dialog(&printer, this);
-    dialog.setWindowTitle(QStringLiteral("打印曲线"));
+    dialog.setWindowTitle(base::Tr::tr("打印曲线"));
     if (dialog.exec() != QDialog::Accepted) return;
-    setStatus(printChart(printer, shown_.picture(), shown_.title()) ? QStringLiteral("已打印")
-                                                                    : QStringLiteral("打印失败"));
+    setStatus(printChart(printer, shown_.picture(), shown_.title()) ? base::Tr::tr("已打印")
+                                                                    : base::Tr::tr("打印失败"));
 }
 
 bool OutputDialog::savePdf(const QString& file) {
     const QString path =
-        file.isEmpty() ? QFileDialog::getSaveFileName(this, QStringLiteral("保存为 PDF"), QString(),
-                                                      QStringLiteral("PDF 文件 (*.pdf)"))
+        file.isEmpty() ? QFileDialog::getSaveFileName(this, base::Tr::tr("保存为 PDF"), QString(),
+                                                      base::Tr::tr("PDF 文件 (*.pdf)"))
                        : file;
     if (path.isEmpty()) return false;
     QString error;
     const bool ok = saveChartPdf(path, shown_.picture(), shown_.title(), &error);
-    setStatus(ok ? QStringLiteral("已保存 %1").arg(path) : error);
+    setStatus(ok ? base::Tr::tr("已保存 %1").arg(path) : error);
     return ok;
 }
 
 bool OutputDialog::savePng(const QString& file) {
     const QString path =
-        file.isEmpty() ? QFileDialog::getSaveFileName(this, QStringLiteral("保存为 PNG"), QString(),
-                                                      QStringLiteral("PNG 图片 (*.png)"))
+        file.isEmpty() ? QFileDialog::getSaveFileName(this, base::Tr::tr("保存为 PNG"), QString(),
+                                                      base::Tr::tr("PNG 图片 (*.png)"))
                        : file;
     if (path.isEmpty()) return false;
     QString error;
     const bool ok = saveChartPng(path, shown_.picture(), shown_.title(), &error);
-    setStatus(ok ? QStringLiteral("已保存 %1").arg(path) : error);
+    setStatus(ok ? base::Tr::tr("已保存 %1").arg(path) : error);
     return ok;
 }
 
 void OutputDialog::exportCsv(const QString& file) {
     if (worker_) return;
     const QString path =
-        file.isEmpty() ? QFileDialog::getSaveFileName(this, QStringLiteral("导出 CSV"), QString(),
-                                                      QStringLiteral("CSV 文件 (*.csv)"))
+        file.isEmpty() ? QFileDialog::getSaveFileName(this, base::Tr::tr("导出 CSV"), QString(),
+                                                      base::Tr::tr("CSV 文件 (*.csv)"))
                        : file;
     if (path.isEmpty()) return;
     record::ExportRange range;
@@ -191,7 +189,7 @@ void OutputDialog::exportCsv(const QString& file) {
     exportButton_->setEnabled(false);
     cancelButton_->setEnabled(true);
     progress_->setValue(0);
-    setStatus(QStringLiteral("正在导出…"));
+    setStatus(base::Tr::tr("正在导出…"));
 
     const QPointer<OutputDialog> self(this);
     const QString db = dbPath_;
@@ -230,7 +228,7 @@ void OutputDialog::exportCsv(const QString& file) {
                 ok = done.rows.has_value();
                 rows = done.rows.value_or(0);
                 if (!done.writeError.isEmpty())
-                    error = QStringLiteral("无法写入 %1：%2").arg(path, done.writeError);
+                    error = base::Tr::tr("无法写入 %1：%2").arg(path, done.writeError);
                 else if (!ok)
                     error = done.readError;
             }
@@ -258,7 +256,7 @@ void OutputDialog::onExportDone(bool ok, qint64 rows, const QString& error, cons
     exportButton_->setEnabled(true);
     cancelButton_->setEnabled(false);
     if (ok) progress_->setValue(100);
-    setStatus(ok ? QStringLiteral("已导出 %1 条记录到 %2").arg(rows).arg(file) : error);
+    setStatus(ok ? base::Tr::tr("已导出 %1 条记录到 %2").arg(rows).arg(file) : error);
     emit exportFinished(ok);
 }
 

@@ -7,6 +7,7 @@
 #include <limits>
 
 #include "base/text.h"
+#include "base/tr.h"
 
 namespace chart {
 
@@ -35,11 +36,11 @@ QString channelName(int channel) {
         case 3:
             return QStringLiteral("SV2");
         case 8:
-            return QStringLiteral("输出1");
+            return base::Tr::tr("输出1");
         case 9:
-            return QStringLiteral("输出2");
+            return base::Tr::tr("输出2");
         default:
-            return QStringLiteral("通道%1").arg(channel);
+            return base::Tr::tr("通道%1").arg(channel);
     }
 }
 
@@ -52,13 +53,13 @@ QDateTime localAt(int64_t secs) {
 QString spanLengthText(SpanLength len) {
     switch (len) {
         case SpanLength::Hour:
-            return QStringLiteral("1 小时");
+            return base::Tr::tr("1 小时");
         case SpanLength::Day:
-            return QStringLiteral("1 天");
+            return base::Tr::tr("1 天");
         case SpanLength::Week:
-            return QStringLiteral("1 周");
+            return base::Tr::tr("1 周");
         case SpanLength::Month:
-            return QStringLiteral("1 月");
+            return base::Tr::tr("1 月");
     }
     return {};
 }
@@ -258,17 +259,17 @@ QString SpanView::readoutAt(double x) const {
     const QDateTime end = localAt(spanColumnStart(from_, to_, n, c + 1) - 1);
     const QString form = QStringLiteral("yyyy-MM-dd HH:mm:ss");
     QStringList lines;
-    lines << QStringLiteral("%1 至 %2")
+    lines << base::Tr::tr("%1 至 %2")
                  .arg(start.toString(form),
                       end.toString(start.date() == end.date() ? QStringLiteral("HH:mm:ss") : form));
     const SpanColumn& col = envelope_[c];
     if (col.empty()) {
-        lines << QStringLiteral("无记录");
+        lines << base::Tr::tr("无记录");
         return lines.join(QLatin1Char('\n'));
     }
     for (const ChartCurve& curve : kChartCurves) {
         const int v = curve.channel;
-        lines << QStringLiteral("%1  最小 %2  最大 %3  平均 %4")
+        lines << base::Tr::tr("%1  最小 %2  最大 %3  平均 %4")
                      .arg(channelName(v), base::floatText(col.min[v]), base::floatText(col.max[v]),
                           QString::number(static_cast<double>(col.mean[v]), 'f', 2));
     }

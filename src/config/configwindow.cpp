@@ -11,7 +11,9 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "base/listpick.h"
 #include "base/numberrule.h"
+#include "base/tr.h"
 #include "link/link.h"
 #include "ui/accessible.h"
 #include "ui/edittracker.h"
@@ -28,6 +30,22 @@ const QColor kEditBack(255, 255, 255);      // T_3RW boxes
 // The parameter block the editors start from: 4X 4097..4144.
 constexpr int32_t kParamStart = 4097;
 constexpr int32_t kParamCount = 48;
+
+// The table's texts are kept in Chinese: the event log stores a write under its Chinese caption.
+// The window shows them in the chosen language.
+QStringList shownEntries(const Param& p) {
+    QStringList out;
+    for (const QString& e : p.options->entries)
+        out << base::shown(e);
+    return out;
+}
+
+// "输入1 输入上限" shown piece by piece: the tab caption, then the row's.
+QString shownName(const Param& p) {
+    const QString name = config::accessibleName(p);
+    if (name == p.caption) return base::shown(name);
+    return base::shown(tabCaptions().at(p.tab)) + u' ' + base::shown(p.caption);
+}
 
 QLabel* hintLabel(const QString& text, const QString& name, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -47,7 +65,7 @@ QWidget* ConfigWindow::Row::editor() const {
 
 ConfigWindow::ConfigWindow(comm::Link& link, QWidget* parent) : ui::SubWindow(parent), link_(link) {
     setObjectName(QStringLiteral("CONFIG1"));
-    setWindowTitle(QStringLiteral("Velmar 配置 "));
+    setWindowTitle(base::Tr::tr("Velmar 配置 "));
     connect(edits(), &ui::EditTracker::changed, this, &ConfigWindow::writeChanged);
 
     auto* frame = new QGroupBox(QStringLiteral("CONFIG"), this);
@@ -61,7 +79,7 @@ ConfigWindow::ConfigWindow(comm::Link& link, QWidget* parent) : ui::SubWindow(pa
 
     const QStringList& captions = tabCaptions();
     for (int t = 0; t < captions.size(); ++t)
-        tabs_->addTab(buildTab(t), captions.at(t));
+        tabs_->addTab(buildTab(t), base::shown(captions.at(t)));
     tabs_->setCurrentIndex(kOpeningTab);
 
     auto* layout = new QVBoxLayout(this);
@@ -101,19 +119,20 @@ QWidget* ConfigWindow::buildTab(int tab) {
         if (p.tab != tab) continue;
         Row row;
         row.param = &p;
-        const QString name = config::accessibleName(p);
+        const QString name = shownName(p);
+        const QString hint = base::shown(p.hint);
 
-        auto* caption = new QLabel(p.caption, page);
+        auto* caption = new QLabel(base::shown(p.caption), page);
         caption->setObjectName(QStringLiteral("Label1_%1").arg(p.k));
 
         QLabel* readback =
-            ui::valueLabel(QStringLiteral("D_4W_%1").arg(p.k), name + QStringLiteral(" 读数"), 130);
+            ui::valueLabel(QStringLiteral("D_4W_%1").arg(p.k), name + base::Tr::tr(" 读数"), 130);
         readback->setParent(page);
         ui::setLabelBackground(readback, kReadbackBack);
         readback->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
         readback->setMinimumHeight(26);
         readback->setIndent(4);
-        readback->setAccessibleDescription(p.hint);
+        readback->setAccessibleDescription(hint);
         row.readback = readback;
 
         QWidget* editor = nullptr;
@@ -121,7 +140,7 @@ QWidget* ConfigWindow::buildTab(int tab) {
             auto* list = new ui::NamedList(page);
             list->setEditable(true);
             list->setInsertPolicy(QComboBox::NoInsert);
-            list->addItems(p.options->entries);
+            list->addItems(shownEntries(p));
             list->setCurrentIndex(0);
             list->setMaxVisibleItems(p.options->entries.size());
             row.list = list;
@@ -139,22 +158,24 @@ QWidget* ConfigWindow::buildTab(int tab) {
         }
         editor->setObjectName(editorName(p));
         editor->setAccessibleName(name);
-        editor->setAccessibleDescription(p.hint);
+        ui::setWriteCaption(editor, config::accessibleName(p));
+        editor->setAccessibleDescription(hint);
         editor->setMinimumWidth(190);
         caption->setBuddy(editor);
 
         grid->addWidget(caption, line, 0);
         grid->addWidget(readback, line, 1, Qt::AlignVCenter);
         grid->addWidget(editor, line, 2);
-        grid->addWidget(hintLabel(p.hint, QStringLiteral("Label2_%1").arg(p.k), page), line, 3);
+        grid->addWidget(hintLabel(hint, QStringLiteral("Label2_%1").arg(p.k), page), line, 3);
         ++line;
 
         rowOf_.insert(editor, rows_.size());
         rows_.push_back(row);
     }
     if (tab == 0) {
-        grid->addWidget(hintLabel(instExtraHint(), QStringLiteral("LabelInstHint"), page), line, 0,
-                        1, 4);
+        grid->addWidget(
+            hintLabel(base::shown(instExtraHint()), QStringLiteral("LabelInstHint"), page), line, 0,
+            1, 4);
         ++line;
     }
     grid->setRowStretch(line, 1);
@@ -166,7 +187,8 @@ void ConfigWindow::readbackTick() {
     for (const Row& row : rows_) {
         const std::optional<QString> text =
             readbackText(*row.param, values.at(static_cast<size_t>(row.param->k)));
-        if (text && row.readback->text() != *text) row.readback->setText(*text);
+        if (text && row.readback->text() != base::shown(*text))
+            row.readback->setText(base::shown(*text));
     }
     if (editorsFromInstrument_) {
         showInEditors(QVector<float>(values.begin(), values.begin() + kParamCount));
@@ -229,10 +251,12 @@ void ConfigWindow::writeChanged(QWidget* control) {
     const auto it = rowOf_.constFind(control);
     if (leaving() || it == rowOf_.constEnd()) return;
     const Row& row = rows_.at(*it);
-    const QString caption = row.editor()->accessibleName();
+    const QString caption = ui::writeCaption(row.editor());
     if (row.list) {
         const QString shown = row.list->currentText();
-        writer()->sendListEntry(row.param->reg(), listCode(*row.param, shown), caption, shown);
+        const std::optional<int> pos = base::listPosition(shownEntries(*row.param), shown);
+        const QString entry = pos ? row.param->options->entries.at(*pos) : shown;
+        writer()->sendListEntry(row.param->reg(), listCode(*row.param, entry), caption, shown);
     } else {
         const QString text = row.edit->text();
         writer()->sendReading(row.param->reg(), textValue(row.param->k, text), caption, text,

@@ -25,19 +25,20 @@ namespace {
 QString describeErrno(int e) {
     switch (e) {
         case ETIMEDOUT:
-            return QStringLiteral("仪表无应答（超时）");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "仪表无应答（超时）"));
         case EMBBADCRC:
-            return QStringLiteral("CRC校验错误");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "CRC校验错误"));
         case EMBBADDATA:
         case EMBBADSLAVE:
         case EMBBADEXC:
         case EMBMDATA:
-            return QStringLiteral("应答格式错误");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "应答格式错误"));
         default:
             break;
     }
     if (e > MODBUS_ENOBASE && e < MODBUS_ENOBASE + 16)
-        return QStringLiteral("异常应答，代码 %1").arg(e - MODBUS_ENOBASE);
+        return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "异常应答，代码 %1"))
+            .arg(e - MODBUS_ENOBASE);
     return QString::fromLocal8Bit(modbus_strerror(e));
 }
 
@@ -46,17 +47,17 @@ QString describeErrno(int e) {
 QString describeNetworkErrno(int e) {
     switch (e) {
         case ECONNREFUSED:
-            return QStringLiteral("连接被拒绝");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "连接被拒绝"));
         case EINPROGRESS:  // libmodbus gave up waiting for the connection
         case ETIMEDOUT:
         case EHOSTUNREACH:
         case EHOSTDOWN:
         case ENETUNREACH:
-            return QStringLiteral("主机无应答");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "主机无应答"));
         case ECONNRESET:  // libmodbus's word for a read that met the end of the stream, too
         case EPIPE:
         case ENOTCONN:
-            return QStringLiteral("网关关闭了连接");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "网关关闭了连接"));
         default:
             return QString::fromLocal8Bit(modbus_strerror(e));
     }
@@ -150,7 +151,8 @@ int32_t LibModbusRTU::OpenPort_Modbus(int32_t port, int32_t baudIndex, int32_t p
     const QString device = ports_.deviceFor(port);
     stats_.device = device;
     if (device.isEmpty()) {
-        stats_.openError = QStringLiteral("端口 %1 无法打开：无对应设备").arg(port);
+        stats_.openError =
+            QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口 %1 无法打开：无对应设备")).arg(port);
         lastFailure_ = stats_.openError;
         return kModbusFail;
     }
@@ -172,7 +174,7 @@ int32_t LibModbusRTU::OpenPort_Modbus(int32_t port, int32_t baudIndex, int32_t p
     }
     if (!connected) {
         const int e = errno;
-        stats_.openError = QStringLiteral("端口 %1（%2）无法打开：%3")
+        stats_.openError = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口 %1（%2）无法打开：%3"))
                                .arg(port)
                                .arg(device, network_ ? describeNetworkErrno(e)
                                                      : QString::fromLocal8Bit(modbus_strerror(e)));
@@ -195,10 +197,10 @@ int32_t LibModbusRTU::ClosePort_Modbus(int32_t) {
 }
 
 int32_t LibModbusRTU::refusal(int32_t addr) {
-    if (!ctx_) return refused(QStringLiteral("端口未打开"));
+    if (!ctx_) return refused(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口未打开")));
     // Broadcast (0) gets no answer to a read; 248..255 are reserved.
     if (addr < 1 || addr > 247 || modbus_set_slave(ctx_, addr) != 0)
-        return refused(QStringLiteral("模块地址 %1 无效").arg(addr));
+        return refused(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "模块地址 %1 无效")).arg(addr));
     return 0;
 }
 
@@ -213,8 +215,9 @@ int32_t LibModbusRTU::failed(int e) {
     if (deviceGoneAfter(e)) {
         gone_ = true;
         stats_.lastError = network_
-                               ? QStringLiteral("连接已断开（%1）").arg(describeNetworkErrno(e))
-                               : QStringLiteral("设备已断开（%1）")
+                               ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "连接已断开（%1）"))
+                                     .arg(describeNetworkErrno(e))
+                               : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "设备已断开（%1）"))
                                      .arg(QString::fromLocal8Bit(modbus_strerror(e)));
     } else {
         stats_.lastError = describeErrno(e);
@@ -278,7 +281,7 @@ int32_t LibModbusRTU::succeeded() {
 int32_t LibModbusRTU::readRegisters(Area area, int32_t addr, int32_t start, int32_t qty,
                                     int32_t* buf) {
     if (!buf || qty < 1 || qty > MODBUS_MAX_READ_REGISTERS || start < 1 || start - 1 + qty > 65536)
-        return refused(QStringLiteral("超出寄存器范围"));
+        return refused(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "超出寄存器范围")));
     if (refusal(addr) != 0) return kModbusFail;
     ++stats_.exchanges;
     uint16_t regs[MODBUS_MAX_READ_REGISTERS];
@@ -292,7 +295,7 @@ int32_t LibModbusRTU::readRegisters(Area area, int32_t addr, int32_t start, int3
 
 int32_t LibModbusRTU::readBits16(Area area, int32_t addr, int32_t start, int32_t* buf) {
     if (!buf || start < 1 || start - 1 + 16 > 65536)
-        return refused(QStringLiteral("超出寄存器范围"));
+        return refused(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "超出寄存器范围")));
     if (refusal(addr) != 0) return kModbusFail;
     ++stats_.exchanges;
     uint8_t bits[16];
@@ -327,7 +330,7 @@ int32_t LibModbusRTU::Get_0X_B16(int32_t, int32_t addr, int32_t start, int32_t* 
 int32_t LibModbusRTU::Set_4X_D1(int32_t, int32_t addr, int32_t reg, int32_t value) {
     // Truncating a value to 16 bits would write a different number: such a value is never sent.
     if (!base::fitsRegister(value) || reg < 1 || reg > 65536)
-        return refused(QStringLiteral("超出寄存器范围"));
+        return refused(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "超出寄存器范围")));
     if (refusal(addr) != 0) return kModbusFail;
     ++stats_.exchanges;
     const int rc = modbus_write_register(ctx_, reg - 1, static_cast<uint16_t>(value & 0xFFFF));

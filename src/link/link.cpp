@@ -158,7 +158,7 @@ void Link::refuse(quint64 id, int32_t reg, int32_t value, bool isWrite) {
         }
         emit writeFinished(id, reg, value, kModbusFail, 0);
         emit writeReported(WriteReport{id, reg, value, kModbusFail, 0, writeCaptions_.take(id),
-                                       QStringLiteral("通讯已停止")});
+                                       QStringLiteral(QT_TRANSLATE_NOOP("velmars", "通讯已停止"))});
     });
 }
 
@@ -202,7 +202,8 @@ void LinkWorker::stop() {
 
 QString LinkWorker::deviceName() const {
     const QString device = bus_->stats().device;
-    return device.isEmpty() ? QStringLiteral("端口 %1").arg(port_) : device;
+    return device.isEmpty() ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口 %1")).arg(port_)
+                            : device;
 }
 
 LinkStats LinkWorker::currentStats() const {
@@ -231,7 +232,9 @@ void LinkWorker::openPort(int32_t port, int32_t baud, int32_t parity, int32_t ad
     addr_ = addr;
     const int32_t status = bus_->OpenPort_Modbus(port, baud, parity);
     portOpen_ = status == 0;
-    openError_ = portOpen_ ? QString() : QStringLiteral("端口 %1 无法打开").arg(port);
+    openError_ = portOpen_
+                     ? QString()
+                     : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口 %1 无法打开")).arg(port);
     const LinkStats stats = currentStats();
     emit openDone(status);
     if (portOpen_)
@@ -267,11 +270,13 @@ void LinkWorker::writeRegister(quint64 id, int32_t port, int32_t addr, int32_t r
         status = writeWithRepeat(*bus_, port, addr, reg, value, &calls);
         checkDevice();
         if (status != 0) {
-            error = deviceLost_ ? QStringLiteral("设备已断开，等待重新连接") : bus_->lastFailure();
-            if (error.isEmpty()) error = QStringLiteral("仪表无应答");
+            error = deviceLost_
+                        ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "设备已断开，等待重新连接"))
+                        : bus_->lastFailure();
+            if (error.isEmpty()) error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "仪表无应答"));
         }
     } else {
-        error = QStringLiteral("超出寄存器范围");
+        error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "超出寄存器范围"));
     }
     emit writeDone(id, reg, value, status, calls, error);
     emit statsReady(currentStats());

@@ -26,9 +26,10 @@ QString deviceCaption(const QString& device) {
     const auto net = parseNetworkDevice(device);
     if (!net) return device;
     const QString host = net->host.contains(u':') ? u'[' + net->host + u']' : net->host;
-    const QString kind = net->kind == NetworkDevice::Kind::ModbusTcp ? QStringLiteral("Modbus TCP")
-                                                                     : QStringLiteral("RTU 透传");
-    return QStringLiteral("网关 %1:%2（%3，波特率与校验位不适用）")
+    const QString kind = net->kind == NetworkDevice::Kind::ModbusTcp
+                             ? QStringLiteral("Modbus TCP")
+                             : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "RTU 透传"));
+    return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "网关 %1:%2（%3，波特率与校验位不适用）"))
         .arg(host)
         .arg(net->port)
         .arg(kind);

@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "base/text.h"
+#include "base/tr.h"
 #include "monitor/commands.h"
 #include "monitor/livetexts.h"
 #include "ui/accessible.h"
@@ -118,27 +119,26 @@ QLabel* LivePanel::liveValueLabel(int k) {
 }
 
 void LivePanel::buildPvStatus() {
-    pvFrame_ = makeFrame(QStringLiteral("PV状态"), QStringLiteral("PvStatusFrame"));
+    pvFrame_ = makeFrame(base::Tr::tr("PV状态"), QStringLiteral("PvStatusFrame"));
     auto* grid = new QGridLayout(pvFrame_);
     tightenGrid(grid);
     const QColor active = activeColour();
     // Row k: loop k+1. Widgets are made in reading order, which is also the tab order.
-    const QString rowCaption[2] = {QStringLiteral("测量值PV1"), QStringLiteral("设定值PV2")};
+    const QString rowCaption[2] = {base::Tr::tr("测量值PV1"), base::Tr::tr("设定值PV2")};
     for (int k = 0; k < 2; ++k) {
         const QString sv = QStringLiteral("SV%1").arg(k + 1);
-        const QString setCaption = QStringLiteral("设定") + sv;
-        const QString retrans = QStringLiteral("变送%1百分比").arg(k + 1);
+        const QString setCaption = base::Tr::tr("设定") + sv;
+        const QString retrans = base::Tr::tr("变送%1百分比").arg(k + 1);
         liveValueLabels_[k] =
-            valueLabel(indexed("D_3W", k), rowCaption[k] + QStringLiteral(" 读数"), active);
-        liveValueLabels_[k + 2] =
-            valueLabel(indexed("D_3W", k + 2),
-                       QStringLiteral("PV状态 ") + sv + QStringLiteral(" 读数"), active);
-        setValueEdits_[k] = entryBox(indexed("Text1", k), setCaption + QStringLiteral(" 数值"));
+            valueLabel(indexed("D_3W", k), rowCaption[k] + base::Tr::tr(" 读数"), active);
+        liveValueLabels_[k + 2] = valueLabel(
+            indexed("D_3W", k + 2), base::Tr::tr("PV状态 ") + sv + base::Tr::tr(" 读数"), active);
+        setValueEdits_[k] = entryBox(indexed("Text1", k), setCaption + base::Tr::tr(" 数值"));
         setValueButtons_[k] = ui::commandButton(setCaption, indexed("Command12", k), setCaption);
         outputLabels_[k] =
-            valueLabel(indexed("D_4W", k), setCaption + QStringLiteral(" 读数"), active);
+            valueLabel(indexed("D_4W", k), setCaption + base::Tr::tr(" 读数"), active);
         liveValueLabels_[k + 4] =
-            valueLabel(indexed("D_3W", k + 4), retrans + QStringLiteral(" 读数"), active);
+            valueLabel(indexed("D_3W", k + 4), retrans + base::Tr::tr(" 读数"), active);
         grid->addWidget(ui::captionLabel(rowCaption[k]), k, 0);
         grid->addWidget(liveValueLabels_[k], k, 1);
         grid->addWidget(liveValueLabels_[k + 2], k, 2);
@@ -152,80 +152,80 @@ void LivePanel::buildPvStatus() {
 }
 
 void LivePanel::buildCurveStatus() {
-    curveFrame_ = makeFrame(QStringLiteral("曲线状态"), QStringLiteral("CurveStatusFrame"));
+    curveFrame_ = makeFrame(base::Tr::tr("曲线状态"), QStringLiteral("CurveStatusFrame"));
     auto* grid = new QGridLayout(curveFrame_);
     tightenGrid(grid);
     const QString captions[9] = {
-        QStringLiteral("曲线状态"), QStringLiteral("PV1"),    QStringLiteral("SV1"),
-        QStringLiteral("PV2"),      QStringLiteral("SV2"),    QStringLiteral("当前段号"),
-        QStringLiteral("段剩余"),   QStringLiteral("总剩余"), QStringLiteral("循环次数")};
+        base::Tr::tr("曲线状态"), QStringLiteral("PV1"),  QStringLiteral("SV1"),
+        QStringLiteral("PV2"),    QStringLiteral("SV2"),  base::Tr::tr("当前段号"),
+        base::Tr::tr("段剩余"),   base::Tr::tr("总剩余"), base::Tr::tr("循环次数")};
     for (int k = 0; k < 9; ++k) {
-        const QString design = (k == 0 || k >= 5) ? QStringLiteral("停止") : QString();
-        const QString name =
-            k == 0 ? captions[0] + QStringLiteral(" 读数")
-                   : QStringLiteral("曲线状态 ") + captions[k] + QStringLiteral(" 读数");
+        const QString design = (k == 0 || k >= 5) ? base::Tr::tr("停止") : QString();
+        const QString name = k == 0
+                                 ? captions[0] + base::Tr::tr(" 读数")
+                                 : base::Tr::tr("曲线状态 ") + captions[k] + base::Tr::tr(" 读数");
         programStatusLabels_[k] = valueLabel(indexed("Pro_S", k), name, inactiveColour(), design);
         grid->addWidget(ui::captionLabel(captions[k]), k / 3, (k % 3) * 2);
         grid->addWidget(programStatusLabels_[k], k / 3, (k % 3) * 2 + 1);
     }
     programCommandList_ = new ui::NamedList;
     programCommandList_->setObjectName(QStringLiteral("Combo3"));
-    programCommandList_->setAccessibleName(QStringLiteral("设定曲线 命令"));
+    programCommandList_->setAccessibleName(base::Tr::tr("设定曲线 命令"));
     programCommandList_->setEditable(true);
     programCommandList_->setInsertPolicy(QComboBox::NoInsert);
     programCommandList_->addItems(programCommandEntries());
     programCommandList_->setCurrentIndex(0);
-    programCommandButton_ = ui::commandButton(
-        QStringLiteral("设定曲线"), QStringLiteral("Command14"), QStringLiteral("设定曲线"));
+    programCommandButton_ = ui::commandButton(base::Tr::tr("设定曲线"), QStringLiteral("Command14"),
+                                              base::Tr::tr("设定曲线"));
     connect(programCommandButton_, &QPushButton::clicked, this, [this] { writeProgramCommand(); });
     grid->addWidget(programCommandList_, 3, 0, 1, 4);
     grid->addWidget(programCommandButton_, 3, 4, 1, 2);
 }
 
 void LivePanel::buildAlarmState() {
-    alarmFrame_ = makeFrame(QStringLiteral("当前报警"), QStringLiteral("AlarmStateFrame"));
+    alarmFrame_ = makeFrame(base::Tr::tr("当前报警"), QStringLiteral("AlarmStateFrame"));
     auto* row = new QHBoxLayout(alarmFrame_);
     row->setContentsMargins(4, 2, 4, 4);
     row->setSpacing(4);
-    const QString names[6] = {QStringLiteral("控制1"),   QStringLiteral("控制2"),
-                              QStringLiteral("ALM1"),    QStringLiteral("ALM2"),
-                              QStringLiteral("传感器1"), QStringLiteral("传感器2")};
+    const QString names[6] = {base::Tr::tr("控制1"),   base::Tr::tr("控制2"),
+                              QStringLiteral("ALM1"),  QStringLiteral("ALM2"),
+                              base::Tr::tr("传感器1"), base::Tr::tr("传感器2")};
     for (int k = 0; k < 6; ++k) {
-        stateLabels_[k] = valueLabel(
-            indexed("D_1W", k), QStringLiteral("当前报警 ") + names[k] + QStringLiteral(" 读数"),
-            inactiveColour());
+        stateLabels_[k] = valueLabel(indexed("D_1W", k),
+                                     base::Tr::tr("当前报警 ") + names[k] + base::Tr::tr(" 读数"),
+                                     inactiveColour());
         // Wide enough for the longer state text, so the row does not jump when a state changes.
         const QFontMetrics fm = stateLabels_[k]->fontMetrics();
         stateLabels_[k]->setMinimumWidth(
-            std::max(fm.horizontalAdvance(instrument::stateText(k, 0).text),
-                     fm.horizontalAdvance(instrument::stateText(k, 1).text)) +
+            std::max(fm.horizontalAdvance(base::shown(instrument::stateText(k, 0).text)),
+                     fm.horizontalAdvance(base::shown(instrument::stateText(k, 1).text))) +
             12);
         row->addWidget(stateLabels_[k], 1);
     }
     for (int a = 0; a < 2; ++a) {
         liveValueLabels_[6 + a] =
-            valueLabel(indexed("D_3W", 6 + a), QStringLiteral("当前报警 ALM%1类型 读数").arg(a + 1),
+            valueLabel(indexed("D_3W", 6 + a), base::Tr::tr("当前报警 ALM%1类型 读数").arg(a + 1),
                        activeColour());
         liveValueLabels_[6 + a]->setMinimumWidth(
-            liveValueLabels_[6 + a]->fontMetrics().horizontalAdvance(QStringLiteral("偏差带报警")) +
+            liveValueLabels_[6 + a]->fontMetrics().horizontalAdvance(base::Tr::tr("偏差带报警")) +
             12);
         row->addWidget(liveValueLabels_[6 + a], 1);
     }
 }
 
 void LivePanel::buildParams(int column) {
-    auto* frame = makeFrame(QStringLiteral("参数"), indexed("ParamFrame", column));
+    auto* frame = makeFrame(base::Tr::tr("参数"), indexed("ParamFrame", column));
     paramFrames_[column] = frame;
     auto* grid = new QGridLayout(frame);
     tightenGrid(grid);
     auto addRow = [&](int row, const ParamField& f) {
-        const QString caption = QString::fromUtf16(f.caption);
+        const QString caption = base::Tr::tr(f.caption);
         // Both inputs have a "小数点位置" row; the input names them apart.
         QString name = caption;
-        if (f.k == 9) name = QStringLiteral("输入1 ") + caption;
-        if (f.k == 17) name = QStringLiteral("输入2 ") + caption;
+        if (f.k == 9) name = base::Tr::tr("输入1 ") + caption;
+        if (f.k == 17) name = base::Tr::tr("输入2 ") + caption;
         paramLabels_[f.k] =
-            valueLabel(indexed("Parm1", f.k), name + QStringLiteral(" 读数"), inactiveColour());
+            valueLabel(indexed("Parm1", f.k), name + base::Tr::tr(" 读数"), inactiveColour());
         grid->addWidget(ui::captionLabel(caption), row, 0);
         grid->addWidget(paramLabels_[f.k], row, 1);
     };
@@ -241,14 +241,14 @@ void LivePanel::buildParams(int column) {
 }
 
 void LivePanel::buildAlarmSetting() {
-    alarmSettingFrame_ = makeFrame(QStringLiteral("报警设定"), QStringLiteral("AlarmSettingFrame"));
+    alarmSettingFrame_ = makeFrame(base::Tr::tr("报警设定"), QStringLiteral("AlarmSettingFrame"));
     auto* grid = new QGridLayout(alarmSettingFrame_);
     tightenGrid(grid);
     for (int k = 0; k < 6; ++k) {
-        const QString caption = alarmSettingCaption(k);
+        const QString caption = base::shown(alarmSettingCaption(k));
         auto* label = ui::captionLabel(caption);
         alarmSettingLabels_[k] =
-            valueLabel(indexed("Alm1", k), caption + QStringLiteral(" 读数"), inactiveColour());
+            valueLabel(indexed("Alm1", k), caption + base::Tr::tr(" 读数"), inactiveColour());
         alarmSettingEdits_[k] = entryBox(indexed("Alm11", k), caption);
         downloadButtons_[k] = ui::commandButton(QStringLiteral("DOWNLOAD"), indexed("Alm111", k),
                                                 caption + QStringLiteral(" DOWNLOAD"));
@@ -309,7 +309,7 @@ void LivePanel::setStale(bool stale) {
     if (stale == stale_ || !framesAlive()) return;
     stale_ = stale;
     const QColor text = stale ? QColor(128, 128, 128) : QColor(Qt::black);
-    const QString note = QStringLiteral("数据已过时：仪表无应答");
+    const QString note = base::Tr::tr("数据已过时：仪表无应答");
     for (QLabel* l : liveLabels()) {
         QPalette p = l->palette();
         p.setColor(QPalette::WindowText, text);
@@ -326,7 +326,10 @@ void LivePanel::writeEntry(int32_t reg, const QString& caption, const QString& t
 
 void LivePanel::writeSetValue(int index) {
     if (index < 0 || index >= 2 || !framesAlive()) return;
-    writeEntry(setValueRegister(index), QStringLiteral("设定SV%1").arg(index + 1),
+    // Written to the event log as it stands here, shown in the chosen language.
+    static const char* const kCaptions[2] = {QT_TRANSLATE_NOOP("velmars", "设定SV1"),
+                                             QT_TRANSLATE_NOOP("velmars", "设定SV2")};
+    writeEntry(setValueRegister(index), QString::fromUtf8(kCaptions[index]),
                setValueEdits_[index]->text());
 }
 
@@ -341,11 +344,11 @@ void LivePanel::writeProgramCommand() {
     QStringList entries;
     for (int i = 0; i < programCommandList_->count(); ++i)
         entries << programCommandList_->itemText(i);
-    const QString caption = QStringLiteral("设定曲线");
+    const QString caption = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "设定曲线"));
     const auto code = programCommand(entries, programCommandList_->currentText());
     if (!code) {  // typed text that names no entry: nothing to send
-        emit message(QStringLiteral("%1：“%2” 不是列表中的命令，未发送")
-                         .arg(caption, programCommandList_->currentText().trimmed()));
+        emit message(base::Tr::tr("%1：“%2” 不是列表中的命令，未发送")
+                         .arg(base::shown(caption), programCommandList_->currentText().trimmed()));
         return;
     }
     writer_->send(kProgramCommandRegister, *code, caption, base::intText(*code));

@@ -26,7 +26,7 @@ inline QColor inactiveColour() {
 // Elements 4..7, 13..15 and 21..23 have none. Column 0 holds k = 0..29, column 1 k = 30..47.
 struct ParamField {
     int k;
-    const char16_t* caption;
+    const char* caption;
 };
 inline constexpr int kParamColumnCount = 2;
 const std::array<ParamField, 20>& paramColumn0();

@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPen>
 
+#include "base/tr.h"
 #include "ui/accessible.h"
 
 namespace program {
@@ -36,7 +37,7 @@ constexpr int kLabelHeight = 18;
 
 ProgramChart::ProgramChart(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("pt1"));
-    setAccessibleName(QStringLiteral("当前程序曲线"));
+    setAccessibleName(base::Tr::tr("当前程序曲线"));
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMinimumSize(300, 200);
 }
@@ -70,24 +71,23 @@ void ProgramChart::paintEvent(QPaintEvent*) {
 
 ChartFrame::ChartFrame(QWidget* parent) : QWidget(parent) {
     surface_ = new ProgramChart(this);
-    title_ = new QLabel(QStringLiteral("当前程序曲线："), this);
-    unit_ = new QLabel(QStringLiteral("温度  ℃ "), this);
+    title_ = new QLabel(base::Tr::tr("当前程序曲线："), this);
+    unit_ = new QLabel(base::Tr::tr("温度  ℃ "), this);
     for (int i = 0; i < kTimeLabels; ++i)
-        timeAxisLabels_[i] =
-            axisLabel(this, QStringLiteral("Label8_%1").arg(i),
-                      QStringLiteral("时间轴 刻度%1").arg(i + 1), Qt::AlignHCenter);
+        timeAxisLabels_[i] = axisLabel(this, QStringLiteral("Label8_%1").arg(i),
+                                       base::Tr::tr("时间轴 刻度%1").arg(i + 1), Qt::AlignHCenter);
     for (int i = 0; i < kValueLabels; ++i)
         valueAxisLabels_[i] = axisLabel(this, QStringLiteral("Label6_%1").arg(i),
-                                        QStringLiteral("温度轴 刻度%1").arg(i + 1), Qt::AlignRight);
+                                        base::Tr::tr("温度轴 刻度%1").arg(i + 1), Qt::AlignRight);
     maxLabel_ =
-        axisLabel(this, QStringLiteral("Label5"), QStringLiteral("曲线最大值"), Qt::AlignLeft);
+        axisLabel(this, QStringLiteral("Label5"), base::Tr::tr("曲线最大值"), Qt::AlignLeft);
     minLabel_ =
-        axisLabel(this, QStringLiteral("Label10"), QStringLiteral("曲线最小值"), Qt::AlignLeft);
-    stepLabel_ = axisLabel(this, QStringLiteral("Label11"), QStringLiteral("温度轴 刻度间隔"),
-                           Qt::AlignLeft);
+        axisLabel(this, QStringLiteral("Label10"), base::Tr::tr("曲线最小值"), Qt::AlignLeft);
+    stepLabel_ =
+        axisLabel(this, QStringLiteral("Label11"), base::Tr::tr("温度轴 刻度间隔"), Qt::AlignLeft);
     timeUnitLabel_ =
-        axisLabel(this, QStringLiteral("Label7_1"), QStringLiteral("时间单位"), Qt::AlignRight);
-    timeUnitLabel_->setText(QStringLiteral("时间单位：小时"));
+        axisLabel(this, QStringLiteral("Label7_1"), base::Tr::tr("时间单位"), Qt::AlignRight);
+    timeUnitLabel_->setText(base::Tr::tr("时间单位：小时"));
     setMinimumSize(kLeft + kRight + 400, kTop + kBottom + 240);
     placeChildren();
 }

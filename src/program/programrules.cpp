@@ -1,5 +1,7 @@
 #include "program/programrules.h"
 
+#include "base/tr.h"
+
 #include "base/listpick.h"
 #include "base/numberrule.h"
 #include "base/text.h"
@@ -7,28 +9,28 @@
 namespace program {
 
 QStringList timeUnitEntries() {
-    return {QStringLiteral("0:小时 "), QStringLiteral("1:分钟 "), QStringLiteral("2:秒 ")};
+    return {base::Tr::tr("0:小时 "), base::Tr::tr("1:分钟 "), base::Tr::tr("2:秒 ")};
 }
 
 QStringList segmentCountEntries() {
     QStringList l;
     for (int n = 1; n <= kSegments; ++n)
-        l << QStringLiteral("%1:%1段 ").arg(n);
+        l << base::Tr::tr("%1:%1段 ").arg(n);
     return l;
 }
 
 QStringList powerFailEntries() {
-    return {QStringLiteral("0:来电继续 "), QStringLiteral("1:来电停止 "),
-            QStringLiteral("2:来电从第一段运行 "), QStringLiteral("3:无偏差继续运行，有偏差停 "),
-            QStringLiteral("4:来电进入暂停 ")};
+    return {base::Tr::tr("0:来电继续 "), base::Tr::tr("1:来电停止 "),
+            base::Tr::tr("2:来电从第一段运行 "), base::Tr::tr("3:无偏差继续运行，有偏差停 "),
+            base::Tr::tr("4:来电进入暂停 ")};
 }
 
 QStringList startValueEntries() {
-    return {QStringLiteral("0:测量值 "), QStringLiteral("1:设定值 ")};
+    return {base::Tr::tr("0:测量值 "), base::Tr::tr("1:设定值 ")};
 }
 
 QStringList endOutputEntries() {
-    return {QStringLiteral("0:输出控制为0 "), QStringLiteral("1:保持最后SV控制 ")};
+    return {base::Tr::tr("0:输出控制为0 "), base::Tr::tr("1:保持最后SV控制 ")};
 }
 
 std::optional<int32_t> listCode(const QStringList& entries, const QString& shown) {
@@ -48,7 +50,7 @@ namespace {
 
 QString pick(int32_t value, std::initializer_list<const char*> words) {
     if (value >= 0 && value < static_cast<int32_t>(words.size()))
-        return QString::fromUtf8(*(words.begin() + value));
+        return base::Tr::tr(*(words.begin() + value));
     return base::intText(value);
 }
 
@@ -59,13 +61,19 @@ QString readbackText(int index, int32_t value) {
         case 0:
             return pick(value, {"H", "M", "S"});
         case 2:
-            return value == 0 ? QStringLiteral("无限") : base::intText(value);
+            return value == 0 ? base::Tr::tr("无限") : base::intText(value);
         case 3:
-            return pick(value, {"来电继续", "来电停止", "第一段运行", "有偏差停", "进入暂停 "});
+            return pick(value, {QT_TRANSLATE_NOOP("velmars", "来电继续"),
+                                QT_TRANSLATE_NOOP("velmars", "来电停止"),
+                                QT_TRANSLATE_NOOP("velmars", "第一段运行"),
+                                QT_TRANSLATE_NOOP("velmars", "有偏差停"),
+                                QT_TRANSLATE_NOOP("velmars", "进入暂停 ")});
         case 4:
-            return pick(value, {"测量值", "设定值"});
+            return pick(value, {QT_TRANSLATE_NOOP("velmars", "测量值"),
+                                QT_TRANSLATE_NOOP("velmars", "设定值")});
         case 5:
-            return pick(value, {"输出为零", "最后SV控制"});
+            return pick(value, {QT_TRANSLATE_NOOP("velmars", "输出为零"),
+                                QT_TRANSLATE_NOOP("velmars", "最后SV控制")});
         default:
             return base::intText(value);
     }
@@ -74,11 +82,11 @@ QString readbackText(int index, int32_t value) {
 std::optional<QString> timeUnitCaption(int32_t value) {
     switch (value) {
         case 0:
-            return QStringLiteral("时间单位：小时");
+            return base::Tr::tr("时间单位：小时");
         case 1:
-            return QStringLiteral("时间单位：分钟");
+            return base::Tr::tr("时间单位：分钟");
         case 2:
-            return QStringLiteral("时间单位：秒");
+            return base::Tr::tr("时间单位：秒");
         default:
             return std::nullopt;
     }

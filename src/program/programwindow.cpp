@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "base/text.h"
+#include "base/tr.h"
 #include "instrument/statetexts.h"
 #include "program/programchart.h"
 #include "ui/accessible.h"
@@ -30,10 +31,12 @@ QLabel* valueLabel(const QString& name, const QString& accessibleName) {
     return ui::valueLabel(name, accessibleName, kValueWidth);
 }
 
-QComboBox* listBox(const QString& name, const QString& accessibleName, const QStringList& items) {
+// The caption is given as written in Chinese: writes are logged under it.
+QComboBox* listBox(const QString& name, const char* caption, const QStringList& items) {
     auto* c = new ui::NamedList;
     c->setObjectName(name);
-    c->setAccessibleName(accessibleName);
+    c->setAccessibleName(base::Tr::tr(caption));
+    ui::setWriteCaption(c, QString::fromUtf8(caption));
     c->setEditable(
         true);  // the lists accept typing; typed text that matches no entry sends nothing
     c->setInsertPolicy(QComboBox::NoInsert);
@@ -56,7 +59,7 @@ QGridLayout* tightGrid(QWidget* parent) {
 ProgramWindow::ProgramWindow(comm::Link& link, QWidget* parent)
     : ui::SubWindow(parent), link_(link) {
     setObjectName(QStringLiteral("Tech"));
-    setWindowTitle(QStringLiteral("工艺曲线设定"));
+    setWindowTitle(base::Tr::tr("工艺曲线设定"));
     connect(edits(), &ui::EditTracker::changed, this, &ProgramWindow::writeChanged);
     build();
 
@@ -105,50 +108,51 @@ void ProgramWindow::build() {
 }
 
 QWidget* ProgramWindow::buildStatusFrame() {
-    auto* frame = new QGroupBox(QStringLiteral("曲线状态"));
+    auto* frame = new QGroupBox(base::Tr::tr("曲线状态"));
     frame->setObjectName(QStringLiteral("CurveStatusFrame"));
     auto* grid = tightGrid(frame);
     const QString captions[9] = {
-        QStringLiteral("曲线状态"), QStringLiteral("PV1"),    QStringLiteral("SV1"),
-        QStringLiteral("PV2"),      QStringLiteral("SV2"),    QStringLiteral("当前段号"),
-        QStringLiteral("段剩余"),   QStringLiteral("总剩余"), QStringLiteral("循环次数")};
+        base::Tr::tr("曲线状态"), QStringLiteral("PV1"),  QStringLiteral("SV1"),
+        QStringLiteral("PV2"),    QStringLiteral("SV2"),  base::Tr::tr("当前段号"),
+        base::Tr::tr("段剩余"),   base::Tr::tr("总剩余"), base::Tr::tr("循环次数")};
     for (int k = 0; k < 9; ++k) {
-        const QString name =
-            k == 0 ? captions[0] + QStringLiteral(" 读数")
-                   : QStringLiteral("曲线状态 ") + captions[k] + QStringLiteral(" 读数");
+        const QString name = k == 0
+                                 ? captions[0] + base::Tr::tr(" 读数")
+                                 : base::Tr::tr("曲线状态 ") + captions[k] + base::Tr::tr(" 读数");
         statusValues_[k] = valueLabel(QStringLiteral("Pro_S_%1").arg(k), name);
         grid->addWidget(ui::captionLabel(captions[k]), k / 3, (k % 3) * 2);
         grid->addWidget(statusValues_[k], k / 3, (k % 3) * 2 + 1);
     }
-    downloadButton_ = ui::commandButton(QStringLiteral("下载曲线"), QStringLiteral("Command1"),
-                                        QStringLiteral("下载曲线"));
+    downloadButton_ = ui::commandButton(base::Tr::tr("下载曲线"), QStringLiteral("Command1"),
+                                        base::Tr::tr("下载曲线"));
     grid->addWidget(downloadButton_, 3, 0, 1, 6, Qt::AlignRight);
     return frame;
 }
 
 QWidget* ProgramWindow::buildSettingsFrame() {
-    auto* frame = new QGroupBox(QStringLiteral("功能设定"));
+    auto* frame = new QGroupBox(base::Tr::tr("功能设定"));
     frame->setObjectName(QStringLiteral("FunctionFrame"));
     auto* grid = tightGrid(frame);
 
-    settingLists_[0] = {
-        listBox(QStringLiteral("Combo2"), QStringLiteral("曲线时间单位"), timeUnitEntries()),
-        timeUnitEntries(), kTimeUnitRegister, 0};
-    settingLists_[1] = {
-        listBox(QStringLiteral("Combo4"), QStringLiteral("程序段数"), segmentCountEntries()),
-        segmentCountEntries(), kSegmentCountRegister, 1};
-    settingLists_[2] = {
-        listBox(QStringLiteral("Combo1"), QStringLiteral("掉电处理"), powerFailEntries()),
-        powerFailEntries(), kPowerFailRegister, 3};
-    settingLists_[3] = {
-        listBox(QStringLiteral("Combo8"), QStringLiteral("起始设定值"), startValueEntries()),
-        startValueEntries(), kStartValueRegister, 4};
-    settingLists_[4] = {
-        listBox(QStringLiteral("Combo3"), QStringLiteral("结束输出功能"), endOutputEntries()),
-        endOutputEntries(), kEndOutputRegister, 5};
+    settingLists_[0] = {listBox(QStringLiteral("Combo2"),
+                                QT_TRANSLATE_NOOP("velmars", "曲线时间单位"), timeUnitEntries()),
+                        timeUnitEntries(), kTimeUnitRegister, 0};
+    settingLists_[1] = {listBox(QStringLiteral("Combo4"), QT_TRANSLATE_NOOP("velmars", "程序段数"),
+                                segmentCountEntries()),
+                        segmentCountEntries(), kSegmentCountRegister, 1};
+    settingLists_[2] = {listBox(QStringLiteral("Combo1"), QT_TRANSLATE_NOOP("velmars", "掉电处理"),
+                                powerFailEntries()),
+                        powerFailEntries(), kPowerFailRegister, 3};
+    settingLists_[3] = {listBox(QStringLiteral("Combo8"),
+                                QT_TRANSLATE_NOOP("velmars", "起始设定值"), startValueEntries()),
+                        startValueEntries(), kStartValueRegister, 4};
+    settingLists_[4] = {listBox(QStringLiteral("Combo3"),
+                                QT_TRANSLATE_NOOP("velmars", "结束输出功能"), endOutputEntries()),
+                        endOutputEntries(), kEndOutputRegister, 5};
     cycleCountEntry_ = new QLineEdit;
     cycleCountEntry_->setObjectName(QStringLiteral("TextA_2"));
-    cycleCountEntry_->setAccessibleName(QStringLiteral("程序循环次数"));
+    cycleCountEntry_->setAccessibleName(base::Tr::tr("程序循环次数"));
+    ui::setWriteCaption(cycleCountEntry_, QStringLiteral("程序循环次数"));
     cycleCountEntry_->setMaximumWidth(120);
 
     struct Cell {
@@ -158,19 +162,19 @@ QWidget* ProgramWindow::buildSettingsFrame() {
     };
     // Three rows of two settings: caption, edit control, readback field.
     const Cell cells[3][2] = {
-        {{QStringLiteral("曲线时间单位"), settingLists_[0].list, 0},
-         {QStringLiteral("起始设定值"), settingLists_[3].list, 4}},
-        {{QStringLiteral("程序段数"), settingLists_[1].list, 1},
-         {QStringLiteral("结束输出功能"), settingLists_[4].list, 5}},
-        {{QStringLiteral("掉电处理"), settingLists_[2].list, 3},
-         {QStringLiteral("程序循环次数"), cycleCountEntry_, 2}},
+        {{base::Tr::tr("曲线时间单位"), settingLists_[0].list, 0},
+         {base::Tr::tr("起始设定值"), settingLists_[3].list, 4}},
+        {{base::Tr::tr("程序段数"), settingLists_[1].list, 1},
+         {base::Tr::tr("结束输出功能"), settingLists_[4].list, 5}},
+        {{base::Tr::tr("掉电处理"), settingLists_[2].list, 3},
+         {base::Tr::tr("程序循环次数"), cycleCountEntry_, 2}},
     };
     for (int r = 0; r < 3; ++r) {
         for (int c = 0; c < 2; ++c) {
             const Cell& cell = cells[r][c];
             readbackLabels_[cell.element] =
                 valueLabel(QStringLiteral("Label3_%1").arg(cell.element),
-                           cell.caption + QStringLiteral(" 读数"));
+                           cell.caption + base::Tr::tr(" 读数"));
             grid->addWidget(ui::captionLabel(cell.caption), r, c * 3);
             grid->addWidget(cell.edit, r, c * 3 + 1);
             grid->addWidget(readbackLabels_[cell.element], r, c * 3 + 2);
@@ -183,24 +187,28 @@ QWidget* ProgramWindow::buildSettingsFrame() {
 
 QWidget* ProgramWindow::buildSegmentFrame(int k) {
     const QString seg = QStringLiteral("SEG%1").arg(k);
-    auto* frame = new QGroupBox(seg + QStringLiteral(" 设定"));
+    auto* frame = new QGroupBox(seg + base::Tr::tr(" 设定"));
     frame->setObjectName(QStringLiteral("SegmentFrame_%1").arg(k));
     auto* grid = tightGrid(frame);
-    const QString captions[3] = {QStringLiteral("设定值SV1"), QStringLiteral("设定值SV2"),
-                                 QStringLiteral("设定值TIME")};
+    static const char* const kCaptions[3] = {QT_TRANSLATE_NOOP("velmars", "设定值SV1"),
+                                             QT_TRANSLATE_NOOP("velmars", "设定值SV2"),
+                                             QT_TRANSLATE_NOOP("velmars", "设定值TIME")};
+    const QString captions[3] = {base::Tr::tr(kCaptions[0]), base::Tr::tr(kCaptions[1]),
+                                 base::Tr::tr(kCaptions[2])};
     for (int f = 0; f < 3; ++f) {
         const int i = segmentEntryIndex(k, f);
         const int element = i + 8;  // TxtB(i) writes 4X 8201+i, readback element 8+i
         auto* box = new QLineEdit;
         box->setObjectName(QStringLiteral("TxtB_%1").arg(i));
         box->setAccessibleName(seg + QLatin1Char(' ') + captions[f]);
+        ui::setWriteCaption(box, seg + QLatin1Char(' ') + QString::fromUtf8(kCaptions[f]));
         // Up to four digits, a minus for the set values; a point cannot be typed.
         box->setValidator(new ui::DigitsValidator(kSegmentDigits, !isTimeEntry(i), box));
         box->setFixedWidth(kValueWidth);
         segmentEntries_[i] = box;
         readbackLabels_[element] =
             valueLabel(QStringLiteral("Label3_%1").arg(element),
-                       seg + QLatin1Char(' ') + captions[f] + QStringLiteral(" 读数"));
+                       seg + QLatin1Char(' ') + captions[f] + base::Tr::tr(" 读数"));
         grid->addWidget(ui::captionLabel(captions[f]), f, 0);
         grid->addWidget(box, f, 1);
         grid->addWidget(readbackLabels_[element], f, 2);
@@ -326,7 +334,7 @@ void ProgramWindow::writeChanged(QWidget* control) {
     for (const ListWriter& w : settingLists_)
         if (w.list == control)
             writer()->sendListEntry(w.reg, listCode(w.entries, w.list->currentText()),
-                                    w.list->accessibleName(), w.list->currentText());
+                                    ui::writeCaption(w.list), w.list->currentText());
     if (control == cycleCountEntry_)
         writeEntry(cycleCountEntry_, kCycleCountRegister, entryValue(cycleCountEntry_->text()));
     for (int i = 0; i < kSegmentEntryCount; ++i)
@@ -337,7 +345,7 @@ void ProgramWindow::writeChanged(QWidget* control) {
 }
 
 void ProgramWindow::writeEntry(QLineEdit* entry, int32_t reg, const base::RegisterReading& value) {
-    writer()->sendReading(reg, value, entry->accessibleName(), entry->text());
+    writer()->sendReading(reg, value, ui::writeCaption(entry), entry->text());
 }
 
 }  // namespace program

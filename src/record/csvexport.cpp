@@ -1,5 +1,7 @@
 #include "record/csvexport.h"
 
+#include "base/tr.h"
+
 #include <QByteArray>
 #include <QFileInfo>
 #include <QIODevice>
@@ -98,9 +100,12 @@ class LocalSeconds {
 }  // namespace
 
 QByteArray csvHeader() {
-    return QStringLiteral(
-               "\uFEFF日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2\r\n")
-        .toUtf8();
+    // The Chinese header is what files and tools of the Chinese program rely on; a translation
+    // names the same columns in its language.
+    return QByteArray("\xEF\xBB\xBF") +
+           base::Tr::tr("日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2")
+               .toUtf8() +
+           QByteArray("\r\n");
 }
 
 void appendCsvRow(QByteArray& out, double date, double time, const double (&values)[10]) {
@@ -150,19 +155,20 @@ bool CsvExport::open() {
     if (open_) return true;
     const QFileInfo info(path_);
     if (!info.exists() || !info.isFile()) {
-        error_ = QStringLiteral("数据库文件不存在：%1").arg(path_);
+        error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件不存在：%1")).arg(path_);
         return false;
     }
     // Read-only and never created; a short wait for a writer's lock.
     if (!file_.open(path_, /*readOnly=*/true, 2000)) {
-        error_ = QStringLiteral("数据库无法打开：%1").arg(file_.error().text());
+        error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库无法打开：%1"))
+                     .arg(file_.error().text());
         return false;
     }
     {
         QSqlQuery q(file_.db());
         if (!q.exec(QStringLiteral("SELECT * FROM pv_data LIMIT 0")) ||
             q.record().count() < schema::kFirstValueColumn + schema::kValueCount) {
-            error_ = QStringLiteral("不是记录数据库：%1").arg(path_);
+            error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "不是记录数据库：%1")).arg(path_);
             q = QSqlQuery();
             file_.close();
             return false;
@@ -186,7 +192,8 @@ std::optional<qint64> CsvExport::count(const ExportRange& range) {
         bindRange(q, range);
     }
     if (!q.exec() || !q.next()) {
-        error_ = QStringLiteral("读取记录失败：%1").arg(q.lastError().text());
+        error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "读取记录失败：%1"))
+                     .arg(q.lastError().text());
         return std::nullopt;
     }
     return q.value(0).toLongLong();
@@ -208,7 +215,8 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
         bindRange(q, range);
     }
     if (!q.exec()) {
-        error_ = QStringLiteral("读取记录失败：%1").arg(q.lastError().text());
+        error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "读取记录失败：%1"))
+                     .arg(q.lastError().text());
         return std::nullopt;
     }
     QByteArray buf = csvHeader();
@@ -216,7 +224,9 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
     auto flush = [&] {
         const bool ok = out.write(buf) == buf.size();
         buf.clear();
-        if (!ok) error_ = QStringLiteral("写入失败：%1").arg(out.errorString());
+        if (!ok)
+            error_ =
+                QStringLiteral(QT_TRANSLATE_NOOP("velmars", "写入失败：%1")).arg(out.errorString());
         return ok;
     };
     qint64 rows = 0;
@@ -237,12 +247,13 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
         if (buf.size() >= kFlushBytes && !flush()) return std::nullopt;
         if (progress && rows % kProgressEvery == 0 && !progress(rows)) {
             stopped_ = true;
-            error_ = QStringLiteral("导出已取消");
+            error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "导出已取消"));
             return std::nullopt;
         }
     }
     if (q.lastError().isValid()) {
-        error_ = QStringLiteral("读取记录失败：%1").arg(q.lastError().text());
+        error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "读取记录失败：%1"))
+                     .arg(q.lastError().text());
         return std::nullopt;
     }
     if (!flush()) return std::nullopt;

@@ -29,12 +29,13 @@ DatabaseLock::Outcome DatabaseLock::tryLock() {
     qint64 pid = 0;
     QString host, app;
     lock_->getLockInfo(&pid, &host, &app);
-    refusal_ = QStringLiteral("数据库 %1 正由另一个程序记录（进程 %2%3）")
-                   .arg(QDir::toNativeSeparators(db.absoluteFilePath()))
-                   .arg(pid)
-                   .arg(host.isEmpty() || host == QSysInfo::machineHostName()
-                            ? QString()
-                            : QStringLiteral("，主机 %1").arg(host));
+    refusal_ =
+        QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库 %1 正由另一个程序记录（进程 %2%3）"))
+            .arg(QDir::toNativeSeparators(db.absoluteFilePath()))
+            .arg(pid)
+            .arg(host.isEmpty() || host == QSysInfo::machineHostName()
+                     ? QString()
+                     : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "，主机 %1")).arg(host));
     return Outcome::HeldElsewhere;
 }
 

@@ -152,7 +152,8 @@ bool EventWriter::ensureOpen() {
     if (lastOpenAttemptMs_ >= 0 && now - lastOpenAttemptMs_ < 1000) return false;
     lastOpenAttemptMs_ = now;
     if (store_.open(readOnly_)) return true;
-    setStatus(QStringLiteral("事件记录已停止：%1，每秒重试").arg(store_.lastError()));
+    setStatus(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "事件记录已停止：%1，每秒重试"))
+                  .arg(store_.lastError()));
     return false;
 }
 
@@ -200,13 +201,16 @@ void EventWriter::flush() {
         // The batch goes back in front of what arrived meanwhile (nothing did: same thread).
         waiting_.swap(batch);
         store_.close();
-        setStatus(QStringLiteral("事件记录已停止：%1，每秒重试").arg(why));
+        setStatus(
+            QStringLiteral(QT_TRANSLATE_NOOP("velmars", "事件记录已停止：%1，每秒重试")).arg(why));
         schedule(1000);
         return;
     }
     stored_ += static_cast<qint64>(batch.size());
     if (dropped_ > 0)
-        setStatus(QStringLiteral("事件记录：%1 条因数据库不可用而丢失").arg(dropped_));
+        setStatus(
+            QStringLiteral(QT_TRANSLATE_NOOP("velmars", "事件记录：%1 条因数据库不可用而丢失"))
+                .arg(dropped_));
     else
         setStatus(QString());
     emit storedReady(stored_);
@@ -231,9 +235,11 @@ void EventWriter::exportCsv(quint64 ticket, const QString& file, const EventFilt
         return count < 0 ? std::nullopt : std::optional<qint64>(count);
     });
     if (!done.rows) {
-        emit exportDone(ticket, -1,
-                        done.writeError.isEmpty() ? done.readError
-                                                  : QStringLiteral("无法写入文件 %1").arg(file));
+        emit exportDone(
+            ticket, -1,
+            done.writeError.isEmpty()
+                ? done.readError
+                : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法写入文件 %1")).arg(file));
         return;
     }
     emit exportDone(ticket, *done.rows, QString());

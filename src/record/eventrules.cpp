@@ -1,6 +1,7 @@
 #include "record/eventrules.h"
 
 #include "base/text.h"
+#include "base/tr.h"
 #include "instrument/statetexts.h"
 
 namespace record {
@@ -28,12 +29,12 @@ const std::vector<QString>& eventKinds() {
 }
 
 QString eventKindCaption(const QString& kind) {
-    if (kind == eventkind::kWrite) return QStringLiteral("写入");
-    if (kind == eventkind::kAlarm) return QStringLiteral("报警");
-    if (kind == eventkind::kProgram) return QStringLiteral("程序");
-    if (kind == eventkind::kLink) return QStringLiteral("通讯");
-    if (kind == eventkind::kRecorder) return QStringLiteral("记录");
-    if (kind == eventkind::kAlert) return QStringLiteral("警报");
+    if (kind == eventkind::kWrite) return base::Tr::tr("写入");
+    if (kind == eventkind::kAlarm) return base::Tr::tr("报警");
+    if (kind == eventkind::kProgram) return base::Tr::tr("程序");
+    if (kind == eventkind::kLink) return base::Tr::tr("通讯");
+    if (kind == eventkind::kRecorder) return base::Tr::tr("记录");
+    if (kind == eventkind::kAlert) return base::Tr::tr("警报");
     return kind;
 }
 
@@ -43,9 +44,10 @@ EventEntry writeEntry(const comm::WriteReport& report) {
                                 : report.caption.trimmed();
     QString text = QStringLiteral("%1 → %2").arg(caption, base::intText(report.value));
     if (report.status != 0) {
-        const QString why =
-            report.error.isEmpty() ? QStringLiteral("仪表无应答") : report.error.trimmed();
-        text += QStringLiteral("（失败：%1）").arg(why);
+        const QString why = report.error.isEmpty()
+                                ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "仪表无应答"))
+                                : report.error.trimmed();
+        text += QStringLiteral(QT_TRANSLATE_NOOP("velmars", "（失败：%1）")).arg(why);
     }
     EventEntry e = entry(eventkind::kWrite, text);
     e.reg = report.reg;
@@ -60,25 +62,25 @@ EventEntry linkEntry(comm::LinkEvent event, const QString& detail) {
     QString text;
     switch (event) {
         case E::Opened:
-            text = QStringLiteral("端口已打开：%1").arg(d);
+            text = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口已打开：%1")).arg(d);
             break;
         case E::Closed:
-            text = QStringLiteral("端口已关闭：%1").arg(d);
+            text = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口已关闭：%1")).arg(d);
             break;
         case E::OpenFailed:
-            text = QStringLiteral("端口无法打开：%1").arg(d);
+            text = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口无法打开：%1")).arg(d);
             break;
         case E::Silent:
-            text = QStringLiteral("仪表停止应答");
+            text = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "仪表停止应答"));
             break;
         case E::Answering:
-            text = QStringLiteral("仪表恢复应答");
+            text = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "仪表恢复应答"));
             break;
         case E::DeviceLost:
-            text = QStringLiteral("设备已断开：%1").arg(d);
+            text = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "设备已断开：%1")).arg(d);
             break;
         case E::DeviceBack:
-            text = QStringLiteral("设备已恢复：%1").arg(d);
+            text = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "设备已恢复：%1")).arg(d);
             break;
     }
     // Events without a device or reason read without the trailing colon.
@@ -102,10 +104,11 @@ std::vector<EventEntry> imageEntries(const comm::InstrumentImage& before,
     }
     struct ProgramField {
         int k;
-        const char16_t* caption;
+        const char* caption;
     };
-    static constexpr ProgramField kFields[] = {
-        {0, u"曲线状态"}, {5, u"当前段号"}, {8, u"循环次数"}};
+    static constexpr ProgramField kFields[] = {{0, QT_TRANSLATE_NOOP("velmars", "曲线状态")},
+                                               {5, QT_TRANSLATE_NOOP("velmars", "当前段号")},
+                                               {8, QT_TRANSLATE_NOOP("velmars", "循环次数")}};
     for (const ProgramField& f : kFields) {
         const int32_t was = before.InputRegsHigh[f.k];
         const int32_t now = after.InputRegsHigh[f.k];
@@ -114,7 +117,7 @@ std::vector<EventEntry> imageEntries(const comm::InstrumentImage& before,
             return f.k == 0 ? instrument::programStateText(v) : base::intText(v);
         };
         EventEntry e = entry(eventkind::kProgram,
-                             QString::fromUtf16(f.caption) + u' ' + change(text(was), text(now)));
+                             QString::fromUtf8(f.caption) + u' ' + change(text(was), text(now)));
         e.value = now;
         out.push_back(e);
     }
@@ -128,11 +131,12 @@ std::optional<EventEntry> recorderEntry(const QString& before, const QString& af
         const QString s = line.section(u'；', 0, 0);
         const qsizetype colon = s.indexOf(u'：');
         const QString head = colon < 0 ? s : s.left(colon);
-        return head == QStringLiteral("记录中") ? head : s;
+        return head == QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中")) ? head : s;
     };
     if (state(before) == state(after) || after.isEmpty()) return std::nullopt;
     QString text = state(after);
-    if (text == QStringLiteral("记录中")) text = QStringLiteral("开始记录");
+    if (text == QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中")))
+        text = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "开始记录"));
     return entry(eventkind::kRecorder, text);
 }
 

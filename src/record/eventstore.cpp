@@ -1,5 +1,7 @@
 #include "record/eventstore.h"
 
+#include "base/tr.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
@@ -30,7 +32,7 @@ const QString kCorrupt = faultText(Fault::Corrupt);
 const QString kWrongTables = faultText(Fault::WrongTables);
 const QString kDiskFull = faultText(Fault::DiskFull);
 const QString kOther = faultText(Fault::Other);
-const QString kMissing = QStringLiteral("数据库文件不存在");
+const QString kMissing = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件不存在"));
 
 int nativeCode(const QSqlError& e) {
     bool ok = false;
@@ -305,7 +307,7 @@ QByteArray csvInt(const std::optional<int>& v) {
 qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out) {
     filter.newestFirst = false;
     QByteArray buf("\xEF\xBB\xBF");
-    buf += QStringLiteral("时间,类型,内容,寄存器,数值,状态\r\n").toUtf8();
+    buf += base::Tr::tr("时间,类型,内容,寄存器,数值,状态").toUtf8() + QByteArray("\r\n");
     qint64 count = 0;
     bool written = true;
     const auto flush = [&] {
@@ -313,8 +315,9 @@ qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out) {
         buf.clear();
     };
     const bool read = store.forEach(filter, [&](const EventEntry& e) {
-        buf += eventTimeText(e.at).toUtf8() + ',' + csvField(e.kind) + ',' + csvField(e.text) +
-               ',' + csvInt(e.reg) + ',' + csvInt(e.value) + ',' + csvInt(e.status) + "\r\n";
+        buf += eventTimeText(e.at).toUtf8() + ',' + csvField(e.kind) + ',' +
+               csvField(base::shown(e.text)) + ',' + csvInt(e.reg) + ',' + csvInt(e.value) + ',' +
+               csvInt(e.status) + "\r\n";
         ++count;
         if (buf.size() > 1 << 16) flush();
     });

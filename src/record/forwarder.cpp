@@ -323,7 +323,8 @@ bool ForwardWorker::openServer() {
         closeServer();
         ++failures_;
         sinceFailure_.start();
-        setStatus({forward::State::Failed, pending_, QStringLiteral("缺少 PostgreSQL 驱动")});
+        setStatus({forward::State::Failed, pending_,
+                   QStringLiteral(QT_TRANSLATE_NOOP("velmars", "缺少 PostgreSQL 驱动"))});
         return false;
     }
     if (!db.open()) {

@@ -31,7 +31,7 @@ Recorder::Recorder(QString dbPath, const Clock& clock, LiveSource live, QObject*
       live_(std::move(live)),
       thread_(new QThread),
       writer_(new StoreWriter(std::move(dbPath), connectionNameFor(this))),
-      status_(QStringLiteral("记录未启动")) {
+      status_(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录未启动"))) {
     thread_->setObjectName(QStringLiteral("sample store"));
     writer_->moveToThread(thread_);
     connect(writer_, &StoreWriter::written, this, &Recorder::sampleWritten);
@@ -73,7 +73,7 @@ void Recorder::start() {
 void Recorder::refuse(const QString& why) {
     timer_.stop();
     stopped_ = true;
-    setStatus(QStringLiteral("未记录：%1").arg(why));
+    setStatus(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "未记录：%1")).arg(why));
 }
 
 void Recorder::stop() {
@@ -82,7 +82,7 @@ void Recorder::stop() {
     StoreWriter* writer = writer_;
     QMetaObject::invokeMethod(
         writer, [writer] { writer->close(); }, Qt::QueuedConnection);
-    setStatus(QStringLiteral("记录已停止"));
+    setStatus(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录已停止")));
 }
 
 void Recorder::setRetention(const RetentionPolicy& policy) {
@@ -143,11 +143,14 @@ void Recorder::sampleWritten(int recordNo, bool stored, const QString& error, in
         if (pending_.size() > kSlowDiskBacklog)
             setStatus(slowDiskText());
         else if (stored && waiting == 0)
-            setStatus(QStringLiteral("记录中：第 %1 条").arg(recordNo));
+            setStatus(
+                QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中：第 %1 条")).arg(recordNo));
         else if (stored)
-            setStatus(QStringLiteral("记录中：第 %1 条；补写中，内存中 %2 个样本待写入")
-                          .arg(recordNo)
-                          .arg(waiting));
+            setStatus(
+                QStringLiteral(QT_TRANSLATE_NOOP(
+                                   "velmars", "记录中：第 %1 条；补写中，内存中 %2 个样本待写入"))
+                    .arg(recordNo)
+                    .arg(waiting));
         else
             setFailure(error, waiting);
     }
@@ -158,13 +161,13 @@ void Recorder::storeOpened(bool ok, const QString& error, int recordNo) {
     if (pending_.empty()) lastRecordNo_ = recordNo;
     if (stopped_) return;
     if (ok)
-        setStatus(QStringLiteral("记录中"));
+        setStatus(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中")));
     else
         setFailure(error);
 }
 
 QString Recorder::slowDiskText() {
-    return QStringLiteral("记录中：磁盘缓慢，样本排队待写入");
+    return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中：磁盘缓慢，样本排队待写入"));
 }
 
 void Recorder::setStatus(const QString& text) {
@@ -174,8 +177,11 @@ void Recorder::setStatus(const QString& text) {
 }
 
 void Recorder::setFailure(const QString& reason, int waiting) {
-    QString text = QStringLiteral("记录已停止：%1，每秒重试").arg(reason);
-    if (waiting > 0) text += QStringLiteral("；内存中 %1 个样本待写入").arg(waiting);
+    QString text =
+        QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录已停止：%1，每秒重试")).arg(reason);
+    if (waiting > 0)
+        text +=
+            QStringLiteral(QT_TRANSLATE_NOOP("velmars", "；内存中 %1 个样本待写入")).arg(waiting);
     setStatus(text);
 }
 

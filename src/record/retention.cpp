@@ -13,10 +13,12 @@ std::optional<DayToDrop> dayToDrop(const RetentionPolicy& policy, const QDate& t
 
 QString droppedDayText(const DayToDrop& drop, int64_t seconds, const RetentionPolicy& policy) {
     const QString why =
-        drop.forAge ? QStringLiteral("保留 %1 天").arg(policy.keepDays)
-                    : QStringLiteral("磁盘可用空间不足 %1 GB")
-                          .arg(static_cast<double>(policy.minFreeBytes) / (1 << 30), 0, 'g', 3);
-    return QStringLiteral("存档：已删除 %1 及以前的样本（%2 条）和事件（%3）")
+        drop.forAge
+            ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "保留 %1 天")).arg(policy.keepDays)
+            : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "磁盘可用空间不足 %1 GB"))
+                  .arg(static_cast<double>(policy.minFreeBytes) / (1 << 30), 0, 'g', 3);
+    return QStringLiteral(
+               QT_TRANSLATE_NOOP("velmars", "存档：已删除 %1 及以前的样本（%2 条）和事件（%3）"))
         .arg(drop.day.toString(QStringLiteral("yyyy-MM-dd")))
         .arg(seconds)
         .arg(why);

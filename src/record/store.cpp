@@ -72,29 +72,30 @@ QString faultText(SampleStore::Fault f) {
         case F::None:
             return {};
         case F::NotOpen:
-            return QStringLiteral("数据库未打开");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库未打开"));
         case F::FolderNotCreatable:
-            return QStringLiteral("无法创建数据库文件夹");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法创建数据库文件夹"));
         case F::FileNotCreatable:
-            return QStringLiteral("无法创建数据库文件");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法创建数据库文件"));
         case F::ReadOnly:
-            return QStringLiteral("数据库文件只读");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件只读"));
         case F::Locked:
-            return QStringLiteral("数据库文件被其他程序锁定");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件被其他程序锁定"));
         case F::NotADatabase:
-            return QStringLiteral("文件不是数据库");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "文件不是数据库"));
         case F::Corrupt:
-            return QStringLiteral("数据库文件已损坏");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件已损坏"));
         case F::WrongTables:
-            return QStringLiteral("数据库表结构不符");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库表结构不符"));
         case F::IdNotUnique:
-            return QStringLiteral("数据库表 pv_data 的 w_id 不是唯一键");
+            return QStringLiteral(
+                QT_TRANSLATE_NOOP("velmars", "数据库表 pv_data 的 w_id 不是唯一键"));
         case F::DiskFull:
-            return QStringLiteral("磁盘已满");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "磁盘已满"));
         case F::Other:
             break;
     }
-    return QStringLiteral("无法读写数据库文件");
+    return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法读写数据库文件"));
 }
 
 SampleStore::SampleStore(QString path, QString connectionName, Commit commit)

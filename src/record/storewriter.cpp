@@ -56,7 +56,9 @@ void StoreWriter::write(Sample s) {
     if (ok) {
         if (dropped_ > 0 && held_.empty()) {
             emit archiveNote(
-                QStringLiteral("磁盘长时间不可写：内存中超出上限的最早 %1 个样本已丢弃")
+                QStringLiteral(
+                    QT_TRANSLATE_NOOP("velmars",
+                                      "磁盘长时间不可写：内存中超出上限的最早 %1 个样本已丢弃"))
                     .arg(dropped_));
             dropped_ = 0;
         }

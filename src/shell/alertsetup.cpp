@@ -6,6 +6,7 @@
 
 #include "alert/alertbar.h"
 #include "alert/alertsettings.h"
+#include "base/tr.h"
 #include "shell/settings.h"
 
 namespace shell {
@@ -35,14 +36,14 @@ void addAlertBar(QMainWindow& window, alert::Alerter& alerter) {
         alerter, [](const alert::RuleConfig& rules, const alert::NotifySettings& notify) {
             alert::saveSettings(*settingsFile(), rules, notify);
         });
-    auto* holder = new QToolBar(QStringLiteral("报警"), &window);
+    auto* holder = new QToolBar(base::Tr::tr("报警"), &window);
     holder->setObjectName(QStringLiteral("AlertToolBar"));
     holder->setMovable(false);
     holder->setFloatable(false);
     holder->addWidget(bar);
     // The button a narrow window folds the bar behind is named like every other control.
     if (auto* more = holder->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
-        more->setAccessibleName(QStringLiteral("报警栏更多"));
+        more->setAccessibleName(base::Tr::tr("报警栏更多"));
     window.addToolBar(Qt::BottomToolBarArea, holder);
 }
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "alert/message.h"
+#include "base/tr.h"
 #include "link/ports.h"
 #include "record/csvexport.h"
 #include "record/forward.h"
@@ -188,6 +189,13 @@ ParseResult parseCommandLine(const QStringList& args) {
                         QStringLiteral("--keep-free-gb expects a number of GB, got '%1'")
                             .arg(shown(v))};
             o.keepFreeGb = g;
+        } else if (matches(a, QStringLiteral("--lang"))) {
+            if (!takeValue(args, i, QStringLiteral("--lang"), v, error))
+                return {std::nullopt, error};
+            if (v != u"zh" && v != u"en")
+                return {std::nullopt,
+                        QStringLiteral("--lang expects zh or en, got '%1'").arg(shown(v))};
+            o.language = v;
         } else if (matches(a, QStringLiteral("--screenshot"))) {
             if (!takeValue(args, i, QStringLiteral("--screenshot"), v, error))
                 return {std::nullopt, error};
@@ -232,46 +240,69 @@ ParseResult parseCommandLine(const QStringList& args) {
 
 QString usageText() {
     return QStringLiteral(
-        "usage: velmars [options]\n"
-        "  --simulate            run the simulated instrument inside the program; port 1 names it\n"
-        "  --log-writes          with --simulate: print a line on standard output for each\n"
-        "                        register the simulated instrument is written (time, 4X N, value)\n"
-        "  --port N=DEVICE       port number N (1..20) names DEVICE (repeatable); DEVICE may be\n"
-        "                        a gateway: tcp://HOST:PORT (Modbus TCP, unit id = slave\n"
-        "                        address) or rtu+tcp://HOST:PORT (RTU frames through TCP, as a\n"
-        "                        serial device server passes them); baud and parity do not apply\n"
-        "  --db PATH             sample database file instead of the default\n"
-        "  --connect             press \"打开\" with the window's settings once the main window is "
-        "up\n"
-        "  --quit-after SECONDS  leave through the Exit path that many seconds after start\n"
-        "  --screenshot FILE     with --quit-after: save a PNG of the main window before leaving\n"
-        "  --clock-speed F       run the program's clock F times faster (tests and demos)\n"
-        "  --export-csv FILE     write the stored records to FILE as CSV (- for standard output)\n"
-        "                        and leave, without a window; with --db, --from, --to\n"
-        "  --from \"YYYY-MM-DD HH:MM:SS\"  first record to export (default: the oldest)\n"
-        "  --to \"YYYY-MM-DD HH:MM:SS\"    last record to export (default: the newest)\n"
-        "  --export-events FILE  write the event log to FILE as CSV (- for standard output) and\n"
-        "                        leave, no window; with --from/--to \"YYYY-MM-DD HH:MM:SS\" and "
-        "--db\n"
-        "  --forward URL         forward samples and events to a PostgreSQL server\n"
-        "                        (postgresql://user@host:port/dbname or 'host=... dbname=...';\n"
-        "                        kept in the settings file; an empty URL turns it off)\n"
-        "  --station NAME        this station's name on the server (kept in the settings file)\n"
-        "  --profile NAME        a settings file and a default database (Rdatabj-NAME.db) of this\n"
-        "                        profile's own: one program per chamber, side by side\n"
-        "  --keep-days N         keep archived samples and events N days (0: no limit; kept in\n"
-        "                        the settings file)\n"
-        "  --keep-free-gb G      drop the oldest archived day while the disk has less than G GB\n"
-        "                        free (default 1; kept in the settings file)\n"
-        "  --notify-mail URL     send alerts by mail through the server\n"
-        "                        smtp://[user[:password]@]host[:port] (smtps:// for TLS; kept in\n"
-        "                        the settings file, the password apart; empty turns mail off)\n"
-        "  --notify-from ADDR    the sender of alert mails\n"
-        "  --notify-to ADDR[,ADDR...]  who gets alert mails\n"
-        "  --notify-webhook URL  POST each alert as JSON to this URL (empty turns it off)\n"
-        "  --notify-silent-after SECONDS  an instrument silent this long raises an alert\n"
-        "                        (default 30)\n"
-        "  --help                this text\n");
+               "usage: velmars [options]\n"
+               "  --simulate            run the simulated instrument inside the program; port 1 "
+               "names it\n"
+               "  --log-writes          with --simulate: print a line on standard output for each\n"
+               "                        register the simulated instrument is written (time, 4X N, "
+               "value)\n"
+               "  --port N=DEVICE       port number N (1..20) names DEVICE (repeatable); DEVICE "
+               "may be\n"
+               "                        a gateway: tcp://HOST:PORT (Modbus TCP, unit id = slave\n"
+               "                        address) or rtu+tcp://HOST:PORT (RTU frames through TCP, "
+               "as a\n"
+               "                        serial device server passes them); baud and parity do not "
+               "apply\n"
+               "  --db PATH             sample database file instead of the default\n"
+               "  --connect             press \"%1\" with the window's settings once the main "
+               "window is "
+               "up\n"
+               "  --quit-after SECONDS  leave through the Exit path that many seconds after start\n"
+               "  --screenshot FILE     with --quit-after: save a PNG of the main window before "
+               "leaving\n"
+               "  --clock-speed F       run the program's clock F times faster (tests and demos)\n"
+               "  --export-csv FILE     write the stored records to FILE as CSV (- for standard "
+               "output)\n"
+               "                        and leave, without a window; with --db, --from, --to\n"
+               "  --from \"YYYY-MM-DD HH:MM:SS\"  first record to export (default: the oldest)\n"
+               "  --to \"YYYY-MM-DD HH:MM:SS\"    last record to export (default: the newest)\n"
+               "  --export-events FILE  write the event log to FILE as CSV (- for standard output) "
+               "and\n"
+               "                        leave, no window; with --from/--to \"YYYY-MM-DD HH:MM:SS\" "
+               "and "
+               "--db\n"
+               "  --forward URL         forward samples and events to a PostgreSQL server\n"
+               "                        (postgresql://user@host:port/dbname or 'host=... "
+               "dbname=...';\n"
+               "                        kept in the settings file; an empty URL turns it off)\n"
+               "  --station NAME        this station's name on the server (kept in the settings "
+               "file)\n"
+               "  --profile NAME        a settings file and a default database (Rdatabj-NAME.db) "
+               "of this\n"
+               "                        profile's own: one program per chamber, side by side\n"
+               "  --keep-days N         keep archived samples and events N days (0: no limit; kept "
+               "in\n"
+               "                        the settings file)\n"
+               "  --keep-free-gb G      drop the oldest archived day while the disk has less than "
+               "G GB\n"
+               "                        free (default 1; kept in the settings file)\n"
+               "  --notify-mail URL     send alerts by mail through the server\n"
+               "                        smtp://[user[:password]@]host[:port] (smtps:// for TLS; "
+               "kept in\n"
+               "                        the settings file, the password apart; empty turns mail "
+               "off)\n"
+               "  --notify-from ADDR    the sender of alert mails\n"
+               "  --notify-to ADDR[,ADDR...]  who gets alert mails\n"
+               "  --notify-webhook URL  POST each alert as JSON to this URL (empty turns it off)\n"
+               "  --notify-silent-after SECONDS  an instrument silent this long raises an alert\n"
+               "                        (default 30)\n"
+               "  --lang zh|en          the language of windows, messages and exports (kept in "
+               "the\n"
+               "                        settings file; default: the desktop's when the program "
+               "speaks\n"
+               "                        it, else zh)\n"
+               "  --help                this text\n")
+        .arg(base::Tr::tr("打开"));
 }
 
 }  // namespace shell

@@ -42,6 +42,9 @@ struct Options {
     std::optional<QStringList> notifyTo;
     std::optional<QString> notifyWebhook;
     std::optional<int> notifySilentAfter;
+    // --lang zh|en: the language of windows, messages and exports (kept in the settings file;
+    // unset keeps what it says, else the desktop's language when the program speaks it).
+    std::optional<QString> language;
 };
 
 struct ParseResult {

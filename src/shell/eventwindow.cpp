@@ -12,6 +12,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "base/tr.h"
 #include "ui/accessible.h"
 
 namespace shell {
@@ -36,36 +37,36 @@ QDateTimeEdit* timeEdit(const QString& name, const QString& accessible, const QD
 
 EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(parent), log_(log) {
     setObjectName(QStringLiteral("EventWindow"));
-    setWindowTitle(QStringLiteral("事件记录"));
-    setAccessibleName(QStringLiteral("事件记录"));
+    setWindowTitle(base::Tr::tr("事件记录"));
+    setAccessibleName(base::Tr::tr("事件记录"));
 
     kind_ = new ui::NamedList;
     kind_->setObjectName(QStringLiteral("EventKind"));
-    kind_->setAccessibleName(QStringLiteral("事件类型"));
-    kind_->addItem(QStringLiteral("全部"), QString());
+    kind_->setAccessibleName(base::Tr::tr("事件类型"));
+    kind_->addItem(base::Tr::tr("全部"), QString());
     for (const QString& k : record::eventKinds())
         kind_->addItem(record::eventKindCaption(k), k);
-    auto* kindLabel = new QLabel(QStringLiteral("类型"));
+    auto* kindLabel = new QLabel(base::Tr::tr("类型"));
     kindLabel->setBuddy(kind_);
 
-    span_ = new QCheckBox(QStringLiteral("时间范围"));
+    span_ = new QCheckBox(base::Tr::tr("时间范围"));
     span_->setObjectName(QStringLiteral("EventSpan"));
-    span_->setAccessibleName(QStringLiteral("按时间范围筛选"));
+    span_->setAccessibleName(base::Tr::tr("按时间范围筛选"));
     const QDateTime now = QDateTime::currentDateTime();
     const QDateTime today(now.date(), QTime(0, 0));
-    from_ = timeEdit(QStringLiteral("EventFrom"), QStringLiteral("起始时间"), today);
-    to_ = timeEdit(QStringLiteral("EventTo"), QStringLiteral("结束时间"),
-                   today.addDays(1).addSecs(-1));
-    auto* fromLabel = new QLabel(QStringLiteral("从"));
+    from_ = timeEdit(QStringLiteral("EventFrom"), base::Tr::tr("起始时间"), today);
+    to_ =
+        timeEdit(QStringLiteral("EventTo"), base::Tr::tr("结束时间"), today.addDays(1).addSecs(-1));
+    auto* fromLabel = new QLabel(base::Tr::tr("从"));
     fromLabel->setBuddy(from_);
-    auto* toLabel = new QLabel(QStringLiteral("到"));
+    auto* toLabel = new QLabel(base::Tr::tr("到"));
     toLabel->setBuddy(to_);
 
     table_ = new QTableWidget(0, 3);
     table_->setObjectName(QStringLiteral("EventTable"));
-    table_->setAccessibleName(QStringLiteral("事件列表"));
+    table_->setAccessibleName(base::Tr::tr("事件列表"));
     table_->setHorizontalHeaderLabels(
-        {QStringLiteral("时间"), QStringLiteral("类型"), QStringLiteral("内容")});
+        {base::Tr::tr("时间"), base::Tr::tr("类型"), base::Tr::tr("内容")});
     table_->verticalHeader()->setVisible(false);
     table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     table_->horizontalHeader()->setStretchLastSection(true);
@@ -76,15 +77,15 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
     table_->setColumnWidth(0, 170);
     table_->setColumnWidth(1, 60);
 
-    export_ = new QPushButton(QStringLiteral("导出CSV"));
+    export_ = new QPushButton(base::Tr::tr("导出CSV"));
     export_->setObjectName(QStringLiteral("EventExport"));
-    export_->setAccessibleName(QStringLiteral("导出CSV"));
-    return_ = new QPushButton(QStringLiteral(" Esc 返回"));
+    export_->setAccessibleName(base::Tr::tr("导出CSV"));
+    return_ = new QPushButton(base::Tr::tr(" Esc 返回"));
     return_->setObjectName(QStringLiteral("EventReturn"));
-    return_->setAccessibleName(QStringLiteral("Esc 返回"));
+    return_->setAccessibleName(base::Tr::tr("Esc 返回"));
     status_ = new ui::ValueLabel;
     status_->setObjectName(QStringLiteral("EventStatus"));
-    status_->setAccessibleName(QStringLiteral("事件记录状态"));
+    status_->setAccessibleName(base::Tr::tr("事件记录状态"));
 
     auto* filters = new QHBoxLayout;
     filters->addWidget(kindLabel);
@@ -139,8 +140,8 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
                 if (ticket != pendingExport_) return;
                 pendingExport_ = 0;
                 export_->setEnabled(true);
-                status_->setText(count < 0 ? QStringLiteral("导出失败：%1").arg(error)
-                                           : QStringLiteral("已导出 %1 条").arg(count));
+                status_->setText(count < 0 ? base::Tr::tr("导出失败：%1").arg(error)
+                                           : base::Tr::tr("已导出 %1 条").arg(count));
             });
     reload();
 }
@@ -169,7 +170,7 @@ void EventWindow::reload() {
     f.limit = kShownRows;
     arrivedWhileLoading_.clear();
     pendingLoad_ = log_.requestRows(f);
-    status_->setText(QStringLiteral("读取中…"));
+    status_->setText(base::Tr::tr("读取中…"));
 }
 
 void EventWindow::showRows(const QVector<record::EventEntry>& rows) {
@@ -183,15 +184,16 @@ void EventWindow::showRows(const QVector<record::EventEntry>& rows) {
         onLogged(e);
     arrivedWhileLoading_.clear();
     table_->setUpdatesEnabled(true);
-    status_->setText(log_.statusText().isEmpty() ? QStringLiteral("共显示 %1 条").arg(rows.size())
-                                                 : log_.statusText());
+    status_->setText(log_.statusText().isEmpty() ? base::Tr::tr("共显示 %1 条").arg(rows.size())
+                                                 : base::shown(log_.statusText()));
 }
 
 void EventWindow::insertRow(int at, const record::EventEntry& e) {
     table_->insertRow(at);
     table_->setItem(at, 0, new QTableWidgetItem(record::eventTimeText(e.at)));
     table_->setItem(at, 1, new QTableWidgetItem(record::eventKindCaption(e.kind)));
-    table_->setItem(at, 2, new QTableWidgetItem(e.text));
+    // Rows keep the text as it was written, in Chinese; it is shown in the chosen language.
+    table_->setItem(at, 2, new QTableWidgetItem(base::shown(e.text)));
 }
 
 void EventWindow::onLogged(const record::EventEntry& e) {
@@ -206,14 +208,14 @@ void EventWindow::onLogged(const record::EventEntry& e) {
 
 void EventWindow::chooseExportFile() {
     const QString file =
-        QFileDialog::getSaveFileName(this, QStringLiteral("导出CSV"), QStringLiteral("events.csv"),
-                                     QStringLiteral("CSV 文件 (*.csv)"));
+        QFileDialog::getSaveFileName(this, base::Tr::tr("导出CSV"), QStringLiteral("events.csv"),
+                                     base::Tr::tr("CSV 文件 (*.csv)"));
     if (!file.isEmpty()) exportTo(file);
 }
 
 void EventWindow::exportTo(const QString& file) {
     export_->setEnabled(false);
-    status_->setText(QStringLiteral("导出中…"));
+    status_->setText(base::Tr::tr("导出中…"));
     pendingExport_ = log_.exportCsv(file, filter());
 }
 

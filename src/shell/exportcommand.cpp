@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "base/tr.h"
 #include "record/csvexport.h"
 #include "record/eventstore.h"
 #include "record/exportfile.h"
@@ -45,7 +46,7 @@ int runExport(const Options& options) {
             return rows < 0 ? std::nullopt : std::optional<qint64>(rows);
         });
     if (!done.writeError.isEmpty())
-        return failWith(1, QStringLiteral("无法写入 %1：%2").arg(target, done.writeError));
+        return failWith(1, base::Tr::tr("无法写入 %1：%2").arg(target, done.writeError));
     if (!done.rows) return failWith(2, done.readError);
     std::fprintf(stderr, "%lld\n", static_cast<long long>(*done.rows));
     return 0;

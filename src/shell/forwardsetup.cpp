@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <QStatusBar>
 
+#include "base/tr.h"
 #include "record/forwarder.h"
 #include "shell/settings.h"
 #include "ui/accessible.h"
@@ -41,9 +42,9 @@ std::optional<ForwardSetting> readForwardSetting(const std::optional<QString>& u
 ForwardStatus::ForwardStatus(QStatusBar* bar)
     : QObject(bar), status_(new ui::ValueLabel(bar)), skipped_(new ui::ValueLabel(bar)) {
     status_->setObjectName(QStringLiteral("ForwardStatus"));
-    status_->setAccessibleName(QStringLiteral("转发状态"));
+    status_->setAccessibleName(base::Tr::tr("转发状态"));
     skipped_->setObjectName(QStringLiteral("ForwardSkipped"));
-    skipped_->setAccessibleName(QStringLiteral("转发跳过"));
+    skipped_->setAccessibleName(base::Tr::tr("转发跳过"));
     skipped_->hide();
     bar->addPermanentWidget(skipped_);
     bar->addPermanentWidget(status_);
@@ -51,15 +52,16 @@ ForwardStatus::ForwardStatus(QStatusBar* bar)
 
 void ForwardStatus::showInvalidAddress() {
     // Only a hand-edited settings file gets here: the command line was checked at start.
-    status_->setText(record::forward::statusText(
-        {record::forward::State::Failed, 0, QStringLiteral("服务器地址无效")}));
+    status_->setText(base::shown(record::forward::statusText(
+        {record::forward::State::Failed, 0,
+         QStringLiteral(QT_TRANSLATE_NOOP("velmars", "服务器地址无效"))})));
 }
 
 void ForwardStatus::follow(const record::Forwarder& forwarder) {
     const record::Forwarder* f = &forwarder;
     auto show = [this, f] {
-        status_->setText(f->statusText());
-        const QString note = f->skippedText();
+        status_->setText(base::shown(f->statusText()));
+        const QString note = base::shown(f->skippedText());
         skipped_->setText(note);
         skipped_->setVisible(!note.isEmpty());
     };

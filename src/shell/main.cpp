@@ -10,6 +10,8 @@
 #include "shell/application.h"
 #include "shell/cmdline.h"
 #include "shell/exportcommand.h"
+#include "shell/language.h"
+#include "shell/settings.h"
 
 int main(int argc, char** argv) {
     // The command line is read before any window system is touched, so that --help and a bad
@@ -23,6 +25,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (parsed.options->help) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("velmars"));
+        QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
+        shell::setProfile(parsed.options->profile);
+        shell::useLanguage(parsed.options->language);
         std::fputs(qUtf8Printable(shell::usageText()), stdout);
         return 0;
     }
@@ -30,6 +37,8 @@ int main(int argc, char** argv) {
         QCoreApplication core(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("velmars"));
         QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
+        shell::setProfile(parsed.options->profile);
+        shell::useLanguage(parsed.options->language);
         return shell::runExport(*parsed.options);
     }
 
@@ -41,6 +50,8 @@ int main(int argc, char** argv) {
     // The desktop matches the windows to the installed velmars.desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("velmars"));
     QApplication::setWindowIcon(shell::windowIcon());
+    shell::setProfile(parsed.options->profile);
+    shell::useLanguage(parsed.options->language);
 
     // Chinese captions need a CJK font wherever the desktop does not pick one by itself.
     if (QFontDatabase::families().contains(QStringLiteral("WenQuanYi Micro Hei"))) {

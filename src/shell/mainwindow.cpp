@@ -18,6 +18,7 @@
 #include <algorithm>
 
 #include "base/numberrule.h"
+#include "base/tr.h"
 #include "chart/chartpanel.h"
 #include "config/configwindow.h"
 #include "monitor/livepanel.h"
@@ -53,7 +54,7 @@ QList<QWidget*> tabStopsIn(QWidget* root) {
 MainWindow::MainWindow(MainContext ctx, QWidget* parent)
     : QMainWindow(parent), ctx_(std::move(ctx)) {
     setObjectName(QStringLiteral("ssqx"));
-    setWindowTitle(QStringLiteral("双回路控制器（温湿度控制） VelmarS "));
+    setWindowTitle(base::Tr::tr("双回路控制器（温湿度控制） VelmarS "));
 
     live_ = new monitor::LivePanel(ctx_.link, this);
     chart_ = new chart::ChartPanel(ctx_.dbPath, ctx_.clock, ctx_.link);
@@ -109,13 +110,13 @@ MainWindow::MainWindow(MainContext ctx, QWidget* parent)
 
     linkStatus_ = new ui::ValueLabel(this);
     linkStatus_->setObjectName(QStringLiteral("LinkStatus"));
-    linkStatus_->setAccessibleName(QStringLiteral("通讯状态"));
+    linkStatus_->setAccessibleName(base::Tr::tr("通讯状态"));
     recorderStatus_ = new ui::ValueLabel(this);
     recorderStatus_->setObjectName(QStringLiteral("RecorderStatus"));
-    recorderStatus_->setAccessibleName(QStringLiteral("记录状态"));
+    recorderStatus_->setAccessibleName(base::Tr::tr("记录状态"));
     operatorMessage_ = new ui::ValueLabel(this);
     operatorMessage_->setObjectName(QStringLiteral("OperatorMessage"));
-    operatorMessage_->setAccessibleName(QStringLiteral("操作结果"));
+    operatorMessage_->setAccessibleName(base::Tr::tr("操作结果"));
     statusBar()->addWidget(linkStatus_, 3);
     statusBar()->addWidget(operatorMessage_, 2);
     statusBar()->addPermanentWidget(recorderStatus_, 1);
@@ -168,36 +169,36 @@ QWidget* MainWindow::buildPortFrames() {
     lay->setContentsMargins(0, 0, 0, 0);
     lay->setSpacing(2);
 
-    auto* frame6 = frame(QStringLiteral("通讯端口选择"), QStringLiteral("Frame6"));
+    auto* frame6 = frame(base::Tr::tr("通讯端口选择"), QStringLiteral("Frame6"));
     auto* f6 = new QGridLayout(frame6);
-    auto* portLabel = new QLabel(QStringLiteral("通讯端口"));
+    auto* portLabel = new QLabel(base::Tr::tr("通讯端口"));
     portList_ = new ui::NamedList;
     portList_->setObjectName(QStringLiteral("Combo1"));
     portList_->setEditable(true);
     portList_->setInsertPolicy(QComboBox::NoInsert);
-    portList_->setAccessibleName(QStringLiteral("通讯端口"));
+    portList_->setAccessibleName(base::Tr::tr("通讯端口"));
     portLabel->setBuddy(portList_);
     deviceLabel_ = new ui::ValueLabel;
     deviceLabel_->setObjectName(QStringLiteral("PortDevice"));
-    deviceLabel_->setAccessibleName(QStringLiteral("通讯端口 设备"));
+    deviceLabel_->setAccessibleName(base::Tr::tr("通讯端口 设备"));
     f6->addWidget(portLabel, 0, 0);
     f6->addWidget(portList_, 0, 1);
     f6->addWidget(deviceLabel_, 1, 0, 1, 2);
     connect(portList_, &QComboBox::currentTextChanged, this, &MainWindow::updateDeviceLabel);
 
-    auto* frame5a = frame(QStringLiteral("模块地址"), QStringLiteral("Frame5_0"));
+    auto* frame5a = frame(base::Tr::tr("模块地址"), QStringLiteral("Frame5_0"));
     auto* f5a = new QHBoxLayout(frame5a);
-    auto* addrLabel = new QLabel(QStringLiteral("模块地址"));
+    auto* addrLabel = new QLabel(base::Tr::tr("模块地址"));
     addressList_ = new ui::NamedList;
     addressList_->setObjectName(QStringLiteral("Combo2"));
     addressList_->setEditable(true);
     addressList_->setInsertPolicy(QComboBox::NoInsert);
-    addressList_->setAccessibleName(QStringLiteral("模块地址"));
+    addressList_->setAccessibleName(base::Tr::tr("模块地址"));
     addrLabel->setBuddy(addressList_);
     f5a->addWidget(addrLabel);
     f5a->addWidget(addressList_);
 
-    auto* frame2 = frame(QStringLiteral("波特率"), QStringLiteral("Frame2_1"));
+    auto* frame2 = frame(base::Tr::tr("波特率"), QStringLiteral("Frame2_1"));
     auto* f2 = new QHBoxLayout(frame2);
     auto* bauds = new QButtonGroup(this);
     const QString baudText[] = {QStringLiteral("4800"), QStringLiteral("9600"),
@@ -210,11 +211,11 @@ QWidget* MainWindow::buildPortFrames() {
         f2->addWidget(baudButtons_[i]);
     }
 
-    auto* frame5b = frame(QStringLiteral("校验方式"), QStringLiteral("Frame5_1"));
+    auto* frame5b = frame(base::Tr::tr("校验方式"), QStringLiteral("Frame5_1"));
     auto* f5b = new QHBoxLayout(frame5b);
     auto* parities = new QButtonGroup(this);
-    const QString parityText[] = {QStringLiteral("无校验"), QStringLiteral("奇校验"),
-                                  QStringLiteral("偶校验")};
+    const QString parityText[] = {base::Tr::tr("无校验"), base::Tr::tr("奇校验"),
+                                  base::Tr::tr("偶校验")};
     for (int i = 0; i < 3; ++i) {
         parityButtons_[i] = new QRadioButton(parityText[i]);
         parityButtons_[i]->setObjectName(QStringLiteral("Option2_%1").arg(i));
@@ -223,8 +224,8 @@ QWidget* MainWindow::buildPortFrames() {
         f5b->addWidget(parityButtons_[i]);
     }
 
-    openButton_ = ui::commandButton(QStringLiteral("打开"), QStringLiteral("Command9"));
-    closeButton_ = ui::commandButton(QStringLiteral("关闭"), QStringLiteral("Command10"));
+    openButton_ = ui::commandButton(base::Tr::tr("打开"), QStringLiteral("Command9"));
+    closeButton_ = ui::commandButton(base::Tr::tr("关闭"), QStringLiteral("Command10"));
     connect(openButton_, &QPushButton::clicked, this, &MainWindow::openPort);
     connect(closeButton_, &QPushButton::clicked, this, &MainWindow::closePort);
 
@@ -244,10 +245,9 @@ QWidget* MainWindow::buildNavigation() {
     auto* lay = new QVBoxLayout(box);
     lay->setContentsMargins(0, 0, 0, 0);
     configButton_ = ui::commandButton(QStringLiteral("CONFIG"), QStringLiteral("Command21"));
-    programButton_ = ui::commandButton(QStringLiteral("曲线设置"), QStringLiteral("Command11"));
-    eventLogButton_ =
-        ui::commandButton(QStringLiteral("事件记录"), QStringLiteral("EventLogButton"));
-    exitButton_ = ui::commandButton(QStringLiteral("退出"), QStringLiteral("Command1"));
+    programButton_ = ui::commandButton(base::Tr::tr("曲线设置"), QStringLiteral("Command11"));
+    eventLogButton_ = ui::commandButton(base::Tr::tr("事件记录"), QStringLiteral("EventLogButton"));
+    exitButton_ = ui::commandButton(base::Tr::tr("退出"), QStringLiteral("Command1"));
     lay->addWidget(configButton_);
     lay->addWidget(programButton_);
     lay->addWidget(eventLogButton_);
@@ -319,7 +319,8 @@ void MainWindow::openEventLog() {
 void MainWindow::updateDeviceLabel() {
     const int n = base::roundToInt32(base::leadingNumber(portList_->currentText())).value_or(0);
     const QString dev = ctx_.ports.deviceFor(n);
-    deviceLabel_->setText(dev.isEmpty() ? QStringLiteral("（无设备）") : comm::deviceCaption(dev));
+    deviceLabel_->setText(dev.isEmpty() ? base::Tr::tr("（无设备）")
+                                        : base::shown(comm::deviceCaption(dev)));
 }
 
 void MainWindow::updateLinkStatus() {
@@ -330,9 +331,12 @@ void MainWindow::updateLinkStatus() {
 }
 
 void MainWindow::updateRecorderStatus() {
-    QString text = ctx_.recorder ? ctx_.recorder->statusText() : QString();
+    // Both lines are kept in Chinese by their makers (the event log reads them); shown here in the
+    // chosen language.
+    QString text = ctx_.recorder ? base::shown(ctx_.recorder->statusText()) : QString();
     if (eventLog_ && !eventLog_->statusText().isEmpty())
-        text += (text.isEmpty() ? QString() : QStringLiteral("；")) + eventLog_->statusText();
+        text += (text.isEmpty() ? QString() : base::Tr::tr("；")) +
+                base::shown(eventLog_->statusText());
     recorderStatus_->setText(text);
 }
 
@@ -402,15 +406,15 @@ void MainWindow::requestExit() {
     // Leaving stops the recording, so it is asked first; "取消" is the default and Esc chooses it.
     auto* box =
         new QMessageBox(QMessageBox::Question, windowTitle(),
-                        QStringLiteral("退出程序？退出后停止记录。"), QMessageBox::NoButton, this);
+                        base::Tr::tr("退出程序？退出后停止记录。"), QMessageBox::NoButton, this);
     box->setObjectName(QStringLiteral("ExitQuestion"));
     box->setAttribute(Qt::WA_DeleteOnClose);
-    QPushButton* quit = box->addButton(QStringLiteral("退出"), QMessageBox::AcceptRole);
+    QPushButton* quit = box->addButton(base::Tr::tr("退出"), QMessageBox::AcceptRole);
     quit->setObjectName(QStringLiteral("ExitQuestionQuit"));
-    quit->setAccessibleName(QStringLiteral("退出"));
-    QPushButton* cancel = box->addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+    quit->setAccessibleName(base::Tr::tr("退出"));
+    QPushButton* cancel = box->addButton(base::Tr::tr("取消"), QMessageBox::RejectRole);
     cancel->setObjectName(QStringLiteral("ExitQuestionCancel"));
-    cancel->setAccessibleName(QStringLiteral("取消"));
+    cancel->setAccessibleName(base::Tr::tr("取消"));
     box->setDefaultButton(cancel);
     box->setEscapeButton(cancel);
     connect(box, &QMessageBox::finished, this, [this, box, quit] {

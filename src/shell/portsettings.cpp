@@ -1,6 +1,7 @@
 #include "shell/portsettings.h"
 
 #include "base/numberrule.h"
+#include "base/tr.h"
 
 namespace shell {
 
@@ -22,26 +23,26 @@ QString linkStatusText(const comm::LinkStats& stats, bool polling, int32_t port,
                        int silentMs) {
     QString s;
     if (!polling) {
-        s = QStringLiteral("端口关闭");
+        s = base::Tr::tr("端口关闭");
     } else if (stats.deviceLost) {
-        s = QStringLiteral("端口 %1 设备已断开，等待重新连接（%2）").arg(port).arg(stats.device);
+        s = base::Tr::tr("端口 %1 设备已断开，等待重新连接（%2）").arg(port).arg(stats.device);
     } else if (stats.portOpen) {
-        s = QStringLiteral("端口 %1 已打开（%2）").arg(port).arg(stats.device);
+        s = base::Tr::tr("端口 %1 已打开（%2）").arg(port).arg(stats.device);
     } else if (!stats.openError.isEmpty()) {
-        s = stats.openError;  // a whole sentence: which port, which device, why
+        s = base::shown(stats.openError);  // a whole sentence: which port, which device, why
     } else {
-        s = QStringLiteral("端口 %1 未能打开").arg(port);
+        s = base::Tr::tr("端口 %1 未能打开").arg(port);
     }
     // Figures of exchanges only mean something on a port that is (or was) open.
     if (!polling || stats.portOpen || stats.deviceLost || stats.exchanges > 0)
-        s += QStringLiteral("  通讯 %1 次，失败 %2 次").arg(stats.exchanges).arg(stats.failures);
+        s += base::Tr::tr("  通讯 %1 次，失败 %2 次").arg(stats.exchanges).arg(stats.failures);
     if (polling && stats.portOpen && silentMs >= kStaleAfterMs)
-        s += QStringLiteral("  仪表无应答 %1 秒").arg(silentMs / 1000);
+        s += base::Tr::tr("  仪表无应答 %1 秒").arg(silentMs / 1000);
     else if (polling && cycleMs > 0)
-        s += QStringLiteral("  周期 %1 ms").arg(qRound(cycleMs));
+        s += base::Tr::tr("  周期 %1 ms").arg(qRound(cycleMs));
     if (!stats.lastError.isEmpty())
-        s += (stats.lastOk ? QStringLiteral("  上次错误：") : QStringLiteral("  错误：")) +
-             stats.lastError;
+        s += (stats.lastOk ? base::Tr::tr("  上次错误：") : base::Tr::tr("  错误：")) +
+             base::shown(stats.lastError);
     return s;
 }
 

@@ -7,6 +7,7 @@
 #include <QPushButton>
 
 #include "base/numberrule.h"
+#include "base/tr.h"
 
 namespace shell {
 
@@ -17,21 +18,21 @@ int16_t& ProgramNumber() {
 
 ProgramNumberDialog::ProgramNumberDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("Msg1"));
-    setWindowTitle(QStringLiteral("输入程序号"));
-    auto* label1 = new QLabel(QStringLiteral("输入程序号"), this);
+    setWindowTitle(base::Tr::tr("输入程序号"));
+    auto* label1 = new QLabel(base::Tr::tr("输入程序号"), this);
     label1->setObjectName(QStringLiteral("Label1"));
-    auto* label2 = new QLabel(QStringLiteral("程序号"), this);
+    auto* label2 = new QLabel(base::Tr::tr("程序号"), this);
     label2->setObjectName(QStringLiteral("Label2"));
     setValueEdits_ = new QLineEdit(QStringLiteral("1"), this);
     setValueEdits_->setObjectName(QStringLiteral("Text1"));
-    setValueEdits_->setAccessibleName(QStringLiteral("程序号"));
+    setValueEdits_->setAccessibleName(base::Tr::tr("程序号"));
     label2->setBuddy(setValueEdits_);
-    auto* ok = new QPushButton(QStringLiteral("确定"), this);
+    auto* ok = new QPushButton(base::Tr::tr("确定"), this);
     ok->setObjectName(QStringLiteral("Command1"));
-    ok->setAccessibleName(QStringLiteral("确定"));
-    auto* cancel = new QPushButton(QStringLiteral("取消"), this);
+    ok->setAccessibleName(base::Tr::tr("确定"));
+    auto* cancel = new QPushButton(base::Tr::tr("取消"), this);
     cancel->setObjectName(QStringLiteral("Command2"));
-    cancel->setAccessibleName(QStringLiteral("取消"));
+    cancel->setAccessibleName(base::Tr::tr("取消"));
     auto* grid = new QGridLayout(this);
     grid->addWidget(label1, 0, 0, 1, 2);
     grid->addWidget(label2, 1, 0);

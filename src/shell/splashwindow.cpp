@@ -1,4 +1,5 @@
 #include "shell/splashwindow.h"
+#include "base/tr.h"
 
 #include <QLabel>
 #include <QLinearGradient>
@@ -13,7 +14,7 @@ SplashWindow::SplashWindow(QWidget* parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("frmSplash"));
     setFixedSize(520, 300);
-    auto* label = new QLabel(QStringLiteral("系统正在初始化数据引擎，请稍后。。。。。。"), this);
+    auto* label = new QLabel(base::Tr::tr("系统正在初始化数据引擎，请稍后。。。。。。"), this);
     label->setObjectName(QStringLiteral("Label1"));
     label->setStyleSheet(QStringLiteral("color: white; background: transparent;"));
     label->setAlignment(Qt::AlignCenter);

@@ -7,6 +7,7 @@
 #include <QShortcut>
 #include <QTimer>
 
+#include "base/tr.h"
 #include "ui/edittracker.h"
 #include "ui/widgets.h"
 
@@ -18,8 +19,8 @@ SubWindow::SubWindow(QWidget* parent) : QWidget(parent) {
     writer_ = new WriteSender(this);
     statusLine_ = new WriteStatusLine(this);
     connect(writer_, &WriteSender::message, statusLine_, &QLabel::setText);
-    returnButton_ = commandButton(QStringLiteral(" Esc 返回"), QStringLiteral("Command11"),
-                                  QStringLiteral("Esc 返回"));
+    returnButton_ = commandButton(base::Tr::tr(" Esc 返回"), QStringLiteral("Command11"),
+                                  base::Tr::tr("Esc 返回"));
     returnButton_->setParent(this);
     connect(returnButton_, &QPushButton::clicked, this, &SubWindow::returnToMainWindow);
     // The button is the window's cancel button: Esc presses it wherever the focus is.

@@ -43,4 +43,13 @@ QPushButton* commandButton(const QString& caption, const QString& name,
     return b;
 }
 
+void setWriteCaption(QWidget* w, const QString& caption) {
+    w->setProperty("writeCaption", caption);
+}
+
+QString writeCaption(const QWidget* w) {
+    const QString c = w->property("writeCaption").toString();
+    return c.isEmpty() ? w->accessibleName() : c;
+}
+
 }  // namespace ui

@@ -25,4 +25,10 @@ QLabel* valueLabel(const QString& name, const QString& accessibleName, int minWi
 QPushButton* commandButton(const QString& caption, const QString& name,
                            const QString& accessibleName = QString());
 
+// The caption a control's writes are logged under: its name as written in Chinese, so that the
+// event log reads the same whatever the language of the window. Without one set, the accessible
+// name.
+void setWriteCaption(QWidget* w, const QString& caption);
+QString writeCaption(const QWidget* w);
+
 }  // namespace ui

@@ -1,14 +1,18 @@
 #include "ui/writestatus.h"
 
 #include "base/text.h"
+#include "base/tr.h"
 
 namespace ui {
 
 QString writeOutcomeText(const QString& caption, const QString& value, bool written,
                          const QString& error) {
-    if (written) return QStringLiteral("%1 = %2 已写入").arg(caption, value);
-    return QStringLiteral("%1 = %2 写入失败（%3）")
-        .arg(caption, value, error.isEmpty() ? QStringLiteral("仪表无应答") : error);
+    // The caption and the reason come as written in Chinese (they go to the event log so).
+    const QString shownCaption = base::shown(caption);
+    if (written) return base::Tr::tr("%1 = %2 已写入").arg(shownCaption, value);
+    return base::Tr::tr("%1 = %2 写入失败（%3）")
+        .arg(shownCaption, value,
+             error.isEmpty() ? base::Tr::tr("仪表无应答") : base::shown(error));
 }
 
 WriteSender::WriteSender(QObject* parent) : QObject(parent) {}
@@ -30,7 +34,7 @@ void WriteSender::sendReading(int32_t reg, const base::RegisterReading& reading,
 void WriteSender::sendListEntry(int32_t reg, std::optional<int32_t> code, const QString& caption,
                                 const QString& shown) {
     if (!code) {  // typed text that is no entry of the list: no code to send
-        refuse(caption, shown, QStringLiteral("不是列表中的选项"));
+        refuse(caption, shown, base::Tr::tr("不是列表中的选项"));
         return;
     }
     send(reg, *code, caption, shown.trimmed());
@@ -51,7 +55,7 @@ bool WriteSender::report(quint64 id, bool written, const QString& error) {
 
 WriteStatusLine::WriteStatusLine(QWidget* parent) : ValueLabel(parent) {
     setObjectName(QStringLiteral("WriteStatus"));
-    setAccessibleName(QStringLiteral("写入状态"));
+    setAccessibleName(base::Tr::tr("写入状态"));
     setFrameShape(QFrame::StyledPanel);
     setFrameShadow(QFrame::Sunken);
     setTextInteractionFlags(Qt::TextSelectableByMouse);

@@ -1,0 +1,155 @@
+#include "base/tr.h"
+
+#include <QRegularExpression>
+
+namespace base {
+
+namespace {
+
+QString translated(const QString& source) {
+    const QByteArray utf8 = source.toUtf8();
+    return Tr::tr(utf8.constData());
+}
+
+// The pattern as an anchored expression: each %N takes the shortest run that lets the rest match.
+const QRegularExpression& expression(const char* pattern) {
+    thread_local QHash<const char*, QRegularExpression> cache;
+    auto it = cache.find(pattern);
+    if (it == cache.end()) {
+        const QString p = QString::fromUtf8(pattern);
+        static const QRegularExpression marker(QStringLiteral("%[1-9]"));
+        QString rx = QStringLiteral("^");
+        qsizetype at = 0;
+        for (auto m = marker.globalMatch(p); m.hasNext();) {
+            const auto hit = m.next();
+            rx += QRegularExpression::escape(p.mid(at, hit.capturedStart() - at));
+            rx += QStringLiteral("(.*?)");
+            at = hit.capturedEnd();
+        }
+        rx += QRegularExpression::escape(p.mid(at)) + u'$';
+        it = cache.insert(pattern,
+                          QRegularExpression(rx, QRegularExpression::DotMatchesEverythingOption));
+    }
+    return *it;
+}
+
+// clang-format off
+const char* const kBuiltPatterns[] = {
+    // The event log's rows.
+    QT_TRANSLATE_NOOP("velmars", "%1 → %2（失败：%3）"),
+    QT_TRANSLATE_NOOP("velmars", "端口已打开：%1"),
+    QT_TRANSLATE_NOOP("velmars", "端口已关闭：%1"),
+    QT_TRANSLATE_NOOP("velmars", "端口无法打开：%1"),
+    QT_TRANSLATE_NOOP("velmars", "设备已断开：%1"),
+    QT_TRANSLATE_NOOP("velmars", "设备已恢复：%1"),
+    QT_TRANSLATE_NOOP("velmars", "端口已打开"),
+    QT_TRANSLATE_NOOP("velmars", "端口已关闭"),
+    QT_TRANSLATE_NOOP("velmars", "端口无法打开"),
+    QT_TRANSLATE_NOOP("velmars", "设备已断开"),
+    QT_TRANSLATE_NOOP("velmars", "设备已恢复"),
+    QT_TRANSLATE_NOOP("velmars", "触发：%1，%2"),
+    QT_TRANSLATE_NOOP("velmars", "恢复正常：%1"),
+    QT_TRANSLATE_NOOP("velmars", "升级通知：%1"),
+    QT_TRANSLATE_NOOP("velmars", "再次通知：%1"),
+    QT_TRANSLATE_NOOP("velmars", "已确认：%1，说明：%2"),
+    QT_TRANSLATE_NOOP("velmars", "已发送 %1"),
+    QT_TRANSLATE_NOOP("velmars", "发送失败（第 %1 次，%2 秒后重试）%3：%4"),
+    QT_TRANSLATE_NOOP("velmars", "邮件失败：%1"),
+    QT_TRANSLATE_NOOP("velmars", "Webhook 失败：%1"),
+    QT_TRANSLATE_NOOP("velmars", "存档：已删除 %1 及以前的样本（%2 条）和事件（%3）"),
+    // The recorder's, the event log's and the forwarder's status lines.
+    QT_TRANSLATE_NOOP("velmars", "记录中：第 %1 条；补写中，内存中 %2 个样本待写入"),
+    QT_TRANSLATE_NOOP("velmars", "记录中：第 %1 条"),
+    QT_TRANSLATE_NOOP("velmars", "记录已停止：%1，每秒重试"),
+    QT_TRANSLATE_NOOP("velmars", "%1；内存中 %2 个样本待写入"),
+    QT_TRANSLATE_NOOP("velmars", "未记录：%1"),
+    QT_TRANSLATE_NOOP("velmars", "事件记录已停止：%1，每秒重试"),
+    QT_TRANSLATE_NOOP("velmars", "事件记录：%1 条因数据库不可用而丢失"),
+    QT_TRANSLATE_NOOP("velmars", "磁盘长时间不可写：内存中超出上限的最早 %1 个样本已丢弃"),
+    QT_TRANSLATE_NOOP("velmars", "数据库 %1 正由另一个程序记录（进程 %2%3）"),
+    QT_TRANSLATE_NOOP("velmars", "，主机 %1"),
+    QT_TRANSLATE_NOOP("velmars", "保留 %1 天"),
+    QT_TRANSLATE_NOOP("velmars", "磁盘可用空间不足 %1 GB"),
+    QT_TRANSLATE_NOOP("velmars", "转发: 等待服务器 (%1 条待发)"),
+    QT_TRANSLATE_NOOP("velmars", "转发: 错误: %1"),
+    QT_TRANSLATE_NOOP("velmars", "转发跳过 %1 条记录、%2 条事件 (服务器恢复前已被覆盖)"),
+    QT_TRANSLATE_NOOP("velmars", "转发跳过 %1 条记录 (服务器恢复前已被覆盖)"),
+    QT_TRANSLATE_NOOP("velmars", "服务器上的表结构不符 (%1)"),
+    QT_TRANSLATE_NOOP("velmars", "服务器拒绝写入 (%1)"),
+    // Errors of the line and of the database files.
+    QT_TRANSLATE_NOOP("velmars", "端口 %1（%2）无法打开：%3"),
+    QT_TRANSLATE_NOOP("velmars", "端口 %1 无法打开：无对应设备"),
+    QT_TRANSLATE_NOOP("velmars", "端口 %1 无法打开"),
+    QT_TRANSLATE_NOOP("velmars", "端口 %1"),
+    QT_TRANSLATE_NOOP("velmars", "网关 %1:%2（%3，波特率与校验位不适用）"),
+    QT_TRANSLATE_NOOP("velmars", "模块地址 %1 无效"),
+    QT_TRANSLATE_NOOP("velmars", "异常应答，代码 %1"),
+    QT_TRANSLATE_NOOP("velmars", "连接已断开（%1）"),
+    QT_TRANSLATE_NOOP("velmars", "设备已断开（%1）"),
+    QT_TRANSLATE_NOOP("velmars", "数据库文件不存在：%1"),
+    QT_TRANSLATE_NOOP("velmars", "数据库无法打开：%1"),
+    QT_TRANSLATE_NOOP("velmars", "不是记录数据库：%1"),
+    QT_TRANSLATE_NOOP("velmars", "读取记录失败：%1"),
+    QT_TRANSLATE_NOOP("velmars", "写入失败：%1"),
+    QT_TRANSLATE_NOOP("velmars", "无法写入文件 %1"),
+    // The alerts' values.
+    QT_TRANSLATE_NOOP("velmars", "PV%1 %2（范围 %3 … %4）"),
+    QT_TRANSLATE_NOOP("velmars", "%1 秒无应答"),
+    QT_TRANSLATE_NOOP("velmars", "滞后 %1 分钟"),
+    // Joints last: what they hold is matched again.
+    QT_TRANSLATE_NOOP("velmars", "%1 → %2：%3"),
+    QT_TRANSLATE_NOOP("velmars", "%1 → %2"),
+    QT_TRANSLATE_NOOP("velmars", "%1；%2"),
+    QT_TRANSLATE_NOOP("velmars", "%1（%2）"),
+};
+// clang-format on
+
+}  // namespace
+
+std::span<const char* const> builtPatterns() {
+    return kBuiltPatterns;
+}
+
+QString shown(const QString& text) {
+    return shown(text, kBuiltPatterns);
+}
+
+QString shown(const QString& text, std::span<const char* const> patterns) {
+    if (text.isEmpty()) return text;
+    QString t = translated(text);
+    if (t != text) return t;
+    // Stored texts lose their trailing blank; the source keeps it.
+    t = translated(text + u' ');
+    if (t != text + u' ') return t.trimmed();
+    for (const char* pattern : patterns) {
+        const QRegularExpressionMatch m = expression(pattern).match(text);
+        if (!m.hasMatch()) continue;
+        const QString out = Tr::tr(pattern);
+        // Each part goes in at once, so that a part holding "%1" is not filled in again.
+        QStringList parts;
+        for (int i = 1; i <= m.lastCapturedIndex(); ++i)
+            parts << shown(m.captured(i), patterns);
+        switch (parts.size()) {
+            case 0:
+                return out;
+            case 1:
+                return out.arg(parts[0]);
+            case 2:
+                return out.arg(parts[0], parts[1]);
+            case 3:
+                return out.arg(parts[0], parts[1], parts[2]);
+            default:
+                return out.arg(parts[0], parts[1], parts[2], parts[3]);
+        }
+    }
+    // A caption put together from words ("SEG3 设定值TIME", "输入1 输入上限"): word by word.
+    if (text.contains(u' ')) {
+        QStringList words = text.split(u' ');
+        for (QString& w : words)
+            w = shown(w, {});
+        return words.join(u' ');
+    }
+    return text;
+}
+
+}  // namespace base

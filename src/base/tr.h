@@ -1,0 +1,28 @@
+#pragma once
+// The operator's texts in the chosen language. Every text is written in Chinese in the sources and
+// translated in one context, "velmars", so that a text kept in Chinese (an event row, a status
+// line handed between layers) is found later by its words alone, wherever it was written.
+
+#include <QCoreApplication>
+#include <QString>
+#include <span>
+
+namespace base {
+
+class Tr {
+    Q_DECLARE_TR_FUNCTIONS(velmars)
+};
+
+// A text kept in Chinese, in the chosen language. In turn: its translation (a source with a
+// trailing blank is found from its trimmed form too, as stored texts are trimmed); else the first
+// of the patterns it was built from ("端口已打开：%1") it matches, translated, with its parts
+// shown in turn; else, for a caption put together from words ("SEG3 设定值TIME"), word by word;
+// else itself. The patterns are builtPatterns() unless others are given.
+QString shown(const QString& text);
+QString shown(const QString& text, std::span<const char* const> patterns);
+
+// The patterns of the texts that are built with parameters and then kept or handed on in Chinese
+// (event rows, status lines, errors of the line and the database), most particular first.
+std::span<const char* const> builtPatterns();
+
+}  // namespace base

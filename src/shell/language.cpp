@@ -1,0 +1,70 @@
+#include "shell/language.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QLocale>
+#include <QTranslator>
+
+#include "shell/settings.h"
+
+namespace shell {
+
+namespace {
+
+const QString kKey = QStringLiteral("ui/language");
+
+QString translationFile(const QString& code) {
+    return QStringLiteral(":/i18n/velmars_%1.qm").arg(code);
+}
+
+}  // namespace
+
+QStringList languages() {
+    QStringList out{QStringLiteral("zh")};
+    for (const QString& f : QDir(QStringLiteral(":/i18n")).entryList({QStringLiteral("*.qm")})) {
+        const QString code = f.section(u'_', 1).section(u'.', 0, 0);
+        if (!code.isEmpty() && !out.contains(code)) out << code;
+    }
+    return out;
+}
+
+QString chooseLanguage(const std::optional<QString>& option, const QString& kept,
+                       const QStringList& desktop) {
+    const QStringList known = languages();
+    if (option && known.contains(*option)) return *option;
+    if (known.contains(kept)) return kept;
+    for (const QString& d : desktop) {
+        const QString code = d.section(u'-', 0, 0).section(u'_', 0, 0).toLower();
+        if (known.contains(code)) return code;
+    }
+    return QStringLiteral("zh");
+}
+
+bool installTranslation(const QString& code) {
+    static QTranslator* installed = nullptr;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    if (code == u"zh") return true;
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(translationFile(code))) return false;
+    installed = translator.release();
+    QCoreApplication::installTranslator(installed);
+    return true;
+}
+
+QString useLanguage(const std::optional<QString>& option) {
+    const auto settings = settingsFile();
+    if (option) settings->setValue(kKey, *option);
+    // The "C" locale of a bare system says nothing about the operator's language.
+    const QLocale system = QLocale::system();
+    const QStringList desktop =
+        system.language() == QLocale::C ? QStringList() : system.uiLanguages();
+    const QString code = chooseLanguage(option, settings->value(kKey).toString(), desktop);
+    installTranslation(code);
+    return code;
+}
+
+}  // namespace shell

@@ -1,0 +1,28 @@
+#pragma once
+// The language the program speaks: Chinese, as its texts are written, or a translation built into
+// the program (English). --lang chooses it and the settings file keeps the choice; without either
+// the desktop's language is taken when a translation exists for it.
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace shell {
+
+// The languages the program speaks, by code: "zh" first, then each translation built in.
+QStringList languages();
+
+// The language of a run: the option, else the one kept, else the first of the desktop's languages
+// ("en-GB", "zh-CN", ...) the program speaks, else "zh". Unknown codes count as not given.
+QString chooseLanguage(const std::optional<QString>& option, const QString& kept,
+                       const QStringList& desktop);
+
+// Chooses the language for this run from the option, the settings file and the desktop, keeps an
+// option in the settings file, and installs the translation. Needs the application object.
+// Returns the code chosen.
+QString useLanguage(const std::optional<QString>& option);
+
+// Installs the translation of a language ("zh": none). Returns false for a language not built in.
+bool installTranslation(const QString& code);
+
+}  // namespace shell

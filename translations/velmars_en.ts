@@ -1,0 +1,2299 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="zh_CN">
+<context>
+    <name>velmars</name>
+    <message>
+        <source>报警栏</source>
+        <translation>Alert bar</translation>
+    </message>
+    <message>
+        <source>报警列表</source>
+        <translation>Alert list</translation>
+    </message>
+    <message>
+        <source>时间</source>
+        <translation>Time</translation>
+    </message>
+    <message>
+        <source>报警</source>
+        <translation>Alarm</translation>
+    </message>
+    <message>
+        <source>数值</source>
+        <translation>Value</translation>
+    </message>
+    <message>
+        <source>状态</source>
+        <translation>State</translation>
+    </message>
+    <message>
+        <source>确认说明</source>
+        <translation>Acknowledgement note</translation>
+    </message>
+    <message>
+        <source>确认说明：谁、为什么</source>
+        <translation>Note: who, and why</translation>
+    </message>
+    <message>
+        <source>确认</source>
+        <translation>Acknowledge</translation>
+    </message>
+    <message>
+        <source>确认报警</source>
+        <translation>Acknowledge alert</translation>
+    </message>
+    <message>
+        <source>消音</source>
+        <translation>Silence</translation>
+    </message>
+    <message>
+        <source>报警通知</source>
+        <translation>Alert notification</translation>
+    </message>
+    <message>
+        <source>报警栏提示</source>
+        <translation>Alert bar message</translation>
+    </message>
+    <message>
+        <source>报警中</source>
+        <translation>In alarm</translation>
+    </message>
+    <message>
+        <source>已恢复</source>
+        <translation>Back to normal</translation>
+    </message>
+    <message>
+        <source>，已确认</source>
+        <translation>, acknowledged</translation>
+    </message>
+    <message>
+        <source>，未确认</source>
+        <translation>, not acknowledged</translation>
+    </message>
+    <message>
+        <source>没有待确认的报警</source>
+        <translation>No alert waits for acknowledgement</translation>
+    </message>
+    <message>
+        <source>请填写确认说明</source>
+        <translation>Please type an acknowledgement note</translation>
+    </message>
+    <message>
+        <source>已确认：%1</source>
+        <translation>Acknowledged: %1</translation>
+    </message>
+    <message>
+        <source>触发：%1，%2</source>
+        <translation>Raised: %1, %2</translation>
+    </message>
+    <message>
+        <source>恢复正常：%1</source>
+        <translation>Back to normal: %1</translation>
+    </message>
+    <message>
+        <source>升级通知：%1</source>
+        <translation>Escalated: %1</translation>
+    </message>
+    <message>
+        <source>再次通知：%1</source>
+        <translation>Repeated: %1</translation>
+    </message>
+    <message>
+        <source>已确认：%1，说明：%2</source>
+        <translation>Acknowledged: %1, note: %2</translation>
+    </message>
+    <message>
+        <source>发送测试</source>
+        <translation>Send test</translation>
+    </message>
+    <message>
+        <source>确定</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>取消</source>
+        <translation>Cancel</translation>
+    </message>
+    <message>
+        <source>测试结果</source>
+        <translation>Test result</translation>
+    </message>
+    <message>
+        <source>测试成功：</source>
+        <translation>Test passed: </translation>
+    </message>
+    <message>
+        <source>测试失败：</source>
+        <translation>Test failed: </translation>
+    </message>
+    <message>
+        <source>报警规则</source>
+        <translation>Alert rules</translation>
+    </message>
+    <message>
+        <source>延时（秒）</source>
+        <translation>Delay (s)</translation>
+    </message>
+    <message>
+        <source> 延时</source>
+        <translation> delay</translation>
+    </message>
+    <message>
+        <source> 允许偏差</source>
+        <translation> allowed deviation</translation>
+    </message>
+    <message>
+        <source> 回差</source>
+        <translation> hysteresis</translation>
+    </message>
+    <message>
+        <source>固定上下限</source>
+        <translation>Fixed limits</translation>
+    </message>
+    <message>
+        <source> 固定上下限</source>
+        <translation> fixed limits</translation>
+    </message>
+    <message>
+        <source> 下限</source>
+        <translation> low limit</translation>
+    </message>
+    <message>
+        <source> 上限</source>
+        <translation> high limit</translation>
+    </message>
+    <message>
+        <source>回差</source>
+        <translation>Hysteresis</translation>
+    </message>
+    <message>
+        <source>转发滞后上限</source>
+        <translation>Forwarding lag limit</translation>
+    </message>
+    <message>
+        <source>转发滞后超过（分钟）</source>
+        <translation>Forwarding lag over (min)</translation>
+    </message>
+    <message>
+        <source>通知</source>
+        <translation>Notification</translation>
+    </message>
+    <message>
+        <source>邮件服务器</source>
+        <translation>Mail server</translation>
+    </message>
+    <message>
+        <source>smtp://用户@主机:端口</source>
+        <translation>smtp://user@host:port</translation>
+    </message>
+    <message>
+        <source>邮件密码</source>
+        <translation>Mail password</translation>
+    </message>
+    <message>
+        <source>发件人</source>
+        <translation>Sender</translation>
+    </message>
+    <message>
+        <source>收件人</source>
+        <translation>Recipients</translation>
+    </message>
+    <message>
+        <source>升级收件人</source>
+        <translation>Escalation recipients</translation>
+    </message>
+    <message>
+        <source>Webhook 地址</source>
+        <translation>Webhook URL</translation>
+    </message>
+    <message>
+        <source>重复通知间隔</source>
+        <translation>Repeat interval</translation>
+    </message>
+    <message>
+        <source>升级通知时间</source>
+        <translation>Escalation time</translation>
+    </message>
+    <message>
+        <source>报警声音</source>
+        <translation>Alarm sound</translation>
+    </message>
+    <message>
+        <source>密码</source>
+        <translation>Password</translation>
+    </message>
+    <message>
+        <source>未确认时每（分钟）重复</source>
+        <translation>Repeat while unacknowledged, every (min)</translation>
+    </message>
+    <message>
+        <source>未确认（分钟）后升级</source>
+        <translation>Escalate when unacknowledged after (min)</translation>
+    </message>
+    <message>
+        <source>PV%1 的下限须小于上限</source>
+        <translation>The low limit of PV%1 must be below its high limit</translation>
+    </message>
+    <message>
+        <source>邮件服务器地址无效</source>
+        <translation>Invalid mail server address</translation>
+    </message>
+    <message>
+        <source>发件人地址无效</source>
+        <translation>Invalid sender address</translation>
+    </message>
+    <message>
+        <source>邮件地址无效：%1</source>
+        <translation>Invalid mail address: %1</translation>
+    </message>
+    <message>
+        <source>Webhook 地址须以 http:// 或 https:// 开头</source>
+        <translation>The webhook URL must start with http:// or https://</translation>
+    </message>
+    <message>
+        <source>正在发送…</source>
+        <translation>Sending…</translation>
+    </message>
+    <message>
+        <source>邮件</source>
+        <translation>Mail</translation>
+    </message>
+    <message>
+        <source>libcurl 无法初始化</source>
+        <translation>libcurl cannot be initialised</translation>
+    </message>
+    <message>
+        <source>数据库文件不存在</source>
+        <translation>The database file does not exist</translation>
+    </message>
+    <message>
+        <source>数据库文件只读</source>
+        <translation>The database file is read-only</translation>
+    </message>
+    <message>
+        <source>数据库文件尚无记录表</source>
+        <translation>The database file has no record table yet</translation>
+    </message>
+    <message>
+        <source>未设置邮件服务器</source>
+        <translation>No mail server set</translation>
+    </message>
+    <message>
+        <source>未设置发件人或收件人</source>
+        <translation>No sender or recipient set</translation>
+    </message>
+    <message>
+        <source>%1 → %2：%3</source>
+        <translation>%1 → %2: %3</translation>
+    </message>
+    <message>
+        <source>已发送 %1</source>
+        <translation>Sent %1</translation>
+    </message>
+    <message>
+        <source>发送失败（第 %1 次，%2 秒后重试）%3：%4</source>
+        <translation>Sending failed (attempt %1, retry in %2 s) %3: %4</translation>
+    </message>
+    <message>
+        <source>邮件已发送</source>
+        <translation>Mail sent</translation>
+    </message>
+    <message>
+        <source>邮件失败：%1</source>
+        <translation>Mail failed: %1</translation>
+    </message>
+    <message>
+        <source>未设置邮件服务器或 Webhook</source>
+        <translation>No mail server or webhook set</translation>
+    </message>
+    <message>
+        <source>；</source>
+        <translation>; </translation>
+    </message>
+    <message>
+        <source>Webhook 已发送</source>
+        <translation>Webhook sent</translation>
+    </message>
+    <message>
+        <source>Webhook 失败：%1</source>
+        <translation>Webhook failed: %1</translation>
+    </message>
+    <message>
+        <source>恢复正常</source>
+        <translation>Back to normal</translation>
+    </message>
+    <message>
+        <source>已确认</source>
+        <translation>Acknowledged</translation>
+    </message>
+    <message>
+        <source>报警未确认</source>
+        <translation>Alarm not acknowledged</translation>
+    </message>
+    <message>
+        <source>报警升级</source>
+        <translation>Alarm escalated</translation>
+    </message>
+    <message>
+        <source>测试</source>
+        <translation>Test</translation>
+    </message>
+    <message>
+        <source>[%1] 测试通知</source>
+        <translation>[%1] Test notification</translation>
+    </message>
+    <message>
+        <source>[%1] %2：%3</source>
+        <translation>[%1] %2: %3</translation>
+    </message>
+    <message>
+        <source>站点：%1</source>
+        <translation>Station: %1</translation>
+    </message>
+    <message>
+        <source>试验箱地址：%1</source>
+        <translation>Chamber address: %1</translation>
+    </message>
+    <message>
+        <source>这是一条测试通知，收到即说明报警通知可以送达。</source>
+        <translation>This is a test notification: receiving it shows that alert notifications get through.</translation>
+    </message>
+    <message>
+        <source>时间：%1</source>
+        <translation>Time: %1</translation>
+    </message>
+    <message>
+        <source>报警：%1（%2）</source>
+        <translation>Alarm: %1 (%2)</translation>
+    </message>
+    <message>
+        <source>数值：%1</source>
+        <translation>Value: %1</translation>
+    </message>
+    <message>
+        <source>说明：%1</source>
+        <translation>Note: %1</translation>
+    </message>
+    <message>
+        <source>处理：已恢复正常，请在报警栏确认。</source>
+        <translation>Action: back to normal; please acknowledge it in the alert bar.</translation>
+    </message>
+    <message>
+        <source>处理：%1</source>
+        <translation>Action: %1</translation>
+    </message>
+    <message>
+        <source>编号：%1</source>
+        <translation>Number: %1</translation>
+    </message>
+    <message>
+        <source>仪表报警1</source>
+        <translation>Instrument Alarm 1</translation>
+    </message>
+    <message>
+        <source>仪表报警2</source>
+        <translation>Instrument Alarm 2</translation>
+    </message>
+    <message>
+        <source>传感器1开路</source>
+        <translation>Sensor 1 open</translation>
+    </message>
+    <message>
+        <source>传感器2开路</source>
+        <translation>Sensor 2 open</translation>
+    </message>
+    <message>
+        <source>仪表无应答</source>
+        <translation>Instrument not answering</translation>
+    </message>
+    <message>
+        <source>PV1超出范围</source>
+        <translation>PV1 out of range</translation>
+    </message>
+    <message>
+        <source>PV2超出范围</source>
+        <translation>PV2 out of range</translation>
+    </message>
+    <message>
+        <source>记录停止</source>
+        <translation>Recording stopped</translation>
+    </message>
+    <message>
+        <source>转发滞后</source>
+        <translation>Forwarding lags</translation>
+    </message>
+    <message>
+        <source>请到现场查看试验箱和仪表的报警原因。</source>
+        <translation>Please check the chamber and the instrument on site for the cause of the alarm.</translation>
+    </message>
+    <message>
+        <source>请检查传感器及其接线。</source>
+        <translation>Please check the sensor and its wiring.</translation>
+    </message>
+    <message>
+        <source>请检查仪表电源、通讯线和串口。</source>
+        <translation>Please check the instrument power, the communication cable and the serial port.</translation>
+    </message>
+    <message>
+        <source>请检查试验箱的加热、制冷、加湿和箱门。</source>
+        <translation>Please check the heating, cooling, humidifying and the door of the chamber.</translation>
+    </message>
+    <message>
+        <source>请检查磁盘空间和数据库文件。</source>
+        <translation>Please check the disk space and the database file.</translation>
+    </message>
+    <message>
+        <source>请检查网络和中心服务器。</source>
+        <translation>Please check the network and the central server.</translation>
+    </message>
+    <message>
+        <source>正常</source>
+        <translation>Normal</translation>
+    </message>
+    <message>
+        <source>%1 秒无应答</source>
+        <translation>no answer for %1 s</translation>
+    </message>
+    <message>
+        <source>PV%1 %2（范围 %3 … %4）</source>
+        <translation>PV%1 %2 (range %3 … %4)</translation>
+    </message>
+    <message>
+        <source>记录已停止</source>
+        <translation>Recording stopped</translation>
+    </message>
+    <message>
+        <source>滞后 %1 分钟</source>
+        <translation>%1 min behind</translation>
+    </message>
+    <message>
+        <source>超出范围 %1~%2</source>
+        <translation>out of range %1~%2</translation>
+    </message>
+    <message>
+        <source>%1：空，未发送</source>
+        <translation>%1: empty, not sent</translation>
+    </message>
+    <message>
+        <source>%1：“%2” %3，未发送</source>
+        <translation>%1: &quot;%2&quot; %3, not sent</translation>
+    </message>
+    <message>
+        <source>空</source>
+        <translation>empty</translation>
+    </message>
+    <message>
+        <source>不是数字</source>
+        <translation>is no number</translation>
+    </message>
+    <message>
+        <source>不是整数</source>
+        <translation>is no whole number</translation>
+    </message>
+    <message>
+        <source>超出寄存器范围</source>
+        <translation>out of register range</translation>
+    </message>
+    <message>
+        <source>%1 → %2（失败：%3）</source>
+        <translation>%1 → %2 (failed: %3)</translation>
+    </message>
+    <message>
+        <source>端口已打开：%1</source>
+        <translation>Port opened: %1</translation>
+    </message>
+    <message>
+        <source>端口已关闭：%1</source>
+        <translation>Port closed: %1</translation>
+    </message>
+    <message>
+        <source>端口无法打开：%1</source>
+        <translation>Port cannot be opened: %1</translation>
+    </message>
+    <message>
+        <source>设备已断开：%1</source>
+        <translation>Device disconnected: %1</translation>
+    </message>
+    <message>
+        <source>设备已恢复：%1</source>
+        <translation>Device back: %1</translation>
+    </message>
+    <message>
+        <source>端口已打开</source>
+        <translation>Port opened</translation>
+    </message>
+    <message>
+        <source>端口已关闭</source>
+        <translation>Port closed</translation>
+    </message>
+    <message>
+        <source>端口无法打开</source>
+        <translation>Port cannot be opened</translation>
+    </message>
+    <message>
+        <source>设备已断开</source>
+        <translation>Device disconnected</translation>
+    </message>
+    <message>
+        <source>设备已恢复</source>
+        <translation>Device back</translation>
+    </message>
+    <message>
+        <source>存档：已删除 %1 及以前的样本（%2 条）和事件（%3）</source>
+        <translation>Archive: deleted the samples up to %1 (%2) and events (%3)</translation>
+    </message>
+    <message>
+        <source>记录中：第 %1 条；补写中，内存中 %2 个样本待写入</source>
+        <translation>Recording: record %1; catching up, %2 samples in memory waiting to be written</translation>
+    </message>
+    <message>
+        <source>记录中：第 %1 条</source>
+        <translation>Recording: record %1</translation>
+    </message>
+    <message>
+        <source>记录已停止：%1，每秒重试</source>
+        <translation>Recording stopped: %1, retrying every second</translation>
+    </message>
+    <message>
+        <source>；内存中 %1 个样本待写入</source>
+        <translation>; %1 samples in memory waiting to be written</translation>
+    </message>
+    <message>
+        <source>未记录：%1</source>
+        <translation>Not recording: %1</translation>
+    </message>
+    <message>
+        <source>事件记录已停止：%1，每秒重试</source>
+        <translation>Event log stopped: %1, retrying every second</translation>
+    </message>
+    <message>
+        <source>事件记录：%1 条因数据库不可用而丢失</source>
+        <translation>Event log: %1 lost as the database was unavailable</translation>
+    </message>
+    <message>
+        <source>磁盘长时间不可写：内存中超出上限的最早 %1 个样本已丢弃</source>
+        <translation>Disk not writable for long: the oldest %1 samples over the memory limit were dropped</translation>
+    </message>
+    <message>
+        <source>数据库 %1 正由另一个程序记录（进程 %2%3）</source>
+        <translation>Database %1 is being recorded by another program (process %2%3)</translation>
+    </message>
+    <message>
+        <source>，主机 %1</source>
+        <translation>, host %1</translation>
+    </message>
+    <message>
+        <source>保留 %1 天</source>
+        <translation>keeping %1 days</translation>
+    </message>
+    <message>
+        <source>磁盘可用空间不足 %1 GB</source>
+        <translation>less than %1 GB free on disk</translation>
+    </message>
+    <message>
+        <source>转发: 等待服务器 (%1 条待发)</source>
+        <translation>Forwarding: waiting for the server (%1 to send)</translation>
+    </message>
+    <message>
+        <source>转发: 错误: %1</source>
+        <translation>Forwarding: error: %1</translation>
+    </message>
+    <message>
+        <source>转发跳过 %1 条记录、%2 条事件 (服务器恢复前已被覆盖)</source>
+        <translation>Forwarding skipped %1 records and %2 events (overwritten before the server came back)</translation>
+    </message>
+    <message>
+        <source>转发跳过 %1 条记录 (服务器恢复前已被覆盖)</source>
+        <translation>Forwarding skipped %1 records (overwritten before the server came back)</translation>
+    </message>
+    <message>
+        <source>服务器上的表结构不符 (%1)</source>
+        <translation>The tables on the server do not match (%1)</translation>
+    </message>
+    <message>
+        <source>服务器拒绝写入 (%1)</source>
+        <translation>The server refused the write (%1)</translation>
+    </message>
+    <message>
+        <source>端口 %1（%2）无法打开：%3</source>
+        <translation>Port %1 (%2) cannot be opened: %3</translation>
+    </message>
+    <message>
+        <source>端口 %1 无法打开：无对应设备</source>
+        <translation>Port %1 cannot be opened: no device for it</translation>
+    </message>
+    <message>
+        <source>端口 %1 无法打开</source>
+        <translation>Port %1 cannot be opened</translation>
+    </message>
+    <message>
+        <source>网关 %1:%2（%3，波特率与校验位不适用）</source>
+        <translation>Gateway %1:%2 (%3; baud rate and parity do not apply)</translation>
+    </message>
+    <message>
+        <source>模块地址 %1 无效</source>
+        <translation>Invalid module address %1</translation>
+    </message>
+    <message>
+        <source>异常应答，代码 %1</source>
+        <translation>Exception response, code %1</translation>
+    </message>
+    <message>
+        <source>连接已断开（%1）</source>
+        <translation>Connection lost (%1)</translation>
+    </message>
+    <message>
+        <source>设备已断开（%1）</source>
+        <translation>Device disconnected (%1)</translation>
+    </message>
+    <message>
+        <source>数据库文件不存在：%1</source>
+        <translation>The database file does not exist: %1</translation>
+    </message>
+    <message>
+        <source>数据库无法打开：%1</source>
+        <translation>The database cannot be opened: %1</translation>
+    </message>
+    <message>
+        <source>不是记录数据库：%1</source>
+        <translation>Not a record database: %1</translation>
+    </message>
+    <message>
+        <source>读取记录失败：%1</source>
+        <translation>Reading the records failed: %1</translation>
+    </message>
+    <message>
+        <source>写入失败：%1</source>
+        <translation>Writing failed: %1</translation>
+    </message>
+    <message>
+        <source>无法写入文件 %1</source>
+        <translation>Cannot write the file %1</translation>
+    </message>
+    <message>
+        <source>%1 → %2</source>
+        <translation>%1 → %2</translation>
+    </message>
+    <message>
+        <source>%1；%2</source>
+        <translation>%1; %2</translation>
+    </message>
+    <message>
+        <source>%1（%2）</source>
+        <translation>%1 (%2)</translation>
+    </message>
+    <message>
+        <source>F4 复原</source>
+        <translation>F4 Restore</translation>
+    </message>
+    <message>
+        <source>F4 标尺</source>
+        <translation>F4 Ruler</translation>
+    </message>
+    <message>
+        <source>曲线日期 读数</source>
+        <translation>Chart date reading</translation>
+    </message>
+    <message>
+        <source>曲线时间 读数</source>
+        <translation>Chart time reading</translation>
+    </message>
+    <message>
+        <source>标尺读数</source>
+        <translation>Ruler reading</translation>
+    </message>
+    <message>
+        <source>标尺</source>
+        <translation>Ruler</translation>
+    </message>
+    <message>
+        <source>Y轴刻度%1</source>
+        <translation>Y axis mark %1</translation>
+    </message>
+    <message>
+        <source>输出刻度%1</source>
+        <translation>Output mark %1</translation>
+    </message>
+    <message>
+        <source>时间刻度%1</source>
+        <translation>Time mark %1</translation>
+    </message>
+    <message>
+        <source>日期刻度%1</source>
+        <translation>Date mark %1</translation>
+    </message>
+    <message>
+        <source>功能</source>
+        <translation>Functions</translation>
+    </message>
+    <message>
+        <source>Frame_功能</source>
+        <translation>Frame_Functions</translation>
+    </message>
+    <message>
+        <source>F1 缩小</source>
+        <translation>F1 Zoom out</translation>
+    </message>
+    <message>
+        <source>F2 放大</source>
+        <translation>F2 Zoom in</translation>
+    </message>
+    <message>
+        <source>F3 打印</source>
+        <translation>F3 Print</translation>
+    </message>
+    <message>
+        <source>F5 选择</source>
+        <translation>F5 Select</translation>
+    </message>
+    <message>
+        <source>F6 左移</source>
+        <translation>F6 Newer</translation>
+    </message>
+    <message>
+        <source>F7 右移</source>
+        <translation>F7 Older</translation>
+    </message>
+    <message>
+        <source>Y轴最小</source>
+        <translation>Y min</translation>
+    </message>
+    <message>
+        <source>Y轴最大</source>
+        <translation>Y max</translation>
+    </message>
+    <message>
+        <source>修改Y</source>
+        <translation>Set Y</translation>
+    </message>
+    <message>
+        <source>历史截止</source>
+        <translation>History until</translation>
+    </message>
+    <message>
+        <source>历史长度</source>
+        <translation>History length</translation>
+    </message>
+    <message>
+        <source>显示</source>
+        <translation>Show</translation>
+    </message>
+    <message>
+        <source>实时</source>
+        <translation>Live</translation>
+    </message>
+    <message>
+        <source>历史记录无法读取</source>
+        <translation>The history cannot be read</translation>
+    </message>
+    <message>
+        <source>无记录</source>
+        <translation>No records</translation>
+    </message>
+    <message>
+        <source>%1 至 %2</source>
+        <translation>%1 to %2</translation>
+    </message>
+    <message>
+        <source>仪表地址 %1    端口 %2    %3</source>
+        <translation>Instrument address %1    Port %2    %3</translation>
+    </message>
+    <message>
+        <source>无法写入 %1</source>
+        <translation>Cannot write %1</translation>
+    </message>
+    <message>
+        <source>曲线</source>
+        <translation>Chart</translation>
+    </message>
+    <message>
+        <source>输出</source>
+        <translation>Output</translation>
+    </message>
+    <message>
+        <source>打印(&amp;P)…</source>
+        <translation>&amp;Print…</translation>
+    </message>
+    <message>
+        <source>保存为 PDF(&amp;D)…</source>
+        <translation>Save as P&amp;DF…</translation>
+    </message>
+    <message>
+        <source>保存为 PNG(&amp;G)…</source>
+        <translation>Save as PN&amp;G…</translation>
+    </message>
+    <message>
+        <source>导出记录 (CSV)</source>
+        <translation>Export records (CSV)</translation>
+    </message>
+    <message>
+        <source>导出记录 从</source>
+        <translation>Export records from</translation>
+    </message>
+    <message>
+        <source>导出记录 到</source>
+        <translation>Export records to</translation>
+    </message>
+    <message>
+        <source>从(&amp;F)</source>
+        <translation>&amp;From</translation>
+    </message>
+    <message>
+        <source>到(&amp;T)</source>
+        <translation>&amp;To</translation>
+    </message>
+    <message>
+        <source>全部记录(&amp;A)</source>
+        <translation>&amp;All records</translation>
+    </message>
+    <message>
+        <source>全部记录</source>
+        <translation>All records</translation>
+    </message>
+    <message>
+        <source>导出 CSV(&amp;E)…</source>
+        <translation>&amp;Export CSV…</translation>
+    </message>
+    <message>
+        <source>取消导出(&amp;C)</source>
+        <translation>&amp;Cancel export</translation>
+    </message>
+    <message>
+        <source>导出进度</source>
+        <translation>Export progress</translation>
+    </message>
+    <message>
+        <source>输出状态</source>
+        <translation>Output state</translation>
+    </message>
+    <message>
+        <source>关闭</source>
+        <translation>Close</translation>
+    </message>
+    <message>
+        <source>打印曲线</source>
+        <translation>Print chart</translation>
+    </message>
+    <message>
+        <source>已打印</source>
+        <translation>Printed</translation>
+    </message>
+    <message>
+        <source>打印失败</source>
+        <translation>Printing failed</translation>
+    </message>
+    <message>
+        <source>保存为 PDF</source>
+        <translation>Save as PDF</translation>
+    </message>
+    <message>
+        <source>PDF 文件 (*.pdf)</source>
+        <translation>PDF files (*.pdf)</translation>
+    </message>
+    <message>
+        <source>已保存 %1</source>
+        <translation>Saved %1</translation>
+    </message>
+    <message>
+        <source>保存为 PNG</source>
+        <translation>Save as PNG</translation>
+    </message>
+    <message>
+        <source>PNG 图片 (*.png)</source>
+        <translation>PNG images (*.png)</translation>
+    </message>
+    <message>
+        <source>导出 CSV</source>
+        <translation>Export CSV</translation>
+    </message>
+    <message>
+        <source>CSV 文件 (*.csv)</source>
+        <translation>CSV files (*.csv)</translation>
+    </message>
+    <message>
+        <source>正在导出…</source>
+        <translation>Exporting…</translation>
+    </message>
+    <message>
+        <source>无法写入 %1：%2</source>
+        <translation>Cannot write %1: %2</translation>
+    </message>
+    <message>
+        <source>已导出 %1 条记录到 %2</source>
+        <translation>Exported %1 records to %2</translation>
+    </message>
+    <message>
+        <source>输出1</source>
+        <translation>Output 1</translation>
+    </message>
+    <message>
+        <source>输出2</source>
+        <translation>Output 2</translation>
+    </message>
+    <message>
+        <source>通道%1</source>
+        <translation>Channel %1</translation>
+    </message>
+    <message>
+        <source>1 小时</source>
+        <translation>1 hour</translation>
+    </message>
+    <message>
+        <source>1 天</source>
+        <translation>1 day</translation>
+    </message>
+    <message>
+        <source>1 周</source>
+        <translation>1 week</translation>
+    </message>
+    <message>
+        <source>1 月</source>
+        <translation>1 month</translation>
+    </message>
+    <message>
+        <source>%1  最小 %2  最大 %3  平均 %4</source>
+        <translation>%1  min %2  max %3  mean %4</translation>
+    </message>
+    <message>
+        <source>Velmar 配置 </source>
+        <translation>Velmar configuration </translation>
+    </message>
+    <message>
+        <source> 读数</source>
+        <translation> reading</translation>
+    </message>
+    <message>
+        <source>0:禁止 </source>
+        <translation>0:Disabled </translation>
+    </message>
+    <message>
+        <source>1:允许 </source>
+        <translation>1:Enabled </translation>
+    </message>
+    <message>
+        <source>禁止</source>
+        <translation>Disabled</translation>
+    </message>
+    <message>
+        <source>使能</source>
+        <translation>Enabled</translation>
+    </message>
+    <message>
+        <source>0:摄氏度 </source>
+        <translation>0:Celsius </translation>
+    </message>
+    <message>
+        <source>1:华氏度 </source>
+        <translation>1:Fahrenheit </translation>
+    </message>
+    <message>
+        <source>2:绝对温度K </source>
+        <translation>2:Kelvin </translation>
+    </message>
+    <message>
+        <source>摄氏度</source>
+        <translation>Celsius</translation>
+    </message>
+    <message>
+        <source>华氏度</source>
+        <translation>Fahrenheit</translation>
+    </message>
+    <message>
+        <source>绝对温度</source>
+        <translation>Kelvin</translation>
+    </message>
+    <message>
+        <source>10:正负20毫伏 </source>
+        <translation>10:±20 mV </translation>
+    </message>
+    <message>
+        <source>11:正负100毫伏 </source>
+        <translation>11:±100 mV </translation>
+    </message>
+    <message>
+        <source>12:温湿度专用SHT10</source>
+        <translation>12:SHT10 temperature/humidity</translation>
+    </message>
+    <message>
+        <source>正负20毫伏</source>
+        <translation>±20 mV</translation>
+    </message>
+    <message>
+        <source>正负100毫伏</source>
+        <translation>±100 mV</translation>
+    </message>
+    <message>
+        <source>温湿度专用SHT10</source>
+        <translation>SHT10 temp./humidity</translation>
+    </message>
+    <message>
+        <source>0:断开 </source>
+        <translation>0:Open </translation>
+    </message>
+    <message>
+        <source>1:闭合 </source>
+        <translation>1:Closed </translation>
+    </message>
+    <message>
+        <source>断开</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>闭合</source>
+        <translation>Closed</translation>
+    </message>
+    <message>
+        <source>1:上限 </source>
+        <translation>1:High </translation>
+    </message>
+    <message>
+        <source>2:下限 </source>
+        <translation>2:Low </translation>
+    </message>
+    <message>
+        <source>3:上偏差 </source>
+        <translation>3:High deviation </translation>
+    </message>
+    <message>
+        <source>4:下偏差 </source>
+        <translation>4:Low deviation </translation>
+    </message>
+    <message>
+        <source>5:偏差带 </source>
+        <translation>5:Deviation band </translation>
+    </message>
+    <message>
+        <source>上限</source>
+        <translation>High</translation>
+    </message>
+    <message>
+        <source>下限</source>
+        <translation>Low</translation>
+    </message>
+    <message>
+        <source>上偏差</source>
+        <translation>High deviation</translation>
+    </message>
+    <message>
+        <source>下偏差</source>
+        <translation>Low deviation</translation>
+    </message>
+    <message>
+        <source>偏差带</source>
+        <translation>Deviation band</translation>
+    </message>
+    <message>
+        <source>0:通道一 </source>
+        <translation>0:Channel 1 </translation>
+    </message>
+    <message>
+        <source>1:通道二 </source>
+        <translation>1:Channel 2 </translation>
+    </message>
+    <message>
+        <source>通道一报警</source>
+        <translation>Channel 1 alarm</translation>
+    </message>
+    <message>
+        <source>通道二报警</source>
+        <translation>Channel 2 alarm</translation>
+    </message>
+    <message>
+        <source>0:无校验 </source>
+        <translation>0:No parity </translation>
+    </message>
+    <message>
+        <source>1:奇校验 </source>
+        <translation>1:Odd parity </translation>
+    </message>
+    <message>
+        <source>2:偶校验 </source>
+        <translation>2:Even parity </translation>
+    </message>
+    <message>
+        <source>无校验</source>
+        <translation>No parity</translation>
+    </message>
+    <message>
+        <source>奇校验</source>
+        <translation>Odd parity</translation>
+    </message>
+    <message>
+        <source>偶校验</source>
+        <translation>Even parity</translation>
+    </message>
+    <message>
+        <source>1:通道一变送 </source>
+        <translation>1:Channel 1 retransmit </translation>
+    </message>
+    <message>
+        <source>2:通道二变送 </source>
+        <translation>2:Channel 2 retransmit </translation>
+    </message>
+    <message>
+        <source>不变送</source>
+        <translation>No retransmission</translation>
+    </message>
+    <message>
+        <source>通道一变送</source>
+        <translation>Channel 1 retransmit</translation>
+    </message>
+    <message>
+        <source>通道二变送</source>
+        <translation>Channel 2 retransmit</translation>
+    </message>
+    <message>
+        <source>小数点位置，0-8888，1-888.8，2-88.88，3-8.888，默认值：无小数点</source>
+        <translation>Decimal point: 0-8888, 1-888.8, 2-88.88, 3-8.888. Default: no decimal point</translation>
+    </message>
+    <message>
+        <source>-1999~ 9999。默认值：5000</source>
+        <translation>-1999 to 9999. Default: 5000</translation>
+    </message>
+    <message>
+        <source>-1999~ 9999。默认值：0</source>
+        <translation>-1999 to 9999. Default: 0</translation>
+    </message>
+    <message>
+        <source>-500~ 500。默认值：0</source>
+        <translation>-500 to 500. Default: 0</translation>
+    </message>
+    <message>
+        <source>0~ 2000。默认值：0</source>
+        <translation>0 to 2000. Default: 0</translation>
+    </message>
+    <message>
+        <source>0~ 600。默认值：0</source>
+        <translation>0 to 600. Default: 0</translation>
+    </message>
+    <message>
+        <source>1~ 1000。默认值：1</source>
+        <translation>1 to 1000. Default: 1</translation>
+    </message>
+    <message>
+        <source>0-断开，1-闭合，默认：断开</source>
+        <translation>0-Open, 1-Closed. Default: Open</translation>
+    </message>
+    <message>
+        <source>0-5，0：无,1:上限，2：下限，3：上偏差，4：下偏差，5：偏差带。默认值：0</source>
+        <translation>0-5: 0 none, 1 high, 2 low, 3 high deviation, 4 low deviation, 5 deviation band. Default: 0</translation>
+    </message>
+    <message>
+        <source>0-(4-20MA),1-(0-10MA),2-(0-20MA). 默认值：0</source>
+        <translation>0-(4-20mA), 1-(0-10mA), 2-(0-20mA). Default: 0</translation>
+    </message>
+    <message>
+        <source>0-NONE，1-通道一，2-通道二 。Default=通道一</source>
+        <translation>0-NONE, 1-Channel 1, 2-Channel 2. Default: Channel 1</translation>
+    </message>
+    <message>
+        <source>程序曲线使能</source>
+        <translation>Ramp/soak program</translation>
+    </message>
+    <message>
+        <source>0-无曲线，1-8段程序曲线，默认：无</source>
+        <translation>0-no program, 1-8-segment program. Default: none</translation>
+    </message>
+    <message>
+        <source>上电报警免除</source>
+        <translation>Alarm inhibit at power-on</translation>
+    </message>
+    <message>
+        <source>0-上电报警免除禁止，1-上电报警免除使能，默认上电报警免除禁止</source>
+        <translation>0-inhibit disabled, 1-inhibit enabled. Default: disabled</translation>
+    </message>
+    <message>
+        <source>数字滤波</source>
+        <translation>Digital filter</translation>
+    </message>
+    <message>
+        <source>0.1-100秒，默认1秒</source>
+        <translation>0.1-100 s. Default: 1 s</translation>
+    </message>
+    <message>
+        <source>温度单位</source>
+        <translation>Temperature unit</translation>
+    </message>
+    <message>
+        <source>0-摄氏度C，1-华氏度F， 2-绝对温度K。默认值：0</source>
+        <translation>0-Celsius C, 1-Fahrenheit F, 2-Kelvin K. Default: 0</translation>
+    </message>
+    <message>
+        <source>输入传感器类型</source>
+        <translation>Input sensor type</translation>
+    </message>
+    <message>
+        <source>模拟线性输入12种，IIC温湿度传感器一种。默认值:0V5</source>
+        <translation>12 analogue linear inputs, one IIC temperature/humidity sensor. Default: 0V5</translation>
+    </message>
+    <message>
+        <source>小数点位置</source>
+        <translation>Decimal point</translation>
+    </message>
+    <message>
+        <source>输入上限</source>
+        <translation>Input high limit</translation>
+    </message>
+    <message>
+        <source>输入下限</source>
+        <translation>Input low limit</translation>
+    </message>
+    <message>
+        <source>平移修正</source>
+        <translation>Offset correction</translation>
+    </message>
+    <message>
+        <source>模拟线性输入11种，IIC温湿度传感器一种。默认值:0V5</source>
+        <translation>11 analogue linear inputs, one IIC temperature/humidity sensor. Default: 0V5</translation>
+    </message>
+    <message>
+        <source>输出1动作回差</source>
+        <translation>Output 1 hysteresis</translation>
+    </message>
+    <message>
+        <source>输出1动作延迟</source>
+        <translation>Output 1 delay</translation>
+    </message>
+    <message>
+        <source>再动作保护时间</source>
+        <translation>Restart protection time</translation>
+    </message>
+    <message>
+        <source>输入开路状态</source>
+        <translation>Open-input state</translation>
+    </message>
+    <message>
+        <source>输出2动作回差</source>
+        <translation>Output 2 hysteresis</translation>
+    </message>
+    <message>
+        <source>输出2动作延迟</source>
+        <translation>Output 2 delay</translation>
+    </message>
+    <message>
+        <source>报警1方式</source>
+        <translation>Alarm 1 mode</translation>
+    </message>
+    <message>
+        <source>报警2方式</source>
+        <translation>Alarm 2 mode</translation>
+    </message>
+    <message>
+        <source>报警1作用通道</source>
+        <translation>Alarm 1 channel</translation>
+    </message>
+    <message>
+        <source>0-通道1报警，1-通道2报警。默认值：0</source>
+        <translation>0-Channel 1 alarm, 1-Channel 2 alarm. Default: 0</translation>
+    </message>
+    <message>
+        <source>报警2作用通道</source>
+        <translation>Alarm 2 channel</translation>
+    </message>
+    <message>
+        <source>0-通道1报警，1-通道2报警。默认值：1</source>
+        <translation>0-Channel 1 alarm, 1-Channel 2 alarm. Default: 1</translation>
+    </message>
+    <message>
+        <source>通讯地址</source>
+        <translation>Comms address</translation>
+    </message>
+    <message>
+        <source>1-247。默认值：1</source>
+        <translation>1-247. Default: 1</translation>
+    </message>
+    <message>
+        <source>通讯波特率</source>
+        <translation>Comms baud rate</translation>
+    </message>
+    <message>
+        <source>0-4800，1-9600，2-19200 。Default=1</source>
+        <translation>0-4800, 1-9600, 2-19200. Default: 1</translation>
+    </message>
+    <message>
+        <source>校验方式</source>
+        <translation>Parity</translation>
+    </message>
+    <message>
+        <source>0-无校验，1-奇校验，2-偶校验，Default=0</source>
+        <translation>0-No parity, 1-Odd, 2-Even. Default: 0</translation>
+    </message>
+    <message>
+        <source>通讯延迟时间</source>
+        <translation>Comms delay</translation>
+    </message>
+    <message>
+        <source>0-60MS。默认值：0</source>
+        <translation>0-60 ms. Default: 0</translation>
+    </message>
+    <message>
+        <source>变送量程选择</source>
+        <translation>Retransmission range</translation>
+    </message>
+    <message>
+        <source>变送参数选择</source>
+        <translation>Retransmitted value</translation>
+    </message>
+    <message>
+        <source>变送上限选择</source>
+        <translation>Retransmission high</translation>
+    </message>
+    <message>
+        <source>变送下限选择</source>
+        <translation>Retransmission low</translation>
+    </message>
+    <message>
+        <source>输入1</source>
+        <translation>Input 1</translation>
+    </message>
+    <message>
+        <source>输入2</source>
+        <translation>Input 2</translation>
+    </message>
+    <message>
+        <source>通讯</source>
+        <translation>Comms</translation>
+    </message>
+    <message>
+        <source>变送1</source>
+        <translation>Retrans. 1</translation>
+    </message>
+    <message>
+        <source>变送2</source>
+        <translation>Retrans. 2</translation>
+    </message>
+    <message>
+        <source>0.1-100.0S。 数值越大响应越慢。默认值：1S</source>
+        <translation>0.1-100.0 s. The larger the value, the slower the response. Default: 1 s</translation>
+    </message>
+    <message>
+        <source>控制1 ON</source>
+        <translation>Control 1 ON</translation>
+    </message>
+    <message>
+        <source>控制1 OFF</source>
+        <translation>Control 1 OFF</translation>
+    </message>
+    <message>
+        <source>控制2 ON</source>
+        <translation>Control 2 ON</translation>
+    </message>
+    <message>
+        <source>控制2 OFF </source>
+        <translation>Control 2 OFF </translation>
+    </message>
+    <message>
+        <source>ALM1报警</source>
+        <translation>ALM1 alarm</translation>
+    </message>
+    <message>
+        <source>ALM2 报警</source>
+        <translation>ALM2 alarm</translation>
+    </message>
+    <message>
+        <source>传感器正常 </source>
+        <translation>Sensor normal </translation>
+    </message>
+    <message>
+        <source>上限报警</source>
+        <translation>High alarm</translation>
+    </message>
+    <message>
+        <source>下限报警</source>
+        <translation>Low alarm</translation>
+    </message>
+    <message>
+        <source>上偏差报警</source>
+        <translation>High dev. alarm</translation>
+    </message>
+    <message>
+        <source>下偏差报警</source>
+        <translation>Low dev. alarm</translation>
+    </message>
+    <message>
+        <source>偏差带报警</source>
+        <translation>Dev. band alarm</translation>
+    </message>
+    <message>
+        <source>停止  </source>
+        <translation>Stop  </translation>
+    </message>
+    <message>
+        <source>运行</source>
+        <translation>Run</translation>
+    </message>
+    <message>
+        <source>暂停</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>结束</source>
+        <translation>End</translation>
+    </message>
+    <message>
+        <source>仪表无应答（超时）</source>
+        <translation>Instrument not answering (timeout)</translation>
+    </message>
+    <message>
+        <source>CRC校验错误</source>
+        <translation>CRC error</translation>
+    </message>
+    <message>
+        <source>应答格式错误</source>
+        <translation>Malformed answer</translation>
+    </message>
+    <message>
+        <source>连接被拒绝</source>
+        <translation>Connection refused</translation>
+    </message>
+    <message>
+        <source>主机无应答</source>
+        <translation>Host not answering</translation>
+    </message>
+    <message>
+        <source>网关关闭了连接</source>
+        <translation>The gateway closed the connection</translation>
+    </message>
+    <message>
+        <source>端口未打开</source>
+        <translation>Port not open</translation>
+    </message>
+    <message>
+        <source>通讯已停止</source>
+        <translation>Communication stopped</translation>
+    </message>
+    <message>
+        <source>端口 %1</source>
+        <translation>Port %1</translation>
+    </message>
+    <message>
+        <source>设备已断开，等待重新连接</source>
+        <translation>Device disconnected, waiting to reconnect</translation>
+    </message>
+    <message>
+        <source>RTU 透传</source>
+        <translation>RTU pass-through</translation>
+    </message>
+    <message>
+        <source>0:停止 </source>
+        <translation>0:Stop </translation>
+    </message>
+    <message>
+        <source>1:运行 </source>
+        <translation>1:Run </translation>
+    </message>
+    <message>
+        <source>2:暂停 </source>
+        <translation>2:Pause </translation>
+    </message>
+    <message>
+        <source>4:结束 </source>
+        <translation>4:End </translation>
+    </message>
+    <message>
+        <source>PV状态</source>
+        <translation>PV status</translation>
+    </message>
+    <message>
+        <source>测量值PV1</source>
+        <translation>Measured PV1</translation>
+    </message>
+    <message>
+        <source>设定值PV2</source>
+        <translation>Measured PV2</translation>
+    </message>
+    <message>
+        <source>设定</source>
+        <translation>Set </translation>
+    </message>
+    <message>
+        <source>变送%1百分比</source>
+        <translation>Retransmission %1 %</translation>
+    </message>
+    <message>
+        <source>PV状态 </source>
+        <translation>PV status </translation>
+    </message>
+    <message>
+        <source> 数值</source>
+        <translation> value</translation>
+    </message>
+    <message>
+        <source>曲线状态</source>
+        <translation>Program status</translation>
+    </message>
+    <message>
+        <source>当前段号</source>
+        <translation>Segment</translation>
+    </message>
+    <message>
+        <source>段剩余</source>
+        <translation>Segment left</translation>
+    </message>
+    <message>
+        <source>总剩余</source>
+        <translation>Total left</translation>
+    </message>
+    <message>
+        <source>循环次数</source>
+        <translation>Cycle count</translation>
+    </message>
+    <message>
+        <source>停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>曲线状态 </source>
+        <translation>Program status </translation>
+    </message>
+    <message>
+        <source>设定曲线 命令</source>
+        <translation>Program command list</translation>
+    </message>
+    <message>
+        <source>设定曲线</source>
+        <translation>Program command</translation>
+    </message>
+    <message>
+        <source>当前报警</source>
+        <translation>Current alarms</translation>
+    </message>
+    <message>
+        <source>控制1</source>
+        <translation>Control 1</translation>
+    </message>
+    <message>
+        <source>控制2</source>
+        <translation>Control 2</translation>
+    </message>
+    <message>
+        <source>传感器1</source>
+        <translation>Sensor 1</translation>
+    </message>
+    <message>
+        <source>传感器2</source>
+        <translation>Sensor 2</translation>
+    </message>
+    <message>
+        <source>当前报警 </source>
+        <translation>Current alarms </translation>
+    </message>
+    <message>
+        <source>当前报警 ALM%1类型 读数</source>
+        <translation>Current alarms ALM%1 type reading</translation>
+    </message>
+    <message>
+        <source>参数</source>
+        <translation>Parameters</translation>
+    </message>
+    <message>
+        <source>输入1 </source>
+        <translation>Input 1 </translation>
+    </message>
+    <message>
+        <source>输入2 </source>
+        <translation>Input 2 </translation>
+    </message>
+    <message>
+        <source>报警设定</source>
+        <translation>Alarm settings</translation>
+    </message>
+    <message>
+        <source>数据已过时：仪表无应答</source>
+        <translation>Data out of date: instrument not answering</translation>
+    </message>
+    <message>
+        <source>设定SV1</source>
+        <translation>Set SV1</translation>
+    </message>
+    <message>
+        <source>设定SV2</source>
+        <translation>Set SV2</translation>
+    </message>
+    <message>
+        <source>%1：“%2” 不是列表中的命令，未发送</source>
+        <translation>%1: &quot;%2&quot; is no command of the list, not sent</translation>
+    </message>
+    <message>
+        <source>曲线使能</source>
+        <translation>Program enable</translation>
+    </message>
+    <message>
+        <source>温度单位切换</source>
+        <translation>Temperature unit</translation>
+    </message>
+    <message>
+        <source>输入1类型</source>
+        <translation>Input 1 type</translation>
+    </message>
+    <message>
+        <source>输入1上限</source>
+        <translation>Input 1 high</translation>
+    </message>
+    <message>
+        <source>输入1下限</source>
+        <translation>Input 1 low</translation>
+    </message>
+    <message>
+        <source>输入1偏移</source>
+        <translation>Input 1 offset</translation>
+    </message>
+    <message>
+        <source>输入2类型</source>
+        <translation>Input 2 type</translation>
+    </message>
+    <message>
+        <source>输入2上限</source>
+        <translation>Input 2 high</translation>
+    </message>
+    <message>
+        <source>输入2下限</source>
+        <translation>Input 2 low</translation>
+    </message>
+    <message>
+        <source>输入2偏移</source>
+        <translation>Input 2 offset</translation>
+    </message>
+    <message>
+        <source>输出1延迟时间</source>
+        <translation>Output 1 delay</translation>
+    </message>
+    <message>
+        <source>输出1保护时间</source>
+        <translation>Output 1 protection</translation>
+    </message>
+    <message>
+        <source>输人1开路状态</source>
+        <translation>Input 1 open state</translation>
+    </message>
+    <message>
+        <source>输出2延迟时间</source>
+        <translation>Output 2 delay</translation>
+    </message>
+    <message>
+        <source>输出2保护时间</source>
+        <translation>Output 2 protection</translation>
+    </message>
+    <message>
+        <source>输入2开路状态</source>
+        <translation>Input 2 open state</translation>
+    </message>
+    <message>
+        <source>报警1类型</source>
+        <translation>Alarm 1 type</translation>
+    </message>
+    <message>
+        <source>报警2类型</source>
+        <translation>Alarm 2 type</translation>
+    </message>
+    <message>
+        <source>波特率</source>
+        <translation>Baud rate</translation>
+    </message>
+    <message>
+        <source>通讯延迟</source>
+        <translation>Comms delay</translation>
+    </message>
+    <message>
+        <source>变送1量程</source>
+        <translation>Retrans. 1 range</translation>
+    </message>
+    <message>
+        <source>变送1参数选择</source>
+        <translation>Retrans. 1 value</translation>
+    </message>
+    <message>
+        <source>变送1上限</source>
+        <translation>Retrans. 1 high</translation>
+    </message>
+    <message>
+        <source>变送1下限</source>
+        <translation>Retrans. 1 low</translation>
+    </message>
+    <message>
+        <source>变送2量程</source>
+        <translation>Retrans. 2 range</translation>
+    </message>
+    <message>
+        <source>变送2参数选择</source>
+        <translation>Retrans. 2 value</translation>
+    </message>
+    <message>
+        <source>变送2上限</source>
+        <translation>Retrans. 2 high</translation>
+    </message>
+    <message>
+        <source>变送2下限</source>
+        <translation>Retrans. 2 low</translation>
+    </message>
+    <message>
+        <source>报警1设定值</source>
+        <translation>Alarm 1 set value</translation>
+    </message>
+    <message>
+        <source>报警1动作回差</source>
+        <translation>Alarm 1 hysteresis</translation>
+    </message>
+    <message>
+        <source>报警1延迟时间</source>
+        <translation>Alarm 1 delay</translation>
+    </message>
+    <message>
+        <source>报警2设定值</source>
+        <translation>Alarm 2 set value</translation>
+    </message>
+    <message>
+        <source>报警2动作回差</source>
+        <translation>Alarm 2 hysteresis</translation>
+    </message>
+    <message>
+        <source>报警2延迟时间</source>
+        <translation>Alarm 2 delay</translation>
+    </message>
+    <message>
+        <source>当前程序曲线</source>
+        <translation>Current program</translation>
+    </message>
+    <message>
+        <source>当前程序曲线：</source>
+        <translation>Current program:</translation>
+    </message>
+    <message>
+        <source>温度  ℃ </source>
+        <translation>Temperature  ℃ </translation>
+    </message>
+    <message>
+        <source>时间轴 刻度%1</source>
+        <translation>Time axis mark %1</translation>
+    </message>
+    <message>
+        <source>温度轴 刻度%1</source>
+        <translation>Temperature axis mark %1</translation>
+    </message>
+    <message>
+        <source>曲线最大值</source>
+        <translation>Program maximum</translation>
+    </message>
+    <message>
+        <source>曲线最小值</source>
+        <translation>Program minimum</translation>
+    </message>
+    <message>
+        <source>温度轴 刻度间隔</source>
+        <translation>Temperature axis mark interval</translation>
+    </message>
+    <message>
+        <source>时间单位</source>
+        <translation>Time unit</translation>
+    </message>
+    <message>
+        <source>时间单位：小时</source>
+        <translation>Time unit: hours</translation>
+    </message>
+    <message>
+        <source>0:小时 </source>
+        <translation>0:Hours </translation>
+    </message>
+    <message>
+        <source>1:分钟 </source>
+        <translation>1:Minutes </translation>
+    </message>
+    <message>
+        <source>2:秒 </source>
+        <translation>2:Seconds </translation>
+    </message>
+    <message>
+        <source>%1:%1段 </source>
+        <translation>%1:%1 segments </translation>
+    </message>
+    <message>
+        <source>0:来电继续 </source>
+        <translation>0:Continue at power-up </translation>
+    </message>
+    <message>
+        <source>1:来电停止 </source>
+        <translation>1:Stop at power-up </translation>
+    </message>
+    <message>
+        <source>2:来电从第一段运行 </source>
+        <translation>2:Restart from segment 1 </translation>
+    </message>
+    <message>
+        <source>3:无偏差继续运行，有偏差停 </source>
+        <translation>3:Continue unless deviating, else stop </translation>
+    </message>
+    <message>
+        <source>4:来电进入暂停 </source>
+        <translation>4:Pause at power-up </translation>
+    </message>
+    <message>
+        <source>0:测量值 </source>
+        <translation>0:Measured value </translation>
+    </message>
+    <message>
+        <source>1:设定值 </source>
+        <translation>1:Set value </translation>
+    </message>
+    <message>
+        <source>0:输出控制为0 </source>
+        <translation>0:Output to zero </translation>
+    </message>
+    <message>
+        <source>1:保持最后SV控制 </source>
+        <translation>1:Hold the last SV </translation>
+    </message>
+    <message>
+        <source>无限</source>
+        <translation>Endless</translation>
+    </message>
+    <message>
+        <source>来电继续</source>
+        <translation>Continue</translation>
+    </message>
+    <message>
+        <source>来电停止</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>第一段运行</source>
+        <translation>From segment 1</translation>
+    </message>
+    <message>
+        <source>有偏差停</source>
+        <translation>Stop on deviation</translation>
+    </message>
+    <message>
+        <source>进入暂停 </source>
+        <translation>Pause </translation>
+    </message>
+    <message>
+        <source>测量值</source>
+        <translation>Measured value</translation>
+    </message>
+    <message>
+        <source>设定值</source>
+        <translation>Set value</translation>
+    </message>
+    <message>
+        <source>输出为零</source>
+        <translation>Output zero</translation>
+    </message>
+    <message>
+        <source>最后SV控制</source>
+        <translation>Hold last SV</translation>
+    </message>
+    <message>
+        <source>时间单位：分钟</source>
+        <translation>Time unit: minutes</translation>
+    </message>
+    <message>
+        <source>时间单位：秒</source>
+        <translation>Time unit: seconds</translation>
+    </message>
+    <message>
+        <source>工艺曲线设定</source>
+        <translation>Ramp/soak program setup</translation>
+    </message>
+    <message>
+        <source>下载曲线</source>
+        <translation>Download program</translation>
+    </message>
+    <message>
+        <source>功能设定</source>
+        <translation>Program settings</translation>
+    </message>
+    <message>
+        <source>曲线时间单位</source>
+        <translation>Time unit</translation>
+    </message>
+    <message>
+        <source>程序段数</source>
+        <translation>Segments</translation>
+    </message>
+    <message>
+        <source>掉电处理</source>
+        <translation>Power failure</translation>
+    </message>
+    <message>
+        <source>起始设定值</source>
+        <translation>Start value</translation>
+    </message>
+    <message>
+        <source>结束输出功能</source>
+        <translation>Output at end</translation>
+    </message>
+    <message>
+        <source>程序循环次数</source>
+        <translation>Cycle count</translation>
+    </message>
+    <message>
+        <source> 设定</source>
+        <translation> settings</translation>
+    </message>
+    <message>
+        <source>设定值SV1</source>
+        <translation>Set value SV1</translation>
+    </message>
+    <message>
+        <source>设定值SV2</source>
+        <translation>Set value SV2</translation>
+    </message>
+    <message>
+        <source>设定值TIME</source>
+        <translation>Set value TIME</translation>
+    </message>
+    <message>
+        <source>日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2</source>
+        <translation>Date time,PV1,PV2,SV1,SV2,Retransmission 1,Retransmission 2,ALM1 type,ALM2 type,Output 1,Output 2</translation>
+    </message>
+    <message>
+        <source>导出已取消</source>
+        <translation>Export cancelled</translation>
+    </message>
+    <message>
+        <source>写入</source>
+        <translation>Write</translation>
+    </message>
+    <message>
+        <source>程序</source>
+        <translation>Program</translation>
+    </message>
+    <message>
+        <source>记录</source>
+        <translation>Recorder</translation>
+    </message>
+    <message>
+        <source>警报</source>
+        <translation>Alert</translation>
+    </message>
+    <message>
+        <source>（失败：%1）</source>
+        <translation> (failed: %1)</translation>
+    </message>
+    <message>
+        <source>仪表停止应答</source>
+        <translation>Instrument stopped answering</translation>
+    </message>
+    <message>
+        <source>仪表恢复应答</source>
+        <translation>Instrument answers again</translation>
+    </message>
+    <message>
+        <source>记录中</source>
+        <translation>Recording</translation>
+    </message>
+    <message>
+        <source>开始记录</source>
+        <translation>Recording started</translation>
+    </message>
+    <message>
+        <source>时间,类型,内容,寄存器,数值,状态</source>
+        <translation>Time,Kind,Text,Register,Value,Status</translation>
+    </message>
+    <message>
+        <source>转发: 正常</source>
+        <translation>Forwarding: normal</translation>
+    </message>
+    <message>
+        <source>用户名或密码错误</source>
+        <translation>Wrong user name or password</translation>
+    </message>
+    <message>
+        <source>缺少密码</source>
+        <translation>Password missing</translation>
+    </message>
+    <message>
+        <source>服务器不接受本机的连接</source>
+        <translation>The server does not accept connections from this computer</translation>
+    </message>
+    <message>
+        <source>数据库不存在</source>
+        <translation>The database does not exist</translation>
+    </message>
+    <message>
+        <source>用户不存在</source>
+        <translation>The user does not exist</translation>
+    </message>
+    <message>
+        <source>没有写入服务器表的权限</source>
+        <translation>No permission to write the server tables</translation>
+    </message>
+    <message>
+        <source>连接参数无效</source>
+        <translation>Invalid connection parameters</translation>
+    </message>
+    <message>
+        <source>缺少 PostgreSQL 驱动</source>
+        <translation>PostgreSQL driver missing</translation>
+    </message>
+    <message>
+        <source>记录未启动</source>
+        <translation>Recording not started</translation>
+    </message>
+    <message>
+        <source>记录中：磁盘缓慢，样本排队待写入</source>
+        <translation>Recording: disk slow, samples queued for writing</translation>
+    </message>
+    <message>
+        <source>数据库未打开</source>
+        <translation>Database not open</translation>
+    </message>
+    <message>
+        <source>无法创建数据库文件夹</source>
+        <translation>Cannot create the database folder</translation>
+    </message>
+    <message>
+        <source>无法创建数据库文件</source>
+        <translation>Cannot create the database file</translation>
+    </message>
+    <message>
+        <source>数据库文件被其他程序锁定</source>
+        <translation>The database file is locked by another program</translation>
+    </message>
+    <message>
+        <source>文件不是数据库</source>
+        <translation>The file is not a database</translation>
+    </message>
+    <message>
+        <source>数据库文件已损坏</source>
+        <translation>The database file is damaged</translation>
+    </message>
+    <message>
+        <source>数据库表结构不符</source>
+        <translation>The database tables do not match</translation>
+    </message>
+    <message>
+        <source>数据库表 pv_data 的 w_id 不是唯一键</source>
+        <translation>w_id of the database table pv_data is no unique key</translation>
+    </message>
+    <message>
+        <source>磁盘已满</source>
+        <translation>Disk full</translation>
+    </message>
+    <message>
+        <source>无法读写数据库文件</source>
+        <translation>Cannot read or write the database file</translation>
+    </message>
+    <message>
+        <source>报警栏更多</source>
+        <translation>Alert bar more</translation>
+    </message>
+    <message>
+        <source>打开</source>
+        <translation>Open</translation>
+    </message>
+    <message>
+        <source>事件记录</source>
+        <translation>Event log</translation>
+    </message>
+    <message>
+        <source>事件类型</source>
+        <translation>Event kind</translation>
+    </message>
+    <message>
+        <source>全部</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>类型</source>
+        <translation>Kind</translation>
+    </message>
+    <message>
+        <source>时间范围</source>
+        <translation>Time span</translation>
+    </message>
+    <message>
+        <source>按时间范围筛选</source>
+        <translation>Filter by time span</translation>
+    </message>
+    <message>
+        <source>起始时间</source>
+        <translation>Start time</translation>
+    </message>
+    <message>
+        <source>结束时间</source>
+        <translation>End time</translation>
+    </message>
+    <message>
+        <source>从</source>
+        <translation>From</translation>
+    </message>
+    <message>
+        <source>到</source>
+        <translation>To</translation>
+    </message>
+    <message>
+        <source>事件列表</source>
+        <translation>Event list</translation>
+    </message>
+    <message>
+        <source>内容</source>
+        <translation>Text</translation>
+    </message>
+    <message>
+        <source>导出CSV</source>
+        <translation>Export CSV</translation>
+    </message>
+    <message>
+        <source> Esc 返回</source>
+        <translation> Esc Back</translation>
+    </message>
+    <message>
+        <source>Esc 返回</source>
+        <translation>Esc Back</translation>
+    </message>
+    <message>
+        <source>事件记录状态</source>
+        <translation>Event log status</translation>
+    </message>
+    <message>
+        <source>导出失败：%1</source>
+        <translation>Export failed: %1</translation>
+    </message>
+    <message>
+        <source>已导出 %1 条</source>
+        <translation>Exported %1</translation>
+    </message>
+    <message>
+        <source>读取中…</source>
+        <translation>Reading…</translation>
+    </message>
+    <message>
+        <source>共显示 %1 条</source>
+        <translation>%1 shown</translation>
+    </message>
+    <message>
+        <source>导出中…</source>
+        <translation>Exporting…</translation>
+    </message>
+    <message>
+        <source>转发状态</source>
+        <translation>Forwarding status</translation>
+    </message>
+    <message>
+        <source>转发跳过</source>
+        <translation>Forwarding skipped</translation>
+    </message>
+    <message>
+        <source>服务器地址无效</source>
+        <translation>Invalid server address</translation>
+    </message>
+    <message>
+        <source>双回路控制器（温湿度控制） VelmarS </source>
+        <translation>Two-loop controller (temperature and humidity) VelmarS </translation>
+    </message>
+    <message>
+        <source>通讯状态</source>
+        <translation>Comms status</translation>
+    </message>
+    <message>
+        <source>记录状态</source>
+        <translation>Recorder status</translation>
+    </message>
+    <message>
+        <source>操作结果</source>
+        <translation>Operation result</translation>
+    </message>
+    <message>
+        <source>通讯端口选择</source>
+        <translation>Comms port</translation>
+    </message>
+    <message>
+        <source>通讯端口</source>
+        <translation>Comms port</translation>
+    </message>
+    <message>
+        <source>通讯端口 设备</source>
+        <translation>Comms port device</translation>
+    </message>
+    <message>
+        <source>模块地址</source>
+        <translation>Module address</translation>
+    </message>
+    <message>
+        <source>曲线设置</source>
+        <translation>Program setup</translation>
+    </message>
+    <message>
+        <source>退出</source>
+        <translation>Exit</translation>
+    </message>
+    <message>
+        <source>（无设备）</source>
+        <translation>(no device)</translation>
+    </message>
+    <message>
+        <source>退出程序？退出后停止记录。</source>
+        <translation>Exit the program? Recording stops when it exits.</translation>
+    </message>
+    <message>
+        <source>端口关闭</source>
+        <translation>Port closed</translation>
+    </message>
+    <message>
+        <source>端口 %1 设备已断开，等待重新连接（%2）</source>
+        <translation>Port %1 device disconnected, waiting to reconnect (%2)</translation>
+    </message>
+    <message>
+        <source>端口 %1 已打开（%2）</source>
+        <translation>Port %1 open (%2)</translation>
+    </message>
+    <message>
+        <source>端口 %1 未能打开</source>
+        <translation>Port %1 could not be opened</translation>
+    </message>
+    <message>
+        <source>  通讯 %1 次，失败 %2 次</source>
+        <translation>  %1 exchanges, %2 failed</translation>
+    </message>
+    <message>
+        <source>  仪表无应答 %1 秒</source>
+        <translation>  instrument silent for %1 s</translation>
+    </message>
+    <message>
+        <source>  周期 %1 ms</source>
+        <translation>  cycle %1 ms</translation>
+    </message>
+    <message>
+        <source>  上次错误：</source>
+        <translation>  last error: </translation>
+    </message>
+    <message>
+        <source>  错误：</source>
+        <translation>  error: </translation>
+    </message>
+    <message>
+        <source>输入程序号</source>
+        <translation>Enter program number</translation>
+    </message>
+    <message>
+        <source>程序号</source>
+        <translation>Program number</translation>
+    </message>
+    <message>
+        <source>系统正在初始化数据引擎，请稍后。。。。。。</source>
+        <translation>Starting the data engine, please wait……</translation>
+    </message>
+    <message>
+        <source>%1 = %2 已写入</source>
+        <translation>%1 = %2 written</translation>
+    </message>
+    <message>
+        <source>%1 = %2 写入失败（%3）</source>
+        <translation>%1 = %2 write failed (%3)</translation>
+    </message>
+    <message>
+        <source>不是列表中的选项</source>
+        <translation>is no entry of the list</translation>
+    </message>
+    <message>
+        <source>写入状态</source>
+        <translation>Write status</translation>
+    </message>
+    <message>
+        <source>%1；内存中 %2 个样本待写入</source>
+        <translation>%1; %2 samples in memory waiting to be written</translation>
+    </message>
+</context>
+</TS>
