@@ -17,6 +17,7 @@
 #include "shell/alertsetup.h"
 #include "shell/forwardsetup.h"
 #include "shell/mainwindow.h"
+#include "shell/runcontrol.h"
 #include "shell/settings.h"
 #include "shell/splashwindow.h"
 #include "sim/server.h"
@@ -69,6 +70,8 @@ Application::~Application() {
     // link thread must stop before the simulator it talks to.
     delete main_;
     main_ = nullptr;
+    // A start or an end handed over is stored before the alerts and the log it feeds go.
+    runs_.reset();
     // Before the recorder and forwarder it looks at; what it queued is kept in the file.
     alerter_.reset();
     delete recorder_;
@@ -176,6 +179,7 @@ void Application::showMainWindow() {
         return v;
     });
     main_->setRecorder(recorder_);
+    startRuns(!recording);
     if (!recording) {
         recorder_->refuse(dbLock_->refusalText());
         if (options_.connect) main_->openPort();
@@ -218,8 +222,20 @@ void Application::startAlerts() {
         alert::AlerterContext{*link_, *clock_, eventLog_.get(), dbPath_, station}, rules, notify);
     alerter_->setRecorder(recorder_);
     alerter_->setForwarder(forwarder_.get());
+    runs_->setAlerter(alerter_.get());
     addAlertBar(*main_, *alerter_);
     alerter_->start();
+}
+
+void Application::startRuns(bool readOnly) {
+    runs_ = std::make_unique<RunControl>(dbPath_, *clock_);
+    runs_->setEventLog(eventLog_.get());
+    runs_->watch(*link_);
+    // The station the forwarder names the program by, else the host, device and address.
+    QString station = settingsFile()->value(QStringLiteral("forward/station")).toString().trimmed();
+    runs_->loadSettings(station.isEmpty() ? stationName() : station);
+    runs_->start(readOnly);
+    main_->setRunControl(runs_.get());
 }
 
 QString Application::stationName() const {

@@ -28,6 +28,7 @@ namespace shell {
 
 class SplashWindow;
 class MainWindow;
+class RunControl;
 
 class Application : public QObject {
     Q_OBJECT
@@ -55,6 +56,7 @@ class Application : public QObject {
     // Null unless a server to forward to is configured.
     record::Forwarder* forwarder() const { return forwarder_.get(); }
     alert::Alerter* alerter() const { return alerter_.get(); }
+    RunControl* runs() const { return runs_.get(); }
 
     // The default database file: Rdatabj.db, or Rdatabj-PROFILE.db for a profile, in the
     // platform's application-data folder.
@@ -72,6 +74,8 @@ class Application : public QObject {
     void startForwarding();
     // The alert rules, their notifications and the alert bar.
     void startAlerts();
+    // The test runs, read-only while another program records into the file.
+    void startRuns(bool readOnly);
     // The station's name on the server when the settings file has none yet.
     QString stationName() const;
     void logSkippedRecords(const record::Forwarder& forwarder);
@@ -95,6 +99,7 @@ class Application : public QObject {
     std::unique_ptr<record::EventLog> eventLog_;
     std::unique_ptr<record::Forwarder> forwarder_;
     std::unique_ptr<alert::Alerter> alerter_;
+    std::unique_ptr<RunControl> runs_;  // before the alerter and the event log it feeds
 };
 
 }  // namespace shell

@@ -27,6 +27,8 @@
 #include "record/recorder.h"
 #include "shell/eventwindow.h"
 #include "shell/portsettings.h"
+#include "shell/runcontrol.h"
+#include "shell/runwindow.h"
 #include "ui/accessible.h"
 #include "ui/widgets.h"
 
@@ -104,7 +106,7 @@ MainWindow::MainWindow(MainContext ctx, QWidget* parent)
          {live_->pvStatusFrame(), live_->curveStatusFrame(), live_->alarmSettingFrame()})
         order << tabStopsIn(f);
     order << tabStopsIn(chart_);
-    order << configButton_ << programButton_ << eventLogButton_ << exitButton_;
+    order << configButton_ << programButton_ << eventLogButton_ << runButton_ << exitButton_;
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 
@@ -153,6 +155,7 @@ MainWindow::~MainWindow() {
     delete config_.data();
     delete programWindow_.data();
     delete eventWindow_.data();
+    delete runWindow_.data();
 }
 
 QWidget* MainWindow::configWindow() const {
@@ -247,12 +250,16 @@ QWidget* MainWindow::buildNavigation() {
     configButton_ = ui::commandButton(QStringLiteral("CONFIG"), QStringLiteral("Command21"));
     programButton_ = ui::commandButton(base::Tr::tr("曲线设置"), QStringLiteral("Command11"));
     eventLogButton_ = ui::commandButton(base::Tr::tr("事件记录"), QStringLiteral("EventLogButton"));
+    runButton_ = ui::commandButton(base::Tr::tr("试验"), QStringLiteral("RunButton"));
+    runButton_->setEnabled(false);
     exitButton_ = ui::commandButton(base::Tr::tr("退出"), QStringLiteral("Command1"));
     lay->addWidget(configButton_);
     lay->addWidget(programButton_);
     lay->addWidget(eventLogButton_);
+    lay->addWidget(runButton_);
     lay->addWidget(exitButton_);
     connect(eventLogButton_, &QPushButton::clicked, this, &MainWindow::openEventLog);
+    connect(runButton_, &QPushButton::clicked, this, &MainWindow::openRunWindow);
     connect(configButton_, &QPushButton::clicked, this, &MainWindow::showConfigWindow);
     connect(programButton_, &QPushButton::clicked, this, &MainWindow::showProgramWindow);
     connect(exitButton_, &QPushButton::clicked, this, &MainWindow::requestExit);
@@ -314,6 +321,43 @@ void MainWindow::openEventLog() {
     eventWindow_->show();
     eventWindow_->raise();
     eventWindow_->activateWindow();
+}
+
+void MainWindow::setRunControl(RunControl* runs) {
+    runs_ = runs;
+    runButton_->setEnabled(runs != nullptr);
+    if (runs) runs->setChamber([this] { return chamber(); });
+}
+
+RunWindow* MainWindow::runWindow() const {
+    return runWindow_.data();
+}
+
+void MainWindow::openRunWindow() {
+    if (!runs_) return;
+    // Beside the main window, like the event log; closed with Esc, it is kept with its form.
+    if (!runWindow_) {
+        runWindow_ = new RunWindow(*runs_, ctx_.dbPath);
+        connect(runWindow_, &RunWindow::returned, this, [this] {
+            activateWindow();
+            runButton_->setFocus();
+        });
+    }
+    runWindow_->show();
+    runWindow_->raise();
+    runWindow_->activateWindow();
+}
+
+std::pair<QString, int> MainWindow::chamber() const {
+    const comm::PortSettings& s = ctx_.link.settings();
+    int port = s.port, address = s.address;
+    if (!ctx_.link.polling()) {
+        port = base::roundToInt32(base::leadingNumber(portList_->currentText())).value_or(0);
+        address = base::roundToInt32(base::leadingNumber(addressList_->currentText())).value_or(0);
+    }
+    const QString dev = ctx_.ports.deviceFor(port);
+    return {dev.isEmpty() ? QString::number(port) : QStringLiteral("%1: %2").arg(port).arg(dev),
+            address};
 }
 
 void MainWindow::updateDeviceLabel() {
@@ -437,6 +481,7 @@ void MainWindow::exitProgram() {
     if (config_) config_->deleteLater();
     if (programWindow_) programWindow_->deleteLater();
     if (eventWindow_) eventWindow_->deleteLater();
+    if (runWindow_) runWindow_->deleteLater();
     close();
     if (exitAction_) exitAction_();
 }

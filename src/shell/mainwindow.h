@@ -38,6 +38,8 @@ class ProgramWindow;
 namespace shell {
 
 class EventWindow;
+class RunControl;
+class RunWindow;
 
 // What the main window works with; owned by the application.
 struct MainContext {
@@ -60,6 +62,8 @@ class MainWindow : public QMainWindow {
     void setRecorder(record::Recorder* recorder);
     // The event log that "事件记录" shows; its trouble shows beside the recorder's.
     void setEventLog(record::EventLog* log);
+    // The test runs that "试验" shows.
+    void setRunControl(RunControl* runs);
 
     bool blockClose() const { return blockClose_; }
     monitor::LivePanel* livePanel() const { return live_; }
@@ -76,6 +80,11 @@ class MainWindow : public QMainWindow {
     void exitProgram();        // leaves at once: closes the chart, the recorder and the port
     void openEventLog();       // "事件记录"
     QWidget* eventWindow() const;
+    void openRunWindow();  // "试验"
+    RunWindow* runWindow() const;
+    // The chamber as a new run names it: the port ("1: /dev/ttyUSB0") and the slave address the
+    // link polls, or the ones chosen here while the port is closed.
+    std::pair<QString, int> chamber() const;
 
     // Called once the Exit path has closed everything (the application quits there).
     void setExitAction(std::function<void()> action) { exitAction_ = std::move(action); }
@@ -113,6 +122,7 @@ class MainWindow : public QMainWindow {
     QPushButton* programButton_ = nullptr;
     QPushButton* exitButton_ = nullptr;
     QPushButton* eventLogButton_ = nullptr;
+    QPushButton* runButton_ = nullptr;
     QLabel* linkStatus_ = nullptr;
     QLabel* recorderStatus_ = nullptr;
     QLabel* operatorMessage_ = nullptr;
@@ -125,6 +135,8 @@ class MainWindow : public QMainWindow {
     QPointer<program::ProgramWindow> programWindow_;
     record::EventLog* eventLog_ = nullptr;
     QPointer<EventWindow> eventWindow_;
+    RunControl* runs_ = nullptr;
+    QPointer<RunWindow> runWindow_;
 };
 
 }  // namespace shell

@@ -1,0 +1,299 @@
+#include "shell/runcontrol.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QThread>
+#include <cmath>
+
+#include "alert/alerter.h"
+#include "base/tr.h"
+#include "link/link.h"
+#include "record/eventlog.h"
+#include "shell/settings.h"
+
+namespace shell {
+
+namespace {
+
+QString connectionNameFor(const void* owner) {
+    return QStringLiteral("runs-%1").arg(reinterpret_cast<quintptr>(owner), 0, 16);
+}
+
+const QString kAutomaticKey = QStringLiteral("run/automatic");
+
+// The form's fields in the settings file.
+struct TextKey {
+    const char* key;
+    QString record::Run::*field;
+};
+constexpr TextKey kTextKeys[] = {{"run/name", &record::Run::name},
+                                 {"run/order", &record::Run::orderId},
+                                 {"run/operator", &record::Run::operatorName},
+                                 {"run/notes", &record::Run::notes},
+                                 {"run/station", &record::Run::station}};
+
+}  // namespace
+
+AutoStep autoStep(int32_t before, int32_t after) {
+    if (before == after) return AutoStep::None;
+    if (after == 1) return AutoStep::Start;
+    if (after == 0 || after == 3) return AutoStep::Stop;
+    return AutoStep::None;
+}
+
+alert::Band alertBand(const record::ToleranceBand& band, double hysteresis) {
+    alert::Band b;
+    b.width = band.plusMinus;
+    b.hysteresis = hysteresis;
+    b.fixedLimits = band.fixed;
+    b.low = band.low;
+    b.high = band.high;
+    return b;
+}
+
+QString automaticRunName(const QDateTime& start) {
+    return QStringLiteral("试验 %1").arg(start.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+}
+
+QString defaultReportPath(const record::Run& run, const QString& folder) {
+    QString name = run.name.trimmed();
+    // What no common file system takes in a name, and the control characters.
+    for (QChar& c : name)
+        if (c.unicode() < 0x20 || QStringLiteral("/\\:*?\"<>|").contains(c)) c = u'_';
+    while (name.startsWith(u'.'))
+        name.remove(0, 1);
+    if (name.isEmpty()) name = QStringLiteral("run");
+    const QString date =
+        QDateTime::fromSecsSinceEpoch(run.start).toString(QStringLiteral("yyyy-MM-dd"));
+    return QDir(folder).filePath(QStringLiteral("%1-%2.pdf").arg(name, date));
+}
+
+// ---------------------------------------------------------------------------------------------
+
+RunControl::RunControl(QString dbPath, const record::Clock& clock, QObject* parent)
+    : QObject(parent), path_(std::move(dbPath)), clock_(clock) {
+    qRegisterMetaType<shell::RunsState>();
+    qRegisterMetaType<record::Run>();
+    worker_ = new RunWorker(path_, connectionNameFor(this));
+    thread_ = new QThread;
+    thread_->setObjectName(QStringLiteral("runs"));
+    worker_->moveToThread(thread_);
+    connect(thread_, &QThread::finished, worker_, &QObject::deleteLater);
+    connect(worker_, &RunWorker::stateReady, this, &RunControl::onState);
+}
+
+RunControl::~RunControl() {
+    if (alerter_)
+        for (int loop = 0; loop < 2; ++loop)
+            alerter_->setRunBand(loop, std::nullopt);
+    if (started_ && thread_->isRunning()) {
+        // Behind the requests already handed over, so that a start or an end is stored first.
+        RunWorker* w = worker_;
+        QMetaObject::invokeMethod(
+            w,
+            [w] {
+                w->close();
+                QThread::currentThread()->quit();
+            },
+            Qt::QueuedConnection);
+        if (thread_->wait(5000)) {
+            delete thread_;
+        } else {
+            // A file that hangs is not waited for longer; the thread ends on its own or with the
+            // process.
+            connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
+            if (thread_->isFinished()) thread_->deleteLater();
+        }
+    } else {
+        delete worker_;
+        delete thread_;
+    }
+}
+
+void RunControl::start(bool readOnly) {
+    if (started_) return;
+    started_ = true;
+    readOnly_ = readOnly;
+    thread_->start();
+    QMetaObject::invokeMethod(worker_, "open", Qt::QueuedConnection, Q_ARG(bool, readOnly));
+}
+
+void RunControl::setAlerter(alert::Alerter* alerter) {
+    alerter_ = alerter;
+    applyBands();
+}
+
+void RunControl::watch(comm::Link& link) {
+    // The state the program starts with is not a change: a run left open stays open until the
+    // program is seen to stop, and a program already running starts no second run.
+    programState_ = link.image().InputRegsHigh[0];
+    comm::Link* l = &link;
+    connect(&link, &comm::Link::imagePublished, this, [this, l] { imageSeen(l->image()); });
+}
+
+void RunControl::imageSeen(const comm::InstrumentImage& image) {
+    const int32_t now = image.InputRegsHigh[0];
+    const int32_t before = programState_.value_or(now);
+    programState_ = now;
+    if (!automatic_ || readOnly_ || !loaded_) return;
+    switch (autoStep(before, now)) {
+        case AutoStep::Start:
+            if (!state_.open) startRun(draft_, /*automatic=*/true);
+            break;
+        case AutoStep::Stop:
+            // A run the operator started is the operator's to end.
+            if (state_.open && state_.open->automatic) stopRun();
+            break;
+        case AutoStep::None:
+            break;
+    }
+}
+
+void RunControl::loadSettings(const QString& defaultStation) {
+    const auto file = settingsFile();
+    for (const TextKey& k : kTextKeys)
+        draft_.*k.field = file->value(QLatin1String(k.key)).toString();
+    if (draft_.station.isEmpty()) draft_.station = defaultStation;
+    for (int loop = 0; loop < 2; ++loop) {
+        record::ToleranceBand& b = loop == 0 ? draft_.band1 : draft_.band2;
+        const QString g = QStringLiteral("run/band%1").arg(loop + 1);
+        b.fixed = file->value(g + QStringLiteral("Fixed"), b.fixed).toBool();
+        bool ok = false;
+        // A hand-edited value that is no number keeps the default.
+        for (auto [key, value] : {std::pair{QStringLiteral("PlusMinus"), &b.plusMinus},
+                                  std::pair{QStringLiteral("Low"), &b.low},
+                                  std::pair{QStringLiteral("High"), &b.high}}) {
+            const double v = file->value(g + key).toDouble(&ok);
+            if (ok && std::isfinite(v)) *value = v;
+        }
+    }
+    automatic_ = file->value(kAutomaticKey, false).toBool();
+}
+
+void RunControl::saveSettings() const {
+    const auto file = settingsFile();
+    for (const TextKey& k : kTextKeys)
+        file->setValue(QLatin1String(k.key), draft_.*k.field);
+    for (int loop = 0; loop < 2; ++loop) {
+        const record::ToleranceBand& b = loop == 0 ? draft_.band1 : draft_.band2;
+        const QString g = QStringLiteral("run/band%1").arg(loop + 1);
+        file->setValue(g + QStringLiteral("Fixed"), b.fixed);
+        file->setValue(g + QStringLiteral("PlusMinus"), b.plusMinus);
+        file->setValue(g + QStringLiteral("Low"), b.low);
+        file->setValue(g + QStringLiteral("High"), b.high);
+    }
+    file->setValue(kAutomaticKey, automatic_);
+}
+
+void RunControl::startRun(record::Run form, bool automatic) {
+    if (!started_ || readOnly_) return;
+    const QDateTime now = clock_.now();
+    form.id = 0;
+    form.start = now.toSecsSinceEpoch();
+    form.end.reset();
+    form.automatic = automatic;
+    form.name = form.name.trimmed();
+    if (form.name.isEmpty()) form.name = automaticRunName(now);
+    if (chamber_) std::tie(form.port, form.address) = chamber_();
+    ++pending_;
+    lastError_.clear();
+    QMetaObject::invokeMethod(worker_, "start", Qt::QueuedConnection, Q_ARG(record::Run, form));
+    emit changed();
+}
+
+void RunControl::stopRun() {
+    if (!started_ || readOnly_) return;
+    ++pending_;
+    lastError_.clear();
+    QMetaObject::invokeMethod(worker_, "stop", Qt::QueuedConnection,
+                              Q_ARG(qint64, clock_.now().toSecsSinceEpoch()));
+    emit changed();
+}
+
+void RunControl::onState(const RunsState& state, const QString& error, int kind) {
+    const std::optional<record::Run> before = state_.open;
+    if (kind != RunWorker::Read && pending_ > 0) --pending_;
+    loaded_ = true;
+    state_ = state;
+    lastError_ = error;
+    if (error.isEmpty()) {
+        if (kind == RunWorker::Started && state_.open)
+            logLine(QStringLiteral("试验开始：%1").arg(state_.open->name));
+        if (kind == RunWorker::Stopped && before)
+            logLine(QStringLiteral("试验结束：%1").arg(before->name));
+    }
+    applyBands();
+    emit changed();
+}
+
+void RunControl::applyBands() {
+    if (!alerter_) return;
+    for (int loop = 0; loop < 2; ++loop) {
+        if (!state_.open) {
+            alerter_->setRunBand(loop, std::nullopt);
+            continue;
+        }
+        const record::ToleranceBand& b = loop == 0 ? state_.open->band1 : state_.open->band2;
+        alerter_->setRunBand(loop, alertBand(b, alerter_->rules().bands[loop].hysteresis));
+    }
+}
+
+void RunControl::logLine(const QString& text) {
+    if (!log_) return;
+    record::EventEntry e;
+    e.kind = record::eventkind::kProgram;
+    e.at = clock_.now();
+    e.text = text;
+    log_->log(e);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+RunWorker::RunWorker(QString path, QString connectionName)
+    : path_(path), store_(std::move(path), std::move(connectionName)) {}
+
+bool RunWorker::ensureOpen() {
+    if (open_) return true;
+    // A file that is not there yet is made by the recorder, with its tables, not here.
+    if (!QFileInfo::exists(path_)) {
+        error_ = QStringLiteral("数据库文件不存在：%1").arg(path_);
+        return false;
+    }
+    open_ = store_.open(readOnly_);
+    error_ = open_ ? QString() : store_.lastError();
+    return open_;
+}
+
+void RunWorker::open(bool readOnly) {
+    readOnly_ = readOnly;
+    // Until the recorder has made the file there are no runs; that is no fault.
+    report(ensureOpen() || !QFileInfo::exists(path_) ? QString() : error_, Read);
+}
+
+void RunWorker::start(const record::Run& run) {
+    record::Run stored = run;
+    if (!ensureOpen()) return report(error_, Started);
+    report(store_.start(stored) ? QString() : store_.lastError(), Started);
+}
+
+void RunWorker::stop(qint64 end) {
+    if (!ensureOpen()) return report(error_, Stopped);
+    report(store_.stop(end) ? QString() : store_.lastError(), Stopped);
+}
+
+void RunWorker::close() {
+    store_.close();
+    open_ = false;
+}
+
+void RunWorker::report(const QString& error, int kind) {
+    RunsState state;
+    if (open_) {
+        state.open = store_.openRun();
+        state.runs = store_.list();
+    }
+    emit stateReady(state, error, kind);
+}
+
+}  // namespace shell

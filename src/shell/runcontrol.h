@@ -1,0 +1,162 @@
+#pragma once
+// The test runs (试验) of a running program: starts and ends them for the operator or, when asked,
+// as the instrument's program goes to running and to stopped or ended. The runs table is read and
+// written on a thread of its own; the window's thread only asks and takes the answers. Starting
+// or ending a run writes nothing to the instrument; it gives the alerts the run's bands and puts a
+// line in the event log.
+
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "record/clock.h"
+#include "record/runs.h"
+
+class QThread;
+
+namespace alert {
+class Alerter;
+struct Band;
+}  // namespace alert
+namespace comm {
+class Link;
+struct InstrumentImage;
+}  // namespace comm
+namespace record {
+class EventLog;
+}
+
+namespace shell {
+
+// What a change of the program state (3X 4097: 0 stopped, 1 running, 2 paused, 3 ended) does to
+// the automatic run: running starts one, stopped or ended ends it; a pause changes nothing.
+enum class AutoStep { None, Start, Stop };
+AutoStep autoStep(int32_t before, int32_t after);
+
+// The alerts' band for a run's tolerance band, keeping the configured hysteresis.
+alert::Band alertBand(const record::ToleranceBand& band, double hysteresis);
+
+// The name of an automatic run whose form has none: "试验 yyyy-MM-dd HH:mm".
+QString automaticRunName(const QDateTime& start);
+
+// The report's default file: "<name>-<start date>.pdf" in folder, the name made safe for a file
+// name (separators and characters file systems refuse become "_").
+QString defaultReportPath(const record::Run& run, const QString& folder);
+
+// The runs table as the worker last read it.
+struct RunsState {
+    std::optional<record::Run> open;
+    std::vector<record::Run> runs;  // newest first
+};
+
+class RunControl : public QObject {
+    Q_OBJECT
+  public:
+    RunControl(QString dbPath, const record::Clock& clock, QObject* parent = nullptr);
+    ~RunControl() override;  // ends the worker's thread (bounded wait)
+
+    // Starts the worker, which opens the runs table and reads the open run and the list.
+    // readOnly: another program records into the file; runs are listed, not started.
+    void start(bool readOnly = false);
+    bool readOnly() const { return readOnly_; }
+
+    // The chamber a new run is made on: its port as the operator names it and the slave address.
+    void setChamber(std::function<std::pair<QString, int>()> chamber) {
+        chamber_ = std::move(chamber);
+    }
+    void setEventLog(record::EventLog* log) { log_ = log; }
+    // Gets the open run's bands now and with every change of the open run.
+    void setAlerter(alert::Alerter* alerter);
+    // Follows the program state of the link's images.
+    void watch(comm::Link& link);
+    void imageSeen(const comm::InstrumentImage& image);
+
+    // The form's texts and bands, for the runs started automatically; kept in the settings file
+    // (with the choice of automatic runs) by saveSettings().
+    const record::Run& draft() const { return draft_; }
+    void setDraft(const record::Run& draft) { draft_ = draft; }
+    bool automatic() const { return automatic_; }
+    void setAutomatic(bool on) { automatic_ = on; }
+    // The form from the settings file, its station defaulting to defaultStation.
+    void loadSettings(const QString& defaultStation);
+    void saveSettings() const;
+
+    // Known once the worker has answered.
+    bool loaded() const { return loaded_; }
+    const std::optional<record::Run>& openRun() const { return state_.open; }
+    const std::vector<record::Run>& runs() const { return state_.runs; }
+    // A start or an end handed to the worker and not yet answered.
+    bool busy() const { return pending_ > 0; }
+    // The program's clock in UTC seconds.
+    int64_t now() const { return clock_.now().toSecsSinceEpoch(); }
+    // Why the last request failed; empty when it went through.
+    QString lastError() const { return lastError_; }
+
+    // A new run from the form, started now on the current chamber. The answer comes with changed().
+    void startRun(record::Run form, bool automatic = false);
+    // Ends the open run now.
+    void stopRun();
+
+  signals:
+    // The open run, the list, busy() or lastError() changed.
+    void changed();
+
+  private:
+    void onState(const RunsState& state, const QString& error, int kind);
+    void applyBands();
+    void logLine(const QString& text);
+
+    QString path_;
+    const record::Clock& clock_;
+    QThread* thread_ = nullptr;
+    class RunWorker* worker_ = nullptr;  // lives on thread_
+    bool started_ = false, readOnly_ = false, loaded_ = false;
+    std::function<std::pair<QString, int>()> chamber_;
+    record::EventLog* log_ = nullptr;
+    QPointer<alert::Alerter> alerter_;
+    std::optional<int32_t> programState_;
+    record::Run draft_;
+    bool automatic_ = false;
+    RunsState state_;
+    int pending_ = 0;
+    QString lastError_;
+};
+
+// Runs on the control's thread. Public for its signals; windows use RunControl.
+class RunWorker : public QObject {
+    Q_OBJECT
+  public:
+    RunWorker(QString path, QString connectionName);
+
+    enum Kind { Read = 0, Started = 1, Stopped = 2 };
+
+  public slots:
+    void open(bool readOnly);
+    void start(const record::Run& run);
+    void stop(qint64 end);
+    void close();
+
+  signals:
+    // After every request: the table as it is now, the request's error (empty when it went
+    // through) and which request it was.
+    void stateReady(const shell::RunsState& state, const QString& error, int kind);
+
+  private:
+    void report(const QString& error, int kind);
+    // Opens the file when it is not open yet (the recorder may make it after us).
+    bool ensureOpen();
+
+    QString path_;
+    record::RunStore store_;
+    QString error_;  // why the file could not be opened
+    bool open_ = false, readOnly_ = false;
+};
+
+}  // namespace shell
+
+Q_DECLARE_METATYPE(shell::RunsState)
+Q_DECLARE_METATYPE(record::Run)

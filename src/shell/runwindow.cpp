@@ -1,0 +1,409 @@
+#include "shell/runwindow.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDateTime>
+#include <QDoubleSpinBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QShortcut>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "base/tr.h"
+#include "report/report.h"
+#include "shell/runcontrol.h"
+#include "ui/accessible.h"
+#include "ui/widgets.h"
+
+namespace shell {
+
+namespace {
+
+QString timeText(int64_t secs) {
+    return QDateTime::fromSecsSinceEpoch(secs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString durationText(int64_t secs) {
+    secs = std::max<int64_t>(secs, 0);
+    return QStringLiteral("%1:%2:%3")
+        .arg(secs / 3600)
+        .arg(secs / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(secs % 60, 2, 10, QLatin1Char('0'));
+}
+
+QLineEdit* textField(const QString& name, const QString& accessible) {
+    auto* e = new QLineEdit;
+    e->setObjectName(name);
+    e->setAccessibleName(accessible);
+    return e;
+}
+
+QDoubleSpinBox* limitField(const QString& name, const QString& accessible) {
+    auto* s = new QDoubleSpinBox;
+    s->setObjectName(name);
+    s->setAccessibleName(accessible);
+    s->setRange(-9999.9, 9999.9);
+    s->setDecimals(1);
+    s->setSingleStep(0.5);
+    // The entry field inside takes the keys; it answers to the same name.
+    if (auto* field = s->findChild<QLineEdit*>()) field->setAccessibleName(accessible);
+    return s;
+}
+
+QLabel* buddyLabel(const QString& text, QWidget* buddy) {
+    auto* l = new QLabel(text);
+    l->setBuddy(buddy);
+    return l;
+}
+
+}  // namespace
+
+RunWindow::RunWindow(RunControl& runs, QString dbPath, QWidget* parent)
+    : QWidget(parent), runs_(runs), dbPath_(std::move(dbPath)) {
+    setObjectName(QStringLiteral("RunWindow"));
+    setWindowTitle(base::Tr::tr("试验"));
+    setAccessibleName(base::Tr::tr("试验"));
+
+    return_ = ui::commandButton(base::Tr::tr(" Esc 返回"), QStringLiteral("RunReturn"));
+    auto* lay = new QVBoxLayout(this);
+    lay->addWidget(buildForm());
+    lay->addWidget(buildList(), 1);
+    auto* bottom = new QHBoxLayout;
+    bottom->addStretch(1);
+    bottom->addWidget(return_);
+    lay->addLayout(bottom);
+
+    QList<QWidget*> order{name_, order_, operator_, station_, notes_};
+    for (const BandControls& b : bands_)
+        order << b.mode << b.plusMinus << b.low << b.high;
+    order << automatic_ << start_ << stop_ << table_ << report_ << cancel_ << return_;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        setTabOrder(order[i - 1], order[i]);
+
+    showForm(runs_.draft());
+    for (QLineEdit* e : {name_, order_, operator_, station_, notes_})
+        connect(e, &QLineEdit::textEdited, this, &RunWindow::formEdited);
+    for (const BandControls& b : bands_) {
+        connect(b.mode, &QComboBox::currentIndexChanged, this, &RunWindow::formEdited);
+        for (QDoubleSpinBox* s : {b.plusMinus, b.low, b.high})
+            connect(s, &QDoubleSpinBox::valueChanged, this, &RunWindow::formEdited);
+    }
+    connect(automatic_, &QCheckBox::toggled, this, [this](bool on) {
+        runs_.setAutomatic(on);
+        runs_.saveSettings();
+    });
+    connect(start_, &QPushButton::clicked, this, [this] {
+        runs_.setDraft(form());
+        runs_.saveSettings();
+        runs_.startRun(form());
+    });
+    connect(stop_, &QPushButton::clicked, this, [this] { runs_.stopRun(); });
+    connect(report_, &QPushButton::clicked, this, &RunWindow::chooseReportFile);
+    connect(cancel_, &QPushButton::clicked, this, [this] {
+        if (job_) job_->cancel();
+    });
+    connect(table_, &QTableWidget::itemSelectionChanged, this,
+            [this] { report_->setEnabled(!job_ && selectedRun().has_value()); });
+    connect(return_, &QPushButton::clicked, this, &RunWindow::leave);
+    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(esc, &QShortcut::activated, this, &RunWindow::leave);
+    connect(&runs_, &RunControl::changed, this, &RunWindow::refresh);
+
+    clock_ = new QTimer(this);
+    clock_->setInterval(1000);
+    connect(clock_, &QTimer::timeout, this, &RunWindow::updateDurations);
+    clock_->start();
+    refresh();
+}
+
+RunWindow::~RunWindow() = default;
+
+QWidget* RunWindow::buildForm() {
+    auto* box = new QGroupBox(base::Tr::tr("新试验"));
+    box->setObjectName(QStringLiteral("RunForm"));
+    auto* grid = new QGridLayout(box);
+    name_ = textField(QStringLiteral("RunName"), base::Tr::tr("试验名称"));
+    order_ = textField(QStringLiteral("RunOrder"), base::Tr::tr("委托单号/样品编号"));
+    operator_ = textField(QStringLiteral("RunOperator"), base::Tr::tr("操作员"));
+    station_ = textField(QStringLiteral("RunStation"), base::Tr::tr("工位"));
+    notes_ = textField(QStringLiteral("RunNotes"), base::Tr::tr("备注"));
+    grid->addWidget(buddyLabel(base::Tr::tr("试验名称"), name_), 0, 0);
+    grid->addWidget(name_, 0, 1);
+    grid->addWidget(buddyLabel(base::Tr::tr("委托单号/样品编号"), order_), 0, 2);
+    grid->addWidget(order_, 0, 3);
+    grid->addWidget(buddyLabel(base::Tr::tr("操作员"), operator_), 1, 0);
+    grid->addWidget(operator_, 1, 1);
+    grid->addWidget(buddyLabel(base::Tr::tr("工位"), station_), 1, 2);
+    grid->addWidget(station_, 1, 3);
+    grid->addWidget(buddyLabel(base::Tr::tr("备注"), notes_), 2, 0);
+    grid->addWidget(notes_, 2, 1, 1, 3);
+
+    for (int k = 0; k < 2; ++k) {
+        const QString pv = QStringLiteral("PV%1").arg(k + 1);
+        const QString sv = QStringLiteral("SV%1").arg(k + 1);
+        BandControls& b = bands_[k];
+        b.mode = new ui::NamedList;
+        b.mode->setObjectName(QStringLiteral("RunBandMode_%1").arg(k));
+        b.mode->setAccessibleName(base::Tr::tr("%1 允差方式").arg(pv));
+        b.mode->addItem(base::Tr::tr("%1 ± 允差").arg(sv));
+        b.mode->addItem(base::Tr::tr("固定上下限"));
+        b.plusMinus =
+            limitField(QStringLiteral("RunBandWidth_%1").arg(k), base::Tr::tr("%1 允差").arg(pv));
+        b.plusMinus->setRange(0, 9999.9);
+        b.plusMinus->setPrefix(QStringLiteral("± "));
+        b.low = limitField(QStringLiteral("RunBandLow_%1").arg(k), base::Tr::tr("%1 下限").arg(pv));
+        b.high =
+            limitField(QStringLiteral("RunBandHigh_%1").arg(k), base::Tr::tr("%1 上限").arg(pv));
+        auto* row = new QHBoxLayout;
+        row->addWidget(b.mode);
+        row->addWidget(b.plusMinus);
+        row->addSpacing(8);
+        row->addWidget(buddyLabel(base::Tr::tr("下限"), b.low));
+        row->addWidget(b.low);
+        row->addWidget(buddyLabel(base::Tr::tr("上限"), b.high));
+        row->addWidget(b.high);
+        row->addStretch(1);
+        grid->addWidget(buddyLabel(base::Tr::tr("%1 允差").arg(pv), b.mode), 3 + k, 0);
+        grid->addLayout(row, 3 + k, 1, 1, 3);
+    }
+
+    automatic_ = new QCheckBox(base::Tr::tr("程序运行时自动开始，停止时自动结束"));
+    automatic_->setObjectName(QStringLiteral("RunAutomatic"));
+    automatic_->setAccessibleName(base::Tr::tr("程序运行时自动开始，停止时自动结束"));
+    start_ = ui::commandButton(base::Tr::tr("开始试验"), QStringLiteral("RunStart"));
+    stop_ = ui::commandButton(base::Tr::tr("结束试验"), QStringLiteral("RunStop"));
+    state_ = ui::valueLabel(QStringLiteral("RunState"), base::Tr::tr("试验状态"));
+    state_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    grid->addWidget(automatic_, 5, 0, 1, 4);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(start_);
+    buttons->addWidget(stop_);
+    buttons->addWidget(state_, 1);
+    grid->addLayout(buttons, 6, 0, 1, 4);
+    grid->setColumnStretch(1, 1);
+    grid->setColumnStretch(3, 1);
+    return box;
+}
+
+QWidget* RunWindow::buildList() {
+    auto* box = new QGroupBox(base::Tr::tr("试验记录"));
+    box->setObjectName(QStringLiteral("RunList"));
+    table_ = new QTableWidget(0, 5);
+    table_->setObjectName(QStringLiteral("RunTable"));
+    table_->setAccessibleName(base::Tr::tr("试验列表"));
+    table_->setHorizontalHeaderLabels({base::Tr::tr("试验名称"), base::Tr::tr("委托单号"),
+                                       base::Tr::tr("开始"), base::Tr::tr("结束"),
+                                       base::Tr::tr("时长")});
+    table_->verticalHeader()->setVisible(false);
+    table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    table_->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setSelectionMode(QAbstractItemView::SingleSelection);
+    table_->setTabKeyNavigation(false);
+    table_->setCornerButtonEnabled(false);
+
+    report_ = ui::commandButton(base::Tr::tr("生成报告…"), QStringLiteral("RunReport"));
+    progress_ = new QProgressBar;
+    progress_->setObjectName(QStringLiteral("RunProgress"));
+    progress_->setAccessibleName(base::Tr::tr("报告进度"));
+    progress_->setRange(0, 100);
+    progress_->setVisible(false);
+    cancel_ = ui::commandButton(base::Tr::tr("取消"), QStringLiteral("RunCancel"));
+    cancel_->setVisible(false);
+    outcome_ = ui::valueLabel(QStringLiteral("RunOutcome"), base::Tr::tr("报告结果"));
+    outcome_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    outcome_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+
+    auto* lay = new QVBoxLayout(box);
+    lay->addWidget(table_, 1);
+    auto* row = new QHBoxLayout;
+    row->addWidget(report_);
+    row->addWidget(progress_);
+    row->addWidget(cancel_);
+    row->addWidget(outcome_, 1);
+    lay->addLayout(row);
+    return box;
+}
+
+void RunWindow::showForm(const record::Run& draft) {
+    showing_ = true;
+    name_->setText(draft.name);
+    order_->setText(draft.orderId);
+    operator_->setText(draft.operatorName);
+    station_->setText(draft.station);
+    notes_->setText(draft.notes);
+    for (int k = 0; k < 2; ++k) {
+        const record::ToleranceBand& band = k == 0 ? draft.band1 : draft.band2;
+        bands_[k].mode->setCurrentIndex(band.fixed ? 1 : 0);
+        bands_[k].plusMinus->setValue(band.plusMinus);
+        bands_[k].low->setValue(band.low);
+        bands_[k].high->setValue(band.high);
+    }
+    automatic_->setChecked(runs_.automatic());
+    showing_ = false;
+    formEdited();
+}
+
+record::Run RunWindow::form() const {
+    record::Run r;
+    r.name = name_->text().trimmed();
+    r.orderId = order_->text().trimmed();
+    r.operatorName = operator_->text().trimmed();
+    r.station = station_->text().trimmed();
+    r.notes = notes_->text().trimmed();
+    for (int k = 0; k < 2; ++k) {
+        record::ToleranceBand& band = k == 0 ? r.band1 : r.band2;
+        band.fixed = bands_[k].mode->currentIndex() == 1;
+        band.plusMinus = bands_[k].plusMinus->value();
+        // Limits typed the wrong way round still mean the span between them.
+        band.low = std::min(bands_[k].low->value(), bands_[k].high->value());
+        band.high = std::max(bands_[k].low->value(), bands_[k].high->value());
+    }
+    return r;
+}
+
+void RunWindow::formEdited() {
+    for (const BandControls& b : bands_) {
+        const bool fixed = b.mode->currentIndex() == 1;
+        b.plusMinus->setEnabled(!fixed);
+        b.low->setEnabled(fixed);
+        b.high->setEnabled(fixed);
+    }
+    // The automatic runs take the form as it is.
+    if (!showing_) runs_.setDraft(form());
+}
+
+std::optional<record::Run> RunWindow::selectedRun() const {
+    const QList<QTableWidgetItem*> items = table_->selectedItems();
+    if (items.isEmpty()) return std::nullopt;
+    const int64_t id = table_->item(items.front()->row(), 0)->data(Qt::UserRole).toLongLong();
+    for (const record::Run& r : runs_.runs())
+        if (r.id == id) return r;
+    return std::nullopt;
+}
+
+void RunWindow::refresh() {
+    const auto& open = runs_.openRun();
+    const bool ready = runs_.loaded() && !runs_.busy() && !runs_.readOnly();
+    start_->setEnabled(ready && !open);
+    stop_->setEnabled(ready && open.has_value());
+    QString state;
+    if (!runs_.lastError().isEmpty())
+        state = base::Tr::tr("未完成：%1").arg(base::shown(runs_.lastError()));
+    else if (runs_.busy())
+        state = base::Tr::tr("处理中…");
+    else if (open)
+        state = base::Tr::tr("进行中：%1（开始于 %2）").arg(open->name, timeText(open->start));
+    else if (runs_.readOnly())
+        state = base::Tr::tr("数据库由另一个程序记录，不能开始试验");
+    else
+        state = base::Tr::tr("无进行中的试验");
+    state_->setText(state);
+
+    // The rows again, the selection kept on its run.
+    const std::optional<record::Run> selected = selectedRun();
+    table_->setUpdatesEnabled(false);
+    table_->clearSelection();
+    table_->setRowCount(static_cast<int>(runs_.runs().size()));
+    int row = 0;
+    for (const record::Run& r : runs_.runs()) {
+        const QStringList cells{r.name, r.orderId, timeText(r.start),
+                                r.end ? timeText(*r.end) : base::Tr::tr("进行中"),
+                                durationText(r.end.value_or(runs_.now()) - r.start)};
+        for (int c = 0; c < cells.size(); ++c) {
+            auto* item = new QTableWidgetItem(cells[c]);
+            if (c == 0) item->setData(Qt::UserRole, qlonglong(r.id));
+            table_->setItem(row, c, item);
+        }
+        if (selected && selected->id == r.id) table_->selectRow(row);
+        ++row;
+    }
+    table_->setUpdatesEnabled(true);
+    report_->setEnabled(!job_ && selectedRun().has_value());
+}
+
+void RunWindow::updateDurations() {
+    if (!isVisible()) return;
+    int row = 0;
+    for (const record::Run& r : runs_.runs()) {
+        if (!r.end && row < table_->rowCount())
+            if (QTableWidgetItem* item = table_->item(row, 4))
+                item->setText(durationText(runs_.now() - r.start));
+        ++row;
+    }
+}
+
+void RunWindow::chooseReportFile() {
+    const std::optional<record::Run> run = selectedRun();
+    if (!run) return;
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString file = QFileDialog::getSaveFileName(this, base::Tr::tr("生成报告"),
+                                                      defaultReportPath(*run, folder),
+                                                      base::Tr::tr("PDF 文件 (*.pdf)"));
+    if (!file.isEmpty()) generateReport(file);
+}
+
+void RunWindow::generateReport(const QString& pdfPath) {
+    const std::optional<record::Run> run = selectedRun();
+    if (!run || job_) return;
+    report::ReportRequest request;
+    request.dbPath = dbPath_;
+    request.pdfPath = pdfPath;
+    const QFileInfo pdf(pdfPath);
+    request.csvPath = pdf.dir().filePath(pdf.completeBaseName() + QStringLiteral(".csv"));
+    request.from = run->start;
+    request.to = run->end.value_or(runs_.now());
+    request.run = run;
+    request.station = run->station;
+    request.port = run->port;
+    request.address = run->address;
+    jobPdf_ = pdfPath;
+    job_ = std::make_unique<report::ReportJob>(request);
+    connect(job_.get(), &report::ReportJob::progress, progress_, &QProgressBar::setValue);
+    connect(job_.get(), &report::ReportJob::finished, this, &RunWindow::reportFinished);
+    progress_->setValue(0);
+    progress_->setVisible(true);
+    cancel_->setVisible(true);
+    report_->setEnabled(false);
+    outcome_->setText(base::Tr::tr("正在生成报告…"));
+    job_->start();
+    cancel_->setFocus();
+}
+
+void RunWindow::reportFinished(const QString& error, bool cancelled) {
+    const bool hadFocus = cancel_->hasFocus();
+    progress_->setVisible(false);
+    cancel_->setVisible(false);
+    if (cancelled)
+        outcome_->setText(base::Tr::tr("报告已取消"));
+    else if (error.isEmpty())
+        outcome_->setText(base::Tr::tr("报告已生成：%1").arg(jobPdf_));
+    else
+        outcome_->setText(base::Tr::tr("报告未生成：%1").arg(base::shown(error)));
+    // The job's thread has ended with its signal; it goes once the signal has been delivered.
+    job_.release()->deleteLater();
+    report_->setEnabled(selectedRun().has_value());
+    if (hadFocus) report_->setFocus();
+}
+
+void RunWindow::leave() {
+    runs_.setDraft(form());
+    runs_.saveSettings();
+    hide();
+    emit returned();
+}
+
+}  // namespace shell

@@ -1,0 +1,92 @@
+#pragma once
+// The window "试验": the form of a new run (texts and the tolerance band of each loop), its start
+// and end, the choice of runs that follow the instrument's program, and the list of past runs
+// with the report of the one selected, made off the window's thread with its progress and a
+// cancel. Esc closes it; the runs go on without it.
+
+#include <QWidget>
+#include <array>
+#include <memory>
+
+#include "record/runs.h"
+
+class QCheckBox;
+class QComboBox;
+class QDoubleSpinBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+class QTableWidget;
+class QTimer;
+
+namespace report {
+class ReportJob;
+}
+
+namespace shell {
+
+class RunControl;
+
+class RunWindow : public QWidget {
+    Q_OBJECT
+  public:
+    RunWindow(RunControl& runs, QString dbPath, QWidget* parent = nullptr);
+    ~RunWindow() override;
+
+    // The form as the controls set it now.
+    record::Run form() const;
+    // The run of the selected row, if any.
+    std::optional<record::Run> selectedRun() const;
+    // Makes the report of the selected run into pdfPath, its data beside it as .csv ("生成报告…"
+    // asks for the path first).
+    void generateReport(const QString& pdfPath);
+    // Hides the window ("Esc 返回").
+    void leave();
+
+    QTableWidget* table() const { return table_; }
+
+  signals:
+    void returned();
+
+  private:
+    struct BandControls {
+        QComboBox* mode = nullptr;  // around SV, or fixed limits
+        QDoubleSpinBox* plusMinus = nullptr;
+        QDoubleSpinBox* low = nullptr;
+        QDoubleSpinBox* high = nullptr;
+    };
+    QWidget* buildForm();
+    QWidget* buildList();
+    void showForm(const record::Run& draft);
+    void formEdited();
+    void refresh();
+    void updateDurations();
+    void chooseReportFile();
+    void reportFinished(const QString& error, bool cancelled);
+
+    RunControl& runs_;
+    QString dbPath_;
+    QLineEdit* name_ = nullptr;
+    QLineEdit* order_ = nullptr;
+    QLineEdit* operator_ = nullptr;
+    QLineEdit* station_ = nullptr;
+    QLineEdit* notes_ = nullptr;
+    std::array<BandControls, 2> bands_{};
+    QCheckBox* automatic_ = nullptr;
+    QPushButton* start_ = nullptr;
+    QPushButton* stop_ = nullptr;
+    QLabel* state_ = nullptr;
+    QTableWidget* table_ = nullptr;
+    QPushButton* report_ = nullptr;
+    QProgressBar* progress_ = nullptr;
+    QPushButton* cancel_ = nullptr;
+    QLabel* outcome_ = nullptr;
+    QPushButton* return_ = nullptr;
+    QTimer* clock_ = nullptr;  // the open run's duration, once a second
+    std::unique_ptr<report::ReportJob> job_;
+    QString jobPdf_;
+    bool showing_ = false;  // the form is being filled from the draft, not edited
+};
+
+}  // namespace shell

@@ -1,0 +1,246 @@
+// The window "试验" on the whole program over a temporary database and a scripted instrument: a
+// run started with keys lands in the runs table with the form's texts, the chamber and its bands,
+// writes nothing to the instrument, gives the alerts its bands and the event log a line; it is
+// still open after a restart and ends there; runs follow the instrument's program state when asked
+// to; the report of a selected run is made beside its CSV.
+#include <QAbstractButton>
+#include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTest>
+
+#include "alert/alerter.h"
+#include "fakemodbus.h"
+#include "programrig.h"
+#include "record/eventlog.h"
+#include "record/runs.h"
+#include "shell/mainwindow.h"
+#include "shell/runcontrol.h"
+#include "shell/runwindow.h"
+#include "shell/settings.h"
+
+using testing_support::FakeModbus;
+
+class RunWindowTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void runFromTheFormThroughARestartToItsEnd();
+    void runsFollowTheProgramState();
+
+  private:
+    shell::MainWindow* main() const { return rig_->app->mainWindow(); }
+    shell::RunControl* runs() const { return rig_->app->runs(); }
+    // (Re)starts the program on the rig's database with the port open, and opens "试验" from the
+    // main window's button with the keyboard.
+    shell::RunWindow* startProgram();
+    template <class T>
+    T* child(const char* name) {
+        auto* w = main()->runWindow()->findChild<T*>(QLatin1String(name));
+        if (!w) qWarning("missing control %s", name);
+        return w;
+    }
+    void type(const char* field, const QString& text) {
+        auto* e = child<QLineEdit>(field);
+        e->setFocus(Qt::TabFocusReason);
+        e->selectAll();
+        QTest::keyClick(e, Qt::Key_Delete);
+        keys(e, text);
+    }
+    // Key by key, as an input method sends them (Chinese too).
+    static void keys(QWidget* w, const QString& text) {
+        for (QChar ch : text)
+            QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(ch), Qt::NoModifier);
+    }
+    static void press(QWidget* w) {
+        w->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(w, Qt::Key_Space);
+    }
+    // The runs table as another reader of the file sees it, newest first.
+    std::vector<record::Run> storedRuns() {
+        record::RunStore store(rig_->app->databasePath(), QStringLiteral("test-runs"));
+        return store.open(true) ? store.list() : std::vector<record::Run>{};
+    }
+    QStringList writes() const { return rig_->bus->callTexts().filter("Set_4X_D1"); }
+    QStringList logged_;
+
+    QTemporaryDir config_;
+    std::unique_ptr<testing_support::ProgramRig> rig_;
+};
+
+void RunWindowTest::initTestCase() {
+    QVERIFY(config_.isValid());
+    // The settings file of this test, not the user's.
+    qputenv("XDG_CONFIG_HOME", config_.filePath(QStringLiteral("config")).toUtf8());
+}
+
+shell::RunWindow* RunWindowTest::startProgram() {
+    if (!rig_) {
+        rig_ = std::make_unique<testing_support::ProgramRig>([](FakeModbus&) {});
+    } else {
+        // A restart on the same file and clock: the old program goes first, then a new one.
+        rig_->app.reset();
+        shell::Options o;
+        o.db = rig_->dir.filePath(QStringLiteral("Rdatabj.db"));
+        auto fake = std::make_unique<FakeModbus>();
+        rig_->bus = fake.get();
+        rig_->app = std::make_unique<shell::Application>(o, std::move(fake), &rig_->clock);
+        rig_->app->startWithoutSplash();
+    }
+    connect(rig_->app->eventLog(), &record::EventLog::logged, this,
+            [this](const record::EventEntry& e) {
+                if (e.kind == "program") logged_ << e.text;
+            });
+    main()->openPort();
+    if (!QTest::qWaitFor([this] { return rig_->app->link().polling() && runs()->loaded(); }))
+        return nullptr;
+    press(main()->findChild<QPushButton*>("RunButton"));
+    shell::RunWindow* w = main()->runWindow();
+    return w && QTest::qWaitForWindowActive(w) ? w : nullptr;
+}
+
+void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
+    rig_.reset();
+    shell::RunWindow* w = startProgram();
+    QVERIFY(w);
+    QCOMPARE(w->windowTitle(), QString("试验"));
+    QCOMPARE(child<QLabel>("RunState")->text(), QString("无进行中的试验"));
+    // The form by keys, Tab taking the fields in reading order; PV2 on fixed limits.
+    type("RunName", "湿热 40 °C / 93 %RH");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget()->objectName(), QString("RunOrder"));
+    QTest::keyClicks(QApplication::focusWidget(), "2026-117");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    keys(QApplication::focusWidget(), "张工");
+    QCOMPARE(child<QDoubleSpinBox>("RunBandWidth_0")->value(), 2.0);
+    QCOMPARE(child<QDoubleSpinBox>("RunBandWidth_1")->value(), 5.0);
+    QVERIFY(!child<QWidget>("RunBandLow_1")->isEnabled());
+    auto* mode = child<QComboBox>("RunBandMode_1");
+    mode->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(mode, Qt::Key_Down);
+    QVERIFY(child<QWidget>("RunBandLow_1")->isEnabled());
+    // The limits typed the wrong way round: the band is the span between them.
+    for (auto [field, value] :
+         {std::pair{"RunBandLow_1", "95"}, std::pair{"RunBandHigh_1", "88"}}) {
+        auto* s = child<QDoubleSpinBox>(field);
+        s->setFocus(Qt::TabFocusReason);
+        s->selectAll();
+        QTest::keyClicks(s, value);
+    }
+    const int64_t startedAt = rig_->clock.now().toSecsSinceEpoch();
+    press(child<QPushButton>("RunStart"));
+    QTRY_VERIFY(runs()->openRun().has_value() && !runs()->busy());
+
+    std::vector<record::Run> stored = storedRuns();
+    QCOMPARE(stored.size(), size_t(1));
+    const record::Run run = stored.front();
+    QCOMPARE(run.name, QString("湿热 40 °C / 93 %RH"));
+    QCOMPARE(run.orderId, QString("2026-117"));
+    QCOMPARE(run.operatorName, QString("张工"));
+    QVERIFY(run.station.endsWith(":1"));  // the host, device and address by default
+    QVERIFY2(run.port.startsWith("1"), qPrintable(run.port));
+    QCOMPARE(run.address, 1);
+    QCOMPARE(run.start, startedAt);
+    QVERIFY(!run.end && !run.automatic);
+    QCOMPARE(run.band1, (record::ToleranceBand{false, 2.0, 0, 0}));
+    QCOMPARE(run.band2, (record::ToleranceBand{true, 5.0, 88, 95}));
+    QVERIFY(!child<QWidget>("RunStart")->isEnabled() && child<QWidget>("RunStop")->isEnabled());
+    QTRY_COMPARE(w->table()->rowCount(), 1);
+    QCOMPARE(w->table()->item(0, 3)->text(), QString("进行中"));
+    // The alerts watch the run's bands, the configured hysteresis kept.
+    alert::Alerter* alerter = rig_->app->alerter();
+    const alert::Band b2 = alerter->bandOf(1);
+    QVERIFY(b2.fixedLimits && b2.low == 88 && b2.high == 95);
+    QCOMPARE(b2.hysteresis, alerter->rules().bands[1].hysteresis);
+    QCOMPARE(alerter->bandOf(0).width, 2.0);
+    QTRY_COMPARE(logged_, QStringList{"试验开始：湿热 40 °C / 93 %RH"});
+    // Esc closes the window and hands the keys back to its button.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    QVERIFY(!w->isVisible());
+    QTRY_COMPARE(QApplication::focusWidget(), main()->findChild<QWidget*>("RunButton"));
+
+    // The program ends with the run open; the next one shows it running and ends it.
+    rig_->clock.advance(3600);
+    QVERIFY(w = startProgram());
+    QTRY_VERIFY(runs()->openRun().has_value());
+    QCOMPARE(runs()->openRun()->id, run.id);
+    QVERIFY(child<QLabel>("RunState")->text().startsWith("进行中：湿热"));
+    QCOMPARE(w->table()->item(0, 4)->text(), QString("1:00:00"));
+    QCOMPARE(child<QLineEdit>("RunOrder")->text(), QString("2026-117"));  // the form was kept
+    QVERIFY(rig_->app->alerter()->bandOf(1).fixedLimits);
+    press(child<QPushButton>("RunStop"));
+    QTRY_VERIFY(!runs()->openRun() && !runs()->busy());
+    stored = storedRuns();
+    QCOMPARE(stored.size(), size_t(1));
+    QCOMPARE(stored.front().end, std::optional<int64_t>(startedAt + 3600));
+    QVERIFY(!rig_->app->alerter()->bandOf(1).fixedLimits);
+    QTRY_COMPARE(logged_.last(), QString("试验结束：湿热 40 °C / 93 %RH"));
+    QCOMPARE(writes(), QStringList{});
+
+    // The report of the selected run, its data beside it under the same name.
+    w->table()->selectRow(0);
+    QVERIFY(child<QWidget>("RunReport")->isEnabled());
+    const QString pdf = rig_->dir.filePath("run.pdf");
+    w->generateReport(pdf);
+    QVERIFY(child<QWidget>("RunCancel")->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(!child<QWidget>("RunCancel")->isVisible(), 20000);
+    QCOMPARE(child<QLabel>("RunOutcome")->text(), "报告已生成：" + pdf);
+    QVERIFY(QFileInfo(pdf).size() > 0 && QFileInfo::exists(rig_->dir.filePath("run.csv")));
+    QVERIFY(child<QWidget>("RunReport")->isEnabled());
+}
+
+void RunWindowTest::runsFollowTheProgramState() {
+    rig_.reset();
+    shell::RunWindow* w = startProgram();
+    QVERIFY(w);
+    press(child<QAbstractButton>("RunAutomatic"));
+    QVERIFY(runs()->automatic());
+    QVERIFY(shell::settingsFile()->value("run/automatic").toBool());
+    type("RunName", "");  // an automatic run without a name is named by its start
+    type("RunOrder", "A-7");
+
+    // 3X 4097: running starts a run, a pause keeps it, ended ends it.
+    struct Step {
+        int32_t state;
+        bool open;
+    };
+    int64_t at = rig_->clock.now().toSecsSinceEpoch();
+    for (const Step s : {Step{1, true}, Step{2, true}, Step{3, false}}) {
+        rig_->clock.advance(60);
+        at += 60;
+        rig_->bus->setInput(4097, s.state);
+        QTRY_COMPARE(rig_->app->link().image().InputRegsHigh[0], s.state);
+        QTRY_VERIFY(!runs()->busy() && runs()->openRun().has_value() == s.open);
+    }
+    std::vector<record::Run> stored = storedRuns();
+    QCOMPARE(stored.size(), size_t(1));
+    QCOMPARE(stored.front().name,
+             "试验 " + QDateTime::fromSecsSinceEpoch(at - 120).toString("yyyy-MM-dd HH:mm"));
+    QCOMPARE(stored.front().orderId, QString("A-7"));
+    QVERIFY(stored.front().automatic);
+    QCOMPARE(stored.front().start, at - 120);
+    QCOMPARE(stored.front().end, std::optional<int64_t>(at));
+
+    // A run the operator started is not ended by the program; one running already is no second.
+    press(child<QPushButton>("RunStart"));
+    QTRY_VERIFY(runs()->openRun().has_value() && !runs()->busy());
+    for (int32_t state : {0, 1}) {
+        rig_->bus->setInput(4097, state);
+        QTRY_COMPARE(rig_->app->link().image().InputRegsHigh[0], state);
+    }
+    QTest::qWait(200);
+    QVERIFY(runs()->openRun().has_value() && !runs()->openRun()->automatic);
+    QCOMPARE(storedRuns().size(), size_t(2));
+    QCOMPARE(writes(), QStringList{});
+    // The choice is kept for the next program.
+    QVERIFY(startProgram());
+    QVERIFY(child<QAbstractButton>("RunAutomatic")->isChecked());
+}
+
+QTEST_MAIN(RunWindowTest)
+#include "test_run_window.moc"

@@ -1,0 +1,44 @@
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+
+#include "shell/runcontrol.h"
+
+using shell::AutoStep;
+
+TEST(AutomaticRuns, StartOnRunningEndOnStoppedOrEnded) {
+    // Rows: the state before; columns: the state after (0 stopped, 1 running, 2 paused, 3 ended,
+    // 7 a code the instrument does not document).
+    const int32_t states[] = {0, 1, 2, 3, 7};
+    const AutoStep N = AutoStep::None, S = AutoStep::Start, E = AutoStep::Stop;
+    const AutoStep expected[5][5] = {
+        {N, S, N, E, N}, {E, N, N, E, N}, {E, S, N, E, N}, {E, S, N, N, N}, {E, S, N, E, N},
+    };
+    for (int b = 0; b < 5; ++b)
+        for (int a = 0; a < 5; ++a)
+            EXPECT_EQ(shell::autoStep(states[b], states[a]), expected[b][a])
+                << states[b] << " -> " << states[a];
+}
+
+TEST(ReportPath, NameMadeSafeForAFileAndTheStartDate) {
+    struct Case {
+        const char* name;
+        const char* file;
+    };
+    const Case cases[] = {
+        {"湿热 40 °C / 93 %RH", "湿热 40 °C _ 93 %RH"},
+        {"../../etc/passwd", "_.._etc_passwd"},
+        {"a:b*c?d\"e<f>g|h\\i", "a_b_c_d_e_f_g_h_i"},
+        {"  ", "run"},
+        {"..", "run"},
+        {"line\nbreak", "line_break"},
+    };
+    record::Run run;
+    run.start = QDateTime(QDate(2026, 3, 9), QTime(23, 59, 59)).toSecsSinceEpoch();
+    for (const Case& c : cases) {
+        run.name = QString::fromUtf8(c.name);
+        EXPECT_EQ(shell::defaultReportPath(run, "/docs").toStdString(),
+                  std::string("/docs/") + c.file + "-2026-03-09.pdf")
+            << c.name;
+    }
+}
