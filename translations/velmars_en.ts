@@ -2295,5 +2295,165 @@
         <source>%1；内存中 %2 个样本待写入</source>
         <translation>%1; %2 samples in memory waiting to be written</translation>
     </message>
+    <message>
+        <source>试验开始：%1</source>
+        <translation>Test run started: %1</translation>
+    </message>
+    <message>
+        <source>试验结束：%1</source>
+        <translation>Test run ended: %1</translation>
+    </message>
+    <message>
+        <source>已有试验正在进行</source>
+        <translation>A test run is already in progress</translation>
+    </message>
+    <message>
+        <source>没有正在进行的试验</source>
+        <translation>No test run is in progress</translation>
+    </message>
+    <message>
+        <source>试验</source>
+        <translation>Test run</translation>
+    </message>
+    <message>
+        <source>试验 %1</source>
+        <translation>Test run %1</translation>
+    </message>
+    <message>
+        <source>新试验</source>
+        <translation>New test run</translation>
+    </message>
+    <message>
+        <source>试验名称</source>
+        <translation>Run name</translation>
+    </message>
+    <message>
+        <source>委托单号/样品编号</source>
+        <translation>Order / sample id</translation>
+    </message>
+    <message>
+        <source>操作员</source>
+        <translation>Operator</translation>
+    </message>
+    <message>
+        <source>工位</source>
+        <translation>Station</translation>
+    </message>
+    <message>
+        <source>备注</source>
+        <translation>Notes</translation>
+    </message>
+    <message>
+        <source>%1 允差方式</source>
+        <translation>%1 tolerance type</translation>
+    </message>
+    <message>
+        <source>%1 ± 允差</source>
+        <translation>%1 ± tolerance</translation>
+    </message>
+    <message>
+        <source>%1 允差</source>
+        <translation>%1 tolerance</translation>
+    </message>
+    <message>
+        <source>%1 下限</source>
+        <translation>%1 low limit</translation>
+    </message>
+    <message>
+        <source>%1 上限</source>
+        <translation>%1 high limit</translation>
+    </message>
+    <message>
+        <source>程序运行时自动开始，停止时自动结束</source>
+        <translation>Start when the program runs, end when it stops</translation>
+    </message>
+    <message>
+        <source>开始试验</source>
+        <translation>Start run</translation>
+    </message>
+    <message>
+        <source>结束试验</source>
+        <translation>End run</translation>
+    </message>
+    <message>
+        <source>试验状态</source>
+        <translation>Test run state</translation>
+    </message>
+    <message>
+        <source>试验记录</source>
+        <translation>Test runs</translation>
+    </message>
+    <message>
+        <source>试验列表</source>
+        <translation>List of test runs</translation>
+    </message>
+    <message>
+        <source>委托单号</source>
+        <translation>Order id</translation>
+    </message>
+    <message>
+        <source>开始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>时长</source>
+        <translation>Duration</translation>
+    </message>
+    <message>
+        <source>生成报告…</source>
+        <translation>Generate report…</translation>
+    </message>
+    <message>
+        <source>报告进度</source>
+        <translation>Report progress</translation>
+    </message>
+    <message>
+        <source>报告结果</source>
+        <translation>Report outcome</translation>
+    </message>
+    <message>
+        <source>未完成：%1</source>
+        <translation>Not done: %1</translation>
+    </message>
+    <message>
+        <source>处理中…</source>
+        <translation>Working…</translation>
+    </message>
+    <message>
+        <source>进行中：%1（开始于 %2）</source>
+        <translation>In progress: %1 (started %2)</translation>
+    </message>
+    <message>
+        <source>数据库由另一个程序记录，不能开始试验</source>
+        <translation>Another program records into the database; no test run can be started</translation>
+    </message>
+    <message>
+        <source>无进行中的试验</source>
+        <translation>No test run in progress</translation>
+    </message>
+    <message>
+        <source>进行中</source>
+        <translation>In progress</translation>
+    </message>
+    <message>
+        <source>生成报告</source>
+        <translation>Generate report</translation>
+    </message>
+    <message>
+        <source>正在生成报告…</source>
+        <translation>Generating the report…</translation>
+    </message>
+    <message>
+        <source>报告已取消</source>
+        <translation>Report cancelled</translation>
+    </message>
+    <message>
+        <source>报告已生成：%1</source>
+        <translation>Report written: %1</translation>
+    </message>
+    <message>
+        <source>报告未生成：%1</source>
+        <translation>Report not written: %1</translation>
+    </message>
 </context>
 </TS>

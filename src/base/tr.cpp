@@ -57,6 +57,8 @@ const char* const kBuiltPatterns[] = {
     QT_TRANSLATE_NOOP("velmars", "邮件失败：%1"),
     QT_TRANSLATE_NOOP("velmars", "Webhook 失败：%1"),
     QT_TRANSLATE_NOOP("velmars", "存档：已删除 %1 及以前的样本（%2 条）和事件（%3）"),
+    QT_TRANSLATE_NOOP("velmars", "试验开始：%1"),
+    QT_TRANSLATE_NOOP("velmars", "试验结束：%1"),
     // The recorder's, the event log's and the forwarder's status lines.
     QT_TRANSLATE_NOOP("velmars", "记录中：第 %1 条；补写中，内存中 %2 个样本待写入"),
     QT_TRANSLATE_NOOP("velmars", "记录中：第 %1 条"),

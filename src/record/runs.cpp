@@ -105,7 +105,7 @@ bool RunStore::start(Run& run) {
         return rollback(q.lastError());
     if (q.value(0).toInt() > 0) {
         QSqlQuery(file_.db()).exec(QStringLiteral("ROLLBACK"));
-        return fail(QStringLiteral("已有试验正在进行"));
+        return fail(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "已有试验正在进行")));
     }
     q.finish();
     q.prepare(QStringLiteral("INSERT INTO runs (%1) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, NULL, ?, "
@@ -137,7 +137,8 @@ bool RunStore::stop(int64_t end) {
     q.prepare(QStringLiteral("UPDATE runs SET end_t = max(?, start_t) WHERE end_t IS NULL"));
     q.bindValue(0, qlonglong(end));
     if (!q.exec()) return failFromSql(q.lastError());
-    if (q.numRowsAffected() < 1) return fail(QStringLiteral("没有正在进行的试验"));
+    if (q.numRowsAffected() < 1)
+        return fail(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "没有正在进行的试验")));
     return true;
 }
 

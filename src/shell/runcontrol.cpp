@@ -53,7 +53,7 @@ alert::Band alertBand(const record::ToleranceBand& band, double hysteresis) {
 }
 
 QString automaticRunName(const QDateTime& start) {
-    return QStringLiteral("试验 %1").arg(start.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+    return base::Tr::tr("试验 %1").arg(start.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
 }
 
 QString defaultReportPath(const record::Run& run, const QString& folder) {

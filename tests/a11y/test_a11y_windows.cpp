@@ -22,6 +22,7 @@
 #include "shell/eventwindow.h"
 #include "shell/mainwindow.h"
 #include "shell/programnumberdialog.h"
+#include "shell/runwindow.h"
 
 using testing_support::FakeModbus;
 
@@ -109,6 +110,7 @@ class A11yWindows : public QObject {
     void programWindow();
     void programNumberDialog();
     void eventWindow();
+    void runWindow();
     void mainWindowTabOrder();
     void walkFindsTheFaults();
 
@@ -188,6 +190,17 @@ void A11yWindows::eventWindow() {
     QCOMPARE(r.owner.value("事件类型"), QString("EventKind"));
     QCOMPARE(r.owner.value("导出CSV"), QString("EventExport"));
     QCOMPARE(r.owner.value("Esc 返回"), QString("EventReturn"));
+}
+
+void A11yWindows::runWindow() {
+    shell::RunWindow w(*app_->runs(), app_->databasePath());
+    // With fixed limits on, so that the limit entries are walked too.
+    w.findChild<QComboBox*>("RunBandMode_1")->setCurrentIndex(1);
+    const Walk r = walkWindow(&w);
+    QVERIFY(clean(r, &w));
+    QCOMPARE(r.owner.value("试验名称"), QString("RunName"));
+    QCOMPARE(r.owner.value("PV2 允差方式"), QString("RunBandMode_1"));
+    QVERIFY(r.owner.contains("PV2 上限"));  // the entry field inside the spin box
 }
 
 void A11yWindows::mainWindowTabOrder() {
