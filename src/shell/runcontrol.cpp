@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QThread>
 #include <cmath>
 
@@ -10,6 +12,8 @@
 #include "base/tr.h"
 #include "link/link.h"
 #include "record/eventlog.h"
+#include "record/schema.h"
+#include "record/sqlitefile.h"
 #include "shell/settings.h"
 
 namespace shell {
@@ -251,16 +255,41 @@ void RunControl::logLine(const QString& text) {
 // ---------------------------------------------------------------------------------------------
 
 RunWorker::RunWorker(QString path, QString connectionName)
-    : path_(path), store_(std::move(path), std::move(connectionName)) {}
+    : path_(path),
+      connectionName_(connectionName),
+      store_(std::move(path), std::move(connectionName)) {}
 
-bool RunWorker::ensureOpen() {
-    if (open_) return true;
+bool RunWorker::isRecordFile() {
+    record::SqliteFile probe(connectionName_ + QStringLiteral("-probe"));
+    if (!probe.open(path_, /*readOnly=*/true, 2000)) return false;
+    bool samples = false;
+    {
+        QSqlQuery q(probe.db());
+        samples = q.exec(QStringLiteral("SELECT * FROM pv_data LIMIT 0")) &&
+                  q.record().count() == record::schema::kSampleColumnCount;
+    }
+    probe.close();
+    return samples;
+}
+
+bool RunWorker::ensureOpen(bool write) {
+    if (open_ && (writable_ || !write)) return true;
     // A file that is not there yet is made by the recorder, with its tables, not here.
     if (!QFileInfo::exists(path_)) {
-        error_ = QStringLiteral("数据库文件不存在：%1").arg(path_);
+        error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件不存在：%1")).arg(path_);
         return false;
     }
-    open_ = store_.open(readOnly_);
+    if (write) {
+        // Runs are written only beside the recorder's samples: a file of another program, or
+        // one the recorder has refused, gets no table of ours.
+        if (readOnly_ || !isRecordFile()) {
+            error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "不是记录数据库：%1")).arg(path_);
+            return false;
+        }
+        store_.close();
+    }
+    open_ = store_.open(/*readOnly=*/!write);
+    writable_ = open_ && write;
     error_ = open_ ? QString() : store_.lastError();
     return open_;
 }
@@ -268,23 +297,23 @@ bool RunWorker::ensureOpen() {
 void RunWorker::open(bool readOnly) {
     readOnly_ = readOnly;
     // Until the recorder has made the file there are no runs; that is no fault.
-    report(ensureOpen() || !QFileInfo::exists(path_) ? QString() : error_, Read);
+    report(ensureOpen(false) || !QFileInfo::exists(path_) ? QString() : error_, Read);
 }
 
 void RunWorker::start(const record::Run& run) {
     record::Run stored = run;
-    if (!ensureOpen()) return report(error_, Started);
+    if (!ensureOpen(true)) return report(error_, Started);
     report(store_.start(stored) ? QString() : store_.lastError(), Started);
 }
 
 void RunWorker::stop(qint64 end) {
-    if (!ensureOpen()) return report(error_, Stopped);
+    if (!ensureOpen(true)) return report(error_, Stopped);
     report(store_.stop(end) ? QString() : store_.lastError(), Stopped);
 }
 
 void RunWorker::close() {
     store_.close();
-    open_ = false;
+    open_ = writable_ = false;
 }
 
 void RunWorker::report(const QString& error, int kind) {

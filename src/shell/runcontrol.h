@@ -147,13 +147,15 @@ class RunWorker : public QObject {
 
   private:
     void report(const QString& error, int kind);
-    // Opens the file when it is not open yet (the recorder may make it after us).
-    bool ensureOpen();
+    // Opens the file for reading, or for writing when write, unless it is so already.
+    bool ensureOpen(bool write);
+    // The file holds the recorder's samples table.
+    bool isRecordFile();
 
-    QString path_;
+    QString path_, connectionName_;
     record::RunStore store_;
     QString error_;  // why the file could not be opened
-    bool open_ = false, readOnly_ = false;
+    bool open_ = false, writable_ = false, readOnly_ = false;
 };
 
 }  // namespace shell

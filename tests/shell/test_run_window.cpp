@@ -6,11 +6,14 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
 #include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTableWidget>
 #include <QTest>
 
@@ -32,6 +35,7 @@ class RunWindowTest : public QObject {
     void initTestCase();
     void runFromTheFormThroughARestartToItsEnd();
     void runsFollowTheProgramState();
+    void aFileOfAnotherProgramGetsNoRunsTable();
 
   private:
     shell::MainWindow* main() const { return rig_->app->mainWindow(); }
@@ -240,6 +244,44 @@ void RunWindowTest::runsFollowTheProgramState() {
     // The choice is kept for the next program.
     QVERIFY(startProgram());
     QVERIFY(child<QAbstractButton>("RunAutomatic")->isChecked());
+}
+
+void RunWindowTest::aFileOfAnotherProgramGetsNoRunsTable() {
+    rig_.reset();
+    QVERIFY(startProgram());
+    rig_->app.reset();
+    QDir dir(rig_->dir.path());
+    for (const QString& f : dir.entryList(QDir::Files))
+        QVERIFY(dir.remove(f));
+    const QString db = dir.filePath("Rdatabj.db");
+    auto tables = [&db] {
+        QStringList names;
+        {
+            QSqlDatabase c = QSqlDatabase::addDatabase("QSQLITE", "foreign");
+            c.setDatabaseName(db);
+            QSqlQuery q(c);
+            if (c.open() && q.exec("SELECT name FROM sqlite_master WHERE type = 'table'"))
+                while (q.next())
+                    names << q.value(0).toString();
+        }
+        QSqlDatabase::removeDatabase("foreign");
+        return names;
+    };
+    {
+        QSqlDatabase c = QSqlDatabase::addDatabase("QSQLITE", "make");
+        c.setDatabaseName(db);
+        QVERIFY(c.open() && QSqlQuery(c).exec("CREATE TABLE pv_data (a INTEGER, b TEXT)"));
+    }
+    QSqlDatabase::removeDatabase("make");
+    // The recorder refuses the file; a run started on it is refused too and adds no table.
+    QVERIFY(startProgram());
+    press(child<QPushButton>("RunStart"));
+    QTRY_VERIFY(!runs()->busy());
+    QVERIFY(!runs()->openRun());
+    QVERIFY2(child<QLabel>("RunState")->text().startsWith("未完成：不是记录数据库"),
+             qPrintable(child<QLabel>("RunState")->text()));
+    QVERIFY(child<QWidget>("RunStart")->isEnabled());
+    QVERIFY2(!tables().contains("runs"), qPrintable(tables().join(',')));
 }
 
 QTEST_MAIN(RunWindowTest)
