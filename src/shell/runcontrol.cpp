@@ -14,6 +14,7 @@
 #include "record/eventlog.h"
 #include "record/schema.h"
 #include "record/sqlitefile.h"
+#include "record/store.h"
 #include "shell/settings.h"
 
 namespace shell {
@@ -277,6 +278,15 @@ bool RunWorker::ensureOpen(bool write) {
     // A file that is not there yet is made by the recorder, with its tables, not here.
     if (!QFileInfo::exists(path_)) {
         error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件不存在：%1")).arg(path_);
+        return false;
+    }
+    // A file marked read-only is left exactly as it is, not even read through SQLite, which may
+    // leave its journal files beside it. The file of another program's recording is only read.
+    const QFileInfo fi(path_);
+    const auto anyWrite =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    if (!readOnly_ && (!fi.isWritable() || !(fi.permissions() & anyWrite))) {
+        error_ = record::faultText(record::SampleStore::Fault::ReadOnly);
         return false;
     }
     if (write) {
