@@ -2501,7 +2501,7 @@
     </message>
     <message>
         <source>审核人</source>
-        <translation>Reviewer</translation>
+        <translation>Reviewed by</translation>
     </message>
     <message>
         <source>日期</source>
@@ -2522,6 +2522,22 @@
     <message>
         <source>没有名为“%1”的试验</source>
         <translation>No test run is named “%1”</translation>
+    </message>
+    <message>
+        <source>姓名</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>含义</source>
+        <translation>Meaning</translation>
+    </message>
+    <message>
+        <source>执行人</source>
+        <translation>Performed by</translation>
+    </message>
+    <message>
+        <source>签名</source>
+        <translation>Signature</translation>
     </message>
 </context>
 </TS>

@@ -144,7 +144,8 @@ class Layout {
             }
             drawRow(row, cellFont, take(h), h, false);
         }
-        if (rows.empty() && !header.isEmpty()) drawRow(header, headFont, take(headHeight), headHeight, true);
+        if (rows.empty() && !header.isEmpty())
+            drawRow(header, headFont, take(headHeight), headHeight, true);
     }
 
   private:
@@ -470,20 +471,26 @@ void eventList(Layout& layout, const ReportContent& c) {
 }
 
 void signatures(Layout& layout) {
-    layout.heading(Tr::tr("签字"), 90);
-    const QFont f = reportFont(9.5);
-    for (const QString& who : {Tr::tr("操作员"), Tr::tr("审核人")}) {
-        const double y = layout.take(34);
-        layout.draw([=](QPainter& p) {
-            p.setFont(f);
-            p.setPen(Qt::black);
-            p.drawText(QRectF(kMargin, y + 12, 80, 18), Qt::AlignLeft | Qt::AlignBottom, who);
-            p.setPen(QPen(Qt::black, 0.5));
-            p.drawLine(QPointF(kMargin + 80, y + 30), QPointF(kMargin + 300, y + 30));
-            p.drawText(QRectF(kMargin + 320, y + 12, 50, 18), Qt::AlignLeft | Qt::AlignBottom,
-                       Tr::tr("日期"));
-            p.drawLine(QPointF(kMargin + 370, y + 30), QPointF(kMargin + kBodyWidth, y + 30));
-        });
+    layout.heading(Tr::tr("签字"), 150);
+    const QFont roleFont = reportFont(9.5, true), f = reportFont(9);
+    // Per role a name, a signature, a date and what the signature means ("数据已核对").
+    const QString labels[2][2] = {{Tr::tr("姓名"), Tr::tr("签名")},
+                                  {Tr::tr("日期"), Tr::tr("含义")}};
+    for (const QString& role : {Tr::tr("执行人"), Tr::tr("审核人")}) {
+        layout.text(role, roleFont, 6);
+        for (const auto& row : labels) {
+            const double y = layout.take(26);
+            layout.draw([=](QPainter& p) {
+                p.setFont(f);
+                for (int c = 0; c < 2; ++c) {
+                    const double x = kMargin + c * kBodyWidth / 2;
+                    p.setPen(Qt::black);
+                    p.drawText(QRectF(x, y + 6, 60, 16), Qt::AlignLeft | Qt::AlignBottom, row[c]);
+                    p.setPen(QPen(Qt::black, 0.5));
+                    p.drawLine(QPointF(x + 62, y + 22), QPointF(x + kBodyWidth / 2 - 16, y + 22));
+                }
+            });
+        }
     }
 }
 

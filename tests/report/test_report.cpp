@@ -160,7 +160,7 @@ TEST(Report, RunReportReadBack) {
         // Events, the alerts left out.
         "SV1 → 30.0", "ALM1 OFF → ALM1报警", "仪表恢复应答",
         // Signatures.
-        "操作员", "审核人", "日期"};
+        "签字 执行人 姓名 签名 日期 含义 审核人 姓名 签名 日期 含义"};
     for (const char* e : expected)
         EXPECT_TRUE(text.contains(QString::fromUtf8(e))) << e << "\n" << text.toStdString();
     EXPECT_FALSE(text.contains("报警通知不应出现在报告中"));
@@ -174,7 +174,7 @@ TEST(Report, RunReportReadBack) {
               0);
     QString english = pdfText(en);
     for (const char* e : {"Test report", "Page 1 of", "Seconds expected", "Longest excursion",
-                          "Recording stopped", "Instrument stopped answering", "Reviewer"})
+                          "Recording stopped", "Instrument stopped answering", "Reviewed by"})
         EXPECT_TRUE(english.contains(e)) << e << "\n" << english.toStdString();
     for (const char* data : {"湿热 40 °C / 93 %RH", "3 号箱", "王工", "样品 3 件"})
         english.remove(QString::fromUtf8(data));
