@@ -136,7 +136,7 @@ QWidget* RunWindow::buildForm() {
     name_ = textField(QStringLiteral("RunName"), base::Tr::tr("试验名称"));
     order_ = textField(QStringLiteral("RunOrder"), base::Tr::tr("委托单号/样品编号"));
     operator_ = textField(QStringLiteral("RunOperator"), base::Tr::tr("操作员"));
-    station_ = textField(QStringLiteral("RunStation"), base::Tr::tr("工位"));
+    station_ = textField(QStringLiteral("RunStation"), base::Tr::tr("工作站"));
     notes_ = textField(QStringLiteral("RunNotes"), base::Tr::tr("备注"));
     grid->addWidget(buddyLabel(base::Tr::tr("试验名称"), name_), 0, 0);
     grid->addWidget(name_, 0, 1);
@@ -144,7 +144,7 @@ QWidget* RunWindow::buildForm() {
     grid->addWidget(order_, 0, 3);
     grid->addWidget(buddyLabel(base::Tr::tr("操作员"), operator_), 1, 0);
     grid->addWidget(operator_, 1, 1);
-    grid->addWidget(buddyLabel(base::Tr::tr("工位"), station_), 1, 2);
+    grid->addWidget(buddyLabel(base::Tr::tr("工作站"), station_), 1, 2);
     grid->addWidget(station_, 1, 3);
     grid->addWidget(buddyLabel(base::Tr::tr("备注"), notes_), 2, 0);
     grid->addWidget(notes_, 2, 1, 1, 3);
