@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDoubleSpinBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
@@ -196,6 +197,15 @@ void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
     QCOMPARE(child<QLabel>("RunOutcome")->text(), "报告已生成：" + pdf);
     QVERIFY(QFileInfo(pdf).size() > 0 && QFileInfo::exists(rig_->dir.filePath("run.csv")));
     QVERIFY(child<QWidget>("RunReport")->isEnabled());
+    QFile written(pdf);
+    QVERIFY(written.open(QIODevice::ReadOnly) && written.read(5) == "%PDF-");
+    // A folder that is not there: the window says the report was not written, and why.
+    const QString nowhere = rig_->dir.filePath("missing/run.pdf");
+    w->generateReport(nowhere);
+    QTRY_VERIFY_WITH_TIMEOUT(!child<QWidget>("RunCancel")->isVisible(), 20000);
+    const QString outcome = child<QLabel>("RunOutcome")->text();
+    QVERIFY2(outcome.startsWith("报告未生成：") && outcome.size() > 6, qPrintable(outcome));
+    QVERIFY(!QFileInfo::exists(nowhere) && child<QWidget>("RunReport")->isEnabled());
 }
 
 void RunWindowTest::runsFollowTheProgramState() {
