@@ -222,6 +222,15 @@ void EnglishWindows::everyWindowSpeaksEnglish() {
     app.alerter()->setRules(rules);
     QTRY_VERIFY_WITH_TIMEOUT(!app.alerter()->listed().empty(), 5000);
     QVERIFY(app.alerter()->acknowledge(app.alerter()->listed().front().id, kComment));
+    // The outcomes of a write and of a refused entry in the status bar.
+    auto* message = main->findChild<QLabel*>(QStringLiteral("OperatorMessage"));
+    main->findChild<QLineEdit*>(QStringLiteral("Alm11_1"))->setText(QStringLiteral("6"));
+    main->findChild<QPushButton*>(QStringLiteral("Alm111_1"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(message->text().contains(u'6'), 5000);
+    walker.say(QStringLiteral("main"), QStringLiteral("write outcome"), message->text());
+    main->findChild<QLineEdit*>(QStringLiteral("Alm11_2"))->setText(QStringLiteral("x"));
+    main->findChild<QPushButton*>(QStringLiteral("Alm111_2"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(message->text().contains(u'x'), 5000);
     settle(main, QStringLiteral("main"));
     walker.walk(main, QStringLiteral("main"));
 
