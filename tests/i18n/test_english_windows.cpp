@@ -194,6 +194,7 @@ void EnglishWindows::everyWindowSpeaksEnglish() {
     o.db = dir.filePath(QStringLiteral("Rdatabj.db"));
     o.forward = QStringLiteral("postgresql://nobody@127.0.0.1:1/velmars");
     o.station = QStringLiteral("三号试验箱");  // the station's name is data
+    o.ports.insert(3, QStringLiteral("/dev/velmars-none"));
     shell::Application app(o);
     QVERIFY2(app.startWithoutSplash(), qPrintable(app.error()));
     shell::MainWindow* main = app.mainWindow();
@@ -320,6 +321,14 @@ void EnglishWindows::everyWindowSpeaksEnglish() {
 
     shell::SplashWindow splash;
     walker.look(&splash, QStringLiteral("splash"));
+
+    // The line's own error in the status bar: a port whose device is not there.
+    main->closePort();
+    main->findChild<QComboBox*>(QStringLiteral("Combo1"))->setCurrentIndex(2);
+    main->openPort();
+    auto* line = main->findChild<QLabel*>(QStringLiteral("LinkStatus"));
+    QTRY_VERIFY_WITH_TIMEOUT(line->text().contains(QStringLiteral("/dev/velmars-none")), 5000);
+    walker.say(QStringLiteral("main"), QStringLiteral("port error"), line->text());
 
     QVERIFY(report(walker));
     main->exitProgram();
