@@ -2291,5 +2291,249 @@
         <source>%1；内存中 %2 个样本待写入</source>
         <translation>%1; %2 samples in memory waiting to be written</translation>
     </message>
+    <message>
+        <source>程序未运行</source>
+        <translation>Program not running</translation>
+    </message>
+    <message>
+        <source>报告已取消</source>
+        <translation>Report cancelled</translation>
+    </message>
+    <message>
+        <source>数据库中没有归档的数据</source>
+        <translation>The database holds no archived data</translation>
+    </message>
+    <message>
+        <source>回路1：PV1 与 SV1</source>
+        <translation>Loop 1: PV1 and SV1</translation>
+    </message>
+    <message>
+        <source>回路2：PV2 与 SV2</source>
+        <translation>Loop 2: PV2 and SV2</translation>
+    </message>
+    <message>
+        <source>%1 平均值</source>
+        <translation>%1 mean</translation>
+    </message>
+    <message>
+        <source>%1 最小/最大值</source>
+        <translation>%1 min/max</translation>
+    </message>
+    <message>
+        <source>容差带</source>
+        <translation>Tolerance band</translation>
+    </message>
+    <message>
+        <source>%1 … %2</source>
+        <translation>%1 … %2</translation>
+    </message>
+    <message>
+        <source>%1 ± %2</source>
+        <translation>%1 ± %2</translation>
+    </message>
+    <message>
+        <source>试验报告</source>
+        <translation>Test report</translation>
+    </message>
+    <message>
+        <source>试验名称</source>
+        <translation>Test run</translation>
+    </message>
+    <message>
+        <source>委托单号/样品编号</source>
+        <translation>Order / sample id</translation>
+    </message>
+    <message>
+        <source>工作站</source>
+        <translation>Station</translation>
+    </message>
+    <message>
+        <source>操作员</source>
+        <translation>Operator</translation>
+    </message>
+    <message>
+        <source>仪表地址</source>
+        <translation>Instrument address</translation>
+    </message>
+    <message>
+        <source>端口</source>
+        <translation>Port</translation>
+    </message>
+    <message>
+        <source>开始时间</source>
+        <translation>Start time</translation>
+    </message>
+    <message>
+        <source>进行中（报告至 %1）</source>
+        <translation>In progress (reported to %1)</translation>
+    </message>
+    <message>
+        <source>持续时间</source>
+        <translation>Duration</translation>
+    </message>
+    <message>
+        <source>程序版本</source>
+        <translation>Program version</translation>
+    </message>
+    <message>
+        <source>PV1 容差带</source>
+        <translation>PV1 tolerance band</translation>
+    </message>
+    <message>
+        <source>PV2 容差带</source>
+        <translation>PV2 tolerance band</translation>
+    </message>
+    <message>
+        <source>备注</source>
+        <translation>Notes</translation>
+    </message>
+    <message>
+        <source>统计</source>
+        <translation>Statistics</translation>
+    </message>
+    <message>
+        <source>%1 至 %2（%3）</source>
+        <translation>%1 to %2 (%3)</translation>
+    </message>
+    <message>
+        <source>无</source>
+        <translation>None</translation>
+    </message>
+    <message>
+        <source>通道</source>
+        <translation>Channel</translation>
+    </message>
+    <message>
+        <source>最小值</source>
+        <translation>Minimum</translation>
+    </message>
+    <message>
+        <source>最大值</source>
+        <translation>Maximum</translation>
+    </message>
+    <message>
+        <source>平均值</source>
+        <translation>Mean</translation>
+    </message>
+    <message>
+        <source>标准差</source>
+        <translation>Std. dev.</translation>
+    </message>
+    <message>
+        <source>带内时间 %</source>
+        <translation>In band %</translation>
+    </message>
+    <message>
+        <source>带内时间</source>
+        <translation>In band</translation>
+    </message>
+    <message>
+        <source>最长超差</source>
+        <translation>Longest excursion</translation>
+    </message>
+    <message>
+        <source>此报告不属于试验，没有容差带。</source>
+        <translation>This report belongs to no test run and has no tolerance band.</translation>
+    </message>
+    <message>
+        <source>数据完整性</source>
+        <translation>Data completeness</translation>
+    </message>
+    <message>
+        <source>应有秒数</source>
+        <translation>Seconds expected</translation>
+    </message>
+    <message>
+        <source>已记录秒数</source>
+        <translation>Seconds recorded</translation>
+    </message>
+    <message>
+        <source>完整率</source>
+        <translation>Complete</translation>
+    </message>
+    <message>
+        <source>记录条数</source>
+        <translation>Records</translation>
+    </message>
+    <message>
+        <source>没有超过 %1 秒的数据缺口。</source>
+        <translation>No gap in the data longer than %1 s.</translation>
+    </message>
+    <message>
+        <source>超过 %1 秒的数据缺口：%2 处</source>
+        <translation>Gaps in the data longer than %1 s: %2</translation>
+    </message>
+    <message>
+        <source>开始</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>时长</source>
+        <translation>Length</translation>
+    </message>
+    <message>
+        <source>原因</source>
+        <translation>Cause</translation>
+    </message>
+    <message>
+        <source>事件</source>
+        <translation>Events</translation>
+    </message>
+    <message>
+        <source>此期间没有事件。</source>
+        <translation>No events in this period.</translation>
+    </message>
+    <message>
+        <source>类别</source>
+        <translation>Kind</translation>
+    </message>
+    <message>
+        <source>另有 %1 条事件未列出（完整的事件记录可从事件窗口导出）。</source>
+        <translation>%1 more events are not listed (the whole event log can be exported from the event log window).</translation>
+    </message>
+    <message>
+        <source>签字</source>
+        <translation>Signatures</translation>
+    </message>
+    <message>
+        <source>审核人</source>
+        <translation>Reviewed by</translation>
+    </message>
+    <message>
+        <source>日期</source>
+        <translation>Date</translation>
+    </message>
+    <message>
+        <source>数据：%1 条记录的 CSV 导出</source>
+        <translation>Data: CSV export of %1 records</translation>
+    </message>
+    <message>
+        <source>数据文件：%1（%2 条记录）</source>
+        <translation>Data file: %1 (%2 records)</translation>
+    </message>
+    <message>
+        <source>第 %1 页，共 %2 页</source>
+        <translation>Page %1 of %2</translation>
+    </message>
+    <message>
+        <source>没有名为“%1”的试验</source>
+        <translation>No test run is named “%1”</translation>
+    </message>
+    <message>
+        <source>姓名</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>含义</source>
+        <translation>Meaning</translation>
+    </message>
+    <message>
+        <source>执行人</source>
+        <translation>Performed by</translation>
+    </message>
+    <message>
+        <source>签名</source>
+        <translation>Signature</translation>
+    </message>
 </context>
 </TS>

@@ -56,36 +56,45 @@ EventEntry writeEntry(const comm::WriteReport& report) {
     return e;
 }
 
+namespace {
+
+// The stored text of each event of the line, in LinkEvent order; %1 is the device or reason.
+constexpr const char* kLinkTexts[] = {QT_TRANSLATE_NOOP("velmars", "端口已打开：%1"),
+                                      QT_TRANSLATE_NOOP("velmars", "端口已关闭：%1"),
+                                      QT_TRANSLATE_NOOP("velmars", "端口无法打开：%1"),
+                                      QT_TRANSLATE_NOOP("velmars", "仪表停止应答"),
+                                      QT_TRANSLATE_NOOP("velmars", "仪表恢复应答"),
+                                      QT_TRANSLATE_NOOP("velmars", "设备已断开：%1"),
+                                      QT_TRANSLATE_NOOP("velmars", "设备已恢复：%1")};
+
+QString linkText(comm::LinkEvent event) {
+    return QString::fromUtf8(kLinkTexts[static_cast<int>(event)]);
+}
+
+const QString kRecordingAgain = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "开始记录"));
+
+}  // namespace
+
 EventEntry linkEntry(comm::LinkEvent event, const QString& detail) {
-    using E = comm::LinkEvent;
-    const QString d = detail.trimmed();
-    QString text;
-    switch (event) {
-        case E::Opened:
-            text = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口已打开：%1")).arg(d);
-            break;
-        case E::Closed:
-            text = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口已关闭：%1")).arg(d);
-            break;
-        case E::OpenFailed:
-            text = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口无法打开：%1")).arg(d);
-            break;
-        case E::Silent:
-            text = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "仪表停止应答"));
-            break;
-        case E::Answering:
-            text = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "仪表恢复应答"));
-            break;
-        case E::DeviceLost:
-            text = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "设备已断开：%1")).arg(d);
-            break;
-        case E::DeviceBack:
-            text = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "设备已恢复：%1")).arg(d);
-            break;
-    }
+    QString text = linkText(event);
+    if (text.contains(u"%1")) text = text.arg(detail.trimmed());
     // Events without a device or reason read without the trailing colon.
     if (text.endsWith(u'：')) text.chop(1);
     return entry(eventkind::kLink, text);
+}
+
+bool linkWentDown(const EventEntry& e) {
+    using E = comm::LinkEvent;
+    if (e.kind != eventkind::kLink) return false;
+    for (E event : {E::Closed, E::OpenFailed, E::Silent, E::DeviceLost}) {
+        const QString head = linkText(event).section(u'：', 0, 0);
+        if (e.text.startsWith(head)) return true;
+    }
+    return false;
+}
+
+bool recorderResumed(const EventEntry& e) {
+    return e.kind == eventkind::kRecorder && e.text == kRecordingAgain;
 }
 
 std::vector<EventEntry> imageEntries(const comm::InstrumentImage& before,
@@ -135,8 +144,7 @@ std::optional<EventEntry> recorderEntry(const QString& before, const QString& af
     };
     if (state(before) == state(after) || after.isEmpty()) return std::nullopt;
     QString text = state(after);
-    if (text == QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中")))
-        text = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "开始记录"));
+    if (text == QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中"))) text = kRecordingAgain;
     return entry(eventkind::kRecorder, text);
 }
 

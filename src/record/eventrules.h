@@ -48,6 +48,11 @@ EventEntry writeEntry(const comm::WriteReport& report);
 // The entry of an event of the line.
 EventEntry linkEntry(comm::LinkEvent event, const QString& detail);
 
+// Whether a stored entry says the instrument became unreachable (silent, its port closed, not
+// opened or lost), and whether it says the recorder records again after a stop.
+bool linkWentDown(const EventEntry& e);
+bool recorderResumed(const EventEntry& e);
+
 // Changes between two images, in panel order: the alarm and sensor labels of the alarm frame, then
 // the program state, segment number and cycle count. Each reads
 // "<before> → <after>" in the panel's own texts, trailing blanks trimmed; value is the new state.

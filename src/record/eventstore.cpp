@@ -26,19 +26,9 @@ const QString kNotOpen = faultText(Fault::NotOpen);
 const QString kFolder = faultText(Fault::FolderNotCreatable);
 const QString kFile = faultText(Fault::FileNotCreatable);
 const QString kReadOnly = faultText(Fault::ReadOnly);
-const QString kLocked = faultText(Fault::Locked);
-const QString kNotADb = faultText(Fault::NotADatabase);
-const QString kCorrupt = faultText(Fault::Corrupt);
 const QString kWrongTables = faultText(Fault::WrongTables);
-const QString kDiskFull = faultText(Fault::DiskFull);
 const QString kOther = faultText(Fault::Other);
 const QString kMissing = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件不存在"));
-
-int nativeCode(const QSqlError& e) {
-    bool ok = false;
-    const int code = e.nativeErrorCode().toInt(&ok);
-    return ok ? code & 0xff : -1;
-}
 
 QVariant optionalInt(const std::optional<int>& v) {
     return v ? QVariant(*v) : QVariant(QMetaType(QMetaType::Int));
@@ -63,22 +53,8 @@ bool EventStore::fail(const QString& text) {
     return false;
 }
 
-bool EventStore::failFromSql(int code, const QString& fallback) {
-    switch (code) {
-        case 5:  // SQLITE_BUSY
-        case 6:  // SQLITE_LOCKED
-            return fail(kLocked);
-        case 8:  // SQLITE_READONLY
-            return fail(kReadOnly);
-        case 11:  // SQLITE_CORRUPT
-            return fail(kCorrupt);
-        case 13:  // SQLITE_FULL
-            return fail(kDiskFull);
-        case 26:  // SQLITE_NOTADB
-            return fail(kNotADb);
-        default:
-            return fail(fallback);
-    }
+bool EventStore::failFromSql(const QSqlError& e, Fault fallback) {
+    return fail(faultText(faultOf(e, fallback)));
 }
 
 bool EventStore::open(bool readOnly) {
@@ -99,7 +75,7 @@ bool EventStore::open(bool readOnly) {
     // of this process holds it would drop that connection's locks. SQLite reads the header and
     // refuses a foreign file before it writes anything.
     if (!file_.open(path_, readOnly, kBusyTimeoutMs))
-        return failFromSql(nativeCode(file_.error()), existed ? kOther : kFile);
+        return failFromSql(file_.error(), existed ? Fault::Other : Fault::FileNotCreatable);
     open_ = true;
     if (!prepareTable(readOnly)) {
         const QString why = lastError_;
@@ -111,9 +87,7 @@ bool EventStore::open(bool readOnly) {
 
 bool EventStore::prepareTable(bool readOnly) {
     QSqlQuery q(file_.db());
-    const auto sqlFail = [&](const QString& fallback) {
-        return failFromSql(nativeCode(q.lastError()), fallback);
-    };
+    const auto sqlFail = [&] { return failFromSql(q.lastError(), Fault::Other); };
     const auto columnsOf = [&](const QString& table, QStringList* names) {
         if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table))) return false;
         while (q.next())
@@ -124,7 +98,7 @@ bool EventStore::prepareTable(bool readOnly) {
     QStringList events, samples;
     if (!columnsOf(QStringLiteral("events"), &events) ||
         !columnsOf(QStringLiteral("pv_data"), &samples))
-        return sqlFail(kOther);
+        return sqlFail();
     // A file whose tables have another shape belongs to something else: it is left alone.
     if (!samples.isEmpty() &&
         (samples.size() != schema::kSampleColumnCount ||
@@ -132,18 +106,18 @@ bool EventStore::prepareTable(bool readOnly) {
                                           QStringLiteral("w_time")}))
         return fail(kWrongTables);
     if (!events.isEmpty() && events != schema::eventColumns()) return fail(kWrongTables);
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) return sqlFail(kOther);
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) return sqlFail();
     q.finish();
     if (readOnly) return true;
     // Only a file that passed the checks above is changed: to WAL, so the recorder, the chart and
     // this log read and write side by side.
-    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) return sqlFail(kOther);
+    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) return sqlFail();
     if (q.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
         return fail(kOther);
     q.finish();
     q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     if (events.isEmpty()) {
-        if (!q.exec(schema::kCreateEventsTableSql)) return sqlFail(kOther);
+        if (!q.exec(schema::kCreateEventsTableSql)) return sqlFail();
     }
     return true;
 }
@@ -155,7 +129,7 @@ void EventStore::close() {
 
 bool EventStore::beginRead() {
     if (!open_) return fail(kNotOpen);
-    return file_.beginRead() || failFromSql(nativeCode(file_.error()), kOther);
+    return file_.beginRead() || failFromSql(file_.error(), Fault::Other);
 }
 
 void EventStore::endRead() {
@@ -188,14 +162,13 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
     if (entries.empty()) return true;
     QSqlDatabase db = file_.db();
     QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE")))
-        return failFromSql(nativeCode(q.lastError()), kOther);
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return failFromSql(q.lastError(), Fault::Other);
     const auto abandon = [&](const QSqlQuery& failed) {
-        const int code = nativeCode(failed.lastError());
+        const QSqlError error = failed.lastError();
         QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
         for (EventEntry& e : entries)
             e.id = 0;
-        return failFromSql(code, kOther);
+        return failFromSql(error, Fault::Other);
     };
     QSqlQuery put(db);
     if (!put.prepare(QStringLiteral(
@@ -266,13 +239,13 @@ bool EventStore::query(const QString& columns, const EventFilter& f,
     if (f.limit > 0) sql += QStringLiteral(" LIMIT %1").arg(f.limit);
     QSqlQuery q(file_.db());
     q.setForwardOnly(true);
-    if (!q.prepare(sql)) return failFromSql(nativeCode(q.lastError()), kOther);
+    if (!q.prepare(sql)) return failFromSql(q.lastError(), Fault::Other);
     for (int i = 0; i < binds.size(); ++i)
         q.bindValue(i, binds[i]);
-    if (!q.exec()) return failFromSql(nativeCode(q.lastError()), kOther);
+    if (!q.exec()) return failFromSql(q.lastError(), Fault::Other);
     while (q.next())
         visit(q);
-    if (q.lastError().isValid()) return failFromSql(nativeCode(q.lastError()), kOther);
+    if (q.lastError().isValid()) return failFromSql(q.lastError(), Fault::Other);
     return true;
 }
 

@@ -14,6 +14,9 @@
 
 #include "record/eventrules.h"
 #include "record/sqlitefile.h"
+#include "record/store.h"
+
+class QSqlError;
 
 class QIODevice;
 class QSqlQuery;
@@ -67,7 +70,7 @@ class EventStore {
 
   private:
     bool fail(const QString& text);
-    bool failFromSql(int nativeCode, const QString& fallback);
+    bool failFromSql(const QSqlError& e, SampleStore::Fault fallback);
     bool prepareTable(bool readOnly);
     // Runs the filter's query for the columns, one call of visit per row.
     bool query(const QString& columns, const EventFilter& filter,

@@ -31,10 +31,18 @@ struct ReportRequest {
     int address = 1;
 };
 
+// How a report ended: written, or why not in one line.
+struct ReportOutcome {
+    enum class End { Written, Unreadable, Unwritten, Cancelled };
+    End end = End::Written;
+    QString error;
+    bool written() const { return end == End::Written; }
+};
+
 // Makes the report. progress(percent) is called now and then; when it returns false the report
-// is abandoned (nothing is left at pdfPath). Returns an empty string when the report was
-// written, else why not in one line. The database is only read.
-QString makeReport(const ReportRequest& request, const std::function<bool(int)>& progress = {});
+// is abandoned (nothing is left at pdfPath or csvPath). The database is only read.
+ReportOutcome makeReport(const ReportRequest& request,
+                         const std::function<bool(int)>& progress = {});
 
 // The same on a thread of its own, for the window.
 class ReportJob : public QObject {

@@ -214,6 +214,25 @@ ParseResult parseCommandLine(const QStringList& args) {
             if (v.isEmpty())
                 return {std::nullopt, QStringLiteral("--export-events expects a file path or -")};
             o.exportEvents = v;
+        } else if (matches(a, QStringLiteral("--report")) ||
+                   matches(a, QStringLiteral("--report-csv")) ||
+                   matches(a, QStringLiteral("--run")) || matches(a, QStringLiteral("--title"))) {
+            const QString name = a.section(u'=', 0, 0);
+            if (!takeValue(args, i, name, v, error)) return {std::nullopt, error};
+            if (v.trimmed().isEmpty())
+                return {std::nullopt,
+                        QStringLiteral("%1 expects %2")
+                            .arg(name, name == u"--run"     ? QStringLiteral("a run's name")
+                                       : name == u"--title" ? QStringLiteral("a text")
+                                                            : QStringLiteral("a file path"))};
+            if (name == u"--report")
+                o.report = v;
+            else if (name == u"--report-csv")
+                o.reportCsv = v;
+            else if (name == u"--run")
+                o.run = v;
+            else
+                o.title = v;
         } else if (matches(a, QStringLiteral("--from")) || matches(a, QStringLiteral("--to"))) {
             const QString name = matches(a, QStringLiteral("--from")) ? QStringLiteral("--from")
                                                                       : QStringLiteral("--to");
@@ -231,9 +250,14 @@ ParseResult parseCommandLine(const QStringList& args) {
         return {std::nullopt, QStringLiteral("--log-writes needs --simulate")};
     if (!o.screenshot.isEmpty() && !o.quitAfter)
         return {std::nullopt, QStringLiteral("--screenshot needs --quit-after")};
-    if ((o.from || o.to) && o.exportCsv.isEmpty() && o.exportEvents.isEmpty())
+    if ((o.from || o.to) && o.exportCsv.isEmpty() && o.exportEvents.isEmpty() && o.report.isEmpty())
         return {std::nullopt,
-                QStringLiteral("--from and --to need --export-csv or --export-events")};
+                QStringLiteral("--from and --to need --export-csv, --export-events or --report")};
+    if ((!o.reportCsv.isEmpty() || o.run || !o.title.isEmpty()) && o.report.isEmpty())
+        return {std::nullopt, QStringLiteral("--report-csv, --run and --title need --report")};
+    if (!o.report.isEmpty() && (!o.exportCsv.isEmpty() || !o.exportEvents.isEmpty()))
+        return {std::nullopt,
+                QStringLiteral("--report cannot go with --export-csv or --export-events")};
     r.options = o;
     return r;
 }
@@ -271,6 +295,14 @@ QString usageText() {
                "                        leave, no window; with --from/--to \"YYYY-MM-DD HH:MM:SS\" "
                "and "
                "--db\n"
+               "  --report FILE.pdf     write a test report (PDF, A4) and leave, no window: of the "
+               "run\n"
+               "                        named by --run NAME, or of the span --from/--to (default: "
+               "all\n"
+               "                        archived samples) titled --title TEXT; with --db\n"
+               "  --report-csv FILE     with --report: also write the span's CSV export, whose "
+               "SHA-256\n"
+               "                        every page names\n"
                "  --forward URL         forward samples and events to a PostgreSQL server\n"
                "                        (postgresql://user@host:port/dbname or 'host=... "
                "dbname=...';\n"

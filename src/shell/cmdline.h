@@ -22,7 +22,14 @@ struct Options {
     double clockSpeed = 1.0;  // --clock-speed F: the clock runs F times faster (tests, demos)
     QString exportCsv;        // --export-csv FILE ("-" for standard output): export, no window
     QString exportEvents;     // --export-events FILE ("-" for standard output)
-    // --from, --to "YYYY-MM-DD HH:MM:SS", local time: the span of either export, ends included
+    // --report FILE.pdf: a test report of a stored run (--run NAME) or of a span, no window;
+    // --report-csv FILE writes the span's CSV export beside it, --title TEXT names a span.
+    QString report;
+    QString reportCsv;
+    std::optional<QString> run;
+    QString title;
+    // --from, --to "YYYY-MM-DD HH:MM:SS", local time: the span of an export or a report, ends
+    // included
     std::optional<QDateTime> from;
     std::optional<QDateTime> to;
     // --forward URL, --station NAME: unset keeps what the settings file says; an empty URL turns

@@ -1,12 +1,18 @@
 #include "shell/exportcommand.h"
 
+#include <QDateTime>
+#include <QFileInfo>
+#include <QSysInfo>
 #include <cstdio>
 
 #include "base/tr.h"
 #include "record/csvexport.h"
 #include "record/eventstore.h"
 #include "record/exportfile.h"
+#include "record/store.h"
+#include "report/report.h"
 #include "shell/application.h"
+#include "shell/forwardsetup.h"
 
 namespace shell {
 
@@ -49,6 +55,51 @@ int runExport(const Options& options) {
         return failWith(1, base::Tr::tr("无法写入 %1：%2").arg(target, done.writeError));
     if (!done.rows) return failWith(2, done.readError);
     std::fprintf(stderr, "%lld\n", static_cast<long long>(*done.rows));
+    return 0;
+}
+
+int runReport(const Options& options) {
+    const QString db =
+        options.db.isEmpty() ? Application::defaultDatabasePath(options.profile) : options.db;
+    report::ReportRequest request;
+    request.dbPath = db;
+    request.pdfPath = options.report;
+    request.csvPath = options.reportCsv;
+    request.title = options.title;
+    if (options.run) {
+        record::RunStore runs(db, QStringLiteral("report-runs"));
+        if (!QFileInfo::exists(db) || !runs.open(/*readOnly=*/true))
+            return failWith(2, QStringLiteral("%1: %2").arg(db, runs.lastError()));
+        const auto run = runs.find(*options.run);
+        if (!run) {
+            const QString why = runs.lastError().isEmpty()
+                                    ? base::Tr::tr("没有名为“%1”的试验").arg(*options.run)
+                                    : runs.lastError();
+            return failWith(2, QStringLiteral("%1: %2").arg(db, why));
+        }
+        request.run = run;
+        request.from = run->start;
+        request.to = run->end.value_or(QDateTime::currentSecsSinceEpoch());
+    } else {
+        record::SampleStore store(db, QStringLiteral("report-extent"));
+        if (!QFileInfo::exists(db) || !store.open(record::SampleStore::Access::ReadOnly))
+            return failWith(2, QStringLiteral("%1: %2").arg(db, store.lastError()));
+        const auto extent = store.archiveExtent();
+        if (!extent && !(options.from && options.to))
+            return failWith(
+                2, QStringLiteral("%1: %2").arg(db, base::Tr::tr("数据库中没有归档的数据")));
+        request.from = extent ? extent->first : 0;
+        request.to = extent ? extent->second : 0;
+        request.station = options.station.value_or(keptStationName());
+        if (request.station.isEmpty()) request.station = QSysInfo::machineHostName();
+    }
+    if (options.from) request.from = options.from->toSecsSinceEpoch();
+    if (options.to) request.to = options.to->toSecsSinceEpoch();
+    const report::ReportOutcome outcome = report::makeReport(request);
+    if (!outcome.written())
+        return failWith(outcome.end == report::ReportOutcome::End::Unwritten ? 1 : 2,
+                        outcome.error);
+    std::fprintf(stderr, "%s\n", qUtf8Printable(options.report));
     return 0;
 }
 

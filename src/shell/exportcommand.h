@@ -13,4 +13,10 @@ namespace shell {
 // written.
 int runExport(const Options& options);
 
+// Writes the test report --report asks for: of the run --run names (its start to its end, or to
+// now while it is open), else of --from..--to (default: every archived second), with the CSV
+// export of the span at --report-csv. Needs a QGuiApplication (fonts). Reads the database only.
+// Returns 0 done, 2 a database or run that cannot be read or found, 1 a file not written.
+int runReport(const Options& options);
+
 }  // namespace shell

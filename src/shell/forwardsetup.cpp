@@ -11,13 +11,21 @@
 
 namespace shell {
 
+namespace {
+const QString kStationKey = QStringLiteral("forward/station");
+}
+
+QString keptStationName() {
+    return settingsFile()->value(kStationKey).toString().trimmed();
+}
+
 std::optional<ForwardSetting> readForwardSetting(const std::optional<QString>& url,
                                                  const std::optional<QString>& station,
                                                  const std::function<QString()>& defaultStation) {
     const auto file = settingsFile();
     QSettings& settings = *file;
     const QString urlKey = QStringLiteral("forward/url");
-    const QString stationKey = QStringLiteral("forward/station");
+    const QString& stationKey = kStationKey;
     if (url) {
         if (url->isEmpty())
             settings.remove(urlKey);

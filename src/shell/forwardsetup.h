@@ -32,6 +32,9 @@ std::optional<ForwardSetting> readForwardSetting(const std::optional<QString>& u
                                                  const std::optional<QString>& station,
                                                  const std::function<QString()>& defaultStation);
 
+// The station's name as the settings file keeps it; empty when none was named yet.
+QString keptStationName();
+
 // "ForwardStatus" and "ForwardSkipped" at the right of the status bar, which owns them.
 class ForwardStatus : public QObject {
     Q_OBJECT

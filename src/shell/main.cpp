@@ -40,6 +40,21 @@ int main(int argc, char** argv) {
         return shell::runExport(*parsed.options);
     }
 
+    if (!parsed.options->report.isEmpty()) {
+        // A report needs fonts but no window: the offscreen platform serves where no display is.
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+            qEnvironmentVariableIsEmpty("DISPLAY") &&
+            qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        QGuiApplication gui(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("velmars"));
+        QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
+        base::useDotDecimalNumbers();
+        shell::setProfile(parsed.options->profile);
+        shell::useLanguage(parsed.options->language);
+        return shell::runReport(*parsed.options);
+    }
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmars"));
     QApplication::setOrganizationName(QStringLiteral("velmars"));

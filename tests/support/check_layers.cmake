@@ -4,7 +4,8 @@ cmake_minimum_required(VERSION 3.16)
 set(faults "")
 foreach(entry "base:base" "ui:base,ui" "link:base,link" "instrument:base,link,instrument"
               "record:base,link,instrument,record"
-              "alert:base,ui,link,instrument,record,alert")
+              "alert:base,ui,link,instrument,record,alert"
+              "report:base,link,instrument,record,chart,report")
   string(REGEX MATCH "^[a-z]+" folder "${entry}")
   string(REGEX REPLACE "^[a-z]+:" "" allowed "${entry}")
   string(REPLACE "," ";" allowed "${allowed}")

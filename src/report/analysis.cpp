@@ -1,0 +1,117 @@
+#include "report/analysis.h"
+
+#include <QDateTime>
+#include <algorithm>
+#include <cmath>
+
+namespace report {
+
+QString channelCaption(int channel) {
+    static const char* const kNames[] = {"PV1", "PV2", "SV1", "SV2", "OUT1", "OUT2"};
+    return channel >= 0 && channel < 6 ? QString::fromLatin1(kNames[channel])
+                                       : record::schema::valueColumns().value(channel);
+}
+
+Analyzer::Analyzer(int64_t from, int64_t to, record::ToleranceBand band1,
+                   record::ToleranceBand band2)
+    : from_(std::min(from, to)), to_(std::max(from, to)), bands_{band1, band2} {}
+
+void Analyzer::add(const record::ArchivedSample& s) {
+    if (s.at < from_ || s.at > to_) return;
+    ++samples_;
+    if (!any_ || s.at != previous_) {
+        const int64_t expectedNext = any_ ? previous_ + 1 : from_;
+        if (s.at > expectedNext) holes_.emplace_back(expectedNext, s.at - 1);
+        ++recorded_;
+        previous_ = std::max(previous_, s.at);
+        any_ = true;
+    }
+    for (size_t i = 0; i < kReportChannels.size(); ++i) {
+        const double v = s.values[kReportChannels[i]];
+        Running& r = run_[i];
+        ++r.n;
+        r.min = r.n == 1 ? v : std::min(r.min, v);
+        r.max = r.n == 1 ? v : std::max(r.max, v);
+        const double delta = v - r.mean;
+        r.mean += delta / static_cast<double>(r.n);
+        r.m2 += delta * (v - r.mean);
+        if (i >= bands_.size()) continue;
+        // The process value of loop i against its band around the same second's set value.
+        if (bands_[i].contains(v, s.values[2 + i])) {
+            ++r.inside;
+            r.out = false;
+            continue;
+        }
+        if (!r.out) r.outFirst = s.at;
+        r.out = true;
+        r.outLast = s.at;
+        if (r.outLast - r.outFirst > r.bestLast - r.bestFirst || r.bestFirst == 0) {
+            r.bestFirst = r.outFirst;
+            r.bestLast = r.outLast;
+        }
+    }
+}
+
+Figures Analyzer::finish(const std::vector<record::EventEntry>& events) const {
+    Figures f;
+    f.from = from_;
+    f.to = to_;
+    f.expected = to_ - from_ + 1;
+    f.recorded = recorded_;
+    f.samples = samples_;
+    for (size_t i = 0; i < kReportChannels.size(); ++i) {
+        const Running& r = run_[i];
+        ChannelStats c;
+        c.count = r.n;
+        c.min = r.min;
+        c.max = r.max;
+        c.mean = r.mean;
+        c.stddev = r.n > 0 ? std::sqrt(r.m2 / static_cast<double>(r.n)) : 0;
+        c.hasBand = i < bands_.size();
+        c.inside = r.inside;
+        c.excursionFirst = r.bestFirst;
+        c.excursionLast = r.bestLast;
+        f.channels.push_back(c);
+    }
+    std::vector<std::pair<int64_t, int64_t>> holes = holes_;
+    if (!any_)
+        holes.emplace_back(from_, to_);
+    else if (previous_ < to_)
+        holes.emplace_back(previous_ + 1, to_);
+    for (const auto& [first, last] : holes) {
+        if (last - first + 1 > kGapReportedAbove)
+            f.gaps.push_back({first, last, gapCause(first, last, events)});
+    }
+    return f;
+}
+
+QString gapCause(int64_t first, int64_t last, const std::vector<record::EventEntry>& events) {
+    // The recorder's own line from the gap's start on names its cause best; then the line's
+    // state when the gap began; with neither, nothing was running to record.
+    QString recorder, link;
+    bool linkDown = false;
+    for (const record::EventEntry& e : events) {
+        const int64_t at = e.at.toSecsSinceEpoch();
+        if (at > last) break;
+        if (e.kind == record::eventkind::kRecorder && at >= first - 2 && recorder.isEmpty() &&
+            !record::recorderResumed(e))
+            recorder = e.text;
+        if (e.kind == record::eventkind::kLink && at <= first) {
+            linkDown = record::linkWentDown(e);
+            link = e.text;
+        }
+    }
+    if (!recorder.isEmpty()) return recorder;
+    if (linkDown) return link;
+    return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "程序未运行"));
+}
+
+QString durationText(int64_t seconds) {
+    seconds = std::max<int64_t>(seconds, 0);
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600)
+        .arg(seconds / 60 % 60, 2, 10, QChar(u'0'))
+        .arg(seconds % 60, 2, 10, QChar(u'0'));
+}
+
+}  // namespace report

@@ -1,0 +1,87 @@
+#pragma once
+// The report's figures, from the stored seconds themselves: per channel the minimum, maximum,
+// mean and standard deviation; for the two process values the time inside the tolerance band
+// and the longest excursion; the data's completeness and its gaps, each with its cause read from
+// the event log.
+
+#include <QString>
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "record/archive.h"
+#include "record/eventrules.h"
+#include "record/runs.h"
+
+namespace report {
+
+// The channels the report lists, as indexes of a sample's values.
+inline constexpr std::array<int, 6> kReportChannels = {0, 1, 2, 3, 4, 5};
+QString channelCaption(int channel);  // "PV1", "SV2", "OUT1" ...
+
+struct ChannelStats {
+    int64_t count = 0;
+    double min = 0, max = 0, mean = 0, stddev = 0;  // population standard deviation
+    // The process values only: samples inside the band and the longest stretch of consecutive
+    // samples outside it (its first and last second; none when every sample was inside).
+    bool hasBand = false;
+    int64_t inside = 0;
+    int64_t excursionFirst = 0, excursionLast = 0;
+    int64_t excursionSeconds() const {
+        return excursionLast >= excursionFirst && excursionFirst
+                   ? excursionLast - excursionFirst + 1
+                   : 0;
+    }
+};
+
+// A stretch of seconds with no sample, first to last (both missing), and why.
+struct Gap {
+    int64_t first = 0, last = 0;
+    QString cause;
+    int64_t seconds() const { return last - first + 1; }
+};
+
+inline constexpr int64_t kGapReportedAbove = 10;  // seconds
+
+struct Figures {
+    int64_t from = 0, to = 0;            // the span, UTC seconds, both included
+    int64_t expected = 0;                // seconds in the span
+    int64_t recorded = 0;                // distinct seconds with a sample
+    int64_t samples = 0;                 // samples (a clock set back gives one second two)
+    std::vector<ChannelStats> channels;  // in kReportChannels order
+    std::vector<Gap> gaps;               // longer than kGapReportedAbove, in time order
+    double completePercent() const { return expected > 0 ? 100.0 * recorded / expected : 0; }
+};
+
+// Takes the span's samples in time order, one at a time.
+class Analyzer {
+  public:
+    Analyzer(int64_t from, int64_t to, record::ToleranceBand band1, record::ToleranceBand band2);
+    void add(const record::ArchivedSample& s);
+    // The figures; each gap's cause from the events of the span (in time order, local times).
+    Figures finish(const std::vector<record::EventEntry>& events) const;
+
+  private:
+    struct Running {
+        int64_t n = 0;
+        double min = 0, max = 0, mean = 0, m2 = 0;  // Welford's running mean and squares
+        int64_t inside = 0, outFirst = 0, outLast = 0, bestFirst = 0, bestLast = 0;
+        bool out = false;
+    };
+    int64_t from_, to_;
+    std::array<record::ToleranceBand, 2> bands_;
+    std::array<Running, kReportChannels.size()> run_;
+    int64_t recorded_ = 0, samples_ = 0, previous_ = 0;
+    bool any_ = false;
+    std::vector<std::pair<int64_t, int64_t>> holes_;
+};
+
+// Why no sample was stored from first to last, from the events around it: the recorder stopped
+// (its own words, such as a full disk), the instrument was silent or its port closed, or else the
+// program was not running.
+QString gapCause(int64_t first, int64_t last, const std::vector<record::EventEntry>& events);
+
+// "12:34:56" for a number of seconds, hours not wrapped ("100:00:00").
+QString durationText(int64_t seconds);
+
+}  // namespace report

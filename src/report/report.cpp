@@ -1,0 +1,160 @@
+// The report's making: the passes over the span (figures, events, the CSV and its hash, the
+// chart's rollups) and the job that runs them off the window's thread.
+
+#include "report/report.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QThread>
+#include <atomic>
+
+#include "base/tr.h"
+#include "record/csvexport.h"
+#include "record/eventstore.h"
+#include "record/store.h"
+#include "report/analysis.h"
+#include "report/reportpdf.h"
+
+namespace report {
+
+namespace {
+
+// A device that hashes what is written to it and passes it on to a file when there is one.
+class HashingDevice : public QIODevice {
+  public:
+    explicit HashingDevice(QIODevice* copy) : hash_(QCryptographicHash::Sha256), copy_(copy) {
+        open(QIODevice::WriteOnly);
+    }
+    QByteArray hex() const { return hash_.result().toHex(); }
+
+  protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 len) override {
+        hash_.addData(QByteArrayView(data, len));
+        if (copy_ && copy_->write(data, len) != len) {
+            setErrorString(copy_->errorString());
+            return -1;
+        }
+        return len;
+    }
+
+  private:
+    QCryptographicHash hash_;
+    QIODevice* copy_;
+};
+
+QString uniqueName(const char* what) {
+    static std::atomic<int> next{0};
+    return QStringLiteral("report-%1-%2").arg(QString::fromLatin1(what)).arg(next++);
+}
+
+}  // namespace
+
+ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(int)>& progress) {
+    using End = ReportOutcome::End;
+    const auto going = [&](int percent) { return !progress || progress(percent); };
+    const ReportOutcome cancelled{End::Cancelled, base::Tr::tr("报告已取消")};
+    const auto unreadable = [&](const QString& why) {
+        return ReportOutcome{End::Unreadable, QStringLiteral("%1：%2").arg(request.dbPath, why)};
+    };
+    const auto unwritten = [](const QString& why) { return ReportOutcome{End::Unwritten, why}; };
+    const int64_t from = std::min(request.from, request.to),
+                  to = std::max(request.from, request.to);
+    if (!QFileInfo::exists(request.dbPath))
+        return unreadable(record::faultText(record::SampleStore::Fault::NotOpen));
+    record::SampleStore store(request.dbPath, uniqueName("samples"));
+    if (!store.open(record::SampleStore::Access::ReadOnly)) return unreadable(store.lastError());
+    if (!store.hasArchive()) return unreadable(base::Tr::tr("数据库中没有归档的数据"));
+
+    const record::Run run = request.run.value_or(record::Run{});
+    Analyzer analyzer(from, to, run.band1, run.band2);
+    int64_t seen = 0;
+    const int64_t span = std::max<int64_t>(to - from + 1, 1);
+    bool stopped = false;
+    const bool read = store.forEachArchived(from, to, [&](const record::ArchivedSample& s) {
+        analyzer.add(s);
+        if (++seen % 50000 == 0 && !going(static_cast<int>(40 * std::min(seen, span) / span)))
+            stopped = true;
+        return !stopped;
+    });
+    if (stopped) return cancelled;
+    if (!read) return unreadable(store.lastError());
+
+    std::vector<record::EventEntry> events;
+    {
+        record::EventStore log(request.dbPath, uniqueName("events"));
+        if (log.open(/*readOnly=*/true) && log.hasTable()) {
+            record::EventFilter filter;
+            filter.from = QDateTime::fromSecsSinceEpoch(from);
+            filter.to = QDateTime::fromSecsSinceEpoch(to);
+            filter.newestFirst = false;
+            events = log.load(filter);
+        }
+    }
+    ReportContent content;
+    content.request = request;
+    content.figures = analyzer.finish(events);
+    content.events = std::move(events);
+    if (!going(45)) return cancelled;
+
+    // The span's CSV export: its SHA-256 goes on every page, the file beside the report when
+    // asked for. It is the export --export-csv makes of the same span, byte for byte.
+    {
+        record::CsvExport csv(request.dbPath, uniqueName("csv"));
+        if (!csv.open()) return {End::Unreadable, csv.error()};
+        QSaveFile file(request.csvPath);
+        if (!request.csvPath.isEmpty() && !file.open(QIODevice::WriteOnly))
+            return unwritten(
+                base::Tr::tr("无法写入 %1：%2").arg(request.csvPath, file.errorString()));
+        HashingDevice hashing(request.csvPath.isEmpty() ? nullptr : &file);
+        const auto rows = csv.write(
+            hashing, {QDateTime::fromSecsSinceEpoch(from), QDateTime::fromSecsSinceEpoch(to)},
+            [&](qint64 done) {
+                return going(45 + static_cast<int>(40 * std::min<int64_t>(done, span) / span));
+            });
+        if (!rows) {
+            if (csv.stopped()) return cancelled;
+            return hashing.errorString().isEmpty() ? ReportOutcome{End::Unreadable, csv.error()}
+                                                   : unwritten(csv.error());
+        }
+        if (!request.csvPath.isEmpty() && !file.commit())
+            return unwritten(
+                base::Tr::tr("无法写入 %1：%2").arg(request.csvPath, file.errorString()));
+        content.csvSha256 = QString::fromLatin1(hashing.hex());
+        content.csvRows = *rows;
+    }
+
+    const auto rows = store.loadSpan(from, to, kChartBuckets);
+    if (!rows) return unreadable(store.lastError());
+    content.chart = *rows;
+    if (!going(90)) return cancelled;
+    const QString error = writePdf(content, request.pdfPath);
+    if (!error.isEmpty()) return unwritten(error);
+    return {};
+}
+
+ReportJob::ReportJob(ReportRequest request, QObject* parent)
+    : QObject(parent), request_(std::move(request)) {}
+
+ReportJob::~ReportJob() {
+    cancelled_ = true;
+    if (thread_) thread_->wait();
+}
+
+void ReportJob::start() {
+    if (thread_) return;
+    cancelled_ = false;
+    thread_.reset(QThread::create([this] {
+        int last = -1;
+        const ReportOutcome outcome = makeReport(request_, [this, &last](int percent) {
+            if (percent != last) emit progress(last = percent);
+            return !cancelled_.load();
+        });
+        emit finished(outcome.error, outcome.end == ReportOutcome::End::Cancelled);
+    }));
+    thread_->start();
+}
+
+}  // namespace report

@@ -1,0 +1,33 @@
+#pragma once
+// The report's pages: everything the passes over the span found, laid out on A4 and written as a
+// PDF through QPdfWriter, the chart in vectors.
+
+#include <QString>
+#include <vector>
+
+#include "record/archive.h"
+#include "record/eventrules.h"
+#include "report/analysis.h"
+#include "report/report.h"
+
+namespace report {
+
+inline constexpr int kChartBuckets = 600;  // rollup rows for the chart of the whole span
+inline constexpr int kListedEventsAtMost = 1000;
+
+struct ReportContent {
+    ReportRequest request;
+    Figures figures;
+    std::vector<record::EventEntry> events;  // of the span, in time order
+    std::vector<record::SpanRow> chart;
+    QString csvSha256;
+    qint64 csvRows = 0;
+};
+
+// Writes the PDF whole (or nothing at path); empty on success, else why not.
+QString writePdf(const ReportContent& content, const QString& path);
+
+// The program's version as the report names it.
+QString programVersion();
+
+}  // namespace report

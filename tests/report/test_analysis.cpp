@@ -1,0 +1,91 @@
+// The report's figures from samples fed one by one: what the end-to-end report test does not
+// reach (no sample at all, a clock set back, fixed limits, gaps at both ends, the causes).
+
+#include <gtest/gtest.h>
+
+#include "report/analysis.h"
+
+namespace {
+
+record::ArchivedSample at(int64_t t, float pv1, float sv1 = 30) {
+    record::ArchivedSample s;
+    s.at = t;
+    s.values = {pv1, 50, sv1, 50, 0, 0, 0, 0, 0, 0};
+    return s;
+}
+
+record::EventEntry event(int64_t t, const QString& kind, const QString& text) {
+    return {0, QDateTime::fromSecsSinceEpoch(t), kind, text, {}, {}, {}};
+}
+
+}  // namespace
+
+TEST(ReportFigures, EdgesOfASpan) {
+    const int64_t t0 = 1'800'000'000;
+    struct Case {
+        const char* name;
+        std::vector<record::ArchivedSample> samples;
+        record::ToleranceBand band;
+        int64_t recorded, samplesSeen, inside, excursion;
+        std::vector<std::pair<int64_t, int64_t>> gaps;  // offsets from t0
+    } cases[] = {
+        {"nothing stored", {}, {}, 0, 0, 0, 0, {{0, 99}}},
+        // Seconds 50 and 51 stored twice (the clock was set back), in the archive's time order:
+        // two samples, one second each.
+        {"clock set back",
+         {at(t0, 30), at(t0 + 50, 30), at(t0 + 50, 30), at(t0 + 51, 30), at(t0 + 51, 40)},
+         {},
+         3,
+         5,
+         4,
+         1,
+         {{1, 49}, {52, 99}}},
+        // Fixed limits 31..35: 30 is outside, 33 inside; the longest stretch outside is 20..40.
+        {"fixed limits",
+         [&] {
+             std::vector<record::ArchivedSample> v;
+             for (int n = 0; n < 100; ++n)
+                 v.push_back(at(t0 + n, n < 10 || (n >= 20 && n <= 40) ? 30 : 33));
+             return v;
+         }(),
+         {true, 0, 31, 35},
+         100,
+         100,
+         69,
+         21,
+         {}},
+    };
+    for (const Case& c : cases) {
+        report::Analyzer a(t0, t0 + 99, c.band, {});
+        for (const auto& s : c.samples)
+            a.add(s);
+        const report::Figures f = a.finish({});
+        EXPECT_EQ(f.expected, 100) << c.name;
+        EXPECT_EQ(f.recorded, c.recorded) << c.name;
+        EXPECT_EQ(f.samples, c.samplesSeen) << c.name;
+        EXPECT_EQ(f.channels[0].inside, c.inside) << c.name;
+        EXPECT_EQ(f.channels[0].excursionSeconds(), c.excursion) << c.name;
+        ASSERT_EQ(f.gaps.size(), c.gaps.size()) << c.name;
+        for (size_t i = 0; i < c.gaps.size(); ++i) {
+            EXPECT_EQ(f.gaps[i].first - t0, c.gaps[i].first) << c.name;
+            EXPECT_EQ(f.gaps[i].last - t0, c.gaps[i].second) << c.name;
+        }
+    }
+}
+
+TEST(ReportFigures, GapCauses) {
+    const int64_t t0 = 1'800'000'000;
+    const std::vector<record::EventEntry> events = {
+        event(t0 - 5, "link", "端口已打开：/dev/ttyUSB0"),
+        event(t0 + 100, "link", "设备已断开：/dev/ttyUSB0"),
+        event(t0 + 300, "link", "设备已恢复：/dev/ttyUSB0"),
+        event(t0 + 500, "recorder", "记录已停止：磁盘已满，每秒重试"),
+        event(t0 + 600, "recorder", "开始记录"),
+    };
+    EXPECT_EQ(report::gapCause(t0 + 101, t0 + 299, events), "设备已断开：/dev/ttyUSB0");
+    EXPECT_EQ(report::gapCause(t0 + 499, t0 + 599, events), "记录已停止：磁盘已满，每秒重试");
+    // The port open and nothing from the recorder: the program was not running.
+    EXPECT_EQ(report::gapCause(t0 + 700, t0 + 800, events), "程序未运行");
+    EXPECT_EQ(report::gapCause(t0 + 10, t0 + 50, events), "程序未运行");
+    EXPECT_EQ(report::durationText(100 * 3600 + 61), "100:01:01");
+}

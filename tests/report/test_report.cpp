@@ -1,0 +1,218 @@
+// The test report, made by the program's command line from a database whose hour of samples,
+// gaps and events are known, and read back with pdftotext: the header, every figure worked out
+// by hand, the gaps with their causes, the events, the page footers with the SHA-256 of the CSV
+// export beside it (byte for byte the --export-csv of the same span), and the refusals.
+
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include "base/oledate.h"
+#include "record/eventstore.h"
+#include "record/runs.h"
+#include "record/store.h"
+
+namespace {
+
+const QDateTime kStart(QDate(2026, 11, 2), QTime(10, 0, 0));
+constexpr int kSeconds = 3600;
+
+QByteArray bytesOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+struct Ran {
+    int status = -1;
+    QByteArray out, err;
+};
+
+// The program with a settings file of its own in `config`, so that --lang stays with the test.
+Ran velmars(const QStringList& args, const QString& config) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", config);
+    p.setProcessEnvironment(env);
+    p.start(qEnvironmentVariable("VELMARS_BIN_DIR") + "/velmars", args);
+    p.waitForFinished(60000);
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+QString pdfText(const QString& pdf) {
+    QProcess p;
+    p.start("pdftotext", {pdf, "-"});
+    p.waitForFinished(30000);
+    // Table cells are laid out apart: one blank between words keeps the checks readable.
+    return QString::fromUtf8(p.readAllStandardOutput()).simplified();
+}
+
+// An hour from 10:00:00: PV1 30 and PV2 50 around SV1 30 and SV2 50, with PV1 at 33 for the 100
+// seconds from 10:10:00 (outside its ±2) and PV2 at 56 for 10 seconds from 10:50:00 (outside its
+// ±5). No samples 10:20:00..10:24:59 (the disk was full), 10:40:00..10:40:29 (the instrument was
+// silent) and 10:30:00..10:30:04 (too short to list).
+QString makeDatabase(QTemporaryDir& dir) {
+    const QString db = dir.filePath("chamber.db");
+    record::SampleStore store(db, "make");
+    EXPECT_TRUE(store.open(record::SampleStore::Access::Record));
+    std::vector<record::Sample> samples;
+    for (int n = 0; n < kSeconds; ++n) {
+        if ((n >= 1200 && n < 1500) || (n >= 2400 && n < 2430) || (n >= 1800 && n < 1805)) continue;
+        const QDateTime t = kStart.addSecs(n);
+        record::Sample s{
+            0, base::oleDate(t.date()), base::oleTime(t.time()), {}, t.toSecsSinceEpoch()};
+        s.values = {n >= 600 && n < 700 ? 33.0f : 30.0f,
+                    n >= 3000 && n < 3010 ? 56.0f : 50.0f,
+                    30,
+                    50,
+                    float(n % 10),
+                    40,
+                    1,
+                    2,
+                    0,
+                    1};
+        samples.push_back(s);
+    }
+    EXPECT_TRUE(store.archiveBatch(samples));
+
+    record::EventStore log(db, "make-events");
+    EXPECT_TRUE(log.open());
+    const auto at = [](int n) { return kStart.addSecs(n); };
+    std::vector<record::EventEntry> events = {
+        {0, at(5), "write", "SV1 → 30.0", 1, 300, 0},
+        {0, at(605), "alarm", "ALM1 OFF → ALM1报警", {}, 1, {}},
+        {0, at(690), "alarm", "ALM1报警 → ALM1 OFF", {}, 0, {}},
+        {0, at(1201), "recorder", "记录已停止：磁盘已满，每秒重试", {}, {}, {}},
+        {0, at(1500), "recorder", "开始记录", {}, {}, {}},
+        {0, at(2399), "link", "仪表停止应答", {}, {}, {}},
+        {0, at(2430), "link", "仪表恢复应答", {}, {}, {}},
+        {0, at(2431), "alert", "报警通知不应出现在报告中", {}, {}, {}},
+    };
+    EXPECT_TRUE(log.append(events));
+
+    record::RunStore runs(db, "make-runs");
+    EXPECT_TRUE(runs.open());
+    record::Run run;
+    run.name = "湿热 40 °C / 93 %RH";
+    run.orderId = "2026-117";
+    run.operatorName = "王工";
+    run.notes = "样品 3 件";
+    run.station = "3 号箱";
+    run.port = "1: /dev/ttyUSB0";
+    run.address = 7;
+    run.start = kStart.toSecsSinceEpoch();
+    run.band1 = {false, 2.0};
+    run.band2 = {false, 5.0};
+    EXPECT_TRUE(runs.start(run));
+    EXPECT_TRUE(runs.stop(kStart.addSecs(kSeconds - 1).toSecsSinceEpoch()));
+    return db;
+}
+
+}  // namespace
+
+TEST(Report, RunReportReadBack) {
+    QTemporaryDir dir;
+    const QString db = makeDatabase(dir);
+    const QString pdf = dir.filePath("report.pdf"), csv = dir.filePath("report.csv");
+    const Ran made =
+        velmars({"--db", db, "--report", pdf, "--run", "湿热 40 °C / 93 %RH", "--report-csv", csv},
+                dir.path());
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+
+    // The CSV beside the report is the export of the run's span, and every page names its hash.
+    const Ran exported = velmars({"--db", db, "--export-csv", "-", "--from", "2026-11-02 10:00:00",
+                                  "--to", "2026-11-02 10:59:59"},
+                                 dir.path());
+    ASSERT_EQ(exported.status, 0);
+    EXPECT_EQ(bytesOf(csv), exported.out);
+    const QString sha = QCryptographicHash::hash(bytesOf(csv), QCryptographicHash::Sha256).toHex();
+
+    // VELMARS_KEEP_REPORT=FILE keeps the report for a person to look at.
+    if (qEnvironmentVariableIsSet("VELMARS_KEEP_REPORT"))
+        QFile::copy(pdf, qEnvironmentVariable("VELMARS_KEEP_REPORT"));
+    const QString text = pdfText(pdf);
+    const int pages = int(text.count(QRegularExpression("第 \\d+ 页，共 \\d+ 页")));
+    EXPECT_GE(pages, 2) << text.toStdString();
+    EXPECT_EQ(text.count("SHA-256: " + sha), pages);
+    EXPECT_TRUE(text.contains(QString("共 %1 页").arg(pages)));
+    EXPECT_EQ(text.count("report.csv（3265 条记录）"), pages);
+
+    const char* expected[] = {
+        // Header.
+        "试验报告", "湿热 40 °C / 93 %RH", "2026-117", "3 号箱", "王工", "1: /dev/ttyUSB0",
+        "仪表地址 7", "2026-11-02 10:00:00", "2026-11-02 10:59:59", "持续时间 1:00:00",
+        "SV1 ± 2.00", "SV2 ± 5.00", "样品 3 件",
+        // PV1: 3165 samples at 30 and 100 at 33 of 3265; PV2: 3255 at 50 and 10 at 56.
+        "PV1 30.00 33.00 30.09",
+        "96.9 % 0:52:45 2026-11-02 10:10:00 至 2026-11-02 10:11:39（0:01:40）",
+        "PV2 50.00 56.00 50.02",
+        "99.7 % 0:54:15 2026-11-02 10:50:00 至 2026-11-02 10:50:09（0:00:10）",
+        "SV1 30.00 30.00 30.00 0.000", "OUT2 40.00 40.00 40.00 0.000",
+        // Completeness: 3600 seconds expected, 335 missing.
+        "3600 3265 90.69 % 3265", "超过 10 秒的数据缺口：2 处",
+        "2026-11-02 10:20:00 2026-11-02 10:24:59 0:05:00 记录已停止：磁盘已满，每秒重试",
+        "2026-11-02 10:40:00 2026-11-02 10:40:29 0:00:30 仪表停止应答",
+        // Events, the alerts left out.
+        "SV1 → 30.0", "ALM1 OFF → ALM1报警", "仪表恢复应答",
+        // Signatures.
+        "签字 执行人 姓名 签名 日期 含义 审核人 姓名 签名 日期 含义"};
+    for (const char* e : expected)
+        EXPECT_TRUE(text.contains(QString::fromUtf8(e))) << e << "\n" << text.toStdString();
+    EXPECT_FALSE(text.contains("报警通知不应出现在报告中"));
+    EXPECT_FALSE(text.contains("10:30:00 2026-11-02 10:30:04"));
+
+    // In English: the same report with no Chinese left but the run's own texts.
+    const QString en = dir.filePath("en.pdf");
+    ASSERT_EQ(velmars({"--lang", "en", "--db", db, "--report", en, "--run", "湿热 40 °C / 93 %RH"},
+                      dir.path())
+                  .status,
+              0);
+    QString english = pdfText(en);
+    for (const char* e : {"Test report", "Page 1 of", "Seconds expected", "Longest excursion",
+                          "Recording stopped", "Instrument stopped answering", "Reviewed by"})
+        EXPECT_TRUE(english.contains(e)) << e << "\n" << english.toStdString();
+    for (const char* data : {"湿热 40 °C / 93 %RH", "3 号箱", "王工", "样品 3 件"})
+        english.remove(QString::fromUtf8(data));
+    EXPECT_FALSE(english.contains(QRegularExpression("[\\x{3000}-\\x{9fff}\\x{ff00}-\\x{ffef}]")))
+        << english.toStdString();
+}
+
+TEST(Report, SpanReportAndRefusals) {
+    QTemporaryDir dir;
+    const QString db = makeDatabase(dir);
+    // A span without a run: its own title, no band, the gap at the start shown.
+    const QString span = dir.filePath("span.pdf");
+    const Ran made = velmars({"--db", db, "--report", span, "--title", "十一月二日上午", "--from",
+                              "2026-11-02 09:59:00", "--to", "2026-11-02 10:30:00"},
+                             dir.path());
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    const QString text = pdfText(span);
+    for (const char* e :
+         {"十一月二日上午", "2026-11-02 09:59:00 2026-11-02 09:59:59 0:01:00 程序未运行",
+          "此报告不属于试验，没有容差带。", "应有秒数 已记录秒数"})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(e))) << e << "\n" << text.toStdString();
+
+    const QString pdf = dir.filePath("refused.pdf");
+    struct Case {
+        const char* name;
+        QStringList args;
+        int status;
+    } cases[] = {
+        {"unknown run", {"--db", db, "--report", pdf, "--run", "没有这个"}, 2},
+        {"missing database", {"--db", dir.filePath("none.db"), "--report", pdf}, 2},
+        {"unwritable folder", {"--db", db, "--report", dir.filePath("no/such/dir/r.pdf")}, 1},
+        {"run without report", {"--db", db, "--run", "x"}, 2},
+    };
+    for (const Case& c : cases) {
+        const Ran r = velmars(c.args, dir.path());
+        EXPECT_EQ(r.status, c.status) << c.name << ": " << r.err.toStdString();
+        EXPECT_FALSE(r.err.isEmpty()) << c.name;
+        EXPECT_FALSE(QFile::exists(pdf)) << c.name;
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath("none.db")));
+}
