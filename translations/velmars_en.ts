@@ -728,10 +728,6 @@
         <translation>Functions</translation>
     </message>
     <message>
-        <source>Frame_功能</source>
-        <translation>Frame_Functions</translation>
-    </message>
-    <message>
         <source>F1 缩小</source>
         <translation>F1 Zoom out</translation>
     </message>
@@ -2273,7 +2269,7 @@
     </message>
     <message>
         <source>系统正在初始化数据引擎，请稍后。。。。。。</source>
-        <translation>Starting the data engine, please wait……</translation>
+        <translation>Starting the data engine, please wait…</translation>
     </message>
     <message>
         <source>%1 = %2 已写入</source>

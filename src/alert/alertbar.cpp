@@ -102,6 +102,9 @@ void AlertBar::refresh() {
         if (a.id == chosen) list_->selectRow(row);
         ++row;
     }
+    // The time, the alert and its value are read whole; the state takes the rest.
+    for (int c = 0; c < 3; ++c)
+        list_->resizeColumnToContents(c);
     ack_->setEnabled(std::any_of(listed.begin(), listed.end(),
                                  [](const ListedAlert& a) { return !a.acknowledged; }));
     silence_->setEnabled(alerter_.ringing());

@@ -133,6 +133,9 @@ QWidget* AlertWindow::buildNotify() {
     auto* form = new QFormLayout(box);
     mail_ = entry(QStringLiteral("NotifyMail"), base::Tr::tr("邮件服务器"));
     mail_->setPlaceholderText(base::Tr::tr("smtp://用户@主机:端口"));
+    // The example address is seen whole, however long the captions beside it are.
+    mail_->setMinimumWidth(mail_->fontMetrics().horizontalAdvance(mail_->placeholderText()) +
+                           2 * mail_->fontMetrics().height());
     password_ = entry(QStringLiteral("NotifyPassword"), base::Tr::tr("邮件密码"));
     password_->setEchoMode(QLineEdit::Password);
     from_ = entry(QStringLiteral("NotifyFrom"), base::Tr::tr("发件人"));

@@ -290,7 +290,7 @@ QPushButton* ChartPanel::toolButton(QAction* tool, const QString& name) {
 // The function frame "功能" with the chart's tools.
 QWidget* ChartPanel::buildFunctionFrame() {
     auto* frame = new QGroupBox(base::Tr::tr("功能"), this);
-    frame->setObjectName(base::Tr::tr("Frame_功能"));
+    frame->setObjectName(QStringLiteral("Frame_功能"));
     auto* fl = new QHBoxLayout(frame);
     fl->setContentsMargins(4, 2, 4, 2);
     zoomOutAction_ = addTool(base::Tr::tr("F1 缩小"), Qt::Key_F1, &ChartPanel::zoomOut);

@@ -116,11 +116,15 @@ void ChartFrame::placeChildren() {
 
     // Top row: the value axis unit over the axis numbers, the caption, then maximum, minimum and
     // step of the value axis.
-    unit_->setGeometry(0, 2, kLeft - 2, kLabelHeight);
-    title_->setGeometry(kLeft, 2, 110, kLabelHeight);
-    maxLabel_->setGeometry(kLeft + 120, 2, 70, kLabelHeight);
-    minLabel_->setGeometry(kLeft + 200, 2, 70, kLabelHeight);
-    stepLabel_->setGeometry(kLeft + 280, 2, 100, kLabelHeight);
+    // A unit caption wider than the axis numbers (as in English) moves the row to its right.
+    const int unitWidth = std::max(kLeft - 2, unit_->sizeHint().width());
+    const int left = unitWidth + 2;
+    const int titleWidth = std::max(110, title_->sizeHint().width());
+    unit_->setGeometry(0, 2, unitWidth, kLabelHeight);
+    title_->setGeometry(left, 2, titleWidth, kLabelHeight);
+    maxLabel_->setGeometry(left + titleWidth + 10, 2, 70, kLabelHeight);
+    minLabel_->setGeometry(left + titleWidth + 90, 2, 70, kLabelHeight);
+    stepLabel_->setGeometry(left + titleWidth + 170, 2, 100, kLabelHeight);
 
     // Value-axis number i belongs to the grid line 1000·i units above the bottom edge.
     for (int i = 0; i < kValueLabels; ++i) {

@@ -244,8 +244,10 @@ void ProgramWindow::readbackTick() {
 void ProgramWindow::showProgramStatus() {
     const std::array<QString, 9> texts =
         instrument::programStatusTexts(link_.image().InputRegsHigh);
+    // The state is kept in Chinese by the instrument layer (the event log reads it); shown here
+    // in the chosen language.
     for (int k = 0; k < 9; ++k)
-        statusValues_[k]->setText(texts[k]);
+        statusValues_[k]->setText(k == 0 ? base::shown(texts[k]) : texts[k]);
 }
 
 void ProgramWindow::queueRead(int block) {

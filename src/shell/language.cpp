@@ -1,7 +1,10 @@
 #include "shell/language.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFont>
+#include <QFontDatabase>
 #include <QLocale>
 #include <QTranslator>
 
@@ -53,6 +56,14 @@ bool installTranslation(const QString& code) {
     installed = translator.release();
     QCoreApplication::installTranslator(installed);
     return true;
+}
+
+void useProgramFont() {
+    const QString family = QStringLiteral("WenQuanYi Micro Hei");
+    if (!QFontDatabase::families().contains(family)) return;
+    QFont f(family);
+    f.setPointSize(9);
+    QApplication::setFont(f);
 }
 
 QString useLanguage(const std::optional<QString>& option) {

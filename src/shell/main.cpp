@@ -1,8 +1,6 @@
 // velmars: the companion program of a two-loop temperature and humidity controller.
 
 #include <QApplication>
-#include <QFont>
-#include <QFontDatabase>
 #include <cstdio>
 
 #include "base/numberlocale.h"
@@ -68,12 +66,7 @@ int main(int argc, char** argv) {
     shell::setProfile(parsed.options->profile);
     shell::useLanguage(parsed.options->language);
 
-    // Chinese captions need a CJK font wherever the desktop does not pick one by itself.
-    if (QFontDatabase::families().contains(QStringLiteral("WenQuanYi Micro Hei"))) {
-        QFont f(QStringLiteral("WenQuanYi Micro Hei"));
-        f.setPointSize(9);
-        QApplication::setFont(f);
-    }
+    shell::useProgramFont();
 
     shell::Application program(*parsed.options);
     if (!program.start()) {
