@@ -305,6 +305,15 @@ void EnglishWindows::everyWindowSpeaksEnglish() {
              qPrintable(QStringList(kinds.values()).join(u',')));
     events->findChild<QPushButton*>(QStringLiteral("EventReturn"))->click();
 
+    // The test run window.
+    main->openRunWindow();
+    QWidget* runs = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->objectName() == QStringLiteral("RunWindow")) runs = w;
+    QVERIFY(runs);
+    walker.look(runs, QStringLiteral("runs"));
+    runs->close();
+
     // The alert settings, the output dialog and the start-up window.
     auto* bar = main->findChild<alert::AlertBar*>();
     QVERIFY(bar);
