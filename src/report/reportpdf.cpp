@@ -48,6 +48,13 @@ QString number(double v, int decimals = 2) {
     return std::isfinite(v) ? QString::number(v, 'f', decimals) : QStringLiteral("-");
 }
 
+// Texts typed by an operator can be of any length; a line or a cell of the report holds at most
+// this many characters, so that no row runs past the foot of its page.
+constexpr qsizetype kTextAtMost = 600;
+QString bounded(const QString& s) {
+    return s.size() <= kTextAtMost ? s : s.left(kTextAtMost) + QStringLiteral("…");
+}
+
 QFont reportFont(double points, bool bold = false) {
     QFont f(QStringLiteral("WenQuanYi Micro Hei"));
     f.setPointSizeF(points);
@@ -85,7 +92,8 @@ class Layout {
     const std::vector<std::vector<Step>>& pages() const { return pages_; }
 
     // A line of text in one font.
-    void text(const QString& s, const QFont& f, double before = 0) {
+    void text(const QString& raw, const QFont& f, double before = 0) {
+        const QString s = bounded(raw);
         skip(before);
         const double h = wrappedHeight(f, kBodyWidth, s);
         const double y = take(h);
@@ -106,7 +114,10 @@ class Layout {
     // A table: the header row (none when empty) repeated on every page it runs onto; columns as
     // fractions of the body's width; cells wrap.
     void table(const QStringList& header, const std::vector<double>& widths,
-               const std::vector<QStringList>& rows) {
+               std::vector<QStringList> rows) {
+        for (QStringList& row : rows)
+            for (QString& cell : row)
+                cell = bounded(cell);
         const QFont headFont = reportFont(8.5, true), cellFont = reportFont(8.5);
         const auto rowHeight = [&](const QStringList& cells, const QFont& f) {
             double h = lineHeight(f);

@@ -44,9 +44,10 @@ Ran velmars(const QStringList& args, const QString& config) {
             p.readAllStandardError()};
 }
 
-QString pdfText(const QString& pdf) {
+// The text of the PDF, or of its first page only.
+QString pdfText(const QString& pdf, bool firstPage = false) {
     QProcess p;
-    p.start("pdftotext", {pdf, "-"});
+    p.start("pdftotext", firstPage ? QStringList{"-l", "1", pdf, "-"} : QStringList{pdf, "-"});
     p.waitForFinished(30000);
     // Table cells are laid out apart: one blank between words keeps the checks readable.
     return QString::fromUtf8(p.readAllStandardOutput()).simplified();
@@ -196,6 +197,14 @@ TEST(Report, SpanReportAndRefusals) {
          {"十一月二日上午", "2026-11-02 09:59:00 2026-11-02 09:59:59 0:01:00 程序未运行",
           "此报告不属于试验，没有容差带。", "应有秒数 已记录秒数"})
         EXPECT_TRUE(text.contains(QString::fromUtf8(e))) << e << "\n" << text.toStdString();
+
+    // A title of any length is cut short rather than run past the foot of its page.
+    ASSERT_EQ(velmars({"--db", db, "--report", span, "--title", QString(20000, u'长')}, dir.path())
+                  .status,
+              0);
+    const QString first = pdfText(span, true);
+    EXPECT_TRUE(first.contains("长…") && first.contains("工作站") && first.contains("第 1 页"))
+        << first.toStdString();
 
     const QString pdf = dir.filePath("refused.pdf");
     struct Case {
