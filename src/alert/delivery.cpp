@@ -14,6 +14,8 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/workerthread.h"
+
 namespace alert {
 
 namespace {
@@ -402,17 +404,10 @@ Delivery::~Delivery() {
         delete thread_;
         return;
     }
-    // The worker stores what it holds and ends its thread after the attempt in flight.
-    QMetaObject::invokeMethod(
-        worker_,
-        [w = worker_] {
-            w->stop();
-            QThread::currentThread()->quit();
-        },
-        Qt::QueuedConnection);
-    // A mail in flight ends within curl's timeouts; the program does not wait that long, and a
-    // thread still stuck then is left to end with the process.
-    if (thread_->wait(5000)) delete thread_;
+    // The worker stores what it holds and ends its thread after the attempt in flight. A mail in
+    // flight ends within curl's timeouts; the program does not wait that long.
+    base::endWorkerThread(
+        thread_, worker_, [w = worker_] { w->stop(); }, 5000);
 }
 
 void Delivery::start() {

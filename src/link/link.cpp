@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "base/numberrule.h"
+#include "base/workerthread.h"
 
 namespace comm {
 
@@ -62,27 +63,11 @@ void Link::shutdown(int waitMs) {
     if (shutDown_) return;
     shutDown_ = true;
     polling_ = false;
-    // The worker stops and ends its own thread, after what was queued before (a write the
-    // operator just started); quitting from here could end the loop before it ran them.
-    if (LinkWorker* w = worker_)
-        QMetaObject::invokeMethod(
-            w,
-            [w] {
-                w->stop();
-                QThread::currentThread()->quit();
-            },
-            Qt::QueuedConnection);
-    else
-        thread_->quit();
-    if (thread_->wait(waitMs)) {
-        delete thread_;
-    } else {
-        // An exchange is stuck beyond every timeout. Killing the thread could leave the port or
-        // the heap in any state, so it is left to finish its call and end on its own, or with the
-        // process; its results no longer reach this object.
-        connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
-        if (thread_->isFinished()) thread_->deleteLater();
-    }
+    // The worker stops after what was queued before (a write the operator just started). An
+    // exchange stuck beyond every timeout is left to finish; its results no longer reach this.
+    LinkWorker* w = worker_;
+    base::endWorkerThread(
+        thread_, w, [w] { w->stop(); }, waitMs);
     thread_ = nullptr;
 }
 

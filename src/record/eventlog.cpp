@@ -5,6 +5,7 @@
 #include <QMetaObject>
 #include <QTimer>
 
+#include "base/workerthread.h"
 #include "link/link.h"
 #include "record/exportfile.h"
 #include "record/recorder.h"
@@ -49,24 +50,10 @@ EventLog::EventLog(QString dbPath, QObject* parent) : QObject(parent), path_(std
 
 EventLog::~EventLog() {
     if (started_ && thread_->isRunning()) {
-        // Queued behind the entries already handed over, so that they are stored first; the
-        // writer ends its own thread, since a quit from here could end the loop before them.
+        // Behind the entries already handed over, so that they are stored first.
         EventWriter* w = writer_;
-        QMetaObject::invokeMethod(
-            w,
-            [w] {
-                w->stop();
-                QThread::currentThread()->quit();
-            },
-            Qt::QueuedConnection);
-        if (thread_->wait(5000)) {
-            delete thread_;
-        } else {
-            // A file that hangs is not waited for beyond a few seconds; killing the thread could
-            // leave SQLite's heap in any state, so it ends on its own or with the process.
-            connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
-            if (thread_->isFinished()) thread_->deleteLater();
-        }
+        base::endWorkerThread(
+            thread_, w, [w] { w->stop(); }, 5000);
     } else {
         delete writer_;
         delete thread_;

@@ -10,6 +10,7 @@
 
 #include "alert/alerter.h"
 #include "base/tr.h"
+#include "base/workerthread.h"
 #include "link/link.h"
 #include "record/eventlog.h"
 #include "record/schema.h"
@@ -95,21 +96,8 @@ RunControl::~RunControl() {
     if (started_ && thread_->isRunning()) {
         // Behind the requests already handed over, so that a start or an end is stored first.
         RunWorker* w = worker_;
-        QMetaObject::invokeMethod(
-            w,
-            [w] {
-                w->close();
-                QThread::currentThread()->quit();
-            },
-            Qt::QueuedConnection);
-        if (thread_->wait(5000)) {
-            delete thread_;
-        } else {
-            // A file that hangs is not waited for longer; the thread ends on its own or with the
-            // process.
-            connect(thread_, &QThread::finished, thread_, &QObject::deleteLater);
-            if (thread_->isFinished()) thread_->deleteLater();
-        }
+        base::endWorkerThread(
+            thread_, w, [w] { w->close(); }, 5000);
     } else {
         delete worker_;
         delete thread_;
