@@ -784,6 +784,10 @@
         <translation>The history cannot be read</translation>
     </message>
     <message>
+        <source>无数据</source>
+        <translation>No data</translation>
+    </message>
+    <message>
         <source>无记录</source>
         <translation>No records</translation>
     </message>

@@ -114,6 +114,14 @@ class ChartModel {
     static constexpr int kOlderSlotsPerZoom = 60;
     static constexpr int kNewerSlotsPerZoom = 20;
     static constexpr int kLabelSlotsPerZoom = 10;
+    // Time label i stands about 1500 i + 150 chart units from the left edge, the last beyond
+    // the right one.
+    static constexpr std::array<double, 9> labelPlaces() {
+        std::array<double, 9> x{};
+        for (int i = 0; i < 9; ++i)
+            x[i] = 1500.0 * i + 150;
+        return x;
+    }
 
     ChartModel();
 

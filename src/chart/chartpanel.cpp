@@ -78,6 +78,13 @@ class ChartArea : public QWidget {
     std::array<QLabel*, 9>* timeLabels = nullptr;
     std::array<QLabel*, 9>* dateLabels = nullptr;
 
+    // The chart x of each time label's centre: the live chart's or a span's.
+    void setLabelPlaces(const std::array<double, 9>& places) {
+        if (places == labelPlaces_) return;
+        labelPlaces_ = places;
+        place();
+    }
+
     QSize sizeHint() const override { return {800, 520}; }
     QSize minimumSizeHint() const override { return {400, 260}; }
 
@@ -112,11 +119,13 @@ class ChartArea : public QWidget {
         }
         const int ty = top + ch + 1 + sliderH + 1;
         for (int i = 0; i < 9; ++i) {
-            const int x = xAt(1500.0 * i + 150) - wd / 2;
+            const int x = xAt(labelPlaces_[i]) - wd / 2;
             (*timeLabels)[i]->setGeometry(x, ty, wd, lh);
             (*dateLabels)[i]->setGeometry(x, ty + lh, wd, lh);
         }
     }
+
+    std::array<double, 9> labelPlaces_ = ChartModel::labelPlaces();
 };
 
 ChartPanel::ChartPanel(const QString& dbPath, const Clock& clock, comm::Link& link, QWidget* parent)
@@ -702,15 +711,17 @@ void ChartPanel::sync() {
 
     for (int i = 0; i < 7; ++i)
         valueAxisLabels_[i]->setText(model_.valueLabels()[i]);
+    area_->setLabelPlaces(spanMode_ ? SpanView::labelPlaces() : ChartModel::labelPlaces());
     for (int i = 0; i < 9; ++i) {
         timeLabels_[i]->setText(spanMode_ ? span_.timeLabels()[i] : model_.timeLabels()[i]);
         dateLabels_[i]->setText(spanMode_ ? span_.dateLabels()[i] : model_.dateLabels()[i]);
     }
-    // The readout over a span: what the ruler reads, or that the archive could not be read.
-    const bool readout = spanMode_ && (span_.rulerOn() || !span_.loaded());
+    // The readout over a span: what the ruler reads, or that the archive could not be read or
+    // holds nothing in the span.
+    const bool readout = spanMode_ && (span_.rulerOn() || !span_.note().isEmpty());
     if (readout) {
-        spanReadout_->setText(span_.loaded() ? span_.readoutAt(span_.ruler().x1)
-                                             : base::Tr::tr("历史记录无法读取"));
+        spanReadout_->setText(span_.loaded() && span_.rulerOn() ? span_.readoutAt(span_.ruler().x1)
+                                                                : span_.note());
         placeReadout();
     }
     spanReadout_->setVisible(readout);

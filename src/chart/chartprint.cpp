@@ -27,7 +27,10 @@ QDateTime oleDateTime(double days) {
 }
 
 ChartPicture modelPicture(const ChartModel& model) {
-    ChartPicture pic{model.valueLabels(), model.timeLabels(), model.dateLabels(), {}};
+    ChartPicture pic;
+    pic.valueLabels = model.valueLabels();
+    pic.timeLabels = model.timeLabels();
+    pic.dateLabels = model.dateLabels();
     pic.paintSurface = [&model](QPainter& p, const QSizeF& size, double penScale) {
         ChartPainter::paintVectors(p, size, model, penScale);
     };
@@ -35,10 +38,15 @@ ChartPicture modelPicture(const ChartModel& model) {
 }
 
 ChartPicture spanPicture(const SpanView& span, const ChartModel& model) {
-    ChartPicture pic{model.valueLabels(), span.timeLabels(), span.dateLabels(), {}};
+    ChartPicture pic;
+    pic.valueLabels = model.valueLabels();
+    pic.timeLabels = span.timeLabels();
+    pic.dateLabels = span.dateLabels();
     pic.paintSurface = [&span](QPainter& p, const QSizeF& size, double penScale) {
         span.paintVectors(p, size, penScale);
     };
+    pic.labelPlaces = SpanView::labelPlaces();
+    pic.note = span.note();
     return pic;
 }
 
@@ -114,7 +122,7 @@ void renderChartPage(QPainter& p, const QRectF& page, const ChartPicture& pictur
     }
     p.setPen(Qt::black);
     for (int i = 0; i < 9; ++i) {
-        const double x = xAt(1500.0 * i + 150) - dateW / 2;
+        const double x = xAt(picture.labelPlaces[i]) - dateW / 2;
         p.drawText(QRectF(x, bottom + lh / 4, dateW, lh), Qt::AlignCenter, picture.timeLabels[i]);
         p.drawText(QRectF(x, bottom + lh / 4 + lh, dateW, lh), Qt::AlignCenter,
                    picture.dateLabels[i]);
@@ -124,6 +132,10 @@ void renderChartPage(QPainter& p, const QRectF& page, const ChartPicture& pictur
     const double penScale = p.device() ? std::max(1.0, p.device()->logicalDpiX() / 96.0) : 1.0;
     p.translate(surface.topLeft());
     if (picture.paintSurface) picture.paintSurface(p, surface.size(), penScale);
+    if (!picture.note.isEmpty()) {
+        p.setPen(Qt::black);
+        p.drawText(QRectF(QPointF(0, 0), surface.size()), Qt::AlignCenter, picture.note);
+    }
     p.setPen(QPen(Qt::black, penScale));
     p.drawRect(QRectF(QPointF(0, 0), surface.size()));
     p.restore();

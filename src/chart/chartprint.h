@@ -27,6 +27,10 @@ struct ChartPicture {
     std::array<QString, 9> timeLabels, dateLabels;
     // Paints the surface into (0, 0) .. size, pens penScale device pixels per screen pixel.
     std::function<void(QPainter&, const QSizeF&, double)> paintSurface;
+    // The chart x of each time label's centre.
+    std::array<double, 9> labelPlaces = ChartModel::labelPlaces();
+    // Said in the middle of the surface when it draws no curve; empty: nothing.
+    QString note;
 };
 // The live or paged chart of the model; a span with the model's value axis labels. Both refer
 // to what they draw, which must outlive the picture.

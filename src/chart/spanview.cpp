@@ -216,15 +216,24 @@ int64_t SpanView::timeAt(double x) const {
     return from_ + static_cast<int64_t>(std::floor(x / ChartModel::kWidth * length));
 }
 
+int64_t SpanView::labelTime(int i) const {
+    return std::min(timeAt(labelX(i)), to_);
+}
+
+QString SpanView::note() const {
+    if (!loaded_) return base::Tr::tr("历史记录无法读取");
+    const bool none = std::all_of(envelope_.begin(), envelope_.end(),
+                                  [](const SpanColumn& c) { return c.empty(); });
+    return none ? base::Tr::tr("无数据") : QString();
+}
+
 void SpanView::makeLabels() {
-    // An hour or a day: the time of day; a week: time and date; longer: the date.
-    const int64_t length = to_ - from_ + 1;
-    const bool showTime = length <= 8 * 86400;
-    const bool showDate = length > 3600;
+    // A span may lie in any year, so every label carries its full date; the ends read the
+    // span's first and last second, as the ruler and the page's title do.
     for (int i = 0; i < 9; ++i) {
-        const QDateTime at = localAt(timeAt(kLabelOffset + kLabelStep * i));
-        timeLabels_[i] = showTime ? at.toString(QStringLiteral("HH:mm")) : QString();
-        dateLabels_[i] = showDate ? at.toString(QStringLiteral("MM-dd")) : QString();
+        const QDateTime at = localAt(labelTime(i));
+        timeLabels_[i] = at.toString(QStringLiteral("HH:mm:ss"));
+        dateLabels_[i] = at.toString(QStringLiteral("yyyy-MM-dd"));
     }
 }
 

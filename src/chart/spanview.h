@@ -78,10 +78,17 @@ std::vector<ChartLine> spanLines(const std::vector<SpanColumn>& columns, int32_t
 
 class SpanView {
   public:
-    static constexpr int kColumns = 1200;       // one column per 10 chart units
-    static constexpr int kRowsPerColumn = 4;    // the rows asked for per column
-    static constexpr double kLabelStep = 1500;  // time label i sits at x = 150 + 1500 i
-    static constexpr double kLabelOffset = 150;
+    static constexpr int kColumns = 1200;     // one column per 10 chart units
+    static constexpr int kRowsPerColumn = 4;  // the rows asked for per column
+    // Time label i sits at chart x = kWidth i / 8: the first at the span's first second on the
+    // left edge, the last at its last second on the right edge.
+    static constexpr double labelX(int i) { return ChartModel::kWidth * i / 8; }
+    static constexpr std::array<double, 9> labelPlaces() {
+        std::array<double, 9> x{};
+        for (int i = 0; i < 9; ++i)
+            x[i] = labelX(i);
+        return x;
+    }
 
     explicit SpanView(int columns = kColumns) : columns_(std::max(1, columns)) {}
 
@@ -100,11 +107,17 @@ class SpanView {
     int gridPrefix() const { return static_cast<int>(ChartModel::gridLines().size()); }
     int serial() const { return serial_; }  // advanced whenever the drawing changes
 
-    // Labels under the chart, in local time, at the live chart's label places.
+    // Labels under the chart at labelPlaces(), in local time: the time to the second and the
+    // date with its year, whatever the span's length.
     const std::array<QString, 9>& timeLabels() const { return timeLabels_; }
     const std::array<QString, 9>& dateLabels() const { return dateLabels_; }
     // The moment at chart x (x = 0 is from, x = kWidth the second after to).
     int64_t timeAt(double x) const;
+    // The moment label i reads: timeAt(labelX(i)), the last label the span's last second.
+    int64_t labelTime(int i) const;
+    // What the surface says instead of curves: that the archive could not be read, or that the
+    // span holds no sample; empty when it draws some.
+    QString note() const;
 
     // The ruler: off (the live chart's resting mark), on at rest, or at chart x.
     void setRulerOff();

@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QFile>
+#include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -452,10 +453,18 @@ void TestChartPanel::spanByKeyboardRulerAndBackToLive() {
     QCOMPARE(span.from(), end - 86399);
     QCOMPARE(span.to(), end);
     QVERIFY(r.find<QPushButton>("SpanLive")->isEnabled());
-    QCOMPARE(r.find<QLabel>("Label4_1")->text(),
-             QDateTime::fromSecsSinceEpoch(span.timeAt(1650)).toString("HH:mm"));
-    QCOMPARE(r.find<QLabel>("Label7_1")->text(),
-             QDateTime::fromSecsSinceEpoch(span.timeAt(1650)).toString("MM-dd"));
+    // The first and last time labels read the span's ends, centred on the surface's edges.
+    auto* frame = r.find<QFrame>("pt0");
+    auto labelAt = [&](int i) {
+        const QLabel* time = r.find<QLabel>(QString("Label4_%1").arg(i));
+        return std::pair{r.find<QLabel>(QString("Label7_%1").arg(i))->text() + " " + time->text(),
+                         time->geometry().center().x()};
+    };
+    const QString form = "yyyy-MM-dd HH:mm:ss";
+    QCOMPARE(labelAt(0).first, QDateTime::fromSecsSinceEpoch(end - 86399).toString(form));
+    QCOMPARE(labelAt(8).first, kEnd.toString(form));
+    QVERIFY(std::abs(labelAt(0).second - frame->geometry().left()) <= 3);
+    QVERIFY(std::abs(labelAt(8).second - frame->geometry().right()) <= 3);
     // The surface paints the span: PV1's band in its lighter red, the mean over it.
     QCoreApplication::processEvents();
     const QImage shot = r.panel->view()->grab().toImage();
@@ -526,6 +535,13 @@ void TestChartPanel::spanByKeyboardRulerAndBackToLive() {
                  reference.find<QLabel>(QString("Label4_%1").arg(i))->text());
     QVERIFY(!r.find<QPushButton>("SpanLive")->isEnabled());
     QVERIFY(r.panel->displayTimer()->isActive());
+    QVERIFY(labelAt(0).second - frame->geometry().left() > 5);  // the live chart's places
+
+    // A span of a year without data says so over the surface.
+    r.panel->showSpan(end - 365 * 86400, chart::SpanLength::Month);
+    QVERIFY(readout->isVisible());
+    QCOMPARE(readout->text(), QString("无数据"));
+    QVERIFY(labelAt(0).first.startsWith("2025-"));
 }
 
 QTEST_MAIN(TestChartPanel)

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <random>
 
+#include "chart/chartprint.h"
 #include "fakesource.h"
 
 using chart::SpanColumn;
@@ -156,12 +157,18 @@ TEST(SpanView, EnvelopeMatchesBruteForceAndKeepsSpikesAndGaps) {
     }
 }
 
-TEST(SpanView, LengthsLoadAndLabels) {
-    const int64_t end = QDateTime(QDate(2026, 3, 31), QTime(12, 0), Qt::UTC).toSecsSinceEpoch();
+// Over every span length, the first label, the ruler at the left edge and the page's title
+// read the span's first second, the last label, the ruler at the right edge and the title its
+// last; the labels between stand where the chart maps their time, and carry the year.
+TEST(SpanView, LabelsRulerAndTitleReadTheSpansEnds) {
+    const int64_t end = QDateTime(QDate(2026, 3, 31), QTime(3, 51, 25)).toSecsSinceEpoch();
     chart_test::FakeSpanSource src;
     for (int64_t t = end - 40 * 86400; t <= end; t += 60)
         src.add(t, 20);
+    const QString form = "yyyy-MM-dd HH:mm:ss";
+    auto text = [&](int64_t t) { return QDateTime::fromSecsSinceEpoch(t).toString(form); };
     for (chart::SpanLength len : chart::kSpanLengths) {
+        SCOPED_TRACE(chart::spanLengthText(len).toStdString());
         const int64_t start = chart::spanStart(end, len);
         // Moving back and forth returns to the end (a month ending on the 31st comes back on
         // the 28th of the next: calendar months).
@@ -170,21 +177,38 @@ TEST(SpanView, LengthsLoadAndLabels) {
         }
         chart::SpanView view;
         ASSERT_TRUE(view.load(src, start, end));
-        // The store is asked for four rows per column, and answers at the level that fits.
         EXPECT_EQ(src.lastMaxRows, 4 * chart::SpanView::kColumns);
         EXPECT_LE(view.rowCount(), size_t(4 * chart::SpanView::kColumns));
-        const QDateTime first = QDateTime::fromSecsSinceEpoch(view.timeAt(150));
-        const bool month = len == chart::SpanLength::Month;
-        EXPECT_EQ(view.timeLabels()[0], month ? QString() : first.toString("HH:mm"));
-        EXPECT_EQ(view.dateLabels()[0],
-                  len == chart::SpanLength::Hour ? QString() : first.toString("MM-dd"));
-        // The ruler reads the column under it.
-        view.setRulerAt(6000);
+        EXPECT_EQ(view.note(), QString());
+
+        auto label = [&](int i) { return view.dateLabels()[i] + " " + view.timeLabels()[i]; };
+        EXPECT_EQ(label(0), text(start));
+        EXPECT_EQ(label(8), text(end));
+        for (int i = 1; i < 8; ++i)
+            EXPECT_EQ(label(i), text(view.timeAt(chart::SpanView::labelX(i))));
+        EXPECT_EQ(chart::SpanView::labelX(0), 0);
+        EXPECT_EQ(chart::SpanView::labelX(8), chart::ChartModel::kWidth);
+        EXPECT_TRUE(view.readoutAt(chart::ChartModel::kSliderMin).startsWith(text(start) + " 至 "));
+        EXPECT_TRUE(view.readoutAt(chart::ChartModel::kSliderMax)
+                        .section('\n', 0, 0)
+                        .endsWith(" 至 " + text(end).right(8)));
         EXPECT_TRUE(view.readoutAt(6000).contains("PV1  最小 20  最大 20  平均 20.00"));
+        EXPECT_TRUE(chart::chartTitle(1, 1,
+                                      std::pair{QDateTime::fromSecsSinceEpoch(view.from()),
+                                                QDateTime::fromSecsSinceEpoch(view.to())})
+                        .endsWith(text(start) + " 至 " + text(end)));
     }
     EXPECT_EQ(chart::spanStart(end, chart::SpanLength::Hour), end - 3599);
     EXPECT_EQ(QDateTime::fromSecsSinceEpoch(chart::spanStart(end, chart::SpanLength::Month) - 1)
                   .date()
                   .month(),
               2);
+
+    // A month of a year without data says so, and its labels say which year.
+    chart::SpanView empty;
+    const int64_t yearAgo = QDateTime(QDate(2025, 3, 31), QTime(12, 0)).toSecsSinceEpoch();
+    ASSERT_TRUE(empty.load(src, chart::spanStart(yearAgo, chart::SpanLength::Month), yearAgo));
+    EXPECT_EQ(empty.note(), QString("无数据"));
+    EXPECT_EQ(empty.dateLabels()[0], QString("2025-02-28"));
+    EXPECT_EQ(empty.dateLabels()[8], QString("2025-03-31"));
 }
