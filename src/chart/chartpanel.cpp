@@ -6,6 +6,7 @@
 #include <QFrame>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
@@ -55,13 +56,51 @@ QPushButton* makeButton(const QString& caption, const QString& name) {
 }
 
 // The span's end: Tab leaves it for the next control, as everywhere in the window, instead of
-// walking its date and time sections (the arrow keys and the mouse reach those).
+// walking its date and time sections (the arrow keys, the separators and the mouse reach those).
+// A date typed in full goes in as typed: a section filled moves on to the next by itself, so the
+// separator typed after it is passed over rather than moving on once more. A click puts the
+// typing into the section clicked: the first key typed replaces it.
 class SpanEndEdit : public QDateTimeEdit {
   public:
-    using QDateTimeEdit::QDateTimeEdit;
+    explicit SpanEndEdit(const QDateTime& at, QWidget* parent) : QDateTimeEdit(at, parent) {
+        lineEdit()->installEventFilter(this);
+    }
 
   protected:
-    bool focusNextPrevChild(bool next) override { return QWidget::focusNextPrevChild(next); }
+    bool event(QEvent* e) override {
+        if (e->type() == QEvent::KeyPress) {
+            const auto* k = static_cast<QKeyEvent*>(e);
+            const bool plain = !(k->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+            if (plain && (k->key() == Qt::Key_Tab || k->key() == Qt::Key_Backtab)) {
+                const bool next = k->key() == Qt::Key_Tab && !(k->modifiers() & Qt::ShiftModifier);
+                if (QWidget::focusNextPrevChild(next)) return true;
+            }
+        }
+        return QDateTimeEdit::event(e);
+    }
+    void keyPressEvent(QKeyEvent* e) override {
+        const QChar typed = e->text().isEmpty() ? QChar() : e->text().at(0);
+        const bool printable =
+            typed.isPrint() && !(e->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier));
+        const bool separator = printable && !typed.isLetterOrNumber();
+        if (std::exchange(movedOn_, false) && separator) {
+            e->accept();
+            return;
+        }
+        if (std::exchange(clicked_, false) && printable && !lineEdit()->hasSelectedText())
+            setSelectedSection(currentSection());
+        const Section before = currentSection();
+        QDateTimeEdit::keyPressEvent(e);
+        movedOn_ = printable && !separator && currentSection() != before;
+    }
+    bool eventFilter(QObject* o, QEvent* e) override {
+        if (o == lineEdit() && e->type() == QEvent::MouseButtonPress) clicked_ = true;
+        return QDateTimeEdit::eventFilter(o, e);
+    }
+
+  private:
+    bool clicked_ = false;  // the last thing done in the entry was a click
+    bool movedOn_ = false;  // the last key typed filled its section and moved to the next
 };
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QtTest>
 #include <cmath>
+#include <functional>
 
 #include "base/oledate.h"
 #include "chart/chartpanel.h"
@@ -98,6 +99,7 @@ class TestChartPanel : public QObject {
     void fillsOnceTheStoreOpens();
     void outputDialogPrintsAndExports();
     void spanByKeyboardRulerAndBackToLive();
+    void spanEndTakesATypedDate();
 };
 
 void TestChartPanel::controlsAfterLoad() {
@@ -542,6 +544,51 @@ void TestChartPanel::spanByKeyboardRulerAndBackToLive() {
     QVERIFY(readout->isVisible());
     QCOMPARE(readout->text(), QString("无数据"));
     QVERIFY(labelAt(0).first.startsWith("2025-"));
+}
+
+// A date and time typed into the span's end after Tab or a click on its start is what it holds:
+// the separators stay in the entry, and neither the span's length nor the focus moves.
+void TestChartPanel::spanEndTakesATypedDate() {
+    Rig r;
+    r.panel->resize(1100, 620);
+    r.panel->show();
+    r.panel->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(r.panel.get()));
+    auto* edit = r.find<QDateTimeEdit>("SpanEnd");
+    auto* field = edit->findChild<QLineEdit*>();
+    auto* length = r.find<QComboBox>("SpanLength");
+    auto clickAt = [&](int x) {
+        QTest::mouseClick(field, Qt::LeftButton, {}, QPoint(x, field->height() / 2));
+    };
+    struct Entry {
+        const char* how;
+        std::function<void()> enter;
+        const char* keys;
+        QDateTime want;
+    };
+    const Entry entries[] = {
+        {"Tab",
+         [&] {
+             r.find<QPushButton>("Command8")->setFocus(Qt::TabFocusReason);
+             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+         },
+         "2026-12-08 12:00", QDateTime(QDate(2026, 12, 8), QTime(12, 0))},
+        {"click on the year", [&] { clickAt(3); }, "2026-12-08 12:00",
+         QDateTime(QDate(2026, 12, 8), QTime(12, 0))},
+        {"click on the minutes",
+         [&] { clickAt(field->fontMetrics().horizontalAdvance("2026-03-01 12:0") + 2); }, "30",
+         kEnd.addSecs(30 * 60)},
+    };
+    for (const Entry& e : entries) {
+        r.panel->setFocus();
+        edit->setDateTime(kEnd);
+        e.enter();
+        QVERIFY2(edit->hasFocus(), e.how);
+        QTest::keyClicks(QApplication::focusWidget(), e.keys);
+        QVERIFY2(edit->hasFocus(), e.how);
+        QVERIFY2(edit->dateTime() == e.want, e.how);
+        QCOMPARE(length->currentText(), QString("1 天"));
+    }
 }
 
 QTEST_MAIN(TestChartPanel)
