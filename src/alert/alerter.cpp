@@ -163,6 +163,7 @@ void Alerter::sendTest() {
 }
 
 void Alerter::notifyAll(const Notice& notice, const QStringList& mailTo) {
+    if (!ctx_.deliver) return;
     QVector<Letter> letters;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (!notify_.mailServer.isEmpty() && !mailTo.isEmpty()) {

@@ -285,35 +285,3 @@ TEST(AlertMessages, HeadersHoldNoInjectedLinesAndRetriesGrow) {
     EXPECT_EQ(retryDelayMs(2), 4000);
     EXPECT_EQ(retryDelayMs(100), 300000);
 }
-
-TEST(AlertMessages, RecoveryMailAsksForAnAcknowledgementOnlyWhenNoneWasGiven) {
-    for (const bool acknowledgedFirst : {false, true}) {
-        SCOPED_TRACE(acknowledgedFirst ? "acknowledged while active" : "not acknowledged");
-        Engine e;
-        run(e, {0, alarm1, ""});
-        if (acknowledgedFirst) {
-            ASSERT_TRUE(e.acknowledge(e.listed()[0].id));
-        }
-        run(e, {1, none, ""});
-        const std::vector<Transition> back = e.observe(normal(6));
-        ASSERT_EQ(back.size(), 1u);
-        EXPECT_EQ(back[0].acknowledged, acknowledgedFirst);
-        Notice n;
-        n.event = Event::Cleared;
-        n.kind = back[0].kind;
-        n.acknowledged = back[0].acknowledged;
-        n.at = kStart;
-        const QString body = mailBody(n);
-        EXPECT_TRUE(body.contains(u"处理：已恢复正常")) << body.toStdString();
-        EXPECT_EQ(body.contains(u"请在报警栏确认"), !acknowledgedFirst) << body.toStdString();
-    }
-    // The event log's line of a notice is kept in Chinese like every stored text.
-    for (const Event ev :
-         {Event::Fired, Event::Cleared, Event::Acknowledged, Event::Repeated, Event::Escalated}) {
-        Notice n;
-        n.event = ev;
-        n.kind = Kind::Recording;
-        EXPECT_TRUE(logLine(n).startsWith(u"记录停止（")) << logLine(n).toStdString();
-        EXPECT_FALSE(logLine(n).contains(eventKey(ev))) << logLine(n).toStdString();
-    }
-}
