@@ -380,6 +380,10 @@
         <translation>Action: back to normal; please acknowledge it in the alert bar.</translation>
     </message>
     <message>
+        <source>处理：已恢复正常，报警已确认。</source>
+        <translation>Action: back to normal; the alert was already acknowledged.</translation>
+    </message>
+    <message>
         <source>处理：%1</source>
         <translation>Action: %1</translation>
     </message>

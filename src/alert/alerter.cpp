@@ -64,6 +64,7 @@ Notice Alerter::noticeFor(const ListedAlert& a, Event e, const QDateTime& at) co
     n.valueText = a.valueText;
     n.value = a.value;
     n.at = at;
+    n.acknowledged = a.acknowledged;
     return n;
 }
 
@@ -76,6 +77,7 @@ void Alerter::tick() {
         a.kind = t.kind;
         a.valueText = t.valueText;
         a.value = t.value;
+        a.acknowledged = t.acknowledged;
         if (t.fired) {
             ringing_ = true;
             log(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "触发：%1，%2"))
@@ -122,6 +124,7 @@ bool Alerter::acknowledge(const QString& id, const QString& comment) {
             .arg(kindTitle(copy.kind), why));
     Notice n = noticeFor(copy, Event::Acknowledged, ctx_.clock.now());
     n.comment = why;
+    n.acknowledged = true;
     // The webhook hears every acknowledgement; mail recipients hear it from the bar's people.
     notifyAll(n, {});
     const bool anyOpen = std::any_of(engine_.listed().begin(), engine_.listed().end(),
@@ -160,6 +163,7 @@ void Alerter::sendTest() {
 }
 
 void Alerter::notifyAll(const Notice& notice, const QStringList& mailTo) {
+    if (!ctx_.deliver) return;
     QVector<Letter> letters;
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     if (!notify_.mailServer.isEmpty() && !mailTo.isEmpty()) {
@@ -175,7 +179,7 @@ void Alerter::notifyAll(const Notice& notice, const QStringList& mailTo) {
         Letter l;
         l.channel = Channel::Webhook;
         l.target = notify_.webhook;
-        l.subject = QStringLiteral("%1 %2").arg(kindTitle(notice.kind), eventKey(notice.event));
+        l.subject = logLine(notice);
         l.payload = webhookJson(notice);
         l.nextTryMs = now;
         letters << l;

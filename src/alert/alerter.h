@@ -32,6 +32,8 @@ struct AlerterContext {
     record::EventLog* log = nullptr;
     QString dbPath;
     QString station;
+    // false: alerts are listed and ring here only; another program sends their notifications.
+    bool deliver = true;
 };
 
 class Alerter : public QObject {

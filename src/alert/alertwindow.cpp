@@ -110,15 +110,27 @@ QWidget* AlertWindow::buildRules() {
         b.fixed->setAccessibleName(pv + base::Tr::tr(" 固定上下限"));
         b.low = number(QStringLiteral("AlertBandLow") + n, pv + base::Tr::tr(" 下限"));
         b.high = number(QStringLiteral("AlertBandHigh") + n, pv + base::Tr::tr(" 上限"));
+        auto* lowCaption = new QLabel(base::Tr::tr("下限"));
+        lowCaption->setBuddy(b.low);
+        auto* highCaption = new QLabel(base::Tr::tr("上限"));
+        highCaption->setBuddy(b.high);
         auto* line = new QHBoxLayout;
         line->addWidget(new QLabel(pv + QStringLiteral(" SV±")));
         line->addWidget(b.width);
         line->addWidget(new QLabel(base::Tr::tr("回差")));
         line->addWidget(b.hysteresis);
         line->addWidget(b.fixed);
+        line->addWidget(lowCaption);
         line->addWidget(b.low);
+        line->addWidget(highCaption);
         line->addWidget(b.high);
         grid->addLayout(line, row++, 0, 1, 2);
+        // The limits count only while they are chosen.
+        const std::array<QWidget*, 4> limits{lowCaption, b.low, highCaption, b.high};
+        for (QWidget* limit : limits) {
+            limit->setEnabled(false);
+            connect(b.fixed, &QCheckBox::toggled, limit, &QWidget::setEnabled);
+        }
     }
     forwardBehind_ = number(QStringLiteral("AlertForwardBehind"), base::Tr::tr("转发滞后上限"));
     auto* line = new QHBoxLayout;

@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVariant>
+#include <algorithm>
 #include <cstring>
 #include <mutex>
 
@@ -146,67 +147,65 @@ bool Outbox::open(const QString& path, QString* error) {
     return true;
 }
 
-bool Outbox::add(QVector<Letter>& letters) {
+bool Outbox::keep(const QVector<Letter>& letters) {
     QSqlDatabase db = file_.db();
     if (!db.transaction()) return false;
-    QSqlQuery q(db);
-    q.prepare(QStringLiteral(
-        "INSERT INTO alert_outbox (created, channel, target, subject, payload, attempts, next_try) "
-        "VALUES (?, ?, ?, ?, ?, 0, ?)"));
-    for (Letter& l : letters) {
-        q.addBindValue(nowMs());
-        q.addBindValue(l.channel == Channel::Mail ? QStringLiteral("mail")
-                                                  : QStringLiteral("webhook"));
-        q.addBindValue(l.target);
-        q.addBindValue(l.subject);
-        q.addBindValue(l.payload);
+    QSqlQuery insert(db);
+    insert.prepare(QStringLiteral(
+        "INSERT INTO alert_outbox (created, channel, target, subject, payload, attempts, next_try, "
+        "sent, last_error) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)"));
+    QSqlQuery update(db);
+    update.prepare(
+        QStringLiteral("UPDATE alert_outbox SET attempts = ?, next_try = ?, sent = ?, last_error = "
+                       "? WHERE id = ?"));
+    for (const Letter& l : letters) {
+        const QVariant sent = l.sentMs > 0 ? QVariant(l.sentMs) : QVariant();
+        const QVariant error = l.lastError.isEmpty() ? QVariant() : QVariant(l.lastError);
+        QSqlQuery& q = l.id > 0 ? update : insert;
+        if (l.id <= 0) {
+            q.addBindValue(nowMs());
+            q.addBindValue(l.channel == Channel::Mail ? QStringLiteral("mail")
+                                                      : QStringLiteral("webhook"));
+            q.addBindValue(l.target);
+            q.addBindValue(l.subject);
+            q.addBindValue(l.payload);
+        }
+        q.addBindValue(l.attempts);
         q.addBindValue(l.nextTryMs);
+        q.addBindValue(sent);
+        q.addBindValue(error);
+        if (l.id > 0) q.addBindValue(l.id);
         if (!q.exec()) {
             db.rollback();
             return false;
         }
-        l.id = q.lastInsertId().toLongLong();
     }
-    return db.commit();
+    if (db.commit()) return true;
+    db.rollback();
+    return false;
 }
 
-std::optional<Letter> Outbox::nextDue(qint64 now) {
+std::optional<Letter> Outbox::nextDue(qint64 now, const QSet<qint64>& skip) {
     QSqlQuery q(file_.db());
     q.prepare(QStringLiteral(
         "SELECT id, channel, target, subject, payload, attempts, next_try FROM alert_outbox "
-        "WHERE sent IS NULL AND next_try <= ? ORDER BY next_try, id LIMIT 1"));
+        "WHERE sent IS NULL AND next_try <= ? ORDER BY next_try, id LIMIT ?"));
     q.addBindValue(now);
-    if (!q.exec() || !q.next()) return std::nullopt;
-    Letter l;
-    l.id = q.value(0).toLongLong();
-    l.channel = q.value(1).toString() == u"mail" ? Channel::Mail : Channel::Webhook;
-    l.target = q.value(2).toString();
-    l.subject = q.value(3).toString();
-    l.payload = q.value(4).toByteArray();
-    l.attempts = q.value(5).toInt();
-    l.nextTryMs = q.value(6).toLongLong();
-    return l;
-}
-
-bool Outbox::markSent(qint64 id, qint64 atMs) {
-    QSqlQuery q(file_.db());
-    q.prepare(QStringLiteral(
-        "UPDATE alert_outbox SET sent = ?, attempts = attempts + 1, last_error = NULL "
-        "WHERE id = ?"));
-    q.addBindValue(atMs);
-    q.addBindValue(id);
-    return q.exec();
-}
-
-bool Outbox::markFailed(const Letter& l, const QString& error) {
-    QSqlQuery q(file_.db());
-    q.prepare(QStringLiteral(
-        "UPDATE alert_outbox SET attempts = ?, next_try = ?, last_error = ? WHERE id = ?"));
-    q.addBindValue(l.attempts);
-    q.addBindValue(l.nextTryMs);
-    q.addBindValue(error);
-    q.addBindValue(l.id);
-    return q.exec();
+    q.addBindValue(skip.size() + 1);
+    if (!q.exec()) return std::nullopt;
+    while (q.next()) {
+        if (skip.contains(q.value(0).toLongLong())) continue;
+        Letter l;
+        l.id = q.value(0).toLongLong();
+        l.channel = q.value(1).toString() == u"mail" ? Channel::Mail : Channel::Webhook;
+        l.target = q.value(2).toString();
+        l.subject = q.value(3).toString();
+        l.payload = q.value(4).toByteArray();
+        l.attempts = q.value(5).toInt();
+        l.nextTryMs = q.value(6).toLongLong();
+        return l;
+    }
+    return std::nullopt;
 }
 
 int Outbox::waiting() {
@@ -237,7 +236,10 @@ void DeliveryWorker::configure(const NotifySettings& settings) {
 }
 
 void DeliveryWorker::enqueue(const QVector<Letter>& letters) {
-    unsaved_ += letters;
+    for (Letter l : letters) {
+        l.id = nextHeldId_--;
+        held_ << l;
+    }
     schedule(0);
 }
 
@@ -250,13 +252,11 @@ void DeliveryWorker::pump() {
     if (stopped_ || busy_) return;
     if (!outbox_.isOpen()) {
         QString why;
-        if (!outbox_.open(path_, &why)) {
-            schedule(kIdlePollMs);
-            return;
-        }
+        outbox_.open(path_, &why);
     }
-    if (!unsaved_.isEmpty() && outbox_.add(unsaved_)) unsaved_.clear();
-    const std::optional<Letter> next = outbox_.nextDue(nowMs());
+    // What is held goes into the file once it takes writes; until then it is sent from memory.
+    if (outbox_.isOpen() && !held_.isEmpty() && outbox_.keep(held_)) held_.clear();
+    const std::optional<Letter> next = nextDue(nowMs());
     if (!next) {
         schedule(kIdlePollMs);
         return;
@@ -273,6 +273,32 @@ void DeliveryWorker::pump() {
         busy_ = false;
         finished(letter, ok, error);
     });
+}
+
+std::optional<Letter> DeliveryWorker::nextDue(qint64 now) {
+    std::optional<Letter> due;
+    QSet<qint64> heldRows;
+    for (const Letter& l : held_) {
+        if (l.id > 0) heldRows.insert(l.id);
+        if (l.sentMs == 0 && l.nextTryMs <= now && (!due || l.nextTryMs < due->nextTryMs)) due = l;
+    }
+    if (outbox_.isOpen()) {
+        const std::optional<Letter> row = outbox_.nextDue(now, heldRows);
+        if (row && (!due || row->nextTryMs <= due->nextTryMs)) due = row;
+    }
+    return due;
+}
+
+void DeliveryWorker::keep(const Letter& letter) {
+    const auto it = std::find_if(held_.begin(), held_.end(),
+                                 [&](const Letter& l) { return l.id == letter.id; });
+    if (it != held_.end()) {
+        *it = letter;
+        return;
+    }
+    if (letter.id > 0 && outbox_.isOpen() && outbox_.keep({letter})) return;
+    // Not written: held, so that it is neither sent again nor retried at once.
+    held_ << letter;
 }
 
 bool DeliveryWorker::mail(const QString& recipients, const QString& subject, const QByteArray& body,
@@ -319,20 +345,23 @@ void DeliveryWorker::finished(const Letter& letter, bool ok, const QString& erro
             .arg(channelWord(letter.channel),
                  letter.channel == Channel::Mail ? letter.target : QUrl(letter.target).host(),
                  letter.subject);
+    Letter done = letter;
+    done.attempts += 1;
     if (ok) {
-        outbox_.markSent(letter.id, nowMs());
+        done.sentMs = nowMs();
+        done.lastError.clear();
+        keep(done);
         emit attempted(true, QStringLiteral(QT_TRANSLATE_NOOP("velmars", "已发送 %1")).arg(what));
         schedule(0);
         return;
     }
-    Letter failed = letter;
-    failed.attempts += 1;
-    const qint64 delay = retryDelayMs(failed.attempts);
-    failed.nextTryMs = nowMs() + delay;
-    outbox_.markFailed(failed, error);
+    const qint64 delay = retryDelayMs(done.attempts);
+    done.nextTryMs = nowMs() + delay;
+    done.lastError = error;
+    keep(done);
     emit attempted(false, QStringLiteral(QT_TRANSLATE_NOOP(
                                              "velmars", "发送失败（第 %1 次，%2 秒后重试）%3：%4"))
-                              .arg(failed.attempts)
+                              .arg(done.attempts)
                               .arg(delay / 1000)
                               .arg(what, error));
     schedule(0);
@@ -372,10 +401,10 @@ void DeliveryWorker::sendTest(const Notice& notice) {
 void DeliveryWorker::stop() {
     stopped_ = true;
     if (timer_) timer_->stop();
-    // What was queued but not yet stored is stored now, to be sent after a restart.
-    if (!unsaved_.isEmpty()) {
+    // What is held is stored now if the file takes it; what is unsent then goes after a restart.
+    if (!held_.isEmpty()) {
         QString why;
-        if (outbox_.isOpen() || outbox_.open(path_, &why)) outbox_.add(unsaved_);
+        if (outbox_.isOpen() || outbox_.open(path_, &why)) outbox_.keep(held_);
     }
     delete net_;
     net_ = nullptr;

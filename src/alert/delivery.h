@@ -4,9 +4,13 @@
 // next one), so that an outage of the mail server or the network loses none and a restart sends
 // what was left. Rows are sent one at a time, oldest due first; a failure waits retryDelayMs()
 // before the next attempt. Each attempt is reported for the event log. The window never waits.
+// While the file takes no writes (a full disk, a read-only file) notifications are held and sent
+// from memory, with their attempts, and go into the queue table once the file takes writes again:
+// an alert about the disk itself still leaves at once.
 
 #include <QByteArray>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QThread>
 #include <QVector>
@@ -32,6 +36,8 @@ struct Letter {
     QByteArray payload;  // mail body (UTF-8 text) or the JSON document
     int attempts = 0;
     qint64 nextTryMs = 0;
+    qint64 sentMs = 0;  // 0: not sent yet
+    QString lastError;
 };
 
 // Sends one mail through SMTP with libcurl; false with *error (no password in it) on failure.
@@ -44,10 +50,12 @@ class Outbox {
     explicit Outbox(QString connectionName);
     bool open(const QString& path, QString* error);
     bool isOpen() const { return file_.isOpen(); }
-    bool add(QVector<Letter>& letters);
-    std::optional<Letter> nextDue(qint64 nowMs);
-    bool markSent(qint64 id, qint64 atMs);
-    bool markFailed(const Letter& letter, const QString& error);
+    // Stores letters as they stand in one transaction: a new row for one without a row number
+    // (id <= 0), the attempts and outcome for one with. False, with nothing changed, when the
+    // file does not take it.
+    bool keep(const QVector<Letter>& letters);
+    // The unsent row due first, passing over the rows in `skip` (whose state is held elsewhere).
+    std::optional<Letter> nextDue(qint64 nowMs, const QSet<qint64>& skip = {});
     int waiting();
 
   private:
@@ -83,11 +91,18 @@ class DeliveryWorker : public QObject {
     void post(const QString& url, const QByteArray& json,
               const std::function<void(bool ok, const QString& error)>& done);
     void finished(const Letter& letter, bool ok, const QString& error);
+    // The letter due first, from the file or from memory.
+    std::optional<Letter> nextDue(qint64 now);
+    // Writes the letter's new state to its row, else holds it in memory until the file takes it.
+    void keep(const Letter& letter);
 
     QString path_;
     Outbox outbox_;
     NotifySettings settings_;
-    QVector<Letter> unsaved_;  // while the file cannot be opened
+    // Letters whose state the file does not hold yet: new ones (negative ids, given here) and
+    // rows whose attempt could not be written. Stored as soon as the file takes writes.
+    QVector<Letter> held_;
+    qint64 nextHeldId_ = -1;
     QNetworkAccessManager* net_ = nullptr;
     QTimer* timer_ = nullptr;
     bool busy_ = false;  // a webhook call is in flight

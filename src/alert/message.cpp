@@ -68,22 +68,27 @@ QString eventKey(Event e) {
 
 namespace {
 
-QString eventWord(Event e) {
+// What happened, in Chinese as kept; eventWord() in the chosen language.
+QString eventSource(Event e) {
     switch (e) {
         case Event::Fired:
-            return base::Tr::tr("报警");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "报警"));
         case Event::Cleared:
-            return base::Tr::tr("恢复正常");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "恢复正常"));
         case Event::Acknowledged:
-            return base::Tr::tr("已确认");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "已确认"));
         case Event::Repeated:
-            return base::Tr::tr("报警未确认");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "报警未确认"));
         case Event::Escalated:
-            return base::Tr::tr("报警升级");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "报警升级"));
         case Event::Test:
-            return base::Tr::tr("测试");
+            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "测试"));
     }
     return QString();
+}
+
+QString eventWord(Event e) {
+    return base::shown(eventSource(e));
 }
 
 QString timeText(const QDateTime& at) {
@@ -96,6 +101,11 @@ QString mailSubject(const Notice& n) {
     if (n.event == Event::Test) return base::Tr::tr("[%1] 测试通知").arg(n.station);
     return base::Tr::tr("[%1] %2：%3")
         .arg(n.station, eventWord(n.event), base::shown(kindTitle(n.kind)));
+}
+
+QString logLine(const Notice& n) {
+    if (n.event == Event::Test) return eventSource(n.event);
+    return QStringLiteral("%1（%2）").arg(kindTitle(n.kind), eventSource(n.event));
 }
 
 QString mailBody(const Notice& n) {
@@ -112,7 +122,9 @@ QString mailBody(const Notice& n) {
                  .arg(n.valueText.isEmpty() ? QStringLiteral("—") : base::shown(n.valueText))
           << base::Tr::tr("时间：%1").arg(timeText(n.at));
     if (!n.comment.isEmpty()) lines << base::Tr::tr("说明：%1").arg(n.comment);
-    if (n.event == Event::Cleared)
+    if (n.event == Event::Cleared && n.acknowledged)
+        lines << base::Tr::tr("处理：已恢复正常，报警已确认。");
+    else if (n.event == Event::Cleared)
         lines << base::Tr::tr("处理：已恢复正常，请在报警栏确认。");
     else if (n.event != Event::Acknowledged)
         lines << base::Tr::tr("处理：%1").arg(base::shown(kindAdvice(n.kind)));

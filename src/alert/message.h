@@ -56,11 +56,14 @@ struct Notice {
     Kind kind = Kind::Alarm1;
     QString valueText;
     std::optional<double> value;
-    QDateTime at;     // when it fired, cleared or was acknowledged
-    QString comment;  // the acknowledgement's
+    QDateTime at;               // when it fired, cleared or was acknowledged
+    QString comment;            // the acknowledgement's
+    bool acknowledged = false;  // acknowledged before this notice
 };
 
 QString mailSubject(const Notice& n);
+// The notice in a line for the event log, kept in Chinese as stored texts are: "记录停止（报警）".
+QString logLine(const Notice& n);
 QString mailBody(const Notice& n);
 // The whole message as SMTP carries it: headers (subject in RFC 2047 words) and a base64 body.
 QByteArray mailMessage(const QString& from, const QStringList& to, const QString& subject,

@@ -189,15 +189,17 @@ std::vector<Transition> Engine::observe(const Observation& o) {
             s.active = false;
             s.clearingSinceMs = -1;
             QString id;
+            bool acknowledged = false;
             for (auto it = listed_.begin(); it != listed_.end(); ++it) {
                 if (it->kind != k || !it->active) continue;
                 it->active = false;
                 it->clearedAt = o.at;
                 id = it->id;
-                if (it->acknowledged) listed_.erase(it);
+                acknowledged = it->acknowledged;
+                if (acknowledged) listed_.erase(it);
                 break;
             }
-            out.push_back({k, false, valueText, value, id});
+            out.push_back({k, false, valueText, value, id, acknowledged});
         }
     }
     return out;

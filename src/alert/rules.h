@@ -74,7 +74,8 @@ struct Transition {
     bool fired = true;  // false: back to normal
     QString valueText;  // the value that made it (or that it returned with)
     std::optional<double> value;
-    QString id;  // the listed alert's
+    QString id;                 // the listed alert's
+    bool acknowledged = false;  // back to normal: whether it was acknowledged before
 };
 
 // A fired alert as the bar lists it.

@@ -182,6 +182,7 @@ void Application::showMainWindow() {
     startRuns(!recording);
     if (!recording) {
         recorder_->refuse(dbLock_->refusalText());
+        startAlerts(/*viewing=*/true);
         if (options_.connect) main_->openPort();
         emit mainWindowShown();
         return;
@@ -190,7 +191,7 @@ void Application::showMainWindow() {
     recorder_->start();
     eventLog_->watch(*recorder_);
     startForwarding();
-    startAlerts();
+    startAlerts(/*viewing=*/false);
     if (options_.connect) main_->openPort();
     emit mainWindowShown();
 }
@@ -213,13 +214,17 @@ void Application::startForwarding() {
     forwarder_->start();
 }
 
-void Application::startAlerts() {
+void Application::startAlerts(bool viewing) {
     alert::RuleConfig rules;
     alert::NotifySettings notify;
     readAlertSettings(options_, &rules, &notify);
     const QString station = forwarder_ ? forwarder_->station() : stationName();
+    // A viewer neither mails nor logs: the recording program does both for the chamber, and the
+    // file is its own.
     alerter_ = std::make_unique<alert::Alerter>(
-        alert::AlerterContext{*link_, *clock_, eventLog_.get(), dbPath_, station}, rules, notify);
+        alert::AlerterContext{*link_, *clock_, viewing ? nullptr : eventLog_.get(),
+                              viewing ? QString() : dbPath_, station, /*deliver=*/!viewing},
+        rules, notify);
     alerter_->setRecorder(recorder_);
     alerter_->setForwarder(forwarder_.get());
     runs_->setAlerter(alerter_.get());

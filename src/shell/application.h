@@ -72,8 +72,9 @@ class Application : public QObject {
     void showMainWindow();
     // Forwarding to a central server when the command line or the settings file names one.
     void startForwarding();
-    // The alert rules, their notifications and the alert bar.
-    void startAlerts();
+    // The alert rules, their notifications and the alert bar. viewing: another program records
+    // into the file and sends the notifications; this one lists and rings what its own link shows.
+    void startAlerts(bool viewing);
     // The test runs, read-only while another program records into the file.
     void startRuns(bool readOnly);
     // The station's name on the server when the settings file has none yet.

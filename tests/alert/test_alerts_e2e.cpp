@@ -2,8 +2,11 @@
 // and an HTTP server for the webhook) and the simulated instrument: alarm 1 comes and goes and is
 // acknowledged from the alert bar, then the mail server goes down, the instrument falls silent,
 // and the queued silence mail arrives once the server is back, exactly once.
+#include <QCheckBox>
+#include <QDoubleSpinBox>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -55,6 +58,7 @@ class AlertsScenario : public QObject {
         qputenv("XDG_CONFIG_HOME", dir_.filePath(QStringLiteral("config")).toUtf8());
     }
     void alarmSilenceAndAnOutageReachMailAndWebhook();
+    void aSecondProgramOnTheSameFileListsItsAlertsAndLeavesTheSendingToTheFirst();
 
   private:
     QTemporaryDir dir_;
@@ -111,6 +115,12 @@ void AlertsScenario::alarmSilenceAndAnOutageReachMailAndWebhook() {
     sim.setHoldingRegister(257, 1000);
     QVERIFY(runUntil([&] { return !hook.with("state", "cleared").isEmpty(); }, 15000));
     QVERIFY(runUntil([&] { return !smtp.with("subject", "恢复正常：仪表报警1").isEmpty(); }, 5000));
+    // Not acknowledged yet: the recovery mail asks for it.
+    QVERIFY(smtp.with("subject", "恢复正常：仪表报警1")
+                .first()
+                .value("body")
+                .toString()
+                .contains("请在报警栏确认"));
     QCOMPARE(list->rowCount(), 1);
     QVERIFY(list->item(0, 3)->text().contains("已恢复"));
 
@@ -134,6 +144,22 @@ void AlertsScenario::alarmSilenceAndAnOutageReachMailAndWebhook() {
     QVERIFY(bar && bar->settingsWindow());
     QWidget* settings = bar->settingsWindow();
     QVERIFY(QTest::qWaitForWindowExposed(settings));
+    // The fixed limits have captions and take input only while "固定上下限" is ticked.
+    for (const QString n : {"1", "2"}) {
+        auto* fixed = control<QCheckBox>(settings, "AlertBandFixed" + n);
+        auto* low = control<QDoubleSpinBox>(settings, "AlertBandLow" + n);
+        auto* high = control<QDoubleSpinBox>(settings, "AlertBandHigh" + n);
+        QVERIFY(fixed && low && high && !fixed->isChecked());
+        QStringList captions;
+        for (QLabel* l : settings->findChildren<QLabel*>())
+            if (l->buddy() == low || l->buddy() == high) captions << l->text();
+        QCOMPARE(captions, (QStringList{"下限", "上限"}));
+        for (const bool ticked : {false, true, false}) {
+            if (fixed->isChecked() != ticked) fixed->click();
+            QCOMPARE(low->isEnabled(), ticked);
+            QCOMPARE(high->isEnabled(), ticked);
+        }
+    }
     typeInto(control<QLineEdit>(settings, "NotifyPassword"), "geheim");
     typeInto(control<QLineEdit>(settings, "NotifyEscalateTo"), "not an address");
     click(settings, "AlertSettingsOk");
@@ -188,7 +214,59 @@ void AlertsScenario::alarmSilenceAndAnOutageReachMailAndWebhook() {
           "触发：仪表无应答", "已发送 邮件"})
         QVERIFY2(anyContains(rows, QString::fromUtf8(part)), part);
     QVERIFY(!anyContains(rows, "geheim"));
+    // Every row reads in the program's language: no English word of the webhook documents.
+    for (const QString& row : rows)
+        QVERIFY2(!row.contains(
+                     QRegularExpression("\\b(fired|cleared|acknowledged|repeated|escalated)\\b")),
+                 qPrintable(row));
+
+    // Acknowledged while the instrument is still silent: its recovery mail asks for nothing more.
+    comment->setText(QStringLiteral("李四：通讯线已插好"));
+    click(w, "AlertAcknowledge");
+    QCOMPARE(list->rowCount(), 1);  // listed until it is back to normal
     sim.setSilent(false);
+    QVERIFY(
+        runUntil([&] { return !smtp.with("subject", "恢复正常：仪表无应答").isEmpty(); }, 20000));
+    const QString backBody =
+        smtp.with("subject", "恢复正常：仪表无应答").first().value("body").toString();
+    QVERIFY2(backBody.contains("报警已确认") && !backBody.contains("请在报警栏确认"),
+             qPrintable(backBody));
+}
+
+void AlertsScenario::aSecondProgramOnTheSameFileListsItsAlertsAndLeavesTheSendingToTheFirst() {
+    Sink smtp(QStringLiteral("smtp"), dir_.filePath(QStringLiteral("viewer-mail.jsonl")));
+    QVERIFY(smtp.start());
+    SimLine line;
+    line.holdProcess(300, 600);
+    QVERIFY(line.start());
+    const QString db = dir_.filePath(QStringLiteral("shared.db"));
+    shell::Options recording;
+    recording.db = db;
+    Program first(recording);
+    QVERIFY(first.app().alerter());
+    const int rowsBefore = alertRows(db).size();
+
+    // The second program on the file: read-only, its own link to the instrument.
+    shell::Options viewing = Program::onDevice(line.device());
+    viewing.db = db;
+    viewing.notifyMail = QStringLiteral("smtp://127.0.0.1:%1").arg(smtp.port());
+    viewing.notifyFrom = QStringLiteral("chamber@example.org");
+    viewing.notifyTo = QStringList{"ops@example.org"};
+    Program second(viewing);
+    auto* w = second.main();
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    click(w, "Command9");
+    line.server().setHoldingRegister(4129, 1);
+    line.server().setHoldingRegister(257, 200);
+    auto* list = control<QTableWidget>(w, "AlertList");
+    QVERIFY(list);
+    QVERIFY(runUntil([&] { return list->rowCount() == 1; }, 10000));
+    QCOMPARE(list->item(0, 1)->text(), QStringLiteral("仪表报警1"));
+    // No "记录停止" for the recorder it does not run, no mail, no row in the other's file.
+    runFor(3000);
+    QCOMPARE(list->rowCount(), 1);
+    QVERIFY(smtp.taken().isEmpty());
+    QCOMPARE(alertRows(db).size(), rowsBefore);
 }
 
 QTEST_MAIN(AlertsScenario)

@@ -1,8 +1,12 @@
 // The notification queue across a restart: what the webhook server did not take before the
 // program ended waits in the database file with its failed attempt, and the next run sends each
-// of it exactly once once the server answers. A mail with no server set stays queued.
+// of it exactly once once the server answers. A mail with no server set stays queued. While the
+// file takes no writes a mail still leaves at once, and is kept in the queue afterwards.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <QDir>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -41,6 +45,47 @@ bool anyOf(const QStringList& lines, const char* part) {
     for (const QString& l : lines)
         if (l.contains(QString::fromUtf8(part))) return true;
     return false;
+}
+
+// A small tmpfs (needs root), filled to the last byte on demand and freed again.
+class SmallDisk {
+  public:
+    explicit SmallDisk(const QString& at) : at_(at) {
+        QDir().mkpath(at);
+        mounted_ = QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=1m", "tmpfs", at}) == 0;
+    }
+    ~SmallDisk() {
+        if (mounted_) QProcess::execute("umount", {"-l", at_});
+    }
+    bool mounted() const { return mounted_; }
+    bool full() const {
+        QFile probe(at_ + "/probe");
+        const bool took =
+            probe.open(QIODevice::WriteOnly | QIODevice::Unbuffered) && probe.write("x", 1) == 1;
+        probe.remove();
+        return !took;
+    }
+    void fill() {
+        QFile f(at_ + "/filler");
+        f.open(QIODevice::WriteOnly | QIODevice::Unbuffered);
+        while (f.write(QByteArray(4096, 'f')) > 0) {
+        }
+        while (f.write("f", 1) > 0) {
+        }
+    }
+    void free() { QFile::remove(at_ + "/filler"); }
+
+  private:
+    QString at_;
+    bool mounted_ = false;
+};
+
+Letter mailLetter(const char* subject) {
+    Letter l;
+    l.target = QStringLiteral("ops@example.org");
+    l.subject = QString::fromUtf8(subject);
+    l.payload = "body";
+    return l;
 }
 
 Letter hookLetter(const QString& url, const char* json) {
@@ -104,4 +149,68 @@ TEST(AlertDelivery, WhatWaitsSurvivesARestartAndGoesOnce) {
     EXPECT_EQ(hook.taken()[0].value("n").toInt(), 1);
     EXPECT_EQ(hook.taken()[1].value("n").toInt(), 2);
     EXPECT_EQ(outbox(db, "SELECT id FROM alert_outbox WHERE sent IS NULL").size(), 1);  // the mail
+}
+
+TEST(AlertDelivery, AMailLeavesWhileTheFileTakesNoWritesAndIsKeptOnceItDoes) {
+    enum class Block { ReadOnlyFile, FullDisk };
+    for (const Block block : {Block::ReadOnlyFile, Block::FullDisk}) {
+        const bool disk = block == Block::FullDisk;
+        SCOPED_TRACE(disk ? "a full disk" : "a read-only file");
+        if (disk && geteuid() != 0) {
+            std::cout << "skipped a full disk: mounting a small disk needs root\n";
+            continue;
+        }
+        QTemporaryDir dir;
+        std::optional<SmallDisk> small;
+        QString folder = dir.path();
+        if (disk) {
+            folder = dir.filePath(QStringLiteral("disk"));
+            small.emplace(folder);
+            ASSERT_TRUE(small->mounted());
+        }
+        const QString db = folder + QStringLiteral("/Rdatabj.db");
+        outbox(db, "CREATE TABLE events (id INTEGER PRIMARY KEY)");
+        Sink smtp(QStringLiteral("smtp"), dir.filePath(QStringLiteral("mail.jsonl")));
+        ASSERT_TRUE(smtp.start());
+        NotifySettings settings;
+        settings.mailServer = QStringLiteral("smtp://127.0.0.1:%1").arg(smtp.port());
+        settings.from = QStringLiteral("chamber@example.org");
+        const auto readOnly = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+        if (!disk) QFile::setPermissions(db, readOnly);
+        {
+            Delivery delivery(db);
+            delivery.configure(settings);
+            delivery.start();
+            if (disk) {  // the queue was in use before the disk filled up
+                delivery.enqueue({mailLetter("之前")});
+                ASSERT_TRUE(
+                    waitUntil([&] { return !smtp.with("subject", "之前").isEmpty(); }, 15000));
+                small->fill();
+                ASSERT_TRUE(small->full());
+            }
+            delivery.enqueue({mailLetter("记录停止")});
+            ASSERT_TRUE(
+                waitUntil([&] { return !smtp.with("subject", "记录停止").isEmpty(); }, 15000));
+            if (disk) {
+                EXPECT_TRUE(small->full());
+            }
+
+            // The file takes writes again: the mail is kept as sent, and sent only once.
+            if (disk)
+                small->free();
+            else
+                QFile::setPermissions(db, readOnly | QFile::WriteOwner);
+            EXPECT_TRUE(waitUntil(
+                [&] {
+                    return !outbox(db,
+                                   "SELECT id FROM alert_outbox WHERE subject = '记录停止' "
+                                   "AND sent IS NOT NULL AND attempts = 1")
+                                .isEmpty();
+                },
+                15000));
+            waitUntil([] { return false; }, 2000);
+        }
+        EXPECT_EQ(smtp.with("subject", "记录停止").size(), 1);
+        EXPECT_TRUE(outbox(db, "SELECT id FROM alert_outbox WHERE sent IS NULL").isEmpty());
+    }
 }

@@ -29,6 +29,8 @@ const Shown kShown[] = {
      "Recording stopped: Disk full, retrying every second; 7 samples in memory waiting to be written"},
     {"触发：PV1超出范围，PV1 85（范围 20 … 80）",
      "Raised: PV1 out of range, PV1 85 (range 20 … 80)"},
+    {"已发送 Webhook → 127.0.0.1：记录停止（已确认）",
+     "Sent Webhook → 127.0.0.1: Recording stopped (Acknowledged)"},
     {"/dev/ttyUSB0", "/dev/ttyUSB0"},                             // no text of the program
     {"", ""},
 };
