@@ -30,6 +30,7 @@
 #include "shell/runcontrol.h"
 #include "shell/runwindow.h"
 #include "ui/accessible.h"
+#include "ui/keys.h"
 #include "ui/widgets.h"
 
 namespace shell {
@@ -57,6 +58,7 @@ MainWindow::MainWindow(MainContext ctx, QWidget* parent)
     : QMainWindow(parent), ctx_(std::move(ctx)) {
     setObjectName(QStringLiteral("ssqx"));
     setWindowTitle(base::Tr::tr("双回路控制器（温湿度控制） VelmarS "));
+    ui::pressFocusedButtonOnEnter();
 
     live_ = new monitor::LivePanel(ctx_.link, this);
     chart_ = new chart::ChartPanel(ctx_.dbPath, ctx_.clock, ctx_.link);

@@ -9,8 +9,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTest>
 
+#include "alert/alerter.h"
 #include "chart/chartpanel.h"
 #include "chart/outputdialog.h"
 #include "fakemodbus.h"
@@ -33,6 +35,7 @@ class MainWindowTest : public QObject {
     void closeBoxIsRefusedWithoutSideEffects();
     void navigationHidesAndReturns();
     void exitClosesPortAndLeaves();
+    void keyboardAloneReachesAndPressesButtons();
 
   private:
     template <class T>
@@ -234,6 +237,48 @@ void MainWindowTest::exitClosesPortAndLeaves() {
     QVERIFY(exited_);
     QVERIFY(!w->isVisible());
     QVERIFY(!w->chartPanel()->listening());
+    QTRY_VERIFY(bus_->callTexts().contains("ClosePort_Modbus(1)"));
+}
+
+// Without a mouse: Enter and the keypad's Enter press the focused button (and only that one:
+// Enter in an entry box sends nothing), and Tab leaves the alert list for the comment box and
+// "确认", which Enter then presses.
+void MainWindowTest::keyboardAloneReachesAndPressesButtons() {
+    auto* w = app_->mainWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    auto press = [](QWidget* target, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        target->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(target->hasFocus());
+        QTest::keyClick(target, key, mods);
+    };
+    alert::RuleConfig rules = app_->alerter()->rules();
+    rules.rule(alert::Kind::Silent).delaySec = 0;  // listed as soon as the port is open
+    app_->alerter()->setRules(rules);
+
+    press(child<QPushButton>("Command9"), Qt::Key_Return);
+    QTRY_VERIFY(bus_->callTexts().contains("Get_3X_DX(1,1,1,8)"));
+    press(child<QLineEdit>("Text1_0"), Qt::Key_Return);
+    press(child<QLineEdit>("Alm11_0"), Qt::Key_Enter, Qt::KeypadModifier);
+    QTest::qWait(300);
+    QVERIFY(!bus_->callTexts().join(' ').contains("Set_4X"));
+
+    auto* list = w->findChild<QTableWidget*>("AlertList");
+    QVERIFY(list);
+    QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 1, 5000);
+    auto* comment = w->findChild<QLineEdit*>("AlertComment");
+    auto* ack = w->findChild<QPushButton*>("AlertAcknowledge");
+    press(list, Qt::Key_Tab);
+    QVERIFY(comment->hasFocus());
+    QTest::keyClick(comment, Qt::Key_Tab, Qt::ShiftModifier);
+    QVERIFY(list->hasFocus());
+    QTest::keyClick(list, Qt::Key_Tab);
+    QTest::keyClicks(comment, "checked");
+    QTest::keyClick(comment, Qt::Key_Tab);
+    QVERIFY(ack->hasFocus());
+    QTest::keyClick(ack, Qt::Key_Return);
+    QTRY_VERIFY(app_->alerter()->listed().front().acknowledged);
+
+    press(child<QPushButton>("Command10"), Qt::Key_Enter, Qt::KeypadModifier);
     QTRY_VERIFY(bus_->callTexts().contains("ClosePort_Modbus(1)"));
 }
 
