@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QStatusBar>
 #include <QTableWidget>
 #include <QTest>
@@ -18,6 +19,7 @@
 #include "fakemodbus.h"
 #include "programrig.h"
 #include "shell/application.h"
+#include "shell/language.h"
 #include "shell/mainwindow.h"
 
 using testing_support::FakeModbus;
@@ -36,6 +38,8 @@ class MainWindowTest : public QObject {
     void navigationHidesAndReturns();
     void exitClosesPortAndLeaves();
     void keyboardAloneReachesAndPressesButtons();
+    void fitsSmallScreens_data();
+    void fitsSmallScreens();
 
   private:
     template <class T>
@@ -280,6 +284,61 @@ void MainWindowTest::keyboardAloneReachesAndPressesButtons() {
 
     press(child<QPushButton>("Command10"), Qt::Key_Enter, Qt::KeypadModifier);
     QTRY_VERIFY(bus_->callTexts().contains("ClosePort_Modbus(1)"));
+}
+
+void MainWindowTest::fitsSmallScreens_data() {
+    QTest::addColumn<QString>("language");
+    QTest::newRow("zh") << QStringLiteral("zh");
+    QTest::newRow("en") << QStringLiteral("en");
+}
+
+// In either language, in the program's font and with its alert bar: the window fits a 1366 × 768
+// screen less a taskbar, and at 1280 × 720 every control the operator works with is on screen
+// whole; a larger window gives the chart the room.
+void MainWindowTest::fitsSmallScreens() {
+    QFETCH(QString, language);
+    rig_.reset();
+    const auto restore = qScopeGuard([] { shell::installTranslation(QStringLiteral("zh")); });
+    QVERIFY(shell::installTranslation(language));
+    shell::useProgramFont();
+    init();
+    auto* w = app_->mainWindow();
+    QVERIFY(w->findChild<QWidget*>("AlertBar"));
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    // The status bar with the longest lines it shows.
+    auto* line = child<QLabel>("LinkStatus");
+    line->setText(line->text().repeated(4));
+    const QSize least = w->minimumSizeHint();
+    QVERIFY2(least.width() <= 1366 && least.height() <= 728,
+             qPrintable(QStringLiteral("%1 x %2").arg(least.width()).arg(least.height())));
+
+    w->resize(1280, 720);
+    QTRY_COMPARE(w->size(), QSize(1280, 720));
+    const char* const controls[] = {
+        "Combo1",      "Combo2",       "Command9",         "Command10",      "Text1_0",
+        "Command12_0", "Text1_1",      "Command12_1",      "Combo3",         "Command14",
+        "Alm11_0",     "Alm111_0",     "Alm11_5",          "Alm111_5",       "Command2",
+        "Command3",    "Command4",     "Command5",         "Command6",       "Command7",
+        "Command8",    "Command21",    "Command11",        "EventLogButton", "RunButton",
+        "Command1",    "AlertComment", "AlertAcknowledge", "AlertSilence",   "AlertSettingsButton"};
+    for (const char* name : controls) {
+        auto* c = child<QWidget>(name);
+        QVERIFY(c);
+        const QRect at(c->mapTo(w, QPoint(0, 0)), c->size());
+        QVERIFY2(c->isVisible() && w->rect().contains(at) &&
+                     c->visibleRegion().boundingRect() == c->rect(),
+                 qPrintable(QStringLiteral("%1 at %2,%3 %4x%5")
+                                .arg(name)
+                                .arg(at.x())
+                                .arg(at.y())
+                                .arg(at.width())
+                                .arg(at.height())));
+    }
+    const QSize chartAt720 = w->chartPanel()->size();
+    w->resize(1920, 1040);
+    QTRY_COMPARE(w->size(), QSize(1920, 1040));
+    QVERIFY(w->chartPanel()->width() > chartAt720.width() + 500);
+    QVERIFY(w->chartPanel()->height() > chartAt720.height() + 250);
 }
 
 QTEST_MAIN(MainWindowTest)
