@@ -261,11 +261,6 @@ void MainWindowTest::keyboardAloneReachesAndPressesButtons() {
 
     press(child<QPushButton>("Command9"), Qt::Key_Return);
     QTRY_VERIFY(bus_->callTexts().contains("Get_3X_DX(1,1,1,8)"));
-    press(child<QLineEdit>("Text1_0"), Qt::Key_Return);
-    press(child<QLineEdit>("Alm11_0"), Qt::Key_Enter, Qt::KeypadModifier);
-    QTest::qWait(300);
-    QVERIFY(!bus_->callTexts().join(' ').contains("Set_4X"));
-
     auto* list = w->findChild<QTableWidget*>("AlertList");
     QVERIFY(list);
     QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 1, 5000);
@@ -282,8 +277,12 @@ void MainWindowTest::keyboardAloneReachesAndPressesButtons() {
     QTest::keyClick(ack, Qt::Key_Return);
     QTRY_VERIFY(app_->alerter()->listed().front().acknowledged);
 
+    // A write would go out before the close that follows it.
+    press(child<QLineEdit>("Text1_0"), Qt::Key_Return);
+    press(child<QLineEdit>("Alm11_0"), Qt::Key_Enter, Qt::KeypadModifier);
     press(child<QPushButton>("Command10"), Qt::Key_Enter, Qt::KeypadModifier);
     QTRY_VERIFY(bus_->callTexts().contains("ClosePort_Modbus(1)"));
+    QVERIFY(!bus_->callTexts().join(' ').contains("Set_4X"));
 }
 
 void MainWindowTest::fitsSmallScreens_data() {
@@ -314,25 +313,15 @@ void MainWindowTest::fitsSmallScreens() {
 
     w->resize(1280, 720);
     QTRY_COMPARE(w->size(), QSize(1280, 720));
-    const char* const controls[] = {
-        "Combo1",      "Combo2",       "Command9",         "Command10",      "Text1_0",
-        "Command12_0", "Text1_1",      "Command12_1",      "Combo3",         "Command14",
-        "Alm11_0",     "Alm111_0",     "Alm11_5",          "Alm111_5",       "Command2",
-        "Command3",    "Command4",     "Command5",         "Command6",       "Command7",
-        "Command8",    "Command21",    "Command11",        "EventLogButton", "RunButton",
-        "Command1",    "AlertComment", "AlertAcknowledge", "AlertSilence",   "AlertSettingsButton"};
-    for (const char* name : controls) {
+    for (const char* name :
+         {"Command10", "Command12_1", "Command14", "Alm11_5", "Alm111_5", "Command8", "SpanLive",
+          "Command21", "Command11", "EventLogButton", "RunButton", "Command1", "AlertComment",
+          "AlertAcknowledge", "AlertSilence", "AlertSettingsButton"}) {
         auto* c = child<QWidget>(name);
         QVERIFY(c);
-        const QRect at(c->mapTo(w, QPoint(0, 0)), c->size());
-        QVERIFY2(c->isVisible() && w->rect().contains(at) &&
+        QVERIFY2(c->isVisible() && w->rect().contains(QRect(c->mapTo(w, QPoint()), c->size())) &&
                      c->visibleRegion().boundingRect() == c->rect(),
-                 qPrintable(QStringLiteral("%1 at %2,%3 %4x%5")
-                                .arg(name)
-                                .arg(at.x())
-                                .arg(at.y())
-                                .arg(at.width())
-                                .arg(at.height())));
+                 name);
     }
     const QSize chartAt720 = w->chartPanel()->size();
     w->resize(1920, 1040);
