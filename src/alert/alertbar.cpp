@@ -40,6 +40,8 @@ AlertBar::AlertBar(Alerter& alerter, SaveSettings save, QWidget* parent)
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Tab goes on to the comment box and "确认"; the arrows choose the alert.
+    list_->setTabKeyNavigation(false);
     list_->setMaximumHeight(list_->fontMetrics().height() * 6);
     comment_ = new QLineEdit(this);
     comment_->setObjectName(QStringLiteral("AlertComment"));

@@ -125,7 +125,8 @@ class ChartArea : public QWidget {
     }
 
     QSize sizeHint() const override { return {800, 520}; }
-    QSize minimumSizeHint() const override { return {400, 260}; }
+    // Low enough for the main window on a 1280 × 720 screen.
+    QSize minimumSizeHint() const override { return {400, 200}; }
 
   protected:
     void resizeEvent(QResizeEvent*) override { place(); }
@@ -193,8 +194,12 @@ void ChartPanel::build() {
     outer->setSpacing(2);
     outer->addLayout(buildHeader());
     outer->addWidget(buildSurface(), 1);
+    // The tools in two rows, so that the panel fits beside the main window's other columns.
+    auto* functions = new QHBoxLayout;
+    functions->addWidget(buildFunctionFrame());
+    functions->addStretch(1);
+    outer->addLayout(functions);
     auto* bottom = new QHBoxLayout;
-    bottom->addWidget(buildFunctionFrame());
     bottom->addWidget(buildValueAxisBox());
     bottom->addWidget(buildSpanBox());
     bottom->addStretch(1);

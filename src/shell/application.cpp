@@ -168,6 +168,7 @@ void Application::showMainWindow() {
     main_->setExitAction([this] { leave(); });
     if (!options_.profile.isEmpty())
         main_->setWindowTitle(main_->windowTitle() + QStringLiteral("— ") + options_.profile);
+    main_->fitToScreen();
     main_->show();
     main_->load();
     // The recorder comes up after the main window, with its own connection to the database.

@@ -14,6 +14,7 @@
 
 #include "base/tr.h"
 #include "ui/accessible.h"
+#include "ui/keys.h"
 
 namespace shell {
 
@@ -39,6 +40,7 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
     setObjectName(QStringLiteral("EventWindow"));
     setWindowTitle(base::Tr::tr("事件记录"));
     setAccessibleName(base::Tr::tr("事件记录"));
+    ui::pressFocusedButtonOnEnter();
 
     kind_ = new ui::NamedList;
     kind_->setObjectName(QStringLiteral("EventKind"));

@@ -12,6 +12,9 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -30,6 +33,7 @@
 #include "shell/runcontrol.h"
 #include "shell/runwindow.h"
 #include "ui/accessible.h"
+#include "ui/keys.h"
 #include "ui/widgets.h"
 
 namespace shell {
@@ -57,6 +61,7 @@ MainWindow::MainWindow(MainContext ctx, QWidget* parent)
     : QMainWindow(parent), ctx_(std::move(ctx)) {
     setObjectName(QStringLiteral("ssqx"));
     setWindowTitle(base::Tr::tr("双回路控制器（温湿度控制） VelmarS "));
+    ui::pressFocusedButtonOnEnter();
 
     live_ = new monitor::LivePanel(ctx_.link, this);
     chart_ = new chart::ChartPanel(ctx_.dbPath, ctx_.clock, ctx_.link);
@@ -65,32 +70,28 @@ MainWindow::MainWindow(MainContext ctx, QWidget* parent)
         d3w << live_->liveValueLabel(k);
     chart_->setLiveValueLabels(d3w);
 
+    // Laid out for a 1366 × 768 screen with a taskbar (1280 × 720 at a pinch) in either language:
+    // a column on the left with the port settings, PV status and alarm states over the chart,
+    // which takes whatever room a larger screen gives; a column on the right with the program
+    // status, the parameters (they scroll where the screen is too low for all of them), the alarm
+    // settings and the navigation.
     auto* central = new QWidget(this);
     auto* grid = new QGridLayout(central);
     grid->setContentsMargins(4, 4, 4, 4);
     grid->setSpacing(4);
-
-    // Top row: port settings, PV status, program status.
-    auto* top = new QHBoxLayout;
-    top->addWidget(buildPortFrames());
-    top->addWidget(live_->pvStatusFrame(), 1);
-    top->addWidget(live_->curveStatusFrame());
-    grid->addLayout(top, 0, 0, 1, 2);
-    grid->addWidget(live_->alarmStateFrame(), 1, 0, 1, 2);
-
-    // Middle: the chart on the left, parameters and alarm settings on the right.
-    grid->addWidget(chart_, 2, 0);
-    auto* right = new QHBoxLayout;
-    right->addWidget(live_->paramFrame(0));
-    right->addWidget(live_->paramFrame(1));
-    auto* alarmCol = new QVBoxLayout;
-    alarmCol->addWidget(live_->alarmSettingFrame());
-    alarmCol->addWidget(buildNavigation());
-    alarmCol->addStretch(1);
-    right->addLayout(alarmCol);
-    grid->addLayout(right, 2, 1);
+    grid->addWidget(buildPortFrames(), 0, 0, Qt::AlignLeft);
+    grid->addWidget(live_->pvStatusFrame(), 1, 0);
+    grid->addWidget(live_->alarmStateFrame(), 2, 0);
+    grid->addWidget(chart_, 3, 0);
+    auto* right = new QVBoxLayout;
+    right->setSpacing(4);
+    right->addWidget(live_->curveStatusFrame());
+    right->addWidget(buildParamArea(), 1);
+    right->addWidget(live_->alarmSettingFrame());
+    right->addWidget(buildNavigation());
+    grid->addLayout(right, 0, 1, 4, 1);
     grid->setColumnStretch(0, 1);
-    grid->setRowStretch(2, 1);
+    grid->setRowStretch(3, 1);
     setCentralWidget(central);
 
     // Tab order: the port settings, then the buttons that act on them; the live panel's frames
@@ -158,6 +159,13 @@ MainWindow::~MainWindow() {
     delete runWindow_.data();
 }
 
+void MainWindow::fitToScreen() {
+    const QScreen* s = screen();
+    if (!s) return;
+    constexpr int kTitleBar = 40;
+    resize(s->availableGeometry().size() - QSize(0, kTitleBar));
+}
+
 QWidget* MainWindow::configWindow() const {
     return config_.data();
 }
@@ -202,7 +210,7 @@ QWidget* MainWindow::buildPortFrames() {
     f5a->addWidget(addressList_);
 
     auto* frame2 = frame(base::Tr::tr("波特率"), QStringLiteral("Frame2_1"));
-    auto* f2 = new QHBoxLayout(frame2);
+    auto* f2 = new QVBoxLayout(frame2);
     auto* bauds = new QButtonGroup(this);
     const QString baudText[] = {QStringLiteral("4800"), QStringLiteral("9600"),
                                 QStringLiteral("19200")};
@@ -215,7 +223,7 @@ QWidget* MainWindow::buildPortFrames() {
     }
 
     auto* frame5b = frame(base::Tr::tr("校验方式"), QStringLiteral("Frame5_1"));
-    auto* f5b = new QHBoxLayout(frame5b);
+    auto* f5b = new QVBoxLayout(frame5b);
     auto* parities = new QButtonGroup(this);
     const QString parityText[] = {base::Tr::tr("无校验"), base::Tr::tr("奇校验"),
                                   base::Tr::tr("偶校验")};
@@ -232,20 +240,42 @@ QWidget* MainWindow::buildPortFrames() {
     connect(openButton_, &QPushButton::clicked, this, &MainWindow::openPort);
     connect(closeButton_, &QPushButton::clicked, this, &MainWindow::closePort);
 
-    lay->addWidget(frame6, 0, 0, 2, 1);
+    // One row, each option group stacked in its frame; "打开" and "关闭" after the settings.
+    lay->addWidget(frame6, 0, 0);
     lay->addWidget(frame5a, 0, 1);
-    lay->addWidget(frame2, 1, 1);
-    lay->addWidget(frame5b, 2, 1);
-    auto* buttons = new QHBoxLayout;
+    lay->addWidget(frame2, 0, 2);
+    lay->addWidget(frame5b, 0, 3);
+    auto* buttons = new QVBoxLayout;
     buttons->addWidget(openButton_);
     buttons->addWidget(closeButton_);
-    lay->addLayout(buttons, 2, 0);
+    buttons->addStretch(1);
+    lay->addLayout(buttons, 0, 4);
     return box;
+}
+
+QWidget* MainWindow::buildParamArea() {
+    auto* columns = new QWidget;
+    auto* lay = new QHBoxLayout(columns);
+    lay->setContentsMargins(0, 0, 0, 0);
+    lay->setSpacing(4);
+    lay->addWidget(live_->paramFrame(0), 0, Qt::AlignTop);
+    lay->addWidget(live_->paramFrame(1), 0, Qt::AlignTop);
+    auto* area = new QScrollArea;
+    area->setObjectName(QStringLiteral("ParamArea"));
+    area->setFrameShape(QFrame::NoFrame);
+    area->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    area->setFocusPolicy(Qt::NoFocus);
+    area->setWidgetResizable(true);
+    area->setWidget(columns);
+    // As wide as both columns with the scroll bar beside them: only the height gives way.
+    area->setMinimumWidth(columns->minimumSizeHint().width() +
+                          area->verticalScrollBar()->sizeHint().width());
+    return area;
 }
 
 QWidget* MainWindow::buildNavigation() {
     auto* box = new QWidget;
-    auto* lay = new QVBoxLayout(box);
+    auto* lay = new QGridLayout(box);
     lay->setContentsMargins(0, 0, 0, 0);
     configButton_ = ui::commandButton(QStringLiteral("CONFIG"), QStringLiteral("Command21"));
     programButton_ = ui::commandButton(base::Tr::tr("曲线设置"), QStringLiteral("Command11"));
@@ -253,11 +283,11 @@ QWidget* MainWindow::buildNavigation() {
     runButton_ = ui::commandButton(base::Tr::tr("试验"), QStringLiteral("RunButton"));
     runButton_->setEnabled(false);
     exitButton_ = ui::commandButton(base::Tr::tr("退出"), QStringLiteral("Command1"));
-    lay->addWidget(configButton_);
-    lay->addWidget(programButton_);
-    lay->addWidget(eventLogButton_);
-    lay->addWidget(runButton_);
-    lay->addWidget(exitButton_);
+    lay->addWidget(configButton_, 0, 0);
+    lay->addWidget(programButton_, 0, 1);
+    lay->addWidget(eventLogButton_, 0, 2);
+    lay->addWidget(runButton_, 1, 0);
+    lay->addWidget(exitButton_, 1, 2);
     connect(eventLogButton_, &QPushButton::clicked, this, &MainWindow::openEventLog);
     connect(runButton_, &QPushButton::clicked, this, &MainWindow::openRunWindow);
     connect(configButton_, &QPushButton::clicked, this, &MainWindow::showConfigWindow);

@@ -56,6 +56,9 @@ class MainWindow : public QMainWindow {
     explicit MainWindow(MainContext ctx, QWidget* parent = nullptr);
     ~MainWindow() override;
 
+    // The size the window opens at: the free area of its screen less room for the title bar, the
+    // chart taking what the other parts leave; never below the window's least size.
+    void fitToScreen();
     // The window's load: lists and defaults, the chart's load, BlockClose.
     void load();
     // The recorder whose status the window shows and whose stored samples the chart takes.
@@ -101,6 +104,7 @@ class MainWindow : public QMainWindow {
 
   private:
     QWidget* buildPortFrames();
+    QWidget* buildParamArea();
     QWidget* buildNavigation();
     void updateDeviceLabel();
     void updateLinkStatus();

@@ -24,6 +24,7 @@
 #include "report/report.h"
 #include "shell/runcontrol.h"
 #include "ui/accessible.h"
+#include "ui/keys.h"
 #include "ui/widgets.h"
 
 namespace shell {
@@ -74,6 +75,7 @@ RunWindow::RunWindow(RunControl& runs, QString dbPath, QWidget* parent)
     setObjectName(QStringLiteral("RunWindow"));
     setWindowTitle(base::Tr::tr("试验"));
     setAccessibleName(base::Tr::tr("试验"));
+    ui::pressFocusedButtonOnEnter();
 
     return_ = ui::commandButton(base::Tr::tr(" Esc 返回"), QStringLiteral("RunReturn"));
     auto* lay = new QVBoxLayout(this);

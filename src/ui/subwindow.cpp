@@ -9,12 +9,14 @@
 
 #include "base/tr.h"
 #include "ui/edittracker.h"
+#include "ui/keys.h"
 #include "ui/widgets.h"
 
 namespace ui {
 
 SubWindow::SubWindow(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_DeleteOnClose, false);
+    ui::pressFocusedButtonOnEnter();
     edits_ = new EditTracker(this);
     writer_ = new WriteSender(this);
     statusLine_ = new WriteStatusLine(this);

@@ -8,14 +8,18 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTest>
 
+#include "alert/alerter.h"
 #include "chart/chartpanel.h"
 #include "chart/outputdialog.h"
 #include "fakemodbus.h"
 #include "programrig.h"
 #include "shell/application.h"
+#include "shell/language.h"
 #include "shell/mainwindow.h"
 
 using testing_support::FakeModbus;
@@ -33,6 +37,9 @@ class MainWindowTest : public QObject {
     void closeBoxIsRefusedWithoutSideEffects();
     void navigationHidesAndReturns();
     void exitClosesPortAndLeaves();
+    void keyboardAloneReachesAndPressesButtons();
+    void fitsSmallScreens_data();
+    void fitsSmallScreens();
 
   private:
     template <class T>
@@ -235,6 +242,92 @@ void MainWindowTest::exitClosesPortAndLeaves() {
     QVERIFY(!w->isVisible());
     QVERIFY(!w->chartPanel()->listening());
     QTRY_VERIFY(bus_->callTexts().contains("ClosePort_Modbus(1)"));
+}
+
+// Without a mouse: Enter and the keypad's Enter press the focused button (and only that one:
+// Enter in an entry box sends nothing), and Tab leaves the alert list for the comment box and
+// "确认", which Enter then presses.
+void MainWindowTest::keyboardAloneReachesAndPressesButtons() {
+    auto* w = app_->mainWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w));
+    auto press = [](QWidget* target, Qt::Key key, Qt::KeyboardModifiers mods = Qt::NoModifier) {
+        target->setFocus(Qt::TabFocusReason);
+        QTRY_VERIFY(target->hasFocus());
+        QTest::keyClick(target, key, mods);
+    };
+    alert::RuleConfig rules = app_->alerter()->rules();
+    rules.rule(alert::Kind::Silent).delaySec = 0;  // listed as soon as the port is open
+    app_->alerter()->setRules(rules);
+
+    press(child<QPushButton>("Command9"), Qt::Key_Return);
+    QTRY_VERIFY(bus_->callTexts().contains("Get_3X_DX(1,1,1,8)"));
+    auto* list = w->findChild<QTableWidget*>("AlertList");
+    QVERIFY(list);
+    QTRY_COMPARE_WITH_TIMEOUT(list->rowCount(), 1, 5000);
+    auto* comment = w->findChild<QLineEdit*>("AlertComment");
+    auto* ack = w->findChild<QPushButton*>("AlertAcknowledge");
+    press(list, Qt::Key_Tab);
+    QVERIFY(comment->hasFocus());
+    QTest::keyClick(comment, Qt::Key_Tab, Qt::ShiftModifier);
+    QVERIFY(list->hasFocus());
+    QTest::keyClick(list, Qt::Key_Tab);
+    QTest::keyClicks(comment, "checked");
+    QTest::keyClick(comment, Qt::Key_Tab);
+    QVERIFY(ack->hasFocus());
+    QTest::keyClick(ack, Qt::Key_Return);
+    QTRY_VERIFY(app_->alerter()->listed().front().acknowledged);
+
+    // A write would go out before the close that follows it.
+    press(child<QLineEdit>("Text1_0"), Qt::Key_Return);
+    press(child<QLineEdit>("Alm11_0"), Qt::Key_Enter, Qt::KeypadModifier);
+    press(child<QPushButton>("Command10"), Qt::Key_Enter, Qt::KeypadModifier);
+    QTRY_VERIFY(bus_->callTexts().contains("ClosePort_Modbus(1)"));
+    QVERIFY(!bus_->callTexts().join(' ').contains("Set_4X"));
+}
+
+void MainWindowTest::fitsSmallScreens_data() {
+    QTest::addColumn<QString>("language");
+    QTest::newRow("zh") << QStringLiteral("zh");
+    QTest::newRow("en") << QStringLiteral("en");
+}
+
+// In either language, in the program's font and with its alert bar: the window fits a 1366 × 768
+// screen less a taskbar, and at 1280 × 720 every control the operator works with is on screen
+// whole; a larger window gives the chart the room.
+void MainWindowTest::fitsSmallScreens() {
+    QFETCH(QString, language);
+    rig_.reset();
+    const auto restore = qScopeGuard([] { shell::installTranslation(QStringLiteral("zh")); });
+    QVERIFY(shell::installTranslation(language));
+    shell::useProgramFont();
+    init();
+    auto* w = app_->mainWindow();
+    QVERIFY(w->findChild<QWidget*>("AlertBar"));
+    QVERIFY(QTest::qWaitForWindowExposed(w));
+    // The status bar with the longest lines it shows.
+    auto* line = child<QLabel>("LinkStatus");
+    line->setText(line->text().repeated(4));
+    const QSize least = w->minimumSizeHint();
+    QVERIFY2(least.width() <= 1366 && least.height() <= 728,
+             qPrintable(QStringLiteral("%1 x %2").arg(least.width()).arg(least.height())));
+
+    w->resize(1280, 720);
+    QTRY_COMPARE(w->size(), QSize(1280, 720));
+    for (const char* name :
+         {"Command10", "Command12_1", "Command14", "Alm11_5", "Alm111_5", "Command8", "SpanLive",
+          "Command21", "Command11", "EventLogButton", "RunButton", "Command1", "AlertComment",
+          "AlertAcknowledge", "AlertSilence", "AlertSettingsButton"}) {
+        auto* c = child<QWidget>(name);
+        QVERIFY(c);
+        QVERIFY2(c->isVisible() && w->rect().contains(QRect(c->mapTo(w, QPoint()), c->size())) &&
+                     c->visibleRegion().boundingRect() == c->rect(),
+                 name);
+    }
+    const QSize chartAt720 = w->chartPanel()->size();
+    w->resize(1920, 1040);
+    QTRY_COMPARE(w->size(), QSize(1920, 1040));
+    QVERIFY(w->chartPanel()->width() > chartAt720.width() + 500);
+    QVERIFY(w->chartPanel()->height() > chartAt720.height() + 250);
 }
 
 QTEST_MAIN(MainWindowTest)

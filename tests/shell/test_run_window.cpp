@@ -62,9 +62,10 @@ class RunWindowTest : public QObject {
         for (QChar ch : text)
             QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(ch), Qt::NoModifier);
     }
+    // Enter presses a push button, as on Windows; a check box is ticked with Space.
     static void press(QWidget* w) {
         w->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(w, Qt::Key_Space);
+        QTest::keyClick(w, qobject_cast<QPushButton*>(w) ? Qt::Key_Return : Qt::Key_Space);
     }
     // The runs table as another reader of the file sees it, newest first.
     std::vector<record::Run> storedRuns() {
