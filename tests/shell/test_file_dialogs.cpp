@@ -1,6 +1,7 @@
 // The file dialogs over a folder that holds a database being recorded: the process keeps every
 // lock it holds on the database, its index and its lock file, so an ordinary read-write sqlite3
-// of another program afterwards neither removes the log nor loses a sample.
+// of another program afterwards neither removes the log nor loses a sample. And Qt's own texts
+// of the dialogs speak the program's language.
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QApplication>
@@ -17,6 +18,7 @@
 
 #include "record/databaselock.h"
 #include "record/store.h"
+#include "shell/language.h"
 #include "ui/filedialog.h"
 
 namespace {
@@ -81,6 +83,8 @@ class FileDialogsTest : public QObject {
     void initTestCase();
     void locksOutliveTheDialog_data();
     void locksOutliveTheDialog();
+    void qtTextsInTheProgramsLanguage_data();
+    void qtTextsInTheProgramsLanguage();
 };
 
 void FileDialogsTest::initTestCase() {
@@ -151,6 +155,29 @@ void FileDialogsTest::locksOutliveTheDialog() {
     QVERIFY(QFileInfo::exists(db + QStringLiteral("-shm")));
     QVERIFY(store(10));
     QCOMPARE(sqlite3(db, QStringLiteral("select count(*) from pv_data")), QStringLiteral("30"));
+}
+
+void FileDialogsTest::qtTextsInTheProgramsLanguage_data() {
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<QString>("lookIn");
+    QTest::addColumn<QString>("save");
+    QTest::newRow("zh") << "zh" << QString::fromUtf8("查找范围：") << QString::fromUtf8("保存(&S)");
+    QTest::newRow("en") << "en"
+                        << "Look in:"
+                        << "&Save";
+}
+
+void FileDialogsTest::qtTextsInTheProgramsLanguage() {
+    QFETCH(QString, language);
+    QFETCH(QString, lookIn);
+    QFETCH(QString, save);
+    QVERIFY(shell::installTranslation(language));
+    QTemporaryDir dir;
+    const std::unique_ptr<QFileDialog> dialog =
+        ui::saveDialog(nullptr, QStringLiteral("save"), dir.path(), QString());
+    QCOMPARE(dialog->labelText(QFileDialog::LookIn), lookIn);
+    QCOMPARE(dialog->labelText(QFileDialog::Accept), save);
+    QVERIFY(shell::installTranslation(QStringLiteral("zh")));
 }
 
 QTEST_MAIN(FileDialogsTest)
