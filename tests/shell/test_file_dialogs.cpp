@@ -1,21 +1,24 @@
-// The file dialogs over a folder that holds a database being recorded: the process keeps every
-// lock it holds on the database, its index and its lock file, so an ordinary read-write sqlite3
-// of another program afterwards neither removes the log nor loses a sample. And Qt's own texts
-// of the dialogs speak the program's language.
+// The save and print dialogs of "F3 打印" over the folder of a database being recorded: the process
+// keeps every lock it holds on the database, its index and its lock file, so an ordinary read-write
+// sqlite3 of another program afterwards neither removes the log nor loses a sample. And Qt's own
+// texts of the dialogs speak the program's language.
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QMap>
-#include <QPrintDialog>
-#include <QPrinter>
 #include <QProcess>
+#include <QPushButton>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <memory>
 
+#include "chart/outputdialog.h"
 #include "record/databaselock.h"
 #include "record/store.h"
 #include "shell/language.h"
@@ -93,18 +96,21 @@ void FileDialogsTest::initTestCase() {
 }
 
 void FileDialogsTest::locksOutliveTheDialog_data() {
-    QTest::addColumn<bool>("print");
-    QTest::newRow("save dialog") << false;
+    QTest::addColumn<QString>("button");
+    QTest::newRow("save as PNG") << "SavePng";
     // The print dialog completes file names from a list of the home folder.
-    QTest::newRow("print dialog") << true;
+    QTest::newRow("print") << "PrintChart";
 }
 
 void FileDialogsTest::locksOutliveTheDialog() {
-    QFETCH(bool, print);
+    QFETCH(QString, button);
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString folder = QFileInfo(dir.path()).canonicalFilePath();
     const QString db = folder + QStringLiteral("/lk.db");
+    // Started from the folder that holds the database, which is the home folder too.
+    const auto back = qScopeGuard([was = QDir::currentPath()] { QDir::setCurrent(was); });
+    QVERIFY(QDir::setCurrent(folder));
     qputenv("HOME", QFile::encodeName(folder));
 
     record::DatabaseLock lock(db);
@@ -127,23 +133,27 @@ void FileDialogsTest::locksOutliveTheDialog() {
         before[f] = locksOn(folder + u'/' + f);
     QVERIFY2(!before[QStringLiteral("lk.db-shm")].isEmpty(), "the recorder holds its index");
 
-    {
-        std::unique_ptr<QDialog> dialog;
-        if (print) {
-            static QPrinter printer;
-            dialog = std::make_unique<QPrintDialog>(&printer);
-            ui::namesOnly(dialog.get());
-        } else {
-            dialog = ui::saveDialog(nullptr, QStringLiteral("save"), folder + "/out.png",
-                                    QStringLiteral("PNG (*.png)"));
-        }
-        dialog->show();
-        auto* list = dialog->findChild<QFileSystemModel*>();
-        QVERIFY(list);
-        QVERIFY(listed(list, folder, files));
-        dialog->grab();
-        QApplication::processEvents();
-    }
+    chart::OutputDialog output({{}, [] { return QStringLiteral("chart"); }, {}}, db);
+    output.show();
+    bool listedAll = false;
+    QTimer::singleShot(0, &output, [&] {
+        QDialog* shown = nullptr;
+        const bool opened = QTest::qWaitFor(
+            [&] {
+                shown = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+                return shown && shown != &output;
+            },
+            30000);
+        if (!opened) return;
+        auto* list = shown->findChild<QFileSystemModel*>();
+        listedAll = list && listed(list, folder, files);
+        shown->grab();
+        shown->reject();
+    });
+    auto* open = output.findChild<QPushButton*>(button);
+    QVERIFY(open);
+    open->click();
+    QVERIFY(listedAll);
 
     for (const QString& f : files)
         QCOMPARE(locksOn(folder + u'/' + f), before[f]);
