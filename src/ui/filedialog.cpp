@@ -6,7 +6,10 @@
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QIcon>
+#include <QMessageBox>
 #include <QMimeDatabase>
+
+#include "base/tr.h"
 
 namespace ui {
 
@@ -43,21 +46,53 @@ QAbstractFileIconProvider* nameOnlyIcons() {
     return icons;
 }
 
+// Refuses to save over a database in use or the files beside it: the file would be replaced under
+// the program recording into it. Told from the names in the folder, as the files are not opened.
+class SaveDialog : public QFileDialog {
+  public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        const QString file = selectedFiles().value(0);
+        if (!file.isEmpty() && isDatabaseInUse(file)) {
+            QMessageBox::warning(this, windowTitle(),
+                                 base::Tr::tr("%1 是正在使用的数据库的文件，不能保存到这里")
+                                     .arg(QDir::toNativeSeparators(file)));
+            return;
+        }
+        QFileDialog::accept();
+    }
+};
+
 }  // namespace
+
+bool isDatabaseInUse(const QString& file) {
+    const QString path = QFileInfo(file).absoluteFilePath();
+    static const QStringList kBeside{QStringLiteral("-wal"), QStringLiteral("-shm"),
+                                     QStringLiteral("-journal"), QStringLiteral(".lock")};
+    for (const QString& suffix : kBeside) {
+        if (path.endsWith(suffix) && QFileInfo::exists(path.chopped(suffix.size()))) return true;
+        if (QFileInfo::exists(path + suffix)) return true;
+    }
+    return false;
+}
 
 std::unique_ptr<QFileDialog> saveDialog(QWidget* parent, const QString& caption,
                                         const QString& path, const QString& filter) {
-    const QFileInfo target(path.isEmpty() ? QDir::currentPath() : path);
-    const bool folder = target.isDir();
     // The folder is listed on a thread, and its files are looked at when the listing arrives as
     // an event: the lists tell types by name before the event loop runs again. The file proposed
     // is chosen only then, as choosing it looks at it.
-    auto dialog = std::make_unique<QFileDialog>(parent, caption, QString(), filter);
+    auto dialog = std::make_unique<SaveDialog>(parent, caption, QString(), filter);
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setIconProvider(nameOnlyIcons());
     namesOnly(dialog.get());
     dialog->setAcceptMode(QFileDialog::AcceptSave);
     dialog->setFileMode(QFileDialog::AnyFile);
+    // Without a path the dialog stays where it was made: the folder last chosen, else the working
+    // folder.
+    if (path.isEmpty()) return dialog;
+    const QFileInfo target(path);
+    const bool folder = target.isDir();
     dialog->setDirectory(folder ? target.absoluteFilePath() : target.absolutePath());
     if (!folder) dialog->selectFile(target.fileName());
     return dialog;

@@ -14,9 +14,13 @@ class QWidget;
 namespace ui {
 
 // A save dialog opened at path: a folder, or a file whose folder is shown and whose name is
-// proposed (an empty path: the working folder). Not shown yet.
+// proposed (an empty path: the folder last chosen, else the working folder). Not shown yet.
 std::unique_ptr<QFileDialog> saveDialog(QWidget* parent, const QString& caption,
                                         const QString& path, const QString& filter);
+
+// A database in use or a file beside it (its log, its index, its journal, the recorder's lock
+// file), told from the names in its folder without opening a file. The save dialogs refuse these.
+bool isDatabaseInUse(const QString& file);
 
 // Asks for a file to save to, as QFileDialog::getSaveFileName does; empty when cancelled.
 QString saveFileName(QWidget* parent, const QString& caption, const QString& path,

@@ -9,6 +9,7 @@
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QMap>
+#include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
@@ -86,6 +87,8 @@ class FileDialogsTest : public QObject {
     void initTestCase();
     void locksOutliveTheDialog_data();
     void locksOutliveTheDialog();
+    void refusesTheFilesOfADatabaseInUse_data();
+    void refusesTheFilesOfADatabaseInUse();
     void qtTextsInTheProgramsLanguage_data();
     void qtTextsInTheProgramsLanguage();
 };
@@ -165,6 +168,49 @@ void FileDialogsTest::locksOutliveTheDialog() {
     QVERIFY(QFileInfo::exists(db + QStringLiteral("-shm")));
     QVERIFY(store(10));
     QCOMPARE(sqlite3(db, QStringLiteral("select count(*) from pv_data")), QStringLiteral("30"));
+}
+
+void FileDialogsTest::refusesTheFilesOfADatabaseInUse_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("refused");
+    for (const char* name : {"lk.db", "lk.db-wal", "lk.db-shm", "lk.db.lock"})
+        QTest::newRow(name) << name << true;
+    QTest::newRow("a new file") << "lk.png" << false;
+    QTest::newRow("the name without its extension") << "lk" << false;
+}
+
+// The operator picks a file and confirms any overwrite: a file of the database being recorded is
+// refused with a warning and the dialog stays open.
+void FileDialogsTest::refusesTheFilesOfADatabaseInUse() {
+    QFETCH(QString, name);
+    QFETCH(bool, refused);
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("lk.db"));
+    record::DatabaseLock lock(db);
+    QCOMPARE(lock.tryLock(), record::DatabaseLock::Outcome::Held);
+    record::SampleStore recorder(db, QStringLiteral("recorder"));
+    QVERIFY(recorder.open(record::SampleStore::Access::Record));
+    QVERIFY(recorder.storeSample(sampleAt(1)));
+
+    const std::unique_ptr<QFileDialog> dialog =
+        ui::saveDialog(nullptr, QStringLiteral("save"), dir.filePath(name), QString());
+    dialog->show();
+    bool warned = false;
+    QTimer::singleShot(0, dialog.get(), [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box) return;
+        if (QAbstractButton* replace = box->button(QMessageBox::Yes)) {
+            replace->click();
+            return;
+        }
+        warned = true;
+        box->reject();
+    });
+    static_cast<QDialog*>(dialog.get())->accept();  // as the Save button does
+    QCoreApplication::processEvents();
+    QCOMPARE(warned, refused);
+    QCOMPARE(dialog->result() == QDialog::Accepted, !refused);
+    QCOMPARE(dialog->isVisible(), refused);
 }
 
 void FileDialogsTest::qtTextsInTheProgramsLanguage_data() {
