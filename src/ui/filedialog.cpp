@@ -1,6 +1,7 @@
 #include "ui/filedialog.h"
 
 #include <QAbstractFileIconProvider>
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -82,6 +83,8 @@ std::unique_ptr<QFileDialog> saveDialog(QWidget* parent, const QString& caption,
     // The folder is listed on a thread, and its files are looked at when the listing arrives as
     // an event: the lists tell types by name before the event loop runs again. The file proposed
     // is chosen only then, as choosing it looks at it.
+    // A desktop's native dialog is made with the dialog, before an option could decline it.
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
     auto dialog = std::make_unique<SaveDialog>(parent, caption, QString(), filter);
     dialog->setOption(QFileDialog::DontUseNativeDialog);
     dialog->setIconProvider(nameOnlyIcons());
