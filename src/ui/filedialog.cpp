@@ -3,12 +3,14 @@
 #include <QAbstractFileIconProvider>
 #include <QCoreApplication>
 #include <QDir>
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFileSystemModel>
 #include <QIcon>
 #include <QMessageBox>
 #include <QMimeDatabase>
+#include <QPointer>
 
 #include "base/tr.h"
 
@@ -45,6 +47,33 @@ class NameOnlyIcons : public QAbstractFileIconProvider {
 QAbstractFileIconProvider* nameOnlyIcons() {
     static auto* icons = new NameOnlyIcons;
     return icons;
+}
+
+void setNamesOnly(QWidget* root) {
+    for (QFileSystemModel* list : root->findChildren<QFileSystemModel*>())
+        list->setIconProvider(nameOnlyIcons());
+}
+
+// Qt's own dialogs open file dialogs of their own (the print dialog's "..." for the file to print
+// to): every window gets its lists told types by name when it is shown, which is before the event
+// loop delivers their first listing.
+class WindowWatch : public QObject {
+  public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && watched->isWidgetType() &&
+            static_cast<QWidget*>(watched)->isWindow())
+            setNamesOnly(static_cast<QWidget*>(watched));
+        return false;
+    }
+};
+
+void watchWindows() {
+    static QPointer<WindowWatch> watch;  // gone with the application object
+    QCoreApplication* app = QCoreApplication::instance();
+    if (watch || !app) return;
+    watch = new WindowWatch(app);
+    app->installEventFilter(watch);
 }
 
 // Refuses to save over a database in use or the files beside it: the file would be replaced under
@@ -110,8 +139,8 @@ QString saveFileName(QWidget* parent, const QString& caption, const QString& pat
 }
 
 void namesOnly(QWidget* root) {
-    for (QFileSystemModel* list : root->findChildren<QFileSystemModel*>())
-        list->setIconProvider(nameOnlyIcons());
+    watchWindows();
+    setNamesOnly(root);
 }
 
 }  // namespace ui

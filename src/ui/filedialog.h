@@ -27,8 +27,9 @@ QString saveFileName(QWidget* parent, const QString& caption, const QString& pat
                      const QString& filter);
 
 // Makes every file list under root (a print dialog's completer of file names, say) tell types and
-// icons by name only. Call it right after the dialog is made, before the event loop runs: the
-// lists look at their files only when the listing arrives as an event.
+// icons by name only, and so every window shown from then on, for the dialogs that Qt's own
+// dialogs open. Call it right after the dialog is made, before the event loop runs: the lists
+// look at their files only when the listing arrives as an event.
 void namesOnly(QWidget* root);
 
 }  // namespace ui
