@@ -580,6 +580,10 @@
         <translation>Disk not writable for long: the oldest %1 samples over the memory limit were dropped</translation>
     </message>
     <message>
+        <source>%1 是正在使用的数据库的文件，不能保存到这里</source>
+        <translation>%1 is a file of a database in use and cannot be saved to</translation>
+    </message>
+    <message>
         <source>数据库 %1 正由另一个程序记录（进程 %2%3）</source>
         <translation>Database %1 is being recorded by another program (process %2%3)</translation>
     </message>

@@ -3,7 +3,6 @@
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QDateTimeEdit>
-#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -20,6 +19,7 @@
 #include "chart/chartprint.h"
 #include "record/csvexport.h"
 #include "record/exportfile.h"
+#include "ui/filedialog.h"
 
 namespace chart {
 
@@ -143,6 +143,7 @@ void OutputDialog::print() {
     printer.setPageOrientation(QPageLayout::Landscape);
     printer.setDocName(shown_.title());
     QPrintDialog dialog(&printer, this);
+    ui::namesOnly(&dialog);
     dialog.setWindowTitle(base::Tr::tr("打印曲线"));
     if (dialog.exec() != QDialog::Accepted) return;
     setStatus(printChart(printer, shown_.picture(), shown_.title()) ? base::Tr::tr("已打印")
@@ -150,10 +151,10 @@ void OutputDialog::print() {
 }
 
 bool OutputDialog::savePdf(const QString& file) {
-    const QString path =
-        file.isEmpty() ? QFileDialog::getSaveFileName(this, base::Tr::tr("保存为 PDF"), QString(),
-                                                      base::Tr::tr("PDF 文件 (*.pdf)"))
-                       : file;
+    const QString path = file.isEmpty()
+                             ? ui::saveFileName(this, base::Tr::tr("保存为 PDF"), QString(),
+                                                base::Tr::tr("PDF 文件 (*.pdf)"))
+                             : file;
     if (path.isEmpty()) return false;
     QString error;
     const bool ok = saveChartPdf(path, shown_.picture(), shown_.title(), &error);
@@ -162,10 +163,10 @@ bool OutputDialog::savePdf(const QString& file) {
 }
 
 bool OutputDialog::savePng(const QString& file) {
-    const QString path =
-        file.isEmpty() ? QFileDialog::getSaveFileName(this, base::Tr::tr("保存为 PNG"), QString(),
-                                                      base::Tr::tr("PNG 图片 (*.png)"))
-                       : file;
+    const QString path = file.isEmpty()
+                             ? ui::saveFileName(this, base::Tr::tr("保存为 PNG"), QString(),
+                                                base::Tr::tr("PNG 图片 (*.png)"))
+                             : file;
     if (path.isEmpty()) return false;
     QString error;
     const bool ok = saveChartPng(path, shown_.picture(), shown_.title(), &error);
@@ -175,10 +176,10 @@ bool OutputDialog::savePng(const QString& file) {
 
 void OutputDialog::exportCsv(const QString& file) {
     if (worker_) return;
-    const QString path =
-        file.isEmpty() ? QFileDialog::getSaveFileName(this, base::Tr::tr("导出 CSV"), QString(),
-                                                      base::Tr::tr("CSV 文件 (*.csv)"))
-                       : file;
+    const QString path = file.isEmpty()
+                             ? ui::saveFileName(this, base::Tr::tr("导出 CSV"), QString(),
+                                                base::Tr::tr("CSV 文件 (*.csv)"))
+                             : file;
     if (path.isEmpty()) return;
     record::ExportRange range;
     if (!allRecords_->isChecked()) {

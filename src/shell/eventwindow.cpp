@@ -2,7 +2,6 @@
 
 #include <QCheckBox>
 #include <QDateTimeEdit>
-#include <QFileDialog>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -14,6 +13,7 @@
 
 #include "base/tr.h"
 #include "ui/accessible.h"
+#include "ui/filedialog.h"
 #include "ui/keys.h"
 
 namespace shell {
@@ -210,8 +210,8 @@ void EventWindow::onLogged(const record::EventEntry& e) {
 
 void EventWindow::chooseExportFile() {
     const QString file =
-        QFileDialog::getSaveFileName(this, base::Tr::tr("导出CSV"), QStringLiteral("events.csv"),
-                                     base::Tr::tr("CSV 文件 (*.csv)"));
+        ui::saveFileName(this, base::Tr::tr("导出CSV"), QStringLiteral("events.csv"),
+                         base::Tr::tr("CSV 文件 (*.csv)"));
     if (!file.isEmpty()) exportTo(file);
 }
 

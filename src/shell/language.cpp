@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFont>
 #include <QFontDatabase>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 
@@ -43,6 +44,28 @@ QString chooseLanguage(const std::optional<QString>& option, const QString& kept
     return QStringLiteral("zh");
 }
 
+namespace {
+
+// Qt's own texts (the file and print dialogs' "Look in", "Save", ...) are written in English; in
+// Chinese they come from Qt's translation where it is installed, else they stay English.
+void installQtTranslation(const QString& code) {
+    static QTranslator* installed = nullptr;
+    if (installed) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+        installed = nullptr;
+    }
+    if (code != u"zh") return;
+    auto translator = std::make_unique<QTranslator>();
+    if (!translator->load(QStringLiteral("qtbase_zh_CN"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        return;
+    installed = translator.release();
+    QCoreApplication::installTranslator(installed);
+}
+
+}  // namespace
+
 bool installTranslation(const QString& code) {
     static QTranslator* installed = nullptr;
     if (installed) {
@@ -50,6 +73,7 @@ bool installTranslation(const QString& code) {
         delete installed;
         installed = nullptr;
     }
+    installQtTranslation(code);
     if (code == u"zh") return true;
     auto translator = std::make_unique<QTranslator>();
     if (!translator->load(translationFile(code))) return false;

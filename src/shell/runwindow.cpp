@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QDateTime>
 #include <QDoubleSpinBox>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -24,6 +23,7 @@
 #include "report/report.h"
 #include "shell/runcontrol.h"
 #include "ui/accessible.h"
+#include "ui/filedialog.h"
 #include "ui/keys.h"
 #include "ui/widgets.h"
 
@@ -352,9 +352,9 @@ void RunWindow::chooseReportFile() {
     const std::optional<record::Run> run = selectedRun();
     if (!run) return;
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    const QString file = QFileDialog::getSaveFileName(this, base::Tr::tr("生成报告"),
-                                                      defaultReportPath(*run, folder),
-                                                      base::Tr::tr("PDF 文件 (*.pdf)"));
+    const QString file =
+        ui::saveFileName(this, base::Tr::tr("生成报告"), defaultReportPath(*run, folder),
+                         base::Tr::tr("PDF 文件 (*.pdf)"));
     if (!file.isEmpty()) generateReport(file);
 }
 
