@@ -10,6 +10,7 @@
 #include "shell/exportcommand.h"
 #include "shell/language.h"
 #include "shell/settings.h"
+#include "ui/filedialog.h"
 
 int main(int argc, char** argv) {
     // The command line is read before any window system is touched, so that --help and a bad
@@ -63,6 +64,8 @@ int main(int argc, char** argv) {
     // The desktop matches the windows to the installed velmars.desktop entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("velmars"));
     QApplication::setWindowIcon(shell::windowIcon());
+    // Nothing but SQLite may open the database files while the recorder holds their locks.
+    ui::listFilesByNameOnly();
     shell::setProfile(parsed.options->profile);
     shell::useLanguage(parsed.options->language);
 

@@ -138,6 +138,11 @@ QString saveFileName(QWidget* parent, const QString& caption, const QString& pat
     return files.isEmpty() ? QString() : files.first();
 }
 
+void listFilesByNameOnly() {
+    QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+    watchWindows();
+}
+
 void namesOnly(QWidget* root) {
     watchWindows();
     setNamesOnly(root);

@@ -32,4 +32,9 @@ QString saveFileName(QWidget* parent, const QString& caption, const QString& pat
 // look at their files only when the listing arrives as an event.
 void namesOnly(QWidget* root);
 
+// Declines the desktop's native dialogs and makes every window shown from now on list files by
+// name only. Called once at start-up, before any window, so that no dialog of Qt's or ours ever
+// looks into the database files.
+void listFilesByNameOnly();
+
 }  // namespace ui
