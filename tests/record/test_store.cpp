@@ -394,8 +394,8 @@ TEST(SampleStore, RecorderOpeningAnOriginalFileWaitsOutAReader) {
             opened = store.open(SampleStore::Access::Record);
             why = store.lastError();
         });
-        // The reader is done a moment later, well within the recorder's patience.
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        // The reader is done a moment later, well within the recorder's patience on its first open.
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
         q.finish();
         ASSERT_TRUE(q.exec("COMMIT"));
         recorder.join();
