@@ -281,6 +281,13 @@ void RunWindowTest::runsFollowTheProgramState() {
     QVERIFY(runs()->openRun().has_value() && !runs()->openRun()->automatic);
     QCOMPARE(storedRuns().size(), size_t(2));
     QCOMPARE(writes(), QStringList{});
+    // Another run without a name in the same minute gets a name of its own.
+    press(child<QPushButton>("RunStop"));
+    QTRY_VERIFY(!runs()->openRun() && !runs()->busy());
+    press(child<QPushButton>("RunStart"));
+    QTRY_VERIFY(runs()->openRun().has_value() && !runs()->busy());
+    stored = storedRuns();
+    QCOMPARE(stored.at(0).name, stored.at(1).name + " (2)");
     // The choice is kept for the next program.
     QVERIFY(startProgram());
     QVERIFY(child<QAbstractButton>("RunAutomatic")->isChecked());
