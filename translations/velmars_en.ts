@@ -1972,10 +1972,6 @@
         <translation>Recorder</translation>
     </message>
     <message>
-        <source>警报</source>
-        <translation>Alert</translation>
-    </message>
-    <message>
         <source>（失败：%1）</source>
         <translation> (failed: %1)</translation>
     </message>
@@ -2674,6 +2670,26 @@
     <message>
         <source>报告未生成：%1</source>
         <translation>Report not written: %1</translation>
+    </message>
+    <message>
+        <source>试验名称已被使用：%1</source>
+        <translation>Test run name already in use: %1</translation>
+    </message>
+    <message>
+        <source>有 %1 个名为“%2”的试验，无法确定是哪一个</source>
+        <translation>%1 test runs are named “%2”; which one is meant cannot be told</translation>
+    </message>
+    <message>
+        <source>该时段没有数据</source>
+        <translation>No data in this span</translation>
+    </message>
+    <message>
+        <source>结束时间早于开始时间</source>
+        <translation>The end is before the start</translation>
+    </message>
+    <message>
+        <source>主机:端口:地址</source>
+        <translation>host:port:address</translation>
     </message>
 </context>
 </TS>

@@ -82,7 +82,8 @@ void EventLog::watch(comm::Link& link) {
 
 void EventLog::watch(Recorder& recorder) {
     recorderStatus_ = recorder.statusText();
-    if (recorder.running()) log(*recorderEntry(QString(), recorderStatus_));
+    if (recorder.running())
+        if (auto e = recorderEntry(QString(), recorderStatus_)) log(*e);
     Recorder* r = &recorder;
     connect(&recorder, &Recorder::statusChanged, this, [this, r] {
         const QString now = r->statusText();

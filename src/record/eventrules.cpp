@@ -22,19 +22,37 @@ QString change(const QString& before, const QString& after) {
 }  // namespace
 
 const std::vector<QString>& eventKinds() {
-    static const std::vector<QString> kinds{eventkind::kWrite,    eventkind::kAlarm,
-                                            eventkind::kProgram,  eventkind::kLink,
-                                            eventkind::kRecorder, eventkind::kAlert};
+    static const std::vector<QString> kinds{eventkind::kWrite,   eventkind::kAlarm,
+                                            eventkind::kProgram, eventkind::kRun,
+                                            eventkind::kLink,    eventkind::kRecorder};
     return kinds;
 }
 
 QString eventKindCaption(const QString& kind) {
     if (kind == eventkind::kWrite) return base::Tr::tr("写入");
-    if (kind == eventkind::kAlarm) return base::Tr::tr("报警");
+    if (kind == eventkind::kAlarm || kind == eventkind::kAlert) return base::Tr::tr("报警");
     if (kind == eventkind::kProgram) return base::Tr::tr("程序");
+    if (kind == eventkind::kRun) return base::Tr::tr("试验");
     if (kind == eventkind::kLink) return base::Tr::tr("通讯");
     if (kind == eventkind::kRecorder) return base::Tr::tr("记录");
-    if (kind == eventkind::kAlert) return base::Tr::tr("警报");
+    return kind;
+}
+
+QStringList storedKinds(const QString& kind) {
+    if (kind == eventkind::kAlarm) return {eventkind::kAlarm, eventkind::kAlert};
+    return {kind};
+}
+
+const std::vector<QString>& runTextHeads() {
+    static const std::vector<QString> heads{QStringLiteral("试验开始："),
+                                            QStringLiteral("试验结束：")};
+    return heads;
+}
+
+QString kindOnRead(const QString& kind, const QString& text) {
+    if (kind == eventkind::kProgram)
+        for (const QString& head : runTextHeads())
+            if (text.startsWith(head)) return eventkind::kRun;
     return kind;
 }
 
@@ -142,7 +160,13 @@ std::optional<EventEntry> recorderEntry(const QString& before, const QString& af
         const QString head = colon < 0 ? s : s.left(colon);
         return head == QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中")) ? head : s;
     };
-    if (state(before) == state(after) || after.isEmpty()) return std::nullopt;
+    // Not started yet is where every recorder begins, no change of state; and a recorder that
+    // never began has not stopped when the program leaves.
+    const QString notStarted = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录未启动"));
+    if (state(before) == state(after) || after.isEmpty() || after == notStarted ||
+        (before == notStarted &&
+         after == QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录已停止"))))
+        return std::nullopt;
     QString text = state(after);
     if (text == QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中"))) text = kRecordingAgain;
     return entry(eventkind::kRecorder, text);

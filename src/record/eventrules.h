@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <vector>
 
@@ -19,6 +20,8 @@ namespace eventkind {
 inline const QString kWrite = QStringLiteral("write");
 inline const QString kAlarm = QStringLiteral("alarm");
 inline const QString kProgram = QStringLiteral("program");
+// Test runs starting and ending (rows written before runs had a kind of their own say "program").
+inline const QString kRun = QStringLiteral("run");
 inline const QString kLink = QStringLiteral("link");
 inline const QString kRecorder = QStringLiteral("recorder");
 // Alerts firing, returning to normal, acknowledged, and each attempt to notify someone.
@@ -26,8 +29,17 @@ inline const QString kAlert = QStringLiteral("alert");
 }  // namespace eventkind
 
 // The kinds in the order the log window lists them, and the word the operator reads for each.
+// The instrument's alarms and the program's alerts are one kind to the operator ("报警"): the
+// alerts stay apart in the kind column, and choosing the alarms in the window shows both.
 const std::vector<QString>& eventKinds();
 QString eventKindCaption(const QString& kind);
+// The stored kinds the window's choice of a kind shows.
+QStringList storedKinds(const QString& kind);
+// The kind a stored row reads as: rows of runs written before runs had a kind of their own were
+// stored as program rows.
+QString kindOnRead(const QString& kind, const QString& text);
+// The stored texts such older run rows begin with.
+const std::vector<QString>& runTextHeads();
 
 struct EventEntry {
     qint64 id = 0;  // row number once stored, 0 before

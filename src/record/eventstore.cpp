@@ -196,8 +196,8 @@ bool EventStore::forEach(const EventFilter& f,
         e.id = q.value(0).toLongLong();
         e.at =
             QDateTime::fromString(q.value(1).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
-        e.kind = q.value(2).toString();
         e.text = q.value(3).toString();
+        e.kind = kindOnRead(q.value(2).toString(), e.text);
         e.reg = intOrNull(q.value(4));
         e.value = intOrNull(q.value(5));
         e.status = intOrNull(q.value(6));
@@ -212,12 +212,26 @@ bool EventStore::query(const QString& columns, const EventFilter& f,
     QStringList where;
     QVariantList binds;
     if (!f.kinds.isEmpty()) {
-        QStringList marks;
+        // Older run rows are program rows by their kind column and run rows by what they read.
+        const auto oldRun = [&] {
+            QStringList heads;
+            for (const QString& head : runTextHeads()) {
+                heads << QStringLiteral("substr(text, 1, %1) = ?").arg(head.size());
+                binds << head;
+            }
+            return QStringLiteral("(kind = 'program' AND (%1))").arg(heads.join(u" OR "));
+        };
+        QStringList any;
         for (const QString& k : f.kinds) {
-            marks << QStringLiteral("?");
             binds << k;
+            if (k == eventkind::kRun)
+                any << QStringLiteral("kind = ? OR %1").arg(oldRun());
+            else if (k == eventkind::kProgram)
+                any << QStringLiteral("(kind = ? AND NOT %1)").arg(oldRun());
+            else
+                any << QStringLiteral("kind = ?");
         }
-        where << QStringLiteral("kind IN (%1)").arg(marks.join(u','));
+        where << QStringLiteral("(%1)").arg(any.join(QStringLiteral(" OR ")));
     }
     if (f.from) {
         where << QStringLiteral("at >= ?");

@@ -93,7 +93,16 @@ void RunStore::close() {
     open_ = hasTable_ = false;
 }
 
-bool RunStore::start(Run& run) {
+bool RunStore::nameInUse(const QString& name, bool* inUse) {
+    QSqlQuery q(file_.db());
+    q.prepare(QStringLiteral("SELECT count(*) FROM runs WHERE name = ?"));
+    q.bindValue(0, name);
+    if (!q.exec() || !q.next()) return failFromSql(q.lastError());
+    *inUse = q.value(0).toLongLong() > 0;
+    return true;
+}
+
+bool RunStore::start(Run& run, bool makeNameUnique) {
     if (!open_ || !hasTable_) return fail(faultText(SampleStore::Fault::NotOpen));
     QSqlQuery q(file_.db());
     if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return failFromSql(q.lastError());
@@ -108,10 +117,27 @@ bool RunStore::start(Run& run) {
         return fail(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "已有试验正在进行")));
     }
     q.finish();
+    // Names are unique: a report or a reader asks for a run by its name.
+    QString name = run.name;
+    for (int n = 2;; ++n) {
+        bool inUse = false;
+        if (!nameInUse(name, &inUse)) {
+            const QString why = lastError_;
+            QSqlQuery(file_.db()).exec(QStringLiteral("ROLLBACK"));
+            return fail(why);
+        }
+        if (!inUse) break;
+        if (!makeNameUnique) {
+            QSqlQuery(file_.db()).exec(QStringLiteral("ROLLBACK"));
+            return fail(
+                QStringLiteral(QT_TRANSLATE_NOOP("velmars", "试验名称已被使用：%1")).arg(run.name));
+        }
+        name = QStringLiteral("%1 (%2)").arg(run.name).arg(n);
+    }
     q.prepare(QStringLiteral("INSERT INTO runs (%1) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, NULL, ?, "
                              "?, ?, ?, ?, ?, ?, ?, ?)")
                   .arg(kRunColumns));
-    const QVariantList values = {run.name,    run.orderId,          run.operatorName,
+    const QVariantList values = {name,        run.orderId,          run.operatorName,
                                  run.notes,   run.station,          run.port,
                                  run.address, qlonglong(run.start), run.automatic};
     for (int i = 0; i < values.size(); ++i)
@@ -127,6 +153,7 @@ bool RunStore::start(Run& run) {
     const qint64 id = q.lastInsertId().toLongLong();
     if (!q.exec(QStringLiteral("COMMIT"))) return rollback(q.lastError());
     run.id = id;
+    run.name = name;
     run.end.reset();
     return true;
 }
@@ -175,7 +202,14 @@ std::vector<Run> RunStore::list() {
 }
 
 std::optional<Run> RunStore::find(const QString& name) {
-    const auto runs = select(QStringLiteral("WHERE name = ?"), name, 1);
+    const auto runs = select(QStringLiteral("WHERE name = ?"), name, -1);
+    if (runs.size() > 1) {
+        fail(
+            QStringLiteral(QT_TRANSLATE_NOOP("velmars", "有 %1 个名为“%2”的试验，无法确定是哪一个"))
+                .arg(runs.size())
+                .arg(name));
+        return std::nullopt;
+    }
     return runs.empty() ? std::nullopt : std::optional<Run>(runs.front());
 }
 

@@ -50,20 +50,24 @@ class RunStore {
     void close();
     QString lastError() const { return lastError_; }
 
-    // Stores a new open run (run.end is ignored) and sets run.id. Refused while another is open.
-    bool start(Run& run);
+    // Stores a new open run (run.end is ignored) and sets run.id. Refused while another is open,
+    // and when another run has the same name, unless makeNameUnique: then the name gets the first
+    // free " (2)", " (3)"... and run.name says which.
+    bool start(Run& run, bool makeNameUnique = false);
     // Ends the open run at `end`; false when none is open.
     bool stop(int64_t end);
     // The open run, if any; nullopt also on a read error (lastError() then says so).
     std::optional<Run> openRun();
     // Every run, newest start first; empty on a read error.
     std::vector<Run> list();
-    // The newest run of that name.
+    // The run of that name. Files written before names were unique may hold several: then none,
+    // and lastError() says how many there are.
     std::optional<Run> find(const QString& name);
 
   private:
     bool fail(const QString& text);
     bool failFromSql(const class QSqlError& e);
+    bool nameInUse(const QString& name, bool* inUse);
     std::vector<Run> select(const QString& where, const QString& value, int limit);
     QString path_;
     SqliteFile file_;

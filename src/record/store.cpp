@@ -30,6 +30,12 @@ constexpr int kSqliteNotADb = 26;
 // A lock held elsewhere is waited for only this long: the chart reads on the UI thread, and the
 // recorder's writer reports a locked file and tries again next second rather than queue up.
 constexpr int kBusyTimeoutMs = 5;
+// The recorder's writer, opening the file on its own thread for the first time, waits longer: the
+// program's other connections (event log, runs, the chart) open the same file at start-up, and
+// while an original file is not in WAL mode yet a reader of theirs holds off the switch and the
+// tables' creation for a moment. That is no other program's lock. Later opens (retries once a
+// second) wait as little as the writes do, so a lock of another program is reported at once.
+constexpr int kRecorderFirstOpenBusyTimeoutMs = 1000;
 
 // A file the user has marked read-only is left alone even where the process could override the
 // mark (as the superuser can).
@@ -169,6 +175,12 @@ bool SampleStore::open(Access access) {
         return failFromSql(file_.error(), existed ? Fault::Other : Fault::FileNotCreatable);
     conn_ = std::make_unique<Connection>(file_.db());
     open_ = true;
+    const auto setBusyTimeout = [this](int ms) {
+        QSqlQuery(conn_->db).exec(QStringLiteral("PRAGMA busy_timeout=%1").arg(ms));
+    };
+    const bool patient = access == Access::Record && !opened_;
+    opened_ = true;
+    if (patient) setBusyTimeout(kRecorderFirstOpenBusyTimeoutMs);
 
     // The tables are looked at before anything is written: a file that is not the ring's is left
     // exactly as it was, not even switched to WAL.
@@ -218,6 +230,7 @@ bool SampleStore::open(Access access) {
         close();
         return fail(f);
     }
+    if (patient) setBusyTimeout(kBusyTimeoutMs);
     fault_ = Fault::None;
     lastError_.clear();
     return true;

@@ -149,6 +149,7 @@ class SampleStore {
     SqliteFile file_;
     QString lastError_;
     bool open_ = false;
+    bool opened_ = false;  // open() has run before: a recorder's later opens wait no longer
     Fault fault_ = Fault::None;
 
     struct Connection;

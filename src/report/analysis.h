@@ -84,4 +84,12 @@ QString gapCause(int64_t first, int64_t last, const std::vector<record::EventEnt
 // "12:34:56" for a number of seconds, hours not wrapped ("100:00:00").
 QString durationText(int64_t seconds);
 
+// How long a run or a span lasts, from its first second to its last: the time between them, as
+// a clock tells it. A run from 10:00:00 to 10:04:35 lasts 0:04:35 (it holds 276 seconds of
+// samples), a day from 00:00:00 to the next 00:00:00 lasts 24:00:00. Every duration of a run or a
+// span that is shown uses it.
+inline int64_t spanDuration(int64_t from, int64_t to) {
+    return to > from ? to - from : 0;
+}
+
 }  // namespace report

@@ -60,8 +60,10 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
         return ReportOutcome{End::Unreadable, QStringLiteral("%1：%2").arg(request.dbPath, why)};
     };
     const auto unwritten = [](const QString& why) { return ReportOutcome{End::Unwritten, why}; };
-    const int64_t from = std::min(request.from, request.to),
-                  to = std::max(request.from, request.to);
+    // Ends the wrong way round are no span: bad input, not a report of something else.
+    if (request.to < request.from)
+        return ReportOutcome{End::Unreadable, base::Tr::tr("结束时间早于开始时间")};
+    const int64_t from = request.from, to = request.to;
     if (!QFileInfo::exists(request.dbPath))
         return unreadable(record::faultText(record::SampleStore::Fault::NotOpen));
     record::SampleStore store(request.dbPath, uniqueName("samples"));

@@ -339,6 +339,11 @@ void loopChart(Layout& layout, const ReportContent& c, int loop,
         };
         meanLine(sv, QPen(QColor(0, 130, 0), 0.9, Qt::DashLine));
         meanLine(pv, QPen(QColor(0, 40, 200), 1.0));
+        if (runs.empty()) {
+            p.setPen(Qt::black);
+            p.setFont(reportFont(11));
+            p.drawText(plot, Qt::AlignCenter, Tr::tr("该时段没有数据"));
+        }
         p.restore();
     });
     // The legend.
@@ -390,7 +395,7 @@ void header(Layout& layout, const ReportContent& c) {
          orNone(r.run ? r.run->port : r.port)},
         {Tr::tr("开始时间"), reportTime(f.from), Tr::tr("结束时间"),
          open ? Tr::tr("进行中（报告至 %1）").arg(reportTime(f.to)) : reportTime(f.to)},
-        {Tr::tr("持续时间"), durationText(f.expected), Tr::tr("程序版本"),
+        {Tr::tr("持续时间"), durationText(spanDuration(f.from, f.to)), Tr::tr("程序版本"),
          QStringLiteral("velmars %1").arg(programVersion())},
     };
     if (r.run) {

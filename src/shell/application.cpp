@@ -237,9 +237,16 @@ void Application::startRuns(bool readOnly) {
     runs_ = std::make_unique<RunControl>(dbPath_, *clock_);
     runs_->setEventLog(eventLog_.get());
     runs_->watch(*link_);
-    // The station the forwarder names the program by, else the host, device and address.
-    QString station = settingsFile()->value(QStringLiteral("forward/station")).toString().trimmed();
-    runs_->loadSettings(station.isEmpty() ? stationName() : station);
+    // The station the forwarder names the program by, else the host, the device and the address
+    // of the chamber the run is on.
+    runs_->setDefaultStation([](const QString& port, int address) {
+        const QString host = QSysInfo::machineHostName();
+        const QString named =
+            settingsFile()->value(QStringLiteral("forward/station")).toString().trimmed();
+        return named.isEmpty() || isMadeStation(named, host) ? stationOf(host, port, address)
+                                                             : named;
+    });
+    runs_->loadSettings();
     runs_->start(readOnly);
     main_->setRunControl(runs_.get());
 }

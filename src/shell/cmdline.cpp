@@ -253,6 +253,10 @@ ParseResult parseCommandLine(const QStringList& args) {
     if ((o.from || o.to) && o.exportCsv.isEmpty() && o.exportEvents.isEmpty() && o.report.isEmpty())
         return {std::nullopt,
                 QStringLiteral("--from and --to need --export-csv, --export-events or --report")};
+    if (o.from && o.to && *o.from > *o.to)
+        return {std::nullopt, QStringLiteral("--from '%1' is after --to '%2'")
+                                  .arg(o.from->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                                       o.to->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))};
     if ((!o.reportCsv.isEmpty() || o.run || !o.title.isEmpty()) && o.report.isEmpty())
         return {std::nullopt, QStringLiteral("--report-csv, --run and --title need --report")};
     if (!o.report.isEmpty() && (!o.exportCsv.isEmpty() || !o.exportEvents.isEmpty()))

@@ -151,7 +151,7 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
 record::EventFilter EventWindow::filter() const {
     record::EventFilter f;
     const QString kind = kind_->currentData().toString();
-    if (!kind.isEmpty()) f.kinds << kind;
+    if (!kind.isEmpty()) f.kinds = record::storedKinds(kind);
     if (span_->isChecked()) {
         f.from = from_->dateTime();
         f.to = to_->dateTime();

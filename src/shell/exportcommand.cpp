@@ -74,7 +74,7 @@ int runReport(const Options& options) {
         if (!run) {
             const QString why = runs.lastError().isEmpty()
                                     ? base::Tr::tr("没有名为“%1”的试验").arg(*options.run)
-                                    : runs.lastError();
+                                    : base::shown(runs.lastError());
             return failWith(2, QStringLiteral("%1: %2").arg(db, why));
         }
         request.run = run;

@@ -3,8 +3,10 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QRegularExpression>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QSysInfo>
 #include <QThread>
 #include <cmath>
 
@@ -60,6 +62,18 @@ alert::Band alertBand(const record::ToleranceBand& band, double hysteresis) {
 
 QString automaticRunName(const QDateTime& start) {
     return base::Tr::tr("试验 %1").arg(start.toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+}
+
+QString stationOf(const QString& host, const QString& port, int address) {
+    const qsizetype colon = port.indexOf(QStringLiteral(": "));
+    const QString device = colon < 0 ? port.trimmed() : port.mid(colon + 2).trimmed();
+    return QStringLiteral("%1:%2:%3").arg(host, device).arg(address);
+}
+
+bool isMadeStation(const QString& station, const QString& host) {
+    static const QRegularExpression tail(QStringLiteral(":\\d+$"));
+    return station.startsWith(host + u':') && station.size() > host.size() + 1 &&
+           tail.match(station).hasMatch() && station.count(u':') >= 2;
 }
 
 QString defaultReportPath(const record::Run& run, const QString& folder) {
@@ -143,11 +157,13 @@ void RunControl::imageSeen(const comm::InstrumentImage& image) {
     }
 }
 
-void RunControl::loadSettings(const QString& defaultStation) {
+void RunControl::loadSettings() {
     const auto file = settingsFile();
     for (const TextKey& k : kTextKeys)
         draft_.*k.field = file->value(QLatin1String(k.key)).toString();
-    if (draft_.station.isEmpty()) draft_.station = defaultStation;
+    // Earlier versions kept the station made from the port the program started with; it names
+    // whatever port the run is on now.
+    if (isMadeStation(draft_.station, QSysInfo::machineHostName())) draft_.station.clear();
     for (int loop = 0; loop < 2; ++loop) {
         record::ToleranceBand& b = loop == 0 ? draft_.band1 : draft_.band2;
         const QString g = QStringLiteral("run/band%1").arg(loop + 1);
@@ -186,12 +202,19 @@ void RunControl::startRun(record::Run form, bool automatic) {
     form.start = now.toSecsSinceEpoch();
     form.end.reset();
     form.automatic = automatic;
+    sent_.push_back(form);
     form.name = form.name.trimmed();
+    // A name the operator typed is refused when in use; one made here is made unique.
+    const bool makeNameUnique = automatic || form.name.isEmpty();
     if (form.name.isEmpty()) form.name = automaticRunName(now);
     if (chamber_) std::tie(form.port, form.address) = chamber_();
+    form.station = form.station.trimmed();
+    if (form.station.isEmpty() && defaultStation_)
+        form.station = defaultStation_(form.port, form.address);
     ++pending_;
     lastError_.clear();
-    QMetaObject::invokeMethod(worker_, "start", Qt::QueuedConnection, Q_ARG(record::Run, form));
+    QMetaObject::invokeMethod(worker_, "start", Qt::QueuedConnection, Q_ARG(record::Run, form),
+                              Q_ARG(bool, makeNameUnique));
     emit changed();
 }
 
@@ -207,6 +230,11 @@ void RunControl::stopRun() {
 void RunControl::onState(const RunsState& state, const QString& error, int kind) {
     const std::optional<record::Run> before = state_.open;
     if (kind != RunWorker::Read && pending_ > 0) --pending_;
+    std::optional<record::Run> sent;
+    if (kind == RunWorker::Started && !sent_.empty()) {
+        sent = sent_.front();
+        sent_.erase(sent_.begin());
+    }
     loaded_ = true;
     state_ = state;
     lastError_ = error;
@@ -215,6 +243,20 @@ void RunControl::onState(const RunsState& state, const QString& error, int kind)
             logLine(QStringLiteral("试验开始：%1").arg(state_.open->name));
         if (kind == RunWorker::Stopped && before)
             logLine(QStringLiteral("试验结束：%1").arg(before->name));
+        // The texts of the run just started leave the form, unless edited meanwhile.
+        if (sent) {
+            bool cleared = false;
+            for (QString record::Run::*field : {&record::Run::name, &record::Run::orderId,
+                                                &record::Run::operatorName, &record::Run::notes}) {
+                if (draft_.*field != (*sent).*field || (draft_.*field).isEmpty()) continue;
+                (draft_.*field).clear();
+                cleared = true;
+            }
+            if (cleared) {
+                saveSettings();
+                emit draftChanged();
+            }
+        }
     }
     applyBands();
     emit changed();
@@ -235,7 +277,7 @@ void RunControl::applyBands() {
 void RunControl::logLine(const QString& text) {
     if (!log_) return;
     record::EventEntry e;
-    e.kind = record::eventkind::kProgram;
+    e.kind = record::eventkind::kRun;
     e.at = clock_.now();
     e.text = text;
     log_->log(e);
@@ -298,10 +340,10 @@ void RunWorker::open(bool readOnly) {
     report(ensureOpen(false) || !QFileInfo::exists(path_) ? QString() : error_, Read);
 }
 
-void RunWorker::start(const record::Run& run) {
+void RunWorker::start(const record::Run& run, bool makeNameUnique) {
     record::Run stored = run;
     if (!ensureOpen(true)) return report(error_, Started);
-    report(store_.start(stored) ? QString() : store_.lastError(), Started);
+    report(store_.start(stored, makeNameUnique) ? QString() : store_.lastError(), Started);
 }
 
 void RunWorker::stop(qint64 end) {

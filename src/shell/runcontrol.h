@@ -40,8 +40,17 @@ AutoStep autoStep(int32_t before, int32_t after);
 // The alerts' band for a run's tolerance band, keeping the configured hysteresis.
 alert::Band alertBand(const record::ToleranceBand& band, double hysteresis);
 
-// The name of an automatic run whose form has none: "试验 yyyy-MM-dd HH:mm".
+// The name of a run whose form has none: "试验 yyyy-MM-dd HH:mm" (the runs table adds " (2)"...
+// when the minute has a run of that name already).
 QString automaticRunName(const QDateTime& start);
+
+// The station of a run whose form names none: the host, the device the chamber's port names (or
+// its number when it names none) and the slave address, "host:/dev/ttyUSB0:1". port is the port
+// as the chamber names it, "3: /dev/ttyUSB0".
+QString stationOf(const QString& host, const QString& port, int address);
+// Whether a station kept in the settings file was made by an earlier version of the program from
+// the port it started with (stationOf's form with this host) rather than typed by the operator.
+bool isMadeStation(const QString& station, const QString& host);
 
 // The report's default file: "<name>-<start date>.pdf" in folder, the name made safe for a file
 // name (separators and characters file systems refuse become "_").
@@ -68,6 +77,11 @@ class RunControl : public QObject {
     void setChamber(std::function<std::pair<QString, int>()> chamber) {
         chamber_ = std::move(chamber);
     }
+    // The station of a run whose form leaves it empty, from the chamber's port and address as the
+    // run starts; without one such a run names no station.
+    void setDefaultStation(std::function<QString(const QString& port, int address)> station) {
+        defaultStation_ = std::move(station);
+    }
     void setEventLog(record::EventLog* log) { log_ = log; }
     // Gets the open run's bands now and with every change of the open run.
     void setAlerter(alert::Alerter* alerter);
@@ -76,13 +90,15 @@ class RunControl : public QObject {
     void imageSeen(const comm::InstrumentImage& image);
 
     // The form's texts and bands, for the runs started automatically; kept in the settings file
-    // (with the choice of automatic runs) by saveSettings().
+    // (with the choice of automatic runs) by saveSettings(). Once a run has started, its name,
+    // order, operator and notes leave the form (draftChanged), so the next run does not take them
+    // unseen; the station and the bands stay.
     const record::Run& draft() const { return draft_; }
     void setDraft(const record::Run& draft) { draft_ = draft; }
     bool automatic() const { return automatic_; }
     void setAutomatic(bool on) { automatic_ = on; }
-    // The form from the settings file, its station defaulting to defaultStation.
-    void loadSettings(const QString& defaultStation);
+    // The form from the settings file.
+    void loadSettings();
     void saveSettings() const;
 
     // Known once the worker has answered.
@@ -104,6 +120,8 @@ class RunControl : public QObject {
   signals:
     // The open run, the list, busy() or lastError() changed.
     void changed();
+    // The draft was changed here (cleared after a start), not by the window.
+    void draftChanged();
 
   private:
     void onState(const RunsState& state, const QString& error, int kind);
@@ -116,10 +134,12 @@ class RunControl : public QObject {
     class RunWorker* worker_ = nullptr;  // lives on thread_
     bool started_ = false, readOnly_ = false, loaded_ = false;
     std::function<std::pair<QString, int>()> chamber_;
+    std::function<QString(const QString&, int)> defaultStation_;
     record::EventLog* log_ = nullptr;
     QPointer<alert::Alerter> alerter_;
     std::optional<int32_t> programState_;
     record::Run draft_;
+    std::vector<record::Run> sent_;  // the forms of the starts not yet answered, in order
     bool automatic_ = false;
     RunsState state_;
     int pending_ = 0;
@@ -136,7 +156,7 @@ class RunWorker : public QObject {
 
   public slots:
     void open(bool readOnly);
-    void start(const record::Run& run);
+    void start(const record::Run& run, bool makeNameUnique);
     void stop(qint64 end);
     void close();
 

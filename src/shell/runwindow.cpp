@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 
 #include "base/tr.h"
+#include "report/analysis.h"
 #include "report/report.h"
 #include "shell/runcontrol.h"
 #include "ui/accessible.h"
@@ -35,12 +36,9 @@ QString timeText(int64_t secs) {
     return QDateTime::fromSecsSinceEpoch(secs).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
 
-QString durationText(int64_t secs) {
-    secs = std::max<int64_t>(secs, 0);
-    return QStringLiteral("%1:%2:%3")
-        .arg(secs / 3600)
-        .arg(secs / 60 % 60, 2, 10, QLatin1Char('0'))
-        .arg(secs % 60, 2, 10, QLatin1Char('0'));
+// As long as the report says the run lasts.
+QString durationText(int64_t from, int64_t to) {
+    return report::durationText(report::spanDuration(from, to));
 }
 
 QLineEdit* textField(const QString& name, const QString& accessible) {
@@ -121,6 +119,7 @@ RunWindow::RunWindow(RunControl& runs, QString dbPath, QWidget* parent)
     auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(esc, &QShortcut::activated, this, &RunWindow::leave);
     connect(&runs_, &RunControl::changed, this, &RunWindow::refresh);
+    connect(&runs_, &RunControl::draftChanged, this, [this] { showForm(runs_.draft()); });
 
     clock_ = new QTimer(this);
     clock_->setInterval(1000);
@@ -140,6 +139,8 @@ QWidget* RunWindow::buildForm() {
     operator_ = textField(QStringLiteral("RunOperator"), base::Tr::tr("操作员"));
     station_ = textField(QStringLiteral("RunStation"), base::Tr::tr("工作站"));
     notes_ = textField(QStringLiteral("RunNotes"), base::Tr::tr("备注"));
+    // Left empty, a run names the host, the device and the address of its chamber.
+    station_->setPlaceholderText(base::Tr::tr("主机:端口:地址"));
     grid->addWidget(buddyLabel(base::Tr::tr("试验名称"), name_), 0, 0);
     grid->addWidget(name_, 0, 1);
     grid->addWidget(buddyLabel(base::Tr::tr("委托单号/样品编号"), order_), 0, 2);
@@ -187,6 +188,8 @@ QWidget* RunWindow::buildForm() {
     stop_ = ui::commandButton(base::Tr::tr("结束试验"), QStringLiteral("RunStop"));
     state_ = ui::valueLabel(QStringLiteral("RunState"), base::Tr::tr("试验状态"));
     state_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    // A long run name is cut at the window's edge (the whole line is its tip), not a wider window.
+    state_->setSizePolicy(QSizePolicy::Ignored, state_->sizePolicy().verticalPolicy());
     grid->addWidget(automatic_, 5, 0, 1, 4);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(start_);
@@ -228,6 +231,7 @@ QWidget* RunWindow::buildList() {
     outcome_ = ui::valueLabel(QStringLiteral("RunOutcome"), base::Tr::tr("报告结果"));
     outcome_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     outcome_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    outcome_->setSizePolicy(QSizePolicy::Ignored, outcome_->sizePolicy().verticalPolicy());
 
     auto* lay = new QVBoxLayout(box);
     lay->addWidget(table_, 1);
@@ -314,6 +318,7 @@ void RunWindow::refresh() {
     else
         state = base::Tr::tr("无进行中的试验");
     state_->setText(state);
+    state_->setToolTip(state);
 
     // The rows again, the selection kept on its run.
     const std::optional<record::Run> selected = selectedRun();
@@ -324,7 +329,7 @@ void RunWindow::refresh() {
     for (const record::Run& r : runs_.runs()) {
         const QStringList cells{r.name, r.orderId, timeText(r.start),
                                 r.end ? timeText(*r.end) : base::Tr::tr("进行中"),
-                                durationText(r.end.value_or(runs_.now()) - r.start)};
+                                durationText(r.start, r.end.value_or(runs_.now()))};
         for (int c = 0; c < cells.size(); ++c) {
             auto* item = new QTableWidgetItem(cells[c]);
             if (c == 0) item->setData(Qt::UserRole, qlonglong(r.id));
@@ -343,7 +348,7 @@ void RunWindow::updateDurations() {
     for (const record::Run& r : runs_.runs()) {
         if (!r.end && row < table_->rowCount())
             if (QTableWidgetItem* item = table_->item(row, 4))
-                item->setText(durationText(runs_.now() - r.start));
+                item->setText(durationText(r.start, runs_.now()));
         ++row;
     }
 }
@@ -395,6 +400,7 @@ void RunWindow::reportFinished(const QString& error, bool cancelled) {
         outcome_->setText(base::Tr::tr("报告已生成：%1").arg(jobPdf_));
     else
         outcome_->setText(base::Tr::tr("报告未生成：%1").arg(base::shown(error)));
+    outcome_->setToolTip(outcome_->text());
     // The job's thread has ended with its signal; it goes once the signal has been delivered.
     job_.release()->deleteLater();
     report_->setEnabled(selectedRun().has_value());

@@ -285,6 +285,13 @@ void EnglishWindows::everyWindowSpeaksEnglish() {
     for (const record::EventEntry& e : record::imageEntries(before, after))
         log.log(e);
     log.log(record::linkEntry(comm::LinkEvent::Silent, {}));
+    log.log(record::EventEntry{0,
+                               QDateTime::currentDateTime(),
+                               record::eventkind::kRun,
+                               QStringLiteral("试验开始：%1").arg(kOldRow),
+                               {},
+                               {},
+                               {}});
     log.log(record::EventEntry{
         0, QDateTime::currentDateTime(), record::eventkind::kRecorder, kOldRow, {}, {}, {}});
     main->openEventLog();
@@ -301,7 +308,9 @@ void EnglishWindows::everyWindowSpeaksEnglish() {
         }(),
         5000);
     walker.look(events, QStringLiteral("events"));
-    QVERIFY2(kinds.contains(QStringLiteral("Write")) && kinds.contains(QStringLiteral("Alert")),
+    QVERIFY2(kinds.contains(QStringLiteral("Write")) && kinds.contains(QStringLiteral("Alarm")) &&
+                 kinds.contains(QStringLiteral("Test run")) &&
+                 !kinds.contains(QStringLiteral("Alert")),
              qPrintable(QStringList(kinds.values()).join(u',')));
     events->findChild<QPushButton*>(QStringLiteral("EventReturn"))->click();
 

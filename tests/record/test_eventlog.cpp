@@ -197,6 +197,54 @@ TEST(EventStore, ADayOfOutputSwitchingKeepsTheWriteAndOnlyAlarmsAreAlarms) {
     EXPECT_EQ(record_test::scalar(path, "SELECT count(*) FROM events").toInt(), 50);
 }
 
+// The kinds as the window offers them: alarms and alerts are one choice, runs have their own and
+// the run rows of older files (stored as program rows) read and filter as runs.
+TEST(EventStore, WindowKindsOverStoredAndOlderRows) {
+    QTemporaryDir dir;
+    record::EventStore store(dir.filePath(QStringLiteral("Rdatabj.db")), QStringLiteral("kinds"));
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    const QDateTime at(QDate(2026, 1, 2), QTime(8, 0));
+    const std::pair<const char*, const char*> rows[] = {
+        {"program", "试验开始：旧试验"},  {"program", "曲线状态 停止 → 运行"},
+        {"program", "试验结束：旧试验"},  {"run", "试验开始：新试验"},
+        {"alarm", "ALM1 OFF → ALM1报警"}, {"alert", "触发：PV1 超差，31.0"},
+        {"write", "SV1 → 30.0"}};
+    std::vector<EventEntry> batch;
+    for (const auto& [kind, text] : rows)
+        batch.push_back({0, at, kind, QString::fromUtf8(text), {}, {}, {}});
+    ASSERT_TRUE(store.append(batch));
+
+    EXPECT_EQ(record::eventKindCaption(QStringLiteral("alert")), QStringLiteral("报警"));
+    EXPECT_EQ(record::eventKindCaption(QStringLiteral("run")), QStringLiteral("试验"));
+
+    const std::pair<QString, std::vector<int>> chosen[] = {{record::eventkind::kRun, {0, 2, 3}},
+                                                           {record::eventkind::kProgram, {1}},
+                                                           {record::eventkind::kAlarm, {4, 5}},
+                                                           {record::eventkind::kWrite, {6}}};
+    for (const auto& [kind, expected] : chosen) {
+        record::EventFilter f;
+        f.kinds = record::storedKinds(kind);
+        f.newestFirst = false;
+        std::vector<int> got;
+        for (const EventEntry& e : store.load(f)) {
+            got.push_back(int(e.id - batch.front().id));
+            if (kind != record::eventkind::kAlarm) {
+                EXPECT_EQ(e.kind, kind) << e.text.toStdString();
+            }
+        }
+        EXPECT_EQ(got, expected) << kind.toStdString();
+    }
+}
+
+TEST(EventRules, NotStartedIsNoRecorderEvent) {
+    EXPECT_FALSE(record::recorderEntry(QString(), QStringLiteral("记录未启动")));
+    EXPECT_FALSE(record::recorderEntry(QStringLiteral("记录未启动"), QStringLiteral("记录已停止")));
+    const auto resumed =
+        record::recorderEntry(QStringLiteral("记录未启动"), QStringLiteral("记录中：第 1 条"));
+    ASSERT_TRUE(resumed);
+    EXPECT_EQ(resumed->text, QStringLiteral("开始记录"));
+}
+
 TEST(EventStore, LeavesForeignAndOtherShapedFilesAlone) {
     QTemporaryDir dir;
     struct Case {

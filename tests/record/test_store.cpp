@@ -7,6 +7,9 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "dbhelpers.h"
 #include "record/ring.h"
@@ -109,7 +112,7 @@ TEST(SampleStore, CreatesFolderFileTablesAndCounterRow) {
     store.close();
     EXPECT_FALSE(store.isOpen());
 
-    EXPECT_EQ(scalar(path, "PRAGMA journal_mode").toString(), "wal");
+    EXPECT_EQ(scalar(path, "PRAGMA journal_mode").toString().toStdString(), "wal");
     EXPECT_EQ(scalar(path, "SELECT count(*) FROM sl_void").toInt(), 1);
     EXPECT_EQ(scalar(path, "SELECT last_id + last_id_copy + spare FROM sl_void").toInt(), 0);
     QStringList columns;
@@ -364,4 +367,41 @@ TEST(SampleStore, LockedFileFailsFastAndRecovers) {
     QSqlDatabase::removeDatabase("other-writer");
     EXPECT_TRUE(store.storeSample(sample(2, 46000, 2)));
     EXPECT_EQ(store.readCounter(), 2);
+}
+
+// An original file (rollback journal, ring only) opened by the recorder while another connection
+// of the program reads it, as the event log, the runs and the chart do at start-up: the switch to
+// WAL waits for the reader to finish instead of reporting a lock of another program.
+TEST(SampleStore, RecorderOpeningAnOriginalFileWaitsOutAReader) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("Rdatabj.db");
+    ASSERT_TRUE(exec(path,
+                     "CREATE TABLE pv_data (w_id INTEGER PRIMARY KEY, w_date REAL, w_time "
+                     "REAL, a REAL, b REAL, c REAL, d REAL, e REAL, f REAL, g REAL, h REAL, "
+                     "i REAL, j REAL)"));
+    ASSERT_TRUE(exec(path, "CREATE TABLE sl_void (a INTEGER, b INTEGER, c INTEGER)"));
+    ASSERT_TRUE(exec(path, "INSERT INTO sl_void VALUES (0, 0, 0)"));
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "startup-reader");
+        other.setDatabaseName(path);
+        ASSERT_TRUE(other.open());
+        QSqlQuery q(other);
+        ASSERT_TRUE(q.exec("BEGIN") && q.exec("SELECT count(*) FROM pv_data") && q.next());
+        std::atomic<bool> opened{false};
+        QString why;
+        std::thread recorder([&] {
+            SampleStore store(path, "startup-recorder");
+            opened = store.open(SampleStore::Access::Record);
+            why = store.lastError();
+        });
+        // The reader is done a moment later, well within the recorder's patience on its first open.
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        q.finish();
+        ASSERT_TRUE(q.exec("COMMIT"));
+        recorder.join();
+        EXPECT_TRUE(opened) << why.toStdString();
+        other.close();
+    }
+    QSqlDatabase::removeDatabase("startup-reader");
+    EXPECT_EQ(scalar(path, "PRAGMA journal_mode").toString().toStdString(), "wal");
 }

@@ -10,6 +10,8 @@
 #include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include "base/oledate.h"
@@ -146,7 +148,7 @@ TEST(Report, RunReportReadBack) {
     const char* expected[] = {
         // Header.
         "试验报告", "湿热 40 °C / 93 %RH", "2026-117", "3 号箱", "王工", "1: /dev/ttyUSB0",
-        "仪表地址 7", "2026-11-02 10:00:00", "2026-11-02 10:59:59", "持续时间 1:00:00",
+        "仪表地址 7", "2026-11-02 10:00:00", "2026-11-02 10:59:59", "持续时间 0:59:59",
         "SV1 ± 2.00", "SV2 ± 5.00", "样品 3 件",
         // PV1: 3165 samples at 30 and 100 at 33 of 3265; PV2: 3255 at 50 and 10 at 56.
         "PV1 30.00 33.00 30.09",
@@ -198,6 +200,15 @@ TEST(Report, SpanReportAndRefusals) {
           "此报告不属于试验，没有容差带。", "应有秒数 已记录秒数"})
         EXPECT_TRUE(text.contains(QString::fromUtf8(e))) << e << "\n" << text.toStdString();
 
+    // An empty span says so on its charts; a day from midnight to midnight lasts 24 hours.
+    const Ran empty = velmars({"--db", db, "--report", span, "--from", "2026-11-03 00:00:00",
+                               "--to", "2026-11-04 00:00:00"},
+                              dir.path());
+    ASSERT_EQ(empty.status, 0) << empty.err.toStdString();
+    const QString none = pdfText(span);
+    EXPECT_EQ(none.count("该时段没有数据"), 2) << none.toStdString();
+    EXPECT_TRUE(none.contains("持续时间 24:00:00")) << none.toStdString();
+
     // A title of any length is cut short rather than run past the foot of its page.
     ASSERT_EQ(velmars({"--db", db, "--report", span, "--title", QString(20000, u'长')}, dir.path())
                   .status,
@@ -216,6 +227,18 @@ TEST(Report, SpanReportAndRefusals) {
         {"missing database", {"--db", dir.filePath("none.db"), "--report", pdf}, 2},
         {"unwritable folder", {"--db", db, "--report", dir.filePath("no/such/dir/r.pdf")}, 1},
         {"run without report", {"--db", db, "--run", "x"}, 2},
+        {"ends reversed",
+         {"--db", db, "--report", pdf, "--from", "2026-11-02 10:30:00", "--to",
+          "2026-11-02 10:29:59"},
+         2},
+        {"run ending before its start",
+         {"--db", db, "--report", pdf, "--run", "湿热 40 °C / 93 %RH", "--to",
+          "2026-11-01 00:00:00"},
+         2},
+        {"events reversed",
+         {"--db", db, "--export-events", "-", "--from", "2026-11-02 10:30:00", "--to",
+          "2026-11-02 10:00:00"},
+         2},
     };
     for (const Case& c : cases) {
         const Ran r = velmars(c.args, dir.path());
@@ -224,4 +247,43 @@ TEST(Report, SpanReportAndRefusals) {
         EXPECT_FALSE(QFile::exists(pdf)) << c.name;
     }
     EXPECT_FALSE(QFile::exists(dir.filePath("none.db")));
+}
+
+// Run names are unique: a name in use is refused and nothing stored, a name the program makes gets
+// the first free number; a file of an older version holding two runs of one name still lists
+// them, and a report asked for by that name is refused rather than made of either.
+TEST(Report, RunNamesAreUnique) {
+    QTemporaryDir dir;
+    const QString db = makeDatabase(dir);
+    record::RunStore runs(db, "unique");
+    ASSERT_TRUE(runs.open());
+    record::Run run;
+    run.name = "湿热 40 °C / 93 %RH";
+    run.start = kStart.addSecs(kSeconds).toSecsSinceEpoch();
+    EXPECT_FALSE(runs.start(run));
+    EXPECT_EQ(runs.lastError(), "试验名称已被使用：湿热 40 °C / 93 %RH");
+    EXPECT_EQ(runs.list().size(), 1u);
+    ASSERT_TRUE(runs.start(run, /*makeNameUnique=*/true)) << runs.lastError().toStdString();
+    EXPECT_EQ(run.name, "湿热 40 °C / 93 %RH (2)");
+    ASSERT_TRUE(runs.stop(run.start + 10));
+
+    {
+        QSqlDatabase c = QSqlDatabase::addDatabase("QSQLITE", "older");
+        c.setDatabaseName(db);
+        ASSERT_TRUE(c.open());
+        QSqlQuery q(c);
+        ASSERT_TRUE(
+            q.exec("INSERT INTO runs (name, start_t, end_t) SELECT name, start_t + 7200, "
+                   "end_t + 7200 FROM runs WHERE id = 1"));
+    }
+    QSqlDatabase::removeDatabase("older");
+    EXPECT_EQ(runs.list().size(), 3u);
+    EXPECT_FALSE(runs.find("湿热 40 °C / 93 %RH"));
+    const Ran ambiguous =
+        velmars({"--db", db, "--report", dir.filePath("r.pdf"), "--run", "湿热 40 °C / 93 %RH"},
+                dir.path());
+    EXPECT_EQ(ambiguous.status, 2);
+    EXPECT_TRUE(QString::fromUtf8(ambiguous.err).contains("有 2 个名为“湿热 40 °C / 93 %RH”的试验"))
+        << ambiguous.err.toStdString();
+    EXPECT_FALSE(QFile::exists(dir.filePath("r.pdf")));
 }

@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSysInfo>
 #include <QTableWidget>
 #include <QTest>
 
@@ -74,6 +75,7 @@ class RunWindowTest : public QObject {
     }
     QStringList writes() const { return rig_->bus->callTexts().filter("Set_4X_D1"); }
     QStringList logged_;
+    int port_ = 1;  // the port the operator opens
 
     QTemporaryDir config_;
     std::unique_ptr<testing_support::ProgramRig> rig_;
@@ -100,8 +102,9 @@ shell::RunWindow* RunWindowTest::startProgram() {
     }
     connect(rig_->app->eventLog(), &record::EventLog::logged, this,
             [this](const record::EventEntry& e) {
-                if (e.kind == "program") logged_ << e.text;
+                if (e.kind == "run") logged_ << e.text;
             });
+    main()->findChild<QComboBox*>("Combo1")->setCurrentText(QString::number(port_));
     main()->openPort();
     if (!QTest::qWaitFor([this] { return rig_->app->link().polling() && runs()->loaded(); }))
         return nullptr;
@@ -112,6 +115,7 @@ shell::RunWindow* RunWindowTest::startProgram() {
 
 void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
     rig_.reset();
+    port_ = 3;
     shell::RunWindow* w = startProgram();
     QVERIFY(w);
     QCOMPARE(w->windowTitle(), QString("试验"));
@@ -148,8 +152,9 @@ void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
     QCOMPARE(run.name, QString("湿热 40 °C / 93 %RH"));
     QCOMPARE(run.orderId, QString("2026-117"));
     QCOMPARE(run.operatorName, QString("张工"));
-    QVERIFY(run.station.endsWith(":1"));  // the host, device and address by default
-    QVERIFY2(run.port.startsWith("1"), qPrintable(run.port));
+    // The host, device and address of the port opened, not of the one the program started with.
+    QVERIFY2(run.port.startsWith("3"), qPrintable(run.port));
+    QCOMPARE(run.station, shell::stationOf(QSysInfo::machineHostName(), run.port, 1));
     QCOMPARE(run.address, 1);
     QCOMPARE(run.start, startedAt);
     QVERIFY(!run.end && !run.automatic);
@@ -158,6 +163,10 @@ void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
     QVERIFY(!child<QWidget>("RunStart")->isEnabled() && child<QWidget>("RunStop")->isEnabled());
     QTRY_COMPARE(w->table()->rowCount(), 1);
     QCOMPARE(w->table()->item(0, 3)->text(), QString("进行中"));
+    // The run's own texts leave the form; the bands stay.
+    for (const char* field : {"RunName", "RunOrder", "RunOperator"})
+        QVERIFY2(child<QLineEdit>(field)->text().isEmpty(), field);
+    QCOMPARE(child<QComboBox>("RunBandMode_1")->currentIndex(), 1);
     // The alerts watch the run's bands, the configured hysteresis kept.
     alert::Alerter* alerter = rig_->app->alerter();
     const alert::Band b2 = alerter->bandOf(1);
@@ -177,7 +186,8 @@ void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
     QCOMPARE(runs()->openRun()->id, run.id);
     QVERIFY(child<QLabel>("RunState")->text().startsWith("进行中：湿热"));
     QCOMPARE(w->table()->item(0, 4)->text(), QString("1:00:00"));
-    QCOMPARE(child<QLineEdit>("RunOrder")->text(), QString("2026-117"));  // the form was kept
+    QVERIFY(child<QLineEdit>("RunOrder")->text().isEmpty());  // the form as it was left
+    QCOMPARE(child<QComboBox>("RunBandMode_1")->currentIndex(), 1);
     QVERIFY(rig_->app->alerter()->bandOf(1).fixedLimits);
     press(child<QPushButton>("RunStop"));
     QTRY_VERIFY(!runs()->openRun() && !runs()->busy());
@@ -207,10 +217,30 @@ void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
     const QString outcome = child<QLabel>("RunOutcome")->text();
     QVERIFY2(outcome.startsWith("报告未生成：") && outcome.size() > 6, qPrintable(outcome));
     QVERIFY(!QFileInfo::exists(nowhere) && child<QWidget>("RunReport")->isEnabled());
+
+    // A name in use is refused where it was typed, and nothing is stored.
+    type("RunName", "湿热 40 °C / 93 %RH");
+    press(child<QPushButton>("RunStart"));
+    QTRY_VERIFY(!runs()->busy());
+    QCOMPARE(child<QLabel>("RunState")->text(),
+             QString("未完成：试验名称已被使用：湿热 40 °C / 93 %RH"));
+    QCOMPARE(storedRuns().size(), size_t(1));
+    QCOMPARE(child<QLineEdit>("RunName")->text(), QString("湿热 40 °C / 93 %RH"));
+    // A name of any length keeps the window within the screen.
+    const int width = w->width();
+    child<QLineEdit>("RunName")->setText(QString(3000, u'长'));
+    press(child<QPushButton>("RunStart"));
+    QTRY_VERIFY(runs()->openRun().has_value() && !runs()->busy());
+    QVERIFY(child<QLabel>("RunState")->text().startsWith("进行中：长长"));
+    QCoreApplication::processEvents();
+    QVERIFY2(w->width() <= width && w->minimumSizeHint().width() <= width,
+             qPrintable(
+                 QString("%1 %2 %3").arg(w->width()).arg(w->minimumSizeHint().width()).arg(width)));
 }
 
 void RunWindowTest::runsFollowTheProgramState() {
     rig_.reset();
+    port_ = 1;
     shell::RunWindow* w = startProgram();
     QVERIFY(w);
     press(child<QAbstractButton>("RunAutomatic"));
@@ -252,6 +282,13 @@ void RunWindowTest::runsFollowTheProgramState() {
     QVERIFY(runs()->openRun().has_value() && !runs()->openRun()->automatic);
     QCOMPARE(storedRuns().size(), size_t(2));
     QCOMPARE(writes(), QStringList{});
+    // Another run without a name in the same minute gets a name of its own.
+    press(child<QPushButton>("RunStop"));
+    QTRY_VERIFY(!runs()->openRun() && !runs()->busy());
+    press(child<QPushButton>("RunStart"));
+    QTRY_VERIFY(runs()->openRun().has_value() && !runs()->busy());
+    stored = storedRuns();
+    QCOMPARE(stored.at(0).name, stored.at(1).name + " (2)");
     // The choice is kept for the next program.
     QVERIFY(startProgram());
     QVERIFY(child<QAbstractButton>("RunAutomatic")->isChecked());

@@ -42,3 +42,13 @@ TEST(ReportPath, NameMadeSafeForAFileAndTheStartDate) {
             << c.name;
     }
 }
+
+TEST(RunStation, NamesTheChambersPortAndTellsMadeFromTyped) {
+    EXPECT_EQ(shell::stationOf("lab7", "3: rtu+tcp://10.0.0.5:502", 4),
+              "lab7:rtu+tcp://10.0.0.5:502:4");
+    const std::pair<const char*, bool> kept[] = {
+        {"lab7:/dev/ttyS0:1", true},   {"lab7:COM3:12", true}, {"3 号箱", false}, {"lab7:", false},
+        {"lab77:/dev/ttyS0:1", false}, {"lab7:箱 2", false}};
+    for (const auto& [station, made] : kept)
+        EXPECT_EQ(shell::isMadeStation(QString::fromUtf8(station), "lab7"), made) << station;
+}
