@@ -235,12 +235,13 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
     while (q.next()) {
         if (archive_) {
             for (int c = 0; c < schema::kValueCount; ++c)
-                values[c] = archive::decodeValue(q.value(2 + c));
+                values[c] = schema::shownValue(c, archive::decodeValue(q.value(2 + c)));
             const auto [date, time] = local.ole(q.value(0).toLongLong());
             appendCsvRow(buf, date, time, values);
         } else {
             for (int c = 0; c < schema::kValueCount; ++c)
-                values[c] = q.value(schema::kFirstValueColumn + c).toDouble();
+                values[c] =
+                    schema::shownValue(c, q.value(schema::kFirstValueColumn + c).toDouble());
             appendCsvRow(buf, q.value(1).toDouble(), q.value(2).toDouble(), values);
         }
         ++rows;

@@ -1,7 +1,8 @@
 #pragma once
 // Records out of the sample store as CSV: UTF-8 with a byte-order mark, comma-separated, CRLF
 // line ends, one header row, then one row per stored record in time order (across the ring's
-// wrap), the sample's local date and time first, then the ten stored channels. Records never
+// wrap), the sample's local date and time first, then the ten stored channels (the
+// retransmission outputs as a percentage, the ring keeping their tenths). Records never
 // written (date 0) are left out. A file with an archive is read from the archive, which holds
 // every sample back to the retention limit; a ring without one (a file no recorder of this
 // program has opened) from the ring.

@@ -30,6 +30,12 @@ inline const QStringList& valueColumns() {
     return columns;
 }
 
+// The retransmission outputs (channels 4 and 5) are stored as the instrument gives them, in
+// tenths of a percent. What a person reads (an export, a report) shows them as a percentage.
+inline constexpr double shownValue(int channel, double stored) {
+    return channel == 4 || channel == 5 ? stored / 10.0 : stored;
+}
+
 // The ring's table as the store creates it.
 inline QString createSamplesTableSql() {
     QString cols = QStringLiteral("w_id INTEGER PRIMARY KEY, w_date REAL, w_time REAL");

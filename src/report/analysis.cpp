@@ -27,7 +27,8 @@ void Analyzer::add(const record::ArchivedSample& s) {
         any_ = true;
     }
     for (size_t i = 0; i < kReportChannels.size(); ++i) {
-        const double v = s.values[kReportChannels[i]];
+        const double v =
+            record::schema::shownValue(kReportChannels[i], s.values[kReportChannels[i]]);
         Running& r = run_[i];
         ++r.n;
         r.min = r.n == 1 ? v : std::min(r.min, v);

@@ -109,7 +109,8 @@ TEST(CsvExport, WrappedRingInTimeOrderParsesBackToTheStoredValues) {
         ASSERT_EQ(r.size(), 11);
         EXPECT_EQ(r[0], kStart.addSecs(n).toString("yyyy-MM-dd HH:mm:ss")) << n;
         for (int c = 0; c < 10; ++c)
-            EXPECT_EQ(r[c + 1].toFloat(), valueAt(n, c)) << n << " " << c;
+            EXPECT_EQ(r[c + 1].toFloat(), float(record::schema::shownValue(c, valueAt(n, c))))
+                << n << " " << c;
     }
     EXPECT_EQ(p.rows[0][9], "0");  // shortest forms
     EXPECT_EQ(p.rows[0][10], "300");
@@ -163,4 +164,44 @@ TEST(CsvExport, ProgressCanStopALargeExport) {
     const Parsed p = parse(exportToBytes(path, {}, &rows));
     ASSERT_EQ(rows, 10000);
     EXPECT_EQ(p.rows.back()[0], kStart.addSecs(9999).toString("yyyy-MM-dd HH:mm:ss"));
+}
+
+// The retransmission outputs are stored in tenths of a percent and exported as a percentage, from
+// the archive and from a ring without one alike; the ring keeps the tenths.
+TEST(CsvExport, RetransmissionOutputsAsPercentages) {
+    struct Case {
+        float stored;
+        const char* shown;
+    } const cases[] = {{6, "0.6"}, {456, "45.6"}, {1000, "100"}, {0, "0"}, {-5, "-0.5"}};
+    for (const auto access :
+         {record::SampleStore::Access::Record, record::SampleStore::Access::ReadWrite}) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("pct.db");
+        {
+            record::SampleStore store(path, "test-pct");
+            ASSERT_TRUE(store.open(access));
+            for (size_t i = 0; i < std::size(cases); ++i) {
+                record::Sample s;
+                s.id = int(i) + 1;
+                const QDateTime t = kStart.addSecs(qint64(i));
+                s.date = base::oleDate(t.date());
+                s.time = base::oleTime(t.time());
+                s.values = {23.4f, 0, 0, 0, cases[i].stored, cases[i].stored * 2, 1, 2, 100, 0};
+                ASSERT_TRUE(store.storeSample(s));
+            }
+        }
+        const Parsed p = parse(exportToBytes(path, {}));
+        ASSERT_EQ(p.rows.size(), std::size(cases));
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            EXPECT_EQ(p.rows[i][5], cases[i].shown) << i;
+            EXPECT_EQ(p.rows[i][6].toDouble(), cases[i].stored * 2 / 10.0) << i;
+            EXPECT_EQ(p.rows[i][1], "23.4");  // the other channels as stored
+            EXPECT_EQ(p.rows[i][9], "100");
+            EXPECT_EQ(record_test::scalar(path, QString("SELECT out1_pct FROM pv_data WHERE "
+                                                        "w_id = %1")
+                                                    .arg(i + 1))
+                          .toDouble(),
+                      cases[i].stored);
+        }
+    }
 }
