@@ -2663,5 +2663,21 @@
         <source>报告未生成：%1</source>
         <translation>Report not written: %1</translation>
     </message>
+    <message>
+        <source>数据状态</source>
+        <translation>Data state</translation>
+    </message>
+    <message>
+        <source>数值过期</source>
+        <translation>stale</translation>
+    </message>
+    <message>
+        <source>仪表无应答，数值过期</source>
+        <translation>The instrument did not answer; values stale</translation>
+    </message>
+    <message>
+        <source>另有 %1 秒在仪表未应答时记录（数值过期），计为缺失。</source>
+        <translation>A further %1 s were recorded while the instrument did not answer (stale values); they count as missing.</translation>
+    </message>
 </context>
 </TS>

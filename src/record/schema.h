@@ -85,6 +85,12 @@ inline constexpr int kRollupColumnCount = 5 + 3 * kValueCount;
 inline const QString kCreateArchiveMetaSql = QStringLiteral(
     "CREATE TABLE IF NOT EXISTS archive_meta (key TEXT PRIMARY KEY, value) WITHOUT ROWID");
 
+// The stretches of archived seconds stored while the instrument's values were stale (not read
+// for a while), first..last in UTC seconds, both included. A file made before this table has
+// none: its seconds read as confirmed, as they always did.
+inline const QString kCreateStaleTableSql = QStringLiteral(
+    "CREATE TABLE IF NOT EXISTS archive_stale (first INTEGER PRIMARY KEY, last INTEGER NOT NULL)");
+
 // The event log's table and its columns, in order.
 inline const QStringList& eventColumns() {
     static const QStringList columns = {

@@ -101,12 +101,13 @@ TEST(CsvExport, WrappedRingInTimeOrderParsesBackToTheStoredValues) {
     const Parsed p = parse(exportToBytes(path, {}, &rows));
     EXPECT_EQ(p.bom, QByteArray("\xEF\xBB\xBF"));
     EXPECT_EQ(p.header.join(u','),
-              "日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2");
+              "日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2,数据状态");
     ASSERT_EQ(rows, 400);
     ASSERT_EQ(p.rows.size(), 400u);
     for (int n = 0; n < 400; ++n) {
         const QStringList& r = p.rows[n];
-        ASSERT_EQ(r.size(), 11);
+        ASSERT_EQ(r.size(), 12);
+        EXPECT_EQ(r[11], "");  // a ring's records are readings
         EXPECT_EQ(r[0], kStart.addSecs(n).toString("yyyy-MM-dd HH:mm:ss")) << n;
         for (int c = 0; c < 10; ++c)
             EXPECT_EQ(r[c + 1].toFloat(), float(record::schema::shownValue(c, valueAt(n, c))))
@@ -135,7 +136,7 @@ TEST(CsvExport, RangesIncludeBothEnds) {
         record::CsvExport ex(path, "test-count");
         EXPECT_EQ(ex.count(range), c.count);
         const Parsed p = parse(exportToBytes(path, range));
-        EXPECT_EQ(p.header.size(), 11);  // a range without records gives the header alone
+        EXPECT_EQ(p.header.size(), 12);  // a range without records gives the header alone
         ASSERT_EQ(int(p.rows.size()), c.count);
         if (c.count > 0) {
             EXPECT_EQ(p.rows[0][0], kStart.addSecs(c.first).toString("yyyy-MM-dd HH:mm:ss"));
