@@ -2672,12 +2672,12 @@
         <translation>stale</translation>
     </message>
     <message>
-        <source>仪表无应答，数值过期</source>
-        <translation>The instrument did not answer; values stale</translation>
+        <source>未读到仪表数值，数值过期</source>
+        <translation>No values read from the instrument; values stale</translation>
     </message>
     <message>
-        <source>另有 %1 秒在仪表未应答时记录（数值过期），计为缺失。</source>
-        <translation>A further %1 s were recorded while the instrument did not answer (stale values); they count as missing.</translation>
+        <source>另有 %1 秒记录时未读到仪表数值（数值过期），计为缺失。</source>
+        <translation>A further %1 s were recorded without values read from the instrument (stale values); they count as missing.</translation>
     </message>
 </context>
 </TS>

@@ -125,7 +125,7 @@ QString gapCause(int64_t first, int64_t last, const std::vector<record::EventEnt
     if (linkDown) return link;
     if (stale)
         return silentWithin.isEmpty()
-                   ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "仪表无应答，数值过期"))
+                   ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "未读到仪表数值，数值过期"))
                    : silentWithin;
     return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "程序未运行"));
 }

@@ -443,7 +443,7 @@ void completeness(Layout& layout, const ReportContent& c) {
         {{QString::number(f.expected), QString::number(f.recorded),
           number(f.completePercent(), 2) + QStringLiteral(" %"), QString::number(f.samples)}});
     if (f.stale > 0)
-        layout.text(Tr::tr("另有 %1 秒在仪表未应答时记录（数值过期），计为缺失。").arg(f.stale),
+        layout.text(Tr::tr("另有 %1 秒记录时未读到仪表数值（数值过期），计为缺失。").arg(f.stale),
                     reportFont(8.5));
     layout.skip(6);
     if (f.gaps.empty()) {

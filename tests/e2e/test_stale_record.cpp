@@ -100,7 +100,8 @@ void StaleRecord::silentSpanIsMarkedAndReportedMissing() {
     pdftotext.start("pdftotext", {request.pdfPath, "-"});
     QVERIFY(pdftotext.waitForFinished(30000));
     const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput()).simplified();
-    QVERIFY2(text.contains(QString("另有 %1 秒在仪表未应答时记录").arg(marked)), qPrintable(text));
+    QVERIFY2(text.contains(QString("另有 %1 秒记录时未读到仪表数值").arg(marked)),
+             qPrintable(text));
     QVERIFY2(!text.contains("100.00 %") && !text.contains("没有超过 10 秒的数据缺口"),
              qPrintable(text));
     QVERIFY2(text.contains("超过 10 秒的数据缺口：1 处"), qPrintable(text));
