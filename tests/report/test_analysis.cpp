@@ -89,30 +89,6 @@ TEST(ReportFigures, EdgesOfASpan) {
     }
 }
 
-// The outputs' figures are percentages of the stored tenths; the process values as stored.
-TEST(ReportFigures, OutputsInPercent) {
-    const int64_t t0 = 1'800'000'000;
-    report::Analyzer a(t0, t0 + 2, {}, {});
-    const float tenths[] = {6, 456, 1000};
-    for (int n = 0; n < 3; ++n) {
-        record::ArchivedSample s = at(t0 + n, 20 + n);
-        s.values[4] = tenths[n];
-        s.values[5] = -tenths[n];
-        a.add(s);
-    }
-    const report::Figures f = a.finish({});
-    struct Expect {
-        int channel;
-        double min, max, mean;
-    } const expected[] = {{0, 20, 22, 21}, {4, 0.6, 100, 48.733333}, {5, -100, -0.6, -48.733333}};
-    for (const Expect& e : expected) {
-        const report::ChannelStats& c = f.channels[size_t(e.channel)];
-        EXPECT_DOUBLE_EQ(c.min, e.min) << e.channel;
-        EXPECT_DOUBLE_EQ(c.max, e.max) << e.channel;
-        EXPECT_NEAR(c.mean, e.mean, 1e-5) << e.channel;
-    }
-}
-
 TEST(ReportFigures, GapCauses) {
     const int64_t t0 = 1'800'000'000;
     const std::vector<record::EventEntry> events = {
