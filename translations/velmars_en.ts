@@ -2691,5 +2691,21 @@
         <source>主机:端口:地址</source>
         <translation>host:port:address</translation>
     </message>
+    <message>
+        <source>数据状态</source>
+        <translation>Data state</translation>
+    </message>
+    <message>
+        <source>数值过期</source>
+        <translation>stale</translation>
+    </message>
+    <message>
+        <source>未读到仪表数值，数值过期</source>
+        <translation>No values read from the instrument; values stale</translation>
+    </message>
+    <message>
+        <source>另有 %1 秒记录时未读到仪表数值（数值过期），计为缺失。</source>
+        <translation>A further %1 s were recorded without values read from the instrument (stale values); they count as missing.</translation>
+    </message>
 </context>
 </TS>

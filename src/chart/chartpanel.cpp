@@ -509,7 +509,11 @@ void ChartPanel::redrawTick() {
 
 bool ChartPanel::openStore() {
     if (!store_ || store_->isOpen()) return true;
-    return store_->open();
+    if (store_->open()) return true;
+    // The chart only reads: a file it may not write (marked read-only, on a read-only medium)
+    // is read as it is, as the export reads it.
+    return store_->lastFault() == SampleStore::Fault::ReadOnly &&
+           store_->open(SampleStore::Access::ReadOnly);
 }
 
 // A store that could not be read when the live window was loaded (locked by another program,

@@ -98,8 +98,10 @@ std::vector<SpanColumn> spanEnvelope(const std::vector<SpanRow>& rows, int64_t f
     auto columnOf = [&](int64_t t) {
         return static_cast<int>(std::clamp<int64_t>((t - from) * columns / length, 0, columns - 1));
     };
+    std::vector<record::StaleSpan> stale;
     for (const SpanRow& r : rows) {
-        if (r.count <= 0 || r.last < from || r.first > to) continue;
+        if (r.stale) stale.emplace_back(r.first, r.last);
+        if (r.stale || r.count <= 0 || r.last < from || r.first > to) continue;
         const int c0 = columnOf(std::max(r.first, from));
         const int c1 = columnOf(std::min(r.last, to));
         for (int c = c0; c <= c1; ++c) {
@@ -122,13 +124,21 @@ std::vector<SpanColumn> spanEnvelope(const std::vector<SpanRow>& rows, int64_t f
                 sums[c][v] += static_cast<double>(r.mean[v]) * r.count;
         }
     }
+    std::sort(stale.begin(), stale.end());
+    size_t nextStale = 0;
     const SpanColumn* previous = nullptr;
     for (size_t c = 0; c < out.size(); ++c) {
         SpanColumn& col = out[c];
         if (col.empty()) continue;
         for (int v = 0; v < kValues; ++v)
             col.mean[v] = static_cast<float>(sums[c][v] / static_cast<double>(col.count));
-        col.breakBefore = previous && col.first - previous->last > kSpanGapSeconds;
+        // Seconds stored stale between the two columns (or in either) are no readings: the line
+        // does not carry the last reading across them.
+        const bool staleBetween =
+            previous && (record::inStaleSpan(stale, &nextStale, previous->last) ||
+                         (nextStale < stale.size() && stale[nextStale].first <= col.first));
+        col.breakBefore =
+            previous && (col.first - previous->last > kSpanGapSeconds || staleBetween);
         previous = &col;
     }
     return out;

@@ -4,8 +4,9 @@
 // grouped into columns of equal time; each column keeps per channel the minimum of the minimums,
 // the maximum of the maximums and the mean weighted by samples. The drawing shows per column a
 // band from minimum to maximum in a lighter colour and the mean line over it, so a one-second
-// spike stays visible however long the span. Where no sample came for more than five minutes the
-// band and the line break. Lines are in chart units, as the live chart's.
+// spike stays visible however long the span. Where no sample came for more than five minutes, or
+// where the seconds were stored while the instrument's values were stale, the band and the line
+// break. Lines are in chart units, as the live chart's.
 
 #include <QSize>
 #include <QString>
@@ -65,7 +66,8 @@ struct SpanColumn {
 int64_t spanColumnStart(int64_t from, int64_t to, int columns, int c);
 
 // The rows grouped into `columns` columns of equal time over from..to. A row belongs to every
-// column its first..last overlaps (a rollup wider than a column fills each it covers).
+// column its first..last overlaps (a rollup wider than a column fills each it covers). Stale rows
+// fill no column; the line breaks across them.
 // O(rows + columns).
 std::vector<SpanColumn> spanEnvelope(const std::vector<SpanRow>& rows, int64_t from, int64_t to,
                                      int columns);

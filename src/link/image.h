@@ -21,4 +21,12 @@ struct InstrumentImage {
     std::array<int32_t, 101> CoilBits{};        // 0X 1..16 in 0..15
 };
 
+// The image's live values are stale once no register block has been read for this long while
+// the port is polled, and whenever it is not polled: they are then no reading of the instrument.
+// silentMs: time since the last block read successfully (Link::silentMs()).
+inline constexpr int kStaleAfterMs = 3000;
+inline constexpr bool valuesStale(bool polling, int silentMs) {
+    return !polling || silentMs >= kStaleAfterMs;
+}
+
 }  // namespace comm

@@ -11,6 +11,8 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "record/schema.h"
 
@@ -21,15 +23,30 @@ struct ArchivedSample {
     int64_t at = 0;   // UTC seconds since 1970
     int64_t seq = 0;  // 0, or 1, 2 ... for further samples of the same second (clock set back)
     std::array<float, schema::kValueCount> values{};
+    bool stale = false;  // stored while the instrument's values were stale: not a reading
 };
 
-// One row of a span: one archived second, or one rollup bucket of several.
+// One row of a span: one archived second, or one rollup bucket of several. A stale row holds no
+// values: it says that the seconds first..last were stored while the instrument's values were
+// stale, so they are no readings (a drawing leaves them out and breaks its line there).
 struct SpanRow {
     int64_t first = 0;  // UTC seconds of the first sample the row holds
     int64_t last = 0;   // of the last (== first for a single second)
     int count = 0;      // samples in the row
     std::array<float, schema::kValueCount> min{}, max{}, mean{};
+    bool stale = false;
 };
+
+// A stretch of stale seconds, first..last, both included.
+using StaleSpan = std::pair<int64_t, int64_t>;
+
+// Whether t lies in one of spans (in time order, not overlapping), moving *next past the spans
+// that end before t; a caller asking for t in rising order walks the list once.
+inline bool inStaleSpan(const std::vector<StaleSpan>& spans, size_t* next, int64_t t) {
+    while (*next < spans.size() && spans[*next].second < t)
+        ++*next;
+    return *next < spans.size() && spans[*next].first <= t;
+}
 
 namespace archive {
 

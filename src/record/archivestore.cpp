@@ -129,7 +129,73 @@ bool SampleStore::inspectArchive(bool readOnly) {
     }
     if (!prepareArchiveStatements()) return fail(Fault::Other);
     hasArchive_ = true;
-    return readOnly || adoptRing();
+    if (readOnly) return true;
+    // The stale marks' table joins an archive the recorder's writer opens, whenever it was made.
+    if (!q.exec(schema::kCreateStaleTableSql)) return failFromSql(q.lastError(), Fault::Other);
+    if (!findStaleTable()) return fail(Fault::Other);
+    return adoptRing();
+}
+
+// Looks for the stale marks' table while the store has not found it, preparing its writes when
+// it is there. False when it is not (a file from before it, or one only read until a recorder
+// makes it).
+bool SampleStore::findStaleTable() {
+    if (hasStaleTable_) return true;
+    QStringList cols;
+    if (!tableColumns(QStringLiteral("archive_stale"), &cols) || cols.isEmpty()) return false;
+    Connection& c = *conn_;
+    // A mark joins the stretch that ends at the second before it (or already holds it).
+    hasStaleTable_ =
+        c.staleExtend.prepare(QStringLiteral(
+            "UPDATE archive_stale SET last = max(last, ?) WHERE first = (SELECT max(first) FROM "
+            "archive_stale WHERE first <= ?) AND last >= ? - 1")) &&
+        c.staleAdd.prepare(QStringLiteral("INSERT OR IGNORE INTO archive_stale VALUES (?, ?)"));
+    return hasStaleTable_;
+}
+
+// Inside the caller's transaction: second `at` marked stale. A file whose archive has no table
+// for the marks (written by bulk fills only) keeps the sample unmarked.
+bool SampleStore::markStale(int64_t at) {
+    fault_ = Fault::None;
+    if (!findStaleTable()) return fault_ == Fault::None;
+    Connection& c = *conn_;
+    for (int i = 0; i < 3; ++i)
+        c.staleExtend.bindValue(i, static_cast<qlonglong>(at));
+    if (!c.staleExtend.exec()) return failFromSql(c.staleExtend.lastError(), Fault::Other);
+    if (c.staleExtend.numRowsAffected() > 0) return true;
+    c.staleAdd.bindValue(0, static_cast<qlonglong>(at));
+    c.staleAdd.bindValue(1, static_cast<qlonglong>(at));
+    return c.staleAdd.exec() || failFromSql(c.staleAdd.lastError(), Fault::Other);
+}
+
+std::optional<std::vector<StaleSpan>> SampleStore::staleSpans(int64_t from, int64_t to) {
+    if (!archiveReadable()) return std::nullopt;
+    std::vector<StaleSpan> spans;
+    if (!findStaleTable()) {
+        if (fault_ != Fault::None) return std::nullopt;
+        return spans;
+    }
+    if (from > to) std::swap(from, to);
+    QSqlQuery q(conn_->db);
+    q.setForwardOnly(true);
+    if (!q.prepare(QStringLiteral("SELECT first, last FROM archive_stale WHERE first <= ? AND "
+                                  "last >= ? ORDER BY first"))) {
+        failFromSql(q.lastError(), Fault::Other);
+        return std::nullopt;
+    }
+    q.bindValue(0, static_cast<qlonglong>(to));
+    q.bindValue(1, static_cast<qlonglong>(from));
+    if (!q.exec()) {
+        failFromSql(q.lastError(), Fault::Other);
+        return std::nullopt;
+    }
+    while (q.next())
+        spans.emplace_back(q.value(0).toLongLong(), q.value(1).toLongLong());
+    if (q.lastError().isValid()) {
+        failFromSql(q.lastError(), Fault::Other);
+        return std::nullopt;
+    }
+    return spans;
 }
 
 bool SampleStore::prepareArchiveStatements() {
@@ -231,6 +297,7 @@ bool SampleStore::mergeBucket(int level, int64_t t, const archive::Bucket& b) {
 bool SampleStore::archiveSample(const Sample& s) {
     const int64_t at = sampleMoment(s);
     if (at == 0 || !archiveSecond(s)) return at == 0;
+    if (s.stale && !markStale(at)) return false;
     archive::Bucket one;
     one.add(at, s.values);
     for (size_t level = 1; level < archive::kLevelSeconds.size(); ++level) {
@@ -246,6 +313,7 @@ bool SampleStore::archiveMany(const std::vector<Sample>& samples) {
         if (!archiveSecond(s)) return false;
         const int64_t at = sampleMoment(s);
         if (at == 0) continue;
+        if (s.stale && !markStale(at)) return false;
         for (size_t level = 1; level < archive::kLevelSeconds.size(); ++level)
             buckets[{int(level), floorTo(at, archive::kLevelSeconds[level])}].add(at, s.values);
     }
@@ -294,6 +362,9 @@ std::optional<std::vector<SpanRow>> SampleStore::loadSpan(int64_t from, int64_t 
             break;
         }
     }
+    const auto stale = staleSpans(from, to);
+    if (!stale) return std::nullopt;
+    size_t nextStale = 0;
     std::vector<SpanRow> rows;
     const int64_t width = archive::kLevelSeconds[level];
     RawQuery& q = level == 0 ? conn_->spanSeconds : conn_->spanBuckets;
@@ -304,10 +375,14 @@ std::optional<std::vector<SpanRow>> SampleStore::loadSpan(int64_t from, int64_t 
     rows.reserve(static_cast<size_t>(std::min<int64_t>((to - from) / width + 2, maxRows + 2)));
     const bool read = readRows(q, [&](const RawQuery& row) {
         if (level > 0) {
-            rows.push_back(bucketFrom(row));
+            const SpanRow b = bucketFrom(row);
+            // A bucket of stale seconds alone holds no reading; one that holds some keeps them.
+            if (!inStaleSpan(*stale, &nextStale, b.first) || (*stale)[nextStale].second < b.last)
+                rows.push_back(b);
             return true;
         }
         const ArchivedSample a = archivedFrom(row);
+        if (inStaleSpan(*stale, &nextStale, a.at)) return true;
         SpanRow r;
         r.first = r.last = a.at;
         r.count = 1;
@@ -316,6 +391,16 @@ std::optional<std::vector<SpanRow>> SampleStore::loadSpan(int64_t from, int64_t 
         return true;
     });
     if (!read) return std::nullopt;
+    if (stale->empty()) return rows;
+    for (const auto& [first, last] : *stale) {
+        SpanRow r;
+        r.first = std::max(first, from);
+        r.last = std::min(last, to);
+        r.stale = true;
+        rows.push_back(r);
+    }
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const SpanRow& a, const SpanRow& b) { return a.first < b.first; });
     return rows;
 }
 
@@ -329,10 +414,17 @@ bool SampleStore::forEachArchived(int64_t from, int64_t to,
                                   const std::function<bool(const ArchivedSample&)>& visit) {
     if (!archiveReadable()) return false;
     if (from > to) std::swap(from, to);
+    const auto stale = staleSpans(from, to);
+    if (!stale) return false;
+    size_t nextStale = 0;
     RawQuery& q = conn_->spanSeconds;
     q.bind(1, from);
     q.bind(2, to);
-    return readRows(q, [&](const RawQuery& row) { return visit(archivedFrom(row)); });
+    return readRows(q, [&](const RawQuery& row) {
+        ArchivedSample a = archivedFrom(row);
+        a.stale = inStaleSpan(*stale, &nextStale, a.at);
+        return visit(a);
+    });
 }
 
 std::optional<std::vector<ArchivedSample>> SampleStore::loadArchivedAfter(int64_t at, int64_t seq,
@@ -430,6 +522,12 @@ std::optional<int64_t> SampleStore::dropArchiveBefore(int64_t before) {
         return abandon(q.lastError());
     q.bindValue(0, static_cast<qlonglong>(before));
     if (!q.exec()) return abandon(q.lastError());
+    if (findStaleTable()) {
+        if (!q.prepare(QStringLiteral("DELETE FROM archive_stale WHERE last < ?")))
+            return abandon(q.lastError());
+        q.bindValue(0, static_cast<qlonglong>(before));
+        if (!q.exec()) return abandon(q.lastError());
+    }
     if (!rebuildBuckets(before)) {
         const Fault f = fault_;
         c.rollback.exec();

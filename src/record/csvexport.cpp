@@ -74,6 +74,32 @@ void bindArchiveRange(QSqlQuery& q, const ExportRange& range) {
     if (range.to) q.bindValue(QStringLiteral(":to"), range.to->toSecsSinceEpoch());
 }
 
+// The archive's stretches of stale seconds that meet the range, in time order; none when the file
+// has no table of them. nullopt on a read error.
+std::optional<std::vector<StaleSpan>> staleSpansIn(const QSqlDatabase& db,
+                                                   const ExportRange& range) {
+    std::vector<StaleSpan> spans;
+    QSqlQuery q(db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral(
+            "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'archive_stale'")))
+        return std::nullopt;
+    if (!q.next()) return spans;
+    QStringList w;
+    if (range.from) w << QStringLiteral("last >= :from");
+    if (range.to) w << QStringLiteral("first <= :to");
+    q.prepare(
+        QStringLiteral("SELECT first, last FROM archive_stale") +
+        (w.isEmpty() ? QString() : QStringLiteral(" WHERE ") + w.join(QStringLiteral(" AND "))) +
+        QStringLiteral(" ORDER BY first"));
+    bindArchiveRange(q, range);
+    if (!q.exec()) return std::nullopt;
+    while (q.next())
+        spans.emplace_back(q.value(0).toLongLong(), q.value(1).toLongLong());
+    if (q.lastError().isValid()) return std::nullopt;
+    return spans;
+}
+
 // Local date and time of UTC seconds as OLE day and fraction. The zone's offset is looked up once
 // per quarter hour of rows rather than for every row: zones change their offsets only on whole
 // quarter hours.
@@ -105,10 +131,15 @@ QByteArray csvHeader() {
     return QByteArray("\xEF\xBB\xBF") +
            base::Tr::tr("日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2")
                .toUtf8() +
-           QByteArray("\r\n");
+           ',' + base::Tr::tr("数据状态").toUtf8() + QByteArray("\r\n");
 }
 
-void appendCsvRow(QByteArray& out, double date, double time, const double (&values)[10]) {
+QByteArray csvStaleMark() {
+    return base::Tr::tr("数值过期").toUtf8();
+}
+
+void appendCsvRow(QByteArray& out, double date, double time, const double (&values)[10],
+                  const QByteArray& state) {
     // Whole seconds of the day; a time that rounds up to midnight belongs to the next day.
     qint64 days = static_cast<qint64>(std::floor(date));
     qint64 secs = std::llround(std::clamp(time, 0.0, 1.0) * 86400.0);
@@ -134,6 +165,8 @@ void appendCsvRow(QByteArray& out, double date, double time, const double (&valu
         out.append(',');
         appendNumber(out, v);
     }
+    out.append(',');
+    out.append(state);
     out.append("\r\n", 2);
 }
 
@@ -203,6 +236,18 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
                                        const std::function<bool(qint64)>& progress) {
     stopped_ = false;
     if (!open_ && !open()) return std::nullopt;
+    std::vector<StaleSpan> stale;
+    if (archive_) {
+        const auto spans = staleSpansIn(file_.db(), range);
+        if (!spans) {
+            error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "读取记录失败：%1"))
+                         .arg(file_.db().lastError().text());
+            return std::nullopt;
+        }
+        stale = *spans;
+    }
+    size_t nextStale = 0;
+    const QByteArray staleMark = csvStaleMark();
     QSqlQuery q(file_.db());
     q.setForwardOnly(true);
     if (archive_) {
@@ -235,12 +280,15 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
     while (q.next()) {
         if (archive_) {
             for (int c = 0; c < schema::kValueCount; ++c)
-                values[c] = archive::decodeValue(q.value(2 + c));
-            const auto [date, time] = local.ole(q.value(0).toLongLong());
-            appendCsvRow(buf, date, time, values);
+                values[c] = schema::shownValue(c, archive::decodeValue(q.value(2 + c)));
+            const qint64 at = q.value(0).toLongLong();
+            const auto [date, time] = local.ole(at);
+            appendCsvRow(buf, date, time, values,
+                         inStaleSpan(stale, &nextStale, at) ? staleMark : QByteArray());
         } else {
             for (int c = 0; c < schema::kValueCount; ++c)
-                values[c] = q.value(schema::kFirstValueColumn + c).toDouble();
+                values[c] =
+                    schema::shownValue(c, q.value(schema::kFirstValueColumn + c).toDouble());
             appendCsvRow(buf, q.value(1).toDouble(), q.value(2).toDouble(), values);
         }
         ++rows;

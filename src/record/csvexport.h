@@ -1,7 +1,10 @@
 #pragma once
 // Records out of the sample store as CSV: UTF-8 with a byte-order mark, comma-separated, CRLF
 // line ends, one header row, then one row per stored record in time order (across the ring's
-// wrap), the sample's local date and time first, then the ten stored channels. Records never
+// wrap), the sample's local date and time first, then the ten stored channels (the
+// retransmission outputs as a percentage, the ring keeping their tenths), then the data's state:
+// empty for a reading, a mark for a second stored while the instrument's values were stale (a
+// copy of the last reading, not a reading of its own). Records never
 // written (date 0) are left out. A file with an archive is read from the archive, which holds
 // every sample back to the retention limit; a ring without one (a file no recorder of this
 // program has opened) from the ring.
@@ -30,9 +33,12 @@ struct ExportRange {
 
 // The header row with its line end, preceded by the byte-order mark.
 QByteArray csvHeader();
-// Appends one record as a CSV row with its line end. Values that a float holds exactly are
-// written in the float's shortest form (23.4, 300), others in the double's.
-void appendCsvRow(QByteArray& out, double date, double time, const double (&values)[10]);
+// Appends one record as a CSV row with its line end, state its last cell. Values that a float
+// holds exactly are written in the float's shortest form (23.4, 300), others in the double's.
+void appendCsvRow(QByteArray& out, double date, double time, const double (&values)[10],
+                  const QByteArray& state = {});
+// The state cell of a second stored stale.
+QByteArray csvStaleMark();
 // Parses "YYYY-MM-DD HH:MM:SS" (the form the rows carry); nullopt for anything else.
 std::optional<QDateTime> parseExportTime(const QString& text);
 

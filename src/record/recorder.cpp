@@ -122,6 +122,7 @@ void Recorder::tick() {
     s.time = latestTime_;
     s.at = now.toSecsSinceEpoch();
     if (live_) s.values = live_();
+    s.stale = stale_ && stale_();
     StoreWriter* writer = writer_;
     QMetaObject::invokeMethod(
         writer, [writer, s] { writer->write(s); }, Qt::QueuedConnection);

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <utility>
 
 #include "record/clock.h"
 #include "record/retention.h"
@@ -30,10 +31,16 @@ class Recorder : public QObject {
     // Gives LiveValues 0..9 of the instrument image at the moment of storing.
     using LiveSource = std::function<std::array<float, 10>()>;
 
+    // Whether the live values are stale at the moment of storing (not read from the instrument
+    // for a while): such a sample is stored all the same and its second marked stale.
+    using StaleSource = std::function<bool()>;
+
     Recorder(QString dbPath, const Clock& clock, LiveSource live, QObject* parent = nullptr);
     // Lets the store thread finish what it was given, for a few seconds at most; a disk that
     // hangs longer is left to the thread, which ends with the process.
     ~Recorder() override;
+
+    void setStaleSource(StaleSource stale) { stale_ = std::move(stale); }
 
     // Has the store opened and starts the 100 ms timer.
     void start();
@@ -85,6 +92,7 @@ class Recorder : public QObject {
 
     const Clock& clock_;
     LiveSource live_;
+    StaleSource stale_;
     // Date and time (OLE days) of the latest sample taken.
     double latestDate_ = 0;
     double latestTime_ = 0;

@@ -30,6 +30,12 @@ inline const QStringList& valueColumns() {
     return columns;
 }
 
+// The retransmission outputs (channels 4 and 5) are stored as the instrument gives them, in
+// tenths of a percent. What a person reads (an export, a report) shows them as a percentage.
+inline constexpr double shownValue(int channel, double stored) {
+    return channel == 4 || channel == 5 ? stored / 10.0 : stored;
+}
+
 // The ring's table as the store creates it.
 inline QString createSamplesTableSql() {
     QString cols = QStringLiteral("w_id INTEGER PRIMARY KEY, w_date REAL, w_time REAL");
@@ -78,6 +84,12 @@ inline constexpr int kRollupColumnCount = 5 + 3 * kValueCount;
 // Facts about the archive, one row each: "adopted" once the ring the file held has been copied.
 inline const QString kCreateArchiveMetaSql = QStringLiteral(
     "CREATE TABLE IF NOT EXISTS archive_meta (key TEXT PRIMARY KEY, value) WITHOUT ROWID");
+
+// The stretches of archived seconds stored while the instrument's values were stale (not read
+// for a while), first..last in UTC seconds, both included. A file made before this table has
+// none: its seconds read as confirmed, as they always did.
+inline const QString kCreateStaleTableSql = QStringLiteral(
+    "CREATE TABLE IF NOT EXISTS archive_stale (first INTEGER PRIMARY KEY, last INTEGER NOT NULL)");
 
 // The event log's table and its columns, in order.
 inline const QStringList& eventColumns() {

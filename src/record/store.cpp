@@ -153,6 +153,7 @@ bool SampleStore::open(Access access) {
     lastError_.clear();
     const bool readOnly = access == Access::ReadOnly;
     hasArchive_ = false;
+    hasStaleTable_ = false;
 
     const QFileInfo fi(path_);
     const QString folder = fi.absolutePath();
@@ -398,6 +399,7 @@ void SampleStore::close() {
     file_.close();
     open_ = false;
     hasArchive_ = false;
+    hasStaleTable_ = false;
 }
 
 bool SampleStore::readable() {

@@ -33,6 +33,9 @@ struct Sample {
     // The moment in UTC seconds since 1970, which the archive keys by. 0: the local date and
     // time above stand for it (a ring record read back, a sample made by hand).
     int64_t at = 0;
+    // Taken while the instrument's values were stale (no register block read for a while): the
+    // ring keeps it as any other, the archive marks its second.
+    bool stale = false;
 };
 
 // A sample's moment in UTC seconds: its own, or its local date and time taken as local time.
@@ -123,10 +126,14 @@ class SampleStore {
     std::optional<QPair<int64_t, int64_t>> archiveExtent();
     // The span from..to (UTC seconds, both included) at the finest level whose buckets over the
     // span number at most maxRows: single seconds, or rollup buckets (first/last then say which
-    // seconds each holds). Rows in time order; nullopt on a read error.
+    // seconds each holds). Seconds stored stale, and buckets that hold nothing else, are left out;
+    // a stale row stands for each stretch of them. Rows in time order; nullopt on a read error.
     std::optional<std::vector<SpanRow>> loadSpan(int64_t from, int64_t to, int maxRows);
-    // The archived seconds from..to in time order, one call of visit each, without holding them
-    // all; visit returns false to stop. False on a read error.
+    // The stretches of seconds stored stale that meet from..to, in time order (none in a file
+    // from before stale seconds were marked); nullopt on a read error.
+    std::optional<std::vector<StaleSpan>> staleSpans(int64_t from, int64_t to);
+    // The archived seconds from..to in time order, each with its stale mark, one call of visit
+    // each, without holding them all; visit returns false to stop. False on a read error.
     bool forEachArchived(int64_t from, int64_t to,
                          const std::function<bool(const ArchivedSample&)>& visit);
     // Adds the samples to the archive and its rollups alone, the ring left as it is, in one
@@ -176,7 +183,10 @@ class SampleStore {
     bool archiveSecond(const Sample& s);
     bool archiveMany(const std::vector<Sample>& samples);
     bool mergeBucket(int level, int64_t t, const archive::Bucket& b);
+    bool markStale(int64_t at);
+    bool findStaleTable();
     bool hasArchive_ = false;
+    bool hasStaleTable_ = false;
     std::vector<Sample> loadWindow(QSqlQuery& q, int first, int last);
 };
 

@@ -18,6 +18,8 @@ struct SampleStore::Connection {
     QSqlQuery put, record, between, notBetween, places;
     // The archive's, prepared once the file has one.
     QSqlQuery archivePut, rollupPut, extent, countAfter;
+    // The stale marks' writes, prepared when the recorder's writer opens the file.
+    QSqlQuery staleExtend, staleAdd;
     // The long reads, through SQLite's own interface (declared after db: finalized before it).
     RawQuery spanSeconds, spanBuckets, after;
 
@@ -37,7 +39,9 @@ struct SampleStore::Connection {
           archivePut(d),
           rollupPut(d),
           extent(d),
-          countAfter(d) {}
+          countAfter(d),
+          staleExtend(d),
+          staleAdd(d) {}
 };
 
 }  // namespace record

@@ -18,6 +18,15 @@ Analyzer::Analyzer(int64_t from, int64_t to, record::ToleranceBand band1,
 
 void Analyzer::add(const record::ArchivedSample& s) {
     if (s.at < from_ || s.at > to_) return;
+    if (s.stale) {
+        // No reading: the second stays a hole, known to be stale.
+        if (!stale_.empty() && s.at >= stale_.back().first && s.at <= stale_.back().second + 1) {
+            stale_.back().second = std::max(stale_.back().second, s.at);
+        } else {
+            stale_.emplace_back(s.at, s.at);
+        }
+        return;
+    }
     ++samples_;
     if (!any_ || s.at != previous_) {
         const int64_t expectedNext = any_ ? previous_ + 1 : from_;
@@ -27,7 +36,8 @@ void Analyzer::add(const record::ArchivedSample& s) {
         any_ = true;
     }
     for (size_t i = 0; i < kReportChannels.size(); ++i) {
-        const double v = s.values[kReportChannels[i]];
+        const double v =
+            record::schema::shownValue(kReportChannels[i], s.values[kReportChannels[i]]);
         Running& r = run_[i];
         ++r.n;
         r.min = r.n == 1 ? v : std::min(r.min, v);
@@ -59,6 +69,8 @@ Figures Analyzer::finish(const std::vector<record::EventEntry>& events) const {
     f.expected = to_ - from_ + 1;
     f.recorded = recorded_;
     f.samples = samples_;
+    for (const auto& [first, last] : stale_)
+        f.stale += last - first + 1;
     for (size_t i = 0; i < kReportChannels.size(); ++i) {
         const Running& r = run_[i];
         ChannelStats c;
@@ -78,17 +90,23 @@ Figures Analyzer::finish(const std::vector<record::EventEntry>& events) const {
         holes.emplace_back(from_, to_);
     else if (previous_ < to_)
         holes.emplace_back(previous_ + 1, to_);
+    size_t nextStale = 0;
     for (const auto& [first, last] : holes) {
-        if (last - first + 1 > kGapReportedAbove)
-            f.gaps.push_back({first, last, gapCause(first, last, events)});
+        if (last - first + 1 <= kGapReportedAbove) continue;
+        const bool stale = record::inStaleSpan(stale_, &nextStale, first) ||
+                           (nextStale < stale_.size() && stale_[nextStale].first <= last);
+        f.gaps.push_back({first, last, gapCause(first, last, events, stale)});
     }
     return f;
 }
 
-QString gapCause(int64_t first, int64_t last, const std::vector<record::EventEntry>& events) {
+QString gapCause(int64_t first, int64_t last, const std::vector<record::EventEntry>& events,
+                 bool stale) {
     // The recorder's own line from the gap's start on names its cause best; then the line's
-    // state when the gap began; with neither, nothing was running to record.
-    QString recorder, link;
+    // state when the gap began; with neither, nothing was running to record, unless stale
+    // seconds were stored: then the line's first word of silence within the gap, or the
+    // silence itself.
+    QString recorder, link, silentWithin;
     bool linkDown = false;
     for (const record::EventEntry& e : events) {
         const int64_t at = e.at.toSecsSinceEpoch();
@@ -99,10 +117,16 @@ QString gapCause(int64_t first, int64_t last, const std::vector<record::EventEnt
         if (e.kind == record::eventkind::kLink && at <= first) {
             linkDown = record::linkWentDown(e);
             link = e.text;
+        } else if (silentWithin.isEmpty() && record::linkWentDown(e)) {
+            silentWithin = e.text;
         }
     }
     if (!recorder.isEmpty()) return recorder;
     if (linkDown) return link;
+    if (stale)
+        return silentWithin.isEmpty()
+                   ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "未读到仪表数值，数值过期"))
+                   : silentWithin;
     return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "程序未运行"));
 }
 

@@ -34,7 +34,8 @@ struct ChannelStats {
     }
 };
 
-// A stretch of seconds with no sample, first to last (both missing), and why.
+// A stretch of seconds with no reading, first to last (both missing), and why. A second stored
+// while the instrument's values were stale holds no reading either.
 struct Gap {
     int64_t first = 0, last = 0;
     QString cause;
@@ -44,10 +45,11 @@ struct Gap {
 inline constexpr int64_t kGapReportedAbove = 10;  // seconds
 
 struct Figures {
-    int64_t from = 0, to = 0;            // the span, UTC seconds, both included
-    int64_t expected = 0;                // seconds in the span
-    int64_t recorded = 0;                // distinct seconds with a sample
-    int64_t samples = 0;                 // samples (a clock set back gives one second two)
+    int64_t from = 0, to = 0;  // the span, UTC seconds, both included
+    int64_t expected = 0;      // seconds in the span
+    int64_t recorded = 0;      // distinct seconds with a sample
+    int64_t samples = 0;       // samples with a reading (a clock set back gives one second two)
+    int64_t stale = 0;         // seconds stored stale, counted as missing
     std::vector<ChannelStats> channels;  // in kReportChannels order
     std::vector<Gap> gaps;               // longer than kGapReportedAbove, in time order
     double completePercent() const { return expected > 0 ? 100.0 * recorded / expected : 0; }
@@ -74,12 +76,15 @@ class Analyzer {
     int64_t recorded_ = 0, samples_ = 0, previous_ = 0;
     bool any_ = false;
     std::vector<std::pair<int64_t, int64_t>> holes_;
+    std::vector<record::StaleSpan> stale_;  // the stale seconds seen, as stretches
 };
 
 // Why no sample was stored from first to last, from the events around it: the recorder stopped
 // (its own words, such as a full disk), the instrument was silent or its port closed, or else the
-// program was not running.
-QString gapCause(int64_t first, int64_t last, const std::vector<record::EventEntry>& events);
+// program was not running. stale: seconds of the gap were stored with stale values, so the
+// program ran; the line's word for the silence within the gap names it too.
+QString gapCause(int64_t first, int64_t last, const std::vector<record::EventEntry>& events,
+                 bool stale = false);
 
 // "12:34:56" for a number of seconds, hours not wrapped ("100:00:00").
 QString durationText(int64_t seconds);

@@ -447,6 +447,9 @@ void completeness(Layout& layout, const ReportContent& c) {
         {0.25, 0.25, 0.25, 0.25},
         {{QString::number(f.expected), QString::number(f.recorded),
           number(f.completePercent(), 2) + QStringLiteral(" %"), QString::number(f.samples)}});
+    if (f.stale > 0)
+        layout.text(Tr::tr("另有 %1 秒记录时未读到仪表数值（数值过期），计为缺失。").arg(f.stale),
+                    reportFont(8.5));
     layout.skip(6);
     if (f.gaps.empty()) {
         layout.text(Tr::tr("没有超过 %1 秒的数据缺口。").arg(kGapReportedAbove), reportFont(8.5));

@@ -179,6 +179,8 @@ void Application::showMainWindow() {
             v[i] = link->image().LiveValues[i];
         return v;
     });
+    recorder_->setStaleSource(
+        [link] { return comm::valuesStale(link->polling(), link->silentMs()); });
     main_->setRecorder(recorder_);
     startRuns(!recording);
     if (!recording) {

@@ -19,7 +19,7 @@ void copyPortSettings(comm::PortSettings& settings, const QString& portText, int
 
 // The link's part of the status bar: port state, exchanges, failures and the last failure.
 // Live values count as old once no register block has been read for this long.
-inline constexpr int kStaleAfterMs = 3000;
+inline constexpr int kStaleAfterMs = comm::kStaleAfterMs;
 
 // The status bar's line about the link. silentMs: time since the last good register block.
 QString linkStatusText(const comm::LinkStats& stats, bool polling, int32_t port, double cycleMs,

@@ -96,6 +96,7 @@ class TestChartPanel : public QObject {
     void onePaintPerTick();
     void liveRunOverTheStore();
     void fillsOnceTheStoreOpens();
+    void readOnlyFileShowsItsHistory();
     void outputDialogPrintsAndExports();
     void spanByKeyboardRulerAndBackToLive();
     void spanEndTakesATypedDate();
@@ -332,6 +333,26 @@ void TestChartPanel::fillsOnceTheStoreOpens() {
     QCOMPARE(panel.model().samples()[0][241], 30.0f);
     QCOMPARE(panel.findChild<QLabel*>("Label4_8")->text().isEmpty(), false);
     panel.closeDatabase();
+}
+
+// A file the program may not write (marked read-only) still shows its records and its archive.
+void TestChartPanel::readOnlyFileShowsItsHistory() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("Rdatabj.db");
+    QVERIFY(storeThirtySamples(path));
+    QVERIFY(QFile::setPermissions(
+        path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
+    comm::Link link(std::make_unique<testing_support::FakeModbus>());
+    record::ManualClock clock(kEnd);
+    ChartPanel panel(path, clock, link);
+    panel.load();
+    QVERIFY(!panel.model().liveWindowPending());
+    QCOMPARE(panel.model().samples()[0][241], 30.0f);
+    panel.showSpan(kEnd.toSecsSinceEpoch(), chart::SpanLength::Hour);
+    QVERIFY(panel.spanView().loaded());
+    QCOMPARE(panel.spanView().rowCount(), size_t(30));
+    panel.closeDatabase();
+    QCOMPARE(QFileInfo(path).permissions() & QFileDevice::WriteOwner, QFileDevice::Permissions());
 }
 
 // "F3 打印" opens the output dialog: a PDF page drawn as vectors, a PNG picture, and the records

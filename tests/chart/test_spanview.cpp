@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <algorithm>
 #include <cmath>
 #include <random>
 
@@ -208,4 +209,48 @@ TEST(SpanView, LabelsRulerAndTitleReadTheSpansEnds) {
     EXPECT_EQ(empty.note(), QString("无数据"));
     EXPECT_EQ(empty.dateLabels()[0], QString("2025-02-28"));
     EXPECT_EQ(empty.dateLabels()[8], QString("2025-03-31"));
+}
+
+// Seconds stored while the instrument's values were stale come as stale rows: they fill no
+// column, and the mean line breaks across them however short they are (here 61 s and 2 s, well
+// under the five minutes that break it for missing samples), unless they lie within one column.
+TEST(SpanView, StaleSecondsBreakTheLine) {
+    const int64_t from = 1'800'000'000, to = from + 599;
+    chart_test::FakeSpanSource src;
+    const std::vector<std::pair<int64_t, int64_t>> stale = {{from + 100, from + 160},
+                                                            {from + 400, from + 401}};
+    for (int64_t t = from; t <= to; ++t) {
+        const bool inStale = std::any_of(stale.begin(), stale.end(), [t](const auto& s) {
+            return t >= s.first && t <= s.second;
+        });
+        if (!inStale) src.add(t, 25);
+    }
+    std::vector<SpanRow> rows = src.seconds;
+    for (const auto& [first, last] : stale) {
+        SpanRow r;
+        r.first = first;
+        r.last = last;
+        r.stale = true;
+        rows.push_back(r);
+    }
+    for (const auto& [columns, expectedBreaks] : {std::pair{600, 2}, {200, 2}, {50, 1}}) {
+        SCOPED_TRACE(columns);
+        const auto cols = chart::spanEnvelope(rows, from, to, columns);
+        int breaks = 0;
+        for (const SpanColumn& c : cols) {
+            breaks += c.breakBefore;
+            EXPECT_EQ(c.min[0], c.empty() ? 0.0f : 25.0f);  // no stale row's values
+        }
+        EXPECT_EQ(breaks, expectedBreaks);
+        const double x = double(stale[0].first + 30 - from) / 600 * chart::ChartModel::kWidth;
+        for (const chart::ChartLine& l : chart::spanLines(cols, 0, 100)) {
+            const bool across = std::min(l.x1, l.x2) < x && std::max(l.x1, l.x2) > x;
+            EXPECT_FALSE(l.pen.colour == chart::chartcolour::kChannel0 && across) << x;
+        }
+    }
+    // Without the stale rows the same seconds are one unbroken line.
+    int breaks = 0;
+    for (const SpanColumn& c : chart::spanEnvelope(src.seconds, from, to, 200))
+        breaks += c.breakBefore;
+    EXPECT_EQ(breaks, 0);
 }

@@ -5,6 +5,7 @@
 // and once the fault is gone, recording resumes by itself.
 #include <QApplication>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QRandomGenerator>
@@ -160,7 +161,9 @@ void BadFiles::programRunsOnAndLeavesTheFileAlone() {
     QCOMPARE(p.exitCode(), 0);
     QVERIFY(QFile::exists(shot));  // the main window was up to the end
     QCOMPARE(readAll(s.guard), before);
-    QVERIFY(!QFile::exists(s.guard + QStringLiteral("-wal")));
+    // The chart reads a write-protected file, and SQLite may leave its log beside it then: an
+    // empty one, nothing written.
+    QCOMPARE(QFileInfo(s.guard + QStringLiteral("-wal")).size(), 0);
     QVERIFY(!QFile::exists(s.guard + QStringLiteral("-journal")));
     QFile::setPermissions(s.guard, QFile::ReadOwner | QFile::WriteOwner);
 }

@@ -11,6 +11,7 @@
 
 #include "base/oledate.h"
 #include "dbhelpers.h"
+#include "link/image.h"
 #include "record/csvexport.h"
 #include "record/retention.h"
 #include "record/store.h"
@@ -185,7 +186,7 @@ TEST(Archive, AdoptsAWrappedRingOnceAndKeepsEverySampleAfter) {
         QByteArray row;
         double v[10];
         for (int c = 0; c < 10; ++c)
-            v[c] = first.values[c];
+            v[c] = record::schema::shownValue(c, first.values[c]);
         record::appendCsvRow(row, first.date, first.time, v);
         EXPECT_EQ(lines.value(1) + '\n', row);
     }
@@ -275,5 +276,105 @@ TEST(Archive, ReadsFailCleanlyWhenTheTablesGo) {
                                            [](const ArchivedSample&) { return true; }));
         EXPECT_FALSE(store.loadArchivedAfter(0, 0, 10).has_value());
         EXPECT_EQ(store.lastFault(), SampleStore::Fault::Other);
+    }
+}
+
+// Samples taken while the instrument's values were stale: the ring and the archive keep them as
+// any other, the archive marks their seconds as stretches; the readers tell them apart (the
+// export's state column, the report's pass, the span's stale rows in place of the seconds and of
+// the rollups that hold nothing else); retention lets old marks go; a file from before the marks
+// reads as it always did, also read-only, and gets its table when the recorder opens it.
+TEST(Archive, StaleSecondsAreMarkedAndReadApart) {
+    // The rule that makes them: values not read for 3 s while polled, or not polled at all.
+    static_assert(!comm::valuesStale(true, 2999) && comm::valuesStale(true, 3000));
+    static_assert(comm::valuesStale(false, 0) && !comm::valuesStale(true, 0));
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath("stale.db");
+    const auto isStale = [](int64_t n) { return (n >= 40 && n <= 170) || (n >= 200 && n <= 202); };
+    {
+        SampleStore store(path, QStringLiteral("stale-writer"));
+        ASSERT_TRUE(store.open(SampleStore::Access::Record));
+        for (int64_t n = 0; n < 300; ++n) {
+            Sample s = sampleAt(kStart + n);
+            s.id = int(n) + 1;
+            s.stale = isStale(n);
+            ASSERT_TRUE(store.storeSample(s));
+        }
+    }
+    const auto readBack = [&](const QString& name, SampleStore::Access access,
+                              const std::vector<std::pair<int64_t, int64_t>>& want) {
+        SCOPED_TRACE(name.toStdString());
+        SampleStore store(path, name);
+        ASSERT_TRUE(store.open(access)) << store.lastError().toStdString();
+        const auto spans = store.staleSpans(kStart, kStart + 299);
+        ASSERT_TRUE(spans);
+        std::vector<std::pair<int64_t, int64_t>> got;
+        for (const auto& [first, last] : *spans)
+            got.emplace_back(first - kStart, last - kStart);
+        EXPECT_EQ(got, want);
+        int seconds = 0, marked = 0;
+        ASSERT_TRUE(store.forEachArchived(kStart, kStart + 299, [&](const ArchivedSample& a) {
+            EXPECT_EQ(a.stale, !want.empty() && isStale(a.at - kStart)) << a.at - kStart;
+            ++seconds;
+            marked += a.stale;
+            return true;
+        }));
+        EXPECT_EQ(seconds, 300);
+        EXPECT_EQ(marked, want.empty() ? 0 : 134);
+        // Seconds: the stale ones out, one stale row for each stretch in their place.
+        const auto rows = store.loadSpan(kStart, kStart + 299, 1000);
+        ASSERT_TRUE(rows);
+        int staleRows = 0;
+        for (const auto& r : *rows) {
+            staleRows += r.stale;
+            EXPECT_FALSE(!r.stale && !want.empty() && isStale(r.first - kStart));
+        }
+        EXPECT_EQ(rows->size() - staleRows, want.empty() ? 300u : 166u);
+        EXPECT_EQ(staleRows, int(want.size()));
+        // Minutes (kStart is 17 s past one): the two wholly stale ones go, the partly stale stay.
+        const auto minutes = store.loadSpan(kStart, kStart + 299, 10);
+        ASSERT_TRUE(minutes);
+        int buckets = 0;
+        for (const auto& r : *minutes)
+            buckets += !r.stale;
+        EXPECT_EQ(buckets, want.empty() ? 6 : 4);
+        // The export marks the same seconds in its last column.
+        record::CsvExport csv(path, name + QStringLiteral("-csv"));
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        ASSERT_EQ(csv.write(out, {}), 300);
+        const QList<QByteArray> lines = out.data().split('\n');
+        for (int64_t n = 0; n < 300; ++n) {
+            const bool mark = lines[n + 1].endsWith(",数值过期\r");
+            EXPECT_EQ(mark, !want.empty() && isStale(n)) << n;
+            EXPECT_TRUE(mark || lines[n + 1].endsWith(",\r")) << n;
+        }
+    };
+    const std::vector<std::pair<int64_t, int64_t>> marks = {{40, 170}, {200, 202}};
+    readBack(QStringLiteral("reader"), SampleStore::Access::ReadOnly, marks);
+
+    // A file from before the marks: every second a reading, read-only too.
+    ASSERT_TRUE(record_test::exec(path, QStringLiteral("DROP TABLE archive_stale")));
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner));
+    readBack(QStringLiteral("old-reader"), SampleStore::Access::ReadOnly, {});
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner));
+    {
+        SampleStore store(path, QStringLiteral("old-writer"));
+        ASSERT_TRUE(store.open(SampleStore::Access::Record));
+        Sample s = sampleAt(kStart + 300);
+        s.id = 301;
+        s.stale = true;
+        ASSERT_TRUE(store.storeSample(s));
+        const auto spans = store.staleSpans(kStart, kStart + 300);
+        ASSERT_TRUE(spans);
+        EXPECT_EQ(*spans, (std::vector<record::StaleSpan>{{kStart + 300, kStart + 300}}));
+        // Retention takes the marks of the seconds it removes.
+        ASSERT_TRUE(
+            record_test::exec(path, QStringLiteral("INSERT INTO archive_stale VALUES (%1, %2)")
+                                        .arg(kStart + 40)
+                                        .arg(kStart + 170)));
+        ASSERT_TRUE(store.dropArchiveBefore(kStart + 180));
+        EXPECT_EQ(store.staleSpans(kStart, kStart + 300)->size(), 1u);
     }
 }

@@ -101,15 +101,17 @@ TEST(CsvExport, WrappedRingInTimeOrderParsesBackToTheStoredValues) {
     const Parsed p = parse(exportToBytes(path, {}, &rows));
     EXPECT_EQ(p.bom, QByteArray("\xEF\xBB\xBF"));
     EXPECT_EQ(p.header.join(u','),
-              "日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2");
+              "日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2,数据状态");
     ASSERT_EQ(rows, 400);
     ASSERT_EQ(p.rows.size(), 400u);
     for (int n = 0; n < 400; ++n) {
         const QStringList& r = p.rows[n];
-        ASSERT_EQ(r.size(), 11);
+        ASSERT_EQ(r.size(), 12);
+        EXPECT_EQ(r[11], "");  // a ring's records are readings
         EXPECT_EQ(r[0], kStart.addSecs(n).toString("yyyy-MM-dd HH:mm:ss")) << n;
         for (int c = 0; c < 10; ++c)
-            EXPECT_EQ(r[c + 1].toFloat(), valueAt(n, c)) << n << " " << c;
+            EXPECT_EQ(r[c + 1].toFloat(), float(record::schema::shownValue(c, valueAt(n, c))))
+                << n << " " << c;
     }
     EXPECT_EQ(p.rows[0][9], "0");  // shortest forms
     EXPECT_EQ(p.rows[0][10], "300");
@@ -134,7 +136,7 @@ TEST(CsvExport, RangesIncludeBothEnds) {
         record::CsvExport ex(path, "test-count");
         EXPECT_EQ(ex.count(range), c.count);
         const Parsed p = parse(exportToBytes(path, range));
-        EXPECT_EQ(p.header.size(), 11);  // a range without records gives the header alone
+        EXPECT_EQ(p.header.size(), 12);  // a range without records gives the header alone
         ASSERT_EQ(int(p.rows.size()), c.count);
         if (c.count > 0) {
             EXPECT_EQ(p.rows[0][0], kStart.addSecs(c.first).toString("yyyy-MM-dd HH:mm:ss"));
@@ -163,4 +165,44 @@ TEST(CsvExport, ProgressCanStopALargeExport) {
     const Parsed p = parse(exportToBytes(path, {}, &rows));
     ASSERT_EQ(rows, 10000);
     EXPECT_EQ(p.rows.back()[0], kStart.addSecs(9999).toString("yyyy-MM-dd HH:mm:ss"));
+}
+
+// The retransmission outputs are stored in tenths of a percent and exported as a percentage, from
+// the archive and from a ring without one alike; the ring keeps the tenths.
+TEST(CsvExport, RetransmissionOutputsAsPercentages) {
+    struct Case {
+        float stored;
+        const char* shown;
+    } const cases[] = {{6, "0.6"}, {456, "45.6"}, {1000, "100"}, {0, "0"}, {-5, "-0.5"}};
+    for (const auto access :
+         {record::SampleStore::Access::Record, record::SampleStore::Access::ReadWrite}) {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("pct.db");
+        {
+            record::SampleStore store(path, "test-pct");
+            ASSERT_TRUE(store.open(access));
+            for (size_t i = 0; i < std::size(cases); ++i) {
+                record::Sample s;
+                s.id = int(i) + 1;
+                const QDateTime t = kStart.addSecs(qint64(i));
+                s.date = base::oleDate(t.date());
+                s.time = base::oleTime(t.time());
+                s.values = {23.4f, 0, 0, 0, cases[i].stored, cases[i].stored * 2, 1, 2, 100, 0};
+                ASSERT_TRUE(store.storeSample(s));
+            }
+        }
+        const Parsed p = parse(exportToBytes(path, {}));
+        ASSERT_EQ(p.rows.size(), std::size(cases));
+        for (size_t i = 0; i < std::size(cases); ++i) {
+            EXPECT_EQ(p.rows[i][5], cases[i].shown) << i;
+            EXPECT_EQ(p.rows[i][6].toDouble(), cases[i].stored * 2 / 10.0) << i;
+            EXPECT_EQ(p.rows[i][1], "23.4");  // the other channels as stored
+            EXPECT_EQ(p.rows[i][9], "100");
+            EXPECT_EQ(record_test::scalar(path, QString("SELECT out1_pct FROM pv_data WHERE "
+                                                        "w_id = %1")
+                                                    .arg(i + 1))
+                          .toDouble(),
+                      cases[i].stored);
+        }
+    }
 }

@@ -54,6 +54,22 @@ TEST(ReportFigures, EdgesOfASpan) {
          69,
          21,
          {}},
+        // Seconds 20..49 stored stale: no readings, so missing, and left out of the figures.
+        {"stale seconds",
+         [&] {
+             std::vector<record::ArchivedSample> v;
+             for (int n = 0; n < 100; ++n) {
+                 v.push_back(at(t0 + n, n >= 20 && n < 50 ? 99 : 30));
+                 v.back().stale = n >= 20 && n < 50;
+             }
+             return v;
+         }(),
+         {},
+         70,
+         70,
+         70,
+         0,
+         {{20, 49}}},
     };
     for (const Case& c : cases) {
         report::Analyzer a(t0, t0 + 99, c.band, {});
@@ -87,5 +103,8 @@ TEST(ReportFigures, GapCauses) {
     // The port open and nothing from the recorder: the program was not running.
     EXPECT_EQ(report::gapCause(t0 + 700, t0 + 800, events), "程序未运行");
     EXPECT_EQ(report::gapCause(t0 + 10, t0 + 50, events), "程序未运行");
+    // Stale seconds were stored, so the program ran: the silence within the gap, or the bare fact.
+    EXPECT_EQ(report::gapCause(t0 + 90, t0 + 200, events, true), "设备已断开：/dev/ttyUSB0");
+    EXPECT_EQ(report::gapCause(t0 + 10, t0 + 50, events, true), "未读到仪表数值，数值过期");
     EXPECT_EQ(report::durationText(100 * 3600 + 61), "100:01:01");
 }
