@@ -5,6 +5,7 @@
 #include <cerrno>
 
 #include "base/numberrule.h"
+#include "link/logging.h"
 
 namespace comm {
 
@@ -49,14 +50,19 @@ int32_t LibModbusRTU::OpenPort_Modbus(int32_t port, int32_t baudIndex, int32_t p
                                .arg(port)
                                .arg(device, transport->openFailureText(e));
         lastFailure_ = stats_.openError;
+        qCDebug(lcLink, "port %d (%s) not opened: %s", port, qUtf8Printable(device),
+                modbus_strerror(e));
         return kModbusFail;
     }
+    qCDebug(lcLink, "port %d opened: %s, %d baud, parity %c", port, qUtf8Printable(device), baud,
+            parity);
     transport_ = std::move(transport);
     stats_.portOpen = true;
     return 0;
 }
 
-int32_t LibModbusRTU::ClosePort_Modbus(int32_t) {
+int32_t LibModbusRTU::ClosePort_Modbus(int32_t port) {
+    if (transport_) qCDebug(lcLink, "port %d closed", port);
     transport_.reset();
     stats_.portOpen = false;
     return 0;
@@ -87,6 +93,8 @@ int32_t LibModbusRTU::failed(int e) {
         transport_->drain(timeoutMs_);
     }
     lastFailure_ = stats_.lastError;
+    qCDebug(lcLink, "exchange with slave %d failed: %s (errno %d)%s", modbus_get_slave(context()),
+            modbus_strerror(e), e, gone_ ? ", device gone" : "");
     return kModbusFail;
 }
 
