@@ -15,6 +15,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "alert/logging.h"
 #include "base/workerthread.h"
 
 namespace alert {
@@ -347,6 +348,8 @@ void DeliveryWorker::finished(const Letter& letter, bool ok, const QString& erro
                  letter.subject);
     Letter done = letter;
     done.attempts += 1;
+    qCDebug(lcAlert, "%s attempt %d: %s", qUtf8Printable(what), done.attempts,
+            ok ? "sent" : qUtf8Printable(error));
     if (ok) {
         done.sentMs = nowMs();
         done.lastError.clear();

@@ -186,8 +186,8 @@ QByteArray webhookJson(const Notice& n) {
 }
 
 qint64 retryDelayMs(int attempts) {
-    const int shift = std::clamp(attempts - 1, 0, 20);
-    return std::min<qint64>(qint64(2000) << shift, 300000);
+    // Called after a failed attempt; the first pause is also the shortest.
+    return kRetry.delayMs(std::max(attempts, 1));
 }
 
 }  // namespace alert

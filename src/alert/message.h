@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "alert/rules.h"
+#include "base/backoff.h"
 
 namespace alert {
 
@@ -71,6 +72,7 @@ QByteArray mailMessage(const QString& from, const QStringList& to, const QString
 QByteArray webhookJson(const Notice& n);
 
 // The pause before attempt `attempts + 1` after `attempts` failures: 2 s doubling up to 5 min.
+inline constexpr base::Backoff kRetry{2000, 300000};
 qint64 retryDelayMs(int attempts);
 
 }  // namespace alert

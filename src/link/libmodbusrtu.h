@@ -1,15 +1,14 @@
 #pragma once
-// The seven calls over libmodbus: RTU, 8 data bits, 1 stop bit. A silent instrument costs at most
-// about 0.3 s per call; the line is flushed after every failed exchange so that a late or garbled
-// answer cannot be taken for the next one. A port may also name a gateway (NetworkDevice): Modbus
-// TCP, or RTU frames through a TCP socket; connecting to one waits at most kConnectTimeoutMs.
+// The seven calls over libmodbus. A silent instrument costs at most about 0.3 s per call; the line
+// is flushed after every failed exchange so that a late or garbled answer cannot be taken for the
+// next one. The port's device picks the transport (see makeTransport): a serial device, or a
+// gateway (NetworkDevice) speaking Modbus TCP or passing RTU frames through a TCP socket.
 
 #include <memory>
 
 #include "link/modbusrtu.h"
 #include "link/ports.h"
-
-struct _modbus;
+#include "link/transport.h"
 
 namespace comm {
 
@@ -34,10 +33,8 @@ class LibModbusRTU : public ModbusRTU {
     // Response timeout per exchange in milliseconds (default 250).
     void setResponseTimeoutMs(int ms) { timeoutMs_ = ms; }
 
-    static constexpr int kConnectTimeoutMs = 1000;
-    // A request the gateway has not acknowledged for this long (a pulled cable, a gateway gone
-    // without a word) ends the connection, so that it is reconnected like an unplugged device.
-    static constexpr int kUnacknowledgedMs = 3000;
+    static constexpr int kConnectTimeoutMs = kGatewayConnectTimeoutMs;
+    static constexpr int kUnacknowledgedMs = kGatewayUnacknowledgedMs;
 
   private:
     enum class Area { Input, Holding, Discrete, Coil };
@@ -50,20 +47,10 @@ class LibModbusRTU : public ModbusRTU {
     // Ends an exchange that failed with the system's error number e.
     int32_t failed(int e);
     int32_t succeeded();
-    // Whether error number e, or the state of the port after it, says the device has gone.
-    bool deviceGoneAfter(int e) const;
-    // Connects to a gateway; false with the system's error number in errno.
-    bool connectNetwork(const NetworkDevice& net);
-    void closeContext();
-    void drainLine();
-    static constexpr int kQuietMs = 20;
+    _modbus* context() const { return transport_ ? transport_->context() : nullptr; }
 
     PortMap ports_;
-    _modbus* ctx_ = nullptr;
-    // For RTU over TCP: the Modbus TCP context that connected and owns the socket on which ctx_,
-    // an RTU context, frames its requests. Null otherwise.
-    _modbus* carrier_ = nullptr;
-    bool network_ = false;  // the open device is a gateway
+    std::unique_ptr<Transport> transport_;  // the open port's, or null
     QString lastFailure_;
     bool gone_ = false;
     int timeoutMs_ = 250;

@@ -1,6 +1,7 @@
 #include "record/eventstore.h"
 
 #include "base/tr.h"
+#include "record/logging.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -54,6 +55,7 @@ bool EventStore::fail(const QString& text) {
 }
 
 bool EventStore::failFromSql(const QSqlError& e, Fault fallback) {
+    qCDebug(lcEvents, "%s: %s", qUtf8Printable(path_), qUtf8Printable(e.text()));
     return fail(faultText(faultOf(e, fallback)));
 }
 

@@ -431,9 +431,7 @@ std::optional<QString> errorReason(const QString& message, const QString& sqlSta
 }
 
 int retryDelayMs(int failures) {
-    if (failures <= 0) return 0;
-    if (failures >= 6) return 30000;
-    return 1000 << (failures - 1);
+    return static_cast<int>(kRetry.delayMs(failures));
 }
 
 }  // namespace record::forward

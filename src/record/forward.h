@@ -13,6 +13,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/backoff.h"
 #include "record/ring.h"
 
 namespace record::forward {
@@ -139,6 +140,7 @@ QString skippedText(int64_t samples, int64_t events);
 std::optional<QString> errorReason(const QString& message, const QString& sqlState);
 
 // The pause before the next attempt after `failures` failures in a row: 1, 2, 4 ... up to 30 s.
+inline constexpr base::Backoff kRetry{1000, 30000};
 int retryDelayMs(int failures);
 
 }  // namespace record::forward

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "record/eventstore.h"
+#include "record/logging.h"
 #include "record/store.h"
 
 namespace record {
@@ -435,6 +436,8 @@ bool ForwardWorker::round() {
         return false;
     }
     if (const auto e = send(b)) {
+        qCDebug(lcForward, "batch of %zu samples and %zu events failed: %s", b.samples.size(),
+                b.eventRows.size(), qUtf8Printable(e->text()));
         serverFailed(*e);
         return false;
     }
@@ -445,6 +448,8 @@ bool ForwardWorker::round() {
     cursorDirty_ = true;
     sentSamples_ += static_cast<int64_t>(b.samples.size());
     pending_ = std::max<int64_t>(b.pending - b.sentCount, 0);
+    qCDebug(lcForward, "batch of %zu samples and %zu events sent, %lld pending", b.samples.size(),
+            b.eventRows.size(), static_cast<long long>(pending_));
     if (b.plan.skipped > 0 || b.events.skipped > 0) emit skipped(b.plan.skipped, b.events.skipped);
     saveCursor(false);
     setStatus({forward::State::Healthy, pending_, {}});

@@ -6,6 +6,7 @@
 #include <QVariant>
 #include <utility>
 
+#include "record/logging.h"
 #include "record/store.h"
 
 namespace record {
@@ -63,6 +64,7 @@ bool RunStore::fail(const QString& text) {
 }
 
 bool RunStore::failFromSql(const QSqlError& e) {
+    qCDebug(lcRuns, "%s", qUtf8Printable(e.text()));
     return fail(faultText(faultOf(e, SampleStore::Fault::Other)));
 }
 
@@ -155,6 +157,7 @@ bool RunStore::start(Run& run, bool makeNameUnique) {
     run.id = id;
     run.name = name;
     run.end.reset();
+    qCDebug(lcRuns, "run %lld started: %s", qlonglong(id), qUtf8Printable(name));
     return true;
 }
 
@@ -166,6 +169,7 @@ bool RunStore::stop(int64_t end) {
     if (!q.exec()) return failFromSql(q.lastError());
     if (q.numRowsAffected() < 1)
         return fail(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "没有正在进行的试验")));
+    qCDebug(lcRuns, "run ended at %lld", qlonglong(end));
     return true;
 }
 

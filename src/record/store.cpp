@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "base/numberrule.h"
+#include "record/logging.h"
 #include "record/ring.h"
 #include "record/storeconnection.h"
 
@@ -140,6 +141,7 @@ SampleStore::Fault faultOf(const QSqlError& e, SampleStore::Fault fallback) {
 }
 
 bool SampleStore::failFromSql(const QSqlError& e, Fault fallback) {
+    qCDebug(lcStore, "%s: %s", qUtf8Printable(path_), qUtf8Printable(e.text()));
     return fail(faultOf(e, fallback));
 }
 

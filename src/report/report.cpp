@@ -15,6 +15,7 @@
 #include "record/eventstore.h"
 #include "record/store.h"
 #include "report/analysis.h"
+#include "report/logging.h"
 #include "report/reportpdf.h"
 
 namespace report {
@@ -133,6 +134,9 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
     content.chart = *rows;
     if (!going(90)) return cancelled;
     const QString error = writePdf(content, request.pdfPath);
+    qCDebug(lcReport, "%s of %lld..%lld from %s: %s", qUtf8Printable(request.pdfPath),
+            static_cast<long long>(from), static_cast<long long>(to),
+            qUtf8Printable(request.dbPath), error.isEmpty() ? "written" : qUtf8Printable(error));
     if (!error.isEmpty()) return unwritten(error);
     return {};
 }

@@ -1,4 +1,5 @@
 // The program as an operator starts it: the real executable, offscreen, on the built-in simulator.
+#include <QDir>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -13,6 +14,7 @@ class ProgramBinary : public QObject {
     void badOptionsExitWithStatusTwo();
     void helpExitsCleanly();
     void simulatedRunRecordsThePolledValues();
+    void developerLoggingIsOffUnlessAsked();
 
   private:
     QString bin(const char* name) const { return binDir_ + u'/' + QLatin1String(name); }
@@ -103,6 +105,37 @@ void ProgramBinary::simulatedRunRecordsThePolledValues() {
     QFile f(db);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), before);  // read, never changed
+}
+
+// The developer's lines come out only when asked for; by default stderr holds nothing of the
+// program's, with the window system's note about the offscreen platform left aside.
+void ProgramBinary::developerLoggingIsOffUnlessAsked() {
+    QTemporaryDir dir;
+    const QString runtime = dir.filePath("runtime");
+    QVERIFY(QDir().mkdir(runtime));
+    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    const auto stderrOf = [&](const QString& rules) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", runtime);
+        env.remove("QT_LOGGING_RULES");
+        if (!rules.isEmpty()) env.insert("QT_LOGGING_RULES", rules);
+        p.setProcessEnvironment(env);
+        p.start(bin("velmars"), {"--simulate", "--connect", "--db", dir.filePath("Rdatabj.db"),
+                                 "--quit-after", "2"});
+        if (!p.waitForFinished(30000) || p.exitCode() != 0) return QByteArrayList{"not finished"};
+        QByteArrayList lines;
+        for (const QByteArray& line : p.readAllStandardError().split('\n'))
+            if (!line.isEmpty() && line != "This plugin does not support propagateSizeHints()")
+                lines << line;
+        return lines;
+    };
+    const QByteArrayList quiet = stderrOf({});
+    QVERIFY2(quiet.isEmpty(), quiet.join('\n').constData());
+    const QByteArrayList asked = stderrOf("velmars.*.debug=true");
+    QVERIFY2(asked.contains("velmars.link: port 1 closed"), asked.join('\n').constData());
+    for (const QByteArray& line : asked)
+        QVERIFY2(line.startsWith("velmars."), line.constData());
 }
 
 QTEST_GUILESS_MAIN(ProgramBinary)

@@ -1,0 +1,7 @@
+#include "link/logging.h"
+
+namespace comm {
+
+Q_LOGGING_CATEGORY(lcLink, "velmars.link", QtWarningMsg)
+
+}  // namespace comm

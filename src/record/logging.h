@@ -1,0 +1,14 @@
+#pragma once
+// Developer logging, at debug level and off unless switched on, e.g.
+// QT_LOGGING_RULES="velmars.*.debug=true".
+
+#include <QLoggingCategory>
+
+namespace record {
+
+Q_DECLARE_LOGGING_CATEGORY(lcStore)    // velmars.store: the sample file and its faults
+Q_DECLARE_LOGGING_CATEGORY(lcEvents)   // velmars.events: the event log's table and its faults
+Q_DECLARE_LOGGING_CATEGORY(lcForward)  // velmars.forward: batches sent to the server
+Q_DECLARE_LOGGING_CATEGORY(lcRuns)     // velmars.runs: runs started and ended
+
+}  // namespace record

@@ -1,0 +1,7 @@
+#include "report/logging.h"
+
+namespace report {
+
+Q_LOGGING_CATEGORY(lcReport, "velmars.report", QtWarningMsg)
+
+}  // namespace report
