@@ -1,7 +1,8 @@
 // The archive beside the ring: a full, wrapped ring adopted once in time order; a run that wraps
 // the ring again and loses nothing; a clock set back; the rollups of every level against a
 // brute-force computation, also after retention cut a day in the middle of an hour; an export of
-// seconds the ring no longer holds; and the retention rule.
+// seconds the ring no longer holds; the retention rule; and a ring another program goes on
+// writing, read as the archive while there is none and copied in at each open by the recorder.
 #include <gtest/gtest.h>
 
 #include <QBuffer>

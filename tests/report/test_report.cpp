@@ -1,7 +1,8 @@
 // The test report, made by the program's command line from a database whose hour of samples,
 // gaps and events are known, and read back with pdftotext: the header, every figure worked out
 // by hand, the gaps with their causes, the events, the page footers with the SHA-256 of the CSV
-// export beside it (byte for byte the --export-csv of the same span), and the refusals.
+// export beside it (byte for byte the --export-csv of the same span), and the refusals; a file
+// of the other program reported from its ring; one snapshot for figures, chart and CSV.
 
 #include <gtest/gtest.h>
 
