@@ -7,6 +7,7 @@
 
 #include <QBuffer>
 #include <QTemporaryDir>
+#include <ctime>
 #include <map>
 #include <random>
 
@@ -432,4 +433,35 @@ TEST(Archive, RingRecordsOfAnotherProgramReachTheArchiveOnce) {
         EXPECT_EQ(recorder.archiveExtent(), (QPair<int64_t, int64_t>(kStart, kStart + 199)));
         expectRollupsMatchSeconds(recorder, "after the copy");
     }
+}
+
+// Where daylight saving ends, the ring's local times name the repeated hour's seconds twice: both
+// records of such a second are copied together, as the first adoption copies them, and never again.
+TEST(Archive, RepeatedHourOfTheRingIsCopiedWhole) {
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("autumn.db"));
+    {
+        SampleStore store(path, QStringLiteral("make"));
+        ASSERT_TRUE(store.open(SampleStore::Access::Record));
+    }
+    // 02:30:00 and 02:30:01 of 2026-10-25 in summer time, then 02:30:00 again in winter time.
+    const int64_t summer = QDateTime(QDate(2026, 10, 25), QTime(0, 30), Qt::UTC).toSecsSinceEpoch();
+    writeRecords(path, 1, summer, 2);
+    writeRecords(path, 3, summer + 3600, 1);
+    for (int open = 0; open < 2; ++open) {
+        SampleStore recorder(path, QStringLiteral("recorder"));
+        ASSERT_TRUE(recorder.open(SampleStore::Access::Record));
+        const auto rows = everything(recorder);
+        std::vector<std::pair<int64_t, int64_t>> keys;
+        ASSERT_EQ(rows.size(), 3u) << "open " << open;
+        for (const ArchivedSample& a : rows)
+            keys.emplace_back(a.at - rows.front().at, a.seq);
+        EXPECT_EQ(keys, (std::vector<std::pair<int64_t, int64_t>>{{0, 0}, {0, 1}, {1, 0}}))
+            << "open " << open;
+    }
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+    tzset();
 }
