@@ -5,6 +5,7 @@
 #include <QSqlError>
 #include <QVariant>
 #include <algorithm>
+#include <limits>
 #include <map>
 
 #include "base/oledate.h"
@@ -169,8 +170,10 @@ bool SampleStore::markStale(int64_t at) {
 }
 
 std::optional<std::vector<StaleSpan>> SampleStore::staleSpans(int64_t from, int64_t to) {
-    if (!archiveReadable()) return std::nullopt;
+    bool fromRing = false;
+    if (!ringStandsIn(&fromRing)) return std::nullopt;
     std::vector<StaleSpan> spans;
+    if (fromRing) return spans;  // the ring marks none
     if (!findStaleTable()) {
         if (fault_ != Fault::None) return std::nullopt;
         return spans;
@@ -222,46 +225,136 @@ bool SampleStore::prepareArchiveStatements() {
     return true;
 }
 
-// Copies the ring's records, in time order, into a new archive once: the mark that it was done
-// is written in the same transaction, so a restart (or a kill midway) never copies twice.
+// The ring's records with a date, in time order (by local date and time, then place), each with
+// its moment; records whose local time names no moment are left out. nullopt on a read error.
+std::optional<std::vector<Sample>> SampleStore::ringRecords() {
+    QSqlQuery q(conn_->db);
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT * FROM pv_data WHERE w_date > 0 ORDER BY w_date, w_time, "
+                               "w_id"))) {
+        failFromSql(q.lastError(), Fault::Other);
+        return std::nullopt;
+    }
+    std::vector<Sample> ring;
+    while (q.next()) {
+        Sample s;
+        s.id = q.value(0).toInt();
+        s.date = q.value(1).toDouble();
+        s.time = q.value(2).toDouble();
+        for (int k = 0; k < schema::kValueCount; ++k)
+            s.values[k] = static_cast<float>(q.value(schema::kFirstValueColumn + k).toDouble());
+        s.at = sampleMoment(s);
+        if (s.at != 0) ring.push_back(s);
+    }
+    if (q.lastError().isValid()) {
+        failFromSql(q.lastError(), Fault::Other);
+        return std::nullopt;
+    }
+    return ring;
+}
+
+// Copies the ring's records whose seconds the archive lacks into it, in time order, in one
+// transaction: at the first open of a ring without an archive every record, at later opens the
+// ones another program wrote into the ring meanwhile. A second is copied whole or not at all, so
+// one the ring holds twice (the repeated hour when daylight saving ends) keeps both its records,
+// and a second already archived is never copied again. Records older than the archive's first
+// second are left out: retention removed those seconds on purpose.
 bool SampleStore::adoptRing() {
     Connection& c = *conn_;
+    if (!c.begin.exec()) return failFromSql(c.begin.lastError(), Fault::Other);
     QSqlQuery q(c.db);
     auto abandon = [&](const QSqlError& e) {
         q.finish();
         c.rollback.exec();
         return failFromSql(e, Fault::Other);
     };
-    if (!q.exec(QStringLiteral("SELECT 1 FROM archive_meta WHERE key = 'adopted'")))
-        return failFromSql(q.lastError(), Fault::Other);
-    if (q.next()) return true;
-    q.finish();
-    if (!c.begin.exec()) return failFromSql(c.begin.lastError(), Fault::Other);
-    q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT * FROM pv_data WHERE w_date > 0 ORDER BY w_date, w_time, "
-                               "w_id")))
-        return abandon(q.lastError());
-    std::vector<Sample> ring;
-    while (q.next()) {
-        Sample s;
-        s.date = q.value(1).toDouble();
-        s.time = q.value(2).toDouble();
-        for (int k = 0; k < schema::kValueCount; ++k)
-            s.values[k] = static_cast<float>(q.value(schema::kFirstValueColumn + k).toDouble());
-        ring.push_back(s);
-    }
-    if (q.lastError().isValid()) return abandon(q.lastError());
-    q.finish();
-    if (!archiveMany(ring)) {
+    const auto ring = ringRecords();
+    if (!ring) {
         const Fault f = fault_;
         c.rollback.exec();
         return fail(f);
     }
-    const int64_t copied = static_cast<int64_t>(ring.size());
-    if (!q.exec(QStringLiteral("INSERT INTO archive_meta VALUES ('adopted', %1)").arg(copied)))
+    if (!q.exec(QStringLiteral("SELECT min(t) FROM archive")) || !q.next())
         return abandon(q.lastError());
+    const bool empty = q.value(0).isNull();
+    const int64_t first = q.value(0).toLongLong();
+    q.finish();
+    if (!q.prepare(QStringLiteral("SELECT 1 FROM archive WHERE t = ? LIMIT 1")))
+        return abandon(q.lastError());
+    q.setForwardOnly(true);
+    std::map<int64_t, bool> lacks;
+    std::vector<Sample> missing;
+    for (const Sample& s : *ring) {
+        auto it = lacks.find(s.at);
+        if (it == lacks.end()) {
+            bool want = empty || s.at >= first;
+            if (want) {
+                q.bindValue(0, static_cast<qlonglong>(s.at));
+                if (!q.exec()) return abandon(q.lastError());
+                want = !q.next();
+                q.finish();
+            }
+            it = lacks.emplace(s.at, want).first;
+        }
+        if (it->second) missing.push_back(s);
+    }
+    if (!archiveMany(missing)) {
+        const Fault f = fault_;
+        q.finish();
+        c.rollback.exec();
+        return fail(f);
+    }
+    // The first adoption's mark, as files from before later copies have it.
+    if (!q.exec(QStringLiteral("INSERT OR IGNORE INTO archive_meta VALUES ('adopted', %1)")
+                    .arg(missing.size())))
+        return abandon(q.lastError());
+    q.finish();
     if (!c.commit.exec()) return abandon(c.commit.lastError());
     return true;
+}
+
+// Whether the reads of seconds and spans come from the ring: the file has no archive yet, or an
+// empty one while its ring holds records. False (with the fault set) when that cannot be told.
+bool SampleStore::ringStandsIn(bool* fromRing) {
+    *fromRing = false;
+    if (!readable()) return false;
+    if (!hasArchive_ && !inspectArchive(true)) return false;
+    QSqlQuery q(conn_->db);
+    q.setForwardOnly(true);
+    if (hasArchive_) {
+        if (!q.exec(QStringLiteral("SELECT EXISTS (SELECT 1 FROM archive)")) || !q.next())
+            return failFromSql(q.lastError(), Fault::Other);
+        if (q.value(0).toBool()) return true;
+        q.finish();
+        if (!q.exec(QStringLiteral("SELECT EXISTS (SELECT 1 FROM pv_data WHERE w_date > 0)")) ||
+            !q.next())
+            return failFromSql(q.lastError(), Fault::Other);
+        *fromRing = q.value(0).toBool();
+        return true;
+    }
+    *fromRing = true;
+    return true;
+}
+
+// The ring's records from..to as the archive would hold them: in time order, a second held twice
+// numbered as the archive numbers it.
+std::optional<std::vector<ArchivedSample>> SampleStore::ringSeconds(int64_t from, int64_t to) {
+    const auto ring = ringRecords();
+    if (!ring) return std::nullopt;
+    std::vector<ArchivedSample> rows;
+    for (const Sample& s : *ring) {
+        if (s.at < from || s.at > to) continue;
+        ArchivedSample a;
+        a.at = s.at;
+        a.values = s.values;
+        rows.push_back(a);
+    }
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const ArchivedSample& a, const ArchivedSample& b) { return a.at < b.at; });
+    for (size_t i = 1; i < rows.size(); ++i) {
+        if (rows[i].at == rows[i - 1].at) rows[i].seq = rows[i - 1].seq + 1;
+    }
+    return rows;
 }
 
 // Inside the caller's transaction: the sample as the archive's next row of its second. A record
@@ -337,7 +430,14 @@ bool SampleStore::archiveReadable() {
 }
 
 std::optional<QPair<int64_t, int64_t>> SampleStore::archiveExtent() {
-    if (!archiveReadable()) return std::nullopt;
+    bool fromRing = false;
+    if (!ringStandsIn(&fromRing)) return std::nullopt;
+    if (fromRing) {
+        const auto ring =
+            ringSeconds(std::numeric_limits<int64_t>::min(), std::numeric_limits<int64_t>::max());
+        if (!ring || ring->empty()) return std::nullopt;
+        return QPair<int64_t, int64_t>(ring->front().at, ring->back().at);
+    }
     QSqlQuery& q = conn_->extent;
     if (!q.exec()) {
         failFromSql(q.lastError(), Fault::Other);
@@ -351,7 +451,8 @@ std::optional<QPair<int64_t, int64_t>> SampleStore::archiveExtent() {
 }
 
 std::optional<std::vector<SpanRow>> SampleStore::loadSpan(int64_t from, int64_t to, int maxRows) {
-    if (!archiveReadable()) return std::nullopt;
+    bool fromRing = false;
+    if (!ringStandsIn(&fromRing)) return std::nullopt;
     if (from > to) std::swap(from, to);
     maxRows = std::max(maxRows, 1);
     size_t level = archive::kLevelSeconds.size() - 1;
@@ -362,11 +463,34 @@ std::optional<std::vector<SpanRow>> SampleStore::loadSpan(int64_t from, int64_t 
             break;
         }
     }
+    const int64_t width = archive::kLevelSeconds[level];
+    if (fromRing) {
+        // The buckets the rollups would hold: every second of each bucket that meets the span.
+        const int64_t end = level == 0 ? to : floorTo(to, width) + width - 1;
+        const auto seconds = ringSeconds(floorTo(from, width), end);
+        if (!seconds) return std::nullopt;
+        std::map<std::pair<int64_t, int64_t>, archive::Bucket> buckets;  // by start, then seq
+        for (const ArchivedSample& a : *seconds)
+            buckets[{floorTo(a.at, width), level == 0 ? a.seq : 0}].add(a.at, a.values);
+        std::vector<SpanRow> rows;
+        for (const auto& [key, b] : buckets) {
+            SpanRow r;
+            r.first = b.first;
+            r.last = b.last;
+            r.count = b.count;
+            for (int c = 0; c < schema::kValueCount; ++c) {
+                r.min[c] = static_cast<float>(b.min[c]);
+                r.max[c] = static_cast<float>(b.max[c]);
+                r.mean[c] = static_cast<float>(b.sum[c] / b.count);
+            }
+            rows.push_back(r);
+        }
+        return rows;
+    }
     const auto stale = staleSpans(from, to);
     if (!stale) return std::nullopt;
     size_t nextStale = 0;
     std::vector<SpanRow> rows;
-    const int64_t width = archive::kLevelSeconds[level];
     RawQuery& q = level == 0 ? conn_->spanSeconds : conn_->spanBuckets;
     int bind = 1;
     if (level > 0) q.bind(bind++, static_cast<int64_t>(level));
@@ -411,6 +535,21 @@ bool SampleStore::readRows(RawQuery& q, const std::function<bool(const RawQuery&
 }
 
 bool SampleStore::forEachArchived(int64_t from, int64_t to,
+                                  const std::function<bool(const ArchivedSample&)>& visit) {
+    bool fromRing = false;
+    if (!ringStandsIn(&fromRing)) return false;
+    if (!fromRing) return archivedSeconds(from, to, visit);
+    if (from > to) std::swap(from, to);
+    const auto seconds = ringSeconds(from, to);
+    if (!seconds) return false;
+    for (const ArchivedSample& a : *seconds) {
+        if (!visit(a)) break;
+    }
+    return true;
+}
+
+// The archive's own seconds from..to, each with its stale mark.
+bool SampleStore::archivedSeconds(int64_t from, int64_t to,
                                   const std::function<bool(const ArchivedSample&)>& visit) {
     if (!archiveReadable()) return false;
     if (from > to) std::swap(from, to);
@@ -485,7 +624,7 @@ bool SampleStore::rebuildBuckets(int64_t cut) {
     }
     if (end == cut) return true;
     std::vector<ArchivedSample> kept;
-    if (!forEachArchived(cut, end - 1, [&](const ArchivedSample& a) {
+    if (!archivedSeconds(cut, end - 1, [&](const ArchivedSample& a) {
             kept.push_back(a);
             return true;
         }))

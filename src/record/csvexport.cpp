@@ -17,6 +17,7 @@
 #include "base/oledate.h"
 #include "record/archive.h"
 #include "record/schema.h"
+#include "record/store.h"
 
 namespace record {
 
@@ -182,33 +183,43 @@ std::optional<QDateTime> parseExportTime(const QString& text) {
 CsvExport::CsvExport(QString dbPath, QString connectionName)
     : path_(std::move(dbPath)), file_(std::move(connectionName)) {}
 
+CsvExport::CsvExport(SampleStore& store)
+    : path_(store.path()), file_(QString()), shared_(store.database()) {}
+
 CsvExport::~CsvExport() = default;
 
 bool CsvExport::open() {
     if (open_) return true;
+    const bool shared = shared_.isValid();
     const QFileInfo info(path_);
     if (!info.exists() || !info.isFile()) {
         error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件不存在：%1")).arg(path_);
         return false;
     }
     // Read-only and never created; a short wait for a writer's lock.
-    if (!file_.open(path_, /*readOnly=*/true, 2000)) {
+    if (!shared && !file_.open(path_, /*readOnly=*/true, 2000)) {
         error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库无法打开：%1"))
                      .arg(file_.error().text());
         return false;
     }
     {
-        QSqlQuery q(file_.db());
+        QSqlQuery q(db());
         if (!q.exec(QStringLiteral("SELECT * FROM pv_data LIMIT 0")) ||
             q.record().count() < schema::kFirstValueColumn + schema::kValueCount) {
             error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "不是记录数据库：%1")).arg(path_);
             q = QSqlQuery();
-            file_.close();
+            if (!shared) file_.close();
             return false;
         }
-        // The archive, when the file has one, holds the ring's records and every older one.
+        // The archive, when the file has one, holds the ring's records and every older one;
+        // an empty one beside a ring with records has not taken them in yet.
         archive_ = q.exec(QStringLiteral("SELECT * FROM archive LIMIT 0")) &&
                    q.record().count() == schema::kArchiveColumnCount;
+        if (archive_ &&
+            q.exec(QStringLiteral("SELECT NOT EXISTS (SELECT 1 FROM archive) AND EXISTS (SELECT 1 "
+                                  "FROM pv_data WHERE w_date > 0)")) &&
+            q.next() && q.value(0).toBool())
+            archive_ = false;
     }
     open_ = true;
     return true;
@@ -216,7 +227,7 @@ bool CsvExport::open() {
 
 std::optional<qint64> CsvExport::count(const ExportRange& range) {
     if (!open_ && !open()) return std::nullopt;
-    QSqlQuery q(file_.db());
+    QSqlQuery q(db());
     if (archive_) {
         q.prepare(QStringLiteral("SELECT COUNT(*) FROM archive") + archiveWhereClause(range));
         bindArchiveRange(q, range);
@@ -238,17 +249,17 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
     if (!open_ && !open()) return std::nullopt;
     std::vector<StaleSpan> stale;
     if (archive_) {
-        const auto spans = staleSpansIn(file_.db(), range);
+        const auto spans = staleSpansIn(db(), range);
         if (!spans) {
             error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "读取记录失败：%1"))
-                         .arg(file_.db().lastError().text());
+                         .arg(db().lastError().text());
             return std::nullopt;
         }
         stale = *spans;
     }
     size_t nextStale = 0;
     const QByteArray staleMark = csvStaleMark();
-    QSqlQuery q(file_.db());
+    QSqlQuery q(db());
     q.setForwardOnly(true);
     if (archive_) {
         q.prepare(QStringLiteral("SELECT * FROM archive") + archiveWhereClause(range) +

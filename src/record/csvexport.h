@@ -7,12 +7,13 @@
 // copy of the last reading, not a reading of its own). Records never
 // written (date 0) are left out. A file with an archive is read from the archive, which holds
 // every sample back to the retention limit; a ring without one (a file no recorder of this
-// program has opened) from the ring.
+// program has opened), or with an empty one while the ring holds records, from the ring.
 //
 // The export reads through a connection of its own, opened read-only: it never creates or
 // changes the database, and in WAL mode it never holds up the recorder's writes.
 
 #include <QDateTime>
+#include <QSqlDatabase>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -42,10 +43,16 @@ QByteArray csvStaleMark();
 // Parses "YYYY-MM-DD HH:MM:SS" (the form the rows carry); nullopt for anything else.
 std::optional<QDateTime> parseExportTime(const QString& text);
 
+class SampleStore;
+
 class CsvExport {
   public:
     // connectionName must be unique among the thread's connections. Nothing is opened yet.
     CsvExport(QString dbPath, QString connectionName);
+    // Reads through the open store's connection instead of one of its own, so that an export
+    // made inside the store's read transaction shows the same snapshot as the store's reads.
+    // The store must stay open while the export is used.
+    explicit CsvExport(SampleStore& store);
     ~CsvExport();
     CsvExport(const CsvExport&) = delete;
     CsvExport& operator=(const CsvExport&) = delete;
@@ -65,8 +72,10 @@ class CsvExport {
     bool stopped() const { return stopped_; }
 
   private:
+    QSqlDatabase db() const { return shared_.isValid() ? shared_ : file_.db(); }
     QString path_;
     SqliteFile file_;
+    QSqlDatabase shared_;  // the store's connection, when reading through it
     QString error_;
     bool open_ = false;
     bool archive_ = false;  // rows come from the archive rather than the ring

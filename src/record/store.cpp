@@ -418,6 +418,10 @@ void SampleStore::endRead() {
     if (open_) file_.endRead();
 }
 
+QSqlDatabase SampleStore::database() const {
+    return open_ ? file_.db() : QSqlDatabase();
+}
+
 std::optional<int> SampleStore::readCounter() {
     if (!readable()) return std::nullopt;
     return counterFrom(conn_->counter);

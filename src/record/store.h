@@ -16,6 +16,7 @@
 #include "record/schema.h"
 #include "record/sqlitefile.h"
 
+class QSqlDatabase;
 class QSqlError;
 class QSqlQuery;
 
@@ -69,8 +70,9 @@ class SampleStore {
     enum class Access {
         ReadWrite,  // made where missing, with its folder, tables and counter row
         ReadOnly,   // an existing ring only read: nothing is created or changed (the forwarder)
-        Record,     // as ReadWrite, and the archive made where missing, adopting the ring's
-                    // records (the recorder's writer, on its own thread: adoption takes seconds)
+        Record,     // as ReadWrite, and the archive made where missing; the ring's records whose
+                    // seconds it lacks are copied in (the recorder's writer, on its own thread:
+                    // a first adoption takes seconds)
     };
 
     // connectionName must be unique per owner. Nothing is opened until open().
@@ -94,6 +96,9 @@ class SampleStore {
     // A read transaction: the reads until endRead() see one snapshot of the file.
     bool beginRead();
     void endRead();
+    // The open connection, for a reader that shares this store's read transaction (a CSV export
+    // of the same snapshot). Invalid while the store is closed.
+    QSqlDatabase database() const;
 
     // The read calls set lastFault() to None when they succeed.
     // Column 0 of the counter row; nullopt when it cannot be read or holds no number.
@@ -117,8 +122,14 @@ class SampleStore {
     std::optional<Sample> loadRecord(int id);
 
     // --- The archive (see archive.h). Every sample the ring takes goes into it in the same
-    // transaction; a ring file without one gets one on its first read-write open, holding a copy
-    // of the ring's records. A store opened read-only on a file without an archive has none.
+    // transaction; a ring file without one gets one on the recorder's first open, holding a copy
+    // of the ring's records, and every later open by the recorder copies the ring's records whose
+    // seconds it lacks (written meanwhile by another program). A store opened read-only on a file
+    // without an archive has none.
+    //
+    // Where the file has no archive yet, or an empty one while its ring holds records, the
+    // extent, span and second reads below come from the ring instead: its records taken at their
+    // local date and time, as the archive would have adopted them.
     bool hasArchive() const { return hasArchive_; }
     // The same, looking at the file again while it has none (a recorder may have made it since).
     bool findArchive();
@@ -178,6 +189,11 @@ class SampleStore {
     bool prepareArchiveStatements();
     bool adoptRing();
     bool archiveReadable();
+    bool ringStandsIn(bool* fromRing);
+    std::optional<std::vector<Sample>> ringRecords();
+    std::optional<std::vector<ArchivedSample>> ringSeconds(int64_t from, int64_t to);
+    bool archivedSeconds(int64_t from, int64_t to,
+                         const std::function<bool(const ArchivedSample&)>& visit);
     bool readRows(RawQuery& q, const std::function<bool(const RawQuery&)>& visit);
     bool rebuildBuckets(int64_t cut);
     bool archiveSecond(const Sample& s);

@@ -9,6 +9,7 @@
 #include <QSaveFile>
 #include <QThread>
 #include <atomic>
+#include <utility>
 
 #include "base/tr.h"
 #include "record/csvexport.h"
@@ -69,7 +70,18 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
         return unreadable(record::faultText(record::SampleStore::Fault::NotOpen));
     record::SampleStore store(request.dbPath, uniqueName("samples"));
     if (!store.open(record::SampleStore::Access::ReadOnly)) return unreadable(store.lastError());
-    if (!store.hasArchive()) return unreadable(base::Tr::tr("数据库中没有归档的数据"));
+    // Figures, CSV and chart are read in one read transaction: a recorder writing meanwhile (a
+    // run still open) adds no second to one of them that the others miss. A file without an
+    // archive yet is read from its ring.
+    if (!store.beginRead()) return unreadable(store.lastError());
+    struct Snapshot {
+        record::SampleStore& store;
+        bool held = true;
+        void end() {
+            if (std::exchange(held, false)) store.endRead();
+        }
+        ~Snapshot() { end(); }
+    } snapshot{store};
 
     const record::Run run = request.run.value_or(record::Run{});
     Analyzer analyzer(from, to, run.band1, run.band2);
@@ -105,7 +117,7 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
     // The span's CSV export: its SHA-256 goes on every page, the file beside the report when
     // asked for. It is the export --export-csv makes of the same span, byte for byte.
     {
-        record::CsvExport csv(request.dbPath, uniqueName("csv"));
+        record::CsvExport csv(store);
         if (!csv.open()) return {End::Unreadable, csv.error()};
         QSaveFile file(request.csvPath);
         if (!request.csvPath.isEmpty() && !file.open(QIODevice::WriteOnly))
@@ -132,6 +144,7 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
     const auto rows = store.loadSpan(from, to, kChartBuckets);
     if (!rows) return unreadable(store.lastError());
     content.chart = *rows;
+    snapshot.end();
     if (!going(90)) return cancelled;
     const QString error = writePdf(content, request.pdfPath);
     qCDebug(lcReport, "%s of %lld..%lld from %s: %s", qUtf8Printable(request.pdfPath),

@@ -1,11 +1,13 @@
 // The archive beside the ring: a full, wrapped ring adopted once in time order; a run that wraps
 // the ring again and loses nothing; a clock set back; the rollups of every level against a
 // brute-force computation, also after retention cut a day in the middle of an hour; an export of
-// seconds the ring no longer holds; and the retention rule.
+// seconds the ring no longer holds; the retention rule; and a ring another program goes on
+// writing, read as the archive while there is none and copied in at each open by the recorder.
 #include <gtest/gtest.h>
 
 #include <QBuffer>
 #include <QTemporaryDir>
+#include <ctime>
 #include <map>
 #include <random>
 
@@ -46,31 +48,37 @@ Sample sampleAt(int64_t at) {
     return s;
 }
 
-// A full ring as another program left it: record k holds the second kStart + its age order.
-void writeWrappedRing(const QString& path) {
-    {
-        SampleStore store(path, QStringLiteral("make"));
-        ASSERT_TRUE(store.open()) << store.lastError().toStdString();
-    }
-    record_test::withDb(path, [](QSqlDatabase& db) {
+// Records as another program writes them into the ring: places firstId.. hold the seconds
+// firstAt.. in turn, and the counter names the last.
+void writeRecords(const QString& path, int firstId, int64_t firstAt, int count) {
+    record_test::withDb(path, [&](QSqlDatabase& db) {
         QSqlQuery q(db);
         ASSERT_TRUE(q.exec(QStringLiteral("BEGIN")));
-        ASSERT_TRUE(q.prepare(
-            QStringLiteral("INSERT INTO pv_data VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")));
-        for (int id = 1; id <= kRingSize; ++id) {
-            const int age = id > kCounter ? id - kCounter - 1 : kRingSize - kCounter + id - 1;
-            const Sample s = sampleAt(kStart + age);
-            q.bindValue(0, id);
+        ASSERT_TRUE(q.prepare(QStringLiteral(
+            "INSERT OR REPLACE INTO pv_data VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")));
+        for (int i = 0; i < count; ++i) {
+            const Sample s = sampleAt(firstAt + i);
+            q.bindValue(0, firstId + i);
             q.bindValue(1, s.date);
             q.bindValue(2, s.time);
             for (int c = 0; c < 10; ++c)
                 q.bindValue(3 + c, static_cast<double>(s.values[c]));
             ASSERT_TRUE(q.exec()) << q.lastError().text().toStdString();
         }
-        ASSERT_TRUE(q.exec(
-            QStringLiteral("UPDATE sl_void SET last_id = %1, last_id_copy = %1").arg(kCounter)));
+        ASSERT_TRUE(q.exec(QStringLiteral("UPDATE sl_void SET last_id = %1, last_id_copy = %1")
+                               .arg(firstId + count - 1)));
         ASSERT_TRUE(q.exec(QStringLiteral("COMMIT")));
     });
+}
+
+// A full ring as another program left it: record k holds the second kStart + its age order.
+void writeWrappedRing(const QString& path) {
+    {
+        SampleStore store(path, QStringLiteral("make"));
+        ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    }
+    writeRecords(path, kCounter + 1, kStart, kRingSize - kCounter);
+    writeRecords(path, 1, kStart + kRingSize - kCounter, kCounter);
 }
 
 std::vector<ArchivedSample> everything(SampleStore& store) {
@@ -377,4 +385,83 @@ TEST(Archive, StaleSecondsAreMarkedAndReadApart) {
         ASSERT_TRUE(store.dropArchiveBefore(kStart + 180));
         EXPECT_EQ(store.staleSpans(kStart, kStart + 300)->size(), 1u);
     }
+}
+
+// A file the other program keeps writing now and then. Before any recorder opened it, a reader
+// takes the ring's records for the archive; after, each open by the recorder copies in the
+// records whose seconds the archive lacks, once, and their rollups with them.
+TEST(Archive, RingRecordsOfAnotherProgramReachTheArchiveOnce) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("shared.db"));
+    ASSERT_TRUE(record_test::exec(path, record::schema::createSamplesTableSql()));
+    ASSERT_TRUE(record_test::exec(path, record::schema::kCreateCounterTableSql));
+    ASSERT_TRUE(record_test::exec(path, "INSERT INTO sl_void VALUES (0, 0, 0)"));
+    writeRecords(path, 1, kStart, 100);
+    {
+        SampleStore reader(path, QStringLiteral("reader"));
+        ASSERT_TRUE(reader.open(SampleStore::Access::ReadOnly)) << reader.lastError().toStdString();
+        EXPECT_FALSE(reader.hasArchive());
+        EXPECT_EQ(reader.archiveExtent(), (QPair<int64_t, int64_t>(kStart, kStart + 99)));
+        const auto seconds = everything(reader);
+        ASSERT_EQ(seconds.size(), 100u);
+        EXPECT_EQ(std::tuple(seconds[42].at, seconds[42].values),
+                  std::tuple(kStart + 42, valuesFor(42)));
+        // One-minute buckets: kStart is 17 s past a minute.
+        const auto minutes = reader.loadSpan(kStart, kStart + 99, 10);
+        ASSERT_TRUE(minutes);
+        ASSERT_EQ(minutes->size(), 2u);
+        EXPECT_EQ(std::tuple((*minutes)[0].count, (*minutes)[1].count), std::tuple(43, 57));
+    }
+    const auto count = [&](const char* sql) { return record_test::scalar(path, sql).toInt(); };
+    {
+        SampleStore recorder(path, QStringLiteral("recorder"));
+        ASSERT_TRUE(recorder.open(SampleStore::Access::Record))
+            << recorder.lastError().toStdString();
+        for (int64_t n = 100; n < 150; ++n) {
+            Sample s = sampleAt(kStart + n);
+            ASSERT_TRUE(recorder.storeNextSample(s, 0));
+        }
+    }
+    EXPECT_EQ(count("SELECT count(*) FROM archive"), 150);
+    writeRecords(path, 151, kStart + 150, 50);
+    for (int open = 0; open < 2; ++open) {
+        SampleStore recorder(path, QStringLiteral("recorder"));
+        ASSERT_TRUE(recorder.open(SampleStore::Access::Record))
+            << recorder.lastError().toStdString();
+        EXPECT_EQ(count("SELECT count(*) FROM archive"), 200) << "open " << open;
+        EXPECT_EQ(count("SELECT count(DISTINCT t) FROM archive"), 200) << "open " << open;
+        EXPECT_EQ(recorder.archiveExtent(), (QPair<int64_t, int64_t>(kStart, kStart + 199)));
+        expectRollupsMatchSeconds(recorder, "after the copy");
+    }
+}
+
+// Where daylight saving ends, the ring's local times name the repeated hour's seconds twice: both
+// records of such a second are copied together, as the first adoption copies them, and never again.
+TEST(Archive, RepeatedHourOfTheRingIsCopiedWhole) {
+    const QByteArray zone = qgetenv("TZ");
+    qputenv("TZ", "Europe/Berlin");
+    tzset();
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("autumn.db"));
+    {
+        SampleStore store(path, QStringLiteral("make"));
+        ASSERT_TRUE(store.open(SampleStore::Access::Record));
+    }
+    // 02:30:00 and 02:30:01 of 2026-10-25 in summer time, then 02:30:00 again in winter time.
+    const int64_t summer = QDateTime(QDate(2026, 10, 25), QTime(0, 30), Qt::UTC).toSecsSinceEpoch();
+    writeRecords(path, 1, summer, 2);
+    writeRecords(path, 3, summer + 3600, 1);
+    for (int open = 0; open < 2; ++open) {
+        SampleStore recorder(path, QStringLiteral("recorder"));
+        ASSERT_TRUE(recorder.open(SampleStore::Access::Record));
+        const auto rows = everything(recorder);
+        std::vector<std::pair<int64_t, int64_t>> keys;
+        ASSERT_EQ(rows.size(), 3u) << "open " << open;
+        for (const ArchivedSample& a : rows)
+            keys.emplace_back(a.at - rows.front().at, a.seq);
+        EXPECT_EQ(keys, (std::vector<std::pair<int64_t, int64_t>>{{0, 0}, {0, 1}, {1, 0}}))
+            << "open " << open;
+    }
+    zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+    tzset();
 }

@@ -1,13 +1,15 @@
 // The test report, made by the program's command line from a database whose hour of samples,
 // gaps and events are known, and read back with pdftotext: the header, every figure worked out
 // by hand, the gaps with their causes, the events, the page footers with the SHA-256 of the CSV
-// export beside it (byte for byte the --export-csv of the same span), and the refusals.
+// export beside it (byte for byte the --export-csv of the same span), and the refusals; a file
+// of the other program reported from its ring; one snapshot for figures, chart and CSV.
 
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFile>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -18,6 +20,7 @@
 #include "record/eventstore.h"
 #include "record/runs.h"
 #include "record/store.h"
+#include "report/report.h"
 
 namespace {
 
@@ -287,4 +290,86 @@ TEST(Report, RunNamesAreUnique) {
     EXPECT_TRUE(QString::fromUtf8(ambiguous.err).contains("有 2 个名为“湿热 40 °C / 93 %RH”的试验"))
         << ambiguous.err.toStdString();
     EXPECT_FALSE(QFile::exists(dir.filePath("r.pdf")));
+}
+
+// A file of the other program that this one never opened: the report reads its ring, as the
+// export does, and leaves the file as it was.
+TEST(Report, RingOfAFileNeverOpenedIsReported) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath("original.db");
+    {
+        QSqlDatabase c = QSqlDatabase::addDatabase("QSQLITE", "original");
+        c.setDatabaseName(db);
+        ASSERT_TRUE(c.open());
+        QSqlQuery q(c);
+        ASSERT_TRUE(q.exec(record::schema::createSamplesTableSql()));
+        ASSERT_TRUE(q.exec(record::schema::kCreateCounterTableSql));
+        ASSERT_TRUE(q.exec("INSERT INTO sl_void VALUES (60, 60, 0)"));
+        for (int n = 0; n < 60; ++n) {
+            const QDateTime t = kStart.addSecs(n);
+            ASSERT_TRUE(q.exec(QString("INSERT INTO pv_data VALUES (%1, %2, %3, 30, 50, 30, 50, "
+                                       "400, 400, 0, 0, 1, 1)")
+                                   .arg(n + 1)
+                                   .arg(base::oleDate(t.date()))
+                                   .arg(base::oleTime(t.time()), 0, 'g', 17)));
+        }
+    }
+    QSqlDatabase::removeDatabase("original");
+    const QByteArray before = bytesOf(db);
+    const QString pdf = dir.filePath("ring.pdf"), csv = dir.filePath("ring.csv");
+    const Ran made = velmars({"--db", db, "--report", pdf, "--report-csv", csv}, dir.path());
+    ASSERT_EQ(made.status, 0) << made.err.toStdString();
+    const Ran exported = velmars({"--db", db, "--export-csv", "-"}, dir.path());
+    ASSERT_EQ(exported.status, 0);
+    EXPECT_EQ(bytesOf(csv), exported.out);
+    EXPECT_EQ(exported.out.count('\n'), 61);
+    const QString text = pdfText(pdf);
+    for (const char* e : {"ring.csv（60 条记录）", "2026-11-02 10:00:00", "2026-11-02 10:00:59",
+                          "PV1 30.00 30.00 30.00"})
+        EXPECT_TRUE(text.contains(QString::fromUtf8(e))) << e << "\n" << text.toStdString();
+    EXPECT_EQ(bytesOf(db), before);
+}
+
+// A recorder stores a second while the report is being made (a run still open): the figures,
+// the chart and the CSV whose hash the pages print all come from the moment the report began.
+TEST(Report, ASecondStoredMidwayIsInNoPartOfTheReport) {
+    QTemporaryDir dir;
+    const QString db = makeDatabase(dir);
+    const int64_t added = kStart.addSecs(1300).toSecsSinceEpoch();  // in the gap of the full disk
+    report::ReportRequest request;
+    request.dbPath = db;
+    request.pdfPath = dir.filePath("midway.pdf");
+    request.csvPath = dir.filePath("midway.csv");
+    request.from = kStart.toSecsSinceEpoch();
+    request.to = request.from + kSeconds - 1;
+    bool stored = false;
+    // The figures are read when the report reaches 45 %; the CSV and the chart come after.
+    const auto outcome = report::makeReport(request, [&](int percent) {
+        if (percent >= 45 && !stored) {
+            record::SampleStore writer(db, "midway-writer");
+            EXPECT_TRUE(writer.open());
+            record::Sample s;
+            const QDateTime t = QDateTime::fromSecsSinceEpoch(added);
+            s.date = base::oleDate(t.date());
+            s.time = base::oleTime(t.time());
+            s.at = added;
+            s.id = 1;
+            stored = writer.storeSample(s);
+            EXPECT_TRUE(stored) << writer.lastError().toStdString();
+        }
+        return true;
+    });
+    ASSERT_TRUE(outcome.written()) << outcome.error.toStdString();
+    ASSERT_TRUE(stored);
+    const QByteArray csv = bytesOf(request.csvPath);
+    EXPECT_EQ(csv.count('\n'), 3265 + 1);
+    EXPECT_FALSE(csv.contains("2026-11-02 10:21:40"));
+    EXPECT_TRUE(pdfText(request.pdfPath).contains("midway.csv（3265 条记录）"));
+}
+
+// A GUI application: the report made in this process draws its PDF.
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
 }
