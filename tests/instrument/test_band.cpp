@@ -1,0 +1,57 @@
+// A tolerance band's edges: both limits count as inside, and once PV was out it is back only
+// inside the band narrowed by the hysteresis, around SV and with fixed limits alike.
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "instrument/band.h"
+#include "instrument/programstate.h"
+
+using instrument::ToleranceBand;
+
+TEST(ToleranceBand, EdgesWithAndWithoutHysteresis) {
+    const ToleranceBand aroundSv{false, 2, 0, 0,
+                                 0.5};                // SV 300: 298 .. 302, back at 298.5 .. 301.5
+    const ToleranceBand fixed{true, 2, 500, 550, 1};  // back at 501 .. 549
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        const char* name;
+        ToleranceBand band;
+        double pv, sv;
+        bool wasOutside, outside;
+    } cases[] = {
+        {"on the high edge", aroundSv, 302, 300, false, false},
+        {"just above", aroundSv, 302.05, 300, false, true},
+        {"on the low edge", aroundSv, 298, 300, false, false},
+        {"just below", aroundSv, 297.95, 300, false, true},
+        {"back inside, not inside the narrower band", aroundSv, 301.55, 300, true, true},
+        {"on the narrower band's high edge", aroundSv, 301.5, 300, true, false},
+        {"on the narrower band's low edge", aroundSv, 298.5, 300, true, false},
+        {"back inside below, not far enough", aroundSv, 298.45, 300, true, true},
+        {"the band follows SV", aroundSv, 302, 301, false, false},
+        {"fixed: SV does not count", fixed, 520, 0, false, false},
+        {"fixed: on the low limit", fixed, 500, 520, false, false},
+        {"fixed: on the high limit", fixed, 550, 520, false, false},
+        {"fixed: above", fixed, 550.1, 520, false, true},
+        {"fixed: back, within the hysteresis", fixed, 500.9, 520, true, true},
+        {"fixed: back at the narrower limit", fixed, 549, 520, true, false},
+        {"a negative hysteresis counts as none", {false, 2, 0, 0, -1}, 302, 300, true, false},
+        {"a PV that is no number is out", aroundSv, nan, 300, false, true},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.band.outside(c.pv, c.sv, c.wasOutside), c.outside) << c.name;
+        if (!c.wasOutside) {
+            EXPECT_EQ(c.band.contains(c.pv, c.sv), !c.outside) << c.name;
+        }
+    }
+    EXPECT_EQ(aroundSv.lowAt(300), 298);
+    EXPECT_EQ(fixed.highAt(300), 550);
+}
+
+TEST(ProgramState, DocumentedCodesOnly) {
+    using instrument::ProgramState;
+    EXPECT_EQ(instrument::programStateOf(0), ProgramState::Stopped);
+    EXPECT_EQ(instrument::programStateOf(3), ProgramState::Ended);
+    for (int32_t code : {-1, 4, 7, 0x10000})
+        EXPECT_FALSE(instrument::programStateOf(code).has_value()) << code;
+}
