@@ -18,8 +18,8 @@ struct ToleranceBand {
     // PV within the limits, both edges included. A PV that is no number is never inside.
     bool contains(double pv, double sv) const { return !outside(pv, sv, false); }
     // Whether PV counts as out of the band, given whether it was out at the last look: once out,
-    // it stays out until it is inside the band narrowed by the hysteresis (a negative hysteresis
-    // counts as none).
+    // it stays out until it is inside the band narrowed by the hysteresis on each side (a
+    // negative hysteresis counts as none; one that would leave no band narrows it by half).
     bool outside(double pv, double sv, bool wasOutside) const;
 
     bool operator==(const ToleranceBand&) const = default;
