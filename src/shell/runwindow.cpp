@@ -21,7 +21,6 @@
 #include "report/analysis.h"
 #include "report/report.h"
 #include "shell/runcontrol.h"
-#include "ui/accessible.h"
 #include "ui/bandeditor.h"
 #include "ui/filedialog.h"
 #include "ui/keys.h"
