@@ -156,14 +156,6 @@
         <translation> fixed limits</translation>
     </message>
     <message>
-        <source> 下限</source>
-        <translation> low limit</translation>
-    </message>
-    <message>
-        <source> 上限</source>
-        <translation> high limit</translation>
-    </message>
-    <message>
         <source>回差</source>
         <translation>Hysteresis</translation>
     </message>

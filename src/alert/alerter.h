@@ -63,9 +63,11 @@ class Alerter : public QObject {
     void setRules(const RuleConfig& rules);
     void setNotify(const NotifySettings& notify);
     // The band of the open run for loop 0 or 1 (nullopt: the configured one).
-    void setRunBand(int loop, std::optional<Band> band) { engine_.setRunBand(loop, band); }
+    void setRunBand(int loop, std::optional<instrument::ToleranceBand> band) {
+        engine_.setRunBand(loop, band);
+    }
     // The band loop 0 or 1 is watched with now.
-    Band bandOf(int loop) const { return engine_.bandOf(loop); }
+    instrument::ToleranceBand bandOf(int loop) const { return engine_.bandOf(loop); }
     // A test mail and webhook call now; the answer comes with testDone.
     void sendTest();
 

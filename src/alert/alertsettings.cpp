@@ -32,11 +32,11 @@ void loadSettings(QSettings& f, RuleConfig* rules, NotifySettings* notify) {
     }
     for (int loop = 0; loop < 2; ++loop) {
         const QString g = QStringLiteral("alerts/band%1/").arg(loop + 1);
-        Band& b = rules->bands[loop];
-        const Band& d = defaults.bands[loop];
-        b.width = std::abs(finiteOr(f.value(g + QStringLiteral("width")), d.width));
+        instrument::ToleranceBand& b = rules->bands[loop];
+        const instrument::ToleranceBand& d = defaults.bands[loop];
+        b.plusMinus = std::abs(finiteOr(f.value(g + QStringLiteral("width")), d.plusMinus));
         b.hysteresis = std::abs(finiteOr(f.value(g + QStringLiteral("hysteresis")), d.hysteresis));
-        b.fixedLimits = f.value(g + QStringLiteral("fixed"), false).toBool();
+        b.fixed = f.value(g + QStringLiteral("fixed"), false).toBool();
         b.low = finiteOr(f.value(g + QStringLiteral("low")), d.low);
         b.high = finiteOr(f.value(g + QStringLiteral("high")), d.high);
     }
@@ -64,10 +64,10 @@ void saveSettings(QSettings& f, const RuleConfig& rules, const NotifySettings& n
     }
     for (int loop = 0; loop < 2; ++loop) {
         const QString g = QStringLiteral("alerts/band%1/").arg(loop + 1);
-        const Band& b = rules.bands[loop];
-        f.setValue(g + QStringLiteral("width"), b.width);
+        const instrument::ToleranceBand& b = rules.bands[loop];
+        f.setValue(g + QStringLiteral("width"), b.plusMinus);
         f.setValue(g + QStringLiteral("hysteresis"), b.hysteresis);
-        f.setValue(g + QStringLiteral("fixed"), b.fixedLimits);
+        f.setValue(g + QStringLiteral("fixed"), b.fixed);
         f.setValue(g + QStringLiteral("low"), b.low);
         f.setValue(g + QStringLiteral("high"), b.high);
     }

@@ -16,6 +16,7 @@
 #include "alert/alertsettings.h"
 #include "base/tr.h"
 #include "ui/accessible.h"
+#include "ui/bandeditor.h"
 #include "ui/widgets.h"
 
 namespace alert {
@@ -101,36 +102,15 @@ QWidget* AlertWindow::buildRules() {
     for (int loop = 0; loop < 2; ++loop) {
         const QString n = QString::number(loop + 1);
         const QString pv = QStringLiteral("PV") + n;
-        BandBoxes& b = bands_[loop];
-        b.width = number(QStringLiteral("AlertBandWidth") + n, pv + base::Tr::tr(" 允许偏差"));
-        b.hysteresis =
-            number(QStringLiteral("AlertBandHysteresis") + n, pv + base::Tr::tr(" 回差"));
-        b.fixed = new QCheckBox(base::Tr::tr("固定上下限"));
-        b.fixed->setObjectName(QStringLiteral("AlertBandFixed") + n);
-        b.fixed->setAccessibleName(pv + base::Tr::tr(" 固定上下限"));
-        b.low = number(QStringLiteral("AlertBandLow") + n, pv + base::Tr::tr(" 下限"));
-        b.high = number(QStringLiteral("AlertBandHigh") + n, pv + base::Tr::tr(" 上限"));
-        auto* lowCaption = new QLabel(base::Tr::tr("下限"));
-        lowCaption->setBuddy(b.low);
-        auto* highCaption = new QLabel(base::Tr::tr("上限"));
-        highCaption->setBuddy(b.high);
-        auto* line = new QHBoxLayout;
-        line->addWidget(new QLabel(pv + QStringLiteral(" SV±")));
-        line->addWidget(b.width);
-        line->addWidget(new QLabel(base::Tr::tr("回差")));
-        line->addWidget(b.hysteresis);
-        line->addWidget(b.fixed);
-        line->addWidget(lowCaption);
-        line->addWidget(b.low);
-        line->addWidget(highCaption);
-        line->addWidget(b.high);
-        grid->addLayout(line, row++, 0, 1, 2);
-        // The limits count only while they are chosen.
-        const std::array<QWidget*, 4> limits{lowCaption, b.low, highCaption, b.high};
-        for (QWidget* limit : limits) {
-            limit->setEnabled(false);
-            connect(b.fixed, &QCheckBox::toggled, limit, &QWidget::setEnabled);
-        }
+        ui::BandEditor::Look look;
+        look.names = QStringLiteral("AlertBand%1") + n;
+        look.pv = pv;
+        look.sv = QStringLiteral("SV") + n;
+        look.modeList = false;
+        look.hysteresis = true;
+        look.widthName = pv + base::Tr::tr(" 允许偏差");
+        bands_[loop] = new ui::BandEditor(look);
+        grid->addWidget(bands_[loop], row++, 0, 1, 2);
     }
     forwardBehind_ = number(QStringLiteral("AlertForwardBehind"), base::Tr::tr("转发滞后上限"));
     auto* line = new QHBoxLayout;
@@ -177,12 +157,7 @@ void AlertWindow::fill(const RuleConfig& rules, const NotifySettings& notify) {
         delay_[i]->setValue(rules.rule(k).delaySec);
     }
     for (int loop = 0; loop < 2; ++loop) {
-        const Band& b = rules.bands[loop];
-        bands_[loop].width->setValue(b.width);
-        bands_[loop].hysteresis->setValue(b.hysteresis);
-        bands_[loop].fixed->setChecked(b.fixedLimits);
-        bands_[loop].low->setValue(b.low);
-        bands_[loop].high->setValue(b.high);
+        bands_[loop]->setBand(rules.bands[loop]);
     }
     forwardBehind_->setValue(rules.forwardBehindMin);
     mail_->setText(notify.mailServer);
@@ -203,13 +178,9 @@ bool AlertWindow::read(RuleConfig* rules, NotifySettings* notify, QString* error
         rules->rule(k).delaySec = delay_[i]->value();
     }
     for (int loop = 0; loop < 2; ++loop) {
-        Band& b = rules->bands[loop];
-        b.width = bands_[loop].width->value();
-        b.hysteresis = bands_[loop].hysteresis->value();
-        b.fixedLimits = bands_[loop].fixed->isChecked();
-        b.low = bands_[loop].low->value();
-        b.high = bands_[loop].high->value();
-        if (b.fixedLimits && b.low >= b.high) {
+        instrument::ToleranceBand& b = rules->bands[loop];
+        bands_[loop]->readInto(&b);
+        if (b.fixed && b.low >= b.high) {
             *error = base::Tr::tr("PV%1 的下限须小于上限").arg(loop + 1);
             return false;
         }

@@ -16,6 +16,10 @@ class QLabel;
 class QLineEdit;
 class QSpinBox;
 
+namespace ui {
+class BandEditor;
+}
+
 namespace alert {
 
 class Alerter;
@@ -46,14 +50,7 @@ class AlertWindow : public QDialog {
     NotifySettings before_;
     std::array<QCheckBox*, kKindCount> enabled_{};
     std::array<QSpinBox*, kKindCount> delay_{};
-    struct BandBoxes {
-        QDoubleSpinBox* width;
-        QDoubleSpinBox* hysteresis;
-        QCheckBox* fixed;
-        QDoubleSpinBox* low;
-        QDoubleSpinBox* high;
-    };
-    std::array<BandBoxes, 2> bands_{};
+    std::array<ui::BandEditor*, 2> bands_{};
     QDoubleSpinBox* forwardBehind_ = nullptr;
     QLineEdit* mail_ = nullptr;
     QLineEdit* password_ = nullptr;

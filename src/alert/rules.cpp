@@ -64,9 +64,9 @@ RuleConfig::RuleConfig() {
     rule(Kind::Band1).delaySec = 300;
     rule(Kind::Band2).delaySec = 300;
     rule(Kind::Recording).delaySec = 60;
-    bands[0].width = 2;
+    bands[0].plusMinus = 2;
     bands[0].hysteresis = 0.4;
-    bands[1].width = 5;
+    bands[1].plusMinus = 5;
     bands[1].hysteresis = 1;
 }
 
@@ -76,11 +76,11 @@ void Engine::setConfig(const RuleConfig& config) {
     config_ = config;
 }
 
-void Engine::setRunBand(int loop, std::optional<Band> band) {
+void Engine::setRunBand(int loop, std::optional<instrument::ToleranceBand> band) {
     if (loop == 0 || loop == 1) runBands_[loop] = band;
 }
 
-Band Engine::bandOf(int loop) const {
+instrument::ToleranceBand Engine::bandOf(int loop) const {
     return runBands_[loop] ? *runBands_[loop] : config_.bands[loop];
 }
 
@@ -109,17 +109,14 @@ std::optional<bool> Engine::condition(Kind k, const Observation& o, bool active,
         case Kind::Band2: {
             if (!o.imageFresh) return std::nullopt;
             const int loop = k == Kind::Band1 ? 0 : 1;
-            const Band b = bandOf(loop);
+            const instrument::ToleranceBand b = bandOf(loop);
             const double pv = o.pv[loop];
-            const double low = b.fixedLimits ? b.low : o.sv[loop] - b.width;
-            const double high = b.fixedLimits ? b.high : o.sv[loop] + b.width;
-            // Once out, PV has to come back inside the narrower band to count as normal.
-            const double h = active ? std::max(0.0, b.hysteresis) : 0.0;
+            const double sv = o.sv[loop];
             *value = pv;
             *valueText = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "PV%1 %2（范围 %3 … %4）"))
                              .arg(loop + 1)
-                             .arg(number(pv), number(low), number(high));
-            return pv < low + h || pv > high - h;
+                             .arg(number(pv), number(b.lowAt(sv)), number(b.highAt(sv)));
+            return b.outside(pv, sv, active);
         }
         case Kind::Recording:
             *valueText = o.recordingStopped

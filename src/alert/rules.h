@@ -12,6 +12,8 @@
 #include <optional>
 #include <vector>
 
+#include "instrument/band.h"
+
 namespace alert {
 
 enum class Kind { Alarm1, Alarm2, Sensor1, Sensor2, Silent, Band1, Band2, Recording, Forwarding };
@@ -32,19 +34,11 @@ struct Rule {
     int delaySec = 0;  // the condition holds this long before the alert fires
 };
 
-// PV against its band: SV ± width, or fixed limits when fixedLimits is set. The alert releases
-// only once PV is back within the band narrowed by hysteresis on each side.
-struct Band {
-    double width = 2;
-    double hysteresis = 0.4;
-    bool fixedLimits = false;
-    double low = 0;
-    double high = 0;
-};
-
 struct RuleConfig {
     std::array<Rule, kKindCount> rules{};
-    std::array<Band, 2> bands{};
+    // PV against its band: SV ± plusMinus, or fixed limits; back to normal only inside the band
+    // narrowed by its hysteresis.
+    std::array<instrument::ToleranceBand, 2> bands{};
     double forwardBehindMin = 30;  // forwarding further behind than this counts
 
     RuleConfig();
@@ -106,8 +100,8 @@ class Engine {
     const RuleConfig& config() const { return config_; }
     // The band of the open run for loop 0 or 1, overriding the configured one; nullopt returns
     // to it.
-    void setRunBand(int loop, std::optional<Band> band);
-    Band bandOf(int loop) const;
+    void setRunBand(int loop, std::optional<instrument::ToleranceBand> band);
+    instrument::ToleranceBand bandOf(int loop) const;
 
     // The alerts that fire or return to normal with this observation, in kind order.
     std::vector<Transition> observe(const Observation& o);
@@ -134,7 +128,7 @@ class Engine {
                                   std::optional<double>* value) const;
 
     RuleConfig config_;
-    std::array<std::optional<Band>, 2> runBands_;
+    std::array<std::optional<instrument::ToleranceBand>, 2> runBands_;
     std::array<State, kKindCount> states_{};
     std::vector<ListedAlert> listed_;
 };

@@ -1,6 +1,7 @@
 #include "instrument/statetexts.h"
 
 #include "base/text.h"
+#include "instrument/programstate.h"
 
 namespace instrument {
 
@@ -45,18 +46,19 @@ QString alarmTypeText(int alarm, float code) {
 }
 
 QString programStateText(int32_t code) {
-    switch (code) {
-        case 0:
+    const std::optional<ProgramState> state = programStateOf(code);
+    if (!state) return base::intText(code);
+    switch (*state) {
+        case ProgramState::Stopped:
             return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "停止  "));
-        case 1:
+        case ProgramState::Running:
             return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "运行"));
-        case 2:
+        case ProgramState::Paused:
             return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "暂停"));
-        case 3:
+        case ProgramState::Ended:
             return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "结束"));
-        default:
-            return base::intText(code);
     }
+    return base::intText(code);
 }
 
 std::array<QString, 9> programStatusTexts(const std::array<int32_t, 21>& regs) {

@@ -40,7 +40,7 @@ Run runFrom(const QSqlQuery& q) {
     if (!q.value(9).isNull()) r.end = q.value(9).toLongLong();
     r.automatic = q.value(10).toBool();
     for (int k = 0; k < 2; ++k) {
-        ToleranceBand& b = k == 0 ? r.band1 : r.band2;
+        instrument::ToleranceBand& b = k == 0 ? r.band1 : r.band2;
         b.fixed = q.value(11 + 4 * k).toBool();
         b.plusMinus = q.value(12 + 4 * k).toDouble();
         b.low = q.value(13 + 4 * k).toDouble();
@@ -145,7 +145,7 @@ bool RunStore::start(Run& run, bool makeNameUnique) {
     for (int i = 0; i < values.size(); ++i)
         q.bindValue(i, values[i]);
     int i = static_cast<int>(values.size());
-    for (const ToleranceBand* b : {&run.band1, &run.band2}) {
+    for (const instrument::ToleranceBand* b : {&run.band1, &run.band2}) {
         q.bindValue(i++, b->fixed);
         q.bindValue(i++, b->plusMinus);
         q.bindValue(i++, b->low);

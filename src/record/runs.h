@@ -9,21 +9,10 @@
 #include <optional>
 #include <vector>
 
+#include "instrument/band.h"
 #include "record/sqlitefile.h"
 
 namespace record {
-
-// The band a loop's process value should stay in: plus or minus a value around its working set
-// value, or fixed limits.
-struct ToleranceBand {
-    bool fixed = false;
-    double plusMinus = 2.0;    // around SV when !fixed
-    double low = 0, high = 0;  // when fixed
-    bool contains(double pv, double sv) const {
-        return fixed ? pv >= low && pv <= high : pv >= sv - plusMinus && pv <= sv + plusMinus;
-    }
-    bool operator==(const ToleranceBand&) const = default;
-};
 
 struct Run {
     int64_t id = 0;  // row number once stored
@@ -33,7 +22,7 @@ struct Run {
     int64_t start = 0;           // UTC seconds since 1970
     std::optional<int64_t> end;  // UTC seconds; none while the run is open
     bool automatic = false;      // started by the instrument's program going to running
-    ToleranceBand band1{false, 2.0}, band2{false, 5.0};
+    instrument::ToleranceBand band1{false, 2.0}, band2{false, 5.0};
     bool operator==(const Run&) const = default;
 };
 

@@ -12,8 +12,8 @@ QString channelCaption(int channel) {
                                        : record::schema::valueColumns().value(channel);
 }
 
-Analyzer::Analyzer(int64_t from, int64_t to, record::ToleranceBand band1,
-                   record::ToleranceBand band2)
+Analyzer::Analyzer(int64_t from, int64_t to, instrument::ToleranceBand band1,
+                   instrument::ToleranceBand band2)
     : from_(std::min(from, to)), to_(std::max(from, to)), bands_{band1, band2} {}
 
 void Analyzer::add(const record::ArchivedSample& s) {

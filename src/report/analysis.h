@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "instrument/band.h"
 #include "record/archive.h"
 #include "record/eventrules.h"
 #include "record/runs.h"
@@ -58,7 +59,8 @@ struct Figures {
 // Takes the span's samples in time order, one at a time.
 class Analyzer {
   public:
-    Analyzer(int64_t from, int64_t to, record::ToleranceBand band1, record::ToleranceBand band2);
+    Analyzer(int64_t from, int64_t to, instrument::ToleranceBand band1,
+             instrument::ToleranceBand band2);
     void add(const record::ArchivedSample& s);
     // The figures; each gap's cause from the events of the span (in time order, local times).
     Figures finish(const std::vector<record::EventEntry>& events) const;
@@ -71,7 +73,7 @@ class Analyzer {
         bool out = false;
     };
     int64_t from_, to_;
-    std::array<record::ToleranceBand, 2> bands_;
+    std::array<instrument::ToleranceBand, 2> bands_;
     std::array<Running, kReportChannels.size()> run_;
     int64_t recorded_ = 0, samples_ = 0, previous_ = 0;
     bool any_ = false;

@@ -210,7 +210,7 @@ void loopChart(Layout& layout, const ReportContent& c, int loop,
                const std::vector<chart::SpanColumn>& columns) {
     const int pv = loop, sv = 2 + loop;
     const record::Run run = c.request.run.value_or(record::Run{});
-    const record::ToleranceBand band = loop == 0 ? run.band1 : run.band2;
+    const instrument::ToleranceBand band = loop == 0 ? run.band1 : run.band2;
     const bool banded = c.request.run.has_value();  // a span without a run has no band
     const int64_t from = c.figures.from, to = c.figures.to;
 
@@ -370,7 +370,7 @@ void loopChart(Layout& layout, const ReportContent& c, int loop,
     });
 }
 
-QString bandText(const record::ToleranceBand& band, const QString& sv) {
+QString bandText(const instrument::ToleranceBand& band, const QString& sv) {
     return band.fixed ? Tr::tr("%1 … %2").arg(number(band.low), number(band.high))
                       : Tr::tr("%1 ± %2").arg(sv, number(band.plusMinus));
 }

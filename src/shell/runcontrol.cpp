@@ -13,6 +13,7 @@
 #include "alert/alerter.h"
 #include "base/tr.h"
 #include "base/workerthread.h"
+#include "instrument/programstate.h"
 #include "link/link.h"
 #include "record/eventlog.h"
 #include "record/schema.h"
@@ -44,20 +45,19 @@ constexpr TextKey kTextKeys[] = {{"run/name", &record::Run::name},
 }  // namespace
 
 AutoStep autoStep(int32_t before, int32_t after) {
-    if (before == after) return AutoStep::None;
-    if (after == 1) return AutoStep::Start;
-    if (after == 0 || after == 3) return AutoStep::Stop;
+    using instrument::ProgramState;
+    const std::optional<ProgramState> state = instrument::programStateOf(after);
+    if (before == after || !state) return AutoStep::None;
+    switch (*state) {
+        case ProgramState::Running:
+            return AutoStep::Start;
+        case ProgramState::Stopped:
+        case ProgramState::Ended:
+            return AutoStep::Stop;
+        case ProgramState::Paused:
+            break;
+    }
     return AutoStep::None;
-}
-
-alert::Band alertBand(const record::ToleranceBand& band, double hysteresis) {
-    alert::Band b;
-    b.width = band.plusMinus;
-    b.hysteresis = hysteresis;
-    b.fixedLimits = band.fixed;
-    b.low = band.low;
-    b.high = band.high;
-    return b;
 }
 
 QString automaticRunName(const QDateTime& start) {
@@ -165,7 +165,7 @@ void RunControl::loadSettings() {
     // whatever port the run is on now.
     if (isMadeStation(draft_.station, QSysInfo::machineHostName())) draft_.station.clear();
     for (int loop = 0; loop < 2; ++loop) {
-        record::ToleranceBand& b = loop == 0 ? draft_.band1 : draft_.band2;
+        instrument::ToleranceBand& b = loop == 0 ? draft_.band1 : draft_.band2;
         const QString g = QStringLiteral("run/band%1").arg(loop + 1);
         b.fixed = file->value(g + QStringLiteral("Fixed"), b.fixed).toBool();
         bool ok = false;
@@ -185,7 +185,7 @@ void RunControl::saveSettings() const {
     for (const TextKey& k : kTextKeys)
         file->setValue(QLatin1String(k.key), draft_.*k.field);
     for (int loop = 0; loop < 2; ++loop) {
-        const record::ToleranceBand& b = loop == 0 ? draft_.band1 : draft_.band2;
+        const instrument::ToleranceBand& b = loop == 0 ? draft_.band1 : draft_.band2;
         const QString g = QStringLiteral("run/band%1").arg(loop + 1);
         file->setValue(g + QStringLiteral("Fixed"), b.fixed);
         file->setValue(g + QStringLiteral("PlusMinus"), b.plusMinus);
@@ -269,8 +269,10 @@ void RunControl::applyBands() {
             alerter_->setRunBand(loop, std::nullopt);
             continue;
         }
-        const record::ToleranceBand& b = loop == 0 ? state_.open->band1 : state_.open->band2;
-        alerter_->setRunBand(loop, alertBand(b, alerter_->rules().bands[loop].hysteresis));
+        // The run's limits with the hysteresis the alerts are set to.
+        instrument::ToleranceBand b = loop == 0 ? state_.open->band1 : state_.open->band2;
+        b.hysteresis = alerter_->rules().bands[loop].hysteresis;
+        alerter_->setRunBand(loop, b);
     }
 }
 

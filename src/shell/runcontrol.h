@@ -20,8 +20,7 @@ class QThread;
 
 namespace alert {
 class Alerter;
-struct Band;
-}  // namespace alert
+}
 namespace comm {
 class Link;
 struct InstrumentImage;
@@ -32,13 +31,11 @@ class EventLog;
 
 namespace shell {
 
-// What a change of the program state (3X 4097: 0 stopped, 1 running, 2 paused, 3 ended) does to
-// the automatic run: running starts one, stopped or ended ends it; a pause changes nothing.
+// What a change of the program state (the code in 3X 4097) does to the automatic run: running
+// starts one, stopped or ended ends it; a pause or a code the instrument does not document
+// changes nothing.
 enum class AutoStep { None, Start, Stop };
 AutoStep autoStep(int32_t before, int32_t after);
-
-// The alerts' band for a run's tolerance band, keeping the configured hysteresis.
-alert::Band alertBand(const record::ToleranceBand& band, double hysteresis);
 
 // The name of a run whose form has none: "试验 yyyy-MM-dd HH:mm" (the runs table adds " (2)"...
 // when the minute has a run of that name already).

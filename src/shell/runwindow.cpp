@@ -1,9 +1,7 @@
 #include "shell/runwindow.h"
 
 #include <QCheckBox>
-#include <QComboBox>
 #include <QDateTime>
-#include <QDoubleSpinBox>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -23,7 +21,7 @@
 #include "report/analysis.h"
 #include "report/report.h"
 #include "shell/runcontrol.h"
-#include "ui/accessible.h"
+#include "ui/bandeditor.h"
 #include "ui/filedialog.h"
 #include "ui/keys.h"
 #include "ui/widgets.h"
@@ -46,18 +44,6 @@ QLineEdit* textField(const QString& name, const QString& accessible) {
     e->setObjectName(name);
     e->setAccessibleName(accessible);
     return e;
-}
-
-QDoubleSpinBox* limitField(const QString& name, const QString& accessible) {
-    auto* s = new QDoubleSpinBox;
-    s->setObjectName(name);
-    s->setAccessibleName(accessible);
-    s->setRange(-9999.9, 9999.9);
-    s->setDecimals(1);
-    s->setSingleStep(0.5);
-    // The entry field inside takes the keys; it answers to the same name.
-    if (auto* field = s->findChild<QLineEdit*>()) field->setAccessibleName(accessible);
-    return s;
 }
 
 QLabel* buddyLabel(const QString& text, QWidget* buddy) {
@@ -85,8 +71,8 @@ RunWindow::RunWindow(RunControl& runs, QString dbPath, QWidget* parent)
     lay->addLayout(bottom);
 
     QList<QWidget*> order{name_, order_, operator_, station_, notes_};
-    for (const BandControls& b : bands_)
-        order << b.mode << b.plusMinus << b.low << b.high;
+    for (const ui::BandEditor* b : bands_)
+        order << b->focusOrder();
     order << automatic_ << start_ << stop_ << table_ << report_ << cancel_ << return_;
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
@@ -94,11 +80,8 @@ RunWindow::RunWindow(RunControl& runs, QString dbPath, QWidget* parent)
     showForm(runs_.draft());
     for (QLineEdit* e : {name_, order_, operator_, station_, notes_})
         connect(e, &QLineEdit::textEdited, this, &RunWindow::formEdited);
-    for (const BandControls& b : bands_) {
-        connect(b.mode, &QComboBox::currentIndexChanged, this, &RunWindow::formEdited);
-        for (QDoubleSpinBox* s : {b.plusMinus, b.low, b.high})
-            connect(s, &QDoubleSpinBox::valueChanged, this, &RunWindow::formEdited);
-    }
+    for (ui::BandEditor* b : bands_)
+        connect(b, &ui::BandEditor::changed, this, &RunWindow::formEdited);
     connect(automatic_, &QCheckBox::toggled, this, [this](bool on) {
         runs_.setAutomatic(on);
         runs_.saveSettings();
@@ -155,29 +138,17 @@ QWidget* RunWindow::buildForm() {
     for (int k = 0; k < 2; ++k) {
         const QString pv = QStringLiteral("PV%1").arg(k + 1);
         const QString sv = QStringLiteral("SV%1").arg(k + 1);
-        BandControls& b = bands_[k];
-        b.mode = new ui::NamedList;
-        b.mode->setObjectName(QStringLiteral("RunBandMode_%1").arg(k));
-        b.mode->setAccessibleName(base::Tr::tr("%1 允差方式").arg(pv));
-        b.mode->addItem(base::Tr::tr("%1 ± 允差").arg(sv));
-        b.mode->addItem(base::Tr::tr("固定上下限"));
-        b.plusMinus =
-            limitField(QStringLiteral("RunBandWidth_%1").arg(k), base::Tr::tr("%1 允差").arg(pv));
-        b.plusMinus->setRange(0, 9999.9);
-        b.plusMinus->setPrefix(QStringLiteral("± "));
-        b.low = limitField(QStringLiteral("RunBandLow_%1").arg(k), base::Tr::tr("%1 下限").arg(pv));
-        b.high =
-            limitField(QStringLiteral("RunBandHigh_%1").arg(k), base::Tr::tr("%1 上限").arg(pv));
+        ui::BandEditor::Look look;
+        look.names = QStringLiteral("RunBand%1_") + QString::number(k);
+        look.pv = pv;
+        look.sv = sv;
+        look.widthName = base::Tr::tr("%1 允差").arg(pv);
+        bands_[k] = new ui::BandEditor(look);
         auto* row = new QHBoxLayout;
-        row->addWidget(b.mode);
-        row->addWidget(b.plusMinus);
-        row->addSpacing(8);
-        row->addWidget(buddyLabel(base::Tr::tr("下限"), b.low));
-        row->addWidget(b.low);
-        row->addWidget(buddyLabel(base::Tr::tr("上限"), b.high));
-        row->addWidget(b.high);
+        row->addWidget(bands_[k]);
         row->addStretch(1);
-        grid->addWidget(buddyLabel(base::Tr::tr("%1 允差").arg(pv), b.mode), 3 + k, 0);
+        grid->addWidget(buddyLabel(base::Tr::tr("%1 允差").arg(pv), bands_[k]->chooser()), 3 + k,
+                        0);
         grid->addLayout(row, 3 + k, 1, 1, 3);
     }
 
@@ -251,13 +222,8 @@ void RunWindow::showForm(const record::Run& draft) {
     operator_->setText(draft.operatorName);
     station_->setText(draft.station);
     notes_->setText(draft.notes);
-    for (int k = 0; k < 2; ++k) {
-        const record::ToleranceBand& band = k == 0 ? draft.band1 : draft.band2;
-        bands_[k].mode->setCurrentIndex(band.fixed ? 1 : 0);
-        bands_[k].plusMinus->setValue(band.plusMinus);
-        bands_[k].low->setValue(band.low);
-        bands_[k].high->setValue(band.high);
-    }
+    bands_[0]->setBand(draft.band1);
+    bands_[1]->setBand(draft.band2);
     automatic_->setChecked(runs_.automatic());
     showing_ = false;
     formEdited();
@@ -271,23 +237,15 @@ record::Run RunWindow::form() const {
     r.station = station_->text().trimmed();
     r.notes = notes_->text().trimmed();
     for (int k = 0; k < 2; ++k) {
-        record::ToleranceBand& band = k == 0 ? r.band1 : r.band2;
-        band.fixed = bands_[k].mode->currentIndex() == 1;
-        band.plusMinus = bands_[k].plusMinus->value();
+        instrument::ToleranceBand& band = k == 0 ? r.band1 : r.band2;
+        bands_[k]->readInto(&band);
         // Limits typed the wrong way round still mean the span between them.
-        band.low = std::min(bands_[k].low->value(), bands_[k].high->value());
-        band.high = std::max(bands_[k].low->value(), bands_[k].high->value());
+        if (band.low > band.high) std::swap(band.low, band.high);
     }
     return r;
 }
 
 void RunWindow::formEdited() {
-    for (const BandControls& b : bands_) {
-        const bool fixed = b.mode->currentIndex() == 1;
-        b.plusMinus->setEnabled(!fixed);
-        b.low->setEnabled(fixed);
-        b.high->setEnabled(fixed);
-    }
     // The automatic runs take the form as it is.
     if (!showing_) runs_.setDraft(form());
 }

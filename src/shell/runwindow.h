@@ -11,8 +11,6 @@
 #include "record/runs.h"
 
 class QCheckBox;
-class QComboBox;
-class QDoubleSpinBox;
 class QLabel;
 class QLineEdit;
 class QProgressBar;
@@ -20,6 +18,9 @@ class QPushButton;
 class QTableWidget;
 class QTimer;
 
+namespace ui {
+class BandEditor;
+}
 namespace report {
 class ReportJob;
 }
@@ -50,12 +51,6 @@ class RunWindow : public QWidget {
     void returned();
 
   private:
-    struct BandControls {
-        QComboBox* mode = nullptr;  // around SV, or fixed limits
-        QDoubleSpinBox* plusMinus = nullptr;
-        QDoubleSpinBox* low = nullptr;
-        QDoubleSpinBox* high = nullptr;
-    };
     QWidget* buildForm();
     QWidget* buildList();
     void showForm(const record::Run& draft);
@@ -72,7 +67,7 @@ class RunWindow : public QWidget {
     QLineEdit* operator_ = nullptr;
     QLineEdit* station_ = nullptr;
     QLineEdit* notes_ = nullptr;
-    std::array<BandControls, 2> bands_{};
+    std::array<ui::BandEditor*, 2> bands_{};
     QCheckBox* automatic_ = nullptr;
     QPushButton* start_ = nullptr;
     QPushButton* stop_ = nullptr;

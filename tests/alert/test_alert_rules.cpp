@@ -98,7 +98,7 @@ const std::vector<Case> kCases = {
      [](RuleConfig& c) {
          c.rule(Kind::Band1).delaySec = 0;
          c.rule(Kind::Band2).delaySec = 0;
-         c.bands[1].fixedLimits = true;
+         c.bands[1].fixed = true;
          c.bands[1].low = 500;
          c.bands[1].high = 550;
      },
@@ -164,8 +164,8 @@ TEST(AlertRules, RunBandOverridesTheConfiguredOne) {
     RuleConfig c;
     c.rule(Kind::Band1).delaySec = 0;
     Engine e(c);
-    Band run1;
-    run1.width = 10;
+    instrument::ToleranceBand run1;
+    run1.plusMinus = 10;
     e.setRunBand(0, run1);
     EXPECT_EQ(run(e, {0, pv1(305), ""}), "");
     e.setRunBand(0, std::nullopt);

@@ -205,7 +205,7 @@ void EnglishWindows::everyWindowSpeaksEnglish() {
     main->openPort();
     QTRY_VERIFY_WITH_TIMEOUT(app.link().polling() && app.link().stats().exchanges > 2, 10000);
     alert::RuleConfig rules = app.alerter()->rules();
-    rules.bands[0] = alert::Band{2, 0.4, true, 900, 950};
+    rules.bands[0] = instrument::ToleranceBand{true, 2, 900, 950, 0.4};
     rules.rule(alert::Kind::Band1).delaySec = 0;
     app.alerter()->setRules(rules);
     QTRY_VERIFY_WITH_TIMEOUT(!app.alerter()->listed().empty(), 5000);

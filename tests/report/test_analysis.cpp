@@ -25,7 +25,7 @@ TEST(ReportFigures, EdgesOfASpan) {
     struct Case {
         const char* name;
         std::vector<record::ArchivedSample> samples;
-        record::ToleranceBand band;
+        instrument::ToleranceBand band;
         int64_t recorded, samplesSeen, inside, excursion;
         std::vector<std::pair<int64_t, int64_t>> gaps;  // offsets from t0
     } cases[] = {

@@ -158,8 +158,8 @@ void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
     QCOMPARE(run.address, 1);
     QCOMPARE(run.start, startedAt);
     QVERIFY(!run.end && !run.automatic);
-    QCOMPARE(run.band1, (record::ToleranceBand{false, 2.0, 0, 0}));
-    QCOMPARE(run.band2, (record::ToleranceBand{true, 5.0, 88, 95}));
+    QCOMPARE(run.band1, (instrument::ToleranceBand{false, 2.0, 0, 0}));
+    QCOMPARE(run.band2, (instrument::ToleranceBand{true, 5.0, 88, 95}));
     QVERIFY(!child<QWidget>("RunStart")->isEnabled() && child<QWidget>("RunStop")->isEnabled());
     QTRY_COMPARE(w->table()->rowCount(), 1);
     QCOMPARE(w->table()->item(0, 3)->text(), QString("进行中"));
@@ -169,10 +169,10 @@ void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
     QCOMPARE(child<QComboBox>("RunBandMode_1")->currentIndex(), 1);
     // The alerts watch the run's bands, the configured hysteresis kept.
     alert::Alerter* alerter = rig_->app->alerter();
-    const alert::Band b2 = alerter->bandOf(1);
-    QVERIFY(b2.fixedLimits && b2.low == 88 && b2.high == 95);
+    const instrument::ToleranceBand b2 = alerter->bandOf(1);
+    QVERIFY(b2.fixed && b2.low == 88 && b2.high == 95);
     QCOMPARE(b2.hysteresis, alerter->rules().bands[1].hysteresis);
-    QCOMPARE(alerter->bandOf(0).width, 2.0);
+    QCOMPARE(alerter->bandOf(0).plusMinus, 2.0);
     QTRY_COMPARE(logged_, QStringList{"试验开始：湿热 40 °C / 93 %RH"});
     // Esc closes the window and hands the keys back to its button.
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
@@ -188,13 +188,13 @@ void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
     QCOMPARE(w->table()->item(0, 4)->text(), QString("1:00:00"));
     QVERIFY(child<QLineEdit>("RunOrder")->text().isEmpty());  // the form as it was left
     QCOMPARE(child<QComboBox>("RunBandMode_1")->currentIndex(), 1);
-    QVERIFY(rig_->app->alerter()->bandOf(1).fixedLimits);
+    QVERIFY(rig_->app->alerter()->bandOf(1).fixed);
     press(child<QPushButton>("RunStop"));
     QTRY_VERIFY(!runs()->openRun() && !runs()->busy());
     stored = storedRuns();
     QCOMPARE(stored.size(), size_t(1));
     QCOMPARE(stored.front().end, std::optional<int64_t>(startedAt + 3600));
-    QVERIFY(!rig_->app->alerter()->bandOf(1).fixedLimits);
+    QVERIFY(!rig_->app->alerter()->bandOf(1).fixed);
     QTRY_COMPARE(logged_.last(), QString("试验结束：湿热 40 °C / 93 %RH"));
     QCOMPARE(writes(), QStringList{});
 

@@ -1,0 +1,17 @@
+#pragma once
+// The states of the instrument's program as it reports them in 3X 4097.
+
+#include <cstdint>
+#include <optional>
+
+namespace instrument {
+
+enum class ProgramState : int32_t { Stopped = 0, Running = 1, Paused = 2, Ended = 3 };
+
+// The state a code names; nullopt for a code the instrument does not document.
+inline std::optional<ProgramState> programStateOf(int32_t code) {
+    if (code < 0 || code > 3) return std::nullopt;
+    return static_cast<ProgramState>(code);
+}
+
+}  // namespace instrument
