@@ -13,10 +13,9 @@
 #include <optional>
 #include <vector>
 
+#include "base/workerthread.h"
 #include "record/clock.h"
 #include "record/runs.h"
-
-class QThread;
 
 namespace alert {
 class Alerter;
@@ -31,6 +30,8 @@ class EventLog;
 }
 
 namespace shell {
+
+class RunWorker;
 
 // What a change of the program state (3X 4097: 0 stopped, 1 running, 2 paused, 3 ended) does to
 // the automatic run: running starts one, stopped or ended ends it; a pause changes nothing.
@@ -130,8 +131,7 @@ class RunControl : public QObject {
 
     QString path_;
     const record::Clock& clock_;
-    QThread* thread_ = nullptr;
-    class RunWorker* worker_ = nullptr;  // lives on thread_
+    base::WorkerThread<RunWorker> thread_;
     bool started_ = false, readOnly_ = false, loaded_ = false;
     std::function<std::pair<QString, int>()> chamber_;
     std::function<QString(const QString&, int)> defaultStation_;
