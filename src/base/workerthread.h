@@ -47,7 +47,6 @@ class WorkerThread {
     // For connecting the worker's signals; null once the thread was ended.
     Worker* worker() const { return worker_; }
     bool started() const { return started_; }
-    bool ended() const { return !thread_; }
 
     // Starts the thread once; does nothing after end().
     void start() {
