@@ -415,51 +415,39 @@ void DeliveryWorker::stop() {
 
 // UI side ---------------------------------------------------------------------------------------
 
-Delivery::Delivery(QString dbPath, QObject* parent) : QObject(parent), thread_(new QThread) {
+Delivery::Delivery(QString dbPath, QObject* parent)
+    : QObject(parent),
+      thread_(QStringLiteral("alert delivery"), std::move(dbPath),
+              base::uniqueName(QStringLiteral("alert-outbox"))) {
     qRegisterMetaType<alert::Letter>();
     qRegisterMetaType<QVector<alert::Letter>>();
     qRegisterMetaType<alert::NotifySettings>();
     qRegisterMetaType<alert::Notice>();
-    thread_->setObjectName(QStringLiteral("alert delivery"));
-    worker_ = new DeliveryWorker(
-        std::move(dbPath),
-        QStringLiteral("alert-outbox-%1").arg(reinterpret_cast<quintptr>(this), 0, 16));
-    worker_->moveToThread(thread_);
-    connect(thread_, &QThread::finished, worker_, &QObject::deleteLater);
-    connect(worker_, &DeliveryWorker::attempted, this, &Delivery::attempted);
-    connect(worker_, &DeliveryWorker::testDone, this, &Delivery::testDone);
+    connect(thread_.worker(), &DeliveryWorker::attempted, this, &Delivery::attempted);
+    connect(thread_.worker(), &DeliveryWorker::testDone, this, &Delivery::testDone);
 }
 
 Delivery::~Delivery() {
-    if (!thread_->isRunning()) {
-        delete worker_;
-        delete thread_;
-        return;
-    }
     // The worker stores what it holds and ends its thread after the attempt in flight. A mail in
     // flight ends within curl's timeouts; the program does not wait that long.
-    base::endWorkerThread(
-        thread_, worker_, [w = worker_] { w->stop(); }, 5000);
+    thread_.end(5000, [](DeliveryWorker& w) { w.stop(); });
 }
 
 void Delivery::start() {
-    thread_->start();
-    QMetaObject::invokeMethod(worker_, &DeliveryWorker::start, Qt::QueuedConnection);
+    thread_.start();
+    thread_.post(&DeliveryWorker::start);
 }
 
 void Delivery::configure(const NotifySettings& settings) {
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_, settings] { w->configure(settings); }, Qt::QueuedConnection);
+    thread_.post(&DeliveryWorker::configure, settings);
 }
 
 void Delivery::enqueue(const QVector<Letter>& letters) {
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_, letters] { w->enqueue(letters); }, Qt::QueuedConnection);
+    thread_.post(&DeliveryWorker::enqueue, letters);
 }
 
 void Delivery::sendTest(const Notice& notice) {
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_, notice] { w->sendTest(notice); }, Qt::QueuedConnection);
+    thread_.post(&DeliveryWorker::sendTest, notice);
 }
 
 }  // namespace alert

@@ -12,12 +12,12 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
-#include <QThread>
 #include <QVector>
 #include <functional>
 #include <optional>
 
 #include "alert/message.h"
+#include "base/workerthread.h"
 #include "record/sqlitefile.h"
 
 class QNetworkAccessManager;
@@ -126,8 +126,7 @@ class Delivery : public QObject {
     void testDone(bool ok, const QString& text);
 
   private:
-    QThread* thread_;  // owned; left to the process if a call hangs at the end
-    DeliveryWorker* worker_ = nullptr;
+    base::WorkerThread<DeliveryWorker> thread_;
 };
 
 }  // namespace alert

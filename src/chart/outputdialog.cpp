@@ -11,7 +11,6 @@
 #include <QPrinter>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QThread>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -126,7 +125,7 @@ OutputDialog::~OutputDialog() {
     // An export still running is stopped; it notices within a few thousand rows.
     if (worker_) {
         stop_->store(true);
-        worker_->wait();
+        worker_->end();
     }
 }
 
@@ -195,7 +194,9 @@ void OutputDialog::exportCsv(const QString& file) {
     const QPointer<OutputDialog> self(this);
     const QString db = dbPath_;
     const auto stop = stop_;
-    worker_ = QThread::create([self, db, range, path, stop] {
+    worker_ = std::make_unique<base::WorkerThread<QObject>>(QStringLiteral("export"));
+    worker_->start();
+    worker_->post([self, db, range, path, stop](QObject&) {
         auto report = [self](auto fn) {
             QMetaObject::invokeMethod(
                 qApp,
@@ -208,8 +209,7 @@ void OutputDialog::exportCsv(const QString& file) {
         qint64 rows = 0;
         QString error;
         {
-            record::CsvExport ex(
-                db, QStringLiteral("velmars-export-%1").arg(quintptr(QThread::currentThreadId())));
+            record::CsvExport ex(db, base::uniqueName(QStringLiteral("velmars-export")));
             const std::optional<qint64> total = ex.open() ? ex.count(range) : std::nullopt;
             if (!total) {
                 error = ex.error();
@@ -237,7 +237,6 @@ void OutputDialog::exportCsv(const QString& file) {
         report(
             [ok, rows, error, path](OutputDialog* d) { d->onExportDone(ok, rows, error, path); });
     });
-    worker_->start();
 }
 
 void OutputDialog::cancelExport() {
@@ -249,11 +248,7 @@ void OutputDialog::onProgress(qint64 percent) {
 }
 
 void OutputDialog::onExportDone(bool ok, qint64 rows, const QString& error, const QString& file) {
-    if (worker_) {
-        worker_->wait();
-        delete worker_;
-        worker_ = nullptr;
-    }
+    worker_.reset();  // it has nothing left to do but end
     exportButton_->setEnabled(true);
     cancelButton_->setEnabled(false);
     if (ok) progress_->setValue(100);

@@ -13,6 +13,7 @@
 #include <optional>
 #include <utility>
 
+#include "base/workerthread.h"
 #include "chart/chartprint.h"
 
 class QCheckBox;
@@ -20,7 +21,6 @@ class QDateTimeEdit;
 class QLabel;
 class QProgressBar;
 class QPushButton;
-class QThread;
 
 namespace chart {
 
@@ -69,7 +69,7 @@ class OutputDialog : public QDialog {
     QPushButton* exportButton_ = nullptr;
     QPushButton* cancelButton_ = nullptr;
     QProgressBar* progress_ = nullptr;
-    QThread* worker_ = nullptr;
+    std::unique_ptr<base::WorkerThread<QObject>> worker_;  // while an export runs
     std::shared_ptr<std::atomic<bool>> stop_;
 };
 

@@ -9,18 +9,14 @@
 
 namespace comm {
 
-Link::Link(std::unique_ptr<ModbusRTU> bus, QObject* parent) : QObject(parent) {
+Link::Link(std::unique_ptr<ModbusRTU> bus, QObject* parent)
+    : QObject(parent), thread_(QStringLiteral("link"), std::move(bus)) {
     qRegisterMetaType<comm::InstrumentImage>();
     qRegisterMetaType<comm::LinkStats>();
     qRegisterMetaType<comm::WriteReport>();
     qRegisterMetaType<comm::LinkEvent>();
     qRegisterMetaType<QVector<int32_t>>();
-    thread_ = new QThread;
-    thread_->setObjectName(QStringLiteral("link"));
-    auto* worker = new LinkWorker(std::move(bus));
-    worker_ = worker;
-    worker->moveToThread(thread_);
-    connect(thread_, &QThread::finished, worker, &QObject::deleteLater);
+    LinkWorker* worker = thread_.worker();
     connect(worker, &LinkWorker::imageReady, this, &Link::onImage, Qt::QueuedConnection);
     connect(worker, &LinkWorker::statsReady, this, &Link::onStats, Qt::QueuedConnection);
     connect(worker, &LinkWorker::lineEvent, this, &Link::linkEvent, Qt::QueuedConnection);
@@ -51,8 +47,8 @@ Link::Link(std::unique_ptr<ModbusRTU> bus, QObject* parent) : QObject(parent) {
             emit readFinished(id, start, values, status);
         },
         Qt::QueuedConnection);
-    thread_->start();
-    QMetaObject::invokeMethod(worker, &LinkWorker::start, Qt::QueuedConnection);
+    thread_.start();
+    thread_.post(&LinkWorker::start);
 }
 
 Link::~Link() {
@@ -65,10 +61,7 @@ void Link::shutdown(int waitMs) {
     polling_ = false;
     // The worker stops after what was queued before (a write the operator just started). An
     // exchange stuck beyond every timeout is left to finish; its results no longer reach this.
-    LinkWorker* w = worker_;
-    base::endWorkerThread(
-        thread_, w, [w] { w->stop(); }, waitMs);
-    thread_ = nullptr;
+    thread_.end(waitMs, [](LinkWorker& w) { w.stop(); });
 }
 
 int Link::silentMs() const {
@@ -80,25 +73,19 @@ int Link::silentMs() const {
 
 void Link::open(const PortSettings& settings) {
     settings_ = settings;
-    if (shutDown_ || !worker_) return;
-    const int32_t port = settings.port, baud = settings.baud, parity = settings.parity,
-                  addr = settings.address;
+    if (shutDown_) return;
     polling_ = true;
     lastCycleMs_ = 0;
     sinceGoodBlock_.start();
-    QMetaObject::invokeMethod(
-        worker_,
-        [w = worker_.data(), port, baud, parity, addr] { w->openPort(port, baud, parity, addr); },
-        Qt::QueuedConnection);
+    thread_.post(&LinkWorker::openPort, settings.port, settings.baud, settings.parity,
+                 settings.address);
 }
 
 void Link::close() {
-    if (shutDown_ || !worker_) return;
-    const int32_t port = settings_.port;
+    if (shutDown_) return;
     polling_ = false;
     lastCycleMs_ = 0;
-    QMetaObject::invokeMethod(
-        worker_, [w = worker_.data(), port] { w->closePort(port); }, Qt::QueuedConnection);
+    thread_.post(&LinkWorker::closePort, settings_.port);
 }
 
 quint64 Link::writeHolding(int32_t reg, int32_t value, const QString& caption) {
@@ -120,16 +107,14 @@ quint64 Link::request(int32_t reg, int32_t value, bool isWrite, const QString& c
     const quint64 id = nextId_++;
     if (isWrite) writeCaptions_.insert(id, caption);
     ++pending_;
-    if (shutDown_ || !worker_) {
+    if (shutDown_) {
         refuse(id, reg, value, isWrite);
         return id;
     }
     // The port and address as they are now: a later change of the settings is not this request's.
     const int32_t port = settings_.port, addr = settings_.address;
-    QMetaObject::invokeMethod(
-        worker_,
-        [w = worker_.data(), id, port, addr, call = std::move(call)] { call(*w, id, port, addr); },
-        Qt::QueuedConnection);
+    thread_.post(
+        [id, port, addr, call = std::move(call)](LinkWorker& w) { call(w, id, port, addr); });
     return id;
 }
 

@@ -7,12 +7,11 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
-#include <QPointer>
-#include <QThread>
 #include <QVector>
 #include <functional>
 #include <memory>
 
+#include "base/workerthread.h"
 #include "link/commparams.h"
 #include "link/image.h"
 #include "link/linkevents.h"
@@ -95,8 +94,7 @@ class Link : public QObject {
     quint64 request(int32_t reg, int32_t value, bool isWrite, const QString& caption,
                     std::function<void(LinkWorker&, quint64, int32_t, int32_t)> call);
 
-    QThread* thread_ = nullptr;    // not owned once a shutdown timed out: it ends on its own
-    QPointer<LinkWorker> worker_;  // lives on thread_
+    base::WorkerThread<LinkWorker> thread_;  // a shutdown leaves a stuck one to end on its own
     PortSettings settings_;
     InstrumentImage image_;
     LinkStats stats_;

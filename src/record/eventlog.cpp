@@ -14,10 +14,6 @@ namespace record {
 
 namespace {
 
-QString connectionNameFor(const void* owner) {
-    return QStringLiteral("events-%1").arg(reinterpret_cast<quintptr>(owner), 0, 16);
-}
-
 qint64 monotonicMs() {
     static QElapsedTimer clock;
     if (!clock.isValid()) clock.start();
@@ -26,48 +22,37 @@ qint64 monotonicMs() {
 
 }  // namespace
 
-EventLog::EventLog(QString dbPath, QObject* parent) : QObject(parent), path_(std::move(dbPath)) {
+EventLog::EventLog(QString dbPath, QObject* parent)
+    : QObject(parent),
+      path_(std::move(dbPath)),
+      thread_(QStringLiteral("events"), path_, base::uniqueName(QStringLiteral("events"))) {
     qRegisterMetaType<record::EventEntry>();
-    qRegisterMetaType<record::EventFilter>();
     qRegisterMetaType<QVector<record::EventEntry>>();
-    writer_ = new EventWriter(path_, connectionNameFor(this));
-    thread_ = new QThread;
-    writer_->moveToThread(thread_);
-    thread_->setObjectName(QStringLiteral("events"));
-    connect(thread_, &QThread::finished, writer_, &QObject::deleteLater);
-    connect(writer_, &EventWriter::statusReady, this, [this](const QString& text) {
+    EventWriter* writer = thread_.worker();
+    connect(writer, &EventWriter::statusReady, this, [this](const QString& text) {
         if (text == status_) return;
         status_ = text;
         emit statusChanged();
     });
-    connect(writer_, &EventWriter::storedReady, this, [this](qint64 total) {
+    connect(writer, &EventWriter::storedReady, this, [this](qint64 total) {
         stored_ = total;
         emit storedChanged();
     });
-    connect(writer_, &EventWriter::rowsReady, this, &EventLog::rowsLoaded);
-    connect(writer_, &EventWriter::exportDone, this, &EventLog::exported);
+    connect(writer, &EventWriter::rowsReady, this, &EventLog::rowsLoaded);
+    connect(writer, &EventWriter::exportDone, this, &EventLog::exported);
 }
 
 EventLog::~EventLog() {
-    if (started_ && thread_->isRunning()) {
-        // Behind the entries already handed over, so that they are stored first.
-        EventWriter* w = writer_;
-        base::endWorkerThread(
-            thread_, w, [w] { w->stop(); }, 5000);
-    } else {
-        delete writer_;
-        delete thread_;
-    }
-    writer_ = nullptr;
-    thread_ = nullptr;
+    // Behind the entries already handed over, so that they are stored first.
+    thread_.end(5000, [](EventWriter& w) { w.stop(); });
 }
 
 void EventLog::start(bool readOnly) {
     if (started_) return;
     started_ = true;
-    writer_->setReadOnly(readOnly);  // before the thread runs
-    thread_->start();
-    QMetaObject::invokeMethod(writer_, &EventWriter::flush, Qt::QueuedConnection);
+    thread_.worker()->setReadOnly(readOnly);  // before the thread runs
+    thread_.start();
+    thread_.post(&EventWriter::flush);
 }
 
 void EventLog::watch(comm::Link& link) {
@@ -101,9 +86,7 @@ void EventLog::watch(Recorder& recorder) {
 void EventLog::log(EventEntry entry) {
     if (!entry.at.isValid()) entry.at = QDateTime::currentDateTime();
     emit logged(entry);
-    if (writer_)
-        QMetaObject::invokeMethod(writer_, "add", Qt::QueuedConnection,
-                                  Q_ARG(record::EventEntry, entry));
+    thread_.post(&EventWriter::add, std::move(entry));
 }
 
 void EventLog::imageSeen(const comm::InstrumentImage& image) {
@@ -114,15 +97,13 @@ void EventLog::imageSeen(const comm::InstrumentImage& image) {
 
 quint64 EventLog::requestRows(const EventFilter& filter) {
     const quint64 ticket = nextTicket_++;
-    QMetaObject::invokeMethod(writer_, "load", Qt::QueuedConnection, Q_ARG(quint64, ticket),
-                              Q_ARG(record::EventFilter, filter));
+    thread_.post(&EventWriter::load, ticket, filter);
     return ticket;
 }
 
 quint64 EventLog::exportCsv(const QString& file, const EventFilter& filter) {
     const quint64 ticket = nextTicket_++;
-    QMetaObject::invokeMethod(writer_, "exportCsv", Qt::QueuedConnection, Q_ARG(quint64, ticket),
-                              Q_ARG(QString, file), Q_ARG(record::EventFilter, filter));
+    thread_.post(&EventWriter::exportCsv, ticket, file, filter);
     return ticket;
 }
 

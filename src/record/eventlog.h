@@ -7,9 +7,9 @@
 
 #include <QObject>
 #include <QString>
-#include <QThread>
 #include <QVector>
 
+#include "base/workerthread.h"
 #include "link/image.h"
 #include "record/eventrules.h"
 #include "record/eventstore.h"
@@ -66,8 +66,7 @@ class EventLog : public QObject {
 
   private:
     QString path_;
-    QThread* thread_ = nullptr;      // owned; left to the process if the file hangs at the end
-    EventWriter* writer_ = nullptr;  // lives on thread_
+    base::WorkerThread<EventWriter> thread_;
     comm::InstrumentImage lastImage_;
     QString recorderStatus_;
     QString status_;

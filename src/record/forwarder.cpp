@@ -28,11 +28,12 @@ constexpr int kLocalBusyMs = 200;
 constexpr int kCursorSaveMs = 5000;
 constexpr int kTickMs = 1000;
 constexpr int kFinalFlushMs = 3000;
+// How long leaving waits for the last batch: the flush, then one round the server's TCP timeout
+// ends. A server hung beyond that is left to the forwarding thread, which ends on its own.
+constexpr int kShutdownWaitMs = kFinalFlushMs + 15000;
 
-QString nameFor(const char* what, const void* owner) {
-    return QStringLiteral("forward-%1-%2")
-        .arg(QLatin1String(what))
-        .arg(reinterpret_cast<quintptr>(owner), 0, 16);
+QString nameFor(const char* what) {
+    return base::uniqueName(QStringLiteral("forward-%1").arg(QLatin1String(what)));
 }
 
 }  // namespace
@@ -53,10 +54,10 @@ ForwardWorker::ForwardWorker(ForwardConfig config, QObject* parent)
     : QObject(parent),
       config_(std::move(config)),
       key_(forward::describe(config_.target) + u'|' + config_.station),
-      local_(nameFor("local", this)),
-      samples_(std::make_unique<SampleStore>(config_.dbPath, nameFor("samples", this))),
-      events_(std::make_unique<EventStore>(config_.dbPath, nameFor("events", this))),
-      serverName_(nameFor("server", this)) {}
+      local_(nameFor("local")),
+      samples_(std::make_unique<SampleStore>(config_.dbPath, nameFor("samples"))),
+      events_(std::make_unique<EventStore>(config_.dbPath, nameFor("events"))),
+      serverName_(nameFor("server")) {}
 
 ForwardWorker::~ForwardWorker() {
     closeServer();
@@ -459,42 +460,33 @@ bool ForwardWorker::round() {
 // UI side ---------------------------------------------------------------------------------------
 
 Forwarder::Forwarder(ForwardConfig config, QObject* parent)
-    : QObject(parent), station_(config.station) {
+    : QObject(parent), station_(config.station), thread_(QStringLiteral("forward"), config) {
     qRegisterMetaType<record::forward::Status>("record::forward::Status");
-    worker_ = new ForwardWorker(std::move(config));
-    worker_->moveToThread(&thread_);
-    connect(&thread_, &QThread::finished, worker_, &QObject::deleteLater);
-    connect(worker_, &ForwardWorker::statusChanged, this, [this](forward::Status s) {
+    ForwardWorker* worker = thread_.worker();
+    connect(worker, &ForwardWorker::statusChanged, this, [this](forward::Status s) {
         status_ = s;
         emit statusChanged();
     });
-    connect(worker_, &ForwardWorker::skipped, this, [this](qint64 samples, qint64 events) {
+    connect(worker, &ForwardWorker::skipped, this, [this](qint64 samples, qint64 events) {
         skippedSamples_ += samples;
         skippedEvents_ += events;
         emit statusChanged();
         emit skipped(samples, events, forward::skippedText(samples, events));
     });
-    thread_.setObjectName(QStringLiteral("forward"));
 }
 
 Forwarder::~Forwarder() {
-    if (thread_.isRunning())
-        shutdown();
-    else if (!thread_.isFinished())
-        delete worker_;  // never started: it still lives here
+    shutdown();
 }
 
 void Forwarder::start() {
-    if (thread_.isRunning() || thread_.isFinished()) return;
+    if (thread_.started()) return;
     thread_.start();
-    QMetaObject::invokeMethod(worker_, &ForwardWorker::start, Qt::QueuedConnection);
+    thread_.post(&ForwardWorker::start);
 }
 
 void Forwarder::shutdown() {
-    if (!thread_.isRunning()) return;
-    QMetaObject::invokeMethod(worker_, &ForwardWorker::finish, Qt::BlockingQueuedConnection);
-    thread_.quit();
-    thread_.wait();
+    thread_.end(kShutdownWaitMs, [](ForwardWorker& w) { w.finish(); });
 }
 
 }  // namespace record

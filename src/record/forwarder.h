@@ -9,11 +9,11 @@
 #include <QObject>
 #include <QSqlError>
 #include <QString>
-#include <QThread>
 #include <QTimeZone>
 #include <memory>
 #include <optional>
 
+#include "base/workerthread.h"
 #include "record/forward.h"
 #include "record/sqlitefile.h"
 
@@ -127,8 +127,7 @@ class Forwarder : public QObject {
 
   private:
     QString station_;
-    QThread thread_;
-    ForwardWorker* worker_ = nullptr;
+    base::WorkerThread<ForwardWorker> thread_;
     forward::Status status_;
     int64_t skippedSamples_ = 0;
     int64_t skippedEvents_ = 0;

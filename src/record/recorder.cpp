@@ -1,8 +1,6 @@
 #include "record/recorder.h"
 
 #include <QCoreApplication>
-#include <QSemaphore>
-#include <QThread>
 #include <memory>
 #include <utility>
 
@@ -13,12 +11,8 @@
 namespace record {
 
 namespace {
-QString connectionNameFor(const void* owner) {
-    return QStringLiteral("recorder-%1").arg(reinterpret_cast<quintptr>(owner), 0, 16);
-}
-
 // How long leaving waits for the store thread to write what it holds.
-constexpr unsigned long kShutdownWaitMs = 3000;
+constexpr int kShutdownWaitMs = 3000;
 
 // Samples waiting for the disk beyond which the status bar says the disk is slow. They are kept
 // in order and written as soon as the disk answers again.
@@ -29,43 +23,29 @@ Recorder::Recorder(QString dbPath, const Clock& clock, LiveSource live, QObject*
     : QObject(parent),
       clock_(clock),
       live_(std::move(live)),
-      thread_(new QThread),
-      writer_(new StoreWriter(std::move(dbPath), connectionNameFor(this))),
+      thread_(QStringLiteral("sample store"), std::move(dbPath),
+              base::uniqueName(QStringLiteral("recorder"))),
       status_(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录未启动"))) {
-    thread_->setObjectName(QStringLiteral("sample store"));
-    writer_->moveToThread(thread_);
-    connect(writer_, &StoreWriter::written, this, &Recorder::sampleWritten);
-    connect(writer_, &StoreWriter::opened, this, &Recorder::storeOpened);
-    connect(writer_, &StoreWriter::archiveNote, this, &Recorder::archiveNote);
-    thread_->start();
+    StoreWriter* writer = thread_.worker();
+    connect(writer, &StoreWriter::written, this, &Recorder::sampleWritten);
+    connect(writer, &StoreWriter::opened, this, &Recorder::storeOpened);
+    connect(writer, &StoreWriter::archiveNote, this, &Recorder::archiveNote);
+    thread_.start();
     timer_.setInterval(100);
     connect(&timer_, &QTimer::timeout, this, &Recorder::tick);
 }
 
 Recorder::~Recorder() {
     timer_.stop();
-    disconnect(writer_, nullptr, this, nullptr);
-    // Queued behind the samples already handed over, so that they are written first.
-    StoreWriter* writer = writer_;
-    QMetaObject::invokeMethod(
-        writer,
-        [writer] {
-            writer->close();
-            QThread::currentThread()->quit();
-        },
-        Qt::QueuedConnection);
-    if (thread_->wait(kShutdownWaitMs)) {
-        delete writer_;
-        delete thread_;
-    }
-    // Otherwise the thread and its writer are left to end with the process: deleting a running
-    // thread would abort, and the transaction it is in either commits or never happened.
+    disconnect(thread_.worker(), nullptr, this, nullptr);
+    // Queued behind the samples already handed over, so that they are written first. A store
+    // still stuck after the wait is left to end on its own: the transaction it is in either
+    // commits or never happened.
+    thread_.end(kShutdownWaitMs, [](StoreWriter& w) { w.close(); });
 }
 
 void Recorder::start() {
-    StoreWriter* writer = writer_;
-    QMetaObject::invokeMethod(
-        writer, [writer] { writer->open(); }, Qt::QueuedConnection);
+    thread_.post(&StoreWriter::open);
     stopped_ = false;
     timer_.start();
 }
@@ -79,23 +59,16 @@ void Recorder::refuse(const QString& why) {
 void Recorder::stop() {
     timer_.stop();
     stopped_ = true;
-    StoreWriter* writer = writer_;
-    QMetaObject::invokeMethod(
-        writer, [writer] { writer->close(); }, Qt::QueuedConnection);
+    thread_.post(&StoreWriter::close);
     setStatus(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录已停止")));
 }
 
 void Recorder::setRetention(const RetentionPolicy& policy) {
-    StoreWriter* writer = writer_;
-    QMetaObject::invokeMethod(
-        writer, [writer, policy] { writer->setRetention(policy); }, Qt::QueuedConnection);
+    thread_.post(&StoreWriter::setRetention, policy);
 }
 
 bool Recorder::waitForStore(int timeoutMs) {
-    auto done = std::make_shared<QSemaphore>();
-    QMetaObject::invokeMethod(
-        writer_, [done] { done->release(); }, Qt::QueuedConnection);
-    const bool ok = done->tryAcquire(1, timeoutMs);
+    const bool ok = thread_.call([](StoreWriter&) {}, timeoutMs).has_value();
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     return ok;
 }
@@ -123,9 +96,7 @@ void Recorder::tick() {
     s.at = now.toSecsSinceEpoch();
     if (live_) s.values = live_();
     s.stale = stale_ && stale_();
-    StoreWriter* writer = writer_;
-    QMetaObject::invokeMethod(
-        writer, [writer, s] { writer->write(s); }, Qt::QueuedConnection);
+    thread_.post(&StoreWriter::write, s);
     pending_.push_back(s);
     if (pending_.size() > kSlowDiskBacklog) setStatus(slowDiskText());
 }

@@ -15,11 +15,10 @@
 #include <functional>
 #include <utility>
 
+#include "base/workerthread.h"
 #include "record/clock.h"
 #include "record/retention.h"
 #include "record/store.h"
-
-class QThread;
 
 namespace record {
 
@@ -98,8 +97,7 @@ class Recorder : public QObject {
     double latestTime_ = 0;
     int32_t lastRecordNo_ = 0;
     QTimer timer_;
-    QThread* thread_ = nullptr;
-    StoreWriter* writer_ = nullptr;  // lives on thread_
+    base::WorkerThread<StoreWriter> thread_;
     QString status_;
     bool stopped_ = false;        // stop() was called and start() not since
     std::deque<Sample> pending_;  // handed to the store thread and not yet reported back

@@ -3,11 +3,12 @@
 
 #include "report/report.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSaveFile>
-#include <QThread>
 #include <atomic>
 #include <utility>
 
@@ -158,22 +159,39 @@ ReportJob::ReportJob(ReportRequest request, QObject* parent)
     : QObject(parent), request_(std::move(request)) {}
 
 ReportJob::~ReportJob() {
-    cancelled_ = true;
-    if (thread_) thread_->wait();
+    cancelled_->store(true);
+    // The report looks at the flag between its steps; this waits for the step in flight.
+    thread_.end(10000);
 }
 
 void ReportJob::start() {
-    if (thread_) return;
-    cancelled_ = false;
-    thread_.reset(QThread::create([this] {
+    if (thread_.started()) return;
+    cancelled_->store(false);
+    thread_.start();
+    // The thread has copies of what it needs and tells this job only while the job is there: the
+    // job may be gone before a report stuck on the disk ends.
+    const QPointer<ReportJob> self(this);
+    const auto tell = [self](auto fn) {
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, fn] {
+                if (self) fn(*self);
+            },
+            Qt::QueuedConnection);
+    };
+    thread_.post([request = request_, cancelled = cancelled_, tell](QObject&) {
         int last = -1;
-        const ReportOutcome outcome = makeReport(request_, [this, &last](int percent) {
-            if (percent != last) emit progress(last = percent);
-            return !cancelled_.load();
+        const ReportOutcome outcome = makeReport(request, [&](int percent) {
+            if (percent != last) {
+                last = percent;
+                tell([percent](ReportJob& job) { emit job.progress(percent); });
+            }
+            return !cancelled->load();
         });
-        emit finished(outcome.error, outcome.end == ReportOutcome::End::Cancelled);
-    }));
-    thread_->start();
+        tell([outcome](ReportJob& job) {
+            emit job.finished(outcome.error, outcome.end == ReportOutcome::End::Cancelled);
+        });
+    });
 }
 
 }  // namespace report

@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 
+#include "base/workerthread.h"
 #include "record/runs.h"
 
 namespace report {
@@ -49,10 +50,11 @@ class ReportJob : public QObject {
     Q_OBJECT
   public:
     explicit ReportJob(ReportRequest request, QObject* parent = nullptr);
-    // Cancels a report in progress and waits for its thread to end.
+    // Cancels a report in progress and waits a while for its thread to end; a report stuck on
+    // the disk after that ends on its own and reports to no one.
     ~ReportJob() override;
     void start();
-    void cancel() { cancelled_ = true; }
+    void cancel() { cancelled_->store(true); }
 
   signals:
     void progress(int percent);
@@ -61,8 +63,8 @@ class ReportJob : public QObject {
 
   private:
     ReportRequest request_;
-    std::atomic<bool> cancelled_{false};
-    std::unique_ptr<class QThread> thread_;
+    std::shared_ptr<std::atomic<bool>> cancelled_ = std::make_shared<std::atomic<bool>>(false);
+    base::WorkerThread<QObject> thread_{QStringLiteral("report")};
 };
 
 }  // namespace report

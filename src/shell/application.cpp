@@ -70,19 +70,10 @@ Application::~Application() {
     // link thread must stop before the simulator it talks to.
     delete main_;
     main_ = nullptr;
-    // A start or an end handed over is stored before the alerts and the log it feeds go.
-    runs_.reset();
-    // Before the recorder and forwarder it looks at; what it queued is kept in the file.
-    alerter_.reset();
-    delete recorder_;
-    recorder_ = nullptr;
-    // The event log stores what is still waiting before its thread ends.
-    eventLog_.reset();
-    // After the recorder's last sample: the forwarder sends what is left while the server answers.
-    forwarder_.reset();
-    if (link_) link_->shutdown();
-    link_.reset();
-    sim_.reset();
+    // The rest ends member by member (see the header): a start or an end of a run is stored
+    // before the alerts and the log it feeds go; the alerts before the recorder and forwarder they
+    // look at; the event log stores what is still waiting; the forwarder sends what is left while
+    // the server answers; the link stops before the simulator.
 }
 
 QString Application::defaultDatabasePath(const QString& profile) {
@@ -173,7 +164,7 @@ void Application::showMainWindow() {
     main_->load();
     // The recorder comes up after the main window, with its own connection to the database.
     comm::Link* link = link_.get();
-    recorder_ = new record::Recorder(dbPath_, *clock_, [link] {
+    recorder_ = std::make_unique<record::Recorder>(dbPath_, *clock_, [link] {
         std::array<float, 10> v{};
         for (int i = 0; i < 10; ++i)
             v[i] = link->image().LiveValues[i];
@@ -181,7 +172,7 @@ void Application::showMainWindow() {
     });
     recorder_->setStaleSource(
         [link] { return comm::valuesStale(link->polling(), link->silentMs()); });
-    main_->setRecorder(recorder_);
+    main_->setRecorder(recorder_.get());
     startRuns(!recording);
     if (!recording) {
         recorder_->refuse(dbLock_->refusalText());
@@ -228,7 +219,7 @@ void Application::startAlerts(bool viewing) {
         alert::AlerterContext{*link_, *clock_, viewing ? nullptr : eventLog_.get(),
                               viewing ? QString() : dbPath_, station, /*deliver=*/!viewing},
         rules, notify);
-    alerter_->setRecorder(recorder_);
+    alerter_->setRecorder(recorder_.get());
     alerter_->setForwarder(forwarder_.get());
     runs_->setAlerter(alerter_.get());
     addAlertBar(*main_, *alerter_);

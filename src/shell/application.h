@@ -49,7 +49,7 @@ class Application : public QObject {
 
     MainWindow* mainWindow() const { return main_; }
     comm::Link& link() { return *link_; }
-    record::Recorder* recorder() const { return recorder_; }
+    record::Recorder* recorder() const { return recorder_.get(); }
     record::EventLog* eventLog() const { return eventLog_.get(); }
     sim::SimServer* simulator() const { return sim_.get(); }
     QString databasePath() const { return dbPath_; }
@@ -87,20 +87,23 @@ class Application : public QObject {
     QString dbPath_;
     comm::PortMap ports_;
     std::unique_ptr<comm::ModbusRTU> pendingBus_;
-    std::unique_ptr<sim::SimServer> sim_;
-    std::unique_ptr<comm::Link> link_;
     record::SystemClock systemClock_;
     std::unique_ptr<record::Clock> fastClock_;
     const record::Clock* clock_;
     QPointer<SplashWindow> splash_;
-    MainWindow* main_ = nullptr;
     // Held while this program records into dbPath_; released after everything that writes it.
     std::unique_ptr<record::DatabaseLock> dbLock_;
-    record::Recorder* recorder_ = nullptr;
-    std::unique_ptr<record::EventLog> eventLog_;
+    // Members end in the reverse of this order, each after what it feeds: the runs, then the
+    // alerts, the recorder, the event log, the forwarder (after the last sample), then the link
+    // (before the simulator it talks to).
+    std::unique_ptr<sim::SimServer> sim_;
+    std::unique_ptr<comm::Link> link_;
     std::unique_ptr<record::Forwarder> forwarder_;
+    std::unique_ptr<record::EventLog> eventLog_;
+    std::unique_ptr<record::Recorder> recorder_;
     std::unique_ptr<alert::Alerter> alerter_;
-    std::unique_ptr<RunControl> runs_;  // before the alerter and the event log it feeds
+    std::unique_ptr<RunControl> runs_;
+    MainWindow* main_ = nullptr;  // deleted first: its chart and panels hold what is above
 };
 
 }  // namespace shell

@@ -7,7 +7,6 @@
 #include <QSqlQuery>
 #include <QSqlRecord>
 #include <QSysInfo>
-#include <QThread>
 #include <cmath>
 
 #include "alert/alerter.h"
@@ -24,10 +23,6 @@
 namespace shell {
 
 namespace {
-
-QString connectionNameFor(const void* owner) {
-    return QStringLiteral("runs-%1").arg(reinterpret_cast<quintptr>(owner), 0, 16);
-}
 
 const QString kAutomaticKey = QStringLiteral("run/automatic");
 
@@ -92,38 +87,28 @@ QString defaultReportPath(const record::Run& run, const QString& folder) {
 // ---------------------------------------------------------------------------------------------
 
 RunControl::RunControl(QString dbPath, const record::Clock& clock, QObject* parent)
-    : QObject(parent), path_(std::move(dbPath)), clock_(clock) {
+    : QObject(parent),
+      path_(std::move(dbPath)),
+      clock_(clock),
+      thread_(QStringLiteral("runs"), path_, base::uniqueName(QStringLiteral("runs"))) {
     qRegisterMetaType<shell::RunsState>();
-    qRegisterMetaType<record::Run>();
-    worker_ = new RunWorker(path_, connectionNameFor(this));
-    thread_ = new QThread;
-    thread_->setObjectName(QStringLiteral("runs"));
-    worker_->moveToThread(thread_);
-    connect(thread_, &QThread::finished, worker_, &QObject::deleteLater);
-    connect(worker_, &RunWorker::stateReady, this, &RunControl::onState);
+    connect(thread_.worker(), &RunWorker::stateReady, this, &RunControl::onState);
 }
 
 RunControl::~RunControl() {
     if (alerter_)
         for (int loop = 0; loop < 2; ++loop)
             alerter_->setRunBand(loop, std::nullopt);
-    if (started_ && thread_->isRunning()) {
-        // Behind the requests already handed over, so that a start or an end is stored first.
-        RunWorker* w = worker_;
-        base::endWorkerThread(
-            thread_, w, [w] { w->close(); }, 5000);
-    } else {
-        delete worker_;
-        delete thread_;
-    }
+    // Behind the requests already handed over, so that a start or an end is stored first.
+    thread_.end(5000, [](RunWorker& w) { w.close(); });
 }
 
 void RunControl::start(bool readOnly) {
     if (started_) return;
     started_ = true;
     readOnly_ = readOnly;
-    thread_->start();
-    QMetaObject::invokeMethod(worker_, "open", Qt::QueuedConnection, Q_ARG(bool, readOnly));
+    thread_.start();
+    thread_.post(&RunWorker::open, readOnly);
 }
 
 void RunControl::setAlerter(alert::Alerter* alerter) {
@@ -213,8 +198,7 @@ void RunControl::startRun(record::Run form, bool automatic) {
         form.station = defaultStation_(form.port, form.address);
     ++pending_;
     lastError_.clear();
-    QMetaObject::invokeMethod(worker_, "start", Qt::QueuedConnection, Q_ARG(record::Run, form),
-                              Q_ARG(bool, makeNameUnique));
+    thread_.post(&RunWorker::start, std::move(form), makeNameUnique);
     emit changed();
 }
 
@@ -222,8 +206,7 @@ void RunControl::stopRun() {
     if (!started_ || readOnly_) return;
     ++pending_;
     lastError_.clear();
-    QMetaObject::invokeMethod(worker_, "stop", Qt::QueuedConnection,
-                              Q_ARG(qint64, clock_.now().toSecsSinceEpoch()));
+    thread_.post(&RunWorker::stop, qint64(clock_.now().toSecsSinceEpoch()));
     emit changed();
 }
 

@@ -13,10 +13,9 @@
 #include <optional>
 #include <vector>
 
+#include "base/workerthread.h"
 #include "record/clock.h"
 #include "record/runs.h"
-
-class QThread;
 
 namespace alert {
 class Alerter;
@@ -30,6 +29,8 @@ class EventLog;
 }
 
 namespace shell {
+
+class RunWorker;
 
 // What a change of the program state (the code in 3X 4097) does to the automatic run: running
 // starts one, stopped or ended ends it; a pause or a code the instrument does not document
@@ -127,8 +128,7 @@ class RunControl : public QObject {
 
     QString path_;
     const record::Clock& clock_;
-    QThread* thread_ = nullptr;
-    class RunWorker* worker_ = nullptr;  // lives on thread_
+    base::WorkerThread<RunWorker> thread_;
     bool started_ = false, readOnly_ = false, loaded_ = false;
     std::function<std::pair<QString, int>()> chamber_;
     std::function<QString(const QString&, int)> defaultStation_;
