@@ -22,9 +22,9 @@
 #include "chamberseconds.h"
 #include "chart/spanview.h"
 #include "chart/storesource.h"
-#include "record/csvexport.h"
-#include "record/recorder.h"
-#include "record/store.h"
+#include "store/csvexport.h"
+#include "store/recorder.h"
+#include "store/store.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "base/oledate.h"
-#include "record/store.h"
+#include "store/store.h"
 
 namespace bench {
 

@@ -16,8 +16,8 @@
 #include "chart/chartmodel.h"
 #include "chart/chartview.h"
 #include "chart/storesource.h"
-#include "record/csvexport.h"
-#include "record/store.h"
+#include "store/csvexport.h"
+#include "store/store.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <cstdio>
 #include <ctime>
 
-#include "record/clock.h"
-#include "record/eventlog.h"
-#include "record/recorder.h"
+#include "events/eventlog.h"
+#include "store/clock.h"
+#include "store/recorder.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstdio>
 
 #include "base/oledate.h"
-#include "record/forwarder.h"
-#include "record/store.h"
+#include "forward/forwarder.h"
+#include "store/store.h"
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

@@ -11,7 +11,7 @@
 #include <memory>
 #include <vector>
 
-#include "record/store.h"
+#include "store/store.h"
 
 namespace {
 

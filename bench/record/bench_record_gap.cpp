@@ -24,11 +24,11 @@
 #include <vector>
 
 #include "base/oledate.h"
-#include "record/clock.h"
-#include "record/recorder.h"
-#include "record/ring.h"
-#include "record/store.h"
 #include "slowsyncvfs.h"
+#include "store/clock.h"
+#include "store/recorder.h"
+#include "store/ring.h"
+#include "store/store.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 #include <cstdio>
 
 #include "chamberseconds.h"
-#include "record/eventstore.h"
-#include "record/runs.h"
+#include "events/eventstore.h"
 #include "report/report.h"
+#include "runs/runs.h"
 
 namespace {
 

@@ -29,11 +29,11 @@
 #include <vector>
 
 #include "base/oledate.h"
-#include "record/clock.h"
-#include "record/recorder.h"
-#include "record/store.h"
 #include "shell/application.h"
 #include "shell/mainwindow.h"
+#include "store/clock.h"
+#include "store/recorder.h"
+#include "store/store.h"
 
 namespace {
 

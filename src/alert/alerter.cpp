@@ -1,9 +1,9 @@
 #include "alert/alerter.h"
 
+#include "events/eventlog.h"
+#include "forward/forwarder.h"
 #include "link/link.h"
-#include "record/eventlog.h"
-#include "record/forwarder.h"
-#include "record/recorder.h"
+#include "store/recorder.h"
 
 namespace alert {
 

@@ -13,7 +13,7 @@
 #include "alert/delivery.h"
 #include "alert/message.h"
 #include "alert/rules.h"
-#include "record/clock.h"
+#include "store/clock.h"
 
 namespace comm {
 class Link;

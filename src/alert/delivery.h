@@ -18,7 +18,7 @@
 
 #include "alert/message.h"
 #include "base/workerthread.h"
-#include "record/sqlitefile.h"
+#include "store/sqlitefile.h"
 
 class QNetworkAccessManager;
 class QTimer;

@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "record/store.h"
+#include "store/store.h"
 
 namespace chart {
 

@@ -24,8 +24,8 @@
 #include "chart/storesource.h"
 #include "link/commparams.h"
 #include "link/link.h"
-#include "record/recorder.h"
-#include "record/store.h"
+#include "store/recorder.h"
+#include "store/store.h"
 #include "ui/accessible.h"
 #include "ui/widgets.h"
 

@@ -26,7 +26,7 @@
 
 #include "chart/chartmodel.h"
 #include "chart/spanview.h"
-#include "record/clock.h"
+#include "store/clock.h"
 
 class QAction;
 class QComboBox;

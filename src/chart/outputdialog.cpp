@@ -16,8 +16,8 @@
 
 #include "base/tr.h"
 #include "chart/chartprint.h"
-#include "record/csvexport.h"
-#include "record/exportfile.h"
+#include "store/csvexport.h"
+#include "store/exportfile.h"
 #include "ui/filedialog.h"
 
 namespace chart {

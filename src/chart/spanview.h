@@ -19,7 +19,7 @@
 
 #include "chart/chartmodel.h"
 #include "chart/chartview.h"
-#include "record/archive.h"
+#include "store/archive.h"
 
 class QPainter;
 

@@ -3,7 +3,7 @@
 
 #include "chart/chartmodel.h"
 #include "chart/spanview.h"
-#include "record/store.h"
+#include "store/store.h"
 
 namespace chart {
 

@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <vector>
 
+#include "events/eventrules.h"
 #include "instrument/band.h"
-#include "record/archive.h"
-#include "record/eventrules.h"
-#include "record/runs.h"
+#include "runs/runs.h"
+#include "store/archive.h"
 
 namespace report {
 

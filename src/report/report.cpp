@@ -13,12 +13,12 @@
 #include <utility>
 
 #include "base/tr.h"
-#include "record/csvexport.h"
-#include "record/eventstore.h"
-#include "record/store.h"
+#include "events/eventstore.h"
 #include "report/analysis.h"
 #include "report/logging.h"
 #include "report/reportpdf.h"
+#include "store/csvexport.h"
+#include "store/store.h"
 
 namespace report {
 

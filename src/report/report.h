@@ -14,7 +14,7 @@
 #include <optional>
 
 #include "base/workerthread.h"
-#include "record/runs.h"
+#include "runs/runs.h"
 
 namespace report {
 

@@ -5,10 +5,10 @@
 #include <QString>
 #include <vector>
 
-#include "record/archive.h"
-#include "record/eventrules.h"
+#include "events/eventrules.h"
 #include "report/analysis.h"
 #include "report/report.h"
+#include "store/archive.h"
 
 namespace report {
 

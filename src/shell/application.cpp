@@ -9,11 +9,9 @@
 #include <iostream>
 
 #include "alert/alerter.h"
+#include "events/eventlog.h"
+#include "forward/forwarder.h"
 #include "link/libmodbusrtu.h"
-#include "record/databaselock.h"
-#include "record/eventlog.h"
-#include "record/forwarder.h"
-#include "record/recorder.h"
 #include "shell/alertsetup.h"
 #include "shell/forwardsetup.h"
 #include "shell/mainwindow.h"
@@ -21,6 +19,8 @@
 #include "shell/settings.h"
 #include "shell/splashwindow.h"
 #include "sim/server.h"
+#include "store/databaselock.h"
+#include "store/recorder.h"
 
 namespace shell {
 

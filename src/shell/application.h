@@ -8,8 +8,8 @@
 
 #include "link/link.h"
 #include "link/ports.h"
-#include "record/clock.h"
 #include "shell/cmdline.h"
+#include "store/clock.h"
 
 namespace sim {
 class SimServer;

@@ -5,9 +5,9 @@
 
 #include "alert/message.h"
 #include "base/tr.h"
+#include "forward/forward.h"
 #include "link/ports.h"
-#include "record/csvexport.h"
-#include "record/forward.h"
+#include "store/csvexport.h"
 
 namespace shell {
 

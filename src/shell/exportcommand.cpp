@@ -6,13 +6,13 @@
 #include <cstdio>
 
 #include "base/tr.h"
-#include "record/csvexport.h"
-#include "record/eventstore.h"
-#include "record/exportfile.h"
-#include "record/store.h"
+#include "events/eventstore.h"
 #include "report/report.h"
 #include "shell/application.h"
 #include "shell/forwardsetup.h"
+#include "store/csvexport.h"
+#include "store/exportfile.h"
+#include "store/store.h"
 
 namespace shell {
 

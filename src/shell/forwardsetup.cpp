@@ -5,7 +5,7 @@
 #include <QStatusBar>
 
 #include "base/tr.h"
-#include "record/forwarder.h"
+#include "forward/forwarder.h"
 #include "shell/settings.h"
 #include "ui/accessible.h"
 

@@ -10,7 +10,7 @@
 
 #include "link/link.h"
 #include "link/ports.h"
-#include "record/clock.h"
+#include "store/clock.h"
 
 class QComboBox;
 class QTimer;

@@ -12,13 +12,13 @@
 #include "alert/alerter.h"
 #include "base/tr.h"
 #include "base/workerthread.h"
+#include "events/eventlog.h"
 #include "instrument/programstate.h"
 #include "link/link.h"
-#include "record/eventlog.h"
-#include "record/schema.h"
-#include "record/sqlitefile.h"
-#include "record/store.h"
 #include "shell/settings.h"
+#include "store/schema.h"
+#include "store/sqlitefile.h"
+#include "store/store.h"
 
 namespace shell {
 

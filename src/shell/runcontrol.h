@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "base/workerthread.h"
-#include "record/clock.h"
-#include "record/runs.h"
+#include "runs/runs.h"
+#include "store/clock.h"
 
 namespace alert {
 class Alerter;

@@ -8,7 +8,7 @@
 #include <array>
 #include <memory>
 
-#include "record/runs.h"
+#include "runs/runs.h"
 
 class QCheckBox;
 class QLabel;

@@ -6,7 +6,7 @@
 #include <memory>
 #include <optional>
 
-#include "record/retention.h"
+#include "store/retention.h"
 
 namespace shell {
 

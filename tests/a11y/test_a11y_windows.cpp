@@ -15,11 +15,11 @@
 #include <QVBoxLayout>
 
 #include "config/configwindow.h"
+#include "events/eventwindow.h"
 #include "fakemodbus.h"
 #include "program/programwindow.h"
 #include "programrig.h"
 #include "shell/application.h"
-#include "shell/eventwindow.h"
 #include "shell/mainwindow.h"
 #include "shell/programnumberdialog.h"
 #include "shell/runwindow.h"

@@ -81,7 +81,7 @@ class FakeSource : public chart::ChartSource {
 }  // namespace chart_test
 
 #include "chart/spanview.h"
-#include "record/archive.h"
+#include "store/archive.h"
 
 namespace chart_test {
 

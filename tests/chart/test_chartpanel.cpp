@@ -27,8 +27,8 @@
 #include "fakesource.h"
 #include "link/commparams.h"
 #include "link/link.h"
-#include "record/recorder.h"
-#include "record/store.h"
+#include "store/recorder.h"
+#include "store/store.h"
 
 using chart::ChartPanel;
 using chart_test::FakeSource;

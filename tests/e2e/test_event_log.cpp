@@ -8,9 +8,9 @@
 #include <QTest>
 
 #include "e2e_support.h"
+#include "events/eventlog.h"
+#include "events/eventwindow.h"
 #include "link/link.h"
-#include "record/eventlog.h"
-#include "shell/eventwindow.h"
 
 using namespace e2e;
 

@@ -14,8 +14,8 @@
 #include <QTimeZone>
 
 #include "base/oledate.h"
-#include "record/forwarder.h"
-#include "record/store.h"
+#include "forward/forwarder.h"
+#include "store/store.h"
 
 namespace {
 

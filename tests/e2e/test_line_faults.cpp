@@ -10,7 +10,7 @@
 #include "e2e_support.h"
 #include "link/link.h"
 #include "monitor/livepanel.h"
-#include "record/recorder.h"
+#include "store/recorder.h"
 
 using namespace e2e;
 

@@ -12,8 +12,8 @@
 #include "chart/chartpanel.h"
 #include "e2e_support.h"
 #include "fakemodbus.h"
-#include "record/recorder.h"
-#include "record/store.h"
+#include "store/recorder.h"
+#include "store/store.h"
 
 using namespace e2e;
 using chart::ChartModel;

@@ -9,10 +9,10 @@
 #include "e2e_support.h"
 #include "link/link.h"
 #include "monitor/livepanel.h"
-#include "record/csvexport.h"
-#include "record/recorder.h"
-#include "record/store.h"
 #include "report/report.h"
+#include "store/csvexport.h"
+#include "store/recorder.h"
+#include "store/store.h"
 
 using namespace e2e;
 

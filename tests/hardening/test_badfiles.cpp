@@ -21,9 +21,9 @@
 #include "dbcheck.h"
 #include "fakemodbus.h"
 #include "lockholder.h"
-#include "record/store.h"
 #include "shell/application.h"
 #include "shell/mainwindow.h"
+#include "store/store.h"
 
 using hardening::scalar;
 

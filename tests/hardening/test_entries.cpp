@@ -20,8 +20,8 @@
 #include "link/link.h"
 #include "link/ports.h"
 #include "program/programwindow.h"
-#include "record/clock.h"
 #include "shell/mainwindow.h"
+#include "store/clock.h"
 
 using testing_support::FakeModbus;
 

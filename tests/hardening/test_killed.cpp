@@ -16,7 +16,7 @@
 #include <random>
 
 #include "dbcheck.h"
-#include "record/store.h"
+#include "store/store.h"
 
 using hardening::scalar;
 using hardening::withDatabase;

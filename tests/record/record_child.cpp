@@ -15,8 +15,8 @@
 #include <string>
 
 #include "lockholder.h"
-#include "record/clock.h"
-#include "record/recorder.h"
+#include "store/clock.h"
+#include "store/recorder.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include "base/oledate.h"
 #include "dbhelpers.h"
 #include "link/image.h"
-#include "record/csvexport.h"
-#include "record/retention.h"
-#include "record/store.h"
+#include "store/csvexport.h"
+#include "store/retention.h"
+#include "store/store.h"
 
 using record::ArchivedSample;
 using record::kRingSize;

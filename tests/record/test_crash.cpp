@@ -11,7 +11,7 @@
 #include <random>
 
 #include "dbhelpers.h"
-#include "record/store.h"
+#include "store/store.h"
 
 using namespace record_test;
 

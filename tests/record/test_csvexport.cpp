@@ -14,8 +14,8 @@
 
 #include "base/oledate.h"
 #include "dbhelpers.h"
-#include "record/csvexport.h"
-#include "record/store.h"
+#include "store/csvexport.h"
+#include "store/store.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 
 #include "dbhelpers.h"
-#include "record/eventlog.h"
+#include "events/eventlog.h"
 
 using record::EventEntry;
 

@@ -2,7 +2,7 @@
 // array literals the batches travel in, and how failures read on the status bar.
 #include <gtest/gtest.h>
 
-#include "record/forward.h"
+#include "forward/forward.h"
 
 using namespace record::forward;
 

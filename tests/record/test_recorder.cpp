@@ -15,7 +15,7 @@
 #include "dbhelpers.h"
 #include "fakemodbus.h"
 #include "link/link.h"
-#include "record/recorder.h"
+#include "store/recorder.h"
 
 using record::ManualClock;
 using record::Recorder;

@@ -6,8 +6,8 @@
 #include <QTemporaryDir>
 
 #include "dbhelpers.h"
-#include "record/recorder.h"
 #include "slowsyncvfs.h"
+#include "store/recorder.h"
 
 using namespace record_test;
 

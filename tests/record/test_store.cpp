@@ -12,8 +12,8 @@
 #include <thread>
 
 #include "dbhelpers.h"
-#include "record/ring.h"
-#include "record/store.h"
+#include "store/ring.h"
+#include "store/store.h"
 
 using record::Sample;
 using record::SampleStore;

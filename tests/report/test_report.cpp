@@ -17,10 +17,10 @@
 #include <QTemporaryDir>
 
 #include "base/oledate.h"
-#include "record/eventstore.h"
-#include "record/runs.h"
-#include "record/store.h"
+#include "events/eventstore.h"
 #include "report/report.h"
+#include "runs/runs.h"
+#include "store/store.h"
 
 namespace {
 

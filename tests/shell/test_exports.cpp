@@ -10,8 +10,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "record/eventstore.h"
-#include "record/store.h"
+#include "events/eventstore.h"
+#include "store/store.h"
 
 namespace {
 

@@ -22,9 +22,9 @@
 #include <tuple>
 
 #include "chart/outputdialog.h"
-#include "record/databaselock.h"
-#include "record/store.h"
 #include "shell/language.h"
+#include "store/databaselock.h"
+#include "store/store.h"
 #include "ui/filedialog.h"
 
 namespace {

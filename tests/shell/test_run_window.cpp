@@ -20,10 +20,10 @@
 #include <QTest>
 
 #include "alert/alerter.h"
+#include "events/eventlog.h"
 #include "fakemodbus.h"
 #include "programrig.h"
-#include "record/eventlog.h"
-#include "record/runs.h"
+#include "runs/runs.h"
 #include "shell/mainwindow.h"
 #include "shell/runcontrol.h"
 #include "shell/runwindow.h"

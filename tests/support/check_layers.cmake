@@ -3,9 +3,12 @@ cmake_minimum_required(VERSION 3.16)
 # and the folders its files may include.
 set(faults "")
 foreach(entry "base:base" "ui:base,ui" "link:base,link" "instrument:base,link,instrument"
-              "record:base,link,instrument,record"
-              "alert:base,ui,link,instrument,record,alert"
-              "report:base,link,instrument,record,chart,report")
+              "store:base,link,instrument,store"
+              "events:base,ui,link,instrument,store,events"
+              "forward:base,link,instrument,store,events,forward"
+              "runs:base,link,instrument,store,runs"
+              "alert:base,ui,link,instrument,store,events,forward,alert"
+              "report:base,link,instrument,store,events,runs,chart,report")
   string(REGEX MATCH "^[a-z]+" folder "${entry}")
   string(REGEX REPLACE "^[a-z]+:" "" allowed "${entry}")
   string(REPLACE "," ";" allowed "${allowed}")

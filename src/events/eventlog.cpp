@@ -1,0 +1,226 @@
+#include "events/eventlog.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QMetaObject>
+#include <QTimer>
+
+#include "base/workerthread.h"
+#include "link/link.h"
+#include "store/exportfile.h"
+#include "store/recorder.h"
+
+namespace record {
+
+namespace {
+
+qint64 monotonicMs() {
+    static QElapsedTimer clock;
+    if (!clock.isValid()) clock.start();
+    return clock.elapsed();
+}
+
+}  // namespace
+
+EventLog::EventLog(QString dbPath, QObject* parent)
+    : QObject(parent),
+      path_(std::move(dbPath)),
+      thread_(QStringLiteral("events"), path_, base::uniqueName(QStringLiteral("events"))) {
+    qRegisterMetaType<record::EventEntry>();
+    qRegisterMetaType<QVector<record::EventEntry>>();
+    EventWriter* writer = thread_.worker();
+    connect(writer, &EventWriter::statusReady, this, [this](const QString& text) {
+        if (text == status_) return;
+        status_ = text;
+        emit statusChanged();
+    });
+    connect(writer, &EventWriter::storedReady, this, [this](qint64 total) {
+        stored_ = total;
+        emit storedChanged();
+    });
+    connect(writer, &EventWriter::rowsReady, this, &EventLog::rowsLoaded);
+    connect(writer, &EventWriter::exportDone, this, &EventLog::exported);
+}
+
+EventLog::~EventLog() {
+    // Behind the entries already handed over, so that they are stored first.
+    thread_.end(5000, [](EventWriter& w) { w.stop(); });
+}
+
+void EventLog::start(bool readOnly) {
+    if (started_) return;
+    started_ = true;
+    thread_.worker()->setReadOnly(readOnly);  // before the thread runs
+    thread_.start();
+    thread_.post(&EventWriter::flush);
+}
+
+void EventLog::watch(comm::Link& link) {
+    lastImage_ = link.image();
+    connect(&link, &comm::Link::writeReported, this,
+            [this](const comm::WriteReport& r) { log(writeEntry(r)); });
+    connect(&link, &comm::Link::linkEvent, this,
+            [this](comm::LinkEvent e, const QString& detail) { log(linkEntry(e, detail)); });
+    comm::Link* l = &link;
+    connect(&link, &comm::Link::imagePublished, this, [this, l] { imageSeen(l->image()); });
+}
+
+void EventLog::watch(Recorder& recorder) {
+    recorderStatus_ = recorder.statusText();
+    if (recorder.running())
+        if (auto e = recorderEntry(QString(), recorderStatus_)) log(*e);
+    Recorder* r = &recorder;
+    connect(&recorder, &Recorder::statusChanged, this, [this, r] {
+        const QString now = r->statusText();
+        if (auto e = recorderEntry(recorderStatus_, now)) log(*e);
+        recorderStatus_ = now;
+    });
+    connect(&recorder, &Recorder::archiveNote, this, [this](const QString& text) {
+        EventEntry e;
+        e.kind = eventkind::kRecorder;
+        e.text = text;
+        log(e);
+    });
+}
+
+void EventLog::log(EventEntry entry) {
+    if (!entry.at.isValid()) entry.at = QDateTime::currentDateTime();
+    emit logged(entry);
+    thread_.post(&EventWriter::add, std::move(entry));
+}
+
+void EventLog::imageSeen(const comm::InstrumentImage& image) {
+    for (EventEntry& e : imageEntries(lastImage_, image))
+        log(std::move(e));
+    lastImage_ = image;
+}
+
+quint64 EventLog::requestRows(const EventFilter& filter) {
+    const quint64 ticket = nextTicket_++;
+    thread_.post(&EventWriter::load, ticket, filter);
+    return ticket;
+}
+
+quint64 EventLog::exportCsv(const QString& file, const EventFilter& filter) {
+    const quint64 ticket = nextTicket_++;
+    thread_.post(&EventWriter::exportCsv, ticket, file, filter);
+    return ticket;
+}
+
+EventWriter::EventWriter(QString path, QString connectionName)
+    : store_(std::move(path), std::move(connectionName)) {}
+
+EventWriter::~EventWriter() {
+    store_.close();
+}
+
+bool EventWriter::ensureOpen() {
+    if (store_.isOpen()) return true;
+    // A file that cannot be used is tried again once a second, not on every batch.
+    const qint64 now = monotonicMs();
+    if (lastOpenAttemptMs_ >= 0 && now - lastOpenAttemptMs_ < 1000) return false;
+    lastOpenAttemptMs_ = now;
+    if (store_.open(readOnly_)) return true;
+    setStatus(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "事件记录已停止：%1，每秒重试"))
+                  .arg(store_.lastError()));
+    return false;
+}
+
+void EventWriter::setStatus(const QString& text) {
+    if (text == status_) return;
+    status_ = text;
+    emit statusReady(text);
+}
+
+void EventWriter::add(const EventEntry& entry) {
+    if (readOnly_) return;
+    waiting_.push_back(entry);
+    if (static_cast<int>(waiting_.size()) > kMaxWaiting) {
+        const auto excess = static_cast<qsizetype>(waiting_.size()) - kMaxWaiting;
+        waiting_.erase(waiting_.begin(), waiting_.begin() + excess);
+        dropped_ += excess;
+    }
+    schedule(kFlushMs);
+}
+
+void EventWriter::schedule(int ms) {
+    if (!timer_) {
+        timer_ = new QTimer(this);
+        timer_->setSingleShot(true);
+        connect(timer_, &QTimer::timeout, this, &EventWriter::flush);
+    }
+    if (!timer_->isActive()) timer_->start(ms);
+}
+
+void EventWriter::flush() {
+    if (!ensureOpen()) {
+        // Entries are kept for the next attempt, and the status line clears once the file can
+        // be used again, whether or not anything is waiting.
+        schedule(1000);
+        return;
+    }
+    if (waiting_.empty()) {
+        setStatus(QString());
+        return;
+    }
+    std::vector<EventEntry> batch;
+    batch.swap(waiting_);
+    if (!store_.append(batch)) {
+        const QString why = store_.lastError();
+        // The batch goes back in front of what arrived meanwhile (nothing did: same thread).
+        waiting_.swap(batch);
+        store_.close();
+        setStatus(
+            QStringLiteral(QT_TRANSLATE_NOOP("velmars", "事件记录已停止：%1，每秒重试")).arg(why));
+        schedule(1000);
+        return;
+    }
+    stored_ += static_cast<qint64>(batch.size());
+    if (dropped_ > 0)
+        setStatus(
+            QStringLiteral(QT_TRANSLATE_NOOP("velmars", "事件记录：%1 条因数据库不可用而丢失"))
+                .arg(dropped_));
+    else
+        setStatus(QString());
+    emit storedReady(stored_);
+}
+
+void EventWriter::load(quint64 ticket, const EventFilter& filter) {
+    flush();
+    QVector<EventEntry> rows;
+    if (store_.isOpen()) store_.forEach(filter, [&](const EventEntry& e) { rows.push_back(e); });
+    emit rowsReady(ticket, rows);
+}
+
+void EventWriter::exportCsv(quint64 ticket, const QString& file, const EventFilter& filter) {
+    flush();
+    if (!store_.isOpen()) {
+        emit exportDone(ticket, -1, store_.lastError());
+        return;
+    }
+    const ExportOutcome done = exportTo(file, [&](QIODevice& out, QString* error) {
+        const qint64 count = writeEventsCsv(store_, filter, out);
+        if (count < 0) *error = store_.lastError();
+        return count < 0 ? std::nullopt : std::optional<qint64>(count);
+    });
+    if (!done.rows) {
+        emit exportDone(
+            ticket, -1,
+            done.writeError.isEmpty()
+                ? done.readError
+                : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法写入文件 %1")).arg(file));
+        return;
+    }
+    emit exportDone(ticket, *done.rows, QString());
+}
+
+void EventWriter::stop() {
+    if (!waiting_.empty()) {
+        lastOpenAttemptMs_ = -1;
+        flush();
+    }
+    if (timer_) timer_->stop();
+    store_.close();
+}
+
+}  // namespace record

@@ -1,0 +1,122 @@
+#pragma once
+// The event log: takes what happens (writes made for the operator, changes of the instrument's
+// alarm and program states, events of the line, the recorder's state), stamps it with the time and
+// hands it to a thread of its own that stores it in the events table, in batches, so the window's
+// thread never waits on the disk and a sample never waits behind a long transaction. Reads for the
+// log window and exports run on that thread too and come back as signals.
+
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+#include "base/workerthread.h"
+#include "events/eventrules.h"
+#include "events/eventstore.h"
+#include "link/image.h"
+
+class QTimer;
+
+namespace comm {
+class Link;
+}
+
+namespace record {
+
+class Recorder;
+class EventWriter;
+
+class EventLog : public QObject {
+    Q_OBJECT
+  public:
+    explicit EventLog(QString dbPath, QObject* parent = nullptr);
+    ~EventLog() override;  // stores what is still waiting, then stops the thread (bounded wait)
+
+    // Starts the writer thread, which opens the file (and retries once a second while it cannot).
+    // readOnly: the file belongs to another program's recording; the log only reads it, and
+    // entries logged here are shown but not stored.
+    void start(bool readOnly = false);
+
+    // Follows the link's writes and line events and the changes between its images.
+    void watch(comm::Link& link);
+    // Follows the recorder's state.
+    void watch(Recorder& recorder);
+
+    // Stamps the entry with the current time when it has none and queues it for storing.
+    void log(EventEntry entry);
+    // Logs the changes between the image last seen and this one.
+    void imageSeen(const comm::InstrumentImage& image);
+
+    // Empty while the log is stored; otherwise why not, for the status bar.
+    QString statusText() const { return status_; }
+    // Entries the writer has stored so far in this run.
+    qint64 storedCount() const { return stored_; }
+    QString databasePath() const { return path_; }
+
+    // Rows for the log window; the answer comes with rowsLoaded and the returned ticket.
+    quint64 requestRows(const EventFilter& filter);
+    // Writes the rows that pass the filter to a CSV file; the answer comes with exported.
+    quint64 exportCsv(const QString& file, const EventFilter& filter);
+
+  signals:
+    void logged(const record::EventEntry& entry);
+    void statusChanged();
+    void storedChanged();
+    void rowsLoaded(quint64 ticket, const QVector<record::EventEntry>& rows);
+    void exported(quint64 ticket, qint64 count, const QString& error);
+
+  private:
+    QString path_;
+    base::WorkerThread<EventWriter> thread_;
+    comm::InstrumentImage lastImage_;
+    QString recorderStatus_;
+    QString status_;
+    qint64 stored_ = 0;
+    quint64 nextTicket_ = 1;
+    bool started_ = false;
+};
+
+// Runs on the log's thread. Public for its signals; windows use EventLog.
+class EventWriter : public QObject {
+    Q_OBJECT
+  public:
+    EventWriter(QString path, QString connectionName);
+    ~EventWriter() override;
+
+    // How often waiting entries are stored: a batch per interval keeps each transaction short.
+    static constexpr int kFlushMs = 100;
+    // Entries kept while the file cannot be written; beyond it the oldest are let go.
+    static constexpr int kMaxWaiting = 20000;
+
+  public slots:
+    void add(const record::EventEntry& entry);
+    void flush();
+    void setReadOnly(bool readOnly) { readOnly_ = readOnly; }
+    void load(quint64 ticket, const record::EventFilter& filter);
+    void exportCsv(quint64 ticket, const QString& file, const record::EventFilter& filter);
+    void stop();
+
+  signals:
+    void statusReady(const QString& text);
+    void storedReady(qint64 total);
+    void rowsReady(quint64 ticket, const QVector<record::EventEntry>& rows);
+    void exportDone(quint64 ticket, qint64 count, const QString& error);
+
+  private:
+    bool ensureOpen();
+    void schedule(int ms);  // a flush after ms, unless one is due already
+    void setStatus(const QString& text);
+
+    EventStore store_;
+    std::vector<EventEntry> waiting_;
+    class QTimer* timer_ = nullptr;
+    qint64 stored_ = 0;
+    qint64 dropped_ = 0;
+    qint64 lastOpenAttemptMs_ = -1;
+    QString status_;
+    bool readOnly_ = false;
+};
+
+}  // namespace record
+
+Q_DECLARE_METATYPE(record::EventEntry)
+Q_DECLARE_METATYPE(record::EventFilter)

@@ -1,0 +1,317 @@
+#include "events/eventstore.h"
+
+#include "base/tr.h"
+#include "store/logging.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <utility>
+
+#include "store/schema.h"
+#include "store/store.h"
+
+namespace record {
+
+namespace {
+
+// The writer waits this long for a lock another connection holds; it runs off the window's thread.
+constexpr int kBusyTimeoutMs = 2000;
+
+// The sample store's words for the same faults, so the status line reads the same.
+using Fault = SampleStore::Fault;
+const QString kNotOpen = faultText(Fault::NotOpen);
+const QString kFolder = faultText(Fault::FolderNotCreatable);
+const QString kFile = faultText(Fault::FileNotCreatable);
+const QString kReadOnly = faultText(Fault::ReadOnly);
+const QString kWrongTables = faultText(Fault::WrongTables);
+const QString kOther = faultText(Fault::Other);
+const QString kMissing = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件不存在"));
+
+QVariant optionalInt(const std::optional<int>& v) {
+    return v ? QVariant(*v) : QVariant(QMetaType(QMetaType::Int));
+}
+
+std::optional<int> intOrNull(const QVariant& v) {
+    if (v.isNull()) return std::nullopt;
+    return v.toInt();
+}
+
+}  // namespace
+
+EventStore::EventStore(QString path, QString connectionName)
+    : path_(std::move(path)), file_(std::move(connectionName)) {}
+
+EventStore::~EventStore() {
+    close();
+}
+
+bool EventStore::fail(const QString& text) {
+    lastError_ = text;
+    return false;
+}
+
+bool EventStore::failFromSql(const QSqlError& e, Fault fallback) {
+    qCDebug(lcEvents, "%s: %s", qUtf8Printable(path_), qUtf8Printable(e.text()));
+    return fail(faultText(faultOf(e, fallback)));
+}
+
+bool EventStore::open(bool readOnly) {
+    close();
+    lastError_.clear();
+    const QFileInfo fi(path_);
+    const bool existed = fi.exists();
+    if (readOnly && !existed) return fail(kMissing);
+    if (!readOnly && !QFileInfo(fi.absolutePath()).isDir() && !QDir().mkpath(fi.absolutePath()))
+        return fail(kFolder);
+    if (existed && !fi.isFile()) return fail(kFile);
+    if (!readOnly && existed) {
+        const auto anyWrite =
+            QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+        if (!fi.isWritable() || !(fi.permissions() & anyWrite)) return fail(kReadOnly);
+    }
+    // Only SQLite itself looks into the file: reading it by other means while another connection
+    // of this process holds it would drop that connection's locks. SQLite reads the header and
+    // refuses a foreign file before it writes anything.
+    if (!file_.open(path_, readOnly, kBusyTimeoutMs))
+        return failFromSql(file_.error(), existed ? Fault::Other : Fault::FileNotCreatable);
+    open_ = true;
+    if (!prepareTable(readOnly)) {
+        const QString why = lastError_;
+        close();
+        return fail(why);
+    }
+    return true;
+}
+
+bool EventStore::prepareTable(bool readOnly) {
+    QSqlQuery q(file_.db());
+    const auto sqlFail = [&] { return failFromSql(q.lastError(), Fault::Other); };
+    const auto columnsOf = [&](const QString& table, QStringList* names) {
+        if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table))) return false;
+        while (q.next())
+            names->append(q.value(1).toString().toLower());
+        q.finish();
+        return true;
+    };
+    QStringList events, samples;
+    if (!columnsOf(QStringLiteral("events"), &events) ||
+        !columnsOf(QStringLiteral("pv_data"), &samples))
+        return sqlFail();
+    // A file whose tables have another shape belongs to something else: it is left alone.
+    if (!samples.isEmpty() &&
+        (samples.size() != schema::kSampleColumnCount ||
+         samples.mid(0, 3) != QStringList{QStringLiteral("w_id"), QStringLiteral("w_date"),
+                                          QStringLiteral("w_time")}))
+        return fail(kWrongTables);
+    if (!events.isEmpty() && events != schema::eventColumns()) return fail(kWrongTables);
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) return sqlFail();
+    q.finish();
+    if (readOnly) return true;
+    // Only a file that passed the checks above is changed: to WAL, so the recorder, the chart and
+    // this log read and write side by side.
+    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) return sqlFail();
+    if (q.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
+        return fail(kOther);
+    q.finish();
+    q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
+    if (events.isEmpty()) {
+        if (!q.exec(schema::kCreateEventsTableSql)) return sqlFail();
+    }
+    return true;
+}
+
+void EventStore::close() {
+    file_.close();
+    open_ = false;
+}
+
+bool EventStore::beginRead() {
+    if (!open_) return fail(kNotOpen);
+    return file_.beginRead() || failFromSql(file_.error(), Fault::Other);
+}
+
+void EventStore::endRead() {
+    if (open_) file_.endRead();
+}
+
+bool EventStore::hasTable() {
+    return file_.db().tables().contains(QStringLiteral("events"));
+}
+
+std::optional<QPair<qint64, qint64>> EventStore::idSpan() {
+    if (!open_ || !hasTable()) return std::nullopt;
+    QSqlQuery q(file_.db());
+    if (!q.exec(QStringLiteral("SELECT min(id), max(id) FROM events")) || !q.next() ||
+        q.value(0).isNull())
+        return std::nullopt;
+    return QPair<qint64, qint64>(q.value(0).toLongLong(), q.value(1).toLongLong());
+}
+
+std::optional<qint64> EventStore::count(const EventFilter& f) {
+    std::optional<qint64> n;
+    if (!query(QStringLiteral("count(*)"), f,
+               [&](const QSqlQuery& q) { n = q.value(0).toLongLong(); }))
+        return std::nullopt;
+    return n.value_or(0);
+}
+
+bool EventStore::append(std::vector<EventEntry>& entries) {
+    if (!open_) return fail(kNotOpen);
+    if (entries.empty()) return true;
+    QSqlDatabase db = file_.db();
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return failFromSql(q.lastError(), Fault::Other);
+    const auto abandon = [&](const QSqlQuery& failed) {
+        const QSqlError error = failed.lastError();
+        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
+        for (EventEntry& e : entries)
+            e.id = 0;
+        return failFromSql(error, Fault::Other);
+    };
+    QSqlQuery put(db);
+    if (!put.prepare(QStringLiteral(
+            "INSERT INTO events (at, kind, text, reg, value, status) VALUES (?, ?, ?, ?, ?, ?)")))
+        return abandon(put);
+    for (EventEntry& e : entries) {
+        put.bindValue(0, eventTimeText(e.at));
+        put.bindValue(1, e.kind);
+        put.bindValue(2, e.text);
+        put.bindValue(3, optionalInt(e.reg));
+        put.bindValue(4, optionalInt(e.value));
+        put.bindValue(5, optionalInt(e.status));
+        if (!put.exec()) return abandon(put);
+        e.id = put.lastInsertId().toLongLong();
+    }
+    if (!q.exec(QStringLiteral("COMMIT"))) return abandon(q);
+    lastError_.clear();
+    return true;
+}
+
+bool EventStore::forEach(const EventFilter& f,
+                         const std::function<void(const EventEntry&)>& visit) {
+    return query(schema::eventColumns().join(QStringLiteral(", ")), f, [&](const QSqlQuery& q) {
+        EventEntry e;
+        e.id = q.value(0).toLongLong();
+        e.at =
+            QDateTime::fromString(q.value(1).toString(), QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+        e.text = q.value(3).toString();
+        e.kind = kindOnRead(q.value(2).toString(), e.text);
+        e.reg = intOrNull(q.value(4));
+        e.value = intOrNull(q.value(5));
+        e.status = intOrNull(q.value(6));
+        visit(e);
+    });
+}
+
+bool EventStore::query(const QString& columns, const EventFilter& f,
+                       const std::function<void(const QSqlQuery&)>& visit) {
+    if (!open_) return fail(kNotOpen);
+    if (!hasTable()) return true;
+    QStringList where;
+    QVariantList binds;
+    if (!f.kinds.isEmpty()) {
+        // Older run rows are program rows by their kind column and run rows by what they read.
+        const auto oldRun = [&] {
+            QStringList heads;
+            for (const QString& head : runTextHeads()) {
+                heads << QStringLiteral("substr(text, 1, %1) = ?").arg(head.size());
+                binds << head;
+            }
+            return QStringLiteral("(kind = 'program' AND (%1))").arg(heads.join(u" OR "));
+        };
+        QStringList any;
+        for (const QString& k : f.kinds) {
+            binds << k;
+            if (k == eventkind::kRun)
+                any << QStringLiteral("kind = ? OR %1").arg(oldRun());
+            else if (k == eventkind::kProgram)
+                any << QStringLiteral("(kind = ? AND NOT %1)").arg(oldRun());
+            else
+                any << QStringLiteral("kind = ?");
+        }
+        where << QStringLiteral("(%1)").arg(any.join(QStringLiteral(" OR ")));
+    }
+    if (f.from) {
+        where << QStringLiteral("at >= ?");
+        binds << eventTimeText(*f.from);
+    }
+    if (f.to) {
+        where << QStringLiteral("at <= ?");
+        QDateTime end = f.to->toLocalTime();
+        end = end.addMSecs(999 - end.time().msec());
+        binds << eventTimeText(end);
+    }
+    if (f.afterId > 0) {
+        where << QStringLiteral("id > ?");
+        binds << f.afterId;
+    }
+    QString sql = QStringLiteral("SELECT %1 FROM events").arg(columns);
+    if (!where.isEmpty()) sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
+    sql += f.newestFirst ? QStringLiteral(" ORDER BY id DESC") : QStringLiteral(" ORDER BY id");
+    if (f.limit > 0) sql += QStringLiteral(" LIMIT %1").arg(f.limit);
+    QSqlQuery q(file_.db());
+    q.setForwardOnly(true);
+    if (!q.prepare(sql)) return failFromSql(q.lastError(), Fault::Other);
+    for (int i = 0; i < binds.size(); ++i)
+        q.bindValue(i, binds[i]);
+    if (!q.exec()) return failFromSql(q.lastError(), Fault::Other);
+    while (q.next())
+        visit(q);
+    if (q.lastError().isValid()) return failFromSql(q.lastError(), Fault::Other);
+    return true;
+}
+
+std::vector<EventEntry> EventStore::load(const EventFilter& filter) {
+    std::vector<EventEntry> rows;
+    forEach(filter, [&](const EventEntry& e) { rows.push_back(e); });
+    return rows;
+}
+
+}  // namespace record
+
+#include <QIODevice>
+
+namespace record {
+
+namespace {
+
+QByteArray csvField(const QString& s) {
+    if (!s.contains(u',') && !s.contains(u'"') && !s.contains(u'\n') && !s.contains(u'\r'))
+        return s.toUtf8();
+    QString q = s;
+    q.replace(u'"', QStringLiteral("\"\""));
+    return '"' + q.toUtf8() + '"';
+}
+
+QByteArray csvInt(const std::optional<int>& v) {
+    return v ? QByteArray::number(*v) : QByteArray();
+}
+
+}  // namespace
+
+qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out) {
+    filter.newestFirst = false;
+    QByteArray buf("\xEF\xBB\xBF");
+    buf += base::Tr::tr("时间,类型,内容,寄存器,数值,状态").toUtf8() + QByteArray("\r\n");
+    qint64 count = 0;
+    bool written = true;
+    const auto flush = [&] {
+        if (written && out.write(buf) != buf.size()) written = false;
+        buf.clear();
+    };
+    const bool read = store.forEach(filter, [&](const EventEntry& e) {
+        buf += eventTimeText(e.at).toUtf8() + ',' + csvField(e.kind) + ',' +
+               csvField(base::shown(e.text)) + ',' + csvInt(e.reg) + ',' + csvInt(e.value) + ',' +
+               csvInt(e.status) + "\r\n";
+        ++count;
+        if (buf.size() > 1 << 16) flush();
+    });
+    flush();
+    return read && written ? count : -1;
+}
+
+}  // namespace record

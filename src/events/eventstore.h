@@ -1,0 +1,94 @@
+#pragma once
+// The event log's table in the sample database file: events (id, at, kind, text, reg, value,
+// status). It is the audit trail: no row is dropped for a row count; the archive's retention
+// removes the rows of the days it removes. One connection per owner, used on one thread; the
+// writer runs on a thread of its own, the command-line export opens the file read-only.
+
+#include <QDateTime>
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "events/eventrules.h"
+#include "store/sqlitefile.h"
+#include "store/store.h"
+
+class QSqlError;
+
+class QIODevice;
+class QSqlQuery;
+
+namespace record {
+
+struct EventFilter {
+    QStringList kinds;              // empty: every kind
+    std::optional<QDateTime> from;  // inclusive
+    std::optional<QDateTime> to;    // inclusive, to the end of its second
+    int limit = 0;                  // 0: no limit
+    bool newestFirst = true;
+    qint64 afterId = 0;  // rows with a higher id only; 0: every row
+};
+
+class EventStore {
+  public:
+    EventStore(QString path, QString connectionName);
+    ~EventStore();
+    EventStore(const EventStore&) = delete;
+    EventStore& operator=(const EventStore&) = delete;
+
+    // Opens the file and makes the events table where it is missing. A file that is not a
+    // database, is read-only, locked or damaged, or holds tables of another shape is never
+    // changed: open() returns false and lastError() says why, in the words of the sample store.
+    // readOnly: the file must exist and is only read (the command-line export).
+    bool open(bool readOnly = false);
+    void close();
+    bool isOpen() const { return open_; }
+    QString lastError() const { return lastError_; }
+    QString path() const { return path_; }
+
+    // Stores the entries in one transaction and sets their ids.
+    // On failure nothing is stored and the entries keep id 0.
+    bool append(std::vector<EventEntry>& entries);
+
+    // A read transaction: the reads until endRead() see one snapshot of the file.
+    bool beginRead();
+    void endRead();
+    // Whether the events table exists yet (the event log makes it).
+    bool hasTable();
+    // The lowest and highest id the table holds; nullopt while it is empty or missing.
+    std::optional<QPair<qint64, qint64>> idSpan();
+    // The number of rows that pass the filter (its limit aside); nullopt on a read error.
+    std::optional<qint64> count(const EventFilter& filter);
+
+    // Rows that pass the filter, in time order or newest first.
+    std::vector<EventEntry> load(const EventFilter& filter);
+    // The same, one row at a time, without holding them all (exports); false on a read error.
+    bool forEach(const EventFilter& filter, const std::function<void(const EventEntry&)>& visit);
+
+  private:
+    bool fail(const QString& text);
+    bool failFromSql(const QSqlError& e, SampleStore::Fault fallback);
+    bool prepareTable(bool readOnly);
+    // Runs the filter's query for the columns, one call of visit per row.
+    bool query(const QString& columns, const EventFilter& filter,
+               const std::function<void(const QSqlQuery&)>& visit);
+
+    QString path_;
+    SqliteFile file_;
+    bool open_ = false;
+    QString lastError_;
+};
+
+}  // namespace record
+
+namespace record {
+
+// Writes the rows that pass the filter as CSV, oldest first: UTF-8 with a byte-order mark, comma
+// separated, CRLF line ends, one header row. Returns the number of rows, or -1 when the store
+// could not be read or the device not written.
+qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out);
+
+}  // namespace record

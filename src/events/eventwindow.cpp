@@ -1,0 +1,229 @@
+#include "events/eventwindow.h"
+
+#include <QCheckBox>
+#include <QDateTimeEdit>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShortcut>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include "base/tr.h"
+#include "ui/accessible.h"
+#include "ui/filedialog.h"
+#include "ui/keys.h"
+
+namespace shell {
+
+namespace {
+
+constexpr const char* kTimeFormat = "yyyy-MM-dd HH:mm:ss";
+
+QDateTimeEdit* timeEdit(const QString& name, const QString& accessible, const QDateTime& value) {
+    auto* e = new QDateTimeEdit(value);
+    e->setObjectName(name);
+    e->setAccessibleName(accessible);
+    e->setDisplayFormat(QString::fromLatin1(kTimeFormat));
+    e->setCalendarPopup(true);
+    // The edit field inside is what takes the keys; it answers to the same name.
+    if (auto* field = e->findChild<QLineEdit*>()) field->setAccessibleName(accessible);
+    e->setEnabled(false);
+    return e;
+}
+
+}  // namespace
+
+EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(parent), log_(log) {
+    setObjectName(QStringLiteral("EventWindow"));
+    setWindowTitle(base::Tr::tr("事件记录"));
+    setAccessibleName(base::Tr::tr("事件记录"));
+    ui::pressFocusedButtonOnEnter();
+
+    kind_ = new ui::NamedList;
+    kind_->setObjectName(QStringLiteral("EventKind"));
+    kind_->setAccessibleName(base::Tr::tr("事件类型"));
+    kind_->addItem(base::Tr::tr("全部"), QString());
+    for (const QString& k : record::eventKinds())
+        kind_->addItem(record::eventKindCaption(k), k);
+    auto* kindLabel = new QLabel(base::Tr::tr("类型"));
+    kindLabel->setBuddy(kind_);
+
+    span_ = new QCheckBox(base::Tr::tr("时间范围"));
+    span_->setObjectName(QStringLiteral("EventSpan"));
+    span_->setAccessibleName(base::Tr::tr("按时间范围筛选"));
+    const QDateTime now = QDateTime::currentDateTime();
+    const QDateTime today(now.date(), QTime(0, 0));
+    from_ = timeEdit(QStringLiteral("EventFrom"), base::Tr::tr("起始时间"), today);
+    to_ =
+        timeEdit(QStringLiteral("EventTo"), base::Tr::tr("结束时间"), today.addDays(1).addSecs(-1));
+    auto* fromLabel = new QLabel(base::Tr::tr("从"));
+    fromLabel->setBuddy(from_);
+    auto* toLabel = new QLabel(base::Tr::tr("到"));
+    toLabel->setBuddy(to_);
+
+    table_ = new QTableWidget(0, 3);
+    table_->setObjectName(QStringLiteral("EventTable"));
+    table_->setAccessibleName(base::Tr::tr("事件列表"));
+    table_->setHorizontalHeaderLabels(
+        {base::Tr::tr("时间"), base::Tr::tr("类型"), base::Tr::tr("内容")});
+    table_->verticalHeader()->setVisible(false);
+    table_->verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    table_->horizontalHeader()->setStretchLastSection(true);
+    table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setTabKeyNavigation(false);
+    table_->setCornerButtonEnabled(false);
+    table_->setColumnWidth(0, 170);
+    table_->setColumnWidth(1, 60);
+
+    export_ = new QPushButton(base::Tr::tr("导出CSV"));
+    export_->setObjectName(QStringLiteral("EventExport"));
+    export_->setAccessibleName(base::Tr::tr("导出CSV"));
+    return_ = new QPushButton(base::Tr::tr(" Esc 返回"));
+    return_->setObjectName(QStringLiteral("EventReturn"));
+    return_->setAccessibleName(base::Tr::tr("Esc 返回"));
+    status_ = new ui::ValueLabel;
+    status_->setObjectName(QStringLiteral("EventStatus"));
+    status_->setAccessibleName(base::Tr::tr("事件记录状态"));
+
+    auto* filters = new QHBoxLayout;
+    filters->addWidget(kindLabel);
+    filters->addWidget(kind_);
+    filters->addSpacing(12);
+    filters->addWidget(span_);
+    filters->addWidget(fromLabel);
+    filters->addWidget(from_);
+    filters->addWidget(toLabel);
+    filters->addWidget(to_);
+    filters->addStretch(1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(status_, 1);
+    buttons->addWidget(export_);
+    buttons->addWidget(return_);
+    auto* lay = new QVBoxLayout(this);
+    lay->addLayout(filters);
+    lay->addWidget(table_, 1);
+    lay->addLayout(buttons);
+    setTabOrder(kind_, span_);
+    setTabOrder(span_, from_);
+    setTabOrder(from_, to_);
+    setTabOrder(to_, table_);
+    setTabOrder(table_, export_);
+    setTabOrder(export_, return_);
+    resize(760, 480);
+
+    connect(kind_, &QComboBox::currentIndexChanged, this, &EventWindow::reload);
+    connect(span_, &QCheckBox::toggled, this, [this](bool on) {
+        from_->setEnabled(on);
+        to_->setEnabled(on);
+        reload();
+    });
+    connect(from_, &QDateTimeEdit::dateTimeChanged, this, [this] {
+        if (span_->isChecked()) reload();
+    });
+    connect(to_, &QDateTimeEdit::dateTimeChanged, this, [this] {
+        if (span_->isChecked()) reload();
+    });
+    connect(export_, &QPushButton::clicked, this, &EventWindow::chooseExportFile);
+    connect(return_, &QPushButton::clicked, this, &EventWindow::leave);
+    auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(esc, &QShortcut::activated, this, &EventWindow::leave);
+
+    connect(&log_, &record::EventLog::logged, this, &EventWindow::onLogged);
+    connect(&log_, &record::EventLog::rowsLoaded, this,
+            [this](quint64 ticket, const QVector<record::EventEntry>& rows) {
+                if (ticket == pendingLoad_) showRows(rows);
+            });
+    connect(&log_, &record::EventLog::exported, this,
+            [this](quint64 ticket, qint64 count, const QString& error) {
+                if (ticket != pendingExport_) return;
+                pendingExport_ = 0;
+                export_->setEnabled(true);
+                status_->setText(count < 0 ? base::Tr::tr("导出失败：%1").arg(error)
+                                           : base::Tr::tr("已导出 %1 条").arg(count));
+            });
+    reload();
+}
+
+record::EventFilter EventWindow::filter() const {
+    record::EventFilter f;
+    const QString kind = kind_->currentData().toString();
+    if (!kind.isEmpty()) f.kinds = record::storedKinds(kind);
+    if (span_->isChecked()) {
+        f.from = from_->dateTime();
+        f.to = to_->dateTime();
+    }
+    return f;
+}
+
+bool EventWindow::passes(const record::EventEntry& e) const {
+    const record::EventFilter f = filter();
+    if (!f.kinds.isEmpty() && !f.kinds.contains(e.kind)) return false;
+    if (f.from && e.at < *f.from) return false;
+    if (f.to && e.at >= f.to->addSecs(1)) return false;
+    return true;
+}
+
+void EventWindow::reload() {
+    record::EventFilter f = filter();
+    f.limit = kShownRows;
+    arrivedWhileLoading_.clear();
+    pendingLoad_ = log_.requestRows(f);
+    status_->setText(base::Tr::tr("读取中…"));
+}
+
+void EventWindow::showRows(const QVector<record::EventEntry>& rows) {
+    pendingLoad_ = 0;
+    table_->setUpdatesEnabled(false);
+    table_->setRowCount(0);
+    for (const record::EventEntry& e : rows)
+        insertRow(table_->rowCount(), e);
+    // Entries logged after the request were not yet in the file the answer came from.
+    for (const record::EventEntry& e : arrivedWhileLoading_)
+        onLogged(e);
+    arrivedWhileLoading_.clear();
+    table_->setUpdatesEnabled(true);
+    status_->setText(log_.statusText().isEmpty() ? base::Tr::tr("共显示 %1 条").arg(rows.size())
+                                                 : base::shown(log_.statusText()));
+}
+
+void EventWindow::insertRow(int at, const record::EventEntry& e) {
+    table_->insertRow(at);
+    table_->setItem(at, 0, new QTableWidgetItem(record::eventTimeText(e.at)));
+    table_->setItem(at, 1, new QTableWidgetItem(record::eventKindCaption(e.kind)));
+    // Rows keep the text as it was written, in Chinese; it is shown in the chosen language.
+    table_->setItem(at, 2, new QTableWidgetItem(base::shown(e.text)));
+}
+
+void EventWindow::onLogged(const record::EventEntry& e) {
+    if (pendingLoad_) {
+        arrivedWhileLoading_.push_back(e);
+        return;
+    }
+    if (!passes(e)) return;
+    insertRow(0, e);
+    if (table_->rowCount() > kShownRows) table_->setRowCount(kShownRows);
+}
+
+void EventWindow::chooseExportFile() {
+    const QString file =
+        ui::saveFileName(this, base::Tr::tr("导出CSV"), QStringLiteral("events.csv"),
+                         base::Tr::tr("CSV 文件 (*.csv)"));
+    if (!file.isEmpty()) exportTo(file);
+}
+
+void EventWindow::exportTo(const QString& file) {
+    export_->setEnabled(false);
+    status_->setText(base::Tr::tr("导出中…"));
+    pendingExport_ = log_.exportCsv(file, filter());
+}
+
+void EventWindow::leave() {
+    hide();
+    emit returned();
+}
+
+}  // namespace shell

@@ -1,0 +1,63 @@
+#pragma once
+// The window "事件记录": the event log newest first, filtered by kind and time span, live while it
+// is open, with an export of what the filter passes to CSV. Every read and write of the file runs
+// on the log's own thread; the window only asks and shows the answer.
+
+#include <QVector>
+#include <QWidget>
+
+#include "events/eventlog.h"
+
+class QCheckBox;
+class QComboBox;
+class QDateTimeEdit;
+class QLabel;
+class QPushButton;
+class QTableWidget;
+
+namespace shell {
+
+class EventWindow : public QWidget {
+    Q_OBJECT
+  public:
+    explicit EventWindow(record::EventLog& log, QWidget* parent = nullptr);
+
+    // The most rows the table shows; older ones are in the file and its export.
+    static constexpr int kShownRows = 2000;
+
+    // The filter as the controls set it now.
+    record::EventFilter filter() const;
+    // Reads the rows again with the current filter.
+    void reload();
+    // Exports what the filter passes to file (the "导出CSV" button asks for the name first).
+    void exportTo(const QString& file);
+    // Leaves the window ("Esc 返回").
+    void leave();
+
+    QTableWidget* table() const { return table_; }
+
+  signals:
+    void returned();
+
+  private:
+    bool passes(const record::EventEntry& e) const;
+    void showRows(const QVector<record::EventEntry>& rows);
+    void insertRow(int at, const record::EventEntry& e);
+    void onLogged(const record::EventEntry& e);
+    void chooseExportFile();
+
+    record::EventLog& log_;
+    QComboBox* kind_ = nullptr;
+    QCheckBox* span_ = nullptr;
+    QDateTimeEdit* from_ = nullptr;
+    QDateTimeEdit* to_ = nullptr;
+    QTableWidget* table_ = nullptr;
+    QPushButton* export_ = nullptr;
+    QPushButton* return_ = nullptr;
+    QLabel* status_ = nullptr;
+    quint64 pendingLoad_ = 0;
+    quint64 pendingExport_ = 0;
+    QVector<record::EventEntry> arrivedWhileLoading_;
+};
+
+}  // namespace shell

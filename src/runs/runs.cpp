@@ -1,0 +1,220 @@
+#include "runs/runs.h"
+
+#include <QFileInfo>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+#include <utility>
+
+#include "store/logging.h"
+#include "store/store.h"
+
+namespace record {
+
+namespace {
+
+constexpr int kRunsBusyTimeoutMs = 2000;
+
+const QString kRunColumns = QStringLiteral(
+    "id, name, order_id, operator, notes, station, port, address, start_t, end_t, automatic, "
+    "band1_fixed, band1_pm, band1_low, band1_high, band2_fixed, band2_pm, band2_low, band2_high");
+
+const QString kCreateRuns = QStringLiteral(
+    "CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, name TEXT NOT NULL, order_id TEXT, "
+    "operator TEXT, notes TEXT, station TEXT, port TEXT, address INTEGER, start_t INTEGER NOT "
+    "NULL, "
+    "end_t INTEGER, automatic INTEGER, band1_fixed INTEGER, band1_pm REAL, band1_low REAL, "
+    "band1_high REAL, band2_fixed INTEGER, band2_pm REAL, band2_low REAL, band2_high REAL)");
+
+Run runFrom(const QSqlQuery& q) {
+    Run r;
+    r.id = q.value(0).toLongLong();
+    r.name = q.value(1).toString();
+    r.orderId = q.value(2).toString();
+    r.operatorName = q.value(3).toString();
+    r.notes = q.value(4).toString();
+    r.station = q.value(5).toString();
+    r.port = q.value(6).toString();
+    r.address = q.value(7).toInt();
+    r.start = q.value(8).toLongLong();
+    if (!q.value(9).isNull()) r.end = q.value(9).toLongLong();
+    r.automatic = q.value(10).toBool();
+    for (int k = 0; k < 2; ++k) {
+        instrument::ToleranceBand& b = k == 0 ? r.band1 : r.band2;
+        b.fixed = q.value(11 + 4 * k).toBool();
+        b.plusMinus = q.value(12 + 4 * k).toDouble();
+        b.low = q.value(13 + 4 * k).toDouble();
+        b.high = q.value(14 + 4 * k).toDouble();
+    }
+    return r;
+}
+
+}  // namespace
+
+RunStore::RunStore(QString path, QString connectionName)
+    : path_(std::move(path)), file_(std::move(connectionName)) {}
+
+RunStore::~RunStore() {
+    close();
+}
+
+bool RunStore::fail(const QString& text) {
+    lastError_ = text;
+    return false;
+}
+
+bool RunStore::failFromSql(const QSqlError& e) {
+    qCDebug(lcRuns, "%s", qUtf8Printable(e.text()));
+    return fail(faultText(faultOf(e, SampleStore::Fault::Other)));
+}
+
+bool RunStore::open(bool readOnly) {
+    close();
+    lastError_.clear();
+    if (readOnly && !QFileInfo::exists(path_)) return fail(faultText(SampleStore::Fault::NotOpen));
+    if (!file_.open(path_, readOnly, kRunsBusyTimeoutMs)) return failFromSql(file_.error());
+    open_ = true;
+    QSqlQuery q(file_.db());
+    if (!readOnly && !q.exec(kCreateRuns)) {
+        const QSqlError e = q.lastError();
+        close();
+        return failFromSql(e);
+    }
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = 'runs'")) ||
+        !q.next()) {
+        const QSqlError e = q.lastError();
+        close();
+        return failFromSql(e);
+    }
+    hasTable_ = q.value(0).toInt() > 0;
+    return true;
+}
+
+void RunStore::close() {
+    file_.close();
+    open_ = hasTable_ = false;
+}
+
+bool RunStore::nameInUse(const QString& name, bool* inUse) {
+    QSqlQuery q(file_.db());
+    q.prepare(QStringLiteral("SELECT count(*) FROM runs WHERE name = ?"));
+    q.bindValue(0, name);
+    if (!q.exec() || !q.next()) return failFromSql(q.lastError());
+    *inUse = q.value(0).toLongLong() > 0;
+    return true;
+}
+
+bool RunStore::start(Run& run, bool makeNameUnique) {
+    if (!open_ || !hasTable_) return fail(faultText(SampleStore::Fault::NotOpen));
+    QSqlQuery q(file_.db());
+    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return failFromSql(q.lastError());
+    const auto rollback = [&](const QSqlError& e) {
+        QSqlQuery(file_.db()).exec(QStringLiteral("ROLLBACK"));
+        return failFromSql(e);
+    };
+    if (!q.exec(QStringLiteral("SELECT count(*) FROM runs WHERE end_t IS NULL")) || !q.next())
+        return rollback(q.lastError());
+    if (q.value(0).toInt() > 0) {
+        QSqlQuery(file_.db()).exec(QStringLiteral("ROLLBACK"));
+        return fail(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "已有试验正在进行")));
+    }
+    q.finish();
+    // Names are unique: a report or a reader asks for a run by its name.
+    QString name = run.name;
+    for (int n = 2;; ++n) {
+        bool inUse = false;
+        if (!nameInUse(name, &inUse)) {
+            const QString why = lastError_;
+            QSqlQuery(file_.db()).exec(QStringLiteral("ROLLBACK"));
+            return fail(why);
+        }
+        if (!inUse) break;
+        if (!makeNameUnique) {
+            QSqlQuery(file_.db()).exec(QStringLiteral("ROLLBACK"));
+            return fail(
+                QStringLiteral(QT_TRANSLATE_NOOP("velmars", "试验名称已被使用：%1")).arg(run.name));
+        }
+        name = QStringLiteral("%1 (%2)").arg(run.name).arg(n);
+    }
+    q.prepare(QStringLiteral("INSERT INTO runs (%1) VALUES (NULL, ?, ?, ?, ?, ?, ?, ?, ?, NULL, ?, "
+                             "?, ?, ?, ?, ?, ?, ?, ?)")
+                  .arg(kRunColumns));
+    const QVariantList values = {name,        run.orderId,          run.operatorName,
+                                 run.notes,   run.station,          run.port,
+                                 run.address, qlonglong(run.start), run.automatic};
+    for (int i = 0; i < values.size(); ++i)
+        q.bindValue(i, values[i]);
+    int i = static_cast<int>(values.size());
+    for (const instrument::ToleranceBand* b : {&run.band1, &run.band2}) {
+        q.bindValue(i++, b->fixed);
+        q.bindValue(i++, b->plusMinus);
+        q.bindValue(i++, b->low);
+        q.bindValue(i++, b->high);
+    }
+    if (!q.exec()) return rollback(q.lastError());
+    const qint64 id = q.lastInsertId().toLongLong();
+    if (!q.exec(QStringLiteral("COMMIT"))) return rollback(q.lastError());
+    run.id = id;
+    run.name = name;
+    run.end.reset();
+    qCDebug(lcRuns, "run %lld started: %s", qlonglong(id), qUtf8Printable(name));
+    return true;
+}
+
+bool RunStore::stop(int64_t end) {
+    if (!open_ || !hasTable_) return fail(faultText(SampleStore::Fault::NotOpen));
+    QSqlQuery q(file_.db());
+    q.prepare(QStringLiteral("UPDATE runs SET end_t = max(?, start_t) WHERE end_t IS NULL"));
+    q.bindValue(0, qlonglong(end));
+    if (!q.exec()) return failFromSql(q.lastError());
+    if (q.numRowsAffected() < 1)
+        return fail(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "没有正在进行的试验")));
+    qCDebug(lcRuns, "run ended at %lld", qlonglong(end));
+    return true;
+}
+
+std::vector<Run> RunStore::select(const QString& where, const QString& value, int limit) {
+    std::vector<Run> runs;
+    lastError_.clear();
+    if (!open_) {
+        fail(faultText(SampleStore::Fault::NotOpen));
+        return runs;
+    }
+    if (!hasTable_) return runs;
+    QSqlQuery q(file_.db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT %1 FROM runs %2 ORDER BY start_t DESC, id DESC LIMIT %3")
+                  .arg(kRunColumns, where)
+                  .arg(limit));
+    if (!value.isNull()) q.bindValue(0, value);
+    if (!q.exec()) {
+        failFromSql(q.lastError());
+        return runs;
+    }
+    while (q.next())
+        runs.push_back(runFrom(q));
+    return runs;
+}
+
+std::optional<Run> RunStore::openRun() {
+    const auto runs = select(QStringLiteral("WHERE end_t IS NULL"), QString(), 1);
+    return runs.empty() ? std::nullopt : std::optional<Run>(runs.front());
+}
+
+std::vector<Run> RunStore::list() {
+    return select(QString(), QString(), -1);
+}
+
+std::optional<Run> RunStore::find(const QString& name) {
+    const auto runs = select(QStringLiteral("WHERE name = ?"), name, -1);
+    if (runs.size() > 1) {
+        fail(
+            QStringLiteral(QT_TRANSLATE_NOOP("velmars", "有 %1 个名为“%2”的试验，无法确定是哪一个"))
+                .arg(runs.size())
+                .arg(name));
+        return std::nullopt;
+    }
+    return runs.empty() ? std::nullopt : std::optional<Run>(runs.front());
+}
+
+}  // namespace record

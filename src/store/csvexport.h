@@ -1,0 +1,85 @@
+#pragma once
+// Records out of the sample store as CSV: UTF-8 with a byte-order mark, comma-separated, CRLF
+// line ends, one header row, then one row per stored record in time order (across the ring's
+// wrap), the sample's local date and time first, then the ten stored channels (the
+// retransmission outputs as a percentage, the ring keeping their tenths), then the data's state:
+// empty for a reading, a mark for a second stored while the instrument's values were stale (a
+// copy of the last reading, not a reading of its own). Records never
+// written (date 0) are left out. A file with an archive is read from the archive, which holds
+// every sample back to the retention limit; a ring without one (a file no recorder of this
+// program has opened), or with an empty one while the ring holds records, from the ring.
+//
+// The export reads through a connection of its own, opened read-only: it never creates or
+// changes the database, and in WAL mode it never holds up the recorder's writes.
+
+#include <QDateTime>
+#include <QSqlDatabase>
+#include <QString>
+#include <functional>
+#include <optional>
+
+#include "store/sqlitefile.h"
+
+class QIODevice;
+class QByteArray;
+
+namespace record {
+
+// The records to export: both ends included, each optional (no end: from the oldest or to the
+// newest record). Local date and time, whole seconds.
+struct ExportRange {
+    std::optional<QDateTime> from;
+    std::optional<QDateTime> to;
+};
+
+// The header row with its line end, preceded by the byte-order mark.
+QByteArray csvHeader();
+// Appends one record as a CSV row with its line end, state its last cell. Values that a float
+// holds exactly are written in the float's shortest form (23.4, 300), others in the double's.
+void appendCsvRow(QByteArray& out, double date, double time, const double (&values)[10],
+                  const QByteArray& state = {});
+// The state cell of a second stored stale.
+QByteArray csvStaleMark();
+// Parses "YYYY-MM-DD HH:MM:SS" (the form the rows carry); nullopt for anything else.
+std::optional<QDateTime> parseExportTime(const QString& text);
+
+class SampleStore;
+
+class CsvExport {
+  public:
+    // connectionName must be unique among the thread's connections. Nothing is opened yet.
+    CsvExport(QString dbPath, QString connectionName);
+    // Reads through the open store's connection instead of one of its own, so that an export
+    // made inside the store's read transaction shows the same snapshot as the store's reads.
+    // The store must stay open while the export is used.
+    explicit CsvExport(SampleStore& store);
+    ~CsvExport();
+    CsvExport(const CsvExport&) = delete;
+    CsvExport& operator=(const CsvExport&) = delete;
+
+    // Opens the file read-only and checks that it holds the ring's table. False when it is
+    // missing or unreadable; error() says why (in Chinese).
+    bool open();
+    QString error() const { return error_; }
+
+    // Number of records the range holds; nullopt when the query fails.
+    std::optional<qint64> count(const ExportRange& range);
+    // Writes the header and the range's records to out. progress(done) is called every few
+    // thousand rows; returning false from it stops the export. Returns the number of records
+    // written, or nullopt when the export failed or was stopped (error() says which).
+    std::optional<qint64> write(QIODevice& out, const ExportRange& range,
+                                const std::function<bool(qint64)>& progress = {});
+    bool stopped() const { return stopped_; }
+
+  private:
+    QSqlDatabase db() const { return shared_.isValid() ? shared_ : file_.db(); }
+    QString path_;
+    SqliteFile file_;
+    QSqlDatabase shared_;  // the store's connection, when reading through it
+    QString error_;
+    bool open_ = false;
+    bool archive_ = false;  // rows come from the archive rather than the ring
+    bool stopped_ = false;
+};
+
+}  // namespace record

@@ -1,0 +1,160 @@
+#include "store/recorder.h"
+
+#include <QCoreApplication>
+#include <memory>
+#include <utility>
+
+#include "base/oledate.h"
+#include "store/ring.h"
+#include "store/storewriter.h"
+
+namespace record {
+
+namespace {
+// How long leaving waits for the store thread to write what it holds.
+constexpr int kShutdownWaitMs = 3000;
+
+// Samples waiting for the disk beyond which the status bar says the disk is slow. They are kept
+// in order and written as soon as the disk answers again.
+constexpr size_t kSlowDiskBacklog = 3;
+}  // namespace
+
+Recorder::Recorder(QString dbPath, const Clock& clock, LiveSource live, QObject* parent)
+    : QObject(parent),
+      clock_(clock),
+      live_(std::move(live)),
+      thread_(QStringLiteral("sample store"), std::move(dbPath),
+              base::uniqueName(QStringLiteral("recorder"))),
+      status_(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录未启动"))) {
+    StoreWriter* writer = thread_.worker();
+    connect(writer, &StoreWriter::written, this, &Recorder::sampleWritten);
+    connect(writer, &StoreWriter::opened, this, &Recorder::storeOpened);
+    connect(writer, &StoreWriter::archiveNote, this, &Recorder::archiveNote);
+    thread_.start();
+    timer_.setInterval(100);
+    connect(&timer_, &QTimer::timeout, this, &Recorder::tick);
+}
+
+Recorder::~Recorder() {
+    timer_.stop();
+    disconnect(thread_.worker(), nullptr, this, nullptr);
+    // Queued behind the samples already handed over, so that they are written first. A store
+    // still stuck after the wait is left to end on its own: the transaction it is in either
+    // commits or never happened.
+    thread_.end(kShutdownWaitMs, [](StoreWriter& w) { w.close(); });
+}
+
+void Recorder::start() {
+    thread_.post(&StoreWriter::open);
+    stopped_ = false;
+    timer_.start();
+}
+
+void Recorder::refuse(const QString& why) {
+    timer_.stop();
+    stopped_ = true;
+    setStatus(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "未记录：%1")).arg(why));
+}
+
+void Recorder::stop() {
+    timer_.stop();
+    stopped_ = true;
+    thread_.post(&StoreWriter::close);
+    setStatus(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录已停止")));
+}
+
+void Recorder::setRetention(const RetentionPolicy& policy) {
+    thread_.post(&StoreWriter::setRetention, policy);
+}
+
+bool Recorder::waitForStore(int timeoutMs) {
+    const bool ok = thread_.call([](StoreWriter&) {}, timeoutMs).has_value();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    return ok;
+}
+
+double Recorder::secondsSinceLatestSample(const QDateTime& now) const {
+    return secondsSince(base::oleDate(now.date()), base::oleTime(now.time()), latestDate_,
+                        latestTime_);
+}
+
+double Recorder::secondsSinceLatestSample() const {
+    return secondsSinceLatestSample(clock_.now());
+}
+
+void Recorder::tick() {
+    const QDateTime now = clock_.now();
+    if (secondsSinceLatestSample(now) < 1) return;
+
+    // Taken before the write, so that a failed store is not retried within the same second.
+    latestTime_ = base::oleTime(now.time());
+    latestDate_ = base::oleDate(now.date());
+
+    Sample s;
+    s.date = latestDate_;
+    s.time = latestTime_;
+    s.at = now.toSecsSinceEpoch();
+    if (live_) s.values = live_();
+    s.stale = stale_ && stale_();
+    thread_.post(&StoreWriter::write, s);
+    pending_.push_back(s);
+    if (pending_.size() > kSlowDiskBacklog) setStatus(slowDiskText());
+}
+
+void Recorder::sampleWritten(int recordNo, bool stored, const QString& error, int waiting) {
+    // The store thread reports its samples in the order it was given them.
+    Sample s;
+    if (!pending_.empty()) {
+        s = pending_.front();
+        pending_.pop_front();
+    }
+    s.id = recordNo;
+    lastRecordNo_ = recordNo;
+    // A stopped recorder keeps saying so; late results only move the number on.
+    if (!stopped_) {
+        if (pending_.size() > kSlowDiskBacklog)
+            setStatus(slowDiskText());
+        else if (stored && waiting == 0)
+            setStatus(
+                QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中：第 %1 条")).arg(recordNo));
+        else if (stored)
+            setStatus(
+                QStringLiteral(QT_TRANSLATE_NOOP(
+                                   "velmars", "记录中：第 %1 条；补写中，内存中 %2 个样本待写入"))
+                    .arg(recordNo)
+                    .arg(waiting));
+        else
+            setFailure(error, waiting);
+    }
+    emit sampleStored(s);
+}
+
+void Recorder::storeOpened(bool ok, const QString& error, int recordNo) {
+    if (pending_.empty()) lastRecordNo_ = recordNo;
+    if (stopped_) return;
+    if (ok)
+        setStatus(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中")));
+    else
+        setFailure(error);
+}
+
+QString Recorder::slowDiskText() {
+    return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中：磁盘缓慢，样本排队待写入"));
+}
+
+void Recorder::setStatus(const QString& text) {
+    if (text == status_) return;
+    status_ = text;
+    emit statusChanged();
+}
+
+void Recorder::setFailure(const QString& reason, int waiting) {
+    QString text =
+        QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录已停止：%1，每秒重试")).arg(reason);
+    if (waiting > 0)
+        text +=
+            QStringLiteral(QT_TRANSLATE_NOOP("velmars", "；内存中 %1 个样本待写入")).arg(waiting);
+    setStatus(text);
+}
+
+}  // namespace record

@@ -1,0 +1,106 @@
+#pragma once
+// The recorder: on a 100 ms timer of the UI thread it takes the live values once per second of the
+// clock and hands them to its store thread, which writes them as the next record of the ring. Once
+// the write has ended the recorder says so (sampleStored), so a listener such as the chart never
+// looks for a record that is not yet committed. It records whether or not a
+// port is open. The UI thread never waits on the disk.
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <utility>
+
+#include "base/workerthread.h"
+#include "store/clock.h"
+#include "store/retention.h"
+#include "store/store.h"
+
+namespace record {
+
+class StoreWriter;
+
+class Recorder : public QObject {
+    Q_OBJECT
+  public:
+    // Gives LiveValues 0..9 of the instrument image at the moment of storing.
+    using LiveSource = std::function<std::array<float, 10>()>;
+
+    // Whether the live values are stale at the moment of storing (not read from the instrument
+    // for a while): such a sample is stored all the same and its second marked stale.
+    using StaleSource = std::function<bool()>;
+
+    Recorder(QString dbPath, const Clock& clock, LiveSource live, QObject* parent = nullptr);
+    // Lets the store thread finish what it was given, for a few seconds at most; a disk that
+    // hangs longer is left to the thread, which ends with the process.
+    ~Recorder() override;
+
+    void setStaleSource(StaleSource stale) { stale_ = std::move(stale); }
+
+    // Has the store opened and starts the 100 ms timer.
+    void start();
+    // Records nothing: another program records into the file. The status bar says why.
+    void refuse(const QString& why);
+    // Stops the timer and has the store close its connection once the samples already taken are
+    // written.
+    void stop();
+    bool running() const { return timer_.isActive(); }
+
+    // One tick of the timer: when the clock has reached a new second since the latest sample, the
+    // live values of this moment go to the store thread.
+    void tick();
+
+    // Whole seconds between the clock and the latest sample taken, as an absolute value.
+    double secondsSinceLatestSample() const;
+
+    // One line for the status bar: what the recorder is doing, or why it is not recording.
+    QString statusText() const { return status_; }
+
+    // Waits until the store thread has done everything handed to it so far and takes in its
+    // results. For tests, benchmarks and tools that drive the recorder by hand; the program's
+    // window never calls it. False when timeoutMs passed first.
+    bool waitForStore(int timeoutMs = 10000);
+
+    // How long the archive keeps its samples; takes effect with the next sample.
+    void setRetention(const RetentionPolicy& policy);
+
+    // Number of the latest record, 0..65500, as the store thread last reported it.
+    int32_t lastRecordNo() const { return lastRecordNo_; }
+
+  signals:
+    void statusChanged();
+    // The store thread has finished with a sample: committed as record sample.id, or (when the
+    // file cannot take it) not, with the number it would have had. Either way the sample was
+    // taken, so the live curve goes on without the file.
+    void sampleStored(const record::Sample& sample);
+    // A line for the event log from the store thread (the archive let a day go, samples held
+    // through a long disk fault were let go).
+    void archiveNote(const QString& text);
+
+  private:
+    double secondsSinceLatestSample(const QDateTime& now) const;
+    void sampleWritten(int recordNo, bool stored, const QString& error, int waiting);
+    void storeOpened(bool ok, const QString& error, int recordNo);
+    static QString slowDiskText();
+    void setStatus(const QString& text);
+    void setFailure(const QString& reason, int waiting = 0);
+
+    const Clock& clock_;
+    LiveSource live_;
+    StaleSource stale_;
+    // Date and time (OLE days) of the latest sample taken.
+    double latestDate_ = 0;
+    double latestTime_ = 0;
+    int32_t lastRecordNo_ = 0;
+    QTimer timer_;
+    base::WorkerThread<StoreWriter> thread_;
+    QString status_;
+    bool stopped_ = false;        // stop() was called and start() not since
+    std::deque<Sample> pending_;  // handed to the store thread and not yet reported back
+};
+
+}  // namespace record

@@ -1,0 +1,215 @@
+#pragma once
+// The sample store: an SQLite file with the ring of sample records (pv_data) and the counter row
+// (sl_void). Each owner (the recorder, the main window) has its own connection for its whole life.
+
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "store/archive.h"
+#include "store/ring.h"
+#include "store/schema.h"
+#include "store/sqlitefile.h"
+
+class QSqlDatabase;
+class QSqlError;
+class QSqlQuery;
+
+namespace record {
+class RawQuery;
+}
+
+namespace record {
+
+struct Sample {
+    int id = 0;                                       // w_id, 1..65500
+    double date = 0;                                  // w_date: whole days since 1899-12-30
+    double time = 0;                                  // w_time: fraction of a day, whole seconds
+    std::array<float, schema::kValueCount> values{};  // LiveValues 0..9 when stored
+    // The moment in UTC seconds since 1970, which the archive keys by. 0: the local date and
+    // time above stand for it (a ring record read back, a sample made by hand).
+    int64_t at = 0;
+    // Taken while the instrument's values were stale (no register block read for a while): the
+    // ring keeps it as any other, the archive marks its second.
+    bool stale = false;
+};
+
+// A sample's moment in UTC seconds: its own, or its local date and time taken as local time.
+int64_t sampleMoment(const Sample& s);
+
+class SampleStore {
+  public:
+    // Why the last call failed; lastError() gives the same in words.
+    enum class Fault {
+        None,
+        NotOpen,             // the store is not open
+        FolderNotCreatable,  // the file's folder is missing and cannot be made
+        FileNotCreatable,    // the file is missing and cannot be made
+        ReadOnly,            // the file (or its medium) cannot be written
+        Locked,              // another connection or program holds the lock
+        NotADatabase,        // the file is something else; it is left as it is
+        Corrupt,             // the file is a damaged database; it is left as it is
+        WrongTables,         // pv_data or sl_void have another shape; they are left as they are
+        IdNotUnique,         // pv_data's w_id is not a unique key: the ring could never overwrite
+        DiskFull,
+        Other,
+    };
+
+    // How a commit reaches the disk.
+    enum class Commit {
+        Fast,    // atomic against a crash of the program; a power cut may take the latest commits
+        Synced,  // each commit synced before it returns: survives a power cut too (the recorder's)
+    };
+
+    // How open() takes the file.
+    enum class Access {
+        ReadWrite,  // made where missing, with its folder, tables and counter row
+        ReadOnly,   // an existing ring only read: nothing is created or changed (the forwarder)
+        Record,     // as ReadWrite, and the archive made where missing; the ring's records whose
+                    // seconds it lacks are copied in (the recorder's writer, on its own thread:
+                    // a first adoption takes seconds)
+    };
+
+    // connectionName must be unique per owner. Nothing is opened until open().
+    SampleStore(QString path, QString connectionName, Commit commit = Commit::Fast);
+    ~SampleStore();
+    SampleStore(const SampleStore&) = delete;
+    SampleStore& operator=(const SampleStore&) = delete;
+
+    // Opens the file, creating the folder, the file, the tables and the counter row where missing.
+    // An archive the file holds is checked too: one of another shape fails the open as the ring's
+    // tables do.
+    // A file that is not a database, or cannot be opened or written, is never overwritten or
+    // deleted: open() then returns false and lastError() says why (in Chinese, for the status bar).
+    bool open(Access access = Access::ReadWrite);
+    void close();
+    bool isOpen() const;
+    QString lastError() const { return lastError_; }
+    Fault lastFault() const { return fault_; }
+    QString path() const { return path_; }
+
+    // A read transaction: the reads until endRead() see one snapshot of the file.
+    bool beginRead();
+    void endRead();
+    // The open connection, for a reader that shares this store's read transaction (a CSV export
+    // of the same snapshot). Invalid while the store is closed.
+    QSqlDatabase database() const;
+
+    // The read calls set lastFault() to None when they succeed.
+    // Column 0 of the counter row; nullopt when it cannot be read or holds no number.
+    std::optional<int> readCounter();
+    // Writes the sample (overwriting the record with its id, or adding it) and sets both counter
+    // columns to its id, in one transaction: either both land or neither.
+    bool storeSample(const Sample& s);
+    // Stores s as the record after the one the counter row names, reading the counter, writing the
+    // sample and setting the counter in one transaction, and sets s.id to that number. When the
+    // counter row cannot be read (or the transaction cannot begin), fallbackCounter stands for it,
+    // so s.id still advances by one.
+    bool storeNextSample(Sample& s, int fallbackCounter);
+    // Records with first <= w_id <= last (first <= last), ordered by w_date, w_time.
+    std::vector<Sample> loadBetween(int first, int last);
+    // Records outside first..last, ordered by w_date, w_time (a window across the ring's wrap).
+    std::vector<Sample> loadNotBetween(int first, int last);
+    // The records at `count` ring places from `first` on, in ring order (wrapping after the last
+    // place); empty places are left out. nullopt when they cannot be read.
+    std::optional<std::vector<Sample>> loadPlaces(int first, int count);
+    // One record by number, nullopt when there is none.
+    std::optional<Sample> loadRecord(int id);
+
+    // --- The archive (see archive.h). Every sample the ring takes goes into it in the same
+    // transaction; a ring file without one gets one on the recorder's first open, holding a copy
+    // of the ring's records, and every later open by the recorder copies the ring's records whose
+    // seconds it lacks (written meanwhile by another program). A store opened read-only on a file
+    // without an archive has none.
+    //
+    // Where the file has no archive yet, or an empty one while its ring holds records, the
+    // extent, span and second reads below come from the ring instead: its records taken at their
+    // local date and time, as the archive would have adopted them.
+    bool hasArchive() const { return hasArchive_; }
+    // The same, looking at the file again while it has none (a recorder may have made it since).
+    bool findArchive();
+    // The first and last archived second; nullopt when the archive is empty or cannot be read.
+    std::optional<QPair<int64_t, int64_t>> archiveExtent();
+    // The span from..to (UTC seconds, both included) at the finest level whose buckets over the
+    // span number at most maxRows: single seconds, or rollup buckets (first/last then say which
+    // seconds each holds). Seconds stored stale, and buckets that hold nothing else, are left out;
+    // a stale row stands for each stretch of them. Rows in time order; nullopt on a read error.
+    std::optional<std::vector<SpanRow>> loadSpan(int64_t from, int64_t to, int maxRows);
+    // The stretches of seconds stored stale that meet from..to, in time order (none in a file
+    // from before stale seconds were marked); nullopt on a read error.
+    std::optional<std::vector<StaleSpan>> staleSpans(int64_t from, int64_t to);
+    // The archived seconds from..to in time order, each with its stale mark, one call of visit
+    // each, without holding them all; visit returns false to stop. False on a read error.
+    bool forEachArchived(int64_t from, int64_t to,
+                         const std::function<bool(const ArchivedSample&)>& visit);
+    // Adds the samples to the archive and its rollups alone, the ring left as it is, in one
+    // transaction: bulk fills of an archive (benchmarks, imports of older records).
+    bool archiveBatch(const std::vector<Sample>& samples);
+    // The number of archived samples after (at, seq).
+    std::optional<int64_t> countArchivedAfter(int64_t at, int64_t seq);
+    // Up to limit archived samples after (at, seq), in order (the forwarder's next batch).
+    std::optional<std::vector<ArchivedSample>> loadArchivedAfter(int64_t at, int64_t seq,
+                                                                 int limit);
+    // Removes the archived seconds and rollups before `before` (UTC seconds), and the event
+    // log's rows of that time, in one transaction. Returns the number of seconds removed.
+    std::optional<int64_t> dropArchiveBefore(int64_t before);
+    // Bytes of the file's pages that are free for reuse.
+    std::optional<int64_t> reusableBytes();
+
+  private:
+    QString path_;
+    Commit commit_;
+    SqliteFile file_;
+    QString lastError_;
+    bool open_ = false;
+    bool opened_ = false;  // open() has run before: a recorder's later opens wait no longer
+    Fault fault_ = Fault::None;
+
+    struct Connection;
+    std::unique_ptr<Connection> conn_;
+
+    bool fail(Fault f);
+    bool failFromSql(const QSqlError& e, Fault fallback);
+    bool tableColumns(const QString& table, QStringList* names);
+    bool inspectTables(QStringList* pvColumns, QStringList* counterColumns);
+    bool checkShapes(const QStringList& pvColumns, const QStringList& counterColumns);
+    bool createTablesAndPrepare(const QStringList& pvColumns, QStringList counterColumns);
+    bool prepareStatements(const QStringList& counterColumns);
+    bool readable();
+    bool idIsUniqueKey(const QStringList& pvColumns, bool* unique);
+    std::optional<int> counterFrom(QSqlQuery& q);
+    bool writeInTransaction(const Sample& s);
+    bool archiveSample(const Sample& s);
+    bool inspectArchive(bool readOnly);
+    bool prepareArchiveStatements();
+    bool adoptRing();
+    bool archiveReadable();
+    bool ringStandsIn(bool* fromRing);
+    std::optional<std::vector<Sample>> ringRecords();
+    std::optional<std::vector<ArchivedSample>> ringSeconds(int64_t from, int64_t to);
+    bool archivedSeconds(int64_t from, int64_t to,
+                         const std::function<bool(const ArchivedSample&)>& visit);
+    bool readRows(RawQuery& q, const std::function<bool(const RawQuery&)>& visit);
+    bool rebuildBuckets(int64_t cut);
+    bool archiveSecond(const Sample& s);
+    bool archiveMany(const std::vector<Sample>& samples);
+    bool mergeBucket(int level, int64_t t, const archive::Bucket& b);
+    bool markStale(int64_t at);
+    bool findStaleTable();
+    bool hasArchive_ = false;
+    bool hasStaleTable_ = false;
+    std::vector<Sample> loadWindow(QSqlQuery& q, int first, int last);
+};
+
+// The operator's words for a fault of a database file; the event log uses them too, so that the
+// status line reads the same whichever store met the file.
+QString faultText(SampleStore::Fault f);
+// The fault an SQLite error stands for; fallback for the ones that name no cause.
+SampleStore::Fault faultOf(const QSqlError& e, SampleStore::Fault fallback);
+
+}  // namespace record

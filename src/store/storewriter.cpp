@@ -1,0 +1,100 @@
+#include "store/storewriter.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <QStorageInfo>
+#include <utility>
+
+#include "store/ring.h"
+
+namespace record {
+
+namespace {
+// The retention policy is looked at once an hour of samples, and with every sample while it is
+// still removing days.
+constexpr int kRetentionInterval = 3600;
+// Held samples written with each new one once the file takes them again: a day's backlog is
+// caught up within a few minutes, and no single sample waits long behind it.
+constexpr int kCatchUpPerSample = 600;
+}  // namespace
+
+StoreWriter::StoreWriter(QString path, QString connectionName)
+    : store_(std::move(path), std::move(connectionName), SampleStore::Commit::Synced) {}
+
+void StoreWriter::open() {
+    const bool ok = store_.isOpen() || store_.open(SampleStore::Access::Record);
+    if (!ok) {
+        emit opened(false, store_.lastError(), lastRecordNo_);
+        return;
+    }
+    if (const std::optional<int> counter = store_.readCounter())
+        lastRecordNo_ = ringCounter(*counter);
+    emit opened(true, {}, lastRecordNo_);
+    writesToRetention_ = 0;
+}
+
+// The sample joins the samples waiting in memory, and as many of them as the file takes go in,
+// oldest first, each with its own time.
+void StoreWriter::write(Sample s) {
+    held_.push_back(s);
+    if (held_.size() > kMaxHeld) {
+        held_.pop_front();
+        ++dropped_;
+    }
+    if (!store_.isOpen() && !store_.open(SampleStore::Access::Record)) {
+        lastRecordNo_ = nextRecordNo(lastRecordNo_);
+        emit written(lastRecordNo_, false, store_.lastError(), int(held_.size()));
+        return;
+    }
+    bool ok = true;
+    for (int budget = kCatchUpPerSample; ok && !held_.empty() && budget > 0; --budget) {
+        Sample next = held_.front();
+        ok = store_.storeNextSample(next, lastRecordNo_);
+        lastRecordNo_ = next.id;
+        if (ok) held_.pop_front();
+    }
+    if (ok) {
+        if (dropped_ > 0 && held_.empty()) {
+            emit archiveNote(
+                QStringLiteral(
+                    QT_TRANSLATE_NOOP("velmars",
+                                      "磁盘长时间不可写：内存中超出上限的最早 %1 个样本已丢弃"))
+                    .arg(dropped_));
+            dropped_ = 0;
+        }
+        emit written(lastRecordNo_, true, {}, int(held_.size()));
+        if (--writesToRetention_ <= 0) applyRetention();
+        return;
+    }
+    const QString error = store_.lastError();
+    // A lock is waited out on the open connection; any other fault reopens the file with the next
+    // sample, which checks it again from the start.
+    if (store_.lastFault() != SampleStore::Fault::Locked) store_.close();
+    emit written(lastRecordNo_, false, error, int(held_.size()));
+}
+
+void StoreWriter::applyRetention() {
+    writesToRetention_ = kRetentionInterval;
+    if (!store_.isOpen() || !store_.hasArchive()) return;
+    const std::optional<QPair<int64_t, int64_t>> extent = store_.archiveExtent();
+    if (!extent) return;
+    const std::optional<int64_t> reusable = store_.reusableBytes();
+    const int64_t freeBytes =
+        QStorageInfo(QFileInfo(store_.path()).absolutePath()).bytesAvailable() +
+        reusable.value_or(0);
+    const QDate oldest = QDateTime::fromSecsSinceEpoch(extent->first).date();
+    const std::optional<DayToDrop> drop =
+        dayToDrop(retention_, QDate::currentDate(), oldest, freeBytes);
+    if (!drop) return;
+    const int64_t cut = QDateTime(drop->day.addDays(1), QTime(0, 0)).toSecsSinceEpoch();
+    if (const std::optional<int64_t> removed = store_.dropArchiveBefore(cut)) {
+        emit archiveNote(droppedDayText(*drop, *removed, retention_));
+        writesToRetention_ = 1;
+    }
+}
+
+void StoreWriter::close() {
+    store_.close();
+}
+
+}  // namespace record
