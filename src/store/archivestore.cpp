@@ -255,10 +255,12 @@ std::optional<std::vector<Sample>> SampleStore::ringRecords() {
 
 // Copies the ring's records whose seconds the archive lacks into it, in time order, in one
 // transaction: at the first open of a ring without an archive every record, at later opens the
-// ones another program wrote into the ring meanwhile. A second is copied whole or not at all, so
-// one the ring holds twice (the repeated hour when daylight saving ends) keeps both its records,
-// and a second already archived is never copied again. Records older than the archive's first
-// second are left out: retention removed those seconds on purpose.
+// ones another program wrote into the ring meanwhile, which are later than the archive's newest
+// second. A second is copied whole or not at all, so one the ring holds twice (the repeated hour
+// when daylight saving ends) keeps both its records, and a second already archived is never
+// copied again. Older records are left out: the archive holds them already, under the UTC second
+// of the time zone they were recorded in (a zone changed since would give them other seconds),
+// or retention removed them on purpose.
 bool SampleStore::adoptRing() {
     Connection& c = *conn_;
     if (!c.begin.exec()) return failFromSql(c.begin.lastError(), Fault::Other);
@@ -274,10 +276,10 @@ bool SampleStore::adoptRing() {
         c.rollback.exec();
         return fail(f);
     }
-    if (!q.exec(QStringLiteral("SELECT min(t) FROM archive")) || !q.next())
+    if (!q.exec(QStringLiteral("SELECT max(t) FROM archive")) || !q.next())
         return abandon(q.lastError());
     const bool empty = q.value(0).isNull();
-    const int64_t first = q.value(0).toLongLong();
+    const int64_t newest = q.value(0).toLongLong();
     q.finish();
     if (!q.prepare(QStringLiteral("SELECT 1 FROM archive WHERE t = ? LIMIT 1")))
         return abandon(q.lastError());
@@ -287,7 +289,7 @@ bool SampleStore::adoptRing() {
     for (const Sample& s : *ring) {
         auto it = lacks.find(s.at);
         if (it == lacks.end()) {
-            bool want = empty || s.at >= first;
+            bool want = empty || s.at > newest;
             if (want) {
                 q.bindValue(0, static_cast<qlonglong>(s.at));
                 if (!q.exec()) return abandon(q.lastError());
