@@ -1,7 +1,7 @@
 #include "events/eventstore.h"
 
 #include "base/tr.h"
-#include "store/logging.h"
+#include "events/logging.h"
 
 #include <QDir>
 #include <QFileInfo>

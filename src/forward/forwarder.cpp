@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "events/eventstore.h"
-#include "store/logging.h"
+#include "forward/logging.h"
 #include "store/store.h"
 
 namespace record {

@@ -6,7 +6,7 @@
 #include <QVariant>
 #include <utility>
 
-#include "store/logging.h"
+#include "runs/logging.h"
 #include "store/store.h"
 
 namespace record {

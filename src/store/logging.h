@@ -6,9 +6,6 @@
 
 namespace record {
 
-Q_DECLARE_LOGGING_CATEGORY(lcStore)    // velmars.store: the sample file and its faults
-Q_DECLARE_LOGGING_CATEGORY(lcEvents)   // velmars.events: the event log's table and its faults
-Q_DECLARE_LOGGING_CATEGORY(lcForward)  // velmars.forward: batches sent to the server
-Q_DECLARE_LOGGING_CATEGORY(lcRuns)     // velmars.runs: runs started and ended
+Q_DECLARE_LOGGING_CATEGORY(lcStore)  // velmars.store: the sample file and its faults
 
 }  // namespace record

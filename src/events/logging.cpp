@@ -1,0 +1,7 @@
+#include "events/logging.h"
+
+namespace record {
+
+Q_LOGGING_CATEGORY(lcEvents, "velmars.events", QtWarningMsg)
+
+}  // namespace record
