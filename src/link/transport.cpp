@@ -2,19 +2,9 @@
 
 #include <modbus.h>
 
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <termios.h>
-#include <unistd.h>
-
-#include <QElapsedTimer>
 #include <cerrno>
 
+#include "link/lineos.h"
 #include "link/ports.h"
 
 namespace comm {
@@ -61,11 +51,7 @@ class SerialTransport final : public Transport {
         // Anything else (a timeout, a read that found end of file, which libmodbus reports as
         // ECONNRESET) means a silent or garbled instrument, unless the port itself no longer
         // answers a control call or its device node has vanished.
-        const int fd = socket();
-        termios tio{};
-        if (fd < 0 || ::tcgetattr(fd, &tio) != 0) return true;
-        struct stat st {};
-        return ::stat(path_.toLocal8Bit().constData(), &st) != 0 && errno == ENOENT;
+        return os::serialPortGone(socket(), path_);
     }
     QString goneText(int e) const override {
         return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "设备已断开（%1）")).arg(systemText(e));
@@ -92,11 +78,7 @@ class NetworkTransport : public Transport {
         // The gateway closed or reset the connection, or the kernel gave it up (unacknowledged
         // data): the socket has left the established state. A timeout on a live connection is a
         // silent instrument behind the gateway.
-        const int fd = socket();
-        tcp_info info{};
-        socklen_t size = sizeof info;
-        return fd < 0 || ::getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &size) != 0 ||
-               info.tcpi_state != TCP_ESTABLISHED;
+        return os::socketClosed(socket());
     }
     QString goneText(int e) const override {
         return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "连接已断开（%1）")).arg(networkText(e));
@@ -119,9 +101,7 @@ class NetworkTransport : public Transport {
             errno = e;
             return nullptr;
         }
-        const int fd = modbus_get_socket(tcp);
-        const unsigned int unacked = kGatewayUnacknowledgedMs;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_USER_TIMEOUT, &unacked, sizeof unacked);
+        os::limitUnacknowledged(modbus_get_socket(tcp), kGatewayUnacknowledgedMs);
         return tcp;
     }
 
@@ -167,10 +147,7 @@ class RtuOverTcpTransport final : public NetworkTransport {
         // write() on a socket the gateway has reset raises SIGPIPE, which would end the program;
         // with the signal blocked on this thread it fails with EPIPE instead, like any lost
         // connection.
-        sigset_t pipe;
-        sigemptyset(&pipe);
-        sigaddset(&pipe, SIGPIPE);
-        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
+        os::keepBrokenPipesFromSignalling();
         return true;
     }
     void close() override {
@@ -268,15 +245,7 @@ void Transport::drain(int limitMs) {
     modbus_flush(ctx_);
     const int fd = socket();
     if (fd < 0) return;
-    QElapsedTimer spent;
-    spent.start();
-    char sink[256];
-    while (spent.elapsed() < limitMs) {
-        pollfd p{fd, POLLIN, 0};
-        const int ready = ::poll(&p, 1, kQuietMs);
-        if (ready <= 0 || !(p.revents & POLLIN)) break;
-        if (::read(fd, sink, sizeof sink) <= 0) break;
-    }
+    os::discardInput(fd, kQuietMs, limitMs);
 }
 
 std::unique_ptr<Transport> makeTransport(const QString& device, int baud, char parity) {

@@ -1,0 +1,25 @@
+#pragma once
+// What the line needs of the operating system beyond libmodbus: the one file of this folder that
+// differs between platforms.
+
+#include <QString>
+
+namespace comm::os {
+
+// A serial port's descriptor no longer answers a control call, or its device node has vanished.
+bool serialPortGone(int fd, const QString& path);
+
+// A gateway's socket has left the established state (closed, reset, or given up by the kernel).
+bool socketClosed(int fd);
+
+// Unacknowledged data on the socket ends the connection after ms.
+void limitUnacknowledged(int fd, unsigned int ms);
+
+// Writing to a socket the peer has reset fails with EPIPE on this thread instead of raising a
+// signal that ends the program.
+void keepBrokenPipesFromSignalling();
+
+// Reads and discards what arrives on fd until it has been quiet for quietMs, for at most limitMs.
+void discardInput(int fd, int quietMs, int limitMs);
+
+}  // namespace comm::os
