@@ -1,12 +1,7 @@
 // The seven calls over libmodbus against the simulated instrument on a pseudo-terminal.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <QElapsedTimer>
-#include <cerrno>
-#include <cstring>
 
 #include "link/libmodbusrtu.h"
 #include "sim/server.h"
@@ -158,42 +153,4 @@ TEST(ModbusOverSim, ClosedLineAndMissingPortFail) {
     EXPECT_EQ(missing.Set_4X_D1(3, 1, 1, 1), kModbusFail);
     EXPECT_EQ(missing.stats().exchanges + missing.stats().failures, 0u);
     EXPECT_FALSE(missing.deviceGone());
-}
-
-// The device picks the transport, and each says in its own words why it did not open: a gateway
-// that refuses, a gateway URL without a usable host or port, a serial device that is not there.
-TEST(ModbusOverSim, EachKindOfDeviceSaysWhyItDidNotOpen) {
-    // A port on the loopback that nothing listens on any more.
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof addr;
-    ASSERT_EQ(::bind(s, reinterpret_cast<sockaddr*>(&addr), size), 0);
-    ASSERT_EQ(::getsockname(s, reinterpret_cast<sockaddr*>(&addr), &size), 0);
-    ::close(s);
-    const QString closed = QStringLiteral("127.0.0.1:%1").arg(ntohs(addr.sin_port));
-    const QString invalid = QString::fromLocal8Bit(std::strerror(EINVAL));
-    const struct {
-        QString device, why;
-    } cases[] = {
-        {"tcp://" + closed, "连接被拒绝"},
-        {"rtu+tcp://" + closed, "连接被拒绝"},
-        {"tcp://127.0.0.1", invalid},
-        {"rtu+tcp://:502", invalid},
-        {"/nonexistent/tty", QString::fromLocal8Bit(std::strerror(ENOENT))},
-    };
-    for (const auto& c : cases) {
-        comm::PortMap ports;
-        ports.setExplicit(1, c.device);
-        LibModbusRTU bus(ports);
-        EXPECT_EQ(bus.OpenPort_Modbus(1, 1, 0), kModbusFail);
-        EXPECT_EQ(bus.stats().openError,
-                  QStringLiteral("端口 1（%1）无法打开：%2").arg(c.device, c.why));
-        int32_t buf[2] = {};
-        EXPECT_EQ(bus.Get_0X_B16(1, 1, 1, buf), kModbusFail);
-        EXPECT_EQ(bus.lastFailure(), "端口未打开");
-        EXPECT_EQ(bus.stats().exchanges, 0u);
-        EXPECT_FALSE(bus.deviceGone());
-    }
 }
