@@ -14,6 +14,7 @@
 
 #include "events/eventstore.h"
 #include "forward/logging.h"
+#include "forward/serversql.h"
 #include "store/store.h"
 
 namespace record {

@@ -14,7 +14,9 @@
 #include <optional>
 
 #include "base/workerthread.h"
-#include "forward/forward.h"
+#include "forward/plan.h"
+#include "forward/serveraddress.h"
+#include "forward/status.h"
 #include "store/sqlitefile.h"
 
 class QTimer;

@@ -2,7 +2,10 @@
 // array literals the batches travel in, and how failures read on the status bar.
 #include <gtest/gtest.h>
 
-#include "forward/forward.h"
+#include "forward/plan.h"
+#include "forward/serveraddress.h"
+#include "forward/serversql.h"
+#include "forward/status.h"
 
 using namespace record::forward;
 
