@@ -13,6 +13,7 @@
 #include "chamberseconds.h"
 #include "events/eventstore.h"
 #include "report/report.h"
+#include "runs/runcontrol.h"
 #include "runs/runs.h"
 
 namespace {
@@ -90,13 +91,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no run in %s\n", qUtf8Printable(db));
         return 1;
     }
-    report::ReportRequest request;
-    request.dbPath = db;
+    report::ReportRequest request = runs::reportRequest(*run, db, *run->end);
     request.pdfPath = dir + QStringLiteral("/week.pdf");
     request.csvPath = dir + QStringLiteral("/week.csv");
-    request.run = run;
-    request.from = run->start;
-    request.to = *run->end;
 
     std::vector<double> seconds;
     for (int i = 0; i < runs; ++i) {

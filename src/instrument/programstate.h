@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "link/image.h"
+
 namespace instrument {
 
 enum class ProgramState : int32_t { Stopped = 0, Running = 1, Paused = 2, Ended = 3 };
@@ -12,6 +14,11 @@ enum class ProgramState : int32_t { Stopped = 0, Running = 1, Paused = 2, Ended 
 inline std::optional<ProgramState> programStateOf(int32_t code) {
     if (code < 0 || code > 3) return std::nullopt;
     return static_cast<ProgramState>(code);
+}
+
+// The state an image of the instrument shows.
+inline std::optional<ProgramState> programStateOf(const comm::InstrumentImage& image) {
+    return programStateOf(image.InputRegsHigh[0]);
 }
 
 }  // namespace instrument

@@ -11,7 +11,6 @@
 
 #include "events/eventrules.h"
 #include "instrument/band.h"
-#include "runs/runs.h"
 #include "store/archive.h"
 
 namespace report {

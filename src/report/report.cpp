@@ -84,8 +84,8 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
         ~Snapshot() { end(); }
     } snapshot{store};
 
-    const record::Run run = request.run.value_or(record::Run{});
-    Analyzer analyzer(from, to, run.band1, run.band2);
+    const auto bands = request.subject.bands.value_or(std::array<instrument::ToleranceBand, 2>{});
+    Analyzer analyzer(from, to, bands[0], bands[1]);
     int64_t seen = 0;
     const int64_t span = std::max<int64_t>(to - from + 1, 1);
     bool stopped = false;

@@ -1,5 +1,5 @@
 #pragma once
-// The test report: a PDF (A4, vector chart) of a span of the archive or of a stored run, with the
+// The test report: a PDF (A4, vector chart) of a span of the archive or of a test run, with the
 // statistics of each channel computed from the stored seconds, the data's completeness and gaps,
 // the events of the span, a signature block, and on every page the SHA-256 of the span's CSV
 // export, which the report names. Made off the window's thread (ReportJob) or on the calling
@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -14,22 +15,30 @@
 #include <optional>
 
 #include "base/workerthread.h"
-#include "runs/runs.h"
+#include "instrument/band.h"
 
 namespace report {
+
+// What a report is of, as its pages name it: a test run with its texts and the tolerance band of
+// each loop, or a span of the archive, which has no band.
+struct ReportSubject {
+    QString name;  // the run's name, or the title of a span
+    QString orderId, operatorName, notes;
+    QString station;
+    QString port;  // "1: /dev/ttyUSB0"
+    int address = 1;
+    bool open = false;  // a run not ended yet: the span ends now
+    std::optional<std::array<instrument::ToleranceBand, 2>> bands;  // a run's, one per loop
+};
 
 struct ReportRequest {
     QString dbPath;
     QString pdfPath;
     QString csvPath;  // the span's CSV export is written there too when set
-    // The span in UTC seconds, both ends included. For a stored run: its start and its end (or
-    // now, while it is open).
+    // The span in UTC seconds, both ends included. For a run: its start and its end (or now,
+    // while it is open).
     int64_t from = 0, to = 0;
-    QString title;                   // the report's title when there is no run
-    std::optional<record::Run> run;  // the run reported, with its bands and texts
-    QString station;                 // for a span without a run
-    QString port;                    // "1: /dev/ttyUSB0"
-    int address = 1;
+    ReportSubject subject;
 };
 
 // How a report ended: written, or why not in one line.

@@ -209,9 +209,10 @@ std::vector<std::pair<int64_t, int64_t>> alarmPeriods(const std::vector<record::
 void loopChart(Layout& layout, const ReportContent& c, int loop,
                const std::vector<chart::SpanColumn>& columns) {
     const int pv = loop, sv = 2 + loop;
-    const record::Run run = c.request.run.value_or(record::Run{});
-    const instrument::ToleranceBand band = loop == 0 ? run.band1 : run.band2;
-    const bool banded = c.request.run.has_value();  // a span without a run has no band
+    const ReportSubject& subject = c.request.subject;
+    const bool banded = subject.bands.has_value();  // a span without a run has no band
+    const instrument::ToleranceBand band =
+        banded ? (*subject.bands)[loop] : instrument::ToleranceBand{};
     const int64_t from = c.figures.from, to = c.figures.to;
 
     double low = INFINITY, high = -INFINITY;
@@ -376,41 +377,35 @@ QString bandText(const instrument::ToleranceBand& band, const QString& sv) {
 }
 
 void header(Layout& layout, const ReportContent& c) {
-    const ReportRequest& r = c.request;
+    const ReportSubject& r = c.request.subject;
     const Figures& f = c.figures;
     layout.text(Tr::tr("试验报告"), reportFont(18, true));
     layout.skip(6);
-    const QString name = r.run ? r.run->name : r.title;
-    if (!name.isEmpty()) layout.text(name, reportFont(13, true));
+    if (!r.name.isEmpty()) layout.text(r.name, reportFont(13, true));
     layout.skip(8);
     const QString none = QStringLiteral("-");
     const auto orNone = [&](const QString& s) { return s.trimmed().isEmpty() ? none : s; };
-    const bool open = r.run && !r.run->end;
     std::vector<QStringList> rows = {
-        {Tr::tr("试验名称"), orNone(name), Tr::tr("委托单号/样品编号"),
-         orNone(r.run ? r.run->orderId : QString())},
-        {Tr::tr("工作站"), orNone(r.run ? r.run->station : r.station), Tr::tr("操作员"),
-         orNone(r.run ? r.run->operatorName : QString())},
-        {Tr::tr("仪表地址"), QString::number(r.run ? r.run->address : r.address), Tr::tr("端口"),
-         orNone(r.run ? r.run->port : r.port)},
+        {Tr::tr("试验名称"), orNone(r.name), Tr::tr("委托单号/样品编号"), orNone(r.orderId)},
+        {Tr::tr("工作站"), orNone(r.station), Tr::tr("操作员"), orNone(r.operatorName)},
+        {Tr::tr("仪表地址"), QString::number(r.address), Tr::tr("端口"), orNone(r.port)},
         {Tr::tr("开始时间"), reportTime(f.from), Tr::tr("结束时间"),
-         open ? Tr::tr("进行中（报告至 %1）").arg(reportTime(f.to)) : reportTime(f.to)},
+         r.open ? Tr::tr("进行中（报告至 %1）").arg(reportTime(f.to)) : reportTime(f.to)},
         {Tr::tr("持续时间"), durationText(spanDuration(f.from, f.to)), Tr::tr("程序版本"),
          QStringLiteral("velmars %1").arg(programVersion())},
     };
-    if (r.run) {
-        rows.push_back({Tr::tr("PV1 容差带"), bandText(r.run->band1, QStringLiteral("SV1")),
-                        Tr::tr("PV2 容差带"), bandText(r.run->band2, QStringLiteral("SV2"))});
-        if (!r.run->notes.trimmed().isEmpty())
-            rows.push_back({Tr::tr("备注"), r.run->notes, QString(), QString()});
-    }
+    if (r.bands)
+        rows.push_back({Tr::tr("PV1 容差带"), bandText((*r.bands)[0], QStringLiteral("SV1")),
+                        Tr::tr("PV2 容差带"), bandText((*r.bands)[1], QStringLiteral("SV2"))});
+    if (!r.notes.trimmed().isEmpty())
+        rows.push_back({Tr::tr("备注"), r.notes, QString(), QString()});
     layout.table({}, {0.17, 0.33, 0.2, 0.3}, rows);
 }
 
 void statistics(Layout& layout, const ReportContent& c) {
     layout.heading(Tr::tr("统计"));
     std::vector<QStringList> rows;
-    const bool banded = c.request.run.has_value();
+    const bool banded = c.request.subject.bands.has_value();
     for (size_t i = 0; i < c.figures.channels.size(); ++i) {
         const ChannelStats& s = c.figures.channels[i];
         QStringList row = {channelCaption(kReportChannels[i])};
@@ -540,8 +535,7 @@ QString writePdf(const ReportContent& content, const QString& path) {
     QPdfWriter writer(&file);
     writer.setResolution(72);
     writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
-    writer.setTitle(Tr::tr("试验报告") + QStringLiteral(" ") +
-                    (content.request.run ? content.request.run->name : content.request.title));
+    writer.setTitle(Tr::tr("试验报告") + QStringLiteral(" ") + content.request.subject.name);
     writer.setCreator(QStringLiteral("velmars %1").arg(programVersion()));
 
     Layout layout(&writer);

@@ -3,10 +3,12 @@
 #include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QVariant>
 #include <utility>
 
 #include "runs/logging.h"
+#include "store/schema.h"
 #include "store/store.h"
 
 namespace record {
@@ -88,6 +90,19 @@ bool RunStore::open(bool readOnly) {
     }
     hasTable_ = q.value(0).toInt() > 0;
     return true;
+}
+
+bool RunStore::besideSamples(const QString& path, const QString& connectionName) {
+    SqliteFile probe(connectionName);
+    if (!probe.open(path, /*readOnly=*/true, kRunsBusyTimeoutMs)) return false;
+    bool samples = false;
+    {
+        QSqlQuery q(probe.db());
+        samples = q.exec(QStringLiteral("SELECT * FROM pv_data LIMIT 0")) &&
+                  q.record().count() == schema::kSampleColumnCount;
+    }
+    probe.close();
+    return samples;
 }
 
 void RunStore::close() {

@@ -36,6 +36,9 @@ class RunStore {
     // Opens the file and makes the runs table where it is missing (not when readOnly: a file
     // without one then simply has no runs). False with lastError() in the sample store's words.
     bool open(bool readOnly = false);
+    // Whether the file at path holds the recorder's samples table: runs are written only beside
+    // it, never into a file of another program. Reads the file only.
+    static bool besideSamples(const QString& path, const QString& connectionName);
     void close();
     QString lastError() const { return lastError_; }
 

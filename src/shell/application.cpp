@@ -9,13 +9,13 @@
 #include <iostream>
 
 #include "alert/alerter.h"
+#include "alert/alertsetup.h"
 #include "events/eventlog.h"
 #include "forward/forwarder.h"
 #include "forward/forwardsetup.h"
 #include "link/libmodbusrtu.h"
-#include "shell/alertsetup.h"
+#include "runs/runcontrol.h"
 #include "shell/mainwindow.h"
-#include "shell/runcontrol.h"
 #include "shell/settings.h"
 #include "shell/splashwindow.h"
 #include "sim/server.h"
@@ -211,7 +211,10 @@ void Application::startForwarding() {
 void Application::startAlerts(bool viewing) {
     alert::RuleConfig rules;
     alert::NotifySettings notify;
-    readAlertSettings(options_, &rules, &notify);
+    alert::readAlertSettings(*settingsFile(),
+                             {options_.notifyMail, options_.notifyFrom, options_.notifyTo,
+                              options_.notifyWebhook, options_.notifySilentAfter},
+                             &rules, &notify);
     const QString station = forwarder_ ? forwarder_->station() : stationName();
     // A viewer neither mails nor logs: the recording program does both for the chamber, and the
     // file is its own.
@@ -222,12 +225,13 @@ void Application::startAlerts(bool viewing) {
     alerter_->setRecorder(recorder_.get());
     alerter_->setForwarder(forwarder_.get());
     runs_->setAlerter(alerter_.get());
-    addAlertBar(*main_, *alerter_);
+    alert::addAlertBar(*main_, *alerter_, settingsFile);
     alerter_->start();
 }
 
 void Application::startRuns(bool readOnly) {
-    runs_ = std::make_unique<RunControl>(dbPath_, *clock_);
+    runs_ = std::make_unique<runs::RunControl>(dbPath_, *clock_);
+    runs_->setSettingsFile(settingsFile);
     runs_->setEventLog(eventLog_.get());
     runs_->watch(*link_);
     // The station the forwarder names the program by, else the host, the device and the address
@@ -236,8 +240,9 @@ void Application::startRuns(bool readOnly) {
         const QString host = QSysInfo::machineHostName();
         const QString named =
             settingsFile()->value(QStringLiteral("forward/station")).toString().trimmed();
-        return named.isEmpty() || isMadeStation(named, host) ? stationOf(host, port, address)
-                                                             : named;
+        return named.isEmpty() || runs::isMadeStation(named, host)
+                   ? runs::stationOf(host, port, address)
+                   : named;
     });
     runs_->loadSettings();
     runs_->start(readOnly);

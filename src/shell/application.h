@@ -24,11 +24,14 @@ class Recorder;
 class Forwarder;
 }  // namespace record
 
+namespace runs {
+class RunControl;
+}
+
 namespace shell {
 
 class SplashWindow;
 class MainWindow;
-class RunControl;
 
 class Application : public QObject {
     Q_OBJECT
@@ -56,7 +59,7 @@ class Application : public QObject {
     // Null unless a server to forward to is configured.
     record::Forwarder* forwarder() const { return forwarder_.get(); }
     alert::Alerter* alerter() const { return alerter_.get(); }
-    RunControl* runs() const { return runs_.get(); }
+    runs::RunControl* runs() const { return runs_.get(); }
 
     // The default database file: Rdatabj.db, or Rdatabj-PROFILE.db for a profile, in the
     // platform's application-data folder.
@@ -102,7 +105,7 @@ class Application : public QObject {
     std::unique_ptr<record::EventLog> eventLog_;
     std::unique_ptr<record::Recorder> recorder_;
     std::unique_ptr<alert::Alerter> alerter_;
-    std::unique_ptr<RunControl> runs_;
+    std::unique_ptr<runs::RunControl> runs_;
     MainWindow* main_ = nullptr;  // deleted first: its chart and panels hold what is above
 };
 

@@ -9,6 +9,7 @@
 #include "events/eventstore.h"
 #include "forward/forwardsetup.h"
 #include "report/report.h"
+#include "runs/runcontrol.h"
 #include "shell/application.h"
 #include "shell/settings.h"
 #include "store/csvexport.h"
@@ -63,24 +64,18 @@ int runReport(const Options& options) {
     const QString db =
         options.db.isEmpty() ? Application::defaultDatabasePath(options.profile) : options.db;
     report::ReportRequest request;
-    request.dbPath = db;
-    request.pdfPath = options.report;
-    request.csvPath = options.reportCsv;
-    request.title = options.title;
     if (options.run) {
-        record::RunStore runs(db, QStringLiteral("report-runs"));
-        if (!QFileInfo::exists(db) || !runs.open(/*readOnly=*/true))
-            return failWith(2, QStringLiteral("%1: %2").arg(db, runs.lastError()));
-        const auto run = runs.find(*options.run);
+        record::RunStore store(db, QStringLiteral("report-runs"));
+        if (!QFileInfo::exists(db) || !store.open(/*readOnly=*/true))
+            return failWith(2, QStringLiteral("%1: %2").arg(db, store.lastError()));
+        const auto run = store.find(*options.run);
         if (!run) {
-            const QString why = runs.lastError().isEmpty()
+            const QString why = store.lastError().isEmpty()
                                     ? base::Tr::tr("没有名为“%1”的试验").arg(*options.run)
-                                    : base::shown(runs.lastError());
+                                    : base::shown(store.lastError());
             return failWith(2, QStringLiteral("%1: %2").arg(db, why));
         }
-        request.run = run;
-        request.from = run->start;
-        request.to = run->end.value_or(QDateTime::currentSecsSinceEpoch());
+        request = runs::reportRequest(*run, db, QDateTime::currentSecsSinceEpoch());
     } else {
         record::SampleStore store(db, QStringLiteral("report-extent"));
         if (!QFileInfo::exists(db) || !store.open(record::SampleStore::Access::ReadOnly))
@@ -89,12 +84,17 @@ int runReport(const Options& options) {
         if (!extent && !(options.from && options.to))
             return failWith(
                 2, QStringLiteral("%1: %2").arg(db, base::Tr::tr("数据库中没有归档的数据")));
+        request.dbPath = db;
         request.from = extent ? extent->first : 0;
         request.to = extent ? extent->second : 0;
-        request.station =
+        request.subject.name = options.title;
+        request.subject.station =
             options.station.value_or(record::forward::keptStationName(*settingsFile()));
-        if (request.station.isEmpty()) request.station = QSysInfo::machineHostName();
+        if (request.subject.station.isEmpty())
+            request.subject.station = QSysInfo::machineHostName();
     }
+    request.pdfPath = options.report;
+    request.csvPath = options.reportCsv;
     if (options.from) request.from = options.from->toSecsSinceEpoch();
     if (options.to) request.to = options.to->toSecsSinceEpoch();
     const report::ReportOutcome outcome = report::makeReport(request);

@@ -28,9 +28,9 @@
 #include "events/eventwindow.h"
 #include "monitor/livepanel.h"
 #include "program/programwindow.h"
+#include "runs/runcontrol.h"
+#include "runs/runwindow.h"
 #include "shell/portsettings.h"
-#include "shell/runcontrol.h"
-#include "shell/runwindow.h"
 #include "store/recorder.h"
 #include "ui/accessible.h"
 #include "ui/keys.h"
@@ -353,13 +353,13 @@ void MainWindow::openEventLog() {
     eventWindow_->activateWindow();
 }
 
-void MainWindow::setRunControl(RunControl* runs) {
+void MainWindow::setRunControl(runs::RunControl* runs) {
     runs_ = runs;
     runButton_->setEnabled(runs != nullptr);
     if (runs) runs->setChamber([this] { return chamber(); });
 }
 
-RunWindow* MainWindow::runWindow() const {
+runs::RunWindow* MainWindow::runWindow() const {
     return runWindow_.data();
 }
 
@@ -367,8 +367,8 @@ void MainWindow::openRunWindow() {
     if (!runs_) return;
     // Beside the main window, like the event log; closed with Esc, it is kept with its form.
     if (!runWindow_) {
-        runWindow_ = new RunWindow(*runs_, ctx_.dbPath);
-        connect(runWindow_, &RunWindow::returned, this, [this] {
+        runWindow_ = new runs::RunWindow(*runs_, ctx_.dbPath);
+        connect(runWindow_, &runs::RunWindow::returned, this, [this] {
             activateWindow();
             runButton_->setFocus();
         });

@@ -35,11 +35,14 @@ namespace program {
 class ProgramWindow;
 }
 
+namespace runs {
+class RunControl;
+class RunWindow;
+}  // namespace runs
+
 namespace shell {
 
 class EventWindow;
-class RunControl;
-class RunWindow;
 
 // What the main window works with; owned by the application.
 struct MainContext {
@@ -66,7 +69,7 @@ class MainWindow : public QMainWindow {
     // The event log that "事件记录" shows; its trouble shows beside the recorder's.
     void setEventLog(record::EventLog* log);
     // The test runs that "试验" shows.
-    void setRunControl(RunControl* runs);
+    void setRunControl(runs::RunControl* runs);
 
     bool blockClose() const { return blockClose_; }
     monitor::LivePanel* livePanel() const { return live_; }
@@ -84,7 +87,7 @@ class MainWindow : public QMainWindow {
     void openEventLog();       // "事件记录"
     QWidget* eventWindow() const;
     void openRunWindow();  // "试验"
-    RunWindow* runWindow() const;
+    runs::RunWindow* runWindow() const;
     // The chamber as a new run names it: the port ("1: /dev/ttyUSB0") and the slave address the
     // link polls, or the ones chosen here while the port is closed.
     std::pair<QString, int> chamber() const;
@@ -139,8 +142,8 @@ class MainWindow : public QMainWindow {
     QPointer<program::ProgramWindow> programWindow_;
     record::EventLog* eventLog_ = nullptr;
     QPointer<EventWindow> eventWindow_;
-    RunControl* runs_ = nullptr;
-    QPointer<RunWindow> runWindow_;
+    runs::RunControl* runs_ = nullptr;
+    QPointer<runs::RunWindow> runWindow_;
 };
 
 }  // namespace shell

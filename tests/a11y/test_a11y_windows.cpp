@@ -19,10 +19,10 @@
 #include "fakemodbus.h"
 #include "program/programwindow.h"
 #include "programrig.h"
+#include "runs/runwindow.h"
 #include "shell/application.h"
 #include "shell/mainwindow.h"
 #include "shell/programnumberdialog.h"
-#include "shell/runwindow.h"
 
 using testing_support::FakeModbus;
 
@@ -193,7 +193,7 @@ void A11yWindows::eventWindow() {
 }
 
 void A11yWindows::runWindow() {
-    shell::RunWindow w(*app_->runs(), app_->databasePath());
+    runs::RunWindow w(*app_->runs(), app_->databasePath());
     // With fixed limits on, so that the limit entries are walked too.
     w.findChild<QComboBox*>("RunBandMode_1")->setCurrentIndex(1);
     const Walk r = walkWindow(&w);

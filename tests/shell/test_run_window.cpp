@@ -23,10 +23,10 @@
 #include "events/eventlog.h"
 #include "fakemodbus.h"
 #include "programrig.h"
+#include "runs/runcontrol.h"
 #include "runs/runs.h"
+#include "runs/runwindow.h"
 #include "shell/mainwindow.h"
-#include "shell/runcontrol.h"
-#include "shell/runwindow.h"
 #include "shell/settings.h"
 
 using testing_support::FakeModbus;
@@ -41,10 +41,10 @@ class RunWindowTest : public QObject {
 
   private:
     shell::MainWindow* main() const { return rig_->app->mainWindow(); }
-    shell::RunControl* runs() const { return rig_->app->runs(); }
+    runs::RunControl* runs() const { return rig_->app->runs(); }
     // (Re)starts the program on the rig's database with the port open, and opens "试验" from the
     // main window's button with the keyboard.
-    shell::RunWindow* startProgram();
+    runs::RunWindow* startProgram();
     template <class T>
     T* child(const char* name) {
         auto* w = main()->runWindow()->findChild<T*>(QLatin1String(name));
@@ -87,7 +87,7 @@ void RunWindowTest::initTestCase() {
     qputenv("XDG_CONFIG_HOME", config_.filePath(QStringLiteral("config")).toUtf8());
 }
 
-shell::RunWindow* RunWindowTest::startProgram() {
+runs::RunWindow* RunWindowTest::startProgram() {
     if (!rig_) {
         rig_ = std::make_unique<testing_support::ProgramRig>([](FakeModbus&) {});
     } else {
@@ -109,14 +109,14 @@ shell::RunWindow* RunWindowTest::startProgram() {
     if (!QTest::qWaitFor([this] { return rig_->app->link().polling() && runs()->loaded(); }))
         return nullptr;
     press(main()->findChild<QPushButton*>("RunButton"));
-    shell::RunWindow* w = main()->runWindow();
+    runs::RunWindow* w = main()->runWindow();
     return w && QTest::qWaitForWindowActive(w) ? w : nullptr;
 }
 
 void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
     rig_.reset();
     port_ = 3;
-    shell::RunWindow* w = startProgram();
+    runs::RunWindow* w = startProgram();
     QVERIFY(w);
     QCOMPARE(w->windowTitle(), QString("试验"));
     QCOMPARE(child<QLabel>("RunState")->text(), QString("无进行中的试验"));
@@ -154,7 +154,7 @@ void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
     QCOMPARE(run.operatorName, QString("张工"));
     // The host, device and address of the port opened, not of the one the program started with.
     QVERIFY2(run.port.startsWith("3"), qPrintable(run.port));
-    QCOMPARE(run.station, shell::stationOf(QSysInfo::machineHostName(), run.port, 1));
+    QCOMPARE(run.station, runs::stationOf(QSysInfo::machineHostName(), run.port, 1));
     QCOMPARE(run.address, 1);
     QCOMPARE(run.start, startedAt);
     QVERIFY(!run.end && !run.automatic);
@@ -241,7 +241,7 @@ void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
 void RunWindowTest::runsFollowTheProgramState() {
     rig_.reset();
     port_ = 1;
-    shell::RunWindow* w = startProgram();
+    runs::RunWindow* w = startProgram();
     QVERIFY(w);
     press(child<QAbstractButton>("RunAutomatic"));
     QVERIFY(runs()->automatic());

@@ -6,9 +6,9 @@ foreach(entry "base:base" "ui:base,ui" "link:base,link" "instrument:base,link,in
               "store:base,link,instrument,store"
               "events:base,ui,link,instrument,store,events"
               "forward:base,ui,link,instrument,store,events,forward"
-              "runs:base,link,instrument,store,runs"
               "alert:base,ui,link,instrument,store,events,forward,alert"
-              "report:base,link,instrument,store,events,runs,chart,report")
+              "report:base,link,instrument,store,events,chart,report"
+              "runs:base,ui,link,instrument,store,events,alert,chart,report,runs")
   string(REGEX MATCH "^[a-z]+" folder "${entry}")
   string(REGEX REPLACE "^[a-z]+:" "" allowed "${entry}")
   string(REPLACE "," ";" allowed "${allowed}")

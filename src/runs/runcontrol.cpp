@@ -1,11 +1,9 @@
-#include "shell/runcontrol.h"
+#include "runs/runcontrol.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
 #include <QRegularExpression>
-#include <QSqlQuery>
-#include <QSqlRecord>
 #include <QSysInfo>
 #include <cmath>
 
@@ -13,37 +11,38 @@
 #include "base/tr.h"
 #include "base/workerthread.h"
 #include "events/eventlog.h"
-#include "instrument/programstate.h"
 #include "link/link.h"
-#include "shell/settings.h"
-#include "store/schema.h"
-#include "store/sqlitefile.h"
 #include "store/store.h"
 
-namespace shell {
+namespace runs {
 
 namespace {
 
-const QString kAutomaticKey = QStringLiteral("run/automatic");
-
-// The form's fields in the settings file.
-struct TextKey {
+// The form and the choice of automatic runs in the settings file.
+namespace key {
+const QString kAutomatic = QStringLiteral("run/automatic");
+struct Text {
     const char* key;
     QString record::Run::*field;
 };
-constexpr TextKey kTextKeys[] = {{"run/name", &record::Run::name},
-                                 {"run/order", &record::Run::orderId},
-                                 {"run/operator", &record::Run::operatorName},
-                                 {"run/notes", &record::Run::notes},
-                                 {"run/station", &record::Run::station}};
+constexpr Text kTexts[] = {{"run/name", &record::Run::name},
+                           {"run/order", &record::Run::orderId},
+                           {"run/operator", &record::Run::operatorName},
+                           {"run/notes", &record::Run::notes},
+                           {"run/station", &record::Run::station}};
+// A loop's band: "run/band1Fixed", "run/band1PlusMinus", "run/band1Low", "run/band1High".
+QString band(int loop, const char* field) {
+    return QStringLiteral("run/band%1%2").arg(loop + 1).arg(QLatin1String(field));
+}
+}  // namespace key
 
 }  // namespace
 
-AutoStep autoStep(int32_t before, int32_t after) {
+AutoStep autoStep(std::optional<instrument::ProgramState> before,
+                  std::optional<instrument::ProgramState> after) {
     using instrument::ProgramState;
-    const std::optional<ProgramState> state = instrument::programStateOf(after);
-    if (before == after || !state) return AutoStep::None;
-    switch (*state) {
+    if (before == after || !after) return AutoStep::None;
+    switch (*after) {
         case ProgramState::Running:
             return AutoStep::Start;
         case ProgramState::Stopped:
@@ -84,6 +83,24 @@ QString defaultReportPath(const record::Run& run, const QString& folder) {
     return QDir(folder).filePath(QStringLiteral("%1-%2.pdf").arg(name, date));
 }
 
+report::ReportRequest reportRequest(const record::Run& run, const QString& dbPath, int64_t now) {
+    report::ReportRequest request;
+    request.dbPath = dbPath;
+    request.from = run.start;
+    request.to = run.end.value_or(now);
+    report::ReportSubject& s = request.subject;
+    s.name = run.name;
+    s.orderId = run.orderId;
+    s.operatorName = run.operatorName;
+    s.notes = run.notes;
+    s.station = run.station;
+    s.port = run.port;
+    s.address = run.address;
+    s.open = !run.end;
+    s.bands = {run.band1, run.band2};
+    return request;
+}
+
 // ---------------------------------------------------------------------------------------------
 
 RunControl::RunControl(QString dbPath, const record::Clock& clock, QObject* parent)
@@ -91,7 +108,7 @@ RunControl::RunControl(QString dbPath, const record::Clock& clock, QObject* pare
       path_(std::move(dbPath)),
       clock_(clock),
       thread_(QStringLiteral("runs"), path_, base::uniqueName(QStringLiteral("runs"))) {
-    qRegisterMetaType<shell::RunsState>();
+    qRegisterMetaType<runs::RunsState>();
     connect(thread_.worker(), &RunWorker::stateReady, this, &RunControl::onState);
 }
 
@@ -119,14 +136,14 @@ void RunControl::setAlerter(alert::Alerter* alerter) {
 void RunControl::watch(comm::Link& link) {
     // The state the program starts with is not a change: a run left open stays open until the
     // program is seen to stop, and a program already running starts no second run.
-    programState_ = link.image().InputRegsHigh[0];
+    programState_ = instrument::programStateOf(link.image());
     comm::Link* l = &link;
     connect(&link, &comm::Link::imagePublished, this, [this, l] { imageSeen(l->image()); });
 }
 
 void RunControl::imageSeen(const comm::InstrumentImage& image) {
-    const int32_t now = image.InputRegsHigh[0];
-    const int32_t before = programState_.value_or(now);
+    const std::optional<instrument::ProgramState> now = instrument::programStateOf(image);
+    const std::optional<instrument::ProgramState> before = programState_.value_or(now);
     programState_ = now;
     if (!automatic_ || readOnly_ || !loaded_) return;
     switch (autoStep(before, now)) {
@@ -143,41 +160,40 @@ void RunControl::imageSeen(const comm::InstrumentImage& image) {
 }
 
 void RunControl::loadSettings() {
-    const auto file = settingsFile();
-    for (const TextKey& k : kTextKeys)
+    if (!settingsFile_) return;
+    const auto file = settingsFile_();
+    for (const key::Text& k : key::kTexts)
         draft_.*k.field = file->value(QLatin1String(k.key)).toString();
     // Earlier versions kept the station made from the port the program started with; it names
     // whatever port the run is on now.
     if (isMadeStation(draft_.station, QSysInfo::machineHostName())) draft_.station.clear();
     for (int loop = 0; loop < 2; ++loop) {
         instrument::ToleranceBand& b = loop == 0 ? draft_.band1 : draft_.band2;
-        const QString g = QStringLiteral("run/band%1").arg(loop + 1);
-        b.fixed = file->value(g + QStringLiteral("Fixed"), b.fixed).toBool();
-        bool ok = false;
+        b.fixed = file->value(key::band(loop, "Fixed"), b.fixed).toBool();
         // A hand-edited value that is no number keeps the default.
-        for (auto [key, value] : {std::pair{QStringLiteral("PlusMinus"), &b.plusMinus},
-                                  std::pair{QStringLiteral("Low"), &b.low},
-                                  std::pair{QStringLiteral("High"), &b.high}}) {
-            const double v = file->value(g + key).toDouble(&ok);
+        for (auto [field, value] : {std::pair{"PlusMinus", &b.plusMinus}, std::pair{"Low", &b.low},
+                                    std::pair{"High", &b.high}}) {
+            bool ok = false;
+            const double v = file->value(key::band(loop, field)).toDouble(&ok);
             if (ok && std::isfinite(v)) *value = v;
         }
     }
-    automatic_ = file->value(kAutomaticKey, false).toBool();
+    automatic_ = file->value(key::kAutomatic, false).toBool();
 }
 
 void RunControl::saveSettings() const {
-    const auto file = settingsFile();
-    for (const TextKey& k : kTextKeys)
+    if (!settingsFile_) return;
+    const auto file = settingsFile_();
+    for (const key::Text& k : key::kTexts)
         file->setValue(QLatin1String(k.key), draft_.*k.field);
     for (int loop = 0; loop < 2; ++loop) {
         const instrument::ToleranceBand& b = loop == 0 ? draft_.band1 : draft_.band2;
-        const QString g = QStringLiteral("run/band%1").arg(loop + 1);
-        file->setValue(g + QStringLiteral("Fixed"), b.fixed);
-        file->setValue(g + QStringLiteral("PlusMinus"), b.plusMinus);
-        file->setValue(g + QStringLiteral("Low"), b.low);
-        file->setValue(g + QStringLiteral("High"), b.high);
+        file->setValue(key::band(loop, "Fixed"), b.fixed);
+        file->setValue(key::band(loop, "PlusMinus"), b.plusMinus);
+        file->setValue(key::band(loop, "Low"), b.low);
+        file->setValue(key::band(loop, "High"), b.high);
     }
-    file->setValue(kAutomaticKey, automatic_);
+    file->setValue(key::kAutomatic, automatic_);
 }
 
 void RunControl::startRun(record::Run form, bool automatic) {
@@ -210,11 +226,11 @@ void RunControl::stopRun() {
     emit changed();
 }
 
-void RunControl::onState(const RunsState& state, const QString& error, int kind) {
+void RunControl::onState(const RunsState& state, const QString& error, RunWorker::Kind kind) {
     const std::optional<record::Run> before = state_.open;
-    if (kind != RunWorker::Read && pending_ > 0) --pending_;
+    if (kind != RunWorker::Kind::Read && pending_ > 0) --pending_;
     std::optional<record::Run> sent;
-    if (kind == RunWorker::Started && !sent_.empty()) {
+    if (kind == RunWorker::Kind::Started && !sent_.empty()) {
         sent = sent_.front();
         sent_.erase(sent_.begin());
     }
@@ -222,9 +238,9 @@ void RunControl::onState(const RunsState& state, const QString& error, int kind)
     state_ = state;
     lastError_ = error;
     if (error.isEmpty()) {
-        if (kind == RunWorker::Started && state_.open)
+        if (kind == RunWorker::Kind::Started && state_.open)
             logLine(QStringLiteral("试验开始：%1").arg(state_.open->name));
-        if (kind == RunWorker::Stopped && before)
+        if (kind == RunWorker::Kind::Stopped && before)
             logLine(QStringLiteral("试验结束：%1").arg(before->name));
         // The texts of the run just started leave the form, unless edited meanwhile.
         if (sent) {
@@ -275,19 +291,6 @@ RunWorker::RunWorker(QString path, QString connectionName)
       connectionName_(connectionName),
       store_(std::move(path), std::move(connectionName)) {}
 
-bool RunWorker::isRecordFile() {
-    record::SqliteFile probe(connectionName_ + QStringLiteral("-probe"));
-    if (!probe.open(path_, /*readOnly=*/true, 2000)) return false;
-    bool samples = false;
-    {
-        QSqlQuery q(probe.db());
-        samples = q.exec(QStringLiteral("SELECT * FROM pv_data LIMIT 0")) &&
-                  q.record().count() == record::schema::kSampleColumnCount;
-    }
-    probe.close();
-    return samples;
-}
-
 bool RunWorker::ensureOpen(bool write) {
     if (open_ && (writable_ || !write)) return true;
     // A file that is not there yet is made by the recorder, with its tables, not here.
@@ -307,7 +310,8 @@ bool RunWorker::ensureOpen(bool write) {
     if (write) {
         // Runs are written only beside the recorder's samples: a file of another program, or
         // one the recorder has refused, gets no table of ours.
-        if (readOnly_ || !isRecordFile()) {
+        if (readOnly_ ||
+            !record::RunStore::besideSamples(path_, connectionName_ + QStringLiteral("-probe"))) {
             error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "不是记录数据库：%1")).arg(path_);
             return false;
         }
@@ -322,18 +326,18 @@ bool RunWorker::ensureOpen(bool write) {
 void RunWorker::open(bool readOnly) {
     readOnly_ = readOnly;
     // Until the recorder has made the file there are no runs; that is no fault.
-    report(ensureOpen(false) || !QFileInfo::exists(path_) ? QString() : error_, Read);
+    report(ensureOpen(false) || !QFileInfo::exists(path_) ? QString() : error_, Kind::Read);
 }
 
 void RunWorker::start(const record::Run& run, bool makeNameUnique) {
     record::Run stored = run;
-    if (!ensureOpen(true)) return report(error_, Started);
-    report(store_.start(stored, makeNameUnique) ? QString() : store_.lastError(), Started);
+    if (!ensureOpen(true)) return report(error_, Kind::Started);
+    report(store_.start(stored, makeNameUnique) ? QString() : store_.lastError(), Kind::Started);
 }
 
 void RunWorker::stop(qint64 end) {
-    if (!ensureOpen(true)) return report(error_, Stopped);
-    report(store_.stop(end) ? QString() : store_.lastError(), Stopped);
+    if (!ensureOpen(true)) return report(error_, Kind::Stopped);
+    report(store_.stop(end) ? QString() : store_.lastError(), Kind::Stopped);
 }
 
 void RunWorker::close() {
@@ -341,7 +345,7 @@ void RunWorker::close() {
     open_ = writable_ = false;
 }
 
-void RunWorker::report(const QString& error, int kind) {
+void RunWorker::report(const QString& error, Kind kind) {
     RunsState state;
     if (open_) {
         state.open = store_.openRun();
@@ -350,4 +354,4 @@ void RunWorker::report(const QString& error, int kind) {
     emit stateReady(state, error, kind);
 }
 
-}  // namespace shell
+}  // namespace runs

@@ -8,12 +8,16 @@
 #include <QDateTime>
 #include <QObject>
 #include <QPointer>
+#include <QSettings>
 #include <QString>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "base/workerthread.h"
+#include "instrument/programstate.h"
+#include "report/report.h"
 #include "runs/runs.h"
 #include "store/clock.h"
 
@@ -28,15 +32,14 @@ namespace record {
 class EventLog;
 }
 
-namespace shell {
+namespace runs {
 
-class RunWorker;
-
-// What a change of the program state (the code in 3X 4097) does to the automatic run: running
-// starts one, stopped or ended ends it; a pause or a code the instrument does not document
-// changes nothing.
+// What a change of the instrument's program state does to the automatic run: running starts one,
+// stopped or ended ends it; a pause or a state the instrument does not document (nullopt) changes
+// nothing.
 enum class AutoStep { None, Start, Stop };
-AutoStep autoStep(int32_t before, int32_t after);
+AutoStep autoStep(std::optional<instrument::ProgramState> before,
+                  std::optional<instrument::ProgramState> after);
 
 // The name of a run whose form has none: "试验 yyyy-MM-dd HH:mm" (the runs table adds " (2)"...
 // when the minute has a run of that name already).
@@ -53,11 +56,45 @@ bool isMadeStation(const QString& station, const QString& host);
 // The report's default file: "<name>-<start date>.pdf" in folder, the name made safe for a file
 // name (separators and characters file systems refuse become "_").
 QString defaultReportPath(const record::Run& run, const QString& folder);
+// The report of a run from dbPath: its span (up to now while it is open), its texts and bands.
+report::ReportRequest reportRequest(const record::Run& run, const QString& dbPath, int64_t now);
 
 // The runs table as the worker last read it.
 struct RunsState {
     std::optional<record::Run> open;
     std::vector<record::Run> runs;  // newest first
+};
+
+// Runs on the control's thread. Public for its signals; windows use RunControl.
+class RunWorker : public QObject {
+    Q_OBJECT
+  public:
+    RunWorker(QString path, QString connectionName);
+
+    // Which request an answer is to.
+    enum class Kind { Read, Started, Stopped };
+    Q_ENUM(Kind)
+
+    // Posted by the control, run here in order.
+    void open(bool readOnly);
+    void start(const record::Run& run, bool makeNameUnique);
+    void stop(qint64 end);
+    void close();
+
+  signals:
+    // After every request: the table as it is now, the request's error (empty when it went
+    // through) and which request it was.
+    void stateReady(const runs::RunsState& state, const QString& error, runs::RunWorker::Kind kind);
+
+  private:
+    void report(const QString& error, Kind kind);
+    // Opens the file for reading, or for writing when write, unless it is so already.
+    bool ensureOpen(bool write);
+
+    QString path_, connectionName_;
+    record::RunStore store_;
+    QString error_;  // why the file could not be opened
+    bool open_ = false, writable_ = false, readOnly_ = false;
 };
 
 class RunControl : public QObject {
@@ -95,6 +132,11 @@ class RunControl : public QObject {
     void setDraft(const record::Run& draft) { draft_ = draft; }
     bool automatic() const { return automatic_; }
     void setAutomatic(bool on) { automatic_ = on; }
+    // The settings file the form is kept in, opened anew for each read or write; without one the
+    // form is kept nowhere.
+    void setSettingsFile(std::function<std::unique_ptr<QSettings>()> open) {
+        settingsFile_ = std::move(open);
+    }
     // The form from the settings file.
     void loadSettings();
     void saveSettings() const;
@@ -122,7 +164,7 @@ class RunControl : public QObject {
     void draftChanged();
 
   private:
-    void onState(const RunsState& state, const QString& error, int kind);
+    void onState(const RunsState& state, const QString& error, RunWorker::Kind kind);
     void applyBands();
     void logLine(const QString& text);
 
@@ -132,9 +174,11 @@ class RunControl : public QObject {
     bool started_ = false, readOnly_ = false, loaded_ = false;
     std::function<std::pair<QString, int>()> chamber_;
     std::function<QString(const QString&, int)> defaultStation_;
+    std::function<std::unique_ptr<QSettings>()> settingsFile_;
     record::EventLog* log_ = nullptr;
     QPointer<alert::Alerter> alerter_;
-    std::optional<int32_t> programState_;
+    // The program state last seen; the outer nullopt until one was seen.
+    std::optional<std::optional<instrument::ProgramState>> programState_;
     record::Run draft_;
     std::vector<record::Run> sent_;  // the forms of the starts not yet answered, in order
     bool automatic_ = false;
@@ -143,39 +187,7 @@ class RunControl : public QObject {
     QString lastError_;
 };
 
-// Runs on the control's thread. Public for its signals; windows use RunControl.
-class RunWorker : public QObject {
-    Q_OBJECT
-  public:
-    RunWorker(QString path, QString connectionName);
+}  // namespace runs
 
-    enum Kind { Read = 0, Started = 1, Stopped = 2 };
-
-  public slots:
-    void open(bool readOnly);
-    void start(const record::Run& run, bool makeNameUnique);
-    void stop(qint64 end);
-    void close();
-
-  signals:
-    // After every request: the table as it is now, the request's error (empty when it went
-    // through) and which request it was.
-    void stateReady(const shell::RunsState& state, const QString& error, int kind);
-
-  private:
-    void report(const QString& error, int kind);
-    // Opens the file for reading, or for writing when write, unless it is so already.
-    bool ensureOpen(bool write);
-    // The file holds the recorder's samples table.
-    bool isRecordFile();
-
-    QString path_, connectionName_;
-    record::RunStore store_;
-    QString error_;  // why the file could not be opened
-    bool open_ = false, writable_ = false, readOnly_ = false;
-};
-
-}  // namespace shell
-
-Q_DECLARE_METATYPE(shell::RunsState)
+Q_DECLARE_METATYPE(runs::RunsState)
 Q_DECLARE_METATYPE(record::Run)

@@ -1,4 +1,4 @@
-#include "shell/runwindow.h"
+#include "runs/runwindow.h"
 
 #include <QCheckBox>
 #include <QDateTime>
@@ -20,13 +20,13 @@
 #include "base/tr.h"
 #include "report/analysis.h"
 #include "report/report.h"
-#include "shell/runcontrol.h"
+#include "runs/runcontrol.h"
 #include "ui/bandeditor.h"
 #include "ui/filedialog.h"
 #include "ui/keys.h"
 #include "ui/widgets.h"
 
-namespace shell {
+namespace runs {
 
 namespace {
 
@@ -324,17 +324,10 @@ void RunWindow::chooseReportFile() {
 void RunWindow::generateReport(const QString& pdfPath) {
     const std::optional<record::Run> run = selectedRun();
     if (!run || job_) return;
-    report::ReportRequest request;
-    request.dbPath = dbPath_;
+    report::ReportRequest request = reportRequest(*run, dbPath_, runs_.now());
     request.pdfPath = pdfPath;
     const QFileInfo pdf(pdfPath);
     request.csvPath = pdf.dir().filePath(pdf.completeBaseName() + QStringLiteral(".csv"));
-    request.from = run->start;
-    request.to = run->end.value_or(runs_.now());
-    request.run = run;
-    request.station = run->station;
-    request.port = run->port;
-    request.address = run->address;
     jobPdf_ = pdfPath;
     job_ = std::make_unique<report::ReportJob>(request);
     connect(job_.get(), &report::ReportJob::progress, progress_, &QProgressBar::setValue);
@@ -372,4 +365,4 @@ void RunWindow::leave() {
     emit returned();
 }
 
-}  // namespace shell
+}  // namespace runs

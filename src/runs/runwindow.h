@@ -25,7 +25,7 @@ namespace report {
 class ReportJob;
 }
 
-namespace shell {
+namespace runs {
 
 class RunControl;
 
@@ -84,4 +84,4 @@ class RunWindow : public QWidget {
     bool showing_ = false;  // the form is being filled from the draft, not edited
 };
 
-}  // namespace shell
+}  // namespace runs

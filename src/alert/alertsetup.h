@@ -1,0 +1,37 @@
+#pragma once
+// Alerts started from the settings file after the command line's --notify-* options are kept
+// there, and the alert bar put into the main window above its status bar.
+
+#include <QSettings>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "alert/alerter.h"
+
+class QMainWindow;
+
+namespace alert {
+
+// Where alerts go as the command line gives it (--notify-mail, --notify-from, --notify-to,
+// --notify-webhook, --notify-silent-after); each one given replaces the settings file's.
+struct NotifyOptions {
+    std::optional<QString> mail;  // checked already: smtp://[user[:password]@]host[:port]
+    std::optional<QString> from;
+    std::optional<QStringList> to;
+    std::optional<QString> webhook;
+    std::optional<int> silentAfter;  // seconds
+};
+
+// The rules and notification settings of the settings file, after the command line's are kept.
+void readAlertSettings(QSettings& file, const NotifyOptions& given, RuleConfig* rules,
+                       NotifySettings* notify);
+
+// The alert bar at the bottom of the window, above the status bar; "确定" in "报警通知" keeps the
+// settings in the file settingsFile() opens.
+void addAlertBar(QMainWindow& window, Alerter& alerter,
+                 std::function<std::unique_ptr<QSettings>()> settingsFile);
+
+}  // namespace alert
