@@ -1,31 +1,19 @@
 #pragma once
-// The running program: the link, the simulated instrument when asked for, the recorder, the
+// The running program: the simulated instrument when asked for, the chambers it serves, the
 // start-up window and the main window, put together in the order the program starts.
 
 #include <QObject>
 #include <QPointer>
 #include <memory>
+#include <vector>
 
-#include "link/link.h"
-#include "link/ports.h"
+#include "chamber/chamber.h"
+#include "link/modbusrtu.h"
 #include "shell/cmdline.h"
 #include "store/clock.h"
 
 namespace sim {
 class SimServer;
-}
-namespace alert {
-class Alerter;
-}
-namespace record {
-class DatabaseLock;
-class EventLog;
-class Recorder;
-class Forwarder;
-}  // namespace record
-
-namespace runs {
-class RunControl;
 }
 
 namespace shell {
@@ -50,16 +38,12 @@ class Application : public QObject {
     // The same without the start-up window's wait (tests).
     bool startWithoutSplash();
 
-    MainWindow* mainWindow() const { return main_; }
-    comm::Link& link() { return *link_; }
-    record::Recorder* recorder() const { return recorder_.get(); }
-    record::EventLog* eventLog() const { return eventLog_.get(); }
+    MainWindow* mainWindow() const { return main_.get(); }
     sim::SimServer* simulator() const { return sim_.get(); }
-    QString databasePath() const { return dbPath_; }
-    // Null unless a server to forward to is configured.
-    record::Forwarder* forwarder() const { return forwarder_.get(); }
-    alert::Alerter* alerter() const { return alerter_.get(); }
-    runs::RunControl* runs() const { return runs_.get(); }
+    // The chambers the program serves, one today; made by start().
+    const std::vector<std::unique_ptr<chamber::Chamber>>& chambers() const { return chambers_; }
+    // The first (today the only) chamber; start() made it.
+    chamber::Chamber& chamber() const { return *chambers_.front(); }
 
     // The default database file: Rdatabj.db, or Rdatabj-PROFILE.db for a profile, in the
     // platform's application-data folder.
@@ -70,43 +54,22 @@ class Application : public QObject {
     void exited();
 
   private:
-    // The simulated instrument when asked for, then the link over the mapped ports.
-    bool startLink();
+    // The simulated instrument when asked for, then the chamber on the mapped ports.
+    bool makeChambers();
     void showMainWindow();
-    // Forwarding to a central server when the command line or the settings file names one.
-    void startForwarding();
-    // The alert rules, their notifications and the alert bar. viewing: another program records
-    // into the file and sends the notifications; this one lists and rings what its own link shows.
-    void startAlerts(bool viewing);
-    // The test runs, read-only while another program records into the file.
-    void startRuns(bool readOnly);
-    // The station's name on the server when the settings file has none yet.
-    QString stationName() const;
-    void logSkippedRecords(const record::Forwarder& forwarder);
     void leave();
 
     Options options_;
     QString error_;
-    QString dbPath_;
-    comm::PortMap ports_;
     std::unique_ptr<comm::ModbusRTU> pendingBus_;
     record::SystemClock systemClock_;
     std::unique_ptr<record::Clock> fastClock_;
     const record::Clock* clock_;
     QPointer<SplashWindow> splash_;
-    // Held while this program records into dbPath_; released after everything that writes it.
-    std::unique_ptr<record::DatabaseLock> dbLock_;
-    // Members end in the reverse of this order, each after what it feeds: the runs, then the
-    // alerts, the recorder, the event log, the forwarder (after the last sample), then the link
-    // (before the simulator it talks to).
+    // Each is declared before what uses it, so that it ends after.
     std::unique_ptr<sim::SimServer> sim_;
-    std::unique_ptr<comm::Link> link_;
-    std::unique_ptr<record::Forwarder> forwarder_;
-    std::unique_ptr<record::EventLog> eventLog_;
-    std::unique_ptr<record::Recorder> recorder_;
-    std::unique_ptr<alert::Alerter> alerter_;
-    std::unique_ptr<runs::RunControl> runs_;
-    MainWindow* main_ = nullptr;  // deleted first: its chart and panels hold what is above
+    std::vector<std::unique_ptr<chamber::Chamber>> chambers_;
+    std::unique_ptr<MainWindow> main_;
 };
 
 }  // namespace shell

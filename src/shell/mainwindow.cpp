@@ -20,12 +20,16 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "alert/alertsetup.h"
 #include "base/numberrule.h"
 #include "base/tr.h"
+#include "chamber/chamber.h"
 #include "chart/chartpanel.h"
 #include "config/configwindow.h"
 #include "events/eventlog.h"
 #include "events/eventwindow.h"
+#include "forward/forwarder.h"
+#include "forward/forwardsetup.h"
 #include "monitor/livepanel.h"
 #include "program/programwindow.h"
 #include "runs/runcontrol.h"
@@ -57,14 +61,14 @@ QList<QWidget*> tabStopsIn(QWidget* root) {
 
 }  // namespace
 
-MainWindow::MainWindow(MainContext ctx, QWidget* parent)
-    : QMainWindow(parent), ctx_(std::move(ctx)) {
+MainWindow::MainWindow(::chamber::Chamber& chamber, QWidget* parent)
+    : QMainWindow(parent), chamber_(chamber) {
     setObjectName(QStringLiteral("ssqx"));
     setWindowTitle(base::Tr::tr("双回路控制器（温湿度控制） VelmarS "));
     ui::pressFocusedButtonOnEnter();
 
-    live_ = new monitor::LivePanel(ctx_.link, this);
-    chart_ = new chart::ChartPanel(ctx_.dbPath, ctx_.clock, ctx_.link);
+    live_ = new monitor::LivePanel(chamber_.link(), this);
+    chart_ = new chart::ChartPanel(chamber_.databasePath(), chamber_.clock(), chamber_.link());
     QList<QLabel*> d3w;
     for (int k = 0; k < 8; ++k)
         d3w << live_->liveValueLabel(k);
@@ -130,10 +134,10 @@ MainWindow::MainWindow(MainContext ctx, QWidget* parent)
     liveTimer_->setInterval(200);
     connect(liveTimer_, &QTimer::timeout, this, &MainWindow::liveTick);
     liveTimer_->start();
-    connect(&ctx_.link, &comm::Link::statsChanged, this, &MainWindow::updateLinkStatus);
-    connect(&ctx_.link, &comm::Link::cycleFinished, this, &MainWindow::updateLinkStatus);
+    connect(&chamber_.link(), &comm::Link::statsChanged, this, &MainWindow::updateLinkStatus);
+    connect(&chamber_.link(), &comm::Link::cycleFinished, this, &MainWindow::updateLinkStatus);
     updateLinkStatus();
-    setRecorder(ctx_.recorder);
+    showChamberParts();
 
     // Esc asks to leave, from any control of this window. A shortcut of this window only: the
     // Esc that closes a sub-window (a window of its own) is that window's, and an Esc held down
@@ -312,22 +316,28 @@ void MainWindow::load() {
     updateDeviceLabel();
 }
 
-void MainWindow::setRecorder(record::Recorder* recorder) {
-    ctx_.recorder = recorder;
-    chart_->listenTo(recorder);
-    if (!recorder) return;
-    connect(recorder, &record::Recorder::statusChanged, this, &MainWindow::updateRecorderStatus,
-            Qt::UniqueConnection);
-    updateRecorderStatus();
-}
-
-void MainWindow::setEventLog(record::EventLog* log) {
-    eventLog_ = log;
+void MainWindow::showChamberParts() {
+    if (record::Recorder* recorder = chamber_.recorder()) {
+        chart_->listenTo(recorder);
+        connect(recorder, &record::Recorder::statusChanged, this,
+                &MainWindow::updateRecorderStatus);
+    }
+    record::EventLog* log = chamber_.eventLog();
     eventLogButton_->setEnabled(log != nullptr);
-    if (!log) return;
-    connect(log, &record::EventLog::statusChanged, this, &MainWindow::updateRecorderStatus,
-            Qt::UniqueConnection);
+    if (log)
+        connect(log, &record::EventLog::statusChanged, this, &MainWindow::updateRecorderStatus);
     updateRecorderStatus();
+    if (runs::RunControl* runs = chamber_.runs()) {
+        runButton_->setEnabled(true);
+        runs->setChamber([this] { return portAndAddress(); });
+    }
+    if (alert::Alerter* alerter = chamber_.alerter())
+        alert::addAlertBar(*this, *alerter, chamber_.settingsFile());
+    if (const record::Forwarder* forwarder = chamber_.forwarder()) {
+        (new record::forward::StatusLabels(statusBar()))->follow(*forwarder);
+    } else if (chamber_.forwardAddressInvalid()) {
+        (new record::forward::StatusLabels(statusBar()))->showInvalidAddress();
+    }
 }
 
 QWidget* MainWindow::eventWindow() const {
@@ -335,11 +345,12 @@ QWidget* MainWindow::eventWindow() const {
 }
 
 void MainWindow::openEventLog() {
-    if (!eventLog_) return;
+    record::EventLog* log = chamber_.eventLog();
+    if (!log) return;
     // The log opens beside the main window, which stays live: alarms and their entries side by
     // side.
     if (!eventWindow_) {
-        eventWindow_ = new EventWindow(*eventLog_);
+        eventWindow_ = new EventWindow(*log);
         eventWindow_->setAttribute(Qt::WA_DeleteOnClose);
         connect(eventWindow_, &EventWindow::returned, this, [this] {
             if (eventWindow_) eventWindow_->deleteLater();
@@ -353,21 +364,16 @@ void MainWindow::openEventLog() {
     eventWindow_->activateWindow();
 }
 
-void MainWindow::setRunControl(runs::RunControl* runs) {
-    runs_ = runs;
-    runButton_->setEnabled(runs != nullptr);
-    if (runs) runs->setChamber([this] { return chamber(); });
-}
-
 runs::RunWindow* MainWindow::runWindow() const {
     return runWindow_.data();
 }
 
 void MainWindow::openRunWindow() {
-    if (!runs_) return;
+    runs::RunControl* runs = chamber_.runs();
+    if (!runs) return;
     // Beside the main window, like the event log; closed with Esc, it is kept with its form.
     if (!runWindow_) {
-        runWindow_ = new runs::RunWindow(*runs_, ctx_.dbPath);
+        runWindow_ = new runs::RunWindow(*runs, chamber_.databasePath());
         connect(runWindow_, &runs::RunWindow::returned, this, [this] {
             activateWindow();
             runButton_->setFocus();
@@ -378,39 +384,40 @@ void MainWindow::openRunWindow() {
     runWindow_->activateWindow();
 }
 
-std::pair<QString, int> MainWindow::chamber() const {
-    const comm::PortSettings& s = ctx_.link.settings();
+std::pair<QString, int> MainWindow::portAndAddress() const {
+    const comm::PortSettings& s = chamber_.link().settings();
     int port = s.port, address = s.address;
-    if (!ctx_.link.polling()) {
+    if (!chamber_.link().polling()) {
         port = base::roundToInt32(base::leadingNumber(portList_->currentText())).value_or(0);
         address = base::roundToInt32(base::leadingNumber(addressList_->currentText())).value_or(0);
     }
-    const QString dev = ctx_.ports.deviceFor(port);
+    const QString dev = chamber_.ports().deviceFor(port);
     return {dev.isEmpty() ? QString::number(port) : QStringLiteral("%1: %2").arg(port).arg(dev),
             address};
 }
 
 void MainWindow::updateDeviceLabel() {
     const int n = base::roundToInt32(base::leadingNumber(portList_->currentText())).value_or(0);
-    const QString dev = ctx_.ports.deviceFor(n);
+    const QString dev = chamber_.ports().deviceFor(n);
     deviceLabel_->setText(dev.isEmpty() ? base::Tr::tr("（无设备）")
                                         : base::shown(comm::deviceCaption(dev)));
 }
 
 void MainWindow::updateLinkStatus() {
-    const QString text =
-        linkStatusText(ctx_.link.stats(), ctx_.link.polling(), ctx_.link.settings().port,
-                       ctx_.link.lastCycleMs(), ctx_.link.silentMs());
+    const comm::Link& link = chamber_.link();
+    const QString text = linkStatusText(link.stats(), link.polling(), link.settings().port,
+                                        link.lastCycleMs(), link.silentMs());
     if (linkStatus_->text() != text) linkStatus_->setText(text);
 }
 
 void MainWindow::updateRecorderStatus() {
     // Both lines are kept in Chinese by their makers (the event log reads them); shown here in the
     // chosen language.
-    QString text = ctx_.recorder ? base::shown(ctx_.recorder->statusText()) : QString();
-    if (eventLog_ && !eventLog_->statusText().isEmpty())
-        text += (text.isEmpty() ? QString() : base::Tr::tr("；")) +
-                base::shown(eventLog_->statusText());
+    const record::Recorder* recorder = chamber_.recorder();
+    const record::EventLog* log = chamber_.eventLog();
+    QString text = recorder ? base::shown(recorder->statusText()) : QString();
+    if (log && !log->statusText().isEmpty())
+        text += (text.isEmpty() ? QString() : base::Tr::tr("；")) + base::shown(log->statusText());
     recorderStatus_->setText(text);
 }
 
@@ -420,15 +427,15 @@ void MainWindow::openPort() {
         if (baudButtons_[i]->isChecked()) baud = i;
         if (parityButtons_[i]->isChecked()) parity = i;
     }
-    comm::PortSettings settings = ctx_.link.settings();
+    comm::PortSettings settings = chamber_.link().settings();
     copyPortSettings(settings, portList_->currentText(), baud, parity, addressList_->currentText());
-    ctx_.link.open(settings);
+    chamber_.link().open(settings);
     configButton_->setEnabled(true);
     updateLinkStatus();
 }
 
 void MainWindow::closePort() {
-    ctx_.link.close();
+    chamber_.link().close();
     configButton_->setEnabled(false);
     updateLinkStatus();
 }
@@ -436,7 +443,7 @@ void MainWindow::closePort() {
 void MainWindow::showConfigWindow() {
     if (config_) return;
     hide();
-    config_ = new config::ConfigWindow(ctx_.link);
+    config_ = new config::ConfigWindow(chamber_.link());
     config_->setAttribute(Qt::WA_DeleteOnClose, false);
     connect(config_, &config::ConfigWindow::returned, this, [this] {
         if (config_) config_->deleteLater();
@@ -449,7 +456,7 @@ void MainWindow::showConfigWindow() {
 void MainWindow::showProgramWindow() {
     if (programWindow_) return;
     hide();
-    programWindow_ = new program::ProgramWindow(ctx_.link);
+    programWindow_ = new program::ProgramWindow(chamber_.link());
     connect(programWindow_, &program::ProgramWindow::returned, this, [this] {
         if (programWindow_) programWindow_->deleteLater();
         programWindow_ = nullptr;
@@ -462,9 +469,9 @@ void MainWindow::liveTick() {
     live_->ShowLiveStatus(chart_->rulerActive());
     // Values the instrument has not confirmed for a while look old, and the status bar counts
     // the seconds of silence.
-    const bool stale = ctx_.link.polling() && ctx_.link.silentMs() >= kStaleAfterMs;
+    const bool stale = chamber_.link().polling() && chamber_.link().silentMs() >= kStaleAfterMs;
     live_->setStale(stale);
-    if (stale || ctx_.link.polling()) updateLinkStatus();
+    if (stale || chamber_.link().polling()) updateLinkStatus();
 }
 
 QWidget* MainWindow::exitQuestion() const {
@@ -504,8 +511,8 @@ void MainWindow::exitProgram() {
     if (exitQuestion_) exitQuestion_->close();
     // Leave cleanly: the chart's connection, the recorder and the port are closed before the end.
     chart_->closeDatabase();
-    if (ctx_.recorder) ctx_.recorder->stop();
-    ctx_.link.close();
+    if (record::Recorder* recorder = chamber_.recorder()) recorder->stop();
+    chamber_.link().close();
     chart_->stopListening();
     blockClose_ = false;
     if (config_) config_->deleteLater();

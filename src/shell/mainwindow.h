@@ -8,10 +8,6 @@
 #include <array>
 #include <functional>
 
-#include "link/link.h"
-#include "link/ports.h"
-#include "store/clock.h"
-
 class QComboBox;
 class QTimer;
 class QLabel;
@@ -24,39 +20,29 @@ class LivePanel;
 namespace chart {
 class ChartPanel;
 }
-namespace record {
-class EventLog;
-class Recorder;
-}  // namespace record
+namespace chamber {
+class Chamber;
+}
 namespace config {
 class ConfigWindow;
 }
 namespace program {
 class ProgramWindow;
 }
-
 namespace runs {
-class RunControl;
 class RunWindow;
-}  // namespace runs
+}
 
 namespace shell {
 
 class EventWindow;
 
-// What the main window works with; owned by the application.
-struct MainContext {
-    comm::Link& link;
-    comm::PortMap& ports;
-    const record::Clock& clock;
-    QString dbPath;
-    record::Recorder* recorder = nullptr;  // may be set after the window is built
-};
-
 class MainWindow : public QMainWindow {
     Q_OBJECT
   public:
-    explicit MainWindow(MainContext ctx, QWidget* parent = nullptr);
+    // Shows the chamber: its link, and what it has made when the window is built (its recorder,
+    // event log, runs, alerts and forwarding).
+    explicit MainWindow(::chamber::Chamber& chamber, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // The size the window opens at: the free area of its screen less room for the title bar, the
@@ -64,12 +50,6 @@ class MainWindow : public QMainWindow {
     void fitToScreen();
     // The window's load: lists and defaults, the chart's load, BlockClose.
     void load();
-    // The recorder whose status the window shows and whose stored samples the chart takes.
-    void setRecorder(record::Recorder* recorder);
-    // The event log that "事件记录" shows; its trouble shows beside the recorder's.
-    void setEventLog(record::EventLog* log);
-    // The test runs that "试验" shows.
-    void setRunControl(runs::RunControl* runs);
 
     bool blockClose() const { return blockClose_; }
     monitor::LivePanel* livePanel() const { return live_; }
@@ -90,7 +70,7 @@ class MainWindow : public QMainWindow {
     runs::RunWindow* runWindow() const;
     // The chamber as a new run names it: the port ("1: /dev/ttyUSB0") and the slave address the
     // link polls, or the ones chosen here while the port is closed.
-    std::pair<QString, int> chamber() const;
+    std::pair<QString, int> portAndAddress() const;
 
     // Called once the Exit path has closed everything (the application quits there).
     void setExitAction(std::function<void()> action) { exitAction_ = std::move(action); }
@@ -109,11 +89,14 @@ class MainWindow : public QMainWindow {
     QWidget* buildPortFrames();
     QWidget* buildParamArea();
     QWidget* buildNavigation();
+    // The chamber's parts: the recorder's and the event log's status, "事件记录", "试验", the
+    // alert bar and the forwarding's status.
+    void showChamberParts();
     void updateDeviceLabel();
     void updateLinkStatus();
     void updateRecorderStatus();
 
-    MainContext ctx_;
+    ::chamber::Chamber& chamber_;
     bool blockClose_ = false;
     bool exited_ = false;
     std::function<void()> exitAction_;
@@ -140,9 +123,7 @@ class MainWindow : public QMainWindow {
     chart::ChartPanel* chart_ = nullptr;
     QPointer<config::ConfigWindow> config_;
     QPointer<program::ProgramWindow> programWindow_;
-    record::EventLog* eventLog_ = nullptr;
     QPointer<EventWindow> eventWindow_;
-    runs::RunControl* runs_ = nullptr;
     QPointer<runs::RunWindow> runWindow_;
 };
 

@@ -1,12 +1,9 @@
 #pragma once
-// The settings file in the platform's configuration folder, and the settings the command line
-// keeps there so that an operator's PC goes on as it was set after a restart.
+// The settings file in the platform's configuration folder, one per profile, where the command
+// line's settings are kept so that an operator's PC goes on as it was set after a restart.
 
 #include <QSettings>
 #include <memory>
-#include <optional>
-
-#include "store/retention.h"
 
 namespace shell {
 
@@ -17,10 +14,5 @@ QString profile();
 
 // The program's settings file: velmars.ini, or velmars-NAME.ini for a profile.
 std::unique_ptr<QSettings> settingsFile();
-
-// How long the archive keeps samples: --keep-days and --keep-free-gb when given (and then kept in
-// the settings file), else what the file says, else every sample while more than 1 GB is free.
-record::RetentionPolicy readRetentionSetting(const std::optional<int>& keepDays,
-                                             const std::optional<double>& keepFreeGb);
 
 }  // namespace shell

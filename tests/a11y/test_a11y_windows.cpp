@@ -138,7 +138,7 @@ void A11yWindows::mainWindow() {
     shell::MainWindow* w = app_->mainWindow();
     // With the port open, so that the value labels show what the instrument sends.
     w->openPort();
-    QTRY_VERIFY(app_->link().polling());
+    QTRY_VERIFY(app_->chamber().link().polling());
     const Walk r = walkWindow(w);
     QVERIFY(clean(r, w));
     QCOMPARE(r.owner.value("通讯端口"), QString("Combo1"));
@@ -156,7 +156,7 @@ void A11yWindows::mainWindow() {
 }
 
 void A11yWindows::configurationWindow() {
-    config::ConfigWindow w(app_->link());
+    config::ConfigWindow w(app_->chamber().link());
     const Walk r = walkWindow(&w);
     QVERIFY(clean(r, &w));
     QCOMPARE(r.owner.value("输入1 输入上限"), QString("T_3RW_10"));
@@ -165,7 +165,7 @@ void A11yWindows::configurationWindow() {
 }
 
 void A11yWindows::programWindow() {
-    program::ProgramWindow w(app_->link());
+    program::ProgramWindow w(app_->chamber().link());
     const Walk r = walkWindow(&w);
     QVERIFY(clean(r, &w));
     QCOMPARE(r.owner.value("SEG3 设定值TIME"), QString("TxtB_10"));
@@ -182,7 +182,7 @@ void A11yWindows::programNumberDialog() {
 }
 
 void A11yWindows::eventWindow() {
-    shell::EventWindow w(*app_->eventLog());
+    shell::EventWindow w(*app_->chamber().eventLog());
     // With the time span on, so that its two time entries are walked too.
     w.findChild<QAbstractButton*>("EventSpan")->setChecked(true);
     const Walk r = walkWindow(&w);
@@ -193,7 +193,7 @@ void A11yWindows::eventWindow() {
 }
 
 void A11yWindows::runWindow() {
-    runs::RunWindow w(*app_->runs(), app_->databasePath());
+    runs::RunWindow w(*app_->chamber().runs(), app_->chamber().databasePath());
     // With fixed limits on, so that the limit entries are walked too.
     w.findChild<QComboBox*>("RunBandMode_1")->setCurrentIndex(1);
     const Walk r = walkWindow(&w);

@@ -85,7 +85,7 @@ void AlertsScenario::alarmSilenceAndAnOutageReachMailAndWebhook() {
     Program program(options);
     auto* w = program.main();
     QVERIFY(QTest::qWaitForWindowExposed(w));
-    QVERIFY(program.app().alerter());
+    QVERIFY(program.app().chamber().alerter());
     click(w, "Command9");
     QVERIFY(runUntil([&] { return labelText(w, "D_3W_0") == "300"; }, 3000));
 
@@ -192,7 +192,8 @@ void AlertsScenario::alarmSilenceAndAnOutageReachMailAndWebhook() {
     sim.setSilent(true);
     QVERIFY(runUntil([&] { return !hook.with("kind", "silent").isEmpty(); }, 10000));
     QVERIFY(runUntil(
-        [&] { return anyContains(alertRows(program.app().databasePath()), "发送失败"); }, 10000));
+        [&] { return anyContains(alertRows(program.app().chamber().databasePath()), "发送失败"); },
+        10000));
     runFor(3000);
     probe.stop();
     QVERIFY2(probe.longestBusyMs() < 200, qPrintable(QString::number(probe.longestBusyMs())));
@@ -208,7 +209,7 @@ void AlertsScenario::alarmSilenceAndAnOutageReachMailAndWebhook() {
     QCOMPARE(smtp.with("subject", "报警：仪表报警1").size(), 1);
 
     // The event log keeps the alert, its return to normal, its acknowledgement and the sending.
-    const QStringList rows = alertRows(program.app().databasePath());
+    const QStringList rows = alertRows(program.app().chamber().databasePath());
     for (const char* part :
          {"触发：仪表报警1", "恢复正常：仪表报警1", "已确认：仪表报警1，说明：张三：加湿器已加水",
           "触发：仪表无应答", "已发送 邮件"})
@@ -243,7 +244,7 @@ void AlertsScenario::aSecondProgramOnTheSameFileListsItsAlertsAndLeavesTheSendin
     shell::Options recording;
     recording.db = db;
     Program first(recording);
-    QVERIFY(first.app().alerter());
+    QVERIFY(first.app().chamber().alerter());
     const int rowsBefore = alertRows(db).size();
 
     // The second program on the file: read-only, its own link to the instrument.

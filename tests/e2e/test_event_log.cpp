@@ -90,10 +90,10 @@ void EventLogScenario::writeAlarmAndSilenceLeaveTheirRows() {
     Program program(options);
     auto* w = program.main();
     QVERIFY(QTest::qWaitForWindowExposed(w));
-    auto& link = program.app().link();
-    record::EventLog* log = program.app().eventLog();
+    auto& link = program.app().chamber().link();
+    record::EventLog* log = program.app().chamber().eventLog();
     QVERIFY(log);
-    EventsTable table(program.app().databasePath());
+    EventsTable table(program.app().chamber().databasePath());
 
     click(w, "Command9");
     QVERIFY(runUntil([&] { return labelText(w, "D_3W_0") == "300"; }, 3000));

@@ -32,8 +32,8 @@ void LineFaults::silentThenClosedThenBack() {
     Program program(Program::onDevice(line.device()));
     auto* w = program.main();
     QVERIFY(QTest::qWaitForWindowExposed(w));
-    auto& link = program.app().link();
-    auto* recorder = program.app().recorder();
+    auto& link = program.app().chamber().link();
+    auto* recorder = program.app().chamber().recorder();
     const auto text = [w](const char* name) { return labelText(w, QLatin1String(name)); };
 
     click(w, "Command9");
@@ -164,7 +164,7 @@ void LineFaults::settingsThatDoNotReachTheInstrument() {
     // The status bar says the instrument does not answer.
     QTRY_VERIFY_WITH_TIMEOUT(text("LinkStatus").contains("超时"), 5000);
     QVERIFY(text("LinkStatus").contains("已打开"));
-    QVERIFY(program.app().link().stats().failures > 0);
+    QVERIFY(program.app().chamber().link().stats().failures > 0);
     QTest::qWait(1000);
 
     // Nothing is shown as if it had been read: the panel keeps its zero form.
@@ -176,7 +176,7 @@ void LineFaults::settingsThatDoNotReachTheInstrument() {
                 {"D_1W_0", "控制1 OFF"}, {"D_3W_6", "NONE  "}};
     for (const auto& z : zero)
         QCOMPARE(text(z.name), QString::fromUtf8(z.shown));
-    const comm::InstrumentImage& image = program.app().link().image();
+    const comm::InstrumentImage& image = program.app().chamber().link().image();
     for (int k = 0; k < 8; ++k)
         QCOMPARE(image.LiveValues[k], 0.0f);
     // With another slave address the instrument heard every request and answered none.

@@ -45,7 +45,8 @@ void ScenarioConfig::editThreeParametersAndReturn() {
     auto* w = program.main();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     click(w, "Command9");
-    QTRY_VERIFY_WITH_TIMEOUT(program.app().link().image().ParamValues[10] == 5000.0f, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(program.app().chamber().link().image().ParamValues[10] == 5000.0f,
+                             3000);
 
     click(w, "Command21");
     QWidget* config = w->configWindow();

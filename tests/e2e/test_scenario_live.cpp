@@ -107,7 +107,7 @@ void ScenarioLive::liveValuesSetValuesAlarmAndExit() {
     QVERIFY(program.exited());
     QVERIFY(!w->isVisible());
     QVERIFY(!w->chartPanel()->listening());
-    QVERIFY(!program.app().link().polling());
+    QVERIFY(!program.app().chamber().link().polling());
 }
 
 QTEST_MAIN(ScenarioLive)

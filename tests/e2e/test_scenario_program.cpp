@@ -30,7 +30,7 @@ void ScenarioProgram::enterRunWatchAndStop() {
     auto* w = program.main();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     click(w, "Command9");
-    QTRY_VERIFY_WITH_TIMEOUT(program.app().link().image().LiveValues[0] != 0.0f, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(program.app().chamber().link().image().LiveValues[0] != 0.0f, 3000);
     QTRY_COMPARE(labelText(w, "Pro_S_0"), QString("停止  "));
 
     // "曲线设置": the program window replaces the main window.

@@ -33,8 +33,8 @@ void StaleRecord::silentSpanIsMarkedAndReportedMissing() {
     Program program(options);
     auto* w = program.main();
     QVERIFY(QTest::qWaitForWindowExposed(w));
-    auto& link = program.app().link();
-    auto* recorder = program.app().recorder();
+    auto& link = program.app().chamber().link();
+    auto* recorder = program.app().chamber().recorder();
     const auto recordsAfter = [&](int n) {
         const int from = recorder->lastRecordNo();
         return runUntil([&] { return recorder->lastRecordNo() >= from + n; }, 60000);

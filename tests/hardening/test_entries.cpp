@@ -15,13 +15,11 @@
 #include <QTimer>
 #include <memory>
 
+#include "chamber/chamber.h"
 #include "config/configwindow.h"
 #include "fakemodbus.h"
-#include "link/link.h"
-#include "link/ports.h"
 #include "program/programwindow.h"
 #include "shell/mainwindow.h"
-#include "store/clock.h"
 
 using testing_support::FakeModbus;
 
@@ -88,14 +86,22 @@ class EntryBoxes : public QObject {
     void checkWrites();
 
     FakeModbus* bus_ = nullptr;
-    std::unique_ptr<comm::Link> link_;
+    QTemporaryDir dir_;
+    record::SystemClock clock_;
+    std::unique_ptr<chamber::Chamber> chamber_;  // its parts are not made: the link only
+    comm::Link* link_ = nullptr;
     QTimer dialogCloser_;
 };
 
 void EntryBoxes::init() {
     auto fake = std::make_unique<FakeModbus>();
     bus_ = fake.get();
-    link_ = std::make_unique<comm::Link>(std::move(fake));
+    chamber::Setup setup;
+    setup.dbPath = dir_.filePath(QStringLiteral("Rdatabj.db"));
+    setup.bus = std::move(fake);
+    setup.clock = &clock_;
+    chamber_ = std::make_unique<chamber::Chamber>(std::move(setup));
+    link_ = &chamber_->link();
     link_->setSettings({1, 0, 0, 1});
     // A message box an entry might raise is answered, so that a modal loop never stalls the test.
     dialogCloser_.setInterval(20);
@@ -107,7 +113,7 @@ void EntryBoxes::init() {
 
 void EntryBoxes::cleanup() {
     dialogCloser_.stop();
-    link_.reset();
+    chamber_.reset();
 }
 
 int EntryBoxes::feed(QWidget* w) {
@@ -158,11 +164,7 @@ void EntryBoxes::checkWrites() {
 }
 
 void EntryBoxes::mainWindow() {
-    QTemporaryDir dir;
-    comm::PortMap ports;
-    record::SystemClock clock;
-    shell::MainWindow w(shell::MainContext{*link_, ports, clock,
-                                           dir.filePath(QStringLiteral("Rdatabj.db")), nullptr});
+    shell::MainWindow w(*chamber_);
     w.load();
     w.show();
     const int boxes = feed(&w);

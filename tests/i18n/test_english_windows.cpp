@@ -203,13 +203,15 @@ void EnglishWindows::everyWindowSpeaksEnglish() {
 
     // The main window, polling, with an alert listed and acknowledged with a comment.
     main->openPort();
-    QTRY_VERIFY_WITH_TIMEOUT(app.link().polling() && app.link().stats().exchanges > 2, 10000);
-    alert::RuleConfig rules = app.alerter()->rules();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        app.chamber().link().polling() && app.chamber().link().stats().exchanges > 2, 10000);
+    alert::Alerter& alerter = *app.chamber().alerter();
+    alert::RuleConfig rules = alerter.rules();
     rules.bands[0] = instrument::ToleranceBand{true, 2, 900, 950, 0.4};
     rules.rule(alert::Kind::Band1).delaySec = 0;
-    app.alerter()->setRules(rules);
-    QTRY_VERIFY_WITH_TIMEOUT(!app.alerter()->listed().empty(), 5000);
-    QVERIFY(app.alerter()->acknowledge(app.alerter()->listed().front().id, kComment));
+    alerter.setRules(rules);
+    QTRY_VERIFY_WITH_TIMEOUT(!alerter.listed().empty(), 5000);
+    QVERIFY(alerter.acknowledge(alerter.listed().front().id, kComment));
     // The outcomes of a write and of a refused entry in the status bar.
     auto* message = main->findChild<QLabel*>(QStringLiteral("OperatorMessage"));
     main->findChild<QLineEdit*>(QStringLiteral("Alm11_1"))->setText(QStringLiteral("6"));
@@ -276,7 +278,7 @@ void EnglishWindows::everyWindowSpeaksEnglish() {
     // The event window, with rows of every kind: those the run made (the port, the write, the
     // recorder, the alert), an alarm and the program as the image rules write them, and a row of
     // an older run whose text is data.
-    record::EventLog& log = *app.eventLog();
+    record::EventLog& log = *app.chamber().eventLog();
     comm::InstrumentImage before, after;
     after.DiscreteBits[2] = 1;
     after.DiscreteBits[4] = 1;

@@ -88,7 +88,7 @@ void MainWindowTest::openWithDefaultsPollsAddressOne() {
     QTest::mouseClick(child<QPushButton>("Command9"), Qt::LeftButton);
     QTRY_VERIFY(bus_->callTexts().contains("Get_3X_DX(1,1,1,8)"));
     QCOMPARE(bus_->callTexts().first(), QString("OpenPort_Modbus(1,1,0)"));
-    QTRY_COMPARE(app_->link().image().LiveValues[0], 250.0f);
+    QTRY_COMPARE(app_->chamber().link().image().LiveValues[0], 250.0f);
     QTRY_VERIFY(app_->mainWindow()->findChild<QLabel*>("LinkStatus")->text().startsWith("端口 1"));
 }
 
@@ -116,7 +116,7 @@ void MainWindowTest::closeWithoutOpenAndConfigButton() {
     QTest::mouseClick(child<QPushButton>("Command10"), Qt::LeftButton);
     QTRY_VERIFY(bus_->callTexts().contains("ClosePort_Modbus(1)"));
     QVERIFY(!child<QPushButton>("Command21")->isEnabled());
-    QCOMPARE(app_->link().settings(), (comm::PortSettings{1, 1, 0, 4}));
+    QCOMPARE(app_->chamber().link().settings(), (comm::PortSettings{1, 1, 0, 4}));
     // No reads after the close has been handled.
     QTest::qWait(150);
     const size_t n = bus_->callCount();
@@ -255,9 +255,9 @@ void MainWindowTest::keyboardAloneReachesAndPressesButtons() {
         QTRY_VERIFY(target->hasFocus());
         QTest::keyClick(target, key, mods);
     };
-    alert::RuleConfig rules = app_->alerter()->rules();
+    alert::RuleConfig rules = app_->chamber().alerter()->rules();
     rules.rule(alert::Kind::Silent).delaySec = 0;  // listed as soon as the port is open
-    app_->alerter()->setRules(rules);
+    app_->chamber().alerter()->setRules(rules);
 
     press(child<QPushButton>("Command9"), Qt::Key_Return);
     QTRY_VERIFY(bus_->callTexts().contains("Get_3X_DX(1,1,1,8)"));
@@ -275,7 +275,7 @@ void MainWindowTest::keyboardAloneReachesAndPressesButtons() {
     QTest::keyClick(comment, Qt::Key_Tab);
     QVERIFY(ack->hasFocus());
     QTest::keyClick(ack, Qt::Key_Return);
-    QTRY_VERIFY(app_->alerter()->listed().front().acknowledged);
+    QTRY_VERIFY(app_->chamber().alerter()->listed().front().acknowledged);
 
     // A write would go out before the close that follows it.
     press(child<QLineEdit>("Text1_0"), Qt::Key_Return);

@@ -41,7 +41,7 @@ class RunWindowTest : public QObject {
 
   private:
     shell::MainWindow* main() const { return rig_->app->mainWindow(); }
-    runs::RunControl* runs() const { return rig_->app->runs(); }
+    runs::RunControl* runs() const { return rig_->app->chamber().runs(); }
     // (Re)starts the program on the rig's database with the port open, and opens "试验" from the
     // main window's button with the keyboard.
     runs::RunWindow* startProgram();
@@ -70,7 +70,7 @@ class RunWindowTest : public QObject {
     }
     // The runs table as another reader of the file sees it, newest first.
     std::vector<record::Run> storedRuns() {
-        record::RunStore store(rig_->app->databasePath(), QStringLiteral("test-runs"));
+        record::RunStore store(rig_->app->chamber().databasePath(), QStringLiteral("test-runs"));
         return store.open(true) ? store.list() : std::vector<record::Run>{};
     }
     QStringList writes() const { return rig_->bus->callTexts().filter("Set_4X_D1"); }
@@ -100,13 +100,14 @@ runs::RunWindow* RunWindowTest::startProgram() {
         rig_->app = std::make_unique<shell::Application>(o, std::move(fake), &rig_->clock);
         rig_->app->startWithoutSplash();
     }
-    connect(rig_->app->eventLog(), &record::EventLog::logged, this,
+    connect(rig_->app->chamber().eventLog(), &record::EventLog::logged, this,
             [this](const record::EventEntry& e) {
                 if (e.kind == "run") logged_ << e.text;
             });
     main()->findChild<QComboBox*>("Combo1")->setCurrentText(QString::number(port_));
     main()->openPort();
-    if (!QTest::qWaitFor([this] { return rig_->app->link().polling() && runs()->loaded(); }))
+    if (!QTest::qWaitFor(
+            [this] { return rig_->app->chamber().link().polling() && runs()->loaded(); }))
         return nullptr;
     press(main()->findChild<QPushButton*>("RunButton"));
     runs::RunWindow* w = main()->runWindow();
@@ -168,7 +169,7 @@ void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
         QVERIFY2(child<QLineEdit>(field)->text().isEmpty(), field);
     QCOMPARE(child<QComboBox>("RunBandMode_1")->currentIndex(), 1);
     // The alerts watch the run's bands, the configured hysteresis kept.
-    alert::Alerter* alerter = rig_->app->alerter();
+    alert::Alerter* alerter = rig_->app->chamber().alerter();
     const instrument::ToleranceBand b2 = alerter->bandOf(1);
     QVERIFY(b2.fixed && b2.low == 88 && b2.high == 95);
     QCOMPARE(b2.hysteresis, alerter->rules().bands[1].hysteresis);
@@ -188,13 +189,13 @@ void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
     QCOMPARE(w->table()->item(0, 4)->text(), QString("1:00:00"));
     QVERIFY(child<QLineEdit>("RunOrder")->text().isEmpty());  // the form as it was left
     QCOMPARE(child<QComboBox>("RunBandMode_1")->currentIndex(), 1);
-    QVERIFY(rig_->app->alerter()->bandOf(1).fixed);
+    QVERIFY(rig_->app->chamber().alerter()->bandOf(1).fixed);
     press(child<QPushButton>("RunStop"));
     QTRY_VERIFY(!runs()->openRun() && !runs()->busy());
     stored = storedRuns();
     QCOMPARE(stored.size(), size_t(1));
     QCOMPARE(stored.front().end, std::optional<int64_t>(startedAt + 3600));
-    QVERIFY(!rig_->app->alerter()->bandOf(1).fixed);
+    QVERIFY(!rig_->app->chamber().alerter()->bandOf(1).fixed);
     QTRY_COMPARE(logged_.last(), QString("试验结束：湿热 40 °C / 93 %RH"));
     QCOMPARE(writes(), QStringList{});
 
@@ -259,7 +260,7 @@ void RunWindowTest::runsFollowTheProgramState() {
         rig_->clock.advance(60);
         at += 60;
         rig_->bus->setInput(4097, s.state);
-        QTRY_COMPARE(rig_->app->link().image().InputRegsHigh[0], s.state);
+        QTRY_COMPARE(rig_->app->chamber().link().image().InputRegsHigh[0], s.state);
         QTRY_VERIFY(!runs()->busy() && runs()->openRun().has_value() == s.open);
     }
     std::vector<record::Run> stored = storedRuns();
@@ -276,7 +277,7 @@ void RunWindowTest::runsFollowTheProgramState() {
     QTRY_VERIFY(runs()->openRun().has_value() && !runs()->busy());
     for (int32_t state : {0, 1}) {
         rig_->bus->setInput(4097, state);
-        QTRY_COMPARE(rig_->app->link().image().InputRegsHigh[0], state);
+        QTRY_COMPARE(rig_->app->chamber().link().image().InputRegsHigh[0], state);
     }
     QTest::qWait(200);
     QVERIFY(runs()->openRun().has_value() && !runs()->openRun()->automatic);

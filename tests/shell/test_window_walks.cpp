@@ -94,7 +94,8 @@ void WindowWalks::init() {
 QWidget* WindowWalks::open(const Case& c) {
     shell::MainWindow* main = rig_->app->mainWindow();
     main->openPort();
-    if (!QTest::qWaitFor([&] { return rig_->app->link().image().ParamValues[10] == 5000.0f; }))
+    if (!QTest::qWaitFor(
+            [&] { return rig_->app->chamber().link().image().ParamValues[10] == 5000.0f; }))
         return nullptr;
     if (c.window == Window::Configuration) main->showConfigWindow();
     if (c.window == Window::Program) main->showProgramWindow();

@@ -1,0 +1,175 @@
+#include "chamber/chamber.h"
+
+#include <QSysInfo>
+#include <QTimeZone>
+#include <cmath>
+#include <iostream>
+
+#include "alert/alerter.h"
+#include "events/eventlog.h"
+#include "forward/forwarder.h"
+#include "forward/forwardsetup.h"
+#include "link/libmodbusrtu.h"
+#include "runs/runcontrol.h"
+#include "store/recorder.h"
+
+namespace chamber {
+
+namespace {
+
+// How long the archive keeps samples: the command line's --keep-days and --keep-free-gb when
+// given (and then kept in the settings file), else what the file says, else every sample while
+// more than 1 GB is free.
+record::RetentionPolicy readRetention(QSettings& settings, const std::optional<int>& keepDays,
+                                      const std::optional<double>& keepFreeGb) {
+    const QString daysKey = QStringLiteral("archive/keepDays");
+    const QString freeKey = QStringLiteral("archive/keepFreeGB");
+    if (keepDays) settings.setValue(daysKey, *keepDays);
+    if (keepFreeGb) settings.setValue(freeKey, *keepFreeGb);
+    record::RetentionPolicy policy;
+    bool ok = false;
+    // A hand-edited value that is no number, or out of range, counts as not set.
+    const int days = settings.value(daysKey).toInt(&ok);
+    if (ok && days >= 0) policy.keepDays = days;
+    const double gb = settings.value(freeKey).toDouble(&ok);
+    if (ok && std::isfinite(gb) && gb >= 0 && gb <= 1e6)
+        policy.minFreeBytes = static_cast<int64_t>(gb * (1 << 30));
+    return policy;
+}
+
+}  // namespace
+
+Chamber::Chamber(Setup setup, QObject* parent)
+    : QObject(parent),
+      dbPath_(std::move(setup.dbPath)),
+      ports_(std::move(setup.ports)),
+      clock_(*setup.clock),
+      settings_(std::move(setup.settings)),
+      forwardUrl_(std::move(setup.forwardUrl)),
+      station_(std::move(setup.station)),
+      notify_(std::move(setup.notify)),
+      keepDays_(setup.keepDays),
+      keepFreeGb_(setup.keepFreeGb),
+      lock_(dbPath_),
+      link_(setup.bus ? std::move(setup.bus) : std::make_unique<comm::LibModbusRTU>(ports_)) {}
+
+Chamber::~Chamber() = default;
+
+QString Chamber::stationName() const {
+    const comm::PortSettings& s = link_.settings();
+    const int port = s.port > 0 ? s.port : 1;
+    const int address = s.address > 0 ? s.address : 1;
+    return QStringLiteral("%1:%2:%3")
+        .arg(QSysInfo::machineHostName(), ports_.deviceFor(port))
+        .arg(address);
+}
+
+void Chamber::open() {
+    if (eventLog_) return;
+    takeLock();
+    eventLog_ = std::make_unique<record::EventLog>(dbPath_);
+    eventLog_->watch(link_);
+    eventLog_->start(/*readOnly=*/!recording_);
+    comm::Link* link = &link_;
+    recorder_ = std::make_unique<record::Recorder>(dbPath_, clock_, [link] {
+        std::array<float, 10> v{};
+        for (int i = 0; i < 10; ++i)
+            v[i] = link->image().LiveValues[i];
+        return v;
+    });
+    recorder_->setStaleSource(
+        [link] { return comm::valuesStale(link->polling(), link->silentMs()); });
+    makeRuns();
+    if (recording_) makeForwarder();
+    makeAlerts();
+}
+
+void Chamber::start() {
+    if (!eventLog_) open();
+    runs_->start(/*readOnly=*/!recording_);
+    if (recording_) {
+        auto file = settings_();
+        recorder_->setRetention(readRetention(*file, keepDays_, keepFreeGb_));
+        recorder_->start();
+        eventLog_->watch(*recorder_);
+        if (forwarder_) forwarder_->start();
+    } else {
+        recorder_->refuse(lock_.refusalText());
+    }
+    alerter_->start();
+}
+
+void Chamber::takeLock() {
+    // One program records into a database: a second one on the same file reads it and says so.
+    using Lock = record::DatabaseLock::Outcome;
+    const Lock outcome = lock_.tryLock();
+    recording_ = outcome != Lock::HeldElsewhere;
+    if (!recording_) std::cerr << lock_.refusalText().toStdString() << std::endl;
+    if (outcome != Lock::Unavailable) return;
+    // The folder is not there yet: the recorder says why it cannot record, and the lock is taken
+    // as soon as the folder can hold it.
+    connect(&lockRetry_, &QTimer::timeout, this, [this] {
+        if (lock_.tryLock() != Lock::Unavailable) lockRetry_.stop();
+    });
+    lockRetry_.start(1000);
+}
+
+void Chamber::makeForwarder() {
+    const auto setting = record::forward::readSetting(*settings_(), forwardUrl_, station_,
+                                                      [this] { return stationName(); });
+    if (!setting) return;
+    QString why;
+    const auto target = record::forward::parseTarget(setting->url, &why);
+    if (!target) {
+        forwardAddressInvalid_ = true;
+        return;
+    }
+    forwarder_ = std::make_unique<record::Forwarder>(
+        record::ForwardConfig{*target, setting->station, dbPath_, QTimeZone::systemTimeZone()});
+    // Samples or events the ring overwrote before the server took them are a gap in the plant's
+    // records: the event log keeps when it was found.
+    record::EventLog* log = eventLog_.get();
+    connect(forwarder_.get(), &record::Forwarder::skipped, log,
+            [log](qint64, qint64, const QString& text) {
+                record::EventEntry e;
+                e.kind = record::eventkind::kLink;
+                e.text = text;
+                log->log(e);
+            });
+}
+
+void Chamber::makeRuns() {
+    runs_ = std::make_unique<runs::RunControl>(dbPath_, clock_);
+    runs_->setSettingsFile(settings_);
+    runs_->setEventLog(eventLog_.get());
+    runs_->watch(link_);
+    // The station the forwarder names the program by, else the host, the device and the address
+    // of the chamber the run is on.
+    runs_->setDefaultStation([settings = settings_](const QString& port, int address) {
+        const QString host = QSysInfo::machineHostName();
+        const QString named = record::forward::keptStationName(*settings());
+        return named.isEmpty() || runs::isMadeStation(named, host)
+                   ? runs::stationOf(host, port, address)
+                   : named;
+    });
+    runs_->loadSettings();
+}
+
+void Chamber::makeAlerts() {
+    alert::RuleConfig rules;
+    alert::NotifySettings notify;
+    alert::readAlertSettings(*settings_(), notify_, &rules, &notify);
+    const QString station = forwarder_ ? forwarder_->station() : stationName();
+    // A viewer neither mails nor logs: the recording program does both for the chamber, and the
+    // file is its own.
+    const bool viewing = !recording_;
+    alerter_ = std::make_unique<alert::Alerter>(
+        alert::AlerterContext{link_, clock_, viewing ? nullptr : eventLog_.get(),
+                              viewing ? QString() : dbPath_, station, /*deliver=*/!viewing},
+        rules, notify);
+    alerter_->setRecorder(recorder_.get());
+    alerter_->setForwarder(forwarder_.get());
+    runs_->setAlerter(alerter_.get());
+}
+
+}  // namespace chamber

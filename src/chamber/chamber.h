@@ -1,0 +1,118 @@
+#pragma once
+// One chamber: the instrument on a port and slave address, and everything the program keeps of it
+// — the link to it, its database with the lock that makes this program its recorder, the event
+// log, the recorder with its retention, the test runs, the alerts, the forwarding to a central
+// server and the settings file they keep their settings in — made, started and ended here.
+
+#include <QObject>
+#include <QSettings>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "alert/alertsetup.h"
+#include "link/link.h"
+#include "link/ports.h"
+#include "store/clock.h"
+#include "store/databaselock.h"
+
+namespace alert {
+class Alerter;
+}
+namespace record {
+class EventLog;
+class Forwarder;
+class Recorder;
+}  // namespace record
+namespace runs {
+class RunControl;
+}
+
+namespace chamber {
+
+// Opens the settings file a chamber keeps its settings in (the program's, one per profile).
+using SettingsFile = std::function<std::unique_ptr<QSettings>()>;
+
+struct Setup {
+    QString dbPath;
+    comm::PortMap ports;
+    // The Modbus implementation; null: libmodbus over the ports (tests bring their own).
+    std::unique_ptr<comm::ModbusRTU> bus;
+    const record::Clock* clock = nullptr;  // outlives the chamber
+    SettingsFile settings;
+    // What the command line gives; each value given replaces the settings file's and is kept there.
+    std::optional<QString> forwardUrl;
+    std::optional<QString> station;
+    alert::NotifyOptions notify;
+    std::optional<int> keepDays;
+    std::optional<double> keepFreeGb;
+};
+
+class Chamber : public QObject {
+    Q_OBJECT
+  public:
+    explicit Chamber(Setup setup, QObject* parent = nullptr);
+    ~Chamber() override;
+
+    // Takes the database lock and makes the parts. The event log runs from here on, so that the
+    // first write or line event lands in it; the rest waits for start(). When another program
+    // records into the file, this one only views it (recording() false, refusal() says why).
+    void open();
+    // Starts the runs, the recorder, the forwarding and the alerts.
+    void start();
+
+    bool recording() const { return recording_; }
+    QString refusal() const { return lock_.refusalText(); }
+
+    comm::Link& link() { return link_; }
+    const comm::Link& link() const { return link_; }
+    const comm::PortMap& ports() const { return ports_; }
+    const record::Clock& clock() const { return clock_; }
+    QString databasePath() const { return dbPath_; }
+    const SettingsFile& settingsFile() const { return settings_; }
+
+    // Null before open().
+    record::EventLog* eventLog() const { return eventLog_.get(); }
+    record::Recorder* recorder() const { return recorder_.get(); }
+    runs::RunControl* runs() const { return runs_.get(); }
+    alert::Alerter* alerter() const { return alerter_.get(); }
+    // Null unless this program records and forwards to a server it can use.
+    record::Forwarder* forwarder() const { return forwarder_.get(); }
+    // The settings name a server to forward to whose address cannot be used.
+    bool forwardAddressInvalid() const { return forwardAddressInvalid_; }
+
+    // The station's name when none is kept: the host, the device and the slave address the link
+    // starts with.
+    QString stationName() const;
+
+  private:
+    void takeLock();
+    void makeForwarder();
+    void makeRuns();
+    void makeAlerts();
+
+    QString dbPath_;
+    comm::PortMap ports_;
+    const record::Clock& clock_;
+    SettingsFile settings_;
+    std::optional<QString> forwardUrl_, station_;
+    alert::NotifyOptions notify_;
+    std::optional<int> keepDays_;
+    std::optional<double> keepFreeGb_;
+    bool recording_ = false;
+    bool forwardAddressInvalid_ = false;
+
+    // Each part is declared after what it uses, so that it ends first.
+    record::DatabaseLock lock_;  // held while this program records into the file
+    QTimer lockRetry_;
+    comm::Link link_;
+    std::unique_ptr<record::Forwarder> forwarder_;
+    std::unique_ptr<record::EventLog> eventLog_;
+    std::unique_ptr<record::Recorder> recorder_;
+    std::unique_ptr<alert::Alerter> alerter_;
+    std::unique_ptr<runs::RunControl> runs_;
+};
+
+}  // namespace chamber
