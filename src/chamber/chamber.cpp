@@ -45,11 +45,7 @@ Chamber::Chamber(Setup setup, QObject* parent)
       ports_(std::move(setup.ports)),
       clock_(*setup.clock),
       settings_(std::move(setup.settings)),
-      forwardUrl_(std::move(setup.forwardUrl)),
-      station_(std::move(setup.station)),
-      notify_(std::move(setup.notify)),
-      keepDays_(setup.keepDays),
-      keepFreeGb_(setup.keepFreeGb),
+      given_(std::move(setup.given)),
       lock_(dbPath_),
       link_(setup.bus ? std::move(setup.bus) : std::make_unique<comm::LibModbusRTU>(ports_)) {}
 
@@ -85,11 +81,10 @@ void Chamber::open() {
 }
 
 void Chamber::start() {
-    if (!eventLog_) open();
     runs_->start(/*readOnly=*/!recording_);
     if (recording_) {
         auto file = settings_();
-        recorder_->setRetention(readRetention(*file, keepDays_, keepFreeGb_));
+        recorder_->setRetention(readRetention(*file, given_.keepDays, given_.keepFreeGb));
         recorder_->start();
         eventLog_->watch(*recorder_);
         if (forwarder_) forwarder_->start();
@@ -115,8 +110,8 @@ void Chamber::takeLock() {
 }
 
 void Chamber::makeForwarder() {
-    const auto setting = record::forward::readSetting(*settings_(), forwardUrl_, station_,
-                                                      [this] { return stationName(); });
+    const auto setting = record::forward::readSetting(
+        *settings_(), given_.forwardUrl, given_.station, [this] { return stationName(); });
     if (!setting) return;
     QString why;
     const auto target = record::forward::parseTarget(setting->url, &why);
@@ -158,7 +153,7 @@ void Chamber::makeRuns() {
 void Chamber::makeAlerts() {
     alert::RuleConfig rules;
     alert::NotifySettings notify;
-    alert::readAlertSettings(*settings_(), notify_, &rules, &notify);
+    alert::readAlertSettings(*settings_(), given_.notify, &rules, &notify);
     const QString station = forwarder_ ? forwarder_->station() : stationName();
     // A viewer neither mails nor logs: the recording program does both for the chamber, and the
     // file is its own.

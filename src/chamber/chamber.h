@@ -35,6 +35,15 @@ namespace chamber {
 // Opens the settings file a chamber keeps its settings in (the program's, one per profile).
 using SettingsFile = std::function<std::unique_ptr<QSettings>()>;
 
+// What the command line gives; each value given replaces the settings file's and is kept there.
+struct Given {
+    std::optional<QString> forwardUrl;
+    std::optional<QString> station;
+    alert::NotifyOptions notify;
+    std::optional<int> keepDays;
+    std::optional<double> keepFreeGb;
+};
+
 struct Setup {
     QString dbPath;
     comm::PortMap ports;
@@ -42,12 +51,7 @@ struct Setup {
     std::unique_ptr<comm::ModbusRTU> bus;
     const record::Clock* clock = nullptr;  // outlives the chamber
     SettingsFile settings;
-    // What the command line gives; each value given replaces the settings file's and is kept there.
-    std::optional<QString> forwardUrl;
-    std::optional<QString> station;
-    alert::NotifyOptions notify;
-    std::optional<int> keepDays;
-    std::optional<double> keepFreeGb;
+    Given given;
 };
 
 class Chamber : public QObject {
@@ -60,7 +64,7 @@ class Chamber : public QObject {
     // first write or line event lands in it; the rest waits for start(). When another program
     // records into the file, this one only views it (recording() false, refusal() says why).
     void open();
-    // Starts the runs, the recorder, the forwarding and the alerts.
+    // Starts the runs, the recorder, the forwarding and the alerts; once, after open().
     void start();
 
     bool recording() const { return recording_; }
@@ -97,10 +101,7 @@ class Chamber : public QObject {
     comm::PortMap ports_;
     const record::Clock& clock_;
     SettingsFile settings_;
-    std::optional<QString> forwardUrl_, station_;
-    alert::NotifyOptions notify_;
-    std::optional<int> keepDays_;
-    std::optional<double> keepFreeGb_;
+    Given given_;
     bool recording_ = false;
     bool forwardAddressInvalid_ = false;
 

@@ -86,12 +86,12 @@ bool Application::makeChambers() {
     setup.bus = std::move(pendingBus_);
     setup.clock = clock_;
     setup.settings = settingsFile;
-    setup.forwardUrl = options_.forward;
-    setup.station = options_.station;
-    setup.notify = {options_.notifyMail, options_.notifyFrom, options_.notifyTo,
-                    options_.notifyWebhook, options_.notifySilentAfter};
-    setup.keepDays = options_.keepDays;
-    setup.keepFreeGb = options_.keepFreeGb;
+    setup.given = {options_.forward,
+                   options_.station,
+                   {options_.notifyMail, options_.notifyFrom, options_.notifyTo,
+                    options_.notifyWebhook, options_.notifySilentAfter},
+                   options_.keepDays,
+                   options_.keepFreeGb};
     chambers_.push_back(std::make_unique<chamber::Chamber>(std::move(setup)));
     return true;
 }
