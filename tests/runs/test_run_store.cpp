@@ -43,18 +43,9 @@ TEST(RunStore, RunsAreStoredEndedListedAndNamedOnce) {
     EXPECT_FALSE(store.stop(100));
     EXPECT_EQ(store.lastError(), "没有正在进行的试验");
 
-    record::Run run;
-    run.name = "湿热 40 °C / 93 %RH";
-    run.orderId = "2026-117";
-    run.operatorName = "王工";
-    run.notes = "样品 3 件";
-    run.station = "3 号箱";
-    run.port = "1: /dev/ttyUSB0";
-    run.address = 7;
-    run.start = 1000;
-    run.automatic = true;
-    run.band1 = {true, 0, -40.5, 85.25};
-    run.band2 = {false, 3.5};
+    record::Run run{0,        "湿热 40 °C / 93 %RH",   "2026-117",  "王工", "样品 3 件",
+                    "3 号箱", "1: /dev/ttyUSB0",       7,           1000,   std::nullopt,
+                    true,     {true, 0, -40.5, 85.25}, {false, 3.5}};
     ASSERT_TRUE(store.start(run)) << store.lastError().toStdString();
     EXPECT_GT(run.id, 0);
     ASSERT_TRUE(store.openRun());
@@ -84,7 +75,6 @@ TEST(RunStore, RunsAreStoredEndedListedAndNamedOnce) {
     record::Run ended = run;
     ended.end = run.start;
     EXPECT_EQ(runs[2], ended);
-    EXPECT_EQ(store.find(run.name + " (2)")->id, runs[1].id);
 
     // A file of an older version may hold two runs of one name: listed, but found as neither.
     exec(db,
@@ -99,11 +89,9 @@ TEST(RunStore, AFileMarkedReadOnlyIsListedAndLeftAsItWas) {
     const QString db = recorderFile(dir);
     {
         record::RunStore store(db, "write");
-        ASSERT_TRUE(store.open());
         record::Run run;
         run.name = "kept";
-        run.start = 1000;
-        ASSERT_TRUE(store.start(run));
+        ASSERT_TRUE(store.open() && store.start(run));
     }
     ASSERT_TRUE(QFile::setPermissions(db, QFile::ReadOwner | QFile::ReadGroup));
     const auto bytes = [&db] {
