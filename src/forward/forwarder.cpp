@@ -462,7 +462,6 @@ bool ForwardWorker::round() {
 
 Forwarder::Forwarder(ForwardConfig config, QObject* parent)
     : QObject(parent), station_(config.station), thread_(QStringLiteral("forward"), config) {
-    qRegisterMetaType<record::forward::Status>("record::forward::Status");
     ForwardWorker* worker = thread_.worker();
     connect(worker, &ForwardWorker::statusChanged, this, [this](forward::Status s) {
         status_ = s;
