@@ -107,7 +107,10 @@ bool EventStore::prepareTable(bool readOnly) {
          samples.mid(0, 3) != QStringList{QStringLiteral("w_id"), QStringLiteral("w_date"),
                                           QStringLiteral("w_time")}))
         return fail(kWrongTables);
-    if (!events.isEmpty() && events != schema::eventColumns()) return fail(kWrongTables);
+    const QStringList& all = schema::eventColumns();
+    const bool beforeCodes = events == all.mid(0, schema::kEventColumnsBeforeCodes);
+    if (!events.isEmpty() && events != all && !beforeCodes) return fail(kWrongTables);
+    hasCodes_ = !beforeCodes;
     if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) return sqlFail();
     q.finish();
     if (readOnly) return true;
@@ -120,6 +123,17 @@ bool EventStore::prepareTable(bool readOnly) {
     q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     if (events.isEmpty()) {
         if (!q.exec(schema::kCreateEventsTableSql)) return sqlFail();
+    } else if (beforeCodes) {
+        // A file of an older version: the columns go in beside the old ones; its rows stay.
+        if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return sqlFail();
+        for (const QString& sql : schema::addEventCodeColumnsSql())
+            if (!q.exec(sql)) {
+                const QSqlError error = q.lastError();
+                q.exec(QStringLiteral("ROLLBACK"));
+                return failFromSql(error, Fault::Other);
+            }
+        if (!q.exec(QStringLiteral("COMMIT"))) return sqlFail();
+        hasCodes_ = true;
     }
     return true;
 }
@@ -174,7 +188,8 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
     };
     QSqlQuery put(db);
     if (!put.prepare(QStringLiteral(
-            "INSERT INTO events (at, kind, text, reg, value, status) VALUES (?, ?, ?, ?, ?, ?)")))
+            "INSERT INTO events (at, kind, text, reg, value, status, code, args, at_ms) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")))
         return abandon(put);
     for (EventEntry& e : entries) {
         put.bindValue(0, eventTimeText(e.at));
@@ -183,6 +198,10 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
         put.bindValue(3, optionalInt(e.reg));
         put.bindValue(4, optionalInt(e.value));
         put.bindValue(5, optionalInt(e.status));
+        put.bindValue(6, e.code.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : e.code);
+        put.bindValue(
+            7, e.code.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : eventArgsText(e.args));
+        put.bindValue(8, e.at.toMSecsSinceEpoch());
         if (!put.exec()) return abandon(put);
         e.id = put.lastInsertId().toLongLong();
     }
@@ -193,7 +212,12 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
 
 bool EventStore::forEach(const EventFilter& f,
                          const std::function<void(const EventEntry&)>& visit) {
-    return query(schema::eventColumns().join(QStringLiteral(", ")), f, [&](const QSqlQuery& q) {
+    // An older file opened read-only has no code columns: its rows read without.
+    QStringList columns = schema::eventColumns();
+    if (!hasCodes_)
+        for (qsizetype i = schema::kEventColumnsBeforeCodes; i < columns.size(); ++i)
+            columns[i] = QStringLiteral("NULL");
+    return query(columns.join(QStringLiteral(", ")), f, [&](const QSqlQuery& q) {
         EventEntry e;
         e.id = q.value(0).toLongLong();
         e.at =
@@ -203,6 +227,8 @@ bool EventStore::forEach(const EventFilter& f,
         e.reg = intOrNull(q.value(4));
         e.value = intOrNull(q.value(5));
         e.status = intOrNull(q.value(6));
+        e.code = q.value(7).toString();
+        if (!e.code.isEmpty()) e.args = eventArgs(q.value(8).toString());
         visit(e);
     });
 }
@@ -305,7 +331,7 @@ qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out) {
     };
     const bool read = store.forEach(filter, [&](const EventEntry& e) {
         buf += eventTimeText(e.at).toUtf8() + ',' + csvField(e.kind) + ',' +
-               csvField(base::shown(e.text)) + ',' + csvInt(e.reg) + ',' + csvInt(e.value) + ',' +
+               csvField(eventText(e)) + ',' + csvInt(e.reg) + ',' + csvInt(e.value) + ',' +
                csvInt(e.status) + "\r\n";
         ++count;
         if (buf.size() > 1 << 16) flush();
