@@ -418,10 +418,6 @@ Delivery::Delivery(QString dbPath, QObject* parent)
     : QObject(parent),
       thread_(QStringLiteral("alert delivery"), std::move(dbPath),
               base::uniqueName(QStringLiteral("alert-outbox"))) {
-    qRegisterMetaType<alert::Letter>();
-    qRegisterMetaType<QVector<alert::Letter>>();
-    qRegisterMetaType<alert::NotifySettings>();
-    qRegisterMetaType<alert::Notice>();
     connect(thread_.worker(), &DeliveryWorker::attempted, this, &Delivery::attempted);
     connect(thread_.worker(), &DeliveryWorker::testDone, this, &Delivery::testDone);
 }

@@ -3,6 +3,11 @@
 // alerts' delivery, the forwarding, the report and the chart's export): it makes the worker, starts
 // its thread, hands it work as typed queued calls and ends it with a bounded wait. Every method is
 // called from the thread that made the owner.
+//
+// The values that cross between the threads, in signals and in posted calls, need no
+// qRegisterMetaType: moc keeps each signal's argument types, and Qt registers a type the first
+// time it is queued. The one condition is that the type is complete (its header included, not
+// declared ahead) where the signal is declared.
 
 #include <QMetaObject>
 #include <QObject>

@@ -26,8 +26,6 @@ EventLog::EventLog(QString dbPath, QObject* parent)
     : QObject(parent),
       path_(std::move(dbPath)),
       thread_(QStringLiteral("events"), path_, base::uniqueName(QStringLiteral("events"))) {
-    qRegisterMetaType<record::EventEntry>();
-    qRegisterMetaType<QVector<record::EventEntry>>();
     EventWriter* writer = thread_.worker();
     connect(writer, &EventWriter::statusReady, this, [this](const QString& text) {
         if (text == status_) return;

@@ -14,10 +14,14 @@
 #include <optional>
 
 #include "base/workerthread.h"
-#include "forward/forward.h"
+#include "forward/plan.h"
+#include "forward/serveraddress.h"
+#include "forward/status.h"
 #include "store/sqlitefile.h"
 
 class QTimer;
+
+class QSqlQuery;
 
 namespace record {
 
@@ -72,6 +76,8 @@ class ForwardWorker : public QObject {
     void closeServer();
     // The server's error when the batch did not land.
     std::optional<QSqlError> send(const Batch& batch);
+    // Whether the server's events table has (or could be given) the code and args columns.
+    bool haveEventCodeColumns(QSqlQuery& q);
     void serverFailed(const QSqlError& e);
     void saveCursor(bool now);
     void setStatus(const forward::Status& s);
@@ -89,6 +95,7 @@ class ForwardWorker : public QObject {
     bool eventsOpen_ = false;
     bool serverOpen_ = false;
     bool eventsTableMade_ = false;
+    bool eventCodes_ = false;  // the server's events table has the code and args columns
     forward::SampleCursor cursor_;
     int64_t eventCursor_ = 0;
     bool cursorLoaded_ = false;

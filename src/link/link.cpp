@@ -11,11 +11,6 @@ namespace comm {
 
 Link::Link(std::unique_ptr<ModbusRTU> bus, QObject* parent)
     : QObject(parent), thread_(QStringLiteral("link"), std::move(bus)) {
-    qRegisterMetaType<comm::InstrumentImage>();
-    qRegisterMetaType<comm::LinkStats>();
-    qRegisterMetaType<comm::WriteReport>();
-    qRegisterMetaType<comm::LinkEvent>();
-    qRegisterMetaType<QVector<int32_t>>();
     LinkWorker* worker = thread_.worker();
     connect(worker, &LinkWorker::imageReady, this, &Link::onImage, Qt::QueuedConnection);
     connect(worker, &LinkWorker::statsReady, this, &Link::onStats, Qt::QueuedConnection);

@@ -11,9 +11,9 @@
 #include "alert/alerter.h"
 #include "events/eventlog.h"
 #include "forward/forwarder.h"
+#include "forward/forwardsetup.h"
 #include "link/libmodbusrtu.h"
 #include "shell/alertsetup.h"
-#include "shell/forwardsetup.h"
 #include "shell/mainwindow.h"
 #include "shell/runcontrol.h"
 #include "shell/settings.h"
@@ -197,10 +197,10 @@ void Application::showMainWindow() {
 }
 
 void Application::startForwarding() {
-    const std::optional<ForwardSetting> setting =
-        readForwardSetting(options_.forward, options_.station, [this] { return stationName(); });
+    const std::optional<record::forward::Setting> setting = record::forward::readSetting(
+        *settingsFile(), options_.forward, options_.station, [this] { return stationName(); });
     if (!setting) return;
-    auto* status = new ForwardStatus(main_->statusBar());
+    auto* status = new record::forward::StatusLabels(main_->statusBar());
     QString why;
     const auto target = record::forward::parseTarget(setting->url, &why);
     if (!target) {

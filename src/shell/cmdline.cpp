@@ -5,7 +5,7 @@
 
 #include "alert/message.h"
 #include "base/tr.h"
-#include "forward/forward.h"
+#include "forward/serveraddress.h"
 #include "link/ports.h"
 #include "store/csvexport.h"
 

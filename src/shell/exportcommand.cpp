@@ -7,9 +7,10 @@
 
 #include "base/tr.h"
 #include "events/eventstore.h"
+#include "forward/forwardsetup.h"
 #include "report/report.h"
 #include "shell/application.h"
-#include "shell/forwardsetup.h"
+#include "shell/settings.h"
 #include "store/csvexport.h"
 #include "store/exportfile.h"
 #include "store/store.h"
@@ -90,7 +91,8 @@ int runReport(const Options& options) {
                 2, QStringLiteral("%1: %2").arg(db, base::Tr::tr("数据库中没有归档的数据")));
         request.from = extent ? extent->first : 0;
         request.to = extent ? extent->second : 0;
-        request.station = options.station.value_or(keptStationName());
+        request.station =
+            options.station.value_or(record::forward::keptStationName(*settingsFile()));
         if (request.station.isEmpty()) request.station = QSysInfo::machineHostName();
     }
     if (options.from) request.from = options.from->toSecsSinceEpoch();

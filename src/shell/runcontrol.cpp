@@ -91,7 +91,6 @@ RunControl::RunControl(QString dbPath, const record::Clock& clock, QObject* pare
       path_(std::move(dbPath)),
       clock_(clock),
       thread_(QStringLiteral("runs"), path_, base::uniqueName(QStringLiteral("runs"))) {
-    qRegisterMetaType<shell::RunsState>();
     connect(thread_.worker(), &RunWorker::stateReady, this, &RunControl::onState);
 }
 

@@ -5,7 +5,7 @@ set(faults "")
 foreach(entry "base:base" "ui:base,ui" "link:base,link" "instrument:base,link,instrument"
               "store:base,link,instrument,store"
               "events:base,ui,link,instrument,store,events"
-              "forward:base,link,instrument,store,events,forward"
+              "forward:base,ui,link,instrument,store,events,forward"
               "runs:base,link,instrument,store,runs"
               "alert:base,ui,link,instrument,store,events,forward,alert"
               "report:base,link,instrument,store,events,runs,chart,report")

@@ -1,4 +1,4 @@
-#include "shell/forwardsetup.h"
+#include "forward/forwardsetup.h"
 
 #include <QFile>
 #include <QSettings>
@@ -6,24 +6,21 @@
 
 #include "base/tr.h"
 #include "forward/forwarder.h"
-#include "shell/settings.h"
 #include "ui/accessible.h"
 
-namespace shell {
+namespace record::forward {
 
 namespace {
 const QString kStationKey = QStringLiteral("forward/station");
 }
 
-QString keptStationName() {
-    return settingsFile()->value(kStationKey).toString().trimmed();
+QString keptStationName(const QSettings& settings) {
+    return settings.value(kStationKey).toString().trimmed();
 }
 
-std::optional<ForwardSetting> readForwardSetting(const std::optional<QString>& url,
-                                                 const std::optional<QString>& station,
-                                                 const std::function<QString()>& defaultStation) {
-    const auto file = settingsFile();
-    QSettings& settings = *file;
+std::optional<Setting> readSetting(QSettings& settings, const std::optional<QString>& url,
+                                   const std::optional<QString>& station,
+                                   const std::function<QString()>& defaultStation) {
     const QString urlKey = QStringLiteral("forward/url");
     const QString& stationKey = kStationKey;
     if (url) {
@@ -33,7 +30,7 @@ std::optional<ForwardSetting> readForwardSetting(const std::optional<QString>& u
             settings.setValue(urlKey, *url);
     }
     if (station) settings.setValue(stationKey, *station);
-    ForwardSetting s;
+    Setting s;
     s.url = settings.value(urlKey).toString().trimmed();
     if (s.url.isEmpty()) return std::nullopt;
     s.station = settings.value(stationKey).toString().trimmed();
@@ -47,7 +44,7 @@ std::optional<ForwardSetting> readForwardSetting(const std::optional<QString>& u
     return s;
 }
 
-ForwardStatus::ForwardStatus(QStatusBar* bar)
+StatusLabels::StatusLabels(QStatusBar* bar)
     : QObject(bar), status_(new ui::ValueLabel(bar)), skipped_(new ui::ValueLabel(bar)) {
     status_->setObjectName(QStringLiteral("ForwardStatus"));
     status_->setAccessibleName(base::Tr::tr("转发状态"));
@@ -58,14 +55,13 @@ ForwardStatus::ForwardStatus(QStatusBar* bar)
     bar->addPermanentWidget(status_);
 }
 
-void ForwardStatus::showInvalidAddress() {
+void StatusLabels::showInvalidAddress() {
     // Only a hand-edited settings file gets here: the command line was checked at start.
-    status_->setText(base::shown(record::forward::statusText(
-        {record::forward::State::Failed, 0,
-         QStringLiteral(QT_TRANSLATE_NOOP("velmars", "服务器地址无效"))})));
+    status_->setText(base::shown(statusText(
+        {State::Failed, 0, QStringLiteral(QT_TRANSLATE_NOOP("velmars", "服务器地址无效"))})));
 }
 
-void ForwardStatus::follow(const record::Forwarder& forwarder) {
+void StatusLabels::follow(const record::Forwarder& forwarder) {
     const record::Forwarder* f = &forwarder;
     auto show = [this, f] {
         status_->setText(base::shown(f->statusText()));
@@ -77,4 +73,4 @@ void ForwardStatus::follow(const record::Forwarder& forwarder) {
     show();
 }
 
-}  // namespace shell
+}  // namespace record::forward
