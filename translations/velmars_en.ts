@@ -2284,10 +2284,6 @@
         <translation>Write status</translation>
     </message>
     <message>
-        <source>%1；内存中 %2 个样本待写入</source>
-        <translation>%1; %2 samples in memory waiting to be written</translation>
-    </message>
-    <message>
         <source>程序未运行</source>
         <translation>Program not running</translation>
     </message>

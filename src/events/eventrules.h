@@ -48,13 +48,13 @@ struct EventEntry {
     QDateTime at;   // local time, milliseconds
     QString kind;
     QString text;  // one line for the operator, in Chinese as stored
-    // What happened as data: a code ("link.opened") and its values, from which each subsystem
-    // makes the line in the chosen language. Empty in rows stored before events had codes.
-    QString code;
-    QStringList args;
     std::optional<int> reg;
     std::optional<int> value;
     std::optional<int> status;
+    // What happened as data: a code ("link.opened") and its values, from which each subsystem
+    // makes the line in the chosen language. Empty in rows stored before events had codes.
+    QString code{};
+    QStringList args{};
 
     bool operator==(const EventEntry&) const = default;
 };

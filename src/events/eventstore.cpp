@@ -110,7 +110,6 @@ bool EventStore::prepareTable(bool readOnly) {
     const QStringList& all = schema::eventColumns();
     const bool beforeCodes = events == all.mid(0, schema::kEventColumnsBeforeCodes);
     if (!events.isEmpty() && events != all && !beforeCodes) return fail(kWrongTables);
-    hasCodes_ = !beforeCodes;
     if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) return sqlFail();
     q.finish();
     if (readOnly) return true;
@@ -133,7 +132,6 @@ bool EventStore::prepareTable(bool readOnly) {
                 return failFromSql(error, Fault::Other);
             }
         if (!q.exec(QStringLiteral("COMMIT"))) return sqlFail();
-        hasCodes_ = true;
     }
     return true;
 }
@@ -212,9 +210,17 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
 
 bool EventStore::forEach(const EventFilter& f,
                          const std::function<void(const EventEntry&)>& visit) {
-    // An older file opened read-only has no code columns: its rows read without.
+    // An older file opened read-only has no code columns: its rows read without. Asked at each
+    // read, as an older program may make the table after this store opened the file.
     QStringList columns = schema::eventColumns();
-    if (!hasCodes_)
+    bool codes = false;
+    {
+        QSqlQuery q(file_.db());
+        if (q.exec(QStringLiteral("PRAGMA table_info(events)")))
+            while (q.next())
+                codes = codes || q.value(1).toString().compare(u"code", Qt::CaseInsensitive) == 0;
+    }
+    if (!codes)
         for (qsizetype i = schema::kEventColumnsBeforeCodes; i < columns.size(); ++i)
             columns[i] = QStringLiteral("NULL");
     return query(columns.join(QStringLiteral(", ")), f, [&](const QSqlQuery& q) {

@@ -81,7 +81,6 @@ class EventStore {
     SqliteFile file_;
     bool open_ = false;
     QString lastError_;
-    bool hasCodes_ = true;  // false for an older file opened read-only
 };
 
 }  // namespace record

@@ -26,9 +26,7 @@ const Shown kShown[] = {
     {"报警1设定值 → 120（失败：仪表无应答（超时））",
      "Alarm 1 set value → 120 (failed: Instrument not answering (timeout))"},
     {"SEG3 设定值TIME → 15", "SEG3 Set value TIME → 15"},
-    {"记录中：第 42 条", "Recording: record 42"},
-    {"记录已停止：磁盘已满，每秒重试；内存中 7 个样本待写入",
-     "Recording stopped: Disk full, retrying every second; 7 samples in memory waiting to be written"},
+    {"记录已停止：磁盘已满，每秒重试", "Recording stopped: Disk full, retrying every second"},
     {"触发：PV1超出范围，PV1 85（范围 20 … 80）",
      "Raised: PV1 out of range, PV1 85 (range 20 … 80)"},
     {"已发送 Webhook → 127.0.0.1：记录停止（已确认）",
@@ -96,6 +94,19 @@ TEST(I18n, EventCodesMakeTheirChineseAndEnglishTexts) {
         {"later.unknown", {}, "", ""},  // a code of a later version: its stored text
     };
     // clang-format on
+    // The recorder's status lines, made from its values where shown.
+    using R = record::RecorderStatus;
+    const std::tuple<R, const char*, const char*> statuses[] = {
+        {{R::State::Recording, 42, 0, {}}, "记录中：第 42 条", "Recording: record 42"},
+        {{R::State::Failed, 0, 7, "磁盘已满"},
+         "记录已停止：磁盘已满，每秒重试；内存中 7 个样本待写入",
+         "Recording stopped: Disk full, retrying every second; 7 samples in memory waiting to be "
+         "written"}};
+    for (const auto& [status, chinese, english] : statuses) {
+        ASSERT_TRUE(shell::installTranslation(QStringLiteral("en")));
+        EXPECT_EQ(record::recorderStatusText(status, base::Lang::Stored).toStdString(), chinese);
+        EXPECT_EQ(record::recorderStatusText(status, base::Lang::Shown).toStdString(), english);
+    }
     for (const Coded& c : cases) {
         const record::EventEntry e =
             record::codedEntry(QStringLiteral("link"), QString::fromLatin1(c.code), c.args);

@@ -211,7 +211,7 @@ TEST(EventStore, WindowKindsOverStoredAndOlderRows) {
         {"write", "SV1 → 30.0"}};
     std::vector<EventEntry> batch;
     for (const auto& [kind, text] : rows)
-        batch.push_back({0, at, kind, QString::fromUtf8(text), {}, {}, {}, {}, {}});
+        batch.push_back({0, at, kind, QString::fromUtf8(text), {}, {}, {}});
     ASSERT_TRUE(store.append(batch));
 
     EXPECT_EQ(record::eventKindCaption(QStringLiteral("alert")), QStringLiteral("报警"));

@@ -15,11 +15,7 @@ record::ArchivedSample at(int64_t t, float pv1, float sv1 = 30) {
 }
 
 record::EventEntry event(int64_t t, const QString& kind, const QString& text) {
-    record::EventEntry e;
-    e.at = QDateTime::fromSecsSinceEpoch(t);
-    e.kind = kind;
-    e.text = text;
-    return e;
+    return {0, QDateTime::fromSecsSinceEpoch(t), kind, text, {}, {}, {}};
 }
 
 // The same as a row with a code, its stored text left out: the cause comes from the code.
