@@ -199,7 +199,8 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
         put.bindValue(6, e.code.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : e.code);
         put.bindValue(
             7, e.code.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : eventArgsText(e.args));
-        put.bindValue(8, e.at.toMSecsSinceEpoch());
+        put.bindValue(8, e.at.isValid() ? QVariant(e.at.toMSecsSinceEpoch())
+                                        : QVariant(QMetaType(QMetaType::LongLong)));
         if (!put.exec()) return abandon(put);
         e.id = put.lastInsertId().toLongLong();
     }
