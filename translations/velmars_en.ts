@@ -1964,10 +1964,6 @@
         <translation>Recorder</translation>
     </message>
     <message>
-        <source>（失败：%1）</source>
-        <translation> (failed: %1)</translation>
-    </message>
-    <message>
         <source>仪表停止应答</source>
         <translation>Instrument stopped answering</translation>
     </message>
@@ -2286,10 +2282,6 @@
     <message>
         <source>写入状态</source>
         <translation>Write status</translation>
-    </message>
-    <message>
-        <source>%1；内存中 %2 个样本待写入</source>
-        <translation>%1; %2 samples in memory waiting to be written</translation>
     </message>
     <message>
         <source>程序未运行</source>

@@ -61,11 +61,8 @@ const char* const kBuiltPatterns[] = {
     QT_TRANSLATE_NOOP("velmars", "试验结束：%1"),
     QT_TRANSLATE_NOOP("velmars", "试验名称已被使用：%1"),
     QT_TRANSLATE_NOOP("velmars", "有 %1 个名为“%2”的试验，无法确定是哪一个"),
-    // The recorder's, the event log's and the forwarder's status lines.
-    QT_TRANSLATE_NOOP("velmars", "记录中：第 %1 条；补写中，内存中 %2 个样本待写入"),
-    QT_TRANSLATE_NOOP("velmars", "记录中：第 %1 条"),
+    // The recorder's rows, the event log's and the forwarder's status lines.
     QT_TRANSLATE_NOOP("velmars", "记录已停止：%1，每秒重试"),
-    QT_TRANSLATE_NOOP("velmars", "%1；内存中 %2 个样本待写入"),
     QT_TRANSLATE_NOOP("velmars", "未记录：%1"),
     QT_TRANSLATE_NOOP("velmars", "事件记录已停止：%1，每秒重试"),
     QT_TRANSLATE_NOOP("velmars", "事件记录：%1 条因数据库不可用而丢失"),
@@ -109,6 +106,14 @@ const char* const kBuiltPatterns[] = {
 // clang-format on
 
 }  // namespace
+
+QString wording(const char* source, Lang lang) {
+    return lang == Lang::Stored ? QString::fromUtf8(source) : Tr::tr(source);
+}
+
+QString wording(const QString& stored, Lang lang) {
+    return lang == Lang::Stored ? stored : shown(stored);
+}
 
 std::span<const char* const> builtPatterns() {
     return kBuiltPatterns;

@@ -125,11 +125,9 @@ void Chamber::makeForwarder() {
     // records: the event log keeps when it was found.
     record::EventLog* log = eventLog_.get();
     connect(forwarder_.get(), &record::Forwarder::skipped, log,
-            [log](qint64, qint64, const QString& text) {
-                record::EventEntry e;
-                e.kind = record::eventkind::kLink;
-                e.text = text;
-                log->log(e);
+            [log](qint64 samples, qint64 events, const QString&) {
+                log->log(record::codedEntry(record::eventkind::kLink, record::forward::kSkippedCode,
+                                            {QString::number(samples), QString::number(events)}));
             });
 }
 

@@ -107,7 +107,9 @@ bool EventStore::prepareTable(bool readOnly) {
          samples.mid(0, 3) != QStringList{QStringLiteral("w_id"), QStringLiteral("w_date"),
                                           QStringLiteral("w_time")}))
         return fail(kWrongTables);
-    if (!events.isEmpty() && events != schema::eventColumns()) return fail(kWrongTables);
+    const QStringList& all = schema::eventColumns();
+    const bool beforeCodes = events == all.mid(0, schema::kEventColumnsBeforeCodes);
+    if (!events.isEmpty() && events != all && !beforeCodes) return fail(kWrongTables);
     if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) return sqlFail();
     q.finish();
     if (readOnly) return true;
@@ -120,6 +122,16 @@ bool EventStore::prepareTable(bool readOnly) {
     q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
     if (events.isEmpty()) {
         if (!q.exec(schema::kCreateEventsTableSql)) return sqlFail();
+    } else if (beforeCodes) {
+        // A file of an older version: the columns go in beside the old ones; its rows stay.
+        if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return sqlFail();
+        for (const QString& sql : schema::addEventCodeColumnsSql())
+            if (!q.exec(sql)) {
+                const QSqlError error = q.lastError();
+                q.exec(QStringLiteral("ROLLBACK"));
+                return failFromSql(error, Fault::Other);
+            }
+        if (!q.exec(QStringLiteral("COMMIT"))) return sqlFail();
     }
     return true;
 }
@@ -174,7 +186,8 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
     };
     QSqlQuery put(db);
     if (!put.prepare(QStringLiteral(
-            "INSERT INTO events (at, kind, text, reg, value, status) VALUES (?, ?, ?, ?, ?, ?)")))
+            "INSERT INTO events (at, kind, text, reg, value, status, code, args, at_ms) "
+            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")))
         return abandon(put);
     for (EventEntry& e : entries) {
         put.bindValue(0, eventTimeText(e.at));
@@ -183,6 +196,11 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
         put.bindValue(3, optionalInt(e.reg));
         put.bindValue(4, optionalInt(e.value));
         put.bindValue(5, optionalInt(e.status));
+        put.bindValue(6, e.code.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : e.code);
+        put.bindValue(
+            7, e.code.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : eventArgsText(e.args));
+        put.bindValue(8, e.at.isValid() ? QVariant(e.at.toMSecsSinceEpoch())
+                                        : QVariant(QMetaType(QMetaType::LongLong)));
         if (!put.exec()) return abandon(put);
         e.id = put.lastInsertId().toLongLong();
     }
@@ -193,7 +211,20 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
 
 bool EventStore::forEach(const EventFilter& f,
                          const std::function<void(const EventEntry&)>& visit) {
-    return query(schema::eventColumns().join(QStringLiteral(", ")), f, [&](const QSqlQuery& q) {
+    // An older file opened read-only has no code columns: its rows read without. Asked at each
+    // read, as an older program may make the table after this store opened the file.
+    QStringList columns = schema::eventColumns();
+    bool codes = false;
+    {
+        QSqlQuery q(file_.db());
+        if (q.exec(QStringLiteral("PRAGMA table_info(events)")))
+            while (q.next())
+                codes = codes || q.value(1).toString().compare(u"code", Qt::CaseInsensitive) == 0;
+    }
+    if (!codes)
+        for (qsizetype i = schema::kEventColumnsBeforeCodes; i < columns.size(); ++i)
+            columns[i] = QStringLiteral("NULL");
+    return query(columns.join(QStringLiteral(", ")), f, [&](const QSqlQuery& q) {
         EventEntry e;
         e.id = q.value(0).toLongLong();
         e.at =
@@ -203,6 +234,8 @@ bool EventStore::forEach(const EventFilter& f,
         e.reg = intOrNull(q.value(4));
         e.value = intOrNull(q.value(5));
         e.status = intOrNull(q.value(6));
+        e.code = q.value(7).toString();
+        if (!e.code.isEmpty()) e.args = eventArgs(q.value(8).toString());
         visit(e);
     });
 }
@@ -305,7 +338,7 @@ qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out) {
     };
     const bool read = store.forEach(filter, [&](const EventEntry& e) {
         buf += eventTimeText(e.at).toUtf8() + ',' + csvField(e.kind) + ',' +
-               csvField(base::shown(e.text)) + ',' + csvInt(e.reg) + ',' + csvInt(e.value) + ',' +
+               csvField(eventText(e)) + ',' + csvInt(e.reg) + ',' + csvInt(e.value) + ',' +
                csvInt(e.status) + "\r\n";
         ++count;
         if (buf.size() > 1 << 16) flush();

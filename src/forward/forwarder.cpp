@@ -301,6 +301,10 @@ int64_t ForwardWorker::readEvents(bool withRows, Batch* b) {
             e.reg = entry.reg;
             e.value = entry.value;
             e.status = entry.status;
+            if (!entry.code.isEmpty()) {
+                e.code = entry.code;
+                e.args = eventArgsText(entry.args);
+            }
             b->eventRows.push_back(std::move(e));
         });
     }
@@ -371,6 +375,21 @@ void ForwardWorker::serverFailed(const QSqlError& e) {
         setStatus({forward::State::Waiting, pending_, {}});
 }
 
+bool ForwardWorker::haveEventCodeColumns(QSqlQuery& q) {
+    // A table made before events had codes gains the columns; its rows stay. A user who may
+    // write the table but not change it goes on sending without them. Within a savepoint, so
+    // that a refusal leaves the batch's transaction usable.
+    q.exec(QStringLiteral("SAVEPOINT codes"));
+    const bool have = q.exec(forward::countEventCodeColumnsSql()) && q.next() &&
+                      (q.value(0).toInt() == 2 || q.exec(forward::addEventCodeColumnsSql()));
+    if (!have) {
+        qCDebug(lcForward, "events sent without codes: %s", qUtf8Printable(q.lastError().text()));
+        q.exec(QStringLiteral("ROLLBACK TO SAVEPOINT codes"));
+    }
+    q.exec(QStringLiteral("RELEASE SAVEPOINT codes"));
+    return have;
+}
+
 std::optional<QSqlError> ForwardWorker::send(const Batch& b) {
     QSqlDatabase db = QSqlDatabase::database(serverName_, false);
     QSqlQuery q(db);
@@ -388,12 +407,14 @@ std::optional<QSqlError> ForwardWorker::send(const Batch& b) {
         q.finish();
     }
     // The server's event table comes with the local event log.
-    if (b.hasEvents && !eventsTableMade_ && !q.exec(forward::createEventsTableSql()))
-        return fail(q.lastError());
+    if (b.hasEvents && !eventsTableMade_) {
+        if (!q.exec(forward::createEventsTableSql())) return fail(q.lastError());
+        eventCodes_ = haveEventCodeColumns(q);
+    }
     if (!b.eventRows.empty()) {
-        if (!q.prepare(forward::insertEventsSql())) return fail(q.lastError());
+        if (!q.prepare(forward::insertEventsSql(eventCodes_))) return fail(q.lastError());
         q.addBindValue(config_.station);
-        for (const QString& a : forward::eventArrays(b.eventRows))
+        for (const QString& a : forward::eventArrays(b.eventRows, eventCodes_))
             q.addBindValue(a);
         if (!q.exec()) return fail(q.lastError());
         q.finish();

@@ -21,6 +21,8 @@
 
 class QTimer;
 
+class QSqlQuery;
+
 namespace record {
 
 class EventStore;
@@ -74,6 +76,8 @@ class ForwardWorker : public QObject {
     void closeServer();
     // The server's error when the batch did not land.
     std::optional<QSqlError> send(const Batch& batch);
+    // Whether the server's events table has (or could be given) the code and args columns.
+    bool haveEventCodeColumns(QSqlQuery& q);
     void serverFailed(const QSqlError& e);
     void saveCursor(bool now);
     void setStatus(const forward::Status& s);
@@ -91,6 +95,7 @@ class ForwardWorker : public QObject {
     bool eventsOpen_ = false;
     bool serverOpen_ = false;
     bool eventsTableMade_ = false;
+    bool eventCodes_ = false;  // the server's events table has the code and args columns
     forward::SampleCursor cursor_;
     int64_t eventCursor_ = 0;
     bool cursorLoaded_ = false;

@@ -62,8 +62,20 @@ QString createSamplesTableSql() {
 QString createEventsTableSql() {
     return QStringLiteral(
         "CREATE TABLE IF NOT EXISTS velmars_events (station text, at timestamptz, kind text, "
-        "text text, reg integer, value integer, status integer, "
+        "text text, reg integer, value integer, status integer, code text, args jsonb, "
         "primary key (station, at, kind, text))");
+}
+
+QString countEventCodeColumnsSql() {
+    return QStringLiteral(
+        "SELECT count(*) FROM pg_attribute WHERE attrelid = 'velmars_events'::regclass "
+        "AND attname IN ('code', 'args') AND NOT attisdropped");
+}
+
+QString addEventCodeColumnsSql() {
+    return QStringLiteral(
+        "ALTER TABLE velmars_events ADD COLUMN IF NOT EXISTS code text, "
+        "ADD COLUMN IF NOT EXISTS args jsonb");
 }
 
 // One statement per batch whatever its size: each column goes as one array and unnest() turns
@@ -78,12 +90,14 @@ QString insertSamplesSql() {
         .arg(schema::valueColumns().join(QStringLiteral(", ")), arrays);
 }
 
-QString insertEventsSql() {
+QString insertEventsSql(bool withCodes) {
     return QStringLiteral(
-        "INSERT INTO velmars_events (station, at, kind, text, reg, value, status) "
-        "SELECT ?, u.* FROM unnest(CAST(? AS timestamptz[]), CAST(? AS text[]), "
-        "CAST(? AS text[]), CAST(? AS integer[]), CAST(? AS integer[]), CAST(? AS integer[])) "
-        "AS u ON CONFLICT DO NOTHING");
+               "INSERT INTO velmars_events (station, at, kind, text, reg, value, status%1) "
+               "SELECT ?, u.* FROM unnest(CAST(? AS timestamptz[]), CAST(? AS text[]), "
+               "CAST(? AS text[]), CAST(? AS integer[]), CAST(? AS integer[]), "
+               "CAST(? AS integer[])%2) AS u ON CONFLICT DO NOTHING")
+        .arg(withCodes ? QStringLiteral(", code, args") : QString(),
+             withCodes ? QStringLiteral(", CAST(? AS text[]), CAST(? AS jsonb[])") : QString());
 }
 
 QString sampleAt(double oleDate, double oleTime, const QTimeZone& zone) {
@@ -121,8 +135,14 @@ QStringList sampleArrays(const std::vector<SampleRow>& rows) {
     return cols;
 }
 
-QStringList eventArrays(const std::vector<EventRow>& rows) {
-    QStringList cols(6, QStringLiteral("{"));
+QStringList eventArrays(const std::vector<EventRow>& rows, bool withCodes) {
+    QStringList cols(withCodes ? 8 : 6, QStringLiteral("{"));
+    auto textOrNull = [](QString& out, const QString& v) {
+        if (v.isEmpty())
+            out += QStringLiteral("NULL");
+        else
+            appendQuoted(out, v);
+    };
     auto number = [](QString& out, const std::optional<int>& v) {
         out += v ? QString::number(*v) : QStringLiteral("NULL");
     };
@@ -136,6 +156,10 @@ QStringList eventArrays(const std::vector<EventRow>& rows) {
         number(cols[3], rows[r].reg);
         number(cols[4], rows[r].value);
         number(cols[5], rows[r].status);
+        if (withCodes) {
+            textOrNull(cols[6], rows[r].code);
+            textOrNull(cols[7], rows[r].args);
+        }
     }
     for (QString& c : cols)
         c += u'}';

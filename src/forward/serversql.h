@@ -15,9 +15,14 @@ namespace record::forward {
 
 QString createSamplesTableSql();
 QString createEventsTableSql();
+// The number (0..2) of the events table's code and args columns, which tables made before events
+// had codes lack; and the statement that adds them, which leaves the rows there as they are.
+QString countEventCodeColumnsSql();
+QString addEventCodeColumnsSql();
 // Bound values: station, then one array literal per column (see the builders below).
+// withCodes: the events' code and args go too (a table that has the columns).
 QString insertSamplesSql();
-QString insertEventsSql();
+QString insertEventsSql(bool withCodes = true);
 
 // Timestamps with the zone's offset at that moment, e.g. "2026-03-01T08:00:05.000+08:00".
 // Empty when the date is not valid.
@@ -32,16 +37,18 @@ struct SampleRow {
     QString at;
     std::array<float, 10> values{};
 };
-// One event row; reg, value and status may be missing.
+// One event row; reg, value and status may be missing, code and args (JSON) empty for rows
+// written before events had codes.
 struct EventRow {
     QString at;
     QString kind;
     QString text;
     std::optional<int> reg, value, status;
+    QString code, args;
 };
 
 // The bound values of insertSamplesSql() / insertEventsSql() for these rows (after the station).
 QStringList sampleArrays(const std::vector<SampleRow>& rows);
-QStringList eventArrays(const std::vector<EventRow>& rows);
+QStringList eventArrays(const std::vector<EventRow>& rows, bool withCodes = true);
 
 }  // namespace record::forward

@@ -166,7 +166,7 @@ class RunControl : public QObject {
   private:
     void onState(const RunsState& state, const QString& error, RunWorker::Kind kind);
     void applyBands();
-    void logLine(const QString& text);
+    void logLine(const QString& code, const QString& name);
 
     QString path_;
     const record::Clock& clock_;

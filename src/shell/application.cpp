@@ -40,12 +40,18 @@ class FastClock : public record::Clock {
 
 }  // namespace
 
+void addEventTexts() {
+    record::addEventTexts(&alert::eventText);
+    record::addEventTexts(&record::forward::eventText);
+}
+
 Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
                          const record::Clock* clock, QObject* parent)
     : QObject(parent),
       options_(std::move(options)),
       pendingBus_(std::move(bus)),
       clock_(clock ? clock : &systemClock_) {
+    addEventTexts();
     if (!clock && options_.clockSpeed > 1.0) {
         fastClock_ = std::make_unique<FastClock>(options_.clockSpeed);
         clock_ = fastClock_.get();

@@ -21,6 +21,9 @@ namespace shell {
 class SplashWindow;
 class MainWindow;
 
+// Lets the event log's readers make the lines of the alerts' and the forwarding's codes.
+void addEventTexts();
+
 class Application : public QObject {
     Q_OBJECT
   public:

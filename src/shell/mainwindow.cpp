@@ -411,11 +411,12 @@ void MainWindow::updateLinkStatus() {
 }
 
 void MainWindow::updateRecorderStatus() {
-    // Both lines are kept in Chinese by their makers (the event log reads them); shown here in the
-    // chosen language.
+    // The recorder's state is made into words here; the event log's line is kept in Chinese by
+    // its maker, shown here in the chosen language.
     const record::Recorder* recorder = chamber_.recorder();
     const record::EventLog* log = chamber_.eventLog();
-    QString text = recorder ? base::shown(recorder->statusText()) : QString();
+    QString text =
+        recorder ? record::recorderStatusText(recorder->status(), base::Lang::Shown) : QString();
     if (log && !log->statusText().isEmpty())
         text += (text.isEmpty() ? QString() : base::Tr::tr("；")) + base::shown(log->statusText());
     recorderStatus_->setText(text);

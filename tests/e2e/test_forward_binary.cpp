@@ -243,6 +243,14 @@ void ForwardBinary::wrongPasswordIsAnErrorAndNoServerIsWaitedFor() {
 
 void ForwardBinary::outageAndRestartLoseNothing() {
     addLocalEvents(1, 3);
+    // The server's events table as an older version made it, with a row of its own.
+    QSqlQuery older(server());
+    QVERIFY(older.exec(
+        "CREATE TABLE velmars_events (station text, at timestamptz, kind text, text text, "
+        "reg integer, value integer, status integer, primary key (station, at, kind, text))"));
+    QVERIFY(
+        older.exec("INSERT INTO velmars_events VALUES ('older', now(), 'link', '端口已打开', "
+                   "NULL, NULL, NULL)"));
 
     // First run: the server named on the command line, kept in the settings file.
     QVERIFY(runProgram({"--forward", url_, "--station", kStation, "--quit-after", "5"}));
@@ -279,6 +287,21 @@ void ForwardBinary::outageAndRestartLoseNothing() {
     const QStringList events = localEvents();
     QCOMPARE(events.size(), 6);
     QCOMPARE(serverEvents(), events);
+    // The older table gained the code columns, kept its row, and takes the program's own events
+    // with their codes and values; rows written without a code have none on the server either.
+    QSqlQuery codes(
+        "SELECT (SELECT count(*) FROM velmars_events WHERE station = 'older' AND code IS NULL), "
+        "(SELECT count(*) FROM velmars_events WHERE code = 'recorder.recording' AND "
+        "args = '[]'::jsonb), "
+        "(SELECT count(*) FROM velmars_events WHERE code = 'link.opened' AND "
+        "jsonb_array_length(args) = 1), "
+        "(SELECT count(*) FROM velmars_events WHERE kind = 'test' AND code IS NOT NULL)",
+        server());
+    QVERIFY2(codes.next(), qPrintable(codes.lastError().text()));
+    QCOMPARE(codes.value(0).toInt(), 1);
+    QVERIFY(codes.value(1).toInt() >= 1);
+    QVERIFY(codes.value(2).toInt() >= 1);
+    QCOMPARE(codes.value(3).toInt(), 0);
 }
 
 // A server away for longer than the ring holds: the archive still has every second, and the

@@ -113,12 +113,20 @@ TEST(ForwardText, ArrayLiterals) {
     EXPECT_EQ(s[10], "{-Infinity,0}");
     EXPECT_EQ(sampleArrays({})[0], "{}");
 
-    EventRow e{"t", "write", QString("say \"hi\" \\ ,{}") + QChar(0) + "!", 4097, {}, -8888};
+    EventRow e{"t", "write", QString("say \"hi\" \\ ,{}") + QChar(0) + "!", 4097, {}, -8888,
+               {},  {}};
     const QStringList ev = eventArrays({e});
     EXPECT_EQ(ev[2], "{\"say \\\"hi\\\" \\\\ ,{}!\"}");
     EXPECT_EQ(ev[3], "{4097}");
     EXPECT_EQ(ev[4], "{NULL}");
     EXPECT_EQ(ev[5], "{-8888}");
+    EventRow coded = e;
+    coded.code = "link.opened";
+    coded.args = R"(["/dev/ttyUSB0"])";
+    const QStringList both = eventArrays({e, coded});
+    EXPECT_EQ(both[6], "{NULL,\"link.opened\"}");
+    EXPECT_EQ(both[7], R"({NULL,"[\"/dev/ttyUSB0\"]"})");
+    EXPECT_EQ(eventArrays({e}, /*withCodes=*/false).size(), 6);
 }
 
 TEST(ForwardStatus, TextsAndFailures) {
