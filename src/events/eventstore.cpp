@@ -191,6 +191,17 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
     return true;
 }
 
+bool EventStore::removeBefore(Database& db, int64_t before) {
+    QStringList columns;
+    if (!db.columns(QStringLiteral("events"), &columns)) return false;
+    if (columns.isEmpty()) return true;
+    QSqlQuery q(db.db());
+    q.prepare(QStringLiteral("DELETE FROM events WHERE at < ?"));
+    // Local times as text sort as time does.
+    q.bindValue(0, eventTimeText(QDateTime::fromSecsSinceEpoch(before)));
+    return q.exec() || db.failFromSql(q.lastError());
+}
+
 bool EventStore::forEach(const EventFilter& f,
                          const std::function<void(const EventEntry&)>& visit) {
     return query(schema::eventColumns().join(QStringLiteral(", ")), f, [&](const QSqlQuery& q) {

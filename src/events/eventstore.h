@@ -63,6 +63,10 @@ class EventStore {
     // The number of rows that pass the filter (its limit aside); nullopt on a read error.
     std::optional<qint64> count(const EventFilter& filter);
 
+    // Inside the caller's transaction on db (the archive's retention): the rows older than
+    // `before` (UTC seconds) removed, where the file has the table. False with db's fault.
+    static bool removeBefore(Database& db, int64_t before);
+
     // Rows that pass the filter, in time order or newest first.
     std::vector<EventEntry> load(const EventFilter& filter);
     // The same, one row at a time, without holding them all (exports); false on a read error.

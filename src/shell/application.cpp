@@ -10,6 +10,7 @@
 
 #include "alert/alerter.h"
 #include "events/eventlog.h"
+#include "events/eventstore.h"
 #include "forward/forwarder.h"
 #include "link/libmodbusrtu.h"
 #include "shell/alertsetup.h"
@@ -182,6 +183,7 @@ void Application::showMainWindow() {
         return;
     }
     recorder_->setRetention(readRetentionSetting(options_.keepDays, options_.keepFreeGb));
+    recorder_->alsoRemoveOldDays(&record::EventStore::removeBefore);
     recorder_->start();
     eventLog_->watch(*recorder_);
     startForwarding();

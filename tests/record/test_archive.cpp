@@ -13,6 +13,7 @@
 
 #include "base/oledate.h"
 #include "dbhelpers.h"
+#include "events/eventstore.h"
 #include "link/image.h"
 #include "store/csvexport.h"
 #include "store/retention.h"
@@ -201,16 +202,18 @@ TEST(Archive, AdoptsAWrappedRingOnceAndKeepsEverySampleAfter) {
 
     // Retention cuts in the middle of an hour, minute and ten minutes: the buckets across the cut
     // hold exactly the seconds after it, and the event log's rows before it go too.
-    record_test::exec(path,
-                      "CREATE TABLE IF NOT EXISTS events (id INTEGER PRIMARY KEY, at TEXT, "
-                      "kind TEXT, text TEXT, reg INTEGER, value INTEGER, status INTEGER)");
     const int64_t cut = kStart + 4000 + 33;
-    for (int64_t at : {cut - 1, cut}) {
-        record_test::exec(
-            path, QStringLiteral("INSERT INTO events (at, kind, text) VALUES ('%1', 'write', 'x')")
-                      .arg(QDateTime::fromSecsSinceEpoch(at).toString("yyyy-MM-dd HH:mm:ss.zzz")));
+    {
+        record::EventStore events(path, QStringLiteral("events"));
+        ASSERT_TRUE(events.open());
+        std::vector<record::EventEntry> entries(2);
+        for (int i = 0; i < 2; ++i) {
+            entries[i].at = QDateTime::fromSecsSinceEpoch(cut - 1 + i);
+            entries[i].kind = QStringLiteral("write");
+        }
+        ASSERT_TRUE(events.append(entries));
     }
-    EXPECT_EQ(store.dropArchiveBefore(cut), 4033);
+    EXPECT_EQ(store.dropArchiveBefore(cut, &record::EventStore::removeBefore), 4033);
     EXPECT_EQ(store.archiveExtent()->first, cut);
     EXPECT_EQ(record_test::scalar(path, "SELECT count(*) FROM events").toInt(), 1);
     expectRollupsMatchSeconds(store, "after the cut");
