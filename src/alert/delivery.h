@@ -51,6 +51,7 @@ class Outbox {
     // Joins the file's queue table, making it where missing; false with *error.
     bool open(QString* error);
     bool isOpen() const { return db_.isOpen(); }
+    QString lastError() const { return db_.lastError(); }
     // Stores letters as they stand in one transaction: a new row for one without a row number
     // (id <= 0), the attempts and outcome for one with. False, with nothing changed, when the
     // file does not take it.

@@ -73,9 +73,10 @@ bool RunStore::open(bool readOnly) {
     if (!db_.open(readOnly ? FileAccess::ReadOnly : FileAccess::Create, kRunsBusyTimeoutMs))
         return false;
     QStringList columns;
-    const bool ok = (readOnly || QSqlQuery(db_.db()).exec(kCreateRuns) ||
-                     db_.failFromSql(QSqlQuery(db_.db()).lastError())) &&
+    QSqlQuery q(db_.db());
+    const bool ok = (readOnly || q.exec(kCreateRuns) || db_.failFromSql(q.lastError())) &&
                     db_.columns(QStringLiteral("runs"), &columns);
+    q = QSqlQuery();
     if (!ok) {
         const Fault f = db_.fault();
         close();

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "store/logging.h"
+#include "store/schema.h"
 
 namespace record {
 
@@ -122,6 +123,21 @@ bool Database::open(FileAccess access, int busyTimeoutMs) {
     }
     if (!file_.open(path_, readOnly, busyTimeoutMs))
         return failFromSql(file_.error(), existed ? Fault::Other : Fault::FileNotCreatable);
+    // A file whose sample table has another shape belongs to something else: no store of ours
+    // writes into it, none reads it as ours.
+    QStringList samples;
+    const bool ours =
+        columns(QStringLiteral("pv_data"), &samples) &&
+        (samples.isEmpty() ||
+         (samples.size() == schema::kSampleColumnCount &&
+          samples.mid(0, 3) == QStringList{QStringLiteral("w_id"), QStringLiteral("w_date"),
+                                           QStringLiteral("w_time")}) ||
+         fail(Fault::WrongTables));
+    if (!ours) {
+        const Fault f = fault_;
+        close();
+        return fail(f);
+    }
     return true;
 }
 

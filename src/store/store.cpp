@@ -120,14 +120,7 @@ bool SampleStore::inspectTables(QStringList* pvColumns, QStringList* counterColu
 }
 
 bool SampleStore::checkShapes(const QStringList& pvColumns, const QStringList& counterColumns) {
-    // Tables of another shape are reported and left alone.
-    if (!pvColumns.isEmpty()) {
-        if (pvColumns.size() != schema::kSampleColumnCount ||
-            pvColumns[0].compare(QStringLiteral("w_id"), Qt::CaseInsensitive) ||
-            pvColumns[1].compare(QStringLiteral("w_date"), Qt::CaseInsensitive) ||
-            pvColumns[2].compare(QStringLiteral("w_time"), Qt::CaseInsensitive))
-            return db_.fail(Fault::WrongTables);
-    }
+    // Tables of another shape are reported and left alone (the database checked pv_data's).
     if (!counterColumns.isEmpty() && counterColumns.size() < 2) return db_.fail(Fault::WrongTables);
     // Without a unique w_id the ring's replace would add a row every second and never overwrite.
     if (!pvColumns.isEmpty()) {

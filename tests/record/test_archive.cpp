@@ -248,23 +248,6 @@ TEST(Archive, RetentionDropsWholeDaysOldestFirstButNeverToday) {
     }
 }
 
-TEST(Archive, ForeignArchiveIsRefusedUntouched) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
-    {
-        SampleStore store(path, QStringLiteral("make"));
-        ASSERT_TRUE(store.open());
-    }
-    ASSERT_TRUE(record_test::exec(path, "CREATE TABLE archive (stamp TEXT, payload BLOB)"));
-    const QByteArray before = record_test::fileBytes(path);
-    for (auto access : {SampleStore::Access::Record, SampleStore::Access::ReadOnly}) {
-        SampleStore store(path, QStringLiteral("open"));
-        EXPECT_FALSE(store.open(access));
-        EXPECT_EQ(store.lastFault(), SampleStore::Fault::WrongTables);
-    }
-    EXPECT_EQ(record_test::fileBytes(path), before);
-}
-
 // The span reads run SQLite statements of their own on the store's connection: when the tables
 // go from under them (another program drops them), every read fails and says so, again and again,
 // instead of crashing or returning rows of nothing.
