@@ -1964,10 +1964,6 @@
         <translation>Recorder</translation>
     </message>
     <message>
-        <source>（失败：%1）</source>
-        <translation> (failed: %1)</translation>
-    </message>
-    <message>
         <source>仪表停止应答</source>
         <translation>Instrument stopped answering</translation>
     </message>

@@ -23,8 +23,11 @@ Alerter::Alerter(AlerterContext ctx, RuleConfig rules, NotifySettings notify, QO
       delivery_(ctx_.dbPath) {
     timer_.setInterval(kTickMs);
     connect(&timer_, &QTimer::timeout, this, &Alerter::tick);
+    record::addEventTexts(&eventText);
     connect(&delivery_, &Delivery::attempted, this,
-            [this](bool ok, const QString& text) { log(text, ok ? 1 : 0); });
+            [this](bool ok, const QString& code, const QStringList& args) {
+                log(code, args, ok ? 1 : 0);
+            });
     connect(&delivery_, &Delivery::testDone, this, &Alerter::testDone);
 }
 
@@ -48,7 +51,8 @@ Observation Alerter::observe() const {
         o.bits[i] = im.DiscreteBits[2 + i] != 0;
     o.pv = {im.LiveValues[0], im.LiveValues[1]};
     o.sv = {im.LiveValues[2], im.LiveValues[3]};
-    if (recorder_) o.recordingStopped = recorder_->statusText().startsWith(u"记录已停止：");
+    if (recorder_)
+        o.recordingStopped = recorder_->status().state == record::RecorderStatus::State::Failed;
     // One sample a second: what waits for the server, in minutes of recording.
     if (forwarder_) o.forwardBehindMin = forwarder_->status().pending / 60.0;
     return o;
@@ -80,12 +84,9 @@ void Alerter::tick() {
         a.acknowledged = t.acknowledged;
         if (t.fired) {
             ringing_ = true;
-            log(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "触发：%1，%2"))
-                    .arg(kindTitle(t.kind), t.valueText),
-                1);
+            log(QStringLiteral("alert.fired"), {kindKey(t.kind), t.valueText}, 1);
         } else {
-            log(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "恢复正常：%1")).arg(kindTitle(t.kind)),
-                0);
+            log(QStringLiteral("alert.cleared"), {kindKey(t.kind)}, 0);
         }
         notifyAll(noticeFor(a, t.fired ? Event::Fired : Event::Cleared, o.at), notify_.to);
     }
@@ -98,12 +99,10 @@ void Alerter::tick() {
         Notice n = noticeFor(*a, e, o.at);
         n.at = a->firedAt;
         if (r.escalation) {
-            log(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "升级通知：%1"))
-                    .arg(kindTitle(a->kind)));
+            log(QStringLiteral("alert.escalated"), {kindKey(a->kind)});
             notifyAll(n, notify_.escalateTo);
         } else {
-            log(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "再次通知：%1"))
-                    .arg(kindTitle(a->kind)));
+            log(QStringLiteral("alert.repeated"), {kindKey(a->kind)});
             notifyAll(n, notify_.to);
         }
     }
@@ -120,8 +119,7 @@ bool Alerter::acknowledge(const QString& id, const QString& comment) {
     if (!a || a->acknowledged) return false;
     const ListedAlert copy = *a;
     engine_.acknowledge(id);
-    log(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "已确认：%1，说明：%2"))
-            .arg(kindTitle(copy.kind), why));
+    log(QStringLiteral("alert.acknowledged"), {kindKey(copy.kind), why});
     Notice n = noticeFor(copy, Event::Acknowledged, ctx_.clock.now());
     n.comment = why;
     n.acknowledged = true;
@@ -187,13 +185,46 @@ void Alerter::notifyAll(const Notice& notice, const QStringList& mailTo) {
     if (!letters.isEmpty()) delivery_.enqueue(letters);
 }
 
-void Alerter::log(const QString& text, std::optional<int> value) {
+void Alerter::log(const QString& code, const QStringList& args, std::optional<int> value) {
     if (!ctx_.log) return;
-    record::EventEntry e;
-    e.kind = record::eventkind::kAlert;
-    e.text = text;
+    record::EventEntry e = record::codedEntry(record::eventkind::kAlert, code, args);
     e.value = value;
     ctx_.log->log(e);
+}
+
+std::optional<QString> eventText(const QString& code, const QStringList& a, base::Lang lang) {
+    using base::wording;
+    const auto at = [&](qsizetype i) { return i < a.size() ? a[i] : QString(); };
+    // The kind's title; a kind this version does not know reads as its key.
+    const auto title = [&](qsizetype i) {
+        for (Kind k : kAllKinds)
+            if (kindKey(k) == at(i)) return wording(kindTitle(k), lang);
+        return at(i);
+    };
+    // The channel, the address or host, and what was said.
+    const auto where = [&](qsizetype i) {
+        return wording(QT_TRANSLATE_NOOP("velmars", "%1 → %2：%3"), lang)
+            .arg(wording(at(i), lang), at(i + 1), wording(at(i + 2), lang));
+    };
+    if (code == QLatin1String("alert.fired"))
+        return wording(QT_TRANSLATE_NOOP("velmars", "触发：%1，%2"), lang)
+            .arg(title(0), wording(at(1), lang));
+    if (code == QLatin1String("alert.cleared"))
+        return wording(QT_TRANSLATE_NOOP("velmars", "恢复正常：%1"), lang).arg(title(0));
+    if (code == QLatin1String("alert.escalated"))
+        return wording(QT_TRANSLATE_NOOP("velmars", "升级通知：%1"), lang).arg(title(0));
+    if (code == QLatin1String("alert.repeated"))
+        return wording(QT_TRANSLATE_NOOP("velmars", "再次通知：%1"), lang).arg(title(0));
+    if (code == QLatin1String("alert.acknowledged"))
+        return wording(QT_TRANSLATE_NOOP("velmars", "已确认：%1，说明：%2"), lang)
+            .arg(title(0), wording(at(1), lang));
+    if (code == QLatin1String("alert.sent"))
+        return wording(QT_TRANSLATE_NOOP("velmars", "已发送 %1"), lang).arg(where(0));
+    if (code == QLatin1String("alert.sendFailed"))
+        return wording(QT_TRANSLATE_NOOP("velmars", "发送失败（第 %1 次，%2 秒后重试）%3：%4"),
+                       lang)
+            .arg(at(0), at(1), where(2), wording(at(5), lang));
+    return std::nullopt;
 }
 
 }  // namespace alert

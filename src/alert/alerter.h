@@ -13,6 +13,7 @@
 #include "alert/delivery.h"
 #include "alert/message.h"
 #include "alert/rules.h"
+#include "base/tr.h"
 #include "store/clock.h"
 
 namespace comm {
@@ -25,6 +26,10 @@ class Forwarder;
 }  // namespace record
 
 namespace alert {
+
+// The event log's lines of the alerts' codes (fired, cleared, escalated, repeated, acknowledged,
+// sent, sending failed), in the language; nullopt for another code.
+std::optional<QString> eventText(const QString& code, const QStringList& args, base::Lang lang);
 
 struct AlerterContext {
     comm::Link& link;
@@ -79,7 +84,7 @@ class Alerter : public QObject {
   private:
     Observation observe() const;
     void notifyAll(const Notice& notice, const QStringList& mailTo);
-    void log(const QString& text, std::optional<int> value = std::nullopt);
+    void log(const QString& code, const QStringList& args, std::optional<int> value = std::nullopt);
     Notice noticeFor(const ListedAlert& a, Event e, const QDateTime& at) const;
 
     AlerterContext ctx_;

@@ -329,11 +329,12 @@ void DeliveryWorker::post(const QString& url, const QByteArray& json,
 }
 
 void DeliveryWorker::finished(const Letter& letter, bool ok, const QString& error) {
-    const QString what =
-        QStringLiteral(QT_TRANSLATE_NOOP("velmars", "%1 → %2：%3"))
-            .arg(channelWord(letter.channel),
-                 letter.channel == Channel::Mail ? letter.target : QUrl(letter.target).host(),
-                 letter.subject);
+    // Where it went: the channel, the address or host, and what was said.
+    const QStringList where{
+        channelWord(letter.channel),
+        letter.channel == Channel::Mail ? letter.target : QUrl(letter.target).host(),
+        letter.subject};
+    const QString what = where.join(u' ');
     Letter done = letter;
     done.attempts += 1;
     qCDebug(lcAlert, "%s attempt %d: %s", qUtf8Printable(what), done.attempts,
@@ -342,7 +343,7 @@ void DeliveryWorker::finished(const Letter& letter, bool ok, const QString& erro
         done.sentMs = nowMs();
         done.lastError.clear();
         keep(done);
-        emit attempted(true, QStringLiteral(QT_TRANSLATE_NOOP("velmars", "已发送 %1")).arg(what));
+        emit attempted(true, QStringLiteral("alert.sent"), where);
         schedule(0);
         return;
     }
@@ -350,11 +351,9 @@ void DeliveryWorker::finished(const Letter& letter, bool ok, const QString& erro
     done.nextTryMs = nowMs() + delay;
     done.lastError = error;
     keep(done);
-    emit attempted(false, QStringLiteral(QT_TRANSLATE_NOOP(
-                                             "velmars", "发送失败（第 %1 次，%2 秒后重试）%3：%4"))
-                              .arg(done.attempts)
-                              .arg(delay / 1000)
-                              .arg(what, error));
+    emit attempted(false, QStringLiteral("alert.sendFailed"),
+                   QStringList{QString::number(done.attempts), QString::number(delay / 1000)}
+                       << where << error);
     schedule(0);
 }
 

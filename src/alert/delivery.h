@@ -80,8 +80,9 @@ class DeliveryWorker : public QObject {
     void stop();
 
   signals:
-    // One attempt, for the event log: a line that names what went where and how it went.
-    void attempted(bool ok, const QString& text);
+    // One attempt, for the event log: its code ("alert.sent", "alert.sendFailed") and values that
+    // name what went where and how it went (see alert::eventText).
+    void attempted(bool ok, const QString& code, const QStringList& args);
     void testDone(bool ok, const QString& text);
 
   private:
@@ -123,7 +124,7 @@ class Delivery : public QObject {
     void sendTest(const Notice& notice);
 
   signals:
-    void attempted(bool ok, const QString& text);
+    void attempted(bool ok, const QString& code, const QStringList& args);
     void testDone(bool ok, const QString& text);
 
   private:

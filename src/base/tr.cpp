@@ -110,6 +110,14 @@ const char* const kBuiltPatterns[] = {
 
 }  // namespace
 
+QString wording(const char* source, Lang lang) {
+    return lang == Lang::Stored ? QString::fromUtf8(source) : Tr::tr(source);
+}
+
+QString wording(const QString& stored, Lang lang) {
+    return lang == Lang::Stored ? stored : shown(stored);
+}
+
 std::span<const char* const> builtPatterns() {
     return kBuiltPatterns;
 }

@@ -13,6 +13,15 @@ class Tr {
     Q_DECLARE_TR_FUNCTIONS(velmars)
 };
 
+// The language a text is made in: Stored is the sources' Chinese, as the event table's text
+// column keeps it for every reader of the file; Shown is the operator's chosen language.
+enum class Lang { Stored, Shown };
+
+// A text of the sources (QT_TRANSLATE_NOOP'd in "velmars") in the language.
+QString wording(const char* source, Lang lang);
+// A caption or value kept in Chinese, in the language (Shown: as shown() gives it).
+QString wording(const QString& stored, Lang lang);
+
 // A text kept in Chinese, in the chosen language. In turn: its translation (a source with a
 // trailing blank is found from its trimmed form too, as stored texts are trimmed); else the first
 // of the patterns it was built from ("端口已打开：%1") it matches, translated, with its parts

@@ -66,21 +66,19 @@ void EventLog::watch(comm::Link& link) {
 }
 
 void EventLog::watch(Recorder& recorder) {
-    recorderStatus_ = recorder.statusText();
+    recorderStatus_ = recorder.status();
     if (recorder.running())
-        if (auto e = recorderEntry(QString(), recorderStatus_)) log(*e);
+        if (auto e = recorderEntry(RecorderStatus{}, recorderStatus_)) log(*e);
     Recorder* r = &recorder;
     connect(&recorder, &Recorder::statusChanged, this, [this, r] {
-        const QString now = r->statusText();
+        const RecorderStatus now = r->status();
         if (auto e = recorderEntry(recorderStatus_, now)) log(*e);
         recorderStatus_ = now;
     });
-    connect(&recorder, &Recorder::archiveNote, this, [this](const QString& text) {
-        EventEntry e;
-        e.kind = eventkind::kRecorder;
-        e.text = text;
-        log(e);
-    });
+    connect(&recorder, &Recorder::archiveNote, this,
+            [this](const QString& code, const QStringList& args) {
+                log(codedEntry(eventkind::kRecorder, code, args));
+            });
 }
 
 void EventLog::log(EventEntry entry) {

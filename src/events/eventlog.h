@@ -68,7 +68,7 @@ class EventLog : public QObject {
     QString path_;
     base::WorkerThread<EventWriter> thread_;
     comm::InstrumentImage lastImage_;
-    QString recorderStatus_;
+    RecorderStatus recorderStatus_;
     QString status_;
     qint64 stored_ = 0;
     quint64 nextTicket_ = 1;

@@ -1,8 +1,14 @@
 #include "events/eventrules.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <algorithm>
+#include <mutex>
+
 #include "base/text.h"
 #include "base/tr.h"
 #include "instrument/statetexts.h"
+#include "store/retention.h"
 
 namespace record {
 
@@ -13,10 +19,6 @@ EventEntry entry(const QString& kind, const QString& text) {
     e.kind = kind;
     e.text = text;
     return e;
-}
-
-QString change(const QString& before, const QString& after) {
-    return QStringLiteral("%1 → %2").arg(before.trimmed(), after.trimmed());
 }
 
 }  // namespace
@@ -56,63 +58,178 @@ QString kindOnRead(const QString& kind, const QString& text) {
     return kind;
 }
 
+namespace {
+
+std::mutex& textsLock() {
+    static std::mutex m;
+    return m;
+}
+std::vector<EventTexts>& registered() {
+    static std::vector<EventTexts> texts;
+    return texts;
+}
+
+// Value i of a stored row, empty where a row holds fewer (a file written by something else).
+QString at(const QStringList& args, qsizetype i) {
+    return i < args.size() ? args[i] : QString();
+}
+int intAt(const QStringList& args, qsizetype i) {
+    return at(args, i).toInt();
+}
+
+QString changeText(const QString& before, const QString& after, base::Lang lang) {
+    return base::wording(QT_TRANSLATE_NOOP("velmars", "%1 → %2"), lang)
+        .arg(base::wording(before.trimmed(), lang), base::wording(after.trimmed(), lang));
+}
+
+struct ProgramField {
+    int k;
+    const char* caption;
+};
+constexpr ProgramField kProgramFields[] = {{0, QT_TRANSLATE_NOOP("velmars", "曲线状态")},
+                                           {5, QT_TRANSLATE_NOOP("velmars", "当前段号")},
+                                           {8, QT_TRANSLATE_NOOP("velmars", "循环次数")}};
+
+QString programValueText(int k, int32_t v) {
+    return k == 0 ? instrument::programStateText(v) : base::intText(v);
+}
+
+const char* const kRecordingAgain = QT_TRANSLATE_NOOP("velmars", "开始记录");
+
+// The lines of the codes this layer and the ones below it know.
+std::optional<QString> ownText(const QString& code, const QStringList& a, base::Lang lang) {
+    using base::wording;
+    if (const auto link = comm::linkEventOfCode(code))
+        return comm::linkEventText(*link, at(a, 0), lang);
+    if (code == QLatin1String("write"))
+        return wording(QT_TRANSLATE_NOOP("velmars", "%1 → %2"), lang)
+            .arg(wording(at(a, 0), lang), at(a, 1));
+    if (code == QLatin1String("write.failed")) {
+        const QString why = at(a, 2).isEmpty()
+                                ? wording(QT_TRANSLATE_NOOP("velmars", "仪表无应答"), lang)
+                                : wording(at(a, 2), lang);
+        return wording(QT_TRANSLATE_NOOP("velmars", "%1 → %2（失败：%3）"), lang)
+            .arg(wording(at(a, 0), lang), at(a, 1), why);
+    }
+    if (code == QLatin1String("alarm.state")) {
+        const int k = intAt(a, 0);
+        return changeText(instrument::stateText(k, intAt(a, 1)).text,
+                          instrument::stateText(k, intAt(a, 2)).text, lang);
+    }
+    if (code == QLatin1String("program.state")) {
+        const int k = intAt(a, 0);
+        for (const ProgramField& f : kProgramFields)
+            if (f.k == k)
+                return wording(f.caption, lang) + u' ' +
+                       changeText(programValueText(k, intAt(a, 1)),
+                                  programValueText(k, intAt(a, 2)), lang);
+        return std::nullopt;
+    }
+    if (code == QLatin1String("run.started"))
+        return wording(QT_TRANSLATE_NOOP("velmars", "试验开始：%1"), lang)
+            .arg(wording(at(a, 0), lang));
+    if (code == QLatin1String("run.ended"))
+        return wording(QT_TRANSLATE_NOOP("velmars", "试验结束：%1"), lang)
+            .arg(wording(at(a, 0), lang));
+    if (code == QLatin1String("recorder.recording")) return wording(kRecordingAgain, lang);
+    if (code == QLatin1String("recorder.stopped"))
+        return recorderStatusText({RecorderStatus::State::Stopped, 0, 0, {}}, lang);
+    if (code == QLatin1String("recorder.failed"))
+        return recorderStatusText({RecorderStatus::State::Failed, 0, 0, at(a, 0)}, lang);
+    if (code == QLatin1String("recorder.refused"))
+        return recorderStatusText({RecorderStatus::State::Refused, 0, 0, at(a, 0)}, lang);
+    return archiveNoteText(code, a, lang);
+}
+
+}  // namespace
+
+void addEventTexts(EventTexts texts) {
+    std::lock_guard lock(textsLock());
+    auto& all = registered();
+    if (std::find(all.begin(), all.end(), texts) == all.end()) all.push_back(texts);
+}
+
+EventEntry codedEntry(const QString& kind, const QString& code, QStringList args) {
+    EventEntry e = entry(kind, QString());
+    e.code = code;
+    e.args = std::move(args);
+    e.text = eventText(e, base::Lang::Stored);
+    return e;
+}
+
+QString eventText(const EventEntry& e, base::Lang lang) {
+    if (!e.code.isEmpty()) {
+        if (auto own = ownText(e.code, e.args, lang)) return *own;
+        std::vector<EventTexts> others;
+        {
+            std::lock_guard lock(textsLock());
+            others = registered();
+        }
+        for (EventTexts texts : others)
+            if (auto t = texts(e.code, e.args, lang)) return *t;
+    }
+    return lang == base::Lang::Stored ? e.text : base::shown(e.text);
+}
+
+QString eventArgsText(const QStringList& args) {
+    return QString::fromUtf8(
+        QJsonDocument(QJsonArray::fromStringList(args)).toJson(QJsonDocument::Compact));
+}
+
+QStringList eventArgs(const QString& stored) {
+    QStringList out;
+    for (const QJsonValue& v : QJsonDocument::fromJson(stored.toUtf8()).array())
+        out << (v.isString() ? v.toString() : v.toVariant().toString());
+    return out;
+}
+
 EventEntry writeEntry(const comm::WriteReport& report) {
     const QString caption = report.caption.trimmed().isEmpty()
                                 ? QStringLiteral("4X %1").arg(report.reg)
                                 : report.caption.trimmed();
-    QString text = QStringLiteral("%1 → %2").arg(caption, base::intText(report.value));
-    if (report.status != 0) {
-        const QString why = report.error.isEmpty()
-                                ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "仪表无应答"))
-                                : report.error.trimmed();
-        text += QStringLiteral(QT_TRANSLATE_NOOP("velmars", "（失败：%1）")).arg(why);
-    }
-    EventEntry e = entry(eventkind::kWrite, text);
+    QStringList args{caption, base::intText(report.value)};
+    if (report.status != 0) args << report.error.trimmed();
+    EventEntry e = codedEntry(
+        eventkind::kWrite,
+        report.status != 0 ? QStringLiteral("write.failed") : QStringLiteral("write"), args);
     e.reg = report.reg;
     e.value = report.value;
     e.status = report.status;
     return e;
 }
 
-namespace {
-
-// The stored text of each event of the line, in LinkEvent order; %1 is the device or reason.
-constexpr const char* kLinkTexts[] = {QT_TRANSLATE_NOOP("velmars", "端口已打开：%1"),
-                                      QT_TRANSLATE_NOOP("velmars", "端口已关闭：%1"),
-                                      QT_TRANSLATE_NOOP("velmars", "端口无法打开：%1"),
-                                      QT_TRANSLATE_NOOP("velmars", "仪表停止应答"),
-                                      QT_TRANSLATE_NOOP("velmars", "仪表恢复应答"),
-                                      QT_TRANSLATE_NOOP("velmars", "设备已断开：%1"),
-                                      QT_TRANSLATE_NOOP("velmars", "设备已恢复：%1")};
-
-QString linkText(comm::LinkEvent event) {
-    return QString::fromUtf8(kLinkTexts[static_cast<int>(event)]);
-}
-
-const QString kRecordingAgain = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "开始记录"));
-
-}  // namespace
-
 EventEntry linkEntry(comm::LinkEvent event, const QString& detail) {
-    QString text = linkText(event);
-    if (text.contains(u"%1")) text = text.arg(detail.trimmed());
-    // Events without a device or reason read without the trailing colon.
-    if (text.endsWith(u'：')) text.chop(1);
-    return entry(eventkind::kLink, text);
+    QStringList args;
+    if (!detail.trimmed().isEmpty()) args << detail.trimmed();
+    return codedEntry(eventkind::kLink, comm::linkEventCode(event), args);
 }
 
 bool linkWentDown(const EventEntry& e) {
     using E = comm::LinkEvent;
     if (e.kind != eventkind::kLink) return false;
-    for (E event : {E::Closed, E::OpenFailed, E::Silent, E::DeviceLost}) {
-        const QString head = linkText(event).section(u'：', 0, 0);
+    const auto down = [](E event) {
+        return event == E::Closed || event == E::OpenFailed || event == E::Silent ||
+               event == E::DeviceLost;
+    };
+    if (!e.code.isEmpty()) {
+        const auto event = comm::linkEventOfCode(e.code);
+        return event && down(*event);
+    }
+    // Rows stored before codes: by the words they begin with.
+    for (int i = 0; i <= static_cast<int>(E::DeviceBack); ++i) {
+        const E event = static_cast<E>(i);
+        if (!down(event)) continue;
+        const QString head =
+            comm::linkEventText(event, QString(), base::Lang::Stored).section(u'：', 0, 0);
         if (e.text.startsWith(head)) return true;
     }
     return false;
 }
 
 bool recorderResumed(const EventEntry& e) {
-    return e.kind == eventkind::kRecorder && e.text == kRecordingAgain;
+    if (e.kind != eventkind::kRecorder) return false;
+    if (!e.code.isEmpty()) return e.code == QLatin1String("recorder.recording");
+    return e.text == QString::fromUtf8(kRecordingAgain);
 }
 
 std::vector<EventEntry> imageEntries(const comm::InstrumentImage& before,
@@ -121,55 +238,58 @@ std::vector<EventEntry> imageEntries(const comm::InstrumentImage& before,
     // The control outputs (states 0 and 1) switch as often as once a second under time-
     // proportional control: they are kept second by second in the samples, and are no alarm.
     for (int k = 2; k < 6; ++k) {
-        const instrument::StateText was = instrument::stateText(k, before.DiscreteBits[k]);
-        const instrument::StateText now = instrument::stateText(k, after.DiscreteBits[k]);
-        if (was.active == now.active) continue;
+        const int32_t was = before.DiscreteBits[k];
+        const int32_t now = after.DiscreteBits[k];
+        const bool active = instrument::stateText(k, now).active;
+        if (instrument::stateText(k, was).active == active) continue;
         // Both texts go in: the sensors' normal text names no sensor, their open text does.
-        EventEntry e = entry(eventkind::kAlarm, change(was.text, now.text));
-        e.value = now.active ? 1 : 0;
+        EventEntry e = codedEntry(eventkind::kAlarm, QStringLiteral("alarm.state"),
+                                  {QString::number(k), QString::number(was), QString::number(now)});
+        e.value = active ? 1 : 0;
         out.push_back(e);
     }
-    struct ProgramField {
-        int k;
-        const char* caption;
-    };
-    static constexpr ProgramField kFields[] = {{0, QT_TRANSLATE_NOOP("velmars", "曲线状态")},
-                                               {5, QT_TRANSLATE_NOOP("velmars", "当前段号")},
-                                               {8, QT_TRANSLATE_NOOP("velmars", "循环次数")}};
-    for (const ProgramField& f : kFields) {
+    for (const ProgramField& f : kProgramFields) {
         const int32_t was = before.InputRegsHigh[f.k];
         const int32_t now = after.InputRegsHigh[f.k];
         if (was == now) continue;
-        const auto text = [&](int32_t v) {
-            return f.k == 0 ? instrument::programStateText(v) : base::intText(v);
-        };
-        EventEntry e = entry(eventkind::kProgram,
-                             QString::fromUtf8(f.caption) + u' ' + change(text(was), text(now)));
+        EventEntry e =
+            codedEntry(eventkind::kProgram, QStringLiteral("program.state"),
+                       {QString::number(f.k), QString::number(was), QString::number(now)});
         e.value = now;
         out.push_back(e);
     }
     return out;
 }
 
-std::optional<EventEntry> recorderEntry(const QString& before, const QString& after) {
-    // "记录中：第 N 条" only counts on; it is the same state as "记录中".
-    // What follows "；" counts samples waiting in memory: the same state too.
-    const auto state = [](const QString& line) {
-        const QString s = line.section(u'；', 0, 0);
-        const qsizetype colon = s.indexOf(u'：');
-        const QString head = colon < 0 ? s : s.left(colon);
-        return head == QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中")) ? head : s;
+std::optional<EventEntry> recorderEntry(const RecorderStatus& before, const RecorderStatus& after) {
+    using State = RecorderStatus::State;
+    // Counting records on, catching up and a slow disk are all one state: recording. A failure
+    // is another state when its reason changes.
+    const auto same = [](const RecorderStatus& a, const RecorderStatus& b) {
+        if (a.recording() && b.recording()) return true;
+        return a.state == b.state && a.reason == b.reason;
     };
     // Not started yet is where every recorder begins, no change of state; and a recorder that
     // never began has not stopped when the program leaves.
-    const QString notStarted = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录未启动"));
-    if (state(before) == state(after) || after.isEmpty() || after == notStarted ||
-        (before == notStarted &&
-         after == QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录已停止"))))
+    if (same(before, after) || after.state == State::NotStarted ||
+        (before.state == State::NotStarted && after.state == State::Stopped))
         return std::nullopt;
-    QString text = state(after);
-    if (text == QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中"))) text = kRecordingAgain;
-    return entry(eventkind::kRecorder, text);
+    switch (after.state) {
+        case State::Recording:
+        case State::SlowDisk:
+            return codedEntry(eventkind::kRecorder, QStringLiteral("recorder.recording"));
+        case State::Stopped:
+            return codedEntry(eventkind::kRecorder, QStringLiteral("recorder.stopped"));
+        case State::Failed:
+            return codedEntry(eventkind::kRecorder, QStringLiteral("recorder.failed"),
+                              {after.reason});
+        case State::Refused:
+            return codedEntry(eventkind::kRecorder, QStringLiteral("recorder.refused"),
+                              {after.reason});
+        case State::NotStarted:
+            break;
+    }
+    return std::nullopt;
 }
 
 QString eventTimeText(const QDateTime& at) {

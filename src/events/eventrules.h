@@ -10,8 +10,10 @@
 #include <optional>
 #include <vector>
 
+#include "base/tr.h"
 #include "link/image.h"
 #include "link/linkevents.h"
+#include "store/recorder.h"
 
 namespace record {
 
@@ -45,13 +47,35 @@ struct EventEntry {
     qint64 id = 0;  // row number once stored, 0 before
     QDateTime at;   // local time, milliseconds
     QString kind;
-    QString text;  // one line for the operator
+    QString text;  // one line for the operator, in Chinese as stored
+    // What happened as data: a code ("link.opened") and its values, from which each subsystem
+    // makes the line in the chosen language. Empty in rows stored before events had codes.
+    QString code;
+    QStringList args;
     std::optional<int> reg;
     std::optional<int> value;
     std::optional<int> status;
 
     bool operator==(const EventEntry&) const = default;
 };
+
+// Makes the lines of the codes of a subsystem above this layer (alerts, forwarding); nullopt for
+// a code it does not know.
+using EventTexts = std::optional<QString> (*)(const QString& code, const QStringList& args,
+                                              base::Lang lang);
+// Adds a subsystem's texts, once however often it is called.
+void addEventTexts(EventTexts texts);
+
+// An entry of the code with its values, its text made in Chinese.
+EventEntry codedEntry(const QString& kind, const QString& code, QStringList args = {});
+
+// The entry's line in the language: made from its code and values; a row without a code (stored
+// before codes) or with a code no subsystem knows reads from its stored text.
+QString eventText(const EventEntry& e, base::Lang lang = base::Lang::Shown);
+
+// The values as stored in the args column (a JSON array), and back.
+QString eventArgsText(const QStringList& args);
+QStringList eventArgs(const QString& stored);
 
 // The entry of a finished write: the control's caption, an arrow and the value; a failure adds
 // its reason.
@@ -71,8 +95,8 @@ bool recorderResumed(const EventEntry& e);
 std::vector<EventEntry> imageEntries(const comm::InstrumentImage& before,
                                      const comm::InstrumentImage& after);
 
-// The entry for a new recorder status line, or nothing when it only counts records on.
-std::optional<EventEntry> recorderEntry(const QString& before, const QString& after);
+// The entry for a change of the recorder's state, or nothing when it only counts records on.
+std::optional<EventEntry> recorderEntry(const RecorderStatus& before, const RecorderStatus& after);
 
 // The time as stored in the at column: local YYYY-MM-DD HH:MM:SS.mmm.
 QString eventTimeText(const QDateTime& at);

@@ -55,14 +55,27 @@ bool EventStore::prepareTable(bool readOnly) {
     QStringList events;
     if (!db_.columns(QStringLiteral("events"), &events)) return false;
     // A file whose tables have another shape belongs to something else: it is left alone.
-    if (!events.isEmpty() && events != schema::eventColumns()) return db_.fail(Fault::WrongTables);
+    const QStringList& all = schema::eventColumns();
+    const bool beforeCodes = events == all.mid(0, schema::kEventColumnsBeforeCodes);
+    if (!events.isEmpty() && events != all && !beforeCodes) return db_.fail(Fault::WrongTables);
+    hasCodes_ = !beforeCodes;
     if (readOnly) return true;
     // Only a file that passed the checks is changed: to WAL, so the recorder, the chart and this
     // log read and write side by side.
     if (!db_.useWal(false)) return false;
     QSqlQuery q(db_.db());
-    return !events.isEmpty() || q.exec(schema::kCreateEventsTableSql) ||
-           db_.failFromSql(q.lastError());
+    if (events.isEmpty())
+        return q.exec(schema::kCreateEventsTableSql) || db_.failFromSql(q.lastError());
+    if (!beforeCodes) return true;
+    // A file of an older version: the columns go in beside the old ones; its rows stay.
+    Transaction t(db_);
+    if (!t.ok()) return false;
+    for (const QString& sql : schema::addEventCodeColumnsSql()) {
+        if (!q.exec(sql)) return db_.failFromSql(q.lastError());
+    }
+    q = QSqlQuery();
+    hasCodes_ = t.commit();
+    return hasCodes_;
 }
 
 void EventStore::close() {
@@ -103,10 +116,10 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
     if (entries.empty()) return true;
     Transaction t(db_);
     QSqlQuery put(db_.db());
-    bool ok =
-        t.ok() && (put.prepare(QStringLiteral("INSERT INTO events (at, kind, text, reg, value, "
-                                              "status) VALUES (?, ?, ?, ?, ?, ?)")) ||
-                   db_.failFromSql(put.lastError()));
+    bool ok = t.ok() && (put.prepare(QStringLiteral(
+                             "INSERT INTO events (at, kind, text, reg, value, status, code, args, "
+                             "at_ms) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")) ||
+                         db_.failFromSql(put.lastError()));
     for (auto e = entries.begin(); ok && e != entries.end(); ++e) {
         put.bindValue(0, eventTimeText(e->at));
         put.bindValue(1, e->kind);
@@ -114,6 +127,10 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
         put.bindValue(3, optionalInt(e->reg));
         put.bindValue(4, optionalInt(e->value));
         put.bindValue(5, optionalInt(e->status));
+        put.bindValue(6, e->code.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : e->code);
+        put.bindValue(7, e->code.isEmpty() ? QVariant(QMetaType(QMetaType::QString))
+                                           : eventArgsText(e->args));
+        put.bindValue(8, e->at.toMSecsSinceEpoch());
         ok = put.exec() || db_.failFromSql(put.lastError());
         e->id = put.lastInsertId().toLongLong();
     }
@@ -128,16 +145,27 @@ bool EventStore::removeBefore(Database& db, int64_t before) {
     QStringList columns;
     if (!db.columns(QStringLiteral("events"), &columns)) return false;
     if (columns.isEmpty()) return true;
+    // Rows keep their moment in UTC milliseconds; older rows only as local time in text, which
+    // sorts as time does.
+    const bool hasMs = columns.contains(QStringLiteral("at_ms"));
+    const QString older = QStringLiteral("at < :text");
     QSqlQuery q(db.db());
-    q.prepare(QStringLiteral("DELETE FROM events WHERE at < ?"));
-    // Local times as text sort as time does.
-    q.bindValue(0, eventTimeText(QDateTime::fromSecsSinceEpoch(before)));
+    q.prepare(QStringLiteral("DELETE FROM events WHERE %1")
+                  .arg(hasMs ? QStringLiteral("at_ms < :ms OR (at_ms IS NULL AND %1)").arg(older)
+                             : older));
+    if (hasMs) q.bindValue(QStringLiteral(":ms"), qlonglong(before) * 1000);
+    q.bindValue(QStringLiteral(":text"), eventTimeText(QDateTime::fromSecsSinceEpoch(before)));
     return q.exec() || db.failFromSql(q.lastError());
 }
 
 bool EventStore::forEach(const EventFilter& f,
                          const std::function<void(const EventEntry&)>& visit) {
-    return query(schema::eventColumns().join(QStringLiteral(", ")), f, [&](const QSqlQuery& q) {
+    // An older file opened read-only has no code columns: its rows read without.
+    QStringList columns = schema::eventColumns();
+    if (!hasCodes_)
+        for (qsizetype i = schema::kEventColumnsBeforeCodes; i < columns.size(); ++i)
+            columns[i] = QStringLiteral("NULL");
+    return query(columns.join(QStringLiteral(", ")), f, [&](const QSqlQuery& q) {
         EventEntry e;
         e.id = q.value(0).toLongLong();
         e.at =
@@ -147,6 +175,8 @@ bool EventStore::forEach(const EventFilter& f,
         e.reg = intOrNull(q.value(4));
         e.value = intOrNull(q.value(5));
         e.status = intOrNull(q.value(6));
+        e.code = q.value(7).toString();
+        if (!e.code.isEmpty()) e.args = eventArgs(q.value(8).toString());
         visit(e);
     });
 }
@@ -248,7 +278,7 @@ qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out) {
     };
     const bool read = store.forEach(filter, [&](const EventEntry& e) {
         buf += eventTimeText(e.at).toUtf8() + ',' + csvField(e.kind) + ',' +
-               csvField(base::shown(e.text)) + ',' + csvInt(e.reg) + ',' + csvInt(e.value) + ',' +
+               csvField(eventText(e)) + ',' + csvInt(e.reg) + ',' + csvInt(e.value) + ',' +
                csvInt(e.status) + "\r\n";
         ++count;
         if (buf.size() > 1 << 16) flush();

@@ -1,8 +1,9 @@
 #pragma once
 // The event log's table in the sample database file: events (id, at, kind, text, reg, value,
-// status). It is the audit trail: no row is dropped for a row count; the archive's retention
-// removes the rows of the days it removes. One connection per owner, used on one thread; the
-// writer runs on a thread of its own, the command-line export opens the file read-only.
+// status, code, args, at_ms). It is the audit trail: no row is dropped for a row count; the
+// archive's retention removes the rows of the days it removes. One connection per owner, used on
+// one thread; the writer runs on a thread of its own, the command-line export opens the file
+// read-only.
 
 #include <QDateTime>
 #include <QPair>
@@ -78,6 +79,7 @@ class EventStore {
                const std::function<void(const QSqlQuery&)>& visit);
 
     Database db_;
+    bool hasCodes_ = true;  // false for an older file opened read-only
 };
 
 }  // namespace record

@@ -194,8 +194,8 @@ void EventWindow::insertRow(int at, const record::EventEntry& e) {
     table_->insertRow(at);
     table_->setItem(at, 0, new QTableWidgetItem(record::eventTimeText(e.at)));
     table_->setItem(at, 1, new QTableWidgetItem(record::eventKindCaption(e.kind)));
-    // Rows keep the text as it was written, in Chinese; it is shown in the chosen language.
-    table_->setItem(at, 2, new QTableWidgetItem(base::shown(e.text)));
+    // Rows with a code are made into words here, older rows shown from their stored text.
+    table_->setItem(at, 2, new QTableWidgetItem(record::eventText(e)));
 }
 
 void EventWindow::onLogged(const record::EventEntry& e) {

@@ -386,16 +386,22 @@ QString statusText(const Status& s) {
     return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "转发: 错误: %1")).arg(s.reason);
 }
 
-QString skippedText(int64_t samples, int64_t events) {
+QString skippedText(int64_t samples, int64_t events, base::Lang lang) {
     if (samples <= 0 && events <= 0) return {};
     if (events <= 0)
-        return QStringLiteral(
-                   QT_TRANSLATE_NOOP("velmars", "转发跳过 %1 条记录 (服务器恢复前已被覆盖)"))
+        return base::wording(
+                   QT_TRANSLATE_NOOP("velmars", "转发跳过 %1 条记录 (服务器恢复前已被覆盖)"), lang)
             .arg(samples);
-    return QStringLiteral(
-               QT_TRANSLATE_NOOP("velmars", "转发跳过 %1 条记录、%2 条事件 (服务器恢复前已被覆盖)"))
+    return base::wording(
+               QT_TRANSLATE_NOOP("velmars", "转发跳过 %1 条记录、%2 条事件 (服务器恢复前已被覆盖)"),
+               lang)
         .arg(samples)
         .arg(events);
+}
+
+std::optional<QString> eventText(const QString& code, const QStringList& args, base::Lang lang) {
+    if (code != kSkippedCode) return std::nullopt;
+    return skippedText(args.value(0).toLongLong(), args.value(1).toLongLong(), lang);
 }
 
 std::optional<QString> errorReason(const QString& message, const QString& sqlState) {

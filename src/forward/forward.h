@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/backoff.h"
+#include "base/tr.h"
 #include "store/ring.h"
 
 namespace record::forward {
@@ -132,7 +133,11 @@ struct Status {
 // "转发: 正常", "转发: 等待服务器 (N 条待发)", "转发: 错误: reason".
 QString statusText(const Status& s);
 // The note of samples and events the server will never get, or empty.
-QString skippedText(int64_t samples, int64_t events);
+QString skippedText(int64_t samples, int64_t events, base::Lang lang = base::Lang::Stored);
+// The event log's line of a skip found ("forward.skipped": samples, events), in the language;
+// nullopt for another code.
+inline const QString kSkippedCode = QStringLiteral("forward.skipped");
+std::optional<QString> eventText(const QString& code, const QStringList& args, base::Lang lang);
 
 // A failure the operator has to mend (password, database, permissions) is an error; anything else
 // (no answer, refused, dropped) is waiting for the server. Returns the Chinese reason for an error,

@@ -6,6 +6,9 @@
 #include <QMetaType>
 #include <QString>
 #include <cstdint>
+#include <optional>
+
+#include "base/tr.h"
 
 namespace comm {
 
@@ -20,6 +23,13 @@ enum class LinkEvent {
     DeviceLost,  // the system reports the port's device gone
     DeviceBack,  // the lost device opened again
 };
+
+// The event's code as the event log stores it ("link.opened"), and back.
+QString linkEventCode(LinkEvent event);
+std::optional<LinkEvent> linkEventOfCode(const QString& code);
+// The event as one line in the language: "端口已打开：/dev/ttyUSB0", or "端口已打开" without a
+// device.
+QString linkEventText(LinkEvent event, const QString& detail, base::Lang lang);
 
 // The outcome of one holding-register write made for the operator: what was sent, how it ended
 // (status 0 or kModbusFail after the repeat), the caption of the control it came from, and on

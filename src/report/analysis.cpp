@@ -95,39 +95,41 @@ Figures Analyzer::finish(const std::vector<record::EventEntry>& events) const {
         if (last - first + 1 <= kGapReportedAbove) continue;
         const bool stale = record::inStaleSpan(stale_, &nextStale, first) ||
                            (nextStale < stale_.size() && stale_[nextStale].first <= last);
-        f.gaps.push_back({first, last, gapCause(first, last, events, stale)});
+        f.gaps.push_back({first, last, gapCause(first, last, events, stale, base::Lang::Shown)});
     }
     return f;
 }
 
 QString gapCause(int64_t first, int64_t last, const std::vector<record::EventEntry>& events,
-                 bool stale) {
+                 bool stale, base::Lang lang) {
     // The recorder's own line from the gap's start on names its cause best; then the line's
     // state when the gap began; with neither, nothing was running to record, unless stale
     // seconds were stored: then the line's first word of silence within the gap, or the
     // silence itself.
-    QString recorder, link, silentWithin;
+    const record::EventEntry* recorder = nullptr;
+    const record::EventEntry* link = nullptr;
+    const record::EventEntry* silentWithin = nullptr;
     bool linkDown = false;
     for (const record::EventEntry& e : events) {
         const int64_t at = e.at.toSecsSinceEpoch();
         if (at > last) break;
-        if (e.kind == record::eventkind::kRecorder && at >= first - 2 && recorder.isEmpty() &&
+        if (e.kind == record::eventkind::kRecorder && at >= first - 2 && !recorder &&
             !record::recorderResumed(e))
-            recorder = e.text;
+            recorder = &e;
         if (e.kind == record::eventkind::kLink && at <= first) {
             linkDown = record::linkWentDown(e);
-            link = e.text;
-        } else if (silentWithin.isEmpty() && record::linkWentDown(e)) {
-            silentWithin = e.text;
+            link = &e;
+        } else if (!silentWithin && record::linkWentDown(e)) {
+            silentWithin = &e;
         }
     }
-    if (!recorder.isEmpty()) return recorder;
-    if (linkDown) return link;
+    if (recorder) return record::eventText(*recorder, lang);
+    if (linkDown) return record::eventText(*link, lang);
     if (stale)
-        return silentWithin.isEmpty()
-                   ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "未读到仪表数值，数值过期"))
-                   : silentWithin;
-    return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "程序未运行"));
+        return silentWithin
+                   ? record::eventText(*silentWithin, lang)
+                   : base::wording(QT_TRANSLATE_NOOP("velmars", "未读到仪表数值，数值过期"), lang);
+    return base::wording(QT_TRANSLATE_NOOP("velmars", "程序未运行"), lang);
 }
 
 QString durationText(int64_t seconds) {

@@ -39,7 +39,7 @@ struct ChannelStats {
 // while the instrument's values were stale holds no reading either.
 struct Gap {
     int64_t first = 0, last = 0;
-    QString cause;
+    QString cause;  // in the chosen language
     int64_t seconds() const { return last - first + 1; }
 };
 
@@ -84,9 +84,10 @@ class Analyzer {
 // Why no sample was stored from first to last, from the events around it: the recorder stopped
 // (its own words, such as a full disk), the instrument was silent or its port closed, or else the
 // program was not running. stale: seconds of the gap were stored with stale values, so the
-// program ran; the line's word for the silence within the gap names it too.
+// program ran; the line's word for the silence within the gap names it too. In the language;
+// Figures hold it as shown.
 QString gapCause(int64_t first, int64_t last, const std::vector<record::EventEntry>& events,
-                 bool stale = false);
+                 bool stale = false, base::Lang lang = base::Lang::Stored);
 
 // "12:34:56" for a number of seconds, hours not wrapped ("100:00:00").
 QString durationText(int64_t seconds);

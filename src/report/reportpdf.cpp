@@ -459,8 +459,8 @@ void completeness(Layout& layout, const ReportContent& c) {
                 reportFont(8.5));
     std::vector<QStringList> rows;
     for (const Gap& g : f.gaps)
-        rows.push_back({reportTime(g.first), reportTime(g.last), durationText(g.seconds()),
-                        base::shown(g.cause)});
+        rows.push_back(
+            {reportTime(g.first), reportTime(g.last), durationText(g.seconds()), g.cause});
     layout.table({Tr::tr("开始"), Tr::tr("结束"), Tr::tr("时长"), Tr::tr("原因")},
                  {0.22, 0.22, 0.14, 0.42}, rows);
 }
@@ -477,7 +477,7 @@ void eventList(Layout& layout, const ReportContent& c) {
         }
         ++listed;
         rows.push_back({e.at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                        record::eventKindCaption(e.kind), base::shown(e.text)});
+                        record::eventKindCaption(e.kind), record::eventText(e)});
     }
     if (rows.empty()) {
         layout.text(Tr::tr("此期间没有事件。"), reportFont(8.5));

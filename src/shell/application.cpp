@@ -50,12 +50,18 @@ class FastClock : public record::Clock {
 
 }  // namespace
 
+void addEventTexts() {
+    record::addEventTexts(&alert::eventText);
+    record::addEventTexts(&record::forward::eventText);
+}
+
 Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
                          const record::Clock* clock, QObject* parent)
     : QObject(parent),
       options_(std::move(options)),
       pendingBus_(std::move(bus)),
       clock_(clock ? clock : &systemClock_) {
+    addEventTexts();
     if (!clock && options_.clockSpeed > 1.0) {
         fastClock_ = std::make_unique<FastClock>(options_.clockSpeed);
         clock_ = fastClock_.get();
@@ -262,11 +268,9 @@ void Application::logSkippedRecords(const record::Forwarder& forwarder) {
     record::EventLog* log = eventLog_.get();
     if (!log) return;
     connect(&forwarder, &record::Forwarder::skipped, log,
-            [log](qint64, qint64, const QString& text) {
-                record::EventEntry e;
-                e.kind = record::eventkind::kLink;
-                e.text = text;
-                log->log(e);
+            [log](qint64 samples, qint64 events, const QString&) {
+                log->log(record::codedEntry(record::eventkind::kLink, record::forward::kSkippedCode,
+                                            {QString::number(samples), QString::number(events)}));
             });
 }
 

@@ -30,6 +30,9 @@ class SplashWindow;
 class MainWindow;
 class RunControl;
 
+// Lets the event log's readers make the lines of the alerts' and the forwarding's codes.
+void addEventTexts();
+
 class Application : public QObject {
     Q_OBJECT
   public:

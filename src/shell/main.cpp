@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velmars: %s\n", qUtf8Printable(parsed.error));
         return 2;
     }
+    shell::addEventTexts();
     if (parsed.options->help) {
         QCoreApplication core(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("velmars"));

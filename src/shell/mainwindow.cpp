@@ -405,9 +405,11 @@ void MainWindow::updateLinkStatus() {
 }
 
 void MainWindow::updateRecorderStatus() {
-    // Both lines are kept in Chinese by their makers (the event log reads them); shown here in the
-    // chosen language.
-    QString text = ctx_.recorder ? base::shown(ctx_.recorder->statusText()) : QString();
+    // The recorder's state is made into words here; the event log's line is kept in Chinese by
+    // its maker, shown here in the chosen language.
+    QString text = ctx_.recorder
+                       ? record::recorderStatusText(ctx_.recorder->status(), base::Lang::Shown)
+                       : QString();
     if (eventLog_ && !eventLog_->statusText().isEmpty())
         text += (text.isEmpty() ? QString() : base::Tr::tr("；")) +
                 base::shown(eventLog_->statusText());

@@ -223,9 +223,9 @@ void RunControl::onState(const RunsState& state, const QString& error, int kind)
     lastError_ = error;
     if (error.isEmpty()) {
         if (kind == RunWorker::Started && state_.open)
-            logLine(QStringLiteral("试验开始：%1").arg(state_.open->name));
+            logLine(QStringLiteral("run.started"), state_.open->name);
         if (kind == RunWorker::Stopped && before)
-            logLine(QStringLiteral("试验结束：%1").arg(before->name));
+            logLine(QStringLiteral("run.ended"), before->name);
         // The texts of the run just started leave the form, unless edited meanwhile.
         if (sent) {
             bool cleared = false;
@@ -259,12 +259,10 @@ void RunControl::applyBands() {
     }
 }
 
-void RunControl::logLine(const QString& text) {
+void RunControl::logLine(const QString& code, const QString& name) {
     if (!log_) return;
-    record::EventEntry e;
-    e.kind = record::eventkind::kRun;
+    record::EventEntry e = record::codedEntry(record::eventkind::kRun, code, {name});
     e.at = clock_.now();
-    e.text = text;
     log_->log(e);
 }
 

@@ -124,7 +124,7 @@ class RunControl : public QObject {
   private:
     void onState(const RunsState& state, const QString& error, int kind);
     void applyBands();
-    void logLine(const QString& text);
+    void logLine(const QString& code, const QString& name);
 
     QString path_;
     const record::Clock& clock_;

@@ -24,8 +24,7 @@ Recorder::Recorder(QString dbPath, const Clock& clock, LiveSource live, QObject*
       clock_(clock),
       live_(std::move(live)),
       thread_(QStringLiteral("sample store"), std::move(dbPath),
-              base::uniqueName(QStringLiteral("recorder"))),
-      status_(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录未启动"))) {
+              base::uniqueName(QStringLiteral("recorder"))) {
     StoreWriter* writer = thread_.worker();
     connect(writer, &StoreWriter::written, this, &Recorder::sampleWritten);
     connect(writer, &StoreWriter::opened, this, &Recorder::storeOpened);
@@ -53,14 +52,14 @@ void Recorder::start() {
 void Recorder::refuse(const QString& why) {
     timer_.stop();
     stopped_ = true;
-    setStatus(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "未记录：%1")).arg(why));
+    setStatus({RecorderStatus::State::Refused, 0, 0, why});
 }
 
 void Recorder::stop() {
     timer_.stop();
     stopped_ = true;
     thread_.post(&StoreWriter::close);
-    setStatus(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录已停止")));
+    setStatus({RecorderStatus::State::Stopped, 0, 0, {}});
 }
 
 void Recorder::setRetention(const RetentionPolicy& policy) {
@@ -102,7 +101,7 @@ void Recorder::tick() {
     s.stale = stale_ && stale_();
     thread_.post(&StoreWriter::write, s);
     pending_.push_back(s);
-    if (pending_.size() > kSlowDiskBacklog) setStatus(slowDiskText());
+    if (pending_.size() > kSlowDiskBacklog) setStatus({RecorderStatus::State::SlowDisk, 0, 0, {}});
 }
 
 void Recorder::sampleWritten(int recordNo, bool stored, const QString& error, int waiting) {
@@ -116,19 +115,12 @@ void Recorder::sampleWritten(int recordNo, bool stored, const QString& error, in
     lastRecordNo_ = recordNo;
     // A stopped recorder keeps saying so; late results only move the number on.
     if (!stopped_) {
+        using State = RecorderStatus::State;
         if (pending_.size() > kSlowDiskBacklog)
-            setStatus(slowDiskText());
-        else if (stored && waiting == 0)
-            setStatus(
-                QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中：第 %1 条")).arg(recordNo));
-        else if (stored)
-            setStatus(
-                QStringLiteral(QT_TRANSLATE_NOOP(
-                                   "velmars", "记录中：第 %1 条；补写中，内存中 %2 个样本待写入"))
-                    .arg(recordNo)
-                    .arg(waiting));
+            setStatus({State::SlowDisk, 0, 0, {}});
         else
-            setFailure(error, waiting);
+            setStatus({stored ? State::Recording : State::Failed, stored ? recordNo : 0, waiting,
+                       stored ? QString() : error});
     }
     emit sampleStored(s);
 }
@@ -136,29 +128,49 @@ void Recorder::sampleWritten(int recordNo, bool stored, const QString& error, in
 void Recorder::storeOpened(bool ok, const QString& error, int recordNo) {
     if (pending_.empty()) lastRecordNo_ = recordNo;
     if (stopped_) return;
-    if (ok)
-        setStatus(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中")));
-    else
-        setFailure(error);
+    setStatus({ok ? RecorderStatus::State::Recording : RecorderStatus::State::Failed, 0, 0,
+               ok ? QString() : error});
 }
 
-QString Recorder::slowDiskText() {
-    return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录中：磁盘缓慢，样本排队待写入"));
-}
-
-void Recorder::setStatus(const QString& text) {
-    if (text == status_) return;
-    status_ = text;
+void Recorder::setStatus(const RecorderStatus& status) {
+    if (status == status_) return;
+    status_ = status;
     emit statusChanged();
 }
 
-void Recorder::setFailure(const QString& reason, int waiting) {
-    QString text =
-        QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录已停止：%1，每秒重试")).arg(reason);
-    if (waiting > 0)
-        text +=
-            QStringLiteral(QT_TRANSLATE_NOOP("velmars", "；内存中 %1 个样本待写入")).arg(waiting);
-    setStatus(text);
+QString recorderStatusText(const RecorderStatus& s, base::Lang lang) {
+    using State = RecorderStatus::State;
+    using base::wording;
+    switch (s.state) {
+        case State::NotStarted:
+            return wording(QT_TRANSLATE_NOOP("velmars", "记录未启动"), lang);
+        case State::Recording:
+            if (s.recordNo == 0) return wording(QT_TRANSLATE_NOOP("velmars", "记录中"), lang);
+            if (s.waiting == 0)
+                return wording(QT_TRANSLATE_NOOP("velmars", "记录中：第 %1 条"), lang)
+                    .arg(s.recordNo);
+            return wording(QT_TRANSLATE_NOOP("velmars",
+                                             "记录中：第 %1 条；补写中，内存中 %2 个样本待写入"),
+                           lang)
+                .arg(s.recordNo)
+                .arg(s.waiting);
+        case State::SlowDisk:
+            return wording(QT_TRANSLATE_NOOP("velmars", "记录中：磁盘缓慢，样本排队待写入"), lang);
+        case State::Stopped:
+            return wording(QT_TRANSLATE_NOOP("velmars", "记录已停止"), lang);
+        case State::Failed: {
+            QString text = wording(QT_TRANSLATE_NOOP("velmars", "记录已停止：%1，每秒重试"), lang)
+                               .arg(wording(s.reason, lang));
+            if (s.waiting > 0)
+                text += wording(QT_TRANSLATE_NOOP("velmars", "；内存中 %1 个样本待写入"), lang)
+                            .arg(s.waiting);
+            return text;
+        }
+        case State::Refused:
+            return wording(QT_TRANSLATE_NOOP("velmars", "未记录：%1"), lang)
+                .arg(wording(s.reason, lang));
+    }
+    return {};
 }
 
 }  // namespace record

@@ -15,6 +15,7 @@
 #include <functional>
 #include <utility>
 
+#include "base/tr.h"
 #include "base/workerthread.h"
 #include "store/clock.h"
 #include "store/retention.h"
@@ -23,6 +24,29 @@
 namespace record {
 
 class StoreWriter;
+
+// What the recorder is doing, as values; the status bar and the event log make their texts.
+struct RecorderStatus {
+    enum class State {
+        NotStarted,  // "记录未启动"
+        Recording,  // "记录中", "记录中：第 N 条", with samples waiting to be written after a fault
+        SlowDisk,  // recording, with more samples queued than the disk takes
+        Stopped,   // stopped by the program
+        Failed,    // the file cannot take samples: retried every second
+        Refused,   // another program records into the file
+    };
+    State state = State::NotStarted;
+    int recordNo = 0;  // Recording: the latest record stored, 0 before the first
+    int waiting = 0;   // Recording, Failed: samples held in memory, waiting to be written
+    QString reason;    // Failed, Refused: why, as the store or the lock says it
+
+    bool operator==(const RecorderStatus&) const = default;
+    // Whether samples are being recorded (a slow disk and held samples count as recording).
+    bool recording() const { return state == State::Recording || state == State::SlowDisk; }
+};
+
+// The status as one line, in the language.
+QString recorderStatusText(const RecorderStatus& status, base::Lang lang);
 
 class Recorder : public QObject {
     Q_OBJECT
@@ -57,8 +81,9 @@ class Recorder : public QObject {
     // Whole seconds between the clock and the latest sample taken, as an absolute value.
     double secondsSinceLatestSample() const;
 
-    // One line for the status bar: what the recorder is doing, or why it is not recording.
-    QString statusText() const { return status_; }
+    // What the recorder is doing, or why it is not recording; and the same as a stored line.
+    const RecorderStatus& status() const { return status_; }
+    QString statusText() const { return recorderStatusText(status_, base::Lang::Stored); }
 
     // Waits until the store thread has done everything handed to it so far and takes in its
     // results. For tests, benchmarks and tools that drive the recorder by hand; the program's
@@ -79,17 +104,15 @@ class Recorder : public QObject {
     // file cannot take it) not, with the number it would have had. Either way the sample was
     // taken, so the live curve goes on without the file.
     void sampleStored(const record::Sample& sample);
-    // A line for the event log from the store thread (the archive let a day go, samples held
-    // through a long disk fault were let go).
-    void archiveNote(const QString& text);
+    // A note for the event log from the store thread, as a code and its values (the archive let a
+    // day go, samples held through a long disk fault were let go).
+    void archiveNote(const QString& code, const QStringList& args);
 
   private:
     double secondsSinceLatestSample(const QDateTime& now) const;
     void sampleWritten(int recordNo, bool stored, const QString& error, int waiting);
     void storeOpened(bool ok, const QString& error, int recordNo);
-    static QString slowDiskText();
-    void setStatus(const QString& text);
-    void setFailure(const QString& reason, int waiting = 0);
+    void setStatus(const RecorderStatus& status);
 
     const Clock& clock_;
     LiveSource live_;
@@ -100,7 +123,7 @@ class Recorder : public QObject {
     int32_t lastRecordNo_ = 0;
     QTimer timer_;
     base::WorkerThread<StoreWriter> thread_;
-    QString status_;
+    RecorderStatus status_;
     bool stopped_ = false;        // stop() was called and start() not since
     std::deque<Sample> pending_;  // handed to the store thread and not yet reported back
 };

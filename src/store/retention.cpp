@@ -11,17 +11,32 @@ std::optional<DayToDrop> dayToDrop(const RetentionPolicy& policy, const QDate& t
     return std::nullopt;
 }
 
-QString droppedDayText(const DayToDrop& drop, int64_t seconds, const RetentionPolicy& policy) {
-    const QString why =
-        drop.forAge
-            ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "保留 %1 天")).arg(policy.keepDays)
-            : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "磁盘可用空间不足 %1 GB"))
-                  .arg(static_cast<double>(policy.minFreeBytes) / (1 << 30), 0, 'g', 3);
-    return QStringLiteral(
-               QT_TRANSLATE_NOOP("velmars", "存档：已删除 %1 及以前的样本（%2 条）和事件（%3）"))
-        .arg(drop.day.toString(QStringLiteral("yyyy-MM-dd")))
-        .arg(seconds)
-        .arg(why);
+QStringList droppedDayArgs(const DayToDrop& drop, int64_t seconds, const RetentionPolicy& policy) {
+    return {drop.day.toString(QStringLiteral("yyyy-MM-dd")), QString::number(seconds),
+            drop.forAge ? QStringLiteral("age") : QStringLiteral("space"),
+            drop.forAge
+                ? QString::number(policy.keepDays)
+                : QString::number(static_cast<double>(policy.minFreeBytes) / (1 << 30), 'g', 3)};
+}
+
+std::optional<QString> archiveNoteText(const QString& code, const QStringList& a, base::Lang lang) {
+    const auto at = [&](qsizetype i) { return i < a.size() ? a[i] : QString(); };
+    if (code == kSamplesDroppedCode)
+        return base::wording(
+                   QT_TRANSLATE_NOOP("velmars",
+                                     "磁盘长时间不可写：内存中超出上限的最早 %1 个样本已丢弃"),
+                   lang)
+            .arg(at(0));
+    if (code != kDayDroppedCode) return std::nullopt;
+    const QString why = base::wording(at(2) == QLatin1String("age")
+                                          ? QT_TRANSLATE_NOOP("velmars", "保留 %1 天")
+                                          : QT_TRANSLATE_NOOP("velmars", "磁盘可用空间不足 %1 GB"),
+                                      lang)
+                            .arg(at(3));
+    return base::wording(
+               QT_TRANSLATE_NOOP("velmars", "存档：已删除 %1 及以前的样本（%2 条）和事件（%3）"),
+               lang)
+        .arg(at(0), at(1), why);
 }
 
 }  // namespace record

@@ -5,8 +5,11 @@
 
 #include <QDate>
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 #include <optional>
+
+#include "base/tr.h"
 
 namespace record {
 
@@ -27,7 +30,14 @@ struct DayToDrop {
 std::optional<DayToDrop> dayToDrop(const RetentionPolicy& policy, const QDate& today,
                                    const QDate& oldestDay, int64_t freeBytes);
 
-// The event log's line for a dropped day.
-QString droppedDayText(const DayToDrop& drop, int64_t seconds, const RetentionPolicy& policy);
+// What the event log keeps of a dropped day: its code and values.
+QStringList droppedDayArgs(const DayToDrop& drop, int64_t seconds, const RetentionPolicy& policy);
+inline const QString kDayDroppedCode = QStringLiteral("recorder.dayDropped");
+// Samples held through a long disk fault beyond the limit were let go: [count].
+inline const QString kSamplesDroppedCode = QStringLiteral("recorder.samplesDropped");
+
+// The event log's line for a note of the archive, in the language; nullopt for another code.
+std::optional<QString> archiveNoteText(const QString& code, const QStringList& args,
+                                       base::Lang lang);
 
 }  // namespace record

@@ -91,18 +91,31 @@ inline const QString kCreateArchiveMetaSql = QStringLiteral(
 inline const QString kCreateStaleTableSql = QStringLiteral(
     "CREATE TABLE IF NOT EXISTS archive_stale (first INTEGER PRIMARY KEY, last INTEGER NOT NULL)");
 
-// The event log's table and its columns, in order.
+// The event log's table and its columns, in order. Each row keeps its text in Chinese, so older
+// readers of the file show it as before; code, args (a JSON array of the values) and at_ms (UTC
+// milliseconds) came later and are added to older files on open. Rows written before have none.
 inline const QStringList& eventColumns() {
     static const QStringList columns = {
-        QStringLiteral("id"),     QStringLiteral("at"),  QStringLiteral("kind"),
-        QStringLiteral("text"),   QStringLiteral("reg"), QStringLiteral("value"),
-        QStringLiteral("status"),
+        QStringLiteral("id"),     QStringLiteral("at"),   QStringLiteral("kind"),
+        QStringLiteral("text"),   QStringLiteral("reg"),  QStringLiteral("value"),
+        QStringLiteral("status"), QStringLiteral("code"), QStringLiteral("args"),
+        QStringLiteral("at_ms"),
     };
     return columns;
 }
+// The columns of files written before events had codes: the first ones of eventColumns().
+inline constexpr int kEventColumnsBeforeCodes = 7;
 inline const QString kCreateEventsTableSql = QStringLiteral(
     "CREATE TABLE IF NOT EXISTS events (id INTEGER PRIMARY KEY, at TEXT, kind TEXT, text TEXT, "
-    "reg INTEGER, value INTEGER, status INTEGER)");
+    "reg INTEGER, value INTEGER, status INTEGER, code TEXT, args TEXT, at_ms INTEGER)");
+inline const QStringList& addEventCodeColumnsSql() {
+    static const QStringList sql = {
+        QStringLiteral("ALTER TABLE events ADD COLUMN code TEXT"),
+        QStringLiteral("ALTER TABLE events ADD COLUMN args TEXT"),
+        QStringLiteral("ALTER TABLE events ADD COLUMN at_ms INTEGER"),
+    };
+    return sql;
+}
 
 }  // namespace schema
 }  // namespace record

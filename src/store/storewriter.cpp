@@ -55,11 +55,7 @@ void StoreWriter::write(Sample s) {
     }
     if (ok) {
         if (dropped_ > 0 && held_.empty()) {
-            emit archiveNote(
-                QStringLiteral(
-                    QT_TRANSLATE_NOOP("velmars",
-                                      "磁盘长时间不可写：内存中超出上限的最早 %1 个样本已丢弃"))
-                    .arg(dropped_));
+            emit archiveNote(kSamplesDroppedCode, {QString::number(dropped_)});
             dropped_ = 0;
         }
         emit written(lastRecordNo_, true, {}, int(held_.size()));
@@ -88,7 +84,7 @@ void StoreWriter::applyRetention() {
     if (!drop) return;
     const int64_t cut = QDateTime(drop->day.addDays(1), QTime(0, 0)).toSecsSinceEpoch();
     if (const std::optional<int64_t> removed = store_.dropArchiveBefore(cut, alsoRemove_)) {
-        emit archiveNote(droppedDayText(*drop, *removed, retention_));
+        emit archiveNote(kDayDroppedCode, droppedDayArgs(*drop, *removed, retention_));
         writesToRetention_ = 1;
     }
 }

@@ -39,7 +39,7 @@ class StoreWriter : public QObject {
     // waiting: samples held in memory for the file, this one included when it was not stored.
     void written(int recordNo, bool stored, QString error, int waiting);
     // A line for the event log: the archive let a day go, or held samples were let go.
-    void archiveNote(QString text);
+    void archiveNote(const QString& code, const QStringList& args);
 
   private:
     SampleStore store_;

@@ -12,6 +12,7 @@
 #include <QSqlRecord>
 #include <QTemporaryDir>
 
+#include "alert/alerter.h"
 #include "alert/delivery.h"
 #include "sinks.h"
 
@@ -111,9 +112,11 @@ TEST(AlertDelivery, WhatWaitsSurvivesARestartAndGoesOnce) {
     QStringList attempts;
     {
         Delivery first(db);
-        QObject::connect(&first, &Delivery::attempted, [&](bool ok, const QString& text) {
-            attempts << (ok ? "ok " : "no ") + text;
-        });
+        QObject::connect(&first, &Delivery::attempted,
+                         [&](bool ok, const QString& code, const QStringList& args) {
+                             attempts << (ok ? "ok " : "no ") +
+                                             *alert::eventText(code, args, base::Lang::Stored);
+                         });
         first.configure(settings);
         first.start();
         first.enqueue({hookLetter(url, R"({"n":1})"), hookLetter(url, R"({"n":2})")});
@@ -138,9 +141,10 @@ TEST(AlertDelivery, WhatWaitsSurvivesARestartAndGoesOnce) {
     ASSERT_TRUE(hook.start());
     attempts.clear();
     Delivery second(db);
-    QObject::connect(&second, &Delivery::attempted, [&](bool ok, const QString& text) {
-        attempts << (ok ? "ok " : "no ") + text;
-    });
+    QObject::connect(
+        &second, &Delivery::attempted, [&](bool ok, const QString& code, const QStringList& args) {
+            attempts << (ok ? "ok " : "no ") + *alert::eventText(code, args, base::Lang::Stored);
+        });
     second.configure(settings);
     second.start();
     ASSERT_TRUE(waitUntil([&] { return hook.taken().size() >= 2; }, 15000));

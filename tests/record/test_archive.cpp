@@ -213,6 +213,10 @@ TEST(Archive, AdoptsAWrappedRingOnceAndKeepsEverySampleAfter) {
         }
         ASSERT_TRUE(events.append(entries));
     }
+    // A row from before events kept their UTC time goes by its local time.
+    record_test::exec(path,
+                      QStringLiteral("INSERT INTO events (at, kind) VALUES ('%1', 'write')")
+                          .arg(record::eventTimeText(QDateTime::fromSecsSinceEpoch(cut - 2))));
     EXPECT_EQ(store.dropArchiveBefore(cut, &record::EventStore::removeBefore), 4033);
     EXPECT_EQ(store.archiveExtent()->first, cut);
     EXPECT_EQ(record_test::scalar(path, "SELECT count(*) FROM events").toInt(), 1);

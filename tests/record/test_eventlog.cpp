@@ -211,7 +211,7 @@ TEST(EventStore, WindowKindsOverStoredAndOlderRows) {
         {"write", "SV1 → 30.0"}};
     std::vector<EventEntry> batch;
     for (const auto& [kind, text] : rows)
-        batch.push_back({0, at, kind, QString::fromUtf8(text), {}, {}, {}});
+        batch.push_back({0, at, kind, QString::fromUtf8(text), {}, {}, {}, {}, {}});
     ASSERT_TRUE(store.append(batch));
 
     EXPECT_EQ(record::eventKindCaption(QStringLiteral("alert")), QStringLiteral("报警"));
@@ -236,13 +236,71 @@ TEST(EventStore, WindowKindsOverStoredAndOlderRows) {
     }
 }
 
-TEST(EventRules, NotStartedIsNoRecorderEvent) {
-    EXPECT_FALSE(record::recorderEntry(QString(), QStringLiteral("记录未启动")));
-    EXPECT_FALSE(record::recorderEntry(QStringLiteral("记录未启动"), QStringLiteral("记录已停止")));
-    const auto resumed =
-        record::recorderEntry(QStringLiteral("记录未启动"), QStringLiteral("记录中：第 1 条"));
-    ASSERT_TRUE(resumed);
-    EXPECT_EQ(resumed->text, QStringLiteral("开始记录"));
+TEST(EventRules, RecorderStatesMakeAnEntryOnlyWhenTheStateChanges) {
+    using S = record::RecorderStatus;
+    const S notStarted, stopped{S::State::Stopped, 0, 0, {}}, first{S::State::Recording, 1, 0, {}},
+        behind{S::State::Recording, 2, 3, {}}, slow{S::State::SlowDisk, 0, 0, {}},
+        full{S::State::Failed, 0, 2, QStringLiteral("磁盘已满")};
+    const struct {
+        S before, after;
+        const char* text;  // nullptr: no entry
+    } cases[] = {{notStarted, notStarted, nullptr},
+                 {notStarted, stopped, nullptr},
+                 {notStarted, first, "开始记录"},
+                 {first, behind, nullptr},
+                 {first, slow, nullptr},
+                 {first, full, "记录已停止：磁盘已满，每秒重试"},
+                 {full, behind, "开始记录"},
+                 {first, stopped, "记录已停止"},
+                 {first, notStarted, nullptr}};
+    for (const auto& c : cases) {
+        const auto e = record::recorderEntry(c.before, c.after);
+        EXPECT_EQ(e ? e->text.toStdString() : "-", c.text ? c.text : "-");
+    }
+}
+
+// A file written before events had codes reads and shows as before, untouched while read only;
+// opened to write, it gains the code columns beside its rows, which stay as they were.
+TEST(EventStore, AnOlderFileShowsAsBeforeAndGainsTheCodeColumns) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
+    ASSERT_TRUE(record_test::exec(
+        path, QStringLiteral(
+                  "CREATE TABLE events (id INTEGER PRIMARY KEY, at TEXT, kind TEXT, text TEXT, "
+                  "reg INTEGER, value INTEGER, status INTEGER)")));
+    ASSERT_TRUE(record_test::exec(
+        path, QStringLiteral("INSERT INTO events (at, kind, text) VALUES "
+                             "('2026-01-02 08:00:00.000', 'link', '设备已断开：/dev/ttyUSB0')")));
+    const QByteArray untouched = record_test::fileBytes(path);
+    const auto rows = [&] {
+        record::EventStore store(path, QStringLiteral("older"));
+        EXPECT_TRUE(store.open(/*readOnly=*/true)) << store.lastError().toStdString();
+        record::EventFilter f;
+        f.newestFirst = false;
+        return store.load(f);
+    };
+    std::vector<EventEntry> got = rows();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(record_test::fileBytes(path), untouched);
+    EXPECT_TRUE(got[0].code.isEmpty());
+    EXPECT_EQ(record::eventText(got[0]), QStringLiteral("设备已断开：/dev/ttyUSB0"));
+    EXPECT_TRUE(record::linkWentDown(got[0]));
+
+    std::vector<EventEntry> batch{record::linkEntry(comm::LinkEvent::Silent, QString())};
+    batch[0].at = QDateTime(QDate(2026, 1, 2), QTime(9, 0));
+    {
+        record::EventStore store(path, QStringLiteral("older-written"));
+        ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+        ASSERT_TRUE(store.append(batch));
+    }
+    got = rows();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].text, QStringLiteral("设备已断开：/dev/ttyUSB0"));
+    EXPECT_TRUE(got[0].code.isEmpty() && got[0].args.isEmpty());
+    EXPECT_EQ(std::tuple(got[1].code, got[1].text),
+              std::tuple(QStringLiteral("link.silent"), QStringLiteral("仪表停止应答")));
+    EXPECT_EQ(record_test::scalar(path, "SELECT at_ms FROM events WHERE id = 2").toLongLong(),
+              batch[0].at.toMSecsSinceEpoch());
 }
 
 TEST(EventLog, StoresOffTheCallersThreadAndAnswersQueries) {

@@ -15,7 +15,19 @@ record::ArchivedSample at(int64_t t, float pv1, float sv1 = 30) {
 }
 
 record::EventEntry event(int64_t t, const QString& kind, const QString& text) {
-    return {0, QDateTime::fromSecsSinceEpoch(t), kind, text, {}, {}, {}};
+    record::EventEntry e;
+    e.at = QDateTime::fromSecsSinceEpoch(t);
+    e.kind = kind;
+    e.text = text;
+    return e;
+}
+
+// The same as a row with a code, its stored text left out: the cause comes from the code.
+record::EventEntry coded(int64_t t, const QString& kind, const char* code, QStringList args = {}) {
+    record::EventEntry e = record::codedEntry(kind, QString::fromLatin1(code), std::move(args));
+    e.at = QDateTime::fromSecsSinceEpoch(t);
+    e.text.clear();
+    return e;
 }
 
 }  // namespace
@@ -89,22 +101,33 @@ TEST(ReportFigures, EdgesOfASpan) {
     }
 }
 
-TEST(ReportFigures, GapCauses) {
+TEST(ReportFigures, GapCausesOfOlderRowsAndOfCodes) {
     const int64_t t0 = 1'800'000'000;
-    const std::vector<record::EventEntry> events = {
+    const QString dev = QStringLiteral("/dev/ttyUSB0");
+    const std::vector<record::EventEntry> older = {
         event(t0 - 5, "link", "端口已打开：/dev/ttyUSB0"),
         event(t0 + 100, "link", "设备已断开：/dev/ttyUSB0"),
         event(t0 + 300, "link", "设备已恢复：/dev/ttyUSB0"),
         event(t0 + 500, "recorder", "记录已停止：磁盘已满，每秒重试"),
         event(t0 + 600, "recorder", "开始记录"),
     };
-    EXPECT_EQ(report::gapCause(t0 + 101, t0 + 299, events), "设备已断开：/dev/ttyUSB0");
-    EXPECT_EQ(report::gapCause(t0 + 499, t0 + 599, events), "记录已停止：磁盘已满，每秒重试");
-    // The port open and nothing from the recorder: the program was not running.
-    EXPECT_EQ(report::gapCause(t0 + 700, t0 + 800, events), "程序未运行");
-    EXPECT_EQ(report::gapCause(t0 + 10, t0 + 50, events), "程序未运行");
-    // Stale seconds were stored, so the program ran: the silence within the gap, or the bare fact.
-    EXPECT_EQ(report::gapCause(t0 + 90, t0 + 200, events, true), "设备已断开：/dev/ttyUSB0");
-    EXPECT_EQ(report::gapCause(t0 + 10, t0 + 50, events, true), "未读到仪表数值，数值过期");
+    const std::vector<record::EventEntry> codes = {
+        coded(t0 - 5, "link", "link.opened", {dev}),
+        coded(t0 + 100, "link", "link.deviceLost", {dev}),
+        coded(t0 + 300, "link", "link.deviceBack", {dev}),
+        coded(t0 + 500, "recorder", "recorder.failed", {QStringLiteral("磁盘已满")}),
+        coded(t0 + 600, "recorder", "recorder.recording"),
+    };
+    for (const auto* events : {&older, &codes}) {
+        EXPECT_EQ(report::gapCause(t0 + 101, t0 + 299, *events), "设备已断开：/dev/ttyUSB0");
+        EXPECT_EQ(report::gapCause(t0 + 499, t0 + 599, *events), "记录已停止：磁盘已满，每秒重试");
+        // The port open and nothing from the recorder: the program was not running.
+        EXPECT_EQ(report::gapCause(t0 + 700, t0 + 800, *events), "程序未运行");
+        EXPECT_EQ(report::gapCause(t0 + 10, t0 + 50, *events), "程序未运行");
+        // Stale seconds were stored, so the program ran: the silence within the gap, or the
+        // bare fact.
+        EXPECT_EQ(report::gapCause(t0 + 90, t0 + 200, *events, true), "设备已断开：/dev/ttyUSB0");
+        EXPECT_EQ(report::gapCause(t0 + 10, t0 + 50, *events, true), "未读到仪表数值，数值过期");
+    }
     EXPECT_EQ(report::durationText(100 * 3600 + 61), "100:01:01");
 }
