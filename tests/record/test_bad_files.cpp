@@ -17,122 +17,56 @@ using record::Fault;
 
 namespace {
 
-// Opens the store on path and, for a writer, writes one row; the operator's reason for the
-// first step that fails, empty when both went through.
-using Attempt = std::function<QString(const QString& path)>;
-
-template <class Store>
-QString reason(Store& store, bool ok) {
-    return ok ? QString() : store.lastError();
+// The reason of the first step that failed: opening, then (for a writer) writing one row.
+template <class Store, class Write>
+QString attempt(Store& store, bool opened, bool writes, Write write) {
+    return !opened || (writes && !write()) ? store.lastError() : QString();
 }
 
-QString sampleStore(const QString& path, record::SampleStore::Access access) {
+struct StoreCase {
+    const char* name;
+    bool creates, writes;  // makes a missing file; writes into the file
+    const char* owns;      // the table besides pv_data whose shape it checks
+    std::function<QString(const QString& path)> attempt;
+};
+
+QString samples(const QString& path, record::SampleStore::Access access, bool writes) {
     record::SampleStore store(path, QStringLiteral("samples"));
-    if (!store.open(access)) return store.lastError();
     record::Sample s;
     s.id = 1;
-    s.date = 46000;
-    return access == record::SampleStore::Access::ReadOnly ? QString()
-                                                           : reason(store, store.storeSample(s));
+    return attempt(store, store.open(access), writes, [&] { return store.storeSample(s); });
 }
 
-QString eventStore(const QString& path, bool readOnly) {
+QString events(const QString& path, bool writes) {
     record::EventStore store(path, QStringLiteral("events"));
-    if (!store.open(readOnly)) return store.lastError();
     std::vector<record::EventEntry> entries(1);
     entries[0].at = QDateTime::currentDateTime();
-    entries[0].kind = QStringLiteral("test");
-    return readOnly ? QString() : reason(store, store.append(entries));
+    return attempt(store, store.open(!writes), writes, [&] { return store.append(entries); });
 }
 
-QString runStore(const QString& path, bool readOnly) {
+QString runs(const QString& path, bool writes) {
     record::RunStore store(path, QStringLiteral("runs"));
-    if (!store.open(readOnly)) return store.lastError();
     record::Run run;
     run.name = QStringLiteral("run");
-    return readOnly ? QString() : reason(store, store.start(run));
+    return attempt(store, store.open(!writes), writes, [&] { return store.start(run); });
 }
 
 QString alertQueue(const QString& path) {
     alert::Outbox outbox(path, QStringLiteral("outbox"));
     QString why;
     if (!outbox.open(&why)) return why;
-    alert::Letter letter;
-    letter.target = QStringLiteral("a@b.c");
-    return reason(outbox, outbox.keep({letter}));
+    return attempt(outbox, true, true, [&] { return outbox.keep({alert::Letter()}); });
 }
 
-enum class Kind {
-    Missing,
-    MarkedReadOnly,
-    Garbage,
-    ShortHeader,
-    ForeignSamples,
-    ForeignEvents,
-    ForeignArchive,
-    Locked
-};
-
-struct StoreCase {
+struct FileCase {
     const char* name;
-    bool creates;  // makes a missing file
-    bool writes;
-    const char* owns;  // the one table besides pv_data whose shape it checks, if any
-    Attempt attempt;
+    QByteArray bytes;  // the file's bytes; empty: a database the ring store made
+    const char* sql;   // then changed by this, or marked (read-only, locked)
+    std::function<QString(const StoreCase&)> expected;
 };
 
-// The file of that kind at path; its lock holder, for a locked one.
-void make(Kind kind, const QString& path, QProcess* holder) {
-    if (kind == Kind::Missing) return;
-    if (kind == Kind::Garbage || kind == Kind::ShortHeader) {
-        QByteArray bytes("SQLite format 3");
-        if (kind == Kind::Garbage) {
-            bytes = QByteArray(4096, '\0');
-            for (int i = 0; i < bytes.size(); ++i)
-                bytes[i] = static_cast<char>((i * 7919 + 13) % 251);
-        }
-        record_test::writeFile(path, bytes);
-        return;
-    }
-    ASSERT_TRUE(record::SampleStore(path, QStringLiteral("make")).open());
-    const char* sql =
-        kind == Kind::ForeignSamples   ? "DROP TABLE pv_data; CREATE TABLE pv_data (a, b)"
-        : kind == Kind::ForeignEvents  ? "CREATE TABLE events (id INTEGER, what TEXT)"
-        : kind == Kind::ForeignArchive ? "CREATE TABLE archive (stamp TEXT, payload BLOB)"
-                                       : nullptr;
-    if (sql) {
-        for (const QString& s : QString::fromLatin1(sql).split(QStringLiteral("; ")))
-            ASSERT_TRUE(record_test::exec(path, s)) << sql;
-    }
-    if (kind == Kind::MarkedReadOnly) QFile::setPermissions(path, QFileDevice::ReadOwner);
-    if (kind == Kind::Locked) {
-        holder->start(QCoreApplication::applicationDirPath() + "/record_child", {"lock", path});
-        ASSERT_TRUE(holder->waitForStarted(5000) && holder->waitForReadyRead(10000));
-        ASSERT_TRUE(holder->readLine().startsWith("locked"));
-    }
-}
-
-// What the store says of a file of that kind; empty where it opens (and writes) it.
-QString expected(Kind kind, const StoreCase& store) {
-    switch (kind) {
-        case Kind::Missing:
-            return store.creates ? QString() : record::faultText(Fault::Missing);
-        case Kind::MarkedReadOnly:
-            return store.writes ? record::faultText(Fault::ReadOnly) : QString();
-        case Kind::Garbage:
-        case Kind::ShortHeader:
-            return record::faultText(Fault::NotADatabase);
-        case Kind::ForeignSamples:
-            return record::faultText(Fault::WrongTables);
-        case Kind::ForeignEvents:
-        case Kind::ForeignArchive:
-            return qstrcmp(store.owns, kind == Kind::ForeignEvents ? "events" : "archive") == 0
-                       ? record::faultText(Fault::WrongTables)
-                       : QString();
-        case Kind::Locked:
-            return store.writes ? record::faultText(Fault::Locked) : QString();
-    }
-    return {};
+QString text(Fault f) {
+    return record::faultText(f);
 }
 
 }  // namespace
@@ -140,41 +74,77 @@ QString expected(Kind kind, const StoreCase& store) {
 TEST(BadFiles, EveryStoreRefusesWhatItMustNotSpoilAndSaysWhy) {
     using A = record::SampleStore::Access;
     const std::vector<StoreCase> stores = {
-        {"ring", true, true, "archive",
-         [](const QString& p) { return sampleStore(p, A::ReadWrite); }},
-        {"recorder", true, true, "archive",
-         [](const QString& p) { return sampleStore(p, A::Record); }},
+        {"ring", true, true, "archive", [](auto& p) { return samples(p, A::ReadWrite, true); }},
+        {"recorder", true, true, "archive", [](auto& p) { return samples(p, A::Record, true); }},
         {"ring reader", false, false, "archive",
-         [](const QString& p) { return sampleStore(p, A::ReadOnly); }},
-        {"events", true, true, "events", [](const QString& p) { return eventStore(p, false); }},
-        {"events reader", false, false, "events",
-         [](const QString& p) { return eventStore(p, true); }},
-        {"runs", true, true, "", [](const QString& p) { return runStore(p, false); }},
-        {"runs reader", false, false, "", [](const QString& p) { return runStore(p, true); }},
+         [](auto& p) { return samples(p, A::ReadOnly, false); }},
+        {"events", true, true, "events", [](auto& p) { return events(p, true); }},
+        {"events reader", false, false, "events", [](auto& p) { return events(p, false); }},
+        {"runs", true, true, "", [](auto& p) { return runs(p, true); }},
+        {"runs reader", false, false, "", [](auto& p) { return runs(p, false); }},
         {"alert queue", false, true, "", alertQueue},
     };
-    const std::vector<std::pair<Kind, const char*>> kinds = {
-        {Kind::Missing, "missing"},
-        {Kind::MarkedReadOnly, "marked read-only"},
-        {Kind::Garbage, "not a database"},
-        {Kind::ShortHeader, "a header too short"},
-        {Kind::ForeignSamples, "samples of another shape"},
-        {Kind::ForeignEvents, "events of another shape"},
-        {Kind::ForeignArchive, "an archive of another shape"},
-        {Kind::Locked, "locked by another program"},
+    const auto all = [](Fault f) { return [f](const StoreCase&) { return text(f); }; };
+    const auto owner = [](const char* table) {
+        return [table](const StoreCase& s) {
+            return qstrcmp(s.owns, table) ? QString() : text(Fault::WrongTables);
+        };
+    };
+    const auto writers = [](Fault f) {
+        return [f](const StoreCase& s) { return s.writes ? text(f) : QString(); };
+    };
+    QByteArray garbage(4096, '\0');
+    for (int i = 0; i < garbage.size(); ++i)
+        garbage[i] = static_cast<char>((i * 7919 + 13) % 251);
+    const std::vector<FileCase> files = {
+        {"missing",
+         {},
+         "missing",
+         [](const StoreCase& s) { return s.creates ? QString() : text(Fault::Missing); }},
+        {"marked read-only", {}, "read-only", writers(Fault::ReadOnly)},
+        {"not a database", garbage, nullptr, all(Fault::NotADatabase)},
+        {"a header too short", "SQLite format 3", nullptr, all(Fault::NotADatabase)},
+        {"samples of another shape",
+         {},
+         "DROP TABLE pv_data; CREATE TABLE pv_data (a, b)",
+         all(Fault::WrongTables)},
+        {"events of another shape",
+         {},
+         "CREATE TABLE events (id INTEGER, what TEXT)",
+         owner("events")},
+        {"an archive of another shape",
+         {},
+         "CREATE TABLE archive (stamp TEXT, payload BLOB)",
+         owner("archive")},
+        {"locked by another program", {}, "locked", writers(Fault::Locked)},
     };
     QTemporaryDir dir;
     int n = 0;
-    for (const auto& [kind, kindName] : kinds) {
+    for (const FileCase& file : files) {
         for (const StoreCase& store : stores) {
             const QString path = dir.filePath(QStringLiteral("%1.db").arg(++n));
+            const QString how = QString::fromLatin1(file.sql ? file.sql : "");
             QProcess holder;
-            make(kind, path, &holder);
+            if (!file.bytes.isEmpty()) {
+                record_test::writeFile(path, file.bytes);
+            } else if (how != u"missing") {
+                ASSERT_TRUE(record::SampleStore(path, QStringLiteral("make")).open());
+                if (how == u"read-only") QFile::setPermissions(path, QFileDevice::ReadOwner);
+                if (how == u"locked") {
+                    holder.start(QCoreApplication::applicationDirPath() + "/record_child",
+                                 {"lock", path});
+                    ASSERT_TRUE(holder.waitForStarted(5000) && holder.waitForReadyRead(10000));
+                    ASSERT_TRUE(holder.readLine().startsWith("locked"));
+                } else if (how.startsWith(u"CREATE") || how.startsWith(u"DROP")) {
+                    for (const QString& sql : how.split(QStringLiteral("; ")))
+                        ASSERT_TRUE(record_test::exec(path, sql)) << file.sql;
+                }
+            }
             const QByteArray before = record_test::fileBytes(path);
-            const QString want = expected(kind, store);
-            EXPECT_EQ(store.attempt(path), want) << kindName << " / " << store.name;
-            if (!want.isEmpty() && kind != Kind::Locked) {
-                EXPECT_EQ(record_test::fileBytes(path), before) << kindName << " / " << store.name;
+            const QString want = file.expected(store);
+            EXPECT_EQ(store.attempt(path), want) << file.name << " / " << store.name;
+            if (!want.isEmpty() && !holder.processId()) {
+                EXPECT_EQ(record_test::fileBytes(path), before) << file.name << " / " << store.name;
             }
             holder.kill();
             holder.waitForFinished(5000);
