@@ -284,19 +284,15 @@ bool ArchiveStore::adoptRing() {
     Transaction adopt(db_);
     if (!adopt.ok()) return false;
     QSqlQuery q(db_.db());
-    const auto abandon = [&](const QSqlError& e) {
-        q.finish();
-        return db_.failFromSql(e);
-    };
     const auto ring = ringRecords();
     if (!ring) return false;
     if (!q.exec(QStringLiteral("SELECT max(t) FROM archive")) || !q.next())
-        return abandon(q.lastError());
+        return db_.failFromSql(q.lastError());
     const bool empty = q.value(0).isNull();
     const int64_t newest = q.value(0).toLongLong();
     q.finish();
     if (!q.prepare(QStringLiteral("SELECT 1 FROM archive WHERE t = ? LIMIT 1")))
-        return abandon(q.lastError());
+        return db_.failFromSql(q.lastError());
     q.setForwardOnly(true);
     std::map<int64_t, bool> lacks;
     std::vector<Sample> missing;
@@ -306,7 +302,7 @@ bool ArchiveStore::adoptRing() {
             bool want = empty || s.at > newest;
             if (want) {
                 q.bindValue(0, static_cast<qlonglong>(s.at));
-                if (!q.exec()) return abandon(q.lastError());
+                if (!q.exec()) return db_.failFromSql(q.lastError());
                 want = !q.next();
                 q.finish();
             }
@@ -318,7 +314,7 @@ bool ArchiveStore::adoptRing() {
     // The first adoption's mark, as files from before later copies have it.
     if (!q.exec(QStringLiteral("INSERT OR IGNORE INTO archive_meta VALUES ('adopted', %1)")
                     .arg(missing.size())))
-        return abandon(q.lastError());
+        return db_.failFromSql(q.lastError());
     q.finish();
     return adopt.commit();
 }

@@ -22,14 +22,6 @@ constexpr int kSqliteCorrupt = 11;
 constexpr int kSqliteFull = 13;
 constexpr int kSqliteNotADb = 26;
 
-// A file the user has marked read-only is left alone even where the process could override the
-// mark (as the superuser can).
-bool isReadOnlyFile(const QFileInfo& fi) {
-    const auto anyWrite =
-        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    return !fi.isWritable() || !(fi.permissions() & anyWrite);
-}
-
 // An existing file that does not start with the SQLite header is not ours to touch. An empty
 // file is taken as a new database.
 bool looksLikeDatabase(const QString& path, bool* readable) {
@@ -42,6 +34,13 @@ bool looksLikeDatabase(const QString& path, bool* readable) {
 }
 
 }  // namespace
+
+bool isReadOnlyFile(const QString& path) {
+    const QFileInfo fi(path);
+    const auto anyWrite =
+        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
+    return !fi.isWritable() || !(fi.permissions() & anyWrite);
+}
 
 QString faultText(Fault f) {
     switch (f) {
@@ -113,7 +112,7 @@ bool Database::open(FileAccess access, int busyTimeoutMs) {
     if (!existed && access != FileAccess::Create) return fail(Fault::Missing);
     if (existed) {
         if (!fi.isFile()) return fail(Fault::FileNotCreatable);
-        if (!readOnly && isReadOnlyFile(fi)) return fail(Fault::ReadOnly);
+        if (!readOnly && isReadOnlyFile(path_)) return fail(Fault::ReadOnly);
         // A file another of our connections already holds has passed this check, and reading its
         // header here would release that connection's locks.
         bool readable = false, database = true;

@@ -35,6 +35,10 @@ QString faultText(Fault f);
 // The fault an SQLite error stands for; fallback for the ones that name no cause.
 Fault faultOf(const QSqlError& e, Fault fallback);
 
+// Whether the user has marked the file read-only; such a file is left alone even where the
+// process could override the mark (as the superuser can).
+bool isReadOnlyFile(const QString& path);
+
 // How a store takes its file.
 enum class FileAccess {
     Create,    // read and written; the file and its folder are made where missing
