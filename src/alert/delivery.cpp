@@ -98,48 +98,38 @@ bool sendMail(const MailServer& server, const QString& from, const QStringList& 
 
 // Outbox ----------------------------------------------------------------------------------------
 
-Outbox::Outbox(QString connectionName) : file_(std::move(connectionName)) {}
+Outbox::Outbox(QString path, QString connectionName)
+    : db_(std::move(path), std::move(connectionName)) {}
 
-bool Outbox::open(const QString& path, QString* error) {
+bool Outbox::open(QString* error) {
     // The queue goes only into a file the event log or the recorder has made theirs: a missing
     // file is not created here and a file of something else is left exactly as it is.
-    const QFileInfo fi(path);
-    if (!fi.isFile()) {
-        *error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件不存在"));
+    if (!db_.open(record::FileAccess::Existing, kBusyTimeoutMs)) {
+        *error = db_.lastError();
         return false;
     }
-    // A file marked read-only stays unchanged, also for a user whom the mark does not stop.
-    const auto anyWrite =
-        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    if (!fi.isWritable() || !(fi.permissions() & anyWrite)) {
-        *error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件只读"));
-        return false;
-    }
-    if (!file_.open(path, false, kBusyTimeoutMs)) {
-        *error = file_.error().text();
-        return false;
-    }
-    QSqlQuery q(file_.db());
+    QSqlQuery q(db_.db());
     if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name "
                                "IN ('events', 'pv_data')")) ||
         !q.next() || q.value(0).toInt() == 0) {
         *error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件尚无记录表"));
         q = QSqlQuery();
-        file_.close();
+        db_.close();
         return false;
     }
     q.finish();
     const bool ok =
-        q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) &&
-        q.exec(QStringLiteral(
-            "CREATE TABLE IF NOT EXISTS alert_outbox (id INTEGER PRIMARY KEY AUTOINCREMENT, "
-            "created INTEGER NOT NULL, channel TEXT NOT NULL, target TEXT NOT NULL, "
-            "subject TEXT NOT NULL, payload BLOB NOT NULL, attempts INTEGER NOT NULL DEFAULT 0, "
-            "next_try INTEGER NOT NULL, sent INTEGER, last_error TEXT)"));
+        db_.useWal(true) &&
+        (q.exec(QStringLiteral(
+             "CREATE TABLE IF NOT EXISTS alert_outbox (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+             "created INTEGER NOT NULL, channel TEXT NOT NULL, target TEXT NOT NULL, "
+             "subject TEXT NOT NULL, payload BLOB NOT NULL, attempts INTEGER NOT NULL DEFAULT 0, "
+             "next_try INTEGER NOT NULL, sent INTEGER, last_error TEXT)")) ||
+         db_.failFromSql(q.lastError()));
     if (!ok) {
-        *error = q.lastError().text();
+        *error = db_.lastError();
         q = QSqlQuery();
-        file_.close();
+        db_.close();
         return false;
     }
     q.prepare(QStringLiteral("DELETE FROM alert_outbox WHERE sent IS NOT NULL AND sent < ?"));
@@ -149,8 +139,9 @@ bool Outbox::open(const QString& path, QString* error) {
 }
 
 bool Outbox::keep(const QVector<Letter>& letters) {
-    QSqlDatabase db = file_.db();
-    if (!db.transaction()) return false;
+    record::Transaction t(db_);
+    if (!t.ok()) return false;
+    QSqlDatabase db = db_.db();
     QSqlQuery insert(db);
     insert.prepare(QStringLiteral(
         "INSERT INTO alert_outbox (created, channel, target, subject, payload, attempts, next_try, "
@@ -176,18 +167,15 @@ bool Outbox::keep(const QVector<Letter>& letters) {
         q.addBindValue(sent);
         q.addBindValue(error);
         if (l.id > 0) q.addBindValue(l.id);
-        if (!q.exec()) {
-            db.rollback();
-            return false;
-        }
+        if (!q.exec()) return false;
     }
-    if (db.commit()) return true;
-    db.rollback();
-    return false;
+    insert = QSqlQuery();
+    update = QSqlQuery();
+    return t.commit();
 }
 
 std::optional<Letter> Outbox::nextDue(qint64 now, const QSet<qint64>& skip) {
-    QSqlQuery q(file_.db());
+    QSqlQuery q(db_.db());
     q.prepare(QStringLiteral(
         "SELECT id, channel, target, subject, payload, attempts, next_try FROM alert_outbox "
         "WHERE sent IS NULL AND next_try <= ? ORDER BY next_try, id LIMIT ?"));
@@ -210,7 +198,7 @@ std::optional<Letter> Outbox::nextDue(qint64 now, const QSet<qint64>& skip) {
 }
 
 int Outbox::waiting() {
-    QSqlQuery q(file_.db());
+    QSqlQuery q(db_.db());
     return q.exec(QStringLiteral("SELECT count(*) FROM alert_outbox WHERE sent IS NULL")) &&
                    q.next()
                ? q.value(0).toInt()
@@ -220,7 +208,7 @@ int Outbox::waiting() {
 // Worker ----------------------------------------------------------------------------------------
 
 DeliveryWorker::DeliveryWorker(QString dbPath, QString connectionName)
-    : path_(std::move(dbPath)), outbox_(std::move(connectionName)) {}
+    : outbox_(std::move(dbPath), std::move(connectionName)) {}
 
 DeliveryWorker::~DeliveryWorker() = default;
 
@@ -253,7 +241,7 @@ void DeliveryWorker::pump() {
     if (stopped_ || busy_) return;
     if (!outbox_.isOpen()) {
         QString why;
-        outbox_.open(path_, &why);
+        outbox_.open(&why);
     }
     // What is held goes into the file once it takes writes; until then it is sent from memory.
     if (outbox_.isOpen() && !held_.isEmpty() && outbox_.keep(held_)) held_.clear();
@@ -406,7 +394,7 @@ void DeliveryWorker::stop() {
     // What is held is stored now if the file takes it; what is unsent then goes after a restart.
     if (!held_.isEmpty()) {
         QString why;
-        if (outbox_.isOpen() || outbox_.open(path_, &why)) outbox_.keep(held_);
+        if (outbox_.isOpen() || outbox_.open(&why)) outbox_.keep(held_);
     }
     delete net_;
     net_ = nullptr;

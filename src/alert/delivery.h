@@ -18,7 +18,7 @@
 
 #include "alert/message.h"
 #include "base/workerthread.h"
-#include "store/sqlitefile.h"
+#include "store/database.h"
 
 class QNetworkAccessManager;
 class QTimer;
@@ -47,9 +47,11 @@ bool sendMail(const MailServer& server, const QString& from, const QStringList& 
 // The queue table in the database file, through a connection of its own.
 class Outbox {
   public:
-    explicit Outbox(QString connectionName);
-    bool open(const QString& path, QString* error);
-    bool isOpen() const { return file_.isOpen(); }
+    Outbox(QString path, QString connectionName);
+    // Joins the file's queue table, making it where missing; false with *error.
+    bool open(QString* error);
+    bool isOpen() const { return db_.isOpen(); }
+    QString lastError() const { return db_.lastError(); }
     // Stores letters as they stand in one transaction: a new row for one without a row number
     // (id <= 0), the attempts and outcome for one with. False, with nothing changed, when the
     // file does not take it.
@@ -59,7 +61,7 @@ class Outbox {
     int waiting();
 
   private:
-    record::SqliteFile file_;
+    record::Database db_;
 };
 
 // Lives on the delivery thread.
@@ -97,7 +99,6 @@ class DeliveryWorker : public QObject {
     // Writes the letter's new state to its row, else holds it in memory until the file takes it.
     void keep(const Letter& letter);
 
-    QString path_;
     Outbox outbox_;
     NotifySettings settings_;
     // Letters whose state the file does not hold yet: new ones (negative ids, given here) and

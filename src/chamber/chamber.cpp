@@ -7,6 +7,7 @@
 
 #include "alert/alerter.h"
 #include "events/eventlog.h"
+#include "events/eventstore.h"
 #include "forward/forwarder.h"
 #include "forward/forwardsetup.h"
 #include "link/libmodbusrtu.h"
@@ -85,6 +86,7 @@ void Chamber::start() {
     if (recording_) {
         auto file = settings_();
         recorder_->setRetention(readRetention(*file, given_.keepDays, given_.keepFreeGb));
+        recorder_->alsoRemoveOldDays(&record::EventStore::removeBefore);
         recorder_->start();
         eventLog_->watch(*recorder_);
         if (forwarder_) forwarder_->start();

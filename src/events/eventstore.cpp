@@ -21,16 +21,6 @@ namespace {
 // The writer waits this long for a lock another connection holds; it runs off the window's thread.
 constexpr int kBusyTimeoutMs = 2000;
 
-// The sample store's words for the same faults, so the status line reads the same.
-using Fault = SampleStore::Fault;
-const QString kNotOpen = faultText(Fault::NotOpen);
-const QString kFolder = faultText(Fault::FolderNotCreatable);
-const QString kFile = faultText(Fault::FileNotCreatable);
-const QString kReadOnly = faultText(Fault::ReadOnly);
-const QString kWrongTables = faultText(Fault::WrongTables);
-const QString kOther = faultText(Fault::Other);
-const QString kMissing = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件不存在"));
-
 QVariant optionalInt(const std::optional<int>& v) {
     return v ? QVariant(*v) : QVariant(QMetaType(QMetaType::Int));
 }
@@ -43,120 +33,68 @@ std::optional<int> intOrNull(const QVariant& v) {
 }  // namespace
 
 EventStore::EventStore(QString path, QString connectionName)
-    : path_(std::move(path)), file_(std::move(connectionName)) {}
+    : db_(std::move(path), std::move(connectionName)) {}
 
 EventStore::~EventStore() {
     close();
 }
 
-bool EventStore::fail(const QString& text) {
-    lastError_ = text;
-    return false;
-}
-
-bool EventStore::failFromSql(const QSqlError& e, Fault fallback) {
-    qCDebug(lcEvents, "%s: %s", qUtf8Printable(path_), qUtf8Printable(e.text()));
-    return fail(faultText(faultOf(e, fallback)));
-}
-
 bool EventStore::open(bool readOnly) {
     close();
-    lastError_.clear();
-    const QFileInfo fi(path_);
-    const bool existed = fi.exists();
-    if (readOnly && !existed) return fail(kMissing);
-    if (!readOnly && !QFileInfo(fi.absolutePath()).isDir() && !QDir().mkpath(fi.absolutePath()))
-        return fail(kFolder);
-    if (existed && !fi.isFile()) return fail(kFile);
-    if (!readOnly && existed) {
-        const auto anyWrite =
-            QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-        if (!fi.isWritable() || !(fi.permissions() & anyWrite)) return fail(kReadOnly);
-    }
-    // Only SQLite itself looks into the file: reading it by other means while another connection
-    // of this process holds it would drop that connection's locks. SQLite reads the header and
-    // refuses a foreign file before it writes anything.
-    if (!file_.open(path_, readOnly, kBusyTimeoutMs))
-        return failFromSql(file_.error(), existed ? Fault::Other : Fault::FileNotCreatable);
-    open_ = true;
+    if (!db_.open(readOnly ? FileAccess::ReadOnly : FileAccess::Create, kBusyTimeoutMs))
+        return false;
     if (!prepareTable(readOnly)) {
-        const QString why = lastError_;
+        const Fault f = db_.fault();
         close();
-        return fail(why);
+        return db_.fail(f);
     }
     return true;
 }
 
 bool EventStore::prepareTable(bool readOnly) {
-    QSqlQuery q(file_.db());
-    const auto sqlFail = [&] { return failFromSql(q.lastError(), Fault::Other); };
-    const auto columnsOf = [&](const QString& table, QStringList* names) {
-        if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table))) return false;
-        while (q.next())
-            names->append(q.value(1).toString().toLower());
-        q.finish();
-        return true;
-    };
-    QStringList events, samples;
-    if (!columnsOf(QStringLiteral("events"), &events) ||
-        !columnsOf(QStringLiteral("pv_data"), &samples))
-        return sqlFail();
+    QStringList events;
+    if (!db_.columns(QStringLiteral("events"), &events)) return false;
     // A file whose tables have another shape belongs to something else: it is left alone.
-    if (!samples.isEmpty() &&
-        (samples.size() != schema::kSampleColumnCount ||
-         samples.mid(0, 3) != QStringList{QStringLiteral("w_id"), QStringLiteral("w_date"),
-                                          QStringLiteral("w_time")}))
-        return fail(kWrongTables);
     const QStringList& all = schema::eventColumns();
     const bool beforeCodes = events == all.mid(0, schema::kEventColumnsBeforeCodes);
-    if (!events.isEmpty() && events != all && !beforeCodes) return fail(kWrongTables);
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master"))) return sqlFail();
-    q.finish();
+    if (!events.isEmpty() && events != all && !beforeCodes) return db_.fail(Fault::WrongTables);
     if (readOnly) return true;
-    // Only a file that passed the checks above is changed: to WAL, so the recorder, the chart and
-    // this log read and write side by side.
-    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) return sqlFail();
-    if (q.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) != 0)
-        return fail(kOther);
-    q.finish();
-    q.exec(QStringLiteral("PRAGMA synchronous=NORMAL"));
-    if (events.isEmpty()) {
-        if (!q.exec(schema::kCreateEventsTableSql)) return sqlFail();
-    } else if (beforeCodes) {
-        // A file of an older version: the columns go in beside the old ones; its rows stay.
-        if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return sqlFail();
-        for (const QString& sql : schema::addEventCodeColumnsSql())
-            if (!q.exec(sql)) {
-                const QSqlError error = q.lastError();
-                q.exec(QStringLiteral("ROLLBACK"));
-                return failFromSql(error, Fault::Other);
-            }
-        if (!q.exec(QStringLiteral("COMMIT"))) return sqlFail();
+    // Only a file that passed the checks is changed: to WAL, so the recorder, the chart and this
+    // log read and write side by side.
+    if (!db_.useWal(false)) return false;
+    QSqlQuery q(db_.db());
+    if (events.isEmpty())
+        return q.exec(schema::kCreateEventsTableSql) || db_.failFromSql(q.lastError());
+    if (!beforeCodes) return true;
+    // A file of an older version: the columns go in beside the old ones; its rows stay.
+    Transaction t(db_);
+    if (!t.ok()) return false;
+    for (const QString& sql : schema::addEventCodeColumnsSql()) {
+        if (!q.exec(sql)) return db_.failFromSql(q.lastError());
     }
-    return true;
+    q = QSqlQuery();
+    return t.commit();
 }
 
 void EventStore::close() {
-    file_.close();
-    open_ = false;
+    db_.close();
 }
 
 bool EventStore::beginRead() {
-    if (!open_) return fail(kNotOpen);
-    return file_.beginRead() || failFromSql(file_.error(), Fault::Other);
+    return db_.beginRead();
 }
 
 void EventStore::endRead() {
-    if (open_) file_.endRead();
+    db_.endRead();
 }
 
 bool EventStore::hasTable() {
-    return file_.db().tables().contains(QStringLiteral("events"));
+    return db_.isOpen() && db_.db().tables().contains(QStringLiteral("events"));
 }
 
 std::optional<QPair<qint64, qint64>> EventStore::idSpan() {
-    if (!open_ || !hasTable()) return std::nullopt;
-    QSqlQuery q(file_.db());
+    if (!hasTable()) return std::nullopt;
+    QSqlQuery q(db_.db());
     if (!q.exec(QStringLiteral("SELECT min(id), max(id) FROM events")) || !q.next() ||
         q.value(0).isNull())
         return std::nullopt;
@@ -172,55 +110,61 @@ std::optional<qint64> EventStore::count(const EventFilter& f) {
 }
 
 bool EventStore::append(std::vector<EventEntry>& entries) {
-    if (!open_) return fail(kNotOpen);
+    if (!db_.ready()) return false;
     if (entries.empty()) return true;
-    QSqlDatabase db = file_.db();
-    QSqlQuery q(db);
-    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return failFromSql(q.lastError(), Fault::Other);
-    const auto abandon = [&](const QSqlQuery& failed) {
-        const QSqlError error = failed.lastError();
-        QSqlQuery(db).exec(QStringLiteral("ROLLBACK"));
-        for (EventEntry& e : entries)
-            e.id = 0;
-        return failFromSql(error, Fault::Other);
-    };
-    QSqlQuery put(db);
-    if (!put.prepare(QStringLiteral(
-            "INSERT INTO events (at, kind, text, reg, value, status, code, args, at_ms) "
-            "VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")))
-        return abandon(put);
-    for (EventEntry& e : entries) {
-        put.bindValue(0, eventTimeText(e.at));
-        put.bindValue(1, e.kind);
-        put.bindValue(2, e.text);
-        put.bindValue(3, optionalInt(e.reg));
-        put.bindValue(4, optionalInt(e.value));
-        put.bindValue(5, optionalInt(e.status));
-        put.bindValue(6, e.code.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : e.code);
-        put.bindValue(
-            7, e.code.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : eventArgsText(e.args));
-        put.bindValue(8, e.at.isValid() ? QVariant(e.at.toMSecsSinceEpoch())
-                                        : QVariant(QMetaType(QMetaType::LongLong)));
-        if (!put.exec()) return abandon(put);
-        e.id = put.lastInsertId().toLongLong();
+    Transaction t(db_);
+    QSqlQuery put(db_.db());
+    bool ok = t.ok() && (put.prepare(QStringLiteral(
+                             "INSERT INTO events (at, kind, text, reg, value, status, code, args, "
+                             "at_ms) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")) ||
+                         db_.failFromSql(put.lastError()));
+    for (auto e = entries.begin(); ok && e != entries.end(); ++e) {
+        put.bindValue(0, eventTimeText(e->at));
+        put.bindValue(1, e->kind);
+        put.bindValue(2, e->text);
+        put.bindValue(3, optionalInt(e->reg));
+        put.bindValue(4, optionalInt(e->value));
+        put.bindValue(5, optionalInt(e->status));
+        put.bindValue(6, e->code.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : e->code);
+        put.bindValue(7, e->code.isEmpty() ? QVariant(QMetaType(QMetaType::QString))
+                                           : eventArgsText(e->args));
+        put.bindValue(8, e->at.isValid() ? QVariant(e->at.toMSecsSinceEpoch())
+                                         : QVariant(QMetaType(QMetaType::LongLong)));
+        ok = put.exec() || db_.failFromSql(put.lastError());
+        e->id = put.lastInsertId().toLongLong();
     }
-    if (!q.exec(QStringLiteral("COMMIT"))) return abandon(q);
-    lastError_.clear();
-    return true;
+    put = QSqlQuery();
+    if (ok && t.commit()) return true;
+    for (EventEntry& e : entries)
+        e.id = 0;
+    return false;
+}
+
+bool EventStore::removeBefore(Database& db, int64_t before) {
+    QStringList columns;
+    if (!db.columns(QStringLiteral("events"), &columns)) return false;
+    if (columns.isEmpty()) return true;
+    // Rows keep their moment in UTC milliseconds; older rows only as local time in text, which
+    // sorts as time does.
+    const bool hasMs = columns.contains(QStringLiteral("at_ms"));
+    const QString older = QStringLiteral("at < :text");
+    QSqlQuery q(db.db());
+    q.prepare(QStringLiteral("DELETE FROM events WHERE %1")
+                  .arg(hasMs ? QStringLiteral("at_ms < :ms OR (at_ms IS NULL AND %1)").arg(older)
+                             : older));
+    if (hasMs) q.bindValue(QStringLiteral(":ms"), qlonglong(before) * 1000);
+    q.bindValue(QStringLiteral(":text"), eventTimeText(QDateTime::fromSecsSinceEpoch(before)));
+    return q.exec() || db.failFromSql(q.lastError());
 }
 
 bool EventStore::forEach(const EventFilter& f,
                          const std::function<void(const EventEntry&)>& visit) {
     // An older file opened read-only has no code columns: its rows read without. Asked at each
     // read, as an older program may make the table after this store opened the file.
+    QStringList have;
+    const bool codes =
+        db_.columns(QStringLiteral("events"), &have) && have.contains(QStringLiteral("code"));
     QStringList columns = schema::eventColumns();
-    bool codes = false;
-    {
-        QSqlQuery q(file_.db());
-        if (q.exec(QStringLiteral("PRAGMA table_info(events)")))
-            while (q.next())
-                codes = codes || q.value(1).toString().compare(u"code", Qt::CaseInsensitive) == 0;
-    }
     if (!codes)
         for (qsizetype i = schema::kEventColumnsBeforeCodes; i < columns.size(); ++i)
             columns[i] = QStringLiteral("NULL");
@@ -242,8 +186,7 @@ bool EventStore::forEach(const EventFilter& f,
 
 bool EventStore::query(const QString& columns, const EventFilter& f,
                        const std::function<void(const QSqlQuery&)>& visit) {
-    if (!open_) return fail(kNotOpen);
-    if (!hasTable()) return true;
+    if (!db_.ready() || !hasTable()) return db_.fault() == Fault::None;
     QStringList where;
     QVariantList binds;
     if (!f.kinds.isEmpty()) {
@@ -286,15 +229,15 @@ bool EventStore::query(const QString& columns, const EventFilter& f,
     if (!where.isEmpty()) sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     sql += f.newestFirst ? QStringLiteral(" ORDER BY id DESC") : QStringLiteral(" ORDER BY id");
     if (f.limit > 0) sql += QStringLiteral(" LIMIT %1").arg(f.limit);
-    QSqlQuery q(file_.db());
+    QSqlQuery q(db_.db());
     q.setForwardOnly(true);
-    if (!q.prepare(sql)) return failFromSql(q.lastError(), Fault::Other);
+    if (!q.prepare(sql)) return db_.failFromSql(q.lastError());
     for (int i = 0; i < binds.size(); ++i)
         q.bindValue(i, binds[i]);
-    if (!q.exec()) return failFromSql(q.lastError(), Fault::Other);
+    if (!q.exec()) return db_.failFromSql(q.lastError());
     while (q.next())
         visit(q);
-    if (q.lastError().isValid()) return failFromSql(q.lastError(), Fault::Other);
+    if (q.lastError().isValid()) return db_.failFromSql(q.lastError());
     return true;
 }
 

@@ -14,8 +14,7 @@
 #include <vector>
 
 #include "events/eventrules.h"
-#include "store/sqlitefile.h"
-#include "store/store.h"
+#include "store/database.h"
 
 class QSqlError;
 
@@ -46,9 +45,9 @@ class EventStore {
     // readOnly: the file must exist and is only read (the command-line export).
     bool open(bool readOnly = false);
     void close();
-    bool isOpen() const { return open_; }
-    QString lastError() const { return lastError_; }
-    QString path() const { return path_; }
+    bool isOpen() const { return db_.isOpen(); }
+    QString lastError() const { return db_.lastError(); }
+    QString path() const { return db_.path(); }
 
     // Stores the entries in one transaction and sets their ids.
     // On failure nothing is stored and the entries keep id 0.
@@ -64,23 +63,22 @@ class EventStore {
     // The number of rows that pass the filter (its limit aside); nullopt on a read error.
     std::optional<qint64> count(const EventFilter& filter);
 
+    // Inside the caller's transaction on db (the archive's retention): the rows older than
+    // `before` (UTC seconds) removed, where the file has the table. False with db's fault.
+    static bool removeBefore(Database& db, int64_t before);
+
     // Rows that pass the filter, in time order or newest first.
     std::vector<EventEntry> load(const EventFilter& filter);
     // The same, one row at a time, without holding them all (exports); false on a read error.
     bool forEach(const EventFilter& filter, const std::function<void(const EventEntry&)>& visit);
 
   private:
-    bool fail(const QString& text);
-    bool failFromSql(const QSqlError& e, SampleStore::Fault fallback);
     bool prepareTable(bool readOnly);
     // Runs the filter's query for the columns, one call of visit per row.
     bool query(const QString& columns, const EventFilter& filter,
                const std::function<void(const QSqlQuery&)>& visit);
 
-    QString path_;
-    SqliteFile file_;
-    bool open_ = false;
-    QString lastError_;
+    Database db_;
 };
 
 }  // namespace record

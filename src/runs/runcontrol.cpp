@@ -297,10 +297,7 @@ bool RunWorker::ensureOpen(bool write) {
     }
     // A file marked read-only is left exactly as it is, not even read through SQLite, which may
     // leave its journal files beside it. The file of another program's recording is only read.
-    const QFileInfo fi(path_);
-    const auto anyWrite =
-        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    if (!readOnly_ && (!fi.isWritable() || !(fi.permissions() & anyWrite))) {
+    if (!readOnly_ && record::isReadOnlyFile(path_)) {
         error_ = record::faultText(record::SampleStore::Fault::ReadOnly);
         return false;
     }

@@ -1,15 +1,11 @@
 #include "runs/runs.h"
 
-#include <QFileInfo>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QSqlRecord>
 #include <QVariant>
 #include <utility>
 
 #include "runs/logging.h"
-#include "store/schema.h"
-#include "store/store.h"
 
 namespace record {
 
@@ -54,99 +50,81 @@ Run runFrom(const QSqlQuery& q) {
 }  // namespace
 
 RunStore::RunStore(QString path, QString connectionName)
-    : path_(std::move(path)), file_(std::move(connectionName)) {}
+    : db_(std::move(path), std::move(connectionName)) {}
 
 RunStore::~RunStore() {
     close();
 }
 
-bool RunStore::fail(const QString& text) {
-    lastError_ = text;
+bool RunStore::refuse(const QString& why) {
+    refusal_ = why;
     return false;
 }
 
-bool RunStore::failFromSql(const QSqlError& e) {
-    qCDebug(lcRuns, "%s", qUtf8Printable(e.text()));
-    return fail(faultText(faultOf(e, SampleStore::Fault::Other)));
+// The file open with its runs table; clears the last call's fault.
+bool RunStore::ready() {
+    refusal_.clear();
+    return db_.ready() && (hasTable_ || db_.fail(Fault::NotOpen));
 }
 
 bool RunStore::open(bool readOnly) {
     close();
-    lastError_.clear();
-    if (readOnly && !QFileInfo::exists(path_)) return fail(faultText(SampleStore::Fault::NotOpen));
-    if (!file_.open(path_, readOnly, kRunsBusyTimeoutMs)) return failFromSql(file_.error());
-    open_ = true;
-    QSqlQuery q(file_.db());
-    if (!readOnly && !q.exec(kCreateRuns)) {
-        const QSqlError e = q.lastError();
+    refusal_.clear();
+    if (!db_.open(readOnly ? FileAccess::ReadOnly : FileAccess::Create, kRunsBusyTimeoutMs))
+        return false;
+    QStringList columns;
+    QSqlQuery q(db_.db());
+    const bool ok = (readOnly || q.exec(kCreateRuns) || db_.failFromSql(q.lastError())) &&
+                    db_.columns(QStringLiteral("runs"), &columns);
+    q = QSqlQuery();
+    if (!ok) {
+        const Fault f = db_.fault();
         close();
-        return failFromSql(e);
+        return db_.fail(f);
     }
-    if (!q.exec(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name = 'runs'")) ||
-        !q.next()) {
-        const QSqlError e = q.lastError();
-        close();
-        return failFromSql(e);
-    }
-    hasTable_ = q.value(0).toInt() > 0;
+    hasTable_ = !columns.isEmpty();
     return true;
 }
 
 bool RunStore::besideSamples(const QString& path, const QString& connectionName) {
-    SqliteFile probe(connectionName);
-    if (!probe.open(path, /*readOnly=*/true, kRunsBusyTimeoutMs)) return false;
-    bool samples = false;
-    {
-        QSqlQuery q(probe.db());
-        samples = q.exec(QStringLiteral("SELECT * FROM pv_data LIMIT 0")) &&
-                  q.record().count() == schema::kSampleColumnCount;
-    }
-    probe.close();
-    return samples;
+    // The layer refuses a pv_data of another shape; an absent one is no sample file either.
+    Database probe(path, connectionName);
+    return probe.open(FileAccess::ReadOnly, kRunsBusyTimeoutMs) &&
+           probe.hasTable(QStringLiteral("pv_data"));
 }
 
 void RunStore::close() {
-    file_.close();
-    open_ = hasTable_ = false;
+    db_.close();
+    hasTable_ = false;
 }
 
 bool RunStore::nameInUse(const QString& name, bool* inUse) {
-    QSqlQuery q(file_.db());
+    QSqlQuery q(db_.db());
     q.prepare(QStringLiteral("SELECT count(*) FROM runs WHERE name = ?"));
     q.bindValue(0, name);
-    if (!q.exec() || !q.next()) return failFromSql(q.lastError());
+    if (!q.exec() || !q.next()) return db_.failFromSql(q.lastError());
     *inUse = q.value(0).toLongLong() > 0;
     return true;
 }
 
 bool RunStore::start(Run& run, bool makeNameUnique) {
-    if (!open_ || !hasTable_) return fail(faultText(SampleStore::Fault::NotOpen));
-    QSqlQuery q(file_.db());
-    if (!q.exec(QStringLiteral("BEGIN IMMEDIATE"))) return failFromSql(q.lastError());
-    const auto rollback = [&](const QSqlError& e) {
-        QSqlQuery(file_.db()).exec(QStringLiteral("ROLLBACK"));
-        return failFromSql(e);
-    };
+    if (!ready()) return false;
+    Transaction t(db_);
+    if (!t.ok()) return false;
+    QSqlQuery q(db_.db());
     if (!q.exec(QStringLiteral("SELECT count(*) FROM runs WHERE end_t IS NULL")) || !q.next())
-        return rollback(q.lastError());
-    if (q.value(0).toInt() > 0) {
-        QSqlQuery(file_.db()).exec(QStringLiteral("ROLLBACK"));
-        return fail(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "已有试验正在进行")));
-    }
+        return db_.failFromSql(q.lastError());
+    if (q.value(0).toInt() > 0)
+        return refuse(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "已有试验正在进行")));
     q.finish();
     // Names are unique: a report or a reader asks for a run by its name.
     QString name = run.name;
     for (int n = 2;; ++n) {
         bool inUse = false;
-        if (!nameInUse(name, &inUse)) {
-            const QString why = lastError_;
-            QSqlQuery(file_.db()).exec(QStringLiteral("ROLLBACK"));
-            return fail(why);
-        }
+        if (!nameInUse(name, &inUse)) return false;
         if (!inUse) break;
         if (!makeNameUnique) {
-            QSqlQuery(file_.db()).exec(QStringLiteral("ROLLBACK"));
-            return fail(
+            return refuse(
                 QStringLiteral(QT_TRANSLATE_NOOP("velmars", "试验名称已被使用：%1")).arg(run.name));
         }
         name = QStringLiteral("%1 (%2)").arg(run.name).arg(n);
@@ -166,9 +144,10 @@ bool RunStore::start(Run& run, bool makeNameUnique) {
         q.bindValue(i++, b->low);
         q.bindValue(i++, b->high);
     }
-    if (!q.exec()) return rollback(q.lastError());
+    if (!q.exec()) return db_.failFromSql(q.lastError());
     const qint64 id = q.lastInsertId().toLongLong();
-    if (!q.exec(QStringLiteral("COMMIT"))) return rollback(q.lastError());
+    q = QSqlQuery();
+    if (!t.commit()) return false;
     run.id = id;
     run.name = name;
     run.end.reset();
@@ -177,33 +156,29 @@ bool RunStore::start(Run& run, bool makeNameUnique) {
 }
 
 bool RunStore::stop(int64_t end) {
-    if (!open_ || !hasTable_) return fail(faultText(SampleStore::Fault::NotOpen));
-    QSqlQuery q(file_.db());
+    if (!ready()) return false;
+    QSqlQuery q(db_.db());
     q.prepare(QStringLiteral("UPDATE runs SET end_t = max(?, start_t) WHERE end_t IS NULL"));
     q.bindValue(0, qlonglong(end));
-    if (!q.exec()) return failFromSql(q.lastError());
+    if (!q.exec()) return db_.failFromSql(q.lastError());
     if (q.numRowsAffected() < 1)
-        return fail(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "没有正在进行的试验")));
+        return refuse(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "没有正在进行的试验")));
     qCDebug(lcRuns, "run ended at %lld", qlonglong(end));
     return true;
 }
 
 std::vector<Run> RunStore::select(const QString& where, const QString& value, int limit) {
     std::vector<Run> runs;
-    lastError_.clear();
-    if (!open_) {
-        fail(faultText(SampleStore::Fault::NotOpen));
-        return runs;
-    }
-    if (!hasTable_) return runs;
-    QSqlQuery q(file_.db());
+    refusal_.clear();
+    if (!db_.ready() || !hasTable_) return runs;
+    QSqlQuery q(db_.db());
     q.setForwardOnly(true);
     q.prepare(QStringLiteral("SELECT %1 FROM runs %2 ORDER BY start_t DESC, id DESC LIMIT %3")
                   .arg(kRunColumns, where)
                   .arg(limit));
     if (!value.isNull()) q.bindValue(0, value);
     if (!q.exec()) {
-        failFromSql(q.lastError());
+        db_.failFromSql(q.lastError());
         return runs;
     }
     while (q.next())
@@ -223,7 +198,7 @@ std::vector<Run> RunStore::list() {
 std::optional<Run> RunStore::find(const QString& name) {
     const auto runs = select(QStringLiteral("WHERE name = ?"), name, -1);
     if (runs.size() > 1) {
-        fail(
+        refuse(
             QStringLiteral(QT_TRANSLATE_NOOP("velmars", "有 %1 个名为“%2”的试验，无法确定是哪一个"))
                 .arg(runs.size())
                 .arg(name));

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "instrument/band.h"
-#include "store/sqlitefile.h"
+#include "store/database.h"
 
 namespace record {
 
@@ -40,7 +40,7 @@ class RunStore {
     // it, never into a file of another program. Reads the file only.
     static bool besideSamples(const QString& path, const QString& connectionName);
     void close();
-    QString lastError() const { return lastError_; }
+    QString lastError() const { return refusal_.isEmpty() ? db_.lastError() : refusal_; }
 
     // Stores a new open run (run.end is ignored) and sets run.id. Refused while another is open,
     // and when another run has the same name, unless makeNameUnique: then the name gets the first
@@ -57,14 +57,14 @@ class RunStore {
     std::optional<Run> find(const QString& name);
 
   private:
-    bool fail(const QString& text);
-    bool failFromSql(const class QSqlError& e);
+    // A request refused for what the runs hold rather than for the file; false.
+    bool refuse(const QString& why);
+    bool ready();
     bool nameInUse(const QString& name, bool* inUse);
     std::vector<Run> select(const QString& where, const QString& value, int limit);
-    QString path_;
-    SqliteFile file_;
-    bool open_ = false, hasTable_ = false;
-    QString lastError_;
+    Database db_;
+    bool hasTable_ = false;
+    QString refusal_;
 };
 
 }  // namespace record

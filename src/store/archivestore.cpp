@@ -1,17 +1,27 @@
-// The sample store's archive half: the archive table, its rollups, the adoption of a ring that
-// had none, the span and batch reads, and the removal of old days.
+#include "store/archivestore.h"
 
 #include <QDateTime>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QVariant>
 #include <algorithm>
 #include <limits>
 #include <map>
 
 #include "base/oledate.h"
-#include "store/storeconnection.h"
+#include "store/rawquery.h"
 
 namespace record {
+
+struct ArchiveStore::Statements {
+    QSqlQuery put, rollupPut, extent, countAfter;
+    // The stale marks' writes, prepared once the table is there.
+    QSqlQuery staleExtend, staleAdd;
+    // The long reads, through SQLite's own interface.
+    RawQuery spanSeconds, spanBuckets, after;
+    explicit Statements(const QSqlDatabase& d)
+        : put(d), rollupPut(d), extent(d), countAfter(d), staleExtend(d), staleAdd(d) {}
+};
 
 namespace {
 
@@ -84,6 +94,15 @@ bool sameColumns(const QStringList& have, const QStringList& want) {
 
 }  // namespace
 
+ArchiveStore::ArchiveStore(Database& db) : db_(db) {}
+
+ArchiveStore::~ArchiveStore() = default;
+
+void ArchiveStore::reset() {
+    st_.reset();
+    hasArchive_ = hasStaleTable_ = false;
+}
+
 int64_t sampleMoment(const Sample& s) {
     if (s.at != 0) return s.at;
     const QDate d = base::dateFromOle(s.date);
@@ -95,11 +114,11 @@ int64_t sampleMoment(const Sample& s) {
 // Looks at the archive's three tables. readOnly: takes an archive that is there; otherwise makes
 // a missing one and adopts the ring into it. Tables of another shape fail with WrongTables and
 // stay as they are.
-bool SampleStore::inspectArchive(bool readOnly) {
+bool ArchiveStore::inspect(bool readOnly) {
     QStringList archiveCols, rollupCols, metaCols;
-    if (!tableColumns(QStringLiteral("archive"), &archiveCols) ||
-        !tableColumns(QStringLiteral("archive_rollup"), &rollupCols) ||
-        !tableColumns(QStringLiteral("archive_meta"), &metaCols))
+    if (!db_.columns(QStringLiteral("archive"), &archiveCols) ||
+        !db_.columns(QStringLiteral("archive_rollup"), &rollupCols) ||
+        !db_.columns(QStringLiteral("archive_meta"), &metaCols))
         return false;
     const QStringList wantArchive =
         QStringList{QStringLiteral("t"), QStringLiteral("seq")} + schema::valueColumns();
@@ -112,39 +131,38 @@ bool SampleStore::inspectArchive(bool readOnly) {
     // The three are made in one transaction: one without the others is not ours.
     if (present != 0 && (present != 3 || !sameColumns(archiveCols, wantArchive) ||
                          !sameColumns(rollupCols, wantRollup) || !sameColumns(metaCols, wantMeta)))
-        return fail(Fault::WrongTables);
+        return db_.fail(Fault::WrongTables);
     if (present == 0 && readOnly) return true;
 
-    QSqlQuery q(conn_->db);
     if (present == 0) {
-        const QStringList sql = {QStringLiteral("BEGIN IMMEDIATE"), schema::createArchiveTableSql(),
-                                 schema::createRollupTableSql(), schema::kCreateArchiveMetaSql,
-                                 QStringLiteral("COMMIT")};
-        for (const QString& s : sql) {
-            if (!q.exec(s)) {
-                const QSqlError e = q.lastError();
-                q.exec(QStringLiteral("ROLLBACK"));
-                return failFromSql(e, Fault::Other);
-            }
+        Transaction make(db_);
+        if (!make.ok()) return false;
+        QSqlQuery q(db_.db());
+        for (const QString& s : {schema::createArchiveTableSql(), schema::createRollupTableSql(),
+                                 QString(schema::kCreateArchiveMetaSql)}) {
+            if (!q.exec(s)) return db_.failFromSql(q.lastError());
         }
+        q = QSqlQuery();
+        if (!make.commit()) return false;
     }
-    if (!prepareArchiveStatements()) return fail(Fault::Other);
+    if (!prepare()) return db_.fail(Fault::Other);
     hasArchive_ = true;
     if (readOnly) return true;
     // The stale marks' table joins an archive the recorder's writer opens, whenever it was made.
-    if (!q.exec(schema::kCreateStaleTableSql)) return failFromSql(q.lastError(), Fault::Other);
-    if (!findStaleTable()) return fail(Fault::Other);
+    QSqlQuery q(db_.db());
+    if (!q.exec(schema::kCreateStaleTableSql)) return db_.failFromSql(q.lastError());
+    if (!findStaleTable()) return db_.fail(Fault::Other);
     return adoptRing();
 }
 
 // Looks for the stale marks' table while the store has not found it, preparing its writes when
 // it is there. False when it is not (a file from before it, or one only read until a recorder
 // makes it).
-bool SampleStore::findStaleTable() {
+bool ArchiveStore::findStaleTable() {
     if (hasStaleTable_) return true;
     QStringList cols;
-    if (!tableColumns(QStringLiteral("archive_stale"), &cols) || cols.isEmpty()) return false;
-    Connection& c = *conn_;
+    if (!db_.columns(QStringLiteral("archive_stale"), &cols) || cols.isEmpty()) return false;
+    Statements& c = *st_;
     // A mark joins the stretch that ends at the second before it (or already holds it).
     hasStaleTable_ =
         c.staleExtend.prepare(QStringLiteral(
@@ -156,55 +174,57 @@ bool SampleStore::findStaleTable() {
 
 // Inside the caller's transaction: second `at` marked stale. A file whose archive has no table
 // for the marks (written by bulk fills only) keeps the sample unmarked.
-bool SampleStore::markStale(int64_t at) {
-    fault_ = Fault::None;
-    if (!findStaleTable()) return fault_ == Fault::None;
-    Connection& c = *conn_;
+bool ArchiveStore::markStale(int64_t at) {
+    db_.succeed();
+    if (!findStaleTable()) return db_.fault() == Fault::None;
+    Statements& c = *st_;
     for (int i = 0; i < 3; ++i)
         c.staleExtend.bindValue(i, static_cast<qlonglong>(at));
-    if (!c.staleExtend.exec()) return failFromSql(c.staleExtend.lastError(), Fault::Other);
+    if (!c.staleExtend.exec()) return db_.failFromSql(c.staleExtend.lastError());
     if (c.staleExtend.numRowsAffected() > 0) return true;
     c.staleAdd.bindValue(0, static_cast<qlonglong>(at));
     c.staleAdd.bindValue(1, static_cast<qlonglong>(at));
-    return c.staleAdd.exec() || failFromSql(c.staleAdd.lastError(), Fault::Other);
+    return c.staleAdd.exec() || db_.failFromSql(c.staleAdd.lastError());
 }
 
-std::optional<std::vector<StaleSpan>> SampleStore::staleSpans(int64_t from, int64_t to) {
+std::optional<std::vector<StaleSpan>> ArchiveStore::staleSpans(int64_t from, int64_t to) {
     bool fromRing = false;
     if (!ringStandsIn(&fromRing)) return std::nullopt;
     std::vector<StaleSpan> spans;
     if (fromRing) return spans;  // the ring marks none
     if (!findStaleTable()) {
-        if (fault_ != Fault::None) return std::nullopt;
+        if (db_.fault() != Fault::None) return std::nullopt;
         return spans;
     }
     if (from > to) std::swap(from, to);
-    QSqlQuery q(conn_->db);
+    QSqlQuery q(db_.db());
     q.setForwardOnly(true);
     if (!q.prepare(QStringLiteral("SELECT first, last FROM archive_stale WHERE first <= ? AND "
                                   "last >= ? ORDER BY first"))) {
-        failFromSql(q.lastError(), Fault::Other);
+        db_.failFromSql(q.lastError());
         return std::nullopt;
     }
     q.bindValue(0, static_cast<qlonglong>(to));
     q.bindValue(1, static_cast<qlonglong>(from));
     if (!q.exec()) {
-        failFromSql(q.lastError(), Fault::Other);
+        db_.failFromSql(q.lastError());
         return std::nullopt;
     }
     while (q.next())
         spans.emplace_back(q.value(0).toLongLong(), q.value(1).toLongLong());
     if (q.lastError().isValid()) {
-        failFromSql(q.lastError(), Fault::Other);
+        db_.failFromSql(q.lastError());
         return std::nullopt;
     }
     return spans;
 }
 
-bool SampleStore::prepareArchiveStatements() {
-    Connection& c = *conn_;
+bool ArchiveStore::prepare() {
+    const QSqlDatabase db = db_.db();
+    st_ = std::make_unique<Statements>(db);
+    Statements& c = *st_;
     const bool ok =
-        c.archivePut.prepare(
+        c.put.prepare(
             QStringLiteral("INSERT INTO archive VALUES (?, (SELECT coalesce(max(seq) + 1, 0) FROM "
                            "archive WHERE t = ?), %1)")
                 .arg(placeholders(schema::kValueCount))) &&
@@ -212,12 +232,11 @@ bool SampleStore::prepareArchiveStatements() {
         c.extent.prepare(QStringLiteral("SELECT min(t), max(t) FROM archive")) &&
         c.countAfter.prepare(
             QStringLiteral("SELECT count(*) FROM archive WHERE (t, seq) > (?, ?)")) &&
-        c.spanSeconds.prepare(c.db,
+        c.spanSeconds.prepare(db,
                               "SELECT * FROM archive WHERE t BETWEEN ? AND ? ORDER BY t, seq") &&
         c.spanBuckets.prepare(
-            c.db,
-            "SELECT * FROM archive_rollup WHERE level = ? AND t BETWEEN ? AND ? ORDER BY t") &&
-        c.after.prepare(c.db,
+            db, "SELECT * FROM archive_rollup WHERE level = ? AND t BETWEEN ? AND ? ORDER BY t") &&
+        c.after.prepare(db,
                         "SELECT * FROM archive WHERE (t, seq) > (?, ?) ORDER BY t, seq LIMIT ?");
     if (!ok) return false;
     for (QSqlQuery* p : {&c.extent, &c.countAfter})
@@ -227,12 +246,12 @@ bool SampleStore::prepareArchiveStatements() {
 
 // The ring's records with a date, in time order (by local date and time, then place), each with
 // its moment; records whose local time names no moment are left out. nullopt on a read error.
-std::optional<std::vector<Sample>> SampleStore::ringRecords() {
-    QSqlQuery q(conn_->db);
+std::optional<std::vector<Sample>> ArchiveStore::ringRecords() {
+    QSqlQuery q(db_.db());
     q.setForwardOnly(true);
     if (!q.exec(QStringLiteral("SELECT * FROM pv_data WHERE w_date > 0 ORDER BY w_date, w_time, "
                                "w_id"))) {
-        failFromSql(q.lastError(), Fault::Other);
+        db_.failFromSql(q.lastError());
         return std::nullopt;
     }
     std::vector<Sample> ring;
@@ -247,7 +266,7 @@ std::optional<std::vector<Sample>> SampleStore::ringRecords() {
         if (s.at != 0) ring.push_back(s);
     }
     if (q.lastError().isValid()) {
-        failFromSql(q.lastError(), Fault::Other);
+        db_.failFromSql(q.lastError());
         return std::nullopt;
     }
     return ring;
@@ -261,28 +280,19 @@ std::optional<std::vector<Sample>> SampleStore::ringRecords() {
 // copied again. Older records are left out: the archive holds them already, under the UTC second
 // of the time zone they were recorded in (a zone changed since would give them other seconds),
 // or retention removed them on purpose.
-bool SampleStore::adoptRing() {
-    Connection& c = *conn_;
-    if (!c.begin.exec()) return failFromSql(c.begin.lastError(), Fault::Other);
-    QSqlQuery q(c.db);
-    auto abandon = [&](const QSqlError& e) {
-        q.finish();
-        c.rollback.exec();
-        return failFromSql(e, Fault::Other);
-    };
+bool ArchiveStore::adoptRing() {
+    Transaction adopt(db_);
+    if (!adopt.ok()) return false;
+    QSqlQuery q(db_.db());
     const auto ring = ringRecords();
-    if (!ring) {
-        const Fault f = fault_;
-        c.rollback.exec();
-        return fail(f);
-    }
+    if (!ring) return false;
     if (!q.exec(QStringLiteral("SELECT max(t) FROM archive")) || !q.next())
-        return abandon(q.lastError());
+        return db_.failFromSql(q.lastError());
     const bool empty = q.value(0).isNull();
     const int64_t newest = q.value(0).toLongLong();
     q.finish();
     if (!q.prepare(QStringLiteral("SELECT 1 FROM archive WHERE t = ? LIMIT 1")))
-        return abandon(q.lastError());
+        return db_.failFromSql(q.lastError());
     q.setForwardOnly(true);
     std::map<int64_t, bool> lacks;
     std::vector<Sample> missing;
@@ -292,7 +302,7 @@ bool SampleStore::adoptRing() {
             bool want = empty || s.at > newest;
             if (want) {
                 q.bindValue(0, static_cast<qlonglong>(s.at));
-                if (!q.exec()) return abandon(q.lastError());
+                if (!q.exec()) return db_.failFromSql(q.lastError());
                 want = !q.next();
                 q.finish();
             }
@@ -300,37 +310,31 @@ bool SampleStore::adoptRing() {
         }
         if (it->second) missing.push_back(s);
     }
-    if (!archiveMany(missing)) {
-        const Fault f = fault_;
-        q.finish();
-        c.rollback.exec();
-        return fail(f);
-    }
+    if (!addMany(missing)) return false;
     // The first adoption's mark, as files from before later copies have it.
     if (!q.exec(QStringLiteral("INSERT OR IGNORE INTO archive_meta VALUES ('adopted', %1)")
                     .arg(missing.size())))
-        return abandon(q.lastError());
+        return db_.failFromSql(q.lastError());
     q.finish();
-    if (!c.commit.exec()) return abandon(c.commit.lastError());
-    return true;
+    return adopt.commit();
 }
 
 // Whether the reads of seconds and spans come from the ring: the file has no archive yet, or an
 // empty one while its ring holds records. False (with the fault set) when that cannot be told.
-bool SampleStore::ringStandsIn(bool* fromRing) {
+bool ArchiveStore::ringStandsIn(bool* fromRing) {
     *fromRing = false;
-    if (!readable()) return false;
-    if (!hasArchive_ && !inspectArchive(true)) return false;
-    QSqlQuery q(conn_->db);
+    if (!db_.ready()) return false;
+    if (!hasArchive_ && !inspect(true)) return false;
+    QSqlQuery q(db_.db());
     q.setForwardOnly(true);
     if (hasArchive_) {
         if (!q.exec(QStringLiteral("SELECT EXISTS (SELECT 1 FROM archive)")) || !q.next())
-            return failFromSql(q.lastError(), Fault::Other);
+            return db_.failFromSql(q.lastError());
         if (q.value(0).toBool()) return true;
         q.finish();
         if (!q.exec(QStringLiteral("SELECT EXISTS (SELECT 1 FROM pv_data WHERE w_date > 0)")) ||
             !q.next())
-            return failFromSql(q.lastError(), Fault::Other);
+            return db_.failFromSql(q.lastError());
         *fromRing = q.value(0).toBool();
         return true;
     }
@@ -340,7 +344,7 @@ bool SampleStore::ringStandsIn(bool* fromRing) {
 
 // The ring's records from..to as the archive would hold them: in time order, a second held twice
 // numbered as the archive numbers it.
-std::optional<std::vector<ArchivedSample>> SampleStore::ringSeconds(int64_t from, int64_t to) {
+std::optional<std::vector<ArchivedSample>> ArchiveStore::ringSeconds(int64_t from, int64_t to) {
     const auto ring = ringRecords();
     if (!ring) return std::nullopt;
     std::vector<ArchivedSample> rows;
@@ -361,20 +365,20 @@ std::optional<std::vector<ArchivedSample>> SampleStore::ringSeconds(int64_t from
 
 // Inside the caller's transaction: the sample as the archive's next row of its second. A record
 // without a valid date has no moment to be kept under; the ring alone keeps it.
-bool SampleStore::archiveSecond(const Sample& s) {
-    QSqlQuery& put = conn_->archivePut;
+bool ArchiveStore::addSecond(const Sample& s) {
+    QSqlQuery& put = st_->put;
     const int64_t at = sampleMoment(s);
     if (at == 0) return true;
     put.bindValue(0, static_cast<qlonglong>(at));
     put.bindValue(1, static_cast<qlonglong>(at));
     for (int k = 0; k < schema::kValueCount; ++k)
         put.bindValue(2 + k, archive::encodeValue(s.values[k]));
-    return put.exec() || failFromSql(put.lastError(), Fault::Other);
+    return put.exec() || db_.failFromSql(put.lastError());
 }
 
 // Inside the caller's transaction: the bucket's samples merged into its rollup row.
-bool SampleStore::mergeBucket(int level, int64_t t, const archive::Bucket& b) {
-    QSqlQuery& r = conn_->rollupPut;
+bool ArchiveStore::mergeBucket(int level, int64_t t, const archive::Bucket& b) {
+    QSqlQuery& r = st_->rollupPut;
     r.bindValue(0, level);
     r.bindValue(1, static_cast<qlonglong>(t));
     r.bindValue(2, b.count);
@@ -385,13 +389,13 @@ bool SampleStore::mergeBucket(int level, int64_t t, const archive::Bucket& b) {
         r.bindValue(6 + 3 * k, b.max[k]);
         r.bindValue(7 + 3 * k, b.sum[k]);
     }
-    return r.exec() || failFromSql(r.lastError(), Fault::Other);
+    return r.exec() || db_.failFromSql(r.lastError());
 }
 
 // Inside the caller's transaction: the sample into the archive and the bucket of every level.
-bool SampleStore::archiveSample(const Sample& s) {
+bool ArchiveStore::add(const Sample& s) {
     const int64_t at = sampleMoment(s);
-    if (at == 0 || !archiveSecond(s)) return at == 0;
+    if (at == 0 || !addSecond(s)) return at == 0;
     if (s.stale && !markStale(at)) return false;
     archive::Bucket one;
     one.add(at, s.values);
@@ -402,10 +406,10 @@ bool SampleStore::archiveSample(const Sample& s) {
 }
 
 // Inside the caller's transaction: many samples, each bucket summed here and merged once.
-bool SampleStore::archiveMany(const std::vector<Sample>& samples) {
+bool ArchiveStore::addMany(const std::vector<Sample>& samples) {
     std::map<std::pair<int, int64_t>, archive::Bucket> buckets;
     for (const Sample& s : samples) {
-        if (!archiveSecond(s)) return false;
+        if (!addSecond(s)) return false;
         const int64_t at = sampleMoment(s);
         if (at == 0) continue;
         if (s.stale && !markStale(at)) return false;
@@ -418,20 +422,20 @@ bool SampleStore::archiveMany(const std::vector<Sample>& samples) {
     return true;
 }
 
-bool SampleStore::findArchive() {
-    if (open_ && !hasArchive_) inspectArchive(true);
+bool ArchiveStore::findArchive() {
+    if (db_.isOpen() && !hasArchive_) inspect(true);
     return hasArchive_;
 }
 
 // A store opened before the recorder made the archive finds it on a later read.
-bool SampleStore::archiveReadable() {
-    if (!readable()) return false;
-    if (!hasArchive_ && !inspectArchive(true)) return false;
-    if (!hasArchive_) return fail(Fault::NotOpen);
+bool ArchiveStore::ready() {
+    if (!db_.ready()) return false;
+    if (!hasArchive_ && !inspect(true)) return false;
+    if (!hasArchive_) return db_.fail(Fault::NotOpen);
     return true;
 }
 
-std::optional<QPair<int64_t, int64_t>> SampleStore::archiveExtent() {
+std::optional<QPair<int64_t, int64_t>> ArchiveStore::extent() {
     bool fromRing = false;
     if (!ringStandsIn(&fromRing)) return std::nullopt;
     if (fromRing) {
@@ -440,9 +444,9 @@ std::optional<QPair<int64_t, int64_t>> SampleStore::archiveExtent() {
         if (!ring || ring->empty()) return std::nullopt;
         return QPair<int64_t, int64_t>(ring->front().at, ring->back().at);
     }
-    QSqlQuery& q = conn_->extent;
+    QSqlQuery& q = st_->extent;
     if (!q.exec()) {
-        failFromSql(q.lastError(), Fault::Other);
+        db_.failFromSql(q.lastError());
         return std::nullopt;
     }
     std::optional<QPair<int64_t, int64_t>> result;
@@ -452,7 +456,7 @@ std::optional<QPair<int64_t, int64_t>> SampleStore::archiveExtent() {
     return result;
 }
 
-std::optional<std::vector<SpanRow>> SampleStore::loadSpan(int64_t from, int64_t to, int maxRows) {
+std::optional<std::vector<SpanRow>> ArchiveStore::loadSpan(int64_t from, int64_t to, int maxRows) {
     bool fromRing = false;
     if (!ringStandsIn(&fromRing)) return std::nullopt;
     if (from > to) std::swap(from, to);
@@ -493,7 +497,7 @@ std::optional<std::vector<SpanRow>> SampleStore::loadSpan(int64_t from, int64_t 
     if (!stale) return std::nullopt;
     size_t nextStale = 0;
     std::vector<SpanRow> rows;
-    RawQuery& q = level == 0 ? conn_->spanSeconds : conn_->spanBuckets;
+    RawQuery& q = level == 0 ? st_->spanSeconds : st_->spanBuckets;
     int bind = 1;
     if (level > 0) q.bind(bind++, static_cast<int64_t>(level));
     q.bind(bind++, floorTo(from, width));
@@ -531,13 +535,13 @@ std::optional<std::vector<SpanRow>> SampleStore::loadSpan(int64_t from, int64_t 
 }
 
 // Runs the bound query and hands each row to visit until it returns false; false on an error.
-bool SampleStore::readRows(RawQuery& q, const std::function<bool(const RawQuery&)>& visit) {
+bool ArchiveStore::readRows(RawQuery& q, const std::function<bool(const RawQuery&)>& visit) {
     const QSqlError e = q.run(visit);
-    return !e.isValid() || failFromSql(e, Fault::Other);
+    return !e.isValid() || db_.failFromSql(e);
 }
 
-bool SampleStore::forEachArchived(int64_t from, int64_t to,
-                                  const std::function<bool(const ArchivedSample&)>& visit) {
+bool ArchiveStore::forEach(int64_t from, int64_t to,
+                           const std::function<bool(const ArchivedSample&)>& visit) {
     bool fromRing = false;
     if (!ringStandsIn(&fromRing)) return false;
     if (!fromRing) return archivedSeconds(from, to, visit);
@@ -551,14 +555,14 @@ bool SampleStore::forEachArchived(int64_t from, int64_t to,
 }
 
 // The archive's own seconds from..to, each with its stale mark.
-bool SampleStore::archivedSeconds(int64_t from, int64_t to,
-                                  const std::function<bool(const ArchivedSample&)>& visit) {
-    if (!archiveReadable()) return false;
+bool ArchiveStore::archivedSeconds(int64_t from, int64_t to,
+                                   const std::function<bool(const ArchivedSample&)>& visit) {
+    if (!ready()) return false;
     if (from > to) std::swap(from, to);
     const auto stale = staleSpans(from, to);
     if (!stale) return false;
     size_t nextStale = 0;
-    RawQuery& q = conn_->spanSeconds;
+    RawQuery& q = st_->spanSeconds;
     q.bind(1, from);
     q.bind(2, to);
     return readRows(q, [&](const RawQuery& row) {
@@ -568,10 +572,10 @@ bool SampleStore::archivedSeconds(int64_t from, int64_t to,
     });
 }
 
-std::optional<std::vector<ArchivedSample>> SampleStore::loadArchivedAfter(int64_t at, int64_t seq,
-                                                                          int limit) {
-    if (!archiveReadable()) return std::nullopt;
-    RawQuery& q = conn_->after;
+std::optional<std::vector<ArchivedSample>> ArchiveStore::loadAfter(int64_t at, int64_t seq,
+                                                                   int limit) {
+    if (!ready()) return std::nullopt;
+    RawQuery& q = st_->after;
     q.bind(1, at);
     q.bind(2, seq);
     q.bind(3, limit);
@@ -584,30 +588,19 @@ std::optional<std::vector<ArchivedSample>> SampleStore::loadArchivedAfter(int64_
     return rows;
 }
 
-bool SampleStore::archiveBatch(const std::vector<Sample>& samples) {
-    if (!archiveReadable()) return false;
-    Connection& c = *conn_;
-    if (!c.begin.exec()) return failFromSql(c.begin.lastError(), Fault::Other);
-    if (!archiveMany(samples)) {
-        const Fault f = fault_;
-        c.rollback.exec();
-        return fail(f);
-    }
-    if (!c.commit.exec()) {
-        const QSqlError e = c.commit.lastError();
-        c.rollback.exec();
-        return failFromSql(e, Fault::Other);
-    }
-    return true;
+bool ArchiveStore::addBatch(const std::vector<Sample>& samples) {
+    if (!ready()) return false;
+    Transaction batch(db_);
+    return batch.ok() && addMany(samples) && batch.commit();
 }
 
-std::optional<int64_t> SampleStore::countArchivedAfter(int64_t at, int64_t seq) {
-    if (!archiveReadable()) return std::nullopt;
-    QSqlQuery& q = conn_->countAfter;
+std::optional<int64_t> ArchiveStore::countAfter(int64_t at, int64_t seq) {
+    if (!ready()) return std::nullopt;
+    QSqlQuery& q = st_->countAfter;
     q.bindValue(0, static_cast<qlonglong>(at));
     q.bindValue(1, static_cast<qlonglong>(seq));
     if (!q.exec() || !q.next()) {
-        failFromSql(q.lastError(), Fault::Other);
+        db_.failFromSql(q.lastError());
         return std::nullopt;
     }
     const int64_t n = q.value(0).toLongLong();
@@ -618,7 +611,7 @@ std::optional<int64_t> SampleStore::countArchivedAfter(int64_t at, int64_t seq) 
 // Inside the caller's transaction, once every bucket that begins before `cut` is gone: the bucket
 // of each level that straddles the cut made again from the seconds at and after it, so that no
 // bucket counts a second the archive no longer has.
-bool SampleStore::rebuildBuckets(int64_t cut) {
+bool ArchiveStore::rebuildBuckets(int64_t cut) {
     int64_t end = cut;
     for (size_t level = 1; level < archive::kLevelSeconds.size(); ++level) {
         const int64_t width = archive::kLevelSeconds[level];
@@ -644,64 +637,20 @@ bool SampleStore::rebuildBuckets(int64_t cut) {
     return true;
 }
 
-std::optional<int64_t> SampleStore::dropArchiveBefore(int64_t before) {
-    if (!archiveReadable()) return std::nullopt;
-    Connection& c = *conn_;
-    QSqlQuery q(c.db);
-    auto abandon = [&](const QSqlError& e) -> std::optional<int64_t> {
-        c.rollback.exec();
-        failFromSql(e, Fault::Other);
-        return std::nullopt;
-    };
-    if (!c.begin.exec()) return abandon(c.begin.lastError());
-    if (!q.prepare(QStringLiteral("DELETE FROM archive WHERE t < ?")))
-        return abandon(q.lastError());
-    q.bindValue(0, static_cast<qlonglong>(before));
-    if (!q.exec()) return abandon(q.lastError());
-    const int64_t removed = q.numRowsAffected();
-    if (!q.prepare(QStringLiteral("DELETE FROM archive_rollup WHERE t < ?")))
-        return abandon(q.lastError());
-    q.bindValue(0, static_cast<qlonglong>(before));
-    if (!q.exec()) return abandon(q.lastError());
-    if (findStaleTable()) {
-        if (!q.prepare(QStringLiteral("DELETE FROM archive_stale WHERE last < ?")))
-            return abandon(q.lastError());
+std::optional<int64_t> ArchiveStore::removeBefore(int64_t before) {
+    if (!ready()) return std::nullopt;
+    QSqlQuery q(db_.db());
+    const auto run = [&](const char* sql) {
+        if (!q.prepare(QString::fromLatin1(sql))) return db_.failFromSql(q.lastError());
         q.bindValue(0, static_cast<qlonglong>(before));
-        if (!q.exec()) return abandon(q.lastError());
-    }
-    if (!rebuildBuckets(before)) {
-        const Fault f = fault_;
-        c.rollback.exec();
-        fail(f);
-        return std::nullopt;
-    }
-    // The event log's rows of the removed time go with them (its table may not exist yet).
-    QStringList eventCols;
-    if (!tableColumns(QStringLiteral("events"), &eventCols)) return abandon(QSqlError());
-    if (!eventCols.isEmpty()) {
-        if (!q.prepare(QStringLiteral("DELETE FROM events WHERE at < ?")))
-            return abandon(q.lastError());
-        // The event log keeps local times as text, which sorts as time does.
-        q.bindValue(0, QDateTime::fromSecsSinceEpoch(before).toLocalTime().toString(
-                           QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")));
-        if (!q.exec()) return abandon(q.lastError());
-    }
-    if (!c.commit.exec()) return abandon(c.commit.lastError());
-    fault_ = Fault::None;
-    lastError_.clear();
+        return q.exec() || db_.failFromSql(q.lastError());
+    };
+    if (!run("DELETE FROM archive WHERE t < ?")) return std::nullopt;
+    const int64_t removed = q.numRowsAffected();
+    if (!run("DELETE FROM archive_rollup WHERE t < ?")) return std::nullopt;
+    if (findStaleTable() && !run("DELETE FROM archive_stale WHERE last < ?")) return std::nullopt;
+    if (!rebuildBuckets(before)) return std::nullopt;
     return removed;
-}
-
-std::optional<int64_t> SampleStore::reusableBytes() {
-    if (!readable()) return std::nullopt;
-    QSqlQuery q(conn_->db);
-    if (!q.exec(QStringLiteral("SELECT (SELECT freelist_count FROM pragma_freelist_count) * "
-                               "(SELECT page_size FROM pragma_page_size)")) ||
-        !q.next()) {
-        failFromSql(q.lastError(), Fault::Other);
-        return std::nullopt;
-    }
-    return q.value(0).toLongLong();
 }
 
 }  // namespace record

@@ -66,6 +66,10 @@ void Recorder::setRetention(const RetentionPolicy& policy) {
     thread_.post(&StoreWriter::setRetention, policy);
 }
 
+void Recorder::alsoRemoveOldDays(const SampleStore::AlsoRemove& alsoRemove) {
+    thread_.post(&StoreWriter::setAlsoRemove, alsoRemove);
+}
+
 bool Recorder::waitForStore(int timeoutMs) {
     const bool ok = thread_.call([](StoreWriter&) {}, timeoutMs).has_value();
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);

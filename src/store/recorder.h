@@ -92,6 +92,8 @@ class Recorder : public QObject {
 
     // How long the archive keeps its samples; takes effect with the next sample.
     void setRetention(const RetentionPolicy& policy);
+    // What goes with the archive's removed days in the same transaction (the event log's rows).
+    void alsoRemoveOldDays(const SampleStore::AlsoRemove& alsoRemove);
 
     // Number of the latest record, 0..65500, as the store thread last reported it.
     int32_t lastRecordNo() const { return lastRecordNo_; }

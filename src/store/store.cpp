@@ -14,19 +14,10 @@
 #include "base/numberrule.h"
 #include "store/logging.h"
 #include "store/ring.h"
-#include "store/storeconnection.h"
 
 namespace record {
 
 namespace {
-
-// SQLite result codes the store tells apart (the low byte of an extended code).
-constexpr int kSqliteBusy = 5;
-constexpr int kSqliteLocked = 6;
-constexpr int kSqliteReadOnly = 8;
-constexpr int kSqliteCorrupt = 11;
-constexpr int kSqliteFull = 13;
-constexpr int kSqliteNotADb = 26;
 
 // A lock held elsewhere is waited for only this long: the chart reads on the UI thread, and the
 // recorder's writer reports a locked file and tries again next second rather than queue up.
@@ -37,25 +28,6 @@ constexpr int kBusyTimeoutMs = 5;
 // tables' creation for a moment. That is no other program's lock. Later opens (retries once a
 // second) wait as little as the writes do, so a lock of another program is reported at once.
 constexpr int kRecorderFirstOpenBusyTimeoutMs = 1000;
-
-// A file the user has marked read-only is left alone even where the process could override the
-// mark (as the superuser can).
-bool isReadOnlyFile(const QFileInfo& fi) {
-    const auto anyWrite =
-        QFileDevice::WriteOwner | QFileDevice::WriteGroup | QFileDevice::WriteOther;
-    return !fi.isWritable() || !(fi.permissions() & anyWrite);
-}
-
-// An existing file that does not start with the SQLite header is not ours to touch. An empty
-// file is taken as a new database.
-bool looksLikeDatabase(const QString& path, bool* readable) {
-    QFile f(path);
-    *readable = f.open(QIODevice::ReadOnly);
-    if (!*readable) return false;
-    if (f.size() == 0) return true;
-    static const QByteArray kMagic("SQLite format 3\0", 16);
-    return f.size() >= 100 && f.read(16) == kMagic;
-}
 
 float floatAt(const QSqlQuery& q, int column) {
     return static_cast<float>(q.value(column).toDouble());
@@ -73,117 +45,41 @@ Sample sampleFrom(const QSqlQuery& q) {
 
 }  // namespace
 
-QString faultText(SampleStore::Fault f) {
-    using F = SampleStore::Fault;
-    switch (f) {
-        case F::None:
-            return {};
-        case F::NotOpen:
-            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库未打开"));
-        case F::FolderNotCreatable:
-            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法创建数据库文件夹"));
-        case F::FileNotCreatable:
-            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法创建数据库文件"));
-        case F::ReadOnly:
-            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件只读"));
-        case F::Locked:
-            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件被其他程序锁定"));
-        case F::NotADatabase:
-            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "文件不是数据库"));
-        case F::Corrupt:
-            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件已损坏"));
-        case F::WrongTables:
-            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库表结构不符"));
-        case F::IdNotUnique:
-            return QStringLiteral(
-                QT_TRANSLATE_NOOP("velmars", "数据库表 pv_data 的 w_id 不是唯一键"));
-        case F::DiskFull:
-            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "磁盘已满"));
-        case F::Other:
-            break;
-    }
-    return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法读写数据库文件"));
-}
+struct SampleStore::Statements {
+    QSqlQuery counter, setCounter, addCounter;
+    QSqlQuery put, record, between, notBetween, places;
+    explicit Statements(const QSqlDatabase& d)
+        : counter(d),
+          setCounter(d),
+          addCounter(d),
+          put(d),
+          record(d),
+          between(d),
+          notBetween(d),
+          places(d) {}
+};
 
 SampleStore::SampleStore(QString path, QString connectionName, Commit commit)
-    : path_(std::move(path)), commit_(commit), file_(std::move(connectionName)) {}
+    : commit_(commit), db_(std::move(path), std::move(connectionName)) {}
 
 SampleStore::~SampleStore() {
     close();
 }
 
-bool SampleStore::fail(Fault f) {
-    fault_ = f;
-    lastError_ = faultText(f);
-    return false;
-}
-
-SampleStore::Fault faultOf(const QSqlError& e, SampleStore::Fault fallback) {
-    using F = SampleStore::Fault;
-    bool ok = false;
-    const int code = e.nativeErrorCode().toInt(&ok) & 0xff;
-    if (!ok) return fallback;
-    switch (code) {
-        case kSqliteBusy:
-        case kSqliteLocked:
-            return F::Locked;
-        case kSqliteReadOnly:
-            return F::ReadOnly;
-        case kSqliteCorrupt:
-            return F::Corrupt;
-        case kSqliteNotADb:
-            return F::NotADatabase;
-        case kSqliteFull:
-            return F::DiskFull;
-        default:
-            return fallback;
-    }
-}
-
-bool SampleStore::failFromSql(const QSqlError& e, Fault fallback) {
-    qCDebug(lcStore, "%s: %s", qUtf8Printable(path_), qUtf8Printable(e.text()));
-    return fail(faultOf(e, fallback));
-}
-
-bool SampleStore::isOpen() const {
-    return open_;
-}
-
 bool SampleStore::open(Access access) {
     close();
-    fault_ = Fault::None;
-    lastError_.clear();
     const bool readOnly = access == Access::ReadOnly;
-    hasArchive_ = false;
-    hasStaleTable_ = false;
-
-    const QFileInfo fi(path_);
-    const QString folder = fi.absolutePath();
-    if (!readOnly && !QFileInfo(folder).isDir() && !QDir().mkpath(folder))
-        return fail(Fault::FolderNotCreatable);
-    const bool existed = fi.exists();
-    if (readOnly && !existed) return fail(Fault::NotOpen);
-    if (existed) {
-        if (!fi.isFile()) return fail(Fault::FileNotCreatable);
-        if (!readOnly && isReadOnlyFile(fi)) return fail(Fault::ReadOnly);
-        // A file another of our connections already holds has passed this check, and reading its
-        // header here would release that connection's locks.
-        bool readable = false, database = true;
-        lookIfNotHeld(fi.canonicalFilePath(),
-                      [&] { database = looksLikeDatabase(path_, &readable); });
-        if (!database) return fail(readable ? Fault::NotADatabase : Fault::ReadOnly);
-    }
-
-    if (!file_.open(path_, readOnly, kBusyTimeoutMs))
-        return failFromSql(file_.error(), existed ? Fault::Other : Fault::FileNotCreatable);
-    conn_ = std::make_unique<Connection>(file_.db());
-    open_ = true;
-    const auto setBusyTimeout = [this](int ms) {
-        QSqlQuery(conn_->db).exec(QStringLiteral("PRAGMA busy_timeout=%1").arg(ms));
-    };
+    if (!db_.open(readOnly ? FileAccess::ReadOnly : FileAccess::Create, kBusyTimeoutMs))
+        return false;
+    st_ = std::make_unique<Statements>(db_.db());
     const bool patient = access == Access::Record && !opened_;
     opened_ = true;
-    if (patient) setBusyTimeout(kRecorderFirstOpenBusyTimeoutMs);
+    if (patient) db_.setBusyTimeout(kRecorderFirstOpenBusyTimeoutMs);
+    const auto failed = [this] {
+        const Fault f = db_.fault();
+        close();
+        return db_.fail(f);
+    };
 
     // The tables are looked at before anything is written: a file that is not the ring's is left
     // exactly as it was, not even switched to WAL.
@@ -191,97 +87,55 @@ bool SampleStore::open(Access access) {
     bool usable = inspectTables(&pvColumns, &counterColumns);
     if (usable && readOnly) {
         // A file read only must hold the ring already.
-        usable = (!pvColumns.isEmpty() && !counterColumns.isEmpty()) || fail(Fault::WrongTables);
-        usable = usable && (prepareStatements(counterColumns) || fail(Fault::Other));
+        usable =
+            (!pvColumns.isEmpty() && !counterColumns.isEmpty()) || db_.fail(Fault::WrongTables);
+        usable = usable && (prepareStatements(counterColumns) || db_.fail(Fault::Other));
     }
-    usable = usable && inspectArchive(true);
-    if (!usable) {
-        const Fault f = fault_;
-        close();
-        return fail(f);
-    }
+    usable = usable && archive_.inspect(true);
+    if (!usable) return failed();
     if (readOnly) return true;
 
     // WAL lets the chart read while the recorder writes. With synchronous=FULL the log is synced
     // at every commit, so a sample the recorder reported as stored survives a power cut; the cost
     // (one sync a second) is paid on the recorder's own thread. NORMAL, for readers and bulk
     // writers, is atomic against a crash of the program and syncs only at checkpoints.
-    QSqlQuery q(conn_->db);
-    if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")) || !q.next()) {
-        const QSqlError e = q.lastError();
-        q = QSqlQuery();
-        close();
-        return failFromSql(e, existed ? Fault::Other : Fault::FileNotCreatable);
-    }
-    const bool wal = q.value(0).toString().compare(QStringLiteral("wal"), Qt::CaseInsensitive) == 0;
-    q.finish();
-    if (!wal) {
-        q = QSqlQuery();
-        close();
-        return fail(Fault::Other);
-    }
-    q.exec(commit_ == Commit::Synced ? QStringLiteral("PRAGMA synchronous=FULL")
-                                     : QStringLiteral("PRAGMA synchronous=NORMAL"));
+    if (!db_.useWal(commit_ == Commit::Synced)) return failed();
     // Small checkpoints keep the log, and so the files on disk, small: about every 100 samples.
+    QSqlQuery q(db_.db());
     q.exec(QStringLiteral("PRAGMA wal_autocheckpoint=250"));
     q.exec(QStringLiteral("PRAGMA journal_size_limit=1048576"));
     q = QSqlQuery();
 
     if (!createTablesAndPrepare(pvColumns, counterColumns) ||
-        (access == Access::Record && !inspectArchive(false))) {
-        const Fault f = fault_;
-        close();
-        return fail(f);
-    }
-    if (patient) setBusyTimeout(kBusyTimeoutMs);
-    fault_ = Fault::None;
-    lastError_.clear();
-    return true;
-}
-
-bool SampleStore::tableColumns(const QString& table, QStringList* names) {
-    QSqlQuery q(conn_->db);
-    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table)))
-        return failFromSql(q.lastError(), Fault::Other);
-    while (q.next())
-        names->append(q.value(1).toString());
-    return true;
+        (access == Access::Record && !archive_.inspect(false)))
+        return failed();
+    if (patient) db_.setBusyTimeout(kBusyTimeoutMs);
+    return db_.succeed();
 }
 
 bool SampleStore::inspectTables(QStringList* pvColumns, QStringList* counterColumns) {
-    if (!tableColumns(QStringLiteral("pv_data"), pvColumns)) return false;
-    if (!tableColumns(QStringLiteral("sl_void"), counterColumns)) return false;
+    if (!db_.columns(QStringLiteral("pv_data"), pvColumns)) return false;
+    if (!db_.columns(QStringLiteral("sl_void"), counterColumns)) return false;
     return checkShapes(*pvColumns, *counterColumns);
 }
 
 bool SampleStore::checkShapes(const QStringList& pvColumns, const QStringList& counterColumns) {
-    // Tables of another shape are reported and left alone.
-    if (!pvColumns.isEmpty()) {
-        if (pvColumns.size() != schema::kSampleColumnCount ||
-            pvColumns[0].compare(QStringLiteral("w_id"), Qt::CaseInsensitive) ||
-            pvColumns[1].compare(QStringLiteral("w_date"), Qt::CaseInsensitive) ||
-            pvColumns[2].compare(QStringLiteral("w_time"), Qt::CaseInsensitive))
-            return fail(Fault::WrongTables);
-    }
-    if (!counterColumns.isEmpty() && counterColumns.size() < 2) return fail(Fault::WrongTables);
+    // Tables of another shape are reported and left alone (the database checked pv_data's).
+    if (!counterColumns.isEmpty() && counterColumns.size() < 2) return db_.fail(Fault::WrongTables);
     // Without a unique w_id the ring's replace would add a row every second and never overwrite.
     if (!pvColumns.isEmpty()) {
         bool unique = false;
         if (!idIsUniqueKey(pvColumns, &unique)) return false;
-        if (!unique) return fail(Fault::IdNotUnique);
+        if (!unique) return db_.fail(Fault::IdNotUnique);
     }
     return true;
 }
 
 bool SampleStore::createTablesAndPrepare(const QStringList& pvColumns, QStringList counterColumns) {
-    Connection& c = *conn_;
-
-    auto run = [&](QSqlQuery& q, const QString& sql) {
-        if (q.exec(sql)) return true;
-        failFromSql(q.lastError(), Fault::Other);
-        return false;
+    const auto run = [&](QSqlQuery& q, const QString& sql) {
+        return q.exec(sql) || db_.failFromSql(q.lastError());
     };
-    QSqlQuery q(c.db);
+    QSqlQuery q(db_.db());
     if (!run(q, QStringLiteral("SELECT count(*) FROM sqlite_master"))) return false;
     q.finish();
 
@@ -293,7 +147,8 @@ bool SampleStore::createTablesAndPrepare(const QStringList& pvColumns, QStringLi
         q.finish();
     }
     if (needTables || needRow) {
-        if (!run(q, QStringLiteral("BEGIN IMMEDIATE"))) return false;
+        Transaction make(db_);
+        if (!make.ok()) return false;
         QStringList sql;
         if (pvColumns.isEmpty()) sql << schema::createSamplesTableSql();
         if (counterColumns.isEmpty()) sql << schema::kCreateCounterTableSql;
@@ -308,30 +163,22 @@ bool SampleStore::createTablesAndPrepare(const QStringList& pvColumns, QStringLi
                              .arg(counterColumns[0], counterColumns[1]);
         }
         for (const QString& s : sql) {
-            if (!run(q, s)) {
-                q.exec(QStringLiteral("ROLLBACK"));
-                return false;
-            }
+            if (!run(q, s)) return false;
         }
-        if (!run(q, QStringLiteral("COMMIT"))) {
-            q.exec(QStringLiteral("ROLLBACK"));
-            return false;
-        }
+        q.finish();
+        if (!make.commit()) return false;
         if (counterColumns.isEmpty())
             counterColumns = {QStringLiteral("last_id"), QStringLiteral("last_id_copy")};
     }
     q = QSqlQuery();
-    return prepareStatements(counterColumns) || fail(Fault::Other);
+    return prepareStatements(counterColumns) || db_.fail(Fault::Other);
 }
 
 bool SampleStore::prepareStatements(const QStringList& counterColumns) {
-    Connection& c = *conn_;
+    Statements& c = *st_;
     // The counter row is the first row of sl_void; its first two columns hold the latest number.
     const QString& row = schema::kCounterRowCondition;
     const bool ok =
-        c.begin.prepare(QStringLiteral("BEGIN IMMEDIATE")) &&
-        c.commit.prepare(QStringLiteral("COMMIT")) &&
-        c.rollback.prepare(QStringLiteral("ROLLBACK")) &&
         c.counter.prepare(QStringLiteral("SELECT * FROM sl_void WHERE %1").arg(row)) &&
         c.setCounter.prepare(QStringLiteral("UPDATE sl_void SET %1 = ?, %2 = ? WHERE %3")
                                  .arg(counterColumns[0], counterColumns[1], row)) &&
@@ -355,17 +202,17 @@ bool SampleStore::prepareStatements(const QStringList& counterColumns) {
 }
 
 bool SampleStore::idIsUniqueKey(const QStringList& pvColumns, bool* unique) {
-    QSqlQuery q(conn_->db);
+    QSqlQuery q(db_.db());
     const QString id = pvColumns[0];
     // The primary key, when it is w_id alone (also the INTEGER PRIMARY KEY the store creates).
     if (!q.exec(QStringLiteral("PRAGMA table_info(pv_data)")))
-        return failFromSql(q.lastError(), Fault::Other);
+        return db_.failFromSql(q.lastError());
     int keyColumns = 0;
     bool idInKey = false;
     while (q.next()) {
         if (q.value(5).toInt() > 0) {
             ++keyColumns;
-            idInKey = idInKey || q.value(1).toString() == id;
+            idInKey = idInKey || q.value(1).toString().compare(id, Qt::CaseInsensitive) == 0;
         }
     }
     if (keyColumns == 1 && idInKey) {
@@ -374,7 +221,7 @@ bool SampleStore::idIsUniqueKey(const QStringList& pvColumns, bool* unique) {
     }
     // Or a unique index over w_id alone that covers every row (not a partial one).
     if (!q.exec(QStringLiteral("PRAGMA index_list(pv_data)")))
-        return failFromSql(q.lastError(), Fault::Other);
+        return db_.failFromSql(q.lastError());
     QStringList candidates;
     while (q.next()) {
         if (q.value(2).toInt() == 1 && q.value(4).toInt() == 0) candidates << q.value(1).toString();
@@ -383,7 +230,7 @@ bool SampleStore::idIsUniqueKey(const QStringList& pvColumns, bool* unique) {
         QString escaped = index;
         escaped.replace(QLatin1Char('"'), QStringLiteral("\"\""));
         if (!q.exec(QStringLiteral("PRAGMA index_info(\"%1\")").arg(escaped)))
-            return failFromSql(q.lastError(), Fault::Other);
+            return db_.failFromSql(q.lastError());
         QStringList columns;
         while (q.next())
             columns << q.value(2).toString();
@@ -397,39 +244,31 @@ bool SampleStore::idIsUniqueKey(const QStringList& pvColumns, bool* unique) {
 }
 
 void SampleStore::close() {
-    conn_.reset();
-    file_.close();
-    open_ = false;
-    hasArchive_ = false;
-    hasStaleTable_ = false;
-}
-
-bool SampleStore::readable() {
-    fault_ = Fault::None;
-    lastError_.clear();
-    return open_ || fail(Fault::NotOpen);
+    st_.reset();
+    archive_.reset();
+    db_.close();
 }
 
 bool SampleStore::beginRead() {
-    return readable() && (file_.beginRead() || failFromSql(file_.error(), Fault::Other));
+    return db_.beginRead();
 }
 
 void SampleStore::endRead() {
-    if (open_) file_.endRead();
+    db_.endRead();
 }
 
 QSqlDatabase SampleStore::database() const {
-    return open_ ? file_.db() : QSqlDatabase();
+    return db_.isOpen() ? db_.db() : QSqlDatabase();
 }
 
 std::optional<int> SampleStore::readCounter() {
-    if (!readable()) return std::nullopt;
-    return counterFrom(conn_->counter);
+    if (!db_.ready()) return std::nullopt;
+    return counterFrom(st_->counter);
 }
 
 std::optional<int> SampleStore::counterFrom(QSqlQuery& q) {
     if (!q.exec()) {
-        failFromSql(q.lastError(), Fault::Other);
+        db_.failFromSql(q.lastError());
         return std::nullopt;
     }
     std::optional<int> result;
@@ -439,62 +278,46 @@ std::optional<int> SampleStore::counterFrom(QSqlQuery& q) {
         const double d = v.toDouble(&ok);
         if (!v.isNull() && ok) result = base::roundToInt32(d);
     } else if (q.lastError().isValid()) {
-        failFromSql(q.lastError(), Fault::Other);
+        db_.failFromSql(q.lastError());
     }
     q.finish();
     return result;
 }
 
 bool SampleStore::storeSample(const Sample& s) {
-    if (!open_) return fail(Fault::NotOpen);
-    if (!conn_->begin.exec()) return failFromSql(conn_->begin.lastError(), Fault::Other);
-    return writeInTransaction(s);
+    Transaction t(db_);
+    return t.ok() && writeInTransaction(s) && t.commit() && db_.succeed();
 }
 
 bool SampleStore::storeNextSample(Sample& s, int fallbackCounter) {
     s.id = nextRecordNo(fallbackCounter);
-    if (!open_) return fail(Fault::NotOpen);
-    Connection& c = *conn_;
-    if (!c.begin.exec()) return failFromSql(c.begin.lastError(), Fault::Other);
+    Transaction t(db_);
+    if (!t.ok()) return false;
     // Read under the write lock: no other writer can move the counter between here and the commit.
-    if (const std::optional<int> counter = counterFrom(c.counter)) s.id = nextRecordNo(*counter);
-    return writeInTransaction(s);
+    if (const std::optional<int> counter = counterFrom(st_->counter)) s.id = nextRecordNo(*counter);
+    return writeInTransaction(s) && t.commit() && db_.succeed();
 }
 
-// Runs inside an open transaction; commits it, or rolls it back when any statement fails.
+// Runs inside the caller's transaction: the sample, the counter row and the archive's rows.
 bool SampleStore::writeInTransaction(const Sample& s) {
-    Connection& c = *conn_;
-    auto abandon = [&](const QSqlQuery& failed) {
-        const QSqlError e = failed.lastError();
-        c.rollback.exec();
-        return failFromSql(e, Fault::Other);
-    };
-
+    Statements& c = *st_;
     c.put.bindValue(0, s.id);
     c.put.bindValue(1, s.date);
     c.put.bindValue(2, s.time);
     for (int k = 0; k < 10; ++k)
         c.put.bindValue(3 + k, static_cast<double>(s.values[k]));
-    if (!c.put.exec()) return abandon(c.put);
+    if (!c.put.exec()) return db_.failFromSql(c.put.lastError());
 
     c.setCounter.bindValue(0, s.id);
     c.setCounter.bindValue(1, s.id);
-    if (!c.setCounter.exec()) return abandon(c.setCounter);
+    if (!c.setCounter.exec()) return db_.failFromSql(c.setCounter.lastError());
     if (c.setCounter.numRowsAffected() == 0) {
         // The counter row went missing: a new one takes its place in the same transaction.
         c.addCounter.bindValue(0, s.id);
         c.addCounter.bindValue(1, s.id);
-        if (!c.addCounter.exec()) return abandon(c.addCounter);
+        if (!c.addCounter.exec()) return db_.failFromSql(c.addCounter.lastError());
     }
-    if (hasArchive_ && !archiveSample(s)) {
-        const Fault f = fault_;
-        c.rollback.exec();
-        return fail(f);
-    }
-    if (!c.commit.exec()) return abandon(c.commit);
-    fault_ = Fault::None;
-    lastError_.clear();
-    return true;
+    return !archive_.hasArchive() || archive_.add(s);
 }
 
 std::vector<Sample> SampleStore::loadWindow(QSqlQuery& q, int first, int last) {
@@ -504,49 +327,72 @@ std::vector<Sample> SampleStore::loadWindow(QSqlQuery& q, int first, int last) {
     q.bindValue(0, first);
     q.bindValue(1, last);
     if (!q.exec()) {
-        failFromSql(q.lastError(), Fault::Other);
+        db_.failFromSql(q.lastError());
         return rows;
     }
     while (q.next())
         rows.push_back(sampleFrom(q));
-    if (q.lastError().isValid()) failFromSql(q.lastError(), Fault::Other);
+    if (q.lastError().isValid()) db_.failFromSql(q.lastError());
     q.finish();
     return rows;
 }
 
 std::vector<Sample> SampleStore::loadBetween(int first, int last) {
-    if (!readable()) return {};
-    return loadWindow(conn_->between, first, last);
+    if (!db_.ready()) return {};
+    return loadWindow(st_->between, first, last);
 }
 
 std::vector<Sample> SampleStore::loadNotBetween(int first, int last) {
-    if (!readable()) return {};
-    return loadWindow(conn_->notBetween, first, last);
+    if (!db_.ready()) return {};
+    return loadWindow(st_->notBetween, first, last);
 }
 
 std::optional<std::vector<Sample>> SampleStore::loadPlaces(int first, int count) {
-    if (!readable()) return std::nullopt;
+    if (!db_.ready()) return std::nullopt;
     std::vector<Sample> rows;
     for (const auto& [lo, hi] : ringRanges(first, count)) {
-        std::vector<Sample> part = loadWindow(conn_->places, lo, hi);
-        if (fault_ != Fault::None) return std::nullopt;
+        std::vector<Sample> part = loadWindow(st_->places, lo, hi);
+        if (db_.fault() != Fault::None) return std::nullopt;
         rows.insert(rows.end(), part.begin(), part.end());
     }
     return rows;
 }
 
 std::optional<Sample> SampleStore::loadRecord(int id) {
-    if (!readable()) return std::nullopt;
-    QSqlQuery& q = conn_->record;
+    if (!db_.ready()) return std::nullopt;
+    QSqlQuery& q = st_->record;
     q.bindValue(0, id);
     if (!q.exec()) {
-        failFromSql(q.lastError(), Fault::Other);
+        db_.failFromSql(q.lastError());
         return std::nullopt;
     }
     std::optional<Sample> result;
     if (q.next() && !q.value(0).isNull()) result = sampleFrom(q);
     q.finish();
     return result;
+}
+
+std::optional<int64_t> SampleStore::dropArchiveBefore(int64_t before,
+                                                      const AlsoRemove& alsoRemove) {
+    if (!db_.ready()) return std::nullopt;
+    Transaction t(db_);
+    if (!t.ok()) return std::nullopt;
+    const std::optional<int64_t> removed = archive_.removeBefore(before);
+    if (!removed || (alsoRemove && !alsoRemove(db_, before)) || !t.commit()) return std::nullopt;
+    db_.succeed();
+    return removed;
+}
+
+std::optional<int64_t> SampleStore::reusableBytes() {
+    if (!db_.ready()) return std::nullopt;
+    QSqlQuery q(db_.db());
+    if (!q.exec(QStringLiteral("SELECT (SELECT freelist_count FROM pragma_freelist_count) * "
+                               "(SELECT page_size FROM pragma_page_size)")) ||
+        !q.next()) {
+        db_.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    return q.value(0).toLongLong();
 }
 
 }  // namespace record

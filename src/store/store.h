@@ -11,54 +11,21 @@
 #include <optional>
 #include <vector>
 
-#include "store/archive.h"
+#include "store/archivestore.h"
+#include "store/database.h"
 #include "store/ring.h"
+#include "store/sample.h"
 #include "store/schema.h"
-#include "store/sqlitefile.h"
 
 class QSqlDatabase;
-class QSqlError;
 class QSqlQuery;
 
 namespace record {
-class RawQuery;
-}
-
-namespace record {
-
-struct Sample {
-    int id = 0;                                       // w_id, 1..65500
-    double date = 0;                                  // w_date: whole days since 1899-12-30
-    double time = 0;                                  // w_time: fraction of a day, whole seconds
-    std::array<float, schema::kValueCount> values{};  // LiveValues 0..9 when stored
-    // The moment in UTC seconds since 1970, which the archive keys by. 0: the local date and
-    // time above stand for it (a ring record read back, a sample made by hand).
-    int64_t at = 0;
-    // Taken while the instrument's values were stale (no register block read for a while): the
-    // ring keeps it as any other, the archive marks its second.
-    bool stale = false;
-};
-
-// A sample's moment in UTC seconds: its own, or its local date and time taken as local time.
-int64_t sampleMoment(const Sample& s);
 
 class SampleStore {
   public:
     // Why the last call failed; lastError() gives the same in words.
-    enum class Fault {
-        None,
-        NotOpen,             // the store is not open
-        FolderNotCreatable,  // the file's folder is missing and cannot be made
-        FileNotCreatable,    // the file is missing and cannot be made
-        ReadOnly,            // the file (or its medium) cannot be written
-        Locked,              // another connection or program holds the lock
-        NotADatabase,        // the file is something else; it is left as it is
-        Corrupt,             // the file is a damaged database; it is left as it is
-        WrongTables,         // pv_data or sl_void have another shape; they are left as they are
-        IdNotUnique,         // pv_data's w_id is not a unique key: the ring could never overwrite
-        DiskFull,
-        Other,
-    };
+    using Fault = record::Fault;
 
     // How a commit reaches the disk.
     enum class Commit {
@@ -88,10 +55,10 @@ class SampleStore {
     // deleted: open() then returns false and lastError() says why (in Chinese, for the status bar).
     bool open(Access access = Access::ReadWrite);
     void close();
-    bool isOpen() const;
-    QString lastError() const { return lastError_; }
-    Fault lastFault() const { return fault_; }
-    QString path() const { return path_; }
+    bool isOpen() const { return db_.isOpen(); }
+    QString lastError() const { return db_.lastError(); }
+    Fault lastFault() const { return db_.fault(); }
+    QString path() const { return db_.path(); }
 
     // A read transaction: the reads until endRead() see one snapshot of the file.
     bool beginRead();
@@ -130,86 +97,68 @@ class SampleStore {
     // Where the file has no archive yet, or an empty one while its ring holds records, the
     // extent, span and second reads below come from the ring instead: its records taken at their
     // local date and time, as the archive would have adopted them.
-    bool hasArchive() const { return hasArchive_; }
+    bool hasArchive() const { return archive_.hasArchive(); }
     // The same, looking at the file again while it has none (a recorder may have made it since).
-    bool findArchive();
+    bool findArchive() { return archive_.findArchive(); }
     // The first and last archived second; nullopt when the archive is empty or cannot be read.
-    std::optional<QPair<int64_t, int64_t>> archiveExtent();
+    std::optional<QPair<int64_t, int64_t>> archiveExtent() { return archive_.extent(); }
     // The span from..to (UTC seconds, both included) at the finest level whose buckets over the
     // span number at most maxRows: single seconds, or rollup buckets (first/last then say which
     // seconds each holds). Seconds stored stale, and buckets that hold nothing else, are left out;
     // a stale row stands for each stretch of them. Rows in time order; nullopt on a read error.
-    std::optional<std::vector<SpanRow>> loadSpan(int64_t from, int64_t to, int maxRows);
+    std::optional<std::vector<SpanRow>> loadSpan(int64_t from, int64_t to, int maxRows) {
+        return archive_.loadSpan(from, to, maxRows);
+    }
     // The stretches of seconds stored stale that meet from..to, in time order (none in a file
     // from before stale seconds were marked); nullopt on a read error.
-    std::optional<std::vector<StaleSpan>> staleSpans(int64_t from, int64_t to);
+    std::optional<std::vector<StaleSpan>> staleSpans(int64_t from, int64_t to) {
+        return archive_.staleSpans(from, to);
+    }
     // The archived seconds from..to in time order, each with its stale mark, one call of visit
     // each, without holding them all; visit returns false to stop. False on a read error.
     bool forEachArchived(int64_t from, int64_t to,
-                         const std::function<bool(const ArchivedSample&)>& visit);
+                         const std::function<bool(const ArchivedSample&)>& visit) {
+        return archive_.forEach(from, to, visit);
+    }
     // Adds the samples to the archive and its rollups alone, the ring left as it is, in one
     // transaction: bulk fills of an archive (benchmarks, imports of older records).
-    bool archiveBatch(const std::vector<Sample>& samples);
+    bool archiveBatch(const std::vector<Sample>& samples) { return archive_.addBatch(samples); }
     // The number of archived samples after (at, seq).
-    std::optional<int64_t> countArchivedAfter(int64_t at, int64_t seq);
+    std::optional<int64_t> countArchivedAfter(int64_t at, int64_t seq) {
+        return archive_.countAfter(at, seq);
+    }
     // Up to limit archived samples after (at, seq), in order (the forwarder's next batch).
     std::optional<std::vector<ArchivedSample>> loadArchivedAfter(int64_t at, int64_t seq,
-                                                                 int limit);
-    // Removes the archived seconds and rollups before `before` (UTC seconds), and the event
-    // log's rows of that time, in one transaction. Returns the number of seconds removed.
-    std::optional<int64_t> dropArchiveBefore(int64_t before);
+                                                                 int limit) {
+        return archive_.loadAfter(at, seq, limit);
+    }
+    // What else goes with the archive's oldest days, inside the same transaction: the event
+    // log's rows of that time (the event store's removeBefore). False when it fails.
+    using AlsoRemove = std::function<bool(Database& db, int64_t before)>;
+    // Removes the archived seconds and rollups before `before` (UTC seconds), and what alsoRemove
+    // removes, in one transaction. Returns the number of seconds removed.
+    std::optional<int64_t> dropArchiveBefore(int64_t before, const AlsoRemove& alsoRemove = {});
     // Bytes of the file's pages that are free for reuse.
     std::optional<int64_t> reusableBytes();
 
   private:
-    QString path_;
     Commit commit_;
-    SqliteFile file_;
-    QString lastError_;
-    bool open_ = false;
+    Database db_;
+    ArchiveStore archive_{db_};
     bool opened_ = false;  // open() has run before: a recorder's later opens wait no longer
-    Fault fault_ = Fault::None;
 
-    struct Connection;
-    std::unique_ptr<Connection> conn_;
+    // The ring's prepared statements, made once per open() and reused by every call.
+    struct Statements;
+    std::unique_ptr<Statements> st_;
 
-    bool fail(Fault f);
-    bool failFromSql(const QSqlError& e, Fault fallback);
-    bool tableColumns(const QString& table, QStringList* names);
     bool inspectTables(QStringList* pvColumns, QStringList* counterColumns);
     bool checkShapes(const QStringList& pvColumns, const QStringList& counterColumns);
     bool createTablesAndPrepare(const QStringList& pvColumns, QStringList counterColumns);
     bool prepareStatements(const QStringList& counterColumns);
-    bool readable();
     bool idIsUniqueKey(const QStringList& pvColumns, bool* unique);
     std::optional<int> counterFrom(QSqlQuery& q);
     bool writeInTransaction(const Sample& s);
-    bool archiveSample(const Sample& s);
-    bool inspectArchive(bool readOnly);
-    bool prepareArchiveStatements();
-    bool adoptRing();
-    bool archiveReadable();
-    bool ringStandsIn(bool* fromRing);
-    std::optional<std::vector<Sample>> ringRecords();
-    std::optional<std::vector<ArchivedSample>> ringSeconds(int64_t from, int64_t to);
-    bool archivedSeconds(int64_t from, int64_t to,
-                         const std::function<bool(const ArchivedSample&)>& visit);
-    bool readRows(RawQuery& q, const std::function<bool(const RawQuery&)>& visit);
-    bool rebuildBuckets(int64_t cut);
-    bool archiveSecond(const Sample& s);
-    bool archiveMany(const std::vector<Sample>& samples);
-    bool mergeBucket(int level, int64_t t, const archive::Bucket& b);
-    bool markStale(int64_t at);
-    bool findStaleTable();
-    bool hasArchive_ = false;
-    bool hasStaleTable_ = false;
     std::vector<Sample> loadWindow(QSqlQuery& q, int first, int last);
 };
-
-// The operator's words for a fault of a database file; the event log uses them too, so that the
-// status line reads the same whichever store met the file.
-QString faultText(SampleStore::Fault f);
-// The fault an SQLite error stands for; fallback for the ones that name no cause.
-SampleStore::Fault faultOf(const QSqlError& e, SampleStore::Fault fallback);
 
 }  // namespace record

@@ -83,7 +83,7 @@ void StoreWriter::applyRetention() {
         dayToDrop(retention_, QDate::currentDate(), oldest, freeBytes);
     if (!drop) return;
     const int64_t cut = QDateTime(drop->day.addDays(1), QTime(0, 0)).toSecsSinceEpoch();
-    if (const std::optional<int64_t> removed = store_.dropArchiveBefore(cut)) {
+    if (const std::optional<int64_t> removed = store_.dropArchiveBefore(cut, alsoRemove_)) {
         emit archiveNote(kDayDroppedCode, droppedDayArgs(*drop, *removed, retention_));
         writesToRetention_ = 1;
     }

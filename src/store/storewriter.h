@@ -26,6 +26,7 @@ class StoreWriter : public QObject {
     void write(Sample s);
     void close();
     void setRetention(const RetentionPolicy& policy) { retention_ = policy; }
+    void setAlsoRemove(const SampleStore::AlsoRemove& alsoRemove) { alsoRemove_ = alsoRemove; }
     // Drops the archive's oldest day when the retention policy asks for it: at most one day per
     // call, so that the samples behind it wait no longer than one day's removal.
     void applyRetention();
@@ -49,6 +50,7 @@ class StoreWriter : public QObject {
     std::deque<Sample> held_;
     int64_t dropped_ = 0;
     RetentionPolicy retention_;
+    SampleStore::AlsoRemove alsoRemove_;
     int writesToRetention_ = 0;  // samples until the next look at the retention policy
 };
 

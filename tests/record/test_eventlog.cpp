@@ -303,51 +303,6 @@ TEST(EventStore, AnOlderFileShowsAsBeforeAndGainsTheCodeColumns) {
               batch[0].at.toMSecsSinceEpoch());
 }
 
-TEST(EventStore, LeavesForeignAndOtherShapedFilesAlone) {
-    QTemporaryDir dir;
-    struct Case {
-        const char* name;
-        QByteArray content;  // empty: made by SQL below
-        const char* sql;
-        QString reason;
-    };
-    const std::vector<Case> cases = {
-        {"a text file", "not a database, just words\n", nullptr, QStringLiteral("文件不是数据库")},
-        {"a short binary file", QByteArray(7, '\x01'), nullptr, QStringLiteral("文件不是数据库")},
-        {"events of another shape",
-         {},
-         "CREATE TABLE events (id INTEGER, what TEXT)",
-         QStringLiteral("数据库表结构不符")},
-        {"samples of another shape",
-         {},
-         "CREATE TABLE pv_data (a, b)",
-         QStringLiteral("数据库表结构不符")},
-    };
-    int k = 0;
-    for (const Case& c : cases) {
-        const QString path = dir.filePath(QStringLiteral("f%1.db").arg(k++));
-        if (c.sql) {
-            ASSERT_TRUE(record_test::exec(path, QString::fromLatin1(c.sql)));
-        } else {
-            QFile f(path);
-            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-            f.write(c.content);
-        }
-        const auto hash = [&] {
-            QFile f(path);
-            f.open(QIODevice::ReadOnly);
-            return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
-        };
-        const QByteArray before = hash();
-        for (bool readOnly : {false, true}) {
-            record::EventStore store(path, QStringLiteral("foreign"));
-            EXPECT_FALSE(store.open(readOnly)) << c.name;
-            EXPECT_EQ(store.lastError(), c.reason) << c.name;
-        }
-        EXPECT_EQ(hash(), before) << c.name;
-    }
-}
-
 TEST(EventLog, StoresOffTheCallersThreadAndAnswersQueries) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));

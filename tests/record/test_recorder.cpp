@@ -253,28 +253,6 @@ TEST_F(RecorderTest, ReadOnlyFile) {
         EXPECT_NEAR((times[i] - times[i - 1]) * 86400, 1, 1e-3) << "record " << i + 1;
 }
 
-TEST_F(RecorderTest, NotADatabase) {
-    QByteArray garbage;
-    for (int i = 0; i < 5000; ++i)
-        garbage.append(static_cast<char>((i * 131 + 17) % 256));
-    writeFile(path, garbage);
-    makeAndStart();
-    for (int i = 0; i < 3; ++i) {
-        tick();
-        tickSeconds(1);
-    }
-    EXPECT_EQ(rec->statusText(),
-              QStringLiteral("记录已停止：文件不是数据库，每秒重试；内存中 4 个样本待写入"));
-    EXPECT_EQ(fileBytes(path), garbage);
-    EXPECT_FALSE(QFile::exists(path + "-wal"));
-    // The operator moves the file away; a new database is started in its place.
-    ASSERT_TRUE(QFile::rename(path, path + ".bad"));
-    tickSeconds(1);
-    EXPECT_TRUE(recording());
-    EXPECT_EQ(fileBytes(path + ".bad"), garbage);
-    EXPECT_EQ(records(), 5);
-}
-
 TEST_F(RecorderTest, LockedByAnotherProcess) {
     makeAndStart();
     tickSeconds(1);

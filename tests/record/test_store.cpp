@@ -221,37 +221,6 @@ TEST(SampleStore, EmptyFileBecomesADatabase) {
     EXPECT_TRUE(store.storeSample(sample(1, 46000, 1)));
 }
 
-// Files the store must leave alone: each is refused with its reason and left byte for byte.
-TEST(SampleStore, RefusesFilesThatAreNotItsDatabase) {
-    QTemporaryDir tmp;
-    QByteArray garbage(4096, '\0');
-    for (char& c : garbage)
-        c = static_cast<char>(QRandomGenerator::global()->bounded(256));
-    QByteArray fakeHeader("SQLite format 3");  // too short to be a database
-    QByteArray text = QByteArray("not a database\n").repeated(50);
-
-    struct Case {
-        const char* name;
-        QByteArray bytes;
-        SampleStore::Fault fault;
-    } cases[] = {
-        {"garbage", garbage, SampleStore::Fault::NotADatabase},
-        {"short", fakeHeader, SampleStore::Fault::NotADatabase},
-        {"text", text, SampleStore::Fault::NotADatabase},
-    };
-    for (const Case& c : cases) {
-        const QString path = tmp.filePath(c.name);
-        writeFile(path, c.bytes);
-        SampleStore store(path, c.name);
-        EXPECT_FALSE(store.open()) << c.name;
-        EXPECT_EQ(store.lastFault(), c.fault) << c.name;
-        EXPECT_EQ(store.lastError(), QStringLiteral("文件不是数据库")) << c.name;
-        EXPECT_FALSE(store.storeSample(sample(1, 1, 1)));
-        EXPECT_EQ(fileBytes(path), c.bytes) << c.name;
-        EXPECT_FALSE(QFile::exists(path + "-wal")) << c.name;
-    }
-}
-
 TEST(SampleStore, CorruptDatabaseIsReportedAndLeftAlone) {
     QTemporaryDir tmp;
     const QString path = tmp.filePath("Rdatabj.db");

@@ -1,0 +1,78 @@
+#pragma once
+// The archive's tables in the sample file (see archive.h): made beside a ring that has none, the
+// ring's records adopted into it, its spans and batches read, its oldest days removed. It works
+// on the sample store's connection and inside its transactions, so that a sample reaches the ring
+// and the archive together, and reports its faults through that database.
+
+#include <QPair>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "store/archive.h"
+#include "store/database.h"
+#include "store/sample.h"
+
+namespace record {
+
+class RawQuery;
+
+class ArchiveStore {
+  public:
+    explicit ArchiveStore(Database& db);
+    ~ArchiveStore();
+    ArchiveStore(const ArchiveStore&) = delete;
+    ArchiveStore& operator=(const ArchiveStore&) = delete;
+
+    // Looks at the archive's three tables once the file is open. readOnly: takes an archive
+    // that is there; otherwise makes a missing one and copies in the ring's records whose seconds
+    // it lacks. Tables of another shape fail with WrongTables and stay as they are.
+    bool inspect(bool readOnly);
+    // Forgets the statements before the connection closes.
+    void reset();
+
+    bool hasArchive() const { return hasArchive_; }
+    bool findArchive();
+    std::optional<QPair<int64_t, int64_t>> extent();
+    std::optional<std::vector<SpanRow>> loadSpan(int64_t from, int64_t to, int maxRows);
+    std::optional<std::vector<StaleSpan>> staleSpans(int64_t from, int64_t to);
+    bool forEach(int64_t from, int64_t to, const std::function<bool(const ArchivedSample&)>& visit);
+    bool addBatch(const std::vector<Sample>& samples);
+    std::optional<int64_t> countAfter(int64_t at, int64_t seq);
+    std::optional<std::vector<ArchivedSample>> loadAfter(int64_t at, int64_t seq, int limit);
+
+    // Inside the caller's transaction: the sample into the archive and its rollups.
+    bool add(const Sample& s);
+    // Inside the caller's transaction: the seconds, rollups and stale marks before `before` (UTC
+    // seconds) removed, the buckets that straddle it made again. The number of seconds removed.
+    std::optional<int64_t> removeBefore(int64_t before);
+
+  private:
+    bool ready();
+    bool prepare();
+    bool adoptRing();
+    bool ringStandsIn(bool* fromRing);
+    std::optional<std::vector<Sample>> ringRecords();
+    std::optional<std::vector<ArchivedSample>> ringSeconds(int64_t from, int64_t to);
+    bool archivedSeconds(int64_t from, int64_t to,
+                         const std::function<bool(const ArchivedSample&)>& visit);
+    bool readRows(RawQuery& q, const std::function<bool(const RawQuery&)>& visit);
+    bool rebuildBuckets(int64_t cut);
+    bool addSecond(const Sample& s);
+    bool addMany(const std::vector<Sample>& samples);
+    bool mergeBucket(int level, int64_t t, const archive::Bucket& b);
+    bool markStale(int64_t at);
+    bool findStaleTable();
+
+    Database& db_;
+    bool hasArchive_ = false;
+    bool hasStaleTable_ = false;
+    // The prepared statements, made once the file has an archive and let go before it closes.
+    struct Statements;
+    std::unique_ptr<Statements> st_;
+};
+
+}  // namespace record
