@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QStandardPaths>
 #include <QSysInfo>
 #include <QTimer>
 #include <iostream>
@@ -17,6 +16,7 @@
 #include "shell/mainwindow.h"
 #include "shell/runcontrol.h"
 #include "shell/settings.h"
+#include "shell/shellos.h"
 #include "shell/splashwindow.h"
 #include "sim/server.h"
 #include "store/databaselock.h"
@@ -77,10 +77,9 @@ Application::~Application() {
 }
 
 QString Application::defaultDatabasePath(const QString& profile) {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    if (dir.isEmpty()) dir = QDir::homePath() + QStringLiteral("/.velmars");
-    return QDir(dir).filePath(profile.isEmpty() ? QStringLiteral("Rdatabj.db")
-                                                : QStringLiteral("Rdatabj-%1.db").arg(profile));
+    return QDir(os::dataFolder())
+        .filePath(profile.isEmpty() ? QStringLiteral("Rdatabj.db")
+                                    : QStringLiteral("Rdatabj-%1.db").arg(profile));
 }
 
 bool Application::startLink() {
@@ -96,7 +95,7 @@ bool Application::startLink() {
             error_ = QStringLiteral("simulated instrument: %1").arg(QString::fromStdString(why));
             return false;
         }
-        if (!ports_.hasExplicit(1)) ports_.setExplicit(1, QString::fromStdString(sim_->ptyPath()));
+        if (!ports_.hasExplicit(1)) ports_.setExplicit(1, QString::fromStdString(sim_->device()));
     }
     if (!pendingBus_) pendingBus_ = std::make_unique<comm::LibModbusRTU>(ports_);
     link_ = std::make_unique<comm::Link>(std::move(pendingBus_));
