@@ -1,8 +1,7 @@
 // Windows: serial ports are COMn, listed by the system under HARDWARE\DEVICEMAP\SERIALCOMM;
 // libmodbus keeps a serial port's handle to itself, so a port is judged by that list. Gateways are
 // Winsock sockets.
-#include <windows.h>
-#include <winsock2.h>
+#include <winsock2.h>  // windows.h as well, after it as Winsock wants
 
 #include <QElapsedTimer>
 #include <cerrno>

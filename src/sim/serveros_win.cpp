@@ -1,7 +1,6 @@
 // Windows: no pseudo-terminals, so the simulated instrument serves on loopback sockets; Winsock
 // stands for pipes and socket pairs, and the console's Ctrl+C for the stop signals.
-#include <windows.h>
-#include <winsock2.h>
+#include <winsock2.h>  // windows.h as well, after it as Winsock wants
 
 #include <cerrno>
 
