@@ -3,11 +3,24 @@
 // differs between platforms.
 
 #include <QString>
+#include <QStringList>
+#include <optional>
 
 namespace comm::os {
 
+// Device paths of the serial ports the system lists now.
+QStringList serialPorts();
+
+// The device a port number names by the system's own rule (on Windows COMn, an empty string for a
+// number below 1), or nothing where the n-th port the system lists is meant.
+std::optional<QString> numberedPort(int number);
+
 // A serial port's descriptor no longer answers a control call, or its device node has vanished.
 bool serialPortGone(int fd, const QString& path);
+
+// What a gateway's connection failing with error number e means for the operator.
+enum class NetworkFailure { Refused, NoAnswer, Closed, Other };
+NetworkFailure networkFailure(int e);
 
 // A gateway's socket has left the established state (closed, reset, or given up by the kernel).
 bool socketClosed(int fd);

@@ -9,17 +9,48 @@
 #include <unistd.h>
 
 #include <QElapsedTimer>
+#include <QSerialPortInfo>
 #include <cerrno>
 
 #include "link/lineos.h"
 
 namespace comm::os {
 
+QStringList serialPorts() {
+    QStringList out;
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
+        out << info.systemLocation();
+    return out;
+}
+
+std::optional<QString> numberedPort(int) {
+    return std::nullopt;
+}
+
 bool serialPortGone(int fd, const QString& path) {
     termios tio{};
     if (fd < 0 || ::tcgetattr(fd, &tio) != 0) return true;
     struct stat st {};
     return ::stat(path.toLocal8Bit().constData(), &st) != 0 && errno == ENOENT;
+}
+
+NetworkFailure networkFailure(int e) {
+    switch (e) {
+        case ECONNREFUSED:
+            return NetworkFailure::Refused;
+        case EINPROGRESS:  // libmodbus gave up waiting for the connection
+        case ETIMEDOUT:
+        case EHOSTUNREACH:
+        case EHOSTDOWN:
+        case ENETUNREACH:
+            return NetworkFailure::NoAnswer;
+        case ECONNRESET:  // libmodbus's word for a read that met the end of the stream, too
+        case EPIPE:
+        case ENOTCONN:
+            return NetworkFailure::Closed;
+        default:
+            return NetworkFailure::Other;
+    }
 }
 
 bool socketClosed(int fd) {

@@ -1,8 +1,9 @@
 #include "link/ports.h"
 
-#include <QSerialPortInfo>
 #include <QUrl>
 #include <algorithm>
+
+#include "link/lineos.h"
 
 namespace comm {
 
@@ -37,11 +38,8 @@ QString deviceCaption(const QString& device) {
 
 QString PortMap::deviceFor(int number) const {
     if (explicit_.contains(number)) return explicit_.value(number);
-#ifdef Q_OS_WIN
-    return number >= 1 ? QStringLiteral("\\\\.\\COM%1").arg(number) : QString();
-#else
+    if (auto device = os::numberedPort(number)) return *device;
     return deviceFor(number, systemPorts());
-#endif
 }
 
 QString PortMap::deviceFor(int number, QStringList systemPorts) const {
@@ -52,10 +50,7 @@ QString PortMap::deviceFor(int number, QStringList systemPorts) const {
 }
 
 QStringList PortMap::systemPorts() {
-    QStringList out;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        out << info.systemLocation();
-    return out;
+    return os::serialPorts();
 }
 
 }  // namespace comm

@@ -18,22 +18,17 @@ QString systemText(int e) {
 // Why connecting to a gateway or talking with it failed, in the operator's words where they have
 // some.
 QString networkText(int e) {
-    switch (e) {
-        case ECONNREFUSED:
+    switch (os::networkFailure(e)) {
+        case os::NetworkFailure::Refused:
             return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "连接被拒绝"));
-        case EINPROGRESS:  // libmodbus gave up waiting for the connection
-        case ETIMEDOUT:
-        case EHOSTUNREACH:
-        case EHOSTDOWN:
-        case ENETUNREACH:
+        case os::NetworkFailure::NoAnswer:
             return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "主机无应答"));
-        case ECONNRESET:  // libmodbus's word for a read that met the end of the stream, too
-        case EPIPE:
-        case ENOTCONN:
+        case os::NetworkFailure::Closed:
             return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "网关关闭了连接"));
-        default:
-            return systemText(e);
+        case os::NetworkFailure::Other:
+            break;
     }
+    return systemText(e);
 }
 
 // A serial device: RTU, 8 data bits, 1 stop bit.

@@ -18,6 +18,7 @@
 
 #include "base/tr.h"
 #include "chart/spanview.h"
+#include "ui/widgets.h"
 
 #ifndef VELMARS_VERSION
 #define VELMARS_VERSION "0"
@@ -56,7 +57,7 @@ QString bounded(const QString& s) {
 }
 
 QFont reportFont(double points, bool bold = false) {
-    QFont f(QStringLiteral("WenQuanYi Micro Hei"));
+    QFont f(ui::chineseFontFamily());
     f.setPointSizeF(points);
     f.setBold(bold);
     return f;

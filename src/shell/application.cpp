@@ -3,13 +3,13 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QStandardPaths>
 #include <QTimer>
 #include <iostream>
 
 #include "chamber/chamber.h"
 #include "shell/mainwindow.h"
 #include "shell/settings.h"
+#include "shell/shellos.h"
 #include "shell/splashwindow.h"
 #include "sim/server.h"
 
@@ -62,10 +62,9 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
 Application::~Application() = default;
 
 QString Application::defaultDatabasePath(const QString& profile) {
-    QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    if (dir.isEmpty()) dir = QDir::homePath() + QStringLiteral("/.velmars");
-    return QDir(dir).filePath(profile.isEmpty() ? QStringLiteral("Rdatabj.db")
-                                                : QStringLiteral("Rdatabj-%1.db").arg(profile));
+    return QDir(os::dataFolder())
+        .filePath(profile.isEmpty() ? QStringLiteral("Rdatabj.db")
+                                    : QStringLiteral("Rdatabj-%1.db").arg(profile));
 }
 
 bool Application::makeChambers() {
@@ -84,7 +83,7 @@ bool Application::makeChambers() {
             error_ = QStringLiteral("simulated instrument: %1").arg(QString::fromStdString(why));
             return false;
         }
-        if (!ports.hasExplicit(1)) ports.setExplicit(1, QString::fromStdString(sim_->ptyPath()));
+        if (!ports.hasExplicit(1)) ports.setExplicit(1, QString::fromStdString(sim_->device()));
     }
     chamber::Setup setup;
     setup.dbPath = options_.db.isEmpty() ? defaultDatabasePath(options_.profile) : options_.db;

@@ -10,6 +10,7 @@
 #include <QTranslator>
 
 #include "shell/settings.h"
+#include "ui/widgets.h"
 
 namespace shell {
 
@@ -83,7 +84,7 @@ bool installTranslation(const QString& code) {
 }
 
 void useProgramFont() {
-    const QString family = QStringLiteral("WenQuanYi Micro Hei");
+    const QString family = ui::chineseFontFamily();
     if (!QFontDatabase::families().contains(family)) return;
     QFont f(family);
     f.setPointSize(9);

@@ -25,8 +25,9 @@ QString useLanguage(const std::optional<QString>& option);
 // Installs the translation of a language ("zh": none). Returns false for a language not built in.
 bool installTranslation(const QString& code);
 
-// The program's font: WenQuanYi Micro Hei at 9 points where it is installed, as Chinese captions
-// need a CJK font wherever the desktop does not pick one by itself. Needs the application object.
+// The program's font: the system's font for Chinese text (ui::chineseFontFamily(), WenQuanYi Micro
+// Hei on Linux) at 9 points where it is installed, as Chinese captions need a CJK font wherever the
+// desktop does not pick one by itself. Needs the application object.
 void useProgramFont();
 
 }  // namespace shell

@@ -1,12 +1,6 @@
 #include "sim/server.h"
 
-#include <fcntl.h>
 #include <modbus.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
@@ -15,6 +9,8 @@
 #include <ctime>
 #include <random>
 #include <vector>
+
+#include "sim/serveros.h"
 
 namespace sim {
 
@@ -29,10 +25,7 @@ void setError(std::string* error, const std::string& what) {
     if (error) *error = what + ": " + std::strerror(errno);
 }
 
-void closeFd(int& fd) {
-    if (fd >= 0) ::close(fd);
-    fd = -1;
-}
+using os::closeFd;
 
 int readU16(const uint8_t* p) {
     return (p[0] << 8) | p[1];
@@ -64,8 +57,7 @@ std::string writeLogLine(int reg, int value) {
     const auto t = system_clock::now();
     const std::time_t secs = system_clock::to_time_t(t);
     const int ms = int(duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000);
-    std::tm local{};
-    localtime_r(&secs, &local);
+    const std::tm local = os::localTime(secs);
     char line[64];
     std::snprintf(line, sizeof line, "%02d:%02d:%02d.%03d 4X %d %d", local.tm_hour, local.tm_min,
                   local.tm_sec, ms, reg, value);
@@ -116,11 +108,9 @@ bool SimServer::listen(std::string* error) {
         setError(error, "listen on 127.0.0.1:" + std::to_string(options_.tcpPort));
         return false;
     }
-    fcntl(listenFd_, F_SETFD, FD_CLOEXEC);
-    sockaddr_in bound{};
-    socklen_t size = sizeof bound;
-    if (::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&bound), &size) == 0)
-        options_.tcpPort = ntohs(bound.sin_port);  // a restart listens on the same port
+    os::setCloseOnExec(listenFd_);
+    const int port = os::boundPort(listenFd_);
+    if (port > 0) options_.tcpPort = port;  // a restart listens on the same port
     return true;
 }
 
@@ -140,51 +130,36 @@ bool SimServer::start(std::string* error) {
         setError(error, "parity must be N, E or O");
         return false;
     }
+    // Without pseudo-terminals the line is a loopback gateway passing the RTU frames on.
+    if (options_.transport == Transport::Pty && !os::hasPseudoTerminals())
+        options_.transport = Transport::RtuOverTcp;
     const bool opened = options_.transport == Transport::Pty ? openPty(error) : listen(error);
-    if (!opened || pipe2(wakePipe_, O_CLOEXEC) != 0 ||
-        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, capture_) != 0) {
+    if (!opened || !os::wakePair(wakePipe_) || !os::socketPair(capture_)) {
         if (opened) setError(error, "pipe");
         closeFds();
         return false;
     }
-    fcntl(capture_[1], F_SETFL, O_NONBLOCK);
+    os::setNonBlocking(capture_[1]);
     running_ = true;
     thread_ = std::thread(&SimServer::run, this);
     return true;
 }
 
 bool SimServer::openPty(std::string* error) {
-    masterFd_ = posix_openpt(O_RDWR | O_NOCTTY);
-    if (masterFd_ < 0) {
-        setError(error, "posix_openpt");
+    std::string path, step;
+    if (!os::openPseudoTerminal(&masterFd_, &slaveFd_, &path, &step)) {
+        setError(error, step);
         return false;
     }
-    char name[256] = {};
-    if (grantpt(masterFd_) != 0 || unlockpt(masterFd_) != 0 ||
-        ptsname_r(masterFd_, name, sizeof name) != 0) {
-        setError(error, "pseudo-terminal set-up");
-        return false;
-    }
-    fcntl(masterFd_, F_SETFD, FD_CLOEXEC);
-    // Holding the slave side open keeps the master side from reporting a hang-up while no
-    // client has the port open; it also carries the raw line settings.
-    slaveFd_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios tio{};
-    if (slaveFd_ < 0 || tcgetattr(slaveFd_, &tio) != 0) {
-        setError(error, std::string("open ") + name);
-        return false;
-    }
-    cfmakeraw(&tio);
-    tcsetattr(slaveFd_, TCSANOW, &tio);
     std::lock_guard<std::mutex> lock(pathMutex_);
-    ptyPath_ = name;
+    ptyPath_ = path;
     return true;
 }
 
 void SimServer::stop() {
     if (thread_.joinable()) {
         const char c = 'q';
-        [[maybe_unused]] ssize_t n = ::write(wakePipe_[1], &c, 1);
+        [[maybe_unused]] long n = os::writeSome(wakePipe_[1], &c, 1);
         thread_.join();
     }
     running_ = false;
@@ -207,8 +182,8 @@ bool SimServer::sleepUnlessStopped(double seconds) {
     for (;;) {
         const double left = until - now();
         if (left <= 0) return true;
-        pollfd p{wakePipe_[0], POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left * 1000) + 1) > 0) return false;
+        os::Watch wake{wakePipe_[0]};
+        if (os::wait(&wake, 1, static_cast<int>(left * 1000) + 1) > 0) return false;
     }
 }
 
@@ -228,8 +203,8 @@ void SimServer::run() {
 
     while (ctx && map) {
         // Negative descriptors (no listening socket on a pty, no master connected) are skipped.
-        pollfd fds[3] = {{line(), POLLIN, 0}, {listenFd_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
-        const int ready = ::poll(fds, 3, 50);
+        os::Watch fds[3] = {{line()}, {listenFd_}, {wakePipe_[0]}};
+        const int ready = os::wait(fds, 3, 50);
         {
             const double t = now();
             std::lock_guard<std::mutex> lock(mutex_);
@@ -237,9 +212,9 @@ void SimServer::run() {
             lastStep = t;
         }
         if (ready < 0 && errno != EINTR) break;
-        if (fds[2].revents) break;
-        if (ready > 0 && (fds[1].revents & POLLIN)) {
-            const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fds[2].ready) break;
+        if (fds[1].readable) {
+            const int fd = os::acceptClient(listenFd_);
             if (fd >= 0) {
                 dropClient();
                 clientFd_ = fd;
@@ -247,8 +222,7 @@ void SimServer::run() {
             }
             continue;
         }
-        const short readable = onSocket ? POLLIN | POLLHUP | POLLERR : POLLIN;
-        if (ready <= 0 || !(fds[0].revents & readable)) continue;
+        if (!(onSocket ? fds[0].ready : fds[0].readable)) continue;
 
         const double receivedAt = now();
         uint8_t req[MODBUS_TCP_MAX_ADU_LENGTH];
@@ -347,7 +321,7 @@ void SimServer::run() {
         std::vector<uint8_t> answer;
         uint8_t buf[MODBUS_RTU_MAX_ADU_LENGTH];
         for (;;) {
-            const ssize_t n = ::read(capture_[1], buf, sizeof buf);
+            const long n = os::readSome(capture_[1], buf, sizeof buf);
             if (n <= 0) break;
             answer.insert(answer.end(), buf, buf + n);
         }
@@ -370,12 +344,12 @@ void SimServer::run() {
         }
         // Counted before the write, so a master that has its answer sees it counted.
         ++served_;
-        ssize_t off = 0;
-        while (off < ssize_t(answer.size())) {
+        long off = 0;
+        while (off < long(answer.size())) {
             const size_t left = answer.size() - off;
             // send() on a socket, so that a master gone meanwhile costs no SIGPIPE.
-            const ssize_t n = onSocket ? ::send(line(), answer.data() + off, left, MSG_NOSIGNAL)
-                                       : ::write(masterFd_, answer.data() + off, left);
+            const long n = onSocket ? os::sendSome(line(), answer.data() + off, left)
+                                    : os::writeSome(masterFd_, answer.data() + off, left);
             if (n < 0 && errno == EINTR) continue;
             if (n <= 0) break;
             off += n;

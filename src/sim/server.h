@@ -4,7 +4,8 @@
 // pseudo-terminal, in a thread of its own. A master opens ptyPath() like a serial port. It can
 // instead stand for a gateway on 127.0.0.1: a Modbus TCP server (the unit id is the slave
 // address), or a serial device server passing RTU frames through a TCP socket. Such a server
-// takes one connection at a time; a new one replaces the one before, as many gateways do.
+// takes one connection at a time; a new one replaces the one before, as many gateways do. Where
+// the system has no pseudo-terminals, start() serves RTU frames on 127.0.0.1 instead (device()).
 //
 // Served function codes: 0x01 read coils, 0x02 read discrete inputs, 0x03 read holding
 // registers, 0x04 read input registers, 0x06 write single register, 0x10 write multiple

@@ -1,11 +1,21 @@
 #include "ui/widgets.h"
 
+#include <QFontDatabase>
 #include <QLabel>
 #include <QPushButton>
 
 #include "ui/accessible.h"
+#include "ui/uios.h"
 
 namespace ui {
+
+QString chineseFontFamily() {
+    const QStringList wanted = os::chineseFontFamilies();
+    const QStringList installed = QFontDatabase::families();
+    for (const QString& family : wanted)
+        if (installed.contains(family)) return family;
+    return wanted.value(0);
+}
 
 void setLabelBackground(QWidget* w, const QColor& colour) {
     if (!w) return;

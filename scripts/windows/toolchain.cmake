@@ -1,0 +1,18 @@
+# Cross-compiling for 64-bit Windows with Debian's MinGW-w64 (the posix thread model: the win32 one
+# has no std::thread). VELMARS_WIN_PREFIX names the folder the libraries were built into.
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR x86_64)
+set(CMAKE_C_COMPILER x86_64-w64-mingw32-gcc-posix)
+set(CMAKE_CXX_COMPILER x86_64-w64-mingw32-g++-posix)
+set(CMAKE_RC_COMPILER x86_64-w64-mingw32-windres)
+set(CMAKE_AR /usr/bin/x86_64-w64-mingw32-gcc-ar-posix)
+set(CMAKE_RANLIB /usr/bin/x86_64-w64-mingw32-gcc-ranlib-posix)
+if(NOT VELMARS_WIN_PREFIX)
+  set(VELMARS_WIN_PREFIX "$ENV{VELMARS_WIN_PREFIX}")
+endif()
+list(APPEND CMAKE_TRY_COMPILE_PLATFORM_VARIABLES VELMARS_WIN_PREFIX)
+set(CMAKE_FIND_ROOT_PATH /usr/x86_64-w64-mingw32 ${VELMARS_WIN_PREFIX} ${VELMARS_WIN_PREFIX}/qt)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)

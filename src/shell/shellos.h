@@ -1,0 +1,13 @@
+#pragma once
+// What the program's shell needs of the operating system: the one file of this folder that differs
+// between platforms.
+
+#include <QString>
+
+namespace shell::os {
+
+// The folder the database goes into when no --db names one (it may not exist yet). Needs the
+// application's and organisation's names set.
+QString dataFolder();
+
+}  // namespace shell::os
