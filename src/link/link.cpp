@@ -10,25 +10,56 @@
 namespace comm {
 
 Link::Link(std::unique_ptr<ModbusRTU> bus, QObject* parent)
-    : QObject(parent), thread_(QStringLiteral("link"), std::move(bus)) {
-    LinkWorker* worker = thread_.worker();
-    connect(worker, &LinkWorker::imageReady, this, &Link::onImage, Qt::QueuedConnection);
-    connect(worker, &LinkWorker::statsReady, this, &Link::onStats, Qt::QueuedConnection);
-    connect(worker, &LinkWorker::lineEvent, this, &Link::linkEvent, Qt::QueuedConnection);
+    : Link(std::make_shared<Line>(std::move(bus)), parent) {}
+
+Link::Link(std::shared_ptr<Line> line, QObject* parent)
+    : QObject(parent), line_(std::move(line)), client_(line_->newClient()) {
+    LineWorker* worker = line_->worker();
+    if (!worker) {
+        shutDown_ = true;
+        line_.reset();
+        return;
+    }
+    // Every link on the line hears the worker; each takes what is addressed to it.
+    const quint64 me = client_;
     connect(
-        worker, &LinkWorker::cycleDone, this,
-        [this](double ms) {
+        worker, &LineWorker::imageReady, this,
+        [this, me](quint64 c, const InstrumentImage& image, const LinkStats& stats, bool read) {
+            if (c == me) onImage(image, stats, read);
+        },
+        Qt::QueuedConnection);
+    connect(
+        worker, &LineWorker::statsReady, this,
+        [this, me](quint64 c, const LinkStats& stats) {
+            if (c == me) onStats(stats);
+        },
+        Qt::QueuedConnection);
+    connect(
+        worker, &LineWorker::lineEvent, this,
+        [this, me](quint64 c, LinkEvent event, const QString& detail) {
+            if (c == me) emit linkEvent(event, detail);
+        },
+        Qt::QueuedConnection);
+    connect(
+        worker, &LineWorker::cycleDone, this,
+        [this, me](quint64 c, double ms) {
             // A figure that crossed a close belongs to the cycles before it.
-            if (!polling_) return;
+            if (c != me || !polling_) return;
             lastCycleMs_ = ms;
             emit cycleFinished(ms);
         },
         Qt::QueuedConnection);
-    connect(worker, &LinkWorker::openDone, this, &Link::opened, Qt::QueuedConnection);
     connect(
-        worker, &LinkWorker::writeDone, this,
-        [this](quint64 id, int32_t reg, int32_t value, int32_t status, int calls,
-               const QString& error) {
+        worker, &LineWorker::openDone, this,
+        [this, me](quint64 c, int32_t status) {
+            if (c == me) emit opened(status);
+        },
+        Qt::QueuedConnection);
+    connect(
+        worker, &LineWorker::writeDone, this,
+        [this, me](quint64 c, quint64 id, int32_t reg, int32_t value, int32_t status, int calls,
+                   const QString& error) {
+            if (c != me) return;
             --pending_;
             emit writeFinished(id, reg, value, status, calls);
             WriteReport report{id, reg, value, status, calls, writeCaptions_.take(id), error};
@@ -36,14 +67,14 @@ Link::Link(std::unique_ptr<ModbusRTU> bus, QObject* parent)
         },
         Qt::QueuedConnection);
     connect(
-        worker, &LinkWorker::readDone, this,
-        [this](quint64 id, int32_t start, QVector<int32_t> values, int32_t status) {
+        worker, &LineWorker::readDone, this,
+        [this, me](quint64 c, quint64 id, int32_t start, QVector<int32_t> values, int32_t status) {
+            if (c != me) return;
             --pending_;
             emit readFinished(id, start, values, status);
         },
         Qt::QueuedConnection);
-    thread_.start();
-    thread_.post(&LinkWorker::start);
+    line_->post([me](LineWorker& w) { w.attach(me); });
 }
 
 Link::~Link() {
@@ -54,9 +85,18 @@ void Link::shutdown(int waitMs) {
     if (shutDown_) return;
     shutDown_ = true;
     polling_ = false;
-    // The worker stops after what was queued before (a write the operator just started). An
-    // exchange stuck beyond every timeout is left to finish; its results no longer reach this.
-    thread_.end(waitMs, [](LinkWorker& w) { w.stop(); });
+    std::shared_ptr<Line> line = std::move(line_);
+    // What was queued before still runs (a write the operator just started); the last link on the
+    // line ends its thread.
+    const quint64 me = client_;
+    line->post([me](LineWorker& w) { w.detach(me); });
+    if (line.use_count() == 1) line->shutdown(waitMs);
+}
+
+void Link::setFocused(bool focused) {
+    if (shutDown_) return;
+    const quint64 me = client_;
+    line_->post([me, focused](LineWorker& w) { w.setFocus(me, focused); });
 }
 
 int Link::silentMs() const {
@@ -72,33 +112,39 @@ void Link::open(const PortSettings& settings) {
     polling_ = true;
     lastCycleMs_ = 0;
     sinceGoodBlock_.start();
-    thread_.post(&LinkWorker::openPort, settings.port, settings.baud, settings.parity,
-                 settings.address);
+    const quint64 me = client_;
+    line_->post([me, settings](LineWorker& w) {
+        w.openPort(me, settings.port, settings.baud, settings.parity, settings.address);
+    });
 }
 
 void Link::close() {
     if (shutDown_) return;
     polling_ = false;
     lastCycleMs_ = 0;
-    thread_.post(&LinkWorker::closePort, settings_.port);
+    const quint64 me = client_;
+    const int32_t port = settings_.port;
+    line_->post([me, port](LineWorker& w) { w.closePort(me, port); });
 }
 
 quint64 Link::writeHolding(int32_t reg, int32_t value, const QString& caption) {
-    return request(reg, value, true, caption,
-                   [reg, value](LinkWorker& w, quint64 id, int32_t port, int32_t addr) {
-                       w.writeRegister(id, port, addr, reg, value);
-                   });
+    return request(
+        reg, value, true, caption,
+        [me = client_, reg, value](LineWorker& w, quint64 id, int32_t port, int32_t addr) {
+            w.writeRegister(me, id, port, addr, reg, value);
+        });
 }
 
 quint64 Link::readHolding(int32_t start, int32_t qty) {
-    return request(start, 0, false, QString(),
-                   [start, qty](LinkWorker& w, quint64 id, int32_t port, int32_t addr) {
-                       w.readRegisters(id, port, addr, start, qty);
-                   });
+    return request(
+        start, 0, false, QString(),
+        [me = client_, start, qty](LineWorker& w, quint64 id, int32_t port, int32_t addr) {
+            w.readRegisters(me, id, port, addr, start, qty);
+        });
 }
 
 quint64 Link::request(int32_t reg, int32_t value, bool isWrite, const QString& caption,
-                      std::function<void(LinkWorker&, quint64, int32_t, int32_t)> call) {
+                      std::function<void(LineWorker&, quint64, int32_t, int32_t)> call) {
     const quint64 id = nextId_++;
     if (isWrite) writeCaptions_.insert(id, caption);
     ++pending_;
@@ -108,8 +154,8 @@ quint64 Link::request(int32_t reg, int32_t value, bool isWrite, const QString& c
     }
     // The port and address as they are now: a later change of the settings is not this request's.
     const int32_t port = settings_.port, addr = settings_.address;
-    thread_.post(
-        [id, port, addr, call = std::move(call)](LinkWorker& w) { call(w, id, port, addr); });
+    line_->post(
+        [id, port, addr, call = std::move(call)](LineWorker& w) { call(w, id, port, addr); });
     return id;
 }
 
@@ -137,212 +183,6 @@ void Link::onImage(const InstrumentImage& image, const LinkStats& stats, bool bl
 void Link::onStats(const LinkStats& stats) {
     stats_ = stats;
     emit statsChanged();
-}
-
-// ---------------------------------------------------------------------------------------------
-
-LinkWorker::LinkWorker(std::unique_ptr<ModbusRTU> bus) : bus_(std::move(bus)), pollCycle_(*bus_) {}
-
-LinkWorker::~LinkWorker() = default;
-
-void LinkWorker::start() {
-    cycleTimer_ = new QTimer(this);
-    cycleTimer_->setSingleShot(true);
-    cycleTimer_->setTimerType(Qt::PreciseTimer);
-    connect(cycleTimer_, &QTimer::timeout, this, [this] {
-        if (!blockQueued_) readNextBlock();
-    });
-    reopenTimer_ = new QTimer(this);
-    reopenTimer_->setInterval(kReopenMs);
-    connect(reopenTimer_, &QTimer::timeout, this, &LinkWorker::reopenTick);
-    cycleClock_.start();
-}
-
-void LinkWorker::stop() {
-    polling_ = false;
-    if (cycleTimer_) cycleTimer_->stop();
-    if (reopenTimer_) reopenTimer_->stop();
-    bus_->ClosePort_Modbus(port_);
-}
-
-QString LinkWorker::deviceName() const {
-    const QString device = bus_->stats().device;
-    return device.isEmpty() ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口 %1")).arg(port_)
-                            : device;
-}
-
-LinkStats LinkWorker::currentStats() const {
-    LinkStats s = bus_->stats();
-    s.portOpen = portOpen_;
-    s.deviceLost = deviceLost_;
-    if (deviceLost_)
-        s.openError.clear();  // the reopening attempts are not the operator's opens
-    else if (!portOpen_ && s.openError.isEmpty())
-        s.openError = openError_;
-    return s;
-}
-
-void LinkWorker::openPort(int32_t port, int32_t baud, int32_t parity, int32_t addr) {
-    // A cycle running now is cut short: its remaining blocks would come from the new port or
-    // address and mix two instruments in one image. The next cycle reads all of its blocks anew.
-    if (cycleTimer_) cycleTimer_->stop();
-    if (reopenTimer_) reopenTimer_->stop();
-    pollCycle_.abort();
-    deviceLost_ = false;
-    silent_ = false;
-    cycleStartMs_ = -1;
-    port_ = port;
-    baud_ = baud;
-    parity_ = parity;
-    addr_ = addr;
-    const int32_t status = bus_->OpenPort_Modbus(port, baud, parity);
-    portOpen_ = status == 0;
-    openError_ = portOpen_
-                     ? QString()
-                     : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口 %1 无法打开")).arg(port);
-    const LinkStats stats = currentStats();
-    emit openDone(status);
-    if (portOpen_)
-        emit lineEvent(LinkEvent::Opened, deviceName());
-    else
-        emit lineEvent(LinkEvent::OpenFailed, stats.openError);
-    emit statsReady(stats);
-    // A port that failed to open is polled all the same: every read then fails and says why.
-    polling_ = true;
-    queueNextBlock();
-}
-
-void LinkWorker::closePort(int32_t port) {
-    const bool wasPolling = polling_;
-    polling_ = false;
-    if (cycleTimer_) cycleTimer_->stop();
-    if (reopenTimer_) reopenTimer_->stop();
-    pollCycle_.abort();
-    portOpen_ = false;
-    deviceLost_ = false;
-    silent_ = false;
-    cycleStartMs_ = -1;
-    bus_->ClosePort_Modbus(port);
-    if (wasPolling) emit lineEvent(LinkEvent::Closed, deviceName());
-    emit statsReady(currentStats());
-}
-
-void LinkWorker::writeRegister(quint64 id, int32_t port, int32_t addr, int32_t reg, int32_t value) {
-    int calls = 0;
-    int32_t status = kModbusFail;
-    QString error;
-    if (base::fitsRegister(value)) {
-        status = writeWithRepeat(*bus_, port, addr, reg, value, &calls);
-        checkDevice();
-        if (status != 0) {
-            error = deviceLost_
-                        ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "设备已断开，等待重新连接"))
-                        : bus_->lastFailure();
-            if (error.isEmpty()) error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "仪表无应答"));
-        }
-    } else {
-        error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "超出寄存器范围"));
-    }
-    emit writeDone(id, reg, value, status, calls, error);
-    emit statsReady(currentStats());
-}
-
-void LinkWorker::readRegisters(quint64 id, int32_t port, int32_t addr, int32_t start, int32_t qty) {
-    QVector<int32_t> values;
-    int32_t status = kModbusFail;
-    if (qty >= 1 && qty <= 125) {
-        values.resize(qty);
-        status = bus_->Get_4X_DX(port, addr, start, qty, values.data());
-        checkDevice();
-    }
-    emit readDone(id, start, values, status);
-    emit statsReady(currentStats());
-}
-
-void LinkWorker::queueNextBlock() {
-    if (blockQueued_) return;
-    // Queued, so that requests handed over meanwhile run before the next block.
-    blockQueued_ = true;
-    QMetaObject::invokeMethod(this, &LinkWorker::readNextBlock, Qt::QueuedConnection);
-}
-
-void LinkWorker::readNextBlock() {
-    blockQueued_ = false;
-    if (!polling_ || deviceLost_) {
-        // Closed or lost between two blocks: the cycle ends here and the image keeps its values.
-        pollCycle_.abort();
-        return;
-    }
-    if (!pollCycle_.inCycle()) {
-        const qint64 now = cycleClock_.elapsed();
-        if (cycleStartMs_ >= 0) emit cycleDone(static_cast<double>(now - cycleStartMs_));
-        cycleStartMs_ = now;
-        cycleReadAny_ = false;
-        // Port and address are taken here, at the start of a cycle, for all of its blocks.
-        pollCycle_.begin(port_, addr_);
-    }
-    const bool more = pollCycle_.step();
-    const bool ok = pollCycle_.lastStatus() == 0;
-    if (ok) {
-        cycleReadAny_ = true;
-        if (silent_) {
-            silent_ = false;
-            emit lineEvent(LinkEvent::Answering, QString());
-        }
-    }
-    checkDevice();
-    emit imageReady(pollCycle_.image(), currentStats(), ok);
-    if (deviceLost_) return;
-    if (more)
-        queueNextBlock();
-    else
-        endCycle();
-}
-
-void LinkWorker::endCycle() {
-    if (portOpen_ && !cycleReadAny_ && !silent_) {
-        silent_ = true;
-        emit lineEvent(LinkEvent::Silent, bus_->stats().lastError);
-    }
-    const qint64 elapsed = cycleClock_.elapsed() - cycleStartMs_;
-    const qint64 wait = kPeriodMs - elapsed;
-    // A cycle that overran its period is followed at once, after queued requests.
-    if (wait <= 0)
-        queueNextBlock();
-    else
-        cycleTimer_->start(static_cast<int>(wait));
-}
-
-void LinkWorker::checkDevice() {
-    if (!portOpen_ || !bus_->deviceGone()) return;
-    // The handle is dead for good (a replugged adapter gets a new one): close it and reopen the
-    // same device with the same settings until it is back.
-    portOpen_ = false;
-    deviceLost_ = true;
-    silent_ = false;
-    pollCycle_.abort();
-    if (cycleTimer_) cycleTimer_->stop();
-    cycleStartMs_ = -1;
-    bus_->ClosePort_Modbus(port_);
-    emit lineEvent(LinkEvent::DeviceLost, deviceName());
-    if (reopenTimer_) reopenTimer_->start();
-}
-
-void LinkWorker::reopenTick() {
-    if (!deviceLost_ || !polling_) {
-        reopenTimer_->stop();
-        return;
-    }
-    if (bus_->OpenPort_Modbus(port_, baud_, parity_) != 0) {
-        emit statsReady(currentStats());
-        return;
-    }
-    reopenTimer_->stop();
-    deviceLost_ = false;
-    portOpen_ = true;
-    emit lineEvent(LinkEvent::DeviceBack, deviceName());
-    emit statsReady(currentStats());
-    queueNextBlock();
 }
 
 }  // namespace comm

@@ -1,8 +1,9 @@
 #pragma once
-// The link thread and its UI-side face. One thread owns the Modbus connection; every exchange runs
-// there, one at a time, in the order asked. The UI hands it requests and gets results back through
-// queued signals, so no window ever waits on the serial line. While the port is open the poll cycle
-// runs there too, letting queued requests run between its register blocks.
+// A chamber's face of the line its instrument is on. The line's thread (comm::Line) owns the
+// Modbus connection; every exchange runs there, one at a time, in the order asked. The UI hands it
+// requests and gets results back through queued signals, so no window ever waits on the serial
+// line. While the port is open the poll cycle runs there too, letting queued requests run between
+// its register blocks. A link made with a bus of its own is alone on its line.
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -11,24 +12,27 @@
 #include <functional>
 #include <memory>
 
-#include "base/workerthread.h"
 #include "link/commparams.h"
 #include "link/image.h"
+#include "link/line.h"
 #include "link/linkevents.h"
 #include "link/modbusrtu.h"
-#include "link/pollcycle.h"
-
-class QTimer;
 
 namespace comm {
-
-class LinkWorker;
 
 class Link : public QObject {
     Q_OBJECT
   public:
     explicit Link(std::unique_ptr<ModbusRTU> bus, QObject* parent = nullptr);
+    // A client of a line that other links may share.
+    explicit Link(std::shared_ptr<Line> line, QObject* parent = nullptr);
     ~Link() override;  // shutdown() with its default wait
+
+    // Whether this chamber gets the whole poll cycle on a line it shares (its main window is
+    // shown); the others get a short poll once a second. A link alone on its line always has the
+    // whole cycle.
+    void setFocused(bool focused);
+    const std::shared_ptr<Line>& line() const { return line_; }
 
     // The port settings of the last open (or of setSettings). Requests go out with its port and
     // address as they are at the moment of the request. UI thread only.
@@ -70,9 +74,10 @@ class Link : public QObject {
     // Length of the last poll cycle; 0 from a close or an open until a cycle has been timed.
     double lastCycleMs() const { return lastCycleMs_; }
 
-    // Stops the link thread, waiting at most waitMs for the exchange in flight; a thread still
-    // stuck in a call after that is left to end on its own (or with the process). Safe to call
-    // twice. Requests made afterwards are refused: a write or read then ends at once with -8888.
+    // Leaves the line; the last link on it stops its thread, waiting at most waitMs for the
+    // exchange in flight; a thread still stuck in a call after that is left to end on its own (or
+    // with the process). Safe to call twice. Requests made afterwards are refused: a write or read
+    // then ends at once with -8888.
     void shutdown(int waitMs = 3000);
 
   signals:
@@ -92,9 +97,10 @@ class Link : public QObject {
     // Numbers a request and queues call on the link thread with the port and address of now, or
     // refuses it after a shutdown.
     quint64 request(int32_t reg, int32_t value, bool isWrite, const QString& caption,
-                    std::function<void(LinkWorker&, quint64, int32_t, int32_t)> call);
+                    std::function<void(LineWorker&, quint64, int32_t, int32_t)> call);
 
-    base::WorkerThread<LinkWorker> thread_;  // a shutdown leaves a stuck one to end on its own
+    std::shared_ptr<Line> line_;  // null once shut down
+    quint64 client_ = 0;          // this link's number on the line
     PortSettings settings_;
     InstrumentImage image_;
     LinkStats stats_;
@@ -107,67 +113,4 @@ class Link : public QObject {
     bool shutDown_ = false;
 };
 
-// Runs on the link thread. Public for the tests of cycle pacing; windows use Link.
-class LinkWorker : public QObject {
-    Q_OBJECT
-  public:
-    explicit LinkWorker(std::unique_ptr<ModbusRTU> bus);
-    ~LinkWorker() override;
-
-    static constexpr int kPeriodMs = 100;
-    static constexpr int kReopenMs = 1000;
-
-  public slots:
-    void start();
-    void openPort(int32_t port, int32_t baud, int32_t parity, int32_t addr);
-    void closePort(int32_t port);
-    void writeRegister(quint64 id, int32_t port, int32_t addr, int32_t reg, int32_t value);
-    void readRegisters(quint64 id, int32_t port, int32_t addr, int32_t start, int32_t qty);
-    void stop();
-
-  signals:
-    // blockRead: the block just read succeeded.
-    void imageReady(const comm::InstrumentImage& image, const comm::LinkStats& stats,
-                    bool blockRead);
-    void statsReady(const comm::LinkStats& stats);
-    void cycleDone(double periodMs);
-    void openDone(int32_t status);
-    void writeDone(quint64 id, int32_t reg, int32_t value, int32_t status, int calls,
-                   const QString& error);
-    void readDone(quint64 id, int32_t start, QVector<int32_t> values, int32_t status);
-    void lineEvent(comm::LinkEvent event, const QString& detail);
-
-  private:
-    // Reads the next block of the running cycle, or starts a cycle when none runs.
-    void readNextBlock();
-    void queueNextBlock();
-    void endCycle();
-    // After every exchange: the device gone means closing the port and reopening it once a second.
-    void checkDevice();
-    void reopenTick();
-    LinkStats currentStats() const;
-    QString deviceName() const;
-
-    std::unique_ptr<ModbusRTU> bus_;
-    PollCycle pollCycle_;
-    QTimer* cycleTimer_ = nullptr;
-    QTimer* reopenTimer_ = nullptr;
-    bool polling_ = false;
-    bool portOpen_ = false;    // the last open succeeded and the device has not gone since
-    bool deviceLost_ = false;  // waiting for the device to come back
-    bool silent_ = false;      // a whole cycle failed; no block has succeeded since
-    bool cycleReadAny_ = false;
-    bool blockQueued_ = false;
-    int32_t port_ = 0;
-    int32_t baud_ = 0;
-    int32_t parity_ = 0;
-    int32_t addr_ = 0;
-    QString openError_;  // the reason of a failed open when the bus gives none
-    QElapsedTimer cycleClock_;
-    qint64 cycleStartMs_ = -1;  // -1: no cycle timed since the port opened
-};
-
 }  // namespace comm
-
-Q_DECLARE_METATYPE(comm::InstrumentImage)
-Q_DECLARE_METATYPE(comm::LinkStats)

@@ -25,6 +25,9 @@ class PollCycle {
     bool step();
     // Status of the block the last step read: 0 or kModbusFail.
     int32_t lastStatus() const { return lastStatus_; }
+    // Reads block 1..9 alone, ending a running cycle: the short poll of a chamber in the
+    // background. Returns its status.
+    int32_t readBlock(int32_t port, int32_t addr, int block);
     // Ends the running cycle without reading its remaining blocks.
     void abort() { next_ = 0; }
     bool inCycle() const { return next_ > 0 && next_ <= kBlocks; }
@@ -42,6 +45,7 @@ class PollCycle {
     const std::array<int32_t, 8>& byteBits() const { return byteBits_; }
 
   private:
+    int32_t read(int block);
     // Unpacks a byte of states into eight flags when it is a byte (0..255); anything else leaves
     // them.
     void unpackInto(int32_t byte, std::array<int32_t, 101>& flags, int first);
