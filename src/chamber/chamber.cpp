@@ -48,7 +48,10 @@ Chamber::Chamber(Setup setup, QObject* parent)
       settings_(std::move(setup.settings)),
       given_(std::move(setup.given)),
       lock_(dbPath_),
-      link_(setup.bus ? std::move(setup.bus) : std::make_unique<comm::LibModbusRTU>(ports_)) {}
+      link_(setup.lines ? setup.lines->lineFor(setup.linePort)
+                        : std::make_shared<comm::Line>(
+                              setup.bus ? std::move(setup.bus)
+                                        : std::make_unique<comm::LibModbusRTU>(ports_))) {}
 
 Chamber::~Chamber() = default;
 

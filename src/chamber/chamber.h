@@ -49,6 +49,10 @@ struct Setup {
     comm::PortMap ports;
     // The Modbus implementation; null: libmodbus over the ports (tests bring their own).
     std::unique_ptr<comm::ModbusRTU> bus;
+    // When set, the chamber is a client of the line of port number linePort's device, shared
+    // with the other chambers on it (bus is then unused); else it is alone on a line of its own.
+    comm::LineRegistry* lines = nullptr;  // outlives the chamber
+    int linePort = 0;
     const record::Clock* clock = nullptr;  // outlives the chamber
     SettingsFile settings;
     Given given;
@@ -69,6 +73,10 @@ class Chamber : public QObject {
 
     bool recording() const { return recording_; }
     QString refusal() const { return lock_.refusalText(); }
+
+    // Whether this chamber's main window is shown: on a line it shares it then gets the whole
+    // poll cycle, else a short poll once a second for its sample, alerts and tile.
+    void setFocused(bool focused) { link_.setFocused(focused); }
 
     comm::Link& link() { return link_; }
     const comm::Link& link() const { return link_; }
