@@ -44,12 +44,20 @@ void LineWorker::stop() {
 }
 
 void LineWorker::attach(quint64 client) {
-    if (!clients_.count(client)) clients_.emplace(client, std::make_unique<Client>(*bus_));
+    if (clients_.count(client)) return;
+    Client* before = focused();
+    clients_.emplace(client, std::make_unique<Client>(*bus_));
+    focusMoved(before);
 }
 
 void LineWorker::detach(quint64 client) {
-    if (!clients_.erase(client)) return;
+    const auto it = clients_.find(client);
+    if (it == clients_.end()) return;
+    Client* before = focused();
+    if (before == it->second.get()) before = nullptr;
+    clients_.erase(it);
     if (focus_ == client) focus_ = 0;
+    focusMoved(before);
     if (anyPolling()) return;
     if (pumpTimer_) pumpTimer_->stop();
     if (reopenTimer_) reopenTimer_->stop();
@@ -64,6 +72,10 @@ void LineWorker::setFocus(quint64 client, bool focus) {
         focus_ = client;
     else if (focus_ == client)
         focus_ = 0;
+    focusMoved(before);
+}
+
+void LineWorker::focusMoved(Client* before) {
     Client* after = focused();
     if (before == after) return;
     // The one handed back to the short poll is due at once; the one focused starts a whole cycle.

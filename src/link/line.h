@@ -103,6 +103,9 @@ class LineWorker : public QObject {
     Client* client(quint64 id);
     quint64 focusedId() const;
     Client* focused();
+    // After the focused client may have changed from before: the one that lost the whole cycle and
+    // the one that got it start afresh.
+    void focusMoved(Client* before);
     bool anyPolling() const;
     // Runs call (one or more bus calls for client c) after the turnaround delay, and counts its
     // exchanges as c's.
