@@ -115,7 +115,7 @@ int main(int argc, char** argv) {
         const double median = medianPeriodMs(r, &n);
         std::printf(
             "| poll period, Modbus TCP on 127.0.0.1 (median of %zu) | %.1f ms | <= %d ms |\n", n,
-            median, comm::LinkWorker::kPeriodMs);
+            median, comm::LineWorker::kPeriodMs);
         // The nine exchanges alone, unpaced: how much of the period the gateway leaves free.
         comm::PortMap ports;
         ports.setExplicit(1, QString::fromStdString(r.server.device()));
