@@ -8,7 +8,10 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "sim/server.h"
 
@@ -247,6 +250,71 @@ TEST(SimServer, LineNoiseDoesNotStopTheServer) {
     modbus_flush(*m);
     uint16_t v = 0;
     EXPECT_EQ(modbus_read_registers(*m, 0, 1, &v), 1);
+}
+
+// Several instruments on one line: each address answers with its own values and state, a write
+// reaches its address only, and an address not served, a silent one or a frame with a bad CRC
+// gets no answer while the others still do.
+TEST(SimServer, SeveralAddressesOnOneLine) {
+    sim::ServerOptions o;
+    o.addresses = {1, 2, 3};
+    o.silentAddresses = {3};
+    o.demoStart = true;
+    std::vector<std::string> log;
+    std::mutex logMutex;
+    o.writeLog = [&](const std::string& line) {
+        std::lock_guard<std::mutex> lock(logMutex);
+        log.push_back(line);
+    };
+    auto server = startServer(o);
+    EXPECT_EQ(server->addresses(), (std::vector<int>{1, 2, 3}));
+    Master m(server->ptyPath());
+    ASSERT_TRUE(m.ok());
+    const int fd = modbus_get_socket(*m);
+
+    struct Case {
+        int slave;
+        int sv1, sv2;  // demonstration set values, 3X 3 and 4; 0 where not served
+    };
+    const Case cases[] = {{1, 30, 50}, {2, 31, 49}, {3, 32, 48}, {4, 0, 0}, {2, 31, 49}};
+    // The first round has address 3 silent, the second has it answer again.
+    for (const bool silent3 : {true, false}) {
+        server->setSilent(3, silent3);
+        for (const Case& c : cases) {
+            SCOPED_TRACE("slave " + std::to_string(c.slave) + (silent3 ? ", 3 silent" : ""));
+            modbus_set_slave(*m, c.slave);
+            uint16_t regs[4] = {};
+            errno = 0;
+            const int rc = modbus_read_input_registers(*m, 0, 4, regs);
+            if (c.sv1 == 0 || (c.slave == 3 && silent3)) {
+                EXPECT_EQ(rc, -1);
+                EXPECT_EQ(errno, ETIMEDOUT);
+                continue;
+            }
+            ASSERT_EQ(rc, 4) << modbus_strerror(errno);
+            EXPECT_EQ(int16_t(regs[2]), c.sv1);
+            EXPECT_EQ(int16_t(regs[3]), c.sv2);
+            // The same request with a bad CRC gets no answer.
+            const uint8_t bad[] = {uint8_t(c.slave), 0x04, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00};
+            ASSERT_EQ(write(fd, bad, sizeof bad), ssize_t(sizeof bad));
+            uint8_t rsp[MODBUS_RTU_MAX_ADU_LENGTH];
+            errno = 0;
+            EXPECT_EQ(modbus_receive_confirmation(*m, rsp), -1);
+            EXPECT_EQ(errno, ETIMEDOUT);
+        }
+    }
+
+    // A write to address 2 changes its instrument only, and its log line names it.
+    modbus_set_slave(*m, 2);
+    ASSERT_EQ(modbus_write_register(*m, 0, 45), 1) << modbus_strerror(errno);
+    EXPECT_EQ(server->withInstrument(2, [](sim::Instrument& i) { return i.holdingRegister(1); }),
+              45);
+    EXPECT_EQ(server->holdingRegister(1), 30);
+    EXPECT_EQ(server->withInstrument(3, [](sim::Instrument& i) { return i.holdingRegister(1); }),
+              32);
+    std::lock_guard<std::mutex> lock(logMutex);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_NE(log[0].find(" address 2 4X 1 45"), std::string::npos) << log[0];
 }
 
 TEST(SimServer, StepsTheInstrumentWithoutRequests) {
