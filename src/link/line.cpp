@@ -43,10 +43,11 @@ void LineWorker::stop() {
     bus_->ClosePort_Modbus(port_);
 }
 
-void LineWorker::attach(quint64 client) {
+void LineWorker::attach(quint64 client, LineClient* out) {
+    out->setParent(this);
     if (clients_.count(client)) return;
     Client* before = focused();
-    clients_.emplace(client, std::make_unique<Client>(*bus_));
+    clients_.emplace(client, std::make_unique<Client>(*bus_, out));
     focusMoved(before);
 }
 
@@ -138,7 +139,7 @@ LinkStats LineWorker::currentStats(const Client& c) const {
 
 void LineWorker::emitStatsToAll() {
     for (const auto& [id, c] : clients_)
-        emit statsReady(id, currentStats(*c));
+        emit c->out->statsReady(currentStats(*c));
 }
 
 int32_t LineWorker::exchange(Client& c, const std::function<int32_t()>& call) {
@@ -180,9 +181,9 @@ void LineWorker::openPort(quint64 id, int32_t port, int32_t baud, int32_t parity
     // Joining a line the others keep open: its device and settings stay. Opening alone re-opens
     // without a close; a cycle running then is cut short, and the next one reads every block anew.
     if (othersPolling && (portOpen_ || deviceLost_) && baud == baud_ && parity == parity_) {
-        emit openDone(id, portOpen_ ? 0 : kModbusFail);
-        if (portOpen_) emit lineEvent(id, LinkEvent::Opened, deviceName());
-        emit statsReady(id, currentStats(*c));
+        emit c->out->openDone(portOpen_ ? 0 : kModbusFail);
+        if (portOpen_) emit c->out->lineEvent(LinkEvent::Opened, deviceName());
+        emit c->out->statsReady(currentStats(*c));
         queuePump();
         return;
     }
@@ -201,11 +202,11 @@ void LineWorker::openPort(quint64 id, int32_t port, int32_t baud, int32_t parity
                      ? QString()
                      : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口 %1 无法打开")).arg(port);
     const LinkStats stats = currentStats(*c);
-    emit openDone(id, status);
+    emit c->out->openDone(status);
     if (portOpen_)
-        emit lineEvent(id, LinkEvent::Opened, deviceName());
+        emit c->out->lineEvent(LinkEvent::Opened, deviceName());
     else
-        emit lineEvent(id, LinkEvent::OpenFailed, stats.openError);
+        emit c->out->lineEvent(LinkEvent::OpenFailed, stats.openError);
     emitStatsToAll();
     // A port that failed to open is polled all the same: every read then fails and says why.
     queuePump();
@@ -218,8 +219,8 @@ void LineWorker::closePort(quint64 id, int32_t port) {
     c->polling = false;
     resetClient(*c);
     if (anyPolling()) {
-        if (wasPolling) emit lineEvent(id, LinkEvent::Closed, deviceName());
-        emit statsReady(id, currentStats(*c));
+        if (wasPolling) emit c->out->lineEvent(LinkEvent::Closed, deviceName());
+        emit c->out->statsReady(currentStats(*c));
         return;
     }
     if (pumpTimer_) pumpTimer_->stop();
@@ -227,8 +228,8 @@ void LineWorker::closePort(quint64 id, int32_t port) {
     portOpen_ = false;
     deviceLost_ = false;
     bus_->ClosePort_Modbus(port);
-    if (wasPolling) emit lineEvent(id, LinkEvent::Closed, deviceName());
-    emit statsReady(id, currentStats(*c));
+    if (wasPolling) emit c->out->lineEvent(LinkEvent::Closed, deviceName());
+    emit c->out->statsReady(currentStats(*c));
 }
 
 void LineWorker::writeRegister(quint64 id, quint64 request, int32_t port, int32_t addr, int32_t reg,
@@ -255,8 +256,8 @@ void LineWorker::writeRegister(quint64 id, quint64 request, int32_t port, int32_
     } else {
         error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "超出寄存器范围"));
     }
-    emit writeDone(id, request, reg, value, status, calls, error);
-    emit statsReady(id, currentStats(*c));
+    emit c->out->writeDone(request, reg, value, status, calls, error);
+    emit c->out->statsReady(currentStats(*c));
 }
 
 void LineWorker::readRegisters(quint64 id, quint64 request, int32_t port, int32_t addr,
@@ -274,8 +275,8 @@ void LineWorker::readRegisters(quint64 id, quint64 request, int32_t port, int32_
         c->addr = polled;
         checkDevice();
     }
-    emit readDone(id, request, start, values, status);
-    emit statsReady(id, currentStats(*c));
+    emit c->out->readDone(request, start, values, status);
+    emit c->out->statsReady(currentStats(*c));
 }
 
 void LineWorker::queuePump() {
@@ -300,26 +301,21 @@ void LineWorker::pump() {
     const qint64 now = clock_.elapsed();
     Client* f = focused();
     // A short poll running goes on, else the one due longest.
-    quint64 shortId = 0;
     Client* shortOne = nullptr;
     for (auto& [id, c] : clients_) {
         if (c.get() == f || !c->polling) continue;
         if (c->shortStep > 0) {
-            shortId = id;
             shortOne = c.get();
             break;
         }
-        if (c->dueMs <= now && (!shortOne || c->dueMs < shortOne->dueMs)) {
-            shortId = id;
-            shortOne = c.get();
-        }
+        if (c->dueMs <= now && (!shortOne || c->dueMs < shortOne->dueMs)) shortOne = c.get();
     }
     if (shortOne) {
-        shortStep(shortId, *shortOne, now);
+        shortStep(*shortOne, now);
         return;
     }
     if (f && f->polling && (f->cycle.inCycle() || f->nextCycleMs <= now)) {
-        focusedStep(focusedId(), *f);
+        focusedStep(*f);
         return;
     }
     // Nothing due: wait for the focused cycle's next start or the next short poll.
@@ -332,14 +328,14 @@ void LineWorker::pump() {
     if (next >= 0) pumpTimer_->start(static_cast<int>(std::max<qint64>(0, next - now)));
 }
 
-void LineWorker::publish(quint64 id, Client& c, bool blockRead) {
-    emit imageReady(id, c.cycle.image(), currentStats(c), blockRead);
+void LineWorker::publish(Client& c, bool blockRead) {
+    emit c.out->imageReady(c.cycle.image(), currentStats(c), blockRead);
 }
 
-void LineWorker::focusedStep(quint64 id, Client& c) {
+void LineWorker::focusedStep(Client& c) {
     if (!c.cycle.inCycle()) {
         const qint64 now = clock_.elapsed();
-        if (c.cycleStartMs >= 0) emit cycleDone(id, static_cast<double>(now - c.cycleStartMs));
+        if (c.cycleStartMs >= 0) emit c.out->cycleDone(static_cast<double>(now - c.cycleStartMs));
         c.cycleStartMs = now;
         c.cycleReadAny = false;
         // Port and address are taken here, at the start of a cycle, for all of its blocks.
@@ -355,16 +351,16 @@ void LineWorker::focusedStep(quint64 id, Client& c) {
         c.cycleReadAny = true;
         if (c.silent) {
             c.silent = false;
-            emit lineEvent(id, LinkEvent::Answering, QString());
+            emit c.out->lineEvent(LinkEvent::Answering, QString());
         }
     }
     checkDevice();
-    publish(id, c, ok);
+    publish(c, ok);
     if (deviceLost_) return;
     if (!more) endCycle(c);
     if (!more && !c.cycleReadAny && portOpen_ && !c.silent) {
         c.silent = true;
-        emit lineEvent(id, LinkEvent::Silent, c.lastError);
+        emit c.out->lineEvent(LinkEvent::Silent, c.lastError);
     }
     queuePump();
 }
@@ -374,14 +370,14 @@ void LineWorker::endCycle(Client& c) {
     c.nextCycleMs = c.cycleStartMs + kPeriodMs;
 }
 
-void LineWorker::shortStep(quint64 id, Client& c, qint64 now) {
+void LineWorker::shortStep(Client& c, qint64 now) {
     if (c.shortStep == 0) c.shortStep = 1;
     const int block = kShortBlocks[c.shortStep - 1];
     const int32_t status = exchange(c, [&] { return c.cycle.readBlock(port_, c.addr, block); });
     const bool ok = status == 0;
     checkDevice();
     if (deviceLost_) {
-        publish(id, c, ok);
+        publish(c, ok);
         return;
     }
     bool done = false;
@@ -390,17 +386,17 @@ void LineWorker::shortStep(quint64 id, Client& c, qint64 now) {
         c.retryMs = c.retryMs == 0 ? kFirstRetryMs : std::min(2 * c.retryMs, kLongestRetryMs);
         c.dueMs = now + c.retryMs;
         c.shortStep = 0;
-        publish(id, c, false);
+        publish(c, false);
         if (!c.silent && portOpen_) {
             c.silent = true;
-            emit lineEvent(id, LinkEvent::Silent, c.lastError);
+            emit c.out->lineEvent(LinkEvent::Silent, c.lastError);
         }
         queuePump();
         return;
     }
     if (ok && c.silent) {
         c.silent = false;
-        emit lineEvent(id, LinkEvent::Answering, QString());
+        emit c.out->lineEvent(LinkEvent::Answering, QString());
     }
     if (c.shortStep == 1) c.retryMs = 0;
     if (block == 2) c.highDueMs = now + kBackgroundHighPeriodMs;
@@ -412,7 +408,7 @@ void LineWorker::shortStep(quint64 id, Client& c, qint64 now) {
         // one that fell a whole period behind starts afresh.
         c.dueMs = std::max(c.dueMs + kBackgroundPeriodMs, now);
     }
-    publish(id, c, ok);
+    publish(c, ok);
     queuePump();
 }
 
@@ -428,7 +424,7 @@ void LineWorker::checkDevice() {
     bus_->ClosePort_Modbus(port_);
     const QString device = deviceName();
     for (auto& [id, c] : clients_)
-        if (c->polling) emit lineEvent(id, LinkEvent::DeviceLost, device);
+        if (c->polling) emit c->out->lineEvent(LinkEvent::DeviceLost, device);
     if (reopenTimer_) reopenTimer_->start();
 }
 
@@ -447,7 +443,7 @@ void LineWorker::reopenTick() {
     lastAddr_ = 0;
     const QString device = deviceName();
     for (auto& [id, c] : clients_)
-        if (c->polling) emit lineEvent(id, LinkEvent::DeviceBack, device);
+        if (c->polling) emit c->out->lineEvent(LinkEvent::DeviceBack, device);
     emitStatsToAll();
     queuePump();
 }

@@ -30,7 +30,24 @@ class QTimer;
 
 namespace comm {
 
-// Runs on the line's thread. Every signal names the client it is for.
+// What the line says to one of its clients: made by the client's link, it lives on the line's
+// thread from then on, and the link hears only its own.
+class LineClient : public QObject {
+    Q_OBJECT
+  signals:
+    // blockRead: the block just read succeeded.
+    void imageReady(const comm::InstrumentImage& image, const comm::LinkStats& stats,
+                    bool blockRead);
+    void statsReady(const comm::LinkStats& stats);
+    void cycleDone(double periodMs);
+    void openDone(int32_t status);
+    void writeDone(quint64 id, int32_t reg, int32_t value, int32_t status, int calls,
+                   const QString& error);
+    void readDone(quint64 id, int32_t start, QVector<int32_t> values, int32_t status);
+    void lineEvent(comm::LinkEvent event, const QString& detail);
+};
+
+// Runs on the line's thread.
 class LineWorker : public QObject {
     Q_OBJECT
   public:
@@ -49,7 +66,8 @@ class LineWorker : public QObject {
 
   public slots:
     void start();
-    void attach(quint64 client);
+    // Takes out as the client's voice (and deletes it with the worker).
+    void attach(quint64 client, LineClient* out);
     // Forgets a client; the last polling one leaving closes the port.
     void detach(quint64 client);
     // focused: the client gets the whole cycle; false hands it back to the short poll.
@@ -63,23 +81,14 @@ class LineWorker : public QObject {
                        int32_t qty);
     void stop();
 
-  signals:
-    // blockRead: the block just read succeeded.
-    void imageReady(quint64 client, const comm::InstrumentImage& image,
-                    const comm::LinkStats& stats, bool blockRead);
-    void statsReady(quint64 client, const comm::LinkStats& stats);
-    void cycleDone(quint64 client, double periodMs);
-    void openDone(quint64 client, int32_t status);
-    void writeDone(quint64 client, quint64 id, int32_t reg, int32_t value, int32_t status,
-                   int calls, const QString& error);
-    void readDone(quint64 client, quint64 id, int32_t start, QVector<int32_t> values,
-                  int32_t status);
-    void lineEvent(quint64 client, comm::LinkEvent event, const QString& detail);
-
   private:
     struct Client {
-        explicit Client(ModbusRTU& bus) : cycle(bus) {}
+        Client(ModbusRTU& bus, LineClient* voice) : cycle(bus), out(voice) {}
+        ~Client() { delete out; }
+        Client(const Client&) = delete;
+        Client& operator=(const Client&) = delete;
         PollCycle cycle;
+        LineClient* out;
         int32_t addr = 0;
         bool polling = false;
         bool silent = false;  // no block has succeeded since a whole cycle or short poll failed
@@ -114,11 +123,11 @@ class LineWorker : public QObject {
     // wait for whichever comes first.
     void pump();
     void queuePump();
-    void focusedStep(quint64 id, Client& c);
-    void shortStep(quint64 id, Client& c, qint64 now);
+    void focusedStep(Client& c);
+    void shortStep(Client& c, qint64 now);
     void endCycle(Client& c);
     void resetClient(Client& c);
-    void publish(quint64 id, Client& c, bool blockRead);
+    void publish(Client& c, bool blockRead);
     // After every exchange: the device gone means closing the port and reopening it once a second.
     void checkDevice();
     void reopenTick();

@@ -20,46 +20,27 @@ Link::Link(std::shared_ptr<Line> line, QObject* parent)
         line_.reset();
         return;
     }
-    // Every link on the line hears the worker; each takes what is addressed to it.
-    const quint64 me = client_;
+    // The link hears only what the line says to it, through a voice of its own on the line's
+    // thread.
+    auto* out = new LineClient;
+    out->moveToThread(worker->thread());
+    connect(out, &LineClient::imageReady, this, &Link::onImage, Qt::QueuedConnection);
+    connect(out, &LineClient::statsReady, this, &Link::onStats, Qt::QueuedConnection);
+    connect(out, &LineClient::lineEvent, this, &Link::linkEvent, Qt::QueuedConnection);
     connect(
-        worker, &LineWorker::imageReady, this,
-        [this, me](quint64 c, const InstrumentImage& image, const LinkStats& stats, bool read) {
-            if (c == me) onImage(image, stats, read);
-        },
-        Qt::QueuedConnection);
-    connect(
-        worker, &LineWorker::statsReady, this,
-        [this, me](quint64 c, const LinkStats& stats) {
-            if (c == me) onStats(stats);
-        },
-        Qt::QueuedConnection);
-    connect(
-        worker, &LineWorker::lineEvent, this,
-        [this, me](quint64 c, LinkEvent event, const QString& detail) {
-            if (c == me) emit linkEvent(event, detail);
-        },
-        Qt::QueuedConnection);
-    connect(
-        worker, &LineWorker::cycleDone, this,
-        [this, me](quint64 c, double ms) {
+        out, &LineClient::cycleDone, this,
+        [this](double ms) {
             // A figure that crossed a close belongs to the cycles before it.
-            if (c != me || !polling_) return;
+            if (!polling_) return;
             lastCycleMs_ = ms;
             emit cycleFinished(ms);
         },
         Qt::QueuedConnection);
+    connect(out, &LineClient::openDone, this, &Link::opened, Qt::QueuedConnection);
     connect(
-        worker, &LineWorker::openDone, this,
-        [this, me](quint64 c, int32_t status) {
-            if (c == me) emit opened(status);
-        },
-        Qt::QueuedConnection);
-    connect(
-        worker, &LineWorker::writeDone, this,
-        [this, me](quint64 c, quint64 id, int32_t reg, int32_t value, int32_t status, int calls,
-                   const QString& error) {
-            if (c != me) return;
+        out, &LineClient::writeDone, this,
+        [this](quint64 id, int32_t reg, int32_t value, int32_t status, int calls,
+               const QString& error) {
             --pending_;
             emit writeFinished(id, reg, value, status, calls);
             WriteReport report{id, reg, value, status, calls, writeCaptions_.take(id), error};
@@ -67,14 +48,14 @@ Link::Link(std::shared_ptr<Line> line, QObject* parent)
         },
         Qt::QueuedConnection);
     connect(
-        worker, &LineWorker::readDone, this,
-        [this, me](quint64 c, quint64 id, int32_t start, QVector<int32_t> values, int32_t status) {
-            if (c != me) return;
+        out, &LineClient::readDone, this,
+        [this](quint64 id, int32_t start, QVector<int32_t> values, int32_t status) {
             --pending_;
             emit readFinished(id, start, values, status);
         },
         Qt::QueuedConnection);
-    line_->post([me](LineWorker& w) { w.attach(me); });
+    const quint64 me = client_;
+    line_->post([me, out](LineWorker& w) { w.attach(me, out); });
 }
 
 Link::~Link() {
