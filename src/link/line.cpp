@@ -13,9 +13,11 @@ namespace comm {
 namespace {
 
 // The short poll's steps, in order: the discrete inputs first, so that the control outputs the
-// input registers' block derives are of the same poll.
-constexpr int kShortBlocks[] = {8, 1, 2};
-constexpr int kShortSteps = 3;
+// input registers' block derives are of the same poll. The program block (3X 4097..4112) is read
+// on its own once no short poll is due, so that it never delays the short polls after it.
+constexpr int kShortBlocks[] = {8, 1};
+constexpr int kShortSteps = 2;
+constexpr int kProgramBlock = 2;
 
 }  // namespace
 
@@ -314,6 +316,16 @@ void LineWorker::pump() {
         shortStep(*shortOne, now);
         return;
     }
+    Client* programOne = nullptr;
+    for (auto& [id, c] : clients_) {
+        if (c.get() == f || !c->polling || c->retryMs > 0) continue;
+        if (c->highDueMs <= now && (!programOne || c->highDueMs < programOne->highDueMs))
+            programOne = c.get();
+    }
+    if (programOne) {
+        programStep(*programOne, now);
+        return;
+    }
     if (f && f->polling && (f->cycle.inCycle() || f->nextCycleMs <= now)) {
         focusedStep(*f);
         return;
@@ -322,7 +334,8 @@ void LineWorker::pump() {
     qint64 next = -1;
     for (auto& [id, c] : clients_) {
         if (!c->polling) continue;
-        const qint64 at = c.get() == f ? c->nextCycleMs : c->dueMs;
+        qint64 at = c.get() == f ? c->nextCycleMs : c->dueMs;
+        if (c.get() != f && c->retryMs == 0) at = std::min(at, c->highDueMs);
         if (next < 0 || at < next) next = at;
     }
     if (next >= 0) pumpTimer_->start(static_cast<int>(std::max<qint64>(0, next - now)));
@@ -380,7 +393,6 @@ void LineWorker::shortStep(Client& c, qint64 now) {
         publish(c, ok);
         return;
     }
-    bool done = false;
     if (c.shortStep == 1 && !ok) {
         // Not answering: try again later with one exchange, so that it costs the others little.
         c.retryMs = c.retryMs == 0 ? kFirstRetryMs : std::min(2 * c.retryMs, kLongestRetryMs);
@@ -399,17 +411,24 @@ void LineWorker::shortStep(Client& c, qint64 now) {
         emit c.out->lineEvent(LinkEvent::Answering, QString());
     }
     if (c.shortStep == 1) c.retryMs = 0;
-    if (block == 2) c.highDueMs = now + kBackgroundHighPeriodMs;
-    ++c.shortStep;
-    if (c.shortStep > kShortSteps || (c.shortStep == kShortSteps && c.highDueMs > now)) done = true;
-    if (done) {
+    if (++c.shortStep > kShortSteps) {
         c.shortStep = 0;
         // Due a period after it was due, so that a late poll does not shift the ones after it;
         // one that fell a whole period behind starts afresh.
-        c.dueMs = std::max(c.dueMs + kBackgroundPeriodMs, now);
+        c.dueMs += kBackgroundPeriodMs;
+        if (c.dueMs <= now) c.dueMs = now + kBackgroundPeriodMs;
     }
     publish(c, ok);
     queuePump();
+}
+
+void LineWorker::programStep(Client& c, qint64 now) {
+    const bool ok =
+        exchange(c, [&] { return c.cycle.readBlock(port_, c.addr, kProgramBlock); }) == 0;
+    c.highDueMs = now + kBackgroundHighPeriodMs;
+    checkDevice();
+    publish(c, ok);
+    if (!deviceLost_) queuePump();
 }
 
 void LineWorker::checkDevice() {

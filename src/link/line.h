@@ -97,7 +97,8 @@ class LineWorker : public QObject {
         qint64 cycleStartMs = -1;  // -1: no cycle timed since the port opened or focus came
         qint64 nextCycleMs = 0;
         // The short poll: the step to read next (0 none running), when the next one is due, when
-        // the high input block is due, and the wait before the next retry (0 while answering).
+        // the program block (3X 4097..4112) is due, and the wait before the next retry (0 while
+        // answering).
         int shortStep = 0;
         qint64 dueMs = 0;
         qint64 highDueMs = 0;
@@ -125,6 +126,7 @@ class LineWorker : public QObject {
     void queuePump();
     void focusedStep(Client& c);
     void shortStep(Client& c, qint64 now);
+    void programStep(Client& c, qint64 now);
     void endCycle(Client& c);
     void resetClient(Client& c);
     void publish(Client& c, bool blockRead);
