@@ -130,8 +130,9 @@ LinkStats LineWorker::currentStats(const Client& c) const {
     s.failures = c.failures;
     s.lastError = c.lastError;
     s.lastOk = c.lastOk;
-    s.portOpen = portOpen_;
-    s.deviceLost = deviceLost_;
+    // The line's state, as far as this client uses it: one that closed sees it closed.
+    s.portOpen = portOpen_ && c.polling;
+    s.deviceLost = deviceLost_ && c.polling;
     if (deviceLost_)
         s.openError.clear();  // the reopening attempts are not the operator's opens
     else if (!portOpen_ && s.openError.isEmpty())

@@ -9,6 +9,7 @@
 #include "chamber/chamber.h"
 #include "sim/server.h"
 #include "store/recorder.h"
+#include "store/store.h"
 
 namespace {
 
@@ -56,5 +57,59 @@ TEST_P(ChamberLife, StartsAndEndsLeavingNothingRunning) {
 
 INSTANTIATE_TEST_SUITE_P(Instrument, ChamberLife, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Silent" : "Answering"; });
+
+// Three chambers on one line, the first shown: each records its own instrument second by second
+// into its own database, and nothing of the others.
+TEST(ChambersOnOneLine, EachRecordsOnlyItsOwnInstrument) {
+    sim::ServerOptions o;
+    o.addresses = {1, 2, 3};
+    sim::SimServer server(o);
+    ASSERT_TRUE(server.start());
+    for (int a : o.addresses)
+        server.withInstrument(a,
+                              [a](sim::Instrument& i) { return i.setHoldingRegister(1, 100 * a); });
+    QTemporaryDir dir;
+    record::SystemClock clock;
+    comm::PortMap ports;
+    ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
+    comm::LineRegistry lines(ports);
+    std::vector<std::unique_ptr<chamber::Chamber>> chambers;
+    for (int a : o.addresses) {
+        chamber::Setup setup;
+        setup.dbPath = dir.filePath(QStringLiteral("Rdatabj-%1.db").arg(a));
+        setup.ports = ports;
+        setup.lines = &lines;
+        setup.linePort = 1;
+        setup.clock = &clock;
+        const QString ini = dir.filePath(QStringLiteral("velmars-%1.ini").arg(a));
+        setup.settings = [ini] { return std::make_unique<QSettings>(ini, QSettings::IniFormat); };
+        chambers.push_back(std::make_unique<chamber::Chamber>(std::move(setup)));
+        chambers.back()->open();
+        chambers.back()->start();
+        chambers.back()->link().open({1, 1, 0, a});
+    }
+    chambers.front()->setFocused(true);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return std::all_of(chambers.begin(), chambers.end(),
+                               [](auto& c) { return c->recorder()->lastRecordNo() >= 5; });
+        },
+        60000));
+    chambers.clear();
+    for (int a : o.addresses) {
+        record::SampleStore store(dir.filePath(QStringLiteral("Rdatabj-%1.db").arg(a)),
+                                  QStringLiteral("check-%1").arg(a));
+        ASSERT_TRUE(store.open(record::SampleStore::Access::ReadOnly));
+        int fresh = 0;
+        for (const record::Sample& s : store.loadBetween(1, 65500)) {
+            // SV1, read back among the input registers every second.
+            if (s.values[2] != 0.0f) {
+                EXPECT_EQ(s.values[2], 100.0f * a) << "record " << s.id;
+            }
+            if (!s.stale && s.values[2] == 100.0f * a) ++fresh;
+        }
+        EXPECT_GE(fresh, 3) << "address " << a;
+    }
+}
 
 }  // namespace

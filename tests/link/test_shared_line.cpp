@@ -6,9 +6,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
+#include <QTest>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -19,14 +18,9 @@
 
 namespace {
 
-bool pump(const std::function<bool()>& done, int ms = 10000) {
-    QElapsedTimer t;
-    t.start();
-    while (!done()) {
-        if (t.elapsed() > ms) return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-    }
-    return true;
+// Waits for a condition with the event loop running; generous, as the machine may be loaded.
+bool until(const std::function<bool()>& done, int ms = 10000) {
+    return QTest::qWaitFor(done, ms);
 }
 
 // The instruments at `addresses` on one pty (some silent), their SV1 set to 100 times their
@@ -95,7 +89,7 @@ TEST(SharedLine, EachChamberReadsItsOwnInstrumentAndTheFocusedOneTheWholeCycle) 
     for (int i : {1, 2})
         QObject::connect(b.links[i].get(), &comm::Link::cycleFinished, [&] { ++otherCycles; });
     b.openAll();
-    ASSERT_TRUE(pump([&] {
+    ASSERT_TRUE(until([&] {
         return std::all_of(b.links.begin(), b.links.end(),
                            [](auto& l) { return holdsOwnValues(*l); });
     }));
@@ -103,7 +97,7 @@ TEST(SharedLine, EachChamberReadsItsOwnInstrumentAndTheFocusedOneTheWholeCycle) 
     // never stale.
     const int start = focusedCycles;
     int worstSilentMs = 0;
-    ASSERT_TRUE(pump([&] {
+    ASSERT_TRUE(until([&] {
         for (int i : {1, 2})
             worstSilentMs = std::max(worstSilentMs, b.links[i]->silentMs());
         return focusedCycles >= start + 20;
@@ -116,7 +110,7 @@ TEST(SharedLine, EachChamberReadsItsOwnInstrumentAndTheFocusedOneTheWholeCycle) 
     // The focus moves: the chamber shown now gets the whole cycle, with its own values.
     b.links[1]->setFocused(true);
     EXPECT_TRUE(
-        pump([&] { return otherCycles >= 2 && b.links[1]->image().HoldingValues[0] == 200.0f; }));
+        until([&] { return otherCycles >= 2 && b.links[1]->image().HoldingValues[0] == 200.0f; }));
     EXPECT_EQ(b.links[2]->image().HoldingValues[0], 0.0f);
 }
 
@@ -126,13 +120,13 @@ TEST(SharedLine, SilentAddressIsRetriedSparselyAndDoesNotStallTheOthers) {
     QObject::connect(b.links[2].get(), &comm::Link::linkEvent,
                      [&](comm::LinkEvent e, const QString&) { events3 << e; });
     b.openAll();
-    ASSERT_TRUE(pump([&] { return events3.contains(comm::LinkEvent::Silent); }));
+    ASSERT_TRUE(until([&] { return events3.contains(comm::LinkEvent::Silent); }));
     // While address 2 makes fifteen more exchanges (five or more short polls), the silent one
     // costs one timeout per backed-off retry and the others stay fresh.
     const uint64_t from2 = b.links[1]->stats().exchanges;
     const uint64_t failed3 = b.links[2]->stats().failures;
     int worstSilentMs = 0;
-    ASSERT_TRUE(pump(
+    ASSERT_TRUE(until(
         [&] {
             for (int i : {0, 1, 3})
                 worstSilentMs = std::max(worstSilentMs, b.links[i]->silentMs());
@@ -146,7 +140,7 @@ TEST(SharedLine, SilentAddressIsRetriedSparselyAndDoesNotStallTheOthers) {
 
     // It answers again: back to the short poll at its next retry.
     b.server.setSilent(3, false);
-    EXPECT_TRUE(pump(
+    EXPECT_TRUE(until(
         [&] { return events3.contains(comm::LinkEvent::Answering) && holdsOwnValues(*b.links[2]); },
         30000));
 }
@@ -155,14 +149,14 @@ TEST(SharedLine, WritesReachOnlyTheirOwnAddress) {
     Bench b({1, 2, 3});
     b.links[1]->setFocused(true);
     b.openAll();
-    ASSERT_TRUE(pump([&] { return holdsOwnValues(*b.links[0]) && holdsOwnValues(*b.links[2]); }));
+    ASSERT_TRUE(until([&] { return holdsOwnValues(*b.links[0]) && holdsOwnValues(*b.links[2]); }));
     QList<int> statuses;
     for (auto& l : b.links)
         QObject::connect(l.get(), &comm::Link::writeFinished,
                          [&](quint64, int32_t, int32_t, int32_t s, int) { statuses << s; });
     b.links[1]->writeHolding(4107, -1999);  // the focused chamber
     b.links[2]->writeHolding(4108, 55);     // one in the background, as the alerts' commands may
-    ASSERT_TRUE(pump([&] { return statuses.size() == 2; }));
+    ASSERT_TRUE(until([&] { return statuses.size() == 2; }));
     EXPECT_EQ(statuses, (QList<int>{0, 0}));
     const QStringList log = b.writeLog();
     ASSERT_EQ(log.size(), 2) << log.join('\n').toStdString();
@@ -184,21 +178,21 @@ TEST(SharedLine, UnpluggedLineHealsForAllItsChambersAtOnce) {
         QObject::connect(b.links[i].get(), &comm::Link::linkEvent,
                          [&events, i](comm::LinkEvent e, const QString&) { events[i] << e; });
     b.openAll();
-    ASSERT_TRUE(pump([&] { return holdsOwnValues(*b.links[0]) && holdsOwnValues(*b.links[1]); }));
+    ASSERT_TRUE(until([&] { return holdsOwnValues(*b.links[0]) && holdsOwnValues(*b.links[1]); }));
     b.server.stop();
     ::unlink(qPrintable(device));
     for (int i : {0, 1})
-        EXPECT_TRUE(pump([&] { return events[i].contains(comm::LinkEvent::DeviceLost); })) << i;
+        EXPECT_TRUE(until([&] { return events[i].contains(comm::LinkEvent::DeviceLost); })) << i;
     std::string why;
     ASSERT_TRUE(b.server.start(&why)) << why;
     ASSERT_EQ(::symlink(b.server.ptyPath().c_str(), qPrintable(device)), 0);
     for (int i : {0, 1}) {
-        EXPECT_TRUE(pump([&] { return events[i].contains(comm::LinkEvent::DeviceBack); })) << i;
+        EXPECT_TRUE(until([&] { return events[i].contains(comm::LinkEvent::DeviceBack); })) << i;
         EXPECT_EQ(events[i].count(comm::LinkEvent::DeviceLost), 1);
     }
     const uint64_t before = b.links[1]->stats().exchanges;
-    EXPECT_TRUE(
-        pump([&] { return b.links[1]->stats().exchanges > before && b.links[1]->stats().lastOk; }));
+    EXPECT_TRUE(until(
+        [&] { return b.links[1]->stats().exchanges > before && b.links[1]->stats().lastOk; }));
 }
 
 // An instrument that answers for another address, as a miswired or misconfigured one does: every
@@ -256,8 +250,8 @@ TEST(SharedLine, AnswerFromAnotherAddressIsNeverTakenAsTheAsked) {
     asked1.open({1, 1, 0, 1});
     asked2.open({1, 1, 0, 2});
     // Address 2 is what answers; address 1 never gets its values.
-    EXPECT_TRUE(pump([&] { return asked2.image().InputRegsLow[0] == 777; }));
-    EXPECT_TRUE(pump([&] { return asked1.stats().failures >= 9; }));
+    EXPECT_TRUE(until([&] { return asked2.image().InputRegsLow[0] == 777; }));
+    EXPECT_TRUE(until([&] { return asked1.stats().failures >= 9; }));
     EXPECT_EQ(asked1.stats().exchanges, asked1.stats().failures);
     EXPECT_EQ(asked1.image().InputRegsLow[0], 0);
     EXPECT_EQ(asked1.image().HoldingRegsLow[0], 0);
