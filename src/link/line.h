@@ -58,7 +58,7 @@ class LineWorker : public QObject {
     static constexpr int kReopenMs = 1000;
     // A background client's short poll: its period (under a second, so that the reads of one
     // poll and the next never straddle a whole sample second), the period of its 3X 4097..4112
-    // block, and the longest wait between retries of one that does not answer.
+    // block, and the first and the longest wait before retrying one that does not answer.
     static constexpr int kBackgroundPeriodMs = 900;
     static constexpr int kBackgroundHighPeriodMs = 4000;
     static constexpr int kFirstRetryMs = 2000;
@@ -66,7 +66,7 @@ class LineWorker : public QObject {
 
   public slots:
     void start();
-    // Takes out as the client's voice (and deletes it with the worker).
+    // Takes out as the client's voice; it goes with the client (or the worker).
     void attach(quint64 client, LineClient* out);
     // Forgets a client; the last polling one leaving closes the port.
     void detach(quint64 client);
