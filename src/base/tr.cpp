@@ -115,6 +115,22 @@ QString wording(const QString& stored, Lang lang) {
     return lang == Lang::Stored ? stored : shown(stored);
 }
 
+QString Phrase::text(Lang lang) const {
+    if (words.isEmpty()) return {};
+    QString out = lang == Lang::Stored ? words : translated(words);
+    // All values go in at once, so that a value holding "%1" is not filled in again.
+    switch (values.size()) {
+        case 0:
+            return out;
+        case 1:
+            return out.arg(values[0]);
+        case 2:
+            return out.arg(values[0], values[1]);
+        default:
+            return out.arg(values[0], values[1], values[2]);
+    }
+}
+
 std::span<const char* const> builtPatterns() {
     return kBuiltPatterns;
 }

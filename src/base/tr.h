@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QString>
+#include <QStringList>
 #include <span>
 
 namespace base {
@@ -22,6 +23,17 @@ QString wording(const char* source, Lang lang);
 // A caption or value kept in Chinese, in the language (Shown: as shown() gives it).
 QString wording(const QString& stored, Lang lang);
 
+// A text of the sources with the values that go into it ("试验名称已被使用：%1" and the name), put
+// into words where it is shown or stored. The values go in as they are.
+struct Phrase {
+    QString words{};  // the source text, QT_TRANSLATE_NOOP'd in "velmars"; empty for none
+    QStringList values{};
+
+    bool isEmpty() const { return words.isEmpty(); }
+    QString text(Lang lang) const;
+    bool operator==(const Phrase&) const = default;
+};
+
 // A text kept in Chinese, in the chosen language. In turn: its translation (a source with a
 // trailing blank is found from its trimmed form too, as stored texts are trimmed); else the first
 // of the patterns it was built from ("端口已打开：%1") it matches, translated, with its parts
@@ -35,3 +47,5 @@ QString shown(const QString& text, std::span<const char* const> patterns);
 std::span<const char* const> builtPatterns();
 
 }  // namespace base
+
+Q_DECLARE_METATYPE(base::Phrase)

@@ -400,7 +400,7 @@ void MainWindow::updateDeviceLabel() {
     const int n = base::roundToInt32(base::leadingNumber(portList_->currentText())).value_or(0);
     const QString dev = chamber_.ports().deviceFor(n);
     deviceLabel_->setText(dev.isEmpty() ? base::Tr::tr("（无设备）")
-                                        : base::shown(comm::deviceCaption(dev)));
+                                        : comm::deviceCaption(dev, base::Lang::Shown));
 }
 
 void MainWindow::updateLinkStatus() {

@@ -11,6 +11,7 @@
 #include "events/eventrules.h"
 #include "forward/status.h"
 #include "link/lineerror.h"
+#include "link/ports.h"
 #include "shell/application.h"
 #include "shell/language.h"
 
@@ -111,6 +112,16 @@ TEST(I18n, EventRowsInChineseAndEnglish) {
         {line({E::Kind::DeviceGone, 0, {}, E::Cause::System, "I/O error"}),
          "设备已断开（I/O error）", "Device disconnected (I/O error)"},
         {line({E::Kind::Stopped}), "通讯已停止", "Communication stopped"},
+        {[](base::Lang l) { return comm::deviceCaption(QStringLiteral("rtu+tcp://h:4001"), l); },
+         "网关 h:4001（RTU 透传，波特率与校验位不适用）",
+         "Gateway h:4001 (RTU pass-through; baud rate and parity do not apply)"},
+        {[](base::Lang l) {
+             return base::Phrase{QStringLiteral("有 %1 个名为“%2”的试验，无法确定是哪一个"),
+                                 {QStringLiteral("2"), QStringLiteral("%1 批")}}
+                 .text(l);
+         },
+         "有 2 个名为“%1 批”的试验，无法确定是哪一个",
+         "2 test runs are named “%1 批”; which one is meant cannot be told"},
     };
     ASSERT_TRUE(shell::installTranslation(QStringLiteral("en")));
     for (const auto& [text, chinese, english] : statuses) {
