@@ -1,7 +1,7 @@
 #pragma once
 // The operator's texts in the chosen language. Every text is written in Chinese in the sources and
-// translated in one context, "velmars", so that a text kept in Chinese (an event row, a status
-// line handed between layers) is found later by its words alone, wherever it was written.
+// translated in one context, "velmars", so that a text kept in Chinese (an event row stored before
+// events had codes) is found later by its words alone, wherever it was written.
 
 #include <QCoreApplication>
 #include <QString>
@@ -42,8 +42,9 @@ struct Phrase {
 QString shown(const QString& text);
 QString shown(const QString& text, std::span<const char* const> patterns);
 
-// The patterns of the texts that are built with parameters and then kept or handed on in Chinese
-// (event rows, status lines, errors of the line and the database), most particular first.
+// The patterns of the texts that were built with parameters and kept in Chinese: event rows stored
+// before events had codes, and the errors of the exports and the alerts' values still handed on
+// so, most particular first.
 std::span<const char* const> builtPatterns();
 
 }  // namespace base
