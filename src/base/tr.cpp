@@ -11,6 +11,23 @@ QString translated(const QString& source) {
     return Tr::tr(utf8.constData());
 }
 
+// The text with its %1... replaced by the parts (up to four), all at once, so that a part holding
+// "%1" is not filled in again.
+QString filledIn(const QString& text, const QStringList& parts) {
+    switch (parts.size()) {
+        case 0:
+            return text;
+        case 1:
+            return text.arg(parts[0]);
+        case 2:
+            return text.arg(parts[0], parts[1]);
+        case 3:
+            return text.arg(parts[0], parts[1], parts[2]);
+        default:
+            return text.arg(parts[0], parts[1], parts[2], parts[3]);
+    }
+}
+
 // The pattern as an anchored expression: each %N takes the shortest run that lets the rest match.
 const QRegularExpression& expression(const char* pattern) {
     thread_local QHash<const char*, QRegularExpression> cache;
@@ -108,18 +125,7 @@ QString wording(const QString& stored, Lang lang) {
 
 QString Phrase::text(Lang lang) const {
     if (words.isEmpty()) return {};
-    QString out = lang == Lang::Stored ? words : translated(words);
-    // All values go in at once, so that a value holding "%1" is not filled in again.
-    switch (values.size()) {
-        case 0:
-            return out;
-        case 1:
-            return out.arg(values[0]);
-        case 2:
-            return out.arg(values[0], values[1]);
-        default:
-            return out.arg(values[0], values[1], values[2]);
-    }
+    return filledIn(lang == Lang::Stored ? words : translated(words), values);
 }
 
 std::span<const char* const> builtPatterns() {
@@ -140,23 +146,10 @@ QString shown(const QString& text, std::span<const char* const> patterns) {
     for (const char* pattern : patterns) {
         const QRegularExpressionMatch m = expression(pattern).match(text);
         if (!m.hasMatch()) continue;
-        const QString out = Tr::tr(pattern);
-        // Each part goes in at once, so that a part holding "%1" is not filled in again.
         QStringList parts;
         for (int i = 1; i <= m.lastCapturedIndex(); ++i)
             parts << shown(m.captured(i), patterns);
-        switch (parts.size()) {
-            case 0:
-                return out;
-            case 1:
-                return out.arg(parts[0]);
-            case 2:
-                return out.arg(parts[0], parts[1]);
-            case 3:
-                return out.arg(parts[0], parts[1], parts[2]);
-            default:
-                return out.arg(parts[0], parts[1], parts[2], parts[3]);
-        }
+        return filledIn(Tr::tr(pattern), parts);
     }
     // A caption put together from words ("SEG3 设定值TIME", "输入1 输入上限"): word by word.
     if (text.contains(u' ')) {
