@@ -28,7 +28,7 @@ Link::Link(std::unique_ptr<ModbusRTU> bus, QObject* parent)
     connect(
         worker, &LinkWorker::writeDone, this,
         [this](quint64 id, int32_t reg, int32_t value, int32_t status, int calls,
-               const QString& error) {
+               const LineError& error) {
             --pending_;
             emit writeFinished(id, reg, value, status, calls);
             WriteReport report{id, reg, value, status, calls, writeCaptions_.take(id), error};
@@ -122,8 +122,8 @@ void Link::refuse(quint64 id, int32_t reg, int32_t value, bool isWrite) {
             return;
         }
         emit writeFinished(id, reg, value, kModbusFail, 0);
-        emit writeReported(WriteReport{id, reg, value, kModbusFail, 0, writeCaptions_.take(id),
-                                       QStringLiteral(QT_TRANSLATE_NOOP("velmars", "通讯已停止"))});
+        emit writeReported(WriteReport{
+            id, reg, value, kModbusFail, 0, writeCaptions_.take(id), {LineError::Kind::Stopped}});
     });
 }
 
@@ -176,7 +176,7 @@ LinkStats LinkWorker::currentStats() const {
     s.portOpen = portOpen_;
     s.deviceLost = deviceLost_;
     if (deviceLost_)
-        s.openError.clear();  // the reopening attempts are not the operator's opens
+        s.openError = {};  // the reopening attempts are not the operator's opens
     else if (!portOpen_ && s.openError.isEmpty())
         s.openError = openError_;
     return s;
@@ -197,15 +197,13 @@ void LinkWorker::openPort(int32_t port, int32_t baud, int32_t parity, int32_t ad
     addr_ = addr;
     const int32_t status = bus_->OpenPort_Modbus(port, baud, parity);
     portOpen_ = status == 0;
-    openError_ = portOpen_
-                     ? QString()
-                     : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口 %1 无法打开")).arg(port);
+    openError_ = portOpen_ ? LineError{} : LineError{LineError::Kind::NotOpened, port};
     const LinkStats stats = currentStats();
     emit openDone(status);
     if (portOpen_)
         emit lineEvent(LinkEvent::Opened, deviceName());
     else
-        emit lineEvent(LinkEvent::OpenFailed, stats.openError);
+        emit lineEvent(LinkEvent::OpenFailed, stats.device, stats.openError);
     emit statsReady(stats);
     // A port that failed to open is polled all the same: every read then fails and says why.
     polling_ = true;
@@ -230,18 +228,16 @@ void LinkWorker::closePort(int32_t port) {
 void LinkWorker::writeRegister(quint64 id, int32_t port, int32_t addr, int32_t reg, int32_t value) {
     int calls = 0;
     int32_t status = kModbusFail;
-    QString error;
+    LineError error;
     if (base::fitsRegister(value)) {
         status = writeWithRepeat(*bus_, port, addr, reg, value, &calls);
         checkDevice();
         if (status != 0) {
-            error = deviceLost_
-                        ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "设备已断开，等待重新连接"))
-                        : bus_->lastFailure();
-            if (error.isEmpty()) error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "仪表无应答"));
+            error = deviceLost_ ? LineError{LineError::Kind::AwaitingDevice} : bus_->lastFailure();
+            if (error.isEmpty()) error = {LineError::Kind::NoAnswer};
         }
     } else {
-        error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "超出寄存器范围"));
+        error = {LineError::Kind::OutOfRange};
     }
     emit writeDone(id, reg, value, status, calls, error);
     emit statsReady(currentStats());
@@ -302,7 +298,7 @@ void LinkWorker::readNextBlock() {
 void LinkWorker::endCycle() {
     if (portOpen_ && !cycleReadAny_ && !silent_) {
         silent_ = true;
-        emit lineEvent(LinkEvent::Silent, bus_->stats().lastError);
+        emit lineEvent(LinkEvent::Silent, QString());
     }
     const qint64 elapsed = cycleClock_.elapsed() - cycleStartMs_;
     const qint64 wait = kPeriodMs - elapsed;

@@ -81,7 +81,9 @@ class Link : public QObject {
     void opened(int32_t status);
     void writeFinished(quint64 id, int32_t reg, int32_t value, int32_t status, int calls);
     void writeReported(const comm::WriteReport& report);  // with every writeFinished
-    void linkEvent(comm::LinkEvent event, const QString& detail);
+    // detail is the device; a failed open comes with its reason.
+    void linkEvent(comm::LinkEvent event, const QString& detail,
+                   const comm::LineError& error = comm::LineError{});
     void readFinished(quint64 id, int32_t start, QVector<int32_t> values, int32_t status);
     void statsChanged();
 
@@ -133,9 +135,10 @@ class LinkWorker : public QObject {
     void cycleDone(double periodMs);
     void openDone(int32_t status);
     void writeDone(quint64 id, int32_t reg, int32_t value, int32_t status, int calls,
-                   const QString& error);
+                   const comm::LineError& error);
     void readDone(quint64 id, int32_t start, QVector<int32_t> values, int32_t status);
-    void lineEvent(comm::LinkEvent event, const QString& detail);
+    void lineEvent(comm::LinkEvent event, const QString& detail,
+                   const comm::LineError& error = comm::LineError{});
 
   private:
     // Reads the next block of the running cycle, or starts a cycle when none runs.
@@ -162,7 +165,7 @@ class LinkWorker : public QObject {
     int32_t baud_ = 0;
     int32_t parity_ = 0;
     int32_t addr_ = 0;
-    QString openError_;  // the reason of a failed open when the bus gives none
+    LineError openError_;  // the reason of a failed open when the bus gives none
     QElapsedTimer cycleClock_;
     qint64 cycleStartMs_ = -1;  // -1: no cycle timed since the port opened
 };

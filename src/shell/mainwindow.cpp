@@ -400,7 +400,7 @@ void MainWindow::updateDeviceLabel() {
     const int n = base::roundToInt32(base::leadingNumber(portList_->currentText())).value_or(0);
     const QString dev = chamber_.ports().deviceFor(n);
     deviceLabel_->setText(dev.isEmpty() ? base::Tr::tr("（无设备）")
-                                        : base::shown(comm::deviceCaption(dev)));
+                                        : comm::deviceCaption(dev, base::Lang::Shown));
 }
 
 void MainWindow::updateLinkStatus() {
@@ -411,14 +411,13 @@ void MainWindow::updateLinkStatus() {
 }
 
 void MainWindow::updateRecorderStatus() {
-    // The recorder's state is made into words here; the event log's line is kept in Chinese by
-    // its maker, shown here in the chosen language.
+    // The recorder's and the event log's states are made into words here.
     const record::Recorder* recorder = chamber_.recorder();
     const record::EventLog* log = chamber_.eventLog();
     QString text =
         recorder ? record::recorderStatusText(recorder->status(), base::Lang::Shown) : QString();
-    if (log && !log->statusText().isEmpty())
-        text += (text.isEmpty() ? QString() : base::Tr::tr("；")) + base::shown(log->statusText());
+    const QString logText = log ? log->statusText(base::Lang::Shown) : QString();
+    if (!logText.isEmpty()) text += (text.isEmpty() ? QString() : base::Tr::tr("；")) + logText;
     recorderStatus_->setText(text);
 }
 
