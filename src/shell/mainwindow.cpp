@@ -316,6 +316,15 @@ void MainWindow::load() {
     updateDeviceLabel();
 }
 
+void MainWindow::showPortSettings(const comm::PortSettings& settings) {
+    portList_->setCurrentText(QString::number(settings.port));
+    addressList_->setCurrentText(QString::number(settings.address));
+    if (settings.baud >= 0 && settings.baud <= 2) baudButtons_[settings.baud]->setChecked(true);
+    if (settings.parity >= 0 && settings.parity <= 2)
+        parityButtons_[settings.parity]->setChecked(true);
+    updateDeviceLabel();
+}
+
 void MainWindow::showChamberParts() {
     if (record::Recorder* recorder = chamber_.recorder()) {
         chart_->listenTo(recorder);
@@ -481,6 +490,11 @@ QWidget* MainWindow::exitQuestion() const {
 
 void MainWindow::requestExit() {
     if (exited_) return;
+    if (returnAction_) {
+        hide();
+        returnAction_();
+        return;
+    }
     if (exitQuestion_) {
         exitQuestion_->activateWindow();
         return;
@@ -525,6 +539,11 @@ void MainWindow::exitProgram() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
+    if (returnAction_ && !exited_) {
+        e->ignore();
+        requestExit();
+        return;
+    }
     // The close box is refused and changes nothing: the window is left through "退出" only.
     if (blockClose_) {
         e->ignore();

@@ -1,0 +1,375 @@
+#include "overview/overviewwindow.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "alert/alerter.h"
+#include "base/tr.h"
+#include "chamber/chamber.h"
+#include "runs/runcontrol.h"
+#include "store/recorder.h"
+
+namespace overview {
+
+namespace {
+
+constexpr int kColumns = 4;
+
+QString toneWord(Tone tone) {
+    switch (tone) {
+        case Tone::Alarm:
+            return base::Tr::tr("报警");
+        case Tone::Unacked:
+            return base::Tr::tr("报警未确认");
+        case Tone::Silent:
+            return base::Tr::tr("无通讯");
+        case Tone::Normal:
+            break;
+    }
+    return base::Tr::tr("正常");
+}
+
+TileInput inputOf(const OverviewWindow::Entry& e) {
+    TileInput in;
+    in.name = e.spec.name;
+    if (!e.chamber) return in;
+    const comm::Link& link = e.chamber->link();
+    in.image = &link.image();
+    in.polling = link.polling();
+    in.silentMs = link.silentMs();
+    if (const record::Recorder* r = e.chamber->recorder())
+        in.recorder = record::recorderStatusText(r->status(), base::Lang::Shown);
+    if (const runs::RunControl* runs = e.chamber->runs(); runs && runs->openRun())
+        in.run = runs->openRun()->name;
+    if (const alert::Alerter* a = e.chamber->alerter())
+        for (const alert::ListedAlert& l : a->listed())
+            in.unacknowledged += l.acknowledged ? 0 : 1;
+    return in;
+}
+
+}  // namespace
+
+TileWidget::TileWidget(QWidget* parent) : QFrame(parent) {
+    setFrameShape(QFrame::Box);
+    setLineWidth(1);
+    setFocusPolicy(Qt::StrongFocus);
+    setAutoFillBackground(true);
+    setMinimumSize(280, 150);
+    text_ = new QLabel(this);
+    text_->setTextFormat(Qt::PlainText);
+    text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* l = new QVBoxLayout(this);
+    l->setContentsMargins(8, 6, 8, 6);
+    l->addWidget(text_);
+}
+
+void TileWidget::show(const Tile& tile, bool flashPhase) {
+    tone_ = tile.tone;
+    const QString text = tile.lines.join(u'\n');
+    if (text_->text() != text) text_->setText(text);
+    setAccessibleName(tile.lines.value(0));
+    // A screen reader hears the worst state first, as the colour shows it.
+    setAccessibleDescription(toneWord(tile.tone) + u'\n' + tile.lines.mid(1).join(u'\n'));
+    QPalette p = palette();
+    p.setColor(QPalette::Window, toneColour(tile.tone, flashPhase));
+    p.setColor(QPalette::WindowText, Qt::black);
+    setPalette(p);
+    setLineWidth(hasFocus() ? 3 : 1);
+}
+
+void TileWidget::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        if (!e->isAutoRepeat()) emit activated();
+        return;
+    }
+    QFrame::keyPressEvent(e);
+}
+
+void TileWidget::mouseDoubleClickEvent(QMouseEvent*) {
+    emit activated();
+}
+
+void TileWidget::mousePressEvent(QMouseEvent* e) {
+    setFocus(Qt::MouseFocusReason);
+    QFrame::mousePressEvent(e);
+}
+
+ChamberDialog::ChamberDialog(QList<ChamberSpec> others, const ChamberSpec* edited, QWidget* parent)
+    : QDialog(parent), others_(std::move(others)) {
+    setObjectName(QStringLiteral("ChamberDialog"));
+    setWindowTitle(edited ? base::Tr::tr("修改试验箱") : base::Tr::tr("添加试验箱"));
+    const ChamberSpec start = edited ? *edited : ChamberSpec{};
+    name_ = new QLineEdit(start.name, this);
+    name_->setObjectName(QStringLiteral("ChamberName"));
+    name_->setAccessibleName(base::Tr::tr("名称"));
+    // A chamber's name names its settings file and its database: it stays as it was made.
+    name_->setReadOnly(edited != nullptr);
+    port_ = new QSpinBox(this);
+    port_->setObjectName(QStringLiteral("ChamberPort"));
+    port_->setAccessibleName(base::Tr::tr("通讯端口"));
+    port_->setRange(1, 20);
+    port_->setValue(start.port);
+    address_ = new QSpinBox(this);
+    address_->setObjectName(QStringLiteral("ChamberAddress"));
+    address_->setAccessibleName(base::Tr::tr("模块地址"));
+    address_->setRange(1, 16);
+    address_->setValue(start.address);
+    baud_ = new QComboBox(this);
+    baud_->setObjectName(QStringLiteral("ChamberBaud"));
+    baud_->setAccessibleName(base::Tr::tr("波特率"));
+    baud_->addItems({QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200")});
+    baud_->setCurrentText(QString::number(start.baud));
+    parity_ = new QComboBox(this);
+    parity_->setObjectName(QStringLiteral("ChamberParity"));
+    parity_->setAccessibleName(base::Tr::tr("校验位"));
+    parity_->addItems({QStringLiteral("N"), QStringLiteral("O"), QStringLiteral("E")});
+    parity_->setCurrentText(QString(start.parity));
+    message_ = new QLabel(this);
+    message_->setObjectName(QStringLiteral("ChamberDialogMessage"));
+    message_->setStyleSheet(QStringLiteral("color: #b00000"));
+    message_->setWordWrap(true);
+
+    auto* form = new QFormLayout;
+    form->addRow(base::Tr::tr("名称"), name_);
+    form->addRow(base::Tr::tr("通讯端口"), port_);
+    form->addRow(base::Tr::tr("模块地址"), address_);
+    form->addRow(base::Tr::tr("波特率"), baud_);
+    form->addRow(base::Tr::tr("校验位"), parity_);
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* ok = buttons->addButton(base::Tr::tr("确定"), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("ChamberDialogOk"));
+    QPushButton* cancel = buttons->addButton(base::Tr::tr("取消"), QDialogButtonBox::RejectRole);
+    cancel->setObjectName(QStringLiteral("ChamberDialogCancel"));
+    connect(ok, &QPushButton::clicked, this, &ChamberDialog::tryAccept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* l = new QVBoxLayout(this);
+    l->addLayout(form);
+    l->addWidget(message_);
+    l->addWidget(buttons);
+}
+
+ChamberSpec ChamberDialog::spec() const {
+    ChamberSpec c;
+    c.name = name_->text().trimmed();
+    c.port = port_->value();
+    c.address = address_->value();
+    c.baud = baud_->currentText().toInt();
+    c.parity = parity_->currentText().at(0);
+    return c;
+}
+
+void ChamberDialog::tryAccept() {
+    QList<ChamberSpec> all = others_;
+    all << spec();
+    if (const auto refusal = checkChambers(all)) {
+        message_->setText(refusalText(*refusal));
+        return;
+    }
+    accept();
+}
+
+OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("Overview"));
+    setWindowTitle(base::Tr::tr("试验箱总览"));
+    tileArea_ = new QWidget;
+    grid_ = new QGridLayout(tileArea_);
+    grid_->setSpacing(6);
+    grid_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(tileArea_);
+    scroll->setFocusPolicy(Qt::NoFocus);
+    empty_ = new QLabel(base::Tr::tr("没有试验箱。用“添加”加入一个。"), tileArea_);
+    empty_->setObjectName(QStringLiteral("OverviewEmpty"));
+
+    auto button = [this](const char* text, const char* name, void (OverviewWindow::*slot)()) {
+        auto* b = new QPushButton(base::Tr::tr(text), this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setAccessibleName(base::Tr::tr(text));
+        connect(b, &QPushButton::clicked, this, slot);
+        return b;
+    };
+    openButton_ = button(QT_TRANSLATE_NOOP("velmars", "打开试验箱"), "OverviewOpen",
+                         &OverviewWindow::openChamber);
+    QPushButton* add =
+        button(QT_TRANSLATE_NOOP("velmars", "添加"), "OverviewAdd", &OverviewWindow::addChamber);
+    editButton_ =
+        button(QT_TRANSLATE_NOOP("velmars", "修改"), "OverviewEdit", &OverviewWindow::editChamber);
+    deleteButton_ = button(QT_TRANSLATE_NOOP("velmars", "删除"), "OverviewDelete",
+                           &OverviewWindow::deleteChamber);
+    QPushButton* exit =
+        button(QT_TRANSLATE_NOOP("velmars", "退出"), "OverviewExit", &OverviewWindow::requestExit);
+    auto* row = new QHBoxLayout;
+    row->addWidget(openButton_);
+    row->addWidget(add);
+    row->addWidget(editButton_);
+    row->addWidget(deleteButton_);
+    row->addStretch(1);
+    row->addWidget(exit);
+    auto* l = new QVBoxLayout(this);
+    l->setContentsMargins(6, 6, 6, 6);
+    l->addWidget(scroll, 1);
+    l->addLayout(row);
+
+    timer_ = new QTimer(this);
+    timer_->setObjectName(QStringLiteral("OverviewTimer"));
+    timer_->setInterval(500);
+    connect(timer_, &QTimer::timeout, this, [this] {
+        flashPhase_ = !flashPhase_;
+        refresh();
+    });
+    timer_->start();
+    resize(1240, 760);
+    setChambers({});
+}
+
+OverviewWindow::~OverviewWindow() = default;
+
+void OverviewWindow::setChambers(QList<Entry> entries) {
+    const int keep = chosen_;
+    entries_ = std::move(entries);
+    qDeleteAll(tiles_);
+    tiles_.clear();
+    for (qsizetype i = 0; i < entries_.size(); ++i) {
+        auto* tile = new TileWidget(tileArea_);
+        tile->setObjectName(QStringLiteral("ChamberTile_%1").arg(entries_[i].spec.name));
+        const int index = static_cast<int>(i);
+        connect(tile, &TileWidget::activated, this, [this, index] {
+            choose(index);
+            openChamber();
+        });
+        grid_->addWidget(tile, index / kColumns, index % kColumns);
+        tiles_ << tile;
+    }
+    // Tab goes through the tiles in reading order, then the buttons.
+    for (qsizetype i = 1; i < tiles_.size(); ++i)
+        QWidget::setTabOrder(tiles_[i - 1], tiles_[i]);
+    if (!tiles_.isEmpty()) QWidget::setTabOrder(tiles_.last(), openButton_);
+    empty_->setVisible(entries_.isEmpty());
+    if (entries_.isEmpty()) grid_->addWidget(empty_, 0, 0);
+    chosen_ = entries_.isEmpty() ? -1 : std::clamp(keep, 0, static_cast<int>(entries_.size()) - 1);
+    for (QPushButton* b : {openButton_, editButton_, deleteButton_})
+        b->setEnabled(!entries_.isEmpty());
+    refresh();
+}
+
+int OverviewWindow::current() const {
+    for (qsizetype i = 0; i < tiles_.size(); ++i)
+        if (tiles_[i]->hasFocus()) return static_cast<int>(i);
+    return chosen_;
+}
+
+void OverviewWindow::choose(int index) {
+    chosen_ = index;
+}
+
+void OverviewWindow::refresh() {
+    for (qsizetype i = 0; i < tiles_.size(); ++i) {
+        if (tiles_[i]->hasFocus()) chosen_ = static_cast<int>(i);
+        tiles_[i]->show(tileOf(inputOf(entries_[i])), flashPhase_);
+    }
+}
+
+QList<ChamberSpec> OverviewWindow::specs(int except) const {
+    QList<ChamberSpec> out;
+    for (qsizetype i = 0; i < entries_.size(); ++i)
+        if (i != except) out << entries_[i].spec;
+    return out;
+}
+
+void OverviewWindow::addChamber() {
+    if (dialog_) return;
+    auto* d = new ChamberDialog(specs(-1), nullptr, this);
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    connect(d, &QDialog::accepted, this, [this, d] { emit added(d->spec()); });
+    dialog_ = d;
+    d->open();
+}
+
+void OverviewWindow::editChamber() {
+    const int index = current();
+    if (dialog_ || index < 0) return;
+    auto* d = new ChamberDialog(specs(index), &entries_[index].spec, this);
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    connect(d, &QDialog::accepted, this, [this, d, index] { emit changed(index, d->spec()); });
+    dialog_ = d;
+    d->open();
+}
+
+void OverviewWindow::deleteChamber() {
+    const int index = current();
+    if (dialog_ || index < 0) return;
+    auto* box = new QMessageBox(
+        QMessageBox::Question, windowTitle(),
+        base::Tr::tr("删除试验箱 %1？其数据库文件保留。").arg(entries_[index].spec.name),
+        QMessageBox::NoButton, this);
+    box->setObjectName(QStringLiteral("DeleteQuestion"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton* yes = box->addButton(base::Tr::tr("删除"), QMessageBox::AcceptRole);
+    yes->setObjectName(QStringLiteral("DeleteQuestionDelete"));
+    QPushButton* no = box->addButton(base::Tr::tr("取消"), QMessageBox::RejectRole);
+    no->setObjectName(QStringLiteral("DeleteQuestionCancel"));
+    box->setDefaultButton(no);
+    box->setEscapeButton(no);
+    const QString name = entries_[index].spec.name;
+    connect(box, &QMessageBox::finished, this, [this, box, yes, name] {
+        if (box->clickedButton() != yes) return;
+        // The list may have changed while the question was open: the chamber is found by name.
+        for (qsizetype i = 0; i < entries_.size(); ++i)
+            if (entries_[i].spec.name == name) emit removed(static_cast<int>(i));
+    });
+    dialog_ = box;
+    box->open();
+}
+
+void OverviewWindow::openChamber() {
+    const int index = current();
+    if (index >= 0) emit openRequested(index);
+}
+
+void OverviewWindow::requestExit() {
+    if (dialog_) {
+        dialog_->activateWindow();
+        return;
+    }
+    auto* box =
+        new QMessageBox(QMessageBox::Question, windowTitle(),
+                        base::Tr::tr("退出程序？退出后停止记录。"), QMessageBox::NoButton, this);
+    box->setObjectName(QStringLiteral("ExitQuestion"));
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton* quit = box->addButton(base::Tr::tr("退出"), QMessageBox::AcceptRole);
+    quit->setObjectName(QStringLiteral("ExitQuestionQuit"));
+    QPushButton* cancel = box->addButton(base::Tr::tr("取消"), QMessageBox::RejectRole);
+    cancel->setObjectName(QStringLiteral("ExitQuestionCancel"));
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    connect(box, &QMessageBox::finished, this, [this, box, quit] {
+        if (box->clickedButton() == quit && exitAction_) exitAction_();
+    });
+    dialog_ = box;
+    box->open();
+}
+
+void OverviewWindow::closeEvent(QCloseEvent* e) {
+    // Closing the overview ends the recording of every chamber: it is asked first.
+    if (closing_) {
+        QWidget::closeEvent(e);
+        return;
+    }
+    e->ignore();
+    requestExit();
+}
+
+}  // namespace overview
