@@ -86,7 +86,6 @@ void TileWidget::show(const Tile& tile, bool flashPhase) {
     p.setColor(QPalette::Window, toneColour(tile.tone, flashPhase));
     p.setColor(QPalette::WindowText, Qt::black);
     setPalette(p);
-    setLineWidth(hasFocus() ? 3 : 1);
 }
 
 void TileWidget::keyPressEvent(QKeyEvent* e) {
@@ -103,7 +102,13 @@ void TileWidget::mouseDoubleClickEvent(QMouseEvent*) {
 
 void TileWidget::mousePressEvent(QMouseEvent* e) {
     setFocus(Qt::MouseFocusReason);
+    emit chosen();
     QFrame::mousePressEvent(e);
+}
+
+void TileWidget::focusInEvent(QFocusEvent* e) {
+    emit chosen();
+    QFrame::focusInEvent(e);
 }
 
 ChamberDialog::ChamberDialog(QList<ChamberSpec> others, const ChamberSpec* edited, QWidget* parent)
@@ -246,6 +251,7 @@ void OverviewWindow::setChambers(QList<Entry> entries) {
         auto* tile = new TileWidget(tileArea_);
         tile->setObjectName(QStringLiteral("ChamberTile_%1").arg(entries_[i].spec.name));
         const int index = static_cast<int>(i);
+        connect(tile, &TileWidget::chosen, this, [this, index] { choose(index); });
         connect(tile, &TileWidget::activated, this, [this, index] {
             choose(index);
             openChamber();
@@ -259,25 +265,21 @@ void OverviewWindow::setChambers(QList<Entry> entries) {
     if (!tiles_.isEmpty()) QWidget::setTabOrder(tiles_.last(), openButton_);
     empty_->setVisible(entries_.isEmpty());
     if (entries_.isEmpty()) grid_->addWidget(empty_, 0, 0);
-    chosen_ = entries_.isEmpty() ? -1 : std::clamp(keep, 0, static_cast<int>(entries_.size()) - 1);
+    choose(entries_.isEmpty() ? -1 : std::clamp(keep, 0, static_cast<int>(entries_.size()) - 1));
     for (QPushButton* b : {openButton_, editButton_, deleteButton_})
         b->setEnabled(!entries_.isEmpty());
     refresh();
 }
 
-int OverviewWindow::current() const {
-    for (qsizetype i = 0; i < tiles_.size(); ++i)
-        if (tiles_[i]->hasFocus()) return static_cast<int>(i);
-    return chosen_;
-}
-
 void OverviewWindow::choose(int index) {
     chosen_ = index;
+    // The chosen tile wears a thicker frame, whether or not the window has the focus.
+    for (qsizetype i = 0; i < tiles_.size(); ++i)
+        tiles_[i]->setLineWidth(i == index ? 3 : 1);
 }
 
 void OverviewWindow::refresh() {
     for (qsizetype i = 0; i < tiles_.size(); ++i) {
-        if (tiles_[i]->hasFocus()) chosen_ = static_cast<int>(i);
         tiles_[i]->show(tileOf(inputOf(entries_[i])), flashPhase_);
     }
 }

@@ -37,8 +37,11 @@ class TileWidget : public QFrame {
 
   signals:
     void activated();
+    // Clicked or given the focus: the chamber the buttons act on.
+    void chosen();
 
   protected:
+    void focusInEvent(QFocusEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
@@ -84,8 +87,8 @@ class OverviewWindow : public QWidget {
     void setChambers(QList<Entry> entries);
     const QList<Entry>& chambers() const { return entries_; }
     QList<TileWidget*> tiles() const { return tiles_; }
-    // The chamber chosen (the focused tile, else the last one clicked); -1 without chambers.
-    int current() const;
+    // The chamber chosen (the tile last clicked or given the focus); -1 without chambers.
+    int current() const { return chosen_; }
     // Reads every chamber's state again (the window's own 500 ms tick).
     void refresh();
 
