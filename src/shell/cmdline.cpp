@@ -277,6 +277,14 @@ ParseResult parseCommandLine(const QStringList& args) {
         // Each chamber has its own settings file and database.
         if (!o.profile.isEmpty() || !o.db.isEmpty())
             return {std::nullopt, QStringLiteral("--chamber cannot go with --profile or --db")};
+        // An export or a report reads one chamber's database: the one of its name.
+        if (!o.exportCsv.isEmpty() || !o.exportEvents.isEmpty() || !o.report.isEmpty()) {
+            if (o.chambers.size() != 1)
+                return {std::nullopt, QStringLiteral("--export-csv, --export-events and --report "
+                                                     "read the database of one --chamber")};
+            o.profile = o.chambers.first().name;
+            o.chambers.clear();
+        }
     }
     r.options = o;
     return r;

@@ -47,6 +47,7 @@ TEST(ChamberCommandLine, AcceptsOrRefusesWithOneLine) {
         {"--chamber", "option --chamber needs a value", {}},
         {"--chamber A=1,1 --profile A", "--chamber cannot go with --profile or --db", {}},
         {"--chamber A=1,1 --db x.db", "--chamber cannot go with --profile or --db", {}},
+        {"--export-csv - --chamber A=1,1 --chamber B=2,1", "read the database of one", {}},
     };
     for (const LineCase& c : cases) {
         SCOPED_TRACE(c.args);
@@ -61,6 +62,11 @@ TEST(ChamberCommandLine, AcceptsOrRefusesWithOneLine) {
             EXPECT_EQ(r.options->chambers, c.chambers);
         }
     }
+    // An export of a chamber reads what its profile would: its own database.
+    const auto r = shell::parseCommandLine({"--export-csv", "-", "--chamber", "B-1=2,3"});
+    ASSERT_TRUE(r.options);
+    EXPECT_EQ(r.options->profile, "B-1");
+    EXPECT_TRUE(r.options->chambers.isEmpty());
 }
 
 TEST(ChamberSettings, KeptListReadsBackWithoutWhatAHandEditSpoiled) {
