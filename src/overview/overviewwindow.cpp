@@ -6,14 +6,17 @@
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "alert/alerter.h"
 #include "base/tr.h"
@@ -66,18 +69,31 @@ TileWidget::TileWidget(QWidget* parent) : QFrame(parent) {
     setLineWidth(1);
     setFocusPolicy(Qt::StrongFocus);
     setAutoFillBackground(true);
-    setMinimumSize(280, 150);
+    setMinimumSize(280, 168);
+    // The name stands out; the rest is read at a glance from a step back.
+    name_ = new QLabel(this);
+    name_->setTextFormat(Qt::PlainText);
+    QFont big = font();
+    big.setPointSizeF(big.pointSizeF() * 1.25);
+    big.setBold(true);
+    name_->setFont(big);
     text_ = new QLabel(this);
     text_->setTextFormat(Qt::PlainText);
     text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    QFont body = font();
+    body.setPointSizeF(body.pointSizeF() * 1.1);
+    text_->setFont(body);
     auto* l = new QVBoxLayout(this);
-    l->setContentsMargins(8, 6, 8, 6);
-    l->addWidget(text_);
+    l->setContentsMargins(8, 4, 8, 4);
+    l->setSpacing(2);
+    l->addWidget(name_);
+    l->addWidget(text_, 1);
 }
 
 void TileWidget::show(const Tile& tile, bool flashPhase) {
     tone_ = tile.tone;
-    const QString text = tile.lines.join(u'\n');
+    const QString text = tile.lines.mid(1).join(u'\n');
+    if (name_->text() != tile.lines.value(0)) name_->setText(tile.lines.value(0));
     if (text_->text() != text) text_->setText(text);
     setAccessibleName(tile.lines.value(0));
     // A screen reader hears the worst state first, as the colour shows it.
@@ -223,9 +239,43 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
     row->addWidget(deleteButton_);
     row->addStretch(1);
     row->addWidget(exit);
+    alerts_ = new QTableWidget(0, 5, this);
+    alerts_->setObjectName(QStringLiteral("OverviewAlertList"));
+    alerts_->setAccessibleName(base::Tr::tr("报警列表"));
+    alerts_->setHorizontalHeaderLabels({base::Tr::tr("名称"), base::Tr::tr("时间"),
+                                        base::Tr::tr("报警"), base::Tr::tr("数值"),
+                                        base::Tr::tr("状态")});
+    alerts_->verticalHeader()->hide();
+    alerts_->horizontalHeader()->setStretchLastSection(true);
+    alerts_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    alerts_->setSelectionMode(QAbstractItemView::SingleSelection);
+    alerts_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    alerts_->setTabKeyNavigation(false);
+    alerts_->setMaximumHeight(alerts_->fontMetrics().height() * 6);
+    alertComment_ = new QLineEdit(this);
+    alertComment_->setObjectName(QStringLiteral("OverviewAlertComment"));
+    alertComment_->setAccessibleName(base::Tr::tr("确认说明"));
+    alertComment_->setPlaceholderText(base::Tr::tr("确认说明：谁、为什么"));
+    alertAck_ = new QPushButton(base::Tr::tr("确认"), this);
+    alertAck_->setObjectName(QStringLiteral("OverviewAlertAcknowledge"));
+    alertAck_->setAccessibleName(base::Tr::tr("确认"));
+    alertMessage_ = new QLabel(this);
+    alertMessage_->setObjectName(QStringLiteral("OverviewAlertMessage"));
+    connect(alertAck_, &QPushButton::clicked, this, &OverviewWindow::acknowledgeAlert);
+    connect(alertComment_, &QLineEdit::returnPressed, this, &OverviewWindow::acknowledgeAlert);
+    auto* side = new QVBoxLayout;
+    side->addWidget(alertComment_);
+    side->addWidget(alertAck_);
+    side->addWidget(alertMessage_);
+    side->addStretch(1);
+    auto* alertRow = new QHBoxLayout;
+    alertRow->addWidget(alerts_, 1);
+    alertRow->addLayout(side);
+
     auto* l = new QVBoxLayout(this);
     l->setContentsMargins(6, 6, 6, 6);
     l->addWidget(scroll, 1);
+    l->addLayout(alertRow);
     l->addLayout(row);
 
     timer_ = new QTimer(this);
@@ -282,6 +332,96 @@ void OverviewWindow::refresh() {
     for (qsizetype i = 0; i < tiles_.size(); ++i) {
         tiles_[i]->show(tileOf(inputOf(entries_[i])), flashPhase_);
     }
+    refreshAlerts();
+}
+
+void OverviewWindow::refreshAlerts() {
+    struct Row {
+        QString chamber, id;
+        QStringList cells;
+        bool waiting;  // active and not acknowledged
+        bool unacked;
+    };
+    QList<Row> rows;
+    QString shown;
+    for (const Entry& e : entries_) {
+        const alert::Alerter* a = e.chamber ? e.chamber->alerter() : nullptr;
+        if (!a) continue;
+        for (const alert::ListedAlert& l : a->listed()) {
+            QString state = l.active ? base::Tr::tr("报警中") : base::Tr::tr("已恢复");
+            state += l.acknowledged ? base::Tr::tr("，已确认") : base::Tr::tr("，未确认");
+            rows << Row{e.spec.name,
+                        l.id,
+                        {e.spec.name, l.firedAt.toString(QStringLiteral("MM-dd HH:mm:ss")),
+                         base::shown(alert::kindTitle(l.kind)), base::shown(l.valueText), state},
+                        l.active && !l.acknowledged,
+                        !l.acknowledged};
+            shown += rows.last().cells.join(u'\t') + u'\n';
+        }
+    }
+    alertAck_->setEnabled(
+        std::any_of(rows.begin(), rows.end(), [](const Row& r) { return r.unacked; }));
+    if (shown == alertsShown_) return;
+    alertsShown_ = shown;
+    // The chosen row stays chosen while the list changes around it.
+    const int cur = alerts_->currentRow();
+    const QString chosen = cur >= 0 && alerts_->item(cur, 0)
+                               ? alerts_->item(cur, 0)->data(Qt::UserRole).toString()
+                               : QString();
+    alerts_->setRowCount(static_cast<int>(rows.size()));
+    for (int r = 0; r < rows.size(); ++r) {
+        for (int c = 0; c < 5; ++c) {
+            auto* item = new QTableWidgetItem(rows[r].cells[c]);
+            item->setData(Qt::UserRole, rows[r].chamber + u'\n' + rows[r].id);
+            if (rows[r].waiting) item->setForeground(Qt::red);
+            alerts_->setItem(r, c, item);
+        }
+        if (!chosen.isEmpty() && rows[r].chamber + u'\n' + rows[r].id == chosen)
+            alerts_->selectRow(r);
+    }
+    for (int c = 0; c < 4; ++c)
+        alerts_->resizeColumnToContents(c);
+}
+
+void OverviewWindow::acknowledgeAlert() {
+    // The chosen alert, else the oldest one nobody has acknowledged, of any chamber.
+    const int cur = alerts_->currentRow();
+    const QString chosen = cur >= 0 && alerts_->item(cur, 0)
+                               ? alerts_->item(cur, 0)->data(Qt::UserRole).toString()
+                               : QString();
+    alert::Alerter* target = nullptr;
+    const alert::ListedAlert* found = nullptr;
+    for (bool anyOne : {false, true}) {
+        for (const Entry& e : entries_) {
+            alert::Alerter* a = e.chamber ? e.chamber->alerter() : nullptr;
+            if (!a) continue;
+            for (const alert::ListedAlert& l : a->listed()) {
+                if (l.acknowledged) continue;
+                const bool take = anyOne ? !found || l.firedAt < found->firedAt
+                                         : e.spec.name + u'\n' + l.id == chosen;
+                if (take) {
+                    target = a;
+                    found = &l;
+                }
+            }
+        }
+        if (found) break;
+    }
+    if (!found) {
+        alertMessage_->setText(base::Tr::tr("没有待确认的报警"));
+        return;
+    }
+    if (alertComment_->text().simplified().isEmpty()) {
+        alertMessage_->setText(base::Tr::tr("请填写确认说明"));
+        alertComment_->setFocus();
+        return;
+    }
+    const QString title = base::shown(alert::kindTitle(found->kind));
+    if (target->acknowledge(found->id, alertComment_->text())) {
+        alertMessage_->setText(base::Tr::tr("已确认：%1").arg(title));
+        alertComment_->clear();
+    }
+    refreshAlerts();
 }
 
 QList<ChamberSpec> OverviewWindow::specs(int except) const {

@@ -19,6 +19,7 @@ class QLabel;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
+class QTableWidget;
 class QTimer;
 
 namespace chamber {
@@ -47,6 +48,7 @@ class TileWidget : public QFrame {
     void mousePressEvent(QMouseEvent* e) override;
 
   private:
+    QLabel* name_ = nullptr;
     QLabel* text_ = nullptr;
     Tone tone_ = Tone::Normal;
 };
@@ -98,6 +100,9 @@ class OverviewWindow : public QWidget {
     void deleteChamber();  // "删除"
     void openChamber();    // "打开试验箱"
     void requestExit();    // "退出" and the close box: asks first
+    // "确认" under the alert list: acknowledges the chosen alert (the oldest unacknowledged one
+    // of any chamber when none is chosen) with the comment in the box.
+    void acknowledgeAlert();
     QWidget* dialog() const { return dialog_.data(); }
 
     // Called when the program is to end (after the question).
@@ -117,6 +122,7 @@ class OverviewWindow : public QWidget {
   private:
     QList<ChamberSpec> specs(int except) const;
     void choose(int index);
+    void refreshAlerts();
 
     QList<Entry> entries_;
     QList<TileWidget*> tiles_;
@@ -132,6 +138,12 @@ class OverviewWindow : public QWidget {
     QPushButton* deleteButton_ = nullptr;
     QTimer* timer_ = nullptr;
     QPointer<QWidget> dialog_;
+    // Every chamber's active and unacknowledged alerts.
+    QTableWidget* alerts_ = nullptr;
+    QLineEdit* alertComment_ = nullptr;
+    QPushButton* alertAck_ = nullptr;
+    QLabel* alertMessage_ = nullptr;
+    QString alertsShown_;  // what the list shows, to rebuild it only when that changes
 };
 
 }  // namespace overview

@@ -9,9 +9,11 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "alert/alerter.h"
 #include "chamber/chamber.h"
 #include "overview/overviewwindow.h"
 #include "shell/application.h"
@@ -81,6 +83,22 @@ void OverviewTest::chambersOnTheOverview() {
     QCOMPARE(ov->tiles()[1]->palette().color(QPalette::Window),
              overview::toneColour(overview::Tone::Alarm, false));
     QVERIFY(tileSaid(ov, "A").startsWith("正常\n"));
+    // Its alert waits in the overview's list of every chamber's alerts, acknowledged there with a
+    // comment; once the sensor is back B is normal again.
+    auto* alerts = ov->findChild<QTableWidget*>("OverviewAlertList");
+    auto* comment = ov->findChild<QLineEdit*>("OverviewAlertComment");
+    auto* ack = ov->findChild<QPushButton*>("OverviewAlertAcknowledge");
+    auto* said = ov->findChild<QLabel*>("OverviewAlertMessage");
+    QTRY_VERIFY(alerts->rowCount() == 1 && alerts->item(0, 0)->text() == "B");
+    ack->click();
+    QCOMPARE(said->text(), "请填写确认说明");
+    comment->setText("张工 检查传感器");
+    ack->click();
+    QVERIFY(said->text().startsWith("已确认："));
+    QVERIFY(app->chambers()[1]->alerter()->listed().front().acknowledged);
+    simB.setSensorOpen(1, false);
+    QTRY_VERIFY_WITH_TIMEOUT(tileSaid(ov, "B").startsWith("正常\n"), 20000);
+    QTRY_COMPARE(alerts->rowCount(), 0);
     // A falls silent: grey, with how long.
     simA.setSilent(true);
     QTRY_VERIFY_WITH_TIMEOUT(tileSaid(ov, "A").startsWith("无通讯\n"), 20000);
