@@ -69,23 +69,20 @@ TileWidget::TileWidget(QWidget* parent) : QFrame(parent) {
     setLineWidth(1);
     setFocusPolicy(Qt::StrongFocus);
     setAutoFillBackground(true);
-    setMinimumSize(280, 168);
+    setMinimumSize(280, 136);
     // The name stands out; the rest is read at a glance from a step back.
     name_ = new QLabel(this);
     name_->setTextFormat(Qt::PlainText);
     QFont big = font();
-    big.setPointSizeF(big.pointSizeF() * 1.25);
+    big.setPointSizeF(big.pointSizeF() * 1.2);
     big.setBold(true);
     name_->setFont(big);
     text_ = new QLabel(this);
     text_->setTextFormat(Qt::PlainText);
     text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    QFont body = font();
-    body.setPointSizeF(body.pointSizeF() * 1.1);
-    text_->setFont(body);
     auto* l = new QVBoxLayout(this);
     l->setContentsMargins(8, 4, 8, 4);
-    l->setSpacing(2);
+    l->setSpacing(0);
     l->addWidget(name_);
     l->addWidget(text_, 1);
 }
@@ -251,11 +248,12 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
     alerts_->setSelectionMode(QAbstractItemView::SingleSelection);
     alerts_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     alerts_->setTabKeyNavigation(false);
-    alerts_->setMaximumHeight(alerts_->fontMetrics().height() * 6);
+    alerts_->setMaximumHeight(alerts_->fontMetrics().height() * 5);
     alertComment_ = new QLineEdit(this);
     alertComment_->setObjectName(QStringLiteral("OverviewAlertComment"));
     alertComment_->setAccessibleName(base::Tr::tr("确认说明"));
     alertComment_->setPlaceholderText(base::Tr::tr("确认说明：谁、为什么"));
+    alertComment_->setMinimumWidth(240);
     alertAck_ = new QPushButton(base::Tr::tr("确认"), this);
     alertAck_->setObjectName(QStringLiteral("OverviewAlertAcknowledge"));
     alertAck_->setAccessibleName(base::Tr::tr("确认"));
