@@ -70,6 +70,7 @@ TileWidget::TileWidget(QWidget* parent) : QFrame(parent) {
     setFocusPolicy(Qt::StrongFocus);
     setAutoFillBackground(true);
     setMinimumSize(280, 136);
+    setMaximumSize(360, 180);
     // The name stands out; the rest is read at a glance from a step back.
     name_ = new QLabel(this);
     name_->setTextFormat(Qt::PlainText);

@@ -80,7 +80,8 @@ QString Application::defaultDatabasePath(const QString& profile) {
 bool Application::startSimulator(comm::PortMap& ports, const QList<int>& addresses) {
     sim::ServerOptions simOptions;
     simOptions.demoStart = true;
-    if (!addresses.isEmpty()) simOptions.address = addresses.first();
+    // Each chamber on port 1 is an instrument of its own at its address.
+    simOptions.addresses.assign(addresses.begin(), addresses.end());
     if (options_.logWrites)  // the server's thread writes whole lines
         simOptions.writeLog = [](const std::string& line) { std::cout << line << std::endl; };
     sim_ = std::make_unique<sim::SimServer>(simOptions);
