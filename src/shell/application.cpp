@@ -102,9 +102,9 @@ std::unique_ptr<chamber::Chamber> Application::makeChamber(const overview::Chamb
     setup.ports = ports_;
     setup.clock = clock_;
     setup.settings = [name = spec.name] { return settingsFileFor(name); };
-    // The station's name stays each chamber's own.
+    // The station's name stays each chamber's own: --station names the one chamber of a run.
     setup.given = {options_.forward,
-                   std::nullopt,
+                   specs_.size() == 1 ? options_.station : std::nullopt,
                    {options_.notifyMail, options_.notifyFrom, options_.notifyTo,
                     options_.notifyWebhook, options_.notifySilentAfter},
                    options_.keepDays,

@@ -277,6 +277,9 @@ ParseResult parseCommandLine(const QStringList& args) {
         // Each chamber has its own settings file and database.
         if (!o.profile.isEmpty() || !o.db.isEmpty())
             return {std::nullopt, QStringLiteral("--chamber cannot go with --profile or --db")};
+        // Each chamber forwards under a station name of its own.
+        if (o.station && o.chambers.size() > 1)
+            return {std::nullopt, QStringLiteral("--station names one chamber, not several")};
         // An export or a report reads one chamber's database: the one of its name.
         if (!o.exportCsv.isEmpty() || !o.exportEvents.isEmpty() || !o.report.isEmpty()) {
             if (o.chambers.size() != 1)

@@ -48,6 +48,8 @@ TEST(ChamberCommandLine, AcceptsOrRefusesWithOneLine) {
         {"--chamber A=1,1 --profile A", "--chamber cannot go with --profile or --db", {}},
         {"--chamber A=1,1 --db x.db", "--chamber cannot go with --profile or --db", {}},
         {"--export-csv - --chamber A=1,1 --chamber B=2,1", "read the database of one", {}},
+        {"--station S --chamber A=1,1 --chamber B=2,1", "--station names one chamber", {}},
+        {"--station S --chamber A=1,1", "", {{"A", 1, 1}}},
     };
     for (const LineCase& c : cases) {
         SCOPED_TRACE(c.args);

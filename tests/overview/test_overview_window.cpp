@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTableWidget>
@@ -52,6 +53,7 @@ class OverviewTest : public QObject {
     Q_OBJECT
   private slots:
     void chambersOnTheOverview();
+    void aProfileBecomesAChamber();
 };
 
 void OverviewTest::chambersOnTheOverview() {
@@ -151,6 +153,19 @@ void OverviewTest::chambersOnTheOverview() {
     QCOMPARE(ov->tiles().size(), 3);
     QCOMPARE(overview::readChambers(*shell::settingsFileFor({})).size(), 3);
 
+    // A change of port or address is kept and followed by the chamber's link at once.
+    ov->tiles()[1]->setFocus();
+    QTest::mouseClick(ov->tiles()[1], Qt::LeftButton);
+    ov->editChamber();
+    dialog = qobject_cast<QDialog*>(ov->dialog());
+    QVERIFY(dialog && dialog->findChild<QLineEdit*>("ChamberName")->isReadOnly());
+    dialog->findChild<QSpinBox*>("ChamberAddress")->setValue(2);
+    dialog->findChild<QPushButton*>("ChamberDialogOk")->click();
+    QTRY_VERIFY(!ov->dialog());
+    QCOMPARE(app->chambers()[1]->link().settings().address, 2);
+    QCOMPARE(overview::readChambers(*shell::settingsFileFor({}))[1].address, 2);
+    QTRY_VERIFY_WITH_TIMEOUT(tileSaid(ov, "B").contains("仪表无应答"), 20000);
+
     // Deleting C keeps its database.
     QTest::mouseClick(ov->tiles()[2], Qt::LeftButton);
     ov->deleteChamber();
@@ -166,10 +181,46 @@ void OverviewTest::chambersOnTheOverview() {
     shell::Options again;
     again.ports = o.ports;
     app = std::make_unique<shell::Application>(again);
+    o.chambers[1].address = 2;
     QCOMPARE(app->chamberSpecs(), o.chambers);
     QVERIFY(app->startWithoutSplash());
     QCOMPARE(app->overviewWindow()->tiles().size(), 2);
     app.reset();
+}
+
+namespace {
+
+struct Run {
+    int code;
+    QByteArray out, err;
+};
+
+Run velmars(const QStringList& args) {
+    QProcess p;
+    p.start(qEnvironmentVariable("VELMARS_BIN_DIR") + "/velmars", args);
+    if (!p.waitForFinished(60000)) p.kill();
+    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+}
+
+}  // namespace
+
+void OverviewTest::aProfileBecomesAChamber() {
+    // A program run with a profile records into the profile's database; the chamber of that
+    // name reads the same one.
+    QCOMPARE(velmars({"--profile", "P", "--simulate", "--connect", "--quit-after", "4"}).code, 0);
+    const Run profile = velmars({"--export-csv", "-", "--profile", "P"});
+    const Run chamber = velmars({"--export-csv", "-", "--chamber", "P=1,1"});
+    QCOMPARE(profile.code, 0);
+    QCOMPARE(chamber.code, 0);
+    QVERIFY(profile.out.count('\n') > 2);
+    QCOMPARE(chamber.out, profile.out);
+    // A refused list says so in one line and keeps nothing.
+    const auto kept = overview::readChambers(*shell::settingsFileFor({}));
+    const Run refused = velmars({"--chamber", "P=1,1", "--chamber", "p=2,1", "--connect"});
+    QCOMPARE(refused.code, 2);
+    QCOMPARE(refused.err.count('\n'), 1);
+    shell::settingsFileFor({})->sync();
+    QCOMPARE(overview::readChambers(*shell::settingsFileFor({})), kept);
 }
 
 int main(int argc, char** argv) {
