@@ -18,11 +18,13 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "alert/alertbar.h"
 #include "alert/alerter.h"
 #include "base/tr.h"
 #include "chamber/chamber.h"
 #include "runs/runcontrol.h"
 #include "store/recorder.h"
+#include "ui/widgets.h"
 
 namespace overview {
 
@@ -347,12 +349,11 @@ void OverviewWindow::refreshAlerts() {
         const alert::Alerter* a = e.chamber ? e.chamber->alerter() : nullptr;
         if (!a) continue;
         for (const alert::ListedAlert& l : a->listed()) {
-            QString state = l.active ? base::Tr::tr("报警中") : base::Tr::tr("已恢复");
-            state += l.acknowledged ? base::Tr::tr("，已确认") : base::Tr::tr("，未确认");
             rows << Row{e.spec.name,
                         l.id,
                         {e.spec.name, l.firedAt.toString(QStringLiteral("MM-dd HH:mm:ss")),
-                         base::shown(alert::kindTitle(l.kind)), base::shown(l.valueText), state},
+                         base::shown(alert::kindTitle(l.kind)), base::shown(l.valueText),
+                         alert::listedStateText(l)},
                         l.active && !l.acknowledged,
                         !l.acknowledged};
             shown += rows.last().cells.join(u'\t') + u'\n';
@@ -452,27 +453,16 @@ void OverviewWindow::editChamber() {
 void OverviewWindow::deleteChamber() {
     const int index = current();
     if (dialog_ || index < 0) return;
-    auto* box = new QMessageBox(
-        QMessageBox::Question, windowTitle(),
-        base::Tr::tr("删除试验箱 %1？其数据库文件保留。").arg(entries_[index].spec.name),
-        QMessageBox::NoButton, this);
-    box->setObjectName(QStringLiteral("DeleteQuestion"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    QPushButton* yes = box->addButton(base::Tr::tr("删除"), QMessageBox::AcceptRole);
-    yes->setObjectName(QStringLiteral("DeleteQuestionDelete"));
-    QPushButton* no = box->addButton(base::Tr::tr("取消"), QMessageBox::RejectRole);
-    no->setObjectName(QStringLiteral("DeleteQuestionCancel"));
-    box->setDefaultButton(no);
-    box->setEscapeButton(no);
     const QString name = entries_[index].spec.name;
-    connect(box, &QMessageBox::finished, this, [this, box, yes, name] {
-        if (box->clickedButton() != yes) return;
-        // The list may have changed while the question was open: the chamber is found by name.
-        for (qsizetype i = 0; i < entries_.size(); ++i)
-            if (entries_[i].spec.name == name) emit removed(static_cast<int>(i));
-    });
-    dialog_ = box;
-    box->open();
+    dialog_ = ui::askFirst(this, base::Tr::tr("删除试验箱 %1？其数据库文件保留。").arg(name),
+                           QStringLiteral("DeleteQuestion"), base::Tr::tr("删除"),
+                           QStringLiteral("Delete"), [this, name] {
+                               // The list may have changed while the question was open: the
+                               // chamber is found by name.
+                               for (qsizetype i = 0; i < entries_.size(); ++i)
+                                   if (entries_[i].spec.name == name)
+                                       emit removed(static_cast<int>(i));
+                           });
 }
 
 void OverviewWindow::openChamber() {
@@ -485,22 +475,12 @@ void OverviewWindow::requestExit() {
         dialog_->activateWindow();
         return;
     }
-    auto* box =
-        new QMessageBox(QMessageBox::Question, windowTitle(),
-                        base::Tr::tr("退出程序？退出后停止记录。"), QMessageBox::NoButton, this);
-    box->setObjectName(QStringLiteral("ExitQuestion"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    QPushButton* quit = box->addButton(base::Tr::tr("退出"), QMessageBox::AcceptRole);
-    quit->setObjectName(QStringLiteral("ExitQuestionQuit"));
-    QPushButton* cancel = box->addButton(base::Tr::tr("取消"), QMessageBox::RejectRole);
-    cancel->setObjectName(QStringLiteral("ExitQuestionCancel"));
-    box->setDefaultButton(cancel);
-    box->setEscapeButton(cancel);
-    connect(box, &QMessageBox::finished, this, [this, box, quit] {
-        if (box->clickedButton() == quit && exitAction_) exitAction_();
-    });
-    dialog_ = box;
-    box->open();
+    // Leaving ends every chamber's recording, so it is asked first.
+    dialog_ = ui::askFirst(this, base::Tr::tr("退出程序？退出后停止记录。"),
+                           QStringLiteral("ExitQuestion"), base::Tr::tr("退出"),
+                           QStringLiteral("Quit"), [this] {
+                               if (exitAction_) exitAction_();
+                           });
 }
 
 void OverviewWindow::closeEvent(QCloseEvent* e) {

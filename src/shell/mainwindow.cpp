@@ -500,24 +500,9 @@ void MainWindow::requestExit() {
         return;
     }
     // Leaving stops the recording, so it is asked first; "取消" is the default and Esc chooses it.
-    auto* box =
-        new QMessageBox(QMessageBox::Question, windowTitle(),
-                        base::Tr::tr("退出程序？退出后停止记录。"), QMessageBox::NoButton, this);
-    box->setObjectName(QStringLiteral("ExitQuestion"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    QPushButton* quit = box->addButton(base::Tr::tr("退出"), QMessageBox::AcceptRole);
-    quit->setObjectName(QStringLiteral("ExitQuestionQuit"));
-    quit->setAccessibleName(base::Tr::tr("退出"));
-    QPushButton* cancel = box->addButton(base::Tr::tr("取消"), QMessageBox::RejectRole);
-    cancel->setObjectName(QStringLiteral("ExitQuestionCancel"));
-    cancel->setAccessibleName(base::Tr::tr("取消"));
-    box->setDefaultButton(cancel);
-    box->setEscapeButton(cancel);
-    connect(box, &QMessageBox::finished, this, [this, box, quit] {
-        if (box->clickedButton() == quit) exitProgram();
-    });
-    exitQuestion_ = box;
-    box->open();
+    exitQuestion_ = ui::askFirst(this, base::Tr::tr("退出程序？退出后停止记录。"),
+                                 QStringLiteral("ExitQuestion"), base::Tr::tr("退出"),
+                                 QStringLiteral("Quit"), [this] { exitProgram(); });
 }
 
 void MainWindow::exitProgram() {
