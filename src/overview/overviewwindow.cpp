@@ -90,7 +90,7 @@ TileWidget::TileWidget(QWidget* parent) : QFrame(parent) {
     l->addWidget(text_, 1);
 }
 
-void TileWidget::show(const Tile& tile, bool flashPhase) {
+void TileWidget::display(const Tile& tile, bool flashPhase) {
     tone_ = tile.tone;
     const QString text = tile.lines.mid(1).join(u'\n');
     if (name_->text() != tile.lines.value(0)) name_->setText(tile.lines.value(0));
@@ -331,7 +331,7 @@ void OverviewWindow::choose(int index) {
 
 void OverviewWindow::refresh() {
     for (qsizetype i = 0; i < tiles_.size(); ++i) {
-        tiles_[i]->show(tileOf(inputOf(entries_[i])), flashPhase_);
+        tiles_[i]->display(tileOf(inputOf(entries_[i])), flashPhase_);
     }
     refreshAlerts();
 }

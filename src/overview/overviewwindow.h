@@ -33,7 +33,7 @@ class TileWidget : public QFrame {
     Q_OBJECT
   public:
     explicit TileWidget(QWidget* parent = nullptr);
-    void show(const Tile& tile, bool flashPhase);
+    void display(const Tile& tile, bool flashPhase);
     Tone tone() const { return tone_; }
 
   signals:
