@@ -316,6 +316,15 @@ void MainWindow::load() {
     updateDeviceLabel();
 }
 
+void MainWindow::showPortSettings(const comm::PortSettings& settings) {
+    portList_->setCurrentText(QString::number(settings.port));
+    addressList_->setCurrentText(QString::number(settings.address));
+    if (settings.baud >= 0 && settings.baud <= 2) baudButtons_[settings.baud]->setChecked(true);
+    if (settings.parity >= 0 && settings.parity <= 2)
+        parityButtons_[settings.parity]->setChecked(true);
+    updateDeviceLabel();
+}
+
 void MainWindow::showChamberParts() {
     if (record::Recorder* recorder = chamber_.recorder()) {
         chart_->listenTo(recorder);
@@ -480,29 +489,19 @@ QWidget* MainWindow::exitQuestion() const {
 
 void MainWindow::requestExit() {
     if (exited_) return;
+    if (returnAction_) {
+        hide();
+        returnAction_();
+        return;
+    }
     if (exitQuestion_) {
         exitQuestion_->activateWindow();
         return;
     }
     // Leaving stops the recording, so it is asked first; "取消" is the default and Esc chooses it.
-    auto* box =
-        new QMessageBox(QMessageBox::Question, windowTitle(),
-                        base::Tr::tr("退出程序？退出后停止记录。"), QMessageBox::NoButton, this);
-    box->setObjectName(QStringLiteral("ExitQuestion"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    QPushButton* quit = box->addButton(base::Tr::tr("退出"), QMessageBox::AcceptRole);
-    quit->setObjectName(QStringLiteral("ExitQuestionQuit"));
-    quit->setAccessibleName(base::Tr::tr("退出"));
-    QPushButton* cancel = box->addButton(base::Tr::tr("取消"), QMessageBox::RejectRole);
-    cancel->setObjectName(QStringLiteral("ExitQuestionCancel"));
-    cancel->setAccessibleName(base::Tr::tr("取消"));
-    box->setDefaultButton(cancel);
-    box->setEscapeButton(cancel);
-    connect(box, &QMessageBox::finished, this, [this, box, quit] {
-        if (box->clickedButton() == quit) exitProgram();
-    });
-    exitQuestion_ = box;
-    box->open();
+    exitQuestion_ = ui::askFirst(this, base::Tr::tr("退出程序？退出后停止记录。"),
+                                 QStringLiteral("ExitQuestion"), base::Tr::tr("退出"),
+                                 QStringLiteral("Quit"), [this] { exitProgram(); });
 }
 
 void MainWindow::exitProgram() {
@@ -524,6 +523,11 @@ void MainWindow::exitProgram() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
+    if (returnAction_ && !exited_) {
+        e->ignore();
+        requestExit();
+        return;
+    }
     // The close box is refused and changes nothing: the window is left through "退出" only.
     if (blockClose_) {
         e->ignore();

@@ -208,11 +208,11 @@ void Instrument::setNoise(double amplitude) {
     refresh();
 }
 
-void Instrument::startAsDemo() {
-    hLow_[0] = 30;
-    hLow_[1] = 50;
-    pv_[0] = 18;
-    pv_[1] = 32;
+void Instrument::startAsDemo(int offset) {
+    hLow_[0] = uint16_t(30 + offset);
+    hLow_[1] = uint16_t(50 - offset);
+    pv_[0] = 18 + offset;
+    pv_[1] = 32 - offset;
     refresh();
 }
 

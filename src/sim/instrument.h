@@ -102,8 +102,9 @@ class Instrument {
     // Sets the underlying process value of loop ch (1 or 2), e.g. to test alarms.
     void setProcessValue(int ch, double value);
     // SV1 30 and SV2 50 with both loops some way below them, so a demonstration's chart shows
-    // them rising towards their set values.
-    void startAsDemo();
+    // them rising towards their set values. A non-zero offset moves SV1 and PV1 up and SV2 and
+    // PV2 down by that much, so that several demonstration instruments tell apart.
+    void startAsDemo(int offset = 0);
     double processValue(int ch) const;
 
     ProgramState programState() const { return state_; }

@@ -1,8 +1,10 @@
 #include "sim/options.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 namespace sim {
 
@@ -28,18 +30,38 @@ bool toDouble(const std::string& s, double min, double max, double* out) {
     return true;
 }
 
+// A comma-separated list of slave addresses 1..247, none twice.
+bool toAddresses(const std::string& s, std::vector<int>* out) {
+    std::vector<int> list;
+    size_t from = 0;
+    for (;;) {
+        const size_t comma = s.find(',', from);
+        long n = 0;
+        if (!toInt(s.substr(from, comma - from), 1, 247, &n)) return false;
+        if (std::find(list.begin(), list.end(), int(n)) != list.end()) return false;
+        list.push_back(int(n));
+        if (comma == std::string::npos) break;
+        from = comma + 1;
+    }
+    *out = list;
+    return true;
+}
+
 }  // namespace
 
 std::string usageText() {
-    return "usage: velmars-sim [--address A] [--baud B] [--parity N|E|O] [--wire-timing]\n"
-           "                   [--delay-ms MS] [--drop-rate P] [--corrupt-rate P]\n"
-           "                   [--time-scale F] [--link PATH] [--log-writes]\n"
+    return "usage: velmars-sim [--address A[,A...]] [--silent-address A[,A...]] [--baud B]\n"
+           "                   [--parity N|E|O] [--wire-timing] [--delay-ms MS]\n"
+           "                   [--drop-rate P] [--corrupt-rate P] [--time-scale F]\n"
+           "                   [--link PATH] [--log-writes]\n"
            "                   [--tcp PORT | --rtu-tcp PORT] [--help]\n"
            "Serves the simulated controller as a Modbus RTU slave on a new pseudo-terminal,\n"
            "prints its path and runs until interrupted. With --tcp or --rtu-tcp it stands for\n"
            "a gateway on 127.0.0.1 instead and prints the port as velmars takes it\n"
-           "(tcp://127.0.0.1:PORT or rtu+tcp://127.0.0.1:PORT).\n"
-           "  --address A       slave address 1..247 (default 1)\n"
+           "(tcp://127.0.0.1:PORT or rtu+tcp://127.0.0.1:PORT). With several addresses, each is\n"
+           "an instrument of its own on the one line, as on an RS-485 bus.\n"
+           "  --address A       slave address 1..247 (default 1), or several, comma-separated\n"
+           "  --silent-address A  served addresses that never answer (comma-separated)\n"
            "  --baud B          baud rate for --wire-timing (default 9600)\n"
            "  --parity N|E|O    parity for --wire-timing (default N)\n"
            "  --wire-timing     send each answer only after a real line would have carried it\n"
@@ -49,6 +71,7 @@ std::string usageText() {
            "  --time-scale F    simulated seconds per real second (default 1)\n"
            "  --link PATH       also make PATH a symbolic link to the pseudo-terminal\n"
            "  --log-writes      print one line per register written: time, 4X N, value\n"
+           "                    (time, address A, 4X N, value with several addresses)\n"
            "  --tcp PORT        serve Modbus TCP on 127.0.0.1:PORT (0: a free port); the unit\n"
            "                    id is the slave address\n"
            "  --rtu-tcp PORT    serve RTU frames through TCP on 127.0.0.1:PORT (0: a free port),\n"
@@ -96,10 +119,18 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
         } else if (arg == "--log-writes") {
             if (!flag()) return false;
             cmd.logWrites = true;
-        } else if (arg == "--address") {
+        } else if (arg == "--address" || arg == "--silent-address") {
             if (!take()) return false;
-            if (!toInt(value, 1, 247, &n)) return bad("expected 1..247");
-            cmd.options.address = int(n);
+            std::vector<int> list;
+            if (!toAddresses(value, &list))
+                return bad("expected 1..247, comma-separated, each once");
+            if (arg == "--silent-address") {
+                cmd.options.silentAddresses = list;
+            } else {
+                cmd.options.address = list.front();
+                cmd.options.addresses.clear();
+                if (list.size() > 1) cmd.options.addresses = list;
+            }
         } else if (arg == "--baud") {
             if (!take()) return false;
             if (!toInt(value, 1, 4000000, &n)) return bad("expected a positive baud rate");
@@ -135,6 +166,13 @@ bool parseCommandLine(int argc, const char* const* argv, CommandLine* out, std::
             cmd.link = value;
         } else {
             *message = "unknown option '" + std::string(argv[i]) + "' (see --help)";
+            return false;
+        }
+    }
+    for (int a : cmd.options.silentAddresses) {
+        const std::vector<int> served = cmd.options.served();
+        if (std::find(served.begin(), served.end(), a) == served.end()) {
+            *message = "--silent-address " + std::to_string(a) + " is not among --address";
             return false;
         }
     }

@@ -2,12 +2,14 @@
 
 #include <modbus.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <random>
+#include <stdexcept>
 #include <vector>
 
 #include "sim/serveros.h"
@@ -38,7 +40,7 @@ modbus_t* makeContext(const ServerOptions& o, int fd) {
                         ? modbus_new_tcp("127.0.0.1", o.tcpPort)
                         : modbus_new_rtu("/dev/null", o.baud > 0 ? o.baud : 9600, o.parity, 8, 1);
     if (!ctx) return nullptr;
-    modbus_set_slave(ctx, o.address);
+    modbus_set_slave(ctx, o.served().front());
     modbus_set_socket(ctx, fd);
     modbus_set_byte_timeout(ctx, 0, 100000);
     return ctx;
@@ -52,23 +54,75 @@ void freeContext(modbus_t* ctx) {
 
 }  // namespace
 
-std::string writeLogLine(int reg, int value) {
+std::vector<int> ServerOptions::served() const {
+    return addresses.empty() ? std::vector<int>{address} : addresses;
+}
+
+std::string writeLogLine(int reg, int value, int address) {
     using namespace std::chrono;
     const auto t = system_clock::now();
     const std::time_t secs = system_clock::to_time_t(t);
     const int ms = int(duration_cast<milliseconds>(t.time_since_epoch()).count() % 1000);
     const std::tm local = os::localTime(secs);
-    char line[64];
-    std::snprintf(line, sizeof line, "%02d:%02d:%02d.%03d 4X %d %d", local.tm_hour, local.tm_min,
-                  local.tm_sec, ms, reg, value);
-    return line;
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%02d:%02d:%02d.%03d ", local.tm_hour, local.tm_min,
+                  local.tm_sec, ms);
+    std::string line = stamp;
+    if (address != 0) line += "address " + std::to_string(address) + " ";
+    return line + "4X " + std::to_string(reg) + " " + std::to_string(value);
 }
 
-SimServer::SimServer(ServerOptions options) : options_(options), instrument_(options.seed) {
-    instrument_.setTimeScale(options_.timeScale);
-    if (options_.demoStart) instrument_.startAsDemo();
+SimServer::SimServer(ServerOptions options) : options_(options) {
+    const std::vector<int> served = options_.served();
+    for (size_t i = 0; i < served.size(); ++i) {
+        const int a = served[i];
+        if (a < 1 || a > 247)
+            badAddresses_ = "slave address " + std::to_string(a) + " is not 1..247";
+        else if (find(a))
+            badAddresses_ = "slave address " + std::to_string(a) + " is given twice";
+        if (find(a)) continue;
+        // The first instrument is the one a single-address server has: same seed, same start.
+        auto u = std::make_unique<Unit>(a, options_.seed + uint32_t(i));
+        u->instrument.setTimeScale(options_.timeScale);
+        if (options_.demoStart) u->instrument.startAsDemo(int(i % 16));
+        units_.push_back(std::move(u));
+    }
+    for (int a : options_.silentAddresses) {
+        if (Unit* u = find(a))
+            u->silent = true;
+        else
+            badAddresses_ = "silent address " + std::to_string(a) + " is not served";
+    }
     dropRate_ = options_.dropRate;
     corruptRate_ = options_.corruptRate;
+}
+
+SimServer::Unit* SimServer::find(int address) {
+    for (auto& u : units_)
+        if (u->address == address) return u.get();
+    return nullptr;
+}
+
+SimServer::Unit& SimServer::unit(int address) {
+    Unit* u = find(address);
+    if (!u) throw std::out_of_range("slave address " + std::to_string(address) + " not served");
+    return *u;
+}
+
+std::vector<int> SimServer::addresses() const {
+    std::vector<int> out;
+    for (const auto& u : units_)
+        out.push_back(u->address);
+    return out;
+}
+
+void SimServer::setSilent(bool silent) {
+    for (auto& u : units_)
+        u->silent = silent;
+}
+
+void SimServer::setSilent(int address, bool silent) {
+    if (Unit* u = find(address)) u->silent = silent;
 }
 
 SimServer::~SimServer() {
@@ -120,9 +174,9 @@ void SimServer::dropClient() {
 
 bool SimServer::start(std::string* error) {
     if (running_) return true;
-    if (options_.address < 1 || options_.address > 247 || options_.baud <= 0) {
+    if (!badAddresses_.empty() || options_.baud <= 0) {
         errno = EINVAL;
-        setError(error, "slave address must be 1..247 and baud positive");
+        setError(error, badAddresses_.empty() ? "baud must be positive" : badAddresses_);
         return false;
     }
     if (options_.parity != 'N' && options_.parity != 'E' && options_.parity != 'O') {
@@ -196,9 +250,19 @@ void SimServer::run() {
     std::mt19937 faults(options_.seed ^ 0x5A17u);
     std::uniform_real_distribution<double> chance(0.0, 1.0);
     double lastStep = now();
+    const int first = units_.front()->address;
+    const bool several = units_.size() > 1;
     auto restartContext = [&] {
         freeContext(ctx);
         ctx = makeContext(options_, line());
+    };
+    // Drains what a replayed frame left unread in the capture socket.
+    auto drainReplay = [&] {
+        uint8_t rest[MODBUS_RTU_MAX_ADU_LENGTH];
+        for (;;) {
+            os::Watch w{capture_[0]};
+            if (os::wait(&w, 1, 0) <= 0 || os::readSome(capture_[0], rest, sizeof rest) <= 0) break;
+        }
     };
 
     while (ctx && map) {
@@ -208,7 +272,8 @@ void SimServer::run() {
         {
             const double t = now();
             std::lock_guard<std::mutex> lock(mutex_);
-            instrument_.step(t - lastStep);
+            for (auto& u : units_)
+                u->instrument.step(t - lastStep);
             lastStep = t;
         }
         if (ready < 0 && errno != EINTR) break;
@@ -226,7 +291,24 @@ void SimServer::run() {
 
         const double receivedAt = now();
         uint8_t req[MODBUS_TCP_MAX_ADU_LENGTH];
-        const int len = modbus_receive(ctx, req);
+        int len = modbus_receive(ctx, req);
+        if (len == 0 && !tcp && several && req[0] != first && find(req[0])) {
+            // libmodbus takes RTU frames for one slave address only; it has read this one, for
+            // another instrument on the line, whole. Hand it back to libmodbus for that address
+            // through the capture socket, so that it is framed and its CRC checked as any other.
+            restartContext();
+            uint8_t frame[MODBUS_RTU_MAX_ADU_LENGTH];
+            std::memcpy(frame, req, sizeof frame);
+            modbus_set_slave(ctx, req[0]);
+            modbus_set_socket(ctx, capture_[0]);
+            len = os::writeSome(capture_[1], frame, sizeof frame) == long(sizeof frame)
+                      ? modbus_receive(ctx, req)
+                      : -1;
+            drainReplay();
+            modbus_set_slave(ctx, first);
+            modbus_set_socket(ctx, line());
+            if (len <= 0) continue;  // a bad CRC: ignored, as for the first address
+        }
         if (len < 0) {
             // A garbled or cut-off frame keeps the connection; anything else (libmodbus says
             // ECONNRESET for a read that met the end of the stream) ends it.
@@ -242,14 +324,16 @@ void SimServer::run() {
             restartContext();
             continue;
         }
-        if (silent_) continue;
 
         // Let libmodbus build the answer into the capture socket, then forward it. The request's
         // function follows the header: the slave address, or the MBAP header ending in the unit
         // id, which libmodbus does not check against the server's address.
         const int head = modbus_get_header_length(ctx);
         const int slave = req[head - 1];
-        if (tcp && slave != options_.address) continue;
+        const bool broadcast = !tcp && slave == MODBUS_BROADCAST_ADDRESS;
+        Unit* const target = broadcast ? units_.front().get() : find(slave);
+        if (!target) continue;  // TCP: a unit id not served
+        if (!broadcast && target->silent) continue;
         const int function = req[head];
         const int addr = readU16(req + head + 1);
         const int count = readU16(req + head + 3);
@@ -293,27 +377,36 @@ void SimServer::run() {
             modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_DATA_ADDRESS);
         } else {
             std::unique_lock<std::mutex> lock(mutex_);
+            Instrument& instrument = target->instrument;
             if (!write) {
                 if (area == Area::Coils || area == Area::DiscreteInputs) {
                     uint8_t* bits = area == Area::Coils ? map->tab_bits : map->tab_input_bits;
-                    instrument_.readBits(area, addr + 1, quantity, bits + addr);
+                    instrument.readBits(area, addr + 1, quantity, bits + addr);
                 } else {
                     uint16_t* regs = area == Area::InputRegisters ? map->tab_input_registers
                                                                   : map->tab_registers;
-                    instrument_.readRegisters(area, addr + 1, quantity, regs + addr);
+                    instrument.readRegisters(area, addr + 1, quantity, regs + addr);
                 }
             }
             modbus_reply(ctx, req, len, map);
             if (write) {
-                // libmodbus has stored the values in the mapping; hand them to the instrument,
-                // which reacts to them (the program command, for one).
-                instrument_.writeRegisters(Area::HoldingRegisters, addr + 1, quantity,
-                                           map->tab_registers + addr);
+                // libmodbus has stored the values in the mapping; hand them to the instrument
+                // (every one that hears a broadcast), which reacts to them (the program command,
+                // for one).
+                std::vector<int> written;
+                for (auto& u : units_) {
+                    if (broadcast ? bool(u->silent) : u.get() != target) continue;
+                    u->instrument.writeRegisters(Area::HoldingRegisters, addr + 1, quantity,
+                                                 map->tab_registers + addr);
+                    written.push_back(u->address);
+                }
                 lock.unlock();
                 if (options_.writeLog)
-                    for (int i = 0; i < quantity; ++i)
-                        options_.writeLog(writeLogLine(
-                            addr + 1 + i, static_cast<int16_t>(map->tab_registers[addr + i])));
+                    for (int a : written)
+                        for (int i = 0; i < quantity; ++i)
+                            options_.writeLog(writeLogLine(
+                                addr + 1 + i, static_cast<int16_t>(map->tab_registers[addr + i]),
+                                several ? a : 0));
             }
         }
         modbus_set_socket(ctx, line());

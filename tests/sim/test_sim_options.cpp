@@ -49,6 +49,12 @@ TEST(SimOptions, DefaultsAndEveryOption) {
     EXPECT_TRUE(cmd.logWrites);
     EXPECT_EQ(cmd.options.transport, sim::Transport::Pty);
 
+    EXPECT_TRUE(cmd.options.addresses.empty());  // one address: served as it always was
+
+    ASSERT_TRUE(parse({"--address", "16,2,9", "--silent-address=9,16"}, &cmd, &msg)) << msg;
+    EXPECT_EQ(cmd.options.served(), (std::vector<int>{16, 2, 9}));
+    EXPECT_EQ(cmd.options.silentAddresses, (std::vector<int>{9, 16}));
+
     ASSERT_TRUE(parse({"--rtu-tcp=5020"}, &cmd, &msg)) << msg;
     EXPECT_EQ(cmd.options.transport, sim::Transport::RtuOverTcp);
     EXPECT_EQ(cmd.options.tcpPort, 5020);
@@ -61,6 +67,12 @@ TEST(SimOptions, BadOptionsGiveOneLine) {
         {"--address", "0"},
         {"--address", "248"},
         {"--address", "1x"},
+        {"--address", "1,,2"},
+        {"--address", "1,2,1"},
+        {"--address", "1,248"},
+        {"--address", "2,"},
+        {"--silent-address", "2"},
+        {"--address", "1,2", "--silent-address", "3"},
         {"--parity", "X"},
         {"--baud", "-5"},
         {"--drop-rate", "1.5"},
@@ -92,69 +104,91 @@ TEST(SimOptions, ExecutableExitsWithTwoOnBadOption) {
     EXPECT_EQ(WEXITSTATUS(status), 2);
 }
 
+// One address, and several with one silent: the pty, its link, the answers and the log lines,
+// which name the address when there are several.
 TEST(SimOptions, ExecutableServesAPtyUntilTerminated) {
     const char* dir = std::getenv("VELMARS_BIN_DIR");
     ASSERT_NE(dir, nullptr) << "VELMARS_BIN_DIR is set by the test registration";
     const std::string exe = std::string(dir) + "/velmars-sim";
-    char tmpl[] = "/tmp/velmars-sim-testXXXXXX";
-    ASSERT_NE(mkdtemp(tmpl), nullptr);
-    const std::string link = std::string(tmpl) + "/port";
-    ASSERT_EQ(symlink("/nonexistent", link.c_str()), 0);  // an old link is replaced
-
-    int out[2];
-    ASSERT_EQ(pipe(out), 0);
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        dup2(out[1], 1);
-        close(out[0]);
-        execl(exe.c_str(), exe.c_str(), "--address", "3", "--link", link.c_str(), "--log-writes",
-              nullptr);
-        _exit(127);
-    }
-    close(out[1]);
-    auto readLine = [&] {
-        std::string line;
-        char c;
-        while (read(out[0], &c, 1) == 1 && c != '\n')
-            line += c;
-        return line;
+    struct Case {
+        const char* addresses;
+        const char* silent;  // nullptr: none
+        int slave;           // the address written to
+        const char* shape;   // of the write's log line; 0 stands for any digit
     };
-    const std::string path = readLine();
-    EXPECT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+    for (const Case& c : {Case{"3", nullptr, 3, "00:00:00.000 4X 4107 -1999"},
+                          Case{"3,5,7", "5", 7, "00:00:00.000 address 7 4X 4107 -1999"}}) {
+        SCOPED_TRACE(c.addresses);
+        char tmpl[] = "/tmp/velmars-sim-testXXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        const std::string link = std::string(tmpl) + "/port";
+        ASSERT_EQ(symlink("/nonexistent", link.c_str()), 0);  // an old link is replaced
 
-    char target[256] = {};
-    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
-    EXPECT_EQ(path, target);
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            dup2(out[1], 1);
+            close(out[0]);
+            if (c.silent)
+                execl(exe.c_str(), exe.c_str(), "--address", c.addresses, "--silent-address",
+                      c.silent, "--link", link.c_str(), "--log-writes", nullptr);
+            else
+                execl(exe.c_str(), exe.c_str(), "--address", c.addresses, "--link", link.c_str(),
+                      "--log-writes", nullptr);
+            _exit(127);
+        }
+        close(out[1]);
+        auto readLine = [&] {
+            std::string line;
+            char ch;
+            while (read(out[0], &ch, 1) == 1 && ch != '\n')
+                line += ch;
+            return line;
+        };
+        const std::string path = readLine();
+        EXPECT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
 
-    modbus_t* ctx = modbus_new_rtu(link.c_str(), 9600, 'N', 8, 1);
-    ASSERT_NE(ctx, nullptr);
-    modbus_set_slave(ctx, 3);
-    modbus_set_response_timeout(ctx, 1, 0);
-    ASSERT_EQ(modbus_connect(ctx), 0);
-    uint16_t regs[8] = {};
-    EXPECT_EQ(modbus_read_input_registers(ctx, 0, 8, regs), 8);
-    // Every register written is logged: time, area and register as the operator counts them, value.
-    EXPECT_EQ(modbus_write_register(ctx, 4106, uint16_t(-1999)), 1);
-    const std::string logged = readLine();
-    const std::string shape = "00:00:00.000 4X 4107 -1999";  // 0 stands for any digit
-    bool matches = logged.size() == shape.size();
-    for (size_t i = 0; matches && i < shape.size(); ++i)
-        matches = shape[i] == '0' && i < 12 ? std::isdigit(static_cast<unsigned char>(logged[i]))
-                                            : logged[i] == shape[i];
-    EXPECT_TRUE(matches) << logged;
-    close(out[0]);
-    modbus_close(ctx);
-    modbus_free(ctx);
+        char target[256] = {};
+        ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+        EXPECT_EQ(path, target);
 
-    kill(pid, SIGTERM);
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
-    struct stat st {};
-    EXPECT_NE(lstat(link.c_str(), &st), 0);  // link removed
-    rmdir(tmpl);
+        modbus_t* ctx = modbus_new_rtu(link.c_str(), 9600, 'N', 8, 1);
+        ASSERT_NE(ctx, nullptr);
+        modbus_set_response_timeout(ctx, 1, 0);
+        ASSERT_EQ(modbus_connect(ctx), 0);
+        uint16_t regs[8] = {};
+        if (c.silent) {
+            modbus_set_slave(ctx, std::atoi(c.silent));
+            EXPECT_EQ(modbus_read_input_registers(ctx, 0, 8, regs), -1);
+        }
+        modbus_set_slave(ctx, c.slave);
+        EXPECT_EQ(modbus_read_input_registers(ctx, 0, 8, regs), 8);
+        // Every register written is logged: time, (address,) area and register as the
+        // operator counts them, value.
+        EXPECT_EQ(modbus_write_register(ctx, 4106, uint16_t(-1999)), 1);
+        const std::string logged = readLine();
+        const std::string shape = c.shape;
+        bool matches = logged.size() == shape.size();
+        for (size_t i = 0; matches && i < shape.size(); ++i)
+            matches = shape[i] == '0' && i < 12
+                          ? std::isdigit(static_cast<unsigned char>(logged[i]))
+                          : logged[i] == shape[i];
+        EXPECT_TRUE(matches) << logged;
+        close(out[0]);
+        modbus_close(ctx);
+        modbus_free(ctx);
+
+        kill(pid, SIGTERM);
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 0);
+        struct stat st {};
+        EXPECT_NE(lstat(link.c_str(), &st), 0);  // link removed
+        rmdir(tmpl);
+    }
 }
 
 }  // namespace

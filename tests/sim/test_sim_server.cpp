@@ -8,7 +8,11 @@
 
 #include <chrono>
 #include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "sim/server.h"
 
@@ -16,8 +20,12 @@ namespace {
 
 class Master {
   public:
+    // A serial device, or a Modbus TCP gateway's tcp://127.0.0.1:PORT.
     explicit Master(const std::string& path, int slave = 1) {
-        ctx_ = modbus_new_rtu(path.c_str(), 9600, 'N', 8, 1);
+        const std::string tcp = "tcp://127.0.0.1:";
+        ctx_ = path.rfind(tcp, 0) == 0
+                   ? modbus_new_tcp("127.0.0.1", std::stoi(path.substr(tcp.size())))
+                   : modbus_new_rtu(path.c_str(), 9600, 'N', 8, 1);
         if (!ctx_) return;
         modbus_set_slave(ctx_, slave);
         modbus_set_response_timeout(ctx_, 0, 300000);
@@ -222,7 +230,14 @@ TEST(SimServer, BadOptionsRefuseToStart) {
     for (auto change : {+[](sim::ServerOptions& o) { o.address = 0; },
                         +[](sim::ServerOptions& o) { o.address = 248; },
                         +[](sim::ServerOptions& o) { o.parity = 'X'; },
-                        +[](sim::ServerOptions& o) { o.baud = 0; }}) {
+                        +[](sim::ServerOptions& o) { o.baud = 0; },
+                        +[](sim::ServerOptions& o) {
+                            o.addresses = {1, 248};
+                        },
+                        +[](sim::ServerOptions& o) {
+                            o.addresses = {2, 3, 2};
+                        },
+                        +[](sim::ServerOptions& o) { o.silentAddresses = {2}; }}) {
         sim::ServerOptions o;
         change(o);
         sim::SimServer server(o);
@@ -247,6 +262,95 @@ TEST(SimServer, LineNoiseDoesNotStopTheServer) {
     modbus_flush(*m);
     uint16_t v = 0;
     EXPECT_EQ(modbus_read_registers(*m, 0, 1, &v), 1);
+}
+
+// Several instruments on one line, a pty or a Modbus TCP gateway: each address answers with its
+// own values and state, a write reaches its address only and a broadcast every one that listens,
+// and an address not served, a silent one or a frame with a bad CRC gets no answer while the
+// others still do.
+TEST(SimServer, SeveralAddressesOnOneLine) {
+    for (const auto transport : {sim::Transport::Pty, sim::Transport::ModbusTcp}) {
+        const bool tcp = transport == sim::Transport::ModbusTcp;
+        SCOPED_TRACE(tcp ? "Modbus TCP" : "pty");
+        sim::ServerOptions o;
+        o.transport = transport;
+        o.addresses = {1, 2, 3};
+        o.silentAddresses = {3};
+        o.demoStart = true;
+        std::vector<std::string> log;
+        std::mutex logMutex;
+        o.writeLog = [&](const std::string& line) {
+            std::lock_guard<std::mutex> lock(logMutex);
+            log.push_back(line);
+        };
+        auto server = startServer(o);
+        EXPECT_EQ(server->addresses(), (std::vector<int>{1, 2, 3}));
+        Master m(server->device());
+        ASSERT_TRUE(m.ok());
+
+        struct Case {
+            int slave;
+            int sv1, sv2;  // demonstration set values, 3X 3 and 4; 0 where not served
+        };
+        const Case cases[] = {{1, 30, 50}, {2, 31, 49}, {3, 32, 48}, {4, 0, 0}, {2, 31, 49}};
+        // The first round has address 3 silent, the second has it answer again.
+        for (const bool silent3 : {true, false}) {
+            server->setSilent(3, silent3);
+            for (const Case& c : cases) {
+                SCOPED_TRACE("slave " + std::to_string(c.slave) + (silent3 ? ", 3 silent" : ""));
+                modbus_set_slave(*m, c.slave);
+                uint16_t regs[4] = {};
+                errno = 0;
+                const int rc = modbus_read_input_registers(*m, 0, 4, regs);
+                if (c.sv1 == 0 || (c.slave == 3 && silent3)) {
+                    EXPECT_EQ(rc, -1);
+                    EXPECT_EQ(errno, ETIMEDOUT);
+                    continue;
+                }
+                ASSERT_EQ(rc, 4) << modbus_strerror(errno);
+                EXPECT_EQ(int16_t(regs[2]), c.sv1);
+                EXPECT_EQ(int16_t(regs[3]), c.sv2);
+                if (tcp) continue;
+                // The same request with a bad CRC gets no answer.
+                const uint8_t bad[] = {uint8_t(c.slave), 4, 0, 0, 0, 4, 0, 0};
+                ASSERT_EQ(write(modbus_get_socket(*m), bad, sizeof bad), ssize_t(sizeof bad));
+                uint8_t rsp[MODBUS_RTU_MAX_ADU_LENGTH];
+                errno = 0;
+                EXPECT_EQ(modbus_receive_confirmation(*m, rsp), -1);
+                EXPECT_EQ(errno, ETIMEDOUT);
+            }
+        }
+
+        // A write to address 2 changes its instrument only, and its log line names it.
+        auto sv1 = [&](int address) {
+            return server->withInstrument(address,
+                                          [](sim::Instrument& i) { return i.holdingRegister(1); });
+        };
+        modbus_set_slave(*m, 2);
+        ASSERT_EQ(modbus_write_register(*m, 0, 45), 1) << modbus_strerror(errno);
+        EXPECT_EQ(sv1(1), 30);
+        EXPECT_EQ(sv1(2), 45);
+        EXPECT_EQ(sv1(3), 32);
+        {
+            std::lock_guard<std::mutex> lock(logMutex);
+            ASSERT_EQ(log.size(), 1u);
+            EXPECT_NE(log[0].find(" address 2 4X 1 45"), std::string::npos) << log[0];
+        }
+        if (tcp) continue;  // unit id 0 on a gateway is no broadcast
+
+        // A broadcast is carried out by every instrument not silent, and never answered.
+        server->setSilent(1, true);
+        modbus_set_slave(*m, MODBUS_BROADCAST_ADDRESS);
+        modbus_write_register(*m, 1, 44);  // the master waits for an answer in vain
+        const auto wrote = [&](int address) {
+            return server->withInstrument(address,
+                                          [](sim::Instrument& i) { return i.holdingRegister(2); });
+        };
+        EXPECT_EQ(wrote(2), 44);
+        EXPECT_EQ(wrote(3), 44);
+        EXPECT_EQ(wrote(1), 50);
+        EXPECT_THROW(sv1(4), std::out_of_range);
+    }
 }
 
 TEST(SimServer, StepsTheInstrumentWithoutRequests) {
