@@ -2691,5 +2691,101 @@
         <source>另有 %1 秒记录时未读到仪表数值（数值过期），计为缺失。</source>
         <translation>A further %1 s were recorded without values read from the instrument (stale values); they count as missing.</translation>
     </message>
+    <message>
+        <source>名称只能由字母、数字、“-”和“_”组成（最多 40 个）</source>
+        <translation>The name may only have letters, digits, “-” and “_” (at most 40)</translation>
+    </message>
+    <message>
+        <source>名称 %1 已被其他试验箱使用</source>
+        <translation>The name %1 is used by another chamber</translation>
+    </message>
+    <message>
+        <source>端口号应为 1 到 20</source>
+        <translation>The port number must be 1 to 20</translation>
+    </message>
+    <message>
+        <source>模块地址应为 1 到 16</source>
+        <translation>The module address must be 1 to 16</translation>
+    </message>
+    <message>
+        <source>波特率应为 4800、9600 或 19200</source>
+        <translation>The baud rate must be 4800, 9600 or 19200</translation>
+    </message>
+    <message>
+        <source>校验位应为 N、O 或 E</source>
+        <translation>The parity must be N, O or E</translation>
+    </message>
+    <message>
+        <source>端口 %1 上的地址 %2 已被其他试验箱使用</source>
+        <translation>Address %2 on port %1 is used by another chamber</translation>
+    </message>
+    <message>
+        <source>端口 %1 上的试验箱须使用相同的波特率和校验位</source>
+        <translation>The chambers on port %1 must use the same baud rate and parity</translation>
+    </message>
+    <message>
+        <source>无通讯</source>
+        <translation>No communication</translation>
+    </message>
+    <message>
+        <source>修改试验箱</source>
+        <translation>Change chamber</translation>
+    </message>
+    <message>
+        <source>添加试验箱</source>
+        <translation>Add chamber</translation>
+    </message>
+    <message>
+        <source>名称</source>
+        <translation>Name</translation>
+    </message>
+    <message>
+        <source>校验位</source>
+        <translation>Parity</translation>
+    </message>
+    <message>
+        <source>试验箱总览</source>
+        <translation>Chamber overview</translation>
+    </message>
+    <message>
+        <source>没有试验箱。用“添加”加入一个。</source>
+        <translation>No chambers. Use “Add” to add one.</translation>
+    </message>
+    <message>
+        <source>打开试验箱</source>
+        <translation>Open chamber</translation>
+    </message>
+    <message>
+        <source>添加</source>
+        <translation>Add</translation>
+    </message>
+    <message>
+        <source>修改</source>
+        <translation>Change</translation>
+    </message>
+    <message>
+        <source>删除</source>
+        <translation>Delete</translation>
+    </message>
+    <message>
+        <source>删除试验箱 %1？其数据库文件保留。</source>
+        <translation>Delete chamber %1? Its database file is kept.</translation>
+    </message>
+    <message>
+        <source>%1 第 %2 段</source>
+        <translation>%1, segment %2</translation>
+    </message>
+    <message>
+        <source>无试验</source>
+        <translation>No run</translation>
+    </message>
+    <message>
+        <source>试验：%1</source>
+        <translation>Run: %1</translation>
+    </message>
+    <message>
+        <source>通讯正常</source>
+        <translation>Communication OK</translation>
+    </message>
 </context>
 </TS>

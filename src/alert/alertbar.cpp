@@ -83,6 +83,11 @@ AlertBar::AlertBar(Alerter& alerter, SaveSettings save, QWidget* parent)
     refresh();
 }
 
+QString listedStateText(const ListedAlert& a) {
+    QString state = a.active ? base::Tr::tr("报警中") : base::Tr::tr("已恢复");
+    return state + (a.acknowledged ? base::Tr::tr("，已确认") : base::Tr::tr("，未确认"));
+}
+
 void AlertBar::refresh() {
     const auto& listed = alerter_.listed();
     const QString chosen = list_->currentRow() >= 0 && list_->item(list_->currentRow(), 0)
@@ -91,10 +96,9 @@ void AlertBar::refresh() {
     list_->setRowCount(static_cast<int>(listed.size()));
     int row = 0;
     for (const ListedAlert& a : listed) {
-        QString state = a.active ? base::Tr::tr("报警中") : base::Tr::tr("已恢复");
-        state += a.acknowledged ? base::Tr::tr("，已确认") : base::Tr::tr("，未确认");
         const QStringList cells{a.firedAt.toString(QStringLiteral("MM-dd HH:mm:ss")),
-                                base::shown(kindTitle(a.kind)), base::shown(a.valueText), state};
+                                base::shown(kindTitle(a.kind)), base::shown(a.valueText),
+                                listedStateText(a)};
         for (int c = 0; c < 4; ++c) {
             auto* item = new QTableWidgetItem(cells[c]);
             item->setData(Qt::UserRole, a.id);

@@ -21,6 +21,9 @@ namespace alert {
 class Alerter;
 class AlertWindow;
 
+// The state column of a listed alert: active or back to normal, acknowledged or not.
+QString listedStateText(const ListedAlert& a);
+
 class AlertBar : public QFrame {
     Q_OBJECT
   public:

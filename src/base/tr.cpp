@@ -11,6 +11,23 @@ QString translated(const QString& source) {
     return Tr::tr(utf8.constData());
 }
 
+// The text with its %1... replaced by the parts (up to four), all at once, so that a part holding
+// "%1" is not filled in again.
+QString filledIn(const QString& text, const QStringList& parts) {
+    switch (parts.size()) {
+        case 0:
+            return text;
+        case 1:
+            return text.arg(parts[0]);
+        case 2:
+            return text.arg(parts[0], parts[1]);
+        case 3:
+            return text.arg(parts[0], parts[1], parts[2]);
+        default:
+            return text.arg(parts[0], parts[1], parts[2], parts[3]);
+    }
+}
+
 // The pattern as an anchored expression: each %N takes the shortest run that lets the rest match.
 const QRegularExpression& expression(const char* pattern) {
     thread_local QHash<const char*, QRegularExpression> cache;
@@ -59,30 +76,21 @@ const char* const kBuiltPatterns[] = {
     QT_TRANSLATE_NOOP("velmars", "存档：已删除 %1 及以前的样本（%2 条）和事件（%3）"),
     QT_TRANSLATE_NOOP("velmars", "试验开始：%1"),
     QT_TRANSLATE_NOOP("velmars", "试验结束：%1"),
-    QT_TRANSLATE_NOOP("velmars", "试验名称已被使用：%1"),
-    QT_TRANSLATE_NOOP("velmars", "有 %1 个名为“%2”的试验，无法确定是哪一个"),
-    // The recorder's rows, the event log's and the forwarder's status lines.
+    // The recorder's rows and their reasons.
     QT_TRANSLATE_NOOP("velmars", "记录已停止：%1，每秒重试"),
     QT_TRANSLATE_NOOP("velmars", "未记录：%1"),
-    QT_TRANSLATE_NOOP("velmars", "事件记录已停止：%1，每秒重试"),
-    QT_TRANSLATE_NOOP("velmars", "事件记录：%1 条因数据库不可用而丢失"),
     QT_TRANSLATE_NOOP("velmars", "磁盘长时间不可写：内存中超出上限的最早 %1 个样本已丢弃"),
     QT_TRANSLATE_NOOP("velmars", "数据库 %1 正由另一个程序记录（进程 %2%3）"),
     QT_TRANSLATE_NOOP("velmars", "，主机 %1"),
     QT_TRANSLATE_NOOP("velmars", "保留 %1 天"),
     QT_TRANSLATE_NOOP("velmars", "磁盘可用空间不足 %1 GB"),
-    QT_TRANSLATE_NOOP("velmars", "转发: 等待服务器 (%1 条待发)"),
-    QT_TRANSLATE_NOOP("velmars", "转发: 错误: %1"),
     QT_TRANSLATE_NOOP("velmars", "转发跳过 %1 条记录、%2 条事件 (服务器恢复前已被覆盖)"),
     QT_TRANSLATE_NOOP("velmars", "转发跳过 %1 条记录 (服务器恢复前已被覆盖)"),
-    QT_TRANSLATE_NOOP("velmars", "服务器上的表结构不符 (%1)"),
-    QT_TRANSLATE_NOOP("velmars", "服务器拒绝写入 (%1)"),
-    // Errors of the line and of the database files.
+    // Errors of the line in older rows, and of the database files.
     QT_TRANSLATE_NOOP("velmars", "端口 %1（%2）无法打开：%3"),
     QT_TRANSLATE_NOOP("velmars", "端口 %1 无法打开：无对应设备"),
     QT_TRANSLATE_NOOP("velmars", "端口 %1 无法打开"),
     QT_TRANSLATE_NOOP("velmars", "端口 %1"),
-    QT_TRANSLATE_NOOP("velmars", "网关 %1:%2（%3，波特率与校验位不适用）"),
     QT_TRANSLATE_NOOP("velmars", "模块地址 %1 无效"),
     QT_TRANSLATE_NOOP("velmars", "异常应答，代码 %1"),
     QT_TRANSLATE_NOOP("velmars", "连接已断开（%1）"),
@@ -115,6 +123,11 @@ QString wording(const QString& stored, Lang lang) {
     return lang == Lang::Stored ? stored : shown(stored);
 }
 
+QString Phrase::text(Lang lang) const {
+    if (words.isEmpty()) return {};
+    return filledIn(lang == Lang::Stored ? words : translated(words), values);
+}
+
 std::span<const char* const> builtPatterns() {
     return kBuiltPatterns;
 }
@@ -133,23 +146,10 @@ QString shown(const QString& text, std::span<const char* const> patterns) {
     for (const char* pattern : patterns) {
         const QRegularExpressionMatch m = expression(pattern).match(text);
         if (!m.hasMatch()) continue;
-        const QString out = Tr::tr(pattern);
-        // Each part goes in at once, so that a part holding "%1" is not filled in again.
         QStringList parts;
         for (int i = 1; i <= m.lastCapturedIndex(); ++i)
             parts << shown(m.captured(i), patterns);
-        switch (parts.size()) {
-            case 0:
-                return out;
-            case 1:
-                return out.arg(parts[0]);
-            case 2:
-                return out.arg(parts[0], parts[1]);
-            case 3:
-                return out.arg(parts[0], parts[1], parts[2]);
-            default:
-                return out.arg(parts[0], parts[1], parts[2], parts[3]);
-        }
+        return filledIn(Tr::tr(pattern), parts);
     }
     // A caption put together from words ("SEG3 设定值TIME", "输入1 输入上限"): word by word.
     if (text.contains(u' ')) {

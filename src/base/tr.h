@@ -1,10 +1,11 @@
 #pragma once
 // The operator's texts in the chosen language. Every text is written in Chinese in the sources and
-// translated in one context, "velmars", so that a text kept in Chinese (an event row, a status
-// line handed between layers) is found later by its words alone, wherever it was written.
+// translated in one context, "velmars", so that a text kept in Chinese (an event row stored before
+// events had codes) is found later by its words alone, wherever it was written.
 
 #include <QCoreApplication>
 #include <QString>
+#include <QStringList>
 #include <span>
 
 namespace base {
@@ -22,6 +23,17 @@ QString wording(const char* source, Lang lang);
 // A caption or value kept in Chinese, in the language (Shown: as shown() gives it).
 QString wording(const QString& stored, Lang lang);
 
+// A text of the sources with the values that go into it ("试验名称已被使用：%1" and the name), put
+// into words where it is shown or stored. The values go in as they are.
+struct Phrase {
+    QString words{};  // the source text, QT_TRANSLATE_NOOP'd in "velmars"; empty for none
+    QStringList values{};
+
+    bool isEmpty() const { return words.isEmpty(); }
+    QString text(Lang lang) const;
+    bool operator==(const Phrase&) const = default;
+};
+
 // A text kept in Chinese, in the chosen language. In turn: its translation (a source with a
 // trailing blank is found from its trimmed form too, as stored texts are trimmed); else the first
 // of the patterns it was built from ("端口已打开：%1") it matches, translated, with its parts
@@ -30,8 +42,11 @@ QString wording(const QString& stored, Lang lang);
 QString shown(const QString& text);
 QString shown(const QString& text, std::span<const char* const> patterns);
 
-// The patterns of the texts that are built with parameters and then kept or handed on in Chinese
-// (event rows, status lines, errors of the line and the database), most particular first.
+// The patterns of the texts that were built with parameters and kept in Chinese: event rows stored
+// before events had codes, and the errors of the exports and the alerts' values still handed on
+// so, most particular first.
 std::span<const char* const> builtPatterns();
 
 }  // namespace base
+
+Q_DECLARE_METATYPE(base::Phrase)

@@ -42,6 +42,7 @@ record::RetentionPolicy readRetention(QSettings& settings, const std::optional<i
 
 Chamber::Chamber(Setup setup, QObject* parent)
     : QObject(parent),
+      name_(std::move(setup.name)),
       dbPath_(std::move(setup.dbPath)),
       ports_(std::move(setup.ports)),
       clock_(*setup.clock),
@@ -56,6 +57,7 @@ Chamber::Chamber(Setup setup, QObject* parent)
 Chamber::~Chamber() = default;
 
 QString Chamber::stationName() const {
+    if (!name_.isEmpty()) return name_;
     const comm::PortSettings& s = link_.settings();
     const int port = s.port > 0 ? s.port : 1;
     const int address = s.address > 0 ? s.address : 1;
@@ -143,13 +145,15 @@ void Chamber::makeRuns() {
     runs_->watch(link_);
     // The station the forwarder names the program by, else the host, the device and the address
     // of the chamber the run is on.
-    runs_->setDefaultStation([settings = settings_](const QString& port, int address) {
-        const QString host = QSysInfo::machineHostName();
-        const QString named = record::forward::keptStationName(*settings());
-        return named.isEmpty() || runs::isMadeStation(named, host)
-                   ? runs::stationOf(host, port, address)
-                   : named;
-    });
+    runs_->setDefaultStation(
+        [settings = settings_, name = name_](const QString& port, int address) {
+            const QString host = QSysInfo::machineHostName();
+            const QString named = record::forward::keptStationName(*settings());
+            if (named.isEmpty() && !name.isEmpty()) return name;
+            return named.isEmpty() || runs::isMadeStation(named, host)
+                       ? runs::stationOf(host, port, address)
+                       : named;
+        });
     runs_->loadSettings();
 }
 

@@ -45,6 +45,9 @@ struct Given {
 };
 
 struct Setup {
+    // The chamber's name among several served by one program, its station name unless the
+    // settings file keeps another; empty for the one chamber of a program.
+    QString name;
     QString dbPath;
     comm::PortMap ports;
     // The Modbus implementation; null: libmodbus over the ports (tests bring their own).
@@ -83,6 +86,7 @@ class Chamber : public QObject {
     const comm::PortMap& ports() const { return ports_; }
     const record::Clock& clock() const { return clock_; }
     QString databasePath() const { return dbPath_; }
+    QString name() const { return name_; }
     const SettingsFile& settingsFile() const { return settings_; }
 
     // Null before open().
@@ -95,8 +99,8 @@ class Chamber : public QObject {
     // The settings name a server to forward to whose address cannot be used.
     bool forwardAddressInvalid() const { return forwardAddressInvalid_; }
 
-    // The station's name when none is kept: the host, the device and the slave address the link
-    // starts with.
+    // The station's name when none is kept: the chamber's name, else the host, the device and the
+    // slave address the link starts with.
     QString stationName() const;
 
   private:
@@ -105,6 +109,7 @@ class Chamber : public QObject {
     void makeRuns();
     void makeAlerts();
 
+    QString name_;
     QString dbPath_;
     comm::PortMap ports_;
     const record::Clock& clock_;

@@ -22,14 +22,30 @@ qint64 monotonicMs() {
 
 }  // namespace
 
+QString eventLogStatusText(const EventLogStatus& s, base::Lang lang) {
+    using base::wording;
+    switch (s.state) {
+        case EventLogStatus::State::Stored:
+            break;
+        case EventLogStatus::State::Stopped:
+            return wording(QT_TRANSLATE_NOOP("velmars", "事件记录已停止：%1，每秒重试"), lang)
+                .arg(wording(faultText(s.fault), lang));
+        case EventLogStatus::State::Lost:
+            return wording(QT_TRANSLATE_NOOP("velmars", "事件记录：%1 条因数据库不可用而丢失"),
+                           lang)
+                .arg(s.lost);
+    }
+    return {};
+}
+
 EventLog::EventLog(QString dbPath, QObject* parent)
     : QObject(parent),
       path_(std::move(dbPath)),
       thread_(QStringLiteral("events"), path_, base::uniqueName(QStringLiteral("events"))) {
     EventWriter* writer = thread_.worker();
-    connect(writer, &EventWriter::statusReady, this, [this](const QString& text) {
-        if (text == status_) return;
-        status_ = text;
+    connect(writer, &EventWriter::statusReady, this, [this](const EventLogStatus& status) {
+        if (status == status_) return;
+        status_ = status;
         emit statusChanged();
     });
     connect(writer, &EventWriter::storedReady, this, [this](qint64 total) {
@@ -58,7 +74,9 @@ void EventLog::watch(comm::Link& link) {
     connect(&link, &comm::Link::writeReported, this,
             [this](const comm::WriteReport& r) { log(writeEntry(r)); });
     connect(&link, &comm::Link::linkEvent, this,
-            [this](comm::LinkEvent e, const QString& detail) { log(linkEntry(e, detail)); });
+            [this](comm::LinkEvent e, const QString& detail, const comm::LineError& error) {
+                log(linkEntry(e, detail, error));
+            });
     comm::Link* l = &link;
     connect(&link, &comm::Link::imagePublished, this, [this, l] { imageSeen(l->image()); });
 }
@@ -117,15 +135,14 @@ bool EventWriter::ensureOpen() {
     if (lastOpenAttemptMs_ >= 0 && now - lastOpenAttemptMs_ < 1000) return false;
     lastOpenAttemptMs_ = now;
     if (store_.open(readOnly_)) return true;
-    setStatus(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "事件记录已停止：%1，每秒重试"))
-                  .arg(store_.lastError()));
+    setStatus({EventLogStatus::State::Stopped, store_.fault()});
     return false;
 }
 
-void EventWriter::setStatus(const QString& text) {
-    if (text == status_) return;
-    status_ = text;
-    emit statusReady(text);
+void EventWriter::setStatus(const EventLogStatus& status) {
+    if (status == status_) return;
+    status_ = status;
+    emit statusReady(status);
 }
 
 void EventWriter::add(const EventEntry& entry) {
@@ -156,28 +173,25 @@ void EventWriter::flush() {
         return;
     }
     if (waiting_.empty()) {
-        setStatus(QString());
+        setStatus({});
         return;
     }
     std::vector<EventEntry> batch;
     batch.swap(waiting_);
     if (!store_.append(batch)) {
-        const QString why = store_.lastError();
+        const Fault why = store_.fault();
         // The batch goes back in front of what arrived meanwhile (nothing did: same thread).
         waiting_.swap(batch);
         store_.close();
-        setStatus(
-            QStringLiteral(QT_TRANSLATE_NOOP("velmars", "事件记录已停止：%1，每秒重试")).arg(why));
+        setStatus({EventLogStatus::State::Stopped, why});
         schedule(1000);
         return;
     }
     stored_ += static_cast<qint64>(batch.size());
     if (dropped_ > 0)
-        setStatus(
-            QStringLiteral(QT_TRANSLATE_NOOP("velmars", "事件记录：%1 条因数据库不可用而丢失"))
-                .arg(dropped_));
+        setStatus({EventLogStatus::State::Lost, Fault::None, dropped_});
     else
-        setStatus(QString());
+        setStatus({});
     emit storedReady(stored_);
 }
 

@@ -25,6 +25,19 @@ namespace record {
 class Recorder;
 class EventWriter;
 
+// Whether the log is stored: stopped by a file it cannot use (retried once a second), or stored
+// again after entries were let go while it could not be.
+struct EventLogStatus {
+    enum class State { Stored, Stopped, Lost };
+    State state = State::Stored;
+    Fault fault = Fault::None;  // Stopped: why
+    qint64 lost = 0;            // Lost: how many entries
+
+    bool operator==(const EventLogStatus&) const = default;
+};
+// "事件记录已停止：数据库文件只读，每秒重试" in the language; empty while stored.
+QString eventLogStatusText(const EventLogStatus& s, base::Lang lang);
+
 class EventLog : public QObject {
     Q_OBJECT
   public:
@@ -46,8 +59,12 @@ class EventLog : public QObject {
     // Logs the changes between the image last seen and this one.
     void imageSeen(const comm::InstrumentImage& image);
 
-    // Empty while the log is stored; otherwise why not, for the status bar.
-    QString statusText() const { return status_; }
+    // Whether the log is stored, and why not, for the status bar.
+    EventLogStatus status() const { return status_; }
+    // The same in words: empty while the log is stored.
+    QString statusText(base::Lang lang = base::Lang::Stored) const {
+        return eventLogStatusText(status_, lang);
+    }
     // Entries the writer has stored so far in this run.
     qint64 storedCount() const { return stored_; }
     QString databasePath() const { return path_; }
@@ -69,7 +86,7 @@ class EventLog : public QObject {
     base::WorkerThread<EventWriter> thread_;
     comm::InstrumentImage lastImage_;
     RecorderStatus recorderStatus_;
-    QString status_;
+    EventLogStatus status_;
     qint64 stored_ = 0;
     quint64 nextTicket_ = 1;
     bool started_ = false;
@@ -96,7 +113,7 @@ class EventWriter : public QObject {
     void stop();
 
   signals:
-    void statusReady(const QString& text);
+    void statusReady(const record::EventLogStatus& status);
     void storedReady(qint64 total);
     void rowsReady(quint64 ticket, const QVector<record::EventEntry>& rows);
     void exportDone(quint64 ticket, qint64 count, const QString& error);
@@ -104,7 +121,7 @@ class EventWriter : public QObject {
   private:
     bool ensureOpen();
     void schedule(int ms);  // a flush after ms, unless one is due already
-    void setStatus(const QString& text);
+    void setStatus(const EventLogStatus& status);
 
     EventStore store_;
     std::vector<EventEntry> waiting_;
@@ -112,7 +129,7 @@ class EventWriter : public QObject {
     qint64 stored_ = 0;
     qint64 dropped_ = 0;
     qint64 lastOpenAttemptMs_ = -1;
-    QString status_;
+    EventLogStatus status_;
     bool readOnly_ = false;
 };
 
@@ -120,3 +137,4 @@ class EventWriter : public QObject {
 
 Q_DECLARE_METATYPE(record::EventEntry)
 Q_DECLARE_METATYPE(record::EventFilter)
+Q_DECLARE_METATYPE(record::EventLogStatus)

@@ -99,13 +99,15 @@ const char* const kRecordingAgain = QT_TRANSLATE_NOOP("velmars", "开始记录")
 // The lines of the codes this layer and the ones below it know.
 std::optional<QString> ownText(const QString& code, const QStringList& a, base::Lang lang) {
     using base::wording;
-    if (const auto link = comm::linkEventOfCode(code))
-        return comm::linkEventText(*link, at(a, 0), lang);
+    if (const auto link = comm::linkEventOfCode(code)) return comm::linkEventText(*link, a, lang);
     if (code == QLatin1String("write"))
         return wording(QT_TRANSLATE_NOOP("velmars", "%1 → %2"), lang)
             .arg(wording(at(a, 0), lang), at(a, 1));
     if (code == QLatin1String("write.failed")) {
-        const QString why = at(a, 2).isEmpty()
+        // The reason's values follow its Chinese words; rows of older versions hold the words.
+        const comm::LineError error = comm::LineError::fromValues(a.mid(3));
+        const QString why = !error.isEmpty() ? error.text(lang)
+                            : at(a, 2).isEmpty()
                                 ? wording(QT_TRANSLATE_NOOP("velmars", "仪表无应答"), lang)
                                 : wording(at(a, 2), lang);
         return wording(QT_TRANSLATE_NOOP("velmars", "%1 → %2（失败：%3）"), lang)
@@ -188,7 +190,8 @@ EventEntry writeEntry(const comm::WriteReport& report) {
                                 ? QStringLiteral("4X %1").arg(report.reg)
                                 : report.caption.trimmed();
     QStringList args{caption, base::intText(report.value)};
-    if (report.status != 0) args << report.error.trimmed();
+    if (report.status != 0)
+        args << report.error.text(base::Lang::Stored).trimmed() << report.error.values();
     EventEntry e = codedEntry(
         eventkind::kWrite,
         report.status != 0 ? QStringLiteral("write.failed") : QStringLiteral("write"), args);
@@ -198,10 +201,9 @@ EventEntry writeEntry(const comm::WriteReport& report) {
     return e;
 }
 
-EventEntry linkEntry(comm::LinkEvent event, const QString& detail) {
-    QStringList args;
-    if (!detail.trimmed().isEmpty()) args << detail.trimmed();
-    return codedEntry(eventkind::kLink, comm::linkEventCode(event), args);
+EventEntry linkEntry(comm::LinkEvent event, const QString& detail, const comm::LineError& error) {
+    return codedEntry(eventkind::kLink, comm::linkEventCode(event),
+                      comm::linkEventValues(detail, error));
 }
 
 bool linkWentDown(const EventEntry& e) {
@@ -220,7 +222,7 @@ bool linkWentDown(const EventEntry& e) {
         const E event = static_cast<E>(i);
         if (!down(event)) continue;
         const QString head =
-            comm::linkEventText(event, QString(), base::Lang::Stored).section(u'：', 0, 0);
+            comm::linkEventText(event, {}, base::Lang::Stored).section(u'：', 0, 0);
         if (e.text.startsWith(head)) return true;
     }
     return false;

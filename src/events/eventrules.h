@@ -81,8 +81,9 @@ QStringList eventArgs(const QString& stored);
 // its reason.
 EventEntry writeEntry(const comm::WriteReport& report);
 
-// The entry of an event of the line.
-EventEntry linkEntry(comm::LinkEvent event, const QString& detail);
+// The entry of an event of the line: detail is the device, error a failed open's reason.
+EventEntry linkEntry(comm::LinkEvent event, const QString& detail,
+                     const comm::LineError& error = {});
 
 // Whether a stored entry says the instrument became unreachable (silent, its port closed, not
 // opened or lost), and whether it says the recorder records again after a stop.

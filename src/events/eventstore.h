@@ -47,6 +47,7 @@ class EventStore {
     void close();
     bool isOpen() const { return db_.isOpen(); }
     QString lastError() const { return db_.lastError(); }
+    Fault fault() const { return db_.fault(); }
     QString path() const { return db_.path(); }
 
     // Stores the entries in one transaction and sets their ids.

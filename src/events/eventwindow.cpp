@@ -186,8 +186,8 @@ void EventWindow::showRows(const QVector<record::EventEntry>& rows) {
         onLogged(e);
     arrivedWhileLoading_.clear();
     table_->setUpdatesEnabled(true);
-    status_->setText(log_.statusText().isEmpty() ? base::Tr::tr("共显示 %1 条").arg(rows.size())
-                                                 : base::shown(log_.statusText()));
+    const QString logText = log_.statusText(base::Lang::Shown);
+    status_->setText(logText.isEmpty() ? base::Tr::tr("共显示 %1 条").arg(rows.size()) : logText);
 }
 
 void EventWindow::insertRow(int at, const record::EventEntry& e) {

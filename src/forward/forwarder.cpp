@@ -370,7 +370,7 @@ void ForwardWorker::serverFailed(const QSqlError& e) {
     sinceFailure_.start();
     const QString message = e.driverText() + u' ' + e.databaseText();
     if (const auto reason = forward::errorReason(message, e.nativeErrorCode()))
-        setStatus({forward::State::Failed, pending_, *reason});
+        setStatus({forward::State::Failed, pending_, reason->words, reason->code});
     else
         setStatus({forward::State::Waiting, pending_, {}});
 }

@@ -123,9 +123,13 @@ class Forwarder : public QObject {
 
     QString station() const { return station_; }
     forward::Status status() const { return status_; }
-    QString statusText() const { return forward::statusText(status_); }
+    QString statusText(base::Lang lang = base::Lang::Stored) const {
+        return forward::statusText(status_, lang);
+    }
     // Empty until something was skipped.
-    QString skippedText() const { return forward::skippedText(skippedSamples_, skippedEvents_); }
+    QString skippedText(base::Lang lang = base::Lang::Stored) const {
+        return forward::skippedText(skippedSamples_, skippedEvents_, lang);
+    }
 
   signals:
     void statusChanged();

@@ -57,15 +57,16 @@ StatusLabels::StatusLabels(QStatusBar* bar)
 
 void StatusLabels::showInvalidAddress() {
     // Only a hand-edited settings file gets here: the command line was checked at start.
-    status_->setText(base::shown(statusText(
-        {State::Failed, 0, QStringLiteral(QT_TRANSLATE_NOOP("velmars", "服务器地址无效"))})));
+    status_->setText(statusText(
+        {State::Failed, 0, QStringLiteral(QT_TRANSLATE_NOOP("velmars", "服务器地址无效"))},
+        base::Lang::Shown));
 }
 
 void StatusLabels::follow(const record::Forwarder& forwarder) {
     const record::Forwarder* f = &forwarder;
     auto show = [this, f] {
-        status_->setText(base::shown(f->statusText()));
-        const QString note = base::shown(f->skippedText());
+        status_->setText(f->statusText(base::Lang::Shown));
+        const QString note = f->skippedText(base::Lang::Shown);
         skipped_->setText(note);
         skipped_->setVisible(!note.isEmpty());
     };

@@ -29,13 +29,12 @@ int32_t LibModbusRTU::OpenPort_Modbus(int32_t port, int32_t baudIndex, int32_t p
     // Opening again without a close replaces the previous connection.
     transport_.reset();
     stats_.portOpen = false;
-    stats_.openError.clear();
+    stats_.openError = {};
     gone_ = false;
     const QString device = ports_.deviceFor(port);
     stats_.device = device;
     if (device.isEmpty()) {
-        stats_.openError =
-            QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口 %1 无法打开：无对应设备")).arg(port);
+        stats_.openError = {LineError::Kind::NoDevice, port};
         lastFailure_ = stats_.openError;
         return kModbusFail;
     }
@@ -46,9 +45,11 @@ int32_t LibModbusRTU::OpenPort_Modbus(int32_t port, int32_t baudIndex, int32_t p
     auto transport = makeTransport(device, baud, parity);
     if (!transport->open(timeoutMs_)) {
         const int e = errno;
-        stats_.openError = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口 %1（%2）无法打开：%3"))
-                               .arg(port)
-                               .arg(device, transport->openFailureText(e));
+        LineError why = transport->openFailure(e);
+        why.kind = LineError::Kind::OpenFailed;
+        why.number = port;
+        why.device = device;
+        stats_.openError = why;
         lastFailure_ = stats_.openError;
         qCDebug(lcLink, "port %d (%s) not opened: %s", port, qUtf8Printable(device),
                 modbus_strerror(e));
@@ -70,15 +71,15 @@ int32_t LibModbusRTU::ClosePort_Modbus(int32_t port) {
 
 int32_t LibModbusRTU::refusal(int32_t addr) {
     _modbus* ctx = context();
-    if (!ctx) return refused(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口未打开")));
+    if (!ctx) return refused({LineError::Kind::NotOpen});
     // Broadcast (0) gets no answer to a read; 248..255 are reserved.
     if (addr < 1 || addr > 247 || modbus_set_slave(ctx, addr) != 0)
-        return refused(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "模块地址 %1 无效")).arg(addr));
+        return refused({LineError::Kind::BadAddress, addr});
     return 0;
 }
 
-int32_t LibModbusRTU::refused(const QString& why) {
-    lastFailure_ = why;
+int32_t LibModbusRTU::refused(LineError why) {
+    lastFailure_ = std::move(why);
     return kModbusFail;
 }
 
@@ -87,9 +88,9 @@ int32_t LibModbusRTU::failed(int e) {
     stats_.lastOk = false;
     if (transport_->goneAfter(e)) {
         gone_ = true;
-        stats_.lastError = transport_->goneText(e);
+        stats_.lastError = transport_->goneError(e);
     } else {
-        stats_.lastError = Transport::exchangeFailureText(e);
+        stats_.lastError = Transport::exchangeFailure(e);
         transport_->drain(timeoutMs_);
     }
     lastFailure_ = stats_.lastError;
@@ -100,15 +101,15 @@ int32_t LibModbusRTU::failed(int e) {
 
 int32_t LibModbusRTU::succeeded() {
     stats_.lastOk = true;
-    stats_.lastError.clear();
-    lastFailure_.clear();
+    stats_.lastError = {};
+    lastFailure_ = {};
     return 0;
 }
 
 int32_t LibModbusRTU::readRegisters(Area area, int32_t addr, int32_t start, int32_t qty,
                                     int32_t* buf) {
     if (!buf || qty < 1 || qty > MODBUS_MAX_READ_REGISTERS || start < 1 || start - 1 + qty > 65536)
-        return refused(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "超出寄存器范围")));
+        return refused({LineError::Kind::OutOfRange});
     if (refusal(addr) != 0) return kModbusFail;
     ++stats_.exchanges;
     uint16_t regs[MODBUS_MAX_READ_REGISTERS];
@@ -122,8 +123,7 @@ int32_t LibModbusRTU::readRegisters(Area area, int32_t addr, int32_t start, int3
 }
 
 int32_t LibModbusRTU::readBits16(Area area, int32_t addr, int32_t start, int32_t* buf) {
-    if (!buf || start < 1 || start - 1 + 16 > 65536)
-        return refused(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "超出寄存器范围")));
+    if (!buf || start < 1 || start - 1 + 16 > 65536) return refused({LineError::Kind::OutOfRange});
     if (refusal(addr) != 0) return kModbusFail;
     ++stats_.exchanges;
     uint8_t bits[16];
@@ -158,7 +158,7 @@ int32_t LibModbusRTU::Get_0X_B16(int32_t, int32_t addr, int32_t start, int32_t* 
 int32_t LibModbusRTU::Set_4X_D1(int32_t, int32_t addr, int32_t reg, int32_t value) {
     // Truncating a value to 16 bits would write a different number: such a value is never sent.
     if (!base::fitsRegister(value) || reg < 1 || reg > 65536)
-        return refused(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "超出寄存器范围")));
+        return refused({LineError::Kind::OutOfRange});
     if (refusal(addr) != 0) return kModbusFail;
     ++stats_.exchanges;
     const int rc = modbus_write_register(context(), reg - 1, static_cast<uint16_t>(value & 0xFFFF));

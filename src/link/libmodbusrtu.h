@@ -27,7 +27,7 @@ class LibModbusRTU : public ModbusRTU {
     int32_t Get_0X_B16(int32_t port, int32_t addr, int32_t start, int32_t* buf) override;
     int32_t Set_4X_D1(int32_t port, int32_t addr, int32_t reg, int32_t value) override;
     LinkStats stats() const override { return stats_; }
-    QString lastFailure() const override { return lastFailure_; }
+    LineError lastFailure() const override { return lastFailure_; }
     bool deviceGone() const override { return gone_; }
 
     // Response timeout per exchange in milliseconds (default 250).
@@ -43,7 +43,7 @@ class LibModbusRTU : public ModbusRTU {
     // Refuses a call before the wire when no port is open or the address is unusable: the reason
     // is kept, but no exchange is counted. Returns 0 when the call may go ahead.
     int32_t refusal(int32_t addr);
-    int32_t refused(const QString& why);
+    int32_t refused(LineError why);
     // Ends an exchange that failed with the system's error number e.
     int32_t failed(int e);
     int32_t succeeded();
@@ -51,7 +51,7 @@ class LibModbusRTU : public ModbusRTU {
 
     PortMap ports_;
     std::unique_ptr<Transport> transport_;  // the open port's, or null
-    QString lastFailure_;
+    LineError lastFailure_;
     bool gone_ = false;
     int timeoutMs_ = 250;
     LinkStats stats_;

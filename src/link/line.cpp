@@ -134,7 +134,7 @@ LinkStats LineWorker::currentStats(const Client& c) const {
     s.portOpen = portOpen_ && c.polling;
     s.deviceLost = deviceLost_ && c.polling;
     if (deviceLost_)
-        s.openError.clear();  // the reopening attempts are not the operator's opens
+        s.openError = {};  // the reopening attempts are not the operator's opens
     else if (!portOpen_ && s.openError.isEmpty())
         s.openError = openError_;
     return s;
@@ -201,15 +201,13 @@ void LineWorker::openPort(quint64 id, int32_t port, int32_t baud, int32_t parity
     lastAddr_ = 0;
     const int32_t status = bus_->OpenPort_Modbus(port, baud, parity);
     portOpen_ = status == 0;
-    openError_ = portOpen_
-                     ? QString()
-                     : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "端口 %1 无法打开")).arg(port);
+    openError_ = portOpen_ ? LineError{} : LineError{LineError::Kind::NotOpened, port};
     const LinkStats stats = currentStats(*c);
     emit c->out->openDone(status);
     if (portOpen_)
         emit c->out->lineEvent(LinkEvent::Opened, deviceName());
     else
-        emit c->out->lineEvent(LinkEvent::OpenFailed, stats.openError);
+        emit c->out->lineEvent(LinkEvent::OpenFailed, stats.device, stats.openError);
     emitStatsToAll();
     // A port that failed to open is polled all the same: every read then fails and says why.
     queuePump();
@@ -241,7 +239,7 @@ void LineWorker::writeRegister(quint64 id, quint64 request, int32_t port, int32_
     if (!c) return;
     int calls = 0;
     int32_t status = kModbusFail;
-    QString error;
+    LineError error;
     if (base::fitsRegister(value)) {
         // The client's address for the turnaround is the one this request goes to.
         const int32_t polled = c->addr;
@@ -251,13 +249,11 @@ void LineWorker::writeRegister(quint64 id, quint64 request, int32_t port, int32_
         c->addr = polled;
         checkDevice();
         if (status != 0) {
-            error = deviceLost_
-                        ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "设备已断开，等待重新连接"))
-                        : bus_->lastFailure();
-            if (error.isEmpty()) error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "仪表无应答"));
+            error = deviceLost_ ? LineError{LineError::Kind::AwaitingDevice} : bus_->lastFailure();
+            if (error.isEmpty()) error = {LineError::Kind::NoAnswer};
         }
     } else {
-        error = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "超出寄存器范围"));
+        error = {LineError::Kind::OutOfRange};
     }
     emit c->out->writeDone(request, reg, value, status, calls, error);
     emit c->out->statsReady(currentStats(*c));
@@ -374,7 +370,7 @@ void LineWorker::focusedStep(Client& c) {
     if (!more) endCycle(c);
     if (!more && !c.cycleReadAny && portOpen_ && !c.silent) {
         c.silent = true;
-        emit c.out->lineEvent(LinkEvent::Silent, c.lastError);
+        emit c.out->lineEvent(LinkEvent::Silent, QString());
     }
     queuePump();
 }
@@ -402,7 +398,7 @@ void LineWorker::shortStep(Client& c, qint64 now) {
         publish(c, false);
         if (!c.silent && portOpen_) {
             c.silent = true;
-            emit c.out->lineEvent(LinkEvent::Silent, c.lastError);
+            emit c.out->lineEvent(LinkEvent::Silent, QString());
         }
         queuePump();
         return;

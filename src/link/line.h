@@ -42,9 +42,10 @@ class LineClient : public QObject {
     void cycleDone(double periodMs);
     void openDone(int32_t status);
     void writeDone(quint64 id, int32_t reg, int32_t value, int32_t status, int calls,
-                   const QString& error);
+                   const comm::LineError& error);
     void readDone(quint64 id, int32_t start, QVector<int32_t> values, int32_t status);
-    void lineEvent(comm::LinkEvent event, const QString& detail);
+    void lineEvent(comm::LinkEvent event, const QString& detail,
+                   const comm::LineError& error = comm::LineError{});
 };
 
 // Runs on the line's thread.
@@ -106,7 +107,7 @@ class LineWorker : public QObject {
         // The exchanges made for this client.
         uint64_t exchanges = 0;
         uint64_t failures = 0;
-        QString lastError;
+        LineError lastError;
         bool lastOk = true;
     };
 
@@ -150,7 +151,7 @@ class LineWorker : public QObject {
     int32_t parity_ = 0;
     int32_t lastAddr_ = 0;  // the slave of the last frame sent, for the turnaround delay
     int turnaroundMs_ = 0;
-    QString openError_;  // the reason of a failed open when the bus gives none
+    LineError openError_;  // the reason of a failed open when the bus gives none
     QElapsedTimer clock_;
 };
 

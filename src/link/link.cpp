@@ -40,7 +40,7 @@ Link::Link(std::shared_ptr<Line> line, QObject* parent)
     connect(
         out, &LineClient::writeDone, this,
         [this](quint64 id, int32_t reg, int32_t value, int32_t status, int calls,
-               const QString& error) {
+               const LineError& error) {
             --pending_;
             emit writeFinished(id, reg, value, status, calls);
             WriteReport report{id, reg, value, status, calls, writeCaptions_.take(id), error};
@@ -149,8 +149,8 @@ void Link::refuse(quint64 id, int32_t reg, int32_t value, bool isWrite) {
             return;
         }
         emit writeFinished(id, reg, value, kModbusFail, 0);
-        emit writeReported(WriteReport{id, reg, value, kModbusFail, 0, writeCaptions_.take(id),
-                                       QStringLiteral(QT_TRANSLATE_NOOP("velmars", "通讯已停止"))});
+        emit writeReported(WriteReport{
+            id, reg, value, kModbusFail, 0, writeCaptions_.take(id), {LineError::Kind::Stopped}});
     });
 }
 

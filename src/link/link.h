@@ -86,7 +86,9 @@ class Link : public QObject {
     void opened(int32_t status);
     void writeFinished(quint64 id, int32_t reg, int32_t value, int32_t status, int calls);
     void writeReported(const comm::WriteReport& report);  // with every writeFinished
-    void linkEvent(comm::LinkEvent event, const QString& detail);
+    // detail is the device; a failed open comes with its reason.
+    void linkEvent(comm::LinkEvent event, const QString& detail,
+                   const comm::LineError& error = comm::LineError{});
     void readFinished(quint64 id, int32_t start, QVector<int32_t> values, int32_t status);
     void statsChanged();
 

@@ -32,9 +32,15 @@ std::optional<LinkEvent> linkEventOfCode(const QString& code) {
     return std::nullopt;
 }
 
-QString linkEventText(LinkEvent event, const QString& detail, base::Lang lang) {
+QStringList linkEventValues(const QString& detail, const LineError& error) {
+    if (!error.isEmpty()) return QStringList{error.text(base::Lang::Stored)} + error.values();
+    if (!detail.trimmed().isEmpty()) return {detail.trimmed()};
+    return {};
+}
+
+QString linkEventText(LinkEvent event, const QStringList& values, base::Lang lang) {
     const char* source = kWords[static_cast<int>(event)].text;
-    const QString d = detail.trimmed();
+    const QString d = values.value(0).trimmed();
     // Events without a device or reason read without the trailing colon.
     if (d.isEmpty() && QByteArray(source).endsWith("：%1")) {
         QByteArray bare(source);
@@ -42,7 +48,10 @@ QString linkEventText(LinkEvent event, const QString& detail, base::Lang lang) {
         return base::wording(bare.constData(), lang);
     }
     QString text = base::wording(source, lang);
-    return text.contains(u"%1") ? text.arg(base::wording(d, lang)) : text;
+    // A reason kept as values reads from them; rows of older versions hold its words alone.
+    const LineError error = LineError::fromValues(values.mid(1));
+    const QString shown = error.isEmpty() ? base::wording(d, lang) : error.text(lang);
+    return text.contains(u"%1") ? text.arg(shown) : text;
 }
 
 }  // namespace comm

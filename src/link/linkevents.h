@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "base/tr.h"
+#include "link/lineerror.h"
 
 namespace comm {
 
@@ -27,13 +28,16 @@ enum class LinkEvent {
 // The event's code as the event log stores it ("link.opened"), and back.
 QString linkEventCode(LinkEvent event);
 std::optional<LinkEvent> linkEventOfCode(const QString& code);
+// The event's values as the event log keeps them: the device, or the Chinese words of a failed
+// open's reason followed by its values; none for an event without either.
+QStringList linkEventValues(const QString& detail, const LineError& error);
 // The event as one line in the language: "端口已打开：/dev/ttyUSB0", or "端口已打开" without a
-// device.
-QString linkEventText(LinkEvent event, const QString& detail, base::Lang lang);
+// device. A failed open's reason is made from its values.
+QString linkEventText(LinkEvent event, const QStringList& values, base::Lang lang);
 
 // The outcome of one holding-register write made for the operator: what was sent, how it ended
 // (status 0 or kModbusFail after the repeat), the caption of the control it came from, and on
-// failure the reason in plain words.
+// failure the reason.
 struct WriteReport {
     quint64 id = 0;
     int32_t reg = 0;
@@ -41,7 +45,7 @@ struct WriteReport {
     int32_t status = 0;
     int calls = 0;
     QString caption;
-    QString error;
+    LineError error{};
 };
 
 }  // namespace comm

@@ -6,6 +6,8 @@
 #include <QString>
 #include <cstdint>
 
+#include "link/lineerror.h"
+
 namespace comm {
 
 inline constexpr int32_t kModbusFail = -8888;
@@ -18,11 +20,11 @@ struct LinkStats {
     // address or argument) is not one.
     uint64_t exchanges = 0;
     uint64_t failures = 0;  // of which failed
-    QString lastError;      // why the last failed exchange failed; empty once one succeeds again
+    LineError lastError;    // why the last failed exchange failed; empty once one succeeds again
     bool lastOk = true;     // the most recent exchange succeeded
-    // Why the last open failed, as a whole sentence naming the port ("端口 3 无法打开：..."); empty
-    // when the last open succeeded. Kept until the next open.
-    QString openError;
+    // Why the last open failed, naming the port ("端口 3 无法打开：..."); empty when the last open
+    // succeeded. Kept until the next open.
+    LineError openError;
     // The open port's device went away (unplugged); the link is reopening it once a second.
     bool deviceLost = false;
 };
@@ -48,7 +50,7 @@ class ModbusRTU {
 
     virtual LinkStats stats() const { return {}; }
     // Why the last failed call failed, a refused one included ("端口未打开"); empty when unknown.
-    virtual QString lastFailure() const { return stats().lastError; }
+    virtual LineError lastFailure() const { return stats().lastError; }
     // True when the system reported the open port's device gone (read or write errors such as
     // EIO/ENXIO, terminal settings unreadable, the device node missing). A silent instrument on a
     // working port is not a gone device. Cleared by the next open.

@@ -23,17 +23,16 @@ std::optional<NetworkDevice> parseNetworkDevice(const QString& device) {
     return NetworkDevice{kind, url.host(), url.port()};
 }
 
-QString deviceCaption(const QString& device) {
+QString deviceCaption(const QString& device, base::Lang lang) {
     const auto net = parseNetworkDevice(device);
     if (!net) return device;
     const QString host = net->host.contains(u':') ? u'[' + net->host + u']' : net->host;
     const QString kind = net->kind == NetworkDevice::Kind::ModbusTcp
                              ? QStringLiteral("Modbus TCP")
-                             : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "RTU 透传"));
-    return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "网关 %1:%2（%3，波特率与校验位不适用）"))
-        .arg(host)
-        .arg(net->port)
-        .arg(kind);
+                             : base::wording(QT_TRANSLATE_NOOP("velmars", "RTU 透传"), lang);
+    return base::wording(QT_TRANSLATE_NOOP("velmars", "网关 %1:%2（%3，波特率与校验位不适用）"),
+                         lang)
+        .arg(host, QString::number(net->port), kind);
 }
 
 QString PortMap::deviceFor(int number) const {

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <optional>
 
+#include "base/tr.h"
+
 namespace comm {
 
 // A port number that names a gateway instead of a serial device: "tcp://HOST:PORT" speaks Modbus
@@ -24,8 +26,9 @@ struct NetworkDevice {
 std::optional<NetworkDevice> parseNetworkDevice(const QString& device);
 // Whether a device is written as a gateway URL, well formed or not.
 bool looksLikeNetworkDevice(const QString& device);
-// What the window shows for a device: a serial device as it is, a gateway as its host and port.
-QString deviceCaption(const QString& device);
+// What the window shows for a device: a serial device as it is, a gateway as its host and port,
+// in the language.
+QString deviceCaption(const QString& device, base::Lang lang = base::Lang::Stored);
 
 class PortMap {
   public:

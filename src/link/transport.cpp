@@ -11,24 +11,28 @@ namespace comm {
 
 namespace {
 
-QString systemText(int e) {
-    return QString::fromLocal8Bit(modbus_strerror(e));
+using Kind = LineError::Kind;
+using Cause = LineError::Cause;
+
+// Error e in the system's words.
+LineError systemError(int e, Kind kind = Kind::Failed) {
+    return {kind, 0, {}, Cause::System, QString::fromLocal8Bit(modbus_strerror(e))};
 }
 
 // Why connecting to a gateway or talking with it failed, in the operator's words where they have
 // some.
-QString networkText(int e) {
+LineError networkError(int e, Kind kind = Kind::Failed) {
     switch (os::networkFailure(e)) {
         case os::NetworkFailure::Refused:
-            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "连接被拒绝"));
+            return {kind, 0, {}, Cause::Refused, {}};
         case os::NetworkFailure::NoAnswer:
-            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "主机无应答"));
+            return {kind, 0, {}, Cause::HostSilent, {}};
         case os::NetworkFailure::Closed:
-            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "网关关闭了连接"));
+            return {kind, 0, {}, Cause::GatewayClosed, {}};
         case os::NetworkFailure::Other:
             break;
     }
-    return systemText(e);
+    return systemError(e, kind);
 }
 
 // A serial device: RTU, 8 data bits, 1 stop bit.
@@ -48,10 +52,8 @@ class SerialTransport final : public Transport {
         // answers a control call or its device node has vanished.
         return os::serialPortGone(socket(), path_);
     }
-    QString goneText(int e) const override {
-        return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "设备已断开（%1）")).arg(systemText(e));
-    }
-    QString openFailureText(int e) const override { return systemText(e); }
+    LineError goneError(int e) const override { return systemError(e, Kind::DeviceGone); }
+    LineError openFailure(int e) const override { return systemError(e); }
 
   protected:
     bool connect() override {
@@ -75,10 +77,8 @@ class NetworkTransport : public Transport {
         // silent instrument behind the gateway.
         return os::socketClosed(socket());
     }
-    QString goneText(int e) const override {
-        return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "连接已断开（%1）")).arg(networkText(e));
-    }
-    QString openFailureText(int e) const override { return networkText(e); }
+    LineError goneError(int e) const override { return networkError(e, Kind::ConnectionLost); }
+    LineError openFailure(int e) const override { return networkError(e); }
 
   protected:
     explicit NetworkTransport(NetworkDevice net) : net_(std::move(net)) {}
@@ -166,8 +166,8 @@ class RtuOverTcpTransport final : public NetworkTransport {
 class UnusableTransport final : public Transport {
   public:
     bool goneAfter(int) const override { return false; }
-    QString goneText(int e) const override { return systemText(e); }
-    QString openFailureText(int e) const override { return systemText(e); }
+    LineError goneError(int e) const override { return systemError(e); }
+    LineError openFailure(int e) const override { return systemError(e); }
 
   protected:
     bool connect() override {
@@ -211,24 +211,22 @@ void Transport::setResponseTimeout(_modbus* ctx, int ms) {
                                 static_cast<uint32_t>((ms % 1000) * 1000));
 }
 
-QString Transport::exchangeFailureText(int e) {
+LineError Transport::exchangeFailure(int e) {
     switch (e) {
         case ETIMEDOUT:
-            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "仪表无应答（超时）"));
+            return {Kind::Timeout};
         case EMBBADCRC:
-            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "CRC校验错误"));
+            return {Kind::BadCrc};
         case EMBBADDATA:
         case EMBBADSLAVE:
         case EMBBADEXC:
         case EMBMDATA:
-            return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "应答格式错误"));
+            return {Kind::BadAnswer};
         default:
             break;
     }
-    if (e > MODBUS_ENOBASE && e < MODBUS_ENOBASE + 16)
-        return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "异常应答，代码 %1"))
-            .arg(e - MODBUS_ENOBASE);
-    return systemText(e);
+    if (e > MODBUS_ENOBASE && e < MODBUS_ENOBASE + 16) return {Kind::Exception, e - MODBUS_ENOBASE};
+    return systemError(e);
 }
 
 void Transport::drain(int limitMs) {

@@ -7,6 +7,8 @@
 #include <QString>
 #include <memory>
 
+#include "link/lineerror.h"
+
 struct _modbus;
 
 namespace comm {
@@ -31,11 +33,11 @@ class Transport {
     // Whether error number e, or the state of the line after it, says the device has gone.
     virtual bool goneAfter(int e) const = 0;
     // The status for a gone device, naming error e.
-    virtual QString goneText(int e) const = 0;
-    // Why opening failed with error e, in the operator's words where there are some.
-    virtual QString openFailureText(int e) const = 0;
+    virtual LineError goneError(int e) const = 0;
+    // Why opening failed with error e (its cause and the system's words; kind left to the caller).
+    virtual LineError openFailure(int e) const = 0;
     // Why an exchange on a live line failed with error e.
-    static QString exchangeFailureText(int e);
+    static LineError exchangeFailure(int e);
     // Discards what arrives on the line until it has been quiet for a while, at most limitMs.
     void drain(int limitMs);
 

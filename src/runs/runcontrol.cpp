@@ -212,7 +212,7 @@ void RunControl::startRun(record::Run form, bool automatic) {
     if (form.station.isEmpty() && defaultStation_)
         form.station = defaultStation_(form.port, form.address);
     ++pending_;
-    lastError_.clear();
+    lastError_ = {};
     thread_.post(&RunWorker::start, std::move(form), makeNameUnique);
     emit changed();
 }
@@ -220,12 +220,12 @@ void RunControl::startRun(record::Run form, bool automatic) {
 void RunControl::stopRun() {
     if (!started_ || readOnly_) return;
     ++pending_;
-    lastError_.clear();
+    lastError_ = {};
     thread_.post(&RunWorker::stop, qint64(clock_.now().toSecsSinceEpoch()));
     emit changed();
 }
 
-void RunControl::onState(const RunsState& state, const QString& error, RunWorker::Kind kind) {
+void RunControl::onState(const RunsState& state, const base::Phrase& error, RunWorker::Kind kind) {
     const std::optional<record::Run> before = state_.open;
     if (kind != RunWorker::Kind::Read && pending_ > 0) --pending_;
     std::optional<record::Run> sent;
@@ -292,13 +292,13 @@ bool RunWorker::ensureOpen(bool write) {
     if (open_ && (writable_ || !write)) return true;
     // A file that is not there yet is made by the recorder, with its tables, not here.
     if (!QFileInfo::exists(path_)) {
-        error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件不存在：%1")).arg(path_);
+        error_ = {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件不存在：%1")), {path_}};
         return false;
     }
     // A file marked read-only is left exactly as it is, not even read through SQLite, which may
     // leave its journal files beside it. The file of another program's recording is only read.
     if (!readOnly_ && record::isReadOnlyFile(path_)) {
-        error_ = record::faultText(record::SampleStore::Fault::ReadOnly);
+        error_ = {record::faultText(record::SampleStore::Fault::ReadOnly)};
         return false;
     }
     if (write) {
@@ -306,32 +306,32 @@ bool RunWorker::ensureOpen(bool write) {
         // one the recorder has refused, gets no table of ours.
         if (readOnly_ ||
             !record::RunStore::besideSamples(path_, connectionName_ + QStringLiteral("-probe"))) {
-            error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "不是记录数据库：%1")).arg(path_);
+            error_ = {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "不是记录数据库：%1")), {path_}};
             return false;
         }
         store_.close();
     }
     open_ = store_.open(/*readOnly=*/!write);
     writable_ = open_ && write;
-    error_ = open_ ? QString() : store_.lastError();
+    error_ = open_ ? base::Phrase{} : store_.failure();
     return open_;
 }
 
 void RunWorker::open(bool readOnly) {
     readOnly_ = readOnly;
     // Until the recorder has made the file there are no runs; that is no fault.
-    report(ensureOpen(false) || !QFileInfo::exists(path_) ? QString() : error_, Kind::Read);
+    report(ensureOpen(false) || !QFileInfo::exists(path_) ? base::Phrase{} : error_, Kind::Read);
 }
 
 void RunWorker::start(const record::Run& run, bool makeNameUnique) {
     record::Run stored = run;
     if (!ensureOpen(true)) return report(error_, Kind::Started);
-    report(store_.start(stored, makeNameUnique) ? QString() : store_.lastError(), Kind::Started);
+    report(store_.start(stored, makeNameUnique) ? base::Phrase{} : store_.failure(), Kind::Started);
 }
 
 void RunWorker::stop(qint64 end) {
     if (!ensureOpen(true)) return report(error_, Kind::Stopped);
-    report(store_.stop(end) ? QString() : store_.lastError(), Kind::Stopped);
+    report(store_.stop(end) ? base::Phrase{} : store_.failure(), Kind::Stopped);
 }
 
 void RunWorker::close() {
@@ -339,7 +339,7 @@ void RunWorker::close() {
     open_ = writable_ = false;
 }
 
-void RunWorker::report(const QString& error, Kind kind) {
+void RunWorker::report(const base::Phrase& error, Kind kind) {
     RunsState state;
     if (open_) {
         state.open = store_.openRun();

@@ -84,16 +84,17 @@ class RunWorker : public QObject {
   signals:
     // After every request: the table as it is now, the request's error (empty when it went
     // through) and which request it was.
-    void stateReady(const runs::RunsState& state, const QString& error, runs::RunWorker::Kind kind);
+    void stateReady(const runs::RunsState& state, const base::Phrase& error,
+                    runs::RunWorker::Kind kind);
 
   private:
-    void report(const QString& error, Kind kind);
+    void report(const base::Phrase& error, Kind kind);
     // Opens the file for reading, or for writing when write, unless it is so already.
     bool ensureOpen(bool write);
 
     QString path_, connectionName_;
     record::RunStore store_;
-    QString error_;  // why the file could not be opened
+    base::Phrase error_;  // why the file could not be opened
     bool open_ = false, writable_ = false, readOnly_ = false;
 };
 
@@ -150,7 +151,7 @@ class RunControl : public QObject {
     // The program's clock in UTC seconds.
     int64_t now() const { return clock_.now().toSecsSinceEpoch(); }
     // Why the last request failed; empty when it went through.
-    QString lastError() const { return lastError_; }
+    const base::Phrase& lastError() const { return lastError_; }
 
     // A new run from the form, started now on the current chamber. The answer comes with changed().
     void startRun(record::Run form, bool automatic = false);
@@ -164,7 +165,7 @@ class RunControl : public QObject {
     void draftChanged();
 
   private:
-    void onState(const RunsState& state, const QString& error, RunWorker::Kind kind);
+    void onState(const RunsState& state, const base::Phrase& error, RunWorker::Kind kind);
     void applyBands();
     void logLine(const QString& code, const QString& name);
 
@@ -184,7 +185,7 @@ class RunControl : public QObject {
     bool automatic_ = false;
     RunsState state_;
     int pending_ = 0;
-    QString lastError_;
+    base::Phrase lastError_;
 };
 
 }  // namespace runs

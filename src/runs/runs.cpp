@@ -56,20 +56,20 @@ RunStore::~RunStore() {
     close();
 }
 
-bool RunStore::refuse(const QString& why) {
-    refusal_ = why;
+bool RunStore::refuse(base::Phrase why) {
+    refusal_ = std::move(why);
     return false;
 }
 
 // The file open with its runs table; clears the last call's fault.
 bool RunStore::ready() {
-    refusal_.clear();
+    refusal_ = {};
     return db_.ready() && (hasTable_ || db_.fail(Fault::NotOpen));
 }
 
 bool RunStore::open(bool readOnly) {
     close();
-    refusal_.clear();
+    refusal_ = {};
     if (!db_.open(readOnly ? FileAccess::ReadOnly : FileAccess::Create, kRunsBusyTimeoutMs))
         return false;
     QStringList columns;
@@ -115,7 +115,7 @@ bool RunStore::start(Run& run, bool makeNameUnique) {
     if (!q.exec(QStringLiteral("SELECT count(*) FROM runs WHERE end_t IS NULL")) || !q.next())
         return db_.failFromSql(q.lastError());
     if (q.value(0).toInt() > 0)
-        return refuse(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "已有试验正在进行")));
+        return refuse({QStringLiteral(QT_TRANSLATE_NOOP("velmars", "已有试验正在进行"))});
     q.finish();
     // Names are unique: a report or a reader asks for a run by its name.
     QString name = run.name;
@@ -125,7 +125,7 @@ bool RunStore::start(Run& run, bool makeNameUnique) {
         if (!inUse) break;
         if (!makeNameUnique) {
             return refuse(
-                QStringLiteral(QT_TRANSLATE_NOOP("velmars", "试验名称已被使用：%1")).arg(run.name));
+                {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "试验名称已被使用：%1")), {run.name}});
         }
         name = QStringLiteral("%1 (%2)").arg(run.name).arg(n);
     }
@@ -162,14 +162,14 @@ bool RunStore::stop(int64_t end) {
     q.bindValue(0, qlonglong(end));
     if (!q.exec()) return db_.failFromSql(q.lastError());
     if (q.numRowsAffected() < 1)
-        return refuse(QStringLiteral(QT_TRANSLATE_NOOP("velmars", "没有正在进行的试验")));
+        return refuse({QStringLiteral(QT_TRANSLATE_NOOP("velmars", "没有正在进行的试验"))});
     qCDebug(lcRuns, "run ended at %lld", qlonglong(end));
     return true;
 }
 
 std::vector<Run> RunStore::select(const QString& where, const QString& value, int limit) {
     std::vector<Run> runs;
-    refusal_.clear();
+    refusal_ = {};
     if (!db_.ready() || !hasTable_) return runs;
     QSqlQuery q(db_.db());
     q.setForwardOnly(true);
@@ -198,10 +198,9 @@ std::vector<Run> RunStore::list() {
 std::optional<Run> RunStore::find(const QString& name) {
     const auto runs = select(QStringLiteral("WHERE name = ?"), name, -1);
     if (runs.size() > 1) {
-        refuse(
-            QStringLiteral(QT_TRANSLATE_NOOP("velmars", "有 %1 个名为“%2”的试验，无法确定是哪一个"))
-                .arg(runs.size())
-                .arg(name));
+        refuse({QStringLiteral(
+                    QT_TRANSLATE_NOOP("velmars", "有 %1 个名为“%2”的试验，无法确定是哪一个")),
+                {QString::number(runs.size()), name}});
         return std::nullopt;
     }
     return runs.empty() ? std::nullopt : std::optional<Run>(runs.front());

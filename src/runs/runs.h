@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/tr.h"
 #include "instrument/band.h"
 #include "store/database.h"
 
@@ -40,7 +41,11 @@ class RunStore {
     // it, never into a file of another program. Reads the file only.
     static bool besideSamples(const QString& path, const QString& connectionName);
     void close();
-    QString lastError() const { return refusal_.isEmpty() ? db_.lastError() : refusal_; }
+    QString lastError() const { return failure().text(base::Lang::Stored); }
+    // The same with its values, to be put into words where shown.
+    base::Phrase failure() const {
+        return refusal_.isEmpty() ? base::Phrase{db_.lastError()} : refusal_;
+    }
 
     // Stores a new open run (run.end is ignored) and sets run.id. Refused while another is open,
     // and when another run has the same name, unless makeNameUnique: then the name gets the first
@@ -58,13 +63,13 @@ class RunStore {
 
   private:
     // A request refused for what the runs hold rather than for the file; false.
-    bool refuse(const QString& why);
+    bool refuse(base::Phrase why);
     bool ready();
     bool nameInUse(const QString& name, bool* inUse);
     std::vector<Run> select(const QString& where, const QString& value, int limit);
     Database db_;
     bool hasTable_ = false;
-    QString refusal_;
+    base::Phrase refusal_;
 };
 
 }  // namespace record

@@ -267,7 +267,7 @@ void RunWindow::refresh() {
     stop_->setEnabled(ready && open.has_value());
     QString state;
     if (!runs_.lastError().isEmpty())
-        state = base::Tr::tr("未完成：%1").arg(base::shown(runs_.lastError()));
+        state = base::Tr::tr("未完成：%1").arg(runs_.lastError().text(base::Lang::Shown));
     else if (runs_.busy())
         state = base::Tr::tr("处理中…");
     else if (open)

@@ -7,11 +7,13 @@
 #include <iostream>
 
 #include "chamber/chamber.h"
+#include "overview/overviewwindow.h"
 #include "shell/mainwindow.h"
 #include "shell/settings.h"
 #include "shell/shellos.h"
 #include "shell/splashwindow.h"
 #include "sim/server.h"
+#include "store/recorder.h"
 
 namespace shell {
 
@@ -57,6 +59,14 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
         clock_ = fastClock_.get();
     }
     setProfile(options_.profile);
+    // The chambers of this run: the command line's, kept for the next; else the settings file's.
+    // A profile or a database of its own is one chamber, as always.
+    if (!options_.chambers.isEmpty()) {
+        specs_ = options_.chambers;
+        saveChambers();
+    } else if (options_.profile.isEmpty() && options_.db.isEmpty()) {
+        specs_ = overview::readChambers(*settingsFileFor(QString()));
+    }
 }
 
 Application::~Application() = default;
@@ -67,27 +77,62 @@ QString Application::defaultDatabasePath(const QString& profile) {
                                     : QStringLiteral("Rdatabj-%1.db").arg(profile));
 }
 
+bool Application::startSimulator(comm::PortMap& ports, const QList<int>& addresses) {
+    sim::ServerOptions simOptions;
+    simOptions.demoStart = true;
+    // Each chamber on port 1 is an instrument of its own at its address.
+    simOptions.addresses.assign(addresses.begin(), addresses.end());
+    if (options_.logWrites)  // the server's thread writes whole lines
+        simOptions.writeLog = [](const std::string& line) { std::cout << line << std::endl; };
+    sim_ = std::make_unique<sim::SimServer>(simOptions);
+    std::string why;
+    if (!sim_->start(&why)) {
+        error_ = QStringLiteral("simulated instrument: %1").arg(QString::fromStdString(why));
+        return false;
+    }
+    if (!ports.hasExplicit(1)) ports.setExplicit(1, QString::fromStdString(sim_->device()));
+    return true;
+}
+
+std::unique_ptr<chamber::Chamber> Application::makeChamber(const overview::ChamberSpec& spec) {
+    // A chamber is what a profile of its name is: the same settings file and database.
+    chamber::Setup setup;
+    setup.name = spec.name;
+    setup.dbPath = defaultDatabasePath(spec.name);
+    setup.ports = ports_;
+    setup.clock = clock_;
+    setup.settings = [name = spec.name] { return settingsFileFor(name); };
+    // The station's name stays each chamber's own: --station names the one chamber of a run.
+    setup.given = {options_.forward,
+                   specs_.size() == 1 ? options_.station : std::nullopt,
+                   {options_.notifyMail, options_.notifyFrom, options_.notifyTo,
+                    options_.notifyWebhook, options_.notifySilentAfter},
+                   options_.keepDays,
+                   options_.keepFreeGb};
+    auto c = std::make_unique<chamber::Chamber>(std::move(setup));
+    c->link().setSettings(spec.portSettings());
+    return c;
+}
+
 bool Application::makeChambers() {
     if (!chambers_.empty()) return true;
-    comm::PortMap ports;
     for (auto it = options_.ports.cbegin(); it != options_.ports.cend(); ++it)
-        ports.setExplicit(it.key(), it.value());
-    if (options_.simulate) {
-        sim::ServerOptions simOptions;
-        simOptions.demoStart = true;
-        if (options_.logWrites)  // the server's thread writes whole lines
-            simOptions.writeLog = [](const std::string& line) { std::cout << line << std::endl; };
-        sim_ = std::make_unique<sim::SimServer>(simOptions);
-        std::string why;
-        if (!sim_->start(&why)) {
-            error_ = QStringLiteral("simulated instrument: %1").arg(QString::fromStdString(why));
-            return false;
+        ports_.setExplicit(it.key(), it.value());
+    if (!specs_.isEmpty()) {
+        if (options_.simulate) {
+            QList<int> addresses;
+            for (const overview::ChamberSpec& spec : specs_)
+                if (spec.port == 1) addresses << spec.address;
+            if (!startSimulator(ports_, addresses)) return false;
         }
-        if (!ports.hasExplicit(1)) ports.setExplicit(1, QString::fromStdString(sim_->device()));
+        for (const overview::ChamberSpec& spec : specs_)
+            chambers_.push_back(makeChamber(spec));
+        return true;
     }
+    if (options_.simulate && !startSimulator(ports_, {})) return false;
     chamber::Setup setup;
     setup.dbPath = options_.db.isEmpty() ? defaultDatabasePath(options_.profile) : options_.db;
-    setup.ports = std::move(ports);
+    setup.ports = ports_;
     setup.bus = std::move(pendingBus_);
     setup.clock = clock_;
     setup.settings = settingsFile;
@@ -107,10 +152,16 @@ bool Application::start() {
     if (options_.quitAfter) {
         QTimer::singleShot(static_cast<int>(*options_.quitAfter * 1000), this, [this] {
             if (main_ && !options_.screenshot.isEmpty()) main_->grab().save(options_.screenshot);
+            if (overview_ && !options_.screenshot.isEmpty()) {
+                QWidget* shown = lastShown_ && lastShown_->isVisible()
+                                     ? static_cast<QWidget*>(lastShown_.data())
+                                     : overview_.get();
+                shown->grab().save(options_.screenshot);
+            }
             if (main_)
                 main_->exitProgram();
             else
-                leave();
+                leaveAll();
         });
     }
     splash_ = new SplashWindow;
@@ -130,7 +181,15 @@ bool Application::startWithoutSplash() {
     return true;
 }
 
+MainWindow* Application::mainWindow() const {
+    return main_ ? main_.get() : lastShown_.data();
+}
+
 void Application::showMainWindow() {
+    if (!specs_.isEmpty()) {
+        showOverview();
+        return;
+    }
     if (main_) return;
     chamber::Chamber& chamber = *chambers_.front();
     chamber.open();
@@ -144,6 +203,128 @@ void Application::showMainWindow() {
     chamber.start();
     if (options_.connect) main_->openPort();
     emit mainWindowShown();
+}
+
+void Application::showOverview() {
+    if (overview_) return;
+    for (std::size_t i = 0; i < chambers_.size(); ++i) {
+        chambers_[i]->open();
+        chambers_[i]->start();
+        if (options_.connect) chambers_[i]->link().open(specs_[static_cast<int>(i)].portSettings());
+    }
+    overview_ = std::make_unique<overview::OverviewWindow>();
+    overview_->setExitAction([this] { leaveAll(); });
+    connect(overview_.get(), &overview::OverviewWindow::openRequested, this,
+            &Application::showChamberWindow);
+    connect(overview_.get(), &overview::OverviewWindow::added, this, &Application::addChamber);
+    connect(overview_.get(), &overview::OverviewWindow::changed, this, &Application::changeChamber);
+    connect(overview_.get(), &overview::OverviewWindow::removed, this, &Application::removeChamber);
+    updateOverview();
+    overview_->show();
+    emit overviewShown();
+}
+
+void Application::updateOverview() {
+    QList<overview::OverviewWindow::Entry> entries;
+    for (qsizetype i = 0; i < specs_.size(); ++i)
+        entries << overview::OverviewWindow::Entry{specs_[i], chambers_[i].get()};
+    overview_->setChambers(entries);
+}
+
+void Application::showChamberWindow(int i) {
+    if (i < 0 || i >= specs_.size()) return;
+    chamber::Chamber& chamber = *chambers_[i];
+    std::unique_ptr<MainWindow>& w = windows_[chamber.name()];
+    if (!w) {
+        w = std::make_unique<MainWindow>(chamber);
+        w->setWindowTitle(w->windowTitle() + QStringLiteral("— ") + chamber.name());
+        // Leaving the chamber's window goes back to the overview; the chamber records on.
+        w->setReturnAction([this] {
+            if (overview_) {
+                overview_->show();
+                overview_->activateWindow();
+            }
+        });
+        w->fitToScreen();
+        w->load();
+        w->showPortSettings(chamber.link().polling() ? chamber.link().settings()
+                                                     : specs_[i].portSettings());
+    }
+    lastShown_ = w.get();
+    overview_->hide();
+    w->show();
+    w->raise();
+    w->activateWindow();
+    emit mainWindowShown();
+}
+
+void Application::saveChambers() {
+    overview::writeChambers(*settingsFileFor(QString()), specs_);
+}
+
+void Application::addChamber(const overview::ChamberSpec& spec) {
+    QList<overview::ChamberSpec> all = specs_;
+    all << spec;
+    if (overview::checkChambers(all)) return;  // the dialog said why
+    specs_ = all;
+    saveChambers();
+    chambers_.push_back(makeChamber(spec));
+    chambers_.back()->open();
+    chambers_.back()->start();
+    updateOverview();
+}
+
+void Application::changeChamber(int i, const overview::ChamberSpec& spec) {
+    if (i < 0 || i >= specs_.size() || spec.name != specs_[i].name) return;
+    QList<overview::ChamberSpec> all = specs_;
+    all[i] = spec;
+    if (overview::checkChambers(all)) return;
+    specs_ = all;
+    saveChambers();
+    comm::Link& link = chambers_[i]->link();
+    // A chamber being polled goes on at its new port and address.
+    if (link.polling()) {
+        link.close();
+        link.open(spec.portSettings());
+    } else {
+        link.setSettings(spec.portSettings());
+    }
+    if (auto it = windows_.find(spec.name); it != windows_.end())
+        it->second->showPortSettings(spec.portSettings());
+    updateOverview();
+}
+
+void Application::removeChamber(int i) {
+    if (i < 0 || i >= specs_.size()) return;
+    // Its database stays where it is: adding the chamber again shows everything it kept.
+    chamber::Chamber& chamber = *chambers_[i];
+    if (auto it = windows_.find(chamber.name()); it != windows_.end()) {
+        it->second->setExitAction(nullptr);
+        it->second->exitProgram();
+        windows_.erase(it);
+    }
+    if (record::Recorder* recorder = chamber.recorder()) recorder->stop();
+    chamber.link().close();
+    specs_.removeAt(i);
+    chambers_.erase(chambers_.begin() + i);
+    saveChambers();
+    updateOverview();
+}
+
+void Application::leaveAll() {
+    for (auto& [name, w] : windows_) {
+        w->setExitAction(nullptr);
+        w->exitProgram();
+    }
+    for (auto& c : chambers_) {
+        if (record::Recorder* recorder = c->recorder()) recorder->stop();
+        c->link().close();
+    }
+    if (overview_) {
+        overview_->allowClose();
+        overview_->close();
+    }
+    leave();
 }
 
 void Application::leave() {

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -14,6 +15,9 @@
 
 namespace sim {
 class SimServer;
+}
+namespace overview {
+class OverviewWindow;
 }
 
 namespace shell {
@@ -41,7 +45,14 @@ class Application : public QObject {
     // The same without the start-up window's wait (tests).
     bool startWithoutSplash();
 
-    MainWindow* mainWindow() const { return main_.get(); }
+    // The main window of the one chamber, or of the chamber last opened from the overview.
+    MainWindow* mainWindow() const;
+    // The overview when chambers are configured; null otherwise.
+    overview::OverviewWindow* overviewWindow() const { return overview_.get(); }
+    // The chambers configured (command line or settings file); empty: one chamber as always.
+    const QList<overview::ChamberSpec>& chamberSpecs() const { return specs_; }
+    // Opens the main window of chamber i (from the overview).
+    void showChamberWindow(int i);
     sim::SimServer* simulator() const { return sim_.get(); }
     // The chambers the program serves, one today; made by start().
     const std::vector<std::unique_ptr<chamber::Chamber>>& chambers() const { return chambers_; }
@@ -54,12 +65,24 @@ class Application : public QObject {
 
   signals:
     void mainWindowShown();
+    void overviewShown();
     void exited();
 
   private:
     // The simulated instrument when asked for, then the chamber on the mapped ports.
     bool makeChambers();
+    // The simulated instrument, serving the given slave addresses.
+    bool startSimulator(comm::PortMap& ports, const QList<int>& addresses);
+    std::unique_ptr<chamber::Chamber> makeChamber(const overview::ChamberSpec& spec);
     void showMainWindow();
+    void showOverview();
+    void updateOverview();
+    void addChamber(const overview::ChamberSpec& spec);
+    void changeChamber(int i, const overview::ChamberSpec& spec);
+    void removeChamber(int i);
+    void saveChambers();
+    // Ends every chamber's recording and link, then leaves.
+    void leaveAll();
     void leave();
 
     Options options_;
@@ -71,8 +94,14 @@ class Application : public QObject {
     QPointer<SplashWindow> splash_;
     // Each is declared before what uses it, so that it ends after.
     std::unique_ptr<sim::SimServer> sim_;
+    comm::PortMap ports_;
     std::vector<std::unique_ptr<chamber::Chamber>> chambers_;
+    QList<overview::ChamberSpec> specs_;
     std::unique_ptr<MainWindow> main_;
+    // With chambers: a main window per chamber once opened, by name; the overview before them.
+    std::map<QString, std::unique_ptr<MainWindow>> windows_;
+    QPointer<MainWindow> lastShown_;
+    std::unique_ptr<overview::OverviewWindow> overview_;
 };
 
 }  // namespace shell

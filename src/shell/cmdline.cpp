@@ -168,6 +168,15 @@ ParseResult parseCommandLine(const QStringList& args) {
                                                      "'-' and '_' (at most 40), got '%1'")
                                           .arg(shown(v))};
             o.profile = v;
+        } else if (matches(a, QStringLiteral("--chamber"))) {
+            if (!takeValue(args, i, QStringLiteral("--chamber"), v, error))
+                return {std::nullopt, error};
+            const auto chamber = overview::parseChamberArg(v);
+            if (!chamber)
+                return {std::nullopt, QStringLiteral("--chamber expects "
+                                                     "NAME=PORT,ADDRESS[,BAUD[,PARITY]], got '%1'")
+                                          .arg(shown(v))};
+            o.chambers << *chamber;
         } else if (matches(a, QStringLiteral("--keep-days"))) {
             if (!takeValue(args, i, QStringLiteral("--keep-days"), v, error))
                 return {std::nullopt, error};
@@ -262,6 +271,24 @@ ParseResult parseCommandLine(const QStringList& args) {
     if (!o.report.isEmpty() && (!o.exportCsv.isEmpty() || !o.exportEvents.isEmpty()))
         return {std::nullopt,
                 QStringLiteral("--report cannot go with --export-csv or --export-events")};
+    if (!o.chambers.isEmpty()) {
+        if (const auto refusal = overview::checkChambers(o.chambers))
+            return {std::nullopt, shown(overview::refusalLine(*refusal))};
+        // Each chamber has its own settings file and database.
+        if (!o.profile.isEmpty() || !o.db.isEmpty())
+            return {std::nullopt, QStringLiteral("--chamber cannot go with --profile or --db")};
+        // Each chamber forwards under a station name of its own.
+        if (o.station && o.chambers.size() > 1)
+            return {std::nullopt, QStringLiteral("--station names one chamber, not several")};
+        // An export or a report reads one chamber's database: the one of its name.
+        if (!o.exportCsv.isEmpty() || !o.exportEvents.isEmpty() || !o.report.isEmpty()) {
+            if (o.chambers.size() != 1)
+                return {std::nullopt, QStringLiteral("--export-csv, --export-events and --report "
+                                                     "read the database of one --chamber")};
+            o.profile = o.chambers.first().name;
+            o.chambers.clear();
+        }
+    }
     r.options = o;
     return r;
 }
@@ -316,6 +343,13 @@ QString usageText() {
                "  --profile NAME        a settings file and a default database (Rdatabj-NAME.db) "
                "of this\n"
                "                        profile's own: one program per chamber, side by side\n"
+               "  --chamber NAME=PORT,ADDRESS[,BAUD[,PARITY]]  a chamber of this run "
+               "(repeatable):\n"
+               "                        the instrument at ADDRESS (1..16) on port PORT, BAUD "
+               "4800,\n"
+               "                        9600 (default) or 19200, PARITY N (default), O or E; each\n"
+               "                        with the settings file and database of the profile NAME;\n"
+               "                        kept in the settings file, shown in the overview\n"
                "  --keep-days N         keep archived samples and events N days (0: no limit; kept "
                "in\n"
                "                        the settings file)\n"

@@ -7,6 +7,8 @@
 #include <QStringList>
 #include <optional>
 
+#include "overview/chamberlist.h"
+
 namespace shell {
 
 struct Options {
@@ -15,6 +17,9 @@ struct Options {
     QMap<int, QString> ports;  // --port N=DEVICE
     QString db;                // --db PATH, empty for the default
     QString profile;           // --profile NAME: settings file and default database of its own
+    // --chamber NAME=PORT,ADDRESS[,BAUD[,PARITY]] (repeatable): the chambers of this run, each
+    // with the settings file and database a profile of its name has
+    QList<overview::ChamberSpec> chambers;
     bool connect = false;
     std::optional<double> quitAfter;  // seconds
     QString screenshot;

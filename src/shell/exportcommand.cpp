@@ -72,7 +72,7 @@ int runReport(const Options& options) {
         if (!run) {
             const QString why = store.lastError().isEmpty()
                                     ? base::Tr::tr("没有名为“%1”的试验").arg(*options.run)
-                                    : base::shown(store.lastError());
+                                    : store.failure().text(base::Lang::Shown);
             return failWith(2, QStringLiteral("%1: %2").arg(db, why));
         }
         request = runs::reportRequest(*run, db, QDateTime::currentSecsSinceEpoch());

@@ -316,6 +316,15 @@ void MainWindow::load() {
     updateDeviceLabel();
 }
 
+void MainWindow::showPortSettings(const comm::PortSettings& settings) {
+    portList_->setCurrentText(QString::number(settings.port));
+    addressList_->setCurrentText(QString::number(settings.address));
+    if (settings.baud >= 0 && settings.baud <= 2) baudButtons_[settings.baud]->setChecked(true);
+    if (settings.parity >= 0 && settings.parity <= 2)
+        parityButtons_[settings.parity]->setChecked(true);
+    updateDeviceLabel();
+}
+
 void MainWindow::showChamberParts() {
     if (record::Recorder* recorder = chamber_.recorder()) {
         chart_->listenTo(recorder);
@@ -400,7 +409,7 @@ void MainWindow::updateDeviceLabel() {
     const int n = base::roundToInt32(base::leadingNumber(portList_->currentText())).value_or(0);
     const QString dev = chamber_.ports().deviceFor(n);
     deviceLabel_->setText(dev.isEmpty() ? base::Tr::tr("（无设备）")
-                                        : base::shown(comm::deviceCaption(dev)));
+                                        : comm::deviceCaption(dev, base::Lang::Shown));
 }
 
 void MainWindow::updateLinkStatus() {
@@ -411,14 +420,13 @@ void MainWindow::updateLinkStatus() {
 }
 
 void MainWindow::updateRecorderStatus() {
-    // The recorder's state is made into words here; the event log's line is kept in Chinese by
-    // its maker, shown here in the chosen language.
+    // The recorder's and the event log's states are made into words here.
     const record::Recorder* recorder = chamber_.recorder();
     const record::EventLog* log = chamber_.eventLog();
     QString text =
         recorder ? record::recorderStatusText(recorder->status(), base::Lang::Shown) : QString();
-    if (log && !log->statusText().isEmpty())
-        text += (text.isEmpty() ? QString() : base::Tr::tr("；")) + base::shown(log->statusText());
+    const QString logText = log ? log->statusText(base::Lang::Shown) : QString();
+    if (!logText.isEmpty()) text += (text.isEmpty() ? QString() : base::Tr::tr("；")) + logText;
     recorderStatus_->setText(text);
 }
 
@@ -481,29 +489,19 @@ QWidget* MainWindow::exitQuestion() const {
 
 void MainWindow::requestExit() {
     if (exited_) return;
+    if (returnAction_) {
+        hide();
+        returnAction_();
+        return;
+    }
     if (exitQuestion_) {
         exitQuestion_->activateWindow();
         return;
     }
     // Leaving stops the recording, so it is asked first; "取消" is the default and Esc chooses it.
-    auto* box =
-        new QMessageBox(QMessageBox::Question, windowTitle(),
-                        base::Tr::tr("退出程序？退出后停止记录。"), QMessageBox::NoButton, this);
-    box->setObjectName(QStringLiteral("ExitQuestion"));
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    QPushButton* quit = box->addButton(base::Tr::tr("退出"), QMessageBox::AcceptRole);
-    quit->setObjectName(QStringLiteral("ExitQuestionQuit"));
-    quit->setAccessibleName(base::Tr::tr("退出"));
-    QPushButton* cancel = box->addButton(base::Tr::tr("取消"), QMessageBox::RejectRole);
-    cancel->setObjectName(QStringLiteral("ExitQuestionCancel"));
-    cancel->setAccessibleName(base::Tr::tr("取消"));
-    box->setDefaultButton(cancel);
-    box->setEscapeButton(cancel);
-    connect(box, &QMessageBox::finished, this, [this, box, quit] {
-        if (box->clickedButton() == quit) exitProgram();
-    });
-    exitQuestion_ = box;
-    box->open();
+    exitQuestion_ = ui::askFirst(this, base::Tr::tr("退出程序？退出后停止记录。"),
+                                 QStringLiteral("ExitQuestion"), base::Tr::tr("退出"),
+                                 QStringLiteral("Quit"), [this] { exitProgram(); });
 }
 
 void MainWindow::exitProgram() {
@@ -525,6 +523,11 @@ void MainWindow::exitProgram() {
 }
 
 void MainWindow::closeEvent(QCloseEvent* e) {
+    if (returnAction_ && !exited_) {
+        e->ignore();
+        requestExit();
+        return;
+    }
     // The close box is refused and changes nothing: the window is left through "退出" only.
     if (blockClose_) {
         e->ignore();

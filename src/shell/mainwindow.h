@@ -8,6 +8,8 @@
 #include <array>
 #include <functional>
 
+#include "link/commparams.h"
+
 class QComboBox;
 class QTimer;
 class QLabel;
@@ -74,6 +76,11 @@ class MainWindow : public QMainWindow {
 
     // Called once the Exit path has closed everything (the application quits there).
     void setExitAction(std::function<void()> action) { exitAction_ = std::move(action); }
+    // A chamber's window among several: "退出", Esc and the close box hide it and call this
+    // instead of leaving; the chamber goes on recording.
+    void setReturnAction(std::function<void()> action) { returnAction_ = std::move(action); }
+    // Shows these settings in the port controls, as "打开" would use them.
+    void showPortSettings(const comm::PortSettings& settings);
 
     // The live panel's own 200 ms tick: values, states and the stale mark, whatever the chart does.
     void liveTick();
@@ -100,6 +107,7 @@ class MainWindow : public QMainWindow {
     bool blockClose_ = false;
     bool exited_ = false;
     std::function<void()> exitAction_;
+    std::function<void()> returnAction_;
 
     QComboBox* portList_ = nullptr;  // port number
     QLabel* deviceLabel_ = nullptr;

@@ -29,7 +29,7 @@ QString linkStatusText(const comm::LinkStats& stats, bool polling, int32_t port,
     } else if (stats.portOpen) {
         s = base::Tr::tr("端口 %1 已打开（%2）").arg(port).arg(stats.device);
     } else if (!stats.openError.isEmpty()) {
-        s = base::shown(stats.openError);  // a whole sentence: which port, which device, why
+        s = stats.openError.text(base::Lang::Shown);  // which port, which device, why
     } else {
         s = base::Tr::tr("端口 %1 未能打开").arg(port);
     }
@@ -42,7 +42,7 @@ QString linkStatusText(const comm::LinkStats& stats, bool polling, int32_t port,
         s += base::Tr::tr("  周期 %1 ms").arg(qRound(cycleMs));
     if (!stats.lastError.isEmpty())
         s += (stats.lastOk ? base::Tr::tr("  上次错误：") : base::Tr::tr("  错误：")) +
-             base::shown(stats.lastError);
+             stats.lastError.text(base::Lang::Shown);
     return s;
 }
 

@@ -18,8 +18,12 @@ QString profile() {
 }
 
 std::unique_ptr<QSettings> settingsFile() {
-    const QString file = profileName().isEmpty() ? QStringLiteral("velmars")
-                                                 : QStringLiteral("velmars-") + profileName();
+    return settingsFileFor(profileName());
+}
+
+std::unique_ptr<QSettings> settingsFileFor(const QString& profile) {
+    const QString file =
+        profile.isEmpty() ? QStringLiteral("velmars") : QStringLiteral("velmars-") + profile;
     return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
                                        QStringLiteral("velmars"), file);
 }

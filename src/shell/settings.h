@@ -14,5 +14,7 @@ QString profile();
 
 // The program's settings file: velmars.ini, or velmars-NAME.ini for a profile.
 std::unique_ptr<QSettings> settingsFile();
+// The settings file of a profile, or of the chamber of that name; velmars.ini for none.
+std::unique_ptr<QSettings> settingsFileFor(const QString& profile);
 
 }  // namespace shell

@@ -2,7 +2,10 @@
 
 #include <QFontDatabase>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
+
+#include "base/tr.h"
 
 #include "ui/accessible.h"
 #include "ui/uios.h"
@@ -60,6 +63,27 @@ void setWriteCaption(QWidget* w, const QString& caption) {
 QString writeCaption(const QWidget* w) {
     const QString c = w->property("writeCaption").toString();
     return c.isEmpty() ? w->accessibleName() : c;
+}
+
+QMessageBox* askFirst(QWidget* parent, const QString& text, const QString& name, const QString& yes,
+                      const QString& yesName, std::function<void()> onYes) {
+    auto* box = new QMessageBox(QMessageBox::Question, parent->windowTitle(), text,
+                                QMessageBox::NoButton, parent);
+    box->setObjectName(name);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton* yesButton = box->addButton(yes, QMessageBox::AcceptRole);
+    yesButton->setObjectName(name + yesName);
+    yesButton->setAccessibleName(yes);
+    QPushButton* cancel = box->addButton(base::Tr::tr("取消"), QMessageBox::RejectRole);
+    cancel->setObjectName(name + QStringLiteral("Cancel"));
+    cancel->setAccessibleName(base::Tr::tr("取消"));
+    box->setDefaultButton(cancel);
+    box->setEscapeButton(cancel);
+    QObject::connect(box, &QMessageBox::finished, box, [box, yesButton, onYes = std::move(onYes)] {
+        if (box->clickedButton() == yesButton && onYes) onYes();
+    });
+    box->open();
+    return box;
 }
 
 }  // namespace ui

@@ -3,8 +3,10 @@
 
 #include <QColor>
 #include <QString>
+#include <functional>
 
 class QLabel;
+class QMessageBox;
 class QPushButton;
 class QWidget;
 
@@ -34,5 +36,11 @@ QPushButton* commandButton(const QString& caption, const QString& name,
 // name.
 void setWriteCaption(QWidget* w, const QString& caption);
 QString writeCaption(const QWidget* w);
+
+// A question asked before something that cannot be taken back, opened (not waited for) over
+// parent: the button yes (objectName name + yesName) and "取消" (name + "Cancel"), the default
+// that Esc chooses; onYes runs when yes was pressed. The box (objectName name) deletes itself.
+QMessageBox* askFirst(QWidget* parent, const QString& text, const QString& name, const QString& yes,
+                      const QString& yesName, std::function<void()> onYes);
 
 }  // namespace ui

@@ -7,12 +7,11 @@ namespace ui {
 
 QString writeOutcomeText(const QString& caption, const QString& value, bool written,
                          const QString& error) {
-    // The caption and the reason come as written in Chinese (they go to the event log so).
+    // The caption comes as written in Chinese (it goes to the event log so).
     const QString shownCaption = base::shown(caption);
     if (written) return base::Tr::tr("%1 = %2 已写入").arg(shownCaption, value);
     return base::Tr::tr("%1 = %2 写入失败（%3）")
-        .arg(shownCaption, value,
-             error.isEmpty() ? base::Tr::tr("仪表无应答") : base::shown(error));
+        .arg(shownCaption, value, error.isEmpty() ? base::Tr::tr("仪表无应答") : error);
 }
 
 WriteSender::WriteSender(QObject* parent) : QObject(parent) {}

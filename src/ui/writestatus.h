@@ -11,12 +11,14 @@
 #include <optional>
 
 #include "base/numberrule.h"
+#include "base/tr.h"
 #include "ui/accessible.h"
 
 namespace ui {
 
 // "<caption> = <value> 已写入", or "<caption> = <value> 写入失败（<error>）" when it failed
-// ("仪表无应答" when no reason is known).
+// ("仪表无应答" when no reason is known). The caption comes in Chinese, the error in the chosen
+// language.
 QString writeOutcomeText(const QString& caption, const QString& value, bool written,
                          const QString& error);
 
@@ -27,14 +29,15 @@ class WriteSender : public QObject {
 
     // Sends through link and follows its outcomes: anything with writeHolding(reg, value,
     // caption) that returns the request id, and a writeReported(report) signal whose report
-    // carries that id, the status (0: written) and the reason of a failure.
+    // carries that id, the status (0: written) and the reason of a failure (with text(lang)).
     template <class Link>
     void sendThrough(Link& link) {
         send_ = [&link](int32_t reg, int32_t value, const QString& caption) {
             return link.writeHolding(reg, value, caption);
         };
-        connect(&link, &Link::writeReported, this,
-                [this](const auto& r) { report(r.id, r.status == 0, r.error); });
+        connect(&link, &Link::writeReported, this, [this](const auto& r) {
+            report(r.id, r.status == 0, r.error.text(base::Lang::Shown));
+        });
     }
 
     // Sends value; shown is the value as the outcome line shows it.
@@ -49,7 +52,8 @@ class WriteSender : public QObject {
     // A value not sent: "<caption>：“abc” 不是数字，未发送".
     void refuse(const QString& caption, const QString& text, const QString& reason);
 
-    // The outcome of write id: says it when the write was sent from here and returns true.
+    // The outcome of write id: says it when the write was sent from here and returns true. error
+    // is in the chosen language.
     bool report(quint64 id, bool written, const QString& error);
 
   signals:

@@ -100,9 +100,9 @@ TEST(EventRules, WritesCarryRegisterValueStatusAndTheirReason) {
               std::tuple(QStringLiteral("write"), std::optional(4107), std::optional(1234),
                          std::optional(0)));
     comm::WriteReport failed{
-        2, 1, 70000, -8888, 0, QStringLiteral("设定SV1"), QStringLiteral("数值超出范围")};
+        2, 1, 70000, -8888, 0, QStringLiteral("设定SV1"), {comm::LineError::Kind::OutOfRange}};
     e = record::writeEntry(failed);
-    EXPECT_EQ(e.text, QStringLiteral("设定SV1 → 70000（失败：数值超出范围）"));
+    EXPECT_EQ(e.text, QStringLiteral("设定SV1 → 70000（失败：超出寄存器范围）"));
     EXPECT_EQ(e.status, -8888);
 }
 

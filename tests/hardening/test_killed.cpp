@@ -92,7 +92,11 @@ TEST(KilledProgram, FiftyKillsLeaveASoundRing) {
     const unsigned seed = std::random_device{}();
     SCOPED_TRACE(testing::Message() << "seed " << seed);
     std::mt19937 gen(seed);
-    std::uniform_int_distribution<int> killAtMs(1500, 2200);
+    // Most runs are killed while they record: a moment after they stored their second sample,
+    // however long a loaded machine takes to start the program. Every fifth is killed at a
+    // moment of its start-up instead, wherever that has got to.
+    std::uniform_int_distribution<int> killAfterMs(0, 700);
+    std::uniform_int_distribution<int> killEarlyMs(300, 1500);
 
     QElapsedTimer total;
     total.start();
@@ -118,7 +122,17 @@ TEST(KilledProgram, FiftyKillsLeaveASoundRing) {
         p.start(binDir + "/velmars",
                 {"--simulate", "--connect", "--db", path, "--clock-speed", "50"});
         ASSERT_TRUE(p.waitForStarted(5000));
-        QThread::msleep(killAtMs(gen));
+        if (run % 5 == 4) {
+            QThread::msleep(killEarlyMs(gen));
+        } else {
+            QElapsedTimer waited;
+            waited.start();
+            while ((scalar(path, "SELECT last_id FROM sl_void").toInt() - counter + kRing) % kRing <
+                       2 &&
+                   waited.elapsed() < 120000 && p.state() == QProcess::Running)
+                QThread::msleep(20);
+            QThread::msleep(killAfterMs(gen));
+        }
         p.kill();  // SIGKILL
         ASSERT_TRUE(p.waitForFinished(5000));
         ASSERT_EQ(p.exitStatus(), QProcess::CrashExit) << "the program ended before the kill";
@@ -213,8 +227,9 @@ TEST(KilledProgram, FiftyKillsLeaveASoundRing) {
         for (auto it = after.cbegin(); it != after.cend(); ++it)
             before.insert(it.key(), {it.value().date, it.value().time});
     }
-    // Together the runs stored about two samples each and went round the end of the ring.
-    EXPECT_GE(stored, kRuns);
+    // Together the runs stored at least two samples each of most and went round the end of the
+    // ring.
+    EXPECT_GE(stored, 2 * (kRuns - kRuns / 5));
     EXPECT_LT(counter, kStartCounter);
     EXPECT_GT(prefilled, 0);
     std::printf("%d runs, %d samples stored, %.1f s\n", kRuns, stored, total.elapsed() / 1000.0);

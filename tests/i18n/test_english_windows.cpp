@@ -36,6 +36,7 @@
 #include "events/eventrules.h"
 #include "events/eventwindow.h"
 #include "link/image.h"
+#include "overview/overviewwindow.h"
 #include "shell/application.h"
 #include "shell/language.h"
 #include "shell/mainwindow.h"
@@ -350,6 +351,15 @@ void EnglishWindows::everyWindowSpeaksEnglish() {
     auto* line = main->findChild<QLabel*>(QStringLiteral("LinkStatus"));
     QTRY_VERIFY_WITH_TIMEOUT(line->text().contains(QStringLiteral("/dev/velmars-none")), 5000);
     walker.say(QStringLiteral("main"), QStringLiteral("port error"), line->text());
+
+    // The overview over this run's chamber, and its chamber dialog.
+    overview::OverviewWindow ov;
+    ov.setChambers({{{QStringLiteral("Kammer-1"), 1, 1}, &app.chamber()}});
+    walker.look(&ov, QStringLiteral("overview"));
+    ov.addChamber();
+    QVERIFY(ov.dialog());
+    walker.look(ov.dialog(), QStringLiteral("chamber-dialog"));
+    ov.dialog()->close();
 
     QVERIFY(report(walker));
     main->exitProgram();

@@ -3,9 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <functional>
+#include <tuple>
 
 #include "base/tr.h"
+#include "events/eventlog.h"
 #include "events/eventrules.h"
+#include "forward/status.h"
+#include "link/lineerror.h"
+#include "link/ports.h"
 #include "shell/application.h"
 #include "shell/language.h"
 
@@ -38,6 +44,12 @@ TEST(I18n, EventRowsInChineseAndEnglish) {
          "Alarm 1 set value → 120 (failed: Instrument not answering (timeout))"},
         {"write.failed", {"4X 4107", "5", ""}, "4X 4107 → 5（失败：仪表无应答）",
          "4X 4107 → 5 (failed: Instrument not answering)"},
+        // A reason kept as values after its words reads from the values.
+        {"write.failed", {"设定SV1", "5", "-", "badAddress", "0", "", "system", ""},
+         "设定SV1 → 5（失败：模块地址 0 无效）", "Set SV1 → 5 (failed: Invalid module address 0)", true},
+        {"link.openFailed", {"-", "openFailed", "3", "tcp://h:1", "refused", ""},
+         "端口无法打开：端口 3（tcp://h:1）无法打开：连接被拒绝",
+         "Port cannot be opened: Port 3 (tcp://h:1) cannot be opened: Connection refused", true},
         {"alarm.state", {"4", "0", "1"}, "传感器正常 → 传感器1开路", "Sensor normal → Sensor 1 open"},
         {"program.state", {"0", "0", "1"}, "曲线状态 停止 → 运行", "Program status Stop → Run"},
         {"program.state", {"8", "2", "3"}, "循环次数 2 → 3", "Cycle count 2 → 3"},
@@ -61,19 +73,65 @@ TEST(I18n, EventRowsInChineseAndEnglish) {
          "Forwarding skipped 5 records and 2 events (overwritten before the server came back)"},
     };
     // clang-format on
-    // The recorder's status lines, made from its values where shown.
+    // The status lines and the line's errors, made from their values where shown.
     using R = record::RecorderStatus;
-    const std::tuple<R, const char*, const char*> statuses[] = {
-        {{R::State::Recording, 42, 0, {}}, "记录中：第 42 条", "Recording: record 42"},
-        {{R::State::Failed, 0, 7, "磁盘已满"},
+    using L = record::EventLogStatus;
+    using F = record::forward::Status;
+    using E = comm::LineError;
+    using Text = std::function<QString(base::Lang)>;
+    const auto recorder = [](R r) {
+        return [r](base::Lang l) { return recorderStatusText(r, l); };
+    };
+    const auto log = [](L s) { return [s](base::Lang l) { return eventLogStatusText(s, l); }; };
+    const auto forward = [](F s) { return [s](base::Lang l) { return statusText(s, l); }; };
+    const auto line = [](E e) { return [e](base::Lang l) { return e.text(l); }; };
+    const std::tuple<Text, const char*, const char*> statuses[] = {
+        {recorder({R::State::Recording, 42, 0, {}}), "记录中：第 42 条", "Recording: record 42"},
+        {recorder({R::State::Failed, 0, 7, "磁盘已满"}),
          "记录已停止：磁盘已满，每秒重试；内存中 7 个样本待写入",
          "Recording stopped: Disk full, retrying every second; 7 samples in memory waiting to be "
-         "written"}};
-    for (const auto& [status, chinese, english] : statuses) {
-        ASSERT_TRUE(shell::installTranslation(QStringLiteral("en")));
-        EXPECT_EQ(record::recorderStatusText(status, base::Lang::Stored).toStdString(), chinese);
-        EXPECT_EQ(record::recorderStatusText(status, base::Lang::Shown).toStdString(), english);
+         "written"},
+        {log({L::State::Stopped, record::Fault::ReadOnly}),
+         "事件记录已停止：数据库文件只读，每秒重试",
+         "Event log stopped: The database file is read-only, retrying every second"},
+        {log({L::State::Lost, record::Fault::None, 12}), "事件记录：12 条因数据库不可用而丢失",
+         "Event log: 12 lost as the database was unavailable"},
+        {log({}), "", ""},
+        {forward({record::forward::State::Waiting, 42, {}}), "转发: 等待服务器 (42 条待发)",
+         "Forwarding: waiting for the server (42 to send)"},
+        {forward({record::forward::State::Failed, 0, "服务器拒绝写入 (%1)", "%2"}),
+         "转发: 错误: 服务器拒绝写入 (%2)", "Forwarding: error: The server refused the write (%2)"},
+        {line({E::Kind::OpenFailed, 3, "/dev/%1", E::Cause::System, "No such file"}),
+         "端口 3（/dev/%1）无法打开：No such file",
+         "Port 3 (/dev/%1) cannot be opened: No such file"},
+        {line({E::Kind::NoDevice, 19}), "端口 19 无法打开：无对应设备",
+         "Port 19 cannot be opened: no device for it"},
+        {line({E::Kind::Exception, 2}), "异常应答，代码 2", "Exception response, code 2"},
+        {line({E::Kind::ConnectionLost, 0, {}, E::Cause::Refused}), "连接已断开（连接被拒绝）",
+         "Connection lost (Connection refused)"},
+        {line({E::Kind::DeviceGone, 0, {}, E::Cause::System, "I/O error"}),
+         "设备已断开（I/O error）", "Device disconnected (I/O error)"},
+        {line({E::Kind::Stopped}), "通讯已停止", "Communication stopped"},
+        {[](base::Lang l) { return comm::deviceCaption(QStringLiteral("rtu+tcp://h:4001"), l); },
+         "网关 h:4001（RTU 透传，波特率与校验位不适用）",
+         "Gateway h:4001 (RTU pass-through; baud rate and parity do not apply)"},
+        {[](base::Lang l) {
+             return base::Phrase{QStringLiteral("有 %1 个名为“%2”的试验，无法确定是哪一个"),
+                                 {QStringLiteral("2"), QStringLiteral("%1 批")}}
+                 .text(l);
+         },
+         "有 2 个名为“%1 批”的试验，无法确定是哪一个",
+         "2 test runs are named “%1 批”; which one is meant cannot be told"},
+    };
+    ASSERT_TRUE(shell::installTranslation(QStringLiteral("en")));
+    for (const auto& [text, chinese, english] : statuses) {
+        EXPECT_EQ(text(base::Lang::Stored).toStdString(), chinese);
+        EXPECT_EQ(text(base::Lang::Shown).toStdString(), english);
     }
+    // A line error's values survive the event log's round trip, and unknown ones read as none.
+    const E open{E::Kind::OpenFailed, 3, "tcp://h:1", E::Cause::HostSilent, {}};
+    EXPECT_EQ(E::fromValues(open.values()), open);
+    EXPECT_TRUE(E::fromValues({"later.kind", "1"}).isEmpty());
     for (const Coded& c : cases) {
         record::EventEntry e =
             record::codedEntry(QStringLiteral("link"), QString::fromLatin1(c.code), c.args);

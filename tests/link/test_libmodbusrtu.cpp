@@ -76,7 +76,8 @@ TEST(ModbusOverSim, FailuresReturnTheFailStatus) {
     int32_t buf[16] = {};
     // Outside the map: exception 02.
     EXPECT_EQ(r.bus->Get_4X_DX(1, 1, 9000, 1, buf), kModbusFail);
-    EXPECT_TRUE(r.bus->stats().lastError.contains("2")) << r.bus->stats().lastError.toStdString();
+    EXPECT_TRUE(r.bus->stats().lastError.text(base::Lang::Stored).contains("2"))
+        << r.bus->stats().lastError.text(base::Lang::Stored).toStdString();
     EXPECT_EQ(r.bus->Set_4X_D1(1, 1, 9000, 1), kModbusFail);
     // Not sent at all: past 16 bits, or a register number that has no address.
     const uint64_t before = r.bus->stats().exchanges;
@@ -99,7 +100,7 @@ TEST(ModbusOverSim, SilentInstrumentCostsAtMostTheTimeout) {
     EXPECT_EQ(r.bus->Get_3X_DX(1, 1, 1, 8, buf), kModbusFail);
     EXPECT_LT(t.elapsed(), 400);
     EXPECT_EQ(buf[0], 11);  // a failed read leaves the buffer as it was
-    EXPECT_TRUE(r.bus->stats().lastError.contains("超时"));
+    EXPECT_TRUE(r.bus->stats().lastError.text(base::Lang::Stored).contains("超时"));
     EXPECT_FALSE(r.bus->deviceGone());  // silent, but the port works
     // A writer's single repeat: two calls, both failing.
     int calls = 0;
@@ -123,7 +124,8 @@ TEST(ModbusOverSim, BadCrcIsAFailure) {
     SimRig r(o);
     int32_t buf[8] = {};
     EXPECT_EQ(r.bus->Get_3X_DX(1, 1, 1, 8, buf), kModbusFail);
-    EXPECT_TRUE(r.bus->stats().lastError.contains("CRC")) << r.bus->stats().lastError.toStdString();
+    EXPECT_TRUE(r.bus->stats().lastError.text(base::Lang::Stored).contains("CRC"))
+        << r.bus->stats().lastError.text(base::Lang::Stored).toStdString();
 }
 
 TEST(ModbusOverSim, ClosedLineAndMissingPortFail) {
@@ -131,12 +133,13 @@ TEST(ModbusOverSim, ClosedLineAndMissingPortFail) {
     r.server.closeLine();
     int32_t buf[8] = {};
     EXPECT_EQ(r.bus->Get_3X_DX(1, 1, 1, 8, buf), kModbusFail);
-    EXPECT_TRUE(r.bus->deviceGone()) << r.bus->stats().lastError.toStdString();
+    EXPECT_TRUE(r.bus->deviceGone())
+        << r.bus->stats().lastError.text(base::Lang::Stored).toStdString();
     EXPECT_EQ(r.bus->ClosePort_Modbus(1), 0);
     // Calls on a closed port fail without being counted as exchanges.
     const auto before = r.bus->stats();
     EXPECT_EQ(r.bus->Get_3X_DX(1, 1, 1, 8, buf), kModbusFail);
-    EXPECT_EQ(r.bus->lastFailure(), "端口未打开");
+    EXPECT_EQ(r.bus->lastFailure().text(base::Lang::Stored), "端口未打开");
     EXPECT_EQ(r.bus->stats().exchanges, before.exchanges);
     EXPECT_EQ(r.bus->stats().failures, before.failures);
     comm::PortMap none;
@@ -146,10 +149,10 @@ TEST(ModbusOverSim, ClosedLineAndMissingPortFail) {
     EXPECT_EQ(nowhere.OpenPort_Modbus(19, 1, 0), kModbusFail);
     EXPECT_EQ(missing.OpenPort_Modbus(3, 1, 0), kModbusFail);
     // The reason stays until the next open: the port, the device and what the system said.
-    const QString why = missing.stats().openError;
+    const QString why = missing.stats().openError.text(base::Lang::Stored);
     EXPECT_TRUE(why.startsWith("端口 3（/nonexistent/tty）无法打开：")) << why.toStdString();
     EXPECT_GT(why.size(), QString("端口 3（/nonexistent/tty）无法打开：").size());
-    EXPECT_TRUE(nowhere.stats().openError.contains("无对应设备"));
+    EXPECT_TRUE(nowhere.stats().openError.text(base::Lang::Stored).contains("无对应设备"));
     EXPECT_EQ(missing.Set_4X_D1(3, 1, 1, 1), kModbusFail);
     EXPECT_EQ(missing.stats().exchanges + missing.stats().failures, 0u);
     EXPECT_FALSE(missing.deviceGone());

@@ -155,9 +155,12 @@ TEST_P(Transports, SilentIsOnlySilentAndALostConnectionHeals) {
     link.open();
     ASSERT_TRUE(pump([&] { return count(comm::LinkEvent::OpenFailed) == 1; }, 2000));
     pump([] { return false; }, 400);
-    EXPECT_TRUE(link.stats().openError.contains(device)) << qPrintable(link.stats().openError);
-    EXPECT_TRUE(link.stats().openError.endsWith(QString::fromUtf8(port.openFailure)))
-        << qPrintable(link.stats().openError);
+    EXPECT_TRUE(link.stats().openError.text(base::Lang::Stored).contains(device))
+        << qPrintable(link.stats().openError.text(base::Lang::Stored));
+    EXPECT_TRUE(link.stats()
+                    .openError.text(base::Lang::Stored)
+                    .endsWith(QString::fromUtf8(port.openFailure)))
+        << qPrintable(link.stats().openError.text(base::Lang::Stored));
     EXPECT_EQ(link.stats().exchanges + link.stats().failures, 0u);
     EXPECT_GE(link.silentMs(), 300);
 
@@ -165,7 +168,7 @@ TEST_P(Transports, SilentIsOnlySilentAndALostConnectionHeals) {
     link.open();
     ASSERT_TRUE(pump(answering, 3000));
     EXPECT_EQ(count(comm::LinkEvent::Opened), 1);
-    EXPECT_TRUE(link.stats().openError.isEmpty());
+    EXPECT_TRUE(link.stats().openError.text(base::Lang::Stored).isEmpty());
     // A whole cycle of nine reads without a failure, the image holding the instrument's values.
     const comm::LinkStats opened = link.stats();
     const int cyclesOpened = cycles;
@@ -191,14 +194,18 @@ TEST_P(Transports, SilentIsOnlySilentAndALostConnectionHeals) {
     ASSERT_TRUE(pump([&] { return count(comm::LinkEvent::Silent) == 1; }, 3000));
     EXPECT_FALSE(link.stats().deviceLost);
     EXPECT_TRUE(link.stats().portOpen);
-    EXPECT_FALSE(link.stats().lastError.isEmpty());
+    EXPECT_FALSE(link.stats().lastError.text(base::Lang::Stored).isEmpty());
     EXPECT_GE(link.silentMs(), 500);
     server.setSilent(false);
     ASSERT_TRUE(pump([&] { return count(comm::LinkEvent::Answering) == 1; }, 3000));
     // The event and the good block's figures travel as separate queued signals.
-    EXPECT_TRUE(
-        pump([&] { return link.stats().lastError.isEmpty() && link.silentMs() < 500; }, 2000))
-        << qPrintable(link.stats().lastError) << " " << link.silentMs();
+    EXPECT_TRUE(pump(
+        [&] {
+            return link.stats().lastError.text(base::Lang::Stored).isEmpty() &&
+                   link.silentMs() < 500;
+        },
+        2000))
+        << qPrintable(link.stats().lastError.text(base::Lang::Stored)) << " " << link.silentMs();
 
     // Lost: reopening is tried once a second and fails while the device or gateway is away, and
     // once it is back polling resumes by itself.
@@ -206,8 +213,9 @@ TEST_P(Transports, SilentIsOnlySilentAndALostConnectionHeals) {
     ASSERT_TRUE(pump([&] { return link.stats().deviceLost; }, 2000));
     EXPECT_EQ(count(comm::LinkEvent::DeviceLost), 1);
     EXPECT_FALSE(link.stats().portOpen);
-    EXPECT_TRUE(link.stats().lastError.startsWith(QString::fromUtf8(port.gone)))
-        << qPrintable(link.stats().lastError);
+    EXPECT_TRUE(
+        link.stats().lastError.text(base::Lang::Stored).startsWith(QString::fromUtf8(port.gone)))
+        << qPrintable(link.stats().lastError.text(base::Lang::Stored));
     pump([] { return false; }, 1500);
     EXPECT_TRUE(link.stats().deviceLost);
     plug();
@@ -260,7 +268,8 @@ TEST(LineFaults, SilentGatewayHostSaysSo) {
     t.start();
     EXPECT_NE(bus.OpenPort_Modbus(1, 1, 0), 0);
     EXPECT_LT(t.elapsed(), comm::LibModbusRTU::kConnectTimeoutMs + 500);
-    EXPECT_TRUE(bus.stats().openError.endsWith("主机无应答")) << qPrintable(bus.stats().openError);
+    EXPECT_TRUE(bus.stats().openError.text(base::Lang::Stored).endsWith("主机无应答"))
+        << qPrintable(bus.stats().openError.text(base::Lang::Stored));
     ::close(filler);
     ::close(listener);
 }

@@ -255,7 +255,7 @@ TEST(SharedLine, AnswerFromAnotherAddressIsNeverTakenAsTheAsked) {
     EXPECT_EQ(asked1.stats().exchanges, asked1.stats().failures);
     EXPECT_EQ(asked1.image().InputRegsLow[0], 0);
     EXPECT_EQ(asked1.image().HoldingRegsLow[0], 0);
-    EXPECT_EQ(asked1.stats().lastError, QStringLiteral("应答格式错误"));
+    EXPECT_EQ(asked1.stats().lastError.text(base::Lang::Stored), QStringLiteral("应答格式错误"));
     asked1.shutdown();
     asked2.shutdown();
     stop = true;

@@ -79,7 +79,7 @@ TEST(StatusText, SaysWhatTheLinkIsDoing) {
     s.device = "/dev/pts/4";
     s.exchanges = 120;
     s.failures = 3;
-    s.lastError = "仪表无应答（超时）";
+    s.lastError = {comm::LineError::Kind::Timeout};
     s.lastOk = false;
     const QString t = shell::linkStatusText(s, true, 1, 380.4);
     EXPECT_TRUE(t.contains("/dev/pts/4"));

@@ -1,0 +1,174 @@
+#include "overview/chamberlist.h"
+
+#include <QRegularExpression>
+
+#include "base/tr.h"
+
+namespace overview {
+
+namespace {
+
+const QString kGroup = QStringLiteral("chambers");
+
+bool validName(const QString& name) {
+    // The name becomes part of file names.
+    static const QRegularExpression re(QStringLiteral("^[A-Za-z0-9_-]{1,40}$"));
+    return re.match(name).hasMatch();
+}
+
+int baudIndex(int baud) {
+    return baud == 4800 ? 0 : baud == 9600 ? 1 : baud == 19200 ? 2 : -1;
+}
+
+int parityIndex(QChar parity) {
+    return parity == u'N' ? 0 : parity == u'O' ? 1 : parity == u'E' ? 2 : -1;
+}
+
+}  // namespace
+
+comm::PortSettings ChamberSpec::portSettings() const {
+    return {port, baudIndex(baud), parityIndex(parity), address};
+}
+
+std::optional<Refusal> checkChambers(const QList<ChamberSpec>& chambers) {
+    using K = Refusal::Kind;
+    for (qsizetype i = 0; i < chambers.size(); ++i) {
+        const ChamberSpec& c = chambers[i];
+        if (!validName(c.name)) return Refusal{K::BadName, c.name};
+        if (c.port < 1 || c.port > 20) return Refusal{K::BadPort, c.name, c.port};
+        if (c.address < 1 || c.address > 16)
+            return Refusal{K::BadAddress, c.name, c.port, c.address};
+        if (baudIndex(c.baud) < 0) return Refusal{K::BadBaud, c.name, c.port};
+        if (parityIndex(c.parity) < 0) return Refusal{K::BadParity, c.name, c.port};
+        for (qsizetype j = 0; j < i; ++j) {
+            const ChamberSpec& o = chambers[j];
+            // Names become file names, and some file systems ignore case.
+            if (o.name.compare(c.name, Qt::CaseInsensitive) == 0)
+                return Refusal{K::DuplicateName, c.name};
+            if (o.port != c.port) continue;
+            if (o.address == c.address)
+                return Refusal{K::DuplicateAddress, c.name, c.port, c.address};
+            if (o.baud != c.baud || o.parity != c.parity)
+                return Refusal{K::LineMismatch, c.name, c.port};
+        }
+    }
+    return std::nullopt;
+}
+
+QString refusalLine(const Refusal& r) {
+    using K = Refusal::Kind;
+    switch (r.kind) {
+        case K::BadName:
+            return QStringLiteral("chamber name '%1' is not 1 to 40 letters, digits, '-' and '_'")
+                .arg(r.name.left(60));
+        case K::DuplicateName:
+            return QStringLiteral("chamber name '%1' is given twice").arg(r.name);
+        case K::BadPort:
+            return QStringLiteral("chamber '%1': port %2 is not from 1 to 20")
+                .arg(r.name)
+                .arg(r.port);
+        case K::BadAddress:
+            return QStringLiteral("chamber '%1': address %2 is not from 1 to 16")
+                .arg(r.name)
+                .arg(r.address);
+        case K::BadBaud:
+            return QStringLiteral("chamber '%1': baud rate is not 4800, 9600 or 19200").arg(r.name);
+        case K::BadParity:
+            return QStringLiteral("chamber '%1': parity is not N, O or E").arg(r.name);
+        case K::DuplicateAddress:
+            return QStringLiteral("chamber '%1': address %2 on port %3 is taken by another chamber")
+                .arg(r.name)
+                .arg(r.address)
+                .arg(r.port);
+        case K::LineMismatch:
+            return QStringLiteral(
+                       "chamber '%1': port %2 has another baud rate or parity for another chamber")
+                .arg(r.name)
+                .arg(r.port);
+    }
+    return {};
+}
+
+QString refusalText(const Refusal& r) {
+    using K = Refusal::Kind;
+    switch (r.kind) {
+        case K::BadName:
+            return base::Tr::tr("名称只能由字母、数字、“-”和“_”组成（最多 40 个）");
+        case K::DuplicateName:
+            return base::Tr::tr("名称 %1 已被其他试验箱使用").arg(r.name);
+        case K::BadPort:
+            return base::Tr::tr("端口号应为 1 到 20");
+        case K::BadAddress:
+            return base::Tr::tr("模块地址应为 1 到 16");
+        case K::BadBaud:
+            return base::Tr::tr("波特率应为 4800、9600 或 19200");
+        case K::BadParity:
+            return base::Tr::tr("校验位应为 N、O 或 E");
+        case K::DuplicateAddress:
+            return base::Tr::tr("端口 %1 上的地址 %2 已被其他试验箱使用")
+                .arg(r.port)
+                .arg(r.address);
+        case K::LineMismatch:
+            return base::Tr::tr("端口 %1 上的试验箱须使用相同的波特率和校验位").arg(r.port);
+    }
+    return {};
+}
+
+std::optional<ChamberSpec> parseChamberArg(const QString& text) {
+    const qsizetype eq = text.indexOf(u'=');
+    if (eq < 0) return std::nullopt;
+    const QStringList parts = text.mid(eq + 1).split(u',');
+    if (parts.size() < 2 || parts.size() > 4) return std::nullopt;
+    ChamberSpec c;
+    c.name = text.left(eq);
+    bool okPort = false, okAddress = false, okBaud = true;
+    c.port = parts[0].toInt(&okPort);
+    c.address = parts[1].toInt(&okAddress);
+    if (parts.size() > 2) c.baud = parts[2].toInt(&okBaud);
+    if (parts.size() > 3) {
+        if (parts[3].size() != 1) return std::nullopt;
+        c.parity = parts[3].at(0).toUpper();
+    }
+    if (!okPort || !okAddress || !okBaud) return std::nullopt;
+    return c;
+}
+
+QList<ChamberSpec> readChambers(QSettings& settings) {
+    QList<ChamberSpec> out;
+    const int n = settings.beginReadArray(kGroup);
+    for (int i = 0; i < n; ++i) {
+        settings.setArrayIndex(i);
+        ChamberSpec c;
+        c.name = settings.value(QStringLiteral("name")).toString();
+        c.port = settings.value(QStringLiteral("port")).toInt();
+        c.address = settings.value(QStringLiteral("address")).toInt();
+        c.baud = settings.value(QStringLiteral("baud"), 9600).toInt();
+        const QString parity =
+            settings.value(QStringLiteral("parity"), QStringLiteral("N")).toString();
+        c.parity = parity.size() == 1 ? parity.at(0) : QChar(u'?');
+        // An entry that would spoil the list (edited by hand) is left out; the rest are served.
+        QList<ChamberSpec> with = out;
+        with << c;
+        if (!checkChambers(with)) out = with;
+    }
+    settings.endArray();
+    return out;
+}
+
+void writeChambers(QSettings& settings, const QList<ChamberSpec>& chambers) {
+    settings.remove(kGroup);
+    settings.beginWriteArray(kGroup, static_cast<int>(chambers.size()));
+    for (int i = 0; i < chambers.size(); ++i) {
+        const ChamberSpec& c = chambers[i];
+        settings.setArrayIndex(i);
+        settings.setValue(QStringLiteral("name"), c.name);
+        settings.setValue(QStringLiteral("port"), c.port);
+        settings.setValue(QStringLiteral("address"), c.address);
+        settings.setValue(QStringLiteral("baud"), c.baud);
+        settings.setValue(QStringLiteral("parity"), QString(c.parity));
+    }
+    settings.endArray();
+    settings.sync();
+}
+
+}  // namespace overview

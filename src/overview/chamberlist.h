@@ -1,0 +1,60 @@
+#pragma once
+// The chambers a laboratory runs from one program: each a name, a port number, a slave address
+// and the line's baud rate and parity; read from the command line or the settings file, checked
+// as a whole before anything is kept.
+
+#include <QList>
+#include <QSettings>
+#include <QString>
+#include <optional>
+
+#include "link/commparams.h"
+
+namespace overview {
+
+struct ChamberSpec {
+    QString name;         // letters, digits, '-' and '_'; names the settings file and the database
+    int port = 1;         // 1..20
+    int address = 1;      // slave address 1..16
+    int baud = 9600;      // 4800, 9600 or 19200
+    QChar parity = u'N';  // N, O or E
+
+    bool operator==(const ChamberSpec&) const = default;
+    // The settings the chamber's link opens with.
+    comm::PortSettings portSettings() const;
+};
+
+// Why a list of chambers is refused, with what it names.
+struct Refusal {
+    enum class Kind {
+        BadName,
+        DuplicateName,
+        BadPort,
+        BadAddress,
+        BadBaud,
+        BadParity,
+        DuplicateAddress,
+        LineMismatch
+    };
+    Kind kind;
+    QString name;
+    int port = 0;
+    int address = 0;
+};
+
+// The refusal as one line for stderr, and as the operator reads it in the chamber dialog.
+QString refusalLine(const Refusal& r);
+QString refusalText(const Refusal& r);
+
+// The first fault of the list, nullopt when every chamber can be served as given.
+std::optional<Refusal> checkChambers(const QList<ChamberSpec>& chambers);
+
+// "NAME=PORT,ADDRESS[,BAUD[,PARITY]]"; nullopt when the text has not this form (the values are
+// checked by checkChambers).
+std::optional<ChamberSpec> parseChamberArg(const QString& text);
+
+// The list kept in the settings file; entries a hand edit spoiled are left out of what is read.
+QList<ChamberSpec> readChambers(QSettings& settings);
+void writeChambers(QSettings& settings, const QList<ChamberSpec>& chambers);
+
+}  // namespace overview

@@ -1,0 +1,496 @@
+#include "overview/overviewwindow.h"
+
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "alert/alertbar.h"
+#include "alert/alerter.h"
+#include "base/tr.h"
+#include "chamber/chamber.h"
+#include "runs/runcontrol.h"
+#include "store/recorder.h"
+#include "ui/widgets.h"
+
+namespace overview {
+
+namespace {
+
+constexpr int kColumns = 4;
+
+QString toneWord(Tone tone) {
+    switch (tone) {
+        case Tone::Alarm:
+            return base::Tr::tr("报警");
+        case Tone::Unacked:
+            return base::Tr::tr("报警未确认");
+        case Tone::Silent:
+            return base::Tr::tr("无通讯");
+        case Tone::Normal:
+            break;
+    }
+    return base::Tr::tr("正常");
+}
+
+TileInput inputOf(const OverviewWindow::Entry& e) {
+    TileInput in;
+    in.name = e.spec.name;
+    if (!e.chamber) return in;
+    const comm::Link& link = e.chamber->link();
+    in.image = &link.image();
+    in.polling = link.polling();
+    in.silentMs = link.silentMs();
+    if (const record::Recorder* r = e.chamber->recorder())
+        in.recorder = record::recorderStatusText(r->status(), base::Lang::Shown);
+    if (const runs::RunControl* runs = e.chamber->runs(); runs && runs->openRun())
+        in.run = runs->openRun()->name;
+    if (const alert::Alerter* a = e.chamber->alerter())
+        for (const alert::ListedAlert& l : a->listed())
+            in.unacknowledged += l.acknowledged ? 0 : 1;
+    return in;
+}
+
+}  // namespace
+
+TileWidget::TileWidget(QWidget* parent) : QFrame(parent) {
+    setFrameShape(QFrame::Box);
+    setLineWidth(1);
+    setFocusPolicy(Qt::StrongFocus);
+    setAutoFillBackground(true);
+    setMinimumSize(280, 136);
+    setMaximumSize(360, 180);
+    // The name stands out; the rest is read at a glance from a step back.
+    name_ = new QLabel(this);
+    name_->setTextFormat(Qt::PlainText);
+    QFont big = font();
+    big.setPointSizeF(big.pointSizeF() * 1.2);
+    big.setBold(true);
+    name_->setFont(big);
+    text_ = new QLabel(this);
+    text_->setTextFormat(Qt::PlainText);
+    text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* l = new QVBoxLayout(this);
+    l->setContentsMargins(8, 4, 8, 4);
+    l->setSpacing(0);
+    l->addWidget(name_);
+    l->addWidget(text_, 1);
+}
+
+void TileWidget::display(const Tile& tile, bool flashPhase) {
+    tone_ = tile.tone;
+    const QString text = tile.lines.mid(1).join(u'\n');
+    if (name_->text() != tile.lines.value(0)) name_->setText(tile.lines.value(0));
+    if (text_->text() != text) text_->setText(text);
+    setAccessibleName(tile.lines.value(0));
+    // A screen reader hears the worst state first, as the colour shows it.
+    setAccessibleDescription(toneWord(tile.tone) + u'\n' + tile.lines.mid(1).join(u'\n'));
+    QPalette p = palette();
+    p.setColor(QPalette::Window, toneColour(tile.tone, flashPhase));
+    p.setColor(QPalette::WindowText, Qt::black);
+    setPalette(p);
+}
+
+void TileWidget::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) {
+        if (!e->isAutoRepeat()) emit activated();
+        return;
+    }
+    QFrame::keyPressEvent(e);
+}
+
+void TileWidget::mouseDoubleClickEvent(QMouseEvent*) {
+    emit activated();
+}
+
+void TileWidget::mousePressEvent(QMouseEvent* e) {
+    setFocus(Qt::MouseFocusReason);
+    emit chosen();
+    QFrame::mousePressEvent(e);
+}
+
+void TileWidget::focusInEvent(QFocusEvent* e) {
+    emit chosen();
+    QFrame::focusInEvent(e);
+}
+
+ChamberDialog::ChamberDialog(QList<ChamberSpec> others, const ChamberSpec* edited, QWidget* parent)
+    : QDialog(parent), others_(std::move(others)) {
+    setObjectName(QStringLiteral("ChamberDialog"));
+    setWindowTitle(edited ? base::Tr::tr("修改试验箱") : base::Tr::tr("添加试验箱"));
+    const ChamberSpec start = edited ? *edited : ChamberSpec{};
+    name_ = new QLineEdit(start.name, this);
+    name_->setObjectName(QStringLiteral("ChamberName"));
+    name_->setAccessibleName(base::Tr::tr("名称"));
+    // A chamber's name names its settings file and its database: it stays as it was made.
+    name_->setReadOnly(edited != nullptr);
+    port_ = new QSpinBox(this);
+    port_->setObjectName(QStringLiteral("ChamberPort"));
+    port_->setAccessibleName(base::Tr::tr("通讯端口"));
+    port_->setRange(1, 20);
+    port_->setValue(start.port);
+    address_ = new QSpinBox(this);
+    address_->setObjectName(QStringLiteral("ChamberAddress"));
+    address_->setAccessibleName(base::Tr::tr("模块地址"));
+    address_->setRange(1, 16);
+    address_->setValue(start.address);
+    baud_ = new QComboBox(this);
+    baud_->setObjectName(QStringLiteral("ChamberBaud"));
+    baud_->setAccessibleName(base::Tr::tr("波特率"));
+    baud_->addItems({QStringLiteral("4800"), QStringLiteral("9600"), QStringLiteral("19200")});
+    baud_->setCurrentText(QString::number(start.baud));
+    parity_ = new QComboBox(this);
+    parity_->setObjectName(QStringLiteral("ChamberParity"));
+    parity_->setAccessibleName(base::Tr::tr("校验位"));
+    parity_->addItems({QStringLiteral("N"), QStringLiteral("O"), QStringLiteral("E")});
+    parity_->setCurrentText(QString(start.parity));
+    message_ = new QLabel(this);
+    message_->setObjectName(QStringLiteral("ChamberDialogMessage"));
+    message_->setStyleSheet(QStringLiteral("color: #b00000"));
+    message_->setWordWrap(true);
+
+    auto* form = new QFormLayout;
+    form->addRow(base::Tr::tr("名称"), name_);
+    form->addRow(base::Tr::tr("通讯端口"), port_);
+    form->addRow(base::Tr::tr("模块地址"), address_);
+    form->addRow(base::Tr::tr("波特率"), baud_);
+    form->addRow(base::Tr::tr("校验位"), parity_);
+    auto* buttons = new QDialogButtonBox(this);
+    QPushButton* ok = buttons->addButton(base::Tr::tr("确定"), QDialogButtonBox::AcceptRole);
+    ok->setObjectName(QStringLiteral("ChamberDialogOk"));
+    QPushButton* cancel = buttons->addButton(base::Tr::tr("取消"), QDialogButtonBox::RejectRole);
+    cancel->setObjectName(QStringLiteral("ChamberDialogCancel"));
+    connect(ok, &QPushButton::clicked, this, &ChamberDialog::tryAccept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* l = new QVBoxLayout(this);
+    l->addLayout(form);
+    l->addWidget(message_);
+    l->addWidget(buttons);
+}
+
+ChamberSpec ChamberDialog::spec() const {
+    ChamberSpec c;
+    c.name = name_->text().trimmed();
+    c.port = port_->value();
+    c.address = address_->value();
+    c.baud = baud_->currentText().toInt();
+    c.parity = parity_->currentText().at(0);
+    return c;
+}
+
+void ChamberDialog::tryAccept() {
+    QList<ChamberSpec> all = others_;
+    all << spec();
+    if (const auto refusal = checkChambers(all)) {
+        message_->setText(refusalText(*refusal));
+        return;
+    }
+    accept();
+}
+
+OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("Overview"));
+    setWindowTitle(base::Tr::tr("试验箱总览"));
+    tileArea_ = new QWidget;
+    grid_ = new QGridLayout(tileArea_);
+    grid_->setSpacing(6);
+    grid_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setWidget(tileArea_);
+    scroll->setFocusPolicy(Qt::NoFocus);
+    empty_ = new QLabel(base::Tr::tr("没有试验箱。用“添加”加入一个。"), tileArea_);
+    empty_->setObjectName(QStringLiteral("OverviewEmpty"));
+
+    auto button = [this](const char* text, const char* name, void (OverviewWindow::*slot)()) {
+        auto* b = new QPushButton(base::Tr::tr(text), this);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setAccessibleName(base::Tr::tr(text));
+        connect(b, &QPushButton::clicked, this, slot);
+        return b;
+    };
+    openButton_ = button(QT_TRANSLATE_NOOP("velmars", "打开试验箱"), "OverviewOpen",
+                         &OverviewWindow::openChamber);
+    QPushButton* add =
+        button(QT_TRANSLATE_NOOP("velmars", "添加"), "OverviewAdd", &OverviewWindow::addChamber);
+    editButton_ =
+        button(QT_TRANSLATE_NOOP("velmars", "修改"), "OverviewEdit", &OverviewWindow::editChamber);
+    deleteButton_ = button(QT_TRANSLATE_NOOP("velmars", "删除"), "OverviewDelete",
+                           &OverviewWindow::deleteChamber);
+    QPushButton* exit =
+        button(QT_TRANSLATE_NOOP("velmars", "退出"), "OverviewExit", &OverviewWindow::requestExit);
+    auto* row = new QHBoxLayout;
+    row->addWidget(openButton_);
+    row->addWidget(add);
+    row->addWidget(editButton_);
+    row->addWidget(deleteButton_);
+    row->addStretch(1);
+    row->addWidget(exit);
+    alerts_ = new QTableWidget(0, 5, this);
+    alerts_->setObjectName(QStringLiteral("OverviewAlertList"));
+    alerts_->setAccessibleName(base::Tr::tr("报警列表"));
+    alerts_->setHorizontalHeaderLabels({base::Tr::tr("名称"), base::Tr::tr("时间"),
+                                        base::Tr::tr("报警"), base::Tr::tr("数值"),
+                                        base::Tr::tr("状态")});
+    alerts_->verticalHeader()->hide();
+    alerts_->horizontalHeader()->setStretchLastSection(true);
+    alerts_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    alerts_->setSelectionMode(QAbstractItemView::SingleSelection);
+    alerts_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    alerts_->setTabKeyNavigation(false);
+    alerts_->setMaximumHeight(alerts_->fontMetrics().height() * 5);
+    alertComment_ = new QLineEdit(this);
+    alertComment_->setObjectName(QStringLiteral("OverviewAlertComment"));
+    alertComment_->setAccessibleName(base::Tr::tr("确认说明"));
+    alertComment_->setPlaceholderText(base::Tr::tr("确认说明：谁、为什么"));
+    alertComment_->setMinimumWidth(240);
+    alertAck_ = new QPushButton(base::Tr::tr("确认"), this);
+    alertAck_->setObjectName(QStringLiteral("OverviewAlertAcknowledge"));
+    alertAck_->setAccessibleName(base::Tr::tr("确认"));
+    alertMessage_ = new QLabel(this);
+    alertMessage_->setObjectName(QStringLiteral("OverviewAlertMessage"));
+    connect(alertAck_, &QPushButton::clicked, this, &OverviewWindow::acknowledgeAlert);
+    connect(alertComment_, &QLineEdit::returnPressed, this, &OverviewWindow::acknowledgeAlert);
+    auto* side = new QVBoxLayout;
+    side->addWidget(alertComment_);
+    side->addWidget(alertAck_);
+    side->addWidget(alertMessage_);
+    side->addStretch(1);
+    auto* alertRow = new QHBoxLayout;
+    alertRow->addWidget(alerts_, 1);
+    alertRow->addLayout(side);
+
+    auto* l = new QVBoxLayout(this);
+    l->setContentsMargins(6, 6, 6, 6);
+    l->addWidget(scroll, 1);
+    l->addLayout(alertRow);
+    l->addLayout(row);
+
+    timer_ = new QTimer(this);
+    timer_->setObjectName(QStringLiteral("OverviewTimer"));
+    timer_->setInterval(500);
+    connect(timer_, &QTimer::timeout, this, [this] {
+        flashPhase_ = !flashPhase_;
+        refresh();
+    });
+    timer_->start();
+    resize(1240, 760);
+    setChambers({});
+}
+
+OverviewWindow::~OverviewWindow() = default;
+
+void OverviewWindow::setChambers(QList<Entry> entries) {
+    const int keep = chosen_;
+    entries_ = std::move(entries);
+    qDeleteAll(tiles_);
+    tiles_.clear();
+    for (qsizetype i = 0; i < entries_.size(); ++i) {
+        auto* tile = new TileWidget(tileArea_);
+        tile->setObjectName(QStringLiteral("ChamberTile_%1").arg(entries_[i].spec.name));
+        const int index = static_cast<int>(i);
+        connect(tile, &TileWidget::chosen, this, [this, index] { choose(index); });
+        connect(tile, &TileWidget::activated, this, [this, index] {
+            choose(index);
+            openChamber();
+        });
+        grid_->addWidget(tile, index / kColumns, index % kColumns);
+        tiles_ << tile;
+    }
+    // Tab goes through the tiles in reading order, then the buttons.
+    for (qsizetype i = 1; i < tiles_.size(); ++i)
+        QWidget::setTabOrder(tiles_[i - 1], tiles_[i]);
+    if (!tiles_.isEmpty()) QWidget::setTabOrder(tiles_.last(), openButton_);
+    empty_->setVisible(entries_.isEmpty());
+    if (entries_.isEmpty()) grid_->addWidget(empty_, 0, 0);
+    choose(entries_.isEmpty() ? -1 : std::clamp(keep, 0, static_cast<int>(entries_.size()) - 1));
+    for (QPushButton* b : {openButton_, editButton_, deleteButton_})
+        b->setEnabled(!entries_.isEmpty());
+    refresh();
+}
+
+void OverviewWindow::choose(int index) {
+    chosen_ = index;
+    // The chosen tile wears a thicker frame, whether or not the window has the focus.
+    for (qsizetype i = 0; i < tiles_.size(); ++i)
+        tiles_[i]->setLineWidth(i == index ? 3 : 1);
+}
+
+void OverviewWindow::refresh() {
+    for (qsizetype i = 0; i < tiles_.size(); ++i) {
+        tiles_[i]->display(tileOf(inputOf(entries_[i])), flashPhase_);
+    }
+    refreshAlerts();
+}
+
+void OverviewWindow::refreshAlerts() {
+    struct Row {
+        QString chamber, id;
+        QStringList cells;
+        bool waiting;  // active and not acknowledged
+        bool unacked;
+    };
+    QList<Row> rows;
+    QString shown;
+    for (const Entry& e : entries_) {
+        const alert::Alerter* a = e.chamber ? e.chamber->alerter() : nullptr;
+        if (!a) continue;
+        for (const alert::ListedAlert& l : a->listed()) {
+            rows << Row{e.spec.name,
+                        l.id,
+                        {e.spec.name, l.firedAt.toString(QStringLiteral("MM-dd HH:mm:ss")),
+                         base::shown(alert::kindTitle(l.kind)), base::shown(l.valueText),
+                         alert::listedStateText(l)},
+                        l.active && !l.acknowledged,
+                        !l.acknowledged};
+            shown += rows.last().cells.join(u'\t') + u'\n';
+        }
+    }
+    alertAck_->setEnabled(
+        std::any_of(rows.begin(), rows.end(), [](const Row& r) { return r.unacked; }));
+    if (shown == alertsShown_) return;
+    alertsShown_ = shown;
+    // The chosen row stays chosen while the list changes around it.
+    const int cur = alerts_->currentRow();
+    const QString chosen = cur >= 0 && alerts_->item(cur, 0)
+                               ? alerts_->item(cur, 0)->data(Qt::UserRole).toString()
+                               : QString();
+    alerts_->setRowCount(static_cast<int>(rows.size()));
+    for (int r = 0; r < rows.size(); ++r) {
+        for (int c = 0; c < 5; ++c) {
+            auto* item = new QTableWidgetItem(rows[r].cells[c]);
+            item->setData(Qt::UserRole, rows[r].chamber + u'\n' + rows[r].id);
+            if (rows[r].waiting) item->setForeground(Qt::red);
+            alerts_->setItem(r, c, item);
+        }
+        if (!chosen.isEmpty() && rows[r].chamber + u'\n' + rows[r].id == chosen)
+            alerts_->selectRow(r);
+    }
+    for (int c = 0; c < 4; ++c)
+        alerts_->resizeColumnToContents(c);
+}
+
+void OverviewWindow::acknowledgeAlert() {
+    // The chosen alert, else the oldest one nobody has acknowledged, of any chamber.
+    const int cur = alerts_->currentRow();
+    const QString chosen = cur >= 0 && alerts_->item(cur, 0)
+                               ? alerts_->item(cur, 0)->data(Qt::UserRole).toString()
+                               : QString();
+    alert::Alerter* target = nullptr;
+    const alert::ListedAlert* found = nullptr;
+    for (bool anyOne : {false, true}) {
+        for (const Entry& e : entries_) {
+            alert::Alerter* a = e.chamber ? e.chamber->alerter() : nullptr;
+            if (!a) continue;
+            for (const alert::ListedAlert& l : a->listed()) {
+                if (l.acknowledged) continue;
+                const bool take = anyOne ? !found || l.firedAt < found->firedAt
+                                         : e.spec.name + u'\n' + l.id == chosen;
+                if (take) {
+                    target = a;
+                    found = &l;
+                }
+            }
+        }
+        if (found) break;
+    }
+    if (!found) {
+        alertMessage_->setText(base::Tr::tr("没有待确认的报警"));
+        return;
+    }
+    if (alertComment_->text().simplified().isEmpty()) {
+        alertMessage_->setText(base::Tr::tr("请填写确认说明"));
+        alertComment_->setFocus();
+        return;
+    }
+    const QString title = base::shown(alert::kindTitle(found->kind));
+    if (target->acknowledge(found->id, alertComment_->text())) {
+        alertMessage_->setText(base::Tr::tr("已确认：%1").arg(title));
+        alertComment_->clear();
+    }
+    refreshAlerts();
+}
+
+QList<ChamberSpec> OverviewWindow::specs(int except) const {
+    QList<ChamberSpec> out;
+    for (qsizetype i = 0; i < entries_.size(); ++i)
+        if (i != except) out << entries_[i].spec;
+    return out;
+}
+
+void OverviewWindow::addChamber() {
+    if (dialog_) return;
+    auto* d = new ChamberDialog(specs(-1), nullptr, this);
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    connect(d, &QDialog::accepted, this, [this, d] { emit added(d->spec()); });
+    dialog_ = d;
+    d->open();
+}
+
+void OverviewWindow::editChamber() {
+    const int index = current();
+    if (dialog_ || index < 0) return;
+    auto* d = new ChamberDialog(specs(index), &entries_[index].spec, this);
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    connect(d, &QDialog::accepted, this, [this, d, index] { emit changed(index, d->spec()); });
+    dialog_ = d;
+    d->open();
+}
+
+void OverviewWindow::deleteChamber() {
+    const int index = current();
+    if (dialog_ || index < 0) return;
+    const QString name = entries_[index].spec.name;
+    dialog_ = ui::askFirst(this, base::Tr::tr("删除试验箱 %1？其数据库文件保留。").arg(name),
+                           QStringLiteral("DeleteQuestion"), base::Tr::tr("删除"),
+                           QStringLiteral("Delete"), [this, name] {
+                               // The list may have changed while the question was open: the
+                               // chamber is found by name.
+                               for (qsizetype i = 0; i < entries_.size(); ++i)
+                                   if (entries_[i].spec.name == name)
+                                       emit removed(static_cast<int>(i));
+                           });
+}
+
+void OverviewWindow::openChamber() {
+    const int index = current();
+    if (index >= 0) emit openRequested(index);
+}
+
+void OverviewWindow::requestExit() {
+    if (dialog_) {
+        dialog_->activateWindow();
+        return;
+    }
+    // Leaving ends every chamber's recording, so it is asked first.
+    dialog_ = ui::askFirst(this, base::Tr::tr("退出程序？退出后停止记录。"),
+                           QStringLiteral("ExitQuestion"), base::Tr::tr("退出"),
+                           QStringLiteral("Quit"), [this] {
+                               if (exitAction_) exitAction_();
+                           });
+}
+
+void OverviewWindow::closeEvent(QCloseEvent* e) {
+    // Closing the overview ends the recording of every chamber: it is asked first.
+    if (closing_) {
+        QWidget::closeEvent(e);
+        return;
+    }
+    e->ignore();
+    requestExit();
+}
+
+}  // namespace overview

@@ -1,0 +1,149 @@
+#pragma once
+// The overview of every chamber the program serves ("试验箱总览"): a tile per chamber that shows
+// its values, states and worst state at a glance; the chambers added, changed and deleted; a
+// chamber's main window opened from its tile.
+
+#include <QDialog>
+#include <QFrame>
+#include <QList>
+#include <QPointer>
+#include <QWidget>
+#include <functional>
+
+#include "overview/chamberlist.h"
+#include "overview/tile.h"
+
+class QComboBox;
+class QGridLayout;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTableWidget;
+class QTimer;
+
+namespace chamber {
+class Chamber;
+}
+
+namespace overview {
+
+// One chamber's tile: focusable; Enter or a double click asks to open the chamber.
+class TileWidget : public QFrame {
+    Q_OBJECT
+  public:
+    explicit TileWidget(QWidget* parent = nullptr);
+    void display(const Tile& tile, bool flashPhase);
+    Tone tone() const { return tone_; }
+
+  signals:
+    void activated();
+    // Clicked or given the focus: the chamber the buttons act on.
+    void chosen();
+
+  protected:
+    void focusInEvent(QFocusEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+    void mouseDoubleClickEvent(QMouseEvent* e) override;
+    void mousePressEvent(QMouseEvent* e) override;
+
+  private:
+    QLabel* name_ = nullptr;
+    QLabel* text_ = nullptr;
+    Tone tone_ = Tone::Normal;
+};
+
+// The dialog that adds a chamber or changes one. The list with the edit must pass the checks of
+// the whole list; a refusal is said in the dialog, which stays open.
+class ChamberDialog : public QDialog {
+    Q_OBJECT
+  public:
+    // others: the chambers beside the one edited; edited: the chamber changed (its name stays),
+    // or none to add one.
+    ChamberDialog(QList<ChamberSpec> others, const ChamberSpec* edited, QWidget* parent = nullptr);
+    ChamberSpec spec() const;
+    // Checks the entries and accepts, or says why not.
+    void tryAccept();
+
+  private:
+    QList<ChamberSpec> others_;
+    QLineEdit* name_ = nullptr;
+    QSpinBox* port_ = nullptr;
+    QSpinBox* address_ = nullptr;
+    QComboBox* baud_ = nullptr;
+    QComboBox* parity_ = nullptr;
+    QLabel* message_ = nullptr;
+};
+
+class OverviewWindow : public QWidget {
+    Q_OBJECT
+  public:
+    struct Entry {
+        ChamberSpec spec;
+        chamber::Chamber* chamber = nullptr;  // outlives its entry here
+    };
+
+    explicit OverviewWindow(QWidget* parent = nullptr);
+    ~OverviewWindow() override;
+
+    void setChambers(QList<Entry> entries);
+    const QList<Entry>& chambers() const { return entries_; }
+    QList<TileWidget*> tiles() const { return tiles_; }
+    // The chamber chosen (the tile last clicked or given the focus); -1 without chambers.
+    int current() const { return chosen_; }
+    // Reads every chamber's state again (the window's own 500 ms tick).
+    void refresh();
+
+    // The buttons' handlers.
+    void addChamber();     // "添加"
+    void editChamber();    // "修改"
+    void deleteChamber();  // "删除"
+    void openChamber();    // "打开试验箱"
+    void requestExit();    // "退出" and the close box: asks first
+    // "确认" under the alert list: acknowledges the chosen alert (the oldest unacknowledged one
+    // of any chamber when none is chosen) with the comment in the box.
+    void acknowledgeAlert();
+    QWidget* dialog() const { return dialog_.data(); }
+
+    // Called when the program is to end (after the question).
+    void setExitAction(std::function<void()> action) { exitAction_ = std::move(action); }
+    // Lets the window close (the program is ending).
+    void allowClose() { closing_ = true; }
+
+  signals:
+    void openRequested(int index);
+    void added(const overview::ChamberSpec& spec);
+    void changed(int index, const overview::ChamberSpec& spec);
+    void removed(int index);
+
+  protected:
+    void closeEvent(QCloseEvent* e) override;
+
+  private:
+    QList<ChamberSpec> specs(int except) const;
+    void choose(int index);
+    void refreshAlerts();
+
+    QList<Entry> entries_;
+    QList<TileWidget*> tiles_;
+    int chosen_ = -1;
+    bool flashPhase_ = false;
+    bool closing_ = false;
+    std::function<void()> exitAction_;
+    QWidget* tileArea_ = nullptr;
+    QGridLayout* grid_ = nullptr;
+    QLabel* empty_ = nullptr;
+    QPushButton* openButton_ = nullptr;
+    QPushButton* editButton_ = nullptr;
+    QPushButton* deleteButton_ = nullptr;
+    QTimer* timer_ = nullptr;
+    QPointer<QWidget> dialog_;
+    // Every chamber's active and unacknowledged alerts.
+    QTableWidget* alerts_ = nullptr;
+    QLineEdit* alertComment_ = nullptr;
+    QPushButton* alertAck_ = nullptr;
+    QLabel* alertMessage_ = nullptr;
+    QString alertsShown_;  // what the list shows, to rebuild it only when that changes
+};
+
+}  // namespace overview

@@ -1,0 +1,42 @@
+#pragma once
+// What a chamber's tile in the overview shows, as a pure function of the chamber's state: its
+// lines of text and the colour of its worst state.
+
+#include <QColor>
+#include <QString>
+#include <QStringList>
+
+#include "link/image.h"
+
+namespace overview {
+
+// The worst state of a chamber, worst first.
+enum class Tone {
+    Alarm,    // an instrument alarm or an open sensor: red
+    Unacked,  // an alert nobody has acknowledged yet: flashing
+    Silent,   // the port is closed or the instrument does not answer: grey
+    Normal,   // neutral
+};
+
+struct TileInput {
+    QString name;
+    const comm::InstrumentImage* image = nullptr;
+    bool polling = false;    // the chamber's port is open and polled
+    int silentMs = 0;        // since the last register block was read
+    QString recorder;        // the recorder's state as shown
+    QString run;             // the open run's name, empty when none is open
+    int unacknowledged = 0;  // alerts waiting for an acknowledgement
+};
+
+struct Tile {
+    // Name; PV1/SV1; PV2/SV2; program state and segment; run; link; recorder.
+    QStringList lines;
+    Tone tone = Tone::Normal;
+};
+
+Tile tileOf(const TileInput& in);
+
+// The tile's background; a flashing tile alternates between the two phases.
+QColor toneColour(Tone tone, bool flashPhase);
+
+}  // namespace overview

@@ -1,0 +1,138 @@
+// The chambers of a run: what the command line accepts and refuses, the list kept in the settings
+// file, and the worst state a tile shows.
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include "overview/chamberlist.h"
+#include "overview/tile.h"
+#include "shell/cmdline.h"
+
+using overview::ChamberSpec;
+
+namespace {
+
+struct LineCase {
+    const char* args;
+    const char* error;  // a part of the one line; empty: accepted
+    QList<ChamberSpec> chambers;
+};
+
+TEST(ChamberCommandLine, AcceptsOrRefusesWithOneLine) {
+    const LineCase cases[] = {
+        // No chamber: the program as one chamber, with or without a profile.
+        {"--profile chamber-2", "", {}},
+        {"--db /tmp/x.db --connect", "", {}},
+        {"--chamber A=1,1", "", {{"A", 1, 1, 9600, u'N'}}},
+        {"--chamber=ch_2=3,16,19200,e --chamber B-1=3,2,19200,E --chamber C=4,16,4800,O",
+         "",
+         {{"ch_2", 3, 16, 19200, u'E'}, {"B-1", 3, 2, 19200, u'E'}, {"C", 4, 16, 4800, u'O'}}},
+        // One address on two lines is two instruments.
+        {"--chamber A=1,5 --chamber B=2,5", "", {{"A", 1, 5}, {"B", 2, 5}}},
+        {"--chamber A=1,1 --chamber a=2,1", "chamber name 'a' is given twice", {}},
+        {"--chamber A=1,1 --chamber B=1,1", "address 1 on port 1 is taken", {}},
+        {"--chamber A=1,1 --chamber B=1,2,19200", "port 1 has another baud rate or parity", {}},
+        {"--chamber A=1,1,9600,N --chamber B=1,2,9600,E", "port 1 has another baud rate", {}},
+        {"--chamber A/b=1,1", "is not 1 to 40 letters", {}},
+        {"--chamber ..=1,1", "is not 1 to 40 letters", {}},
+        {"--chamber =1,1", "is not 1 to 40 letters", {}},
+        {"--chamber A=0,1", "port 0 is not from 1 to 20", {}},
+        {"--chamber A=21,1", "port 21 is not from 1 to 20", {}},
+        {"--chamber A=1,17", "address 17 is not from 1 to 16", {}},
+        {"--chamber A=1,1,1200", "baud rate is not 4800, 9600 or 19200", {}},
+        {"--chamber A=1,1,9600,X", "parity is not N, O or E", {}},
+        {"--chamber A=1", "--chamber expects NAME=PORT,ADDRESS", {}},
+        {"--chamber A=1,x", "--chamber expects NAME=PORT,ADDRESS", {}},
+        {"--chamber A=1,1,9600,N,7", "--chamber expects NAME=PORT,ADDRESS", {}},
+        {"--chamber", "option --chamber needs a value", {}},
+        {"--chamber A=1,1 --profile A", "--chamber cannot go with --profile or --db", {}},
+        {"--chamber A=1,1 --db x.db", "--chamber cannot go with --profile or --db", {}},
+        {"--export-csv - --chamber A=1,1 --chamber B=2,1", "read the database of one", {}},
+        {"--station S --chamber A=1,1 --chamber B=2,1", "--station names one chamber", {}},
+        {"--station S --chamber A=1,1", "", {{"A", 1, 1}}},
+    };
+    for (const LineCase& c : cases) {
+        SCOPED_TRACE(c.args);
+        const auto r =
+            shell::parseCommandLine(QString::fromUtf8(c.args).split(u' ', Qt::SkipEmptyParts));
+        if (*c.error) {
+            ASSERT_FALSE(r.options);
+            EXPECT_TRUE(r.error.contains(QString::fromUtf8(c.error))) << r.error.toStdString();
+            EXPECT_FALSE(r.error.contains(u'\n'));
+        } else {
+            ASSERT_TRUE(r.options) << r.error.toStdString();
+            EXPECT_EQ(r.options->chambers, c.chambers);
+        }
+    }
+    // An export of a chamber reads what its profile would: its own database.
+    const auto r = shell::parseCommandLine({"--export-csv", "-", "--chamber", "B-1=2,3"});
+    ASSERT_TRUE(r.options);
+    EXPECT_EQ(r.options->profile, "B-1");
+    EXPECT_TRUE(r.options->chambers.isEmpty());
+}
+
+TEST(ChamberSettings, KeptListReadsBackWithoutWhatAHandEditSpoiled) {
+    QTemporaryDir dir;
+    QSettings s(dir.filePath("velmars.ini"), QSettings::IniFormat);
+    const QList<ChamberSpec> kept{{"A", 1, 1, 19200, u'E'}, {"B", 1, 2, 19200, u'E'}};
+    overview::writeChambers(s, kept);
+    EXPECT_EQ(overview::readChambers(s), kept);
+    // A third entry naming A again and a fourth on a port that is none are left out.
+    s.setValue("chambers/size", 4);
+    s.setValue("chambers/3/name", "a");
+    s.setValue("chambers/3/port", 2);
+    s.setValue("chambers/3/address", 1);
+    s.setValue("chambers/4/name", "D");
+    s.setValue("chambers/4/port", "x");
+    s.setValue("chambers/4/address", 1);
+    EXPECT_EQ(overview::readChambers(s), kept);
+    overview::writeChambers(s, {});
+    EXPECT_TRUE(overview::readChambers(s).isEmpty());
+}
+
+TEST(ChamberTile, ColourFollowsTheWorstState) {
+    using overview::Tone;
+    struct Case {
+        const char* what;
+        bool polling;
+        int silentMs;
+        int alarmBit;  // discrete input 2..5 set, -1 for none
+        int unacked;
+        Tone tone;
+        const char* linkLine;
+    };
+    const Case cases[] = {
+        {"normal", true, 0, -1, 0, Tone::Normal, "通讯正常"},
+        {"alarm 1", true, 0, 2, 0, Tone::Alarm, "通讯正常"},
+        {"sensor 2 open", true, 0, 5, 1, Tone::Alarm, "通讯正常"},
+        {"unacknowledged", true, 0, -1, 1, Tone::Unacked, "通讯正常"},
+        // A silent instrument's alarm flags are old: the silence is what is shown.
+        {"silent with an old alarm", true, 5000, 3, 0, Tone::Silent, "仪表无应答 5 秒"},
+        {"silent, alert waiting", true, 5000, -1, 2, Tone::Unacked, "仪表无应答 5 秒"},
+        {"port closed", false, 0, 2, 0, Tone::Silent, "端口关闭"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        comm::InstrumentImage img{};
+        img.LiveValues[0] = 25.5f;
+        img.LiveValues[2] = 30.0f;
+        img.InputRegsHigh[0] = 1;
+        img.InputRegsHigh[5] = 3;
+        if (c.alarmBit >= 0) img.DiscreteBits[c.alarmBit] = 1;
+        const overview::Tile t =
+            overview::tileOf({"A", &img, c.polling, c.silentMs, "记录中", "试验 1", c.unacked});
+        EXPECT_EQ(t.tone, c.tone);
+        ASSERT_EQ(t.lines.size(), 7);
+        EXPECT_EQ(t.lines[0], "A");
+        EXPECT_EQ(t.lines[1], "PV1 25.5 °C / SV1 30 °C");
+        EXPECT_EQ(t.lines[3], "运行 第 3 段");
+        EXPECT_EQ(t.lines[4], "试验：试验 1");
+        EXPECT_EQ(t.lines[5], QString::fromUtf8(c.linkLine));
+    }
+    // A flashing tile changes colour; the others keep theirs.
+    EXPECT_NE(overview::toneColour(Tone::Unacked, true),
+              overview::toneColour(Tone::Unacked, false));
+    EXPECT_EQ(overview::toneColour(Tone::Alarm, true), overview::toneColour(Tone::Alarm, false));
+}
+
+}  // namespace

@@ -1,0 +1,236 @@
+// Two chambers on two simulated instruments, as the operator and a screen reader meet them in the
+// overview: tiles and their worst state, a chamber's main window and back, the chamber dialog's
+// refusals, a deleted chamber's database kept, and the list kept over a restart.
+#include <QAccessible>
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "alert/alerter.h"
+#include "chamber/chamber.h"
+#include "overview/overviewwindow.h"
+#include "shell/application.h"
+#include "shell/mainwindow.h"
+#include "shell/settings.h"
+#include "sim/server.h"
+#include "store/recorder.h"
+
+namespace {
+
+// The settings and data folders of this test alone: the chambers' list must not reach the
+// other tests' settings file.
+QTemporaryDir& home() {
+    static QTemporaryDir dir;
+    return dir;
+}
+
+// What a screen reader hears of the tile named name: its worst state, then its lines.
+QString tileSaid(QWidget* window, const QString& name) {
+    QList<QAccessibleInterface*> todo{QAccessible::queryAccessibleInterface(window)};
+    while (!todo.isEmpty()) {
+        QAccessibleInterface* i = todo.takeFirst();
+        if (!i) continue;
+        if (i->text(QAccessible::Name) == name && i->object() &&
+            i->object()->objectName().startsWith("ChamberTile_"))
+            return i->text(QAccessible::Description);
+        for (int k = 0; k < i->childCount(); ++k)
+            todo << i->child(k);
+    }
+    return {};
+}
+
+}  // namespace
+
+class OverviewTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void chambersOnTheOverview();
+    void aProfileBecomesAChamber();
+};
+
+void OverviewTest::chambersOnTheOverview() {
+    sim::SimServer simA, simB;
+    QVERIFY(simA.start());
+    QVERIFY(simB.start());
+    shell::Options o;
+    o.ports[1] = QString::fromStdString(simA.ptyPath());
+    o.ports[2] = QString::fromStdString(simB.ptyPath());
+    o.chambers = {{"A", 1, 1}, {"B", 2, 1}};
+    o.connect = true;
+    auto app = std::make_unique<shell::Application>(o);
+    QVERIFY(app->startWithoutSplash());
+    overview::OverviewWindow* ov = app->overviewWindow();
+    QVERIFY(ov && ov->isVisible());
+    QCOMPARE(ov->windowTitle(), "试验箱总览");
+    QVERIFY(!app->mainWindow());
+    QCOMPARE(ov->tiles().size(), 2);
+    // Each chamber is what a profile of its name is.
+    QCOMPARE(app->chambers()[1]->databasePath(), shell::Application::defaultDatabasePath("B"));
+    QCOMPARE(app->chambers()[1]->stationName(), "B");
+
+    QTRY_VERIFY_WITH_TIMEOUT(
+        tileSaid(ov, "A").startsWith("正常\n") && tileSaid(ov, "A").contains("通讯正常"), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(tileSaid(ov, "B").startsWith("正常\n"), 20000);
+    // B's sensor opens: its tile turns red, A's stays as it is.
+    simB.setSensorOpen(1, true);
+    QTRY_VERIFY_WITH_TIMEOUT(tileSaid(ov, "B").startsWith("报警\n"), 20000);
+    QCOMPARE(ov->tiles()[1]->palette().color(QPalette::Window),
+             overview::toneColour(overview::Tone::Alarm, false));
+    QVERIFY(tileSaid(ov, "A").startsWith("正常\n"));
+    // Its alert waits in the overview's list of every chamber's alerts, acknowledged there with a
+    // comment; once the sensor is back B is normal again.
+    auto* alerts = ov->findChild<QTableWidget*>("OverviewAlertList");
+    auto* comment = ov->findChild<QLineEdit*>("OverviewAlertComment");
+    auto* ack = ov->findChild<QPushButton*>("OverviewAlertAcknowledge");
+    auto* said = ov->findChild<QLabel*>("OverviewAlertMessage");
+    QTRY_VERIFY(alerts->rowCount() == 1 && alerts->item(0, 0)->text() == "B");
+    ack->click();
+    QCOMPARE(said->text(), "请填写确认说明");
+    comment->setText("张工 检查传感器");
+    ack->click();
+    QVERIFY(said->text().startsWith("已确认："));
+    QVERIFY(app->chambers()[1]->alerter()->listed().front().acknowledged);
+    simB.setSensorOpen(1, false);
+    QTRY_VERIFY_WITH_TIMEOUT(tileSaid(ov, "B").startsWith("正常\n"), 20000);
+    QTRY_COMPARE(alerts->rowCount(), 0);
+    // A falls silent: grey, with how long.
+    simA.setSilent(true);
+    QTRY_VERIFY_WITH_TIMEOUT(tileSaid(ov, "A").startsWith("无通讯\n"), 20000);
+    QVERIFY(tileSaid(ov, "A").contains("仪表无应答"));
+    QCOMPARE(ov->tiles()[0]->palette().color(QPalette::Window),
+             overview::toneColour(overview::Tone::Silent, false));
+
+    // Enter on B's tile opens B's main window; Esc goes back, B still polled and recorded.
+    ov->activateWindow();
+    ov->tiles()[1]->setFocus();
+    QTest::keyClick(ov->tiles()[1], Qt::Key_Return);
+    shell::MainWindow* mw = app->mainWindow();
+    QVERIFY(mw && mw->isVisible() && !ov->isVisible());
+    QVERIFY(mw->windowTitle().endsWith("— B"));
+    QVERIFY(QTest::qWaitForWindowActive(mw));
+    QTest::keyClick(mw, Qt::Key_Escape);
+    QTRY_VERIFY(!mw->isVisible() && ov->isVisible());
+    QVERIFY(app->chambers()[1]->link().polling());
+    QTRY_VERIFY_WITH_TIMEOUT(app->chambers()[1]->recorder()->status().recordNo > 0, 20000);
+
+    // The dialog refuses what the command line refuses, and keeps nothing.
+    ov->addChamber();
+    auto* dialog = qobject_cast<QDialog*>(ov->dialog());
+    QVERIFY(dialog);
+    auto* name = dialog->findChild<QLineEdit*>("ChamberName");
+    auto* port = dialog->findChild<QSpinBox*>("ChamberPort");
+    auto* address = dialog->findChild<QSpinBox*>("ChamberAddress");
+    auto* ok = dialog->findChild<QPushButton*>("ChamberDialogOk");
+    auto* message = dialog->findChild<QLabel*>("ChamberDialogMessage");
+    const struct {
+        const char* name;
+        int port, address;
+        const char* said;
+    } refused[] = {{"a", 3, 1, "名称 a 已被其他试验箱使用"},
+                   {"C", 2, 1, "端口 2 上的地址 1 已被其他试验箱使用"},
+                   {"C d", 3, 1, "名称只能由字母"}};
+    for (const auto& r : refused) {
+        name->setText(r.name);
+        port->setValue(r.port);
+        address->setValue(r.address);
+        ok->click();
+        QVERIFY2(message->text().startsWith(r.said), qPrintable(message->text()));
+        QVERIFY(dialog->isVisible());
+    }
+    QCOMPARE(overview::readChambers(*shell::settingsFileFor({})).size(), 2);
+    name->setText("C");
+    address->setValue(2);
+    ok->click();
+    QTRY_VERIFY(!ov->dialog());
+    QCOMPARE(ov->tiles().size(), 3);
+    QCOMPARE(overview::readChambers(*shell::settingsFileFor({})).size(), 3);
+
+    // A change of port or address is kept and followed by the chamber's link at once.
+    ov->tiles()[1]->setFocus();
+    QTest::mouseClick(ov->tiles()[1], Qt::LeftButton);
+    ov->editChamber();
+    dialog = qobject_cast<QDialog*>(ov->dialog());
+    QVERIFY(dialog && dialog->findChild<QLineEdit*>("ChamberName")->isReadOnly());
+    dialog->findChild<QSpinBox*>("ChamberAddress")->setValue(2);
+    dialog->findChild<QPushButton*>("ChamberDialogOk")->click();
+    QTRY_VERIFY(!ov->dialog());
+    QCOMPARE(app->chambers()[1]->link().settings().address, 2);
+    QCOMPARE(overview::readChambers(*shell::settingsFileFor({}))[1].address, 2);
+    QTRY_VERIFY_WITH_TIMEOUT(tileSaid(ov, "B").contains("仪表无应答"), 20000);
+
+    // Deleting C keeps its database.
+    QTest::mouseClick(ov->tiles()[2], Qt::LeftButton);
+    ov->deleteChamber();
+    auto* question = qobject_cast<QMessageBox*>(ov->dialog());
+    QVERIFY(question);
+    question->findChild<QPushButton*>("DeleteQuestionDelete")->click();
+    QTRY_COMPARE(ov->tiles().size(), 2);
+    QCOMPARE(ov->chambers().last().spec.name, "B");
+    QVERIFY(QFile::exists(shell::Application::defaultDatabasePath("C")));
+
+    // A restart without --chamber serves the chambers kept.
+    app.reset();
+    shell::Options again;
+    again.ports = o.ports;
+    app = std::make_unique<shell::Application>(again);
+    o.chambers[1].address = 2;
+    QCOMPARE(app->chamberSpecs(), o.chambers);
+    QVERIFY(app->startWithoutSplash());
+    QCOMPARE(app->overviewWindow()->tiles().size(), 2);
+    app.reset();
+}
+
+namespace {
+
+struct Run {
+    int code;
+    QByteArray out, err;
+};
+
+Run velmars(const QStringList& args) {
+    QProcess p;
+    p.start(qEnvironmentVariable("VELMARS_BIN_DIR") + "/velmars", args);
+    if (!p.waitForFinished(60000)) p.kill();
+    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+}
+
+}  // namespace
+
+void OverviewTest::aProfileBecomesAChamber() {
+    // A program run with a profile records into the profile's database; the chamber of that
+    // name reads the same one.
+    QCOMPARE(velmars({"--profile", "P", "--simulate", "--connect", "--quit-after", "4"}).code, 0);
+    const Run profile = velmars({"--export-csv", "-", "--profile", "P"});
+    const Run chamber = velmars({"--export-csv", "-", "--chamber", "P=1,1"});
+    QCOMPARE(profile.code, 0);
+    QCOMPARE(chamber.code, 0);
+    QVERIFY(profile.out.count('\n') > 2);
+    QCOMPARE(chamber.out, profile.out);
+    // A refused list says so in one line and keeps nothing.
+    const auto kept = overview::readChambers(*shell::settingsFileFor({}));
+    const Run refused = velmars({"--chamber", "P=1,1", "--chamber", "p=2,1", "--connect"});
+    QCOMPARE(refused.code, 2);
+    QCOMPARE(refused.err.count('\n'), 1);
+    shell::settingsFileFor({})->sync();
+    QCOMPARE(overview::readChambers(*shell::settingsFileFor({})), kept);
+}
+
+int main(int argc, char** argv) {
+    qputenv("XDG_CONFIG_HOME", home().filePath("config").toUtf8());
+    qputenv("XDG_DATA_HOME", home().filePath("data").toUtf8());
+    QApplication app(argc, argv);
+    QApplication::setApplicationName("velmars");
+    QApplication::setOrganizationName("velmars");
+    OverviewTest t;
+    return QTest::qExec(&t, argc, argv);
+}
+
+#include "test_overview_window.moc"
