@@ -100,6 +100,8 @@ std::unique_ptr<chamber::Chamber> Application::makeChamber(const overview::Chamb
     setup.name = spec.name;
     setup.dbPath = defaultDatabasePath(spec.name);
     setup.ports = ports_;
+    setup.lines = lines_.get();
+    setup.linePort = spec.port;
     setup.clock = clock_;
     setup.settings = [name = spec.name] { return settingsFileFor(name); };
     // The station's name stays each chamber's own: --station names the one chamber of a run.
@@ -125,6 +127,7 @@ bool Application::makeChambers() {
                 if (spec.port == 1) addresses << spec.address;
             if (!startSimulator(ports_, addresses)) return false;
         }
+        lines_ = std::make_unique<comm::LineRegistry>(ports_);
         for (const overview::ChamberSpec& spec : specs_)
             chambers_.push_back(makeChamber(spec));
         return true;
@@ -239,7 +242,9 @@ void Application::showChamberWindow(int i) {
         w = std::make_unique<MainWindow>(chamber);
         w->setWindowTitle(w->windowTitle() + QStringLiteral("— ") + chamber.name());
         // Leaving the chamber's window goes back to the overview; the chamber records on.
-        w->setReturnAction([this] {
+        w->setReturnAction([this, c = &chamber] {
+            // Its line's other chambers share the time it had.
+            c->setFocused(false);
             if (overview_) {
                 overview_->show();
                 overview_->activateWindow();
@@ -251,6 +256,8 @@ void Application::showChamberWindow(int i) {
                                                      : specs_[i].portSettings());
     }
     lastShown_ = w.get();
+    // The chamber shown gets its line's whole poll cycle, its readbacks and its writes.
+    chamber.setFocused(true);
     overview_->hide();
     w->show();
     w->raise();

@@ -95,6 +95,8 @@ class Application : public QObject {
     // Each is declared before what uses it, so that it ends after.
     std::unique_ptr<sim::SimServer> sim_;
     comm::PortMap ports_;
+    // With chambers: the lines they share, one link thread per serial port or gateway.
+    std::unique_ptr<comm::LineRegistry> lines_;
     std::vector<std::unique_ptr<chamber::Chamber>> chambers_;
     QList<overview::ChamberSpec> specs_;
     std::unique_ptr<MainWindow> main_;
