@@ -106,11 +106,16 @@ bool Application::start() {
 
     if (options_.quitAfter) {
         QTimer::singleShot(static_cast<int>(*options_.quitAfter * 1000), this, [this] {
-            if (main_ && !options_.screenshot.isEmpty()) main_->grab().save(options_.screenshot);
-            if (main_)
+            // A slow start (a loaded machine) may still show the splash: the program then leaves
+            // as soon as the main window is up, through the same path and with its screenshot.
+            const auto quit = [this] {
+                if (!options_.screenshot.isEmpty()) main_->grab().save(options_.screenshot);
                 main_->exitProgram();
+            };
+            if (main_)
+                quit();
             else
-                leave();
+                connect(this, &Application::mainWindowShown, this, quit, Qt::SingleShotConnection);
         });
     }
     splash_ = new SplashWindow;

@@ -1,5 +1,6 @@
 // The program as an operator starts it: the real executable, offscreen, on the built-in simulator.
 #include <QDir>
+#include <QImage>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -14,6 +15,7 @@ class ProgramBinary : public QObject {
     void badOptionsExitWithStatusTwo();
     void helpExitsCleanly();
     void simulatedRunRecordsThePolledValues();
+    void quitDuringTheSplashStillLeavesThroughTheMainWindow();
     void developerLoggingIsOffUnlessAsked();
 
   private:
@@ -105,6 +107,20 @@ void ProgramBinary::simulatedRunRecordsThePolledValues() {
     QFile f(db);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), before);  // read, never changed
+}
+
+// A time shorter than the start-up picture (a slow start does the same): the program still shows
+// its main window, saves the screenshot and leaves with 0.
+void ProgramBinary::quitDuringTheSplashStillLeavesThroughTheMainWindow() {
+    QTemporaryDir dir;
+    const QString shot = dir.filePath("main.png");
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(bin("velmars"), {"--simulate", "--db", dir.filePath("Rdatabj.db"), "--quit-after",
+                             "0.3", "--screenshot", shot});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(QImage(shot).width() > 400);
 }
 
 // The developer's lines come out only when asked for; by default stderr holds nothing of the
