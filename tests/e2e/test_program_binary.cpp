@@ -1,6 +1,5 @@
 // The program as an operator starts it: the real executable, offscreen, on the built-in simulator.
 #include <QDir>
-#include <QImage>
 #include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -120,7 +119,9 @@ void ProgramBinary::quitDuringTheSplashStillLeavesThroughTheMainWindow() {
                              "0.3", "--screenshot", shot});
     QVERIFY(p.waitForFinished(30000));
     QCOMPARE(p.exitCode(), 0);
-    QVERIFY(QImage(shot).width() > 400);
+    QFile png(shot);
+    QVERIFY(png.open(QIODevice::ReadOnly));
+    QVERIFY(png.read(8) == "\x89PNG\r\n\x1a\n" && png.size() > 10000);
 }
 
 // The developer's lines come out only when asked for; by default stderr holds nothing of the
