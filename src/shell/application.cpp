@@ -154,17 +154,27 @@ bool Application::start() {
 
     if (options_.quitAfter) {
         QTimer::singleShot(static_cast<int>(*options_.quitAfter * 1000), this, [this] {
-            if (main_ && !options_.screenshot.isEmpty()) main_->grab().save(options_.screenshot);
-            if (overview_ && !options_.screenshot.isEmpty()) {
-                QWidget* shown = lastShown_ && lastShown_->isVisible()
-                                     ? static_cast<QWidget*>(lastShown_.data())
-                                     : overview_.get();
-                shown->grab().save(options_.screenshot);
-            }
-            if (main_)
-                main_->exitProgram();
+            // A slow start (a loaded machine) may still show the splash: the program then leaves
+            // as soon as its first window is up, through the same path and with its screenshot.
+            const auto quit = [this] {
+                if (!options_.screenshot.isEmpty()) {
+                    QWidget* shown = main_ ? static_cast<QWidget*>(main_.get())
+                                     : lastShown_ && lastShown_->isVisible()
+                                         ? static_cast<QWidget*>(lastShown_.data())
+                                         : overview_.get();
+                    if (shown) shown->grab().save(options_.screenshot);
+                }
+                if (main_)
+                    main_->exitProgram();
+                else
+                    leaveAll();
+            };
+            if (main_ || overview_)
+                quit();
+            else if (specs_.isEmpty())
+                connect(this, &Application::mainWindowShown, this, quit, Qt::SingleShotConnection);
             else
-                leaveAll();
+                connect(this, &Application::overviewShown, this, quit, Qt::SingleShotConnection);
         });
     }
     splash_ = new SplashWindow;

@@ -10,9 +10,12 @@
 #include "shell/exportcommand.h"
 #include "shell/language.h"
 #include "shell/settings.h"
+#include "shell/shellos.h"
 #include "ui/filedialog.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(int argc, char** argv) {
     // The command line is read before any window system is touched, so that --help and a bad
     // option answer on a machine without a display, with nothing else on stderr.
     QStringList args;
@@ -78,4 +81,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     return QApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return shell::os::endProcess(run(argc, argv));
 }

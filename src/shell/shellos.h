@@ -10,4 +10,9 @@ namespace shell::os {
 // application's and organisation's names set.
 QString dataFolder();
 
+// Called once the program has ended its threads, closed its files and destroyed the application:
+// returns the exit code for main to return, or ends the process with it where leaving the ordinary
+// way is unsafe.
+int endProcess(int code);
+
 }  // namespace shell::os

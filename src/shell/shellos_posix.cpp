@@ -11,4 +11,8 @@ QString dataFolder() {
     return dir;
 }
 
+int endProcess(int code) {
+    return code;
+}
+
 }  // namespace shell::os

@@ -1,4 +1,7 @@
+#include <windows.h>
+
 #include <QFileInfo>
+#include <cstdio>
 
 #include "shell/settings.h"
 #include "shell/shellos.h"
@@ -9,6 +12,16 @@ QString dataFolder() {
     // %APPDATA%\velmars, where the settings file (velmars.ini) lies too: the user's own profile,
     // which Windows lets no other user read.
     return QFileInfo(settingsFile()->fileName()).absolutePath();
+}
+
+int endProcess(int code) {
+    // By now every thread of ours has ended and every file is closed. The system's own unloading
+    // of the libraries after main can deadlock on a lock that a thread of the runtime held when
+    // the process ended it (seen under Wine: the window gone, the records stopped, the process
+    // never exiting), so the process ends here, with what is buffered for the console written.
+    std::fflush(nullptr);
+    TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
+    return code;
 }
 
 }  // namespace shell::os

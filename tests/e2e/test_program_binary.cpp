@@ -14,6 +14,7 @@ class ProgramBinary : public QObject {
     void badOptionsExitWithStatusTwo();
     void helpExitsCleanly();
     void simulatedRunRecordsThePolledValues();
+    void quitDuringTheSplashStillLeavesThroughTheMainWindow();
     void developerLoggingIsOffUnlessAsked();
 
   private:
@@ -105,6 +106,22 @@ void ProgramBinary::simulatedRunRecordsThePolledValues() {
     QFile f(db);
     QVERIFY(f.open(QIODevice::ReadOnly));
     QCOMPARE(f.readAll(), before);  // read, never changed
+}
+
+// A time shorter than the start-up picture (a slow start does the same): the program still shows
+// its main window, saves the screenshot and leaves with 0.
+void ProgramBinary::quitDuringTheSplashStillLeavesThroughTheMainWindow() {
+    QTemporaryDir dir;
+    const QString shot = dir.filePath("main.png");
+    QProcess p;
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(bin("velmars"), {"--simulate", "--db", dir.filePath("Rdatabj.db"), "--quit-after",
+                             "0.3", "--screenshot", shot});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    QFile png(shot);
+    QVERIFY(png.open(QIODevice::ReadOnly));
+    QVERIFY(png.read(8) == "\x89PNG\r\n\x1a\n" && png.size() > 10000);
 }
 
 // The developer's lines come out only when asked for; by default stderr holds nothing of the
