@@ -49,7 +49,7 @@ class TimedBus : public comm::ModbusRTU {
         return timed(3, [&] { return bus_.Set_4X_D1(p, a, r, v); });
     }
     comm::LinkStats stats() const override { return bus_.stats(); }
-    QString lastFailure() const override { return bus_.lastFailure(); }
+    comm::LineError lastFailure() const override { return bus_.lastFailure(); }
     bool deviceGone() const override { return bus_.deviceGone(); }
 
     // Only answered exchanges count: a silent slave's timeout carries no answer.
