@@ -6,7 +6,10 @@
 #include <QTimer>
 #include <iostream>
 
+#include "alert/alerter.h"
 #include "chamber/chamber.h"
+#include "events/eventrules.h"
+#include "forward/status.h"
 #include "overview/overviewwindow.h"
 #include "shell/mainwindow.h"
 #include "shell/settings.h"
