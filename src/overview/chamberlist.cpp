@@ -26,14 +26,14 @@ int parityIndex(QChar parity) {
 
 }  // namespace
 
-comm::PortSettings ChamberSpec::portSettings() const {
+comm::PortSettings ChamberConf::portSettings() const {
     return {port, baudIndex(baud), parityIndex(parity), address};
 }
 
-std::optional<Refusal> checkChambers(const QList<ChamberSpec>& chambers) {
+std::optional<Refusal> checkChambers(const QList<ChamberConf>& chambers) {
     using K = Refusal::Kind;
     for (qsizetype i = 0; i < chambers.size(); ++i) {
-        const ChamberSpec& c = chambers[i];
+        const ChamberConf& c = chambers[i];
         if (!validName(c.name)) return Refusal{K::BadName, c.name};
         if (c.port < 1 || c.port > 20) return Refusal{K::BadPort, c.name, c.port};
         if (c.address < 1 || c.address > 16)
@@ -41,7 +41,7 @@ std::optional<Refusal> checkChambers(const QList<ChamberSpec>& chambers) {
         if (baudIndex(c.baud) < 0) return Refusal{K::BadBaud, c.name, c.port};
         if (parityIndex(c.parity) < 0) return Refusal{K::BadParity, c.name, c.port};
         for (qsizetype j = 0; j < i; ++j) {
-            const ChamberSpec& o = chambers[j];
+            const ChamberConf& o = chambers[j];
             // Names become file names, and some file systems ignore case.
             if (o.name.compare(c.name, Qt::CaseInsensitive) == 0)
                 return Refusal{K::DuplicateName, c.name};
@@ -114,12 +114,12 @@ QString refusalText(const Refusal& r) {
     return {};
 }
 
-std::optional<ChamberSpec> parseChamberArg(const QString& text) {
+std::optional<ChamberConf> parseChamberArg(const QString& text) {
     const qsizetype eq = text.indexOf(u'=');
     if (eq < 0) return std::nullopt;
     const QStringList parts = text.mid(eq + 1).split(u',');
     if (parts.size() < 2 || parts.size() > 4) return std::nullopt;
-    ChamberSpec c;
+    ChamberConf c;
     c.name = text.left(eq);
     bool okPort = false, okAddress = false, okBaud = true;
     c.port = parts[0].toInt(&okPort);
@@ -133,12 +133,12 @@ std::optional<ChamberSpec> parseChamberArg(const QString& text) {
     return c;
 }
 
-QList<ChamberSpec> readChambers(QSettings& settings) {
-    QList<ChamberSpec> out;
+QList<ChamberConf> readChambers(QSettings& settings) {
+    QList<ChamberConf> out;
     const int n = settings.beginReadArray(kGroup);
     for (int i = 0; i < n; ++i) {
         settings.setArrayIndex(i);
-        ChamberSpec c;
+        ChamberConf c;
         c.name = settings.value(QStringLiteral("name")).toString();
         c.port = settings.value(QStringLiteral("port")).toInt();
         c.address = settings.value(QStringLiteral("address")).toInt();
@@ -147,7 +147,7 @@ QList<ChamberSpec> readChambers(QSettings& settings) {
             settings.value(QStringLiteral("parity"), QStringLiteral("N")).toString();
         c.parity = parity.size() == 1 ? parity.at(0) : QChar(u'?');
         // An entry that would spoil the list (edited by hand) is left out; the rest are served.
-        QList<ChamberSpec> with = out;
+        QList<ChamberConf> with = out;
         with << c;
         if (!checkChambers(with)) out = with;
     }
@@ -155,11 +155,11 @@ QList<ChamberSpec> readChambers(QSettings& settings) {
     return out;
 }
 
-void writeChambers(QSettings& settings, const QList<ChamberSpec>& chambers) {
+void writeChambers(QSettings& settings, const QList<ChamberConf>& chambers) {
     settings.remove(kGroup);
     settings.beginWriteArray(kGroup, static_cast<int>(chambers.size()));
     for (int i = 0; i < chambers.size(); ++i) {
-        const ChamberSpec& c = chambers[i];
+        const ChamberConf& c = chambers[i];
         settings.setArrayIndex(i);
         settings.setValue(QStringLiteral("name"), c.name);
         settings.setValue(QStringLiteral("port"), c.port);

@@ -12,14 +12,14 @@
 
 namespace overview {
 
-struct ChamberSpec {
+struct ChamberConf {
     QString name;         // letters, digits, '-' and '_'; names the settings file and the database
     int port = 1;         // 1..20
     int address = 1;      // slave address 1..16
     int baud = 9600;      // 4800, 9600 or 19200
     QChar parity = u'N';  // N, O or E
 
-    bool operator==(const ChamberSpec&) const = default;
+    bool operator==(const ChamberConf&) const = default;
     // The settings the chamber's link opens with.
     comm::PortSettings portSettings() const;
 };
@@ -47,14 +47,14 @@ QString refusalLine(const Refusal& r);
 QString refusalText(const Refusal& r);
 
 // The first fault of the list, nullopt when every chamber can be served as given.
-std::optional<Refusal> checkChambers(const QList<ChamberSpec>& chambers);
+std::optional<Refusal> checkChambers(const QList<ChamberConf>& chambers);
 
 // "NAME=PORT,ADDRESS[,BAUD[,PARITY]]"; nullopt when the text has not this form (the values are
 // checked by checkChambers).
-std::optional<ChamberSpec> parseChamberArg(const QString& text);
+std::optional<ChamberConf> parseChamberArg(const QString& text);
 
 // The list kept in the settings file; entries a hand edit spoiled are left out of what is read.
-QList<ChamberSpec> readChambers(QSettings& settings);
-void writeChambers(QSettings& settings, const QList<ChamberSpec>& chambers);
+QList<ChamberConf> readChambers(QSettings& settings);
+void writeChambers(QSettings& settings, const QList<ChamberConf>& chambers);
 
 }  // namespace overview

@@ -48,7 +48,7 @@ QString toneWord(Tone tone) {
 
 TileInput inputOf(const OverviewWindow::Entry& e) {
     TileInput in;
-    in.name = e.spec.name;
+    in.name = e.conf.name;
     if (!e.chamber) return in;
     const comm::Link& link = e.chamber->link();
     in.image = &link.image();
@@ -127,11 +127,11 @@ void TileWidget::focusInEvent(QFocusEvent* e) {
     QFrame::focusInEvent(e);
 }
 
-ChamberDialog::ChamberDialog(QList<ChamberSpec> others, const ChamberSpec* edited, QWidget* parent)
+ChamberDialog::ChamberDialog(QList<ChamberConf> others, const ChamberConf* edited, QWidget* parent)
     : QDialog(parent), others_(std::move(others)) {
     setObjectName(QStringLiteral("ChamberDialog"));
     setWindowTitle(edited ? base::Tr::tr("修改试验箱") : base::Tr::tr("添加试验箱"));
-    const ChamberSpec start = edited ? *edited : ChamberSpec{};
+    const ChamberConf start = edited ? *edited : ChamberConf{};
     name_ = new QLineEdit(start.name, this);
     name_->setObjectName(QStringLiteral("ChamberName"));
     name_->setAccessibleName(base::Tr::tr("名称"));
@@ -181,8 +181,8 @@ ChamberDialog::ChamberDialog(QList<ChamberSpec> others, const ChamberSpec* edite
     l->addWidget(buttons);
 }
 
-ChamberSpec ChamberDialog::spec() const {
-    ChamberSpec c;
+ChamberConf ChamberDialog::conf() const {
+    ChamberConf c;
     c.name = name_->text().trimmed();
     c.port = port_->value();
     c.address = address_->value();
@@ -192,8 +192,8 @@ ChamberSpec ChamberDialog::spec() const {
 }
 
 void ChamberDialog::tryAccept() {
-    QList<ChamberSpec> all = others_;
-    all << spec();
+    QList<ChamberConf> all = others_;
+    all << conf();
     if (const auto refusal = checkChambers(all)) {
         message_->setText(refusalText(*refusal));
         return;
@@ -300,7 +300,7 @@ void OverviewWindow::setChambers(QList<Entry> entries) {
     tiles_.clear();
     for (qsizetype i = 0; i < entries_.size(); ++i) {
         auto* tile = new TileWidget(tileArea_);
-        tile->setObjectName(QStringLiteral("ChamberTile_%1").arg(entries_[i].spec.name));
+        tile->setObjectName(QStringLiteral("ChamberTile_%1").arg(entries_[i].conf.name));
         const int index = static_cast<int>(i);
         connect(tile, &TileWidget::chosen, this, [this, index] { choose(index); });
         connect(tile, &TileWidget::activated, this, [this, index] {
@@ -349,9 +349,9 @@ void OverviewWindow::refreshAlerts() {
         const alert::Alerter* a = e.chamber ? e.chamber->alerter() : nullptr;
         if (!a) continue;
         for (const alert::ListedAlert& l : a->listed()) {
-            rows << Row{e.spec.name,
+            rows << Row{e.conf.name,
                         l.id,
-                        {e.spec.name, l.firedAt.toString(QStringLiteral("MM-dd HH:mm:ss")),
+                        {e.conf.name, l.firedAt.toString(QStringLiteral("MM-dd HH:mm:ss")),
                          base::shown(alert::kindTitle(l.kind)), base::shown(l.valueText),
                          alert::listedStateText(l)},
                         l.active && !l.acknowledged,
@@ -398,7 +398,7 @@ void OverviewWindow::acknowledgeAlert() {
             for (const alert::ListedAlert& l : a->listed()) {
                 if (l.acknowledged) continue;
                 const bool take = anyOne ? !found || l.firedAt < found->firedAt
-                                         : e.spec.name + u'\n' + l.id == chosen;
+                                         : e.conf.name + u'\n' + l.id == chosen;
                 if (take) {
                     target = a;
                     found = &l;
@@ -424,18 +424,18 @@ void OverviewWindow::acknowledgeAlert() {
     refreshAlerts();
 }
 
-QList<ChamberSpec> OverviewWindow::specs(int except) const {
-    QList<ChamberSpec> out;
+QList<ChamberConf> OverviewWindow::confs(int except) const {
+    QList<ChamberConf> out;
     for (qsizetype i = 0; i < entries_.size(); ++i)
-        if (i != except) out << entries_[i].spec;
+        if (i != except) out << entries_[i].conf;
     return out;
 }
 
 void OverviewWindow::addChamber() {
     if (dialog_) return;
-    auto* d = new ChamberDialog(specs(-1), nullptr, this);
+    auto* d = new ChamberDialog(confs(-1), nullptr, this);
     d->setAttribute(Qt::WA_DeleteOnClose);
-    connect(d, &QDialog::accepted, this, [this, d] { emit added(d->spec()); });
+    connect(d, &QDialog::accepted, this, [this, d] { emit added(d->conf()); });
     dialog_ = d;
     d->open();
 }
@@ -443,9 +443,9 @@ void OverviewWindow::addChamber() {
 void OverviewWindow::editChamber() {
     const int index = current();
     if (dialog_ || index < 0) return;
-    auto* d = new ChamberDialog(specs(index), &entries_[index].spec, this);
+    auto* d = new ChamberDialog(confs(index), &entries_[index].conf, this);
     d->setAttribute(Qt::WA_DeleteOnClose);
-    connect(d, &QDialog::accepted, this, [this, d, index] { emit changed(index, d->spec()); });
+    connect(d, &QDialog::accepted, this, [this, d, index] { emit changed(index, d->conf()); });
     dialog_ = d;
     d->open();
 }
@@ -453,14 +453,14 @@ void OverviewWindow::editChamber() {
 void OverviewWindow::deleteChamber() {
     const int index = current();
     if (dialog_ || index < 0) return;
-    const QString name = entries_[index].spec.name;
+    const QString name = entries_[index].conf.name;
     dialog_ = ui::askFirst(this, base::Tr::tr("删除试验箱 %1？其数据库文件保留。").arg(name),
                            QStringLiteral("DeleteQuestion"), base::Tr::tr("删除"),
                            QStringLiteral("Delete"), [this, name] {
                                // The list may have changed while the question was open: the
                                // chamber is found by name.
                                for (qsizetype i = 0; i < entries_.size(); ++i)
-                                   if (entries_[i].spec.name == name)
+                                   if (entries_[i].conf.name == name)
                                        emit removed(static_cast<int>(i));
                            });
 }

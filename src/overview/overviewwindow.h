@@ -60,13 +60,13 @@ class ChamberDialog : public QDialog {
   public:
     // others: the chambers beside the one edited; edited: the chamber changed (its name stays),
     // or none to add one.
-    ChamberDialog(QList<ChamberSpec> others, const ChamberSpec* edited, QWidget* parent = nullptr);
-    ChamberSpec spec() const;
+    ChamberDialog(QList<ChamberConf> others, const ChamberConf* edited, QWidget* parent = nullptr);
+    ChamberConf conf() const;
     // Checks the entries and accepts, or says why not.
     void tryAccept();
 
   private:
-    QList<ChamberSpec> others_;
+    QList<ChamberConf> others_;
     QLineEdit* name_ = nullptr;
     QSpinBox* port_ = nullptr;
     QSpinBox* address_ = nullptr;
@@ -79,7 +79,7 @@ class OverviewWindow : public QWidget {
     Q_OBJECT
   public:
     struct Entry {
-        ChamberSpec spec;
+        ChamberConf conf;
         chamber::Chamber* chamber = nullptr;  // outlives its entry here
     };
 
@@ -112,15 +112,15 @@ class OverviewWindow : public QWidget {
 
   signals:
     void openRequested(int index);
-    void added(const overview::ChamberSpec& spec);
-    void changed(int index, const overview::ChamberSpec& spec);
+    void added(const overview::ChamberConf& conf);
+    void changed(int index, const overview::ChamberConf& conf);
     void removed(int index);
 
   protected:
     void closeEvent(QCloseEvent* e) override;
 
   private:
-    QList<ChamberSpec> specs(int except) const;
+    QList<ChamberConf> confs(int except) const;
     void choose(int index);
     void refreshAlerts();
 

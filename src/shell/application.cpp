@@ -65,10 +65,10 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
     // The chambers of this run: the command line's, kept for the next; else the settings file's.
     // A profile or a database of its own is one chamber, as always.
     if (!options_.chambers.isEmpty()) {
-        specs_ = options_.chambers;
+        confs_ = options_.chambers;
         saveChambers();
     } else if (options_.profile.isEmpty() && options_.db.isEmpty()) {
-        specs_ = overview::readChambers(*settingsFileFor(QString()));
+        confs_ = overview::readChambers(*settingsFileFor(QString()));
     }
 }
 
@@ -97,25 +97,25 @@ bool Application::startSimulator(comm::PortMap& ports, const QList<int>& address
     return true;
 }
 
-std::unique_ptr<chamber::Chamber> Application::makeChamber(const overview::ChamberSpec& spec) {
+std::unique_ptr<chamber::Chamber> Application::makeChamber(const overview::ChamberConf& conf) {
     // A chamber is what a profile of its name is: the same settings file and database.
     chamber::Setup setup;
-    setup.name = spec.name;
-    setup.dbPath = defaultDatabasePath(spec.name);
+    setup.name = conf.name;
+    setup.dbPath = defaultDatabasePath(conf.name);
     setup.ports = ports_;
     setup.lines = lines_.get();
-    setup.linePort = spec.port;
+    setup.linePort = conf.port;
     setup.clock = clock_;
-    setup.settings = [name = spec.name] { return settingsFileFor(name); };
+    setup.settings = [name = conf.name] { return settingsFileFor(name); };
     // The station's name stays each chamber's own: --station names the one chamber of a run.
     setup.given = {options_.forward,
-                   specs_.size() == 1 ? options_.station : std::nullopt,
+                   confs_.size() == 1 ? options_.station : std::nullopt,
                    {options_.notifyMail, options_.notifyFrom, options_.notifyTo,
                     options_.notifyWebhook, options_.notifySilentAfter},
                    options_.keepDays,
                    options_.keepFreeGb};
     auto c = std::make_unique<chamber::Chamber>(std::move(setup));
-    c->link().setSettings(spec.portSettings());
+    c->link().setSettings(conf.portSettings());
     return c;
 }
 
@@ -123,16 +123,16 @@ bool Application::makeChambers() {
     if (!chambers_.empty()) return true;
     for (auto it = options_.ports.cbegin(); it != options_.ports.cend(); ++it)
         ports_.setExplicit(it.key(), it.value());
-    if (!specs_.isEmpty()) {
+    if (!confs_.isEmpty()) {
         if (options_.simulate) {
             QList<int> addresses;
-            for (const overview::ChamberSpec& spec : specs_)
-                if (spec.port == 1) addresses << spec.address;
+            for (const overview::ChamberConf& conf : confs_)
+                if (conf.port == 1) addresses << conf.address;
             if (!startSimulator(ports_, addresses)) return false;
         }
         lines_ = std::make_unique<comm::LineRegistry>(ports_);
-        for (const overview::ChamberSpec& spec : specs_)
-            chambers_.push_back(makeChamber(spec));
+        for (const overview::ChamberConf& conf : confs_)
+            chambers_.push_back(makeChamber(conf));
         return true;
     }
     if (options_.simulate && !startSimulator(ports_, {})) return false;
@@ -174,7 +174,7 @@ bool Application::start() {
             };
             if (main_ || overview_)
                 quit();
-            else if (specs_.isEmpty())
+            else if (confs_.isEmpty())
                 connect(this, &Application::mainWindowShown, this, quit, Qt::SingleShotConnection);
             else
                 connect(this, &Application::overviewShown, this, quit, Qt::SingleShotConnection);
@@ -202,7 +202,7 @@ MainWindow* Application::mainWindow() const {
 }
 
 void Application::showMainWindow() {
-    if (!specs_.isEmpty()) {
+    if (!confs_.isEmpty()) {
         showOverview();
         return;
     }
@@ -226,7 +226,7 @@ void Application::showOverview() {
     for (std::size_t i = 0; i < chambers_.size(); ++i) {
         chambers_[i]->open();
         chambers_[i]->start();
-        if (options_.connect) chambers_[i]->link().open(specs_[static_cast<int>(i)].portSettings());
+        if (options_.connect) chambers_[i]->link().open(confs_[static_cast<int>(i)].portSettings());
     }
     overview_ = std::make_unique<overview::OverviewWindow>();
     overview_->setExitAction([this] { leaveAll(); });
@@ -242,13 +242,13 @@ void Application::showOverview() {
 
 void Application::updateOverview() {
     QList<overview::OverviewWindow::Entry> entries;
-    for (qsizetype i = 0; i < specs_.size(); ++i)
-        entries << overview::OverviewWindow::Entry{specs_[i], chambers_[i].get()};
+    for (qsizetype i = 0; i < confs_.size(); ++i)
+        entries << overview::OverviewWindow::Entry{confs_[i], chambers_[i].get()};
     overview_->setChambers(entries);
 }
 
 void Application::showChamberWindow(int i) {
-    if (i < 0 || i >= specs_.size()) return;
+    if (i < 0 || i >= confs_.size()) return;
     chamber::Chamber& chamber = *chambers_[i];
     std::unique_ptr<MainWindow>& w = windows_[chamber.name()];
     if (!w) {
@@ -266,7 +266,7 @@ void Application::showChamberWindow(int i) {
         w->fitToScreen();
         w->load();
         w->showPortSettings(chamber.link().polling() ? chamber.link().settings()
-                                                     : specs_[i].portSettings());
+                                                     : confs_[i].portSettings());
     }
     lastShown_ = w.get();
     // The chamber shown gets its line's whole poll cycle, its readbacks and its writes.
@@ -279,43 +279,43 @@ void Application::showChamberWindow(int i) {
 }
 
 void Application::saveChambers() {
-    overview::writeChambers(*settingsFileFor(QString()), specs_);
+    overview::writeChambers(*settingsFileFor(QString()), confs_);
 }
 
-void Application::addChamber(const overview::ChamberSpec& spec) {
-    QList<overview::ChamberSpec> all = specs_;
-    all << spec;
+void Application::addChamber(const overview::ChamberConf& conf) {
+    QList<overview::ChamberConf> all = confs_;
+    all << conf;
     if (overview::checkChambers(all)) return;  // the dialog said why
-    specs_ = all;
+    confs_ = all;
     saveChambers();
-    chambers_.push_back(makeChamber(spec));
+    chambers_.push_back(makeChamber(conf));
     chambers_.back()->open();
     chambers_.back()->start();
     updateOverview();
 }
 
-void Application::changeChamber(int i, const overview::ChamberSpec& spec) {
-    if (i < 0 || i >= specs_.size() || spec.name != specs_[i].name) return;
-    QList<overview::ChamberSpec> all = specs_;
-    all[i] = spec;
+void Application::changeChamber(int i, const overview::ChamberConf& conf) {
+    if (i < 0 || i >= confs_.size() || conf.name != confs_[i].name) return;
+    QList<overview::ChamberConf> all = confs_;
+    all[i] = conf;
     if (overview::checkChambers(all)) return;
-    specs_ = all;
+    confs_ = all;
     saveChambers();
     comm::Link& link = chambers_[i]->link();
     // A chamber being polled goes on at its new port and address.
     if (link.polling()) {
         link.close();
-        link.open(spec.portSettings());
+        link.open(conf.portSettings());
     } else {
-        link.setSettings(spec.portSettings());
+        link.setSettings(conf.portSettings());
     }
-    if (auto it = windows_.find(spec.name); it != windows_.end())
-        it->second->showPortSettings(spec.portSettings());
+    if (auto it = windows_.find(conf.name); it != windows_.end())
+        it->second->showPortSettings(conf.portSettings());
     updateOverview();
 }
 
 void Application::removeChamber(int i) {
-    if (i < 0 || i >= specs_.size()) return;
+    if (i < 0 || i >= confs_.size()) return;
     // Its database stays where it is: adding the chamber again shows everything it kept.
     chamber::Chamber& chamber = *chambers_[i];
     if (auto it = windows_.find(chamber.name()); it != windows_.end()) {
@@ -325,7 +325,7 @@ void Application::removeChamber(int i) {
     }
     if (record::Recorder* recorder = chamber.recorder()) recorder->stop();
     chamber.link().close();
-    specs_.removeAt(i);
+    confs_.removeAt(i);
     chambers_.erase(chambers_.begin() + i);
     saveChambers();
     updateOverview();

@@ -50,7 +50,7 @@ class Application : public QObject {
     // The overview when chambers are configured; null otherwise.
     overview::OverviewWindow* overviewWindow() const { return overview_.get(); }
     // The chambers configured (command line or settings file); empty: one chamber as always.
-    const QList<overview::ChamberSpec>& chamberSpecs() const { return specs_; }
+    const QList<overview::ChamberConf>& chamberSpecs() const { return confs_; }
     // Opens the main window of chamber i (from the overview).
     void showChamberWindow(int i);
     sim::SimServer* simulator() const { return sim_.get(); }
@@ -73,12 +73,12 @@ class Application : public QObject {
     bool makeChambers();
     // The simulated instrument, serving the given slave addresses.
     bool startSimulator(comm::PortMap& ports, const QList<int>& addresses);
-    std::unique_ptr<chamber::Chamber> makeChamber(const overview::ChamberSpec& spec);
+    std::unique_ptr<chamber::Chamber> makeChamber(const overview::ChamberConf& conf);
     void showMainWindow();
     void showOverview();
     void updateOverview();
-    void addChamber(const overview::ChamberSpec& spec);
-    void changeChamber(int i, const overview::ChamberSpec& spec);
+    void addChamber(const overview::ChamberConf& conf);
+    void changeChamber(int i, const overview::ChamberConf& conf);
     void removeChamber(int i);
     void saveChambers();
     // Ends every chamber's recording and link, then leaves.
@@ -98,7 +98,7 @@ class Application : public QObject {
     // With chambers: the lines they share, one link thread per serial port or gateway.
     std::unique_ptr<comm::LineRegistry> lines_;
     std::vector<std::unique_ptr<chamber::Chamber>> chambers_;
-    QList<overview::ChamberSpec> specs_;
+    QList<overview::ChamberConf> confs_;
     std::unique_ptr<MainWindow> main_;
     // With chambers: a main window per chamber once opened, by name; the overview before them.
     std::map<QString, std::unique_ptr<MainWindow>> windows_;

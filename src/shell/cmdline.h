@@ -19,7 +19,7 @@ struct Options {
     QString profile;           // --profile NAME: settings file and default database of its own
     // --chamber NAME=PORT,ADDRESS[,BAUD[,PARITY]] (repeatable): the chambers of this run, each
     // with the settings file and database a profile of its name has
-    QList<overview::ChamberSpec> chambers;
+    QList<overview::ChamberConf> chambers;
     bool connect = false;
     std::optional<double> quitAfter;  // seconds
     QString screenshot;

@@ -8,14 +8,14 @@
 #include "overview/tile.h"
 #include "shell/cmdline.h"
 
-using overview::ChamberSpec;
+using overview::ChamberConf;
 
 namespace {
 
 struct LineCase {
     const char* args;
     const char* error;  // a part of the one line; empty: accepted
-    QList<ChamberSpec> chambers;
+    QList<ChamberConf> chambers;
 };
 
 TEST(ChamberCommandLine, AcceptsOrRefusesWithOneLine) {
@@ -74,7 +74,7 @@ TEST(ChamberCommandLine, AcceptsOrRefusesWithOneLine) {
 TEST(ChamberSettings, KeptListReadsBackWithoutWhatAHandEditSpoiled) {
     QTemporaryDir dir;
     QSettings s(dir.filePath("velmars.ini"), QSettings::IniFormat);
-    const QList<ChamberSpec> kept{{"A", 1, 1, 19200, u'E'}, {"B", 1, 2, 19200, u'E'}};
+    const QList<ChamberConf> kept{{"A", 1, 1, 19200, u'E'}, {"B", 1, 2, 19200, u'E'}};
     overview::writeChambers(s, kept);
     EXPECT_EQ(overview::readChambers(s), kept);
     // A third entry naming A again and a fourth on a port that is none are left out.

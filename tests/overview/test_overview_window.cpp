@@ -173,7 +173,7 @@ void OverviewTest::chambersOnTheOverview() {
     QVERIFY(question);
     question->findChild<QPushButton*>("DeleteQuestionDelete")->click();
     QTRY_COMPARE(ov->tiles().size(), 2);
-    QCOMPARE(ov->chambers().last().spec.name, "B");
+    QCOMPARE(ov->chambers().last().conf.name, "B");
     QVERIFY(QFile::exists(shell::Application::defaultDatabasePath("C")));
 
     // A restart without --chamber serves the chambers kept.
