@@ -91,7 +91,7 @@ void OverviewTest::chambersOnTheOverview() {
     auto* comment = ov->findChild<QLineEdit*>("OverviewAlertComment");
     auto* ack = ov->findChild<QPushButton*>("OverviewAlertAcknowledge");
     auto* said = ov->findChild<QLabel*>("OverviewAlertMessage");
-    QTRY_VERIFY(alerts->rowCount() == 1 && alerts->item(0, 0)->text() == "B");
+    QTRY_VERIFY_WITH_TIMEOUT(alerts->rowCount() == 1 && alerts->item(0, 0)->text() == "B", 20000);
     ack->click();
     QCOMPARE(said->text(), "请填写确认说明");
     comment->setText("张工 检查传感器");
@@ -100,7 +100,7 @@ void OverviewTest::chambersOnTheOverview() {
     QVERIFY(app->chambers()[1]->alerter()->listed().front().acknowledged);
     simB.setSensorOpen(1, false);
     QTRY_VERIFY_WITH_TIMEOUT(tileSaid(ov, "B").startsWith("正常\n"), 20000);
-    QTRY_COMPARE(alerts->rowCount(), 0);
+    QTRY_COMPARE_WITH_TIMEOUT(alerts->rowCount(), 0, 20000);
     // A falls silent: grey, with how long.
     simA.setSilent(true);
     QTRY_VERIFY_WITH_TIMEOUT(tileSaid(ov, "A").startsWith("无通讯\n"), 20000);
