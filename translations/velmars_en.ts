@@ -2744,6 +2744,10 @@
         <translation>Parity</translation>
     </message>
     <message>
+        <source>帧间延时（毫秒）</source>
+        <translation>Turnaround delay (ms)</translation>
+    </message>
+    <message>
         <source>试验箱总览</source>
         <translation>Chamber overview</translation>
     </message>

@@ -30,6 +30,35 @@ inline QString uniqueName(const QString& prefix) {
     return QStringLiteral("%1-%2").arg(prefix).arg(next.fetch_add(1));
 }
 
+// Takes over threads that are ending, instead of their owners waiting for them (a chamber ended
+// while the UI goes on): it waits for them elsewhere, or not at all.
+class EndingThreads {
+  public:
+    // thread was told to end after its last work; waitMs is how long its owner would have waited.
+    virtual void adopt(QThread* thread, int waitMs) = 0;
+
+  protected:
+    ~EndingThreads() = default;
+};
+
+namespace detail {
+inline thread_local EndingThreads* endingThreads = nullptr;
+}
+
+// While it lives, every WorkerThread ended on this thread hands its thread to `to` rather than
+// waiting for it.
+class HandEndingThreadsTo {
+  public:
+    explicit HandEndingThreadsTo(EndingThreads& to)
+        : before_(std::exchange(detail::endingThreads, &to)) {}
+    ~HandEndingThreadsTo() { detail::endingThreads = before_; }
+    HandEndingThreadsTo(const HandEndingThreadsTo&) = delete;
+    HandEndingThreadsTo& operator=(const HandEndingThreadsTo&) = delete;
+
+  private:
+    EndingThreads* before_;
+};
+
 template <class Worker>
 class WorkerThread {
   public:
@@ -106,7 +135,8 @@ class WorkerThread {
     // stuck (a file or a line that hangs beyond every timeout) is left to end on its own, since
     // killing it could leave SQLite's heap or the port in any state; it and its worker delete
     // themselves when it does. A thread never started has its worker deleted at once. Safe to call
-    // twice; nothing is posted afterwards.
+    // twice; nothing is posted afterwards. Within HandEndingThreadsTo, nothing waits here: the
+    // thread goes to the keeper named there, and end() returns false.
     bool end(int waitMs = kEndWaitMs, std::function<void(Worker&)> last = {}) {
         QThread* thread = std::exchange(thread_, nullptr);
         Worker* w = std::exchange(worker_, nullptr);
@@ -123,6 +153,11 @@ class WorkerThread {
                 QThread::currentThread()->quit();
             },
             Qt::QueuedConnection);
+        if (detail::endingThreads) {
+            // Its new keeper deletes the thread once it ended; the worker goes with finished().
+            detail::endingThreads->adopt(thread, waitMs);
+            return false;
+        }
         if (thread->wait(waitMs)) {
             delete thread;  // its worker went with its finished()
             return true;

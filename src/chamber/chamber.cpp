@@ -48,7 +48,7 @@ Chamber::Chamber(Setup setup, QObject* parent)
       clock_(*setup.clock),
       settings_(std::move(setup.settings)),
       given_(std::move(setup.given)),
-      lock_(dbPath_),
+      lock_(std::make_unique<record::DatabaseLock>(dbPath_)),
       link_(setup.lines ? setup.lines->lineFor(setup.linePort)
                         : std::make_shared<comm::Line>(
                               setup.bus ? std::move(setup.bus)
@@ -96,7 +96,7 @@ void Chamber::start() {
         eventLog_->watch(*recorder_);
         if (forwarder_) forwarder_->start();
     } else {
-        recorder_->refuse(lock_.refusalText());
+        recorder_->refuse(refusal());
     }
     alerter_->start();
 }
@@ -104,14 +104,14 @@ void Chamber::start() {
 void Chamber::takeLock() {
     // One program records into a database: a second one on the same file reads it and says so.
     using Lock = record::DatabaseLock::Outcome;
-    const Lock outcome = lock_.tryLock();
+    const Lock outcome = lock_->tryLock();
     recording_ = outcome != Lock::HeldElsewhere;
-    if (!recording_) std::cerr << lock_.refusalText().toStdString() << std::endl;
+    if (!recording_) std::cerr << refusal().toStdString() << std::endl;
     if (outcome != Lock::Unavailable) return;
     // The folder is not there yet: the recorder says why it cannot record, and the lock is taken
     // as soon as the folder can hold it.
     connect(&lockRetry_, &QTimer::timeout, this, [this] {
-        if (lock_.tryLock() != Lock::Unavailable) lockRetry_.stop();
+        if (!lock_ || lock_->tryLock() != Lock::Unavailable) lockRetry_.stop();
     });
     lockRetry_.start(1000);
 }

@@ -75,7 +75,7 @@ class Chamber : public QObject {
     void start();
 
     bool recording() const { return recording_; }
-    QString refusal() const { return lock_.refusalText(); }
+    QString refusal() const { return lock_ ? lock_->refusalText() : QString(); }
 
     // Whether this chamber's main window is shown: on a line it shares it then gets the whole
     // poll cycle, else a short poll once a second for its sample, alerts and tile.
@@ -99,6 +99,10 @@ class Chamber : public QObject {
     // The settings name a server to forward to whose address cannot be used.
     bool forwardAddressInvalid() const { return forwardAddressInvalid_; }
 
+    // Hands the database lock to whoever ends the chamber: it is then held until the chamber's
+    // threads wrote their last, not only until the chamber is deleted. For ending it only.
+    std::unique_ptr<record::DatabaseLock> releaseLock() { return std::move(lock_); }
+
     // The station's name when none is kept: the chamber's name, else the host, the device and the
     // slave address the link starts with.
     QString stationName() const;
@@ -119,7 +123,9 @@ class Chamber : public QObject {
     bool forwardAddressInvalid_ = false;
 
     // Each part is declared after what it uses, so that it ends first.
-    record::DatabaseLock lock_;  // held while this program records into the file
+    // Held while this program records into the file; handed over when the chamber ends
+    // elsewhere (releaseLock).
+    std::unique_ptr<record::DatabaseLock> lock_;
     QTimer lockRetry_;
     comm::Link link_;
     std::unique_ptr<record::Forwarder> forwarder_;

@@ -479,6 +479,10 @@ void Line::setTurnaroundMs(int ms) {
     thread_.post(&LineWorker::setTurnaroundMs, ms);
 }
 
+int Line::turnaroundMs(int waitMs) {
+    return thread_.call([](LineWorker& w) { return w.turnaroundMs(); }, waitMs).value_or(-1);
+}
+
 void Line::shutdown(int waitMs) {
     // The worker stops after what was queued before (a write the operator just started). An
     // exchange stuck beyond every timeout is left to finish; its results no longer reach anyone.

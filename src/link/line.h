@@ -74,6 +74,7 @@ class LineWorker : public QObject {
     // focused: the client gets the whole cycle; false hands it back to the short poll.
     void setFocus(quint64 client, bool focus);
     void setTurnaroundMs(int ms);
+    int turnaroundMs() const { return turnaroundMs_; }
     void openPort(quint64 client, int32_t port, int32_t baud, int32_t parity, int32_t addr);
     void closePort(quint64 client, int32_t port);
     void writeRegister(quint64 client, quint64 id, int32_t port, int32_t addr, int32_t reg,
@@ -172,6 +173,9 @@ class Line {
     }
     // Milliseconds put between a frame to one slave and a frame to another (default 0).
     void setTurnaroundMs(int ms);
+    // The delay the line's thread works with, once what was posted before has run; -1 when it did
+    // not answer within waitMs. Waits on the thread: not for the UI while the line may be busy.
+    int turnaroundMs(int waitMs);
     // Ends the thread, waiting at most waitMs for the exchange in flight; a thread stuck in a call
     // after that is left to end on its own. Safe to call twice.
     void shutdown(int waitMs = base::WorkerThread<LineWorker>::kEndWaitMs);

@@ -9,6 +9,7 @@ namespace overview {
 namespace {
 
 const QString kGroup = QStringLiteral("chambers");
+const QString kTurnaroundGroup = QStringLiteral("turnaround");
 
 bool validName(const QString& name) {
     // The name becomes part of file names.
@@ -168,6 +169,30 @@ void writeChambers(QSettings& settings, const QList<ChamberConf>& chambers) {
         settings.setValue(QStringLiteral("parity"), QString(c.parity));
     }
     settings.endArray();
+    settings.sync();
+}
+
+QMap<int, int> readTurnarounds(QSettings& settings) {
+    QMap<int, int> out;
+    settings.beginGroup(kTurnaroundGroup);
+    for (const QString& key : settings.childKeys()) {
+        bool okPort = false, okMs = false;
+        const int port = key.mid(4).toInt(&okPort);  // "portN"
+        const int ms = settings.value(key).toInt(&okMs);
+        if (key.startsWith(QStringLiteral("port")) && okPort && okMs && port >= 1 && port <= 20 &&
+            ms >= 0 && ms <= 1000)
+            out.insert(port, ms);
+    }
+    settings.endGroup();
+    return out;
+}
+
+void writeTurnaround(QSettings& settings, int port, int ms) {
+    const QString key = kTurnaroundGroup + QStringLiteral("/port%1").arg(port);
+    if (ms > 0)
+        settings.setValue(key, ms);
+    else
+        settings.remove(key);
     settings.sync();
 }
 

@@ -4,6 +4,7 @@
 // as a whole before anything is kept.
 
 #include <QList>
+#include <QMap>
 #include <QSettings>
 #include <QString>
 #include <optional>
@@ -56,5 +57,11 @@ std::optional<ChamberConf> parseChamberArg(const QString& text);
 // The list kept in the settings file; entries a hand edit spoiled are left out of what is read.
 QList<ChamberConf> readChambers(QSettings& settings);
 void writeChambers(QSettings& settings, const QList<ChamberConf>& chambers);
+
+// The turnaround delay of each port's line (milliseconds between frames to different slaves,
+// 0..1000), kept beside the list by port number; a port not named has none. Values a hand edit
+// spoiled are left out.
+QMap<int, int> readTurnarounds(QSettings& settings);
+void writeTurnaround(QSettings& settings, int port, int ms);
 
 }  // namespace overview

@@ -109,6 +109,21 @@ void TileWidget::keyPressEvent(QKeyEvent* e) {
         if (!e->isAutoRepeat()) emit activated();
         return;
     }
+    switch (e->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            if (e->modifiers() == Qt::NoModifier || e->modifiers() == Qt::KeypadModifier) {
+                emit stepped(e->key());
+                return;
+            }
+            break;
+        default:
+            break;
+    }
     QFrame::keyPressEvent(e);
 }
 
@@ -127,8 +142,9 @@ void TileWidget::focusInEvent(QFocusEvent* e) {
     QFrame::focusInEvent(e);
 }
 
-ChamberDialog::ChamberDialog(QList<ChamberConf> others, const ChamberConf* edited, QWidget* parent)
-    : QDialog(parent), others_(std::move(others)) {
+ChamberDialog::ChamberDialog(QList<ChamberConf> others, const ChamberConf* edited,
+                             QMap<int, int> turnarounds, QWidget* parent)
+    : QDialog(parent), others_(std::move(others)), turnarounds_(std::move(turnarounds)) {
     setObjectName(QStringLiteral("ChamberDialog"));
     setWindowTitle(edited ? base::Tr::tr("修改试验箱") : base::Tr::tr("添加试验箱"));
     const ChamberConf start = edited ? *edited : ChamberConf{};
@@ -157,6 +173,15 @@ ChamberDialog::ChamberDialog(QList<ChamberConf> others, const ChamberConf* edite
     parity_->setAccessibleName(base::Tr::tr("校验位"));
     parity_->addItems({QStringLiteral("N"), QStringLiteral("O"), QStringLiteral("E")});
     parity_->setCurrentText(QString(start.parity));
+    // The delay belongs to the line: it follows the port chosen, and changing it changes it for
+    // every chamber on that port.
+    turnaround_ = new QSpinBox(this);
+    turnaround_->setObjectName(QStringLiteral("ChamberTurnaround"));
+    turnaround_->setAccessibleName(base::Tr::tr("帧间延时（毫秒）"));
+    turnaround_->setRange(0, 1000);
+    turnaround_->setValue(turnarounds_.value(start.port));
+    connect(port_, &QSpinBox::valueChanged, turnaround_,
+            [this](int port) { turnaround_->setValue(turnarounds_.value(port)); });
     message_ = new QLabel(this);
     message_->setObjectName(QStringLiteral("ChamberDialogMessage"));
     message_->setStyleSheet(QStringLiteral("color: #b00000"));
@@ -168,6 +193,7 @@ ChamberDialog::ChamberDialog(QList<ChamberConf> others, const ChamberConf* edite
     form->addRow(base::Tr::tr("模块地址"), address_);
     form->addRow(base::Tr::tr("波特率"), baud_);
     form->addRow(base::Tr::tr("校验位"), parity_);
+    form->addRow(base::Tr::tr("帧间延时（毫秒）"), turnaround_);
     auto* buttons = new QDialogButtonBox(this);
     QPushButton* ok = buttons->addButton(base::Tr::tr("确定"), QDialogButtonBox::AcceptRole);
     ok->setObjectName(QStringLiteral("ChamberDialogOk"));
@@ -191,6 +217,10 @@ ChamberConf ChamberDialog::conf() const {
     return c;
 }
 
+int ChamberDialog::turnaroundMs() const {
+    return turnaround_->value();
+}
+
 void ChamberDialog::tryAccept() {
     QList<ChamberConf> all = others_;
     all << conf();
@@ -208,10 +238,10 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
     grid_ = new QGridLayout(tileArea_);
     grid_->setSpacing(6);
     grid_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    auto* scroll = new QScrollArea(this);
-    scroll->setWidgetResizable(true);
-    scroll->setWidget(tileArea_);
-    scroll->setFocusPolicy(Qt::NoFocus);
+    scroll_ = new QScrollArea(this);
+    scroll_->setWidgetResizable(true);
+    scroll_->setWidget(tileArea_);
+    scroll_->setFocusPolicy(Qt::NoFocus);
     empty_ = new QLabel(base::Tr::tr("没有试验箱。用“添加”加入一个。"), tileArea_);
     empty_->setObjectName(QStringLiteral("OverviewEmpty"));
 
@@ -275,7 +305,7 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
 
     auto* l = new QVBoxLayout(this);
     l->setContentsMargins(6, 6, 6, 6);
-    l->addWidget(scroll, 1);
+    l->addWidget(scroll_, 1);
     l->addLayout(alertRow);
     l->addLayout(row);
 
@@ -306,6 +336,12 @@ void OverviewWindow::setChambers(QList<Entry> entries) {
         connect(tile, &TileWidget::activated, this, [this, index] {
             choose(index);
             openChamber();
+        });
+        connect(tile, &TileWidget::stepped, this, [this, index](int key) {
+            const int to = tileStep(index, static_cast<int>(tiles_.size()), kColumns, key);
+            if (to == index) return;
+            tiles_[to]->setFocus(Qt::OtherFocusReason);
+            scroll_->ensureWidgetVisible(tiles_[to]);
         });
         grid_->addWidget(tile, index / kColumns, index % kColumns);
         tiles_ << tile;
@@ -433,9 +469,12 @@ QList<ChamberConf> OverviewWindow::confs(int except) const {
 
 void OverviewWindow::addChamber() {
     if (dialog_) return;
-    auto* d = new ChamberDialog(confs(-1), nullptr, this);
+    auto* d = new ChamberDialog(confs(-1), nullptr, turnarounds_, this);
     d->setAttribute(Qt::WA_DeleteOnClose);
-    connect(d, &QDialog::accepted, this, [this, d] { emit added(d->conf()); });
+    connect(d, &QDialog::accepted, this, [this, d] {
+        takeTurnaround(*d);
+        emit added(d->conf());
+    });
     dialog_ = d;
     d->open();
 }
@@ -443,11 +482,22 @@ void OverviewWindow::addChamber() {
 void OverviewWindow::editChamber() {
     const int index = current();
     if (dialog_ || index < 0) return;
-    auto* d = new ChamberDialog(confs(index), &entries_[index].conf, this);
+    auto* d = new ChamberDialog(confs(index), &entries_[index].conf, turnarounds_, this);
     d->setAttribute(Qt::WA_DeleteOnClose);
-    connect(d, &QDialog::accepted, this, [this, d, index] { emit changed(index, d->conf()); });
+    connect(d, &QDialog::accepted, this, [this, d, index] {
+        takeTurnaround(*d);
+        emit changed(index, d->conf());
+    });
     dialog_ = d;
     d->open();
+}
+
+void OverviewWindow::takeTurnaround(const ChamberDialog& d) {
+    const int port = d.conf().port;
+    const int ms = d.turnaroundMs();
+    if (turnarounds_.value(port) == ms) return;
+    turnarounds_[port] = ms;
+    emit turnaroundChanged(port, ms);
 }
 
 void OverviewWindow::deleteChamber() {

@@ -18,6 +18,7 @@ class QGridLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QScrollArea;
 class QSpinBox;
 class QTableWidget;
 class QTimer;
@@ -38,6 +39,8 @@ class TileWidget : public QFrame {
 
   signals:
     void activated();
+    // An arrow key, Home or End: the focus is to move to another tile.
+    void stepped(int key);
     // Clicked or given the focus: the chamber the buttons act on.
     void chosen();
 
@@ -59,19 +62,24 @@ class ChamberDialog : public QDialog {
     Q_OBJECT
   public:
     // others: the chambers beside the one edited; edited: the chamber changed (its name stays),
-    // or none to add one.
-    ChamberDialog(QList<ChamberConf> others, const ChamberConf* edited, QWidget* parent = nullptr);
+    // or none to add one; turnarounds: each port's turnaround delay as kept.
+    ChamberDialog(QList<ChamberConf> others, const ChamberConf* edited,
+                  QMap<int, int> turnarounds = {}, QWidget* parent = nullptr);
     ChamberConf conf() const;
+    // The turnaround delay of the chamber's port, shared by every chamber on it.
+    int turnaroundMs() const;
     // Checks the entries and accepts, or says why not.
     void tryAccept();
 
   private:
     QList<ChamberConf> others_;
+    QMap<int, int> turnarounds_;
     QLineEdit* name_ = nullptr;
     QSpinBox* port_ = nullptr;
     QSpinBox* address_ = nullptr;
     QComboBox* baud_ = nullptr;
     QComboBox* parity_ = nullptr;
+    QSpinBox* turnaround_ = nullptr;
     QLabel* message_ = nullptr;
 };
 
@@ -87,6 +95,8 @@ class OverviewWindow : public QWidget {
     ~OverviewWindow() override;
 
     void setChambers(QList<Entry> entries);
+    // Each port's turnaround delay, as the chamber dialog starts with it.
+    void setTurnarounds(QMap<int, int> turnarounds) { turnarounds_ = std::move(turnarounds); }
     const QList<Entry>& chambers() const { return entries_; }
     QList<TileWidget*> tiles() const { return tiles_; }
     // The chamber chosen (the tile last clicked or given the focus); -1 without chambers.
@@ -115,6 +125,8 @@ class OverviewWindow : public QWidget {
     void added(const overview::ChamberConf& conf);
     void changed(int index, const overview::ChamberConf& conf);
     void removed(int index);
+    // The chamber dialog changed the turnaround delay of a port's line (before added or changed).
+    void turnaroundChanged(int port, int ms);
 
   protected:
     void closeEvent(QCloseEvent* e) override;
@@ -124,13 +136,18 @@ class OverviewWindow : public QWidget {
     void choose(int index);
     void refreshAlerts();
 
+    // Emits turnaroundChanged when the dialog's delay differs from the port's.
+    void takeTurnaround(const ChamberDialog& d);
+
     QList<Entry> entries_;
+    QMap<int, int> turnarounds_;
     QList<TileWidget*> tiles_;
     int chosen_ = -1;
     bool flashPhase_ = false;
     bool closing_ = false;
     std::function<void()> exitAction_;
     QWidget* tileArea_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
     QGridLayout* grid_ = nullptr;
     QLabel* empty_ = nullptr;
     QPushButton* openButton_ = nullptr;

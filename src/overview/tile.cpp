@@ -1,5 +1,7 @@
 #include "overview/tile.h"
 
+#include <algorithm>
+
 #include "base/text.h"
 #include "base/tr.h"
 #include "instrument/statetexts.h"
@@ -58,6 +60,28 @@ QColor toneColour(Tone tone, bool flashPhase) {
             break;
     }
     return QColor(250, 250, 250);
+}
+
+int tileStep(int index, int count, int columns, int key) {
+    if (count <= 0 || columns <= 0 || index < 0 || index >= count) return index;
+    const int last = count - 1;
+    switch (key) {
+        case Qt::Key_Left:
+            return std::max(index - 1, 0);
+        case Qt::Key_Right:
+            return std::min(index + 1, last);
+        case Qt::Key_Up:
+            return index >= columns ? index - columns : index;
+        case Qt::Key_Down:
+            // A last row shorter than this one still takes the step down, to its last tile.
+            return index / columns < last / columns ? std::min(index + columns, last) : index;
+        case Qt::Key_Home:
+            return 0;
+        case Qt::Key_End:
+            return last;
+        default:
+            return index;
+    }
 }
 
 }  // namespace overview

@@ -39,4 +39,10 @@ Tile tileOf(const TileInput& in);
 // The tile's background; a flashing tile alternates between the two phases.
 QColor toneColour(Tone tone, bool flashPhase);
 
+// The tile an arrow key, Home or End moves to from tile `index` of `count` laid out in rows of
+// `columns`: Left and Right go on over the end of a row to the next one, Up and Down keep the
+// column, Down into a shorter last row ends on its last tile; none goes beyond the first or the
+// last. Any other key stays at index.
+int tileStep(int index, int count, int columns, int key);
+
 }  // namespace overview

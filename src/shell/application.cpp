@@ -4,10 +4,12 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTimer>
+#include <algorithm>
 #include <iostream>
 
 #include "alert/alerter.h"
 #include "chamber/chamber.h"
+#include "chamber/teardown.h"
 #include "events/eventrules.h"
 #include "forward/status.h"
 #include "overview/overviewwindow.h"
@@ -72,7 +74,18 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
     }
 }
 
-Application::~Application() = default;
+Application::~Application() {
+    // A chamber deleted just before leaving still writes its last; its threads are waited for.
+    for (const QPointer<chamber::Teardown>& t : std::as_const(teardowns_))
+        delete t.data();
+}
+
+QList<chamber::Teardown*> Application::teardowns() const {
+    QList<chamber::Teardown*> out;
+    for (const QPointer<chamber::Teardown>& t : teardowns_)
+        if (t && !t->done()) out << t.data();
+    return out;
+}
 
 QString Application::defaultDatabasePath(const QString& profile) {
     return QDir(os::dataFolder())
@@ -131,6 +144,9 @@ bool Application::makeChambers() {
             if (!startSimulator(ports_, addresses)) return false;
         }
         lines_ = std::make_unique<comm::LineRegistry>(ports_);
+        const QMap<int, int> turnarounds = overview::readTurnarounds(*settingsFileFor(QString()));
+        for (auto it = turnarounds.cbegin(); it != turnarounds.cend(); ++it)
+            lines_->setTurnaroundMs(ports_.deviceFor(it.key()), it.value());
         for (const overview::ChamberConf& conf : confs_)
             chambers_.push_back(makeChamber(conf));
         return true;
@@ -230,6 +246,9 @@ void Application::showOverview() {
     }
     overview_ = std::make_unique<overview::OverviewWindow>();
     overview_->setExitAction([this] { leaveAll(); });
+    overview_->setTurnarounds(overview::readTurnarounds(*settingsFileFor(QString())));
+    connect(overview_.get(), &overview::OverviewWindow::turnaroundChanged, this,
+            &Application::setTurnaround);
     connect(overview_.get(), &overview::OverviewWindow::openRequested, this,
             &Application::showChamberWindow);
     connect(overview_.get(), &overview::OverviewWindow::added, this, &Application::addChamber);
@@ -250,6 +269,8 @@ void Application::updateOverview() {
 void Application::showChamberWindow(int i) {
     if (i < 0 || i >= confs_.size()) return;
     chamber::Chamber& chamber = *chambers_[i];
+    // Added again while its namesake still lets go of the database: not yet opened.
+    if (!chamber.eventLog()) return;
     std::unique_ptr<MainWindow>& w = windows_[chamber.name()];
     if (!w) {
         w = std::make_unique<MainWindow>(chamber);
@@ -282,6 +303,13 @@ void Application::saveChambers() {
     overview::writeChambers(*settingsFileFor(QString()), confs_);
 }
 
+void Application::setTurnaround(int port, int ms) {
+    if (port < 1 || port > 20) return;
+    ms = std::clamp(ms, 0, 1000);
+    overview::writeTurnaround(*settingsFileFor(QString()), port, ms);
+    if (lines_) lines_->setTurnaroundMs(ports_.deviceFor(port), ms);
+}
+
 void Application::addChamber(const overview::ChamberConf& conf) {
     QList<overview::ChamberConf> all = confs_;
     all << conf;
@@ -289,9 +317,23 @@ void Application::addChamber(const overview::ChamberConf& conf) {
     confs_ = all;
     saveChambers();
     chambers_.push_back(makeChamber(conf));
-    chambers_.back()->open();
-    chambers_.back()->start();
+    openWhenFree(chambers_.back().get());
     updateOverview();
+}
+
+void Application::openWhenFree(chamber::Chamber* c) {
+    // One program records into a database at a time, and this one too only once: a chamber
+    // deleted a moment ago may still be writing into it.
+    for (const QPointer<chamber::Teardown>& t : std::as_const(teardowns_)) {
+        if (!t || t->done() || t->databasePath() != c->databasePath()) continue;
+        connect(t.data(), &chamber::Teardown::finished, this,
+                [this, waiting = QPointer<chamber::Chamber>(c)] {
+                    if (waiting) openWhenFree(waiting.data());
+                });
+        return;
+    }
+    c->open();
+    c->start();
 }
 
 void Application::changeChamber(int i, const overview::ChamberConf& conf) {
@@ -325,10 +367,17 @@ void Application::removeChamber(int i) {
     }
     if (record::Recorder* recorder = chamber.recorder()) recorder->stop();
     chamber.link().close();
+    std::unique_ptr<chamber::Chamber> gone = std::move(chambers_[i]);
     confs_.removeAt(i);
     chambers_.erase(chambers_.begin() + i);
     saveChambers();
     updateOverview();
+    // Its threads write their last and end off the UI thread: a line that no longer answers
+    // keeps nobody waiting.
+    teardowns_.removeAll(nullptr);
+    auto* teardown = new chamber::Teardown(std::move(gone), this);
+    connect(teardown, &chamber::Teardown::finished, teardown, &QObject::deleteLater);
+    teardowns_ << teardown;
 }
 
 void Application::leaveAll() {

@@ -19,6 +19,9 @@ class SimServer;
 namespace overview {
 class OverviewWindow;
 }
+namespace chamber {
+class Teardown;
+}
 
 namespace shell {
 
@@ -56,6 +59,8 @@ class Application : public QObject {
     sim::SimServer* simulator() const { return sim_.get(); }
     // The chambers the program serves, one today; made by start().
     const std::vector<std::unique_ptr<chamber::Chamber>>& chambers() const { return chambers_; }
+    // Chambers deleted whose threads are still ending (their databases still locked).
+    QList<chamber::Teardown*> teardowns() const;
     // The first (today the only) chamber; start() made it.
     chamber::Chamber& chamber() const { return *chambers_.front(); }
 
@@ -80,6 +85,11 @@ class Application : public QObject {
     void addChamber(const overview::ChamberConf& conf);
     void changeChamber(int i, const overview::ChamberConf& conf);
     void removeChamber(int i);
+    // Opens and starts a chamber added again once the teardown of its namesake let go of its
+    // database.
+    void openWhenFree(chamber::Chamber* c);
+    // Keeps a port's turnaround delay in the settings file and gives it to its line.
+    void setTurnaround(int port, int ms);
     void saveChambers();
     // Ends every chamber's recording and link, then leaves.
     void leaveAll();
@@ -98,6 +108,8 @@ class Application : public QObject {
     // With chambers: the lines they share, one link thread per serial port or gateway.
     std::unique_ptr<comm::LineRegistry> lines_;
     std::vector<std::unique_ptr<chamber::Chamber>> chambers_;
+    // Deleted chambers ending off the UI thread; the program's exit waits for them.
+    QList<QPointer<chamber::Teardown>> teardowns_;
     QList<overview::ChamberConf> confs_;
     std::unique_ptr<MainWindow> main_;
     // With chambers: a main window per chamber once opened, by name; the overview before them.

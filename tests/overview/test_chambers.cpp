@@ -90,6 +90,43 @@ TEST(ChamberSettings, KeptListReadsBackWithoutWhatAHandEditSpoiled) {
     EXPECT_TRUE(overview::readChambers(s).isEmpty());
 }
 
+TEST(ChamberSettings, TurnaroundKeptPerPortBesideTheList) {
+    QTemporaryDir dir;
+    QSettings s(dir.filePath("velmars.ini"), QSettings::IniFormat);
+    overview::writeTurnaround(s, 3, 40);
+    overview::writeTurnaround(s, 20, 1000);
+    overview::writeTurnaround(s, 5, 7);
+    overview::writeTurnaround(s, 5, 0);  // none again
+    // Rewriting the list keeps the lines' delays.
+    overview::writeChambers(s, {{"A", 3, 1}});
+    // Hand edits out of range or no number are left out.
+    s.setValue("turnaround/port4", 1001);
+    s.setValue("turnaround/port21", 5);
+    s.setValue("turnaround/port6", "x");
+    s.setValue("turnaround/portx", 5);
+    const QMap<int, int> expected{{3, 40}, {20, 1000}};
+    EXPECT_EQ(overview::readTurnarounds(s), expected);
+}
+
+TEST(ChamberTile, ArrowKeysStepThroughTheGrid) {
+    // Ten tiles in rows of four: 0 1 2 3 / 4 5 6 7 / 8 9.
+    struct Case {
+        int from, key, to;
+    };
+    const Case cases[] = {
+        {0, Qt::Key_Right, 1}, {3, Qt::Key_Right, 4}, {9, Qt::Key_Right, 9}, {4, Qt::Key_Left, 3},
+        {0, Qt::Key_Left, 0},  {1, Qt::Key_Down, 5},  {5, Qt::Key_Down, 9},  {6, Qt::Key_Down, 9},
+        {7, Qt::Key_Down, 9},  {8, Qt::Key_Down, 8},  {9, Qt::Key_Up, 5},    {2, Qt::Key_Up, 2},
+        {6, Qt::Key_Home, 0},  {2, Qt::Key_End, 9},   {2, Qt::Key_Tab, 2},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(overview::tileStep(c.from, 10, 4, c.key), c.to)
+            << "from " << c.from << " key " << c.key;
+    // One tile: nowhere to go; a full last row ends where it is.
+    EXPECT_EQ(overview::tileStep(0, 1, 4, Qt::Key_Down), 0);
+    EXPECT_EQ(overview::tileStep(5, 8, 4, Qt::Key_Down), 5);
+}
+
 TEST(ChamberTile, ColourFollowsTheWorstState) {
     using overview::Tone;
     struct Case {

@@ -1,6 +1,7 @@
 // Two chambers on two simulated instruments, as the operator and a screen reader meet them in the
-// overview: tiles and their worst state, a chamber's main window and back, the chamber dialog's
-// refusals, a deleted chamber's database kept, and the list kept over a restart.
+// overview: tiles and their worst state, a chamber's main window and back, the arrow keys between
+// tiles, the chamber dialog's refusals and its line's turnaround delay, a deleted chamber's
+// database kept whole while the window goes on, and the list kept over a restart.
 #include <QAccessible>
 #include <QApplication>
 #include <QFile>
@@ -10,6 +11,8 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -54,6 +57,7 @@ class OverviewTest : public QObject {
   private slots:
     void chambersOnTheOverview();
     void aProfileBecomesAChamber();
+    void deletingASilentChamberKeepsTheWindowGoing();
 };
 
 void OverviewTest::chambersOnTheOverview() {
@@ -153,6 +157,22 @@ void OverviewTest::chambersOnTheOverview() {
     QCOMPARE(ov->tiles().size(), 3);
     QCOMPARE(overview::readChambers(*shell::settingsFileFor({})).size(), 3);
 
+    // The arrow keys, Home and End move between the tiles (one row of three here), stopping at
+    // either end.
+    ov->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(ov));
+    ov->tiles()[0]->setFocus();
+    const struct {
+        Qt::Key key;
+        int to;
+    } steps[] = {{Qt::Key_Right, 1}, {Qt::Key_End, 2},  {Qt::Key_Right, 2}, {Qt::Key_Down, 2},
+                 {Qt::Key_Left, 1},  {Qt::Key_Home, 0}, {Qt::Key_Left, 0}};
+    for (const auto& step : steps) {
+        QTest::keyClick(QApplication::focusWidget(), step.key);
+        QCOMPARE(QApplication::focusWidget(), ov->tiles()[step.to]);
+        QCOMPARE(ov->current(), step.to);
+    }
+
     // A change of port or address is kept and followed by the chamber's link at once.
     ov->tiles()[1]->setFocus();
     QTest::mouseClick(ov->tiles()[1], Qt::LeftButton);
@@ -160,10 +180,26 @@ void OverviewTest::chambersOnTheOverview() {
     dialog = qobject_cast<QDialog*>(ov->dialog());
     QVERIFY(dialog && dialog->findChild<QLineEdit*>("ChamberName")->isReadOnly());
     dialog->findChild<QSpinBox*>("ChamberAddress")->setValue(2);
+    // So is the turnaround delay of the chamber's line, kept by port and given to the line.
+    auto* turnaround = dialog->findChild<QSpinBox*>("ChamberTurnaround");
+    QCOMPARE(turnaround->value(), 0);
+    turnaround->setValue(40);
     dialog->findChild<QPushButton*>("ChamberDialogOk")->click();
     QTRY_VERIFY(!ov->dialog());
     QCOMPARE(app->chambers()[1]->link().settings().address, 2);
     QCOMPARE(overview::readChambers(*shell::settingsFileFor({}))[1].address, 2);
+    QCOMPARE(overview::readTurnarounds(*shell::settingsFileFor({})).value(2), 40);
+    QCOMPARE(app->chambers()[1]->link().line()->turnaroundMs(20000), 40);
+    QCOMPARE(app->chambers()[0]->link().line()->turnaroundMs(20000), 0);
+    // The dialog of another chamber on that port starts with the port's delay.
+    ov->addChamber();
+    dialog = qobject_cast<QDialog*>(ov->dialog());
+    turnaround = dialog->findChild<QSpinBox*>("ChamberTurnaround");
+    QCOMPARE(turnaround->value(), 0);
+    dialog->findChild<QSpinBox*>("ChamberPort")->setValue(2);
+    QCOMPARE(turnaround->value(), 40);
+    dialog->findChild<QPushButton*>("ChamberDialogCancel")->click();
+    QTRY_VERIFY(!ov->dialog());
     QTRY_VERIFY_WITH_TIMEOUT(tileSaid(ov, "B").contains("仪表无应答"), 20000);
 
     // Deleting C keeps its database.
@@ -185,6 +221,8 @@ void OverviewTest::chambersOnTheOverview() {
     QCOMPARE(app->chamberSpecs(), o.chambers);
     QVERIFY(app->startWithoutSplash());
     QCOMPARE(app->overviewWindow()->tiles().size(), 2);
+    // The delay kept reaches the line of its port at start.
+    QCOMPARE(app->chambers()[1]->link().line()->turnaroundMs(20000), 40);
     app.reset();
 }
 
@@ -221,6 +259,83 @@ void OverviewTest::aProfileBecomesAChamber() {
     QCOMPARE(refused.err.count('\n'), 1);
     shell::settingsFileFor({})->sync();
     QCOMPARE(overview::readChambers(*shell::settingsFileFor({})), kept);
+}
+
+void OverviewTest::deletingASilentChamberKeepsTheWindowGoing() {
+    sim::SimServer simK, simS;
+    QVERIFY(simK.start());
+    QVERIFY(simS.start());
+    shell::Options o;
+    o.ports[1] = QString::fromStdString(simK.ptyPath());
+    o.ports[2] = QString::fromStdString(simS.ptyPath());
+    o.chambers = {{"K", 1, 1}, {"S", 2, 1}};
+    o.connect = true;
+    auto app = std::make_unique<shell::Application>(o);
+    QVERIFY(app->startWithoutSplash());
+    overview::OverviewWindow* ov = app->overviewWindow();
+    const QString path = app->chambers()[1]->databasePath();
+    const QString lockFile = path + ".lock";
+    const auto remove = [&](int tile) {
+        QTest::mouseClick(ov->tiles()[tile], Qt::LeftButton);
+        ov->deleteChamber();
+        qobject_cast<QMessageBox*>(ov->dialog())
+            ->findChild<QPushButton*>("DeleteQuestionDelete")
+            ->click();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(app->chambers()[1]->recorder()->status().recordNo >= 2, 30000);
+    // S falls silent: every exchange on its line now ends in a timeout.
+    simS.setSilent(true);
+    QTRY_VERIFY_WITH_TIMEOUT(tileSaid(ov, "S").startsWith("无通讯\n"), 20000);
+
+    // Deleting it leaves its threads to end on their own: a call the window posts now runs while
+    // they still hold its database.
+    remove(1);
+    QCOMPARE(ov->tiles().size(), 1);
+    bool ran = false, held = false;
+    QMetaObject::invokeMethod(
+        ov,
+        [&] {
+            ran = true;
+            held = QFile::exists(lockFile);
+        },
+        Qt::QueuedConnection);
+    QTRY_VERIFY(ran);
+    QVERIFY(held);
+
+    // Added again at once, it waits for its namesake to let go of the database, then records.
+    ov->addChamber();
+    auto* dialog = ov->dialog();
+    dialog->findChild<QLineEdit*>("ChamberName")->setText("S");
+    dialog->findChild<QSpinBox*>("ChamberPort")->setValue(2);
+    dialog->findChild<QPushButton*>("ChamberDialogOk")->click();
+    QCOMPARE(ov->tiles().size(), 2);
+    chamber::Chamber* again = app->chambers()[1].get();
+    QVERIFY(app->teardowns().isEmpty() || !again->eventLog());
+    QTRY_VERIFY_WITH_TIMEOUT(again->recorder() && again->recording(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(again->recorder()->status().recordNo >= 4, 30000);
+
+    // Deleted again and the program left at once: leaving waits for its last sample.
+    const int recorded = again->recorder()->status().recordNo;
+    remove(1);
+    app.reset();
+    QVERIFY(!QFile::exists(lockFile));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "check");
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        QSqlQuery q(db);
+        QVERIFY(q.exec("PRAGMA integrity_check") && q.next());
+        QCOMPARE(q.value(0).toString(), "ok");
+        QVERIFY(q.exec("SELECT last_id FROM sl_void") && q.next());
+        const int last = q.value(0).toInt();
+        QVERIFY2(last >= recorded, qPrintable(QString("%1 < %2").arg(last).arg(recorded)));
+        // Every place up to the counter holds a whole sample.
+        QVERIFY(q.exec("SELECT count(*) FROM pv_data WHERE w_id <= " + QString::number(last) +
+                       " AND w_date > 0 AND w_time IS NOT NULL") &&
+                q.next());
+        QCOMPARE(q.value(0).toInt(), last);
+    }
+    QSqlDatabase::removeDatabase("check");
 }
 
 int main(int argc, char** argv) {
