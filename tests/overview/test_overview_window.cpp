@@ -50,6 +50,18 @@ QString tileSaid(QWidget* window, const QString& name) {
     return {};
 }
 
+// Two chambers, each on a simulated instrument of its own at port 1 and 2, their lines opened.
+shell::Options twoChambers(sim::SimServer& one, sim::SimServer& two, const char* nameOne,
+                           const char* nameTwo) {
+    shell::Options o;
+    if (!one.start() || !two.start()) return o;
+    o.ports[1] = QString::fromStdString(one.ptyPath());
+    o.ports[2] = QString::fromStdString(two.ptyPath());
+    o.chambers = {{nameOne, 1, 1}, {nameTwo, 2, 1}};
+    o.connect = true;
+    return o;
+}
+
 }  // namespace
 
 class OverviewTest : public QObject {
@@ -62,13 +74,8 @@ class OverviewTest : public QObject {
 
 void OverviewTest::chambersOnTheOverview() {
     sim::SimServer simA, simB;
-    QVERIFY(simA.start());
-    QVERIFY(simB.start());
-    shell::Options o;
-    o.ports[1] = QString::fromStdString(simA.ptyPath());
-    o.ports[2] = QString::fromStdString(simB.ptyPath());
-    o.chambers = {{"A", 1, 1}, {"B", 2, 1}};
-    o.connect = true;
+    shell::Options o = twoChambers(simA, simB, "A", "B");
+    QCOMPARE(o.chambers.size(), 2);
     auto app = std::make_unique<shell::Application>(o);
     QVERIFY(app->startWithoutSplash());
     overview::OverviewWindow* ov = app->overviewWindow();
@@ -263,13 +270,8 @@ void OverviewTest::aProfileBecomesAChamber() {
 
 void OverviewTest::deletingASilentChamberKeepsTheWindowGoing() {
     sim::SimServer simK, simS;
-    QVERIFY(simK.start());
-    QVERIFY(simS.start());
-    shell::Options o;
-    o.ports[1] = QString::fromStdString(simK.ptyPath());
-    o.ports[2] = QString::fromStdString(simS.ptyPath());
-    o.chambers = {{"K", 1, 1}, {"S", 2, 1}};
-    o.connect = true;
+    const shell::Options o = twoChambers(simK, simS, "K", "S");
+    QCOMPARE(o.chambers.size(), 2);
     auto app = std::make_unique<shell::Application>(o);
     QVERIFY(app->startWithoutSplash());
     overview::OverviewWindow* ov = app->overviewWindow();
