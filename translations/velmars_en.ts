@@ -2748,6 +2748,10 @@
         <translation>Turnaround delay (ms)</translation>
     </message>
     <message>
+        <source>等待数据库释放</source>
+        <translation>Waiting for the database to be released</translation>
+    </message>
+    <message>
         <source>试验箱总览</source>
         <translation>Chamber overview</translation>
     </message>

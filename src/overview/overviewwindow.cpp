@@ -56,6 +56,8 @@ TileInput inputOf(const OverviewWindow::Entry& e) {
     in.silentMs = link.silentMs();
     if (const record::Recorder* r = e.chamber->recorder())
         in.recorder = record::recorderStatusText(r->status(), base::Lang::Shown);
+    else  // added again while its namesake, just deleted, still writes its last
+        in.recorder = base::Tr::tr("等待数据库释放");
     if (const runs::RunControl* runs = e.chamber->runs(); runs && runs->openRun())
         in.run = runs->openRun()->name;
     if (const alert::Alerter* a = e.chamber->alerter())
