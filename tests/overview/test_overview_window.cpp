@@ -10,6 +10,8 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QScopeGuard>
+#include <QSemaphore>
 #include <QSpinBox>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -290,7 +292,11 @@ void OverviewTest::deletingASilentChamberKeepsTheWindowGoing() {
     QTRY_VERIFY_WITH_TIMEOUT(tileSaid(ov, "S").startsWith("无通讯\n"), 20000);
 
     // Deleting it leaves its threads to end on their own: a call the window posts now runs while
-    // they still hold its database.
+    // they still hold its database. Its line's thread is held as by an exchange that hangs, so
+    // that it is surely still busy.
+    QSemaphore inFlight;
+    const auto release = qScopeGuard([&] { inFlight.release(); });
+    app->chambers()[1]->link().line()->post([&](comm::LineWorker&) { inFlight.acquire(); });
     remove(1);
     QCOMPARE(ov->tiles().size(), 1);
     bool ran = false, held = false;
@@ -303,6 +309,7 @@ void OverviewTest::deletingASilentChamberKeepsTheWindowGoing() {
         Qt::QueuedConnection);
     QTRY_VERIFY(ran);
     QVERIFY(held);
+    inFlight.release();
 
     // Added again at once, it waits for its namesake to let go of the database, then records.
     ov->addChamber();
