@@ -96,7 +96,7 @@ void Chamber::start() {
         eventLog_->watch(*recorder_);
         if (forwarder_) forwarder_->start();
     } else {
-        recorder_->refuse(lock_.refusalText());
+        recorder_->refuse(lock_.refusal());
     }
     alerter_->start();
 }
@@ -106,7 +106,8 @@ void Chamber::takeLock() {
     using Lock = record::DatabaseLock::Outcome;
     const Lock outcome = lock_.tryLock();
     recording_ = outcome != Lock::HeldElsewhere;
-    if (!recording_) std::cerr << lock_.refusalText().toStdString() << std::endl;
+    if (!recording_)
+        std::cerr << lock_.refusal().text(base::Lang::Stored).toStdString() << std::endl;
     if (outcome != Lock::Unavailable) return;
     // The folder is not there yet: the recorder says why it cannot record, and the lock is taken
     // as soon as the folder can hold it.
