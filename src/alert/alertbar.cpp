@@ -97,7 +97,7 @@ void AlertBar::refresh() {
     int row = 0;
     for (const ListedAlert& a : listed) {
         const QStringList cells{a.firedAt.toString(QStringLiteral("MM-dd HH:mm:ss")),
-                                base::shown(kindTitle(a.kind)), base::shown(a.valueText),
+                                base::shown(kindTitle(a.kind)), a.valueText.text(base::Lang::Shown),
                                 listedStateText(a)};
         for (int c = 0; c < 4; ++c) {
             auto* item = new QTableWidgetItem(cells[c]);

@@ -84,7 +84,11 @@ void Alerter::tick() {
         a.acknowledged = t.acknowledged;
         if (t.fired) {
             ringing_ = true;
-            log(QStringLiteral("alert.fired"), {kindKey(t.kind), t.valueText}, 1);
+            // The value in words first, as rows of older versions hold it, then its numbers.
+            log(QStringLiteral("alert.fired"),
+                QStringList{kindKey(t.kind), t.valueText.text(base::Lang::Stored)} +
+                    t.valueText.values,
+                1);
         } else {
             log(QStringLiteral("alert.cleared"), {kindKey(t.kind)}, 0);
         }
@@ -206,9 +210,14 @@ std::optional<QString> eventText(const QString& code, const QStringList& a, base
         return wording(QT_TRANSLATE_NOOP("velmars", "%1 → %2：%3"), lang)
             .arg(wording(at(i), lang), at(i + 1), wording(at(i + 2), lang));
     };
-    if (code == QLatin1String("alert.fired"))
+    if (code == QLatin1String("alert.fired")) {
+        // The value from its numbers where the row holds them; else its words as stored.
+        base::Phrase value;
+        for (Kind k : kAllKinds)
+            if (kindKey(k) == at(0) && a.size() > 2) value = kindValue(k, a.mid(2));
         return wording(QT_TRANSLATE_NOOP("velmars", "触发：%1，%2"), lang)
-            .arg(title(0), wording(at(1), lang));
+            .arg(title(0), value.isEmpty() ? wording(at(1), lang) : value.text(lang));
+    }
     if (code == QLatin1String("alert.cleared"))
         return wording(QT_TRANSLATE_NOOP("velmars", "恢复正常：%1"), lang).arg(title(0));
     if (code == QLatin1String("alert.escalated"))

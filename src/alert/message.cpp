@@ -119,7 +119,8 @@ QString mailBody(const Notice& n) {
     }
     lines << base::Tr::tr("报警：%1（%2）").arg(base::shown(kindTitle(n.kind)), eventWord(n.event))
           << base::Tr::tr("数值：%1")
-                 .arg(n.valueText.isEmpty() ? QStringLiteral("—") : base::shown(n.valueText))
+                 .arg(n.valueText.isEmpty() ? QStringLiteral("—")
+                                            : n.valueText.text(base::Lang::Shown))
           << base::Tr::tr("时间：%1").arg(timeText(n.at));
     if (!n.comment.isEmpty()) lines << base::Tr::tr("说明：%1").arg(n.comment);
     if (n.event == Event::Cleared && n.acknowledged)
@@ -177,7 +178,7 @@ QByteArray webhookJson(const Notice& n) {
              n.event == Event::Test ? QStringLiteral("test") : kindKey(n.kind));
     o.insert(QStringLiteral("text"), n.event == Event::Test ? mailSubject(n) : kindTitle(n.kind));
     o.insert(QStringLiteral("value"), n.value ? QJsonValue(*n.value) : QJsonValue());
-    o.insert(QStringLiteral("valueText"), n.valueText);
+    o.insert(QStringLiteral("valueText"), n.valueText.text(base::Lang::Stored));
     o.insert(QStringLiteral("time"),
              n.at.toOffsetFromUtc(n.at.offsetFromUtc()).toString(Qt::ISODate));
     o.insert(QStringLiteral("state"), eventKey(n.event));

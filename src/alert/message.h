@@ -55,7 +55,7 @@ struct Notice {
     int address = 1;  // the chamber's slave address
     QString alertId;
     Kind kind = Kind::Alarm1;
-    QString valueText;
+    base::Phrase valueText;
     std::optional<double> value;
     QDateTime at;               // when it fired, cleared or was acknowledged
     QString comment;            // the acknowledgement's

@@ -26,6 +26,21 @@ QString kindKey(Kind kind) {
     return QString::fromLatin1(keys[index(kind)]);
 }
 
+base::Phrase kindValue(Kind kind, const QStringList& values) {
+    switch (kind) {
+        case Kind::Silent:
+            return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "%1 秒无应答")), values};
+        case Kind::Band1:
+        case Kind::Band2:
+            return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "PV%1 %2（范围 %3 … %4）")),
+                    values};
+        case Kind::Forwarding:
+            return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "滞后 %1 分钟")), values};
+        default:
+            return {};
+    }
+}
+
 QString kindTitle(Kind kind) {
     static const char* const titles[kKindCount] = {
         QT_TRANSLATE_NOOP("velmars", "仪表报警1"),   QT_TRANSLATE_NOOP("velmars", "仪表报警2"),
@@ -84,8 +99,8 @@ instrument::ToleranceBand Engine::bandOf(int loop) const {
     return runBands_[loop] ? *runBands_[loop] : config_.bands[loop];
 }
 
-std::optional<bool> Engine::condition(Kind k, const Observation& o, bool active, QString* valueText,
-                                      std::optional<double>* value) const {
+std::optional<bool> Engine::condition(Kind k, const Observation& o, bool active,
+                                      base::Phrase* valueText, std::optional<double>* value) const {
     switch (k) {
         case Kind::Alarm1:
         case Kind::Alarm2:
@@ -94,15 +109,14 @@ std::optional<bool> Engine::condition(Kind k, const Observation& o, bool active,
             if (!o.imageFresh) return std::nullopt;
             const bool on = o.bits[index(k) - index(Kind::Alarm1)];
             *value = on ? 1 : 0;
-            *valueText = on ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "报警"))
-                            : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "正常"));
+            *valueText = {on ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "报警"))
+                             : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "正常"))};
             return on;
         }
         case Kind::Silent: {
             if (!o.polling) return false;
             *value = o.silentMs / 1000.0;
-            *valueText =
-                QStringLiteral(QT_TRANSLATE_NOOP("velmars", "%1 秒无应答")).arg(o.silentMs / 1000);
+            *valueText = kindValue(k, {QString::number(o.silentMs / 1000)});
             return o.silentMs >= config_.rule(k).delaySec * 1000;
         }
         case Kind::Band1:
@@ -113,22 +127,20 @@ std::optional<bool> Engine::condition(Kind k, const Observation& o, bool active,
             const double pv = o.pv[loop];
             const double sv = o.sv[loop];
             *value = pv;
-            *valueText = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "PV%1 %2（范围 %3 … %4）"))
-                             .arg(loop + 1)
-                             .arg(number(pv), number(b.lowAt(sv)), number(b.highAt(sv)));
+            *valueText = kindValue(k, {QString::number(loop + 1), number(pv), number(b.lowAt(sv)),
+                                       number(b.highAt(sv))});
             return b.outside(pv, sv, active);
         }
         case Kind::Recording:
-            *valueText = o.recordingStopped
-                             ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录已停止"))
-                             : QString();
+            *valueText = {o.recordingStopped
+                              ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录已停止"))
+                              : QString()};
             return o.recordingStopped;
         case Kind::Forwarding: {
             if (!o.forwardBehindMin) return std::nullopt;
             const double behind = *o.forwardBehindMin;
             *value = behind;
-            *valueText = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "滞后 %1 分钟"))
-                             .arg(base::intText(std::lround(behind)));
+            *valueText = kindValue(k, {base::intText(std::lround(behind))});
             const double limit = config_.forwardBehindMin;
             return active ? behind > limit * 0.9 : behind > limit;
         }
@@ -142,7 +154,7 @@ std::vector<Transition> Engine::observe(const Observation& o) {
     for (Kind k : kAllKinds) {
         State& s = states_[index(k)];
         const Rule& rule = config_.rule(k);
-        QString valueText;
+        base::Phrase valueText;
         std::optional<double> value;
         std::optional<bool> cond = rule.enabled || s.active
                                        ? condition(k, o, s.active, &valueText, &value)

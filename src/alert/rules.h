@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/tr.h"
 #include "instrument/band.h"
 
 namespace alert {
@@ -28,6 +29,9 @@ QString kindKey(Kind kind);
 QString kindTitle(Kind kind);
 // What to do about it, one sentence.
 QString kindAdvice(Kind kind);
+// The value an alert of the kind fired or returned with, from the numbers it holds ("PV1 23.4
+// （范围 …）" from 1, 23.4 and the limits); empty for a kind whose value is a word of its own.
+base::Phrase kindValue(Kind kind, const QStringList& values);
 
 struct Rule {
     bool enabled = true;
@@ -65,8 +69,8 @@ struct Observation {
 
 struct Transition {
     Kind kind;
-    bool fired = true;  // false: back to normal
-    QString valueText;  // the value that made it (or that it returned with)
+    bool fired = true;       // false: back to normal
+    base::Phrase valueText;  // the value that made it (or that it returned with)
     std::optional<double> value;
     QString id;                 // the listed alert's
     bool acknowledged = false;  // back to normal: whether it was acknowledged before
@@ -77,7 +81,7 @@ struct ListedAlert {
     QString id;  // kind and firing time, unique within a station
     Kind kind;
     QDateTime firedAt;
-    QString valueText;
+    base::Phrase valueText;
     std::optional<double> value;
     bool active = true;
     bool acknowledged = false;
@@ -124,8 +128,8 @@ class Engine {
         qint64 clearingSinceMs = -1;  // condition false while active
     };
     // nullopt: not known now (a stale image, no forwarder); the state then stays as it is.
-    std::optional<bool> condition(Kind k, const Observation& o, bool active, QString* valueText,
-                                  std::optional<double>* value) const;
+    std::optional<bool> condition(Kind k, const Observation& o, bool active,
+                                  base::Phrase* valueText, std::optional<double>* value) const;
 
     RuleConfig config_;
     std::array<std::optional<instrument::ToleranceBand>, 2> runBands_;

@@ -76,7 +76,7 @@ const char* const kBuiltPatterns[] = {
     QT_TRANSLATE_NOOP("velmars", "存档：已删除 %1 及以前的样本（%2 条）和事件（%3）"),
     QT_TRANSLATE_NOOP("velmars", "试验开始：%1"),
     QT_TRANSLATE_NOOP("velmars", "试验结束：%1"),
-    // The recorder's rows and their reasons.
+    // The recorder's rows and their reasons (a refusal with no values kept beside it).
     QT_TRANSLATE_NOOP("velmars", "记录已停止：%1，每秒重试"),
     QT_TRANSLATE_NOOP("velmars", "未记录：%1"),
     QT_TRANSLATE_NOOP("velmars", "磁盘长时间不可写：内存中超出上限的最早 %1 个样本已丢弃"),
@@ -86,7 +86,7 @@ const char* const kBuiltPatterns[] = {
     QT_TRANSLATE_NOOP("velmars", "磁盘可用空间不足 %1 GB"),
     QT_TRANSLATE_NOOP("velmars", "转发跳过 %1 条记录、%2 条事件 (服务器恢复前已被覆盖)"),
     QT_TRANSLATE_NOOP("velmars", "转发跳过 %1 条记录 (服务器恢复前已被覆盖)"),
-    // Errors of the line in older rows, and of the database files.
+    // Errors of the line in older rows.
     QT_TRANSLATE_NOOP("velmars", "端口 %1（%2）无法打开：%3"),
     QT_TRANSLATE_NOOP("velmars", "端口 %1 无法打开：无对应设备"),
     QT_TRANSLATE_NOOP("velmars", "端口 %1 无法打开"),
@@ -95,13 +95,7 @@ const char* const kBuiltPatterns[] = {
     QT_TRANSLATE_NOOP("velmars", "异常应答，代码 %1"),
     QT_TRANSLATE_NOOP("velmars", "连接已断开（%1）"),
     QT_TRANSLATE_NOOP("velmars", "设备已断开（%1）"),
-    QT_TRANSLATE_NOOP("velmars", "数据库文件不存在：%1"),
-    QT_TRANSLATE_NOOP("velmars", "数据库无法打开：%1"),
-    QT_TRANSLATE_NOOP("velmars", "不是记录数据库：%1"),
-    QT_TRANSLATE_NOOP("velmars", "读取记录失败：%1"),
-    QT_TRANSLATE_NOOP("velmars", "写入失败：%1"),
-    QT_TRANSLATE_NOOP("velmars", "无法写入文件 %1"),
-    // The alerts' values.
+    // The alerts' values, as alert.fired rows of older versions hold them.
     QT_TRANSLATE_NOOP("velmars", "PV%1 %2（范围 %3 … %4）"),
     QT_TRANSLATE_NOOP("velmars", "%1 秒无应答"),
     QT_TRANSLATE_NOOP("velmars", "滞后 %1 分钟"),
@@ -125,7 +119,10 @@ QString wording(const QString& stored, Lang lang) {
 
 QString Phrase::text(Lang lang) const {
     if (words.isEmpty()) return {};
-    return filledIn(lang == Lang::Stored ? words : translated(words), values);
+    QStringList all = values;
+    for (const Phrase& part : parts)
+        all << part.text(lang);
+    return filledIn(lang == Lang::Stored ? words : translated(words), all);
 }
 
 std::span<const char* const> builtPatterns() {

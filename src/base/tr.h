@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 #include <span>
+#include <vector>
 
 namespace base {
 
@@ -24,10 +25,12 @@ QString wording(const char* source, Lang lang);
 QString wording(const QString& stored, Lang lang);
 
 // A text of the sources with the values that go into it ("试验名称已被使用：%1" and the name), put
-// into words where it is shown or stored. The values go in as they are.
+// into words where it is shown or stored. The values go in as they are; the parts, texts of their
+// own put into the same language, follow them ("%1：%2" with a path and a fault's words).
 struct Phrase {
     QString words{};  // the source text, QT_TRANSLATE_NOOP'd in "velmars"; empty for none
     QStringList values{};
+    std::vector<Phrase> parts{};
 
     bool isEmpty() const { return words.isEmpty(); }
     QString text(Lang lang) const;
@@ -42,9 +45,9 @@ struct Phrase {
 QString shown(const QString& text);
 QString shown(const QString& text, std::span<const char* const> patterns);
 
-// The patterns of the texts that were built with parameters and kept in Chinese: event rows stored
-// before events had codes, and the errors of the exports and the alerts' values still handed on
-// so, most particular first.
+// The patterns of the texts that were built with parameters and kept in Chinese, as event rows
+// stored by older versions hold them (before events had codes, or values beside their words),
+// most particular first.
 std::span<const char* const> builtPatterns();
 
 }  // namespace base

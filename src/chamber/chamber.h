@@ -75,7 +75,7 @@ class Chamber : public QObject {
     void start();
 
     bool recording() const { return recording_; }
-    QString refusal() const { return lock_ ? lock_->refusalText() : QString(); }
+    base::Phrase refusal() const { return lock_ ? lock_->refusal() : base::Phrase{}; }
 
     // Whether this chamber's main window is shown: on a line it shares it then gets the whole
     // poll cycle, else a short poll once a second for its sample, alerts and tile.

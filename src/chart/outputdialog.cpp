@@ -207,7 +207,7 @@ void OutputDialog::exportCsv(const QString& file) {
         };
         bool ok = false;
         qint64 rows = 0;
-        QString error;
+        base::Phrase error;
         {
             record::CsvExport ex(db, base::uniqueName(QStringLiteral("velmars-export")));
             const std::optional<qint64> total = ex.open() ? ex.count(range) : std::nullopt;
@@ -223,15 +223,17 @@ void OutputDialog::exportCsv(const QString& file) {
                         report([done, all](OutputDialog* d) { d->onProgress(done * 100 / all); });
                         return !stop->load();
                     });
-                    if (!written) *why = ex.error();
+                    // The reason goes to the window as it is; only a failed write is told apart.
+                    if (!written) *why = ex.error().words;
                     return written;
                 });
                 ok = done.rows.has_value();
                 rows = done.rows.value_or(0);
                 if (!done.writeError.isEmpty())
-                    error = base::Tr::tr("无法写入 %1：%2").arg(path, done.writeError);
+                    error = {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法写入 %1：%2")),
+                             {path, done.writeError}};
                 else if (!ok)
-                    error = done.readError;
+                    error = ex.error();
             }
         }
         report(
@@ -247,12 +249,14 @@ void OutputDialog::onProgress(qint64 percent) {
     progress_->setValue(int(std::clamp<qint64>(percent, 0, 100)));
 }
 
-void OutputDialog::onExportDone(bool ok, qint64 rows, const QString& error, const QString& file) {
+void OutputDialog::onExportDone(bool ok, qint64 rows, const base::Phrase& error,
+                                const QString& file) {
     worker_.reset();  // it has nothing left to do but end
     exportButton_->setEnabled(true);
     cancelButton_->setEnabled(false);
     if (ok) progress_->setValue(100);
-    setStatus(ok ? base::Tr::tr("已导出 %1 条记录到 %2").arg(rows).arg(file) : error);
+    setStatus(ok ? base::Tr::tr("已导出 %1 条记录到 %2").arg(rows).arg(file)
+                 : error.text(base::Lang::Shown));
     emit exportFinished(ok);
 }
 

@@ -13,6 +13,7 @@
 #include <optional>
 #include <utility>
 
+#include "base/tr.h"
 #include "base/workerthread.h"
 #include "chart/chartprint.h"
 
@@ -58,7 +59,7 @@ class OutputDialog : public QDialog {
   private:
     void setStatus(const QString& text);
     void onProgress(qint64 done);
-    void onExportDone(bool ok, qint64 rows, const QString& error, const QString& file);
+    void onExportDone(bool ok, qint64 rows, const base::Phrase& error, const QString& file);
 
     ShownChart shown_;
     QString dbPath_;

@@ -8,6 +8,7 @@
 #include "base/text.h"
 #include "base/tr.h"
 #include "instrument/statetexts.h"
+#include "store/databaselock.h"
 #include "store/retention.h"
 
 namespace record {
@@ -137,9 +138,13 @@ std::optional<QString> ownText(const QString& code, const QStringList& a, base::
     if (code == QLatin1String("recorder.stopped"))
         return recorderStatusText({RecorderStatus::State::Stopped, 0, 0, {}}, lang);
     if (code == QLatin1String("recorder.failed"))
-        return recorderStatusText({RecorderStatus::State::Failed, 0, 0, at(a, 0)}, lang);
-    if (code == QLatin1String("recorder.refused"))
-        return recorderStatusText({RecorderStatus::State::Refused, 0, 0, at(a, 0)}, lang);
+        return recorderStatusText({RecorderStatus::State::Failed, 0, 0, {at(a, 0)}}, lang);
+    if (code == QLatin1String("recorder.refused")) {
+        // The reason's values follow its words; rows of older versions hold the words alone.
+        const base::Phrase why =
+            a.size() > 3 ? lockRefusal(at(a, 1), at(a, 2), at(a, 3)) : base::Phrase{at(a, 0)};
+        return recorderStatusText({RecorderStatus::State::Refused, 0, 0, why}, lang);
+    }
     return archiveNoteText(code, a, lang);
 }
 
@@ -284,10 +289,11 @@ std::optional<EventEntry> recorderEntry(const RecorderStatus& before, const Reco
             return codedEntry(eventkind::kRecorder, QStringLiteral("recorder.stopped"));
         case State::Failed:
             return codedEntry(eventkind::kRecorder, QStringLiteral("recorder.failed"),
-                              {after.reason});
+                              {after.reason.text(base::Lang::Stored)});
         case State::Refused:
             return codedEntry(eventkind::kRecorder, QStringLiteral("recorder.refused"),
-                              {after.reason});
+                              QStringList{after.reason.text(base::Lang::Stored)} +
+                                  lockRefusalValues(after.reason));
         case State::NotStarted:
             break;
     }

@@ -390,7 +390,7 @@ void OverviewWindow::refreshAlerts() {
             rows << Row{e.conf.name,
                         l.id,
                         {e.conf.name, l.firedAt.toString(QStringLiteral("MM-dd HH:mm:ss")),
-                         base::shown(alert::kindTitle(l.kind)), base::shown(l.valueText),
+                         base::shown(alert::kindTitle(l.kind)), l.valueText.text(base::Lang::Shown),
                          alert::listedStateText(l)},
                         l.active && !l.acknowledged,
                         !l.acknowledged};

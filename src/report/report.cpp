@@ -58,14 +58,30 @@ QString uniqueName(const char* what) {
 ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(int)>& progress) {
     using End = ReportOutcome::End;
     const auto going = [&](int percent) { return !progress || progress(percent); };
-    const ReportOutcome cancelled{End::Cancelled, base::Tr::tr("报告已取消")};
-    const auto unreadable = [&](const QString& why) {
-        return ReportOutcome{End::Unreadable, QStringLiteral("%1：%2").arg(request.dbPath, why)};
+    const auto ended = [](End end, base::Phrase why) {
+        ReportOutcome o;
+        o.end = end;
+        o.error = why.text(base::Lang::Shown);
+        o.why = std::move(why);
+        return o;
     };
-    const auto unwritten = [](const QString& why) { return ReportOutcome{End::Unwritten, why}; };
+    const ReportOutcome cancelled =
+        ended(End::Cancelled, {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "报告已取消"))});
+    // The file and a store's fault (its words).
+    const auto unreadable = [&](const QString& fault) {
+        return ended(
+            End::Unreadable,
+            base::Phrase{QStringLiteral("%1：%2"), {request.dbPath}, {base::Phrase{fault}}});
+    };
+    const auto unwritten = [&](base::Phrase why) { return ended(End::Unwritten, std::move(why)); };
+    const auto cannotWrite = [&](const QString& path, const QString& reason) {
+        return unwritten(
+            {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法写入 %1：%2")), {path, reason}});
+    };
     // Ends the wrong way round are no span: bad input, not a report of something else.
     if (request.to < request.from)
-        return ReportOutcome{End::Unreadable, base::Tr::tr("结束时间早于开始时间")};
+        return ended(End::Unreadable,
+                     {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "结束时间早于开始时间"))});
     const int64_t from = request.from, to = request.to;
     if (!QFileInfo::exists(request.dbPath))
         return unreadable(record::faultText(record::SampleStore::Fault::NotOpen));
@@ -119,11 +135,10 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
     // asked for. It is the export --export-csv makes of the same span, byte for byte.
     {
         record::CsvExport csv(store);
-        if (!csv.open()) return {End::Unreadable, csv.error()};
+        if (!csv.open()) return ended(End::Unreadable, csv.error());
         QSaveFile file(request.csvPath);
         if (!request.csvPath.isEmpty() && !file.open(QIODevice::WriteOnly))
-            return unwritten(
-                base::Tr::tr("无法写入 %1：%2").arg(request.csvPath, file.errorString()));
+            return cannotWrite(request.csvPath, file.errorString());
         HashingDevice hashing(request.csvPath.isEmpty() ? nullptr : &file);
         const auto rows = csv.write(
             hashing, {QDateTime::fromSecsSinceEpoch(from), QDateTime::fromSecsSinceEpoch(to)},
@@ -132,12 +147,11 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
             });
         if (!rows) {
             if (csv.stopped()) return cancelled;
-            return hashing.errorString().isEmpty() ? ReportOutcome{End::Unreadable, csv.error()}
+            return hashing.errorString().isEmpty() ? ended(End::Unreadable, csv.error())
                                                    : unwritten(csv.error());
         }
         if (!request.csvPath.isEmpty() && !file.commit())
-            return unwritten(
-                base::Tr::tr("无法写入 %1：%2").arg(request.csvPath, file.errorString()));
+            return cannotWrite(request.csvPath, file.errorString());
         content.csvSha256 = QString::fromLatin1(hashing.hex());
         content.csvRows = *rows;
     }
@@ -147,10 +161,11 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
     content.chart = *rows;
     snapshot.end();
     if (!going(90)) return cancelled;
-    const QString error = writePdf(content, request.pdfPath);
+    const base::Phrase error = writePdf(content, request.pdfPath);
     qCDebug(lcReport, "%s of %lld..%lld from %s: %s", qUtf8Printable(request.pdfPath),
             static_cast<long long>(from), static_cast<long long>(to),
-            qUtf8Printable(request.dbPath), error.isEmpty() ? "written" : qUtf8Printable(error));
+            qUtf8Printable(request.dbPath),
+            error.isEmpty() ? "written" : qUtf8Printable(error.text(base::Lang::Stored)));
     if (!error.isEmpty()) return unwritten(error);
     return {};
 }
@@ -189,7 +204,7 @@ void ReportJob::start() {
             return !cancelled->load();
         });
         tell([outcome](ReportJob& job) {
-            emit job.finished(outcome.error, outcome.end == ReportOutcome::End::Cancelled);
+            emit job.finished(outcome.why, outcome.end == ReportOutcome::End::Cancelled);
         });
     });
 }

@@ -14,6 +14,7 @@
 #include <memory>
 #include <optional>
 
+#include "base/tr.h"
 #include "base/workerthread.h"
 #include "instrument/band.h"
 
@@ -41,10 +42,12 @@ struct ReportRequest {
     ReportSubject subject;
 };
 
-// How a report ended: written, or why not in one line.
+// How a report ended: written, or why not in one line: why, put into words where it is shown,
+// and error, the same in the chosen language (for the command line).
 struct ReportOutcome {
     enum class End { Written, Unreadable, Unwritten, Cancelled };
     End end = End::Written;
+    base::Phrase why;
     QString error;
     bool written() const { return end == End::Written; }
 };
@@ -67,8 +70,8 @@ class ReportJob : public QObject {
 
   signals:
     void progress(int percent);
-    // error is empty when the report was written; cancelled when the operator cancelled it.
-    void finished(const QString& error, bool cancelled);
+    // why is empty when the report was written; cancelled when the operator cancelled it.
+    void finished(const base::Phrase& why, bool cancelled);
 
   private:
     ReportRequest request_;

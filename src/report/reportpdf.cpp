@@ -529,10 +529,11 @@ void footer(QPainter& p, const ReportContent& c, int page, int pages) {
 
 }  // namespace
 
-QString writePdf(const ReportContent& content, const QString& path) {
+base::Phrase writePdf(const ReportContent& content, const QString& path) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return Tr::tr("无法写入 %1：%2").arg(path, file.errorString());
+        return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法写入 %1：%2")),
+                {path, file.errorString()}};
     QPdfWriter writer(&file);
     writer.setResolution(72);
     writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
@@ -552,7 +553,8 @@ QString writePdf(const ReportContent& content, const QString& path) {
     signatures(layout);
 
     QPainter p;
-    if (!p.begin(&writer)) return Tr::tr("无法写入 %1").arg(path);
+    if (!p.begin(&writer))
+        return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法写入 %1")), {path}};
     const auto& pages = layout.pages();
     for (size_t i = 0; i < pages.size(); ++i) {
         if (i > 0) writer.newPage();
@@ -561,7 +563,9 @@ QString writePdf(const ReportContent& content, const QString& path) {
         footer(p, content, int(i) + 1, int(pages.size()));
     }
     p.end();
-    if (!file.commit()) return Tr::tr("无法写入 %1：%2").arg(path, file.errorString());
+    if (!file.commit())
+        return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法写入 %1：%2")),
+                {path, file.errorString()}};
     return {};
 }
 

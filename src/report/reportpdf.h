@@ -25,7 +25,7 @@ struct ReportContent {
 };
 
 // Writes the PDF whole (or nothing at path); empty on success, else why not.
-QString writePdf(const ReportContent& content, const QString& path);
+base::Phrase writePdf(const ReportContent& content, const QString& path);
 
 // The program's version as the report names it.
 QString programVersion();

@@ -342,7 +342,7 @@ void RunWindow::generateReport(const QString& pdfPath) {
     cancel_->setFocus();
 }
 
-void RunWindow::reportFinished(const QString& error, bool cancelled) {
+void RunWindow::reportFinished(const base::Phrase& error, bool cancelled) {
     const bool hadFocus = cancel_->hasFocus();
     progress_->setVisible(false);
     cancel_->setVisible(false);
@@ -351,7 +351,7 @@ void RunWindow::reportFinished(const QString& error, bool cancelled) {
     else if (error.isEmpty())
         outcome_->setText(base::Tr::tr("报告已生成：%1").arg(jobPdf_));
     else
-        outcome_->setText(base::Tr::tr("报告未生成：%1").arg(base::shown(error)));
+        outcome_->setText(base::Tr::tr("报告未生成：%1").arg(error.text(base::Lang::Shown)));
     outcome_->setToolTip(outcome_->text());
     // The job's thread has ended with its signal; it goes once the signal has been delivered.
     job_.release()->deleteLater();

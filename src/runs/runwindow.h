@@ -58,7 +58,7 @@ class RunWindow : public QWidget {
     void refresh();
     void updateDurations();
     void chooseReportFile();
-    void reportFinished(const QString& error, bool cancelled);
+    void reportFinished(const base::Phrase& error, bool cancelled);
 
     RunControl& runs_;
     QString dbPath_;

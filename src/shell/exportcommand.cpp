@@ -35,7 +35,7 @@ int runExport(const Options& options) {
 
     record::CsvExport samples(db, QStringLiteral("velmars-export"));
     record::EventStore events(db, QStringLiteral("events-export"));
-    if (records && !samples.open()) return failWith(2, samples.error());
+    if (records && !samples.open()) return failWith(2, samples.error().text(base::Lang::Shown));
     if (!records && !events.open(/*readOnly=*/true))
         return failWith(2, QStringLiteral("%1: %2").arg(db, events.lastError()));
 
@@ -43,7 +43,7 @@ int runExport(const Options& options) {
         record::exportTo(target, [&](QIODevice& out, QString* error) -> std::optional<qint64> {
             if (records) {
                 const auto rows = samples.write(out, {options.from, options.to});
-                if (!rows) *error = samples.error();
+                if (!rows) *error = samples.error().text(base::Lang::Shown);
                 return rows;
             }
             record::EventFilter filter;

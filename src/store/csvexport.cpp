@@ -193,20 +193,20 @@ bool CsvExport::open() {
     const bool shared = shared_.isValid();
     const QFileInfo info(path_);
     if (!info.exists() || !info.isFile()) {
-        error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件不存在：%1")).arg(path_);
+        error_ = {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件不存在：%1")), {path_}};
         return false;
     }
     // Read-only and never created; a short wait for a writer's lock.
     if (!shared && !file_.open(path_, /*readOnly=*/true, 2000)) {
-        error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库无法打开：%1"))
-                     .arg(file_.error().text());
+        error_ = {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库无法打开：%1")),
+                  {file_.error().text()}};
         return false;
     }
     {
         QSqlQuery q(db());
         if (!q.exec(QStringLiteral("SELECT * FROM pv_data LIMIT 0")) ||
             q.record().count() < schema::kFirstValueColumn + schema::kValueCount) {
-            error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "不是记录数据库：%1")).arg(path_);
+            error_ = {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "不是记录数据库：%1")), {path_}};
             q = QSqlQuery();
             if (!shared) file_.close();
             return false;
@@ -236,8 +236,8 @@ std::optional<qint64> CsvExport::count(const ExportRange& range) {
         bindRange(q, range);
     }
     if (!q.exec() || !q.next()) {
-        error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "读取记录失败：%1"))
-                     .arg(q.lastError().text());
+        error_ = {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "读取记录失败：%1")),
+                  {q.lastError().text()}};
         return std::nullopt;
     }
     return q.value(0).toLongLong();
@@ -251,8 +251,8 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
     if (archive_) {
         const auto spans = staleSpansIn(db(), range);
         if (!spans) {
-            error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "读取记录失败：%1"))
-                         .arg(db().lastError().text());
+            error_ = {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "读取记录失败：%1")),
+                      {db().lastError().text()}};
             return std::nullopt;
         }
         stale = *spans;
@@ -271,8 +271,8 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
         bindRange(q, range);
     }
     if (!q.exec()) {
-        error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "读取记录失败：%1"))
-                     .arg(q.lastError().text());
+        error_ = {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "读取记录失败：%1")),
+                  {q.lastError().text()}};
         return std::nullopt;
     }
     QByteArray buf = csvHeader();
@@ -281,8 +281,8 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
         const bool ok = out.write(buf) == buf.size();
         buf.clear();
         if (!ok)
-            error_ =
-                QStringLiteral(QT_TRANSLATE_NOOP("velmars", "写入失败：%1")).arg(out.errorString());
+            error_ = {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "写入失败：%1")),
+                      {out.errorString()}};
         return ok;
     };
     qint64 rows = 0;
@@ -306,13 +306,13 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
         if (buf.size() >= kFlushBytes && !flush()) return std::nullopt;
         if (progress && rows % kProgressEvery == 0 && !progress(rows)) {
             stopped_ = true;
-            error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "导出已取消"));
+            error_ = {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "导出已取消"))};
             return std::nullopt;
         }
     }
     if (q.lastError().isValid()) {
-        error_ = QStringLiteral(QT_TRANSLATE_NOOP("velmars", "读取记录失败：%1"))
-                     .arg(q.lastError().text());
+        error_ = {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "读取记录失败：%1")),
+                  {q.lastError().text()}};
         return std::nullopt;
     }
     if (!flush()) return std::nullopt;

@@ -18,6 +18,7 @@
 #include <functional>
 #include <optional>
 
+#include "base/tr.h"
 #include "store/sqlitefile.h"
 
 class QIODevice;
@@ -58,9 +59,9 @@ class CsvExport {
     CsvExport& operator=(const CsvExport&) = delete;
 
     // Opens the file read-only and checks that it holds the ring's table. False when it is
-    // missing or unreadable; error() says why (in Chinese).
+    // missing or unreadable; error() says why, put into words where it is shown.
     bool open();
-    QString error() const { return error_; }
+    base::Phrase error() const { return error_; }
 
     // Number of records the range holds; nullopt when the query fails.
     std::optional<qint64> count(const ExportRange& range);
@@ -76,7 +77,7 @@ class CsvExport {
     QString path_;
     SqliteFile file_;
     QSqlDatabase shared_;  // the store's connection, when reading through it
-    QString error_;
+    base::Phrase error_;
     bool open_ = false;
     bool archive_ = false;  // rows come from the archive rather than the ring
     bool stopped_ = false;

@@ -7,6 +7,23 @@
 
 namespace record {
 
+base::Phrase lockRefusal(const QString& path, const QString& pid, const QString& host) {
+    base::Phrase p{
+        QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库 %1 正由另一个程序记录（进程 %2%3）")),
+        {path, pid}};
+    if (host.isEmpty())
+        p.values << QString();
+    else
+        p.parts.push_back({QStringLiteral(QT_TRANSLATE_NOOP("velmars", "，主机 %1")), {host}});
+    return p;
+}
+
+QStringList lockRefusalValues(const base::Phrase& refusal) {
+    if (refusal.values.size() < 2) return {};
+    return {refusal.values[0], refusal.values[1],
+            refusal.parts.empty() ? QString() : refusal.parts.front().values.value(0)};
+}
+
 DatabaseLock::DatabaseLock(QString dbPath) : dbPath_(std::move(dbPath)) {}
 
 DatabaseLock::~DatabaseLock() = default;
@@ -23,19 +40,14 @@ DatabaseLock::Outcome DatabaseLock::tryLock() {
     // Never stale by age: a program may record for months. A lock whose process is gone from
     // this host is stale, and QLockFile takes it over.
     lock_->setStaleLockTime(0);
-    refusal_.clear();
+    refusal_ = {};
     if (lock_->tryLock(0)) return Outcome::Held;
     if (lock_->error() != QLockFile::LockFailedError) return Outcome::Unavailable;
     qint64 pid = 0;
     QString host, app;
     lock_->getLockInfo(&pid, &host, &app);
-    refusal_ =
-        QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库 %1 正由另一个程序记录（进程 %2%3）"))
-            .arg(QDir::toNativeSeparators(db.absoluteFilePath()))
-            .arg(pid)
-            .arg(host.isEmpty() || host == QSysInfo::machineHostName()
-                     ? QString()
-                     : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "，主机 %1")).arg(host));
+    refusal_ = lockRefusal(QDir::toNativeSeparators(db.absoluteFilePath()), QString::number(pid),
+                           host == QSysInfo::machineHostName() ? QString() : host);
     return Outcome::HeldElsewhere;
 }
 

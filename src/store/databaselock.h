@@ -7,7 +7,15 @@
 #include <QString>
 #include <memory>
 
+#include "base/tr.h"
+
 namespace record {
+
+// Why a database is not recorded into: the file, the process that records into it and that
+// process's host where it is another machine (empty otherwise).
+base::Phrase lockRefusal(const QString& path, const QString& pid, const QString& host);
+// The values a refusal was made of, in lockRefusal's order (as the event log keeps them).
+QStringList lockRefusalValues(const base::Phrase& refusal);
 
 class DatabaseLock {
   public:
@@ -25,12 +33,12 @@ class DatabaseLock {
     bool held() const;
     // Why the lock is held elsewhere, for the status bar and stderr:
     // "数据库 PATH 正由另一个程序记录（进程 N）".
-    QString refusalText() const { return refusal_; }
+    base::Phrase refusal() const { return refusal_; }
 
   private:
     QString dbPath_;
     std::unique_ptr<QLockFile> lock_;
-    QString refusal_;
+    base::Phrase refusal_;
 };
 
 }  // namespace record

@@ -49,7 +49,7 @@ void Recorder::start() {
     timer_.start();
 }
 
-void Recorder::refuse(const QString& why) {
+void Recorder::refuse(const base::Phrase& why) {
     timer_.stop();
     stopped_ = true;
     setStatus({RecorderStatus::State::Refused, 0, 0, why});
@@ -120,7 +120,7 @@ void Recorder::sampleWritten(int recordNo, bool stored, const QString& error, in
             setStatus({State::SlowDisk, 0, 0, {}});
         else
             setStatus({stored ? State::Recording : State::Failed, stored ? recordNo : 0, waiting,
-                       stored ? QString() : error});
+                       stored ? base::Phrase{} : base::Phrase{error}});
     }
     emit sampleStored(s);
 }
@@ -129,7 +129,7 @@ void Recorder::storeOpened(bool ok, const QString& error, int recordNo) {
     if (pending_.empty()) lastRecordNo_ = recordNo;
     if (stopped_) return;
     setStatus({ok ? RecorderStatus::State::Recording : RecorderStatus::State::Failed, 0, 0,
-               ok ? QString() : error});
+               ok ? base::Phrase{} : base::Phrase{error}});
 }
 
 void Recorder::setStatus(const RecorderStatus& status) {
@@ -141,6 +141,10 @@ void Recorder::setStatus(const RecorderStatus& status) {
 QString recorderStatusText(const RecorderStatus& s, base::Lang lang) {
     using State = RecorderStatus::State;
     using base::wording;
+    // A reason without values is a fault's words, or one stored whole by an older version.
+    const QString reason = s.reason.values.isEmpty() && s.reason.parts.empty()
+                               ? wording(s.reason.words, lang)
+                               : s.reason.text(lang);
     switch (s.state) {
         case State::NotStarted:
             return wording(QT_TRANSLATE_NOOP("velmars", "记录未启动"), lang);
@@ -159,16 +163,15 @@ QString recorderStatusText(const RecorderStatus& s, base::Lang lang) {
         case State::Stopped:
             return wording(QT_TRANSLATE_NOOP("velmars", "记录已停止"), lang);
         case State::Failed: {
-            QString text = wording(QT_TRANSLATE_NOOP("velmars", "记录已停止：%1，每秒重试"), lang)
-                               .arg(wording(s.reason, lang));
+            QString text =
+                wording(QT_TRANSLATE_NOOP("velmars", "记录已停止：%1，每秒重试"), lang).arg(reason);
             if (s.waiting > 0)
                 text += wording(QT_TRANSLATE_NOOP("velmars", "；内存中 %1 个样本待写入"), lang)
                             .arg(s.waiting);
             return text;
         }
         case State::Refused:
-            return wording(QT_TRANSLATE_NOOP("velmars", "未记录：%1"), lang)
-                .arg(wording(s.reason, lang));
+            return wording(QT_TRANSLATE_NOOP("velmars", "未记录：%1"), lang).arg(reason);
     }
     return {};
 }

@@ -36,9 +36,9 @@ struct RecorderStatus {
         Refused,   // another program records into the file
     };
     State state = State::NotStarted;
-    int recordNo = 0;  // Recording: the latest record stored, 0 before the first
-    int waiting = 0;   // Recording, Failed: samples held in memory, waiting to be written
-    QString reason;    // Failed, Refused: why, as the store or the lock says it
+    int recordNo = 0;     // Recording: the latest record stored, 0 before the first
+    int waiting = 0;      // Recording, Failed: samples held in memory, waiting to be written
+    base::Phrase reason;  // Failed, Refused: why, as the store or the lock says it
 
     bool operator==(const RecorderStatus&) const = default;
     // Whether samples are being recorded (a slow disk and held samples count as recording).
@@ -68,7 +68,7 @@ class Recorder : public QObject {
     // Has the store opened and starts the 100 ms timer.
     void start();
     // Records nothing: another program records into the file. The status bar says why.
-    void refuse(const QString& why);
+    void refuse(const base::Phrase& why);
     // Stops the timer and has the store close its connection once the samples already taken are
     // written.
     void stop();

@@ -276,9 +276,13 @@ TEST(AlertMessages, HeadersHoldNoInjectedLines) {
     n.kind = Kind::Silent;
     n.event = Event::Cleared;
     n.value = 3;
+    n.valueText = kindValue(Kind::Silent, {QStringLiteral("3")});
     n.at = kStart;
     const QJsonObject o = QJsonDocument::fromJson(webhookJson(n)).object();
     EXPECT_EQ(o.value("state").toString(), QStringLiteral("cleared"));
     EXPECT_EQ(o.value("kind").toString(), QStringLiteral("silent"));
     EXPECT_EQ(o.value("value").toDouble(), 3);
+    // The value in words, as the webhook and the mail have always carried it.
+    EXPECT_EQ(o.value("valueText").toString(), QStringLiteral("3 秒无应答"));
+    EXPECT_TRUE(mailBody(n).contains(QStringLiteral("\n数值：3 秒无应答\n")));
 }

@@ -12,6 +12,7 @@
 #include <QSqlQuery>
 #include <QTableWidget>
 #include <QTest>
+#include <algorithm>
 
 #include "alert/alertbar.h"
 #include "alert/alerter.h"
@@ -23,7 +24,8 @@ using alerttest::Sink;
 
 namespace {
 
-QStringList alertRows(const QString& dbPath) {
+// A column of the alert rows, in order: their texts unless another is named.
+QStringList alertRows(const QString& dbPath, const QString& column = QStringLiteral("text")) {
     QStringList out;
     {
         auto db =
@@ -32,7 +34,8 @@ QStringList alertRows(const QString& dbPath) {
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=2000;QSQLITE_OPEN_READONLY"));
         if (db.open()) {
             QSqlQuery q(db);
-            if (q.exec(QStringLiteral("SELECT text FROM events WHERE kind = 'alert' ORDER BY id")))
+            if (q.exec(QStringLiteral("SELECT %1 FROM events WHERE kind = 'alert' ORDER BY id")
+                           .arg(column)))
                 while (q.next())
                     out << q.value(0).toString();
         }
@@ -215,6 +218,12 @@ void AlertsScenario::alarmSilenceAndAnOutageReachMailAndWebhook() {
           "触发：仪表无应答", "已发送 邮件"})
         QVERIFY2(anyContains(rows, QString::fromUtf8(part)), part);
     QVERIFY(!anyContains(rows, "geheim"));
+    // The silence's value is kept as its number beside its words.
+    const QRegularExpression silentArgs(QStringLiteral(R"(^\["silent","(\d+) 秒无应答","\1"\]$)"));
+    const QStringList args = alertRows(program.app().chamber().databasePath(), "args");
+    QVERIFY2(std::any_of(args.begin(), args.end(),
+                         [&](const QString& a) { return silentArgs.match(a).hasMatch(); }),
+             qPrintable(args.join(u'\n')));
     // Every row reads in the program's language: no English word of the webhook documents.
     for (const QString& row : rows)
         QVERIFY2(!row.contains(

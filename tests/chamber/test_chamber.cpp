@@ -8,6 +8,7 @@
 
 #include "chamber/chamber.h"
 #include "sim/server.h"
+#include "store/databaselock.h"
 #include "store/recorder.h"
 #include "store/store.h"
 
@@ -57,6 +58,20 @@ TEST_P(ChamberLife, StartsAndEndsLeavingNothingRunning) {
 
 INSTANTIATE_TEST_SUITE_P(Instrument, ChamberLife, ::testing::Values(false, true),
                          [](const auto& info) { return info.param ? "Silent" : "Answering"; });
+
+// A second program on a file being recorded is told who records it, whatever the path holds.
+TEST(DatabaseLockRefusal, NamesTheFileAndTheProcess) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath(QStringLiteral("%1 批/Rdatabj.db"));
+    record::DatabaseLock first(db), second(db);
+    ASSERT_EQ(first.tryLock(), record::DatabaseLock::Outcome::Held);
+    ASSERT_EQ(second.tryLock(), record::DatabaseLock::Outcome::HeldElsewhere);
+    EXPECT_EQ(
+        second.refusal().text(base::Lang::Stored).toStdString(),
+        QStringLiteral("数据库 %1 正由另一个程序记录（进程 %2）")
+            .arg(QDir::toNativeSeparators(db), QString::number(QCoreApplication::applicationPid()))
+            .toStdString());
+}
 
 // Three chambers on one line, the first shown: each records its own instrument second by second
 // into its own database, and nothing of the others.

@@ -62,6 +62,20 @@ TEST(I18n, EventRowsInChineseAndEnglish) {
         {"run.started", {"批次 7"}, "试验开始：批次 7", "Test run started: 批次 7"},
         {"alert.fired", {"band1", "PV1 85（范围 20 … 80）"}, "触发：PV1超出范围，PV1 85（范围 20 … 80）",
          "Raised: PV1 out of range, PV1 85 (range 20 … 80)"},
+        // Values after the words: read from the values, the words kept for older readers.
+        {"alert.fired", {"forwarding", "滞后 12 分钟", "12"}, "触发：转发滞后，滞后 12 分钟",
+         "Raised: Forwarding lags, 12 min behind"},
+        {"alert.fired", {"alarm1", "报警"}, "触发：仪表报警1，报警", "Raised: Instrument Alarm 1, Alarm"},
+        // A refusal as rows of older versions hold it, and with its values (a host beside the
+        // process, which the words alone cannot be taken apart at).
+        {"recorder.refused", {"数据库 /d/x.db 正由另一个程序记录（进程 12）"},
+         "未记录：数据库 /d/x.db 正由另一个程序记录（进程 12）",
+         "Not recording: Database /d/x.db is being recorded by another program (process 12)"},
+        {"recorder.refused",
+         {"数据库 /d/%1 批.db 正由另一个程序记录（进程 12，主机 lab-7）", "/d/%1 批.db", "12", "lab-7"},
+         "未记录：数据库 /d/%1 批.db 正由另一个程序记录（进程 12，主机 lab-7）",
+         "Not recording: Database /d/%1 批.db is being recorded by another program (process 12, "
+         "host lab-7)", true},
         {"alert.sent", {"Webhook", "127.0.0.1", "记录停止（已确认）"},
          "已发送 Webhook → 127.0.0.1：记录停止（已确认）",
          "Sent Webhook → 127.0.0.1: Recording stopped (Acknowledged)"},

@@ -120,6 +120,12 @@ TEST(Exports, StatusLineAndWhatIsLeftOnDisk) {
          2,
          "velmars: ",
          "velmars: "},
+        {"a missing database, in English",
+         Target::File,
+         {"--db", dir.filePath("none/Rdatabj.db"), "--lang", "en"},
+         2,
+         "velmars: The database file does not exist: ",
+         "velmars: "},
     };
     for (const Case& c : cases) {
         for (const bool csv : {true, false}) {
@@ -141,6 +147,11 @@ TEST(Exports, StatusLineAndWhatIsLeftOnDisk) {
             }
             QProcess p;
             if (c.target == Target::FullStdout) p.setStandardOutputFile("/dev/full");
+            if (c.extra.contains("--lang")) {  // the language chosen is kept in the settings
+                QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+                env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+                p.setProcessEnvironment(env);
+            }
             p.start(bin, QStringList{csv ? "--export-csv" : "--export-events", target, "--db", db} +
                              c.extra);
             ASSERT_TRUE(p.waitForFinished(30000)) << what;

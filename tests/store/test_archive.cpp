@@ -189,7 +189,8 @@ TEST(Archive, AdoptsAWrappedRingOnceAndKeepsEverySampleAfter) {
                                   QDateTime::fromSecsSinceEpoch(kStart + 2009)};
         QBuffer out;
         out.open(QIODevice::WriteOnly);
-        ASSERT_EQ(exporter.write(out, range), 2000) << exporter.error().toStdString();
+        ASSERT_EQ(exporter.write(out, range), 2000)
+            << exporter.error().text(base::Lang::Stored).toStdString();
         const QList<QByteArray> lines = out.data().split('\n');
         const Sample first = sampleAt(kStart + 10);
         QByteArray row;

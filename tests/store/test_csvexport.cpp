@@ -87,7 +87,7 @@ QByteArray exportToBytes(const QString& path, const record::ExportRange& range,
     QBuffer buf;
     buf.open(QIODevice::WriteOnly);
     const auto n = ex.write(buf, range);
-    EXPECT_TRUE(n) << ex.error().toStdString();
+    EXPECT_TRUE(n) << ex.error().text(base::Lang::Stored).toStdString();
     if (rows && n) *rows = *n;
     return buf.data();
 }
@@ -158,7 +158,7 @@ TEST(CsvExport, ProgressCanStopALargeExport) {
     });
     EXPECT_FALSE(n);
     EXPECT_TRUE(ex.stopped());
-    EXPECT_EQ(ex.error(), QStringLiteral("导出已取消"));
+    EXPECT_EQ(ex.error().text(base::Lang::Stored), QStringLiteral("导出已取消"));
     EXPECT_EQ(seen, (QList<qint64>{4096, 8192}));
     // The whole ring again, to the end, in time order across the wrap.
     qint64 rows = 0;
