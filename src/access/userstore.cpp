@@ -204,31 +204,7 @@ const char kRowColumns[] =
 
 }  // namespace
 
-QList<Account> UserStore::accounts() {
-    QList<Account> out;
-    if (state_ != StoreState::Ready) return out;
-    QSqlQuery q(db_.db());
-    if (!q.exec(QString::fromLatin1(kRowColumns) + QStringLiteral(" ORDER BY user_id"))) return out;
-    while (q.next()) {
-        Account a;
-        a.userId = q.value(1).toString();
-        a.fullName = q.value(2).toString();
-        a.role = roleFromKey(q.value(3).toString()).value_or(Role::Viewer);
-        a.disabled = q.value(4).toBool();
-        a.mustChange = q.value(5).toBool();
-        a.failedLogins = q.value(6).toInt();
-        a.passwordSetMs = q.value(7).toLongLong();
-        out << a;
-    }
-    return out;
-}
-
-std::optional<UserStore::Row> UserStore::row(const QString& userId) {
-    if (state_ != StoreState::Ready) return std::nullopt;
-    QSqlQuery q(db_.db());
-    q.prepare(QString::fromLatin1(kRowColumns) + QStringLiteral(" WHERE user_id = ?"));
-    q.addBindValue(userId);
-    if (!q.exec() || !q.next()) return std::nullopt;
+UserStore::Row UserStore::rowFrom(const QSqlQuery& q) {
     Row r;
     r.id = q.value(0).toLongLong();
     r.account.userId = q.value(1).toString();
@@ -241,6 +217,25 @@ std::optional<UserStore::Row> UserStore::row(const QString& userId) {
     r.account.passwordSetMs = q.value(7).toLongLong();
     r.hash = q.value(8).toByteArray();
     return r;
+}
+
+QList<Account> UserStore::accounts() {
+    QList<Account> out;
+    if (state_ != StoreState::Ready) return out;
+    QSqlQuery q(db_.db());
+    if (!q.exec(QString::fromLatin1(kRowColumns) + QStringLiteral(" ORDER BY user_id"))) return out;
+    while (q.next())
+        out << rowFrom(q).account;
+    return out;
+}
+
+std::optional<UserStore::Row> UserStore::row(const QString& userId) {
+    if (state_ != StoreState::Ready) return std::nullopt;
+    QSqlQuery q(db_.db());
+    q.prepare(QString::fromLatin1(kRowColumns) + QStringLiteral(" WHERE user_id = ?"));
+    q.addBindValue(userId);
+    if (!q.exec() || !q.next()) return std::nullopt;
+    return rowFrom(q);
 }
 
 std::optional<Account> UserStore::account(const QString& userId) {
@@ -286,6 +281,29 @@ const QByteArray& UserStore::dummyHash() {
     return dummy_;
 }
 
+bool UserStore::insertAccount(const QString& userId, const QString& fullName, Role role,
+                              const QByteArray& hash, bool mustChange) {
+    const qint64 now = now_();
+    QSqlQuery q =
+        prepared(db_,
+                 "INSERT INTO access_users(user_id, full_name, role, hash,"
+                 " password_set_ms, must_change, created_ms) VALUES(?, ?, ?, ?, ?, ?, ?)");
+    q.addBindValue(userId);
+    q.addBindValue(fullName);
+    q.addBindValue(roleKey(role));
+    q.addBindValue(QString::fromLatin1(hash));
+    q.addBindValue(now);
+    q.addBindValue(mustChange ? 1 : 0);
+    q.addBindValue(now);
+    if (!q.exec()) return db_.failFromSql(q.lastError());
+    const qint64 rowId = q.lastInsertId().toLongLong();
+    q = prepared(db_, "INSERT INTO access_password_history(account, hash, set_ms) VALUES(?, ?, ?)");
+    q.addBindValue(rowId);
+    q.addBindValue(QString::fromLatin1(hash));
+    q.addBindValue(now);
+    return q.exec() || db_.failFromSql(q.lastError());
+}
+
 Outcome UserStore::createFirstAdmin(const QString& userId, const QString& fullName,
                                     const QString& password) {
     if (state_ != StoreState::Ready) return Outcome::Unusable;
@@ -301,23 +319,7 @@ Outcome UserStore::createFirstAdmin(const QString& userId, const QString& fullNa
         return Outcome::Unusable;
     if (q.value(0).toInt() > 0) return Outcome::Exists;
     q.finish();
-    const qint64 now = now_();
-    q = prepared(db_,
-                 "INSERT INTO access_users(user_id, full_name, role, hash, password_set_ms,"
-                 " must_change, created_ms) VALUES(?, ?, ?, ?, ?, 0, ?)");
-    q.addBindValue(id);
-    q.addBindValue(fullName.trimmed());
-    q.addBindValue(roleKey(Role::Administrator));
-    q.addBindValue(QString::fromLatin1(hash));
-    q.addBindValue(now);
-    q.addBindValue(now);
-    if (!q.exec()) return db_.failFromSql(q.lastError()), Outcome::Unusable;
-    const qint64 rowId = q.lastInsertId().toLongLong();
-    q = prepared(db_, "INSERT INTO access_password_history(account, hash, set_ms) VALUES(?, ?, ?)");
-    q.addBindValue(rowId);
-    q.addBindValue(QString::fromLatin1(hash));
-    q.addBindValue(now);
-    const bool ok = q.exec() &&
+    const bool ok = insertAccount(id, fullName.trimmed(), Role::Administrator, hash, false) &&
                     recordNow(QStringLiteral("account.created"), id,
                               {id, fullName.trimmed(), roleKey(Role::Administrator)}) &&
                     putSetting(kAccessControl, QStringLiteral("1")) &&
@@ -455,24 +457,7 @@ Outcome UserStore::createAccount(const QString& by, const QString& userId, const
     if (hash.isEmpty()) return Outcome::Unusable;
     record::Transaction t(db_);
     if (!t.ok()) return Outcome::Unusable;
-    const qint64 now = now_();
-    QSqlQuery q =
-        prepared(db_,
-                 "INSERT INTO access_users(user_id, full_name, role, hash,"
-                 " password_set_ms, must_change, created_ms) VALUES(?, ?, ?, ?, ?, 1, ?)");
-    q.addBindValue(id);
-    q.addBindValue(fullName.trimmed());
-    q.addBindValue(roleKey(role));
-    q.addBindValue(QString::fromLatin1(hash));
-    q.addBindValue(now);
-    q.addBindValue(now);
-    if (!q.exec()) return db_.failFromSql(q.lastError()), Outcome::Exists;
-    const qint64 rowId = q.lastInsertId().toLongLong();
-    q = prepared(db_, "INSERT INTO access_password_history(account, hash, set_ms) VALUES(?, ?, ?)");
-    q.addBindValue(rowId);
-    q.addBindValue(QString::fromLatin1(hash));
-    q.addBindValue(now);
-    return q.exec() &&
+    return insertAccount(id, fullName.trimmed(), role, hash, true) &&
                    recordNow(QStringLiteral("account.created"), by.trimmed(),
                              {id, fullName.trimmed(), roleKey(role)}) &&
                    t.commit()

@@ -7,6 +7,7 @@
 #include <QByteArray>
 #include <QJsonArray>
 #include <QList>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -125,9 +126,13 @@ class UserStore {
     struct Row;
     bool ensureSchema(bool fresh);
     bool isOurs(bool* empty);
+    static Row rowFrom(const QSqlQuery& q);  // a row of kRowColumns
     std::optional<Row> row(const QString& userId);
     QString setting(const QString& key, const QString& fallback);
     bool putSetting(const QString& key, const QString& value);
+    // The account's row and its first password in the history, inside the caller's transaction.
+    bool insertAccount(const QString& userId, const QString& fullName, Role role,
+                       const QByteArray& hash, bool mustChange);
     Outcome adminCheck(const QString& by);
     Outcome checkNewPassword(const Row& r, const QString& password);
     Outcome storePassword(const Row& r, const QByteArray& hash, bool mustChange);
