@@ -152,7 +152,9 @@ TEST(AccessStore, PasswordLockoutExpiryAndHistoryRules) {
     for (const char* secret :
          {"adminpass1", "firstpass", "pass-0002", "pass-0008", "reset-pass", "wrong-pass"})
         EXPECT_FALSE(bytesOf(path).contains(secret)) << secret;
+#ifndef Q_OS_WIN  // Windows keeps the file in the user's own profile folder instead
     EXPECT_EQ(QFile::permissions(path) & 0x0077, 0);  // nothing for group or others
+#endif
 }
 
 TEST(AccessRoles, LowestRoleOfEveryAction) {
