@@ -2899,5 +2899,9 @@
         <source>管理员</source>
         <translation>Administrator</translation>
     </message>
+    <message>
+        <source>不能停用或降级最后一个管理员</source>
+        <translation>The last administrator cannot be disabled or given another role</translation>
+    </message>
 </context>
 </TS>

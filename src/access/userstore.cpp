@@ -78,6 +78,8 @@ QString outcomeText(Outcome o) {
             return base::Tr::tr("用户已存在");
         case Outcome::NotFound:
             return base::Tr::tr("没有此用户");
+        case Outcome::LastAdministrator:
+            return base::Tr::tr("不能停用或降级最后一个管理员");
         case Outcome::BadInput:
             return base::Tr::tr("用户名和姓名不能为空");
         case Outcome::Unusable:
@@ -470,12 +472,23 @@ Outcome UserStore::createAccount(const QString& by, const QString& userId, const
                : Outcome::Unusable;
 }
 
+bool UserStore::isLastAdministrator(const Row& r) {
+    if (r.account.role != Role::Administrator || r.account.disabled) return false;
+    QSqlQuery q = prepared(db_,
+                           "SELECT count(*) FROM access_users WHERE role = ? AND disabled = 0"
+                           " AND id <> ?");
+    q.addBindValue(roleKey(Role::Administrator));
+    q.addBindValue(r.id);
+    return !q.exec() || !q.next() || q.value(0).toInt() == 0;
+}
+
 Outcome UserStore::changeAccount(const QString& by, const QString& userId, const QString& fullName,
                                  Role role) {
     if (const Outcome o = adminCheck(by); o != Outcome::Done) return o;
     if (fullName.trimmed().isEmpty()) return Outcome::BadInput;
     const auto r = row(userId.trimmed());
     if (!r) return Outcome::NotFound;
+    if (role != Role::Administrator && isLastAdministrator(*r)) return Outcome::LastAdministrator;
     record::Transaction t(db_);
     QSqlQuery q = prepared(db_, "UPDATE access_users SET full_name = ?, role = ? WHERE id = ?");
     q.addBindValue(fullName.trimmed());
@@ -494,6 +507,7 @@ Outcome UserStore::setDisabled(const QString& by, const QString& userId, bool di
     if (const Outcome o = adminCheck(by); o != Outcome::Done) return o;
     const auto r = row(userId.trimmed());
     if (!r) return Outcome::NotFound;
+    if (disabled && isLastAdministrator(*r)) return Outcome::LastAdministrator;
     record::Transaction t(db_);
     QSqlQuery q = prepared(db_, "UPDATE access_users SET disabled = ? WHERE id = ?");
     q.addBindValue(disabled ? 1 : 0);

@@ -39,8 +39,9 @@ enum class Outcome {
     Reused,      // one of the account's last kHistory passwords
     Exists,      // the user id is taken (in any case), or the store has accounts already
     NotFound,    // no such account
-    BadInput,    // an empty user id or name
-    Unusable,    // the store cannot be read or written
+    LastAdministrator,  // the last enabled administrator may not be disabled or given another role
+    BadInput,           // an empty user id or name
+    Unusable,           // the store cannot be read or written
 };
 QString outcomeText(Outcome o);
 
@@ -134,6 +135,8 @@ class UserStore {
     bool insertAccount(const QString& userId, const QString& fullName, Role role,
                        const QByteArray& hash, bool mustChange);
     Outcome adminCheck(const QString& by);
+    // Whether the account is the only enabled administrator (nobody could switch access off).
+    bool isLastAdministrator(const Row& r);
     Outcome checkNewPassword(const Row& r, const QString& password);
     Outcome storePassword(const Row& r, const QByteArray& hash, bool mustChange);
     Outcome changeSetting(const QString& by, const QString& key, const QString& value,

@@ -117,6 +117,27 @@ TEST(AccessStore, PasswordLockoutExpiryAndHistoryRules) {
         {"admin resets", [&](UserStore& s) { return s.resetPassword(admin, "olga", "reset-pass"); },
          Outcome::Done},
         {"reset must change", login("olga", "reset-pass"), Outcome::MustChange},
+        {"the last administrator stays one",
+         [&](UserStore& s) { return s.changeAccount(admin, "admin", "Ada", Role::Supervisor); },
+         Outcome::LastAdministrator},
+        {"nor disables himself", [&](UserStore& s) { return s.setDisabled(admin, "admin", true); },
+         Outcome::LastAdministrator},
+        {"a second administrator",
+         [&](UserStore& s) {
+             return s.changeAccount(admin, "olga", "Olga Op", Role::Administrator);
+         },
+         Outcome::Done},
+        {"then the first may go",
+         [&](UserStore& s) { return s.changeAccount(admin, "admin", "Ada", Role::Supervisor); },
+         Outcome::Done},
+        {"no longer an administrator",
+         [&](UserStore& s) { return s.changeAccount(admin, "admin", "Ada", Role::Administrator); },
+         Outcome::NotAllowed},
+        {"made one again",
+         [&](UserStore& s) {
+             return s.changeAccount("olga", "admin", "Ada Admin", Role::Administrator);
+         },
+         Outcome::Done},
         {"admin disables", [&](UserStore& s) { return s.setDisabled(admin, "olga", true); },
          Outcome::Done},
         {"disabled: refused", login("olga", "reset-pass"), Outcome::Refused},
@@ -137,7 +158,7 @@ TEST(AccessStore, PasswordLockoutExpiryAndHistoryRules) {
     ASSERT_TRUE(olga);
     EXPECT_TRUE(olga->disabled);
     EXPECT_TRUE(olga->mustChange);
-    EXPECT_EQ(olga->role, Role::Operator);
+    EXPECT_EQ(olga->role, Role::Administrator);
     QStringList codes;
     for (const AccessEvent& e : again.events())
         codes << e.code;
