@@ -2795,5 +2795,121 @@
         <source>通讯正常</source>
         <translation>Communication OK</translation>
     </message>
+    <message>
+        <source>两次输入的密码不一致</source>
+        <translation>The two passwords differ</translation>
+    </message>
+    <message>
+        <source>会话已锁定，请输入密码解锁</source>
+        <translation>Session locked: enter the password to unlock</translation>
+    </message>
+    <message>
+        <source>再次输入密码：</source>
+        <translation>Password again: </translation>
+    </message>
+    <message>
+        <source>密码已过期或须更改，请设置新密码</source>
+        <translation>The password has expired or must be changed: set a new one</translation>
+    </message>
+    <message>
+        <source>密码至少需要 %1 个字符</source>
+        <translation>The password needs at least %1 characters</translation>
+    </message>
+    <message>
+        <source>密码：</source>
+        <translation>Password: </translation>
+    </message>
+    <message>
+        <source>已创建管理员 %1，访问控制已开启</source>
+        <translation>Administrator %1 created, access control on</translation>
+    </message>
+    <message>
+        <source>新密码不能与最近 %1 次的密码相同</source>
+        <translation>The new password may not be one of the last %1</translation>
+    </message>
+    <message>
+        <source>标准输入没有提供两次密码</source>
+        <translation>Standard input did not give the password twice</translation>
+    </message>
+    <message>
+        <source>标准输入没有提供密码</source>
+        <translation>Standard input did not give a password</translation>
+    </message>
+    <message>
+        <source>没有此用户</source>
+        <translation>No such user</translation>
+    </message>
+    <message>
+        <source>用户名和姓名不能为空</source>
+        <translation>User id and full name may not be empty</translation>
+    </message>
+    <message>
+        <source>用户已存在</source>
+        <translation>The user exists already</translation>
+    </message>
+    <message>
+        <source>用户库 %1 无法使用：%2</source>
+        <translation>User store %1 cannot be used: %2</translation>
+    </message>
+    <message>
+        <source>用户库中没有账户，请先用 --create-admin 创建管理员</source>
+        <translation>The user store has no account: create the administrator with --create-admin first</translation>
+    </message>
+    <message>
+        <source>用户库已有账户，不能再创建第一个管理员</source>
+        <translation>The user store has accounts already: no first administrator can be made</translation>
+    </message>
+    <message>
+        <source>用户库无法使用</source>
+        <translation>The user store cannot be used</translation>
+    </message>
+    <message>
+        <source>用户库无法使用，任何人都不能修改</source>
+        <translation>The user store cannot be used: nobody may change anything</translation>
+    </message>
+    <message>
+        <source>管理员 %1 的密码：</source>
+        <translation>Password of administrator %1: </translation>
+    </message>
+    <message>
+        <source>访问控制已关闭</source>
+        <translation>Access control off</translation>
+    </message>
+    <message>
+        <source>访问控制已开启</source>
+        <translation>Access control on</translation>
+    </message>
+    <message>
+        <source>请先登录</source>
+        <translation>Log in first</translation>
+    </message>
+    <message>
+        <source>账户已锁定，请管理员解锁</source>
+        <translation>Account locked: an administrator unlocks it</translation>
+    </message>
+    <message>
+        <source>需要%1权限</source>
+        <translation>Needs the %1 role</translation>
+    </message>
+    <message>
+        <source>需要管理员权限</source>
+        <translation>Needs an administrator</translation>
+    </message>
+    <message>
+        <source>查看员</source>
+        <translation>Viewer</translation>
+    </message>
+    <message>
+        <source>主管</source>
+        <translation>Supervisor</translation>
+    </message>
+    <message>
+        <source>管理员</source>
+        <translation>Administrator</translation>
+    </message>
+    <message>
+        <source>不能停用或降级最后一个管理员</source>
+        <translation>The last administrator cannot be disabled or given another role</translation>
+    </message>
 </context>
 </TS>

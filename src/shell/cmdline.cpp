@@ -205,6 +205,27 @@ ParseResult parseCommandLine(const QStringList& args) {
                 return {std::nullopt,
                         QStringLiteral("--lang expects zh or en, got '%1'").arg(shown(v))};
             o.language = v;
+        } else if (matches(a, QStringLiteral("--create-admin")) ||
+                   matches(a, QStringLiteral("--full-name")) ||
+                   matches(a, QStringLiteral("--user"))) {
+            const QString name = a.section(u'=', 0, 0);
+            if (!takeValue(args, i, name, v, error)) return {std::nullopt, error};
+            if (v.trimmed().isEmpty())
+                return {std::nullopt,
+                        QStringLiteral("%1 expects %2")
+                            .arg(name, name == u"--full-name" ? QStringLiteral("a name")
+                                                              : QStringLiteral("a user id"))};
+            (name == u"--create-admin" ? o.createAdmin
+             : name == u"--full-name"  ? o.fullName
+                                       : o.user) = v.trimmed();
+        } else if (matches(a, QStringLiteral("--access-control"))) {
+            if (!takeValue(args, i, QStringLiteral("--access-control"), v, error))
+                return {std::nullopt, error};
+            if (v != u"on" && v != u"off")
+                return {
+                    std::nullopt,
+                    QStringLiteral("--access-control expects on or off, got '%1'").arg(shown(v))};
+            o.accessControl = v == u"on";
         } else if (matches(a, QStringLiteral("--screenshot"))) {
             if (!takeValue(args, i, QStringLiteral("--screenshot"), v, error))
                 return {std::nullopt, error};
@@ -271,6 +292,12 @@ ParseResult parseCommandLine(const QStringList& args) {
     if (!o.report.isEmpty() && (!o.exportCsv.isEmpty() || !o.exportEvents.isEmpty()))
         return {std::nullopt,
                 QStringLiteral("--report cannot go with --export-csv or --export-events")};
+    if (o.createAdmin.isEmpty() != o.fullName.isEmpty())
+        return {std::nullopt, QStringLiteral("--create-admin and --full-name go together")};
+    if (o.accessControl.has_value() == o.user.isEmpty())
+        return {std::nullopt, QStringLiteral("--access-control and --user go together")};
+    if (!o.createAdmin.isEmpty() && o.accessControl)
+        return {std::nullopt, QStringLiteral("--create-admin cannot go with --access-control")};
     if (!o.chambers.isEmpty()) {
         if (const auto refusal = overview::checkChambers(o.chambers))
             return {std::nullopt, shown(overview::refusalLine(*refusal))};
@@ -371,6 +398,13 @@ QString usageText() {
                "                        settings file; default: the desktop's when the program "
                "speaks\n"
                "                        it, else zh)\n"
+               "  --create-admin USER --full-name NAME  make the first administrator (password "
+               "twice\n"
+               "                        on standard input) and switch access control on, no "
+               "window\n"
+               "  --access-control on|off --user ADMIN  switch access control (the "
+               "administrator's\n"
+               "                        password on standard input), no window\n"
                "  --help                this text\n")
         .arg(base::Tr::tr("打开"));
 }

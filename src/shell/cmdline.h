@@ -57,6 +57,13 @@ struct Options {
     // --lang zh|en: the language of windows, messages and exports (kept in the settings file;
     // unset keeps what it says, else the desktop's language when the program speaks it).
     std::optional<QString> language;
+    // --create-admin USER --full-name "NAME": the user store's first administrator, no window;
+    // --access-control on|off --user ADMIN: switched by an administrator. Passwords come from
+    // standard input only.
+    QString createAdmin;
+    QString fullName;
+    std::optional<bool> accessControl;
+    QString user;
 };
 
 struct ParseResult {

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "base/numberlocale.h"
+#include "shell/accesscommand.h"
 #include "shell/appicon.h"
 #include "shell/application.h"
 #include "shell/cmdline.h"
@@ -35,6 +36,14 @@ int run(int argc, char** argv) {
         shell::useLanguage(parsed.options->language);
         std::fputs(qUtf8Printable(shell::usageText()), stdout);
         return 0;
+    }
+    if (!parsed.options->createAdmin.isEmpty() || parsed.options->accessControl) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("velmars"));
+        QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
+        shell::setProfile(parsed.options->profile);
+        shell::useLanguage(parsed.options->language);
+        return shell::runAccessCommand(*parsed.options);
     }
     if (!parsed.options->exportCsv.isEmpty() || !parsed.options->exportEvents.isEmpty()) {
         QCoreApplication core(argc, argv);

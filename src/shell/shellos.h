@@ -15,4 +15,8 @@ QString dataFolder();
 // way is unsafe.
 int endProcess(int code);
 
+// Switches off (or back on) the echo of the terminal that standard input is, so a password typed
+// there stays unseen; false when standard input is no terminal (a pipe, a file).
+bool echoInput(bool on);
+
 }  // namespace shell::os

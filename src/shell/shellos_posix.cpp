@@ -1,6 +1,9 @@
 #include <QDir>
 #include <QStandardPaths>
 
+#include <termios.h>
+#include <unistd.h>
+
 #include "shell/shellos.h"
 
 namespace shell::os {
@@ -13,6 +16,16 @@ QString dataFolder() {
 
 int endProcess(int code) {
     return code;
+}
+
+bool echoInput(bool on) {
+    termios mode{};
+    if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &mode) != 0) return false;
+    if (on)
+        mode.c_lflag |= ECHO;
+    else
+        mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    return tcsetattr(STDIN_FILENO, TCSANOW, &mode) == 0;
 }
 
 }  // namespace shell::os

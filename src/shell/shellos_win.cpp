@@ -24,4 +24,11 @@ int endProcess(int code) {
     return code;
 }
 
+bool echoInput(bool on) {
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (in == INVALID_HANDLE_VALUE || !GetConsoleMode(in, &mode)) return false;
+    return SetConsoleMode(in, on ? (mode | ENABLE_ECHO_INPUT) : (mode & ~DWORD(ENABLE_ECHO_INPUT)));
+}
+
 }  // namespace shell::os

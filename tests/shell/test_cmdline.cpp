@@ -90,6 +90,12 @@ TEST(CommandLine, RejectsWhatItDoesNotUnderstand) {
         "--keep-days 1.5",
         "--keep-free-gb x",
         "--keep-free-gb -2",
+        "--create-admin ada",
+        "--full-name Ada",
+        "--create-admin ada --full-name Ada --access-control on --user ada",
+        "--access-control on",
+        "--access-control maybe --user ada",
+        "--user ada",
     };
     for (const char* line : bad) {
         const auto r = parseCommandLine(split(line));

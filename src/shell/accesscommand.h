@@ -1,0 +1,19 @@
+#pragma once
+// The user store's commands, without a window: the first administrator (--create-admin USER
+// --full-name NAME) and access control switched by an administrator (--access-control on|off
+// --user ADMIN). Passwords are read from standard input, one line each, unseen on a terminal.
+
+#include "shell/cmdline.h"
+
+namespace shell {
+
+// The user store of the PC: one file in the data folder for every chamber and profile.
+QString userStorePath();
+
+// Runs the command the options ask for. Needs a QCoreApplication. Returns 0 done (one line on
+// stdout), 1 refused (a wrong password, no administrator, accounts already there, a locked
+// account), 2 bad input (no password, two entries that differ, one too short, an unusable store);
+// the reason goes to stderr in one line.
+int runAccessCommand(const Options& options);
+
+}  // namespace shell

@@ -1,0 +1,329 @@
+// The user store's rules, the role table, the session's idle lock and the files the store must
+// leave alone, all against real store files.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+#include <functional>
+
+#include "access/session.h"
+#include "access/userstore.h"
+
+using namespace auth;
+
+namespace {
+
+constexpr qint64 kDayMs = 86'400'000;
+
+QByteArray bytesOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+struct Step {
+    const char* what;
+    std::function<Outcome(UserStore&)> run;
+    Outcome expected;
+};
+
+}  // namespace
+
+TEST(AccessStore, PasswordLockoutExpiryAndHistoryRules) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QString::fromLatin1(kUserStoreFileName));
+    qint64 now = 1'700'000'000'000;
+    UserStore store(path, QStringLiteral("rules"), HashCost::minimum(), [&] { return now; });
+    ASSERT_EQ(store.open(/*create=*/true), StoreState::Ready);
+    EXPECT_FALSE(store.accessControl());
+    EXPECT_EQ(store.passwordExpiryDays(), 90);
+    EXPECT_EQ(store.idleLockMinutes(), 15);
+
+    const auto login = [](const char* u, const char* p) {
+        return [=](UserStore& s) {
+            return s.authenticate(QString::fromUtf8(u), QString::fromUtf8(p));
+        };
+    };
+    const auto change = [](const char* u, const char* o, const char* n) {
+        return [=](UserStore& s) {
+            return s.changePassword(QString::fromUtf8(u), QString::fromUtf8(o),
+                                    QString::fromUtf8(n));
+        };
+    };
+    const auto later = [&](qint64 ms) {
+        return [&now, ms](UserStore&) {
+            now += ms;
+            return Outcome::Done;
+        };
+    };
+    const QString admin = QStringLiteral("admin");
+    const std::vector<Step> steps = {
+        {"short first password",
+         [](UserStore& s) { return s.createFirstAdmin("admin", "Ada", "1234567"); },
+         Outcome::TooShort},
+        {"first admin",
+         [](UserStore& s) { return s.createFirstAdmin("admin", "Ada Admin", "adminpass1"); },
+         Outcome::Done},
+        {"second first admin",
+         [](UserStore& s) { return s.createFirstAdmin("x", "X", "adminpass2"); }, Outcome::Exists},
+        {"admin logs in", login("ADMIN", "adminpass1"), Outcome::Done},
+        {"operator made",
+         [&](UserStore& s) {
+             return s.createAccount(admin, "olga", "Olga Op", Role::Operator, "firstpass");
+         },
+         Outcome::Done},
+        {"same id in other case",
+         [&](UserStore& s) {
+             return s.createAccount(admin, "OLGA", "O", Role::Viewer, "firstpass");
+         },
+         Outcome::Exists},
+        {"operator cannot make accounts",
+         [](UserStore& s) {
+             return s.createAccount("olga", "vic", "Vic", Role::Viewer, "firstpass");
+         },
+         Outcome::NotAllowed},
+        {"first login must change", login("olga", "firstpass"), Outcome::MustChange},
+        {"same password again", change("olga", "firstpass", "firstpass"), Outcome::Reused},
+        {"too short", change("olga", "firstpass", "short"), Outcome::TooShort},
+        {"wrong old password", change("olga", "nope-nope", "secondpass"), Outcome::Refused},
+        {"changed", change("olga", "firstpass", "pass-0002"), Outcome::Done},
+        {"logs in", login("olga", "pass-0002"), Outcome::Done},
+        {"third", change("olga", "pass-0002", "pass-0003"), Outcome::Done},
+        {"fourth", change("olga", "pass-0003", "pass-0004"), Outcome::Done},
+        {"fifth", change("olga", "pass-0004", "pass-0005"), Outcome::Done},
+        {"sixth", change("olga", "pass-0005", "pass-0006"), Outcome::Done},
+        {"fifth back is refused", change("olga", "pass-0006", "pass-0002"), Outcome::Reused},
+        {"seventh", change("olga", "pass-0006", "pass-0007"), Outcome::Done},
+        {"sixth back is allowed", change("olga", "pass-0007", "pass-0002"), Outcome::Done},
+        {"wrong 1", login("olga", "wrong-pass"), Outcome::Refused},
+        {"unknown user: the same answer", login("nobody", "pass-0002"), Outcome::Refused},
+        {"wrong 2", login("olga", "wrong-pass"), Outcome::Refused},
+        {"wrong 3", login("Olga", "wrong-pass"), Outcome::Refused},
+        {"wrong 4", login("olga", "wrong-pass"), Outcome::Refused},
+        {"wrong 5 locks", login("olga", "wrong-pass"), Outcome::Locked},
+        {"right one stays locked", login("olga", "pass-0002"), Outcome::Locked},
+        {"operator cannot unlock", [](UserStore& s) { return s.unlock("olga", "olga"); },
+         Outcome::NotAllowed},
+        {"admin unlocks", [&](UserStore& s) { return s.unlock(admin, "olga"); }, Outcome::Done},
+        {"in again", login("olga", "pass-0002"), Outcome::Done},
+        {"89 days later", later(89 * kDayMs), Outcome::Done},
+        {"not yet expired", login("olga", "pass-0002"), Outcome::Done},
+        {"2 days later", later(2 * kDayMs), Outcome::Done},
+        {"expired", login("olga", "pass-0002"), Outcome::MustChange},
+        {"renewed", change("olga", "pass-0002", "pass-0008"), Outcome::Done},
+        {"in after renewal", login("olga", "pass-0008"), Outcome::Done},
+        {"admin resets", [&](UserStore& s) { return s.resetPassword(admin, "olga", "reset-pass"); },
+         Outcome::Done},
+        {"reset must change", login("olga", "reset-pass"), Outcome::MustChange},
+        {"the last administrator stays one",
+         [&](UserStore& s) { return s.changeAccount(admin, "admin", "Ada", Role::Supervisor); },
+         Outcome::LastAdministrator},
+        {"nor disables himself", [&](UserStore& s) { return s.setDisabled(admin, "admin", true); },
+         Outcome::LastAdministrator},
+        {"a second administrator",
+         [&](UserStore& s) {
+             return s.changeAccount(admin, "olga", "Olga Op", Role::Administrator);
+         },
+         Outcome::Done},
+        {"then the first may go",
+         [&](UserStore& s) { return s.changeAccount(admin, "admin", "Ada", Role::Supervisor); },
+         Outcome::Done},
+        {"no longer an administrator",
+         [&](UserStore& s) { return s.changeAccount(admin, "admin", "Ada", Role::Administrator); },
+         Outcome::NotAllowed},
+        {"made one again",
+         [&](UserStore& s) {
+             return s.changeAccount("olga", "admin", "Ada Admin", Role::Administrator);
+         },
+         Outcome::Done},
+        {"admin disables", [&](UserStore& s) { return s.setDisabled(admin, "olga", true); },
+         Outcome::Done},
+        {"disabled: refused", login("olga", "reset-pass"), Outcome::Refused},
+        {"no expiry setting", [&](UserStore& s) { return s.setPasswordExpiryDays(admin, 0); },
+         Outcome::Done},
+        {"a year on", later(365 * kDayMs), Outcome::Done},
+        {"admin never expires now", login("admin", "adminpass1"), Outcome::Done},
+    };
+    for (const Step& s : steps)
+        EXPECT_EQ(s.run(store), s.expected) << s.what;
+
+    // All of it is in the file, read anew; the account is kept, only disabled.
+    UserStore again(path, QStringLiteral("again"), HashCost::minimum(), [&] { return now; });
+    ASSERT_EQ(again.open(false), StoreState::Ready);
+    EXPECT_TRUE(again.accessControl());
+    EXPECT_EQ(again.passwordExpiryDays(), 0);
+    const auto olga = again.account(QStringLiteral("OLGA"));
+    ASSERT_TRUE(olga);
+    EXPECT_TRUE(olga->disabled);
+    EXPECT_TRUE(olga->mustChange);
+    EXPECT_EQ(olga->role, Role::Administrator);
+    QStringList codes;
+    for (const AccessEvent& e : again.events())
+        codes << e.code;
+    for (const char* code :
+         {"account.created", "access.switched", "login", "login.failed", "login.must_change",
+          "password.changed", "account.locked", "account.unlocked", "account.reset",
+          "account.disabled", "setting.changed"})
+        EXPECT_TRUE(codes.contains(QString::fromLatin1(code))) << code;
+    // The unknown user's attempt is recorded without what was typed.
+    EXPECT_FALSE(bytesOf(path).contains("nobody"));
+    // No password in the file's bytes; the file is its owner's alone.
+    for (const char* secret :
+         {"adminpass1", "firstpass", "pass-0002", "pass-0008", "reset-pass", "wrong-pass"})
+        EXPECT_FALSE(bytesOf(path).contains(secret)) << secret;
+#ifndef Q_OS_WIN  // Windows keeps the file in the user's own profile folder instead
+    EXPECT_EQ(QFile::permissions(path) & 0x0077, 0);  // nothing for group or others
+#endif
+}
+
+TEST(AccessRoles, LowestRoleOfEveryAction) {
+    const std::pair<Action, Role> table[] = {
+        {Action::Look, Role::Viewer},
+        {Action::SetValue, Role::Operator},
+        {Action::AlarmSettings, Role::Operator},
+        {Action::ProgramRunCommand, Role::Operator},
+        {Action::StartEndRun, Role::Operator},
+        {Action::AcknowledgeAlert, Role::Operator},
+        {Action::ConfigurationWrite, Role::Supervisor},
+        {Action::ProgramWrite, Role::Supervisor},
+        {Action::SignReport, Role::Supervisor},
+        {Action::SignAuditReview, Role::Supervisor},
+        {Action::Accounts, Role::Administrator},
+        {Action::AccessControlSettings, Role::Administrator},
+        {Action::Retention, Role::Administrator},
+        {Action::Forwarding, Role::Administrator},
+        {Action::AlertSettings, Role::Administrator},
+    };
+    const Role roles[] = {Role::Viewer, Role::Operator, Role::Supervisor, Role::Administrator};
+    for (const auto& [action, lowest] : table) {
+        const int a = static_cast<int>(action);
+        EXPECT_EQ(lowestRole(action), lowest) << a;
+        EXPECT_EQ(mayDo({}, action), Denial::None) << a;  // access control off: everyone
+        EXPECT_EQ(mayDo({true, true, std::nullopt, false}, action), Denial::NotLoggedIn) << a;
+        EXPECT_EQ(mayDo({true, true, Role::Administrator, true}, action), Denial::SessionLocked)
+            << a;
+        for (Role r : roles)
+            EXPECT_EQ(mayDo({true, true, r, false}, action),
+                      r >= lowest ? Denial::None : Denial::RoleTooLow)
+                << a << " " << roleKey(r).toStdString();
+        EXPECT_EQ(mayDo({false, false, Role::Administrator, false}, action),
+                  action == Action::Look ? Denial::None : Denial::StoreUnusable)
+            << a;
+        EXPECT_EQ(denialText(Denial::None, action), QString());
+        EXPECT_FALSE(denialText(Denial::RoleTooLow, action).isEmpty());
+    }
+    for (Role r : roles)
+        EXPECT_EQ(roleFromKey(roleKey(r)), r);
+    EXPECT_EQ(roleFromKey(QStringLiteral("root")), std::nullopt);
+}
+
+TEST(AccessSession, IdleLockAndUnlockWithInjectedTimes) {
+    QTemporaryDir dir;
+    UserStore store(dir.filePath(QStringLiteral("users.db")), QStringLiteral("session"),
+                    HashCost::minimum());
+    ASSERT_EQ(store.open(true), StoreState::Ready);
+    ASSERT_EQ(store.createFirstAdmin(QStringLiteral("admin"), QStringLiteral("A"),
+                                     QStringLiteral("adminpass1")),
+              Outcome::Done);
+    ASSERT_EQ(
+        store.createAccount(QStringLiteral("admin"), QStringLiteral("sue"), QStringLiteral("Sue"),
+                            Role::Supervisor, QStringLiteral("temp-pass")),
+        Outcome::Done);
+    ASSERT_EQ(store.setIdleLockMinutes(QStringLiteral("admin"), 2), Outcome::Done);
+
+    Session s(store);
+    EXPECT_EQ(mayDo(s.standing(), Action::Look), Denial::NotLoggedIn);
+    EXPECT_EQ(s.login(QStringLiteral("sue"), QStringLiteral("temp-pass"), 1000),
+              Outcome::MustChange);
+    EXPECT_EQ(mayDo(s.standing(), Action::Look), Denial::NotLoggedIn);  // nothing before the change
+    EXPECT_EQ(s.changePassword(QStringLiteral("temp-pass"), QStringLiteral("sue-pass-1"), 2000),
+              Outcome::Done);
+    EXPECT_EQ(mayDo(s.standing(), Action::ConfigurationWrite), Denial::None);
+    EXPECT_EQ(mayDo(s.standing(), Action::Accounts), Denial::RoleTooLow);
+
+    const qint64 idle = 2 * 60'000;
+    EXPECT_FALSE(s.lockIfIdle(2000 + idle - 1));
+    s.touch(60'000);
+    EXPECT_FALSE(s.lockIfIdle(2000 + idle));  // the input started the idle time again
+    EXPECT_TRUE(s.lockIfIdle(60'000 + idle));
+    EXPECT_FALSE(s.lockIfIdle(60'000 + idle + 1));  // once
+    EXPECT_EQ(s.state(), Session::State::Locked);
+    EXPECT_EQ(mayDo(s.standing(), Action::SetValue), Denial::SessionLocked);
+    s.touch(200'000);  // input does not unlock
+    EXPECT_EQ(s.state(), Session::State::Locked);
+    EXPECT_EQ(s.unlock(QStringLiteral("adminpass1"), 210'000), Outcome::Refused);  // another's
+    EXPECT_EQ(s.unlock(QStringLiteral("sue-pass-1"), 220'000), Outcome::Done);
+    EXPECT_FALSE(s.lockIfIdle(220'000 + idle - 1));
+    EXPECT_EQ(s.userId(), QStringLiteral("sue"));
+    // A wrong unlock counts as a failed login: the fifth in a row ends the session.
+    ASSERT_TRUE(s.lockIfIdle(220'000 + idle));
+    for (int i = 0; i < UserStore::kLockAfter; ++i)
+        EXPECT_EQ(s.unlock(QStringLiteral("wrong-pass"), 230'000),
+                  i + 1 == UserStore::kLockAfter ? Outcome::Locked : Outcome::Refused)
+            << i;
+    EXPECT_EQ(s.state(), Session::State::LoggedOut);
+}
+
+TEST(AccessStore, FilesNotOursAreLeftAsTheyAre) {
+    QTemporaryDir dir;
+    // A store of ours, to damage and to mark read-only.
+    const QString good = dir.filePath(QStringLiteral("good.db"));
+    {
+        UserStore s(good, QStringLiteral("make"), HashCost::minimum());
+        ASSERT_EQ(s.open(true), StoreState::Ready);
+        ASSERT_EQ(s.createFirstAdmin(QStringLiteral("admin"), QStringLiteral("A"),
+                                     QStringLiteral("adminpass1")),
+                  Outcome::Done);
+    }
+    const QByteArray store = bytesOf(good);
+    ASSERT_GT(store.size(), 3 * 4096);
+    const QString foreign = dir.filePath(QStringLiteral("foreign.db"));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("f"));
+        db.setDatabaseName(foreign);
+        ASSERT_TRUE(db.open());
+        QSqlQuery(db).exec(QStringLiteral("CREATE TABLE notes(id INTEGER, text TEXT)"));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("f"));
+    struct Case {
+        const char* name;
+        QByteArray bytes;
+        bool readOnly;
+    };
+    QByteArray corrupt = store;
+    corrupt.replace(4096, 4096, QByteArray(4096, '\xff'));
+    const Case cases[] = {
+        {"not a database", QByteArray(4096, 'x'), false},
+        {"another program's database", bytesOf(foreign), false},
+        {"a damaged store", corrupt, false},
+        {"a read-only store", store, true},
+    };
+    for (const Case& c : cases) {
+        const QString path = dir.filePath(QStringLiteral("case.db"));
+        QFile::remove(path);
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(c.bytes) == c.bytes.size());
+        f.close();
+        if (c.readOnly) QFile::setPermissions(path, QFileDevice::ReadOwner);
+        {
+            UserStore s(path, QStringLiteral("case"), HashCost::minimum());
+            for (bool create : {false, true}) {
+                EXPECT_EQ(s.open(create), StoreState::Unusable) << c.name;
+                EXPECT_FALSE(s.stateText().isEmpty()) << c.name;
+                EXPECT_EQ(s.authenticate(QStringLiteral("admin"), QStringLiteral("adminpass1")),
+                          Outcome::Unusable)
+                    << c.name;
+                Session session(s);
+                EXPECT_EQ(mayDo(session.standing(), Action::SetValue), Denial::StoreUnusable)
+                    << c.name;
+            }
+        }
+        EXPECT_EQ(bytesOf(path), c.bytes) << c.name;
+        EXPECT_EQ(QDir(dir.path()).entryList({QStringLiteral("case.db*")}, QDir::Files).size(), 1)
+            << c.name;
+        QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+}

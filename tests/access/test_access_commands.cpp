@@ -1,0 +1,122 @@
+// --create-admin and --access-control through the real program, with passwords on standard input:
+// exit codes, what the user store holds afterwards, and no password in anything written.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <optional>
+
+#include "access/userstore.h"
+
+using namespace auth;
+
+namespace {
+
+QByteArray bytesOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+struct Result {
+    int code = -1;
+    QByteArray out, err;
+};
+
+Result velmars(const QString& home, const QStringList& args, const QByteArray& input) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home + QStringLiteral("/data"));
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + QStringLiteral("/config"));
+    p.setProcessEnvironment(env);
+    p.start(qEnvironmentVariable("VELMARS_BIN_DIR") + QStringLiteral("/velmars"), args);
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(60000)) return {};
+    return {p.exitCode(), p.readAllStandardOutput(), p.readAllStandardError()};
+}
+
+// Whether the store says access control is on; none when it has no usable file.
+std::optional<bool> accessControlIn(const QString& path) {
+    UserStore store(path, QStringLiteral("look"));
+    if (store.open(false) != StoreState::Ready) return std::nullopt;
+    return store.accessControl();
+}
+
+}  // namespace
+
+TEST(AccessCommands, FirstAdministratorAndSwitchingThroughTheProgram) {
+    QTemporaryDir home;
+    const QString store = home.filePath(QStringLiteral("data/velmars/velmars/") +
+                                        QString::fromLatin1(kUserStoreFileName));
+    const QStringList create = {"--create-admin", "ada", "--full-name", "Ada Lovelace"};
+    const QStringList off = {"--access-control", "off", "--user", "ADA"};
+    const QStringList on = {"--access-control", "on", "--user", "ada"};
+    struct Step {
+        const char* what;
+        QStringList args;
+        QByteArray input;
+        int code;
+        std::optional<bool> after;  // access control afterwards; none: no usable store
+        const char* err = "";       // the start of stderr's line, when one is expected
+    };
+    const Step steps[] = {
+        {"switch before any account", on, "pw-alpha-1\n", 1, std::nullopt},
+        {"too short", create, "seven77\nseven77\n", 2, std::nullopt},
+        {"the two differ", create, "pw-alpha-1\npw-alpha-2\n", 2, std::nullopt},
+        {"only once", create, "pw-alpha-1\n", 2, std::nullopt},
+        {"no name", {"--create-admin", "ada"}, "pw-alpha-1\npw-alpha-1\n", 2, std::nullopt},
+        {"first administrator", create, "pw-alpha-1\r\npw-alpha-1\r\n", 0, true},
+        {"a second first one",
+         {"--create-admin", "bob", "--full-name", "Bob"},
+         "pw-bravo-1\npw-bravo-1\n",
+         1,
+         true},
+        {"wrong password", off, "pw-alpha-2\n", 1, true},
+        {"wrong password, in English", off + QStringList{"--lang", "en"}, "pw-alpha-3\n", 1, true,
+         "velmars: Wrong user name or password"},
+        // The same answer for an unknown user (--lang en is kept in the settings file).
+        {"unknown user",
+         {"--access-control", "off", "--user", "eve"},
+         "pw-alpha-1\n",
+         1,
+         true,
+         "velmars: Wrong user name or password"},
+        {"no password", off, "", 2, true},
+        {"switched off", off, "pw-alpha-1\n", 0, false},
+        {"switched on", on, "pw-alpha-1\n", 0, true},
+    };
+    for (const Step& s : steps) {
+        const auto r = velmars(home.path(), s.args, s.input);
+        EXPECT_EQ(r.code, s.code) << s.what << ": " << r.err.toStdString();
+        EXPECT_EQ(r.out.count('\n'), s.code == 0 ? 1 : 0) << s.what;
+        EXPECT_EQ(r.err.count('\n'), s.code == 0 ? 0 : 1) << s.what;
+        EXPECT_TRUE(r.err.startsWith(s.err)) << s.what << ": " << r.err.toStdString();
+        EXPECT_EQ(accessControlIn(store), s.after) << s.what;
+        for (const char* secret : {"pw-alpha", "pw-bravo", "seven77"})
+            EXPECT_FALSE((r.out + r.err).contains(secret)) << s.what;
+    }
+    EXPECT_EQ(QFile::permissions(store) & 0x0077, 0);  // nothing for group or others
+    // No password in anything the program wrote: the store, its journal, the settings files.
+    QDirIterator files(home.path(), QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    int seen = 0;
+    while (files.hasNext()) {
+        const QByteArray bytes = bytesOf(files.next());
+        ++seen;
+        for (const char* secret : {"pw-alpha", "pw-bravo", "seven77"})
+            EXPECT_FALSE(bytes.contains(secret)) << files.filePath().toStdString();
+    }
+    EXPECT_GE(seen, 1);
+
+    // Neither command touches a store that is not ours.
+    const QByteArray junk(8192, 'j');
+    QFile::remove(store);
+    QFile f(store);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write(junk) == junk.size());
+    f.close();
+    EXPECT_EQ(velmars(home.path(), create, "pw-alpha-1\npw-alpha-1\n").code, 2);
+    EXPECT_EQ(velmars(home.path(), on, "pw-alpha-1\n").code, 2);
+    EXPECT_EQ(bytesOf(store), junk);
+}
