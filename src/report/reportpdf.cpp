@@ -32,8 +32,6 @@ QString programVersion() {
 
 namespace {
 
-using base::Tr;
-
 // A4 in points: the writer's resolution is 72 dots per inch, so one unit is one point.
 constexpr double kPageWidth = 595.0, kPageHeight = 842.0;
 constexpr double kMargin = 42.0, kFooterHeight = 40.0;
@@ -236,7 +234,8 @@ void loopChart(Layout& layout, const ReportContent& c, int loop,
     low -= pad;
     high += pad;
 
-    const QString title = loop == 0 ? Tr::tr("回路1：PV1 与 SV1") : Tr::tr("回路2：PV2 与 SV2");
+    const QString title =
+        loop == 0 ? base::Tr::tr("回路1：PV1 与 SV1") : base::Tr::tr("回路2：PV2 与 SV2");
     layout.text(title, reportFont(9, true), 4);
     const double height = 170, axisWidth = 44, labelHeight = 14;
     const double top = layout.take(height + labelHeight + 4);
@@ -344,7 +343,7 @@ void loopChart(Layout& layout, const ReportContent& c, int loop,
         if (runs.empty()) {
             p.setPen(Qt::black);
             p.setFont(reportFont(11));
-            p.drawText(plot, Qt::AlignCenter, Tr::tr("该时段没有数据"));
+            p.drawText(plot, Qt::AlignCenter, base::Tr::tr("该时段没有数据"));
         }
         p.restore();
     });
@@ -354,11 +353,11 @@ void loopChart(Layout& layout, const ReportContent& c, int loop,
     const QString pvName = loop == 0 ? QStringLiteral("PV1") : QStringLiteral("PV2");
     const QString svName = loop == 0 ? QStringLiteral("SV1") : QStringLiteral("SV2");
     std::vector<std::pair<QString, QColor>> items = {
-        {Tr::tr("%1 平均值").arg(pvName), QColor(0, 40, 200)},
-        {Tr::tr("%1 最小/最大值").arg(pvName), QColor(120, 160, 255)},
-        {Tr::tr("%1 平均值").arg(svName), QColor(0, 130, 0)}};
-    if (banded) items.emplace_back(Tr::tr("容差带"), QColor(0, 160, 0, 90));
-    items.emplace_back(Tr::tr("报警"), QColor(255, 0, 0, 90));
+        {base::Tr::tr("%1 平均值").arg(pvName), QColor(0, 40, 200)},
+        {base::Tr::tr("%1 最小/最大值").arg(pvName), QColor(120, 160, 255)},
+        {base::Tr::tr("%1 平均值").arg(svName), QColor(0, 130, 0)}};
+    if (banded) items.emplace_back(base::Tr::tr("容差带"), QColor(0, 160, 0, 90));
+    items.emplace_back(base::Tr::tr("报警"), QColor(255, 0, 0, 90));
     layout.draw([=](QPainter& p) {
         p.setFont(legendFont);
         double x = kMargin + axisWidth;
@@ -373,38 +372,41 @@ void loopChart(Layout& layout, const ReportContent& c, int loop,
 }
 
 QString bandText(const instrument::ToleranceBand& band, const QString& sv) {
-    return band.fixed ? Tr::tr("%1 … %2").arg(number(band.low), number(band.high))
-                      : Tr::tr("%1 ± %2").arg(sv, number(band.plusMinus));
+    return band.fixed ? base::Tr::tr("%1 … %2").arg(number(band.low), number(band.high))
+                      : base::Tr::tr("%1 ± %2").arg(sv, number(band.plusMinus));
 }
 
 void header(Layout& layout, const ReportContent& c) {
     const ReportSubject& r = c.request.subject;
     const Figures& f = c.figures;
-    layout.text(Tr::tr("试验报告"), reportFont(18, true));
+    layout.text(base::Tr::tr("试验报告"), reportFont(18, true));
     layout.skip(6);
     if (!r.name.isEmpty()) layout.text(r.name, reportFont(13, true));
     layout.skip(8);
     const QString none = QStringLiteral("-");
     const auto orNone = [&](const QString& s) { return s.trimmed().isEmpty() ? none : s; };
     std::vector<QStringList> rows = {
-        {Tr::tr("试验名称"), orNone(r.name), Tr::tr("委托单号/样品编号"), orNone(r.orderId)},
-        {Tr::tr("工作站"), orNone(r.station), Tr::tr("操作员"), orNone(r.operatorName)},
-        {Tr::tr("仪表地址"), QString::number(r.address), Tr::tr("端口"), orNone(r.port)},
-        {Tr::tr("开始时间"), reportTime(f.from), Tr::tr("结束时间"),
-         r.open ? Tr::tr("进行中（报告至 %1）").arg(reportTime(f.to)) : reportTime(f.to)},
-        {Tr::tr("持续时间"), durationText(spanDuration(f.from, f.to)), Tr::tr("程序版本"),
-         QStringLiteral("velmars %1").arg(programVersion())},
+        {base::Tr::tr("试验名称"), orNone(r.name), base::Tr::tr("委托单号/样品编号"),
+         orNone(r.orderId)},
+        {base::Tr::tr("工作站"), orNone(r.station), base::Tr::tr("操作员"), orNone(r.operatorName)},
+        {base::Tr::tr("仪表地址"), QString::number(r.address), base::Tr::tr("端口"),
+         orNone(r.port)},
+        {base::Tr::tr("开始时间"), reportTime(f.from), base::Tr::tr("结束时间"),
+         r.open ? base::Tr::tr("进行中（报告至 %1）").arg(reportTime(f.to)) : reportTime(f.to)},
+        {base::Tr::tr("持续时间"), durationText(spanDuration(f.from, f.to)),
+         base::Tr::tr("程序版本"), QStringLiteral("velmars %1").arg(programVersion())},
     };
     if (r.bands)
-        rows.push_back({Tr::tr("PV1 容差带"), bandText((*r.bands)[0], QStringLiteral("SV1")),
-                        Tr::tr("PV2 容差带"), bandText((*r.bands)[1], QStringLiteral("SV2"))});
+        rows.push_back({base::Tr::tr("PV1 容差带"), bandText((*r.bands)[0], QStringLiteral("SV1")),
+                        base::Tr::tr("PV2 容差带"),
+                        bandText((*r.bands)[1], QStringLiteral("SV2"))});
     if (!r.notes.trimmed().isEmpty())
-        rows.push_back({Tr::tr("备注"), r.notes, QString(), QString()});
+        rows.push_back({base::Tr::tr("备注"), r.notes, QString(), QString()});
     layout.table({}, {0.17, 0.33, 0.2, 0.3}, rows);
 }
 
 void statistics(Layout& layout, const ReportContent& c) {
-    layout.heading(Tr::tr("统计"));
+    layout.heading(base::Tr::tr("统计"));
     std::vector<QStringList> rows;
     const bool banded = c.request.subject.bands.has_value();
     for (size_t i = 0; i < c.figures.channels.size(); ++i) {
@@ -420,49 +422,55 @@ void statistics(Layout& layout, const ReportContent& c) {
             row << number(100.0 * double(s.inside) / double(s.count), 1) + QStringLiteral(" %")
                 << durationText(s.inside);
             row << (s.excursionSeconds() > 0
-                        ? Tr::tr("%1 至 %2（%3）")
+                        ? base::Tr::tr("%1 至 %2（%3）")
                               .arg(reportTime(s.excursionFirst), reportTime(s.excursionLast),
                                    durationText(s.excursionSeconds()))
-                        : Tr::tr("无"));
+                        : base::Tr::tr("无"));
         } else {
             row << QString() << QString() << QString();
         }
         rows.push_back(row);
     }
-    layout.table({Tr::tr("通道"), Tr::tr("最小值"), Tr::tr("最大值"), Tr::tr("平均值"),
-                  Tr::tr("标准差"), Tr::tr("带内时间 %"), Tr::tr("带内时间"), Tr::tr("最长超差")},
+    layout.table({base::Tr::tr("通道"), base::Tr::tr("最小值"), base::Tr::tr("最大值"),
+                  base::Tr::tr("平均值"), base::Tr::tr("标准差"), base::Tr::tr("带内时间 %"),
+                  base::Tr::tr("带内时间"), base::Tr::tr("最长超差")},
                  {0.08, 0.09, 0.09, 0.09, 0.09, 0.1, 0.11, 0.35}, rows);
-    if (!banded) layout.text(Tr::tr("此报告不属于试验，没有容差带。"), reportFont(8), 3);
+    if (!banded) layout.text(base::Tr::tr("此报告不属于试验，没有容差带。"), reportFont(8), 3);
 }
 
 void completeness(Layout& layout, const ReportContent& c) {
     const Figures& f = c.figures;
-    layout.heading(Tr::tr("数据完整性"));
+    layout.heading(base::Tr::tr("数据完整性"));
     layout.table(
-        {Tr::tr("应有秒数"), Tr::tr("已记录秒数"), Tr::tr("完整率"), Tr::tr("记录条数")},
+        {base::Tr::tr("应有秒数"), base::Tr::tr("已记录秒数"), base::Tr::tr("完整率"),
+         base::Tr::tr("记录条数")},
         {0.25, 0.25, 0.25, 0.25},
         {{QString::number(f.expected), QString::number(f.recorded),
           number(f.completePercent(), 2) + QStringLiteral(" %"), QString::number(f.samples)}});
     if (f.stale > 0)
-        layout.text(Tr::tr("另有 %1 秒记录时未读到仪表数值（数值过期），计为缺失。").arg(f.stale),
-                    reportFont(8.5));
+        layout.text(
+            base::Tr::tr("另有 %1 秒记录时未读到仪表数值（数值过期），计为缺失。").arg(f.stale),
+            reportFont(8.5));
     layout.skip(6);
     if (f.gaps.empty()) {
-        layout.text(Tr::tr("没有超过 %1 秒的数据缺口。").arg(kGapReportedAbove), reportFont(8.5));
+        layout.text(base::Tr::tr("没有超过 %1 秒的数据缺口。").arg(kGapReportedAbove),
+                    reportFont(8.5));
         return;
     }
-    layout.text(Tr::tr("超过 %1 秒的数据缺口：%2 处").arg(kGapReportedAbove).arg(f.gaps.size()),
-                reportFont(8.5));
+    layout.text(
+        base::Tr::tr("超过 %1 秒的数据缺口：%2 处").arg(kGapReportedAbove).arg(f.gaps.size()),
+        reportFont(8.5));
     std::vector<QStringList> rows;
     for (const Gap& g : f.gaps)
         rows.push_back(
             {reportTime(g.first), reportTime(g.last), durationText(g.seconds()), g.cause});
-    layout.table({Tr::tr("开始"), Tr::tr("结束"), Tr::tr("时长"), Tr::tr("原因")},
-                 {0.22, 0.22, 0.14, 0.42}, rows);
+    layout.table(
+        {base::Tr::tr("开始"), base::Tr::tr("结束"), base::Tr::tr("时长"), base::Tr::tr("原因")},
+        {0.22, 0.22, 0.14, 0.42}, rows);
 }
 
 void eventList(Layout& layout, const ReportContent& c) {
-    layout.heading(Tr::tr("事件"));
+    layout.heading(base::Tr::tr("事件"));
     std::vector<QStringList> rows;
     qsizetype listed = 0, left = 0;
     for (const record::EventEntry& e : c.events) {
@@ -476,22 +484,24 @@ void eventList(Layout& layout, const ReportContent& c) {
                         record::eventKindCaption(e.kind), record::eventText(e)});
     }
     if (rows.empty()) {
-        layout.text(Tr::tr("此期间没有事件。"), reportFont(8.5));
+        layout.text(base::Tr::tr("此期间没有事件。"), reportFont(8.5));
         return;
     }
-    layout.table({Tr::tr("时间"), Tr::tr("类别"), Tr::tr("内容")}, {0.22, 0.12, 0.66}, rows);
+    layout.table({base::Tr::tr("时间"), base::Tr::tr("类别"), base::Tr::tr("内容")},
+                 {0.22, 0.12, 0.66}, rows);
     if (left > 0)
-        layout.text(Tr::tr("另有 %1 条事件未列出（完整的事件记录可从事件窗口导出）。").arg(left),
-                    reportFont(8), 3);
+        layout.text(
+            base::Tr::tr("另有 %1 条事件未列出（完整的事件记录可从事件窗口导出）。").arg(left),
+            reportFont(8), 3);
 }
 
 void signatures(Layout& layout) {
-    layout.heading(Tr::tr("签字"), 150);
+    layout.heading(base::Tr::tr("签字"), 150);
     const QFont roleFont = reportFont(9.5, true), f = reportFont(9);
     // Per role a name, a signature, a date and what the signature means ("数据已核对").
-    const QString labels[2][2] = {{Tr::tr("姓名"), Tr::tr("签名")},
-                                  {Tr::tr("日期"), Tr::tr("含义")}};
-    for (const QString& role : {Tr::tr("执行人"), Tr::tr("审核人")}) {
+    const QString labels[2][2] = {{base::Tr::tr("姓名"), base::Tr::tr("签名")},
+                                  {base::Tr::tr("日期"), base::Tr::tr("含义")}};
+    for (const QString& role : {base::Tr::tr("执行人"), base::Tr::tr("审核人")}) {
         layout.text(role, roleFont, 6);
         for (const auto& row : labels) {
             const double y = layout.take(26);
@@ -516,13 +526,13 @@ void footer(QPainter& p, const ReportContent& c, int page, int pages) {
     p.drawLine(QPointF(kMargin, y), QPointF(kMargin + kBodyWidth, y));
     p.setPen(Qt::black);
     const QString data = c.request.csvPath.isEmpty()
-                             ? Tr::tr("数据：%1 条记录的 CSV 导出").arg(c.csvRows)
-                             : Tr::tr("数据文件：%1（%2 条记录）")
+                             ? base::Tr::tr("数据：%1 条记录的 CSV 导出").arg(c.csvRows)
+                             : base::Tr::tr("数据文件：%1（%2 条记录）")
                                    .arg(QFileInfo(c.request.csvPath).fileName())
                                    .arg(c.csvRows);
     p.drawText(QRectF(kMargin, y + 3, kBodyWidth, 11), Qt::AlignLeft, data);
     p.drawText(QRectF(kMargin, y + 3, kBodyWidth, 11), Qt::AlignRight,
-               Tr::tr("第 %1 页，共 %2 页").arg(page).arg(pages));
+               base::Tr::tr("第 %1 页，共 %2 页").arg(page).arg(pages));
     p.drawText(QRectF(kMargin, y + 14, kBodyWidth, 11), Qt::AlignLeft,
                QStringLiteral("SHA-256: %1").arg(c.csvSha256));
 }
@@ -537,12 +547,12 @@ base::Phrase writePdf(const ReportContent& content, const QString& path) {
     QPdfWriter writer(&file);
     writer.setResolution(72);
     writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
-    writer.setTitle(Tr::tr("试验报告") + QStringLiteral(" ") + content.request.subject.name);
+    writer.setTitle(base::Tr::tr("试验报告") + QStringLiteral(" ") + content.request.subject.name);
     writer.setCreator(QStringLiteral("velmars %1").arg(programVersion()));
 
     Layout layout(&writer);
     header(layout, content);
-    layout.heading(Tr::tr("曲线"), 220);
+    layout.heading(base::Tr::tr("曲线"), 220);
     const auto columns =
         chart::spanEnvelope(content.chart, content.figures.from, content.figures.to, kChartColumns);
     loopChart(layout, content, 0, columns);
