@@ -11,6 +11,7 @@
 #include <QVariant>
 #include <utility>
 
+#include "store/chain.h"
 #include "store/schema.h"
 #include "store/store.h"
 
@@ -57,7 +58,9 @@ bool EventStore::prepareTable(bool readOnly) {
     // A file whose tables have another shape belongs to something else: it is left alone.
     const QStringList& all = schema::eventColumns();
     const bool beforeCodes = events == all.mid(0, schema::kEventColumnsBeforeCodes);
-    if (!events.isEmpty() && events != all && !beforeCodes) return db_.fail(Fault::WrongTables);
+    const bool hashed = events == all + QStringList{schema::kEventHashColumn};
+    if (!events.isEmpty() && events != all && !beforeCodes && !hashed)
+        return db_.fail(Fault::WrongTables);
     if (readOnly) return true;
     // Only a file that passed the checks is changed: to WAL, so the recorder, the chart and this
     // log read and write side by side.
@@ -65,11 +68,13 @@ bool EventStore::prepareTable(bool readOnly) {
     QSqlQuery q(db_.db());
     if (events.isEmpty())
         return q.exec(schema::kCreateEventsTableSql) || db_.failFromSql(q.lastError());
-    if (!beforeCodes) return true;
+    if (hashed) return true;
     // A file of an older version: the columns go in beside the old ones; its rows stay.
     Transaction t(db_);
     if (!t.ok()) return false;
-    for (const QString& sql : schema::addEventCodeColumnsSql()) {
+    QStringList add = {schema::kAddEventHashColumnSql};
+    if (beforeCodes) add = schema::addEventCodeColumnsSql() + add;
+    for (const QString& sql : add) {
         if (!q.exec(sql)) return db_.failFromSql(q.lastError());
     }
     q = QSqlQuery();
@@ -114,24 +119,50 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
     if (entries.empty()) return true;
     Transaction t(db_);
     QSqlQuery put(db_.db());
-    bool ok = t.ok() && (put.prepare(QStringLiteral(
-                             "INSERT INTO events (at, kind, text, reg, value, status, code, args, "
-                             "at_ms) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")) ||
+    // Each row links to the one before it: the newest row's hash, or where the log is empty the
+    // anchor retention left.
+    int64_t lastId = 0;
+    QByteArray previous = chain::zeroHash();
+    bool ok = t.ok() && (put.exec(QStringLiteral("SELECT id, hash FROM events ORDER BY id DESC "
+                                                 "LIMIT 1")) ||
                          db_.failFromSql(put.lastError()));
+    if (ok && put.next()) {
+        lastId = put.value(0).toLongLong();
+        if (!put.value(1).isNull()) previous = put.value(1).toByteArray();
+    } else if (ok) {
+        const auto a = chain::anchor(db_, chain::kEventsChain);
+        ok = a.has_value();
+        if (ok && !a->hash.isEmpty()) {
+            lastId = a->at;
+            previous = a->hash;
+        }
+    }
+    put.finish();
+    ok = ok && (put.prepare(QStringLiteral(
+                    "INSERT INTO events (id, at, kind, text, reg, value, status, code, args, "
+                    "at_ms, hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")) ||
+                db_.failFromSql(put.lastError()));
     for (auto e = entries.begin(); ok && e != entries.end(); ++e) {
-        put.bindValue(0, eventTimeText(e->at));
-        put.bindValue(1, e->kind);
-        put.bindValue(2, e->text);
-        put.bindValue(3, optionalInt(e->reg));
-        put.bindValue(4, optionalInt(e->value));
-        put.bindValue(5, optionalInt(e->status));
-        put.bindValue(6, e->code.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : e->code);
-        put.bindValue(7, e->code.isEmpty() ? QVariant(QMetaType(QMetaType::QString))
-                                           : eventArgsText(e->args));
-        put.bindValue(8, e->at.isValid() ? QVariant(e->at.toMSecsSinceEpoch())
-                                         : QVariant(QMetaType(QMetaType::LongLong)));
+        const QVariant noText(QMetaType(QMetaType::QString));
+        const QVariantList values = {
+            qlonglong(++lastId),
+            eventTimeText(e->at),
+            e->kind,
+            e->text,
+            optionalInt(e->reg),
+            optionalInt(e->value),
+            optionalInt(e->status),
+            e->code.isEmpty() ? noText : QVariant(e->code),
+            e->code.isEmpty() ? noText : QVariant(eventArgsText(e->args)),
+            e->at.isValid() ? QVariant(e->at.toMSecsSinceEpoch())
+                            : QVariant(QMetaType(QMetaType::LongLong)),
+        };
+        for (int i = 0; i < values.size(); ++i)
+            put.bindValue(i, values[i]);
+        previous = chain::link(previous, chain::eventContent(values));
+        put.bindValue(int(values.size()), previous);
         ok = put.exec() || db_.failFromSql(put.lastError());
-        e->id = put.lastInsertId().toLongLong();
+        e->id = lastId;
     }
     put = QSqlQuery();
     if (ok && t.commit()) return true;
@@ -147,14 +178,36 @@ bool EventStore::removeBefore(Database& db, int64_t before) {
     // Rows keep their moment in UTC milliseconds; older rows only as local time in text, which
     // sorts as time does.
     const bool hasMs = columns.contains(QStringLiteral("at_ms"));
-    const QString older = QStringLiteral("at < :text");
+    const QString older = hasMs ? QStringLiteral("at_ms < :ms OR (at_ms IS NULL AND at < :text)")
+                                : QStringLiteral("at < :text");
+    // Only the oldest rows go, up to the first one that is kept: a row a clock set back made older
+    // than the ones before it waits for them, so the chain loses its start and never its middle.
     QSqlQuery q(db.db());
-    q.prepare(QStringLiteral("DELETE FROM events WHERE %1")
-                  .arg(hasMs ? QStringLiteral("at_ms < :ms OR (at_ms IS NULL AND %1)").arg(older)
-                             : older));
-    if (hasMs) q.bindValue(QStringLiteral(":ms"), qlonglong(before) * 1000);
-    q.bindValue(QStringLiteral(":text"), eventTimeText(QDateTime::fromSecsSinceEpoch(before)));
-    return q.exec() || db.failFromSql(q.lastError());
+    const auto bind = [&] {
+        if (hasMs) q.bindValue(QStringLiteral(":ms"), qlonglong(before) * 1000);
+        q.bindValue(QStringLiteral(":text"), eventTimeText(QDateTime::fromSecsSinceEpoch(before)));
+    };
+    q.prepare(QStringLiteral("SELECT coalesce((SELECT min(id) FROM events WHERE NOT (%1)), "
+                             "(SELECT max(id) + 1 FROM events))")
+                  .arg(older));
+    bind();
+    if (!q.exec() || !q.next()) return db.failFromSql(q.lastError());
+    const qlonglong keepFrom = q.value(0).toLongLong();
+    q.finish();
+    const bool hashed = columns.contains(schema::kEventHashColumn);
+    if (!q.exec(QStringLiteral("SELECT id, %1 FROM events WHERE id < %2 ORDER BY id DESC LIMIT 1")
+                    .arg(hashed ? QStringLiteral("hash") : QStringLiteral("NULL"))
+                    .arg(keepFrom)))
+        return db.failFromSql(q.lastError());
+    if (!q.next()) return true;
+    // The anchor: what the first row kept links to.
+    chain::Anchor a;
+    a.at = q.value(0).toLongLong();
+    a.hash = q.value(1).isNull() ? chain::zeroHash() : q.value(1).toByteArray();
+    q.finish();
+    if (!q.exec(QStringLiteral("DELETE FROM events WHERE id < %1").arg(keepFrom)))
+        return db.failFromSql(q.lastError());
+    return chain::setAnchor(db, chain::kEventsChain, a);
 }
 
 bool EventStore::forEach(const EventFilter& f,

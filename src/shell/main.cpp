@@ -11,6 +11,7 @@
 #include "shell/language.h"
 #include "shell/settings.h"
 #include "shell/shellos.h"
+#include "shell/verifycommand.h"
 #include "ui/filedialog.h"
 
 namespace {
@@ -35,6 +36,13 @@ int run(int argc, char** argv) {
         shell::useLanguage(parsed.options->language);
         std::fputs(qUtf8Printable(shell::usageText()), stdout);
         return 0;
+    }
+    if (parsed.options->verify) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("velmars"));
+        QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
+        shell::setProfile(parsed.options->profile);
+        return shell::runVerify(*parsed.options);
     }
     if (!parsed.options->exportCsv.isEmpty() || !parsed.options->exportEvents.isEmpty()) {
         QCoreApplication core(argc, argv);
