@@ -54,6 +54,10 @@ EventLog::EventLog(QString dbPath, QObject* parent)
     });
     connect(writer, &EventWriter::rowsReady, this, &EventLog::rowsLoaded);
     connect(writer, &EventWriter::exportDone, this, &EventLog::exported);
+    connect(writer, &EventWriter::chainsChecked, this, [this](const ChainReport& report) {
+        if (!report.intact) log(chainBrokenEntry(report));
+        emit chainsChecked(report);
+    });
 }
 
 EventLog::~EventLog() {
@@ -134,7 +138,16 @@ bool EventWriter::ensureOpen() {
     const qint64 now = monotonicMs();
     if (lastOpenAttemptMs_ >= 0 && now - lastOpenAttemptMs_ < 1000) return false;
     lastOpenAttemptMs_ = now;
-    if (store_.open(readOnly_)) return true;
+    if (store_.open(readOnly_)) {
+        // The file this log writes is checked now and once a day; another program's is its own.
+        if (!readOnly_ && !dailyCheck_) {
+            dailyCheck_ = new QTimer(this);
+            connect(dailyCheck_, &QTimer::timeout, this, &EventWriter::checkChains);
+            dailyCheck_->start(kCheckEveryMs);
+            QTimer::singleShot(0, this, &EventWriter::checkChains);
+        }
+        return true;
+    }
     setStatus({EventLogStatus::State::Stopped, store_.fault()});
     return false;
 }
@@ -224,7 +237,36 @@ void EventWriter::exportCsv(quint64 ticket, const QString& file, const EventFilt
     emit exportDone(ticket, *done.rows, QString());
 }
 
+void EventWriter::checkChains() {
+    if (verifier_) return;
+    checkDb_ =
+        std::make_unique<Database>(store_.path(), base::uniqueName(QStringLiteral("events-check")));
+    if (!checkDb_->open(FileAccess::ReadOnly, 2000)) {
+        checkDb_.reset();
+        return;
+    }
+    verifier_ = std::make_unique<ChainVerifier>(*checkDb_);
+    QTimer::singleShot(0, this, &EventWriter::checkStep);
+}
+
+void EventWriter::checkStep() {
+    if (!verifier_) return;
+    // A read error (the file busy or gone) ends this round quietly: the next day's tries again.
+    const bool read = verifier_->step(kCheckRows);
+    if (read && !verifier_->done()) {
+        QTimer::singleShot(0, this, &EventWriter::checkStep);
+        return;
+    }
+    const ChainReport report = verifier_->report();
+    verifier_.reset();
+    checkDb_.reset();
+    if (read) emit chainsChecked(report);
+}
+
 void EventWriter::stop() {
+    verifier_.reset();
+    checkDb_.reset();
+    if (dailyCheck_) dailyCheck_->stop();
     if (!waiting_.empty()) {
         lastOpenAttemptMs_ = -1;
         flush();

@@ -140,6 +140,18 @@ std::optional<QString> ownText(const QString& code, const QStringList& a, base::
         return recorderStatusText({RecorderStatus::State::Failed, 0, 0, at(a, 0)}, lang);
     if (code == QLatin1String("recorder.refused"))
         return recorderStatusText({RecorderStatus::State::Refused, 0, 0, at(a, 0)}, lang);
+    if (code == kChainBrokenCode) {
+        if (at(a, 0) == QLatin1String("events"))
+            return wording(QT_TRANSLATE_NOOP("velmars", "完整性校验失败：事件记录第 %1 行已被更改"),
+                           lang)
+                .arg(at(a, 1));
+        const QString hour = QDateTime::fromSecsSinceEpoch(at(a, 1).toLongLong())
+                                 .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+        return wording(
+                   QT_TRANSLATE_NOOP("velmars", "完整性校验失败：%1 起一小时的存档样本已被更改"),
+                   lang)
+            .arg(hour);
+    }
     return archiveNoteText(code, a, lang);
 }
 
@@ -149,6 +161,11 @@ void addEventTexts(EventTexts texts) {
     std::lock_guard lock(textsLock());
     auto& all = registered();
     if (std::find(all.begin(), all.end(), texts) == all.end()) all.push_back(texts);
+}
+
+EventEntry chainBrokenEntry(const ChainReport& report) {
+    return codedEntry(eventkind::kRecorder, kChainBrokenCode,
+                      {report.chain, QString::number(report.at)});
 }
 
 EventEntry codedEntry(const QString& kind, const QString& code, QStringList args) {

@@ -119,8 +119,7 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
     if (entries.empty()) return true;
     Transaction t(db_);
     QSqlQuery put(db_.db());
-    // Each row links to the one before it: the newest row's hash, or where the log is empty the
-    // anchor retention left.
+    // Each row links to the one before it: the newest row's hash.
     int64_t lastId = 0;
     QByteArray previous = chain::zeroHash();
     bool ok = t.ok() && (put.exec(QStringLiteral("SELECT id, hash FROM events ORDER BY id DESC "
@@ -129,15 +128,15 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
     if (ok && put.next()) {
         lastId = put.value(0).toLongLong();
         if (!put.value(1).isNull()) previous = put.value(1).toByteArray();
-    } else if (ok) {
-        const auto a = chain::anchor(db_, chain::kEventsChain);
-        ok = a.has_value();
-        if (ok && !a->hash.isEmpty()) {
-            lastId = a->at;
-            previous = a->hash;
-        }
     }
     put.finish();
+    // Where retention removed the newest rows, the next row takes the anchor they left.
+    const auto a = ok ? chain::anchor(db_, chain::kEventsChain) : std::nullopt;
+    ok = ok && a.has_value();
+    if (ok && !a->hash.isEmpty() && a->at > lastId) {
+        lastId = a->at - 1;
+        previous = a->hash;
+    }
     ok = ok && (put.prepare(QStringLiteral(
                     "INSERT INTO events (id, at, kind, text, reg, value, status, code, args, "
                     "at_ms, hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")) ||
@@ -178,36 +177,57 @@ bool EventStore::removeBefore(Database& db, int64_t before) {
     // Rows keep their moment in UTC milliseconds; older rows only as local time in text, which
     // sorts as time does.
     const bool hasMs = columns.contains(QStringLiteral("at_ms"));
-    const QString older = hasMs ? QStringLiteral("at_ms < :ms OR (at_ms IS NULL AND at < :text)")
-                                : QStringLiteral("at < :text");
-    // Only the oldest rows go, up to the first one that is kept: a row a clock set back made older
-    // than the ones before it waits for them, so the chain loses its start and never its middle.
+    // The moment goes in as literals (a number, and a time text of digits): the condition is used
+    // in several places of one statement.
+    const QString text =
+        QStringLiteral("'%1'").arg(eventTimeText(QDateTime::fromSecsSinceEpoch(before)));
+    const QString older = hasMs ? QStringLiteral("(at_ms < %1 OR (at_ms IS NULL AND at < %2))")
+                                      .arg(qlonglong(before) * 1000)
+                                      .arg(text)
+                                : QStringLiteral("(at < %1)").arg(text);
     QSqlQuery q(db.db());
-    const auto bind = [&] {
-        if (hasMs) q.bindValue(QStringLiteral(":ms"), qlonglong(before) * 1000);
-        q.bindValue(QStringLiteral(":text"), eventTimeText(QDateTime::fromSecsSinceEpoch(before)));
-    };
-    q.prepare(QStringLiteral("SELECT coalesce((SELECT min(id) FROM events WHERE NOT (%1)), "
-                             "(SELECT max(id) + 1 FROM events))")
-                  .arg(older));
-    bind();
-    if (!q.exec() || !q.next()) return db.failFromSql(q.lastError());
-    const qlonglong keepFrom = q.value(0).toLongLong();
+    // The anchors: each row kept right after removed ones links to the last of them (a clock set
+    // back can leave kept rows between removed ones), and names the row kept before them; with
+    // the newest rows removed, the next row to come does. An anchor already there keeps its link.
+    const auto had = chain::anchors(db, chain::kEventsChain);
+    if (!had) return false;
+    const QString hash = columns.contains(schema::kEventHashColumn) ? QStringLiteral("hash")
+                                                                    : QStringLiteral("NULL");
+    std::vector<chain::Anchor> anchors;
+    const QString sql = QStringLiteral(
+        "SELECT id, gone, prev_gone, prev_hash, %2, kept_before FROM (SELECT id, %1 AS gone, "
+        "lag(%1) OVER w AS prev_gone, lag(%2) OVER w AS prev_hash, %2, max(CASE WHEN NOT %1 THEN "
+        "id END) OVER (w ROWS BETWEEN UNBOUNDED PRECEDING AND 1 PRECEDING) AS kept_before FROM "
+        "events WINDOW w AS (ORDER BY id)) WHERE (NOT gone AND prev_gone) OR id = (SELECT max(id) "
+        "FROM events)");
+    if (!q.exec(sql.arg(older, hash))) return db.failFromSql(q.lastError());
+    while (q.next()) {
+        const int64_t id = q.value(0).toLongLong();
+        const int64_t keptBefore = q.value(5).toLongLong();
+        const auto linkOf = [&](int column) {
+            return q.value(column).isNull() ? chain::zeroHash() : q.value(column).toByteArray();
+        };
+        if (q.value(1).toBool()) {  // the newest row goes: the next one to come links to it
+            anchors.push_back({id + 1, linkOf(4), keptBefore, {}});
+        } else if (q.value(2).toBool()) {
+            const auto old = had->find(id);
+            anchors.push_back(
+                {id, old != had->end() ? old->second.hash : linkOf(3), keptBefore, {}});
+        }
+    }
     q.finish();
-    const bool hashed = columns.contains(schema::kEventHashColumn);
-    if (!q.exec(QStringLiteral("SELECT id, %1 FROM events WHERE id < %2 ORDER BY id DESC LIMIT 1")
-                    .arg(hashed ? QStringLiteral("hash") : QStringLiteral("NULL"))
-                    .arg(keepFrom)))
+    if (!q.exec(QStringLiteral("DELETE FROM events WHERE %1").arg(older)))
         return db.failFromSql(q.lastError());
-    if (!q.next()) return true;
-    // The anchor: what the first row kept links to.
-    chain::Anchor a;
-    a.at = q.value(0).toLongLong();
-    a.hash = q.value(1).isNull() ? chain::zeroHash() : q.value(1).toByteArray();
+    const bool removed = q.numRowsAffected() > 0;
     q.finish();
-    if (!q.exec(QStringLiteral("DELETE FROM events WHERE id < %1").arg(keepFrom)))
-        return db.failFromSql(q.lastError());
-    return chain::setAnchor(db, chain::kEventsChain, a);
+    if (!removed) return true;
+    for (const chain::Anchor& a : anchors)
+        if (!chain::setAnchor(db, chain::kEventsChain, a, /*replaceAll=*/false)) return false;
+    // Anchors of rows that went since, below the newest row, are of no more use.
+    return q.exec(
+               QStringLiteral("DELETE FROM chain_anchor WHERE chain = 'events' AND at NOT IN "
+                              "(SELECT id FROM events) AND at < (SELECT max(id) FROM events)")) ||
+           db.failFromSql(q.lastError());
 }
 
 bool EventStore::forEach(const EventFilter& f,

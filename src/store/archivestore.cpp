@@ -522,7 +522,7 @@ bool ArchiveStore::anchorHours(int64_t before) {
     QSqlQuery q(db_.db());
     if (!q.exec(QStringLiteral("DELETE FROM archive_hours WHERE hour < %1").arg(cutHour)))
         return db_.failFromSql(q.lastError());
-    return chain::setAnchor(db_, chain::kHoursChain, a);
+    return chain::setAnchor(db_, chain::kHoursChain, a, /*replaceAll=*/true);
 }
 
 // Inside the caller's transaction: the bucket's samples merged into its rollup row.

@@ -1,12 +1,14 @@
 #include "store/chain.h"
 
 #include <QCryptographicHash>
+#include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QtEndian>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <map>
 
 #include "store/rawquery.h"
 #include "store/schema.h"
@@ -134,17 +136,17 @@ QByteArray hourHash(const QByteArray& previous, int64_t hour, int64_t count,
 
 bool makeAnchorTable(Database& db) {
     QSqlQuery q(db.db());
-    return q.exec(
-               QStringLiteral("CREATE TABLE IF NOT EXISTS chain_anchor (chain TEXT PRIMARY KEY, "
-                              "at INTEGER NOT NULL, hash BLOB NOT NULL, n INTEGER, sum BLOB)")) ||
+    return q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS chain_anchor (chain TEXT NOT NULL, at "
+                                 "INTEGER NOT NULL, hash BLOB NOT NULL, n INTEGER, sum BLOB, "
+                                 "PRIMARY KEY (chain, at))")) ||
            db.failFromSql(q.lastError());
 }
 
-std::optional<Anchor> anchor(Database& db, const QString& chain) {
-    Anchor a;
+std::optional<std::map<int64_t, Anchor>> anchors(Database& db, const QString& chain) {
+    std::map<int64_t, Anchor> all;
     if (!db.hasTable(QStringLiteral("chain_anchor"))) {
         if (db.fault() != Fault::None) return std::nullopt;
-        return a;
+        return all;
     }
     QSqlQuery q(db.db());
     q.setForwardOnly(true);
@@ -157,23 +159,36 @@ std::optional<Anchor> anchor(Database& db, const QString& chain) {
         db.failFromSql(q.lastError());
         return std::nullopt;
     }
-    if (q.next()) {
+    while (q.next()) {
+        Anchor a;
         a.at = q.value(0).toLongLong();
         a.hash = q.value(1).toByteArray();
         a.count = q.value(2).toLongLong();
         a.sum = q.value(3).toByteArray();
+        all[a.at] = a;
     }
-    return a;
+    return all;
 }
 
-bool setAnchor(Database& db, const QString& chain, const Anchor& a) {
+std::optional<Anchor> anchor(Database& db, const QString& chain) {
+    const auto all = anchors(db, chain);
+    if (!all) return std::nullopt;
+    return all->empty() ? Anchor{} : all->rbegin()->second;
+}
+
+bool setAnchor(Database& db, const QString& chain, const Anchor& a, bool replaceAll) {
     if (!makeAnchorTable(db)) return false;
     QSqlQuery q(db.db());
+    if (replaceAll) {
+        q.prepare(QStringLiteral("DELETE FROM chain_anchor WHERE chain = ?"));
+        q.bindValue(0, chain);
+        if (!q.exec()) return db.failFromSql(q.lastError());
+    }
     if (!q.prepare(QStringLiteral("INSERT OR REPLACE INTO chain_anchor VALUES (?, ?, ?, ?, ?)")))
         return db.failFromSql(q.lastError());
     q.bindValue(0, chain);
     q.bindValue(1, qlonglong(a.at));
-    q.bindValue(2, a.hash);
+    q.bindValue(2, a.hash.isEmpty() ? zeroHash() : a.hash);
     q.bindValue(3, qlonglong(a.count));
     q.bindValue(4, a.sum.isEmpty() ? zeroHash() : a.sum);
     return q.exec() || db.failFromSql(q.lastError());
@@ -193,11 +208,11 @@ bool ChainVerifier::step(int maxRows) {
     if (!db_.beginRead()) return false;
     bool ok = true;
     if (phase_ == Phase::Start) {
-        const auto a = chain::anchor(db_, chain::kEventsChain);
+        const auto a = chain::anchors(db_, chain::kEventsChain);
         ok = a.has_value();
         if (ok) {
-            previous_ = a->hash.isEmpty() ? chain::zeroHash() : a->hash;
-            chained_ = previous_ != chain::zeroHash();
+            eventAnchors_ = *a;
+            previous_ = chain::zeroHash();
             phase_ = Phase::Events;
         }
     } else if (phase_ == Phase::Events) {
@@ -250,7 +265,18 @@ bool ChainVerifier::stepEvents(int maxRows) {
         const int64_t id = q.value(0).toLongLong();
         nextId_ = id + 1;
         ++report_.rows;
+        const auto seen = qScopeGuard([&] { lastId_ = id; });
         const QVariant hash = q.value(fieldCount);
+        // Where retention removed the rows before, the row links to what they ended with, and
+        // the row before them is the one met last.
+        if (const auto a = eventAnchors_.find(id); a != eventAnchors_.end()) {
+            if (a->second.count != lastId_) {
+                broken(QStringLiteral("events"), id, QStringLiteral("rows before it missing"));
+                return true;
+            }
+            previous_ = a->second.hash;
+            chained_ = chained_ || previous_ != chain::zeroHash();
+        }
         if (hash.isNull()) {
             if (chained_) {
                 broken(QStringLiteral("events"), id, QStringLiteral("row without hash"));

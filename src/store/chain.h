@@ -14,6 +14,7 @@
 #include <QString>
 #include <QVariant>
 #include <cstdint>
+#include <map>
 #include <optional>
 
 #include "store/database.h"
@@ -62,9 +63,11 @@ inline int64_t hourOf(int64_t t) {
 inline const QString kEventsChain = QStringLiteral("events");
 inline const QString kHoursChain = QStringLiteral("hours");
 
-// The anchor of a chain whose oldest rows retention removed: `at` the last removed event id, or
-// the first kept hour; hash the value the first kept row chains from; for the hours, count and
-// sum of the seconds removed from hour `at` when the cut fell inside it.
+// Where retention removed rows, what the row after them links to: `at` the id of that event row
+// (one anchor per removed stretch, as rows a clock set back made older go out of order), or the
+// first hour kept (one anchor); hash the value it links to. For an event row, count names the row
+// kept before the removed ones (0: none); for the hours, count and sum are those of the seconds
+// removed from hour `at` when the cut fell inside it.
 struct Anchor {
     int64_t at = 0;
     QByteArray hash;
@@ -73,9 +76,12 @@ struct Anchor {
 };
 // Makes the anchors' table where missing (a writable file).
 bool makeAnchorTable(Database& db);
-// nullopt with db's fault on a read error; an Anchor with an empty hash when there is none.
+// The chain's anchors by `at`; nullopt with db's fault on a read error.
+std::optional<std::map<int64_t, Anchor>> anchors(Database& db, const QString& chain);
+// The one with the highest `at`: an Anchor with an empty hash when there is none.
 std::optional<Anchor> anchor(Database& db, const QString& chain);
-bool setAnchor(Database& db, const QString& chain, const Anchor& a);
+// Adds (or replaces) the anchor at a.at; replaceAll: the chain's others go.
+bool setAnchor(Database& db, const QString& chain, const Anchor& a, bool replaceAll);
 
 }  // namespace chain
 
@@ -111,6 +117,8 @@ class ChainVerifier {
     QByteArray previous_;
     bool chained_ = false;  // a hashed row was met: every later row must carry one
     int64_t nextId_ = 0;
+    int64_t lastId_ = 0;  // the event row met last
+    std::map<int64_t, chain::Anchor> eventAnchors_;
     int64_t nextHour_ = 0;
     chain::Anchor hoursAnchor_;
     bool hasHoursTable_ = false;

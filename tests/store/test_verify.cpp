@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -68,13 +69,15 @@ void writeSamples(const QString& path, int from, int to) {
     }
 }
 
-void writeEvents(const QString& path, int count) {
+// count rows ten minutes apart from kStart; those in setBack come from a clock set back a day.
+void writeEvents(const QString& path, int count, std::initializer_list<int> setBack = {}) {
     record::EventStore events(path, "make-events");
     ASSERT_TRUE(events.open()) << events.lastError().toStdString();
     std::vector<record::EventEntry> rows;
     for (int i = 0; i < count; ++i) {
         record::EventEntry e;
-        e.at = QDateTime::fromSecsSinceEpoch(kStart + i * 600);
+        e.at = QDateTime::fromSecsSinceEpoch(
+            kStart + i * 600 - (std::count(setBack.begin(), setBack.end(), i) ? 86400 : 0));
         e.kind = "write";
         e.text = QString("设定SV1 = %1 已写入").arg(i);
         if (i % 2) e.reg = 0x2a;
@@ -122,10 +125,12 @@ TEST(Verify, IntactAndChangedCopies) {
         {"hour added without hash",
          QString("INSERT INTO archive (t, seq, pv1) VALUES (%1, 0, 2000)").arg(kStart + 3600), 1,
          hourText(kStart + 3600)},
-        {"hour's hash", QString("UPDATE archive_hours SET hash = zeroblob(32) WHERE hour = %1")
-                            .arg(otherHour / 3600),
+        {"hour's hash",
+         QString("UPDATE archive_hours SET hash = zeroblob(32) WHERE hour = %1")
+             .arg(otherHour / 3600),
          1, hourText(otherHour)},
-        {"event text", "UPDATE events SET text = '设定SV1 = 9 已写入' WHERE id = 4", 1, "event row 4"},
+        {"event text", "UPDATE events SET text = '设定SV1 = 9 已写入' WHERE id = 4", 1,
+         "event row 4"},
         {"event deleted", "DELETE FROM events WHERE id = 6", 1, "event row 7"},
         {"event added in the middle",
          "UPDATE events SET id = id + 100 WHERE id > 7; UPDATE events SET id = id - 99 WHERE id > "
@@ -189,11 +194,14 @@ TEST(Verify, OlderFileThenNewRows) {
     EXPECT_TRUE(verify(path).out.contains("event row 4"));
 }
 
-// Retention cuts inside an hour and drops the oldest events; what remains verifies, and new rows
-// chain on from the anchors.
+// Retention cuts inside an hour and drops the oldest events, also ones a clock set back put after
+// kept rows; what remains verifies, new rows chain on from the anchors, and a row deleted later
+// beside an anchor is still found.
 TEST(Verify, RetentionKeepsTheChainsIntact) {
     QTemporaryDir dir;
-    const QString path = makeIntact(dir);
+    const QString path = dir.filePath("retention.db");
+    writeSamples(path, 0, kSeconds);
+    writeEvents(path, 13, {10, 12});
     const int64_t cut = kStart + 3600 + 1200;  // inside the second hour
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
@@ -204,12 +212,16 @@ TEST(Verify, RetentionKeepsTheChainsIntact) {
         const Verdict v = verify(path);
         EXPECT_EQ(v.exit, 0) << v.out.toStdString();
     }
-    EXPECT_EQ(record_test::scalar(path, "SELECT min(id) FROM events").toInt(), 10);
+    EXPECT_EQ(record_test::scalar(path, "SELECT group_concat(id) FROM events").toString(), "10,12");
     writeSamples(path, kSeconds, kSeconds + 3);
     writeEvents(path, 2);
     Verdict v = verify(path);
     EXPECT_EQ(v.exit, 0) << v.out.toStdString();
-    EXPECT_EQ(v.out, "intact, 3 rows, 4 hours");
+    EXPECT_EQ(v.out, "intact, 4 rows, 4 hours");
+    const QString copy = dir.filePath("copy.db");
+    ASSERT_TRUE(QFile::copy(path, copy));
     tamper(path, QString("DELETE FROM archive WHERE t = %1").arg(secondAt(6)));
     EXPECT_TRUE(verify(path).out.contains(hourText(secondAt(6))));
+    tamper(copy, "DELETE FROM events WHERE id = 12");
+    EXPECT_TRUE(verify(copy).out.contains("event row 14")) << verify(copy).out.toStdString();
 }
