@@ -55,14 +55,28 @@ EventLog::EventLog(QString dbPath, QObject* parent)
     connect(writer, &EventWriter::rowsReady, this, &EventLog::rowsLoaded);
     connect(writer, &EventWriter::exportDone, this, &EventLog::exported);
     connect(writer, &EventWriter::chainsChecked, this, [this](const ChainReport& report) {
-        if (!report.intact) log(chainBrokenEntry(report));
+        chainBreak_.reset();
+        if (!report.intact) {
+            chainBreak_ = chainBrokenEntry(report);
+            log(*chainBreak_);
+        }
         emit chainsChecked(report);
+        emit statusChanged();
     });
 }
 
 EventLog::~EventLog() {
     // Behind the entries already handed over, so that they are stored first.
     thread_.end(5000, [](EventWriter& w) { w.stop(); });
+}
+
+QString EventLog::statusText(base::Lang lang) const {
+    QString text = eventLogStatusText(status_, lang);
+    if (chainBreak_)
+        text +=
+            (text.isEmpty() ? QString() : base::wording(QT_TRANSLATE_NOOP("velmars", "；"), lang)) +
+            eventText(*chainBreak_, lang);
+    return text;
 }
 
 void EventLog::start(bool readOnly) {

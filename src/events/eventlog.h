@@ -9,6 +9,7 @@
 #include <QString>
 #include <QVector>
 #include <memory>
+#include <optional>
 
 #include "base/workerthread.h"
 #include "events/eventrules.h"
@@ -63,10 +64,9 @@ class EventLog : public QObject {
 
     // Whether the log is stored, and why not, for the status bar.
     EventLogStatus status() const { return status_; }
-    // The same in words: empty while the log is stored.
-    QString statusText(base::Lang lang = base::Lang::Stored) const {
-        return eventLogStatusText(status_, lang);
-    }
+    // The same in words: empty while the log is stored and the file's chains were found intact
+    // (a break found by the last check is said until a check finds them intact).
+    QString statusText(base::Lang lang = base::Lang::Stored) const;
     // Entries the writer has stored so far in this run.
     qint64 storedCount() const { return stored_; }
     QString databasePath() const { return path_; }
@@ -91,6 +91,7 @@ class EventLog : public QObject {
     comm::InstrumentImage lastImage_;
     RecorderStatus recorderStatus_;
     EventLogStatus status_;
+    std::optional<EventEntry> chainBreak_;
     qint64 stored_ = 0;
     quint64 nextTicket_ = 1;
     bool started_ = false;

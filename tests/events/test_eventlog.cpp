@@ -374,6 +374,8 @@ TEST(EventLog, ChecksTheChainsAtStart) {
             t.start();
             while (!report && t.elapsed() < 30000)
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            // The status bar says so too.
+            EXPECT_EQ(log.statusText().contains(QStringLiteral("完整性校验失败")), changed);
         }
         ASSERT_TRUE(report);
         EXPECT_EQ(report->intact, !changed);
