@@ -166,19 +166,8 @@ bool ArchiveStore::inspect(bool readOnly) {
     if (!q.exec(schema::kCreateStaleTableSql)) return db_.failFromSql(q.lastError());
     if (!findStaleTable()) return db_.fail(Fault::Other);
     // So does the hours' chain: the seconds written from now on are hashed.
-    Statements& c = *st_;
     if (!q.exec(schema::kCreateHoursTableSql)) return db_.failFromSql(q.lastError());
-    hasHoursTable_ =
-        c.hourGet.prepare(QStringLiteral("SELECT n, sum FROM archive_hours WHERE hour = ?")) &&
-        c.hourBefore.prepare(QStringLiteral(
-            "SELECT hash FROM archive_hours WHERE hour < ? ORDER BY hour DESC LIMIT 1")) &&
-        c.hourPut.prepare(
-            QStringLiteral("INSERT OR REPLACE INTO archive_hours VALUES (?, ?, ?, ?)")) &&
-        c.hoursAfter.prepare(
-            QStringLiteral("SELECT hour, n, sum FROM archive_hours WHERE hour > ? ORDER BY hour"));
-    if (!hasHoursTable_) return db_.fail(Fault::Other);
-    for (QSqlQuery* p : {&c.hourGet, &c.hourBefore, &c.hoursAfter})
-        p->setForwardOnly(true);
+    if (!findHoursTable()) return db_.fail(Fault::Other);
     return adoptRing();
 }
 
@@ -197,6 +186,26 @@ bool ArchiveStore::findStaleTable() {
             "archive_stale WHERE first <= ?) AND last >= ? - 1")) &&
         c.staleAdd.prepare(QStringLiteral("INSERT OR IGNORE INTO archive_stale VALUES (?, ?)"));
     return hasStaleTable_;
+}
+
+// Looks for the hours' chain table while the store has not found it, preparing its statements
+// when it is there: any store that adds seconds to a file with the table hashes them.
+bool ArchiveStore::findHoursTable() {
+    if (hasHoursTable_) return true;
+    QStringList cols;
+    if (!db_.columns(QStringLiteral("archive_hours"), &cols) || cols.isEmpty()) return false;
+    Statements& c = *st_;
+    hasHoursTable_ =
+        c.hourGet.prepare(QStringLiteral("SELECT n, sum FROM archive_hours WHERE hour = ?")) &&
+        c.hourBefore.prepare(QStringLiteral(
+            "SELECT hash FROM archive_hours WHERE hour < ? ORDER BY hour DESC LIMIT 1")) &&
+        c.hourPut.prepare(
+            QStringLiteral("INSERT OR REPLACE INTO archive_hours VALUES (?, ?, ?, ?)")) &&
+        c.hoursAfter.prepare(
+            QStringLiteral("SELECT hour, n, sum FROM archive_hours WHERE hour > ? ORDER BY hour"));
+    for (QSqlQuery* p : {&c.hourGet, &c.hourBefore, &c.hoursAfter})
+        p->setForwardOnly(true);
+    return hasHoursTable_;
 }
 
 // Inside the caller's transaction: second `at` marked stale. A file whose archive has no table
@@ -268,6 +277,9 @@ bool ArchiveStore::prepare() {
     if (!ok) return false;
     for (QSqlQuery* p : {&c.extent, &c.countAfter})
         p->setForwardOnly(true);
+    // The chain's statements are made again with the others.
+    hasHoursTable_ = false;
+    findHoursTable();
     return true;
 }
 

@@ -67,6 +67,7 @@ class ArchiveStore {
     bool mergeBucket(int level, int64_t t, const archive::Bucket& b);
     bool markStale(int64_t at);
     bool findStaleTable();
+    bool findHoursTable();
     bool chainSecond(int64_t at, const QVariantList& values);
     bool rechainAfter(int64_t hour, QByteArray previous);
     bool digestSeconds(int64_t from, int64_t to, int64_t* count, QByteArray* sum);

@@ -123,8 +123,8 @@ TEST(Verify, IntactAndChangedCopies) {
          QString("INSERT INTO archive (t, seq, pv1) VALUES (%1, 0, 2000)").arg(second + 1), 1,
          hourText(second)},
         {"hour added without hash",
-         QString("INSERT INTO archive (t, seq, pv1) VALUES (%1, 0, 2000)").arg(kStart + 3600), 1,
-         hourText(kStart + 3600)},
+         QString("INSERT INTO archive (t, seq, pv1) VALUES (%1, 0, 2000)").arg(kStart + 36000), 1,
+         hourText(kStart + 36000)},
         {"hour's hash",
          QString("UPDATE archive_hours SET hash = zeroblob(32) WHERE hour = %1")
              .arg(otherHour / 3600),
