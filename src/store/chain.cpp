@@ -306,6 +306,16 @@ bool ChainVerifier::stepHours(int maxRows) {
     RawQuery seconds;
     if (!seconds.prepare(db_.db(), "SELECT * FROM archive WHERE t >= ? AND t < ? ORDER BY t, seq"))
         return db_.fail(Fault::Other);
+    // The newest hour may have taken seconds since the last step looked at it: the next one links
+    // to its hash as it is now.
+    if (chained_) {
+        if (!q.prepare(QStringLiteral("SELECT hash FROM archive_hours WHERE hour = ?")))
+            return db_.failFromSql(q.lastError());
+        q.bindValue(0, qlonglong(nextHour_ - 1));
+        if (!q.exec()) return db_.failFromSql(q.lastError());
+        if (q.next()) previous_ = q.value(0).toByteArray();
+        q.finish();
+    }
     int read = 0;
     while (read < maxRows) {
         if (!q.prepare(

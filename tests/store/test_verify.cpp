@@ -15,6 +15,7 @@
 #include "base/oledate.h"
 #include "dbhelpers.h"
 #include "events/eventstore.h"
+#include "store/chain.h"
 #include "store/store.h"
 
 namespace {
@@ -224,4 +225,23 @@ TEST(Verify, RetentionKeepsTheChainsIntact) {
     EXPECT_TRUE(verify(path).out.contains(hourText(secondAt(6))));
     tamper(copy, "DELETE FROM events WHERE id = 12");
     EXPECT_TRUE(verify(copy).out.contains("event row 14")) << verify(copy).out.toStdString();
+}
+
+// A check in steps while the recorder goes on: seconds added to the hour a step ended with (and to
+// later hours) between two steps are no break.
+TEST(Verify, StepsBesideTheWriter) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("live.db");
+    writeSamples(path, 0, 3);
+    record::Database db(path, "live-check");
+    ASSERT_TRUE(db.open(record::FileAccess::ReadOnly, 2000));
+    record::ChainVerifier verifier(db);
+    while (verifier.report().hours == 0 && !verifier.done())
+        ASSERT_TRUE(verifier.step(1));
+    ASSERT_FALSE(verifier.done());
+    writeSamples(path, 3, 10);
+    while (!verifier.done())
+        ASSERT_TRUE(verifier.step(1));
+    EXPECT_TRUE(verifier.report().intact) << verifier.report().why.toStdString();
+    EXPECT_EQ(verifier.report().hours, 3);
 }
