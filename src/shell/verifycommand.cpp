@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdio>
 
 #include "overview/chamberlist.h"
