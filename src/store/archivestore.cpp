@@ -425,15 +425,7 @@ bool ArchiveStore::digestSeconds(int64_t from, int64_t to, int64_t* count, QByte
     q.bind(1, from);
     q.bind(2, to - 1);
     return readRows(q, [&](const RawQuery& row) {
-        chain::StoredValue v[schema::kValueCount];
-        for (int c = 0; c < schema::kValueCount; ++c) {
-            if (row.isNull(2 + c)) continue;
-            v[c].kind =
-                row.isInteger(2 + c) ? chain::StoredValue::Integer : chain::StoredValue::Real;
-            v[c].integer = row.integer(2 + c);
-            v[c].real = row.real(2 + c);
-        }
-        chain::addDigest(sum, chain::secondDigest(row.integer(0), v, schema::kValueCount));
+        chain::addDigest(sum, chain::archivedRowDigest(row));
         ++*count;
         return true;
     });

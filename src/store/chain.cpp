@@ -105,6 +105,17 @@ QByteArray secondDigest(int64_t t, const StoredValue* values, int count) {
     return sha256(out);
 }
 
+QByteArray archivedRowDigest(const RawQuery& row) {
+    StoredValue v[schema::kValueCount];
+    for (int c = 0; c < schema::kValueCount; ++c) {
+        if (row.isNull(2 + c)) continue;
+        v[c].kind = row.isInteger(2 + c) ? StoredValue::Integer : StoredValue::Real;
+        v[c].integer = row.integer(2 + c);
+        v[c].real = row.real(2 + c);
+    }
+    return secondDigest(row.integer(0), v, schema::kValueCount);
+}
+
 void addDigest(QByteArray* sum, const QByteArray& digest) {
     if (sum->size() != kHashSize) *sum = zeroHash();
     unsigned carry = 0;
@@ -358,18 +369,7 @@ bool ChainVerifier::stepHours(int maxRows) {
         seconds.bind(1, hour * chain::kHourSeconds);
         seconds.bind(2, (hour + 1) * chain::kHourSeconds);
         const QSqlError e = seconds.run([&](const RawQuery& row) {
-            chain::StoredValue v[schema::kValueCount];
-            for (int c = 0; c < schema::kValueCount; ++c) {
-                if (row.isNull(2 + c)) continue;
-                if (row.isInteger(2 + c)) {
-                    v[c].kind = chain::StoredValue::Integer;
-                    v[c].integer = row.integer(2 + c);
-                } else {
-                    v[c].kind = chain::StoredValue::Real;
-                    v[c].real = row.real(2 + c);
-                }
-            }
-            chain::addDigest(&total, chain::secondDigest(row.integer(0), v, schema::kValueCount));
+            chain::addDigest(&total, chain::archivedRowDigest(row));
             ++count;
             return true;
         });

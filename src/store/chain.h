@@ -22,6 +22,8 @@
 
 namespace record {
 
+class RawQuery;
+
 namespace chain {
 
 inline constexpr int kHashSize = 32;
@@ -50,6 +52,8 @@ struct StoredValue {
     double real = 0;
 };
 QByteArray secondDigest(int64_t t, const StoredValue* values, int count);
+// The digest of the archive's row a query stands on (SELECT * FROM archive).
+QByteArray archivedRowDigest(const RawQuery& row);
 StoredValue storedValueOf(const QVariant& bound);
 // sum += digest, both 32 bytes, big-endian, modulo 2^256.
 void addDigest(QByteArray* sum, const QByteArray& digest);
