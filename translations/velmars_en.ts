@@ -536,6 +536,14 @@
         <translation>Device back</translation>
     </message>
     <message>
+        <source>完整性校验失败：事件记录第 %1 行已被更改</source>
+        <translation>Integrity check failed: event row %1 was changed</translation>
+    </message>
+    <message>
+        <source>完整性校验失败：%1 起一小时的存档样本已被更改</source>
+        <translation>Integrity check failed: the archived samples of the hour from %1 were changed</translation>
+    </message>
+    <message>
         <source>存档：已删除 %1 及以前的样本（%2 条）和事件（%3）</source>
         <translation>Archive: deleted the samples up to %1 (%2) and events (%3)</translation>
     </message>

@@ -54,11 +54,29 @@ EventLog::EventLog(QString dbPath, QObject* parent)
     });
     connect(writer, &EventWriter::rowsReady, this, &EventLog::rowsLoaded);
     connect(writer, &EventWriter::exportDone, this, &EventLog::exported);
+    connect(writer, &EventWriter::chainsChecked, this, [this](const ChainReport& report) {
+        chainBreak_.reset();
+        if (!report.intact) {
+            chainBreak_ = chainBrokenEntry(report);
+            log(*chainBreak_);
+        }
+        emit chainsChecked(report);
+        emit statusChanged();
+    });
 }
 
 EventLog::~EventLog() {
     // Behind the entries already handed over, so that they are stored first.
     thread_.end(5000, [](EventWriter& w) { w.stop(); });
+}
+
+QString EventLog::statusText(base::Lang lang) const {
+    QString text = eventLogStatusText(status_, lang);
+    if (chainBreak_)
+        text +=
+            (text.isEmpty() ? QString() : base::wording(QT_TRANSLATE_NOOP("velmars", "；"), lang)) +
+            eventText(*chainBreak_, lang);
+    return text;
 }
 
 void EventLog::start(bool readOnly) {
@@ -134,7 +152,16 @@ bool EventWriter::ensureOpen() {
     const qint64 now = monotonicMs();
     if (lastOpenAttemptMs_ >= 0 && now - lastOpenAttemptMs_ < 1000) return false;
     lastOpenAttemptMs_ = now;
-    if (store_.open(readOnly_)) return true;
+    if (store_.open(readOnly_)) {
+        // The file this log writes is checked now and once a day; another program's is its own.
+        if (!readOnly_ && !dailyCheck_) {
+            dailyCheck_ = new QTimer(this);
+            connect(dailyCheck_, &QTimer::timeout, this, &EventWriter::checkChains);
+            dailyCheck_->start(kCheckEveryMs);
+            QTimer::singleShot(0, this, &EventWriter::checkChains);
+        }
+        return true;
+    }
     setStatus({EventLogStatus::State::Stopped, store_.fault()});
     return false;
 }
@@ -224,7 +251,36 @@ void EventWriter::exportCsv(quint64 ticket, const QString& file, const EventFilt
     emit exportDone(ticket, *done.rows, QString());
 }
 
+void EventWriter::checkChains() {
+    if (verifier_) return;
+    checkDb_ =
+        std::make_unique<Database>(store_.path(), base::uniqueName(QStringLiteral("events-check")));
+    if (!checkDb_->open(FileAccess::ReadOnly, 2000)) {
+        checkDb_.reset();
+        return;
+    }
+    verifier_ = std::make_unique<ChainVerifier>(*checkDb_);
+    QTimer::singleShot(0, this, &EventWriter::checkStep);
+}
+
+void EventWriter::checkStep() {
+    if (!verifier_) return;
+    // A read error (the file busy or gone) ends this round quietly: the next day's tries again.
+    const bool read = verifier_->step(kCheckRows);
+    if (read && !verifier_->done()) {
+        QTimer::singleShot(0, this, &EventWriter::checkStep);
+        return;
+    }
+    const ChainReport report = verifier_->report();
+    verifier_.reset();
+    checkDb_.reset();
+    if (read) emit chainsChecked(report);
+}
+
 void EventWriter::stop() {
+    verifier_.reset();
+    checkDb_.reset();
+    if (dailyCheck_) dailyCheck_->stop();
     if (!waiting_.empty()) {
         lastOpenAttemptMs_ = -1;
         flush();

@@ -8,11 +8,14 @@
 #include <QObject>
 #include <QString>
 #include <QVector>
+#include <memory>
+#include <optional>
 
 #include "base/workerthread.h"
 #include "events/eventrules.h"
 #include "events/eventstore.h"
 #include "link/image.h"
+#include "store/chain.h"
 
 class QTimer;
 
@@ -61,10 +64,9 @@ class EventLog : public QObject {
 
     // Whether the log is stored, and why not, for the status bar.
     EventLogStatus status() const { return status_; }
-    // The same in words: empty while the log is stored.
-    QString statusText(base::Lang lang = base::Lang::Stored) const {
-        return eventLogStatusText(status_, lang);
-    }
+    // The same in words: empty while the log is stored and the file's chains were found intact
+    // (a break found by the last check is said until a check finds them intact).
+    QString statusText(base::Lang lang = base::Lang::Stored) const;
     // Entries the writer has stored so far in this run.
     qint64 storedCount() const { return stored_; }
     QString databasePath() const { return path_; }
@@ -80,6 +82,8 @@ class EventLog : public QObject {
     void storedChanged();
     void rowsLoaded(quint64 ticket, const QVector<record::EventEntry>& rows);
     void exported(quint64 ticket, qint64 count, const QString& error);
+    // The file's hash chains were checked (at the start and once a day); a break is logged too.
+    void chainsChecked(const record::ChainReport& report);
 
   private:
     QString path_;
@@ -87,6 +91,7 @@ class EventLog : public QObject {
     comm::InstrumentImage lastImage_;
     RecorderStatus recorderStatus_;
     EventLogStatus status_;
+    std::optional<EventEntry> chainBreak_;
     qint64 stored_ = 0;
     quint64 nextTicket_ = 1;
     bool started_ = false;
@@ -103,6 +108,8 @@ class EventWriter : public QObject {
     static constexpr int kFlushMs = 100;
     // Entries kept while the file cannot be written; beyond it the oldest are let go.
     static constexpr int kMaxWaiting = 20000;
+    static constexpr int kCheckRows = 5000;
+    static constexpr int kCheckEveryMs = 24 * 3600 * 1000;
 
   public slots:
     void add(const record::EventEntry& entry);
@@ -111,8 +118,12 @@ class EventWriter : public QObject {
     void load(quint64 ticket, const record::EventFilter& filter);
     void exportCsv(quint64 ticket, const QString& file, const record::EventFilter& filter);
     void stop();
+    // Starts a check of the file's hash chains unless one runs: in steps of kCheckRows rows, each
+    // its own read, so that the entries and the samples are written between them.
+    void checkChains();
 
   signals:
+    void chainsChecked(const record::ChainReport& report);
     void statusReady(const record::EventLogStatus& status);
     void storedReady(qint64 total);
     void rowsReady(quint64 ticket, const QVector<record::EventEntry>& rows);
@@ -122,8 +133,13 @@ class EventWriter : public QObject {
     bool ensureOpen();
     void schedule(int ms);  // a flush after ms, unless one is due already
     void setStatus(const EventLogStatus& status);
+    void checkStep();
 
     EventStore store_;
+    // The chains' check, on a read-only connection of its own while it runs.
+    std::unique_ptr<Database> checkDb_;
+    std::unique_ptr<ChainVerifier> verifier_;
+    class QTimer* dailyCheck_ = nullptr;
     std::vector<EventEntry> waiting_;
     class QTimer* timer_ = nullptr;
     qint64 stored_ = 0;

@@ -145,6 +145,18 @@ std::optional<QString> ownText(const QString& code, const QStringList& a, base::
             a.size() > 3 ? lockRefusal(at(a, 1), at(a, 2), at(a, 3)) : base::Phrase{at(a, 0)};
         return recorderStatusText({RecorderStatus::State::Refused, 0, 0, why}, lang);
     }
+    if (code == kChainBrokenCode) {
+        if (at(a, 0) == QLatin1String("events"))
+            return wording(QT_TRANSLATE_NOOP("velmars", "完整性校验失败：事件记录第 %1 行已被更改"),
+                           lang)
+                .arg(at(a, 1));
+        const QString hour = QDateTime::fromSecsSinceEpoch(at(a, 1).toLongLong())
+                                 .toString(QStringLiteral("yyyy-MM-dd HH:mm"));
+        return wording(
+                   QT_TRANSLATE_NOOP("velmars", "完整性校验失败：%1 起一小时的存档样本已被更改"),
+                   lang)
+            .arg(hour);
+    }
     return archiveNoteText(code, a, lang);
 }
 
@@ -154,6 +166,11 @@ void addEventTexts(EventTexts texts) {
     std::lock_guard lock(textsLock());
     auto& all = registered();
     if (std::find(all.begin(), all.end(), texts) == all.end()) all.push_back(texts);
+}
+
+EventEntry chainBrokenEntry(const ChainReport& report) {
+    return codedEntry(eventkind::kRecorder, kChainBrokenCode,
+                      {report.chain, QString::number(report.at)});
 }
 
 EventEntry codedEntry(const QString& kind, const QString& code, QStringList args) {

@@ -13,6 +13,7 @@
 #include "base/tr.h"
 #include "link/image.h"
 #include "link/linkevents.h"
+#include "store/chain.h"
 #include "store/recorder.h"
 
 namespace record {
@@ -68,6 +69,10 @@ void addEventTexts(EventTexts texts);
 
 // An entry of the code with its values, its text made in Chinese.
 EventEntry codedEntry(const QString& kind, const QString& code, QStringList args = {});
+// The file's hash chains found changed: [chain ("events" or "archive"), the event id or the
+// hour's first second in UTC].
+inline const QString kChainBrokenCode = QStringLiteral("chain.broken");
+EventEntry chainBrokenEntry(const ChainReport& report);
 
 // The entry's line in the language: made from its code and values; a row without a code (stored
 // before codes) or with a code no subsystem knows reads from its stored text.

@@ -11,6 +11,7 @@
 #include <QVariant>
 #include <utility>
 
+#include "store/chain.h"
 #include "store/schema.h"
 #include "store/store.h"
 
@@ -57,7 +58,9 @@ bool EventStore::prepareTable(bool readOnly) {
     // A file whose tables have another shape belongs to something else: it is left alone.
     const QStringList& all = schema::eventColumns();
     const bool beforeCodes = events == all.mid(0, schema::kEventColumnsBeforeCodes);
-    if (!events.isEmpty() && events != all && !beforeCodes) return db_.fail(Fault::WrongTables);
+    const bool hashed = events == all + QStringList{schema::kEventHashColumn};
+    if (!events.isEmpty() && events != all && !beforeCodes && !hashed)
+        return db_.fail(Fault::WrongTables);
     if (readOnly) return true;
     // Only a file that passed the checks is changed: to WAL, so the recorder, the chart and this
     // log read and write side by side.
@@ -65,11 +68,13 @@ bool EventStore::prepareTable(bool readOnly) {
     QSqlQuery q(db_.db());
     if (events.isEmpty())
         return q.exec(schema::kCreateEventsTableSql) || db_.failFromSql(q.lastError());
-    if (!beforeCodes) return true;
+    if (hashed) return true;
     // A file of an older version: the columns go in beside the old ones; its rows stay.
     Transaction t(db_);
     if (!t.ok()) return false;
-    for (const QString& sql : schema::addEventCodeColumnsSql()) {
+    QStringList add = {schema::kAddEventHashColumnSql};
+    if (beforeCodes) add = schema::addEventCodeColumnsSql() + add;
+    for (const QString& sql : add) {
         if (!q.exec(sql)) return db_.failFromSql(q.lastError());
     }
     q = QSqlQuery();
@@ -114,24 +119,49 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
     if (entries.empty()) return true;
     Transaction t(db_);
     QSqlQuery put(db_.db());
-    bool ok = t.ok() && (put.prepare(QStringLiteral(
-                             "INSERT INTO events (at, kind, text, reg, value, status, code, args, "
-                             "at_ms) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")) ||
+    // Each row links to the one before it: the newest row's hash.
+    int64_t lastId = 0;
+    QByteArray previous = chain::zeroHash();
+    bool ok = t.ok() && (put.exec(QStringLiteral("SELECT id, hash FROM events ORDER BY id DESC "
+                                                 "LIMIT 1")) ||
                          db_.failFromSql(put.lastError()));
+    if (ok && put.next()) {
+        lastId = put.value(0).toLongLong();
+        if (!put.value(1).isNull()) previous = put.value(1).toByteArray();
+    }
+    put.finish();
+    // Where retention removed the newest rows, the next row takes the anchor they left.
+    const auto a = ok ? chain::anchor(db_, chain::kEventsChain) : std::nullopt;
+    ok = ok && a.has_value();
+    if (ok && !a->hash.isEmpty() && a->at > lastId) {
+        lastId = a->at - 1;
+        previous = a->hash;
+    }
+    ok = ok && (put.prepare(QStringLiteral(
+                    "INSERT INTO events (id, at, kind, text, reg, value, status, code, args, "
+                    "at_ms, hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")) ||
+                db_.failFromSql(put.lastError()));
     for (auto e = entries.begin(); ok && e != entries.end(); ++e) {
-        put.bindValue(0, eventTimeText(e->at));
-        put.bindValue(1, e->kind);
-        put.bindValue(2, e->text);
-        put.bindValue(3, optionalInt(e->reg));
-        put.bindValue(4, optionalInt(e->value));
-        put.bindValue(5, optionalInt(e->status));
-        put.bindValue(6, e->code.isEmpty() ? QVariant(QMetaType(QMetaType::QString)) : e->code);
-        put.bindValue(7, e->code.isEmpty() ? QVariant(QMetaType(QMetaType::QString))
-                                           : eventArgsText(e->args));
-        put.bindValue(8, e->at.isValid() ? QVariant(e->at.toMSecsSinceEpoch())
-                                         : QVariant(QMetaType(QMetaType::LongLong)));
+        const QVariant noText(QMetaType(QMetaType::QString));
+        const QVariantList values = {
+            qlonglong(++lastId),
+            eventTimeText(e->at),
+            e->kind,
+            e->text,
+            optionalInt(e->reg),
+            optionalInt(e->value),
+            optionalInt(e->status),
+            e->code.isEmpty() ? noText : QVariant(e->code),
+            e->code.isEmpty() ? noText : QVariant(eventArgsText(e->args)),
+            e->at.isValid() ? QVariant(e->at.toMSecsSinceEpoch())
+                            : QVariant(QMetaType(QMetaType::LongLong)),
+        };
+        for (int i = 0; i < values.size(); ++i)
+            put.bindValue(i, values[i]);
+        previous = chain::link(previous, chain::eventContent(values));
+        put.bindValue(int(values.size()), previous);
         ok = put.exec() || db_.failFromSql(put.lastError());
-        e->id = put.lastInsertId().toLongLong();
+        e->id = lastId;
     }
     put = QSqlQuery();
     if (ok && t.commit()) return true;
@@ -147,14 +177,57 @@ bool EventStore::removeBefore(Database& db, int64_t before) {
     // Rows keep their moment in UTC milliseconds; older rows only as local time in text, which
     // sorts as time does.
     const bool hasMs = columns.contains(QStringLiteral("at_ms"));
-    const QString older = QStringLiteral("at < :text");
+    // The moment goes in as literals (a number, and a time text of digits): the condition is used
+    // in several places of one statement.
+    const QString text =
+        QStringLiteral("'%1'").arg(eventTimeText(QDateTime::fromSecsSinceEpoch(before)));
+    const QString older = hasMs ? QStringLiteral("(at_ms < %1 OR (at_ms IS NULL AND at < %2))")
+                                      .arg(qlonglong(before) * 1000)
+                                      .arg(text)
+                                : QStringLiteral("(at < %1)").arg(text);
     QSqlQuery q(db.db());
-    q.prepare(QStringLiteral("DELETE FROM events WHERE %1")
-                  .arg(hasMs ? QStringLiteral("at_ms < :ms OR (at_ms IS NULL AND %1)").arg(older)
-                             : older));
-    if (hasMs) q.bindValue(QStringLiteral(":ms"), qlonglong(before) * 1000);
-    q.bindValue(QStringLiteral(":text"), eventTimeText(QDateTime::fromSecsSinceEpoch(before)));
-    return q.exec() || db.failFromSql(q.lastError());
+    // The anchors: each row kept right after removed ones links to the last of them (a clock set
+    // back can leave kept rows between removed ones), and names the row kept before them; with
+    // the newest rows removed, the next row to come does. An anchor already there keeps its link.
+    const auto had = chain::anchors(db, chain::kEventsChain);
+    if (!had) return false;
+    const QString hash = columns.contains(schema::kEventHashColumn) ? QStringLiteral("hash")
+                                                                    : QStringLiteral("NULL");
+    std::vector<chain::Anchor> anchors;
+    const QString sql = QStringLiteral(
+        "SELECT id, gone, prev_gone, prev_hash, %2, kept_before FROM (SELECT id, %1 AS gone, "
+        "lag(%1) OVER w AS prev_gone, lag(%2) OVER w AS prev_hash, %2, max(CASE WHEN NOT %1 THEN "
+        "id END) OVER (w ROWS BETWEEN UNBOUNDED PRECEDING AND 1 PRECEDING) AS kept_before FROM "
+        "events WINDOW w AS (ORDER BY id)) WHERE (NOT gone AND prev_gone) OR id = (SELECT max(id) "
+        "FROM events)");
+    if (!q.exec(sql.arg(older, hash))) return db.failFromSql(q.lastError());
+    while (q.next()) {
+        const int64_t id = q.value(0).toLongLong();
+        const int64_t keptBefore = q.value(5).toLongLong();
+        const auto linkOf = [&](int column) {
+            return q.value(column).isNull() ? chain::zeroHash() : q.value(column).toByteArray();
+        };
+        if (q.value(1).toBool()) {  // the newest row goes: the next one to come links to it
+            anchors.push_back({id + 1, linkOf(4), keptBefore, {}});
+        } else if (q.value(2).toBool()) {
+            const auto old = had->find(id);
+            anchors.push_back(
+                {id, old != had->end() ? old->second.hash : linkOf(3), keptBefore, {}});
+        }
+    }
+    q.finish();
+    if (!q.exec(QStringLiteral("DELETE FROM events WHERE %1").arg(older)))
+        return db.failFromSql(q.lastError());
+    const bool removed = q.numRowsAffected() > 0;
+    q.finish();
+    if (!removed) return true;
+    for (const chain::Anchor& a : anchors)
+        if (!chain::setAnchor(db, chain::kEventsChain, a, /*replaceAll=*/false)) return false;
+    // Anchors of rows that went since, below the newest row, are of no more use.
+    return q.exec(
+               QStringLiteral("DELETE FROM chain_anchor WHERE chain = 'events' AND at NOT IN "
+                              "(SELECT id FROM events) AND at < (SELECT max(id) FROM events)")) ||
+           db.failFromSql(q.lastError());
 }
 
 bool EventStore::forEach(const EventFilter& f,

@@ -60,6 +60,8 @@ ParseResult parseCommandLine(const QStringList& args) {
             o.logWrites = true;
         } else if (a == u"--connect") {
             o.connect = true;
+        } else if (a == u"--verify") {
+            o.verify = true;
         } else if (a == u"--help" || a == u"-h") {
             o.help = true;
         } else if (matches(a, QStringLiteral("--port"))) {
@@ -307,8 +309,10 @@ ParseResult parseCommandLine(const QStringList& args) {
         // Each chamber forwards under a station name of its own.
         if (o.station && o.chambers.size() > 1)
             return {std::nullopt, QStringLiteral("--station names one chamber, not several")};
-        // An export or a report reads one chamber's database: the one of its name.
-        if (!o.exportCsv.isEmpty() || !o.exportEvents.isEmpty() || !o.report.isEmpty()) {
+        // An export or a report reads one chamber's database: the one of its name. --verify
+        // checks each chamber's.
+        if (!o.verify &&
+            (!o.exportCsv.isEmpty() || !o.exportEvents.isEmpty() || !o.report.isEmpty())) {
             if (o.chambers.size() != 1)
                 return {std::nullopt, QStringLiteral("--export-csv, --export-events and --report "
                                                      "read the database of one --chamber")};
@@ -348,6 +352,12 @@ QString usageText() {
                "                        and leave, without a window; with --db, --from, --to\n"
                "  --from \"YYYY-MM-DD HH:MM:SS\"  first record to export (default: the oldest)\n"
                "  --to \"YYYY-MM-DD HH:MM:SS\"    last record to export (default: the newest)\n"
+               "  --verify              check the hash chains over the events and the archived "
+               "hours of\n"
+               "                        --db, or of every chamber's database, and leave: exit 0 "
+               "intact,\n"
+               "                        1 changed (the first changed row or hour named), 2 bad "
+               "input\n"
                "  --export-events FILE  write the event log to FILE as CSV (- for standard output) "
                "and\n"
                "                        leave, no window; with --from/--to \"YYYY-MM-DD HH:MM:SS\" "

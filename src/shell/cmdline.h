@@ -27,6 +27,7 @@ struct Options {
     double clockSpeed = 1.0;  // --clock-speed F: the clock runs F times faster (tests, demos)
     QString exportCsv;        // --export-csv FILE ("-" for standard output): export, no window
     QString exportEvents;     // --export-events FILE ("-" for standard output)
+    bool verify = false;      // --verify: check the hash chains of the databases, no window
     // --report FILE.pdf: a test report of a stored run (--run NAME) or of a span, no window;
     // --report-csv FILE writes the span's CSV export beside it, --title TEXT names a span.
     QString report;

@@ -12,6 +12,7 @@
 #include "shell/language.h"
 #include "shell/settings.h"
 #include "shell/shellos.h"
+#include "shell/verifycommand.h"
 #include "ui/filedialog.h"
 
 namespace {
@@ -28,31 +29,26 @@ int run(int argc, char** argv) {
         return 2;
     }
     shell::addEventTexts();
-    if (parsed.options->help) {
+    // What answers on the command line alone: no window, the language and profile chosen.
+    const shell::Options& o = *parsed.options;
+    const auto withoutWindows = [&](auto answer) {
         QCoreApplication core(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("velmars"));
         QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
-        shell::setProfile(parsed.options->profile);
-        shell::useLanguage(parsed.options->language);
-        std::fputs(qUtf8Printable(shell::usageText()), stdout);
-        return 0;
-    }
-    if (!parsed.options->createAdmin.isEmpty() || parsed.options->accessControl) {
-        QCoreApplication core(argc, argv);
-        QCoreApplication::setApplicationName(QStringLiteral("velmars"));
-        QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
-        shell::setProfile(parsed.options->profile);
-        shell::useLanguage(parsed.options->language);
-        return shell::runAccessCommand(*parsed.options);
-    }
-    if (!parsed.options->exportCsv.isEmpty() || !parsed.options->exportEvents.isEmpty()) {
-        QCoreApplication core(argc, argv);
-        QCoreApplication::setApplicationName(QStringLiteral("velmars"));
-        QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
-        shell::setProfile(parsed.options->profile);
-        shell::useLanguage(parsed.options->language);
-        return shell::runExport(*parsed.options);
-    }
+        shell::setProfile(o.profile);
+        shell::useLanguage(o.language);
+        return answer();
+    };
+    if (o.help)
+        return withoutWindows([] {
+            std::fputs(qUtf8Printable(shell::usageText()), stdout);
+            return 0;
+        });
+    if (!o.createAdmin.isEmpty() || o.accessControl)
+        return withoutWindows([&] { return shell::runAccessCommand(o); });
+    if (o.verify) return withoutWindows([&] { return shell::runVerify(o); });
+    if (!o.exportCsv.isEmpty() || !o.exportEvents.isEmpty())
+        return withoutWindows([&] { return shell::runExport(o); });
 
     if (!parsed.options->report.isEmpty()) {
         // A report needs fonts but no window: the offscreen platform serves where no display is.

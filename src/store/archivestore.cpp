@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <limits>
 #include <map>
+#include <tuple>
 
 #include "base/oledate.h"
+#include "store/chain.h"
 #include "store/rawquery.h"
 
 namespace record {
@@ -17,10 +19,21 @@ struct ArchiveStore::Statements {
     QSqlQuery put, rollupPut, extent, countAfter;
     // The stale marks' writes, prepared once the table is there.
     QSqlQuery staleExtend, staleAdd;
+    // The hours' chain: an hour's row, the hash before it, its row written, any hour after it.
+    QSqlQuery hourGet, hourBefore, hourPut, hoursAfter;
     // The long reads, through SQLite's own interface.
     RawQuery spanSeconds, spanBuckets, after;
     explicit Statements(const QSqlDatabase& d)
-        : put(d), rollupPut(d), extent(d), countAfter(d), staleExtend(d), staleAdd(d) {}
+        : put(d),
+          rollupPut(d),
+          extent(d),
+          countAfter(d),
+          staleExtend(d),
+          staleAdd(d),
+          hourGet(d),
+          hourBefore(d),
+          hourPut(d),
+          hoursAfter(d) {}
 };
 
 namespace {
@@ -100,7 +113,7 @@ ArchiveStore::~ArchiveStore() = default;
 
 void ArchiveStore::reset() {
     st_.reset();
-    hasArchive_ = hasStaleTable_ = false;
+    hasArchive_ = hasStaleTable_ = hasHoursTable_ = false;
 }
 
 int64_t sampleMoment(const Sample& s) {
@@ -152,6 +165,9 @@ bool ArchiveStore::inspect(bool readOnly) {
     QSqlQuery q(db_.db());
     if (!q.exec(schema::kCreateStaleTableSql)) return db_.failFromSql(q.lastError());
     if (!findStaleTable()) return db_.fail(Fault::Other);
+    // So does the hours' chain: the seconds written from now on are hashed.
+    if (!q.exec(schema::kCreateHoursTableSql)) return db_.failFromSql(q.lastError());
+    if (!findHoursTable()) return db_.fail(Fault::Other);
     return adoptRing();
 }
 
@@ -170,6 +186,26 @@ bool ArchiveStore::findStaleTable() {
             "archive_stale WHERE first <= ?) AND last >= ? - 1")) &&
         c.staleAdd.prepare(QStringLiteral("INSERT OR IGNORE INTO archive_stale VALUES (?, ?)"));
     return hasStaleTable_;
+}
+
+// Looks for the hours' chain table while the store has not found it, preparing its statements
+// when it is there: any store that adds seconds to a file with the table hashes them.
+bool ArchiveStore::findHoursTable() {
+    if (hasHoursTable_) return true;
+    QStringList cols;
+    if (!db_.columns(QStringLiteral("archive_hours"), &cols) || cols.isEmpty()) return false;
+    Statements& c = *st_;
+    hasHoursTable_ =
+        c.hourGet.prepare(QStringLiteral("SELECT n, sum FROM archive_hours WHERE hour = ?")) &&
+        c.hourBefore.prepare(QStringLiteral(
+            "SELECT hash FROM archive_hours WHERE hour < ? ORDER BY hour DESC LIMIT 1")) &&
+        c.hourPut.prepare(
+            QStringLiteral("INSERT OR REPLACE INTO archive_hours VALUES (?, ?, ?, ?)")) &&
+        c.hoursAfter.prepare(
+            QStringLiteral("SELECT hour, n, sum FROM archive_hours WHERE hour > ? ORDER BY hour"));
+    for (QSqlQuery* p : {&c.hourGet, &c.hourBefore, &c.hoursAfter})
+        p->setForwardOnly(true);
+    return hasHoursTable_;
 }
 
 // Inside the caller's transaction: second `at` marked stale. A file whose archive has no table
@@ -241,6 +277,9 @@ bool ArchiveStore::prepare() {
     if (!ok) return false;
     for (QSqlQuery* p : {&c.extent, &c.countAfter})
         p->setForwardOnly(true);
+    // The chain's statements are made again with the others.
+    hasHoursTable_ = false;
+    findHoursTable();
     return true;
 }
 
@@ -371,9 +410,123 @@ bool ArchiveStore::addSecond(const Sample& s) {
     if (at == 0) return true;
     put.bindValue(0, static_cast<qlonglong>(at));
     put.bindValue(1, static_cast<qlonglong>(at));
-    for (int k = 0; k < schema::kValueCount; ++k)
-        put.bindValue(2 + k, archive::encodeValue(s.values[k]));
-    return put.exec() || db_.failFromSql(put.lastError());
+    QVariantList values;
+    for (int k = 0; k < schema::kValueCount; ++k) {
+        values << archive::encodeValue(s.values[k]);
+        put.bindValue(2 + k, values.back());
+    }
+    if (!put.exec()) return db_.failFromSql(put.lastError());
+    return !hasHoursTable_ || chainSecond(at, values);
+}
+
+// The seconds from..to-1 as the hours' chain counts them: their number and digests' sum.
+bool ArchiveStore::digestSeconds(int64_t from, int64_t to, int64_t* count, QByteArray* sum) {
+    RawQuery& q = st_->spanSeconds;
+    q.bind(1, from);
+    q.bind(2, to - 1);
+    return readRows(q, [&](const RawQuery& row) {
+        chain::addDigest(sum, chain::archivedRowDigest(row));
+        ++*count;
+        return true;
+    });
+}
+
+// Inside the caller's transaction, once the second is stored: its hour's count, sum and hash
+// brought up to date. An hour without a row yet counts every second it holds (seconds an older
+// version stored in it too); an hour before the newest links the ones after it again.
+bool ArchiveStore::chainSecond(int64_t at, const QVariantList& values) {
+    Statements& c = *st_;
+    const int64_t hour = chain::hourOf(at);
+    c.hourGet.bindValue(0, qlonglong(hour));
+    if (!c.hourGet.exec()) return db_.failFromSql(c.hourGet.lastError());
+    int64_t count = 0;
+    QByteArray sum = chain::zeroHash();
+    if (c.hourGet.next()) {
+        count = c.hourGet.value(0).toLongLong() + 1;
+        sum = c.hourGet.value(1).toByteArray();
+        chain::StoredValue v[schema::kValueCount];
+        for (int k = 0; k < schema::kValueCount; ++k)
+            v[k] = chain::storedValueOf(values[k]);
+        chain::addDigest(&sum, chain::secondDigest(at, v, schema::kValueCount));
+        c.hourGet.finish();
+    } else {
+        c.hourGet.finish();
+        if (!digestSeconds(hour * chain::kHourSeconds, (hour + 1) * chain::kHourSeconds, &count,
+                           &sum))
+            return false;
+    }
+    c.hourBefore.bindValue(0, qlonglong(hour));
+    if (!c.hourBefore.exec()) return db_.failFromSql(c.hourBefore.lastError());
+    QByteArray previous;
+    if (c.hourBefore.next()) previous = c.hourBefore.value(0).toByteArray();
+    c.hourBefore.finish();
+    if (previous.isEmpty()) {
+        const auto a = chain::anchor(db_, chain::kHoursChain);
+        if (!a) return false;
+        previous = a->hash.isEmpty() ? chain::zeroHash() : a->hash;
+    }
+    const QByteArray hash = chain::hourHash(previous, hour, count, sum);
+    c.hourPut.bindValue(0, qlonglong(hour));
+    c.hourPut.bindValue(1, qlonglong(count));
+    c.hourPut.bindValue(2, sum);
+    c.hourPut.bindValue(3, hash);
+    if (!c.hourPut.exec()) return db_.failFromSql(c.hourPut.lastError());
+    return rechainAfter(hour, hash);
+}
+
+// The hours after `hour` linked again from its new hash (a clock set back into an earlier hour).
+bool ArchiveStore::rechainAfter(int64_t hour, QByteArray previous) {
+    Statements& c = *st_;
+    c.hoursAfter.bindValue(0, qlonglong(hour));
+    if (!c.hoursAfter.exec()) return db_.failFromSql(c.hoursAfter.lastError());
+    std::vector<std::tuple<int64_t, int64_t, QByteArray>> later;
+    while (c.hoursAfter.next())
+        later.emplace_back(c.hoursAfter.value(0).toLongLong(), c.hoursAfter.value(1).toLongLong(),
+                           c.hoursAfter.value(2).toByteArray());
+    c.hoursAfter.finish();
+    for (const auto& [h, n, sum] : later) {
+        previous = chain::hourHash(previous, h, n, sum);
+        c.hourPut.bindValue(0, qlonglong(h));
+        c.hourPut.bindValue(1, qlonglong(n));
+        c.hourPut.bindValue(2, sum);
+        c.hourPut.bindValue(3, previous);
+        if (!c.hourPut.exec()) return db_.failFromSql(c.hourPut.lastError());
+    }
+    return true;
+}
+
+// Inside the caller's transaction, before the seconds before `before` go: the hours wholly before
+// it removed, and the anchor set to what the first hour kept links to, with the count and sum of
+// the seconds removed from it when the cut falls inside it.
+bool ArchiveStore::anchorHours(int64_t before) {
+    if (!hasHoursTable_) return true;
+    const int64_t cutHour = chain::hourOf(before);
+    const auto old = chain::anchor(db_, chain::kHoursChain);
+    if (!old) return false;
+    chain::Anchor a;
+    a.at = cutHour;
+    a.hash = old->hash.isEmpty() ? chain::zeroHash() : old->hash;
+    a.sum = chain::zeroHash();
+    if (old->at == cutHour && !old->hash.isEmpty()) {
+        a.count = old->count;
+        a.sum = old->sum;
+    }
+    Statements& c = *st_;
+    c.hourBefore.bindValue(0, qlonglong(cutHour));
+    if (!c.hourBefore.exec()) return db_.failFromSql(c.hourBefore.lastError());
+    if (c.hourBefore.next()) a.hash = c.hourBefore.value(0).toByteArray();
+    c.hourBefore.finish();
+    c.hourGet.bindValue(0, qlonglong(cutHour));
+    if (!c.hourGet.exec()) return db_.failFromSql(c.hourGet.lastError());
+    const bool cutHashed = c.hourGet.next();
+    c.hourGet.finish();
+    if (cutHashed && before > cutHour * chain::kHourSeconds &&
+        !digestSeconds(cutHour * chain::kHourSeconds, before, &a.count, &a.sum))
+        return false;
+    QSqlQuery q(db_.db());
+    if (!q.exec(QStringLiteral("DELETE FROM archive_hours WHERE hour < %1").arg(cutHour)))
+        return db_.failFromSql(q.lastError());
+    return chain::setAnchor(db_, chain::kHoursChain, a, /*replaceAll=*/true);
 }
 
 // Inside the caller's transaction: the bucket's samples merged into its rollup row.
@@ -645,7 +798,7 @@ std::optional<int64_t> ArchiveStore::removeBefore(int64_t before) {
         q.bindValue(0, static_cast<qlonglong>(before));
         return q.exec() || db_.failFromSql(q.lastError());
     };
-    if (!run("DELETE FROM archive WHERE t < ?")) return std::nullopt;
+    if (!anchorHours(before) || !run("DELETE FROM archive WHERE t < ?")) return std::nullopt;
     const int64_t removed = q.numRowsAffected();
     if (!run("DELETE FROM archive_rollup WHERE t < ?")) return std::nullopt;
     if (findStaleTable() && !run("DELETE FROM archive_stale WHERE last < ?")) return std::nullopt;

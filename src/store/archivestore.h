@@ -6,6 +6,7 @@
 
 #include <QPair>
 #include <QStringList>
+#include <QVariantList>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -66,10 +67,16 @@ class ArchiveStore {
     bool mergeBucket(int level, int64_t t, const archive::Bucket& b);
     bool markStale(int64_t at);
     bool findStaleTable();
+    bool findHoursTable();
+    bool chainSecond(int64_t at, const QVariantList& values);
+    bool rechainAfter(int64_t hour, QByteArray previous);
+    bool digestSeconds(int64_t from, int64_t to, int64_t* count, QByteArray* sum);
+    bool anchorHours(int64_t before);
 
     Database& db_;
     bool hasArchive_ = false;
     bool hasStaleTable_ = false;
+    bool hasHoursTable_ = false;  // archive_hours: the hours' hash chain (made by a writer)
     // The prepared statements, made once the file has an archive and let go before it closes.
     struct Statements;
     std::unique_ptr<Statements> st_;

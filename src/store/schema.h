@@ -91,6 +91,13 @@ inline const QString kCreateArchiveMetaSql = QStringLiteral(
 inline const QString kCreateStaleTableSql = QStringLiteral(
     "CREATE TABLE IF NOT EXISTS archive_stale (first INTEGER PRIMARY KEY, last INTEGER NOT NULL)");
 
+// The hash of each archived hour (see chain.h): hour = UTC seconds / 3600, n its seconds, sum the
+// sum of their SHA-256 modulo 2^256, hash the link to the previous hour. A file made before this
+// table has no hashed hours: its chain starts with the first hour stored after it.
+inline const QString kCreateHoursTableSql = QStringLiteral(
+    "CREATE TABLE IF NOT EXISTS archive_hours (hour INTEGER PRIMARY KEY, n INTEGER NOT NULL, sum "
+    "BLOB NOT NULL, hash BLOB NOT NULL)");
+
 // The event log's table and its columns, in order. Each row keeps its text in Chinese, so older
 // readers of the file show it as before; code, args (a JSON array of the values) and at_ms (UTC
 // milliseconds) came later and are added to older files on open. Rows written before have none.
@@ -105,9 +112,14 @@ inline const QStringList& eventColumns() {
 }
 // The columns of files written before events had codes: the first ones of eventColumns().
 inline constexpr int kEventColumnsBeforeCodes = 7;
+// Each row's link in the event chain (see chain.h), after the columns above; rows of older files
+// have none.
+inline const QString kEventHashColumn = QStringLiteral("hash");
 inline const QString kCreateEventsTableSql = QStringLiteral(
     "CREATE TABLE IF NOT EXISTS events (id INTEGER PRIMARY KEY, at TEXT, kind TEXT, text TEXT, "
-    "reg INTEGER, value INTEGER, status INTEGER, code TEXT, args TEXT, at_ms INTEGER)");
+    "reg INTEGER, value INTEGER, status INTEGER, code TEXT, args TEXT, at_ms INTEGER, hash BLOB)");
+inline const QString kAddEventHashColumnSql =
+    QStringLiteral("ALTER TABLE events ADD COLUMN hash BLOB");
 inline const QStringList& addEventCodeColumnsSql() {
     static const QStringList sql = {
         QStringLiteral("ALTER TABLE events ADD COLUMN code TEXT"),

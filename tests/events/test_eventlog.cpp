@@ -345,4 +345,46 @@ TEST(EventLog, StoresOffTheCallersThreadAndAnswersQueries) {
     EXPECT_TRUE(data.contains("2026-01-02 03:04:05.248,write,事件 248,4105,-248,0\r\n"));
 }
 
+// The log checks the file's chains when it opens it: a row changed beside the program is
+// logged as a break (naming it), an intact file logs nothing.
+TEST(EventLog, ChecksTheChainsAtStart) {
+    for (const bool changed : {false, true}) {
+        SCOPED_TRACE(changed);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
+        {
+            record::EventStore store(path, QStringLiteral("chain"));
+            ASSERT_TRUE(store.open());
+            std::vector<EventEntry> rows;
+            for (int n = 0; n < 5; ++n)
+                rows.push_back(numbered(n));
+            ASSERT_TRUE(store.append(rows));
+        }
+        if (changed) {
+            ASSERT_TRUE(record_test::exec(
+                path, QStringLiteral("UPDATE events SET value = 7 WHERE id = 3")));
+        }
+        std::optional<record::ChainReport> report;
+        {
+            record::EventLog log(path);
+            QObject::connect(&log, &record::EventLog::chainsChecked,
+                             [&](const record::ChainReport& r) { report = r; });
+            log.start();
+            QElapsedTimer t;
+            t.start();
+            while (!report && t.elapsed() < 30000)
+                QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+            // The status bar says so too.
+            EXPECT_EQ(log.statusText().contains(QStringLiteral("完整性校验失败")), changed);
+        }
+        ASSERT_TRUE(report);
+        EXPECT_EQ(report->intact, !changed);
+        EXPECT_EQ(report->rows, changed ? 3 : 5);
+        const QVariant text = record_test::scalar(
+            path, QStringLiteral("SELECT text FROM events WHERE code = 'chain.broken'"));
+        EXPECT_EQ(text.toString(),
+                  changed ? QStringLiteral("完整性校验失败：事件记录第 3 行已被更改") : QString());
+    }
+}
+
 }  // namespace

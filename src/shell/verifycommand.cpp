@@ -1,0 +1,76 @@
+#include "shell/verifycommand.h"
+
+#include <QDateTime>
+#include <QFileInfo>
+#include <algorithm>
+#include <cstdio>
+
+#include "overview/chamberlist.h"
+#include "shell/application.h"
+#include "shell/settings.h"
+#include "store/chain.h"
+
+namespace shell {
+
+namespace {
+
+// The databases to check: --db, the chambers of the command line or of the settings file, or
+// the default one.
+QStringList databases(const Options& o) {
+    if (!o.db.isEmpty()) return {o.db};
+    if (!o.profile.isEmpty()) return {Application::defaultDatabasePath(o.profile)};
+    QList<overview::ChamberConf> chambers = o.chambers;
+    if (chambers.isEmpty()) chambers = overview::readChambers(*settingsFileFor(QString()));
+    QStringList paths;
+    for (const overview::ChamberConf& c : chambers)
+        paths << Application::defaultDatabasePath(c.name);
+    if (paths.isEmpty()) paths << Application::defaultDatabasePath();
+    return paths;
+}
+
+// 2 with a line on stderr when the file cannot be read or is not ours; else 0 or 1 with the
+// verdict's line on stdout.
+int verifyOne(const QString& path, const QString& prefix) {
+    const auto refuse = [&](const QString& why) {
+        std::fprintf(stderr, "velmars: %s: %s\n", qUtf8Printable(path), qUtf8Printable(why));
+        return 2;
+    };
+    if (!QFileInfo(path).isFile()) return refuse(record::faultText(record::Fault::Missing));
+    record::Database db(path, QStringLiteral("velmars-verify"));
+    if (!db.open(record::FileAccess::ReadOnly, 2000)) return refuse(db.lastError());
+    if (!db.hasTable(QStringLiteral("pv_data")) && !db.hasTable(QStringLiteral("events")))
+        return refuse(record::faultText(record::Fault::WrongTables));
+    record::ChainVerifier verifier(db);
+    while (!verifier.done()) {
+        if (!verifier.step()) return refuse(db.lastError());
+    }
+    const record::ChainReport& r = verifier.report();
+    if (r.intact) {
+        std::printf("%sintact, %lld rows, %lld hours\n", qUtf8Printable(prefix),
+                    static_cast<long long>(r.rows), static_cast<long long>(r.hours));
+        return 0;
+    }
+    const QString where = r.chain == u"events"
+                              ? QStringLiteral("event row %1").arg(r.at)
+                              : QStringLiteral("archive hour %1")
+                                    .arg(QDateTime::fromSecsSinceEpoch(r.at).toUTC().toString(
+                                        QStringLiteral("yyyy-MM-ddTHH:mm:ssZ")));
+    std::printf("%schanged: %s (%s)\n", qUtf8Printable(prefix), qUtf8Printable(where),
+                qUtf8Printable(r.why));
+    return 1;
+}
+
+}  // namespace
+
+int runVerify(const Options& options) {
+    const QStringList paths = databases(options);
+    int status = 0;
+    for (const QString& path : paths) {
+        const QString prefix = paths.size() > 1 ? path + QStringLiteral(": ") : QString();
+        status = std::max(status, verifyOne(path, prefix));
+    }
+    std::fflush(stdout);
+    return status;
+}
+
+}  // namespace shell

@@ -1,0 +1,132 @@
+#pragma once
+// Tamper evidence over what the file keeps: a hash chain over the event rows and one over the
+// archived hours of samples. Each event row carries SHA-256(previous row's hash || its own
+// content); each hour of the archive a row in archive_hours with the count and the sum (modulo
+// 2^256) of its seconds' SHA-256, hashed together with the previous hour's hash. The sum does not
+// depend on the order the seconds came in, so a clock set back inside an hour changes nothing.
+// Retention keeps an anchor (chain_anchor) so that what remains still starts from a known value.
+// Rows stored before the chains have no hash; a chain starts at its first hashed row.
+//
+// The chains carry no secret: they show changes made beside the program (a database tool, a
+// disk fault), not those of someone who also recomputes every hash.
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "store/database.h"
+
+namespace record {
+
+class RawQuery;
+
+namespace chain {
+
+inline constexpr int kHashSize = 32;
+inline constexpr int64_t kHourSeconds = 3600;
+
+// The starting value of a chain without anchor: 32 zero bytes.
+QByteArray zeroHash();
+
+// The event log's columns that a row's hash covers, with whether each holds an integer or text.
+// A column absent from a row (NULL, or empty text) is not serialized, so that columns added later
+// join the content of new rows without changing that of the rows hashed before them.
+struct Field {
+    const char* name;
+    bool integer;
+};
+const std::vector<Field>& eventFields();
+// The row's content: a version byte, then for each present field its name and its value, each
+// length-prefixed. values: in the order of eventFields().
+QByteArray eventContent(const QVariantList& values);
+QByteArray link(const QByteArray& previous, const QByteArray& content);
+
+// One archived second: its UTC second and its ten values as stored (NULL, integer or real).
+struct StoredValue {
+    enum Kind : char { Null = 0, Integer = 1, Real = 2 } kind = Null;
+    int64_t integer = 0;
+    double real = 0;
+};
+QByteArray secondDigest(int64_t t, const StoredValue* values, int count);
+// The digest of the archive's row a query stands on (SELECT * FROM archive).
+QByteArray archivedRowDigest(const RawQuery& row);
+StoredValue storedValueOf(const QVariant& bound);
+// sum += digest, both 32 bytes, big-endian, modulo 2^256.
+void addDigest(QByteArray* sum, const QByteArray& digest);
+void subtractDigest(QByteArray* sum, const QByteArray& digest);
+// The hour's hash: previous hour's hash, the hour (UTC seconds / 3600), its count and its sum.
+QByteArray hourHash(const QByteArray& previous, int64_t hour, int64_t count, const QByteArray& sum);
+
+inline int64_t hourOf(int64_t t) {
+    return t >= 0 ? t / kHourSeconds : -((-t + kHourSeconds - 1) / kHourSeconds);
+}
+
+inline const QString kEventsChain = QStringLiteral("events");
+inline const QString kHoursChain = QStringLiteral("hours");
+
+// Where retention removed rows, what the row after them links to: `at` the id of that event row
+// (one anchor per removed stretch, as rows a clock set back made older go out of order), or the
+// first hour kept (one anchor); hash the value it links to. For an event row, count names the row
+// kept before the removed ones (0: none); for the hours, count and sum are those of the seconds
+// removed from hour `at` when the cut fell inside it.
+struct Anchor {
+    int64_t at = 0;
+    QByteArray hash;
+    int64_t count = 0;
+    QByteArray sum;
+};
+// Makes the anchors' table where missing (a writable file).
+bool makeAnchorTable(Database& db);
+// The chain's anchors by `at`; nullopt with db's fault on a read error.
+std::optional<std::map<int64_t, Anchor>> anchors(Database& db, const QString& chain);
+// The one with the highest `at`: an Anchor with an empty hash when there is none.
+std::optional<Anchor> anchor(Database& db, const QString& chain);
+// Adds (or replaces) the anchor at a.at; replaceAll: the chain's others go.
+bool setAnchor(Database& db, const QString& chain, const Anchor& a, bool replaceAll);
+
+}  // namespace chain
+
+// What a verification found.
+struct ChainReport {
+    bool intact = true;
+    int64_t rows = 0;   // event rows looked at
+    int64_t hours = 0;  // archived hours looked at
+    QString chain;      // the broken chain: "events" or "archive"
+    int64_t at = 0;     // its first changed row: the event id, or the hour's first second (UTC)
+    QString why;        // in a few words, for the developer and the command line
+};
+
+// Verifies the chains of an open file, step by step so that a background check holds no lock for
+// long: each step reads at most a bounded number of rows in one read transaction.
+class ChainVerifier {
+  public:
+    explicit ChainVerifier(Database& db) : db_(db) {}
+    // False on a read error (the database's fault says why); done() once every chain was read.
+    bool step(int maxRows = 20000);
+    bool done() const { return phase_ == Phase::Done; }
+    const ChainReport& report() const { return report_; }
+
+  private:
+    bool stepEvents(int maxRows);
+    bool stepHours(int maxRows);
+    void broken(const QString& chain, int64_t at, const QString& why);
+
+    enum class Phase { Start, Events, HoursStart, Hours, Done };
+    Database& db_;
+    Phase phase_ = Phase::Start;
+    ChainReport report_;
+    QByteArray previous_;
+    bool chained_ = false;  // a hashed row was met: every later row must carry one
+    int64_t nextId_ = 0;
+    int64_t lastId_ = 0;  // the event row met last
+    std::map<int64_t, chain::Anchor> eventAnchors_;
+    int64_t nextHour_ = 0;
+    chain::Anchor hoursAnchor_;
+    bool hasHoursTable_ = false;
+};
+
+}  // namespace record

@@ -1,0 +1,247 @@
+// The hash chains through the real program's --verify: an intact file, copies changed with the
+// sqlite3 tool (each naming the first changed row or hour), files that are not ours, a file from
+// before the chains, and retention cutting inside an hour.
+
+#include <gtest/gtest.h>
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "base/oledate.h"
+#include "dbhelpers.h"
+#include "events/eventstore.h"
+#include "store/chain.h"
+#include "store/store.h"
+
+namespace {
+
+// 2026-03-01 00:10:00 UTC: hour 493,920.
+constexpr int64_t kStart = 1772323800;
+constexpr int kSeconds = 13;  // one every 17 minutes: four hours
+
+struct Verdict {
+    int exit = -1;
+    QString out;
+};
+
+Verdict verify(const QString& path) {
+    QProcess p;
+    p.start(qEnvironmentVariable("VELMARS_BIN_DIR") + "/velmars", {"--verify", "--db", path});
+    EXPECT_TRUE(p.waitForFinished(60000));
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).trimmed()};
+}
+
+// sql through the sqlite3 tool, as someone changing the file beside the program would.
+void tamper(const QString& path, const QString& sql) {
+    QProcess p;
+    p.start("sqlite3", {path, sql});
+    ASSERT_TRUE(p.waitForFinished(30000));
+    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+}
+
+QString hourText(int64_t t) {
+    return QDateTime::fromSecsSinceEpoch(t - t % 3600)
+        .toUTC()
+        .toString("'archive hour 'yyyy-MM-ddTHH:mm:ssZ");
+}
+
+int64_t secondAt(int i) {
+    // The tenth comes from a clock set back into the first hour.
+    return i == 9 ? kStart + 30 : kStart + i * 17 * 60;
+}
+
+void writeSamples(const QString& path, int from, int to) {
+    record::SampleStore store(path, "make-samples");
+    ASSERT_TRUE(store.open(record::SampleStore::Access::Record)) << store.lastError().toStdString();
+    for (int i = from; i < to; ++i) {
+        record::Sample s;
+        s.at = secondAt(i);
+        const QDateTime local = QDateTime::fromSecsSinceEpoch(s.at);
+        s.date = base::oleDate(local.date());
+        s.time = base::oleTime(local.time());
+        for (int c = 0; c < 10; ++c)
+            s.values[c] = c == 3 ? std::numeric_limits<float>::quiet_NaN() : 20.5f + i * 0.37f + c;
+        ASSERT_TRUE(store.storeNextSample(s, 0)) << store.lastError().toStdString();
+    }
+}
+
+// count rows ten minutes apart from kStart; those in setBack come from a clock set back a day.
+void writeEvents(const QString& path, int count, std::initializer_list<int> setBack = {}) {
+    record::EventStore events(path, "make-events");
+    ASSERT_TRUE(events.open()) << events.lastError().toStdString();
+    std::vector<record::EventEntry> rows;
+    for (int i = 0; i < count; ++i) {
+        record::EventEntry e;
+        e.at = QDateTime::fromSecsSinceEpoch(
+            kStart + i * 600 - (std::count(setBack.begin(), setBack.end(), i) ? 86400 : 0));
+        e.kind = "write";
+        e.text = QString("设定SV1 = %1 已写入").arg(i);
+        if (i % 2) e.reg = 0x2a;
+        e.value = i;
+        if (i % 3) e.code = "monitor.written", e.args = {"SV1", QString::number(i)};
+        rows.push_back(e);
+    }
+    ASSERT_TRUE(events.append(rows)) << events.lastError().toStdString();
+}
+
+QString makeIntact(const QTemporaryDir& dir) {
+    const QString path = dir.filePath("intact.db");
+    writeSamples(path, 0, kSeconds);
+    writeEvents(path, 10);
+    return path;
+}
+
+QByteArray fileHash(const QString& path) {
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+}
+
+}  // namespace
+
+TEST(Verify, IntactAndChangedCopies) {
+    QTemporaryDir dir;
+    const QString intact = makeIntact(dir);
+    const int64_t second = secondAt(5), otherHour = secondAt(8) - secondAt(8) % 3600;
+    struct Case {
+        const char* name;
+        QString sql;
+        int exit;
+        QString out;
+    };
+    const Case cases[] = {
+        {"intact", "", 0, "intact, 10 rows, 4 hours"},
+        {"sample value", QString("UPDATE archive SET pv1 = pv1 + 1 WHERE t = %1").arg(second), 1,
+         hourText(second)},
+        {"sample deleted", QString("DELETE FROM archive WHERE t = %1").arg(second), 1,
+         hourText(second)},
+        {"second added in the middle",
+         QString("INSERT INTO archive (t, seq, pv1) VALUES (%1, 0, 2000)").arg(second + 1), 1,
+         hourText(second)},
+        {"hour added without hash",
+         QString("INSERT INTO archive (t, seq, pv1) VALUES (%1, 0, 2000)").arg(kStart + 36000), 1,
+         hourText(kStart + 36000)},
+        {"hour's hash",
+         QString("UPDATE archive_hours SET hash = zeroblob(32) WHERE hour = %1")
+             .arg(otherHour / 3600),
+         1, hourText(otherHour)},
+        {"event text", "UPDATE events SET text = '设定SV1 = 9 已写入' WHERE id = 4", 1,
+         "event row 4"},
+        {"event deleted", "DELETE FROM events WHERE id = 6", 1, "event row 7"},
+        {"event added in the middle",
+         "UPDATE events SET id = id + 100 WHERE id > 7; UPDATE events SET id = id - 99 WHERE id > "
+         "100; INSERT INTO events (id, at, kind, text, hash) SELECT 8, at, kind, 'x', hash FROM "
+         "events WHERE id = 7",
+         1, "event row 8"},
+        {"first event deleted", "DELETE FROM events WHERE id = 1", 1, "event row 2"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString copy = dir.filePath(QString("copy-%1.db").arg(&c - cases));
+        ASSERT_TRUE(QFile::copy(intact, copy));
+        if (!c.sql.isEmpty()) tamper(copy, c.sql);
+        const QByteArray before = fileHash(copy);
+        const Verdict v = verify(copy);
+        EXPECT_EQ(v.exit, c.exit);
+        EXPECT_TRUE(v.out.contains(c.out)) << v.out.toStdString();
+        EXPECT_EQ(fileHash(copy), before) << "verifying wrote to the file";
+    }
+}
+
+TEST(Verify, RefusesWhatIsNotOurs) {
+    QTemporaryDir dir;
+    QFile text(dir.filePath("notes.db"));
+    ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+    text.write(QByteArray(4096, 'x'));
+    text.close();
+    const QString foreign = dir.filePath("foreign.db");
+    tamper(foreign, "CREATE TABLE t (a); INSERT INTO t VALUES (1)");
+    for (const QString& path : {dir.filePath("missing.db"), text.fileName(), foreign}) {
+        SCOPED_TRACE(path.toStdString());
+        EXPECT_EQ(verify(path).exit, 2);
+    }
+    EXPECT_FALSE(QFile::exists(dir.filePath("missing.db")));
+}
+
+// A file from before the chains verifies; the chains start with what is written after.
+TEST(Verify, OlderFileThenNewRows) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("old.db");
+    {
+        record::SampleStore store(path, "make-old");
+        ASSERT_TRUE(store.open());
+    }
+    tamper(path,
+           "CREATE TABLE events (id INTEGER PRIMARY KEY, at TEXT, kind TEXT, text TEXT, reg "
+           "INTEGER, value INTEGER, status INTEGER); INSERT INTO events (at, kind, text) VALUES "
+           "('2026-02-01 10:00:00.000', 'link', '端口已打开'), ('2026-02-01 10:00:01.000', "
+           "'link', '端口已关闭');"
+           "UPDATE sl_void SET last_id = 1, last_id_copy = 1; INSERT INTO pv_data VALUES (1, "
+           "46054, 0.5, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10)");
+    Verdict v = verify(path);
+    EXPECT_EQ(v.exit, 0);
+    EXPECT_EQ(v.out, "intact, 2 rows, 0 hours");
+    writeSamples(path, 0, 3);
+    writeEvents(path, 3);
+    v = verify(path);
+    EXPECT_EQ(v.exit, 0);
+    EXPECT_EQ(v.out, "intact, 5 rows, 2 hours");
+    tamper(path, "UPDATE events SET text = 'x' WHERE id = 4");
+    EXPECT_TRUE(verify(path).out.contains("event row 4"));
+}
+
+// Retention cuts inside an hour and drops the oldest events, also ones a clock set back put after
+// kept rows; what remains verifies, new rows chain on from the anchors, and a row deleted later
+// beside an anchor is still found.
+TEST(Verify, RetentionKeepsTheChainsIntact) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("retention.db");
+    writeSamples(path, 0, kSeconds);
+    writeEvents(path, 13, {10, 12});
+    const int64_t cut = kStart + 3600 + 1200;  // inside the second hour
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        record::SampleStore store(path, "retention");
+        ASSERT_TRUE(store.open(record::SampleStore::Access::Record));
+        ASSERT_TRUE(store.dropArchiveBefore(cut + round * 300, record::EventStore::removeBefore));
+        store.close();
+        const Verdict v = verify(path);
+        EXPECT_EQ(v.exit, 0) << v.out.toStdString();
+    }
+    EXPECT_EQ(record_test::scalar(path, "SELECT group_concat(id) FROM events").toString(), "10,12");
+    writeSamples(path, kSeconds, kSeconds + 3);
+    writeEvents(path, 2);
+    Verdict v = verify(path);
+    EXPECT_EQ(v.exit, 0) << v.out.toStdString();
+    EXPECT_EQ(v.out, "intact, 4 rows, 4 hours");
+    const QString copy = dir.filePath("copy.db");
+    ASSERT_TRUE(QFile::copy(path, copy));
+    tamper(path, QString("DELETE FROM archive WHERE t = %1").arg(secondAt(6)));
+    EXPECT_TRUE(verify(path).out.contains(hourText(secondAt(6))));
+    tamper(copy, "DELETE FROM events WHERE id = 12");
+    EXPECT_TRUE(verify(copy).out.contains("event row 14")) << verify(copy).out.toStdString();
+}
+
+// A check in steps while the recorder goes on: seconds added to the hour a step ended with (and to
+// later hours) between two steps are no break.
+TEST(Verify, StepsBesideTheWriter) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("live.db");
+    writeSamples(path, 0, 3);
+    record::Database db(path, "live-check");
+    ASSERT_TRUE(db.open(record::FileAccess::ReadOnly, 2000));
+    record::ChainVerifier verifier(db);
+    while (verifier.report().hours == 0 && !verifier.done())
+        ASSERT_TRUE(verifier.step(1));
+    ASSERT_FALSE(verifier.done());
+    writeSamples(path, 3, 10);
+    while (!verifier.done())
+        ASSERT_TRUE(verifier.step(1));
+    EXPECT_TRUE(verifier.report().intact) << verifier.report().why.toStdString();
+    EXPECT_EQ(verifier.report().hours, 3);
+}
