@@ -232,7 +232,7 @@ void EventWriter::load(quint64 ticket, const EventFilter& filter) {
 void EventWriter::exportCsv(quint64 ticket, const QString& file, const EventFilter& filter) {
     flush();
     if (!store_.isOpen()) {
-        emit exportDone(ticket, -1, store_.lastError());
+        emit exportDone(ticket, -1, {store_.lastError()});
         return;
     }
     const ExportOutcome done = exportTo(file, [&](QIODevice& out, QString* error) {
@@ -244,11 +244,12 @@ void EventWriter::exportCsv(quint64 ticket, const QString& file, const EventFilt
         emit exportDone(
             ticket, -1,
             done.writeError.isEmpty()
-                ? done.readError
-                : QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法写入文件 %1")).arg(file));
+                ? base::Phrase{done.readError}
+                : base::Phrase{QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法写入文件 %1")),
+                               {file}});
         return;
     }
-    emit exportDone(ticket, *done.rows, QString());
+    emit exportDone(ticket, *done.rows, {});
 }
 
 void EventWriter::checkChains() {

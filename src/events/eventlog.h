@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include "base/tr.h"
 #include "base/workerthread.h"
 #include "events/eventrules.h"
 #include "events/eventstore.h"
@@ -81,7 +82,7 @@ class EventLog : public QObject {
     void statusChanged();
     void storedChanged();
     void rowsLoaded(quint64 ticket, const QVector<record::EventEntry>& rows);
-    void exported(quint64 ticket, qint64 count, const QString& error);
+    void exported(quint64 ticket, qint64 count, const base::Phrase& error);
     // The file's hash chains were checked (at the start and once a day); a break is logged too.
     void chainsChecked(const record::ChainReport& report);
 
@@ -127,7 +128,7 @@ class EventWriter : public QObject {
     void statusReady(const record::EventLogStatus& status);
     void storedReady(qint64 total);
     void rowsReady(quint64 ticket, const QVector<record::EventEntry>& rows);
-    void exportDone(quint64 ticket, qint64 count, const QString& error);
+    void exportDone(quint64 ticket, qint64 count, const base::Phrase& error);
 
   private:
     bool ensureOpen();

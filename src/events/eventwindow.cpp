@@ -138,12 +138,13 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
                 if (ticket == pendingLoad_) showRows(rows);
             });
     connect(&log_, &record::EventLog::exported, this,
-            [this](quint64 ticket, qint64 count, const QString& error) {
+            [this](quint64 ticket, qint64 count, const base::Phrase& error) {
                 if (ticket != pendingExport_) return;
                 pendingExport_ = 0;
                 export_->setEnabled(true);
-                status_->setText(count < 0 ? base::Tr::tr("导出失败：%1").arg(error)
-                                           : base::Tr::tr("已导出 %1 条").arg(count));
+                status_->setText(
+                    count < 0 ? base::Tr::tr("导出失败：%1").arg(error.text(base::Lang::Shown))
+                              : base::Tr::tr("已导出 %1 条").arg(count));
             });
     reload();
 }

@@ -314,21 +314,31 @@ TEST(EventLog, StoresOffTheCallersThreadAndAnswersQueries) {
             log.log(numbered(n));
         QVector<EventEntry> rows;
         qint64 exported = -2;
+        base::Phrase failed;
         QObject::connect(&log, &record::EventLog::rowsLoaded,
                          [&](quint64, const QVector<EventEntry>& r) { rows = r; });
         QObject::connect(&log, &record::EventLog::exported,
-                         [&](quint64, qint64 count, const QString&) { exported = count; });
+                         [&](quint64, qint64 count, const base::Phrase& why) {
+                             if (count >= 0)
+                                 exported = count;
+                             else
+                                 failed = why;
+                         });
         record::EventFilter f;
         f.limit = 10;
         log.requestRows(f);
         log.exportCsv(csv, {});
+        // A file that cannot be written is named, its words put into the shown language later.
+        const QString nowhere = dir.filePath(QStringLiteral("missing/events.csv"));
+        log.exportCsv(nowhere, {});
         QElapsedTimer t;
         t.start();
-        while ((rows.isEmpty() || exported == -2) && t.elapsed() < 5000)
+        while ((rows.isEmpty() || exported == -2 || failed.isEmpty()) && t.elapsed() < 5000)
             QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
         ASSERT_EQ(rows.size(), 10);
         EXPECT_EQ(rows.front().text, QStringLiteral("事件 249"));
         EXPECT_EQ(exported, 250);
+        EXPECT_EQ(failed.text(base::Lang::Stored), QStringLiteral("无法写入文件 ") + nowhere);
         EXPECT_TRUE(log.statusText().isEmpty());
         // Entries still waiting at the end are stored before the thread ends.
         log.log(numbered(250));
