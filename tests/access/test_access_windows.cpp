@@ -219,8 +219,8 @@ void AccessWindows::rolesLoginAndIdleLock() {
     QCOMPARE(modal(), door.unlockDialog());
     QVERIFY(!enabled("Command12_0"));
     QCOMPARE(tip("Command12_0"), QString("会话已锁定，请输入密码解锁"));
-    line.holdProcess(310, 600);
-    QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "D_3W_0"), QString("310"), 5000);
+    line.server().setHoldingRegister(2, 620);  // SV2 changed at the instrument's keys
+    QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "D_4W_1"), QString("620"), 5000);
     click(w, "Command12_0");
     QTest::keyClick(control<QLineEdit>(w, "Text1_0"), Qt::Key_Return);
     e2e::runFor(300);
