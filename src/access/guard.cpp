@@ -27,7 +27,10 @@ void guard(QWidget* control, Action action) {
 
 void Guard::add(QWidget* control, Action action) {
     entries_.removeIf([](const Entry& e) { return !e.control; });
-    entries_.append({control, action, false, true, {}});
+    Entry e;
+    e.control = control;
+    e.action = action;
+    entries_.append(e);
     control->installEventFilter(this);
     apply(entries_.last());
 }
@@ -51,30 +54,36 @@ void Guard::apply(Entry& e) {
     if (d != Denial::None) {
         if (!e.held) {
             e.held = true;
-            e.wanted = !w->testAttribute(Qt::WA_ForceDisabled);
             e.tooltip = w->toolTip();
+            hold(w);
         }
-        w->setEnabled(false);
         w->setToolTip(denialText(d, e.action));
     } else if (e.held) {
         e.held = false;
-        w->setEnabled(e.wanted);
+        // The window's last wish shows in its own mark: set by its setEnabled(false), even
+        // on a control already disabled, and cleared by its setEnabled(true).
+        w->setEnabled(!w->testAttribute(Qt::WA_ForceDisabled));
         w->setToolTip(e.tooltip);
     }
     setting_ = false;
+}
+
+void Guard::hold(QWidget* w) {
+    // Disabled without the window's mark (unless the window had set it), so that what the window
+    // asks for meanwhile can be told when the guard lets go.
+    const bool wanted = !w->testAttribute(Qt::WA_ForceDisabled);
+    w->setEnabled(false);
+    if (wanted) w->setAttribute(Qt::WA_ForceDisabled, false);
 }
 
 bool Guard::eventFilter(QObject* watched, QEvent* ev) {
     // A window that enables a held control (its own state changed) is remembered, not obeyed.
     if (ev->type() == QEvent::EnabledChange && !setting_) {
         for (Entry& e : entries_) {
-            if (e.control != watched || !e.held) continue;
-            e.wanted = !e.control->testAttribute(Qt::WA_ForceDisabled);
-            if (e.wanted) {
-                setting_ = true;
-                e.control->setEnabled(false);
-                setting_ = false;
-            }
+            if (e.control != watched || !e.held || !e.control->isEnabled()) continue;
+            setting_ = true;
+            hold(e.control);
+            setting_ = false;
         }
     }
     return QObject::eventFilter(watched, ev);

@@ -35,13 +35,14 @@ class Guard : public QObject {
   private:
     struct Entry {
         QPointer<QWidget> control;
-        Action action;
+        Action action = Action::Look;
         bool held = false;   // disabled by the guard
         bool wanted = true;  // what its window last asked for
         QString tooltip;     // its own, while held
     };
     bool active() const { return standing_.controlled || !standing_.storeUsable; }
     void apply(Entry& e);
+    static void hold(QWidget* control);
 
     Standing standing_;
     QList<Entry> entries_;

@@ -13,6 +13,7 @@
 
 #include "../e2e/e2e_support.h"
 #include "access/accesswindows.h"
+#include "access/guard.h"
 #include "access/sessionkeeper.h"
 #include "access/userstore.h"
 #include "shell/accesscommand.h"
@@ -59,6 +60,8 @@ class AccessWindows : public QObject {
     void initTestCase();
     void rolesLoginAndIdleLock();
     void accessControlOffShowsNothing();
+    void unusableStoreAllowsNobody();
+    void guardKeepsWhatTheWindowAsks();
 
   private:
     QString dataHome(QTemporaryDir& dir);
@@ -255,6 +258,60 @@ void AccessWindows::accessControlOffShowsNothing() {
     QVERIFY(control<QWidget>(app.mainWindow(), "Command12_0")->isEnabled());
     QVERIFY(!QFileInfo::exists(storePath));  // looking for the store made none
     leaveProgram(app.mainWindow());
+}
+
+void AccessWindows::unusableStoreAllowsNobody() {
+    QTemporaryDir data;
+    const QString storePath = dataHome(data);
+    QDir().mkpath(QFileInfo(storePath).path());
+    {
+        QFile foreign(storePath);
+        QVERIFY(foreign.open(QIODevice::WriteOnly));
+        foreign.write(QByteArray(4096, 'x'));
+    }
+    SimLine line;
+    QString why;
+    if (!line.start(&why)) QFAIL(qPrintable(QStringLiteral("no pseudo-terminal: ") + why));
+    shell::Options options = Program::onDevice(line.device());
+    options.db = data.filePath("Rdatabj.db");
+    shell::Application app(options);
+    QVERIFY(app.startWithoutSplash());
+    shell::MainWindow* w = app.mainWindow();
+    auto* sv = control<QWidget>(w, "Command12_0");
+    QTRY_VERIFY(!sv->isEnabled());
+    QCOMPARE(sv->toolTip(), QString("用户库无法使用，任何人都不能修改"));
+    QCOMPARE(labelText(w, "UserStatus"), app.sessionKeeper()->view().storeText);
+    QVERIFY(!app.sessionKeeper()->view().storeText.isEmpty());
+    QVERIFY(!app.doorman()->loginDialog());  // nobody could log in with it
+    QCOMPARE(QFileInfo(storePath).size(), 4096);
+    leaveProgram(w);
+}
+
+void AccessWindows::guardKeepsWhatTheWindowAsks() {
+    auth::Guard guard;
+    QWidget window;
+    auto* button = new QPushButton(&window);
+    button->setToolTip("own");
+    auth::guard(button, auth::Action::SetValue);
+    const auto as = [](std::optional<auth::Role> role, bool locked = false) {
+        return auth::Standing{true, true, role, locked};
+    };
+    // The window's own enabling while held is kept for later, not obeyed; then given back.
+    guard.setStanding(as(auth::Role::Viewer));
+    QVERIFY(!button->isEnabled());
+    button->setEnabled(true);
+    QVERIFY(!button->isEnabled());
+    guard.setStanding(as(auth::Role::Operator));
+    QVERIFY(button->isEnabled());
+    QCOMPARE(button->toolTip(), QString("own"));
+    guard.setStanding(as(auth::Role::Operator, true));
+    button->setEnabled(false);  // the window's state changed meanwhile: stays off when unlocked
+    guard.setStanding(as(auth::Role::Operator));
+    QVERIFY(!button->isEnabled());
+    // Off: the guard lets the window alone.
+    guard.setStanding(auth::Standing{});
+    button->setEnabled(true);
+    QVERIFY(button->isEnabled());
 }
 
 QTEST_MAIN(AccessWindows)
