@@ -78,6 +78,12 @@ QString AccessWindows::dataHome(QTemporaryDir& dir) {
 
 namespace {
 
+// The options with the sample database in the test's data folder.
+shell::Options inFolder(const QTemporaryDir& data, shell::Options options) {
+    options.db = data.filePath("Rdatabj.db");
+    return options;
+}
+
 QWidget* modal() {
     return QApplication::activeModalWidget();
 }
@@ -139,9 +145,8 @@ void AccessWindows::rolesLoginAndIdleLock() {
 
     std::atomic<qint64> mono{1000};
     shell::Options options = Program::onDevice(line.device());
-    options.db = data.filePath("Rdatabj.db");
     options.connect = true;
-    shell::Application app(options);
+    shell::Application app(inFolder(data, options));
     app.setMonotonicClock([&mono] { return mono.load(); });
     QVERIFY(app.startWithoutSplash());
     shell::MainWindow* w = app.mainWindow();
@@ -244,12 +249,8 @@ void AccessWindows::rolesLoginAndIdleLock() {
 void AccessWindows::accessControlOffShowsNothing() {
     QTemporaryDir data;
     const QString storePath = dataHome(data);
-    SimLine line;
-    QString why;
-    if (!line.start(&why)) QFAIL(qPrintable(QStringLiteral("no pseudo-terminal: ") + why));
-    shell::Options options = Program::onDevice(line.device());
-    options.db = data.filePath("Rdatabj.db");
-    shell::Application app(options);
+    // The port stays closed: the windows' controls are all this needs.
+    shell::Application app(inFolder(data, {}));
     QVERIFY(app.startWithoutSplash());
     QTRY_VERIFY(app.sessionKeeper()->view().opened);
     e2e::runFor(200);
@@ -269,12 +270,8 @@ void AccessWindows::unusableStoreAllowsNobody() {
         QVERIFY(foreign.open(QIODevice::WriteOnly));
         foreign.write(QByteArray(4096, 'x'));
     }
-    SimLine line;
-    QString why;
-    if (!line.start(&why)) QFAIL(qPrintable(QStringLiteral("no pseudo-terminal: ") + why));
-    shell::Options options = Program::onDevice(line.device());
-    options.db = data.filePath("Rdatabj.db");
-    shell::Application app(options);
+    // The port stays closed: the windows' controls are all this needs.
+    shell::Application app(inFolder(data, {}));
     QVERIFY(app.startWithoutSplash());
     shell::MainWindow* w = app.mainWindow();
     auto* sv = control<QWidget>(w, "Command12_0");
