@@ -170,13 +170,28 @@ void AccessWindows::rolesLoginAndIdleLock() {
     }
     const QString svTip = tip("Command12_0");
 
-    // A wrong password and an unknown user: one message, nobody logged in.
-    for (const char* user : {"op", "ghost"}) {
-        fill(door.loginDialog(), {{"LoginUser", user}, {"LoginPassword", "wrongpass"}},
-             "LoginButton");
-        QTRY_COMPARE_WITH_TIMEOUT(labelText(door.loginDialog(), "LoginMessage"),
-                                  QString("用户名或密码错误"), 10000);
-        QVERIFY(!app.sessionKeeper()->view().role);
+    // A wrong password and an unknown user: one message, nobody logged in; the fifth failure in
+    // a row locks the account, and then even its right password is refused.
+    const QString wrong = "用户名或密码错误", locked = "账户已锁定，请管理员解锁";
+    const struct {
+        const char* user;
+        const char* password;
+        int times;
+        QString message;
+    } attempts[] = {{"op", "wrongpass", 1, wrong},
+                    {"ghost", "wrongpass", 1, wrong},
+                    {"admin", "wrongpass", 4, wrong},
+                    {"admin", "wrongpass", 1, locked},
+                    {"admin", "adminpass1", 1, locked}};
+    for (const auto& a : attempts) {
+        for (int i = 0; i < a.times; ++i) {
+            auto* message = control<QLabel>(door.loginDialog(), "LoginMessage");
+            message->clear();
+            fill(door.loginDialog(), {{"LoginUser", a.user}, {"LoginPassword", a.password}},
+                 "LoginButton");
+            QTRY_COMPARE_WITH_TIMEOUT(message->text(), a.message, 10000);
+            QVERIFY(!app.sessionKeeper()->view().role);
+        }
     }
 
     // The viewer (first a change of the password the administrator set): nothing that writes.
