@@ -16,6 +16,7 @@
 #include "access/guard.h"
 #include "access/sessionkeeper.h"
 #include "access/userstore.h"
+#include "overview/overviewwindow.h"
 #include "shell/accesscommand.h"
 
 using namespace e2e;
@@ -60,6 +61,7 @@ class AccessWindows : public QObject {
     void initTestCase();
     void rolesLoginAndIdleLock();
     void accessControlOffShowsNothing();
+    void unusableStoreAllowsNobody_data();
     void unusableStoreAllowsNobody();
     void guardKeepsWhatTheWindowAsks();
 
@@ -276,9 +278,19 @@ void AccessWindows::accessControlOffShowsNothing() {
     leaveProgram(app.mainWindow());
 }
 
+void AccessWindows::unusableStoreAllowsNobody_data() {
+    QTest::addColumn<bool>("chambers");
+    QTest::addColumn<QString>("writer");
+    QTest::newRow("main window") << false << "Command12_0";
+    QTest::newRow("overview") << true << "OverviewAlertAcknowledge";
+}
+
 void AccessWindows::unusableStoreAllowsNobody() {
+    QFETCH(bool, chambers);
+    QFETCH(QString, writer);
     QTemporaryDir data;
     const QString storePath = dataHome(data);
+    qputenv("XDG_CONFIG_HOME", data.filePath("config").toUtf8());  // the chambers' list
     QDir().mkpath(QFileInfo(storePath).path());
     {
         QFile foreign(storePath);
@@ -286,17 +298,22 @@ void AccessWindows::unusableStoreAllowsNobody() {
         foreign.write(QByteArray(4096, 'x'));
     }
     // The port stays closed: the windows' controls are all this needs.
-    shell::Application app(inFolder(data, {}));
+    shell::Options options;
+    if (chambers)
+        options.chambers = {{"a", 1, 1}};
+    else
+        options = inFolder(data, options);
+    shell::Application app(options);
     QVERIFY(app.startWithoutSplash());
-    shell::MainWindow* w = app.mainWindow();
-    auto* sv = control<QWidget>(w, "Command12_0");
-    QTRY_VERIFY(!sv->isEnabled());
-    QCOMPARE(sv->toolTip(), QString("用户库无法使用，任何人都不能修改"));
+    QWidget* w = chambers ? static_cast<QWidget*>(app.overviewWindow()) : app.mainWindow();
+    auto* control = e2e::control<QWidget>(w, writer);
+    QVERIFY(control);
+    QTRY_COMPARE(control->toolTip(), QString("用户库无法使用，任何人都不能修改"));
+    QVERIFY(!control->isEnabled());
     QCOMPARE(labelText(w, "UserStatus"), app.sessionKeeper()->view().storeText);
     QVERIFY(!app.sessionKeeper()->view().storeText.isEmpty());
     QVERIFY(!app.doorman()->loginDialog());  // nobody could log in with it
     QCOMPARE(QFileInfo(storePath).size(), 4096);
-    leaveProgram(w);
 }
 
 void AccessWindows::guardKeepsWhatTheWindowAsks() {
