@@ -265,6 +265,9 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
                            &OverviewWindow::deleteChamber);
     QPushButton* exit =
         button(QT_TRANSLATE_NOOP("velmars", "退出"), "OverviewExit", &OverviewWindow::requestExit);
+    // The chambers' list is the PC's configuration (ports, addresses, the line's timing).
+    for (QPushButton* b : {add, editButton_, deleteButton_})
+        auth::guard(b, auth::Action::ConfigurationWrite);
     auto* row = new QHBoxLayout;
     row->addWidget(openButton_);
     row->addWidget(add);

@@ -282,7 +282,8 @@ void AccessWindows::unusableStoreAllowsNobody_data() {
     QTest::addColumn<bool>("chambers");
     QTest::addColumn<QString>("writer");
     QTest::newRow("main window") << false << "Command12_0";
-    QTest::newRow("overview") << true << "OverviewAlertAcknowledge";
+    QTest::newRow("overview alert") << true << "OverviewAlertAcknowledge";
+    QTest::newRow("overview chambers") << true << "OverviewAdd";
 }
 
 void AccessWindows::unusableStoreAllowsNobody() {
