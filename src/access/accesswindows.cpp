@@ -219,7 +219,11 @@ void UserBar::show(const SessionKeeper::View& v) {
 Doorman::Doorman(SessionKeeper& keeper, Guard& guard, QObject* parent)
     : QObject(parent), keeper_(keeper), guard_(guard) {
     idle_.setInterval(kIdleCheckMs);
-    connect(&idle_, &QTimer::timeout, &keeper_, &SessionKeeper::checkIdle);
+    connect(&idle_, &QTimer::timeout, this, [this] {
+        keeper_.checkIdle();
+        // A lock whose dialog went with its window (a chamber deleted) asks again.
+        if (keeper_.view().state == Session::State::Locked && !unlock_) update();
+    });
     connect(&keeper_, &SessionKeeper::changed, this, &Doorman::update);
     qApp->installEventFilter(this);
 }
@@ -237,11 +241,13 @@ void Doorman::addWindow(QWidget* window) {
 }
 
 QWidget* Doorman::host() const {
-    QWidget* active = QApplication::activeWindow();
-    for (const QPointer<QWidget>& w : windows_)
-        if (w && w == active) return w;
+    // The window in front, also one of the main window's own (configuration, program, ...),
+    // which hide the main window while they show.
+    if (QWidget* active = QApplication::activeWindow()) return active;
     for (const QPointer<QWidget>& w : windows_)
         if (w && w->isVisible()) return w;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && !qobject_cast<QDialog*>(w)) return w;
     return nullptr;
 }
 

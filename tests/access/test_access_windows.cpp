@@ -260,6 +260,20 @@ void AccessWindows::rolesLoginAndIdleLock() {
     QTRY_VERIFY_WITH_TIMEOUT(!door.unlockDialog(), 10000);
     QTRY_VERIFY(enabled("Command12_0"));
     QCOMPARE(app.sessionKeeper()->view().userId, QString("op"));
+
+    // Locked again while the configuration window hides the main window: the unlock comes
+    // over it.
+    click(w, "Command21");
+    config = w->configWindow();  // made anew
+    QVERIFY(config);
+    QTRY_VERIFY(config->isVisible() && !w->isVisible());
+    mono += 15 * 60'000 + 1;
+    QTRY_VERIFY_WITH_TIMEOUT(door.unlockDialog(), 5000);
+    QVERIFY(door.unlockDialog()->isVisible());
+    fill(door.unlockDialog(), {{"UnlockPassword", "operpass2"}}, "UnlockButton");
+    QTRY_VERIFY_WITH_TIMEOUT(!door.unlockDialog(), 10000);
+    click(config, "Command11");
+    QTRY_VERIFY(w->isVisible());
     leaveProgram(w);
 }
 
