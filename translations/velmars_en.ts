@@ -2919,5 +2919,57 @@
         <source>不能停用或降级最后一个管理员</source>
         <translation>The last administrator cannot be disabled or given another role</translation>
     </message>
+    <message>
+        <source>登录</source>
+        <translation>Log in</translation>
+    </message>
+    <message>
+        <source>用户名</source>
+        <translation>User ID</translation>
+    </message>
+    <message>
+        <source>正在验证…</source>
+        <translation>Checking…</translation>
+    </message>
+    <message>
+        <source>修改密码</source>
+        <translation>Change password</translation>
+    </message>
+    <message>
+        <source>旧密码</source>
+        <translation>Old password</translation>
+    </message>
+    <message>
+        <source>新密码</source>
+        <translation>New password</translation>
+    </message>
+    <message>
+        <source>再次输入新密码</source>
+        <translation>New password again</translation>
+    </message>
+    <message>
+        <source>会话已锁定</source>
+        <translation>Session locked</translation>
+    </message>
+    <message>
+        <source>解锁</source>
+        <translation>Unlock</translation>
+    </message>
+    <message>
+        <source>注销</source>
+        <translation>Log out</translation>
+    </message>
+    <message>
+        <source>%1 的会话已锁定，请输入密码解锁</source>
+        <translation>The session of %1 is locked; enter the password to unlock it</translation>
+    </message>
+    <message>
+        <source>用户：%1（%2，%3）</source>
+        <translation>User: %1 (%2, %3)</translation>
+    </message>
+    <message>
+        <source>未登录</source>
+        <translation>Nobody logged in</translation>
+    </message>
 </context>
 </TS>

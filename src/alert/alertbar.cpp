@@ -9,6 +9,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "access/guard.h"
 #include "alert/alerter.h"
 #include "alert/alertwindow.h"
 #include "base/tr.h"
@@ -51,6 +52,9 @@ AlertBar::AlertBar(Alerter& alerter, SaveSettings save, QWidget* parent)
                              base::Tr::tr("确认报警"));
     silence_ = ui::commandButton(base::Tr::tr("消音"), QStringLiteral("AlertSilence"));
     settings_ = ui::commandButton(base::Tr::tr("报警通知"), QStringLiteral("AlertSettingsButton"));
+    auth::guard(comment_, auth::Action::AcknowledgeAlert);
+    auth::guard(ack_, auth::Action::AcknowledgeAlert);
+    auth::guard(settings_, auth::Action::AlertSettings);
     message_ = new ui::ValueLabel(this);
     message_->setObjectName(QStringLiteral("AlertMessage"));
     message_->setAccessibleName(base::Tr::tr("报警栏提示"));

@@ -11,6 +11,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include "access/guard.h"
 #include "base/listpick.h"
 #include "base/numberrule.h"
 #include "base/tr.h"
@@ -162,6 +163,7 @@ QWidget* ConfigWindow::buildTab(int tab) {
         editor->setAccessibleDescription(hint);
         editor->setMinimumWidth(190);
         caption->setBuddy(editor);
+        auth::guard(editor, auth::Action::ConfigurationWrite);
 
         grid->addWidget(caption, line, 0);
         grid->addWidget(readback, line, 1, Qt::AlignVCenter);

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <algorithm>
 
+#include "access/guard.h"
 #include "base/text.h"
 #include "base/tr.h"
 #include "monitor/commands.h"
@@ -148,6 +149,8 @@ void LivePanel::buildPvStatus() {
         grid->addWidget(ui::captionLabel(retrans), k, 6);
         grid->addWidget(liveValueLabels_[k + 4], k, 7);
         connect(setValueButtons_[k], &QPushButton::clicked, this, [this, k] { writeSetValue(k); });
+        auth::guard(setValueEdits_[k], auth::Action::SetValue);
+        auth::guard(setValueButtons_[k], auth::Action::SetValue);
     }
 }
 
@@ -178,6 +181,8 @@ void LivePanel::buildCurveStatus() {
     programCommandButton_ = ui::commandButton(base::Tr::tr("设定曲线"), QStringLiteral("Command14"),
                                               base::Tr::tr("设定曲线"));
     connect(programCommandButton_, &QPushButton::clicked, this, [this] { writeProgramCommand(); });
+    auth::guard(programCommandList_, auth::Action::ProgramRunCommand);
+    auth::guard(programCommandButton_, auth::Action::ProgramRunCommand);
     grid->addWidget(programCommandList_, 3, 0, 1, 4);
     grid->addWidget(programCommandButton_, 3, 4, 1, 2);
 }
@@ -259,6 +264,8 @@ void LivePanel::buildAlarmSetting() {
         grid->addWidget(downloadButtons_[k], k, 3);
         connect(downloadButtons_[k], &QPushButton::clicked, this,
                 [this, k] { writeAlarmSetting(k); });
+        auth::guard(alarmSettingEdits_[k], auth::Action::AlarmSettings);
+        auth::guard(downloadButtons_[k], auth::Action::AlarmSettings);
     }
 }
 

@@ -18,6 +18,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "access/guard.h"
 #include "alert/alertbar.h"
 #include "alert/alerter.h"
 #include "base/tr.h"
@@ -264,6 +265,9 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
                            &OverviewWindow::deleteChamber);
     QPushButton* exit =
         button(QT_TRANSLATE_NOOP("velmars", "退出"), "OverviewExit", &OverviewWindow::requestExit);
+    // The chambers' list is the PC's configuration (ports, addresses, the line's timing).
+    for (QPushButton* b : {add, editButton_, deleteButton_})
+        auth::guard(b, auth::Action::ConfigurationWrite);
     auto* row = new QHBoxLayout;
     row->addWidget(openButton_);
     row->addWidget(add);
@@ -292,6 +296,8 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
     alertAck_ = new QPushButton(base::Tr::tr("确认"), this);
     alertAck_->setObjectName(QStringLiteral("OverviewAlertAcknowledge"));
     alertAck_->setAccessibleName(base::Tr::tr("确认"));
+    auth::guard(alertComment_, auth::Action::AcknowledgeAlert);
+    auth::guard(alertAck_, auth::Action::AcknowledgeAlert);
     alertMessage_ = new QLabel(this);
     alertMessage_->setObjectName(QStringLiteral("OverviewAlertMessage"));
     connect(alertAck_, &QPushButton::clicked, this, &OverviewWindow::acknowledgeAlert);

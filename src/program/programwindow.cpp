@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "access/guard.h"
 #include "base/text.h"
 #include "base/tr.h"
 #include "instrument/statetexts.h"
@@ -94,12 +95,17 @@ void ProgramWindow::build() {
     layout->addLayout(middle, 1);
     layout->addLayout(bottomRow());
 
-    for (const ListWriter& w : settingLists_)
+    for (const ListWriter& w : settingLists_) {
         edits()->track(w.list);
+        auth::guard(w.list, auth::Action::ProgramWrite);
+    }
     edits()->track(cycleCountEntry_);
+    auth::guard(cycleCountEntry_, auth::Action::ProgramWrite);
+    auth::guard(downloadButton_, auth::Action::ProgramWrite);
     for (QLineEdit* b : segmentEntries_) {
         if (!b) continue;
         edits()->track(b);
+        auth::guard(b, auth::Action::ProgramWrite);
         b->installEventFilter(this);  // selects the whole entry as the focus comes in
         connect(b, &QLineEdit::textEdited, this, &ProgramWindow::drawPreview);
     }

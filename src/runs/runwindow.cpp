@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "access/guard.h"
 #include "base/tr.h"
 #include "report/analysis.h"
 #include "report/report.h"
@@ -158,6 +159,9 @@ QWidget* RunWindow::buildForm() {
     automatic_->setAccessibleName(base::Tr::tr("程序运行时自动开始，停止时自动结束"));
     start_ = ui::commandButton(base::Tr::tr("开始试验"), QStringLiteral("RunStart"));
     stop_ = ui::commandButton(base::Tr::tr("结束试验"), QStringLiteral("RunStop"));
+    auth::guard(automatic_, auth::Action::StartEndRun);
+    auth::guard(start_, auth::Action::StartEndRun);
+    auth::guard(stop_, auth::Action::StartEndRun);
     state_ = ui::valueLabel(QStringLiteral("RunState"), base::Tr::tr("试验状态"));
     state_->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     // A long run name is cut at the window's edge (the whole line is its tip), not a wider window.

@@ -7,12 +7,16 @@
 #include <algorithm>
 #include <iostream>
 
+#include "access/accesswindows.h"
+#include "access/guard.h"
+#include "access/sessionkeeper.h"
 #include "alert/alerter.h"
 #include "chamber/chamber.h"
 #include "chamber/teardown.h"
 #include "events/eventrules.h"
 #include "forward/status.h"
 #include "overview/overviewwindow.h"
+#include "shell/accesscommand.h"
 #include "shell/mainwindow.h"
 #include "shell/settings.h"
 #include "shell/shellos.h"
@@ -168,8 +172,17 @@ bool Application::makeChambers() {
     return true;
 }
 
+void Application::startAccess() {
+    if (keeper_) return;
+    guard_ = std::make_unique<auth::Guard>();
+    keeper_ = std::make_unique<auth::SessionKeeper>(userStorePath(), monoMs_);
+    doorman_ = std::make_unique<auth::Doorman>(*keeper_, *guard_);
+    keeper_->open();
+}
+
 bool Application::start() {
     if (!makeChambers()) return false;
+    startAccess();
 
     if (options_.quitAfter) {
         QTimer::singleShot(static_cast<int>(*options_.quitAfter * 1000), this, [this] {
@@ -209,6 +222,7 @@ bool Application::start() {
 
 bool Application::startWithoutSplash() {
     if (!makeChambers()) return false;
+    startAccess();
     showMainWindow();
     return true;
 }
@@ -231,6 +245,7 @@ void Application::showMainWindow() {
         main_->setWindowTitle(main_->windowTitle() + QStringLiteral("— ") + options_.profile);
     main_->fitToScreen();
     main_->show();
+    doorman_->addWindow(main_.get());
     main_->load();
     chamber.start();
     if (options_.connect) main_->openPort();
@@ -256,6 +271,7 @@ void Application::showOverview() {
     connect(overview_.get(), &overview::OverviewWindow::removed, this, &Application::removeChamber);
     updateOverview();
     overview_->show();
+    doorman_->addWindow(overview_.get());
     emit overviewShown();
 }
 
@@ -294,6 +310,7 @@ void Application::showChamberWindow(int i) {
     chamber.setFocused(true);
     overview_->hide();
     w->show();
+    doorman_->addWindow(w.get());
     w->raise();
     w->activateWindow();
     emit mainWindowShown();

@@ -4,6 +4,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -22,6 +23,11 @@ class OverviewWindow;
 namespace chamber {
 class Teardown;
 }
+namespace auth {
+class Doorman;
+class Guard;
+class SessionKeeper;
+}  // namespace auth
 
 namespace shell {
 
@@ -64,6 +70,12 @@ class Application : public QObject {
     // The first (today the only) chamber; start() made it.
     chamber::Chamber& chamber() const { return *chambers_.front(); }
 
+    // The monotonic clock of the session's idle time (tests); before start().
+    void setMonotonicClock(std::function<qint64()> monoMs) { monoMs_ = std::move(monoMs); }
+    // The session and the login's windows; made by start().
+    auth::SessionKeeper* sessionKeeper() const { return keeper_.get(); }
+    auth::Doorman* doorman() const { return doorman_.get(); }
+
     // The default database file: Rdatabj.db, or Rdatabj-PROFILE.db for a profile, in the
     // platform's application-data folder.
     static QString defaultDatabasePath(const QString& profile = QString());
@@ -80,6 +92,8 @@ class Application : public QObject {
     bool startSimulator(comm::PortMap& ports, const QList<int>& addresses);
     std::unique_ptr<chamber::Chamber> makeChamber(const overview::ChamberConf& conf);
     void showMainWindow();
+    // Opens the user store off the UI thread and puts the guard over the windows' controls.
+    void startAccess();
     void showOverview();
     void updateOverview();
     void addChamber(const overview::ChamberConf& conf);
@@ -102,6 +116,11 @@ class Application : public QObject {
     std::unique_ptr<record::Clock> fastClock_;
     const record::Clock* clock_;
     QPointer<SplashWindow> splash_;
+    // The session outlives every window: the guard and the doorman watch their controls.
+    std::function<qint64()> monoMs_;
+    std::unique_ptr<auth::Guard> guard_;
+    std::unique_ptr<auth::SessionKeeper> keeper_;
+    std::unique_ptr<auth::Doorman> doorman_;
     // Each is declared before what uses it, so that it ends after.
     std::unique_ptr<sim::SimServer> sim_;
     comm::PortMap ports_;

@@ -1,0 +1,320 @@
+#include "access/accesswindows.h"
+
+#include <QApplication>
+#include <QBoxLayout>
+#include <QEvent>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QStatusBar>
+
+#include "access/guard.h"
+#include "base/tr.h"
+
+namespace auth {
+
+namespace {
+
+QLineEdit* passwordEdit(QWidget* parent, const char* name) {
+    auto* e = new QLineEdit(parent);
+    e->setObjectName(QLatin1String(name));
+    e->setEchoMode(QLineEdit::Password);
+    return e;
+}
+
+QLabel* messageLabel(QWidget* parent, const char* name) {
+    auto* l = new QLabel(parent);
+    l->setObjectName(QLatin1String(name));
+    l->setWordWrap(true);
+    return l;
+}
+
+QPushButton* button(const QString& text, const char* name, QWidget* parent) {
+    auto* b = new QPushButton(text, parent);
+    b->setObjectName(QLatin1String(name));
+    return b;
+}
+
+// A change of password asked for by the store, over the dialog that asked; then(true) once done.
+void askChange(SessionKeeper& keeper, QDialog* over, std::function<void(bool)> then) {
+    auto* change = new ChangePasswordDialog(keeper, over);
+    change->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(change, &QDialog::finished, over,
+                     [then = std::move(then)](int r) { then(r == QDialog::Accepted); });
+    change->open();
+}
+
+}  // namespace
+
+LoginDialog::LoginDialog(SessionKeeper& keeper, QWidget* parent)
+    : QDialog(parent), keeper_(keeper) {
+    setObjectName(QStringLiteral("LoginDialog"));
+    setWindowTitle(base::Tr::tr("登录"));
+    user_ = new QLineEdit(this);
+    user_->setObjectName(QStringLiteral("LoginUser"));
+    password_ = passwordEdit(this, "LoginPassword");
+    message_ = messageLabel(this, "LoginMessage");
+    login_ = button(base::Tr::tr("登录"), "LoginButton", this);
+    login_->setDefault(true);
+    auto* form = new QFormLayout(this);
+    form->addRow(base::Tr::tr("用户名"), user_);
+    form->addRow(base::Tr::tr("密码"), password_);
+    form->addRow(message_);
+    form->addRow(login_);
+    connect(login_, &QPushButton::clicked, this, &LoginDialog::submit);
+}
+
+void LoginDialog::submit() {
+    if (!login_->isEnabled()) return;
+    const QString user = user_->text().trimmed();
+    const QString password = password_->text();
+    password_->clear();
+    for (QWidget* w : {static_cast<QWidget*>(user_), static_cast<QWidget*>(password_),
+                       static_cast<QWidget*>(login_)})
+        w->setEnabled(false);
+    message_->setText(base::Tr::tr("正在验证…"));
+    keeper_.login(user, password, [self = QPointer<LoginDialog>(this)](Outcome o) {
+        if (!self) return;
+        for (QWidget* w :
+             {static_cast<QWidget*>(self->user_), static_cast<QWidget*>(self->password_),
+              static_cast<QWidget*>(self->login_)})
+            w->setEnabled(true);
+        self->message_->setText(outcomeText(o));
+        if (o == Outcome::Done) {
+            self->accept();
+        } else if (o == Outcome::MustChange) {
+            askChange(self->keeper_, self, [self](bool changed) {
+                if (self && changed) self->accept();
+            });
+        } else {
+            self->password_->setFocus();
+        }
+    });
+}
+
+ChangePasswordDialog::ChangePasswordDialog(SessionKeeper& keeper, QWidget* parent)
+    : QDialog(parent), keeper_(keeper) {
+    setObjectName(QStringLiteral("ChangePasswordDialog"));
+    setWindowTitle(base::Tr::tr("修改密码"));
+    old_ = passwordEdit(this, "OldPassword");
+    new_ = passwordEdit(this, "NewPassword");
+    repeat_ = passwordEdit(this, "RepeatPassword");
+    message_ = messageLabel(this, "ChangeMessage");
+    ok_ = button(base::Tr::tr("确定"), "ChangeButton", this);
+    ok_->setDefault(true);
+    auto* form = new QFormLayout(this);
+    form->addRow(base::Tr::tr("旧密码"), old_);
+    form->addRow(base::Tr::tr("新密码"), new_);
+    form->addRow(base::Tr::tr("再次输入新密码"), repeat_);
+    form->addRow(message_);
+    form->addRow(ok_);
+    connect(ok_, &QPushButton::clicked, this, &ChangePasswordDialog::submit);
+}
+
+void ChangePasswordDialog::submit() {
+    if (!ok_->isEnabled()) return;
+    if (new_->text() != repeat_->text()) {
+        message_->setText(base::Tr::tr("两次输入的密码不一致"));
+        return;
+    }
+    const QString oldPassword = old_->text();
+    const QString newPassword = new_->text();
+    for (QLineEdit* e : {old_, new_, repeat_})
+        e->clear();
+    ok_->setEnabled(false);
+    message_->setText(base::Tr::tr("正在验证…"));
+    keeper_.changePassword(oldPassword, newPassword, [self = QPointer(this)](Outcome o) {
+        if (!self) return;
+        self->ok_->setEnabled(true);
+        self->message_->setText(outcomeText(o));
+        if (o == Outcome::Done)
+            self->accept();
+        else if (o == Outcome::Locked || o == Outcome::NotAllowed)
+            self->reject();  // logged out: the login is asked for again
+    });
+}
+
+UnlockDialog::UnlockDialog(SessionKeeper& keeper, QWidget* parent)
+    : QDialog(parent), keeper_(keeper) {
+    setObjectName(QStringLiteral("UnlockDialog"));
+    setWindowTitle(base::Tr::tr("会话已锁定"));
+    setWindowFlag(Qt::WindowCloseButtonHint, false);
+    password_ = passwordEdit(this, "UnlockPassword");
+    message_ = messageLabel(this, "UnlockMessage");
+    unlock_ = button(base::Tr::tr("解锁"), "UnlockButton", this);
+    unlock_->setDefault(true);
+    auto* logout = button(base::Tr::tr("注销"), "UnlockLogout", this);
+    auto* form = new QFormLayout(this);
+    form->addRow(new QLabel(
+        base::Tr::tr("%1 的会话已锁定，请输入密码解锁").arg(keeper.view().userId), this));
+    form->addRow(base::Tr::tr("密码"), password_);
+    form->addRow(message_);
+    auto* row = new QHBoxLayout;
+    row->addWidget(unlock_);
+    row->addWidget(logout);
+    form->addRow(row);
+    connect(unlock_, &QPushButton::clicked, this, &UnlockDialog::submit);
+    connect(logout, &QPushButton::clicked, this, [this] {
+        keeper_.logout();
+        accept();
+    });
+}
+
+void UnlockDialog::reject() {
+    // Esc and the close box leave the session locked: only the password or "注销" end it.
+}
+
+void UnlockDialog::submit() {
+    if (!unlock_->isEnabled()) return;
+    const QString password = password_->text();
+    password_->clear();
+    unlock_->setEnabled(false);
+    message_->setText(base::Tr::tr("正在验证…"));
+    keeper_.unlock(password, [self = QPointer(this)](Outcome o) {
+        if (!self) return;
+        self->unlock_->setEnabled(true);
+        self->message_->setText(outcomeText(o));
+        if (o == Outcome::Done) {
+            self->accept();
+        } else if (o == Outcome::MustChange) {
+            askChange(self->keeper_, self, [self](bool) {
+                if (self) self->accept();
+            });
+        } else if (self->keeper_.view().state == Session::State::LoggedOut) {
+            self->accept();  // the account locked: the login is asked for again
+        }
+    });
+}
+
+UserBar::UserBar(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("UserBar"));
+    label_ = new QLabel(this);
+    label_->setObjectName(QStringLiteral("UserStatus"));
+    logout_ = button(base::Tr::tr("注销"), "LogoutButton", this);
+    login_ = button(base::Tr::tr("登录"), "LoginAgainButton", this);
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(label_);
+    row->addWidget(logout_);
+    row->addWidget(login_);
+    connect(logout_, &QPushButton::clicked, this, &UserBar::logoutClicked);
+    connect(login_, &QPushButton::clicked, this, &UserBar::loginClicked);
+}
+
+void UserBar::show(const SessionKeeper::View& v) {
+    const bool in = v.role.has_value();
+    if (!v.standing.storeUsable)
+        label_->setText(v.storeText);
+    else if (in)
+        label_->setText(
+            base::Tr::tr("用户：%1（%2，%3）").arg(v.fullName, v.userId, roleText(*v.role)));
+    else
+        label_->setText(base::Tr::tr("未登录"));
+    logout_->setVisible(v.standing.storeUsable && in);
+    login_->setVisible(v.standing.storeUsable && !in);
+}
+
+Doorman::Doorman(SessionKeeper& keeper, Guard& guard, QObject* parent)
+    : QObject(parent), keeper_(keeper), guard_(guard) {
+    idle_.setInterval(kIdleCheckMs);
+    connect(&idle_, &QTimer::timeout, this, [this] {
+        keeper_.checkIdle();
+        // A lock whose dialog went with its window (a chamber deleted) asks again.
+        if (keeper_.view().state == Session::State::Locked && !unlock_) update();
+    });
+    connect(&keeper_, &SessionKeeper::changed, this, &Doorman::update);
+    qApp->installEventFilter(this);
+}
+
+Doorman::~Doorman() {
+    qApp->removeEventFilter(this);
+    delete login_.data();
+    delete unlock_.data();
+}
+
+void Doorman::addWindow(QWidget* window) {
+    windows_.removeAll(nullptr);
+    if (!windows_.contains(window)) windows_ << window;
+    update();
+}
+
+QWidget* Doorman::host() const {
+    // The window in front, also one of the main window's own (configuration, program, ...),
+    // which hide the main window while they show.
+    if (QWidget* active = QApplication::activeWindow()) return active;
+    for (const QPointer<QWidget>& w : windows_)
+        if (w && w->isVisible()) return w;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->isVisible() && !qobject_cast<QDialog*>(w)) return w;
+    return nullptr;
+}
+
+void Doorman::askLogin() {
+    if (login_ || !host()) return;
+    login_ = new LoginDialog(keeper_, host());
+    login_->setAttribute(Qt::WA_DeleteOnClose);
+    login_->setWindowModality(Qt::ApplicationModal);
+    login_->show();
+}
+
+void Doorman::update() {
+    const SessionKeeper::View& v = keeper_.view();
+    if (!v.opened) return;
+    guard_.setStanding(v.standing);
+    if (!keeper_.guarding()) return;  // access control off: nothing shows
+    windows_.removeAll(nullptr);
+    bars_.removeAll(nullptr);
+    for (const QPointer<QWidget>& w : windows_) {
+        if (w->findChild<UserBar*>(QStringLiteral("UserBar"))) continue;
+        auto* bar = new UserBar;
+        if (auto* main = qobject_cast<QMainWindow*>(w.data()))
+            main->statusBar()->addPermanentWidget(bar);
+        else if (auto* box = qobject_cast<QBoxLayout*>(w->layout()))
+            box->addWidget(bar);
+        else
+            bar->setParent(w);
+        connect(bar, &UserBar::logoutClicked, this, [this] {
+            keeper_.logout();
+            askLogin();
+        });
+        connect(bar, &UserBar::loginClicked, this, &Doorman::askLogin);
+        bars_ << bar;
+    }
+    for (const QPointer<UserBar>& b : std::as_const(bars_))
+        b->show(v);
+    if (!v.standing.controlled) return;
+    if (!idle_.isActive()) idle_.start();
+    if (v.state == Session::State::LoggedOut && !asked_ && host()) {
+        asked_ = true;
+        askLogin();
+    }
+    if (v.state == Session::State::Locked && !unlock_ && host()) {
+        delete login_.data();
+        unlock_ = new UnlockDialog(keeper_, host());
+        unlock_->setAttribute(Qt::WA_DeleteOnClose);
+        unlock_->setWindowModality(Qt::ApplicationModal);
+        connect(unlock_, &QDialog::accepted, this, [this] {
+            if (keeper_.view().state == Session::State::LoggedOut ||
+                keeper_.view().state == Session::State::Locked)
+                askLogin();
+        });
+        unlock_->show();
+    }
+}
+
+bool Doorman::eventFilter(QObject* watched, QEvent* e) {
+    switch (e->type()) {
+        case QEvent::KeyPress:
+        case QEvent::MouseButtonPress:
+        case QEvent::Wheel:
+            if (keeper_.view().standing.controlled) keeper_.touch();
+            break;
+        default:
+            break;
+    }
+    return QObject::eventFilter(watched, e);
+}
+
+}  // namespace auth

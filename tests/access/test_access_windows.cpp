@@ -1,0 +1,362 @@
+// The login and the roles in the windows, end to end: accounts in a real user store, the program
+// on the simulated instrument, and the instrument's write log as the proof that a refused control
+// sends nothing.
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <atomic>
+#include <mutex>
+
+#include "../e2e/e2e_support.h"
+#include "access/accesswindows.h"
+#include "access/guard.h"
+#include "access/sessionkeeper.h"
+#include "access/userstore.h"
+#include "overview/overviewwindow.h"
+#include "shell/accesscommand.h"
+
+using namespace e2e;
+
+namespace {
+
+// The instrument's write log, filled on the server's thread.
+struct WriteLog {
+    std::mutex mutex;
+    std::vector<std::string> lines;
+    std::size_t size() {
+        std::lock_guard lock(mutex);
+        return lines.size();
+    }
+};
+
+// The writing controls of the main window, with the role they need.
+struct Guarded {
+    const char* name;
+    const char* deniedToOperator;  // the tooltip an operator sees; null: allowed
+    bool windowSaysOn = true;      // enabled by its window (no alert: nothing to acknowledge)
+};
+constexpr Guarded kMainControls[] = {
+    {"Text1_0", nullptr},
+    {"Command12_0", nullptr},
+    {"Text1_1", nullptr},
+    {"Command12_1", nullptr},
+    {"Alm11_0", nullptr},
+    {"Alm111_0", nullptr},
+    {"Alm111_5", nullptr},
+    {"Command14", nullptr},
+    {"AlertAcknowledge", nullptr, false},
+    {"AlertComment", nullptr},
+    {"AlertSettingsButton", "需要管理员权限"},
+};
+
+}  // namespace
+
+class AccessWindows : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase();
+    void rolesLoginAndIdleLock();
+    void accessControlOffShowsNothing();
+    void unusableStoreAllowsNobody_data();
+    void unusableStoreAllowsNobody();
+    void guardKeepsWhatTheWindowAsks();
+
+  private:
+    QString dataHome(QTemporaryDir& dir);
+};
+
+void AccessWindows::initTestCase() {
+    QVERIFY(auth::cryptoReady());
+}
+
+QString AccessWindows::dataHome(QTemporaryDir& dir) {
+    qputenv("XDG_DATA_HOME", dir.path().toUtf8());
+    return shell::userStorePath();
+}
+
+namespace {
+
+// The options with the sample database in the test's data folder.
+shell::Options inFolder(const QTemporaryDir& data, shell::Options options) {
+    options.db = data.filePath("Rdatabj.db");
+    return options;
+}
+
+QWidget* modal() {
+    return QApplication::activeModalWidget();
+}
+
+// Types into a named entry of the dialog and presses its named button.
+void fill(QWidget* dialog, std::initializer_list<std::pair<const char*, QString>> entries,
+          const char* button) {
+    for (const auto& [name, text] : entries) {
+        auto* e = control<QLineEdit>(dialog, QLatin1String(name));
+        QVERIFY(e);
+        e->setText(text);
+    }
+    click(dialog, QLatin1String(button));
+}
+
+// Logs in through the login dialog, changing the password first when the store asks.
+bool logIn(auth::Doorman& door, const QString& user, const QString& password,
+           const QString& changeTo = {}) {
+    if (!runUntil([&] { return door.loginDialog() != nullptr; }, 5000)) return false;
+    QWidget* login = door.loginDialog();
+    fill(login, {{"LoginUser", user}, {"LoginPassword", password}}, "LoginButton");
+    if (!changeTo.isEmpty()) {
+        if (!runUntil([&] { return login->findChild<QDialog*>("ChangePasswordDialog"); }, 10000))
+            return false;
+        auto* change = login->findChild<QDialog*>("ChangePasswordDialog");
+        fill(change,
+             {{"OldPassword", password}, {"NewPassword", changeTo}, {"RepeatPassword", changeTo}},
+             "ChangeButton");
+    }
+    return runUntil([&] { return door.loginDialog() == nullptr; }, 10000);
+}
+
+}  // namespace
+
+void AccessWindows::rolesLoginAndIdleLock() {
+    QTemporaryDir data;
+    const QString storePath = dataHome(data);
+    {
+        QDir().mkpath(QFileInfo(storePath).path());
+        auth::UserStore store(storePath, "setup", auth::HashCost::minimum());
+        QCOMPARE(store.open(true), auth::StoreState::Ready);
+        QCOMPARE(store.createFirstAdmin("admin", "管理员甲", "adminpass1"), auth::Outcome::Done);
+        QCOMPARE(store.createAccount("admin", "op", "操作员乙", auth::Role::Operator, "operpass1"),
+                 auth::Outcome::Done);
+        QCOMPARE(store.createAccount("admin", "view", "查看员丙", auth::Role::Viewer, "viewpass1"),
+                 auth::Outcome::Done);
+    }
+
+    WriteLog writes;
+    sim::ServerOptions simOptions;
+    simOptions.writeLog = [&writes](const std::string& line) {
+        std::lock_guard lock(writes.mutex);
+        writes.lines.push_back(line);
+    };
+    SimLine line(simOptions);
+    line.holdProcess(300, 600);
+    QString why;
+    if (!line.start(&why)) QFAIL(qPrintable(QStringLiteral("no pseudo-terminal: ") + why));
+
+    std::atomic<qint64> mono{1000};
+    shell::Options options = Program::onDevice(line.device());
+    options.connect = true;
+    shell::Application app(inFolder(data, options));
+    app.setMonotonicClock([&mono] { return mono.load(); });
+    QVERIFY(app.startWithoutSplash());
+    shell::MainWindow* w = app.mainWindow();
+    auth::Doorman& door = *app.doorman();
+    const auto enabled = [w](const char* name) {
+        auto* c = control<QWidget>(w, QLatin1String(name));
+        return c && c->isEnabled();
+    };
+    const auto tip = [w](const char* name) {
+        auto* c = control<QWidget>(w, QLatin1String(name));
+        return c ? c->toolTip() : QString();
+    };
+
+    // Polling goes on with nobody logged in; the login comes up, every writing control is off.
+    QTRY_VERIFY_WITH_TIMEOUT(door.loginDialog(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "D_3W_0"), QString("300"), 5000);
+    QCOMPARE(labelText(w, "UserStatus"), QString("未登录"));
+    for (const Guarded& g : kMainControls) {
+        QVERIFY2(!enabled(g.name), g.name);
+        QCOMPARE(tip(g.name), QString("请先登录"));
+    }
+    const QString svTip = tip("Command12_0");
+
+    // A wrong password and an unknown user: one message, nobody logged in; the fifth failure in
+    // a row locks the account, and then even its right password is refused.
+    const QString wrong = "用户名或密码错误", locked = "账户已锁定，请管理员解锁";
+    const struct {
+        const char* user;
+        const char* password;
+        int times;
+        QString message;
+    } attempts[] = {{"op", "wrongpass", 1, wrong},
+                    {"ghost", "wrongpass", 1, wrong},
+                    {"admin", "wrongpass", 4, wrong},
+                    {"admin", "wrongpass", 1, locked},
+                    {"admin", "adminpass1", 1, locked}};
+    for (const auto& a : attempts) {
+        for (int i = 0; i < a.times; ++i) {
+            auto* message = control<QLabel>(door.loginDialog(), "LoginMessage");
+            message->clear();
+            fill(door.loginDialog(), {{"LoginUser", a.user}, {"LoginPassword", a.password}},
+                 "LoginButton");
+            QTRY_COMPARE_WITH_TIMEOUT(message->text(), a.message, 10000);
+            QVERIFY(!app.sessionKeeper()->view().role);
+        }
+    }
+
+    // The viewer (first a change of the password the administrator set): nothing that writes.
+    QVERIFY(logIn(door, "view", "viewpass1", "viewpass2"));
+    QTRY_COMPARE(labelText(w, "UserStatus"), QString("用户：查看员丙（view，查看员）"));
+    for (const Guarded& g : kMainControls) {
+        QVERIFY2(!enabled(g.name), g.name);
+        QCOMPARE(tip(g.name),
+                 g.deniedToOperator ? QString(g.deniedToOperator) : QString("需要操作员权限"));
+    }
+    // Neither a click nor Enter on a refused control reaches the instrument.
+    control<QLineEdit>(w, "Text1_0")->setText("350");
+    click(w, "Command12_0");
+    QTest::keyClick(control<QLineEdit>(w, "Text1_0"), Qt::Key_Return);
+    control<QAbstractButton>(w, "Command12_0")->click();
+    e2e::runFor(300);
+    QCOMPARE(writes.size(), std::size_t(0));
+
+    // The operator: set values allowed, with their own tooltips back; configuration refused.
+    click(w, "LogoutButton");
+    QVERIFY(logIn(door, "op", "operpass1", "operpass2"));
+    QTRY_VERIFY(enabled("Command12_0"));
+    for (const Guarded& g : kMainControls) {
+        QCOMPARE(enabled(g.name), g.deniedToOperator == nullptr && g.windowSaysOn);
+        if (g.deniedToOperator)
+            QCOMPARE(tip(g.name), QString(g.deniedToOperator));
+        else
+            QVERIFY(!tip(g.name).startsWith(QString("需要")));
+    }
+    QVERIFY(tip("Command12_0") != svTip);
+    typeInto(control<QLineEdit>(w, "Text1_0"), "350");
+    click(w, "Command12_0");
+    QTRY_COMPARE_WITH_TIMEOUT(line.server().holdingRegister(1), 350, 5000);
+    QCOMPARE(writes.size(), std::size_t(1));
+    click(w, "Command21");
+    QWidget* config = w->configWindow();
+    QVERIFY(config);
+    auto* configEntry = config->findChild<QLineEdit*>();
+    QVERIFY(configEntry);
+    QVERIFY(!configEntry->isEnabled());
+    QCOMPARE(configEntry->toolTip(), QString("需要主管权限"));
+    click(config, "Command11");  // back to the main window
+    QTRY_VERIFY(w->isVisible());
+
+    // Idle for the store's 15 minutes: locked; the values go on, the controls take nothing.
+    mono += 15 * 60'000;
+    QTRY_VERIFY_WITH_TIMEOUT(door.unlockDialog(), 5000);
+    QCOMPARE(modal(), door.unlockDialog());
+    QVERIFY(!enabled("Command12_0"));
+    QCOMPARE(tip("Command12_0"), QString("会话已锁定，请输入密码解锁"));
+    line.server().setHoldingRegister(2, 620);  // SV2 changed at the instrument's keys
+    QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "D_4W_1"), QString("620"), 5000);
+    click(w, "Command12_0");
+    QTest::keyClick(control<QLineEdit>(w, "Text1_0"), Qt::Key_Return);
+    e2e::runFor(300);
+    QCOMPARE(writes.size(), std::size_t(1));
+    QCOMPARE(app.sessionKeeper()->view().state, auth::Session::State::Locked);
+
+    // Unlocked with the same user's password only.
+    fill(door.unlockDialog(), {{"UnlockPassword", "wrongpass"}}, "UnlockButton");
+    QTRY_COMPARE_WITH_TIMEOUT(labelText(door.unlockDialog(), "UnlockMessage"),
+                              QString("用户名或密码错误"), 10000);
+    fill(door.unlockDialog(), {{"UnlockPassword", "operpass2"}}, "UnlockButton");
+    QTRY_VERIFY_WITH_TIMEOUT(!door.unlockDialog(), 10000);
+    QTRY_VERIFY(enabled("Command12_0"));
+    QCOMPARE(app.sessionKeeper()->view().userId, QString("op"));
+
+    // Locked again while the configuration window hides the main window: the unlock comes
+    // over it.
+    click(w, "Command21");
+    config = w->configWindow();  // made anew
+    QVERIFY(config);
+    QTRY_VERIFY(config->isVisible() && !w->isVisible());
+    mono += 15 * 60'000 + 1;
+    QTRY_VERIFY_WITH_TIMEOUT(door.unlockDialog(), 5000);
+    QVERIFY(door.unlockDialog()->isVisible());
+    fill(door.unlockDialog(), {{"UnlockPassword", "operpass2"}}, "UnlockButton");
+    QTRY_VERIFY_WITH_TIMEOUT(!door.unlockDialog(), 10000);
+    click(config, "Command11");
+    QTRY_VERIFY(w->isVisible());
+    leaveProgram(w);
+}
+
+void AccessWindows::accessControlOffShowsNothing() {
+    QTemporaryDir data;
+    const QString storePath = dataHome(data);
+    // The port stays closed: the windows' controls are all this needs.
+    shell::Application app(inFolder(data, {}));
+    QVERIFY(app.startWithoutSplash());
+    QTRY_VERIFY(app.sessionKeeper()->view().opened);
+    e2e::runFor(200);
+    QVERIFY(!app.doorman()->loginDialog());
+    QVERIFY(!app.mainWindow()->findChild<QWidget*>("UserBar"));
+    QVERIFY(control<QWidget>(app.mainWindow(), "Command12_0")->isEnabled());
+    QVERIFY(!QFileInfo::exists(storePath));  // looking for the store made none
+    leaveProgram(app.mainWindow());
+}
+
+void AccessWindows::unusableStoreAllowsNobody_data() {
+    QTest::addColumn<bool>("chambers");
+    QTest::addColumn<QString>("writer");
+    QTest::newRow("main window") << false << "Command12_0";
+    QTest::newRow("overview alert") << true << "OverviewAlertAcknowledge";
+    QTest::newRow("overview chambers") << true << "OverviewAdd";
+}
+
+void AccessWindows::unusableStoreAllowsNobody() {
+    QFETCH(bool, chambers);
+    QFETCH(QString, writer);
+    QTemporaryDir data;
+    const QString storePath = dataHome(data);
+    qputenv("XDG_CONFIG_HOME", data.filePath("config").toUtf8());  // the chambers' list
+    QDir().mkpath(QFileInfo(storePath).path());
+    {
+        QFile foreign(storePath);
+        QVERIFY(foreign.open(QIODevice::WriteOnly));
+        foreign.write(QByteArray(4096, 'x'));
+    }
+    // The port stays closed: the windows' controls are all this needs.
+    shell::Options options;
+    if (chambers)
+        options.chambers = {{"a", 1, 1}};
+    else
+        options = inFolder(data, options);
+    shell::Application app(options);
+    QVERIFY(app.startWithoutSplash());
+    QWidget* w = chambers ? static_cast<QWidget*>(app.overviewWindow()) : app.mainWindow();
+    auto* control = e2e::control<QWidget>(w, writer);
+    QVERIFY(control);
+    QTRY_COMPARE(control->toolTip(), QString("用户库无法使用，任何人都不能修改"));
+    QVERIFY(!control->isEnabled());
+    QCOMPARE(labelText(w, "UserStatus"), app.sessionKeeper()->view().storeText);
+    QVERIFY(!app.sessionKeeper()->view().storeText.isEmpty());
+    QVERIFY(!app.doorman()->loginDialog());  // nobody could log in with it
+    QCOMPARE(QFileInfo(storePath).size(), 4096);
+}
+
+void AccessWindows::guardKeepsWhatTheWindowAsks() {
+    auth::Guard guard;
+    QWidget window;
+    auto* button = new QPushButton(&window);
+    button->setToolTip("own");
+    auth::guard(button, auth::Action::SetValue);
+    const auto as = [](std::optional<auth::Role> role, bool locked = false) {
+        return auth::Standing{true, true, role, locked};
+    };
+    // The window's own enabling while held is kept for later, not obeyed; then given back.
+    guard.setStanding(as(auth::Role::Viewer));
+    QVERIFY(!button->isEnabled());
+    button->setEnabled(true);
+    QVERIFY(!button->isEnabled());
+    guard.setStanding(as(auth::Role::Operator));
+    QVERIFY(button->isEnabled());
+    QCOMPARE(button->toolTip(), QString("own"));
+    guard.setStanding(as(auth::Role::Operator, true));
+    button->setEnabled(false);  // the window's state changed meanwhile: stays off when unlocked
+    guard.setStanding(as(auth::Role::Operator));
+    QVERIFY(!button->isEnabled());
+    // Off: the guard lets the window alone.
+    guard.setStanding(auth::Standing{});
+    button->setEnabled(true);
+    QVERIFY(button->isEnabled());
+}
+
+QTEST_MAIN(AccessWindows)
+#include "test_access_windows.moc"
