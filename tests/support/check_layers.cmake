@@ -7,11 +7,11 @@ foreach(entry "base:base" "ui:base,ui" "link:base,link" "instrument:base,link,in
               "access:base,store,access"
               "events:base,ui,link,instrument,store,events"
               "forward:base,ui,link,instrument,store,events,forward"
-              "alert:base,ui,link,instrument,store,events,forward,alert"
+              "alert:base,ui,link,instrument,store,access,events,forward,alert"
               "report:base,ui,link,instrument,store,events,chart,report"
-              "runs:base,ui,link,instrument,store,events,alert,chart,report,runs"
+              "runs:base,ui,link,instrument,store,access,events,alert,chart,report,runs"
               "chamber:base,link,instrument,store,events,forward,runs,alert,report,chamber"
-              "overview:base,ui,link,instrument,store,runs,alert,chamber,overview")
+              "overview:base,ui,link,instrument,store,access,runs,alert,chamber,overview")
   string(REGEX MATCH "^[a-z]+" folder "${entry}")
   string(REGEX REPLACE "^[a-z]+:" "" allowed "${entry}")
   string(REPLACE "," ";" allowed "${allowed}")
