@@ -20,6 +20,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "access/guard.h"
 #include "alert/alertsetup.h"
 #include "base/numberrule.h"
 #include "base/tr.h"
@@ -243,6 +244,13 @@ QWidget* MainWindow::buildPortFrames() {
     closeButton_ = ui::commandButton(base::Tr::tr("关闭"), QStringLiteral("Command10"));
     connect(openButton_, &QPushButton::clicked, this, &MainWindow::openPort);
     connect(closeButton_, &QPushButton::clicked, this, &MainWindow::closePort);
+    // The line's settings, and opening or closing it, are the chamber's configuration.
+    for (QWidget* c :
+         std::initializer_list<QWidget*>{portList_, addressList_, openButton_, closeButton_})
+        auth::guard(c, auth::Action::ConfigurationWrite);
+    for (auto* group : {&baudButtons_, &parityButtons_})
+        for (QRadioButton* b : *group)
+            auth::guard(b, auth::Action::ConfigurationWrite);
 
     // One row, each option group stacked in its frame; "打开" and "关闭" after the settings.
     lay->addWidget(frame6, 0, 0);

@@ -51,6 +51,11 @@ constexpr Guarded kMainControls[] = {
     {"AlertAcknowledge", nullptr, false},
     {"AlertComment", nullptr},
     {"AlertSettingsButton", "需要管理员权限"},
+    {"Combo1", "需要主管权限"},
+    {"Combo2", "需要主管权限"},
+    {"Option1_0", "需要主管权限"},
+    {"Option2_2", "需要主管权限"},
+    {"Command10", "需要主管权限"},
 };
 
 }  // namespace
