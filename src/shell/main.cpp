@@ -19,10 +19,7 @@ namespace {
 int run(int argc, char** argv) {
     // The command line is read before any window system is touched, so that --help and a bad
     // option answer on a machine without a display, with nothing else on stderr.
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    const shell::ParseResult parsed = shell::parseCommandLine(args);
+    const shell::ParseResult parsed = shell::parseCommandLine(shell::os::arguments(argc, argv));
     if (!parsed.options) {
         std::fprintf(stderr, "velmars: %s\n", qUtf8Printable(parsed.error));
         return 2;

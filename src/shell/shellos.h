@@ -3,12 +3,17 @@
 // between platforms.
 
 #include <QString>
+#include <QStringList>
 
 namespace shell::os {
 
 // The folder the database goes into when no --db names one (it may not exist yet). Needs the
 // application's and organisation's names set.
 QString dataFolder();
+
+// The arguments after the program's name, as the user typed them. On Windows argv holds them in
+// the ANSI code page, which cannot carry Chinese on most systems; the wide command line can.
+QStringList arguments(int argc, char** argv);
 
 // Called once the program has ended its threads, closed its files and destroyed the application:
 // returns the exit code for main to return, or ends the process with it where leaving the ordinary

@@ -1,4 +1,6 @@
 #include <windows.h>
+// shellapi.h needs windows.h first
+#include <shellapi.h>
 
 #include <QFileInfo>
 #include <cstdio>
@@ -7,6 +9,17 @@
 #include "shell/shellos.h"
 
 namespace shell::os {
+
+QStringList arguments(int, char**) {
+    QStringList args;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return args;
+    for (int i = 1; i < count; ++i)
+        args << QString::fromWCharArray(wide[i]);
+    LocalFree(wide);
+    return args;
+}
 
 QString dataFolder() {
     // %APPDATA%\velmars, where the settings file (velmars.ini) lies too: the user's own profile,

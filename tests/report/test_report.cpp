@@ -275,6 +275,15 @@ TEST(Report, AnAmbiguousRunNameIsRefused) {
     EXPECT_TRUE(QString::fromUtf8(ambiguous.err).contains("有 2 个名为“湿热 40 °C / 93 %RH”的试验"))
         << ambiguous.err.toStdString();
     EXPECT_FALSE(QFile::exists(dir.filePath("r.pdf")));
+
+    // A name beyond every ANSI code page of Windows reaches the program whole.
+    const QString far = QStringLiteral("湿热 한 ☃ 🌡");
+    const Ran unknown =
+        velmars({"--db", db, "--report", dir.filePath("r.pdf"), "--run", far}, dir.path());
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_TRUE(
+        QString::fromUtf8(unknown.err).contains(QStringLiteral("没有名为“%1”的试验").arg(far)))
+        << unknown.err.toStdString();
 }
 
 // A file of the other program that this one never opened: the report reads its ring, as the
