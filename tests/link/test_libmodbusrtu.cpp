@@ -18,7 +18,7 @@ struct SimRig {
         std::string why;
         EXPECT_TRUE(server.start(&why)) << why;
         comm::PortMap ports;
-        ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
+        ports.setExplicit(1, QString::fromStdString(server.device()));
         bus = std::make_unique<LibModbusRTU>(ports);
         EXPECT_EQ(bus->OpenPort_Modbus(1, 1, 0), 0);
     }

@@ -440,6 +440,14 @@ TEST(Archive, RepeatedHourOfTheRingIsCopiedWhole) {
     }
     // 02:30:00 and 02:30:01 of 2026-10-25 in summer time, then 02:30:00 again in winter time.
     const int64_t summer = QDateTime(QDate(2026, 10, 25), QTime(0, 30), Qt::UTC).toSecsSinceEpoch();
+    // Windows' C runtime reads TZ in a syntax of its own, without the rules of other zones: there
+    // the process keeps the system's zone and the case needs a system set to Berlin's.
+    if (QDateTime::fromSecsSinceEpoch(summer).time() !=
+        QDateTime::fromSecsSinceEpoch(summer + 3600).time()) {
+        zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+        tzset();
+        GTEST_SKIP() << "local time has no repeated hour on 2026-10-25: TZ was not followed";
+    }
     writeRecords(path, 1, summer, 2);
     writeRecords(path, 3, summer + 3600, 1);
     for (int open = 0; open < 2; ++open) {
