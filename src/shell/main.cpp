@@ -25,6 +25,7 @@ int run(int argc, char** argv) {
         return 2;
     }
     shell::addEventTexts();
+    shell::os::placeSettings();
     if (parsed.options->help) {
         QCoreApplication core(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("velmars"));
@@ -48,6 +49,7 @@ int run(int argc, char** argv) {
         QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
         shell::setProfile(parsed.options->profile);
         shell::useLanguage(parsed.options->language);
+        shell::os::binaryStandardOutput();
         return shell::runExport(*parsed.options);
     }
 

@@ -15,6 +15,10 @@ QStringList arguments(int argc, char** argv) {
     return args;
 }
 
+void binaryStandardOutput() {}
+
+void placeSettings() {}
+
 QString dataFolder() {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     if (dir.isEmpty()) dir = QDir::homePath() + QStringLiteral("/.velmars");

@@ -2,7 +2,11 @@
 // shellapi.h needs windows.h first
 #include <shellapi.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 #include <QFileInfo>
+#include <QSettings>
 #include <cstdio>
 
 #include "shell/settings.h"
@@ -19,6 +23,17 @@ QStringList arguments(int, char**) {
         args << QString::fromWCharArray(wide[i]);
     LocalFree(wide);
     return args;
+}
+
+void placeSettings() {
+    // The same folder as Qt's own choice unless the environment points elsewhere.
+    const QString appData = qEnvironmentVariable("APPDATA");
+    if (!appData.isEmpty()) QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, appData);
+}
+
+void binaryStandardOutput() {
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
 }
 
 QString dataFolder() {
