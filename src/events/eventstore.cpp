@@ -142,7 +142,7 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
                     "at_ms, hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")) ||
                 db_.failFromSql(put.lastError()));
     for (auto e = entries.begin(); ok && e != entries.end(); ++e) {
-        const QVariant noText(QMetaType(QMetaType::QString));
+        const QVariant noText{QMetaType(QMetaType::QString)};
         const QVariantList values = {
             qlonglong(++lastId),
             eventTimeText(e->at),

@@ -20,15 +20,13 @@ namespace {
 int run(int argc, char** argv) {
     // The command line is read before any window system is touched, so that --help and a bad
     // option answer on a machine without a display, with nothing else on stderr.
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    const shell::ParseResult parsed = shell::parseCommandLine(args);
+    const shell::ParseResult parsed = shell::parseCommandLine(shell::os::arguments(argc, argv));
     if (!parsed.options) {
         std::fprintf(stderr, "velmars: %s\n", qUtf8Printable(parsed.error));
         return 2;
     }
     shell::addEventTexts();
+    shell::os::placeSettings();
     // What answers on the command line alone: no window, the language and profile chosen.
     const shell::Options& o = *parsed.options;
     const auto withoutWindows = [&](auto answer) {
@@ -48,7 +46,10 @@ int run(int argc, char** argv) {
         return withoutWindows([&] { return shell::runAccessCommand(o); });
     if (o.verify) return withoutWindows([&] { return shell::runVerify(o); });
     if (!o.exportCsv.isEmpty() || !o.exportEvents.isEmpty())
-        return withoutWindows([&] { return shell::runExport(o); });
+        return withoutWindows([&] {
+            shell::os::binaryStandardOutput();
+            return shell::runExport(o);
+        });
 
     if (!parsed.options->report.isEmpty()) {
         // A report needs fonts but no window: the offscreen platform serves where no display is.

@@ -3,12 +3,25 @@
 // between platforms.
 
 #include <QString>
+#include <QStringList>
 
 namespace shell::os {
+
+// Places the settings file in the user's folder for them before any is read: on POSIX systems Qt
+// follows XDG_CONFIG_HOME; on Windows the folder is %APPDATA% as the environment names it.
+void placeSettings();
 
 // The folder the database goes into when no --db names one (it may not exist yet). Needs the
 // application's and organisation's names set.
 QString dataFolder();
+
+// The arguments after the program's name, as the user typed them. On Windows argv holds them in
+// the ANSI code page, which cannot carry Chinese on most systems; the wide command line can.
+QStringList arguments(int argc, char** argv);
+
+// Makes standard output carry bytes as written (an export to "-"); Windows' C runtime would
+// otherwise turn every line feed into a carriage return and a line feed.
+void binaryStandardOutput();
 
 // Called once the program has ended its threads, closed its files and destroyed the application:
 // returns the exit code for main to return, or ends the process with it where leaving the ordinary

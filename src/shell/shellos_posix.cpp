@@ -8,6 +8,17 @@
 
 namespace shell::os {
 
+QStringList arguments(int argc, char** argv) {
+    QStringList args;
+    for (int i = 1; i < argc; ++i)
+        args << QString::fromLocal8Bit(argv[i]);
+    return args;
+}
+
+void binaryStandardOutput() {}
+
+void placeSettings() {}
+
 QString dataFolder() {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     if (dir.isEmpty()) dir = QDir::homePath() + QStringLiteral("/.velmars");

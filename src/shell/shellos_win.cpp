@@ -1,12 +1,40 @@
 #include <windows.h>
+// shellapi.h needs windows.h first
+#include <shellapi.h>
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <QFileInfo>
+#include <QSettings>
 #include <cstdio>
 
 #include "shell/settings.h"
 #include "shell/shellos.h"
 
 namespace shell::os {
+
+QStringList arguments(int, char**) {
+    QStringList args;
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (!wide) return args;
+    for (int i = 1; i < count; ++i)
+        args << QString::fromWCharArray(wide[i]);
+    LocalFree(wide);
+    return args;
+}
+
+void placeSettings() {
+    // The same folder as Qt's own choice unless the environment points elsewhere.
+    const QString appData = qEnvironmentVariable("APPDATA");
+    if (!appData.isEmpty()) QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, appData);
+}
+
+void binaryStandardOutput() {
+    std::fflush(stdout);
+    _setmode(_fileno(stdout), _O_BINARY);
+}
 
 QString dataFolder() {
     // %APPDATA%\velmars, where the settings file (velmars.ini) lies too: the user's own profile,

@@ -7,6 +7,18 @@
 
 namespace record {
 
+namespace {
+
+// QLockFile names the host by %COMPUTERNAME% on Windows (the upper-case NetBIOS name) and by its
+// host name elsewhere; host names know no case.
+bool thisHost(const QString& host) {
+    return host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) == 0 ||
+           (!host.isEmpty() &&
+            host.compare(qEnvironmentVariable("COMPUTERNAME"), Qt::CaseInsensitive) == 0);
+}
+
+}  // namespace
+
 base::Phrase lockRefusal(const QString& path, const QString& pid, const QString& host) {
     base::Phrase p{
         QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库 %1 正由另一个程序记录（进程 %2%3）")),
@@ -47,7 +59,7 @@ DatabaseLock::Outcome DatabaseLock::tryLock() {
     QString host, app;
     lock_->getLockInfo(&pid, &host, &app);
     refusal_ = lockRefusal(QDir::toNativeSeparators(db.absoluteFilePath()), QString::number(pid),
-                           host == QSysInfo::machineHostName() ? QString() : host);
+                           thisHost(host) ? QString() : host);
     return Outcome::HeldElsewhere;
 }
 

@@ -31,7 +31,7 @@ TEST_P(ChamberLife, StartsAndEndsLeavingNothingRunning) {
     record::SystemClock clock;
     chamber::Setup setup;
     setup.dbPath = dir.filePath(QStringLiteral("Rdatabj.db"));
-    setup.ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
+    setup.ports.setExplicit(1, QString::fromStdString(server.device()));
     setup.clock = &clock;
     const QString ini = dir.filePath(QStringLiteral("velmars.ini"));
     setup.settings = [ini] { return std::make_unique<QSettings>(ini, QSettings::IniFormat); };
@@ -86,7 +86,7 @@ TEST(ChambersOnOneLine, EachRecordsOnlyItsOwnInstrument) {
     QTemporaryDir dir;
     record::SystemClock clock;
     comm::PortMap ports;
-    ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
+    ports.setExplicit(1, QString::fromStdString(server.device()));
     comm::LineRegistry lines(ports);
     std::vector<std::unique_ptr<chamber::Chamber>> chambers;
     for (int a : o.addresses) {

@@ -115,7 +115,8 @@ class LoopGapProbe : public QObject {
     double lastQueued_ = 0;
 };
 
-// The simulated instrument on a pseudo-terminal, reached through a symbolic link the test owns.
+// The simulated instrument on a pseudo-terminal, reached through a symbolic link the test owns
+// (where there are no pseudo-terminals, through its loopback gateway).
 // A restarted server gets a new pty; repoint() makes the link name it, so the program's port 1
 // names the instrument again, as a re-plugged cable would.
 class SimLine {
@@ -135,6 +136,12 @@ class SimLine {
         return repoint(why);
     }
     bool repoint(QString* why = nullptr) {
+        // Without pseudo-terminals the server is a loopback gateway, which keeps its port when
+        // restarted: the link is its address.
+        if (server_.ptyPath().empty()) {
+            link_ = QString::fromStdString(server_.device());
+            return true;
+        }
         QFile::remove(link_);
         if (!QFile::link(QString::fromStdString(server_.ptyPath()), link_)) {
             if (why) *why = QStringLiteral("cannot link %1").arg(link_);

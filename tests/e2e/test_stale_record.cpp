@@ -3,12 +3,12 @@
 // report of the span counts them missing with the silence as their cause.
 #include <QBuffer>
 #include <QDateTime>
-#include <QProcess>
 #include <QTest>
 
 #include "e2e_support.h"
 #include "link/link.h"
 #include "monitor/livepanel.h"
+#include "pdftext.h"
 #include "report/report.h"
 #include "store/csvexport.h"
 #include "store/recorder.h"
@@ -96,10 +96,7 @@ void StaleRecord::silentSpanIsMarkedAndReportedMissing() {
     request.to = to;
     const report::ReportOutcome outcome = report::makeReport(request);
     QVERIFY2(outcome.written(), qPrintable(outcome.error));
-    QProcess pdftotext;
-    pdftotext.start("pdftotext", {request.pdfPath, "-"});
-    QVERIFY(pdftotext.waitForFinished(30000));
-    const QString text = QString::fromUtf8(pdftotext.readAllStandardOutput()).simplified();
+    const QString text = testsupport::pdfText(request.pdfPath);
     QVERIFY2(text.contains(QString("另有 %1 秒记录时未读到仪表数值").arg(marked)),
              qPrintable(text));
     QVERIFY2(!text.contains("100.00 %") && !text.contains("没有超过 10 秒的数据缺口"),

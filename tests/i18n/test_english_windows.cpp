@@ -32,6 +32,7 @@
 #include "alert/alerter.h"
 #include "chart/chartpanel.h"
 #include "chart/outputdialog.h"
+#include "confighome.h"
 #include "events/eventlog.h"
 #include "events/eventrules.h"
 #include "events/eventwindow.h"
@@ -400,7 +401,7 @@ void EnglishWindows::walkFindsChineseAndCutOffCaptions() {
 int main(int argc, char** argv) {
     // The program keeps its settings (language, alerts, forwarding) in a folder of this run.
     QTemporaryDir config;
-    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    testsupport::useConfigHome(config.path());
     QApplication app(argc, argv);
     EnglishWindows test;
     return QTest::qExec(&test, argc, argv);

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 
 #include "link/libmodbusrtu.h"
+#include "link/lineos.h"
 #include "sim/server.h"
 
 using comm::kModbusFail;
@@ -18,7 +19,7 @@ struct SimRig {
         std::string why;
         EXPECT_TRUE(server.start(&why)) << why;
         comm::PortMap ports;
-        ports.setExplicit(1, QString::fromStdString(server.ptyPath()));
+        ports.setExplicit(1, QString::fromStdString(server.device()));
         bus = std::make_unique<LibModbusRTU>(ports);
         EXPECT_EQ(bus->OpenPort_Modbus(1, 1, 0), 0);
     }
@@ -152,7 +153,14 @@ TEST(ModbusOverSim, ClosedLineAndMissingPortFail) {
     const QString why = missing.stats().openError.text(base::Lang::Stored);
     EXPECT_TRUE(why.startsWith("端口 3（/nonexistent/tty）无法打开：")) << why.toStdString();
     EXPECT_GT(why.size(), QString("端口 3（/nonexistent/tty）无法打开：").size());
-    EXPECT_TRUE(nowhere.stats().openError.text(base::Lang::Stored).contains("无对应设备"));
+    // A number without a device says so; on Windows every number names one (COM19 here, which
+    // the machine lacks), and the reason is then the system's.
+    const QString nowhereWhy = nowhere.stats().openError.text(base::Lang::Stored);
+    if (comm::os::numberedPort(19))
+        EXPECT_TRUE(nowhereWhy.startsWith("端口 19（\\\\.\\COM19）无法打开："))
+            << nowhereWhy.toStdString();
+    else
+        EXPECT_TRUE(nowhereWhy.contains("无对应设备")) << nowhereWhy.toStdString();
     EXPECT_EQ(missing.Set_4X_D1(3, 1, 1, 1), kModbusFail);
     EXPECT_EQ(missing.stats().exchanges + missing.stats().failures, 0u);
     EXPECT_FALSE(missing.deviceGone());

@@ -57,8 +57,8 @@ shell::Options twoChambers(sim::SimServer& one, sim::SimServer& two, const char*
                            const char* nameTwo) {
     shell::Options o;
     if (!one.start() || !two.start()) return o;
-    o.ports[1] = QString::fromStdString(one.ptyPath());
-    o.ports[2] = QString::fromStdString(two.ptyPath());
+    o.ports[1] = QString::fromStdString(one.device());
+    o.ports[2] = QString::fromStdString(two.device());
     o.chambers = {{nameOne, 1, 1}, {nameTwo, 2, 1}};
     o.connect = true;
     return o;

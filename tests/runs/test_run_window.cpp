@@ -20,6 +20,7 @@
 #include <QTest>
 
 #include "alert/alerter.h"
+#include "confighome.h"
 #include "events/eventlog.h"
 #include "fakemodbus.h"
 #include "programrig.h"
@@ -84,7 +85,7 @@ class RunWindowTest : public QObject {
 void RunWindowTest::initTestCase() {
     QVERIFY(config_.isValid());
     // The settings file of this test, not the user's.
-    qputenv("XDG_CONFIG_HOME", config_.filePath(QStringLiteral("config")).toUtf8());
+    testsupport::useConfigHome(config_.filePath(QStringLiteral("config")));
 }
 
 runs::RunWindow* RunWindowTest::startProgram() {

@@ -430,7 +430,13 @@ TEST(Archive, RingRecordsOfAnotherProgramReachTheArchiveOnce) {
 // records of such a second are copied together, as the first adoption copies them, and never again.
 TEST(Archive, RepeatedHourOfTheRingIsCopiedWhole) {
     const QByteArray zone = qgetenv("TZ");
+#ifdef _WIN32
+    // Windows' C runtime reads TZ in a syntax of its own, without other zones' rules: the process
+    // keeps the system's zone (under Wine the host's TZ, which ctest sets to Berlin's).
+    qunsetenv("TZ");
+#else
     qputenv("TZ", "Europe/Berlin");
+#endif
     tzset();
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("autumn.db"));
@@ -440,6 +446,12 @@ TEST(Archive, RepeatedHourOfTheRingIsCopiedWhole) {
     }
     // 02:30:00 and 02:30:01 of 2026-10-25 in summer time, then 02:30:00 again in winter time.
     const int64_t summer = QDateTime(QDate(2026, 10, 25), QTime(0, 30), Qt::UTC).toSecsSinceEpoch();
+    if (QDateTime::fromSecsSinceEpoch(summer).time() !=
+        QDateTime::fromSecsSinceEpoch(summer + 3600).time()) {
+        zone.isNull() ? qunsetenv("TZ") : qputenv("TZ", zone);
+        tzset();
+        GTEST_SKIP() << "local time has no repeated hour on 2026-10-25: not Berlin's zone";
+    }
     writeRecords(path, 1, summer, 2);
     writeRecords(path, 3, summer + 3600, 1);
     for (int open = 0; open < 2; ++open) {

@@ -10,7 +10,7 @@ namespace testsupport {
 
 // Sets LC_ALL and LANG to de_DE.UTF-8 in the environment and the C library's locale, and Qt's
 // default QLocale to German (Germany). Call before the QApplication exists so QLocale::system()
-// also reads German.
+// also reads German (on POSIX systems; on Windows it keeps the user's regional settings).
 bool useCommaDecimalLocale(QString* why = nullptr);
 
 }  // namespace testsupport
