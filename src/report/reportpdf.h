@@ -8,6 +8,7 @@
 #include "events/eventrules.h"
 #include "report/analysis.h"
 #include "report/report.h"
+#include "report/signatures.h"
 #include "store/archive.h"
 
 namespace report {
@@ -22,6 +23,9 @@ struct ReportContent {
     std::vector<record::SpanRow> chart;
     QString csvSha256;
     qint64 csvRows = 0;
+    // The signatures of request.signatureSubject, and the digest of the data as they are now.
+    std::vector<Signature> signatures;
+    QString digest;
 };
 
 // Writes the PDF whole (or nothing at path); empty on success, else why not.
