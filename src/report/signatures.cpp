@@ -36,8 +36,7 @@ std::optional<QString> signedText(const QString& code, const QStringList& a, bas
     if (code != kSignedCode || a.size() < 4) return std::nullopt;
     const auto meaning = meaningFromKey(a[1]);
     return base::wording(QT_TRANSLATE_NOOP("velmars", "%1 已签名：%2（%3，%4）"), lang)
-        .arg(a[0], meaning && lang == base::Lang::Shown ? meaningText(*meaning) : a[1], a[3],
-             a[2]);
+        .arg(a[0], meaning && lang == base::Lang::Shown ? meaningText(*meaning) : a[1], a[3], a[2]);
 }
 
 QString uniqueName(const QString& base) {
@@ -83,8 +82,7 @@ QString meaningText(Meaning m) {
 }
 
 QString signatureTime(const Signature& s) {
-    return QDateTime::fromMSecsSinceEpoch(s.atMs, QTimeZone(s.offsetSeconds))
-        .toString(Qt::ISODate);
+    return QDateTime::fromMSecsSinceEpoch(s.atMs, QTimeZone(s.offsetSeconds)).toString(Qt::ISODate);
 }
 
 QString runSubject(int64_t runId) {
@@ -154,8 +152,9 @@ std::optional<std::vector<Signature>> SignatureStore::list(const QString& subjec
     std::vector<Signature> out;
     if (!db.hasTable(QStringLiteral("signatures"))) return out;
     QSqlQuery q(db.db());
-    q.prepare(QStringLiteral("SELECT subject, digest, user_id, full_name, meaning, at_ms, "
-                             "utc_offset FROM signatures WHERE subject = ? ORDER BY id"));
+    q.prepare(
+        QStringLiteral("SELECT subject, digest, user_id, full_name, meaning, at_ms, "
+                       "utc_offset FROM signatures WHERE subject = ? ORDER BY id"));
     q.addBindValue(subject);
     if (!q.exec()) {
         db.failFromSql(q.lastError());
@@ -183,17 +182,18 @@ bool SignatureStore::add(const Signature& s) {
         error_ = log.lastError();
         return false;
     }
-    std::vector<record::EventEntry> entries = {record::codedEntry(
-        record::eventkind::kRun, kSignedCode,
-        {s.subject, meaningKey(s.meaning), s.userId, s.fullName, s.digest})};
+    std::vector<record::EventEntry> entries = {
+        record::codedEntry(record::eventkind::kRun, kSignedCode,
+                           {s.subject, meaningKey(s.meaning), s.userId, s.fullName, s.digest})};
     entries.front().at = QDateTime::fromMSecsSinceEpoch(s.atMs);
     const bool ok = log.append(entries, [&](record::Database& db) {
         QSqlQuery q(db.db());
         if (!q.exec(QString::fromLatin1(kCreateSignatures))) return db.failFromSql(q.lastError());
         for (const char* sql : kFreezeSignatures)
             if (!q.exec(QString::fromLatin1(sql))) return db.failFromSql(q.lastError());
-        q.prepare(QStringLiteral("INSERT INTO signatures (subject, digest, user_id, full_name, "
-                                 "meaning, at_ms, utc_offset) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+        q.prepare(
+            QStringLiteral("INSERT INTO signatures (subject, digest, user_id, full_name, "
+                           "meaning, at_ms, utc_offset) VALUES (?, ?, ?, ?, ?, ?, ?)"));
         for (const QVariant& v :
              QVariantList{s.subject, s.digest, s.userId, s.fullName, meaningKey(s.meaning),
                           qlonglong(s.atMs), s.offsetSeconds})

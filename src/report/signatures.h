@@ -21,7 +21,6 @@ class UserStore;
 
 namespace report {
 
-
 enum class Meaning { Performed, Reviewed, Approved };
 // The meaning as the file keeps it and the command line takes it ("执行", "审核", "批准").
 QString meaningKey(Meaning m);

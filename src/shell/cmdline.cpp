@@ -228,8 +228,9 @@ ParseResult parseCommandLine(const QStringList& args) {
             if (sign && v.trimmed().isEmpty())
                 return {std::nullopt, QStringLiteral("--sign expects a user id")};
             if (!sign && v != u"执行" && v != u"审核" && v != u"批准")
-                return {std::nullopt,
-                        QStringLiteral("--meaning expects 执行, 审核 or 批准, got '%1'").arg(shown(v))};
+                return {
+                    std::nullopt,
+                    QStringLiteral("--meaning expects 执行, 审核 or 批准, got '%1'").arg(shown(v))};
             (sign ? o.sign : o.meaning) = v.trimmed();
         } else if (matches(a, QStringLiteral("--access-control"))) {
             if (!takeValue(args, i, QStringLiteral("--access-control"), v, error))

@@ -50,7 +50,8 @@ int signSubject(const Options& options, auth::UserStore& users,
 
     report::SignatureStore signatures(request.dbPath, QStringLiteral("report-sign"));
     const auto before = signatures.list(request.signatureSubject);
-    if (!before) return failWith(2, QStringLiteral("%1: %2").arg(request.dbPath, signatures.lastError()));
+    if (!before)
+        return failWith(2, QStringLiteral("%1: %2").arg(request.dbPath, signatures.lastError()));
     const report::Meaning meaning = *report::meaningFromKey(options.meaning);
     if (const base::Phrase why = report::sequenceRefusal(meaning, ended, *before); !why.isEmpty())
         return failWith(1, why.text(base::Lang::Shown));
