@@ -12,6 +12,7 @@
 #include <atomic>
 #include <utility>
 
+#include "access/userstore.h"
 #include "base/tr.h"
 #include "events/eventstore.h"
 #include "report/analysis.h"
@@ -157,6 +158,11 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
         content.csvRows = *rows;
     }
     content.digest = dataDigest(request, content.csvSha256);
+    if (!content.request.access && !request.usersPath.isEmpty()) {
+        auth::UserStore users(request.usersPath, uniqueName("users"));
+        users.open(/*create=*/false);
+        content.request.access = accessNotes(users, QDateTime::currentSecsSinceEpoch());
+    }
     if (!request.signatureSubject.isEmpty()) {
         // A report that should show signatures is not made without them.
         SignatureStore signatures(request.dbPath, uniqueName("signatures"));

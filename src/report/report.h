@@ -51,8 +51,10 @@ struct ReportRequest {
     ReportSubject subject;
     // The subject whose signatures every page shows (none when empty), checked against the data.
     QString signatureSubject;
-    // Unset: nothing is said about access control (reports made outside the program's care).
+    // What the pages say about access control; unset: read from the user store at usersPath
+    // when one is named, else nothing is said.
     std::optional<AccessNotes> access;
+    QString usersPath;
 };
 
 // How a report ended: written, or why not in one line: why, put into words where it is shown,

@@ -1,13 +1,17 @@
 #include "report/signatures.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QPointer>
 #include <QSqlQuery>
 #include <QTimeZone>
 #include <QVariant>
 #include <atomic>
 
+#include "access/roles.h"
 #include "access/userstore.h"
+#include "base/workerthread.h"
 #include "events/eventrules.h"
 #include "events/eventstore.h"
 #include "report/report.h"
@@ -214,6 +218,83 @@ std::optional<bool> SignatureStore::isSigned(record::Database& db, const QString
         return std::nullopt;
     }
     return q.value(0).toLongLong() > 0;
+}
+
+SignOutcome maySign(auth::UserStore& users) {
+    if (users.state() == auth::StoreState::Unusable) return {2, users.stateText()};
+    if (users.state() != auth::StoreState::Ready || !users.accessControl())
+        return {2, base::Tr::tr("访问控制未开启，不能签名")};
+    return {};
+}
+
+SignOutcome sign(auth::UserStore& users, const SignRequest& r, const QString& dbPath,
+                 const std::function<std::optional<QString>(QString* error)>& digestOf) {
+    if (SignOutcome o = maySign(users); o.status != 0) return o;
+    const auth::Outcome o = users.authenticate(r.userId, r.password);
+    if (o != auth::Outcome::Done)
+        return {o == auth::Outcome::Unusable ? 2 : 1, auth::outcomeText(o)};
+    const auto account = users.account(r.userId.trimmed());
+    if (!account) return {2, auth::outcomeText(auth::Outcome::Unusable)};
+    auth::Standing who;
+    who.controlled = true;
+    who.role = account->role;
+    if (const auth::Denial d = auth::mayDo(who, auth::Action::SignReport); d != auth::Denial::None)
+        return {1, auth::denialText(d, auth::Action::SignReport)};
+
+    SignatureStore signatures(dbPath, QStringLiteral("sign"));
+    const auto before = signatures.list(r.subject);
+    if (!before) return {2, QStringLiteral("%1: %2").arg(dbPath, signatures.lastError())};
+    if (const base::Phrase why = sequenceRefusal(r.meaning, r.ended, *before); !why.isEmpty())
+        return {1, why.text(base::Lang::Shown)};
+    QString error;
+    const auto digest = digestOf(&error);
+    if (!digest) return {2, error};
+    Signature s;
+    s.subject = r.subject;
+    s.digest = *digest;
+    s.userId = account->userId;
+    s.fullName = account->fullName;
+    s.meaning = r.meaning;
+    const QDateTime now = QDateTime::currentDateTime();
+    s.atMs = now.toMSecsSinceEpoch();
+    s.offsetSeconds = now.offsetFromUtc();
+    if (!signatures.add(s))
+        return {2, QStringLiteral("%1: %2").arg(dbPath, signatures.lastError())};
+    return {};
+}
+
+namespace {
+
+// One signing's thread, a child of the window that asked: a window closed meanwhile waits for it
+// a bounded while.
+class SignJob : public QObject {
+  public:
+    explicit SignJob(QObject* parent) : QObject(parent) {}
+    base::WorkerThread<QObject> thread{QStringLiteral("sign")};
+};
+
+}  // namespace
+
+void signLater(QObject* context, const QString& usersPath, const SignRequest& request,
+               const QString& dbPath,
+               std::function<std::optional<QString>(QString* error)> digestOf,
+               std::function<void(const SignOutcome&)> done) {
+    auto* job = new SignJob(context);
+    job->thread.start();
+    const QPointer<SignJob> self(job);
+    job->thread.post([=](QObject&) {
+        auth::UserStore users(usersPath, base::uniqueName(QStringLiteral("sign-users")));
+        users.open(/*create=*/false);
+        const SignOutcome outcome = sign(users, request, dbPath, digestOf);
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, done, outcome] {
+                if (!self) return;
+                done(outcome);
+                self->deleteLater();
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 AccessNotes accessNotes(auth::UserStore& users, int64_t now) {

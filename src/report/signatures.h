@@ -6,8 +6,10 @@
 // the table `signatures` of the chamber's database, each written in one transaction with its row
 // in the event log; none is ever changed or removed, and a signed run is frozen.
 
+#include <QObject>
 #include <QString>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -81,6 +83,35 @@ class SignatureStore {
     QString path_, connection_;
     QString error_;
 };
+
+// How a signing ended: status 0 signed, 1 refused (a wrong password or user id, a role too low, out
+// of order), 2 not possible (no usable user store, access control off, an unreadable file); why in
+// the chosen language.
+struct SignOutcome {
+    int status = 0;
+    QString why;
+};
+// Whether anyone may sign with this user store: a usable one with access control on.
+SignOutcome maySign(auth::UserStore& users);
+
+struct SignRequest {
+    QString userId, password;
+    Meaning meaning = Meaning::Performed;
+    QString subject;
+    bool ended = true;  // the subject's data are complete (a run has ended)
+};
+// Checks user id and password through the store (a failure counts as a failed login), the role,
+// the order of meanings; then stores the signature with the digest digestOf reads from the data
+// now, in dbPath. Slow (a password hash and a pass over the data): never on the UI thread.
+SignOutcome sign(auth::UserStore& users, const SignRequest& request, const QString& dbPath,
+                 const std::function<std::optional<QString>(QString* error)>& digestOf);
+
+// The same on a thread of its own, for the windows: done(outcome) runs on context's thread while
+// context lives. The user store is opened there from usersPath.
+void signLater(QObject* context, const QString& usersPath, const SignRequest& request,
+               const QString& dbPath,
+               std::function<std::optional<QString>(QString* error)> digestOf,
+               std::function<void(const SignOutcome&)> done);
 
 // From the user store (an unusable or missing one: off now, nothing known of the past).
 AccessNotes accessNotes(auth::UserStore& users, int64_t now);

@@ -28,50 +28,6 @@ int failWith(int status, const QString& line) {
     return status;
 }
 
-// Signs the request's subject for options.sign after the password from standard input: 0 done,
-// else the status the command ends with (its line written).
-int signSubject(const Options& options, auth::UserStore& users,
-                const report::ReportRequest& request, bool ended) {
-    if (users.state() == auth::StoreState::Unusable) return failWith(2, users.stateText());
-    if (users.state() != auth::StoreState::Ready || !users.accessControl())
-        return failWith(2, base::Tr::tr("访问控制未开启，不能签名"));
-    const auto password = readPassword(base::Tr::tr("用户 %1 的密码：").arg(options.sign));
-    if (!password) return failWith(2, base::Tr::tr("标准输入没有提供密码"));
-    const auth::Outcome o = users.authenticate(options.sign, *password);
-    if (o != auth::Outcome::Done)
-        return failWith(o == auth::Outcome::Unusable ? 2 : 1, auth::outcomeText(o));
-    const auto account = users.account(options.sign.trimmed());
-    if (!account) return failWith(2, users.stateText());
-    auth::Standing who;
-    who.controlled = true;
-    who.role = account->role;
-    if (const auth::Denial d = auth::mayDo(who, auth::Action::SignReport); d != auth::Denial::None)
-        return failWith(1, auth::denialText(d, auth::Action::SignReport));
-
-    report::SignatureStore signatures(request.dbPath, QStringLiteral("report-sign"));
-    const auto before = signatures.list(request.signatureSubject);
-    if (!before)
-        return failWith(2, QStringLiteral("%1: %2").arg(request.dbPath, signatures.lastError()));
-    const report::Meaning meaning = *report::meaningFromKey(options.meaning);
-    if (const base::Phrase why = report::sequenceRefusal(meaning, ended, *before); !why.isEmpty())
-        return failWith(1, why.text(base::Lang::Shown));
-    QString error;
-    const auto digest = report::dataDigest(request, &error);
-    if (!digest) return failWith(2, error);
-    report::Signature sig;
-    sig.subject = request.signatureSubject;
-    sig.digest = *digest;
-    sig.userId = account->userId;
-    sig.fullName = account->fullName;
-    sig.meaning = meaning;
-    const QDateTime now = QDateTime::currentDateTime();
-    sig.atMs = now.toMSecsSinceEpoch();
-    sig.offsetSeconds = now.offsetFromUtc();
-    if (!signatures.add(sig))
-        return failWith(1, QStringLiteral("%1: %2").arg(request.dbPath, signatures.lastError()));
-    return 0;
-}
-
 }  // namespace
 
 int runExport(const Options& options) {
@@ -124,7 +80,6 @@ int runReport(const Options& options) {
             return failWith(2, QStringLiteral("%1: %2").arg(db, why));
         }
         request = runs::reportRequest(*run, db, QDateTime::currentSecsSinceEpoch());
-        request.signatureSubject = report::runSubject(run->id);
         ended = run->end.has_value();
     } else {
         record::SampleStore store(db, QStringLiteral("report-extent"));
@@ -156,8 +111,19 @@ int runReport(const Options& options) {
     users.open(/*create=*/false);
     request.access = report::accessNotes(users, now);
     if (!options.sign.isEmpty()) {
-        if (const int status = signSubject(options, users, request, ended); status != 0)
-            return status;
+        report::SignOutcome o = report::maySign(users);
+        const auto password = o.status == 0
+                                  ? readPassword(base::Tr::tr("用户 %1 的密码：").arg(options.sign))
+                                  : std::nullopt;
+        if (o.status == 0 && !password) o = {2, base::Tr::tr("标准输入没有提供密码")};
+        if (o.status == 0) {
+            o = report::sign(users,
+                             {options.sign, *password, *report::meaningFromKey(options.meaning),
+                              request.signatureSubject, ended},
+                             request.dbPath,
+                             [&](QString* error) { return report::dataDigest(request, error); });
+        }
+        if (o.status != 0) return failWith(o.status, o.why);
     }
     const report::ReportOutcome outcome = report::makeReport(request);
     if (!outcome.written())

@@ -1,4 +1,5 @@
 #include "shell/mainwindow.h"
+#include "shell/accesscommand.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -35,6 +36,7 @@
 #include "program/programwindow.h"
 #include "runs/runcontrol.h"
 #include "runs/runwindow.h"
+#include "shell/accesscommand.h"
 #include "shell/portsettings.h"
 #include "store/recorder.h"
 #include "ui/accessible.h"
@@ -391,6 +393,7 @@ void MainWindow::openRunWindow() {
     // Beside the main window, like the event log; closed with Esc, it is kept with its form.
     if (!runWindow_) {
         runWindow_ = new runs::RunWindow(*runs, chamber_.databasePath());
+        runWindow_->setUserStore(userStorePath());
         connect(runWindow_, &runs::RunWindow::returned, this, [this] {
             activateWindow();
             runButton_->setFocus();
