@@ -1,5 +1,4 @@
 #include "shell/mainwindow.h"
-#include "shell/accesscommand.h"
 
 #include <QAction>
 #include <QButtonGroup>
