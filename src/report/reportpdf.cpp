@@ -598,7 +598,11 @@ void footer(QPainter& p, const ReportContent& c, int page, int pages) {
 
 }  // namespace
 
-base::Phrase writePdf(const ReportContent& content, const QString& path) {
+namespace {
+
+// Writes the pages body lays out, each with the notes every page repeats and the footer.
+base::Phrase writePages(const ReportContent& content, const QString& title, const QString& path,
+                        const std::function<void(Layout&)>& body) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法写入 %1：%2")),
@@ -606,21 +610,12 @@ base::Phrase writePdf(const ReportContent& content, const QString& path) {
     QPdfWriter writer(&file);
     writer.setResolution(72);
     writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
-    writer.setTitle(base::Tr::tr("试验报告") + QStringLiteral(" ") + content.request.subject.name);
+    writer.setTitle(title);
     writer.setCreator(QStringLiteral("velmars %1").arg(programVersion()));
 
     const QStringList perPage = pageNotes(content);
     Layout layout(&writer, kBodyBottom - (perPage.isEmpty() ? 0 : kNoteLine * perPage.size() + 6));
-    header(layout, content);
-    layout.heading(base::Tr::tr("曲线"), 220);
-    const auto columns =
-        chart::spanEnvelope(content.chart, content.figures.from, content.figures.to, kChartColumns);
-    loopChart(layout, content, 0, columns);
-    loopChart(layout, content, 1, columns);
-    statistics(layout, content);
-    completeness(layout, content);
-    eventList(layout, content);
-    signatures(layout);
+    body(layout);
 
     QPainter p;
     if (!p.begin(&writer))
@@ -638,6 +633,55 @@ base::Phrase writePdf(const ReportContent& content, const QString& path) {
         return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法写入 %1：%2")),
                 {path, file.errorString()}};
     return {};
+}
+
+}  // namespace
+
+base::Phrase writePdf(const ReportContent& content, const QString& path) {
+    return writePages(
+        content, base::Tr::tr("试验报告") + QStringLiteral(" ") + content.request.subject.name,
+        path, [&](Layout& layout) {
+            header(layout, content);
+            layout.heading(base::Tr::tr("曲线"), 220);
+            const auto columns = chart::spanEnvelope(content.chart, content.figures.from,
+                                                     content.figures.to, kChartColumns);
+            loopChart(layout, content, 0, columns);
+            loopChart(layout, content, 1, columns);
+            statistics(layout, content);
+            completeness(layout, content);
+            eventList(layout, content);
+            signatures(layout);
+        });
+}
+
+base::Phrase writeAuditPdf(const ReportContent& content, const QString& verdict,
+                           const QString& path) {
+    return writePages(content, base::Tr::tr("审计追踪审阅"), path, [&](Layout& layout) {
+        layout.text(base::Tr::tr("审计追踪审阅"), reportFont(18, true));
+        layout.skip(8);
+        layout.table(
+            {}, {0.2, 0.8},
+            {{base::Tr::tr("时段"),
+              base::Tr::tr("%1 至 %2")
+                  .arg(reportTime(content.figures.from), reportTime(content.figures.to))},
+             {base::Tr::tr("完整性校验"), verdict},
+             {base::Tr::tr("记录条数"), QString::number(content.csvRows)},
+             {base::Tr::tr("程序版本"), QStringLiteral("velmars %1").arg(programVersion())}});
+        layout.heading(base::Tr::tr("事件"));
+        std::vector<QStringList> rows;
+        for (const record::EventEntry& e : content.events)
+            rows.push_back({e.at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                            record::eventKindCaption(e.kind), record::eventText(e)});
+        if (rows.empty())
+            layout.text(base::Tr::tr("此期间没有事件。"), reportFont(8.5));
+        else
+            layout.table({base::Tr::tr("时间"), base::Tr::tr("类别"), base::Tr::tr("内容")},
+                         {0.22, 0.12, 0.66}, rows);
+        if (content.csvRows > qint64(content.events.size()))
+            layout.text(base::Tr::tr("另有 %1 条事件未列出，完整的记录见同名 CSV 文件。")
+                            .arg(content.csvRows - qint64(content.events.size())),
+                        reportFont(8), 3);
+    });
 }
 
 }  // namespace report

@@ -31,6 +31,11 @@ struct ReportContent {
 // Writes the PDF whole (or nothing at path); empty on success, else why not.
 base::Phrase writePdf(const ReportContent& content, const QString& path);
 
+// The review of the audit trail: the span, the chains' verdict, the rows of content.events (of
+// content.csvRows in all), and on every page the notes and signatures of content.
+base::Phrase writeAuditPdf(const ReportContent& content, const QString& verdict,
+                           const QString& path);
+
 // The program's version as the report names it.
 QString programVersion();
 

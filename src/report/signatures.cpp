@@ -265,35 +265,42 @@ SignOutcome sign(auth::UserStore& users, const SignRequest& r, const QString& db
 
 namespace {
 
-// One signing's thread, a child of the window that asked: a window closed meanwhile waits for it
-// a bounded while.
-class SignJob : public QObject {
+// One piece of work's thread, a child of the window that asked: a window closed meanwhile waits
+// for it a bounded while.
+class LaterJob : public QObject {
   public:
-    explicit SignJob(QObject* parent) : QObject(parent) {}
-    base::WorkerThread<QObject> thread{QStringLiteral("sign")};
+    explicit LaterJob(QObject* parent) : QObject(parent) {}
+    base::WorkerThread<QObject> thread{QStringLiteral("later")};
 };
 
 }  // namespace
+
+void runLater(QObject* context, std::function<std::function<void()>()> work) {
+    auto* job = new LaterJob(context);
+    job->thread.start();
+    const QPointer<LaterJob> self(job);
+    job->thread.post([self, work = std::move(work)](QObject&) {
+        std::function<void()> then = work();
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(),
+            [self, then] {
+                if (!self) return;
+                then();
+                self->deleteLater();
+            },
+            Qt::QueuedConnection);
+    });
+}
 
 void signLater(QObject* context, const QString& usersPath, const SignRequest& request,
                const QString& dbPath,
                std::function<std::optional<QString>(QString* error)> digestOf,
                std::function<void(const SignOutcome&)> done) {
-    auto* job = new SignJob(context);
-    job->thread.start();
-    const QPointer<SignJob> self(job);
-    job->thread.post([=](QObject&) {
+    runLater(context, [=]() -> std::function<void()> {
         auth::UserStore users(usersPath, base::uniqueName(QStringLiteral("sign-users")));
         users.open(/*create=*/false);
         const SignOutcome outcome = sign(users, request, dbPath, digestOf);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(),
-            [self, done, outcome] {
-                if (!self) return;
-                done(outcome);
-                self->deleteLater();
-            },
-            Qt::QueuedConnection);
+        return [done, outcome] { done(outcome); };
     });
 }
 

@@ -106,7 +106,11 @@ struct SignRequest {
 SignOutcome sign(auth::UserStore& users, const SignRequest& request, const QString& dbPath,
                  const std::function<std::optional<QString>(QString* error)>& digestOf);
 
-// The same on a thread of its own, for the windows: done(outcome) runs on context's thread while
+// Runs work on a thread of its own (a window's slow step); what it returns then runs on the UI
+// thread while context lives.
+void runLater(QObject* context, std::function<std::function<void()>()> work);
+
+// Signing on a thread of its own, for the windows: done(outcome) runs on context's thread while
 // context lives. The user store is opened there from usersPath.
 void signLater(QObject* context, const QString& usersPath, const SignRequest& request,
                const QString& dbPath,

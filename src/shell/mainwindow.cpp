@@ -36,6 +36,7 @@
 #include "runs/runcontrol.h"
 #include "runs/runwindow.h"
 #include "shell/accesscommand.h"
+#include "shell/auditreview.h"
 #include "shell/portsettings.h"
 #include "store/recorder.h"
 #include "ui/accessible.h"
@@ -369,6 +370,10 @@ void MainWindow::openEventLog() {
     // side.
     if (!eventWindow_) {
         eventWindow_ = new EventWindow(*log);
+        connect(eventWindow_, &EventWindow::auditReviewRequested, this, [this] {
+            if (eventWindow_)
+                reviewAuditTrail(*eventWindow_, chamber_.databasePath(), userStorePath());
+        });
         eventWindow_->setAttribute(Qt::WA_DeleteOnClose);
         connect(eventWindow_, &EventWindow::returned, this, [this] {
             if (eventWindow_) eventWindow_->deleteLater();
