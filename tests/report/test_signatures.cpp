@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <QFile>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSqlDatabase>
@@ -17,6 +18,7 @@
 #include "access/userstore.h"
 #include "events/eventstore.h"
 #include "pdftext.h"
+#include "report/auditreview.h"
 #include "report/signatures.h"
 #include "runs/runs.h"
 #include "store/schema.h"
@@ -236,4 +238,65 @@ TEST(Signatures, SignedRunThroughTheProgram) {
         EXPECT_TRUE(page.contains("访问控制未开启")) << page.toStdString();
 }
 
+TEST(Signatures, AuditTrailReview) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath("chamber.db"), users = dir.filePath("users.db");
+    const QString pdf = dir.filePath("review.pdf");
+    const QDateTime t0(QDate(2026, 3, 2), QTime(9, 0, 0));
+    {
+        record::EventStore log(db, "review-log");
+        ASSERT_TRUE(log.open());
+        std::vector<record::EventEntry> rows;
+        for (int i = 0; i < 3; ++i)
+            rows.push_back({0, t0.addSecs(i), "write", QStringLiteral("SV1 → %1").arg(i), 1, i, 0});
+        ASSERT_TRUE(log.append(rows));
+    }
+    const int64_t from = t0.toSecsSinceEpoch(), to = from + 60;
+    auth::UserStore store(users, "review-users");
+    ASSERT_EQ(store.open(true), auth::StoreState::Ready);
+    ASSERT_EQ(store.createFirstAdmin("qa", "李 质量", "Sup-Secret-77"), auth::Outcome::Done);
+    const auto digestOf = [&](QString* error) { return report::auditDigest(db, from, to, error); };
+    const report::SignRequest review{"qa", "Sup-Secret-77", Meaning::Reviewed,
+                                     report::auditSubject(from, to), true};
+    EXPECT_EQ(report::sign(store, review, db, digestOf).status, 0);
+
+    const report::AuditReviewRequest request{db, pdf, QString(), from, to, users};
+    ASSERT_EQ(report::makeAuditReview(request), QString());
+    EXPECT_TRUE(QFile::exists(dir.filePath("review.csv")));
+    QStringList pages = pagesOf(pdf);
+    ASSERT_FALSE(pages.isEmpty());
+    EXPECT_TRUE(pages.front().contains("完好：4 条事件记录")) << pages.front().toStdString();
+    EXPECT_TRUE(pages.front().contains("SV1 → 2"));
+    for (const QString& page : pages) {
+        EXPECT_TRUE(page.contains("李 质量（用户 qa） 含义：审核")) << page.toStdString();
+        EXPECT_TRUE(page.contains("数据与签名时一致")) << page.toStdString();
+    }
+
+    // A row's text changed beside the program: the verdict names it and the signature no longer
+    // matches.
+    {
+        QSqlDatabase raw = QSqlDatabase::addDatabase("QSQLITE", "tamper-events");
+        raw.setDatabaseName(db);
+        ASSERT_TRUE(raw.open());
+        QSqlQuery q(raw);
+        ASSERT_TRUE(q.exec("UPDATE events SET text = 'SV1 → 9' WHERE id = 2"));
+        q.finish();
+        raw.close();
+    }
+    QSqlDatabase::removeDatabase("tamper-events");
+    ASSERT_EQ(report::makeAuditReview(request), QString());
+    pages = pagesOf(pdf);
+    ASSERT_FALSE(pages.isEmpty());
+    EXPECT_TRUE(pages.front().contains("已被更改：事件记录第 2 行起"))
+        << pages.front().toStdString();
+    for (const QString& page : pages)
+        EXPECT_TRUE(page.contains("警告：数据与签名时不一致")) << page.toStdString();
+}
+
 }  // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
