@@ -3099,5 +3099,9 @@
         <source>用户 %1 的密码：</source>
         <translation>Password of user %1: </translation>
     </message>
+    <message>
+        <source>签名含义无效</source>
+        <translation>Not a meaning of a signature</translation>
+    </message>
 </context>
 </TS>

@@ -55,16 +55,13 @@ void addField(QCryptographicHash& h, const QString& name, const QString& value) 
 
 }  // namespace
 
+// By Meaning, as the file keeps them; translated where shown.
+const char* const kMeanings[] = {QT_TRANSLATE_NOOP("velmars", "执行"),
+                                 QT_TRANSLATE_NOOP("velmars", "审核"),
+                                 QT_TRANSLATE_NOOP("velmars", "批准")};
+
 QString meaningKey(Meaning m) {
-    switch (m) {
-        case Meaning::Performed:
-            return QStringLiteral("执行");
-        case Meaning::Reviewed:
-            return QStringLiteral("审核");
-        case Meaning::Approved:
-            break;
-    }
-    return QStringLiteral("批准");
+    return QString::fromUtf8(kMeanings[int(m)]);
 }
 
 std::optional<Meaning> meaningFromKey(const QString& key) {
@@ -74,15 +71,7 @@ std::optional<Meaning> meaningFromKey(const QString& key) {
 }
 
 QString meaningText(Meaning m) {
-    switch (m) {
-        case Meaning::Performed:
-            return base::Tr::tr("执行");
-        case Meaning::Reviewed:
-            return base::Tr::tr("审核");
-        case Meaning::Approved:
-            break;
-    }
-    return base::Tr::tr("批准");
+    return base::Tr::tr(kMeanings[int(m)]);
 }
 
 QString signatureTime(const Signature& s) {
@@ -230,6 +219,8 @@ SignOutcome maySign(auth::UserStore& users) {
 SignOutcome sign(auth::UserStore& users, const SignRequest& r, const QString& dbPath,
                  const std::function<std::optional<QString>(QString* error)>& digestOf) {
     if (SignOutcome o = maySign(users); o.status != 0) return o;
+    if (int(r.meaning) < 0 || int(r.meaning) >= int(std::size(kMeanings)))
+        return {2, base::Tr::tr("签名含义无效")};
     const auth::Outcome o = users.authenticate(r.userId, r.password);
     if (o != auth::Outcome::Done)
         return {o == auth::Outcome::Unusable ? 2 : 1, auth::outcomeText(o)};
