@@ -67,6 +67,31 @@ TEST(Signatures, MeaningsComeInOrder) {
     EXPECT_FALSE(report::meaningFromKey(QString()));
 }
 
+TEST(Signatures, AccessControlSwitchedOffIsNoted) {
+    QTemporaryDir dir;
+    qint64 nowMs = 1'000'000;
+    auth::UserStore store(dir.filePath("users.db"), "notes", auth::HashCost::interactive(),
+                          [&] { return nowMs; });
+    using Spans = std::vector<std::pair<int64_t, int64_t>>;
+    const auto expect = [&](bool offNow, const Spans& spans, const char* what) {
+        const report::AccessNotes n = report::accessNotes(store, 9000);
+        EXPECT_EQ(n.offNow, offNow) << what;
+        EXPECT_EQ(n.offSpans, spans) << what;
+    };
+    expect(true, {}, "no user store");
+    ASSERT_EQ(store.open(true), auth::StoreState::Ready);
+    ASSERT_EQ(store.createFirstAdmin("qa", "李 质量", "Sup-Secret-77"), auth::Outcome::Done);
+    expect(false, {}, "on since the first administrator");
+    nowMs = 2'000'000;
+    ASSERT_EQ(store.setAccessControl("qa", false), auth::Outcome::Done);
+    nowMs = 3'000'000;
+    ASSERT_EQ(store.setAccessControl("qa", true), auth::Outcome::Done);
+    expect(false, {{2000, 3000}}, "off a while");
+    nowMs = 4'000'000;
+    ASSERT_EQ(store.setAccessControl("qa", false), auth::Outcome::Done);
+    expect(true, {{2000, 3000}, {4000, 9000}}, "off again until now");
+}
+
 struct Ran {
     int status = -1;
     QByteArray out, err;
