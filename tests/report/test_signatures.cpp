@@ -222,6 +222,21 @@ TEST(Signatures, SignedRunThroughTheProgram) {
         EXPECT_TRUE(page.contains("数据与签名时一致")) << page.toStdString();
         EXPECT_FALSE(page.contains("访问控制未开启")) << page.toStdString();
     }
+    // A span is signed apart from the run over the same seconds.
+    const auto local = [](int64_t t) {
+        return QDateTime::fromSecsSinceEpoch(t).toString("yyyy-MM-dd HH:mm:ss");
+    };
+    const QStringList span = {
+        "--db", db, "--report", pdf, "--from", local(extent->first), "--to", local(extent->second)};
+    ASSERT_EQ(
+        velmars(home.path(), span + QStringList{"--sign", "qa", "--meaning", "执行"}, admin + "\n")
+            .status,
+        0);
+    for (const QString& page : pagesOf(pdf)) {
+        EXPECT_TRUE(page.contains("含义：执行")) << page.toStdString();
+        EXPECT_FALSE(page.contains("含义：审核")) << page.toStdString();
+    }
+
     // No password in anything written.
     for (const QString& file : {db, db + "-wal", users, users + "-wal", pdf})
         for (const QByteArray& pw :
