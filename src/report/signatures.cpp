@@ -8,6 +8,8 @@
 #include <QTimeZone>
 #include <QVariant>
 #include <atomic>
+#include <iterator>
+#include <utility>
 
 #include "access/roles.h"
 #include "access/userstore.h"
