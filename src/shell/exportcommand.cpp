@@ -100,10 +100,12 @@ int runReport(const Options& options) {
     }
     request.pdfPath = options.report;
     request.csvPath = options.reportCsv;
+    const std::pair<int64_t, int64_t> own{request.from, request.to};
     if (options.from) request.from = options.from->toSecsSinceEpoch();
     if (options.to) request.to = options.to->toSecsSinceEpoch();
     const int64_t now = QDateTime::currentSecsSinceEpoch();
-    if (!options.run) {
+    // Part of a run is a span: its signatures are the span's, not the run's.
+    if (!options.run || own != std::pair{request.from, request.to}) {
         request.signatureSubject = report::spanSubject(request.from, request.to);
         ended = request.to < now;
     }
