@@ -2971,5 +2971,137 @@
         <source>未登录</source>
         <translation>Nobody logged in</translation>
     </message>
+    <message>
+        <source>审计审阅…</source>
+        <translation>Audit review…</translation>
+    </message>
+    <message>
+        <source>完好：%1 条事件记录，%2 小时的存档样本</source>
+        <translation>Intact: %1 event rows, %2 hours of archived samples</translation>
+    </message>
+    <message>
+        <source>已被更改：事件记录第 %1 行起</source>
+        <translation>Changed: from event row %1</translation>
+    </message>
+    <message>
+        <source>已被更改：%1 起一小时的存档样本</source>
+        <translation>Changed: the hour of archived samples from %1</translation>
+    </message>
+    <message>
+        <source>访问控制未开启：此报告生成时未要求登录，操作人员身份未经核实</source>
+        <translation>Access control off: no login was required when this report was made; who operated was not verified</translation>
+    </message>
+    <message>
+        <source>此时段内访问控制还有其他关闭时段</source>
+        <translation>Access control was also off at other times in this span</translation>
+    </message>
+    <message>
+        <source>此时段内访问控制曾关闭：%1 至 %2</source>
+        <translation>Access control was off in this span: %1 to %2</translation>
+    </message>
+    <message>
+        <source>电子签名</source>
+        <translation>Electronic signatures</translation>
+    </message>
+    <message>
+        <source>另有 %1 个签名</source>
+        <translation>%1 more signatures</translation>
+    </message>
+    <message>
+        <source>%1（用户 %2）  含义：%3  时间：%4</source>
+        <translation>%1 (user %2)  Meaning: %3  Time: %4</translation>
+    </message>
+    <message>
+        <source>警告：数据与签名时不一致，签名后数据已被更改</source>
+        <translation>Warning: the data differ from those signed; they were changed after signing</translation>
+    </message>
+    <message>
+        <source>数据与签名时一致（SHA-256 %1）</source>
+        <translation>The data are as signed (SHA-256 %1)</translation>
+    </message>
+    <message>
+        <source>审计追踪审阅</source>
+        <translation>Audit trail review</translation>
+    </message>
+    <message>
+        <source>时段</source>
+        <translation>Span</translation>
+    </message>
+    <message>
+        <source>完整性校验</source>
+        <translation>Integrity check</translation>
+    </message>
+    <message>
+        <source>另有 %1 条事件未列出，完整的记录见同名 CSV 文件。</source>
+        <translation>%1 more events not listed; the CSV file of the same name holds them all.</translation>
+    </message>
+    <message>
+        <source>%1 已签名：%2（%3，%4）</source>
+        <translation>%1 signed: %2 (%3, %4)</translation>
+    </message>
+    <message>
+        <source>执行</source>
+        <translation>Performed</translation>
+    </message>
+    <message>
+        <source>审核</source>
+        <translation>Reviewed</translation>
+    </message>
+    <message>
+        <source>批准</source>
+        <translation>Approved</translation>
+    </message>
+    <message>
+        <source>试验尚未结束，不能签名</source>
+        <translation>The run has not ended; it cannot be signed</translation>
+    </message>
+    <message>
+        <source>尚未审核，不能批准</source>
+        <translation>Not reviewed yet; it cannot be approved</translation>
+    </message>
+    <message>
+        <source>试验已签名，不能更改或删除</source>
+        <translation>The run is signed; it cannot be changed or deleted</translation>
+    </message>
+    <message>
+        <source>访问控制未开启，不能签名</source>
+        <translation>Access control is off; nothing can be signed</translation>
+    </message>
+    <message>
+        <source>没有此已结束的试验</source>
+        <translation>No such ended run</translation>
+    </message>
+    <message>
+        <source>已签名</source>
+        <translation>Signed</translation>
+    </message>
+    <message>
+        <source>正在生成审计审阅…</source>
+        <translation>Making the audit review…</translation>
+    </message>
+    <message>
+        <source>审计审阅已生成：%1</source>
+        <translation>Audit review written: %1</translation>
+    </message>
+    <message>
+        <source>审计审阅未生成：%1</source>
+        <translation>Audit review not written: %1</translation>
+    </message>
+    <message>
+        <source>审计审阅</source>
+        <translation>Audit review</translation>
+    </message>
+    <message>
+        <source>审计追踪审阅：%1 至 %2</source>
+        <translation>Audit trail review: %1 to %2</translation>
+    </message>
+    <message>
+        <source>用户 %1 的密码：</source>
+        <translation>Password of user %1: </translation>
+    </message>
+    <message>
+        <source>签名含义无效</source>
+        <translation>Not a meaning of a signature</translation>
+    </message>
 </context>
 </TS>

@@ -114,7 +114,8 @@ std::optional<qint64> EventStore::count(const EventFilter& f) {
     return n.value_or(0);
 }
 
-bool EventStore::append(std::vector<EventEntry>& entries) {
+bool EventStore::append(std::vector<EventEntry>& entries,
+                        const std::function<bool(Database&)>& alongside) {
     if (!db_.ready()) return false;
     if (entries.empty()) return true;
     Transaction t(db_);
@@ -164,6 +165,7 @@ bool EventStore::append(std::vector<EventEntry>& entries) {
         e->id = lastId;
     }
     put = QSqlQuery();
+    ok = ok && (!alongside || alongside(db_));
     if (ok && t.commit()) return true;
     for (EventEntry& e : entries)
         e.id = 0;

@@ -51,8 +51,11 @@ class EventStore {
     QString path() const { return db_.path(); }
 
     // Stores the entries in one transaction and sets their ids.
-    // On failure nothing is stored and the entries keep id 0.
-    bool append(std::vector<EventEntry>& entries);
+    // On failure nothing is stored and the entries keep id 0. alongside, when given, writes what
+    // belongs with the entries into the same transaction (a signature and its row commit
+    // together); its false stores nothing.
+    bool append(std::vector<EventEntry>& entries,
+                const std::function<bool(Database&)>& alongside = {});
 
     // A read transaction: the reads until endRead() see one snapshot of the file.
     bool beginRead();

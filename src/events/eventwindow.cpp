@@ -82,6 +82,8 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
     export_ = new QPushButton(base::Tr::tr("导出CSV"));
     export_->setObjectName(QStringLiteral("EventExport"));
     export_->setAccessibleName(base::Tr::tr("导出CSV"));
+    review_ = new QPushButton(base::Tr::tr("审计审阅…"));
+    review_->setObjectName(QStringLiteral("EventAuditReview"));
     return_ = new QPushButton(base::Tr::tr(" Esc 返回"));
     return_->setObjectName(QStringLiteral("EventReturn"));
     return_->setAccessibleName(base::Tr::tr("Esc 返回"));
@@ -102,6 +104,7 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(status_, 1);
     buttons->addWidget(export_);
+    buttons->addWidget(review_);
     buttons->addWidget(return_);
     auto* lay = new QVBoxLayout(this);
     lay->addLayout(filters);
@@ -112,7 +115,8 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
     setTabOrder(from_, to_);
     setTabOrder(to_, table_);
     setTabOrder(table_, export_);
-    setTabOrder(export_, return_);
+    setTabOrder(export_, review_);
+    setTabOrder(review_, return_);
     resize(760, 480);
 
     connect(kind_, &QComboBox::currentIndexChanged, this, &EventWindow::reload);
@@ -128,6 +132,7 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
         if (span_->isChecked()) reload();
     });
     connect(export_, &QPushButton::clicked, this, &EventWindow::chooseExportFile);
+    connect(review_, &QPushButton::clicked, this, &EventWindow::auditReviewRequested);
     connect(return_, &QPushButton::clicked, this, &EventWindow::leave);
     auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(esc, &QShortcut::activated, this, &EventWindow::leave);
@@ -220,6 +225,10 @@ void EventWindow::exportTo(const QString& file) {
     export_->setEnabled(false);
     status_->setText(base::Tr::tr("导出中…"));
     pendingExport_ = log_.exportCsv(file, filter());
+}
+
+void EventWindow::showStatus(const QString& text) {
+    status_->setText(text);
 }
 
 void EventWindow::leave() {

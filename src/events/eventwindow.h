@@ -31,6 +31,8 @@ class EventWindow : public QWidget {
     void reload();
     // Exports what the filter passes to file (the "导出CSV" button asks for the name first).
     void exportTo(const QString& file);
+    // A line in the window's status (what became of a review of the audit trail).
+    void showStatus(const QString& text);
     // Leaves the window ("Esc 返回").
     void leave();
 
@@ -38,6 +40,8 @@ class EventWindow : public QWidget {
 
   signals:
     void returned();
+    // "审计审阅…": the audit trail of the filter's span to be reviewed (exported, maybe signed).
+    void auditReviewRequested();
 
   private:
     bool passes(const record::EventEntry& e) const;
@@ -53,6 +57,7 @@ class EventWindow : public QWidget {
     QDateTimeEdit* to_ = nullptr;
     QTableWidget* table_ = nullptr;
     QPushButton* export_ = nullptr;
+    QPushButton* review_ = nullptr;
     QPushButton* return_ = nullptr;
     QLabel* status_ = nullptr;
     quint64 pendingLoad_ = 0;

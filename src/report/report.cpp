@@ -12,11 +12,13 @@
 #include <atomic>
 #include <utility>
 
+#include "access/userstore.h"
 #include "base/tr.h"
 #include "events/eventstore.h"
 #include "report/analysis.h"
 #include "report/logging.h"
 #include "report/reportpdf.h"
+#include "report/signatures.h"
 #include "store/csvexport.h"
 #include "store/store.h"
 
@@ -155,6 +157,19 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
         content.csvSha256 = QString::fromLatin1(hashing.hex());
         content.csvRows = *rows;
     }
+    content.digest = dataDigest(request, content.csvSha256);
+    if (!content.request.access && !request.usersPath.isEmpty()) {
+        auth::UserStore users(request.usersPath, uniqueName("users"));
+        users.open(/*create=*/false);
+        content.request.access = accessNotes(users, QDateTime::currentSecsSinceEpoch());
+    }
+    if (!request.signatureSubject.isEmpty()) {
+        // A report that should show signatures is not made without them.
+        SignatureStore signatures(request.dbPath, uniqueName("signatures"));
+        auto list = signatures.list(request.signatureSubject);
+        if (!list) return unreadable(signatures.lastError());
+        content.signatures = std::move(*list);
+    }
 
     const auto rows = store.loadSpan(from, to, kChartBuckets);
     if (!rows) return unreadable(store.lastError());
@@ -168,6 +183,21 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
             error.isEmpty() ? "written" : qUtf8Printable(error.text(base::Lang::Stored)));
     if (!error.isEmpty()) return unwritten(error);
     return {};
+}
+
+std::optional<QString> dataDigest(const ReportRequest& request, QString* error) {
+    record::CsvExport csv(request.dbPath, uniqueName("digest"));
+    if (!csv.open()) {
+        *error = csv.error().text(base::Lang::Shown);
+        return std::nullopt;
+    }
+    HashingDevice hashing(nullptr);
+    if (!csv.write(hashing, {QDateTime::fromSecsSinceEpoch(request.from),
+                             QDateTime::fromSecsSinceEpoch(request.to)})) {
+        *error = csv.error().text(base::Lang::Shown);
+        return std::nullopt;
+    }
+    return dataDigest(request, QString::fromLatin1(hashing.hex()));
 }
 
 ReportJob::ReportJob(ReportRequest request, QObject* parent)

@@ -13,6 +13,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <utility>
+#include <vector>
 
 #include "base/tr.h"
 #include "base/workerthread.h"
@@ -32,6 +34,13 @@ struct ReportSubject {
     std::optional<std::array<instrument::ToleranceBand, 2>> bands;  // a run's, one per loop
 };
 
+// What a report says about access control: off when it was made (no user store, none usable, or
+// switched off), and the stretches (UTC seconds) the user store recorded it switched off.
+struct AccessNotes {
+    bool offNow = true;
+    std::vector<std::pair<int64_t, int64_t>> offSpans;
+};
+
 struct ReportRequest {
     QString dbPath;
     QString pdfPath;
@@ -40,6 +49,12 @@ struct ReportRequest {
     // while it is open).
     int64_t from = 0, to = 0;
     ReportSubject subject;
+    // The subject whose signatures every page shows (none when empty), checked against the data.
+    QString signatureSubject;
+    // What the pages say about access control; unset: read from the user store at usersPath
+    // when one is named, else nothing is said.
+    std::optional<AccessNotes> access;
+    QString usersPath;
 };
 
 // How a report ended: written, or why not in one line: why, put into words where it is shown,

@@ -65,17 +65,20 @@ QFont reportFont(double points, bool bold = false) {
 class Layout {
   public:
     using Step = std::function<void(QPainter&)>;
-    explicit Layout(QPaintDevice* device) : device_(device) { pages_.emplace_back(); }
+    // bottom: where the body ends on every page (above the footer and what each page repeats).
+    Layout(QPaintDevice* device, double bottom) : device_(device), bottom_(bottom) {
+        pages_.emplace_back();
+    }
 
     // Room for h points at the cursor, on a new page when the current one has too little left;
     // returns the top of that room and moves the cursor below it.
     double take(double h) {
-        if (y_ + h > kBodyBottom && y_ > kMargin) newPage();
+        if (y_ + h > bottom_ && y_ > kMargin) newPage();
         const double top = y_;
         y_ += h;
         return top;
     }
-    void skip(double h) { y_ = std::min(y_ + h, kBodyBottom); }
+    void skip(double h) { y_ = std::min(y_ + h, bottom_); }
     void newPage() {
         pages_.emplace_back();
         y_ = kMargin;
@@ -106,7 +109,7 @@ class Layout {
     void heading(const QString& s, double keep = 60) {
         const QFont f = reportFont(12, true);
         skip(10);
-        if (y_ + lineHeight(f) + keep > kBodyBottom) newPage();
+        if (y_ + lineHeight(f) + keep > bottom_) newPage();
         text(s, f);
         skip(4);
     }
@@ -145,8 +148,8 @@ class Layout {
         size_t page = pages_.size();
         for (const QStringList& row : rows) {
             const double h = rowHeight(row, cellFont);
-            if (!headOnPage || y_ + h > kBodyBottom || page != pages_.size()) {
-                if (y_ + headHeight + h > kBodyBottom) newPage();
+            if (!headOnPage || y_ + h > bottom_ || page != pages_.size()) {
+                if (y_ + headHeight + h > bottom_) newPage();
                 if (!header.isEmpty())
                     drawRow(header, headFont, take(headHeight), headHeight, true);
                 headOnPage = true;
@@ -160,6 +163,7 @@ class Layout {
 
   private:
     QPaintDevice* device_;
+    double bottom_;
     std::vector<std::vector<Step>> pages_;
     double y_ = kMargin;
 };
@@ -519,6 +523,61 @@ void signatures(Layout& layout) {
     }
 }
 
+// What every page repeats above its footer: whether access control was off, and the signatures
+// with whether the data still match what was signed. Lines of at most one line's width each.
+constexpr int kSignaturesListedAtMost = 10;
+QStringList pageNotes(const ReportContent& c) {
+    QStringList lines;
+    if (const auto& access = c.request.access) {
+        if (access->offNow)
+            lines << base::Tr::tr("访问控制未开启：此报告生成时未要求登录，操作人员身份未经核实");
+        qsizetype shown = 0;
+        for (const auto& [from, to] : access->offSpans) {
+            if (to < c.figures.from || from > c.figures.to) continue;
+            if (shown++ == 3) {
+                lines << base::Tr::tr("此时段内访问控制还有其他关闭时段");
+                break;
+            }
+            lines << base::Tr::tr("此时段内访问控制曾关闭：%1 至 %2")
+                         .arg(reportTime(std::max(from, c.figures.from)),
+                              reportTime(std::min(to, c.figures.to)));
+        }
+    }
+    if (c.signatures.empty()) return lines;
+    lines << base::Tr::tr("电子签名");
+    for (size_t i = 0; i < c.signatures.size(); ++i) {
+        if (i == kSignaturesListedAtMost) {
+            lines << base::Tr::tr("另有 %1 个签名").arg(c.signatures.size() - i);
+            break;
+        }
+        const Signature& sig = c.signatures[i];
+        lines << base::Tr::tr("%1（用户 %2）  含义：%3  时间：%4")
+                     .arg(bounded(sig.fullName).left(80), bounded(sig.userId).left(40),
+                          meaningText(sig.meaning), signatureTime(sig));
+    }
+    const bool changed = std::any_of(c.signatures.begin(), c.signatures.end(),
+                                     [&](const Signature& sig) { return sig.digest != c.digest; });
+    lines << (changed ? base::Tr::tr("警告：数据与签名时不一致，签名后数据已被更改")
+                      : base::Tr::tr("数据与签名时一致（SHA-256 %1）").arg(c.digest));
+    return lines;
+}
+
+constexpr double kNoteLine = 10.5;
+
+void notes(QPainter& p, const QStringList& lines) {
+    if (lines.isEmpty()) return;
+    double y = kBodyBottom - kNoteLine * lines.size();
+    p.setPen(QPen(QColor(120, 120, 120), 0.5));
+    p.drawLine(QPointF(kMargin, y - 2), QPointF(kMargin + kBodyWidth, y - 2));
+    p.setPen(Qt::black);
+    for (const QString& line : lines) {
+        p.setFont(reportFont(7.5, line == base::Tr::tr("电子签名")));
+        p.drawText(QRectF(kMargin, y, kBodyWidth, kNoteLine), Qt::AlignLeft | Qt::AlignVCenter,
+                   line);
+        y += kNoteLine;
+    }
+}
+
 void footer(QPainter& p, const ReportContent& c, int page, int pages) {
     p.setFont(reportFont(7));
     p.setPen(QPen(QColor(120, 120, 120), 0.5));
@@ -539,7 +598,11 @@ void footer(QPainter& p, const ReportContent& c, int page, int pages) {
 
 }  // namespace
 
-base::Phrase writePdf(const ReportContent& content, const QString& path) {
+namespace {
+
+// Writes the pages body lays out, each with the notes every page repeats and the footer.
+base::Phrase writePages(const ReportContent& content, const QString& title, const QString& path,
+                        const std::function<void(Layout&)>& body) {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法写入 %1：%2")),
@@ -547,20 +610,12 @@ base::Phrase writePdf(const ReportContent& content, const QString& path) {
     QPdfWriter writer(&file);
     writer.setResolution(72);
     writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF()));
-    writer.setTitle(base::Tr::tr("试验报告") + QStringLiteral(" ") + content.request.subject.name);
+    writer.setTitle(title);
     writer.setCreator(QStringLiteral("velmars %1").arg(programVersion()));
 
-    Layout layout(&writer);
-    header(layout, content);
-    layout.heading(base::Tr::tr("曲线"), 220);
-    const auto columns =
-        chart::spanEnvelope(content.chart, content.figures.from, content.figures.to, kChartColumns);
-    loopChart(layout, content, 0, columns);
-    loopChart(layout, content, 1, columns);
-    statistics(layout, content);
-    completeness(layout, content);
-    eventList(layout, content);
-    signatures(layout);
+    const QStringList perPage = pageNotes(content);
+    Layout layout(&writer, kBodyBottom - (perPage.isEmpty() ? 0 : kNoteLine * perPage.size() + 6));
+    body(layout);
 
     QPainter p;
     if (!p.begin(&writer))
@@ -570,6 +625,7 @@ base::Phrase writePdf(const ReportContent& content, const QString& path) {
         if (i > 0) writer.newPage();
         for (const auto& step : pages[i])
             step(p);
+        notes(p, perPage);
         footer(p, content, int(i) + 1, int(pages.size()));
     }
     p.end();
@@ -577,6 +633,55 @@ base::Phrase writePdf(const ReportContent& content, const QString& path) {
         return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "无法写入 %1：%2")),
                 {path, file.errorString()}};
     return {};
+}
+
+}  // namespace
+
+base::Phrase writePdf(const ReportContent& content, const QString& path) {
+    return writePages(
+        content, base::Tr::tr("试验报告") + QStringLiteral(" ") + content.request.subject.name,
+        path, [&](Layout& layout) {
+            header(layout, content);
+            layout.heading(base::Tr::tr("曲线"), 220);
+            const auto columns = chart::spanEnvelope(content.chart, content.figures.from,
+                                                     content.figures.to, kChartColumns);
+            loopChart(layout, content, 0, columns);
+            loopChart(layout, content, 1, columns);
+            statistics(layout, content);
+            completeness(layout, content);
+            eventList(layout, content);
+            signatures(layout);
+        });
+}
+
+base::Phrase writeAuditPdf(const ReportContent& content, const QString& verdict,
+                           const QString& path) {
+    return writePages(content, base::Tr::tr("审计追踪审阅"), path, [&](Layout& layout) {
+        layout.text(base::Tr::tr("审计追踪审阅"), reportFont(18, true));
+        layout.skip(8);
+        layout.table(
+            {}, {0.2, 0.8},
+            {{base::Tr::tr("时段"),
+              base::Tr::tr("%1 至 %2")
+                  .arg(reportTime(content.figures.from), reportTime(content.figures.to))},
+             {base::Tr::tr("完整性校验"), verdict},
+             {base::Tr::tr("记录条数"), QString::number(content.csvRows)},
+             {base::Tr::tr("程序版本"), QStringLiteral("velmars %1").arg(programVersion())}});
+        layout.heading(base::Tr::tr("事件"));
+        std::vector<QStringList> rows;
+        for (const record::EventEntry& e : content.events)
+            rows.push_back({e.at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
+                            record::eventKindCaption(e.kind), record::eventText(e)});
+        if (rows.empty())
+            layout.text(base::Tr::tr("此期间没有事件。"), reportFont(8.5));
+        else
+            layout.table({base::Tr::tr("时间"), base::Tr::tr("类别"), base::Tr::tr("内容")},
+                         {0.22, 0.12, 0.66}, rows);
+        if (content.csvRows > qint64(content.events.size()))
+            layout.text(base::Tr::tr("另有 %1 条事件未列出，完整的记录见同名 CSV 文件。")
+                            .arg(content.csvRows - qint64(content.events.size())),
+                        reportFont(8), 3);
+    });
 }
 
 }  // namespace report

@@ -8,6 +8,7 @@
 #include "events/eventrules.h"
 #include "report/analysis.h"
 #include "report/report.h"
+#include "report/signatures.h"
 #include "store/archive.h"
 
 namespace report {
@@ -22,10 +23,18 @@ struct ReportContent {
     std::vector<record::SpanRow> chart;
     QString csvSha256;
     qint64 csvRows = 0;
+    // The signatures of request.signatureSubject, and the digest of the data as they are now.
+    std::vector<Signature> signatures;
+    QString digest;
 };
 
 // Writes the PDF whole (or nothing at path); empty on success, else why not.
 base::Phrase writePdf(const ReportContent& content, const QString& path);
+
+// The review of the audit trail: the span, the chains' verdict, the rows of content.events (of
+// content.csvRows in all), and on every page the notes and signatures of content.
+base::Phrase writeAuditPdf(const ReportContent& content, const QString& verdict,
+                           const QString& path);
 
 // The program's version as the report names it.
 QString programVersion();

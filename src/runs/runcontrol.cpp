@@ -1,5 +1,7 @@
 #include "runs/runcontrol.h"
 
+#include "report/signatures.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
@@ -12,6 +14,7 @@
 #include "base/workerthread.h"
 #include "events/eventlog.h"
 #include "link/link.h"
+#include "report/signatures.h"
 #include "store/store.h"
 
 namespace runs {
@@ -98,6 +101,7 @@ report::ReportRequest reportRequest(const record::Run& run, const QString& dbPat
     s.address = run.address;
     s.open = !run.end;
     s.bands = {run.band1, run.band2};
+    request.signatureSubject = report::runSubject(run.id);
     return request;
 }
 

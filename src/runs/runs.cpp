@@ -5,6 +5,7 @@
 #include <QVariant>
 #include <utility>
 
+#include "report/signatures.h"
 #include "runs/logging.h"
 
 namespace record {
@@ -155,16 +156,44 @@ bool RunStore::start(Run& run, bool makeNameUnique) {
     return true;
 }
 
+bool RunStore::mayChange(int64_t id) {
+    const auto isSigned = report::SignatureStore::isSigned(db_, report::runSubject(id));
+    if (!isSigned) return false;
+    return !*isSigned || refuse(report::signedRunRefusal());
+}
+
 bool RunStore::stop(int64_t end) {
     if (!ready()) return false;
+    Transaction t(db_);
+    if (!t.ok()) return false;
     QSqlQuery q(db_.db());
+    if (!q.exec(QStringLiteral("SELECT id FROM runs WHERE end_t IS NULL")))
+        return db_.failFromSql(q.lastError());
+    while (q.next())
+        if (!mayChange(q.value(0).toLongLong())) return false;
     q.prepare(QStringLiteral("UPDATE runs SET end_t = max(?, start_t) WHERE end_t IS NULL"));
     q.bindValue(0, qlonglong(end));
     if (!q.exec()) return db_.failFromSql(q.lastError());
     if (q.numRowsAffected() < 1)
         return refuse({QStringLiteral(QT_TRANSLATE_NOOP("velmars", "没有正在进行的试验"))});
+    q = QSqlQuery();
+    if (!t.commit()) return false;
     qCDebug(lcRuns, "run ended at %lld", qlonglong(end));
     return true;
+}
+
+bool RunStore::remove(int64_t id) {
+    if (!ready()) return false;
+    Transaction t(db_);
+    if (!t.ok() || !mayChange(id)) return false;
+    QSqlQuery q(db_.db());
+    q.prepare(QStringLiteral("DELETE FROM runs WHERE id = ? AND end_t IS NOT NULL"));
+    q.bindValue(0, qlonglong(id));
+    if (!q.exec()) return db_.failFromSql(q.lastError());
+    if (q.numRowsAffected() < 1)
+        return refuse({QStringLiteral(QT_TRANSLATE_NOOP("velmars", "没有此已结束的试验"))});
+    q = QSqlQuery();
+    return t.commit();
 }
 
 std::vector<Run> RunStore::select(const QString& where, const QString& value, int limit) {

@@ -53,6 +53,9 @@ class RunStore {
     bool start(Run& run, bool makeNameUnique = false);
     // Ends the open run at `end`; false when none is open.
     bool stop(int64_t end);
+    // Removes the run of that id; refused for an open run and for a signed one, which stays as
+    // it was signed.
+    bool remove(int64_t id);
     // The open run, if any; nullopt also on a read error (lastError() then says so).
     std::optional<Run> openRun();
     // Every run, newest start first; empty on a read error.
@@ -66,6 +69,8 @@ class RunStore {
     bool refuse(base::Phrase why);
     bool ready();
     bool nameInUse(const QString& name, bool* inUse);
+    // Whether the run may change: refused (false) when it has a signature.
+    bool mayChange(int64_t id);
     std::vector<Run> select(const QString& where, const QString& value, int limit);
     Database db_;
     bool hasTable_ = false;

@@ -22,10 +22,12 @@
 #include "base/tr.h"
 #include "report/analysis.h"
 #include "report/report.h"
+#include "report/signatures.h"
 #include "runs/runcontrol.h"
 #include "ui/bandeditor.h"
 #include "ui/filedialog.h"
 #include "ui/keys.h"
+#include "ui/signdialog.h"
 #include "ui/widgets.h"
 
 namespace runs {
@@ -75,7 +77,7 @@ RunWindow::RunWindow(RunControl& runs, QString dbPath, QWidget* parent)
     QList<QWidget*> order{name_, order_, operator_, station_, notes_};
     for (const ui::BandEditor* b : bands_)
         order << b->focusOrder();
-    order << automatic_ << start_ << stop_ << table_ << report_ << cancel_ << return_;
+    order << automatic_ << start_ << stop_ << table_ << report_ << sign_ << cancel_ << return_;
     for (qsizetype i = 1; i < order.size(); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -98,8 +100,11 @@ RunWindow::RunWindow(RunControl& runs, QString dbPath, QWidget* parent)
     connect(cancel_, &QPushButton::clicked, this, [this] {
         if (job_) job_->cancel();
     });
-    connect(table_, &QTableWidget::itemSelectionChanged, this,
-            [this] { report_->setEnabled(!job_ && selectedRun().has_value()); });
+    connect(table_, &QTableWidget::itemSelectionChanged, this, [this] {
+        report_->setEnabled(!job_ && selectedRun().has_value());
+        updateSignButton();
+    });
+    connect(sign_, &QPushButton::clicked, this, &RunWindow::signSelected);
     connect(return_, &QPushButton::clicked, this, &RunWindow::leave);
     auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(esc, &QShortcut::activated, this, &RunWindow::leave);
@@ -197,6 +202,9 @@ QWidget* RunWindow::buildList() {
     table_->setCornerButtonEnabled(false);
 
     report_ = ui::commandButton(base::Tr::tr("生成报告…"), QStringLiteral("RunReport"));
+    sign_ = ui::commandButton(base::Tr::tr("签名"), QStringLiteral("RunSign"));
+    sign_->setVisible(false);
+    auth::guard(sign_, auth::Action::SignReport);
     progress_ = new QProgressBar;
     progress_->setObjectName(QStringLiteral("RunProgress"));
     progress_->setAccessibleName(base::Tr::tr("报告进度"));
@@ -213,6 +221,7 @@ QWidget* RunWindow::buildList() {
     lay->addWidget(table_, 1);
     auto* row = new QHBoxLayout;
     row->addWidget(report_);
+    row->addWidget(sign_);
     row->addWidget(progress_);
     row->addWidget(cancel_);
     row->addWidget(outcome_, 1);
@@ -303,10 +312,48 @@ void RunWindow::refresh() {
     }
     table_->setUpdatesEnabled(true);
     report_->setEnabled(!job_ && selectedRun().has_value());
+    updateSignButton();
+}
+
+void RunWindow::updateSignButton() {
+    // Signatures are given only where accounts say who signs.
+    const auth::Guard* guard = auth::Guard::instance();
+    sign_->setVisible(!usersPath_.isEmpty() && guard && guard->standing().controlled);
+    const std::optional<record::Run> run = selectedRun();
+    sign_->setEnabled(!signing_ && run && run->end.has_value());
+}
+
+void RunWindow::signSelected() {
+    const std::optional<record::Run> run = selectedRun();
+    if (!run || signing_) return;
+    const report::ReportRequest request = reportRequest(*run, dbPath_, runs_.now());
+    const bool ended = run->end.has_value();
+    auto* dialog = new ui::SignDialog(
+        base::Tr::tr("试验：%1").arg(run->name),
+        [this, request, ended](const QString& user, const QString& password, int meaning,
+                               const ui::SignDialog::Done& done) {
+            signing_ = true;
+            updateSignButton();
+            report::signLater(
+                this, usersPath_,
+                {user, password, report::Meaning(meaning), request.signatureSubject, ended},
+                request.dbPath,
+                [request](QString* error) { return report::dataDigest(request, error); },
+                [this, done](const report::SignOutcome& o) {
+                    signing_ = false;
+                    updateSignButton();
+                    if (o.status == 0) outcome_->setText(base::Tr::tr("已签名"));
+                    done(o.why);
+                });
+        },
+        this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->open();
 }
 
 void RunWindow::updateDurations() {
     if (!isVisible()) return;
+    updateSignButton();
     int row = 0;
     for (const record::Run& r : runs_.runs()) {
         if (!r.end && row < table_->rowCount())
@@ -330,6 +377,7 @@ void RunWindow::generateReport(const QString& pdfPath) {
     const std::optional<record::Run> run = selectedRun();
     if (!run || job_) return;
     report::ReportRequest request = reportRequest(*run, dbPath_, runs_.now());
+    request.usersPath = usersPath_;
     request.pdfPath = pdfPath;
     const QFileInfo pdf(pdfPath);
     request.csvPath = pdf.dir().filePath(pdf.completeBaseName() + QStringLiteral(".csv"));

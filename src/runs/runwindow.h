@@ -42,6 +42,9 @@ class RunWindow : public QWidget {
     // Makes the report of the selected run into pdfPath, its data beside it as .csv ("生成报告…"
     // asks for the path first).
     void generateReport(const QString& pdfPath);
+    // The user store that signs and says whether access control is on; none: no signing, and
+    // reports say nothing about access control.
+    void setUserStore(const QString& path) { usersPath_ = path; }
     // Hides the window ("Esc 返回").
     void leave();
 
@@ -59,6 +62,9 @@ class RunWindow : public QWidget {
     void updateDurations();
     void chooseReportFile();
     void reportFinished(const base::Phrase& error, bool cancelled);
+    void updateSignButton();
+    // "签名": the selected run's signature, asked for in a dialog and given off this thread.
+    void signSelected();
 
     RunControl& runs_;
     QString dbPath_;
@@ -74,6 +80,9 @@ class RunWindow : public QWidget {
     QLabel* state_ = nullptr;
     QTableWidget* table_ = nullptr;
     QPushButton* report_ = nullptr;
+    QPushButton* sign_ = nullptr;
+    QString usersPath_;
+    bool signing_ = false;
     QProgressBar* progress_ = nullptr;
     QPushButton* cancel_ = nullptr;
     QLabel* outcome_ = nullptr;

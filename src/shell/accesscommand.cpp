@@ -18,32 +18,6 @@ int refuse(int status, const QString& line) {
     return status;
 }
 
-// One line of standard input without its end; none at the end of input. A terminal asks for it
-// and does not echo it.
-std::optional<QString> readPassword(const QString& prompt) {
-    const bool terminal = os::echoInput(false);
-    if (terminal) {
-        std::fputs(qUtf8Printable(prompt), stderr);
-        std::fflush(stderr);
-    }
-    std::string line;
-    bool any = false;
-    for (int c; (c = std::getchar()) != EOF;) {
-        any = true;
-        if (c == '\n') break;
-        line.push_back(static_cast<char>(c));
-    }
-    if (terminal) {
-        os::echoInput(true);
-        std::fputc('\n', stderr);
-    }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    QString password = QString::fromUtf8(line);
-    line.assign(line.size(), '\0');
-    if (!any) return std::nullopt;
-    return password;
-}
-
 // The status of a refusal: what the user can mend by asking again is 1, what is wrong with the
 // input or the file 2.
 int statusOf(auth::Outcome o) {
@@ -97,6 +71,30 @@ int switchAccessControl(const Options& options) {
 }
 
 }  // namespace
+
+std::optional<QString> readPassword(const QString& prompt) {
+    const bool terminal = os::echoInput(false);
+    if (terminal) {
+        std::fputs(qUtf8Printable(prompt), stderr);
+        std::fflush(stderr);
+    }
+    std::string line;
+    bool any = false;
+    for (int c; (c = std::getchar()) != EOF;) {
+        any = true;
+        if (c == '\n') break;
+        line.push_back(static_cast<char>(c));
+    }
+    if (terminal) {
+        os::echoInput(true);
+        std::fputc('\n', stderr);
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    QString password = QString::fromUtf8(line);
+    line.assign(line.size(), '\0');
+    if (!any) return std::nullopt;
+    return password;
+}
 
 QString userStorePath() {
     return QDir(os::dataFolder()).filePath(QString::fromLatin1(auth::kUserStoreFileName));

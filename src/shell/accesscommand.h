@@ -3,12 +3,19 @@
 // --full-name NAME) and access control switched by an administrator (--access-control on|off
 // --user ADMIN). Passwords are read from standard input, one line each, unseen on a terminal.
 
+#include <QString>
+#include <optional>
+
 #include "shell/cmdline.h"
 
 namespace shell {
 
 // The user store of the PC: one file in the data folder for every chamber and profile.
 QString userStorePath();
+
+// One line of standard input without its end (none at the end of input); a terminal asks for it
+// with the prompt and does not echo it.
+std::optional<QString> readPassword(const QString& prompt);
 
 // Runs the command the options ask for. Needs a QCoreApplication. Returns 0 done (one line on
 // stdout), 1 refused (a wrong password, no administrator, accounts already there, a locked

@@ -220,6 +220,18 @@ ParseResult parseCommandLine(const QStringList& args) {
             (name == u"--create-admin" ? o.createAdmin
              : name == u"--full-name"  ? o.fullName
                                        : o.user) = v.trimmed();
+        } else if (matches(a, QStringLiteral("--sign")) ||
+                   matches(a, QStringLiteral("--meaning"))) {
+            const bool sign = matches(a, QStringLiteral("--sign"));
+            const QString name = sign ? QStringLiteral("--sign") : QStringLiteral("--meaning");
+            if (!takeValue(args, i, name, v, error)) return {std::nullopt, error};
+            if (sign && v.trimmed().isEmpty())
+                return {std::nullopt, QStringLiteral("--sign expects a user id")};
+            if (!sign && v != u"执行" && v != u"审核" && v != u"批准")
+                return {
+                    std::nullopt,
+                    QStringLiteral("--meaning expects 执行, 审核 or 批准, got '%1'").arg(shown(v))};
+            (sign ? o.sign : o.meaning) = v.trimmed();
         } else if (matches(a, QStringLiteral("--access-control"))) {
             if (!takeValue(args, i, QStringLiteral("--access-control"), v, error))
                 return {std::nullopt, error};
@@ -294,6 +306,10 @@ ParseResult parseCommandLine(const QStringList& args) {
     if (!o.report.isEmpty() && (!o.exportCsv.isEmpty() || !o.exportEvents.isEmpty()))
         return {std::nullopt,
                 QStringLiteral("--report cannot go with --export-csv or --export-events")};
+    if (o.sign.isEmpty() != o.meaning.isEmpty())
+        return {std::nullopt, QStringLiteral("--sign and --meaning go together")};
+    if (!o.sign.isEmpty() && o.report.isEmpty())
+        return {std::nullopt, QStringLiteral("--sign needs --report")};
     if (o.createAdmin.isEmpty() != o.fullName.isEmpty())
         return {std::nullopt, QStringLiteral("--create-admin and --full-name go together")};
     if (o.accessControl.has_value() == o.user.isEmpty())
@@ -371,6 +387,11 @@ QString usageText() {
                "  --report-csv FILE     with --report: also write the span's CSV export, whose "
                "SHA-256\n"
                "                        every page names\n"
+               "  --sign USER --meaning 执行|审核|批准  with --report: sign the run or span first "
+               "(the\n"
+               "                        user's password on standard input); every page shows "
+               "the\n"
+               "                        signatures\n"
                "  --forward URL         forward samples and events to a PostgreSQL server\n"
                "                        (postgresql://user@host:port/dbname or 'host=... "
                "dbname=...';\n"

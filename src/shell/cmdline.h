@@ -32,6 +32,10 @@ struct Options {
     // --report-csv FILE writes the span's CSV export beside it, --title TEXT names a span.
     QString report;
     QString reportCsv;
+    // --sign USER --meaning 执行|审核|批准: the report's run or span signed first (the password
+    // from standard input only).
+    QString sign;
+    QString meaning;
     std::optional<QString> run;
     QString title;
     // --from, --to "YYYY-MM-DD HH:MM:SS", local time: the span of an export or a report, ends

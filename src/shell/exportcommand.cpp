@@ -5,11 +5,14 @@
 #include <QSysInfo>
 #include <cstdio>
 
+#include "access/userstore.h"
 #include "base/tr.h"
 #include "events/eventstore.h"
 #include "forward/forwardsetup.h"
 #include "report/report.h"
+#include "report/signatures.h"
 #include "runs/runcontrol.h"
+#include "shell/accesscommand.h"
 #include "shell/application.h"
 #include "shell/settings.h"
 #include "store/csvexport.h"
@@ -64,6 +67,7 @@ int runReport(const Options& options) {
     const QString db =
         options.db.isEmpty() ? Application::defaultDatabasePath(options.profile) : options.db;
     report::ReportRequest request;
+    bool ended = true;
     if (options.run) {
         record::RunStore store(db, QStringLiteral("report-runs"));
         if (!QFileInfo::exists(db) || !store.open(/*readOnly=*/true))
@@ -76,6 +80,7 @@ int runReport(const Options& options) {
             return failWith(2, QStringLiteral("%1: %2").arg(db, why));
         }
         request = runs::reportRequest(*run, db, QDateTime::currentSecsSinceEpoch());
+        ended = run->end.has_value();
     } else {
         record::SampleStore store(db, QStringLiteral("report-extent"));
         if (!QFileInfo::exists(db) || !store.open(record::SampleStore::Access::ReadOnly))
@@ -95,8 +100,33 @@ int runReport(const Options& options) {
     }
     request.pdfPath = options.report;
     request.csvPath = options.reportCsv;
+    const std::pair<int64_t, int64_t> own{request.from, request.to};
     if (options.from) request.from = options.from->toSecsSinceEpoch();
     if (options.to) request.to = options.to->toSecsSinceEpoch();
+    const int64_t now = QDateTime::currentSecsSinceEpoch();
+    // Part of a run is a span: its signatures are the span's, not the run's.
+    if (!options.run || own != std::pair{request.from, request.to}) {
+        request.signatureSubject = report::spanSubject(request.from, request.to);
+        ended = request.to < now;
+    }
+    auth::UserStore users(userStorePath(), QStringLiteral("report-users"));
+    users.open(/*create=*/false);
+    request.access = report::accessNotes(users, now);
+    if (!options.sign.isEmpty()) {
+        report::SignOutcome o = report::maySign(users);
+        const auto password = o.status == 0
+                                  ? readPassword(base::Tr::tr("用户 %1 的密码：").arg(options.sign))
+                                  : std::nullopt;
+        if (o.status == 0 && !password) o = {2, base::Tr::tr("标准输入没有提供密码")};
+        if (o.status == 0) {
+            o = report::sign(users,
+                             {options.sign, *password, *report::meaningFromKey(options.meaning),
+                              request.signatureSubject, ended},
+                             request.dbPath,
+                             [&](QString* error) { return report::dataDigest(request, error); });
+        }
+        if (o.status != 0) return failWith(o.status, o.why);
+    }
     const report::ReportOutcome outcome = report::makeReport(request);
     if (!outcome.written())
         return failWith(outcome.end == report::ReportOutcome::End::Unwritten ? 1 : 2,

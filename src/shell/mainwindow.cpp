@@ -35,6 +35,8 @@
 #include "program/programwindow.h"
 #include "runs/runcontrol.h"
 #include "runs/runwindow.h"
+#include "shell/accesscommand.h"
+#include "shell/auditreview.h"
 #include "shell/portsettings.h"
 #include "store/recorder.h"
 #include "ui/accessible.h"
@@ -368,6 +370,10 @@ void MainWindow::openEventLog() {
     // side.
     if (!eventWindow_) {
         eventWindow_ = new EventWindow(*log);
+        connect(eventWindow_, &EventWindow::auditReviewRequested, this, [this] {
+            if (eventWindow_)
+                reviewAuditTrail(*eventWindow_, chamber_.databasePath(), userStorePath());
+        });
         eventWindow_->setAttribute(Qt::WA_DeleteOnClose);
         connect(eventWindow_, &EventWindow::returned, this, [this] {
             if (eventWindow_) eventWindow_->deleteLater();
@@ -391,6 +397,7 @@ void MainWindow::openRunWindow() {
     // Beside the main window, like the event log; closed with Esc, it is kept with its form.
     if (!runWindow_) {
         runWindow_ = new runs::RunWindow(*runs, chamber_.databasePath());
+        runWindow_->setUserStore(userStorePath());
         connect(runWindow_, &runs::RunWindow::returned, this, [this] {
             activateWindow();
             runButton_->setFocus();

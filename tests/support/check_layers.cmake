@@ -8,7 +8,7 @@ foreach(entry "base:base" "ui:base,ui" "link:base,link" "instrument:base,link,in
               "events:base,ui,link,instrument,store,events"
               "forward:base,ui,link,instrument,store,events,forward"
               "alert:base,ui,link,instrument,store,access,events,forward,alert"
-              "report:base,ui,link,instrument,store,events,chart,report"
+              "report:base,ui,link,instrument,store,access,events,chart,report"
               "runs:base,ui,link,instrument,store,access,events,alert,chart,report,runs"
               "chamber:base,link,instrument,store,events,forward,runs,alert,report,chamber"
               "overview:base,ui,link,instrument,store,access,runs,alert,chamber,overview")

@@ -1,0 +1,347 @@
+// Signatures on reports: the order meanings may come in, and the whole path through the real
+// program: seconds recorded from the simulated instrument, a run over them, signed from the command
+// line with the password on standard input, the signature block on every page read back with
+// pdftotext, the refusals (wrong password, a role too low, approval before review, bad input)
+// writing no file, the signed run frozen, and data changed after signing named on the pages.
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QFile>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include "access/userstore.h"
+#include "events/eventstore.h"
+#include "pdftext.h"
+#include "report/auditreview.h"
+#include "report/signatures.h"
+#include "runs/runs.h"
+#include "store/schema.h"
+#include "store/store.h"
+
+using report::Meaning;
+
+namespace {
+
+TEST(Signatures, MeaningsComeInOrder) {
+    const auto signedAs = [](std::initializer_list<Meaning> ms) {
+        std::vector<report::Signature> out;
+        for (Meaning m : ms)
+            out.push_back({QString(), QString(), QString(), QString(), m, 0, 0});
+        return out;
+    };
+    struct Case {
+        const char* what;
+        Meaning meaning;
+        bool ended;
+        std::vector<report::Signature> before;
+        const char* refusal;  // empty: allowed
+    };
+    const Case cases[] = {
+        {"performed on a run going on", Meaning::Performed, false, {}, "试验尚未结束，不能签名"},
+        {"review of a run going on", Meaning::Reviewed, false, {}, "试验尚未结束，不能签名"},
+        {"approval of a run going on", Meaning::Approved, false, signedAs({Meaning::Reviewed}),
+         "试验尚未结束，不能签名"},
+        {"performed", Meaning::Performed, true, {}, ""},
+        {"review first", Meaning::Reviewed, true, {}, ""},
+        {"a second review", Meaning::Reviewed, true, signedAs({Meaning::Reviewed}), ""},
+        {"approval alone", Meaning::Approved, true, {}, "尚未审核，不能批准"},
+        {"approval after performed only", Meaning::Approved, true, signedAs({Meaning::Performed}),
+         "尚未审核，不能批准"},
+        {"approval after review", Meaning::Approved, true,
+         signedAs({Meaning::Performed, Meaning::Reviewed}), ""},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(report::sequenceRefusal(c.meaning, c.ended, c.before).words,
+                  QString::fromUtf8(c.refusal))
+            << c.what;
+    // What the command line and the file take, and nothing else.
+    for (Meaning m : {Meaning::Performed, Meaning::Reviewed, Meaning::Approved})
+        EXPECT_EQ(report::meaningFromKey(report::meaningKey(m)), m);
+    EXPECT_FALSE(report::meaningFromKey(QStringLiteral("approved")));
+    EXPECT_FALSE(report::meaningFromKey(QString()));
+}
+
+TEST(Signatures, AccessControlSwitchedOffIsNoted) {
+    QTemporaryDir dir;
+    qint64 nowMs = 1'000'000;
+    auth::UserStore store(dir.filePath("users.db"), "notes", auth::HashCost::interactive(),
+                          [&] { return nowMs; });
+    using Spans = std::vector<std::pair<int64_t, int64_t>>;
+    const auto expect = [&](bool offNow, const Spans& spans, const char* what) {
+        const report::AccessNotes n = report::accessNotes(store, 9000);
+        EXPECT_EQ(n.offNow, offNow) << what;
+        EXPECT_EQ(n.offSpans, spans) << what;
+    };
+    expect(true, {}, "no user store");
+    ASSERT_EQ(store.open(true), auth::StoreState::Ready);
+    ASSERT_EQ(store.createFirstAdmin("qa", "李 质量", "Sup-Secret-77"), auth::Outcome::Done);
+    expect(false, {}, "on since the first administrator");
+    nowMs = 2'000'000;
+    ASSERT_EQ(store.setAccessControl("qa", false), auth::Outcome::Done);
+    nowMs = 3'000'000;
+    ASSERT_EQ(store.setAccessControl("qa", true), auth::Outcome::Done);
+    expect(false, {{2000, 3000}}, "off a while");
+    nowMs = 4'000'000;
+    ASSERT_EQ(store.setAccessControl("qa", false), auth::Outcome::Done);
+    expect(true, {{2000, 3000}, {4000, 9000}}, "off again until now");
+}
+
+struct Ran {
+    int status = -1;
+    QByteArray out, err;
+};
+
+// The pages' texts, each ending at its footer's page number.
+QStringList pagesOf(const QString& pdf) {
+    QStringList pages = testsupport::pdfText(pdf).split(
+        QRegularExpression(QStringLiteral("第 \\d+ 页，共 \\d+ 页")));
+    pages.removeLast();  // what follows the last footer
+    return pages;
+}
+
+Ran velmars(const QString& home, const QStringList& args, const QByteArray& input = {}) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_DATA_HOME", home + "/data");
+    env.insert("XDG_CONFIG_HOME", home + "/config");
+    p.setProcessEnvironment(env);
+    p.start(qEnvironmentVariable("VELMARS_BIN_DIR") + "/velmars", args);
+    p.write(input);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(120000)) return {};
+    return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput(),
+            p.readAllStandardError()};
+}
+
+QByteArray bytesOf(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+TEST(Signatures, SignedRunThroughTheProgram) {
+    QTemporaryDir home;
+    const QString db = home.filePath("chamber.db");
+    const QString users = home.filePath(QStringLiteral("data/velmars/velmars/") +
+                                        QString::fromLatin1(auth::kUserStoreFileName));
+    // A few seconds of the simulated instrument, recorded by the program.
+    ASSERT_EQ(
+        velmars(home.path(), {"--simulate", "--connect", "--db", db, "--quit-after", "4"}).status,
+        0);
+    std::optional<QPair<int64_t, int64_t>> extent;
+    {
+        record::SampleStore samples(db, "extent");
+        ASSERT_TRUE(samples.open(record::SampleStore::Access::ReadOnly));
+        extent = samples.archiveExtent();
+    }
+    ASSERT_TRUE(extent);
+    // Enough events in the span for the report to run onto further pages.
+    {
+        record::EventStore log(db, "events");
+        ASSERT_TRUE(log.open());
+        std::vector<record::EventEntry> notes;
+        for (int i = 0; i < 80; ++i)
+            notes.push_back({0,
+                             QDateTime::fromSecsSinceEpoch(extent->first),
+                             "recorder",
+                             QStringLiteral("备注 %1").arg(i),
+                             {},
+                             {},
+                             {}});
+        ASSERT_TRUE(log.append(notes));
+    }
+    // The run over them, ended.
+    record::Run run;
+    {
+        record::RunStore runs(db, "make-run");
+        ASSERT_TRUE(runs.open());
+        run.name = "稳定性 25 °C / 60 %RH";
+        run.start = extent->first;
+        ASSERT_TRUE(runs.start(run));
+        ASSERT_TRUE(runs.stop(extent->second));
+    }
+    // An administrator (who may sign) and an operator (who may not).
+    const QByteArray admin = "Sup-Secret-77";
+    ASSERT_EQ(velmars(home.path(), {"--create-admin", "qa", "--full-name", "李 质量"},
+                      admin + "\n" + admin + "\n")
+                  .status,
+              0);
+    {
+        auth::UserStore store(users, "add-operator");
+        ASSERT_EQ(store.open(false), auth::StoreState::Ready);
+        ASSERT_EQ(store.createAccount("qa", "op", "王 操作", auth::Role::Operator, "Op-Secret-88"),
+                  auth::Outcome::Done);
+        ASSERT_EQ(store.changePassword("op", "Op-Secret-88", "Op-Secret-99"), auth::Outcome::Done);
+    }
+
+    const QString pdf = home.filePath("signed.pdf");
+    const QStringList report = {"--db", db, "--report", pdf, "--run", run.name};
+    const auto sign = [&](const char* user, const char* meaning) {
+        return report + QStringList{"--sign", user, "--meaning", meaning};
+    };
+    struct Step {
+        const char* what;
+        QStringList args;
+        QByteArray input;
+        int status;
+        const char* err;  // in stderr's line
+    };
+    const Step steps[] = {
+        {"approval before review", sign("qa", "批准"), admin + "\n", 1, "尚未审核，不能批准"},
+        {"wrong password", sign("qa", "审核"), "Sup-Secret-78\n", 1, "用户名或密码错误"},
+        {"unknown user", sign("nobody", "审核"), admin + "\n", 1, "用户名或密码错误"},
+        {"an operator", sign("op", "审核"), "Op-Secret-99\n", 1, "需要"},
+        {"no password", sign("qa", "审核"), "", 2, "标准输入没有提供密码"},
+        {"unknown meaning", report + QStringList{"--sign", "qa", "--meaning", "同意"}, admin + "\n",
+         2, "--meaning"},
+        {"meaning alone", report + QStringList{"--meaning", "审核"}, admin + "\n", 2, ""},
+        {"review", sign("qa", "审核"), admin + "\n", 0, ""},
+        {"approval", sign("qa", "批准"), admin + "\n", 0, ""},
+    };
+    for (const Step& s : steps) {
+        QFile::remove(pdf);
+        const Ran r = velmars(home.path(), s.args, s.input);
+        EXPECT_EQ(r.status, s.status) << s.what << ": " << r.err.toStdString();
+        EXPECT_EQ(QFile::exists(pdf), s.status == 0) << s.what;
+        EXPECT_TRUE(r.err.contains(s.err)) << s.what << ": " << r.err.toStdString();
+    }
+
+    // Every page of a later report shows both signatures and that the data are as signed.
+    ASSERT_EQ(velmars(home.path(), report).status, 0);
+    const QStringList pages = pagesOf(pdf);
+    ASSERT_GE(pages.size(), 2);
+    for (const QString& page : pages) {
+        EXPECT_TRUE(page.contains("电子签名")) << page.toStdString();
+        EXPECT_TRUE(page.contains("李 质量（用户 qa） 含义：审核")) << page.toStdString();
+        EXPECT_TRUE(page.contains("李 质量（用户 qa） 含义：批准")) << page.toStdString();
+        EXPECT_TRUE(page.contains("数据与签名时一致")) << page.toStdString();
+        EXPECT_FALSE(page.contains("访问控制未开启")) << page.toStdString();
+    }
+    // A span is signed apart from the run over the same seconds.
+    const auto local = [](int64_t t) {
+        return QDateTime::fromSecsSinceEpoch(t).toString("yyyy-MM-dd HH:mm:ss");
+    };
+    const QStringList span = {
+        "--db", db, "--report", pdf, "--from", local(extent->first), "--to", local(extent->second)};
+    ASSERT_EQ(
+        velmars(home.path(), span + QStringList{"--sign", "qa", "--meaning", "执行"}, admin + "\n")
+            .status,
+        0);
+    for (const QString& page : pagesOf(pdf)) {
+        EXPECT_TRUE(page.contains("含义：执行")) << page.toStdString();
+        EXPECT_FALSE(page.contains("含义：审核")) << page.toStdString();
+    }
+    // Part of the run is no run: none of the run's signatures go on it.
+    ASSERT_LT(extent->first, extent->second);
+    ASSERT_EQ(velmars(home.path(), report + QStringList{"--to", local(extent->first)}).status, 0);
+    for (const QString& page : pagesOf(pdf))
+        EXPECT_FALSE(page.contains("电子签名")) << page.toStdString();
+
+    // No password in anything written.
+    for (const QString& file : {db, db + "-wal", users, users + "-wal", pdf})
+        for (const QByteArray& pw :
+             {admin, QByteArray("Sup-Secret-78"), QByteArray("Op-Secret-99")})
+            EXPECT_FALSE(bytesOf(file).contains(pw)) << file.toStdString();
+
+    // The signed run is frozen.
+    {
+        record::RunStore runs(db, "frozen");
+        ASSERT_TRUE(runs.open());
+        EXPECT_FALSE(runs.remove(run.id));
+        EXPECT_EQ(runs.lastError(), "试验已签名，不能更改或删除");
+        EXPECT_EQ(runs.list().size(), 1u);
+    }
+    // A second changed beside the program: the pages say the data no longer match; the file
+    // itself refuses to drop a signature.
+    {
+        QSqlDatabase raw = QSqlDatabase::addDatabase("QSQLITE", "tamper");
+        raw.setDatabaseName(db);
+        ASSERT_TRUE(raw.open());
+        QSqlQuery q(raw);
+        ASSERT_TRUE(q.exec(QStringLiteral("UPDATE archive SET %1 = 99 WHERE t = %2")
+                               .arg(record::schema::valueColumns().first())
+                               .arg(extent->first)));
+        EXPECT_FALSE(q.exec("DELETE FROM signatures"));
+        q.finish();
+        raw.close();
+    }
+    QSqlDatabase::removeDatabase("tamper");
+    ASSERT_EQ(velmars(home.path(), report).status, 0);
+    for (const QString& page : pagesOf(pdf))
+        EXPECT_TRUE(page.contains("警告：数据与签名时不一致")) << page.toStdString();
+
+    // With access control switched off, a report says so on every page.
+    ASSERT_EQ(
+        velmars(home.path(), {"--access-control", "off", "--user", "qa"}, admin + "\n").status, 0);
+    ASSERT_EQ(velmars(home.path(), report).status, 0);
+    for (const QString& page : pagesOf(pdf))
+        EXPECT_TRUE(page.contains("访问控制未开启")) << page.toStdString();
+}
+
+TEST(Signatures, AuditTrailReview) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath("chamber.db"), users = dir.filePath("users.db");
+    const QString pdf = dir.filePath("review.pdf");
+    const QDateTime t0(QDate(2026, 3, 2), QTime(9, 0, 0));
+    {
+        record::EventStore log(db, "review-log");
+        ASSERT_TRUE(log.open());
+        std::vector<record::EventEntry> rows;
+        for (int i = 0; i < 3; ++i)
+            rows.push_back({0, t0.addSecs(i), "write", QStringLiteral("SV1 → %1").arg(i), 1, i, 0});
+        ASSERT_TRUE(log.append(rows));
+    }
+    const int64_t from = t0.toSecsSinceEpoch(), to = from + 60;
+    auth::UserStore store(users, "review-users");
+    ASSERT_EQ(store.open(true), auth::StoreState::Ready);
+    ASSERT_EQ(store.createFirstAdmin("qa", "李 质量", "Sup-Secret-77"), auth::Outcome::Done);
+    const auto digestOf = [&](QString* error) { return report::auditDigest(db, from, to, error); };
+    const report::SignRequest review{"qa", "Sup-Secret-77", Meaning::Reviewed,
+                                     report::auditSubject(from, to), true};
+    EXPECT_EQ(report::sign(store, review, db, digestOf).status, 0);
+
+    const report::AuditReviewRequest request{db, pdf, QString(), from, to, users};
+    ASSERT_EQ(report::makeAuditReview(request), QString());
+    EXPECT_TRUE(QFile::exists(dir.filePath("review.csv")));
+    QStringList pages = pagesOf(pdf);
+    ASSERT_FALSE(pages.isEmpty());
+    EXPECT_TRUE(pages.front().contains("完好：4 条事件记录")) << pages.front().toStdString();
+    EXPECT_TRUE(pages.front().contains("SV1 → 2"));
+    for (const QString& page : pages) {
+        EXPECT_TRUE(page.contains("李 质量（用户 qa） 含义：审核")) << page.toStdString();
+        EXPECT_TRUE(page.contains("数据与签名时一致")) << page.toStdString();
+    }
+
+    // A row's text changed beside the program: the verdict names it and the signature no longer
+    // matches.
+    {
+        QSqlDatabase raw = QSqlDatabase::addDatabase("QSQLITE", "tamper-events");
+        raw.setDatabaseName(db);
+        ASSERT_TRUE(raw.open());
+        QSqlQuery q(raw);
+        ASSERT_TRUE(q.exec("UPDATE events SET text = 'SV1 → 9' WHERE id = 2"));
+        q.finish();
+        raw.close();
+    }
+    QSqlDatabase::removeDatabase("tamper-events");
+    ASSERT_EQ(report::makeAuditReview(request), QString());
+    pages = pagesOf(pdf);
+    ASSERT_FALSE(pages.isEmpty());
+    EXPECT_TRUE(pages.front().contains("已被更改：事件记录第 2 行起"))
+        << pages.front().toStdString();
+    for (const QString& page : pages)
+        EXPECT_TRUE(page.contains("警告：数据与签名时不一致")) << page.toStdString();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
