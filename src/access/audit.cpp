@@ -19,11 +19,12 @@ QString roleWords(const QString& key, base::Lang lang) {
     return r ? roleText(*r, lang) : key;
 }
 
-struct SettingName {
+// A key kept in the values, and the words it reads as.
+struct Word {
     const char* key;
     const char* text;
 };
-constexpr SettingName kSettings[] = {
+constexpr Word kSettings[] = {
     {"password_expiry_days", QT_TRANSLATE_NOOP("velmars", "密码有效期（天）")},
     {"idle_lock_minutes", QT_TRANSLATE_NOOP("velmars", "空闲锁定（分钟）")},
     {"reasons", QT_TRANSLATE_NOOP("velmars", "修改原因列表")},
@@ -67,11 +68,7 @@ QString fillIn(const QString& pattern, const QStringList& values) {
     return out;
 }
 
-struct ExportName {
-    const char* what;
-    const char* text;
-};
-constexpr ExportName kExports[] = {
+constexpr Word kExports[] = {
     {"csv", QT_TRANSLATE_NOOP("velmars", "记录 CSV")},
     {"events", QT_TRANSLATE_NOOP("velmars", "事件记录 CSV")},
     {"pdf", QT_TRANSLATE_NOOP("velmars", "曲线 PDF")},
@@ -120,15 +117,15 @@ std::optional<QString> auditText(const QString& code, const QStringList& a, base
             .arg(at(0));
     if (code == QLatin1String("user.setting.changed")) {
         QString name = at(1);
-        for (const SettingName& s : kSettings)
+        for (const Word& s : kSettings)
             if (name == QLatin1String(s.key)) name = wording(s.text, lang);
         return wording(QT_TRANSLATE_NOOP("velmars", "%1 修改设置 %2：%3 → %4"), lang)
             .arg(at(0), name, at(2), at(3));
     }
     if (code == QLatin1String(kExported)) {
         QString what = at(1);
-        for (const ExportName& x : kExports)
-            if (what == QLatin1String(x.what)) what = wording(x.text, lang);
+        for (const Word& x : kExports)
+            if (what == QLatin1String(x.key)) what = wording(x.text, lang);
         return wording(QT_TRANSLATE_NOOP("velmars", "%1 导出 %2：%3"), lang)
             .arg(at(0), what, at(2));
     }
