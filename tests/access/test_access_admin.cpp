@@ -18,6 +18,7 @@
 #include "access/userstore.h"
 #include "alert/alerter.h"
 #include "events/eventlog.h"
+#include "events/eventwindow.h"
 #include "shell/accesscommand.h"
 
 using namespace e2e;
@@ -149,6 +150,15 @@ void AccessAdmin::administrationEndToEnd() {
     QTRY_COMPARE_WITH_TIMEOUT(row(table, "op").value(2), QString("已锁定"), 10000);
     table->selectRow(rowOf(table, "op"));
     act("UnlockAccountButton", "须修改密码");
+    // An export from the event window is recorded with the file.
+    const QString csv = data.filePath("events.csv");
+    w->openEventLog();
+    auto* events = qobject_cast<shell::EventWindow*>(w->eventWindow());
+    QVERIFY(events);
+    events->exportTo(csv);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(csv), 10000);
+    click(events, "EventReturn");
+    QTRY_VERIFY(w->isVisible());
 
     // Logged out, the values are covered again; each failed login raises an alert (the five
     // elsewhere too, once the program heard of them).
@@ -174,7 +184,7 @@ void AccessAdmin::administrationEndToEnd() {
     const struct {
         const char* code;
         QStringList args;
-        const char* text;
+        QString text;
     } expected[] = {
         {"user.account.created",
          {"admin", "admin", "管理员甲", "administrator"},
@@ -189,6 +199,7 @@ void AccessAdmin::administrationEndToEnd() {
         {"user.account.enabled", {"admin", "op"}, "admin 启用账户 op"},
         {"user.account.locked", {"", "op"}, "账户 op 连续登录失败，已锁定"},
         {"user.account.unlocked", {"admin", "op"}, "admin 解锁账户 op"},
+        {"audit.exported", {"admin", "events", csv}, "admin 导出 事件记录 CSV：" + csv},
         {"user.logout", {"admin"}, "admin 注销"},
         {"user.login.failed", {"", "op"}, "登录失败：op"},
     };
