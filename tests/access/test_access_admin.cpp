@@ -7,6 +7,8 @@
 #include <QDialog>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -65,6 +67,8 @@ class AccessAdmin : public QObject {
     Q_OBJECT
   private slots:
     void administrationEndToEnd();
+    void startAndEndRecordedOnlyWithAccessControl_data();
+    void startAndEndRecordedOnlyWithAccessControl();
 };
 
 void AccessAdmin::administrationEndToEnd() {
@@ -225,6 +229,44 @@ void AccessAdmin::administrationEndToEnd() {
         QVERIFY2(!(e.text + e.args.join(u' ')).contains("pass"), qPrintable(e.text));
     QCOMPARE(record::eventText(rows.first(), base::Lang::Stored), rows.first().text);
     leaveProgram(w);
+}
+
+void AccessAdmin::startAndEndRecordedOnlyWithAccessControl_data() {
+    QTest::addColumn<bool>("on");
+    QTest::newRow("on") << true;
+    QTest::newRow("off") << false;
+}
+
+void AccessAdmin::startAndEndRecordedOnlyWithAccessControl() {
+    QFETCH(bool, on);
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    if (on) {
+        QDir().mkpath(QFileInfo(shell::userStorePath()).path());
+        auth::UserStore store(shell::userStorePath(), "setup", auth::HashCost::minimum());
+        QCOMPARE(store.open(true), auth::StoreState::Ready);
+        QCOMPARE(store.createFirstAdmin("admin", "管理员甲", "adminpass1"), auth::Outcome::Done);
+    }
+    shell::Options options;
+    options.db = data.filePath("Rdatabj.db");
+    {
+        shell::Application app(options);
+        QVERIFY(app.startWithoutSplash());
+        QTRY_VERIFY(app.sessionKeeper()->view().opened);
+        QCOMPARE(covered(app.mainWindow()), on);
+        app.mainWindow()->exitProgram();
+    }
+    auto sql = QSqlDatabase::addDatabase("QSQLITE", "read");
+    sql.setDatabaseName(options.db);
+    QVERIFY(sql.open());
+    QSqlQuery q("SELECT code FROM events WHERE kind = 'audit' ORDER BY id", sql);
+    QStringList codes;
+    while (q.next())
+        codes << q.value(0).toString();
+    QCOMPARE(codes, on ? QStringList({"audit.started", "audit.ended"}) : QStringList());
+    sql.close();
+    sql = {};
+    QSqlDatabase::removeDatabase("read");
 }
 
 QTEST_MAIN(AccessAdmin)
