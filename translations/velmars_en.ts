@@ -3103,5 +3103,281 @@
         <source>签名含义无效</source>
         <translation>Not a meaning of a signature</translation>
     </message>
+    <message>
+        <source>请登录后查看</source>
+        <translation>Log in to see the values</translation>
+    </message>
+    <message>
+        <source>未知用户</source>
+        <translation>unknown user</translation>
+    </message>
+    <message>
+        <source>账户 %1</source>
+        <translation>account %1</translation>
+    </message>
+    <message>
+        <source>事件记录第 %1 行</source>
+        <translation>event log row %1</translation>
+    </message>
+    <message>
+        <source>%1 起一小时的存档样本</source>
+        <translation>the archived samples of the hour from %1</translation>
+    </message>
+    <message>
+        <source>登录失败</source>
+        <translation>Failed login</translation>
+    </message>
+    <message>
+        <source>完整性校验失败</source>
+        <translation>Integrity check failed</translation>
+    </message>
+    <message>
+        <source>请确认是否有人试图使用他人的账户登录。</source>
+        <translation>Check whether someone tried to log in with another person's account.</translation>
+    </message>
+    <message>
+        <source>记录在程序之外被更改：请用 velmars --verify 核对并通知质量负责人。</source>
+        <translation>Records were changed outside the program: check with velmars --verify and tell the quality manager.</translation>
+    </message>
+    <message>
+        <source>审计</source>
+        <translation>Audit</translation>
+    </message>
+    <message>
+        <source>访问控制</source>
+        <translation>Access control</translation>
+    </message>
+    <message>
+        <source>密码有效期（天）</source>
+        <translation>Password expiry (days)</translation>
+    </message>
+    <message>
+        <source>空闲锁定（分钟）</source>
+        <translation>Idle lock (minutes)</translation>
+    </message>
+    <message>
+        <source>修改原因列表</source>
+        <translation>Reasons for change</translation>
+    </message>
+    <message>
+        <source>%1 登录</source>
+        <translation>%1 logged in</translation>
+    </message>
+    <message>
+        <source>%1 登录（须修改密码）</source>
+        <translation>%1 logged in (must change the password)</translation>
+    </message>
+    <message>
+        <source>%1 注销</source>
+        <translation>%1 logged out</translation>
+    </message>
+    <message>
+        <source>%1 的会话因空闲已锁定</source>
+        <translation>%1's session locked after idle time</translation>
+    </message>
+    <message>
+        <source>%1 解锁会话</source>
+        <translation>%1 unlocked the session</translation>
+    </message>
+    <message>
+        <source>%1 修改了自己的密码</source>
+        <translation>%1 changed their own password</translation>
+    </message>
+    <message>
+        <source>账户 %1 连续登录失败，已锁定</source>
+        <translation>Account %1 locked after failed logins in a row</translation>
+    </message>
+    <message>
+        <source>%1 停用账户 %2</source>
+        <translation>%1 disabled account %2</translation>
+    </message>
+    <message>
+        <source>%1 启用账户 %2</source>
+        <translation>%1 enabled account %2</translation>
+    </message>
+    <message>
+        <source>%1 重置账户 %2 的密码</source>
+        <translation>%1 reset the password of account %2</translation>
+    </message>
+    <message>
+        <source>%1 解锁账户 %2</source>
+        <translation>%1 unlocked account %2</translation>
+    </message>
+    <message>
+        <source>程序启动</source>
+        <translation>Program started</translation>
+    </message>
+    <message>
+        <source>程序退出</source>
+        <translation>Program ended</translation>
+    </message>
+    <message>
+        <source>记录 CSV</source>
+        <translation>records CSV</translation>
+    </message>
+    <message>
+        <source>事件记录 CSV</source>
+        <translation>event log CSV</translation>
+    </message>
+    <message>
+        <source>曲线 PDF</source>
+        <translation>chart PDF</translation>
+    </message>
+    <message>
+        <source>曲线 PNG</source>
+        <translation>chart PNG</translation>
+    </message>
+    <message>
+        <source>登录失败：未知用户</source>
+        <translation>Failed login: unknown user</translation>
+    </message>
+    <message>
+        <source>登录失败：%1</source>
+        <translation>Failed login: %1</translation>
+    </message>
+    <message>
+        <source>%1 创建账户 %2（%3，%4）</source>
+        <translation>%1 created account %2 (%3, %4)</translation>
+    </message>
+    <message>
+        <source>%1 修改账户 %2：%3 → %4，%5 → %6</source>
+        <translation>%1 changed account %2: %3 → %4, %5 → %6</translation>
+    </message>
+    <message>
+        <source>%1 开启访问控制</source>
+        <translation>%1 switched access control on</translation>
+    </message>
+    <message>
+        <source>%1 关闭访问控制</source>
+        <translation>%1 switched access control off</translation>
+    </message>
+    <message>
+        <source>%1 修改设置 %2：%3 → %4</source>
+        <translation>%1 changed setting %2: %3 → %4</translation>
+    </message>
+    <message>
+        <source>%1 导出 %2：%3</source>
+        <translation>%1 exported %2: %3</translation>
+    </message>
+    <message>
+        <source>系统时钟跳变 %1 秒：%2 → %3</source>
+        <translation>System clock jumped %1 s: %2 → %3</translation>
+    </message>
+    <message>
+        <source>已停用</source>
+        <translation>Disabled</translation>
+    </message>
+    <message>
+        <source>已锁定</source>
+        <translation>Locked</translation>
+    </message>
+    <message>
+        <source>须修改密码</source>
+        <translation>Must change password</translation>
+    </message>
+    <message>
+        <source>已过期</source>
+        <translation>Expired</translation>
+    </message>
+    <message>
+        <source>第一个管理员</source>
+        <translation>First administrator</translation>
+    </message>
+    <message>
+        <source>创建管理员并开启访问控制</source>
+        <translation>Create the administrator and switch access control on</translation>
+    </message>
+    <message>
+        <source>再次输入密码</source>
+        <translation>Password again</translation>
+    </message>
+    <message>
+        <source>开启访问控制</source>
+        <translation>Switch access control on</translation>
+    </message>
+    <message>
+        <source>账户</source>
+        <translation>Accounts</translation>
+    </message>
+    <message>
+        <source>角色</source>
+        <translation>Role</translation>
+    </message>
+    <message>
+        <source>添加账户</source>
+        <translation>Add account</translation>
+    </message>
+    <message>
+        <source>初始密码</source>
+        <translation>Initial password</translation>
+    </message>
+    <message>
+        <source>修改角色</source>
+        <translation>Change role</translation>
+    </message>
+    <message>
+        <source>停用</source>
+        <translation>Disable</translation>
+    </message>
+    <message>
+        <source>重置密码</source>
+        <translation>Reset password</translation>
+    </message>
+    <message>
+        <source>永不过期</source>
+        <translation>Never expire</translation>
+    </message>
+    <message>
+        <source>不锁定</source>
+        <translation>Never lock</translation>
+    </message>
+    <message>
+        <source>保存设置</source>
+        <translation>Save settings</translation>
+    </message>
+    <message>
+        <source>关闭访问控制</source>
+        <translation>Switch access control off</translation>
+    </message>
+    <message>
+        <source>访问控制已开启，请登录</source>
+        <translation>Access control is on: please log in</translation>
+    </message>
+    <message>
+        <source>已添加账户 %1，首次登录须修改密码</source>
+        <translation>Account %1 added: the password must be changed at the first login</translation>
+    </message>
+    <message>
+        <source>启用</source>
+        <translation>Enable</translation>
+    </message>
+    <message>
+        <source>已修改账户 %1</source>
+        <translation>Account %1 changed</translation>
+    </message>
+    <message>
+        <source>已启用账户 %1</source>
+        <translation>Account %1 enabled</translation>
+    </message>
+    <message>
+        <source>已停用账户 %1</source>
+        <translation>Account %1 disabled</translation>
+    </message>
+    <message>
+        <source>已解锁账户 %1</source>
+        <translation>Account %1 unlocked</translation>
+    </message>
+    <message>
+        <source>已重置账户 %1 的密码，下次登录须修改</source>
+        <translation>Password of account %1 reset: it must be changed at the next login</translation>
+    </message>
+    <message>
+        <source>设置已保存</source>
+        <translation>Settings saved</translation>
+    </message>
+    <message>
+        <source>正在处理…</source>
+        <translation>Working…</translation>
+    </message>
 </context>
 </TS>

@@ -259,12 +259,42 @@ void Doorman::askLogin() {
     login_->show();
 }
 
+void Doorman::cover(QWidget* window, bool on) {
+    auto* main = qobject_cast<QMainWindow*>(window);
+    QWidget* host = main && main->centralWidget() ? main->centralWidget() : window;
+    auto* curtain =
+        host->findChild<QWidget*>(QStringLiteral("LoginCurtain"), Qt::FindDirectChildrenOnly);
+    if (!on) {
+        delete curtain;
+        return;
+    }
+    if (!curtain) {
+        curtain = new QWidget(host);
+        curtain->setObjectName(QStringLiteral("LoginCurtain"));
+        curtain->setAutoFillBackground(true);
+        auto* lay = new QVBoxLayout(curtain);
+        lay->addStretch(1);
+        lay->addWidget(new QLabel(base::Tr::tr("请登录后查看"), curtain), 0, Qt::AlignCenter);
+        QPushButton* login = button(base::Tr::tr("登录"), "CurtainLogin", curtain);
+        lay->addWidget(login, 0, Qt::AlignCenter);
+        lay->addStretch(1);
+        connect(login, &QPushButton::clicked, this, &Doorman::askLogin);
+    }
+    curtain->setGeometry(host->rect());
+    curtain->raise();
+    curtain->show();
+}
+
 void Doorman::update() {
     const SessionKeeper::View& v = keeper_.view();
     if (!v.opened) return;
     guard_.setStanding(v.standing);
-    if (!keeper_.guarding()) return;  // access control off: nothing shows
     windows_.removeAll(nullptr);
+    const bool nobody = v.standing.controlled && (v.state == Session::State::LoggedOut ||
+                                                  v.state == Session::State::MustChange);
+    for (const QPointer<QWidget>& w : std::as_const(windows_))
+        cover(w, nobody);
+    if (!keeper_.guarding()) return;  // access control off: nothing shows
     bars_.removeAll(nullptr);
     for (const QPointer<QWidget>& w : windows_) {
         if (w->findChild<UserBar*>(QStringLiteral("UserBar"))) continue;
@@ -306,6 +336,12 @@ void Doorman::update() {
 
 bool Doorman::eventFilter(QObject* watched, QEvent* e) {
     switch (e->type()) {
+        case QEvent::Resize:
+            if (auto* w = qobject_cast<QWidget*>(watched))
+                if (auto* c = w->findChild<QWidget*>(QStringLiteral("LoginCurtain"),
+                                                     Qt::FindDirectChildrenOnly))
+                    c->setGeometry(w->rect());
+            break;
         case QEvent::KeyPress:
         case QEvent::MouseButtonPress:
         case QEvent::Wheel:

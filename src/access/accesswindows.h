@@ -84,6 +84,8 @@ class UserBar : public QWidget {
     QPushButton* login_;
 };
 
+// The windows show no values while access control is on and nobody is logged in (before the
+// first login, after "注销"); a locked session keeps its windows and their values.
 class Doorman : public QObject {
     Q_OBJECT
   public:
@@ -106,6 +108,9 @@ class Doorman : public QObject {
   private:
     void update();
     QWidget* host() const;
+    // Covers the window's values (a main window's central part, else the whole) with "登录"
+    // while nobody is logged in.
+    void cover(QWidget* window, bool on);
 
     SessionKeeper& keeper_;
     Guard& guard_;

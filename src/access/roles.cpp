@@ -60,6 +60,10 @@ QString roleText(Role r) {
     return base::Tr::tr(kRoles[static_cast<int>(r)].text);
 }
 
+QString roleText(Role r, base::Lang lang) {
+    return base::wording(kRoles[static_cast<int>(r)].text, lang);
+}
+
 Denial mayDo(const Standing& who, Action a) {
     if (!who.storeUsable) return a == Action::Look ? Denial::None : Denial::StoreUnusable;
     if (!who.controlled) return Denial::None;

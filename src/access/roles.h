@@ -5,6 +5,8 @@
 #include <QString>
 #include <optional>
 
+#include "base/tr.h"
+
 namespace auth {
 
 // Ordered: each role may do everything the ones below it may.
@@ -37,8 +39,9 @@ Role lowestRole(Action a);
 // The role's name as the store keeps it ("viewer", "operator", ...), and back (none when unknown).
 QString roleKey(Role r);
 std::optional<Role> roleFromKey(const QString& key);
-// The role in the operator's words.
+// The role in the operator's words (and as an event row stores it, or shows it).
 QString roleText(Role r);
+QString roleText(Role r, base::Lang lang);
 
 // What is known of the one at the PC when an action is asked for.
 struct Standing {

@@ -55,6 +55,7 @@ Outcome Session::unlock(const QString& password, qint64 monoMs) {
     if (o == Outcome::Done) {
         state_ = State::Active;
         lastInput_ = monoMs;
+        store_.record(QStringLiteral("session.unlocked"), userId_);
     } else if (o == Outcome::MustChange) {  // expired while locked
         state_ = State::MustChange;
         lastInput_ = monoMs;

@@ -1,6 +1,8 @@
 #include "access/sessionkeeper.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QPointer>
 
 #include "base/workerthread.h"
@@ -24,12 +26,21 @@ class SessionKeeper::Worker : public QObject {
             v.idleMinutes = store.idleLockMinutes();
             if (!v.userId.isEmpty())
                 if (const auto a = store.account(v.userId)) v.fullName = a->fullName;
+            v.hasAccounts = !store.accounts().isEmpty();
         }
         return v;
     }
 
+    // The store's rows not yet told.
+    QList<AccessEvent> newEvents() {
+        QList<AccessEvent> out = store.eventsAfter(seen);
+        if (!out.isEmpty()) seen = out.last().seq;
+        return out;
+    }
+
     mutable UserStore store;
     Session session{store};
+    qint64 seen = 0;
 };
 
 struct SessionKeeper::Thread : base::WorkerThread<SessionKeeper::Worker> {
@@ -49,29 +60,37 @@ SessionKeeper::SessionKeeper(const QString& path, std::function<qint64()> monoMs
 
 SessionKeeper::~SessionKeeper() = default;
 
+void SessionKeeper::deliver(Worker& w, std::function<void()> then) {
+    QMetaObject::invokeMethod(
+        this,
+        [self = QPointer<SessionKeeper>(this), v = w.view(), events = w.newEvents(),
+         then = std::move(then)] {
+            if (!self) return;
+            self->view_ = v;
+            for (const AccessEvent& e : events)
+                emit self->audited(e);
+            if (then) then();
+            emit self->changed();
+        },
+        Qt::QueuedConnection);
+}
+
 template <class F>
 void SessionKeeper::run(F fn, Done done) {
-    thread_->post([fn = std::move(fn), done = std::move(done),
-                   self = QPointer<SessionKeeper>(this)](Worker& w) mutable {
+    thread_->post([this, fn = std::move(fn), done = std::move(done)](Worker& w) mutable {
         const Outcome o = fn(w);
-        View v = w.view();
-        QMetaObject::invokeMethod(
-            self.data(),
-            [self, o, v = std::move(v), done = std::move(done)] {
-                if (!self) return;
-                self->view_ = v;
-                if (done) done(o);
-                emit self->changed();
-            },
-            Qt::QueuedConnection);
+        deliver(w, [o, done = std::move(done)] {
+            if (done) done(o);
+        });
     });
 }
 
 void SessionKeeper::open() {
     run(
         [](Worker& w) {
-            return w.store.open(/*create=*/false) == StoreState::Unusable ? Outcome::Unusable
-                                                                          : Outcome::Done;
+            const StoreState s = w.store.open(/*create=*/false);
+            w.seen = w.store.lastEventSeq();
+            return s == StoreState::Unusable ? Outcome::Unusable : Outcome::Done;
         },
         nullptr);
 }
@@ -114,18 +133,57 @@ void SessionKeeper::touch() {
 void SessionKeeper::checkIdle() {
     if (view_.state != Session::State::Active) return;
     const qint64 now = mono_();
-    thread_->post([now, self = QPointer<SessionKeeper>(this)](Worker& w) {
-        if (!w.session.lockIfIdle(now)) return;
-        View v = w.view();
+    thread_->post([this, now](Worker& w) {
+        if (w.session.lockIfIdle(now)) deliver(w, nullptr);
+    });
+}
+
+void SessionKeeper::loadAccounts(std::function<void(const Accounts&)> done) {
+    thread_->post([self = QPointer<SessionKeeper>(this), done = std::move(done)](Worker& w) {
+        Accounts a;
+        if (w.store.state() == StoreState::Ready) {
+            a.accounts = w.store.accounts();
+            a.expiryDays = w.store.passwordExpiryDays();
+            a.idleMinutes = w.store.idleLockMinutes();
+        }
         QMetaObject::invokeMethod(
             self.data(),
-            [self, v = std::move(v)] {
-                if (!self) return;
-                self->view_ = v;
-                emit self->changed();
+            [self, a = std::move(a), done] {
+                if (self && done) done(a);
             },
             Qt::QueuedConnection);
     });
+}
+
+void SessionKeeper::administer(AdminWork work, Done done) {
+    run(
+        [work = std::move(work)](Worker& w) {
+            if (w.session.state() != Session::State::Active) return Outcome::NotAllowed;
+            return work(w.store, w.session.userId());
+        },
+        std::move(done));
+}
+
+void SessionKeeper::createFirstAdmin(const QString& userId, const QString& fullName,
+                                     const QString& password, Done done) {
+    run(
+        [userId, fullName, password](Worker& w) {
+            if (w.store.state() == StoreState::Missing) {
+                QDir().mkpath(QFileInfo(w.store.path()).path());
+                if (w.store.open(/*create=*/true) != StoreState::Ready) return Outcome::Unusable;
+            }
+            return w.store.createFirstAdmin(userId, fullName, password);
+        },
+        std::move(done));
+}
+
+void SessionKeeper::switchOn(const QString& userId, const QString& password, Done done) {
+    run(
+        [userId, password](Worker& w) {
+            const Outcome o = w.store.authenticate(userId, password);
+            return o == Outcome::Done ? w.store.setAccessControl(userId, true) : o;
+        },
+        std::move(done));
 }
 
 }  // namespace auth

@@ -29,8 +29,17 @@ class SessionKeeper : public QObject {
         std::optional<Role> role;
         Standing standing;
         int idleMinutes = UserStore::kDefaultIdleMinutes;
+        bool hasAccounts = false;  // the store holds an account (else the first is asked for)
     };
     using Done = std::function<void(Outcome)>;
+    // What the administration window lists and edits.
+    struct Accounts {
+        QList<Account> accounts;
+        int expiryDays = UserStore::kDefaultExpiryDays;
+        int idleMinutes = UserStore::kDefaultIdleMinutes;
+    };
+    // An administrator's change to the store, made as `by`, the user logged in.
+    using AdminWork = std::function<Outcome(UserStore& store, const QString& by)>;
 
     // monoMs: the monotonic clock of input and idle times (a steady timer when null).
     explicit SessionKeeper(const QString& path, std::function<qint64()> monoMs = nullptr,
@@ -48,6 +57,17 @@ class SessionKeeper : public QObject {
     void changePassword(const QString& oldPassword, const QString& newPassword, Done done);
     void unlock(const QString& password, Done done);
     void logout();
+    // The accounts and settings, read off the UI thread.
+    void loadAccounts(std::function<void(const Accounts&)> done);
+    // Runs an administrator's work as the user logged in; NotAllowed while nobody is (or the
+    // session is locked). The store itself checks that the user is an enabled administrator.
+    void administer(AdminWork work, Done done);
+    // The first administrator while the store holds no account (made where it is missing);
+    // switches access control on.
+    void createFirstAdmin(const QString& userId, const QString& fullName, const QString& password,
+                          Done done);
+    // Switches access control on again with an administrator's user id and password.
+    void switchOn(const QString& userId, const QString& password, Done done);
     // Input from the user (at most one posted a second).
     void touch();
     // Locks an idle session (the store's idle minutes).
@@ -56,11 +76,16 @@ class SessionKeeper : public QObject {
 
   signals:
     void changed();
+    // A row of the user store's log once stored (logins, failures, locks, account changes, the
+    // switching), in order; the store's older rows are not repeated.
+    void audited(const auth::AccessEvent& e);
 
   private:
     class Worker;
     template <class F>
     void run(F fn, Done done);
+    // The view and the store's new rows, from the worker to the UI thread.
+    void deliver(Worker& w, std::function<void()> then);
 
     std::function<qint64()> mono_;
     struct Thread;

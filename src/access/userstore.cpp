@@ -244,15 +244,29 @@ std::optional<Account> UserStore::account(const QString& userId) {
 }
 
 QList<AccessEvent> UserStore::events() {
+    return eventsAfter(0);
+}
+
+QList<AccessEvent> UserStore::eventsAfter(qint64 seq) {
     QList<AccessEvent> out;
     if (state_ != StoreState::Ready) return out;
-    QSqlQuery q(db_.db());
-    if (!q.exec(QStringLiteral("SELECT at_ms, code, user, args FROM access_events ORDER BY seq")))
-        return out;
+    QSqlQuery q = prepared(
+        db_, "SELECT seq, at_ms, code, user, args FROM access_events WHERE seq > ? ORDER BY seq");
+    q.addBindValue(seq);
+    if (!q.exec()) return out;
     while (q.next())
-        out << AccessEvent{q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
-                           QJsonDocument::fromJson(q.value(3).toByteArray()).array()};
+        out << AccessEvent{q.value(0).toLongLong(), q.value(1).toLongLong(), q.value(2).toString(),
+                           q.value(3).toString(),
+                           QJsonDocument::fromJson(q.value(4).toByteArray()).array()};
     return out;
+}
+
+qint64 UserStore::lastEventSeq() {
+    if (state_ != StoreState::Ready) return 0;
+    QSqlQuery q(db_.db());
+    if (!q.exec(QStringLiteral("SELECT coalesce(max(seq), 0) FROM access_events")) || !q.next())
+        return 0;
+    return q.value(0).toLongLong();
 }
 
 bool UserStore::recordNow(const QString& code, const QString& user, const QJsonArray& args) {

@@ -58,6 +58,7 @@ struct Account {
 
 // One row of the store's log: what happened, to whom, by whom; no password or hash.
 struct AccessEvent {
+    qint64 seq = 0;   // the row's number, rising
     qint64 atMs = 0;  // UTC
     QString code;     // "login", "login.failed", "account.locked", ...
     QString user;     // who did it; empty for the command line before anyone is known
@@ -96,6 +97,10 @@ class UserStore {
     QList<Account> accounts();
     std::optional<Account> account(const QString& userId);
     QList<AccessEvent> events();
+    // The rows after seq, oldest first (what the chambers' logs have not been told yet).
+    QList<AccessEvent> eventsAfter(qint64 seq);
+    // The number of the newest row; 0 without one.
+    qint64 lastEventSeq();
 
     // The first administrator, only while the store has no account; switches access control on.
     Outcome createFirstAdmin(const QString& userId, const QString& fullName,

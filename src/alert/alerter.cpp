@@ -29,6 +29,12 @@ Alerter::Alerter(AlerterContext ctx, RuleConfig rules, NotifySettings notify, QO
                 log(code, args, ok ? 1 : 0);
             });
     connect(&delivery_, &Delivery::testDone, this, &Alerter::testDone);
+    // A broken hash chain, found at the start or by the daily check.
+    if (ctx_.log)
+        connect(ctx_.log, &record::EventLog::chainsChecked, this,
+                [this](const record::ChainReport& r) {
+                    if (!r.intact) raise(Kind::ChainBroken, {r.chain, QString::number(r.at)});
+                });
 }
 
 Alerter::~Alerter() = default;
@@ -75,25 +81,8 @@ Notice Alerter::noticeFor(const ListedAlert& a, Event e, const QDateTime& at) co
 void Alerter::tick() {
     const Observation o = observe();
     const std::vector<Transition> changes = engine_.observe(o);
-    for (const Transition& t : changes) {
-        ListedAlert a;
-        a.id = t.id;
-        a.kind = t.kind;
-        a.valueText = t.valueText;
-        a.value = t.value;
-        a.acknowledged = t.acknowledged;
-        if (t.fired) {
-            ringing_ = true;
-            // The value in words first, as rows of older versions hold it, then its numbers.
-            log(QStringLiteral("alert.fired"),
-                QStringList{kindKey(t.kind), t.valueText.text(base::Lang::Stored)} +
-                    t.valueText.values,
-                1);
-        } else {
-            log(QStringLiteral("alert.cleared"), {kindKey(t.kind)}, 0);
-        }
-        notifyAll(noticeFor(a, t.fired ? Event::Fired : Event::Cleared, o.at), notify_.to);
-    }
+    for (const Transition& t : changes)
+        announce(t, o.at);
     const qint64 now = o.at.toMSecsSinceEpoch();
     for (const Reminder& r : engine_.dueReminders(now, qint64(notify_.repeatMin) * 60000,
                                                   qint64(notify_.escalateMin) * 60000)) {
@@ -114,6 +103,32 @@ void Alerter::tick() {
         emit listChanged();
         emit ringingChanged();
     }
+}
+
+void Alerter::announce(const Transition& t, const QDateTime& at) {
+    ListedAlert a;
+    a.id = t.id;
+    a.kind = t.kind;
+    a.valueText = t.valueText;
+    a.value = t.value;
+    a.acknowledged = t.acknowledged;
+    if (t.fired) {
+        ringing_ = true;
+        // The value in words first, as rows of older versions hold it, then its numbers.
+        log(QStringLiteral("alert.fired"),
+            QStringList{kindKey(t.kind), t.valueText.text(base::Lang::Stored)} + t.valueText.values,
+            1);
+    } else {
+        log(QStringLiteral("alert.cleared"), {kindKey(t.kind)}, 0);
+    }
+    notifyAll(noticeFor(a, t.fired ? Event::Fired : Event::Cleared, at), notify_.to);
+}
+
+void Alerter::raise(Kind kind, const QStringList& values) {
+    const QDateTime at = ctx_.clock.now();
+    announce(engine_.raise(kind, at, kindValue(kind, values)), at);
+    emit listChanged();
+    emit ringingChanged();
 }
 
 bool Alerter::acknowledge(const QString& id, const QString& comment) {
@@ -202,6 +217,8 @@ std::optional<QString> eventText(const QString& code, const QStringList& a, base
     // The kind's title; a kind this version does not know reads as its key.
     const auto title = [&](qsizetype i) {
         for (Kind k : kAllKinds)
+            if (kindKey(k) == at(i)) return wording(kindTitle(k), lang);
+        for (Kind k : kRaisedKinds)
             if (kindKey(k) == at(i)) return wording(kindTitle(k), lang);
         return at(i);
     };

@@ -73,6 +73,9 @@ class Alerter : public QObject {
     }
     // The band loop 0 or 1 is watched with now.
     instrument::ToleranceBand bandOf(int loop) const { return engine_.bandOf(loop); }
+    // An alert of a raised kind (a failed login, a broken chain) now, with the values its
+    // kindValue() reads; listed, logged and sent like any other until acknowledged.
+    void raise(Kind kind, const QStringList& values);
     // A test mail and webhook call now; the answer comes with testDone.
     void sendTest();
 
@@ -85,6 +88,8 @@ class Alerter : public QObject {
     Observation observe() const;
     void notifyAll(const Notice& notice, const QStringList& mailTo);
     void log(const QString& code, const QStringList& args, std::optional<int> value = std::nullopt);
+    // Logs and sends what fired or returned to normal.
+    void announce(const Transition& t, const QDateTime& at);
     Notice noticeFor(const ListedAlert& a, Event e, const QDateTime& at) const;
 
     AlerterContext ctx_;

@@ -20,9 +20,9 @@ QString number(double v) {
 }  // namespace
 
 QString kindKey(Kind kind) {
-    static const char* const keys[kKindCount] = {"alarm1",  "alarm2",    "sensor1",
-                                                 "sensor2", "silent",    "band1",
-                                                 "band2",   "recording", "forwarding"};
+    static const char* const keys[] = {"alarm1",     "alarm2",       "sensor1",     "sensor2",
+                                       "silent",     "band1",        "band2",       "recording",
+                                       "forwarding", "login_failed", "chain_broken"};
     return QString::fromLatin1(keys[index(kind)]);
 }
 
@@ -36,18 +36,34 @@ base::Phrase kindValue(Kind kind, const QStringList& values) {
                     values};
         case Kind::Forwarding:
             return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "滞后 %1 分钟")), values};
+        case Kind::LoginFailed:
+            // The account named; an unknown user id is not kept (it may be a password).
+            if (values.value(0).isEmpty())
+                return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "未知用户"))};
+            return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "账户 %1")), values};
+        case Kind::ChainBroken:
+            // The chain and its first changed row: an event's number or an hour's first second.
+            if (values.value(0) == QLatin1String("events"))
+                return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "事件记录第 %1 行")),
+                        values.mid(1)};
+            if (values.size() > 1)
+                return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "%1 起一小时的存档样本")),
+                        {QDateTime::fromSecsSinceEpoch(values[1].toLongLong())
+                             .toString(QStringLiteral("yyyy-MM-dd HH:mm"))}};
+            return {};
         default:
             return {};
     }
 }
 
 QString kindTitle(Kind kind) {
-    static const char* const titles[kKindCount] = {
-        QT_TRANSLATE_NOOP("velmars", "仪表报警1"),   QT_TRANSLATE_NOOP("velmars", "仪表报警2"),
-        QT_TRANSLATE_NOOP("velmars", "传感器1开路"), QT_TRANSLATE_NOOP("velmars", "传感器2开路"),
-        QT_TRANSLATE_NOOP("velmars", "仪表无应答"),  QT_TRANSLATE_NOOP("velmars", "PV1超出范围"),
-        QT_TRANSLATE_NOOP("velmars", "PV2超出范围"), QT_TRANSLATE_NOOP("velmars", "记录停止"),
-        QT_TRANSLATE_NOOP("velmars", "转发滞后")};
+    static const char* const titles[] = {
+        QT_TRANSLATE_NOOP("velmars", "仪表报警1"),     QT_TRANSLATE_NOOP("velmars", "仪表报警2"),
+        QT_TRANSLATE_NOOP("velmars", "传感器1开路"),   QT_TRANSLATE_NOOP("velmars", "传感器2开路"),
+        QT_TRANSLATE_NOOP("velmars", "仪表无应答"),    QT_TRANSLATE_NOOP("velmars", "PV1超出范围"),
+        QT_TRANSLATE_NOOP("velmars", "PV2超出范围"),   QT_TRANSLATE_NOOP("velmars", "记录停止"),
+        QT_TRANSLATE_NOOP("velmars", "转发滞后"),      QT_TRANSLATE_NOOP("velmars", "登录失败"),
+        QT_TRANSLATE_NOOP("velmars", "完整性校验失败")};
     return QString::fromUtf8(titles[index(kind)]);
 }
 
@@ -70,6 +86,12 @@ QString kindAdvice(Kind kind) {
             return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "请检查磁盘空间和数据库文件。"));
         case Kind::Forwarding:
             return QStringLiteral(QT_TRANSLATE_NOOP("velmars", "请检查网络和中心服务器。"));
+        case Kind::LoginFailed:
+            return QStringLiteral(
+                QT_TRANSLATE_NOOP("velmars", "请确认是否有人试图使用他人的账户登录。"));
+        case Kind::ChainBroken:
+            return QStringLiteral(QT_TRANSLATE_NOOP(
+                "velmars", "记录在程序之外被更改：请用 velmars --verify 核对并通知质量负责人。"));
     }
     return QString();
 }
@@ -136,6 +158,9 @@ std::optional<bool> Engine::condition(Kind k, const Observation& o, bool active,
                               ? QStringLiteral(QT_TRANSLATE_NOOP("velmars", "记录已停止"))
                               : QString()};
             return o.recordingStopped;
+        case Kind::LoginFailed:
+        case Kind::ChainBroken:
+            return std::nullopt;  // raised, never observed
         case Kind::Forwarding: {
             if (!o.forwardBehindMin) return std::nullopt;
             const double behind = *o.forwardBehindMin;
@@ -214,6 +239,23 @@ std::vector<Transition> Engine::observe(const Observation& o) {
     return out;
 }
 
+Transition Engine::raise(Kind kind, const QDateTime& at, const base::Phrase& valueText) {
+    // Several in one second (failed logins) each get an id of their own.
+    const QString base = QStringLiteral("%1-%2").arg(kindKey(kind), at.toString(u"yyyyMMddHHmmss"));
+    QString id = base;
+    for (int n = 2; find(id); ++n)
+        id = QStringLiteral("%1-%2").arg(base).arg(n);
+    ListedAlert a;
+    a.id = id;
+    a.kind = kind;
+    a.firedAt = at;
+    a.valueText = valueText;
+    a.lastNotifiedMs = at.toMSecsSinceEpoch();
+    a.raised = true;
+    listed_.push_back(a);
+    return {kind, true, valueText, std::nullopt, id};
+}
+
 const ListedAlert* Engine::find(const QString& id) const {
     for (const ListedAlert& a : listed_)
         if (a.id == id) return &a;
@@ -225,7 +267,7 @@ bool Engine::acknowledge(const QString& id) {
         if (it->id != id) continue;
         if (it->acknowledged) return false;
         it->acknowledged = true;
-        if (!it->active) listed_.erase(it);
+        if (!it->active || it->raised) listed_.erase(it);
         return true;
     }
     return false;

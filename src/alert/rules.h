@@ -17,11 +17,26 @@
 
 namespace alert {
 
-enum class Kind { Alarm1, Alarm2, Sensor1, Sensor2, Silent, Band1, Band2, Recording, Forwarding };
+enum class Kind {
+    Alarm1,
+    Alarm2,
+    Sensor1,
+    Sensor2,
+    Silent,
+    Band1,
+    Band2,
+    Recording,
+    Forwarding,
+    // Raised by something that happened, not by a condition that holds: listed until acknowledged.
+    LoginFailed,
+    ChainBroken,
+};
+// The kinds with a rule (and a line in the alert settings).
 inline constexpr int kKindCount = 9;
 inline constexpr std::array<Kind, kKindCount> kAllKinds{
     Kind::Alarm1, Kind::Alarm2, Kind::Sensor1,   Kind::Sensor2,   Kind::Silent,
     Kind::Band1,  Kind::Band2,  Kind::Recording, Kind::Forwarding};
+inline constexpr std::array<Kind, 2> kRaisedKinds{Kind::LoginFailed, Kind::ChainBroken};
 
 // The stable name of the kind (webhook documents, settings keys).
 QString kindKey(Kind kind);
@@ -89,6 +104,7 @@ struct ListedAlert {
     // Reminders while it stays unacknowledged.
     qint64 lastNotifiedMs = 0;
     bool escalated = false;
+    bool raised = false;  // a raised kind's: leaves the list once acknowledged
 };
 
 struct Reminder {
@@ -109,6 +125,9 @@ class Engine {
 
     // The alerts that fire or return to normal with this observation, in kind order.
     std::vector<Transition> observe(const Observation& o);
+
+    // An alert of a raised kind, at once: the transition that fires it.
+    Transition raise(Kind kind, const QDateTime& at, const base::Phrase& valueText);
 
     // Active or unacknowledged alerts, oldest first.
     const std::vector<ListedAlert>& listed() const { return listed_; }

@@ -157,6 +157,7 @@ bool OutputDialog::savePdf(const QString& file) {
     if (path.isEmpty()) return false;
     QString error;
     const bool ok = saveChartPdf(path, shown_.picture(), shown_.title(), &error);
+    if (ok) record::exportWritten(QStringLiteral("pdf"), path);
     setStatus(ok ? base::Tr::tr("已保存 %1").arg(path) : error);
     return ok;
 }
@@ -169,6 +170,7 @@ bool OutputDialog::savePng(const QString& file) {
     if (path.isEmpty()) return false;
     QString error;
     const bool ok = saveChartPng(path, shown_.picture(), shown_.title(), &error);
+    if (ok) record::exportWritten(QStringLiteral("png"), path);
     setStatus(ok ? base::Tr::tr("已保存 %1").arg(path) : error);
     return ok;
 }
@@ -254,7 +256,10 @@ void OutputDialog::onExportDone(bool ok, qint64 rows, const base::Phrase& error,
     worker_.reset();  // it has nothing left to do but end
     exportButton_->setEnabled(true);
     cancelButton_->setEnabled(false);
-    if (ok) progress_->setValue(100);
+    if (ok) {
+        progress_->setValue(100);
+        record::exportWritten(QStringLiteral("csv"), file);
+    }
     setStatus(ok ? base::Tr::tr("已导出 %1 条记录到 %2").arg(rows).arg(file)
                  : error.text(base::Lang::Shown));
     emit exportFinished(ok);

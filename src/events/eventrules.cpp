@@ -38,6 +38,7 @@ QString eventKindCaption(const QString& kind) {
     if (kind == eventkind::kRun) return base::Tr::tr("试验");
     if (kind == eventkind::kLink) return base::Tr::tr("通讯");
     if (kind == eventkind::kRecorder) return base::Tr::tr("记录");
+    if (kind == eventkind::kAudit) return base::Tr::tr("审计");
     return kind;
 }
 

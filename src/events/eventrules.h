@@ -29,6 +29,8 @@ inline const QString kLink = QStringLiteral("link");
 inline const QString kRecorder = QStringLiteral("recorder");
 // Alerts firing, returning to normal, acknowledged, and each attempt to notify someone.
 inline const QString kAlert = QStringLiteral("alert");
+// Logins, accounts, access control switched, exports, the program's start and end, clock jumps.
+inline const QString kAudit = QStringLiteral("audit");
 }  // namespace eventkind
 
 // The kinds in the order the log window lists them, and the word the operator reads for each.

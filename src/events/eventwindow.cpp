@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "base/tr.h"
+#include "store/exportfile.h"
 #include "ui/accessible.h"
 #include "ui/filedialog.h"
 #include "ui/keys.h"
@@ -147,6 +148,7 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
                 if (ticket != pendingExport_) return;
                 pendingExport_ = 0;
                 export_->setEnabled(true);
+                if (count >= 0) record::exportWritten(QStringLiteral("events"), exportFile_);
                 status_->setText(
                     count < 0 ? base::Tr::tr("导出失败：%1").arg(error.text(base::Lang::Shown))
                               : base::Tr::tr("已导出 %1 条").arg(count));
@@ -224,6 +226,7 @@ void EventWindow::chooseExportFile() {
 void EventWindow::exportTo(const QString& file) {
     export_->setEnabled(false);
     status_->setText(base::Tr::tr("导出中…"));
+    exportFile_ = file;
     pendingExport_ = log_.exportCsv(file, filter());
 }
 

@@ -62,6 +62,7 @@ class EventWindow : public QWidget {
     QLabel* status_ = nullptr;
     quint64 pendingLoad_ = 0;
     quint64 pendingExport_ = 0;
+    QString exportFile_;  // the file of the export under way
     QVector<record::EventEntry> arrivedWhileLoading_;
 };
 

@@ -265,6 +265,11 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
                            &OverviewWindow::deleteChamber);
     QPushButton* exit =
         button(QT_TRANSLATE_NOOP("velmars", "退出"), "OverviewExit", &OverviewWindow::requestExit);
+    auto* access = new QPushButton(base::Tr::tr("访问控制"), this);
+    access->setObjectName(QStringLiteral("OverviewAccess"));
+    access->setAccessibleName(access->text());
+    auth::guard(access, auth::Action::AccessControlSettings);
+    connect(access, &QPushButton::clicked, this, &OverviewWindow::accessRequested);
     // The chambers' list is the PC's configuration (ports, addresses, the line's timing).
     for (QPushButton* b : {add, editButton_, deleteButton_})
         auth::guard(b, auth::Action::ConfigurationWrite);
@@ -274,6 +279,7 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
     row->addWidget(editButton_);
     row->addWidget(deleteButton_);
     row->addStretch(1);
+    row->addWidget(access);
     row->addWidget(exit);
     alerts_ = new QTableWidget(0, 5, this);
     alerts_->setObjectName(QStringLiteral("OverviewAlertList"));

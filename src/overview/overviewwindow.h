@@ -121,6 +121,8 @@ class OverviewWindow : public QWidget {
     void allowClose() { closing_ = true; }
 
   signals:
+    // "访问控制": the administration of accounts and access control.
+    void accessRequested();
     void openRequested(int index);
     void added(const overview::ChamberConf& conf);
     void changed(int index, const overview::ChamberConf& conf);

@@ -8,11 +8,13 @@
 #include <iostream>
 
 #include "access/accesswindows.h"
+#include "access/adminwindow.h"
 #include "access/guard.h"
 #include "access/sessionkeeper.h"
 #include "alert/alerter.h"
 #include "chamber/chamber.h"
 #include "chamber/teardown.h"
+#include "events/eventlog.h"
 #include "events/eventrules.h"
 #include "forward/status.h"
 #include "overview/overviewwindow.h"
@@ -22,6 +24,7 @@
 #include "shell/shellos.h"
 #include "shell/splashwindow.h"
 #include "sim/server.h"
+#include "store/exportfile.h"
 #include "store/recorder.h"
 
 namespace shell {
@@ -52,6 +55,7 @@ class FastClock : public record::Clock {
 }  // namespace
 
 void addEventTexts() {
+    record::addEventTexts(&auth::auditText);
     record::addEventTexts(&alert::eventText);
     record::addEventTexts(&record::forward::eventText);
 }
@@ -79,6 +83,7 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
 }
 
 Application::~Application() {
+    record::setExportWatcher(nullptr);
     // A chamber deleted just before leaving still writes its last; its threads are waited for.
     for (const QPointer<chamber::Teardown>& t : std::as_const(teardowns_))
         delete t.data();
@@ -177,7 +182,68 @@ void Application::startAccess() {
     guard_ = std::make_unique<auth::Guard>();
     keeper_ = std::make_unique<auth::SessionKeeper>(userStorePath(), monoMs_);
     doorman_ = std::make_unique<auth::Doorman>(*keeper_, *guard_);
+    // The user store's rows (logins, failures, locks, accounts, switching) go into every
+    // chamber's log; each failed login raises an alert.
+    connect(keeper_.get(), &auth::SessionKeeper::audited, this, [this](const auth::AccessEvent& e) {
+        audit(auth::auditCode(e), auth::auditArgs(e));
+        QString account;
+        if (auth::isFailedLogin(e, &account))
+            for (const auto& c : chambers_)
+                if (alert::Alerter* a = c->alerter()) a->raise(alert::Kind::LoginFailed, {account});
+    });
+    connect(keeper_.get(), &auth::SessionKeeper::changed, this, &Application::noteStart);
+    record::setExportWatcher([this](const QString& what, const QString& path) {
+        if (auditing())
+            audit(QString::fromLatin1(auth::kExported), {keeper_->view().userId, what, path});
+    });
+    clockMono_.start();
+    clockWatch_.feed(QDateTime::currentMSecsSinceEpoch(), clockMono_.elapsed());
+    clockTimer_.setInterval(auth::ClockWatch::kCheckMs);
+    connect(&clockTimer_, &QTimer::timeout, this, &Application::checkClock);
+    clockTimer_.start();
     keeper_->open();
+}
+
+bool Application::auditing() const {
+    return keeper_ && keeper_->view().standing.controlled;
+}
+
+void Application::audit(const QString& code, const QStringList& args) {
+    const record::EventEntry e =
+        record::codedEntry(QString::fromLatin1(auth::kAuditKind), code, args);
+    for (const auto& c : chambers_)
+        if (record::EventLog* log = c->eventLog()) log->log(e);
+}
+
+void Application::noteStart() {
+    if (startNoted_ || !keeper_ || !keeper_->view().opened || chambers_.empty() ||
+        !chambers_.front()->eventLog())
+        return;
+    startNoted_ = true;
+    if (auditing()) audit(QString::fromLatin1(auth::kProgramStarted), {});
+}
+
+void Application::checkClock() {
+    const qint64 wall = QDateTime::currentMSecsSinceEpoch();
+    const auto jump = clockWatch_.feed(wall, clockMono_.elapsed());
+    if (jump && auditing())
+        audit(
+            QString::fromLatin1(auth::kClockJumped),
+            {QString::number(wall - *jump), QString::number(wall), QString::number(*jump / 1000)});
+}
+
+void Application::openAdmin() {
+    if (!keeper_) return;
+    if (!admin_) {
+        QWidget* over = mainWindow() && mainWindow()->isVisible()
+                            ? static_cast<QWidget*>(mainWindow())
+                            : overview_.get();
+        admin_ = new auth::AdminWindow(*keeper_, over);
+        admin_->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    admin_->show();
+    admin_->raise();
+    admin_->activateWindow();
 }
 
 bool Application::start() {
@@ -241,6 +307,7 @@ void Application::showMainWindow() {
     chamber.open();
     main_ = std::make_unique<MainWindow>(chamber);
     main_->setExitAction([this] { leave(); });
+    main_->setAccessAction([this] { openAdmin(); });
     if (!options_.profile.isEmpty())
         main_->setWindowTitle(main_->windowTitle() + QStringLiteral("— ") + options_.profile);
     main_->fitToScreen();
@@ -248,6 +315,7 @@ void Application::showMainWindow() {
     doorman_->addWindow(main_.get());
     main_->load();
     chamber.start();
+    noteStart();
     if (options_.connect) main_->openPort();
     emit mainWindowShown();
 }
@@ -266,12 +334,15 @@ void Application::showOverview() {
             &Application::setTurnaround);
     connect(overview_.get(), &overview::OverviewWindow::openRequested, this,
             &Application::showChamberWindow);
+    connect(overview_.get(), &overview::OverviewWindow::accessRequested, this,
+            &Application::openAdmin);
     connect(overview_.get(), &overview::OverviewWindow::added, this, &Application::addChamber);
     connect(overview_.get(), &overview::OverviewWindow::changed, this, &Application::changeChamber);
     connect(overview_.get(), &overview::OverviewWindow::removed, this, &Application::removeChamber);
     updateOverview();
     overview_->show();
     doorman_->addWindow(overview_.get());
+    noteStart();
     emit overviewShown();
 }
 
@@ -291,6 +362,7 @@ void Application::showChamberWindow(int i) {
     if (!w) {
         w = std::make_unique<MainWindow>(chamber);
         w->setWindowTitle(w->windowTitle() + QStringLiteral("— ") + chamber.name());
+        w->setAccessAction([this] { openAdmin(); });
         // Leaving the chamber's window goes back to the overview; the chamber records on.
         w->setReturnAction([this, c = &chamber] {
             // Its line's other chambers share the time it had.
@@ -414,6 +486,7 @@ void Application::leaveAll() {
 }
 
 void Application::leave() {
+    if (auditing()) audit(QString::fromLatin1(auth::kProgramEnded), {});
     emit exited();
     QCoreApplication::exit(0);
 }

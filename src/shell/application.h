@@ -2,13 +2,17 @@
 // The running program: the simulated instrument when asked for, the chambers it serves, the
 // start-up window and the main window, put together in the order the program starts.
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <functional>
 #include <map>
 #include <memory>
 #include <vector>
 
+#include "access/adminwindow.h"
+#include "access/audit.h"
 #include "chamber/chamber.h"
 #include "link/modbusrtu.h"
 #include "shell/cmdline.h"
@@ -75,6 +79,9 @@ class Application : public QObject {
     // The session and the login's windows; made by start().
     auth::SessionKeeper* sessionKeeper() const { return keeper_.get(); }
     auth::Doorman* doorman() const { return doorman_.get(); }
+    // The administration window ("访问控制"), opened over the window in front; null until then.
+    void openAdmin();
+    auth::AdminWindow* adminWindow() const { return admin_.data(); }
 
     // The default database file: Rdatabj.db, or Rdatabj-PROFILE.db for a profile, in the
     // platform's application-data folder.
@@ -94,6 +101,13 @@ class Application : public QObject {
     void showMainWindow();
     // Opens the user store off the UI thread and puts the guard over the windows' controls.
     void startAccess();
+    // With access control on: an audit row in every chamber's event log.
+    bool auditing() const;
+    void audit(const QString& code, const QStringList& args);
+    // The program's start, once both the user store and the chambers' logs are open.
+    void noteStart();
+    // Compares the wall clock with the monotonic one (every ClockWatch::kCheckMs).
+    void checkClock();
     void showOverview();
     void updateOverview();
     void addChamber(const overview::ChamberConf& conf);
@@ -121,6 +135,11 @@ class Application : public QObject {
     std::unique_ptr<auth::Guard> guard_;
     std::unique_ptr<auth::SessionKeeper> keeper_;
     std::unique_ptr<auth::Doorman> doorman_;
+    QPointer<auth::AdminWindow> admin_;
+    bool startNoted_ = false;
+    auth::ClockWatch clockWatch_;
+    QElapsedTimer clockMono_;
+    QTimer clockTimer_;
     // Each is declared before what uses it, so that it ends after.
     std::unique_ptr<sim::SimServer> sim_;
     comm::PortMap ports_;

@@ -300,7 +300,13 @@ QWidget* MainWindow::buildNavigation() {
     lay->addWidget(configButton_, 0, 0);
     lay->addWidget(programButton_, 0, 1);
     lay->addWidget(eventLogButton_, 0, 2);
+    auto* access = ui::commandButton(base::Tr::tr("访问控制"), QStringLiteral("AccessButton"));
+    auth::guard(access, auth::Action::AccessControlSettings);
+    connect(access, &QPushButton::clicked, this, [this] {
+        if (accessAction_) accessAction_();
+    });
     lay->addWidget(runButton_, 1, 0);
+    lay->addWidget(access, 1, 1);
     lay->addWidget(exitButton_, 1, 2);
     connect(eventLogButton_, &QPushButton::clicked, this, &MainWindow::openEventLog);
     connect(runButton_, &QPushButton::clicked, this, &MainWindow::openRunWindow);

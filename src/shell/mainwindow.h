@@ -76,6 +76,8 @@ class MainWindow : public QMainWindow {
 
     // Called once the Exit path has closed everything (the application quits there).
     void setExitAction(std::function<void()> action) { exitAction_ = std::move(action); }
+    // "访问控制": opens the administration of accounts and access control.
+    void setAccessAction(std::function<void()> action) { accessAction_ = std::move(action); }
     // A chamber's window among several: "退出", Esc and the close box hide it and call this
     // instead of leaving; the chamber goes on recording.
     void setReturnAction(std::function<void()> action) { returnAction_ = std::move(action); }
@@ -107,6 +109,7 @@ class MainWindow : public QMainWindow {
     bool blockClose_ = false;
     bool exited_ = false;
     std::function<void()> exitAction_;
+    std::function<void()> accessAction_;
     std::function<void()> returnAction_;
 
     QComboBox* portList_ = nullptr;  // port number

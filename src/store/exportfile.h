@@ -23,4 +23,10 @@ struct ExportOutcome {
 ExportOutcome exportTo(const QString& path,
                        const std::function<std::optional<qint64>(QIODevice&, QString*)>& write);
 
+// The windows tell of every file they exported (what: "csv", "events", "pdf", "png"), on the UI
+// thread, to whoever watches (the audit trail); nothing while nobody does.
+using ExportWatcher = std::function<void(const QString& what, const QString& path)>;
+void setExportWatcher(ExportWatcher watcher);
+void exportWritten(const QString& what, const QString& path);
+
 }  // namespace record

@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 #include <functional>
 
+#include "access/audit.h"
 #include "access/session.h"
 #include "access/userstore.h"
 
@@ -326,4 +327,61 @@ TEST(AccessStore, FilesNotOursAreLeftAsTheyAre) {
             << c.name;
         QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
+}
+
+TEST(AccessAudit, ClockJumpsBeyondAMinuteEitherWay) {
+    // Readings of (wall, monotonic) after a first one at (1'000'000, 0): the jump told, if any.
+    const struct {
+        const char* name;
+        qint64 wall, mono;
+        std::optional<qint64> jump;
+    } cases[] = {
+        {"both run alike", 1'010'000, 10'000, std::nullopt},
+        {"59 s ahead", 1'079'000, 20'000, std::nullopt},
+        {"one minute exactly", 1'139'000, 20'000, std::nullopt},
+        {"a minute and 1 ms ahead", 1'199'001, 20'000, 60'001},
+        {"set back an hour", 1'199'001 - 3'590'000, 30'000, -3'600'000},
+        {"the monotonic clock ran, the wall stood", 1'199'001 - 3'590'000, 100'000, -70'000},
+    };
+    ClockWatch watch;
+    EXPECT_EQ(watch.feed(1'000'000, 0), std::nullopt);
+    for (const auto& c : cases)
+        EXPECT_EQ(watch.feed(c.wall, c.mono), c.jump) << c.name;
+}
+
+TEST(AccessAudit, StoreRowsBecomeEventValuesWithoutWhatWasTyped) {
+    QTemporaryDir dir;
+    UserStore store(dir.filePath(QStringLiteral("u.db")), QStringLiteral("audit"),
+                    HashCost::minimum());
+    ASSERT_EQ(store.open(/*create=*/true), StoreState::Ready);
+    ASSERT_EQ(store.createFirstAdmin(QStringLiteral("admin"), QStringLiteral("甲"),
+                                     QStringLiteral("adminpass1")),
+              Outcome::Done);
+    const qint64 seen = store.lastEventSeq();
+    store.authenticate(QStringLiteral("admin"), QStringLiteral("typo-pass"));
+    store.authenticate(QStringLiteral("secretpass1"), QStringLiteral("x"));  // in the user field
+    ASSERT_EQ(store.setIdleLockMinutes(QStringLiteral("admin"), 5), Outcome::Done);
+    const QList<AccessEvent> rows = store.eventsAfter(seen);
+    ASSERT_EQ(rows.size(), 3);
+    const struct {
+        const char* code;
+        QStringList args;
+        const char* text;
+        bool failed;
+    } expected[] = {
+        {"user.login.failed", {"", "admin"}, "登录失败：admin", true},
+        {"user.login.failed", {""}, "登录失败：未知用户", true},
+        {"user.setting.changed",
+         {"admin", "idle_lock_minutes", "", "5"},
+         "admin 修改设置 空闲锁定（分钟）： → 5",
+         false},
+    };
+    for (int i = 0; i < rows.size(); ++i) {
+        EXPECT_EQ(auditCode(rows[i]), QLatin1String(expected[i].code));
+        EXPECT_EQ(auditArgs(rows[i]), expected[i].args);
+        EXPECT_EQ(auditText(auditCode(rows[i]), auditArgs(rows[i]), base::Lang::Stored),
+                  QString::fromUtf8(expected[i].text));
+        EXPECT_EQ(isFailedLogin(rows[i]), expected[i].failed);
+    }
+    EXPECT_EQ(auditText(QStringLiteral("alert.fired"), {}, base::Lang::Stored), std::nullopt);
 }

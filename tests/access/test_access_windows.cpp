@@ -37,7 +37,7 @@ struct WriteLog {
 struct Guarded {
     const char* name;
     const char* deniedToOperator;  // the tooltip an operator sees; null: allowed
-    bool windowSaysOn = true;      // enabled by its window (no alert: nothing to acknowledge)
+    bool windowSaysOn = true;      // enabled by its window (the failed logins raise alerts)
 };
 constexpr Guarded kMainControls[] = {
     {"Text1_0", nullptr},
@@ -48,7 +48,7 @@ constexpr Guarded kMainControls[] = {
     {"Alm111_0", nullptr},
     {"Alm111_5", nullptr},
     {"Command14", nullptr},
-    {"AlertAcknowledge", nullptr, false},
+    {"AlertAcknowledge", nullptr, true},
     {"AlertComment", nullptr},
     {"AlertSettingsButton", "需要管理员权限"},
     {"Combo1", "需要主管权限"},

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "alert/alerter.h"
 #include "chamber/chamber.h"
+#include "events/eventlog.h"
 #include "sim/server.h"
 #include "store/databaselock.h"
 #include "store/recorder.h"
@@ -128,3 +132,55 @@ TEST(ChambersOnOneLine, EachRecordsOnlyItsOwnInstrument) {
 }
 
 }  // namespace
+
+TEST(ChamberChains, AnEventRowChangedOutsideRaisesAnAlertAtTheStart) {
+    QTemporaryDir dir;
+    record::SystemClock clock;
+    const QString db = dir.filePath(QStringLiteral("Rdatabj.db"));
+    const QString ini = dir.filePath(QStringLiteral("velmars.ini"));
+    const auto chamberOn = [&] {
+        chamber::Setup setup;
+        setup.dbPath = db;
+        setup.clock = &clock;
+        setup.settings = [ini] { return std::make_unique<QSettings>(ini, QSettings::IniFormat); };
+        auto c = std::make_unique<chamber::Chamber>(std::move(setup));
+        c->open();
+        c->start();
+        return c;
+    };
+    const auto brokenChainAlerts = [](const chamber::Chamber& c) {
+        QStringList out;
+        for (const alert::ListedAlert& a : c.alerter()->listed())
+            if (a.kind == alert::Kind::ChainBroken) out << a.valueText.text(base::Lang::Stored);
+        return out;
+    };
+    {
+        auto c = chamberOn();
+        bool checked = false;
+        QObject::connect(c->eventLog(), &record::EventLog::chainsChecked,
+                         [&](const record::ChainReport&) { checked = true; });
+        for (int i = 0; i < 3; ++i)
+            c->eventLog()->log(record::codedEntry(record::eventkind::kRun,
+                                                  QStringLiteral("run.started"),
+                                                  {QStringLiteral("run %1").arg(i)}));
+        ASSERT_TRUE(
+            QTest::qWaitFor([&] { return checked && c->eventLog()->storedCount() >= 3; }, 30000));
+        EXPECT_TRUE(brokenChainAlerts(*c).isEmpty());  // intact at the start: nothing raised
+    }
+    {
+        auto sql = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("tamper"));
+        sql.setDatabaseName(db);
+        ASSERT_TRUE(sql.open());
+        QSqlQuery q(sql);
+        ASSERT_TRUE(q.exec(QStringLiteral(
+            "UPDATE events SET args = '[\"run X\"]' WHERE id = (SELECT min(id) + 1 FROM events)")));
+        ASSERT_EQ(q.numRowsAffected(), 1);
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("tamper"));
+    auto c = chamberOn();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !brokenChainAlerts(*c).isEmpty(); }, 30000));
+    const QStringList alerts = brokenChainAlerts(*c);
+    ASSERT_EQ(alerts.size(), 1);
+    EXPECT_TRUE(alerts.first().startsWith(QStringLiteral("事件记录第 ")))
+        << alerts.first().toStdString();
+}

@@ -1,0 +1,51 @@
+#pragma once
+// What the session, the accounts and the program itself put into every chamber's event log: the
+// user store's own rows as codes with values ("user.login", "user.account.created", ...), the
+// program's start and end, exports, and a jump of the PC's clock. Pure logic.
+
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+#include "access/userstore.h"
+#include "base/tr.h"
+
+namespace auth {
+
+// The event log's kind of these rows.
+inline constexpr char kAuditKind[] = "audit";  // as the event log names it
+
+// The program's own rows: [] for start and end; [what, file] for an export ("csv", "events",
+// "pdf", "png"); [wall clock before, after (ms UTC), the jump in seconds] for the clock.
+inline constexpr char kProgramStarted[] = "audit.started";
+inline constexpr char kProgramEnded[] = "audit.ended";
+inline constexpr char kExported[] = "audit.exported";
+inline constexpr char kClockJumped[] = "audit.clock";
+
+// A row of the user store as the event log keeps it: its code under "user.", and who did it
+// followed by the row's values. No password is ever among them.
+QString auditCode(const AccessEvent& e);
+QStringList auditArgs(const AccessEvent& e);
+// Whether the row is a failed login (each raises an alert); the account named, empty for an
+// unknown user id (what was typed may be a password and is not kept).
+bool isFailedLogin(const AccessEvent& e, QString* account = nullptr);
+
+// The line of an audit code in the language; nullopt for another code.
+std::optional<QString> auditText(const QString& code, const QStringList& args, base::Lang lang);
+
+// Watches the wall clock against the monotonic one: fed a reading of both now and then, it tells
+// when the wall clock moved more than kJumpMs further (or less) than the time that passed.
+class ClockWatch {
+  public:
+    static constexpr qint64 kJumpMs = 60'000;
+    static constexpr int kCheckMs = 10'000;  // how often the program looks
+
+    // The jump since the last reading (wall minus monotonic, ms) when beyond kJumpMs either way.
+    std::optional<qint64> feed(qint64 wallMs, qint64 monoMs);
+
+  private:
+    std::optional<qint64> wall_;
+    qint64 mono_ = 0;
+};
+
+}  // namespace auth

@@ -1,0 +1,273 @@
+// The administration window end to end: the program on the simulated instrument with no user
+// store, the first administrator made in the window, an operator added, reset, disabled, enabled
+// and unlocked there; the chamber's own event log read back for the audit rows and their values;
+// a failed login raising an alert; the values covered until someone logs in.
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLineEdit>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "../e2e/e2e_support.h"
+#include "access/accesswindows.h"
+#include "access/adminwindow.h"
+#include "access/sessionkeeper.h"
+#include "access/userstore.h"
+#include "alert/alerter.h"
+#include "events/eventlog.h"
+#include "events/eventwindow.h"
+#include "shell/accesscommand.h"
+
+using namespace e2e;
+
+namespace {
+
+void fill(QWidget* root, std::initializer_list<std::pair<const char*, QString>> entries,
+          const char* button) {
+    for (const auto& [name, text] : entries) {
+        auto* e = control<QLineEdit>(root, QLatin1String(name));
+        QVERIFY2(e, name);
+        e->setText(text);
+    }
+    click(root, QLatin1String(button));
+}
+
+bool logIn(auth::Doorman& door, const QString& user, const QString& password) {
+    if (!runUntil([&] { return door.loginDialog() != nullptr; }, 10000)) return false;
+    fill(door.loginDialog(), {{"LoginUser", user}, {"LoginPassword", password}}, "LoginButton");
+    return runUntil([&] { return door.loginDialog() == nullptr; }, 20000);
+}
+
+int rowOf(QTableWidget* t, const QString& user) {
+    for (int r = 0; r < t->rowCount(); ++r)
+        if (t->item(r, 0) && t->item(r, 0)->text() == user) return r;
+    return -1;
+}
+
+// The account's cells in the window's list; empty while it is not listed.
+QStringList row(QTableWidget* t, const QString& user) {
+    const int r = rowOf(t, user);
+    if (r < 0) return {};
+    return {t->item(r, 1)->text(), t->item(r, 2)->text(), t->item(r, 3)->text()};
+}
+
+bool covered(QWidget* w) {
+    auto* curtain = w->findChild<QWidget*>("LoginCurtain");
+    return curtain && curtain->isVisible();
+}
+
+}  // namespace
+
+class AccessAdmin : public QObject {
+    Q_OBJECT
+  private slots:
+    void administrationEndToEnd();
+    void startAndEndRecordedOnlyWithAccessControl_data();
+    void startAndEndRecordedOnlyWithAccessControl();
+};
+
+void AccessAdmin::administrationEndToEnd() {
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    const QString storePath = shell::userStorePath();
+    SimLine line;
+    line.holdProcess(300, 600);
+    QString why;
+    if (!line.start(&why)) QFAIL(qPrintable(QStringLiteral("no pseudo-terminal: ") + why));
+    shell::Options options = Program::onDevice(line.device());
+    options.connect = true;
+    options.db = data.filePath("Rdatabj.db");
+    shell::Application app(options);
+    QVERIFY(app.startWithoutSplash());
+    shell::MainWindow* w = app.mainWindow();
+    auth::Doorman& door = *app.doorman();
+    auth::SessionKeeper& keeper = *app.sessionKeeper();
+
+    // Access control off: the values show; anyone opens the window, which asks for the first
+    // administrator.
+    QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "D_3W_0"), QString("300"), 5000);
+    QVERIFY(keeper.view().opened && !covered(w));
+    click(w, "AccessButton");
+    QTRY_VERIFY(app.adminWindow() && app.adminWindow()->isVisible());
+    QWidget* admin = app.adminWindow();
+    QVERIFY(control<QGroupBox>(admin, "FirstAdminBox")->isVisible());
+    QVERIFY(!control<QGroupBox>(admin, "AdminBox")->isVisible());
+    fill(admin,
+         {{"FirstUser", "admin"},
+          {"FirstName", "管理员甲"},
+          {"FirstPassword", "adminpass1"},
+          {"FirstRepeat", "adminpass1"}},
+         "FirstAdminButton");
+
+    // On: nobody logged in yet, so the main window shows no values, and polling goes on.
+    QTRY_VERIFY_WITH_TIMEOUT(keeper.view().standing.controlled, 20000);
+    QTRY_VERIFY(covered(w));
+    auto* curtain = w->findChild<QWidget*>("LoginCurtain");
+    QCOMPARE(curtain->geometry(), w->centralWidget()->rect());
+    line.server().setHoldingRegister(1, 310);
+    QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "D_4W_0"), QString("310"), 5000);
+    QVERIFY(covered(w));
+    QVERIFY(logIn(door, "admin", "adminpass1"));
+    QVERIFY(!covered(w));
+
+    // An operator added, reset, disabled, enabled again; each shows in the list.
+    auto* table = control<QTableWidget>(admin, "AdminAccounts");
+    QTRY_VERIFY(control<QGroupBox>(admin, "AdminBox")->isVisible());
+    QTRY_COMPARE(table->rowCount(), 1);
+    control<QComboBox>(admin, "AddRole")->setCurrentIndex(1);
+    fill(admin,
+         {{"AddUser", "op"},
+          {"AddName", "操作员乙"},
+          {"AddPassword", "operpass1"},
+          {"AddRepeat", "operpass1"}},
+         "AddAccountButton");
+    QTRY_COMPARE_WITH_TIMEOUT(row(table, "op"), QStringList({"操作员乙", "操作员", "须修改密码"}),
+                              20000);
+    table->selectRow(rowOf(table, "op"));
+    const auto act = [&](const char* button, const QString& state,
+                         std::initializer_list<std::pair<const char*, QString>> entries = {}) {
+        fill(admin, entries, button);
+        QTRY_COMPARE_WITH_TIMEOUT(row(table, "op").value(2), state, 20000);
+        QTRY_VERIFY(control<QWidget>(admin, "AddAccountButton")->isEnabled());
+    };
+    act("ResetButton", "须修改密码",
+        {{"ResetPassword", "operpass2"}, {"ResetRepeat", "operpass2"}});
+    act("DisableButton", "已停用");
+    act("DisableButton", "须修改密码");  // "启用" now
+    // Five wrong passwords elsewhere on the PC lock it; the window unlocks it.
+    {
+        auth::UserStore other(storePath, "other", auth::HashCost::minimum());
+        QCOMPARE(other.open(false), auth::StoreState::Ready);
+        for (int i = 0; i < auth::UserStore::kLockAfter; ++i)
+            other.authenticate("op", "wrongpass");
+    }
+    click(admin, "AdminClose");
+    QTRY_VERIFY(!app.adminWindow());  // closed for good: opened anew, it reads the store again
+    click(w, "AccessButton");
+    admin = app.adminWindow();
+    table = control<QTableWidget>(admin, "AdminAccounts");
+    QTRY_COMPARE_WITH_TIMEOUT(row(table, "op").value(2), QString("已锁定"), 10000);
+    table->selectRow(rowOf(table, "op"));
+    act("UnlockAccountButton", "须修改密码");
+    // An export from the event window is recorded with the file.
+    const QString csv = data.filePath("events.csv");
+    w->openEventLog();
+    auto* events = qobject_cast<shell::EventWindow*>(w->eventWindow());
+    QVERIFY(events);
+    events->exportTo(csv);
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(csv), 10000);
+    click(events, "EventReturn");
+    QTRY_VERIFY(w->isVisible());
+
+    // Logged out, the values are covered again; each failed login raises an alert (the five
+    // elsewhere too, once the program heard of them).
+    alert::Alerter* alerter = app.chamber().alerter();
+    const auto loginAlerts = [&] {
+        QStringList out;
+        for (const alert::ListedAlert& a : alerter->listed())
+            if (a.kind == alert::Kind::LoginFailed) out << a.valueText.text(base::Lang::Stored);
+        return out;
+    };
+    QCOMPARE(loginAlerts(), QStringList(auth::UserStore::kLockAfter, "账户 op"));
+    click(w, "LogoutButton");
+    QTRY_VERIFY(covered(w));
+    QTRY_VERIFY_WITH_TIMEOUT(door.loginDialog(), 5000);
+    fill(door.loginDialog(), {{"LoginUser", "op"}, {"LoginPassword", "notmine1"}}, "LoginButton");
+    QTRY_COMPARE_WITH_TIMEOUT(loginAlerts().size(), auth::UserStore::kLockAfter + 1, 20000);
+
+    // The chamber's own log holds each step with its values, who did it first; no password.
+    record::EventLog& log = *app.chamber().eventLog();
+    record::EventFilter audit;
+    audit.kinds = {"audit"};
+    audit.newestFirst = false;
+    const struct {
+        const char* code;
+        QStringList args;
+        QString text;
+    } expected[] = {
+        {"user.account.created",
+         {"admin", "admin", "管理员甲", "administrator"},
+         "admin 创建账户 admin（管理员甲，管理员）"},
+        {"user.access.switched", {"admin", "1"}, "admin 开启访问控制"},
+        {"user.login", {"admin"}, "admin 登录"},
+        {"user.account.created",
+         {"admin", "op", "操作员乙", "operator"},
+         "admin 创建账户 op（操作员乙，操作员）"},
+        {"user.account.reset", {"admin", "op"}, "admin 重置账户 op 的密码"},
+        {"user.account.disabled", {"admin", "op"}, "admin 停用账户 op"},
+        {"user.account.enabled", {"admin", "op"}, "admin 启用账户 op"},
+        {"user.account.locked", {"", "op"}, "账户 op 连续登录失败，已锁定"},
+        {"user.account.unlocked", {"admin", "op"}, "admin 解锁账户 op"},
+        {"audit.exported", {"admin", "events", csv}, "admin 导出 事件记录 CSV：" + csv},
+        {"user.logout", {"admin"}, "admin 注销"},
+        {"user.login.failed", {"", "op"}, "登录失败：op"},
+    };
+    QVector<record::EventEntry> rows;
+    const auto inOrder = [&] {
+        qsizetype next = 0;
+        for (const record::EventEntry& e : std::as_const(rows))
+            if (next < qsizetype(std::size(expected)) && e.code == expected[next].code &&
+                e.args == expected[next].args && e.text == expected[next].text)
+                ++next;
+        return next;
+    };
+    QObject::connect(&log, &record::EventLog::rowsLoaded, this,
+                     [&](quint64, const QVector<record::EventEntry>& r) { rows = r; });
+    QVERIFY(runUntil(
+        [&] {
+            log.requestRows(audit);
+            runFor(100);
+            return inOrder() == qsizetype(std::size(expected));
+        },
+        20000));
+    for (const record::EventEntry& e : std::as_const(rows))
+        QVERIFY2(!(e.text + e.args.join(u' ')).contains("pass"), qPrintable(e.text));
+    QCOMPARE(record::eventText(rows.first(), base::Lang::Stored), rows.first().text);
+    leaveProgram(w);
+}
+
+void AccessAdmin::startAndEndRecordedOnlyWithAccessControl_data() {
+    QTest::addColumn<bool>("on");
+    QTest::newRow("on") << true;
+    QTest::newRow("off") << false;
+}
+
+void AccessAdmin::startAndEndRecordedOnlyWithAccessControl() {
+    QFETCH(bool, on);
+    QTemporaryDir data;
+    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    if (on) {
+        QDir().mkpath(QFileInfo(shell::userStorePath()).path());
+        auth::UserStore store(shell::userStorePath(), "setup", auth::HashCost::minimum());
+        QCOMPARE(store.open(true), auth::StoreState::Ready);
+        QCOMPARE(store.createFirstAdmin("admin", "管理员甲", "adminpass1"), auth::Outcome::Done);
+    }
+    shell::Options options;
+    options.db = data.filePath("Rdatabj.db");
+    {
+        shell::Application app(options);
+        QVERIFY(app.startWithoutSplash());
+        QTRY_VERIFY(app.sessionKeeper()->view().opened);
+        QCOMPARE(covered(app.mainWindow()), on);
+        app.mainWindow()->exitProgram();
+    }
+    auto sql = QSqlDatabase::addDatabase("QSQLITE", "read");
+    sql.setDatabaseName(options.db);
+    QVERIFY(sql.open());
+    QSqlQuery q("SELECT code FROM events WHERE kind = 'audit' ORDER BY id", sql);
+    QStringList codes;
+    while (q.next())
+        codes << q.value(0).toString();
+    QCOMPARE(codes, on ? QStringList({"audit.started", "audit.ended"}) : QStringList());
+    sql.close();
+    sql = {};
+    QSqlDatabase::removeDatabase("read");
+}
+
+QTEST_MAIN(AccessAdmin)
+#include "test_access_admin.moc"
