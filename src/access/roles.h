@@ -5,6 +5,8 @@
 #include <QString>
 #include <optional>
 
+#include "base/tr.h"
+
 namespace auth {
 
 // Ordered: each role may do everything the ones below it may.
@@ -52,7 +54,8 @@ struct Standing {
 enum class Denial { None, StoreUnusable, NotLoggedIn, SessionLocked, RoleTooLow };
 
 Denial mayDo(const Standing& who, Action a);
-// The refusal in the operator's words (a control's tooltip); empty for None.
-QString denialText(Denial d, Action a);
+// The refusal in the operator's words (a control's tooltip), or as the event log keeps it;
+// empty for None.
+QString denialText(Denial d, Action a, base::Lang lang = base::Lang::Shown);
 
 }  // namespace auth

@@ -29,6 +29,7 @@ class SessionKeeper : public QObject {
         std::optional<Role> role;
         Standing standing;
         int idleMinutes = UserStore::kDefaultIdleMinutes;
+        QStringList reasons;  // the administrator's list of reasons for a change
     };
     using Done = std::function<void(Outcome)>;
 
@@ -48,6 +49,8 @@ class SessionKeeper : public QObject {
     void changePassword(const QString& oldPassword, const QString& newPassword, Done done);
     void unlock(const QString& password, Done done);
     void logout();
+    // The logged-in administrator's new list of reasons for a change.
+    void setReasons(const QStringList& reasons, Done done);
     // Input from the user (at most one posted a second).
     void touch();
     // Locks an idle session (the store's idle minutes).
