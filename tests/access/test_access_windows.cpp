@@ -9,6 +9,7 @@
 #include <QPushButton>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
@@ -19,8 +20,10 @@
 #include "access/guard.h"
 #include "access/sessionkeeper.h"
 #include "access/userstore.h"
+#include "events/eventwindow.h"
 #include "overview/overviewwindow.h"
 #include "shell/accesscommand.h"
+#include "shell/mainwindow.h"
 
 using namespace e2e;
 
@@ -481,6 +484,35 @@ void AccessWindows::auditTrailOfWrites() {
     db.close();
     db = QSqlDatabase();
     QSqlDatabase::removeDatabase("audit");
+
+    // The event window: the audit columns, the time with its offset, a filter of the users seen.
+    w->openEventLog();
+    auto* events = qobject_cast<shell::EventWindow*>(w->eventWindow());
+    QVERIFY(events);
+    QTableWidget* table = events->table();
+    QTRY_COMPARE_WITH_TIMEOUT(table->columnCount(), 7, 5000);
+    auto* users = control<QComboBox>(events, "EventUser");
+    QVERIFY(pick(users, "op"));
+    QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, 5000);
+    QStringList shown;
+    for (int c = 2; c < 7; ++c)
+        shown << table->item(0, c)->text();
+    QCOMPARE(shown, QStringList({"设定SV1 → 555", "op", "420", "555", "工艺变更"}));
+    QVERIFY(table->item(0, 0)->text().contains(QRegularExpression(" [+-]\\d\\d:\\d\\d$")));
+    QVERIFY(users->findText("view") > 0);
+    // Its export: the audit columns after the older ones.
+    const QString csv = data.filePath("events.csv");
+    events->exportTo(csv);
+    QTRY_VERIFY_WITH_TIMEOUT(control<QLabel>(events, "EventStatus")->text().startsWith("已导出"),
+                             5000);
+    QFile file(csv);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n");
+    QCOMPARE(lines.value(0),
+             QString("\uFEFF时间,类型,内容,寄存器,数值,状态,用户,原值,新值,变更原因,"
+                     "时间（含时区）"));
+    QVERIFY(lines.value(1).contains(",1,555,0,op,420,555,工艺变更,"));
+    QCOMPARE(lines.value(1).section(u',', -1), table->item(0, 0)->text());
 }
 
 QTEST_MAIN(AccessWindows)
