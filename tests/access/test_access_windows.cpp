@@ -37,6 +37,15 @@ struct WriteLog {
         std::lock_guard lock(mutex);
         return lines.size();
     }
+    // The simulator's options that fill this log.
+    sim::ServerOptions options() {
+        sim::ServerOptions o;
+        o.writeLog = [this](const std::string& line) {
+            std::lock_guard lock(mutex);
+            lines.push_back(line);
+        };
+        return o;
+    }
 };
 
 // The writing controls of the main window, with the role they need.
@@ -166,12 +175,7 @@ void AccessWindows::rolesLoginAndIdleLock() {
     }
 
     WriteLog writes;
-    sim::ServerOptions simOptions;
-    simOptions.writeLog = [&writes](const std::string& line) {
-        std::lock_guard lock(writes.mutex);
-        writes.lines.push_back(line);
-    };
-    SimLine line(simOptions);
+    SimLine line(writes.options());
     line.holdProcess(300, 600);
     QString why;
     if (!line.start(&why)) QFAIL(qPrintable(QStringLiteral("no pseudo-terminal: ") + why));
@@ -409,12 +413,7 @@ void AccessWindows::auditTrailOfWrites() {
         QCOMPARE(store.reasons(), QStringList({"校准", "工艺变更"}));
     }
     WriteLog writes;
-    sim::ServerOptions simOptions;
-    simOptions.writeLog = [&writes](const std::string& l) {
-        std::lock_guard lock(writes.mutex);
-        writes.lines.push_back(l);
-    };
-    SimLine line(simOptions);
+    SimLine line(writes.options());
     QString why;
     if (!line.start(&why)) QFAIL(qPrintable(QStringLiteral("no pseudo-terminal: ") + why));
     line.server().setHoldingRegister(1, 420);
