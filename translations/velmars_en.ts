@@ -3011,5 +3011,13 @@
         <source>未填写变更原因</source>
         <translation>no reason for the change given</translation>
     </message>
+    <message>
+        <source>报警通知设置已更改</source>
+        <translation>Alert notification settings changed</translation>
+    </message>
+    <message>
+        <source>报警通知设置未更改：%1</source>
+        <translation>Alert notification settings not changed: %1</translation>
+    </message>
 </context>
 </TS>

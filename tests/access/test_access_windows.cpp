@@ -20,6 +20,7 @@
 #include "access/guard.h"
 #include "access/sessionkeeper.h"
 #include "access/userstore.h"
+#include "alert/alertbar.h"
 #include "events/eventwindow.h"
 #include "overview/overviewwindow.h"
 #include "shell/accesscommand.h"
@@ -454,6 +455,13 @@ void AccessWindows::auditTrailOfWrites() {
     QTRY_VERIFY(!control<QWidget>(w, "Command12_0")->isEnabled());
     QMetaObject::invokeMethod(control<QAbstractButton>(w, "Command12_0"), "clicked");
     QCOMPARE(labelText(w, "OperatorMessage"), QString("设定SV1：“600” 需要操作员权限，未发送"));
+    // The same for a setting: the alert settings' window reached past its button refuses "确定".
+    QMetaObject::invokeMethod(control<QAbstractButton>(w, "AlertSettingsButton"), "clicked");
+    QWidget* alerts = control<alert::AlertBar>(w, "AlertBar")->settingsWindow();
+    QVERIFY(alerts);
+    click(alerts, "AlertSettingsOk");
+    QCOMPARE(labelText(alerts, "NotifyTestResult"), QString("需要管理员权限"));
+    QVERIFY(alerts->isVisible());
 
     e2e::runFor(300);
     QCOMPARE(writes.size(), std::size_t(1));
@@ -480,6 +488,12 @@ void AccessWindows::auditTrailOfWrites() {
         5000));
     QCOMPARE(rows, QStringList({QString("write|op|420|555|工艺变更|%1").arg(offset),
                                 QString("write.refused|view|555|600||%1").arg(offset)}));
+    QSqlQuery refused(db);
+    QVERIFY(refused.exec("SELECT user_id, args FROM events WHERE code = 'alert.settings.refused'"));
+    QVERIFY(refused.next());
+    QCOMPARE(refused.value(0).toString() + refused.value(1).toString(),
+             QString("view[\"需要管理员权限\"]"));
+    refused = QSqlQuery();
     db.close();
     db = QSqlDatabase();
     QSqlDatabase::removeDatabase("audit");
