@@ -3379,5 +3379,53 @@
         <source>正在处理…</source>
         <translation>Working…</translation>
     </message>
+    <message>
+        <source>变更原因列表</source>
+        <translation>Reasons for change</translation>
+    </message>
+    <message>
+        <source>上移</source>
+        <translation>Move up</translation>
+    </message>
+    <message>
+        <source>下移</source>
+        <translation>Move down</translation>
+    </message>
+    <message>
+        <source>变更原因</source>
+        <translation>Reason for change</translation>
+    </message>
+    <message>
+        <source>%1 → %2（未发送：%3）</source>
+        <translation>%1 → %2 (not sent: %3)</translation>
+    </message>
+    <message>
+        <source>,用户,原值,新值,变更原因,时间（含时区）</source>
+        <translation>,User,Old value,New value,Reason for change,Time (with UTC offset)</translation>
+    </message>
+    <message>
+        <source>用户</source>
+        <translation>User</translation>
+    </message>
+    <message>
+        <source>原值</source>
+        <translation>Old value</translation>
+    </message>
+    <message>
+        <source>新值</source>
+        <translation>New value</translation>
+    </message>
+    <message>
+        <source>未填写变更原因</source>
+        <translation>no reason for the change given</translation>
+    </message>
+    <message>
+        <source>报警通知设置已更改</source>
+        <translation>Alert notification settings changed</translation>
+    </message>
+    <message>
+        <source>报警通知设置未更改：%1</source>
+        <translation>Alert notification settings not changed: %1</translation>
+    </message>
 </context>
 </TS>

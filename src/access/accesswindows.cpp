@@ -4,8 +4,10 @@
 #include <QBoxLayout>
 #include <QEvent>
 #include <QFormLayout>
+#include <QGridLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMainWindow>
 #include <QPushButton>
 #include <QStatusBar>
@@ -188,17 +190,86 @@ void UnlockDialog::submit() {
     });
 }
 
+ReasonListDialog::ReasonListDialog(SessionKeeper& keeper, QWidget* parent)
+    : QDialog(parent), keeper_(keeper) {
+    setObjectName(QStringLiteral("ReasonListDialog"));
+    setWindowTitle(base::Tr::tr("变更原因列表"));
+    list_ = new QListWidget(this);
+    list_->setObjectName(QStringLiteral("ReasonList"));
+    list_->addItems(keeper.view().reasons);
+    entry_ = new QLineEdit(this);
+    entry_->setObjectName(QStringLiteral("ReasonEntry"));
+    auto* add = button(base::Tr::tr("添加"), "ReasonAdd", this);
+    auto* remove = button(base::Tr::tr("删除"), "ReasonRemove", this);
+    auto* up = button(base::Tr::tr("上移"), "ReasonUp", this);
+    auto* down = button(base::Tr::tr("下移"), "ReasonDown", this);
+    ok_ = button(base::Tr::tr("确定"), "ReasonListOk", this);
+    auto* cancel = button(base::Tr::tr("取消"), "ReasonListCancel", this);
+    message_ = messageLabel(this, "ReasonListMessage");
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(list_, 0, 0, 4, 1);
+    grid->addWidget(up, 0, 1);
+    grid->addWidget(down, 1, 1);
+    grid->addWidget(remove, 2, 1);
+    grid->addWidget(entry_, 4, 0);
+    grid->addWidget(add, 4, 1);
+    grid->addWidget(message_, 5, 0, 1, 2);
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(ok_);
+    row->addWidget(cancel);
+    grid->addLayout(row, 6, 0, 1, 2);
+    connect(add, &QPushButton::clicked, this, [this] {
+        const QString text = entry_->text().trimmed();
+        if (text.isEmpty() || !list_->findItems(text, Qt::MatchExactly).isEmpty()) return;
+        list_->addItem(text);
+        entry_->clear();
+    });
+    connect(entry_, &QLineEdit::returnPressed, add, &QPushButton::click);
+    connect(remove, &QPushButton::clicked, this, [this] { delete list_->currentItem(); });
+    connect(up, &QPushButton::clicked, this, [this] { move(-1); });
+    connect(down, &QPushButton::clicked, this, [this] { move(1); });
+    connect(ok_, &QPushButton::clicked, this, &ReasonListDialog::submit);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void ReasonListDialog::move(int step) {
+    const int from = list_->currentRow();
+    const int to = from + step;
+    if (from < 0 || to < 0 || to >= list_->count()) return;
+    list_->insertItem(to, list_->takeItem(from));
+    list_->setCurrentRow(to);
+}
+
+void ReasonListDialog::submit() {
+    QStringList reasons;
+    for (int i = 0; i < list_->count(); ++i)
+        reasons << list_->item(i)->text();
+    ok_->setEnabled(false);
+    keeper_.setReasons(reasons, [self = QPointer(this)](Outcome o) {
+        if (!self) return;
+        self->ok_->setEnabled(true);
+        if (o == Outcome::Done)
+            self->accept();
+        else
+            self->message_->setText(outcomeText(o));
+    });
+}
+
 UserBar::UserBar(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("UserBar"));
     label_ = new QLabel(this);
     label_->setObjectName(QStringLiteral("UserStatus"));
     logout_ = button(base::Tr::tr("注销"), "LogoutButton", this);
     login_ = button(base::Tr::tr("登录"), "LoginAgainButton", this);
+    reasons_ = button(base::Tr::tr("变更原因列表"), "ReasonsButton", this);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->addWidget(label_);
+    row->addWidget(reasons_);
     row->addWidget(logout_);
     row->addWidget(login_);
+    connect(reasons_, &QPushButton::clicked, this, &UserBar::reasonsClicked);
     connect(logout_, &QPushButton::clicked, this, &UserBar::logoutClicked);
     connect(login_, &QPushButton::clicked, this, &UserBar::loginClicked);
 }
@@ -213,6 +284,8 @@ void UserBar::show(const SessionKeeper::View& v) {
     else
         label_->setText(base::Tr::tr("未登录"));
     logout_->setVisible(v.standing.storeUsable && in);
+    reasons_->setVisible(mayDo(v.standing, Action::AccessControlSettings) == Denial::None &&
+                         v.standing.controlled);
     login_->setVisible(v.standing.storeUsable && !in);
 }
 
@@ -232,6 +305,7 @@ Doorman::~Doorman() {
     qApp->removeEventFilter(this);
     delete login_.data();
     delete unlock_.data();
+    delete reasons_.data();
 }
 
 void Doorman::addWindow(QWidget* window) {
@@ -288,6 +362,7 @@ void Doorman::cover(QWidget* window, bool on) {
 void Doorman::update() {
     const SessionKeeper::View& v = keeper_.view();
     if (!v.opened) return;
+    guard_.setUser(v.userId, v.reasons);
     guard_.setStanding(v.standing);
     windows_.removeAll(nullptr);
     const bool nobody = v.standing.controlled && (v.state == Session::State::LoggedOut ||
@@ -310,6 +385,12 @@ void Doorman::update() {
             askLogin();
         });
         connect(bar, &UserBar::loginClicked, this, &Doorman::askLogin);
+        connect(bar, &UserBar::reasonsClicked, this, [this] {
+            if (reasons_ || !host()) return;
+            reasons_ = new ReasonListDialog(keeper_, host());
+            reasons_->setAttribute(Qt::WA_DeleteOnClose);
+            reasons_->open();
+        });
         bars_ << bar;
     }
     for (const QPointer<UserBar>& b : std::as_const(bars_))

@@ -14,6 +14,7 @@
 
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
 
 namespace auth {
@@ -66,6 +67,23 @@ class UnlockDialog : public QDialog {
     QLabel* message_;
 };
 
+// "变更原因列表": the administrator's list of reasons for a change, added to, removed from and put
+// in order; stored with OK (the store checks that an administrator asks).
+class ReasonListDialog : public QDialog {
+    Q_OBJECT
+  public:
+    ReasonListDialog(SessionKeeper& keeper, QWidget* parent);
+
+  private:
+    void move(int step);
+    void submit();
+    SessionKeeper& keeper_;
+    QListWidget* list_;
+    QLineEdit* entry_;
+    QPushButton* ok_;
+    QLabel* message_;
+};
+
 // Who is logged in, with "注销" (or "登录" when nobody is); why nobody may write when the store
 // cannot be used.
 class UserBar : public QWidget {
@@ -77,11 +95,13 @@ class UserBar : public QWidget {
   signals:
     void logoutClicked();
     void loginClicked();
+    void reasonsClicked();
 
   private:
     QLabel* label_;
     QPushButton* logout_;
     QPushButton* login_;
+    QPushButton* reasons_;  // administrators only
 };
 
 // The windows show no values while access control is on and nobody is logged in (before the
@@ -119,6 +139,7 @@ class Doorman : public QObject {
     QList<QPointer<UserBar>> bars_;
     QPointer<QDialog> login_;
     QPointer<QDialog> unlock_;
+    QPointer<QDialog> reasons_;
     bool asked_ = false;  // the login was asked for once the windows came up
 };
 

@@ -39,6 +39,11 @@ bool Guard::allows(Action action) const {
     return mayDo(standing_, action) == Denial::None;
 }
 
+void Guard::setUser(const QString& userId, const QStringList& reasons) {
+    userId_ = userId;
+    reasons_ = reasons;
+}
+
 void Guard::setStanding(const Standing& standing) {
     standing_ = standing;
     entries_.removeIf([](const Entry& e) { return !e.control; });

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 
 #include "access/roles.h"
 
@@ -28,6 +29,11 @@ class Guard : public QObject {
     void setStanding(const Standing& standing);
     Standing standing() const { return standing_; }
     bool allows(Action action) const;
+    // Who is logged in and the administrator's reasons for a change, after every change of the
+    // session; what the write paths stamp and offer.
+    void setUser(const QString& userId, const QStringList& reasons);
+    QString userId() const { return userId_; }
+    QStringList reasons() const { return reasons_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
@@ -45,6 +51,8 @@ class Guard : public QObject {
     static void hold(QWidget* control);
 
     Standing standing_;
+    QString userId_;
+    QStringList reasons_;
     QList<Entry> entries_;
     bool setting_ = false;
 };

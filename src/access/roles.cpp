@@ -72,20 +72,22 @@ Denial mayDo(const Standing& who, Action a) {
     return *who.role >= lowestRole(a) ? Denial::None : Denial::RoleTooLow;
 }
 
-QString denialText(Denial d, Action a) {
+QString denialText(Denial d, Action a, base::Lang lang) {
+    using base::wording;
     switch (d) {
         case Denial::None:
             return {};
         case Denial::StoreUnusable:
-            return base::Tr::tr("用户库无法使用，任何人都不能修改");
+            return wording(QT_TRANSLATE_NOOP("velmars", "用户库无法使用，任何人都不能修改"), lang);
         case Denial::NotLoggedIn:
-            return base::Tr::tr("请先登录");
+            return wording(QT_TRANSLATE_NOOP("velmars", "请先登录"), lang);
         case Denial::SessionLocked:
-            return base::Tr::tr("会话已锁定，请输入密码解锁");
+            return wording(QT_TRANSLATE_NOOP("velmars", "会话已锁定，请输入密码解锁"), lang);
         case Denial::RoleTooLow:
             break;
     }
-    return base::Tr::tr("需要%1权限").arg(roleText(lowestRole(a)));
+    return wording(QT_TRANSLATE_NOOP("velmars", "需要%1权限"), lang)
+        .arg(wording(kRoles[static_cast<int>(lowestRole(a))].text, lang));
 }
 
 }  // namespace auth

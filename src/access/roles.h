@@ -55,7 +55,8 @@ struct Standing {
 enum class Denial { None, StoreUnusable, NotLoggedIn, SessionLocked, RoleTooLow };
 
 Denial mayDo(const Standing& who, Action a);
-// The refusal in the operator's words (a control's tooltip); empty for None.
-QString denialText(Denial d, Action a);
+// The refusal in the operator's words (a control's tooltip), or as the event log keeps it;
+// empty for None.
+QString denialText(Denial d, Action a, base::Lang lang = base::Lang::Shown);
 
 }  // namespace auth

@@ -24,6 +24,7 @@ class SessionKeeper::Worker : public QObject {
         v.standing = session.standing();
         if (store.state() == StoreState::Ready) {
             v.idleMinutes = store.idleLockMinutes();
+            v.reasons = store.reasons();
             if (!v.userId.isEmpty())
                 if (const auto a = store.account(v.userId)) v.fullName = a->fullName;
             v.hasAccounts = !store.accounts().isEmpty();
@@ -121,6 +122,11 @@ void SessionKeeper::logout() {
             return Outcome::Done;
         },
         nullptr);
+}
+
+void SessionKeeper::setReasons(const QStringList& reasons, Done done) {
+    run([reasons](Worker& w) { return w.store.setReasons(w.session.userId(), reasons); },
+        std::move(done));
 }
 
 void SessionKeeper::touch() {

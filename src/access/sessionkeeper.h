@@ -30,6 +30,7 @@ class SessionKeeper : public QObject {
         Standing standing;
         int idleMinutes = UserStore::kDefaultIdleMinutes;
         bool hasAccounts = false;  // the store holds an account (else the first is asked for)
+        QStringList reasons;  // the administrator's list of reasons for a change
     };
     using Done = std::function<void(Outcome)>;
     // What the administration window lists and edits.
@@ -68,6 +69,8 @@ class SessionKeeper : public QObject {
                           Done done);
     // Switches access control on again with an administrator's user id and password.
     void switchOn(const QString& userId, const QString& password, Done done);
+    // The logged-in administrator's new list of reasons for a change.
+    void setReasons(const QStringList& reasons, Done done);
     // Input from the user (at most one posted a second).
     void touch();
     // Locks an idle session (the store's idle minutes).

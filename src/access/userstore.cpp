@@ -600,10 +600,14 @@ Outcome UserStore::setIdleLockMinutes(const QString& by, int minutes) {
 }
 
 Outcome UserStore::setReasons(const QString& by, const QStringList& reasons) {
+    // Blank entries and repeats would only be offered as nothing or twice.
+    QStringList kept;
+    for (const QString& r : reasons)
+        if (!r.trimmed().isEmpty() && !kept.contains(r.trimmed())) kept << r.trimmed();
     return changeSetting(
         by, kReasons,
         QString::fromUtf8(
-            QJsonDocument(QJsonArray::fromStringList(reasons)).toJson(QJsonDocument::Compact)),
+            QJsonDocument(QJsonArray::fromStringList(kept)).toJson(QJsonDocument::Compact)),
         QStringLiteral("setting.changed"));
 }
 

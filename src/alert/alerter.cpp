@@ -211,6 +211,36 @@ void Alerter::log(const QString& code, const QStringList& args, std::optional<in
     ctx_.log->log(e);
 }
 
+namespace {
+
+// The settings as the audit trail keeps them: every field but the password.
+QString notifySummary(const NotifySettings& n) {
+    return QStringLiteral(
+               "server=%1; from=%2; to=%3; escalate to=%4; webhook=%5; repeat=%6; "
+               "escalate=%7; sound=%8")
+        .arg(n.mailServer, n.from, n.to.join(u','), n.escalateTo.join(u','), n.webhook)
+        .arg(n.repeatMin)
+        .arg(n.escalateMin)
+        .arg(n.sound ? 1 : 0);
+}
+
+}  // namespace
+
+void Alerter::settingsChanged(const NotifySettings& before, const NotifySettings& after,
+                              const base::Audit& audit) {
+    if (!ctx_.log) return;
+    const bool refused = !audit.refusal.isEmpty();
+    record::EventEntry e = record::codedEntry(
+        record::eventkind::kAlert,
+        refused ? QStringLiteral("alert.settings.refused") : QStringLiteral("alert.settings"),
+        refused ? QStringList{audit.refusal} : QStringList{});
+    e.user = audit.user;
+    e.reason = audit.reason;
+    e.oldValue = notifySummary(before);
+    if (!refused) e.newValue = notifySummary(after);
+    ctx_.log->log(e);
+}
+
 std::optional<QString> eventText(const QString& code, const QStringList& a, base::Lang lang) {
     using base::wording;
     const auto at = [&](qsizetype i) { return i < a.size() ? a[i] : QString(); };
@@ -244,6 +274,11 @@ std::optional<QString> eventText(const QString& code, const QStringList& a, base
     if (code == QLatin1String("alert.acknowledged"))
         return wording(QT_TRANSLATE_NOOP("velmars", "已确认：%1，说明：%2"), lang)
             .arg(title(0), wording(at(1), lang));
+    if (code == QLatin1String("alert.settings"))
+        return wording(QT_TRANSLATE_NOOP("velmars", "报警通知设置已更改"), lang);
+    if (code == QLatin1String("alert.settings.refused"))
+        return wording(QT_TRANSLATE_NOOP("velmars", "报警通知设置未更改：%1"), lang)
+            .arg(wording(at(0), lang));
     if (code == QLatin1String("alert.sent"))
         return wording(QT_TRANSLATE_NOOP("velmars", "已发送 %1"), lang).arg(where(0));
     if (code == QLatin1String("alert.sendFailed"))

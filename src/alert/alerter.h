@@ -13,6 +13,7 @@
 #include "alert/delivery.h"
 #include "alert/message.h"
 #include "alert/rules.h"
+#include "base/audit.h"
 #include "base/tr.h"
 #include "store/clock.h"
 
@@ -83,6 +84,12 @@ class Alerter : public QObject {
     void listChanged();
     void ringingChanged();
     void testDone(bool ok, const QString& text);
+
+  public:
+    // A change of the notification settings the one at the PC asked for: the event row with who,
+    // why, the settings before and after (no password); refused, the refusal and nothing else.
+    void settingsChanged(const NotifySettings& before, const NotifySettings& after,
+                         const base::Audit& audit);
 
   private:
     Observation observe() const;

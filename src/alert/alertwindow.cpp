@@ -12,6 +12,7 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include "access/reason.h"
 #include "alert/alerter.h"
 #include "alert/alertsettings.h"
 #include "base/tr.h"
@@ -233,6 +234,15 @@ void AlertWindow::accept() {
     RuleConfig rules;
     NotifySettings notify;
     if (!readOrSay(&rules, &notify)) return;
+    // Asked here as well as on the button: nothing is kept for one who may not, or without a
+    // reason while access control is on.
+    const auto audit = auth::consent(this, auth::Action::AlertSettings, windowTitle());
+    if (!audit) return;
+    alerter_.settingsChanged(before_, notify, *audit);
+    if (!audit->refusal.isEmpty()) {
+        result_->setText(base::wording(audit->refusal, base::Lang::Shown));
+        return;
+    }
     alerter_.setRules(rules);
     alerter_.setNotify(notify);
     if (save_) save_(rules, notify);

@@ -54,6 +54,8 @@ const QRegularExpression& expression(const char* pattern) {
 const char* const kBuiltPatterns[] = {
     // The event log's rows.
     QT_TRANSLATE_NOOP("velmars", "%1 → %2（失败：%3）"),
+    QT_TRANSLATE_NOOP("velmars", "%1 → %2（未发送：%3）"),
+    QT_TRANSLATE_NOOP("velmars", "需要%1权限"),
     QT_TRANSLATE_NOOP("velmars", "端口已打开：%1"),
     QT_TRANSLATE_NOOP("velmars", "端口已关闭：%1"),
     QT_TRANSLATE_NOOP("velmars", "端口无法打开：%1"),

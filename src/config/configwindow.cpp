@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "access/guard.h"
+#include "access/reason.h"
 #include "base/listpick.h"
 #include "base/numberrule.h"
 #include "base/tr.h"
@@ -98,6 +99,7 @@ ConfigWindow::ConfigWindow(comm::Link& link, QWidget* parent) : ui::SubWindow(pa
 
     connect(&link_, &comm::Link::readFinished, this, &ConfigWindow::onReadFinished);
     writer()->sendThrough(link_);
+    writer()->setGate(auth::writeGate([](int32_t) { return auth::Action::ConfigurationWrite; }));
     startReadback(1000, [this] { readbackTick(); });
     // The editors start from the instrument's own values, read now rather than taken from an
     // image that may be older than the window.

@@ -3,6 +3,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <algorithm>
+#include <cstdlib>
 #include <mutex>
 
 #include "base/text.h"
@@ -115,6 +116,9 @@ std::optional<QString> ownText(const QString& code, const QStringList& a, base::
         return wording(QT_TRANSLATE_NOOP("velmars", "%1 → %2（失败：%3）"), lang)
             .arg(wording(at(a, 0), lang), at(a, 1), why);
     }
+    if (code == QLatin1String("write.refused"))
+        return wording(QT_TRANSLATE_NOOP("velmars", "%1 → %2（未发送：%3）"), lang)
+            .arg(wording(at(a, 0), lang), at(a, 1), wording(at(a, 2), lang));
     if (code == QLatin1String("alarm.state")) {
         const int k = intAt(a, 0);
         return changeText(instrument::stateText(k, intAt(a, 1)).text,
@@ -213,14 +217,23 @@ EventEntry writeEntry(const comm::WriteReport& report) {
                                 ? QStringLiteral("4X %1").arg(report.reg)
                                 : report.caption.trimmed();
     QStringList args{caption, base::intText(report.value)};
-    if (report.status != 0)
+    const bool refused = !report.audit.refusal.isEmpty();
+    if (refused)
+        args << report.audit.refusal;
+    else if (report.status != 0)
         args << report.error.text(base::Lang::Stored).trimmed() << report.error.values();
-    EventEntry e = codedEntry(
-        eventkind::kWrite,
-        report.status != 0 ? QStringLiteral("write.failed") : QStringLiteral("write"), args);
+    EventEntry e = codedEntry(eventkind::kWrite,
+                              refused              ? QStringLiteral("write.refused")
+                              : report.status != 0 ? QStringLiteral("write.failed")
+                                                   : QStringLiteral("write"),
+                              args);
     e.reg = report.reg;
     e.value = report.value;
     e.status = report.status;
+    e.user = report.audit.user;
+    e.oldValue = report.audit.oldValue;
+    e.newValue = report.audit.newValue;
+    e.reason = report.audit.reason;
     return e;
 }
 
@@ -320,6 +333,16 @@ std::optional<EventEntry> recorderEntry(const RecorderStatus& before, const Reco
 
 QString eventTimeText(const QDateTime& at) {
     return at.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"));
+}
+
+QString auditTimeText(const EventEntry& e) {
+    const QString local = e.at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    if (!e.utcOffset) return local;
+    const int m = *e.utcOffset;
+    return QStringLiteral("%1 %2%3:%4")
+        .arg(local, m < 0 ? QStringLiteral("-") : QStringLiteral("+"))
+        .arg(std::abs(m) / 60, 2, 10, QLatin1Char('0'))
+        .arg(std::abs(m) % 60, 2, 10, QLatin1Char('0'));
 }
 
 }  // namespace record

@@ -58,8 +58,25 @@ struct EventEntry {
     // makes the line in the chosen language. Empty in rows stored before events had codes.
     QString code{};
     QStringList args{};
+    // The audit trail's columns: who asked (user id), the value before and after, and why. Empty in
+    // rows stored before them, and the user and reason with access control off.
+    QString user{};
+    QString oldValue{};
+    QString newValue{};
+    QString reason{};
+    // The PC's offset from UTC in minutes when the row was stored; none in older rows. The store
+    // stamps it from the time, so two entries alike but for it are the same entry.
+    std::optional<int> utcOffset{};
 
-    bool operator==(const EventEntry&) const = default;
+    bool operator==(const EventEntry& o) const {
+        return id == o.id && at == o.at && kind == o.kind && text == o.text && reg == o.reg &&
+               value == o.value && status == o.status && code == o.code && args == o.args &&
+               user == o.user && oldValue == o.oldValue && newValue == o.newValue &&
+               reason == o.reason;
+    }
+    bool hasAudit() const {
+        return !user.isEmpty() || !oldValue.isEmpty() || !newValue.isEmpty() || !reason.isEmpty();
+    }
 };
 
 // Makes the lines of the codes of a subsystem above this layer (alerts, forwarding); nullopt for
@@ -85,7 +102,7 @@ QString eventArgsText(const QStringList& args);
 QStringList eventArgs(const QString& stored);
 
 // The entry of a finished write: the control's caption, an arrow and the value; a failure adds
-// its reason.
+// its reason, a write refused to the one at the PC the refusal. The report's audit goes with it.
 EventEntry writeEntry(const comm::WriteReport& report);
 
 // The entry of an event of the line: detail is the device, error a failed open's reason.
@@ -108,5 +125,8 @@ std::optional<EventEntry> recorderEntry(const RecorderStatus& before, const Reco
 
 // The time as stored in the at column: local YYYY-MM-DD HH:MM:SS.mmm.
 QString eventTimeText(const QDateTime& at);
+// The time as the audit trail shows it: "2026-12-09 17:32:05 +08:00" (the local time of the row
+// and the offset it was stored with); without the offset in rows stored before it.
+QString auditTimeText(const EventEntry& e);
 
 }  // namespace record

@@ -59,7 +59,9 @@ bool EventStore::prepareTable(bool readOnly) {
     const QStringList& all = schema::eventColumns();
     const bool beforeCodes = events == all.mid(0, schema::kEventColumnsBeforeCodes);
     const bool hashed = events == all + QStringList{schema::kEventHashColumn};
-    if (!events.isEmpty() && events != all && !beforeCodes && !hashed)
+    const bool audited =
+        events == all + QStringList{schema::kEventHashColumn} + schema::auditColumns();
+    if (!events.isEmpty() && events != all && !beforeCodes && !hashed && !audited)
         return db_.fail(Fault::WrongTables);
     if (readOnly) return true;
     // Only a file that passed the checks is changed: to WAL, so the recorder, the chart and this
@@ -68,11 +70,12 @@ bool EventStore::prepareTable(bool readOnly) {
     QSqlQuery q(db_.db());
     if (events.isEmpty())
         return q.exec(schema::kCreateEventsTableSql) || db_.failFromSql(q.lastError());
-    if (hashed) return true;
+    if (audited) return true;
     // A file of an older version: the columns go in beside the old ones; its rows stay.
     Transaction t(db_);
     if (!t.ok()) return false;
-    QStringList add = {schema::kAddEventHashColumnSql};
+    QStringList add = schema::addAuditColumnsSql();
+    if (!hashed) add = QStringList{schema::kAddEventHashColumnSql} + add;
     if (beforeCodes) add = schema::addEventCodeColumnsSql() + add;
     for (const QString& sql : add) {
         if (!q.exec(sql)) return db_.failFromSql(q.lastError());
@@ -140,10 +143,13 @@ bool EventStore::append(std::vector<EventEntry>& entries,
     }
     ok = ok && (put.prepare(QStringLiteral(
                     "INSERT INTO events (id, at, kind, text, reg, value, status, code, args, "
-                    "at_ms, hash) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")) ||
+                    "at_ms, user_id, old_value, new_value, reason, utc_offset, hash) VALUES (?, ?, "
+                    "?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")) ||
                 db_.failFromSql(put.lastError()));
     for (auto e = entries.begin(); ok && e != entries.end(); ++e) {
         const QVariant noText{QMetaType(QMetaType::QString)};
+        const auto text = [&](const QString& v) { return v.isEmpty() ? noText : QVariant(v); };
+        // The order of the chain's fields: the hash covers the audit columns of new rows.
         const QVariantList values = {
             qlonglong(++lastId),
             eventTimeText(e->at),
@@ -156,6 +162,12 @@ bool EventStore::append(std::vector<EventEntry>& entries,
             e->code.isEmpty() ? noText : QVariant(eventArgsText(e->args)),
             e->at.isValid() ? QVariant(e->at.toMSecsSinceEpoch())
                             : QVariant(QMetaType(QMetaType::LongLong)),
+            text(e->user),
+            text(e->oldValue),
+            text(e->newValue),
+            text(e->reason),
+            e->at.isValid() ? QVariant(e->at.toLocalTime().offsetFromUtc() / 60)
+                            : QVariant(QMetaType(QMetaType::Int)),
         };
         for (int i = 0; i < values.size(); ++i)
             put.bindValue(i, values[i]);
@@ -234,15 +246,14 @@ bool EventStore::removeBefore(Database& db, int64_t before) {
 
 bool EventStore::forEach(const EventFilter& f,
                          const std::function<void(const EventEntry&)>& visit) {
-    // An older file opened read-only has no code columns: its rows read without. Asked at each
-    // read, as an older program may make the table after this store opened the file.
+    // An older file opened read-only lacks the columns added since: its rows read without. Asked
+    // at each read, as an older program may make the table after this store opened the file.
     QStringList have;
-    const bool codes =
-        db_.columns(QStringLiteral("events"), &have) && have.contains(QStringLiteral("code"));
-    QStringList columns = schema::eventColumns();
-    if (!codes)
-        for (qsizetype i = schema::kEventColumnsBeforeCodes; i < columns.size(); ++i)
-            columns[i] = QStringLiteral("NULL");
+    if (!db_.columns(QStringLiteral("events"), &have))
+        have = schema::eventColumns().mid(0, schema::kEventColumnsBeforeCodes);
+    QStringList columns = schema::eventColumns() + schema::auditColumns();
+    for (QString& c : columns)
+        if (!have.contains(c)) c = QStringLiteral("NULL");
     return query(columns.join(QStringLiteral(", ")), f, [&](const QSqlQuery& q) {
         EventEntry e;
         e.id = q.value(0).toLongLong();
@@ -255,6 +266,11 @@ bool EventStore::forEach(const EventFilter& f,
         e.status = intOrNull(q.value(6));
         e.code = q.value(7).toString();
         if (!e.code.isEmpty()) e.args = eventArgs(q.value(8).toString());
+        e.user = q.value(10).toString();
+        e.oldValue = q.value(11).toString();
+        e.newValue = q.value(12).toString();
+        e.reason = q.value(13).toString();
+        e.utcOffset = intOrNull(q.value(14));
         visit(e);
     });
 }
@@ -300,6 +316,19 @@ bool EventStore::query(const QString& columns, const EventFilter& f,
         where << QStringLiteral("id > ?");
         binds << f.afterId;
     }
+    if (!f.user.isEmpty() || f.audited) {
+        // A file without the audit columns has no row of any user.
+        QStringList have;
+        if (!db_.columns(QStringLiteral("events"), &have) ||
+            !have.contains(schema::auditColumns().first())) {
+            where << QStringLiteral("0");
+        } else if (!f.user.isEmpty()) {
+            where << QStringLiteral("user_id = ?");
+            binds << f.user;
+        }
+        if (f.audited)
+            where << QStringLiteral("coalesce(user_id, old_value, new_value, reason) IS NOT NULL");
+    }
     QString sql = QStringLiteral("SELECT %1 FROM events").arg(columns);
     if (!where.isEmpty()) sql += QStringLiteral(" WHERE ") + where.join(QStringLiteral(" AND "));
     sql += f.newestFirst ? QStringLiteral(" ORDER BY id DESC") : QStringLiteral(" ORDER BY id");
@@ -344,10 +373,18 @@ QByteArray csvInt(const std::optional<int>& v) {
 
 }  // namespace
 
-qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out) {
+qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out, bool audit) {
     filter.newestFirst = false;
+    if (audit) {
+        EventFilter any = filter;
+        any.audited = true;
+        audit = store.count(any).value_or(0) > 0;
+    }
     QByteArray buf("\xEF\xBB\xBF");
-    buf += base::Tr::tr("时间,类型,内容,寄存器,数值,状态").toUtf8() + QByteArray("\r\n");
+    buf += base::Tr::tr("时间,类型,内容,寄存器,数值,状态").toUtf8();
+    // The audit trail's columns come last, so that readers of the older columns read on.
+    if (audit) buf += base::Tr::tr(",用户,原值,新值,变更原因,时间（含时区）").toUtf8();
+    buf += "\r\n";
     qint64 count = 0;
     bool written = true;
     const auto flush = [&] {
@@ -357,7 +394,12 @@ qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out) {
     const bool read = store.forEach(filter, [&](const EventEntry& e) {
         buf += eventTimeText(e.at).toUtf8() + ',' + csvField(e.kind) + ',' +
                csvField(eventText(e)) + ',' + csvInt(e.reg) + ',' + csvInt(e.value) + ',' +
-               csvInt(e.status) + "\r\n";
+               csvInt(e.status);
+        if (audit)
+            buf += ',' + csvField(e.user) + ',' + csvField(e.oldValue) + ',' +
+                   csvField(e.newValue) + ',' + csvField(e.reason) + ',' +
+                   csvField(auditTimeText(e));
+        buf += "\r\n";
         ++count;
         if (buf.size() > 1 << 16) flush();
     });

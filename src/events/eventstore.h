@@ -1,6 +1,7 @@
 #pragma once
 // The event log's table in the sample database file: events (id, at, kind, text, reg, value,
-// status, code, args, at_ms). It is the audit trail: no row is dropped for a row count; the
+// status, code, args, at_ms, hash, and the audit trail's user_id, old_value, new_value, reason,
+// utc_offset). It is the audit trail: no row is dropped for a row count; the
 // archive's retention removes the rows of the days it removes. One connection per owner, used on
 // one thread; the writer runs on a thread of its own, the command-line export opens the file
 // read-only.
@@ -29,7 +30,9 @@ struct EventFilter {
     std::optional<QDateTime> to;    // inclusive, to the end of its second
     int limit = 0;                  // 0: no limit
     bool newestFirst = true;
-    qint64 afterId = 0;  // rows with a higher id only; 0: every row
+    qint64 afterId = 0;    // rows with a higher id only; 0: every row
+    QString user{};        // the rows of this user id only; empty: every row
+    bool audited = false;  // only rows with a user, an old or new value, or a reason
 };
 
 class EventStore {
@@ -91,7 +94,8 @@ namespace record {
 
 // Writes the rows that pass the filter as CSV, oldest first: UTF-8 with a byte-order mark, comma
 // separated, CRLF line ends, one header row. Returns the number of rows, or -1 when the store
-// could not be read or the device not written.
-qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out);
+// could not be read or the device not written. audit: where any of the rows has them, the audit
+// trail's columns follow (user, old and new value, reason, the time with its offset from UTC).
+qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out, bool audit = false);
 
 }  // namespace record

@@ -52,6 +52,13 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
     auto* kindLabel = new QLabel(base::Tr::tr("类型"));
     kindLabel->setBuddy(kind_);
 
+    user_ = new ui::NamedList;
+    user_->setObjectName(QStringLiteral("EventUser"));
+    user_->setAccessibleName(base::Tr::tr("用户"));
+    user_->addItem(base::Tr::tr("全部"), QString());
+    auto* userLabel = new QLabel(base::Tr::tr("用户"));
+    userLabel->setBuddy(user_);
+
     span_ = new QCheckBox(base::Tr::tr("时间范围"));
     span_->setObjectName(QStringLiteral("EventSpan"));
     span_->setAccessibleName(base::Tr::tr("按时间范围筛选"));
@@ -96,6 +103,9 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
     filters->addWidget(kindLabel);
     filters->addWidget(kind_);
     filters->addSpacing(12);
+    filters->addWidget(userLabel);
+    filters->addWidget(user_);
+    filters->addSpacing(12);
     filters->addWidget(span_);
     filters->addWidget(fromLabel);
     filters->addWidget(from_);
@@ -111,7 +121,8 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
     lay->addLayout(filters);
     lay->addWidget(table_, 1);
     lay->addLayout(buttons);
-    setTabOrder(kind_, span_);
+    setTabOrder(kind_, user_);
+    setTabOrder(user_, span_);
     setTabOrder(span_, from_);
     setTabOrder(from_, to_);
     setTabOrder(to_, table_);
@@ -121,6 +132,7 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
     resize(760, 480);
 
     connect(kind_, &QComboBox::currentIndexChanged, this, &EventWindow::reload);
+    connect(user_, &QComboBox::currentIndexChanged, this, &EventWindow::reload);
     connect(span_, &QCheckBox::toggled, this, [this](bool on) {
         from_->setEnabled(on);
         to_->setEnabled(on);
@@ -160,6 +172,7 @@ record::EventFilter EventWindow::filter() const {
     record::EventFilter f;
     const QString kind = kind_->currentData().toString();
     if (!kind.isEmpty()) f.kinds = record::storedKinds(kind);
+    f.user = user_->currentData().toString();
     if (span_->isChecked()) {
         f.from = from_->dateTime();
         f.to = to_->dateTime();
@@ -170,6 +183,7 @@ record::EventFilter EventWindow::filter() const {
 bool EventWindow::passes(const record::EventEntry& e) const {
     const record::EventFilter f = filter();
     if (!f.kinds.isEmpty() && !f.kinds.contains(e.kind)) return false;
+    if (!f.user.isEmpty() && e.user != f.user) return false;
     if (f.from && e.at < *f.from) return false;
     if (f.to && e.at >= f.to->addSecs(1)) return false;
     return true;
@@ -198,12 +212,35 @@ void EventWindow::showRows(const QVector<record::EventEntry>& rows) {
     status_->setText(logText.isEmpty() ? base::Tr::tr("共显示 %1 条").arg(rows.size()) : logText);
 }
 
+void EventWindow::see(const record::EventEntry& e) {
+    if (!e.user.isEmpty() && user_->findData(e.user) < 0) user_->addItem(e.user, e.user);
+    if (audited_ || !e.hasAudit()) return;
+    audited_ = true;
+    table_->setColumnCount(7);
+    table_->setHorizontalHeaderLabels(
+        {base::Tr::tr("时间"), base::Tr::tr("类型"), base::Tr::tr("内容"), base::Tr::tr("用户"),
+         base::Tr::tr("原值"), base::Tr::tr("新值"), base::Tr::tr("变更原因")});
+    table_->setColumnWidth(0, 210);
+    table_->setColumnWidth(2, 260);
+    // The rows shown so far get their times with the offset.
+    for (int r = 0; r < table_->rowCount(); ++r)
+        if (QTableWidgetItem* t = table_->item(r, 0)) t->setText(t->data(Qt::UserRole).toString());
+}
+
 void EventWindow::insertRow(int at, const record::EventEntry& e) {
+    see(e);
     table_->insertRow(at);
-    table_->setItem(at, 0, new QTableWidgetItem(record::eventTimeText(e.at)));
+    auto* time =
+        new QTableWidgetItem(audited_ ? record::auditTimeText(e) : record::eventTimeText(e.at));
+    time->setData(Qt::UserRole, record::auditTimeText(e));
+    table_->setItem(at, 0, time);
     table_->setItem(at, 1, new QTableWidgetItem(record::eventKindCaption(e.kind)));
     // Rows with a code are made into words here, older rows shown from their stored text.
     table_->setItem(at, 2, new QTableWidgetItem(record::eventText(e)));
+    if (!audited_) return;
+    const QString values[] = {e.user, e.oldValue, e.newValue, e.reason};
+    for (int c = 0; c < 4; ++c)
+        table_->setItem(at, 3 + c, new QTableWidgetItem(values[c]));
 }
 
 void EventWindow::onLogged(const record::EventEntry& e) {

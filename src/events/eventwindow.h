@@ -1,6 +1,7 @@
 #pragma once
-// The window "事件记录": the event log newest first, filtered by kind and time span, live while it
-// is open, with an export of what the filter passes to CSV. Every read and write of the file runs
+// The window "事件记录": the event log newest first, filtered by kind, user and time span, live
+// while it is open, with an export of what the filter passes to CSV. The audit trail's columns
+// (user, old and new value, reason) show once a row has them. Every read and write of the file runs
 // on the log's own thread; the window only asks and shows the answer.
 
 #include <QVector>
@@ -49,9 +50,12 @@ class EventWindow : public QWidget {
     void insertRow(int at, const record::EventEntry& e);
     void onLogged(const record::EventEntry& e);
     void chooseExportFile();
+    // Adds the row's user to the user filter's list, and the audit columns once a row has them.
+    void see(const record::EventEntry& e);
 
     record::EventLog& log_;
     QComboBox* kind_ = nullptr;
+    QComboBox* user_ = nullptr;
     QCheckBox* span_ = nullptr;
     QDateTimeEdit* from_ = nullptr;
     QDateTimeEdit* to_ = nullptr;
@@ -64,6 +68,7 @@ class EventWindow : public QWidget {
     quint64 pendingExport_ = 0;
     QString exportFile_;  // the file of the export under way
     QVector<record::EventEntry> arrivedWhileLoading_;
+    bool audited_ = false;  // the audit columns show
 };
 
 }  // namespace shell

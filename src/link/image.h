@@ -3,7 +3,9 @@
 // start + k; element k of DiscreteBits / CoilBits holds input or coil k + 1.
 
 #include <array>
+#include <cmath>
 #include <cstdint>
+#include <optional>
 
 namespace comm {
 
@@ -25,6 +27,15 @@ struct InstrumentImage {
 // the port is polled, and whenever it is not polled: they are then no reading of the instrument.
 // silentMs: time since the last block read successfully (Link::silentMs()).
 inline constexpr int kStaleAfterMs = 3000;
+// The holding register as the image last read it; none for a register no block reads.
+inline std::optional<int32_t> holdingRegister(const InstrumentImage& image, int32_t reg) {
+    if (reg >= 1 && reg <= 8) return image.HoldingRegsLow[size_t(reg - 1)];
+    if (reg >= 257 && reg <= 264) return image.HoldingRegs257[size_t(reg - 257)];
+    if (reg >= 4097 && reg <= 4144)
+        return int32_t(std::lround(image.ParamValues[size_t(reg - 4097)]));
+    return std::nullopt;
+}
+
 inline constexpr bool valuesStale(bool polling, int silentMs) {
     return !polling || silentMs >= kStaleAfterMs;
 }

@@ -43,8 +43,9 @@ Link::Link(std::shared_ptr<Line> line, QObject* parent)
                const LineError& error) {
             --pending_;
             emit writeFinished(id, reg, value, status, calls);
-            WriteReport report{id, reg, value, status, calls, writeCaptions_.take(id), error};
-            emit writeReported(report);
+            const Written w = writes_.take(id);
+            emit writeReported(
+                WriteReport{id, reg, value, status, calls, w.caption, error, w.audit});
         },
         Qt::QueuedConnection);
     connect(
@@ -108,12 +109,16 @@ void Link::close() {
     line_->post([me, port](LineWorker& w) { w.closePort(me, port); });
 }
 
-quint64 Link::writeHolding(int32_t reg, int32_t value, const QString& caption) {
+quint64 Link::writeHolding(int32_t reg, int32_t value, const QString& caption, base::Audit audit) {
+    if (audit.oldValue.isEmpty() && polling_)
+        if (const auto old = holdingRegister(image_, reg)) audit.oldValue = QString::number(*old);
+    if (audit.newValue.isEmpty()) audit.newValue = QString::number(value);
     return request(
         reg, value, true, caption,
         [me = client_, reg, value](LineWorker& w, quint64 id, int32_t port, int32_t addr) {
             w.writeRegister(me, id, port, addr, reg, value);
-        });
+        },
+        audit);
 }
 
 quint64 Link::readHolding(int32_t start, int32_t qty) {
@@ -125,11 +130,12 @@ quint64 Link::readHolding(int32_t start, int32_t qty) {
 }
 
 quint64 Link::request(int32_t reg, int32_t value, bool isWrite, const QString& caption,
-                      std::function<void(LineWorker&, quint64, int32_t, int32_t)> call) {
+                      std::function<void(LineWorker&, quint64, int32_t, int32_t)> call,
+                      const base::Audit& audit) {
     const quint64 id = nextId_++;
-    if (isWrite) writeCaptions_.insert(id, caption);
+    if (isWrite) writes_.insert(id, {caption, audit});
     ++pending_;
-    if (shutDown_) {
+    if (shutDown_ || !audit.refusal.isEmpty()) {
         refuse(id, reg, value, isWrite);
         return id;
     }
@@ -149,8 +155,11 @@ void Link::refuse(quint64 id, int32_t reg, int32_t value, bool isWrite) {
             return;
         }
         emit writeFinished(id, reg, value, kModbusFail, 0);
-        emit writeReported(WriteReport{
-            id, reg, value, kModbusFail, 0, writeCaptions_.take(id), {LineError::Kind::Stopped}});
+        const Written w = writes_.take(id);
+        // A refused write never reached the line: its report carries the refusal alone.
+        const LineError error =
+            w.audit.refusal.isEmpty() ? LineError{LineError::Kind::Stopped} : LineError{};
+        emit writeReported(WriteReport{id, reg, value, kModbusFail, 0, w.caption, error, w.audit});
     });
 }
 

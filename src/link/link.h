@@ -62,8 +62,11 @@ class Link : public QObject {
     // One holding-register write, repeated once on -8888, with the port and address as they are
     // now. A value that does not fit 16 bits is not sent: writeFinished then reports status
     // -8888 and 0 calls. Returns the request id. caption names the control the value came from; it
-    // comes back with writeReported, with the reason of a failure in error.
-    quint64 writeHolding(int32_t reg, int32_t value, const QString& caption = QString());
+    // comes back with writeReported, with the reason of a failure in error. audit comes back with
+    // it too, its old value taken from the image when the caller gave none; a write with a
+    // refusal is not sent and ends at once with -8888.
+    quint64 writeHolding(int32_t reg, int32_t value, const QString& caption = QString(),
+                         base::Audit audit = {});
     // Reads qty (1..125) holding registers from start; the result comes with readFinished.
     quint64 readHolding(int32_t start, int32_t qty);
     // Requests handed over and not yet answered.
@@ -99,7 +102,8 @@ class Link : public QObject {
     // Numbers a request and queues call on the link thread with the port and address of now, or
     // refuses it after a shutdown.
     quint64 request(int32_t reg, int32_t value, bool isWrite, const QString& caption,
-                    std::function<void(LineWorker&, quint64, int32_t, int32_t)> call);
+                    std::function<void(LineWorker&, quint64, int32_t, int32_t)> call,
+                    const base::Audit& audit = {});
 
     std::shared_ptr<Line> line_;  // null once shut down
     quint64 client_ = 0;          // this link's number on the line
@@ -107,7 +111,11 @@ class Link : public QObject {
     InstrumentImage image_;
     LinkStats stats_;
     bool polling_ = false;
-    QHash<quint64, QString> writeCaptions_;  // request id -> caption, until the write ends
+    struct Written {
+        QString caption;
+        base::Audit audit;
+    };
+    QHash<quint64, Written> writes_;  // request id -> what the report names, until the write ends
     quint64 nextId_ = 1;
     int pending_ = 0;
     double lastCycleMs_ = 0;

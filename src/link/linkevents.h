@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/audit.h"
 #include "base/tr.h"
 #include "link/lineerror.h"
 
@@ -46,6 +47,8 @@ struct WriteReport {
     int calls = 0;
     QString caption;
     LineError error{};
+    // Who asked and why, the value before (from the image) and after; a refusal was never sent.
+    base::Audit audit{};
 };
 
 }  // namespace comm

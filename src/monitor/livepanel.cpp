@@ -12,6 +12,7 @@
 #include <algorithm>
 
 #include "access/guard.h"
+#include "access/reason.h"
 #include "base/text.h"
 #include "base/tr.h"
 #include "monitor/commands.h"
@@ -81,6 +82,11 @@ LivePanel::LivePanel(comm::Link& link, QObject* parent) : QObject(parent), link_
     buildAlarmSetting();
     writer_ = new ui::WriteSender(this);
     writer_->sendThrough(link_);
+    writer_->setGate(auth::writeGate([](int32_t reg) {
+        if (reg == kProgramCommandRegister) return auth::Action::ProgramRunCommand;
+        return reg >= alarmSettingRegister(0) ? auth::Action::AlarmSettings
+                                              : auth::Action::SetValue;
+    }));
     connect(writer_, &ui::WriteSender::message, this, &LivePanel::message);
 }
 

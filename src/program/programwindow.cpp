@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "access/guard.h"
+#include "access/reason.h"
 #include "base/text.h"
 #include "base/tr.h"
 #include "instrument/statetexts.h"
@@ -66,6 +67,7 @@ ProgramWindow::ProgramWindow(comm::Link& link, QWidget* parent)
 
     connect(&link_, &comm::Link::readFinished, this, &ProgramWindow::onReadFinished);
     writer()->sendThrough(link_);
+    writer()->setGate(auth::writeGate([](int32_t) { return auth::Action::ProgramWrite; }));
     startReadback(600, [this] { readbackTick(); });
 
     // Draw once before the first tick.

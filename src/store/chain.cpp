@@ -45,8 +45,22 @@ QByteArray zeroHash() {
 
 const std::vector<Field>& eventFields() {
     static const std::vector<Field> fields = {
-        {"id", true},    {"at", false},    {"kind", false}, {"text", false}, {"reg", true},
-        {"value", true}, {"status", true}, {"code", false}, {"args", false}, {"at_ms", true},
+        {"id", true},
+        {"at", false},
+        {"kind", false},
+        {"text", false},
+        {"reg", true},
+        {"value", true},
+        {"status", true},
+        {"code", false},
+        {"args", false},
+        {"at_ms", true},
+        // The audit trail's columns, added later: absent in the rows hashed before them.
+        {"user_id", false},
+        {"old_value", false},
+        {"new_value", false},
+        {"reason", false},
+        {"utc_offset", true},
     };
     return fields;
 }

@@ -115,9 +115,30 @@ inline constexpr int kEventColumnsBeforeCodes = 7;
 // Each row's link in the event chain (see chain.h), after the columns above; rows of older files
 // have none.
 inline const QString kEventHashColumn = QStringLiteral("hash");
+// The audit trail's columns, after the hash (older files get them added there): the user id, the
+// value before and after, the reason, and the PC's offset from UTC in minutes. Rows written before
+// them have none.
+inline const QStringList& auditColumns() {
+    static const QStringList columns = {
+        QStringLiteral("user_id"), QStringLiteral("old_value"),  QStringLiteral("new_value"),
+        QStringLiteral("reason"),  QStringLiteral("utc_offset"),
+    };
+    return columns;
+}
 inline const QString kCreateEventsTableSql = QStringLiteral(
     "CREATE TABLE IF NOT EXISTS events (id INTEGER PRIMARY KEY, at TEXT, kind TEXT, text TEXT, "
-    "reg INTEGER, value INTEGER, status INTEGER, code TEXT, args TEXT, at_ms INTEGER, hash BLOB)");
+    "reg INTEGER, value INTEGER, status INTEGER, code TEXT, args TEXT, at_ms INTEGER, hash BLOB, "
+    "user_id TEXT, old_value TEXT, new_value TEXT, reason TEXT, utc_offset INTEGER)");
+inline const QStringList& addAuditColumnsSql() {
+    static const QStringList sql = {
+        QStringLiteral("ALTER TABLE events ADD COLUMN user_id TEXT"),
+        QStringLiteral("ALTER TABLE events ADD COLUMN old_value TEXT"),
+        QStringLiteral("ALTER TABLE events ADD COLUMN new_value TEXT"),
+        QStringLiteral("ALTER TABLE events ADD COLUMN reason TEXT"),
+        QStringLiteral("ALTER TABLE events ADD COLUMN utc_offset INTEGER"),
+    };
+    return sql;
+}
 inline const QString kAddEventHashColumnSql =
     QStringLiteral("ALTER TABLE events ADD COLUMN hash BLOB");
 inline const QStringList& addEventCodeColumnsSql() {

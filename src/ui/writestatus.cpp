@@ -18,7 +18,21 @@ WriteSender::WriteSender(QObject* parent) : QObject(parent) {}
 
 void WriteSender::send(int32_t reg, int32_t value, const QString& caption, const QString& shown) {
     if (!send_) return;
-    pending_.insert(send_(reg, value, caption), {caption, shown});
+    base::Audit audit;
+    if (gate_) {
+        const auto given = gate_(reg, caption, shown);
+        if (!given) {
+            refuse(caption, shown, base::Tr::tr("未填写变更原因"));
+            return;
+        }
+        audit = *given;
+    }
+    const quint64 id = send_(reg, value, caption, audit);
+    if (!audit.refusal.isEmpty()) {
+        refuse(caption, shown, base::wording(audit.refusal, base::Lang::Shown));
+        return;
+    }
+    pending_.insert(id, {caption, shown});
 }
 
 void WriteSender::sendReading(int32_t reg, const base::RegisterReading& reading,

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 
+#include "base/audit.h"
 #include "base/numberrule.h"
 #include "base/tr.h"
 #include "ui/accessible.h"
@@ -28,17 +29,26 @@ class WriteSender : public QObject {
     explicit WriteSender(QObject* parent = nullptr);
 
     // Sends through link and follows its outcomes: anything with writeHolding(reg, value,
-    // caption) that returns the request id, and a writeReported(report) signal whose report
-    // carries that id, the status (0: written) and the reason of a failure (with text(lang)).
+    // caption, audit) that returns the request id, and a writeReported(report) signal whose
+    // report carries that id, the status (0: written) and the reason of a failure (with
+    // text(lang)). A write with a refusal in its audit is the link's to record, not to send.
     template <class Link>
     void sendThrough(Link& link) {
-        send_ = [&link](int32_t reg, int32_t value, const QString& caption) {
-            return link.writeHolding(reg, value, caption);
+        send_ = [&link](int32_t reg, int32_t value, const QString& caption,
+                        const base::Audit& audit) {
+            return link.writeHolding(reg, value, caption, audit);
         };
         connect(&link, &Link::writeReported, this, [this](const auto& r) {
             report(r.id, r.status == 0, r.error.text(base::Lang::Shown));
         });
     }
+
+    // Asked once a value is ready and before anything is sent: the write's audit (who asks and
+    // why, or why the one at the PC may not), or nullopt when no reason was given and nothing is
+    // to be sent. Without a gate every write goes as it is.
+    using Gate = std::function<std::optional<base::Audit>(int32_t reg, const QString& caption,
+                                                          const QString& shown)>;
+    void setGate(Gate gate) { gate_ = std::move(gate); }
 
     // Sends value; shown is the value as the outcome line shows it.
     void send(int32_t reg, int32_t value, const QString& caption, const QString& shown);
@@ -64,7 +74,10 @@ class WriteSender : public QObject {
         QString caption;
         QString shown;
     };
-    std::function<quint64(int32_t reg, int32_t value, const QString& caption)> send_;
+    std::function<quint64(int32_t reg, int32_t value, const QString& caption,
+                          const base::Audit& audit)>
+        send_;
+    Gate gate_;
     QHash<quint64, Sent> pending_;  // write id -> what the outcome line names
 };
 

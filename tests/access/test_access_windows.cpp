@@ -2,10 +2,14 @@
 // on the simulated instrument, and the instrument's write log as the proof that a refused control
 // sends nothing.
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <atomic>
@@ -16,8 +20,11 @@
 #include "access/guard.h"
 #include "access/sessionkeeper.h"
 #include "access/userstore.h"
+#include "alert/alertbar.h"
+#include "events/eventwindow.h"
 #include "overview/overviewwindow.h"
 #include "shell/accesscommand.h"
+#include "shell/mainwindow.h"
 
 using namespace e2e;
 
@@ -30,6 +37,15 @@ struct WriteLog {
     std::size_t size() {
         std::lock_guard lock(mutex);
         return lines.size();
+    }
+    // The simulator's options that fill this log.
+    sim::ServerOptions options() {
+        sim::ServerOptions o;
+        o.writeLog = [this](const std::string& line) {
+            std::lock_guard lock(mutex);
+            lines.push_back(line);
+        };
+        return o;
     }
 };
 
@@ -64,6 +80,7 @@ class AccessWindows : public QObject {
     Q_OBJECT
   private slots:
     void initTestCase();
+    void auditTrailOfWrites();
     void rolesLoginAndIdleLock();
     void accessControlOffShowsNothing();
     void unusableStoreAllowsNobody_data();
@@ -106,6 +123,25 @@ void fill(QWidget* dialog, std::initializer_list<std::pair<const char*, QString>
     click(dialog, QLatin1String(button));
 }
 
+// Answers the reason dialog the next write asks, from inside its own loop: the reason typed and
+// OK, or cancelled when reason is empty.
+void answerReason(const QString& reason) {
+    auto poll = std::make_shared<std::function<void()>>();
+    *poll = [reason, poll] {
+        auto* d = qobject_cast<QDialog*>(modal());
+        if (!d || d->objectName() != QLatin1String("ReasonDialog")) {
+            QTimer::singleShot(20, *poll);
+            return;
+        }
+        if (reason.isEmpty()) return d->reject();
+        auto* box = d->findChild<QComboBox*>("Reason");
+        box->setEditText(reason);
+        click(d, "ReasonOk");
+        *poll = nullptr;
+    };
+    QTimer::singleShot(0, *poll);
+}
+
 // Logs in through the login dialog, changing the password first when the store asks.
 bool logIn(auth::Doorman& door, const QString& user, const QString& password,
            const QString& changeTo = {}) {
@@ -140,12 +176,7 @@ void AccessWindows::rolesLoginAndIdleLock() {
     }
 
     WriteLog writes;
-    sim::ServerOptions simOptions;
-    simOptions.writeLog = [&writes](const std::string& line) {
-        std::lock_guard lock(writes.mutex);
-        writes.lines.push_back(line);
-    };
-    SimLine line(simOptions);
+    SimLine line(writes.options());
     line.holdProcess(300, 600);
     QString why;
     if (!line.start(&why)) QFAIL(qPrintable(QStringLiteral("no pseudo-terminal: ") + why));
@@ -230,6 +261,7 @@ void AccessWindows::rolesLoginAndIdleLock() {
     }
     QVERIFY(tip("Command12_0") != svTip);
     typeInto(control<QLineEdit>(w, "Text1_0"), "350");
+    answerReason("校准");
     click(w, "Command12_0");
     QTRY_COMPARE_WITH_TIMEOUT(line.server().holdingRegister(1), 350, 5000);
     QCOMPARE(writes.size(), std::size_t(1));
@@ -361,6 +393,139 @@ void AccessWindows::guardKeepsWhatTheWindowAsks() {
     guard.setStanding(auth::Standing{});
     button->setEnabled(true);
     QVERIFY(button->isEnabled());
+}
+
+// A write's row in the audit trail: who, the value before and after, why, the time with the PC's
+// offset; a cancelled reason and a viewer's call of the write path send nothing, the refusal is
+// recorded.
+void AccessWindows::auditTrailOfWrites() {
+    QTemporaryDir data;
+    const QString storePath = dataHome(data);
+    qputenv("XDG_CONFIG_HOME", data.filePath("config").toUtf8());
+    {
+        QDir().mkpath(QFileInfo(storePath).path());
+        auth::UserStore store(storePath, "setup", auth::HashCost::minimum());
+        QCOMPARE(store.open(true), auth::StoreState::Ready);
+        QCOMPARE(store.createFirstAdmin("admin", "管理员甲", "adminpass1"), auth::Outcome::Done);
+        for (const auto& [id, role] :
+             {std::pair{"op", auth::Role::Operator}, std::pair{"view", auth::Role::Viewer}})
+            QCOMPARE(store.createAccount("admin", id, id, role, "firstpass1"), auth::Outcome::Done);
+        QCOMPARE(store.setReasons("admin", {"校准", "工艺变更", " ", "校准"}), auth::Outcome::Done);
+        QCOMPARE(store.reasons(), QStringList({"校准", "工艺变更"}));
+    }
+    WriteLog writes;
+    SimLine line(writes.options());
+    QString why;
+    if (!line.start(&why)) QFAIL(qPrintable(QStringLiteral("no pseudo-terminal: ") + why));
+    line.server().setHoldingRegister(1, 420);
+    shell::Options options = Program::onDevice(line.device());
+    options.connect = true;
+    shell::Application app(inFolder(data, options));
+    QVERIFY(app.startWithoutSplash());
+    shell::MainWindow* w = app.mainWindow();
+    auth::Doorman& door = *app.doorman();
+    QVERIFY(logIn(door, "op", "firstpass1", "operpass2"));
+    QTRY_VERIFY_WITH_TIMEOUT(control<QWidget>(w, "Command12_0")->isEnabled(), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "D_4W_0"), QString("420"), 5000);
+
+    // The reason offered from the list, given, and the write goes.
+    typeInto(control<QLineEdit>(w, "Text1_0"), "555");
+    auto reasonsOffered = std::make_shared<QStringList>();
+    QTimer::singleShot(0, [reasonsOffered] {
+        runUntil([] { return modal() && modal()->findChild<QComboBox*>("Reason"); }, 5000);
+        auto* box = modal()->findChild<QComboBox*>("Reason");
+        for (int i = 0; i < box->count(); ++i)
+            *reasonsOffered << box->itemText(i);
+        QVERIFY(!control<QPushButton>(modal(), "ReasonOk")->isEnabled());  // blank: no OK
+    });
+    answerReason("工艺变更");
+    click(w, "Command12_0");
+    QTRY_COMPARE_WITH_TIMEOUT(line.server().holdingRegister(1), 555, 5000);
+    QCOMPARE(*reasonsOffered, QStringList({"校准", "工艺变更"}));
+
+    // Cancelled: nothing sent, the status line says why.
+    typeInto(control<QLineEdit>(w, "Text1_0"), "600");
+    answerReason({});
+    click(w, "Command12_0");
+    QCOMPARE(labelText(w, "OperatorMessage"), QString("设定SV1：“600” 未填写变更原因，未发送"));
+
+    // A viewer's call of the write path, past the disabled button: refused and recorded.
+    click(w, "LogoutButton");
+    QVERIFY(logIn(door, "view", "firstpass1", "viewpass2"));
+    QTRY_VERIFY(!control<QWidget>(w, "Command12_0")->isEnabled());
+    QMetaObject::invokeMethod(control<QAbstractButton>(w, "Command12_0"), "clicked");
+    QCOMPARE(labelText(w, "OperatorMessage"), QString("设定SV1：“600” 需要操作员权限，未发送"));
+    // The same for a setting: the alert settings' window reached past its button refuses "确定".
+    QMetaObject::invokeMethod(control<QAbstractButton>(w, "AlertSettingsButton"), "clicked");
+    QWidget* alerts = control<alert::AlertBar>(w, "AlertBar")->settingsWindow();
+    QVERIFY(alerts);
+    click(alerts, "AlertSettingsOk");
+    QCOMPARE(labelText(alerts, "NotifyTestResult"), QString("需要管理员权限"));
+    QVERIFY(alerts->isVisible());
+
+    e2e::runFor(300);
+    QCOMPARE(writes.size(), std::size_t(1));
+    QCOMPARE(line.server().holdingRegister(1), 555);
+    QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "audit");
+    db.setDatabaseName(data.filePath("Rdatabj.db"));
+    QVERIFY(db.open());
+    const int offset = QDateTime::currentDateTime().offsetFromUtc() / 60;
+    QStringList rows;
+    QVERIFY(runUntil(
+        [&] {
+            rows.clear();
+            QSqlQuery q(db);
+            q.exec(
+                "SELECT code, user_id, old_value, new_value, reason, utc_offset FROM events "
+                "WHERE kind = 'write' ORDER BY id");
+            while (q.next())
+                rows << QStringList{q.value(0).toString(), q.value(1).toString(),
+                                    q.value(2).toString(), q.value(3).toString(),
+                                    q.value(4).toString(), q.value(5).toString()}
+                            .join(u'|');
+            return rows.size() == 2;
+        },
+        5000));
+    QCOMPARE(rows, QStringList({QString("write|op|420|555|工艺变更|%1").arg(offset),
+                                QString("write.refused|view|555|600||%1").arg(offset)}));
+    QSqlQuery refused(db);
+    QVERIFY(refused.exec("SELECT user_id, args FROM events WHERE code = 'alert.settings.refused'"));
+    QVERIFY(refused.next());
+    QCOMPARE(refused.value(0).toString() + refused.value(1).toString(),
+             QString("view[\"需要管理员权限\"]"));
+    refused = QSqlQuery();
+    db.close();
+    db = QSqlDatabase();
+    QSqlDatabase::removeDatabase("audit");
+
+    // The event window: the audit columns, the time with its offset, a filter of the users seen.
+    w->openEventLog();
+    auto* events = qobject_cast<shell::EventWindow*>(w->eventWindow());
+    QVERIFY(events);
+    QTableWidget* table = events->table();
+    QTRY_COMPARE_WITH_TIMEOUT(table->columnCount(), 7, 5000);
+    auto* users = control<QComboBox>(events, "EventUser");
+    QVERIFY(pick(users, "op"));
+    QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, 5000);
+    QStringList shown;
+    for (int c = 2; c < 7; ++c)
+        shown << table->item(0, c)->text();
+    QCOMPARE(shown, QStringList({"设定SV1 → 555", "op", "420", "555", "工艺变更"}));
+    QVERIFY(table->item(0, 0)->text().contains(QRegularExpression(" [+-]\\d\\d:\\d\\d$")));
+    QVERIFY(users->findText("view") > 0);
+    // Its export: the audit columns after the older ones.
+    const QString csv = data.filePath("events.csv");
+    events->exportTo(csv);
+    QTRY_VERIFY_WITH_TIMEOUT(control<QLabel>(events, "EventStatus")->text().startsWith("已导出"),
+                             5000);
+    QFile file(csv);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n");
+    QCOMPARE(lines.value(0),
+             QString("\uFEFF时间,类型,内容,寄存器,数值,状态,用户,原值,新值,变更原因,"
+                     "时间（含时区）"));
+    QVERIFY(lines.value(1).contains(",1,555,0,op,420,555,工艺变更,"));
+    QCOMPARE(lines.value(1).section(u',', -1), table->item(0, 0)->text());
 }
 
 QTEST_MAIN(AccessWindows)

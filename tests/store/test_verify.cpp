@@ -84,6 +84,7 @@ void writeEvents(const QString& path, int count, std::initializer_list<int> setB
         if (i % 2) e.reg = 0x2a;
         e.value = i;
         if (i % 3) e.code = "monitor.written", e.args = {"SV1", QString::number(i)};
+        if (i % 4 == 1) e.user = "wang", e.oldValue = "1", e.newValue = "2", e.reason = "校准";
         rows.push_back(e);
     }
     ASSERT_TRUE(events.append(rows)) << events.lastError().toStdString();
@@ -139,6 +140,9 @@ TEST(Verify, IntactAndChangedCopies) {
          "events WHERE id = 7",
          1, "event row 8"},
         {"first event deleted", "DELETE FROM events WHERE id = 1", 1, "event row 2"},
+        {"audit columns", "UPDATE events SET reason = '维修' WHERE id = 6", 1, "event row 6"},
+        {"user given to a row without", "UPDATE events SET user_id = 'li' WHERE id = 3", 1,
+         "event row 3"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -193,6 +197,43 @@ TEST(Verify, OlderFileThenNewRows) {
     EXPECT_EQ(v.out, "intact, 5 rows, 2 hours");
     tamper(path, "UPDATE events SET text = 'x' WHERE id = 4");
     EXPECT_TRUE(verify(path).out.contains("event row 4"));
+}
+
+// Rows hashed before the audit columns existed verify once the columns are added; the new rows
+// chain on with them.
+TEST(Verify, RowsHashedBeforeTheAuditColumns) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("hashed.db");
+    tamper(path,
+           "CREATE TABLE events (id INTEGER PRIMARY KEY, at TEXT, kind TEXT, text TEXT, reg "
+           "INTEGER, value INTEGER, status INTEGER, code TEXT, args TEXT, at_ms INTEGER, hash "
+           "BLOB)");
+    QByteArray previous = record::chain::zeroHash();
+    QStringList inserts;
+    for (int id = 1; id <= 2; ++id) {
+        const QVariantList v = {id,         "2026-02-01 10:00:00.000",
+                                "link",     "端口已打开",
+                                QVariant(), id,
+                                QVariant(), "link.opened",
+                                "[]",       qlonglong(kStart) * 1000};
+        previous = record::chain::link(previous, record::chain::eventContent(v));
+        inserts << QString(
+                       "INSERT INTO events VALUES (%1, '%2', 'link', '端口已打开', NULL, %1, "
+                       "NULL, 'link.opened', '[]', %3, x'%4')")
+                       .arg(id)
+                       .arg(v[1].toString())
+                       .arg(kStart * 1000)
+                       .arg(QString::fromLatin1(previous.toHex()));
+    }
+    tamper(path, inserts.join(u';'));
+    writeEvents(path, 2);
+    Verdict v = verify(path);
+    EXPECT_EQ(v.exit, 0);
+    EXPECT_EQ(v.out, "intact, 4 rows, 0 hours");
+    EXPECT_EQ(record_test::scalar(path, "SELECT user_id FROM events WHERE id = 4").toString(),
+              "wang");
+    tamper(path, "UPDATE events SET old_value = '7' WHERE id = 2");
+    EXPECT_TRUE(verify(path).out.contains("event row 2"));
 }
 
 // Retention cuts inside an hour and drops the oldest events, also ones a clock set back put after
