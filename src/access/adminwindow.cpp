@@ -1,5 +1,7 @@
 #include "access/adminwindow.h"
 
+#include "access/accesswindows.h"
+
 #include <QBoxLayout>
 #include <QComboBox>
 #include <QDateTime>
@@ -141,7 +143,11 @@ AdminWindow::AdminWindow(SessionKeeper& keeper, QWidget* parent)
     idle_->setSpecialValueText(base::Tr::tr("不锁定"));
     auto* save = button(base::Tr::tr("保存设置"), "SaveSettingsButton");
     reasons_ = named(new QPushButton(base::Tr::tr("修改原因列表"), this), "ReasonsButton");
-    reasons_->setEnabled(false);
+    connect(reasons_, &QPushButton::clicked, this, [this] {
+        auto* editor = new ReasonListDialog(keeper_, this);
+        editor->setAttribute(Qt::WA_DeleteOnClose);
+        editor->open();
+    });
     auto* switchOff = button(base::Tr::tr("关闭访问控制"), "SwitchOffButton");
     auto* settingsForm = new QFormLayout;
     settingsForm->addRow(base::Tr::tr("密码有效期（天）"), expiry_);

@@ -119,6 +119,9 @@ void AccessAdmin::administrationEndToEnd() {
     auto* table = control<QTableWidget>(admin, "AdminAccounts");
     QTRY_VERIFY(control<QGroupBox>(admin, "AdminBox")->isVisible());
     QTRY_COMPARE(table->rowCount(), 1);
+    click(admin, "ReasonsButton");  // the list of reasons for a change opens from here
+    QTRY_VERIFY(admin->findChild<QDialog*>("ReasonListDialog"));
+    admin->findChild<QDialog*>("ReasonListDialog")->reject();
     control<QComboBox>(admin, "AddRole")->setCurrentIndex(1);
     fill(admin,
          {{"AddUser", "op"},
