@@ -257,6 +257,15 @@ Result run(int baud, int chambers, int silentAddress, int seconds) {
     return r;
 }
 
+void print(const char* what, const Result& r) {
+    std::printf(
+        "%s: fresh %.2f %%, focused cycle %.0f ms, busy %.3f x wire (beyond it per exchange: "
+        "median %d us, p99 %d us), UI gap %.1f ms (%.1f ms of it CPU; longest CPU burst %.1f "
+        "ms)\n  the UI thread's costliest events:\n    %s\n",
+        what, r.freshPercent, r.focusedCycleMs, r.busyRatio, r.excessMedianUs, r.excessP99Us,
+        r.uiGapMs, r.uiGapCpuMs, r.uiBurstMs, qUtf8Printable(r.slowEvents));
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -266,24 +275,12 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; ++i)
         if (std::strcmp(argv[i], "--seconds") == 0) seconds = std::max(10, std::atoi(argv[i + 1]));
     const Result a = run(9600, 8, 0, seconds);
-    std::printf(
-        "9600 baud, 1+7: fresh %.2f %%, focused cycle %.0f ms, busy %.3f x wire (beyond it per "
-        "exchange: median %d us, p99 %d us), UI gap %.1f ms (%.1f ms of it CPU; longest CPU burst "
-        "%.1f ms)\n",
-        a.freshPercent, a.focusedCycleMs, a.busyRatio, a.excessMedianUs, a.excessP99Us, a.uiGapMs,
-        a.uiGapCpuMs, a.uiBurstMs);
-    std::printf("  the UI thread's costliest events:\n    %s\n", qUtf8Printable(a.slowEvents));
+    print("9600 baud, 1+7", a);
     const Result s = run(9600, 8, 5, seconds);
     std::printf("9600 baud, 1+7, address 5 silent: fresh %.2f %%, focused cycle %.0f ms\n",
                 s.freshPercent, s.focusedCycleMs);
     const Result b = run(19200, 16, 0, seconds);
-    std::printf(
-        "19200 baud, 1+15: fresh %.2f %%, focused cycle %.0f ms, busy %.3f x wire (beyond it per "
-        "exchange: median %d us, p99 %d us), UI gap %.1f ms (%.1f ms of it CPU; longest CPU burst "
-        "%.1f ms)\n",
-        b.freshPercent, b.focusedCycleMs, b.busyRatio, b.excessMedianUs, b.excessP99Us, b.uiGapMs,
-        b.uiGapCpuMs, b.uiBurstMs);
-    std::printf("  the UI thread's costliest events:\n    %s\n", qUtf8Printable(b.slowEvents));
+    print("19200 baud, 1+15", b);
     std::printf(
         "bench_bus: 9600 baud 1+7 chambers fresh %.1f %% focused cycle %.0f ms wire %.2f x; one "
         "silent fresh %.1f %%; 19200 baud 1+15 chambers fresh %.1f %% focused cycle %.0f ms\n",
