@@ -16,61 +16,36 @@
 
 #include "link/libmodbusrtu.h"
 #include "link/link.h"
-#include "sim/server.h"
+#include "simrig.h"
 
 namespace {
 
 struct Rig {
-    sim::SimServer server;
+    std::unique_ptr<sim::SimServer> server;
     std::unique_ptr<comm::Link> link;
-    Rig(int baud, bool wireTiming, sim::Transport transport = sim::Transport::Pty)
-        : server(makeOptions(baud, wireTiming, transport)) {
-        std::string why;
-        if (!server.start(&why)) {
-            std::fprintf(stderr, "simulator: %s\n", why.c_str());
-            std::exit(1);
-        }
-        comm::PortMap ports;
-        ports.setExplicit(1, QString::fromStdString(server.device()));
-        link = std::make_unique<comm::Link>(std::make_unique<comm::LibModbusRTU>(ports));
-        link->setSettings({1, baud == 19200 ? 2 : baud == 4800 ? 0 : 1, 0, 1});
-    }
-    static sim::ServerOptions makeOptions(int baud, bool wireTiming, sim::Transport transport) {
+    Rig(int baud, bool wireTiming, sim::Transport transport = sim::Transport::Pty) {
         sim::ServerOptions o;
         o.transport = transport;
         o.baud = baud;
         o.wireTiming = wireTiming;
-        return o;
+        server = bench::startSimulator(o);
+        link = std::make_unique<comm::Link>(
+            std::make_unique<comm::LibModbusRTU>(bench::simulatorPorts(*server)));
+        link->setSettings({1, baud == 19200 ? 2 : baud == 4800 ? 0 : 1, 0, 1});
     }
 };
 
-// Runs the event loop for ms milliseconds and returns the longest gap between two runs of it,
-// sampled by a 1 ms timer.
+// Runs the event loop for ms milliseconds and returns the longest gap between two runs of it.
 double longestGapMs(int ms, const std::function<void()>& during = {}) {
-    QElapsedTimer clock;
-    clock.start();
-    qint64 last = clock.nsecsElapsed();
-    double worst = 0;
-    QTimer probe;
-    probe.setTimerType(Qt::PreciseTimer);
-    probe.setInterval(1);
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-        const qint64 now = clock.nsecsElapsed();
-        worst = std::max(worst, (now - last) / 1e6);
-        last = now;
-    });
+    bench::GapProbe probe;
     QTimer action;
     if (during) {
         action.setInterval(50);
         QObject::connect(&action, &QTimer::timeout, during);
         action.start();
     }
-    probe.start();
-    QElapsedTimer t;
-    t.start();
-    while (t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 5);
-    return worst;
+    bench::spin(ms);
+    return probe.worstMs();
 }
 
 double wireLimitMs(int baud) {
@@ -117,9 +92,7 @@ int main(int argc, char** argv) {
             "| poll period, Modbus TCP on 127.0.0.1 (median of %zu) | %.1f ms | <= %d ms |\n", n,
             median, comm::LineWorker::kPeriodMs);
         // The nine exchanges alone, unpaced: how much of the period the gateway leaves free.
-        comm::PortMap ports;
-        ports.setExplicit(1, QString::fromStdString(r.server.device()));
-        comm::LibModbusRTU bus(ports);
+        comm::LibModbusRTU bus(bench::simulatorPorts(*r.server));
         bus.OpenPort_Modbus(1, 1, 0);
         comm::PollCycle cycle(bus);
         QElapsedTimer t;
@@ -147,10 +120,10 @@ int main(int argc, char** argv) {
         r.link->open();
         const double gap = longestGapMs(3000);
         std::printf("| UI event-loop gap, healthy instrument | %.1f ms | <= 20 ms |\n", gap);
-        r.server.setSilent(true);
+        r.server->setSilent(true);
         const double silent = longestGapMs(3000);
         std::printf("| UI event-loop gap, silent instrument | %.1f ms | <= 20 ms |\n", silent);
-        r.server.setSilent(false);
+        r.server->setSilent(false);
         int value = 0;
         const double writing =
             longestGapMs(3000, [&] { r.link->writeHolding(1, 300 + (value++ % 50)); });

@@ -86,11 +86,38 @@ TileWidget::TileWidget(QWidget* parent) : QFrame(parent) {
     text_ = new QLabel(this);
     text_->setTextFormat(Qt::PlainText);
     text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    auto* l = new QVBoxLayout(this);
-    l->setContentsMargins(8, 4, 8, 4);
-    l->setSpacing(0);
-    l->addWidget(name_);
-    l->addWidget(text_, 1);
+    // The labels are placed by the tile itself, not by a layout: new values in a label would
+    // otherwise lay out the grid of every tile and what holds it again, twice a second for
+    // every chamber.
+    placeLabels();
+}
+
+QSize TileWidget::sizeHint() const {
+    // The name over the text.
+    const QSize name = name_->sizeHint(), text = text_->sizeHint();
+    const QMargins m = contentsMargins() + kPadding;
+    return {std::max(name.width(), text.width()) + m.left() + m.right(),
+            name.height() + text.height() + m.top() + m.bottom()};
+}
+
+void TileWidget::placeLabels() {
+    if (!name_ || !text_) return;  // the frame set up before them
+    const QRect r = contentsRect().marginsRemoved(kPadding);
+    const int nameHeight = std::min(name_->sizeHint().height(), std::max(r.height(), 0));
+    name_->setGeometry(r.x(), r.y(), r.width(), nameHeight);
+    text_->setGeometry(r.x(), r.y() + nameHeight, r.width(), r.height() - nameHeight);
+}
+
+bool TileWidget::event(QEvent* e) {
+    // A label asks for room (its name set anew) or the frame changed its width (chosen or not).
+    if (e->type() == QEvent::LayoutRequest || e->type() == QEvent::ContentsRectChange)
+        placeLabels();
+    return QFrame::event(e);
+}
+
+void TileWidget::resizeEvent(QResizeEvent* e) {
+    QFrame::resizeEvent(e);
+    placeLabels();
 }
 
 void TileWidget::display(const Tile& tile, bool flashPhase) {
@@ -98,9 +125,11 @@ void TileWidget::display(const Tile& tile, bool flashPhase) {
     const QString text = tile.lines.mid(1).join(u'\n');
     if (name_->text() != tile.lines.value(0)) name_->setText(tile.lines.value(0));
     if (text_->text() != text) text_->setText(text);
-    setAccessibleName(tile.lines.value(0));
+    // Told to a screen reader only when it changed.
+    if (accessibleName() != tile.lines.value(0)) setAccessibleName(tile.lines.value(0));
     // A screen reader hears the worst state first, as the colour shows it.
-    setAccessibleDescription(toneWord(tile.tone) + u'\n' + tile.lines.mid(1).join(u'\n'));
+    const QString description = toneWord(tile.tone) + u'\n' + text;
+    if (accessibleDescription() != description) setAccessibleDescription(description);
     QPalette p = palette();
     p.setColor(QPalette::Window, toneColour(tile.tone, flashPhase));
     p.setColor(QPalette::WindowText, Qt::black);

@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QFrame>
 #include <QList>
+#include <QMargins>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -36,6 +37,7 @@ class TileWidget : public QFrame {
     explicit TileWidget(QWidget* parent = nullptr);
     void display(const Tile& tile, bool flashPhase);
     Tone tone() const { return tone_; }
+    QSize sizeHint() const override;
 
   signals:
     void activated();
@@ -45,12 +47,17 @@ class TileWidget : public QFrame {
     void chosen();
 
   protected:
+    bool event(QEvent* e) override;
     void focusInEvent(QFocusEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
     void mouseDoubleClickEvent(QMouseEvent* e) override;
     void mousePressEvent(QMouseEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
 
   private:
+    // Between the frame and the labels.
+    static constexpr QMargins kPadding{8, 4, 8, 4};
+    void placeLabels();
     QLabel* name_ = nullptr;
     QLabel* text_ = nullptr;
     Tone tone_ = Tone::Normal;

@@ -153,8 +153,8 @@ bool Application::makeChambers() {
             if (!startSimulator(ports_, addresses)) return false;
         }
         lines_ = std::make_unique<comm::LineRegistry>(ports_);
-        const QMap<int, int> turnarounds = overview::readTurnarounds(*settingsFileFor(QString()));
-        for (auto it = turnarounds.cbegin(); it != turnarounds.cend(); ++it)
+        turnarounds_ = overview::readTurnarounds(*settingsFileFor(QString()));
+        for (auto it = turnarounds_.cbegin(); it != turnarounds_.cend(); ++it)
             lines_->setTurnaroundMs(ports_.deviceFor(it.key()), it.value());
         for (const overview::ChamberConf& conf : confs_)
             chambers_.push_back(makeChamber(conf));
@@ -329,7 +329,7 @@ void Application::showOverview() {
     }
     overview_ = std::make_unique<overview::OverviewWindow>();
     overview_->setExitAction([this] { leaveAll(); });
-    overview_->setTurnarounds(overview::readTurnarounds(*settingsFileFor(QString())));
+    overview_->setTurnarounds(turnarounds_);
     connect(overview_.get(), &overview::OverviewWindow::turnaroundChanged, this,
             &Application::setTurnaround);
     connect(overview_.get(), &overview::OverviewWindow::openRequested, this,
@@ -396,6 +396,7 @@ void Application::setTurnaround(int port, int ms) {
     if (port < 1 || port > 20) return;
     ms = std::clamp(ms, 0, 1000);
     overview::writeTurnaround(*settingsFileFor(QString()), port, ms);
+    turnarounds_[port] = ms;
     if (lines_) lines_->setTurnaroundMs(ports_.deviceFor(port), ms);
 }
 

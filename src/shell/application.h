@@ -3,6 +3,7 @@
 // start-up window and the main window, put together in the order the program starts.
 
 #include <QElapsedTimer>
+#include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
@@ -149,6 +150,8 @@ class Application : public QObject {
     // Deleted chambers ending off the UI thread; the program's exit waits for them.
     QList<QPointer<chamber::Teardown>> teardowns_;
     QList<overview::ChamberConf> confs_;
+    // Each port's turnaround delay, read once at start and kept as the overview changes it.
+    QMap<int, int> turnarounds_;
     std::unique_ptr<MainWindow> main_;
     // With chambers: a main window per chamber once opened, by name; the overview before them.
     std::map<QString, std::unique_ptr<MainWindow>> windows_;

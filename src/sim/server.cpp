@@ -10,6 +10,7 @@
 #include <ctime>
 #include <random>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include "sim/serveros.h"
@@ -236,8 +237,16 @@ bool SimServer::sleepUnlessStopped(double seconds) {
     for (;;) {
         const double left = until - now();
         if (left <= 0) return true;
+        // Whole milliseconds on the wake pipe, then the rest of the last one asleep: rounding the
+        // wait up to a millisecond made every answer up to a millisecond late, 5 % of a short
+        // frame's time at 19200 baud.
+        const int wholeMs = static_cast<int>(left * 1000);
+        if (wholeMs == 0) {
+            std::this_thread::sleep_for(std::chrono::duration<double>(left));
+            return true;
+        }
         os::Watch wake{wakePipe_[0]};
-        if (os::wait(&wake, 1, static_cast<int>(left * 1000) + 1) > 0) return false;
+        if (os::wait(&wake, 1, wholeMs) > 0) return false;
     }
 }
 
@@ -269,12 +278,13 @@ void SimServer::run() {
         // Negative descriptors (no listening socket on a pty, no master connected) are skipped.
         os::Watch fds[3] = {{line()}, {listenFd_}, {wakePipe_[0]}};
         const int ready = os::wait(fds, 3, 50);
+        // A request's answer is timed from its arrival, before the instruments take their step.
+        const double woke = now();
         {
-            const double t = now();
             std::lock_guard<std::mutex> lock(mutex_);
             for (auto& u : units_)
-                u->instrument.step(t - lastStep);
-            lastStep = t;
+                u->instrument.step(woke - lastStep);
+            lastStep = woke;
         }
         if (ready < 0 && errno != EINTR) break;
         if (fds[2].ready) break;
@@ -289,7 +299,7 @@ void SimServer::run() {
         }
         if (!(onSocket ? fds[0].ready : fds[0].readable)) continue;
 
-        const double receivedAt = now();
+        const double receivedAt = woke;
         uint8_t req[MODBUS_TCP_MAX_ADU_LENGTH];
         int len = modbus_receive(ctx, req);
         if (len == 0 && !tcp && several && req[0] != first && find(req[0])) {

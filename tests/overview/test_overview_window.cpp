@@ -72,6 +72,7 @@ class OverviewTest : public QObject {
     void chambersOnTheOverview();
     void aProfileBecomesAChamber();
     void deletingASilentChamberKeepsTheWindowGoing();
+    void newValuesOnATileLayOutNothingElse();
 };
 
 void OverviewTest::chambersOnTheOverview() {
@@ -349,6 +350,47 @@ void OverviewTest::deletingASilentChamberKeepsTheWindowGoing() {
         QCOMPARE(q.value(0).toInt(), last);
     }
     QSqlDatabase::removeDatabase("check");
+}
+
+// Every tile shows new values twice a second: that repaints its text, and lays out neither the
+// grid of tiles nor the window (with 16 chambers that cost the UI thread milliseconds each time).
+void OverviewTest::newValuesOnATileLayOutNothingElse() {
+    overview::OverviewWindow ov;
+    ov.setChambers({{{"A", 1, 1}, nullptr}, {{"B", 1, 2}, nullptr}});
+    ov.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&ov));
+    overview::TileWidget* tile = ov.tiles()[0];
+    struct Counter : QObject {
+        QWidget* tile = nullptr;
+        int elsewhere = 0;
+        bool eventFilter(QObject* o, QEvent* e) override {
+            auto* w = qobject_cast<QWidget*>(o);
+            if (e->type() == QEvent::LayoutRequest && w && w != tile && !tile->isAncestorOf(w))
+                ++elsewhere;
+            return false;
+        }
+    } counter;
+    counter.tile = tile;
+    QCoreApplication::processEvents();
+    qApp->installEventFilter(&counter);
+    const QStringList links = {"通讯正常", "仪表无应答 12 秒", "端口关闭"};
+    for (int i = 0; i < 12; ++i) {
+        const QString pv = QString("PV1 %1 °C / SV1 55.5 °C").arg(20.5 + i * 1111.1);
+        tile->display({{"A" + QString(i % 2 ? "-第二" : ""), pv, "PV2 40 %RH / SV2 60 %RH",
+                        "运行 第 3 段", "无试验", links[i % 3], "记录中"},
+                       overview::Tone::Normal},
+                      false);
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+        // The text is shown whole inside the tile.
+        const auto labels = tile->findChildren<QLabel*>();
+        QCOMPARE(labels.size(), 2);
+        QVERIFY(labels[1]->text().startsWith(pv));
+        for (QLabel* l : labels)
+            QVERIFY(tile->contentsRect().contains(l->geometry()) && !l->geometry().isEmpty());
+    }
+    qApp->removeEventFilter(&counter);
+    QCOMPARE(counter.elsewhere, 0);
 }
 
 int main(int argc, char** argv) {
