@@ -16,6 +16,7 @@
 #include "access/guard.h"
 #include "access/sessionkeeper.h"
 #include "access/userstore.h"
+#include "confighome.h"
 #include "overview/overviewwindow.h"
 #include "shell/accesscommand.h"
 
@@ -79,7 +80,7 @@ void AccessWindows::initTestCase() {
 }
 
 QString AccessWindows::dataHome(QTemporaryDir& dir) {
-    qputenv("XDG_DATA_HOME", dir.path().toUtf8());
+    testsupport::useDataHome(dir.path());
     return shell::userStorePath();
 }
 
