@@ -136,6 +136,8 @@ void ProgramBinary::developerLoggingIsOffUnlessAsked() {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_RUNTIME_DIR", runtime);
         env.remove("QT_LOGGING_RULES");
+        // The program finds its way to standard error by itself, as when a script starts it.
+        env.remove("QT_FORCE_STDERR_LOGGING");
         if (!rules.isEmpty()) env.insert("QT_LOGGING_RULES", rules);
         p.setProcessEnvironment(env);
         p.start(bin("velmars"), {"--simulate", "--connect", "--db", dir.filePath("Rdatabj.db"),
