@@ -31,6 +31,15 @@ constexpr int kRing = record::kRingSize;
 constexpr int kStartCounter = 65450;  // the runs go round the ring's end
 constexpr int kLapAfter = 600;        // older records the runs overwrite after the wrap
 constexpr int kRuns = 50;
+// The runs' clocks run 50 times fast, each in a zone further east. Windows takes the local time
+// from its own zone setting, which TZ does not change (only the C runtime reads it; under Wine a
+// TZ a Windows program gives its child does not reach the child's clock): there the runs keep the
+// real clock, which moves on between them by itself.
+#ifdef _WIN32
+constexpr bool kFastClock = false;
+#else
+constexpr bool kFastClock = true;
+#endif
 // 1899-12-30, the OLE dates' day 0, in seconds since 1970.
 constexpr qint64 kOleEpochSecs = -2209161600;
 
@@ -124,15 +133,16 @@ TEST(KilledProgram, FiftyKillsLeaveASoundRing) {
         shift = std::max<qint64>(shift + 200, reached + 120);
         ASSERT_LT(shift, 24 * 3600) << "the runs' clocks outran a day of time zones";
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("TZ", QString("HRD-%1:%2:%3")
-                             .arg(shift / 3600)
-                             .arg(shift / 60 % 60, 2, 10, QChar('0'))
-                             .arg(shift % 60, 2, 10, QChar('0')));
+        if (kFastClock)
+            env.insert("TZ", QString("HRD-%1:%2:%3")
+                                 .arg(shift / 3600)
+                                 .arg(shift / 60 % 60, 2, 10, QChar('0'))
+                                 .arg(shift % 60, 2, 10, QChar('0')));
         QProcess p;
         p.setProcessEnvironment(env);
         p.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        p.start(binDir + "/velmars",
-                {"--simulate", "--connect", "--db", path, "--clock-speed", "50"});
+        p.start(binDir + "/velmars", {"--simulate", "--connect", "--db", path, "--clock-speed",
+                                      kFastClock ? "50" : "1"});
         ASSERT_TRUE(p.waitForStarted(5000));
         if (run % 5 == 4) {
             QThread::msleep(killEarlyMs(gen));
