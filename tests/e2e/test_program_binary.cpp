@@ -144,8 +144,10 @@ void ProgramBinary::developerLoggingIsOffUnlessAsked() {
                                  "--quit-after", "2"});
         if (!p.waitForFinished(30000) || p.exitCode() != 0) return QByteArrayList{"not finished"};
         QByteArrayList lines;
-        for (const QByteArray& line : p.readAllStandardError().split('\n'))
-            if (!line.isEmpty() && line != "This plugin does not support propagateSizeHints()")
+        // Windows ends each line with CR LF.
+        for (const QByteArray& raw : p.readAllStandardError().split('\n'))
+            if (const QByteArray line = raw.trimmed();
+                !line.isEmpty() && line != "This plugin does not support propagateSizeHints()")
                 lines << line;
         return lines;
     };
