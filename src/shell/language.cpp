@@ -7,14 +7,19 @@
 #include <QFontDatabase>
 #include <QLibraryInfo>
 #include <QLocale>
+#include <QLoggingCategory>
 #include <QTranslator>
 
 #include "shell/settings.h"
+#include "ui/uios.h"
 #include "ui/widgets.h"
 
 namespace shell {
 
 namespace {
+
+// velmars.shell: the program's font as chosen at start
+Q_LOGGING_CATEGORY(lcShell, "velmars.shell", QtWarningMsg)
 
 const QString kKey = QStringLiteral("ui/language");
 
@@ -85,7 +90,12 @@ bool installTranslation(const QString& code) {
 
 void useProgramFont() {
     const QString family = ui::chineseFontFamily();
-    if (!QFontDatabase::families().contains(family)) return;
+    if (!QFontDatabase::hasFamily(family)) {
+        qCDebug(lcShell, "font: the desktop's own, as none of %s is installed",
+                qUtf8Printable(ui::os::chineseFontFamilies().join(u", ")));
+        return;
+    }
+    qCDebug(lcShell, "font: %s", qUtf8Printable(family));
     QFont f(family);
     f.setPointSize(9);
     QApplication::setFont(f);

@@ -26,6 +26,7 @@ int run(int argc, char** argv) {
         return 2;
     }
     shell::addEventTexts();
+    shell::os::messagesToStandardError();
     shell::os::placeSettings();
     // What answers on the command line alone: no window, the language and profile chosen.
     const shell::Options& o = *parsed.options;

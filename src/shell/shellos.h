@@ -7,6 +7,10 @@
 
 namespace shell::os {
 
+// Sends Qt's messages (the developer's logging categories) to standard error wherever that leads
+// somewhere, a pipe or a file as well as a terminal. Called before the first message.
+void messagesToStandardError();
+
 // Places the settings file in the user's folder for them before any is read: on POSIX systems Qt
 // follows XDG_CONFIG_HOME; on Windows the folder is %APPDATA% as the environment names it.
 void placeSettings();

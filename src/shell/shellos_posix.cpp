@@ -17,6 +17,8 @@ QStringList arguments(int argc, char** argv) {
 
 void binaryStandardOutput() {}
 
+void messagesToStandardError() {}
+
 void placeSettings() {}
 
 QString dataFolder() {

@@ -25,6 +25,16 @@ QStringList arguments(int, char**) {
     return args;
 }
 
+void messagesToStandardError() {
+    // Qt writes its messages to the debugger's output unless the process has a console window,
+    // so a program started with its standard error on a pipe or in a file (by a script, a service
+    // or a test) would lose them. Where standard error leads somewhere, they go there as on Linux.
+    const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+    if (err && err != INVALID_HANDLE_VALUE && GetFileType(err) != FILE_TYPE_UNKNOWN &&
+        qEnvironmentVariableIsEmpty("QT_FORCE_STDERR_LOGGING"))
+        qputenv("QT_FORCE_STDERR_LOGGING", "1");
+}
+
 void placeSettings() {
     // The same folder as Qt's own choice unless the environment points elsewhere.
     const QString appData = qEnvironmentVariable("APPDATA");

@@ -13,10 +13,11 @@
 namespace ui {
 
 QString chineseFontFamily() {
+    // A Chinese Windows desktop lists its fonts by their Chinese names ("微软雅黑");
+    // hasFamily knows them by the English names asked for here as well.
     const QStringList wanted = os::chineseFontFamilies();
-    const QStringList installed = QFontDatabase::families();
     for (const QString& family : wanted)
-        if (installed.contains(family)) return family;
+        if (QFontDatabase::hasFamily(family)) return family;
     return wanted.value(0);
 }
 

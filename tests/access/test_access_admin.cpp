@@ -19,6 +19,7 @@
 #include "access/sessionkeeper.h"
 #include "access/userstore.h"
 #include "alert/alerter.h"
+#include "confighome.h"
 #include "events/eventlog.h"
 #include "events/eventwindow.h"
 #include "shell/accesscommand.h"
@@ -73,7 +74,7 @@ class AccessAdmin : public QObject {
 
 void AccessAdmin::administrationEndToEnd() {
     QTemporaryDir data;
-    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    testsupport::useDataHome(data.path());
     const QString storePath = shell::userStorePath();
     SimLine line;
     line.holdProcess(300, 600);
@@ -243,7 +244,7 @@ void AccessAdmin::startAndEndRecordedOnlyWithAccessControl_data() {
 void AccessAdmin::startAndEndRecordedOnlyWithAccessControl() {
     QFETCH(bool, on);
     QTemporaryDir data;
-    qputenv("XDG_DATA_HOME", data.path().toUtf8());
+    testsupport::useDataHome(data.path());
     if (on) {
         QDir().mkpath(QFileInfo(shell::userStorePath()).path());
         auth::UserStore store(shell::userStorePath(), "setup", auth::HashCost::minimum());

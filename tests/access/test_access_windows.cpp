@@ -21,6 +21,7 @@
 #include "access/sessionkeeper.h"
 #include "access/userstore.h"
 #include "alert/alertbar.h"
+#include "confighome.h"
 #include "events/eventwindow.h"
 #include "overview/overviewwindow.h"
 #include "shell/accesscommand.h"
@@ -96,7 +97,7 @@ void AccessWindows::initTestCase() {
 }
 
 QString AccessWindows::dataHome(QTemporaryDir& dir) {
-    qputenv("XDG_DATA_HOME", dir.path().toUtf8());
+    testsupport::useDataHome(dir.path());
     return shell::userStorePath();
 }
 

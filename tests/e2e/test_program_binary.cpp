@@ -136,14 +136,18 @@ void ProgramBinary::developerLoggingIsOffUnlessAsked() {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_RUNTIME_DIR", runtime);
         env.remove("QT_LOGGING_RULES");
+        // The program finds its way to standard error by itself, as when a script starts it.
+        env.remove("QT_FORCE_STDERR_LOGGING");
         if (!rules.isEmpty()) env.insert("QT_LOGGING_RULES", rules);
         p.setProcessEnvironment(env);
         p.start(bin("velmars"), {"--simulate", "--connect", "--db", dir.filePath("Rdatabj.db"),
                                  "--quit-after", "2"});
         if (!p.waitForFinished(30000) || p.exitCode() != 0) return QByteArrayList{"not finished"};
         QByteArrayList lines;
-        for (const QByteArray& line : p.readAllStandardError().split('\n'))
-            if (!line.isEmpty() && line != "This plugin does not support propagateSizeHints()")
+        // Windows ends each line with CR LF.
+        for (const QByteArray& raw : p.readAllStandardError().split('\n'))
+            if (const QByteArray line = raw.trimmed();
+                !line.isEmpty() && line != "This plugin does not support propagateSizeHints()")
                 lines << line;
         return lines;
     };

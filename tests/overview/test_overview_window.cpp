@@ -19,6 +19,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "../support/confighome.h"
 #include "alert/alerter.h"
 #include "chamber/chamber.h"
 #include "overview/overviewwindow.h"
@@ -394,8 +395,8 @@ void OverviewTest::newValuesOnATileLayOutNothingElse() {
 }
 
 int main(int argc, char** argv) {
-    qputenv("XDG_CONFIG_HOME", home().filePath("config").toUtf8());
-    qputenv("XDG_DATA_HOME", home().filePath("data").toUtf8());
+    testsupport::useConfigHome(home().filePath("config"));
+    testsupport::useDataHome(home().filePath("data"));
     QApplication app(argc, argv);
     QApplication::setApplicationName("velmars");
     QApplication::setOrganizationName("velmars");

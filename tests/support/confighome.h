@@ -15,4 +15,13 @@ inline void useConfigHome(const QString& dir) {
 #endif
 }
 
+// Points the data folder (databases, the user store) at dir/velmars: XDG_DATA_HOME on POSIX
+// systems; on Windows the data folder is the settings file's, so Qt's path for those moves too.
+inline void useDataHome(const QString& dir) {
+    qputenv("XDG_DATA_HOME", dir.toLocal8Bit());
+#ifdef _WIN32
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir);
+#endif
+}
+
 }  // namespace testsupport
