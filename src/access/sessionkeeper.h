@@ -30,7 +30,7 @@ class SessionKeeper : public QObject {
         Standing standing;
         int idleMinutes = UserStore::kDefaultIdleMinutes;
         bool hasAccounts = false;  // the store holds an account (else the first is asked for)
-        QStringList reasons;  // the administrator's list of reasons for a change
+        QStringList reasons;       // the administrator's list of reasons for a change
     };
     using Done = std::function<void(Outcome)>;
     // What the administration window lists and edits.
