@@ -214,14 +214,17 @@ void EventWindow::showRows(const QVector<record::EventEntry>& rows) {
 
 void EventWindow::see(const record::EventEntry& e) {
     if (!e.user.isEmpty() && user_->findData(e.user) < 0) user_->addItem(e.user, e.user);
-    if (audited_ || !e.hasAudit()) return;
+    // The audit columns come with rows made under access control (a user or a reason); without
+    // it the window stays as it always was, though writes keep their values before and after.
+    if (audited_ || (e.user.isEmpty() && e.reason.isEmpty())) return;
     audited_ = true;
     table_->setColumnCount(7);
     table_->setHorizontalHeaderLabels(
         {base::Tr::tr("时间"), base::Tr::tr("类型"), base::Tr::tr("内容"), base::Tr::tr("用户"),
          base::Tr::tr("原值"), base::Tr::tr("新值"), base::Tr::tr("变更原因")});
     table_->setColumnWidth(0, 210);
-    table_->setColumnWidth(2, 260);
+    table_->horizontalHeader()->setStretchLastSection(false);
+    table_->horizontalHeader()->setSectionResizeMode(2, QHeaderView::Stretch);
     // The rows shown so far get their times with the offset.
     for (int r = 0; r < table_->rowCount(); ++r)
         if (QTableWidgetItem* t = table_->item(r, 0)) t->setText(t->data(Qt::UserRole).toString());

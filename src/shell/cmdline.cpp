@@ -227,10 +227,21 @@ ParseResult parseCommandLine(const QStringList& args) {
             if (!takeValue(args, i, name, v, error)) return {std::nullopt, error};
             if (sign && v.trimmed().isEmpty())
                 return {std::nullopt, QStringLiteral("--sign expects a user id")};
-            if (!sign && v != u"执行" && v != u"审核" && v != u"批准")
-                return {
-                    std::nullopt,
-                    QStringLiteral("--meaning expects 执行, 审核 or 批准, got '%1'").arg(shown(v))};
+            if (!sign) {
+                // The stored words, or their English for scripts written in English.
+                static const QStringList english = {QStringLiteral("performed"),
+                                                    QStringLiteral("reviewed"),
+                                                    QStringLiteral("approved")};
+                static const QStringList stored = {QStringLiteral("执行"), QStringLiteral("审核"),
+                                                   QStringLiteral("批准")};
+                const qsizetype k = english.indexOf(v.trimmed().toLower());
+                if (k >= 0) v = stored.at(k);
+                if (!stored.contains(v))
+                    return {std::nullopt,
+                            QStringLiteral("--meaning expects performed, reviewed or approved "
+                                           "(or the same in Chinese), got '%1'")
+                                .arg(shown(v))};
+            }
             (sign ? o.sign : o.meaning) = v.trimmed();
         } else if (matches(a, QStringLiteral("--access-control"))) {
             if (!takeValue(args, i, QStringLiteral("--access-control"), v, error))
@@ -387,11 +398,10 @@ QString usageText() {
                "  --report-csv FILE     with --report: also write the span's CSV export, whose "
                "SHA-256\n"
                "                        every page names\n"
-               "  --sign USER --meaning 执行|审核|批准  with --report: sign the run or span first "
-               "(the\n"
-               "                        user's password on standard input); every page shows "
-               "the\n"
-               "                        signatures\n"
+               "  --sign USER --meaning performed|reviewed|approved\n"
+               "                        with --report: sign the run or span first (the user's\n"
+               "                        password on standard input; the meaning may also be\n"
+               "                        given in Chinese); every page shows the signatures\n"
                "  --forward URL         forward samples and events to a PostgreSQL server\n"
                "                        (postgresql://user@host:port/dbname or 'host=... "
                "dbname=...';\n"

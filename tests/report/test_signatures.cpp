@@ -201,7 +201,7 @@ TEST(Signatures, SignedRunThroughTheProgram) {
          2, "--meaning"},
         {"meaning alone", report + QStringList{"--meaning", "审核"}, admin + "\n", 2, ""},
         {"review", sign("qa", "审核"), admin + "\n", 0, ""},
-        {"approval", sign("qa", "批准"), admin + "\n", 0, ""},
+        {"approval", sign("qa", "Approved"), admin + "\n", 0, ""},
     };
     for (const Step& s : steps) {
         QFile::remove(pdf);
