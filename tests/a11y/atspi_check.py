@@ -118,8 +118,9 @@ def inner(bindir):
         skip("the accessibility bus does not answer: %s" % e)
 
     work = tempfile.mkdtemp(prefix="a11y-")
+    # A settings file of its own: one left with chambers would start the overview instead.
     env = dict(os.environ, QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1", QT_QPA_PLATFORM="xcb",
-               XDG_RUNTIME_DIR=work)
+               XDG_RUNTIME_DIR=work, XDG_CONFIG_HOME=work, XDG_DATA_HOME=work)
     env.pop("QT_ACCESSIBILITY", None)
     prog = subprocess.Popen(
         [os.path.join(bindir, "velmars"), "--simulate", "--connect", "--db",
