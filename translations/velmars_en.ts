@@ -2992,6 +2992,10 @@
         <translation>Access control off: no login was required when this report was made; who operated was not verified</translation>
     </message>
     <message>
+        <source>用户库无法读取：此报告生成时访问控制的状态未知</source>
+        <translation>User store unreadable: whether access control was on when this report was made is unknown</translation>
+    </message>
+    <message>
         <source>此时段内访问控制还有其他关闭时段</source>
         <translation>Access control was also off at other times in this span</translation>
     </message>

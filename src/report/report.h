@@ -34,10 +34,12 @@ struct ReportSubject {
     std::optional<std::array<instrument::ToleranceBand, 2>> bands;  // a run's, one per loop
 };
 
-// What a report says about access control: off when it was made (no user store, none usable, or
-// switched off), and the stretches (UTC seconds) the user store recorded it switched off.
+// What a report says about access control: off when it was made (no user store, or switched
+// off), unknown when the user store could not be read, and the stretches (UTC seconds) the user
+// store recorded it switched off.
 struct AccessNotes {
     bool offNow = true;
+    bool unknown = false;  // a user store there but unusable: neither on nor off can be said
     std::vector<std::pair<int64_t, int64_t>> offSpans;
 };
 

@@ -299,6 +299,10 @@ void signLater(QObject* context, const QString& usersPath, const SignRequest& re
 
 AccessNotes accessNotes(auth::UserStore& users, int64_t now) {
     AccessNotes notes;
+    if (users.state() == auth::StoreState::Unusable) {
+        notes.offNow = false;
+        notes.unknown = true;
+    }
     if (users.state() != auth::StoreState::Ready) return notes;
     notes.offNow = !users.accessControl();
     std::optional<int64_t> offSince;

@@ -90,6 +90,18 @@ TEST(Signatures, AccessControlSwitchedOffIsNoted) {
     nowMs = 4'000'000;
     ASSERT_EQ(store.setAccessControl("qa", false), auth::Outcome::Done);
     expect(true, {{2000, 3000}, {4000, 9000}}, "off again until now");
+
+    // A store that cannot be read says nothing either way: the report must not claim "off".
+    QTemporaryDir other;
+    QFile foreign(other.filePath("users.db"));
+    ASSERT_TRUE(foreign.open(QIODevice::WriteOnly));
+    foreign.write(QByteArray(4096, 'x'));
+    foreign.close();
+    auth::UserStore unusable(foreign.fileName(), "unusable", auth::HashCost::interactive());
+    ASSERT_EQ(unusable.open(false), auth::StoreState::Unusable);
+    const report::AccessNotes n = report::accessNotes(unusable, 9000);
+    EXPECT_FALSE(n.offNow);
+    EXPECT_TRUE(n.unknown);
 }
 
 struct Ran {
