@@ -127,20 +127,21 @@ void fill(QWidget* dialog, std::initializer_list<std::pair<const char*, QString>
 // Answers the reason dialog the next write asks, from inside its own loop: the reason typed and
 // OK, or cancelled when reason is empty.
 void answerReason(const QString& reason) {
+    // The poll holds itself only weakly; the timer's call keeps it alive until it answered.
     auto poll = std::make_shared<std::function<void()>>();
-    *poll = [reason, poll] {
+    std::weak_ptr<std::function<void()>> self = poll;
+    *poll = [reason, self] {
         auto* d = qobject_cast<QDialog*>(modal());
         if (!d || d->objectName() != QLatin1String("ReasonDialog")) {
-            QTimer::singleShot(20, *poll);
+            if (auto again = self.lock()) QTimer::singleShot(20, [again] { (*again)(); });
             return;
         }
         if (reason.isEmpty()) return d->reject();
         auto* box = d->findChild<QComboBox*>("Reason");
         box->setEditText(reason);
         click(d, "ReasonOk");
-        *poll = nullptr;
     };
-    QTimer::singleShot(0, *poll);
+    QTimer::singleShot(0, [poll] { (*poll)(); });
 }
 
 // Logs in through the login dialog, changing the password first when the store asks.

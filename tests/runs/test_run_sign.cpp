@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTemporaryDir>
@@ -69,7 +70,7 @@ void RunSignTest::signsTheSelectedRun() {
     QTRY_VERIFY(sign->isVisible() && sign->isEnabled());
 
     sign->click();
-    auto* dialog = w.findChild<ui::SignDialog*>();
+    QPointer<ui::SignDialog> dialog = w.findChild<ui::SignDialog*>();  // deletes itself once signed
     QVERIFY(dialog);
     const auto submit = [&](const QString& password) {
         dialog->findChild<QLineEdit*>("SignUser")->setText("qa");
@@ -87,7 +88,7 @@ void RunSignTest::signsTheSelectedRun() {
     QVERIFY(dialog->isVisible());
     QVERIFY(stored().empty());
     submit("Sup-Secret-77");
-    QTRY_VERIFY_WITH_TIMEOUT(!dialog->isVisible(), 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!dialog || !dialog->isVisible(), 20000);
     const auto signatures = stored();
     QCOMPARE(signatures.size(), size_t(1));
     QCOMPARE(signatures.front().fullName, QString("李 质量"));
