@@ -584,6 +584,10 @@
         <translation>%1 is a file of a database in use and cannot be saved to</translation>
     </message>
     <message>
+        <source>%1 是设备 %2 的名称，不能用作文件名</source>
+        <translation>%1 is the name of the device %2 and cannot be a file name</translation>
+    </message>
+    <message>
         <source>数据库 %1 正由另一个程序记录（进程 %2%3）</source>
         <translation>Database %1 is being recorded by another program (process %2%3)</translation>
     </message>

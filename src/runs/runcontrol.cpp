@@ -10,6 +10,7 @@
 #include <cmath>
 
 #include "alert/alerter.h"
+#include "base/devicename.h"
 #include "base/tr.h"
 #include "base/workerthread.h"
 #include "events/eventlog.h"
@@ -83,6 +84,9 @@ QString defaultReportPath(const record::Run& run, const QString& folder) {
     if (name.isEmpty()) name = QStringLiteral("run");
     const QString date =
         QDateTime::fromSecsSinceEpoch(run.start).toString(QStringLiteral("yyyy-MM-dd"));
+    // A run named "COM1.2" would propose com1.2-DATE.pdf, which Windows takes for the port.
+    if (!base::windowsDeviceName(QStringLiteral("%1-%2.pdf").arg(name, date)).isEmpty())
+        name.replace(u'.', u'_');
     return QDir(folder).filePath(QStringLiteral("%1-%2.pdf").arg(name, date));
 }
 

@@ -7,6 +7,7 @@
 #include "base/tr.h"
 #include "forward/serveraddress.h"
 #include "link/ports.h"
+#include "shell/shellos.h"
 #include "store/csvexport.h"
 
 namespace shell {
@@ -300,6 +301,21 @@ ParseResult parseCommandLine(const QStringList& args) {
         } else {
             return {std::nullopt, QStringLiteral("unknown option '%1' (try --help)").arg(shown(a))};
         }
+    }
+    // A file named like a device (com1.db on Windows) would open the device: refused before
+    // anything is opened or written.
+    const std::pair<const char*, const QString&> files[] = {{"--db", o.db},
+                                                            {"--screenshot", o.screenshot},
+                                                            {"--export-csv", o.exportCsv},
+                                                            {"--export-events", o.exportEvents},
+                                                            {"--report", o.report},
+                                                            {"--report-csv", o.reportCsv}};
+    for (const auto& [name, path] : files) {
+        if (path.isEmpty() || path == u"-") continue;
+        const QString device = os::deviceFileName(path);
+        if (!device.isEmpty())
+            return {std::nullopt, QStringLiteral("%1 '%2' names the device %3, not a file")
+                                      .arg(QLatin1String(name), shown(path), shown(device))};
     }
     if (o.logWrites && !o.simulate)
         return {std::nullopt, QStringLiteral("--log-writes needs --simulate")};

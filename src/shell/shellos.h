@@ -32,6 +32,10 @@ void binaryStandardOutput();
 // way is unsafe.
 int endProcess(int code);
 
+// The device that a file path given by the user names instead of a file ("COM1" for
+// "D:\com1.db" on Windows), or an empty string where it names a file.
+QString deviceFileName(const QString& path);
+
 // Switches off (or back on) the echo of the terminal that standard input is, so a password typed
 // there stays unseen; false when standard input is no terminal (a pipe, a file).
 bool echoInput(bool on);

@@ -31,6 +31,10 @@ int endProcess(int code) {
     return code;
 }
 
+QString deviceFileName(const QString&) {
+    return {};
+}
+
 bool echoInput(bool on) {
     termios mode{};
     if (!isatty(STDIN_FILENO) || tcgetattr(STDIN_FILENO, &mode) != 0) return false;

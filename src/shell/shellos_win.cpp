@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <cstdio>
 
+#include "base/devicename.h"
 #include "shell/settings.h"
 #include "shell/shellos.h"
 
@@ -60,6 +61,10 @@ int endProcess(int code) {
     std::fflush(nullptr);
     TerminateProcess(GetCurrentProcess(), static_cast<UINT>(code));
     return code;
+}
+
+QString deviceFileName(const QString& path) {
+    return base::windowsDeviceName(path);
 }
 
 bool echoInput(bool on) {

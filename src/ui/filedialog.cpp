@@ -13,6 +13,7 @@
 #include <QPointer>
 
 #include "base/tr.h"
+#include "ui/uios.h"
 
 namespace ui {
 
@@ -76,14 +77,23 @@ void watchWindows() {
     app->installEventFilter(watch);
 }
 
-// Refuses to save over a database in use or the files beside it: the file would be replaced under
-// the program recording into it. Told from the names in the folder, as the files are not opened.
+// Refuses a name that names a device instead of a file (com1.csv on Windows), which would write to
+// the device, and to save over a database in use or the files beside it: the file would be
+// replaced under the program recording into it. Told from the names in the folder, as the files
+// are not opened.
 class SaveDialog : public QFileDialog {
   public:
     using QFileDialog::QFileDialog;
 
     void accept() override {
         const QString file = selectedFiles().value(0);
+        // The device first: looking for the files beside "com1.csv" would look at the port.
+        if (const QString device = os::deviceFileName(file); !device.isEmpty()) {
+            QMessageBox::warning(this, windowTitle(),
+                                 base::Tr::tr("%1 是设备 %2 的名称，不能用作文件名")
+                                     .arg(QFileInfo(file).fileName(), device));
+            return;
+        }
         if (!file.isEmpty() && isDatabaseInUse(file)) {
             QMessageBox::warning(this, windowTitle(),
                                  base::Tr::tr("%1 是正在使用的数据库的文件，不能保存到这里")

@@ -6,4 +6,8 @@ QStringList chineseFontFamilies() {
     return {QStringLiteral("WenQuanYi Micro Hei")};
 }
 
+QString deviceFileName(const QString&) {
+    return {};
+}
+
 }  // namespace ui::os

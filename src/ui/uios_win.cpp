@@ -1,3 +1,4 @@
+#include "base/devicename.h"
 #include "ui/uios.h"
 
 namespace ui::os {
@@ -7,6 +8,10 @@ QStringList chineseFontFamilies() {
     // system), then the one the Linux desktop uses, as some installs have it too.
     return {QStringLiteral("Microsoft YaHei"), QStringLiteral("SimSun"),
             QStringLiteral("WenQuanYi Micro Hei")};
+}
+
+QString deviceFileName(const QString& path) {
+    return base::windowsDeviceName(path);
 }
 
 }  // namespace ui::os

@@ -33,6 +33,9 @@ TEST(ReportPath, NameMadeSafeForAFileAndTheStartDate) {
         {"  ", "run"},
         {"..", "run"},
         {"line\nbreak", "line_break"},
+        {"COM1.2 test", "COM1_2 test"},
+        {"con .x", "con _x"},
+        {"Batch 1.2", "Batch 1.2"},
     };
     record::Run run;
     run.start = QDateTime(QDate(2026, 3, 9), QTime(23, 59, 59)).toSecsSinceEpoch();

@@ -139,3 +139,22 @@ TEST(CommandLine, NotifyOptionsAndNoPasswordInAnyMessage) {
             << bad.error.toStdString();
     }
 }
+
+TEST(CommandLine, FilesNamedLikeDevicesRefusedOnWindows) {
+    // Windows opens the serial port for "com1.db" in any folder; elsewhere it is a file.
+    const char* lines[] = {
+        "--db C:\\data\\com1.db", "--screenshot nul.png --quit-after 1",
+        "--export-csv LPT1.csv",  "--export-events con",
+        "--report prn.pdf",       "--report ok.pdf --report-csv aux.csv",
+    };
+    for (const char* line : lines) {
+        const auto r = parseCommandLine(split(line));
+#ifdef Q_OS_WIN
+        EXPECT_FALSE(r.options) << line;
+        EXPECT_TRUE(r.error.contains(QStringLiteral("names the device"))) << line;
+#else
+        EXPECT_TRUE(r.options) << line << ": " << r.error.toStdString();
+#endif
+    }
+    EXPECT_TRUE(parseCommandLine(split("--export-csv -")).options);
+}
