@@ -19,6 +19,7 @@
 #include <algorithm>
 
 #include "access/guard.h"
+#include "access/reason.h"
 #include "alert/alertbar.h"
 #include "alert/alerter.h"
 #include "base/tr.h"
@@ -177,6 +178,7 @@ void TileWidget::focusInEvent(QFocusEvent* e) {
 ChamberDialog::ChamberDialog(QList<ChamberConf> others, const ChamberConf* edited,
                              QMap<int, int> turnarounds, QWidget* parent)
     : QDialog(parent), others_(std::move(others)), turnarounds_(std::move(turnarounds)) {
+    if (edited) edited_ = *edited;
     setObjectName(QStringLiteral("ChamberDialog"));
     setWindowTitle(edited ? base::Tr::tr("修改试验箱") : base::Tr::tr("添加试验箱"));
     const ChamberConf start = edited ? *edited : ChamberConf{};
@@ -260,6 +262,19 @@ void ChamberDialog::tryAccept() {
         message_->setText(refusalText(*refusal));
         return;
     }
+    // With access control on, the change is the user's, with a reason; cancelled, the dialog stays.
+    const ChamberConf now = conf();
+    const QString what = edited_ ? base::Tr::tr("修改试验箱 %1").arg(now.name)
+                                 : base::Tr::tr("添加试验箱 %1").arg(now.name);
+    const auto by = auth::consent(this, auth::Action::ConfigurationWrite, what);
+    if (!by) return;
+    if (!by->refusal.isEmpty()) {
+        message_->setText(base::shown(by->refusal));
+        return;
+    }
+    audit_ = *by;
+    audit_.oldValue = edited_ ? comm::settingsText(edited_->portSettings()) : QString();
+    audit_.newValue = comm::settingsText(now.portSettings());
     accept();
 }
 
@@ -496,7 +511,12 @@ void OverviewWindow::acknowledgeAlert() {
         return;
     }
     const QString title = base::shown(alert::kindTitle(found->kind));
-    if (target->acknowledge(found->id, alertComment_->text())) {
+    if (const QString no = auth::refusalShown(auth::Action::AcknowledgeAlert); !no.isEmpty()) {
+        alertMessage_->setText(no);
+        return;
+    }
+    if (target->acknowledge(found->id, alertComment_->text(),
+                            auth::stamp(auth::Action::AcknowledgeAlert))) {
         alertMessage_->setText(base::Tr::tr("已确认：%1").arg(title));
         alertComment_->clear();
     }
@@ -516,7 +536,7 @@ void OverviewWindow::addChamber() {
     d->setAttribute(Qt::WA_DeleteOnClose);
     connect(d, &QDialog::accepted, this, [this, d] {
         takeTurnaround(*d);
-        emit added(d->conf());
+        emit added(d->conf(), d->audit());
     });
     dialog_ = d;
     d->open();
@@ -529,7 +549,7 @@ void OverviewWindow::editChamber() {
     d->setAttribute(Qt::WA_DeleteOnClose);
     connect(d, &QDialog::accepted, this, [this, d, index] {
         takeTurnaround(*d);
-        emit changed(index, d->conf());
+        emit changed(index, d->conf(), d->audit());
     });
     dialog_ = d;
     d->open();
@@ -539,8 +559,11 @@ void OverviewWindow::takeTurnaround(const ChamberDialog& d) {
     const int port = d.conf().port;
     const int ms = d.turnaroundMs();
     if (turnarounds_.value(port) == ms) return;
+    base::Audit by = d.audit();
+    by.oldValue = QString::number(turnarounds_.value(port));
+    by.newValue = QString::number(ms);
     turnarounds_[port] = ms;
-    emit turnaroundChanged(port, ms);
+    emit turnaroundChanged(port, ms, by);
 }
 
 void OverviewWindow::deleteChamber() {
@@ -549,13 +572,20 @@ void OverviewWindow::deleteChamber() {
     const QString name = entries_[index].conf.name;
     dialog_ = ui::askFirst(this, base::Tr::tr("删除试验箱 %1？其数据库文件保留。").arg(name),
                            QStringLiteral("DeleteQuestion"), base::Tr::tr("删除"),
-                           QStringLiteral("Delete"), [this, name] {
-                               // The list may have changed while the question was open: the
-                               // chamber is found by name.
-                               for (qsizetype i = 0; i < entries_.size(); ++i)
-                                   if (entries_[i].conf.name == name)
-                                       emit removed(static_cast<int>(i));
-                           });
+                           QStringLiteral("Delete"), [this, name] { removeNamed(name); });
+}
+
+void OverviewWindow::removeNamed(const QString& name) {
+    auto by = auth::consent(this, auth::Action::ConfigurationWrite,
+                            base::Tr::tr("删除试验箱 %1").arg(name));
+    if (!by || !by->refusal.isEmpty()) return;
+    // The list may have changed while the question was open: the chamber is found by name.
+    for (qsizetype i = 0; i < entries_.size(); ++i)
+        if (entries_[i].conf.name == name) {
+            by->oldValue = comm::settingsText(entries_[i].conf.portSettings());
+            emit removed(static_cast<int>(i), *by);
+            return;
+        }
 }
 
 void OverviewWindow::openChamber() {

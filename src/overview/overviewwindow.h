@@ -10,7 +10,9 @@
 #include <QPointer>
 #include <QWidget>
 #include <functional>
+#include <optional>
 
+#include "base/audit.h"
 #include "overview/chamberlist.h"
 #include "overview/tile.h"
 
@@ -75,10 +77,15 @@ class ChamberDialog : public QDialog {
     ChamberConf conf() const;
     // The turnaround delay of the chamber's port, shared by every chamber on it.
     int turnaroundMs() const;
-    // Checks the entries and accepts, or says why not.
+    // Checks the entries (and asks for the reason with access control on) and accepts, or says
+    // why not.
     void tryAccept();
+    // Who made the change and why, with the settings before and after ("PORT,ADDRESS,BAUD,PARITY").
+    const base::Audit& audit() const { return audit_; }
 
   private:
+    std::optional<ChamberConf> edited_;
+    base::Audit audit_;
     QList<ChamberConf> others_;
     QMap<int, int> turnarounds_;
     QLineEdit* name_ = nullptr;
@@ -131,17 +138,20 @@ class OverviewWindow : public QWidget {
     // "访问控制": the administration of accounts and access control.
     void accessRequested();
     void openRequested(int index);
-    void added(const overview::ChamberConf& conf);
-    void changed(int index, const overview::ChamberConf& conf);
-    void removed(int index);
+    // Each with who asked and why (access control on), the settings before and after.
+    void added(const overview::ChamberConf& conf, const base::Audit& by);
+    void changed(int index, const overview::ChamberConf& conf, const base::Audit& by);
+    void removed(int index, const base::Audit& by);
     // The chamber dialog changed the turnaround delay of a port's line (before added or changed).
-    void turnaroundChanged(int port, int ms);
+    void turnaroundChanged(int port, int ms, const base::Audit& by);
 
   protected:
     void closeEvent(QCloseEvent* e) override;
 
   private:
     QList<ChamberConf> confs(int except) const;
+    // "删除" answered: the chamber of that name leaves, once its reason is given.
+    void removeNamed(const QString& name);
     void choose(int index);
     void refreshAlerts();
 

@@ -95,6 +95,9 @@ class MainWindow : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
+    // Changed line settings, with access control on: the reason asked and the change recorded;
+    // false when not to be made (cancelled or refused).
+    bool consentToPortSettings(const comm::PortSettings& before, const comm::PortSettings& after);
     QWidget* buildPortFrames();
     QWidget* buildParamArea();
     QWidget* buildNavigation();

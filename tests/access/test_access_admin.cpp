@@ -13,7 +13,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "../e2e/e2e_support.h"
+#include "../e2e/access_driver.h"
 #include "access/accesswindows.h"
 #include "access/adminwindow.h"
 #include "access/sessionkeeper.h"
@@ -28,22 +28,6 @@ using namespace e2e;
 
 namespace {
 
-void fill(QWidget* root, std::initializer_list<std::pair<const char*, QString>> entries,
-          const char* button) {
-    for (const auto& [name, text] : entries) {
-        auto* e = control<QLineEdit>(root, QLatin1String(name));
-        QVERIFY2(e, name);
-        e->setText(text);
-    }
-    click(root, QLatin1String(button));
-}
-
-bool logIn(auth::Doorman& door, const QString& user, const QString& password) {
-    if (!runUntil([&] { return door.loginDialog() != nullptr; }, 10000)) return false;
-    fill(door.loginDialog(), {{"LoginUser", user}, {"LoginPassword", password}}, "LoginButton");
-    return runUntil([&] { return door.loginDialog() == nullptr; }, 20000);
-}
-
 int rowOf(QTableWidget* t, const QString& user) {
     for (int r = 0; r < t->rowCount(); ++r)
         if (t->item(r, 0) && t->item(r, 0)->text() == user) return r;
@@ -55,11 +39,6 @@ QStringList row(QTableWidget* t, const QString& user) {
     const int r = rowOf(t, user);
     if (r < 0) return {};
     return {t->item(r, 1)->text(), t->item(r, 2)->text(), t->item(r, 3)->text()};
-}
-
-bool covered(QWidget* w) {
-    auto* curtain = w->findChild<QWidget*>("LoginCurtain");
-    return curtain && curtain->isVisible();
 }
 
 }  // namespace
@@ -253,7 +232,9 @@ void AccessAdmin::startAndEndRecordedOnlyWithAccessControl() {
     }
     shell::Options options;
     options.db = data.filePath("Rdatabj.db");
-    {
+    // Twice: the store's rows from before the first start (the first administrator made
+    // without the program) reach the chamber's log once.
+    for (int run = 0; run < 2; ++run) {
         shell::Application app(options);
         QVERIFY(app.startWithoutSplash());
         QTRY_VERIFY(app.sessionKeeper()->view().opened);
@@ -267,7 +248,10 @@ void AccessAdmin::startAndEndRecordedOnlyWithAccessControl() {
     QStringList codes;
     while (q.next())
         codes << q.value(0).toString();
-    QCOMPARE(codes, on ? QStringList({"audit.started", "audit.ended"}) : QStringList());
+    QCOMPARE(codes,
+             on ? QStringList({"user.account.created", "user.access.switched", "audit.started",
+                               "audit.ended", "audit.started", "audit.ended"})
+                : QStringList());
     sql.close();
     sql = {};
     QSqlDatabase::removeDatabase("read");

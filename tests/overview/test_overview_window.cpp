@@ -19,10 +19,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "../e2e/access_driver.h"
 #include "../support/confighome.h"
+#include "access/userstore.h"
 #include "alert/alerter.h"
 #include "chamber/chamber.h"
 #include "overview/overviewwindow.h"
+#include "shell/accesscommand.h"
 #include "shell/application.h"
 #include "shell/mainwindow.h"
 #include "shell/settings.h"
@@ -74,6 +77,7 @@ class OverviewTest : public QObject {
     void aProfileBecomesAChamber();
     void deletingASilentChamberKeepsTheWindowGoing();
     void newValuesOnATileLayOutNothingElse();
+    void listChangesUnderAccessControl();
 };
 
 void OverviewTest::chambersOnTheOverview() {
@@ -392,6 +396,83 @@ void OverviewTest::newValuesOnATileLayOutNothingElse() {
     }
     qApp->removeEventFilter(&counter);
     QCOMPARE(counter.elsewhere, 0);
+}
+
+void OverviewTest::listChangesUnderAccessControl() {
+    // Access control on: a change of the list asks for its reason and is recorded, the settings
+    // before and after with it, in every chamber's log; a failed login raises one alert for the
+    // PC, not one per chamber.
+    const QString storePath = shell::userStorePath();
+    const auto dropStore = qScopeGuard([&] { QFile::remove(storePath); });
+    {
+        QDir().mkpath(QFileInfo(storePath).path());
+        auth::UserStore store(storePath, "setup", auth::HashCost::minimum());
+        QCOMPARE(store.open(true), auth::StoreState::Ready);
+        QCOMPARE(store.createFirstAdmin("admin", "管理员甲", "adminpass1"), auth::Outcome::Done);
+    }
+    sim::SimServer simA, simB;
+    auto app = std::make_unique<shell::Application>(twoChambers(simA, simB, "P", "Q"));
+    QVERIFY(app->startWithoutSplash());
+    overview::OverviewWindow* ov = app->overviewWindow();
+    auth::Doorman& door = *app->doorman();
+    QTRY_VERIFY_WITH_TIMEOUT(door.loginDialog(), 10000);
+    QVERIFY(e2e::covered(ov));
+    e2e::fill(door.loginDialog(), {{"LoginUser", "admin"}, {"LoginPassword", "wrongpass"}},
+              "LoginButton");
+    const auto loginAlerts = [&] {
+        int n = 0;
+        for (const auto& c : app->chambers())
+            for (const alert::ListedAlert& a : c->alerter()->listed())
+                n += a.kind == alert::Kind::LoginFailed;
+        return n;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(loginAlerts(), 1, 10000);
+    QVERIFY(e2e::logIn(door, "admin", "adminpass1"));
+    QVERIFY(!e2e::covered(ov));
+
+    // Q to address 2, its line's frames 5 ms further apart: without a reason nothing changes and
+    // the dialog stays; with one, both changes are made.
+    QTest::mouseClick(ov->tiles()[1], Qt::LeftButton);
+    ov->editChamber();
+    auto* dialog = qobject_cast<QDialog*>(ov->dialog());
+    dialog->findChild<QSpinBox*>("ChamberAddress")->setValue(2);
+    const int pause = overview::readTurnarounds(*shell::settingsFileFor({})).value(2);
+    dialog->findChild<QSpinBox*>("ChamberTurnaround")->setValue(pause + 5);
+    for (const QString reason : {"", "换线"}) {
+        e2e::answerReason(reason);
+        dialog->findChild<QPushButton*>("ChamberDialogOk")->click();
+        QCOMPARE(app->chamberSpecs()[1].address, reason.isEmpty() ? 1 : 2);
+    }
+    QTRY_VERIFY(!ov->dialog());
+    QCOMPARE(loginAlerts(), 1);
+    // P goes, with its reason.
+    QTest::mouseClick(ov->tiles()[0], Qt::LeftButton);
+    ov->deleteChamber();
+    e2e::answerReason("停用");
+    ov->dialog()->findChild<QPushButton*>("DeleteQuestionDelete")->click();
+    QTRY_COMPARE(ov->tiles().size(), 1);
+    app.reset();
+
+    auto sql = QSqlDatabase::addDatabase("QSQLITE", "audit");
+    sql.setDatabaseName(shell::Application::defaultDatabasePath("Q"));
+    QVERIFY(sql.open());
+    QSqlQuery q(
+        "SELECT code, user_id, old_value, new_value, reason FROM events WHERE kind = "
+        "'audit' AND code NOT IN ('audit.started', 'audit.ended') AND code NOT LIKE "
+        "'user.%' ORDER BY id",
+        sql);
+    QStringList rows;
+    while (q.next())
+        rows << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                            q.value(3).toString(), q.value(4).toString()}
+                    .join(u' ');
+    QCOMPARE(rows,
+             QStringList({QString("audit.turnaround admin %1 %2 换线").arg(pause).arg(pause + 5),
+                          "audit.chamber.changed admin 2,1,9600,N 2,2,9600,N 换线",
+                          "audit.chamber.removed admin 1,1,9600,N  停用"}));
+    sql.close();
+    sql = {};
+    QSqlDatabase::removeDatabase("audit");
 }
 
 int main(int argc, char** argv) {
