@@ -3467,5 +3467,13 @@
         <source>通讯设置 = %1</source>
         <translation>Line settings = %1</translation>
     </message>
+    <message>
+        <source>%1 从命令行修改设置 %2：%3 → %4</source>
+        <translation>%1 changed setting %2 from the command line: %3 → %4</translation>
+    </message>
+    <message>
+        <source>访问控制已开启：从命令行修改设置须给出管理员（--user）和原因（--reason），密码从标准输入读取</source>
+        <translation>Access control is on: settings changed on the command line need an administrator (--user) and a reason (--reason); the password is read from standard input</translation>
+    </message>
 </context>
 </TS>

@@ -51,6 +51,7 @@ constexpr Line kLines[] = {
     {"audit.chamber.changed", QT_TRANSLATE_NOOP("velmars", "%1 修改试验箱 %2：%3 → %4")},
     {"audit.chamber.removed", QT_TRANSLATE_NOOP("velmars", "%1 删除试验箱 %2（%3），数据库保留")},
     {"audit.turnaround", QT_TRANSLATE_NOOP("velmars", "%1 修改端口 %2 的帧间隔：%3 → %4 毫秒")},
+    {"audit.setting", QT_TRANSLATE_NOOP("velmars", "%1 从命令行修改设置 %2：%3 → %4")},
     {"audit.started", QT_TRANSLATE_NOOP("velmars", "程序启动")},
     {"audit.ended", QT_TRANSLATE_NOOP("velmars", "程序退出")},
 };

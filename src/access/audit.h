@@ -30,6 +30,8 @@ inline constexpr char kChamberAdded[] = "audit.chamber.added";
 inline constexpr char kChamberChanged[] = "audit.chamber.changed";
 inline constexpr char kChamberRemoved[] = "audit.chamber.removed";
 inline constexpr char kTurnaround[] = "audit.turnaround";
+// [who, option, before, after] for a setting the command line changed ("--keep-days", ...).
+inline constexpr char kSettingChanged[] = "audit.setting";
 
 // A row of the user store as the event log keeps it: its code under "user.", and who did it
 // followed by the row's values. No password is ever among them.

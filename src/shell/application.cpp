@@ -129,6 +129,7 @@ std::unique_ptr<chamber::Chamber> Application::makeChamber(const overview::Chamb
     setup.linePort = conf.port;
     setup.clock = clock_;
     setup.settings = [name = conf.name] { return settingsFileFor(name); };
+    settingChanges_[conf.name] = settingChanges(options_, *settingsFileFor(conf.name));
     // The station's name stays each chamber's own: --station names the one chamber of a run.
     setup.given = {options_.forward,
                    confs_.size() == 1 ? options_.station : std::nullopt,
@@ -161,6 +162,7 @@ bool Application::makeChambers() {
         return true;
     }
     if (options_.simulate && !startSimulator(ports_, {})) return false;
+    settingChanges_[QString()] = settingChanges(options_, *settingsFile());
     chamber::Setup setup;
     setup.dbPath = options_.db.isEmpty() ? defaultDatabasePath(options_.profile) : options_.db;
     setup.ports = ports_;
@@ -238,7 +240,24 @@ void Application::noteStart() {
         !chambers_.front()->eventLog())
         return;
     startNoted_ = true;
-    if (auditing()) audit(QString::fromLatin1(auth::kProgramStarted), {});
+    if (!auditing()) return;
+    audit(QString::fromLatin1(auth::kProgramStarted), {});
+    // The settings the command line changed in each chamber's file, by the administrator it
+    // named, into that chamber's log.
+    for (const auto& c : chambers_) {
+        record::EventLog* log = c->eventLog();
+        for (const SettingChange& change : settingChanges_.value(c->name())) {
+            if (!log) break;
+            base::Audit by;
+            by.user = options_.user;
+            by.oldValue = change.before;
+            by.newValue = change.after;
+            by.reason = options_.reason;
+            log->log(record::codedEntry(QString::fromLatin1(auth::kAuditKind),
+                                        QString::fromLatin1(auth::kSettingChanged),
+                                        {by.user, change.option, change.before, change.after}, by));
+        }
+    }
 }
 
 void Application::checkClock() {

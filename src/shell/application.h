@@ -16,6 +16,7 @@
 #include "access/audit.h"
 #include "chamber/chamber.h"
 #include "link/modbusrtu.h"
+#include "shell/accesscommand.h"
 #include "shell/cmdline.h"
 #include "store/clock.h"
 
@@ -152,6 +153,9 @@ class Application : public QObject {
     // Deleted chambers ending off the UI thread; the program's exit waits for them.
     QList<QPointer<chamber::Teardown>> teardowns_;
     QList<overview::ChamberConf> confs_;
+    // What the command line changes in each chamber's settings file (by name; "" for the one
+    // chamber of a run without chambers), recorded once the logs are open.
+    QHash<QString, QList<SettingChange>> settingChanges_;
     QList<auth::AccessEvent> accessRows_;  // the user store's rows told so far, for chambers added
     // Each port's turnaround delay, read once at start and kept as the overview changes it.
     QMap<int, int> turnarounds_;
