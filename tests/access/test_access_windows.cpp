@@ -128,6 +128,21 @@ void AccessWindows::rolesLoginAndIdleLock() {
                  auth::Outcome::Done);
         QCOMPARE(store.createAccount("admin", "view", "查看员丙", auth::Role::Viewer, "viewpass1"),
                  auth::Outcome::Done);
+        QCOMPARE(
+            store.createAccount("admin", "aged", "老用户丁", auth::Role::Operator, "agedpass1"),
+            auth::Outcome::Done);
+    }
+    {
+        // aged changed its password long ago (more than the 90 days a password lives).
+        auto sql = QSqlDatabase::addDatabase("QSQLITE", "age");
+        sql.setDatabaseName(storePath);
+        QVERIFY(sql.open());
+        QVERIFY(
+            QSqlQuery(sql).exec("UPDATE access_users SET must_change = 0, password_set_ms = 0 "
+                                "WHERE user_id = 'aged'"));
+        sql.close();
+        sql = {};
+        QSqlDatabase::removeDatabase("age");
     }
 
     WriteLog writes;
@@ -281,6 +296,13 @@ void AccessWindows::rolesLoginAndIdleLock() {
     QTRY_VERIFY_WITH_TIMEOUT(!door.unlockDialog(), 10000);
     QTRY_VERIFY(enabled("Command12_0"));
     QCOMPARE(app.sessionKeeper()->view().userId, QString("op"));
+
+    // An expired password is changed at the login before anything else.
+    click(w, "LogoutButton");
+    QVERIFY(logIn(door, "aged", "agedpass1", "agedpass2"));
+    QTRY_COMPARE(labelText(w, "UserStatus"), QString("用户：老用户丁（aged，操作员）"));
+    click(w, "LogoutButton");
+    QVERIFY(logIn(door, "op", "operpass2"));
 
     // Locked again while the configuration window hides the main window: the unlock comes
     // over it.
