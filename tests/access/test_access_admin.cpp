@@ -1,12 +1,14 @@
 // The administration window end to end: the program on the simulated instrument with no user
 // store, the first administrator made in the window, an operator added, reset, disabled, enabled
 // and unlocked there; the chamber's own event log read back for the audit rows and their values;
-// a failed login raising an alert; the values covered until someone logs in.
+// the administrator's run signed twice in the window "试验" and its report read back; a failed
+// login raising an alert; the values covered until someone logs in.
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QGroupBox>
 #include <QLineEdit>
+#include <QPointer>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTableWidget>
@@ -22,7 +24,10 @@
 #include "confighome.h"
 #include "events/eventlog.h"
 #include "events/eventwindow.h"
+#include "pdftext.h"
+#include "runs/runwindow.h"
 #include "shell/accesscommand.h"
+#include "ui/signdialog.h"
 
 using namespace e2e;
 
@@ -145,6 +150,37 @@ void AccessAdmin::administrationEndToEnd() {
     events->exportTo(csv);
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(csv), 10000);
     click(events, "EventReturn");
+    QTRY_VERIFY(w->isVisible());
+
+    // The administrator's own run, started and ended in the window "试验", reviewed and approved
+    // there with the password each time: its report carries both signatures on every page.
+    w->openRunWindow();
+    runs::RunWindow* runs = w->runWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(control<QWidget>(runs, "RunStart")->isEnabled(), 5000);
+    click(runs, "RunStart");
+    QTRY_VERIFY_WITH_TIMEOUT(control<QWidget>(runs, "RunStop")->isEnabled(), 5000);
+    runFor(2500);  // a few recorded seconds in it
+    click(runs, "RunStop");
+    QTRY_VERIFY_WITH_TIMEOUT(control<QWidget>(runs, "RunStart")->isEnabled(), 5000);
+    runs->table()->selectRow(0);
+    for (int meaning : {1, 2}) {
+        QTRY_VERIFY_WITH_TIMEOUT(control<QWidget>(runs, "RunSign")->isEnabled(), 5000);
+        click(runs, "RunSign");
+        QPointer<ui::SignDialog> sign = runs->findChild<ui::SignDialog*>();
+        QVERIFY(sign);
+        sign->findChild<QComboBox*>("SignMeaning")->setCurrentIndex(meaning);
+        fill(sign, {{"SignUser", "admin"}, {"SignPassword", "adminpass1"}}, "SignButton");
+        QTRY_VERIFY_WITH_TIMEOUT(!sign || !sign->isVisible(), 20000);
+    }
+    const QString pdf = data.filePath("run.pdf");
+    runs->generateReport(pdf);
+    QTRY_VERIFY_WITH_TIMEOUT(labelText(runs, "RunOutcome").startsWith("报告已生成"), 60000);
+    const QString pages = testsupport::pdfText(pdf);
+    for (const char* meaning : {"审核", "批准"})
+        QVERIFY2(pages.contains(QString("管理员甲（用户 admin） 含义：") + meaning),
+                 qPrintable(pages));
+    QVERIFY(pages.contains("数据与签名时一致"));
+    runs->leave();
     QTRY_VERIFY(w->isVisible());
 
     // Logged out, the values are covered again; each failed login raises an alert (the five
