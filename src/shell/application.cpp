@@ -353,7 +353,7 @@ void Application::showMainWindow() {
     main_->load();
     chamber.start();
     noteStart();
-    if (options_.connect) main_->openPort();
+    if (options_.connect) main_->connectAtStart();
     emit mainWindowShown();
 }
 

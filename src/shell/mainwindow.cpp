@@ -456,6 +456,14 @@ void MainWindow::updateRecorderStatus() {
 }
 
 void MainWindow::openPort() {
+    openPortWith(/*asked=*/true);
+}
+
+void MainWindow::connectAtStart() {
+    openPortWith(/*asked=*/false);
+}
+
+void MainWindow::openPortWith(bool asked) {
     int baud = -1, parity = -1;
     for (int i = 0; i < 3; ++i) {
         if (baudButtons_[i]->isChecked()) baud = i;
@@ -464,7 +472,7 @@ void MainWindow::openPort() {
     const comm::PortSettings before = chamber_.link().settings();
     comm::PortSettings settings = before;
     copyPortSettings(settings, portList_->currentText(), baud, parity, addressList_->currentText());
-    if (settings != before && !consentToPortSettings(before, settings)) return;
+    if (asked && settings != before && !consentToPortSettings(before, settings)) return;
     chamber_.link().open(settings);
     configButton_->setEnabled(true);
     updateLinkStatus();
