@@ -3141,7 +3141,7 @@
     </message>
     <message>
         <source>请确认是否有人试图使用他人的账户登录。</source>
-        <translation>Check whether someone tried to log in with another person's account.</translation>
+        <translation>Check whether someone tried to log in with another person&apos;s account.</translation>
     </message>
     <message>
         <source>记录在程序之外被更改：请用 velmars --verify 核对并通知质量负责人。</source>
@@ -3181,7 +3181,7 @@
     </message>
     <message>
         <source>%1 的会话因空闲已锁定</source>
-        <translation>%1's session locked after idle time</translation>
+        <translation>%1&apos;s session locked after idle time</translation>
     </message>
     <message>
         <source>%1 解锁会话</source>
@@ -3434,6 +3434,50 @@
     <message>
         <source>报警通知设置未更改：%1</source>
         <translation>Alert notification settings not changed: %1</translation>
+    </message>
+    <message>
+        <source>%1 添加试验箱 %2（%3）</source>
+        <translation>%1 added chamber %2 (%3)</translation>
+    </message>
+    <message>
+        <source>%1 修改试验箱 %2：%3 → %4</source>
+        <translation>%1 changed chamber %2: %3 → %4</translation>
+    </message>
+    <message>
+        <source>%1 删除试验箱 %2（%3），数据库保留</source>
+        <translation>%1 deleted chamber %2 (%3), database kept</translation>
+    </message>
+    <message>
+        <source>%1 修改端口 %2 的帧间隔：%3 → %4 毫秒</source>
+        <translation>%1 changed the pause between frames on port %2: %3 → %4 ms</translation>
+    </message>
+    <message>
+        <source>命令行</source>
+        <translation>command line</translation>
+    </message>
+    <message>
+        <source>修改试验箱 %1</source>
+        <translation>Change chamber %1</translation>
+    </message>
+    <message>
+        <source>添加试验箱 %1</source>
+        <translation>Add chamber %1</translation>
+    </message>
+    <message>
+        <source>删除试验箱 %1</source>
+        <translation>Delete chamber %1</translation>
+    </message>
+    <message>
+        <source>通讯设置 = %1</source>
+        <translation>Line settings = %1</translation>
+    </message>
+    <message>
+        <source>%1 从命令行修改设置 %2：%3 → %4</source>
+        <translation>%1 changed setting %2 from the command line: %3 → %4</translation>
+    </message>
+    <message>
+        <source>访问控制已开启：从命令行修改设置须给出管理员（--user）和原因（--reason），密码从标准输入读取</source>
+        <translation>Access control is on: settings changed on the command line need an administrator (--user) and a reason (--reason); the password is read from standard input</translation>
     </message>
 </context>
 </TS>

@@ -117,20 +117,27 @@ class TimedApp : public QApplication {
         slow.worstMs = std::max(slow.worstMs, used);
         return done;
     }
-    // The kinds of event that took the most CPU time in all, since the last call.
+    // The kinds of event that took the most CPU time in all, then those that took the most at
+    // once, since the last call.
     QString takeSlowest(int n) {
-        QList<QPair<double, QString>> list;
-        for (auto it = slowest_.cbegin(); it != slowest_.cend(); ++it)
-            list << qMakePair(it->totalMs, QStringLiteral("%1: %2 times, %3 ms in all, worst %4 ms")
-                                               .arg(it.key())
-                                               .arg(it->count)
-                                               .arg(it->totalMs, 0, 'f', 1)
-                                               .arg(it->worstMs, 0, 'f', 2));
-        std::sort(list.begin(), list.end(), [](auto& a, auto& b) { return a.first > b.first; });
+        QList<QPair<double, QString>> total, worst;
+        for (auto it = slowest_.cbegin(); it != slowest_.cend(); ++it) {
+            const QString line = QStringLiteral("%1: %2 times, %3 ms in all, worst %4 ms")
+                                     .arg(it.key())
+                                     .arg(it->count)
+                                     .arg(it->totalMs, 0, 'f', 1)
+                                     .arg(it->worstMs, 0, 'f', 2);
+            total << qMakePair(it->totalMs, line);
+            worst << qMakePair(it->worstMs, line);
+        }
         slowest_.clear();
         QStringList out;
-        for (int i = 0; i < std::min<qsizetype>(n, list.size()); ++i)
-            out << list[i].second;
+        for (auto* list : {&total, &worst}) {
+            std::sort(list->begin(), list->end(),
+                      [](auto& a, auto& b) { return a.first > b.first; });
+            for (int i = 0; i < std::min<qsizetype>(n, list->size()); ++i)
+                if (!out.contains(list->at(i).second)) out << list->at(i).second;
+        }
         return out.join(QStringLiteral("\n    "));
     }
 
@@ -261,7 +268,7 @@ void print(const char* what, const Result& r) {
     std::printf(
         "%s: fresh %.2f %%, focused cycle %.0f ms, busy %.3f x wire (beyond it per exchange: "
         "median %d us, p99 %d us), UI gap %.1f ms (%.1f ms of it CPU; longest CPU burst %.1f "
-        "ms)\n  the UI thread's costliest events:\n    %s\n",
+        "ms)\n  the UI thread's costliest events (in all, then at once):\n    %s\n",
         what, r.freshPercent, r.focusedCycleMs, r.busyRatio, r.excessMedianUs, r.excessP99Us,
         r.uiGapMs, r.uiGapCpuMs, r.uiBurstMs, qUtf8Printable(r.slowEvents));
 }

@@ -19,13 +19,6 @@ namespace auth {
 
 namespace {
 
-QLineEdit* passwordEdit(QWidget* parent, const char* name) {
-    auto* e = new QLineEdit(parent);
-    e->setObjectName(QLatin1String(name));
-    e->setEchoMode(QLineEdit::Password);
-    return e;
-}
-
 QLabel* messageLabel(QWidget* parent, const char* name) {
     auto* l = new QLabel(parent);
     l->setObjectName(QLatin1String(name));
@@ -51,39 +44,23 @@ void askChange(SessionKeeper& keeper, QDialog* over, std::function<void(bool)> t
 }  // namespace
 
 LoginDialog::LoginDialog(SessionKeeper& keeper, QWidget* parent)
-    : QDialog(parent), keeper_(keeper) {
+    : QDialog(parent), keeper_(keeper), form_(this) {
     setObjectName(QStringLiteral("LoginDialog"));
     setWindowTitle(base::Tr::tr("登录"));
-    user_ = new QLineEdit(this);
-    user_->setObjectName(QStringLiteral("LoginUser"));
-    password_ = passwordEdit(this, "LoginPassword");
-    message_ = messageLabel(this, "LoginMessage");
-    login_ = button(base::Tr::tr("登录"), "LoginButton", this);
-    login_->setDefault(true);
-    auto* form = new QFormLayout(this);
-    form->addRow(base::Tr::tr("用户名"), user_);
-    form->addRow(base::Tr::tr("密码"), password_);
-    form->addRow(message_);
-    form->addRow(login_);
-    connect(login_, &QPushButton::clicked, this, &LoginDialog::submit);
+    user_ = form_.entry(base::Tr::tr("用户名"), "LoginUser", false);
+    password_ = form_.entry(base::Tr::tr("密码"), "LoginPassword", true);
+    QPushButton* login = form_.finish(base::Tr::tr("登录"), "LoginButton", "LoginMessage");
+    connect(login, &QPushButton::clicked, this, &LoginDialog::submit);
 }
 
 void LoginDialog::submit() {
-    if (!login_->isEnabled()) return;
+    if (!form_.wait()) return;
     const QString user = user_->text().trimmed();
     const QString password = password_->text();
     password_->clear();
-    for (QWidget* w : {static_cast<QWidget*>(user_), static_cast<QWidget*>(password_),
-                       static_cast<QWidget*>(login_)})
-        w->setEnabled(false);
-    message_->setText(base::Tr::tr("正在验证…"));
     keeper_.login(user, password, [self = QPointer<LoginDialog>(this)](Outcome o) {
         if (!self) return;
-        for (QWidget* w :
-             {static_cast<QWidget*>(self->user_), static_cast<QWidget*>(self->password_),
-              static_cast<QWidget*>(self->login_)})
-            w->setEnabled(true);
-        self->message_->setText(outcomeText(o));
+        self->form_.answer(outcomeText(o));
         if (o == Outcome::Done) {
             self->accept();
         } else if (o == Outcome::MustChange) {
@@ -97,40 +74,29 @@ void LoginDialog::submit() {
 }
 
 ChangePasswordDialog::ChangePasswordDialog(SessionKeeper& keeper, QWidget* parent)
-    : QDialog(parent), keeper_(keeper) {
+    : QDialog(parent), keeper_(keeper), form_(this) {
     setObjectName(QStringLiteral("ChangePasswordDialog"));
     setWindowTitle(base::Tr::tr("修改密码"));
-    old_ = passwordEdit(this, "OldPassword");
-    new_ = passwordEdit(this, "NewPassword");
-    repeat_ = passwordEdit(this, "RepeatPassword");
-    message_ = messageLabel(this, "ChangeMessage");
-    ok_ = button(base::Tr::tr("确定"), "ChangeButton", this);
-    ok_->setDefault(true);
-    auto* form = new QFormLayout(this);
-    form->addRow(base::Tr::tr("旧密码"), old_);
-    form->addRow(base::Tr::tr("新密码"), new_);
-    form->addRow(base::Tr::tr("再次输入新密码"), repeat_);
-    form->addRow(message_);
-    form->addRow(ok_);
-    connect(ok_, &QPushButton::clicked, this, &ChangePasswordDialog::submit);
+    old_ = form_.entry(base::Tr::tr("旧密码"), "OldPassword", true);
+    new_ = form_.entry(base::Tr::tr("新密码"), "NewPassword", true);
+    repeat_ = form_.entry(base::Tr::tr("再次输入新密码"), "RepeatPassword", true);
+    QPushButton* ok = form_.finish(base::Tr::tr("确定"), "ChangeButton", "ChangeMessage");
+    connect(ok, &QPushButton::clicked, this, &ChangePasswordDialog::submit);
 }
 
 void ChangePasswordDialog::submit() {
-    if (!ok_->isEnabled()) return;
     if (new_->text() != repeat_->text()) {
-        message_->setText(base::Tr::tr("两次输入的密码不一致"));
+        form_.message()->setText(base::Tr::tr("两次输入的密码不一致"));
         return;
     }
+    if (!form_.wait()) return;
     const QString oldPassword = old_->text();
     const QString newPassword = new_->text();
     for (QLineEdit* e : {old_, new_, repeat_})
         e->clear();
-    ok_->setEnabled(false);
-    message_->setText(base::Tr::tr("正在验证…"));
     keeper_.changePassword(oldPassword, newPassword, [self = QPointer(this)](Outcome o) {
         if (!self) return;
-        self->ok_->setEnabled(true);
-        self->message_->setText(outcomeText(o));
+        self->form_.answer(outcomeText(o));
         if (o == Outcome::Done)
             self->accept();
         else if (o == Outcome::Locked || o == Outcome::NotAllowed)
@@ -139,25 +105,16 @@ void ChangePasswordDialog::submit() {
 }
 
 UnlockDialog::UnlockDialog(SessionKeeper& keeper, QWidget* parent)
-    : QDialog(parent), keeper_(keeper) {
+    : QDialog(parent), keeper_(keeper), form_(this) {
     setObjectName(QStringLiteral("UnlockDialog"));
     setWindowTitle(base::Tr::tr("会话已锁定"));
     setWindowFlag(Qt::WindowCloseButtonHint, false);
-    password_ = passwordEdit(this, "UnlockPassword");
-    message_ = messageLabel(this, "UnlockMessage");
-    unlock_ = button(base::Tr::tr("解锁"), "UnlockButton", this);
-    unlock_->setDefault(true);
+    form_.addLine(base::Tr::tr("%1 的会话已锁定，请输入密码解锁").arg(keeper.view().userId));
+    password_ = form_.entry(base::Tr::tr("密码"), "UnlockPassword", true);
     auto* logout = button(base::Tr::tr("注销"), "UnlockLogout", this);
-    auto* form = new QFormLayout(this);
-    form->addRow(new QLabel(
-        base::Tr::tr("%1 的会话已锁定，请输入密码解锁").arg(keeper.view().userId), this));
-    form->addRow(base::Tr::tr("密码"), password_);
-    form->addRow(message_);
-    auto* row = new QHBoxLayout;
-    row->addWidget(unlock_);
-    row->addWidget(logout);
-    form->addRow(row);
-    connect(unlock_, &QPushButton::clicked, this, &UnlockDialog::submit);
+    QPushButton* unlock =
+        form_.finish(base::Tr::tr("解锁"), "UnlockButton", "UnlockMessage", {logout});
+    connect(unlock, &QPushButton::clicked, this, &UnlockDialog::submit);
     connect(logout, &QPushButton::clicked, this, [this] {
         keeper_.logout();
         accept();
@@ -169,15 +126,12 @@ void UnlockDialog::reject() {
 }
 
 void UnlockDialog::submit() {
-    if (!unlock_->isEnabled()) return;
+    if (!form_.wait()) return;
     const QString password = password_->text();
     password_->clear();
-    unlock_->setEnabled(false);
-    message_->setText(base::Tr::tr("正在验证…"));
     keeper_.unlock(password, [self = QPointer(this)](Outcome o) {
         if (!self) return;
-        self->unlock_->setEnabled(true);
-        self->message_->setText(outcomeText(o));
+        self->form_.answer(outcomeText(o));
         if (o == Outcome::Done) {
             self->accept();
         } else if (o == Outcome::MustChange) {
@@ -362,13 +316,16 @@ void Doorman::cover(QWidget* window, bool on) {
 void Doorman::update() {
     const SessionKeeper::View& v = keeper_.view();
     if (!v.opened) return;
-    guard_.setUser(v.userId, v.reasons);
+    guard_.setUser(v.userId, v.reasons, v.fullNames);
     guard_.setStanding(v.standing);
     windows_.removeAll(nullptr);
-    const bool nobody = v.standing.controlled && (v.state == Session::State::LoggedOut ||
-                                                  v.state == Session::State::MustChange);
+    // Every window shown is covered, also those opened from the main window (configuration,
+    // program, events, runs...), which stay open over a logout.
+    const bool none = nobody();
     for (const QPointer<QWidget>& w : std::as_const(windows_))
-        cover(w, nobody);
+        cover(w, none);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (coverable(w) && !windows_.contains(w)) cover(w, none);
     if (!keeper_.guarding()) return;  // access control off: nothing shows
     bars_.removeAll(nullptr);
     for (const QPointer<QWidget>& w : windows_) {
@@ -415,8 +372,25 @@ void Doorman::update() {
     }
 }
 
+bool Doorman::nobody() const {
+    const SessionKeeper::View& v = keeper_.view();
+    return v.standing.controlled &&
+           (v.state == Session::State::LoggedOut || v.state == Session::State::MustChange);
+}
+
+bool Doorman::coverable(const QWidget* w) {
+    return w && w->isWindow() && w->isVisible() && !qobject_cast<const QDialog*>(w) &&
+           !w->inherits("QMenu") && !w->inherits("QToolTip") && w->windowType() != Qt::ToolTip &&
+           w->windowType() != Qt::Popup;
+}
+
 bool Doorman::eventFilter(QObject* watched, QEvent* e) {
     switch (e->type()) {
+        case QEvent::Show:
+            // A window that comes up while nobody is logged in shows nothing either; one hidden
+            // over a logout shows again uncovered once someone logged in.
+            if (auto* w = qobject_cast<QWidget*>(watched); coverable(w)) cover(w, nobody());
+            break;
         case QEvent::Resize:
             if (auto* w = qobject_cast<QWidget*>(watched))
                 if (auto* c = w->findChild<QWidget*>(QStringLiteral("LoginCurtain"),

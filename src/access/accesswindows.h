@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "access/sessionkeeper.h"
+#include "ui/credentialform.h"
 
 class QLabel;
 class QLineEdit;
@@ -30,10 +31,9 @@ class LoginDialog : public QDialog {
   private:
     void submit();
     SessionKeeper& keeper_;
+    ui::CredentialForm form_;
     QLineEdit* user_;
     QLineEdit* password_;
-    QPushButton* login_;
-    QLabel* message_;
 };
 
 // The logged-in user's own change: old, new and the new one again.
@@ -45,11 +45,10 @@ class ChangePasswordDialog : public QDialog {
   private:
     void submit();
     SessionKeeper& keeper_;
+    ui::CredentialForm form_;
     QLineEdit* old_;
     QLineEdit* new_;
     QLineEdit* repeat_;
-    QPushButton* ok_;
-    QLabel* message_;
 };
 
 // Over the windows while the session is locked: the same user's password, or "注销".
@@ -62,9 +61,8 @@ class UnlockDialog : public QDialog {
   private:
     void submit();
     SessionKeeper& keeper_;
+    ui::CredentialForm form_;
     QLineEdit* password_;
-    QPushButton* unlock_;
-    QLabel* message_;
 };
 
 // "变更原因列表": the administrator's list of reasons for a change, added to, removed from and put
@@ -128,6 +126,10 @@ class Doorman : public QObject {
   private:
     void update();
     QWidget* host() const;
+    // Access control on and nobody logged in (or the first login's change of password pending).
+    bool nobody() const;
+    // A window of the program's own (not a dialog, menu or tooltip) shown now.
+    static bool coverable(const QWidget* w);
     // Covers the window's values (a main window's central part, else the whole) with "登录"
     // while nobody is logged in.
     void cover(QWidget* window, bool on);

@@ -47,6 +47,11 @@ constexpr Line kLines[] = {
     {"user.account.enabled", QT_TRANSLATE_NOOP("velmars", "%1 启用账户 %2")},
     {"user.account.reset", QT_TRANSLATE_NOOP("velmars", "%1 重置账户 %2 的密码")},
     {"user.account.unlocked", QT_TRANSLATE_NOOP("velmars", "%1 解锁账户 %2")},
+    {"audit.chamber.added", QT_TRANSLATE_NOOP("velmars", "%1 添加试验箱 %2（%3）")},
+    {"audit.chamber.changed", QT_TRANSLATE_NOOP("velmars", "%1 修改试验箱 %2：%3 → %4")},
+    {"audit.chamber.removed", QT_TRANSLATE_NOOP("velmars", "%1 删除试验箱 %2（%3），数据库保留")},
+    {"audit.turnaround", QT_TRANSLATE_NOOP("velmars", "%1 修改端口 %2 的帧间隔：%3 → %4 毫秒")},
+    {"audit.setting", QT_TRANSLATE_NOOP("velmars", "%1 从命令行修改设置 %2：%3 → %4")},
     {"audit.started", QT_TRANSLATE_NOOP("velmars", "程序启动")},
     {"audit.ended", QT_TRANSLATE_NOOP("velmars", "程序退出")},
 };
@@ -73,6 +78,8 @@ constexpr Word kExports[] = {
     {"events", QT_TRANSLATE_NOOP("velmars", "事件记录 CSV")},
     {"pdf", QT_TRANSLATE_NOOP("velmars", "曲线 PDF")},
     {"png", QT_TRANSLATE_NOOP("velmars", "曲线 PNG")},
+    {"report", QT_TRANSLATE_NOOP("velmars", "试验报告")},
+    {"review", QT_TRANSLATE_NOOP("velmars", "审计审阅")},
 };
 
 }  // namespace
@@ -122,13 +129,16 @@ std::optional<QString> auditText(const QString& code, const QStringList& a, base
         return wording(QT_TRANSLATE_NOOP("velmars", "%1 修改设置 %2：%3 → %4"), lang)
             .arg(at(0), name, at(2), at(3));
     }
+    // Exports and reports from the command line name no user.
+    const QString who =
+        at(0).isEmpty() ? wording(QT_TRANSLATE_NOOP("velmars", "命令行"), lang) : at(0);
     if (code == QLatin1String(kExported)) {
         QString what = at(1);
         for (const Word& x : kExports)
             if (what == QLatin1String(x.key)) what = wording(x.text, lang);
-        return wording(QT_TRANSLATE_NOOP("velmars", "%1 导出 %2：%3"), lang)
-            .arg(at(0), what, at(2));
+        return wording(QT_TRANSLATE_NOOP("velmars", "%1 导出 %2：%3"), lang).arg(who, what, at(2));
     }
+
     if (code == QLatin1String(kClockJumped)) {
         const auto time = [&](qsizetype i) {
             return QDateTime::fromMSecsSinceEpoch(at(i).toLongLong())

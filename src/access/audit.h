@@ -15,12 +15,23 @@ namespace auth {
 // The event log's kind of these rows.
 inline constexpr char kAuditKind[] = "audit";  // as the event log names it
 
-// The program's own rows: [] for start and end; [what, file] for an export ("csv", "events",
-// "pdf", "png"); [wall clock before, after (ms UTC), the jump in seconds] for the clock.
+// The program's own rows: [] for start and end; [who, what, file] for an export ("csv",
+// "events", "pdf", "png", "report", "review"; who is empty from the command line); [wall clock
+// before, after (ms UTC), the jump in seconds] for the clock.
 inline constexpr char kProgramStarted[] = "audit.started";
 inline constexpr char kProgramEnded[] = "audit.ended";
 inline constexpr char kExported[] = "audit.exported";
 inline constexpr char kClockJumped[] = "audit.clock";
+// The PC's own settings, their values before and after in the row's columns too:
+// [who, chamber, "PORT,ADDRESS,BAUD,PARITY"] for a chamber added or removed,
+// [who, chamber, before, after] for one changed or a chamber's line settings changed,
+// [who, port, ms before, ms after] for the pause between frames on a line.
+inline constexpr char kChamberAdded[] = "audit.chamber.added";
+inline constexpr char kChamberChanged[] = "audit.chamber.changed";
+inline constexpr char kChamberRemoved[] = "audit.chamber.removed";
+inline constexpr char kTurnaround[] = "audit.turnaround";
+// [who, option, before, after] for a setting the command line changed ("--keep-days", ...).
+inline constexpr char kSettingChanged[] = "audit.setting";
 
 // A row of the user store as the event log keeps it: its code under "user.", and who did it
 // followed by the row's values. No password is ever among them.

@@ -39,9 +39,11 @@ bool Guard::allows(Action action) const {
     return mayDo(standing_, action) == Denial::None;
 }
 
-void Guard::setUser(const QString& userId, const QStringList& reasons) {
+void Guard::setUser(const QString& userId, const QStringList& reasons,
+                    const QHash<QString, QString>& fullNames) {
     userId_ = userId;
     reasons_ = reasons;
+    fullNames_ = fullNames;
 }
 
 void Guard::setStanding(const Standing& standing) {

@@ -4,6 +4,7 @@
 // may not do that. With access control off (and a usable user store) it leaves every control as
 // its window sets it.
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -31,9 +32,12 @@ class Guard : public QObject {
     bool allows(Action action) const;
     // Who is logged in and the administrator's reasons for a change, after every change of the
     // session; what the write paths stamp and offer.
-    void setUser(const QString& userId, const QStringList& reasons);
+    void setUser(const QString& userId, const QStringList& reasons,
+                 const QHash<QString, QString>& fullNames = {});
     QString userId() const { return userId_; }
     QStringList reasons() const { return reasons_; }
+    // Every account's full name by user id (what the logs show beside the ids).
+    const QHash<QString, QString>& fullNames() const { return fullNames_; }
 
   protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
@@ -53,6 +57,7 @@ class Guard : public QObject {
     Standing standing_;
     QString userId_;
     QStringList reasons_;
+    QHash<QString, QString> fullNames_;
     QList<Entry> entries_;
     bool setting_ = false;
 };

@@ -54,16 +54,23 @@ std::optional<QString> askReason(QWidget* parent, const QString& what) {
     return dialog.reason();
 }
 
-std::optional<base::Audit> consent(QWidget* parent, Action action, const QString& what) {
+base::Audit stamp(Action action) {
     const Guard* g = Guard::instance();
-    if (!g) return base::Audit{};
+    if (!g) return {};
     base::Audit audit;
     audit.user = g->standing().controlled ? g->userId() : QString();
-    const Denial d = mayDo(g->standing(), action);
-    if (d != Denial::None) {
-        audit.refusal = denialText(d, action, base::Lang::Stored);
-        return audit;
-    }
+    audit.refusal = denialText(mayDo(g->standing(), action), action, base::Lang::Stored);
+    return audit;
+}
+
+QString refusalShown(Action action) {
+    const Guard* g = Guard::instance();
+    return g ? denialText(mayDo(g->standing(), action), action, base::Lang::Shown) : QString();
+}
+
+std::optional<base::Audit> consent(QWidget* parent, Action action, const QString& what) {
+    base::Audit audit = stamp(action);
+    if (!audit.refusal.isEmpty() || !Guard::instance()) return audit;
     const auto reason = askReason(parent, what);
     if (!reason) return std::nullopt;
     audit.reason = *reason;

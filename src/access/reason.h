@@ -40,6 +40,12 @@ std::optional<QString> askReason(QWidget* parent, const QString& what);
 // else the user and the reason asked for, or nullopt when the reason was not given.
 std::optional<base::Audit> consent(QWidget* parent, Action action, const QString& what);
 
+// Who does an action that needs no reason (a run started or ended, an alert acknowledged): the
+// user with access control on, or the refusal (as stored) when the one at the PC may not.
+base::Audit stamp(Action action);
+// Why the one at the PC may not do the action, as shown; empty when they may.
+QString refusalShown(Action action);
+
 // A window's writes through consent(), over the window in front: the action of each register,
 // the control's caption (in Chinese) and the value as shown.
 using WriteGate = std::function<std::optional<base::Audit>(int32_t reg, const QString& caption,

@@ -22,12 +22,16 @@ class SessionKeeper::Worker : public QObject {
         v.userId = session.userId();
         v.role = session.role();
         v.standing = session.standing();
+        v.seqAtOpen = seqAtOpen;
         if (store.state() == StoreState::Ready) {
             v.idleMinutes = store.idleLockMinutes();
             v.reasons = store.reasons();
             if (!v.userId.isEmpty())
                 if (const auto a = store.account(v.userId)) v.fullName = a->fullName;
-            v.hasAccounts = !store.accounts().isEmpty();
+            const QList<Account> accounts = store.accounts();
+            v.hasAccounts = !accounts.isEmpty();
+            for (const Account& a : accounts)
+                v.fullNames.insert(a.userId, a.fullName);
         }
         return v;
     }
@@ -42,6 +46,7 @@ class SessionKeeper::Worker : public QObject {
     mutable UserStore store;
     Session session{store};
     qint64 seen = 0;
+    qint64 seqAtOpen = 0;
 };
 
 struct SessionKeeper::Thread : base::WorkerThread<SessionKeeper::Worker> {
@@ -90,7 +95,10 @@ void SessionKeeper::open() {
     run(
         [](Worker& w) {
             const StoreState s = w.store.open(/*create=*/false);
-            w.seen = w.store.lastEventSeq();
+            // Every row the store holds is told once (the chambers' logs keep what they lack,
+            // rows written before the program ran among them); those up to here are older.
+            w.seqAtOpen = w.store.lastEventSeq();
+            w.seen = 0;
             return s == StoreState::Unusable ? Outcome::Unusable : Outcome::Done;
         },
         nullptr);

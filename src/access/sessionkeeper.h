@@ -3,6 +3,7 @@
 // check takes a noticeable fraction of a second and the store is a file), with what the windows
 // need of them kept here on the UI thread after every change.
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -31,6 +32,8 @@ class SessionKeeper : public QObject {
         int idleMinutes = UserStore::kDefaultIdleMinutes;
         bool hasAccounts = false;  // the store holds an account (else the first is asked for)
         QStringList reasons;       // the administrator's list of reasons for a change
+        QHash<QString, QString> fullNames;  // every account's full name by user id
+        qint64 seqAtOpen = 0;  // the store's last row when it was opened: audited() older ones too
     };
     using Done = std::function<void(Outcome)>;
     // What the administration window lists and edits.
@@ -79,8 +82,8 @@ class SessionKeeper : public QObject {
 
   signals:
     void changed();
-    // A row of the user store's log once stored (logins, failures, locks, account changes, the
-    // switching), in order; the store's older rows are not repeated.
+    // A row of the user store's log (logins, failures, locks, account changes, the switching), in
+    // order: every row it held when opened (seq up to View::seqAtOpen), then each once stored.
     void audited(const auth::AccessEvent& e);
 
   private:

@@ -10,6 +10,7 @@
 #include <QVBoxLayout>
 
 #include "access/guard.h"
+#include "access/reason.h"
 #include "alert/alerter.h"
 #include "alert/alertwindow.h"
 #include "base/tr.h"
@@ -147,7 +148,12 @@ void AlertBar::acknowledgeChosen() {
         return;
     }
     const QString title = base::shown(kindTitle(a->kind));
-    if (alerter_.acknowledge(a->id, comment_->text())) {
+    if (const QString no = auth::refusalShown(auth::Action::AcknowledgeAlert); !no.isEmpty()) {
+        message_->setText(no);
+        return;
+    }
+    if (alerter_.acknowledge(a->id, comment_->text(),
+                             auth::stamp(auth::Action::AcknowledgeAlert))) {
         message_->setText(base::Tr::tr("已确认：%1").arg(title));
         comment_->clear();
     }

@@ -131,14 +131,14 @@ void Alerter::raise(Kind kind, const QStringList& values) {
     emit ringingChanged();
 }
 
-bool Alerter::acknowledge(const QString& id, const QString& comment) {
+bool Alerter::acknowledge(const QString& id, const QString& comment, const base::Audit& by) {
     const QString why = comment.simplified();
-    if (why.isEmpty()) return false;
+    if (why.isEmpty() || !by.refusal.isEmpty()) return false;
     const ListedAlert* a = engine_.find(id);
     if (!a || a->acknowledged) return false;
     const ListedAlert copy = *a;
     engine_.acknowledge(id);
-    log(QStringLiteral("alert.acknowledged"), {kindKey(copy.kind), why});
+    log(QStringLiteral("alert.acknowledged"), {kindKey(copy.kind), why}, std::nullopt, by.user);
     Notice n = noticeFor(copy, Event::Acknowledged, ctx_.clock.now());
     n.comment = why;
     n.acknowledged = true;
@@ -204,10 +204,12 @@ void Alerter::notifyAll(const Notice& notice, const QStringList& mailTo) {
     if (!letters.isEmpty()) delivery_.enqueue(letters);
 }
 
-void Alerter::log(const QString& code, const QStringList& args, std::optional<int> value) {
+void Alerter::log(const QString& code, const QStringList& args, std::optional<int> value,
+                  const QString& user) {
     if (!ctx_.log) return;
     record::EventEntry e = record::codedEntry(record::eventkind::kAlert, code, args);
     e.value = value;
+    e.user = user;
     ctx_.log->log(e);
 }
 

@@ -56,9 +56,10 @@ class Alerter : public QObject {
     void tick();
 
     const std::vector<ListedAlert>& listed() const { return engine_.listed(); }
-    // Acknowledges a listed alert with the operator's comment (who and why); false when there
-    // is no such unacknowledged alert or the comment is empty.
-    bool acknowledge(const QString& id, const QString& comment);
+    // Acknowledges a listed alert with the operator's comment (who and why), the row stamped
+    // with by's user; false when there is no such unacknowledged alert, the comment is empty or
+    // by is a refusal (nothing is done).
+    bool acknowledge(const QString& id, const QString& comment, const base::Audit& by = {});
 
     // The sound repeats while an alert is unacknowledged, until silenced; a new alert rings again.
     bool ringing() const { return ringing_ && notify_.sound; }
@@ -94,7 +95,8 @@ class Alerter : public QObject {
   private:
     Observation observe() const;
     void notifyAll(const Notice& notice, const QStringList& mailTo);
-    void log(const QString& code, const QStringList& args, std::optional<int> value = std::nullopt);
+    void log(const QString& code, const QStringList& args, std::optional<int> value = std::nullopt,
+             const QString& user = {});
     // Logs and sends what fired or returned to normal.
     void announce(const Transition& t, const QDateTime& at);
     Notice noticeFor(const ListedAlert& a, Event e, const QDateTime& at) const;

@@ -205,7 +205,7 @@ void EventWriter::flush() {
     }
     std::vector<EventEntry> batch;
     batch.swap(waiting_);
-    if (!store_.append(batch)) {
+    if (!store_.dropCopiesStored(batch) || !store_.append(batch)) {
         const Fault why = store_.fault();
         // The batch goes back in front of what arrived meanwhile (nothing did: same thread).
         waiting_.swap(batch);

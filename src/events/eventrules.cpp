@@ -186,6 +186,16 @@ EventEntry codedEntry(const QString& kind, const QString& code, QStringList args
     return e;
 }
 
+EventEntry codedEntry(const QString& kind, const QString& code, QStringList args,
+                      const base::Audit& by) {
+    EventEntry e = codedEntry(kind, code, std::move(args));
+    e.user = by.user;
+    e.oldValue = by.oldValue;
+    e.newValue = by.newValue;
+    e.reason = by.reason;
+    return e;
+}
+
 QString eventText(const EventEntry& e, base::Lang lang) {
     if (!e.code.isEmpty()) {
         if (auto own = ownText(e.code, e.args, lang)) return *own;

@@ -10,6 +10,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/audit.h"
 #include "base/tr.h"
 #include "link/image.h"
 #include "link/linkevents.h"
@@ -67,6 +68,9 @@ struct EventEntry {
     // The PC's offset from UTC in minutes when the row was stored; none in older rows. The store
     // stamps it from the time, so two entries alike but for it are the same entry.
     std::optional<int> utcOffset{};
+    // A row copied from another log (the user store's): not stored again where a row of its
+    // code and moment is stored already.
+    bool copied = false;
 
     bool operator==(const EventEntry& o) const {
         return id == o.id && at == o.at && kind == o.kind && text == o.text && reg == o.reg &&
@@ -88,6 +92,9 @@ void addEventTexts(EventTexts texts);
 
 // An entry of the code with its values, its text made in Chinese.
 EventEntry codedEntry(const QString& kind, const QString& code, QStringList args = {});
+// The same, stamped with who did it, the values before and after and the reason.
+EventEntry codedEntry(const QString& kind, const QString& code, QStringList args,
+                      const base::Audit& by);
 // The file's hash chains found changed: [chain ("events" or "archive"), the event id or the
 // hour's first second in UTC].
 inline const QString kChainBrokenCode = QStringLiteral("chain.broken");

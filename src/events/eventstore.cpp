@@ -5,10 +5,12 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QVariant>
+#include <limits>
 #include <utility>
 
 #include "store/chain.h"
@@ -115,6 +117,26 @@ std::optional<qint64> EventStore::count(const EventFilter& f) {
                [&](const QSqlQuery& q) { n = q.value(0).toLongLong(); }))
         return std::nullopt;
     return n.value_or(0);
+}
+
+bool EventStore::dropCopiesStored(std::vector<EventEntry>& entries) {
+    qint64 from = std::numeric_limits<qint64>::max();
+    for (const EventEntry& e : entries)
+        if (e.copied && e.at.isValid()) from = std::min(from, e.at.toMSecsSinceEpoch());
+    if (from == std::numeric_limits<qint64>::max()) return true;
+    // One look for every copy of the batch.
+    QSqlQuery q(db_.db());
+    q.prepare(
+        QStringLiteral("SELECT code, at_ms FROM events WHERE at_ms >= ? AND code IS NOT NULL"));
+    q.addBindValue(from);
+    if (!q.exec()) return db_.failFromSql(q.lastError());
+    QSet<QPair<QString, qint64>> stored;
+    while (q.next())
+        stored.insert({q.value(0).toString(), q.value(1).toLongLong()});
+    std::erase_if(entries, [&](const EventEntry& e) {
+        return e.copied && e.at.isValid() && stored.contains({e.code, e.at.toMSecsSinceEpoch()});
+    });
+    return true;
 }
 
 bool EventStore::append(std::vector<EventEntry>& entries,

@@ -213,11 +213,12 @@ void EventWindow::showRows(const QVector<record::EventEntry>& rows) {
 }
 
 void EventWindow::see(const record::EventEntry& e) {
-    if (!e.user.isEmpty() && user_->findData(e.user) < 0) user_->addItem(e.user, e.user);
+    if (!e.user.isEmpty() && user_->findData(e.user) < 0) user_->addItem(userText(e.user), e.user);
     // The audit columns come with rows made under access control (a user or a reason); without
     // it the window stays as it always was, though writes keep their values before and after.
     if (audited_ || (e.user.isEmpty() && e.reason.isEmpty())) return;
     audited_ = true;
+    kind_->addItem(record::eventKindCaption(record::eventkind::kAudit), record::eventkind::kAudit);
     table_->setColumnCount(7);
     table_->setHorizontalHeaderLabels(
         {base::Tr::tr("时间"), base::Tr::tr("类型"), base::Tr::tr("内容"), base::Tr::tr("用户"),
@@ -241,7 +242,7 @@ void EventWindow::insertRow(int at, const record::EventEntry& e) {
     // Rows with a code are made into words here, older rows shown from their stored text.
     table_->setItem(at, 2, new QTableWidgetItem(record::eventText(e)));
     if (!audited_) return;
-    const QString values[] = {e.user, e.oldValue, e.newValue, e.reason};
+    const QString values[] = {userText(e.user), e.oldValue, e.newValue, e.reason};
     for (int c = 0; c < 4; ++c)
         table_->setItem(at, 3 + c, new QTableWidgetItem(values[c]));
 }
@@ -268,6 +269,17 @@ void EventWindow::exportTo(const QString& file) {
     status_->setText(base::Tr::tr("导出中…"));
     exportFile_ = file;
     pendingExport_ = log_.exportCsv(file, filter());
+}
+
+QString EventWindow::userText(const QString& userId) const {
+    const QString name = names_.value(userId);
+    return name.isEmpty() || name == userId ? userId : base::Tr::tr("%1（%2）").arg(name, userId);
+}
+
+void EventWindow::setUserNames(const QHash<QString, QString>& names) {
+    names_ = names;
+    for (int i = 1; i < user_->count(); ++i)
+        user_->setItemText(i, userText(user_->itemData(i).toString()));
 }
 
 void EventWindow::showStatus(const QString& text) {

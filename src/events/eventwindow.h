@@ -4,6 +4,7 @@
 // (user, old and new value, reason) show once a row has them. Every read and write of the file runs
 // on the log's own thread; the window only asks and shows the answer.
 
+#include <QHash>
 #include <QVector>
 #include <QWidget>
 
@@ -32,6 +33,8 @@ class EventWindow : public QWidget {
     void reload();
     // Exports what the filter passes to file (the "导出CSV" button asks for the name first).
     void exportTo(const QString& file);
+    // The accounts' full names by user id: the user column and filter show them with the ids.
+    void setUserNames(const QHash<QString, QString>& names);
     // A line in the window's status (what became of a review of the audit trail).
     void showStatus(const QString& text);
     // Leaves the window ("Esc 返回").
@@ -50,8 +53,11 @@ class EventWindow : public QWidget {
     void insertRow(int at, const record::EventEntry& e);
     void onLogged(const record::EventEntry& e);
     void chooseExportFile();
-    // Adds the row's user to the user filter's list, and the audit columns once a row has them.
+    // Adds the row's user to the user filter's list, and the audit columns and kind once a row
+    // has them.
     void see(const record::EventEntry& e);
+    // The user as the window shows them: the full name and the id.
+    QString userText(const QString& userId) const;
 
     record::EventLog& log_;
     QComboBox* kind_ = nullptr;
@@ -69,6 +75,7 @@ class EventWindow : public QWidget {
     QString exportFile_;  // the file of the export under way
     QVector<record::EventEntry> arrivedWhileLoading_;
     bool audited_ = false;  // the audit columns show
+    QHash<QString, QString> names_;
 };
 
 }  // namespace shell

@@ -1,6 +1,7 @@
 #pragma once
 // The port settings the operator chose with "打开": what the link opens and talks with.
 
+#include <QString>
 #include <cstdint>
 
 namespace comm {
@@ -13,5 +14,17 @@ struct PortSettings {
 
     bool operator==(const PortSettings&) const = default;
 };
+
+// The settings as the audit trail keeps them, in the order of the command line's chambers:
+// "PORT,ADDRESS,BAUD,PARITY" ("1,2,9600,N").
+inline QString settingsText(const PortSettings& s) {
+    static constexpr int kBauds[] = {4800, 9600, 19200};
+    static constexpr char kParities[] = "NOE";
+    return QStringLiteral("%1,%2,%3,%4")
+        .arg(s.port)
+        .arg(s.address)
+        .arg(s.baud >= 0 && s.baud < 3 ? kBauds[s.baud] : -1)
+        .arg(QChar::fromLatin1(s.parity >= 0 && s.parity < 3 ? kParities[s.parity] : '?'));
+}
 
 }  // namespace comm

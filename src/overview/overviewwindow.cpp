@@ -10,15 +10,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPaintEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QSpinBox>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QtMath>
 #include <algorithm>
+#include <utility>
 
 #include "access/guard.h"
+#include "access/reason.h"
 #include "alert/alertbar.h"
 #include "alert/alerter.h"
 #include "base/tr.h"
@@ -76,62 +81,134 @@ TileWidget::TileWidget(QWidget* parent) : QFrame(parent) {
     setAutoFillBackground(true);
     setMinimumSize(280, 136);
     setMaximumSize(360, 180);
+    measure();
+}
+
+void TileWidget::measure() {
     // The name stands out; the rest is read at a glance from a step back.
-    name_ = new QLabel(this);
-    name_->setTextFormat(Qt::PlainText);
-    QFont big = font();
-    big.setPointSizeF(big.pointSizeF() * 1.2);
-    big.setBold(true);
-    name_->setFont(big);
-    text_ = new QLabel(this);
-    text_->setTextFormat(Qt::PlainText);
-    text_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    // The labels are placed by the tile itself, not by a layout: new values in a label would
-    // otherwise lay out the grid of every tile and what holds it again, twice a second for
-    // every chamber.
-    placeLabels();
+    nameFont_ = font();
+    nameFont_.setPointSizeF(nameFont_.pointSizeF() * 1.2);
+    nameFont_.setBold(true);
+    nameHeight_ = QFontMetrics(nameFont_).height();
+    lineHeight_ = fontMetrics().lineSpacing();
+    nameSpace_ = QFontMetricsF(nameFont_).horizontalAdvance(u' ');
+    space_ = QFontMetricsF(font()).horizontalAdvance(u' ');
+}
+
+void TileWidget::changeEvent(QEvent* e) {
+    if (e->type() == QEvent::FontChange) {
+        // Every word is laid out again in the new font.
+        measure();
+        const QList<Line> old = std::exchange(lines_, QList<Line>(lines_.size()));
+        for (int i = 0; i < old.size(); ++i)
+            setLine(i, old[i].text);
+        update();
+    }
+    QFrame::changeEvent(e);
+}
+
+QRect TileWidget::lineRect(int i) const {
+    const QRect r = contentsRect().marginsRemoved(kPadding);
+    const int top = i == 0 ? 0 : nameHeight_ + (i - 1) * lineHeight_;
+    return {r.x(), r.y() + top, r.width(), i == 0 ? nameHeight_ : lineHeight_};
+}
+
+QRect TileWidget::wordRect(int i, const Word& w) const {
+    const QRect row = lineRect(i);
+    return QRectF(row.x() + w.x, row.y(), w.width, row.height()).toAlignedRect();
 }
 
 QSize TileWidget::sizeHint() const {
-    // The name over the text.
-    const QSize name = name_->sizeHint(), text = text_->sizeHint();
+    // The name over the other lines.
+    qreal width = 0;
+    for (const Line& line : lines_)
+        if (!line.words.isEmpty())
+            width = std::max(width, line.words.last().x + line.words.last().width);
     const QMargins m = contentsMargins() + kPadding;
-    return {std::max(name.width(), text.width()) + m.left() + m.right(),
-            name.height() + text.height() + m.top() + m.bottom()};
+    const int lines = static_cast<int>(std::max<qsizetype>(lines_.size(), 1));
+    return {qCeil(width) + m.left() + m.right(),
+            nameHeight_ + (lines - 1) * lineHeight_ + m.top() + m.bottom()};
 }
 
-void TileWidget::placeLabels() {
-    if (!name_ || !text_) return;  // the frame set up before them
-    const QRect r = contentsRect().marginsRemoved(kPadding);
-    const int nameHeight = std::min(name_->sizeHint().height(), std::max(r.height(), 0));
-    name_->setGeometry(r.x(), r.y(), r.width(), nameHeight);
-    text_->setGeometry(r.x(), r.y() + nameHeight, r.width(), r.height() - nameHeight);
+void TileWidget::setLine(int i, const QString& text) {
+    Line& line = lines_[i];
+    const QFont& font = i == 0 ? nameFont_ : this->font();
+    const qreal space = i == 0 ? nameSpace_ : space_;
+    // A word kept in its place is neither laid out nor painted again: a new value repaints its
+    // digits only.
+    QList<Word> words;
+    QRect dirty;
+    qreal x = 0;
+    // Each line keeps to its row: a line break in it (a run's name) is shown as a space.
+    QString flat = text;
+    for (QChar& c : flat)
+        if (c == u'\n' || c == u'\r' || c == QChar::LineSeparator || c == QChar::ParagraphSeparator)
+            c = u' ';
+    const QStringList texts = flat.split(u' ');
+    for (int k = 0; k < texts.size(); ++k) {
+        const Word* was = k < line.words.size() ? &line.words[k] : nullptr;
+        Word w;
+        if (was && was->text.text() == texts[k]) {
+            w = *was;
+        } else {
+            w.text.setTextFormat(Qt::PlainText);
+            w.text.setText(texts[k]);
+            w.text.prepare(QTransform(), font);
+            w.width = w.text.size().width();
+        }
+        w.x = x;
+        x += w.width + space;
+        // A pixel more on either side for a glyph reaching beyond its advance.
+        if (!was || was->text.text() != texts[k] || was->x != w.x) {
+            dirty |= wordRect(i, w).adjusted(-1, 0, 1, 0);
+            if (was) dirty |= wordRect(i, *was).adjusted(-1, 0, 1, 0);
+        }
+        words << w;
+    }
+    for (qsizetype k = texts.size(); k < line.words.size(); ++k)
+        dirty |= wordRect(i, line.words[k]).adjusted(-1, 0, 1, 0);
+    line.text = text;
+    line.words = std::move(words);
+    if (!dirty.isEmpty()) update(dirty & lineRect(i));
 }
 
-bool TileWidget::event(QEvent* e) {
-    // A label asks for room (its name set anew) or the frame changed its width (chosen or not).
-    if (e->type() == QEvent::LayoutRequest || e->type() == QEvent::ContentsRectChange)
-        placeLabels();
-    return QFrame::event(e);
-}
-
-void TileWidget::resizeEvent(QResizeEvent* e) {
-    QFrame::resizeEvent(e);
-    placeLabels();
+void TileWidget::paintEvent(QPaintEvent* e) {
+    QPainter p(this);
+    // New values repaint words inside the frame: the frame itself only when uncovered or restyled.
+    if (!contentsRect().contains(e->rect())) drawFrame(&p);
+    p.setClipRect(contentsRect().marginsRemoved(kPadding));
+    p.setPen(palette().color(QPalette::WindowText));
+    for (int i = 0; i < lines_.size(); ++i) {
+        const QRect row = lineRect(i);
+        if (!e->region().intersects(row)) continue;
+        p.setFont(i == 0 ? nameFont_ : font());
+        for (const Word& w : lines_[i].words)
+            if (!w.text.text().isEmpty() && e->region().intersects(wordRect(i, w)))
+                p.drawStaticText(QPointF(row.x() + w.x, row.y()), w.text);
+    }
 }
 
 void TileWidget::display(const Tile& tile, bool flashPhase) {
     tone_ = tile.tone;
+    if (lines_.size() != tile.lines.size()) {
+        lines_.resize(tile.lines.size());
+        update();
+    }
+    for (int i = 0; i < lines_.size(); ++i)
+        if (lines_[i].text != tile.lines[i]) setLine(i, tile.lines[i]);
     const QString text = tile.lines.mid(1).join(u'\n');
-    if (name_->text() != tile.lines.value(0)) name_->setText(tile.lines.value(0));
-    if (text_->text() != text) text_->setText(text);
     // Told to a screen reader only when it changed.
     if (accessibleName() != tile.lines.value(0)) setAccessibleName(tile.lines.value(0));
     // A screen reader hears the worst state first, as the colour shows it.
     const QString description = toneWord(tile.tone) + u'\n' + text;
     if (accessibleDescription() != description) setAccessibleDescription(description);
+    // A new colour repaints the whole tile; most refreshes bring none.
+    const QColor colour = toneColour(tile.tone, flashPhase);
+    if (palette().color(QPalette::Window) == colour &&
+        palette().color(QPalette::WindowText) == Qt::black)
+        return;
     QPalette p = palette();
-    p.setColor(QPalette::Window, toneColour(tile.tone, flashPhase));
+    p.setColor(QPalette::Window, colour);
     p.setColor(QPalette::WindowText, Qt::black);
     setPalette(p);
 }
@@ -177,6 +254,7 @@ void TileWidget::focusInEvent(QFocusEvent* e) {
 ChamberDialog::ChamberDialog(QList<ChamberConf> others, const ChamberConf* edited,
                              QMap<int, int> turnarounds, QWidget* parent)
     : QDialog(parent), others_(std::move(others)), turnarounds_(std::move(turnarounds)) {
+    if (edited) edited_ = *edited;
     setObjectName(QStringLiteral("ChamberDialog"));
     setWindowTitle(edited ? base::Tr::tr("修改试验箱") : base::Tr::tr("添加试验箱"));
     const ChamberConf start = edited ? *edited : ChamberConf{};
@@ -260,6 +338,19 @@ void ChamberDialog::tryAccept() {
         message_->setText(refusalText(*refusal));
         return;
     }
+    // With access control on, the change is the user's, with a reason; cancelled, the dialog stays.
+    const ChamberConf now = conf();
+    const QString what = edited_ ? base::Tr::tr("修改试验箱 %1").arg(now.name)
+                                 : base::Tr::tr("添加试验箱 %1").arg(now.name);
+    const auto by = auth::consent(this, auth::Action::ConfigurationWrite, what);
+    if (!by) return;
+    if (!by->refusal.isEmpty()) {
+        message_->setText(base::shown(by->refusal));
+        return;
+    }
+    audit_ = *by;
+    audit_.oldValue = edited_ ? comm::settingsText(edited_->portSettings()) : QString();
+    audit_.newValue = comm::settingsText(now.portSettings());
     accept();
 }
 
@@ -496,7 +587,12 @@ void OverviewWindow::acknowledgeAlert() {
         return;
     }
     const QString title = base::shown(alert::kindTitle(found->kind));
-    if (target->acknowledge(found->id, alertComment_->text())) {
+    if (const QString no = auth::refusalShown(auth::Action::AcknowledgeAlert); !no.isEmpty()) {
+        alertMessage_->setText(no);
+        return;
+    }
+    if (target->acknowledge(found->id, alertComment_->text(),
+                            auth::stamp(auth::Action::AcknowledgeAlert))) {
         alertMessage_->setText(base::Tr::tr("已确认：%1").arg(title));
         alertComment_->clear();
     }
@@ -516,7 +612,7 @@ void OverviewWindow::addChamber() {
     d->setAttribute(Qt::WA_DeleteOnClose);
     connect(d, &QDialog::accepted, this, [this, d] {
         takeTurnaround(*d);
-        emit added(d->conf());
+        emit added(d->conf(), d->audit());
     });
     dialog_ = d;
     d->open();
@@ -529,7 +625,7 @@ void OverviewWindow::editChamber() {
     d->setAttribute(Qt::WA_DeleteOnClose);
     connect(d, &QDialog::accepted, this, [this, d, index] {
         takeTurnaround(*d);
-        emit changed(index, d->conf());
+        emit changed(index, d->conf(), d->audit());
     });
     dialog_ = d;
     d->open();
@@ -539,8 +635,11 @@ void OverviewWindow::takeTurnaround(const ChamberDialog& d) {
     const int port = d.conf().port;
     const int ms = d.turnaroundMs();
     if (turnarounds_.value(port) == ms) return;
+    base::Audit by = d.audit();
+    by.oldValue = QString::number(turnarounds_.value(port));
+    by.newValue = QString::number(ms);
     turnarounds_[port] = ms;
-    emit turnaroundChanged(port, ms);
+    emit turnaroundChanged(port, ms, by);
 }
 
 void OverviewWindow::deleteChamber() {
@@ -549,13 +648,20 @@ void OverviewWindow::deleteChamber() {
     const QString name = entries_[index].conf.name;
     dialog_ = ui::askFirst(this, base::Tr::tr("删除试验箱 %1？其数据库文件保留。").arg(name),
                            QStringLiteral("DeleteQuestion"), base::Tr::tr("删除"),
-                           QStringLiteral("Delete"), [this, name] {
-                               // The list may have changed while the question was open: the
-                               // chamber is found by name.
-                               for (qsizetype i = 0; i < entries_.size(); ++i)
-                                   if (entries_[i].conf.name == name)
-                                       emit removed(static_cast<int>(i));
-                           });
+                           QStringLiteral("Delete"), [this, name] { removeNamed(name); });
+}
+
+void OverviewWindow::removeNamed(const QString& name) {
+    auto by = auth::consent(this, auth::Action::ConfigurationWrite,
+                            base::Tr::tr("删除试验箱 %1").arg(name));
+    if (!by || !by->refusal.isEmpty()) return;
+    // The list may have changed while the question was open: the chamber is found by name.
+    for (qsizetype i = 0; i < entries_.size(); ++i)
+        if (entries_[i].conf.name == name) {
+            by->oldValue = comm::settingsText(entries_[i].conf.portSettings());
+            emit removed(static_cast<int>(i), *by);
+            return;
+        }
 }
 
 void OverviewWindow::openChamber() {

@@ -203,14 +203,22 @@ void RunControl::saveSettings() const {
     file->setValue(key::kAutomatic, automatic_);
 }
 
-void RunControl::startRun(record::Run form, bool automatic) {
-    if (!started_ || readOnly_) return;
+bool RunControl::allowed(const base::Audit& by) {
+    if (by.refusal.isEmpty()) return true;
+    lastError_ = base::Phrase{by.refusal};
+    emit changed();
+    return false;
+}
+
+void RunControl::startRun(record::Run form, bool automatic, const base::Audit& by) {
+    if (!started_ || readOnly_ || !allowed(by)) return;
     const QDateTime now = clock_.now();
     form.id = 0;
     form.start = now.toSecsSinceEpoch();
     form.end.reset();
     form.automatic = automatic;
     sent_.push_back(form);
+    startedBy_.push_back(by.user);
     form.name = form.name.trimmed();
     // A name the operator typed is refused when in use; one made here is made unique.
     const bool makeNameUnique = automatic || form.name.isEmpty();
@@ -225,8 +233,9 @@ void RunControl::startRun(record::Run form, bool automatic) {
     emit changed();
 }
 
-void RunControl::stopRun() {
-    if (!started_ || readOnly_) return;
+void RunControl::stopRun(const base::Audit& by) {
+    if (!started_ || readOnly_ || !allowed(by)) return;
+    stoppedBy_.push_back(by.user);
     ++pending_;
     lastError_ = {};
     thread_.post(&RunWorker::stop, qint64(clock_.now().toSecsSinceEpoch()));
@@ -237,18 +246,25 @@ void RunControl::onState(const RunsState& state, const base::Phrase& error, RunW
     const std::optional<record::Run> before = state_.open;
     if (kind != RunWorker::Kind::Read && pending_ > 0) --pending_;
     std::optional<record::Run> sent;
-    if (kind == RunWorker::Kind::Started && !sent_.empty()) {
-        sent = sent_.front();
-        sent_.erase(sent_.begin());
+    QString by;
+    const auto takeFirst = [](auto& queue, auto& into) {
+        if (queue.empty()) return;
+        into = queue.front();
+        queue.erase(queue.begin());
+    };
+    if (kind == RunWorker::Kind::Started) {
+        takeFirst(sent_, sent);
+        takeFirst(startedBy_, by);
     }
+    if (kind == RunWorker::Kind::Stopped) takeFirst(stoppedBy_, by);
     loaded_ = true;
     state_ = state;
     lastError_ = error;
     if (error.isEmpty()) {
         if (kind == RunWorker::Kind::Started && state_.open)
-            logLine(QStringLiteral("run.started"), state_.open->name);
+            logLine(QStringLiteral("run.started"), state_.open->name, by);
         if (kind == RunWorker::Kind::Stopped && before)
-            logLine(QStringLiteral("run.ended"), before->name);
+            logLine(QStringLiteral("run.ended"), before->name, by);
         // The texts of the run just started leave the form, unless edited meanwhile.
         if (sent) {
             bool cleared = false;
@@ -282,10 +298,11 @@ void RunControl::applyBands() {
     }
 }
 
-void RunControl::logLine(const QString& code, const QString& name) {
+void RunControl::logLine(const QString& code, const QString& name, const QString& user) {
     if (!log_) return;
     record::EventEntry e = record::codedEntry(record::eventkind::kRun, code, {name});
     e.at = clock_.now();
+    e.user = user;
     log_->log(e);
 }
 

@@ -15,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/audit.h"
 #include "base/workerthread.h"
 #include "instrument/programstate.h"
 #include "report/report.h"
@@ -154,9 +155,10 @@ class RunControl : public QObject {
     const base::Phrase& lastError() const { return lastError_; }
 
     // A new run from the form, started now on the current chamber. The answer comes with changed().
-    void startRun(record::Run form, bool automatic = false);
+    // by: who asks (the user its row names), or the refusal, and then nothing is done.
+    void startRun(record::Run form, bool automatic = false, const base::Audit& by = {});
     // Ends the open run now.
-    void stopRun();
+    void stopRun(const base::Audit& by = {});
 
   signals:
     // The open run, the list, busy() or lastError() changed.
@@ -167,7 +169,9 @@ class RunControl : public QObject {
   private:
     void onState(const RunsState& state, const base::Phrase& error, RunWorker::Kind kind);
     void applyBands();
-    void logLine(const QString& code, const QString& name);
+    void logLine(const QString& code, const QString& name, const QString& user);
+    // False, with the refusal as the last error, when by is one.
+    bool allowed(const base::Audit& by);
 
     QString path_;
     const record::Clock& clock_;
@@ -182,6 +186,7 @@ class RunControl : public QObject {
     std::optional<std::optional<instrument::ProgramState>> programState_;
     record::Run draft_;
     std::vector<record::Run> sent_;  // the forms of the starts not yet answered, in order
+    std::vector<QString> startedBy_, stoppedBy_;  // who asked, of the starts and ends not answered
     bool automatic_ = false;
     RunsState state_;
     int pending_ = 0;

@@ -19,11 +19,13 @@
 #include <QVBoxLayout>
 
 #include "access/guard.h"
+#include "access/reason.h"
 #include "base/tr.h"
 #include "report/analysis.h"
 #include "report/report.h"
 #include "report/signatures.h"
 #include "runs/runcontrol.h"
+#include "store/exportfile.h"
 #include "ui/bandeditor.h"
 #include "ui/filedialog.h"
 #include "ui/keys.h"
@@ -91,11 +93,14 @@ RunWindow::RunWindow(RunControl& runs, QString dbPath, QWidget* parent)
         runs_.saveSettings();
     });
     connect(start_, &QPushButton::clicked, this, [this] {
+        if (refused()) return;
         runs_.setDraft(form());
         runs_.saveSettings();
-        runs_.startRun(form());
+        runs_.startRun(form(), false, auth::stamp(auth::Action::StartEndRun));
     });
-    connect(stop_, &QPushButton::clicked, this, [this] { runs_.stopRun(); });
+    connect(stop_, &QPushButton::clicked, this, [this] {
+        if (!refused()) runs_.stopRun(auth::stamp(auth::Action::StartEndRun));
+    });
     connect(report_, &QPushButton::clicked, this, &RunWindow::chooseReportFile);
     connect(cancel_, &QPushButton::clicked, this, [this] {
         if (job_) job_->cancel();
@@ -273,6 +278,13 @@ std::optional<record::Run> RunWindow::selectedRun() const {
     return std::nullopt;
 }
 
+bool RunWindow::refused() {
+    const QString no = auth::refusalShown(auth::Action::StartEndRun);
+    if (no.isEmpty()) return false;
+    state_->setText(base::Tr::tr("未完成：%1").arg(no));
+    return true;
+}
+
 void RunWindow::refresh() {
     const auto& open = runs_.openRun();
     const bool ready = runs_.loaded() && !runs_.busy() && !runs_.readOnly();
@@ -400,9 +412,10 @@ void RunWindow::reportFinished(const base::Phrase& error, bool cancelled) {
     cancel_->setVisible(false);
     if (cancelled)
         outcome_->setText(base::Tr::tr("报告已取消"));
-    else if (error.isEmpty())
+    else if (error.isEmpty()) {
         outcome_->setText(base::Tr::tr("报告已生成：%1").arg(jobPdf_));
-    else
+        record::exportWritten(QStringLiteral("report"), jobPdf_);
+    } else
         outcome_->setText(base::Tr::tr("报告未生成：%1").arg(error.text(base::Lang::Shown)));
     outcome_->setToolTip(outcome_->text());
     // The job's thread has ended with its signal; it goes once the signal has been delivered.

@@ -59,6 +59,8 @@ class RunWindow : public QWidget {
     void showForm(const record::Run& draft);
     void formEdited();
     void refresh();
+    // The start or end of a run the one at the PC may not make: says why, true.
+    bool refused();
     void updateDurations();
     void chooseReportFile();
     void reportFinished(const base::Phrase& error, bool cancelled);

@@ -1,11 +1,15 @@
 #include "shell/accesscommand.h"
 
 #include <QDir>
+#include <QSettings>
+#include <QUrl>
 #include <cstdio>
 #include <optional>
 #include <string>
 
+#include "access/roles.h"
 #include "access/userstore.h"
+#include "alert/rules.h"
 #include "base/tr.h"
 #include "shell/shellos.h"
 
@@ -94,6 +98,66 @@ std::optional<QString> readPassword(const QString& prompt) {
     line.assign(line.size(), '\0');
     if (!any) return std::nullopt;
     return password;
+}
+
+std::optional<int> consentToSettings(const Options& options) {
+    if (!changesSettings(options)) return std::nullopt;
+    auth::UserStore store(userStorePath(), QStringLiteral("users-settings"));
+    switch (store.open(/*create=*/false)) {
+        case auth::StoreState::Missing:
+            return std::nullopt;
+        case auth::StoreState::Unusable:
+            return refuse(2, store.stateText());
+        case auth::StoreState::Ready:
+            break;
+    }
+    if (!store.accessControl()) return std::nullopt;
+    if (options.user.isEmpty() || options.reason.isEmpty())
+        return refuse(2, base::Tr::tr("访问控制已开启：从命令行修改设置须给出管理员（--user）和原因"
+                                      "（--reason），密码从标准输入读取"));
+    const auto password = readPassword(base::Tr::tr("管理员 %1 的密码：").arg(options.user));
+    if (!password) return refuse(2, base::Tr::tr("标准输入没有提供密码"));
+    const auth::Outcome o = store.authenticate(options.user, *password);
+    if (o != auth::Outcome::Done) return refuse(statusOf(o), auth::outcomeText(o));
+    const auto account = store.account(options.user);
+    auth::Standing who;
+    who.controlled = true;
+    who.role = account ? std::optional(account->role) : std::nullopt;
+    for (auth::Action a :
+         {auth::Action::Retention, auth::Action::Forwarding, auth::Action::AlertSettings})
+        if (const auth::Denial d = auth::mayDo(who, a); d != auth::Denial::None)
+            return refuse(1, auth::denialText(d, a));
+    return std::nullopt;
+}
+
+QList<SettingChange> settingChanges(const Options& o, QSettings& file) {
+    // An address as the audit trail keeps it: without a password.
+    const auto address = [](const QString& url) {
+        QUrl u(url);
+        if (u.password().isEmpty()) return url;
+        u.setPassword(QString());
+        return u.toString();
+    };
+    const auto kept = [&](const char* key) { return file.value(QLatin1String(key)).toString(); };
+    QList<SettingChange> out;
+    const auto add = [&](const char* option, const QString& before, const QString& after) {
+        out.append({QString::fromLatin1(option), before, after});
+    };
+    if (o.keepDays) add("--keep-days", kept("archive/keepDays"), QString::number(*o.keepDays));
+    if (o.keepFreeGb)
+        add("--keep-free-gb", kept("archive/keepFreeGB"), QString::number(*o.keepFreeGb));
+    if (o.forward) add("--forward", address(kept("forward/url")), address(*o.forward));
+    if (o.station) add("--station", kept("forward/station"), *o.station);
+    if (o.notifyMail) add("--notify-mail", address(kept("notify/mail")), address(*o.notifyMail));
+    if (o.notifyFrom) add("--notify-from", kept("notify/from"), *o.notifyFrom);
+    if (o.notifyTo) add("--notify-to", kept("notify/to"), o.notifyTo->join(u','));
+    if (o.notifyWebhook) add("--notify-webhook", kept("notify/webhook"), *o.notifyWebhook);
+    if (o.notifySilentAfter)
+        add("--notify-silent-after",
+            file.value(QStringLiteral("alerts/%1/delay").arg(alert::kindKey(alert::Kind::Silent)))
+                .toString(),
+            QString::number(*o.notifySilentAfter));
+    return out;
 }
 
 QString userStorePath() {

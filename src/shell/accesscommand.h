@@ -3,10 +3,13 @@
 // --full-name NAME) and access control switched by an administrator (--access-control on|off
 // --user ADMIN). Passwords are read from standard input, one line each, unseen on a terminal.
 
+#include <QList>
 #include <QString>
 #include <optional>
 
 #include "shell/cmdline.h"
+
+class QSettings;
 
 namespace shell {
 
@@ -22,5 +25,20 @@ std::optional<QString> readPassword(const QString& prompt);
 // account), 2 bad input (no password, two entries that differ, one too short, an unusable store);
 // the reason goes to stderr in one line.
 int runAccessCommand(const Options& options);
+
+// Settings given on the command line (retention, forwarding, alerts) while access control is on:
+// an administrator's (--user, the password on standard input) with a reason (--reason). None when
+// the program may go on (no such setting, access control off, or the administrator checked);
+// else the status to leave with (as above), its line on stderr. Needs a QCoreApplication.
+std::optional<int> consentToSettings(const Options& options);
+
+// A setting the command line changes: the option, the value kept before and the one given (a
+// password in an address left out).
+struct SettingChange {
+    QString option;
+    QString before;
+    QString after;
+};
+QList<SettingChange> settingChanges(const Options& options, QSettings& file);
 
 }  // namespace shell

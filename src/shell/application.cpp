@@ -129,6 +129,7 @@ std::unique_ptr<chamber::Chamber> Application::makeChamber(const overview::Chamb
     setup.linePort = conf.port;
     setup.clock = clock_;
     setup.settings = [name = conf.name] { return settingsFileFor(name); };
+    settingChanges_[conf.name] = settingChanges(options_, *settingsFileFor(conf.name));
     // The station's name stays each chamber's own: --station names the one chamber of a run.
     setup.given = {options_.forward,
                    confs_.size() == 1 ? options_.station : std::nullopt,
@@ -161,6 +162,7 @@ bool Application::makeChambers() {
         return true;
     }
     if (options_.simulate && !startSimulator(ports_, {})) return false;
+    settingChanges_[QString()] = settingChanges(options_, *settingsFile());
     chamber::Setup setup;
     setup.dbPath = options_.db.isEmpty() ? defaultDatabasePath(options_.profile) : options_.db;
     setup.ports = ports_;
@@ -183,13 +185,20 @@ void Application::startAccess() {
     keeper_ = std::make_unique<auth::SessionKeeper>(userStorePath(), monoMs_);
     doorman_ = std::make_unique<auth::Doorman>(*keeper_, *guard_);
     // The user store's rows (logins, failures, locks, accounts, switching) go into every
-    // chamber's log; each failed login raises an alert.
+    // chamber's log; each failed login raises one alert, the PC's and not a chamber's: it goes
+    // to the first chamber's alerter, so that nobody gets one message per chamber.
     connect(keeper_.get(), &auth::SessionKeeper::audited, this, [this](const auth::AccessEvent& e) {
-        audit(auth::auditCode(e), auth::auditArgs(e));
+        accessRows_ << e;
+        for (const auto& c : chambers_)
+            copyAccessRow(*c, e);
         QString account;
-        if (auth::isFailedLogin(e, &account))
-            for (const auto& c : chambers_)
-                if (alert::Alerter* a = c->alerter()) a->raise(alert::Kind::LoginFailed, {account});
+        // Rows from before the start are copied where missing; only a failure now is alerted.
+        if (e.seq <= keeper_->view().seqAtOpen || !auth::isFailedLogin(e, &account)) return;
+        for (const auto& c : chambers_)
+            if (alert::Alerter* a = c->alerter()) {
+                a->raise(alert::Kind::LoginFailed, {account});
+                return;
+            }
     });
     connect(keeper_.get(), &auth::SessionKeeper::changed, this, &Application::noteStart);
     record::setExportWatcher([this](const QString& what, const QString& path) {
@@ -208,9 +217,20 @@ bool Application::auditing() const {
     return keeper_ && keeper_->view().standing.controlled;
 }
 
-void Application::audit(const QString& code, const QStringList& args) {
+void Application::copyAccessRow(chamber::Chamber& c, const auth::AccessEvent& e) {
+    record::EventLog* log = c.eventLog();
+    if (!log) return;
+    record::EventEntry row = record::codedEntry(QString::fromLatin1(auth::kAuditKind),
+                                                auth::auditCode(e), auth::auditArgs(e));
+    row.at = QDateTime::fromMSecsSinceEpoch(e.atMs);
+    row.user = e.user;
+    row.copied = true;
+    log->log(row);
+}
+
+void Application::audit(const QString& code, const QStringList& args, const base::Audit& by) {
     const record::EventEntry e =
-        record::codedEntry(QString::fromLatin1(auth::kAuditKind), code, args);
+        record::codedEntry(QString::fromLatin1(auth::kAuditKind), code, args, by);
     for (const auto& c : chambers_)
         if (record::EventLog* log = c->eventLog()) log->log(e);
 }
@@ -220,7 +240,24 @@ void Application::noteStart() {
         !chambers_.front()->eventLog())
         return;
     startNoted_ = true;
-    if (auditing()) audit(QString::fromLatin1(auth::kProgramStarted), {});
+    if (!auditing()) return;
+    audit(QString::fromLatin1(auth::kProgramStarted), {});
+    // The settings the command line changed in each chamber's file, by the administrator it
+    // named, into that chamber's log.
+    for (const auto& c : chambers_) {
+        record::EventLog* log = c->eventLog();
+        for (const SettingChange& change : settingChanges_.value(c->name())) {
+            if (!log) break;
+            base::Audit by;
+            by.user = options_.user;
+            by.oldValue = change.before;
+            by.newValue = change.after;
+            by.reason = options_.reason;
+            log->log(record::codedEntry(QString::fromLatin1(auth::kAuditKind),
+                                        QString::fromLatin1(auth::kSettingChanged),
+                                        {by.user, change.option, change.before, change.after}, by));
+        }
+    }
 }
 
 void Application::checkClock() {
@@ -316,7 +353,7 @@ void Application::showMainWindow() {
     main_->load();
     chamber.start();
     noteStart();
-    if (options_.connect) main_->openPort();
+    if (options_.connect) main_->connectAtStart();
     emit mainWindowShown();
 }
 
@@ -392,15 +429,18 @@ void Application::saveChambers() {
     overview::writeChambers(*settingsFileFor(QString()), confs_);
 }
 
-void Application::setTurnaround(int port, int ms) {
+void Application::setTurnaround(int port, int ms, const base::Audit& by) {
     if (port < 1 || port > 20) return;
     ms = std::clamp(ms, 0, 1000);
+    if (auditing())
+        audit(QString::fromLatin1(auth::kTurnaround),
+              {by.user, QString::number(port), by.oldValue, QString::number(ms)}, by);
     overview::writeTurnaround(*settingsFileFor(QString()), port, ms);
     turnarounds_[port] = ms;
     if (lines_) lines_->setTurnaroundMs(ports_.deviceFor(port), ms);
 }
 
-void Application::addChamber(const overview::ChamberConf& conf) {
+void Application::addChamber(const overview::ChamberConf& conf, const base::Audit& by) {
     QList<overview::ChamberConf> all = confs_;
     all << conf;
     if (overview::checkChambers(all)) return;  // the dialog said why
@@ -409,6 +449,11 @@ void Application::addChamber(const overview::ChamberConf& conf) {
     chambers_.push_back(makeChamber(conf));
     openWhenFree(chambers_.back().get());
     updateOverview();
+    for (const auth::AccessEvent& e : std::as_const(accessRows_))
+        copyAccessRow(*chambers_.back(), e);
+    // Every chamber's log keeps it, the new one's too once it opens.
+    if (auditing())
+        audit(QString::fromLatin1(auth::kChamberAdded), {by.user, conf.name, by.newValue}, by);
 }
 
 void Application::openWhenFree(chamber::Chamber* c) {
@@ -426,13 +471,16 @@ void Application::openWhenFree(chamber::Chamber* c) {
     c->start();
 }
 
-void Application::changeChamber(int i, const overview::ChamberConf& conf) {
+void Application::changeChamber(int i, const overview::ChamberConf& conf, const base::Audit& by) {
     if (i < 0 || i >= confs_.size() || conf.name != confs_[i].name) return;
     QList<overview::ChamberConf> all = confs_;
     all[i] = conf;
     if (overview::checkChambers(all)) return;
     confs_ = all;
     saveChambers();
+    if (auditing())
+        audit(QString::fromLatin1(auth::kChamberChanged),
+              {by.user, conf.name, by.oldValue, by.newValue}, by);
     comm::Link& link = chambers_[i]->link();
     // A chamber being polled goes on at its new port and address.
     if (link.polling()) {
@@ -446,8 +494,12 @@ void Application::changeChamber(int i, const overview::ChamberConf& conf) {
     updateOverview();
 }
 
-void Application::removeChamber(int i) {
+void Application::removeChamber(int i, const base::Audit& by) {
     if (i < 0 || i >= confs_.size()) return;
+    // Recorded first, so that the chamber's own log keeps it too.
+    if (auditing())
+        audit(QString::fromLatin1(auth::kChamberRemoved), {by.user, confs_[i].name, by.oldValue},
+              by);
     // Its database stays where it is: adding the chamber again shows everything it kept.
     chamber::Chamber& chamber = *chambers_[i];
     if (auto it = windows_.find(chamber.name()); it != windows_.end()) {

@@ -16,6 +16,7 @@
 #include "access/audit.h"
 #include "chamber/chamber.h"
 #include "link/modbusrtu.h"
+#include "shell/accesscommand.h"
 #include "shell/cmdline.h"
 #include "store/clock.h"
 
@@ -104,21 +105,23 @@ class Application : public QObject {
     void startAccess();
     // With access control on: an audit row in every chamber's event log.
     bool auditing() const;
-    void audit(const QString& code, const QStringList& args);
+    void audit(const QString& code, const QStringList& args, const base::Audit& by = {});
+    // A row of the user store into the chamber's log, at its own time, unless stored there already.
+    void copyAccessRow(chamber::Chamber& c, const auth::AccessEvent& e);
     // The program's start, once both the user store and the chambers' logs are open.
     void noteStart();
     // Compares the wall clock with the monotonic one (every ClockWatch::kCheckMs).
     void checkClock();
     void showOverview();
     void updateOverview();
-    void addChamber(const overview::ChamberConf& conf);
-    void changeChamber(int i, const overview::ChamberConf& conf);
-    void removeChamber(int i);
+    void addChamber(const overview::ChamberConf& conf, const base::Audit& by);
+    void changeChamber(int i, const overview::ChamberConf& conf, const base::Audit& by);
+    void removeChamber(int i, const base::Audit& by);
     // Opens and starts a chamber added again once the teardown of its namesake let go of its
     // database.
     void openWhenFree(chamber::Chamber* c);
     // Keeps a port's turnaround delay in the settings file and gives it to its line.
-    void setTurnaround(int port, int ms);
+    void setTurnaround(int port, int ms, const base::Audit& by);
     void saveChambers();
     // Ends every chamber's recording and link, then leaves.
     void leaveAll();
@@ -150,6 +153,10 @@ class Application : public QObject {
     // Deleted chambers ending off the UI thread; the program's exit waits for them.
     QList<QPointer<chamber::Teardown>> teardowns_;
     QList<overview::ChamberConf> confs_;
+    // What the command line changes in each chamber's settings file (by name; "" for the one
+    // chamber of a run without chambers), recorded once the logs are open.
+    QHash<QString, QList<SettingChange>> settingChanges_;
+    QList<auth::AccessEvent> accessRows_;  // the user store's rows told so far, for chambers added
     // Each port's turnaround delay, read once at start and kept as the overview changes it.
     QMap<int, int> turnarounds_;
     std::unique_ptr<MainWindow> main_;

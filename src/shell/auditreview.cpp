@@ -8,6 +8,7 @@
 #include "events/eventwindow.h"
 #include "report/auditreview.h"
 #include "report/signatures.h"
+#include "store/exportfile.h"
 #include "ui/filedialog.h"
 #include "ui/signdialog.h"
 
@@ -21,6 +22,7 @@ void writeReview(EventWindow& window, const report::AuditReviewRequest& request)
     report::runLater(&window, [request, shown]() -> std::function<void()> {
         const QString why = report::makeAuditReview(request);
         return [why, shown, pdf = request.pdfPath] {
+            if (why.isEmpty()) record::exportWritten(QStringLiteral("review"), pdf);
             if (!shown) return;
             shown->showStatus(why.isEmpty() ? base::Tr::tr("审计审阅已生成：%1").arg(pdf)
                                             : base::Tr::tr("审计审阅未生成：%1").arg(why));

@@ -221,6 +221,12 @@ ParseResult parseCommandLine(const QStringList& args) {
             (name == u"--create-admin" ? o.createAdmin
              : name == u"--full-name"  ? o.fullName
                                        : o.user) = v.trimmed();
+        } else if (matches(a, QStringLiteral("--reason"))) {
+            if (!takeValue(args, i, QStringLiteral("--reason"), v, error))
+                return {std::nullopt, error};
+            if (v.trimmed().isEmpty())
+                return {std::nullopt, QStringLiteral("--reason expects a reason")};
+            o.reason = v.trimmed();
         } else if (matches(a, QStringLiteral("--sign")) ||
                    matches(a, QStringLiteral("--meaning"))) {
             const bool sign = matches(a, QStringLiteral("--sign"));
@@ -339,8 +345,13 @@ ParseResult parseCommandLine(const QStringList& args) {
         return {std::nullopt, QStringLiteral("--sign needs --report")};
     if (o.createAdmin.isEmpty() != o.fullName.isEmpty())
         return {std::nullopt, QStringLiteral("--create-admin and --full-name go together")};
-    if (o.accessControl.has_value() == o.user.isEmpty())
-        return {std::nullopt, QStringLiteral("--access-control and --user go together")};
+    if (o.accessControl && o.user.isEmpty())
+        return {std::nullopt, QStringLiteral("--access-control needs --user")};
+    if (!o.user.isEmpty() && !o.accessControl && !changesSettings(o))
+        return {std::nullopt,
+                QStringLiteral("--user goes with --access-control or with settings to change")};
+    if (!o.reason.isEmpty() && (o.user.isEmpty() || o.accessControl))
+        return {std::nullopt, QStringLiteral("--reason goes with --user and settings to change")};
     if (!o.createAdmin.isEmpty() && o.accessControl)
         return {std::nullopt, QStringLiteral("--create-admin cannot go with --access-control")};
     if (!o.chambers.isEmpty()) {
@@ -365,6 +376,11 @@ ParseResult parseCommandLine(const QStringList& args) {
     }
     r.options = o;
     return r;
+}
+
+bool changesSettings(const Options& o) {
+    return o.keepDays || o.keepFreeGb || o.forward || o.station || o.notifyMail || o.notifyFrom ||
+           o.notifyTo || o.notifyWebhook || o.notifySilentAfter;
 }
 
 QString usageText() {
@@ -462,6 +478,10 @@ QString usageText() {
                "  --access-control on|off --user ADMIN  switch access control (the "
                "administrator's\n"
                "                        password on standard input), no window\n"
+               "  --user ADMIN --reason TEXT  with access control on, the administrator who "
+               "changes\n"
+               "                        the settings given (retention, forwarding, alerts) and "
+               "why\n"
                "  --help                this text\n")
         .arg(base::Tr::tr("打开"));
 }

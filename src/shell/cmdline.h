@@ -63,12 +63,14 @@ struct Options {
     // unset keeps what it says, else the desktop's language when the program speaks it).
     std::optional<QString> language;
     // --create-admin USER --full-name "NAME": the user store's first administrator, no window;
-    // --access-control on|off --user ADMIN: switched by an administrator. Passwords come from
-    // standard input only.
+    // --access-control on|off --user ADMIN: switched by an administrator; --user ADMIN also
+    // changes settings under access control. Passwords come from standard input only.
     QString createAdmin;
     QString fullName;
     std::optional<bool> accessControl;
     QString user;
+    // --reason TEXT: why the settings given here change (with --user, under access control).
+    QString reason;
 };
 
 struct ParseResult {
@@ -78,6 +80,8 @@ struct ParseResult {
 
 // Parses the arguments after the program name.
 ParseResult parseCommandLine(const QStringList& args);
+// Whether the options change settings kept in the settings file (retention, forwarding, alerts).
+bool changesSettings(const Options& o);
 
 QString usageText();
 

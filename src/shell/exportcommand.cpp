@@ -5,6 +5,7 @@
 #include <QSysInfo>
 #include <cstdio>
 
+#include "access/audit.h"
 #include "access/userstore.h"
 #include "base/tr.h"
 #include "events/eventstore.h"
@@ -26,6 +27,23 @@ namespace {
 int failWith(int status, const QString& line) {
     std::fprintf(stderr, "velmars: %s\n", qUtf8Printable(line));
     return status;
+}
+
+// With access control on, what the command line wrote goes into the database's audit trail, as
+// an export from a window does (who: the signer of a report, else nobody).
+void recordExport(const QString& db, const QString& what, const QString& file,
+                  const QString& who = {}) {
+    auth::UserStore users(userStorePath(), QStringLiteral("export-users"));
+    if (users.open(/*create=*/false) != auth::StoreState::Ready || !users.accessControl()) return;
+    record::EventStore events(db, QStringLiteral("export-audit"));
+    if (!events.open()) return;
+    base::Audit by;
+    by.user = who;
+    std::vector<record::EventEntry> rows{record::codedEntry(
+        QString::fromLatin1(auth::kAuditKind), QString::fromLatin1(auth::kExported),
+        {who, what, QFileInfo(file).absoluteFilePath()}, by)};
+    rows.front().at = QDateTime::currentDateTime();
+    if (!events.append(rows)) failWith(0, QStringLiteral("%1: %2").arg(db, events.lastError()));
 }
 
 }  // namespace
@@ -59,6 +77,7 @@ int runExport(const Options& options) {
     if (!done.writeError.isEmpty())
         return failWith(1, base::Tr::tr("无法写入 %1：%2").arg(target, done.writeError));
     if (!done.rows) return failWith(2, done.readError);
+    recordExport(db, records ? QStringLiteral("csv") : QStringLiteral("events"), target);
     std::fprintf(stderr, "%lld\n", static_cast<long long>(*done.rows));
     return 0;
 }
@@ -131,6 +150,7 @@ int runReport(const Options& options) {
     if (!outcome.written())
         return failWith(outcome.end == report::ReportOutcome::End::Unwritten ? 1 : 2,
                         outcome.error);
+    recordExport(db, QStringLiteral("report"), options.report, options.sign);
     std::fprintf(stderr, "%s\n", qUtf8Printable(options.report));
     return 0;
 }

@@ -67,6 +67,11 @@ int run(int argc, char** argv) {
         return shell::runReport(*parsed.options);
     }
 
+    // Settings changed here under access control are an administrator's, checked before anything.
+    if (shell::changesSettings(o))
+        if (const auto refused = withoutWindows([&] { return shell::consentToSettings(o); }))
+            return *refused;
+
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("velmars"));
     QApplication::setOrganizationName(QStringLiteral("velmars"));

@@ -20,7 +20,9 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "access/audit.h"
 #include "access/guard.h"
+#include "access/reason.h"
 #include "alert/alertsetup.h"
 #include "base/numberrule.h"
 #include "base/tr.h"
@@ -376,6 +378,8 @@ void MainWindow::openEventLog() {
     // side.
     if (!eventWindow_) {
         eventWindow_ = new EventWindow(*log);
+        if (const auth::Guard* g = auth::Guard::instance())
+            eventWindow_->setUserNames(g->fullNames());
         connect(eventWindow_, &EventWindow::auditReviewRequested, this, [this] {
             if (eventWindow_)
                 reviewAuditTrail(*eventWindow_, chamber_.databasePath(), userStorePath());
@@ -452,16 +456,43 @@ void MainWindow::updateRecorderStatus() {
 }
 
 void MainWindow::openPort() {
+    openPortWith(/*asked=*/true);
+}
+
+void MainWindow::connectAtStart() {
+    openPortWith(/*asked=*/false);
+}
+
+void MainWindow::openPortWith(bool asked) {
     int baud = -1, parity = -1;
     for (int i = 0; i < 3; ++i) {
         if (baudButtons_[i]->isChecked()) baud = i;
         if (parityButtons_[i]->isChecked()) parity = i;
     }
-    comm::PortSettings settings = chamber_.link().settings();
+    const comm::PortSettings before = chamber_.link().settings();
+    comm::PortSettings settings = before;
     copyPortSettings(settings, portList_->currentText(), baud, parity, addressList_->currentText());
+    if (asked && settings != before && !consentToPortSettings(before, settings)) return;
     chamber_.link().open(settings);
     configButton_->setEnabled(true);
     updateLinkStatus();
+}
+
+bool MainWindow::consentToPortSettings(const comm::PortSettings& before,
+                                       const comm::PortSettings& after) {
+    const QString was = comm::settingsText(before), now = comm::settingsText(after);
+    auto by = auth::consent(this, auth::Action::ConfigurationWrite,
+                            base::Tr::tr("通讯设置 = %1").arg(now));
+    if (!by || !by->refusal.isEmpty()) return false;
+    const auth::Guard* g = auth::Guard::instance();
+    if (record::EventLog* log = chamber_.eventLog(); log && g && g->standing().controlled) {
+        by->oldValue = was;
+        by->newValue = now;
+        log->log(record::codedEntry(QString::fromLatin1(auth::kAuditKind),
+                                    QString::fromLatin1(auth::kChamberChanged),
+                                    {by->user, chamber_.name(), was, now}, *by));
+    }
+    return true;
 }
 
 void MainWindow::closePort() {

@@ -60,7 +60,9 @@ class MainWindow : public QMainWindow {
     QWidget* programWindow() const;
 
     // Handlers of the window's own buttons.
-    void openPort();           // "打开"
+    void openPort();  // "打开"
+    // --connect: opens the line with the settings as they stand, nobody's change.
+    void connectAtStart();
     void closePort();          // "关闭"
     void showConfigWindow();   // "CONFIG"
     void showProgramWindow();  // "曲线设置"
@@ -95,6 +97,12 @@ class MainWindow : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
+    // Changed line settings, with access control on: the reason asked and the change recorded;
+    // false when not to be made (cancelled or refused).
+    bool consentToPortSettings(const comm::PortSettings& before, const comm::PortSettings& after);
+    // Opens the line with the settings the window shows; asked: the operator's "打开", whose
+    // changed settings need consent.
+    void openPortWith(bool asked);
     QWidget* buildPortFrames();
     QWidget* buildParamArea();
     QWidget* buildNavigation();

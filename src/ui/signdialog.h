@@ -7,10 +7,10 @@
 #include <QString>
 #include <functional>
 
+#include "ui/credentialform.h"
+
 class QComboBox;
-class QLabel;
 class QLineEdit;
-class QPushButton;
 
 namespace ui {
 
@@ -29,11 +29,10 @@ class SignDialog : public QDialog {
   private:
     void submit();
     Signer signer_;
+    CredentialForm form_;
     QLineEdit* user_;
     QLineEdit* password_;
     QComboBox* meaning_;
-    QPushButton* sign_;
-    QLabel* message_;
 };
 
 }  // namespace ui

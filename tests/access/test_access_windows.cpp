@@ -15,7 +15,7 @@
 #include <atomic>
 #include <mutex>
 
-#include "../e2e/e2e_support.h"
+#include "../e2e/access_driver.h"
 #include "access/accesswindows.h"
 #include "access/guard.h"
 #include "access/sessionkeeper.h"
@@ -24,6 +24,7 @@
 #include "confighome.h"
 #include "events/eventwindow.h"
 #include "overview/overviewwindow.h"
+#include "runs/runwindow.h"
 #include "shell/accesscommand.h"
 #include "shell/mainwindow.h"
 
@@ -113,54 +114,6 @@ QWidget* modal() {
     return QApplication::activeModalWidget();
 }
 
-// Types into a named entry of the dialog and presses its named button.
-void fill(QWidget* dialog, std::initializer_list<std::pair<const char*, QString>> entries,
-          const char* button) {
-    for (const auto& [name, text] : entries) {
-        auto* e = control<QLineEdit>(dialog, QLatin1String(name));
-        QVERIFY(e);
-        e->setText(text);
-    }
-    click(dialog, QLatin1String(button));
-}
-
-// Answers the reason dialog the next write asks, from inside its own loop: the reason typed and
-// OK, or cancelled when reason is empty.
-void answerReason(const QString& reason) {
-    // The poll holds itself only weakly; the timer's call keeps it alive until it answered.
-    auto poll = std::make_shared<std::function<void()>>();
-    std::weak_ptr<std::function<void()>> self = poll;
-    *poll = [reason, self] {
-        auto* d = qobject_cast<QDialog*>(modal());
-        if (!d || d->objectName() != QLatin1String("ReasonDialog")) {
-            if (auto again = self.lock()) QTimer::singleShot(20, [again] { (*again)(); });
-            return;
-        }
-        if (reason.isEmpty()) return d->reject();
-        auto* box = d->findChild<QComboBox*>("Reason");
-        box->setEditText(reason);
-        click(d, "ReasonOk");
-    };
-    QTimer::singleShot(0, [poll] { (*poll)(); });
-}
-
-// Logs in through the login dialog, changing the password first when the store asks.
-bool logIn(auth::Doorman& door, const QString& user, const QString& password,
-           const QString& changeTo = {}) {
-    if (!runUntil([&] { return door.loginDialog() != nullptr; }, 5000)) return false;
-    QWidget* login = door.loginDialog();
-    fill(login, {{"LoginUser", user}, {"LoginPassword", password}}, "LoginButton");
-    if (!changeTo.isEmpty()) {
-        if (!runUntil([&] { return login->findChild<QDialog*>("ChangePasswordDialog"); }, 10000))
-            return false;
-        auto* change = login->findChild<QDialog*>("ChangePasswordDialog");
-        fill(change,
-             {{"OldPassword", password}, {"NewPassword", changeTo}, {"RepeatPassword", changeTo}},
-             "ChangeButton");
-    }
-    return runUntil([&] { return door.loginDialog() == nullptr; }, 10000);
-}
-
 }  // namespace
 
 void AccessWindows::rolesLoginAndIdleLock() {
@@ -175,6 +128,21 @@ void AccessWindows::rolesLoginAndIdleLock() {
                  auth::Outcome::Done);
         QCOMPARE(store.createAccount("admin", "view", "查看员丙", auth::Role::Viewer, "viewpass1"),
                  auth::Outcome::Done);
+        QCOMPARE(
+            store.createAccount("admin", "aged", "老用户丁", auth::Role::Operator, "agedpass1"),
+            auth::Outcome::Done);
+    }
+    {
+        // aged changed its password long ago (more than the 90 days a password lives).
+        auto sql = QSqlDatabase::addDatabase("QSQLITE", "age");
+        sql.setDatabaseName(storePath);
+        QVERIFY(sql.open());
+        QVERIFY(
+            QSqlQuery(sql).exec("UPDATE access_users SET must_change = 0, password_set_ms = 0 "
+                                "WHERE user_id = 'aged'"));
+        sql.close();
+        sql = {};
+        QSqlDatabase::removeDatabase("age");
     }
 
     WriteLog writes;
@@ -267,6 +235,35 @@ void AccessWindows::rolesLoginAndIdleLock() {
     click(w, "Command12_0");
     QTRY_COMPARE_WITH_TIMEOUT(line.server().holdingRegister(1), 350, 5000);
     QCOMPARE(writes.size(), std::size_t(1));
+    // Acknowledging an alert (a failed login's) and a run's start and end are the operator's:
+    // each row names them, and the event window shows them with their full names.
+    control<QLineEdit>(w, "AlertComment")->setText("已知");
+    click(w, "AlertAcknowledge");
+    w->openRunWindow();
+    QWidget* runs = w->runWindow();
+    QTRY_VERIFY_WITH_TIMEOUT(control<QWidget>(runs, "RunStart")->isEnabled(), 5000);
+    click(runs, "RunStart");
+    QTRY_VERIFY_WITH_TIMEOUT(control<QWidget>(runs, "RunStop")->isEnabled(), 5000);
+    click(runs, "RunStop");
+    QTRY_VERIFY_WITH_TIMEOUT(control<QWidget>(runs, "RunStart")->isEnabled(), 5000);
+    click(runs, "RunReturn");
+    w->openEventLog();
+    auto* events = qobject_cast<shell::EventWindow*>(w->eventWindow());
+    QVERIFY(events);
+    const auto userOf = [events](const QString& code) {
+        for (int r = 0; r < events->table()->rowCount(); ++r)
+            if (events->table()->item(r, 2)->text().contains(code))
+                return events->table()->item(r, 3)->text();
+        return QString("missing");
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(userOf("已确认"), QString("操作员乙（op）"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(userOf("试验开始"), QString("操作员乙（op）"), 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(userOf("试验结束"), QString("操作员乙（op）"), 5000);
+    auto* kinds = control<QComboBox>(events, "EventKind");
+    QCOMPARE(kinds->itemText(kinds->count() - 1), QString("审计"));
+    events->leave();
+    QTRY_VERIFY(w->isVisible());
+
     click(w, "Command21");
     QWidget* config = w->configWindow();
     QVERIFY(config);
@@ -300,6 +297,13 @@ void AccessWindows::rolesLoginAndIdleLock() {
     QTRY_VERIFY(enabled("Command12_0"));
     QCOMPARE(app.sessionKeeper()->view().userId, QString("op"));
 
+    // An expired password is changed at the login before anything else.
+    click(w, "LogoutButton");
+    QVERIFY(logIn(door, "aged", "agedpass1", "agedpass2"));
+    QTRY_COMPARE(labelText(w, "UserStatus"), QString("用户：老用户丁（aged，操作员）"));
+    click(w, "LogoutButton");
+    QVERIFY(logIn(door, "op", "operpass2"));
+
     // Locked again while the configuration window hides the main window: the unlock comes
     // over it.
     click(w, "Command21");
@@ -309,8 +313,11 @@ void AccessWindows::rolesLoginAndIdleLock() {
     mono += 15 * 60'000 + 1;
     QTRY_VERIFY_WITH_TIMEOUT(door.unlockDialog(), 5000);
     QVERIFY(door.unlockDialog()->isVisible());
-    fill(door.unlockDialog(), {{"UnlockPassword", "operpass2"}}, "UnlockButton");
-    QTRY_VERIFY_WITH_TIMEOUT(!door.unlockDialog(), 10000);
+    // "注销" there: the configuration window's values are covered too, until the next login.
+    click(door.unlockDialog(), "UnlockLogout");
+    QTRY_VERIFY(config->findChild<QWidget*>("LoginCurtain"));
+    QVERIFY(logIn(door, "op", "operpass2"));
+    QTRY_VERIFY(!config->findChild<QWidget*>("LoginCurtain"));
     click(config, "Command11");
     QTRY_VERIFY(w->isVisible());
     leaveProgram(w);
@@ -508,6 +515,7 @@ void AccessWindows::auditTrailOfWrites() {
     QTRY_COMPARE_WITH_TIMEOUT(table->columnCount(), 7, 5000);
     auto* users = control<QComboBox>(events, "EventUser");
     QVERIFY(pick(users, "op"));
+    QVERIFY(pick(control<QComboBox>(events, "EventKind"), "写入"));  // not op's logins
     QTRY_COMPARE_WITH_TIMEOUT(table->rowCount(), 1, 5000);
     QStringList shown;
     for (int c = 2; c < 7; ++c)

@@ -11,6 +11,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QSemaphore>
 #include <QSpinBox>
 #include <QSqlDatabase>
@@ -19,10 +20,13 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "../e2e/access_driver.h"
 #include "../support/confighome.h"
+#include "access/userstore.h"
 #include "alert/alerter.h"
 #include "chamber/chamber.h"
 #include "overview/overviewwindow.h"
+#include "shell/accesscommand.h"
 #include "shell/application.h"
 #include "shell/mainwindow.h"
 #include "shell/settings.h"
@@ -74,6 +78,7 @@ class OverviewTest : public QObject {
     void aProfileBecomesAChamber();
     void deletingASilentChamberKeepsTheWindowGoing();
     void newValuesOnATileLayOutNothingElse();
+    void listChangesUnderAccessControl();
 };
 
 void OverviewTest::chambersOnTheOverview() {
@@ -353,8 +358,9 @@ void OverviewTest::deletingASilentChamberKeepsTheWindowGoing() {
     QSqlDatabase::removeDatabase("check");
 }
 
-// Every tile shows new values twice a second: that repaints its text, and lays out neither the
-// grid of tiles nor the window (with 16 chambers that cost the UI thread milliseconds each time).
+// Every tile shows new values twice a second: that repaints the words that changed or moved, and
+// lays out neither the grid of tiles nor the window (with 16 chambers that cost the UI thread
+// milliseconds each time). What the window then shows of the tile is what painting it whole draws.
 void OverviewTest::newValuesOnATileLayOutNothingElse() {
     overview::OverviewWindow ov;
     ov.setChambers({{{"A", 1, 1}, nullptr}, {{"B", 1, 2}, nullptr}});
@@ -372,6 +378,17 @@ void OverviewTest::newValuesOnATileLayOutNothingElse() {
         }
     } counter;
     counter.tile = tile;
+    const auto shownAsWhole = [&] {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+        const QPoint at = tile->mapTo(&ov, QPoint(0, 0));
+        const QImage shown =
+            ov.screen()
+                ->grabWindow(ov.winId(), at.x(), at.y(), tile->width(), tile->height())
+                .toImage();
+        return shown.convertToFormat(QImage::Format_RGB32) ==
+               tile->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    };
     QCoreApplication::processEvents();
     qApp->installEventFilter(&counter);
     const QStringList links = {"通讯正常", "仪表无应答 12 秒", "端口关闭"};
@@ -381,17 +398,96 @@ void OverviewTest::newValuesOnATileLayOutNothingElse() {
                         "运行 第 3 段", "无试验", links[i % 3], "记录中"},
                        overview::Tone::Normal},
                       false);
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents();
-        // The text is shown whole inside the tile.
-        const auto labels = tile->findChildren<QLabel*>();
-        QCOMPARE(labels.size(), 2);
-        QVERIFY(labels[1]->text().startsWith(pv));
-        for (QLabel* l : labels)
-            QVERIFY(tile->contentsRect().contains(l->geometry()) && !l->geometry().isEmpty());
+        QVERIFY(shownAsWhole());
     }
     qApp->removeEventFilter(&counter);
     QCOMPARE(counter.elsewhere, 0);
+    // Its lines fit into it.
+    QVERIFY(tile->height() >= tile->sizeHint().height());
+    // A larger font lays every word out again: the lines grow with it.
+    const int narrow = tile->sizeHint().width();
+    QFont larger = tile->font();
+    larger.setPointSizeF(larger.pointSizeF() * 1.5);
+    tile->setFont(larger);
+    QVERIFY(tile->sizeHint().width() > narrow * 5 / 4);
+    QVERIFY(shownAsWhole());
+}
+
+void OverviewTest::listChangesUnderAccessControl() {
+    // Access control on: a change of the list asks for its reason and is recorded, the settings
+    // before and after with it, in every chamber's log; a failed login raises one alert for the
+    // PC, not one per chamber.
+    const QString storePath = shell::userStorePath();
+    const auto dropStore = qScopeGuard([&] { QFile::remove(storePath); });
+    {
+        QDir().mkpath(QFileInfo(storePath).path());
+        auth::UserStore store(storePath, "setup", auth::HashCost::minimum());
+        QCOMPARE(store.open(true), auth::StoreState::Ready);
+        QCOMPARE(store.createFirstAdmin("admin", "管理员甲", "adminpass1"), auth::Outcome::Done);
+    }
+    sim::SimServer simA, simB;
+    auto app = std::make_unique<shell::Application>(twoChambers(simA, simB, "P", "Q"));
+    QVERIFY(app->startWithoutSplash());
+    overview::OverviewWindow* ov = app->overviewWindow();
+    auth::Doorman& door = *app->doorman();
+    QTRY_VERIFY_WITH_TIMEOUT(door.loginDialog(), 10000);
+    QVERIFY(e2e::covered(ov));
+    e2e::fill(door.loginDialog(), {{"LoginUser", "admin"}, {"LoginPassword", "wrongpass"}},
+              "LoginButton");
+    const auto loginAlerts = [&] {
+        int n = 0;
+        for (const auto& c : app->chambers())
+            for (const alert::ListedAlert& a : c->alerter()->listed())
+                n += a.kind == alert::Kind::LoginFailed;
+        return n;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(loginAlerts(), 1, 10000);
+    QVERIFY(e2e::logIn(door, "admin", "adminpass1"));
+    QVERIFY(!e2e::covered(ov));
+
+    // Q to address 2, its line's frames 5 ms further apart: without a reason nothing changes and
+    // the dialog stays; with one, both changes are made.
+    QTest::mouseClick(ov->tiles()[1], Qt::LeftButton);
+    ov->editChamber();
+    auto* dialog = qobject_cast<QDialog*>(ov->dialog());
+    dialog->findChild<QSpinBox*>("ChamberAddress")->setValue(2);
+    const int pause = overview::readTurnarounds(*shell::settingsFileFor({})).value(2);
+    dialog->findChild<QSpinBox*>("ChamberTurnaround")->setValue(pause + 5);
+    for (const QString reason : {"", "换线"}) {
+        e2e::answerReason(reason);
+        dialog->findChild<QPushButton*>("ChamberDialogOk")->click();
+        QCOMPARE(app->chamberSpecs()[1].address, reason.isEmpty() ? 1 : 2);
+    }
+    QTRY_VERIFY(!ov->dialog());
+    QCOMPARE(loginAlerts(), 1);
+    // P goes, with its reason.
+    QTest::mouseClick(ov->tiles()[0], Qt::LeftButton);
+    ov->deleteChamber();
+    e2e::answerReason("停用");
+    ov->dialog()->findChild<QPushButton*>("DeleteQuestionDelete")->click();
+    QTRY_COMPARE(ov->tiles().size(), 1);
+    app.reset();
+
+    auto sql = QSqlDatabase::addDatabase("QSQLITE", "audit");
+    sql.setDatabaseName(shell::Application::defaultDatabasePath("Q"));
+    QVERIFY(sql.open());
+    QSqlQuery q(
+        "SELECT code, user_id, old_value, new_value, reason FROM events WHERE kind = "
+        "'audit' AND code NOT IN ('audit.started', 'audit.ended') AND code NOT LIKE "
+        "'user.%' ORDER BY id",
+        sql);
+    QStringList rows;
+    while (q.next())
+        rows << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
+                            q.value(3).toString(), q.value(4).toString()}
+                    .join(u' ');
+    QCOMPARE(rows,
+             QStringList({QString("audit.turnaround admin %1 %2 换线").arg(pause).arg(pause + 5),
+                          "audit.chamber.changed admin 2,1,9600,N 2,2,9600,N 换线",
+                          "audit.chamber.removed admin 1,1,9600,N  停用"}));
+    sql.close();
+    sql = {};
+    QSqlDatabase::removeDatabase("audit");
 }
 
 int main(int argc, char** argv) {

@@ -4,7 +4,7 @@ cmake_minimum_required(VERSION 3.16)
 set(faults "")
 foreach(entry "base:base" "ui:base,ui" "link:base,link" "instrument:base,link,instrument"
               "store:base,link,instrument,store"
-              "access:base,store,access"
+              "access:base,ui,store,access"
               "events:base,ui,link,instrument,store,events"
               "forward:base,ui,link,instrument,store,events,forward"
               "alert:base,ui,link,instrument,store,access,events,forward,alert"
