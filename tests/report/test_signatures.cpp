@@ -122,6 +122,7 @@ Ran velmars(const QString& home, const QStringList& args, const QByteArray& inpu
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_DATA_HOME", home + "/data");
     env.insert("XDG_CONFIG_HOME", home + "/config");
+    env.insert("APPDATA", home + "/data");  // Windows: the settings and data folder
     p.setProcessEnvironment(env);
     p.start(qEnvironmentVariable("VELMARS_BIN_DIR") + "/velmars", args);
     p.write(input);
@@ -139,8 +140,14 @@ QByteArray bytesOf(const QString& path) {
 TEST(Signatures, SignedRunThroughTheProgram) {
     QTemporaryDir home;
     const QString db = home.filePath("chamber.db");
-    const QString users = home.filePath(QStringLiteral("data/velmars/velmars/") +
-                                        QString::fromLatin1(auth::kUserStoreFileName));
+    // The program's data folder: XDG_DATA_HOME/velmars/velmars, on Windows %APPDATA%\velmars.
+#ifdef _WIN32
+    const char* folder = "data/velmars/";
+#else
+    const char* folder = "data/velmars/velmars/";
+#endif
+    const QString users =
+        home.filePath(QLatin1String(folder) + QString::fromLatin1(auth::kUserStoreFileName));
     // A few seconds of the simulated instrument, recorded by the program.
     ASSERT_EQ(
         velmars(home.path(), {"--simulate", "--connect", "--db", db, "--quit-after", "4"}).status,
