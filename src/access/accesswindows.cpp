@@ -379,9 +379,9 @@ bool Doorman::nobody() const {
 }
 
 bool Doorman::coverable(const QWidget* w) {
+    // Menus and lists that drop down are popups.
     return w && w->isWindow() && w->isVisible() && !qobject_cast<const QDialog*>(w) &&
-           !w->inherits("QMenu") && !w->inherits("QToolTip") && w->windowType() != Qt::ToolTip &&
-           w->windowType() != Qt::Popup;
+           w->windowType() != Qt::ToolTip && w->windowType() != Qt::Popup;
 }
 
 bool Doorman::eventFilter(QObject* watched, QEvent* e) {

@@ -27,6 +27,7 @@
 #include "pdftext.h"
 #include "runs/runwindow.h"
 #include "shell/accesscommand.h"
+#include "sqlrows.h"
 #include "ui/signdialog.h"
 
 using namespace e2e;
@@ -277,20 +278,11 @@ void AccessAdmin::startAndEndRecordedOnlyWithAccessControl() {
         QCOMPARE(covered(app.mainWindow()), on);
         app.mainWindow()->exitProgram();
     }
-    auto sql = QSqlDatabase::addDatabase("QSQLITE", "read");
-    sql.setDatabaseName(options.db);
-    QVERIFY(sql.open());
-    QSqlQuery q("SELECT code FROM events WHERE kind = 'audit' ORDER BY id", sql);
-    QStringList codes;
-    while (q.next())
-        codes << q.value(0).toString();
-    QCOMPARE(codes,
+    QCOMPARE(testsupport::sqlRows(options.db,
+                                  "SELECT code FROM events WHERE kind = 'audit' ORDER BY id"),
              on ? QStringList({"user.account.created", "user.access.switched", "audit.started",
                                "audit.ended", "audit.started", "audit.ended"})
                 : QStringList());
-    sql.close();
-    sql = {};
-    QSqlDatabase::removeDatabase("read");
 }
 
 QTEST_MAIN(AccessAdmin)

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <optional>
 
+#include "../support/sqlrows.h"
 #include "access/userstore.h"
 
 using namespace auth;
@@ -156,25 +157,13 @@ TEST(AccessCommands, SettingsFromTheCommandLineAreTheAdministrators) {
     }
     // The change is in the chamber's audit trail with who, before, after and why; the mail
     // server's password (kept apart in the settings file, for sending) not in the database.
-    auto sql = QSqlDatabase::addDatabase("QSQLITE", "settings");
-    sql.setDatabaseName(db);
-    ASSERT_TRUE(sql.open());
-    QSqlQuery q(
+    const QStringList rows = testsupport::sqlRows(
+        db,
         "SELECT args, user_id, old_value, new_value, reason FROM events WHERE code = "
-        "'audit.setting' ORDER BY id",
-        sql);
-    QStringList rows;
-    while (q.next())
-        rows << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-                            q.value(3).toString(), q.value(4).toString()}
-                    .join(u'|');
+        "'audit.setting' ORDER BY id");
     EXPECT_EQ(rows, QStringList({R"(["ada","--keep-days","","30"]|ada||30|归档策略)",
                                  R"(["ada","--notify-mail","","smtp://mailer@mail.example"]|ada||)"
                                  R"(smtp://mailer@mail.example|归档策略)"}));
-    q.finish();
-    sql.close();
-    sql = {};
-    QSqlDatabase::removeDatabase("settings");
     for (const QString& file : {db, db + "-wal"})
         EXPECT_FALSE(bytesOf(file).contains("pw-mail-9")) << file.toStdString();
 }

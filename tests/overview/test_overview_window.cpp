@@ -22,6 +22,7 @@
 
 #include "../e2e/access_driver.h"
 #include "../support/confighome.h"
+#include "../support/sqlrows.h"
 #include "access/userstore.h"
 #include "alert/alerter.h"
 #include "chamber/chamber.h"
@@ -468,26 +469,15 @@ void OverviewTest::listChangesUnderAccessControl() {
     QTRY_COMPARE(ov->tiles().size(), 1);
     app.reset();
 
-    auto sql = QSqlDatabase::addDatabase("QSQLITE", "audit");
-    sql.setDatabaseName(shell::Application::defaultDatabasePath("Q"));
-    QVERIFY(sql.open());
-    QSqlQuery q(
-        "SELECT code, user_id, old_value, new_value, reason FROM events WHERE kind = "
-        "'audit' AND code NOT IN ('audit.started', 'audit.ended') AND code NOT LIKE "
-        "'user.%' ORDER BY id",
-        sql);
-    QStringList rows;
-    while (q.next())
-        rows << QStringList{q.value(0).toString(), q.value(1).toString(), q.value(2).toString(),
-                            q.value(3).toString(), q.value(4).toString()}
-                    .join(u' ');
+    const QStringList rows = testsupport::sqlRows(
+        shell::Application::defaultDatabasePath("Q"),
+        "SELECT code, user_id, old_value, new_value, reason FROM events WHERE kind = 'audit' AND "
+        "code NOT IN ('audit.started', 'audit.ended') AND code NOT LIKE 'user.%' ORDER BY id",
+        u' ');
     QCOMPARE(rows,
              QStringList({QString("audit.turnaround admin %1 %2 换线").arg(pause).arg(pause + 5),
                           "audit.chamber.changed admin 2,1,9600,N 2,2,9600,N 换线",
                           "audit.chamber.removed admin 1,1,9600,N  停用"}));
-    sql.close();
-    sql = {};
-    QSqlDatabase::removeDatabase("audit");
 }
 
 int main(int argc, char** argv) {

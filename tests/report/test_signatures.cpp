@@ -21,6 +21,7 @@
 #include "report/auditreview.h"
 #include "report/signatures.h"
 #include "runs/runs.h"
+#include "sqlrows.h"
 #include "store/schema.h"
 #include "store/store.h"
 
@@ -242,19 +243,9 @@ TEST(Signatures, SignedRunThroughTheProgram) {
         EXPECT_FALSE(page.contains("访问控制未开启")) << page.toStdString();
     }
     // Each report written is in the audit trail, with its signer (none for the last).
-    {
-        QSqlDatabase raw = QSqlDatabase::addDatabase("QSQLITE", "reports");
-        raw.setDatabaseName(db);
-        ASSERT_TRUE(raw.open());
-        QSqlQuery q("SELECT user_id FROM events WHERE code = 'audit.exported' ORDER BY id", raw);
-        QStringList by;
-        while (q.next())
-            by << q.value(0).toString();
-        EXPECT_EQ(by, QStringList({"qa", "qa", ""}));
-        q.finish();
-        raw.close();
-    }
-    QSqlDatabase::removeDatabase("reports");
+    EXPECT_EQ(testsupport::sqlRows(
+                  db, "SELECT user_id FROM events WHERE code = 'audit.exported' ORDER BY id"),
+              QStringList({"qa", "qa", ""}));
     // A span is signed apart from the run over the same seconds.
     const auto local = [](int64_t t) {
         return QDateTime::fromSecsSinceEpoch(t).toString("yyyy-MM-dd HH:mm:ss");

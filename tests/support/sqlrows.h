@@ -1,0 +1,33 @@
+#pragma once
+// A database file read back the way the tests look at it: each row of a query as its columns
+// joined by a separator, through a connection of its own that is gone again afterwards.
+
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QSqlRecord>
+#include <QString>
+#include <QStringList>
+
+namespace testsupport {
+
+inline QStringList sqlRows(const QString& file, const QString& sql, QChar separator = u'|') {
+    QStringList rows;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                    QStringLiteral("testsupport-rows"));
+        db.setDatabaseName(file);
+        if (db.open()) {
+            QSqlQuery q(sql, db);
+            while (q.next()) {
+                QStringList cells;
+                for (int c = 0; c < q.record().count(); ++c)
+                    cells << q.value(c).toString();
+                rows << cells.join(separator);
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("testsupport-rows"));
+    return rows;
+}
+
+}  // namespace testsupport
