@@ -19,6 +19,7 @@
 #include "forward/status.h"
 #include "overview/overviewwindow.h"
 #include "shell/accesscommand.h"
+#include "shell/auditrow.h"
 #include "shell/mainwindow.h"
 #include "shell/settings.h"
 #include "shell/shellos.h"
@@ -220,8 +221,7 @@ bool Application::auditing() const {
 void Application::copyAccessRow(chamber::Chamber& c, const auth::AccessEvent& e) {
     record::EventLog* log = c.eventLog();
     if (!log) return;
-    record::EventEntry row = record::codedEntry(QString::fromLatin1(auth::kAuditKind),
-                                                auth::auditCode(e), auth::auditArgs(e));
+    record::EventEntry row = auditRow(auth::auditCode(e), auth::auditArgs(e));
     row.at = QDateTime::fromMSecsSinceEpoch(e.atMs);
     row.user = e.user;
     row.copied = true;
@@ -229,8 +229,7 @@ void Application::copyAccessRow(chamber::Chamber& c, const auth::AccessEvent& e)
 }
 
 void Application::audit(const QString& code, const QStringList& args, const base::Audit& by) {
-    const record::EventEntry e =
-        record::codedEntry(QString::fromLatin1(auth::kAuditKind), code, args, by);
+    const record::EventEntry e = auditRow(code, args, by);
     for (const auto& c : chambers_)
         if (record::EventLog* log = c->eventLog()) log->log(e);
 }
@@ -253,9 +252,8 @@ void Application::noteStart() {
             by.oldValue = change.before;
             by.newValue = change.after;
             by.reason = options_.reason;
-            log->log(record::codedEntry(QString::fromLatin1(auth::kAuditKind),
-                                        QString::fromLatin1(auth::kSettingChanged),
-                                        {by.user, change.option, change.before, change.after}, by));
+            log->log(auditRow(QString::fromLatin1(auth::kSettingChanged),
+                              {by.user, change.option, change.before, change.after}, by));
         }
     }
 }

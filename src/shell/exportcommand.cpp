@@ -15,6 +15,7 @@
 #include "runs/runcontrol.h"
 #include "shell/accesscommand.h"
 #include "shell/application.h"
+#include "shell/auditrow.h"
 #include "shell/settings.h"
 #include "store/csvexport.h"
 #include "store/exportfile.h"
@@ -39,9 +40,8 @@ void recordExport(const QString& db, const QString& what, const QString& file,
     if (!events.open()) return;
     base::Audit by;
     by.user = who;
-    std::vector<record::EventEntry> rows{record::codedEntry(
-        QString::fromLatin1(auth::kAuditKind), QString::fromLatin1(auth::kExported),
-        {who, what, QFileInfo(file).absoluteFilePath()}, by)};
+    std::vector<record::EventEntry> rows{auditRow(
+        QString::fromLatin1(auth::kExported), {who, what, QFileInfo(file).absoluteFilePath()}, by)};
     rows.front().at = QDateTime::currentDateTime();
     if (!events.append(rows)) failWith(0, QStringLiteral("%1: %2").arg(db, events.lastError()));
 }

@@ -39,6 +39,7 @@
 #include "runs/runwindow.h"
 #include "shell/accesscommand.h"
 #include "shell/auditreview.h"
+#include "shell/auditrow.h"
 #include "shell/portsettings.h"
 #include "store/recorder.h"
 #include "ui/accessible.h"
@@ -488,9 +489,8 @@ bool MainWindow::consentToPortSettings(const comm::PortSettings& before,
     if (record::EventLog* log = chamber_.eventLog(); log && g && g->standing().controlled) {
         by->oldValue = was;
         by->newValue = now;
-        log->log(record::codedEntry(QString::fromLatin1(auth::kAuditKind),
-                                    QString::fromLatin1(auth::kChamberChanged),
-                                    {by->user, chamber_.name(), was, now}, *by));
+        log->log(auditRow(QString::fromLatin1(auth::kChamberChanged),
+                          {by->user, chamber_.name(), was, now}, *by));
     }
     return true;
 }

@@ -1,0 +1,16 @@
+#pragma once
+// A row of the program's own audit trail ("audit.started", "audit.exported", ...) as the event
+// log stores it.
+
+#include "access/audit.h"
+#include "base/audit.h"
+#include "events/eventrules.h"
+
+namespace shell {
+
+inline record::EventEntry auditRow(const QString& code, const QStringList& args,
+                                   const base::Audit& by = {}) {
+    return record::codedEntry(QString::fromLatin1(auth::kAuditKind), code, args, by);
+}
+
+}  // namespace shell
