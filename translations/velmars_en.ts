@@ -3479,5 +3479,13 @@
         <source>访问控制已开启：从命令行修改设置须给出管理员（--user）和原因（--reason），密码从标准输入读取</source>
         <translation>Access control is on: settings changed on the command line need an administrator (--user) and a reason (--reason); the password is read from standard input</translation>
     </message>
+    <message>
+        <source>密码不能只有空格，也不能由用户名重复组成</source>
+        <translation>A password may not be only blanks, nor the user name repeated</translation>
+    </message>
+    <message>
+        <source>最后一个管理员账户 %1 的锁定已到期，自动解除</source>
+        <translation>The lock of %1, the last administrator account, ran out and ended by itself</translation>
+    </message>
 </context>
 </TS>

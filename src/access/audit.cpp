@@ -47,6 +47,8 @@ constexpr Line kLines[] = {
     {"user.account.enabled", QT_TRANSLATE_NOOP("velmars", "%1 启用账户 %2")},
     {"user.account.reset", QT_TRANSLATE_NOOP("velmars", "%1 重置账户 %2 的密码")},
     {"user.account.unlocked", QT_TRANSLATE_NOOP("velmars", "%1 解锁账户 %2")},
+    {"user.account.lock_expired",
+     QT_TRANSLATE_NOOP("velmars", "最后一个管理员账户 %1 的锁定已到期，自动解除"), 1},
     {"audit.chamber.added", QT_TRANSLATE_NOOP("velmars", "%1 添加试验箱 %2（%3）")},
     {"audit.chamber.changed", QT_TRANSLATE_NOOP("velmars", "%1 修改试验箱 %2：%3 → %4")},
     {"audit.chamber.removed", QT_TRANSLATE_NOOP("velmars", "%1 删除试验箱 %2（%3），数据库保留")},

@@ -57,4 +57,14 @@ bool longEnough(const QString& password) {
     return password.toUcs4().size() >= kMinPasswordLength;
 }
 
+bool guessable(const QString& userId, const QString& password) {
+    if (password.trimmed().isEmpty()) return true;
+    const QString id = userId.trimmed().toCaseFolded();
+    if (id.isEmpty()) return false;
+    const QString typed = password.toCaseFolded();
+    for (qsizetype i = 0; i < typed.size(); i += id.size())
+        if (typed.mid(i, id.size()) != id.left(typed.size() - i)) return false;
+    return true;
+}
+
 }  // namespace auth

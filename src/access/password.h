@@ -31,5 +31,8 @@ bool needsRehash(const QByteArray& hash, const HashCost& cost);
 // The password rule: at least this many characters.
 constexpr int kMinPasswordLength = 8;
 bool longEnough(const QString& password);
+// Whether the password guesses itself: only blanks, or the user id typed over and over (in any
+// case, the last time perhaps cut short).
+bool guessable(const QString& userId, const QString& password);
 
 }  // namespace auth

@@ -32,8 +32,8 @@ Outcome Session::changePassword(const QString& oldPassword, const QString& newPa
     if (o == Outcome::Done) {
         state_ = State::Active;
         lastInput_ = monoMs;
-    } else if (o == Outcome::Locked) {
-        logout();
+    } else if (endedByLock(o)) {
+        return Outcome::Locked;
     }
     return o;
 }
@@ -59,10 +59,19 @@ Outcome Session::unlock(const QString& password, qint64 monoMs) {
     } else if (o == Outcome::MustChange) {  // expired while locked
         state_ = State::MustChange;
         lastInput_ = monoMs;
-    } else if (o == Outcome::Locked) {
-        logout();
+    } else if (endedByLock(o)) {
+        return Outcome::Locked;
     }
     return o;
+}
+
+bool Session::endedByLock(Outcome o) {
+    if (o != Outcome::Refused) return false;
+    // The store answers a locked account like a wrong password; the session knows whose it is.
+    const auto a = store_.account(userId_);
+    if (a && !a->locked() && !a->disabled) return false;
+    logout();
+    return true;
 }
 
 void Session::logout() {

@@ -37,6 +37,10 @@ class Session {
     void logout();
 
   private:
+    // After a refused password: whether the account is now locked (or gone), which ends the
+    // session.
+    bool endedByLock(Outcome o);
+
     UserStore& store_;
     State state_ = State::LoggedOut;
     QString userId_;

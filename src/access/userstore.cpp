@@ -40,6 +40,13 @@ const QString kExpiryDays = QStringLiteral("password_expiry_days");
 const QString kIdleMinutes = QStringLiteral("idle_lock_minutes");
 const QString kReasons = QStringLiteral("reasons");
 
+// The rules every new password meets.
+Outcome passwordRule(const QString& userId, const QString& password) {
+    if (!longEnough(password)) return Outcome::TooShort;
+    if (guessable(userId, password)) return Outcome::Weak;
+    return Outcome::Done;
+}
+
 QSqlQuery prepared(const record::Database& db, const char* sql) {
     QSqlQuery q(db.db());
     q.prepare(QString::fromLatin1(sql));
@@ -66,6 +73,8 @@ QString outcomeText(Outcome o) {
             return base::Tr::tr("用户名或密码错误");
         case Outcome::Locked:
             return base::Tr::tr("账户已锁定，请管理员解锁");
+        case Outcome::Weak:
+            return base::Tr::tr("密码不能只有空格，也不能由用户名重复组成");
         case Outcome::MustChange:
             return base::Tr::tr("密码已过期或须更改，请设置新密码");
         case Outcome::NotAllowed:
@@ -330,7 +339,7 @@ Outcome UserStore::createFirstAdmin(const QString& userId, const QString& fullNa
     if (state_ != StoreState::Ready) return Outcome::Unusable;
     const QString id = userId.trimmed();
     if (id.isEmpty() || fullName.trimmed().isEmpty()) return Outcome::BadInput;
-    if (!longEnough(password)) return Outcome::TooShort;
+    if (const Outcome rule = passwordRule(id, password); rule != Outcome::Done) return rule;
     const QByteArray hash = hashPassword(password, cost_);
     if (hash.isEmpty()) return Outcome::Unusable;
     record::Transaction t(db_);
@@ -348,35 +357,70 @@ Outcome UserStore::createFirstAdmin(const QString& userId, const QString& fullNa
     return ok ? Outcome::Done : Outcome::Unusable;
 }
 
+bool UserStore::endLastAdminLock(Row& r) {
+    if (!r.account.locked() || r.account.disabled || r.account.role != Role::Administrator)
+        return false;
+    QSqlQuery q = prepared(db_,
+                           "SELECT count(*) FROM access_users WHERE role = ? AND disabled = 0"
+                           " AND failed < ? AND id <> ?");
+    q.addBindValue(roleKey(Role::Administrator));
+    q.addBindValue(kLockAfter);
+    q.addBindValue(r.id);
+    if (!q.exec() || !q.next() || q.value(0).toInt() > 0) return false;
+    // The lock began with the account's newest lock row (none: long ago).
+    q = prepared(db_,
+                 "SELECT coalesce(max(at_ms), 0) FROM access_events WHERE code = ? AND args = ?");
+    q.addBindValue(QStringLiteral("account.locked"));
+    q.addBindValue(QString::fromUtf8(
+        QJsonDocument(QJsonArray{r.account.userId}).toJson(QJsonDocument::Compact)));
+    if (!q.exec() || !q.next() || now_() - q.value(0).toLongLong() < kLastAdminLockMs) return false;
+    q = prepared(db_, "UPDATE access_users SET failed = 0 WHERE id = ?");
+    q.addBindValue(r.id);
+    if (!q.exec() || !recordNow(QStringLiteral("account.lock_expired"), {}, {r.account.userId}))
+        return false;
+    r.account.failedLogins = 0;
+    return true;
+}
+
 Outcome UserStore::authenticate(const QString& userId, const QString& password) {
     if (state_ != StoreState::Ready) return Outcome::Unusable;
-    const auto r = row(userId.trimmed());
-    if (!r) {
+    const auto unknown = [&] {
         // The same work as for a real account, and a row that does not keep what was typed (a
         // password typed into the user field must not land in the log).
         verifyPassword(dummyHash(), password);
-        record(QStringLiteral("login.failed"), {}, {});
-        return Outcome::Refused;
-    }
-    const bool right = verifyPassword(r->hash, password);
-    const QString id = r->account.userId;
+        return record(QStringLiteral("login.failed"), {}, {}) ? Outcome::Refused
+                                                              : Outcome::Unusable;
+    };
+    const auto before = row(userId.trimmed());
+    if (!before) return unknown();
+    const bool right = verifyPassword(before->hash, password);
     record::Transaction t(db_);
     if (!t.ok()) return Outcome::Unusable;
+    // Read again inside the transaction, which no other program can enter meanwhile: the count
+    // of failures is the file's, not what this program saw before the slow check.
+    auto r = row(userId.trimmed());
+    if (!r || r->hash != before->hash) {  // deleted or given a new password meanwhile
+        t.rollback();
+        return r ? Outcome::Refused : unknown();
+    }
+    const QString id = r->account.userId;
+    // Every attempt after the last administrator's lock has run out starts a new count.
+    endLastAdminLock(*r);
     if (r->account.disabled || r->account.locked() || !right) {
-        int failed = r->account.failedLogins;
+        bool lockedNow = false;
         if (!r->account.disabled && !r->account.locked()) {
-            failed += 1;
-            QSqlQuery q = prepared(db_, "UPDATE access_users SET failed = ? WHERE id = ?");
-            q.addBindValue(failed);
+            QSqlQuery q = prepared(db_,
+                                   "UPDATE access_users SET failed = failed + 1"
+                                   " WHERE id = ? AND failed < ?");
             q.addBindValue(r->id);
+            q.addBindValue(kLockAfter);
             if (!q.exec()) return db_.failFromSql(q.lastError()), Outcome::Unusable;
+            lockedNow = r->account.failedLogins + 1 >= kLockAfter;
         }
         bool ok = recordNow(QStringLiteral("login.failed"), {}, {id});
-        if (failed >= kLockAfter && !r->account.locked())
-            ok = ok && recordNow(QStringLiteral("account.locked"), {}, {id});
+        if (lockedNow) ok = ok && recordNow(QStringLiteral("account.locked"), {}, {id});
         if (!ok || !t.commit()) return Outcome::Unusable;
-        if (r->account.disabled) return Outcome::Refused;
-        return failed >= kLockAfter ? Outcome::Locked : Outcome::Refused;
+        return Outcome::Refused;
     }
     QSqlQuery q = prepared(db_, "UPDATE access_users SET failed = 0 WHERE id = ?");
     q.addBindValue(r->id);
@@ -399,7 +443,8 @@ Outcome UserStore::authenticate(const QString& userId, const QString& password) 
 }
 
 Outcome UserStore::checkNewPassword(const Row& r, const QString& password) {
-    if (!longEnough(password)) return Outcome::TooShort;
+    if (const Outcome rule = passwordRule(r.account.userId, password); rule != Outcome::Done)
+        return rule;
     QSqlQuery q = prepared(db_, "SELECT hash FROM access_password_history WHERE account = ?");
     q.addBindValue(r.id);
     if (!q.exec()) return Outcome::Unusable;
@@ -473,7 +518,7 @@ Outcome UserStore::createAccount(const QString& by, const QString& userId, const
     const QString id = userId.trimmed();
     if (id.isEmpty() || fullName.trimmed().isEmpty()) return Outcome::BadInput;
     if (row(id)) return Outcome::Exists;
-    if (!longEnough(password)) return Outcome::TooShort;
+    if (const Outcome rule = passwordRule(id, password); rule != Outcome::Done) return rule;
     const QByteArray hash = hashPassword(password, cost_);
     if (hash.isEmpty()) return Outcome::Unusable;
     record::Transaction t(db_);

@@ -31,11 +31,14 @@ enum class StoreState {
 // How a request ended.
 enum class Outcome {
     Done,
-    Refused,     // wrong user id or password (the two are not told apart), or a disabled account
-    Locked,      // too many failed logins in a row; an administrator unlocks
+    // Wrong user id or password, a disabled or a locked account: none is told apart from the
+    // others, so that nobody learns from the answer that an account exists.
+    Refused,
+    Locked,      // the session's own account was locked by this attempt (the session ended)
     MustChange,  // the password is right but expired or set by an administrator: change it first
     NotAllowed,  // the one asking is no enabled administrator
     TooShort,    // fewer than kMinPasswordLength characters
+    Weak,        // only blanks, or the user id over and over
     Reused,      // one of the account's last kHistory passwords
     Exists,      // the user id is taken (in any case), or the store has accounts already
     NotFound,    // no such account
@@ -71,6 +74,9 @@ class UserStore {
     static constexpr int kHistory = 5;    // a new password may be none of the last ones
     static constexpr int kDefaultExpiryDays = 90;
     static constexpr int kDefaultIdleMinutes = 15;
+    // The lock of the last usable administrator ends by itself this long after it began, so that
+    // wrong passwords typed by anyone cannot shut every administrator out for good.
+    static constexpr qint64 kLastAdminLockMs = 15 * 60'000;
 
     // utcNowMs gives the time of password ages and log rows (the wall clock unless given).
     UserStore(const QString& path, const QString& connectionName,
@@ -106,7 +112,9 @@ class UserStore {
     Outcome createFirstAdmin(const QString& userId, const QString& fullName,
                              const QString& password);
     // A login's check of user id and password; records a success, a failure and a lock. An
-    // unknown user costs the same as a known one.
+    // unknown user costs the same as a known one, and answers the same as a wrong password or a
+    // disabled or locked account (Refused). The failures are counted in the file itself, so that
+    // attempts from several programs at once lock at exactly kLockAfter.
     Outcome authenticate(const QString& userId, const QString& password);
     // The user's own change: the old password again; clears the must-change mark.
     Outcome changePassword(const QString& userId, const QString& oldPassword,
@@ -143,6 +151,9 @@ class UserStore {
     // Whether the account is the only enabled administrator (nobody could switch access off).
     bool isLastAdministrator(const Row& r);
     Outcome checkNewPassword(const Row& r, const QString& password);
+    // Ends the lock of the last usable administrator once kLastAdminLockMs have passed since it
+    // began; inside the caller's transaction. True when it ended it now.
+    bool endLastAdminLock(Row& r);
     Outcome storePassword(const Row& r, const QByteArray& hash, bool mustChange);
     Outcome changeSetting(const QString& by, const QString& key, const QString& value,
                           const QString& code);

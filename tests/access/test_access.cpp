@@ -103,8 +103,9 @@ TEST(AccessStore, PasswordLockoutExpiryAndHistoryRules) {
         {"wrong 2", login("olga", "wrong-pass"), Outcome::Refused},
         {"wrong 3", login("Olga", "wrong-pass"), Outcome::Refused},
         {"wrong 4", login("olga", "wrong-pass"), Outcome::Refused},
-        {"wrong 5 locks", login("olga", "wrong-pass"), Outcome::Locked},
-        {"right one stays locked", login("olga", "pass-0002"), Outcome::Locked},
+        // Locked, but told like a wrong password: the answer does not show the account exists.
+        {"wrong 5 locks", login("olga", "wrong-pass"), Outcome::Refused},
+        {"right one stays locked", login("olga", "pass-0002"), Outcome::Refused},
         {"operator cannot unlock", [](UserStore& s) { return s.unlock("olga", "olga"); },
          Outcome::NotAllowed},
         {"admin unlocks", [&](UserStore& s) { return s.unlock(admin, "olga"); }, Outcome::Done},
@@ -384,4 +385,95 @@ TEST(AccessAudit, StoreRowsBecomeEventValuesWithoutWhatWasTyped) {
         EXPECT_EQ(isFailedLogin(rows[i]), expected[i].failed);
     }
     EXPECT_EQ(auditText(QStringLiteral("alert.fired"), {}, base::Lang::Stored), std::nullopt);
+}
+
+TEST(AccessStore, PasswordsThatGuessThemselvesAreRefused) {
+    QTemporaryDir dir;
+    UserStore store(dir.filePath(QStringLiteral("u.db")), QStringLiteral("weak"),
+                    HashCost::minimum());
+    ASSERT_EQ(store.open(/*create=*/true), StoreState::Ready);
+    EXPECT_EQ(store.createFirstAdmin(QStringLiteral("adminadmin"), QStringLiteral("A"),
+                                     QStringLiteral("ADMINadmin")),
+              Outcome::Weak);
+    ASSERT_EQ(store.createFirstAdmin(QStringLiteral("admin"), QStringLiteral("A"),
+                                     QStringLiteral("adminpass1")),
+              Outcome::Done);
+    const struct {
+        const char* user;
+        const char* password;
+        Outcome expected;
+    } cases[] = {
+        {"b1", "        ", Outcome::Weak},
+        {"b2", " \t      ", Outcome::Weak},
+        {"ada", "adaadaada", Outcome::Weak},
+        {"ada2", "ADA2ada2", Outcome::Weak},        // in another case
+        {"ada3", "ada3ada3ad", Outcome::Weak},      // the last time cut short
+        {"operator1", "operator1", Outcome::Weak},  // the id itself
+        {"ada4", "ada4ada4x", Outcome::Done},
+        {"ada5", " ada5ada5", Outcome::Done},
+        {"ada6", "   x    ", Outcome::Done},
+        {"ada7", "       ", Outcome::TooShort},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(
+            store.createAccount(QStringLiteral("admin"), QString::fromUtf8(c.user),
+                                QStringLiteral("N"), Role::Operator, QString::fromUtf8(c.password)),
+            c.expected)
+            << c.user << " / '" << c.password << "'";
+    // The same rule for the user's own change and an administrator's reset.
+    EXPECT_EQ(store.changePassword(QStringLiteral("ada4"), QStringLiteral("ada4ada4x"),
+                                   QStringLiteral("ada4ada4ada4")),
+              Outcome::Weak);
+    EXPECT_EQ(store.resetPassword(QStringLiteral("admin"), QStringLiteral("ada4"),
+                                  QStringLiteral("        ")),
+              Outcome::Weak);
+}
+
+TEST(AccessStore, TheLastAdministratorsLockEndsByItself) {
+    QTemporaryDir dir;
+    qint64 now = 1'700'000'000'000;
+    UserStore store(dir.filePath(QStringLiteral("u.db")), QStringLiteral("last"),
+                    HashCost::minimum(), [&] { return now; });
+    ASSERT_EQ(store.open(/*create=*/true), StoreState::Ready);
+    const QString admin = QStringLiteral("admin"), right = QStringLiteral("adminpass1");
+    ASSERT_EQ(store.createFirstAdmin(admin, QStringLiteral("A"), right), Outcome::Done);
+    const auto lockOut = [&](const QString& user) {
+        for (int i = 0; i < UserStore::kLockAfter; ++i)
+            store.authenticate(user, QStringLiteral("wrong-pass"));
+    };
+    const auto count = [&](const char* code) {
+        int n = 0;
+        for (const AccessEvent& e : store.events())
+            n += e.code == QLatin1String(code);
+        return n;
+    };
+    lockOut(admin);
+    EXPECT_TRUE(store.account(admin)->locked());
+    now += UserStore::kLastAdminLockMs - 1;
+    EXPECT_EQ(store.authenticate(admin, right), Outcome::Refused);
+    now += 1;
+    EXPECT_EQ(store.authenticate(admin, right), Outcome::Done);
+    EXPECT_EQ(count("account.lock_expired"), 1);
+    // Audited in the chambers' logs, by nobody.
+    const AccessEvent expired = store.events().at(store.events().size() - 2);
+    EXPECT_EQ(auditText(auditCode(expired), auditArgs(expired), base::Lang::Stored),
+              QStringLiteral("最后一个管理员账户 admin 的锁定已到期，自动解除"));
+
+    // A wrong password after the end starts a count of its own: five more lock again.
+    lockOut(admin);
+    now += UserStore::kLastAdminLockMs;
+    EXPECT_EQ(store.authenticate(admin, QStringLiteral("wrong-pass")), Outcome::Refused);
+    EXPECT_EQ(store.account(admin)->failedLogins, 1);
+    EXPECT_EQ(count("account.lock_expired"), 2);
+
+    // With another administrator who can unlock, a lock lasts until that one does.
+    ASSERT_EQ(store.createAccount(admin, QStringLiteral("bea"), QStringLiteral("B"),
+                                  Role::Administrator, QStringLiteral("bea-pass-1")),
+              Outcome::Done);
+    lockOut(admin);
+    now += 10 * UserStore::kLastAdminLockMs;
+    EXPECT_EQ(store.authenticate(admin, right), Outcome::Refused);
+    EXPECT_EQ(store.unlock(QStringLiteral("bea"), admin), Outcome::Done);
+    EXPECT_EQ(store.authenticate(admin, right), Outcome::Done);
+    EXPECT_EQ(count("account.lock_expired"), 2);
 }

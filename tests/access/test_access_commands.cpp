@@ -10,7 +10,9 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <memory>
 #include <optional>
+#include <vector>
 
 #include "../support/sqlrows.h"
 #include "access/userstore.h"
@@ -166,4 +168,59 @@ TEST(AccessCommands, SettingsFromTheCommandLineAreTheAdministrators) {
                                  R"(smtp://mailer@mail.example|归档策略)"}));
     for (const QString& file : {db, db + "-wal"})
         EXPECT_FALSE(bytesOf(file).contains("pw-mail-9")) << file.toStdString();
+}
+
+TEST(AccessCommands, FailedLoginsOfProgramsAtOnceLockAtExactlyTheLimit) {
+    QTemporaryDir home;
+    const QString store = home.filePath(QStringLiteral("data/velmars/velmars/") +
+                                        QString::fromLatin1(kUserStoreFileName));
+    ASSERT_EQ(velmars(home.path(), {"--create-admin", "ada", "--full-name", "Ada"},
+                      "pw-alpha-1\npw-alpha-1\n")
+                  .code,
+              0);
+    const auto unknown =
+        velmars(home.path(), {"--access-control", "off", "--user", "nobody"}, "pw-alpha-9\n");
+    // Rounds of programs that each type a wrong password at the same moment: the slow check of
+    // each overlaps the others'.
+    constexpr int kAtOnce = 6;
+    int failedRows = 0;
+    for (int round = 0; round < 2; ++round) {
+        std::vector<std::unique_ptr<QProcess>> ps;
+        for (int i = 0; i < kAtOnce; ++i) {
+            auto p = std::make_unique<QProcess>();
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert(QStringLiteral("XDG_DATA_HOME"), home.filePath("data"));
+            env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath("config"));
+            p->setProcessEnvironment(env);
+            p->start(qEnvironmentVariable("VELMARS_BIN_DIR") + QStringLiteral("/velmars"),
+                     {"--access-control", "off", "--user", "ada"});
+            ps.push_back(std::move(p));
+        }
+        for (auto& p : ps) {
+            p->write("pw-wrong-" + QByteArray::number(round) + "\n");
+            p->closeWriteChannel();
+        }
+        for (auto& p : ps) {
+            ASSERT_TRUE(p->waitForFinished(120000));
+            EXPECT_EQ(p->exitCode(), 1);
+            // Locked or not, the answer is an unknown user's.
+            EXPECT_EQ(p->readAllStandardError(), unknown.err);
+        }
+        failedRows += kAtOnce;
+        UserStore s(store, QStringLiteral("look"));
+        ASSERT_EQ(s.open(false), StoreState::Ready);
+        int failed = 0, locked = 0;
+        for (const AccessEvent& e : s.events()) {
+            failed += e.code == u"login.failed" && !e.args.isEmpty();
+            locked += e.code == u"account.locked";
+        }
+        EXPECT_EQ(failed, failedRows) << round;
+        EXPECT_EQ(locked, 1) << round;
+        EXPECT_EQ(s.account(QStringLiteral("ada"))->failedLogins, UserStore::kLockAfter) << round;
+    }
+    // The right password is refused now, with the same answer.
+    const auto right =
+        velmars(home.path(), {"--access-control", "off", "--user", "ada"}, "pw-alpha-1\n");
+    EXPECT_EQ(right.code, 1);
+    EXPECT_EQ(right.err, unknown.err);
 }
