@@ -3487,5 +3487,9 @@
         <source>最后一个管理员账户 %1 的锁定已到期，自动解除</source>
         <translation>The lock of %1, the last administrator account, ran out and ended by itself</translation>
     </message>
+    <message>
+        <source>%1 的会话已结束：账户已停用、锁定或删除</source>
+        <translation>Session of %1 ended: the account was disabled, locked or deleted</translation>
+    </message>
 </context>
 </TS>

@@ -41,6 +41,7 @@ constexpr Line kLines[] = {
     {"user.logout", QT_TRANSLATE_NOOP("velmars", "%1 注销")},
     {"user.session.locked", QT_TRANSLATE_NOOP("velmars", "%1 的会话因空闲已锁定")},
     {"user.session.unlocked", QT_TRANSLATE_NOOP("velmars", "%1 解锁会话")},
+    {"user.session.ended", QT_TRANSLATE_NOOP("velmars", "%1 的会话已结束：账户已停用、锁定或删除")},
     {"user.password.changed", QT_TRANSLATE_NOOP("velmars", "%1 修改了自己的密码")},
     {"user.account.locked", QT_TRANSLATE_NOOP("velmars", "账户 %1 连续登录失败，已锁定"), 1},
     {"user.account.disabled", QT_TRANSLATE_NOOP("velmars", "%1 停用账户 %2")},

@@ -74,6 +74,22 @@ bool Session::endedByLock(Outcome o) {
     return true;
 }
 
+bool Session::recheck() {
+    if (state_ == State::LoggedOut) return false;
+    const auto a = store_.accountNow(userId_);
+    if (!a) return false;  // not readable now: asked again at the next change
+    if (a->userId.isEmpty() || a->disabled || a->locked()) {
+        store_.record(QStringLiteral("session.ended"), userId_);
+        state_ = State::LoggedOut;
+        userId_.clear();
+        role_.reset();
+        return true;
+    }
+    if (a->role == role_) return false;
+    role_ = a->role;
+    return true;
+}
+
 void Session::logout() {
     if (state_ != State::LoggedOut) store_.record(QStringLiteral("logout"), userId_);
     state_ = State::LoggedOut;

@@ -35,6 +35,9 @@ class Session {
     // Unlocks with the same user's password; a wrong one counts as a failed login.
     Outcome unlock(const QString& password, qint64 monoMs);
     void logout();
+    // Reads the account again: a disabled, locked or deleted one ends the session (with a row),
+    // a new role applies at once. True when the session changed.
+    bool recheck();
 
   private:
     // After a refused password: whether the account is now locked (or gone), which ends the

@@ -47,6 +47,7 @@ class SessionKeeper::Worker : public QObject {
     Session session{store};
     qint64 seen = 0;
     qint64 seqAtOpen = 0;
+    qint64 version = -1;  // the store's data version when last looked at
 };
 
 struct SessionKeeper::Thread : base::WorkerThread<SessionKeeper::Worker> {
@@ -62,6 +63,21 @@ SessionKeeper::SessionKeeper(const QString& path, std::function<qint64()> monoMs
     }
     thread_ = std::make_unique<Thread>(QStringLiteral("users"), path);
     thread_->start();
+    refreshTimer_ = new QTimer(this);
+    refreshTimer_->setInterval(kRefreshMs);
+    connect(refreshTimer_, &QTimer::timeout, this, &SessionKeeper::refresh);
+}
+
+void SessionKeeper::refresh() {
+    if (!view_.opened) return;
+    thread_->post([this](Worker& w) {
+        const qint64 version = w.store.dataVersion();
+        if (version == w.version) return;
+        w.version = version;
+        const bool changed = w.session.recheck();
+        // New rows, or a session that changed, reach the UI thread; nothing else is sent.
+        if (changed || w.store.lastEventSeq() > w.seen) deliver(w, nullptr);
+    });
 }
 
 SessionKeeper::~SessionKeeper() = default;
@@ -92,6 +108,7 @@ void SessionKeeper::run(F fn, Done done) {
 }
 
 void SessionKeeper::open() {
+    refreshTimer_->start();
     run(
         [](Worker& w) {
             const StoreState s = w.store.open(/*create=*/false);

@@ -6,6 +6,7 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -79,6 +80,11 @@ class SessionKeeper : public QObject {
     // Locks an idle session (the store's idle minutes).
     void checkIdle();
     qint64 nowMs() const { return mono_(); }
+    // Looks whether another program (or window) changed the store: its new rows are told, and
+    // the session's account is read again, so that a disabled, locked or demoted user loses
+    // their rights at once. Runs every kRefreshMs by itself.
+    void refresh();
+    static constexpr int kRefreshMs = 1000;
 
   signals:
     void changed();
@@ -98,6 +104,7 @@ class SessionKeeper : public QObject {
     std::unique_ptr<Thread> thread_;
     View view_;
     qint64 lastTouch_ = -1;
+    QTimer* refreshTimer_ = nullptr;
 };
 
 }  // namespace auth

@@ -252,6 +252,22 @@ std::optional<Account> UserStore::account(const QString& userId) {
     return r ? std::optional<Account>(r->account) : std::nullopt;
 }
 
+std::optional<Account> UserStore::accountNow(const QString& userId) {
+    if (state_ != StoreState::Ready) return std::nullopt;
+    QSqlQuery q(db_.db());
+    q.prepare(QString::fromLatin1(kRowColumns) + QStringLiteral(" WHERE user_id = ?"));
+    q.addBindValue(userId);
+    if (!q.exec()) return std::nullopt;
+    return q.next() ? rowFrom(q).account : Account{};
+}
+
+qint64 UserStore::dataVersion() {
+    if (state_ != StoreState::Ready) return -1;
+    QSqlQuery q(db_.db());
+    if (!q.exec(QStringLiteral("PRAGMA data_version")) || !q.next()) return -1;
+    return q.value(0).toLongLong();
+}
+
 QList<AccessEvent> UserStore::events() {
     return eventsAfter(0);
 }

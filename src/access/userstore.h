@@ -107,6 +107,12 @@ class UserStore {
     QList<AccessEvent> eventsAfter(qint64 seq);
     // The number of the newest row; 0 without one.
     qint64 lastEventSeq();
+    // A number that changes whenever another program has written the file; -1 when it cannot be
+    // read.
+    qint64 dataVersion();
+    // The account as the file holds it now: nullopt when the file could not be read, an empty
+    // account (no user id) when it holds no such account.
+    std::optional<Account> accountNow(const QString& userId);
 
     // The first administrator, only while the store has no account; switches access control on.
     Outcome createFirstAdmin(const QString& userId, const QString& fullName,

@@ -2,15 +2,18 @@
 // leave alone, all against real store files.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThread>
 #include <functional>
 
 #include "access/audit.h"
 #include "access/session.h"
+#include "access/sessionkeeper.h"
 #include "access/userstore.h"
 
 using namespace auth;
@@ -476,4 +479,62 @@ TEST(AccessStore, TheLastAdministratorsLockEndsByItself) {
     EXPECT_EQ(store.unlock(QStringLiteral("bea"), admin), Outcome::Done);
     EXPECT_EQ(store.authenticate(admin, right), Outcome::Done);
     EXPECT_EQ(count("account.lock_expired"), 2);
+}
+
+TEST(AccessKeeper, ChangesByAnotherProgramReachTheSessionAtOnce) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("users.db"));
+    const QString admin = QStringLiteral("admin"), op = QStringLiteral("op1");
+    // Another program's connection to the same file.
+    UserStore other(path, QStringLiteral("other"), HashCost::minimum());
+    ASSERT_EQ(other.open(true), StoreState::Ready);
+    ASSERT_EQ(other.createFirstAdmin(admin, QStringLiteral("A"), QStringLiteral("adminpass1")),
+              Outcome::Done);
+    ASSERT_EQ(other.createAccount(admin, op, QStringLiteral("Op"), Role::Operator,
+                                  QStringLiteral("op1-pass-1")),
+              Outcome::Done);
+    ASSERT_EQ(other.changePassword(op, QStringLiteral("op1-pass-1"), QStringLiteral("op1-pass-2")),
+              Outcome::Done);
+
+    SessionKeeper keeper(path);
+    QStringList told;
+    QObject::connect(&keeper, &SessionKeeper::audited, [&](const AccessEvent& e) {
+        told << e.code + u':' + (e.args.isEmpty() ? e.user : e.args.first().toString());
+    });
+    // Runs the program's event loop until the condition holds, a bounded number of rounds.
+    const auto until = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 1000 && !done(); ++i) {
+            QCoreApplication::processEvents();
+            QThread::msleep(20);
+        }
+        return done();
+    };
+    keeper.open();
+    ASSERT_TRUE(until([&] { return keeper.view().opened; }));
+    std::optional<Outcome> logged;
+    keeper.login(op, QStringLiteral("op1-pass-2"), [&](Outcome o) { logged = o; });
+    ASSERT_TRUE(until([&] { return logged.has_value(); }));
+    ASSERT_EQ(*logged, Outcome::Done);
+    EXPECT_EQ(mayDo(keeper.view().standing, Action::SetValue), Denial::None);
+
+    // A failed login elsewhere reaches the chambers' logs without anyone logging in here.
+    other.authenticate(admin, QStringLiteral("wrong-pass"));
+    EXPECT_TRUE(until([&] { return told.contains(QStringLiteral("login.failed:admin")); }));
+    // Demoted elsewhere: the role here follows.
+    ASSERT_EQ(other.changeAccount(admin, op, QStringLiteral("Op"), Role::Viewer), Outcome::Done);
+    EXPECT_TRUE(until([&] { return keeper.view().role == Role::Viewer; }));
+    EXPECT_EQ(mayDo(keeper.view().standing, Action::SetValue), Denial::RoleTooLow);
+    // Disabled elsewhere: the session ends, with a row.
+    ASSERT_EQ(other.setDisabled(admin, op, true), Outcome::Done);
+    EXPECT_TRUE(until([&] { return keeper.view().state == Session::State::LoggedOut; }));
+    EXPECT_TRUE(until([&] { return told.contains(QStringLiteral("session.ended:op1")); }));
+    EXPECT_EQ(mayDo(keeper.view().standing, Action::SetValue), Denial::NotLoggedIn);
+    // Access control switched off elsewhere.
+    ASSERT_EQ(other.setAccessControl(admin, false), Outcome::Done);
+    EXPECT_TRUE(until([&] { return !keeper.view().standing.controlled; }));
+    // Every row once, in the file's order.
+    QStringList inFile;
+    for (const AccessEvent& e : other.events())
+        inFile << e.code + u':' + (e.args.isEmpty() ? e.user : e.args.first().toString());
+    EXPECT_EQ(told, inFile);
 }
