@@ -3491,5 +3491,25 @@
         <source>%1 的会话已结束：账户已停用、锁定或删除</source>
         <translation>Session of %1 ended: the account was disabled, locked or deleted</translation>
     </message>
+    <message>
+        <source>审核人可兼任批准人</source>
+        <translation>The reviewer may also approve</translation>
+    </message>
+    <message>
+        <source>%1 签名前核对密码</source>
+        <translation>%1 password checked for a signature</translation>
+    </message>
+    <message>
+        <source>%1 已以“%2”签过名</source>
+        <translation>%1 has already signed as “%2”</translation>
+    </message>
+    <message>
+        <source>同一人不能既审核又批准</source>
+        <translation>One person may not both review and approve</translation>
+    </message>
+    <message>
+        <source>电脑时钟早于 %1，不能签名</source>
+        <translation>The PC's clock is before %1: cannot sign</translation>
+    </message>
 </context>
 </TS>

@@ -318,6 +318,10 @@ void Doorman::update() {
     if (!v.opened) return;
     guard_.setUser(v.userId, v.reasons, v.fullNames);
     guard_.setStanding(v.standing);
+    const bool in =
+        v.standing.controlled && !v.userId.isEmpty() && v.state != Session::State::LoggedOut;
+    if (someoneIn_ && !in) clearAfterLogout();
+    someoneIn_ = in;
     windows_.removeAll(nullptr);
     // Every window shown is covered, also those opened from the main window (configuration,
     // program, events, runs...), which stay open over a logout.
@@ -369,6 +373,15 @@ void Doorman::update() {
                 askLogin();
         });
         unlock_->show();
+    }
+}
+
+void Doorman::clearAfterLogout() {
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (w->objectName() == u"AccessAdminWindow") w->close();
+        for (QLabel* l : w->findChildren<QLabel*>())
+            if (l->objectName() == u"OperatorMessage" || l->objectName() == u"WriteStatus")
+                l->clear();
     }
 }
 

@@ -142,7 +142,11 @@ class Doorman : public QObject {
     QPointer<QDialog> login_;
     QPointer<QDialog> unlock_;
     QPointer<QDialog> reasons_;
-    bool asked_ = false;  // the login was asked for once the windows came up
+    bool asked_ = false;      // the login was asked for once the windows came up
+    bool someoneIn_ = false;  // a user was logged in at the last update
+    // What the last user left on screen goes with them: the administration window closes, and
+    // the lines naming their last command are cleared.
+    void clearAfterLogout();
 };
 
 }  // namespace auth

@@ -3,6 +3,7 @@
 #include "access/accesswindows.h"
 
 #include <QBoxLayout>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDateTime>
 #include <QFormLayout>
@@ -141,6 +142,8 @@ AdminWindow::AdminWindow(SessionKeeper& keeper, QWidget* parent)
     idle_ = named(new QSpinBox(admin_), "IdleMinutes");
     idle_->setRange(0, 1440);
     idle_->setSpecialValueText(base::Tr::tr("不锁定"));
+    reviewerApproves_ =
+        named(new QCheckBox(base::Tr::tr("审核人可兼任批准人"), admin_), "ReviewerMayApprove");
     auto* save = button(base::Tr::tr("保存设置"), "SaveSettingsButton");
     reasons_ = named(new QPushButton(base::Tr::tr("修改原因列表"), this), "ReasonsButton");
     connect(reasons_, &QPushButton::clicked, this, [this] {
@@ -152,6 +155,7 @@ AdminWindow::AdminWindow(SessionKeeper& keeper, QWidget* parent)
     auto* settingsForm = new QFormLayout;
     settingsForm->addRow(base::Tr::tr("密码有效期（天）"), expiry_);
     settingsForm->addRow(base::Tr::tr("空闲锁定（分钟）"), idle_);
+    settingsForm->addRow(reviewerApproves_);
     settingsForm->addRow(save);
     settingsForm->addRow(reasons_);
     settingsForm->addRow(switchOff);
@@ -257,12 +261,15 @@ AdminWindow::AdminWindow(SessionKeeper& keeper, QWidget* parent)
     });
     connect(save, &QPushButton::clicked, this, [this] {
         const int days = expiry_->value(), minutes = idle_->value();
+        const bool approves = reviewerApproves_->isChecked();
         work(
-            [days, minutes](UserStore& s, const QString& by) {
+            [days, minutes, approves](UserStore& s, const QString& by) {
                 Outcome o = Outcome::Done;
                 if (s.passwordExpiryDays() != days) o = s.setPasswordExpiryDays(by, days);
                 if (o == Outcome::Done && s.idleLockMinutes() != minutes)
                     o = s.setIdleLockMinutes(by, minutes);
+                if (o == Outcome::Done && s.reviewerMayApprove() != approves)
+                    o = s.setReviewerMayApprove(by, approves);
                 return o;
             },
             base::Tr::tr("设置已保存"));
@@ -309,6 +316,7 @@ void AdminWindow::showAccounts(const SessionKeeper::Accounts& a) {
     if (!busy_) {
         expiry_->setValue(a.expiryDays);
         idle_->setValue(a.idleMinutes);
+        reviewerApproves_->setChecked(a.reviewerMayApprove);
     }
 }
 

@@ -13,6 +13,7 @@ class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QCheckBox;
 class QSpinBox;
 class QTableWidget;
 
@@ -64,6 +65,7 @@ class AdminWindow : public QDialog {
     QLineEdit* resetRepeat_;
     QSpinBox* expiry_;
     QSpinBox* idle_;
+    QCheckBox* reviewerApproves_;
     QPushButton* reasons_;
     QList<QWidget*> busyOff_;  // off while a request runs
     QList<Account> accounts_;

@@ -28,6 +28,7 @@ constexpr Word kSettings[] = {
     {"password_expiry_days", QT_TRANSLATE_NOOP("velmars", "密码有效期（天）")},
     {"idle_lock_minutes", QT_TRANSLATE_NOOP("velmars", "空闲锁定（分钟）")},
     {"reasons", QT_TRANSLATE_NOOP("velmars", "修改原因列表")},
+    {"reviewer_may_approve", QT_TRANSLATE_NOOP("velmars", "审核人可兼任批准人")},
 };
 
 struct Line {
@@ -39,6 +40,7 @@ constexpr Line kLines[] = {
     {"user.login", QT_TRANSLATE_NOOP("velmars", "%1 登录")},
     {"user.login.must_change", QT_TRANSLATE_NOOP("velmars", "%1 登录（须修改密码）")},
     {"user.logout", QT_TRANSLATE_NOOP("velmars", "%1 注销")},
+    {"user.signature.checked", QT_TRANSLATE_NOOP("velmars", "%1 签名前核对密码")},
     {"user.session.locked", QT_TRANSLATE_NOOP("velmars", "%1 的会话因空闲已锁定")},
     {"user.session.unlocked", QT_TRANSLATE_NOOP("velmars", "%1 解锁会话")},
     {"user.session.ended", QT_TRANSLATE_NOOP("velmars", "%1 的会话已结束：账户已停用、锁定或删除")},

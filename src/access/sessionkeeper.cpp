@@ -176,6 +176,7 @@ void SessionKeeper::loadAccounts(std::function<void(const Accounts&)> done) {
             a.accounts = w.store.accounts();
             a.expiryDays = w.store.passwordExpiryDays();
             a.idleMinutes = w.store.idleLockMinutes();
+            a.reviewerMayApprove = w.store.reviewerMayApprove();
         }
         QMetaObject::invokeMethod(
             self.data(),

@@ -42,6 +42,7 @@ class SessionKeeper : public QObject {
         QList<Account> accounts;
         int expiryDays = UserStore::kDefaultExpiryDays;
         int idleMinutes = UserStore::kDefaultIdleMinutes;
+        bool reviewerMayApprove = false;
     };
     // An administrator's change to the store, made as `by`, the user logged in.
     using AdminWork = std::function<Outcome(UserStore& store, const QString& by)>;

@@ -39,6 +39,7 @@ const QString kAccessControl = QStringLiteral("access_control");
 const QString kExpiryDays = QStringLiteral("password_expiry_days");
 const QString kIdleMinutes = QStringLiteral("idle_lock_minutes");
 const QString kReasons = QStringLiteral("reasons");
+const QString kReviewerMayApprove = QStringLiteral("reviewer_may_approve");
 
 // The rules every new password meets.
 Outcome passwordRule(const QString& userId, const QString& password) {
@@ -195,6 +196,10 @@ int UserStore::passwordExpiryDays() {
 
 int UserStore::idleLockMinutes() {
     return setting(kIdleMinutes, QString::number(kDefaultIdleMinutes)).toInt();
+}
+
+bool UserStore::reviewerMayApprove() {
+    return setting(kReviewerMayApprove, QStringLiteral("0")) == u"1";
 }
 
 QStringList UserStore::reasons() {
@@ -398,7 +403,8 @@ bool UserStore::endLastAdminLock(Row& r) {
     return true;
 }
 
-Outcome UserStore::authenticate(const QString& userId, const QString& password) {
+Outcome UserStore::authenticate(const QString& userId, const QString& password,
+                                const QString& successCode) {
     if (state_ != StoreState::Ready) return Outcome::Unusable;
     const auto unknown = [&] {
         // The same work as for a real account, and a row that does not keep what was typed (a
@@ -451,8 +457,7 @@ Outcome UserStore::authenticate(const QString& userId, const QString& password) 
     const int days = passwordExpiryDays();
     const bool expired = days > 0 && now_() - r->account.passwordSetMs > days * kDayMs;
     const bool change = r->account.mustChange || expired;
-    if (!recordNow(change ? QStringLiteral("login.must_change") : QStringLiteral("login"), id,
-                   {}) ||
+    if (!recordNow(change ? QStringLiteral("login.must_change") : successCode, id, {}) ||
         !t.commit())
         return Outcome::Unusable;
     return change ? Outcome::MustChange : Outcome::Done;
@@ -657,6 +662,12 @@ Outcome UserStore::setPasswordExpiryDays(const QString& by, int days) {
 Outcome UserStore::setIdleLockMinutes(const QString& by, int minutes) {
     if (minutes < 0) return Outcome::BadInput;
     return changeSetting(by, kIdleMinutes, QString::number(minutes),
+                         QStringLiteral("setting.changed"));
+}
+
+Outcome UserStore::setReviewerMayApprove(const QString& by, bool allowed) {
+    return changeSetting(by, kReviewerMayApprove,
+                         allowed ? QStringLiteral("1") : QStringLiteral("0"),
                          QStringLiteral("setting.changed"));
 }
 

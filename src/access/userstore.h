@@ -99,6 +99,8 @@ class UserStore {
     int passwordExpiryDays();  // 0: passwords never expire
     int idleLockMinutes();     // 0: sessions never lock
     QStringList reasons();     // the administrator's list of reasons for a change
+    // Whether one person may both review and approve the same record (default: not).
+    bool reviewerMayApprove();
 
     QList<Account> accounts();
     std::optional<Account> account(const QString& userId);
@@ -121,7 +123,9 @@ class UserStore {
     // unknown user costs the same as a known one, and answers the same as a wrong password or a
     // disabled or locked account (Refused). The failures are counted in the file itself, so that
     // attempts from several programs at once lock at exactly kLockAfter.
-    Outcome authenticate(const QString& userId, const QString& password);
+    // successCode: the row a success leaves ("login"; a signature's check is no login).
+    Outcome authenticate(const QString& userId, const QString& password,
+                         const QString& successCode = QStringLiteral("login"));
     // The user's own change: the old password again; clears the must-change mark.
     Outcome changePassword(const QString& userId, const QString& oldPassword,
                            const QString& newPassword);
@@ -138,6 +142,7 @@ class UserStore {
     Outcome setPasswordExpiryDays(const QString& by, int days);
     Outcome setIdleLockMinutes(const QString& by, int minutes);
     Outcome setReasons(const QString& by, const QStringList& reasons);
+    Outcome setReviewerMayApprove(const QString& by, bool allowed);
 
     // Adds a row to the log (a session's lock, unlock and logout); false when it cannot.
     bool record(const QString& code, const QString& user, const QJsonArray& args = {});

@@ -127,6 +127,24 @@ base::Phrase sequenceRefusal(Meaning m, bool ended, const std::vector<Signature>
     return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "尚未审核，不能批准"))};
 }
 
+base::Phrase signerRefusal(Meaning m, const QString& userId, const std::vector<Signature>& before,
+                           bool reviewerMayApprove) {
+    const auto same = [&](const Signature& s) {
+        return s.userId.compare(userId.trimmed(), Qt::CaseInsensitive) == 0;
+    };
+    for (const Signature& s : before) {
+        if (!same(s)) continue;
+        if (s.meaning == m)
+            return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "%1 已以“%2”签过名")),
+                    {s.userId, meaningText(m)}};
+        const bool pair = (m == Meaning::Approved && s.meaning == Meaning::Reviewed) ||
+                          (m == Meaning::Reviewed && s.meaning == Meaning::Approved);
+        if (pair && !reviewerMayApprove)
+            return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "同一人不能既审核又批准"))};
+    }
+    return {};
+}
+
 base::Phrase signedRunRefusal() {
     return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "试验已签名，不能更改或删除"))};
 }
@@ -181,6 +199,7 @@ bool SignatureStore::add(const Signature& s) {
         record::codedEntry(record::eventkind::kRun, kSignedCode,
                            {s.subject, meaningKey(s.meaning), s.userId, s.fullName, s.digest})};
     entries.front().at = QDateTime::fromMSecsSinceEpoch(s.atMs);
+    entries.front().user = s.userId;  // the signer, whoever's session it was made in
     const bool ok = log.append(entries, [&](record::Database& db) {
         QSqlQuery q(db.db());
         if (!q.exec(QString::fromLatin1(kCreateSignatures))) return db.failFromSql(q.lastError());
@@ -223,7 +242,9 @@ SignOutcome sign(auth::UserStore& users, const SignRequest& r, const QString& db
     if (SignOutcome o = maySign(users); o.status != 0) return o;
     if (int(r.meaning) < 0 || int(r.meaning) >= int(std::size(kMeanings)))
         return {2, base::Tr::tr("签名含义无效")};
-    const auth::Outcome o = users.authenticate(r.userId, r.password);
+    // The check of the signer's password is recorded as such, not as a login.
+    const auth::Outcome o =
+        users.authenticate(r.userId, r.password, QStringLiteral("signature.checked"));
     if (o != auth::Outcome::Done)
         return {o == auth::Outcome::Unusable ? 2 : 1, auth::outcomeText(o)};
     const auto account = users.account(r.userId.trimmed());
@@ -239,6 +260,18 @@ SignOutcome sign(auth::UserStore& users, const SignRequest& r, const QString& db
     if (!before) return {2, QStringLiteral("%1: %2").arg(dbPath, signatures.lastError())};
     if (const base::Phrase why = sequenceRefusal(r.meaning, r.ended, *before); !why.isEmpty())
         return {1, why.text(base::Lang::Shown)};
+    if (const base::Phrase why =
+            signerRefusal(r.meaning, account->userId, *before, users.reviewerMayApprove());
+        !why.isEmpty())
+        return {1, why.text(base::Lang::Shown)};
+    const QDateTime now = QDateTime::currentDateTime();
+    qint64 notBeforeMs = r.notBefore * 1000;
+    for (const Signature& b : *before)
+        notBeforeMs = std::max(notBeforeMs, b.atMs);
+    if (now.toMSecsSinceEpoch() < notBeforeMs)
+        return {1, base::Tr::tr("电脑时钟早于 %1，不能签名")
+                       .arg(QDateTime::fromMSecsSinceEpoch(notBeforeMs)
+                                .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t")))};
     QString error;
     const auto digest = digestOf(&error);
     if (!digest) return {2, error};
@@ -248,7 +281,6 @@ SignOutcome sign(auth::UserStore& users, const SignRequest& r, const QString& db
     s.userId = account->userId;
     s.fullName = account->fullName;
     s.meaning = r.meaning;
-    const QDateTime now = QDateTime::currentDateTime();
     s.atMs = now.toMSecsSinceEpoch();
     s.offsetSeconds = now.offsetFromUtc();
     if (!signatures.add(s))

@@ -57,6 +57,12 @@ std::optional<QString> dataDigest(const ReportRequest& request, QString* error);
 // it ended; an approval needs a review first.
 base::Phrase sequenceRefusal(Meaning m, bool ended, const std::vector<Signature>& before);
 
+// Why this signer may not sign with meaning m after the signatures before; empty when they may.
+// Nobody signs one subject with one meaning twice, and the one who reviewed does not also approve
+// (nor the approver review) unless the laboratory allows it.
+base::Phrase signerRefusal(Meaning m, const QString& userId, const std::vector<Signature>& before,
+                           bool reviewerMayApprove);
+
 // The sentence a frozen run's change or deletion is refused with.
 base::Phrase signedRunRefusal();
 
@@ -99,6 +105,9 @@ struct SignRequest {
     Meaning meaning = Meaning::Performed;
     QString subject;
     bool ended = true;  // the subject's data are complete (a run has ended)
+    // The end of the data signed (s UTC): a PC clock before it, or before the subject's last
+    // signature, is refused, so that a clock set back cannot date a signature before its data.
+    int64_t notBefore = 0;
 };
 // Checks user id and password through the store (a failure counts as a failed login), the role,
 // the order of meanings; then stores the signature with the digest digestOf reads from the data

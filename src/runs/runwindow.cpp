@@ -348,7 +348,8 @@ void RunWindow::signSelected() {
             updateSignButton();
             report::signLater(
                 this, usersPath_,
-                {user, password, report::Meaning(meaning), request.signatureSubject, ended},
+                {user, password, report::Meaning(meaning), request.signatureSubject, ended,
+                 request.to},
                 request.dbPath,
                 [request](QString* error) { return report::dataDigest(request, error); },
                 [this, done](const report::SignOutcome& o) {

@@ -65,7 +65,7 @@ void reviewAuditTrailTo(EventWindow& window, const QString& dbPath, const QStrin
             report::signLater(
                 shown, request.usersPath,
                 {user, password, report::Meaning(meaning),
-                 report::auditSubject(request.from, request.to), request.to < now},
+                 report::auditSubject(request.from, request.to), request.to < now, request.to},
                 request.dbPath,
                 [request](QString* error) {
                     return report::auditDigest(request.dbPath, request.from, request.to, error);
@@ -74,8 +74,8 @@ void reviewAuditTrailTo(EventWindow& window, const QString& dbPath, const QStrin
         },
         &window);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    // Signed or not, the review is written once the dialog closes.
-    QObject::connect(dialog, &QDialog::finished, &window, [shown, request] {
+    // The review is written once signed; a cancelled signature writes none.
+    QObject::connect(dialog, &QDialog::accepted, &window, [shown, request] {
         if (shown) writeReview(*shown, request);
     });
     dialog->open();

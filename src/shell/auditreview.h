@@ -10,7 +10,7 @@ class EventWindow;
 
 // Asks for the PDF's name, then reviews into it.
 void reviewAuditTrail(EventWindow& window, const QString& dbPath, const QString& usersPath);
-// With access control on, the signature dialog first (closing it exports unsigned); then the
+// With access control on, the signature dialog first (closing it exports nothing); then the
 // files, made off the UI thread; the window's status says how it ended.
 void reviewAuditTrailTo(EventWindow& window, const QString& dbPath, const QString& usersPath,
                         const QString& pdfPath);

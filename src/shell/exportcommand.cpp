@@ -140,7 +140,7 @@ int runReport(const Options& options) {
         if (o.status == 0) {
             o = report::sign(users,
                              {options.sign, *password, *report::meaningFromKey(options.meaning),
-                              request.signatureSubject, ended},
+                              request.signatureSubject, ended, request.to},
                              request.dbPath,
                              [&](QString* error) { return report::dataDigest(request, error); });
         }

@@ -4,9 +4,12 @@
 // the administrator's run signed twice in the window "试验" and its report read back; a failed
 // login raising an alert; the values covered until someone logs in.
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QFileInfo>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPointer>
 #include <QSqlDatabase>
@@ -27,6 +30,7 @@
 #include "pdftext.h"
 #include "runs/runwindow.h"
 #include "shell/accesscommand.h"
+#include "shell/auditreview.h"
 #include "sqlrows.h"
 #include "ui/signdialog.h"
 
@@ -143,6 +147,15 @@ void AccessAdmin::administrationEndToEnd() {
     QTRY_COMPARE_WITH_TIMEOUT(row(table, "op").value(2), QString("已锁定"), 10000);
     table->selectRow(rowOf(table, "op"));
     act("UnlockAccountButton", "须修改密码");
+    // The laboratory lets the reviewer approve too (the run below is signed both ways by one).
+    control<QCheckBox>(admin, "ReviewerMayApprove")->setChecked(true);
+    click(admin, "SaveSettingsButton");
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&] {
+            auth::UserStore look(storePath, "look");
+            return look.open(false) == auth::StoreState::Ready && look.reviewerMayApprove();
+        }(),
+        20000);
     // An export from the event window is recorded with the file.
     const QString csv = data.filePath("events.csv");
     w->openEventLog();
@@ -150,6 +163,15 @@ void AccessAdmin::administrationEndToEnd() {
     QVERIFY(events);
     events->exportTo(csv);
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(csv), 10000);
+    // A review whose signature is cancelled writes nothing.
+    const QString review = data.filePath("review.pdf");
+    shell::reviewAuditTrailTo(*events, options.db, storePath, review);
+    QPointer<ui::SignDialog> reviewSign = events->findChild<ui::SignDialog*>();
+    QVERIFY(reviewSign);
+    reviewSign->reject();
+    QTRY_VERIFY(!reviewSign);
+    QCoreApplication::processEvents();
+    QVERIFY(!QFileInfo::exists(review));
     click(events, "EventReturn");
     QTRY_VERIFY(w->isVisible());
 
@@ -194,8 +216,14 @@ void AccessAdmin::administrationEndToEnd() {
         return out;
     };
     QCOMPARE(loginAlerts(), QStringList(auth::UserStore::kLockAfter, "账户 op"));
+    auto* message = w->findChild<QLabel*>("OperatorMessage");
+    message->setText("设定SV1 = 35 已写入");
+    QVERIFY(app.adminWindow());
     click(w, "LogoutButton");
     QTRY_VERIFY(covered(w));
+    // What the last user had open or wrote goes with them.
+    QTRY_VERIFY(!app.adminWindow());
+    QCOMPARE(message->text(), QString());
     QTRY_VERIFY_WITH_TIMEOUT(door.loginDialog(), 5000);
     fill(door.loginDialog(), {{"LoginUser", "op"}, {"LoginPassword", "notmine1"}}, "LoginButton");
     QTRY_COMPARE_WITH_TIMEOUT(loginAlerts().size(), auth::UserStore::kLockAfter + 1, 20000);

@@ -68,6 +68,45 @@ TEST(Signatures, MeaningsComeInOrder) {
     EXPECT_FALSE(report::meaningFromKey(QString()));
 }
 
+TEST(Signatures, WhoMaySignAfterWhom) {
+    const auto by = [](std::initializer_list<std::pair<const char*, Meaning>> ss) {
+        std::vector<report::Signature> out;
+        for (const auto& [user, m] : ss)
+            out.push_back({QString(), QString(), QString::fromUtf8(user), QString(), m, 0, 0});
+        return out;
+    };
+    const struct {
+        const char* what;
+        Meaning meaning;
+        const char* user;
+        std::vector<report::Signature> before;
+        bool labAllows;
+        const char* refusal;  // empty: allowed
+    } cases[] = {
+        {"first", Meaning::Reviewed, "qa", {}, false, ""},
+        {"the same meaning again", Meaning::Reviewed, "qa", by({{"qa", Meaning::Reviewed}}), false,
+         "%1 已以“%2”签过名"},
+        {"in another case", Meaning::Performed, "QA", by({{"qa", Meaning::Performed}}), true,
+         "%1 已以“%2”签过名"},
+        {"another's review", Meaning::Reviewed, "qb", by({{"qa", Meaning::Reviewed}}), false, ""},
+        {"the reviewer approves", Meaning::Approved, "qa", by({{"qa", Meaning::Reviewed}}), false,
+         "同一人不能既审核又批准"},
+        {"the approver reviews", Meaning::Reviewed, "qa",
+         by({{"qb", Meaning::Reviewed}, {"qa", Meaning::Approved}}), false,
+         "同一人不能既审核又批准"},
+        {"where the laboratory allows it", Meaning::Approved, "qa", by({{"qa", Meaning::Reviewed}}),
+         true, ""},
+        {"the performer approves", Meaning::Approved, "qa",
+         by({{"qa", Meaning::Performed}, {"qb", Meaning::Reviewed}}), false, ""},
+        {"another approves", Meaning::Approved, "qb", by({{"qa", Meaning::Reviewed}}), false, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(report::signerRefusal(c.meaning, QString::fromUtf8(c.user), c.before, c.labAllows)
+                      .words,
+                  QString::fromUtf8(c.refusal))
+            << c.what;
+}
+
 TEST(Signatures, AccessControlSwitchedOffIsNoted) {
     QTemporaryDir dir;
     qint64 nowMs = 1'000'000;
@@ -197,7 +236,13 @@ TEST(Signatures, SignedRunThroughTheProgram) {
         ASSERT_EQ(store.createAccount("qa", "op", "王 操作", auth::Role::Operator, "Op-Secret-88"),
                   auth::Outcome::Done);
         ASSERT_EQ(store.changePassword("op", "Op-Secret-88", "Op-Secret-99"), auth::Outcome::Done);
+        ASSERT_EQ(
+            store.createAccount("qa", "qb", "张 批准", auth::Role::Administrator, "Apr-Secret-44"),
+            auth::Outcome::Done);
+        ASSERT_EQ(store.changePassword("qb", "Apr-Secret-44", "Apr-Secret-55"),
+                  auth::Outcome::Done);
     }
+    const QByteArray approver = "Apr-Secret-55";
 
     const QString pdf = home.filePath("signed.pdf");
     const QStringList report = {"--db", db, "--report", pdf, "--run", run.name};
@@ -221,7 +266,9 @@ TEST(Signatures, SignedRunThroughTheProgram) {
          2, "--meaning"},
         {"meaning alone", report + QStringList{"--meaning", "审核"}, admin + "\n", 2, ""},
         {"review", sign("qa", "审核"), admin + "\n", 0, ""},
-        {"approval", sign("qa", "Approved"), admin + "\n", 0, ""},
+        {"the same review again", sign("qa", "审核"), admin + "\n", 1, "已以“审核”签过名"},
+        {"the reviewer approves", sign("qa", "批准"), admin + "\n", 1, "同一人不能既审核又批准"},
+        {"approval", sign("qb", "Approved"), approver + "\n", 0, ""},
     };
     for (const Step& s : steps) {
         QFile::remove(pdf);
@@ -238,14 +285,23 @@ TEST(Signatures, SignedRunThroughTheProgram) {
     for (const QString& page : pages) {
         EXPECT_TRUE(page.contains("电子签名")) << page.toStdString();
         EXPECT_TRUE(page.contains("李 质量（用户 qa） 含义：审核")) << page.toStdString();
-        EXPECT_TRUE(page.contains("李 质量（用户 qa） 含义：批准")) << page.toStdString();
+        EXPECT_TRUE(page.contains("张 批准（用户 qb） 含义：批准")) << page.toStdString();
         EXPECT_TRUE(page.contains("数据与签名时一致")) << page.toStdString();
         EXPECT_FALSE(page.contains("访问控制未开启")) << page.toStdString();
     }
     // Each report written is in the audit trail, with its signer (none for the last).
     EXPECT_EQ(testsupport::sqlRows(
                   db, "SELECT user_id FROM events WHERE code = 'audit.exported' ORDER BY id"),
-              QStringList({"qa", "qa", ""}));
+              QStringList({"qa", "qb", ""}));
+    // Each signature's row names its signer; a signer's password check is no login.
+    EXPECT_EQ(testsupport::sqlRows(
+                  db, "SELECT user_id FROM events WHERE code = 'report.signed' ORDER BY id"),
+              QStringList({"qa", "qb"}));
+    EXPECT_EQ(testsupport::sqlRows(users, "SELECT user FROM access_events WHERE code = 'login'"),
+              QStringList());
+    EXPECT_EQ(testsupport::sqlRows(
+                  users, "SELECT user FROM access_events WHERE code = 'signature.checked'"),
+              QStringList({"qa", "op", "qa", "qa", "qa", "qb"}));
     // A span is signed apart from the run over the same seconds.
     const auto local = [](int64_t t) {
         return QDateTime::fromSecsSinceEpoch(t).toString("yyyy-MM-dd HH:mm:ss");
@@ -269,7 +325,7 @@ TEST(Signatures, SignedRunThroughTheProgram) {
     // No password in anything written.
     for (const QString& file : {db, db + "-wal", users, users + "-wal", pdf})
         for (const QByteArray& pw :
-             {admin, QByteArray("Sup-Secret-78"), QByteArray("Op-Secret-99")})
+             {admin, approver, QByteArray("Sup-Secret-78"), QByteArray("Op-Secret-99")})
             EXPECT_FALSE(bytesOf(file).contains(pw)) << file.toStdString();
 
     // The signed run is frozen.
@@ -327,14 +383,25 @@ TEST(Signatures, AuditTrailReview) {
     const auto digestOf = [&](QString* error) { return report::auditDigest(db, from, to, error); };
     const report::SignRequest review{"qa", "Sup-Secret-77", Meaning::Reviewed,
                                      report::auditSubject(from, to), true};
+    // A PC clock behind the end of what is signed dates nothing.
+    report::SignRequest early = review;
+    early.notBefore = QDateTime::currentSecsSinceEpoch() + 3600;
+    EXPECT_EQ(report::sign(store, early, db, digestOf).status, 1);
     EXPECT_EQ(report::sign(store, review, db, digestOf).status, 0);
+    // The reviewer approves only where the laboratory allows it.
+    report::SignRequest approve = review;
+    approve.meaning = Meaning::Approved;
+    EXPECT_EQ(report::sign(store, approve, db, digestOf).status, 1);
+    ASSERT_EQ(store.setReviewerMayApprove("qa", true), auth::Outcome::Done);
+    EXPECT_EQ(report::sign(store, approve, db, digestOf).status, 0);
+    EXPECT_EQ(report::SignatureStore(db, "count").list(review.subject)->size(), 2u);
 
     const report::AuditReviewRequest request{db, pdf, QString(), from, to, users};
     ASSERT_EQ(report::makeAuditReview(request), QString());
     EXPECT_TRUE(QFile::exists(dir.filePath("review.csv")));
     QStringList pages = pagesOf(pdf);
     ASSERT_FALSE(pages.isEmpty());
-    EXPECT_TRUE(pages.front().contains("完好：4 条事件记录")) << pages.front().toStdString();
+    EXPECT_TRUE(pages.front().contains("完好：5 条事件记录")) << pages.front().toStdString();
     EXPECT_TRUE(pages.front().contains("SV1 → 2"));
     for (const QString& page : pages) {
         EXPECT_TRUE(page.contains("李 质量（用户 qa） 含义：审核")) << page.toStdString();
