@@ -28,6 +28,7 @@ int run(int argc, char** argv) {
     shell::addEventTexts();
     shell::os::messagesToStandardError();
     shell::os::placeSettings();
+    shell::os::restrictNewFiles();
     // What answers on the command line alone: no window, the language and profile chosen.
     const shell::Options& o = *parsed.options;
     const auto withoutWindows = [&](auto answer) {

@@ -15,6 +15,11 @@ void messagesToStandardError();
 // follows XDG_CONFIG_HOME; on Windows the folder is %APPDATA% as the environment names it.
 void placeSettings();
 
+// Files and folders the program makes from now on (databases, their journals, exports, reports,
+// settings) are not readable by every user of the PC: at most by the owner's group. On Windows the
+// user's own profile folder already keeps others out.
+void restrictNewFiles();
+
 // The folder the database goes into when no --db names one (it may not exist yet). Needs the
 // application's and organisation's names set.
 QString dataFolder();

@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QStandardPaths>
 
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -20,6 +21,12 @@ void binaryStandardOutput() {}
 void messagesToStandardError() {}
 
 void placeSettings() {}
+
+void restrictNewFiles() {
+    // Any stricter mask the user set is kept.
+    const mode_t before = ::umask(0);
+    ::umask(before | S_IWGRP | S_IRWXO);
+}
 
 QString dataFolder() {
     QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);

@@ -42,6 +42,8 @@ void placeSettings() {
     if (!appData.isEmpty()) QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, appData);
 }
 
+void restrictNewFiles() {}
+
 void binaryStandardOutput() {
     std::fflush(stdout);
     _setmode(_fileno(stdout), _O_BINARY);

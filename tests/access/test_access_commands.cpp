@@ -10,6 +10,9 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
 #include <memory>
 #include <optional>
 #include <vector>
@@ -224,3 +227,26 @@ TEST(AccessCommands, FailedLoginsOfProgramsAtOnceLockAtExactlyTheLimit) {
     EXPECT_EQ(right.code, 1);
     EXPECT_EQ(right.err, unknown.err);
 }
+
+#ifndef Q_OS_WIN  // Windows keeps the files in the user's own profile folder
+TEST(AccessCommands, FilesTheProgramMakesAreNotEveryones) {
+    QTemporaryDir home;
+    const mode_t before = ::umask(022);  // the usual mask, which lets everyone read
+    const QString db = home.filePath("chamber.db"), csv = home.filePath("events.csv");
+    const QString ini = home.filePath("config/velmars/velmars.ini");
+    EXPECT_EQ(velmars(home.path(), {"--db", db, "--quit-after", "1", "--keep-days", "30"}, "").code,
+              0);
+    EXPECT_EQ(velmars(home.path(),
+                      {"--db", db, "--export-events", csv, "--from", "2000-01-01 00:00:00", "--to",
+                       "2100-01-01 00:00:00"},
+                      "")
+                  .code,
+              0);
+    ::umask(before);
+    for (const QString& file : {db, csv, ini}) {
+        ASSERT_TRUE(QFile::exists(file)) << file.toStdString();
+        EXPECT_EQ(QFile::permissions(file) & 0x0007, 0) << file.toStdString();  // others: nothing
+        EXPECT_EQ(QFile::permissions(file) & 0x0020, 0) << file.toStdString();  // group: no write
+    }
+}
+#endif
