@@ -3511,5 +3511,9 @@
         <source>电脑时钟早于 %1，不能签名</source>
         <translation>The PC's clock is before %1: cannot sign</translation>
     </message>
+    <message>
+        <source>%1 次，最近一次：%2</source>
+        <translation>%1 times, the last: %2</translation>
+    </message>
 </context>
 </TS>

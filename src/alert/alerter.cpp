@@ -126,7 +126,8 @@ void Alerter::announce(const Transition& t, const QDateTime& at) {
 
 void Alerter::raise(Kind kind, const QStringList& values) {
     const QDateTime at = ctx_.clock.now();
-    announce(engine_.raise(kind, at, kindValue(kind, values)), at);
+    const Transition t = engine_.raise(kind, at, kindValue(kind, values));
+    if (!t.repeated) announce(t, at);
     emit listChanged();
     emit ringingChanged();
 }

@@ -240,6 +240,18 @@ std::vector<Transition> Engine::observe(const Observation& o) {
 }
 
 Transition Engine::raise(Kind kind, const QDateTime& at, const base::Phrase& valueText) {
+    // Failed logins while one alert of them is open add to its count: a guessing spree is one
+    // alert, not one per try. The audit trail keeps each.
+    if (kind == Kind::LoginFailed) {
+        for (ListedAlert& a : listed_) {
+            if (a.kind != kind || !a.raised || a.acknowledged) continue;
+            ++a.count;
+            a.valueText = {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "%1 次，最近一次：%2")),
+                           {QString::number(a.count)},
+                           {valueText}};
+            return {kind, true, a.valueText, std::nullopt, a.id, false, true};
+        }
+    }
     // Several in one second (failed logins) each get an id of their own.
     const QString base = QStringLiteral("%1-%2").arg(kindKey(kind), at.toString(u"yyyyMMddHHmmss"));
     QString id = base;

@@ -89,6 +89,7 @@ struct Transition {
     std::optional<double> value;
     QString id;                 // the listed alert's
     bool acknowledged = false;  // back to normal: whether it was acknowledged before
+    bool repeated = false;      // a failed login counted into the alert already open, not a new one
 };
 
 // A fired alert as the bar lists it.
@@ -105,6 +106,7 @@ struct ListedAlert {
     qint64 lastNotifiedMs = 0;
     bool escalated = false;
     bool raised = false;  // a raised kind's: leaves the list once acknowledged
+    int count = 1;        // failed logins counted into this alert until it is acknowledged
 };
 
 struct Reminder {

@@ -286,3 +286,27 @@ TEST(AlertMessages, HeadersHoldNoInjectedLines) {
     EXPECT_EQ(o.value("valueText").toString(), QStringLiteral("3 秒无应答"));
     EXPECT_TRUE(mailBody(n).contains(QStringLiteral("\n数值：3 秒无应答\n")));
 }
+
+TEST(AlertRules, FailedLoginsCountIntoOneAlertUntilAcknowledged) {
+    Engine e;
+    const QDateTime t0(QDate(2026, 3, 1), QTime(8, 0, 0), Qt::UTC);
+    const base::Phrase op = kindValue(Kind::LoginFailed, {QStringLiteral("op")});
+    const base::Phrase unknown = kindValue(Kind::LoginFailed, {QString()});
+    const Transition first = e.raise(Kind::LoginFailed, t0, op);
+    EXPECT_FALSE(first.repeated);
+    for (int i = 1; i < 25; ++i) {
+        const Transition t = e.raise(Kind::LoginFailed, t0.addSecs(i / 3), i % 2 ? unknown : op);
+        EXPECT_TRUE(t.repeated) << i;
+        EXPECT_EQ(t.id, first.id) << i;
+    }
+    ASSERT_EQ(e.listed().size(), 1u);
+    EXPECT_EQ(e.listed().front().count, 25);
+    EXPECT_EQ(e.listed().front().valueText.text(base::Lang::Stored),
+              QStringLiteral("25 次，最近一次：账户 op"));
+    // Another kind is never counted in; once acknowledged, the next failure is a new alert.
+    EXPECT_FALSE(e.raise(Kind::ChainBroken, t0, {}).repeated);
+    ASSERT_TRUE(e.acknowledge(first.id));
+    const Transition again = e.raise(Kind::LoginFailed, t0.addSecs(60), op);
+    EXPECT_FALSE(again.repeated);
+    EXPECT_NE(again.id, first.id);
+}
