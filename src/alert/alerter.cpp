@@ -265,6 +265,8 @@ std::optional<QString> eventText(const QString& code, const QStringList& a, base
         base::Phrase value;
         for (Kind k : kAllKinds)
             if (kindKey(k) == at(0) && a.size() > 2) value = kindValue(k, a.mid(2));
+        for (Kind k : kRaisedKinds)
+            if (kindKey(k) == at(0) && a.size() > 2) value = kindValue(k, a.mid(2));
         return wording(QT_TRANSLATE_NOOP("velmars", "触发：%1，%2"), lang)
             .arg(title(0), value.isEmpty() ? wording(at(1), lang) : value.text(lang));
     }

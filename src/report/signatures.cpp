@@ -145,6 +145,11 @@ base::Phrase signerRefusal(Meaning m, const QString& userId, const std::vector<S
     return {};
 }
 
+std::optional<QString> signedEventText(const QString& code, const QStringList& args,
+                                       base::Lang lang) {
+    return signedText(code, args, lang);
+}
+
 base::Phrase signedRunRefusal() {
     return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "试验已签名，不能更改或删除"))};
 }

@@ -63,6 +63,10 @@ base::Phrase sequenceRefusal(Meaning m, bool ended, const std::vector<Signature>
 base::Phrase signerRefusal(Meaning m, const QString& userId, const std::vector<Signature>& before,
                            bool reviewerMayApprove);
 
+// The line of a signature's event row in the language; nullopt for another code.
+std::optional<QString> signedEventText(const QString& code, const QStringList& args,
+                                       base::Lang lang);
+
 // The sentence a frozen run's change or deletion is refused with.
 base::Phrase signedRunRefusal();
 

@@ -18,6 +18,7 @@
 #include "events/eventrules.h"
 #include "forward/status.h"
 #include "overview/overviewwindow.h"
+#include "report/signatures.h"
 #include "shell/accesscommand.h"
 #include "shell/auditrow.h"
 #include "shell/mainwindow.h"
@@ -59,6 +60,8 @@ void addEventTexts() {
     record::addEventTexts(&auth::auditText);
     record::addEventTexts(&alert::eventText);
     record::addEventTexts(&record::forward::eventText);
+    // A signature's rows read in the language wherever they are shown, signed in this run or not.
+    record::addEventTexts(&report::signedEventText);
 }
 
 Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,

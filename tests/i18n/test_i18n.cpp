@@ -83,6 +83,14 @@ TEST(I18n, EventRowsInChineseAndEnglish) {
          "发送失败（第 1 次，2 秒后重试）邮件 → ops@example.org：记录停止：HTTP 500",
          "Sending failed (attempt 1, retry in 2 s) Mail → ops@example.org: Recording stopped: HTTP 500",
          true},
+        // The raised kinds' values from their numbers too.
+        {"alert.fired", {"chain_broken", "事件记录第 12 行", "events", "12"},
+         "触发：完整性校验失败，事件记录第 12 行", "Raised: Integrity check failed, event log row 12", true},
+        {"alert.fired", {"login_failed", "账户 op", "op"}, "触发：登录失败，账户 op",
+         "Raised: Failed login, account op", true},
+        // A signature's row (the meaning kept as the file keeps it).
+        {"report.signed", {"run:3", "审核", "qa", "李 质量", "ab12"},
+         "run:3 已签名：审核（李 质量，qa）", "run:3 signed: Reviewed (李 质量, qa)", true},
         {"forward.skipped", {"5", "2"}, "转发跳过 5 条记录、2 条事件 (服务器恢复前已被覆盖)",
          "Forwarding skipped 5 records and 2 events (overwritten before the server came back)"},
     };
