@@ -178,9 +178,10 @@ void AccessWindows::rolesLoginAndIdleLock() {
     }
     const QString svTip = tip("Command12_0");
 
-    // A wrong password and an unknown user: one message, nobody logged in; the fifth failure in
-    // a row locks the account, and then even its right password is refused.
-    const QString wrong = "用户名或密码错误", locked = "账户已锁定，请管理员解锁";
+    // A wrong password, an unknown user and a locked account: one message, nobody logged in; the
+    // fifth failure in a row locks the account, and then even its right password is refused, in
+    // the same words (the answer does not tell that the account exists).
+    const QString wrong = "用户名或密码错误", locked = wrong;
     const struct {
         const char* user;
         const char* password;
