@@ -199,8 +199,13 @@ TEST(AccessCommands, FailedLoginsOfProgramsAtOnceLockAtExactlyTheLimit) {
                      {"--access-control", "off", "--user", "ada"});
             ps.push_back(std::move(p));
         }
+        // Each password is handed over at once: QProcess would otherwise keep what is written
+        // until someone waits on that process, and the programs would run one after the other.
+        for (auto& p : ps)
+            ASSERT_TRUE(p->waitForStarted(60000));
         for (auto& p : ps) {
             p->write("pw-wrong-" + QByteArray::number(round) + "\n");
+            p->waitForBytesWritten(60000);
             p->closeWriteChannel();
         }
         for (auto& p : ps) {
