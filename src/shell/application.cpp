@@ -221,6 +221,12 @@ bool Application::auditing() const {
     return keeper_ && keeper_->view().standing.controlled;
 }
 
+void Application::openChamber(chamber::Chamber& c) {
+    c.open();
+    for (const auth::AccessEvent& e : std::as_const(accessRows_))
+        copyAccessRow(c, e);
+}
+
 void Application::copyAccessRow(chamber::Chamber& c, const auth::AccessEvent& e) {
     record::EventLog* log = c.eventLog();
     if (!log) return;
@@ -342,7 +348,7 @@ void Application::showMainWindow() {
     }
     if (main_) return;
     chamber::Chamber& chamber = *chambers_.front();
-    chamber.open();
+    openChamber(chamber);
     main_ = std::make_unique<MainWindow>(chamber);
     main_->setExitAction([this] { leave(); });
     main_->setAccessAction([this] { openAdmin(); });
@@ -361,7 +367,7 @@ void Application::showMainWindow() {
 void Application::showOverview() {
     if (overview_) return;
     for (std::size_t i = 0; i < chambers_.size(); ++i) {
-        chambers_[i]->open();
+        openChamber(*chambers_[i]);
         chambers_[i]->start();
         if (options_.connect) chambers_[i]->link().open(confs_[static_cast<int>(i)].portSettings());
     }
@@ -450,8 +456,6 @@ void Application::addChamber(const overview::ChamberConf& conf, const base::Audi
     chambers_.push_back(makeChamber(conf));
     openWhenFree(chambers_.back().get());
     updateOverview();
-    for (const auth::AccessEvent& e : std::as_const(accessRows_))
-        copyAccessRow(*chambers_.back(), e);
     // Every chamber's log keeps it, the new one's too once it opens.
     if (auditing())
         audit(QString::fromLatin1(auth::kChamberAdded), {by.user, conf.name, by.newValue}, by);
@@ -468,7 +472,7 @@ void Application::openWhenFree(chamber::Chamber* c) {
                 });
         return;
     }
-    c->open();
+    openChamber(*c);
     c->start();
 }
 

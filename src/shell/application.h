@@ -108,6 +108,9 @@ class Application : public QObject {
     void audit(const QString& code, const QStringList& args, const base::Audit& by = {});
     // A row of the user store into the chamber's log, at its own time, unless stored there already.
     void copyAccessRow(chamber::Chamber& c, const auth::AccessEvent& e);
+    // Opens the chamber and gives its log the user store's rows told before it had one (rows
+    // it holds already are left out).
+    void openChamber(chamber::Chamber& c);
     // The program's start, once both the user store and the chambers' logs are open.
     void noteStart();
     // Compares the wall clock with the monotonic one (every ClockWatch::kCheckMs).
