@@ -27,6 +27,7 @@ int refuse(int status, const QString& line) {
 int statusOf(auth::Outcome o) {
     switch (o) {
         case auth::Outcome::TooShort:
+        case auth::Outcome::Weak:
         case auth::Outcome::BadInput:
         case auth::Outcome::Unusable:
             return 2;
@@ -41,6 +42,9 @@ int createAdmin(const Options& options) {
     if (!second) return refuse(2, base::Tr::tr("标准输入没有提供两次密码"));
     if (*first != *second) return refuse(2, base::Tr::tr("两次输入的密码不一致"));
     if (!auth::longEnough(*first)) return refuse(2, auth::outcomeText(auth::Outcome::TooShort));
+    // Refused before a store file is made for it.
+    if (auth::guessable(options.createAdmin, *first))
+        return refuse(2, auth::outcomeText(auth::Outcome::Weak));
     auth::UserStore store(userStorePath(), QStringLiteral("users-command"));
     if (store.open(/*create=*/true) != auth::StoreState::Ready) return refuse(2, store.stateText());
     const auth::Outcome o = store.createFirstAdmin(options.createAdmin, options.fullName, *first);

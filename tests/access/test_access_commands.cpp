@@ -75,6 +75,8 @@ TEST(AccessCommands, FirstAdministratorAndSwitchingThroughTheProgram) {
         {"switch before any account", on, "pw-alpha-1\n", 1, std::nullopt},
         {"too short", create, "seven77\nseven77\n", 2, std::nullopt},
         {"the two differ", create, "pw-alpha-1\npw-alpha-2\n", 2, std::nullopt},
+        {"eight blanks", create, "        \n        \n", 2, std::nullopt},
+        {"the user id over and over", create, "adaADAada\nadaADAada\n", 2, std::nullopt},
         {"only once", create, "pw-alpha-1\n", 2, std::nullopt},
         {"no name", {"--create-admin", "ada"}, "pw-alpha-1\npw-alpha-1\n", 2, std::nullopt},
         {"first administrator", create, "pw-alpha-1\r\npw-alpha-1\r\n", 0, true},
