@@ -2716,8 +2716,8 @@
         <translation>The port number must be 1 to 20</translation>
     </message>
     <message>
-        <source>模块地址应为 1 到 16</source>
-        <translation>The module address must be 1 to 16</translation>
+        <source>模块地址应为 1 到 247</source>
+        <translation>The module address must be 1 to 247</translation>
     </message>
     <message>
         <source>波特率应为 4800、9600 或 19200</source>

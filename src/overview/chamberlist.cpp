@@ -37,7 +37,7 @@ std::optional<Refusal> checkChambers(const QList<ChamberConf>& chambers) {
         const ChamberConf& c = chambers[i];
         if (!validName(c.name)) return Refusal{K::BadName, c.name};
         if (c.port < 1 || c.port > 20) return Refusal{K::BadPort, c.name, c.port};
-        if (c.address < 1 || c.address > 16)
+        if (c.address < 1 || c.address > kMaxAddress)
             return Refusal{K::BadAddress, c.name, c.port, c.address};
         if (baudIndex(c.baud) < 0) return Refusal{K::BadBaud, c.name, c.port};
         if (parityIndex(c.parity) < 0) return Refusal{K::BadParity, c.name, c.port};
@@ -69,7 +69,7 @@ QString refusalLine(const Refusal& r) {
                 .arg(r.name)
                 .arg(r.port);
         case K::BadAddress:
-            return QStringLiteral("chamber '%1': address %2 is not from 1 to 16")
+            return QStringLiteral("chamber '%1': address %2 is not from 1 to 247")
                 .arg(r.name)
                 .arg(r.address);
         case K::BadBaud:
@@ -100,7 +100,7 @@ QString refusalText(const Refusal& r) {
         case K::BadPort:
             return base::Tr::tr("端口号应为 1 到 20");
         case K::BadAddress:
-            return base::Tr::tr("模块地址应为 1 到 16");
+            return base::Tr::tr("模块地址应为 1 到 247");
         case K::BadBaud:
             return base::Tr::tr("波特率应为 4800、9600 或 19200");
         case K::BadParity:

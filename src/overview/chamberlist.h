@@ -13,10 +13,13 @@
 
 namespace overview {
 
+// The highest slave address a chamber of the list may have: what the instrument takes.
+inline constexpr int kMaxAddress = 247;
+
 struct ChamberConf {
     QString name;         // letters, digits, '-' and '_'; names the settings file and the database
     int port = 1;         // 1..20
-    int address = 1;      // slave address 1..16
+    int address = 1;      // slave address 1..kMaxAddress
     int baud = 9600;      // 4800, 9600 or 19200
     QChar parity = u'N';  // N, O or E
 

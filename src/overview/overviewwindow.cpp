@@ -271,7 +271,7 @@ ChamberDialog::ChamberDialog(QList<ChamberConf> others, const ChamberConf* edite
     address_ = new QSpinBox(this);
     address_->setObjectName(QStringLiteral("ChamberAddress"));
     address_->setAccessibleName(base::Tr::tr("模块地址"));
-    address_->setRange(1, 16);
+    address_->setRange(1, kMaxAddress);
     address_->setValue(start.address);
     baud_ = new QComboBox(this);
     baud_->setObjectName(QStringLiteral("ChamberBaud"));
