@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -58,6 +59,19 @@ TEST_P(ChamberLife, StartsAndEndsLeavingNothingRunning) {
         << threadsRunning() << " threads, " << before << " before the chamber";
     record::DatabaseLock next(dir.filePath(QStringLiteral("Rdatabj.db")));
     EXPECT_EQ(next.tryLock(), record::DatabaseLock::Outcome::Held);
+    // A second is stale from the open until the instrument answers: one that never does leaves
+    // no second stored as a reading.
+    record::SampleStore store(dir.filePath(QStringLiteral("Rdatabj.db")), QStringLiteral("check"));
+    ASSERT_TRUE(store.open(record::SampleStore::Access::ReadOnly));
+    qint64 stored = 0, marked = 0;
+    ASSERT_TRUE(store.forEachArchived(0, QDateTime::currentSecsSinceEpoch() + 10,
+                                      [&](const record::ArchivedSample& a) {
+                                          ++stored;
+                                          marked += a.stale;
+                                          return true;
+                                      }));
+    EXPECT_GE(stored, 2);
+    if (silent) EXPECT_EQ(marked, stored);
 }
 
 INSTANTIATE_TEST_SUITE_P(Instrument, ChamberLife, ::testing::Values(false, true),
@@ -183,4 +197,34 @@ TEST(ChamberChains, AnEventRowChangedOutsideRaisesAnAlertAtTheStart) {
     ASSERT_EQ(alerts.size(), 1);
     EXPECT_TRUE(alerts.first().startsWith(QStringLiteral("事件记录第 ")))
         << alerts.first().toStdString();
+}
+
+// The database's folder cannot hold the lock at first; once it can, another program has taken the
+// file: this one stops recording into it and only views it.
+TEST(ChamberLockRetry, FindingTheFileHeldElsewhereStopsTheRecording) {
+    QTemporaryDir dir;
+    record::SystemClock clock;
+    const QString folder = dir.filePath(QStringLiteral("data"));
+    {
+        QFile blocker(folder);  // a file where the folder should be
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    const QString db = folder + QStringLiteral("/Rdatabj.db");
+    chamber::Setup setup;
+    setup.dbPath = db;
+    setup.clock = &clock;
+    const QString ini = dir.filePath(QStringLiteral("velmars.ini"));
+    setup.settings = [ini] { return std::make_unique<QSettings>(ini, QSettings::IniFormat); };
+    chamber::Chamber chamber(std::move(setup));
+    chamber.open();
+    chamber.start();
+    ASSERT_TRUE(chamber.recording());
+    ASSERT_TRUE(QFile::remove(folder));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    record::DatabaseLock other(db);
+    ASSERT_EQ(other.tryLock(), record::DatabaseLock::Outcome::Held);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !chamber.recording(); }, 30000));
+    EXPECT_EQ(chamber.recorder()->status().state, record::RecorderStatus::State::Refused);
+    EXPECT_FALSE(chamber.recorder()->running());
+    EXPECT_FALSE(chamber.forwarder());
 }
