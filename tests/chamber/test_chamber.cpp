@@ -228,3 +228,39 @@ TEST(ChamberLockRetry, FindingTheFileHeldElsewhereStopsTheRecording) {
     EXPECT_FALSE(chamber.recorder()->running());
     EXPECT_FALSE(chamber.forwarder());
 }
+
+// An alert nobody acknowledged is listed again after a restart, until it is acknowledged.
+TEST(ChamberAlerts, UnacknowledgedAlertsOutliveARestart) {
+    QTemporaryDir dir;
+    record::SystemClock clock;
+    const QString db = dir.filePath(QStringLiteral("Rdatabj.db"));
+    const QString ini = dir.filePath(QStringLiteral("velmars.ini"));
+    const auto run = [&] {
+        chamber::Setup setup;
+        setup.dbPath = db;
+        setup.clock = &clock;
+        setup.settings = [ini] { return std::make_unique<QSettings>(ini, QSettings::IniFormat); };
+        auto c = std::make_unique<chamber::Chamber>(std::move(setup));
+        c->open();
+        c->start();
+        return c;
+    };
+    auto first = run();
+    first->alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("bob")});
+    first->alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("eve")});
+    const QString eve = first->alerter()->listed().back().id;
+    ASSERT_TRUE(first->alerter()->acknowledge(eve, QStringLiteral("known")));
+    first.reset();
+
+    auto second = run();
+    ASSERT_EQ(second->alerter()->listed().size(), 1u);
+    const alert::ListedAlert kept = second->alerter()->listed().front();
+    EXPECT_EQ(kept.kind, alert::Kind::LoginFailed);
+    EXPECT_FALSE(kept.acknowledged);
+    EXPECT_EQ(kept.valueText.values, QStringList{QStringLiteral("bob")});
+    EXPECT_TRUE(second->alerter()->ringing() || !second->alerter()->notify().sound);
+    ASSERT_TRUE(second->alerter()->acknowledge(kept.id, QStringLiteral("checked")));
+    second.reset();
+
+    EXPECT_TRUE(run()->alerter()->listed().empty());
+}
