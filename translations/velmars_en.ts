@@ -1124,6 +1124,14 @@
         <translation>2:Even parity </translation>
     </message>
     <message>
+        <source>打开端口</source>
+        <translation>Open port</translation>
+    </message>
+    <message>
+        <source>关闭端口</source>
+        <translation>Close port</translation>
+    </message>
+    <message>
         <source>无校验</source>
         <translation>No parity</translation>
     </message>

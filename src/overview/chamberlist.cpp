@@ -10,6 +10,7 @@ namespace {
 
 const QString kGroup = QStringLiteral("chambers");
 const QString kTurnaroundGroup = QStringLiteral("turnaround");
+const QString kOpenLinesKey = QStringLiteral("lines/open");
 
 bool validName(const QString& name) {
     // The name becomes part of file names.
@@ -29,6 +30,15 @@ int parityIndex(QChar parity) {
 
 comm::PortSettings ChamberConf::portSettings() const {
     return {port, baudIndex(baud), parityIndex(parity), address};
+}
+
+void ChamberConf::setPortSettings(const comm::PortSettings& s) {
+    static constexpr int kBauds[] = {4800, 9600, 19200};
+    static constexpr char kParities[] = "NOE";
+    port = s.port;
+    address = s.address;
+    baud = s.baud >= 0 && s.baud < 3 ? kBauds[s.baud] : 0;
+    parity = QChar::fromLatin1(s.parity >= 0 && s.parity < 3 ? kParities[s.parity] : '?');
 }
 
 std::optional<Refusal> checkChambers(const QList<ChamberConf>& chambers) {
@@ -54,6 +64,17 @@ std::optional<Refusal> checkChambers(const QList<ChamberConf>& chambers) {
         }
     }
     return std::nullopt;
+}
+
+QList<ChamberConf> withLineSettings(QList<ChamberConf> chambers, qsizetype i) {
+    if (i < 0 || i >= chambers.size()) return chambers;
+    const ChamberConf line = chambers[i];
+    for (ChamberConf& c : chambers) {
+        if (c.port != line.port) continue;
+        c.baud = line.baud;
+        c.parity = line.parity;
+    }
+    return chambers;
 }
 
 QString refusalLine(const Refusal& r) {
@@ -193,6 +214,28 @@ void writeTurnaround(QSettings& settings, int port, int ms) {
         settings.setValue(key, ms);
     else
         settings.remove(key);
+    settings.sync();
+}
+
+QList<int> readOpenLines(QSettings& settings) {
+    QList<int> out;
+    const QStringList kept = settings.value(kOpenLinesKey).toStringList();
+    for (const QString& text : kept) {
+        bool ok = false;
+        const int port = text.toInt(&ok);
+        if (ok && port >= 1 && port <= 20 && !out.contains(port)) out << port;
+    }
+    return out;
+}
+
+void writeOpenLines(QSettings& settings, const QList<int>& ports) {
+    QStringList kept;
+    for (int port : ports)
+        kept << QString::number(port);
+    if (kept.isEmpty())
+        settings.remove(kOpenLinesKey);
+    else
+        settings.setValue(kOpenLinesKey, kept);
     settings.sync();
 }
 
