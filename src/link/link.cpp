@@ -87,7 +87,7 @@ class LetEnd : public base::EndingThreads {
 void Link::moveTo(std::shared_ptr<Line> line) {
     if (shutDown_ || !line || line == line_) return;
     if (polling_) close();
-    // The requests still queued on the old line end there; their answers no longer come.
+    // The requests queued on the old line run there before it lets this link go, and answer.
     std::shared_ptr<Line> old = std::move(line_);
     const quint64 me = client_;
     old->post([me](LineWorker& w) { w.detach(me); });
@@ -97,8 +97,9 @@ void Link::moveTo(std::shared_ptr<Line> line) {
         old->shutdown();
     }
     old.reset();
-    pending_ = 0;
-    writes_.clear();
+    // What was counted on the old line is not the new one's.
+    stats_ = LinkStats{};
+    emit statsChanged();
     join(std::move(line));
 }
 
