@@ -1,5 +1,7 @@
 #include "alert/alerter.h"
 
+#include <QFileInfo>
+
 #include "events/eventlog.h"
 #include "forward/forwarder.h"
 #include "link/link.h"
@@ -11,6 +13,7 @@ namespace {
 
 constexpr int kTickMs = 500;
 const QString kListGroup = QStringLiteral("alertList");
+const QString kListDatabaseKey = QStringLiteral("alertListDatabase");
 
 std::optional<Kind> kindOfKey(const QString& key) {
     for (Kind k : kAllKinds)
@@ -103,10 +106,13 @@ Alerter::Alerter(AlerterContext ctx, RuleConfig rules, NotifySettings notify, QO
 
 Alerter::~Alerter() = default;
 
-void Alerter::keepListIn(std::function<std::unique_ptr<QSettings>()> file) {
+void Alerter::keepListIn(std::function<std::unique_ptr<QSettings>()> file, const QString& dbPath) {
     listFile_ = std::move(file);
+    listOf_ = QFileInfo(dbPath).absoluteFilePath();
     if (!listFile_) return;
     auto settings = listFile_();
+    // A settings file used with another database (--db) keeps that one's list.
+    if (settings->value(kListDatabaseKey).toString() != listOf_) return;
     std::vector<ListedAlert> kept = readList(*settings);
     if (kept.empty()) return;
     const bool open =
@@ -121,6 +127,7 @@ void Alerter::saveList() {
     // A viewer's list is the recording program's to keep.
     if (!listFile_ || !ctx_.log) return;
     auto settings = listFile_();
+    settings->setValue(kListDatabaseKey, listOf_);
     writeList(*settings, engine_.listed());
 }
 

@@ -52,10 +52,10 @@ class Alerter : public QObject {
 
     void setRecorder(const record::Recorder* recorder) { recorder_ = recorder; }
     void setForwarder(const record::Forwarder* forwarder) { forwarder_ = forwarder; }
-    // The settings file the list of alerts is kept in over a restart: what it keeps is listed
-    // again now; from here on every change of the list is kept there (by the recording program
-    // only, which owns the chamber's alerts).
-    void keepListIn(std::function<std::unique_ptr<QSettings>()> file);
+    // The settings file the list of alerts of the database dbPath is kept in over a restart: what
+    // it keeps for that database is listed again now; from here on every change of the list is
+    // kept there (by the recording program only, which owns the chamber's alerts).
+    void keepListIn(std::function<std::unique_ptr<QSettings>()> file, const QString& dbPath);
 
     // Starts the delivery thread and the look twice a second.
     void start();
@@ -118,6 +118,7 @@ class Alerter : public QObject {
     const record::Forwarder* forwarder_ = nullptr;
     bool ringing_ = false;
     std::function<std::unique_ptr<QSettings>()> listFile_;
+    QString listOf_;  // the database the list kept belongs to
 };
 
 }  // namespace alert

@@ -190,7 +190,7 @@ void Chamber::makeAlerts() {
         alert::AlerterContext{link_, clock_, viewing ? nullptr : eventLog_.get(),
                               viewing ? QString() : dbPath_, station, /*deliver=*/!viewing},
         rules, notify);
-    alerter_->keepListIn(settings_);
+    alerter_->keepListIn(settings_, dbPath_);
     alerter_->setRecorder(recorder_.get());
     alerter_->setForwarder(forwarder_.get());
     runs_->setAlerter(alerter_.get());

@@ -264,3 +264,24 @@ TEST(ChamberAlerts, UnacknowledgedAlertsOutliveARestart) {
 
     EXPECT_TRUE(run()->alerter()->listed().empty());
 }
+
+// The list kept belongs to its database: another database with the same settings file (--db)
+// starts without it.
+TEST(ChamberAlerts, TheListKeptBelongsToItsDatabase) {
+    QTemporaryDir dir;
+    record::SystemClock clock;
+    const QString ini = dir.filePath(QStringLiteral("velmars.ini"));
+    const auto run = [&](const QString& db) {
+        chamber::Setup setup;
+        setup.dbPath = dir.filePath(db);
+        setup.clock = &clock;
+        setup.settings = [ini] { return std::make_unique<QSettings>(ini, QSettings::IniFormat); };
+        auto c = std::make_unique<chamber::Chamber>(std::move(setup));
+        c->open();
+        c->start();
+        return c;
+    };
+    run(QStringLiteral("a.db"))->alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("x")});
+    EXPECT_TRUE(run(QStringLiteral("b.db"))->alerter()->listed().empty());
+    EXPECT_EQ(run(QStringLiteral("a.db"))->alerter()->listed().size(), 1u);
+}
