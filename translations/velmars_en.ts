@@ -1124,6 +1124,14 @@
         <translation>2:Even parity </translation>
     </message>
     <message>
+        <source>打开端口</source>
+        <translation>Open port</translation>
+    </message>
+    <message>
+        <source>关闭端口</source>
+        <translation>Close port</translation>
+    </message>
+    <message>
         <source>无校验</source>
         <translation>No parity</translation>
     </message>
@@ -2716,8 +2724,8 @@
         <translation>The port number must be 1 to 20</translation>
     </message>
     <message>
-        <source>模块地址应为 1 到 16</source>
-        <translation>The module address must be 1 to 16</translation>
+        <source>模块地址应为 1 到 247</source>
+        <translation>The module address must be 1 to 247</translation>
     </message>
     <message>
         <source>波特率应为 4800、9600 或 19200</source>

@@ -1,5 +1,7 @@
 #include "alert/alerter.h"
 
+#include <QFileInfo>
+
 #include "events/eventlog.h"
 #include "forward/forwarder.h"
 #include "link/link.h"
@@ -10,6 +12,71 @@ namespace alert {
 namespace {
 
 constexpr int kTickMs = 500;
+const QString kListGroup = QStringLiteral("alertList");
+const QString kListDatabaseKey = QStringLiteral("alertListDatabase");
+
+std::optional<Kind> kindOfKey(const QString& key) {
+    for (Kind k : kAllKinds)
+        if (kindKey(k) == key) return k;
+    for (Kind k : kRaisedKinds)
+        if (kindKey(k) == key) return k;
+    return std::nullopt;
+}
+
+std::vector<ListedAlert> readList(QSettings& settings) {
+    std::vector<ListedAlert> out;
+    const int n = settings.beginReadArray(kListGroup);
+    for (int i = 0; i < n; ++i) {
+        settings.setArrayIndex(i);
+        const auto kind = kindOfKey(settings.value(QStringLiteral("kind")).toString());
+        const QString id = settings.value(QStringLiteral("id")).toString();
+        bool ok = false;
+        const qint64 firedMs = settings.value(QStringLiteral("firedAt")).toLongLong(&ok);
+        if (!kind || id.isEmpty() || !ok) continue;  // spoiled by a hand edit
+        ListedAlert a;
+        a.id = id;
+        a.kind = *kind;
+        a.firedAt = QDateTime::fromMSecsSinceEpoch(firedMs);
+        a.valueText.words = settings.value(QStringLiteral("words")).toString();
+        a.valueText.values = settings.value(QStringLiteral("values")).toStringList();
+        const QVariant value = settings.value(QStringLiteral("value"));
+        if (value.isValid() && value.canConvert<double>()) a.value = value.toDouble();
+        a.active = settings.value(QStringLiteral("active")).toBool();
+        a.acknowledged = settings.value(QStringLiteral("acknowledged")).toBool();
+        const qint64 clearedMs = settings.value(QStringLiteral("clearedAt"), -1).toLongLong();
+        if (clearedMs >= 0) a.clearedAt = QDateTime::fromMSecsSinceEpoch(clearedMs);
+        a.lastNotifiedMs = settings.value(QStringLiteral("lastNotified"), firedMs).toLongLong();
+        a.escalated = settings.value(QStringLiteral("escalated")).toBool();
+        a.raised = settings.value(QStringLiteral("raised")).toBool();
+        out.push_back(a);
+    }
+    settings.endArray();
+    return out;
+}
+
+void writeList(QSettings& settings, const std::vector<ListedAlert>& list) {
+    settings.remove(kListGroup);
+    settings.beginWriteArray(kListGroup, static_cast<int>(list.size()));
+    for (int i = 0; i < static_cast<int>(list.size()); ++i) {
+        const ListedAlert& a = list[size_t(i)];
+        settings.setArrayIndex(i);
+        settings.setValue(QStringLiteral("id"), a.id);
+        settings.setValue(QStringLiteral("kind"), kindKey(a.kind));
+        settings.setValue(QStringLiteral("firedAt"), a.firedAt.toMSecsSinceEpoch());
+        settings.setValue(QStringLiteral("words"), a.valueText.words);
+        settings.setValue(QStringLiteral("values"), a.valueText.values);
+        if (a.value) settings.setValue(QStringLiteral("value"), *a.value);
+        settings.setValue(QStringLiteral("active"), a.active);
+        settings.setValue(QStringLiteral("acknowledged"), a.acknowledged);
+        if (a.clearedAt.isValid())
+            settings.setValue(QStringLiteral("clearedAt"), a.clearedAt.toMSecsSinceEpoch());
+        settings.setValue(QStringLiteral("lastNotified"), a.lastNotifiedMs);
+        settings.setValue(QStringLiteral("escalated"), a.escalated);
+        settings.setValue(QStringLiteral("raised"), a.raised);
+    }
+    settings.endArray();
+    settings.sync();
+}
 // Without a good block for this long the image no longer tells the instrument's state.
 constexpr int kStaleImageMs = 1500;
 
@@ -39,6 +106,31 @@ Alerter::Alerter(AlerterContext ctx, RuleConfig rules, NotifySettings notify, QO
 
 Alerter::~Alerter() = default;
 
+void Alerter::keepListIn(std::function<std::unique_ptr<QSettings>()> file, const QString& dbPath) {
+    listFile_ = std::move(file);
+    listOf_ = QFileInfo(dbPath).absoluteFilePath();
+    if (!listFile_) return;
+    auto settings = listFile_();
+    // A settings file used with another database (--db) keeps that one's list.
+    if (settings->value(kListDatabaseKey).toString() != listOf_) return;
+    std::vector<ListedAlert> kept = readList(*settings);
+    if (kept.empty()) return;
+    const bool open =
+        std::any_of(kept.begin(), kept.end(), [](const ListedAlert& a) { return !a.acknowledged; });
+    engine_.restore(std::move(kept));
+    if (open) ringing_ = true;
+    emit listChanged();
+    emit ringingChanged();
+}
+
+void Alerter::saveList() {
+    // A viewer's list is the recording program's to keep.
+    if (!listFile_ || !ctx_.log) return;
+    auto settings = listFile_();
+    settings->setValue(kListDatabaseKey, listOf_);
+    writeList(*settings, engine_.listed());
+}
+
 void Alerter::start() {
     delivery_.configure(notify_);
     delivery_.start();
@@ -50,13 +142,14 @@ Observation Alerter::observe() const {
     o.at = ctx_.clock.now();
     const comm::Link& link = ctx_.link;
     o.polling = link.polling();
-    o.silentMs = link.silentMs();
-    o.imageFresh = o.polling && o.silentMs < kStaleImageMs && link.stats().exchanges > 0;
+    o.silentMs = link.unansweredMs();
+    o.imageFresh = o.polling && link.silentMs() < kStaleImageMs && link.stats().exchanges > 0;
     const comm::InstrumentImage& im = link.image();
     for (int i = 0; i < 4; ++i)
         o.bits[i] = im.DiscreteBits[2 + i] != 0;
     o.pv = {im.LiveValues[0], im.LiveValues[1]};
     o.sv = {im.LiveValues[2], im.LiveValues[3]};
+    o.recording = recorder_ && recorder_->running();
     if (recorder_)
         o.recordingStopped = recorder_->status().state == record::RecorderStatus::State::Failed;
     // One sample a second: what waits for the server, in minutes of recording.
@@ -100,6 +193,7 @@ void Alerter::tick() {
         }
     }
     if (!changes.empty()) {
+        saveList();
         emit listChanged();
         emit ringingChanged();
     }
@@ -128,6 +222,7 @@ void Alerter::raise(Kind kind, const QStringList& values) {
     const QDateTime at = ctx_.clock.now();
     const Transition t = engine_.raise(kind, at, kindValue(kind, values));
     if (!t.repeated) announce(t, at);
+    saveList();
     emit listChanged();
     emit ringingChanged();
 }
@@ -151,6 +246,7 @@ bool Alerter::acknowledge(const QString& id, const QString& comment, const base:
         ringing_ = false;
         emit ringingChanged();
     }
+    saveList();
     emit listChanged();
     return true;
 }

@@ -6,8 +6,10 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QSettings>
 #include <QTimer>
 #include <functional>
+#include <memory>
 #include <optional>
 
 #include "alert/delivery.h"
@@ -50,6 +52,11 @@ class Alerter : public QObject {
 
     void setRecorder(const record::Recorder* recorder) { recorder_ = recorder; }
     void setForwarder(const record::Forwarder* forwarder) { forwarder_ = forwarder; }
+    // The settings file the list of alerts of the database dbPath is kept in over a restart: what
+    // it keeps for that database is listed again now; from here on every change of the list is
+    // kept there (by the recording program only, which owns the chamber's alerts).
+    void keepListIn(std::function<std::unique_ptr<QSettings>()> file, const QString& dbPath);
+
     // Starts the delivery thread and the look twice a second.
     void start();
     // One look now.
@@ -100,6 +107,7 @@ class Alerter : public QObject {
     // Logs and sends what fired or returned to normal.
     void announce(const Transition& t, const QDateTime& at);
     Notice noticeFor(const ListedAlert& a, Event e, const QDateTime& at) const;
+    void saveList();
 
     AlerterContext ctx_;
     Engine engine_;
@@ -109,6 +117,8 @@ class Alerter : public QObject {
     const record::Recorder* recorder_ = nullptr;
     const record::Forwarder* forwarder_ = nullptr;
     bool ringing_ = false;
+    std::function<std::unique_ptr<QSettings>()> listFile_;
+    QString listOf_;  // the database the list kept belongs to
 };
 
 }  // namespace alert

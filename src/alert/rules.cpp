@@ -136,7 +136,9 @@ std::optional<bool> Engine::condition(Kind k, const Observation& o, bool active,
             return on;
         }
         case Kind::Silent: {
-            if (!o.polling) return false;
+            // Nobody waits for an answer: as it stands. Only an answer says the instrument is
+            // back; a closed or re-opened port does not.
+            if (!o.polling && !o.recording) return std::nullopt;
             *value = o.silentMs / 1000.0;
             *valueText = kindValue(k, {QString::number(o.silentMs / 1000)});
             return o.silentMs >= config_.rule(k).delaySec * 1000;
@@ -266,6 +268,14 @@ Transition Engine::raise(Kind kind, const QDateTime& at, const base::Phrase& val
     a.raised = true;
     listed_.push_back(a);
     return {kind, true, valueText, std::nullopt, id};
+}
+
+void Engine::restore(std::vector<ListedAlert> alerts) {
+    for (ListedAlert& a : alerts) {
+        if (find(a.id)) continue;
+        if (a.active && !a.raised) states_[index(a.kind)].active = true;
+        listed_.push_back(std::move(a));
+    }
 }
 
 const ListedAlert* Engine::find(const QString& id) const {

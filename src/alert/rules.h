@@ -72,7 +72,10 @@ inline constexpr qint64 kClearHoldMs = 5000;
 struct Observation {
     QDateTime at;
     bool polling = false;  // the port is open and the instrument is polled
-    int silentMs = 0;      // since the last good block while polling
+    // Since the instrument last answered (since the program started when it never has); an
+    // open or a close of the port does not restart it.
+    int silentMs = 0;
+    bool recording = false;  // the chamber records its seconds, polled or not
     // Whether the image below is current: no answer for a while means its values are stale.
     bool imageFresh = false;
     std::array<bool, 4> bits{};  // alarm 1, alarm 2, sensor 1 open, sensor 2 open
@@ -130,6 +133,10 @@ class Engine {
 
     // An alert of a raised kind, at once: the transition that fires it.
     Transition raise(Kind kind, const QDateTime& at, const base::Phrase& valueText);
+
+    // Takes the alerts listed when the program last ended: each stays listed as it was, and an
+    // active one returns to normal only once its condition is seen gone.
+    void restore(std::vector<ListedAlert> alerts);
 
     // Active or unacknowledged alerts, oldest first.
     const std::vector<ListedAlert>& listed() const { return listed_; }

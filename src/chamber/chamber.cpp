@@ -48,6 +48,7 @@ Chamber::Chamber(Setup setup, QObject* parent)
       clock_(*setup.clock),
       settings_(std::move(setup.settings)),
       given_(std::move(setup.given)),
+      lines_(setup.lines),
       lock_(std::make_unique<record::DatabaseLock>(dbPath_)),
       link_(setup.lines ? setup.lines->lineFor(setup.linePort)
                         : std::make_shared<comm::Line>(
@@ -55,6 +56,10 @@ Chamber::Chamber(Setup setup, QObject* parent)
                                         : std::make_unique<comm::LibModbusRTU>(ports_))) {}
 
 Chamber::~Chamber() = default;
+
+void Chamber::moveToPort(int port) {
+    if (lines_) link_.moveTo(lines_->lineFor(port));
+}
 
 QString Chamber::stationName() const {
     if (!name_.isEmpty()) return name_;
@@ -79,8 +84,7 @@ void Chamber::open() {
             v[i] = link->image().LiveValues[i];
         return v;
     });
-    recorder_->setStaleSource(
-        [link] { return comm::valuesStale(link->polling(), link->silentMs()); });
+    recorder_->setStaleSource([link] { return link->valuesStale(); });
     makeRuns();
     if (recording_) makeForwarder();
     makeAlerts();
@@ -111,9 +115,26 @@ void Chamber::takeLock() {
     // The folder is not there yet: the recorder says why it cannot record, and the lock is taken
     // as soon as the folder can hold it.
     connect(&lockRetry_, &QTimer::timeout, this, [this] {
-        if (!lock_ || lock_->tryLock() != Lock::Unavailable) lockRetry_.stop();
+        const Lock now = lock_ ? lock_->tryLock() : Lock::Held;
+        if (now == Lock::Unavailable) return;
+        lockRetry_.stop();
+        // Another program took the file meanwhile: it is its recorder, this one only views it.
+        if (now == Lock::HeldElsewhere) stopRecording();
     });
     lockRetry_.start(1000);
+}
+
+void Chamber::stopRecording() {
+    if (!recording_) return;
+    recording_ = false;
+    std::cerr << refusal().text(base::Lang::Stored).toStdString() << std::endl;
+    if (recorder_) {
+        recorder_->stop();
+        recorder_->refuse(refusal());
+    }
+    if (eventLog_) eventLog_->viewOnly();
+    forwarder_.reset();
+    if (alerter_) alerter_->setForwarder(nullptr);
 }
 
 void Chamber::makeForwarder() {
@@ -169,6 +190,7 @@ void Chamber::makeAlerts() {
         alert::AlerterContext{link_, clock_, viewing ? nullptr : eventLog_.get(),
                               viewing ? QString() : dbPath_, station, /*deliver=*/!viewing},
         rules, notify);
+    alerter_->keepListIn(settings_, dbPath_);
     alerter_->setRecorder(recorder_.get());
     alerter_->setForwarder(forwarder_.get());
     runs_->setAlerter(alerter_.get());

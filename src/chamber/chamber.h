@@ -81,6 +81,10 @@ class Chamber : public QObject {
     // poll cycle, else a short poll once a second for its sample, alerts and tile.
     void setFocused(bool focused) { link_.setFocused(focused); }
 
+    // The chamber's port now names port's device: its link goes to that device's line (a chamber
+    // alone on a line of its own stays there).
+    void moveToPort(int port);
+
     comm::Link& link() { return link_; }
     const comm::Link& link() const { return link_; }
     const comm::PortMap& ports() const { return ports_; }
@@ -109,6 +113,8 @@ class Chamber : public QObject {
 
   private:
     void takeLock();
+    // Another program records into the file after all: this one stops and only views it.
+    void stopRecording();
     void makeForwarder();
     void makeRuns();
     void makeAlerts();
@@ -119,6 +125,7 @@ class Chamber : public QObject {
     const record::Clock& clock_;
     SettingsFile settings_;
     Given given_;
+    comm::LineRegistry* lines_ = nullptr;
     bool recording_ = false;
     bool forwardAddressInvalid_ = false;
 

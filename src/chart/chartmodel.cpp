@@ -59,6 +59,10 @@ bool ChartModel::hasSample(int s) const {
     return slotOk(s) && dates_[s] != 0;
 }
 
+bool ChartModel::hasReading(int s) const {
+    return hasSample(s) && !noReading_[s];
+}
+
 QString ChartModel::slotDateText(int s) const {
     return hasSample(s) ? base::oleDateText(dates_[s]) : QString();
 }
@@ -185,6 +189,8 @@ void ChartModel::drawChartCurves() {
         // A segment joins two records: slots without one (never loaded, or before the first
         // record of a young ring) are not drawn, so a curve starts at its first real sample.
         if (!hasSample(s0) || !hasSample(s1)) continue;
+        // Seconds without a reading (stale, port closed, nothing stored) are a gap, not zeros.
+        if (noReading_[s0] || noReading_[s1]) continue;
         const double x1 = base::roundHalfEven((i - 1) * static_cast<double>(slotStep_));
         const double x2 = base::roundHalfEven(i * static_cast<double>(slotStep_));
         for (const ChartCurve& c : kChartCurves) {
@@ -210,6 +216,7 @@ void ChartModel::clearChartBuffers() {
     for (int s = 0; s <= kHistoryCount; ++s) {
         dates_[s] = 0;
         times_[s] = 0;
+        noReading_[s] = false;
         for (int c = 0; c < kStoredChannels; ++c)
             samples_[c][s] = 0;
     }
@@ -246,24 +253,77 @@ void ChartModel::loadChartWindow(ChartSource& src) {
     // history), where the live append continues; a short answer (a young ring) leaves the oldest
     // slots empty.
     const int n = std::min<int64_t>(count, std::min<int64_t>(rows.size(), kSlots - 1));
-    const int first = static_cast<int>(count) - n + 1;
-    for (int i = first; i < first + n; ++i) {
-        const Sample& r = rows[rows.size() - n + (i - first)];
-        dates_[i] = r.date;
-        times_[i] = r.time;
-        for (int c = 0; c < kStoredChannels; ++c)
-            samples_[c][i] = r.values[c];
-        // A gap is measured on the full date and time, so midnight is no gap and a day's pause
-        // at the same time of day is one. Only loaded records are compared.
-        if (i > first) {
-            const double dd = (dates_[i] - dates_[i - 1]) + (times_[i] - times_[i - 1]);
-            if (std::fabs(dd) > kGapDays) gapMarks_[i] = static_cast<int16_t>(i);
+    if (count == kLiveCount && n > 0) {
+        placeByTime(rows, n);
+    } else {
+        const int first = static_cast<int>(count) - n + 1;
+        for (int i = first; i < first + n; ++i) {
+            const Sample& r = rows[rows.size() - n + (i - first)];
+            dates_[i] = r.date;
+            times_[i] = r.time;
+            noReading_[i] = r.stale;
+            for (int c = 0; c < kStoredChannels; ++c)
+                samples_[c][i] = r.values[c];
+            // A gap is measured on the full date and time, so midnight is no gap and a day's
+            // pause at the same time of day is one. Only loaded records are compared.
+            if (i > first) {
+                const double dd = (dates_[i] - dates_[i - 1]) + (times_[i] - times_[i - 1]);
+                if (std::fabs(dd) > kGapDays) gapMarks_[i] = static_cast<int16_t>(i);
+            }
         }
     }
 
     const int f = firstSlot_ + 1;
     headerDate_ = slotDateText(f);
     headerTime_ = slotTimeText(f);
+}
+
+void ChartModel::placeByTime(const std::vector<Sample>& rows, int n) {
+    constexpr double kDaySeconds = 86400.0;
+    const auto secondOf = [](const Sample& r) {
+        return static_cast<int64_t>(std::llround((r.date + r.time) * kDaySeconds));
+    };
+    const Sample& newest = rows.back();
+    const int64_t newestAt = secondOf(newest);
+    int oldest = kLiveCount + 1;  // the oldest slot a record went to
+    int previous = -1;            // the slot of the record placed before (a newer one)
+    bool beyond = false;          // a record older than the window's first slot was left out
+    for (size_t k = rows.size(); k-- > rows.size() - static_cast<size_t>(n);) {
+        const Sample& r = rows[k];
+        const int64_t back = newestAt - secondOf(r);
+        if (back < 0) continue;  // a clock set back: no place by time
+        if (back > kLiveCount - 1) {
+            beyond = true;
+            // The records resume after a pause longer than the gap mark's (a restart): marked.
+            if (previous > 0 &&
+                (newestAt - (kLiveCount - previous)) - secondOf(r) > kGapDays * kDaySeconds)
+                gapMarks_[previous] = static_cast<int16_t>(previous);
+            break;
+        }
+        const int i = kLiveCount - static_cast<int>(back);
+        if (i >= oldest) continue;  // a second stored twice: the newer record keeps it
+        dates_[i] = r.date;
+        times_[i] = r.time;
+        noReading_[i] = r.stale;
+        for (int c = 0; c < kStoredChannels; ++c)
+            samples_[c][i] = r.values[c];
+        // A pause longer than the gap mark's is marked where the records resume.
+        if (previous > 0 && (previous - i) * (1.0 / kDaySeconds) > kGapDays)
+            gapMarks_[previous] = static_cast<int16_t>(previous);
+        previous = i;
+        oldest = i;
+    }
+    // The seconds between the records shown keep their times on the axis, without a reading; so
+    // do the ones before, when older records exist.
+    const int from = beyond ? 1 : oldest;
+    const QDateTime newestTime = base::dateTimeFromOle(newest.date + newest.time);
+    for (int i = from; i <= kLiveCount; ++i) {
+        if (dates_[i] != 0) continue;
+        const QDateTime at = newestTime.addSecs(i - kLiveCount);
+        dates_[i] = base::oleDate(at.date());
+        times_[i] = base::oleTime(at.time());
+        noReading_[i] = true;
+    }
 }
 
 void ChartModel::loadLiveWindow(ChartSource& src) {
@@ -337,7 +397,7 @@ void ChartModel::updateValueLabels() {
 }
 
 void ChartModel::displayTick(ChartSource& src, bool recordAdded, const std::array<float, 10>& live,
-                             const QDateTime& now) {
+                             const QDateTime& now, bool stale) {
     if (!rulerMode_) readoutShown_ = false;
     updateValueLabels();
     if (!recordAdded) return;
@@ -350,6 +410,7 @@ void ChartModel::displayTick(ChartSource& src, bool recordAdded, const std::arra
             samples_[c][newestSlot_] = live[c];
         dates_[newestSlot_] = base::oleDate(now.date());
         times_[newestSlot_] = base::oleTime(now.time());
+        noReading_[newestSlot_] = stale;
     }
     redrawChart();
 }
@@ -442,7 +503,7 @@ void ChartModel::sliderChanged(ChartSource& src) {
     headerDate_ = slotDateText(s);
     headerTime_ = slotTimeText(s);
     for (int c = 0; c < kStoredChannels; ++c)
-        readoutTexts_[c] = hasSample(s) ? base::floatText(samples_[c][s]) : QString();
+        readoutTexts_[c] = hasReading(s) ? base::floatText(samples_[c][s]) : QString();
     readoutShown_ = true;
     ++readoutSerial_;
 }

@@ -154,6 +154,9 @@ class ChartModel {
     const std::array<double, kSlots>& dates() const { return dates_; }
     const std::array<double, kSlots>& times() const { return times_; }
     const std::array<int16_t, kSlots>& gapMarks() const { return gapMarks_; }
+    // Slots whose second holds no reading of the instrument: stored while its values were stale
+    // or its port closed, or a second nothing was stored in. Their curves are not drawn.
+    const std::array<bool, kSlots>& noReading() const { return noReading_; }
 
     // --- The window and the view ---
     int newestSlot() const { return newestSlot_; }  // where the live append goes on
@@ -215,8 +218,9 @@ class ChartModel {
     // Display tick steps 1 to 3: the ruler readout ends outside ruler mode, the value labels
     // follow the axis, and when a record was stored since the last tick the live values go into
     // the next slot (the window moves on when the newer area is full) and the chart is redrawn.
+    // stale: the record added holds no reading (its values were stale or the port closed).
     void displayTick(ChartSource& src, bool recordAdded, const std::array<float, 10>& live,
-                     const QDateTime& now);
+                     const QDateTime& now, bool stale = false);
     void headerTick(const QDateTime& now);
 
     void pageOlder(ChartSource& src);    // "F7 右移"
@@ -246,6 +250,8 @@ class ChartModel {
     std::optional<std::pair<double, double>> shownSpan() const;
     // True when slot s holds a record (its date is not 0).
     bool hasSample(int s) const;
+    // True when slot s holds a record that is a reading of the instrument.
+    bool hasReading(int s) const;
     // The slot's date and time as label text; empty for a slot without a record.
     QString slotDateText(int s) const;
     QString slotTimeText(int s) const;
@@ -259,6 +265,9 @@ class ChartModel {
     void clearChartBuffers();
     bool readNewestRecord(ChartSource& src);
     void loadChartWindow(ChartSource& src);
+    // The live window's records at the slots of their seconds, counted back from the newest: the
+    // seconds nothing was stored in keep their slots, with their times and without a reading.
+    void placeByTime(const std::vector<Sample>& rows, int n);
     void loadLiveWindow(ChartSource& src);
     void loadHistoryPage(ChartSource& src);
     void zoomBy(int delta);
@@ -270,6 +279,7 @@ class ChartModel {
     std::array<double, kSlots> dates_{};
     std::array<double, kSlots> times_{};
     std::array<int16_t, kSlots> gapMarks_{};
+    std::array<bool, kSlots> noReading_{};
     // The zoom level and what it sets: the slot step and the slot at the left edge.
     int16_t zoomLevel_ = kMinZoom;
     float slotStep_ = 150;

@@ -460,10 +460,11 @@ void ChartPanel::stopListening() {
     recorderConnection_ = {};
 }
 
-void ChartPanel::takeStoredSample(const record::Sample&) {
+void ChartPanel::takeStoredSample(const record::Sample& sample) {
     // Samples stored between two display ticks make one append, as the tick runs five times
-    // a second and the recorder stores once.
+    // a second and the recorder stores once; it holds a reading when the sample did.
     recordAdded_ = true;
+    addedStale_ = sample.stale;
 }
 
 void ChartPanel::setLiveValueLabels(QList<QLabel*> labels) {
@@ -497,7 +498,8 @@ void ChartPanel::closeDatabase() {
 }
 
 void ChartPanel::displayTick() {
-    model_.displayTick(*source_, std::exchange(recordAdded_, false), liveValues(), clock_.now());
+    model_.displayTick(*source_, std::exchange(recordAdded_, false), liveValues(), clock_.now(),
+                       addedStale_);
     sync();
 }
 

@@ -149,6 +149,7 @@ class ChartPanel : public QWidget {
     int readoutSerialShown_ = 0;
     int surfaceSerialShown_ = -1;
     bool recordAdded_ = false;  // a sample was stored since the last display tick
+    bool addedStale_ = false;   // the sample last stored held no reading
     QMetaObject::Connection recorderConnection_;
 
     // The span shown instead of the chart, when spanMode_.

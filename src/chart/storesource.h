@@ -1,6 +1,7 @@
 #pragma once
 // The chart's records and spans from the main window's own connection to the sample store.
 
+#include "base/oledate.h"
 #include "chart/chartmodel.h"
 #include "chart/spanview.h"
 #include "store/store.h"
@@ -12,16 +13,30 @@ class StoreChartSource : public ChartSource {
     explicit StoreChartSource(record::SampleStore& store) : store_(store) {}
     std::optional<int> readCounter() override { return store_.readCounter(); }
     std::vector<Sample> loadBetween(int first, int last) override {
-        return store_.loadBetween(first, last);
+        return markStale(store_.loadBetween(first, last));
     }
     std::vector<Sample> loadNotBetween(int first, int last) override {
-        return store_.loadNotBetween(first, last);
+        return markStale(store_.loadNotBetween(first, last));
     }
     // The recorder fills the ring in order, so record 65500 exists only once every number has
     // been written.
     bool ringWrapped() override { return store_.loadRecord(kRingSize).has_value(); }
 
   private:
+    // The ring keeps no stale mark: the archive's stale seconds mark the records of theirs.
+    std::vector<Sample> markStale(std::vector<Sample> rows) {
+        if (rows.empty()) return rows;
+        const auto secondOf = [](const Sample& r) {
+            return base::dateTimeFromOle(r.date + r.time).toSecsSinceEpoch();
+        };
+        const auto spans = store_.staleSpans(secondOf(rows.front()), secondOf(rows.back()));
+        if (!spans || spans->empty()) return rows;
+        size_t next = 0;
+        for (Sample& r : rows)
+            r.stale = r.stale || record::inStaleSpan(*spans, &next, secondOf(r));
+        return rows;
+    }
+
     record::SampleStore& store_;
 };
 

@@ -87,6 +87,10 @@ void EventLog::start(bool readOnly) {
     thread_.post(&EventWriter::flush);
 }
 
+void EventLog::viewOnly() {
+    thread_.post(&EventWriter::becomeReadOnly);
+}
+
 void EventLog::watch(comm::Link& link) {
     lastImage_ = link.image();
     connect(&link, &comm::Link::writeReported, this,
@@ -164,6 +168,15 @@ bool EventWriter::ensureOpen() {
     }
     setStatus({EventLogStatus::State::Stopped, store_.fault()});
     return false;
+}
+
+void EventWriter::becomeReadOnly() {
+    if (readOnly_) return;
+    readOnly_ = true;
+    waiting_.clear();
+    if (dailyCheck_) dailyCheck_->stop();
+    store_.close();
+    lastOpenAttemptMs_ = -1;
 }
 
 void EventWriter::setStatus(const EventLogStatus& status) {

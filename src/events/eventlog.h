@@ -52,6 +52,8 @@ class EventLog : public QObject {
     // readOnly: the file belongs to another program's recording; the log only reads it, and
     // entries logged here are shown but not stored.
     void start(bool readOnly = false);
+    // From now on only reads the file: another program records into it.
+    void viewOnly();
 
     // Follows the link's writes and line events and the changes between its images.
     void watch(comm::Link& link);
@@ -116,6 +118,9 @@ class EventWriter : public QObject {
     void add(const record::EventEntry& entry);
     void flush();
     void setReadOnly(bool readOnly) { readOnly_ = readOnly; }
+    // Another program turned out to record into the file: nothing more is written, the entries
+    // waiting are dropped and the file is opened again for reading.
+    void becomeReadOnly();
     void load(quint64 ticket, const record::EventFilter& filter);
     void exportCsv(quint64 ticket, const QString& file, const record::EventFilter& filter);
     void stop();

@@ -1,6 +1,7 @@
 #include "link/link.h"
 
 #include <QMetaObject>
+#include <QThread>
 #include <QTimer>
 #include <limits>
 
@@ -12,8 +13,14 @@ namespace comm {
 Link::Link(std::unique_ptr<ModbusRTU> bus, QObject* parent)
     : Link(std::make_shared<Line>(std::move(bus)), parent) {}
 
-Link::Link(std::shared_ptr<Line> line, QObject* parent)
-    : QObject(parent), line_(std::move(line)), client_(line_->newClient()) {
+Link::Link(std::shared_ptr<Line> line, QObject* parent) : QObject(parent) {
+    sinceAnswer_.start();
+    join(std::move(line));
+}
+
+void Link::join(std::shared_ptr<Line> line) {
+    line_ = std::move(line);
+    client_ = line_->newClient();
     LineWorker* worker = line_->worker();
     if (!worker) {
         shutDown_ = true;
@@ -63,6 +70,39 @@ Link::~Link() {
     shutdown();
 }
 
+namespace {
+
+// Takes the thread of a line no chamber holds any more: it ends after its last work without
+// anybody waiting for it, and deletes itself then.
+class LetEnd : public base::EndingThreads {
+  public:
+    void adopt(QThread* thread, int) override {
+        QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+        if (thread->isFinished()) thread->deleteLater();
+    }
+};
+
+}  // namespace
+
+void Link::moveTo(std::shared_ptr<Line> line) {
+    if (shutDown_ || !line || line == line_) return;
+    if (polling_) close();
+    // The requests queued on the old line run there before it lets this link go, and answer.
+    std::shared_ptr<Line> old = std::move(line_);
+    const quint64 me = client_;
+    old->post([me](LineWorker& w) { w.detach(me); });
+    if (old.use_count() == 1) {
+        static LetEnd letEnd;
+        base::HandEndingThreadsTo keeper(letEnd);
+        old->shutdown();
+    }
+    old.reset();
+    // What was counted on the old line is not the new one's.
+    stats_ = LinkStats{};
+    emit statsChanged();
+    join(std::move(line));
+}
+
 void Link::shutdown(int waitMs) {
     if (shutDown_) return;
     shutDown_ = true;
@@ -88,10 +128,21 @@ int Link::silentMs() const {
                                                 : static_cast<int>(ms);
 }
 
+int Link::unansweredMs() const {
+    const qint64 ms = sinceAnswer_.elapsed();
+    return ms > std::numeric_limits<int>::max() ? std::numeric_limits<int>::max()
+                                                : static_cast<int>(ms);
+}
+
+bool Link::valuesStale() const {
+    return !polling_ || !answered_ || stats_.deviceLost || silentMs() >= kStaleAfterMs;
+}
+
 void Link::open(const PortSettings& settings) {
     settings_ = settings;
     if (shutDown_) return;
     polling_ = true;
+    answered_ = false;
     lastCycleMs_ = 0;
     sinceGoodBlock_.start();
     const quint64 me = client_;
@@ -103,6 +154,7 @@ void Link::open(const PortSettings& settings) {
 void Link::close() {
     if (shutDown_) return;
     polling_ = false;
+    answered_ = false;
     lastCycleMs_ = 0;
     const quint64 me = client_;
     const int32_t port = settings_.port;
@@ -165,12 +217,18 @@ void Link::refuse(quint64 id, int32_t reg, int32_t value, bool isWrite) {
 
 void Link::onImage(const InstrumentImage& image, const LinkStats& stats, bool blockRead) {
     image_ = image;
-    if (blockRead && polling_) sinceGoodBlock_.start();
+    if (blockRead && polling_) {
+        sinceGoodBlock_.start();
+        sinceAnswer_.start();
+        answered_ = true;
+    }
     onStats(stats);
     emit imagePublished();
 }
 
 void Link::onStats(const LinkStats& stats) {
+    // What was read before the device went is no reading of it once it is back.
+    if (stats.deviceLost) answered_ = false;
     stats_ = stats;
     emit statsChanged();
 }

@@ -33,6 +33,10 @@ class Link : public QObject {
     // whole cycle.
     void setFocused(bool focused);
     const std::shared_ptr<Line>& line() const { return line_; }
+    // Leaves its line for another (the chamber's port now names another device): closed first
+    // when polling; the old line closes once no chamber holds it, and its thread ends without
+    // anyone waiting for it. The image stays until the new line reads it.
+    void moveTo(std::shared_ptr<Line> line);
 
     // The port settings of the last open (or of setSettings). Requests go out with its port and
     // address as they are at the moment of the request. UI thread only.
@@ -58,6 +62,12 @@ class Link : public QObject {
     // Milliseconds since a register block was last read successfully while polling, counted from
     // the open while none has been; 0 when not polling.
     int silentMs() const;
+    // Milliseconds since the instrument last answered, counted from the link's making while it
+    // never has: an open or a close does not restart it.
+    int unansweredMs() const;
+    // Whether the image's live values are no reading of the instrument now: the port closed, no
+    // answer since the open, the device gone, or silent for kStaleAfterMs.
+    bool valuesStale() const;
 
     // One holding-register write, repeated once on -8888, with the port and address as they are
     // now. A value that does not fit 16 bits is not sent: writeFinished then reports status
@@ -96,6 +106,8 @@ class Link : public QObject {
     void statsChanged();
 
   private:
+    // Joins line as a new client, its voice there connected to this link's signals.
+    void join(std::shared_ptr<Line> line);
     void onImage(const InstrumentImage& image, const LinkStats& stats, bool blockRead);
     void onStats(const LinkStats& stats);
     void refuse(quint64 id, int32_t reg, int32_t value, bool isWrite);
@@ -120,6 +132,8 @@ class Link : public QObject {
     int pending_ = 0;
     double lastCycleMs_ = 0;
     QElapsedTimer sinceGoodBlock_;  // restarted by the open and by every block read successfully
+    QElapsedTimer sinceAnswer_;     // restarted by every block read successfully only
+    bool answered_ = false;         // a block was read since the open (and since a lost device)
     bool shutDown_ = false;
 };
 

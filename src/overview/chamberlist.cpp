@@ -10,6 +10,7 @@ namespace {
 
 const QString kGroup = QStringLiteral("chambers");
 const QString kTurnaroundGroup = QStringLiteral("turnaround");
+const QString kOpenLinesKey = QStringLiteral("lines/open");
 
 bool validName(const QString& name) {
     // The name becomes part of file names.
@@ -31,13 +32,22 @@ comm::PortSettings ChamberConf::portSettings() const {
     return {port, baudIndex(baud), parityIndex(parity), address};
 }
 
+void ChamberConf::setPortSettings(const comm::PortSettings& s) {
+    static constexpr int kBauds[] = {4800, 9600, 19200};
+    static constexpr char kParities[] = "NOE";
+    port = s.port;
+    address = s.address;
+    baud = s.baud >= 0 && s.baud < 3 ? kBauds[s.baud] : 0;
+    parity = QChar::fromLatin1(s.parity >= 0 && s.parity < 3 ? kParities[s.parity] : '?');
+}
+
 std::optional<Refusal> checkChambers(const QList<ChamberConf>& chambers) {
     using K = Refusal::Kind;
     for (qsizetype i = 0; i < chambers.size(); ++i) {
         const ChamberConf& c = chambers[i];
         if (!validName(c.name)) return Refusal{K::BadName, c.name};
         if (c.port < 1 || c.port > 20) return Refusal{K::BadPort, c.name, c.port};
-        if (c.address < 1 || c.address > 16)
+        if (c.address < 1 || c.address > kMaxAddress)
             return Refusal{K::BadAddress, c.name, c.port, c.address};
         if (baudIndex(c.baud) < 0) return Refusal{K::BadBaud, c.name, c.port};
         if (parityIndex(c.parity) < 0) return Refusal{K::BadParity, c.name, c.port};
@@ -56,6 +66,17 @@ std::optional<Refusal> checkChambers(const QList<ChamberConf>& chambers) {
     return std::nullopt;
 }
 
+QList<ChamberConf> withLineSettings(QList<ChamberConf> chambers, qsizetype i) {
+    if (i < 0 || i >= chambers.size()) return chambers;
+    const ChamberConf line = chambers[i];
+    for (ChamberConf& c : chambers) {
+        if (c.port != line.port) continue;
+        c.baud = line.baud;
+        c.parity = line.parity;
+    }
+    return chambers;
+}
+
 QString refusalLine(const Refusal& r) {
     using K = Refusal::Kind;
     switch (r.kind) {
@@ -69,7 +90,7 @@ QString refusalLine(const Refusal& r) {
                 .arg(r.name)
                 .arg(r.port);
         case K::BadAddress:
-            return QStringLiteral("chamber '%1': address %2 is not from 1 to 16")
+            return QStringLiteral("chamber '%1': address %2 is not from 1 to 247")
                 .arg(r.name)
                 .arg(r.address);
         case K::BadBaud:
@@ -100,7 +121,7 @@ QString refusalText(const Refusal& r) {
         case K::BadPort:
             return base::Tr::tr("端口号应为 1 到 20");
         case K::BadAddress:
-            return base::Tr::tr("模块地址应为 1 到 16");
+            return base::Tr::tr("模块地址应为 1 到 247");
         case K::BadBaud:
             return base::Tr::tr("波特率应为 4800、9600 或 19200");
         case K::BadParity:
@@ -193,6 +214,28 @@ void writeTurnaround(QSettings& settings, int port, int ms) {
         settings.setValue(key, ms);
     else
         settings.remove(key);
+    settings.sync();
+}
+
+QList<int> readOpenLines(QSettings& settings) {
+    QList<int> out;
+    const QStringList kept = settings.value(kOpenLinesKey).toStringList();
+    for (const QString& text : kept) {
+        bool ok = false;
+        const int port = text.toInt(&ok);
+        if (ok && port >= 1 && port <= 20 && !out.contains(port)) out << port;
+    }
+    return out;
+}
+
+void writeOpenLines(QSettings& settings, const QList<int>& ports) {
+    QStringList kept;
+    for (int port : ports)
+        kept << QString::number(port);
+    if (kept.isEmpty())
+        settings.remove(kOpenLinesKey);
+    else
+        settings.setValue(kOpenLinesKey, kept);
     settings.sync();
 }
 

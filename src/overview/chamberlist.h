@@ -13,16 +13,22 @@
 
 namespace overview {
 
+// The highest slave address a chamber of the list may have: what the instrument takes.
+inline constexpr int kMaxAddress = 247;
+
 struct ChamberConf {
     QString name;         // letters, digits, '-' and '_'; names the settings file and the database
     int port = 1;         // 1..20
-    int address = 1;      // slave address 1..16
+    int address = 1;      // slave address 1..kMaxAddress
     int baud = 9600;      // 4800, 9600 or 19200
     QChar parity = u'N';  // N, O or E
 
     bool operator==(const ChamberConf&) const = default;
     // The settings the chamber's link opens with.
     comm::PortSettings portSettings() const;
+    // Takes the port, address, baud and parity of a link's settings (an index outside 0..2 gives
+    // a baud or parity the list refuses).
+    void setPortSettings(const comm::PortSettings& s);
 };
 
 // Why a list of chambers is refused, with what it names.
@@ -50,6 +56,9 @@ QString refusalText(const Refusal& r);
 // The first fault of the list, nullopt when every chamber can be served as given.
 std::optional<Refusal> checkChambers(const QList<ChamberConf>& chambers);
 
+// A line has one baud rate and parity: the list with chamber i's for every chamber on its port.
+QList<ChamberConf> withLineSettings(QList<ChamberConf> chambers, qsizetype i);
+
 // "NAME=PORT,ADDRESS[,BAUD[,PARITY]]"; nullopt when the text has not this form (the values are
 // checked by checkChambers).
 std::optional<ChamberConf> parseChamberArg(const QString& text);
@@ -63,5 +72,10 @@ void writeChambers(QSettings& settings, const QList<ChamberConf>& chambers);
 // spoiled are left out.
 QMap<int, int> readTurnarounds(QSettings& settings);
 void writeTurnaround(QSettings& settings, int port, int ms);
+
+// The ports whose lines were open when the program last ended (or last changed them); a hand
+// edit's values outside 1..20 are left out.
+QList<int> readOpenLines(QSettings& settings);
+void writeOpenLines(QSettings& settings, const QList<int>& ports);
 
 }  // namespace overview

@@ -271,7 +271,7 @@ ChamberDialog::ChamberDialog(QList<ChamberConf> others, const ChamberConf* edite
     address_ = new QSpinBox(this);
     address_->setObjectName(QStringLiteral("ChamberAddress"));
     address_->setAccessibleName(base::Tr::tr("模块地址"));
-    address_->setRange(1, 16);
+    address_->setRange(1, kMaxAddress);
     address_->setValue(start.address);
     baud_ = new QComboBox(this);
     baud_->setObjectName(QStringLiteral("ChamberBaud"));
@@ -334,6 +334,8 @@ int ChamberDialog::turnaroundMs() const {
 void ChamberDialog::tryAccept() {
     QList<ChamberConf> all = others_;
     all << conf();
+    // A chamber changed takes its line's other chambers to its baud rate and parity.
+    if (edited_) all = withLineSettings(all, all.size() - 1);
     if (const auto refusal = checkChambers(all)) {
         message_->setText(refusalText(*refusal));
         return;
@@ -383,6 +385,10 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
         button(QT_TRANSLATE_NOOP("velmars", "修改"), "OverviewEdit", &OverviewWindow::editChamber);
     deleteButton_ = button(QT_TRANSLATE_NOOP("velmars", "删除"), "OverviewDelete",
                            &OverviewWindow::deleteChamber);
+    lineOpenButton_ = button(QT_TRANSLATE_NOOP("velmars", "打开端口"), "OverviewLineOpen",
+                             &OverviewWindow::openLine);
+    lineCloseButton_ = button(QT_TRANSLATE_NOOP("velmars", "关闭端口"), "OverviewLineClose",
+                              &OverviewWindow::closeLine);
     QPushButton* exit =
         button(QT_TRANSLATE_NOOP("velmars", "退出"), "OverviewExit", &OverviewWindow::requestExit);
     auto* access = new QPushButton(base::Tr::tr("访问控制"), this);
@@ -391,13 +397,15 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
     auth::guard(access, auth::Action::AccessControlSettings);
     connect(access, &QPushButton::clicked, this, &OverviewWindow::accessRequested);
     // The chambers' list is the PC's configuration (ports, addresses, the line's timing).
-    for (QPushButton* b : {add, editButton_, deleteButton_})
+    for (QPushButton* b : {add, editButton_, deleteButton_, lineOpenButton_, lineCloseButton_})
         auth::guard(b, auth::Action::ConfigurationWrite);
     auto* row = new QHBoxLayout;
     row->addWidget(openButton_);
     row->addWidget(add);
     row->addWidget(editButton_);
     row->addWidget(deleteButton_);
+    row->addWidget(lineOpenButton_);
+    row->addWidget(lineCloseButton_);
     row->addStretch(1);
     row->addWidget(access);
     row->addWidget(exit);
@@ -487,7 +495,8 @@ void OverviewWindow::setChambers(QList<Entry> entries) {
     empty_->setVisible(entries_.isEmpty());
     if (entries_.isEmpty()) grid_->addWidget(empty_, 0, 0);
     choose(entries_.isEmpty() ? -1 : std::clamp(keep, 0, static_cast<int>(entries_.size()) - 1));
-    for (QPushButton* b : {openButton_, editButton_, deleteButton_})
+    for (QPushButton* b :
+         {openButton_, editButton_, deleteButton_, lineOpenButton_, lineCloseButton_})
         b->setEnabled(!entries_.isEmpty());
     refresh();
 }
@@ -629,6 +638,14 @@ void OverviewWindow::editChamber() {
     });
     dialog_ = d;
     d->open();
+}
+
+void OverviewWindow::openLine() {
+    if (current() >= 0) emit lineRequested(current(), true);
+}
+
+void OverviewWindow::closeLine() {
+    if (current() >= 0) emit lineRequested(current(), false);
 }
 
 void OverviewWindow::takeTurnaround(const ChamberDialog& d) {

@@ -143,7 +143,10 @@ class OverviewWindow : public QWidget {
     void editChamber();    // "修改"
     void deleteChamber();  // "删除"
     void openChamber();    // "打开试验箱"
-    void requestExit();    // "退出" and the close box: asks first
+    // "打开端口", "关闭端口": the chosen chamber's line, for every chamber on it.
+    void openLine();
+    void closeLine();
+    void requestExit();  // "退出" and the close box: asks first
     // "确认" under the alert list: acknowledges the chosen alert (the oldest unacknowledged one
     // of any chamber when none is chosen) with the comment in the box.
     void acknowledgeAlert();
@@ -162,6 +165,8 @@ class OverviewWindow : public QWidget {
     void added(const overview::ChamberConf& conf, const base::Audit& by);
     void changed(int index, const overview::ChamberConf& conf, const base::Audit& by);
     void removed(int index, const base::Audit& by);
+    // The line of chamber index's port to be opened or closed for every chamber on it.
+    void lineRequested(int index, bool open);
     // The chamber dialog changed the turnaround delay of a port's line (before added or changed).
     void turnaroundChanged(int port, int ms, const base::Audit& by);
 
@@ -192,6 +197,8 @@ class OverviewWindow : public QWidget {
     QPushButton* openButton_ = nullptr;
     QPushButton* editButton_ = nullptr;
     QPushButton* deleteButton_ = nullptr;
+    QPushButton* lineOpenButton_ = nullptr;
+    QPushButton* lineCloseButton_ = nullptr;
     QTimer* timer_ = nullptr;
     QPointer<QWidget> dialog_;
     // Every chamber's active and unacknowledged alerts.

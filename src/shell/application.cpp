@@ -366,10 +366,14 @@ void Application::showMainWindow() {
 
 void Application::showOverview() {
     if (overview_) return;
+    // The lines open when the program last ended open again.
+    const QList<int> wasOpen = overview::readOpenLines(*settingsFileFor(QString()));
     for (std::size_t i = 0; i < chambers_.size(); ++i) {
         openChamber(*chambers_[i]);
         chambers_[i]->start();
-        if (options_.connect) chambers_[i]->link().open(confs_[static_cast<int>(i)].portSettings());
+        const overview::ChamberConf& conf = confs_[static_cast<int>(i)];
+        if (options_.connect || wasOpen.contains(conf.port))
+            chambers_[i]->link().open(conf.portSettings());
     }
     overview_ = std::make_unique<overview::OverviewWindow>();
     overview_->setExitAction([this] { leaveAll(); });
@@ -383,6 +387,10 @@ void Application::showOverview() {
     connect(overview_.get(), &overview::OverviewWindow::added, this, &Application::addChamber);
     connect(overview_.get(), &overview::OverviewWindow::changed, this, &Application::changeChamber);
     connect(overview_.get(), &overview::OverviewWindow::removed, this, &Application::removeChamber);
+    connect(overview_.get(), &overview::OverviewWindow::lineRequested, this,
+            [this](int i, bool open) {
+                if (i >= 0 && i < confs_.size()) setLineOpen(confs_[i].port, open);
+            });
     updateOverview();
     overview_->show();
     doorman_->addWindow(overview_.get());
@@ -415,6 +423,16 @@ void Application::showChamberWindow(int i) {
                 overview_->show();
                 overview_->activateWindow();
             }
+        });
+        // Its port settings are the chamber list's: taken there, for the whole line.
+        w->setSettingsAction([this, name = chamber.name()](const comm::PortSettings& settings,
+                                                           const base::Audit& by) {
+            const int at = indexOf(name);
+            if (at < 0) return QString();
+            overview::ChamberConf conf = confs_[at];
+            conf.setPortSettings(settings);
+            const auto refusal = applyChamber(at, conf, by);
+            return refusal ? overview::refusalText(*refusal) : QString();
         });
         w->fitToScreen();
         w->load();
@@ -455,6 +473,12 @@ void Application::addChamber(const overview::ChamberConf& conf, const base::Audi
     saveChambers();
     chambers_.push_back(makeChamber(conf));
     openWhenFree(chambers_.back().get());
+    // Added to a line that is open: polled at once, like the others on it.
+    for (std::size_t j = 0; j + 1 < chambers_.size(); ++j)
+        if (confs_[static_cast<int>(j)].port == conf.port && chambers_[j]->link().polling()) {
+            chambers_.back()->link().open(conf.portSettings());
+            break;
+        }
     updateOverview();
     // Every chamber's log keeps it, the new one's too once it opens.
     if (auditing())
@@ -478,25 +502,77 @@ void Application::openWhenFree(chamber::Chamber* c) {
 
 void Application::changeChamber(int i, const overview::ChamberConf& conf, const base::Audit& by) {
     if (i < 0 || i >= confs_.size() || conf.name != confs_[i].name) return;
+    applyChamber(i, conf, by);
+}
+
+int Application::indexOf(const QString& name) const {
+    for (qsizetype i = 0; i < confs_.size(); ++i)
+        if (confs_[i].name == name) return static_cast<int>(i);
+    return -1;
+}
+
+std::optional<overview::Refusal> Application::applyChamber(int i, overview::ChamberConf conf,
+                                                           const base::Audit& by) {
+    if (i < 0 || i >= confs_.size()) return std::nullopt;
+    conf.name = confs_[i].name;  // a chamber's name stays
     QList<overview::ChamberConf> all = confs_;
     all[i] = conf;
-    if (overview::checkChambers(all)) return;
+    all = overview::withLineSettings(all, i);
+    if (const auto refusal = overview::checkChambers(all)) return refusal;
+    const QList<overview::ChamberConf> before = confs_;
     confs_ = all;
     saveChambers();
-    if (auditing())
-        audit(QString::fromLatin1(auth::kChamberChanged),
-              {by.user, conf.name, by.oldValue, by.newValue}, by);
-    comm::Link& link = chambers_[i]->link();
-    // A chamber being polled goes on at its new port and address.
-    if (link.polling()) {
-        link.close();
-        link.open(conf.portSettings());
-    } else {
-        link.setSettings(conf.portSettings());
+    // The chamber changed first, then the others of its line: the first open at the new baud
+    // rate or parity re-opens the line, the others join it.
+    QList<int> order{i};
+    for (int j = 0; j < static_cast<int>(all.size()); ++j)
+        if (j != i) order << j;
+    for (int j : order) {
+        if (before[j] == all[j]) continue;
+        base::Audit change = by;
+        change.oldValue = comm::settingsText(before[j].portSettings());
+        change.newValue = comm::settingsText(all[j].portSettings());
+        if (auditing())
+            audit(QString::fromLatin1(auth::kChamberChanged),
+                  {change.user, all[j].name, change.oldValue, change.newValue}, change);
+        chamber::Chamber& c = *chambers_[static_cast<std::size_t>(j)];
+        comm::Link& link = c.link();
+        const bool polling = link.polling();
+        if (ports_.deviceFor(before[j].port) != ports_.deviceFor(all[j].port))
+            c.moveToPort(all[j].port);
+        // A chamber being polled goes on with its new settings.
+        if (polling)
+            link.open(all[j].portSettings());
+        else
+            link.setSettings(all[j].portSettings());
+        if (auto it = windows_.find(all[j].name); it != windows_.end())
+            it->second->showPortSettings(all[j].portSettings());
     }
-    if (auto it = windows_.find(conf.name); it != windows_.end())
-        it->second->showPortSettings(conf.portSettings());
     updateOverview();
+    keepOpenLines();
+    return std::nullopt;
+}
+
+void Application::setLineOpen(int port, bool open) {
+    for (qsizetype j = 0; j < confs_.size(); ++j) {
+        if (confs_[j].port != port) continue;
+        comm::Link& link = chambers_[static_cast<std::size_t>(j)]->link();
+        if (open)
+            link.open(confs_[j].portSettings());
+        else
+            link.close();
+    }
+    keepOpenLines();
+    updateOverview();
+}
+
+void Application::keepOpenLines() {
+    QList<int> open;
+    for (qsizetype j = 0; j < confs_.size(); ++j)
+        if (chambers_[static_cast<std::size_t>(j)]->link().polling() &&
+            !open.contains(confs_[j].port))
+            open << confs_[j].port;
+    overview::writeOpenLines(*settingsFileFor(QString()), open);
 }
 
 void Application::removeChamber(int i, const base::Audit& by) {
@@ -528,6 +604,8 @@ void Application::removeChamber(int i, const base::Audit& by) {
 }
 
 void Application::leaveAll() {
+    // The lines open now open again at the next start.
+    if (!confs_.isEmpty()) keepOpenLines();
     for (auto& [name, w] : windows_) {
         w->setExitAction(nullptr);
         w->exitProgram();

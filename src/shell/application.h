@@ -119,6 +119,17 @@ class Application : public QObject {
     void updateOverview();
     void addChamber(const overview::ChamberConf& conf, const base::Audit& by);
     void changeChamber(int i, const overview::ChamberConf& conf, const base::Audit& by);
+    // A chamber's new settings, from the overview's dialog or the chamber's own window: checked
+    // with the whole list, its baud rate and parity becoming its line's, kept, recorded in every
+    // chamber's log, and given to the links (a chamber whose port now names another device moves
+    // to that device's line). The refusal when not taken.
+    std::optional<overview::Refusal> applyChamber(int i, overview::ChamberConf conf,
+                                                  const base::Audit& by);
+    int indexOf(const QString& name) const;
+    // Opens or closes the line of a port for every chamber on it (the overview).
+    void setLineOpen(int port, bool open);
+    // The ports whose lines are open, kept so that the next start opens them again.
+    void keepOpenLines();
     void removeChamber(int i, const base::Audit& by);
     // Opens and starts a chamber added again once the teardown of its namesake let go of its
     // database.

@@ -445,7 +445,7 @@ QString usageText() {
                "                        profile's own: one program per chamber, side by side\n"
                "  --chamber NAME=PORT,ADDRESS[,BAUD[,PARITY]]  a chamber of this run "
                "(repeatable):\n"
-               "                        the instrument at ADDRESS (1..16) on port PORT, BAUD "
+               "                        the instrument at ADDRESS (1..247) on port PORT, BAUD "
                "4800,\n"
                "                        9600 (default) or 19200, PARITY N (default), O or E; each\n"
                "                        with the settings file and database of the profile NAME;\n"

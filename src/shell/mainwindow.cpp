@@ -440,8 +440,10 @@ void MainWindow::updateDeviceLabel() {
 
 void MainWindow::updateLinkStatus() {
     const comm::Link& link = chamber_.link();
-    const QString text = linkStatusText(link.stats(), link.polling(), link.settings().port,
-                                        link.lastCycleMs(), link.silentMs());
+    QString text = linkStatusText(link.stats(), link.polling(), link.settings().port,
+                                  link.lastCycleMs(), link.silentMs());
+    // The line's baud rate and parity as they are in use, the same in every chamber's window.
+    if (link.polling()) text += lineSettingsText(link.settings());
     if (linkStatus_->text() != text) linkStatus_->setText(text);
 }
 
@@ -473,26 +475,41 @@ void MainWindow::openPortWith(bool asked) {
     const comm::PortSettings before = chamber_.link().settings();
     comm::PortSettings settings = before;
     copyPortSettings(settings, portList_->currentText(), baud, parity, addressList_->currentText());
-    if (asked && settings != before && !consentToPortSettings(before, settings)) return;
+    if (asked && settings != before) {
+        const auto by = consentToPortSettings(before, settings);
+        if (!by) return;
+        if (settingsAction_) {
+            // Taken by the chamber list: the link has them, and was re-opened when polled.
+            const QString refused = settingsAction_(settings, *by);
+            if (!refused.isEmpty()) {
+                operatorMessage_->setText(refused);
+                return;
+            }
+            if (!chamber_.link().polling()) chamber_.link().open();
+            configButton_->setEnabled(true);
+            updateLinkStatus();
+            return;
+        }
+    }
     chamber_.link().open(settings);
     configButton_->setEnabled(true);
     updateLinkStatus();
 }
 
-bool MainWindow::consentToPortSettings(const comm::PortSettings& before,
-                                       const comm::PortSettings& after) {
+std::optional<base::Audit> MainWindow::consentToPortSettings(const comm::PortSettings& before,
+                                                             const comm::PortSettings& after) {
     const QString was = comm::settingsText(before), now = comm::settingsText(after);
     auto by = auth::consent(this, auth::Action::ConfigurationWrite,
                             base::Tr::tr("通讯设置 = %1").arg(now));
-    if (!by || !by->refusal.isEmpty()) return false;
+    if (!by || !by->refusal.isEmpty()) return std::nullopt;
+    by->oldValue = was;
+    by->newValue = now;
     const auth::Guard* g = auth::Guard::instance();
-    if (record::EventLog* log = chamber_.eventLog(); log && g && g->standing().controlled) {
-        by->oldValue = was;
-        by->newValue = now;
+    if (record::EventLog* log = chamber_.eventLog();
+        !settingsAction_ && log && g && g->standing().controlled)
         log->log(auditRow(QString::fromLatin1(auth::kChamberChanged),
                           {by->user, chamber_.name(), was, now}, *by));
-    }
-    return true;
+    return by;
 }
 
 void MainWindow::closePort() {

@@ -7,7 +7,9 @@
 #include <QPointer>
 #include <array>
 #include <functional>
+#include <optional>
 
+#include "base/audit.h"
 #include "link/commparams.h"
 
 class QComboBox;
@@ -83,6 +85,13 @@ class MainWindow : public QMainWindow {
     // A chamber's window among several: "退出", Esc and the close box hide it and call this
     // instead of leaving; the chamber goes on recording.
     void setReturnAction(std::function<void()> action) { returnAction_ = std::move(action); }
+    // A chamber's window among several: changed port settings taken with "打开" go to this
+    // action, which checks them with the whole list of chambers, keeps them, records them and
+    // gives them to every chamber of the line; it answers with the refusal in words, empty when
+    // they were taken.
+    using SettingsAction =
+        std::function<QString(const comm::PortSettings& settings, const base::Audit& by)>;
+    void setSettingsAction(SettingsAction action) { settingsAction_ = std::move(action); }
     // Shows these settings in the port controls, as "打开" would use them.
     void showPortSettings(const comm::PortSettings& settings);
 
@@ -97,9 +106,10 @@ class MainWindow : public QMainWindow {
     bool eventFilter(QObject* watched, QEvent* e) override;
 
   private:
-    // Changed line settings, with access control on: the reason asked and the change recorded;
-    // false when not to be made (cancelled or refused).
-    bool consentToPortSettings(const comm::PortSettings& before, const comm::PortSettings& after);
+    // Changed line settings, with access control on: the reason asked (and the change recorded
+    // here unless the settings action takes it); none when not to be made (cancelled or refused).
+    std::optional<base::Audit> consentToPortSettings(const comm::PortSettings& before,
+                                                     const comm::PortSettings& after);
     // Opens the line with the settings the window shows; asked: the operator's "打开", whose
     // changed settings need consent.
     void openPortWith(bool asked);
@@ -119,6 +129,7 @@ class MainWindow : public QMainWindow {
     std::function<void()> exitAction_;
     std::function<void()> accessAction_;
     std::function<void()> returnAction_;
+    SettingsAction settingsAction_;
 
     QComboBox* portList_ = nullptr;  // port number
     QLabel* deviceLabel_ = nullptr;

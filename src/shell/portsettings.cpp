@@ -19,6 +19,18 @@ void copyPortSettings(comm::PortSettings& settings, const QString& portText, int
     settings.address = leadingInt(addressText);
 }
 
+QString lineSettingsText(const comm::PortSettings& settings) {
+    static constexpr int kBauds[] = {4800, 9600, 19200};
+    static const char* const kParities[] = {QT_TRANSLATE_NOOP("velmars", "无校验"),
+                                            QT_TRANSLATE_NOOP("velmars", "奇校验"),
+                                            QT_TRANSLATE_NOOP("velmars", "偶校验")};
+    if (settings.baud < 0 || settings.baud > 2 || settings.parity < 0 || settings.parity > 2)
+        return {};
+    return QStringLiteral("  %1 %2")
+        .arg(kBauds[settings.baud])
+        .arg(base::wording(kParities[settings.parity], base::Lang::Shown));
+}
+
 QString linkStatusText(const comm::LinkStats& stats, bool polling, int32_t port, double cycleMs,
                        int silentMs) {
     QString s;

@@ -21,6 +21,9 @@ void copyPortSettings(comm::PortSettings& settings, const QString& portText, int
 // Live values count as old once no register block has been read for this long.
 inline constexpr int kStaleAfterMs = comm::kStaleAfterMs;
 
+// The baud rate and parity of the line, as the status bar names them ("  9600 无校验").
+QString lineSettingsText(const comm::PortSettings& settings);
+
 // The status bar's line about the link. silentMs: time since the last good register block.
 QString linkStatusText(const comm::LinkStats& stats, bool polling, int32_t port, double cycleMs,
                        int silentMs = 0);

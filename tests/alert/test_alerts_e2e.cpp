@@ -254,7 +254,6 @@ void AlertsScenario::aSecondProgramOnTheSameFileListsItsAlertsAndLeavesTheSendin
     recording.db = db;
     Program first(recording);
     QVERIFY(first.app().chamber().alerter());
-    const int rowsBefore = alertRows(db).size();
 
     // The second program on the file: read-only, its own link to the instrument.
     shell::Options viewing = Program::onDevice(line.device());
@@ -272,11 +271,12 @@ void AlertsScenario::aSecondProgramOnTheSameFileListsItsAlertsAndLeavesTheSendin
     QVERIFY(list);
     QVERIFY(runUntil([&] { return list->rowCount() == 1; }, 10000));
     QCOMPARE(list->item(0, 1)->text(), QStringLiteral("仪表报警1"));
-    // No "记录停止" for the recorder it does not run, no mail, no row in the other's file.
+    // No "记录停止" for the recorder it does not run, no mail, no row in the other's file (whose
+    // own program, recording with its port closed, may well log its instrument's silence).
     runFor(3000);
     QCOMPARE(list->rowCount(), 1);
     QVERIFY(smtp.taken().isEmpty());
-    QCOMPARE(alertRows(db).size(), rowsBefore);
+    QVERIFY(!anyContains(alertRows(db), QStringLiteral("仪表报警1")));
 }
 
 QTEST_MAIN(AlertsScenario)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -58,6 +59,19 @@ TEST_P(ChamberLife, StartsAndEndsLeavingNothingRunning) {
         << threadsRunning() << " threads, " << before << " before the chamber";
     record::DatabaseLock next(dir.filePath(QStringLiteral("Rdatabj.db")));
     EXPECT_EQ(next.tryLock(), record::DatabaseLock::Outcome::Held);
+    // A second is stale from the open until the instrument answers: one that never does leaves
+    // no second stored as a reading.
+    record::SampleStore store(dir.filePath(QStringLiteral("Rdatabj.db")), QStringLiteral("check"));
+    ASSERT_TRUE(store.open(record::SampleStore::Access::ReadOnly));
+    qint64 stored = 0, marked = 0;
+    ASSERT_TRUE(store.forEachArchived(0, QDateTime::currentSecsSinceEpoch() + 10,
+                                      [&](const record::ArchivedSample& a) {
+                                          ++stored;
+                                          marked += a.stale;
+                                          return true;
+                                      }));
+    EXPECT_GE(stored, 2);
+    if (silent) EXPECT_EQ(marked, stored);
 }
 
 INSTANTIATE_TEST_SUITE_P(Instrument, ChamberLife, ::testing::Values(false, true),
@@ -183,4 +197,91 @@ TEST(ChamberChains, AnEventRowChangedOutsideRaisesAnAlertAtTheStart) {
     ASSERT_EQ(alerts.size(), 1);
     EXPECT_TRUE(alerts.first().startsWith(QStringLiteral("事件记录第 ")))
         << alerts.first().toStdString();
+}
+
+// The database's folder cannot hold the lock at first; once it can, another program has taken the
+// file: this one stops recording into it and only views it.
+TEST(ChamberLockRetry, FindingTheFileHeldElsewhereStopsTheRecording) {
+    QTemporaryDir dir;
+    record::SystemClock clock;
+    const QString folder = dir.filePath(QStringLiteral("data"));
+    {
+        QFile blocker(folder);  // a file where the folder should be
+        ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    }
+    const QString db = folder + QStringLiteral("/Rdatabj.db");
+    chamber::Setup setup;
+    setup.dbPath = db;
+    setup.clock = &clock;
+    const QString ini = dir.filePath(QStringLiteral("velmars.ini"));
+    setup.settings = [ini] { return std::make_unique<QSettings>(ini, QSettings::IniFormat); };
+    chamber::Chamber chamber(std::move(setup));
+    chamber.open();
+    chamber.start();
+    ASSERT_TRUE(chamber.recording());
+    ASSERT_TRUE(QFile::remove(folder));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    record::DatabaseLock other(db);
+    ASSERT_EQ(other.tryLock(), record::DatabaseLock::Outcome::Held);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !chamber.recording(); }, 30000));
+    EXPECT_EQ(chamber.recorder()->status().state, record::RecorderStatus::State::Refused);
+    EXPECT_FALSE(chamber.recorder()->running());
+    EXPECT_FALSE(chamber.forwarder());
+}
+
+// An alert nobody acknowledged is listed again after a restart, until it is acknowledged.
+TEST(ChamberAlerts, UnacknowledgedAlertsOutliveARestart) {
+    QTemporaryDir dir;
+    record::SystemClock clock;
+    const QString db = dir.filePath(QStringLiteral("Rdatabj.db"));
+    const QString ini = dir.filePath(QStringLiteral("velmars.ini"));
+    const auto run = [&] {
+        chamber::Setup setup;
+        setup.dbPath = db;
+        setup.clock = &clock;
+        setup.settings = [ini] { return std::make_unique<QSettings>(ini, QSettings::IniFormat); };
+        auto c = std::make_unique<chamber::Chamber>(std::move(setup));
+        c->open();
+        c->start();
+        return c;
+    };
+    auto first = run();
+    first->alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("bob")});
+    first->alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("eve")});
+    const QString eve = first->alerter()->listed().back().id;
+    ASSERT_TRUE(first->alerter()->acknowledge(eve, QStringLiteral("known")));
+    first.reset();
+
+    auto second = run();
+    ASSERT_EQ(second->alerter()->listed().size(), 1u);
+    const alert::ListedAlert kept = second->alerter()->listed().front();
+    EXPECT_EQ(kept.kind, alert::Kind::LoginFailed);
+    EXPECT_FALSE(kept.acknowledged);
+    EXPECT_EQ(kept.valueText.values, QStringList{QStringLiteral("bob")});
+    EXPECT_TRUE(second->alerter()->ringing() || !second->alerter()->notify().sound);
+    ASSERT_TRUE(second->alerter()->acknowledge(kept.id, QStringLiteral("checked")));
+    second.reset();
+
+    EXPECT_TRUE(run()->alerter()->listed().empty());
+}
+
+// The list kept belongs to its database: another database with the same settings file (--db)
+// starts without it.
+TEST(ChamberAlerts, TheListKeptBelongsToItsDatabase) {
+    QTemporaryDir dir;
+    record::SystemClock clock;
+    const QString ini = dir.filePath(QStringLiteral("velmars.ini"));
+    const auto run = [&](const QString& db) {
+        chamber::Setup setup;
+        setup.dbPath = dir.filePath(db);
+        setup.clock = &clock;
+        setup.settings = [ini] { return std::make_unique<QSettings>(ini, QSettings::IniFormat); };
+        auto c = std::make_unique<chamber::Chamber>(std::move(setup));
+        c->open();
+        c->start();
+        return c;
+    };
+    run(QStringLiteral("a.db"))->alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("x")});
+    EXPECT_TRUE(run(QStringLiteral("b.db"))->alerter()->listed().empty());
+    EXPECT_EQ(run(QStringLiteral("a.db"))->alerter()->listed().size(), 1u);
 }

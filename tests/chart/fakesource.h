@@ -29,6 +29,10 @@ class FakeSource : public chart::ChartSource {
         records_[id] = s;
     }
     void erase(int id) { records_[id].reset(); }
+    // The record was stored while the instrument's values were stale.
+    void markStale(int id) {
+        if (records_[id]) records_[id]->stale = true;
+    }
     std::optional<record::Sample> get(int id) const { return records_[id]; }
 
     // The recorder's history: records up to `newest`, one a second, the newest stored at `end`.

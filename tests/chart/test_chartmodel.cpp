@@ -502,6 +502,68 @@ TEST(ChartLive, AppendsOneSlotPerRecordAndReloadsWhenFull) {
     EXPECT_EQ(w.m.newestSlot(), 241);
 }
 
+// Seconds without a reading are a gap in the live curves, not zeros: the ones stored stale (or
+// with the port closed), and the ones nothing was stored in (the program was not running), which
+// keep their place and their times on the axis instead of the curve jumping by record number.
+TEST(ChartLive, SecondsWithoutAReadingAreGapsInTime) {
+    FakeSource src;
+    src.fill(5000, false, kEnd);
+    // A restart: records up to 4900 were stored 60 s earlier than one a second would put them.
+    for (int id = 4600; id <= 4900; ++id)
+        src.put(id, kEnd.addSecs(id - 5000 - 60), float(id));
+    src.markStale(4990);
+    ChartModel m;
+    m.load(src);
+    for (int z = 1; z < ChartModel::kMaxZoom; ++z)
+        m.zoomOut();  // every slot of the live window on the surface
+    // 5000 in slot 241 and 4901 in slot 142, one a second; 4900 sixty seconds before 4901.
+    EXPECT_EQ(m.samples()[0][142], 4901.0f);
+    EXPECT_EQ(m.samples()[0][81], 4900.0f);
+    for (int s = 82; s < 142; ++s) {
+        ASSERT_TRUE(m.hasSample(s)) << s;
+        EXPECT_FALSE(m.hasReading(s)) << s;
+        EXPECT_EQ(m.times()[s], base::oleTime(kEnd.addSecs(s - 241).time())) << s;
+    }
+    EXPECT_FALSE(m.hasReading(231));  // record 4990
+    // Segments join two readings only.
+    const auto endSlot = [&](const ChartLine& l) {
+        return int(std::lround(l.x2 / m.slotStep())) + m.firstSlot();
+    };
+    const auto drawnTo = [&](int slot) {
+        const auto p = pv1(m);
+        return std::count_if(p.begin(), p.end(),
+                             [&](const ChartLine& l) { return endSlot(l) == slot; });
+    };
+    for (const ChartLine& l : pv1(m)) {
+        const int s = endSlot(l);
+        EXPECT_TRUE(m.hasReading(s) && m.hasReading(s - 1)) << s;
+    }
+    EXPECT_EQ(drawnTo(81), 1);
+    EXPECT_EQ(drawnTo(82), 0);
+    EXPECT_EQ(drawnTo(142), 0);
+    EXPECT_EQ(drawnTo(143), 1);
+    EXPECT_LT(pv1(m).size(), size_t(240 - 60));
+
+    // Live: a stale second appended is no reading either; the curve goes on after it.
+    QDateTime now = kEnd;
+    std::array<float, 10> live{};
+    const auto append = [&](bool stale) {
+        now = now.addSecs(1);
+        const int id = *src.counter + 1;
+        src.put(id, now, 0);
+        src.counter = id;
+        m.displayTick(src, true, live, now, stale);
+    };
+    // The curve reaches the slot before the newest.
+    append(true);
+    EXPECT_FALSE(m.hasReading(m.newestSlot()));
+    append(false);
+    append(false);
+    EXPECT_EQ(drawnTo(m.newestSlot() - 1), 0);  // from the stale second
+    append(false);
+    EXPECT_EQ(drawnTo(m.newestSlot() - 1), 1);
+}
+
 TEST(ChartLive, HeaderShowsTheClockOutsideRulerMode) {
     Loaded w(5000);
     w.m.headerTick(QDateTime(QDate(2001, 3, 12), QTime(18, 42, 0)));

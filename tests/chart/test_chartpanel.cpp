@@ -22,6 +22,7 @@
 #include "chart/chartprint.h"
 #include "chart/chartview.h"
 #include "chart/outputdialog.h"
+#include "chart/storesource.h"
 #include "dbhelpers.h"
 #include "fakemodbus.h"
 #include "fakesource.h"
@@ -97,6 +98,7 @@ class TestChartPanel : public QObject {
     void liveRunOverTheStore();
     void fillsOnceTheStoreOpens();
     void readOnlyFileShowsItsHistory();
+    void recordsStoredStaleComeBackWithoutAReading();
     void outputDialogPrintsAndExports();
     void spanByKeyboardRulerAndBackToLive();
     void spanEndTakesATypedDate();
@@ -336,6 +338,33 @@ void TestChartPanel::fillsOnceTheStoreOpens() {
 }
 
 // A file the program may not write (marked read-only) still shows its records and its archive.
+// The ring keeps no stale mark; the chart's records are marked from the archive's stale seconds,
+// so that a window loaded again draws them as a gap, as the live append did.
+void TestChartPanel::recordsStoredStaleComeBackWithoutAReading() {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("stale.db");
+    {
+        record::SampleStore writer(path, "test-stale-writer");
+        QVERIFY(writer.open(record::SampleStore::Access::Record));
+        for (int id = 1; id <= 30; ++id) {
+            record::Sample s;
+            s.id = id;
+            s.date = base::oleDate(kEnd.date());
+            s.time = base::oleTime(kEnd.time().addSecs(id - 30));
+            s.values[0] = id >= 10 && id <= 12 ? 0.0f : float(id);
+            s.stale = id >= 10 && id <= 12;
+            QVERIFY(writer.storeSample(s));
+        }
+    }
+    record::SampleStore reader(path, "test-stale-reader");
+    QVERIFY(reader.open(record::SampleStore::Access::ReadOnly));
+    chart::StoreChartSource source(reader);
+    for (const record::Sample& s : source.loadBetween(1, 30))
+        QCOMPARE(s.stale, s.id >= 10 && s.id <= 12);
+    for (const record::Sample& s : source.loadNotBetween(13, 65500))
+        QCOMPARE(s.stale, s.id >= 10 && s.id <= 12);
+}
+
 void TestChartPanel::readOnlyFileShowsItsHistory() {
     QTemporaryDir dir;
     const QString path = dir.filePath("Rdatabj.db");

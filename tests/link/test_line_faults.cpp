@@ -166,7 +166,9 @@ TEST_P(Transports, SilentIsOnlySilentAndALostConnectionHeals) {
 
     plug();
     link.open();
+    EXPECT_TRUE(link.valuesStale());  // nothing read since the open
     ASSERT_TRUE(pump(answering, 3000));
+    EXPECT_TRUE(pump([&] { return !link.valuesStale(); }, 2000));
     EXPECT_EQ(count(comm::LinkEvent::Opened), 1);
     EXPECT_TRUE(link.stats().openError.text(base::Lang::Stored).isEmpty());
     // A whole cycle of nine reads without a failure, the image holding the instrument's values.
@@ -211,6 +213,8 @@ TEST_P(Transports, SilentIsOnlySilentAndALostConnectionHeals) {
     // once it is back polling resumes by itself.
     unplug();
     ASSERT_TRUE(pump([&] { return link.stats().deviceLost; }, 2000));
+    // The values read before are no reading from the moment the device is gone.
+    EXPECT_TRUE(link.valuesStale());
     EXPECT_EQ(count(comm::LinkEvent::DeviceLost), 1);
     EXPECT_FALSE(link.stats().portOpen);
     EXPECT_TRUE(

@@ -38,7 +38,10 @@ TEST(ChamberCommandLine, AcceptsOrRefusesWithOneLine) {
         {"--chamber =1,1", "is not 1 to 40 letters", {}},
         {"--chamber A=0,1", "port 0 is not from 1 to 20", {}},
         {"--chamber A=21,1", "port 21 is not from 1 to 20", {}},
-        {"--chamber A=1,17", "address 17 is not from 1 to 16", {}},
+        // The instrument takes 1 to 247: seventeen chambers and more share one line.
+        {"--chamber A=1,17 --chamber B=1,247", "", {{"A", 1, 17}, {"B", 1, 247}}},
+        {"--chamber A=1,0", "address 0 is not from 1 to 247", {}},
+        {"--chamber A=1,248", "address 248 is not from 1 to 247", {}},
         {"--chamber A=1,1,1200", "baud rate is not 4800, 9600 or 19200", {}},
         {"--chamber A=1,1,9600,X", "parity is not N, O or E", {}},
         {"--chamber A=1", "--chamber expects NAME=PORT,ADDRESS", {}},

@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
+#include <QRadioButton>
 #include <QScopeGuard>
 #include <QScreen>
 #include <QSemaphore>
@@ -26,6 +27,7 @@
 #include "access/userstore.h"
 #include "alert/alerter.h"
 #include "chamber/chamber.h"
+#include "overview/chamberlist.h"
 #include "overview/overviewwindow.h"
 #include "shell/accesscommand.h"
 #include "shell/application.h"
@@ -80,6 +82,7 @@ class OverviewTest : public QObject {
     void deletingASilentChamberKeepsTheWindowGoing();
     void newValuesOnATileLayOutNothingElse();
     void listChangesUnderAccessControl();
+    void aLineIsOneThingForAllItsChambers();
 };
 
 void OverviewTest::chambersOnTheOverview() {
@@ -240,6 +243,134 @@ void OverviewTest::chambersOnTheOverview() {
     QCOMPARE(app->overviewWindow()->tiles().size(), 2);
     // The delay kept reaches the line of its port at start.
     QCOMPARE(app->chambers()[1]->link().line()->turnaroundMs(20000), 40);
+    app.reset();
+}
+
+// Two chambers on one line of a multi-address instrument and a second device: a chamber's own
+// window changes its settings through the chamber list, the line's baud rate and parity are one
+// setting for all its chambers, a port change moves a chamber to its new device's line, and the
+// lines open when the program ended open again at the next start.
+void OverviewTest::aLineIsOneThingForAllItsChambers() {
+    sim::ServerOptions so;
+    so.addresses = {1, 2, 3};
+    sim::SimServer line1(so), line2;
+    QVERIFY(line1.start() && line2.start());
+    for (int a : so.addresses)
+        line1.withInstrument(a,
+                             [a](sim::Instrument& i) { return i.setHoldingRegister(1, 10 * a); });
+    line2.withInstrument(1, [](sim::Instrument& i) { return i.setHoldingRegister(1, 77); });
+    shell::Options o;
+    o.ports[1] = QString::fromStdString(line1.device());
+    o.ports[2] = QString::fromStdString(line2.device());
+    o.chambers = {{"TH01", 1, 1}, {"TH02", 1, 2}};
+    o.connect = true;
+    auto app = std::make_unique<shell::Application>(o);
+    QVERIFY(app->startWithoutSplash());
+    overview::OverviewWindow* ov = app->overviewWindow();
+    const auto kept = [] { return overview::readChambers(*shell::settingsFileFor({})); };
+    const auto sv1 = [&](int i) { return app->chambers()[i]->link().image().LiveValues[2]; };
+    QTRY_VERIFY_WITH_TIMEOUT(sv1(0) == 10.0f && sv1(1) == 20.0f, 20000);
+
+    // TH01's window: an address in use is refused and changes nothing; a free one is taken,
+    // kept and polled.
+    app->showChamberWindow(0);
+    shell::MainWindow* mw = app->mainWindow();
+    auto* address = mw->findChild<QComboBox*>("Combo2");
+    auto* open = mw->findChild<QPushButton*>("Command9");
+    auto* said = mw->findChild<QLabel*>("OperatorMessage");
+    address->setCurrentText("2");
+    open->click();
+    QCOMPARE(said->text(), "端口 1 上的地址 2 已被其他试验箱使用");
+    QCOMPARE(app->chambers()[0]->link().settings().address, 1);
+    QCOMPARE(kept()[0].address, 1);
+    address->setCurrentText("3");
+    open->click();
+    QCOMPARE(kept()[0].address, 3);
+    QCOMPARE(app->chambers()[0]->link().settings().address, 3);
+    QTRY_VERIFY_WITH_TIMEOUT(sv1(0) == 30.0f, 20000);
+
+    // 19200 baud chosen in TH01's window is the line's: kept for both, TH02's link and window
+    // follow, and the status bar names it.
+    mw->findChild<QRadioButton*>("Option1_2")->click();
+    open->click();
+    QCOMPARE(kept()[0].baud, 19200);
+    QCOMPARE(kept()[1].baud, 19200);
+    QCOMPARE(app->chambers()[1]->link().settings().baud, 2);
+    QVERIFY(app->chambers()[1]->link().polling());
+    QTRY_VERIFY_WITH_TIMEOUT(mw->findChild<QLabel*>("LinkStatus")->text().contains("19200 无校验"),
+                             20000);
+    mw->requestExit();
+    QTRY_VERIFY(ov->isVisible());
+    app->showChamberWindow(1);
+    QVERIFY(app->mainWindow()->findChild<QRadioButton*>("Option1_2")->isChecked());
+    app->mainWindow()->requestExit();
+    QTRY_VERIFY(ov->isVisible());
+
+    // The overview changes the line's parity for both chambers in one.
+    QTest::mouseClick(ov->tiles()[1], Qt::LeftButton);
+    ov->editChamber();
+    auto* dialog = qobject_cast<QDialog*>(ov->dialog());
+    QVERIFY(dialog);
+    dialog->findChild<QComboBox*>("ChamberParity")->setCurrentIndex(2);
+    dialog->findChild<QPushButton*>("ChamberDialogOk")->click();
+    QTRY_VERIFY(!ov->dialog());
+    QCOMPARE(kept()[0].parity, u'E');
+    QCOMPARE(kept()[1].parity, u'E');
+    QCOMPARE(app->chambers()[0]->link().settings().parity, 2);
+
+    // TH02 moved to port 2 reads the instrument there, on that device's line; "关闭" and "打开"
+    // in its window act on it.
+    ov->editChamber();
+    dialog = qobject_cast<QDialog*>(ov->dialog());
+    dialog->findChild<QSpinBox*>("ChamberPort")->setValue(2);
+    dialog->findChild<QSpinBox*>("ChamberAddress")->setValue(1);
+    dialog->findChild<QPushButton*>("ChamberDialogOk")->click();
+    QTRY_VERIFY(!ov->dialog());
+    QVERIFY(app->chambers()[1]->link().line() != app->chambers()[0]->link().line());
+    QTRY_VERIFY_WITH_TIMEOUT(sv1(1) == 77.0f, 20000);
+    app->showChamberWindow(1);
+    mw = app->mainWindow();
+    mw->findChild<QPushButton*>("Command10")->click();
+    mw->findChild<QPushButton*>("Command9")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(app->chambers()[1]->link().stats().portOpen, 20000);
+    QCOMPARE(app->chambers()[1]->link().stats().device, o.ports[2]);
+    mw->requestExit();
+    QTRY_VERIFY(ov->isVisible());
+
+    // A chamber added to an open line is polled at once.
+    ov->addChamber();
+    dialog = qobject_cast<QDialog*>(ov->dialog());
+    dialog->findChild<QLineEdit*>("ChamberName")->setText("TH03");
+    dialog->findChild<QSpinBox*>("ChamberPort")->setValue(1);
+    dialog->findChild<QSpinBox*>("ChamberAddress")->setValue(2);
+    dialog->findChild<QComboBox*>("ChamberBaud")->setCurrentIndex(2);
+    dialog->findChild<QComboBox*>("ChamberParity")->setCurrentIndex(2);
+    dialog->findChild<QPushButton*>("ChamberDialogOk")->click();
+    QTRY_VERIFY(!ov->dialog());
+    QCOMPARE(ov->tiles().size(), 3);
+    QVERIFY(app->chambers()[2]->link().polling());
+    QTRY_VERIFY_WITH_TIMEOUT(sv1(2) == 20.0f, 20000);
+
+    // The overview closes port 2's line: TH02 only.
+    QTest::mouseClick(ov->tiles()[1], Qt::LeftButton);
+    ov->findChild<QPushButton*>("OverviewLineClose")->click();
+    QVERIFY(!app->chambers()[1]->link().polling());
+    QVERIFY(app->chambers()[0]->link().polling() && app->chambers()[2]->link().polling());
+
+    // Restarted without --connect: port 1's line opens again, port 2's stays closed.
+    app.reset();
+    shell::Options again;
+    again.ports = o.ports;
+    app = std::make_unique<shell::Application>(again);
+    QVERIFY(app->startWithoutSplash());
+    ov = app->overviewWindow();
+    QVERIFY(app->chambers()[0]->link().polling() && app->chambers()[2]->link().polling());
+    QVERIFY(!app->chambers()[1]->link().polling());
+    QTRY_VERIFY_WITH_TIMEOUT(sv1(0) == 30.0f && sv1(2) == 20.0f, 20000);
+    // And opens port 2's from the overview.
+    QTest::mouseClick(ov->tiles()[1], Qt::LeftButton);
+    ov->findChild<QPushButton*>("OverviewLineOpen")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(sv1(1) == 77.0f, 20000);
     app.reset();
 }
 
