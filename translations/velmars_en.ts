@@ -3479,5 +3479,9 @@
         <source>访问控制已开启：从命令行修改设置须给出管理员（--user）和原因（--reason），密码从标准输入读取</source>
         <translation>Access control is on: settings changed on the command line need an administrator (--user) and a reason (--reason); the password is read from standard input</translation>
     </message>
+    <message>
+        <source>时间（含时区）</source>
+        <translation>Time (with UTC offset)</translation>
+    </message>
 </context>
 </TS>

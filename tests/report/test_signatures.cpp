@@ -318,6 +318,10 @@ TEST(Signatures, AuditTrailReview) {
         std::vector<record::EventEntry> rows;
         for (int i = 0; i < 3; ++i)
             rows.push_back({0, t0.addSecs(i), "write", QStringLiteral("SV1 → %1").arg(i), 1, i, 0});
+        rows[1].user = "op7";
+        rows[1].oldValue = "0";
+        rows[1].newValue = "1";
+        rows[1].reason = "复核温度";
         ASSERT_TRUE(log.append(rows));
     }
     const int64_t from = t0.toSecsSinceEpoch(), to = from + 60;
@@ -331,9 +335,18 @@ TEST(Signatures, AuditTrailReview) {
 
     const report::AuditReviewRequest request{db, pdf, QString(), from, to, users};
     ASSERT_EQ(report::makeAuditReview(request), QString());
-    EXPECT_TRUE(QFile::exists(dir.filePath("review.csv")));
+    // The copy and the pages carry the audit trail's columns, the times with their offset.
+    QFile csv(dir.filePath("review.csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(csv.readAll()).split("\r\n");
+    EXPECT_TRUE(lines.value(0).endsWith(",用户,原值,新值,变更原因,时间（含时区）"))
+        << lines.value(0).toStdString();
+    EXPECT_TRUE(lines.value(2).contains(",op7,0,1,复核温度,")) << lines.value(2).toStdString();
     QStringList pages = pagesOf(pdf);
     ASSERT_FALSE(pages.isEmpty());
+    EXPECT_TRUE(pages.front().contains("复核温度")) << pages.front().toStdString();
+    EXPECT_TRUE(pages.front().contains("op7"));
+    EXPECT_TRUE(pages.front().contains(QRegularExpression("09:00:01 [+-]\\d\\d:\\d\\d")));
     EXPECT_TRUE(pages.front().contains("完好：4 条事件记录")) << pages.front().toStdString();
     EXPECT_TRUE(pages.front().contains("SV1 → 2"));
     for (const QString& page : pages) {
