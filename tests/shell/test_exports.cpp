@@ -272,3 +272,39 @@ TEST(Exports, CopiesCarryTheAuditColumnsAndEachTimeWithItsOffset) {
     EXPECT_EQ(s[1][5], "4.56");
     EXPECT_EQ(momentOf(s[1].last()), t0.toSecsSinceEpoch()) << s[1].last().toStdString();
 }
+
+// The language kept in the settings is the one a command speaks, a profile's own or else the
+// program's; --lang on a command speaks for that command only and leaves the kept one as it is.
+TEST(Exports, CommandsSpeakTheKeptLanguageAndKeepIt) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath("Rdatabj.db");
+    {
+        record::SampleStore store(db, "make-samples");
+        ASSERT_TRUE(store.open());
+        ASSERT_TRUE(store.storeSample({1, 46082, (8 * 3600 + 1) / 86400.0, {}}));
+    }
+    const QString config = dir.filePath("config");
+    ASSERT_TRUE(QDir().mkpath(config + "/velmars"));
+    const QString ini = config + "/velmars/velmars.ini";
+    writeBytes(ini, "[ui]\nlanguage=en\n");
+    const auto header = [](const Exported& e) {
+        return QString::fromUtf8(e.out).section("\r\n", 0, 0).remove(QChar(0xFEFF)).toStdString();
+    };
+    struct Case {
+        const char* name;
+        QStringList extra;
+        const char* header;
+    } const cases[] = {
+        {"kept", {}, "Date time"},
+        {"kept, in a profile without its own", {"--profile", "TH01"}, "Date time"},
+        {"asked for this command", {"--lang", "zh"}, "日期时间"},
+        {"kept still", {}, "Date time"},
+    };
+    for (const Case& c : cases) {
+        const Exported e =
+            velmarsIn(config, QStringList{"--export-csv", "-", "--db", db} + c.extra);
+        ASSERT_EQ(e.status, 0) << c.name << ": " << e.err.toStdString();
+        EXPECT_EQ(header(e).substr(0, std::string(c.header).size()), c.header) << c.name;
+        EXPECT_EQ(bytesOf(ini), "[ui]\nlanguage=en\n") << c.name;
+    }
+}
