@@ -10,7 +10,9 @@
 #include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <memory>
 
+#include "access/guard.h"
 #include "base/tr.h"
 #include "store/exportfile.h"
 #include "ui/accessible.h"
@@ -90,6 +92,8 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
     export_ = new QPushButton(base::Tr::tr("导出CSV"));
     export_->setObjectName(QStringLiteral("EventExport"));
     export_->setAccessibleName(base::Tr::tr("导出CSV"));
+    // Under access control the copy leaves the program only in the hands of someone logged in.
+    auth::guard(export_, auth::Action::Look);
     review_ = new QPushButton(base::Tr::tr("审计审阅…"));
     review_->setObjectName(QStringLiteral("EventAuditReview"));
     return_ = new QPushButton(base::Tr::tr(" Esc 返回"));
@@ -160,7 +164,6 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
                 if (ticket != pendingExport_) return;
                 pendingExport_ = 0;
                 export_->setEnabled(true);
-                if (count >= 0) record::exportWritten(QStringLiteral("events"), exportFile_);
                 status_->setText(
                     count < 0 ? base::Tr::tr("导出失败：%1").arg(error.text(base::Lang::Shown))
                               : base::Tr::tr("已导出 %1 条").arg(count));
@@ -267,8 +270,17 @@ void EventWindow::chooseExportFile() {
 void EventWindow::exportTo(const QString& file) {
     export_->setEnabled(false);
     status_->setText(base::Tr::tr("导出中…"));
-    exportFile_ = file;
-    pendingExport_ = log_.exportCsv(file, filter());
+    const quint64 ticket = log_.exportCsv(file, filter());
+    pendingExport_ = ticket;
+    // The file is told of once written, whether or not this window is still open by then: the
+    // answer is taken by the log, which outlives it.
+    auto once = std::make_shared<QMetaObject::Connection>();
+    *once = connect(&log_, &record::EventLog::exported, &log_,
+                    [once, ticket, file](quint64 answered, qint64 count, const base::Phrase&) {
+                        if (answered != ticket) return;
+                        QObject::disconnect(*once);
+                        if (count >= 0) record::exportWritten(QStringLiteral("events"), file);
+                    });
 }
 
 QString EventWindow::userText(const QString& userId) const {

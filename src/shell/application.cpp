@@ -203,8 +203,10 @@ void Application::startAccess() {
     });
     connect(keeper_.get(), &auth::SessionKeeper::changed, this, &Application::noteStart);
     record::setExportWatcher([this](const QString& what, const QString& path) {
-        if (auditing())
-            audit(QString::fromLatin1(auth::kExported), {keeper_->view().userId, what, path});
+        if (!auditing()) return;
+        base::Audit by;
+        by.user = keeper_->view().userId;
+        audit(QString::fromLatin1(auth::kExported), {by.user, what, path}, by);
     });
     clockMono_.start();
     clockWatch_.feed(QDateTime::currentMSecsSinceEpoch(), clockMono_.elapsed());

@@ -550,6 +550,11 @@ void MainWindow::requestExit() {
         exitQuestion_->activateWindow();
         return;
     }
+    // Leaving stops the recording: under access control, only someone who may end it leaves.
+    if (const QString no = auth::refusalShown(auth::Action::StartEndRun); !no.isEmpty()) {
+        operatorMessage_->setText(no);
+        return;
+    }
     // Leaving stops the recording, so it is asked first; "取消" is the default and Esc chooses it.
     exitQuestion_ = ui::askFirst(this, base::Tr::tr("退出程序？退出后停止记录。"),
                                  QStringLiteral("ExitQuestion"), base::Tr::tr("退出"),

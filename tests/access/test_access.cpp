@@ -371,9 +371,10 @@ TEST(AccessAudit, StoreRowsBecomeEventValuesWithoutWhatWasTyped) {
     } expected[] = {
         {"user.login.failed", {"", "admin"}, "登录失败：admin", true},
         {"user.login.failed", {""}, "登录失败：未知用户", true},
+        // The value before is the one in force, the default of a setting never changed.
         {"user.setting.changed",
-         {"admin", "idle_lock_minutes", "", "5"},
-         "admin 修改设置 空闲锁定（分钟）： → 5",
+         {"admin", "idle_lock_minutes", "15", "5"},
+         "admin 修改设置 空闲锁定（分钟）：15 → 5",
          false},
     };
     for (int i = 0; i < rows.size(); ++i) {
