@@ -347,9 +347,10 @@ ParseResult parseCommandLine(const QStringList& args) {
         return {std::nullopt, QStringLiteral("--create-admin and --full-name go together")};
     if (o.accessControl && o.user.isEmpty())
         return {std::nullopt, QStringLiteral("--access-control needs --user")};
-    if (!o.user.isEmpty() && !o.accessControl && !changesSettings(o))
-        return {std::nullopt,
-                QStringLiteral("--user goes with --access-control or with settings to change")};
+    const bool exports = !o.exportCsv.isEmpty() || !o.exportEvents.isEmpty() || !o.report.isEmpty();
+    if (!o.user.isEmpty() && !o.accessControl && !changesSettings(o) && !exports)
+        return {std::nullopt, QStringLiteral("--user goes with --access-control, with settings to "
+                                             "change or with an export or a report")};
     if (!o.reason.isEmpty() && (o.user.isEmpty() || o.accessControl))
         return {std::nullopt, QStringLiteral("--reason goes with --user and settings to change")};
     if (!o.createAdmin.isEmpty() && o.accessControl)
@@ -484,6 +485,10 @@ QString usageText() {
                "changes\n"
                "                        the settings given (retention, forwarding, alerts) and "
                "why\n"
+               "  --user USER           with access control on, who takes records out with "
+               "--export-csv,\n"
+               "                        --export-events or --report (the password on standard "
+               "input)\n"
                "  --help                this text\n")
         .arg(base::Tr::tr("打开"));
 }

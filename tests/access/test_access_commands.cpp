@@ -14,6 +14,7 @@
 
 #include "../support/sqlrows.h"
 #include "access/userstore.h"
+#include "store/store.h"
 
 using namespace auth;
 
@@ -81,9 +82,9 @@ TEST(AccessCommands, FirstAdministratorAndSwitchingThroughTheProgram) {
         {"wrong password", off, "pw-alpha-2\n", 1, true},
         {"wrong password, in English", off + QStringList{"--lang", "en"}, "pw-alpha-3\n", 1, true,
          "velmars: Wrong user name or password"},
-        // The same answer for an unknown user (--lang en is kept in the settings file).
+        // The same answer for an unknown user.
         {"unknown user",
-         {"--access-control", "off", "--user", "eve"},
+         {"--access-control", "off", "--user", "eve", "--lang", "en"},
          "pw-alpha-1\n",
          1,
          true,
@@ -166,4 +167,56 @@ TEST(AccessCommands, SettingsFromTheCommandLineAreTheAdministrators) {
                                  R"(smtp://mailer@mail.example|归档策略)"}));
     for (const QString& file : {db, db + "-wal"})
         EXPECT_FALSE(bytesOf(file).contains("pw-mail-9")) << file.toStdString();
+}
+
+// Under access control, records leave through the command line only in the hands of a user who
+// gives their password; the export's row names them. Without access control nothing is asked.
+TEST(AccessCommands, RecordsLeaveTheCommandLineWithAUser) {
+    QTemporaryDir home;
+    const QString db = home.filePath("chamber.db");
+    {
+        record::SampleStore store(db, QStringLiteral("make"));
+        ASSERT_TRUE(store.open());
+        ASSERT_TRUE(store.storeSample({1, 46082, 0.5, {}}));
+    }
+    const QStringList events = {"--db", db, "--export-events", home.filePath("e.csv")};
+    const QStringList samples = {"--db", db, "--export-csv", home.filePath("s.csv")};
+    const QStringList report = {"--db", db, "--report", home.filePath("r.pdf")};
+    const auto exported = [&] {
+        return testsupport::sqlRows(
+            db, "SELECT user_id FROM events WHERE code = 'audit.exported' ORDER BY id");
+    };
+    EXPECT_EQ(velmars(home.path(), events, "").code, 0) << "access control off";
+    ASSERT_EQ(velmars(home.path(), {"--create-admin", "ada", "--full-name", "Ada"},
+                      "pw-alpha-1\npw-alpha-1\n")
+                  .code,
+              0);
+    const QStringList byAda = {"--user", "ada"};
+    const struct {
+        const char* what;
+        QStringList args;
+        QByteArray input;
+        int code;
+    } steps[] = {
+        {"events, nobody named", events, "", 2},
+        {"samples, nobody named", samples, "", 2},
+        {"a report, nobody named", report, "", 2},
+        {"events, no password", events + byAda, "", 2},
+        {"samples, a wrong password", samples + byAda, "pw-alpha-2\n", 1},
+        {"events by ada", events + byAda, "pw-alpha-1\n", 0},
+        {"samples by ada", samples + byAda, "pw-alpha-1\n", 0},
+        {"a report by ada", report + byAda, "pw-alpha-1\n", 0},
+    };
+    for (const auto& s : steps) {
+        for (const char* file : {"e.csv", "s.csv", "r.pdf"})
+            QFile::remove(home.filePath(file));
+        const auto r = velmars(home.path(), s.args, s.input);
+        EXPECT_EQ(r.code, s.code) << s.what << ": " << r.err.toStdString();
+        // Nothing refused is written.
+        if (s.code != 0) {
+            for (const char* file : {"e.csv", "s.csv", "r.pdf"})
+                EXPECT_FALSE(QFile::exists(home.filePath(file))) << s.what << " " << file;
+        }
+    }
+    EXPECT_EQ(exported(), QStringList({"ada", "ada", "ada"}));
 }

@@ -231,8 +231,11 @@ TEST(Signatures, SignedRunThroughTheProgram) {
         EXPECT_TRUE(r.err.contains(s.err)) << s.what << ": " << r.err.toStdString();
     }
 
-    // Every page of a later report shows both signatures and that the data are as signed.
-    ASSERT_EQ(velmars(home.path(), report).status, 0);
+    // Every page of a later report shows both signatures and that the data are as signed. Under
+    // access control the report leaves in the hands of a user who gives their password.
+    const QStringList byQa = report + QStringList{"--user", "qa"};
+    EXPECT_EQ(velmars(home.path(), report).status, 2);
+    ASSERT_EQ(velmars(home.path(), byQa, admin + "\n").status, 0);
     const QStringList pages = pagesOf(pdf);
     ASSERT_GE(pages.size(), 2);
     for (const QString& page : pages) {
@@ -242,10 +245,10 @@ TEST(Signatures, SignedRunThroughTheProgram) {
         EXPECT_TRUE(page.contains("数据与签名时一致")) << page.toStdString();
         EXPECT_FALSE(page.contains("访问控制未开启")) << page.toStdString();
     }
-    // Each report written is in the audit trail, with its signer (none for the last).
+    // Each report written is in the audit trail, with who wrote it: its signer, or the user named.
     EXPECT_EQ(testsupport::sqlRows(
                   db, "SELECT user_id FROM events WHERE code = 'audit.exported' ORDER BY id"),
-              QStringList({"qa", "qa", ""}));
+              QStringList({"qa", "qa", "qa"}));
     // A span is signed apart from the run over the same seconds.
     const auto local = [](int64_t t) {
         return QDateTime::fromSecsSinceEpoch(t).toString("yyyy-MM-dd HH:mm:ss");
@@ -262,7 +265,9 @@ TEST(Signatures, SignedRunThroughTheProgram) {
     }
     // Part of the run is no run: none of the run's signatures go on it.
     ASSERT_LT(extent->first, extent->second);
-    ASSERT_EQ(velmars(home.path(), report + QStringList{"--to", local(extent->first)}).status, 0);
+    ASSERT_EQ(
+        velmars(home.path(), byQa + QStringList{"--to", local(extent->first)}, admin + "\n").status,
+        0);
     for (const QString& page : pagesOf(pdf))
         EXPECT_FALSE(page.contains("电子签名")) << page.toStdString();
 
@@ -295,7 +300,7 @@ TEST(Signatures, SignedRunThroughTheProgram) {
         raw.close();
     }
     QSqlDatabase::removeDatabase("tamper");
-    ASSERT_EQ(velmars(home.path(), report).status, 0);
+    ASSERT_EQ(velmars(home.path(), byQa, admin + "\n").status, 0);
     for (const QString& page : pagesOf(pdf))
         EXPECT_TRUE(page.contains("警告：数据与签名时不一致")) << page.toStdString();
 
