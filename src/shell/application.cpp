@@ -76,6 +76,7 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
     // The chambers of this run: the command line's, kept for the next; else the settings file's.
     // A profile or a database of its own is one chamber, as always.
     if (!options_.chambers.isEmpty()) {
+        chamberListChange_ = chamberListChange(options_, *settingsFileFor(QString()));
         confs_ = options_.chambers;
         saveChambers();
     } else if (options_.profile.isEmpty() && options_.db.isEmpty()) {
@@ -247,7 +248,9 @@ void Application::noteStart() {
     // named, into that chamber's log.
     for (const auto& c : chambers_) {
         record::EventLog* log = c->eventLog();
-        for (const SettingChange& change : settingChanges_.value(c->name())) {
+        QList<SettingChange> changes = settingChanges_.value(c->name());
+        if (chamberListChange_) changes.prepend(*chamberListChange_);
+        for (const SettingChange& change : std::as_const(changes)) {
             if (!log) break;
             base::Audit by;
             by.user = options_.user;

@@ -381,7 +381,7 @@ ParseResult parseCommandLine(const QStringList& args) {
 
 bool changesSettings(const Options& o) {
     return o.keepDays || o.keepFreeGb || o.forward || o.station || o.notifyMail || o.notifyFrom ||
-           o.notifyTo || o.notifyWebhook || o.notifySilentAfter;
+           o.notifyTo || o.notifyWebhook || o.notifySilentAfter || !o.chambers.isEmpty();
 }
 
 QString usageText() {

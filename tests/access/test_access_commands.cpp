@@ -220,3 +220,40 @@ TEST(AccessCommands, RecordsLeaveTheCommandLineWithAUser) {
     }
     EXPECT_EQ(exported(), QStringList({"ada", "ada", "ada"}));
 }
+
+// The chamber list kept for every start is a setting like the others: under access control
+// --chamber rewrites it only for an administrator with a reason, and the change is in each
+// chamber's audit trail. The list given as kept needs nobody.
+TEST(AccessCommands, TheChamberListIsTheAdministrators) {
+    QTemporaryDir home;
+    const QString ini = home.filePath("config/velmars/velmars.ini");
+    ASSERT_EQ(velmars(home.path(), {"--create-admin", "ada", "--full-name", "Ada"},
+                      "pw-alpha-1\npw-alpha-1\n")
+                  .code,
+              0);
+    const QStringList run = {"--chamber", "TH01=1,1", "--quit-after", "1"};
+    const QStringList byAda = run + QStringList{"--user", "ada", "--reason", "新箱"};
+    const struct {
+        const char* what;
+        QStringList args;
+        QByteArray input;
+        int code;
+        bool kept;  // the list is in the settings file afterwards
+    } steps[] = {
+        {"no administrator named", run, "", 2, false},
+        {"wrong password", byAda, "pw-alpha-2\n", 1, false},
+        {"the administrator", byAda, "pw-alpha-1\n", 0, true},
+        {"the list as kept", run, "", 0, true},
+    };
+    for (const auto& s : steps) {
+        const auto r = velmars(home.path(), s.args, s.input);
+        EXPECT_EQ(r.code, s.code) << s.what << ": " << r.err.toStdString();
+        EXPECT_EQ(bytesOf(ini).contains("TH01"), s.kept) << s.what;
+    }
+    const QString db = home.filePath("data/velmars/velmars/Rdatabj-TH01.db");
+    EXPECT_EQ(testsupport::sqlRows(db,
+                                   "SELECT user_id, old_value, new_value, reason FROM events "
+                                   "WHERE code = 'audit.setting'"),
+              QStringList({"ada||TH01=1,1,9600,N|新箱"}))
+        << bytesOf(db).size();
+}
