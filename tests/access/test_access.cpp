@@ -265,6 +265,13 @@ TEST(AccessSession, IdleLockAndUnlockWithInjectedTimes) {
                   i + 1 == UserStore::kLockAfter ? Outcome::Locked : Outcome::Refused)
             << i;
     EXPECT_EQ(s.state(), Session::State::LoggedOut);
+
+    // A shorter idle time set while someone is logged in counts for them at once.
+    ASSERT_EQ(s.login(QStringLiteral("admin"), QStringLiteral("adminpass1"), 300'000),
+              Outcome::Done);
+    ASSERT_EQ(store.setIdleLockMinutes(QStringLiteral("admin"), 1), Outcome::Done);
+    EXPECT_FALSE(s.lockIfIdle(300'000 + 60'000 - 1));
+    EXPECT_TRUE(s.lockIfIdle(300'000 + 60'000));
 }
 
 TEST(AccessStore, FilesNotOursAreLeftAsTheyAre) {
