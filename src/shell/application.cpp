@@ -244,22 +244,26 @@ void Application::noteStart() {
     startNoted_ = true;
     if (!auditing()) return;
     audit(QString::fromLatin1(auth::kProgramStarted), {});
-    // The settings the command line changed in each chamber's file, by the administrator it
-    // named, into that chamber's log.
     for (const auto& c : chambers_) {
-        record::EventLog* log = c->eventLog();
         QList<SettingChange> changes = settingChanges_.value(c->name());
         if (chamberListChange_) changes.prepend(*chamberListChange_);
-        for (const SettingChange& change : std::as_const(changes)) {
-            if (!log) break;
-            base::Audit by;
-            by.user = options_.user;
-            by.oldValue = change.before;
-            by.newValue = change.after;
-            by.reason = options_.reason;
-            log->log(auditRow(QString::fromLatin1(auth::kSettingChanged),
-                              {by.user, change.option, change.before, change.after}, by));
-        }
+        logSettingChanges(*c, changes);
+    }
+}
+
+void Application::logSettingChanges(chamber::Chamber& c, const QList<SettingChange>& changes) {
+    // The settings the command line changed in the chamber's file, by the administrator it named,
+    // into that chamber's log.
+    record::EventLog* log = c.eventLog();
+    if (!log) return;
+    for (const SettingChange& change : changes) {
+        base::Audit by;
+        by.user = options_.user;
+        by.oldValue = change.before;
+        by.newValue = change.after;
+        by.reason = options_.reason;
+        log->log(auditRow(QString::fromLatin1(auth::kSettingChanged),
+                          {by.user, change.option, change.before, change.after}, by));
     }
 }
 
@@ -457,6 +461,10 @@ void Application::addChamber(const overview::ChamberConf& conf, const base::Audi
     // Every chamber's log keeps it, the new one's too once it opens.
     if (auditing())
         audit(QString::fromLatin1(auth::kChamberAdded), {by.user, conf.name, by.newValue}, by);
+    // The command line's settings (retention, forwarding, alerts) reach the new chamber's file as
+    // they reached the others': its log says so, as theirs did at the start.
+    if (auditing() && startNoted_)
+        logSettingChanges(*chambers_.back(), settingChanges_.value(conf.name));
 }
 
 void Application::openWhenFree(chamber::Chamber* c) {

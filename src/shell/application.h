@@ -115,6 +115,7 @@ class Application : public QObject {
     void showOverview();
     void updateOverview();
     void addChamber(const overview::ChamberConf& conf, const base::Audit& by);
+    void logSettingChanges(chamber::Chamber& c, const QList<SettingChange>& changes);
     void changeChamber(int i, const overview::ChamberConf& conf, const base::Audit& by);
     void removeChamber(int i, const base::Audit& by);
     // Opens and starts a chamber added again once the teardown of its namesake let go of its
