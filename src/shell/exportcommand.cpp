@@ -46,6 +46,12 @@ void recordExport(const QString& db, const QString& what, const QString& file,
     if (!events.append(rows)) failWith(0, QStringLiteral("%1: %2").arg(db, events.lastError()));
 }
 
+// A database named that is not there, in the words the exports use.
+QString missingFile(const QString& db) {
+    return base::Phrase{QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件不存在：%1")), {db}}
+        .text(base::Lang::Shown);
+}
+
 // Under access control records leave through the command line only in the hands of a user who
 // proves who they are (--user, the password on standard input, as for settings). nullopt: the
 // export may go on, *who the user (empty with access control off); else the exit status.
@@ -114,7 +120,8 @@ int runReport(const Options& options) {
     bool ended = true;
     if (options.run) {
         record::RunStore store(db, QStringLiteral("report-runs"));
-        if (!QFileInfo::exists(db) || !store.open(/*readOnly=*/true))
+        if (!QFileInfo::exists(db)) return failWith(2, missingFile(db));
+        if (!store.open(/*readOnly=*/true))
             return failWith(2, QStringLiteral("%1: %2").arg(db, store.lastError()));
         const auto run = store.find(*options.run);
         if (!run) {
@@ -127,7 +134,8 @@ int runReport(const Options& options) {
         ended = run->end.has_value();
     } else {
         record::SampleStore store(db, QStringLiteral("report-extent"));
-        if (!QFileInfo::exists(db) || !store.open(record::SampleStore::Access::ReadOnly))
+        if (!QFileInfo::exists(db)) return failWith(2, missingFile(db));
+        if (!store.open(record::SampleStore::Access::ReadOnly))
             return failWith(2, QStringLiteral("%1: %2").arg(db, store.lastError()));
         const auto extent = store.archiveExtent();
         if (!extent && !(options.from && options.to))

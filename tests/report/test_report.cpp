@@ -268,6 +268,12 @@ TEST(Report, SpanReportAndRefusals) {
         EXPECT_FALSE(QFile::exists(pdf)) << c.name;
     }
     EXPECT_FALSE(QFile::exists(dir.filePath("none.db")));
+    // A missing file is said to be missing, a run's report's as a span's.
+    for (const QStringList& extra : {QStringList(), QStringList{"--run", "x"}})
+        EXPECT_TRUE(velmars(QStringList{"--db", dir.filePath("none.db"), "--report", pdf} + extra,
+                            dir.path())
+                        .err.contains("数据库文件不存在："))
+            << extra.join(u' ').toStdString();
 }
 
 // A file of an older version holding two runs of one name: a report asked for by that name is
