@@ -379,6 +379,9 @@ void MainWindow::openEventLog() {
     // side.
     if (!eventWindow_) {
         eventWindow_ = new EventWindow(*log);
+        // Under access control the copy leaves the program only in the hands of someone logged in.
+        auth::guard(eventWindow_->findChild<QWidget*>(QStringLiteral("EventExport")),
+                    auth::Action::Look);
         if (const auth::Guard* g = auth::Guard::instance())
             eventWindow_->setUserNames(g->fullNames());
         connect(eventWindow_, &EventWindow::auditReviewRequested, this, [this] {
