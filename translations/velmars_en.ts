@@ -3522,6 +3522,12 @@
     <message>
         <source>%1 次，最近一次：%2</source>
         <translation>%1 times, the last: %2</translation>
+        <source>时间（含时区）</source>
+        <translation>Time (with UTC offset)</translation>
+    </message>
+    <message>
+        <source>访问控制已开启：从命令行导出记录须给出用户（--user），密码从标准输入读取</source>
+        <translation>Access control is on: records taken out from the command line need a user (--user), with the password on standard input</translation>
     </message>
 </context>
 </TS>

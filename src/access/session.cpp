@@ -43,7 +43,10 @@ void Session::touch(qint64 monoMs) {
 }
 
 bool Session::lockIfIdle(qint64 monoMs) {
-    if (state_ != State::Active || idleMs_ <= 0 || monoMs - lastInput_ < idleMs_) return false;
+    if (state_ != State::Active) return false;
+    // A new idle time applies at once, not from the next login.
+    idleMs_ = qint64(store_.idleLockMinutes()) * 60'000;
+    if (idleMs_ <= 0 || monoMs - lastInput_ < idleMs_) return false;
     state_ = State::Locked;
     store_.record(QStringLiteral("session.locked"), userId_);
     return true;

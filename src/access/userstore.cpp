@@ -637,7 +637,10 @@ Outcome UserStore::unlock(const QString& by, const QString& userId) {
 Outcome UserStore::changeSetting(const QString& by, const QString& key, const QString& value,
                                  const QString& code) {
     if (const Outcome o = adminCheck(by); o != Outcome::Done) return o;
-    const QString before = setting(key, {});
+    // The value before is the one in force: a setting never changed has its default.
+    const QString before = key == kExpiryDays    ? QString::number(passwordExpiryDays())
+                           : key == kIdleMinutes ? QString::number(idleLockMinutes())
+                                                 : setting(key, {});
     record::Transaction t(db_);
     return t.ok() && putSetting(key, value) &&
                    recordNow(code, by.trimmed(), {key, before, value}) && t.commit()

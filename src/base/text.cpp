@@ -1,5 +1,6 @@
 #include "base/text.h"
 
+#include <QDateTime>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -66,6 +67,18 @@ QString floatText(float v) {
         out = QStringLiteral("0.") + QString(-exp10 - 1, u'0') + digitsOnly;
     }
     return neg ? u'-' + out : out;
+}
+
+QString utcOffsetText(int seconds) {
+    const int minutes = std::abs(seconds) / 60;
+    return QStringLiteral("%1%2:%3")
+        .arg(seconds < 0 ? QStringLiteral("-") : QStringLiteral("+"))
+        .arg(minutes / 60, 2, 10, QLatin1Char('0'))
+        .arg(minutes % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString timeWithOffset(const QDateTime& t) {
+    return t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss ")) + utcOffsetText(t.offsetFromUtc());
 }
 
 }  // namespace base

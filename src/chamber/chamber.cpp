@@ -110,7 +110,7 @@ void Chamber::takeLock() {
     using Lock = record::DatabaseLock::Outcome;
     const Lock outcome = lock_->tryLock();
     recording_ = outcome != Lock::HeldElsewhere;
-    if (!recording_) std::cerr << refusal().text(base::Lang::Stored).toStdString() << std::endl;
+    if (!recording_) std::cerr << refusal().text(base::Lang::Shown).toStdString() << std::endl;
     if (outcome != Lock::Unavailable) return;
     // The folder is not there yet: the recorder says why it cannot record, and the lock is taken
     // as soon as the folder can hold it.

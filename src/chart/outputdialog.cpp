@@ -14,6 +14,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "access/guard.h"
 #include "base/tr.h"
 #include "chart/chartprint.h"
 #include "store/csvexport.h"
@@ -47,8 +48,12 @@ OutputDialog::OutputDialog(ShownChart shown, QString dbPath, QWidget* parent)
     auto* printButton = makeButton(base::Tr::tr("打印(&P)…"), QStringLiteral("PrintChart"), this);
     auto* pdfButton = makeButton(base::Tr::tr("保存为 PDF(&D)…"), QStringLiteral("SavePdf"), this);
     auto* pngButton = makeButton(base::Tr::tr("保存为 PNG(&G)…"), QStringLiteral("SavePng"), this);
-    for (QPushButton* b : {printButton, pdfButton, pngButton})
+    // Under access control a record leaves the program only in the hands of someone logged in,
+    // whom the audit trail names.
+    for (QPushButton* b : {printButton, pdfButton, pngButton}) {
         cl->addWidget(b);
+        auth::guard(b, auth::Action::Look);
+    }
     connect(printButton, &QPushButton::clicked, this, [this] { print(); });
     connect(pdfButton, &QPushButton::clicked, this, [this] { savePdf(); });
     connect(pngButton, &QPushButton::clicked, this, [this] { savePng(); });
@@ -81,6 +86,7 @@ OutputDialog::OutputDialog(ShownChart shown, QString dbPath, QWidget* parent)
     cancelButton_ =
         makeButton(base::Tr::tr("取消导出(&C)"), QStringLiteral("CancelExport"), csvBox);
     cancelButton_->setEnabled(false);
+    auth::guard(exportButton_, auth::Action::Look);
     progress_ = new QProgressBar(csvBox);
     progress_->setObjectName(QStringLiteral("ExportProgress"));
     progress_->setAccessibleName(base::Tr::tr("导出进度"));

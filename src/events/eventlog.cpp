@@ -249,7 +249,7 @@ void EventWriter::exportCsv(quint64 ticket, const QString& file, const EventFilt
         return;
     }
     const ExportOutcome done = exportTo(file, [&](QIODevice& out, QString* error) {
-        const qint64 count = writeEventsCsv(store_, filter, out, /*audit=*/true);
+        const qint64 count = writeEventsCsv(store_, filter, out);
         if (count < 0) *error = store_.lastError();
         return count < 0 ? std::nullopt : std::optional<qint64>(count);
     });

@@ -346,13 +346,9 @@ QString eventTimeText(const QDateTime& at) {
 }
 
 QString auditTimeText(const EventEntry& e) {
-    const QString local = e.at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
-    if (!e.utcOffset) return local;
-    const int m = *e.utcOffset;
-    return QStringLiteral("%1 %2%3:%4")
-        .arg(local, m < 0 ? QStringLiteral("-") : QStringLiteral("+"))
-        .arg(std::abs(m) / 60, 2, 10, QLatin1Char('0'))
-        .arg(std::abs(m) % 60, 2, 10, QLatin1Char('0'));
+    const QString local = e.at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss "));
+    return local + base::utcOffsetText(e.utcOffset ? *e.utcOffset * 60
+                                                   : e.at.toLocalTime().offsetFromUtc());
 }
 
 }  // namespace record

@@ -133,7 +133,8 @@ std::optional<EventEntry> recorderEntry(const RecorderStatus& before, const Reco
 // The time as stored in the at column: local YYYY-MM-DD HH:MM:SS.mmm.
 QString eventTimeText(const QDateTime& at);
 // The time as the audit trail shows it: "2026-12-09 17:32:05 +08:00" (the local time of the row
-// and the offset it was stored with); without the offset in rows stored before it.
+// and the offset it was stored with). Rows stored before the offset was kept get the offset this
+// PC's zone gives their local time.
 QString auditTimeText(const EventEntry& e);
 
 }  // namespace record

@@ -395,17 +395,14 @@ QByteArray csvInt(const std::optional<int>& v) {
 
 }  // namespace
 
-qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out, bool audit) {
+qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out) {
     filter.newestFirst = false;
-    if (audit) {
-        EventFilter any = filter;
-        any.audited = true;
-        audit = store.count(any).value_or(0) > 0;
-    }
     QByteArray buf("\xEF\xBB\xBF");
     buf += base::Tr::tr("时间,类型,内容,寄存器,数值,状态").toUtf8();
-    // The audit trail's columns come last, so that readers of the older columns read on.
-    if (audit) buf += base::Tr::tr(",用户,原值,新值,变更原因,时间（含时区）").toUtf8();
+    // The audit trail's columns come last, so that readers of the older columns read on. They are
+    // there in every copy, empty where the rows have none, so that a copy's shape never depends
+    // on what the span happens to hold.
+    buf += base::Tr::tr(",用户,原值,新值,变更原因,时间（含时区）").toUtf8();
     buf += "\r\n";
     qint64 count = 0;
     bool written = true;
@@ -417,10 +414,8 @@ qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out, boo
         buf += eventTimeText(e.at).toUtf8() + ',' + csvField(e.kind) + ',' +
                csvField(eventText(e)) + ',' + csvInt(e.reg) + ',' + csvInt(e.value) + ',' +
                csvInt(e.status);
-        if (audit)
-            buf += ',' + csvField(e.user) + ',' + csvField(e.oldValue) + ',' +
-                   csvField(e.newValue) + ',' + csvField(e.reason) + ',' +
-                   csvField(auditTimeText(e));
+        buf += ',' + csvField(e.user) + ',' + csvField(e.oldValue) + ',' + csvField(e.newValue) +
+               ',' + csvField(e.reason) + ',' + csvField(auditTimeText(e));
         buf += "\r\n";
         ++count;
         if (buf.size() > 1 << 16) flush();

@@ -96,8 +96,8 @@ namespace record {
 
 // Writes the rows that pass the filter as CSV, oldest first: UTF-8 with a byte-order mark, comma
 // separated, CRLF line ends, one header row. Returns the number of rows, or -1 when the store
-// could not be read or the device not written. audit: where any of the rows has them, the audit
-// trail's columns follow (user, old and new value, reason, the time with its offset from UTC).
-qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out, bool audit = false);
+// could not be read or the device not written. After the row's own columns come the audit trail's
+// (user, old and new value, reason, the time with its offset from UTC).
+qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out);
 
 }  // namespace record

@@ -10,6 +10,7 @@
 #include <QShortcut>
 #include <QTableWidget>
 #include <QVBoxLayout>
+#include <memory>
 
 #include "base/tr.h"
 #include "store/exportfile.h"
@@ -160,7 +161,6 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
                 if (ticket != pendingExport_) return;
                 pendingExport_ = 0;
                 export_->setEnabled(true);
-                if (count >= 0) record::exportWritten(QStringLiteral("events"), exportFile_);
                 status_->setText(
                     count < 0 ? base::Tr::tr("导出失败：%1").arg(error.text(base::Lang::Shown))
                               : base::Tr::tr("已导出 %1 条").arg(count));
@@ -267,8 +267,17 @@ void EventWindow::chooseExportFile() {
 void EventWindow::exportTo(const QString& file) {
     export_->setEnabled(false);
     status_->setText(base::Tr::tr("导出中…"));
-    exportFile_ = file;
-    pendingExport_ = log_.exportCsv(file, filter());
+    const quint64 ticket = log_.exportCsv(file, filter());
+    pendingExport_ = ticket;
+    // The file is told of once written, whether or not this window is still open by then: the
+    // answer is taken by the log, which outlives it.
+    auto once = std::make_shared<QMetaObject::Connection>();
+    *once = connect(&log_, &record::EventLog::exported, &log_,
+                    [once, ticket, file](quint64 answered, qint64 count, const base::Phrase&) {
+                        if (answered != ticket) return;
+                        QObject::disconnect(*once);
+                        if (count >= 0) record::exportWritten(QStringLiteral("events"), file);
+                    });
 }
 
 QString EventWindow::userText(const QString& userId) const {

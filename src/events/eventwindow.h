@@ -72,7 +72,6 @@ class EventWindow : public QWidget {
     QLabel* status_ = nullptr;
     quint64 pendingLoad_ = 0;
     quint64 pendingExport_ = 0;
-    QString exportFile_;  // the file of the export under way
     QVector<record::EventEntry> arrivedWhileLoading_;
     bool audited_ = false;  // the audit columns show
     QHash<QString, QString> names_;

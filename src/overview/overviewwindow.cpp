@@ -391,6 +391,8 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
                               &OverviewWindow::closeLine);
     QPushButton* exit =
         button(QT_TRANSLATE_NOOP("velmars", "退出"), "OverviewExit", &OverviewWindow::requestExit);
+    // Leaving ends every chamber's recording: under access control, only someone who may end it.
+    auth::guard(exit, auth::Action::StartEndRun);
     auto* access = new QPushButton(base::Tr::tr("访问控制"), this);
     access->setObjectName(QStringLiteral("OverviewAccess"));
     access->setAccessibleName(access->text());
@@ -691,6 +693,8 @@ void OverviewWindow::requestExit() {
         dialog_->activateWindow();
         return;
     }
+    // The close box and Esc too: the button's tooltip says why not.
+    if (!auth::refusalShown(auth::Action::StartEndRun).isEmpty()) return;
     // Leaving ends every chamber's recording, so it is asked first.
     dialog_ = ui::askFirst(this, base::Tr::tr("退出程序？退出后停止记录。"),
                            QStringLiteral("ExitQuestion"), base::Tr::tr("退出"),

@@ -142,11 +142,14 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
         if (!request.csvPath.isEmpty() && !file.open(QIODevice::WriteOnly))
             return cannotWrite(request.csvPath, file.errorString());
         HashingDevice hashing(request.csvPath.isEmpty() ? nullptr : &file);
+        // The signatures' digest reads the same rows in its own form, in the same pass.
+        HashingDevice digest(nullptr);
         const auto rows = csv.write(
             hashing, {QDateTime::fromSecsSinceEpoch(from), QDateTime::fromSecsSinceEpoch(to)},
             [&](qint64 done) {
                 return going(45 + static_cast<int>(40 * std::min<int64_t>(done, span) / span));
-            });
+            },
+            &digest);
         if (!rows) {
             if (csv.stopped()) return cancelled;
             return hashing.errorString().isEmpty() ? ended(End::Unreadable, csv.error())
@@ -156,8 +159,8 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
             return cannotWrite(request.csvPath, file.errorString());
         content.csvSha256 = QString::fromLatin1(hashing.hex());
         content.csvRows = *rows;
+        content.digest = dataDigest(request, QString::fromLatin1(digest.hex()));
     }
-    content.digest = dataDigest(request, content.csvSha256);
     if (!content.request.access && !request.usersPath.isEmpty()) {
         auth::UserStore users(request.usersPath, uniqueName("users"));
         users.open(/*create=*/false);
@@ -191,6 +194,7 @@ std::optional<QString> dataDigest(const ReportRequest& request, QString* error) 
         *error = csv.error().text(base::Lang::Shown);
         return std::nullopt;
     }
+    csv.setForm(record::CsvForm::Digest);
     HashingDevice hashing(nullptr);
     if (!csv.write(hashing, {QDateTime::fromSecsSinceEpoch(request.from),
                              QDateTime::fromSecsSinceEpoch(request.to)})) {

@@ -12,10 +12,12 @@
 #include <QPainterPath>
 #include <QPdfWriter>
 #include <QSaveFile>
+#include <QSet>
 #include <algorithm>
 #include <cmath>
 #include <functional>
 
+#include "base/text.h"
 #include "base/tr.h"
 #include "chart/spanview.h"
 #include "ui/widgets.h"
@@ -39,8 +41,10 @@ constexpr double kBodyWidth = kPageWidth - 2 * kMargin;
 constexpr double kBodyBottom = kPageHeight - kMargin - kFooterHeight;
 constexpr int kChartColumns = 400;
 
+// Every time the report gives carries its offset from UTC, so that a reader in another zone (or
+// after a change to summer time) reads the same moment.
 QString reportTime(int64_t utc) {
-    return QDateTime::fromSecsSinceEpoch(utc).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+    return base::timeWithOffset(QDateTime::fromSecsSinceEpoch(utc));
 }
 
 QString number(double v, int decimals = 2) {
@@ -277,6 +281,7 @@ void loopChart(Layout& layout, const ReportContent& c, int loop,
                        QString::number(v, 'g', 6));
         }
         // Time labels: five, at the start, the quarters and the end.
+        const QStringList timeLabels = chartTimeLabels(from, to);
         for (int i = 0; i <= 4; ++i) {
             const int64_t t = from + (to - from) * i / 4;
             const double x = xOf(double(t));
@@ -285,7 +290,7 @@ void loopChart(Layout& layout, const ReportContent& c, int loop,
                                              : Qt::AlignHCenter;
             const double left = i == 0 ? x : i == 4 ? x - 120 : x - 60;
             p.drawText(QRectF(left, plot.bottom() + 3, 120, labelHeight), a | Qt::AlignTop,
-                       QDateTime::fromSecsSinceEpoch(t).toString(QStringLiteral("MM-dd HH:mm")));
+                       timeLabels.value(i));
         }
         p.setClipRect(plot);
         // The tolerance band, shaded, around the set value's mean (or between fixed limits).
@@ -415,7 +420,12 @@ void statistics(Layout& layout, const ReportContent& c) {
     const bool banded = c.request.subject.bands.has_value();
     for (size_t i = 0; i < c.figures.channels.size(); ++i) {
         const ChannelStats& s = c.figures.channels[i];
-        QStringList row = {channelCaption(kReportChannels[i])};
+        // The outputs are percentages of full output; the loops' values carry the instrument's
+        // own units, which it does not tell.
+        const int channel = kReportChannels[i];
+        QStringList row = {channel == 4 || channel == 5
+                               ? QStringLiteral("%1 (%)").arg(channelCaption(channel))
+                               : channelCaption(channel)};
         if (s.count == 0) {
             row << QStringLiteral("-") << QStringLiteral("-") << QStringLiteral("-")
                 << QStringLiteral("-");
@@ -484,8 +494,8 @@ void eventList(Layout& layout, const ReportContent& c) {
             continue;
         }
         ++listed;
-        rows.push_back({e.at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                        record::eventKindCaption(e.kind), record::eventText(e)});
+        rows.push_back(
+            {record::auditTimeText(e), record::eventKindCaption(e.kind), record::eventText(e)});
     }
     if (rows.empty()) {
         layout.text(base::Tr::tr("此期间没有事件。"), reportFont(8.5));
@@ -639,6 +649,19 @@ base::Phrase writePages(const ReportContent& content, const QString& title, cons
 
 }  // namespace
 
+QStringList chartTimeLabels(int64_t from, int64_t to) {
+    // The shortest form in which the five moments read apart: minutes for spans of hours and
+    // days, seconds for short ones.
+    QStringList labels;
+    for (const QString& form : {QStringLiteral("MM-dd HH:mm"), QStringLiteral("MM-dd HH:mm:ss")}) {
+        labels.clear();
+        for (int i = 0; i <= 4; ++i)
+            labels << QDateTime::fromSecsSinceEpoch(from + (to - from) * i / 4).toString(form);
+        if (QSet<QString>(labels.begin(), labels.end()).size() == labels.size()) break;
+    }
+    return labels;
+}
+
 base::Phrase writePdf(const ReportContent& content, const QString& path) {
     return writePages(
         content, base::Tr::tr("试验报告") + QStringLiteral(" ") + content.request.subject.name,
@@ -670,15 +693,18 @@ base::Phrase writeAuditPdf(const ReportContent& content, const QString& verdict,
              {base::Tr::tr("记录条数"), QString::number(content.csvRows)},
              {base::Tr::tr("程序版本"), QStringLiteral("velmars %1").arg(programVersion())}});
         layout.heading(base::Tr::tr("事件"));
+        // The audit trail's columns, as the event window shows them.
         std::vector<QStringList> rows;
         for (const record::EventEntry& e : content.events)
-            rows.push_back({e.at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
-                            record::eventKindCaption(e.kind), record::eventText(e)});
+            rows.push_back({record::auditTimeText(e), record::eventKindCaption(e.kind),
+                            record::eventText(e), e.user, e.oldValue, e.newValue, e.reason});
         if (rows.empty())
             layout.text(base::Tr::tr("此期间没有事件。"), reportFont(8.5));
         else
-            layout.table({base::Tr::tr("时间"), base::Tr::tr("类别"), base::Tr::tr("内容")},
-                         {0.22, 0.12, 0.66}, rows);
+            layout.table({base::Tr::tr("时间"), base::Tr::tr("类别"), base::Tr::tr("内容"),
+                          base::Tr::tr("用户"), base::Tr::tr("原值"), base::Tr::tr("新值"),
+                          base::Tr::tr("变更原因")},
+                         {0.17, 0.09, 0.3, 0.1, 0.08, 0.08, 0.18}, rows);
         if (content.csvRows > qint64(content.events.size()))
             layout.text(base::Tr::tr("另有 %1 条事件未列出，完整的记录见同名 CSV 文件。")
                             .arg(content.csvRows - qint64(content.events.size())),

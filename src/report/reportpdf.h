@@ -3,6 +3,7 @@
 // PDF through QPdfWriter, the chart in vectors.
 
 #include <QString>
+#include <QStringList>
 #include <vector>
 
 #include "events/eventrules.h"
@@ -35,6 +36,10 @@ base::Phrase writePdf(const ReportContent& content, const QString& path);
 // content.csvRows in all), and on every page the notes and signatures of content.
 base::Phrase writeAuditPdf(const ReportContent& content, const QString& verdict,
                            const QString& path);
+
+// The five time labels under a chart of from..to (UTC seconds): its start, quarters and end, in
+// local time, as short as lets them read apart.
+QStringList chartTimeLabels(int64_t from, int64_t to);
 
 // The program's version as the report names it.
 QString programVersion();

@@ -207,6 +207,8 @@ QWidget* RunWindow::buildList() {
     table_->setCornerButtonEnabled(false);
 
     report_ = ui::commandButton(base::Tr::tr("生成报告…"), QStringLiteral("RunReport"));
+    // A report leaves the program only in the hands of someone logged in (under access control).
+    auth::guard(report_, auth::Action::Look);
     sign_ = ui::commandButton(base::Tr::tr("签名"), QStringLiteral("RunSign"));
     sign_->setVisible(false);
     auth::guard(sign_, auth::Action::SignReport);

@@ -11,6 +11,8 @@
 #include "access/userstore.h"
 #include "alert/rules.h"
 #include "base/tr.h"
+#include "overview/chamberlist.h"
+#include "shell/settings.h"
 #include "shell/shellos.h"
 
 namespace shell {
@@ -104,8 +106,32 @@ std::optional<QString> readPassword(const QString& prompt) {
     return password;
 }
 
+std::optional<SettingChange> chamberListChange(const Options& options, QSettings& mainFile) {
+    if (options.chambers.isEmpty()) return std::nullopt;
+    const QList<overview::ChamberConf> kept = overview::readChambers(mainFile);
+    if (kept == options.chambers) return std::nullopt;
+    const auto text = [](const QList<overview::ChamberConf>& list) {
+        QStringList out;
+        for (const overview::ChamberConf& c : list)
+            out << QStringLiteral("%1=%2,%3,%4,%5")
+                       .arg(c.name)
+                       .arg(c.port)
+                       .arg(c.address)
+                       .arg(c.baud)
+                       .arg(c.parity);
+        return out.join(u' ');
+    };
+    return SettingChange{QStringLiteral("--chamber"), text(kept), text(options.chambers)};
+}
+
 std::optional<int> consentToSettings(const Options& options) {
     if (!changesSettings(options)) return std::nullopt;
+    // A chamber list given as it is kept changes nothing.
+    if (Options others = options; !others.chambers.isEmpty()) {
+        others.chambers.clear();
+        if (!changesSettings(others) && !chamberListChange(options, *settingsFileFor(QString())))
+            return std::nullopt;
+    }
     auth::UserStore store(userStorePath(), QStringLiteral("users-settings"));
     switch (store.open(/*create=*/false)) {
         case auth::StoreState::Missing:

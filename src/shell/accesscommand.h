@@ -40,5 +40,8 @@ struct SettingChange {
     QString after;
 };
 QList<SettingChange> settingChanges(const Options& options, QSettings& file);
+// The change --chamber makes to the chamber list the program keeps (main settings file); none when
+// it gives the list kept.
+std::optional<SettingChange> chamberListChange(const Options& options, QSettings& mainFile);
 
 }  // namespace shell

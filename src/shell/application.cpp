@@ -79,6 +79,7 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
     // The chambers of this run: the command line's, kept for the next; else the settings file's.
     // A profile or a database of its own is one chamber, as always.
     if (!options_.chambers.isEmpty()) {
+        chamberListChange_ = chamberListChange(options_, *settingsFileFor(QString()));
         confs_ = options_.chambers;
         saveChambers();
     } else if (options_.profile.isEmpty() && options_.db.isEmpty()) {
@@ -206,8 +207,10 @@ void Application::startAccess() {
     });
     connect(keeper_.get(), &auth::SessionKeeper::changed, this, &Application::noteStart);
     record::setExportWatcher([this](const QString& what, const QString& path) {
-        if (auditing())
-            audit(QString::fromLatin1(auth::kExported), {keeper_->view().userId, what, path});
+        if (!auditing()) return;
+        base::Audit by;
+        by.user = keeper_->view().userId;
+        audit(QString::fromLatin1(auth::kExported), {by.user, what, path}, by);
     });
     clockMono_.start();
     clockWatch_.feed(QDateTime::currentMSecsSinceEpoch(), clockMono_.elapsed());
@@ -250,20 +253,26 @@ void Application::noteStart() {
     startNoted_ = true;
     if (!auditing()) return;
     audit(QString::fromLatin1(auth::kProgramStarted), {});
-    // The settings the command line changed in each chamber's file, by the administrator it
-    // named, into that chamber's log.
     for (const auto& c : chambers_) {
-        record::EventLog* log = c->eventLog();
-        for (const SettingChange& change : settingChanges_.value(c->name())) {
-            if (!log) break;
-            base::Audit by;
-            by.user = options_.user;
-            by.oldValue = change.before;
-            by.newValue = change.after;
-            by.reason = options_.reason;
-            log->log(auditRow(QString::fromLatin1(auth::kSettingChanged),
-                              {by.user, change.option, change.before, change.after}, by));
-        }
+        QList<SettingChange> changes = settingChanges_.value(c->name());
+        if (chamberListChange_) changes.prepend(*chamberListChange_);
+        logSettingChanges(*c, changes);
+    }
+}
+
+void Application::logSettingChanges(chamber::Chamber& c, const QList<SettingChange>& changes) {
+    // The settings the command line changed in the chamber's file, by the administrator it named,
+    // into that chamber's log.
+    record::EventLog* log = c.eventLog();
+    if (!log) return;
+    for (const SettingChange& change : changes) {
+        base::Audit by;
+        by.user = options_.user;
+        by.oldValue = change.before;
+        by.newValue = change.after;
+        by.reason = options_.reason;
+        log->log(auditRow(QString::fromLatin1(auth::kSettingChanged),
+                          {by.user, change.option, change.before, change.after}, by));
     }
 }
 
@@ -483,6 +492,10 @@ void Application::addChamber(const overview::ChamberConf& conf, const base::Audi
     // Every chamber's log keeps it, the new one's too once it opens.
     if (auditing())
         audit(QString::fromLatin1(auth::kChamberAdded), {by.user, conf.name, by.newValue}, by);
+    // The command line's settings (retention, forwarding, alerts) reach the new chamber's file as
+    // they reached the others': its log says so, as theirs did at the start.
+    if (auditing() && startNoted_)
+        logSettingChanges(*chambers_.back(), settingChanges_.value(conf.name));
 }
 
 void Application::openWhenFree(chamber::Chamber* c) {

@@ -118,6 +118,7 @@ class Application : public QObject {
     void showOverview();
     void updateOverview();
     void addChamber(const overview::ChamberConf& conf, const base::Audit& by);
+    void logSettingChanges(chamber::Chamber& c, const QList<SettingChange>& changes);
     void changeChamber(int i, const overview::ChamberConf& conf, const base::Audit& by);
     // A chamber's new settings, from the overview's dialog or the chamber's own window: checked
     // with the whole list, its baud rate and parity becoming its line's, kept, recorded in every
@@ -170,6 +171,7 @@ class Application : public QObject {
     // What the command line changes in each chamber's settings file (by name; "" for the one
     // chamber of a run without chambers), recorded once the logs are open.
     QHash<QString, QList<SettingChange>> settingChanges_;
+    std::optional<SettingChange> chamberListChange_;  // --chamber's, into every chamber's log
     QList<auth::AccessEvent> accessRows_;  // the user store's rows told so far, for chambers added
     // Each port's turnaround delay, read once at start and kept as the overview changes it.
     QMap<int, int> turnarounds_;

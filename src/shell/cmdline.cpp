@@ -347,9 +347,10 @@ ParseResult parseCommandLine(const QStringList& args) {
         return {std::nullopt, QStringLiteral("--create-admin and --full-name go together")};
     if (o.accessControl && o.user.isEmpty())
         return {std::nullopt, QStringLiteral("--access-control needs --user")};
-    if (!o.user.isEmpty() && !o.accessControl && !changesSettings(o))
-        return {std::nullopt,
-                QStringLiteral("--user goes with --access-control or with settings to change")};
+    const bool exports = !o.exportCsv.isEmpty() || !o.exportEvents.isEmpty() || !o.report.isEmpty();
+    if (!o.user.isEmpty() && !o.accessControl && !changesSettings(o) && !exports)
+        return {std::nullopt, QStringLiteral("--user goes with --access-control, with settings to "
+                                             "change or with an export or a report")};
     if (!o.reason.isEmpty() && (o.user.isEmpty() || o.accessControl))
         return {std::nullopt, QStringLiteral("--reason goes with --user and settings to change")};
     if (!o.createAdmin.isEmpty() && o.accessControl)
@@ -380,7 +381,7 @@ ParseResult parseCommandLine(const QStringList& args) {
 
 bool changesSettings(const Options& o) {
     return o.keepDays || o.keepFreeGb || o.forward || o.station || o.notifyMail || o.notifyFrom ||
-           o.notifyTo || o.notifyWebhook || o.notifySilentAfter;
+           o.notifyTo || o.notifyWebhook || o.notifySilentAfter || !o.chambers.isEmpty();
 }
 
 QString usageText() {
@@ -466,11 +467,13 @@ QString usageText() {
                "  --notify-webhook URL  POST each alert as JSON to this URL (empty turns it off)\n"
                "  --notify-silent-after SECONDS  an instrument silent this long raises an alert\n"
                "                        (default 30)\n"
-               "  --lang zh|en          the language of windows, messages and exports (kept in "
-               "the\n"
-               "                        settings file; default: the desktop's when the program "
-               "speaks\n"
-               "                        it, else zh)\n"
+               "  --lang zh|en          the language of windows, messages and exports; the "
+               "program\n"
+               "                        keeps it in the settings file, a command (an export, a "
+               "report)\n"
+               "                        speaks it for its own run only (default: the one kept, "
+               "else the\n"
+               "                        desktop's when the program speaks it, else zh)\n"
                "  --create-admin USER --full-name NAME  make the first administrator (password "
                "twice\n"
                "                        on standard input) and switch access control on, no "
@@ -482,6 +485,10 @@ QString usageText() {
                "changes\n"
                "                        the settings given (retention, forwarding, alerts) and "
                "why\n"
+               "  --user USER           with access control on, who takes records out with "
+               "--export-csv,\n"
+               "                        --export-events or --report (the password on standard "
+               "input)\n"
                "  --help                this text\n")
         .arg(base::Tr::tr("打开"));
 }

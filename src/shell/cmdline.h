@@ -80,7 +80,8 @@ struct ParseResult {
 
 // Parses the arguments after the program name.
 ParseResult parseCommandLine(const QStringList& args);
-// Whether the options change settings kept in the settings file (retention, forwarding, alerts).
+// Whether the options change settings kept in the settings files (retention, forwarding, alerts,
+// the chamber list).
 bool changesSettings(const Options& o);
 
 QString usageText();

@@ -31,7 +31,7 @@ int failWith(int status, const QString& line) {
 }
 
 // With access control on, what the command line wrote goes into the database's audit trail, as
-// an export from a window does (who: the signer of a report, else nobody).
+// an export from a window does, naming who wrote it.
 void recordExport(const QString& db, const QString& what, const QString& file,
                   const QString& who = {}) {
     auth::UserStore users(userStorePath(), QStringLiteral("export-users"));
@@ -46,6 +46,31 @@ void recordExport(const QString& db, const QString& what, const QString& file,
     if (!events.append(rows)) failWith(0, QStringLiteral("%1: %2").arg(db, events.lastError()));
 }
 
+// A database named that is not there, in the words the exports use.
+QString missingFile(const QString& db) {
+    return base::Phrase{QStringLiteral(QT_TRANSLATE_NOOP("velmars", "数据库文件不存在：%1")), {db}}
+        .text(base::Lang::Shown);
+}
+
+// Under access control records leave through the command line only in the hands of a user who
+// proves who they are (--user, the password on standard input, as for settings). nullopt: the
+// export may go on, *who the user (empty with access control off); else the exit status.
+std::optional<int> identify(const Options& options, QString* who) {
+    auth::UserStore users(userStorePath(), QStringLiteral("export-login"));
+    // A store that cannot be read lets records be looked at, as the windows do.
+    if (users.open(/*create=*/false) != auth::StoreState::Ready || !users.accessControl())
+        return std::nullopt;
+    if (options.user.isEmpty())
+        return failWith(2, base::Tr::tr("访问控制已开启：从命令行导出记录须给出用户（--user），"
+                                        "密码从标准输入读取"));
+    const auto password = readPassword(base::Tr::tr("用户 %1 的密码：").arg(options.user));
+    if (!password) return failWith(2, base::Tr::tr("标准输入没有提供密码"));
+    const auth::Outcome o = users.authenticate(options.user, *password);
+    if (o != auth::Outcome::Done) return failWith(1, auth::outcomeText(o));
+    *who = options.user.trimmed();
+    return std::nullopt;
+}
+
 }  // namespace
 
 int runExport(const Options& options) {
@@ -53,6 +78,8 @@ int runExport(const Options& options) {
         options.db.isEmpty() ? Application::defaultDatabasePath(options.profile) : options.db;
     const bool records = !options.exportCsv.isEmpty();
     const QString target = records ? options.exportCsv : options.exportEvents;
+    QString who;
+    if (const auto refused = identify(options, &who)) return *refused;
 
     record::CsvExport samples(db, QStringLiteral("velmars-export"));
     record::EventStore events(db, QStringLiteral("events-export"));
@@ -77,7 +104,7 @@ int runExport(const Options& options) {
     if (!done.writeError.isEmpty())
         return failWith(1, base::Tr::tr("无法写入 %1：%2").arg(target, done.writeError));
     if (!done.rows) return failWith(2, done.readError);
-    recordExport(db, records ? QStringLiteral("csv") : QStringLiteral("events"), target);
+    recordExport(db, records ? QStringLiteral("csv") : QStringLiteral("events"), target, who);
     std::fprintf(stderr, "%lld\n", static_cast<long long>(*done.rows));
     return 0;
 }
@@ -85,11 +112,16 @@ int runExport(const Options& options) {
 int runReport(const Options& options) {
     const QString db =
         options.db.isEmpty() ? Application::defaultDatabasePath(options.profile) : options.db;
+    // A signer proves who they are with their signature's password.
+    QString who = options.sign;
+    if (options.sign.isEmpty())
+        if (const auto refused = identify(options, &who)) return *refused;
     report::ReportRequest request;
     bool ended = true;
     if (options.run) {
         record::RunStore store(db, QStringLiteral("report-runs"));
-        if (!QFileInfo::exists(db) || !store.open(/*readOnly=*/true))
+        if (!QFileInfo::exists(db)) return failWith(2, missingFile(db));
+        if (!store.open(/*readOnly=*/true))
             return failWith(2, QStringLiteral("%1: %2").arg(db, store.lastError()));
         const auto run = store.find(*options.run);
         if (!run) {
@@ -102,7 +134,8 @@ int runReport(const Options& options) {
         ended = run->end.has_value();
     } else {
         record::SampleStore store(db, QStringLiteral("report-extent"));
-        if (!QFileInfo::exists(db) || !store.open(record::SampleStore::Access::ReadOnly))
+        if (!QFileInfo::exists(db)) return failWith(2, missingFile(db));
+        if (!store.open(record::SampleStore::Access::ReadOnly))
             return failWith(2, QStringLiteral("%1: %2").arg(db, store.lastError()));
         const auto extent = store.archiveExtent();
         if (!extent && !(options.from && options.to))
@@ -150,7 +183,7 @@ int runReport(const Options& options) {
     if (!outcome.written())
         return failWith(outcome.end == report::ReportOutcome::End::Unwritten ? 1 : 2,
                         outcome.error);
-    recordExport(db, QStringLiteral("report"), options.report, options.sign);
+    recordExport(db, QStringLiteral("report"), options.report, who);
     std::fprintf(stderr, "%s\n", qUtf8Printable(options.report));
     return 0;
 }

@@ -101,14 +101,19 @@ void useProgramFont() {
     QApplication::setFont(f);
 }
 
-QString useLanguage(const std::optional<QString>& option) {
-    const auto settings = settingsFile();
-    if (option) settings->setValue(kKey, *option);
+QString keptLanguage() {
+    // A profile's own choice, where it has one, else the program's.
+    const QString own = settingsFile()->value(kKey).toString();
+    return own.isEmpty() ? settingsFileFor(QString())->value(kKey).toString() : own;
+}
+
+QString useLanguage(const std::optional<QString>& option, bool keep) {
+    if (option && keep) settingsFile()->setValue(kKey, *option);
     // The "C" locale of a bare system says nothing about the operator's language.
     const QLocale system = QLocale::system();
     const QStringList desktop =
         system.language() == QLocale::C ? QStringList() : system.uiLanguages();
-    const QString code = chooseLanguage(option, settings->value(kKey).toString(), desktop);
+    const QString code = chooseLanguage(option, keptLanguage(), desktop);
     installTranslation(code);
     return code;
 }

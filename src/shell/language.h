@@ -17,10 +17,15 @@ QStringList languages();
 QString chooseLanguage(const std::optional<QString>& option, const QString& kept,
                        const QStringList& desktop);
 
-// Chooses the language for this run from the option, the settings file and the desktop, keeps an
-// option in the settings file, and installs the translation. Needs the application object.
-// Returns the code chosen.
-QString useLanguage(const std::optional<QString>& option);
+// The language kept in the settings: the profile's settings file's, else the program's own
+// (a profile without a choice of its own speaks as the program does); empty when none is kept.
+QString keptLanguage();
+
+// Chooses the language for this run from the option, the settings and the desktop, and installs
+// the translation. keep: the option becomes the kept choice (the program started with windows);
+// a command (an export, a report, a check) only speaks it for its own run. Needs the application
+// object. Returns the code chosen.
+QString useLanguage(const std::optional<QString>& option, bool keep = false);
 
 // Installs the translation of a language ("zh": none). Returns false for a language not built in.
 bool installTranslation(const QString& code);

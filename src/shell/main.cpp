@@ -84,7 +84,8 @@ int run(int argc, char** argv) {
     // Nothing but SQLite may open the database files while the recorder holds their locks.
     ui::listFilesByNameOnly();
     shell::setProfile(parsed.options->profile);
-    shell::useLanguage(parsed.options->language);
+    // The language chosen for the program is kept for its next start; a command's is not.
+    shell::useLanguage(parsed.options->language, /*keep=*/true);
 
     shell::useProgramFont();
 

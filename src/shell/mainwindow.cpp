@@ -379,6 +379,9 @@ void MainWindow::openEventLog() {
     // side.
     if (!eventWindow_) {
         eventWindow_ = new EventWindow(*log);
+        // Under access control the copy leaves the program only in the hands of someone logged in.
+        auth::guard(eventWindow_->findChild<QWidget*>(QStringLiteral("EventExport")),
+                    auth::Action::Look);
         if (const auth::Guard* g = auth::Guard::instance())
             eventWindow_->setUserNames(g->fullNames());
         connect(eventWindow_, &EventWindow::auditReviewRequested, this, [this] {
@@ -565,6 +568,11 @@ void MainWindow::requestExit() {
     }
     if (exitQuestion_) {
         exitQuestion_->activateWindow();
+        return;
+    }
+    // Leaving stops the recording: under access control, only someone who may end it leaves.
+    if (const QString no = auth::refusalShown(auth::Action::StartEndRun); !no.isEmpty()) {
+        operatorMessage_->setText(no);
         return;
     }
     // Leaving stops the recording, so it is asked first; "取消" is the default and Esc chooses it.

@@ -15,6 +15,7 @@
 #include <cmath>
 
 #include "base/oledate.h"
+#include "base/text.h"
 #include "store/archive.h"
 #include "store/schema.h"
 #include "store/store.h"
@@ -28,16 +29,20 @@ constexpr double kHalfSecond = 0.5 / 86400.0;
 constexpr qint64 kProgressEvery = 4096;
 constexpr qint64 kFlushBytes = 256 * 1024;
 
-void appendNumber(QByteArray& out, double v) {
+void appendNumber(QByteArray& out, double v, CsvForm form) {
     char buf[32];
     std::to_chars_result r;
+    if (!std::isfinite(v)) return;  // a value that is no number is left empty
     const float f = static_cast<float>(v);
-    if (std::isfinite(v) && static_cast<double>(f) == v)
+    // A stored reading is a float, written in its shortest form. A reading divided by ten (the
+    // outputs' percentages) has no more digits than the reading: at most seven significant ones
+    // (4.56, not 4.5600000000000005).
+    if (static_cast<double>(f) == v)
         r = std::to_chars(buf, buf + sizeof buf, f);
-    else if (std::isfinite(v))
-        r = std::to_chars(buf, buf + sizeof buf, v);
+    else if (form == CsvForm::Copy)
+        r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::general, 7);
     else
-        return;  // a value that is no number is left empty
+        r = std::to_chars(buf, buf + sizeof buf, v);
     out.append(buf, r.ptr - buf);
 }
 
@@ -106,6 +111,8 @@ std::optional<std::vector<StaleSpan>> staleSpansIn(const QSqlDatabase& db,
 // quarter hours.
 class LocalSeconds {
   public:
+    // The offset from UTC of the last moment given to ole().
+    int offset() const { return offset_; }
     std::pair<double, double> ole(qint64 utc) {
         const qint64 quarter = utc - ((utc % 900) + 900) % 900;
         if (quarter != quarter_) {
@@ -126,13 +133,16 @@ class LocalSeconds {
 
 }  // namespace
 
-QByteArray csvHeader() {
+QByteArray csvHeader(CsvForm form) {
     // The Chinese header is what files and tools of the Chinese program rely on; a translation
     // names the same columns in its language.
-    return QByteArray("\xEF\xBB\xBF") +
-           base::Tr::tr("日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2")
-               .toUtf8() +
-           ',' + base::Tr::tr("数据状态").toUtf8() + QByteArray("\r\n");
+    QByteArray h =
+        QByteArray("\xEF\xBB\xBF") +
+        base::Tr::tr("日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2")
+            .toUtf8() +
+        ',' + base::Tr::tr("数据状态").toUtf8();
+    if (form == CsvForm::Copy) h += ',' + base::Tr::tr("时间（含时区）").toUtf8();
+    return h + QByteArray("\r\n");
 }
 
 QByteArray csvStaleMark() {
@@ -140,7 +150,7 @@ QByteArray csvStaleMark() {
 }
 
 void appendCsvRow(QByteArray& out, double date, double time, const double (&values)[10],
-                  const QByteArray& state) {
+                  const QByteArray& state, std::optional<int> offsetSeconds, CsvForm form) {
     // Whole seconds of the day; a time that rounds up to midnight belongs to the next day.
     qint64 days = static_cast<qint64>(std::floor(date));
     qint64 secs = std::llround(std::clamp(time, 0.0, 1.0) * 86400.0);
@@ -164,10 +174,19 @@ void appendCsvRow(QByteArray& out, double date, double time, const double (&valu
     out.append(buf, 19);
     for (double v : values) {
         out.append(',');
-        appendNumber(out, v);
+        appendNumber(out, v, form);
     }
     out.append(',');
     out.append(state);
+    if (form == CsvForm::Copy) {
+        if (!offsetSeconds)
+            offsetSeconds =
+                QDateTime(d, QTime(0, 0).addSecs(static_cast<int>(secs))).offsetFromUtc();
+        out.append(',');
+        out.append(buf, 19);
+        out.append(' ');
+        out.append(base::utcOffsetText(*offsetSeconds).toLatin1());
+    }
     out.append("\r\n", 2);
 }
 
@@ -244,7 +263,8 @@ std::optional<qint64> CsvExport::count(const ExportRange& range) {
 }
 
 std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
-                                       const std::function<bool(qint64)>& progress) {
+                                       const std::function<bool(qint64)>& progress,
+                                       QIODevice* digest) {
     stopped_ = false;
     if (!open_ && !open()) return std::nullopt;
     std::vector<StaleSpan> stale;
@@ -275,14 +295,23 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
                   {q.lastError().text()}};
         return std::nullopt;
     }
-    QByteArray buf = csvHeader();
+    QByteArray buf = csvHeader(form_);
     buf.reserve(kFlushBytes + 4096);
+    QByteArray digestBuf = digest ? csvHeader(CsvForm::Digest) : QByteArray();
     auto flush = [&] {
         const bool ok = out.write(buf) == buf.size();
         buf.clear();
         if (!ok)
             error_ = {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "写入失败：%1")),
                       {out.errorString()}};
+        if (ok && digest) {
+            const bool written = digest->write(digestBuf) == digestBuf.size();
+            digestBuf.clear();
+            if (!written)
+                error_ = {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "写入失败：%1")),
+                          {digest->errorString()}};
+            return written;
+        }
         return ok;
     };
     qint64 rows = 0;
@@ -294,13 +323,16 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
                 values[c] = schema::shownValue(c, archive::decodeValue(q.value(2 + c)));
             const qint64 at = q.value(0).toLongLong();
             const auto [date, time] = local.ole(at);
-            appendCsvRow(buf, date, time, values,
-                         inStaleSpan(stale, &nextStale, at) ? staleMark : QByteArray());
+            const QByteArray state = inStaleSpan(stale, &nextStale, at) ? staleMark : QByteArray();
+            appendCsvRow(buf, date, time, values, state, local.offset(), form_);
+            if (digest) appendCsvRow(digestBuf, date, time, values, state, {}, CsvForm::Digest);
         } else {
             for (int c = 0; c < schema::kValueCount; ++c)
                 values[c] =
                     schema::shownValue(c, q.value(schema::kFirstValueColumn + c).toDouble());
-            appendCsvRow(buf, q.value(1).toDouble(), q.value(2).toDouble(), values);
+            const double date = q.value(1).toDouble(), time = q.value(2).toDouble();
+            appendCsvRow(buf, date, time, values, {}, {}, form_);
+            if (digest) appendCsvRow(digestBuf, date, time, values, {}, {}, CsvForm::Digest);
         }
         ++rows;
         if (buf.size() >= kFlushBytes && !flush()) return std::nullopt;

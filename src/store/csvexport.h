@@ -5,9 +5,11 @@
 // retransmission outputs as a percentage, the ring keeping their tenths), then the data's state:
 // empty for a reading, a mark for a second stored while the instrument's values were stale (a
 // copy of the last reading, not a reading of its own). Records never
-// written (date 0) are left out. A file with an archive is read from the archive, which holds
-// every sample back to the retention limit; a ring without one (a file no recorder of this
-// program has opened), or with an empty one while the ring holds records, from the ring.
+// written (date 0) are left out. Last comes the row's time again with its offset from UTC
+// ("2026-12-10 11:04:05 +08:00"), so that a copy read in another zone names the same moment. A file
+// with an archive is read from the archive, which holds every sample back to the retention limit; a
+// ring without one (a file no recorder of this program has opened), or with an empty one while the
+// ring holds records, from the ring.
 //
 // The export reads through a connection of its own, opened read-only: it never creates or
 // changes the database, and in WAL mode it never holds up the recorder's writes.
@@ -33,12 +35,20 @@ struct ExportRange {
     std::optional<QDateTime> to;
 };
 
+// The form of the rows. Copy: what files get. Digest: what the signatures' digest of the data is
+// computed over, unchanged since the first signatures so that each stays checkable: no time with
+// offset, and a value that is no float in the double's shortest form.
+enum class CsvForm { Copy, Digest };
+
 // The header row with its line end, preceded by the byte-order mark.
-QByteArray csvHeader();
-// Appends one record as a CSV row with its line end, state its last cell. Values that a float
-// holds exactly are written in the float's shortest form (23.4, 300), others in the double's.
+QByteArray csvHeader(CsvForm form = CsvForm::Copy);
+// Appends one record as a CSV row with its line end. Values that a float holds exactly are written
+// in the float's shortest form (23.4, 300), others (a reading divided by ten) with at most seven
+// significant digits: 4.56, not 4.5600000000000005. offsetSeconds: the
+// zone's offset from UTC at that local time; none: the one this PC's zone gives it.
 void appendCsvRow(QByteArray& out, double date, double time, const double (&values)[10],
-                  const QByteArray& state = {});
+                  const QByteArray& state = {}, std::optional<int> offsetSeconds = {},
+                  CsvForm form = CsvForm::Copy);
 // The state cell of a second stored stale.
 QByteArray csvStaleMark();
 // Parses "YYYY-MM-DD HH:MM:SS" (the form the rows carry); nullopt for anything else.
@@ -68,8 +78,12 @@ class CsvExport {
     // Writes the header and the range's records to out. progress(done) is called every few
     // thousand rows; returning false from it stops the export. Returns the number of records
     // written, or nullopt when the export failed or was stopped (error() says which).
+    // The form write() puts out; Copy unless set.
+    void setForm(CsvForm form) { form_ = form; }
+    // digest, when given, gets the same rows in the digest's form, in the same pass.
     std::optional<qint64> write(QIODevice& out, const ExportRange& range,
-                                const std::function<bool(qint64)>& progress = {});
+                                const std::function<bool(qint64)>& progress = {},
+                                QIODevice* digest = nullptr);
     bool stopped() const { return stopped_; }
 
   private:
@@ -81,6 +95,7 @@ class CsvExport {
     bool open_ = false;
     bool archive_ = false;  // rows come from the archive rather than the ring
     bool stopped_ = false;
+    CsvForm form_ = CsvForm::Copy;
 };
 
 }  // namespace record

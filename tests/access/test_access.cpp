@@ -269,6 +269,13 @@ TEST(AccessSession, IdleLockAndUnlockWithInjectedTimes) {
                   i + 1 == UserStore::kLockAfter ? Outcome::Locked : Outcome::Refused)
             << i;
     EXPECT_EQ(s.state(), Session::State::LoggedOut);
+
+    // A shorter idle time set while someone is logged in counts for them at once.
+    ASSERT_EQ(s.login(QStringLiteral("admin"), QStringLiteral("adminpass1"), 300'000),
+              Outcome::Done);
+    ASSERT_EQ(store.setIdleLockMinutes(QStringLiteral("admin"), 1), Outcome::Done);
+    EXPECT_FALSE(s.lockIfIdle(300'000 + 60'000 - 1));
+    EXPECT_TRUE(s.lockIfIdle(300'000 + 60'000));
 }
 
 TEST(AccessStore, FilesNotOursAreLeftAsTheyAre) {
@@ -375,9 +382,10 @@ TEST(AccessAudit, StoreRowsBecomeEventValuesWithoutWhatWasTyped) {
     } expected[] = {
         {"user.login.failed", {"", "admin"}, "登录失败：admin", true},
         {"user.login.failed", {""}, "登录失败：未知用户", true},
+        // The value before is the one in force, the default of a setting never changed.
         {"user.setting.changed",
-         {"admin", "idle_lock_minutes", "", "5"},
-         "admin 修改设置 空闲锁定（分钟）： → 5",
+         {"admin", "idle_lock_minutes", "15", "5"},
+         "admin 修改设置 空闲锁定（分钟）：15 → 5",
          false},
     };
     for (int i = 0; i < rows.size(); ++i) {

@@ -27,10 +27,12 @@
 #include "confighome.h"
 #include "events/eventlog.h"
 #include "events/eventwindow.h"
+#include "overview/overviewwindow.h"
 #include "pdftext.h"
 #include "runs/runwindow.h"
 #include "shell/accesscommand.h"
 #include "shell/auditreview.h"
+#include "shell/settings.h"
 #include "sqlrows.h"
 #include "ui/signdialog.h"
 
@@ -59,6 +61,7 @@ class AccessAdmin : public QObject {
     void administrationEndToEnd();
     void startAndEndRecordedOnlyWithAccessControl_data();
     void startAndEndRecordedOnlyWithAccessControl();
+    void chamberAddedLaterKeepsTheCommandLinesSettingsAudited();
 };
 
 void AccessAdmin::administrationEndToEnd() {
@@ -315,6 +318,43 @@ void AccessAdmin::startAndEndRecordedOnlyWithAccessControl() {
              on ? QStringList({"user.account.created", "user.access.switched", "audit.started",
                                "audit.ended", "audit.started", "audit.ended"})
                 : QStringList());
+}
+
+// A chamber added while the program runs takes the retention the command line gave, as the
+// chambers of the start did, and its log says so with the administrator and the reason.
+void AccessAdmin::chamberAddedLaterKeepsTheCommandLinesSettingsAudited() {
+    QTemporaryDir data;
+    testsupport::useDataHome(data.path());
+    qputenv("XDG_CONFIG_HOME", data.filePath("config").toUtf8());
+    QDir().mkpath(QFileInfo(shell::userStorePath()).path());
+    {
+        auth::UserStore store(shell::userStorePath(), "setup", auth::HashCost::minimum());
+        QCOMPARE(store.open(true), auth::StoreState::Ready);
+        QCOMPARE(store.createFirstAdmin("admin", "管理员甲", "adminpass1"), auth::Outcome::Done);
+    }
+    shell::Options options;
+    options.chambers = {{"TH01", 1, 1}};
+    options.keepDays = 30;
+    options.user = "admin";
+    options.reason = "归档策略";
+    shell::Application app(options);
+    QVERIFY(app.startWithoutSplash());
+    QTRY_VERIFY(app.sessionKeeper()->view().opened);
+    const auto settingRows = [](const QString& db) {
+        return testsupport::sqlRows(db,
+                                    "SELECT user_id, new_value, reason FROM events WHERE "
+                                    "code = 'audit.setting' AND args LIKE '%--keep-days%'");
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(settingRows(app.chambers().front()->databasePath()),
+                              QStringList({"admin|30|归档策略"}), 10000);
+    base::Audit by;
+    by.user = "admin";
+    emit app.overviewWindow()->added({"TH02", 1, 2}, by);
+    QCOMPARE(app.chambers().size(), size_t(2));
+    chamber::Chamber& added = *app.chambers().back();
+    QTRY_COMPARE_WITH_TIMEOUT(settingRows(added.databasePath()), QStringList({"admin|30|归档策略"}),
+                              10000);
+    QCOMPARE(shell::settingsFileFor("TH02")->value("archive/keepDays").toInt(), 30);
 }
 
 QTEST_MAIN(AccessAdmin)

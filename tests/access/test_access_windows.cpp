@@ -27,6 +27,7 @@
 #include "runs/runwindow.h"
 #include "shell/accesscommand.h"
 #include "shell/mainwindow.h"
+#include "sqlrows.h"
 
 using namespace e2e;
 
@@ -537,6 +538,32 @@ void AccessWindows::auditTrailOfWrites() {
                      "时间（含时区）"));
     QVERIFY(lines.value(1).contains(",1,555,0,op,420,555,工艺变更,"));
     QCOMPARE(lines.value(1).section(u',', -1), table->item(0, 0)->text());
+
+    // The export's row names the user logged in, in its user column too; an export that ends
+    // after its window closed is recorded all the same.
+    const QString dbFile = data.filePath("Rdatabj.db");
+    const auto exports = [&] {
+        return testsupport::sqlRows(
+            dbFile, "SELECT user_id, args FROM events WHERE code = 'audit.exported' ORDER BY id");
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(exports().size(), 1, 5000);
+    QCOMPARE(exports().value(0), QString("view|[\"view\",\"events\",\"%1\"]").arg(csv));
+    const QString late = data.filePath("late.csv");
+    events->exportTo(late);
+    delete events;
+    QTRY_COMPARE_WITH_TIMEOUT(exports().size(), 2, 5000);
+    QVERIFY(exports().value(1).contains(late));
+
+    // Logged out: no record leaves, and the program is not left (which would stop recording).
+    click(w, "LogoutButton");
+    w->openEventLog();
+    QWidget* again = w->eventWindow();
+    QVERIFY(again);
+    QTRY_VERIFY(!control<QWidget>(again, "EventExport")->isEnabled());
+    QCOMPARE(control<QWidget>(again, "EventExport")->toolTip(), QString("请先登录"));
+    w->requestExit();
+    QVERIFY(!w->exitQuestion());
+    QCOMPARE(labelText(w, "OperatorMessage"), QString("请先登录"));
 }
 
 QTEST_MAIN(AccessWindows)

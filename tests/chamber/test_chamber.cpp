@@ -17,12 +17,33 @@
 #include "store/recorder.h"
 #include "store/store.h"
 
+#ifdef _WIN32
+// clang-format off
+#include <windows.h>
+#include <tlhelp32.h>
+// clang-format on
+#endif
+
 namespace {
 
+// The process's threads as the system counts them; -1 where this test cannot count them.
 qsizetype threadsRunning() {
-    return QDir(QStringLiteral("/proc/self/task"))
-        .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
-        .size();
+#ifdef _WIN32
+    const HANDLE all = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (all == INVALID_HANDLE_VALUE) return -1;
+    qsizetype n = 0;
+    THREADENTRY32 t{};
+    t.dwSize = sizeof t;
+    for (BOOL more = Thread32First(all, &t); more; more = Thread32Next(all, &t))
+        if (t.th32OwnerProcessID == GetCurrentProcessId()) ++n;
+    CloseHandle(all);
+    return n > 0 ? n : -1;
+#else
+    const QDir tasks(QStringLiteral("/proc/self/task"));
+    if (!tasks.exists()) return -1;
+    const qsizetype n = tasks.entryList(QDir::Dirs | QDir::NoDotAndDotDot).size();
+    return n > 0 ? n : -1;
+#endif
 }
 
 class ChamberLife : public ::testing::TestWithParam<bool> {};
@@ -55,8 +76,6 @@ TEST_P(ChamberLife, StartsAndEndsLeavingNothingRunning) {
         },
         60000));
     chamber.reset();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return threadsRunning() == before; }, 60000))
-        << threadsRunning() << " threads, " << before << " before the chamber";
     record::DatabaseLock next(dir.filePath(QStringLiteral("Rdatabj.db")));
     EXPECT_EQ(next.tryLock(), record::DatabaseLock::Outcome::Held);
     // A second is stale from the open until the instrument answers: one that never does leaves
@@ -72,6 +91,10 @@ TEST_P(ChamberLife, StartsAndEndsLeavingNothingRunning) {
                                       }));
     EXPECT_GE(stored, 2);
     if (silent) EXPECT_EQ(marked, stored);
+    // A count that cannot be read would compare nothing with nothing and pass.
+    if (before < 0) GTEST_SKIP() << "this system's threads cannot be counted here";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return threadsRunning() == before; }, 60000))
+        << threadsRunning() << " threads, " << before << " before the chamber";
 }
 
 INSTANTIATE_TEST_SUITE_P(Instrument, ChamberLife, ::testing::Values(false, true),

@@ -99,9 +99,11 @@ void ProgramBinary::simulatedRunRecordsThePolledValues() {
     QVERIFY(e.waitForFinished(10000));
     QCOMPARE(e.exitCode(), 0);
     const QByteArray csv = e.readAllStandardOutput();
-    QVERIFY(csv.startsWith("\xEF\xBB\xBF时间,类型,内容,寄存器,数值,状态\r\n"));
-    QVERIFY(csv.contains(",recorder,开始记录,,,\r\n"));
-    QVERIFY(csv.contains(",recorder,记录已停止,,,\r\n"));
+    QVERIFY(
+        csv.startsWith("\xEF\xBB\xBF时间,类型,内容,寄存器,数值,状态,用户,原值,新值,变更原因,"
+                       "时间（含时区）\r\n"));
+    QVERIFY(csv.contains(",recorder,开始记录,,,,,,,,"));
+    QVERIFY(csv.contains(",recorder,记录已停止,,,,,,,,"));
     QCOMPARE(e.readAllStandardError().trimmed().toInt(), csv.count("\r\n") - 1);
     QFile f(db);
     QVERIFY(f.open(QIODevice::ReadOnly));

@@ -351,8 +351,10 @@ TEST(EventLog, StoresOffTheCallersThreadAndAnswersQueries) {
     const QByteArray data = f.readAll();
     EXPECT_TRUE(data.startsWith("\xEF\xBB\xBF"));
     EXPECT_EQ(data.count("\r\n"), 251);  // header and rows, CRLF
-    EXPECT_TRUE(data.contains("2026-01-02 03:04:05.001,link,事件 1,,,\r\n"));
-    EXPECT_TRUE(data.contains("2026-01-02 03:04:05.248,write,事件 248,4105,-248,0\r\n"));
+    // The audit trail's columns follow, empty but for the time with its offset.
+    EXPECT_TRUE(data.contains("2026-01-02 03:04:05.001,link,事件 1,,,,,,,,2026-01-02 03:04:05 "));
+    EXPECT_TRUE(data.contains(
+        "2026-01-02 03:04:05.248,write,事件 248,4105,-248,0,,,,,2026-01-02 03:04:05 "));
 }
 
 // The log checks the file's chains when it opens it: a row changed beside the program is

@@ -7,6 +7,7 @@
 #include <QThread>
 #include <algorithm>
 #include <atomic>
+#include <memory>
 
 #include "fakemodbus.h"
 #include "link/link.h"
@@ -106,10 +107,12 @@ TEST(LinkThread, ValuePastSixteenBitsIsNotSent) {
 TEST(LinkThread, QueuedWriteLandsBetweenTwoReads) {
     Rig r;
     Link* link = r.link.get();
-    std::atomic<bool> asked{false};
+    // What a hook touches is its own: the line's thread may call it until the link has ended,
+    // after this test's locals are gone.
+    const auto asked = std::make_shared<std::atomic<bool>>(false);
     // When the first block of a cycle is being read, the UI asks for a write.
-    r.bus->setHook([&](const QString& fn) {
-        if (fn == "Get_3X_DX" && !asked.exchange(true)) {
+    r.bus->setHook([link, asked](const QString& fn) {
+        if (fn == "Get_3X_DX" && !asked->exchange(true)) {
             QMetaObject::invokeMethod(
                 link, [link] { link->writeHolding(1, 350); }, Qt::QueuedConnection);
             QThread::msleep(
@@ -144,20 +147,23 @@ double medianCycleMs(const QSignalSpy& cycles) {
 
 TEST(LinkThread, OverrunningCyclesFollowAtOnceWithoutOverlap) {
     Rig r;
-    std::atomic<int> inCall{0};
-    std::atomic<int> maxInCall{0};
-    r.bus->setHook([&](const QString& fn) {
+    struct Calls {
+        std::atomic<int> in{0};
+        std::atomic<int> most{0};
+    };
+    const auto calls = std::make_shared<Calls>();
+    r.bus->setHook([calls](const QString& fn) {
         if (!fn.startsWith("Get_")) return;
-        const int n = ++inCall;
-        maxInCall = std::max(maxInCall.load(), n);
+        const int n = ++calls->in;
+        calls->most = std::max(calls->most.load(), n);
         QThread::msleep(20);  // nine blocks: about 180 ms a cycle, past the 100 ms period
-        --inCall;
+        --calls->in;
     });
     QSignalSpy cycles(r.link.get(), &Link::cycleFinished);
     r.link->open();
     ASSERT_TRUE(waitFor([&] { return cycles.count() >= 4; }, 5000));
     r.link->close();
-    EXPECT_EQ(maxInCall.load(), 1);
+    EXPECT_EQ(calls->most.load(), 1);
     // No cycle is shorter than its calls; the middle one shows no idle period after an overrun
     // (single cycles may wait for a core on a loaded machine).
     for (int i = 1; i < cycles.count(); ++i)
@@ -189,10 +195,17 @@ TEST(LinkThread, ShutdownIsBounded) {
 
 TEST(LinkThread, StuckCallDoesNotHoldShutdownAndLaterRequestsAreRefused) {
     Rig r;
-    std::atomic<bool> stuck{true};
-    r.bus->setHook([&](const QString&) {
-        while (stuck)
+    // The stuck call outlives this test's part in it: the thread left behind still runs the hook
+    // after the link is gone, so the hook owns its share of the flags.
+    struct Stuck {
+        std::atomic<bool> held{true};
+        std::atomic<bool> returned{false};
+    };
+    const auto stuck = std::make_shared<Stuck>();
+    r.bus->setHook([stuck](const QString&) {
+        while (stuck->held)
             QThread::msleep(5);
+        stuck->returned = true;
     });
     r.link->open();
     QTest::qWait(50);
@@ -216,6 +229,6 @@ TEST(LinkThread, StuckCallDoesNotHoldShutdownAndLaterRequestsAreRefused) {
     EXPECT_EQ(r.link->pendingRequests(), 0);
     EXPECT_FALSE(r.link->polling());
     // The left thread ends once its call returns.
-    stuck = false;
-    QTest::qWait(300);
+    stuck->held = false;
+    EXPECT_TRUE(waitFor([&] { return stuck->returned.load(); }, 60000));
 }

@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSet>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -20,6 +21,7 @@
 #include "events/eventstore.h"
 #include "pdftext.h"
 #include "report/report.h"
+#include "report/reportpdf.h"
 #include "runs/runs.h"
 #include "store/store.h"
 
@@ -56,6 +58,18 @@ using testsupport::pdfText;
 // An hour from 10:00:00: PV1 30 and PV2 50 around SV1 30 and SV2 50, with PV1 at 33 for the 100
 // seconds from 10:10:00 (outside its ±2) and PV2 at 56 for 10 seconds from 10:50:00 (outside its
 // ±5). No samples 10:20:00..10:24:59 (the disk was full), 10:40:00..10:40:29 (the instrument was
+
+// The expected text with each "@" the offset from UTC of this PC's zone on 2 November 2026, as the
+// report writes it after every time.
+QString withOffset(const char* expected) {
+    const int offset = QDateTime(QDate(2026, 11, 2), QTime(10, 0)).offsetFromUtc();
+    const QString zone = QStringLiteral("%1%2:%3")
+                             .arg(offset < 0 ? "-" : "+")
+                             .arg(std::abs(offset) / 3600, 2, 10, QLatin1Char('0'))
+                             .arg(std::abs(offset) / 60 % 60, 2, 10, QLatin1Char('0'));
+    return QString::fromUtf8(expected).replace(u'@', zone);
+}
+
 // silent) and 10:30:00..10:30:04 (too short to list).
 QString makeDatabase(QTemporaryDir& dir) {
     const QString db = dir.filePath("chamber.db");
@@ -146,25 +160,31 @@ TEST(Report, RunReportReadBack) {
     const char* expected[] = {
         // Header.
         "试验报告", "湿热 40 °C / 93 %RH", "2026-117", "3 号箱", "王工", "1: /dev/ttyUSB0",
-        "仪表地址 7", "2026-11-02 10:00:00", "2026-11-02 10:59:59", "持续时间 0:59:59",
+        "仪表地址 7", "2026-11-02 10:00:00 @", "2026-11-02 10:59:59 @", "持续时间 0:59:59",
         "SV1 ± 2.00", "SV2 ± 5.00", "样品 3 件",
         // PV1: 3165 samples at 30 and 100 at 33 of 3265; PV2: 3255 at 50 and 10 at 56.
         "PV1 30.00 33.00 30.09",
-        "96.9 % 0:52:45 2026-11-02 10:10:00 至 2026-11-02 10:11:39（0:01:40）",
+        "96.9 % 0:52:45 2026-11-02 10:10:00 @ 至 2026-11-02 10:11:39 @（0:01:40）",
         "PV2 50.00 56.00 50.02",
-        "99.7 % 0:54:15 2026-11-02 10:50:00 至 2026-11-02 10:50:09（0:00:10）",
-        // The outputs stored in tenths of a percent show as percentages.
-        "SV1 30.00 30.00 30.00 0.000", "OUT2 4.00 4.00 4.00 0.000",
+        "99.7 % 0:54:15 2026-11-02 10:50:00 @ 至 2026-11-02 10:50:09 @（0:00:10）",
+        // The outputs stored in tenths of a percent show as percentages, and say so.
+        "SV1 30.00 30.00 30.00 0.000", "OUT2 (%) 4.00 4.00 4.00 0.000",
         // Completeness: 3600 seconds expected, 335 missing.
         "3600 3265 90.69 % 3265", "超过 10 秒的数据缺口：2 处",
-        "2026-11-02 10:20:00 2026-11-02 10:24:59 0:05:00 记录已停止：磁盘已满，每秒重试",
-        "2026-11-02 10:40:00 2026-11-02 10:40:29 0:00:30 仪表停止应答",
+        "2026-11-02 10:20:00 @ 2026-11-02 10:24:59 @ 0:05:00 记录已停止：磁盘已满，每秒重试",
+        "2026-11-02 10:40:00 @ 2026-11-02 10:40:29 @ 0:00:30 仪表停止应答",
         // Events, the alerts left out.
-        "SV1 → 30.0", "ALM1 OFF → ALM1报警", "仪表恢复应答",
+        "2026-11-02 10:00:05 @ 写入 SV1 → 30.0", "ALM1 OFF → ALM1报警", "仪表恢复应答",
         // Signatures.
         "签字 执行人 姓名 签名 日期 含义 审核人 姓名 签名 日期 含义"};
     for (const char* e : expected)
-        EXPECT_TRUE(text.contains(QString::fromUtf8(e))) << e << "\n" << text.toStdString();
+        EXPECT_TRUE(text.contains(withOffset(e))) << e << "\n" << text.toStdString();
+    // Time labels read apart: a label given twice on one chart would name two moments alike.
+    const QStringList labels = report::chartTimeLabels(1793613600, 1793613600 + 120);
+    EXPECT_EQ(QSet<QString>(labels.begin(), labels.end()).size(), 5)
+        << labels.join(u' ').toStdString();
+    EXPECT_EQ(report::chartTimeLabels(1793613600, 1793613600 + 3600).first().size(),
+              QString("11-02 10:00").size());
     EXPECT_FALSE(text.contains("报警通知不应出现在报告中"));
     EXPECT_FALSE(text.contains("10:30:00 2026-11-02 10:30:04"));
 
@@ -197,9 +217,9 @@ TEST(Report, SpanReportAndRefusals) {
     ASSERT_EQ(made.status, 0) << made.err.toStdString();
     const QString text = pdfText(span);
     for (const char* e :
-         {"十一月二日上午", "2026-11-02 09:59:00 2026-11-02 09:59:59 0:01:00 程序未运行",
+         {"十一月二日上午", "2026-11-02 09:59:00 @ 2026-11-02 09:59:59 @ 0:01:00 程序未运行",
           "此报告不属于试验，没有容差带。", "应有秒数 已记录秒数"})
-        EXPECT_TRUE(text.contains(QString::fromUtf8(e))) << e << "\n" << text.toStdString();
+        EXPECT_TRUE(text.contains(withOffset(e))) << e << "\n" << text.toStdString();
 
     // An empty span says so on its charts; a day from midnight to midnight lasts 24 hours.
     const Ran empty = velmars({"--db", db, "--report", span, "--from", "2026-11-03 00:00:00",
@@ -248,6 +268,12 @@ TEST(Report, SpanReportAndRefusals) {
         EXPECT_FALSE(QFile::exists(pdf)) << c.name;
     }
     EXPECT_FALSE(QFile::exists(dir.filePath("none.db")));
+    // A missing file is said to be missing, a run's report's as a span's.
+    for (const QStringList& extra : {QStringList(), QStringList{"--run", "x"}})
+        EXPECT_TRUE(velmars(QStringList{"--db", dir.filePath("none.db"), "--report", pdf} + extra,
+                            dir.path())
+                        .err.contains("数据库文件不存在："))
+            << extra.join(u' ').toStdString();
 }
 
 // A file of an older version holding two runs of one name: a report asked for by that name is

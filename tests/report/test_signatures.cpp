@@ -278,8 +278,11 @@ TEST(Signatures, SignedRunThroughTheProgram) {
         EXPECT_TRUE(r.err.contains(s.err)) << s.what << ": " << r.err.toStdString();
     }
 
-    // Every page of a later report shows both signatures and that the data are as signed.
-    ASSERT_EQ(velmars(home.path(), report).status, 0);
+    // Every page of a later report shows both signatures and that the data are as signed. Under
+    // access control the report leaves in the hands of a user who gives their password.
+    const QStringList byQa = report + QStringList{"--user", "qa"};
+    EXPECT_EQ(velmars(home.path(), report).status, 2);
+    ASSERT_EQ(velmars(home.path(), byQa, admin + "\n").status, 0);
     const QStringList pages = pagesOf(pdf);
     ASSERT_GE(pages.size(), 2);
     for (const QString& page : pages) {
@@ -289,10 +292,10 @@ TEST(Signatures, SignedRunThroughTheProgram) {
         EXPECT_TRUE(page.contains("数据与签名时一致")) << page.toStdString();
         EXPECT_FALSE(page.contains("访问控制未开启")) << page.toStdString();
     }
-    // Each report written is in the audit trail, with its signer (none for the last).
+    // Each report written is in the audit trail, with who wrote it: its signer, or the user named.
     EXPECT_EQ(testsupport::sqlRows(
                   db, "SELECT user_id FROM events WHERE code = 'audit.exported' ORDER BY id"),
-              QStringList({"qa", "qb", ""}));
+              QStringList({"qa", "qa", "qa"}));
     // Each signature's row names its signer; a signer's password check is no login.
     EXPECT_EQ(testsupport::sqlRows(
                   db, "SELECT user_id FROM events WHERE code = 'report.signed' ORDER BY id"),
@@ -318,7 +321,9 @@ TEST(Signatures, SignedRunThroughTheProgram) {
     }
     // Part of the run is no run: none of the run's signatures go on it.
     ASSERT_LT(extent->first, extent->second);
-    ASSERT_EQ(velmars(home.path(), report + QStringList{"--to", local(extent->first)}).status, 0);
+    ASSERT_EQ(
+        velmars(home.path(), byQa + QStringList{"--to", local(extent->first)}, admin + "\n").status,
+        0);
     for (const QString& page : pagesOf(pdf))
         EXPECT_FALSE(page.contains("电子签名")) << page.toStdString();
 
@@ -351,7 +356,7 @@ TEST(Signatures, SignedRunThroughTheProgram) {
         raw.close();
     }
     QSqlDatabase::removeDatabase("tamper");
-    ASSERT_EQ(velmars(home.path(), report).status, 0);
+    ASSERT_EQ(velmars(home.path(), byQa, admin + "\n").status, 0);
     for (const QString& page : pagesOf(pdf))
         EXPECT_TRUE(page.contains("警告：数据与签名时不一致")) << page.toStdString();
 
@@ -374,6 +379,10 @@ TEST(Signatures, AuditTrailReview) {
         std::vector<record::EventEntry> rows;
         for (int i = 0; i < 3; ++i)
             rows.push_back({0, t0.addSecs(i), "write", QStringLiteral("SV1 → %1").arg(i), 1, i, 0});
+        rows[1].user = "op7";
+        rows[1].oldValue = "0";
+        rows[1].newValue = "1";
+        rows[1].reason = "复核温度";
         ASSERT_TRUE(log.append(rows));
     }
     const int64_t from = t0.toSecsSinceEpoch(), to = from + 60;
@@ -391,9 +400,18 @@ TEST(Signatures, AuditTrailReview) {
 
     const report::AuditReviewRequest request{db, pdf, QString(), from, to, users};
     ASSERT_EQ(report::makeAuditReview(request), QString());
-    EXPECT_TRUE(QFile::exists(dir.filePath("review.csv")));
+    // The copy and the pages carry the audit trail's columns, the times with their offset.
+    QFile csv(dir.filePath("review.csv"));
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(csv.readAll()).split("\r\n");
+    EXPECT_TRUE(lines.value(0).endsWith(",用户,原值,新值,变更原因,时间（含时区）"))
+        << lines.value(0).toStdString();
+    EXPECT_TRUE(lines.value(2).contains(",op7,0,1,复核温度,")) << lines.value(2).toStdString();
     QStringList pages = pagesOf(pdf);
     ASSERT_FALSE(pages.isEmpty());
+    EXPECT_TRUE(pages.front().contains("复核温度")) << pages.front().toStdString();
+    EXPECT_TRUE(pages.front().contains("op7"));
+    EXPECT_TRUE(pages.front().contains(QRegularExpression("09:00:01 [+-]\\d\\d:\\d\\d")));
     EXPECT_TRUE(pages.front().contains("完好：4 条事件记录")) << pages.front().toStdString();
     EXPECT_TRUE(pages.front().contains("SV1 → 2"));
     for (const QString& page : pages) {

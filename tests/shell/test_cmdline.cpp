@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+
 #include "shell/cmdline.h"
 
 using shell::parseCommandLine;
@@ -157,4 +162,20 @@ TEST(CommandLine, FilesNamedLikeDevicesRefusedOnWindows) {
 #endif
     }
     EXPECT_TRUE(parseCommandLine(split("--export-csv -")).options);
+}
+
+// The README's list of options names every option the program's --help gives.
+TEST(CommandLine, ReadmeListsEveryOption) {
+    QFile readme(QFileInfo(QStringLiteral(__FILE__)).dir().filePath("../../README.md"));
+    ASSERT_TRUE(readme.open(QIODevice::ReadOnly)) << readme.fileName().toStdString();
+    const QString text = QString::fromUtf8(readme.readAll());
+    const QString list = text.section(QStringLiteral("## Command line"), 1).section("```", 1, 1);
+    ASSERT_FALSE(list.isEmpty());
+    static const QRegularExpression option(QStringLiteral("(?:^|\\s)(--[a-z][a-z-]*)"));
+    QStringList missing;
+    for (auto m = option.globalMatch(shell::usageText()); m.hasNext();) {
+        const QString name = m.next().captured(1);
+        if (!list.contains(name) && !missing.contains(name)) missing << name;
+    }
+    EXPECT_TRUE(missing.isEmpty()) << missing.join(u' ').toStdString();
 }

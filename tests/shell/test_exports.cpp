@@ -179,3 +179,132 @@ TEST(Exports, StatusLineAndWhatIsLeftOnDisk) {
     EXPECT_EQ(bytesOf(junk), QByteArray(4096, 'x'));
     EXPECT_FALSE(QFile::exists(dir.filePath("none")));
 }
+
+namespace {
+
+struct Exported {
+    int status = -1;
+    QByteArray out;
+    QString err;
+};
+
+// Runs the program with its settings under config and stdin as its standard input.
+Exported velmarsIn(const QString& config, const QStringList& args,
+                   const QByteArray& stdinText = {}) {
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", config);
+    env.insert("XDG_DATA_HOME", config + "/data");
+    env.insert("HOME", config);
+    env.insert("LANG", "C");
+    env.remove("LANGUAGE");
+    env.remove("LC_ALL");
+    p.setProcessEnvironment(env);
+    p.start(qEnvironmentVariable("VELMARS_BIN_DIR") + "/velmars", args);
+    p.write(stdinText);
+    p.closeWriteChannel();
+    if (!p.waitForFinished(60000)) return {};
+    return {p.exitCode(), p.readAllStandardOutput(), QString::fromUtf8(p.readAllStandardError())};
+}
+
+std::vector<QStringList> csvLines(const QByteArray& bytes) {
+    std::vector<QStringList> lines;
+    for (const QString& l : QString::fromUtf8(bytes).split("\r\n", Qt::SkipEmptyParts))
+        lines.push_back(l.split(u','));
+    return lines;
+}
+
+// "2026-03-01 08:00:01 +08:00" as UTC seconds; -1 for anything else.
+qint64 momentOf(const QString& cell) {
+    const QStringList parts = cell.split(u' ');
+    if (parts.size() != 3) return -1;
+    const QDateTime t = QDateTime::fromString(parts[0] + u'T' + parts[1] + parts[2], Qt::ISODate);
+    return t.isValid() ? t.toSecsSinceEpoch() : -1;
+}
+
+}  // namespace
+
+// The copies made for an inspection carry every column the event window shows (user, old and new
+// value, reason) and every time with its offset from UTC, both kinds of export alike; values have
+// no binary noise.
+TEST(Exports, CopiesCarryTheAuditColumnsAndEachTimeWithItsOffset) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath("Rdatabj.db");
+    const QDateTime t0(QDate(2026, 3, 1), QTime(8, 0, 1));
+    {
+        record::SampleStore store(db, "make-samples");
+        ASSERT_TRUE(store.open());
+        record::Sample s{1, 46082, (8 * 3600 + 1) / 86400.0, {}};
+        s.values = {23.4f, 50, 0, 0, 45.6f, 0, 0, 0, 0, 0};  // an output of 4.56 %
+        ASSERT_TRUE(store.storeSample(s));
+        record::EventStore log(db, "make-events");
+        ASSERT_TRUE(log.open());
+        std::vector<record::EventEntry> events{{0, t0, "write", "设定SV1 → 555", 1, 555, 0},
+                                               {0, t0.addSecs(1), "link", "e", {}, {}, {}}};
+        events[0].user = "op";
+        events[0].oldValue = "420";
+        events[0].newValue = "555";
+        events[0].reason = "工艺变更";
+        ASSERT_TRUE(log.append(events));
+    }
+    const QString config = dir.filePath("config");
+
+    const Exported events = velmarsIn(config, {"--export-events", "-", "--db", db});
+    ASSERT_EQ(events.status, 0) << events.err.toStdString();
+    const auto e = csvLines(events.out);
+    ASSERT_EQ(e.size(), 3u);
+    EXPECT_TRUE(events.out.startsWith("\xEF\xBB\xBF"));
+    EXPECT_EQ(e[0].join(u',').remove(QChar(0xFEFF)).toStdString(),
+              "时间,类型,内容,寄存器,数值,状态,用户,原值,新值,变更原因,"
+              "时间（含时区）");
+    EXPECT_EQ(e[1].mid(6, 4).join(u','), "op,420,555,工艺变更");
+    for (int row : {1, 2}) {
+        ASSERT_EQ(e[row].size(), 11) << row;
+        EXPECT_EQ(momentOf(e[row][10]), t0.addSecs(row - 1).toSecsSinceEpoch())
+            << e[row][10].toStdString();
+    }
+
+    const Exported samples = velmarsIn(config, {"--export-csv", "-", "--db", db});
+    ASSERT_EQ(samples.status, 0) << samples.err.toStdString();
+    const auto s = csvLines(samples.out);
+    ASSERT_EQ(s.size(), 2u);
+    EXPECT_EQ(s[0].last(), "时间（含时区）");
+    EXPECT_EQ(s[1][5], "4.56");
+    EXPECT_EQ(momentOf(s[1].last()), t0.toSecsSinceEpoch()) << s[1].last().toStdString();
+}
+
+// The language kept in the settings is the one a command speaks, a profile's own or else the
+// program's; --lang on a command speaks for that command only and leaves the kept one as it is.
+TEST(Exports, CommandsSpeakTheKeptLanguageAndKeepIt) {
+    QTemporaryDir dir;
+    const QString db = dir.filePath("Rdatabj.db");
+    {
+        record::SampleStore store(db, "make-samples");
+        ASSERT_TRUE(store.open());
+        ASSERT_TRUE(store.storeSample({1, 46082, (8 * 3600 + 1) / 86400.0, {}}));
+    }
+    const QString config = dir.filePath("config");
+    ASSERT_TRUE(QDir().mkpath(config + "/velmars"));
+    const QString ini = config + "/velmars/velmars.ini";
+    writeBytes(ini, "[ui]\nlanguage=en\n");
+    const auto header = [](const Exported& e) {
+        return QString::fromUtf8(e.out).section("\r\n", 0, 0).remove(QChar(0xFEFF)).toStdString();
+    };
+    struct Case {
+        const char* name;
+        QStringList extra;
+        const char* header;
+    } const cases[] = {
+        {"kept", {}, "Date time"},
+        {"kept, in a profile without its own", {"--profile", "TH01"}, "Date time"},
+        {"asked for this command", {"--lang", "zh"}, "日期时间"},
+        {"kept still", {}, "Date time"},
+    };
+    for (const Case& c : cases) {
+        const Exported e =
+            velmarsIn(config, QStringList{"--export-csv", "-", "--db", db} + c.extra);
+        ASSERT_EQ(e.status, 0) << c.name << ": " << e.err.toStdString();
+        EXPECT_EQ(header(e).substr(0, std::string(c.header).size()), c.header) << c.name;
+        EXPECT_EQ(bytesOf(ini), "[ui]\nlanguage=en\n") << c.name;
+    }
+}

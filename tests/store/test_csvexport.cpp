@@ -81,6 +81,14 @@ Parsed parse(const QByteArray& csv) {
     return p;
 }
 
+// The moment a "2026-03-01 23:59:00 +08:00" cell names, as UTC seconds; -1 for any other text.
+qint64 momentOf(const QString& cell) {
+    const QStringList parts = cell.split(u' ');
+    if (parts.size() != 3) return -1;
+    const QDateTime t = QDateTime::fromString(parts[0] + u'T' + parts[1] + parts[2], Qt::ISODate);
+    return t.isValid() ? t.toSecsSinceEpoch() : -1;
+}
+
 QByteArray exportToBytes(const QString& path, const record::ExportRange& range,
                          qint64* rows = nullptr) {
     record::CsvExport ex(path, "test-export");
@@ -101,14 +109,16 @@ TEST(CsvExport, WrappedRingInTimeOrderParsesBackToTheStoredValues) {
     const Parsed p = parse(exportToBytes(path, {}, &rows));
     EXPECT_EQ(p.bom, QByteArray("\xEF\xBB\xBF"));
     EXPECT_EQ(p.header.join(u','),
-              "日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2,数据状态");
+              "日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,"
+              "输出2,数据状态,时间（含时区）");
     ASSERT_EQ(rows, 400);
     ASSERT_EQ(p.rows.size(), 400u);
     for (int n = 0; n < 400; ++n) {
         const QStringList& r = p.rows[n];
-        ASSERT_EQ(r.size(), 12);
+        ASSERT_EQ(r.size(), 13);
         EXPECT_EQ(r[11], "");  // a ring's records are readings
         EXPECT_EQ(r[0], kStart.addSecs(n).toString("yyyy-MM-dd HH:mm:ss")) << n;
+        EXPECT_EQ(momentOf(r[12]), kStart.addSecs(n).toSecsSinceEpoch()) << r[12].toStdString();
         for (int c = 0; c < 10; ++c)
             EXPECT_EQ(r[c + 1].toFloat(), float(record::schema::shownValue(c, valueAt(n, c))))
                 << n << " " << c;
@@ -136,7 +146,7 @@ TEST(CsvExport, RangesIncludeBothEnds) {
         record::CsvExport ex(path, "test-count");
         EXPECT_EQ(ex.count(range), c.count);
         const Parsed p = parse(exportToBytes(path, range));
-        EXPECT_EQ(p.header.size(), 12);  // a range without records gives the header alone
+        EXPECT_EQ(p.header.size(), 13);  // a range without records gives the header alone
         ASSERT_EQ(int(p.rows.size()), c.count);
         if (c.count > 0) {
             EXPECT_EQ(p.rows[0][0], kStart.addSecs(c.first).toString("yyyy-MM-dd HH:mm:ss"));
@@ -173,7 +183,8 @@ TEST(CsvExport, RetransmissionOutputsAsPercentages) {
     struct Case {
         float stored;
         const char* shown;
-    } const cases[] = {{6, "0.6"}, {456, "45.6"}, {1000, "100"}, {0, "0"}, {-5, "-0.5"}};
+    } const cases[] = {{6, "0.6"},   {456, "45.6"},   {1000, "100"},  {0, "0"},
+                       {-5, "-0.5"}, {45.6f, "4.56"}, {1.5f, "0.15"}, {333.3f, "33.33"}};
     for (const auto access :
          {record::SampleStore::Access::Record, record::SampleStore::Access::ReadWrite}) {
         QTemporaryDir dir;
@@ -195,7 +206,8 @@ TEST(CsvExport, RetransmissionOutputsAsPercentages) {
         ASSERT_EQ(p.rows.size(), std::size(cases));
         for (size_t i = 0; i < std::size(cases); ++i) {
             EXPECT_EQ(p.rows[i][5], cases[i].shown) << i;
-            EXPECT_EQ(p.rows[i][6].toDouble(), cases[i].stored * 2 / 10.0) << i;
+            EXPECT_NEAR(p.rows[i][6].toDouble(), cases[i].stored * 2 / 10.0, 1e-4) << i;
+            EXPECT_LE(p.rows[i][6].size(), 8) << p.rows[i][6].toStdString();
             EXPECT_EQ(p.rows[i][1], "23.4");  // the other channels as stored
             EXPECT_EQ(p.rows[i][9], "100");
             EXPECT_EQ(record_test::scalar(path, QString("SELECT out1_pct FROM pv_data WHERE "
@@ -205,4 +217,49 @@ TEST(CsvExport, RetransmissionOutputsAsPercentages) {
                       cases[i].stored);
         }
     }
+}
+
+// Every copy names its moments with their offset from UTC: an archive's seconds read back from the
+// last column are the seconds stored, whatever zone the copy was made in.
+TEST(CsvExport, ArchivedSecondsCarryTheirOffset) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("zone.db");
+    // Midnight UTC of a winter and a summer day, so that a zone with summer time shows both of
+    // its offsets.
+    const qint64 seconds[] = {1767225600, 1782864000};
+    {
+        record::SampleStore store(path, "test-zone");
+        ASSERT_TRUE(store.open(record::SampleStore::Access::Record));
+        for (size_t i = 0; i < std::size(seconds); ++i) {
+            record::Sample s;
+            s.id = int(i) + 1;
+            const QDateTime t = QDateTime::fromSecsSinceEpoch(seconds[i]);
+            s.date = base::oleDate(t.date());
+            s.time = base::oleTime(t.time());
+            s.values = {23.4f, 0, 0, 0, 0, 0, 1, 2, 100, 0};
+            ASSERT_TRUE(store.storeSample(s));
+        }
+    }
+    const Parsed p = parse(exportToBytes(path, {}));
+    ASSERT_EQ(p.rows.size(), std::size(seconds));
+    for (size_t i = 0; i < std::size(seconds); ++i) {
+        EXPECT_EQ(momentOf(p.rows[i][12]), seconds[i]) << p.rows[i][12].toStdString();
+        EXPECT_TRUE(p.rows[i][12].startsWith(p.rows[i][0] + u' ')) << i;
+    }
+}
+
+// The signatures' digest reads the rows in the form they were first signed in, whatever the
+// copies look like: a signed span stays checkable.
+TEST(CsvExport, DigestFormKeepsTheFirstSignaturesBytes) {
+    const double values[10] = {45.6 / 10.0, 23.4f, 0.1 + 0.2, 300, 0, 0, 1, 2, 100, 0};
+    QByteArray copy, digest;
+    record::appendCsvRow(copy, 46000, 0.5, values, {}, 8 * 3600);
+    record::appendCsvRow(digest, 46000, 0.5, values, {}, 8 * 3600, record::CsvForm::Digest);
+    EXPECT_EQ(copy,
+              "2025-12-09 12:00:00,4.56,23.4,0.3,300,0,0,1,2,100,0,,2025-12-09 12:00:00 "
+              "+08:00\r\n");
+    EXPECT_EQ(digest,
+              "2025-12-09 12:00:00,4.5600000000000005,23.4,0.30000000000000004,300,0,0,1,2,100,0,"
+              "\r\n");
+    EXPECT_FALSE(record::csvHeader(record::CsvForm::Digest).contains("时区"));
 }
