@@ -3479,5 +3479,9 @@
         <source>访问控制已开启：从命令行修改设置须给出管理员（--user）和原因（--reason），密码从标准输入读取</source>
         <translation>Access control is on: settings changed on the command line need an administrator (--user) and a reason (--reason); the password is read from standard input</translation>
     </message>
+    <message>
+        <source>设备已断开（%2），%1 秒无应答</source>
+        <translation>device disconnected (%2), no answer for %1 s</translation>
+    </message>
 </context>
 </TS>

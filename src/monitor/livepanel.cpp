@@ -283,13 +283,10 @@ bool LivePanel::framesAlive() const {
 void LivePanel::ShowLiveStatus(bool keepLiveValues) {
     if (!framesAlive()) return;
     const LiveTexts t = liveTexts(link_.image());
+    keptLiveValues_ = keepLiveValues;
     for (int k = 0; k < 9; ++k)
         programStatusLabels_[k]->setText(t.programStatus[k]);
-    if (!keepLiveValues)
-        for (int k = 0; k < 8; ++k)
-            liveValueLabels_[k]->setText(t.liveValues[k]);
-    for (int k = 0; k < 2; ++k)
-        outputLabels_[k]->setText(t.outputs[k]);
+    showMeasured(t);
     for (int k = 0; k < 6; ++k) {
         stateLabels_[k]->setText(t.states[k].text);
         ui::setLabelBackground(stateLabels_[k],
@@ -318,9 +315,21 @@ QList<QLabel*> LivePanel::liveLabels() const {
     return labels;
 }
 
+// The measured values and outputs; while the instrument is silent they are not readings of now,
+// so each shows a dash (the labels stay grey with the rest).
+void LivePanel::showMeasured(const LiveTexts& t) {
+    const QString none = QStringLiteral("—");
+    if (!keptLiveValues_)
+        for (int k = 0; k < 8; ++k)
+            liveValueLabels_[k]->setText(stale_ ? none : t.liveValues[k]);
+    for (int k = 0; k < 2; ++k)
+        outputLabels_[k]->setText(stale_ ? none : t.outputs[k]);
+}
+
 void LivePanel::setStale(bool stale) {
     if (stale == stale_ || !framesAlive()) return;
     stale_ = stale;
+    showMeasured(liveTexts(link_.image()));
     const QColor text = stale ? QColor(128, 128, 128) : QColor(Qt::black);
     const QString note = base::Tr::tr("数据已过时：仪表无应答");
     for (QLabel* l : liveLabels()) {

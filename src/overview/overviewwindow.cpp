@@ -60,6 +60,7 @@ TileInput inputOf(const OverviewWindow::Entry& e) {
     in.image = &link.image();
     in.polling = link.polling();
     in.silentMs = link.silentMs();
+    in.deviceLost = link.stats().deviceLost;
     if (const record::Recorder* r = e.chamber->recorder())
         in.recorder = record::recorderStatusText(r->status(), base::Lang::Shown);
     else  // added again while its namesake, just deleted, still writes its last

@@ -21,11 +21,12 @@ enum class Tone {
 struct TileInput {
     QString name;
     const comm::InstrumentImage* image = nullptr;
-    bool polling = false;    // the chamber's port is open and polled
-    int silentMs = 0;        // since the last register block was read
-    QString recorder;        // the recorder's state as shown
-    QString run;             // the open run's name, empty when none is open
-    int unacknowledged = 0;  // alerts waiting for an acknowledgement
+    bool polling = false;     // the chamber's port is open and polled
+    int silentMs = 0;         // since the last register block was read
+    QString recorder;         // the recorder's state as shown
+    QString run;              // the open run's name, empty when none is open
+    int unacknowledged = 0;   // alerts waiting for an acknowledgement
+    bool deviceLost = false;  // the port's device went away; the line waits for it to come back
 };
 
 struct Tile {
@@ -36,7 +37,8 @@ struct Tile {
 
 Tile tileOf(const TileInput& in);
 
-// The tile's background; a flashing tile alternates between the two phases.
+// The tile's background; a flashing tile alternates between the two phases, neither of them the
+// normal colour.
 QColor toneColour(Tone tone, bool flashPhase);
 
 // The tile an arrow key, Home or End moves to from tile `index` of `count` laid out in rows of

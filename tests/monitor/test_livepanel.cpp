@@ -277,6 +277,28 @@ void LivePanelTest::showsPolledValues() {
     panel_->ShowLiveStatus();
     QCOMPARE(text("D_1W_0"), QString("控制1 OFF"));
     QCOMPARE(bg("D_1W_0"), monitor::inactiveColour());
+
+    // A silent instrument's values are no readings of now: a dash until it answers again, on
+    // every later tick too; the ruler's readout in the live labels is left alone.
+    const QStringList measured{"D_3W_0", "D_3W_4", "D_3W_7", "D_4W_0"};
+    const auto shown = [&] {
+        QStringList t;
+        for (const QString& n : measured)
+            t << child<QLabel>(n)->text();
+        return t;
+    };
+    const QStringList fresh = shown();
+    QCOMPARE(fresh, (QStringList{"250", "45.6", "NONE ", "350"}));
+    panel_->setStale(true);
+    QCOMPARE(shown(), (QStringList{"—", "—", "—", "—"}));
+    panel_->ShowLiveStatus();
+    QCOMPARE(shown(), (QStringList{"—", "—", "—", "—"}));
+    panel_->setStale(false);
+    QCOMPARE(shown(), fresh);
+    child<QLabel>("D_3W_0")->setText("ruler");
+    panel_->ShowLiveStatus(true);
+    panel_->setStale(true);
+    QCOMPARE(shown(), (QStringList{"ruler", "45.6", "NONE ", "—"}));
 }
 
 void LivePanelTest::zeroImageAndDesignCaptions() {
