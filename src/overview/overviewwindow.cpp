@@ -414,7 +414,13 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
     alerts_->setSelectionMode(QAbstractItemView::SingleSelection);
     alerts_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     alerts_->setTabKeyNavigation(false);
-    alerts_->setMaximumHeight(alerts_->fontMetrics().height() * 5);
+    // Room for five alerts under the header; more scroll.
+    {
+        const int rowHeight = alerts_->verticalHeader()->defaultSectionSize();
+        const int frame = 2 * alerts_->frameWidth();
+        alerts_->setFixedHeight(alerts_->horizontalHeader()->sizeHint().height() + 5 * rowHeight +
+                                frame);
+    }
     alertComment_ = new QLineEdit(this);
     alertComment_->setObjectName(QStringLiteral("OverviewAlertComment"));
     alertComment_->setAccessibleName(base::Tr::tr("确认说明"));
@@ -513,6 +519,7 @@ void OverviewWindow::refreshAlerts() {
         QStringList cells;
         bool waiting;  // active and not acknowledged
         bool unacked;
+        AlertPlace place;
     };
     QList<Row> rows;
     QString shown;
@@ -526,10 +533,14 @@ void OverviewWindow::refreshAlerts() {
                          base::shown(alert::kindTitle(l.kind)), l.valueText.text(base::Lang::Shown),
                          alert::listedStateText(l)},
                         l.active && !l.acknowledged,
-                        !l.acknowledged};
-            shown += rows.last().cells.join(u'\t') + u'\n';
+                        !l.acknowledged,
+                        {l.active, l.acknowledged, l.firedAt}};
         }
     }
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const Row& a, const Row& b) { return listedBefore(a.place, b.place); });
+    for (const Row& r : rows)
+        shown += r.cells.join(u'\t') + u'\n';
     alertAck_->setEnabled(
         std::any_of(rows.begin(), rows.end(), [](const Row& r) { return r.unacked; }));
     if (shown == alertsShown_) return;

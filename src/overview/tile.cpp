@@ -67,6 +67,14 @@ QColor toneColour(Tone tone, bool flashPhase) {
     return QColor(250, 250, 250);
 }
 
+bool listedBefore(const AlertPlace& a, const AlertPlace& b) {
+    const auto rank = [](const AlertPlace& p) {
+        return p.active ? (p.acknowledged ? 1 : 0) : (p.acknowledged ? 3 : 2);
+    };
+    if (rank(a) != rank(b)) return rank(a) < rank(b);
+    return a.firedAt > b.firedAt;
+}
+
 int tileStep(int index, int count, int columns, int key) {
     if (count <= 0 || columns <= 0 || index < 0 || index >= count) return index;
     const int last = count - 1;

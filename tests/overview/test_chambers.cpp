@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "overview/chamberlist.h"
 #include "overview/tile.h"
@@ -178,6 +181,38 @@ TEST(ChamberTile, ColourFollowsTheWorstState) {
         EXPECT_NE(overview::toneColour(Tone::Unacked, phase),
                   overview::toneColour(Tone::Normal, phase));
     EXPECT_EQ(overview::toneColour(Tone::Alarm, true), overview::toneColour(Tone::Alarm, false));
+}
+
+}  // namespace
+
+namespace {
+
+// The overview's alert list: what still needs someone on top, the newest first within each kind.
+TEST(ChamberAlertList, ActiveAlertsComeFirst) {
+    using overview::AlertPlace;
+    const QDateTime t0(QDate(2026, 3, 1), QTime(8, 0));
+    struct Listed {
+        const char* name;
+        AlertPlace place;
+    };
+    const Listed listed[] = {
+        {"old recovered", {false, false, t0}},
+        {"recovered, acknowledged", {false, true, t0.addSecs(10)}},
+        {"active", {true, false, t0.addSecs(20)}},
+        {"newer recovered", {false, false, t0.addSecs(30)}},
+        {"active, acknowledged", {true, true, t0.addSecs(40)}},
+        {"newest active", {true, false, t0.addSecs(50)}},
+    };
+    std::vector<Listed> rows(std::begin(listed), std::end(listed));
+    std::stable_sort(rows.begin(), rows.end(), [](const Listed& a, const Listed& b) {
+        return overview::listedBefore(a.place, b.place);
+    });
+    std::vector<std::string> order;
+    for (const Listed& r : rows)
+        order.push_back(r.name);
+    EXPECT_EQ(order, (std::vector<std::string>{"newest active", "active", "active, acknowledged",
+                                               "newer recovered", "old recovered",
+                                               "recovered, acknowledged"}));
 }
 
 }  // namespace
