@@ -3483,5 +3483,17 @@
         <source>设备已断开（%2），%1 秒无应答</source>
         <translation>device disconnected (%2), no answer for %1 s</translation>
     </message>
+    <message>
+        <source>%1 → %2（地址 %3）</source>
+        <translation>%1 → %2 (address %3)</translation>
+    </message>
+    <message>
+        <source>%1 → %2（地址 %4，失败：%3）</source>
+        <translation>%1 → %2 (address %4, failed: %3)</translation>
+    </message>
+    <message>
+        <source>%1 → %2（地址 %4，未发送：%3）</source>
+        <translation>%1 → %2 (address %4, not sent: %3)</translation>
+    </message>
 </context>
 </TS>

@@ -27,6 +27,7 @@
 #include "sim/server.h"
 #include "store/exportfile.h"
 #include "store/recorder.h"
+#include "ui/widgets.h"
 
 namespace shell {
 
@@ -343,8 +344,7 @@ void Application::showMainWindow() {
     main_ = std::make_unique<MainWindow>(chamber);
     main_->setExitAction([this] { leave(); });
     main_->setAccessAction([this] { openAdmin(); });
-    if (!options_.profile.isEmpty())
-        main_->setWindowTitle(main_->windowTitle() + QStringLiteral("— ") + options_.profile);
+    if (!options_.profile.isEmpty()) ui::setChamberName(main_.get(), options_.profile);
     main_->fitToScreen();
     main_->show();
     doorman_->addWindow(main_.get());
@@ -396,7 +396,7 @@ void Application::showChamberWindow(int i) {
     std::unique_ptr<MainWindow>& w = windows_[chamber.name()];
     if (!w) {
         w = std::make_unique<MainWindow>(chamber);
-        w->setWindowTitle(w->windowTitle() + QStringLiteral("— ") + chamber.name());
+        ui::setChamberName(w.get(), chamber.name());
         w->setAccessAction([this] { openAdmin(); });
         // Leaving the chamber's window goes back to the overview; the chamber records on.
         w->setReturnAction([this, c = &chamber] {
