@@ -3495,5 +3495,9 @@
         <source>%1 → %2（地址 %4，未发送：%3）</source>
         <translation>%1 → %2 (address %4, not sent: %3)</translation>
     </message>
+    <message>
+        <source>%1段</source>
+        <translation>%1 segments</translation>
+    </message>
 </context>
 </TS>
