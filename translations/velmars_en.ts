@@ -3499,5 +3499,9 @@
         <source>%1段</source>
         <translation>%1 segments</translation>
     </message>
+    <message>
+        <source>删除试验箱 %1？试验“%2”正在进行，删除后不再记录。其数据库文件保留。</source>
+        <translation>Delete chamber %1? Test run “%2” is going on and will no longer be recorded. Its database file is kept.</translation>
+    </message>
 </context>
 </TS>

@@ -365,6 +365,7 @@ void Application::showOverview() {
     overview_ = std::make_unique<overview::OverviewWindow>();
     overview_->setExitAction([this] { leaveAll(); });
     overview_->setTurnarounds(turnarounds_);
+    overview_->setPorts(ports_);
     connect(overview_.get(), &overview::OverviewWindow::turnaroundChanged, this,
             &Application::setTurnaround);
     connect(overview_.get(), &overview::OverviewWindow::openRequested, this,
