@@ -131,299 +131,295 @@ TEST(EventRules, WritesCarryRegisterValueStatusAndTheirReason) {
     }
 }
 
-    EventEntry numbered(int n) {
-        EventEntry e;
-        e.at = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)).addMSecs(n);
-        e.kind = n % 2 ? QStringLiteral("link") : QStringLiteral("write");
-        e.text = QStringLiteral("事件 %1").arg(n);
-        if (n % 2 == 0) {
-            e.reg = 4097 + n % 48;
-            e.value = -n;
-            e.status = 0;
-        }
-        return e;
+EventEntry numbered(int n) {
+    EventEntry e;
+    e.at = QDateTime(QDate(2026, 1, 2), QTime(3, 4, 5)).addMSecs(n);
+    e.kind = n % 2 ? QStringLiteral("link") : QStringLiteral("write");
+    e.text = QStringLiteral("事件 %1").arg(n);
+    if (n % 2 == 0) {
+        e.reg = 4097 + n % 48;
+        e.value = -n;
+        e.status = 0;
     }
+    return e;
+}
 
-    TEST(EventStore, KeepsEveryRowAndReadsItBack) {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
-        record::EventStore store(path, QStringLiteral("rows"));
-        ASSERT_TRUE(store.open()) << store.lastError().toStdString();
-        int n = 0;
-        for (int size : {1, 7, 49, 60, 3}) {
-            std::vector<EventEntry> batch;
-            for (int k = 0; k < size; ++k)
-                batch.push_back(numbered(n++));
-            ASSERT_TRUE(store.append(batch));
-            EXPECT_GT(batch.back().id, 0);
-        }
-        const auto rows = store.load({});
-        ASSERT_EQ(rows.size(), 120u);
-        EXPECT_EQ(rows.front().text, QStringLiteral("事件 %1").arg(n - 1));  // newest first
-        EXPECT_EQ(rows.back().text, QStringLiteral("事件 0"));
-        EventEntry back = rows.front();
-        back.id = 0;
-        EXPECT_EQ(back, numbered(n - 1));  // every column reads back, NULLs as NULLs
-
-        // The filter: a kind and a time span, both inclusive.
-        record::EventFilter f;
-        f.kinds << QStringLiteral("write");
-        f.from = numbered(n - 10).at;
-        f.to = numbered(n - 1).at;
-        f.newestFirst = false;
-        const auto writes = store.load(f);
-        ASSERT_EQ(writes.size(), 5u);
-        EXPECT_EQ(writes.front().text, QStringLiteral("事件 %1").arg(n - 10));
-    }
-
-    // A day of a control output switching every second, with one operator write at its start and an
-    // alarm now and then: the write is still there at the end, the log holds no row per switch, and
-    // the alarm filter lists alarms alone.
-    TEST(EventStore, ADayOfOutputSwitchingKeepsTheWriteAndOnlyAlarmsAreAlarms) {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
-        record::EventStore store(path, QStringLiteral("audit"));
-        ASSERT_TRUE(store.open()) << store.lastError().toStdString();
-        const QDateTime start(QDate(2026, 1, 2), QTime(0, 0));
-        std::vector<EventEntry> batch = {
-            record::writeEntry({1, 1, 340, 0, 1, QStringLiteral("设定SV1"), {}})};
-        batch.front().at = start;
-        comm::InstrumentImage before;
-        int alarms = 0;
-        for (int s = 1; s <= 86400; ++s) {
-            comm::InstrumentImage after = before;
-            after.DiscreteBits[0] = s % 2;          // control 1 on and off every second
-            after.DiscreteBits[1] = s % 7 < 3;      // control 2 on its own rhythm
-            after.DiscreteBits[2] = s % 3600 < 60;  // alarm 1 for a minute every hour
-            for (EventEntry& e : record::imageEntries(before, after)) {
-                e.at = start.addSecs(s);
-                alarms += e.kind == record::eventkind::kAlarm;
-                batch.push_back(e);
-            }
-            before = after;
-            if (batch.size() >= 500 || s == 86400) {
-                ASSERT_TRUE(store.append(batch));
-                batch.clear();
-            }
-        }
-        EXPECT_EQ(alarms, 49);  // on and off 24 times, on again at the last second
-        record::EventFilter writes;
-        writes.kinds << record::eventkind::kWrite;
-        const auto kept = store.load(writes);
-        ASSERT_EQ(kept.size(), 1u);
-        EXPECT_EQ(kept.front().text, QStringLiteral("设定SV1 → 340"));
-        EXPECT_EQ(kept.front().at, start);
-        record::EventFilter alarmFilter;
-        alarmFilter.kinds << record::eventkind::kAlarm;
-        const auto listed = store.load(alarmFilter);
-        ASSERT_EQ(listed.size(), 49u);
-        for (const EventEntry& e : listed)
-            EXPECT_TRUE(e.text.contains(QStringLiteral("ALM1"))) << e.text.toStdString();
-        EXPECT_EQ(record_test::scalar(path, "SELECT count(*) FROM events").toInt(), 50);
-    }
-
-    // The kinds as the window offers them: alarms and alerts are one choice, runs have their own
-    // and the run rows of older files (stored as program rows) read and filter as runs.
-    TEST(EventStore, WindowKindsOverStoredAndOlderRows) {
-        QTemporaryDir dir;
-        record::EventStore store(dir.filePath(QStringLiteral("Rdatabj.db")),
-                                 QStringLiteral("kinds"));
-        ASSERT_TRUE(store.open()) << store.lastError().toStdString();
-        const QDateTime at(QDate(2026, 1, 2), QTime(8, 0));
-        const std::pair<const char*, const char*> rows[] = {
-            {"program", "试验开始：旧试验"},  {"program", "曲线状态 停止 → 运行"},
-            {"program", "试验结束：旧试验"},  {"run", "试验开始：新试验"},
-            {"alarm", "ALM1 OFF → ALM1报警"}, {"alert", "触发：PV1 超差，31.0"},
-            {"write", "SV1 → 30.0"}};
+TEST(EventStore, KeepsEveryRowAndReadsItBack) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
+    record::EventStore store(path, QStringLiteral("rows"));
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    int n = 0;
+    for (int size : {1, 7, 49, 60, 3}) {
         std::vector<EventEntry> batch;
-        for (const auto& [kind, text] : rows)
-            batch.push_back({0, at, kind, QString::fromUtf8(text), {}, {}, {}});
+        for (int k = 0; k < size; ++k)
+            batch.push_back(numbered(n++));
         ASSERT_TRUE(store.append(batch));
-
-        EXPECT_EQ(record::eventKindCaption(QStringLiteral("alert")), QStringLiteral("报警"));
-        EXPECT_EQ(record::eventKindCaption(QStringLiteral("run")), QStringLiteral("试验"));
-
-        const std::pair<QString, std::vector<int>> chosen[] = {{record::eventkind::kRun, {0, 2, 3}},
-                                                               {record::eventkind::kProgram, {1}},
-                                                               {record::eventkind::kAlarm, {4, 5}},
-                                                               {record::eventkind::kWrite, {6}}};
-        for (const auto& [kind, expected] : chosen) {
-            record::EventFilter f;
-            f.kinds = record::storedKinds(kind);
-            f.newestFirst = false;
-            std::vector<int> got;
-            for (const EventEntry& e : store.load(f)) {
-                got.push_back(int(e.id - batch.front().id));
-                if (kind != record::eventkind::kAlarm) {
-                    EXPECT_EQ(e.kind, kind) << e.text.toStdString();
-                }
-            }
-            EXPECT_EQ(got, expected) << kind.toStdString();
-        }
+        EXPECT_GT(batch.back().id, 0);
     }
+    const auto rows = store.load({});
+    ASSERT_EQ(rows.size(), 120u);
+    EXPECT_EQ(rows.front().text, QStringLiteral("事件 %1").arg(n - 1));  // newest first
+    EXPECT_EQ(rows.back().text, QStringLiteral("事件 0"));
+    EventEntry back = rows.front();
+    back.id = 0;
+    EXPECT_EQ(back, numbered(n - 1));  // every column reads back, NULLs as NULLs
 
-    TEST(EventRules, RecorderStatesMakeAnEntryOnlyWhenTheStateChanges) {
-        using S = record::RecorderStatus;
-        const S notStarted, stopped{S::State::Stopped, 0, 0, {}},
-            first{S::State::Recording, 1, 0, {}}, behind{S::State::Recording, 2, 3, {}},
-            slow{S::State::SlowDisk, 0, 0, {}},
-            full{S::State::Failed, 0, 2, QStringLiteral("磁盘已满")};
-        const struct {
-            S before, after;
-            const char* text;  // nullptr: no entry
-        } cases[] = {{notStarted, notStarted, nullptr},
-                     {notStarted, stopped, nullptr},
-                     {notStarted, first, "开始记录"},
-                     {first, behind, nullptr},
-                     {first, slow, nullptr},
-                     {first, full, "记录已停止：磁盘已满，每秒重试"},
-                     {full, behind, "开始记录"},
-                     {first, stopped, "记录已停止"},
-                     {first, notStarted, nullptr}};
-        for (const auto& c : cases) {
-            const auto e = record::recorderEntry(c.before, c.after);
-            EXPECT_EQ(e ? e->text.toStdString() : "-", c.text ? c.text : "-");
+    // The filter: a kind and a time span, both inclusive.
+    record::EventFilter f;
+    f.kinds << QStringLiteral("write");
+    f.from = numbered(n - 10).at;
+    f.to = numbered(n - 1).at;
+    f.newestFirst = false;
+    const auto writes = store.load(f);
+    ASSERT_EQ(writes.size(), 5u);
+    EXPECT_EQ(writes.front().text, QStringLiteral("事件 %1").arg(n - 10));
+}
+
+// A day of a control output switching every second, with one operator write at its start and an
+// alarm now and then: the write is still there at the end, the log holds no row per switch, and
+// the alarm filter lists alarms alone.
+TEST(EventStore, ADayOfOutputSwitchingKeepsTheWriteAndOnlyAlarmsAreAlarms) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
+    record::EventStore store(path, QStringLiteral("audit"));
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    const QDateTime start(QDate(2026, 1, 2), QTime(0, 0));
+    std::vector<EventEntry> batch = {
+        record::writeEntry({1, 1, 340, 0, 1, QStringLiteral("设定SV1"), {}})};
+    batch.front().at = start;
+    comm::InstrumentImage before;
+    int alarms = 0;
+    for (int s = 1; s <= 86400; ++s) {
+        comm::InstrumentImage after = before;
+        after.DiscreteBits[0] = s % 2;          // control 1 on and off every second
+        after.DiscreteBits[1] = s % 7 < 3;      // control 2 on its own rhythm
+        after.DiscreteBits[2] = s % 3600 < 60;  // alarm 1 for a minute every hour
+        for (EventEntry& e : record::imageEntries(before, after)) {
+            e.at = start.addSecs(s);
+            alarms += e.kind == record::eventkind::kAlarm;
+            batch.push_back(e);
         }
-    }
-
-    // A file written before events had codes reads and shows as before, untouched while read only;
-    // opened to write, it gains the code columns beside its rows, which stay as they were.
-    TEST(EventStore, AnOlderFileShowsAsBeforeAndGainsTheCodeColumns) {
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
-        ASSERT_TRUE(record_test::exec(
-            path, QStringLiteral(
-                      "CREATE TABLE events (id INTEGER PRIMARY KEY, at TEXT, kind TEXT, text TEXT, "
-                      "reg INTEGER, value INTEGER, status INTEGER)")));
-        ASSERT_TRUE(record_test::exec(
-            path,
-            QStringLiteral("INSERT INTO events (at, kind, text) VALUES "
-                           "('2026-01-02 08:00:00.000', 'link', '设备已断开：/dev/ttyUSB0')")));
-        const QByteArray untouched = record_test::fileBytes(path);
-        const auto rows = [&] {
-            record::EventStore store(path, QStringLiteral("older"));
-            EXPECT_TRUE(store.open(/*readOnly=*/true)) << store.lastError().toStdString();
-            record::EventFilter f;
-            f.newestFirst = false;
-            return store.load(f);
-        };
-        std::vector<EventEntry> got = rows();
-        ASSERT_EQ(got.size(), 1u);
-        EXPECT_EQ(record_test::fileBytes(path), untouched);
-        EXPECT_TRUE(got[0].code.isEmpty());
-        EXPECT_EQ(record::eventText(got[0]), QStringLiteral("设备已断开：/dev/ttyUSB0"));
-        EXPECT_TRUE(record::linkWentDown(got[0]));
-
-        std::vector<EventEntry> batch{record::linkEntry(comm::LinkEvent::Silent, QString())};
-        batch[0].at = QDateTime(QDate(2026, 1, 2), QTime(9, 0));
-        {
-            record::EventStore store(path, QStringLiteral("older-written"));
-            ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+        before = after;
+        if (batch.size() >= 500 || s == 86400) {
             ASSERT_TRUE(store.append(batch));
+            batch.clear();
         }
-        got = rows();
-        ASSERT_EQ(got.size(), 2u);
-        EXPECT_EQ(got[0].text, QStringLiteral("设备已断开：/dev/ttyUSB0"));
-        EXPECT_TRUE(got[0].code.isEmpty() && got[0].args.isEmpty());
-        EXPECT_EQ(std::tuple(got[1].code, got[1].text),
-                  std::tuple(QStringLiteral("link.silent"), QStringLiteral("仪表停止应答")));
-        EXPECT_EQ(record_test::scalar(path, "SELECT at_ms FROM events WHERE id = 2").toLongLong(),
-                  batch[0].at.toMSecsSinceEpoch());
     }
+    EXPECT_EQ(alarms, 49);  // on and off 24 times, on again at the last second
+    record::EventFilter writes;
+    writes.kinds << record::eventkind::kWrite;
+    const auto kept = store.load(writes);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept.front().text, QStringLiteral("设定SV1 → 340"));
+    EXPECT_EQ(kept.front().at, start);
+    record::EventFilter alarmFilter;
+    alarmFilter.kinds << record::eventkind::kAlarm;
+    const auto listed = store.load(alarmFilter);
+    ASSERT_EQ(listed.size(), 49u);
+    for (const EventEntry& e : listed)
+        EXPECT_TRUE(e.text.contains(QStringLiteral("ALM1"))) << e.text.toStdString();
+    EXPECT_EQ(record_test::scalar(path, "SELECT count(*) FROM events").toInt(), 50);
+}
 
-    TEST(EventLog, StoresOffTheCallersThreadAndAnswersQueries) {
+// The kinds as the window offers them: alarms and alerts are one choice, runs have their own
+// and the run rows of older files (stored as program rows) read and filter as runs.
+TEST(EventStore, WindowKindsOverStoredAndOlderRows) {
+    QTemporaryDir dir;
+    record::EventStore store(dir.filePath(QStringLiteral("Rdatabj.db")), QStringLiteral("kinds"));
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    const QDateTime at(QDate(2026, 1, 2), QTime(8, 0));
+    const std::pair<const char*, const char*> rows[] = {
+        {"program", "试验开始：旧试验"},  {"program", "曲线状态 停止 → 运行"},
+        {"program", "试验结束：旧试验"},  {"run", "试验开始：新试验"},
+        {"alarm", "ALM1 OFF → ALM1报警"}, {"alert", "触发：PV1 超差，31.0"},
+        {"write", "SV1 → 30.0"}};
+    std::vector<EventEntry> batch;
+    for (const auto& [kind, text] : rows)
+        batch.push_back({0, at, kind, QString::fromUtf8(text), {}, {}, {}});
+    ASSERT_TRUE(store.append(batch));
+
+    EXPECT_EQ(record::eventKindCaption(QStringLiteral("alert")), QStringLiteral("报警"));
+    EXPECT_EQ(record::eventKindCaption(QStringLiteral("run")), QStringLiteral("试验"));
+
+    const std::pair<QString, std::vector<int>> chosen[] = {{record::eventkind::kRun, {0, 2, 3}},
+                                                           {record::eventkind::kProgram, {1}},
+                                                           {record::eventkind::kAlarm, {4, 5}},
+                                                           {record::eventkind::kWrite, {6}}};
+    for (const auto& [kind, expected] : chosen) {
+        record::EventFilter f;
+        f.kinds = record::storedKinds(kind);
+        f.newestFirst = false;
+        std::vector<int> got;
+        for (const EventEntry& e : store.load(f)) {
+            got.push_back(int(e.id - batch.front().id));
+            if (kind != record::eventkind::kAlarm) {
+                EXPECT_EQ(e.kind, kind) << e.text.toStdString();
+            }
+        }
+        EXPECT_EQ(got, expected) << kind.toStdString();
+    }
+}
+
+TEST(EventRules, RecorderStatesMakeAnEntryOnlyWhenTheStateChanges) {
+    using S = record::RecorderStatus;
+    const S notStarted, stopped{S::State::Stopped, 0, 0, {}}, first{S::State::Recording, 1, 0, {}},
+        behind{S::State::Recording, 2, 3, {}}, slow{S::State::SlowDisk, 0, 0, {}},
+        full{S::State::Failed, 0, 2, QStringLiteral("磁盘已满")};
+    const struct {
+        S before, after;
+        const char* text;  // nullptr: no entry
+    } cases[] = {{notStarted, notStarted, nullptr},
+                 {notStarted, stopped, nullptr},
+                 {notStarted, first, "开始记录"},
+                 {first, behind, nullptr},
+                 {first, slow, nullptr},
+                 {first, full, "记录已停止：磁盘已满，每秒重试"},
+                 {full, behind, "开始记录"},
+                 {first, stopped, "记录已停止"},
+                 {first, notStarted, nullptr}};
+    for (const auto& c : cases) {
+        const auto e = record::recorderEntry(c.before, c.after);
+        EXPECT_EQ(e ? e->text.toStdString() : "-", c.text ? c.text : "-");
+    }
+}
+
+// A file written before events had codes reads and shows as before, untouched while read only;
+// opened to write, it gains the code columns beside its rows, which stay as they were.
+TEST(EventStore, AnOlderFileShowsAsBeforeAndGainsTheCodeColumns) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
+    ASSERT_TRUE(record_test::exec(
+        path, QStringLiteral(
+                  "CREATE TABLE events (id INTEGER PRIMARY KEY, at TEXT, kind TEXT, text TEXT, "
+                  "reg INTEGER, value INTEGER, status INTEGER)")));
+    ASSERT_TRUE(record_test::exec(
+        path, QStringLiteral("INSERT INTO events (at, kind, text) VALUES "
+                             "('2026-01-02 08:00:00.000', 'link', '设备已断开：/dev/ttyUSB0')")));
+    const QByteArray untouched = record_test::fileBytes(path);
+    const auto rows = [&] {
+        record::EventStore store(path, QStringLiteral("older"));
+        EXPECT_TRUE(store.open(/*readOnly=*/true)) << store.lastError().toStdString();
+        record::EventFilter f;
+        f.newestFirst = false;
+        return store.load(f);
+    };
+    std::vector<EventEntry> got = rows();
+    ASSERT_EQ(got.size(), 1u);
+    EXPECT_EQ(record_test::fileBytes(path), untouched);
+    EXPECT_TRUE(got[0].code.isEmpty());
+    EXPECT_EQ(record::eventText(got[0]), QStringLiteral("设备已断开：/dev/ttyUSB0"));
+    EXPECT_TRUE(record::linkWentDown(got[0]));
+
+    std::vector<EventEntry> batch{record::linkEntry(comm::LinkEvent::Silent, QString())};
+    batch[0].at = QDateTime(QDate(2026, 1, 2), QTime(9, 0));
+    {
+        record::EventStore store(path, QStringLiteral("older-written"));
+        ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+        ASSERT_TRUE(store.append(batch));
+    }
+    got = rows();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_EQ(got[0].text, QStringLiteral("设备已断开：/dev/ttyUSB0"));
+    EXPECT_TRUE(got[0].code.isEmpty() && got[0].args.isEmpty());
+    EXPECT_EQ(std::tuple(got[1].code, got[1].text),
+              std::tuple(QStringLiteral("link.silent"), QStringLiteral("仪表停止应答")));
+    EXPECT_EQ(record_test::scalar(path, "SELECT at_ms FROM events WHERE id = 2").toLongLong(),
+              batch[0].at.toMSecsSinceEpoch());
+}
+
+TEST(EventLog, StoresOffTheCallersThreadAndAnswersQueries) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
+    const QString csv = dir.filePath(QStringLiteral("events.csv"));
+    {
+        record::EventLog log(path);
+        log.start();
+        for (int n = 0; n < 250; ++n)
+            log.log(numbered(n));
+        QVector<EventEntry> rows;
+        qint64 exported = -2;
+        base::Phrase failed;
+        QObject::connect(&log, &record::EventLog::rowsLoaded,
+                         [&](quint64, const QVector<EventEntry>& r) { rows = r; });
+        QObject::connect(&log, &record::EventLog::exported,
+                         [&](quint64, qint64 count, const base::Phrase& why) {
+                             if (count >= 0)
+                                 exported = count;
+                             else
+                                 failed = why;
+                         });
+        record::EventFilter f;
+        f.limit = 10;
+        log.requestRows(f);
+        log.exportCsv(csv, {});
+        // A file that cannot be written is named, its words put into the shown language later.
+        const QString nowhere = dir.filePath(QStringLiteral("missing/events.csv"));
+        log.exportCsv(nowhere, {});
+        QElapsedTimer t;
+        t.start();
+        while ((rows.isEmpty() || exported == -2 || failed.isEmpty()) && t.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        ASSERT_EQ(rows.size(), 10);
+        EXPECT_EQ(rows.front().text, QStringLiteral("事件 249"));
+        EXPECT_EQ(exported, 250);
+        EXPECT_EQ(failed.text(base::Lang::Stored), QStringLiteral("无法写入文件 ") + nowhere);
+        EXPECT_TRUE(log.statusText().isEmpty());
+        // Entries still waiting at the end are stored before the thread ends.
+        log.log(numbered(250));
+    }
+    EXPECT_EQ(record_test::scalar(path, "SELECT max(text) FROM events WHERE text = '事件 250'")
+                  .toString(),
+              QStringLiteral("事件 250"));
+    QFile f(csv);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray data = f.readAll();
+    EXPECT_TRUE(data.startsWith("\xEF\xBB\xBF"));
+    EXPECT_EQ(data.count("\r\n"), 251);  // header and rows, CRLF
+    EXPECT_TRUE(data.contains("2026-01-02 03:04:05.001,link,事件 1,,,\r\n"));
+    EXPECT_TRUE(data.contains("2026-01-02 03:04:05.248,write,事件 248,4105,-248,0\r\n"));
+}
+
+// The log checks the file's chains when it opens it: a row changed beside the program is
+// logged as a break (naming it), an intact file logs nothing.
+TEST(EventLog, ChecksTheChainsAtStart) {
+    for (const bool changed : {false, true}) {
+        SCOPED_TRACE(changed);
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
-        const QString csv = dir.filePath(QStringLiteral("events.csv"));
+        {
+            record::EventStore store(path, QStringLiteral("chain"));
+            ASSERT_TRUE(store.open());
+            std::vector<EventEntry> rows;
+            for (int n = 0; n < 5; ++n)
+                rows.push_back(numbered(n));
+            ASSERT_TRUE(store.append(rows));
+        }
+        if (changed) {
+            ASSERT_TRUE(record_test::exec(
+                path, QStringLiteral("UPDATE events SET value = 7 WHERE id = 3")));
+        }
+        std::optional<record::ChainReport> report;
         {
             record::EventLog log(path);
+            QObject::connect(&log, &record::EventLog::chainsChecked,
+                             [&](const record::ChainReport& r) { report = r; });
             log.start();
-            for (int n = 0; n < 250; ++n)
-                log.log(numbered(n));
-            QVector<EventEntry> rows;
-            qint64 exported = -2;
-            base::Phrase failed;
-            QObject::connect(&log, &record::EventLog::rowsLoaded,
-                             [&](quint64, const QVector<EventEntry>& r) { rows = r; });
-            QObject::connect(&log, &record::EventLog::exported,
-                             [&](quint64, qint64 count, const base::Phrase& why) {
-                                 if (count >= 0)
-                                     exported = count;
-                                 else
-                                     failed = why;
-                             });
-            record::EventFilter f;
-            f.limit = 10;
-            log.requestRows(f);
-            log.exportCsv(csv, {});
-            // A file that cannot be written is named, its words put into the shown language later.
-            const QString nowhere = dir.filePath(QStringLiteral("missing/events.csv"));
-            log.exportCsv(nowhere, {});
             QElapsedTimer t;
             t.start();
-            while ((rows.isEmpty() || exported == -2 || failed.isEmpty()) && t.elapsed() < 5000)
+            while (!report && t.elapsed() < 30000)
                 QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-            ASSERT_EQ(rows.size(), 10);
-            EXPECT_EQ(rows.front().text, QStringLiteral("事件 249"));
-            EXPECT_EQ(exported, 250);
-            EXPECT_EQ(failed.text(base::Lang::Stored), QStringLiteral("无法写入文件 ") + nowhere);
-            EXPECT_TRUE(log.statusText().isEmpty());
-            // Entries still waiting at the end are stored before the thread ends.
-            log.log(numbered(250));
+            // The status bar says so too.
+            EXPECT_EQ(log.statusText().contains(QStringLiteral("完整性校验失败")), changed);
         }
-        EXPECT_EQ(record_test::scalar(path, "SELECT max(text) FROM events WHERE text = '事件 250'")
-                      .toString(),
-                  QStringLiteral("事件 250"));
-        QFile f(csv);
-        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-        const QByteArray data = f.readAll();
-        EXPECT_TRUE(data.startsWith("\xEF\xBB\xBF"));
-        EXPECT_EQ(data.count("\r\n"), 251);  // header and rows, CRLF
-        EXPECT_TRUE(data.contains("2026-01-02 03:04:05.001,link,事件 1,,,\r\n"));
-        EXPECT_TRUE(data.contains("2026-01-02 03:04:05.248,write,事件 248,4105,-248,0\r\n"));
+        ASSERT_TRUE(report);
+        EXPECT_EQ(report->intact, !changed);
+        EXPECT_EQ(report->rows, changed ? 3 : 5);
+        const QVariant text = record_test::scalar(
+            path, QStringLiteral("SELECT text FROM events WHERE code = 'chain.broken'"));
+        EXPECT_EQ(text.toString(),
+                  changed ? QStringLiteral("完整性校验失败：事件记录第 3 行已被更改") : QString());
     }
-
-    // The log checks the file's chains when it opens it: a row changed beside the program is
-    // logged as a break (naming it), an intact file logs nothing.
-    TEST(EventLog, ChecksTheChainsAtStart) {
-        for (const bool changed : {false, true}) {
-            SCOPED_TRACE(changed);
-            QTemporaryDir dir;
-            const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
-            {
-                record::EventStore store(path, QStringLiteral("chain"));
-                ASSERT_TRUE(store.open());
-                std::vector<EventEntry> rows;
-                for (int n = 0; n < 5; ++n)
-                    rows.push_back(numbered(n));
-                ASSERT_TRUE(store.append(rows));
-            }
-            if (changed) {
-                ASSERT_TRUE(record_test::exec(
-                    path, QStringLiteral("UPDATE events SET value = 7 WHERE id = 3")));
-            }
-            std::optional<record::ChainReport> report;
-            {
-                record::EventLog log(path);
-                QObject::connect(&log, &record::EventLog::chainsChecked,
-                                 [&](const record::ChainReport& r) { report = r; });
-                log.start();
-                QElapsedTimer t;
-                t.start();
-                while (!report && t.elapsed() < 30000)
-                    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-                // The status bar says so too.
-                EXPECT_EQ(log.statusText().contains(QStringLiteral("完整性校验失败")), changed);
-            }
-            ASSERT_TRUE(report);
-            EXPECT_EQ(report->intact, !changed);
-            EXPECT_EQ(report->rows, changed ? 3 : 5);
-            const QVariant text = record_test::scalar(
-                path, QStringLiteral("SELECT text FROM events WHERE code = 'chain.broken'"));
-            EXPECT_EQ(
-                text.toString(),
-                changed ? QStringLiteral("完整性校验失败：事件记录第 3 行已被更改") : QString());
-        }
-    }
+}
 
 }  // namespace
