@@ -284,6 +284,14 @@ void LivePanel::ShowLiveStatus(bool keepLiveValues) {
     if (!framesAlive()) return;
     const LiveTexts t = liveTexts(link_.image());
     keptLiveValues_ = keepLiveValues;
+    // An image of nothing but zeros holds no answer yet: a real instrument's has its settings.
+    const comm::InstrumentImage& img = link_.image();
+    const auto any = [](const auto& values) {
+        return std::any_of(values.begin(), values.end(), [](auto v) { return v != 0; });
+    };
+    if (any(img.InputRegsLow) || any(img.InputRegsHigh) || any(img.HoldingRegsLow) ||
+        any(img.ParamValues))
+        answered_ = true;
     for (int k = 0; k < 9; ++k)
         programStatusLabels_[k]->setText(t.programStatus[k]);
     showMeasured(t);
@@ -315,15 +323,16 @@ QList<QLabel*> LivePanel::liveLabels() const {
     return labels;
 }
 
-// The measured values and outputs; while the instrument is silent they are not readings of now,
-// so each shows a dash (the labels stay grey with the rest).
+// The measured values and outputs. A silent instrument's last answer stays, greyed; one that
+// has not answered at all has no values to show but zeros of nobody's reading: a dash each.
 void LivePanel::showMeasured(const LiveTexts& t) {
-    const QString none = QStringLiteral("—");
+    const bool none = stale_ && !answered_;
+    const QString dash = QStringLiteral("—");
     if (!keptLiveValues_)
         for (int k = 0; k < 8; ++k)
-            liveValueLabels_[k]->setText(stale_ ? none : t.liveValues[k]);
+            liveValueLabels_[k]->setText(none ? dash : t.liveValues[k]);
     for (int k = 0; k < 2; ++k)
-        outputLabels_[k]->setText(stale_ ? none : t.outputs[k]);
+        outputLabels_[k]->setText(none ? dash : t.outputs[k]);
 }
 
 void LivePanel::setStale(bool stale) {

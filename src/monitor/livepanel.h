@@ -73,7 +73,9 @@ class LivePanel : public QObject {
 
     comm::Link& link_;
     bool stale_ = false;
-    bool keptLiveValues_ = false;  // the chart's ruler shows its readout in the live value labels
+    bool keptLiveValues_ = false;
+    bool answered_ = false;  // the image has held an answer of the instrument  // the chart's
+                             // ruler shows its readout in the live value labels
     ui::WriteSender* writer_ = nullptr;
 
     QPointer<QGroupBox> pvFrame_, curveFrame_, alarmFrame_, alarmSettingFrame_;

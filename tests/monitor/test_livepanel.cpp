@@ -41,6 +41,7 @@ class LivePanelTest : public QObject {
     void typedCommandMatchingNoEntrySendsNothing();
     void showsPolledValues();
     void zeroImageAndDesignCaptions();
+    void silentBeforeAnyAnswerShowsDashes();
     void accessibleNamesAreSetAndUnique();
     void tabOrderFollowsRows();
     void screenshot();
@@ -278,8 +279,17 @@ void LivePanelTest::showsPolledValues() {
     QCOMPARE(text("D_1W_0"), QString("控制1 OFF"));
     QCOMPARE(bg("D_1W_0"), monitor::inactiveColour());
 
-    // A silent instrument's values are no readings of now: a dash until it answers again, on
-    // every later tick too; the ruler's readout in the live labels is left alone.
+    // Once the instrument has answered, its silence keeps the last values (greyed).
+    panel_->setStale(true);
+    panel_->ShowLiveStatus();
+    QCOMPARE(text("D_3W_0"), QString("250"));
+    QCOMPARE(text("D_4W_0"), QString("350"));
+}
+
+// An instrument that has not answered at all has no values: a dash for each while it is silent,
+// on every later tick too, its zeros again once it is not; the ruler's readout in the live labels
+// is left alone.
+void LivePanelTest::silentBeforeAnyAnswerShowsDashes() {
     const QStringList measured{"D_3W_0", "D_3W_4", "D_3W_7", "D_4W_0"};
     const auto shown = [&] {
         QStringList t;
@@ -287,18 +297,18 @@ void LivePanelTest::showsPolledValues() {
             t << child<QLabel>(n)->text();
         return t;
     };
-    const QStringList fresh = shown();
-    QCOMPARE(fresh, (QStringList{"250", "45.6", "NONE ", "350"}));
+    panel_->ShowLiveStatus();
+    const QStringList zeros = shown();
     panel_->setStale(true);
     QCOMPARE(shown(), (QStringList{"—", "—", "—", "—"}));
     panel_->ShowLiveStatus();
     QCOMPARE(shown(), (QStringList{"—", "—", "—", "—"}));
     panel_->setStale(false);
-    QCOMPARE(shown(), fresh);
+    QCOMPARE(shown(), zeros);
     child<QLabel>("D_3W_0")->setText("ruler");
     panel_->ShowLiveStatus(true);
     panel_->setStale(true);
-    QCOMPARE(shown(), (QStringList{"ruler", "45.6", "NONE ", "—"}));
+    QCOMPARE(shown(), (QStringList{"ruler", zeros[1], zeros[2], "—"}));
 }
 
 void LivePanelTest::zeroImageAndDesignCaptions() {
