@@ -313,68 +313,37 @@ std::optional<std::vector<Sample>> ArchiveStore::ringRecords() {
 
 // Copies the ring's records whose seconds the archive lacks into it, in time order, in one
 // transaction: at the first open of a ring without an archive every record, at later opens the
-// ones another program wrote into the ring meanwhile, whatever their time (that program's clock
-// may stand behind this one's, or it recorded while this one was away from an older archive). A
-// second is copied whole or not at all, so one the ring holds twice (the repeated hour when
-// daylight saving ends) keeps both its records, and a second already archived is never copied
-// again. Left out are records older than the archive's oldest second (retention removed their
-// days on purpose) and records the archive already holds under another second: the UTC second of
-// the time zone they were recorded in, a whole number of quarter hours away, with the same values.
+// ones another program wrote into the ring meanwhile, which are later than the archive's newest
+// second. A second is copied whole or not at all, so one the ring holds twice (the repeated hour
+// when daylight saving ends) keeps both its records, and a second already archived is never
+// copied again. Older records are left out: the archive holds them already, under the UTC second
+// of the time zone they were recorded in (a zone changed since would give them other seconds),
+// or retention removed them on purpose.
 bool ArchiveStore::adoptRing() {
     Transaction adopt(db_);
     if (!adopt.ok()) return false;
     QSqlQuery q(db_.db());
     const auto ring = ringRecords();
     if (!ring) return false;
-    if (!q.exec(QStringLiteral("SELECT min(t), max(t) FROM archive")) || !q.next())
+    if (!q.exec(QStringLiteral("SELECT max(t) FROM archive")) || !q.next())
         return db_.failFromSql(q.lastError());
-    const bool empty = q.value(1).isNull();
-    const int64_t oldest = q.value(0).toLongLong();
-    const int64_t newest = q.value(1).toLongLong();
+    const bool empty = q.value(0).isNull();
+    const int64_t newest = q.value(0).toLongLong();
     q.finish();
     if (!q.prepare(QStringLiteral("SELECT 1 FROM archive WHERE t = ? LIMIT 1")))
         return db_.failFromSql(q.lastError());
     q.setForwardOnly(true);
-    // The same values at a second of another zone: offsets of whole quarter hours up to 14 h.
-    constexpr int kQuarter = 900, kQuarters = 56;
-    QSqlQuery shifted(db_.db());
-    shifted.setForwardOnly(true);
-    {
-        QStringList same;
-        for (const QString& v : schema::valueColumns())
-            same << QStringLiteral("%1 IS ?").arg(v);
-        if (!shifted.prepare(
-                QStringLiteral("SELECT 1 FROM archive WHERE t IN (%1) AND %2 LIMIT 1")
-                    .arg(placeholders(2 * kQuarters), same.join(QStringLiteral(" AND ")))))
-            return db_.failFromSql(shifted.lastError());
-    }
-    const auto archivedElsewhere = [&](const Sample& s, bool* found) {
-        int i = 0;
-        for (int k = -kQuarters; k <= kQuarters; ++k)
-            if (k != 0) shifted.bindValue(i++, qlonglong(s.at + int64_t(k) * kQuarter));
-        for (int k = 0; k < schema::kValueCount; ++k)
-            shifted.bindValue(i++, archive::encodeValue(s.values[k]));
-        if (!shifted.exec()) return db_.failFromSql(shifted.lastError());
-        *found = shifted.next();
-        shifted.finish();
-        return true;
-    };
     std::map<int64_t, bool> lacks;
     std::vector<Sample> missing;
     for (const Sample& s : *ring) {
         auto it = lacks.find(s.at);
         if (it == lacks.end()) {
-            bool want = empty || s.at >= oldest;
-            if (want && !empty) {
+            bool want = empty || s.at > newest;
+            if (want) {
                 q.bindValue(0, static_cast<qlonglong>(s.at));
                 if (!q.exec()) return db_.failFromSql(q.lastError());
                 want = !q.next();
                 q.finish();
-            }
-            if (want && !empty && s.at <= newest) {
-                bool found = false;
-                if (!archivedElsewhere(s, &found)) return false;
-                want = !found;
             }
             it = lacks.emplace(s.at, want).first;
         }

@@ -426,43 +426,6 @@ TEST(Archive, RingRecordsOfAnotherProgramReachTheArchiveOnce) {
     }
 }
 
-// Records the other program wrote with times older than the archive's newest second (its clock
-// behind, or a stretch while this program was away) are copied in as well; records older than the
-// archive's oldest second (retention let their days go) and a record the archive holds under
-// another zone's second stay out.
-TEST(Archive, OlderRingRecordsOfAnotherProgramReachTheArchive) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("behind.db"));
-    {
-        SampleStore recorder(path, QStringLiteral("recorder"));
-        ASSERT_TRUE(recorder.open(SampleStore::Access::Record));
-        for (int64_t n : {0, 7200})
-            for (int64_t i = 0; i < 50; ++i) {
-                Sample s = sampleAt(kStart + n + i);
-                ASSERT_TRUE(recorder.storeNextSample(s, 0));
-            }
-    }
-    writeRecords(path, 101, kStart + 100, 100);  // between the two stretches
-    writeRecords(path, 201, kStart - 86400, 1);  // before the oldest archived second
-    writeRecords(path, 202, kStart + 10, 1);     // second 10 as recorded an hour behind
-    ASSERT_TRUE(record_test::exec(path,
-                                  "UPDATE pv_data SET w_time = w_time + 1.0 / 24 "
-                                  "WHERE w_id = 202"));
-    const auto count = [&](const char* sql) { return record_test::scalar(path, sql).toInt(); };
-    for (int open = 0; open < 2; ++open) {
-        SampleStore recorder(path, QStringLiteral("recorder"));
-        ASSERT_TRUE(recorder.open(SampleStore::Access::Record));
-        EXPECT_EQ(count("SELECT count(*) FROM archive"), 200) << "open " << open;
-        EXPECT_EQ(count("SELECT count(DISTINCT t) FROM archive"), 200) << "open " << open;
-        EXPECT_EQ(recorder.archiveExtent(), (QPair<int64_t, int64_t>(kStart, kStart + 7249)));
-        const auto rows = everything(recorder);
-        ASSERT_EQ(rows.size(), 200u);
-        EXPECT_EQ(std::tuple(rows[70].at, rows[70].values),
-                  std::tuple(kStart + 120, valuesFor(120)));
-        expectRollupsMatchSeconds(recorder, "after the older records");
-    }
-}
-
 // Where daylight saving ends, the ring's local times name the repeated hour's seconds twice: both
 // records of such a second are copied together, as the first adoption copies them, and never again.
 TEST(Archive, RepeatedHourOfTheRingIsCopiedWhole) {
