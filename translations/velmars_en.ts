@@ -3528,6 +3528,28 @@
     <message>
         <source>访问控制已开启：从命令行导出记录须给出用户（--user），密码从标准输入读取</source>
         <translation>Access control is on: records taken out from the command line need a user (--user), with the password on standard input</translation>
+        <source>设备已断开（%2），%1 秒无应答</source>
+        <translation>device disconnected (%2), no answer for %1 s</translation>
+    </message>
+    <message>
+        <source>%1 → %2（地址 %3）</source>
+        <translation>%1 → %2 (address %3)</translation>
+    </message>
+    <message>
+        <source>%1 → %2（地址 %4，失败：%3）</source>
+        <translation>%1 → %2 (address %4, failed: %3)</translation>
+    </message>
+    <message>
+        <source>%1 → %2（地址 %4，未发送：%3）</source>
+        <translation>%1 → %2 (address %4, not sent: %3)</translation>
+    </message>
+    <message>
+        <source>%1段</source>
+        <translation>%1 segments</translation>
+    </message>
+    <message>
+        <source>删除试验箱 %1？试验“%2”正在进行，删除后不再记录。其数据库文件保留。</source>
+        <translation>Delete chamber %1? Test run “%2” is going on and will no longer be recorded. Its database file is kept.</translation>
     </message>
 </context>
 </TS>

@@ -162,6 +162,7 @@ void AlertBar::acknowledgeChosen() {
 void AlertBar::openSettings() {
     if (!window_) {
         window_ = new AlertWindow(alerter_, save_, window());
+        ui::nameChamberAfter(window_, this);
         window_->setAttribute(Qt::WA_DeleteOnClose);
     }
     window_->show();

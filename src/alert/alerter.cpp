@@ -143,6 +143,7 @@ Observation Alerter::observe() const {
     const comm::Link& link = ctx_.link;
     o.polling = link.polling();
     o.silentMs = link.unansweredMs();
+    if (link.stats().deviceLost) o.lostDevice = link.stats().device;
     o.imageFresh = o.polling && link.silentMs() < kStaleImageMs && link.stats().exchanges > 0;
     const comm::InstrumentImage& im = link.image();
     for (int i = 0; i < 4; ++i)

@@ -29,6 +29,10 @@ QString kindKey(Kind kind) {
 base::Phrase kindValue(Kind kind, const QStringList& values) {
     switch (kind) {
         case Kind::Silent:
+            if (values.size() > 1)
+                return {
+                    QStringLiteral(QT_TRANSLATE_NOOP("velmars", "设备已断开（%2），%1 秒无应答")),
+                    values.mid(0, 2)};
             return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "%1 秒无应答")), values};
         case Kind::Band1:
         case Kind::Band2:
@@ -140,7 +144,9 @@ std::optional<bool> Engine::condition(Kind k, const Observation& o, bool active,
             // back; a closed or re-opened port does not.
             if (!o.polling && !o.recording) return std::nullopt;
             *value = o.silentMs / 1000.0;
-            *valueText = kindValue(k, {QString::number(o.silentMs / 1000)});
+            QStringList values{QString::number(o.silentMs / 1000)};
+            if (!o.lostDevice.isEmpty()) values << o.lostDevice;
+            *valueText = kindValue(k, values);
             return o.silentMs >= config_.rule(k).delaySec * 1000;
         }
         case Kind::Band1:

@@ -45,7 +45,8 @@ QString kindTitle(Kind kind);
 // What to do about it, one sentence.
 QString kindAdvice(Kind kind);
 // The value an alert of the kind fired or returned with, from the numbers it holds ("PV1 23.4
-// （范围 …）" from 1, 23.4 and the limits); empty for a kind whose value is a word of its own.
+// （范围 …）" from 1, 23.4 and the limits); empty for a kind whose value is a word of its own. A
+// silence's seconds may be followed by the device that went away.
 base::Phrase kindValue(Kind kind, const QStringList& values);
 
 struct Rule {
@@ -76,6 +77,7 @@ struct Observation {
     // open or a close of the port does not restart it.
     int silentMs = 0;
     bool recording = false;  // the chamber records its seconds, polled or not
+    QString lostDevice;      // the port's device while it is gone (unplugged), else empty
     // Whether the image below is current: no answer for a while means its values are stale.
     bool imageFresh = false;
     std::array<bool, 4> bits{};  // alarm 1, alarm 2, sensor 1 open, sensor 2 open

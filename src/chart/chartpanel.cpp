@@ -18,6 +18,7 @@
 #include <utility>
 
 #include "base/tr.h"
+#include "base/workerthread.h"
 #include "chart/chartprint.h"
 #include "chart/chartview.h"
 #include "chart/outputdialog.h"
@@ -170,7 +171,8 @@ class ChartArea : public QWidget {
 
 ChartPanel::ChartPanel(const QString& dbPath, const Clock& clock, comm::Link& link, QWidget* parent)
     : QWidget(parent), clock_(clock), link_(link), dbPath_(dbPath) {
-    store_ = std::make_unique<SampleStore>(dbPath, QStringLiteral("ssqx-chart"));
+    // A connection of its own: every chamber's window has a chart, each over its own file.
+    store_ = std::make_unique<SampleStore>(dbPath, base::uniqueName(QStringLiteral("chart")));
     ownSource_ = std::make_unique<StoreChartSource>(*store_);
     source_ = ownSource_.get();
     ownSpanSource_ = std::make_unique<StoreSpanSource>(*store_);

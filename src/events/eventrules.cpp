@@ -97,15 +97,25 @@ QString programValueText(int k, int32_t v) {
     return k == 0 ? instrument::programStateText(v) : base::intText(v);
 }
 
+// Where a write's address stands among its row's values: after caption and value; after the
+// refusal; after the reason's words and its five values.
+constexpr qsizetype kWriteAddressAt = 2, kRefusedWriteAddressAt = 3, kFailedWriteAddressAt = 8;
+
 const char* const kRecordingAgain = QT_TRANSLATE_NOOP("velmars", "开始记录");
 
 // The lines of the codes this layer and the ones below it know.
 std::optional<QString> ownText(const QString& code, const QStringList& a, base::Lang lang) {
     using base::wording;
     if (const auto link = comm::linkEventOfCode(code)) return comm::linkEventText(*link, a, lang);
-    if (code == QLatin1String("write"))
+    // A write's row names the address it went to after its other values (rows of older versions
+    // have none).
+    if (code == QLatin1String("write")) {
+        if (a.size() > kWriteAddressAt)
+            return wording(QT_TRANSLATE_NOOP("velmars", "%1 → %2（地址 %3）"), lang)
+                .arg(wording(at(a, 0), lang), at(a, 1), at(a, kWriteAddressAt));
         return wording(QT_TRANSLATE_NOOP("velmars", "%1 → %2"), lang)
             .arg(wording(at(a, 0), lang), at(a, 1));
+    }
     if (code == QLatin1String("write.failed")) {
         // The reason's values follow its Chinese words; rows of older versions hold the words.
         const comm::LineError error = comm::LineError::fromValues(a.mid(3));
@@ -113,12 +123,20 @@ std::optional<QString> ownText(const QString& code, const QStringList& a, base::
                             : at(a, 2).isEmpty()
                                 ? wording(QT_TRANSLATE_NOOP("velmars", "仪表无应答"), lang)
                                 : wording(at(a, 2), lang);
+        if (a.size() > kFailedWriteAddressAt)
+            return wording(QT_TRANSLATE_NOOP("velmars", "%1 → %2（地址 %4，失败：%3）"), lang)
+                .arg(wording(at(a, 0), lang), at(a, 1), why, at(a, kFailedWriteAddressAt));
         return wording(QT_TRANSLATE_NOOP("velmars", "%1 → %2（失败：%3）"), lang)
             .arg(wording(at(a, 0), lang), at(a, 1), why);
     }
-    if (code == QLatin1String("write.refused"))
+    if (code == QLatin1String("write.refused")) {
+        if (a.size() > kRefusedWriteAddressAt)
+            return wording(QT_TRANSLATE_NOOP("velmars", "%1 → %2（地址 %4，未发送：%3）"), lang)
+                .arg(wording(at(a, 0), lang), at(a, 1), wording(at(a, 2), lang),
+                     at(a, kRefusedWriteAddressAt));
         return wording(QT_TRANSLATE_NOOP("velmars", "%1 → %2（未发送：%3）"), lang)
             .arg(wording(at(a, 0), lang), at(a, 1), wording(at(a, 2), lang));
+    }
     if (code == QLatin1String("alarm.state")) {
         const int k = intAt(a, 0);
         return changeText(instrument::stateText(k, intAt(a, 1)).text,
@@ -228,10 +246,14 @@ EventEntry writeEntry(const comm::WriteReport& report) {
                                 : report.caption.trimmed();
     QStringList args{caption, base::intText(report.value)};
     const bool refused = !report.audit.refusal.isEmpty();
-    if (refused)
+    if (refused) {
         args << report.audit.refusal;
-    else if (report.status != 0)
+    } else if (report.status != 0) {
         args << report.error.text(base::Lang::Stored).trimmed() << report.error.values();
+        while (args.size() < kFailedWriteAddressAt)
+            args << QString();  // no reason's values: the address keeps its place
+    }
+    if (report.address > 0) args << QString::number(report.address);
     EventEntry e = codedEntry(eventkind::kWrite,
                               refused              ? QStringLiteral("write.refused")
                               : report.status != 0 ? QStringLiteral("write.failed")

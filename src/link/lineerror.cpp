@@ -67,6 +67,9 @@ QString LineError::text(base::Lang lang) const {
         case Kind::OpenFailed:
             return words.arg(QString::number(number), device, why);
         case Kind::DeviceGone:
+            // Which device went away says what happened in the operator's language; the system's
+            // words (in its own language) only where the device is not known.
+            return words.arg(device.isEmpty() ? why : device);
         case Kind::ConnectionLost:
         case Kind::Failed:
             return words.arg(why);

@@ -25,7 +25,7 @@ struct LineError {
         BadCrc,          // an answer with a wrong checksum
         BadAnswer,       // an answer of the wrong shape
         Exception,       // an exception answer (number: its code)
-        DeviceGone,      // the serial device went away (cause)
+        DeviceGone,      // the serial device went away (device, cause)
         ConnectionLost,  // the gateway's connection ended (cause)
         Failed,          // an exchange failed for the cause alone
         NoAnswer,        // a write failed without a known reason

@@ -52,7 +52,7 @@ void Link::join(std::shared_ptr<Line> line) {
             emit writeFinished(id, reg, value, status, calls);
             const Written w = writes_.take(id);
             emit writeReported(
-                WriteReport{id, reg, value, status, calls, w.caption, error, w.audit});
+                WriteReport{id, reg, value, status, calls, w.caption, error, w.audit, w.address});
         },
         Qt::QueuedConnection);
     connect(
@@ -185,7 +185,7 @@ quint64 Link::request(int32_t reg, int32_t value, bool isWrite, const QString& c
                       std::function<void(LineWorker&, quint64, int32_t, int32_t)> call,
                       const base::Audit& audit) {
     const quint64 id = nextId_++;
-    if (isWrite) writes_.insert(id, {caption, audit});
+    if (isWrite) writes_.insert(id, {caption, audit, settings_.address});
     ++pending_;
     if (shutDown_ || !audit.refusal.isEmpty()) {
         refuse(id, reg, value, isWrite);

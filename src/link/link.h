@@ -126,6 +126,7 @@ class Link : public QObject {
     struct Written {
         QString caption;
         base::Audit audit;
+        int32_t address = 0;  // where it was sent
     };
     QHash<quint64, Written> writes_;  // request id -> what the report names, until the write ends
     quint64 nextId_ = 1;

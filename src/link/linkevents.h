@@ -49,6 +49,7 @@ struct WriteReport {
     LineError error{};
     // Who asked and why, the value before (from the image) and after; a refusal was never sent.
     base::Audit audit{};
+    int32_t address = 0;  // the instrument's address the write went to (0: not sent)
 };
 
 }  // namespace comm

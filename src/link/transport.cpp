@@ -52,7 +52,12 @@ class SerialTransport final : public Transport {
         // answers a control call or its device node has vanished.
         return os::serialPortGone(socket(), path_);
     }
-    LineError goneError(int e) const override { return systemError(e, Kind::DeviceGone); }
+    // The device that went away is named; the system's words stay in the values.
+    LineError goneError(int e) const override {
+        LineError error = systemError(e, Kind::DeviceGone);
+        error.device = path_;
+        return error;
+    }
     LineError openFailure(int e) const override { return systemError(e); }
 
   protected:

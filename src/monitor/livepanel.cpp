@@ -283,13 +283,18 @@ bool LivePanel::framesAlive() const {
 void LivePanel::ShowLiveStatus(bool keepLiveValues) {
     if (!framesAlive()) return;
     const LiveTexts t = liveTexts(link_.image());
+    keptLiveValues_ = keepLiveValues;
+    // An image of nothing but zeros holds no answer yet: a real instrument's has its settings.
+    const comm::InstrumentImage& img = link_.image();
+    const auto any = [](const auto& values) {
+        return std::any_of(values.begin(), values.end(), [](auto v) { return v != 0; });
+    };
+    if (any(img.InputRegsLow) || any(img.InputRegsHigh) || any(img.HoldingRegsLow) ||
+        any(img.ParamValues))
+        answered_ = true;
     for (int k = 0; k < 9; ++k)
         programStatusLabels_[k]->setText(t.programStatus[k]);
-    if (!keepLiveValues)
-        for (int k = 0; k < 8; ++k)
-            liveValueLabels_[k]->setText(t.liveValues[k]);
-    for (int k = 0; k < 2; ++k)
-        outputLabels_[k]->setText(t.outputs[k]);
+    showMeasured(t);
     for (int k = 0; k < 6; ++k) {
         stateLabels_[k]->setText(t.states[k].text);
         ui::setLabelBackground(stateLabels_[k],
@@ -318,9 +323,22 @@ QList<QLabel*> LivePanel::liveLabels() const {
     return labels;
 }
 
+// The measured values and outputs. A silent instrument's last answer stays, greyed; one that
+// has not answered at all has no values to show but zeros of nobody's reading: a dash each.
+void LivePanel::showMeasured(const LiveTexts& t) {
+    const bool none = stale_ && !answered_;
+    const QString dash = QStringLiteral("—");
+    if (!keptLiveValues_)
+        for (int k = 0; k < 8; ++k)
+            liveValueLabels_[k]->setText(none ? dash : t.liveValues[k]);
+    for (int k = 0; k < 2; ++k)
+        outputLabels_[k]->setText(none ? dash : t.outputs[k]);
+}
+
 void LivePanel::setStale(bool stale) {
     if (stale == stale_ || !framesAlive()) return;
     stale_ = stale;
+    showMeasured(liveTexts(link_.image()));
     const QColor text = stale ? QColor(128, 128, 128) : QColor(Qt::black);
     const QString note = base::Tr::tr("数据已过时：仪表无应答");
     for (QLabel* l : liveLabels()) {

@@ -24,6 +24,8 @@ class WriteSender;
 
 namespace monitor {
 
+struct LiveTexts;
+
 class LivePanel : public QObject {
     Q_OBJECT
   public:
@@ -65,11 +67,15 @@ class LivePanel : public QObject {
     void buildParams(int column);
     void buildAlarmSetting();
     bool framesAlive() const;
+    void showMeasured(const LiveTexts& t);
     void writeEntry(int32_t reg, const QString& caption, const QString& text);
     QList<QLabel*> liveLabels() const;
 
     comm::Link& link_;
     bool stale_ = false;
+    bool keptLiveValues_ = false;
+    bool answered_ = false;  // the image has held an answer of the instrument  // the chart's
+                             // ruler shows its readout in the live value labels
     ui::WriteSender* writer_ = nullptr;
 
     QPointer<QGroupBox> pvFrame_, curveFrame_, alarmFrame_, alarmSettingFrame_;

@@ -239,4 +239,22 @@ void writeOpenLines(QSettings& settings, const QList<int>& ports) {
     settings.sync();
 }
 
+ChamberConf proposedChamber(const QList<ChamberConf>& others, int port, int maxAddress) {
+    ChamberConf c;
+    c.port = port > 0 ? port : others.isEmpty() ? 1 : others.last().port;
+    QList<int> taken;
+    for (const ChamberConf& o : others) {
+        if (o.port != c.port) continue;
+        taken << o.address;
+        c.baud = o.baud;
+        c.parity = o.parity;
+    }
+    for (int a = 1; a <= maxAddress; ++a)
+        if (!taken.contains(a)) {
+            c.address = a;
+            break;
+        }
+    return c;
+}
+
 }  // namespace overview

@@ -63,6 +63,11 @@ QList<ChamberConf> withLineSettings(QList<ChamberConf> chambers, qsizetype i);
 // checked by checkChambers).
 std::optional<ChamberConf> parseChamberArg(const QString& text);
 
+// What the chamber dialog proposes for a new chamber on port (0: the port of the last chamber
+// listed, or 1): the lowest address from 1 to maxAddress no chamber on that port has (1 when all
+// are taken), and the baud and parity that port's line runs at (9600, N on a port of its own).
+ChamberConf proposedChamber(const QList<ChamberConf>& others, int port, int maxAddress);
+
 // The list kept in the settings file; entries a hand edit spoiled are left out of what is read.
 QList<ChamberConf> readChambers(QSettings& settings);
 void writeChambers(QSettings& settings, const QList<ChamberConf>& chambers);

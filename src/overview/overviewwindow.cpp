@@ -60,6 +60,7 @@ TileInput inputOf(const OverviewWindow::Entry& e) {
     in.image = &link.image();
     in.polling = link.polling();
     in.silentMs = link.silentMs();
+    in.deviceLost = link.stats().deviceLost;
     if (const record::Recorder* r = e.chamber->recorder())
         in.recorder = record::recorderStatusText(r->status(), base::Lang::Shown);
     else  // added again while its namesake, just deleted, still writes its last
@@ -252,17 +253,26 @@ void TileWidget::focusInEvent(QFocusEvent* e) {
 }
 
 ChamberDialog::ChamberDialog(QList<ChamberConf> others, const ChamberConf* edited,
-                             QMap<int, int> turnarounds, QWidget* parent)
-    : QDialog(parent), others_(std::move(others)), turnarounds_(std::move(turnarounds)) {
+                             QMap<int, int> turnarounds, comm::PortMap ports, QWidget* parent)
+    : QDialog(parent),
+      others_(std::move(others)),
+      turnarounds_(std::move(turnarounds)),
+      ports_(std::move(ports)) {
     if (edited) edited_ = *edited;
     setObjectName(QStringLiteral("ChamberDialog"));
     setWindowTitle(edited ? base::Tr::tr("修改试验箱") : base::Tr::tr("添加试验箱"));
-    const ChamberConf start = edited ? *edited : ChamberConf{};
+    const ChamberConf start = edited ? *edited : proposedChamber(others_, 0, kMaxAddress);
     name_ = new QLineEdit(start.name, this);
     name_->setObjectName(QStringLiteral("ChamberName"));
     name_->setAccessibleName(base::Tr::tr("名称"));
-    // A chamber's name names its settings file and its database: it stays as it was made.
-    name_->setReadOnly(edited != nullptr);
+    // A chamber's name names its settings file and its database: it stays as it was made, and
+    // looks so.
+    if (edited) {
+        name_->setReadOnly(true);
+        QPalette p = name_->palette();
+        p.setColor(QPalette::Base, p.color(QPalette::Window));
+        name_->setPalette(p);
+    }
     port_ = new QSpinBox(this);
     port_->setObjectName(QStringLiteral("ChamberPort"));
     port_->setAccessibleName(base::Tr::tr("通讯端口"));
@@ -292,6 +302,27 @@ ChamberDialog::ChamberDialog(QList<ChamberConf> others, const ChamberConf* edite
     turnaround_->setValue(turnarounds_.value(start.port));
     connect(port_, &QSpinBox::valueChanged, turnaround_,
             [this](int port) { turnaround_->setValue(turnarounds_.value(port)); });
+    // The device the port number names, as the main window shows it.
+    device_ = new QLabel(this);
+    device_->setObjectName(QStringLiteral("ChamberPortDevice"));
+    const auto showDevice = [this](int port) {
+        const QString dev = ports_.deviceFor(port);
+        device_->setText(dev.isEmpty() ? base::Tr::tr("（无设备）")
+                                       : comm::deviceCaption(dev, base::Lang::Shown));
+        port_->setAccessibleDescription(device_->text());
+    };
+    showDevice(start.port);
+    connect(port_, &QSpinBox::valueChanged, this, showDevice);
+    // A new chamber joins the line of the port chosen: its baud and parity, a free address.
+    if (!edited)
+        connect(port_, &QSpinBox::valueChanged, this, [this](int port) {
+            const ChamberConf proposed = proposedChamber(others_, port, kMaxAddress);
+            baud_->setCurrentText(QString::number(proposed.baud));
+            parity_->setCurrentText(QString(proposed.parity));
+            for (const ChamberConf& o : others_)
+                if (o.port == port && o.address == address_->value())
+                    address_->setValue(proposed.address);
+        });
     message_ = new QLabel(this);
     message_->setObjectName(QStringLiteral("ChamberDialogMessage"));
     message_->setStyleSheet(QStringLiteral("color: #b00000"));
@@ -299,7 +330,10 @@ ChamberDialog::ChamberDialog(QList<ChamberConf> others, const ChamberConf* edite
 
     auto* form = new QFormLayout;
     form->addRow(base::Tr::tr("名称"), name_);
-    form->addRow(base::Tr::tr("通讯端口"), port_);
+    auto* portRow = new QHBoxLayout;
+    portRow->addWidget(port_);
+    portRow->addWidget(device_, 1);
+    form->addRow(base::Tr::tr("通讯端口"), portRow);
     form->addRow(base::Tr::tr("模块地址"), address_);
     form->addRow(base::Tr::tr("波特率"), baud_);
     form->addRow(base::Tr::tr("校验位"), parity_);
@@ -309,12 +343,23 @@ ChamberDialog::ChamberDialog(QList<ChamberConf> others, const ChamberConf* edite
     ok->setObjectName(QStringLiteral("ChamberDialogOk"));
     QPushButton* cancel = buttons->addButton(base::Tr::tr("取消"), QDialogButtonBox::RejectRole);
     cancel->setObjectName(QStringLiteral("ChamberDialogCancel"));
+    // Enter in an entry presses nothing; on a button it presses that button.
+    for (QPushButton* b : {ok, cancel})
+        b->setAutoDefault(false);
     connect(ok, &QPushButton::clicked, this, &ChamberDialog::tryAccept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     auto* l = new QVBoxLayout(this);
     l->addLayout(form);
     l->addWidget(message_);
     l->addWidget(buttons);
+}
+
+// The button box makes its first accepting button the default one as it is shown, which Enter in
+// any entry would press: the dialog has none.
+void ChamberDialog::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    for (QPushButton* b : findChildren<QPushButton*>())
+        b->setDefault(false);
 }
 
 ChamberConf ChamberDialog::conf() const {
@@ -379,7 +424,7 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
     };
     openButton_ = button(QT_TRANSLATE_NOOP("velmars", "打开试验箱"), "OverviewOpen",
                          &OverviewWindow::openChamber);
-    QPushButton* add =
+    QPushButton* add = addButton_ =
         button(QT_TRANSLATE_NOOP("velmars", "添加"), "OverviewAdd", &OverviewWindow::addChamber);
     editButton_ =
         button(QT_TRANSLATE_NOOP("velmars", "修改"), "OverviewEdit", &OverviewWindow::editChamber);
@@ -389,11 +434,11 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
                              &OverviewWindow::openLine);
     lineCloseButton_ = button(QT_TRANSLATE_NOOP("velmars", "关闭端口"), "OverviewLineClose",
                               &OverviewWindow::closeLine);
-    QPushButton* exit =
+    QPushButton* exit = exitButton_ =
         button(QT_TRANSLATE_NOOP("velmars", "退出"), "OverviewExit", &OverviewWindow::requestExit);
     // Leaving ends every chamber's recording: under access control, only someone who may end it.
     auth::guard(exit, auth::Action::StartEndRun);
-    auto* access = new QPushButton(base::Tr::tr("访问控制"), this);
+    auto* access = accessButton_ = new QPushButton(base::Tr::tr("访问控制"), this);
     access->setObjectName(QStringLiteral("OverviewAccess"));
     access->setAccessibleName(access->text());
     auth::guard(access, auth::Action::AccessControlSettings);
@@ -423,7 +468,13 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
     alerts_->setSelectionMode(QAbstractItemView::SingleSelection);
     alerts_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     alerts_->setTabKeyNavigation(false);
-    alerts_->setMaximumHeight(alerts_->fontMetrics().height() * 5);
+    // Room for five alerts under the header; more scroll.
+    {
+        const int rowHeight = alerts_->verticalHeader()->defaultSectionSize();
+        const int frame = 2 * alerts_->frameWidth();
+        alerts_->setFixedHeight(alerts_->horizontalHeader()->sizeHint().height() + 5 * rowHeight +
+                                frame);
+    }
     alertComment_ = new QLineEdit(this);
     alertComment_->setObjectName(QStringLiteral("OverviewAlertComment"));
     alertComment_->setAccessibleName(base::Tr::tr("确认说明"));
@@ -461,7 +512,8 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
         refresh();
     });
     timer_->start();
-    resize(1240, 760);
+    // Room for two rows of four tiles and the alert list, within a 1366 × 768 screen's taskbar.
+    resize(1240, 680);
     setChambers({});
 }
 
@@ -490,10 +542,7 @@ void OverviewWindow::setChambers(QList<Entry> entries) {
         grid_->addWidget(tile, index / kColumns, index % kColumns);
         tiles_ << tile;
     }
-    // Tab goes through the tiles in reading order, then the buttons.
-    for (qsizetype i = 1; i < tiles_.size(); ++i)
-        QWidget::setTabOrder(tiles_[i - 1], tiles_[i]);
-    if (!tiles_.isEmpty()) QWidget::setTabOrder(tiles_.last(), openButton_);
+    arrangeTabOrder();
     empty_->setVisible(entries_.isEmpty());
     if (entries_.isEmpty()) grid_->addWidget(empty_, 0, 0);
     choose(entries_.isEmpty() ? -1 : std::clamp(keep, 0, static_cast<int>(entries_.size()) - 1));
@@ -501,6 +550,28 @@ void OverviewWindow::setChambers(QList<Entry> entries) {
          {openButton_, editButton_, deleteButton_, lineOpenButton_, lineCloseButton_})
         b->setEnabled(!entries_.isEmpty());
     refresh();
+}
+
+void OverviewWindow::arrangeTabOrder() {
+    QList<QWidget*> order;
+    for (TileWidget* t : tiles_)
+        order << t;
+    order << alerts_ << alertComment_ << alertAck_ << openButton_ << addButton_ << editButton_
+          << deleteButton_ << lineOpenButton_ << lineCloseButton_ << accessButton_ << exitButton_;
+    for (qsizetype i = 1; i < order.size(); ++i)
+        QWidget::setTabOrder(order[i - 1], order[i]);
+}
+
+// Shown (at start, or back from a chamber's window) with nothing of its own in focus: the chosen
+// tile takes it, or "添加" while there is none.
+void OverviewWindow::showEvent(QShowEvent* e) {
+    QWidget::showEvent(e);
+    QWidget* f = focusWidget();
+    if (f && isAncestorOf(f)) return;
+    if (chosen_ >= 0 && chosen_ < tiles_.size())
+        tiles_[chosen_]->setFocus(Qt::OtherFocusReason);
+    else
+        addButton_->setFocus(Qt::OtherFocusReason);
 }
 
 void OverviewWindow::choose(int index) {
@@ -523,6 +594,7 @@ void OverviewWindow::refreshAlerts() {
         QStringList cells;
         bool waiting;  // active and not acknowledged
         bool unacked;
+        AlertPlace place;
     };
     QList<Row> rows;
     QString shown;
@@ -536,10 +608,14 @@ void OverviewWindow::refreshAlerts() {
                          base::shown(alert::kindTitle(l.kind)), l.valueText.text(base::Lang::Shown),
                          alert::listedStateText(l)},
                         l.active && !l.acknowledged,
-                        !l.acknowledged};
-            shown += rows.last().cells.join(u'\t') + u'\n';
+                        !l.acknowledged,
+                        {l.active, l.acknowledged, l.firedAt}};
         }
     }
+    std::stable_sort(rows.begin(), rows.end(),
+                     [](const Row& a, const Row& b) { return listedBefore(a.place, b.place); });
+    for (const Row& r : rows)
+        shown += r.cells.join(u'\t') + u'\n';
     alertAck_->setEnabled(
         std::any_of(rows.begin(), rows.end(), [](const Row& r) { return r.unacked; }));
     if (shown == alertsShown_) return;
@@ -619,7 +695,7 @@ QList<ChamberConf> OverviewWindow::confs(int except) const {
 
 void OverviewWindow::addChamber() {
     if (dialog_) return;
-    auto* d = new ChamberDialog(confs(-1), nullptr, turnarounds_, this);
+    auto* d = new ChamberDialog(confs(-1), nullptr, turnarounds_, ports_, this);
     d->setAttribute(Qt::WA_DeleteOnClose);
     connect(d, &QDialog::accepted, this, [this, d] {
         takeTurnaround(*d);
@@ -632,7 +708,7 @@ void OverviewWindow::addChamber() {
 void OverviewWindow::editChamber() {
     const int index = current();
     if (dialog_ || index < 0) return;
-    auto* d = new ChamberDialog(confs(index), &entries_[index].conf, turnarounds_, this);
+    auto* d = new ChamberDialog(confs(index), &entries_[index].conf, turnarounds_, ports_, this);
     d->setAttribute(Qt::WA_DeleteOnClose);
     connect(d, &QDialog::accepted, this, [this, d, index] {
         takeTurnaround(*d);
@@ -665,8 +741,14 @@ void OverviewWindow::deleteChamber() {
     const int index = current();
     if (dialog_ || index < 0) return;
     const QString name = entries_[index].conf.name;
-    dialog_ = ui::askFirst(this, base::Tr::tr("删除试验箱 %1？其数据库文件保留。").arg(name),
-                           QStringLiteral("DeleteQuestion"), base::Tr::tr("删除"),
+    QString question = base::Tr::tr("删除试验箱 %1？其数据库文件保留。").arg(name);
+    // A run going on in it ends without its stop: the operator hears of it first.
+    if (const chamber::Chamber* c = entries_[index].chamber)
+        if (const runs::RunControl* runs = c->runs(); runs && runs->openRun())
+            question =
+                base::Tr::tr("删除试验箱 %1？试验“%2”正在进行，删除后不再记录。其数据库文件保留。")
+                    .arg(name, runs->openRun()->name);
+    dialog_ = ui::askFirst(this, question, QStringLiteral("DeleteQuestion"), base::Tr::tr("删除"),
                            QStringLiteral("Delete"), [this, name] { removeNamed(name); });
 }
 

@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "base/audit.h"
+#include "link/ports.h"
 #include "overview/chamberlist.h"
 #include "overview/tile.h"
 
@@ -91,9 +92,11 @@ class ChamberDialog : public QDialog {
     Q_OBJECT
   public:
     // others: the chambers beside the one edited; edited: the chamber changed (its name stays),
-    // or none to add one; turnarounds: each port's turnaround delay as kept.
+    // or none to add one (a free address proposed, with the line's baud and parity);
+    // turnarounds: each port's turnaround delay as kept; ports: the device each number names.
     ChamberDialog(QList<ChamberConf> others, const ChamberConf* edited,
-                  QMap<int, int> turnarounds = {}, QWidget* parent = nullptr);
+                  QMap<int, int> turnarounds = {}, comm::PortMap ports = {},
+                  QWidget* parent = nullptr);
     ChamberConf conf() const;
     // The turnaround delay of the chamber's port, shared by every chamber on it.
     int turnaroundMs() const;
@@ -102,6 +105,9 @@ class ChamberDialog : public QDialog {
     void tryAccept();
     // Who made the change and why, with the settings before and after ("PORT,ADDRESS,BAUD,PARITY").
     const base::Audit& audit() const { return audit_; }
+
+  protected:
+    void showEvent(QShowEvent* e) override;
 
   private:
     std::optional<ChamberConf> edited_;
@@ -114,7 +120,9 @@ class ChamberDialog : public QDialog {
     QComboBox* baud_ = nullptr;
     QComboBox* parity_ = nullptr;
     QSpinBox* turnaround_ = nullptr;
+    QLabel* device_ = nullptr;
     QLabel* message_ = nullptr;
+    comm::PortMap ports_;
 };
 
 class OverviewWindow : public QWidget {
@@ -131,6 +139,8 @@ class OverviewWindow : public QWidget {
     void setChambers(QList<Entry> entries);
     // Each port's turnaround delay, as the chamber dialog starts with it.
     void setTurnarounds(QMap<int, int> turnarounds) { turnarounds_ = std::move(turnarounds); }
+    // The devices the port numbers name, as the chamber dialog shows them.
+    void setPorts(const comm::PortMap& ports) { ports_ = ports; }
     const QList<Entry>& chambers() const { return entries_; }
     QList<TileWidget*> tiles() const { return tiles_; }
     // The chamber chosen (the tile last clicked or given the focus); -1 without chambers.
@@ -172,9 +182,13 @@ class OverviewWindow : public QWidget {
 
   protected:
     void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
 
   private:
     QList<ChamberConf> confs(int except) const;
+    // Tab goes through the tiles in reading order, the alert list and its controls, then the
+    // buttons from left to right.
+    void arrangeTabOrder();
     // "删除" answered: the chamber of that name leaves, once its reason is given.
     void removeNamed(const QString& name);
     void choose(int index);
@@ -185,6 +199,7 @@ class OverviewWindow : public QWidget {
 
     QList<Entry> entries_;
     QMap<int, int> turnarounds_;
+    comm::PortMap ports_;
     QList<TileWidget*> tiles_;
     int chosen_ = -1;
     bool flashPhase_ = false;
@@ -199,6 +214,9 @@ class OverviewWindow : public QWidget {
     QPushButton* deleteButton_ = nullptr;
     QPushButton* lineOpenButton_ = nullptr;
     QPushButton* lineCloseButton_ = nullptr;
+    QPushButton* addButton_ = nullptr;
+    QPushButton* accessButton_ = nullptr;
+    QPushButton* exitButton_ = nullptr;
     QTimer* timer_ = nullptr;
     QPointer<QWidget> dialog_;
     // Every chamber's active and unacknowledged alerts.

@@ -3,6 +3,7 @@
 // lines of text and the colour of its worst state.
 
 #include <QColor>
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -21,11 +22,12 @@ enum class Tone {
 struct TileInput {
     QString name;
     const comm::InstrumentImage* image = nullptr;
-    bool polling = false;    // the chamber's port is open and polled
-    int silentMs = 0;        // since the last register block was read
-    QString recorder;        // the recorder's state as shown
-    QString run;             // the open run's name, empty when none is open
-    int unacknowledged = 0;  // alerts waiting for an acknowledgement
+    bool polling = false;     // the chamber's port is open and polled
+    int silentMs = 0;         // since the last register block was read
+    QString recorder;         // the recorder's state as shown
+    QString run;              // the open run's name, empty when none is open
+    int unacknowledged = 0;   // alerts waiting for an acknowledgement
+    bool deviceLost = false;  // the port's device went away; the line waits for it to come back
 };
 
 struct Tile {
@@ -36,8 +38,19 @@ struct Tile {
 
 Tile tileOf(const TileInput& in);
 
-// The tile's background; a flashing tile alternates between the two phases.
+// The tile's background; a flashing tile alternates between the two phases, neither of them the
+// normal colour.
 QColor toneColour(Tone tone, bool flashPhase);
+
+// Where a listed alert stands in the overview's list: the active ones first (those nobody has
+// acknowledged before the others), then those back to normal still waiting for an acknowledgement,
+// then the rest; within each, the newest first.
+struct AlertPlace {
+    bool active = false;
+    bool acknowledged = false;
+    QDateTime firedAt{};
+};
+bool listedBefore(const AlertPlace& a, const AlertPlace& b);
 
 // The tile an arrow key, Home or End moves to from tile `index` of `count` laid out in rows of
 // `columns`: Left and Right go on over the end of a row to the next one, Up and Down keep the

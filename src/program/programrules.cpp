@@ -60,6 +60,10 @@ QString readbackText(int index, int32_t value) {
     switch (index) {
         case 0:
             return pick(value, {"H", "M", "S"});
+        case 1:
+            // Counted from 0, as the list's positions are: 2 is the list's "3:3段".
+            if (value >= 0 && value < kSegments) return base::Tr::tr("%1段").arg(value + 1);
+            return base::intText(value);
         case 2:
             return value == 0 ? base::Tr::tr("无限") : base::intText(value);
         case 3:

@@ -5,6 +5,7 @@
 // the event log.
 
 #include <QString>
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -97,6 +98,13 @@ QString durationText(int64_t seconds);
 // span that is shown uses it.
 inline int64_t spanDuration(int64_t from, int64_t to) {
     return to > from ? to - from : 0;
+}
+
+// A number of the span's seconds (samples, one a second, both ends counted) as a time, never
+// longer than the span's duration: a span of 0:01:33 holds 94 seconds, and all of them in the
+// band are 0:01:33 in the band, not 0:01:34.
+inline int64_t clockSeconds(int64_t seconds, const Figures& f) {
+    return std::clamp<int64_t>(seconds, 0, spanDuration(f.from, f.to));
 }
 
 }  // namespace report

@@ -434,11 +434,11 @@ void statistics(Layout& layout, const ReportContent& c) {
         }
         if (s.hasBand && banded && s.count > 0) {
             row << number(100.0 * double(s.inside) / double(s.count), 1) + QStringLiteral(" %")
-                << durationText(s.inside);
+                << durationText(clockSeconds(s.inside, c.figures));
             row << (s.excursionSeconds() > 0
                         ? base::Tr::tr("%1 至 %2（%3）")
                               .arg(reportTime(s.excursionFirst), reportTime(s.excursionLast),
-                                   durationText(s.excursionSeconds()))
+                                   durationText(clockSeconds(s.excursionSeconds(), c.figures)))
                         : base::Tr::tr("无"));
         } else {
             row << QString() << QString() << QString();

@@ -383,8 +383,8 @@ void RunWindow::chooseReportFile() {
     if (!run) return;
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     const QString file =
-        ui::saveFileName(this, base::Tr::tr("生成报告"), defaultReportPath(*run, folder),
-                         base::Tr::tr("PDF 文件 (*.pdf)"));
+        ui::saveFileName(this, ui::chamberTitle(base::Tr::tr("生成报告"), this),
+                         defaultReportPath(*run, folder), base::Tr::tr("PDF 文件 (*.pdf)"));
     if (!file.isEmpty()) generateReport(file);
 }
 

@@ -28,6 +28,7 @@
 #include "sim/server.h"
 #include "store/exportfile.h"
 #include "store/recorder.h"
+#include "ui/widgets.h"
 
 namespace shell {
 
@@ -361,8 +362,7 @@ void Application::showMainWindow() {
     main_ = std::make_unique<MainWindow>(chamber);
     main_->setExitAction([this] { leave(); });
     main_->setAccessAction([this] { openAdmin(); });
-    if (!options_.profile.isEmpty())
-        main_->setWindowTitle(main_->windowTitle() + QStringLiteral("— ") + options_.profile);
+    if (!options_.profile.isEmpty()) ui::setChamberName(main_.get(), options_.profile);
     main_->fitToScreen();
     main_->show();
     doorman_->addWindow(main_.get());
@@ -387,6 +387,7 @@ void Application::showOverview() {
     overview_ = std::make_unique<overview::OverviewWindow>();
     overview_->setExitAction([this] { leaveAll(); });
     overview_->setTurnarounds(turnarounds_);
+    overview_->setPorts(ports_);
     connect(overview_.get(), &overview::OverviewWindow::turnaroundChanged, this,
             &Application::setTurnaround);
     connect(overview_.get(), &overview::OverviewWindow::openRequested, this,
@@ -422,7 +423,7 @@ void Application::showChamberWindow(int i) {
     std::unique_ptr<MainWindow>& w = windows_[chamber.name()];
     if (!w) {
         w = std::make_unique<MainWindow>(chamber);
-        w->setWindowTitle(w->windowTitle() + QStringLiteral("— ") + chamber.name());
+        ui::setChamberName(w.get(), chamber.name());
         w->setAccessAction([this] { openAdmin(); });
         // Leaving the chamber's window goes back to the overview; the chamber records on.
         w->setReturnAction([this, c = &chamber] {

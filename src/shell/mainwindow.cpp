@@ -382,6 +382,7 @@ void MainWindow::openEventLog() {
         // Under access control the copy leaves the program only in the hands of someone logged in.
         auth::guard(eventWindow_->findChild<QWidget*>(QStringLiteral("EventExport")),
                     auth::Action::Look);
+        ui::nameChamberAfter(eventWindow_, this);
         if (const auth::Guard* g = auth::Guard::instance())
             eventWindow_->setUserNames(g->fullNames());
         connect(eventWindow_, &EventWindow::auditReviewRequested, this, [this] {
@@ -411,6 +412,7 @@ void MainWindow::openRunWindow() {
     // Beside the main window, like the event log; closed with Esc, it is kept with its form.
     if (!runWindow_) {
         runWindow_ = new runs::RunWindow(*runs, chamber_.databasePath());
+        ui::nameChamberAfter(runWindow_, this);
         runWindow_->setUserStore(userStorePath());
         connect(runWindow_, &runs::RunWindow::returned, this, [this] {
             activateWindow();
@@ -525,6 +527,7 @@ void MainWindow::showConfigWindow() {
     if (config_) return;
     hide();
     config_ = new config::ConfigWindow(chamber_.link());
+    ui::nameChamberAfter(config_, this);
     config_->setAttribute(Qt::WA_DeleteOnClose, false);
     connect(config_, &config::ConfigWindow::returned, this, [this] {
         if (config_) config_->deleteLater();
@@ -538,6 +541,7 @@ void MainWindow::showProgramWindow() {
     if (programWindow_) return;
     hide();
     programWindow_ = new program::ProgramWindow(chamber_.link());
+    ui::nameChamberAfter(programWindow_, this);
     connect(programWindow_, &program::ProgramWindow::returned, this, [this] {
         if (programWindow_) programWindow_->deleteLater();
         programWindow_ = nullptr;

@@ -188,6 +188,10 @@ bool Instrument::setHoldingRegister(int n, int value) {
     return writeRegisters(Area::HoldingRegisters, n, 1, &v) == Access::Ok;
 }
 
+void Instrument::setOwnAddress(int address) {
+    hConfig_[kAddress] = static_cast<uint16_t>(address);
+}
+
 void Instrument::setSensorOpen(int ch, bool open) {
     if (ch != 1 && ch != 2) return;
     sensorOpen_[ch - 1] = open;

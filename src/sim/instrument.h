@@ -87,6 +87,8 @@ class Instrument {
     bool coil(int n) const;
     // Stores the low 16 bits of value, as a write from a master would. False outside 4X.
     bool setHoldingRegister(int n, int value);
+    // The slave address it is served at, as its own "通讯地址" register reports it.
+    void setOwnAddress(int address);
 
     // Forces the sensor of loop ch (1 or 2) open or closed.
     void setSensorOpen(int ch, bool open);

@@ -85,6 +85,7 @@ SimServer::SimServer(ServerOptions options) : options_(options) {
         // The first instrument is the one a single-address server has: same seed, same start.
         auto u = std::make_unique<Unit>(a, options_.seed + uint32_t(i));
         u->instrument.setTimeScale(options_.timeScale);
+        u->instrument.setOwnAddress(a);
         if (options_.demoStart) u->instrument.startAsDemo(int(i % 16));
         units_.push_back(std::move(u));
     }

@@ -69,12 +69,14 @@ SampleStore::~SampleStore() {
 bool SampleStore::open(Access access) {
     close();
     const bool readOnly = access == Access::ReadOnly;
-    if (!db_.open(readOnly ? FileAccess::ReadOnly : FileAccess::Create, kBusyTimeoutMs))
+    // Patient from the first look at the tables on: another connection of the program making the
+    // file's tables holds it for a moment right then.
+    const bool patient = access == Access::Record && !opened_;
+    if (!db_.open(readOnly ? FileAccess::ReadOnly : FileAccess::Create,
+                  patient ? kRecorderFirstOpenBusyTimeoutMs : kBusyTimeoutMs))
         return false;
     st_ = std::make_unique<Statements>(db_.db());
-    const bool patient = access == Access::Record && !opened_;
     opened_ = true;
-    if (patient) db_.setBusyTimeout(kRecorderFirstOpenBusyTimeoutMs);
     const auto failed = [this] {
         const Fault f = db_.fault();
         close();

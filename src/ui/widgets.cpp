@@ -87,4 +87,29 @@ QMessageBox* askFirst(QWidget* parent, const QString& text, const QString& name,
     return box;
 }
 
+namespace {
+const char* const kChamberProperty = "chamberName";
+}  // namespace
+
+void setChamberName(QWidget* window, const QString& name) {
+    if (!window || name.isEmpty()) return;
+    window->setProperty(kChamberProperty, name);
+    window->setWindowTitle(chamberTitle(window->windowTitle(), window));
+}
+
+QString chamberName(const QWidget* w) {
+    return w ? w->window()->property(kChamberProperty).toString() : QString();
+}
+
+void nameChamberAfter(QWidget* opened, const QWidget* opener) {
+    setChamberName(opened, chamberName(opener));
+}
+
+QString chamberTitle(const QString& title, const QWidget* opener) {
+    const QString name = chamberName(opener);
+    if (name.isEmpty()) return title;
+    const QString suffix = QStringLiteral(" — ") + name;
+    return title.trimmed().endsWith(suffix.trimmed()) ? title : title.trimmed() + suffix;
+}
+
 }  // namespace ui

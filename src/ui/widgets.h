@@ -43,4 +43,13 @@ QString writeCaption(const QWidget* w);
 QMessageBox* askFirst(QWidget* parent, const QString& text, const QString& name, const QString& yes,
                       const QString& yesName, std::function<void()> onYes);
 
+// The chamber a window serves, named in its title after a dash ("试验 — TH02") so that several
+// chambers' windows open at once are told apart. A window opened from another takes the opener's
+// chamber (its top-level window's); an empty name (a single instrument) changes nothing.
+void setChamberName(QWidget* window, const QString& name);
+QString chamberName(const QWidget* w);
+void nameChamberAfter(QWidget* opened, const QWidget* opener);
+// A title with the opener's chamber after it (a file dialog's).
+QString chamberTitle(const QString& title, const QWidget* opener);
+
 }  // namespace ui

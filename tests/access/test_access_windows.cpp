@@ -522,7 +522,7 @@ void AccessWindows::auditTrailOfWrites() {
     QStringList shown;
     for (int c = 2; c < 7; ++c)
         shown << table->item(0, c)->text();
-    QCOMPARE(shown, QStringList({"设定SV1 → 555", "op", "420", "555", "工艺变更"}));
+    QCOMPARE(shown, QStringList({"设定SV1 → 555（地址 1）", "op", "420", "555", "工艺变更"}));
     QVERIFY(table->item(0, 0)->text().contains(QRegularExpression(" [+-]\\d\\d:\\d\\d$")));
     QVERIFY(users->findText("view") > 0);
     // Its export: the audit columns after the older ones.

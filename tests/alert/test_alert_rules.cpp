@@ -185,6 +185,22 @@ TEST(AlertRules, RunBandOverridesTheConfiguredOne) {
     EXPECT_EQ(run(e, {1, pv1(305), ""}), "+band1");
 }
 
+// A silence because the port's device went away says so, also when the alert is listed again
+// from the values its event row kept.
+TEST(AlertRules, SilenceOfAPulledDeviceNamesIt) {
+    Engine e;
+    Observation o = normal(0);
+    silentFor(30000)(o);
+    o.lostDevice = QStringLiteral("/dev/ttyUSB0");
+    const auto fired = e.observe(o);
+    ASSERT_EQ(fired.size(), 1u);
+    EXPECT_EQ(fired[0].valueText.text(base::Lang::Stored),
+              QStringLiteral("设备已断开（/dev/ttyUSB0），30 秒无应答"));
+    EXPECT_EQ(kindValue(Kind::Silent, fired[0].valueText.values), fired[0].valueText);
+    EXPECT_EQ(kindValue(Kind::Silent, {QStringLiteral("30")}).text(base::Lang::Stored),
+              QStringLiteral("30 秒无应答"));
+}
+
 TEST(AlertRules, UnacknowledgedAlertsStayListedAndRemindersAreDue) {
     Engine e;
     run(e, {0, alarm1, ""});

@@ -99,6 +99,7 @@ class TestChartPanel : public QObject {
     void fillsOnceTheStoreOpens();
     void readOnlyFileShowsItsHistory();
     void recordsStoredStaleComeBackWithoutAReading();
+    void twoChambersKeepTheirOwnFiles();
     void outputDialogPrintsAndExports();
     void spanByKeyboardRulerAndBackToLive();
     void spanEndTakesATypedDate();
@@ -382,6 +383,40 @@ void TestChartPanel::readOnlyFileShowsItsHistory() {
     QCOMPARE(panel.spanView().rowCount(), size_t(30));
     panel.closeDatabase();
     QCOMPARE(QFileInfo(path).permissions() & QFileDevice::WriteOwner, QFileDevice::Permissions());
+}
+
+// Two chambers' windows each hold a chart over their own file. Loading, redrawing and closing the
+// second must leave the first reading its own records: back on the live chart after a span, and
+// after the second has let go of its file.
+void TestChartPanel::twoChambersKeepTheirOwnFiles() {
+    QTemporaryDir dir;
+    const QString pathA = dir.filePath("a.db");
+    const QString pathB = dir.filePath("b.db");
+    QVERIFY(storeThirtySamples(pathA, 10));
+    QVERIFY(storeThirtySamples(pathB, 20));
+    comm::Link link(std::make_unique<testing_support::FakeModbus>());
+    record::ManualClock clock(kEnd);
+    ChartPanel a(pathA, clock, link);
+    a.load();
+    QCOMPARE(a.model().samples()[8][241], 10.0f);
+    {
+        ChartPanel b(pathB, clock, link);
+        b.load();
+        QCOMPARE(b.model().samples()[8][241], 20.0f);
+        a.showSpan(kEnd.toSecsSinceEpoch(), chart::SpanLength::Hour);
+        QCOMPARE(a.spanView().rowCount(), size_t(30));
+        a.showLive();
+        QCOMPARE(a.model().samples()[8][241], 10.0f);
+        QVERIFY(!a.findChild<QLabel*>("Label4_8")->text().isEmpty());
+    }
+    // The second window's file is closed; the first reads on.
+    a.showSpan(kEnd.toSecsSinceEpoch(), chart::SpanLength::Hour);
+    QCOMPARE(a.spanView().rowCount(), size_t(30));
+    a.showLive();
+    QCOMPARE(a.model().newestRecord(), 30);
+    QCOMPARE(a.model().samples()[8][241], 10.0f);
+    QVERIFY(!a.findChild<QLabel*>("Label4_8")->text().isEmpty());
+    a.closeDatabase();
 }
 
 // "F3 打印" opens the output dialog: a PDF page drawn as vectors, a PNG picture, and the records

@@ -74,7 +74,7 @@ void ScenarioProgram::enterRunWatchAndStop() {
     // The readback shows what the instrument holds.
     QTRY_COMPARE_WITH_TIMEOUT(labelText(tech, "Label3_17"), QString("620"), 5000);
     QCOMPARE(labelText(tech, "Label3_0"), QString("S"));
-    QCOMPARE(labelText(tech, "Label3_1"), QString("2"));
+    QCOMPARE(labelText(tech, "Label3_1"), QString("3段"));  // the list's "3:3段 "
     QCOMPARE(labelText(tech, "Label3_2"), QString("无限"));
     for (int k = 1; k <= 3; ++k)
         for (int f = 0; f < 3; ++f)

@@ -104,6 +104,31 @@ TEST(EventRules, WritesCarryRegisterValueStatusAndTheirReason) {
     e = record::writeEntry(failed);
     EXPECT_EQ(e.text, QStringLiteral("设定SV1 → 70000（失败：超出寄存器范围）"));
     EXPECT_EQ(e.status, -8888);
+
+    // A write sent to an instrument names its address, whatever the outcome; a refusal was
+    // never sent. Rows of older versions (no address) read as before.
+    const auto withAddress = [](comm::WriteReport r) {
+        r.address = 7;
+        return r;
+    };
+    comm::WriteReport silent{3, 1, 44, -8888, 3, QStringLiteral("设定SV1"), {}};
+    comm::WriteReport refused{4, 1, 44, -8888, 0, QStringLiteral("设定SV1"), {}};
+    refused.audit.refusal = QStringLiteral("需要登录");
+    const struct {
+        comm::WriteReport report;
+        const char* text;
+    } writes[] = {
+        {withAddress(ok), "输入1 输入上限 → 1234（地址 7）"},
+        {withAddress(failed), "设定SV1 → 70000（地址 7，失败：超出寄存器范围）"},
+        {withAddress(silent), "设定SV1 → 44（地址 7，失败：仪表无应答）"},
+        {refused, "设定SV1 → 44（未发送：需要登录）"},
+        {withAddress(refused), "设定SV1 → 44（地址 7，未发送：需要登录）"},
+    };
+    for (const auto& w : writes) {
+        e = record::writeEntry(w.report);
+        EXPECT_EQ(e.text, QString::fromUtf8(w.text));
+        EXPECT_EQ(record::eventText(e), QString::fromUtf8(w.text));
+    }
 }
 
 EventEntry numbered(int n) {
@@ -197,8 +222,8 @@ TEST(EventStore, ADayOfOutputSwitchingKeepsTheWriteAndOnlyAlarmsAreAlarms) {
     EXPECT_EQ(record_test::scalar(path, "SELECT count(*) FROM events").toInt(), 50);
 }
 
-// The kinds as the window offers them: alarms and alerts are one choice, runs have their own and
-// the run rows of older files (stored as program rows) read and filter as runs.
+// The kinds as the window offers them: alarms and alerts are one choice, runs have their own
+// and the run rows of older files (stored as program rows) read and filter as runs.
 TEST(EventStore, WindowKindsOverStoredAndOlderRows) {
     QTemporaryDir dir;
     record::EventStore store(dir.filePath(QStringLiteral("Rdatabj.db")), QStringLiteral("kinds"));

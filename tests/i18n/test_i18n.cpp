@@ -133,6 +133,8 @@ TEST(I18n, EventRowsInChineseAndEnglish) {
          "Connection lost (Connection refused)"},
         {line({E::Kind::DeviceGone, 0, {}, E::Cause::System, "I/O error"}),
          "设备已断开（I/O error）", "Device disconnected (I/O error)"},
+        {line({E::Kind::DeviceGone, 0, "/dev/ttyUSB0", E::Cause::System, "I/O error"}),
+         "设备已断开（/dev/ttyUSB0）", "Device disconnected (/dev/ttyUSB0)"},
         {line({E::Kind::Stopped}), "通讯已停止", "Communication stopped"},
         {[](base::Lang l) { return comm::deviceCaption(QStringLiteral("rtu+tcp://h:4001"), l); },
          "网关 h:4001（RTU 透传，波特率与校验位不适用）",

@@ -83,8 +83,11 @@ TEST(LinkThread, WriteRepeatsOnceOnFailure) {
         for (int32_t s : c.statuses)
             r.bus->queueWriteStatus(s);
         QSignalSpy spy(r.link.get(), &Link::writeFinished);
+        QSignalSpy reports(r.link.get(), &Link::writeReported);
         r.link->writeHolding(4107, -1999);
-        ASSERT_TRUE(waitFor([&] { return spy.count() == 1; }));
+        ASSERT_TRUE(waitFor([&] { return spy.count() == 1 && reports.count() == 1; }));
+        // The report names the address the write went to, as the event log keeps it.
+        EXPECT_EQ(reports.at(0).at(0).value<comm::WriteReport>().address, 5);
         const QStringList calls = r.bus->callTexts();
         ASSERT_EQ(calls.size(), c.calls);
         for (const QString& call : calls)

@@ -41,6 +41,7 @@ class LivePanelTest : public QObject {
     void typedCommandMatchingNoEntrySendsNothing();
     void showsPolledValues();
     void zeroImageAndDesignCaptions();
+    void silentBeforeAnyAnswerShowsDashes();
     void accessibleNamesAreSetAndUnique();
     void tabOrderFollowsRows();
     void screenshot();
@@ -277,6 +278,37 @@ void LivePanelTest::showsPolledValues() {
     panel_->ShowLiveStatus();
     QCOMPARE(text("D_1W_0"), QString("控制1 OFF"));
     QCOMPARE(bg("D_1W_0"), monitor::inactiveColour());
+
+    // Once the instrument has answered, its silence keeps the last values (greyed).
+    panel_->setStale(true);
+    panel_->ShowLiveStatus();
+    QCOMPARE(text("D_3W_0"), QString("250"));
+    QCOMPARE(text("D_4W_0"), QString("350"));
+}
+
+// An instrument that has not answered at all has no values: a dash for each while it is silent,
+// on every later tick too, its zeros again once it is not; the ruler's readout in the live labels
+// is left alone.
+void LivePanelTest::silentBeforeAnyAnswerShowsDashes() {
+    const QStringList measured{"D_3W_0", "D_3W_4", "D_3W_7", "D_4W_0"};
+    const auto shown = [&] {
+        QStringList t;
+        for (const QString& n : measured)
+            t << child<QLabel>(n)->text();
+        return t;
+    };
+    panel_->ShowLiveStatus();
+    const QStringList zeros = shown();
+    panel_->setStale(true);
+    QCOMPARE(shown(), (QStringList{"—", "—", "—", "—"}));
+    panel_->ShowLiveStatus();
+    QCOMPARE(shown(), (QStringList{"—", "—", "—", "—"}));
+    panel_->setStale(false);
+    QCOMPARE(shown(), zeros);
+    child<QLabel>("D_3W_0")->setText("ruler");
+    panel_->ShowLiveStatus(true);
+    panel_->setStale(true);
+    QCOMPARE(shown(), (QStringList{"ruler", zeros[1], zeros[2], "—"}));
 }
 
 void LivePanelTest::zeroImageAndDesignCaptions() {

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "overview/chamberlist.h"
 #include "overview/tile.h"
@@ -140,6 +143,7 @@ TEST(ChamberTile, ColourFollowsTheWorstState) {
         int unacked;
         Tone tone;
         const char* linkLine;
+        bool deviceLost = false;
     };
     const Case cases[] = {
         {"normal", true, 0, -1, 0, Tone::Normal, "通讯正常"},
@@ -150,6 +154,7 @@ TEST(ChamberTile, ColourFollowsTheWorstState) {
         {"silent with an old alarm", true, 5000, 3, 0, Tone::Silent, "仪表无应答 5 秒"},
         {"silent, alert waiting", true, 5000, -1, 2, Tone::Unacked, "仪表无应答 5 秒"},
         {"port closed", false, 0, 2, 0, Tone::Silent, "端口关闭"},
+        {"adapter pulled", true, 5000, -1, 0, Tone::Silent, "设备已断开，等待重新连接", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -159,20 +164,58 @@ TEST(ChamberTile, ColourFollowsTheWorstState) {
         img.InputRegsHigh[0] = 1;
         img.InputRegsHigh[5] = 3;
         if (c.alarmBit >= 0) img.DiscreteBits[c.alarmBit] = 1;
-        const overview::Tile t =
-            overview::tileOf({"A", &img, c.polling, c.silentMs, "记录中", "试验 1", c.unacked});
+        const overview::Tile t = overview::tileOf(
+            {"A", &img, c.polling, c.silentMs, "记录中", "试验 1", c.unacked, c.deviceLost});
         EXPECT_EQ(t.tone, c.tone);
         ASSERT_EQ(t.lines.size(), 7);
         EXPECT_EQ(t.lines[0], "A");
-        EXPECT_EQ(t.lines[1], "PV1 25.5 °C / SV1 30 °C");
-        EXPECT_EQ(t.lines[3], "运行 第 3 段");
+        // Values not read lately show as a dash, never as readings.
+        const bool fresh = c.polling && c.silentMs < 3000;
+        EXPECT_EQ(t.lines[1], fresh ? "PV1 25.5 °C / SV1 30 °C" : "PV1 — °C / SV1 — °C");
+        EXPECT_EQ(t.lines[2], fresh ? "PV2 0 %RH / SV2 0 %RH" : "PV2 — %RH / SV2 — %RH");
+        EXPECT_EQ(t.lines[3], fresh ? "运行 第 3 段" : "—");
         EXPECT_EQ(t.lines[4], "试验：试验 1");
         EXPECT_EQ(t.lines[5], QString::fromUtf8(c.linkLine));
     }
-    // A flashing tile changes colour; the others keep theirs.
+    // A flashing tile changes colour, and neither phase is the normal one; the others keep theirs.
     EXPECT_NE(overview::toneColour(Tone::Unacked, true),
               overview::toneColour(Tone::Unacked, false));
+    for (bool phase : {false, true})
+        EXPECT_NE(overview::toneColour(Tone::Unacked, phase),
+                  overview::toneColour(Tone::Normal, phase));
     EXPECT_EQ(overview::toneColour(Tone::Alarm, true), overview::toneColour(Tone::Alarm, false));
+}
+
+}  // namespace
+
+namespace {
+
+// The overview's alert list: what still needs someone on top, the newest first within each kind.
+TEST(ChamberAlertList, ActiveAlertsComeFirst) {
+    using overview::AlertPlace;
+    const QDateTime t0(QDate(2026, 3, 1), QTime(8, 0));
+    struct Listed {
+        const char* name;
+        AlertPlace place;
+    };
+    const Listed listed[] = {
+        {"old recovered", {false, false, t0}},
+        {"recovered, acknowledged", {false, true, t0.addSecs(10)}},
+        {"active", {true, false, t0.addSecs(20)}},
+        {"newer recovered", {false, false, t0.addSecs(30)}},
+        {"active, acknowledged", {true, true, t0.addSecs(40)}},
+        {"newest active", {true, false, t0.addSecs(50)}},
+    };
+    std::vector<Listed> rows(std::begin(listed), std::end(listed));
+    std::stable_sort(rows.begin(), rows.end(), [](const Listed& a, const Listed& b) {
+        return overview::listedBefore(a.place, b.place);
+    });
+    std::vector<std::string> order;
+    for (const Listed& r : rows)
+        order.push_back(r.name);
+    EXPECT_EQ(order, (std::vector<std::string>{"newest active", "active", "active, acknowledged",
+                                               "newer recovered", "old recovered",
+                                               "recovered, acknowledged"}));
 }
 
 }  // namespace

@@ -101,6 +101,7 @@ void ProgramWindowTest::readbackTexts() {
     Rig r;
     r.stopTimer();
     r.bus->setHolding(8193, 1);
+    r.bus->setHolding(8194, 2);
     r.bus->setHolding(8195, 0);
     r.bus->setHolding(8196, 7);
     r.bus->setHolding(8197, 1);
@@ -111,6 +112,9 @@ void ProgramWindowTest::readbackTexts() {
     QTRY_COMPARE(r.text("Label3_0"), QStringLiteral("M"));
     QVERIFY(!r.w->readsPending());
     QCOMPARE(r.text("Label7_1"), QStringLiteral("时间单位：分钟"));
+    // The segment count reads as the list shows it: position 2 is three segments.
+    QCOMPARE(r.text("Label3_1"), QStringLiteral("3段"));
+    QCOMPARE(r.find<QComboBox>("Combo4")->currentText(), QStringLiteral("3:3段 "));
     QCOMPARE(r.text("Label3_2"), QStringLiteral("无限"));
     QCOMPARE(r.text("Label3_3"), QStringLiteral("7"));
     QCOMPARE(r.text("Label3_4"), QStringLiteral("设定值"));

@@ -88,7 +88,7 @@ void ProgramWindowSimTest::programEnteredReadBackAndRun() {
     QTRY_COMPARE_WITH_TIMEOUT(text(QStringLiteral("Label3_18")), QStringLiteral("4"), 8000);
     QCOMPARE(text(QStringLiteral("Label3_0")), QStringLiteral("S"));
     QCOMPARE(text(QStringLiteral("Label7_1")), QStringLiteral("时间单位：秒"));
-    QCOMPARE(text(QStringLiteral("Label3_1")), QStringLiteral("2"));
+    QCOMPARE(text(QStringLiteral("Label3_1")), QStringLiteral("3段"));  // the list's "3:3段 "
     QCOMPARE(text(QStringLiteral("Label3_2")), QStringLiteral("无限"));
     QCOMPARE(text(QStringLiteral("Label3_4")), QStringLiteral("设定值"));
     const char* expected[3][3] = {{"100", "50", "3"}, {"300", "80", "3"}, {"200", "60", "4"}};

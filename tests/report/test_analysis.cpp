@@ -127,3 +127,22 @@ TEST(ReportFigures, GapCausesOfOlderRowsAndOfCodes) {
     }
     EXPECT_EQ(report::durationText(100 * 3600 + 61), "100:01:01");
 }
+
+// Seconds counted by samples are shown on the span's clock: the part never longer than the whole.
+TEST(ReportFigures, TimesOfPartsFitTheSpansDuration) {
+    report::Figures f;
+    f.from = 1'800'000'000;
+    f.to = f.from + 93;  // 0:01:33, 94 seconds of samples
+    f.expected = 94;
+    const struct {
+        int64_t seconds, shown;
+    } cases[] = {{94, 93}, {95, 93}, {93, 93}, {47, 47}, {1, 1}, {0, 0}, {-3, 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(report::clockSeconds(c.seconds, f), c.shown) << c.seconds;
+    EXPECT_EQ(report::durationText(report::clockSeconds(94, f)),
+              report::durationText(report::spanDuration(f.from, f.to)));
+    // A span of one second lasts no time.
+    f.to = f.from;
+    f.expected = 1;
+    EXPECT_EQ(report::clockSeconds(1, f), 0);
+}

@@ -310,6 +310,10 @@ TEST(SimServer, SeveralAddressesOnOneLine) {
                 ASSERT_EQ(rc, 4) << modbus_strerror(errno);
                 EXPECT_EQ(int16_t(regs[2]), c.sv1);
                 EXPECT_EQ(int16_t(regs[3]), c.sv2);
+                // Each instrument's own "通讯地址" (4X 4133) is the address it answers at.
+                uint16_t own = 0;
+                ASSERT_EQ(modbus_read_registers(*m, 4132, 1, &own), 1) << modbus_strerror(errno);
+                EXPECT_EQ(own, c.slave);
                 if (tcp) continue;
                 // The same request with a bad CRC gets no answer.
                 const uint8_t bad[] = {uint8_t(c.slave), 4, 0, 0, 0, 4, 0, 0};

@@ -338,6 +338,35 @@ TEST(SampleStore, LockedFileFailsFastAndRecovers) {
     EXPECT_EQ(store.readCounter(), 2);
 }
 
+// A chamber's new file: another connection of the program (the event log, say) is making its
+// tables when the recorder first looks at them. The recorder waits for it from its very first
+// statement instead of reporting a lock of another program.
+TEST(SampleStore, RecorderOpeningANewFileWaitsOutTheTablesBeingMade) {
+    QTemporaryDir tmp;
+    const QString path = tmp.filePath("Rdatabj.db");
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "startup-maker");
+        other.setDatabaseName(path);
+        ASSERT_TRUE(other.open());
+        QSqlQuery q(other);
+        ASSERT_TRUE(q.exec("BEGIN EXCLUSIVE") && q.exec("CREATE TABLE events (id INTEGER)"));
+        std::atomic<bool> opened{false};
+        QString why;
+        std::thread recorder([&] {
+            SampleStore store(path, "startup-recorder");
+            opened = store.open(SampleStore::Access::Record);
+            why = store.lastError();
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        ASSERT_TRUE(q.exec("COMMIT"));
+        recorder.join();
+        EXPECT_TRUE(opened) << why.toStdString();
+        other.close();
+    }
+    QSqlDatabase::removeDatabase("startup-maker");
+    EXPECT_EQ(scalar(path, "SELECT count(*) FROM sl_void").toInt(), 1);
+}
+
 // An original file (rollback journal, ring only) opened by the recorder while another connection
 // of the program reads it, as the event log, the runs and the chart do at start-up: the switch to
 // WAL waits for the reader to finish instead of reporting a lock of another program.
