@@ -540,6 +540,10 @@
         <translation>Integrity check failed: event row %1 was changed</translation>
     </message>
     <message>
+        <source>完整性链在已删除的记录之后接续：%1</source>
+        <translation>The integrity chains resume after the deleted records: %1</translation>
+    </message>
+    <message>
         <source>完整性校验失败：%1 起一小时的存档样本已被更改</source>
         <translation>Integrity check failed: the archived samples of the hour from %1 were changed</translation>
     </message>

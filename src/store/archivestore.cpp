@@ -437,6 +437,21 @@ bool ArchiveStore::digestSeconds(int64_t from, int64_t to, int64_t* count, QByte
 bool ArchiveStore::chainSecond(int64_t at, const QVariantList& values) {
     Statements& c = *st_;
     const int64_t hour = chain::hourOf(at);
+    // The chain's head before this second, and the hour it began with (where the file's record
+    // of it has not begun yet).
+    int64_t headHour = 0, firstHour = hour;
+    QByteArray headHash;
+    {
+        QSqlQuery h(db_.db());
+        if (!h.exec(QStringLiteral("SELECT hour, hash, (SELECT min(hour) FROM archive_hours) FROM "
+                                   "archive_hours ORDER BY hour DESC LIMIT 1")))
+            return db_.failFromSql(h.lastError());
+        if (h.next()) {
+            headHour = h.value(0).toLongLong();
+            headHash = h.value(1).toByteArray();
+            firstHour = std::min<int64_t>(hour, h.value(2).toLongLong());
+        }
+    }
     c.hourGet.bindValue(0, qlonglong(hour));
     if (!c.hourGet.exec()) return db_.failFromSql(c.hourGet.lastError());
     int64_t count = 0;
@@ -471,11 +486,16 @@ bool ArchiveStore::chainSecond(int64_t at, const QVariantList& values) {
     c.hourPut.bindValue(2, sum);
     c.hourPut.bindValue(3, hash);
     if (!c.hourPut.exec()) return db_.failFromSql(c.hourPut.lastError());
-    return rechainAfter(hour, hash);
+    int64_t newest = hour;
+    QByteArray newestHash = hash;
+    return rechainAfter(hour, hash, &newest, &newestHash) &&
+           chain::advance(db_, chain::kHoursChain, firstHour, headHour, headHash, newest,
+                          newestHash);
 }
 
 // The hours after `hour` linked again from its new hash (a clock set back into an earlier hour).
-bool ArchiveStore::rechainAfter(int64_t hour, QByteArray previous) {
+bool ArchiveStore::rechainAfter(int64_t hour, QByteArray previous, int64_t* newest,
+                                QByteArray* newestHash) {
     Statements& c = *st_;
     c.hoursAfter.bindValue(0, qlonglong(hour));
     if (!c.hoursAfter.exec()) return db_.failFromSql(c.hoursAfter.lastError());
@@ -491,6 +511,8 @@ bool ArchiveStore::rechainAfter(int64_t hour, QByteArray previous) {
         c.hourPut.bindValue(2, sum);
         c.hourPut.bindValue(3, previous);
         if (!c.hourPut.exec()) return db_.failFromSql(c.hourPut.lastError());
+        *newest = h;
+        *newestHash = previous;
     }
     return true;
 }

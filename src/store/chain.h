@@ -7,6 +7,13 @@
 // Retention keeps an anchor (chain_anchor) so that what remains still starts from a known value.
 // Rows stored before the chains have no hash; a chain starts at its first hashed row.
 //
+// Once this program has chained a file, the file says so (chain_state, and a mark in the file's
+// header): where each chain began, the newest row or hour it reached and that one's hash, each
+// row sealed. A file that says it is chained never verifies with a chain missing, rows without
+// hash from where it began, or a head short of the one recorded. Anchors that retention leaves
+// are named by a chained event row written with them; an anchor past the chain's beginning that
+// no such row names hides a removal and is not trusted.
+//
 // The chains carry no secret: they show changes made beside the program (a database tool, a
 // disk fault), not those of someone who also recomputes every hash.
 
@@ -87,6 +94,33 @@ std::optional<std::map<int64_t, Anchor>> anchors(Database& db, const QString& ch
 std::optional<Anchor> anchor(Database& db, const QString& chain);
 // Adds (or replaces) the anchor at a.at; replaceAll: the chain's others go.
 bool setAnchor(Database& db, const QString& chain, const Anchor& a, bool replaceAll);
+// An anchor as the row that names it writes it (its chain, place, hashes and count).
+QString anchorName(const QString& chain, const Anchor& a);
+// The event row that names the anchors retention left: [anchorName()...].
+inline const QString kAnchorsCode = QStringLiteral("chain.anchors");
+// The names of every anchor the file holds, of both chains; nullopt with db's fault.
+std::optional<QStringList> anchorNames(Database& db);
+
+// The file's record of a chain: where it began (`first`: an event id or an hour; none while the
+// chain has not begun) and the newest row or hour it reached, with that one's hash.
+struct State {
+    std::optional<int64_t> first;
+    int64_t last = 0;
+    QByteArray hash;
+    QByteArray seal;
+};
+// The value of the file header's application_id once the file's chains are recorded.
+inline constexpr int kChainedMark = 0x766d6331;
+QByteArray stateSeal(const QString& chain, const State& s);
+// The chain's record; an empty State when the file has none. nullopt with db's fault.
+std::optional<State> state(Database& db, const QString& chain);
+// Inside the caller's transaction: the chain reached `last` with `hash` from `head` (the newest
+// row or hour before, and its hash, as the writer linked from them). The record moves on only
+// where it stood at that head (or at a row still holding the hash it names): a file whose
+// chain was cut keeps saying how far it reached. firstIfNew: where the chain begins when it has
+// not yet. Makes the record where missing.
+bool advance(Database& db, const QString& chain, int64_t firstIfNew, int64_t headLast,
+             const QByteArray& headHash, int64_t last, const QByteArray& hash);
 
 }  // namespace chain
 
@@ -114,6 +148,9 @@ class ChainVerifier {
     bool stepEvents(int maxRows);
     bool stepHours(int maxRows);
     void broken(const QString& chain, int64_t at, const QString& why);
+    bool readRecord();
+    bool endEvents();
+    bool trusted(const QString& chain, const chain::Anchor& a, const chain::State& s) const;
 
     enum class Phase { Start, Events, HoursStart, Hours, Done };
     Database& db_;
@@ -127,6 +164,14 @@ class ChainVerifier {
     int64_t nextHour_ = 0;
     chain::Anchor hoursAnchor_;
     bool hasHoursTable_ = false;
+    // The file's record of its chains (empty States for a file without one).
+    bool recorded_ = false;
+    chain::State eventsState_, hoursState_;
+    QStringList named_;                       // anchors named by chained rows
+    std::vector<chain::Anchor> usedAnchors_;  // event anchors past the beginning, used
+    // Signatures as the chained rows recorded them: subject, meaning, user, name, digest.
+    std::multimap<QStringList, int64_t> signedRows_;
+    qint64 oldestEventMs_ = -1;  // the oldest event row's moment: rows before it went
 };
 
 }  // namespace record

@@ -1,5 +1,7 @@
 #include "store/retention.h"
 
+#include "store/chain.h"
+
 namespace record {
 
 std::optional<DayToDrop> dayToDrop(const RetentionPolicy& policy, const QDate& today,
@@ -27,6 +29,10 @@ std::optional<QString> archiveNoteText(const QString& code, const QStringList& a
                                      "磁盘长时间不可写：内存中超出上限的最早 %1 个样本已丢弃"),
                    lang)
             .arg(at(0));
+    if (code == chain::kAnchorsCode)
+        return base::wording(QT_TRANSLATE_NOOP("velmars", "完整性链在已删除的记录之后接续：%1"),
+                             lang)
+            .arg(a.join(QStringLiteral("; ")));
     if (code != kDayDroppedCode) return std::nullopt;
     const QString why = base::wording(at(2) == QLatin1String("age")
                                           ? QT_TRANSLATE_NOOP("velmars", "保留 %1 天")

@@ -254,12 +254,14 @@ TEST(Verify, RetentionKeepsTheChainsIntact) {
         const Verdict v = verify(path);
         EXPECT_EQ(v.exit, 0) << v.out.toStdString();
     }
-    EXPECT_EQ(record_test::scalar(path, "SELECT group_concat(id) FROM events").toString(), "10,12");
+    // Each removal leaves a row naming the anchors it made.
+    EXPECT_EQ(record_test::scalar(path, "SELECT group_concat(id) FROM events").toString(),
+              "10,12,14,15");
     writeSamples(path, kSeconds, kSeconds + 3);
     writeEvents(path, 2);
     Verdict v = verify(path);
     EXPECT_EQ(v.exit, 0) << v.out.toStdString();
-    EXPECT_EQ(v.out, "intact, 4 rows, 4 hours");
+    EXPECT_EQ(v.out, "intact, 6 rows, 4 hours");
     const QString copy = dir.filePath("copy.db");
     ASSERT_TRUE(QFile::copy(path, copy));
     tamper(path, QString("DELETE FROM archive WHERE t = %1").arg(secondAt(6)));
@@ -285,4 +287,65 @@ TEST(Verify, StepsBesideTheWriter) {
         ASSERT_TRUE(verifier.step(1));
     EXPECT_TRUE(verifier.report().intact) << verifier.report().why.toStdString();
     EXPECT_EQ(verifier.report().hours, 3);
+}
+
+// A file this program chained says so: stripping a chain, or the record of how far it reached,
+// never verifies, nor does an anchor that no chained row names; a program writing on after the
+// stripping does not make it verify again.
+TEST(Verify, StrippedChainsAndForgedAnchors) {
+    QTemporaryDir dir;
+    const QString intact = makeIntact(dir);
+    const int64_t firstHour = kStart / 3600;
+    const QString anchorTable =
+        "CREATE TABLE IF NOT EXISTS chain_anchor (chain TEXT NOT NULL, at INTEGER NOT NULL, hash "
+        "BLOB NOT NULL, n INTEGER, sum BLOB, PRIMARY KEY (chain, at));";
+    struct Case {
+        const char* name;
+        QString sql;
+        bool writeOn;  // then the program writes rows and seconds on
+    };
+    const Case cases[] = {
+        {"hashes set NULL", "UPDATE events SET hash = NULL", false},
+        {"hashes set NULL, a row edited",
+         "UPDATE events SET hash = NULL; UPDATE events SET text = 'x' WHERE id = 3", true},
+        {"hash column dropped", "ALTER TABLE events DROP COLUMN hash", false},
+        {"events dropped", "DROP TABLE events", true},
+        {"hours deleted", "DELETE FROM archive_hours", true},
+        {"hours and their seconds deleted", "DELETE FROM archive_hours; DELETE FROM archive", true},
+        {"hours dropped", "DROP TABLE archive_hours", true},
+        {"newest event deleted", "DELETE FROM events WHERE id = 10", true},
+        {"record dropped", "DROP TABLE chain_state", true},
+        {"record emptied", "DELETE FROM chain_state", true},
+        {"record rewound", "UPDATE chain_state SET first = NULL", true},
+        {"block hidden by an anchor",
+         anchorTable +
+             "INSERT INTO chain_anchor SELECT 'events', 8, hash, 5, zeroblob(32) FROM events WHERE "
+             "id = 5; DELETE FROM events WHERE id BETWEEN 6 AND 7",
+         false},
+        {"oldest rows hidden by an anchor",
+         anchorTable +
+             "INSERT INTO chain_anchor SELECT 'events', 4, hash, 0, zeroblob(32) FROM events WHERE "
+             "id = 3; DELETE FROM events WHERE id <= 3",
+         false},
+        {"oldest hour hidden by an anchor",
+         anchorTable + QString("INSERT INTO chain_anchor SELECT 'hours', hour + 1, hash, 0, "
+                               "zeroblob(32) FROM archive_hours WHERE hour = %1; DELETE FROM "
+                               "archive WHERE t < %2; DELETE FROM archive_hours WHERE hour = %1")
+                           .arg(firstHour)
+                           .arg((firstHour + 1) * 3600),
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString copy = dir.filePath(QString("stripped-%1.db").arg(&c - cases));
+        ASSERT_TRUE(QFile::copy(intact, copy));
+        tamper(copy, c.sql);
+        Verdict v = verify(copy);
+        EXPECT_EQ(v.exit, 1) << v.out.toStdString();
+        if (!c.writeOn) continue;
+        writeSamples(copy, kSeconds, kSeconds + 2);
+        writeEvents(copy, 2);
+        v = verify(copy);
+        EXPECT_EQ(v.exit, 1) << "written on: " << v.out.toStdString();
+    }
 }
