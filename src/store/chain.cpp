@@ -637,7 +637,8 @@ bool ChainVerifier::stepHours(int maxRows) {
             if (recorded_) {
                 const auto now = chain::state(db_, chain::kHoursChain);
                 if (!now) return false;
-                if (now->seal.isEmpty() || now->seal != chain::stateSeal(chain::kHoursChain, *now)) {
+                if (now->seal.isEmpty() ||
+                    now->seal != chain::stateSeal(chain::kHoursChain, *now)) {
                     broken(QStringLiteral("events"), 0,
                            QStringLiteral("record of the chains missing or changed"));
                     return true;
