@@ -157,7 +157,21 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
         content.csvSha256 = QString::fromLatin1(hashing.hex());
         content.csvRows = *rows;
     }
-    content.digest = dataDigest(request, content.csvSha256);
+    // What is signed is the data, never the words: the digest reads the export in the stored
+    // words, a second pass where the report's language has others.
+    if (record::csvHeader(base::Lang::Shown) == record::csvHeader(base::Lang::Stored) &&
+        record::csvStaleMark(base::Lang::Shown) == record::csvStaleMark(base::Lang::Stored)) {
+        content.digest = dataDigest(request, content.csvSha256);
+    } else {
+        record::CsvExport csv(store);
+        csv.setWords(base::Lang::Stored);
+        HashingDevice hashing(nullptr);
+        if (!csv.open()) return ended(End::Unreadable, csv.error());
+        if (!csv.write(hashing,
+                       {QDateTime::fromSecsSinceEpoch(from), QDateTime::fromSecsSinceEpoch(to)}))
+            return ended(End::Unreadable, csv.error());
+        content.digest = dataDigest(request, QString::fromLatin1(hashing.hex()));
+    }
     if (!content.request.access && !request.usersPath.isEmpty()) {
         auth::UserStore users(request.usersPath, uniqueName("users"));
         users.open(/*create=*/false);
@@ -191,6 +205,7 @@ std::optional<QString> dataDigest(const ReportRequest& request, QString* error) 
         *error = csv.error().text(base::Lang::Shown);
         return std::nullopt;
     }
+    csv.setWords(base::Lang::Stored);
     HashingDevice hashing(nullptr);
     if (!csv.write(hashing, {QDateTime::fromSecsSinceEpoch(request.from),
                              QDateTime::fromSecsSinceEpoch(request.to)})) {

@@ -126,17 +126,21 @@ class LocalSeconds {
 
 }  // namespace
 
-QByteArray csvHeader() {
+QByteArray csvHeader(base::Lang lang) {
     // The Chinese header is what files and tools of the Chinese program rely on; a translation
     // names the same columns in its language.
     return QByteArray("\xEF\xBB\xBF") +
-           base::Tr::tr("日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2")
+           base::wording(
+               QT_TRANSLATE_NOOP(
+                   "velmars", "日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2"),
+               lang)
                .toUtf8() +
-           ',' + base::Tr::tr("数据状态").toUtf8() + QByteArray("\r\n");
+           ',' + base::wording(QT_TRANSLATE_NOOP("velmars", "数据状态"), lang).toUtf8() +
+           QByteArray("\r\n");
 }
 
-QByteArray csvStaleMark() {
-    return base::Tr::tr("数值过期").toUtf8();
+QByteArray csvStaleMark(base::Lang lang) {
+    return base::wording(QT_TRANSLATE_NOOP("velmars", "数值过期"), lang).toUtf8();
 }
 
 void appendCsvRow(QByteArray& out, double date, double time, const double (&values)[10],
@@ -258,7 +262,7 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
         stale = *spans;
     }
     size_t nextStale = 0;
-    const QByteArray staleMark = csvStaleMark();
+    const QByteArray staleMark = csvStaleMark(words_);
     QSqlQuery q(db());
     q.setForwardOnly(true);
     if (archive_) {
@@ -275,7 +279,7 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
                   {q.lastError().text()}};
         return std::nullopt;
     }
-    QByteArray buf = csvHeader();
+    QByteArray buf = csvHeader(words_);
     buf.reserve(kFlushBytes + 4096);
     auto flush = [&] {
         const bool ok = out.write(buf) == buf.size();

@@ -33,14 +33,14 @@ struct ExportRange {
     std::optional<QDateTime> to;
 };
 
-// The header row with its line end, preceded by the byte-order mark.
-QByteArray csvHeader();
+// The header row with its line end, preceded by the byte-order mark, in the language.
+QByteArray csvHeader(base::Lang lang = base::Lang::Shown);
 // Appends one record as a CSV row with its line end, state its last cell. Values that a float
 // holds exactly are written in the float's shortest form (23.4, 300), others in the double's.
 void appendCsvRow(QByteArray& out, double date, double time, const double (&values)[10],
                   const QByteArray& state = {});
 // The state cell of a second stored stale.
-QByteArray csvStaleMark();
+QByteArray csvStaleMark(base::Lang lang = base::Lang::Shown);
 // Parses "YYYY-MM-DD HH:MM:SS" (the form the rows carry); nullopt for anything else.
 std::optional<QDateTime> parseExportTime(const QString& text);
 
@@ -71,6 +71,9 @@ class CsvExport {
     std::optional<qint64> write(QIODevice& out, const ExportRange& range,
                                 const std::function<bool(qint64)>& progress = {});
     bool stopped() const { return stopped_; }
+    // The language of the header and the state cells (the operator's, unless set): what is
+    // signed is digested from the stored words, whatever the language shown.
+    void setWords(base::Lang lang) { words_ = lang; }
 
   private:
     QSqlDatabase db() const { return shared_.isValid() ? shared_ : file_.db(); }
@@ -81,6 +84,7 @@ class CsvExport {
     bool open_ = false;
     bool archive_ = false;  // rows come from the archive rather than the ring
     bool stopped_ = false;
+    base::Lang words_ = base::Lang::Shown;
 };
 
 }  // namespace record

@@ -242,10 +242,51 @@ TEST(Signatures, SignedRunThroughTheProgram) {
         EXPECT_TRUE(page.contains("数据与签名时一致")) << page.toStdString();
         EXPECT_FALSE(page.contains("访问控制未开启")) << page.toStdString();
     }
-    // Each report written is in the audit trail, with its signer (none for the last).
+    // The same data with the report in English are the data signed: the words are not signed.
+    ASSERT_EQ(velmars(home.path(), report + QStringList{"--lang", "en"}).status, 0);
+    const QString english = testsupport::pdfText(pdf);
+    EXPECT_TRUE(english.contains("The data are as signed")) << english.toStdString();
+    ASSERT_EQ(velmars(home.path(), report + QStringList{"--lang", "zh"}).status, 0);
+    // The signatures are checked against the chained rows they were stored with: a meaning
+    // rewritten, or every signature deleted, past the file's own triggers, is found.
+    {
+        struct Tampering {
+            const char* what;
+            const char* sql;
+            int exit;
+        };
+        const Tampering tamperings[] = {
+            {"untouched", "", 0},
+            {"meaning rewritten",
+             "DROP TRIGGER signatures_never_changed; UPDATE signatures SET meaning = '批准' WHERE "
+             "meaning = '审核'",
+             1},
+            {"signatures deleted", "DROP TRIGGER signatures_never_removed; DELETE FROM signatures",
+             1},
+            {"signature added",
+             "INSERT INTO signatures (subject, digest, user_id, full_name, meaning, at_ms, "
+             "utc_offset) SELECT subject, digest, 'boss', '王 老板', meaning, at_ms, utc_offset "
+             "FROM signatures LIMIT 1",
+             1},
+        };
+        for (const Tampering& t : tamperings) {
+            const QString copy = home.filePath(QStringLiteral("copy-%1.db").arg(&t - tamperings));
+            QProcess sqlite;
+            sqlite.start("sqlite3", {db, QStringLiteral("VACUUM INTO '%1'").arg(copy)});
+            ASSERT_TRUE(sqlite.waitForFinished(30000));
+            if (*t.sql) {
+                sqlite.start("sqlite3", {copy, QString::fromUtf8(t.sql)});
+                ASSERT_TRUE(sqlite.waitForFinished(30000));
+                ASSERT_EQ(sqlite.exitCode(), 0) << t.what;
+            }
+            const Ran r = velmars(home.path(), {"--verify", "--db", copy});
+            EXPECT_EQ(r.status, t.exit) << t.what << ": " << r.out.toStdString();
+        }
+    }
+    // Each report written is in the audit trail, with its signer (none for the later ones).
     EXPECT_EQ(testsupport::sqlRows(
                   db, "SELECT user_id FROM events WHERE code = 'audit.exported' ORDER BY id"),
-              QStringList({"qa", "qa", ""}));
+              QStringList({"qa", "qa", "", "", ""}));
     // A span is signed apart from the run over the same seconds.
     const auto local = [](int64_t t) {
         return QDateTime::fromSecsSinceEpoch(t).toString("yyyy-MM-dd HH:mm:ss");
