@@ -217,10 +217,22 @@ bool ArchiveStore::markStale(int64_t at) {
     for (int i = 0; i < 3; ++i)
         c.staleExtend.bindValue(i, static_cast<qlonglong>(at));
     if (!c.staleExtend.exec()) return db_.failFromSql(c.staleExtend.lastError());
-    if (c.staleExtend.numRowsAffected() > 0) return true;
+    if (c.staleExtend.numRowsAffected() > 0) return chainStale(at);
     c.staleAdd.bindValue(0, static_cast<qlonglong>(at));
     c.staleAdd.bindValue(1, static_cast<qlonglong>(at));
-    return c.staleAdd.exec() || db_.failFromSql(c.staleAdd.lastError());
+    if (!c.staleAdd.exec()) return db_.failFromSql(c.staleAdd.lastError());
+    return chainStale(at);
+}
+
+// Inside the caller's transaction, once second `at` is marked stale: the mark joins its hour's
+// sum where the file's record says the marks are chained.
+bool ArchiveStore::chainStale(int64_t at) {
+    if (!hasHoursTable_) return true;
+    const int64_t hour = chain::hourOf(at);
+    const auto from = chain::state(db_, chain::kStaleChain);
+    if (!from) return false;
+    if (!from->first || hour < *from->first) return true;
+    return chainDigest(at, chain::staleDigest(at), /*counted=*/false);
 }
 
 std::optional<std::vector<StaleSpan>> ArchiveStore::staleSpans(int64_t from, int64_t to) {
@@ -435,6 +447,14 @@ bool ArchiveStore::digestSeconds(int64_t from, int64_t to, int64_t* count, QByte
 // brought up to date. An hour without a row yet counts every second it holds (seconds an older
 // version stored in it too); an hour before the newest links the ones after it again.
 bool ArchiveStore::chainSecond(int64_t at, const QVariantList& values) {
+    chain::StoredValue v[schema::kValueCount];
+    for (int k = 0; k < schema::kValueCount; ++k)
+        v[k] = chain::storedValueOf(values[k]);
+    return chainDigest(at, chain::secondDigest(at, v, schema::kValueCount), /*counted=*/true);
+}
+
+// The digest joins its hour's sum (a second's also its count).
+bool ArchiveStore::chainDigest(int64_t at, const QByteArray& digest, bool counted) {
     Statements& c = *st_;
     const int64_t hour = chain::hourOf(at);
     // The chain's head before this second, and the hour it began with (where the file's record
@@ -457,12 +477,9 @@ bool ArchiveStore::chainSecond(int64_t at, const QVariantList& values) {
     int64_t count = 0;
     QByteArray sum = chain::zeroHash();
     if (c.hourGet.next()) {
-        count = c.hourGet.value(0).toLongLong() + 1;
+        count = c.hourGet.value(0).toLongLong() + (counted ? 1 : 0);
         sum = c.hourGet.value(1).toByteArray();
-        chain::StoredValue v[schema::kValueCount];
-        for (int k = 0; k < schema::kValueCount; ++k)
-            v[k] = chain::storedValueOf(values[k]);
-        chain::addDigest(&sum, chain::secondDigest(at, v, schema::kValueCount));
+        chain::addDigest(&sum, digest);
         c.hourGet.finish();
     } else {
         c.hourGet.finish();
@@ -488,9 +505,11 @@ bool ArchiveStore::chainSecond(int64_t at, const QVariantList& values) {
     if (!c.hourPut.exec()) return db_.failFromSql(c.hourPut.lastError());
     int64_t newest = hour;
     QByteArray newestHash = hash;
+    // The stale marks join the sums from the hour after the one the record begins with.
     return rechainAfter(hour, hash, &newest, &newestHash) &&
            chain::advance(db_, chain::kHoursChain, firstHour, headHour, headHash, newest,
-                          newestHash);
+                          newestHash) &&
+           chain::begin(db_, chain::kStaleChain, newest + 1);
 }
 
 // The hours after `hour` linked again from its new hash (a clock set back into an earlier hour).
@@ -545,6 +564,21 @@ bool ArchiveStore::anchorHours(int64_t before) {
     if (cutHashed && before > cutHour * chain::kHourSeconds &&
         !digestSeconds(cutHour * chain::kHourSeconds, before, &a.count, &a.sum))
         return false;
+    if (cutHashed && before > cutHour * chain::kHourSeconds && hasStaleTable_) {
+        const auto from = chain::state(db_, chain::kStaleChain);
+        if (!from) return false;
+        if (from->first && cutHour >= *from->first) {
+            QSqlQuery stale(db_.db());
+            stale.prepare(QStringLiteral(
+                "SELECT t FROM archive WHERE t >= ? AND t < ? AND EXISTS (SELECT 1 FROM "
+                "archive_stale WHERE first <= t AND last >= t)"));
+            stale.bindValue(0, qlonglong(cutHour * chain::kHourSeconds));
+            stale.bindValue(1, qlonglong(before));
+            if (!stale.exec()) return db_.failFromSql(stale.lastError());
+            while (stale.next())
+                chain::addDigest(&a.sum, chain::staleDigest(stale.value(0).toLongLong()));
+        }
+    }
     QSqlQuery q(db_.db());
     if (!q.exec(QStringLiteral("DELETE FROM archive_hours WHERE hour < %1").arg(cutHour)))
         return db_.failFromSql(q.lastError());

@@ -69,6 +69,8 @@ class ArchiveStore {
     bool findStaleTable();
     bool findHoursTable();
     bool chainSecond(int64_t at, const QVariantList& values);
+    bool chainDigest(int64_t at, const QByteArray& digest, bool counted);
+    bool chainStale(int64_t at);
     bool rechainAfter(int64_t hour, QByteArray previous, int64_t* newest, QByteArray* newestHash);
     bool digestSeconds(int64_t from, int64_t to, int64_t* count, QByteArray* sum);
     bool anchorHours(int64_t before);

@@ -12,6 +12,7 @@
 #include <limits>
 #include <map>
 
+#include "store/archive.h"
 #include "store/rawquery.h"
 #include "store/schema.h"
 
@@ -291,6 +292,21 @@ bool putState(Database& db, const QString& chain, const State& s) {
 
 }  // namespace
 
+QByteArray staleDigest(int64_t t) {
+    QByteArray out("stale");
+    putInt(&out, t);
+    return sha256(out);
+}
+
+bool begin(Database& db, const QString& chain, int64_t first) {
+    const auto s = state(db, chain);
+    if (!s) return false;
+    if (s->first || s->seal.isEmpty() || s->seal != stateSeal(chain, *s)) return true;
+    State next = *s;
+    next.first = first;
+    return putState(db, chain, next);
+}
+
 QByteArray stateSeal(const QString& chain, const State& s) {
     QByteArray out("chain_state");
     putBytes(&out, chain.toUtf8());
@@ -336,7 +352,7 @@ bool advance(Database& db, const QString& chain, int64_t firstIfNew, int64_t hea
                 QStringLiteral("CREATE TABLE chain_state (chain TEXT PRIMARY KEY, first "
                                "INTEGER, last INTEGER NOT NULL, hash BLOB, seal BLOB NOT NULL)")))
             return db.failFromSql(q.lastError());
-        for (const QString& c : {kEventsChain, kHoursChain})
+        for (const QString& c : {kEventsChain, kHoursChain, kStaleChain})
             if (!putState(db, c, State{})) return false;
         if (!q.exec(QStringLiteral("PRAGMA application_id = %1").arg(kChainedMark)))
             return db.failFromSql(q.lastError());
@@ -512,9 +528,11 @@ bool ChainVerifier::readRecord() {
     if (!recorded_) return true;
     const auto events = chain::state(db_, chain::kEventsChain);
     const auto hours = chain::state(db_, chain::kHoursChain);
-    if (!events || !hours) return false;
+    const auto stale = chain::state(db_, chain::kStaleChain);
+    if (!events || !hours || !stale) return false;
     for (const auto& [name, s] :
-         {std::pair{chain::kEventsChain, *events}, std::pair{chain::kHoursChain, *hours}}) {
+         {std::pair{chain::kEventsChain, *events}, std::pair{chain::kHoursChain, *hours},
+          std::pair{chain::kStaleChain, *stale}}) {
         if (s.seal.isEmpty() || s.seal != chain::stateSeal(name, s)) {
             broken(QStringLiteral("events"), 0,
                    QStringLiteral("record of the chains missing or changed"));
@@ -523,6 +541,7 @@ bool ChainVerifier::readRecord() {
     }
     eventsState_ = *events;
     hoursState_ = *hours;
+    staleState_ = *stale;
     return true;
 }
 
@@ -580,6 +599,82 @@ bool ChainVerifier::endEvents() {
         return true;
     }
     return true;
+}
+
+// The roll-up of one bucket as its seconds give it; missing values (NULL) left out.
+void RollupCheck::add(const RawQuery& row) {
+    const int64_t t = row.integer(0);
+    first = n == 0 ? t : std::min(first, t);
+    last = n == 0 ? t : std::max(last, t);
+    ++n;
+    for (int k = 0; k < schema::kValueCount; ++k) {
+        if (row.isNull(2 + k)) continue;
+        const double v =
+            static_cast<float>(row.isInteger(2 + k) ? row.integer(2 + k) / 100.0 : row.real(2 + k));
+        if (std::isnan(v)) continue;
+        min[k] = any[k] ? std::min(min[k], v) : v;
+        max[k] = any[k] ? std::max(max[k], v) : v;
+        sum[k] += v;
+        magnitude[k] += std::fabs(v);
+        any[k] = true;
+    }
+}
+
+// Adds the stale marks of the hour's archived seconds to its sum.
+bool ChainVerifier::addStaleMarks(int64_t hour, QByteArray* total) {
+    if (!db_.hasTable(QStringLiteral("archive_stale"))) return db_.fault() == Fault::None;
+    QSqlQuery q(db_.db());
+    q.setForwardOnly(true);
+    q.prepare(
+        QStringLiteral("SELECT t FROM archive WHERE t >= ? AND t < ? AND EXISTS (SELECT 1 "
+                       "FROM archive_stale WHERE first <= t AND last >= t)"));
+    q.bindValue(0, qlonglong(hour * chain::kHourSeconds));
+    q.bindValue(1, qlonglong((hour + 1) * chain::kHourSeconds));
+    if (!q.exec()) return db_.failFromSql(q.lastError());
+    while (q.next())
+        chain::addDigest(total, chain::staleDigest(q.value(0).toLongLong()));
+    return !q.lastError().isValid() || db_.failFromSql(q.lastError());
+}
+
+// Whether the hour's roll-up rows are those its seconds give: the same buckets, counts and
+// ends, and (where stored) the same minimum, maximum and sum.
+std::optional<bool> ChainVerifier::rollupsMatch(
+    int64_t hour, const std::map<std::pair<int, int64_t>, RollupCheck>& buckets) {
+    QSqlQuery q(db_.db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT * FROM archive_rollup WHERE level > 0 AND t >= ? AND t < ?"));
+    q.bindValue(0, qlonglong(hour * chain::kHourSeconds));
+    q.bindValue(1, qlonglong((hour + 1) * chain::kHourSeconds));
+    if (!q.exec()) {
+        db_.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    size_t rows = 0;
+    while (q.next()) {
+        ++rows;
+        const auto b = buckets.find({q.value(0).toInt(), q.value(1).toLongLong()});
+        if (b == buckets.end()) return false;
+        const RollupCheck& c = b->second;
+        if (q.value(2).toLongLong() != c.n || q.value(3).toLongLong() != c.first ||
+            q.value(4).toLongLong() != c.last)
+            return false;
+        for (int k = 0; k < schema::kValueCount; ++k) {
+            const QVariant lo = q.value(5 + 3 * k), hi = q.value(6 + 3 * k),
+                           total = q.value(7 + 3 * k);
+            // A value missing in every second leaves nothing to compare.
+            if (!c.any[k]) continue;
+            if (!lo.isNull() && lo.toDouble() != c.min[k]) return false;
+            if (!hi.isNull() && hi.toDouble() != c.max[k]) return false;
+            if (!total.isNull() &&
+                std::fabs(total.toDouble() - c.sum[k]) > 1e-9 * (c.magnitude[k] + 1))
+                return false;
+        }
+    }
+    if (q.lastError().isValid()) {
+        db_.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    return rows == buckets.size();
 }
 
 bool ChainVerifier::stepHours(int maxRows) {
@@ -663,14 +758,35 @@ bool ChainVerifier::stepHours(int maxRows) {
         }
         seconds.bind(1, hour * chain::kHourSeconds);
         seconds.bind(2, (hour + 1) * chain::kHourSeconds);
+        // From the hour the record names on, the stale marks are in the sum and the roll-ups
+        // must be those of the seconds.
+        const bool full = staleState_.first && hour >= *staleState_.first;
+        std::map<std::pair<int, int64_t>, RollupCheck> buckets;
         const QSqlError e = seconds.run([&](const RawQuery& row) {
             chain::addDigest(&total, chain::archivedRowDigest(row));
             ++count;
+            if (full) {
+                for (int level = 1; level < int(archive::kLevelSeconds.size()); ++level) {
+                    const int64_t width = archive::kLevelSeconds[size_t(level)];
+                    const int64_t t = row.integer(0);
+                    buckets[{level, t - ((t % width) + width) % width}].add(row);
+                }
+            }
             return true;
         });
         if (e.isValid()) return db_.failFromSql(e);
         read += int(count) + 1;
         ++report_.hours;
+        if (full) {
+            if (!addStaleMarks(hour, &total)) return false;
+            const auto same = rollupsMatch(hour, buckets);
+            if (!same) return false;
+            if (!*same) {
+                broken(QStringLiteral("archive"), hour * chain::kHourSeconds,
+                       QStringLiteral("roll-ups differ from the seconds"));
+                return true;
+            }
+        }
         if (count != n || total != sum) {
             broken(QStringLiteral("archive"), hour * chain::kHourSeconds,
                    QStringLiteral("seconds differ from the hour's hash"));

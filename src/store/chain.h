@@ -74,6 +74,10 @@ inline int64_t hourOf(int64_t t) {
 
 inline const QString kEventsChain = QStringLiteral("events");
 inline const QString kHoursChain = QStringLiteral("hours");
+// The stale marks join the hours' sums from the hour the file's record names (`first`): each
+// archived second a stale mark covers adds staleDigest(t) to its hour's sum.
+inline const QString kStaleChain = QStringLiteral("stale");
+QByteArray staleDigest(int64_t t);
 
 // Where retention removed rows, what the row after them links to: `at` the id of that event row
 // (one anchor per removed stretch, as rows a clock set back made older go out of order), or the
@@ -121,6 +125,8 @@ std::optional<State> state(Database& db, const QString& chain);
 // not yet. Makes the record where missing.
 bool advance(Database& db, const QString& chain, int64_t firstIfNew, int64_t headLast,
              const QByteArray& headHash, int64_t last, const QByteArray& hash);
+// Inside the caller's transaction: where the chain has not begun, it begins at `first`.
+bool begin(Database& db, const QString& chain, int64_t first);
 
 }  // namespace chain
 
@@ -132,6 +138,14 @@ struct ChainReport {
     QString chain;      // the broken chain: "events" or "archive"
     int64_t at = 0;     // its first changed row: the event id, or the hour's first second (UTC)
     QString why;        // in a few words, for the developer and the command line
+};
+
+// A roll-up bucket as the seconds it summarises give it (the verifier's own sum).
+struct RollupCheck {
+    int64_t n = 0, first = 0, last = 0;
+    double min[10] = {}, max[10] = {}, sum[10] = {}, magnitude[10] = {};
+    bool any[10] = {};
+    void add(const RawQuery& row);
 };
 
 // Verifies the chains of an open file, step by step so that a background check holds no lock for
@@ -166,7 +180,10 @@ class ChainVerifier {
     bool hasHoursTable_ = false;
     // The file's record of its chains (empty States for a file without one).
     bool recorded_ = false;
-    chain::State eventsState_, hoursState_;
+    chain::State eventsState_, hoursState_, staleState_;
+    bool addStaleMarks(int64_t hour, QByteArray* total);
+    std::optional<bool> rollupsMatch(int64_t hour,
+                                     const std::map<std::pair<int, int64_t>, RollupCheck>& buckets);
     QStringList named_;                       // anchors named by chained rows
     std::vector<chain::Anchor> usedAnchors_;  // event anchors past the beginning, used
     // Signatures as the chained rows recorded them: subject, meaning, user, name, digest.

@@ -66,6 +66,7 @@ void writeSamples(const QString& path, int from, int to) {
         s.time = base::oleTime(local.time());
         for (int c = 0; c < 10; ++c)
             s.values[c] = c == 3 ? std::numeric_limits<float>::quiet_NaN() : 20.5f + i * 0.37f + c;
+        s.stale = i == 7 || i == 8;
         ASSERT_TRUE(store.storeNextSample(s, 0)) << store.lastError().toStdString();
     }
 }
@@ -131,6 +132,20 @@ TEST(Verify, IntactAndChangedCopies) {
          QString("UPDATE archive_hours SET hash = zeroblob(32) WHERE hour = %1")
              .arg(otherHour / 3600),
          1, hourText(otherHour)},
+        {"stale mark deleted",
+         QString("DELETE FROM archive_stale WHERE first = %1").arg(secondAt(7)), 1,
+         hourText(secondAt(7))},
+        {"stale mark added", QString("INSERT INTO archive_stale VALUES (%1, %1)").arg(second), 1,
+         hourText(second)},
+        {"roll-up changed",
+         QString("UPDATE archive_rollup SET pv1_max = pv1_max + 1 WHERE level = 3 AND t = %1")
+             .arg(otherHour),
+         1, hourText(otherHour)},
+        {"roll-up added",
+         QString("INSERT INTO archive_rollup (level, t, n, first, last, pv1_max) VALUES (1, %1, 1, "
+                 "%1, %1, 900)")
+             .arg(second + 60),
+         1, hourText(second)},
         {"event text", "UPDATE events SET text = '设定SV1 = 9 已写入' WHERE id = 4", 1,
          "event row 4"},
         {"event deleted", "DELETE FROM events WHERE id = 6", 1, "event row 7"},
