@@ -540,6 +540,14 @@
         <translation>Integrity check failed: event row %1 was changed</translation>
     </message>
     <message>
+        <source>已被更改：试验记录</source>
+        <translation>Changed: the test runs</translation>
+    </message>
+    <message>
+        <source>完整性校验失败：试验记录已被更改</source>
+        <translation>Integrity check failed: the test runs were changed</translation>
+    </message>
+    <message>
         <source>完整性链在已删除的记录之后接续：%1</source>
         <translation>The integrity chains resume after the deleted records: %1</translation>
     </message>

@@ -6,6 +6,7 @@
 #include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QtEndian>
 #include <cmath>
 #include <cstring>
@@ -253,6 +254,7 @@ std::optional<QStringList> anchorNames(Database& db) {
 namespace {
 
 const QString kStateTable = QStringLiteral("chain_state");
+bool putState(Database& db, const QString& chain, const State& s);
 
 std::optional<int> applicationId(Database& db) {
     QSqlQuery q(db.db());
@@ -298,6 +300,63 @@ QByteArray staleDigest(int64_t t) {
     return sha256(out);
 }
 
+bool ensureRecord(Database& db);
+
+std::optional<QByteArray> tableDigest(Database& db, const QString& table) {
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    h.addData(table.toUtf8());
+    if (!db.hasTable(table)) {
+        if (db.fault() != Fault::None) return std::nullopt;
+        return h.result();
+    }
+    QSqlQuery q(db.db());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(table))) {
+        db.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    while (q.next()) {
+        QByteArray row;
+        for (int i = 0; i < q.record().count(); ++i) {
+            const QVariant v = q.value(i);
+            if (v.isNull()) {
+                row.append('0');
+            } else if (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Int) {
+                row.append('i');
+                putInt(&row, v.toLongLong());
+            } else if (v.typeId() == QMetaType::Double) {
+                row.append('r');
+                const double d = v.toDouble();
+                int64_t bits = 0;
+                std::memcpy(&bits, &d, sizeof bits);
+                putInt(&row, bits);
+            } else {
+                row.append('t');
+                putBytes(&row, v.typeId() == QMetaType::QByteArray ? v.toByteArray()
+                                                                   : v.toString().toUtf8());
+            }
+        }
+        putBytes(&row, QByteArray());
+        h.addData(row);
+    }
+    if (q.lastError().isValid()) {
+        db.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    return h.result();
+}
+
+bool seal(Database& db, const QString& table, const QByteArray& before) {
+    if (!ensureRecord(db)) return false;
+    const auto s = state(db, table);
+    const auto now = tableDigest(db, table);
+    if (!s || !now) return false;
+    if (s->seal.isEmpty() || s->seal != stateSeal(table, *s) || s->hash != before) return true;
+    State next = *s;
+    next.hash = *now;
+    return putState(db, table, next);
+}
+
 bool begin(Database& db, const QString& chain, int64_t first) {
     const auto s = state(db, chain);
     if (!s) return false;
@@ -338,25 +397,30 @@ std::optional<State> state(Database& db, const QString& chain) {
     return s;
 }
 
+// Makes the file's record where it has none and never had one: every chain not begun, the runs
+// sealed as they are. A file that had one and lost it stays without, so that every check finds
+// it so.
+bool ensureRecord(Database& db) {
+    if (db.hasTable(kStateTable)) return true;
+    if (db.fault() != Fault::None) return false;
+    const auto mark = applicationId(db);
+    if (!mark) return false;
+    if (*mark == kChainedMark) return true;
+    QSqlQuery q(db.db());
+    if (!q.exec(QStringLiteral("CREATE TABLE chain_state (chain TEXT PRIMARY KEY, first "
+                               "INTEGER, last INTEGER NOT NULL, hash BLOB, seal BLOB NOT NULL)")))
+        return db.failFromSql(q.lastError());
+    for (const QString& c : {kEventsChain, kHoursChain, kStaleChain})
+        if (!putState(db, c, State{})) return false;
+    const auto runs = tableDigest(db, kRunsSeal);
+    if (!runs || !putState(db, kRunsSeal, State{0, 0, *runs, {}})) return false;
+    return q.exec(QStringLiteral("PRAGMA application_id = %1").arg(kChainedMark)) ||
+           db.failFromSql(q.lastError());
+}
+
 bool advance(Database& db, const QString& chain, int64_t firstIfNew, int64_t headLast,
              const QByteArray& head, int64_t last, const QByteArray& hash) {
-    if (!db.hasTable(kStateTable)) {
-        if (db.fault() != Fault::None) return false;
-        const auto mark = applicationId(db);
-        if (!mark) return false;
-        // The file said it was chained and its record is gone: it stays without one, so that
-        // every check finds it so.
-        if (*mark == kChainedMark) return true;
-        QSqlQuery q(db.db());
-        if (!q.exec(
-                QStringLiteral("CREATE TABLE chain_state (chain TEXT PRIMARY KEY, first "
-                               "INTEGER, last INTEGER NOT NULL, hash BLOB, seal BLOB NOT NULL)")))
-            return db.failFromSql(q.lastError());
-        for (const QString& c : {kEventsChain, kHoursChain, kStaleChain})
-            if (!putState(db, c, State{})) return false;
-        if (!q.exec(QStringLiteral("PRAGMA application_id = %1").arg(kChainedMark)))
-            return db.failFromSql(q.lastError());
-    }
+    if (!ensureRecord(db)) return false;
     const auto s = state(db, chain);
     if (!s) return false;
     // A record changed or removed beside the program is left as it is.
@@ -529,10 +593,11 @@ bool ChainVerifier::readRecord() {
     const auto events = chain::state(db_, chain::kEventsChain);
     const auto hours = chain::state(db_, chain::kHoursChain);
     const auto stale = chain::state(db_, chain::kStaleChain);
-    if (!events || !hours || !stale) return false;
+    const auto runs = chain::state(db_, chain::kRunsSeal);
+    if (!events || !hours || !stale || !runs) return false;
     for (const auto& [name, s] :
          {std::pair{chain::kEventsChain, *events}, std::pair{chain::kHoursChain, *hours},
-          std::pair{chain::kStaleChain, *stale}}) {
+          std::pair{chain::kStaleChain, *stale}, std::pair{chain::kRunsSeal, *runs}}) {
         if (s.seal.isEmpty() || s.seal != chain::stateSeal(name, s)) {
             broken(QStringLiteral("events"), 0,
                    QStringLiteral("record of the chains missing or changed"));
@@ -542,6 +607,10 @@ bool ChainVerifier::readRecord() {
     eventsState_ = *events;
     hoursState_ = *hours;
     staleState_ = *stale;
+    const auto digest = chain::tableDigest(db_, chain::kRunsSeal);
+    if (!digest) return false;
+    if (*digest != runs->hash)
+        broken(QStringLiteral("runs"), 0, QStringLiteral("runs differ from the file's record"));
     return true;
 }
 

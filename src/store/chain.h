@@ -77,6 +77,16 @@ inline const QString kHoursChain = QStringLiteral("hours");
 // The stale marks join the hours' sums from the hour the file's record names (`first`): each
 // archived second a stale mark covers adds staleDigest(t) to its hour's sum.
 inline const QString kStaleChain = QStringLiteral("stale");
+// The runs table is sealed whole: the record keeps the digest of its rows as the last write left
+// them.
+inline const QString kRunsSeal = QStringLiteral("runs");
+// The digest of a table's rows in rowid order, each value with its type; of no rows where the
+// table is missing. nullopt with db's fault.
+std::optional<QByteArray> tableDigest(Database& db, const QString& table);
+// Inside the caller's transaction, after a write to the table: the record takes its digest now,
+// where it held the one from before the write (`before`); a table changed beside the program
+// keeps the record's older digest.
+bool seal(Database& db, const QString& table, const QByteArray& before);
 QByteArray staleDigest(int64_t t);
 
 // Where retention removed rows, what the row after them links to: `at` the id of that event row
@@ -135,7 +145,7 @@ struct ChainReport {
     bool intact = true;
     int64_t rows = 0;   // event rows looked at
     int64_t hours = 0;  // archived hours looked at
-    QString chain;      // the broken chain: "events" or "archive"
+    QString chain;      // the broken chain: "events", "archive" or "runs"
     int64_t at = 0;     // its first changed row: the event id, or the hour's first second (UTC)
     QString why;        // in a few words, for the developer and the command line
 };

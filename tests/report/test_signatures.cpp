@@ -248,7 +248,8 @@ TEST(Signatures, SignedRunThroughTheProgram) {
     EXPECT_TRUE(english.contains("The data are as signed")) << english.toStdString();
     ASSERT_EQ(velmars(home.path(), report + QStringList{"--lang", "zh"}).status, 0);
     // The signatures are checked against the chained rows they were stored with: a meaning
-    // rewritten, or every signature deleted, past the file's own triggers, is found.
+    // rewritten, or every signature deleted, past the file's own triggers, is found; so is a run
+    // changed beside the program.
     {
         struct Tampering {
             const char* what;
@@ -263,6 +264,9 @@ TEST(Signatures, SignedRunThroughTheProgram) {
              1},
             {"signatures deleted", "DROP TRIGGER signatures_never_removed; DELETE FROM signatures",
              1},
+            {"run renamed", "UPDATE runs SET name = 'x'", 1},
+            {"run's band widened", "UPDATE runs SET band1_fixed = 0, band1_pm = 50", 1},
+            {"run's end moved", "UPDATE runs SET end_t = end_t + 3600", 1},
             {"signature added",
              "INSERT INTO signatures (subject, digest, user_id, full_name, meaning, at_ms, "
              "utc_offset) SELECT subject, digest, 'boss', '王 老板', meaning, at_ms, utc_offset "
