@@ -544,6 +544,14 @@
         <translation>Changed: the test runs</translation>
     </message>
     <message>
+        <source>样本保留 %1 天、最少可用空间 %2 GB、事件记录保留 %3 天</source>
+        <translation>samples kept %1 days, at least %2 GB free, events kept %3 days</translation>
+    </message>
+    <message>
+        <source>存档保留设置已更改：%1 → %2（0 天：不限）</source>
+        <translation>Archive retention changed: %1 → %2 (0 days: no limit)</translation>
+    </message>
+    <message>
         <source>完整性校验失败：试验记录已被更改</source>
         <translation>Integrity check failed: the test runs were changed</translation>
     </message>

@@ -7,6 +7,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
@@ -17,6 +18,7 @@
 #include "events/eventstore.h"
 #include "store/chain.h"
 #include "store/store.h"
+#include "store/storewriter.h"
 
 namespace {
 
@@ -363,4 +365,86 @@ TEST(Verify, StrippedChainsAndForgedAnchors) {
         v = verify(copy);
         EXPECT_EQ(v.exit, 1) << "written on: " << v.out.toStdString();
     }
+}
+
+// Retention by age never removes signed seconds, nor the event rows from them on; the event log
+// keeps its rows longer where the policy says; a policy other than the one the file kept is a
+// row of the event log. The file verifies throughout.
+TEST(Verify, RetentionKeepsSignedDataAndTheAuditTrail) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("signed.db");
+    writeSamples(path, 0, kSeconds);
+    writeEvents(path, 13);
+    const int64_t signedFrom = secondAt(4);
+    {
+        // A span signed as the signing windows do it: the signature with its chained row.
+        record::EventStore log(path, "sign");
+        ASSERT_TRUE(log.open());
+        const QStringList args = {QString("span:%1-%2").arg(signedFrom).arg(secondAt(8)), "审核",
+                                  "qa", "李 质量", QString(64, 'a')};
+        std::vector<record::EventEntry> row = {
+            record::codedEntry(record::eventkind::kRun, "report.signed", args)};
+        ASSERT_TRUE(log.append(row, [&](record::Database& db) {
+            QSqlQuery q(db.db());
+            return q.exec(
+                       "CREATE TABLE signatures (id INTEGER PRIMARY KEY, subject TEXT NOT NULL, "
+                       "digest TEXT NOT NULL, user_id TEXT NOT NULL, full_name TEXT NOT NULL, "
+                       "meaning TEXT NOT NULL, at_ms INTEGER NOT NULL, utc_offset INTEGER NOT "
+                       "NULL)") &&
+                   q.exec(QString("INSERT INTO signatures VALUES (1, '%1', '%5', '%3', '%4', '%2', "
+                                  "%6, 0)")
+                              .arg(args[0], args[1], args[2], args[3], args[4])
+                              .arg(QDateTime::currentMSecsSinceEpoch()));
+        }));
+    }
+    QStringList notes;
+    const auto retain = [&](int keepDays, int keepAuditDays) {
+        record::StoreWriter writer(path, QString("writer-%1").arg(keepAuditDays));
+        QObject::connect(&writer, &record::StoreWriter::archiveNote,
+                         [&](const QString& code, const QStringList& args) {
+                             notes << code + ":" + args.join(',');
+                         });
+        writer.setRetention({keepDays, 0, keepAuditDays});
+        writer.setAlsoRemove(&record::EventStore::removeBefore);
+        writer.open();
+        for (int i = 0; i < 2; ++i) {  // the second looks again at once after a removal
+            record::Sample now;
+            const QDateTime t = QDateTime::currentDateTime().addSecs(i);
+            now.at = t.toSecsSinceEpoch();
+            now.date = base::oleDate(t.date());
+            now.time = base::oleTime(t.time());
+            writer.write(now);
+        }
+        writer.close();
+    };
+    retain(1, 0);
+    // The seconds before the signed span went with the event rows of their time; the rest stay.
+    EXPECT_EQ(record_test::scalar(
+                  path, QString("SELECT count(*) FROM archive WHERE t < %1").arg(signedFrom))
+                  .toInt(),
+              0);
+    EXPECT_EQ(record_test::scalar(path, QString("SELECT count(*) FROM archive WHERE t >= %1 AND "
+                                                "t < %2")
+                                            .arg(signedFrom)
+                                            .arg(kStart + 86400))
+                  .toInt(),
+              kSeconds - 5);  // the 5th to the 13th, without the one set back into the first hour
+    EXPECT_EQ(record_test::scalar(path, QString("SELECT min(at_ms) FROM events")).toLongLong() >=
+                  signedFrom * 1000,
+              true);
+    EXPECT_EQ(record_test::scalar(path, "SELECT count(*) FROM events WHERE code = 'report.signed'")
+                  .toInt(),
+              1);
+    Verdict v = verify(path);
+    EXPECT_EQ(v.exit, 0) << v.out.toStdString();
+    const int events = record_test::scalar(path, "SELECT count(*) FROM events").toInt();
+    // Nothing more may go while the oldest seconds are signed: no removal, no row.
+    retain(1, 0);
+    EXPECT_EQ(record_test::scalar(path, "SELECT count(*) FROM events").toInt(), events);
+    // The event log set to keep its rows longer: the change is a row of its own.
+    notes.clear();
+    retain(1, 3650);
+    EXPECT_EQ(notes, QStringList({"archive.retentionChanged:1/0/0,1/0/3650"}));
+    v = verify(path);
+    EXPECT_EQ(v.exit, 0) << v.out.toStdString();
 }
