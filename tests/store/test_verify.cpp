@@ -57,7 +57,8 @@ int64_t secondAt(int i) {
     return i == 9 ? kStart + 30 : kStart + i * 17 * 60;
 }
 
-void writeSamples(const QString& path, int from, int to) {
+// staleMarks: the 8th and 9th stored as stale.
+void writeSamples(const QString& path, int from, int to, bool staleMarks = true) {
     record::SampleStore store(path, "make-samples");
     ASSERT_TRUE(store.open(record::SampleStore::Access::Record)) << store.lastError().toStdString();
     for (int i = from; i < to; ++i) {
@@ -68,7 +69,7 @@ void writeSamples(const QString& path, int from, int to) {
         s.time = base::oleTime(local.time());
         for (int c = 0; c < 10; ++c)
             s.values[c] = c == 3 ? std::numeric_limits<float>::quiet_NaN() : 20.5f + i * 0.37f + c;
-        s.stale = i == 7 || i == 8;
+        s.stale = staleMarks && (i == 7 || i == 8);
         ASSERT_TRUE(store.storeNextSample(s, 0)) << store.lastError().toStdString();
     }
 }
@@ -447,4 +448,33 @@ TEST(Verify, RetentionKeepsSignedDataAndTheAuditTrail) {
     EXPECT_EQ(notes, QStringList({"archive.retentionChanged:1/0/0,1/0/3650"}));
     v = verify(path);
     EXPECT_EQ(v.exit, 0) << v.out.toStdString();
+}
+
+// A file an older version chained and cut by retention (its anchors named by no row, no record of
+// its chains) verifies as before, and goes on verifying once this version writes on into it; only
+// then does stripping it count.
+TEST(Verify, OlderChainedFileWithAnchors) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("older.db");
+    writeSamples(path, 0, kSeconds, /*staleMarks=*/false);  // an older version's sums have none
+    writeEvents(path, 13);
+    {
+        record::SampleStore store(path, "older-retention");
+        ASSERT_TRUE(store.open(record::SampleStore::Access::Record));
+        ASSERT_TRUE(
+            store.dropArchiveBefore(kStart + 3600 + 1200, record::EventStore::removeBefore));
+    }
+    // What an older version left: the same rows and anchors, without the record or the naming row.
+    tamper(path,
+           "DROP TABLE chain_state; PRAGMA application_id = 0; DELETE FROM events WHERE code "
+           "= 'chain.anchors'");
+    ASSERT_GT(record_test::scalar(path, "SELECT count(*) FROM chain_anchor").toInt(), 1);
+    Verdict v = verify(path);
+    EXPECT_EQ(v.exit, 0) << v.out.toStdString();
+    writeSamples(path, kSeconds, kSeconds + 3, false);
+    writeEvents(path, 2);
+    v = verify(path);
+    EXPECT_EQ(v.exit, 0) << v.out.toStdString();
+    tamper(path, "UPDATE events SET hash = NULL");
+    EXPECT_EQ(verify(path).exit, 1);
 }
