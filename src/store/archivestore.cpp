@@ -1,5 +1,7 @@
 #include "store/archivestore.h"
 
+#include <QScopeGuard>
+
 #include <QDateTime>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -457,21 +459,25 @@ bool ArchiveStore::chainSecond(int64_t at, const QVariantList& values) {
 bool ArchiveStore::chainDigest(int64_t at, const QByteArray& digest, bool counted) {
     Statements& c = *st_;
     const int64_t hour = chain::hourOf(at);
-    // The chain's head before this second, and the hour it began with (where the file's record
-    // of it has not begun yet).
-    int64_t headHour = 0, firstHour = hour;
-    QByteArray headHash;
-    {
+    // The chain's head before this second (before the batch's first), and the hour it began with
+    // (where the file's record of it has not begun yet).
+    if (!batching_) record_ = {};
+    if (!record_.headRead) {
         QSqlQuery h(db_.db());
         if (!h.exec(QStringLiteral("SELECT hour, hash, (SELECT min(hour) FROM archive_hours) FROM "
                                    "archive_hours ORDER BY hour DESC LIMIT 1")))
             return db_.failFromSql(h.lastError());
+        record_.headRead = true;
+        record_.headHour = 0;
+        record_.headHash.clear();
+        record_.firstHour = hour;
         if (h.next()) {
-            headHour = h.value(0).toLongLong();
-            headHash = h.value(1).toByteArray();
-            firstHour = std::min<int64_t>(hour, h.value(2).toLongLong());
+            record_.headHour = h.value(0).toLongLong();
+            record_.headHash = h.value(1).toByteArray();
+            record_.firstHour = h.value(2).toLongLong();
         }
     }
+    record_.firstHour = std::min(record_.firstHour, hour);
     c.hourGet.bindValue(0, qlonglong(hour));
     if (!c.hourGet.exec()) return db_.failFromSql(c.hourGet.lastError());
     int64_t count = 0;
@@ -503,13 +509,22 @@ bool ArchiveStore::chainDigest(int64_t at, const QByteArray& digest, bool counte
     c.hourPut.bindValue(2, sum);
     c.hourPut.bindValue(3, hash);
     if (!c.hourPut.exec()) return db_.failFromSql(c.hourPut.lastError());
-    int64_t newest = hour;
-    QByteArray newestHash = hash;
-    // The stale marks join the sums from the hour after the one the record begins with.
-    return rechainAfter(hour, hash, &newest, &newestHash) &&
-           chain::advance(db_, chain::kHoursChain, firstHour, headHour, headHash, newest,
-                          newestHash) &&
-           chain::begin(db_, chain::kStaleChain, newest + 1);
+    record_.newest = hour;
+    record_.newestHash = hash;
+    if (!rechainAfter(hour, hash, &record_.newest, &record_.newestHash)) return false;
+    record_.pending = true;
+    return batching_ || recordHours();
+}
+
+// The file's record of the hours' chain taken up to the newest hour; the stale marks join the
+// sums from the hour after the one the record begins with.
+bool ArchiveStore::recordHours() {
+    const bool ok = !record_.pending ||
+                    (chain::advance(db_, chain::kHoursChain, record_.firstHour, record_.headHour,
+                                    record_.headHash, record_.newest, record_.newestHash) &&
+                     chain::begin(db_, chain::kStaleChain, record_.newest + 1));
+    record_ = {};
+    return ok;
 }
 
 // The hours after `hour` linked again from its new hash (a clock set back into an earlier hour).
@@ -617,6 +632,12 @@ bool ArchiveStore::add(const Sample& s) {
 // Inside the caller's transaction: many samples, each bucket summed here and merged once.
 bool ArchiveStore::addMany(const std::vector<Sample>& samples) {
     std::map<std::pair<int, int64_t>, archive::Bucket> buckets;
+    // The record of the hours' chain moves once, at the end of the batch.
+    batching_ = true;
+    const auto once = qScopeGuard([this] {
+        batching_ = false;
+        record_ = {};
+    });
     for (const Sample& s : samples) {
         if (!addSecond(s)) return false;
         const int64_t at = sampleMoment(s);
@@ -628,7 +649,7 @@ bool ArchiveStore::addMany(const std::vector<Sample>& samples) {
     for (const auto& [key, bucket] : buckets) {
         if (!mergeBucket(key.first, key.second, bucket)) return false;
     }
-    return true;
+    return recordHours();
 }
 
 bool ArchiveStore::findArchive() {
