@@ -540,6 +540,26 @@
         <translation>Integrity check failed: event row %1 was changed</translation>
     </message>
     <message>
+        <source>已被更改：试验记录</source>
+        <translation>Changed: the test runs</translation>
+    </message>
+    <message>
+        <source>样本保留 %1 天、最少可用空间 %2 GB、事件记录保留 %3 天</source>
+        <translation>samples kept %1 days, at least %2 GB free, events kept %3 days</translation>
+    </message>
+    <message>
+        <source>存档保留设置已更改：%1 → %2（0 天：不限）</source>
+        <translation>Archive retention changed: %1 → %2 (0 days: no limit)</translation>
+    </message>
+    <message>
+        <source>完整性校验失败：试验记录已被更改</source>
+        <translation>Integrity check failed: the test runs were changed</translation>
+    </message>
+    <message>
+        <source>完整性链在已删除的记录之后接续：%1</source>
+        <translation>The integrity chains resume after the deleted records: %1</translation>
+    </message>
+    <message>
         <source>完整性校验失败：%1 起一小时的存档样本已被更改</source>
         <translation>Integrity check failed: the archived samples of the hour from %1 were changed</translation>
     </message>

@@ -47,6 +47,8 @@ base::Phrase kindValue(Kind kind, const QStringList& values) {
             return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "账户 %1")), values};
         case Kind::ChainBroken:
             // The chain and its first changed row: an event's number or an hour's first second.
+            if (values.value(0) == QLatin1String("runs"))
+                return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "试验记录"))};
             if (values.value(0) == QLatin1String("events"))
                 return {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "事件记录第 %1 行")),
                         values.mid(1)};

@@ -35,6 +35,8 @@ record::RetentionPolicy readRetention(QSettings& settings, const std::optional<i
     const double gb = settings.value(freeKey).toDouble(&ok);
     if (ok && std::isfinite(gb) && gb >= 0 && gb <= 1e6)
         policy.minFreeBytes = static_cast<int64_t>(gb * (1 << 30));
+    const int auditDays = settings.value(QStringLiteral("archive/keepAuditDays")).toInt(&ok);
+    if (ok && auditDays >= 0) policy.keepAuditDays = auditDays;
     return policy;
 }
 

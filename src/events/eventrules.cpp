@@ -169,6 +169,8 @@ std::optional<QString> ownText(const QString& code, const QStringList& a, base::
         return recorderStatusText({RecorderStatus::State::Refused, 0, 0, why}, lang);
     }
     if (code == kChainBrokenCode) {
+        if (at(a, 0) == QLatin1String("runs"))
+            return wording(QT_TRANSLATE_NOOP("velmars", "完整性校验失败：试验记录已被更改"), lang);
         if (at(a, 0) == QLatin1String("events"))
             return wording(QT_TRANSLATE_NOOP("velmars", "完整性校验失败：事件记录第 %1 行已被更改"),
                            lang)

@@ -144,17 +144,27 @@ bool EventStore::append(std::vector<EventEntry>& entries,
     if (!db_.ready()) return false;
     if (entries.empty()) return true;
     Transaction t(db_);
+    bool ok = t.ok() && appendIn(db_, entries);
+    ok = ok && (!alongside || alongside(db_));
+    if (ok && t.commit()) return true;
+    for (EventEntry& e : entries)
+        e.id = 0;
+    return false;
+}
+
+bool EventStore::appendIn(Database& db_, std::vector<EventEntry>& entries) {
     QSqlQuery put(db_.db());
     // Each row links to the one before it: the newest row's hash.
     int64_t lastId = 0;
     QByteArray previous = chain::zeroHash();
-    bool ok = t.ok() && (put.exec(QStringLiteral("SELECT id, hash FROM events ORDER BY id DESC "
-                                                 "LIMIT 1")) ||
-                         db_.failFromSql(put.lastError()));
+    bool ok = put.exec(QStringLiteral("SELECT id, hash FROM events ORDER BY id DESC LIMIT 1")) ||
+              db_.failFromSql(put.lastError());
     if (ok && put.next()) {
         lastId = put.value(0).toLongLong();
         if (!put.value(1).isNull()) previous = put.value(1).toByteArray();
     }
+    const int64_t headId = lastId;
+    const QByteArray head = previous;
     put.finish();
     // Where retention removed the newest rows, the next row takes the anchor they left.
     const auto a = ok ? chain::anchor(db_, chain::kEventsChain) : std::nullopt;
@@ -199,17 +209,17 @@ bool EventStore::append(std::vector<EventEntry>& entries,
         e->id = lastId;
     }
     put = QSqlQuery();
-    ok = ok && (!alongside || alongside(db_));
-    if (ok && t.commit()) return true;
-    for (EventEntry& e : entries)
-        e.id = 0;
-    return false;
+    // The file's record of how far the chain reached moves on with it.
+    return ok &&
+           chain::advance(db_, chain::kEventsChain, entries.front().id,
+                          a->hash.isEmpty() || a->at <= headId ? headId : a->at - 1,
+                          a->hash.isEmpty() || a->at <= headId ? head : a->hash, lastId, previous);
 }
 
 bool EventStore::removeBefore(Database& db, int64_t before) {
     QStringList columns;
     if (!db.columns(QStringLiteral("events"), &columns)) return false;
-    if (columns.isEmpty()) return true;
+    if (columns.isEmpty()) return nameAnchors(db);
     // Rows keep their moment in UTC milliseconds; older rows only as local time in text, which
     // sorts as time does.
     const bool hasMs = columns.contains(QStringLiteral("at_ms"));
@@ -256,14 +266,29 @@ bool EventStore::removeBefore(Database& db, int64_t before) {
         return db.failFromSql(q.lastError());
     const bool removed = q.numRowsAffected() > 0;
     q.finish();
-    if (!removed) return true;
-    for (const chain::Anchor& a : anchors)
-        if (!chain::setAnchor(db, chain::kEventsChain, a, /*replaceAll=*/false)) return false;
-    // Anchors of rows that went since, below the newest row, are of no more use.
-    return q.exec(
-               QStringLiteral("DELETE FROM chain_anchor WHERE chain = 'events' AND at NOT IN "
-                              "(SELECT id FROM events) AND at < (SELECT max(id) FROM events)")) ||
-           db.failFromSql(q.lastError());
+    if (removed) {
+        for (const chain::Anchor& a : anchors)
+            if (!chain::setAnchor(db, chain::kEventsChain, a, /*replaceAll=*/false)) return false;
+        // Anchors of rows that went since, below the newest row, are of no more use.
+        if (!q.exec(QStringLiteral(
+                "DELETE FROM chain_anchor WHERE chain = 'events' AND at NOT IN (SELECT id FROM "
+                "events) AND at < (SELECT max(id) FROM events)")))
+            return db.failFromSql(q.lastError());
+    }
+    return nameAnchors(db);
+}
+
+// Inside the caller's transaction: a chained row naming every anchor the file holds, so that a
+// check trusts these and no others. Nothing where the file holds none.
+bool EventStore::nameAnchors(Database& db) {
+    const auto names = chain::anchorNames(db);
+    if (!names) return false;
+    if (names->isEmpty()) return true;
+    QSqlQuery q(db.db());
+    if (!q.exec(schema::kCreateEventsTableSql)) return db.failFromSql(q.lastError());
+    std::vector<EventEntry> row = {codedEntry(eventkind::kRecorder, chain::kAnchorsCode, *names)};
+    row.front().at = QDateTime::currentDateTime();
+    return appendIn(db, row);
 }
 
 bool EventStore::forEach(const EventFilter& f,

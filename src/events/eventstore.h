@@ -82,6 +82,9 @@ class EventStore {
     bool forEach(const EventFilter& filter, const std::function<void(const EventEntry&)>& visit);
 
   private:
+    // Inside the caller's transaction on db: the entries stored, chained on from the newest row.
+    static bool appendIn(Database& db, std::vector<EventEntry>& entries);
+    static bool nameAnchors(Database& db);
     bool prepareTable(bool readOnly);
     // Runs the filter's query for the columns, one call of visit per row.
     bool query(const QString& columns, const EventFilter& filter,

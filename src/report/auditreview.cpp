@@ -48,6 +48,7 @@ std::optional<QString> verdict(const QString& dbPath, QString* error) {
     if (r.intact)
         return base::Tr::tr("完好：%1 条事件记录，%2 小时的存档样本").arg(r.rows).arg(r.hours);
     if (r.chain == u"events") return base::Tr::tr("已被更改：事件记录第 %1 行起").arg(r.at);
+    if (r.chain == u"runs") return base::Tr::tr("已被更改：试验记录");
     return base::Tr::tr("已被更改：%1 起一小时的存档样本")
         .arg(base::timeWithOffset(QDateTime::fromSecsSinceEpoch(r.at)));
 }

@@ -7,6 +7,7 @@
 
 #include "report/signatures.h"
 #include "runs/logging.h"
+#include "store/chain.h"
 
 namespace record {
 
@@ -118,6 +119,8 @@ bool RunStore::start(Run& run, bool makeNameUnique) {
     if (q.value(0).toInt() > 0)
         return refuse({QStringLiteral(QT_TRANSLATE_NOOP("velmars", "已有试验正在进行"))});
     q.finish();
+    const auto before = chain::tableDigest(db_, QStringLiteral("runs"));
+    if (!before) return false;
     // Names are unique: a report or a reader asks for a run by its name.
     QString name = run.name;
     for (int n = 2;; ++n) {
@@ -148,7 +151,7 @@ bool RunStore::start(Run& run, bool makeNameUnique) {
     if (!q.exec()) return db_.failFromSql(q.lastError());
     const qint64 id = q.lastInsertId().toLongLong();
     q = QSqlQuery();
-    if (!t.commit()) return false;
+    if (!chain::seal(db_, chain::kRunsSeal, *before) || !t.commit()) return false;
     run.id = id;
     run.name = name;
     run.end.reset();
@@ -171,13 +174,15 @@ bool RunStore::stop(int64_t end) {
         return db_.failFromSql(q.lastError());
     while (q.next())
         if (!mayChange(q.value(0).toLongLong())) return false;
+    const auto before = chain::tableDigest(db_, QStringLiteral("runs"));
+    if (!before) return false;
     q.prepare(QStringLiteral("UPDATE runs SET end_t = max(?, start_t) WHERE end_t IS NULL"));
     q.bindValue(0, qlonglong(end));
     if (!q.exec()) return db_.failFromSql(q.lastError());
     if (q.numRowsAffected() < 1)
         return refuse({QStringLiteral(QT_TRANSLATE_NOOP("velmars", "没有正在进行的试验"))});
     q = QSqlQuery();
-    if (!t.commit()) return false;
+    if (!chain::seal(db_, chain::kRunsSeal, *before) || !t.commit()) return false;
     qCDebug(lcRuns, "run ended at %lld", qlonglong(end));
     return true;
 }
@@ -186,6 +191,8 @@ bool RunStore::remove(int64_t id) {
     if (!ready()) return false;
     Transaction t(db_);
     if (!t.ok() || !mayChange(id)) return false;
+    const auto before = chain::tableDigest(db_, QStringLiteral("runs"));
+    if (!before) return false;
     QSqlQuery q(db_.db());
     q.prepare(QStringLiteral("DELETE FROM runs WHERE id = ? AND end_t IS NOT NULL"));
     q.bindValue(0, qlonglong(id));
@@ -193,7 +200,7 @@ bool RunStore::remove(int64_t id) {
     if (q.numRowsAffected() < 1)
         return refuse({QStringLiteral(QT_TRANSLATE_NOOP("velmars", "没有此已结束的试验"))});
     q = QSqlQuery();
-    return t.commit();
+    return chain::seal(db_, chain::kRunsSeal, *before) && t.commit();
 }
 
 std::vector<Run> RunStore::select(const QString& where, const QString& value, int limit) {

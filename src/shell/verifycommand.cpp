@@ -50,7 +50,8 @@ int verifyOne(const QString& path, const QString& prefix) {
                     static_cast<long long>(r.rows), static_cast<long long>(r.hours));
         return 0;
     }
-    const QString where = r.chain == u"events"
+    const QString where = r.chain == u"runs" ? QStringLiteral("runs table")
+                          : r.chain == u"events"
                               ? QStringLiteral("event row %1").arg(r.at)
                               : QStringLiteral("archive hour %1")
                                     .arg(QDateTime::fromSecsSinceEpoch(r.at).toUTC().toString(

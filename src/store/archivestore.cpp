@@ -1,5 +1,7 @@
 #include "store/archivestore.h"
 
+#include <QScopeGuard>
+
 #include <QDateTime>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -217,10 +219,22 @@ bool ArchiveStore::markStale(int64_t at) {
     for (int i = 0; i < 3; ++i)
         c.staleExtend.bindValue(i, static_cast<qlonglong>(at));
     if (!c.staleExtend.exec()) return db_.failFromSql(c.staleExtend.lastError());
-    if (c.staleExtend.numRowsAffected() > 0) return true;
+    if (c.staleExtend.numRowsAffected() > 0) return chainStale(at);
     c.staleAdd.bindValue(0, static_cast<qlonglong>(at));
     c.staleAdd.bindValue(1, static_cast<qlonglong>(at));
-    return c.staleAdd.exec() || db_.failFromSql(c.staleAdd.lastError());
+    if (!c.staleAdd.exec()) return db_.failFromSql(c.staleAdd.lastError());
+    return chainStale(at);
+}
+
+// Inside the caller's transaction, once second `at` is marked stale: the mark joins its hour's
+// sum where the file's record says the marks are chained.
+bool ArchiveStore::chainStale(int64_t at) {
+    if (!hasHoursTable_) return true;
+    const int64_t hour = chain::hourOf(at);
+    const auto from = chain::state(db_, chain::kStaleChain);
+    if (!from) return false;
+    if (!from->first || hour < *from->first) return true;
+    return chainDigest(at, chain::staleDigest(at), /*counted=*/false);
 }
 
 std::optional<std::vector<StaleSpan>> ArchiveStore::staleSpans(int64_t from, int64_t to) {
@@ -435,19 +449,43 @@ bool ArchiveStore::digestSeconds(int64_t from, int64_t to, int64_t* count, QByte
 // brought up to date. An hour without a row yet counts every second it holds (seconds an older
 // version stored in it too); an hour before the newest links the ones after it again.
 bool ArchiveStore::chainSecond(int64_t at, const QVariantList& values) {
+    chain::StoredValue v[schema::kValueCount];
+    for (int k = 0; k < schema::kValueCount; ++k)
+        v[k] = chain::storedValueOf(values[k]);
+    return chainDigest(at, chain::secondDigest(at, v, schema::kValueCount), /*counted=*/true);
+}
+
+// The digest joins its hour's sum (a second's also its count).
+bool ArchiveStore::chainDigest(int64_t at, const QByteArray& digest, bool counted) {
     Statements& c = *st_;
     const int64_t hour = chain::hourOf(at);
+    // The chain's head before this second (before the batch's first), and the hour it began with
+    // (where the file's record of it has not begun yet).
+    if (!batching_) record_ = {};
+    if (!record_.headRead) {
+        QSqlQuery h(db_.db());
+        if (!h.exec(QStringLiteral("SELECT hour, hash, (SELECT min(hour) FROM archive_hours) FROM "
+                                   "archive_hours ORDER BY hour DESC LIMIT 1")))
+            return db_.failFromSql(h.lastError());
+        record_.headRead = true;
+        record_.headHour = 0;
+        record_.headHash.clear();
+        record_.firstHour = hour;
+        if (h.next()) {
+            record_.headHour = h.value(0).toLongLong();
+            record_.headHash = h.value(1).toByteArray();
+            record_.firstHour = h.value(2).toLongLong();
+        }
+    }
+    record_.firstHour = std::min(record_.firstHour, hour);
     c.hourGet.bindValue(0, qlonglong(hour));
     if (!c.hourGet.exec()) return db_.failFromSql(c.hourGet.lastError());
     int64_t count = 0;
     QByteArray sum = chain::zeroHash();
     if (c.hourGet.next()) {
-        count = c.hourGet.value(0).toLongLong() + 1;
+        count = c.hourGet.value(0).toLongLong() + (counted ? 1 : 0);
         sum = c.hourGet.value(1).toByteArray();
-        chain::StoredValue v[schema::kValueCount];
-        for (int k = 0; k < schema::kValueCount; ++k)
-            v[k] = chain::storedValueOf(values[k]);
-        chain::addDigest(&sum, chain::secondDigest(at, v, schema::kValueCount));
+        chain::addDigest(&sum, digest);
         c.hourGet.finish();
     } else {
         c.hourGet.finish();
@@ -471,11 +509,27 @@ bool ArchiveStore::chainSecond(int64_t at, const QVariantList& values) {
     c.hourPut.bindValue(2, sum);
     c.hourPut.bindValue(3, hash);
     if (!c.hourPut.exec()) return db_.failFromSql(c.hourPut.lastError());
-    return rechainAfter(hour, hash);
+    record_.newest = hour;
+    record_.newestHash = hash;
+    if (!rechainAfter(hour, hash, &record_.newest, &record_.newestHash)) return false;
+    record_.pending = true;
+    return batching_ || recordHours();
+}
+
+// The file's record of the hours' chain taken up to the newest hour; the stale marks join the
+// sums from the hour after the one the record begins with.
+bool ArchiveStore::recordHours() {
+    const bool ok = !record_.pending ||
+                    (chain::advance(db_, chain::kHoursChain, record_.firstHour, record_.headHour,
+                                    record_.headHash, record_.newest, record_.newestHash) &&
+                     chain::begin(db_, chain::kStaleChain, record_.newest + 1));
+    record_ = {};
+    return ok;
 }
 
 // The hours after `hour` linked again from its new hash (a clock set back into an earlier hour).
-bool ArchiveStore::rechainAfter(int64_t hour, QByteArray previous) {
+bool ArchiveStore::rechainAfter(int64_t hour, QByteArray previous, int64_t* newest,
+                                QByteArray* newestHash) {
     Statements& c = *st_;
     c.hoursAfter.bindValue(0, qlonglong(hour));
     if (!c.hoursAfter.exec()) return db_.failFromSql(c.hoursAfter.lastError());
@@ -491,6 +545,8 @@ bool ArchiveStore::rechainAfter(int64_t hour, QByteArray previous) {
         c.hourPut.bindValue(2, sum);
         c.hourPut.bindValue(3, previous);
         if (!c.hourPut.exec()) return db_.failFromSql(c.hourPut.lastError());
+        *newest = h;
+        *newestHash = previous;
     }
     return true;
 }
@@ -523,6 +579,21 @@ bool ArchiveStore::anchorHours(int64_t before) {
     if (cutHashed && before > cutHour * chain::kHourSeconds &&
         !digestSeconds(cutHour * chain::kHourSeconds, before, &a.count, &a.sum))
         return false;
+    if (cutHashed && before > cutHour * chain::kHourSeconds && hasStaleTable_) {
+        const auto from = chain::state(db_, chain::kStaleChain);
+        if (!from) return false;
+        if (from->first && cutHour >= *from->first) {
+            QSqlQuery stale(db_.db());
+            stale.prepare(QStringLiteral(
+                "SELECT t FROM archive WHERE t >= ? AND t < ? AND EXISTS (SELECT 1 FROM "
+                "archive_stale WHERE first <= t AND last >= t)"));
+            stale.bindValue(0, qlonglong(cutHour * chain::kHourSeconds));
+            stale.bindValue(1, qlonglong(before));
+            if (!stale.exec()) return db_.failFromSql(stale.lastError());
+            while (stale.next())
+                chain::addDigest(&a.sum, chain::staleDigest(stale.value(0).toLongLong()));
+        }
+    }
     QSqlQuery q(db_.db());
     if (!q.exec(QStringLiteral("DELETE FROM archive_hours WHERE hour < %1").arg(cutHour)))
         return db_.failFromSql(q.lastError());
@@ -561,6 +632,12 @@ bool ArchiveStore::add(const Sample& s) {
 // Inside the caller's transaction: many samples, each bucket summed here and merged once.
 bool ArchiveStore::addMany(const std::vector<Sample>& samples) {
     std::map<std::pair<int, int64_t>, archive::Bucket> buckets;
+    // The record of the hours' chain moves once, at the end of the batch.
+    batching_ = true;
+    const auto once = qScopeGuard([this] {
+        batching_ = false;
+        record_ = {};
+    });
     for (const Sample& s : samples) {
         if (!addSecond(s)) return false;
         const int64_t at = sampleMoment(s);
@@ -572,7 +649,7 @@ bool ArchiveStore::addMany(const std::vector<Sample>& samples) {
     for (const auto& [key, bucket] : buckets) {
         if (!mergeBucket(key.first, key.second, bucket)) return false;
     }
-    return true;
+    return recordHours();
 }
 
 bool ArchiveStore::findArchive() {

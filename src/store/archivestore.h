@@ -69,7 +69,10 @@ class ArchiveStore {
     bool findStaleTable();
     bool findHoursTable();
     bool chainSecond(int64_t at, const QVariantList& values);
-    bool rechainAfter(int64_t hour, QByteArray previous);
+    bool chainDigest(int64_t at, const QByteArray& digest, bool counted);
+    bool chainStale(int64_t at);
+    bool recordHours();
+    bool rechainAfter(int64_t hour, QByteArray previous, int64_t* newest, QByteArray* newestHash);
     bool digestSeconds(int64_t from, int64_t to, int64_t* count, QByteArray* sum);
     bool anchorHours(int64_t before);
 
@@ -77,6 +80,15 @@ class ArchiveStore {
     bool hasArchive_ = false;
     bool hasStaleTable_ = false;
     bool hasHoursTable_ = false;  // archive_hours: the hours' hash chain (made by a writer)
+    // Where the hours' chain stood before the seconds not yet in the file's record of it, and
+    // where they took it.
+    struct HoursRecord {
+        bool headRead = false, pending = false;
+        int64_t headHour = 0, firstHour = 0, newest = 0;
+        QByteArray headHash, newestHash;
+    };
+    HoursRecord record_;
+    bool batching_ = false;  // addMany(): the record moves once at the end
     // The prepared statements, made once the file has an archive and let go before it closes.
     struct Statements;
     std::unique_ptr<Statements> st_;

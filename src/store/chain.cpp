@@ -1,19 +1,28 @@
 #include "store/chain.h"
 
 #include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QScopeGuard>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QtEndian>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <map>
 
+#include "store/archive.h"
 #include "store/rawquery.h"
 #include "store/schema.h"
 
 namespace record {
+
+namespace {
+// The event row a signature is stored with: [subject, meaning, user id, full name, digest].
+const QString kSignedCode = QStringLiteral("report.signed");
+}  // namespace
 
 namespace chain {
 
@@ -219,6 +228,219 @@ bool setAnchor(Database& db, const QString& chain, const Anchor& a, bool replace
     return q.exec() || db.failFromSql(q.lastError());
 }
 
+QString anchorName(const QString& chain, const Anchor& a) {
+    const auto hex = [](const QByteArray& b) {
+        return QString::fromLatin1((b.isEmpty() ? zeroHash() : b).toHex());
+    };
+    return QStringLiteral("%1 %2 %3 %4 %5")
+        .arg(chain)
+        .arg(a.at)
+        .arg(hex(a.hash))
+        .arg(a.count)
+        .arg(hex(a.sum));
+}
+
+std::optional<QStringList> anchorNames(Database& db) {
+    QStringList names;
+    for (const QString& c : {kEventsChain, kHoursChain}) {
+        const auto all = anchors(db, c);
+        if (!all) return std::nullopt;
+        for (const auto& [at, a] : *all)
+            names << anchorName(c, a);
+    }
+    return names;
+}
+
+namespace {
+
+const QString kStateTable = QStringLiteral("chain_state");
+bool putState(Database& db, const QString& chain, const State& s);
+
+std::optional<int> applicationId(Database& db) {
+    QSqlQuery q(db.db());
+    if (!q.exec(QStringLiteral("PRAGMA application_id")) || !q.next()) {
+        db.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    return q.value(0).toInt();
+}
+
+// The hash the chain's row or hour `at` holds now; empty when there is none.
+std::optional<QByteArray> headHash(Database& db, const QString& chain, int64_t at) {
+    QSqlQuery q(db.db());
+    q.prepare(chain == kEventsChain
+                  ? QStringLiteral("SELECT hash FROM events WHERE id = ?")
+                  : QStringLiteral("SELECT hash FROM archive_hours WHERE hour = ?"));
+    q.bindValue(0, qlonglong(at));
+    if (!q.exec()) {
+        db.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    return q.next() ? q.value(0).toByteArray() : QByteArray();
+}
+
+bool putState(Database& db, const QString& chain, const State& s) {
+    QSqlQuery q(db.db());
+    q.prepare(QStringLiteral("INSERT OR REPLACE INTO chain_state VALUES (?, ?, ?, ?, ?)"));
+    q.bindValue(0, chain);
+    q.bindValue(1,
+                s.first ? QVariant(qlonglong(*s.first)) : QVariant(QMetaType(QMetaType::LongLong)));
+    q.bindValue(2, qlonglong(s.last));
+    q.bindValue(3,
+                s.hash.isEmpty() ? QVariant(QMetaType(QMetaType::QByteArray)) : QVariant(s.hash));
+    q.bindValue(4, stateSeal(chain, s));
+    return q.exec() || db.failFromSql(q.lastError());
+}
+
+}  // namespace
+
+QByteArray staleDigest(int64_t t) {
+    QByteArray out("stale");
+    putInt(&out, t);
+    return sha256(out);
+}
+
+bool ensureRecord(Database& db);
+
+std::optional<QByteArray> tableDigest(Database& db, const QString& table) {
+    QCryptographicHash h(QCryptographicHash::Sha256);
+    h.addData(table.toUtf8());
+    if (!db.hasTable(table)) {
+        if (db.fault() != Fault::None) return std::nullopt;
+        return h.result();
+    }
+    QSqlQuery q(db.db());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT * FROM %1 ORDER BY rowid").arg(table))) {
+        db.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    while (q.next()) {
+        QByteArray row;
+        for (int i = 0; i < q.record().count(); ++i) {
+            const QVariant v = q.value(i);
+            if (v.isNull()) {
+                row.append('0');
+            } else if (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Int) {
+                row.append('i');
+                putInt(&row, v.toLongLong());
+            } else if (v.typeId() == QMetaType::Double) {
+                row.append('r');
+                const double d = v.toDouble();
+                int64_t bits = 0;
+                std::memcpy(&bits, &d, sizeof bits);
+                putInt(&row, bits);
+            } else {
+                row.append('t');
+                putBytes(&row, v.typeId() == QMetaType::QByteArray ? v.toByteArray()
+                                                                   : v.toString().toUtf8());
+            }
+        }
+        putBytes(&row, QByteArray());
+        h.addData(row);
+    }
+    if (q.lastError().isValid()) {
+        db.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    return h.result();
+}
+
+bool seal(Database& db, const QString& table, const QByteArray& before) {
+    if (!ensureRecord(db)) return false;
+    const auto s = state(db, table);
+    const auto now = tableDigest(db, table);
+    if (!s || !now) return false;
+    if (s->seal.isEmpty() || s->seal != stateSeal(table, *s) || s->hash != before) return true;
+    State next = *s;
+    next.hash = *now;
+    return putState(db, table, next);
+}
+
+bool begin(Database& db, const QString& chain, int64_t first) {
+    const auto s = state(db, chain);
+    if (!s) return false;
+    if (s->first || s->seal.isEmpty() || s->seal != stateSeal(chain, *s)) return true;
+    State next = *s;
+    next.first = first;
+    return putState(db, chain, next);
+}
+
+QByteArray stateSeal(const QString& chain, const State& s) {
+    QByteArray out("chain_state");
+    putBytes(&out, chain.toUtf8());
+    out.append(char(s.first ? 1 : 0));
+    putInt(&out, s.first.value_or(0));
+    putInt(&out, s.last);
+    putBytes(&out, s.hash);
+    return sha256(out);
+}
+
+std::optional<State> state(Database& db, const QString& chain) {
+    State s;
+    if (!db.hasTable(kStateTable)) {
+        if (db.fault() != Fault::None) return std::nullopt;
+        return s;
+    }
+    QSqlQuery q(db.db());
+    q.prepare(QStringLiteral("SELECT first, last, hash, seal FROM chain_state WHERE chain = ?"));
+    q.bindValue(0, chain);
+    if (!q.exec()) {
+        db.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    if (!q.next()) return s;
+    if (!q.value(0).isNull()) s.first = q.value(0).toLongLong();
+    s.last = q.value(1).toLongLong();
+    s.hash = q.value(2).toByteArray();
+    s.seal = q.value(3).toByteArray();
+    return s;
+}
+
+// Makes the file's record where it has none and never had one: every chain not begun, the runs
+// sealed as they are. A file that had one and lost it stays without, so that every check finds
+// it so.
+bool ensureRecord(Database& db) {
+    if (db.hasTable(kStateTable)) return true;
+    if (db.fault() != Fault::None) return false;
+    const auto mark = applicationId(db);
+    if (!mark) return false;
+    if (*mark == kChainedMark) return true;
+    QSqlQuery q(db.db());
+    if (!q.exec(QStringLiteral("CREATE TABLE chain_state (chain TEXT PRIMARY KEY, first "
+                               "INTEGER, last INTEGER NOT NULL, hash BLOB, seal BLOB NOT NULL)")))
+        return db.failFromSql(q.lastError());
+    for (const QString& c : {kEventsChain, kHoursChain, kStaleChain})
+        if (!putState(db, c, State{})) return false;
+    const auto runs = tableDigest(db, kRunsSeal);
+    if (!runs || !putState(db, kRunsSeal, State{0, 0, *runs, {}})) return false;
+    return q.exec(QStringLiteral("PRAGMA application_id = %1").arg(kChainedMark)) ||
+           db.failFromSql(q.lastError());
+}
+
+bool advance(Database& db, const QString& chain, int64_t firstIfNew, int64_t headLast,
+             const QByteArray& head, int64_t last, const QByteArray& hash) {
+    if (!ensureRecord(db)) return false;
+    const auto s = state(db, chain);
+    if (!s) return false;
+    // A record changed or removed beside the program is left as it is.
+    if (s->seal.isEmpty() || s->seal != stateSeal(chain, *s)) return true;
+    State next = *s;
+    if (!s->first) {
+        next.first = firstIfNew;
+    } else if (s->last != headLast || s->hash != head) {
+        // Rows another writer added after the recorded head leave it in place as a row of the
+        // chain; anything else (the head gone or changed) is kept as the record says.
+        if (chain != kEventsChain) return true;
+        const auto now = headHash(db, chain, s->last);
+        if (!now) return false;
+        if (*now != s->hash) return true;
+    }
+    next.last = last;
+    next.hash = hash;
+    return putState(db, chain, next);
+}
+
 }  // namespace chain
 
 void ChainVerifier::broken(const QString& chain, int64_t at, const QString& why) {
@@ -234,8 +456,8 @@ bool ChainVerifier::step(int maxRows) {
     bool ok = true;
     if (phase_ == Phase::Start) {
         const auto a = chain::anchors(db_, chain::kEventsChain);
-        ok = a.has_value();
-        if (ok) {
+        ok = a.has_value() && readRecord();
+        if (ok && phase_ == Phase::Start) {
             eventAnchors_ = *a;
             previous_ = chain::zeroHash();
             phase_ = Phase::Events;
@@ -249,10 +471,17 @@ bool ChainVerifier::step(int maxRows) {
         if (ok) {
             hasHoursTable_ = !cols.isEmpty();
             hoursAnchor_ = *a;
-            previous_ = a->hash.isEmpty() ? chain::zeroHash() : a->hash;
+            // An anchor no chained row names counts as none: the hours it would hide show.
+            if (!hoursAnchor_.hash.isEmpty() &&
+                !trusted(chain::kHoursChain, hoursAnchor_, hoursState_))
+                hoursAnchor_ = chain::Anchor{};
+            previous_ = hoursAnchor_.hash.isEmpty() ? chain::zeroHash() : hoursAnchor_.hash;
             chained_ = false;
             nextHour_ = std::numeric_limits<int64_t>::min();
             phase_ = hasHoursTable_ ? Phase::Hours : Phase::Done;
+            if (!hasHoursTable_ && hoursState_.first)
+                broken(QStringLiteral("archive"), *hoursState_.first * chain::kHourSeconds,
+                       QStringLiteral("hours' chain missing"));
         }
     } else if (phase_ == Phase::Hours) {
         ok = stepHours(maxRows);
@@ -265,8 +494,13 @@ bool ChainVerifier::stepEvents(int maxRows) {
     QStringList have;
     if (!db_.columns(QStringLiteral("events"), &have)) return false;
     if (have.isEmpty()) {
+        if (eventsState_.first) {
+            broken(QStringLiteral("events"), *eventsState_.first,
+                   QStringLiteral("event chain missing"));
+            return true;
+        }
         phase_ = Phase::HoursStart;
-        return true;
+        return endEvents();
     }
     QStringList cols;
     for (const chain::Field& f : chain::eventFields()) {
@@ -299,11 +533,16 @@ bool ChainVerifier::stepEvents(int maxRows) {
                 broken(QStringLiteral("events"), id, QStringLiteral("rows before it missing"));
                 return true;
             }
+            if (!trusted(chain::kEventsChain, a->second, eventsState_))
+                usedAnchors_.push_back(a->second);
             previous_ = a->second.hash;
             chained_ = chained_ || previous_ != chain::zeroHash();
         }
+        if (const qint64 ms = q.value(9).toLongLong();
+            !q.value(9).isNull() && (oldestEventMs_ < 0 || ms < oldestEventMs_))
+            oldestEventMs_ = ms;
         if (hash.isNull()) {
-            if (chained_) {
+            if (chained_ || (eventsState_.first && id >= *eventsState_.first)) {
                 broken(QStringLiteral("events"), id, QStringLiteral("row without hash"));
                 return true;
             }
@@ -319,10 +558,192 @@ bool ChainVerifier::stepEvents(int maxRows) {
         }
         previous_ = hash.toByteArray();
         chained_ = true;
+        // What the chained rows say of the tables beside the chain.
+        const QString code = q.value(7).toString();
+        if (code == chain::kAnchorsCode || code == kSignedCode) {
+            QStringList args;
+            for (const QJsonValue& v :
+                 QJsonDocument::fromJson(q.value(8).toString().toUtf8()).array())
+                args << v.toString();
+            if (code == chain::kAnchorsCode)
+                named_ += args;
+            else
+                signedRows_.emplace(args.mid(0, 5), id);
+        }
     }
     if (q.lastError().isValid()) return db_.failFromSql(q.lastError());
-    if (seen < maxRows) phase_ = Phase::HoursStart;
+    if (seen < maxRows) {
+        phase_ = Phase::HoursStart;
+        return endEvents();
+    }
     return true;
+}
+
+// The file's record of its chains: a file that says it is chained must still say how far.
+bool ChainVerifier::readRecord() {
+    QSqlQuery q(db_.db());
+    if (!q.exec(QStringLiteral("PRAGMA application_id")) || !q.next())
+        return db_.failFromSql(q.lastError());
+    const bool marked = q.value(0).toInt() == chain::kChainedMark;
+    q.finish();
+    const bool hasTable = db_.hasTable(QStringLiteral("chain_state"));
+    if (db_.fault() != Fault::None) return false;
+    recorded_ = marked || hasTable;
+    if (!recorded_) return true;
+    const auto events = chain::state(db_, chain::kEventsChain);
+    const auto hours = chain::state(db_, chain::kHoursChain);
+    const auto stale = chain::state(db_, chain::kStaleChain);
+    const auto runs = chain::state(db_, chain::kRunsSeal);
+    if (!events || !hours || !stale || !runs) return false;
+    for (const auto& [name, s] :
+         {std::pair{chain::kEventsChain, *events}, std::pair{chain::kHoursChain, *hours},
+          std::pair{chain::kStaleChain, *stale}, std::pair{chain::kRunsSeal, *runs}}) {
+        if (s.seal.isEmpty() || s.seal != chain::stateSeal(name, s)) {
+            broken(QStringLiteral("events"), 0,
+                   QStringLiteral("record of the chains missing or changed"));
+            return true;
+        }
+    }
+    eventsState_ = *events;
+    hoursState_ = *hours;
+    staleState_ = *stale;
+    const auto digest = chain::tableDigest(db_, chain::kRunsSeal);
+    if (!digest) return false;
+    if (*digest != runs->hash)
+        broken(QStringLiteral("runs"), 0, QStringLiteral("runs differ from the file's record"));
+    return true;
+}
+
+// Whether an anchor may stand for what was removed before it: one the file held before its
+// record began, or one a chained row names.
+bool ChainVerifier::trusted(const QString& name, const chain::Anchor& a,
+                            const chain::State& s) const {
+    if (!recorded_ || !s.first || a.at <= *s.first) return true;
+    return named_.contains(chain::anchorName(name, a));
+}
+
+// Inside the read transaction of the events' last step: the head the record names, the anchors
+// used, and the signatures against the chained rows that recorded them.
+bool ChainVerifier::endEvents() {
+    for (const chain::Anchor& a : usedAnchors_) {
+        if (!named_.contains(chain::anchorName(chain::kEventsChain, a))) {
+            broken(QStringLiteral("events"), a.at, QStringLiteral("rows before it missing"));
+            return true;
+        }
+    }
+    if (eventsState_.first && eventsState_.last >= *eventsState_.first) {
+        QSqlQuery q(db_.db());
+        q.prepare(QStringLiteral("SELECT hash FROM events WHERE id = ?"));
+        q.bindValue(0, qlonglong(eventsState_.last));
+        if (!q.exec()) return db_.failFromSql(q.lastError());
+        if (!q.next() || q.value(0).toByteArray() != eventsState_.hash) {
+            broken(QStringLiteral("events"), eventsState_.last,
+                   QStringLiteral("newest rows missing"));
+            return true;
+        }
+    }
+    if (!db_.hasTable(QStringLiteral("signatures"))) return db_.fault() == Fault::None;
+    QSqlQuery q(db_.db());
+    q.setForwardOnly(true);
+    if (!q.exec(QStringLiteral("SELECT subject, meaning, user_id, full_name, digest, at_ms FROM "
+                               "signatures ORDER BY id")))
+        return db_.failFromSql(q.lastError());
+    while (q.next()) {
+        const QStringList key = {q.value(0).toString(), q.value(1).toString(),
+                                 q.value(2).toString(), q.value(3).toString(),
+                                 q.value(4).toString()};
+        if (const auto row = signedRows_.find(key); row != signedRows_.end()) {
+            signedRows_.erase(row);
+            continue;
+        }
+        // A signature older than every row the log still holds lost its row to retention.
+        if (oldestEventMs_ >= 0 && q.value(5).toLongLong() < oldestEventMs_) continue;
+        broken(QStringLiteral("events"), 0, QStringLiteral("signature without its row"));
+        return true;
+    }
+    if (q.lastError().isValid()) return db_.failFromSql(q.lastError());
+    if (!signedRows_.empty()) {
+        broken(QStringLiteral("events"), signedRows_.begin()->second,
+               QStringLiteral("signature missing or changed"));
+        return true;
+    }
+    return true;
+}
+
+// The roll-up of one bucket as its seconds give it; missing values (NULL) left out.
+void RollupCheck::add(const RawQuery& row) {
+    const int64_t t = row.integer(0);
+    first = n == 0 ? t : std::min(first, t);
+    last = n == 0 ? t : std::max(last, t);
+    ++n;
+    for (int k = 0; k < schema::kValueCount; ++k) {
+        if (row.isNull(2 + k)) continue;
+        const double v =
+            static_cast<float>(row.isInteger(2 + k) ? row.integer(2 + k) / 100.0 : row.real(2 + k));
+        if (std::isnan(v)) continue;
+        min[k] = any[k] ? std::min(min[k], v) : v;
+        max[k] = any[k] ? std::max(max[k], v) : v;
+        sum[k] += v;
+        magnitude[k] += std::fabs(v);
+        any[k] = true;
+    }
+}
+
+// Adds the stale marks of the hour's archived seconds to its sum.
+bool ChainVerifier::addStaleMarks(int64_t hour, QByteArray* total) {
+    if (!db_.hasTable(QStringLiteral("archive_stale"))) return db_.fault() == Fault::None;
+    QSqlQuery q(db_.db());
+    q.setForwardOnly(true);
+    q.prepare(
+        QStringLiteral("SELECT t FROM archive WHERE t >= ? AND t < ? AND EXISTS (SELECT 1 "
+                       "FROM archive_stale WHERE first <= t AND last >= t)"));
+    q.bindValue(0, qlonglong(hour * chain::kHourSeconds));
+    q.bindValue(1, qlonglong((hour + 1) * chain::kHourSeconds));
+    if (!q.exec()) return db_.failFromSql(q.lastError());
+    while (q.next())
+        chain::addDigest(total, chain::staleDigest(q.value(0).toLongLong()));
+    return !q.lastError().isValid() || db_.failFromSql(q.lastError());
+}
+
+// Whether the hour's roll-up rows are those its seconds give: the same buckets, counts and
+// ends, and (where stored) the same minimum, maximum and sum.
+std::optional<bool> ChainVerifier::rollupsMatch(
+    int64_t hour, const std::map<std::pair<int, int64_t>, RollupCheck>& buckets) {
+    QSqlQuery q(db_.db());
+    q.setForwardOnly(true);
+    q.prepare(QStringLiteral("SELECT * FROM archive_rollup WHERE level > 0 AND t >= ? AND t < ?"));
+    q.bindValue(0, qlonglong(hour * chain::kHourSeconds));
+    q.bindValue(1, qlonglong((hour + 1) * chain::kHourSeconds));
+    if (!q.exec()) {
+        db_.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    size_t rows = 0;
+    while (q.next()) {
+        ++rows;
+        const auto b = buckets.find({q.value(0).toInt(), q.value(1).toLongLong()});
+        if (b == buckets.end()) return false;
+        const RollupCheck& c = b->second;
+        if (q.value(2).toLongLong() != c.n || q.value(3).toLongLong() != c.first ||
+            q.value(4).toLongLong() != c.last)
+            return false;
+        for (int k = 0; k < schema::kValueCount; ++k) {
+            const QVariant lo = q.value(5 + 3 * k), hi = q.value(6 + 3 * k),
+                           total = q.value(7 + 3 * k);
+            // A value missing in every second leaves nothing to compare.
+            if (!c.any[k]) continue;
+            if (!lo.isNull() && lo.toDouble() != c.min[k]) return false;
+            if (!hi.isNull() && hi.toDouble() != c.max[k]) return false;
+            if (!total.isNull() &&
+                std::fabs(total.toDouble() - c.sum[k]) > 1e-9 * (c.magnitude[k] + 1))
+                return false;
+        }
+    }
+    if (q.lastError().isValid()) {
+        db_.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    return rows == buckets.size();
 }
 
 bool ChainVerifier::stepHours(int maxRows) {
@@ -355,11 +776,15 @@ bool ChainVerifier::stepHours(int maxRows) {
         const QByteArray sum = more ? q.value(2).toByteArray() : QByteArray();
         const QByteArray hash = more ? q.value(3).toByteArray() : QByteArray();
         q.finish();
-        // Seconds between the hashed hours, or after the last, carry no hash.
-        if (chained_) {
+        // Seconds between the hashed hours, or after the last, carry no hash; nor do seconds
+        // from the hour the record says the chain began.
+        const bool begun = hoursState_.first && (!more || hour > *hoursState_.first);
+        if (chained_ || begun) {
+            const int64_t from =
+                chained_ ? nextHour_ : std::max(nextHour_, hoursState_.first.value_or(0));
             QSqlQuery gap(db_.db());
             gap.prepare(QStringLiteral("SELECT min(t) FROM archive WHERE t >= ? AND t < ?"));
-            gap.bindValue(0, qlonglong(nextHour_ * chain::kHourSeconds));
+            gap.bindValue(0, qlonglong(from * chain::kHourSeconds));
             gap.bindValue(1, more ? qlonglong(hour * chain::kHourSeconds)
                                   : std::numeric_limits<qlonglong>::max());
             if (!gap.exec() || !gap.next()) return db_.failFromSql(gap.lastError());
@@ -372,6 +797,26 @@ bool ChainVerifier::stepHours(int maxRows) {
         }
         if (!more) {
             phase_ = Phase::Done;
+            // The record as it stands now: the writer may have gone on since the first step.
+            if (recorded_) {
+                const auto now = chain::state(db_, chain::kHoursChain);
+                if (!now) return false;
+                if (now->seal.isEmpty() ||
+                    now->seal != chain::stateSeal(chain::kHoursChain, *now)) {
+                    broken(QStringLiteral("events"), 0,
+                           QStringLiteral("record of the chains missing or changed"));
+                    return true;
+                }
+                hoursState_ = *now;
+            }
+            if (hoursState_.first) {
+                q.prepare(QStringLiteral("SELECT hash FROM archive_hours WHERE hour = ?"));
+                q.bindValue(0, qlonglong(hoursState_.last));
+                if (!q.exec()) return db_.failFromSql(q.lastError());
+                if (!q.next() || q.value(0).toByteArray() != hoursState_.hash)
+                    broken(QStringLiteral("archive"), hoursState_.last * chain::kHourSeconds,
+                           QStringLiteral("newest hours missing"));
+            }
             return true;
         }
         int64_t count = 0;
@@ -382,14 +827,35 @@ bool ChainVerifier::stepHours(int maxRows) {
         }
         seconds.bind(1, hour * chain::kHourSeconds);
         seconds.bind(2, (hour + 1) * chain::kHourSeconds);
+        // From the hour the record names on, the stale marks are in the sum and the roll-ups
+        // must be those of the seconds.
+        const bool full = staleState_.first && hour >= *staleState_.first;
+        std::map<std::pair<int, int64_t>, RollupCheck> buckets;
         const QSqlError e = seconds.run([&](const RawQuery& row) {
             chain::addDigest(&total, chain::archivedRowDigest(row));
             ++count;
+            if (full) {
+                for (int level = 1; level < int(archive::kLevelSeconds.size()); ++level) {
+                    const int64_t width = archive::kLevelSeconds[size_t(level)];
+                    const int64_t t = row.integer(0);
+                    buckets[{level, t - ((t % width) + width) % width}].add(row);
+                }
+            }
             return true;
         });
         if (e.isValid()) return db_.failFromSql(e);
         read += int(count) + 1;
         ++report_.hours;
+        if (full) {
+            if (!addStaleMarks(hour, &total)) return false;
+            const auto same = rollupsMatch(hour, buckets);
+            if (!same) return false;
+            if (!*same) {
+                broken(QStringLiteral("archive"), hour * chain::kHourSeconds,
+                       QStringLiteral("roll-ups differ from the seconds"));
+                return true;
+            }
+        }
         if (count != n || total != sum) {
             broken(QStringLiteral("archive"), hour * chain::kHourSeconds,
                    QStringLiteral("seconds differ from the hour's hash"));

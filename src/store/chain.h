@@ -7,6 +7,13 @@
 // Retention keeps an anchor (chain_anchor) so that what remains still starts from a known value.
 // Rows stored before the chains have no hash; a chain starts at its first hashed row.
 //
+// Once this program has chained a file, the file says so (chain_state, and a mark in the file's
+// header): where each chain began, the newest row or hour it reached and that one's hash, each
+// row sealed. A file that says it is chained never verifies with a chain missing, rows without
+// hash from where it began, or a head short of the one recorded. Anchors that retention leaves
+// are named by a chained event row written with them; an anchor past the chain's beginning that
+// no such row names hides a removal and is not trusted.
+//
 // The chains carry no secret: they show changes made beside the program (a database tool, a
 // disk fault), not those of someone who also recomputes every hash.
 
@@ -67,6 +74,20 @@ inline int64_t hourOf(int64_t t) {
 
 inline const QString kEventsChain = QStringLiteral("events");
 inline const QString kHoursChain = QStringLiteral("hours");
+// The stale marks join the hours' sums from the hour the file's record names (`first`): each
+// archived second a stale mark covers adds staleDigest(t) to its hour's sum.
+inline const QString kStaleChain = QStringLiteral("stale");
+// The runs table is sealed whole: the record keeps the digest of its rows as the last write left
+// them.
+inline const QString kRunsSeal = QStringLiteral("runs");
+// The digest of a table's rows in rowid order, each value with its type; of no rows where the
+// table is missing. nullopt with db's fault.
+std::optional<QByteArray> tableDigest(Database& db, const QString& table);
+// Inside the caller's transaction, after a write to the table: the record takes its digest now,
+// where it held the one from before the write (`before`); a table changed beside the program
+// keeps the record's older digest.
+bool seal(Database& db, const QString& table, const QByteArray& before);
+QByteArray staleDigest(int64_t t);
 
 // Where retention removed rows, what the row after them links to: `at` the id of that event row
 // (one anchor per removed stretch, as rows a clock set back made older go out of order), or the
@@ -87,6 +108,35 @@ std::optional<std::map<int64_t, Anchor>> anchors(Database& db, const QString& ch
 std::optional<Anchor> anchor(Database& db, const QString& chain);
 // Adds (or replaces) the anchor at a.at; replaceAll: the chain's others go.
 bool setAnchor(Database& db, const QString& chain, const Anchor& a, bool replaceAll);
+// An anchor as the row that names it writes it (its chain, place, hashes and count).
+QString anchorName(const QString& chain, const Anchor& a);
+// The event row that names the anchors retention left: [anchorName()...].
+inline const QString kAnchorsCode = QStringLiteral("chain.anchors");
+// The names of every anchor the file holds, of both chains; nullopt with db's fault.
+std::optional<QStringList> anchorNames(Database& db);
+
+// The file's record of a chain: where it began (`first`: an event id or an hour; none while the
+// chain has not begun) and the newest row or hour it reached, with that one's hash.
+struct State {
+    std::optional<int64_t> first;
+    int64_t last = 0;
+    QByteArray hash;
+    QByteArray seal;
+};
+// The value of the file header's application_id once the file's chains are recorded.
+inline constexpr int kChainedMark = 0x766d6331;
+QByteArray stateSeal(const QString& chain, const State& s);
+// The chain's record; an empty State when the file has none. nullopt with db's fault.
+std::optional<State> state(Database& db, const QString& chain);
+// Inside the caller's transaction: the chain reached `last` with `hash` from `head` (the newest
+// row or hour before, and its hash, as the writer linked from them). The record moves on only
+// where it stood at that head (or at a row still holding the hash it names): a file whose
+// chain was cut keeps saying how far it reached. firstIfNew: where the chain begins when it has
+// not yet. Makes the record where missing.
+bool advance(Database& db, const QString& chain, int64_t firstIfNew, int64_t headLast,
+             const QByteArray& headHash, int64_t last, const QByteArray& hash);
+// Inside the caller's transaction: where the chain has not begun, it begins at `first`.
+bool begin(Database& db, const QString& chain, int64_t first);
 
 }  // namespace chain
 
@@ -95,9 +145,17 @@ struct ChainReport {
     bool intact = true;
     int64_t rows = 0;   // event rows looked at
     int64_t hours = 0;  // archived hours looked at
-    QString chain;      // the broken chain: "events" or "archive"
+    QString chain;      // the broken chain: "events", "archive" or "runs"
     int64_t at = 0;     // its first changed row: the event id, or the hour's first second (UTC)
     QString why;        // in a few words, for the developer and the command line
+};
+
+// A roll-up bucket as the seconds it summarises give it (the verifier's own sum).
+struct RollupCheck {
+    int64_t n = 0, first = 0, last = 0;
+    double min[10] = {}, max[10] = {}, sum[10] = {}, magnitude[10] = {};
+    bool any[10] = {};
+    void add(const RawQuery& row);
 };
 
 // Verifies the chains of an open file, step by step so that a background check holds no lock for
@@ -114,6 +172,9 @@ class ChainVerifier {
     bool stepEvents(int maxRows);
     bool stepHours(int maxRows);
     void broken(const QString& chain, int64_t at, const QString& why);
+    bool readRecord();
+    bool endEvents();
+    bool trusted(const QString& chain, const chain::Anchor& a, const chain::State& s) const;
 
     enum class Phase { Start, Events, HoursStart, Hours, Done };
     Database& db_;
@@ -127,6 +188,17 @@ class ChainVerifier {
     int64_t nextHour_ = 0;
     chain::Anchor hoursAnchor_;
     bool hasHoursTable_ = false;
+    // The file's record of its chains (empty States for a file without one).
+    bool recorded_ = false;
+    chain::State eventsState_, hoursState_, staleState_;
+    bool addStaleMarks(int64_t hour, QByteArray* total);
+    std::optional<bool> rollupsMatch(int64_t hour,
+                                     const std::map<std::pair<int, int64_t>, RollupCheck>& buckets);
+    QStringList named_;                       // anchors named by chained rows
+    std::vector<chain::Anchor> usedAnchors_;  // event anchors past the beginning, used
+    // Signatures as the chained rows recorded them: subject, meaning, user, name, digest.
+    std::multimap<QStringList, int64_t> signedRows_;
+    qint64 oldestEventMs_ = -1;  // the oldest event row's moment: rows before it went
 };
 
 }  // namespace record

@@ -133,20 +133,25 @@ class LocalSeconds {
 
 }  // namespace
 
-QByteArray csvHeader(CsvForm form) {
+QByteArray csvHeader(CsvForm form, base::Lang lang) {
     // The Chinese header is what files and tools of the Chinese program rely on; a translation
     // names the same columns in its language.
+    if (form == CsvForm::Digest) lang = base::Lang::Stored;
     QByteArray h =
         QByteArray("\xEF\xBB\xBF") +
-        base::Tr::tr("日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2")
+        base::wording(
+            QT_TRANSLATE_NOOP("velmars",
+                              "日期时间,PV1,PV2,SV1,SV2,变送1,变送2,ALM1类型,ALM2类型,输出1,输出2"),
+            lang)
             .toUtf8() +
-        ',' + base::Tr::tr("数据状态").toUtf8();
-    if (form == CsvForm::Copy) h += ',' + base::Tr::tr("时间（含时区）").toUtf8();
+        ',' + base::wording(QT_TRANSLATE_NOOP("velmars", "数据状态"), lang).toUtf8();
+    if (form == CsvForm::Copy)
+        h += ',' + base::wording(QT_TRANSLATE_NOOP("velmars", "时间（含时区）"), lang).toUtf8();
     return h + QByteArray("\r\n");
 }
 
-QByteArray csvStaleMark() {
-    return base::Tr::tr("数值过期").toUtf8();
+QByteArray csvStaleMark(base::Lang lang) {
+    return base::wording(QT_TRANSLATE_NOOP("velmars", "数值过期"), lang).toUtf8();
 }
 
 void appendCsvRow(QByteArray& out, double date, double time, const double (&values)[10],
@@ -278,7 +283,9 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
         stale = *spans;
     }
     size_t nextStale = 0;
-    const QByteArray staleMark = csvStaleMark();
+    const QByteArray staleMark =
+        csvStaleMark(form_ == CsvForm::Digest ? base::Lang::Stored : words_);
+    const QByteArray digestStaleMark = csvStaleMark(base::Lang::Stored);
     QSqlQuery q(db());
     q.setForwardOnly(true);
     if (archive_) {
@@ -295,7 +302,7 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
                   {q.lastError().text()}};
         return std::nullopt;
     }
-    QByteArray buf = csvHeader(form_);
+    QByteArray buf = csvHeader(form_, words_);
     buf.reserve(kFlushBytes + 4096);
     QByteArray digestBuf = digest ? csvHeader(CsvForm::Digest) : QByteArray();
     auto flush = [&] {
@@ -325,7 +332,9 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
             const auto [date, time] = local.ole(at);
             const QByteArray state = inStaleSpan(stale, &nextStale, at) ? staleMark : QByteArray();
             appendCsvRow(buf, date, time, values, state, local.offset(), form_);
-            if (digest) appendCsvRow(digestBuf, date, time, values, state, {}, CsvForm::Digest);
+            if (digest)
+                appendCsvRow(digestBuf, date, time, values,
+                             state.isEmpty() ? QByteArray() : digestStaleMark, {}, CsvForm::Digest);
         } else {
             for (int c = 0; c < schema::kValueCount; ++c)
                 values[c] =

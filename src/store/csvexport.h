@@ -37,20 +37,22 @@ struct ExportRange {
 
 // The form of the rows. Copy: what files get. Digest: what the signatures' digest of the data is
 // computed over, unchanged since the first signatures so that each stays checkable: no time with
-// offset, and a value that is no float in the double's shortest form.
+// offset, a value that is no float in the double's shortest form, and the stored words whatever
+// the language shown (what is signed is the data, never the words).
 enum class CsvForm { Copy, Digest };
 
-// The header row with its line end, preceded by the byte-order mark.
-QByteArray csvHeader(CsvForm form = CsvForm::Copy);
-// Appends one record as a CSV row with its line end. Values that a float holds exactly are written
-// in the float's shortest form (23.4, 300), others (a reading divided by ten) with at most seven
-// significant digits: 4.56, not 4.5600000000000005. offsetSeconds: the
+// The header row with its line end, preceded by the byte-order mark, in the language (the stored
+// words for the digest's form).
+QByteArray csvHeader(CsvForm form = CsvForm::Copy, base::Lang lang = base::Lang::Shown);
+// Appends one record as a CSV row with its line end, state its last cell. Values that a float
+// holds exactly are written in the float's shortest form (23.4, 300), others (a reading divided by
+// ten) with at most seven significant digits: 4.56, not 4.5600000000000005. offsetSeconds: the
 // zone's offset from UTC at that local time; none: the one this PC's zone gives it.
 void appendCsvRow(QByteArray& out, double date, double time, const double (&values)[10],
                   const QByteArray& state = {}, std::optional<int> offsetSeconds = {},
                   CsvForm form = CsvForm::Copy);
 // The state cell of a second stored stale.
-QByteArray csvStaleMark();
+QByteArray csvStaleMark(base::Lang lang = base::Lang::Shown);
 // Parses "YYYY-MM-DD HH:MM:SS" (the form the rows carry); nullopt for anything else.
 std::optional<QDateTime> parseExportTime(const QString& text);
 
@@ -85,6 +87,9 @@ class CsvExport {
                                 const std::function<bool(qint64)>& progress = {},
                                 QIODevice* digest = nullptr);
     bool stopped() const { return stopped_; }
+    // The language of the header and the state cells (the operator's, unless set): what is
+    // signed is digested from the stored words, whatever the language shown.
+    void setWords(base::Lang lang) { words_ = lang; }
 
   private:
     QSqlDatabase db() const { return shared_.isValid() ? shared_ : file_.db(); }
@@ -96,6 +101,7 @@ class CsvExport {
     bool archive_ = false;  // rows come from the archive rather than the ring
     bool stopped_ = false;
     CsvForm form_ = CsvForm::Copy;
+    base::Lang words_ = base::Lang::Shown;
 };
 
 }  // namespace record

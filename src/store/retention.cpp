@@ -1,5 +1,10 @@
 #include "store/retention.h"
 
+#include "store/chain.h"
+
+#include <QDateTime>
+#include <limits>
+
 namespace record {
 
 std::optional<DayToDrop> dayToDrop(const RetentionPolicy& policy, const QDate& today,
@@ -19,6 +24,18 @@ QStringList droppedDayArgs(const DayToDrop& drop, int64_t seconds, const Retenti
                 : QString::number(static_cast<double>(policy.minFreeBytes) / (1 << 30), 'g', 3)};
 }
 
+QString retentionText(const RetentionPolicy& p) {
+    return QStringLiteral("%1/%2/%3")
+        .arg(p.keepDays)
+        .arg(static_cast<double>(p.minFreeBytes) / (1 << 30), 0, 'g', 3)
+        .arg(p.keepAuditDays);
+}
+
+int64_t auditKeptFrom(const RetentionPolicy& policy, const QDate& today) {
+    if (policy.keepAuditDays <= 0 || !today.isValid()) return std::numeric_limits<int64_t>::max();
+    return QDateTime(today.addDays(1 - policy.keepAuditDays), QTime(0, 0)).toSecsSinceEpoch();
+}
+
 std::optional<QString> archiveNoteText(const QString& code, const QStringList& a, base::Lang lang) {
     const auto at = [&](qsizetype i) { return i < a.size() ? a[i] : QString(); };
     if (code == kSamplesDroppedCode)
@@ -27,6 +44,23 @@ std::optional<QString> archiveNoteText(const QString& code, const QStringList& a
                                      "磁盘长时间不可写：内存中超出上限的最早 %1 个样本已丢弃"),
                    lang)
             .arg(at(0));
+    if (code == kRetentionChangedCode) {
+        const auto policy = [&](const QString& text) {
+            const QStringList v = text.split(u'/');
+            return base::wording(
+                       QT_TRANSLATE_NOOP("velmars",
+                                         "样本保留 %1 天、最少可用空间 %2 GB、事件记录保留 %3 天"),
+                       lang)
+                .arg(v.value(0), v.value(1), v.value(2));
+        };
+        return base::wording(
+                   QT_TRANSLATE_NOOP("velmars", "存档保留设置已更改：%1 → %2（0 天：不限）"), lang)
+            .arg(policy(at(0)), policy(at(1)));
+    }
+    if (code == chain::kAnchorsCode)
+        return base::wording(QT_TRANSLATE_NOOP("velmars", "完整性链在已删除的记录之后接续：%1"),
+                             lang)
+            .arg(a.join(QStringLiteral("; ")));
     if (code != kDayDroppedCode) return std::nullopt;
     const QString why = base::wording(at(2) == QLatin1String("age")
                                           ? QT_TRANSLATE_NOOP("velmars", "保留 %1 天")

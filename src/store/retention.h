@@ -16,6 +16,8 @@ namespace record {
 struct RetentionPolicy {
     int keepDays = 0;                         // days kept, today included; 0: no limit in days
     int64_t minFreeBytes = int64_t(1) << 30;  // below this much free space the oldest day goes
+    int keepAuditDays = 0;  // days the event log keeps its rows, at least those of the samples;
+                            // 0: as long as the samples
     bool operator==(const RetentionPolicy&) const = default;
 };
 
@@ -35,6 +37,14 @@ QStringList droppedDayArgs(const DayToDrop& drop, int64_t seconds, const Retenti
 inline const QString kDayDroppedCode = QStringLiteral("recorder.dayDropped");
 // Samples held through a long disk fault beyond the limit were let go: [count].
 inline const QString kSamplesDroppedCode = QStringLiteral("recorder.samplesDropped");
+
+// The policy as the file keeps it beside the archive ("days/GB/audit days"), and back.
+QString retentionText(const RetentionPolicy& policy);
+// A retention policy other than the one the file last kept: [before, now] as retentionText().
+inline const QString kRetentionChangedCode = QStringLiteral("archive.retentionChanged");
+// The event log's rows of this many days before today stay (keepAuditDays), as UTC seconds of
+// the first moment kept; the largest value where the policy sets none.
+int64_t auditKeptFrom(const RetentionPolicy& policy, const QDate& today);
 
 // The event log's line for a note of the archive, in the language; nullopt for another code.
 std::optional<QString> archiveNoteText(const QString& code, const QStringList& args,

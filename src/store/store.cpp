@@ -9,6 +9,8 @@
 #include <QSqlRecord>
 #include <QStringList>
 #include <QVariant>
+#include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "base/numberrule.h"
@@ -18,6 +20,30 @@
 namespace record {
 
 namespace {
+
+// The first second a signature covers: the start of a signed run, a signed span or the events
+// of a signed review; the largest value where nothing is signed. nullopt with db's fault.
+std::optional<int64_t> firstSignedSecond(Database& db) {
+    if (!db.hasTable(QStringLiteral("signatures"))) {
+        if (db.fault() != Fault::None) return std::nullopt;
+        return std::numeric_limits<int64_t>::max();
+    }
+    const bool runs = db.hasTable(QStringLiteral("runs"));
+    QSqlQuery q(db.db());
+    const QString run = runs ? QStringLiteral(
+                                   "WHEN subject LIKE 'run:%' THEN (SELECT start_t FROM runs WHERE "
+                                   "id = CAST(substr(subject, 5) AS INTEGER))")
+                             : QString();
+    if (!q.exec(QStringLiteral("SELECT min(CASE %1 WHEN subject LIKE 'span:%' OR subject LIKE "
+                               "'audit:%' THEN CAST(substr(subject, instr(subject, ':') + 1) AS "
+                               "INTEGER) END) FROM signatures")
+                    .arg(run)) ||
+        !q.next()) {
+        db.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    return q.value(0).isNull() ? std::numeric_limits<int64_t>::max() : q.value(0).toLongLong();
+}
 
 // A lock held elsewhere is waited for only this long: the chart reads on the UI thread, and the
 // recorder's writer reports a locked file and tries again next second rather than queue up.
@@ -379,10 +405,49 @@ std::optional<int64_t> SampleStore::dropArchiveBefore(int64_t before,
     if (!db_.ready()) return std::nullopt;
     Transaction t(db_);
     if (!t.ok()) return std::nullopt;
+    const std::optional<int64_t> signedFrom = firstSignedSecond(db_);
+    if (!signedFrom) return std::nullopt;
+    if (*signedFrom < before) {
+        before = *signedFrom;
+        // Held by signed seconds with nothing older left: the file stays as it is.
+        QSqlQuery q(db_.db());
+        q.prepare(QStringLiteral("SELECT EXISTS (SELECT 1 FROM archive WHERE t < ?)"));
+        q.bindValue(0, qlonglong(before));
+        if (!q.exec() || !q.next()) {
+            db_.failFromSql(q.lastError());
+            return std::nullopt;
+        }
+        if (!q.value(0).toBool()) return int64_t(0);
+    }
     const std::optional<int64_t> removed = archive_.removeBefore(before);
     if (!removed || (alsoRemove && !alsoRemove(db_, before)) || !t.commit()) return std::nullopt;
     db_.succeed();
     return removed;
+}
+
+std::optional<QString> SampleStore::archiveFact(const QString& key) {
+    if (!db_.ready()) return std::nullopt;
+    if (!db_.hasTable(QStringLiteral("archive_meta"))) {
+        if (db_.fault() != Fault::None) return std::nullopt;
+        return QString();
+    }
+    QSqlQuery q(db_.db());
+    q.prepare(QStringLiteral("SELECT value FROM archive_meta WHERE key = ?"));
+    q.bindValue(0, key);
+    if (!q.exec()) {
+        db_.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    return q.next() ? q.value(0).toString() : QString();
+}
+
+bool SampleStore::setArchiveFact(const QString& key, const QString& value) {
+    if (!db_.ready()) return false;
+    QSqlQuery q(db_.db());
+    q.prepare(QStringLiteral("INSERT OR REPLACE INTO archive_meta VALUES (?, ?)"));
+    q.bindValue(0, key);
+    q.bindValue(1, value);
+    return q.exec() || db_.failFromSql(q.lastError());
 }
 
 std::optional<int64_t> SampleStore::reusableBytes() {

@@ -136,8 +136,14 @@ class SampleStore {
     // log's rows of that time (the event store's removeBefore). False when it fails.
     using AlsoRemove = std::function<bool(Database& db, int64_t before)>;
     // Removes the archived seconds and rollups before `before` (UTC seconds), and what alsoRemove
-    // removes, in one transaction. Returns the number of seconds removed.
+    // removes, in one transaction. Returns the number of seconds removed. Signed data are never
+    // removed: the cut stops at the first second a signature covers (a signed run or span, or
+    // the events of a signed review).
     std::optional<int64_t> dropArchiveBefore(int64_t before, const AlsoRemove& alsoRemove = {});
+    // The value the archive keeps under key (archive_meta); an empty one where none. nullopt on a
+    // read error.
+    std::optional<QString> archiveFact(const QString& key);
+    bool setArchiveFact(const QString& key, const QString& value);
     // Bytes of the file's pages that are free for reuse.
     std::optional<int64_t> reusableBytes();
 

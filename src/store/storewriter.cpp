@@ -10,6 +10,7 @@
 namespace record {
 
 namespace {
+const QString kRetentionKey = QStringLiteral("retention");
 // The retention policy is looked at once an hour of samples, and with every sample while it is
 // still removing days.
 constexpr int kRetentionInterval = 3600;
@@ -72,6 +73,12 @@ void StoreWriter::write(Sample s) {
 void StoreWriter::applyRetention() {
     writesToRetention_ = kRetentionInterval;
     if (!store_.isOpen() || !store_.hasArchive()) return;
+    // A policy other than the one the file kept (the settings file edited, a new option) is a
+    // change the event log records.
+    const QString policy = retentionText(retention_);
+    if (const std::optional<QString> kept = store_.archiveFact(kRetentionKey);
+        kept && *kept != policy && store_.setArchiveFact(kRetentionKey, policy) && !kept->isEmpty())
+        emit archiveNote(kRetentionChangedCode, {*kept, policy});
     const std::optional<QPair<int64_t, int64_t>> extent = store_.archiveExtent();
     if (!extent) return;
     const std::optional<int64_t> reusable = store_.reusableBytes();
@@ -83,7 +90,16 @@ void StoreWriter::applyRetention() {
         dayToDrop(retention_, QDate::currentDate(), oldest, freeBytes);
     if (!drop) return;
     const int64_t cut = QDateTime(drop->day.addDays(1), QTime(0, 0)).toSecsSinceEpoch();
-    if (const std::optional<int64_t> removed = store_.dropArchiveBefore(cut, alsoRemove_)) {
+    // The event log keeps its rows at least as long as the samples, longer where the policy says.
+    const int64_t eventsKeptFrom = auditKeptFrom(retention_, QDate::currentDate());
+    SampleStore::AlsoRemove alsoRemove;
+    if (alsoRemove_)
+        alsoRemove = [&](Database& db, int64_t before) {
+            return alsoRemove_(db, std::min(before, eventsKeptFrom));
+        };
+    const std::optional<int64_t> removed = store_.dropArchiveBefore(cut, alsoRemove);
+    // Nothing removed: the oldest seconds are signed, and stay until the next look.
+    if (removed && *removed > 0) {
         emit archiveNote(kDayDroppedCode, droppedDayArgs(*drop, *removed, retention_));
         writesToRetention_ = 1;
     }

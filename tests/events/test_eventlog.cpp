@@ -382,11 +382,22 @@ TEST(EventLog, StoresOffTheCallersThreadAndAnswersQueries) {
         "2026-01-02 03:04:05.248,write,事件 248,4105,-248,0,,,,,2026-01-02 03:04:05 "));
 }
 
-// The log checks the file's chains when it opens it: a row changed beside the program is
-// logged as a break (naming it), an intact file logs nothing.
+// The log checks the file's chains when it opens it: a row changed beside the program, or the
+// chain stripped of its hashes, is logged as a break (naming the row), an intact file logs nothing.
 TEST(EventLog, ChecksTheChainsAtStart) {
-    for (const bool changed : {false, true}) {
-        SCOPED_TRACE(changed);
+    struct Case {
+        const char* sql;
+        const char* logged;
+        int rows;  // looked at before the break
+    };
+    const Case cases[] = {
+        {"", "", 5},
+        {"UPDATE events SET value = 7 WHERE id = 3", "完整性校验失败：事件记录第 3 行已被更改", 3},
+        {"UPDATE events SET hash = NULL", "完整性校验失败：事件记录第 1 行已被更改", 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.sql);
+        const bool changed = *c.sql != 0;
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
         {
@@ -398,8 +409,7 @@ TEST(EventLog, ChecksTheChainsAtStart) {
             ASSERT_TRUE(store.append(rows));
         }
         if (changed) {
-            ASSERT_TRUE(record_test::exec(
-                path, QStringLiteral("UPDATE events SET value = 7 WHERE id = 3")));
+            ASSERT_TRUE(record_test::exec(path, QString::fromUtf8(c.sql)));
         }
         std::optional<record::ChainReport> report;
         {
@@ -416,11 +426,10 @@ TEST(EventLog, ChecksTheChainsAtStart) {
         }
         ASSERT_TRUE(report);
         EXPECT_EQ(report->intact, !changed);
-        EXPECT_EQ(report->rows, changed ? 3 : 5);
+        EXPECT_EQ(report->rows, c.rows);
         const QVariant text = record_test::scalar(
             path, QStringLiteral("SELECT text FROM events WHERE code = 'chain.broken'"));
-        EXPECT_EQ(text.toString(),
-                  changed ? QStringLiteral("完整性校验失败：事件记录第 3 行已被更改") : QString());
+        EXPECT_EQ(text.toString(), QString::fromUtf8(c.logged));
     }
 }
 

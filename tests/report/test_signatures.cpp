@@ -292,10 +292,55 @@ TEST(Signatures, SignedRunThroughTheProgram) {
         EXPECT_TRUE(page.contains("数据与签名时一致")) << page.toStdString();
         EXPECT_FALSE(page.contains("访问控制未开启")) << page.toStdString();
     }
+    // The same data with the report in English are the data signed: the words are not signed.
+    ASSERT_EQ(velmars(home.path(), byQa + QStringList{"--lang", "en"}, admin + "\n").status, 0);
+    const QString english = testsupport::pdfText(pdf);
+    EXPECT_TRUE(english.contains("The data are as signed")) << english.toStdString();
+    ASSERT_EQ(velmars(home.path(), byQa + QStringList{"--lang", "zh"}, admin + "\n").status, 0);
+    // The signatures are checked against the chained rows they were stored with: a meaning
+    // rewritten, or every signature deleted, past the file's own triggers, is found; so is a run
+    // changed beside the program.
+    {
+        struct Tampering {
+            const char* what;
+            const char* sql;
+            int exit;
+        };
+        const Tampering tamperings[] = {
+            {"untouched", "", 0},
+            {"meaning rewritten",
+             "DROP TRIGGER signatures_never_changed; UPDATE signatures SET meaning = '批准' WHERE "
+             "meaning = '审核'",
+             1},
+            {"signatures deleted", "DROP TRIGGER signatures_never_removed; DELETE FROM signatures",
+             1},
+            {"run renamed", "UPDATE runs SET name = 'x'", 1},
+            {"run's band widened", "UPDATE runs SET band1_fixed = 0, band1_pm = 50", 1},
+            {"run's end moved", "UPDATE runs SET end_t = end_t + 3600", 1},
+            {"signature added",
+             "INSERT INTO signatures (subject, digest, user_id, full_name, meaning, at_ms, "
+             "utc_offset) SELECT subject, digest, 'boss', '王 老板', meaning, at_ms, utc_offset "
+             "FROM signatures LIMIT 1",
+             1},
+        };
+        for (const Tampering& t : tamperings) {
+            const QString copy = home.filePath(QStringLiteral("copy-%1.db").arg(&t - tamperings));
+            QProcess sqlite;
+            sqlite.start("sqlite3", {db, QStringLiteral("VACUUM INTO '%1'").arg(copy)});
+            ASSERT_TRUE(sqlite.waitForFinished(30000));
+            if (*t.sql) {
+                sqlite.start("sqlite3", {copy, QString::fromUtf8(t.sql)});
+                ASSERT_TRUE(sqlite.waitForFinished(30000));
+                ASSERT_EQ(sqlite.exitCode(), 0) << t.what;
+            }
+            const Ran r = velmars(home.path(), {"--verify", "--db", copy});
+            EXPECT_EQ(r.status, t.exit) << t.what << ": " << r.out.toStdString();
+        }
+    }
     // Each report written is in the audit trail, with who wrote it: its signer, or the user named.
     EXPECT_EQ(testsupport::sqlRows(
                   db, "SELECT user_id FROM events WHERE code = 'audit.exported' ORDER BY id"),
-              QStringList({"qa", "qa", "qa"}));
+              QStringList({"qa", "qb", "qa", "qa", "qa"}));
     // Each signature's row names its signer; a signer's password check is no login.
     EXPECT_EQ(testsupport::sqlRows(
                   db, "SELECT user_id FROM events WHERE code = 'report.signed' ORDER BY id"),

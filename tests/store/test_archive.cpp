@@ -220,7 +220,10 @@ TEST(Archive, AdoptsAWrappedRingOnceAndKeepsEverySampleAfter) {
                           .arg(record::eventTimeText(QDateTime::fromSecsSinceEpoch(cut - 2))));
     EXPECT_EQ(store.dropArchiveBefore(cut, &record::EventStore::removeBefore), 4033);
     EXPECT_EQ(store.archiveExtent()->first, cut);
-    EXPECT_EQ(record_test::scalar(path, "SELECT count(*) FROM events").toInt(), 1);
+    // The row kept, and the one that names the anchors the removal left.
+    EXPECT_EQ(record_test::scalar(path, "SELECT group_concat(coalesce(code, '-')) FROM events")
+                  .toString(),
+              "-,chain.anchors");
     expectRollupsMatchSeconds(store, "after the cut");
 }
 

@@ -7,6 +7,7 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QProcess>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 #include <algorithm>
 #include <cmath>
@@ -17,6 +18,7 @@
 #include "events/eventstore.h"
 #include "store/chain.h"
 #include "store/store.h"
+#include "store/storewriter.h"
 
 namespace {
 
@@ -55,7 +57,8 @@ int64_t secondAt(int i) {
     return i == 9 ? kStart + 30 : kStart + i * 17 * 60;
 }
 
-void writeSamples(const QString& path, int from, int to) {
+// staleMarks: the 8th and 9th stored as stale.
+void writeSamples(const QString& path, int from, int to, bool staleMarks = true) {
     record::SampleStore store(path, "make-samples");
     ASSERT_TRUE(store.open(record::SampleStore::Access::Record)) << store.lastError().toStdString();
     for (int i = from; i < to; ++i) {
@@ -66,6 +69,7 @@ void writeSamples(const QString& path, int from, int to) {
         s.time = base::oleTime(local.time());
         for (int c = 0; c < 10; ++c)
             s.values[c] = c == 3 ? std::numeric_limits<float>::quiet_NaN() : 20.5f + i * 0.37f + c;
+        s.stale = staleMarks && (i == 7 || i == 8);
         ASSERT_TRUE(store.storeNextSample(s, 0)) << store.lastError().toStdString();
     }
 }
@@ -131,6 +135,20 @@ TEST(Verify, IntactAndChangedCopies) {
          QString("UPDATE archive_hours SET hash = zeroblob(32) WHERE hour = %1")
              .arg(otherHour / 3600),
          1, hourText(otherHour)},
+        {"stale mark deleted",
+         QString("DELETE FROM archive_stale WHERE first = %1").arg(secondAt(7)), 1,
+         hourText(secondAt(7))},
+        {"stale mark added", QString("INSERT INTO archive_stale VALUES (%1, %1)").arg(second), 1,
+         hourText(second)},
+        {"roll-up changed",
+         QString("UPDATE archive_rollup SET pv1_max = pv1_max + 1 WHERE level = 3 AND t = %1")
+             .arg(otherHour),
+         1, hourText(otherHour)},
+        {"roll-up added",
+         QString("INSERT INTO archive_rollup (level, t, n, first, last, pv1_max) VALUES (1, %1, 1, "
+                 "%1, %1, 900)")
+             .arg(second + 60),
+         1, hourText(second)},
         {"event text", "UPDATE events SET text = '设定SV1 = 9 已写入' WHERE id = 4", 1,
          "event row 4"},
         {"event deleted", "DELETE FROM events WHERE id = 6", 1, "event row 7"},
@@ -254,12 +272,14 @@ TEST(Verify, RetentionKeepsTheChainsIntact) {
         const Verdict v = verify(path);
         EXPECT_EQ(v.exit, 0) << v.out.toStdString();
     }
-    EXPECT_EQ(record_test::scalar(path, "SELECT group_concat(id) FROM events").toString(), "10,12");
+    // Each removal leaves a row naming the anchors it made.
+    EXPECT_EQ(record_test::scalar(path, "SELECT group_concat(id) FROM events").toString(),
+              "10,12,14,15");
     writeSamples(path, kSeconds, kSeconds + 3);
     writeEvents(path, 2);
     Verdict v = verify(path);
     EXPECT_EQ(v.exit, 0) << v.out.toStdString();
-    EXPECT_EQ(v.out, "intact, 4 rows, 4 hours");
+    EXPECT_EQ(v.out, "intact, 6 rows, 4 hours");
     const QString copy = dir.filePath("copy.db");
     ASSERT_TRUE(QFile::copy(path, copy));
     tamper(path, QString("DELETE FROM archive WHERE t = %1").arg(secondAt(6)));
@@ -285,4 +305,176 @@ TEST(Verify, StepsBesideTheWriter) {
         ASSERT_TRUE(verifier.step(1));
     EXPECT_TRUE(verifier.report().intact) << verifier.report().why.toStdString();
     EXPECT_EQ(verifier.report().hours, 3);
+}
+
+// A file this program chained says so: stripping a chain, or the record of how far it reached,
+// never verifies, nor does an anchor that no chained row names; a program writing on after the
+// stripping does not make it verify again.
+TEST(Verify, StrippedChainsAndForgedAnchors) {
+    QTemporaryDir dir;
+    const QString intact = makeIntact(dir);
+    const int64_t firstHour = kStart / 3600;
+    const QString anchorTable =
+        "CREATE TABLE IF NOT EXISTS chain_anchor (chain TEXT NOT NULL, at INTEGER NOT NULL, hash "
+        "BLOB NOT NULL, n INTEGER, sum BLOB, PRIMARY KEY (chain, at));";
+    struct Case {
+        const char* name;
+        QString sql;
+        bool writeOn;  // then the program writes rows and seconds on
+    };
+    const Case cases[] = {
+        {"hashes set NULL", "UPDATE events SET hash = NULL", false},
+        {"hashes set NULL, a row edited",
+         "UPDATE events SET hash = NULL; UPDATE events SET text = 'x' WHERE id = 3", true},
+        {"hash column dropped", "ALTER TABLE events DROP COLUMN hash", false},
+        {"events dropped", "DROP TABLE events", true},
+        {"hours deleted", "DELETE FROM archive_hours", true},
+        {"hours and their seconds deleted", "DELETE FROM archive_hours; DELETE FROM archive", true},
+        {"hours dropped", "DROP TABLE archive_hours", true},
+        {"newest event deleted", "DELETE FROM events WHERE id = 10", true},
+        {"record dropped", "DROP TABLE chain_state", true},
+        {"record emptied", "DELETE FROM chain_state", true},
+        {"record rewound", "UPDATE chain_state SET first = NULL", true},
+        {"block hidden by an anchor",
+         anchorTable +
+             "INSERT INTO chain_anchor SELECT 'events', 8, hash, 5, zeroblob(32) FROM events WHERE "
+             "id = 5; DELETE FROM events WHERE id BETWEEN 6 AND 7",
+         false},
+        {"oldest rows hidden by an anchor",
+         anchorTable +
+             "INSERT INTO chain_anchor SELECT 'events', 4, hash, 0, zeroblob(32) FROM events WHERE "
+             "id = 3; DELETE FROM events WHERE id <= 3",
+         false},
+        {"oldest hour hidden by an anchor",
+         anchorTable + QString("INSERT INTO chain_anchor SELECT 'hours', hour + 1, hash, 0, "
+                               "zeroblob(32) FROM archive_hours WHERE hour = %1; DELETE FROM "
+                               "archive WHERE t < %2; DELETE FROM archive_hours WHERE hour = %1")
+                           .arg(firstHour)
+                           .arg((firstHour + 1) * 3600),
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString copy = dir.filePath(QString("stripped-%1.db").arg(&c - cases));
+        ASSERT_TRUE(QFile::copy(intact, copy));
+        tamper(copy, c.sql);
+        Verdict v = verify(copy);
+        EXPECT_EQ(v.exit, 1) << v.out.toStdString();
+        if (!c.writeOn) continue;
+        writeSamples(copy, kSeconds, kSeconds + 2);
+        writeEvents(copy, 2);
+        v = verify(copy);
+        EXPECT_EQ(v.exit, 1) << "written on: " << v.out.toStdString();
+    }
+}
+
+// Retention by age never removes signed seconds, nor the event rows from them on; the event log
+// keeps its rows longer where the policy says; a policy other than the one the file kept is a
+// row of the event log. The file verifies throughout.
+TEST(Verify, RetentionKeepsSignedDataAndTheAuditTrail) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("signed.db");
+    writeSamples(path, 0, kSeconds);
+    writeEvents(path, 13);
+    const int64_t signedFrom = secondAt(4);
+    {
+        // A span signed as the signing windows do it: the signature with its chained row.
+        record::EventStore log(path, "sign");
+        ASSERT_TRUE(log.open());
+        const QStringList args = {QString("span:%1-%2").arg(signedFrom).arg(secondAt(8)), "审核",
+                                  "qa", "李 质量", QString(64, 'a')};
+        std::vector<record::EventEntry> row = {
+            record::codedEntry(record::eventkind::kRun, "report.signed", args)};
+        ASSERT_TRUE(log.append(row, [&](record::Database& db) {
+            QSqlQuery q(db.db());
+            return q.exec(
+                       "CREATE TABLE signatures (id INTEGER PRIMARY KEY, subject TEXT NOT NULL, "
+                       "digest TEXT NOT NULL, user_id TEXT NOT NULL, full_name TEXT NOT NULL, "
+                       "meaning TEXT NOT NULL, at_ms INTEGER NOT NULL, utc_offset INTEGER NOT "
+                       "NULL)") &&
+                   q.exec(QString("INSERT INTO signatures VALUES (1, '%1', '%5', '%3', '%4', '%2', "
+                                  "%6, 0)")
+                              .arg(args[0], args[1], args[2], args[3], args[4])
+                              .arg(QDateTime::currentMSecsSinceEpoch()));
+        }));
+    }
+    QStringList notes;
+    const auto retain = [&](int keepDays, int keepAuditDays) {
+        record::StoreWriter writer(path, QString("writer-%1").arg(keepAuditDays));
+        QObject::connect(&writer, &record::StoreWriter::archiveNote,
+                         [&](const QString& code, const QStringList& args) {
+                             notes << code + ":" + args.join(',');
+                         });
+        writer.setRetention({keepDays, 0, keepAuditDays});
+        writer.setAlsoRemove(&record::EventStore::removeBefore);
+        writer.open();
+        for (int i = 0; i < 2; ++i) {  // the second looks again at once after a removal
+            record::Sample now;
+            const QDateTime t = QDateTime::currentDateTime().addSecs(i);
+            now.at = t.toSecsSinceEpoch();
+            now.date = base::oleDate(t.date());
+            now.time = base::oleTime(t.time());
+            writer.write(now);
+        }
+        writer.close();
+    };
+    retain(1, 0);
+    // The seconds before the signed span went with the event rows of their time; the rest stay.
+    EXPECT_EQ(record_test::scalar(
+                  path, QString("SELECT count(*) FROM archive WHERE t < %1").arg(signedFrom))
+                  .toInt(),
+              0);
+    EXPECT_EQ(record_test::scalar(path, QString("SELECT count(*) FROM archive WHERE t >= %1 AND "
+                                                "t < %2")
+                                            .arg(signedFrom)
+                                            .arg(kStart + 86400))
+                  .toInt(),
+              kSeconds - 5);  // the 5th to the 13th, without the one set back into the first hour
+    EXPECT_EQ(record_test::scalar(path, QString("SELECT min(at_ms) FROM events")).toLongLong() >=
+                  signedFrom * 1000,
+              true);
+    EXPECT_EQ(record_test::scalar(path, "SELECT count(*) FROM events WHERE code = 'report.signed'")
+                  .toInt(),
+              1);
+    Verdict v = verify(path);
+    EXPECT_EQ(v.exit, 0) << v.out.toStdString();
+    const int events = record_test::scalar(path, "SELECT count(*) FROM events").toInt();
+    // Nothing more may go while the oldest seconds are signed: no removal, no row.
+    retain(1, 0);
+    EXPECT_EQ(record_test::scalar(path, "SELECT count(*) FROM events").toInt(), events);
+    // The event log set to keep its rows longer: the change is a row of its own.
+    notes.clear();
+    retain(1, 3650);
+    EXPECT_EQ(notes, QStringList({"archive.retentionChanged:1/0/0,1/0/3650"}));
+    v = verify(path);
+    EXPECT_EQ(v.exit, 0) << v.out.toStdString();
+}
+
+// A file an older version chained and cut by retention (its anchors named by no row, no record of
+// its chains) verifies as before, and goes on verifying once this version writes on into it; only
+// then does stripping it count.
+TEST(Verify, OlderChainedFileWithAnchors) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("older.db");
+    writeSamples(path, 0, kSeconds, /*staleMarks=*/false);  // an older version's sums have none
+    writeEvents(path, 13);
+    {
+        record::SampleStore store(path, "older-retention");
+        ASSERT_TRUE(store.open(record::SampleStore::Access::Record));
+        ASSERT_TRUE(
+            store.dropArchiveBefore(kStart + 3600 + 1200, record::EventStore::removeBefore));
+    }
+    // What an older version left: the same rows and anchors, without the record or the naming row.
+    tamper(path,
+           "DROP TABLE chain_state; PRAGMA application_id = 0; DELETE FROM events WHERE code "
+           "= 'chain.anchors'");
+    ASSERT_GT(record_test::scalar(path, "SELECT count(*) FROM chain_anchor").toInt(), 1);
+    Verdict v = verify(path);
+    EXPECT_EQ(v.exit, 0) << v.out.toStdString();
+    writeSamples(path, kSeconds, kSeconds + 3, false);
+    writeEvents(path, 2);
+    v = verify(path);
+    EXPECT_EQ(v.exit, 0) << v.out.toStdString();
+    tamper(path, "UPDATE events SET hash = NULL");
+    EXPECT_EQ(verify(path).exit, 1);
 }
