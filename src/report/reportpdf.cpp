@@ -18,7 +18,7 @@
 
 #include "base/tr.h"
 #include "chart/spanview.h"
-#include "ui/widgets.h"
+#include "ui/fonts.h"
 
 #ifndef VELMARS_VERSION
 #define VELMARS_VERSION "0"
