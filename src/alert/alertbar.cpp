@@ -5,13 +5,18 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
 #include <QPushButton>
+#include <QSettings>
 #include <QTableWidget>
+#include <QToolBar>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "access/guard.h"
 #include "access/reason.h"
 #include "alert/alerter.h"
+#include "alert/alertsettings.h"
 #include "alert/alertwindow.h"
 #include "base/tr.h"
 #include "ui/accessible.h"
@@ -172,6 +177,23 @@ void AlertBar::openSettings() {
 
 QWidget* AlertBar::settingsWindow() const {
     return window_;
+}
+
+void addAlertBar(QMainWindow& window, Alerter& alerter,
+                 std::function<std::unique_ptr<QSettings>()> settingsFile) {
+    auto* bar = new AlertBar(alerter, [settingsFile = std::move(settingsFile)](
+                                          const RuleConfig& rules, const NotifySettings& notify) {
+        saveSettings(*settingsFile(), rules, notify);
+    });
+    auto* holder = new QToolBar(base::Tr::tr("报警"), &window);
+    holder->setObjectName(QStringLiteral("AlertToolBar"));
+    holder->setMovable(false);
+    holder->setFloatable(false);
+    holder->addWidget(bar);
+    // The button a narrow window folds the bar behind is named like every other control.
+    if (auto* more = holder->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
+        more->setAccessibleName(base::Tr::tr("报警栏更多"));
+    window.addToolBar(Qt::BottomToolBarArea, holder);
 }
 
 }  // namespace alert

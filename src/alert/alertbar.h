@@ -7,11 +7,14 @@
 #include <QPointer>
 #include <QTimer>
 #include <functional>
+#include <memory>
 
 #include "alert/message.h"
 #include "alert/rules.h"
 
 class QLabel;
+class QMainWindow;
+class QSettings;
 class QLineEdit;
 class QPushButton;
 class QTableWidget;
@@ -51,5 +54,10 @@ class AlertBar : public QFrame {
     QTimer sound_;
     QPointer<AlertWindow> window_;
 };
+
+// The alert bar at the bottom of the window, above the status bar; "确定" in "报警通知" keeps the
+// settings in the file settingsFile() opens.
+void addAlertBar(QMainWindow& window, Alerter& alerter,
+                 std::function<std::unique_ptr<QSettings>()> settingsFile);
 
 }  // namespace alert

@@ -1,17 +1,13 @@
 #pragma once
 // Alerts started from the settings file after the command line's --notify-* options are kept
-// there, and the alert bar put into the main window above its status bar.
+// there.
 
 #include <QSettings>
 #include <QString>
 #include <QStringList>
-#include <functional>
-#include <memory>
 #include <optional>
 
 #include "alert/alerter.h"
-
-class QMainWindow;
 
 namespace alert {
 
@@ -28,10 +24,5 @@ struct NotifyOptions {
 // The rules and notification settings of the settings file, after the command line's are kept.
 void readAlertSettings(QSettings& file, const NotifyOptions& given, RuleConfig* rules,
                        NotifySettings* notify);
-
-// The alert bar at the bottom of the window, above the status bar; "确定" in "报警通知" keeps the
-// settings in the file settingsFile() opens.
-void addAlertBar(QMainWindow& window, Alerter& alerter,
-                 std::function<std::unique_ptr<QSettings>()> settingsFile);
 
 }  // namespace alert

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "chart/chartmodel.h"
-#include "chart/chartview.h"
+#include "chart/chartpainter.h"
 #include "store/archive.h"
 
 class QPainter;

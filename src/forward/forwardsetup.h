@@ -1,22 +1,11 @@
 #pragma once
-// The pieces forwarding is started from: where the settings file says to forward to, and the
-// status-bar labels that show how it goes.
+// What forwarding is started from: where the settings file says to forward to.
 
-#include <QObject>
 #include <QString>
 #include <functional>
 #include <optional>
 
 class QSettings;
-class QStatusBar;
-
-namespace ui {
-class ValueLabel;
-}
-
-namespace record {
-class Forwarder;
-}
 
 namespace record::forward {
 
@@ -35,21 +24,5 @@ std::optional<Setting> readSetting(QSettings& settings, const std::optional<QStr
 
 // The station's name as the settings file keeps it; empty when none was named yet.
 QString keptStationName(const QSettings& settings);
-
-// "ForwardStatus" and "ForwardSkipped" at the right of the status bar, which owns them.
-class StatusLabels : public QObject {
-    Q_OBJECT
-  public:
-    explicit StatusLabels(QStatusBar* bar);
-
-    // A server address the settings file holds but that cannot be used.
-    void showInvalidAddress();
-    // Shows the forwarder's status and skipped records now and whenever they change.
-    void follow(const record::Forwarder& forwarder);
-
-  private:
-    ui::ValueLabel* status_;
-    ui::ValueLabel* skipped_;
-};
 
 }  // namespace record::forward

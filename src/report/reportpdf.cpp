@@ -20,7 +20,7 @@
 #include "base/text.h"
 #include "base/tr.h"
 #include "chart/spanview.h"
-#include "ui/widgets.h"
+#include "ui/fonts.h"
 
 #ifndef VELMARS_VERSION
 #define VELMARS_VERSION "0"

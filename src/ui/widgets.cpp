@@ -1,6 +1,5 @@
 #include "ui/widgets.h"
 
-#include <QFontDatabase>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -8,18 +7,8 @@
 #include "base/tr.h"
 
 #include "ui/accessible.h"
-#include "ui/uios.h"
 
 namespace ui {
-
-QString chineseFontFamily() {
-    // A Chinese Windows desktop lists its fonts by their Chinese names ("微软雅黑");
-    // hasFamily knows them by the English names asked for here as well.
-    const QStringList wanted = os::chineseFontFamilies();
-    for (const QString& family : wanted)
-        if (QFontDatabase::hasFamily(family)) return family;
-    return wanted.value(0);
-}
 
 void setLabelBackground(QWidget* w, const QColor& colour) {
     if (!w) return;

@@ -5,16 +5,14 @@
 #include <QString>
 #include <functional>
 
+#include "ui/fonts.h"
+
 class QLabel;
 class QMessageBox;
 class QPushButton;
 class QWidget;
 
 namespace ui {
-
-// The font family for Chinese text: the first of the system's choices (ui::os) that is installed,
-// or the first of them when none is.
-QString chineseFontFamily();
 
 // Fills the widget's background with the colour (the label backgrounds of the panels).
 void setLabelBackground(QWidget* w, const QColor& colour);
