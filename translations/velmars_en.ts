@@ -3542,12 +3542,16 @@
     <message>
         <source>%1 次，最近一次：%2</source>
         <translation>%1 times, the last: %2</translation>
+    </message>
+    <message>
         <source>时间（含时区）</source>
         <translation>Time (with UTC offset)</translation>
     </message>
     <message>
         <source>访问控制已开启：从命令行导出记录须给出用户（--user），密码从标准输入读取</source>
         <translation>Access control is on: records taken out from the command line need a user (--user), with the password on standard input</translation>
+    </message>
+    <message>
         <source>设备已断开（%2），%1 秒无应答</source>
         <translation>device disconnected (%2), no answer for %1 s</translation>
     </message>

@@ -272,7 +272,7 @@ TEST(ChamberAlerts, UnacknowledgedAlertsOutliveARestart) {
     };
     auto first = run();
     first->alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("bob")});
-    first->alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("eve")});
+    first->alerter()->raise(alert::Kind::ChainBroken, {QStringLiteral("events"), "7"});
     const QString eve = first->alerter()->listed().back().id;
     ASSERT_TRUE(first->alerter()->acknowledge(eve, QStringLiteral("known")));
     first.reset();

@@ -91,10 +91,11 @@ void OverviewDetailsTest::focusAndTabOrderAfterConnect() {
     QStringList names;
     for (QWidget* w : tabChain(ov->tiles()[0]))
         names << w->objectName();
-    QCOMPARE(names, QStringList({"ChamberTile_TH01", "ChamberTile_TH02", "OverviewAlertList",
-                                 "OverviewAlertComment", "OverviewAlertAcknowledge", "OverviewOpen",
-                                 "OverviewAdd", "OverviewEdit", "OverviewDelete", "OverviewAccess",
-                                 "OverviewExit"}));
+    QCOMPARE(names,
+             QStringList({"ChamberTile_TH01", "ChamberTile_TH02", "OverviewAlertList",
+                          "OverviewAlertComment", "OverviewAlertAcknowledge", "OverviewOpen",
+                          "OverviewAdd", "OverviewEdit", "OverviewDelete", "OverviewLineOpen",
+                          "OverviewLineClose", "OverviewAccess", "OverviewExit"}));
     // The alert list has room for five alerts under its header.
     auto* alerts = ov->findChild<QTableWidget*>("OverviewAlertList");
     QVERIFY(alerts->viewport()->height() >= 5 * alerts->verticalHeader()->defaultSectionSize());

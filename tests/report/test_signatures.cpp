@@ -341,12 +341,13 @@ TEST(Signatures, SignedRunThroughTheProgram) {
     EXPECT_EQ(testsupport::sqlRows(
                   db, "SELECT user_id FROM events WHERE code = 'audit.exported' ORDER BY id"),
               QStringList({"qa", "qb", "qa", "qa", "qa"}));
-    // Each signature's row names its signer; a signer's password check is no login.
+    // Each signature's row names its signer; a signer's password check is no login, while the user
+    // named for a report (--user) logs in for it.
     EXPECT_EQ(testsupport::sqlRows(
                   db, "SELECT user_id FROM events WHERE code = 'report.signed' ORDER BY id"),
               QStringList({"qa", "qb"}));
     EXPECT_EQ(testsupport::sqlRows(users, "SELECT user FROM access_events WHERE code = 'login'"),
-              QStringList());
+              QStringList({"qa", "qa", "qa"}));
     EXPECT_EQ(testsupport::sqlRows(
                   users, "SELECT user FROM access_events WHERE code = 'signature.checked'"),
               QStringList({"qa", "op", "qa", "qa", "qa", "qb"}));
