@@ -11,14 +11,16 @@
 #include <map>
 #include <tuple>
 
+#include "base/numberrule.h"
 #include "base/oledate.h"
 #include "store/chain.h"
 #include "store/rawquery.h"
+#include "store/ring.h"
 
 namespace record {
 
 struct ArchiveStore::Statements {
-    QSqlQuery put, rollupPut, extent, countAfter;
+    QSqlQuery put, rollupPut, extent, countAfter, ringMark;
     // The stale marks' writes, prepared once the table is there.
     QSqlQuery staleExtend, staleAdd;
     // The hours' chain: an hour's row, the hash before it, its row written, any hour after it.
@@ -30,6 +32,7 @@ struct ArchiveStore::Statements {
           rollupPut(d),
           extent(d),
           countAfter(d),
+          ringMark(d),
           staleExtend(d),
           staleAdd(d),
           hourGet(d),
@@ -282,6 +285,7 @@ bool ArchiveStore::prepare() {
         c.extent.prepare(QStringLiteral("SELECT min(t), max(t) FROM archive")) &&
         c.countAfter.prepare(
             QStringLiteral("SELECT count(*) FROM archive WHERE (t, seq) > (?, ?)")) &&
+        c.ringMark.prepare(QStringLiteral("INSERT OR REPLACE INTO archive_meta VALUES (?, ?)")) &&
         c.spanSeconds.prepare(db,
                               "SELECT * FROM archive WHERE t BETWEEN ? AND ? ORDER BY t, seq") &&
         c.spanBuckets.prepare(
@@ -299,11 +303,12 @@ bool ArchiveStore::prepare() {
 
 // The ring's records with a date, in time order (by local date and time, then place), each with
 // its moment; records whose local time names no moment are left out. nullopt on a read error.
-std::optional<std::vector<Sample>> ArchiveStore::ringRecords() {
+std::optional<std::vector<Sample>> ArchiveStore::ringRecords(const QString& places) {
     QSqlQuery q(db_.db());
     q.setForwardOnly(true);
-    if (!q.exec(QStringLiteral("SELECT * FROM pv_data WHERE w_date > 0 ORDER BY w_date, w_time, "
-                               "w_id"))) {
+    if (!q.exec(QStringLiteral("SELECT * FROM pv_data WHERE w_date > 0 %1 ORDER BY w_date, w_time, "
+                               "w_id")
+                    .arg(places))) {
         db_.failFromSql(q.lastError());
         return std::nullopt;
     }
@@ -325,43 +330,137 @@ std::optional<std::vector<Sample>> ArchiveStore::ringRecords() {
     return ring;
 }
 
-// Copies the ring's records whose seconds the archive lacks into it, in time order, in one
-// transaction: at the first open of a ring without an archive every record, at later opens the
-// ones another program wrote into the ring meanwhile, which are later than the archive's newest
-// second. A second is copied whole or not at all, so one the ring holds twice (the repeated hour
-// when daylight saving ends) keeps both its records, and a second already archived is never
-// copied again. Older records are left out: the archive holds them already, under the UTC second
-// of the time zone they were recorded in (a zone changed since would give them other seconds),
-// or retention removed them on purpose.
+// The record number the ring's counter row names, 0 without a row; nullopt on a read error.
+std::optional<int> ArchiveStore::ringCounterRow() {
+    QSqlQuery q(db_.db());
+    q.setForwardOnly(true);
+    if (!q.exec(
+            QStringLiteral("SELECT * FROM sl_void WHERE %1").arg(schema::kCounterRowCondition))) {
+        db_.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    if (!q.next()) {
+        if (q.lastError().isValid()) {
+            db_.failFromSql(q.lastError());
+            return std::nullopt;
+        }
+        return 0;
+    }
+    bool ok = false;
+    const double d = q.value(0).toDouble(&ok);
+    const std::optional<int32_t> n = ok ? base::roundToInt32(d) : std::nullopt;
+    return n ? ringCounter(*n) : 0;
+}
+
+// The records the ring holds after `lastRecordNo` up to its counter (written by another program
+// since this one last wrote), whatever their times, in time order. A record stays out when the
+// archive holds a row of its second with the same values (a writer that archived it without
+// moving the mark) or when retention has already let its day go.
+bool ArchiveStore::adoptSince(int lastRecordNo, std::vector<Sample>* missing) {
+    const std::optional<int> counter = ringCounterRow();
+    if (!counter) return false;
+    const int count = ((*counter - lastRecordNo) % kRingSize + kRingSize) % kRingSize;
+    if (count == 0) return true;
+    QStringList places;
+    for (const auto& [lo, hi] : ringRanges(ringStep(lastRecordNo, 1), count))
+        places << QStringLiteral("w_id BETWEEN %1 AND %2").arg(lo).arg(hi);
+    const auto ring =
+        ringRecords(QStringLiteral("AND (%1)").arg(places.join(QStringLiteral(" OR "))));
+    if (!ring) return false;
+    // Retention moved the hours' anchor: what is older than the oldest second kept went on purpose.
+    const auto anchor = chain::anchor(db_, chain::kHoursChain);
+    if (!anchor) return false;
+    int64_t keptFrom = std::numeric_limits<int64_t>::min();
+    QSqlQuery q(db_.db());
+    q.setForwardOnly(true);
+    if (anchor->at != 0) {
+        if (!q.exec(QStringLiteral("SELECT min(t) FROM archive")) || !q.next())
+            return db_.failFromSql(q.lastError());
+        if (!q.value(0).isNull()) keptFrom = q.value(0).toLongLong();
+        q.finish();
+    }
+    if (!q.prepare(QStringLiteral("SELECT %1 FROM archive WHERE t = ?")
+                       .arg(schema::valueColumns().join(QStringLiteral(", ")))))
+        return db_.failFromSql(q.lastError());
+    int64_t second = 0;
+    std::vector<std::pair<std::array<float, schema::kValueCount>, bool>> archived;
+    for (const Sample& s : *ring) {
+        if (s.at < keptFrom) continue;
+        if (archived.empty() || s.at != second) {
+            second = s.at;
+            archived.clear();
+            q.bindValue(0, static_cast<qlonglong>(s.at));
+            if (!q.exec()) return db_.failFromSql(q.lastError());
+            while (q.next()) {
+                std::array<float, schema::kValueCount> v{};
+                for (int k = 0; k < schema::kValueCount; ++k)
+                    v[k] = archive::decodeValue(q.value(k));
+                archived.emplace_back(v, false);
+            }
+            if (q.lastError().isValid()) return db_.failFromSql(q.lastError());
+            q.finish();
+            // A marker so that a second with no archived rows is not read again.
+            archived.emplace_back(std::array<float, schema::kValueCount>{}, true);
+        }
+        std::array<float, schema::kValueCount> mine{};
+        for (int k = 0; k < schema::kValueCount; ++k)
+            mine[k] = archive::decodeValue(archive::encodeValue(s.values[k]));
+        const auto held = std::find_if(archived.begin(), archived.end() - 1, [&](const auto& row) {
+            return !row.second && row.first == mine;
+        });
+        if (held != archived.end() - 1)
+            held->second = true;
+        else
+            missing->push_back(s);
+    }
+    return true;
+}
+
+// Copies the ring's records the archive lacks into it, in time order, in one transaction. The
+// archive's meta row "ring" names the last ring record that reached it; the records after it
+// (another program wrote them meanwhile) are copied whatever their times. A file without that
+// row (the first open, or one from before it) takes, as it always did, every record at the first
+// open and at later ones the records later than the archive's newest second: a second is copied
+// whole or not at all, so one the ring holds twice (the repeated hour when daylight saving ends)
+// keeps both its records, and a second already archived is never copied again.
 bool ArchiveStore::adoptRing() {
     Transaction adopt(db_);
     if (!adopt.ok()) return false;
     QSqlQuery q(db_.db());
-    const auto ring = ringRecords();
-    if (!ring) return false;
-    if (!q.exec(QStringLiteral("SELECT max(t) FROM archive")) || !q.next())
-        return db_.failFromSql(q.lastError());
-    const bool empty = q.value(0).isNull();
-    const int64_t newest = q.value(0).toLongLong();
-    q.finish();
-    if (!q.prepare(QStringLiteral("SELECT 1 FROM archive WHERE t = ? LIMIT 1")))
-        return db_.failFromSql(q.lastError());
     q.setForwardOnly(true);
-    std::map<int64_t, bool> lacks;
+    if (!q.exec(QStringLiteral("SELECT value FROM archive_meta WHERE key = 'ring'")))
+        return db_.failFromSql(q.lastError());
+    std::optional<int> marked;
+    if (q.next()) marked = ringCounter(q.value(0).toLongLong());
+    q.finish();
     std::vector<Sample> missing;
-    for (const Sample& s : *ring) {
-        auto it = lacks.find(s.at);
-        if (it == lacks.end()) {
-            bool want = empty || s.at > newest;
-            if (want) {
-                q.bindValue(0, static_cast<qlonglong>(s.at));
-                if (!q.exec()) return db_.failFromSql(q.lastError());
-                want = !q.next();
-                q.finish();
+    if (marked) {
+        if (!adoptSince(*marked, &missing)) return false;
+    } else {
+        const auto ring = ringRecords();
+        if (!ring) return false;
+        if (!q.exec(QStringLiteral("SELECT max(t) FROM archive")) || !q.next())
+            return db_.failFromSql(q.lastError());
+        const bool empty = q.value(0).isNull();
+        const int64_t newest = q.value(0).toLongLong();
+        q.finish();
+        if (!q.prepare(QStringLiteral("SELECT 1 FROM archive WHERE t = ? LIMIT 1")))
+            return db_.failFromSql(q.lastError());
+        std::map<int64_t, bool> lacks;
+        for (const Sample& s : *ring) {
+            auto it = lacks.find(s.at);
+            if (it == lacks.end()) {
+                bool want = empty || s.at > newest;
+                if (want) {
+                    q.bindValue(0, static_cast<qlonglong>(s.at));
+                    if (!q.exec()) return db_.failFromSql(q.lastError());
+                    want = !q.next();
+                    q.finish();
+                }
+                it = lacks.emplace(s.at, want).first;
             }
-            it = lacks.emplace(s.at, want).first;
+            if (it->second) missing.push_back(s);
         }
-        if (it->second) missing.push_back(s);
     }
     if (!addMany(missing)) return false;
     // The first adoption's mark, as files from before later copies have it.
@@ -369,7 +468,16 @@ bool ArchiveStore::adoptRing() {
                     .arg(missing.size())))
         return db_.failFromSql(q.lastError());
     q.finish();
+    const std::optional<int> counter = ringCounterRow();
+    if (!counter || !noteRingRecord(*counter)) return false;
     return adopt.commit();
+}
+
+bool ArchiveStore::noteRingRecord(int recordNo) {
+    QSqlQuery& m = st_->ringMark;
+    m.bindValue(0, QStringLiteral("ring"));
+    m.bindValue(1, recordNo);
+    return m.exec() || db_.failFromSql(m.lastError());
 }
 
 // Whether the reads of seconds and spans come from the ring: the file has no archive yet, or an

@@ -47,6 +47,10 @@ class ArchiveStore {
 
     // Inside the caller's transaction: the sample into the archive and its rollups.
     bool add(const Sample& s);
+    // Inside the caller's transaction: the ring's record `recordNo` has reached the archive, with
+    // every one before it. At the next open the records written after it (by another program)
+    // are adopted, whatever their times.
+    bool noteRingRecord(int recordNo);
     // Inside the caller's transaction: the seconds, rollups and stale marks before `before` (UTC
     // seconds) removed, the buckets that straddle it made again. The number of seconds removed.
     std::optional<int64_t> removeBefore(int64_t before);
@@ -56,7 +60,10 @@ class ArchiveStore {
     bool prepare();
     bool adoptRing();
     bool ringStandsIn(bool* fromRing);
-    std::optional<std::vector<Sample>> ringRecords();
+    // places: a further condition on the records' w_id ("AND ..."), or none.
+    std::optional<std::vector<Sample>> ringRecords(const QString& places = QString());
+    bool adoptSince(int lastRecordNo, std::vector<Sample>* missing);
+    std::optional<int> ringCounterRow();
     std::optional<std::vector<ArchivedSample>> ringSeconds(int64_t from, int64_t to);
     bool archivedSeconds(int64_t from, int64_t to,
                          const std::function<bool(const ArchivedSample&)>& visit);

@@ -345,7 +345,7 @@ bool SampleStore::writeInTransaction(const Sample& s) {
         c.addCounter.bindValue(1, s.id);
         if (!c.addCounter.exec()) return db_.failFromSql(c.addCounter.lastError());
     }
-    return !archive_.hasArchive() || archive_.add(s);
+    return !archive_.hasArchive() || (archive_.add(s) && archive_.noteRingRecord(s.id));
 }
 
 std::vector<Sample> SampleStore::loadWindow(QSqlQuery& q, int first, int last) {

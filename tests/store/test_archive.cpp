@@ -15,7 +15,9 @@
 #include "dbhelpers.h"
 #include "events/eventstore.h"
 #include "link/image.h"
+#include "store/chain.h"
 #include "store/csvexport.h"
+#include "store/database.h"
 #include "store/retention.h"
 #include "store/store.h"
 
@@ -50,8 +52,8 @@ Sample sampleAt(int64_t at) {
 }
 
 // Records as another program writes them into the ring: places firstId.. hold the seconds
-// firstAt.. in turn, and the counter names the last.
-void writeRecords(const QString& path, int firstId, int64_t firstAt, int count) {
+// firstAt.. in turn (their values moved by shift), and the counter names the last.
+void writeRecords(const QString& path, int firstId, int64_t firstAt, int count, float shift = 0) {
     record_test::withDb(path, [&](QSqlDatabase& db) {
         QSqlQuery q(db);
         ASSERT_TRUE(q.exec(QStringLiteral("BEGIN")));
@@ -63,7 +65,7 @@ void writeRecords(const QString& path, int firstId, int64_t firstAt, int count) 
             q.bindValue(1, s.date);
             q.bindValue(2, s.time);
             for (int c = 0; c < 10; ++c)
-                q.bindValue(3 + c, static_cast<double>(s.values[c]));
+                q.bindValue(3 + c, static_cast<double>(s.values[c] + shift));
             ASSERT_TRUE(q.exec()) << q.lastError().text().toStdString();
         }
         ASSERT_TRUE(q.exec(QStringLiteral("UPDATE sl_void SET last_id = %1, last_id_copy = %1")
@@ -430,6 +432,94 @@ TEST(Archive, RingRecordsOfAnotherProgramReachTheArchiveOnce) {
         EXPECT_EQ(recorder.archiveExtent(), (QPair<int64_t, int64_t>(kStart, kStart + 199)));
         expectRollupsMatchSeconds(recorder, "after the copy");
     }
+}
+
+// Records another program wrote into the ring while this one was not recording, with times
+// older than the archive's newest second (its clock behind, or set back), reach the archive at the
+// next open, once: the archive knows which ring record it took last, so neither a time zone
+// changed since nor a writer that archived records without saying so doubles any, and what
+// retention let go stays gone.
+TEST(Archive, OlderRingRecordsOfAnotherProgramReachTheArchive) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("behind.db"));
+    {
+        SampleStore recorder(path, QStringLiteral("recorder"));
+        ASSERT_TRUE(recorder.open(SampleStore::Access::Record));
+        for (int64_t n = 1000; n < 1050; ++n) {
+            Sample s = sampleAt(kStart + n);
+            ASSERT_TRUE(recorder.storeNextSample(s, 0));
+        }
+    }
+    writeRecords(path, 51, kStart, 10);
+    // A second the archive holds already, recorded again with other values (a clock set back).
+    writeRecords(path, 61, kStart + 1010, 1, 1.0f);
+    const auto count = [&](const QString& sql) {
+        return record_test::scalar(path, sql).toLongLong();
+    };
+    const auto reopen = [&](const char* when) {
+        SampleStore recorder(path, QStringLiteral("recorder"));
+        ASSERT_TRUE(recorder.open(SampleStore::Access::Record)) << when;
+        expectRollupsMatchSeconds(recorder, when);
+        record::Database db(path, QStringLiteral("check"));
+        ASSERT_TRUE(db.open(record::FileAccess::ReadOnly, 2000));
+        record::ChainVerifier verifier(db);
+        while (!verifier.done())
+            ASSERT_TRUE(verifier.step());
+        EXPECT_TRUE(verifier.report().intact)
+            << when << ": " << verifier.report().why.toStdString();
+    };
+    const QByteArray zone = qgetenv("TZ");
+    const auto setZone = [](const QByteArray& z) {
+        z.isNull() ? qunsetenv("TZ") : qputenv("TZ", z);
+        tzset();
+    };
+    reopen("first open");
+    EXPECT_EQ(count("SELECT count(*) FROM archive"), 61);
+    for (int64_t n = 0; n < 10; ++n) {
+        const auto a = QStringLiteral("FROM archive WHERE t = %1").arg(kStart + n);
+        EXPECT_EQ(count("SELECT count(*) " + a), 1) << n;
+        EXPECT_EQ(count("SELECT pv1 " + a), qRound(valuesFor(n)[0] * 100)) << n;
+    }
+    EXPECT_EQ(count(QStringLiteral("SELECT max(seq) FROM archive WHERE t = %1").arg(kStart + 1010)),
+              1);
+    {
+        record::CsvExport csv(path, QStringLiteral("behind-csv"));
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        ASSERT_EQ(csv.write(out, {}), 61);
+        const Sample first = sampleAt(kStart);
+        QByteArray row;
+        double v[10];
+        for (int c = 0; c < 10; ++c)
+            v[c] = record::schema::shownValue(c, first.values[c]);
+        record::appendCsvRow(row, first.date, first.time, v);
+        EXPECT_EQ(out.data().split('\n').value(1) + '\n', row);
+    }
+
+#ifndef _WIN32
+    // Another time zone gives the ring's local times other seconds: nothing is copied again.
+    setZone(zone == "Asia/Tokyo" ? QByteArray("America/New_York") : QByteArray("Asia/Tokyo"));
+    reopen("another zone");
+    setZone(zone);
+    EXPECT_EQ(count("SELECT count(*) FROM archive"), 61);
+#endif
+    // A writer that archived its records without moving the mark: they are held already.
+    ASSERT_TRUE(record_test::exec(path, "UPDATE archive_meta SET value = 20 WHERE key = 'ring'"));
+    reopen("mark behind");
+    EXPECT_EQ(count("SELECT count(*) FROM archive"), 61);
+
+    // Retention let the seconds before kStart + 1000 go; older records written after stay out.
+    {
+        SampleStore store(path, QStringLiteral("retention"));
+        ASSERT_TRUE(store.open(SampleStore::Access::Record));
+        ASSERT_EQ(store.dropArchiveBefore(kStart + 1000), 10);
+    }
+    writeRecords(path, 62, kStart + 2, 5);
+    writeRecords(path, 67, kStart + 2000, 1);
+    reopen("after retention");
+    EXPECT_EQ(count("SELECT count(*) FROM archive"), 52);
+    EXPECT_EQ(count("SELECT min(t) FROM archive") - kStart, 1000);
+    EXPECT_EQ(count("SELECT max(t) FROM archive") - kStart, 2000);
 }
 
 // Where daylight saving ends, the ring's local times name the repeated hour's seconds twice: both
