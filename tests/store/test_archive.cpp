@@ -468,11 +468,6 @@ TEST(Archive, OlderRingRecordsOfAnotherProgramReachTheArchive) {
         EXPECT_TRUE(verifier.report().intact)
             << when << ": " << verifier.report().why.toStdString();
     };
-    const QByteArray zone = qgetenv("TZ");
-    const auto setZone = [](const QByteArray& z) {
-        z.isNull() ? qunsetenv("TZ") : qputenv("TZ", z);
-        tzset();
-    };
     reopen("first open");
     EXPECT_EQ(count("SELECT count(*) FROM archive"), 61);
     for (int64_t n = 0; n < 10; ++n) {
@@ -498,6 +493,11 @@ TEST(Archive, OlderRingRecordsOfAnotherProgramReachTheArchive) {
 
 #ifndef _WIN32
     // Another time zone gives the ring's local times other seconds: nothing is copied again.
+    const QByteArray zone = qgetenv("TZ");
+    const auto setZone = [](const QByteArray& z) {
+        z.isNull() ? qunsetenv("TZ") : qputenv("TZ", z);
+        tzset();
+    };
     setZone(zone == "Asia/Tokyo" ? QByteArray("America/New_York") : QByteArray("Asia/Tokyo"));
     reopen("another zone");
     setZone(zone);
