@@ -365,6 +365,8 @@ void Application::showMainWindow() {
     if (!options_.profile.isEmpty()) ui::setChamberName(main_.get(), options_.profile);
     main_->fitToScreen();
     main_->show();
+    // Without a window manager nothing else gives the first window the keyboard.
+    main_->activateWindow();
     doorman_->addWindow(main_.get());
     main_->load();
     chamber.start();
@@ -403,6 +405,7 @@ void Application::showOverview() {
             });
     updateOverview();
     overview_->show();
+    overview_->activateWindow();
     doorman_->addWindow(overview_.get());
     noteStart();
     emit overviewShown();

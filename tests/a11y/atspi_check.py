@@ -2,7 +2,8 @@
 """End-to-end check through AT-SPI: the running program, with its simulated instrument, is driven
 the way a screen reader or an automation tool drives it. The "CONFIG" button is pressed through its
 accessible action, the entry box "输入1 输入上限" is found by its name, given a new value, and left;
-the readback label "输入1 输入上限 读数" must then show the value the instrument took.
+the readback label "输入1 输入上限 读数" must then show the value the instrument took. Before that,
+the program's first window must have given a control the keyboard focus by itself.
 
 Runs under a private X server (Xvfb) and a private D-Bus session with the accessibility bus.
 Exits 77 (reported as skipped) with a message when any of these is not available.
@@ -144,6 +145,22 @@ def inner(bindir):
         for name in ("通讯端口", "模块地址", "设定曲线 命令"):
             if find(app, name, "combo box") is None:
                 fail("no list named " + name)
+        # The program's first window takes the keyboard itself: a key works at once.
+        def focused(root):
+            stack = [root]
+            while stack:
+                o = stack.pop()
+                try:
+                    if o is None or o.get_role() == Atspi.Role.LIST:
+                        continue
+                    if o.get_state_set().contains(Atspi.StateType.FOCUSED):
+                        return o
+                    stack.extend(o.get_child_at_index(i) for i in range(o.get_child_count()))
+                except gi.repository.GLib.Error:
+                    continue
+            return None
+        first = wait_for("a control with the keyboard focus", lambda: focused(app), 10)
+        print("focus at start: %s (%s)" % (first.get_name(), first.get_role_name()))
         press(config)
         entry = wait_for("the entry box 输入1 输入上限",
                          lambda: find(app, "输入1 输入上限", "text"), 10)
