@@ -3537,7 +3537,7 @@
     </message>
     <message>
         <source>电脑时钟早于 %1，不能签名</source>
-        <translation>The PC's clock is before %1: cannot sign</translation>
+        <translation>The PC&apos;s clock is before %1: cannot sign</translation>
     </message>
     <message>
         <source>%1 次，最近一次：%2</source>
@@ -3574,6 +3574,30 @@
     <message>
         <source>删除试验箱 %1？试验“%2”正在进行，删除后不再记录。其数据库文件保留。</source>
         <translation>Delete chamber %1? Test run “%2” is going on and will no longer be recorded. Its database file is kept.</translation>
+    </message>
+    <message>
+        <source>%1 于 %2 将已签名的数据交由保留期限删除，原因：%3</source>
+        <translation>%1 released the signed data to retention on %2, reason: %3</translation>
+    </message>
+    <message>
+        <source>%1 已签名的数据由 %2 交由保留期限删除</source>
+        <translation>%1: signed data released to retention by %2</translation>
+    </message>
+    <message>
+        <source>须给出原因</source>
+        <translation>A reason is needed</translation>
+    </message>
+    <message>
+        <source>%1 没有签名，保留期限本可删除</source>
+        <translation>%1 is not signed: retention may drop it already</translation>
+    </message>
+    <message>
+        <source>%1 已由 %2 交由保留期限删除</source>
+        <translation>%1 was released to retention by %2 already</translation>
+    </message>
+    <message>
+        <source>%1 已签名的数据已交由保留期限删除</source>
+        <translation>%1: the signed data are released to retention</translation>
     </message>
 </context>
 </TS>

@@ -172,6 +172,9 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
         auto list = signatures.list(request.signatureSubject);
         if (!list) return unreadable(signatures.lastError());
         content.signatures = std::move(*list);
+        const auto released = signatures.released(request.signatureSubject);
+        if (!released) return unreadable(signatures.lastError());
+        content.release = *released;
     }
 
     const auto rows = store.loadSpan(from, to, kChartBuckets);

@@ -571,6 +571,10 @@ QStringList pageNotes(const ReportContent& c) {
                                      [&](const Signature& sig) { return sig.digest != c.digest; });
     lines << (changed ? base::Tr::tr("警告：数据与签名时不一致，签名后数据已被更改")
                       : base::Tr::tr("数据与签名时一致（SHA-256 %1）").arg(c.digest));
+    if (const auto& r = c.release)
+        lines << base::Tr::tr("%1 于 %2 将已签名的数据交由保留期限删除，原因：%3")
+                     .arg(bounded(r->userId).left(40), reportTime(r->atMs / 1000),
+                          bounded(r->reason).left(80));
     return lines;
 }
 

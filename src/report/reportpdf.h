@@ -27,6 +27,8 @@ struct ReportContent {
     // The signatures of request.signatureSubject, and the digest of the data as they are now.
     std::vector<Signature> signatures;
     QString digest;
+    // An administrator's release of the subject's seconds to retention.
+    std::optional<Release> release;
 };
 
 // Writes the PDF whole (or nothing at path); empty on success, else why not.

@@ -24,6 +24,7 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
 const QString kSignedCode = QStringLiteral("report.signed");
+const QString kReleasedCode = QStringLiteral("retention.released");
 
 const char* const kCreateSignatures =
     "CREATE TABLE IF NOT EXISTS signatures (id INTEGER PRIMARY KEY, subject TEXT NOT NULL, "
@@ -43,6 +44,14 @@ std::optional<QString> signedText(const QString& code, const QStringList& a, bas
     const auto meaning = meaningFromKey(a[1]);
     return base::wording(QT_TRANSLATE_NOOP("velmars", "%1 已签名：%2（%3，%4）"), lang)
         .arg(a[0], meaning && lang == base::Lang::Shown ? meaningText(*meaning) : a[1], a[3], a[2]);
+}
+
+// [subject, administrator]
+std::optional<QString> releasedText(const QString& code, const QStringList& a, base::Lang lang) {
+    if (code != kReleasedCode || a.size() < 2) return std::nullopt;
+    return base::wording(QT_TRANSLATE_NOOP("velmars", "%1 已签名的数据由 %2 交由保留期限删除"),
+                         lang)
+        .arg(a[0], a[1]);
 }
 
 QString uniqueName(const QString& base) {
@@ -147,7 +156,8 @@ base::Phrase signerRefusal(Meaning m, const QString& userId, const std::vector<S
 
 std::optional<QString> signedEventText(const QString& code, const QStringList& args,
                                        base::Lang lang) {
-    return signedText(code, args, lang);
+    if (auto text = signedText(code, args, lang)) return text;
+    return releasedText(code, args, lang);
 }
 
 base::Phrase signedRunRefusal() {
@@ -157,6 +167,7 @@ base::Phrase signedRunRefusal() {
 SignatureStore::SignatureStore(const QString& path, const QString& connectionName)
     : path_(path), connection_(connectionName) {
     record::addEventTexts(&signedText);
+    record::addEventTexts(&releasedText);
 }
 
 SignatureStore::~SignatureStore() = default;
@@ -235,6 +246,48 @@ std::optional<bool> SignatureStore::isSigned(record::Database& db, const QString
     return q.value(0).toLongLong() > 0;
 }
 
+std::optional<std::optional<Release>> SignatureStore::released(const QString& subject) {
+    record::Database db(path_, uniqueName(connection_));
+    if (!db.open(record::FileAccess::ReadOnly, kBusyTimeoutMs)) {
+        error_ = db.lastError();
+        return std::nullopt;
+    }
+    std::optional<Release> out;
+    if (!db.hasTable(QStringLiteral("events"))) return out;
+    QSqlQuery q(db.db());
+    q.prepare(
+        QStringLiteral("SELECT user_id, reason, at_ms FROM events WHERE code = ? AND "
+                       "json_extract(args, '$[0]') = ? ORDER BY id LIMIT 1"));
+    q.addBindValue(kReleasedCode);
+    q.addBindValue(subject);
+    if (!q.exec()) {
+        db.failFromSql(q.lastError());
+        error_ = db.lastError();
+        return std::nullopt;
+    }
+    if (q.next())
+        out =
+            Release{subject, q.value(0).toString(), q.value(1).toString(), q.value(2).toLongLong()};
+    return out;
+}
+
+bool SignatureStore::release(const Release& r) {
+    record::EventStore log(path_, uniqueName(connection_));
+    if (!log.open()) {
+        error_ = log.lastError();
+        return false;
+    }
+    record::EventEntry e =
+        record::codedEntry(record::eventkind::kRun, kReleasedCode, {r.subject, r.userId});
+    e.at = QDateTime::fromMSecsSinceEpoch(r.atMs);
+    e.user = r.userId;
+    e.reason = r.reason;
+    std::vector<record::EventEntry> entries{e};
+    const bool ok = log.append(entries);
+    if (!ok) error_ = log.lastError();
+    return ok;
+}
+
 SignOutcome maySign(auth::UserStore& users) {
     if (users.state() == auth::StoreState::Unusable) return {2, users.stateText()};
     if (users.state() != auth::StoreState::Ready || !users.accessControl())
@@ -289,6 +342,33 @@ SignOutcome sign(auth::UserStore& users, const SignRequest& r, const QString& db
     s.atMs = now.toMSecsSinceEpoch();
     s.offsetSeconds = now.offsetFromUtc();
     if (!signatures.add(s))
+        return {2, QStringLiteral("%1: %2").arg(dbPath, signatures.lastError())};
+    return {};
+}
+
+SignOutcome release(auth::UserStore& users, const ReleaseRequest& r, const QString& dbPath) {
+    if (SignOutcome o = maySign(users); o.status != 0) return o;
+    if (r.reason.trimmed().isEmpty()) return {2, base::Tr::tr("须给出原因")};
+    const auth::Outcome o = users.authenticate(r.userId, r.password);
+    if (o != auth::Outcome::Done)
+        return {o == auth::Outcome::Unusable ? 2 : 1, auth::outcomeText(o)};
+    const auto account = users.account(r.userId.trimmed());
+    if (!account) return {2, auth::outcomeText(auth::Outcome::Unusable)};
+    auth::Standing who;
+    who.controlled = true;
+    who.role = account->role;
+    if (const auth::Denial d = auth::mayDo(who, auth::Action::Retention); d != auth::Denial::None)
+        return {1, auth::denialText(d, auth::Action::Retention)};
+    SignatureStore signatures(dbPath, QStringLiteral("release"));
+    const auto before = signatures.list(r.subject);
+    if (!before) return {2, QStringLiteral("%1: %2").arg(dbPath, signatures.lastError())};
+    if (before->empty()) return {1, base::Tr::tr("%1 没有签名，保留期限本可删除").arg(r.subject)};
+    const auto released = signatures.released(r.subject);
+    if (!released) return {2, QStringLiteral("%1: %2").arg(dbPath, signatures.lastError())};
+    if (*released)
+        return {1, base::Tr::tr("%1 已由 %2 交由保留期限删除").arg(r.subject, (*released)->userId)};
+    if (!signatures.release(
+            {r.subject, account->userId, r.reason.trimmed(), QDateTime::currentMSecsSinceEpoch()}))
         return {2, QStringLiteral("%1: %2").arg(dbPath, signatures.lastError())};
     return {};
 }

@@ -70,6 +70,16 @@ std::optional<QString> signedEventText(const QString& code, const QStringList& a
 // The sentence a frozen run's change or deletion is refused with.
 base::Phrase signedRunRefusal();
 
+// An administrator's decision that retention may drop the seconds of a signed subject: a chained
+// row of the subject's event log (its values: the subject and the administrator) with the reason.
+// Until one is stored, retention keeps every signed second.
+struct Release {
+    QString subject;
+    QString userId;
+    QString reason;
+    qint64 atMs = 0;  // UTC
+};
+
 class SignatureStore {
   public:
     SignatureStore(const QString& path, const QString& connectionName);
@@ -88,6 +98,12 @@ class SignatureStore {
     // Whether the subject has a signature, on a file the caller has open (false on a file
     // without the table); nullopt with db's fault on a read error.
     static std::optional<bool> isSigned(record::Database& db, const QString& subject);
+
+    // The subject's release for retention; none when there is none (or the file has no log).
+    // nullopt with lastError() when the file cannot be read.
+    std::optional<std::optional<Release>> released(const QString& subject);
+    // Stores the release as its event row; false with lastError() and nothing stored.
+    bool release(const Release& r);
 
   private:
     QString path_, connection_;
@@ -118,6 +134,15 @@ struct SignRequest {
 // now, in dbPath. Slow (a password hash and a pass over the data): never on the UI thread.
 SignOutcome sign(auth::UserStore& users, const SignRequest& request, const QString& dbPath,
                  const std::function<std::optional<QString>(QString* error)>& digestOf);
+
+struct ReleaseRequest {
+    QString userId, password, reason;
+    QString subject;
+};
+// Checks the administrator (user id and password through the store, the right to change the
+// retention), that the subject is signed and not released already; then stores the release.
+// Status 0 released, 1 refused, 2 not possible, as sign() does.
+SignOutcome release(auth::UserStore& users, const ReleaseRequest& request, const QString& dbPath);
 
 // Runs work on a thread of its own (a window's slow step); what it returns then runs on the UI
 // thread while context lives.

@@ -63,6 +63,8 @@ ParseResult parseCommandLine(const QStringList& args) {
             o.connect = true;
         } else if (a == u"--verify") {
             o.verify = true;
+        } else if (a == u"--release-signed") {
+            o.releaseSigned = true;
         } else if (a == u"--help" || a == u"-h") {
             o.help = true;
         } else if (matches(a, QStringLiteral("--port"))) {
@@ -327,14 +329,30 @@ ParseResult parseCommandLine(const QStringList& args) {
         return {std::nullopt, QStringLiteral("--log-writes needs --simulate")};
     if (!o.screenshot.isEmpty() && !o.quitAfter)
         return {std::nullopt, QStringLiteral("--screenshot needs --quit-after")};
-    if ((o.from || o.to) && o.exportCsv.isEmpty() && o.exportEvents.isEmpty() && o.report.isEmpty())
+    if (o.releaseSigned) {
+        if (o.user.isEmpty() || o.reason.isEmpty())
+            return {std::nullopt, QStringLiteral("--release-signed needs --user and --reason")};
+        if (!o.run && !(o.from && o.to))
+            return {std::nullopt,
+                    QStringLiteral("--release-signed needs --run or --from and --to")};
+        Options settings = o;
+        settings.chambers.clear();  // --chamber only names the database
+        if (!o.report.isEmpty() || !o.exportCsv.isEmpty() || !o.exportEvents.isEmpty() ||
+            o.accessControl || changesSettings(settings))
+            return {std::nullopt,
+                    QStringLiteral("--release-signed goes with --run or --from/--to, --user, "
+                                   "--reason and the database only")};
+    }
+    const bool release = o.releaseSigned;
+    if ((o.from || o.to) && o.exportCsv.isEmpty() && o.exportEvents.isEmpty() &&
+        o.report.isEmpty() && !release)
         return {std::nullopt,
                 QStringLiteral("--from and --to need --export-csv, --export-events or --report")};
     if (o.from && o.to && *o.from > *o.to)
         return {std::nullopt, QStringLiteral("--from '%1' is after --to '%2'")
                                   .arg(o.from->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")),
                                        o.to->toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")))};
-    if ((!o.reportCsv.isEmpty() || o.run || !o.title.isEmpty()) && o.report.isEmpty())
+    if ((!o.reportCsv.isEmpty() || (o.run && !release) || !o.title.isEmpty()) && o.report.isEmpty())
         return {std::nullopt, QStringLiteral("--report-csv, --run and --title need --report")};
     if (!o.report.isEmpty() && (!o.exportCsv.isEmpty() || !o.exportEvents.isEmpty()))
         return {std::nullopt,
@@ -347,11 +365,12 @@ ParseResult parseCommandLine(const QStringList& args) {
         return {std::nullopt, QStringLiteral("--create-admin and --full-name go together")};
     if (o.accessControl && o.user.isEmpty())
         return {std::nullopt, QStringLiteral("--access-control needs --user")};
-    const bool exports = !o.exportCsv.isEmpty() || !o.exportEvents.isEmpty() || !o.report.isEmpty();
+    const bool exports =
+        !o.exportCsv.isEmpty() || !o.exportEvents.isEmpty() || !o.report.isEmpty() || release;
     if (!o.user.isEmpty() && !o.accessControl && !changesSettings(o) && !exports)
         return {std::nullopt, QStringLiteral("--user goes with --access-control, with settings to "
                                              "change or with an export or a report")};
-    if (!o.reason.isEmpty() && (o.user.isEmpty() || o.accessControl))
+    if (!o.reason.isEmpty() && !release && (o.user.isEmpty() || o.accessControl))
         return {std::nullopt, QStringLiteral("--reason goes with --user and settings to change")};
     if (!o.createAdmin.isEmpty() && o.accessControl)
         return {std::nullopt, QStringLiteral("--create-admin cannot go with --access-control")};
@@ -366,11 +385,12 @@ ParseResult parseCommandLine(const QStringList& args) {
             return {std::nullopt, QStringLiteral("--station names one chamber, not several")};
         // An export or a report reads one chamber's database: the one of its name. --verify
         // checks each chamber's.
-        if (!o.verify &&
-            (!o.exportCsv.isEmpty() || !o.exportEvents.isEmpty() || !o.report.isEmpty())) {
+        if (!o.verify && (!o.exportCsv.isEmpty() || !o.exportEvents.isEmpty() ||
+                          !o.report.isEmpty() || release)) {
             if (o.chambers.size() != 1)
-                return {std::nullopt, QStringLiteral("--export-csv, --export-events and --report "
-                                                     "read the database of one --chamber")};
+                return {std::nullopt, QStringLiteral("--export-csv, --export-events, --report and "
+                                                     "--release-signed read the database of one "
+                                                     "--chamber")};
             o.profile = o.chambers.first().name;
             o.chambers.clear();
         }
@@ -435,6 +455,10 @@ QString usageText() {
                "                        with --report: sign the run or span first (the user's\n"
                "                        password on standard input; the meaning may also be\n"
                "                        given in Chinese); every page shows the signatures\n"
+               "  --release-signed --user ADMIN --reason TEXT  let retention drop the signed "
+               "seconds\n"
+               "                        of the run --run NAME or the span --from/--to (the\n"
+               "                        administrator's password on standard input), no window\n"
                "  --forward URL         forward samples and events to a PostgreSQL server\n"
                "                        (postgresql://user@host:port/dbname or 'host=... "
                "dbname=...';\n"

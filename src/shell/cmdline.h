@@ -36,6 +36,9 @@ struct Options {
     // from standard input only).
     QString sign;
     QString meaning;
+    // --release-signed with --run NAME or --from/--to, --user ADMIN, --reason TEXT: retention may
+    // drop that run's or span's signed seconds (the password on standard input), no window.
+    bool releaseSigned = false;
     std::optional<QString> run;
     QString title;
     // --from, --to "YYYY-MM-DD HH:MM:SS", local time: the span of an export or a report, ends

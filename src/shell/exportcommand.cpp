@@ -109,15 +109,13 @@ int runExport(const Options& options) {
     return 0;
 }
 
-int runReport(const Options& options) {
-    const QString db =
-        options.db.isEmpty() ? Application::defaultDatabasePath(options.profile) : options.db;
-    // A signer proves who they are with their signature's password.
-    QString who = options.sign;
-    if (options.sign.isEmpty())
-        if (const auto refused = identify(options, &who)) return *refused;
-    report::ReportRequest request;
-    bool ended = true;
+namespace {
+
+// The run --run names or the span --from/--to of the database, as a report's request with the
+// subject its signatures are kept under; ended: whether its data are complete. The exit status
+// when the database or the run cannot be read or found (its line on stderr).
+std::optional<int> subjectOf(const Options& options, const QString& db,
+                             report::ReportRequest& request, bool& ended) {
     if (options.run) {
         record::RunStore store(db, QStringLiteral("report-runs"));
         if (!QFileInfo::exists(db)) return failWith(2, missingFile(db));
@@ -150,8 +148,6 @@ int runReport(const Options& options) {
         if (request.subject.station.isEmpty())
             request.subject.station = QSysInfo::machineHostName();
     }
-    request.pdfPath = options.report;
-    request.csvPath = options.reportCsv;
     const std::pair<int64_t, int64_t> own{request.from, request.to};
     if (options.from) request.from = options.from->toSecsSinceEpoch();
     if (options.to) request.to = options.to->toSecsSinceEpoch();
@@ -161,6 +157,24 @@ int runReport(const Options& options) {
         request.signatureSubject = report::spanSubject(request.from, request.to);
         ended = request.to < now;
     }
+    return std::nullopt;
+}
+
+}  // namespace
+
+int runReport(const Options& options) {
+    const QString db =
+        options.db.isEmpty() ? Application::defaultDatabasePath(options.profile) : options.db;
+    // A signer proves who they are with their signature's password.
+    QString who = options.sign;
+    if (options.sign.isEmpty())
+        if (const auto refused = identify(options, &who)) return *refused;
+    report::ReportRequest request;
+    bool ended = true;
+    if (const auto failed = subjectOf(options, db, request, ended)) return *failed;
+    request.pdfPath = options.report;
+    request.csvPath = options.reportCsv;
+    const int64_t now = QDateTime::currentSecsSinceEpoch();
     auth::UserStore users(userStorePath(), QStringLiteral("report-users"));
     users.open(/*create=*/false);
     request.access = report::accessNotes(users, now);
@@ -185,6 +199,30 @@ int runReport(const Options& options) {
                         outcome.error);
     recordExport(db, QStringLiteral("report"), options.report, who);
     std::fprintf(stderr, "%s\n", qUtf8Printable(options.report));
+    return 0;
+}
+
+int runRelease(const Options& options) {
+    const QString db =
+        options.db.isEmpty() ? Application::defaultDatabasePath(options.profile) : options.db;
+    report::ReportRequest request;
+    bool ended = true;
+    if (const auto failed = subjectOf(options, db, request, ended)) return *failed;
+    auth::UserStore users(userStorePath(), QStringLiteral("release-users"));
+    users.open(/*create=*/false);
+    report::SignOutcome o = report::maySign(users);
+    const auto password = o.status == 0
+                              ? readPassword(base::Tr::tr("管理员 %1 的密码：").arg(options.user))
+                              : std::nullopt;
+    if (o.status == 0 && !password) o = {2, base::Tr::tr("标准输入没有提供密码")};
+    if (o.status == 0)
+        o = report::release(
+            users, {options.user, *password, options.reason, request.signatureSubject}, db);
+    if (o.status != 0) return failWith(o.status, o.why);
+    std::printf(
+        "%s\n",
+        qUtf8Printable(
+            base::Tr::tr("%1 已签名的数据已交由保留期限删除").arg(request.signatureSubject)));
     return 0;
 }
 

@@ -19,4 +19,9 @@ int runExport(const Options& options);
 // Returns 0 done, 2 a database or run that cannot be read or found, 1 a file not written.
 int runReport(const Options& options);
 
+// --release-signed: an administrator (--user, the password on standard input) lets retention drop
+// the signed seconds of the run --run names or the span --from/--to, for the reason --reason; the
+// decision is a row of the audit trail. Returns 0 released, 1 refused, 2 not possible.
+int runRelease(const Options& options);
+
 }  // namespace shell

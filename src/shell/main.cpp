@@ -47,6 +47,7 @@ int run(int argc, char** argv) {
     if (!o.createAdmin.isEmpty() || o.accessControl)
         return withoutWindows([&] { return shell::runAccessCommand(o); });
     if (o.verify) return withoutWindows([&] { return shell::runVerify(o); });
+    if (o.releaseSigned) return withoutWindows([&] { return shell::runRelease(o); });
     if (!o.exportCsv.isEmpty() || !o.exportEvents.isEmpty())
         return withoutWindows([&] {
             shell::os::binaryStandardOutput();

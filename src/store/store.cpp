@@ -29,6 +29,15 @@ std::optional<int64_t> firstSignedSecond(Database& db) {
         return std::numeric_limits<int64_t>::max();
     }
     const bool runs = db.hasTable(QStringLiteral("runs"));
+    // Subjects an administrator released to retention (a chained row of the event log) no longer
+    // hold their seconds.
+    const bool events = db.hasTable(QStringLiteral("events"));
+    if (db.fault() != Fault::None) return std::nullopt;
+    const QString released =
+        events ? QStringLiteral(
+                     " WHERE subject NOT IN (SELECT json_extract(args, '$[0]') FROM "
+                     "events WHERE code = 'retention.released' AND args IS NOT NULL)")
+               : QString();
     QSqlQuery q(db.db());
     const QString run = runs ? QStringLiteral(
                                    "WHEN subject LIKE 'run:%' THEN (SELECT start_t FROM runs WHERE "
@@ -36,8 +45,8 @@ std::optional<int64_t> firstSignedSecond(Database& db) {
                              : QString();
     if (!q.exec(QStringLiteral("SELECT min(CASE %1 WHEN subject LIKE 'span:%' OR subject LIKE "
                                "'audit:%' THEN CAST(substr(subject, instr(subject, ':') + 1) AS "
-                               "INTEGER) END) FROM signatures")
-                    .arg(run)) ||
+                               "INTEGER) END) FROM signatures%2")
+                    .arg(run, released)) ||
         !q.next()) {
         db.failFromSql(q.lastError());
         return std::nullopt;

@@ -387,6 +387,40 @@ TEST(Signatures, SignedRunThroughTheProgram) {
         EXPECT_EQ(runs.lastError(), "试验已签名，不能更改或删除");
         EXPECT_EQ(runs.list().size(), 1u);
     }
+    // Retention drops the signed run's seconds only once an administrator released them for a
+    // reason: the decision is a row of the audit trail, and the pages name it.
+    const QStringList release = {"--db", db, "--release-signed", "--run", run.name, "--user"};
+    const QStringList why = {"--reason", "归档已移交"};
+    const Step releases[] = {
+        {"without a reason", release + QStringList{"qa"}, admin + "\n", 2, "--reason"},
+        {"an operator", release + QStringList{"op"} + why, "Op-Secret-99\n", 1, "需要"},
+        {"wrong password", release + QStringList{"qa"} + why, "Sup-Secret-78\n", 1,
+         "用户名或密码错误"},
+        {"an unsigned span",
+         QStringList{"--db", db, "--release-signed", "--from", local(extent->first), "--to",
+                     local(extent->first), "--user", "qa"} +
+             why,
+         admin + "\n", 1, "没有签名"},
+        {"the administrator", release + QStringList{"qa"} + why, admin + "\n", 0, ""},
+        {"again", release + QStringList{"qb"} + why, approver + "\n", 1, "已由 qa"},
+    };
+    for (const Step& s : releases) {
+        const Ran r = velmars(home.path(), s.args, s.input);
+        EXPECT_EQ(r.status, s.status) << s.what << ": " << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(s.err)) << s.what << ": " << r.err.toStdString();
+    }
+    EXPECT_EQ(testsupport::sqlRows(db,
+                                   "SELECT user_id || ' ' || reason || ' ' || args FROM events "
+                                   "WHERE code = 'retention.released'"),
+              QStringList({QStringLiteral("qa 归档已移交 [\"run:%1\",\"qa\"]").arg(run.id)}));
+    EXPECT_EQ(velmars(home.path(), {"--verify", "--db", db}).status, 0);
+    ASSERT_EQ(velmars(home.path(), byQa, admin + "\n").status, 0);
+    for (const QString& page : pagesOf(pdf)) {
+        EXPECT_TRUE(page.contains("将已签名的数据交由保留期限删除，原因：归档已移交"))
+            << page.toStdString();
+        EXPECT_TRUE(page.contains("数据与签名时一致")) << page.toStdString();
+    }
+
     // A second changed beside the program: the pages say the data no longer match; the file
     // itself refuses to drop a signature.
     {

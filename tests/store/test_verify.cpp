@@ -448,6 +448,24 @@ TEST(Verify, RetentionKeepsSignedDataAndTheAuditTrail) {
     EXPECT_EQ(notes, QStringList({"archive.retentionChanged:1/0/0,1/0/3650"}));
     v = verify(path);
     EXPECT_EQ(v.exit, 0) << v.out.toStdString();
+    // An administrator's release of the signed span (its row in the chain) lets its seconds go.
+    {
+        record::EventStore log(path, "release");
+        ASSERT_TRUE(log.open());
+        std::vector<record::EventEntry> row = {
+            record::codedEntry(record::eventkind::kRun, "retention.released",
+                               {QString("span:%1-%2").arg(signedFrom).arg(secondAt(8)), "qa"})};
+        row.front().user = "qa";
+        row.front().reason = "archived elsewhere";
+        ASSERT_TRUE(log.append(row));
+    }
+    retain(1, 3650);
+    EXPECT_EQ(record_test::scalar(
+                  path, QString("SELECT count(*) FROM archive WHERE t < %1").arg(kStart + 86400))
+                  .toInt(),
+              0);
+    v = verify(path);
+    EXPECT_EQ(v.exit, 0) << v.out.toStdString();
 }
 
 // A file an older version chained and cut by retention (its anchors named by no row, no record of
