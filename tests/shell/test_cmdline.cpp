@@ -101,6 +101,12 @@ TEST(CommandLine, RejectsWhatItDoesNotUnderstand) {
         "--access-control on",
         "--access-control maybe --user ada",
         "--user ada",
+        "--release-signed",
+        "--release-signed --run r --user ada",
+        "--release-signed --user ada --reason why",
+        "--release-signed --from 2026-01-02T00:00:00 --user ada --reason why",
+        "--release-signed --run r --user ada --reason why --keep-days 3",
+        "--release-signed --run r --user ada --reason why --report x.pdf",
     };
     for (const char* line : bad) {
         const auto r = parseCommandLine(split(line));
