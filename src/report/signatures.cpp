@@ -172,37 +172,48 @@ SignatureStore::SignatureStore(const QString& path, const QString& connectionNam
 
 SignatureStore::~SignatureStore() = default;
 
-std::optional<std::vector<Signature>> SignatureStore::list(const QString& subject) {
+bool SignatureStore::read(const QString& table, const QString& sql, const QString& subject,
+                          const std::function<void(const QSqlQuery&)>& row) {
     record::Database db(path_, uniqueName(connection_));
     if (!db.open(record::FileAccess::ReadOnly, kBusyTimeoutMs)) {
         error_ = db.lastError();
-        return std::nullopt;
+        return false;
     }
-    std::vector<Signature> out;
-    if (!db.hasTable(QStringLiteral("signatures"))) return out;
+    if (!db.hasTable(table)) return true;
     QSqlQuery q(db.db());
-    q.prepare(
-        QStringLiteral("SELECT subject, digest, user_id, full_name, meaning, at_ms, "
-                       "utc_offset FROM signatures WHERE subject = ? ORDER BY id"));
+    q.prepare(sql);
     q.addBindValue(subject);
     if (!q.exec()) {
         db.failFromSql(q.lastError());
         error_ = db.lastError();
-        return std::nullopt;
+        return false;
     }
-    while (q.next()) {
-        Signature s;
-        s.subject = q.value(0).toString();
-        s.digest = q.value(1).toString();
-        s.userId = q.value(2).toString();
-        s.fullName = q.value(3).toString();
-        // A meaning this version does not know is shown as the weakest, never as an approval.
-        s.meaning = meaningFromKey(q.value(4).toString()).value_or(Meaning::Performed);
-        s.atMs = q.value(5).toLongLong();
-        s.offsetSeconds = q.value(6).toInt();
-        out.push_back(s);
-    }
-    return out;
+    while (q.next())
+        row(q);
+    return true;
+}
+
+std::optional<std::vector<Signature>> SignatureStore::list(const QString& subject) {
+    std::vector<Signature> out;
+    const bool ok = read(QStringLiteral("signatures"),
+                         QStringLiteral("SELECT subject, digest, user_id, full_name, meaning, "
+                                        "at_ms, utc_offset FROM signatures WHERE subject = ? "
+                                        "ORDER BY id"),
+                         subject, [&](const QSqlQuery& q) {
+                             Signature s;
+                             s.subject = q.value(0).toString();
+                             s.digest = q.value(1).toString();
+                             s.userId = q.value(2).toString();
+                             s.fullName = q.value(3).toString();
+                             // A meaning this version does not know is shown as the weakest,
+                             // never as an approval.
+                             s.meaning =
+                                 meaningFromKey(q.value(4).toString()).value_or(Meaning::Performed);
+                             s.atMs = q.value(5).toLongLong();
+                             s.offsetSeconds = q.value(6).toInt();
+                             out.push_back(s);
+                         });
+    return ok ? std::optional(out) : std::nullopt;
 }
 
 bool SignatureStore::add(const Signature& s) {
@@ -247,28 +258,16 @@ std::optional<bool> SignatureStore::isSigned(record::Database& db, const QString
 }
 
 std::optional<std::optional<Release>> SignatureStore::released(const QString& subject) {
-    record::Database db(path_, uniqueName(connection_));
-    if (!db.open(record::FileAccess::ReadOnly, kBusyTimeoutMs)) {
-        error_ = db.lastError();
-        return std::nullopt;
-    }
     std::optional<Release> out;
-    if (!db.hasTable(QStringLiteral("events"))) return out;
-    QSqlQuery q(db.db());
-    q.prepare(
-        QStringLiteral("SELECT user_id, reason, at_ms FROM events WHERE code = ? AND "
-                       "json_extract(args, '$[0]') = ? ORDER BY id LIMIT 1"));
-    q.addBindValue(kReleasedCode);
-    q.addBindValue(subject);
-    if (!q.exec()) {
-        db.failFromSql(q.lastError());
-        error_ = db.lastError();
-        return std::nullopt;
-    }
-    if (q.next())
-        out =
-            Release{subject, q.value(0).toString(), q.value(1).toString(), q.value(2).toLongLong()};
-    return out;
+    const bool ok = read(QStringLiteral("events"),
+                         QStringLiteral("SELECT user_id, reason, at_ms FROM events WHERE code = "
+                                        "'retention.released' AND json_extract(args, '$[0]') = ? "
+                                        "ORDER BY id LIMIT 1"),
+                         subject, [&](const QSqlQuery& q) {
+                             out = Release{subject, q.value(0).toString(), q.value(1).toString(),
+                                           q.value(2).toLongLong()};
+                         });
+    return ok ? std::optional(out) : std::nullopt;
 }
 
 bool SignatureStore::release(const Release& r) {

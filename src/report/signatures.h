@@ -7,6 +7,7 @@
 // in the event log; none is ever changed or removed, and a signed run is frozen.
 
 #include <QObject>
+#include <QSqlQuery>
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -106,6 +107,11 @@ class SignatureStore {
     bool release(const Release& r);
 
   private:
+    // Runs sql (one value bound: the subject) over the file's table, one call of row per row
+    // (none without the table); false with lastError() when the file cannot be read.
+    bool read(const QString& table, const QString& sql, const QString& subject,
+              const std::function<void(const QSqlQuery&)>& row);
+
     QString path_, connection_;
     QString error_;
 };
