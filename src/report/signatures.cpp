@@ -294,23 +294,39 @@ SignOutcome maySign(auth::UserStore& users) {
     return {};
 }
 
+namespace {
+
+// Checks user id and password through the store (the success recorded under code) and that the
+// account may do action; its account then.
+SignOutcome checkUser(auth::UserStore& users, const QString& userId, const QString& password,
+                      auth::Action action, const QString& code,
+                      std::optional<auth::Account>& account) {
+    const auth::Outcome o = users.authenticate(userId, password, code);
+    if (o != auth::Outcome::Done)
+        return {o == auth::Outcome::Unusable ? 2 : 1, auth::outcomeText(o)};
+    account = users.account(userId.trimmed());
+    if (!account) return {2, auth::outcomeText(auth::Outcome::Unusable)};
+    auth::Standing who;
+    who.controlled = true;
+    who.role = account->role;
+    if (const auth::Denial d = auth::mayDo(who, action); d != auth::Denial::None)
+        return {1, auth::denialText(d, action)};
+    return {};
+}
+
+}  // namespace
+
 SignOutcome sign(auth::UserStore& users, const SignRequest& r, const QString& dbPath,
                  const std::function<std::optional<QString>(QString* error)>& digestOf) {
     if (SignOutcome o = maySign(users); o.status != 0) return o;
     if (int(r.meaning) < 0 || int(r.meaning) >= int(std::size(kMeanings)))
         return {2, base::Tr::tr("签名含义无效")};
     // The check of the signer's password is recorded as such, not as a login.
-    const auth::Outcome o =
-        users.authenticate(r.userId, r.password, QStringLiteral("signature.checked"));
-    if (o != auth::Outcome::Done)
-        return {o == auth::Outcome::Unusable ? 2 : 1, auth::outcomeText(o)};
-    const auto account = users.account(r.userId.trimmed());
-    if (!account) return {2, auth::outcomeText(auth::Outcome::Unusable)};
-    auth::Standing who;
-    who.controlled = true;
-    who.role = account->role;
-    if (const auth::Denial d = auth::mayDo(who, auth::Action::SignReport); d != auth::Denial::None)
-        return {1, auth::denialText(d, auth::Action::SignReport)};
+    std::optional<auth::Account> account;
+    if (SignOutcome o = checkUser(users, r.userId, r.password, auth::Action::SignReport,
+                                  QStringLiteral("signature.checked"), account);
+        o.status != 0)
+        return o;
 
     SignatureStore signatures(dbPath, QStringLiteral("sign"));
     const auto before = signatures.list(r.subject);
@@ -348,16 +364,11 @@ SignOutcome sign(auth::UserStore& users, const SignRequest& r, const QString& db
 SignOutcome release(auth::UserStore& users, const ReleaseRequest& r, const QString& dbPath) {
     if (SignOutcome o = maySign(users); o.status != 0) return o;
     if (r.reason.trimmed().isEmpty()) return {2, base::Tr::tr("须给出原因")};
-    const auth::Outcome o = users.authenticate(r.userId, r.password);
-    if (o != auth::Outcome::Done)
-        return {o == auth::Outcome::Unusable ? 2 : 1, auth::outcomeText(o)};
-    const auto account = users.account(r.userId.trimmed());
-    if (!account) return {2, auth::outcomeText(auth::Outcome::Unusable)};
-    auth::Standing who;
-    who.controlled = true;
-    who.role = account->role;
-    if (const auth::Denial d = auth::mayDo(who, auth::Action::Retention); d != auth::Denial::None)
-        return {1, auth::denialText(d, auth::Action::Retention)};
+    std::optional<auth::Account> account;
+    if (SignOutcome o = checkUser(users, r.userId, r.password, auth::Action::Retention,
+                                  QStringLiteral("login"), account);
+        o.status != 0)
+        return o;
     SignatureStore signatures(dbPath, QStringLiteral("release"));
     const auto before = signatures.list(r.subject);
     if (!before) return {2, QStringLiteral("%1: %2").arg(dbPath, signatures.lastError())};
