@@ -13,6 +13,7 @@
 #include <optional>
 
 #include "alert/alertsetup.h"
+#include "chamber/state.h"
 #include "link/link.h"
 #include "link/ports.h"
 #include "store/clock.h"
@@ -111,7 +112,19 @@ class Chamber : public QObject {
     // slave address the link starts with.
     QString stationName() const;
 
+    // What the chamber is and does now, assembled from its parts (the station and the parts'
+    // values as they are once opened).
+    State state() const;
+
+  signals:
+    // The state differs from the one last published: driven by the parts' signals and a
+    // once-a-second look (time alone makes values stale), at most five times a second.
+    void stateChanged(const chamber::State& state);
+
   private:
+    void watchState();
+    void publishState();
+
     void takeLock();
     // Another program records into the file after all: this one stops and only views it.
     void stopRecording();
@@ -128,6 +141,10 @@ class Chamber : public QObject {
     comm::LineRegistry* lines_ = nullptr;
     bool recording_ = false;
     bool forwardAddressInvalid_ = false;
+    QString station_;      // the station the alerts and the forwarding name the chamber by
+    QTimer publishDelay_;  // gathers the changes of one moment into one publication
+    QTimer stateLook_;     // the once-a-second look
+    State published_;
 
     // Each part is declared after what it uses, so that it ends first.
     // Held while this program records into the file; handed over when the chamber ends
