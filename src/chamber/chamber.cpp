@@ -88,6 +88,7 @@ void Chamber::open() {
     if (recording_) makeForwarder();
     makeAlerts();
     watchState();
+    watchCommands();
 }
 
 void Chamber::start() {
@@ -176,6 +177,7 @@ void Chamber::makeRuns() {
                        : named;
         });
     runs_->loadSettings();
+    connect(runs_.get(), &runs::RunControl::answered, this, &Chamber::runAnswered);
 }
 
 void Chamber::makeAlerts() {

@@ -40,6 +40,17 @@ inline constexpr size_t kCycles = 8;            // 3X 4105
 inline constexpr size_t kGroup = 9;             // 3X 4097..4105
 }  // namespace program
 
+// Holding registers the operator writes (4X).
+namespace holding {
+inline constexpr int32_t kSetValue[2] = {1, 2};  // working set value of each loop
+inline constexpr int32_t kProgramCommand = 3;    // 0 stop, 1 run, 2 pause, 3 end
+inline constexpr int32_t kAlarmSettingFirst = 257, kAlarmSettingLast = 262;  // 4X 257..262
+inline constexpr int32_t kConfigurationFirst = 4097, kConfigurationLast = 4144;
+inline constexpr int32_t kProgramFirst = 8193, kProgramLast = 8231;  // settings and segments
+// What an entry box may write: -1999..9999.
+inline constexpr int32_t kEntryMin = -1999, kEntryMax = 9999;
+}  // namespace holding
+
 inline float pv(const comm::InstrumentImage& im, int loop) {
     return im.LiveValues[live::kPv[loop]];
 }
