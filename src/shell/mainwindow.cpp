@@ -359,7 +359,12 @@ void MainWindow::showChamberParts() {
         runs->setChamber([this] { return portAndAddress(); });
     }
     if (alert::Alerter* alerter = chamber_.alerter())
-        alert::addAlertBar(*this, *alerter, chamber_.settingsFile());
+        alert::addAlertBar(*this, *alerter, chamber_.settingsFile(),
+                           [this](const QString& id, const QString& comment) {
+                               return chamber_.acknowledgeAlert(id, comment,
+                                                                auth::actorAtThePc()) ==
+                                      ::chamber::Outcome::Done;
+                           });
     if (const record::Forwarder* forwarder = chamber_.forwarder()) {
         (new record::forward::StatusLabels(statusBar()))->follow(*forwarder);
     } else if (chamber_.forwardAddressInvalid()) {
