@@ -128,7 +128,8 @@ class Chamber : public QObject {
     // the asynchronous ones end with commandFinished(ticket id, outcome).
 
     // A holding register written: Invalid for a register outside what, or an entry value outside
-    // -1999..9999 (a set value or an alarm setting) or a program command other than 0..3.
+    // -1999..9999 (a set value or an alarm setting) or a program command other than 0..3. Sent
+    // while the port is closed, it fails as LinkClosed.
     Ticket write(Write what, int32_t reg, int32_t value, const auth::Actor& by,
                  const QString& reason = {}, const QString& caption = {});
     Ticket writeSetValue(int loop, int32_t value, const auth::Actor& by,
@@ -204,7 +205,11 @@ class Chamber : public QObject {
     QTimer stateLook_;     // the once-a-second look
     State published_;
     quint64 nextTicket_ = 1;
-    QHash<quint64, quint64> writes_;       // the link's request id -> the ticket
+    struct WriteCommand {
+        quint64 ticket = 0;
+        bool portClosed = false;  // sent while the port was closed: it fails as LinkClosed
+    };
+    QHash<quint64, WriteCommand> writes_;  // the link's request id -> the command
     QHash<quint64, quint64> runCommands_;  // the runs' request number -> the ticket
 
     // Each part is declared after what it uses, so that it ends first.

@@ -36,6 +36,10 @@ enum class Write {
     Program,         // 4X 8193..8231: the program's settings and segments
 };
 
+// The outcome as a stable code word for remote clients ("done", "pending", "refused", "invalid",
+// "notRecording", "notFound", "linkClosed", "failed").
+const char* outcomeKey(Outcome outcome);
+
 // The kind of write a holding register takes; none for a register the operator does not write.
 std::optional<Write> writeOf(int32_t reg);
 
