@@ -209,7 +209,7 @@ constexpr int kPublishDelayMs = 200;
 LinkState linkStateOf(const comm::Link& link) {
     if (!link.polling()) return LinkState::Closed;
     if (link.stats().deviceLost) return LinkState::DeviceLost;
-    if (link.valuesStale()) return LinkState::Silent;
+    if (link.silentMs() >= comm::kStaleAfterMs) return LinkState::Silent;
     return LinkState::Polling;
 }
 

@@ -31,7 +31,7 @@ Tile tileOf(const QString& name, const chamber::State& s, bool opened) {
         t.lines << base::Tr::tr("端口关闭");
     else if (s.link.state == chamber::LinkState::DeviceLost)
         t.lines << base::Tr::tr("设备已断开，等待重新连接");
-    else if (stale)
+    else if (s.link.state == chamber::LinkState::Silent)
         t.lines << base::Tr::tr("  仪表无应答 %1 秒").arg(s.link.silentMs / 1000).trimmed();
     else
         t.lines << base::Tr::tr("通讯正常");
