@@ -61,7 +61,12 @@ Chamber::Chamber(Setup setup, QObject* parent)
     connect(&link_, &comm::Link::cycleFinished, this, &Chamber::linkFiguresChanged);
 }
 
-Chamber::~Chamber() = default;
+Chamber::~Chamber() {
+    // Nothing is published while the parts end.
+    stateLook_.stop();
+    publishDelay_.stop();
+    disconnect(&publishDelay_, nullptr, this, nullptr);
+}
 
 void Chamber::moveToPort(int port) {
     if (lines_) link_.moveTo(lines_->lineFor(port));
