@@ -53,7 +53,6 @@ std::unique_ptr<Chamber> Fleet::make(const ChamberConf& conf) {
     s.clock = setup_.clock;
     s.settings = [for_ = setup_.settingsFor, name = s.name] { return for_(name); };
     s.given = setup_.given;
-    if (setup_.settingChanges) changes_[s.name] = setup_.settingChanges(s.name);
     if (single_) {
         s.bus = std::move(setup_.bus);
     } else {
@@ -130,7 +129,7 @@ void Fleet::auditStart() {
     startAudited_ = true;
     if (!auditing()) return;
     for (const auto& c : chambers_) {
-        QList<SettingChange> changes = changes_.value(c->name());
+        QList<SettingChange> changes = c->settingChanges();
         if (setup_.listChange) changes.prepend(*setup_.listChange);
         if (record::EventLog* log = c->eventLog())
             for (const record::EventEntry& row : settingRows(changes))
@@ -178,7 +177,7 @@ std::optional<Refusal> Fleet::add(const ChamberConf& conf, const base::Audit& by
                 if (record::EventLog* log = other->eventLog()) log->log(added);
         QList<record::EventEntry>& rows = pending_[c];
         rows << added;
-        if (startAudited_) rows << settingRows(changes_.value(conf.name));
+        if (startAudited_) rows << settingRows(c->settingChanges());
     }
     // Added to a line that is open: polled at once, like the others on it.
     for (std::size_t j = 0; j + 1 < chambers_.size(); ++j)

@@ -33,15 +33,6 @@ namespace chamber {
 
 class Teardown;
 
-// A setting the command line changed in a chamber's settings file: the option with the value kept
-// before and the one given.
-struct SettingChange {
-    QString option;
-    QString before;
-    QString after;
-    bool operator==(const SettingChange&) const = default;
-};
-
 struct FleetSetup {
     // The chamber list; empty: the one chamber of a program, named "".
     QList<ChamberConf> chambers;
@@ -54,12 +45,10 @@ struct FleetSetup {
     std::function<QString(const QString& name)> databaseFor;
     // The one chamber's Modbus implementation (tests); null: libmodbus over the ports.
     std::unique_ptr<comm::ModbusRTU> bus;
-    // What the command line gives every chamber; its station names only the one chamber of a run.
+    // What the command line gives every chamber, kept in its settings file when it is made (for a
+    // chamber added later too) and recorded in its log once it is open; its station names only
+    // the one chamber of a run.
     Given given;
-    // What the command line changes in the chamber's settings file, asked before the chamber is
-    // made (and keeps the command line's values there); recorded in its log once it is open, for
-    // a chamber added later too. May be empty.
-    std::function<QList<SettingChange>(const QString& name)> settingChanges;
     // The change --chamber made to the list kept, recorded in every chamber's log at the start.
     std::optional<SettingChange> listChange;
     // Who the command line's changes are by, and why.
@@ -159,8 +148,6 @@ class Fleet : public QObject {
     comm::PortMap ports_;
     QMap<int, int> turnarounds_;
     QList<ChamberConf> confs_;
-    // What the command line changed in each chamber's settings file, by name.
-    QHash<QString, QList<SettingChange>> changes_;
     // Rows for a chamber added but not yet open (its namesake still lets go of the database).
     QHash<const Chamber*, QList<record::EventEntry>> pending_;
     // Each is declared before what uses it, so that it ends after.

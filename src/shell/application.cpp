@@ -145,9 +145,6 @@ bool Application::makeChambers() {
                     options_.notifyWebhook, options_.notifySilentAfter},
                    options_.keepDays,
                    options_.keepFreeGb};
-    setup.settingChanges = [this](const QString& name) {
-        return settingChanges(options_, name.isEmpty() ? *settingsFile() : *settingsFileFor(name));
-    };
     setup.listChange = listChange_;
     setup.user = options_.user;
     setup.reason = options_.reason;

@@ -52,9 +52,7 @@ struct Rig {
         s.clock = &clock;
         s.settingsFor = [this](const QString& name) { return settings(name); };
         s.databaseFor = [this](const QString& name) { return db(name); };
-        s.settingChanges = [](const QString&) {
-            return QList<chamber::SettingChange>{{QStringLiteral("--keep-days"), {}, "30"}};
-        };
+        s.given.keepDays = 30;
         s.user = QStringLiteral("admin");
         auto f = std::make_unique<Fleet>(std::move(s));
         f->setAuditing([] { return true; });
@@ -231,7 +229,8 @@ TEST_F(FleetOnTwoLines, LineSettingsChangeForEveryChamberOnIt) {
 }
 
 // Removed, the chamber ends off the caller's thread; added again at once, it waits for its
-// namesake's database, and its log still gets the rows of its adding and of the command line.
+// namesake's database, and its log still gets the rows of its adding and of what the command line
+// changed in its settings file.
 TEST_F(FleetOnTwoLines, RemovedAndAddedAgainKeepsItsAuditRows) {
     auto fleet = rig_.fleet({{"A", 1, 1}, {"B", 2, 1}});
     QStringList removed;
@@ -251,6 +250,8 @@ TEST_F(FleetOnTwoLines, RemovedAndAddedAgainKeepsItsAuditRows) {
     EXPECT_EQ(fleet->chamber("B"), nullptr);
     EXPECT_EQ(chamber::readChambers(*rig_.settings()), QList<ChamberConf>({{"A", 1, 1}}));
     ASSERT_EQ(fleet->teardowns().size(), 1);
+    // Its settings file gone meanwhile, the command line's values go into a new one.
+    ASSERT_TRUE(QFile::remove(rig_.ini("B")));
 
     base::Audit by;
     by.user = QStringLiteral("admin");
