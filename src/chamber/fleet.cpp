@@ -179,13 +179,13 @@ std::optional<Refusal> Fleet::add(const ChamberConf& conf, const base::Audit& by
         rows << added;
         if (startAudited_) rows << settingRows(c->settingChanges());
     }
+    openWhenFree(c);
     // Added to a line that is open: polled at once, like the others on it.
     for (std::size_t j = 0; j + 1 < chambers_.size(); ++j)
         if (confs_[static_cast<int>(j)].port == conf.port && chambers_[j]->link().polling()) {
             c->link().open(conf.portSettings());
             break;
         }
-    openWhenFree(c);
     emit linesChanged();
     return std::nullopt;
 }

@@ -96,7 +96,8 @@ class Fleet : public QObject {
 
     // A new chamber at the end of the list: checked with the whole list, kept, recorded, then
     // opened and started (once a namesake removed a moment ago let go of its database), and
-    // polled at once when its line is open. The refusal when not taken.
+    // polled at once when its line is open. The refusal when not taken (a fleet of one takes no
+    // other chamber: refused as a name taken).
     std::optional<Refusal> add(const ChamberConf& conf, const base::Audit& by);
     // A chamber's new port, address, baud rate and parity (its name stays): the baud rate and
     // parity become its line's; a chamber whose port now names another device moves to that
