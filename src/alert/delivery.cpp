@@ -17,6 +17,7 @@
 
 #include "alert/logging.h"
 #include "base/workerthread.h"
+#include "store/schema.h"
 
 namespace alert {
 
@@ -118,14 +119,8 @@ bool Outbox::open(QString* error) {
         return false;
     }
     q.finish();
-    const bool ok =
-        db_.useWal(true) &&
-        (q.exec(QStringLiteral(
-             "CREATE TABLE IF NOT EXISTS alert_outbox (id INTEGER PRIMARY KEY AUTOINCREMENT, "
-             "created INTEGER NOT NULL, channel TEXT NOT NULL, target TEXT NOT NULL, "
-             "subject TEXT NOT NULL, payload BLOB NOT NULL, attempts INTEGER NOT NULL DEFAULT 0, "
-             "next_try INTEGER NOT NULL, sent INTEGER, last_error TEXT)")) ||
-         db_.failFromSql(q.lastError()));
+    const bool ok = db_.useWal(true) &&
+                    (q.exec(record::schema::kCreateOutboxSql) || db_.failFromSql(q.lastError()));
     if (!ok) {
         *error = db_.lastError();
         q = QSqlQuery();

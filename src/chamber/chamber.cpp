@@ -6,6 +6,7 @@
 #include <iostream>
 
 #include "alert/alerter.h"
+#include "alert/alertsettings.h"
 #include "events/eventlog.h"
 #include "events/eventstore.h"
 #include "forward/forwarder.h"
@@ -17,32 +18,6 @@
 
 namespace chamber {
 
-namespace {
-
-// How long the archive keeps samples: the command line's --keep-days and --keep-free-gb when
-// given (and then kept in the settings file), else what the file says, else every sample while
-// more than 1 GB is free.
-record::RetentionPolicy readRetention(QSettings& settings, const std::optional<int>& keepDays,
-                                      const std::optional<double>& keepFreeGb) {
-    const QString daysKey = QStringLiteral("archive/keepDays");
-    const QString freeKey = QStringLiteral("archive/keepFreeGB");
-    if (keepDays) settings.setValue(daysKey, *keepDays);
-    if (keepFreeGb) settings.setValue(freeKey, *keepFreeGb);
-    record::RetentionPolicy policy;
-    bool ok = false;
-    // A hand-edited value that is no number, or out of range, counts as not set.
-    const int days = settings.value(daysKey).toInt(&ok);
-    if (ok && days >= 0) policy.keepDays = days;
-    const double gb = settings.value(freeKey).toDouble(&ok);
-    if (ok && std::isfinite(gb) && gb >= 0 && gb <= 1e6)
-        policy.minFreeBytes = static_cast<int64_t>(gb * (1 << 30));
-    const int auditDays = settings.value(QStringLiteral("archive/keepAuditDays")).toInt(&ok);
-    if (ok && auditDays >= 0) policy.keepAuditDays = auditDays;
-    return policy;
-}
-
-}  // namespace
-
 Chamber::Chamber(Setup setup, QObject* parent)
     : QObject(parent),
       name_(std::move(setup.name)),
@@ -50,7 +25,6 @@ Chamber::Chamber(Setup setup, QObject* parent)
       ports_(std::move(setup.ports)),
       clock_(*setup.clock),
       settings_(std::move(setup.settings)),
-      given_(std::move(setup.given)),
       lines_(setup.lines),
       lock_(std::make_unique<record::DatabaseLock>(dbPath_)),
       link_(setup.lines ? setup.lines->lineFor(setup.linePort)
@@ -59,6 +33,8 @@ Chamber::Chamber(Setup setup, QObject* parent)
                                         : std::make_unique<comm::LibModbusRTU>(ports_))) {
     connect(&link_, &comm::Link::statsChanged, this, &Chamber::linkFiguresChanged);
     connect(&link_, &comm::Link::cycleFinished, this, &Chamber::linkFiguresChanged);
+    // The command line's values go into the settings file once, before anything reads it.
+    if (settings_) settingChanges_ = mergeGiven(*settings_(), setup.given);
 }
 
 Chamber::~Chamber() {
@@ -103,7 +79,7 @@ void Chamber::start() {
     runs_->start(/*readOnly=*/!recording_);
     if (recording_) {
         auto file = settings_();
-        recorder_->setRetention(readRetention(*file, given_.keepDays, given_.keepFreeGb));
+        recorder_->setRetention(Settings::load(*file).retention());
         recorder_->alsoRemoveOldDays(&record::EventStore::removeBefore);
         recorder_->start();
         eventLog_->watch(*recorder_);
@@ -147,8 +123,8 @@ void Chamber::stopRecording() {
 }
 
 void Chamber::makeForwarder() {
-    const auto setting = record::forward::readSetting(
-        *settings_(), given_.forwardUrl, given_.station, [this] { return stationName(); });
+    const auto setting = record::forward::readSetting(*settings_(), std::nullopt, std::nullopt,
+                                                      [this] { return stationName(); });
     if (!setting) return;
     QString why;
     const auto target = record::forward::parseTarget(setting->url, &why);
@@ -191,7 +167,7 @@ void Chamber::makeRuns() {
 void Chamber::makeAlerts() {
     alert::RuleConfig rules;
     alert::NotifySettings notify;
-    alert::readAlertSettings(*settings_(), given_.notify, &rules, &notify);
+    alert::loadSettings(*settings_(), &rules, &notify);
     station_ = forwarder_ ? forwarder_->station() : stationName();
     const QString& station = station_;
     // A viewer neither mails nor logs: the recording program does both for the chamber, and the

@@ -18,6 +18,7 @@
 #include "alert/alertsetup.h"
 #include "chamber/commands.h"
 #include "chamber/state.h"
+#include "chamber/settings.h"
 #include "link/link.h"
 #include "link/ports.h"
 #include "store/clock.h"
@@ -43,7 +44,8 @@ namespace chamber {
 // Opens the settings file a chamber keeps its settings in (the program's, one per profile).
 using SettingsFile = std::function<std::unique_ptr<QSettings>()>;
 
-// What the command line gives; each value given replaces the settings file's and is kept there.
+// What the command line gives; each value given replaces the settings file's and is kept there
+// when the chamber is made.
 struct Given {
     std::optional<QString> forwardUrl;
     std::optional<QString> station;
@@ -100,6 +102,8 @@ class Chamber : public QObject {
     QString databasePath() const { return dbPath_; }
     QString name() const { return name_; }
     const SettingsFile& settingsFile() const { return settings_; }
+    // What the command line's values changed in the settings file when the chamber was made.
+    const QList<SettingChange>& settingChanges() const { return settingChanges_; }
 
     // Null before open().
     record::EventLog* eventLog() const { return eventLog_.get(); }
@@ -196,7 +200,7 @@ class Chamber : public QObject {
     comm::PortMap ports_;
     const record::Clock& clock_;
     SettingsFile settings_;
-    Given given_;
+    QList<SettingChange> settingChanges_;
     comm::LineRegistry* lines_ = nullptr;
     bool recording_ = false;
     bool forwardAddressInvalid_ = false;

@@ -70,16 +70,26 @@ bool EventStore::prepareTable(bool readOnly) {
     // log read and write side by side.
     if (!db_.useWal(false)) return false;
     QSqlQuery q(db_.db());
-    if (events.isEmpty())
-        return q.exec(schema::kCreateEventsTableSql) || db_.failFromSql(q.lastError());
-    if (audited) return true;
-    // A file of an older version: the columns go in beside the old ones; its rows stay.
+    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
+        return db_.failFromSql(q.lastError());
+    const int version = q.value(0).toInt();
+    q.finish();
+    if (audited && version >= schema::kFileVersion) return true;
+    // A file of an older version: the columns go in beside the old ones; its rows stay. The
+    // file's version says so once they are there (a newer program's version stays).
     Transaction t(db_);
     if (!t.ok()) return false;
-    QStringList add = schema::addAuditColumnsSql();
-    if (!hashed) add = QStringList{schema::kAddEventHashColumnSql} + add;
-    if (beforeCodes) add = schema::addEventCodeColumnsSql() + add;
-    for (const QString& sql : add) {
+    QStringList add;
+    if (events.isEmpty()) {
+        add = {schema::kCreateEventsTableSql};
+    } else if (!audited) {
+        add = schema::addAuditColumnsSql();
+        if (!hashed) add = QStringList{schema::kAddEventHashColumnSql} + add;
+        if (beforeCodes) add = schema::addEventCodeColumnsSql() + add;
+    }
+    if (version < schema::kFileVersion)
+        add << QStringLiteral("PRAGMA user_version = %1").arg(schema::kFileVersion);
+    for (const QString& sql : std::as_const(add)) {
         if (!q.exec(sql)) return db_.failFromSql(q.lastError());
     }
     q = QSqlQuery();

@@ -15,6 +15,7 @@
 #include "events/eventstore.h"
 #include "forward/logging.h"
 #include "forward/serversql.h"
+#include "store/schema.h"
 #include "store/store.h"
 
 namespace record {
@@ -116,14 +117,10 @@ bool ForwardWorker::openLocal() {
     QSqlQuery q(local_.db());
     // Checkpoints are the recorder's business.
     q.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
-    const bool ok =
-        q.exec(
-            QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='pv_data'")) &&
-        q.next() &&
-        q.exec(QStringLiteral(
-            "CREATE TABLE IF NOT EXISTS forward_cursor (target TEXT PRIMARY KEY, sample_id "
-            "INTEGER, sample_date REAL, sample_time REAL, event_id INTEGER)")) &&
-        samples_->open(SampleStore::Access::ReadOnly) && addArchiveCursorColumns();
+    const bool ok = q.exec(QStringLiteral(
+                        "SELECT 1 FROM sqlite_master WHERE type='table' AND name='pv_data'")) &&
+                    q.next() && q.exec(schema::kCreateForwardCursorSql) &&
+                    samples_->open(SampleStore::Access::ReadOnly) && addArchiveCursorColumns();
     if (!ok) {
         q = QSqlQuery();
         closeLocal();
@@ -195,8 +192,9 @@ bool ForwardWorker::addArchiveCursorColumns() {
     QSqlQuery q(local_.db());
     if (!q.exec(QStringLiteral("SELECT * FROM forward_cursor LIMIT 0"))) return false;
     if (q.record().indexOf(QStringLiteral("archive_t")) >= 0) return true;
-    return q.exec(QStringLiteral("ALTER TABLE forward_cursor ADD COLUMN archive_t INTEGER")) &&
-           q.exec(QStringLiteral("ALTER TABLE forward_cursor ADD COLUMN archive_seq INTEGER"));
+    for (const QString& sql : schema::addArchiveCursorColumnsSql())
+        if (!q.exec(sql)) return false;
+    return true;
 }
 
 // From the archive: every sample after the cursor's, however long the server was away, up to

@@ -17,6 +17,7 @@
 #include "events/eventrules.h"
 #include "events/eventstore.h"
 #include "report/report.h"
+#include "store/schema.h"
 
 namespace report {
 
@@ -25,18 +26,6 @@ namespace {
 constexpr int kBusyTimeoutMs = 5000;
 const QString kSignedCode = QStringLiteral("report.signed");
 const QString kReleasedCode = QStringLiteral("retention.released");
-
-const char* const kCreateSignatures =
-    "CREATE TABLE IF NOT EXISTS signatures (id INTEGER PRIMARY KEY, subject TEXT NOT NULL, "
-    "digest TEXT NOT NULL, user_id TEXT NOT NULL, full_name TEXT NOT NULL, meaning TEXT NOT NULL, "
-    "at_ms INTEGER NOT NULL, utc_offset INTEGER NOT NULL)";
-// The file itself refuses to change or drop a signature, whoever asks.
-const char* const kFreezeSignatures[] = {
-    "CREATE TRIGGER IF NOT EXISTS signatures_never_changed BEFORE UPDATE ON signatures "
-    "BEGIN SELECT RAISE(ABORT, 'a signature is never changed'); END",
-    "CREATE TRIGGER IF NOT EXISTS signatures_never_removed BEFORE DELETE ON signatures "
-    "BEGIN SELECT RAISE(ABORT, 'a signature is never removed'); END",
-};
 
 // [subject, meaning, user id, full name, digest]
 std::optional<QString> signedText(const QString& code, const QStringList& a, base::Lang lang) {
@@ -229,9 +218,9 @@ bool SignatureStore::add(const Signature& s) {
     entries.front().user = s.userId;  // the signer, whoever's session it was made in
     const bool ok = log.append(entries, [&](record::Database& db) {
         QSqlQuery q(db.db());
-        if (!q.exec(QString::fromLatin1(kCreateSignatures))) return db.failFromSql(q.lastError());
-        for (const char* sql : kFreezeSignatures)
-            if (!q.exec(QString::fromLatin1(sql))) return db.failFromSql(q.lastError());
+        if (!q.exec(record::schema::kCreateSignaturesSql)) return db.failFromSql(q.lastError());
+        for (const QString& sql : record::schema::freezeSignaturesSql())
+            if (!q.exec(sql)) return db.failFromSql(q.lastError());
         q.prepare(
             QStringLiteral("INSERT INTO signatures (subject, digest, user_id, full_name, "
                            "meaning, at_ms, utc_offset) VALUES (?, ?, ?, ?, ?, ?, ?)"));

@@ -8,6 +8,7 @@
 #include "report/signatures.h"
 #include "runs/logging.h"
 #include "store/chain.h"
+#include "store/schema.h"
 
 namespace record {
 
@@ -18,13 +19,6 @@ constexpr int kRunsBusyTimeoutMs = 2000;
 const QString kRunColumns = QStringLiteral(
     "id, name, order_id, operator, notes, station, port, address, start_t, end_t, automatic, "
     "band1_fixed, band1_pm, band1_low, band1_high, band2_fixed, band2_pm, band2_low, band2_high");
-
-const QString kCreateRuns = QStringLiteral(
-    "CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, name TEXT NOT NULL, order_id TEXT, "
-    "operator TEXT, notes TEXT, station TEXT, port TEXT, address INTEGER, start_t INTEGER NOT "
-    "NULL, "
-    "end_t INTEGER, automatic INTEGER, band1_fixed INTEGER, band1_pm REAL, band1_low REAL, "
-    "band1_high REAL, band2_fixed INTEGER, band2_pm REAL, band2_low REAL, band2_high REAL)");
 
 Run runFrom(const QSqlQuery& q) {
     Run r;
@@ -76,8 +70,9 @@ bool RunStore::open(bool readOnly) {
         return false;
     QStringList columns;
     QSqlQuery q(db_.db());
-    const bool ok = (readOnly || q.exec(kCreateRuns) || db_.failFromSql(q.lastError())) &&
-                    db_.columns(QStringLiteral("runs"), &columns);
+    const bool ok =
+        (readOnly || q.exec(record::schema::kCreateRunsSql) || db_.failFromSql(q.lastError())) &&
+        db_.columns(QStringLiteral("runs"), &columns);
     q = QSqlQuery();
     if (!ok) {
         const Fault f = db_.fault();

@@ -160,36 +160,6 @@ std::optional<int> consentToSettings(const Options& options) {
     return std::nullopt;
 }
 
-QList<SettingChange> settingChanges(const Options& o, QSettings& file) {
-    // An address as the audit trail keeps it: without a password.
-    const auto address = [](const QString& url) {
-        QUrl u(url);
-        if (u.password().isEmpty()) return url;
-        u.setPassword(QString());
-        return u.toString();
-    };
-    const auto kept = [&](const char* key) { return file.value(QLatin1String(key)).toString(); };
-    QList<SettingChange> out;
-    const auto add = [&](const char* option, const QString& before, const QString& after) {
-        out.append({QString::fromLatin1(option), before, after});
-    };
-    if (o.keepDays) add("--keep-days", kept("archive/keepDays"), QString::number(*o.keepDays));
-    if (o.keepFreeGb)
-        add("--keep-free-gb", kept("archive/keepFreeGB"), QString::number(*o.keepFreeGb));
-    if (o.forward) add("--forward", address(kept("forward/url")), address(*o.forward));
-    if (o.station) add("--station", kept("forward/station"), *o.station);
-    if (o.notifyMail) add("--notify-mail", address(kept("notify/mail")), address(*o.notifyMail));
-    if (o.notifyFrom) add("--notify-from", kept("notify/from"), *o.notifyFrom);
-    if (o.notifyTo) add("--notify-to", kept("notify/to"), o.notifyTo->join(u','));
-    if (o.notifyWebhook) add("--notify-webhook", kept("notify/webhook"), *o.notifyWebhook);
-    if (o.notifySilentAfter)
-        add("--notify-silent-after",
-            file.value(QStringLiteral("alerts/%1/delay").arg(alert::kindKey(alert::Kind::Silent)))
-                .toString(),
-            QString::number(*o.notifySilentAfter));
-    return out;
-}
-
 QString userStorePath() {
     return QDir(os::dataFolder()).filePath(QString::fromLatin1(auth::kUserStoreFileName));
 }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <optional>
 
+#include "chamber/settings.h"
 #include "shell/cmdline.h"
 
 class QSettings;
@@ -32,14 +33,7 @@ int runAccessCommand(const Options& options);
 // else the status to leave with (as above), its line on stderr. Needs a QCoreApplication.
 std::optional<int> consentToSettings(const Options& options);
 
-// A setting the command line changes: the option, the value kept before and the one given (a
-// password in an address left out).
-struct SettingChange {
-    QString option;
-    QString before;
-    QString after;
-};
-QList<SettingChange> settingChanges(const Options& options, QSettings& file);
+using SettingChange = chamber::SettingChange;
 // The change --chamber makes to the chamber list the program keeps (main settings file); none when
 // it gives the list kept.
 std::optional<SettingChange> chamberListChange(const Options& options, QSettings& mainFile);

@@ -170,10 +170,7 @@ QByteArray hourHash(const QByteArray& previous, int64_t hour, int64_t count,
 
 bool makeAnchorTable(Database& db) {
     QSqlQuery q(db.db());
-    return q.exec(QStringLiteral("CREATE TABLE IF NOT EXISTS chain_anchor (chain TEXT NOT NULL, at "
-                                 "INTEGER NOT NULL, hash BLOB NOT NULL, n INTEGER, sum BLOB, "
-                                 "PRIMARY KEY (chain, at))")) ||
-           db.failFromSql(q.lastError());
+    return q.exec(schema::kCreateAnchorTableSql) || db.failFromSql(q.lastError());
 }
 
 std::optional<std::map<int64_t, Anchor>> anchors(Database& db, const QString& chain) {
@@ -407,9 +404,7 @@ bool ensureRecord(Database& db) {
     if (!mark) return false;
     if (*mark == kChainedMark) return true;
     QSqlQuery q(db.db());
-    if (!q.exec(QStringLiteral("CREATE TABLE chain_state (chain TEXT PRIMARY KEY, first "
-                               "INTEGER, last INTEGER NOT NULL, hash BLOB, seal BLOB NOT NULL)")))
-        return db.failFromSql(q.lastError());
+    if (!q.exec(schema::kCreateChainStateSql)) return db.failFromSql(q.lastError());
     for (const QString& c : {kEventsChain, kHoursChain, kStaleChain})
         if (!putState(db, c, State{})) return false;
     const auto runs = tableDigest(db, kRunsSeal);

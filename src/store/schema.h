@@ -1,9 +1,13 @@
 #pragma once
 // The tables of the sample database file as this program reads and writes them: the ring of
 // sample records (pv_data), the counter row that names the latest of them (sl_void), the archive
-// of every sample with its rollups (archive, archive_rollup, archive_meta), and the event log
-// (events). Every query of the record layer takes its names and sizes from here.
+// of every sample with its rollups (archive, archive_rollup, archive_meta, archive_stale,
+// archive_hours), the event log (events), the hash chains' anchors and state (chain_anchor,
+// chain_state), the test runs (runs), the signatures of reports (signatures), the alerts' outbox
+// (alert_outbox) and the forwarding's cursor (forward_cursor). Every store takes its tables'
+// statements from here; tables() lists them all with the file's version.
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -149,6 +153,88 @@ inline const QStringList& addEventCodeColumnsSql() {
     };
     return sql;
 }
+
+// The test runs, one row each.
+inline const QString kCreateRunsSql = QStringLiteral(
+    "CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, name TEXT NOT NULL, order_id TEXT, "
+    "operator TEXT, notes TEXT, station TEXT, port TEXT, address INTEGER, start_t INTEGER NOT "
+    "NULL, "
+    "end_t INTEGER, automatic INTEGER, band1_fixed INTEGER, band1_pm REAL, band1_low REAL, "
+    "band1_high REAL, band2_fixed INTEGER, band2_pm REAL, band2_low REAL, band2_high REAL)");
+
+// The signatures of reports; the file itself refuses to change or drop one, whoever asks.
+inline const QString kCreateSignaturesSql = QStringLiteral(
+    "CREATE TABLE IF NOT EXISTS signatures (id INTEGER PRIMARY KEY, subject TEXT NOT NULL, "
+    "digest TEXT NOT NULL, user_id TEXT NOT NULL, full_name TEXT NOT NULL, meaning TEXT NOT NULL, "
+    "at_ms INTEGER NOT NULL, utc_offset INTEGER NOT NULL)");
+inline const QStringList& freezeSignaturesSql() {
+    static const QStringList sql = {
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS signatures_never_changed BEFORE UPDATE ON "
+                       "signatures BEGIN SELECT RAISE(ABORT, 'a signature is never changed'); END"),
+        QStringLiteral("CREATE TRIGGER IF NOT EXISTS signatures_never_removed BEFORE DELETE ON "
+                       "signatures BEGIN SELECT RAISE(ABORT, 'a signature is never removed'); END"),
+    };
+    return sql;
+}
+
+// The notifications waiting to go out, and those sent lately.
+inline const QString kCreateOutboxSql = QStringLiteral(
+    "CREATE TABLE IF NOT EXISTS alert_outbox (id INTEGER PRIMARY KEY AUTOINCREMENT, "
+    "created INTEGER NOT NULL, channel TEXT NOT NULL, target TEXT NOT NULL, "
+    "subject TEXT NOT NULL, payload BLOB NOT NULL, attempts INTEGER NOT NULL DEFAULT 0, "
+    "next_try INTEGER NOT NULL, sent INTEGER, last_error TEXT)");
+
+// How far each server has taken the file's samples and events; a cursor table from before the
+// archive gets the archive's columns.
+inline const QString kCreateForwardCursorSql = QStringLiteral(
+    "CREATE TABLE IF NOT EXISTS forward_cursor (target TEXT PRIMARY KEY, sample_id "
+    "INTEGER, sample_date REAL, sample_time REAL, event_id INTEGER)");
+inline const QStringList& addArchiveCursorColumnsSql() {
+    static const QStringList sql = {
+        QStringLiteral("ALTER TABLE forward_cursor ADD COLUMN archive_t INTEGER"),
+        QStringLiteral("ALTER TABLE forward_cursor ADD COLUMN archive_seq INTEGER"),
+    };
+    return sql;
+}
+
+// The hash chains (chain.h): the anchors handed out, and each chain's state with its seal. The
+// state's table is made once, when the file starts being chained.
+inline const QString kCreateAnchorTableSql = QStringLiteral(
+    "CREATE TABLE IF NOT EXISTS chain_anchor (chain TEXT NOT NULL, at INTEGER NOT NULL, hash BLOB "
+    "NOT NULL, n INTEGER, sum BLOB, PRIMARY KEY (chain, at))");
+inline const QString kCreateChainStateSql = QStringLiteral(
+    "CREATE TABLE chain_state (chain TEXT PRIMARY KEY, first INTEGER, last INTEGER NOT NULL, hash "
+    "BLOB, seal BLOB NOT NULL)");
+
+// Every table the file may hold, with the statement that makes it.
+struct Table {
+    QString name;
+    QString create;
+};
+inline const QList<Table>& tables() {
+    static const QList<Table> all = {
+        {QStringLiteral("pv_data"), createSamplesTableSql()},
+        {QStringLiteral("sl_void"), kCreateCounterTableSql},
+        {QStringLiteral("archive"), createArchiveTableSql()},
+        {QStringLiteral("archive_rollup"), createRollupTableSql()},
+        {QStringLiteral("archive_meta"), kCreateArchiveMetaSql},
+        {QStringLiteral("archive_stale"), kCreateStaleTableSql},
+        {QStringLiteral("archive_hours"), kCreateHoursTableSql},
+        {QStringLiteral("events"), kCreateEventsTableSql},
+        {QStringLiteral("chain_anchor"), kCreateAnchorTableSql},
+        {QStringLiteral("chain_state"), kCreateChainStateSql},
+        {QStringLiteral("runs"), kCreateRunsSql},
+        {QStringLiteral("signatures"), kCreateSignaturesSql},
+        {QStringLiteral("alert_outbox"), kCreateOutboxSql},
+        {QStringLiteral("forward_cursor"), kCreateForwardCursorSql},
+    };
+    return all;
+}
+
+// The version of the file's shape (PRAGMA user_version), given once its tables are as above:
+// 0 for a file of an older program (its tables are brought up to this shape when it is opened
+// for writing), 1 with the event log's audit columns and the forwarding cursor's archive columns.
+inline constexpr int kFileVersion = 1;
 
 }  // namespace schema
 }  // namespace record
