@@ -7,7 +7,7 @@
 #include <QString>
 #include <optional>
 
-#include "shell/cmdline.h"
+#include "chamber/cmdline.h"
 
 class QSettings;
 

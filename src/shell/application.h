@@ -15,9 +15,10 @@
 #include "access/adminwindow.h"
 #include "access/audit.h"
 #include "chamber/chamber.h"
+#include "chamber/cmdline.h"
 #include "link/modbusrtu.h"
+#include "overview/chamberlist.h"
 #include "shell/accesscommand.h"
-#include "shell/cmdline.h"
 #include "store/clock.h"
 
 namespace sim {
