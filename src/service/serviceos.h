@@ -1,0 +1,44 @@
+#pragma once
+// What the service needs of the operating system and its service manager: the one file of this
+// folder that differs between platforms.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+class QObject;
+
+namespace service::os {
+
+// The folder of the settings, the databases and the local channel when --data names none: the
+// machine's own, not a user's.
+QString defaultDataFolder();
+
+// The arguments after the program's name, as they were given.
+QStringList arguments(int argc, char** argv);
+
+// Sends Qt's messages (the logging categories) where a service's messages belong: standard
+// error, which the service manager keeps in its journal; the system's event log where there is
+// no console to read them.
+void routeMessages();
+
+// Tells the service manager the lines of message ("READY=1", "STATUS=...", "WATCHDOG=1",
+// "STOPPING=1"). False when no manager listens or it could not be told.
+bool tellManager(const QByteArray& message);
+
+// The watchdog interval the service manager asks for, in microseconds; 0 when it asks for none.
+qint64 watchdogUsec();
+
+// Calls stop on context's thread (the main thread) once the system asks the program to end:
+// SIGTERM or SIGINT, the service manager's stop or shutdown, Ctrl+C in a console.
+void onStopRequest(QObject* context, std::function<void()> stop);
+
+// Runs body (which runs the event loop) as a service of the service manager when it started the
+// program, else as a program in its console. Returns body's exit code.
+int runAsService(const std::function<int()>& body);
+
+// Files made from now on are at most readable by the owner's group.
+void restrictNewFiles();
+
+}  // namespace service::os
