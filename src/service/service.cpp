@@ -90,6 +90,7 @@ Service::Service(shell::Options options, QObject* parent)
 Service::~Service() {
     // The chambers end first (their threads write their last), then their lines and the
     // simulator; the folder is let go last.
+    channel_.reset();
     fleet_.reset();
     sim_.reset();
 }
@@ -139,6 +140,10 @@ bool Service::start() {
         connect(c->recorder(), &record::Recorder::statusChanged, this, &Service::recordingChanged);
         if (fleet_->single()) c->link().open(chamber::ChamberConf{}.portSettings());
     }
+    // Without its channel the service still records; the windows then cannot attach.
+    channel_ = std::make_unique<Channel>(*fleet_);
+    if (QString why; !channel_->listen(folder, &why))
+        qCCritical(lcService).noquote() << "no local channel:" << why;
     qCInfo(lcService).noquote() << "recording" << fleet_->chambers().size() << "chamber(s) into"
                                 << QDir::toNativeSeparators(folder);
     recordingChanged();
@@ -260,6 +265,7 @@ void Service::stop() {
     watchdog_.stop();
     os::tellManager("STOPPING=1");
     qCInfo(lcService) << "stopping";
+    if (channel_) channel_->close();
     if (fleet_) fleet_->stop();
     // The chambers' threads write their last as they are ended, after the loop.
     QCoreApplication::exit(0);

@@ -1,7 +1,8 @@
 #pragma once
 // The service: the chambers of the machine's settings (or of the command line, kept there)
 // recording with nobody logged in, each with its line, database, event log, runs, alerts and
-// forwarding. It tells the service manager when every chamber records, how many do, that its
+// forwarding, and the local channel through which the windows on this computer read them. It
+// tells the service manager when every chamber records, how many do, that its
 // main loop and every line's thread are alive, and when it ends.
 
 #include <QElapsedTimer>
@@ -13,6 +14,7 @@
 
 #include "chamber/cmdline.h"
 #include "chamber/fleet.h"
+#include "service/channel.h"
 #include "service/linewatch.h"
 #include "store/clock.h"
 
@@ -82,6 +84,7 @@ class Service : public QObject {
     // Each is declared before what uses it, so that it ends after.
     std::unique_ptr<sim::SimServer> sim_;
     std::unique_ptr<chamber::Fleet> fleet_;
+    std::unique_ptr<Channel> channel_;
 };
 
 }  // namespace service

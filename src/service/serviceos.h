@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <functional>
 
+class QLocalServer;
 class QObject;
 
 namespace service::os {
@@ -37,6 +38,12 @@ void onStopRequest(QObject* context, std::function<void()> stop);
 // Runs body (which runs the event loop) as a service of the service manager when it started the
 // program, else as a program in its console. Returns body's exit code.
 int runAsService(const std::function<int()>& body);
+
+// Listens on the local channel of the data folder, reachable by this computer's users only: the
+// socket DIR/velmars.sock, read and written by the service's account and its group (0660); on
+// Windows a named pipe of its own for the folder. A channel left behind by a service that ended
+// without closing it is taken over. False with why when it cannot.
+bool listenChannel(QLocalServer& server, const QString& dataFolder, QString* why);
 
 // Files made from now on are at most readable by the owner's group.
 void restrictNewFiles();

@@ -1,6 +1,10 @@
+#include <QDir>
+#include <QFile>
+#include <QLocalServer>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QtGlobal>
+#include <cerrno>
 #include <csignal>
 #include <cstring>
 
@@ -96,6 +100,24 @@ void onStopRequest(QObject* context, std::function<void()> stop) {
     action.sa_flags = SA_RESTART;
     ::sigaction(SIGTERM, &action, nullptr);
     ::sigaction(SIGINT, &action, nullptr);
+}
+
+bool listenChannel(QLocalServer& server, const QString& dataFolder, QString* why) {
+    const QString path = QDir(dataFolder).filePath(QStringLiteral("velmars.sock"));
+    // Only one service holds the folder (its lock), so a socket file there is a dead one's.
+    QLocalServer::removeServer(path);
+    // Made under the file mask (no access for others), then opened to the group.
+    if (!server.listen(path)) {
+        if (why) *why = QStringLiteral("%1: %2").arg(path, server.errorString());
+        return false;
+    }
+    if (::chmod(QFile::encodeName(path).constData(), 0660) != 0) {
+        if (why)
+            *why = QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        server.close();
+        return false;
+    }
+    return true;
 }
 
 int runAsService(const std::function<int()>& body) {
