@@ -4,7 +4,9 @@
 #include <QJsonDocument>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <cmath>
 
+#include "access/actor.h"
 #include "chamber/fleet.h"
 #include "chamber/statejson.h"
 #include "service/logging.h"
@@ -20,7 +22,8 @@ QJsonObject errorAnswer(const QJsonValue& id, const char* code) {
 
 }  // namespace
 
-Channel::Channel(chamber::Fleet& fleet, QObject* parent) : QObject(parent), fleet_(fleet) {
+Channel::Channel(chamber::Fleet& fleet, std::function<auth::Standing()> standing, QObject* parent)
+    : QObject(parent), fleet_(fleet), standing_(std::move(standing)) {
     for (chamber::Chamber* c : fleet_.chambers())
         watch(c);
     connect(&fleet_, &chamber::Fleet::chamberAdded, this, &Channel::watch);
@@ -33,6 +36,18 @@ Channel::~Channel() {
 void Channel::watch(chamber::Chamber* c) {
     connect(c, &chamber::Chamber::stateChanged, this,
             [this, c](const chamber::State& s) { publish(*c, s); });
+    connect(c, &chamber::Chamber::commandFinished, this,
+            [this, c](quint64 ticket, chamber::Outcome outcome) {
+                const auto it = waiting_.find({c, ticket});
+                if (it == waiting_.end()) return;
+                const Waiting w = it->second;
+                waiting_.erase(it);
+                if (w.socket && clients_.count(w.socket.data()))
+                    send(w.socket.data(),
+                         {{QStringLiteral("event"), QStringLiteral("commandFinished")},
+                          {QStringLiteral("id"), w.id},
+                          {QStringLiteral("outcome"), outcomeWord(outcome)}});
+            });
 }
 
 bool Channel::listen(const QString& dataFolder, QString* why) {
@@ -95,10 +110,8 @@ void Channel::read(QLocalSocket* socket) {
         }
         QJsonParseError error{};
         const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
-        bool subscribe = false;
-        const QJsonObject reply = doc.isObject() ? answer(doc.object(), &subscribe)
+        const QJsonObject reply = doc.isObject() ? answer(doc.object(), socket)
                                                  : errorAnswer(QJsonValue::Null, "badRequest");
-        if (subscribe) client.subscribed = true;
         send(socket, reply);
         if (!clients_.count(socket)) return;  // sending let it go
     }
@@ -114,7 +127,7 @@ void Channel::drop(QLocalSocket* socket, const char* why) {
     socket->deleteLater();
 }
 
-QJsonObject Channel::answer(const QJsonObject& request, bool* subscribe) const {
+QJsonObject Channel::answer(const QJsonObject& request, QLocalSocket* socket) {
     const QJsonValue id = request.value(QStringLiteral("id"));
     const QJsonValue op = request.value(QStringLiteral("op"));
     if (!op.isString()) return errorAnswer(id, "badRequest");
@@ -125,10 +138,61 @@ QJsonObject Channel::answer(const QJsonObject& request, bool* subscribe) const {
         return {{QStringLiteral("id"), id}, {QStringLiteral("chambers"), chambers}};
     }
     if (op.toString() == u"subscribe") {
-        if (subscribe) *subscribe = true;
+        clients_.at(socket).subscribed = true;
         return {{QStringLiteral("id"), id}, {QStringLiteral("subscribed"), true}};
     }
+    if (op.toString() == u"setValue") return setValue(request, socket);
     return errorAnswer(id, "unknownOp");
+}
+
+QJsonObject Channel::setValue(const QJsonObject& request, QLocalSocket* socket) {
+    const QJsonValue id = request.value(QStringLiteral("id"));
+    const QJsonValue name = request.value(QStringLiteral("chamber"));
+    const QJsonValue loop = request.value(QStringLiteral("loop"));
+    const QJsonValue value = request.value(QStringLiteral("value"));
+    const QJsonValue reason = request.value(QStringLiteral("reason"));
+    // Whole numbers only: a fraction or a number beyond 32 bits is no register value.
+    const auto whole = [](const QJsonValue& v) {
+        return v.isDouble() && v.toDouble() == std::trunc(v.toDouble()) &&
+               std::abs(v.toDouble()) <= 2147483647.0;
+    };
+    if (!name.isString() || !whole(loop) || !whole(value) ||
+        !(reason.isUndefined() || reason.isString()))
+        return errorAnswer(id, "badRequest");
+    chamber::Chamber* c = fleet_.chamber(name.toString());
+    if (!c) return errorAnswer(id, "unknownChamber");
+    // Nobody logs in on the channel yet: under access control the chamber refuses, as it does
+    // for a window nobody logged in to.
+    const auth::Actor by =
+        auth::Actor::atThePc(QString(), standing_ ? standing_() : auth::Standing{});
+    const chamber::Ticket t =
+        c->writeSetValue(static_cast<int>(loop.toDouble()), static_cast<int32_t>(value.toDouble()),
+                         by, reason.toString());
+    if (t.outcome == chamber::Outcome::Pending) waiting_[{c, t.id}] = Waiting{socket, id};
+    return {{QStringLiteral("id"), id}, {QStringLiteral("outcome"), outcomeWord(t.outcome)}};
+}
+
+QString Channel::outcomeWord(chamber::Outcome outcome) {
+    using O = chamber::Outcome;
+    switch (outcome) {
+        case O::Done:
+            return QStringLiteral("done");
+        case O::Pending:
+            return QStringLiteral("pending");
+        case O::Refused:
+            return QStringLiteral("refused");
+        case O::Invalid:
+            return QStringLiteral("invalid");
+        case O::NotRecording:
+            return QStringLiteral("notRecording");
+        case O::NotFound:
+            return QStringLiteral("notFound");
+        case O::LinkClosed:
+            return QStringLiteral("linkClosed");
+        case O::Failed:
+            return QStringLiteral("failed");
+    }
+    return QStringLiteral("failed");
 }
 
 void Channel::publish(const chamber::Chamber& c, const chamber::State& state) {

@@ -2,9 +2,11 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QSettings>
 #include <iostream>
 
+#include "access/userstore.h"
 #include "base/datafolder.h"
 #include "events/eventlog.h"
 #include "service/logging.h"
@@ -141,7 +143,7 @@ bool Service::start() {
         if (fleet_->single()) c->link().open(chamber::ChamberConf{}.portSettings());
     }
     // Without its channel the service still records; the windows then cannot attach.
-    channel_ = std::make_unique<Channel>(*fleet_);
+    channel_ = std::make_unique<Channel>(*fleet_, [this] { return standing(); });
     if (QString why; !channel_->listen(folder, &why))
         qCCritical(lcService).noquote() << "no local channel:" << why;
     qCInfo(lcService).noquote() << "recording" << fleet_->chambers().size() << "chamber(s) into"
@@ -207,6 +209,25 @@ bool Service::makeFleet() {
                    options_.keepFreeGb};
     fleet_ = std::make_unique<chamber::Fleet>(std::move(setup));
     return true;
+}
+
+auth::Standing Service::standing() {
+    auth::Standing s;
+    const QString path =
+        QDir(base::givenDataFolder()).filePath(QString::fromLatin1(auth::kUserStoreFileName));
+    // No store: access control was never switched on here.
+    if (!QFileInfo::exists(path)) return s;
+    if (!users_) users_ = std::make_unique<auth::UserStore>(path, QStringLiteral("service-users"));
+    if (users_->state() != auth::StoreState::Ready &&
+        users_->open(false) != auth::StoreState::Ready) {
+        // A store that cannot be read lets nobody change anything.
+        s.controlled = true;
+        s.storeUsable = false;
+        users_.reset();
+        return s;
+    }
+    s.controlled = users_->accessControl();
+    return s;
 }
 
 int Service::recordingCount() const {

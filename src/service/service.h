@@ -21,6 +21,9 @@
 namespace sim {
 class SimServer;
 }
+namespace auth {
+class UserStore;
+}
 
 namespace service {
 
@@ -67,6 +70,8 @@ class Service : public QObject {
 
   private:
     bool makeFleet();
+    // What is known of whoever asks through the channel: access control as the user store says.
+    auth::Standing standing();
     void recordingChanged();
     void watchdogTick();
 
@@ -78,6 +83,7 @@ class Service : public QObject {
     int lastRecording_ = -1;
     record::SystemClock clock_;
     std::unique_ptr<QLockFile> folderLock_;
+    std::unique_ptr<auth::UserStore> users_;
     QElapsedTimer mono_;
     LineWatch lineWatch_;
     QTimer watchdog_;

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cmath>
 
 #include <signal.h>
 #include <sys/stat.h>
@@ -26,10 +27,19 @@ QJsonObject readLine(QLocalSocket& s) {
     return QJsonDocument::fromJson(s.readLine()).object();
 }
 
+// The first line that is no state event (a subscriber hears them between the answers).
+QJsonObject readAnswer(QLocalSocket& s) {
+    for (int i = 0; i < 1000; ++i) {
+        const QJsonObject line = readLine(s);
+        if (line.value("event").toString() != u"state") return line;
+    }
+    return {};
+}
+
 QJsonObject ask(QLocalSocket& s, const QByteArray& line) {
     s.write(line + '\n');
     s.flush();
-    return readLine(s);
+    return readAnswer(s);
 }
 
 bool connectTo(QLocalSocket& s, const QString& path) {
@@ -43,6 +53,7 @@ class ServiceChannel : public QObject {
     Q_OBJECT
   private slots:
     void statesOnRequestAndOnChangeAndBadClientsLetGo();
+    void setValueThroughTheServiceAndRefusedUnderAccessControl();
 };
 
 void ServiceChannel::statesOnRequestAndOnChangeAndBadClientsLetGo() {
@@ -129,6 +140,83 @@ void ServiceChannel::statesOnRequestAndOnChangeAndBadClientsLetGo() {
     QVERIFY(service.waitForFinished(60000));
     QCOMPARE(service.exitCode(), 0);
     QVERIFY(!QFile::exists(path));
+}
+
+void ServiceChannel::setValueThroughTheServiceAndRefusedUnderAccessControl() {
+    const QString binDir = qEnvironmentVariable("VELMARS_BIN_DIR");
+    QTemporaryDir dir;
+    const QString data = dir.filePath(QStringLiteral("data"));
+    ManagerSocket manager(dir.filePath(QStringLiteral("notify")));
+    QVERIFY(manager.bound());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("NOTIFY_SOCKET"), dir.filePath(QStringLiteral("notify")));
+    QProcess service;
+    service.setProcessEnvironment(env);
+    service.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    service.start(binDir + QStringLiteral("/velmars-service"), {"--simulate", "--data", data});
+    QVERIFY(service.waitForStarted());
+    QVERIFY2(manager.waitFor("READY=1"), service.readAllStandardError().constData());
+    QLocalSocket client;
+    QVERIFY(connectTo(client, QDir(data).filePath(QStringLiteral("velmars.sock"))));
+
+    // What the service cannot take is answered and nothing is written.
+    const struct {
+        QByteArray line;
+        const char* error;
+        const char* outcome;
+    } cases[] = {
+        {R"({"id": 1, "op": "setValue", "chamber": "zz", "loop": 0, "value": 1})", "unknownChamber",
+         ""},
+        {R"({"id": 1, "op": "setValue", "chamber": "", "loop": 0, "value": 1.5})", "badRequest",
+         ""},
+        {R"({"id": 1, "op": "setValue", "chamber": "", "loop": 0, "value": "555"})", "badRequest",
+         ""},
+        {R"({"id": 1, "op": "setValue", "chamber": "", "loop": 0, "value": 1e12})", "badRequest",
+         ""},
+        {R"({"id": 1, "op": "setValue", "chamber": "", "loop": 2, "value": 1})", "", "invalid"},
+        {R"({"id": 1, "op": "setValue", "chamber": "", "loop": 0, "value": 99999})", "", "invalid"},
+    };
+    for (const auto& c : cases) {
+        const QJsonObject reply = ask(client, c.line);
+        QCOMPARE(reply.value("id").toInt(), 1);
+        QCOMPARE(reply.value("error").toString(), QString::fromLatin1(c.error));
+        QCOMPARE(reply.value("outcome").toString(), QString::fromLatin1(c.outcome));
+    }
+
+    // SV1 written through the service reaches the instrument, and its state shows it.
+    const QJsonObject sent =
+        ask(client, R"({"id": 5, "op": "setValue", "chamber": "", "loop": 0, "value": 555})");
+    QCOMPARE(sent.value("outcome").toString(), QStringLiteral("pending"));
+    const QJsonObject finished = readAnswer(client);
+    QCOMPARE(finished.value("event").toString(), QStringLiteral("commandFinished"));
+    QCOMPARE(finished.value("id").toInt(), 5);
+    QCOMPARE(finished.value("outcome").toString(), QStringLiteral("done"));
+    QCOMPARE(ask(client, R"({"id": 6, "op": "subscribe"})").value("subscribed").toBool(), true);
+    bool shown = false;
+    for (int i = 0; i < 100 && !shown; ++i) {
+        const QJsonObject loop =
+            readLine(client).value("state").toObject().value("loops").toArray()[0].toObject();
+        shown = qRound(loop.value("sv").toDouble() *
+                       std::pow(10, loop.value("decimals").toInt())) == 555;
+    }
+    QVERIFY(shown);
+
+    // Access control switched on meanwhile: nobody is logged in on the channel, so it is refused.
+    QProcess admin;
+    admin.start(binDir + QStringLiteral("/velmars"),
+                {"--data", data, "--create-admin", "qa", "--full-name", "QA"});
+    admin.write("correct horse 1\ncorrect horse 1\n");
+    admin.closeWriteChannel();
+    QVERIFY(admin.waitForFinished(60000));
+    QCOMPARE(admin.exitCode(), 0);
+    QCOMPARE(ask(client, R"({"id": 7, "op": "setValue", "chamber": "", "loop": 0, "value": 300})")
+                 .value("outcome")
+                 .toString(),
+             QStringLiteral("refused"));
+
+    ::kill(static_cast<pid_t>(service.processId()), SIGTERM);
+    QVERIFY(service.waitForFinished(60000));
+    QCOMPARE(service.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(ServiceChannel)
