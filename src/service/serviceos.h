@@ -39,6 +39,9 @@ void onStopRequest(QObject* context, std::function<void()> stop);
 // program, else as a program in its console. Returns body's exit code.
 int runAsService(const std::function<int()>& body);
 
+// The local channel of the data folder, as QLocalServer and QLocalSocket name it.
+QString channelName(const QString& dataFolder);
+
 // Listens on the local channel of the data folder, reachable by this computer's users only: the
 // socket DIR/velmars.sock, read and written by the service's account and its group (0660); on
 // Windows a named pipe of its own for the folder. A channel left behind by a service that ended

@@ -102,8 +102,12 @@ void onStopRequest(QObject* context, std::function<void()> stop) {
     ::sigaction(SIGINT, &action, nullptr);
 }
 
+QString channelName(const QString& dataFolder) {
+    return QDir(dataFolder).filePath(QStringLiteral("velmars.sock"));
+}
+
 bool listenChannel(QLocalServer& server, const QString& dataFolder, QString* why) {
-    const QString path = QDir(dataFolder).filePath(QStringLiteral("velmars.sock"));
+    const QString path = channelName(dataFolder);
     // Only one service holds the folder (its lock), so a socket file there is a dead one's.
     QLocalServer::removeServer(path);
     // Made under the file mask (no access for others), then opened to the group.

@@ -187,15 +187,17 @@ void onStopRequest(QObject* context, std::function<void()> stop) {
     SetConsoleCtrlHandler(consoleControl, TRUE);
 }
 
-bool listenChannel(QLocalServer& server, const QString& dataFolder, QString* why) {
-    // A pipe of the folder's own, so that services on other folders do not meet. Every user of
-    // this computer may connect, the service decides what each may do; the pipe is not reached
-    // from other computers.
+QString channelName(const QString& dataFolder) {
+    // A pipe of the folder's own, so that services on other folders do not meet.
     const QByteArray folder = QDir::cleanPath(dataFolder).toLower().toUtf8();
-    const QString name =
-        QStringLiteral("velmars-") +
-        QString::fromLatin1(
-            QCryptographicHash::hash(folder, QCryptographicHash::Sha256).toHex().left(16));
+    return QStringLiteral("velmars-") +
+           QString::fromLatin1(
+               QCryptographicHash::hash(folder, QCryptographicHash::Sha256).toHex().left(16));
+}
+
+bool listenChannel(QLocalServer& server, const QString& dataFolder, QString* why) {
+    // Every user of this computer may connect; the service decides what each may do.
+    const QString name = channelName(dataFolder);
     server.setSocketOptions(QLocalServer::WorldAccessOption);
     if (!server.listen(name)) {
         if (why) *why = QStringLiteral("%1: %2").arg(name, server.errorString());
