@@ -3575,5 +3575,17 @@
         <source>删除试验箱 %1？试验“%2”正在进行，删除后不再记录。其数据库文件保留。</source>
         <translation>Delete chamber %1? Test run “%2” is going on and will no longer be recorded. Its database file is kept.</translation>
     </message>
+    <message>
+        <source>服务已启动</source>
+        <translation>Service started</translation>
+    </message>
+    <message>
+        <source>服务已停止</source>
+        <translation>Service stopped</translation>
+    </message>
+    <message>
+        <source>上次运行未正常结束</source>
+        <translation>The last run did not end normally</translation>
+    </message>
 </context>
 </TS>

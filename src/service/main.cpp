@@ -7,7 +7,9 @@
 #include "base/datafolder.h"
 #include "base/numberlocale.h"
 #include "chamber/cmdline.h"
+#include "events/eventrules.h"
 #include "service/service.h"
+#include "service/serviceevents.h"
 #include "service/serviceos.h"
 
 namespace {
@@ -29,6 +31,7 @@ int run(int argc, char** argv) {
         std::fputs(qUtf8Printable(service::serviceUsageText()), stdout);
         return 0;
     }
+    record::addEventTexts(&service::eventText);
     service::os::routeMessages();
     service::os::restrictNewFiles();
     return service::os::runAsService([&] {

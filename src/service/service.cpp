@@ -9,7 +9,9 @@
 #include "access/userstore.h"
 #include "base/datafolder.h"
 #include "events/eventlog.h"
+#include "events/eventrules.h"
 #include "service/logging.h"
+#include "service/serviceevents.h"
 #include "service/serviceos.h"
 #include "sim/server.h"
 #include "store/recorder.h"
@@ -110,8 +112,10 @@ bool Service::start() {
         return false;
     }
     // One service per folder: a second one would find every database held and record nothing.
-    folderLock_ =
-        std::make_unique<QLockFile>(QDir(folder).filePath(QStringLiteral("service.lock")));
+    // The lock's file outlives a service that did not stop (killed, crashed, the power gone).
+    const QString lockPath = QDir(folder).filePath(QStringLiteral("service.lock"));
+    const bool endedUnclean = QFileInfo::exists(lockPath);
+    folderLock_ = std::make_unique<QLockFile>(lockPath);
     folderLock_->setStaleLockTime(0);
     if (!folderLock_->tryLock(0)) {
         qint64 pid = 0;
@@ -135,6 +139,15 @@ bool Service::start() {
             exitCode_ = 2;
             return false;
         }
+    }
+    // The start, and the cause of the gap before it, are in every chamber's log before the
+    // service counts as started.
+    startEntries_ = endedUnclean ? 2 : 1;
+    for (chamber::Chamber* c : fleet_->chambers()) {
+        if (endedUnclean)
+            c->eventLog()->log(record::codedEntry(record::eventkind::kRecorder, kUncleanCode));
+        c->eventLog()->log(record::codedEntry(record::eventkind::kRecorder, kStartedCode));
+        connect(c->eventLog(), &record::EventLog::storedChanged, this, &Service::recordingChanged);
     }
     // Every line is polled: the service records every chamber whoever looks at it.
     fleet_->start(/*connect=*/true);
@@ -235,8 +248,10 @@ int Service::recordingCount() const {
     if (!fleet_) return 0;
     for (const chamber::Chamber* c : fleet_->chambers()) {
         const record::Recorder* r = c->recorder();
-        // A chamber records once its first sample is in the file.
-        if (r && r->status().recording() && r->status().recordNo > 0) ++n;
+        // A chamber records once its first sample and the service's start are in the file.
+        if (r && r->status().recording() && r->status().recordNo > 0 &&
+            c->eventLog()->storedCount() >= startEntries_)
+            ++n;
     }
     return n;
 }
@@ -287,7 +302,12 @@ void Service::stop() {
     os::tellManager("STOPPING=1");
     qCInfo(lcService) << "stopping";
     if (channel_) channel_->close();
-    if (fleet_) fleet_->stop();
+    if (fleet_) {
+        for (chamber::Chamber* c : fleet_->chambers())
+            if (record::EventLog* log = c->eventLog())
+                log->log(record::codedEntry(record::eventkind::kRecorder, kStoppedCode));
+        fleet_->stop();
+    }
     // The chambers' threads write their last as they are ended, after the loop.
     QCoreApplication::exit(0);
     emit stopped();

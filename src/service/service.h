@@ -81,6 +81,7 @@ class Service : public QObject {
     bool ready_ = false;
     bool stopping_ = false;
     int lastRecording_ = -1;
+    int startEntries_ = 0;  // the service's own entries logged at the start in every chamber
     record::SystemClock clock_;
     std::unique_ptr<QLockFile> folderLock_;
     std::unique_ptr<auth::UserStore> users_;

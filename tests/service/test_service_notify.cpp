@@ -21,6 +21,7 @@ class ServiceNotify : public QObject {
     void badOptionsExitWithStatusTwo_data();
     void badOptionsExitWithStatusTwo();
     void readyOncePingedAndStoppingAtTheEnd();
+    void aKilledServiceLeavesTheCauseOfItsGap();
 
   private:
     QString bin() const { return binDir_ + QStringLiteral("/velmars-service"); }
@@ -113,6 +114,42 @@ void ServiceNotify::readyOncePingedAndStoppingAtTheEnd() {
             QSqlDatabase::removeDatabase(QStringLiteral("c"));
         }
     }
+}
+
+void ServiceNotify::aKilledServiceLeavesTheCauseOfItsGap() {
+    QTemporaryDir dir;
+    const QString data = dir.filePath(QStringLiteral("data"));
+    ManagerSocket manager(dir.filePath(QStringLiteral("notify")));
+    QVERIFY(manager.bound());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("NOTIFY_SOCKET"), dir.filePath(QStringLiteral("notify")));
+    // Killed, then started again and stopped as the service manager stops it.
+    for (const int signal : {SIGKILL, SIGTERM}) {
+        QProcess service;
+        service.setProcessEnvironment(env);
+        service.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+        service.start(bin(), {"--simulate", "--data", data});
+        QVERIFY(service.waitForStarted());
+        QVERIFY2(manager.waitFor("READY=1"), service.readAllStandardError().constData());
+        ::kill(static_cast<pid_t>(service.processId()), signal);
+        QVERIFY(service.waitForFinished(60000));
+    }
+    auto conn = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e"));
+    conn.setDatabaseName(QDir(data).filePath(QStringLiteral("Rdatabj.db")));
+    QVERIFY(conn.open());
+    QStringList codes;
+    {
+        QSqlQuery q(conn);
+        QVERIFY(q.exec(
+            QStringLiteral("select code from events where code like 'service.%' order by id")));
+        while (q.next())
+            codes << q.value(0).toString();
+    }
+    conn.close();
+    conn = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("e"));
+    QCOMPARE(codes, (QStringList{"service.started", "service.unclean", "service.started",
+                                 "service.stopped"}));
 }
 
 QTEST_GUILESS_MAIN(ServiceNotify)
