@@ -94,8 +94,12 @@ AlertBar::AlertBar(Alerter& alerter, SaveSettings save, QWidget* parent)
 }
 
 QString listedStateText(const ListedAlert& a) {
-    QString state = a.active ? base::Tr::tr("报警中") : base::Tr::tr("已恢复");
-    return state + (a.acknowledged ? base::Tr::tr("，已确认") : base::Tr::tr("，未确认"));
+    return listedStateText(a.active, a.acknowledged);
+}
+
+QString listedStateText(bool active, bool acknowledged) {
+    QString state = active ? base::Tr::tr("报警中") : base::Tr::tr("已恢复");
+    return state + (acknowledged ? base::Tr::tr("，已确认") : base::Tr::tr("，未确认"));
 }
 
 void AlertBar::refresh() {
@@ -157,8 +161,11 @@ void AlertBar::acknowledgeChosen() {
         message_->setText(no);
         return;
     }
-    if (alerter_.acknowledge(a->id, comment_->text(),
-                             auth::stamp(auth::Action::AcknowledgeAlert))) {
+    const bool done = acknowledge_
+                          ? acknowledge_(a->id, comment_->text())
+                          : alerter_.acknowledge(a->id, comment_->text(),
+                                                 auth::stamp(auth::Action::AcknowledgeAlert));
+    if (done) {
         message_->setText(base::Tr::tr("已确认：%1").arg(title));
         comment_->clear();
     }
@@ -180,11 +187,13 @@ QWidget* AlertBar::settingsWindow() const {
 }
 
 void addAlertBar(QMainWindow& window, Alerter& alerter,
-                 std::function<std::unique_ptr<QSettings>()> settingsFile) {
+                 std::function<std::unique_ptr<QSettings>()> settingsFile,
+                 AlertBar::Acknowledge acknowledge) {
     auto* bar = new AlertBar(alerter, [settingsFile = std::move(settingsFile)](
                                           const RuleConfig& rules, const NotifySettings& notify) {
         saveSettings(*settingsFile(), rules, notify);
     });
+    bar->setAcknowledge(std::move(acknowledge));
     auto* holder = new QToolBar(base::Tr::tr("报警"), &window);
     holder->setObjectName(QStringLiteral("AlertToolBar"));
     holder->setMovable(false);
