@@ -3599,5 +3599,17 @@
         <source>%1 已签名的数据已交由保留期限删除</source>
         <translation>%1: the signed data are released to retention</translation>
     </message>
+    <message>
+        <source>服务已启动</source>
+        <translation>Service started</translation>
+    </message>
+    <message>
+        <source>服务已停止</source>
+        <translation>Service stopped</translation>
+    </message>
+    <message>
+        <source>上次运行未正常结束</source>
+        <translation>The last run did not end normally</translation>
+    </message>
 </context>
 </TS>

@@ -7,8 +7,9 @@
 #include <QString>
 #include <optional>
 
+#include "chamber/cmdline.h"
+#include "chamber/fleet.h"
 #include "chamber/settings.h"
-#include "shell/cmdline.h"
 
 class QSettings;
 

@@ -19,6 +19,7 @@
 #include "forward/status.h"
 #include "overview/overviewwindow.h"
 #include "report/signatures.h"
+#include "service/serviceevents.h"
 #include "shell/accesscommand.h"
 #include "shell/auditrow.h"
 #include "shell/mainwindow.h"
@@ -63,6 +64,8 @@ void addEventTexts() {
     record::addEventTexts(&record::forward::eventText);
     // A signature's rows read in the language wherever they are shown, signed in this run or not.
     record::addEventTexts(&report::signedEventText);
+    // The service's starts and stops, in the chambers' logs it records.
+    record::addEventTexts(&service::eventText);
 }
 
 Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,

@@ -15,10 +15,11 @@
 #include "access/adminwindow.h"
 #include "access/audit.h"
 #include "chamber/chamber.h"
+#include "chamber/cmdline.h"
 #include "chamber/fleet.h"
 #include "link/modbusrtu.h"
+#include "overview/chamberlist.h"
 #include "shell/accesscommand.h"
-#include "shell/cmdline.h"
 #include "store/clock.h"
 
 namespace sim {

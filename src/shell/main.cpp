@@ -1,13 +1,15 @@
 // velmars: the companion program of a two-loop temperature and humidity controller.
 
 #include <QApplication>
+#include <QSettings>
 #include <cstdio>
 
+#include "base/datafolder.h"
 #include "base/numberlocale.h"
+#include "chamber/cmdline.h"
 #include "shell/accesscommand.h"
 #include "shell/appicon.h"
 #include "shell/application.h"
-#include "shell/cmdline.h"
 #include "shell/exportcommand.h"
 #include "shell/language.h"
 #include "shell/settings.h"
@@ -28,6 +30,11 @@ int run(int argc, char** argv) {
     shell::addEventTexts();
     shell::os::messagesToStandardError();
     shell::os::placeSettings();
+    // A folder named by --data holds the settings files and the databases instead.
+    if (!parsed.options->data.isEmpty()) {
+        base::setDataFolder(parsed.options->data);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, base::givenDataFolder());
+    }
     shell::os::restrictNewFiles();
     // What answers on the command line alone: no window, the language and profile chosen.
     const shell::Options& o = *parsed.options;

@@ -5,6 +5,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "base/datafolder.h"
 #include "shell/shellos.h"
 
 namespace shell::os {
@@ -29,6 +30,7 @@ void restrictNewFiles() {
 }
 
 QString dataFolder() {
+    if (const QString given = base::givenDataFolder(); !given.isEmpty()) return given;
     QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     if (dir.isEmpty()) dir = QDir::homePath() + QStringLiteral("/.velmars");
     return dir;

@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <cstdio>
 
+#include "base/datafolder.h"
 #include "base/devicename.h"
 #include "shell/settings.h"
 #include "shell/shellos.h"
@@ -51,7 +52,8 @@ void binaryStandardOutput() {
 
 QString dataFolder() {
     // %APPDATA%\velmars, where the settings file (velmars.ini) lies too: the user's own profile,
-    // which Windows lets no other user read.
+    // which Windows lets no other user read. A folder named by --data holds both.
+    if (const QString given = base::givenDataFolder(); !given.isEmpty()) return given;
     return QFileInfo(settingsFile()->fileName()).absolutePath();
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The command-line check of the hash chains (--verify), without a window.
 
-#include "shell/cmdline.h"
+#include "chamber/cmdline.h"
 
 namespace shell {
 

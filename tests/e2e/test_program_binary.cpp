@@ -16,6 +16,7 @@ class ProgramBinary : public QObject {
     void simulatedRunRecordsThePolledValues();
     void quitDuringTheSplashStillLeavesThroughTheMainWindow();
     void developerLoggingIsOffUnlessAsked();
+    void dataFolderHoldsTheSettingsAndTheDatabases();
 
   private:
     QString bin(const char* name) const { return binDir_ + u'/' + QLatin1String(name); }
@@ -159,6 +160,29 @@ void ProgramBinary::developerLoggingIsOffUnlessAsked() {
     QVERIFY2(asked.contains("velmars.link: port 1 closed"), asked.join('\n').constData());
     for (const QByteArray& line : asked)
         QVERIFY2(line.startsWith("velmars."), line.constData());
+}
+
+void ProgramBinary::dataFolderHoldsTheSettingsAndTheDatabases() {
+    // The folder named by --data, not the user's, gets the chamber list and each chamber's
+    // database; the user's configuration folder stays as it was.
+    QTemporaryDir dir;
+    const QString data = dir.filePath("data");
+    QTemporaryDir config;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", config.path());
+    env.insert("XDG_DATA_HOME", config.path());
+    QProcess p;
+    p.setProcessEnvironment(env);
+    p.setProcessChannelMode(QProcess::ForwardedChannels);
+    p.start(bin("velmars"),
+            {"--simulate", "--data", data, "--chamber", "a=1,1", "--quit-after", "3"});
+    QVERIFY(p.waitForFinished(30000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY(QFile::exists(data + "/Rdatabj-a.db"));
+    QFile ini(data + "/velmars/velmars.ini");
+    QVERIFY(ini.open(QIODevice::ReadOnly));
+    QVERIFY(ini.readAll().contains("a"));
+    QCOMPARE(QDir(config.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList());
 }
 
 QTEST_GUILESS_MAIN(ProgramBinary)

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "chamber/cmdline.h"
 #include "overview/chamberlist.h"
 #include "overview/tile.h"
-#include "shell/cmdline.h"
 
 using overview::ChamberConf;
 

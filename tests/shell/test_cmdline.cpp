@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include "shell/cmdline.h"
+#include "chamber/cmdline.h"
 
 using shell::parseCommandLine;
 

@@ -1,5 +1,6 @@
 #pragma once
-// The command line: additions for practical use; the operator's work stays on screen.
+// The command line: additions for practical use; the operator's work stays on screen. Read by the
+// desktop program and by the service alike (which takes the options for chambers and settings).
 
 #include <QDateTime>
 #include <QMap>
@@ -7,7 +8,7 @@
 #include <QStringList>
 #include <optional>
 
-#include "overview/chamberlist.h"
+#include "chamber/chamberlist.h"
 
 namespace shell {
 
@@ -19,7 +20,7 @@ struct Options {
     QString profile;           // --profile NAME: settings file and default database of its own
     // --chamber NAME=PORT,ADDRESS[,BAUD[,PARITY]] (repeatable): the chambers of this run, each
     // with the settings file and database a profile of its name has
-    QList<overview::ChamberConf> chambers;
+    QList<chamber::ChamberConf> chambers;
     bool connect = false;
     std::optional<double> quitAfter;  // seconds
     QString screenshot;
@@ -74,6 +75,9 @@ struct Options {
     QString user;
     // --reason TEXT: why the settings given here change (with --user, under access control).
     QString reason;
+    // --data DIR: the folder of the settings, the databases and the local channel (the service's
+    // and the desktop program's alike); empty keeps each program's default.
+    QString data;
 };
 
 struct ParseResult {

@@ -1,13 +1,13 @@
-#include "shell/cmdline.h"
+#include "chamber/cmdline.h"
 
 #include <QRegularExpression>
 #include <cmath>
 
 #include "alert/message.h"
+#include "base/devicename.h"
 #include "base/tr.h"
 #include "forward/serveraddress.h"
 #include "link/ports.h"
-#include "shell/shellos.h"
 #include "store/csvexport.h"
 
 namespace shell {
@@ -44,6 +44,17 @@ QString shown(const QString& a) {
 
 bool matches(const QString& a, const QString& name) {
     return a == name || a.startsWith(name + u'=');
+}
+
+// The device a file path names instead of a file: Windows opens COM1 for "D:\\com1.db"; elsewhere
+// such a name is a file like any other.
+QString deviceFileName(const QString& path) {
+#ifdef Q_OS_WIN
+    return base::windowsDeviceName(path);
+#else
+    Q_UNUSED(path);
+    return {};
+#endif
 }
 
 }  // namespace
@@ -176,12 +187,12 @@ ParseResult parseCommandLine(const QStringList& args) {
         } else if (matches(a, QStringLiteral("--chamber"))) {
             if (!takeValue(args, i, QStringLiteral("--chamber"), v, error))
                 return {std::nullopt, error};
-            const auto chamber = overview::parseChamberArg(v);
-            if (!chamber)
+            const auto conf = chamber::parseChamberArg(v);
+            if (!conf)
                 return {std::nullopt, QStringLiteral("--chamber expects "
                                                      "NAME=PORT,ADDRESS[,BAUD[,PARITY]], got '%1'")
                                           .arg(shown(v))};
-            o.chambers << *chamber;
+            o.chambers << *conf;
         } else if (matches(a, QStringLiteral("--keep-days"))) {
             if (!takeValue(args, i, QStringLiteral("--keep-days"), v, error))
                 return {std::nullopt, error};
@@ -306,6 +317,12 @@ ParseResult parseCommandLine(const QStringList& args) {
                 return {std::nullopt, QStringLiteral("%1 expects \"YYYY-MM-DD HH:MM:SS\", got '%2'")
                                           .arg(name, shown(v))};
             (name == u"--from" ? o.from : o.to) = t;
+        } else if (matches(a, QStringLiteral("--data"))) {
+            if (!takeValue(args, i, QStringLiteral("--data"), v, error))
+                return {std::nullopt, error};
+            if (v.trimmed().isEmpty())
+                return {std::nullopt, QStringLiteral("--data expects a folder")};
+            o.data = v;
         } else {
             return {std::nullopt, QStringLiteral("unknown option '%1' (try --help)").arg(shown(a))};
         }
@@ -313,6 +330,7 @@ ParseResult parseCommandLine(const QStringList& args) {
     // A file named like a device (com1.db on Windows) would open the device: refused before
     // anything is opened or written.
     const std::pair<const char*, const QString&> files[] = {{"--db", o.db},
+                                                            {"--data", o.data},
                                                             {"--screenshot", o.screenshot},
                                                             {"--export-csv", o.exportCsv},
                                                             {"--export-events", o.exportEvents},
@@ -320,7 +338,7 @@ ParseResult parseCommandLine(const QStringList& args) {
                                                             {"--report-csv", o.reportCsv}};
     for (const auto& [name, path] : files) {
         if (path.isEmpty() || path == u"-") continue;
-        const QString device = os::deviceFileName(path);
+        const QString device = deviceFileName(path);
         if (!device.isEmpty())
             return {std::nullopt, QStringLiteral("%1 '%2' names the device %3, not a file")
                                       .arg(QLatin1String(name), shown(path), shown(device))};
@@ -375,8 +393,8 @@ ParseResult parseCommandLine(const QStringList& args) {
     if (!o.createAdmin.isEmpty() && o.accessControl)
         return {std::nullopt, QStringLiteral("--create-admin cannot go with --access-control")};
     if (!o.chambers.isEmpty()) {
-        if (const auto refusal = overview::checkChambers(o.chambers))
-            return {std::nullopt, shown(overview::refusalLine(*refusal))};
+        if (const auto refusal = chamber::checkChambers(o.chambers))
+            return {std::nullopt, shown(chamber::refusalLine(*refusal))};
         // Each chamber has its own settings file and database.
         if (!o.profile.isEmpty() || !o.db.isEmpty())
             return {std::nullopt, QStringLiteral("--chamber cannot go with --profile or --db")};
@@ -513,6 +531,8 @@ QString usageText() {
                "--export-csv,\n"
                "                        --export-events or --report (the password on standard "
                "input)\n"
+               "  --data DIR            keep the settings, the databases and the local channel "
+               "in DIR\n"
                "  --help                this text\n")
         .arg(base::Tr::tr("打开"));
 }

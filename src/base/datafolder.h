@@ -1,0 +1,14 @@
+#pragma once
+// The folder a program keeps its settings, databases and local channel in when one is named
+// (--data DIR); without one each program keeps its own default.
+
+#include <QString>
+
+namespace base {
+
+// Names the folder for the rest of the run; an empty name goes back to the defaults.
+void setDataFolder(const QString& dir);
+// The folder named, as an absolute path; empty when none was.
+QString givenDataFolder();
+
+}  // namespace base

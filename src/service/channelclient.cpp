@@ -1,0 +1,134 @@
+#include "service/channelclient.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QLocalSocket>
+
+#include "service/channel.h"
+#include "service/serviceos.h"
+
+namespace service {
+
+ChannelClient::ChannelClient(QString dataFolder, QObject* parent)
+    : QObject(parent), name_(os::channelName(dataFolder)) {
+    retry_.setSingleShot(true);
+    retry_.setInterval(kRetryMs);
+    connect(&retry_, &QTimer::timeout, this, &ChannelClient::connectNow);
+}
+
+ChannelClient::~ChannelClient() {
+    if (socket_) socket_->disconnect(this);
+}
+
+void ChannelClient::start() {
+    if (!socket_) connectNow();
+}
+
+void ChannelClient::connectNow() {
+    if (socket_) {
+        socket_->disconnect(this);
+        socket_->deleteLater();
+    }
+    pending_.clear();
+    socket_ = new QLocalSocket(this);
+    connect(socket_, &QLocalSocket::connected, this, &ChannelClient::connected);
+    connect(socket_, &QLocalSocket::disconnected, this, &ChannelClient::lost);
+    connect(socket_, &QLocalSocket::errorOccurred, this, &ChannelClient::lost);
+    connect(socket_, &QLocalSocket::readyRead, this, &ChannelClient::read);
+    socket_->connectToServer(name_);
+}
+
+void ChannelClient::connected() {
+    // The changes from now on, then the whole picture; attached once it came.
+    send({{QStringLiteral("id"), static_cast<qint64>(nextId_++)},
+          {QStringLiteral("op"), QStringLiteral("subscribe")}});
+    stateRequest_ = nextId_++;
+    send({{QStringLiteral("id"), static_cast<qint64>(stateRequest_)},
+          {QStringLiteral("op"), QStringLiteral("state")}});
+}
+
+void ChannelClient::lost() {
+    if (retry_.isActive()) return;  // an error and the disconnection of the same loss
+    const QList<quint64> unanswered = std::exchange(commands_, {});
+    if (attached_) {
+        attached_ = false;
+        emit attachedChanged(false);
+    }
+    for (quint64 id : unanswered)
+        emit commandFinished(id, QStringLiteral("unknown"));
+    retry_.start();
+}
+
+void ChannelClient::read() {
+    pending_ += socket_->readAll();
+    qsizetype end;
+    while ((end = pending_.indexOf('\n')) >= 0) {
+        const QJsonDocument doc = QJsonDocument::fromJson(pending_.left(end));
+        pending_.remove(0, end + 1);
+        if (doc.isObject()) take(doc.object());
+    }
+    // A service sends no line this long; whatever sent it is not one.
+    if (pending_.size() > Channel::kMaxQueuedBytes) socket_->abort();
+}
+
+void ChannelClient::take(const QJsonObject& m) {
+    const QString event = m.value(QStringLiteral("event")).toString();
+    if (event == u"state") {
+        const QString chamber = m.value(QStringLiteral("chamber")).toString();
+        const QJsonObject state = m.value(QStringLiteral("state")).toObject();
+        if (!names_.contains(chamber)) names_ << chamber;
+        states_[chamber] = state;
+        emit stateChanged(chamber, state);
+        return;
+    }
+    const quint64 id = static_cast<quint64>(m.value(QStringLiteral("id")).toInteger());
+    if (event.isEmpty() && id == stateRequest_ && m.contains(QStringLiteral("chambers"))) {
+        names_.clear();
+        states_.clear();
+        for (const QJsonValue& v : m.value(QStringLiteral("chambers")).toArray()) {
+            const QJsonObject state = v.toObject();
+            const QString chamber = state.value(QStringLiteral("name")).toString();
+            names_ << chamber;
+            states_[chamber] = state;
+        }
+        if (!attached_) {
+            attached_ = true;
+            emit attachedChanged(true);
+        }
+        for (const QString& chamber : std::as_const(names_))
+            emit stateChanged(chamber, states_.value(chamber));
+        return;
+    }
+    if (!commands_.contains(id)) return;
+    const QString outcome = m.contains(QStringLiteral("error"))
+                                ? m.value(QStringLiteral("error")).toString()
+                                : m.value(QStringLiteral("outcome")).toString();
+    if (outcome == u"pending") return;
+    commands_.removeOne(id);
+    emit commandFinished(id, outcome);
+}
+
+quint64 ChannelClient::setValue(const QString& chamber, int loop, int value,
+                                const QString& reason) {
+    const quint64 id = nextId_++;
+    if (!attached_) {
+        QMetaObject::invokeMethod(
+            this, [this, id] { emit commandFinished(id, QStringLiteral("notAttached")); },
+            Qt::QueuedConnection);
+        return id;
+    }
+    commands_ << id;
+    send({{QStringLiteral("id"), static_cast<qint64>(id)},
+          {QStringLiteral("op"), QStringLiteral("setValue")},
+          {QStringLiteral("chamber"), chamber},
+          {QStringLiteral("loop"), loop},
+          {QStringLiteral("value"), value},
+          {QStringLiteral("reason"), reason}});
+    return id;
+}
+
+void ChannelClient::send(const QJsonObject& message) {
+    if (socket_) socket_->write(QJsonDocument(message).toJson(QJsonDocument::Compact) + '\n');
+}
+
+}  // namespace service

@@ -1,0 +1,3 @@
+#include "service/logging.h"
+
+Q_LOGGING_CATEGORY(lcService, "velmars.service", QtInfoMsg)

@@ -1,0 +1,58 @@
+// velmars-service: the chambers recording without a window, started with the computer.
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <cstdio>
+
+#include "base/datafolder.h"
+#include "base/numberlocale.h"
+#include "chamber/cmdline.h"
+#include "events/eventrules.h"
+#include "service/service.h"
+#include "service/serviceevents.h"
+#include "service/serviceos.h"
+
+namespace {
+
+int run(int argc, char** argv) {
+    const shell::ParseResult parsed = shell::parseCommandLine(service::os::arguments(argc, argv));
+    if (!parsed.options) {
+        std::fprintf(stderr, "velmars-service: %s\n", qUtf8Printable(parsed.error));
+        return 2;
+    }
+    const shell::Options& o = *parsed.options;
+    if (const QString option = service::optionNotTaken(o); !option.isEmpty()) {
+        std::fprintf(stderr,
+                     "velmars-service: %s is an option of the desktop program (try --help)\n",
+                     qUtf8Printable(option));
+        return 2;
+    }
+    if (o.help) {
+        std::fputs(qUtf8Printable(service::serviceUsageText()), stdout);
+        return 0;
+    }
+    record::addEventTexts(&service::eventText);
+    service::os::routeMessages();
+    service::os::restrictNewFiles();
+    return service::os::runAsService([&] {
+        QCoreApplication app(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("velmars"));
+        QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
+        base::useDotDecimalNumbers();
+        base::setDataFolder(o.data.isEmpty() ? service::os::defaultDataFolder() : o.data);
+        QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, base::givenDataFolder());
+        service::Service s(o);
+        if (!s.start()) {
+            std::fprintf(stderr, "velmars-service: %s\n", qUtf8Printable(s.error()));
+            return s.exitCode();
+        }
+        service::os::onStopRequest(&s, [&s] { s.stop(); });
+        return QCoreApplication::exec();
+    });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    return run(argc, argv);
+}

@@ -1,0 +1,316 @@
+#include "service/service.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QSettings>
+#include <iostream>
+
+#include "access/userstore.h"
+#include "base/datafolder.h"
+#include "events/eventlog.h"
+#include "events/eventrules.h"
+#include "service/logging.h"
+#include "service/serviceevents.h"
+#include "service/serviceos.h"
+#include "sim/server.h"
+#include "store/recorder.h"
+
+namespace service {
+
+namespace {
+
+// The settings file of a chamber or profile, as the desktop program names it: velmars.ini, or
+// velmars-NAME.ini.
+std::unique_ptr<QSettings> settingsFileFor(const QString& name) {
+    const QString file =
+        name.isEmpty() ? QStringLiteral("velmars") : QStringLiteral("velmars-") + name;
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                       QStringLiteral("velmars"), file);
+}
+
+}  // namespace
+
+QString optionNotTaken(const shell::Options& o) {
+    const std::pair<bool, const char*> windowOnly[] = {
+        {o.connect, "--connect"},
+        {o.quitAfter.has_value(), "--quit-after"},
+        {!o.screenshot.isEmpty(), "--screenshot"},
+        {o.clockSpeed != 1.0, "--clock-speed"},
+        {!o.exportCsv.isEmpty(), "--export-csv"},
+        {!o.exportEvents.isEmpty(), "--export-events"},
+        {o.verify, "--verify"},
+        {!o.report.isEmpty(), "--report"},
+        {!o.sign.isEmpty(), "--sign"},
+        {!o.createAdmin.isEmpty(), "--create-admin"},
+        {o.accessControl.has_value(), "--access-control"},
+        {!o.user.isEmpty(), "--user"},
+        {o.language.has_value(), "--lang"},
+    };
+    for (const auto& [given, name] : windowOnly)
+        if (given) return QString::fromLatin1(name);
+    return {};
+}
+
+QString serviceUsageText() {
+    return QStringLiteral(
+               "usage: velmars-service [options]\n"
+               "Runs every chamber of the settings without a window and records it, as a service "
+               "of\n"
+               "the system's service manager or in a console until Ctrl+C.\n"
+               "  --data DIR            the folder of the settings, the databases and the local "
+               "channel\n"
+               "                        (default %1)\n"
+               "  --chamber NAME=PORT,ADDRESS[,BAUD[,PARITY]]  a chamber (repeatable), kept in "
+               "the\n"
+               "                        settings for the next start\n"
+               "  --port N=DEVICE       port number N (1..20) names DEVICE (repeatable)\n"
+               "  --db PATH             the database of the one chamber of a service without "
+               "chambers\n"
+               "  --profile NAME        the settings file and database of the profile NAME\n"
+               "  --simulate            run the simulated instrument; port 1 names it\n"
+               "  --forward URL, --station NAME, --keep-days N, --keep-free-gb G, --notify-mail "
+               "URL,\n"
+               "  --notify-from ADDR, --notify-to ADDR[,ADDR...], --notify-webhook URL,\n"
+               "  --notify-silent-after SECONDS\n"
+               "                        as for velmars, kept in the settings\n"
+               "  --help                this text\n")
+        .arg(QDir::toNativeSeparators(os::defaultDataFolder()));
+}
+
+QString statusLine(int recording, int chambers) {
+    const QString noun = chambers == 1 ? QStringLiteral("chamber") : QStringLiteral("chambers");
+    if (recording == chambers) return QStringLiteral("%1 %2 recording").arg(chambers).arg(noun);
+    return QStringLiteral("%1 of %2 %3 recording").arg(recording).arg(chambers).arg(noun);
+}
+
+Service::Service(shell::Options options, QObject* parent)
+    : QObject(parent),
+      options_(std::move(options)),
+      lineWatch_([this] { return mono_.elapsed(); }, kLineStuckMs) {
+    mono_.start();
+}
+
+Service::~Service() {
+    // The chambers end first (their threads write their last), then their lines and the
+    // simulator; the folder is let go last.
+    channel_.reset();
+    fleet_.reset();
+    sim_.reset();
+}
+
+QString Service::databasePath(const QString& name) {
+    return QDir(base::givenDataFolder())
+        .filePath(name.isEmpty() ? QStringLiteral("Rdatabj.db")
+                                 : QStringLiteral("Rdatabj-%1.db").arg(name));
+}
+
+bool Service::start() {
+    const QString folder = base::givenDataFolder();
+    if (!QDir().mkpath(folder)) {
+        error_ = QStringLiteral("cannot make the data folder %1").arg(folder);
+        return false;
+    }
+    // One service per folder: a second one would find every database held and record nothing.
+    // The lock's file outlives a service that did not stop (killed, crashed, the power gone).
+    const QString lockPath = QDir(folder).filePath(QStringLiteral("service.lock"));
+    const bool endedUnclean = QFileInfo::exists(lockPath);
+    folderLock_ = std::make_unique<QLockFile>(lockPath);
+    folderLock_->setStaleLockTime(0);
+    if (!folderLock_->tryLock(0)) {
+        qint64 pid = 0;
+        QString host, app;
+        folderLock_->getLockInfo(&pid, &host, &app);
+        error_ = folderLock_->error() == QLockFile::LockFailedError
+                     ? QStringLiteral("another service records into %1 (process %2)")
+                           .arg(QDir::toNativeSeparators(folder))
+                           .arg(pid)
+                     : QStringLiteral("cannot lock the data folder %1")
+                           .arg(QDir::toNativeSeparators(folder));
+        exitCode_ = 2;
+        return false;
+    }
+    if (!makeFleet()) return false;
+    fleet_->open();
+    for (chamber::Chamber* c : fleet_->chambers()) {
+        if (!c->recording()) {
+            // The desktop program (or another service with a folder of its own) records into it.
+            error_ = c->refusal().text(base::Lang::Stored);
+            exitCode_ = 2;
+            return false;
+        }
+    }
+    // The start, and the cause of the gap before it, are in every chamber's log before the
+    // service counts as started.
+    startEntries_ = endedUnclean ? 2 : 1;
+    for (chamber::Chamber* c : fleet_->chambers()) {
+        if (endedUnclean)
+            c->eventLog()->log(record::codedEntry(record::eventkind::kRecorder, kUncleanCode));
+        c->eventLog()->log(record::codedEntry(record::eventkind::kRecorder, kStartedCode));
+        connect(c->eventLog(), &record::EventLog::storedChanged, this, &Service::recordingChanged);
+    }
+    // Every line is polled: the service records every chamber whoever looks at it.
+    fleet_->start(/*connect=*/true);
+    for (chamber::Chamber* c : fleet_->chambers()) {
+        connect(c->recorder(), &record::Recorder::statusChanged, this, &Service::recordingChanged);
+        if (fleet_->single()) c->link().open(chamber::ChamberConf{}.portSettings());
+    }
+    // Without its channel the service still records; the windows then cannot attach.
+    channel_ = std::make_unique<Channel>(*fleet_, [this] { return standing(); });
+    if (QString why; !channel_->listen(folder, &why))
+        qCCritical(lcService).noquote() << "no local channel:" << why;
+    qCInfo(lcService).noquote() << "recording" << fleet_->chambers().size() << "chamber(s) into"
+                                << QDir::toNativeSeparators(folder);
+    recordingChanged();
+    if (const qint64 usec = os::watchdogUsec(); usec > 0) {
+        // Pinged at half the interval, as the service manager recommends.
+        watchdog_.setInterval(static_cast<int>(std::clamp<qint64>(usec / 2000, 1, 1 << 30)));
+        connect(&watchdog_, &QTimer::timeout, this, &Service::watchdogTick);
+        watchdog_.start();
+        watchdogTick();
+    }
+    return true;
+}
+
+bool Service::makeFleet() {
+    comm::PortMap ports;
+    for (auto it = options_.ports.cbegin(); it != options_.ports.cend(); ++it)
+        ports.setExplicit(it.key(), it.value());
+    // The chambers of the command line are kept for the next start; else the settings' list.
+    // A profile or a database of its own is one chamber.
+    QList<chamber::ChamberConf> confs;
+    if (!options_.chambers.isEmpty()) {
+        confs = options_.chambers;
+        chamber::writeChambers(*settingsFileFor(QString()), confs);
+    } else if (options_.profile.isEmpty() && options_.db.isEmpty()) {
+        confs = chamber::readChambers(*settingsFileFor(QString()));
+    }
+    if (options_.simulate) {
+        sim::ServerOptions simOptions;
+        simOptions.demoStart = true;
+        for (const chamber::ChamberConf& conf : std::as_const(confs))
+            if (conf.port == 1) simOptions.addresses.push_back(conf.address);
+        if (options_.logWrites)
+            simOptions.writeLog = [](const std::string& line) { std::cout << line << std::endl; };
+        sim_ = std::make_unique<sim::SimServer>(simOptions);
+        std::string why;
+        if (!sim_->start(&why)) {
+            error_ = QStringLiteral("simulated instrument: %1").arg(QString::fromStdString(why));
+            return false;
+        }
+        if (!ports.hasExplicit(1)) ports.setExplicit(1, QString::fromStdString(sim_->device()));
+    }
+    chamber::FleetSetup setup;
+    setup.chambers = confs;
+    setup.ports = ports;
+    setup.clock = &clock_;
+    // The one chamber of a service without a list is the profile's, or the --db given.
+    const QString profile = options_.profile;
+    const QString db = options_.db;
+    setup.settingsFor = [profile](const QString& name) {
+        return settingsFileFor(name.isEmpty() ? profile : name);
+    };
+    setup.databaseFor = [profile, db](const QString& name) {
+        if (!name.isEmpty()) return databasePath(name);
+        return db.isEmpty() ? databasePath(profile) : db;
+    };
+    setup.given = {options_.forward,
+                   options_.station,
+                   {options_.notifyMail, options_.notifyFrom, options_.notifyTo,
+                    options_.notifyWebhook, options_.notifySilentAfter},
+                   options_.keepDays,
+                   options_.keepFreeGb};
+    fleet_ = std::make_unique<chamber::Fleet>(std::move(setup));
+    return true;
+}
+
+auth::Standing Service::standing() {
+    auth::Standing s;
+    const QString path =
+        QDir(base::givenDataFolder()).filePath(QString::fromLatin1(auth::kUserStoreFileName));
+    // No store: access control was never switched on here.
+    if (!QFileInfo::exists(path)) return s;
+    if (!users_) users_ = std::make_unique<auth::UserStore>(path, QStringLiteral("service-users"));
+    if (users_->state() != auth::StoreState::Ready &&
+        users_->open(false) != auth::StoreState::Ready) {
+        // A store that cannot be read lets nobody change anything.
+        s.controlled = true;
+        s.storeUsable = false;
+        users_.reset();
+        return s;
+    }
+    s.controlled = users_->accessControl();
+    return s;
+}
+
+int Service::recordingCount() const {
+    int n = 0;
+    if (!fleet_) return 0;
+    for (const chamber::Chamber* c : fleet_->chambers()) {
+        const record::Recorder* r = c->recorder();
+        // A chamber records once its first sample and the service's start are in the file.
+        if (r && r->status().recording() && r->status().recordNo > 0 &&
+            c->eventLog()->storedCount() >= startEntries_)
+            ++n;
+    }
+    return n;
+}
+
+void Service::recordingChanged() {
+    if (stopping_) return;
+    const int recording = recordingCount();
+    if (recording == lastRecording_) return;
+    lastRecording_ = recording;
+    const int total = static_cast<int>(fleet_->chambers().size());
+    const QString line = statusLine(recording, total);
+    qCInfo(lcService).noquote() << line;
+    QByteArray message = "STATUS=" + line.toUtf8();
+    if (!ready_ && recording == total) {
+        ready_ = true;
+        message.prepend("READY=1\n");
+        emit readyChanged();
+    }
+    os::tellManager(message);
+}
+
+void Service::watchdogTick() {
+    // This runs on the main loop, so its being called shows the loop alive; the lines' threads
+    // answer their probes.
+    std::vector<LineWatch::Target> targets;
+    for (const chamber::Chamber* c : fleet_->chambers()) {
+        std::weak_ptr<comm::Line> line = c->link().line();
+        targets.push_back({c->link().line().get(), [line](std::function<void()> fn) {
+                               const auto l = line.lock();
+                               if (!l || l->shutDown()) return false;
+                               l->post([fn = std::move(fn)](comm::LineWorker&) { fn(); });
+                               return true;
+                           }});
+    }
+    const int stuckBefore = lineWatch_.stuckCount();
+    if (lineWatch_.check(targets)) {
+        os::tellManager("WATCHDOG=1");
+    } else if (lineWatch_.stuckCount() != stuckBefore) {
+        qCCritical(lcService).noquote()
+            << lineWatch_.stuckCount() << "line thread(s) stuck: the watchdog is no longer fed";
+    }
+}
+
+void Service::stop() {
+    if (stopping_) return;
+    stopping_ = true;
+    watchdog_.stop();
+    os::tellManager("STOPPING=1");
+    qCInfo(lcService) << "stopping";
+    if (channel_) channel_->close();
+    if (fleet_) {
+        for (chamber::Chamber* c : fleet_->chambers())
+            if (record::EventLog* log = c->eventLog())
+                log->log(record::codedEntry(record::eventkind::kRecorder, kStoppedCode));
+        fleet_->stop();
+    }
+    // The chambers' threads write their last as they are ended, after the loop.
+    QCoreApplication::exit(0);
+    emit stopped();
+}
+
+}  // namespace service

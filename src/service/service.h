@@ -1,0 +1,97 @@
+#pragma once
+// The service: the chambers of the machine's settings (or of the command line, kept there)
+// recording with nobody logged in, each with its line, database, event log, runs, alerts and
+// forwarding, and the local channel through which the windows on this computer read them. It
+// tells the service manager when every chamber records, how many do, that its
+// main loop and every line's thread are alive, and when it ends.
+
+#include <QElapsedTimer>
+#include <QLockFile>
+#include <QObject>
+#include <QTimer>
+#include <memory>
+#include <vector>
+
+#include "chamber/cmdline.h"
+#include "chamber/fleet.h"
+#include "service/channel.h"
+#include "service/linewatch.h"
+#include "store/clock.h"
+
+namespace sim {
+class SimServer;
+}
+namespace auth {
+class UserStore;
+}
+
+namespace service {
+
+// A line's thread whose probe waited this long is stuck: far beyond its longest exchange with
+// all its time-outs (a gateway's connect, a block's response and its one retry, a drain).
+inline constexpr qint64 kLineStuckMs = 10000;
+
+// The options of the program's command line that the service takes; the rest are the desktop
+// program's. The first one given that it does not take, empty when none.
+QString optionNotTaken(const shell::Options& o);
+QString serviceUsageText();
+
+// The line the service manager shows: "3 chambers recording", "1 of 3 chambers recording".
+QString statusLine(int recording, int chambers);
+
+class Service : public QObject {
+    Q_OBJECT
+  public:
+    // The folder of the settings, the databases and the local channel is base::givenDataFolder().
+    explicit Service(shell::Options options, QObject* parent = nullptr);
+    ~Service() override;
+
+    // Takes the data folder, makes the chambers and starts them. False with error() and the exit
+    // code for it (2: another service records into the folder) when it cannot.
+    bool start();
+    QString error() const { return error_; }
+    int exitCode() const { return exitCode_; }
+
+    // Ends the recording: every recorder and event log write their last, the lines close, the
+    // databases are let go; then the event loop ends. Safe to call twice.
+    void stop();
+
+    // The chambers, for the clients the service hosts; null before start().
+    chamber::Fleet* fleet() const { return fleet_.get(); }
+    int recordingCount() const;
+    bool ready() const { return ready_; }
+
+    // The database of a chamber ("" for the one chamber of a service without a chamber list).
+    static QString databasePath(const QString& name);
+
+  signals:
+    void readyChanged();
+    void stopped();
+
+  private:
+    bool makeFleet();
+    // What is known of whoever asks through the channel: access control as the user store says.
+    auth::Standing standing();
+    void recordingChanged();
+    void watchdogTick();
+
+    shell::Options options_;
+    QString error_;
+    int exitCode_ = 1;
+    bool ready_ = false;
+    bool stopping_ = false;
+    int lastRecording_ = -1;
+    int startEntries_ = 0;  // the service's own entries logged at the start in every chamber
+    record::SystemClock clock_;
+    std::unique_ptr<QLockFile> folderLock_;
+    std::unique_ptr<auth::UserStore> users_;
+    QElapsedTimer mono_;
+    LineWatch lineWatch_;
+    QTimer watchdog_;
+    // Each is declared before what uses it, so that it ends after.
+    std::unique_ptr<sim::SimServer> sim_;
+    std::unique_ptr<chamber::Fleet> fleet_;
+    std::unique_ptr<Channel> channel_;
+};
+
+}  // namespace service
