@@ -187,6 +187,12 @@ QList<SettingChange> settingChanges(const Options& o, QSettings& file) {
             file.value(QStringLiteral("alerts/%1/delay").arg(alert::kindKey(alert::Kind::Silent)))
                 .toString(),
             QString::number(*o.notifySilentAfter));
+    if (o.http) {
+        const auto text = [](const web::Listen& l) {
+            return l.port <= 0 ? QString() : web::urlOf(l, l.port);
+        };
+        add("--http", text(web::readListen(*settingsFileFor(QString()))), text(*o.http));
+    }
     return out;
 }
 

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "overview/chamberlist.h"
+#include "web/webconfig.h"
 
 namespace shell {
 
@@ -71,6 +72,12 @@ struct Options {
     QString user;
     // --reason TEXT: why the settings given here change (with --user, under access control).
     QString reason;
+    // --http [ADDRESS:]PORT (empty: off), --tls-cert FILE --tls-key FILE: the web page and API
+    // this program serves (kept in the settings file; unset keeps what it says). Beyond loopback
+    // only with TLS. --make-token NAME, --revoke-token NAME: a reader's token, no window.
+    std::optional<web::Listen> http;
+    QString makeToken;
+    QString revokeToken;
 };
 
 struct ParseResult {
