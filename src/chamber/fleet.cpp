@@ -53,6 +53,7 @@ std::unique_ptr<Chamber> Fleet::make(const ChamberConf& conf) {
     s.clock = setup_.clock;
     s.settings = [for_ = setup_.settingsFor, name = s.name] { return for_(name); };
     s.given = setup_.given;
+    if (setup_.settingChanges) changes_[s.name] = setup_.settingChanges(s.name);
     if (single_) {
         s.bus = std::move(setup_.bus);
     } else {
@@ -129,27 +130,27 @@ void Fleet::auditStart() {
     startAudited_ = true;
     if (!auditing()) return;
     for (const auto& c : chambers_) {
-        QList<SettingChange> changes =
-            setup_.settingChanges ? setup_.settingChanges(c->name()) : QList<SettingChange>{};
+        QList<SettingChange> changes = changes_.value(c->name());
         if (setup_.listChange) changes.prepend(*setup_.listChange);
-        logSettingChanges(*c, changes);
+        if (record::EventLog* log = c->eventLog())
+            for (const record::EventEntry& row : settingRows(changes))
+                log->log(row);
     }
 }
 
-void Fleet::logSettingChanges(Chamber& c, const QList<SettingChange>& changes) {
-    // The settings the command line changed in the chamber's file, by the user it named, into
-    // that chamber's log.
-    record::EventLog* log = c.eventLog();
-    if (!log) return;
+QList<record::EventEntry> Fleet::settingRows(const QList<SettingChange>& changes) const {
+    // The settings the command line changed in the chamber's file, by the user it named.
+    QList<record::EventEntry> rows;
     for (const SettingChange& change : changes) {
         base::Audit by;
         by.user = setup_.user;
         by.oldValue = change.before;
         by.newValue = change.after;
         by.reason = setup_.reason;
-        log->log(auditEntry(QString::fromLatin1(auth::kSettingChanged),
-                            {by.user, change.option, change.before, change.after}, by));
+        rows << auditEntry(QString::fromLatin1(auth::kSettingChanged),
+                           {by.user, change.option, change.before, change.after}, by);
     }
+    return rows;
 }
 
 void Fleet::save() {
@@ -166,6 +167,19 @@ std::optional<Refusal> Fleet::add(const ChamberConf& conf, const base::Audit& by
     save();
     chambers_.push_back(make(conf));
     Chamber* c = chambers_.back().get();
+    // Every chamber's log keeps it, the new one's too once it is open; with the command line's
+    // settings (retention, forwarding, alerts), which reached the new chamber's file as they
+    // reached the others': its log says so, as theirs did at the start.
+    if (auditing()) {
+        const record::EventEntry added = auditEntry(QString::fromLatin1(auth::kChamberAdded),
+                                                    {by.user, conf.name, by.newValue}, by);
+        for (const auto& other : chambers_)
+            if (other.get() != c)
+                if (record::EventLog* log = other->eventLog()) log->log(added);
+        QList<record::EventEntry>& rows = pending_[c];
+        rows << added;
+        if (startAudited_) rows << settingRows(changes_.value(conf.name));
+    }
     // Added to a line that is open: polled at once, like the others on it.
     for (std::size_t j = 0; j + 1 < chambers_.size(); ++j)
         if (confs_[static_cast<int>(j)].port == conf.port && chambers_[j]->link().polling()) {
@@ -173,9 +187,6 @@ std::optional<Refusal> Fleet::add(const ChamberConf& conf, const base::Audit& by
             break;
         }
     openWhenFree(c);
-    // Every chamber's log keeps it, the new one's too once it opened.
-    if (auditing())
-        audit(QString::fromLatin1(auth::kChamberAdded), {by.user, conf.name, by.newValue}, by);
     emit linesChanged();
     return std::nullopt;
 }
@@ -196,11 +207,10 @@ void Fleet::openWhenFree(Chamber* c) {
 void Fleet::openAndStart(Chamber* c) {
     c->open();
     emit chamberOpened(c);
+    if (record::EventLog* log = c->eventLog())
+        for (const record::EventEntry& row : pending_.take(c))
+            log->log(row);
     c->start();
-    // The command line's settings (retention, forwarding, alerts) reached the new chamber's file
-    // as they reached the others': its log says so, as theirs did at the start.
-    if (startAudited_ && auditing() && setup_.settingChanges)
-        logSettingChanges(*c, setup_.settingChanges(c->name()));
     emit chamberAdded(c);
 }
 
@@ -294,6 +304,7 @@ bool Fleet::remove(const QString& name, const base::Audit& by) {
     Chamber& c = *chambers_[static_cast<std::size_t>(i)];
     if (record::Recorder* recorder = c.recorder()) recorder->stop();
     c.link().close();
+    pending_.remove(&c);
     std::unique_ptr<Chamber> gone = std::move(chambers_[static_cast<std::size_t>(i)]);
     confs_.removeAt(i);
     chambers_.erase(chambers_.begin() + i);

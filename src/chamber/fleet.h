@@ -4,6 +4,7 @@
 // whole list, kept in the settings file, recorded in every chamber's log and then given to the
 // links — and ended here. A program without a chamber list serves one chamber, named "".
 
+#include <QHash>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -19,6 +20,7 @@
 #include "base/audit.h"
 #include "chamber/chamber.h"
 #include "chamber/chamberlist.h"
+#include "events/eventrules.h"
 #include "link/ports.h"
 #include "store/clock.h"
 
@@ -54,8 +56,9 @@ struct FleetSetup {
     std::unique_ptr<comm::ModbusRTU> bus;
     // What the command line gives every chamber; its station names only the one chamber of a run.
     Given given;
-    // What the command line changed in the chamber's settings file (recorded in its log once it
-    // is open, for a chamber added later too); may be empty.
+    // What the command line changes in the chamber's settings file, asked before the chamber is
+    // made (and keeps the command line's values there); recorded in its log once it is open, for
+    // a chamber added later too. May be empty.
     std::function<QList<SettingChange>(const QString& name)> settingChanges;
     // The change --chamber made to the list kept, recorded in every chamber's log at the start.
     std::optional<SettingChange> listChange;
@@ -73,6 +76,7 @@ class Fleet : public QObject {
 
     // In the order of the chamber list.
     QList<Chamber*> chambers() const;
+    const std::vector<std::unique_ptr<Chamber>>& owned() const { return chambers_; }
     // Null when there is none of that name.
     Chamber* chamber(const QString& name) const;
     // A program without a chamber list: one chamber, named "".
@@ -142,7 +146,8 @@ class Fleet : public QObject {
     void openAndStart(Chamber* c);
     void save();
     void keepOpenLines();
-    void logSettingChanges(Chamber& c, const QList<SettingChange>& changes);
+    // The rows of the command line's changes to a chamber's settings file.
+    QList<record::EventEntry> settingRows(const QList<SettingChange>& changes) const;
     int indexOf(const QString& name) const;
 
     FleetSetup setup_;
@@ -154,6 +159,10 @@ class Fleet : public QObject {
     comm::PortMap ports_;
     QMap<int, int> turnarounds_;
     QList<ChamberConf> confs_;
+    // What the command line changed in each chamber's settings file, by name.
+    QHash<QString, QList<SettingChange>> changes_;
+    // Rows for a chamber added but not yet open (its namesake still lets go of the database).
+    QHash<const Chamber*, QList<record::EventEntry>> pending_;
     // Each is declared before what uses it, so that it ends after.
     std::unique_ptr<comm::LineRegistry> lines_;
     std::vector<std::unique_ptr<Chamber>> chambers_;
