@@ -41,4 +41,8 @@ QList<SettingChange> settingChanges(const Options& options, QSettings& file);
 // it gives the list kept.
 std::optional<SettingChange> chamberListChange(const Options& options, QSettings& mainFile);
 
+// --make-token NAME: prints a new token for reading the web API from another computer, once (the
+// settings file keeps only its hash); --revoke-token NAME withdraws it. 0, or 1 for no such token.
+int runTokenCommand(const Options& options);
+
 }  // namespace shell

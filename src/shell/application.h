@@ -3,6 +3,7 @@
 // start-up window and the main window, put together in the order the program starts.
 
 #include <QElapsedTimer>
+#include <QMainWindow>
 #include <QMap>
 #include <QObject>
 #include <QPointer>
@@ -29,6 +30,9 @@ class OverviewWindow;
 }
 namespace chamber {
 class Teardown;
+}
+namespace web {
+class Host;
 }
 namespace auth {
 class Doorman;
@@ -96,6 +100,9 @@ class Application : public QObject {
     // platform's application-data folder.
     static QString defaultDatabasePath(const QString& profile = QString());
 
+    // The web server when --http (or the settings file) switched it on and it serves; else null.
+    web::Host* webHost() const { return web_.get(); }
+
   signals:
     void mainWindowShown();
     void overviewShown();
@@ -122,6 +129,9 @@ class Application : public QObject {
     void updateOverview();
     // Closes the window of a chamber the fleet ends.
     void closeChamberWindow(const QString& name);
+    // The web server, once the chambers run, when switched on; a window's status bar says where.
+    void startWeb();
+    void showServing(QMainWindow* w);
     // Ends every chamber's recording and link, then leaves.
     void leaveAll();
     void leave();
@@ -156,6 +166,7 @@ class Application : public QObject {
     std::map<QString, std::unique_ptr<MainWindow>> windows_;
     QPointer<MainWindow> lastShown_;
     std::unique_ptr<overview::OverviewWindow> overview_;
+    std::unique_ptr<web::Host> web_;  // reads the chambers: ends before them
 };
 
 }  // namespace shell

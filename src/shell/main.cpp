@@ -44,6 +44,8 @@ int run(int argc, char** argv) {
             std::fputs(qUtf8Printable(shell::usageText()), stdout);
             return 0;
         });
+    if (!o.makeToken.isEmpty() || !o.revokeToken.isEmpty())
+        return withoutWindows([&] { return shell::runTokenCommand(o); });
     if (!o.createAdmin.isEmpty() || o.accessControl)
         return withoutWindows([&] { return shell::runAccessCommand(o); });
     if (o.verify) return withoutWindows([&] { return shell::runVerify(o); });

@@ -23,6 +23,8 @@ struct Gauges {
     std::optional<double> lastSampleSeconds;  // UTC seconds of the latest sample stored
     int alertsOpen = 0;
     bool runOpen = false;
+    int recordNo = 0;  // the ring's record last stored (1..kRing), 0 before the first
+    static constexpr int kRing = 65500;
     bool operator==(const Gauges&) const = default;
 };
 
