@@ -7,7 +7,9 @@
 #include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QUrlQuery>
 
+#include "web/records.h"
 #include "web/webconfig.h"
 
 namespace web {
@@ -175,16 +177,105 @@ Response Api::handle(const Request& r) {
     }
     if (p == u"/api/v1/openapi.json") return staticFile(QStringLiteral("/openapi.json"));
     if (p == u"/api/v1/session") return session(r);
-    if (auto refused = refuse(r, nullptr)) return *refused;
-    if (r.method != "GET")
+    Reader who;
+    if (auto refused = refuse(r, &who)) return *refused;
+    static const QRegularExpression ack(QStringLiteral("^/api/v1/alerts/([^/]+)/acknowledge$"));
+    if (const auto m = ack.match(p); m.hasMatch()) {
+        if (r.method != "POST")
+            return errorResponse(405, "method_not_allowed", QStringLiteral("POST"));
+        return acknowledge(r, m.captured(1), who);
+    }
+    if (r.method != "GET" && r.method != "HEAD")
         return errorResponse(
             405, "method_not_allowed",
             QStringLiteral("%1 is not answered here").arg(QLatin1String(r.method)));
     if (p == u"/metrics") return metrics();
     if (p == u"/api/v1/chambers") return chambers();
-    static const QRegularExpression one(QStringLiteral("^/api/v1/chambers/([^/]+)$"));
-    if (const auto m = one.match(p); m.hasMatch()) return chamber(m.captured(1));
+    if (p == u"/api/v1/alerts") return alerts();
+    static const QRegularExpression one(
+        QStringLiteral("^/api/v1/chambers/([^/]+)(/samples|/events|/runs)?$"));
+    if (const auto m = one.match(p); m.hasMatch()) {
+        const QString what = m.captured(2);
+        if (what.isEmpty()) return chamber(m.captured(1));
+        const auto e = hub_.chamber(nameOf(m.captured(1)));
+        if (!e)
+            return errorResponse(404, "unknown_chamber", QStringLiteral("no chamber of that name"));
+        const QUrlQuery query(QString::fromUtf8(r.query));
+        if (what == u"/samples")
+            return samples(e->dbPath, query, r.header("accept").contains("text/csv"),
+                           options_.nowMs ? options_.nowMs() : QDateTime::currentMSecsSinceEpoch());
+        if (what == u"/events") return events(e->dbPath, query);
+        return runs(idOf(e->name), e->dbPath);
+    }
+    static const QRegularExpression pdf(
+        QStringLiteral("^/api/v1/runs/([^/:]+):(\\d{1,15})/report\\.pdf$"));
+    if (const auto m = pdf.match(p); m.hasMatch()) {
+        const auto e = hub_.chamber(nameOf(m.captured(1)));
+        if (!e)
+            return errorResponse(404, "unknown_chamber", QStringLiteral("no chamber of that name"));
+        return report(e->dbPath, m.captured(2).toLongLong(), options_.usersPath);
+    }
     return errorResponse(404, "not_found", QStringLiteral("no such resource"));
+}
+
+Response Api::alerts() {
+    QJsonArray list;
+    for (const ChamberEntry& e : hub_.chambers())
+        for (const QJsonValue& a : e.state.value(QStringLiteral("alerts")).toArray()) {
+            QJsonObject o = a.toObject();
+            o.insert(QStringLiteral("chamber"), idOf(e.name));
+            list << o;
+        }
+    return ok({{QStringLiteral("alerts"), list}});
+}
+
+Response Api::acknowledge(const Request& r, const QString& alertId, const Reader& by) {
+    if (!r.header("content-type").startsWith("application/json"))
+        return errorResponse(415, "json_expected",
+                             QStringLiteral("the body must be application/json"));
+    QJsonParseError parseError;
+    const QJsonDocument doc = QJsonDocument::fromJson(r.body, &parseError);
+    if (parseError.error != QJsonParseError::NoError || !doc.isObject())
+        return errorResponse(400, "bad_request",
+                             QStringLiteral("expected {\"comment\": ..., \"chamber\": ...}"));
+    const QJsonObject body = doc.object();
+    const QString comment = body.value(QStringLiteral("comment")).toString();
+    if (comment.simplified().isEmpty() || comment.size() > 1000)
+        return errorResponse(400, "bad_comment",
+                             QStringLiteral("a comment of 1 to 1000 characters is needed"));
+    // The chamber named, or the one chamber listing an alert of that id.
+    QString chamberName;
+    if (body.contains(QStringLiteral("chamber"))) {
+        const auto e = hub_.chamber(nameOf(body.value(QStringLiteral("chamber")).toString()));
+        if (!e)
+            return errorResponse(404, "unknown_chamber", QStringLiteral("no chamber of that name"));
+        chamberName = e->name;
+    } else {
+        int found = 0;
+        for (const ChamberEntry& e : hub_.chambers())
+            for (const QJsonValue& a : e.state.value(QStringLiteral("alerts")).toArray())
+                if (a.toObject().value(QStringLiteral("id")).toString() == alertId) {
+                    chamberName = e.name;
+                    ++found;
+                }
+        if (found == 0) return errorResponse(404, "unknown_alert", QStringLiteral("no such alert"));
+        if (found > 1)
+            return errorResponse(
+                400, "ambiguous_alert",
+                QStringLiteral("several chambers list that alert: name the chamber"));
+    }
+    if (!options_.acknowledge)
+        return errorResponse(503, "unavailable",
+                             QStringLiteral("alerts cannot be acknowledged here"));
+    const QByteArray refused = options_.acknowledge(
+        chamberName, alertId, comment, by, body.value(QStringLiteral("password")).toString());
+    if (refused.isEmpty()) return ok({{QStringLiteral("acknowledged"), alertId}});
+    const int status = refused == "not_found"                        ? 404
+                       : refused == "refused" || refused == "locked" ? 403
+                       : refused == "password"                       ? 401
+                       : refused == "invalid"                        ? 400
+                                                                     : 503;
+    return errorResponse(status, refused.constData(), QStringLiteral("not acknowledged"));
 }
 
 Response Api::chambers() {

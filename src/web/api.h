@@ -83,6 +83,16 @@ struct ApiOptions {
     std::function<qint64()> idleMs = [] { return qint64(0); };
     // Whether the server listens on loopback only: then only a loopback Host is answered.
     bool loopbackOnly = true;
+    // Acknowledges a chamber's listed alert with the comment, for the reader (under access
+    // control after checking the password again); "" when done, else an error code
+    // ("refused", "not_found", "invalid", "unavailable"...).
+    std::function<QByteArray(const QString& chamber, const QString& alertId, const QString& comment,
+                             const Reader& by, const QString& password)>
+        acknowledge;
+    // The user store's file, named in the reports.
+    QString usersPath;
+    // Epoch milliseconds now (tests may fix it).
+    std::function<qint64()> nowMs;
 };
 
 class Api {
@@ -107,6 +117,8 @@ class Api {
     Response chamber(const QString& id);
     Response metrics();
     Response session(const Request& r);
+    Response alerts();
+    Response acknowledge(const Request& r, const QString& alertId, const Reader& by);
     Response staticFile(const QString& path);
 
     Hub& hub_;

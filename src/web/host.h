@@ -46,6 +46,8 @@ class Host : public QObject {
   private:
     ApiOptions options();
     QByteArray login(const QString& user, const QString& password);
+    QByteArray acknowledge(const QString& chamber, const QString& alertId, const QString& comment,
+                           const Reader& by, const QString& password);
 
     HostSetup setup_;
     std::atomic<bool> accessControl_{false};
