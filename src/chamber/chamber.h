@@ -143,10 +143,30 @@ class Chamber : public QObject {
     static bool allows(const auth::Actor& by, auth::Action action) {
         return auth::denial(by, action) == auth::Denial::None;
     }
+    // The chamber's port: the settings of the last open (requests go out with them), open with
+    // them or with others (kept), closed. The poll cycle runs while it is open.
+    const comm::PortSettings& portSettings() const { return link_.settings(); }
+    bool portOpen() const { return link_.polling(); }
+    void openPort(const comm::PortSettings& settings) { link_.open(settings); }
+    void openPort() { link_.open(); }
+    void closePort() { link_.close(); }
+    // The link's figures for a status line: exchanges and failures, the last cycle's length, the
+    // milliseconds since a block was read (exact, unlike the state's whole seconds).
+    const comm::LinkStats& linkStats() const { return link_.stats(); }
+    double lastCycleMs() const { return link_.lastCycleMs(); }
+    int silentMs() const { return link_.silentMs(); }
+    // The program is leaving: the recorder stops once the samples taken are written, and the port
+    // closes.
+    void halt();
+
     // Whether open() has made the parts.
     bool opened() const { return eventLog_ != nullptr; }
 
   signals:
+    // The link's figures changed (a cycle ended, an exchange failed or went through).
+    void linkFiguresChanged();
+    // The recorder's status changed (at once, unlike stateChanged).
+    void recorderStatusChanged();
     // The final outcome of the command of the ticket id.
     void commandFinished(quint64 id, chamber::Outcome outcome);
     // The state differs from the one last published: driven by the parts' signals and a

@@ -141,8 +141,8 @@ MainWindow::MainWindow(::chamber::Chamber& chamber, QWidget* parent)
     liveTimer_->setInterval(200);
     connect(liveTimer_, &QTimer::timeout, this, &MainWindow::liveTick);
     liveTimer_->start();
-    connect(&chamber_.link(), &comm::Link::statsChanged, this, &MainWindow::updateLinkStatus);
-    connect(&chamber_.link(), &comm::Link::cycleFinished, this, &MainWindow::updateLinkStatus);
+    connect(&chamber_, &::chamber::Chamber::linkFiguresChanged, this,
+            &MainWindow::updateLinkStatus);
     updateLinkStatus();
     showChamberParts();
 
@@ -346,11 +346,9 @@ void MainWindow::showPortSettings(const comm::PortSettings& settings) {
 }
 
 void MainWindow::showChamberParts() {
-    if (record::Recorder* recorder = chamber_.recorder()) {
-        chart_->listenTo(recorder);
-        connect(recorder, &record::Recorder::statusChanged, this,
-                &MainWindow::updateRecorderStatus);
-    }
+    if (record::Recorder* recorder = chamber_.recorder()) chart_->listenTo(recorder);
+    connect(&chamber_, &::chamber::Chamber::recorderStatusChanged, this,
+            &MainWindow::updateRecorderStatus);
     record::EventLog* log = chamber_.eventLog();
     eventLogButton_->setEnabled(log != nullptr);
     if (log)
@@ -426,9 +424,9 @@ void MainWindow::openRunWindow() {
 }
 
 std::pair<QString, int> MainWindow::portAndAddress() const {
-    const comm::PortSettings& s = chamber_.link().settings();
+    const comm::PortSettings& s = chamber_.portSettings();
     int port = s.port, address = s.address;
-    if (!chamber_.link().polling()) {
+    if (!chamber_.portOpen()) {
         port = base::roundToInt32(base::leadingNumber(portList_->currentText())).value_or(0);
         address = base::roundToInt32(base::leadingNumber(addressList_->currentText())).value_or(0);
     }
@@ -445,20 +443,20 @@ void MainWindow::updateDeviceLabel() {
 }
 
 void MainWindow::updateLinkStatus() {
-    const comm::Link& link = chamber_.link();
-    QString text = linkStatusText(link.stats(), link.polling(), link.settings().port,
-                                  link.lastCycleMs(), link.silentMs());
+    const ::chamber::Chamber& c = chamber_;
+    QString text = linkStatusText(c.linkStats(), c.portOpen(), c.portSettings().port,
+                                  c.lastCycleMs(), c.silentMs());
     // The line's baud rate and parity as they are in use, the same in every chamber's window.
-    if (link.polling()) text += lineSettingsText(link.settings());
+    if (c.portOpen()) text += lineSettingsText(c.portSettings());
     if (linkStatus_->text() != text) linkStatus_->setText(text);
 }
 
 void MainWindow::updateRecorderStatus() {
     // The recorder's and the event log's states are made into words here.
-    const record::Recorder* recorder = chamber_.recorder();
     const record::EventLog* log = chamber_.eventLog();
-    QString text =
-        recorder ? record::recorderStatusText(recorder->status(), base::Lang::Shown) : QString();
+    QString text = chamber_.opened()
+                       ? record::recorderStatusText(chamber_.state().recorder, base::Lang::Shown)
+                       : QString();
     const QString logText = log ? log->statusText(base::Lang::Shown) : QString();
     if (!logText.isEmpty()) text += (text.isEmpty() ? QString() : base::Tr::tr("；")) + logText;
     recorderStatus_->setText(text);
@@ -478,7 +476,7 @@ void MainWindow::openPortWith(bool asked) {
         if (baudButtons_[i]->isChecked()) baud = i;
         if (parityButtons_[i]->isChecked()) parity = i;
     }
-    const comm::PortSettings before = chamber_.link().settings();
+    const comm::PortSettings before = chamber_.portSettings();
     comm::PortSettings settings = before;
     copyPortSettings(settings, portList_->currentText(), baud, parity, addressList_->currentText());
     if (asked && settings != before) {
@@ -491,13 +489,13 @@ void MainWindow::openPortWith(bool asked) {
                 operatorMessage_->setText(refused);
                 return;
             }
-            if (!chamber_.link().polling()) chamber_.link().open();
+            if (!chamber_.portOpen()) chamber_.openPort();
             configButton_->setEnabled(true);
             updateLinkStatus();
             return;
         }
     }
-    chamber_.link().open(settings);
+    chamber_.openPort(settings);
     configButton_->setEnabled(true);
     updateLinkStatus();
 }
@@ -519,7 +517,7 @@ std::optional<base::Audit> MainWindow::consentToPortSettings(const comm::PortSet
 }
 
 void MainWindow::closePort() {
-    chamber_.link().close();
+    chamber_.closePort();
     configButton_->setEnabled(false);
     updateLinkStatus();
 }
@@ -555,9 +553,9 @@ void MainWindow::liveTick() {
     live_->ShowLiveStatus(chart_->rulerActive());
     // Values the instrument has not confirmed for a while look old, and the status bar counts
     // the seconds of silence.
-    const bool stale = chamber_.link().polling() && chamber_.link().silentMs() >= kStaleAfterMs;
+    const bool stale = chamber_.portOpen() && chamber_.silentMs() >= kStaleAfterMs;
     live_->setStale(stale);
-    if (stale || chamber_.link().polling()) updateLinkStatus();
+    if (stale || chamber_.portOpen()) updateLinkStatus();
 }
 
 QWidget* MainWindow::exitQuestion() const {
@@ -592,8 +590,7 @@ void MainWindow::exitProgram() {
     if (exitQuestion_) exitQuestion_->close();
     // Leave cleanly: the chart's connection, the recorder and the port are closed before the end.
     chart_->closeDatabase();
-    if (record::Recorder* recorder = chamber_.recorder()) recorder->stop();
-    chamber_.link().close();
+    chamber_.halt();
     chart_->stopListening();
     blockClose_ = false;
     if (config_) config_->deleteLater();
