@@ -222,3 +222,31 @@ TEST(WebMetrics, PrometheusReadsThem) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WebApi, DescribesItselfInOpenApi) {
+    web::Hub hub;
+    web::Api api(hub, {});
+    web::Request r = get("/api/v1/openapi.json");
+    const web::Response out = api.handle(r);
+    ASSERT_EQ(out.status, 200);
+    QJsonParseError error;
+    const QJsonObject doc = QJsonDocument::fromJson(out.body, &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError);
+    EXPECT_TRUE(doc.value("openapi").toString().startsWith(u"3."));
+    const QJsonObject paths = doc.value("paths").toObject();
+    for (const char* path :
+         {"/api/v1/session", "/api/v1/chambers", "/api/v1/chambers/{name}",
+          "/api/v1/chambers/{name}/samples", "/api/v1/chambers/{name}/events",
+          "/api/v1/chambers/{name}/runs", "/api/v1/runs/{id}/report.pdf", "/api/v1/alerts",
+          "/api/v1/alerts/{id}/acknowledge", "/api/v1/stream", "/metrics"})
+        EXPECT_TRUE(paths.contains(QLatin1String(path))) << path;
+    // The page and its chart library, with the library's licence beside it.
+    for (const char* file :
+         {"/", "/app.js", "/app.css", "/uPlot.iife.min.js", "/uPlot-LICENSE.txt"})
+        EXPECT_EQ(api.handle(get(QLatin1String(file))).status, 200) << file;
+    EXPECT_EQ(api.handle(get("/app.js")).type, "text/javascript; charset=utf-8");
+}
+
+}  // namespace

@@ -8,8 +8,13 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include "alert/alerter.h"
 #include "confighome.h"
 #include "e2e_support.h"
+#include "events/eventlog.h"
 #include "httpclient.h"
 #include "shell/settings.h"
 #include "web/host.h"
@@ -25,6 +30,8 @@ class WebProgram : public QObject {
         testsupport::useDataHome(home_.path());
     }
     void servesTheChamberAndSaysWhere();
+    void pageInABrowser();
+    void alertAcknowledgedOverTheWeb();
     void offUnlessSwitchedOn();
 
   private:
@@ -90,6 +97,127 @@ void WebProgram::servesTheChamberAndSaysWhere() {
     QCOMPARE(webtest::fetch(base + "api/v1/chambers").status, 0);
     // The choice is kept for the next start.
     QCOMPARE(web::readListen(*shell::settingsFileFor(QString())).port, port);
+}
+
+namespace {
+
+// The program on a simulated instrument with its port open and its values read, served on the web.
+struct Served {
+    SimLine line;
+    std::unique_ptr<Program> program;
+    QString base;
+    bool start() {
+        if (!line.start(nullptr)) return false;
+        shell::Options options = Program::onDevice(line.device());
+        options.http = web::parseListen(QString::number(freePort()), nullptr);
+        program = std::make_unique<Program>(options);
+        if (!QTest::qWaitForWindowExposed(program->main()) || !program->app().webHost())
+            return false;
+        base = program->app().webHost()->url();
+        click(program->main(), "Command9");
+        return runUntil([&] { return !firstChamber(base).value("stale").toBool(); }, 30000);
+    }
+};
+
+// What headless Chromium makes of the page: its DOM once the scripts ran.
+QString browse(const QString& url, const QString& profile, const QStringList& more = {}) {
+    QProcess chromium;
+    QStringList args{"--headless",
+                     "--no-sandbox",
+                     "--disable-gpu",
+                     "--disable-quic",
+                     "--no-first-run",
+                     "--disable-background-networking",
+                     "--disable-component-update",
+                     "--disable-sync",
+                     "--user-data-dir=" + profile,
+                     "--window-size=1920,1080",
+                     "--virtual-time-budget=8000"};
+    chromium.start(QStandardPaths::findExecutable(QStringLiteral("chromium")),
+                   args + more + QStringList{"--dump-dom", url});
+    // The program answers on its own threads; its event loop goes on meanwhile.
+    runUntil([&] { return chromium.state() == QProcess::NotRunning; }, 120000);
+    return QString::fromUtf8(chromium.readAllStandardOutput());
+}
+
+}  // namespace
+
+void WebProgram::pageInABrowser() {
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        QSKIP("chromium is not installed");
+    Served s;
+    QVERIFY(s.start());
+    QTemporaryDir profile;
+    const QString en = browse(s.base + "?chamber=~&lang=en", profile.filePath("en"));
+    // The tile shows the instrument's values as the window does, and the trend is drawn.
+    const QJsonObject c = firstChamber(s.base);
+    const QJsonObject t = c.value("loops").toArray().at(0).toObject();
+    QVERIFY2(en.contains(QRegularExpression(
+                 QStringLiteral("data-chamber=\"~\"><button[^>]*><div class=\"name\">Chamber</div>"
+                                "<div class=\"value\" aria-label=\"Temperature\">\\d+ / \\d+ °C"))),
+             qPrintable(en.left(3000)));
+    QVERIFY(en.contains(QStringLiteral("<html lang=\"en\">")));
+    QVERIFY(
+        en.contains(QRegularExpression(QStringLiteral("id=\"chart\"[^>]*data-points=\"[1-9]"))));
+    QVERIFY(en.contains(QStringLiteral("<canvas")));
+    QVERIFY(t.value("unit").toString() == QStringLiteral("°C"));
+    // In Chinese by default, and for a browser that asks for it.
+    const QString zh =
+        browse(s.base + "?chamber=~", profile.filePath("zh"), {"--accept-lang=zh-CN"});
+    QVERIFY(zh.contains(QStringLiteral("<html lang=\"zh-CN\">")));
+    QVERIFY(zh.contains(QStringLiteral("aria-label=\"温度\"")));
+    QVERIFY(zh.contains(QStringLiteral("通讯正常")));
+}
+
+void WebProgram::alertAcknowledgedOverTheWeb() {
+    Served s;
+    QVERIFY(s.start());
+    chamber::Chamber& chamber = s.program->app().chamber();
+    QVERIFY(chamber.alerter());
+    chamber.alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("anna")});
+    QString id;
+    QVERIFY(runUntil(
+        [&] {
+            const QJsonArray alerts =
+                QJsonDocument::fromJson(webtest::fetch(s.base + "api/v1/alerts").body)
+                    .object()
+                    .value("alerts")
+                    .toArray();
+            if (!alerts.isEmpty()) id = alerts.at(0).toObject().value("id").toString();
+            return !id.isEmpty();
+        },
+        20000));
+    const QString ack = s.base + "api/v1/alerts/" + id + "/acknowledge";
+    const QList<QPair<QByteArray, QByteArray>> json{{"Content-Type", "application/json"}};
+    // No comment, no acknowledgement; nothing but JSON is taken (a form posted from another site).
+    QCOMPARE(webtest::fetch(ack, "POST", R"({"comment":"  "})", json).status, 400);
+    QCOMPARE(webtest::fetch(ack, "POST", "comment=x",
+                            {{"Content-Type", "application/x-www-form-urlencoded"}})
+                 .status,
+             415);
+    QCOMPARE(webtest::fetch(s.base + "api/v1/alerts/nope/acknowledge", "POST", R"({"comment":"x"})",
+                            json)
+                 .status,
+             404);
+    const webtest::Reply done = webtest::fetch(ack, "POST", R"({"comment":"door was open"})", json);
+    QCOMPARE(done.status, 200);
+    // The chamber's own list has it acknowledged (a raised alert leaves the list then), and its
+    // log keeps the comment.
+    QVERIFY(runUntil(
+        [&] {
+            for (const chamber::AlertInfo& a : chamber.state().alerts)
+                if (a.id == id && !a.acknowledged) return false;
+            return true;
+        },
+        10000));
+    QVERIFY(runUntil(
+        [&] {
+            return webtest::fetch(s.base + "api/v1/chambers/~/events?limit=50")
+                .body.contains("door was open");
+        },
+        20000));
+    // Once is enough: acknowledged again, nothing is waiting.
+    QCOMPARE(webtest::fetch(ack, "POST", R"({"comment":"again"})", json).status, 404);
 }
 
 void WebProgram::offUnlessSwitchedOn() {
