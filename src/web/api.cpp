@@ -108,6 +108,22 @@ void Sessions::close(const QString& token) {
     byHash_.remove(tokenHash(token.toLatin1()));
 }
 
+bool RateLimit::allow(const QString& remote, qint64 nowMs) {
+    // This computer's own clients (a local Prometheus, the tests) are not held back.
+    if (isLoopback(remote)) return true;
+    std::lock_guard lock(mutex_);
+    if (byAddress_.size() > 10000) byAddress_.clear();  // bounded, whoever sends
+    auto it = byAddress_.find(remote);
+    if (it == byAddress_.end()) it = byAddress_.insert(remote, {double(perSecond_), nowMs});
+    Bucket& b = *it;
+    b.tokens =
+        std::min<double>(perSecond_, b.tokens + double(nowMs - b.lastMs) * perSecond_ / 1000.0);
+    b.lastMs = nowMs;
+    if (b.tokens < 1) return false;
+    b.tokens -= 1;
+    return true;
+}
+
 Api::Api(Hub& hub, ApiOptions options) : hub_(hub), options_(std::move(options)) {}
 
 QString Api::idOf(const QString& name) {

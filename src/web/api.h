@@ -70,6 +70,23 @@ class Sessions {
     QMap<QByteArray, Entry> byHash_;
 };
 
+// Requests each address other than loopback may make: perSecond, and as many at once.
+class RateLimit {
+  public:
+    explicit RateLimit(int perSecond) : perSecond_(perSecond) {}
+    // Whether a request from remote at nowMs (a monotonic clock) is taken.
+    bool allow(const QString& remote, qint64 nowMs);
+
+  private:
+    struct Bucket {
+        double tokens = 0;
+        qint64 lastMs = 0;
+    };
+    int perSecond_;
+    std::mutex mutex_;
+    QMap<QString, Bucket> byAddress_;
+};
+
 struct ApiOptions {
     QString version;
     // Whether access control is on (read per request: it may be switched while serving).

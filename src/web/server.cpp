@@ -13,16 +13,6 @@
 
 namespace web {
 
-struct Server::Rates {
-    std::mutex mutex;
-    QElapsedTimer clock;
-    struct Bucket {
-        double tokens = kRatePerSecond;
-        qint64 lastMs = 0;
-    };
-    QHash<QString, Bucket> byAddress;
-};
-
 namespace {
 
 // civetweb is set up once per process.
@@ -98,8 +88,8 @@ Server::Server(Hub& hub, Listen listen, ApiOptions options)
                options.loopbackOnly = isLoopback(listen_.address);
                return std::move(options);
            }()),
-      rates_(std::make_unique<Rates>()) {
-    rates_->clock.start();
+      rates_(kRatePerSecond) {
+    clock_.start();
 }
 
 Server::~Server() {
@@ -185,20 +175,6 @@ int Server::onRequest(mg_connection* conn, void* self) {
     return static_cast<Server*>(self)->serve(conn);
 }
 
-bool Server::overRate(const QString& remote) {
-    std::lock_guard lock(rates_->mutex);
-    const qint64 now = rates_->clock.elapsed();
-    if (rates_->byAddress.size() > 10000) rates_->byAddress.clear();
-    Rates::Bucket& b = rates_->byAddress[remote];
-    if (b.lastMs == 0) b.lastMs = now;
-    b.tokens =
-        std::min<double>(kRatePerSecond, b.tokens + (now - b.lastMs) * kRatePerSecond / 1000.0);
-    b.lastMs = now;
-    if (b.tokens < 1) return true;
-    b.tokens -= 1;
-    return false;
-}
-
 int Server::serve(mg_connection* conn) {
     Request r = readRequest(conn);
     // Behind the TLS front: the client it passes on.
@@ -207,7 +183,7 @@ int Server::serve(mg_connection* conn) {
             !peer.isEmpty())
             r.remote = peer;
     const bool head = r.method == "HEAD";
-    if (overRate(r.remote)) {
+    if (!rates_.allow(r.remote, clock_.elapsed())) {
         Response e = errorResponse(429, "too_many_requests", QStringLiteral("slow down"));
         e.headers << std::pair<QByteArray, QByteArray>("Retry-After", "1");
         send(conn, e, head);

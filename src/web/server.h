@@ -3,6 +3,7 @@
 // holds it to the limits and answers through Api, or follows the hub for an event stream. No
 // request waits on the chambers' thread.
 
+#include <QElapsedTimer>
 #include <QString>
 #include <atomic>
 #include <memory>
@@ -21,7 +22,7 @@ class Server {
     // How many connections are served at once, and how many of them may follow the stream.
     static constexpr int kThreads = 48;
     static constexpr int kMaxStreams = 32;
-    // Requests one address may make per second (and as a burst).
+    // Requests one address other than loopback may make per second (and as a burst).
     static constexpr int kRatePerSecond = 50;
 
     Server(Hub& hub, Listen listen, ApiOptions options);
@@ -43,7 +44,6 @@ class Server {
     static int onRequest(mg_connection* conn, void* self);
     int serve(mg_connection* conn);
     void stream(mg_connection* conn, const Request& r);
-    bool overRate(const QString& remote);
 
     Hub& hub_;
     Listen listen_;
@@ -52,8 +52,8 @@ class Server {
     mg_context* ctx_ = nullptr;
     int port_ = 0;
     std::atomic<int> streams_{0};
-    struct Rates;
-    std::unique_ptr<Rates> rates_;
+    RateLimit rates_;
+    QElapsedTimer clock_;
 };
 
 }  // namespace web

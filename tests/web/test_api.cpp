@@ -250,3 +250,26 @@ TEST(WebApi, DescribesItselfInOpenApi) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(WebApi, RateForAddressesBeyondLoopback) {
+    web::RateLimit rate(10);
+    int taken = 0;
+    for (int i = 0; i < 25; ++i)
+        taken += rate.allow(QStringLiteral("192.0.2.7"), 1000);  // a burst at one moment
+    EXPECT_EQ(taken, 10);
+    EXPECT_TRUE(rate.allow(QStringLiteral("192.0.2.8"), 1000));  // each address its own
+    EXPECT_FALSE(rate.allow(QStringLiteral("192.0.2.7"), 1050));
+    EXPECT_TRUE(rate.allow(QStringLiteral("192.0.2.7"), 1100));  // a tenth of a second: one more
+    EXPECT_FALSE(rate.allow(QStringLiteral("192.0.2.7"), 1100));
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(rate.allow(QStringLiteral("127.0.0.1"), 1000));
+    // After a quiet while the burst is there again, never more.
+    taken = 0;
+    for (int i = 0; i < 25; ++i)
+        taken += rate.allow(QStringLiteral("192.0.2.7"), 100000);
+    EXPECT_EQ(taken, 10);
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QNetworkInterface>
 #include <QProcess>
 #include <QSslCertificate>
 #include <QStandardPaths>
@@ -13,6 +14,7 @@
 
 #include "httpclient.h"
 #include "web/server.h"
+#include "web/webconfig.h"
 
 namespace {
 
@@ -121,17 +123,24 @@ TEST(WebServer, StreamsChangesAndResumes) {
     last->deleteLater();
 }
 
-TEST(WebServer, ServesHttpsWithItsCertificate) {
+// A certificate and key made by openssl for the addresses given; false when openssl is missing.
+bool makeCertificate(const QString& cert, const QString& key, const QStringList& addresses) {
     const QString openssl = QStandardPaths::findExecutable(QStringLiteral("openssl"));
-    if (openssl.isEmpty()) GTEST_SKIP() << "openssl is not installed";
-    QTemporaryDir dir;
-    const QString cert = dir.filePath("cert.pem"), key = dir.filePath("key.pem");
+    if (openssl.isEmpty()) return false;
+    QStringList names;
+    for (const QString& a : addresses)
+        names << "IP:" + a;
     QProcess p;
     p.start(openssl, {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
-                      "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1", "-keyout", key,
-                      "-out", cert});
-    ASSERT_TRUE(p.waitForFinished(120000));
-    ASSERT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+                      "/CN=velmars-test", "-addext", "subjectAltName=" + names.join(u','),
+                      "-keyout", key, "-out", cert});
+    return p.waitForFinished(120000) && p.exitCode() == 0;
+}
+
+TEST(WebServer, ServesHttpsWithItsCertificate) {
+    QTemporaryDir dir;
+    const QString cert = dir.filePath("cert.pem"), key = dir.filePath("key.pem");
+    if (!makeCertificate(cert, key, {"127.0.0.1"})) GTEST_SKIP() << "no openssl";
     web::Listen l;
     l.tlsCert = cert;
     l.tlsKey = key;
@@ -154,6 +163,43 @@ TEST(WebServer, ServesHttpsWithItsCertificate) {
     web::Server bad(hub, wrong, {});
     EXPECT_FALSE(bad.start(&error));
     EXPECT_TRUE(error.contains("missing.pem"));
+}
+
+// Behind the TLS front a client from another computer is one: it needs a token and is held to
+// the rate (see the rate's own test), where one on loopback is not.
+TEST(WebServer, BeyondLoopbackThroughTls) {
+    QString other;
+    for (const QHostAddress& a : QNetworkInterface::allAddresses())
+        if (a.protocol() == QAbstractSocket::IPv4Protocol && !a.isLoopback()) other = a.toString();
+    if (other.isEmpty()) GTEST_SKIP() << "no address beside loopback";
+    QTemporaryDir dir;
+    const QString cert = dir.filePath("cert.pem"), key = dir.filePath("key.pem");
+    if (!makeCertificate(cert, key, {"127.0.0.1", other})) GTEST_SKIP() << "no openssl";
+    web::Listen l;
+    l.address = QStringLiteral("0.0.0.0");
+    l.tlsCert = cert;
+    l.tlsKey = key;
+    web::Hub hub;
+    hub.setChamber(entry(QStringLiteral("A-1"), 25.5));
+    web::ApiOptions o;
+    o.tokens = [] { return QMap<QString, QByteArray>{{"grafana", web::tokenHash("vmt_lab")}}; };
+    web::Server server(hub, l, o);
+    QString error;
+    ASSERT_TRUE(server.start(&error)) << error.toStdString();
+    const auto trust = QSslCertificate::fromPath(cert);
+    const QString far =
+        QStringLiteral("https://%1:%2/api/v1/chambers").arg(other).arg(server.port());
+    const QString near = QStringLiteral("https://127.0.0.1:%1/api/v1/chambers").arg(server.port());
+    EXPECT_EQ(webtest::fetch(far, "GET", {}, {}, trust).status, 401);
+    EXPECT_EQ(webtest::fetch(far, "GET", {}, {{"Authorization", "Bearer vmt_other"}}, trust).status,
+              401);
+    EXPECT_EQ(webtest::fetch(far, "GET", {}, {{"Authorization", "Bearer vmt_lab"}}, trust).status,
+              200);
+    EXPECT_EQ(webtest::fetch(near, "GET", {}, {}, trust).status, 200);
+    // The front passes the peer on: loopback stays loopback.
+    EXPECT_EQ(
+        webtest::fetch(near, "GET", {}, {{"Authorization", "Bearer vmt_other"}}, trust).status,
+        200);
 }
 
 TEST(WebServer, RefusesAPortInUse) {
