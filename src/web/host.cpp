@@ -41,11 +41,10 @@ ApiOptions Host::options() {
     return o;
 }
 
-QByteArray Host::login(const QString& user, const QString& password) {
-    // On the server's thread, with a connection of its own; the store counts failures and locks
-    // accounts as for a login at the PC.
+QByteArray checkLogin(const QString& usersPath, const QString& user, const QString& password,
+                      int* idleMinutes) {
     static std::atomic<quint64> next{0};
-    auth::UserStore store(setup_.userStore, QStringLiteral("web-login-%1").arg(++next));
+    auth::UserStore store(usersPath, QStringLiteral("web-login-%1").arg(++next));
     if (store.open(/*create=*/false) != auth::StoreState::Ready) return "unusable";
     if (!store.accessControl()) return "no_access_control";
     switch (store.authenticate(user, password)) {
@@ -60,8 +59,15 @@ QByteArray Host::login(const QString& user, const QString& password) {
         default:
             return "refused";
     }
-    idleMinutes_ = store.idleLockMinutes();
+    if (idleMinutes) *idleMinutes = store.idleLockMinutes();
     return {};
+}
+
+QByteArray Host::login(const QString& user, const QString& password) {
+    int idle = idleMinutes_;
+    const QByteArray refused = checkLogin(setup_.userStore, user, password, &idle);
+    idleMinutes_ = idle;
+    return refused;
 }
 
 QByteArray Host::acknowledge(const QString& chamber, const QString& alertId, const QString& comment,

@@ -17,6 +17,13 @@
 
 namespace web {
 
+// A login's check against the user store at usersPath, on the calling thread with a connection
+// of its own (failures counted and accounts locked as for a login at the PC): "" when accepted,
+// else "refused", "locked", "must_change", "no_access_control" or "unusable". *idleMinutes: the
+// store's idle lock.
+QByteArray checkLogin(const QString& usersPath, const QString& user, const QString& password,
+                      int* idleMinutes = nullptr);
+
 struct HostSetup {
     Listen listen;
     QString version;

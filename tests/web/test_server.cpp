@@ -12,7 +12,9 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
+#include "access/userstore.h"
 #include "httpclient.h"
+#include "web/host.h"
 #include "web/server.h"
 #include "web/webconfig.h"
 
@@ -200,6 +202,63 @@ TEST(WebServer, BeyondLoopbackThroughTls) {
     EXPECT_EQ(
         webtest::fetch(near, "GET", {}, {{"Authorization", "Bearer vmt_other"}}, trust).status,
         200);
+}
+
+// Under access control: a session from the user store's login, with its lockout, over HTTP.
+TEST(WebServer, SessionsFromTheUserStore) {
+    QTemporaryDir dir;
+    const QString users = dir.filePath("users.db");
+    {
+        auth::UserStore store(users, QStringLiteral("setup"), auth::HashCost::minimum());
+        ASSERT_EQ(store.open(/*create=*/true), auth::StoreState::Ready);
+        ASSERT_EQ(store.createFirstAdmin("admin", "Admin", "admin secret 1"), auth::Outcome::Done);
+        ASSERT_EQ(store.createAccount("admin", "anna", "Anna", auth::Role::Viewer, "anna secret 1"),
+                  auth::Outcome::Done);
+        ASSERT_EQ(store.changePassword("anna", "anna secret 1", "anna secret 2"),
+                  auth::Outcome::Done);
+    }
+    web::Hub hub;
+    hub.setChamber(entry(QStringLiteral("A-1"), 25.5));
+    web::ApiOptions o;
+    o.accessControl = [] { return true; };
+    o.login = [&](const QString& user, const QString& password) {
+        return web::checkLogin(users, user, password);
+    };
+    web::Server server(hub, {}, o);
+    ASSERT_TRUE(server.start(nullptr));
+    const QString base = server.url();
+    const auto login = [&](const QByteArray& user, const QByteArray& password) {
+        return webtest::fetch(base + "api/v1/session", "POST",
+                              R"({"user":")" + user + R"(","password":")" + password + R"("})",
+                              {{"Content-Type", "application/json"}});
+    };
+    EXPECT_EQ(webtest::fetch(base + "api/v1/chambers").status, 401);
+    // Five wrong passwords lock the account, as at the PC: the right one is refused then.
+    for (int i = 0; i < auth::UserStore::kLockAfter; ++i)
+        EXPECT_EQ(login("anna", "wrong password").status, 401);
+    const webtest::Reply locked = login("anna", "anna secret 2");
+    EXPECT_EQ(locked.status, 401);
+    EXPECT_TRUE(QJsonDocument::fromJson(locked.body).object().value("token").isUndefined());
+    // Another user logs in; the token reads until the logout.
+    const webtest::Reply in = login("admin", "admin secret 1");
+    ASSERT_EQ(in.status, 201) << in.body.toStdString();
+    const QByteArray token =
+        "Bearer " + QJsonDocument::fromJson(in.body).object().value("token").toString().toLatin1();
+    EXPECT_EQ(
+        webtest::fetch(base + "api/v1/chambers", "GET", {}, {{"Authorization", token}}).status,
+        200);
+    EXPECT_EQ(
+        webtest::fetch(base + "api/v1/session", "DELETE", {}, {{"Authorization", token}}).status,
+        204);
+    EXPECT_EQ(
+        webtest::fetch(base + "api/v1/chambers", "GET", {}, {{"Authorization", token}}).status,
+        401);
+    // The user store keeps the failures and the lock (the password never reaches it or a log).
+    auth::UserStore store(users, QStringLiteral("check"));
+    ASSERT_EQ(store.open(false), auth::StoreState::Ready);
+    const auto anna = store.account("anna");
+    ASSERT_TRUE(anna);
+    EXPECT_TRUE(anna->locked());
 }
 
 TEST(WebServer, RefusesAPortInUse) {
