@@ -167,6 +167,9 @@ class Chamber : public QObject {
     void linkFiguresChanged();
     // The recorder's status changed (at once, unlike stateChanged).
     void recorderStatusChanged();
+    // The link's report of a write command, with its ticket's id: what the window that asked
+    // says of it.
+    void writeReported(const comm::WriteReport& report);
     // The final outcome of the command of the ticket id.
     void commandFinished(quint64 id, chamber::Outcome outcome);
     // The state differs from the one last published: driven by the parts' signals and a

@@ -48,12 +48,22 @@ bool writable(Write what, int32_t reg, int32_t value) {
 
 }  // namespace
 
+std::optional<Write> writeOf(int32_t reg) {
+    for (Write w : {Write::SetValue, Write::AlarmSetting, Write::ProgramCommand,
+                    Write::Configuration, Write::Program})
+        if (writable(w, reg, 0)) return w;
+    return std::nullopt;
+}
+
 void Chamber::watchCommands() {
     connect(&link_, &comm::Link::writeReported, this, [this](const comm::WriteReport& r) {
         const auto it = writes_.constFind(r.id);
         if (it == writes_.cend()) return;
         const quint64 ticket = *it;
         writes_.erase(it);
+        comm::WriteReport mine = r;
+        mine.id = ticket;
+        emit writeReported(mine);
         emit commandFinished(ticket, !r.audit.refusal.isEmpty() ? Outcome::Refused
                                      : r.status == 0            ? Outcome::Done
                                                                 : Outcome::Failed);

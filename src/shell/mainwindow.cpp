@@ -46,6 +46,7 @@
 #include "ui/accessible.h"
 #include "ui/keys.h"
 #include "ui/widgets.h"
+#include "ui/writestatus.h"
 
 namespace shell {
 
@@ -66,6 +67,21 @@ QList<QWidget*> tabStopsIn(QWidget* root) {
     return stops;
 }
 
+// The window's writes go as the chamber's commands: the chamber decides for whoever is at the PC
+// and stamps the audit row; its report comes back to the window's status line.
+void sendAsCommands(ui::WriteSender* writer, ::chamber::Chamber& c) {
+    writer->sendWith([&c](int32_t reg, int32_t value, const QString& caption,
+                          const base::Audit& audit) -> quint64 {
+        const std::optional<::chamber::Write> what = ::chamber::writeOf(reg);
+        if (!what) return 0;
+        return c.write(*what, reg, value, auth::actorAtThePc(), audit.reason, caption).id;
+    });
+    QObject::connect(&c, &::chamber::Chamber::writeReported, writer,
+                     [writer](const comm::WriteReport& r) {
+                         writer->report(r.id, r.status == 0, r.error.text(base::Lang::Shown));
+                     });
+}
+
 }  // namespace
 
 MainWindow::MainWindow(::chamber::Chamber& chamber, QWidget* parent)
@@ -75,6 +91,7 @@ MainWindow::MainWindow(::chamber::Chamber& chamber, QWidget* parent)
     ui::pressFocusedButtonOnEnter();
 
     live_ = new monitor::LivePanel(chamber_.link(), this);
+    sendAsCommands(live_->writeSender(), chamber_);
     chart_ = new chart::ChartPanel(chamber_.databasePath(), chamber_.clock(), chamber_.link());
     QList<QLabel*> d3w;
     for (int k = 0; k < 8; ++k)
@@ -359,7 +376,12 @@ void MainWindow::showChamberParts() {
         runs->setChamber([this] { return portAndAddress(); });
     }
     if (alert::Alerter* alerter = chamber_.alerter())
-        alert::addAlertBar(*this, *alerter, chamber_.settingsFile());
+        alert::addAlertBar(*this, *alerter, chamber_.settingsFile(),
+                           [this](const QString& id, const QString& comment) {
+                               return chamber_.acknowledgeAlert(id, comment,
+                                                                auth::actorAtThePc()) ==
+                                      ::chamber::Outcome::Done;
+                           });
     if (const record::Forwarder* forwarder = chamber_.forwarder()) {
         (new record::forward::StatusLabels(statusBar()))->follow(*forwarder);
     } else if (chamber_.forwardAddressInvalid()) {
@@ -526,6 +548,7 @@ void MainWindow::showConfigWindow() {
     if (config_) return;
     hide();
     config_ = new config::ConfigWindow(chamber_.link());
+    sendAsCommands(config_->writeSender(), chamber_);
     ui::nameChamberAfter(config_, this);
     config_->setAttribute(Qt::WA_DeleteOnClose, false);
     connect(config_, &config::ConfigWindow::returned, this, [this] {
@@ -540,6 +563,7 @@ void MainWindow::showProgramWindow() {
     if (programWindow_) return;
     hide();
     programWindow_ = new program::ProgramWindow(chamber_.link());
+    sendAsCommands(programWindow_->writeSender(), chamber_);
     ui::nameChamberAfter(programWindow_, this);
     connect(programWindow_, &program::ProgramWindow::returned, this, [this] {
         if (programWindow_) programWindow_->deleteLater();
