@@ -6,6 +6,7 @@
 #include <QJsonDocument>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimeZone>
 #include <atomic>
 #include <cmath>
@@ -263,16 +264,16 @@ Response runs(const QString& chamberId, const QString& dbPath) {
     QJsonArray list;
     for (const record::Run& r : store.list()) {
         const QString id = QStringLiteral("%1:%2").arg(chamberId).arg(r.id);
-        QJsonObject o{
-            {QStringLiteral("id"), id},
-            {QStringLiteral("name"), r.name},
-            {QStringLiteral("orderId"), r.orderId},
-            {QStringLiteral("operator"), r.operatorName},
-            {QStringLiteral("start"), iso(r.start * 1000)},
-            {QStringLiteral("startMs"), qint64(r.start * 1000)},
-            {QStringLiteral("automatic"), r.automatic},
-            {QStringLiteral("report"), QStringLiteral("/api/v1/runs/%1/report.pdf")
-                                           .arg(QString::fromLatin1(QUrl::toPercentEncoding(id)))}};
+        QJsonObject o{{QStringLiteral("id"), id},
+                      {QStringLiteral("name"), r.name},
+                      {QStringLiteral("orderId"), r.orderId},
+                      {QStringLiteral("operator"), r.operatorName},
+                      {QStringLiteral("start"), iso(r.start * 1000)},
+                      {QStringLiteral("startMs"), qint64(r.start * 1000)},
+                      {QStringLiteral("automatic"), r.automatic},
+                      {QStringLiteral("report"),
+                       QStringLiteral("/api/v1/runs/%1/report.pdf")
+                           .arg(QString::fromLatin1(QUrl::toPercentEncoding(id, ":~")))}};
         o.insert(QStringLiteral("end"), r.end ? QJsonValue(iso(*r.end * 1000)) : QJsonValue());
         o.insert(QStringLiteral("endMs"), r.end ? QJsonValue(qint64(*r.end * 1000)) : QJsonValue());
         list << o;
@@ -306,7 +307,12 @@ Response report(const QString& dbPath, qint64 runId, const QString& usersPath) {
     request.subject.open = !run->end;
     request.subject.bands = std::array{run->band1, run->band2};
     request.usersPath = usersPath;
-    const report::ReportOutcome made = report::makeReport(request);
+    // Drawn on a Qt thread of its own: text layout and fonts are Qt's per thread, and this one is
+    // the server's.
+    report::ReportOutcome made;
+    std::unique_ptr<QThread> drawing(QThread::create([&] { made = report::makeReport(request); }));
+    drawing->start();
+    drawing->wait();
     if (!made.written()) return unreadable(made.error);
     QFile pdf(request.pdfPath);
     if (!pdf.open(QIODevice::ReadOnly))

@@ -11,11 +11,13 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include "access/actor.h"
 #include "alert/alerter.h"
 #include "confighome.h"
 #include "e2e_support.h"
 #include "events/eventlog.h"
 #include "httpclient.h"
+#include "runs/runs.h"
 #include "shell/settings.h"
 #include "web/host.h"
 
@@ -32,6 +34,7 @@ class WebProgram : public QObject {
     void servesTheChamberAndSaysWhere();
     void pageInABrowser();
     void alertAcknowledgedOverTheWeb();
+    void runReportOverTheWeb();
     void offUnlessSwitchedOn();
 
   private:
@@ -229,6 +232,31 @@ void WebProgram::alertAcknowledgedOverTheWeb() {
         20000));
     // Once is enough: acknowledged again, nothing is waiting.
     QCOMPARE(webtest::fetch(ack, "POST", R"({"comment":"again"})", json).status, 404);
+}
+
+void WebProgram::runReportOverTheWeb() {
+    Served s;
+    QVERIFY(s.start());
+    chamber::Chamber& chamber = s.program->app().chamber();
+    record::Run form;
+    form.name = QStringLiteral("老化 1");
+    chamber.startRun(form, auth::Actor::self());
+    const auto runs = [&] {
+        return QJsonDocument::fromJson(webtest::fetch(s.base + "api/v1/chambers/~/runs").body)
+            .object()
+            .value("runs")
+            .toArray();
+    };
+    QVERIFY(runUntil([&] { return runs().size() == 1; }, 20000));
+    chamber.endRun(auth::Actor::self());
+    QVERIFY(runUntil([&] { return runs().at(0).toObject().value("endMs").isDouble(); }, 20000));
+    const QString report = runs().at(0).toObject().value("report").toString();
+    QCOMPARE(report, QStringLiteral("/api/v1/runs/~:%1/report.pdf")
+                         .arg(runs().at(0).toObject().value("id").toString().section(u':', 1)));
+    const webtest::Reply pdf = webtest::fetch(s.base + report.mid(1));
+    QCOMPARE(pdf.status, 200);
+    QCOMPARE(pdf.headers.value("content-type"), QByteArray("application/pdf"));
+    QVERIFY(pdf.body.startsWith("%PDF"));
 }
 
 void WebProgram::offUnlessSwitchedOn() {
