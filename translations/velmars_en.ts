@@ -4,6 +4,10 @@
 <context>
     <name>velmars</name>
     <message>
+        <source>网页：%1</source>
+        <translation>Web: %1</translation>
+    </message>
+    <message>
         <source>报警栏</source>
         <translation>Alert bar</translation>
     </message>

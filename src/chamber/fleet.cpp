@@ -130,7 +130,7 @@ void Fleet::auditStart() {
     if (!auditing()) return;
     for (const auto& c : chambers_) {
         QList<SettingChange> changes = c->settingChanges();
-        if (setup_.listChange) changes.prepend(*setup_.listChange);
+        changes = setup_.programChanges + changes;
         if (record::EventLog* log = c->eventLog())
             for (const record::EventEntry& row : settingRows(changes))
                 log->log(row);

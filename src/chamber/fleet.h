@@ -49,8 +49,9 @@ struct FleetSetup {
     // chamber added later too) and recorded in its log once it is open; its station names only
     // the one chamber of a run.
     Given given;
-    // The change --chamber made to the list kept, recorded in every chamber's log at the start.
-    std::optional<SettingChange> listChange;
+    // The changes the command line made to the program's own settings (the chamber list, the
+    // clients it hosts), recorded in every chamber's log at the start.
+    QList<SettingChange> programChanges;
     // Who the command line's changes are by, and why.
     QString user;
     QString reason;

@@ -6,7 +6,7 @@
 
 #include "base/datafolder.h"
 #include "base/numberlocale.h"
-#include "chamber/cmdline.h"
+#include "service/cmdline.h"
 #include "events/eventrules.h"
 #include "service/service.h"
 #include "service/serviceevents.h"

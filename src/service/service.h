@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "chamber/cmdline.h"
+#include "service/cmdline.h"
 #include "chamber/fleet.h"
 #include "service/channel.h"
 #include "service/linewatch.h"

@@ -164,6 +164,22 @@ QString userStorePath() {
     return QDir(os::dataFolder()).filePath(QString::fromLatin1(auth::kUserStoreFileName));
 }
 
+int runTokenCommand(const Options& options) {
+    const std::unique_ptr<QSettings> kept = settingsFileFor(QString());
+    if (!options.revokeToken.isEmpty()) {
+        if (web::revokeToken(*kept, options.revokeToken)) return 0;
+        std::fprintf(stderr, "velmars: no token named '%s'\n", qUtf8Printable(options.revokeToken));
+        return 1;
+    }
+    const QString token = web::makeToken(*kept, options.makeToken);
+    if (token.isEmpty() || kept->status() != QSettings::NoError) {
+        std::fprintf(stderr, "velmars: the settings file cannot be written\n");
+        return 1;
+    }
+    std::printf("%s\n", qUtf8Printable(token));
+    return 0;
+}
+
 int runAccessCommand(const Options& options) {
     return options.accessControl ? switchAccessControl(options) : createAdmin(options);
 }

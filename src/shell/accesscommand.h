@@ -7,7 +7,7 @@
 #include <QString>
 #include <optional>
 
-#include "chamber/cmdline.h"
+#include "service/cmdline.h"
 #include "chamber/fleet.h"
 #include "chamber/settings.h"
 
@@ -38,5 +38,9 @@ using SettingChange = chamber::SettingChange;
 // The change --chamber makes to the chamber list the program keeps (main settings file); none when
 // it gives the list kept.
 std::optional<SettingChange> chamberListChange(const Options& options, QSettings& mainFile);
+
+// --make-token NAME: prints a new token for reading the web API from another computer, once (the
+// settings file keeps only its hash); --revoke-token NAME withdraws it. 0, or 1 for no such token.
+int runTokenCommand(const Options& options);
 
 }  // namespace shell

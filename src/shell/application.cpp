@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLabel>
+#include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
 #include <iostream>
@@ -12,6 +14,7 @@
 #include "access/guard.h"
 #include "access/sessionkeeper.h"
 #include "alert/alerter.h"
+#include "base/tr.h"
 #include "chamber/chamber.h"
 #include "chamber/teardown.h"
 #include "events/eventlog.h"
@@ -30,6 +33,7 @@
 #include "store/exportfile.h"
 #include "store/recorder.h"
 #include "ui/widgets.h"
+#include "web/host.h"
 
 namespace shell {
 
@@ -82,8 +86,17 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
     setProfile(options_.profile);
     // The chambers of this run: the command line's, kept for the next; else the settings file's.
     // A profile or a database of its own is one chamber, as always.
+    if (options_.http) {
+        const auto text = [](const web::Listen& l) {
+            return l.port <= 0 ? QString() : web::urlOf(l, l.port);
+        };
+        programChanges_ << SettingChange{QStringLiteral("--http"),
+                                         text(web::readListen(*settingsFileFor(QString()))),
+                                         text(*options_.http)};
+    }
     if (!options_.chambers.isEmpty()) {
-        listChange_ = chamberListChange(options_, *settingsFileFor(QString()));
+        if (auto change = chamberListChange(options_, *settingsFileFor(QString())))
+            programChanges_.prepend(*change);
         confs_ = options_.chambers;
         overview::writeChambers(*settingsFileFor(QString()), confs_);
     } else if (options_.profile.isEmpty() && options_.db.isEmpty())
@@ -148,7 +161,7 @@ bool Application::makeChambers() {
                     options_.notifyWebhook, options_.notifySilentAfter},
                    options_.keepDays,
                    options_.keepFreeGb};
-    setup.listChange = listChange_;
+    setup.programChanges = programChanges_;
     setup.user = options_.user;
     setup.reason = options_.reason;
     fleet_ = std::make_unique<chamber::Fleet>(std::move(setup));
@@ -330,6 +343,7 @@ void Application::showMainWindow() {
     fleet_->start();
     noteStart();
     if (options_.connect) main_->connectAtStart();
+    startWeb();
     emit mainWindowShown();
 }
 
@@ -372,6 +386,7 @@ void Application::showOverview() {
     overview_->activateWindow();
     doorman_->addWindow(overview_.get());
     noteStart();
+    startWeb();
     emit overviewShown();
 }
 
@@ -393,6 +408,7 @@ void Application::showChamberWindow(int i) {
     if (!w) {
         w = std::make_unique<MainWindow>(chamber);
         ui::setChamberName(w.get(), chamber.name());
+        showServing(w.get());
         w->setAccessAction([this] { openAdmin(); });
         // Leaving the chamber's window goes back to the overview; the chamber records on.
         w->setReturnAction([this, c = &chamber] {
@@ -450,8 +466,42 @@ void Application::leaveAll() {
     leave();
 }
 
+void Application::startWeb() {
+    // Off unless switched on; --http's choice is kept for the next start.
+    std::unique_ptr<QSettings> kept = settingsFileFor(QString());
+    if (options_.http) web::writeListen(*kept, *options_.http);
+    const web::Listen listen = web::readListen(*kept);
+    if (web_ || listen.port <= 0) return;
+    web_ = std::make_unique<web::Host>(
+        *fleet_, web::HostSetup{listen, QString(), [] { return settingsFileFor(QString()); },
+                                userStorePath()});
+    const auto follow = [this] {
+        web_->setAccessControl(keeper_->view().standing.controlled);
+        web_->setIdleMinutes(keeper_->view().idleMinutes);
+    };
+    follow();
+    connect(keeper_.get(), &auth::SessionKeeper::changed, web_.get(), follow);
+    QString error;
+    if (!web_->start(&error)) {
+        qWarning("%s", qUtf8Printable(error));
+        web_.reset();
+        return;
+    }
+    if (main_) showServing(main_.get());
+    for (auto& [name, w] : windows_)
+        showServing(w.get());
+}
+
+void Application::showServing(QMainWindow* w) {
+    if (!web_) return;
+    auto* label = new QLabel(base::Tr::tr("网页：%1").arg(web_->url()), w);
+    label->setObjectName(QStringLiteral("webServing"));
+    w->statusBar()->addPermanentWidget(label);
+}
+
 void Application::leave() {
     if (auditing()) audit(QString::fromLatin1(auth::kProgramEnded), {});
+    if (web_) web_->stop();
     emit exited();
     QCoreApplication::exit(0);
 }

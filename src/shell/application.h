@@ -3,6 +3,7 @@
 // start-up window and the main window, put together in the order the program starts.
 
 #include <QElapsedTimer>
+#include <QMainWindow>
 #include <QMap>
 #include <QObject>
 #include <QPointer>
@@ -15,7 +16,7 @@
 #include "access/adminwindow.h"
 #include "access/audit.h"
 #include "chamber/chamber.h"
-#include "chamber/cmdline.h"
+#include "service/cmdline.h"
 #include "chamber/fleet.h"
 #include "link/modbusrtu.h"
 #include "overview/chamberlist.h"
@@ -30,6 +31,9 @@ class OverviewWindow;
 }
 namespace chamber {
 class Teardown;
+}
+namespace web {
+class Host;
 }
 namespace auth {
 class Doorman;
@@ -97,6 +101,9 @@ class Application : public QObject {
     // platform's application-data folder.
     static QString defaultDatabasePath(const QString& profile = QString());
 
+    // The web server when --http (or the settings file) switched it on and it serves; else null.
+    web::Host* webHost() const { return web_.get(); }
+
   signals:
     void mainWindowShown();
     void overviewShown();
@@ -123,6 +130,9 @@ class Application : public QObject {
     void updateOverview();
     // Closes the window of a chamber the fleet ends.
     void closeChamberWindow(const QString& name);
+    // The web server, once the chambers run, when switched on; a window's status bar says where.
+    void startWeb();
+    void showServing(QMainWindow* w);
     // Ends every chamber's recording and link, then leaves.
     void leaveAll();
     void leave();
@@ -150,13 +160,15 @@ class Application : public QObject {
     std::unique_ptr<chamber::Fleet> fleet_;
     // The chamber list the fleet is made with.
     QList<overview::ChamberConf> confs_;
-    std::optional<SettingChange> listChange_;  // --chamber's, into every chamber's log
+    // --chamber's and the hosted clients' changes, into every chamber's log.
+    QList<SettingChange> programChanges_;
     QList<auth::AccessEvent> accessRows_;  // the user store's rows told so far, for chambers added
     std::unique_ptr<MainWindow> main_;
     // With chambers: a main window per chamber once opened, by name; the overview before them.
     std::map<QString, std::unique_ptr<MainWindow>> windows_;
     QPointer<MainWindow> lastShown_;
     std::unique_ptr<overview::OverviewWindow> overview_;
+    std::unique_ptr<web::Host> web_;  // reads the chambers: ends before them
 };
 
 }  // namespace shell

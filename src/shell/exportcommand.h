@@ -2,7 +2,7 @@
 // The command-line exports: the stored records (--export-csv FILE) or the event log
 // (--export-events FILE) as CSV to FILE or standard output ("-"), without a window.
 
-#include "chamber/cmdline.h"
+#include "service/cmdline.h"
 
 namespace shell {
 

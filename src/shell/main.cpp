@@ -6,7 +6,7 @@
 
 #include "base/datafolder.h"
 #include "base/numberlocale.h"
-#include "chamber/cmdline.h"
+#include "service/cmdline.h"
 #include "shell/accesscommand.h"
 #include "shell/appicon.h"
 #include "shell/application.h"
@@ -51,6 +51,8 @@ int run(int argc, char** argv) {
             std::fputs(qUtf8Printable(shell::usageText()), stdout);
             return 0;
         });
+    if (!o.makeToken.isEmpty() || !o.revokeToken.isEmpty())
+        return withoutWindows([&] { return shell::runTokenCommand(o); });
     if (!o.createAdmin.isEmpty() || o.accessControl)
         return withoutWindows([&] { return shell::runAccessCommand(o); });
     if (o.verify) return withoutWindows([&] { return shell::runVerify(o); });

@@ -1,7 +1,7 @@
 #pragma once
 // The command-line check of the hash chains (--verify), without a window.
 
-#include "chamber/cmdline.h"
+#include "service/cmdline.h"
 
 namespace shell {
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "chamber/cmdline.h"
+#include "service/cmdline.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     QStringList args;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "chamber/cmdline.h"
+#include "service/cmdline.h"
 #include "overview/chamberlist.h"
 #include "overview/tile.h"
 

@@ -5,7 +5,7 @@
 #include <QSemaphore>
 
 #include "base/workerthread.h"
-#include "chamber/cmdline.h"
+#include "service/cmdline.h"
 #include "service/linewatch.h"
 #include "service/service.h"
 

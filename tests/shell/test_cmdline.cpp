@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include "chamber/cmdline.h"
+#include "service/cmdline.h"
 
 using shell::parseCommandLine;
 

@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "chamber/chamberlist.h"
+#include "web/webconfig.h"
 
 namespace shell {
 
@@ -78,6 +79,12 @@ struct Options {
     // --data DIR: the folder of the settings, the databases and the local channel (the service's
     // and the desktop program's alike); empty keeps each program's default.
     QString data;
+    // --http [ADDRESS:]PORT (empty: off), --tls-cert FILE --tls-key FILE: the web page and API
+    // this program serves (kept in the settings file; unset keeps what it says). Beyond loopback
+    // only with TLS. --make-token NAME, --revoke-token NAME: a reader's token, no window.
+    std::optional<web::Listen> http;
+    QString makeToken;
+    QString revokeToken;
 };
 
 struct ParseResult {

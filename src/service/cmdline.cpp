@@ -1,4 +1,4 @@
-#include "chamber/cmdline.h"
+#include "service/cmdline.h"
 
 #include <QRegularExpression>
 #include <cmath>
@@ -323,6 +323,43 @@ ParseResult parseCommandLine(const QStringList& args) {
             if (v.trimmed().isEmpty())
                 return {std::nullopt, QStringLiteral("--data expects a folder")};
             o.data = v;
+        } else if (matches(a, QStringLiteral("--http")) ||
+                   matches(a, QStringLiteral("--tls-cert")) ||
+                   matches(a, QStringLiteral("--tls-key")) ||
+                   matches(a, QStringLiteral("--make-token")) ||
+                   matches(a, QStringLiteral("--revoke-token"))) {
+            const QString name = a.section(u'=', 0, 0);
+            if (!takeValue(args, i, name, v, error)) return {std::nullopt, error};
+            if (name == u"--http") {
+                web::Listen l;
+                l.port = 0;
+                QString why;
+                if (!v.trimmed().isEmpty()) {
+                    const auto parsed = web::parseListen(v, &why);
+                    if (!parsed)
+                        return {std::nullopt,
+                                QStringLiteral("--http expects [ADDRESS:]PORT with %1, got '%2'")
+                                    .arg(why, shown(v))};
+                    l = *parsed;
+                }
+                l.tlsCert = o.http ? o.http->tlsCert : QString();
+                l.tlsKey = o.http ? o.http->tlsKey : QString();
+                o.http = l;
+            } else if (name == u"--tls-cert" || name == u"--tls-key") {
+                if (v.isEmpty())
+                    return {std::nullopt, QStringLiteral("%1 expects a file").arg(name)};
+                if (!o.http) {
+                    o.http = web::Listen{};
+                    o.http->port = -1;  // not given (yet)
+                }
+                (name == u"--tls-cert" ? o.http->tlsCert : o.http->tlsKey) = v;
+            } else {
+                if (!web::validTokenName(v))
+                    return {std::nullopt, QStringLiteral("%1 expects a name of letters, digits, "
+                                                         "'-', '_' and '.' (at most 40), got '%2'")
+                                              .arg(name, shown(v))};
+                (name == u"--make-token" ? o.makeToken : o.revokeToken) = v;
+            }
         } else {
             return {std::nullopt, QStringLiteral("unknown option '%1' (try --help)").arg(shown(a))};
         }
@@ -343,6 +380,19 @@ ParseResult parseCommandLine(const QStringList& args) {
             return {std::nullopt, QStringLiteral("%1 '%2' names the device %3, not a file")
                                       .arg(QLatin1String(name), shown(path), shown(device))};
     }
+    if (o.http) {
+        if (o.http->port < 0)
+            return {std::nullopt, QStringLiteral("--tls-cert and --tls-key need --http")};
+        if (o.http->tlsCert.isEmpty() != o.http->tlsKey.isEmpty())
+            return {std::nullopt, QStringLiteral("--tls-cert and --tls-key go together")};
+        if (o.http->port > 0 && !o.http->loopback() && !o.http->tls())
+            return {std::nullopt,
+                    QStringLiteral("--http %1 serves beyond this computer: it needs --tls-cert and "
+                                   "--tls-key")
+                        .arg(o.http->address)};
+    }
+    if (!o.makeToken.isEmpty() && !o.revokeToken.isEmpty())
+        return {std::nullopt, QStringLiteral("--make-token and --revoke-token go one at a time")};
     if (o.logWrites && !o.simulate)
         return {std::nullopt, QStringLiteral("--log-writes needs --simulate")};
     if (!o.screenshot.isEmpty() && !o.quitAfter)
@@ -419,7 +469,7 @@ ParseResult parseCommandLine(const QStringList& args) {
 
 bool changesSettings(const Options& o) {
     return o.keepDays || o.keepFreeGb || o.forward || o.station || o.notifyMail || o.notifyFrom ||
-           o.notifyTo || o.notifyWebhook || o.notifySilentAfter || !o.chambers.isEmpty();
+           o.notifyTo || o.notifyWebhook || o.notifySilentAfter || !o.chambers.isEmpty() || o.http;
 }
 
 QString usageText() {
@@ -533,6 +583,18 @@ QString usageText() {
                "input)\n"
                "  --data DIR            keep the settings, the databases and the local channel "
                "in DIR\n"
+               "  --http [ADDRESS:]PORT serve the web page, the JSON API and Prometheus metrics "
+               "(ADDRESS\n"
+               "                        127.0.0.1 when omitted; kept in the settings file; empty "
+               "turns\n"
+               "                        it off); any other address than loopback needs TLS\n"
+               "  --tls-cert FILE --tls-key FILE  with --http: serve HTTPS with this certificate "
+               "and key\n"
+               "                        (PEM)\n"
+               "  --make-token NAME     print a new token for reading from another computer and "
+               "leave\n"
+               "                        (shown once, kept only as a hash)\n"
+               "  --revoke-token NAME   withdraw the token of that name and leave\n"
                "  --help                this text\n")
         .arg(base::Tr::tr("打开"));
 }

@@ -1,0 +1,129 @@
+#include "web/host.h"
+
+#include <QThread>
+#include <atomic>
+#include <chrono>
+#include <future>
+
+#include "access/actor.h"
+#include "access/userstore.h"
+#include "chamber/commands.h"
+
+namespace web {
+
+Host::Host(chamber::Fleet& fleet, HostSetup setup, QObject* parent)
+    : QObject(parent),
+      setup_(std::move(setup)),
+      server_(hub_, setup_.listen, options()),
+      fleet_(fleet) {}
+
+Host::~Host() {
+    stop();
+}
+
+ApiOptions Host::options() {
+    ApiOptions o;
+    o.version = setup_.version.isEmpty() ? QStringLiteral(VELMARS_VERSION) : setup_.version;
+    o.accessControl = [this] { return accessControl_.load(); };
+    o.idleMs = [this] { return qint64(idleMinutes_.load()) * 60000; };
+    o.tokens = [this] {
+        if (!setup_.settings) return QMap<QString, QByteArray>{};
+        return readTokens(*setup_.settings());
+    };
+    o.login = [this](const QString& user, const QString& password) {
+        return login(user, password);
+    };
+    o.acknowledge = [this](const QString& chamber, const QString& alertId, const QString& comment,
+                           const Reader& by, const QString& password) {
+        return acknowledge(chamber, alertId, comment, by, password);
+    };
+    o.usersPath = setup_.userStore;
+    return o;
+}
+
+QByteArray checkLogin(const QString& usersPath, const QString& user, const QString& password,
+                      int* idleMinutes) {
+    static std::atomic<quint64> next{0};
+    auth::UserStore store(usersPath, QStringLiteral("web-login-%1").arg(++next));
+    if (store.open(/*create=*/false) != auth::StoreState::Ready) return "unusable";
+    if (!store.accessControl()) return "no_access_control";
+    switch (store.authenticate(user, password)) {
+        case auth::Outcome::Done:
+            break;
+        case auth::Outcome::MustChange:
+            return "must_change";
+        case auth::Outcome::Locked:
+            return "locked";
+        case auth::Outcome::Unusable:
+            return "unusable";
+        default:
+            return "refused";
+    }
+    if (idleMinutes) *idleMinutes = store.idleLockMinutes();
+    return {};
+}
+
+QByteArray Host::login(const QString& user, const QString& password) {
+    int idle = idleMinutes_;
+    const QByteArray refused = checkLogin(setup_.userStore, user, password, &idle);
+    idleMinutes_ = idle;
+    return refused;
+}
+
+QByteArray Host::acknowledge(const QString& chamber, const QString& alertId, const QString& comment,
+                             const Reader& by, const QString& password) {
+    // Without access control the reader may (the row names the token it read with); with it,
+    // the user's password again, as in the windows, and the role the store gives them now.
+    auth::Actor actor{false, by.user, {}};
+    if (accessControl_) {
+        if (password.isEmpty()) return "password";
+        static std::atomic<quint64> next{0};
+        auth::UserStore store(setup_.userStore, QStringLiteral("web-ack-%1").arg(++next));
+        if (store.open(/*create=*/false) != auth::StoreState::Ready) return "unavailable";
+        const auth::Outcome o = store.authenticate(by.user, password);
+        if (o == auth::Outcome::Locked) return "locked";
+        if (o != auth::Outcome::Done) return "password";
+        const auto account = store.account(by.user);
+        if (!account) return "refused";
+        actor = auth::Actor::user(by.user, account->role);
+    }
+    // The command runs on the chambers' thread; this thread waits for its outcome, a while.
+    auto done = std::make_shared<std::promise<chamber::Outcome>>();
+    std::future<chamber::Outcome> outcome = done->get_future();
+    QMetaObject::invokeMethod(
+        this,
+        [this, chamber, alertId, comment, actor, done] {
+            chamber::Chamber* c = fleet_.chamber(chamber);
+            done->set_value(c ? c->acknowledgeAlert(alertId, comment, actor)
+                              : chamber::Outcome::NotFound);
+        },
+        Qt::QueuedConnection);
+    if (outcome.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
+        return "unavailable";
+    switch (outcome.get()) {
+        case chamber::Outcome::Done:
+            return {};
+        case chamber::Outcome::Refused:
+            return "refused";
+        case chamber::Outcome::NotFound:
+            return "not_found";
+        case chamber::Outcome::Invalid:
+            return "invalid";
+        case chamber::Outcome::NotRecording:
+            return "not_recording";
+        default:
+            return "unavailable";
+    }
+}
+
+bool Host::start(QString* error) {
+    if (!feed_) feed_ = std::make_unique<Feed>(fleet_, hub_);
+    return server_.start(error);
+}
+
+void Host::stop() {
+    server_.stop();
+    feed_.reset();
+}
+
+}  // namespace web

@@ -1,0 +1,59 @@
+#pragma once
+// The HTTP(S) server (civetweb) beside the Qt event loop: its own thread pool reads each request,
+// holds it to the limits and answers through Api, or follows the hub for an event stream. No
+// request waits on the chambers' thread.
+
+#include <QElapsedTimer>
+#include <QString>
+#include <atomic>
+#include <memory>
+
+#include "web/api.h"
+#include "web/tlsfront.h"
+#include "web/webconfig.h"
+
+struct mg_context;
+struct mg_connection;
+
+namespace web {
+
+class Server {
+  public:
+    // How many connections are served at once, and how many of them may follow the stream.
+    static constexpr int kThreads = 48;
+    static constexpr int kMaxStreams = 32;
+    // Requests one address other than loopback may make per second (and as a burst).
+    static constexpr int kRatePerSecond = 50;
+
+    Server(Hub& hub, Listen listen, ApiOptions options);
+    ~Server();
+    Server(const Server&) = delete;
+    Server& operator=(const Server&) = delete;
+
+    // Listens; false with a reason in *error (address in use, unreadable certificate...).
+    bool start(QString* error);
+    // Ends the streams and waits for the connections' threads.
+    void stop();
+    bool running() const { return ctx_ != nullptr; }
+    // The port listened on (the one chosen when 0 was asked for), 0 when not running.
+    int port() const { return port_; }
+    QString url() const { return urlOf(listen_, port_); }
+    Api& api() { return api_; }
+
+  private:
+    static int onRequest(mg_connection* conn, void* self);
+    int serve(mg_connection* conn);
+    void stream(mg_connection* conn, const Request& r);
+
+    Hub& hub_;
+    Listen listen_;
+    Api api_;
+    std::unique_ptr<TlsFront> front_;
+    mg_context* ctx_ = nullptr;
+    int port_ = 0;
+    std::atomic<int> streams_{0};
+    RateLimit rates_;
+    QElapsedTimer clock_;
+};
+
+}  // namespace web

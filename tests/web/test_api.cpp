@@ -1,0 +1,275 @@
+// The API's answers to requests as the server reads them: who may read, errors for bad input,
+// the chambers from the hub, the metrics' text as Prometheus' own checker reads it.
+
+#include <gtest/gtest.h>
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
+#include <QStandardPaths>
+
+#include "web/api.h"
+#include "web/webconfig.h"
+
+namespace {
+
+web::Gauges gauges(const QString& name, bool stale) {
+    web::Gauges g;
+    g.chamber = name;
+    g.pv = {25.3, 55.0};
+    g.sv = {30.0, 60.0};
+    g.retransmitPct = {42.5, 0};
+    g.outputOn = {true, false};
+    g.alarm = {false, true};
+    g.stale = stale;
+    g.link = stale ? QStringLiteral("silent") : QStringLiteral("polling");
+    g.silentSeconds = stale ? 12.5 : 0.1;
+    g.recorder = QStringLiteral("recording");
+    g.samplesRecorded = 1234;
+    g.lastSampleSeconds = 1.7e9;
+    g.alertsOpen = 2;
+    return g;
+}
+
+web::Request get(const QString& path, const QString& remote = QStringLiteral("127.0.0.1")) {
+    web::Request r;
+    r.method = "GET";
+    r.path = path;
+    r.remote = remote;
+    r.headers.insert("host", "127.0.0.1:8080");
+    return r;
+}
+
+struct Rig {
+    web::Hub hub;
+    QMap<QString, QByteArray> tokens;
+    bool control = false;
+    qint64 clockMs = 0;
+    web::Api api;
+    Rig()
+        : api(hub, [this] {
+              web::ApiOptions o;
+              o.version = QStringLiteral("9.9");
+              o.tokens = [this] { return tokens; };
+              o.accessControl = [this] { return control; };
+              o.login = [](const QString& user, const QString& password) -> QByteArray {
+                  return user == u"anna" && password == u"right horse" ? "" : "refused";
+              };
+              o.idleMs = [] { return qint64(60000); };
+              o.loopbackOnly = false;
+              return o;
+          }()) {
+        hub.setChamber({QStringLiteral("A-1"),
+                        QJsonObject{{"name", "A-1"}, {"stale", false}},
+                        gauges(QStringLiteral("A-1"), false),
+                        {}});
+        hub.setChamber(
+            {QString(), QJsonObject{{"name", ""}, {"stale", true}}, gauges(QString(), true), {}});
+    }
+};
+
+QJsonObject object(const web::Response& r) {
+    return QJsonDocument::fromJson(r.body).object();
+}
+
+TEST(WebApi, AnswersAndErrors) {
+    Rig rig;
+    const QByteArray token = "vmt_2yX0cK9pQm";
+    rig.tokens.insert(QStringLiteral("grafana"), web::tokenHash(token));
+    struct Case {
+        QString path;
+        QString remote;
+        QByteArray authorization;
+        int status;
+        const char* code;  // the error's code, or "" for a success
+    };
+    const Case cases[] = {
+        {"/api/v1/chambers", "127.0.0.1", "", 200, ""},
+        {"/api/v1/chambers/A-1", "127.0.0.1", "", 200, ""},
+        {"/api/v1/chambers/~", "127.0.0.1", "", 200, ""},
+        {"/api/v1/chambers/nope", "127.0.0.1", "", 404, "unknown_chamber"},
+        {"/api/v1/nothing", "127.0.0.1", "", 404, "not_found"},
+        {"/metrics", "127.0.0.1", "", 200, ""},
+        // Beyond loopback a token is needed, and only a kept one counts.
+        {"/api/v1/chambers", "192.0.2.7", "", 401, "unauthorized"},
+        {"/metrics", "192.0.2.7", "", 401, "unauthorized"},
+        {"/api/v1/chambers", "192.0.2.7", "Bearer vmt_wrong", 401, "unauthorized"},
+        {"/api/v1/chambers", "192.0.2.7", "Basic " + token, 401, "unauthorized"},
+        {"/api/v1/chambers", "192.0.2.7", "Bearer " + token, 200, ""},
+        {"/api/v1/chambers", "192.0.2.7", "bearer  " + token + " ", 200, ""},
+        // The page and the API's description need no token; nothing outside the page's files.
+        {"/", "192.0.2.7", "", 200, ""},
+        {"/api/v1/openapi.json", "192.0.2.7", "", 200, ""},
+        {"/../CMakeLists.txt", "127.0.0.1", "", 404, "not_found"},
+        {"/..", "127.0.0.1", "", 404, "not_found"},
+        {"/a/b.js", "127.0.0.1", "", 404, "not_found"},
+        {"/.hidden", "127.0.0.1", "", 404, "not_found"},
+        {"/%2e%2e/x", "127.0.0.1", "", 404, "not_found"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE((c.path + u' ' + c.remote).toStdString());
+        web::Request r = get(c.path, c.remote);
+        if (!c.authorization.isEmpty()) r.headers.insert("authorization", c.authorization);
+        const web::Response out = rig.api.handle(r);
+        EXPECT_EQ(out.status, c.status);
+        if (*c.code) {
+            EXPECT_EQ(out.type, "application/json");
+            EXPECT_EQ(object(out).value("code").toString(), QLatin1String(c.code));
+            EXPECT_FALSE(object(out).value("message").toString().isEmpty());
+        }
+        // A token is never echoed.
+        EXPECT_FALSE(out.body.contains(token));
+    }
+    const QJsonArray list =
+        object(rig.api.handle(get("/api/v1/chambers"))).value("chambers").toArray();
+    ASSERT_EQ(list.size(), 2);
+    EXPECT_EQ(list[0].toObject().value("id").toString(), u"A-1");
+    EXPECT_EQ(list[1].toObject().value("id").toString(), u"~");
+}
+
+TEST(WebApi, BadRequestsGetJsonErrors) {
+    Rig rig;
+    web::Request post = get("/api/v1/chambers");
+    post.method = "POST";
+    EXPECT_EQ(rig.api.handle(post).status, 405);
+    web::Request big = get("/api/v1/chambers");
+    big.bodyTooLarge = true;
+    EXPECT_EQ(rig.api.handle(big).status, 413);
+    // On loopback only a loopback Host is answered (a name rebound to this computer is not).
+    web::Hub hub;
+    web::ApiOptions o;
+    o.loopbackOnly = true;
+    web::Api local(hub, o);
+    web::Request rebound = get("/api/v1/chambers");
+    rebound.headers.insert("host", "evil.example:8080");
+    EXPECT_EQ(local.handle(rebound).status, 421);
+    EXPECT_EQ(local.handle(get("/api/v1/chambers")).status, 200);
+}
+
+TEST(WebApi, SessionsUnderAccessControl) {
+    Rig rig;
+    rig.control = true;
+    // Without a session not even loopback reads.
+    EXPECT_EQ(rig.api.handle(get("/api/v1/chambers")).status, 401);
+    const auto login = [&](const QByteArray& body, const QByteArray& type = "application/json") {
+        web::Request r = get("/api/v1/session");
+        r.method = "POST";
+        r.headers.insert("content-type", type);
+        r.body = body;
+        return rig.api.handle(r);
+    };
+    EXPECT_EQ(login(R"({"user":"anna","password":"wrong"})").status, 401);
+    EXPECT_EQ(login("{not json").status, 400);
+    EXPECT_EQ(login(R"({"user":"anna"})").status, 400);
+    EXPECT_EQ(login(R"({"user":"anna","password":"right horse"})", "text/plain").status, 415);
+    const web::Response ok = login(R"({"user":"anna","password":"right horse"})");
+    ASSERT_EQ(ok.status, 201);
+    const QByteArray token = object(ok).value("token").toString().toLatin1();
+    ASSERT_FALSE(token.isEmpty());
+    web::Request r = get("/api/v1/chambers", QStringLiteral("192.0.2.7"));
+    r.headers.insert("authorization", "Bearer " + token);
+    EXPECT_EQ(rig.api.handle(r).status, 200);
+    // A personal token is for a program without access control.
+    rig.tokens.insert(QStringLiteral("t"), web::tokenHash("vmt_x"));
+    web::Request personal = r;
+    personal.headers.insert("authorization", "Bearer vmt_x");
+    EXPECT_EQ(rig.api.handle(personal).status, 401);
+    // Logged out: the token ends.
+    web::Request out = r;
+    out.method = "DELETE";
+    out.path = QStringLiteral("/api/v1/session");
+    EXPECT_EQ(rig.api.handle(out).status, 204);
+    EXPECT_EQ(rig.api.handle(r).status, 401);
+}
+
+TEST(WebApi, SessionsEndWhenIdle) {
+    qint64 now = 0;
+    web::Sessions s([&] { return now; });
+    const QString t = s.open(QStringLiteral("anna"));
+    now = 59000;
+    EXPECT_EQ(s.touch(t, 60000), std::optional<QString>(QStringLiteral("anna")));
+    now = 118000;  // idle 59 s since the last use
+    EXPECT_TRUE(s.touch(t, 60000));
+    now = 178001;
+    EXPECT_FALSE(s.touch(t, 60000));
+    EXPECT_FALSE(s.touch(t, 0));  // ended for good
+}
+
+TEST(WebMetrics, PrometheusReadsThem) {
+    QList<web::Gauges> all{gauges(QStringLiteral("A-1"), false),
+                           gauges(QStringLiteral("odd \"name\"\\\n"), false),
+                           gauges(QString(), true)};
+    const QByteArray text = web::metricsText(all, QStringLiteral("1.2"));
+    EXPECT_TRUE(text.contains("velmars_build_info{version=\"1.2\"} 1\n"));
+    EXPECT_TRUE(text.contains(
+        "velmars_temperature_celsius{chamber=\"A-1\",loop=\"1\",kind=\"pv\"} 25.3\n"));
+    EXPECT_TRUE(text.contains("velmars_instrument_up{chamber=\"\"} 0\n"));
+    EXPECT_TRUE(text.contains("velmars_link_state{chamber=\"\",state=\"silent\"} 1\n"));
+    EXPECT_TRUE(text.contains("chamber=\"odd \\\"name\\\"\\\\\\n\""));
+    // A stale chamber's values are no readings: left out.
+    EXPECT_FALSE(text.contains("velmars_temperature_celsius{chamber=\"\""));
+    const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+    if (promtool.isEmpty()) GTEST_SKIP() << "promtool is not installed";
+    QProcess p;
+    p.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
+    ASSERT_TRUE(p.waitForStarted());
+    p.write(text);
+    p.closeWriteChannel();
+    ASSERT_TRUE(p.waitForFinished(60000));
+    const QByteArray said = p.readAllStandardOutput() + p.readAllStandardError();
+    EXPECT_EQ(p.exitCode(), 0) << said.toStdString();
+    EXPECT_TRUE(said.trimmed().isEmpty()) << said.toStdString();
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WebApi, DescribesItselfInOpenApi) {
+    web::Hub hub;
+    web::Api api(hub, {});
+    web::Request r = get("/api/v1/openapi.json");
+    const web::Response out = api.handle(r);
+    ASSERT_EQ(out.status, 200);
+    QJsonParseError error;
+    const QJsonObject doc = QJsonDocument::fromJson(out.body, &error).object();
+    ASSERT_EQ(error.error, QJsonParseError::NoError);
+    EXPECT_TRUE(doc.value("openapi").toString().startsWith(u"3."));
+    const QJsonObject paths = doc.value("paths").toObject();
+    for (const char* path :
+         {"/api/v1/session", "/api/v1/chambers", "/api/v1/chambers/{name}",
+          "/api/v1/chambers/{name}/samples", "/api/v1/chambers/{name}/events",
+          "/api/v1/chambers/{name}/runs", "/api/v1/runs/{id}/report.pdf", "/api/v1/alerts",
+          "/api/v1/alerts/{id}/acknowledge", "/api/v1/stream", "/metrics"})
+        EXPECT_TRUE(paths.contains(QLatin1String(path))) << path;
+    // The page and its chart library, with the library's licence beside it.
+    for (const char* file :
+         {"/", "/app.js", "/app.css", "/uPlot.iife.min.js", "/uPlot-LICENSE.txt"})
+        EXPECT_EQ(api.handle(get(QLatin1String(file))).status, 200) << file;
+    EXPECT_EQ(api.handle(get("/app.js")).type, "text/javascript; charset=utf-8");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WebApi, RateForAddressesBeyondLoopback) {
+    web::RateLimit rate(10);
+    int taken = 0;
+    for (int i = 0; i < 25; ++i)
+        taken += rate.allow(QStringLiteral("192.0.2.7"), 1000);  // a burst at one moment
+    EXPECT_EQ(taken, 10);
+    EXPECT_TRUE(rate.allow(QStringLiteral("192.0.2.8"), 1000));  // each address its own
+    EXPECT_FALSE(rate.allow(QStringLiteral("192.0.2.7"), 1050));
+    EXPECT_TRUE(rate.allow(QStringLiteral("192.0.2.7"), 1100));  // a tenth of a second: one more
+    EXPECT_FALSE(rate.allow(QStringLiteral("192.0.2.7"), 1100));
+    for (int i = 0; i < 100; ++i)
+        ASSERT_TRUE(rate.allow(QStringLiteral("127.0.0.1"), 1000));
+    // After a quiet while the burst is there again, never more.
+    taken = 0;
+    for (int i = 0; i < 25; ++i)
+        taken += rate.allow(QStringLiteral("192.0.2.7"), 100000);
+    EXPECT_EQ(taken, 10);
+}
+
+}  // namespace

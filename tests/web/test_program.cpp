@@ -1,0 +1,279 @@
+// The program serving its chamber on the web: switched on with --http, kept for the next start,
+// the simulated instrument's values in the API and the metrics, the status bar saying where, and
+// the server gone when the program ends.
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QStatusBar>
+#include <QTcpServer>
+#include <QTest>
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include "access/actor.h"
+#include "alert/alerter.h"
+#include "confighome.h"
+#include "e2e_support.h"
+#include "events/eventlog.h"
+#include "httpclient.h"
+#include "runs/runs.h"
+#include "shell/settings.h"
+#include "web/host.h"
+
+using namespace e2e;
+
+class WebProgram : public QObject {
+    Q_OBJECT
+  private slots:
+    void initTestCase() {
+        // The port chosen here is kept in a settings file of this test's own.
+        testsupport::useConfigHome(home_.path());
+        testsupport::useDataHome(home_.path());
+    }
+    void servesTheChamberAndSaysWhere();
+    void pageInABrowser();
+    void alertAcknowledgedOverTheWeb();
+    void runReportOverTheWeb();
+    void offUnlessSwitchedOn();
+
+  private:
+    QTemporaryDir home_;
+};
+
+namespace {
+
+int freePort() {
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    return probe.serverPort();
+}
+
+QJsonObject firstChamber(const QString& base) {
+    const webtest::Reply r = webtest::fetch(base + "api/v1/chambers");
+    return QJsonDocument::fromJson(r.body).object().value("chambers").toArray().at(0).toObject();
+}
+
+}  // namespace
+
+void WebProgram::servesTheChamberAndSaysWhere() {
+    SimLine line;
+    QString why;
+    if (!line.start(&why)) QFAIL(qPrintable(QStringLiteral("no pseudo-terminal: ") + why));
+    const int port = freePort();
+    shell::Options options = Program::onDevice(line.device());
+    options.http = web::parseListen(QString::number(port), nullptr);
+    QString base;
+    {
+        Program program(options);
+        auto* w = program.main();
+        QVERIFY(QTest::qWaitForWindowExposed(w));
+        web::Host* host = program.app().webHost();
+        QVERIFY(host);
+        base = host->url();
+        QCOMPARE(base, QStringLiteral("http://127.0.0.1:%1/").arg(port));
+        auto* serving = w->statusBar()->findChild<QLabel*>("webServing");
+        QVERIFY(serving);
+        QVERIFY2(serving->text().contains(base), qPrintable(serving->text()));
+
+        // Before the port is opened the chamber is there, its values stale.
+        QCOMPARE(firstChamber(base).value("stale").toBool(), true);
+        click(w, "Command9");
+        QVERIFY(runUntil([&] { return labelText(w, "D_3W_0") != QString(); }, 10000));
+        QVERIFY(runUntil([&] { return !firstChamber(base).value("stale").toBool(); }, 30000));
+        const QJsonObject c = firstChamber(base);
+        QCOMPARE(c.value("id").toString(), QStringLiteral("~"));
+        QCOMPARE(c.value("link").toObject().value("state").toString(), QStringLiteral("polling"));
+        // The value served is the chamber's own.
+        QVERIFY(runUntil(
+            [&] {
+                return firstChamber(base).value("loops").toArray().at(0).toObject().value("pv") ==
+                       program.app().chamber().state().loops[0].pv;
+            },
+            20000));
+        const webtest::Reply metrics = webtest::fetch(base + "metrics");
+        QCOMPARE(metrics.status, 200);
+        QVERIFY(metrics.body.contains("velmars_instrument_up{chamber=\"\"} 1"));
+        QVERIFY(metrics.body.contains("velmars_link_state{chamber=\"\",state=\"polling\"} 1"));
+        // Prometheus' own checker takes the program's metrics as they are.
+        const QString promtool = QStandardPaths::findExecutable(QStringLiteral("promtool"));
+        if (!promtool.isEmpty()) {
+            QProcess check;
+            check.start(promtool, {QStringLiteral("check"), QStringLiteral("metrics")});
+            QVERIFY(check.waitForStarted());
+            check.write(metrics.body);
+            check.closeWriteChannel();
+            QVERIFY(check.waitForFinished(60000));
+            QVERIFY2(check.exitCode() == 0, check.readAll().constData());
+        }
+    }
+    // The program ended: nothing answers on the port.
+    QCOMPARE(webtest::fetch(base + "api/v1/chambers").status, 0);
+    // The choice is kept for the next start.
+    QCOMPARE(web::readListen(*shell::settingsFileFor(QString())).port, port);
+}
+
+namespace {
+
+// The program on a simulated instrument with its port open and its values read, served on the web.
+struct Served {
+    SimLine line;
+    std::unique_ptr<Program> program;
+    QString base;
+    bool start() {
+        if (!line.start(nullptr)) return false;
+        shell::Options options = Program::onDevice(line.device());
+        options.http = web::parseListen(QString::number(freePort()), nullptr);
+        program = std::make_unique<Program>(options);
+        if (!QTest::qWaitForWindowExposed(program->main()) || !program->app().webHost())
+            return false;
+        base = program->app().webHost()->url();
+        click(program->main(), "Command9");
+        return runUntil([&] { return !firstChamber(base).value("stale").toBool(); }, 30000);
+    }
+};
+
+// What headless Chromium makes of the page: its DOM once the scripts ran.
+QString browse(const QString& url, const QString& profile, const QStringList& more = {}) {
+    QProcess chromium;
+    QStringList args{"--headless",
+                     "--no-sandbox",
+                     "--disable-gpu",
+                     "--disable-quic",
+                     "--no-first-run",
+                     "--disable-background-networking",
+                     "--disable-component-update",
+                     "--disable-sync",
+                     "--user-data-dir=" + profile,
+                     "--window-size=1920,1080",
+                     "--virtual-time-budget=8000"};
+    chromium.start(QStandardPaths::findExecutable(QStringLiteral("chromium")),
+                   args + more + QStringList{"--dump-dom", url});
+    // The program answers on its own threads; its event loop goes on meanwhile.
+    runUntil([&] { return chromium.state() == QProcess::NotRunning; }, 120000);
+    return QString::fromUtf8(chromium.readAllStandardOutput());
+}
+
+}  // namespace
+
+void WebProgram::pageInABrowser() {
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        QSKIP("chromium is not installed");
+    Served s;
+    QVERIFY(s.start());
+    QTemporaryDir profile;
+    const QString en = browse(s.base + "?chamber=~&lang=en", profile.filePath("en"));
+    // The tile shows the instrument's values as the window does, and the trend is drawn.
+    const QJsonObject c = firstChamber(s.base);
+    const QJsonObject t = c.value("loops").toArray().at(0).toObject();
+    QVERIFY2(en.contains(QRegularExpression(
+                 QStringLiteral("data-chamber=\"~\"><button[^>]*><div class=\"name\">Chamber</div>"
+                                "<div class=\"value\" aria-label=\"Temperature\">\\d+ / \\d+ °C"))),
+             qPrintable(en.left(3000)));
+    QVERIFY(en.contains(QStringLiteral("<html lang=\"en\">")));
+    QVERIFY(
+        en.contains(QRegularExpression(QStringLiteral("id=\"chart\"[^>]*data-points=\"[1-9]"))));
+    QVERIFY(en.contains(QStringLiteral("<canvas")));
+    QVERIFY(t.value("unit").toString() == QStringLiteral("°C"));
+    // In Chinese by default, and for a browser that asks for it.
+    const QString zh =
+        browse(s.base + "?chamber=~", profile.filePath("zh"), {"--accept-lang=zh-CN"});
+    QVERIFY(zh.contains(QStringLiteral("<html lang=\"zh-CN\">")));
+    QVERIFY(zh.contains(QStringLiteral("aria-label=\"温度\"")));
+    QVERIFY(zh.contains(QStringLiteral("通讯正常")));
+}
+
+void WebProgram::alertAcknowledgedOverTheWeb() {
+    Served s;
+    QVERIFY(s.start());
+    chamber::Chamber& chamber = s.program->app().chamber();
+    QVERIFY(chamber.alerter());
+    chamber.alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("anna")});
+    QString id;
+    QVERIFY(runUntil(
+        [&] {
+            const QJsonArray alerts =
+                QJsonDocument::fromJson(webtest::fetch(s.base + "api/v1/alerts").body)
+                    .object()
+                    .value("alerts")
+                    .toArray();
+            if (!alerts.isEmpty()) id = alerts.at(0).toObject().value("id").toString();
+            return !id.isEmpty();
+        },
+        20000));
+    const QString ack = s.base + "api/v1/alerts/" + id + "/acknowledge";
+    const QList<QPair<QByteArray, QByteArray>> json{{"Content-Type", "application/json"}};
+    // No comment, no acknowledgement; nothing but JSON is taken (a form posted from another site).
+    QCOMPARE(webtest::fetch(ack, "POST", R"({"comment":"  "})", json).status, 400);
+    QCOMPARE(webtest::fetch(ack, "POST", "comment=x",
+                            {{"Content-Type", "application/x-www-form-urlencoded"}})
+                 .status,
+             415);
+    QCOMPARE(webtest::fetch(s.base + "api/v1/alerts/nope/acknowledge", "POST", R"({"comment":"x"})",
+                            json)
+                 .status,
+             404);
+    const webtest::Reply done = webtest::fetch(ack, "POST", R"({"comment":"door was open"})", json);
+    QCOMPARE(done.status, 200);
+    // The chamber's own list has it acknowledged (a raised alert leaves the list then), and its
+    // log keeps the comment.
+    QVERIFY(runUntil(
+        [&] {
+            for (const chamber::AlertInfo& a : chamber.state().alerts)
+                if (a.id == id && !a.acknowledged) return false;
+            return true;
+        },
+        10000));
+    QVERIFY(runUntil(
+        [&] {
+            return webtest::fetch(s.base + "api/v1/chambers/~/events?limit=50")
+                .body.contains("door was open");
+        },
+        20000));
+    // Once is enough: acknowledged again, nothing is waiting.
+    QCOMPARE(webtest::fetch(ack, "POST", R"({"comment":"again"})", json).status, 404);
+}
+
+void WebProgram::runReportOverTheWeb() {
+    Served s;
+    QVERIFY(s.start());
+    chamber::Chamber& chamber = s.program->app().chamber();
+    record::Run form;
+    form.name = QStringLiteral("老化 1");
+    chamber.startRun(form, auth::Actor::self());
+    const auto runs = [&] {
+        return QJsonDocument::fromJson(webtest::fetch(s.base + "api/v1/chambers/~/runs").body)
+            .object()
+            .value("runs")
+            .toArray();
+    };
+    QVERIFY(runUntil([&] { return runs().size() == 1; }, 20000));
+    chamber.endRun(auth::Actor::self());
+    QVERIFY(runUntil([&] { return runs().at(0).toObject().value("endMs").isDouble(); }, 20000));
+    const QString report = runs().at(0).toObject().value("report").toString();
+    QCOMPARE(report, QStringLiteral("/api/v1/runs/~:%1/report.pdf")
+                         .arg(runs().at(0).toObject().value("id").toString().section(u':', 1)));
+    const webtest::Reply pdf = webtest::fetch(s.base + report.mid(1));
+    QCOMPARE(pdf.status, 200);
+    QCOMPARE(pdf.headers.value("content-type"), QByteArray("application/pdf"));
+    QVERIFY(pdf.body.startsWith("%PDF"));
+}
+
+void WebProgram::offUnlessSwitchedOn() {
+    // Switched off with an empty --http, and off from then on.
+    shell::Options off;
+    off.http = web::Listen{};
+    off.http->port = 0;
+    {
+        Program program(off);
+        QVERIFY(QTest::qWaitForWindowExposed(program.main()));
+        QVERIFY(!program.app().webHost());
+        QVERIFY(!program.main()->statusBar()->findChild<QLabel*>("webServing"));
+    }
+    Program again(shell::Options{});
+    QVERIFY(QTest::qWaitForWindowExposed(again.main()));
+    QVERIFY(!again.app().webHost());
+}
+
+QTEST_MAIN(WebProgram)
+#include "test_program.moc"
