@@ -62,7 +62,7 @@ TEST(LineWatch, AThreadInACallBeyondItsTimeoutsStopsThePingsUntilItReturns) {
 
     // The call returns: the probe behind it runs, and the pings go on.
     b.gate.release();
-    ASSERT_TRUE(b.settle());
+    ASSERT_TRUE(a.settle() && b.settle());
     EXPECT_TRUE(watch.check(both));
     EXPECT_EQ(watch.stuckCount(), 0);
 }
