@@ -15,7 +15,7 @@ const char* faultSource(Fault f) {
         case Fault::BadLogin:
             return QT_TRANSLATE_NOOP("velmars", "用户名或密码错误");
         case Fault::NotAuthorized:
-            return QT_TRANSLATE_NOOP("velmars", "服务器拒绝连接");
+            return QT_TRANSLATE_NOOP("velmars", "服务器拒绝登录 (用户名、密码或权限)");
         case Fault::Tls:
             return QT_TRANSLATE_NOOP("velmars", "TLS 证书不符或握手失败");
         case Fault::Lost:

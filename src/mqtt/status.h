@@ -13,7 +13,7 @@ enum class Fault {
     None,
     Unreachable,    // no answer at the address, or the connection could not be made
     BadLogin,       // the broker refused the user name or password
-    NotAuthorized,  // the broker refused this client
+    NotAuthorized,  // the broker refused this client (mosquitto: a wrong password too)
     Tls,            // the TLS handshake failed (a certificate that does not match, ...)
     Lost,           // the connection broke
     Protocol,       // the broker refused the protocol or the client id

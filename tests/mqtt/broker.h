@@ -3,6 +3,8 @@
 // in a folder of its own, and a reader subscribed to it through libmosquitto.
 
 #include <mosquitto.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QFile>
@@ -35,10 +37,14 @@ class BrokerProcess {
     bool start() {
         QFile conf(dir_.filePath(QStringLiteral("mosquitto.conf")));
         if (!conf.open(QIODevice::WriteOnly)) return false;
-        conf.write(QStringLiteral("per_listener_settings false\npersistence false\n"
+        // Started as root, the broker would become the user "mosquitto", who cannot read the
+        // test's folders: it stays who runs the test.
+        const passwd* me = getpwuid(geteuid());
+        conf.write(QStringLiteral("user %3\nper_listener_settings false\npersistence false\n"
                                   "listener %1 127.0.0.1\n%2\n")
                        .arg(port_)
                        .arg(extra_.isEmpty() ? QStringLiteral("allow_anonymous true") : extra_)
+                       .arg(QString::fromLocal8Bit(me ? me->pw_name : "root"))
                        .toUtf8());
         conf.close();
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
