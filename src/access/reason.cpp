@@ -54,18 +54,18 @@ std::optional<QString> askReason(QWidget* parent, const QString& what) {
     return dialog.reason();
 }
 
-base::Audit stamp(Action action) {
+Actor actorAtThePc() {
     const Guard* g = Guard::instance();
     if (!g) return {};
-    base::Audit audit;
-    audit.user = g->standing().controlled ? g->userId() : QString();
-    audit.refusal = denialText(mayDo(g->standing(), action), action, base::Lang::Stored);
-    return audit;
+    return Actor::atThePc(g->userId(), g->standing());
+}
+
+base::Audit stamp(Action action) {
+    return auditOf(actorAtThePc(), action);
 }
 
 QString refusalShown(Action action) {
-    const Guard* g = Guard::instance();
-    return g ? denialText(mayDo(g->standing(), action), action, base::Lang::Shown) : QString();
+    return denialText(denial(actorAtThePc(), action), action, base::Lang::Shown);
 }
 
 std::optional<base::Audit> consent(QWidget* parent, Action action, const QString& what) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <optional>
 
+#include "access/actor.h"
 #include "access/roles.h"
 #include "base/audit.h"
 
@@ -39,6 +40,10 @@ std::optional<QString> askReason(QWidget* parent, const QString& what);
 // at once; an audit with the refusal when the one at the PC may not do it (nothing is asked);
 // else the user and the reason asked for, or nullopt when the reason was not given.
 std::optional<base::Audit> consent(QWidget* parent, Action action, const QString& what);
+
+// Whoever is at the PC, as the session stands: what the windows' commands carry. Without a guard
+// (no accounts in this program) anyone, with access control off.
+Actor actorAtThePc();
 
 // Who does an action that needs no reason (a run started or ended, an alert acknowledged): the
 // user with access control on, or the refusal (as stored) when the one at the PC may not.

@@ -10,6 +10,7 @@
 #include "events/eventstore.h"
 #include "forward/forwarder.h"
 #include "forward/forwardsetup.h"
+#include "instrument/readings.h"
 #include "link/libmodbusrtu.h"
 #include "runs/runcontrol.h"
 #include "store/recorder.h"
@@ -80,16 +81,14 @@ void Chamber::open() {
     eventLog_->watch(link_);
     eventLog_->start(/*readOnly=*/!recording_);
     comm::Link* link = &link_;
-    recorder_ = std::make_unique<record::Recorder>(dbPath_, clock_, [link] {
-        std::array<float, 10> v{};
-        for (int i = 0; i < 10; ++i)
-            v[i] = link->image().LiveValues[i];
-        return v;
-    });
+    recorder_ = std::make_unique<record::Recorder>(
+        dbPath_, clock_, [link] { return instrument::sampledValues(link->image()); });
     recorder_->setStaleSource([link] { return link->valuesStale(); });
     makeRuns();
     if (recording_) makeForwarder();
     makeAlerts();
+    watchState();
+    watchCommands();
 }
 
 void Chamber::start() {
@@ -178,13 +177,15 @@ void Chamber::makeRuns() {
                        : named;
         });
     runs_->loadSettings();
+    connect(runs_.get(), &runs::RunControl::answered, this, &Chamber::runAnswered);
 }
 
 void Chamber::makeAlerts() {
     alert::RuleConfig rules;
     alert::NotifySettings notify;
     alert::readAlertSettings(*settings_(), given_.notify, &rules, &notify);
-    const QString station = forwarder_ ? forwarder_->station() : stationName();
+    station_ = forwarder_ ? forwarder_->station() : stationName();
+    const QString& station = station_;
     // A viewer neither mails nor logs: the recording program does both for the chamber, and the
     // file is its own.
     const bool viewing = !recording_;
@@ -196,6 +197,106 @@ void Chamber::makeAlerts() {
     alerter_->setRecorder(recorder_.get());
     alerter_->setForwarder(forwarder_.get());
     runs_->setAlerter(alerter_.get());
+}
+
+namespace {
+
+constexpr int kPublishDelayMs = 200;
+
+LinkState linkStateOf(const comm::Link& link) {
+    if (!link.polling()) return LinkState::Closed;
+    if (link.stats().deviceLost) return LinkState::DeviceLost;
+    if (link.valuesStale()) return LinkState::Silent;
+    return LinkState::Polling;
+}
+
+AlertInfo alertInfoOf(const alert::ListedAlert& a) {
+    AlertInfo info;
+    info.id = a.id;
+    info.kind = alert::kindKey(a.kind);
+    info.firedAt = a.firedAt;
+    info.active = a.active;
+    info.acknowledged = a.acknowledged;
+    info.value = a.value;
+    return info;
+}
+
+}  // namespace
+
+State Chamber::state() const {
+    State s;
+    s.name = name_;
+    s.station = station_.isEmpty() ? stationName() : station_;
+    const comm::InstrumentImage& im = link_.image();
+    static const QString kUnits[2] = {QStringLiteral("°C"), QStringLiteral("%RH")};
+    for (int k = 0; k < 2; ++k) {
+        LoopState& loop = s.loops[size_t(k)];
+        loop.pv = instrument::pv(im, k);
+        loop.sv = instrument::sv(im, k);
+        loop.retransmitPct = instrument::retransmitPct(im, k);
+        loop.outputOn = instrument::outputOn(im, k);
+        loop.sensorBroken = instrument::sensorOpen(im, k);
+        // The registers count whole units, and every window shows them so.
+        loop.decimals = 0;
+        loop.unit = kUnits[k];
+        s.alarms[size_t(k)].on = instrument::alarmOn(im, k);
+        s.alarms[size_t(k)].type = int(std::lround(instrument::alarmTypeCode(im, k)));
+    }
+    s.program.code = instrument::programCode(im);
+    s.program.state = instrument::programStateOf(s.program.code);
+    s.program.segment = instrument::programSegment(im);
+    s.program.segmentRemaining = im.InputRegsHigh[instrument::program::kSegmentRemaining];
+    s.program.totalRemaining = im.InputRegsHigh[instrument::program::kTotalRemaining];
+    s.program.cycles = im.InputRegsHigh[instrument::program::kCycles];
+
+    s.stale = link_.valuesStale();
+    const comm::PortSettings& ps = link_.settings();
+    s.link.state = linkStateOf(link_);
+    // Whole seconds, so that a healthy link's state does not change with every block read.
+    s.link.silentMs = link_.silentMs() / 1000 * 1000;
+    s.link.device = link_.stats().device.isEmpty() && ps.port > 0 ? ports_.deviceFor(ps.port)
+                                                                  : link_.stats().device;
+    s.link.address = ps.address > 0 ? ps.address : 1;
+    static constexpr int kBauds[] = {4800, 9600, 19200};
+    static constexpr char kParities[] = "NOE";
+    s.link.baud = ps.baud >= 0 && ps.baud < 3 ? kBauds[ps.baud] : 0;
+    s.link.parity = ps.parity >= 0 && ps.parity < 3 ? kParities[ps.parity] : 'N';
+
+    if (recorder_) s.recorder = recorder_->status();
+    if (runs_ && runs_->openRun()) {
+        const record::Run& r = *runs_->openRun();
+        s.run = RunInfo{r.id, r.name, QDateTime::fromSecsSinceEpoch(r.start, QTimeZone::utc())};
+    }
+    if (alerter_)
+        for (const alert::ListedAlert& a : alerter_->listed())
+            s.alerts.append(alertInfoOf(a));
+    return s;
+}
+
+void Chamber::watchState() {
+    publishDelay_.setSingleShot(true);
+    publishDelay_.setInterval(kPublishDelayMs);
+    connect(&publishDelay_, &QTimer::timeout, this, &Chamber::publishState);
+    const auto changed = [this] {
+        if (!publishDelay_.isActive()) publishDelay_.start();
+    };
+    connect(&link_, &comm::Link::imagePublished, this, changed);
+    connect(&link_, &comm::Link::statsChanged, this, changed);
+    connect(&link_, &comm::Link::opened, this, changed);
+    connect(&link_, &comm::Link::linkEvent, this, changed);
+    connect(recorder_.get(), &record::Recorder::statusChanged, this, changed);
+    connect(runs_.get(), &runs::RunControl::changed, this, changed);
+    connect(alerter_.get(), &alert::Alerter::listChanged, this, changed);
+    connect(&stateLook_, &QTimer::timeout, this, changed);
+    stateLook_.start(1000);
+    published_ = state();
+}
+
+void Chamber::publishState() {
+    State now = state();
+    if (now == published_) return;
+    published_ = std::move(now);
+    emit stateChanged(published_);
 }
 
 }  // namespace chamber

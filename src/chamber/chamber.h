@@ -4,6 +4,8 @@
 // log, the recorder with its retention, the test runs, the alerts, the forwarding to a central
 // server and the settings file they keep their settings in — made, started and ended here.
 
+#include <QHash>
+#include <QList>
 #include <QObject>
 #include <QSettings>
 #include <QString>
@@ -12,7 +14,10 @@
 #include <memory>
 #include <optional>
 
+#include "access/actor.h"
 #include "alert/alertsetup.h"
+#include "chamber/commands.h"
+#include "chamber/state.h"
 #include "link/link.h"
 #include "link/ports.h"
 #include "store/clock.h"
@@ -28,6 +33,9 @@ class Recorder;
 }  // namespace record
 namespace runs {
 class RunControl;
+}
+namespace record {
+struct Run;
 }
 
 namespace chamber {
@@ -111,7 +119,47 @@ class Chamber : public QObject {
     // slave address the link starts with.
     QString stationName() const;
 
+    // What the chamber is and does now, assembled from its parts (the station and the parts'
+    // values as they are once opened).
+    State state() const;
+
+    // Commands. Each decides with the actor's role whether it is done, stamps its audit row with
+    // the actor (a refusal as well, where the part keeps refused ones), and says what came of it;
+    // the asynchronous ones end with commandFinished(ticket id, outcome).
+
+    // A holding register written: Invalid for a register outside what, or an entry value outside
+    // -1999..9999 (a set value or an alarm setting) or a program command other than 0..3.
+    Ticket write(Write what, int32_t reg, int32_t value, const auth::Actor& by,
+                 const QString& reason = {}, const QString& caption = {});
+    Ticket writeSetValue(int loop, int32_t value, const auth::Actor& by,
+                         const QString& reason = {});
+    Ticket writeProgramCommand(int32_t code, const auth::Actor& by, const QString& reason = {});
+    // A new run from the form, or the open one ended (NotFound when none is open).
+    Ticket startRun(const record::Run& form, const auth::Actor& by);
+    Ticket endRun(const auth::Actor& by);
+    // The listed alert acknowledged with the comment; done at once.
+    Outcome acknowledgeAlert(const QString& id, const QString& comment, const auth::Actor& by);
+    // Whether the actor may do the action: what a window shows its controls enabled by.
+    static bool allows(const auth::Actor& by, auth::Action action) {
+        return auth::denial(by, action) == auth::Denial::None;
+    }
+    // Whether open() has made the parts.
+    bool opened() const { return eventLog_ != nullptr; }
+
+  signals:
+    // The final outcome of the command of the ticket id.
+    void commandFinished(quint64 id, chamber::Outcome outcome);
+    // The state differs from the one last published: driven by the parts' signals and a
+    // once-a-second look (time alone makes values stale), at most five times a second.
+    void stateChanged(const chamber::State& state);
+
   private:
+    void watchState();
+    void watchCommands();
+    quint64 nextTicket() { return nextTicket_++; }
+    void runAnswered(quint64 request, bool done);
+    void publishState();
+
     void takeLock();
     // Another program records into the file after all: this one stops and only views it.
     void stopRecording();
@@ -128,6 +176,13 @@ class Chamber : public QObject {
     comm::LineRegistry* lines_ = nullptr;
     bool recording_ = false;
     bool forwardAddressInvalid_ = false;
+    QString station_;      // the station the alerts and the forwarding name the chamber by
+    QTimer publishDelay_;  // gathers the changes of one moment into one publication
+    QTimer stateLook_;     // the once-a-second look
+    State published_;
+    quint64 nextTicket_ = 1;
+    QHash<quint64, quint64> writes_;       // the link's request id -> the ticket
+    QHash<quint64, quint64> runCommands_;  // the runs' request number -> the ticket
 
     // Each part is declared after what it uses, so that it ends first.
     // Held while this program records into the file; handed over when the chamber ends

@@ -210,8 +210,8 @@ bool RunControl::allowed(const base::Audit& by) {
     return false;
 }
 
-void RunControl::startRun(record::Run form, bool automatic, const base::Audit& by) {
-    if (!started_ || readOnly_ || !allowed(by)) return;
+quint64 RunControl::startRun(record::Run form, bool automatic, const base::Audit& by) {
+    if (!started_ || readOnly_ || !allowed(by)) return 0;
     const QDateTime now = clock_.now();
     form.id = 0;
     form.start = now.toSecsSinceEpoch();
@@ -219,6 +219,7 @@ void RunControl::startRun(record::Run form, bool automatic, const base::Audit& b
     form.automatic = automatic;
     sent_.push_back(form);
     startedBy_.push_back(by.user);
+    startIds_.push_back(nextRequest_++);
     form.name = form.name.trimmed();
     // A name the operator typed is refused when in use; one made here is made unique.
     const bool makeNameUnique = automatic || form.name.isEmpty();
@@ -231,15 +232,18 @@ void RunControl::startRun(record::Run form, bool automatic, const base::Audit& b
     lastError_ = {};
     thread_.post(&RunWorker::start, std::move(form), makeNameUnique);
     emit changed();
+    return startIds_.back();
 }
 
-void RunControl::stopRun(const base::Audit& by) {
-    if (!started_ || readOnly_ || !allowed(by)) return;
+quint64 RunControl::stopRun(const base::Audit& by) {
+    if (!started_ || readOnly_ || !allowed(by)) return 0;
     stoppedBy_.push_back(by.user);
+    stopIds_.push_back(nextRequest_++);
     ++pending_;
     lastError_ = {};
     thread_.post(&RunWorker::stop, qint64(clock_.now().toSecsSinceEpoch()));
     emit changed();
+    return stopIds_.back();
 }
 
 void RunControl::onState(const RunsState& state, const base::Phrase& error, RunWorker::Kind kind) {
@@ -252,11 +256,16 @@ void RunControl::onState(const RunsState& state, const base::Phrase& error, RunW
         into = queue.front();
         queue.erase(queue.begin());
     };
+    quint64 request = 0;
     if (kind == RunWorker::Kind::Started) {
         takeFirst(sent_, sent);
         takeFirst(startedBy_, by);
+        takeFirst(startIds_, request);
     }
-    if (kind == RunWorker::Kind::Stopped) takeFirst(stoppedBy_, by);
+    if (kind == RunWorker::Kind::Stopped) {
+        takeFirst(stoppedBy_, by);
+        takeFirst(stopIds_, request);
+    }
     loaded_ = true;
     state_ = state;
     lastError_ = error;
@@ -282,6 +291,7 @@ void RunControl::onState(const RunsState& state, const base::Phrase& error, RunW
     }
     applyBands();
     emit changed();
+    if (request) emit answered(request, error.isEmpty());
 }
 
 void RunControl::applyBands() {

@@ -155,16 +155,19 @@ class RunControl : public QObject {
     const base::Phrase& lastError() const { return lastError_; }
 
     // A new run from the form, started now on the current chamber. The answer comes with changed().
-    // by: who asks (the user its row names), or the refusal, and then nothing is done.
-    void startRun(record::Run form, bool automatic = false, const base::Audit& by = {});
+    // by: who asks (the user its row names), or the refusal, and then nothing is done. Returns the
+    // request's number, which answered() brings back; 0 when nothing was handed over.
+    quint64 startRun(record::Run form, bool automatic = false, const base::Audit& by = {});
     // Ends the open run now.
-    void stopRun(const base::Audit& by = {});
+    quint64 stopRun(const base::Audit& by = {});
 
   signals:
     // The open run, the list, busy() or lastError() changed.
     void changed();
     // The draft was changed here (cleared after a start), not by the window.
     void draftChanged();
+    // The worker answered request: done, or not with lastError() saying why.
+    void answered(quint64 request, bool done);
 
   private:
     void onState(const RunsState& state, const base::Phrase& error, RunWorker::Kind kind);
@@ -187,6 +190,8 @@ class RunControl : public QObject {
     record::Run draft_;
     std::vector<record::Run> sent_;  // the forms of the starts not yet answered, in order
     std::vector<QString> startedBy_, stoppedBy_;  // who asked, of the starts and ends not answered
+    std::vector<quint64> startIds_, stopIds_;     // their request numbers
+    quint64 nextRequest_ = 1;
     bool automatic_ = false;
     RunsState state_;
     int pending_ = 0;

@@ -1,0 +1,167 @@
+// The chamber's commands on the simulated instrument: whoever asks, the chamber decides by the
+// actor's role, does it or refuses with a code, and the audit trail names who asked.
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "../support/sqlrows.h"
+#include "alert/alerter.h"
+#include "chamber/chamber.h"
+#include "runs/runs.h"
+#include "sim/server.h"
+
+namespace {
+
+using chamber::Outcome;
+using chamber::Write;
+
+struct Rig {
+    sim::SimServer server;
+    QTemporaryDir dir;
+    record::SystemClock clock;
+    std::unique_ptr<chamber::Chamber> chamber;
+    QString db;
+
+    Rig() {
+        EXPECT_TRUE(server.start());
+        db = dir.filePath(QStringLiteral("Rdatabj.db"));
+        chamber::Setup setup;
+        setup.dbPath = db;
+        setup.ports.setExplicit(1, QString::fromStdString(server.device()));
+        setup.clock = &clock;
+        const QString ini = dir.filePath(QStringLiteral("velmars.ini"));
+        setup.settings = [ini] { return std::make_unique<QSettings>(ini, QSettings::IniFormat); };
+        chamber = std::make_unique<chamber::Chamber>(std::move(setup));
+        chamber->open();
+        chamber->start();
+        chamber->link().open({1, 1, 0, 1});
+    }
+    // The final outcome of ticket: the one it was given when it is final, else the signal's.
+    Outcome finalOutcome(const chamber::Ticket& t) {
+        if (t.outcome != Outcome::Pending) return t.outcome;
+        std::optional<Outcome> got;
+        QMetaObject::Connection c = QObject::connect(
+            chamber.get(), &chamber::Chamber::commandFinished, [&](quint64 id, Outcome o) {
+                if (id == t.id) got = o;
+            });
+        const bool answered = QTest::qWaitFor([&] { return got.has_value(); }, 60000);
+        QObject::disconnect(c);
+        EXPECT_TRUE(answered);
+        return got.value_or(Outcome::Pending);
+    }
+    QStringList rows(const QString& sql) { return testsupport::sqlRows(db, sql); }
+};
+
+const auth::Actor kViewer = auth::Actor::user(QStringLiteral("vera"), auth::Role::Viewer);
+const auth::Actor kOperator = auth::Actor::user(QStringLiteral("otto"), auth::Role::Operator);
+const auth::Actor kSupervisor = auth::Actor::user(QStringLiteral("sue"), auth::Role::Supervisor);
+
+TEST(ChamberCommands, WritesAreDecidedByTheActorsRole) {
+    Rig rig;
+    chamber::Chamber& c = *rig.chamber;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !c.state().stale; }, 60000));
+    struct Case {
+        const char* what;
+        Write kind;
+        int32_t reg, value;
+        auth::Actor by;
+        Outcome first, last;
+    };
+    const Case cases[] = {
+        {"set value by an operator", Write::SetValue, 1, 123, kOperator, Outcome::Pending,
+         Outcome::Done},
+        {"set value by a viewer", Write::SetValue, 2, 77, kViewer, Outcome::Refused,
+         Outcome::Refused},
+        {"configuration by an operator", Write::Configuration, 4100, 5, kOperator, Outcome::Refused,
+         Outcome::Refused},
+        {"configuration by a supervisor", Write::Configuration, 4100, 5, kSupervisor,
+         Outcome::Pending, Outcome::Done},
+        {"program command by the program", Write::ProgramCommand, 3, 0, auth::Actor::self(),
+         Outcome::Pending, Outcome::Done},
+        {"set value above the entry range", Write::SetValue, 1, 10000, kOperator, Outcome::Invalid,
+         Outcome::Invalid},
+        {"set value into an alarm register", Write::SetValue, 257, 1, kOperator, Outcome::Invalid,
+         Outcome::Invalid},
+        {"program command without a code", Write::ProgramCommand, 3, 4, kOperator, Outcome::Invalid,
+         Outcome::Invalid},
+        {"program segment outside the program", Write::Program, 8300, 1, kSupervisor,
+         Outcome::Invalid, Outcome::Invalid},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        const int before = rig.server.holdingRegister(k.reg);
+        const chamber::Ticket t = c.write(k.kind, k.reg, k.value, k.by, QStringLiteral("why"));
+        EXPECT_EQ(t.outcome, k.first);
+        EXPECT_EQ(rig.finalOutcome(t), k.last);
+        if (k.last == Outcome::Done)
+            EXPECT_EQ(rig.server.holdingRegister(k.reg), k.value);
+        else
+            EXPECT_EQ(rig.server.holdingRegister(k.reg), before);
+    }
+    // The audit trail names who asked and why; the refused ones with their refusal.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return rig.rows(QStringLiteral("SELECT 1 FROM events WHERE reg = 4100")).size() >= 2;
+        },
+        60000));
+    const QStringList written = rig.rows(QStringLiteral(
+        "SELECT reg, user_id, new_value, reason, status = 0 FROM events WHERE reg IN (1, 2, 4100) "
+        "ORDER BY id"));
+    ASSERT_EQ(written.size(), 4) << written.join(u'\n').toStdString();
+    EXPECT_EQ(written[0], QStringLiteral("1|otto|123|why|1"));
+    EXPECT_TRUE(written[1].startsWith(QStringLiteral("2|vera|77|why|0")));
+    EXPECT_TRUE(written[2].startsWith(QStringLiteral("4100|otto|5|why|0")));
+    EXPECT_EQ(written[3], QStringLiteral("4100|sue|5|why|1"));
+}
+
+TEST(ChamberCommands, AnAlertIsAcknowledgedOnlyWithACommentByAnOperator) {
+    Rig rig;
+    chamber::Chamber& c = *rig.chamber;
+    c.alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("mallory")});
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !c.state().alerts.isEmpty(); }, 60000));
+    const QString id = c.state().alerts[0].id;
+    EXPECT_EQ(c.acknowledgeAlert(id, QStringLiteral("seen"), kViewer), Outcome::Refused);
+    EXPECT_EQ(c.acknowledgeAlert(id, QStringLiteral("  "), kOperator), Outcome::Invalid);
+    EXPECT_EQ(c.acknowledgeAlert(QStringLiteral("nothing"), QStringLiteral("x"), kOperator),
+              Outcome::NotFound);
+    EXPECT_FALSE(c.state().alerts[0].acknowledged);
+    EXPECT_EQ(c.acknowledgeAlert(id, QStringLiteral("seen"), kOperator), Outcome::Done);
+    EXPECT_EQ(c.acknowledgeAlert(id, QStringLiteral("seen"), kOperator), Outcome::NotFound);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !rig.rows(
+                           QStringLiteral("SELECT 1 FROM events WHERE code = 'alert.acknowledged' "
+                                          "AND user_id = 'otto'"))
+                        .isEmpty();
+        },
+        60000));
+}
+
+TEST(ChamberCommands, ARunStartsAndEndsWithItsOutcome) {
+    Rig rig;
+    chamber::Chamber& c = *rig.chamber;
+    // Runs are kept beside the samples: once the recorder has made their table.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return c.state().recorder.recordNo > 0; }, 60000));
+    record::Run form;
+    form.name = QStringLiteral("T-1");
+    EXPECT_EQ(c.startRun(form, kViewer).outcome, Outcome::Refused);
+    EXPECT_EQ(c.endRun(kOperator).outcome, Outcome::NotFound);
+    EXPECT_EQ(rig.finalOutcome(c.startRun(form, kOperator)), Outcome::Done);
+    ASSERT_TRUE(c.state().run.has_value());
+    EXPECT_EQ(c.state().run->name, QStringLiteral("T-1"));
+    // The name is taken now: the worker says no.
+    EXPECT_EQ(rig.finalOutcome(c.startRun(form, kOperator)), Outcome::Failed);
+    EXPECT_EQ(rig.finalOutcome(c.endRun(kOperator)), Outcome::Done);
+    EXPECT_FALSE(c.state().run.has_value());
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return rig.rows(QStringLiteral("SELECT user_id FROM events WHERE code LIKE 'run.%' "
+                                           "ORDER BY id")) ==
+                   QStringList{QStringLiteral("otto"), QStringLiteral("otto")};
+        },
+        60000));
+}
+
+}  // namespace
