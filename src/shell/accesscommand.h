@@ -7,6 +7,7 @@
 #include <QString>
 #include <optional>
 
+#include "chamber/fleet.h"
 #include "shell/cmdline.h"
 
 class QSettings;
@@ -34,11 +35,7 @@ std::optional<int> consentToSettings(const Options& options);
 
 // A setting the command line changes: the option, the value kept before and the one given (a
 // password in an address left out).
-struct SettingChange {
-    QString option;
-    QString before;
-    QString after;
-};
+using SettingChange = chamber::SettingChange;
 QList<SettingChange> settingChanges(const Options& options, QSettings& file);
 // The change --chamber makes to the chamber list the program keeps (main settings file); none when
 // it gives the list kept.

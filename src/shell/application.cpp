@@ -80,26 +80,15 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
     // The chambers of this run: the command line's, kept for the next; else the settings file's.
     // A profile or a database of its own is one chamber, as always.
     if (!options_.chambers.isEmpty()) {
-        chamberListChange_ = chamberListChange(options_, *settingsFileFor(QString()));
+        listChange_ = chamberListChange(options_, *settingsFileFor(QString()));
         confs_ = options_.chambers;
-        saveChambers();
-    } else if (options_.profile.isEmpty() && options_.db.isEmpty()) {
+        overview::writeChambers(*settingsFileFor(QString()), confs_);
+    } else if (options_.profile.isEmpty() && options_.db.isEmpty())
         confs_ = overview::readChambers(*settingsFileFor(QString()));
-    }
 }
 
 Application::~Application() {
     record::setExportWatcher(nullptr);
-    // A chamber deleted just before leaving still writes its last; its threads are waited for.
-    for (const QPointer<chamber::Teardown>& t : std::as_const(teardowns_))
-        delete t.data();
-}
-
-QList<chamber::Teardown*> Application::teardowns() const {
-    QList<chamber::Teardown*> out;
-    for (const QPointer<chamber::Teardown>& t : teardowns_)
-        if (t && !t->done()) out << t.data();
-    return out;
 }
 
 QString Application::defaultDatabasePath(const QString& profile) {
@@ -125,63 +114,60 @@ bool Application::startSimulator(comm::PortMap& ports, const QList<int>& address
     return true;
 }
 
-std::unique_ptr<chamber::Chamber> Application::makeChamber(const overview::ChamberConf& conf) {
-    // A chamber is what a profile of its name is: the same settings file and database.
-    chamber::Setup setup;
-    setup.name = conf.name;
-    setup.dbPath = defaultDatabasePath(conf.name);
-    setup.ports = ports_;
-    setup.lines = lines_.get();
-    setup.linePort = conf.port;
-    setup.clock = clock_;
-    setup.settings = [name = conf.name] { return settingsFileFor(name); };
-    settingChanges_[conf.name] = settingChanges(options_, *settingsFileFor(conf.name));
-    // The station's name stays each chamber's own: --station names the one chamber of a run.
-    setup.given = {options_.forward,
-                   confs_.size() == 1 ? options_.station : std::nullopt,
-                   {options_.notifyMail, options_.notifyFrom, options_.notifyTo,
-                    options_.notifyWebhook, options_.notifySilentAfter},
-                   options_.keepDays,
-                   options_.keepFreeGb};
-    auto c = std::make_unique<chamber::Chamber>(std::move(setup));
-    c->link().setSettings(conf.portSettings());
-    return c;
-}
-
 bool Application::makeChambers() {
-    if (!chambers_.empty()) return true;
+    if (fleet_) return true;
+    comm::PortMap ports;
     for (auto it = options_.ports.cbegin(); it != options_.ports.cend(); ++it)
-        ports_.setExplicit(it.key(), it.value());
-    if (!confs_.isEmpty()) {
-        if (options_.simulate) {
-            QList<int> addresses;
-            for (const overview::ChamberConf& conf : confs_)
-                if (conf.port == 1) addresses << conf.address;
-            if (!startSimulator(ports_, addresses)) return false;
-        }
-        lines_ = std::make_unique<comm::LineRegistry>(ports_);
-        turnarounds_ = overview::readTurnarounds(*settingsFileFor(QString()));
-        for (auto it = turnarounds_.cbegin(); it != turnarounds_.cend(); ++it)
-            lines_->setTurnaroundMs(ports_.deviceFor(it.key()), it.value());
-        for (const overview::ChamberConf& conf : confs_)
-            chambers_.push_back(makeChamber(conf));
-        return true;
+        ports.setExplicit(it.key(), it.value());
+    if (options_.simulate) {
+        QList<int> addresses;
+        for (const overview::ChamberConf& conf : std::as_const(confs_))
+            if (conf.port == 1) addresses << conf.address;
+        if (!startSimulator(ports, addresses)) return false;
     }
-    if (options_.simulate && !startSimulator(ports_, {})) return false;
-    settingChanges_[QString()] = settingChanges(options_, *settingsFile());
-    chamber::Setup setup;
-    setup.dbPath = options_.db.isEmpty() ? defaultDatabasePath(options_.profile) : options_.db;
-    setup.ports = ports_;
-    setup.bus = std::move(pendingBus_);
+    chamber::FleetSetup setup;
+    setup.chambers = confs_;
+    setup.ports = ports;
     setup.clock = clock_;
-    setup.settings = settingsFile;
+    // The one chamber keeps the profile's settings file; a chamber of the list is what a profile
+    // of its name is: the same settings file and database.
+    setup.settingsFor = [](const QString& name) {
+        return name.isEmpty() ? settingsFile() : settingsFileFor(name);
+    };
+    setup.databaseFor = [db = options_.db, profile = options_.profile](const QString& name) {
+        if (!name.isEmpty()) return defaultDatabasePath(name);
+        return db.isEmpty() ? defaultDatabasePath(profile) : db;
+    };
+    setup.bus = std::move(pendingBus_);
     setup.given = {options_.forward,
                    options_.station,
                    {options_.notifyMail, options_.notifyFrom, options_.notifyTo,
                     options_.notifyWebhook, options_.notifySilentAfter},
                    options_.keepDays,
                    options_.keepFreeGb};
-    chambers_.push_back(std::make_unique<chamber::Chamber>(std::move(setup)));
+    setup.settingChanges = [this](const QString& name) {
+        return settingChanges(options_, name.isEmpty() ? *settingsFile() : *settingsFileFor(name));
+    };
+    setup.listChange = listChange_;
+    setup.user = options_.user;
+    setup.reason = options_.reason;
+    fleet_ = std::make_unique<chamber::Fleet>(std::move(setup));
+    fleet_->setAuditing([this] { return auditing(); });
+    // A chamber's log gets the user store's rows told before it had one (rows it holds already
+    // are left out).
+    connect(fleet_.get(), &chamber::Fleet::chamberOpened, this, [this](chamber::Chamber* c) {
+        for (const auth::AccessEvent& e : std::as_const(accessRows_))
+            copyAccessRow(*c, e);
+    });
+    connect(fleet_.get(), &chamber::Fleet::chamberRemoved, this, &Application::closeChamberWindow);
+    connect(fleet_.get(), &chamber::Fleet::chamberChanged, this,
+            [this](chamber::Chamber* c, const overview::ChamberConf& conf) {
+                if (auto it = windows_.find(c->name()); it != windows_.end())
+                    it->second->showPortSettings(conf.portSettings());
+            });
+    connect(fleet_.get(), &chamber::Fleet::linesChanged, this, [this] {
+        if (overview_) updateOverview();
+    });
     return true;
 }
 
@@ -195,12 +181,12 @@ void Application::startAccess() {
     // to the first chamber's alerter, so that nobody gets one message per chamber.
     connect(keeper_.get(), &auth::SessionKeeper::audited, this, [this](const auth::AccessEvent& e) {
         accessRows_ << e;
-        for (const auto& c : chambers_)
+        for (chamber::Chamber* c : fleet_->chambers())
             copyAccessRow(*c, e);
         QString account;
         // Rows from before the start are copied where missing; only a failure now is alerted.
         if (e.seq <= keeper_->view().seqAtOpen || !auth::isFailedLogin(e, &account)) return;
-        for (const auto& c : chambers_)
+        for (chamber::Chamber* c : fleet_->chambers())
             if (alert::Alerter* a = c->alerter()) {
                 a->raise(alert::Kind::LoginFailed, {account});
                 return;
@@ -225,12 +211,6 @@ bool Application::auditing() const {
     return keeper_ && keeper_->view().standing.controlled;
 }
 
-void Application::openChamber(chamber::Chamber& c) {
-    c.open();
-    for (const auth::AccessEvent& e : std::as_const(accessRows_))
-        copyAccessRow(c, e);
-}
-
 void Application::copyAccessRow(chamber::Chamber& c, const auth::AccessEvent& e) {
     record::EventLog* log = c.eventLog();
     if (!log) return;
@@ -242,39 +222,17 @@ void Application::copyAccessRow(chamber::Chamber& c, const auth::AccessEvent& e)
 }
 
 void Application::audit(const QString& code, const QStringList& args, const base::Audit& by) {
-    const record::EventEntry e = auditRow(code, args, by);
-    for (const auto& c : chambers_)
-        if (record::EventLog* log = c->eventLog()) log->log(e);
+    fleet_->audit(code, args, by);
 }
 
 void Application::noteStart() {
-    if (startNoted_ || !keeper_ || !keeper_->view().opened || chambers_.empty() ||
-        !chambers_.front()->eventLog())
+    if (startNoted_ || !keeper_ || !keeper_->view().opened || !fleet_ ||
+        !fleet_->owned().front()->eventLog())
         return;
     startNoted_ = true;
     if (!auditing()) return;
     audit(QString::fromLatin1(auth::kProgramStarted), {});
-    for (const auto& c : chambers_) {
-        QList<SettingChange> changes = settingChanges_.value(c->name());
-        if (chamberListChange_) changes.prepend(*chamberListChange_);
-        logSettingChanges(*c, changes);
-    }
-}
-
-void Application::logSettingChanges(chamber::Chamber& c, const QList<SettingChange>& changes) {
-    // The settings the command line changed in the chamber's file, by the administrator it named,
-    // into that chamber's log.
-    record::EventLog* log = c.eventLog();
-    if (!log) return;
-    for (const SettingChange& change : changes) {
-        base::Audit by;
-        by.user = options_.user;
-        by.oldValue = change.before;
-        by.newValue = change.after;
-        by.reason = options_.reason;
-        log->log(auditRow(QString::fromLatin1(auth::kSettingChanged),
-                          {by.user, change.option, change.before, change.after}, by));
-    }
+    fleet_->auditStart();
 }
 
 void Application::checkClock() {
@@ -357,8 +315,8 @@ void Application::showMainWindow() {
         return;
     }
     if (main_) return;
-    chamber::Chamber& chamber = *chambers_.front();
-    openChamber(chamber);
+    chamber::Chamber& chamber = *fleet_->owned().front();
+    fleet_->open();
     main_ = std::make_unique<MainWindow>(chamber);
     main_->setExitAction([this] { leave(); });
     main_->setAccessAction([this] { openAdmin(); });
@@ -367,7 +325,7 @@ void Application::showMainWindow() {
     main_->show();
     doorman_->addWindow(main_.get());
     main_->load();
-    chamber.start();
+    fleet_->start();
     noteStart();
     if (options_.connect) main_->connectAtStart();
     emit mainWindowShown();
@@ -375,31 +333,37 @@ void Application::showMainWindow() {
 
 void Application::showOverview() {
     if (overview_) return;
-    // The lines open when the program last ended open again.
-    const QList<int> wasOpen = overview::readOpenLines(*settingsFileFor(QString()));
-    for (std::size_t i = 0; i < chambers_.size(); ++i) {
-        openChamber(*chambers_[i]);
-        chambers_[i]->start();
-        const overview::ChamberConf& conf = confs_[static_cast<int>(i)];
-        if (options_.connect || wasOpen.contains(conf.port))
-            chambers_[i]->link().open(conf.portSettings());
-    }
+    fleet_->start(options_.connect);
     overview_ = std::make_unique<overview::OverviewWindow>();
     overview_->setExitAction([this] { leaveAll(); });
-    overview_->setTurnarounds(turnarounds_);
-    overview_->setPorts(ports_);
-    connect(overview_.get(), &overview::OverviewWindow::turnaroundChanged, this,
-            &Application::setTurnaround);
+    overview_->setTurnarounds(fleet_->turnarounds());
+    overview_->setPorts(fleet_->ports());
+    connect(overview_.get(), &overview::OverviewWindow::turnaroundChanged, fleet_.get(),
+            &chamber::Fleet::setTurnaround);
     connect(overview_.get(), &overview::OverviewWindow::openRequested, this,
             &Application::showChamberWindow);
     connect(overview_.get(), &overview::OverviewWindow::accessRequested, this,
             &Application::openAdmin);
-    connect(overview_.get(), &overview::OverviewWindow::added, this, &Application::addChamber);
-    connect(overview_.get(), &overview::OverviewWindow::changed, this, &Application::changeChamber);
-    connect(overview_.get(), &overview::OverviewWindow::removed, this, &Application::removeChamber);
+    // The dialog said why a chamber is refused.
+    connect(overview_.get(), &overview::OverviewWindow::added, this,
+            [this](const overview::ChamberConf& conf, const base::Audit& by) {
+                fleet_->add(conf, by);
+            });
+    connect(overview_.get(), &overview::OverviewWindow::changed, this,
+            [this](int i, const overview::ChamberConf& conf, const base::Audit& by) {
+                const QList<overview::ChamberConf>& confs = fleet_->confs();
+                if (i >= 0 && i < confs.size() && conf.name == confs[i].name)
+                    fleet_->change(conf.name, conf, by);
+            });
+    connect(overview_.get(), &overview::OverviewWindow::removed, this,
+            [this](int i, const base::Audit& by) {
+                if (i >= 0 && i < fleet_->confs().size())
+                    fleet_->remove(fleet_->confs()[i].name, by);
+            });
     connect(overview_.get(), &overview::OverviewWindow::lineRequested, this,
             [this](int i, bool open) {
-                if (i >= 0 && i < confs_.size()) setLineOpen(confs_[i].port, open);
+                if (i >= 0 && i < fleet_->confs().size())
+                    fleet_->setLineOpen(fleet_->confs()[i].port, open);
             });
     updateOverview();
     overview_->show();
@@ -410,14 +374,16 @@ void Application::showOverview() {
 
 void Application::updateOverview() {
     QList<overview::OverviewWindow::Entry> entries;
-    for (qsizetype i = 0; i < confs_.size(); ++i)
-        entries << overview::OverviewWindow::Entry{confs_[i], chambers_[i].get()};
+    const QList<overview::ChamberConf>& confs = fleet_->confs();
+    for (qsizetype i = 0; i < confs.size(); ++i)
+        entries << overview::OverviewWindow::Entry{
+            confs[i], fleet_->owned()[static_cast<std::size_t>(i)].get()};
     overview_->setChambers(entries);
 }
 
 void Application::showChamberWindow(int i) {
-    if (i < 0 || i >= confs_.size()) return;
-    chamber::Chamber& chamber = *chambers_[i];
+    if (i < 0 || i >= fleet_->confs().size()) return;
+    chamber::Chamber& chamber = *fleet_->owned()[static_cast<std::size_t>(i)];
     // Added again while its namesake still lets go of the database: not yet opened.
     if (!chamber.eventLog()) return;
     std::unique_ptr<MainWindow>& w = windows_[chamber.name()];
@@ -437,17 +403,16 @@ void Application::showChamberWindow(int i) {
         // Its port settings are the chamber list's: taken there, for the whole line.
         w->setSettingsAction([this, name = chamber.name()](const comm::PortSettings& settings,
                                                            const base::Audit& by) {
-            const int at = indexOf(name);
-            if (at < 0) return QString();
-            overview::ChamberConf conf = confs_[at];
-            conf.setPortSettings(settings);
-            const auto refusal = applyChamber(at, conf, by);
+            std::optional<overview::ChamberConf> conf = fleet_->conf(name);
+            if (!conf) return QString();
+            conf->setPortSettings(settings);
+            const auto refusal = fleet_->change(name, *conf, by);
             return refusal ? overview::refusalText(*refusal) : QString();
         });
         w->fitToScreen();
         w->load();
         w->showPortSettings(chamber.link().polling() ? chamber.link().settings()
-                                                     : confs_[i].portSettings());
+                                                     : fleet_->confs()[i].portSettings());
     }
     lastShown_ = w.get();
     // The chamber shown gets its line's whole poll cycle, its readbacks and its writes.
@@ -460,173 +425,20 @@ void Application::showChamberWindow(int i) {
     emit mainWindowShown();
 }
 
-void Application::saveChambers() {
-    overview::writeChambers(*settingsFileFor(QString()), confs_);
-}
-
-void Application::setTurnaround(int port, int ms, const base::Audit& by) {
-    if (port < 1 || port > 20) return;
-    ms = std::clamp(ms, 0, 1000);
-    if (auditing())
-        audit(QString::fromLatin1(auth::kTurnaround),
-              {by.user, QString::number(port), by.oldValue, QString::number(ms)}, by);
-    overview::writeTurnaround(*settingsFileFor(QString()), port, ms);
-    turnarounds_[port] = ms;
-    if (lines_) lines_->setTurnaroundMs(ports_.deviceFor(port), ms);
-}
-
-void Application::addChamber(const overview::ChamberConf& conf, const base::Audit& by) {
-    QList<overview::ChamberConf> all = confs_;
-    all << conf;
-    if (overview::checkChambers(all)) return;  // the dialog said why
-    confs_ = all;
-    saveChambers();
-    chambers_.push_back(makeChamber(conf));
-    openWhenFree(chambers_.back().get());
-    // Added to a line that is open: polled at once, like the others on it.
-    for (std::size_t j = 0; j + 1 < chambers_.size(); ++j)
-        if (confs_[static_cast<int>(j)].port == conf.port && chambers_[j]->link().polling()) {
-            chambers_.back()->link().open(conf.portSettings());
-            break;
-        }
-    updateOverview();
-    // Every chamber's log keeps it, the new one's too once it opens.
-    if (auditing())
-        audit(QString::fromLatin1(auth::kChamberAdded), {by.user, conf.name, by.newValue}, by);
-    // The command line's settings (retention, forwarding, alerts) reach the new chamber's file as
-    // they reached the others': its log says so, as theirs did at the start.
-    if (auditing() && startNoted_)
-        logSettingChanges(*chambers_.back(), settingChanges_.value(conf.name));
-}
-
-void Application::openWhenFree(chamber::Chamber* c) {
-    // One program records into a database at a time, and this one too only once: a chamber
-    // deleted a moment ago may still be writing into it.
-    for (const QPointer<chamber::Teardown>& t : std::as_const(teardowns_)) {
-        if (!t || t->done() || t->databasePath() != c->databasePath()) continue;
-        connect(t.data(), &chamber::Teardown::finished, this,
-                [this, waiting = QPointer<chamber::Chamber>(c)] {
-                    if (waiting) openWhenFree(waiting.data());
-                });
-        return;
-    }
-    openChamber(*c);
-    c->start();
-}
-
-void Application::changeChamber(int i, const overview::ChamberConf& conf, const base::Audit& by) {
-    if (i < 0 || i >= confs_.size() || conf.name != confs_[i].name) return;
-    applyChamber(i, conf, by);
-}
-
-int Application::indexOf(const QString& name) const {
-    for (qsizetype i = 0; i < confs_.size(); ++i)
-        if (confs_[i].name == name) return static_cast<int>(i);
-    return -1;
-}
-
-std::optional<overview::Refusal> Application::applyChamber(int i, overview::ChamberConf conf,
-                                                           const base::Audit& by) {
-    if (i < 0 || i >= confs_.size()) return std::nullopt;
-    conf.name = confs_[i].name;  // a chamber's name stays
-    QList<overview::ChamberConf> all = confs_;
-    all[i] = conf;
-    all = overview::withLineSettings(all, i);
-    if (const auto refusal = overview::checkChambers(all)) return refusal;
-    const QList<overview::ChamberConf> before = confs_;
-    confs_ = all;
-    saveChambers();
-    // The chamber changed first, then the others of its line: the first open at the new baud
-    // rate or parity re-opens the line, the others join it.
-    QList<int> order{i};
-    for (int j = 0; j < static_cast<int>(all.size()); ++j)
-        if (j != i) order << j;
-    for (int j : order) {
-        if (before[j] == all[j]) continue;
-        base::Audit change = by;
-        change.oldValue = comm::settingsText(before[j].portSettings());
-        change.newValue = comm::settingsText(all[j].portSettings());
-        if (auditing())
-            audit(QString::fromLatin1(auth::kChamberChanged),
-                  {change.user, all[j].name, change.oldValue, change.newValue}, change);
-        chamber::Chamber& c = *chambers_[static_cast<std::size_t>(j)];
-        comm::Link& link = c.link();
-        const bool polling = link.polling();
-        if (ports_.deviceFor(before[j].port) != ports_.deviceFor(all[j].port))
-            c.moveToPort(all[j].port);
-        // A chamber being polled goes on with its new settings.
-        if (polling)
-            link.open(all[j].portSettings());
-        else
-            link.setSettings(all[j].portSettings());
-        if (auto it = windows_.find(all[j].name); it != windows_.end())
-            it->second->showPortSettings(all[j].portSettings());
-    }
-    updateOverview();
-    keepOpenLines();
-    return std::nullopt;
-}
-
-void Application::setLineOpen(int port, bool open) {
-    for (qsizetype j = 0; j < confs_.size(); ++j) {
-        if (confs_[j].port != port) continue;
-        comm::Link& link = chambers_[static_cast<std::size_t>(j)]->link();
-        if (open)
-            link.open(confs_[j].portSettings());
-        else
-            link.close();
-    }
-    keepOpenLines();
-    updateOverview();
-}
-
-void Application::keepOpenLines() {
-    QList<int> open;
-    for (qsizetype j = 0; j < confs_.size(); ++j)
-        if (chambers_[static_cast<std::size_t>(j)]->link().polling() &&
-            !open.contains(confs_[j].port))
-            open << confs_[j].port;
-    overview::writeOpenLines(*settingsFileFor(QString()), open);
-}
-
-void Application::removeChamber(int i, const base::Audit& by) {
-    if (i < 0 || i >= confs_.size()) return;
-    // Recorded first, so that the chamber's own log keeps it too.
-    if (auditing())
-        audit(QString::fromLatin1(auth::kChamberRemoved), {by.user, confs_[i].name, by.oldValue},
-              by);
-    // Its database stays where it is: adding the chamber again shows everything it kept.
-    chamber::Chamber& chamber = *chambers_[i];
-    if (auto it = windows_.find(chamber.name()); it != windows_.end()) {
+void Application::closeChamberWindow(const QString& name) {
+    if (auto it = windows_.find(name); it != windows_.end()) {
         it->second->setExitAction(nullptr);
         it->second->exitProgram();
         windows_.erase(it);
     }
-    if (record::Recorder* recorder = chamber.recorder()) recorder->stop();
-    chamber.link().close();
-    std::unique_ptr<chamber::Chamber> gone = std::move(chambers_[i]);
-    confs_.removeAt(i);
-    chambers_.erase(chambers_.begin() + i);
-    saveChambers();
-    updateOverview();
-    // Its threads write their last and end off the UI thread: a line that no longer answers
-    // keeps nobody waiting.
-    teardowns_.removeAll(nullptr);
-    auto* teardown = new chamber::Teardown(std::move(gone), this);
-    connect(teardown, &chamber::Teardown::finished, teardown, &QObject::deleteLater);
-    teardowns_ << teardown;
 }
 
 void Application::leaveAll() {
     // The lines open now open again at the next start.
-    if (!confs_.isEmpty()) keepOpenLines();
+    fleet_->stop();
     for (auto& [name, w] : windows_) {
         w->setExitAction(nullptr);
         w->exitProgram();
-    }
-    for (auto& c : chambers_) {
-        if (record::Recorder* recorder = c->recorder()) recorder->stop();
-        c->link().close();
     }
     if (overview_) {
         overview_->allowClose();

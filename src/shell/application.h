@@ -15,6 +15,7 @@
 #include "access/adminwindow.h"
 #include "access/audit.h"
 #include "chamber/chamber.h"
+#include "chamber/fleet.h"
 #include "link/modbusrtu.h"
 #include "shell/accesscommand.h"
 #include "shell/cmdline.h"
@@ -65,16 +66,22 @@ class Application : public QObject {
     // The overview when chambers are configured; null otherwise.
     overview::OverviewWindow* overviewWindow() const { return overview_.get(); }
     // The chambers configured (command line or settings file); empty: one chamber as always.
-    const QList<overview::ChamberConf>& chamberSpecs() const { return confs_; }
+    const QList<overview::ChamberConf>& chamberSpecs() const {
+        return fleet_ ? fleet_->confs() : confs_;
+    }
     // Opens the main window of chamber i (from the overview).
     void showChamberWindow(int i);
     sim::SimServer* simulator() const { return sim_.get(); }
-    // The chambers the program serves, one today; made by start().
-    const std::vector<std::unique_ptr<chamber::Chamber>>& chambers() const { return chambers_; }
+    // The chambers the program serves, ports, lines and all; made by start().
+    chamber::Fleet* fleet() const { return fleet_.get(); }
+    // The fleet's chambers in the order of the list; made by start().
+    const std::vector<std::unique_ptr<chamber::Chamber>>& chambers() const {
+        return fleet_->owned();
+    }
     // Chambers deleted whose threads are still ending (their databases still locked).
-    QList<chamber::Teardown*> teardowns() const;
-    // The first (today the only) chamber; start() made it.
-    chamber::Chamber& chamber() const { return *chambers_.front(); }
+    QList<chamber::Teardown*> teardowns() const { return fleet_->teardowns(); }
+    // The first (or the only) chamber; start() made it.
+    chamber::Chamber& chamber() const { return *fleet_->owned().front(); }
 
     // The monotonic clock of the session's idle time (tests); before start().
     void setMonotonicClock(std::function<qint64()> monoMs) { monoMs_ = std::move(monoMs); }
@@ -95,11 +102,10 @@ class Application : public QObject {
     void exited();
 
   private:
-    // The simulated instrument when asked for, then the chamber on the mapped ports.
+    // The simulated instrument when asked for, then the fleet of chambers on the mapped ports.
     bool makeChambers();
     // The simulated instrument, serving the given slave addresses.
     bool startSimulator(comm::PortMap& ports, const QList<int>& addresses);
-    std::unique_ptr<chamber::Chamber> makeChamber(const overview::ChamberConf& conf);
     void showMainWindow();
     // Opens the user store off the UI thread and puts the guard over the windows' controls.
     void startAccess();
@@ -108,36 +114,14 @@ class Application : public QObject {
     void audit(const QString& code, const QStringList& args, const base::Audit& by = {});
     // A row of the user store into the chamber's log, at its own time, unless stored there already.
     void copyAccessRow(chamber::Chamber& c, const auth::AccessEvent& e);
-    // Opens the chamber and gives its log the user store's rows told before it had one (rows
-    // it holds already are left out).
-    void openChamber(chamber::Chamber& c);
     // The program's start, once both the user store and the chambers' logs are open.
     void noteStart();
     // Compares the wall clock with the monotonic one (every ClockWatch::kCheckMs).
     void checkClock();
     void showOverview();
     void updateOverview();
-    void addChamber(const overview::ChamberConf& conf, const base::Audit& by);
-    void logSettingChanges(chamber::Chamber& c, const QList<SettingChange>& changes);
-    void changeChamber(int i, const overview::ChamberConf& conf, const base::Audit& by);
-    // A chamber's new settings, from the overview's dialog or the chamber's own window: checked
-    // with the whole list, its baud rate and parity becoming its line's, kept, recorded in every
-    // chamber's log, and given to the links (a chamber whose port now names another device moves
-    // to that device's line). The refusal when not taken.
-    std::optional<overview::Refusal> applyChamber(int i, overview::ChamberConf conf,
-                                                  const base::Audit& by);
-    int indexOf(const QString& name) const;
-    // Opens or closes the line of a port for every chamber on it (the overview).
-    void setLineOpen(int port, bool open);
-    // The ports whose lines are open, kept so that the next start opens them again.
-    void keepOpenLines();
-    void removeChamber(int i, const base::Audit& by);
-    // Opens and starts a chamber added again once the teardown of its namesake let go of its
-    // database.
-    void openWhenFree(chamber::Chamber* c);
-    // Keeps a port's turnaround delay in the settings file and gives it to its line.
-    void setTurnaround(int port, int ms, const base::Audit& by);
-    void saveChambers();
+    // Closes the window of a chamber the fleet ends.
+    void closeChamberWindow(const QString& name);
     // Ends every chamber's recording and link, then leaves.
     void leaveAll();
     void leave();
@@ -161,20 +145,12 @@ class Application : public QObject {
     QTimer clockTimer_;
     // Each is declared before what uses it, so that it ends after.
     std::unique_ptr<sim::SimServer> sim_;
-    comm::PortMap ports_;
-    // With chambers: the lines they share, one link thread per serial port or gateway.
-    std::unique_ptr<comm::LineRegistry> lines_;
-    std::vector<std::unique_ptr<chamber::Chamber>> chambers_;
-    // Deleted chambers ending off the UI thread; the program's exit waits for them.
-    QList<QPointer<chamber::Teardown>> teardowns_;
+    // The chambers with their ports and lines.
+    std::unique_ptr<chamber::Fleet> fleet_;
+    // The chamber list the fleet is made with.
     QList<overview::ChamberConf> confs_;
-    // What the command line changes in each chamber's settings file (by name; "" for the one
-    // chamber of a run without chambers), recorded once the logs are open.
-    QHash<QString, QList<SettingChange>> settingChanges_;
-    std::optional<SettingChange> chamberListChange_;  // --chamber's, into every chamber's log
+    std::optional<SettingChange> listChange_;  // --chamber's, into every chamber's log
     QList<auth::AccessEvent> accessRows_;  // the user store's rows told so far, for chambers added
-    // Each port's turnaround delay, read once at start and kept as the overview changes it.
-    QMap<int, int> turnarounds_;
     std::unique_ptr<MainWindow> main_;
     // With chambers: a main window per chamber once opened, by name; the overview before them.
     std::map<QString, std::unique_ptr<MainWindow>> windows_;

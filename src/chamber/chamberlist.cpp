@@ -1,10 +1,10 @@
-#include "overview/chamberlist.h"
+#include "chamber/chamberlist.h"
 
 #include <QRegularExpression>
 
 #include "base/tr.h"
 
-namespace overview {
+namespace chamber {
 
 namespace {
 
@@ -257,4 +257,4 @@ ChamberConf proposedChamber(const QList<ChamberConf>& others, int port, int maxA
     return c;
 }
 
-}  // namespace overview
+}  // namespace chamber
