@@ -14,7 +14,7 @@
 #include <QTimer>
 #include <optional>
 
-#include "mqtt/address.h"
+#include "mqtt/config.h"
 #include "mqtt/status.h"
 
 struct mosquitto;
@@ -22,19 +22,6 @@ struct mosquitto_message;
 class QSocketNotifier;
 
 namespace mqtt {
-
-struct ClientConfig {
-    Broker broker;
-    QString user;  // empty: none
-    QString password;
-    QString caFile;  // TLS: the certificate authorities to trust; empty: the system's
-    QString clientId;
-    QString willTopic;  // empty: no will
-    QByteArray willPayload;
-    int keepAliveS = 30;
-    // How long the broker may take to accept the connection.
-    int connectTimeoutMs = 15000;
-};
 
 class Client : public QObject {
     Q_OBJECT

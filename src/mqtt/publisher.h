@@ -31,14 +31,6 @@ class QTimer;
 
 namespace mqtt {
 
-struct Config {
-    ClientConfig client;  // the will is set from the prefix and station
-    QString prefix = QStringLiteral("velmars");
-    QString station;
-    bool discovery = false;
-    QString discoveryPrefix = QStringLiteral("homeassistant");
-};
-
 // Lives on the publisher's thread; tests use it on their own thread.
 class PublishWorker : public QObject {
     Q_OBJECT

@@ -7,7 +7,7 @@
 #include <QString>
 #include <optional>
 
-#include "mqtt/publisher.h"
+#include "mqtt/config.h"
 
 namespace mqtt {
 

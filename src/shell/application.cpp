@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QStatusBar>
+#include <QSysInfo>
 #include <QTimer>
 #include <algorithm>
 #include <iostream>
@@ -17,6 +19,12 @@
 #include "events/eventlog.h"
 #include "events/eventrules.h"
 #include "forward/status.h"
+#ifdef VELMARS_HAVE_MQTT
+#include "mqtt/fleetfeed.h"
+#include "mqtt/publisher.h"
+#include "mqtt/setup.h"
+#include "mqtt/statuslabel.h"
+#endif
 #include "overview/overviewwindow.h"
 #include "report/signatures.h"
 #include "shell/accesscommand.h"
@@ -326,6 +334,7 @@ void Application::showMainWindow() {
     doorman_->addWindow(main_.get());
     main_->load();
     fleet_->start();
+    startMqtt();
     noteStart();
     if (options_.connect) main_->connectAtStart();
     emit mainWindowShown();
@@ -334,6 +343,7 @@ void Application::showMainWindow() {
 void Application::showOverview() {
     if (overview_) return;
     fleet_->start(options_.connect);
+    startMqtt();
     overview_ = std::make_unique<overview::OverviewWindow>();
     overview_->setExitAction([this] { leaveAll(); });
     overview_->setTurnarounds(fleet_->turnarounds());
@@ -409,6 +419,7 @@ void Application::showChamberWindow(int i) {
             const auto refusal = fleet_->change(name, *conf, by);
             return refusal ? overview::refusalText(*refusal) : QString();
         });
+        showMqttStatus(*w);
         w->fitToScreen();
         w->load();
         w->showPortSettings(chamber.link().polling() ? chamber.link().settings()
@@ -447,7 +458,36 @@ void Application::leaveAll() {
     leave();
 }
 
+void Application::startMqtt() {
+#ifdef VELMARS_HAVE_MQTT
+    if (mqtt_ || !fleet_) return;
+    auto settings = settingsFileFor(QString());
+    mqtt::Given given{options_.mqtt, options_.mqttPrefix, options_.mqttDiscovery, {}, {}};
+    if (options_.mqttLogin) {
+        given.user = readPassword(base::Tr::tr("MQTT 用户名："));
+        given.password = readPassword(base::Tr::tr("MQTT 密码："));
+    }
+    const auto config = mqtt::configure(*settings, given, QSysInfo::machineHostName());
+    if (!config) return;
+    mqtt_ = std::make_unique<mqtt::Publisher>(*config);
+    mqttFeed_ = std::make_unique<mqtt::FleetFeed>(*fleet_, *mqtt_);
+    mqtt_->start();
+    if (main_) showMqttStatus(*main_);
+#endif
+}
+
+void Application::showMqttStatus([[maybe_unused]] MainWindow& w) {
+#ifdef VELMARS_HAVE_MQTT
+    if (mqtt_) (new mqtt::StatusLabel(w.statusBar()))->follow(*mqtt_);
+#endif
+}
+
 void Application::leave() {
+#ifdef VELMARS_HAVE_MQTT
+    // "offline" published and acknowledged (bounded) before the program ends.
+    mqttFeed_.reset();
+    mqtt_.reset();
+#endif
     if (auditing()) audit(QString::fromLatin1(auth::kProgramEnded), {});
     emit exited();
     QCoreApplication::exit(0);

@@ -24,6 +24,10 @@
 namespace sim {
 class SimServer;
 }
+namespace mqtt {
+class Publisher;
+class FleetFeed;
+}  // namespace mqtt
 namespace overview {
 class OverviewWindow;
 }
@@ -122,6 +126,10 @@ class Application : public QObject {
     void updateOverview();
     // Closes the window of a chamber the fleet ends.
     void closeChamberWindow(const QString& name);
+    // The MQTT publisher, when the settings or the command line name a broker, fed from the
+    // fleet once its chambers started; its label on a main window's status bar.
+    void startMqtt();
+    void showMqttStatus(MainWindow& w);
     // Ends every chamber's recording and link, then leaves.
     void leaveAll();
     void leave();
@@ -147,6 +155,11 @@ class Application : public QObject {
     std::unique_ptr<sim::SimServer> sim_;
     // The chambers with their ports and lines.
     std::unique_ptr<chamber::Fleet> fleet_;
+#ifdef VELMARS_HAVE_MQTT
+    // Ends before the fleet: "offline" goes out at a clean stop.
+    std::unique_ptr<mqtt::Publisher> mqtt_;
+    std::unique_ptr<mqtt::FleetFeed> mqttFeed_;
+#endif
     // The chamber list the fleet is made with.
     QList<overview::ChamberConf> confs_;
     std::optional<SettingChange> listChange_;  // --chamber's, into every chamber's log

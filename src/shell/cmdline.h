@@ -59,6 +59,13 @@ struct Options {
     std::optional<QStringList> notifyTo;
     std::optional<QString> notifyWebhook;
     std::optional<int> notifySilentAfter;
+    // --mqtt mqtt[s]://HOST[:PORT] (empty turns it off), --mqtt-prefix PREFIX, --mqtt-discovery
+    // (=off turns it off), --mqtt-login (the user and password from standard input): the MQTT
+    // publisher, kept in the program's settings file; unset keeps what it says.
+    std::optional<QString> mqtt;
+    std::optional<QString> mqttPrefix;
+    std::optional<bool> mqttDiscovery;
+    bool mqttLogin = false;
     // --lang zh|en: the language of windows, messages and exports (kept in the settings file;
     // unset keeps what it says, else the desktop's language when the program speaks it).
     std::optional<QString> language;

@@ -11,7 +11,7 @@ foreach(entry "base:base" "ui:base,ui" "link:base,link" "instrument:base,link,in
               "report:base,ui,link,instrument,store,access,events,chart,report"
               "runs:base,ui,link,instrument,store,access,events,alert,chart,report,runs"
               "chamber:base,link,instrument,store,access,events,forward,runs,alert,report,chamber"
-              "mqtt:base,link,instrument,store,access,events,forward,runs,alert,report,chamber,mqtt"
+              "mqtt:base,ui,link,instrument,store,access,events,forward,runs,alert,report,chamber,mqtt"
               "overview:base,ui,link,instrument,store,access,runs,alert,chamber,overview")
   string(REGEX MATCH "^[a-z]+" folder "${entry}")
   string(REGEX REPLACE "^[a-z]+:" "" allowed "${entry}")
