@@ -80,6 +80,11 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
       pendingBus_(std::move(bus)),
       clock_(clock ? clock : &systemClock_) {
     addEventTexts();
+    // The broker's login from standard input, before any window waits on it.
+    if (options_.mqttLogin) {
+        options_.mqttUser = readPassword(base::Tr::tr("MQTT 用户名："));
+        options_.mqttPassword = readPassword(base::Tr::tr("MQTT 密码："));
+    }
     if (!clock && options_.clockSpeed > 1.0) {
         fastClock_ = std::make_unique<FastClock>(options_.clockSpeed);
         clock_ = fastClock_.get();
@@ -462,11 +467,8 @@ void Application::startMqtt() {
 #ifdef VELMARS_HAVE_MQTT
     if (mqtt_ || !fleet_) return;
     auto settings = settingsFileFor(QString());
-    mqtt::Given given{options_.mqtt, options_.mqttPrefix, options_.mqttDiscovery, {}, {}};
-    if (options_.mqttLogin) {
-        given.user = readPassword(base::Tr::tr("MQTT 用户名："));
-        given.password = readPassword(base::Tr::tr("MQTT 密码："));
-    }
+    const mqtt::Given given{options_.mqtt, options_.mqttPrefix, options_.mqttDiscovery,
+                            options_.mqttUser, options_.mqttPassword};
     const auto config = mqtt::configure(*settings, given, QSysInfo::machineHostName());
     if (!config) return;
     mqtt_ = std::make_unique<mqtt::Publisher>(*config);

@@ -66,6 +66,9 @@ struct Options {
     std::optional<QString> mqttPrefix;
     std::optional<bool> mqttDiscovery;
     bool mqttLogin = false;
+    // What --mqtt-login read from standard input as the program started, before any window.
+    std::optional<QString> mqttUser;
+    std::optional<QString> mqttPassword;
     // --lang zh|en: the language of windows, messages and exports (kept in the settings file;
     // unset keeps what it says, else the desktop's language when the program speaks it).
     std::optional<QString> language;

@@ -86,7 +86,8 @@ struct Received {
 // send anything in between.
 class Reader {
   public:
-    explicit Reader(int port, const char* id = "reader") {
+    explicit Reader(int port, const char* id = "reader", const char* user = nullptr,
+                    const char* password = nullptr) {
         mosquitto_lib_init();
         m_ = mosquitto_new(id, true, this);
         mosquitto_connect_callback_set(
@@ -99,6 +100,7 @@ class Reader {
                 {m->topic, QByteArray(static_cast<const char*>(m->payload), m->payloadlen),
                  m->retain, m->qos});
         });
+        if (user) mosquitto_username_pw_set(m_, user, password);
         ok_ = mosquitto_connect(m_, "127.0.0.1", port, 30) == MOSQ_ERR_SUCCESS;
         for (int i = 0; ok_ && connack_ < 0 && i < 500; ++i)
             mosquitto_loop(m_, 20, 1);

@@ -1,6 +1,6 @@
 // The program publishing to a mosquitto broker on the simulated instrument: the retained state
 // with the instrument's values, the will after kill -9, nothing received from the broker reaching
-// the instrument, and a clean stop with the broker kept in the settings file.
+// the instrument, and a clean stop with the broker and its login kept in the settings file.
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
@@ -54,20 +54,29 @@ QJsonObject json(const QByteArray& payload) {
 }
 
 TEST(MqttProgram, PublishesReadsNothingBackLeavesItsWillAndStopsCleanly) {
-    BrokerProcess broker;
-    ASSERT_TRUE(broker.start());
     QTemporaryDir dir;
-    Reader reader(broker.port());
+    const QString passwords = dir.filePath(QStringLiteral("passwords"));
+    ASSERT_EQ(QProcess::execute(QStringLiteral("mosquitto_passwd"),
+                                {QStringLiteral("-b"), QStringLiteral("-c"), passwords,
+                                 QStringLiteral("ops"), QStringLiteral("pass word")}),
+              0);
+    BrokerProcess broker(
+        QStringLiteral("allow_anonymous false\npassword_file %1\n").arg(passwords));
+    ASSERT_TRUE(broker.start());
+    Reader reader(broker.port(), "reader", "ops", "pass word");
     ASSERT_TRUE(reader.ok() && reader.subscribe("plant/#") && reader.subscribe("homeassistant/#"));
     const std::string station =
         "plant/" + mqtt::topicLevel(QSysInfo::machineHostName()).toStdString();
     const std::string status = station + "/status", state = station + "/_/state";
 
     Program program(dir);
-    ASSERT_TRUE(program.start({QStringLiteral("--mqtt"),
-                               QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port()),
-                               QStringLiteral("--mqtt-prefix"), QStringLiteral("plant"),
-                               QStringLiteral("--mqtt-discovery")}));
+    ASSERT_TRUE(program.start(
+        {QStringLiteral("--mqtt"), QStringLiteral("mqtt://127.0.0.1:%1").arg(broker.port()),
+         QStringLiteral("--mqtt-prefix"), QStringLiteral("plant"),
+         QStringLiteral("--mqtt-discovery"), QStringLiteral("--mqtt-login")}));
+    // The login on standard input, never on the command line.
+    program.process().write("ops\npass word\n");
+    program.process().closeWriteChannel();
     // The simulated instrument's values, once its link polls.
     const auto polling = [&] {
         for (const auto& m : reader.on(state)) {
