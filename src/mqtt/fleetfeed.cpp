@@ -27,7 +27,9 @@ void FleetFeed::follow(chamber::Chamber* c) {
     const QString name = c->name();
     if (followed_.contains(name)) return;
     followed_.insert(name);
-    publisher_.addChamber(name, c->databasePath());
+    // A chamber only viewed here (another program records into its file) has its events sent by
+    // that program: here they would go twice.
+    publisher_.addChamber(name, c->recording() ? c->databasePath() : QString());
     const auto send = [this, name](const chamber::State& s) {
         publisher_.setState(name,
                             QJsonDocument(chamber::stateJson(s)).toJson(QJsonDocument::Compact));

@@ -96,6 +96,46 @@ TEST(MqttBroker, RetainedStatusAndStateThenOfflineAtACleanStop) {
     EXPECT_EQ(reader.on(status).back().payload, QByteArray("offline"));
 }
 
+TEST(MqttBroker, StatePacedByTheWorkersClock) {
+    BrokerProcess broker;
+    ASSERT_TRUE(broker.start());
+    Reader reader(broker.port());
+    ASSERT_TRUE(reader.ok() && reader.subscribe("velmars/lab/a/state"));
+    qint64 ms = 0;
+    PublishWorker w(configFor(broker.port()), [&ms] { return ms; });
+    Log log;
+    w.addChamber(QStringLiteral("a"), log.path());
+    w.start();
+    ASSERT_TRUE(pump([&] { return w.status().state == State::Connected; }));
+    const auto payloads = [&] {
+        std::vector<QByteArray> out;
+        for (const auto& m : reader.messages)
+            out.push_back(m.payload);
+        return out;
+    };
+    // Each step: the clock, the states offered, and every state the broker has had by then. The
+    // worker's own timer ticks all along; only the clock decides.
+    struct Step {
+        qint64 at;
+        std::vector<const char*> offered;
+        std::vector<QByteArray> want;
+    };
+    const Step steps[] = {
+        {0, {"1", "2", "3"}, {"1"}}, {999, {"4"}, {"1"}},          {1000, {}, {"1", "4"}},
+        {30000, {}, {"1", "4"}},     {61000, {}, {"1", "4", "4"}},
+    };
+    for (const Step& s : steps) {
+        ms = s.at;
+        for (const char* state : s.offered)
+            w.setState(QStringLiteral("a"), state);
+        w.tick();
+        reader.pumpUntil([&] { return payloads().size() >= s.want.size(); });
+        // One that should not have gone would come as soon.
+        reader.pumpUntil([&] { return payloads().size() > s.want.size(); }, 50);
+        EXPECT_EQ(payloads(), s.want) << s.at;
+    }
+}
+
 TEST(MqttBroker, EveryEventAndAlertInOrderAcrossAnOutage) {
     BrokerProcess broker;
     ASSERT_TRUE(broker.start());
