@@ -94,8 +94,12 @@ AlertBar::AlertBar(Alerter& alerter, SaveSettings save, QWidget* parent)
 }
 
 QString listedStateText(const ListedAlert& a) {
-    QString state = a.active ? base::Tr::tr("报警中") : base::Tr::tr("已恢复");
-    return state + (a.acknowledged ? base::Tr::tr("，已确认") : base::Tr::tr("，未确认"));
+    return listedStateText(a.active, a.acknowledged);
+}
+
+QString listedStateText(bool active, bool acknowledged) {
+    QString state = active ? base::Tr::tr("报警中") : base::Tr::tr("已恢复");
+    return state + (acknowledged ? base::Tr::tr("，已确认") : base::Tr::tr("，未确认"));
 }
 
 void AlertBar::refresh() {

@@ -26,6 +26,7 @@ class AlertWindow;
 
 // The state column of a listed alert: active or back to normal, acknowledged or not.
 QString listedStateText(const ListedAlert& a);
+QString listedStateText(bool active, bool acknowledged);
 
 class AlertBar : public QFrame {
     Q_OBJECT

@@ -4,6 +4,7 @@
 
 #include "events/eventlog.h"
 #include "forward/forwarder.h"
+#include "instrument/readings.h"
 #include "link/link.h"
 #include "store/recorder.h"
 
@@ -146,10 +147,12 @@ Observation Alerter::observe() const {
     if (link.stats().deviceLost) o.lostDevice = link.stats().device;
     o.imageFresh = o.polling && link.silentMs() < kStaleImageMs && link.stats().exchanges > 0;
     const comm::InstrumentImage& im = link.image();
-    for (int i = 0; i < 4; ++i)
-        o.bits[i] = im.DiscreteBits[2 + i] != 0;
-    o.pv = {im.LiveValues[0], im.LiveValues[1]};
-    o.sv = {im.LiveValues[2], im.LiveValues[3]};
+    for (int k = 0; k < 2; ++k) {
+        o.bits[size_t(k)] = instrument::alarmOn(im, k);
+        o.bits[size_t(2 + k)] = instrument::sensorOpen(im, k);
+        o.pv[size_t(k)] = instrument::pv(im, k);
+        o.sv[size_t(k)] = instrument::sv(im, k);
+    }
     o.recording = recorder_ && recorder_->running();
     if (recorder_)
         o.recordingStopped = recorder_->status().state == record::RecorderStatus::State::Failed;

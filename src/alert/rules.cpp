@@ -26,6 +26,14 @@ QString kindKey(Kind kind) {
     return QString::fromLatin1(keys[index(kind)]);
 }
 
+std::optional<Kind> kindOfKey(const QString& key) {
+    for (const auto& kinds : {std::vector<Kind>(kAllKinds.begin(), kAllKinds.end()),
+                              std::vector<Kind>(kRaisedKinds.begin(), kRaisedKinds.end())})
+        for (Kind k : kinds)
+            if (kindKey(k) == key) return k;
+    return std::nullopt;
+}
+
 base::Phrase kindValue(Kind kind, const QStringList& values) {
     switch (kind) {
         case Kind::Silent:

@@ -38,8 +38,9 @@ inline constexpr std::array<Kind, kKindCount> kAllKinds{
     Kind::Band1,  Kind::Band2,  Kind::Recording, Kind::Forwarding};
 inline constexpr std::array<Kind, 2> kRaisedKinds{Kind::LoginFailed, Kind::ChainBroken};
 
-// The stable name of the kind (webhook documents, settings keys).
+// The stable name of the kind (webhook documents, settings keys), and back (none when unknown).
 QString kindKey(Kind kind);
+std::optional<Kind> kindOfKey(const QString& key);
 // What the operator reads: "仪表报警1", "仪表无应答"...
 QString kindTitle(Kind kind);
 // What to do about it, one sentence.

@@ -218,6 +218,7 @@ AlertInfo alertInfoOf(const alert::ListedAlert& a) {
     info.active = a.active;
     info.acknowledged = a.acknowledged;
     info.value = a.value;
+    info.valueText = a.valueText;
     return info;
 }
 

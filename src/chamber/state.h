@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "base/tr.h"
 #include "instrument/programstate.h"
 #include "store/recorder.h"
 
@@ -70,6 +71,7 @@ struct AlertInfo {  // one listed alert (alert::ListedAlert, reduced)
     bool active = true;
     bool acknowledged = false;
     std::optional<double> value;
+    base::Phrase valueText;  // the value as the alert list shows it, put into words where shown
     bool operator==(const AlertInfo&) const = default;
 };
 

@@ -244,6 +244,12 @@ void OutputDialog::exportCsv(const QString& file) {
                     error = ex.error();
             }
         }
+        // The file written is told of (the audit trail's row) also when the dialog that asked
+        // has closed meanwhile.
+        if (ok)
+            QMetaObject::invokeMethod(
+                qApp, [path] { record::exportWritten(QStringLiteral("csv"), path); },
+                Qt::QueuedConnection);
         report(
             [ok, rows, error, path](OutputDialog* d) { d->onExportDone(ok, rows, error, path); });
     });
@@ -262,10 +268,7 @@ void OutputDialog::onExportDone(bool ok, qint64 rows, const base::Phrase& error,
     worker_.reset();  // it has nothing left to do but end
     exportButton_->setEnabled(true);
     cancelButton_->setEnabled(false);
-    if (ok) {
-        progress_->setValue(100);
-        record::exportWritten(QStringLiteral("csv"), file);
-    }
+    if (ok) progress_->setValue(100);
     setStatus(ok ? base::Tr::tr("已导出 %1 条记录到 %2").arg(rows).arg(file)
                  : error.text(base::Lang::Shown));
     emit exportFinished(ok);

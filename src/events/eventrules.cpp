@@ -8,6 +8,7 @@
 
 #include "base/text.h"
 #include "base/tr.h"
+#include "instrument/readings.h"
 #include "instrument/statetexts.h"
 #include "store/databaselock.h"
 #include "store/retention.h"
@@ -89,9 +90,10 @@ struct ProgramField {
     int k;
     const char* caption;
 };
-constexpr ProgramField kProgramFields[] = {{0, QT_TRANSLATE_NOOP("velmars", "曲线状态")},
-                                           {5, QT_TRANSLATE_NOOP("velmars", "当前段号")},
-                                           {8, QT_TRANSLATE_NOOP("velmars", "循环次数")}};
+constexpr ProgramField kProgramFields[] = {
+    {int(instrument::program::kState), QT_TRANSLATE_NOOP("velmars", "曲线状态")},
+    {int(instrument::program::kSegment), QT_TRANSLATE_NOOP("velmars", "当前段号")},
+    {int(instrument::program::kCycles), QT_TRANSLATE_NOOP("velmars", "循环次数")}};
 
 QString programValueText(int k, int32_t v) {
     return k == 0 ? instrument::programStateText(v) : base::intText(v);
@@ -309,7 +311,7 @@ std::vector<EventEntry> imageEntries(const comm::InstrumentImage& before,
     std::vector<EventEntry> out;
     // The control outputs (states 0 and 1) switch as often as once a second under time-
     // proportional control: they are kept second by second in the samples, and are no alarm.
-    for (int k = 2; k < 6; ++k) {
+    for (int k = int(instrument::bits::kAlarm[0]); k <= int(instrument::bits::kSensor[1]); ++k) {
         const int32_t was = before.DiscreteBits[k];
         const int32_t now = after.DiscreteBits[k];
         const bool active = instrument::stateText(k, now).active;

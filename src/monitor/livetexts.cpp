@@ -2,6 +2,7 @@
 
 #include "base/text.h"
 #include "base/tr.h"
+#include "instrument/readings.h"
 
 namespace monitor {
 
@@ -89,18 +90,20 @@ LiveTexts liveTexts(const comm::InstrumentImage& img) {
     // them in the chosen language.
     t.programStatus = instrument::programStatusTexts(img.InputRegsHigh);
     t.programStatus[0] = base::shown(t.programStatus[0]);
-    for (int k = 0; k < 8; ++k) {
-        const float v = (k == 4 || k == 5) ? img.LiveValues[k] / 10.0f : img.LiveValues[k];
-        t.liveValues[k] = base::floatText(v);
-    }
+    for (int k = 0; k < 8; ++k)
+        t.liveValues[k] = base::floatText(img.LiveValues[k]);
+    for (int loop = 0; loop < 2; ++loop)
+        t.liveValues[instrument::live::kRetransmit[loop]] =
+            base::floatText(instrument::retransmitPct(img, loop));
     for (int k = 0; k < 2; ++k)
         t.outputs[k] = base::floatText(img.HoldingValues[k]);
-    for (int k = 0; k < 6; ++k) {
+    for (int k = 0; k < int(instrument::bits::kStates); ++k) {
         t.states[k] = instrument::stateText(k, img.DiscreteBits[k]);
         t.states[k].text = base::shown(t.states[k].text);
     }
-    t.liveValues[6] = base::shown(instrument::alarmTypeText(0, img.LiveValues[6]));
-    t.liveValues[7] = base::shown(instrument::alarmTypeText(1, img.LiveValues[7]));
+    for (int alarm = 0; alarm < 2; ++alarm)
+        t.liveValues[instrument::live::kAlarmType[alarm]] =
+            base::shown(instrument::alarmTypeText(alarm, instrument::alarmTypeCode(img, alarm)));
     for (int k = 0; k < 48; ++k) {
         if (!hasParamField(k)) continue;
         const float v = k == 2 ? img.ParamValues[k] / 10.0f : img.ParamValues[k];

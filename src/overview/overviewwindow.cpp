@@ -25,11 +25,8 @@
 #include "access/guard.h"
 #include "access/reason.h"
 #include "alert/alertbar.h"
-#include "alert/alerter.h"
 #include "base/tr.h"
 #include "chamber/chamber.h"
-#include "runs/runcontrol.h"
-#include "store/recorder.h"
 #include "ui/widgets.h"
 
 namespace overview {
@@ -52,25 +49,9 @@ QString toneWord(Tone tone) {
     return base::Tr::tr("正常");
 }
 
-TileInput inputOf(const OverviewWindow::Entry& e) {
-    TileInput in;
-    in.name = e.conf.name;
-    if (!e.chamber) return in;
-    const comm::Link& link = e.chamber->link();
-    in.image = &link.image();
-    in.polling = link.polling();
-    in.silentMs = link.silentMs();
-    in.deviceLost = link.stats().deviceLost;
-    if (const record::Recorder* r = e.chamber->recorder())
-        in.recorder = record::recorderStatusText(r->status(), base::Lang::Shown);
-    else  // added again while its namesake, just deleted, still writes its last
-        in.recorder = base::Tr::tr("等待数据库释放");
-    if (const runs::RunControl* runs = e.chamber->runs(); runs && runs->openRun())
-        in.run = runs->openRun()->name;
-    if (const alert::Alerter* a = e.chamber->alerter())
-        for (const alert::ListedAlert& l : a->listed())
-            in.unacknowledged += l.acknowledged ? 0 : 1;
-    return in;
+Tile tileOfEntry(const OverviewWindow::Entry& e) {
+    if (!e.chamber) return tileOf(e.conf.name, chamber::State{}, false);
+    return tileOf(e.conf.name, e.chamber->state(), e.chamber->opened());
 }
 
 }  // namespace
@@ -583,7 +564,7 @@ void OverviewWindow::choose(int index) {
 
 void OverviewWindow::refresh() {
     for (qsizetype i = 0; i < tiles_.size(); ++i) {
-        tiles_[i]->display(tileOf(inputOf(entries_[i])), flashPhase_);
+        tiles_[i]->display(tileOfEntry(entries_[i]), flashPhase_);
     }
     refreshAlerts();
 }
@@ -599,14 +580,15 @@ void OverviewWindow::refreshAlerts() {
     QList<Row> rows;
     QString shown;
     for (const Entry& e : entries_) {
-        const alert::Alerter* a = e.chamber ? e.chamber->alerter() : nullptr;
-        if (!a) continue;
-        for (const alert::ListedAlert& l : a->listed()) {
+        if (!e.chamber) continue;
+        for (const chamber::AlertInfo& l : e.chamber->state().alerts) {
+            const auto kind = alert::kindOfKey(l.kind);
             rows << Row{e.conf.name,
                         l.id,
                         {e.conf.name, l.firedAt.toString(QStringLiteral("MM-dd HH:mm:ss")),
-                         base::shown(alert::kindTitle(l.kind)), l.valueText.text(base::Lang::Shown),
-                         alert::listedStateText(l)},
+                         kind ? base::shown(alert::kindTitle(*kind)) : l.kind,
+                         l.valueText.text(base::Lang::Shown),
+                         alert::listedStateText(l.active, l.acknowledged)},
                         l.active && !l.acknowledged,
                         !l.acknowledged,
                         {l.active, l.acknowledged, l.firedAt}};
@@ -646,19 +628,18 @@ void OverviewWindow::acknowledgeAlert() {
     const QString chosen = cur >= 0 && alerts_->item(cur, 0)
                                ? alerts_->item(cur, 0)->data(Qt::UserRole).toString()
                                : QString();
-    alert::Alerter* target = nullptr;
-    const alert::ListedAlert* found = nullptr;
+    chamber::Chamber* target = nullptr;
+    std::optional<chamber::AlertInfo> found;
     for (bool anyOne : {false, true}) {
         for (const Entry& e : entries_) {
-            alert::Alerter* a = e.chamber ? e.chamber->alerter() : nullptr;
-            if (!a) continue;
-            for (const alert::ListedAlert& l : a->listed()) {
+            if (!e.chamber) continue;
+            for (const chamber::AlertInfo& l : e.chamber->state().alerts) {
                 if (l.acknowledged) continue;
                 const bool take = anyOne ? !found || l.firedAt < found->firedAt
                                          : e.conf.name + u'\n' + l.id == chosen;
                 if (take) {
-                    target = a;
-                    found = &l;
+                    target = e.chamber;
+                    found = l;
                 }
             }
         }
@@ -673,15 +654,21 @@ void OverviewWindow::acknowledgeAlert() {
         alertComment_->setFocus();
         return;
     }
-    const QString title = base::shown(alert::kindTitle(found->kind));
-    if (const QString no = auth::refusalShown(auth::Action::AcknowledgeAlert); !no.isEmpty()) {
-        alertMessage_->setText(no);
-        return;
-    }
-    if (target->acknowledge(found->id, alertComment_->text(),
-                            auth::stamp(auth::Action::AcknowledgeAlert))) {
-        alertMessage_->setText(base::Tr::tr("已确认：%1").arg(title));
-        alertComment_->clear();
+    const auto kind = alert::kindOfKey(found->kind);
+    const QString title = kind ? base::shown(alert::kindTitle(*kind)) : found->kind;
+    const auth::Actor by = auth::actorAtThePc();
+    switch (target->acknowledgeAlert(found->id, alertComment_->text(), by)) {
+        case chamber::Outcome::Done:
+            alertMessage_->setText(base::Tr::tr("已确认：%1").arg(title));
+            alertComment_->clear();
+            break;
+        case chamber::Outcome::Refused:
+            alertMessage_->setText(
+                auth::denialText(auth::denial(by, auth::Action::AcknowledgeAlert),
+                                 auth::Action::AcknowledgeAlert, base::Lang::Shown));
+            return;
+        default:
+            break;
     }
     refreshAlerts();
 }
@@ -744,10 +731,10 @@ void OverviewWindow::deleteChamber() {
     QString question = base::Tr::tr("删除试验箱 %1？其数据库文件保留。").arg(name);
     // A run going on in it ends without its stop: the operator hears of it first.
     if (const chamber::Chamber* c = entries_[index].chamber)
-        if (const runs::RunControl* runs = c->runs(); runs && runs->openRun())
+        if (const std::optional<chamber::RunInfo> run = c->state().run)
             question =
                 base::Tr::tr("删除试验箱 %1？试验“%2”正在进行，删除后不再记录。其数据库文件保留。")
-                    .arg(name, runs->openRun()->name);
+                    .arg(name, run->name);
     dialog_ = ui::askFirst(this, question, QStringLiteral("DeleteQuestion"), base::Tr::tr("删除"),
                            QStringLiteral("Delete"), [this, name] { removeNamed(name); });
 }

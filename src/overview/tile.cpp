@@ -8,48 +8,44 @@
 
 namespace overview {
 
-Tile tileOf(const TileInput& in) {
-    static const comm::InstrumentImage kEmpty{};
-    const comm::InstrumentImage& img = in.image ? *in.image : kEmpty;
-    const bool stale = comm::valuesStale(in.polling, in.silentMs);
+Tile tileOf(const QString& name, const chamber::State& s, bool opened) {
+    const bool stale = s.stale;
     Tile t;
-    const QString degrees = QStringLiteral("°C");
-    const QString humidity = QStringLiteral("%RH");
-    t.lines << in.name;
+    t.lines << name;
     // Values not read lately are not shown as readings: a closed or silent chamber shows a dash.
     const QString none = QStringLiteral("—");
-    const auto value = [&](int k) { return stale ? none : base::floatText(img.LiveValues[k]); };
-    // PV1, PV2, SV1, SV2 are live values 0..3.
-    t.lines << QStringLiteral("PV1 %1 %2 / SV1 %3 %2").arg(value(0), degrees, value(2));
-    t.lines << QStringLiteral("PV2 %1 %2 / SV2 %3 %2").arg(value(1), humidity, value(3));
-    // The program state (3X 4097) and its segment (3X 4102).
+    const auto value = [&](double v) { return stale ? none : base::floatText(float(v)); };
+    for (int k = 0; k < 2; ++k) {
+        const chamber::LoopState& loop = s.loops[size_t(k)];
+        t.lines << QStringLiteral("PV%1 %2 %3 / SV%1 %4 %3")
+                       .arg(QString::number(k + 1), value(loop.pv), loop.unit, value(loop.sv));
+    }
     if (stale)
         t.lines << none;
     else
-        t.lines
-            << base::Tr::tr("%1 第 %2 段")
-                   .arg(base::shown(instrument::programStateText(img.InputRegsHigh[0])).trimmed(),
-                        base::intText(img.InputRegsHigh[5]));
-    t.lines << (in.run.isEmpty() ? base::Tr::tr("无试验") : base::Tr::tr("试验：%1").arg(in.run));
-    if (!in.polling)
+        t.lines << base::Tr::tr("%1 第 %2 段")
+                       .arg(base::shown(instrument::programStateText(s.program.code)).trimmed(),
+                            base::intText(s.program.segment));
+    t.lines << (s.run ? base::Tr::tr("试验：%1").arg(s.run->name) : base::Tr::tr("无试验"));
+    if (s.link.state == chamber::LinkState::Closed)
         t.lines << base::Tr::tr("端口关闭");
-    else if (in.deviceLost)
+    else if (s.link.state == chamber::LinkState::DeviceLost)
         t.lines << base::Tr::tr("设备已断开，等待重新连接");
     else if (stale)
-        t.lines << base::Tr::tr("  仪表无应答 %1 秒").arg(in.silentMs / 1000).trimmed();
+        t.lines << base::Tr::tr("  仪表无应答 %1 秒").arg(s.link.silentMs / 1000).trimmed();
     else
         t.lines << base::Tr::tr("通讯正常");
-    t.lines << in.recorder;
+    t.lines << (opened ? record::recorderStatusText(s.recorder, base::Lang::Shown)
+                       : base::Tr::tr("等待数据库释放"));
 
     // The alarm and sensor flags count only while they are fresh readings.
     bool alarm = false;
     if (!stale)
-        for (int k = 2; k <= 5; ++k)
-            alarm = alarm || img.DiscreteBits[k] != 0;
-    t.tone = alarm                   ? Tone::Alarm
-             : in.unacknowledged > 0 ? Tone::Unacked
-             : stale                 ? Tone::Silent
-                                     : Tone::Normal;
+        for (int k = 0; k < 2; ++k)
+            alarm = alarm || s.alarms[size_t(k)].on || s.loops[size_t(k)].sensorBroken;
+    const bool unacked = std::any_of(s.alerts.begin(), s.alerts.end(),
+                                     [](const chamber::AlertInfo& a) { return !a.acknowledged; });
+    t.tone = alarm ? Tone::Alarm : unacked ? Tone::Unacked : stale ? Tone::Silent : Tone::Normal;
     return t;
 }
 

@@ -7,7 +7,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "link/image.h"
+#include "chamber/state.h"
 
 namespace overview {
 
@@ -19,24 +19,15 @@ enum class Tone {
     Normal,   // neutral
 };
 
-struct TileInput {
-    QString name;
-    const comm::InstrumentImage* image = nullptr;
-    bool polling = false;     // the chamber's port is open and polled
-    int silentMs = 0;         // since the last register block was read
-    QString recorder;         // the recorder's state as shown
-    QString run;              // the open run's name, empty when none is open
-    int unacknowledged = 0;   // alerts waiting for an acknowledgement
-    bool deviceLost = false;  // the port's device went away; the line waits for it to come back
-};
-
 struct Tile {
     // Name; PV1/SV1; PV2/SV2; program state and segment; run; link; recorder.
     QStringList lines;
     Tone tone = Tone::Normal;
 };
 
-Tile tileOf(const TileInput& in);
+// The tile of the chamber named name in state s; opened false: the chamber waits for its database
+// (added again while its namesake, just deleted, still writes its last).
+Tile tileOf(const QString& name, const chamber::State& s, bool opened = true);
 
 // The tile's background; a flashing tile alternates between the two phases, neither of them the
 // normal colour.

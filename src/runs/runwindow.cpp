@@ -1,6 +1,7 @@
 #include "runs/runwindow.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -400,6 +401,12 @@ void RunWindow::generateReport(const QString& pdfPath) {
     job_ = std::make_unique<report::ReportJob>(request);
     connect(job_.get(), &report::ReportJob::progress, progress_, &QProgressBar::setValue);
     connect(job_.get(), &report::ReportJob::finished, this, &RunWindow::reportFinished);
+    // The file written is told of (the audit trail's row) also when this window is gone by then.
+    connect(job_.get(), &report::ReportJob::finished, qApp,
+            [pdfPath](const base::Phrase& error, bool cancelled) {
+                if (!cancelled && error.isEmpty())
+                    record::exportWritten(QStringLiteral("report"), pdfPath);
+            });
     progress_->setValue(0);
     progress_->setVisible(true);
     cancel_->setVisible(true);
@@ -417,7 +424,6 @@ void RunWindow::reportFinished(const base::Phrase& error, bool cancelled) {
         outcome_->setText(base::Tr::tr("报告已取消"));
     else if (error.isEmpty()) {
         outcome_->setText(base::Tr::tr("报告已生成：%1").arg(jobPdf_));
-        record::exportWritten(QStringLiteral("report"), jobPdf_);
     } else
         outcome_->setText(base::Tr::tr("报告未生成：%1").arg(error.text(base::Lang::Shown)));
     outcome_->setToolTip(outcome_->text());

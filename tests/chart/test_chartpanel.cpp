@@ -6,6 +6,7 @@
 #include <QComboBox>
 #include <QDateTimeEdit>
 #include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +14,7 @@
 #include <QSignalSpy>
 #include <QSlider>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <QtTest>
 #include <cmath>
@@ -28,6 +30,7 @@
 #include "fakesource.h"
 #include "link/commparams.h"
 #include "link/link.h"
+#include "store/exportfile.h"
 #include "store/recorder.h"
 #include "store/store.h"
 
@@ -471,6 +474,20 @@ void TestChartPanel::outputDialogPrintsAndExports() {
     QVERIFY(done.wait(10000));
     QVERIFY(done.at(1).at(0).toBool());
     QCOMPARE(record_test::fileBytes(csv).count("\r\n"), 31);
+
+    // The dialog closes once the file is written and before it heard so: the file is told of
+    // all the same (the audit trail's row).
+    QStringList told;
+    record::setExportWatcher(
+        [&told](const QString& what, const QString& file) { told << what + u' ' + file; });
+    const QString late = dir.filePath("late.csv");
+    d->exportCsv(late);
+    for (int i = 0; i < 3000 && !QFileInfo::exists(late); ++i)
+        QThread::msleep(10);
+    QVERIFY(QFileInfo::exists(late));
+    delete d;
+    QTRY_COMPARE(told, QStringList{"csv " + late});
+    record::setExportWatcher({});
     panel.closeDatabase();
 }
 

@@ -158,14 +158,28 @@ TEST(ChamberTile, ColourFollowsTheWorstState) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        comm::InstrumentImage img{};
-        img.LiveValues[0] = 25.5f;
-        img.LiveValues[2] = 30.0f;
-        img.InputRegsHigh[0] = 1;
-        img.InputRegsHigh[5] = 3;
-        if (c.alarmBit >= 0) img.DiscreteBits[c.alarmBit] = 1;
-        const overview::Tile t = overview::tileOf(
-            {"A", &img, c.polling, c.silentMs, "记录中", "试验 1", c.unacked, c.deviceLost});
+        chamber::State s;
+        s.loops[0].pv = 25.5;
+        s.loops[0].sv = 30;
+        s.loops[0].unit = QStringLiteral("°C");
+        s.loops[1].unit = QStringLiteral("%RH");
+        s.program.code = 1;
+        s.program.segment = 3;
+        // Discrete inputs 2..5: the alarms, then the sensors.
+        if (c.alarmBit == 2 || c.alarmBit == 3) s.alarms[size_t(c.alarmBit - 2)].on = true;
+        if (c.alarmBit == 4 || c.alarmBit == 5) s.loops[size_t(c.alarmBit - 4)].sensorBroken = true;
+        s.link.state = !c.polling       ? chamber::LinkState::Closed
+                       : c.deviceLost   ? chamber::LinkState::DeviceLost
+                       : c.silentMs > 0 ? chamber::LinkState::Silent
+                                        : chamber::LinkState::Polling;
+        s.link.silentMs = c.silentMs;
+        s.stale = comm::valuesStale(c.polling, c.silentMs);
+        s.recorder.state = record::RecorderStatus::State::Recording;
+        s.run = chamber::RunInfo{1, QStringLiteral("试验 1"), {}};
+        for (int i = 0; i < c.unacked; ++i)
+            s.alerts.append(
+                {QString::number(i), QStringLiteral("silent"), {}, true, false, {}, {}});
+        const overview::Tile t = overview::tileOf(QStringLiteral("A"), s);
         EXPECT_EQ(t.tone, c.tone);
         ASSERT_EQ(t.lines.size(), 7);
         EXPECT_EQ(t.lines[0], "A");
