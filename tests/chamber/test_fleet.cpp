@@ -1,0 +1,295 @@
+// The fleet without windows, on simulated instruments: chambers added, moved to another line,
+// changed for their whole line and removed, each change kept in the settings file and recorded
+// in the chambers' logs.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QScopeGuard>
+#include <QSemaphore>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "../support/sqlrows.h"
+#include "access/audit.h"
+#include "chamber/fleet.h"
+#include "chamber/teardown.h"
+#include "events/eventlog.h"
+#include "link/line.h"
+#include "sim/server.h"
+#include "store/recorder.h"
+
+namespace {
+
+using chamber::ChamberConf;
+using chamber::Fleet;
+using chamber::Refusal;
+
+constexpr int kWaitMs = 60000;  // a bound on work, not a measured time
+
+// A data folder of its own: the settings files and databases of the chambers by name.
+struct Rig {
+    QTemporaryDir dir;
+    record::SystemClock clock;
+    comm::PortMap ports;
+
+    QString ini(const QString& name) const {
+        return dir.filePath(name.isEmpty() ? QStringLiteral("velmars.ini")
+                                           : QStringLiteral("velmars-%1.ini").arg(name));
+    }
+    QString db(const QString& name) const {
+        return dir.filePath(name.isEmpty() ? QStringLiteral("Rdatabj.db")
+                                           : QStringLiteral("Rdatabj-%1.db").arg(name));
+    }
+    std::unique_ptr<QSettings> settings(const QString& name = {}) const {
+        return std::make_unique<QSettings>(ini(name), QSettings::IniFormat);
+    }
+    // A fleet of the list, kept as the program keeps the list it starts with.
+    std::unique_ptr<Fleet> fleet(const QList<ChamberConf>& confs) const {
+        if (!confs.isEmpty()) chamber::writeChambers(*settings(), confs);
+        chamber::FleetSetup s;
+        s.chambers = confs;
+        s.ports = ports;
+        s.clock = &clock;
+        s.settingsFor = [this](const QString& name) { return settings(name); };
+        s.databaseFor = [this](const QString& name) { return db(name); };
+        s.settingChanges = [](const QString&) {
+            return QList<chamber::SettingChange>{{QStringLiteral("--keep-days"), {}, "30"}};
+        };
+        s.user = QStringLiteral("admin");
+        auto f = std::make_unique<Fleet>(std::move(s));
+        f->setAuditing([] { return true; });
+        return f;
+    }
+    // The audit rows of a code in a chamber's database: the arguments and the values before and
+    // after, one row a line.
+    std::string audited(const QString& name, const char* code) const {
+        return rows(name, code).join(u'\n').toStdString();
+    }
+    QStringList rows(const QString& name, const char* code) const {
+        return testsupport::sqlRows(
+            db(name), QStringLiteral("SELECT args, old_value, new_value FROM events WHERE code = "
+                                     "'%1' ORDER BY id")
+                          .arg(QString::fromLatin1(code)));
+    }
+};
+
+bool answering(const chamber::Chamber& c) {
+    return c.link().polling() && c.link().stats().exchanges > c.link().stats().failures + 2;
+}
+
+// Two instruments on port 1 (addresses 1 and 2), one on port 2.
+class FleetOnTwoLines : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        sim::ServerOptions one;
+        one.addresses = {1, 2};
+        first_ = std::make_unique<sim::SimServer>(one);
+        second_ = std::make_unique<sim::SimServer>();
+        ASSERT_TRUE(first_->start() && second_->start());
+        rig_.ports.setExplicit(1, QString::fromStdString(first_->device()));
+        rig_.ports.setExplicit(2, QString::fromStdString(second_->device()));
+    }
+    Rig rig_;
+    std::unique_ptr<sim::SimServer> first_;
+    std::unique_ptr<sim::SimServer> second_;
+};
+
+TEST_F(FleetOnTwoLines, ChangedPortMovesTheChamberAndTheLineLeftEmptyEnds) {
+    auto fleet = rig_.fleet({{"A", 1, 1}, {"B", 2, 1}});
+    QStringList added;
+    QObject::connect(fleet.get(), &Fleet::chamberAdded,
+                     [&](chamber::Chamber* c) { added << c->name(); });
+    fleet->start(/*connect=*/true);
+    EXPECT_EQ(added, QStringList({"A", "B"}));
+    chamber::Chamber* a = fleet->chamber("A");
+    chamber::Chamber* b = fleet->chamber("B");
+    ASSERT_TRUE(a && b && !fleet->chamber("C"));
+    EXPECT_EQ(fleet->chambers(), QList<chamber::Chamber*>({a, b}));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answering(*a) && answering(*b); }, kWaitMs));
+    ASSERT_NE(a->link().line(), b->link().line());
+
+    // B moves to port 1, address 2: it joins A's line and its old line ends with nobody on it.
+    std::weak_ptr<comm::Line> oldLine = b->link().line();
+    EXPECT_EQ(fleet->change("B", {"B", 1, 2}, {}), std::nullopt);
+    EXPECT_EQ(b->link().line(), a->link().line());
+    EXPECT_TRUE(oldLine.expired());
+    const quint64 before = b->link().stats().exchanges;
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            const comm::LinkStats s = b->link().stats();
+            return b->link().polling() && s.exchanges > before + 2 && s.failures == 0 &&
+                   s.device == rig_.ports.deviceFor(1);
+        },
+        kWaitMs));
+
+    // Kept: the list, and only port 1 as open for the next start; recorded in both logs.
+    EXPECT_EQ(chamber::readChambers(*rig_.settings()),
+              QList<ChamberConf>({{"A", 1, 1}, {"B", 1, 2}}));
+    EXPECT_EQ(chamber::readOpenLines(*rig_.settings()), QList<int>({1}));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rig_.rows("A", auth::kChamberChanged).size() == 1; },
+                                kWaitMs));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rig_.rows("B", auth::kChamberChanged).size() == 1; },
+                                kWaitMs));
+    const QStringList row = rig_.rows("B", auth::kChamberChanged);
+    ASSERT_EQ(row.size(), 1);
+    EXPECT_TRUE(row.front().endsWith(QStringLiteral("|%1|%2").arg(
+        comm::settingsText({2, 1, 0, 1}), comm::settingsText({1, 1, 0, 2}))))
+        << row.front().toStdString();
+}
+
+// Each change the list would not serve is refused whole: nothing kept, nothing applied.
+TEST_F(FleetOnTwoLines, RefusedChangesKeepEverythingAsItWas) {
+    auto fleet = rig_.fleet({{"A", 1, 1}, {"B", 2, 1}});
+    fleet->start();
+    const QList<ChamberConf> kept = chamber::readChambers(*rig_.settings());
+    ASSERT_EQ(kept, fleet->confs());
+    struct Case {
+        const char* what;
+        std::function<std::optional<Refusal>()> change;
+        Refusal::Kind kind;
+    };
+    const std::vector<Case> cases = {
+        {"added on a taken address",
+         [&] {
+             return fleet->add({"C", 1, 1}, {});
+         },
+         Refusal::Kind::DuplicateAddress},
+        {"added under a taken name",
+         [&] {
+             return fleet->add({"A", 3, 1}, {});
+         },
+         Refusal::Kind::DuplicateName},
+        {"added with a bad name",
+         [&] {
+             return fleet->add({"a b", 3, 1}, {});
+         },
+         Refusal::Kind::BadName},
+        {"moved onto a taken address",
+         [&] {
+             return fleet->change("B", {"B", 1, 1}, {});
+         },
+         Refusal::Kind::DuplicateAddress},
+        {"moved to no port",
+         [&] {
+             return fleet->change("B", {"B", 21, 1}, {});
+         },
+         Refusal::Kind::BadPort},
+        {"changed but unknown",
+         [&] {
+             return fleet->change("Z", {"Z", 1, 5}, {});
+         },
+         Refusal::Kind::BadName},
+    };
+    for (const Case& c : cases) {
+        const std::optional<Refusal> refusal = c.change();
+        ASSERT_TRUE(refusal) << c.what;
+        EXPECT_EQ(refusal->kind, c.kind) << c.what;
+        EXPECT_EQ(fleet->confs(), kept) << c.what;
+        EXPECT_EQ(chamber::readChambers(*rig_.settings()), kept) << c.what;
+        EXPECT_EQ(fleet->chambers().size(), 2) << c.what;
+    }
+    EXPECT_FALSE(fleet->remove("Z", {}));
+}
+
+// A line's baud rate and parity are every chamber's on it; its turnaround too.
+TEST_F(FleetOnTwoLines, LineSettingsChangeForEveryChamberOnIt) {
+    auto fleet = rig_.fleet({{"A", 1, 1}, {"B", 1, 2}, {"C", 2, 1}});
+    fleet->start();
+    ChamberConf a = *fleet->conf("A");
+    a.baud = 19200;
+    a.parity = u'E';
+    ASSERT_EQ(fleet->change("A", a, {}), std::nullopt);
+    for (const char* name : {"A", "B"}) {
+        EXPECT_EQ(fleet->conf(name)->baud, 19200) << name;
+        EXPECT_EQ(fleet->chamber(name)->link().settings().baud, 2) << name;
+        EXPECT_EQ(fleet->chamber(name)->link().settings().parity, 2) << name;
+    }
+    EXPECT_EQ(fleet->conf("C")->baud, 9600);
+    EXPECT_EQ(chamber::readChambers(*rig_.settings()), fleet->confs());
+
+    fleet->setTurnaround(1, 40, {});
+    fleet->setTurnaround(2, 5000, {});  // at most a second
+    EXPECT_EQ(fleet->chamber("B")->link().line()->turnaroundMs(kWaitMs), 40);
+    EXPECT_EQ(fleet->chamber("C")->link().line()->turnaroundMs(kWaitMs), 1000);
+    EXPECT_EQ(chamber::readTurnarounds(*rig_.settings()), (QMap<int, int>{{1, 40}, {2, 1000}}));
+    fleet->setTurnaround(1, 0, {});
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return rig_.rows("C", auth::kTurnaround).size() == 3; }, kWaitMs));
+    // Each row with the value it replaced, whoever asked.
+    EXPECT_EQ(rig_.audited("C", auth::kTurnaround), R"(["","1","0","40"]|0|40
+["","2","0","1000"]|0|1000
+["","1","40","0"]|40|0)");
+    // Only B's line moved with A: the other chamber's log says so for A and B alone.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rig_.rows("C", auth::kChamberChanged).size() == 2; },
+                                kWaitMs));
+
+    // The next start takes what was kept.
+    fleet.reset();
+    auto again = rig_.fleet(chamber::readChambers(*rig_.settings()));
+    EXPECT_EQ(again->turnarounds(), (QMap<int, int>{{2, 1000}}));  // 0 is none
+    EXPECT_EQ(again->conf("B")->parity, u'E');
+}
+
+// Removed, the chamber ends off the caller's thread; added again at once, it waits for its
+// namesake's database, and its log still gets the rows of its adding and of the command line.
+TEST_F(FleetOnTwoLines, RemovedAndAddedAgainKeepsItsAuditRows) {
+    auto fleet = rig_.fleet({{"A", 1, 1}, {"B", 2, 1}});
+    QStringList removed;
+    QObject::connect(fleet.get(), &Fleet::chamberRemoved,
+                     [&](const QString& name) { removed << name; });
+    fleet->start(/*connect=*/true);
+    fleet->auditStart();
+    chamber::Chamber* b = fleet->chamber("B");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return answering(*b); }, kWaitMs));
+
+    // B's line is held as by an exchange that hangs: its threads cannot end yet.
+    QSemaphore inFlight;
+    const auto release = qScopeGuard([&] { inFlight.release(); });
+    b->link().line()->post([&](comm::LineWorker&) { inFlight.acquire(); });
+    ASSERT_TRUE(fleet->remove("B", {}));
+    EXPECT_EQ(removed, QStringList({"B"}));
+    EXPECT_EQ(fleet->chamber("B"), nullptr);
+    EXPECT_EQ(chamber::readChambers(*rig_.settings()), QList<ChamberConf>({{"A", 1, 1}}));
+    ASSERT_EQ(fleet->teardowns().size(), 1);
+
+    base::Audit by;
+    by.user = QStringLiteral("admin");
+    by.newValue = QStringLiteral("B 2/1");
+    ASSERT_EQ(fleet->add({"B", 2, 1}, by), std::nullopt);
+    chamber::Chamber* again = fleet->chamber("B");
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->eventLog(), nullptr);  // its namesake still holds the database
+    inFlight.release();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return again->recording() && again->eventLog(); }, kWaitMs));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return rig_.rows("B", auth::kChamberAdded).size() == 1; }, kWaitMs));
+    EXPECT_EQ(rig_.audited("B", auth::kChamberAdded), R"(["admin","B","B 2/1"]||B 2/1)");
+    // Once at the start, once more after it was added again.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rig_.rows("B", auth::kSettingChanged).size() == 2; },
+                                kWaitMs));
+    EXPECT_TRUE(fleet->teardowns().isEmpty());
+}
+
+// A program without a chamber list serves one chamber named "" on a line of its own.
+TEST(FleetOfOne, ServesOneChamberAndTakesNoOthers) {
+    sim::SimServer server;
+    ASSERT_TRUE(server.start());
+    Rig rig;
+    rig.ports.setExplicit(1, QString::fromStdString(server.device()));
+    auto fleet = rig.fleet({});
+    fleet->start();
+    ASSERT_EQ(fleet->chambers().size(), 1);
+    chamber::Chamber* one = fleet->chamber(QString());
+    ASSERT_TRUE(one && one->recording());
+    EXPECT_EQ(one->databasePath(), rig.db(QString()));
+    EXPECT_EQ(fleet->lines(), nullptr);
+    EXPECT_TRUE(fleet->add({"A", 1, 2}, {}));
+    EXPECT_FALSE(fleet->remove(QString(), {}));
+    EXPECT_EQ(fleet->chambers().size(), 1);
+    // Nothing of a chamber list is written for it.
+    EXPECT_FALSE(rig.settings()->contains(QStringLiteral("chambers/size")));
+    one->link().open({1, 1, 0, 1});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return answering(*one); }, kWaitMs));
+}
+
+}  // namespace
