@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QTimer>
+#include <mutex>
 
 #include "mqtt/logging.h"
 #include "mqtt/payloads.h"

@@ -192,6 +192,8 @@ QList<SettingChange> settingChanges(const Options& o, QSettings& file) {
     if (o.mqttDiscovery)
         add("--mqtt-discovery", kept("mqtt/discovery"),
             *o.mqttDiscovery ? QStringLiteral("true") : QStringLiteral("false"));
+    // The broker's user, never its password.
+    if (o.mqttUser) add("--mqtt-login", kept("mqtt/user"), *o.mqttUser);
     return out;
 }
 
