@@ -250,8 +250,10 @@ TEST(MqttSetup, KeptInTheSettingsAndReadBack) {
     EXPECT_TRUE(c->discovery);
     EXPECT_EQ(c->client.user, QStringLiteral("ops"));
     EXPECT_EQ(c->station, QStringLiteral("host"));
+#ifndef Q_OS_WIN  // the file lies in the user's own folder there
     EXPECT_EQ(QFile::permissions(settings.fileName()) & (QFile::ReadOther | QFile::ReadGroup),
               QFile::Permissions{});
+#endif
 
     // The next start without options goes on as set; an empty address turns it off.
     c = configure(settings, {}, QStringLiteral("host"));
