@@ -3,6 +3,8 @@
 #include <QEvent>
 #include <QWidget>
 
+#include "access/actor.h"
+
 namespace auth {
 
 namespace {
@@ -36,7 +38,8 @@ void Guard::add(QWidget* control, Action action) {
 }
 
 bool Guard::allows(Action action) const {
-    return mayDo(standing_, action) == Denial::None;
+    // The same decision the commands make for whoever is at the PC.
+    return denial(Actor::atThePc(userId_, standing_), action) == Denial::None;
 }
 
 void Guard::setUser(const QString& userId, const QStringList& reasons,
@@ -56,7 +59,7 @@ void Guard::setStanding(const Standing& standing) {
 void Guard::apply(Entry& e) {
     QWidget* w = e.control;
     if (!w) return;
-    const Denial d = active() ? mayDo(standing_, e.action) : Denial::None;
+    const Denial d = active() ? denial(Actor::atThePc(userId_, standing_), e.action) : Denial::None;
     setting_ = true;
     if (d != Denial::None) {
         if (!e.held) {

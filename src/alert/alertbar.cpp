@@ -161,8 +161,11 @@ void AlertBar::acknowledgeChosen() {
         message_->setText(no);
         return;
     }
-    if (alerter_.acknowledge(a->id, comment_->text(),
-                             auth::stamp(auth::Action::AcknowledgeAlert))) {
+    const bool done = acknowledge_
+                          ? acknowledge_(a->id, comment_->text())
+                          : alerter_.acknowledge(a->id, comment_->text(),
+                                                 auth::stamp(auth::Action::AcknowledgeAlert));
+    if (done) {
         message_->setText(base::Tr::tr("已确认：%1").arg(title));
         comment_->clear();
     }
@@ -184,11 +187,13 @@ QWidget* AlertBar::settingsWindow() const {
 }
 
 void addAlertBar(QMainWindow& window, Alerter& alerter,
-                 std::function<std::unique_ptr<QSettings>()> settingsFile) {
+                 std::function<std::unique_ptr<QSettings>()> settingsFile,
+                 AlertBar::Acknowledge acknowledge) {
     auto* bar = new AlertBar(alerter, [settingsFile = std::move(settingsFile)](
                                           const RuleConfig& rules, const NotifySettings& notify) {
         saveSettings(*settingsFile(), rules, notify);
     });
+    bar->setAcknowledge(std::move(acknowledge));
     auto* holder = new QToolBar(base::Tr::tr("报警"), &window);
     holder->setObjectName(QStringLiteral("AlertToolBar"));
     holder->setMovable(false);

@@ -34,6 +34,10 @@ class AlertBar : public QFrame {
     // save: keeps settings the window accepted (in the settings file).
     using SaveSettings = std::function<void(const RuleConfig&, const NotifySettings&)>;
     AlertBar(Alerter& alerter, SaveSettings save, QWidget* parent = nullptr);
+    // Who acknowledges: the chamber's command, which decides by the role of whoever is at the PC
+    // and says whether it was done. Without one the alerter is asked directly.
+    using Acknowledge = std::function<bool(const QString& id, const QString& comment)>;
+    void setAcknowledge(Acknowledge acknowledge) { acknowledge_ = std::move(acknowledge); }
 
     // Acknowledges the chosen alert (the oldest unacknowledged one when none is chosen) with the
     // comment in the box.
@@ -46,6 +50,7 @@ class AlertBar : public QFrame {
 
     Alerter& alerter_;
     SaveSettings save_;
+    Acknowledge acknowledge_;
     QTableWidget* list_;
     QLineEdit* comment_;
     QPushButton* ack_;
@@ -59,6 +64,7 @@ class AlertBar : public QFrame {
 // The alert bar at the bottom of the window, above the status bar; "确定" in "报警通知" keeps the
 // settings in the file settingsFile() opens.
 void addAlertBar(QMainWindow& window, Alerter& alerter,
-                 std::function<std::unique_ptr<QSettings>()> settingsFile);
+                 std::function<std::unique_ptr<QSettings>()> settingsFile,
+                 AlertBar::Acknowledge acknowledge = {});
 
 }  // namespace alert

@@ -56,7 +56,10 @@ Chamber::Chamber(Setup setup, QObject* parent)
       link_(setup.lines ? setup.lines->lineFor(setup.linePort)
                         : std::make_shared<comm::Line>(
                               setup.bus ? std::move(setup.bus)
-                                        : std::make_unique<comm::LibModbusRTU>(ports_))) {}
+                                        : std::make_unique<comm::LibModbusRTU>(ports_))) {
+    connect(&link_, &comm::Link::statsChanged, this, &Chamber::linkFiguresChanged);
+    connect(&link_, &comm::Link::cycleFinished, this, &Chamber::linkFiguresChanged);
+}
 
 Chamber::~Chamber() = default;
 
@@ -274,7 +277,14 @@ State Chamber::state() const {
     return s;
 }
 
+void Chamber::halt() {
+    if (recorder_) recorder_->stop();
+    link_.close();
+}
+
 void Chamber::watchState() {
+    connect(recorder_.get(), &record::Recorder::statusChanged, this,
+            &Chamber::recorderStatusChanged);
     publishDelay_.setSingleShot(true);
     publishDelay_.setInterval(kPublishDelayMs);
     connect(&publishDelay_, &QTimer::timeout, this, &Chamber::publishState);

@@ -128,7 +128,8 @@ class Chamber : public QObject {
     // the asynchronous ones end with commandFinished(ticket id, outcome).
 
     // A holding register written: Invalid for a register outside what, or an entry value outside
-    // -1999..9999 (a set value or an alarm setting) or a program command other than 0..3.
+    // -1999..9999 (a set value or an alarm setting) or a program command other than 0..3. Sent
+    // while the port is closed, it fails as LinkClosed.
     Ticket write(Write what, int32_t reg, int32_t value, const auth::Actor& by,
                  const QString& reason = {}, const QString& caption = {});
     Ticket writeSetValue(int loop, int32_t value, const auth::Actor& by,
@@ -143,10 +144,33 @@ class Chamber : public QObject {
     static bool allows(const auth::Actor& by, auth::Action action) {
         return auth::denial(by, action) == auth::Denial::None;
     }
+    // The chamber's port: the settings of the last open (requests go out with them), open with
+    // them or with others (kept), closed. The poll cycle runs while it is open.
+    const comm::PortSettings& portSettings() const { return link_.settings(); }
+    bool portOpen() const { return link_.polling(); }
+    void openPort(const comm::PortSettings& settings) { link_.open(settings); }
+    void openPort() { link_.open(); }
+    void closePort() { link_.close(); }
+    // The link's figures for a status line: exchanges and failures, the last cycle's length, the
+    // milliseconds since a block was read (exact, unlike the state's whole seconds).
+    const comm::LinkStats& linkStats() const { return link_.stats(); }
+    double lastCycleMs() const { return link_.lastCycleMs(); }
+    int silentMs() const { return link_.silentMs(); }
+    // The program is leaving: the recorder stops once the samples taken are written, and the port
+    // closes.
+    void halt();
+
     // Whether open() has made the parts.
     bool opened() const { return eventLog_ != nullptr; }
 
   signals:
+    // The link's figures changed (a cycle ended, an exchange failed or went through).
+    void linkFiguresChanged();
+    // The recorder's status changed (at once, unlike stateChanged).
+    void recorderStatusChanged();
+    // The link's report of a write command, with its ticket's id: what the window that asked
+    // says of it.
+    void writeReported(const comm::WriteReport& report);
     // The final outcome of the command of the ticket id.
     void commandFinished(quint64 id, chamber::Outcome outcome);
     // The state differs from the one last published: driven by the parts' signals and a
@@ -181,7 +205,11 @@ class Chamber : public QObject {
     QTimer stateLook_;     // the once-a-second look
     State published_;
     quint64 nextTicket_ = 1;
-    QHash<quint64, quint64> writes_;       // the link's request id -> the ticket
+    struct WriteCommand {
+        quint64 ticket = 0;
+        bool portClosed = false;  // sent while the port was closed: it fails as LinkClosed
+    };
+    QHash<quint64, WriteCommand> writes_;  // the link's request id -> the command
     QHash<quint64, quint64> runCommands_;  // the runs' request number -> the ticket
 
     // Each part is declared after what it uses, so that it ends first.

@@ -48,14 +48,48 @@ bool writable(Write what, int32_t reg, int32_t value) {
 
 }  // namespace
 
+const char* outcomeKey(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::Done:
+            return "done";
+        case Outcome::Pending:
+            return "pending";
+        case Outcome::Refused:
+            return "refused";
+        case Outcome::Invalid:
+            return "invalid";
+        case Outcome::NotRecording:
+            return "notRecording";
+        case Outcome::NotFound:
+            return "notFound";
+        case Outcome::LinkClosed:
+            return "linkClosed";
+        case Outcome::Failed:
+            break;
+    }
+    return "failed";
+}
+
+std::optional<Write> writeOf(int32_t reg) {
+    for (Write w : {Write::SetValue, Write::AlarmSetting, Write::ProgramCommand,
+                    Write::Configuration, Write::Program})
+        if (writable(w, reg, 0)) return w;
+    return std::nullopt;
+}
+
 void Chamber::watchCommands() {
     connect(&link_, &comm::Link::writeReported, this, [this](const comm::WriteReport& r) {
         const auto it = writes_.constFind(r.id);
         if (it == writes_.cend()) return;
-        const quint64 ticket = *it;
+        const quint64 ticket = it->ticket;
+        const bool portClosed = it->portClosed;
         writes_.erase(it);
+        comm::WriteReport mine = r;
+        mine.id = ticket;
+        emit writeReported(mine);
         emit commandFinished(ticket, !r.audit.refusal.isEmpty() ? Outcome::Refused
                                      : r.status == 0            ? Outcome::Done
+                                     : portClosed               ? Outcome::LinkClosed
                                                                 : Outcome::Failed);
     });
 }
@@ -67,7 +101,8 @@ Ticket Chamber::write(Write what, int32_t reg, int32_t value, const auth::Actor&
     // A refused write goes to the link all the same: it ends there unsent, and the audit trail
     // keeps what was asked and why it was not done.
     const quint64 ticket = nextTicket();
-    writes_.insert(link_.writeHolding(reg, value, caption, audit), ticket);
+    const bool portClosed = !link_.polling();
+    writes_.insert(link_.writeHolding(reg, value, caption, audit), {ticket, portClosed});
     if (!audit.refusal.isEmpty()) return {Outcome::Refused, ticket};
     return {Outcome::Pending, ticket};
 }

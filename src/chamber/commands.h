@@ -5,6 +5,8 @@
 
 #include <QMetaType>
 #include <QtGlobal>
+#include <cstdint>
+#include <optional>
 
 namespace chamber {
 
@@ -33,6 +35,13 @@ enum class Write {
     Configuration,   // 4X 4097..4144
     Program,         // 4X 8193..8231: the program's settings and segments
 };
+
+// The outcome as a stable code word for remote clients ("done", "pending", "refused", "invalid",
+// "notRecording", "notFound", "linkClosed", "failed").
+const char* outcomeKey(Outcome outcome);
+
+// The kind of write a holding register takes; none for a register the operator does not write.
+std::optional<Write> writeOf(int32_t reg);
 
 }  // namespace chamber
 

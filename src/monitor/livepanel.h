@@ -49,6 +49,8 @@ class LivePanel : public QObject {
     bool stale() const { return stale_; }
 
     QLabel* liveValueLabel(int k);  // 0..7; nullptr outside
+    // Where the commands' writes go; its owner may have them sent elsewhere.
+    ui::WriteSender* writeSender() const { return writer_; }
 
     // Button handlers (the buttons are connected to them).
     void writeSetValue(int index);      // set value of loop index+1 from Text1(index)

@@ -46,6 +46,7 @@
 #include "ui/accessible.h"
 #include "ui/keys.h"
 #include "ui/widgets.h"
+#include "ui/writestatus.h"
 
 namespace shell {
 
@@ -66,6 +67,21 @@ QList<QWidget*> tabStopsIn(QWidget* root) {
     return stops;
 }
 
+// The window's writes go as the chamber's commands: the chamber decides for whoever is at the PC
+// and stamps the audit row; its report comes back to the window's status line.
+void sendAsCommands(ui::WriteSender* writer, ::chamber::Chamber& c) {
+    writer->sendWith([&c](int32_t reg, int32_t value, const QString& caption,
+                          const base::Audit& audit) -> quint64 {
+        const std::optional<::chamber::Write> what = ::chamber::writeOf(reg);
+        if (!what) return 0;
+        return c.write(*what, reg, value, auth::actorAtThePc(), audit.reason, caption).id;
+    });
+    QObject::connect(&c, &::chamber::Chamber::writeReported, writer,
+                     [writer](const comm::WriteReport& r) {
+                         writer->report(r.id, r.status == 0, r.error.text(base::Lang::Shown));
+                     });
+}
+
 }  // namespace
 
 MainWindow::MainWindow(::chamber::Chamber& chamber, QWidget* parent)
@@ -75,6 +91,7 @@ MainWindow::MainWindow(::chamber::Chamber& chamber, QWidget* parent)
     ui::pressFocusedButtonOnEnter();
 
     live_ = new monitor::LivePanel(chamber_.link(), this);
+    sendAsCommands(live_->writeSender(), chamber_);
     chart_ = new chart::ChartPanel(chamber_.databasePath(), chamber_.clock(), chamber_.link());
     QList<QLabel*> d3w;
     for (int k = 0; k < 8; ++k)
@@ -141,8 +158,8 @@ MainWindow::MainWindow(::chamber::Chamber& chamber, QWidget* parent)
     liveTimer_->setInterval(200);
     connect(liveTimer_, &QTimer::timeout, this, &MainWindow::liveTick);
     liveTimer_->start();
-    connect(&chamber_.link(), &comm::Link::statsChanged, this, &MainWindow::updateLinkStatus);
-    connect(&chamber_.link(), &comm::Link::cycleFinished, this, &MainWindow::updateLinkStatus);
+    connect(&chamber_, &::chamber::Chamber::linkFiguresChanged, this,
+            &MainWindow::updateLinkStatus);
     updateLinkStatus();
     showChamberParts();
 
@@ -346,11 +363,9 @@ void MainWindow::showPortSettings(const comm::PortSettings& settings) {
 }
 
 void MainWindow::showChamberParts() {
-    if (record::Recorder* recorder = chamber_.recorder()) {
-        chart_->listenTo(recorder);
-        connect(recorder, &record::Recorder::statusChanged, this,
-                &MainWindow::updateRecorderStatus);
-    }
+    if (record::Recorder* recorder = chamber_.recorder()) chart_->listenTo(recorder);
+    connect(&chamber_, &::chamber::Chamber::recorderStatusChanged, this,
+            &MainWindow::updateRecorderStatus);
     record::EventLog* log = chamber_.eventLog();
     eventLogButton_->setEnabled(log != nullptr);
     if (log)
@@ -361,7 +376,12 @@ void MainWindow::showChamberParts() {
         runs->setChamber([this] { return portAndAddress(); });
     }
     if (alert::Alerter* alerter = chamber_.alerter())
-        alert::addAlertBar(*this, *alerter, chamber_.settingsFile());
+        alert::addAlertBar(*this, *alerter, chamber_.settingsFile(),
+                           [this](const QString& id, const QString& comment) {
+                               return chamber_.acknowledgeAlert(id, comment,
+                                                                auth::actorAtThePc()) ==
+                                      ::chamber::Outcome::Done;
+                           });
     if (const record::Forwarder* forwarder = chamber_.forwarder()) {
         (new record::forward::StatusLabels(statusBar()))->follow(*forwarder);
     } else if (chamber_.forwardAddressInvalid()) {
@@ -426,9 +446,9 @@ void MainWindow::openRunWindow() {
 }
 
 std::pair<QString, int> MainWindow::portAndAddress() const {
-    const comm::PortSettings& s = chamber_.link().settings();
+    const comm::PortSettings& s = chamber_.portSettings();
     int port = s.port, address = s.address;
-    if (!chamber_.link().polling()) {
+    if (!chamber_.portOpen()) {
         port = base::roundToInt32(base::leadingNumber(portList_->currentText())).value_or(0);
         address = base::roundToInt32(base::leadingNumber(addressList_->currentText())).value_or(0);
     }
@@ -445,20 +465,20 @@ void MainWindow::updateDeviceLabel() {
 }
 
 void MainWindow::updateLinkStatus() {
-    const comm::Link& link = chamber_.link();
-    QString text = linkStatusText(link.stats(), link.polling(), link.settings().port,
-                                  link.lastCycleMs(), link.silentMs());
+    const ::chamber::Chamber& c = chamber_;
+    QString text = linkStatusText(c.linkStats(), c.portOpen(), c.portSettings().port,
+                                  c.lastCycleMs(), c.silentMs());
     // The line's baud rate and parity as they are in use, the same in every chamber's window.
-    if (link.polling()) text += lineSettingsText(link.settings());
+    if (c.portOpen()) text += lineSettingsText(c.portSettings());
     if (linkStatus_->text() != text) linkStatus_->setText(text);
 }
 
 void MainWindow::updateRecorderStatus() {
     // The recorder's and the event log's states are made into words here.
-    const record::Recorder* recorder = chamber_.recorder();
     const record::EventLog* log = chamber_.eventLog();
-    QString text =
-        recorder ? record::recorderStatusText(recorder->status(), base::Lang::Shown) : QString();
+    QString text = chamber_.opened()
+                       ? record::recorderStatusText(chamber_.state().recorder, base::Lang::Shown)
+                       : QString();
     const QString logText = log ? log->statusText(base::Lang::Shown) : QString();
     if (!logText.isEmpty()) text += (text.isEmpty() ? QString() : base::Tr::tr("；")) + logText;
     recorderStatus_->setText(text);
@@ -478,7 +498,7 @@ void MainWindow::openPortWith(bool asked) {
         if (baudButtons_[i]->isChecked()) baud = i;
         if (parityButtons_[i]->isChecked()) parity = i;
     }
-    const comm::PortSettings before = chamber_.link().settings();
+    const comm::PortSettings before = chamber_.portSettings();
     comm::PortSettings settings = before;
     copyPortSettings(settings, portList_->currentText(), baud, parity, addressList_->currentText());
     if (asked && settings != before) {
@@ -491,13 +511,13 @@ void MainWindow::openPortWith(bool asked) {
                 operatorMessage_->setText(refused);
                 return;
             }
-            if (!chamber_.link().polling()) chamber_.link().open();
+            if (!chamber_.portOpen()) chamber_.openPort();
             configButton_->setEnabled(true);
             updateLinkStatus();
             return;
         }
     }
-    chamber_.link().open(settings);
+    chamber_.openPort(settings);
     configButton_->setEnabled(true);
     updateLinkStatus();
 }
@@ -519,7 +539,7 @@ std::optional<base::Audit> MainWindow::consentToPortSettings(const comm::PortSet
 }
 
 void MainWindow::closePort() {
-    chamber_.link().close();
+    chamber_.closePort();
     configButton_->setEnabled(false);
     updateLinkStatus();
 }
@@ -528,6 +548,7 @@ void MainWindow::showConfigWindow() {
     if (config_) return;
     hide();
     config_ = new config::ConfigWindow(chamber_.link());
+    sendAsCommands(config_->writeSender(), chamber_);
     ui::nameChamberAfter(config_, this);
     config_->setAttribute(Qt::WA_DeleteOnClose, false);
     connect(config_, &config::ConfigWindow::returned, this, [this] {
@@ -542,6 +563,7 @@ void MainWindow::showProgramWindow() {
     if (programWindow_) return;
     hide();
     programWindow_ = new program::ProgramWindow(chamber_.link());
+    sendAsCommands(programWindow_->writeSender(), chamber_);
     ui::nameChamberAfter(programWindow_, this);
     connect(programWindow_, &program::ProgramWindow::returned, this, [this] {
         if (programWindow_) programWindow_->deleteLater();
@@ -555,9 +577,9 @@ void MainWindow::liveTick() {
     live_->ShowLiveStatus(chart_->rulerActive());
     // Values the instrument has not confirmed for a while look old, and the status bar counts
     // the seconds of silence.
-    const bool stale = chamber_.link().polling() && chamber_.link().silentMs() >= kStaleAfterMs;
+    const bool stale = chamber_.portOpen() && chamber_.silentMs() >= kStaleAfterMs;
     live_->setStale(stale);
-    if (stale || chamber_.link().polling()) updateLinkStatus();
+    if (stale || chamber_.portOpen()) updateLinkStatus();
 }
 
 QWidget* MainWindow::exitQuestion() const {
@@ -592,8 +614,7 @@ void MainWindow::exitProgram() {
     if (exitQuestion_) exitQuestion_->close();
     // Leave cleanly: the chart's connection, the recorder and the port are closed before the end.
     chart_->closeDatabase();
-    if (record::Recorder* recorder = chamber_.recorder()) recorder->stop();
-    chamber_.link().close();
+    chamber_.halt();
     chart_->stopListening();
     blockClose_ = false;
     if (config_) config_->deleteLater();

@@ -24,6 +24,8 @@ class SubWindow : public QWidget {
     explicit SubWindow(QWidget* parent = nullptr);
     ~SubWindow() override;
 
+    // Where the window's writes go; its owner may have them sent elsewhere (as commands).
+    WriteSender* writeSender() const { return writer_; }
     // True while the window may only be left through its return button.
     bool blockClose() const { return !leaving_; }
     // " Esc 返回": nothing more is written, the readback stops, the window goes and says so.

@@ -38,9 +38,17 @@ class WriteSender : public QObject {
                         const base::Audit& audit) {
             return link.writeHolding(reg, value, caption, audit);
         };
-        connect(&link, &Link::writeReported, this, [this](const auto& r) {
+        QObject::disconnect(reports_);
+        reports_ = connect(&link, &Link::writeReported, this, [this](const auto& r) {
             report(r.id, r.status == 0, r.error.text(base::Lang::Shown));
         });
+    }
+    // Sends through send instead, whose outcomes come to report() with the ids it returned.
+    using Send = std::function<quint64(int32_t reg, int32_t value, const QString& caption,
+                                       const base::Audit& audit)>;
+    void sendWith(Send send) {
+        QObject::disconnect(reports_);
+        send_ = std::move(send);
     }
 
     // Asked once a value is ready and before anything is sent: the write's audit (who asks and
@@ -78,6 +86,7 @@ class WriteSender : public QObject {
                           const base::Audit& audit)>
         send_;
     Gate gate_;
+    QMetaObject::Connection reports_;
     QHash<quint64, Sent> pending_;  // write id -> what the outcome line names
 };
 

@@ -11,6 +11,7 @@
 #include <QThread>
 #include <functional>
 
+#include "access/actor.h"
 #include "access/audit.h"
 #include "access/session.h"
 #include "access/sessionkeeper.h"
@@ -222,6 +223,39 @@ TEST(AccessRoles, LowestRoleOfEveryAction) {
     for (Role r : roles)
         EXPECT_EQ(roleFromKey(roleKey(r)), r);
     EXPECT_EQ(roleFromKey(QStringLiteral("root")), std::nullopt);
+}
+
+// What a command stamps its row with, for each kind of actor: the user only under access
+// control, the program never refused and never named, a refusal in the stored words.
+TEST(AccessActor, AuditOfEachKindOfActor) {
+    Standing locked{true, true, Role::Administrator, true};
+    Standing off{};  // access control off
+    struct Case {
+        const char* what;
+        Actor by;
+        Action action;
+        QString user;
+        bool refused;
+    };
+    const Case cases[] = {
+        {"the program", Actor::self(), Action::Accounts, "", false},
+        {"an operator's set value", Actor::user("otto", Role::Operator), Action::SetValue, "otto",
+         false},
+        {"an operator's configuration", Actor::user("otto", Role::Operator),
+         Action::ConfigurationWrite, "otto", true},
+        {"a locked session", Actor::atThePc("ada", locked), Action::Look, "ada", true},
+        {"access control off", Actor::atThePc("ada", off), Action::Accounts, "", false},
+        {"nobody logged in", Actor::atThePc("", {true, true, std::nullopt, false}),
+         Action::SetValue, "", true},
+    };
+    for (const Case& c : cases) {
+        const base::Audit a = auditOf(c.by, c.action, QStringLiteral("why"));
+        EXPECT_EQ(a.user, c.user) << c.what;
+        EXPECT_EQ(a.reason, QStringLiteral("why")) << c.what;
+        EXPECT_EQ(a.refusal.isEmpty(), !c.refused) << c.what;
+        EXPECT_EQ(a.refusal, denialText(denial(c.by, c.action), c.action, base::Lang::Stored))
+            << c.what;
+    }
 }
 
 TEST(AccessSession, IdleLockAndUnlockWithInjectedTimes) {

@@ -114,6 +114,10 @@ TEST(ChamberCommands, WritesAreDecidedByTheActorsRole) {
     EXPECT_TRUE(written[1].startsWith(QStringLiteral("2|vera|77|why|0")));
     EXPECT_TRUE(written[2].startsWith(QStringLiteral("4100|otto|5|why|0")));
     EXPECT_EQ(written[3], QStringLiteral("4100|sue|5|why|1"));
+
+    // With the port closed a write cannot go through, and says why.
+    c.closePort();
+    EXPECT_EQ(rig.finalOutcome(c.writeSetValue(0, 5, kOperator)), Outcome::LinkClosed);
 }
 
 TEST(ChamberCommands, AnAlertIsAcknowledgedOnlyWithACommentByAnOperator) {

@@ -107,9 +107,13 @@ TEST(ChamberStateJson, KeysRoundingTimesAndAbsentValues) {
     s.program.code = 9;
     s.link.state = chamber::LinkState::DeviceLost;
     s.link.parity = 'E';
-    s.alerts.append({QStringLiteral("band1-1"), QStringLiteral("band1"),
-                     QDateTime(QDate(2026, 3, 1), QTime(8, 0), QTimeZone(3600)), true, false,
-                     std::nullopt});
+    s.alerts.append({QStringLiteral("band1-1"),
+                     QStringLiteral("band1"),
+                     QDateTime(QDate(2026, 3, 1), QTime(8, 0), QTimeZone(3600)),
+                     true,
+                     false,
+                     std::nullopt,
+                     {}});
     const QJsonObject o = chamber::stateJson(s);
     const QJsonObject loop0 = o[u"loops"].toArray()[0].toObject();
     const QJsonObject loop1 = o[u"loops"].toArray()[1].toObject();
