@@ -187,13 +187,6 @@ QList<SettingChange> settingChanges(const Options& o, QSettings& file) {
             file.value(QStringLiteral("alerts/%1/delay").arg(alert::kindKey(alert::Kind::Silent)))
                 .toString(),
             QString::number(*o.notifySilentAfter));
-    if (o.mqtt) add("--mqtt", kept("mqtt/url"), *o.mqtt);
-    if (o.mqttPrefix) add("--mqtt-prefix", kept("mqtt/prefix"), *o.mqttPrefix);
-    if (o.mqttDiscovery)
-        add("--mqtt-discovery", kept("mqtt/discovery"),
-            *o.mqttDiscovery ? QStringLiteral("true") : QStringLiteral("false"));
-    // The broker's user, never its password.
-    if (o.mqttUser) add("--mqtt-login", kept("mqtt/user"), *o.mqttUser);
     return out;
 }
 
