@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTableWidget>
@@ -234,9 +235,13 @@ void AccessWindows::rolesLoginAndIdleLock() {
     QVERIFY(tip("Command12_0") != svTip);
     typeInto(control<QLineEdit>(w, "Text1_0"), "350");
     answerReason("校准");
+    // The window's write goes as the chamber's command, decided there for the one at the PC.
+    QSignalSpy commands(app.chambers().front().get(), &chamber::Chamber::commandFinished);
     click(w, "Command12_0");
     QTRY_COMPARE_WITH_TIMEOUT(line.server().holdingRegister(1), 350, 5000);
     QCOMPARE(writes.size(), std::size_t(1));
+    QTRY_COMPARE(commands.size(), 1);
+    QCOMPARE(commands.at(0).at(1).value<chamber::Outcome>(), chamber::Outcome::Done);
     // Acknowledging an alert (a failed login's) and a run's start and end are the operator's:
     // each row names them, and the event window shows them with their full names.
     control<QLineEdit>(w, "AlertComment")->setText("已知");
