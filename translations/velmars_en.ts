@@ -3615,5 +3615,53 @@
         <source>上次运行未正常结束</source>
         <translation>The last run did not end normally</translation>
     </message>
+    <message>
+        <source>无法连接服务器</source>
+        <translation>cannot reach the broker</translation>
+    </message>
+    <message>
+        <source>服务器拒绝登录 (用户名、密码或权限)</source>
+        <translation>the broker refused the login (user, password or rights)</translation>
+    </message>
+    <message>
+        <source>TLS 证书不符或握手失败</source>
+        <translation>TLS certificate does not match or handshake failed</translation>
+    </message>
+    <message>
+        <source>连接中断</source>
+        <translation>connection lost</translation>
+    </message>
+    <message>
+        <source>服务器不接受协议或客户端标识</source>
+        <translation>the broker refused the protocol or client id</translation>
+    </message>
+    <message>
+        <source>MQTT: 已连接 %1 (%2 条待发)</source>
+        <translation>MQTT: connected to %1 (%2 to send)</translation>
+    </message>
+    <message>
+        <source>MQTT: 已连接 %1</source>
+        <translation>MQTT: connected to %1</translation>
+    </message>
+    <message>
+        <source>MQTT: 正在连接 %1</source>
+        <translation>MQTT: connecting to %1</translation>
+    </message>
+    <message>
+        <source>MQTT: 未连接 %1: %2 (%3 条待发)</source>
+        <translation>MQTT: not connected to %1: %2 (%3 to send)</translation>
+    </message>
+    <message>
+        <source>MQTT 状态</source>
+        <translation>MQTT status</translation>
+    </message>
+    <message>
+        <source>MQTT 用户名：</source>
+        <translation>MQTT user: </translation>
+    </message>
+    <message>
+        <source>MQTT 密码：</source>
+        <translation>MQTT password: </translation>
+    </message>
 </context>
 </TS>

@@ -8,6 +8,8 @@
 #include "base/tr.h"
 #include "forward/serveraddress.h"
 #include "link/ports.h"
+#include "mqtt/address.h"
+#include "mqtt/topics.h"
 #include "store/csvexport.h"
 
 namespace shell {
@@ -55,6 +57,44 @@ QString deviceFileName(const QString& path) {
     Q_UNUSED(path);
     return {};
 #endif
+}
+
+bool isMqttOption(const QString& a) {
+    return matches(a, QStringLiteral("--mqtt")) || matches(a, QStringLiteral("--mqtt-prefix")) ||
+           matches(a, QStringLiteral("--mqtt-discovery")) || a == u"--mqtt-login";
+}
+
+// The MQTT publisher's options; false with the reason in error.
+bool takeMqttOption(const QStringList& args, qsizetype& i, Options& o, QString& error) {
+    const QString& a = args.at(i);
+    QString v;
+    if (a == u"--mqtt-login") {
+        o.mqttLogin = true;
+    } else if (a == u"--mqtt-discovery" || a.startsWith(QStringLiteral("--mqtt-discovery="))) {
+        v = a.mid(QStringLiteral("--mqtt-discovery=").size());
+        if (a != u"--mqtt-discovery" && v != u"on" && v != u"off") {
+            error = QStringLiteral("--mqtt-discovery takes =on or =off, got '%1'").arg(shown(v));
+            return false;
+        }
+        o.mqttDiscovery = v != u"off";
+    } else if (matches(a, QStringLiteral("--mqtt-prefix"))) {
+        if (!takeValue(args, i, QStringLiteral("--mqtt-prefix"), v, error)) return false;
+        if (const QString why = mqtt::prefixProblem(v); !why.isEmpty()) {
+            error = QStringLiteral("--mqtt-prefix: %1, got '%2'").arg(why, shown(v));
+            return false;
+        }
+        o.mqttPrefix = v;
+    } else {
+        if (!takeValue(args, i, QStringLiteral("--mqtt"), v, error)) return false;
+        QString why;
+        // The message never echoes the address: it may hold a password.
+        if (!v.trimmed().isEmpty() && !mqtt::parseBroker(v, &why)) {
+            error = QStringLiteral("--mqtt %1").arg(why);
+            return false;
+        }
+        o.mqtt = v.trimmed();
+    }
+    return true;
 }
 
 }  // namespace
@@ -214,6 +254,8 @@ ParseResult parseCommandLine(const QStringList& args) {
                         QStringLiteral("--keep-free-gb expects a number of GB, got '%1'")
                             .arg(shown(v))};
             o.keepFreeGb = g;
+        } else if (isMqttOption(a)) {
+            if (!takeMqttOption(args, i, o, error)) return {std::nullopt, error};
         } else if (matches(a, QStringLiteral("--lang"))) {
             if (!takeValue(args, i, QStringLiteral("--lang"), v, error))
                 return {std::nullopt, error};
@@ -469,7 +511,8 @@ ParseResult parseCommandLine(const QStringList& args) {
 
 bool changesSettings(const Options& o) {
     return o.keepDays || o.keepFreeGb || o.forward || o.station || o.notifyMail || o.notifyFrom ||
-           o.notifyTo || o.notifyWebhook || o.notifySilentAfter || !o.chambers.isEmpty() || o.http;
+           o.notifyTo || o.notifyWebhook || o.notifySilentAfter || !o.chambers.isEmpty() ||
+           o.http || o.mqtt || o.mqttPrefix || o.mqttDiscovery || o.mqttLogin;
 }
 
 QString usageText() {
@@ -559,6 +602,16 @@ QString usageText() {
                "  --notify-webhook URL  POST each alert as JSON to this URL (empty turns it off)\n"
                "  --notify-silent-after SECONDS  an instrument silent this long raises an alert\n"
                "                        (default 30)\n"
+               "  --mqtt URL            publish every chamber's state, events and alerts to the "
+               "MQTT\n"
+               "                        broker at mqtt://HOST[:PORT] (mqtts:// for TLS; kept in "
+               "the\n"
+               "                        settings file, empty turns it off)\n"
+               "  --mqtt-prefix PREFIX  the topics' first levels (default velmars)\n"
+               "  --mqtt-discovery[=on|off]  Home Assistant's discovery of the chambers\n"
+               "  --mqtt-login          the broker's user and password, one line each on "
+               "standard\n"
+               "                        input, kept in the settings file\n"
                "  --lang zh|en          the language of windows, messages and exports; the "
                "program\n"
                "                        keeps it in the settings file, a command (an export, a "

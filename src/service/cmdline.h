@@ -64,6 +64,16 @@ struct Options {
     std::optional<QStringList> notifyTo;
     std::optional<QString> notifyWebhook;
     std::optional<int> notifySilentAfter;
+    // --mqtt mqtt[s]://HOST[:PORT] (empty turns it off), --mqtt-prefix PREFIX, --mqtt-discovery
+    // (=off turns it off), --mqtt-login (the user and password from standard input): the MQTT
+    // publisher, kept in the program's settings file; unset keeps what it says.
+    std::optional<QString> mqtt;
+    std::optional<QString> mqttPrefix;
+    std::optional<bool> mqttDiscovery;
+    bool mqttLogin = false;
+    // What --mqtt-login read from standard input as the program started, before any window.
+    std::optional<QString> mqttUser;
+    std::optional<QString> mqttPassword;
     // --lang zh|en: the language of windows, messages and exports (kept in the settings file;
     // unset keeps what it says, else the desktop's language when the program speaks it).
     std::optional<QString> language;

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QStatusBar>
+#include <QSysInfo>
 #include <QTimer>
 #include <algorithm>
 #include <iostream>
@@ -20,6 +21,12 @@
 #include "events/eventlog.h"
 #include "events/eventrules.h"
 #include "forward/status.h"
+#ifdef VELMARS_HAVE_MQTT
+#include "mqtt/fleetfeed.h"
+#include "mqtt/publisher.h"
+#include "mqtt/setup.h"
+#include "mqtt/statuslabel.h"
+#endif
 #include "overview/overviewwindow.h"
 #include "report/signatures.h"
 #include "service/serviceevents.h"
@@ -79,6 +86,11 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
       pendingBus_(std::move(bus)),
       clock_(clock ? clock : &systemClock_) {
     addEventTexts();
+    // The broker's login from standard input, before any window waits on it.
+    if (options_.mqttLogin) {
+        options_.mqttUser = readPassword(base::Tr::tr("MQTT 用户名："));
+        options_.mqttPassword = readPassword(base::Tr::tr("MQTT 密码："));
+    }
     if (!clock && options_.clockSpeed > 1.0) {
         fastClock_ = std::make_unique<FastClock>(options_.clockSpeed);
         clock_ = fastClock_.get();
@@ -246,6 +258,14 @@ void Application::noteStart() {
     if (!auditing()) return;
     audit(QString::fromLatin1(auth::kProgramStarted), {});
     fleet_->auditStart();
+#ifdef VELMARS_HAVE_MQTT
+    // The publisher's settings are the program's, not a chamber's: recorded once in every log.
+    for (const SettingChange& change : std::as_const(mqttChanges_)) {
+        const base::Audit by{options_.user, change.before, change.after, options_.reason};
+        audit(QString::fromLatin1(auth::kSettingChanged),
+              {by.user, change.option, change.before, change.after}, by);
+    }
+#endif
 }
 
 void Application::checkClock() {
@@ -341,6 +361,7 @@ void Application::showMainWindow() {
     doorman_->addWindow(main_.get());
     main_->load();
     fleet_->start();
+    startMqtt();
     noteStart();
     if (options_.connect) main_->connectAtStart();
     startWeb();
@@ -350,6 +371,7 @@ void Application::showMainWindow() {
 void Application::showOverview() {
     if (overview_) return;
     fleet_->start(options_.connect);
+    startMqtt();
     overview_ = std::make_unique<overview::OverviewWindow>();
     overview_->setExitAction([this] { leaveAll(); });
     overview_->setTurnarounds(fleet_->turnarounds());
@@ -428,6 +450,7 @@ void Application::showChamberWindow(int i) {
             const auto refusal = fleet_->change(name, *conf, by);
             return refusal ? overview::refusalText(*refusal) : QString();
         });
+        showMqttStatus(*w);
         w->fitToScreen();
         w->load();
         w->showPortSettings(chamber.link().polling() ? chamber.link().settings()
@@ -499,7 +522,48 @@ void Application::showServing(QMainWindow* w) {
     w->statusBar()->addPermanentWidget(label);
 }
 
+void Application::startMqtt() {
+#ifdef VELMARS_HAVE_MQTT
+    if (mqtt_ || !fleet_) return;
+    auto settings = settingsFileFor(QString());
+    const mqtt::Given given{options_.mqtt, options_.mqttPrefix, options_.mqttDiscovery,
+                            options_.mqttUser, options_.mqttPassword};
+    // What the command line changes, with what the file kept before (the broker's user, never its
+    // password).
+    const auto change = [&](const char* option, bool asked, const QString& key,
+                            const QString& after) {
+        if (asked)
+            mqttChanges_.append(
+                {QString::fromLatin1(option), settings->value(key).toString(), after});
+    };
+    change("--mqtt", given.url.has_value(), mqtt::key::kUrl, given.url.value_or(QString()));
+    change("--mqtt-prefix", given.prefix.has_value(), mqtt::key::kPrefix,
+           given.prefix.value_or(QString()));
+    change("--mqtt-discovery", given.discovery.has_value(), mqtt::key::kDiscovery,
+           given.discovery.value_or(false) ? QStringLiteral("true") : QStringLiteral("false"));
+    change("--mqtt-login", given.user.has_value(), mqtt::key::kUser,
+           given.user.value_or(QString()));
+    const auto config = mqtt::configure(*settings, given, QSysInfo::machineHostName());
+    if (!config) return;
+    mqtt_ = std::make_unique<mqtt::Publisher>(*config);
+    mqttFeed_ = std::make_unique<mqtt::FleetFeed>(*fleet_, *mqtt_);
+    mqtt_->start();
+    if (main_) showMqttStatus(*main_);
+#endif
+}
+
+void Application::showMqttStatus([[maybe_unused]] MainWindow& w) {
+#ifdef VELMARS_HAVE_MQTT
+    if (mqtt_) (new mqtt::StatusLabel(w.statusBar()))->follow(*mqtt_);
+#endif
+}
+
 void Application::leave() {
+#ifdef VELMARS_HAVE_MQTT
+    // "offline" published and acknowledged (bounded) before the program ends.
+    mqttFeed_.reset();
+    mqtt_.reset();
+#endif
     if (auditing()) audit(QString::fromLatin1(auth::kProgramEnded), {});
     if (web_) web_->stop();
     emit exited();

@@ -16,16 +16,20 @@
 #include "access/adminwindow.h"
 #include "access/audit.h"
 #include "chamber/chamber.h"
-#include "service/cmdline.h"
 #include "chamber/fleet.h"
 #include "link/modbusrtu.h"
 #include "overview/chamberlist.h"
+#include "service/cmdline.h"
 #include "shell/accesscommand.h"
 #include "store/clock.h"
 
 namespace sim {
 class SimServer;
 }
+namespace mqtt {
+class Publisher;
+class FleetFeed;
+}  // namespace mqtt
 namespace overview {
 class OverviewWindow;
 }
@@ -133,6 +137,10 @@ class Application : public QObject {
     // The web server, once the chambers run, when switched on; a window's status bar says where.
     void startWeb();
     void showServing(QMainWindow* w);
+    // The MQTT publisher, when the settings or the command line name a broker, fed from the
+    // fleet once its chambers started; its label on a main window's status bar.
+    void startMqtt();
+    void showMqttStatus(MainWindow& w);
     // Ends every chamber's recording and link, then leaves.
     void leaveAll();
     void leave();
@@ -158,6 +166,13 @@ class Application : public QObject {
     std::unique_ptr<sim::SimServer> sim_;
     // The chambers with their ports and lines.
     std::unique_ptr<chamber::Fleet> fleet_;
+#ifdef VELMARS_HAVE_MQTT
+    // Ends before the fleet: "offline" goes out at a clean stop.
+    std::unique_ptr<mqtt::Publisher> mqtt_;
+    std::unique_ptr<mqtt::FleetFeed> mqttFeed_;
+    // What the command line changed in the publisher's settings, for the audit trail.
+    QList<SettingChange> mqttChanges_;
+#endif
     // The chamber list the fleet is made with.
     QList<overview::ChamberConf> confs_;
     // --chamber's and the hosted clients' changes, into every chamber's log.

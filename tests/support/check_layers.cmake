@@ -11,8 +11,9 @@ foreach(entry "base:base" "ui:base,ui" "link:base,link" "instrument:base,link,in
               "report:base,ui,link,instrument,store,access,events,chart,report"
               "runs:base,ui,link,instrument,store,access,events,alert,chart,report,runs"
               "chamber:base,link,instrument,store,access,events,forward,runs,alert,report,chamber"
-                            "web:base,link,instrument,store,access,events,forward,runs,alert,report,chamber,web"
-              "service:base,link,sim,instrument,store,access,events,forward,runs,alert,report,chamber,web,service"
+              "mqtt:base,ui,link,instrument,store,access,events,forward,runs,alert,report,chamber,mqtt"
+              "web:base,link,instrument,store,access,events,forward,runs,alert,report,chamber,web"
+              "service:base,link,sim,instrument,store,access,events,forward,runs,alert,report,chamber,web,mqtt,service"
               "overview:base,ui,link,instrument,store,access,runs,alert,chamber,overview")
   string(REGEX MATCH "^[a-z]+" folder "${entry}")
   string(REGEX REPLACE "^[a-z]+:" "" allowed "${entry}")

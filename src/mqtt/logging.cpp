@@ -1,0 +1,5 @@
+#include "mqtt/logging.h"
+
+namespace mqtt {
+Q_LOGGING_CATEGORY(lcMqtt, "velmars.mqtt", QtWarningMsg)
+}

@@ -1,0 +1,7 @@
+#pragma once
+
+#include <QLoggingCategory>
+
+namespace mqtt {
+Q_DECLARE_LOGGING_CATEGORY(lcMqtt)
+}
