@@ -1,6 +1,7 @@
 #include "mqtt/topics.h"
 
 #include <QByteArray>
+#include <QStringList>
 
 namespace mqtt {
 
