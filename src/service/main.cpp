@@ -6,8 +6,8 @@
 
 #include "base/datafolder.h"
 #include "base/numberlocale.h"
-#include "service/cmdline.h"
 #include "events/eventrules.h"
+#include "service/cmdline.h"
 #include "service/service.h"
 #include "service/serviceevents.h"
 #include "service/serviceos.h"

@@ -12,9 +12,9 @@
 #include <memory>
 #include <vector>
 
-#include "service/cmdline.h"
 #include "chamber/fleet.h"
 #include "service/channel.h"
+#include "service/cmdline.h"
 #include "service/linewatch.h"
 #include "store/clock.h"
 

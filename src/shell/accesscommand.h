@@ -7,9 +7,9 @@
 #include <QString>
 #include <optional>
 
-#include "service/cmdline.h"
 #include "chamber/fleet.h"
 #include "chamber/settings.h"
+#include "service/cmdline.h"
 
 class QSettings;
 

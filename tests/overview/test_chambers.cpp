@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "service/cmdline.h"
 #include "overview/chamberlist.h"
 #include "overview/tile.h"
+#include "service/cmdline.h"
 
 using overview::ChamberConf;
 
