@@ -127,9 +127,12 @@ void Alerter::keepListIn(std::function<std::unique_ptr<QSettings>()> file, const
 void Alerter::saveList() {
     // A viewer's list is the recording program's to keep.
     if (!listFile_ || !ctx_.log) return;
-    auto settings = listFile_();
-    settings->setValue(kListDatabaseKey, listOf_);
-    writeList(*settings, engine_.listed());
+    listWriter_.start();
+    listWriter_.post([file = listFile_, of = listOf_, list = engine_.listed()](QObject&) {
+        auto settings = file();
+        settings->setValue(kListDatabaseKey, of);
+        writeList(*settings, list);
+    });
 }
 
 void Alerter::start() {

@@ -17,6 +17,7 @@
 #include "alert/rules.h"
 #include "base/audit.h"
 #include "base/tr.h"
+#include "base/workerthread.h"
 #include "store/clock.h"
 
 namespace comm {
@@ -119,6 +120,9 @@ class Alerter : public QObject {
     bool ringing_ = false;
     std::function<std::unique_ptr<QSettings>()> listFile_;
     QString listOf_;  // the database the list kept belongs to
+    // Writes the kept list off the UI thread, each change behind the one before; the last is
+    // written before the alerter goes.
+    base::WorkerThread<QObject> listWriter_{QStringLiteral("alert list")};
 };
 
 }  // namespace alert
