@@ -15,7 +15,11 @@
 namespace {
 
 int run(int argc, char** argv) {
-    const shell::ParseResult parsed = shell::parseCommandLine(service::os::arguments(argc, argv));
+    const QStringList args = service::os::arguments(argc, argv);
+    // The installer's own step, run once after it registered the service.
+    if (args == QStringList{QStringLiteral("--configure-service")})
+        return service::os::configureInstalledService();
+    const shell::ParseResult parsed = shell::parseCommandLine(args);
     if (!parsed.options) {
         std::fprintf(stderr, "velmars-service: %s\n", qUtf8Printable(parsed.error));
         return 2;

@@ -51,4 +51,10 @@ bool listenChannel(QLocalServer& server, const QString& dataFolder, QString* why
 // Files made from now on are at most readable by the owner's group.
 void restrictNewFiles();
 
+// What the installer asks of the installed service once it was registered (Windows): restarts
+// after a failure, time at shutdown for the last commit, and the data folder written by the
+// service and administrators, read by users. 0 when done; otherwise why on standard error and 1;
+// 2 where the service manager has nothing to configure.
+int configureInstalledService();
+
 }  // namespace service::os

@@ -1,5 +1,7 @@
 #include <windows.h>
-// shellapi.h needs windows.h first
+// shellapi.h, aclapi.h and sddl.h need windows.h first
+#include <aclapi.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 #include <QCoreApplication>
@@ -11,7 +13,9 @@
 #include <QPointer>
 #include <cstdio>
 #include <future>
+#include <iterator>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "service/serviceos.h"
@@ -24,6 +28,16 @@ namespace {
 const wchar_t kServiceName[] = L"velmars";
 // How long the service manager is told a start or a stop may take before it counts as hung.
 constexpr DWORD kWaitHintMs = 30000;
+// How long a shutdown waits for the service's last commit.
+constexpr DWORD kPreshutdownMs = 60000;
+// After a failure: restarted after 5 s twice, then after a minute; the count starts again after a
+// day without failures.
+constexpr DWORD kRestartDelaysMs[] = {5000, 5000, 60000};
+constexpr DWORD kFailureCountResetS = 24 * 3600;
+// The data folder: the system, administrators and the service's account (Local Service) change
+// it, users read it; nothing is inherited from ProgramData, where every user may create files.
+const wchar_t kDataFolderAcl[] =
+    L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1301bf;;;LS)(A;OICI;FRFX;;;BU)";
 
 struct Manager {
     std::mutex lock;
@@ -232,6 +246,64 @@ int runAsService(const std::function<int()>& body) {
 
 void restrictNewFiles() {
     // The data folder's ACL, set by the installer, decides who reads what is made there.
+}
+
+int configureInstalledService() {
+    const auto fail = [](const char* what) {
+        std::fprintf(stderr, "velmars-service: %s failed (error %lu)\n", what, GetLastError());
+        return 1;
+    };
+    SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!scm) return fail("OpenSCManager");
+    SC_HANDLE svc = OpenServiceW(scm, kServiceName, SERVICE_CHANGE_CONFIG | SERVICE_START);
+    if (!svc) {
+        CloseServiceHandle(scm);
+        return fail("OpenService");
+    }
+    SC_ACTION actions[std::size(kRestartDelaysMs)];
+    for (size_t i = 0; i < std::size(kRestartDelaysMs); ++i)
+        actions[i] = {SC_ACTION_RESTART, kRestartDelaysMs[i]};
+    SERVICE_FAILURE_ACTIONSW failure{};
+    failure.dwResetPeriod = kFailureCountResetS;
+    failure.cActions = DWORD(std::size(actions));
+    failure.lpsaActions = actions;
+    // An exit with an error code counts as a failure too, not only a crash.
+    SERVICE_FAILURE_ACTIONS_FLAG onErrors{TRUE};
+    SERVICE_PRESHUTDOWN_INFO preshutdown{kPreshutdownMs};
+    int code = 0;
+    if (!ChangeServiceConfig2W(svc, SERVICE_CONFIG_FAILURE_ACTIONS, &failure))
+        code = fail("setting the restarts");
+    else if (!ChangeServiceConfig2W(svc, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrors))
+        code = fail("setting the restarts on errors");
+    else if (!ChangeServiceConfig2W(svc, SERVICE_CONFIG_PRESHUTDOWN_INFO, &preshutdown))
+        code = fail("setting the time at shutdown");
+    CloseServiceHandle(svc);
+    CloseServiceHandle(scm);
+    if (code != 0) return code;
+
+    const QString folder = QDir::toNativeSeparators(defaultDataFolder());
+    if (!QDir().mkpath(QDir::fromNativeSeparators(folder))) {
+        std::fprintf(stderr, "velmars-service: cannot make %s\n", qUtf8Printable(folder));
+        return 1;
+    }
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kDataFolderAcl, SDDL_REVISION_1, &sd,
+                                                              nullptr))
+        return fail("reading the data folder's ACL");
+    PACL dacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+    std::wstring path = folder.toStdWString();
+    const DWORD set =
+        SetNamedSecurityInfoW(path.data(), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, dacl, nullptr);
+    LocalFree(sd);
+    if (set != ERROR_SUCCESS) {
+        SetLastError(set);
+        return fail("setting the data folder's ACL");
+    }
+    return 0;
 }
 
 }  // namespace service::os
