@@ -118,7 +118,12 @@ TEST_F(FleetOnTwoLines, ChangedPortMovesTheChamberAndTheLineLeftEmptyEnds) {
             return b->link().polling() && s.exchanges > before + 2 && s.failures == 0 &&
                    s.device == rig_.ports.deviceFor(1);
         },
-        kWaitMs));
+        kWaitMs))
+        << "polling " << b->link().polling() << ", " << b->link().stats().exchanges
+        << " exchanges after " << before << ", " << b->link().stats().failures << " failures ("
+        << b->link().stats().lastError.text(base::Lang::Stored).toStdString() << ") on "
+        << b->link().stats().device.toStdString() << " for "
+        << rig_.ports.deviceFor(1).toStdString();
 
     // Kept: the list, and only port 1 as open for the next start; recorded in both logs.
     EXPECT_EQ(chamber::readChambers(*rig_.settings()),
