@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <cstdio>
 
+#include "base/baseos.h"
 #include "base/datafolder.h"
 #include "base/numberlocale.h"
 #include "events/eventrules.h"
@@ -15,7 +16,7 @@
 namespace {
 
 int run(int argc, char** argv) {
-    const shell::ParseResult parsed = shell::parseCommandLine(service::os::arguments(argc, argv));
+    const shell::ParseResult parsed = shell::parseCommandLine(base::arguments(argc, argv));
     if (!parsed.options) {
         std::fprintf(stderr, "velmars-service: %s\n", qUtf8Printable(parsed.error));
         return 2;

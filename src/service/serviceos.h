@@ -16,9 +16,6 @@ namespace service::os {
 // machine's own, not a user's.
 QString defaultDataFolder();
 
-// The arguments after the program's name, as they were given.
-QStringList arguments(int argc, char** argv);
-
 // Sends Qt's messages (the logging categories) where a service's messages belong: standard
 // error, which the service manager keeps in its journal; the system's event log where there is
 // no console to read them.

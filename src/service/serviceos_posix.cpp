@@ -34,13 +34,6 @@ QString defaultDataFolder() {
     return QStringLiteral("/var/lib/velmars");
 }
 
-QStringList arguments(int argc, char** argv) {
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    return args;
-}
-
 void routeMessages() {
     // Under systemd standard error goes to the journal, which takes the priority of each line from
     // a "<N>" in front of it.

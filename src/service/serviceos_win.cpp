@@ -1,6 +1,4 @@
 #include <windows.h>
-// shellapi.h needs windows.h first
-#include <shellapi.h>
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -133,17 +131,6 @@ QString defaultDataFolder() {
     QString programData = qEnvironmentVariable("ProgramData");
     if (programData.isEmpty()) programData = QStringLiteral("C:\\ProgramData");
     return QDir(QDir::fromNativeSeparators(programData)).filePath(QStringLiteral("velmars"));
-}
-
-QStringList arguments(int, char**) {
-    QStringList args;
-    int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!wide) return args;
-    for (int i = 1; i < count; ++i)
-        args << QString::fromWCharArray(wide[i]);
-    LocalFree(wide);
-    return args;
 }
 
 void routeMessages() {

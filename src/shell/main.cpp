@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <cstdio>
 
+#include "base/baseos.h"
 #include "base/datafolder.h"
 #include "base/numberlocale.h"
 #include "service/cmdline.h"
@@ -22,7 +23,7 @@ namespace {
 int run(int argc, char** argv) {
     // The command line is read before any window system is touched, so that --help and a bad
     // option answer on a machine without a display, with nothing else on stderr.
-    const shell::ParseResult parsed = shell::parseCommandLine(shell::os::arguments(argc, argv));
+    const shell::ParseResult parsed = shell::parseCommandLine(base::arguments(argc, argv));
     if (!parsed.options) {
         std::fprintf(stderr, "velmars: %s\n", qUtf8Printable(parsed.error));
         return 2;
