@@ -4,6 +4,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
@@ -191,6 +192,15 @@ bool listenChannel(QLocalServer& server, const QString& dataFolder, QString* why
         return false;
     }
     return true;
+}
+
+QString peerOf(const QLocalSocket& socket) {
+    // The client's process, from the pipe's handle; its account is the process's.
+    ULONG pid = 0;
+    const auto pipe = reinterpret_cast<HANDLE>(socket.socketDescriptor());
+    if (pipe && pipe != INVALID_HANDLE_VALUE && GetNamedPipeClientProcessId(pipe, &pid))
+        return QStringLiteral("pid %1").arg(pid);
+    return QStringLiteral("unknown");
 }
 
 int runAsService(const std::function<int()>& body) {
