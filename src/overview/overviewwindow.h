@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "base/audit.h"
+#include "chamber/state.h"
 #include "link/ports.h"
 #include "overview/chamberlist.h"
 #include "overview/tile.h"
@@ -137,6 +138,12 @@ class OverviewWindow : public QWidget {
     ~OverviewWindow() override;
 
     void setChambers(QList<Entry> entries);
+    // The chambers are another program's (the service's): an entry without a chamber shows the
+    // state states gives for its name (none: not known yet), the chamber list's buttons are
+    // hidden, and a line under the buttons says how the window is attached.
+    using StateSource = std::function<std::optional<chamber::State>(const QString& name)>;
+    void showServed(StateSource states);
+    void setStatusText(const QString& text);
     // Each port's turnaround delay, as the chamber dialog starts with it.
     void setTurnarounds(QMap<int, int> turnarounds) { turnarounds_ = std::move(turnarounds); }
     // The devices the port numbers name, as the chamber dialog shows them.
@@ -193,6 +200,7 @@ class OverviewWindow : public QWidget {
     void removeNamed(const QString& name);
     void choose(int index);
     void refreshAlerts();
+    std::optional<chamber::State> stateOf(const Entry& e) const;
 
     // Emits turnaroundChanged when the dialog's delay differs from the port's.
     void takeTurnaround(const ChamberDialog& d);
@@ -225,6 +233,8 @@ class OverviewWindow : public QWidget {
     QPushButton* alertAck_ = nullptr;
     QLabel* alertMessage_ = nullptr;
     QString alertsShown_;  // what the list shows, to rebuild it only when that changes
+    StateSource served_;
+    QLabel* status_ = nullptr;
 };
 
 }  // namespace overview
