@@ -569,9 +569,9 @@ std::optional<chamber::State> OverviewWindow::stateOf(const Entry& e) const {
 
 void OverviewWindow::showServed(StateSource states) {
     served_ = std::move(states);
-    // The list of chambers and their lines are the service's to keep.
+    // The list of chambers, their lines and the accounts are the service's to keep.
     for (QPushButton* b :
-         {addButton_, editButton_, deleteButton_, lineOpenButton_, lineCloseButton_})
+         {addButton_, editButton_, deleteButton_, lineOpenButton_, lineCloseButton_, accessButton_})
         b->hide();
     status_->show();
     refresh();

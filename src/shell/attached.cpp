@@ -3,9 +3,12 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QLocalSocket>
+#include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
@@ -15,6 +18,7 @@
 #include "monitor/livepanel.h"
 #include "overview/overviewwindow.h"
 #include "service/serviceos.h"
+#include "ui/credentialform.h"
 #include "ui/widgets.h"
 #include "ui/writestatus.h"
 
@@ -48,6 +52,80 @@ QString channelOutcomeText(const QString& outcome) {
     return base::Tr::tr("仪表未接受");
 }
 
+QString loginOutcomeText(const QString& outcome) {
+    if (outcome == u"done") return {};
+    if (outcome == u"refused" || outcome == u"locked") return base::Tr::tr("用户名或密码错误");
+    if (outcome == u"mustChange") return base::Tr::tr("密码已过期或须更改，请设置新密码");
+    if (outcome == u"noAccessControl") return base::Tr::tr("访问控制已关闭");
+    if (outcome == u"unusable") return base::Tr::tr("用户库无法使用");
+    return base::Tr::tr("未连接到服务");
+}
+
+ServiceLoginDialog::ServiceLoginDialog(service::ChannelClient& client, QWidget* parent)
+    : QDialog(parent), client_(client), form_(std::make_unique<ui::CredentialForm>(this)) {
+    setObjectName(QStringLiteral("LoginDialog"));
+    setWindowTitle(base::Tr::tr("登录"));
+    user_ = form_->entry(base::Tr::tr("用户名"), "LoginUser", false);
+    password_ = form_->entry(base::Tr::tr("密码"), "LoginPassword", true);
+    QPushButton* login = form_->finish(base::Tr::tr("登录"), "LoginButton", "LoginMessage");
+    connect(login, &QPushButton::clicked, this, &ServiceLoginDialog::submit);
+    connect(&client_, &service::ChannelClient::loggedIn, this, [this](const QString& outcome) {
+        form_->answer(loginOutcomeText(outcome));
+        if (outcome == u"done") {
+            accept();
+        } else {
+            password_->setFocus();
+        }
+    });
+}
+
+ServiceLoginDialog::~ServiceLoginDialog() = default;
+
+void ServiceLoginDialog::submit() {
+    if (!form_->wait()) return;
+    const QString password = password_->text();
+    password_->clear();
+    client_.login(user_->text().trimmed(), password);
+}
+
+ServiceSessionBar::ServiceSessionBar(service::ChannelClient& client, QWidget* parent)
+    : QWidget(parent), client_(client) {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    user_ = new QLabel(this);
+    user_->setObjectName(QStringLiteral("serviceUser"));
+    button_ = new QPushButton(this);
+    button_->setObjectName(QStringLiteral("serviceLogin"));
+    row->addWidget(user_);
+    row->addWidget(button_);
+    connect(button_, &QPushButton::clicked, this, &ServiceSessionBar::clicked);
+    connect(&client_, &service::ChannelClient::loggedIn, this, &ServiceSessionBar::update);
+    connect(&client_, &service::ChannelClient::attachedChanged, this, &ServiceSessionBar::update);
+    update();
+}
+
+void ServiceSessionBar::update() {
+    const QString user = client_.user();
+    user_->setText(user.isEmpty() ? base::Tr::tr("未登录") : user);
+    user_->setAccessibleName(user_->text());
+    button_->setText(user.isEmpty() ? base::Tr::tr("登录") : base::Tr::tr("注销"));
+    button_->setAccessibleName(button_->text());
+    button_->setEnabled(client_.attached());
+}
+
+void ServiceSessionBar::clicked() {
+    if (!client_.user().isEmpty()) {
+        client_.logout();
+        update();
+        return;
+    }
+    if (dialog_) return;
+    auto* d = new ServiceLoginDialog(client_, window());
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    dialog_ = d;
+    d->open();
+}
+
 AttachedChamberWindow::AttachedChamberWindow(service::ChannelClient& client, QString chamber,
                                              QWidget* parent)
     : QMainWindow(parent), client_(client), chamber_(std::move(chamber)) {
@@ -69,6 +147,7 @@ AttachedChamberWindow::AttachedChamberWindow(service::ChannelClient& client, QSt
     serviceStatus_ = new QLabel(this);
     serviceStatus_->setObjectName(QStringLiteral("serviceStatus"));
     statusBar()->addPermanentWidget(serviceStatus_);
+    statusBar()->addPermanentWidget(new ServiceSessionBar(client_, this));
     operatorMessage_ = new QLabel(this);
     operatorMessage_->setObjectName(QStringLiteral("operatorMessage"));
     statusBar()->addWidget(operatorMessage_, 1);
@@ -202,6 +281,9 @@ void AttachedProgram::showWindows() {
             return chamber::stateFromJson(s);
         });
         overview_->setStatusText(attachedText(client_.attached()));
+        // Who works through the service, under the overview's buttons.
+        if (QLayout* l = overview_->layout())
+            l->addWidget(new ServiceSessionBar(client_, overview_.get()));
         overview_->setExitAction([] { QCoreApplication::quit(); });
         connect(overview_.get(), &overview::OverviewWindow::openRequested, this, [this](int i) {
             const QStringList list = client_.chambers();

@@ -5,6 +5,7 @@
 // registers as it last read them) and send their writes there, where the chamber's own checks
 // decide them. The status bar says that the windows are attached, and when the service has gone.
 
+#include <QDialog>
 #include <QHash>
 #include <QMainWindow>
 #include <QObject>
@@ -16,7 +17,10 @@
 #include "link/image.h"
 #include "service/channelclient.h"
 
+class QDialog;
 class QLabel;
+class QLineEdit;
+class QPushButton;
 class QTimer;
 
 namespace monitor {
@@ -24,6 +28,10 @@ class LivePanel;
 }
 namespace overview {
 class OverviewWindow;
+}
+
+namespace ui {
+class CredentialForm;
 }
 
 namespace shell {
@@ -35,6 +43,43 @@ bool serviceAnswers(const QString& dataFolder, int waitMs = 1000);
 // The text of a command's outcome as the channel names it, for the write status line; empty for
 // "done".
 QString channelOutcomeText(const QString& outcome);
+// The text of a login's outcome on the channel; empty for "done".
+QString loginOutcomeText(const QString& outcome);
+
+// Who works through the service: "未登录" or the user logged in on the channel, and the button
+// that logs in (a dialog of user id and password, checked by the service) or out. Under access
+// control the service runs a command only for someone logged in.
+class ServiceSessionBar : public QWidget {
+    Q_OBJECT
+  public:
+    explicit ServiceSessionBar(service::ChannelClient& client, QWidget* parent = nullptr);
+    // The dialog while it is open; null otherwise.
+    QDialog* loginDialog() const { return dialog_.data(); }
+
+  private:
+    void update();
+    void clicked();
+
+    service::ChannelClient& client_;
+    QLabel* user_ = nullptr;
+    QPushButton* button_ = nullptr;
+    QPointer<QDialog> dialog_;
+};
+
+// The login on the service's channel: user id and password, answered by the service.
+class ServiceLoginDialog : public QDialog {
+    Q_OBJECT
+  public:
+    ServiceLoginDialog(service::ChannelClient& client, QWidget* parent);
+    ~ServiceLoginDialog() override;
+
+  private:
+    void submit();
+    service::ChannelClient& client_;
+    std::unique_ptr<ui::CredentialForm> form_;
+    QLineEdit* user_ = nullptr;
+    QLineEdit* password_ = nullptr;
+};
 
 // A chamber's window attached to the service: the main window's live panel (values, states,
 // program status, parameters, alarm settings) and its writes (set values, alarm settings, the

@@ -43,6 +43,19 @@ class ServiceRig {
                       QStringList{QStringLiteral("--data"), data()} + args);
         return service.waitForStarted() && manager_.waitFor("READY=1", seen);
     }
+    // Switches access control on in the data folder: the first administrator, as an
+    // installation script makes one (velmars --create-admin, the password twice on its input).
+    bool createAdmin(const QString& user, const QByteArray& password) const {
+        QProcess admin;
+        admin.start(bin(QStringLiteral("velmars")),
+                    {QStringLiteral("--data"), data(), QStringLiteral("--create-admin"), user,
+                     QStringLiteral("--full-name"), user});
+        admin.write(password + '\n' + password + '\n');
+        admin.closeWriteChannel();
+        return admin.waitForFinished(60000) && admin.exitStatus() == QProcess::NormalExit &&
+               admin.exitCode() == 0;
+    }
+
     // Sends the signal and waits for the end; true when it ended with exit code 0 (SIGTERM) or
     // at all (any other signal).
     static bool stop(QProcess& service, int signal = SIGTERM) {

@@ -2,6 +2,7 @@
 // the service's chambers, SV1 typed in the window reaches the simulated instrument through the
 // service, and the status bar says when the service has gone and when it is back.
 #include <QApplication>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -37,6 +38,7 @@ class ServiceAttach : public QObject {
     Q_OBJECT
   private slots:
     void theWindowsShowTheServicesChambersAndWriteThroughIt();
+    void underAccessControlAWriteNeedsALoginOnTheService();
     void theProgramAttachesInsteadOfOpeningTheLines();
 };
 
@@ -99,6 +101,62 @@ void ServiceAttach::theWindowsShowTheServicesChambersAndWriteThroughIt() {
     QTRY_COMPARE_WITH_TIMEOUT(control<QLabel>(w, "serviceStatus")->text(),
                               QStringLiteral("已连接到服务：试验箱由服务记录"), 60000);
     QVERIFY(ServiceRig::stop(again));
+}
+
+void ServiceAttach::underAccessControlAWriteNeedsALoginOnTheService() {
+    ServiceRig rig;
+    QVERIFY(rig.ready());
+    QVERIFY(rig.createAdmin(QStringLiteral("qa"), "correct horse 1"));
+    QProcess service;
+    QVERIFY(rig.start(service, {"--simulate"}));
+
+    // The one chamber of a service without a list: its window at once.
+    shell::AttachedProgram program(rig.data());
+    program.start();
+    QTRY_VERIFY_WITH_TIMEOUT(program.chamberWindow(QString()), 60000);
+    shell::AttachedChamberWindow* w = program.chamberWindow(QString());
+    QVERIFY(!program.overviewWindow());
+    QTRY_VERIFY_WITH_TIMEOUT(w->imageShown(), 60000);
+    service::ChannelClient watcher(rig.data());
+    watcher.start();
+    QTRY_VERIFY_WITH_TIMEOUT(watcher.attached(), 60000);
+    const int before = setValue1(watcher, QString());
+    const int typed = before == 420 ? 430 : 420;
+
+    // Nobody logged in: the service refuses, and the window says why.
+    QLabel* user = control<QLabel>(w, "serviceUser");
+    QCOMPARE(user->text(), QStringLiteral("未登录"));
+    QLabel* message = control<QLabel>(w, "operatorMessage");
+    control<QLineEdit>(w, "Text1_0")->setText(QString::number(typed));
+    control<QPushButton>(w, "Command12_0")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(message->text().contains(QStringLiteral("服务拒绝：无此权限")), 60000);
+
+    // A wrong password is answered in the dialog; the right one logs in on the channel.
+    control<QPushButton>(w, "serviceLogin")->click();
+    QDialog* login = w->findChild<QDialog*>(QStringLiteral("LoginDialog"));
+    QVERIFY(login && login->isVisible());
+    control<QLineEdit>(login, "LoginUser")->setText(QStringLiteral("qa"));
+    control<QLineEdit>(login, "LoginPassword")->setText(QStringLiteral("wrong one"));
+    control<QPushButton>(login, "LoginButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(control<QLabel>(login, "LoginMessage")->text(),
+                              QStringLiteral("用户名或密码错误"), 60000);
+    control<QLineEdit>(login, "LoginPassword")->setText(QStringLiteral("correct horse 1"));
+    control<QPushButton>(login, "LoginButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(user->text(), QStringLiteral("qa"), 60000);
+    QCOMPARE(setValue1(watcher, QString()), before);
+
+    // The same write, now as qa: the service sends it to the instrument.
+    control<QPushButton>(w, "Command12_0")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(setValue1(watcher, QString()), typed, 60000);
+
+    // Logged out: refused again.
+    control<QPushButton>(w, "serviceLogin")->click();
+    QCOMPARE(user->text(), QStringLiteral("未登录"));
+    message->clear();
+    control<QLineEdit>(w, "Text1_0")->setText(QString::number(before));
+    control<QPushButton>(w, "Command12_0")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(message->text().contains(QStringLiteral("服务拒绝：无此权限")), 60000);
+    QVERIFY(ServiceRig::stop(service));
 }
 
 void ServiceAttach::theProgramAttachesInsteadOfOpeningTheLines() {

@@ -60,17 +60,6 @@ QString outcomeOf(QLocalSocket& s, const QByteArray& line) {
     return finished.value("outcome").toString();
 }
 
-// Switches access control on in the data folder: the first administrator, as an installation
-// script makes one.
-bool createAdmin(const QString& data, const QString& user, const QByteArray& password) {
-    QProcess admin;
-    admin.start(ServiceRig::bin(QStringLiteral("velmars")),
-                {"--data", data, "--create-admin", user, "--full-name", "QA"});
-    admin.write(password + '\n' + password + '\n');
-    admin.closeWriteChannel();
-    return admin.waitForFinished(60000) && admin.exitCode() == 0;
-}
-
 }  // namespace
 
 class ServiceChannel : public QObject {
@@ -207,7 +196,7 @@ void ServiceChannel::setValueThroughTheServiceAndRefusedUnderAccessControl() {
     QVERIFY(shown);
 
     // Access control switched on meanwhile: nobody is logged in on the channel, so it is refused.
-    QVERIFY(createAdmin(rig.data(), "qa", "correct horse 1"));
+    QVERIFY(rig.createAdmin("qa", "correct horse 1"));
     QCOMPARE(ask(client, R"({"id": 7, "op": "setValue", "chamber": "", "loop": 0, "value": 300})")
                  .value("outcome")
                  .toString(),
@@ -275,7 +264,7 @@ void ServiceChannel::theOtherCommandsGoThroughTheChambersChecks() {
 void ServiceChannel::loginTokensAndPasswordsUnderAccessControl() {
     ServiceRig rig;
     QVERIFY(rig.ready());
-    QVERIFY(createAdmin(rig.data(), "qa", "correct horse 1"));
+    QVERIFY(rig.createAdmin("qa", "correct horse 1"));
     QProcess service;
     QVERIFY(rig.start(service, {"--simulate"}));
     QLocalSocket client;
