@@ -4,6 +4,14 @@
 <context>
     <name>velmars</name>
     <message>
+        <source>正在确认：%1</source>
+        <translation>Acknowledging: %1</translation>
+    </message>
+    <message>
+        <source>未能确认：%1</source>
+        <translation>Not acknowledged: %1</translation>
+    </message>
+    <message>
         <source>已连接到服务：试验箱由服务记录</source>
         <translation>Attached to the service: it records the chambers</translation>
     </message>

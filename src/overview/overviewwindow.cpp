@@ -567,8 +567,9 @@ std::optional<chamber::State> OverviewWindow::stateOf(const Entry& e) const {
     return std::nullopt;
 }
 
-void OverviewWindow::showServed(StateSource states) {
+void OverviewWindow::showServed(StateSource states, Acknowledge acknowledge) {
     served_ = std::move(states);
+    servedAcknowledge_ = std::move(acknowledge);
     // The list of chambers, their lines and the accounts are the service's to keep.
     for (QPushButton* b :
          {addButton_, editButton_, deleteButton_, lineOpenButton_, lineCloseButton_, accessButton_})
@@ -652,17 +653,18 @@ void OverviewWindow::acknowledgeAlert() {
     const QString chosen = cur >= 0 && alerts_->item(cur, 0)
                                ? alerts_->item(cur, 0)->data(Qt::UserRole).toString()
                                : QString();
-    chamber::Chamber* target = nullptr;
+    const Entry* target = nullptr;
     std::optional<chamber::AlertInfo> found;
     for (bool anyOne : {false, true}) {
         for (const Entry& e : entries_) {
-            if (!e.chamber) continue;
-            for (const chamber::AlertInfo& l : e.chamber->state().alerts) {
+            const std::optional<chamber::State> s = stateOf(e);
+            if (!s) continue;
+            for (const chamber::AlertInfo& l : s->alerts) {
                 if (l.acknowledged) continue;
                 const bool take = anyOne ? !found || l.firedAt < found->firedAt
                                          : e.conf.name + u'\n' + l.id == chosen;
                 if (take) {
-                    target = e.chamber;
+                    target = &e;
                     found = l;
                 }
             }
@@ -680,8 +682,28 @@ void OverviewWindow::acknowledgeAlert() {
     }
     const auto kind = alert::kindOfKey(found->kind);
     const QString title = kind ? base::shown(alert::kindTitle(*kind)) : found->kind;
+    if (!target->chamber) {
+        // Another program's chamber: its answer comes later.
+        if (!servedAcknowledge_) return;
+        alertMessage_->setText(base::Tr::tr("正在确认：%1").arg(title));
+        servedAcknowledge_(
+            target->conf.name, found->id, alertComment_->text(),
+            [self = QPointer<OverviewWindow>(this), title](chamber::Outcome o) {
+                if (!self) return;
+                if (o == chamber::Outcome::Done) {
+                    self->alertMessage_->setText(base::Tr::tr("已确认：%1").arg(title));
+                    self->alertComment_->clear();
+                } else {
+                    self->alertMessage_->setText(o == chamber::Outcome::Refused
+                                                     ? base::Tr::tr("服务拒绝：无此权限")
+                                                     : base::Tr::tr("未能确认：%1").arg(title));
+                }
+                self->refreshAlerts();
+            });
+        return;
+    }
     const auth::Actor by = auth::actorAtThePc();
-    switch (target->acknowledgeAlert(found->id, alertComment_->text(), by)) {
+    switch (target->chamber->acknowledgeAlert(found->id, alertComment_->text(), by)) {
         case chamber::Outcome::Done:
             alertMessage_->setText(base::Tr::tr("已确认：%1").arg(title));
             alertComment_->clear();

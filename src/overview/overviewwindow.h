@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "base/audit.h"
+#include "chamber/commands.h"
 #include "chamber/state.h"
 #include "link/ports.h"
 #include "overview/chamberlist.h"
@@ -141,8 +142,12 @@ class OverviewWindow : public QWidget {
     // The chambers are another program's (the service's): an entry without a chamber shows the
     // state states gives for its name (none: not known yet), the chamber list's buttons are
     // hidden, and a line under the buttons says how the window is attached.
+    // "确认" acknowledges their alerts through acknowledge, which answers through done.
     using StateSource = std::function<std::optional<chamber::State>(const QString& name)>;
-    void showServed(StateSource states);
+    using Acknowledge =
+        std::function<void(const QString& chamber, const QString& alertId, const QString& comment,
+                           std::function<void(chamber::Outcome)> done)>;
+    void showServed(StateSource states, Acknowledge acknowledge);
     void setStatusText(const QString& text);
     // Each port's turnaround delay, as the chamber dialog starts with it.
     void setTurnarounds(QMap<int, int> turnarounds) { turnarounds_ = std::move(turnarounds); }
@@ -234,6 +239,7 @@ class OverviewWindow : public QWidget {
     QLabel* alertMessage_ = nullptr;
     QString alertsShown_;  // what the list shows, to rebuild it only when that changes
     StateSource served_;
+    Acknowledge servedAcknowledge_;
     QLabel* status_ = nullptr;
 };
 

@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "access/userstore.h"
+#include "alert/alerter.h"
 #include "chamber/fleet.h"
 #include "chamber/statejson.h"
 #include "runs/runs.h"
@@ -218,6 +219,16 @@ QJsonObject Channel::image(const QJsonObject& request) {
     return {{QStringLiteral("id"), id}, {QStringLiteral("image"), imageJson(c->link().image())}};
 }
 
+void Channel::failedLogin(const QString& user, auth::Outcome outcome) {
+    if (outcome != auth::Outcome::Refused && outcome != auth::Outcome::Locked) return;
+    // The PC's alert, not a chamber's: raised once, in the first chamber, as the desktop does.
+    for (chamber::Chamber* c : fleet_.chambers())
+        if (alert::Alerter* a = c->alerter()) {
+            a->raise(alert::Kind::LoginFailed, {user});
+            return;
+        }
+}
+
 const Channel::Session* Channel::session(const QString& token) {
     const auto it = sessions_.find(token);
     if (it == sessions_.end()) return nullptr;
@@ -288,6 +299,7 @@ void Channel::login(const QJsonObject& request, QLocalSocket* socket) {
               const auto outcome = static_cast<auth::Outcome>(r.outcome);
               qCInfo(lcService).noquote()
                   << "channel: login of" << user << "from" << peer << "->" << loginWord(outcome);
+              if (r.controlled) failedLogin(user, outcome);
               if (!asker || !clients_.count(asker.data())) return;  // gone before the answer
               if (!r.controlled) {
                   send(asker.data(), outcomeAnswer(id, QStringLiteral("noAccessControl")));
@@ -332,7 +344,9 @@ std::optional<QJsonObject> Channel::command(const QJsonObject& request, QLocalSo
     check(user.toString(), password.toString(),
           [this, asker, request, nobody, user = user.toString()](const Checked& r) {
               if (!asker || !clients_.count(asker.data())) return;
-              const bool done = static_cast<auth::Outcome>(r.outcome) == auth::Outcome::Done;
+              const auto outcome = static_cast<auth::Outcome>(r.outcome);
+              const bool done = outcome == auth::Outcome::Done;
+              if (r.controlled) failedLogin(user, outcome);
               const auth::Actor by = !r.controlled ? auth::Actor::atThePc(QString(), {})
                                      : done        ? auth::Actor::user(user, r.role)
                                                    : nobody;

@@ -31,7 +31,8 @@
 // control on it names who asks: "token" (from a login on the channel) or "user" and "password"
 // (checked as a login, with the same count of failures and the same lock); without either, or
 // with a token that is not one, it is refused (and the refusal is in the audit trail). Passwords
-// are checked on a thread of their own, one at a time. Every command is logged with the account
+// are checked on a thread of their own, one at a time, and each one refused raises the alert of a
+// failed login. Every command is logged with the account
 // of the process that sent it, as the system tells it (the peer's uid on Linux).
 // A line that is no request gets {"id": ID or null, "error": CODE} (CODE "badRequest",
 // "unknownOp" or "unknownChamber") and the client goes on; a line longer than kMaxLineBytes, or a
@@ -59,6 +60,10 @@ class Chamber;
 class Fleet;
 struct State;
 }  // namespace chamber
+
+namespace auth {
+enum class Outcome;
+}
 
 namespace service {
 
@@ -119,6 +124,8 @@ class Channel : public QObject {
     // Checks a password on the logins' thread; then(checked) runs here.
     void check(const QString& user, const QString& password,
                std::function<void(const Checked&)> then);
+    // A password refused: the alert of a failed login, as the desktop raises it.
+    void failedLogin(const QString& user, auth::Outcome outcome);
     // The session of a token, unless it is none or ended.
     const Session* session(const QString& token);
     void send(QLocalSocket* socket, const QJsonObject& message);

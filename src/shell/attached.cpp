@@ -52,6 +52,18 @@ QString channelOutcomeText(const QString& outcome) {
     return base::Tr::tr("仪表未接受");
 }
 
+chamber::Outcome outcomeOfWord(const QString& word) {
+    using O = chamber::Outcome;
+    const std::pair<const char*, O> words[] = {
+        {"done", O::Done},         {"pending", O::Pending},       {"refused", O::Refused},
+        {"invalid", O::Invalid},   {"badRequest", O::Invalid},    {"notRecording", O::NotRecording},
+        {"notFound", O::NotFound}, {"linkClosed", O::LinkClosed},
+    };
+    for (const auto& [w, o] : words)
+        if (word == QLatin1String(w)) return o;
+    return O::Failed;
+}
+
 QString loginOutcomeText(const QString& outcome) {
     if (outcome == u"done") return {};
     if (outcome == u"refused" || outcome == u"locked") return base::Tr::tr("用户名或密码错误");
@@ -235,6 +247,14 @@ void AttachedChamberWindow::keyPressEvent(QKeyEvent* e) {
 
 AttachedProgram::AttachedProgram(const QString& dataFolder, QObject* parent)
     : QObject(parent), client_(dataFolder) {
+    connect(&client_, &service::ChannelClient::commandFinished, this,
+            [this](quint64 id, const QString& outcome) {
+                const auto it = acknowledged_.find(id);
+                if (it == acknowledged_.end()) return;
+                const auto done = std::move(it->second);
+                acknowledged_.erase(it);
+                done(outcomeOfWord(outcome));
+            });
     connect(&client_, &service::ChannelClient::attachedChanged, this,
             &AttachedProgram::attachedChanged);
     connect(&client_, &service::ChannelClient::stateChanged, this, [this](const QString& name) {
@@ -275,11 +295,19 @@ void AttachedProgram::showWindows() {
     }
     if (!overview_) {
         overview_ = std::make_unique<overview::OverviewWindow>();
-        overview_->showServed([this](const QString& name) -> std::optional<chamber::State> {
-            const QJsonObject s = client_.state(name);
-            if (s.isEmpty()) return std::nullopt;
-            return chamber::stateFromJson(s);
-        });
+        overview_->showServed(
+            [this](const QString& name) -> std::optional<chamber::State> {
+                const QJsonObject s = client_.state(name);
+                if (s.isEmpty()) return std::nullopt;
+                return chamber::stateFromJson(s);
+            },
+            [this](const QString& chamber, const QString& alertId, const QString& comment,
+                   std::function<void(chamber::Outcome)> done) {
+                const quint64 id = client_.command(
+                    QStringLiteral("acknowledgeAlert"), chamber,
+                    {{QStringLiteral("alert"), alertId}, {QStringLiteral("comment"), comment}});
+                acknowledged_[id] = std::move(done);
+            });
         overview_->setStatusText(attachedText(client_.attached()));
         // Who works through the service, under the overview's buttons.
         if (QLayout* l = overview_->layout())

@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 
+#include "chamber/commands.h"
 #include "link/image.h"
 #include "service/channelclient.h"
 
@@ -43,6 +44,8 @@ bool serviceAnswers(const QString& dataFolder, int waitMs = 1000);
 // The text of a command's outcome as the channel names it, for the write status line; empty for
 // "done".
 QString channelOutcomeText(const QString& outcome);
+// The outcome as the channel names it, as a chamber's command answers it.
+chamber::Outcome outcomeOfWord(const QString& word);
 // The text of a login's outcome on the channel; empty for "done".
 QString loginOutcomeText(const QString& outcome);
 
@@ -148,6 +151,8 @@ class AttachedProgram : public QObject {
     bool shown_ = false;
     std::unique_ptr<overview::OverviewWindow> overview_;
     std::map<QString, std::unique_ptr<AttachedChamberWindow>> windows_;
+    // The overview's acknowledgements sent, by the command's number.
+    std::map<quint64, std::function<void(chamber::Outcome)>> acknowledged_;
 };
 
 }  // namespace shell

@@ -8,6 +8,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTableWidget>
 #include <QTest>
 
 #include <cmath>
@@ -39,6 +40,7 @@ class ServiceAttach : public QObject {
   private slots:
     void theWindowsShowTheServicesChambersAndWriteThroughIt();
     void underAccessControlAWriteNeedsALoginOnTheService();
+    void theOverviewAcknowledgesAnAlertThroughTheService();
     void theProgramAttachesInsteadOfOpeningTheLines();
 };
 
@@ -156,6 +158,58 @@ void ServiceAttach::underAccessControlAWriteNeedsALoginOnTheService() {
     control<QLineEdit>(w, "Text1_0")->setText(QString::number(before));
     control<QPushButton>(w, "Command12_0")->click();
     QTRY_VERIFY_WITH_TIMEOUT(message->text().contains(QStringLiteral("服务拒绝：无此权限")), 60000);
+    QVERIFY(ServiceRig::stop(service));
+}
+
+void ServiceAttach::theOverviewAcknowledgesAnAlertThroughTheService() {
+    ServiceRig rig;
+    QVERIFY(rig.ready());
+    QVERIFY(rig.createAdmin(QStringLiteral("qa"), "correct horse 1"));
+    QProcess service;
+    QVERIFY(rig.start(service, {"--simulate", "--chamber", "a=1,1", "--chamber", "b=1,2"}));
+
+    // A wrong password on the channel raises the alert of a failed login, as at the desktop.
+    service::ChannelClient intruder(rig.data());
+    QSignalSpy answered(&intruder, &service::ChannelClient::loggedIn);
+    intruder.start();
+    QTRY_VERIFY_WITH_TIMEOUT(intruder.attached(), 60000);
+    intruder.login(QStringLiteral("qa"), QStringLiteral("guess"));
+    QTRY_VERIFY_WITH_TIMEOUT(!answered.isEmpty(), 60000);
+    QCOMPARE(answered.first().at(0).toString(), QStringLiteral("refused"));
+
+    shell::AttachedProgram program(rig.data());
+    program.start();
+    QTRY_VERIFY_WITH_TIMEOUT(program.overviewWindow(), 60000);
+    overview::OverviewWindow* overview = program.overviewWindow();
+    auto* alerts = control<QTableWidget>(overview, "OverviewAlertList");
+    QTRY_COMPARE_WITH_TIMEOUT(alerts->rowCount(), 1, 60000);
+    QCOMPARE(alerts->item(0, 0)->text(), QStringLiteral("a"));
+    QLabel* message = control<QLabel>(overview, "OverviewAlertMessage");
+
+    // Nobody logged in: the service refuses the acknowledgement.
+    control<QLineEdit>(overview, "OverviewAlertComment")->setText(QStringLiteral("seen"));
+    control<QPushButton>(overview, "OverviewAlertAcknowledge")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(message->text(), QStringLiteral("服务拒绝：无此权限"), 60000);
+
+    // Logged in from the overview, the acknowledgement goes through.
+    control<QPushButton>(overview, "serviceLogin")->click();
+    QDialog* login = overview->findChild<QDialog*>(QStringLiteral("LoginDialog"));
+    QVERIFY(login);
+    control<QLineEdit>(login, "LoginUser")->setText(QStringLiteral("qa"));
+    control<QLineEdit>(login, "LoginPassword")->setText(QStringLiteral("correct horse 1"));
+    control<QPushButton>(login, "LoginButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(control<QLabel>(overview, "serviceUser")->text(),
+                              QStringLiteral("qa"), 60000);
+    control<QPushButton>(overview, "OverviewAlertAcknowledge")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(message->text(), QStringLiteral("已确认：登录失败"), 60000);
+    // The service's chamber holds it acknowledged (or no longer lists it).
+    const auto waiting = [&intruder] {
+        int n = 0;
+        for (const QJsonValue& v : intruder.state(QStringLiteral("a")).value("alerts").toArray())
+            n += v.toObject().value("acknowledged").toBool() ? 0 : 1;
+        return n;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(waiting(), 0, 60000);
     QVERIFY(ServiceRig::stop(service));
 }
 
