@@ -6,6 +6,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QRandomGenerator>
+#include <array>
 #include <cmath>
 
 #include "access/userstore.h"
@@ -243,8 +244,12 @@ const Channel::Session* Channel::session(const QString& token) {
     return &it->second;
 }
 
-void Channel::check(const QString& user, const QString& password,
+bool Channel::check(const QString& user, const QString& password,
                     std::function<void(const Checked&)> then) {
+    // Each check takes a fraction of a second: a client that sends more than the thread can take
+    // is answered at once instead of delaying everyone's login without end.
+    if (checking_ >= kMaxChecks) return false;
+    ++checking_;
     logins_.start();
     QPointer<Channel> self(this);
     logins_.post(
@@ -273,10 +278,13 @@ void Channel::check(const QString& user, const QString& password,
             QMetaObject::invokeMethod(
                 QCoreApplication::instance(),
                 [self, r, then = std::move(then)] {
-                    if (self) then(r);
+                    if (!self) return;
+                    --self->checking_;
+                    then(r);
                 },
                 Qt::QueuedConnection);
         });
+    return true;
 }
 
 void Channel::login(const QJsonObject& request, QLocalSocket* socket) {
@@ -294,32 +302,35 @@ void Channel::login(const QJsonObject& request, QLocalSocket* socket) {
         return;
     }
     QPointer<QLocalSocket> asker(socket);
-    check(user.toString(), password.toString(),
-          [this, asker, id, user = user.toString(), peer](const Checked& r) {
-              const auto outcome = static_cast<auth::Outcome>(r.outcome);
-              qCInfo(lcService).noquote()
-                  << "channel: login of" << user << "from" << peer << "->" << loginWord(outcome);
-              if (r.controlled) failedLogin(user, outcome);
-              if (!asker || !clients_.count(asker.data())) return;  // gone before the answer
-              if (!r.controlled) {
-                  send(asker.data(), outcomeAnswer(id, QStringLiteral("noAccessControl")));
-                  return;
-              }
-              if (outcome != auth::Outcome::Done) {
-                  send(asker.data(), outcomeAnswer(id, loginWord(outcome)));
-                  return;
-              }
-              const QString token = QString::fromLatin1(
-                  QByteArray::number(QRandomGenerator::system()->generate64(), 16) +
-                  QByteArray::number(QRandomGenerator::system()->generate64(), 16) +
-                  QByteArray::number(QRandomGenerator::system()->generate64(), 16));
-              sessionIdleMs_ = r.idleMinutes > 0 ? qint64(r.idleMinutes) * 60'000 : 0;
-              sessions_[token] = Session{user, r.role, mono_.elapsed()};
-              QJsonObject answer = outcomeAnswer(id, QStringLiteral("done"));
-              answer.insert(QStringLiteral("token"), token);
-              answer.insert(QStringLiteral("user"), user);
-              send(asker.data(), answer);
-          });
+    const bool taken = check(
+        user.toString(), password.toString(),
+        [this, asker, id, user = user.toString(), peer](const Checked& r) {
+            const auto outcome = static_cast<auth::Outcome>(r.outcome);
+            qCInfo(lcService).noquote()
+                << "channel: login of" << user << "from" << peer << "->" << loginWord(outcome);
+            if (r.controlled) failedLogin(user, outcome);
+            if (!asker || !clients_.count(asker.data())) return;  // gone before the answer
+            if (!r.controlled) {
+                send(asker.data(), outcomeAnswer(id, QStringLiteral("noAccessControl")));
+                return;
+            }
+            if (outcome != auth::Outcome::Done) {
+                send(asker.data(), outcomeAnswer(id, loginWord(outcome)));
+                return;
+            }
+            // 192 bits from the system's source of randomness.
+            std::array<quint32, 6> random{};
+            QRandomGenerator::system()->fillRange(random.data(), random.size());
+            const QString token = QString::fromLatin1(
+                QByteArray(reinterpret_cast<const char*>(random.data()), sizeof random).toHex());
+            sessionIdleMs_ = r.idleMinutes > 0 ? qint64(r.idleMinutes) * 60'000 : 0;
+            sessions_[token] = Session{user, r.role, mono_.elapsed()};
+            QJsonObject answer = outcomeAnswer(id, QStringLiteral("done"));
+            answer.insert(QStringLiteral("token"), token);
+            answer.insert(QStringLiteral("user"), user);
+            send(asker.data(), answer);
+        });
+    if (!taken) send(socket, errorAnswer(id, "busy"));
 }
 
 std::optional<QJsonObject> Channel::command(const QJsonObject& request, QLocalSocket* socket) {
@@ -341,17 +352,19 @@ std::optional<QJsonObject> Channel::command(const QJsonObject& request, QLocalSo
     if (!user.isString() || !password.isString()) return run(request, socket, nobody);
     // Checked as a login is; the command waits for it, and is not run for a client gone by then.
     QPointer<QLocalSocket> asker(socket);
-    check(user.toString(), password.toString(),
-          [this, asker, request, nobody, user = user.toString()](const Checked& r) {
-              if (!asker || !clients_.count(asker.data())) return;
-              const auto outcome = static_cast<auth::Outcome>(r.outcome);
-              const bool done = outcome == auth::Outcome::Done;
-              if (r.controlled) failedLogin(user, outcome);
-              const auth::Actor by = !r.controlled ? auth::Actor::atThePc(QString(), {})
-                                     : done        ? auth::Actor::user(user, r.role)
-                                                   : nobody;
-              send(asker.data(), run(request, asker.data(), by));
-          });
+    const bool taken =
+        check(user.toString(), password.toString(),
+              [this, asker, request, nobody, user = user.toString()](const Checked& r) {
+                  if (!asker || !clients_.count(asker.data())) return;
+                  const auto outcome = static_cast<auth::Outcome>(r.outcome);
+                  const bool done = outcome == auth::Outcome::Done;
+                  if (r.controlled) failedLogin(user, outcome);
+                  const auth::Actor by = !r.controlled ? auth::Actor::atThePc(QString(), {})
+                                         : done        ? auth::Actor::user(user, r.role)
+                                                       : nobody;
+                  send(asker.data(), run(request, asker.data(), by));
+              });
+    if (!taken) return errorAnswer(id, "busy");
     return std::nullopt;
 }
 

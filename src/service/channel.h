@@ -35,8 +35,9 @@
 // failed login. Every command is logged with the account
 // of the process that sent it, as the system tells it (the peer's uid on Linux).
 // A line that is no request gets {"id": ID or null, "error": CODE} (CODE "badRequest",
-// "unknownOp" or "unknownChamber") and the client goes on; a line longer than kMaxLineBytes, or a
-// client that leaves more than kMaxQueuedBytes unread, is disconnected, and the service goes on.
+// "unknownOp" or "unknownChamber"; "busy" for a login or command while kMaxChecks passwords wait
+// for their check) and the client goes on; a line longer than kMaxLineBytes, or a client that
+// leaves more than kMaxQueuedBytes unread, is disconnected, and the service goes on.
 
 #include <QElapsedTimer>
 #include <QJsonObject>
@@ -73,6 +74,9 @@ class Channel : public QObject {
     static constexpr qint64 kMaxLineBytes = 64 * 1024;
     static constexpr qint64 kMaxQueuedBytes = 4 * 1024 * 1024;
     static constexpr int kMaxClients = 64;
+    // Password checks waiting or under way at most; beyond, a login or command is answered
+    // {"error": "busy"}.
+    static constexpr int kMaxChecks = 16;
 
     // A session of a login on the channel ends after this long without a command when the user
     // store names no idle time of its own.
@@ -121,8 +125,9 @@ class Channel : public QObject {
     QJsonObject run(const QJsonObject& request, QLocalSocket* socket, const auth::Actor& by);
     QJsonObject image(const QJsonObject& request);
     void login(const QJsonObject& request, QLocalSocket* socket);
-    // Checks a password on the logins' thread; then(checked) runs here.
-    void check(const QString& user, const QString& password,
+    // Checks a password on the logins' thread; then(checked) runs here. False (and then never
+    // called) while kMaxChecks are under way.
+    bool check(const QString& user, const QString& password,
                std::function<void(const Checked&)> then);
     // A password refused: the alert of a failed login, as the desktop raises it.
     void failedLogin(const QString& user, auth::Outcome outcome);
@@ -144,6 +149,7 @@ class Channel : public QObject {
     QString usersPath_;
     std::map<QString, Session> sessions_;  // by token
     QElapsedTimer mono_;
+    int checking_ = 0;
     qint64 sessionIdleMs_ = kSessionIdleMs;
     base::WorkerThread<QObject> logins_{QStringLiteral("channel-logins")};
     std::map<std::pair<const chamber::Chamber*, quint64>, Waiting> waiting_;

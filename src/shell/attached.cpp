@@ -219,7 +219,8 @@ quint64 AttachedChamberWindow::send(int32_t reg, int32_t value, const QString& r
 }
 
 void AttachedChamberWindow::tick() {
-    if (!client_.attached()) return;
+    // A window hidden behind the overview asks the service for nothing.
+    if (!client_.attached() || !isVisible()) return;
     client_.requestImage(chamber_);
     const QJsonObject state = client_.state(chamber_);
     if (!state.isEmpty()) live_->setStale(chamber::stateFromJson(state).stale);

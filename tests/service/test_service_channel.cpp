@@ -322,6 +322,26 @@ void ServiceChannel::loginTokensAndPasswordsUnderAccessControl() {
                 .value("outcome")
                 .toString() != u"done");
     QCOMPARE(outcomeOf(client, setValue(byPassword)), QStringLiteral("refused"));
+
+    // A flood of logins: what the checking thread cannot take is answered "busy" at once, every
+    // request gets its answer, and the service goes on.
+    constexpr int kFlood = 3 * 16;
+    QByteArray flood;
+    for (int i = 0; i < kFlood; ++i)
+        flood += "{\"id\": " + QByteArray::number(100 + i) +
+                 ", \"op\": \"login\", \"user\": \"ghost\", \"password\": \"x\"}\n";
+    client.write(flood);
+    client.flush();
+    QSet<int> answered;
+    int busy = 0;
+    for (int i = 0; i < kFlood; ++i) {
+        const QJsonObject a = readAnswer(client);
+        answered << a.value("id").toInt();
+        busy += a.value("error").toString() == u"busy" ? 1 : 0;
+    }
+    QCOMPARE(answered.size(), kFlood);
+    QVERIFY(busy > 0);
+    QCOMPARE(ask(client, R"({"id": 1, "op": "state"})").value("chambers").toArray().size(), 1);
     QVERIFY(ServiceRig::stop(service));
 }
 
