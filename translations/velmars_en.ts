@@ -4,6 +4,46 @@
 <context>
     <name>velmars</name>
     <message>
+        <source>正在确认：%1</source>
+        <translation>Acknowledging: %1</translation>
+    </message>
+    <message>
+        <source>未能确认：%1</source>
+        <translation>Not acknowledged: %1</translation>
+    </message>
+    <message>
+        <source>已连接到服务：试验箱由服务记录</source>
+        <translation>Attached to the service: it records the chambers</translation>
+    </message>
+    <message>
+        <source>服务已停止，等待其恢复</source>
+        <translation>The service has stopped; waiting for it to return</translation>
+    </message>
+    <message>
+        <source>服务拒绝：无此权限</source>
+        <translation>refused by the service: not permitted</translation>
+    </message>
+    <message>
+        <source>数值无效</source>
+        <translation>invalid value</translation>
+    </message>
+    <message>
+        <source>试验箱未在记录</source>
+        <translation>the chamber is not recording</translation>
+    </message>
+    <message>
+        <source>未连接到服务</source>
+        <translation>not attached to the service</translation>
+    </message>
+    <message>
+        <source>服务中没有这个试验箱</source>
+        <translation>the service has no such chamber</translation>
+    </message>
+    <message>
+        <source>仪表未接受</source>
+        <translation>the instrument did not take it</translation>
+    </message>
+    <message>
         <source>网页：%1</source>
         <translation>Web: %1</translation>
     </message>

@@ -69,6 +69,18 @@ QString recorderStateWord(record::RecorderStatus::State s) {
     return QStringLiteral("notStarted");
 }
 
+// The value of E whose word is word; fallback for a word none has.
+template <class E, class WordOf>
+E fromWord(const QString& word, std::initializer_list<E> values, WordOf wordOf, E fallback) {
+    for (E v : values)
+        if (wordOf(v) == word) return v;
+    return fallback;
+}
+
+QDateTime timeFrom(const QJsonValue& v) {
+    return QDateTime::fromString(v.toString(), Qt::ISODateWithMs);
+}
+
 }  // namespace
 
 QJsonObject stateJson(const State& s) {
@@ -135,6 +147,82 @@ QJsonObject stateJson(const State& s) {
                                             {QStringLiteral("startedAt"), time(s.run->startedAt)}})
                    : QJsonValue(QJsonValue::Null));
     return o;
+}
+
+State stateFromJson(const QJsonObject& o) {
+    State s;
+    s.name = o.value(QStringLiteral("name")).toString();
+    s.station = o.value(QStringLiteral("station")).toString();
+    const QJsonArray loops = o.value(QStringLiteral("loops")).toArray();
+    for (qsizetype i = 0; i < loops.size() && i < qsizetype(s.loops.size()); ++i) {
+        const QJsonObject l = loops[i].toObject();
+        LoopState& to = s.loops[std::size_t(i)];
+        to.pv = l.value(QStringLiteral("pv")).toDouble();
+        to.sv = l.value(QStringLiteral("sv")).toDouble();
+        to.retransmitPct = l.value(QStringLiteral("retransmitPct")).toDouble();
+        to.outputOn = l.value(QStringLiteral("outputOn")).toBool();
+        to.sensorBroken = l.value(QStringLiteral("sensorBroken")).toBool();
+        to.decimals = l.value(QStringLiteral("decimals")).toInt();
+        to.unit = l.value(QStringLiteral("unit")).toString();
+    }
+    const QJsonArray alarms = o.value(QStringLiteral("alarms")).toArray();
+    for (qsizetype i = 0; i < alarms.size() && i < qsizetype(s.alarms.size()); ++i) {
+        const QJsonObject a = alarms[i].toObject();
+        s.alarms[std::size_t(i)] = {a.value(QStringLiteral("on")).toBool(),
+                                    a.value(QStringLiteral("type")).toInt()};
+    }
+    const QJsonObject p = o.value(QStringLiteral("program")).toObject();
+    using instrument::ProgramState;
+    s.program.code = p.value(QStringLiteral("code")).toInt();
+    const QString programWord = p.value(QStringLiteral("state")).toString();
+    for (ProgramState v :
+         {ProgramState::Stopped, ProgramState::Running, ProgramState::Paused, ProgramState::Ended})
+        if (programStateWord(v) == programWord) s.program.state = v;
+    s.program.segment = p.value(QStringLiteral("segment")).toInt();
+    s.program.segmentRemaining = p.value(QStringLiteral("segmentRemaining")).toInt();
+    s.program.totalRemaining = p.value(QStringLiteral("totalRemaining")).toInt();
+    s.program.cycles = p.value(QStringLiteral("cycles")).toInt();
+    s.stale = o.value(QStringLiteral("stale")).toBool(true);
+    const QJsonObject link = o.value(QStringLiteral("link")).toObject();
+    s.link.state =
+        fromWord(link.value(QStringLiteral("state")).toString(),
+                 {LinkState::Closed, LinkState::Polling, LinkState::Silent, LinkState::DeviceLost},
+                 linkStateWord, LinkState::Closed);
+    s.link.silentMs = link.value(QStringLiteral("silentMs")).toInt();
+    s.link.device = link.value(QStringLiteral("device")).toString();
+    s.link.address = link.value(QStringLiteral("address")).toInt(1);
+    s.link.baud = link.value(QStringLiteral("baud")).toInt();
+    const QString parity = link.value(QStringLiteral("parity")).toString();
+    s.link.parity = parity.size() == 1 ? parity[0].toLatin1() : 'N';
+    const QJsonObject r = o.value(QStringLiteral("recorder")).toObject();
+    using RS = record::RecorderStatus::State;
+    s.recorder.state = fromWord(
+        r.value(QStringLiteral("state")).toString(),
+        {RS::NotStarted, RS::Recording, RS::SlowDisk, RS::Stopped, RS::Failed, RS::Refused},
+        recorderStateWord, RS::NotStarted);
+    s.recorder.recordNo = r.value(QStringLiteral("recordNo")).toInt();
+    s.recorder.waiting = r.value(QStringLiteral("waiting")).toInt();
+    // Sent as stored (Chinese): shown in the language where it is shown.
+    s.recorder.reason = base::Phrase{r.value(QStringLiteral("reason")).toString()};
+    if (const QJsonObject run = o.value(QStringLiteral("run")).toObject(); !run.isEmpty())
+        s.run = RunInfo{run.value(QStringLiteral("id")).toInteger(),
+                        run.value(QStringLiteral("name")).toString(),
+                        timeFrom(run.value(QStringLiteral("startedAt")))};
+    for (const QJsonValue& v : o.value(QStringLiteral("alerts")).toArray()) {
+        const QJsonObject a = v.toObject();
+        AlertInfo info;
+        info.id = a.value(QStringLiteral("id")).toString();
+        info.kind = a.value(QStringLiteral("kind")).toString();
+        info.firedAt = timeFrom(a.value(QStringLiteral("firedAt")));
+        info.active = a.value(QStringLiteral("active")).toBool();
+        info.acknowledged = a.value(QStringLiteral("acknowledged")).toBool();
+        if (a.value(QStringLiteral("value")).isDouble()) {
+            info.value = a.value(QStringLiteral("value")).toDouble();
+            info.valueText = base::Phrase{QString::number(*info.value)};
+        }
+        s.alerts << info;
+    }
+    return s;
 }
 
 }  // namespace chamber

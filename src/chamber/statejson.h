@@ -2,3 +2,12 @@
 // The chamber's state as JSON, the one form every remote client sends it in.
 
 #include "chamber/state.h"
+
+namespace chamber {
+
+// The state read back from its JSON form, as a client of the service sees it: what the form does
+// not carry (an alert's value in words) is made from what it does; a key missing or of another
+// type leaves its field as a default State has it.
+State stateFromJson(const QJsonObject& o);
+
+}  // namespace chamber

@@ -73,7 +73,19 @@ QString indexed(const char* name, int k) {
 
 }  // namespace
 
-LivePanel::LivePanel(comm::Link& link, QObject* parent) : QObject(parent), link_(link) {
+LivePanel::LivePanel(comm::Link& link, QObject* parent)
+    : QObject(parent), image_([&link]() -> const comm::InstrumentImage& { return link.image(); }) {
+    build();
+    writer_->sendThrough(link);
+}
+
+LivePanel::LivePanel(ImageSource image, QObject* parent)
+    : QObject(parent), image_(std::move(image)) {
+    build();
+    writer_->sendWith([](int32_t, int32_t, const QString&, const base::Audit&) { return 0; });
+}
+
+void LivePanel::build() {
     buildPvStatus();
     buildCurveStatus();
     buildAlarmState();
@@ -81,7 +93,6 @@ LivePanel::LivePanel(comm::Link& link, QObject* parent) : QObject(parent), link_
     buildParams(1);
     buildAlarmSetting();
     writer_ = new ui::WriteSender(this);
-    writer_->sendThrough(link_);
     writer_->setGate(auth::writeGate([](int32_t reg) {
         if (reg == kProgramCommandRegister) return auth::Action::ProgramRunCommand;
         return reg >= alarmSettingRegister(0) ? auth::Action::AlarmSettings
@@ -282,10 +293,10 @@ bool LivePanel::framesAlive() const {
 
 void LivePanel::ShowLiveStatus(bool keepLiveValues) {
     if (!framesAlive()) return;
-    const LiveTexts t = liveTexts(link_.image());
+    const LiveTexts t = liveTexts(image_());
     keptLiveValues_ = keepLiveValues;
     // An image of nothing but zeros holds no answer yet: a real instrument's has its settings.
-    const comm::InstrumentImage& img = link_.image();
+    const comm::InstrumentImage& img = image_();
     const auto any = [](const auto& values) {
         return std::any_of(values.begin(), values.end(), [](auto v) { return v != 0; });
     };
@@ -338,7 +349,7 @@ void LivePanel::showMeasured(const LiveTexts& t) {
 void LivePanel::setStale(bool stale) {
     if (stale == stale_ || !framesAlive()) return;
     stale_ = stale;
-    showMeasured(liveTexts(link_.image()));
+    showMeasured(liveTexts(image_()));
     const QColor text = stale ? QColor(128, 128, 128) : QColor(Qt::black);
     const QString note = base::Tr::tr("数据已过时：仪表无应答");
     for (QLabel* l : liveLabels()) {

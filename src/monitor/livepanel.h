@@ -7,6 +7,7 @@
 #include <QPointer>
 #include <array>
 #include <cstdint>
+#include <functional>
 
 #include "link/link.h"
 
@@ -30,6 +31,10 @@ class LivePanel : public QObject {
     Q_OBJECT
   public:
     explicit LivePanel(comm::Link& link, QObject* parent = nullptr);
+    // A panel of an image kept elsewhere (a chamber another program polls): its writes go where
+    // writeSender() is told to send them, and nowhere until then.
+    using ImageSource = std::function<const comm::InstrumentImage&()>;
+    explicit LivePanel(ImageSource image, QObject* parent = nullptr);
     ~LivePanel() override;  // deletes the frames no window has taken
 
     QWidget* pvStatusFrame();         // "PV状态": D_3W 0..5, Text1/Command12, D_4W
@@ -73,7 +78,9 @@ class LivePanel : public QObject {
     void writeEntry(int32_t reg, const QString& caption, const QString& text);
     QList<QLabel*> liveLabels() const;
 
-    comm::Link& link_;
+    void build();
+
+    ImageSource image_;
     bool stale_ = false;
     bool keptLiveValues_ = false;
     bool answered_ = false;  // the image has held an answer of the instrument  // the chart's

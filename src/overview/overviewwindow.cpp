@@ -49,11 +49,6 @@ QString toneWord(Tone tone) {
     return base::Tr::tr("正常");
 }
 
-Tile tileOfEntry(const OverviewWindow::Entry& e) {
-    if (!e.chamber) return tileOf(e.conf.name, chamber::State{}, false);
-    return tileOf(e.conf.name, e.chamber->state(), e.chamber->opened());
-}
-
 }  // namespace
 
 TileWidget::TileWidget(QWidget* parent) : QFrame(parent) {
@@ -484,6 +479,10 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
     l->addWidget(scroll_, 1);
     l->addLayout(alertRow);
     l->addLayout(row);
+    status_ = new QLabel(this);
+    status_->setObjectName(QStringLiteral("serviceStatus"));
+    status_->hide();
+    l->addWidget(status_);
 
     timer_ = new QTimer(this);
     timer_->setObjectName(QStringLiteral("OverviewTimer"));
@@ -562,9 +561,34 @@ void OverviewWindow::choose(int index) {
         tiles_[i]->setLineWidth(i == index ? 3 : 1);
 }
 
+std::optional<chamber::State> OverviewWindow::stateOf(const Entry& e) const {
+    if (e.chamber) return e.chamber->state();
+    if (served_) return served_(e.conf.name);
+    return std::nullopt;
+}
+
+void OverviewWindow::showServed(StateSource states, Acknowledge acknowledge) {
+    served_ = std::move(states);
+    servedAcknowledge_ = std::move(acknowledge);
+    // The list of chambers, their lines and the accounts are the service's to keep.
+    for (QPushButton* b :
+         {addButton_, editButton_, deleteButton_, lineOpenButton_, lineCloseButton_, accessButton_})
+        b->hide();
+    status_->show();
+    refresh();
+}
+
+void OverviewWindow::setStatusText(const QString& text) {
+    status_->setText(text);
+    status_->setAccessibleName(text);
+}
+
 void OverviewWindow::refresh() {
     for (qsizetype i = 0; i < tiles_.size(); ++i) {
-        tiles_[i]->display(tileOfEntry(entries_[i]), flashPhase_);
+        const Entry& e = entries_[i];
+        const std::optional<chamber::State> s = stateOf(e);
+        const bool opened = e.chamber ? e.chamber->opened() : s.has_value();
+        tiles_[i]->display(tileOf(e.conf.name, s.value_or(chamber::State{}), opened), flashPhase_);
     }
     refreshAlerts();
 }
@@ -580,8 +604,9 @@ void OverviewWindow::refreshAlerts() {
     QList<Row> rows;
     QString shown;
     for (const Entry& e : entries_) {
-        if (!e.chamber) continue;
-        for (const chamber::AlertInfo& l : e.chamber->state().alerts) {
+        const std::optional<chamber::State> s = stateOf(e);
+        if (!s) continue;
+        for (const chamber::AlertInfo& l : s->alerts) {
             const auto kind = alert::kindOfKey(l.kind);
             rows << Row{e.conf.name,
                         l.id,
@@ -628,17 +653,18 @@ void OverviewWindow::acknowledgeAlert() {
     const QString chosen = cur >= 0 && alerts_->item(cur, 0)
                                ? alerts_->item(cur, 0)->data(Qt::UserRole).toString()
                                : QString();
-    chamber::Chamber* target = nullptr;
+    const Entry* target = nullptr;
     std::optional<chamber::AlertInfo> found;
     for (bool anyOne : {false, true}) {
         for (const Entry& e : entries_) {
-            if (!e.chamber) continue;
-            for (const chamber::AlertInfo& l : e.chamber->state().alerts) {
+            const std::optional<chamber::State> s = stateOf(e);
+            if (!s) continue;
+            for (const chamber::AlertInfo& l : s->alerts) {
                 if (l.acknowledged) continue;
                 const bool take = anyOne ? !found || l.firedAt < found->firedAt
                                          : e.conf.name + u'\n' + l.id == chosen;
                 if (take) {
-                    target = e.chamber;
+                    target = &e;
                     found = l;
                 }
             }
@@ -656,8 +682,28 @@ void OverviewWindow::acknowledgeAlert() {
     }
     const auto kind = alert::kindOfKey(found->kind);
     const QString title = kind ? base::shown(alert::kindTitle(*kind)) : found->kind;
+    if (!target->chamber) {
+        // Another program's chamber: its answer comes later.
+        if (!servedAcknowledge_) return;
+        alertMessage_->setText(base::Tr::tr("正在确认：%1").arg(title));
+        servedAcknowledge_(
+            target->conf.name, found->id, alertComment_->text(),
+            [self = QPointer<OverviewWindow>(this), title](chamber::Outcome o) {
+                if (!self) return;
+                if (o == chamber::Outcome::Done) {
+                    self->alertMessage_->setText(base::Tr::tr("已确认：%1").arg(title));
+                    self->alertComment_->clear();
+                } else {
+                    self->alertMessage_->setText(o == chamber::Outcome::Refused
+                                                     ? base::Tr::tr("服务拒绝：无此权限")
+                                                     : base::Tr::tr("未能确认：%1").arg(title));
+                }
+                self->refreshAlerts();
+            });
+        return;
+    }
     const auth::Actor by = auth::actorAtThePc();
-    switch (target->acknowledgeAlert(found->id, alertComment_->text(), by)) {
+    switch (target->chamber->acknowledgeAlert(found->id, alertComment_->text(), by)) {
         case chamber::Outcome::Done:
             alertMessage_->setText(base::Tr::tr("已确认：%1").arg(title));
             alertComment_->clear();

@@ -14,6 +14,8 @@
 #include <optional>
 
 #include "base/audit.h"
+#include "chamber/commands.h"
+#include "chamber/state.h"
 #include "link/ports.h"
 #include "overview/chamberlist.h"
 #include "overview/tile.h"
@@ -137,6 +139,16 @@ class OverviewWindow : public QWidget {
     ~OverviewWindow() override;
 
     void setChambers(QList<Entry> entries);
+    // The chambers are another program's (the service's): an entry without a chamber shows the
+    // state states gives for its name (none: not known yet), the chamber list's buttons are
+    // hidden, and a line under the buttons says how the window is attached.
+    // "确认" acknowledges their alerts through acknowledge, which answers through done.
+    using StateSource = std::function<std::optional<chamber::State>(const QString& name)>;
+    using Acknowledge =
+        std::function<void(const QString& chamber, const QString& alertId, const QString& comment,
+                           std::function<void(chamber::Outcome)> done)>;
+    void showServed(StateSource states, Acknowledge acknowledge);
+    void setStatusText(const QString& text);
     // Each port's turnaround delay, as the chamber dialog starts with it.
     void setTurnarounds(QMap<int, int> turnarounds) { turnarounds_ = std::move(turnarounds); }
     // The devices the port numbers name, as the chamber dialog shows them.
@@ -193,6 +205,7 @@ class OverviewWindow : public QWidget {
     void removeNamed(const QString& name);
     void choose(int index);
     void refreshAlerts();
+    std::optional<chamber::State> stateOf(const Entry& e) const;
 
     // Emits turnaroundChanged when the dialog's delay differs from the port's.
     void takeTurnaround(const ChamberDialog& d);
@@ -225,6 +238,9 @@ class OverviewWindow : public QWidget {
     QPushButton* alertAck_ = nullptr;
     QLabel* alertMessage_ = nullptr;
     QString alertsShown_;  // what the list shows, to rebuild it only when that changes
+    StateSource served_;
+    Acknowledge servedAcknowledge_;
+    QLabel* status_ = nullptr;
 };
 
 }  // namespace overview

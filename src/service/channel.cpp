@@ -1,14 +1,20 @@
 #include "service/channel.h"
 
+#include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QRandomGenerator>
+#include <array>
 #include <cmath>
 
-#include "access/actor.h"
+#include "access/userstore.h"
+#include "alert/alerter.h"
 #include "chamber/fleet.h"
 #include "chamber/statejson.h"
+#include "runs/runs.h"
+#include "service/imagejson.h"
 #include "service/logging.h"
 #include "service/serviceos.h"
 
@@ -20,10 +26,53 @@ QJsonObject errorAnswer(const QJsonValue& id, const char* code) {
     return {{QStringLiteral("id"), id}, {QStringLiteral("error"), QLatin1String(code)}};
 }
 
+QJsonObject outcomeAnswer(const QJsonValue& id, const QString& outcome) {
+    return {{QStringLiteral("id"), id}, {QStringLiteral("outcome"), outcome}};
+}
+
+// Whole numbers only: a fraction or a number beyond 32 bits is no register value.
+bool whole(const QJsonValue& v) {
+    return v.isDouble() && v.toDouble() == std::trunc(v.toDouble()) &&
+           std::abs(v.toDouble()) <= 2147483647.0;
+}
+
+// A text field that may be left out.
+bool optionalText(const QJsonValue& v) {
+    return v.isUndefined() || v.isString();
+}
+
+QString loginWord(auth::Outcome o) {
+    switch (o) {
+        case auth::Outcome::Done:
+            return QStringLiteral("done");
+        case auth::Outcome::Locked:
+            return QStringLiteral("locked");
+        case auth::Outcome::MustChange:
+            return QStringLiteral("mustChange");
+        case auth::Outcome::Unusable:
+            return QStringLiteral("unusable");
+        default:
+            // A wrong password, an unknown user, a disabled or locked account: one answer.
+            return QStringLiteral("refused");
+    }
+}
+
+const QStringList& commandOps() {
+    static const QStringList ops{
+        QStringLiteral("setValue"), QStringLiteral("setAlarm"), QStringLiteral("programCommand"),
+        QStringLiteral("startRun"), QStringLiteral("endRun"),   QStringLiteral("acknowledgeAlert")};
+    return ops;
+}
+
 }  // namespace
 
-Channel::Channel(chamber::Fleet& fleet, std::function<auth::Standing()> standing, QObject* parent)
-    : QObject(parent), fleet_(fleet), standing_(std::move(standing)) {
+Channel::Channel(chamber::Fleet& fleet, std::function<auth::Standing()> standing, QString usersPath,
+                 QObject* parent)
+    : QObject(parent),
+      fleet_(fleet),
+      standing_(std::move(standing)),
+      usersPath_(std::move(usersPath)) {
+    mono_.start();
     for (chamber::Chamber* c : fleet_.chambers())
         watch(c);
     connect(&fleet_, &chamber::Fleet::chamberAdded, this, &Channel::watch);
@@ -85,7 +134,7 @@ void Channel::accept() {
             socket->deleteLater();
             continue;
         }
-        clients_[socket] = Client{};
+        clients_[socket] = Client{{}, false, os::peerOf(*socket)};
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { read(socket); });
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
             clients_.erase(socket);
@@ -112,7 +161,8 @@ void Channel::read(QLocalSocket* socket) {
         const QJsonDocument doc = QJsonDocument::fromJson(line, &error);
         const QJsonObject reply = doc.isObject() ? answer(doc.object(), socket)
                                                  : errorAnswer(QJsonValue::Null, "badRequest");
-        send(socket, reply);
+        // Empty while a password is checked: the answer comes then.
+        if (!reply.isEmpty()) send(socket, reply);
         if (!clients_.count(socket)) return;  // sending let it go
     }
     // Nothing this long is a request: the client is let go rather than its line kept.
@@ -141,35 +191,235 @@ QJsonObject Channel::answer(const QJsonObject& request, QLocalSocket* socket) {
         clients_.at(socket).subscribed = true;
         return {{QStringLiteral("id"), id}, {QStringLiteral("subscribed"), true}};
     }
-    if (op.toString() == u"setValue") return setValue(request, socket);
+    if (op.toString() == u"image") return image(request);
+    if (op.toString() == u"login") {
+        login(request, socket);
+        return {};
+    }
+    if (op.toString() == u"logout") {
+        const QJsonValue token = request.value(QStringLiteral("token"));
+        if (!token.isString()) return errorAnswer(id, "badRequest");
+        if (const auto it = sessions_.find(token.toString()); it != sessions_.end()) {
+            qCInfo(lcService).noquote()
+                << "channel: logout of" << it->second.user << "from" << clients_.at(socket).peer;
+            sessions_.erase(it);
+        }
+        return outcomeAnswer(id, QStringLiteral("done"));
+    }
+    if (commandOps().contains(op.toString()))
+        return command(request, socket).value_or(QJsonObject{});
     return errorAnswer(id, "unknownOp");
 }
 
-QJsonObject Channel::setValue(const QJsonObject& request, QLocalSocket* socket) {
+QJsonObject Channel::image(const QJsonObject& request) {
     const QJsonValue id = request.value(QStringLiteral("id"));
     const QJsonValue name = request.value(QStringLiteral("chamber"));
-    const QJsonValue loop = request.value(QStringLiteral("loop"));
-    const QJsonValue value = request.value(QStringLiteral("value"));
-    const QJsonValue reason = request.value(QStringLiteral("reason"));
-    // Whole numbers only: a fraction or a number beyond 32 bits is no register value.
-    const auto whole = [](const QJsonValue& v) {
-        return v.isDouble() && v.toDouble() == std::trunc(v.toDouble()) &&
-               std::abs(v.toDouble()) <= 2147483647.0;
-    };
-    if (!name.isString() || !whole(loop) || !whole(value) ||
-        !(reason.isUndefined() || reason.isString()))
-        return errorAnswer(id, "badRequest");
-    chamber::Chamber* c = fleet_.chamber(name.toString());
+    if (!name.isString()) return errorAnswer(id, "badRequest");
+    const chamber::Chamber* c = fleet_.chamber(name.toString());
     if (!c) return errorAnswer(id, "unknownChamber");
-    // Nobody logs in on the channel yet: under access control the chamber refuses, as it does
-    // for a window nobody logged in to.
-    const auth::Actor by =
-        auth::Actor::atThePc(QString(), standing_ ? standing_() : auth::Standing{});
-    const chamber::Ticket t =
-        c->writeSetValue(static_cast<int>(loop.toDouble()), static_cast<int32_t>(value.toDouble()),
-                         by, reason.toString());
+    return {{QStringLiteral("id"), id}, {QStringLiteral("image"), imageJson(c->link().image())}};
+}
+
+void Channel::failedLogin(const QString& user, auth::Outcome outcome) {
+    if (outcome != auth::Outcome::Refused && outcome != auth::Outcome::Locked) return;
+    // The PC's alert, not a chamber's: raised once, in the first chamber, as the desktop does.
+    for (chamber::Chamber* c : fleet_.chambers())
+        if (alert::Alerter* a = c->alerter()) {
+            a->raise(alert::Kind::LoginFailed, {user});
+            return;
+        }
+}
+
+const Channel::Session* Channel::session(const QString& token) {
+    const auto it = sessions_.find(token);
+    if (it == sessions_.end()) return nullptr;
+    const qint64 now = mono_.elapsed();
+    if (sessionIdleMs_ > 0 && now - it->second.lastUsedMs > sessionIdleMs_) {
+        qCInfo(lcService).noquote()
+            << "channel: the session of" << it->second.user << "ended after its idle time";
+        sessions_.erase(it);
+        return nullptr;
+    }
+    it->second.lastUsedMs = now;
+    return &it->second;
+}
+
+bool Channel::check(const QString& user, const QString& password,
+                    std::function<void(const Checked&)> then) {
+    // Each check takes a fraction of a second: a client that sends more than the thread can take
+    // is answered at once instead of delaying everyone's login without end.
+    if (checking_ >= kMaxChecks) return false;
+    ++checking_;
+    logins_.start();
+    QPointer<Channel> self(this);
+    logins_.post(
+        [self, path = usersPath_, user, password, then = std::move(then)](QObject&) mutable {
+            Checked r;
+            r.outcome = static_cast<int>(auth::Outcome::Unusable);
+            if (!path.isEmpty()) {
+                auth::UserStore store(path, base::uniqueName(QStringLiteral("channel-login")));
+                if (store.open(/*create=*/false) == auth::StoreState::Ready) {
+                    r.controlled = store.accessControl();
+                    if (r.controlled) {
+                        const auth::Outcome o = store.authenticate(user, password);
+                        r.outcome = static_cast<int>(o);
+                        if (o == auth::Outcome::Done) {
+                            const auto account = store.account(user);
+                            if (account)
+                                r.role = account->role;
+                            else
+                                r.outcome = static_cast<int>(auth::Outcome::Refused);
+                            r.idleMinutes = store.idleLockMinutes();
+                        }
+                    }
+                }
+            }
+            // Back on the service's main thread, unless the channel ended meanwhile.
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [self, r, then = std::move(then)] {
+                    if (!self) return;
+                    --self->checking_;
+                    then(r);
+                },
+                Qt::QueuedConnection);
+        });
+    return true;
+}
+
+void Channel::login(const QJsonObject& request, QLocalSocket* socket) {
+    const QJsonValue id = request.value(QStringLiteral("id"));
+    const QJsonValue user = request.value(QStringLiteral("user"));
+    const QJsonValue password = request.value(QStringLiteral("password"));
+    if (!user.isString() || !password.isString() || user.toString().isEmpty()) {
+        send(socket, errorAnswer(id, "badRequest"));
+        return;
+    }
+    const QString peer = clients_.at(socket).peer;
+    const auth::Standing standing = standing_ ? standing_() : auth::Standing{};
+    if (!standing.controlled) {
+        send(socket, outcomeAnswer(id, QStringLiteral("noAccessControl")));
+        return;
+    }
+    QPointer<QLocalSocket> asker(socket);
+    const bool taken = check(
+        user.toString(), password.toString(),
+        [this, asker, id, user = user.toString(), peer](const Checked& r) {
+            const auto outcome = static_cast<auth::Outcome>(r.outcome);
+            qCInfo(lcService).noquote()
+                << "channel: login of" << user << "from" << peer << "->" << loginWord(outcome);
+            if (r.controlled) failedLogin(user, outcome);
+            if (!asker || !clients_.count(asker.data())) return;  // gone before the answer
+            if (!r.controlled) {
+                send(asker.data(), outcomeAnswer(id, QStringLiteral("noAccessControl")));
+                return;
+            }
+            if (outcome != auth::Outcome::Done) {
+                send(asker.data(), outcomeAnswer(id, loginWord(outcome)));
+                return;
+            }
+            // 192 bits from the system's source of randomness.
+            std::array<quint32, 6> random{};
+            QRandomGenerator::system()->fillRange(random.data(), random.size());
+            const QString token = QString::fromLatin1(
+                QByteArray(reinterpret_cast<const char*>(random.data()), sizeof random).toHex());
+            sessionIdleMs_ = r.idleMinutes > 0 ? qint64(r.idleMinutes) * 60'000 : 0;
+            sessions_[token] = Session{user, r.role, mono_.elapsed()};
+            QJsonObject answer = outcomeAnswer(id, QStringLiteral("done"));
+            answer.insert(QStringLiteral("token"), token);
+            answer.insert(QStringLiteral("user"), user);
+            send(asker.data(), answer);
+        });
+    if (!taken) send(socket, errorAnswer(id, "busy"));
+}
+
+std::optional<QJsonObject> Channel::command(const QJsonObject& request, QLocalSocket* socket) {
+    const QJsonValue id = request.value(QStringLiteral("id"));
+    const QJsonValue name = request.value(QStringLiteral("chamber"));
+    if (!name.isString()) return errorAnswer(id, "badRequest");
+    if (!fleet_.chamber(name.toString())) return errorAnswer(id, "unknownChamber");
+    const auth::Standing standing = standing_ ? standing_() : auth::Standing{};
+    // Without access control whoever reaches the channel acts as whoever is at the PC.
+    const auth::Actor nobody = auth::Actor::atThePc(QString(), standing);
+    if (!standing.controlled) return run(request, socket, nobody);
+    const QJsonValue token = request.value(QStringLiteral("token"));
+    const QJsonValue user = request.value(QStringLiteral("user"));
+    const QJsonValue password = request.value(QStringLiteral("password"));
+    if (token.isString()) {
+        const Session* s = session(token.toString());
+        return run(request, socket, s ? auth::Actor::user(s->user, s->role) : nobody);
+    }
+    if (!user.isString() || !password.isString()) return run(request, socket, nobody);
+    // Checked as a login is; the command waits for it, and is not run for a client gone by then.
+    QPointer<QLocalSocket> asker(socket);
+    const bool taken =
+        check(user.toString(), password.toString(),
+              [this, asker, request, nobody, user = user.toString()](const Checked& r) {
+                  if (!asker || !clients_.count(asker.data())) return;
+                  const auto outcome = static_cast<auth::Outcome>(r.outcome);
+                  const bool done = outcome == auth::Outcome::Done;
+                  if (r.controlled) failedLogin(user, outcome);
+                  const auth::Actor by = !r.controlled ? auth::Actor::atThePc(QString(), {})
+                                         : done        ? auth::Actor::user(user, r.role)
+                                                       : nobody;
+                  send(asker.data(), run(request, asker.data(), by));
+              });
+    if (!taken) return errorAnswer(id, "busy");
+    return std::nullopt;
+}
+
+QJsonObject Channel::run(const QJsonObject& request, QLocalSocket* socket, const auth::Actor& by) {
+    const QJsonValue id = request.value(QStringLiteral("id"));
+    const QString op = request.value(QStringLiteral("op")).toString();
+    const QString name = request.value(QStringLiteral("chamber")).toString();
+    const QJsonValue reason = request.value(QStringLiteral("reason"));
+    chamber::Chamber* c = fleet_.chamber(name);
+    if (!c) return errorAnswer(id, "unknownChamber");  // ended while a password was checked
+    if (!optionalText(reason)) return errorAnswer(id, "badRequest");
+    const auto field = [&](const char* key) { return request.value(QLatin1String(key)); };
+    const auto text = [&](const char* key) { return field(key).toString(); };
+    chamber::Ticket t;
+    if (op == u"setValue") {
+        if (!whole(field("loop")) || !whole(field("value"))) return errorAnswer(id, "badRequest");
+        t = c->writeSetValue(static_cast<int>(field("loop").toDouble()),
+                             static_cast<int32_t>(field("value").toDouble()), by,
+                             reason.toString());
+    } else if (op == u"setAlarm") {
+        if (!whole(field("index")) || !whole(field("value"))) return errorAnswer(id, "badRequest");
+        const double index = field("index").toDouble();
+        // 4X 257..262; any other index names no alarm setting.
+        t = index < 0 || index > 5
+                ? chamber::Ticket{chamber::Outcome::Invalid, 0}
+                : c->write(chamber::Write::AlarmSetting, 257 + static_cast<int32_t>(index),
+                           static_cast<int32_t>(field("value").toDouble()), by, reason.toString());
+    } else if (op == u"programCommand") {
+        if (!whole(field("code"))) return errorAnswer(id, "badRequest");
+        t = c->writeProgramCommand(static_cast<int32_t>(field("code").toDouble()), by,
+                                   reason.toString());
+    } else if (op == u"startRun") {
+        for (const char* key : {"name", "orderId", "operator", "notes"})
+            if (!optionalText(field(key))) return errorAnswer(id, "badRequest");
+        record::Run form;
+        form.name = text("name");
+        form.orderId = text("orderId");
+        form.operatorName = text("operator");
+        form.notes = text("notes");
+        t = c->startRun(form, by);
+    } else if (op == u"endRun") {
+        t = c->endRun(by);
+    } else if (op == u"acknowledgeAlert") {
+        if (!field("alert").isString() || !optionalText(field("comment")))
+            return errorAnswer(id, "badRequest");
+        t = {c->acknowledgeAlert(text("alert"), text("comment"), by), 0};
+    } else {
+        return errorAnswer(id, "unknownOp");
+    }
+    qCInfo(lcService).noquote() << "channel:" << op << "for chamber"
+                                << (name.isEmpty() ? QStringLiteral("-") : name) << "by"
+                                << (by.userId.isEmpty() ? QStringLiteral("-") : by.userId) << "from"
+                                << clients_.at(socket).peer << "->" << outcomeWord(t.outcome);
     if (t.outcome == chamber::Outcome::Pending) waiting_[{c, t.id}] = Waiting{socket, id};
-    return {{QStringLiteral("id"), id}, {QStringLiteral("outcome"), outcomeWord(t.outcome)}};
+    return outcomeAnswer(id, outcomeWord(t.outcome));
 }
 
 QString Channel::outcomeWord(chamber::Outcome outcome) {

@@ -7,27 +7,50 @@
 //   {"id": 1, "op": "state"}      -> {"id": 1, "chambers": [STATE, ...]} in the fleet's order
 //   {"id": 2, "op": "subscribe"}  -> {"id": 2, "subscribed": true}, then, on every change,
 //                                    {"event": "state", "chamber": NAME, "state": STATE}
-//   {"id": 3, "op": "setValue", "chamber": NAME, "loop": 0|1, "value": N, "reason": TEXT}
-//                                 -> {"id": 3, "outcome": OUTCOME}, and when that is "pending",
-//                                    later {"event": "commandFinished", "id": 3, "outcome":
+//   {"id": 3, "op": "image", "chamber": NAME}
+//                                 -> {"id": 3, "image": IMAGE} (imagejson.h): every register the
+//                                    poll cycle read, for the panels of an attached window
+//   {"id": 4, "op": "login", "user": U, "password": P}
+//                                 -> {"id": 4, "outcome": "done", "token": T, "user": U} or
+//                                    {"id": 4, "outcome": "refused" | "locked" | "mustChange" |
+//                                    "noAccessControl" | "unusable"}
+//   {"id": 5, "op": "logout", "token": T}  -> {"id": 5, "outcome": "done"}
+// and the commands, each with "chamber": NAME and "reason": TEXT (optional):
+//   "setValue"          "loop": 0|1, "value": N      SV1 or SV2 (4X 1, 2)
+//   "setAlarm"          "index": 0..5, "value": N    an alarm setting (4X 257..262)
+//   "programCommand"    "code": 0..3                 the program's run command (4X 3)
+//   "startRun"          "name", "orderId", "operator", "notes": TEXT
+//   "endRun"
+//   "acknowledgeAlert"  "alert": ID, "comment": TEXT
+//                                 -> {"id": 6, "outcome": OUTCOME}, and when that is "pending",
+//                                    later {"event": "commandFinished", "id": 6, "outcome":
 //                                    OUTCOME}
-// STATE is chamber::stateJson; N the set value as the instrument takes it (in its decimals);
-// OUTCOME one of "done", "pending", "refused", "invalid", "notRecording", "notFound",
-// "linkClosed", "failed". A command is decided as the chamber decides it for whoever is at the
-// PC: with access control on, nobody is logged in on the channel yet, so it is refused (and the
-// refusal is in the audit trail). A line that is no request gets {"id": ID or null, "error": CODE}
-// (CODE "badRequest", "unknownOp" or "unknownChamber") and the client goes on; a line longer than
-// kMaxLineBytes, or a client that leaves more than kMaxQueuedBytes unread, is disconnected, and the
-// service goes on.
+// STATE is chamber::stateJson; N a value as the instrument takes it (in its decimals); OUTCOME
+// one of "done", "pending", "refused", "invalid", "notRecording", "notFound", "linkClosed",
+// "failed". A command is decided by the chamber's own checks, as a window's is. With access
+// control on it names who asks: "token" (from a login on the channel) or "user" and "password"
+// (checked as a login, with the same count of failures and the same lock); without either, or
+// with a token that is not one, it is refused (and the refusal is in the audit trail). Passwords
+// are checked on a thread of their own, one at a time, and each one refused raises the alert of a
+// failed login. Every command is logged with the account
+// of the process that sent it, as the system tells it (the peer's uid on Linux).
+// A line that is no request gets {"id": ID or null, "error": CODE} (CODE "badRequest",
+// "unknownOp" or "unknownChamber"; "busy" for a login or command while kMaxChecks passwords wait
+// for their check) and the client goes on; a line longer than kMaxLineBytes, or a client that
+// leaves more than kMaxQueuedBytes unread, is disconnected, and the service goes on.
 
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <functional>
 #include <map>
+#include <optional>
 
+#include "access/actor.h"
 #include "access/roles.h"
+#include "base/workerthread.h"
 #include "chamber/commands.h"
 
 class QLocalServer;
@@ -39,6 +62,10 @@ class Fleet;
 struct State;
 }  // namespace chamber
 
+namespace auth {
+enum class Outcome;
+}
+
 namespace service {
 
 class Channel : public QObject {
@@ -47,10 +74,17 @@ class Channel : public QObject {
     static constexpr qint64 kMaxLineBytes = 64 * 1024;
     static constexpr qint64 kMaxQueuedBytes = 4 * 1024 * 1024;
     static constexpr int kMaxClients = 64;
+    // Password checks waiting or under way at most; beyond, a login or command is answered
+    // {"error": "busy"}.
+    static constexpr int kMaxChecks = 16;
+
+    // A session of a login on the channel ends after this long without a command when the user
+    // store names no idle time of its own.
+    static constexpr qint64 kSessionIdleMs = 15 * 60'000;
 
     // standing: what is known of whoever asks for a command (access control on or off, the user
-    // store usable).
-    Channel(chamber::Fleet& fleet, std::function<auth::Standing()> standing,
+    // store usable); usersPath: the user store the logins are checked against.
+    Channel(chamber::Fleet& fleet, std::function<auth::Standing()> standing, QString usersPath = {},
             QObject* parent = nullptr);
     ~Channel() override;
 
@@ -67,11 +101,38 @@ class Channel : public QObject {
     struct Client {
         QByteArray pending;  // what came after the last full line
         bool subscribed = false;
+        QString peer;  // the account of the process at the other end, as the system tells it
+    };
+    // A login on the channel: the user and their role as the store gave them.
+    struct Session {
+        QString user;
+        auth::Role role = auth::Role::Viewer;
+        qint64 lastUsedMs = 0;  // on the monotonic clock
+    };
+    // What a password check came to: the store's outcome, with the account's role when done.
+    struct Checked {
+        int outcome = 0;  // auth::Outcome
+        auth::Role role = auth::Role::Viewer;
+        int idleMinutes = 0;
+        bool controlled = true;
     };
     void accept();
     void read(QLocalSocket* socket);
     QJsonObject answer(const QJsonObject& request, QLocalSocket* socket);
-    QJsonObject setValue(const QJsonObject& request, QLocalSocket* socket);
+    // The answer to a command, or nothing while the password it came with is checked (the
+    // answer then comes later).
+    std::optional<QJsonObject> command(const QJsonObject& request, QLocalSocket* socket);
+    QJsonObject run(const QJsonObject& request, QLocalSocket* socket, const auth::Actor& by);
+    QJsonObject image(const QJsonObject& request);
+    void login(const QJsonObject& request, QLocalSocket* socket);
+    // Checks a password on the logins' thread; then(checked) runs here. False (and then never
+    // called) while kMaxChecks are under way.
+    bool check(const QString& user, const QString& password,
+               std::function<void(const Checked&)> then);
+    // A password refused: the alert of a failed login, as the desktop raises it.
+    void failedLogin(const QString& user, auth::Outcome outcome);
+    // The session of a token, unless it is none or ended.
+    const Session* session(const QString& token);
     void send(QLocalSocket* socket, const QJsonObject& message);
     void drop(QLocalSocket* socket, const char* why);
     void watch(chamber::Chamber* c);
@@ -85,6 +146,12 @@ class Channel : public QObject {
 
     chamber::Fleet& fleet_;
     std::function<auth::Standing()> standing_;
+    QString usersPath_;
+    std::map<QString, Session> sessions_;  // by token
+    QElapsedTimer mono_;
+    int checking_ = 0;
+    qint64 sessionIdleMs_ = kSessionIdleMs;
+    base::WorkerThread<QObject> logins_{QStringLiteral("channel-logins")};
     std::map<std::pair<const chamber::Chamber*, quint64>, Waiting> waiting_;
     QLocalServer* server_ = nullptr;
     std::map<QLocalSocket*, Client> clients_;

@@ -5,6 +5,7 @@
 #include <QLocalSocket>
 
 #include "service/channel.h"
+#include "service/imagejson.h"
 #include "service/serviceos.h"
 
 namespace service {
@@ -50,6 +51,11 @@ void ChannelClient::connected() {
 void ChannelClient::lost() {
     if (retry_.isActive()) return;  // an error and the disconnection of the same loss
     const QList<quint64> unanswered = std::exchange(commands_, {});
+    // The service's sessions end with it; a login under way has no answer to wait for.
+    imageRequest_ = 0;
+    token_.clear();
+    user_.clear();
+    if (std::exchange(loginRequest_, 0)) emit loggedIn(QStringLiteral("unknown"), loginUser_);
     if (attached_) {
         attached_ = false;
         emit attachedChanged(false);
@@ -99,6 +105,25 @@ void ChannelClient::take(const QJsonObject& m) {
             emit stateChanged(chamber, states_.value(chamber));
         return;
     }
+    if (id != 0 && id == imageRequest_) {
+        imageRequest_ = 0;
+        if (m.value(QStringLiteral("image")).isObject())
+            emit imageArrived(imageChamber_,
+                              imageFromJson(m.value(QStringLiteral("image")).toObject()));
+        return;
+    }
+    if (id != 0 && id == loginRequest_) {
+        loginRequest_ = 0;
+        const QString outcome = m.contains(QStringLiteral("error"))
+                                    ? m.value(QStringLiteral("error")).toString()
+                                    : m.value(QStringLiteral("outcome")).toString();
+        if (outcome == u"done") {
+            token_ = m.value(QStringLiteral("token")).toString();
+            user_ = loginUser_;
+        }
+        emit loggedIn(outcome, loginUser_);
+        return;
+    }
     if (!commands_.contains(id)) return;
     const QString outcome = m.contains(QStringLiteral("error"))
                                 ? m.value(QStringLiteral("error")).toString()
@@ -110,6 +135,13 @@ void ChannelClient::take(const QJsonObject& m) {
 
 quint64 ChannelClient::setValue(const QString& chamber, int loop, int value,
                                 const QString& reason) {
+    return command(QStringLiteral("setValue"), chamber,
+                   {{QStringLiteral("loop"), loop},
+                    {QStringLiteral("value"), value},
+                    {QStringLiteral("reason"), reason}});
+}
+
+quint64 ChannelClient::command(const QString& op, const QString& chamber, QJsonObject fields) {
     const quint64 id = nextId_++;
     if (!attached_) {
         QMetaObject::invokeMethod(
@@ -118,13 +150,46 @@ quint64 ChannelClient::setValue(const QString& chamber, int loop, int value,
         return id;
     }
     commands_ << id;
-    send({{QStringLiteral("id"), static_cast<qint64>(id)},
-          {QStringLiteral("op"), QStringLiteral("setValue")},
-          {QStringLiteral("chamber"), chamber},
-          {QStringLiteral("loop"), loop},
-          {QStringLiteral("value"), value},
-          {QStringLiteral("reason"), reason}});
+    fields.insert(QStringLiteral("id"), static_cast<qint64>(id));
+    fields.insert(QStringLiteral("op"), op);
+    fields.insert(QStringLiteral("chamber"), chamber);
+    if (!token_.isEmpty()) fields.insert(QStringLiteral("token"), token_);
+    send(fields);
     return id;
+}
+
+bool ChannelClient::requestImage(const QString& chamber) {
+    if (!attached_ || imageRequest_) return false;
+    imageRequest_ = nextId_++;
+    imageChamber_ = chamber;
+    send({{QStringLiteral("id"), static_cast<qint64>(imageRequest_)},
+          {QStringLiteral("op"), QStringLiteral("image")},
+          {QStringLiteral("chamber"), chamber}});
+    return true;
+}
+
+void ChannelClient::login(const QString& user, const QString& password) {
+    loginUser_ = user;
+    if (!attached_) {
+        QMetaObject::invokeMethod(
+            this, [this, user] { emit loggedIn(QStringLiteral("notAttached"), user); },
+            Qt::QueuedConnection);
+        return;
+    }
+    loginRequest_ = nextId_++;
+    send({{QStringLiteral("id"), static_cast<qint64>(loginRequest_)},
+          {QStringLiteral("op"), QStringLiteral("login")},
+          {QStringLiteral("user"), user},
+          {QStringLiteral("password"), password}});
+}
+
+void ChannelClient::logout() {
+    if (token_.isEmpty()) return;
+    send({{QStringLiteral("id"), static_cast<qint64>(nextId_++)},
+          {QStringLiteral("op"), QStringLiteral("logout")},
+          {QStringLiteral("token"), token_}});
+    token_.clear();
+    user_.clear();
 }
 
 void ChannelClient::send(const QJsonObject& message) {

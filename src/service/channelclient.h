@@ -10,6 +10,8 @@
 #include <QStringList>
 #include <QTimer>
 
+#include "link/line.h"  // the image as a signal carries it
+
 class QLocalSocket;
 
 namespace service {
@@ -37,6 +39,20 @@ class ChannelClient : public QObject {
     // the command's number; its end comes with commandFinished. Not attached: it ends at once
     // with "notAttached".
     quint64 setValue(const QString& chamber, int loop, int value, const QString& reason = {});
+    // Any command of the channel (channel.h): op with its fields beside "chamber"; the same
+    // answer as setValue. Commands go with the session of the last login, when there is one.
+    quint64 command(const QString& op, const QString& chamber, QJsonObject fields = {});
+
+    // Asks for the chamber's instrument image; it comes with imageArrived. False when not
+    // attached, or when the last one asked for has not come yet (at most one is under way).
+    bool requestImage(const QString& chamber);
+
+    // Logs in on the channel; the outcome (the channel's word: "done", "refused", "locked", ...)
+    // comes with loggedIn. From then on commands go as that user until logout() or the loss of
+    // the service (whose sessions end with it).
+    void login(const QString& user, const QString& password);
+    void logout();
+    QString user() const { return user_; }
 
   signals:
     void attachedChanged(bool attached);
@@ -44,6 +60,8 @@ class ChannelClient : public QObject {
     // outcome: the channel's word ("done", "refused", ...; "unknownChamber" and "badRequest" for
     // a request the service did not take; "unknown" when the service went before it answered).
     void commandFinished(quint64 id, const QString& outcome);
+    void imageArrived(const QString& chamber, const comm::InstrumentImage& image);
+    void loggedIn(const QString& outcome, const QString& user);
 
   private:
     void connectNow();
@@ -62,7 +80,12 @@ class ChannelClient : public QObject {
     quint64 stateRequest_ = 0;
     QStringList names_;
     QHash<QString, QJsonObject> states_;
-    QList<quint64> commands_;  // sent, not yet ended
+    QList<quint64> commands_;   // sent, not yet ended
+    quint64 imageRequest_ = 0;  // the image asked for, until it came
+    QString imageChamber_;
+    quint64 loginRequest_ = 0;
+    QString loginUser_;
+    QString token_, user_;  // the session of the last login
 };
 
 }  // namespace service

@@ -4,6 +4,7 @@
 #include <QSettings>
 #include <cstdio>
 
+#include "base/baseos.h"
 #include "base/datafolder.h"
 #include "base/numberlocale.h"
 #include "events/eventrules.h"
@@ -15,7 +16,7 @@
 namespace {
 
 int run(int argc, char** argv) {
-    const QStringList args = service::os::arguments(argc, argv);
+    const QStringList args = base::arguments(argc, argv);
     // The installer's own step, run once after it registered the service.
     if (args == QStringList{QStringLiteral("--configure-service")})
         return service::os::configureInstalledService();

@@ -156,7 +156,9 @@ bool Service::start() {
         if (fleet_->single()) c->link().open(chamber::ChamberConf{}.portSettings());
     }
     // Without its channel the service still records; the windows then cannot attach.
-    channel_ = std::make_unique<Channel>(*fleet_, [this] { return standing(); });
+    channel_ = std::make_unique<Channel>(
+        *fleet_, [this] { return standing(); },
+        QDir(folder).filePath(QString::fromLatin1(auth::kUserStoreFileName)));
     if (QString why; !channel_->listen(folder, &why))
         qCCritical(lcService).noquote() << "no local channel:" << why;
     qCInfo(lcService).noquote() << "recording" << fleet_->chambers().size() << "chamber(s) into"

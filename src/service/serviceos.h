@@ -8,6 +8,7 @@
 #include <functional>
 
 class QLocalServer;
+class QLocalSocket;
 class QObject;
 
 namespace service::os {
@@ -15,9 +16,6 @@ namespace service::os {
 // The folder of the settings, the databases and the local channel when --data names none: the
 // machine's own, not a user's.
 QString defaultDataFolder();
-
-// The arguments after the program's name, as they were given.
-QStringList arguments(int argc, char** argv);
 
 // Sends Qt's messages (the logging categories) where a service's messages belong: standard
 // error, which the service manager keeps in its journal; the system's event log where there is
@@ -47,6 +45,10 @@ QString channelName(const QString& dataFolder);
 // Windows a named pipe of its own for the folder. A channel left behind by a service that ended
 // without closing it is taken over. False with why when it cannot.
 bool listenChannel(QLocalServer& server, const QString& dataFolder, QString* why);
+
+// The account of the process at the other end of a channel's connection, as the system tells it
+// ("uid 1000 pid 4242" on Linux, "pid 4242" on Windows); "unknown" when it does not.
+QString peerOf(const QLocalSocket& socket);
 
 // Files made from now on are at most readable by the owner's group.
 void restrictNewFiles();

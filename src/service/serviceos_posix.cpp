@@ -1,6 +1,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QtGlobal>
@@ -32,13 +33,6 @@ void askToStop(int) {
 
 QString defaultDataFolder() {
     return QStringLiteral("/var/lib/velmars");
-}
-
-QStringList arguments(int argc, char** argv) {
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    return args;
 }
 
 void routeMessages() {
@@ -122,6 +116,22 @@ bool listenChannel(QLocalServer& server, const QString& dataFolder, QString* why
         return false;
     }
     return true;
+}
+
+QString peerOf(const QLocalSocket& socket) {
+    const auto fd = static_cast<int>(socket.socketDescriptor());
+    if (fd < 0) return QStringLiteral("unknown");
+#ifdef SO_PEERCRED
+    ucred cred{};
+    socklen_t length = sizeof cred;
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &length) == 0 && length == sizeof cred)
+        return QStringLiteral("uid %1 pid %2").arg(cred.uid).arg(cred.pid);
+#else
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (::getpeereid(fd, &uid, &gid) == 0) return QStringLiteral("uid %1").arg(uid);
+#endif
+    return QStringLiteral("unknown");
 }
 
 int runAsService(const std::function<int()>& body) {

@@ -1,13 +1,13 @@
 #include <windows.h>
-// shellapi.h, aclapi.h and sddl.h need windows.h first
+// aclapi.h and sddl.h need windows.h first
 #include <aclapi.h>
 #include <sddl.h>
-#include <shellapi.h>
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QLocalServer>
+#include <QLocalSocket>
 #include <QMetaObject>
 #include <QObject>
 #include <QPointer>
@@ -149,17 +149,6 @@ QString defaultDataFolder() {
     return QDir(QDir::fromNativeSeparators(programData)).filePath(QStringLiteral("velmars"));
 }
 
-QStringList arguments(int, char**) {
-    QStringList args;
-    int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!wide) return args;
-    for (int i = 1; i < count; ++i)
-        args << QString::fromWCharArray(wide[i]);
-    LocalFree(wide);
-    return args;
-}
-
 void routeMessages() {
     // Where standard error leads somewhere (a console, a pipe, a file) the messages go there;
     // a service has none, and its messages go to the event log.
@@ -218,6 +207,15 @@ bool listenChannel(QLocalServer& server, const QString& dataFolder, QString* why
         return false;
     }
     return true;
+}
+
+QString peerOf(const QLocalSocket& socket) {
+    // The client's process, from the pipe's handle; its account is the process's.
+    ULONG pid = 0;
+    const auto pipe = reinterpret_cast<HANDLE>(socket.socketDescriptor());
+    if (pipe && pipe != INVALID_HANDLE_VALUE && GetNamedPipeClientProcessId(pipe, &pid))
+        return QStringLiteral("pid %1").arg(pid);
+    return QStringLiteral("unknown");
 }
 
 int runAsService(const std::function<int()>& body) {

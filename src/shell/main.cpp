@@ -2,14 +2,18 @@
 
 #include <QApplication>
 #include <QSettings>
+#include <QTimer>
 #include <cstdio>
 
+#include "base/baseos.h"
 #include "base/datafolder.h"
 #include "base/numberlocale.h"
 #include "service/cmdline.h"
+#include "service/serviceos.h"
 #include "shell/accesscommand.h"
 #include "shell/appicon.h"
 #include "shell/application.h"
+#include "shell/attached.h"
 #include "shell/exportcommand.h"
 #include "shell/language.h"
 #include "shell/settings.h"
@@ -22,7 +26,7 @@ namespace {
 int run(int argc, char** argv) {
     // The command line is read before any window system is touched, so that --help and a bad
     // option answer on a machine without a display, with nothing else on stderr.
-    const shell::ParseResult parsed = shell::parseCommandLine(shell::os::arguments(argc, argv));
+    const shell::ParseResult parsed = shell::parseCommandLine(base::arguments(argc, argv));
     if (!parsed.options) {
         std::fprintf(stderr, "velmars: %s\n", qUtf8Printable(parsed.error));
         return 2;
@@ -98,6 +102,25 @@ int run(int argc, char** argv) {
     shell::useLanguage(parsed.options->language, /*keep=*/true);
 
     shell::useProgramFont();
+
+    // A service that runs this computer's chambers (in the folder named, or the machine's own)
+    // keeps them: the windows attach to it and open no line or database of their own.
+    const QString serviceFolder =
+        o.data.isEmpty() ? service::os::defaultDataFolder() : base::givenDataFolder();
+    if (shell::serviceAnswers(serviceFolder)) {
+        if (o.simulate || !o.chambers.isEmpty() || !o.ports.isEmpty() || !o.db.isEmpty() ||
+            o.connect)
+            std::fprintf(stderr,
+                         "velmars: the service of %s runs the chambers; the options for chambers, "
+                         "ports and databases are left to it\n",
+                         qUtf8Printable(serviceFolder));
+        shell::AttachedProgram attached(serviceFolder);
+        attached.start();
+        if (o.quitAfter)
+            QTimer::singleShot(static_cast<int>(*o.quitAfter * 1000), &attached,
+                               [] { QCoreApplication::quit(); });
+        return QApplication::exec();
+    }
 
     shell::Application program(*parsed.options);
     if (!program.start()) {

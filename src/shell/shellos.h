@@ -24,10 +24,6 @@ void restrictNewFiles();
 // application's and organisation's names set.
 QString dataFolder();
 
-// The arguments after the program's name, as the user typed them. On Windows argv holds them in
-// the ANSI code page, which cannot carry Chinese on most systems; the wide command line can.
-QStringList arguments(int argc, char** argv);
-
 // Makes standard output carry bytes as written (an export to "-"); Windows' C runtime would
 // otherwise turn every line feed into a carriage return and a line feed.
 void binaryStandardOutput();

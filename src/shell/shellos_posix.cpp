@@ -10,13 +10,6 @@
 
 namespace shell::os {
 
-QStringList arguments(int argc, char** argv) {
-    QStringList args;
-    for (int i = 1; i < argc; ++i)
-        args << QString::fromLocal8Bit(argv[i]);
-    return args;
-}
-
 void binaryStandardOutput() {}
 
 void messagesToStandardError() {}

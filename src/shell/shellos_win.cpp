@@ -1,6 +1,4 @@
 #include <windows.h>
-// shellapi.h needs windows.h first
-#include <shellapi.h>
 
 #include <fcntl.h>
 #include <io.h>
@@ -15,17 +13,6 @@
 #include "shell/shellos.h"
 
 namespace shell::os {
-
-QStringList arguments(int, char**) {
-    QStringList args;
-    int count = 0;
-    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
-    if (!wide) return args;
-    for (int i = 1; i < count; ++i)
-        args << QString::fromWCharArray(wide[i]);
-    LocalFree(wide);
-    return args;
-}
 
 void messagesToStandardError() {
     // Qt writes its messages to the debugger's output unless the process has a console window,

@@ -6,16 +6,16 @@
 #include <QJsonObject>
 #include <QLocalSocket>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 #include <cmath>
 
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
-#include "managersocket.h"
+#include "servicerig.h"
 
-using servicetest::ManagerSocket;
+using servicetest::ServiceRig;
 
 namespace {
 
@@ -47,6 +47,19 @@ bool connectTo(QLocalSocket& s, const QString& path) {
     return s.waitForConnected(10000);
 }
 
+// A command's last word: its answer, or when that is "pending", the outcome it finished with
+// (an error code when the request was not taken).
+QString outcomeOf(QLocalSocket& s, const QByteArray& line) {
+    const QJsonObject answer = ask(s, line);
+    if (answer.contains("error")) return answer.value("error").toString();
+    if (answer.value("outcome").toString() != u"pending") return answer.value("outcome").toString();
+    const QJsonObject finished = readAnswer(s);
+    if (finished.value("event").toString() != u"commandFinished" ||
+        finished.value("id") != answer.value("id"))
+        return QStringLiteral("no commandFinished");
+    return finished.value("outcome").toString();
+}
+
 }  // namespace
 
 class ServiceChannel : public QObject {
@@ -54,26 +67,18 @@ class ServiceChannel : public QObject {
   private slots:
     void statesOnRequestAndOnChangeAndBadClientsLetGo();
     void setValueThroughTheServiceAndRefusedUnderAccessControl();
+    void theOtherCommandsGoThroughTheChambersChecks();
+    void loginTokensAndPasswordsUnderAccessControl();
 };
 
 void ServiceChannel::statesOnRequestAndOnChangeAndBadClientsLetGo() {
-    const QString bin =
-        qEnvironmentVariable("VELMARS_BIN_DIR") + QStringLiteral("/velmars-service");
-    QTemporaryDir dir;
-    const QString data = dir.filePath(QStringLiteral("data"));
-    ManagerSocket manager(dir.filePath(QStringLiteral("notify")));
-    QVERIFY(manager.bound());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("NOTIFY_SOCKET"), dir.filePath(QStringLiteral("notify")));
+    ServiceRig rig;
+    QVERIFY(rig.ready());
     QProcess service;
-    service.setProcessEnvironment(env);
-    service.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-    service.start(bin, {"--simulate", "--data", data, "--chamber", "a=1,1", "--chamber", "b=1,2"});
-    QVERIFY(service.waitForStarted());
-    QVERIFY2(manager.waitFor("READY=1"), service.readAllStandardError().constData());
+    QVERIFY(rig.start(service, {"--simulate", "--chamber", "a=1,1", "--chamber", "b=1,2"}));
 
     // The service's account and its group read and write the socket; nobody else reaches it.
-    const QString path = QDir(data).filePath(QStringLiteral("velmars.sock"));
+    const QString path = rig.channel();
     struct stat st {};
     QCOMPARE(::stat(QFile::encodeName(path).constData(), &st), 0);
     QVERIFY(S_ISSOCK(st.st_mode));
@@ -136,28 +141,17 @@ void ServiceChannel::statesOnRequestAndOnChangeAndBadClientsLetGo() {
     }
     QCOMPARE(changed, (QSet<QString>{"a", "b"}));
 
-    ::kill(static_cast<pid_t>(service.processId()), SIGTERM);
-    QVERIFY(service.waitForFinished(60000));
-    QCOMPARE(service.exitCode(), 0);
+    QVERIFY(ServiceRig::stop(service));
     QVERIFY(!QFile::exists(path));
 }
 
 void ServiceChannel::setValueThroughTheServiceAndRefusedUnderAccessControl() {
-    const QString binDir = qEnvironmentVariable("VELMARS_BIN_DIR");
-    QTemporaryDir dir;
-    const QString data = dir.filePath(QStringLiteral("data"));
-    ManagerSocket manager(dir.filePath(QStringLiteral("notify")));
-    QVERIFY(manager.bound());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("NOTIFY_SOCKET"), dir.filePath(QStringLiteral("notify")));
+    ServiceRig rig;
+    QVERIFY(rig.ready());
     QProcess service;
-    service.setProcessEnvironment(env);
-    service.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-    service.start(binDir + QStringLiteral("/velmars-service"), {"--simulate", "--data", data});
-    QVERIFY(service.waitForStarted());
-    QVERIFY2(manager.waitFor("READY=1"), service.readAllStandardError().constData());
+    QVERIFY(rig.start(service, {"--simulate"}));
     QLocalSocket client;
-    QVERIFY(connectTo(client, QDir(data).filePath(QStringLiteral("velmars.sock"))));
+    QVERIFY(connectTo(client, rig.channel()));
 
     // What the service cannot take is answered and nothing is written.
     const struct {
@@ -202,21 +196,153 @@ void ServiceChannel::setValueThroughTheServiceAndRefusedUnderAccessControl() {
     QVERIFY(shown);
 
     // Access control switched on meanwhile: nobody is logged in on the channel, so it is refused.
-    QProcess admin;
-    admin.start(binDir + QStringLiteral("/velmars"),
-                {"--data", data, "--create-admin", "qa", "--full-name", "QA"});
-    admin.write("correct horse 1\ncorrect horse 1\n");
-    admin.closeWriteChannel();
-    QVERIFY(admin.waitForFinished(60000));
-    QCOMPARE(admin.exitCode(), 0);
+    QVERIFY(rig.createAdmin("qa", "correct horse 1"));
     QCOMPARE(ask(client, R"({"id": 7, "op": "setValue", "chamber": "", "loop": 0, "value": 300})")
                  .value("outcome")
                  .toString(),
              QStringLiteral("refused"));
 
-    ::kill(static_cast<pid_t>(service.processId()), SIGTERM);
-    QVERIFY(service.waitForFinished(60000));
-    QCOMPARE(service.exitCode(), 0);
+    QVERIFY(ServiceRig::stop(service));
+}
+
+void ServiceChannel::theOtherCommandsGoThroughTheChambersChecks() {
+    ServiceRig rig;
+    QVERIFY(rig.ready());
+    QProcess service;
+    QVERIFY(rig.start(service, {"--simulate"}));
+    QLocalSocket client;
+    QVERIFY(connectTo(client, rig.channel()));
+
+    // The registers the poll cycle read, for an attached window's panels.
+    const QJsonObject image = ask(client, R"({"id": 1, "op": "image", "chamber": ""})");
+    QCOMPARE(image.value("id").toInt(), 1);
+    QCOMPARE(image.value("image").toObject().value("params").toArray().size(), 48);
+    QCOMPARE(image.value("image").toObject().value("live").toArray().size(), 10);
+    QCOMPARE(ask(client, R"({"id": 1, "op": "image", "chamber": "zz"})").value("error").toString(),
+             QStringLiteral("unknownChamber"));
+
+    // Each command as the chamber decides it, in order: what it cannot take changes nothing.
+    const struct {
+        QByteArray line;
+        const char* outcome;
+    } commands[] = {
+        {R"({"id": 2, "op": "setAlarm", "chamber": "", "index": 0, "value": 50})", "done"},
+        {R"({"id": 3, "op": "setAlarm", "chamber": "", "index": 6, "value": 50})", "invalid"},
+        {R"({"id": 4, "op": "setAlarm", "chamber": "", "index": "0", "value": 50})", "badRequest"},
+        {R"({"id": 5, "op": "setAlarm", "chamber": "", "index": 0, "value": 99999})", "invalid"},
+        {R"({"id": 6, "op": "programCommand", "chamber": "", "code": 9})", "invalid"},
+        {R"({"id": 7, "op": "programCommand", "chamber": "", "code": 0})", "done"},
+        {R"({"id": 8, "op": "endRun", "chamber": ""})", "notFound"},
+        {R"({"id": 9, "op": "startRun", "chamber": "", "name": 5})", "badRequest"},
+        {R"({"id": 10, "op": "startRun", "chamber": "", "name": "t1", "orderId": "o-1"})", "done"},
+        {R"({"id": 11, "op": "endRun", "chamber": "zz"})", "unknownChamber"},
+        {R"({"id": 12, "op": "endRun", "chamber": ""})", "done"},
+        {R"({"id": 13, "op": "acknowledgeAlert", "chamber": "", "comment": "x"})", "badRequest"},
+        {R"({"id": 14, "op": "acknowledgeAlert", "chamber": "", "alert": "no-such",
+             "comment": "seen"})",
+         "notFound"},
+    };
+    for (const auto& c : commands)
+        QCOMPARE(outcomeOf(client, QByteArray(c.line).replace('\n', ' ')),
+                 QString::fromLatin1(c.outcome));
+
+    // The write reached the instrument: its image holds it once the poll cycle read it back.
+    int alarm1 = -1;
+    for (int i = 0; i < 300 && alarm1 != 50; ++i) {
+        if (i > 0) QTest::qWait(100);
+        alarm1 = ask(client, R"({"id": 15, "op": "image", "chamber": ""})")
+                     .value("image")
+                     .toObject()
+                     .value("holding257")
+                     .toArray()[0]
+                     .toInt();
+    }
+    QCOMPARE(alarm1, 50);
+    QVERIFY(ServiceRig::stop(service));
+}
+
+void ServiceChannel::loginTokensAndPasswordsUnderAccessControl() {
+    ServiceRig rig;
+    QVERIFY(rig.ready());
+    QVERIFY(rig.createAdmin("qa", "correct horse 1"));
+    QProcess service;
+    QVERIFY(rig.start(service, {"--simulate"}));
+    QLocalSocket client;
+    QVERIFY(connectTo(client, rig.channel()));
+    const auto setValue = [](const QByteArray& who) {
+        return R"({"id": 30, "op": "setValue", "chamber": "", "loop": 0, "value": 321)" + who + "}";
+    };
+
+    const QJsonObject login =
+        ask(client, R"({"id": 20, "op": "login", "user": "qa", "password": "correct horse 1"})");
+    QCOMPARE(login.value("outcome").toString(), QStringLiteral("done"));
+    const QByteArray token = login.value("token").toString().toLatin1();
+    QVERIFY(token.size() >= 32);
+    const QByteArray byToken = ", \"token\": \"" + token + '"';
+    const QByteArray byPassword = ", \"user\": \"qa\", \"password\": \"correct horse 1\"";
+
+    const struct {
+        QByteArray who;
+        const char* outcome;
+    } asks[] = {
+        {"", "refused"},
+        {byToken, "done"},
+        {", \"token\": \"0123456789abcdef0123456789abcdef\"", "refused"},
+        {byPassword, "done"},
+        {", \"user\": \"qa\", \"password\": \"wrong\"", "refused"},
+        {", \"user\": \"qa\"", "refused"},
+    };
+    for (const auto& a : asks)
+        QCOMPARE(outcomeOf(client, setValue(a.who)), QString::fromLatin1(a.outcome));
+    // Every command is logged with the account of the process that sent it.
+    const QByteArray logged = QStringLiteral("by qa from uid %1 ").arg(::getuid()).toUtf8();
+    QByteArray err;
+    service.setReadChannel(QProcess::StandardError);
+    for (int i = 0; i < 100 && !err.contains(logged); ++i) {
+        service.waitForReadyRead(100);
+        err += service.readAllStandardError();
+    }
+    QVERIFY2(err.contains(logged), err.constData());
+
+    // Logged out, the token is no more.
+    const QByteArray logout = "{\"id\": 21, \"op\": \"logout\", \"token\": \"" + token + "\"}";
+    QCOMPARE(ask(client, logout).value("outcome").toString(), QStringLiteral("done"));
+    QCOMPARE(outcomeOf(client, setValue(byToken)), QStringLiteral("refused"));
+
+    // Failed logins on the channel count as the desktop's do: the account locks, and the right
+    // password is then refused too, by login and by command alike.
+    QCOMPARE(ask(client, R"({"id": 22, "op": "login", "user": "qa"})").value("error").toString(),
+             QStringLiteral("badRequest"));
+    for (int i = 1; i < 5; ++i)
+        QCOMPARE(ask(client, R"({"id": 23, "op": "login", "user": "qa", "password": "nope"})")
+                     .value("outcome")
+                     .toString(),
+                 QStringLiteral("refused"));
+    QVERIFY(ask(client, R"({"id": 24, "op": "login", "user": "qa", "password": "correct horse 1"})")
+                .value("outcome")
+                .toString() != u"done");
+    QCOMPARE(outcomeOf(client, setValue(byPassword)), QStringLiteral("refused"));
+
+    // A flood of logins: what the checking thread cannot take is answered "busy" at once, every
+    // request gets its answer, and the service goes on.
+    constexpr int kFlood = 3 * 16;
+    QByteArray flood;
+    for (int i = 0; i < kFlood; ++i)
+        flood += "{\"id\": " + QByteArray::number(100 + i) +
+                 ", \"op\": \"login\", \"user\": \"ghost\", \"password\": \"x\"}\n";
+    client.write(flood);
+    client.flush();
+    QSet<int> answered;
+    int busy = 0;
+    for (int i = 0; i < kFlood; ++i) {
+        const QJsonObject a = readAnswer(client);
+        answered << a.value("id").toInt();
+        busy += a.value("error").toString() == u"busy" ? 1 : 0;
+    }
+    QCOMPARE(answered.size(), kFlood);
+    QVERIFY(busy > 0);
+    QCOMPARE(ask(client, R"({"id": 1, "op": "state"})").value("chambers").toArray().size(), 1);
+    QVERIFY(ServiceRig::stop(service));
 }
 
 QTEST_GUILESS_MAIN(ServiceChannel)

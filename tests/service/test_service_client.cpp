@@ -1,52 +1,33 @@
 // A program attached to the service through the channel: it reads the chambers' states, writes
 // through the service, says when the service went and attaches again once it is back.
-#include <QDir>
 #include <QProcess>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 
-#include <signal.h>
-
-#include "managersocket.h"
 #include "service/channelclient.h"
+#include "servicerig.h"
 
-using servicetest::ManagerSocket;
+using servicetest::ServiceRig;
 
 class ServiceClient : public QObject {
     Q_OBJECT
   private slots:
     void attachesWritesAndAttachesAgainAfterARestart();
-
-  private:
-    bool startService(QProcess& service, ManagerSocket& manager, const QString& data);
 };
 
-bool ServiceClient::startService(QProcess& service, ManagerSocket& manager, const QString& data) {
-    service.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-    service.start(qEnvironmentVariable("VELMARS_BIN_DIR") + QStringLiteral("/velmars-service"),
-                  {"--simulate", "--data", data});
-    return service.waitForStarted() && manager.waitFor("READY=1");
-}
-
 void ServiceClient::attachesWritesAndAttachesAgainAfterARestart() {
-    QTemporaryDir dir;
-    const QString data = dir.filePath(QStringLiteral("data"));
-    ManagerSocket manager(dir.filePath(QStringLiteral("notify")));
-    QVERIFY(manager.bound());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("NOTIFY_SOCKET"), dir.filePath(QStringLiteral("notify")));
+    ServiceRig rig;
+    QVERIFY(rig.ready());
 
     // Started before the service: it keeps trying.
-    service::ChannelClient client(data);
+    service::ChannelClient client(rig.data());
     QSignalSpy attached(&client, &service::ChannelClient::attachedChanged);
     QSignalSpy finished(&client, &service::ChannelClient::commandFinished);
     client.start();
     QVERIFY(!client.attached());
 
     QProcess service;
-    service.setProcessEnvironment(env);
-    QVERIFY(startService(service, manager, data));
+    QVERIFY(rig.start(service, {"--simulate"}));
     QTRY_VERIFY_WITH_TIMEOUT(client.attached(), 60000);
     QCOMPARE(client.chambers(), QStringList{QString()});
     QCOMPARE(client.state(QString()).value("recorder").toObject().value("state").toString(),
@@ -67,8 +48,7 @@ void ServiceClient::attachesWritesAndAttachesAgainAfterARestart() {
     }
 
     // The service stops: the client says so, and a command then is not sent.
-    ::kill(static_cast<pid_t>(service.processId()), SIGTERM);
-    QVERIFY(service.waitForFinished(60000));
+    QVERIFY(ServiceRig::stop(service));
     QTRY_VERIFY_WITH_TIMEOUT(!client.attached(), 60000);
     QCOMPARE(attached.last().at(0).toBool(), false);
     finished.clear();
@@ -78,14 +58,12 @@ void ServiceClient::attachesWritesAndAttachesAgainAfterARestart() {
 
     // Back again: attached by itself, with the state read anew.
     QProcess again;
-    again.setProcessEnvironment(env);
-    QVERIFY(startService(again, manager, data));
+    QVERIFY(rig.start(again, {"--simulate"}));
     QTRY_VERIFY_WITH_TIMEOUT(client.attached(), 60000);
     QCOMPARE(attached.last().at(0).toBool(), true);
     QCOMPARE(client.state(QString()).value("recorder").toObject().value("state").toString(),
              QStringLiteral("recording"));
-    ::kill(static_cast<pid_t>(again.processId()), SIGTERM);
-    QVERIFY(again.waitForFinished(60000));
+    QVERIFY(ServiceRig::stop(again));
 }
 
 QTEST_GUILESS_MAIN(ServiceClient)

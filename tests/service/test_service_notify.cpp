@@ -9,10 +9,10 @@
 
 #include <signal.h>
 
-#include "managersocket.h"
+#include "servicerig.h"
 #include "store/databaselock.h"
 
-using servicetest::ManagerSocket;
+using servicetest::ServiceRig;
 
 class ServiceNotify : public QObject {
     Q_OBJECT
@@ -24,13 +24,12 @@ class ServiceNotify : public QObject {
     void aKilledServiceLeavesTheCauseOfItsGap();
 
   private:
-    QString bin() const { return binDir_ + QStringLiteral("/velmars-service"); }
-    QString binDir_;
+    static QString bin() { return ServiceRig::bin(QStringLiteral("velmars-service")); }
 };
 
 void ServiceNotify::initTestCase() {
-    binDir_ = qEnvironmentVariable("VELMARS_BIN_DIR");
-    QVERIFY2(!binDir_.isEmpty(), "VELMARS_BIN_DIR is set by the test registration");
+    QVERIFY2(!qEnvironmentVariableIsEmpty("VELMARS_BIN_DIR"),
+             "VELMARS_BIN_DIR is set by the test registration");
 }
 
 void ServiceNotify::badOptionsExitWithStatusTwo_data() {
@@ -53,27 +52,20 @@ void ServiceNotify::badOptionsExitWithStatusTwo() {
 }
 
 void ServiceNotify::readyOncePingedAndStoppingAtTheEnd() {
-    QTemporaryDir dir;
-    const QString data = dir.filePath(QStringLiteral("data"));
-    ManagerSocket manager(dir.filePath(QStringLiteral("notify")));
-    QVERIFY(manager.bound());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("NOTIFY_SOCKET"), dir.filePath(QStringLiteral("notify")));
-    env.insert(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("200000"));
+    ServiceRig rig;
+    QVERIFY(rig.ready());
+    const QString data = rig.data();
+    servicetest::ManagerSocket& manager = rig.manager();
+    rig.setEnv(QStringLiteral("WATCHDOG_USEC"), QStringLiteral("200000"));
 
     // First start: the chambers from the command line; the second start finds them kept.
-    const QStringList firstArgs{"--simulate", "--data", data,          "--chamber", "a=1,1",
-                                "--chamber",  "b=1,2",  "--keep-days", "400"};
-    for (const QStringList& args : {firstArgs, QStringList{"--simulate", "--data", data}}) {
+    const QStringList firstArgs{"--simulate", "--chamber",   "a=1,1", "--chamber",
+                                "b=1,2",      "--keep-days", "400"};
+    for (const QStringList& args : {firstArgs, QStringList{"--simulate"}}) {
         QProcess service;
-        service.setProcessEnvironment(env);
-        service.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-        service.start(bin(), args);
-        QVERIFY(service.waitForStarted());
-
         // READY comes with the status once both chambers stored a sample.
         QList<QByteArray> seen;
-        QVERIFY2(manager.waitFor("READY=1", &seen), service.readAllStandardError().constData());
+        QVERIFY(rig.start(service, args, &seen));
         QVERIFY2(seen.last().split('\n').contains("STATUS=2 chambers recording"),
                  seen.last().constData());
         QCOMPARE(std::count_if(seen.begin(), seen.end(),
@@ -117,22 +109,14 @@ void ServiceNotify::readyOncePingedAndStoppingAtTheEnd() {
 }
 
 void ServiceNotify::aKilledServiceLeavesTheCauseOfItsGap() {
-    QTemporaryDir dir;
-    const QString data = dir.filePath(QStringLiteral("data"));
-    ManagerSocket manager(dir.filePath(QStringLiteral("notify")));
-    QVERIFY(manager.bound());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("NOTIFY_SOCKET"), dir.filePath(QStringLiteral("notify")));
+    ServiceRig rig;
+    QVERIFY(rig.ready());
+    const QString data = rig.data();
     // Killed, then started again and stopped as the service manager stops it.
     for (const int signal : {SIGKILL, SIGTERM}) {
         QProcess service;
-        service.setProcessEnvironment(env);
-        service.setProcessChannelMode(QProcess::ForwardedOutputChannel);
-        service.start(bin(), {"--simulate", "--data", data});
-        QVERIFY(service.waitForStarted());
-        QVERIFY2(manager.waitFor("READY=1"), service.readAllStandardError().constData());
-        ::kill(static_cast<pid_t>(service.processId()), signal);
-        QVERIFY(service.waitForFinished(60000));
+        QVERIFY(rig.start(service, {"--simulate"}));
+        QVERIFY(ServiceRig::stop(service, signal));
     }
     auto conn = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("e"));
     conn.setDatabaseName(QDir(data).filePath(QStringLiteral("Rdatabj.db")));

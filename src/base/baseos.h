@@ -1,0 +1,13 @@
+#pragma once
+// What every program of the project needs of the operating system alike: the one file of this
+// folder that differs between platforms.
+
+#include <QStringList>
+
+namespace base {
+
+// The arguments after the program's name, as the user typed them. On Windows argv holds them in
+// the ANSI code page, which cannot carry Chinese on most systems; the wide command line can.
+QStringList arguments(int argc, char** argv);
+
+}  // namespace base

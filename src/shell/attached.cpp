@@ -1,0 +1,354 @@
+#include "shell/attached.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QLocalSocket>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTimer>
+#include <algorithm>
+
+#include "base/tr.h"
+#include "chamber/statejson.h"
+#include "monitor/livepanel.h"
+#include "overview/overviewwindow.h"
+#include "service/serviceos.h"
+#include "ui/credentialform.h"
+#include "ui/widgets.h"
+#include "ui/writestatus.h"
+
+namespace shell {
+
+namespace {
+
+QString attachedText(bool attached) {
+    return attached ? base::Tr::tr("已连接到服务：试验箱由服务记录")
+                    : base::Tr::tr("服务已停止，等待其恢复");
+}
+
+}  // namespace
+
+bool serviceAnswers(const QString& dataFolder, int waitMs) {
+    QLocalSocket probe;
+    probe.connectToServer(service::os::channelName(dataFolder));
+    const bool answers = probe.waitForConnected(waitMs);
+    probe.abort();
+    return answers;
+}
+
+QString channelOutcomeText(const QString& outcome) {
+    if (outcome == u"done") return {};
+    if (outcome == u"refused") return base::Tr::tr("服务拒绝：无此权限");
+    if (outcome == u"invalid" || outcome == u"badRequest") return base::Tr::tr("数值无效");
+    if (outcome == u"linkClosed") return base::Tr::tr("端口未打开");
+    if (outcome == u"notRecording") return base::Tr::tr("试验箱未在记录");
+    if (outcome == u"notAttached" || outcome == u"unknown") return base::Tr::tr("未连接到服务");
+    if (outcome == u"unknownChamber") return base::Tr::tr("服务中没有这个试验箱");
+    return base::Tr::tr("仪表未接受");
+}
+
+chamber::Outcome outcomeOfWord(const QString& word) {
+    using O = chamber::Outcome;
+    const std::pair<const char*, O> words[] = {
+        {"done", O::Done},         {"pending", O::Pending},       {"refused", O::Refused},
+        {"invalid", O::Invalid},   {"badRequest", O::Invalid},    {"notRecording", O::NotRecording},
+        {"notFound", O::NotFound}, {"linkClosed", O::LinkClosed},
+    };
+    for (const auto& [w, o] : words)
+        if (word == QLatin1String(w)) return o;
+    return O::Failed;
+}
+
+QString loginOutcomeText(const QString& outcome) {
+    if (outcome == u"done") return {};
+    if (outcome == u"refused" || outcome == u"locked") return base::Tr::tr("用户名或密码错误");
+    if (outcome == u"mustChange") return base::Tr::tr("密码已过期或须更改，请设置新密码");
+    if (outcome == u"noAccessControl") return base::Tr::tr("访问控制已关闭");
+    if (outcome == u"unusable") return base::Tr::tr("用户库无法使用");
+    return base::Tr::tr("未连接到服务");
+}
+
+ServiceLoginDialog::ServiceLoginDialog(service::ChannelClient& client, QWidget* parent)
+    : QDialog(parent), client_(client), form_(std::make_unique<ui::CredentialForm>(this)) {
+    setObjectName(QStringLiteral("LoginDialog"));
+    setWindowTitle(base::Tr::tr("登录"));
+    user_ = form_->entry(base::Tr::tr("用户名"), "LoginUser", false);
+    password_ = form_->entry(base::Tr::tr("密码"), "LoginPassword", true);
+    QPushButton* login = form_->finish(base::Tr::tr("登录"), "LoginButton", "LoginMessage");
+    connect(login, &QPushButton::clicked, this, &ServiceLoginDialog::submit);
+    connect(&client_, &service::ChannelClient::loggedIn, this, [this](const QString& outcome) {
+        form_->answer(loginOutcomeText(outcome));
+        if (outcome == u"done") {
+            accept();
+        } else {
+            password_->setFocus();
+        }
+    });
+}
+
+ServiceLoginDialog::~ServiceLoginDialog() = default;
+
+void ServiceLoginDialog::submit() {
+    if (!form_->wait()) return;
+    const QString password = password_->text();
+    password_->clear();
+    client_.login(user_->text().trimmed(), password);
+}
+
+ServiceSessionBar::ServiceSessionBar(service::ChannelClient& client, QWidget* parent)
+    : QWidget(parent), client_(client) {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    user_ = new QLabel(this);
+    user_->setObjectName(QStringLiteral("serviceUser"));
+    button_ = new QPushButton(this);
+    button_->setObjectName(QStringLiteral("serviceLogin"));
+    row->addWidget(user_);
+    row->addWidget(button_);
+    connect(button_, &QPushButton::clicked, this, &ServiceSessionBar::clicked);
+    connect(&client_, &service::ChannelClient::loggedIn, this, &ServiceSessionBar::update);
+    connect(&client_, &service::ChannelClient::attachedChanged, this, &ServiceSessionBar::update);
+    update();
+}
+
+void ServiceSessionBar::update() {
+    const QString user = client_.user();
+    user_->setText(user.isEmpty() ? base::Tr::tr("未登录") : user);
+    user_->setAccessibleName(user_->text());
+    button_->setText(user.isEmpty() ? base::Tr::tr("登录") : base::Tr::tr("注销"));
+    button_->setAccessibleName(button_->text());
+    button_->setEnabled(client_.attached());
+}
+
+void ServiceSessionBar::clicked() {
+    if (!client_.user().isEmpty()) {
+        client_.logout();
+        update();
+        return;
+    }
+    if (dialog_) return;
+    auto* d = new ServiceLoginDialog(client_, window());
+    d->setAttribute(Qt::WA_DeleteOnClose);
+    dialog_ = d;
+    d->open();
+}
+
+AttachedChamberWindow::AttachedChamberWindow(service::ChannelClient& client, QString chamber,
+                                             QWidget* parent)
+    : QMainWindow(parent), client_(client), chamber_(std::move(chamber)) {
+    setObjectName(QStringLiteral("ssqx"));
+    setWindowTitle(QStringLiteral("双回路控制器（温湿度控制） VelmarS "));
+    if (!chamber_.isEmpty()) ui::setChamberName(this, chamber_);
+    live_ =
+        new monitor::LivePanel([this]() -> const comm::InstrumentImage& { return image_; }, this);
+    auto* central = new QWidget(this);
+    auto* grid = new QGridLayout(central);
+    grid->addWidget(live_->pvStatusFrame(), 0, 0);
+    grid->addWidget(live_->curveStatusFrame(), 0, 1);
+    grid->addWidget(live_->alarmStateFrame(), 0, 2);
+    grid->addWidget(live_->paramFrame(0), 1, 0);
+    grid->addWidget(live_->paramFrame(1), 1, 1);
+    grid->addWidget(live_->alarmSettingFrame(), 1, 2);
+    setCentralWidget(central);
+
+    serviceStatus_ = new QLabel(this);
+    serviceStatus_->setObjectName(QStringLiteral("serviceStatus"));
+    statusBar()->addPermanentWidget(serviceStatus_);
+    statusBar()->addPermanentWidget(new ServiceSessionBar(client_, this));
+    operatorMessage_ = new QLabel(this);
+    operatorMessage_->setObjectName(QStringLiteral("operatorMessage"));
+    statusBar()->addWidget(operatorMessage_, 1);
+    connect(live_, &monitor::LivePanel::message, operatorMessage_, &QLabel::setText);
+
+    // The writes go to the service, which decides them with the chamber's own checks.
+    ui::WriteSender* writer = live_->writeSender();
+    writer->sendWith([this](int32_t reg, int32_t value, const QString&, const base::Audit& audit) {
+        return send(reg, value, audit.reason);
+    });
+    connect(&client_, &service::ChannelClient::commandFinished, this,
+            [writer](quint64 id, const QString& outcome) {
+                writer->report(id, outcome == u"done", channelOutcomeText(outcome));
+            });
+    connect(&client_, &service::ChannelClient::imageArrived, this,
+            [this](const QString& name, const comm::InstrumentImage& image) {
+                if (name != chamber_) return;
+                image_ = image;
+                imageShown_ = true;
+                live_->ShowLiveStatus();
+            });
+    connect(&client_, &service::ChannelClient::attachedChanged, this,
+            &AttachedChamberWindow::showAttached);
+    showAttached(client_.attached());
+
+    timer_ = new QTimer(this);
+    timer_->setInterval(kTickMs);
+    connect(timer_, &QTimer::timeout, this, &AttachedChamberWindow::tick);
+    timer_->start();
+    tick();
+}
+
+AttachedChamberWindow::~AttachedChamberWindow() = default;
+
+void AttachedChamberWindow::showAttached(bool attached) {
+    serviceStatus_->setText(attachedText(attached));
+    serviceStatus_->setAccessibleName(serviceStatus_->text());
+    // Without the service nothing shown is a reading of now.
+    if (!attached) live_->setStale(true);
+}
+
+quint64 AttachedChamberWindow::send(int32_t reg, int32_t value, const QString& reason) {
+    const QJsonValue why = reason;
+    if (reg == 1 || reg == 2)
+        return client_.command(QStringLiteral("setValue"), chamber_,
+                               {{QStringLiteral("loop"), reg - 1},
+                                {QStringLiteral("value"), value},
+                                {QStringLiteral("reason"), why}});
+    if (reg == 3)
+        return client_.command(QStringLiteral("programCommand"), chamber_,
+                               {{QStringLiteral("code"), value}, {QStringLiteral("reason"), why}});
+    // 4X 257..262 and anything else the panel sends: the service names what it does not take.
+    return client_.command(QStringLiteral("setAlarm"), chamber_,
+                           {{QStringLiteral("index"), reg - 257},
+                            {QStringLiteral("value"), value},
+                            {QStringLiteral("reason"), why}});
+}
+
+void AttachedChamberWindow::tick() {
+    // A window hidden behind the overview asks the service for nothing.
+    if (!client_.attached() || !isVisible()) return;
+    client_.requestImage(chamber_);
+    const QJsonObject state = client_.state(chamber_);
+    if (!state.isEmpty()) live_->setStale(chamber::stateFromJson(state).stale);
+}
+
+void AttachedChamberWindow::closeEvent(QCloseEvent* e) {
+    if (returnAction_) {
+        e->ignore();
+        hide();
+        returnAction_();
+        return;
+    }
+    // The service records on: closing the window ends only this program.
+    QMainWindow::closeEvent(e);
+    QCoreApplication::quit();
+}
+
+void AttachedChamberWindow::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QMainWindow::keyPressEvent(e);
+}
+
+AttachedProgram::AttachedProgram(const QString& dataFolder, QObject* parent)
+    : QObject(parent), client_(dataFolder) {
+    connect(&client_, &service::ChannelClient::commandFinished, this,
+            [this](quint64 id, const QString& outcome) {
+                const auto it = acknowledged_.find(id);
+                if (it == acknowledged_.end()) return;
+                const auto done = std::move(it->second);
+                acknowledged_.erase(it);
+                done(outcomeOfWord(outcome));
+            });
+    connect(&client_, &service::ChannelClient::attachedChanged, this,
+            &AttachedProgram::attachedChanged);
+    connect(&client_, &service::ChannelClient::stateChanged, this, [this](const QString& name) {
+        // A chamber the service added since: the overview lists it.
+        if (!overview_) return;
+        const auto& entries = overview_->chambers();
+        const bool listed = std::any_of(entries.begin(), entries.end(),
+                                        [&](const auto& e) { return e.conf.name == name; });
+        if (!listed) showWindows();
+    });
+}
+
+AttachedProgram::~AttachedProgram() = default;
+
+void AttachedProgram::start() {
+    client_.start();
+}
+
+AttachedChamberWindow* AttachedProgram::chamberWindow(const QString& name) const {
+    const auto it = windows_.find(name);
+    return it == windows_.end() ? nullptr : it->second.get();
+}
+
+void AttachedProgram::attachedChanged(bool attached) {
+    if (overview_) overview_->setStatusText(attachedText(attached));
+    if (attached && !shown_) showWindows();
+}
+
+void AttachedProgram::showWindows() {
+    const QStringList names = client_.chambers();
+    const bool firstTime = !shown_;
+    shown_ = true;
+    // The one chamber of a service without a list: its window at once, as the program shows it.
+    if (names == QStringList{QString()}) {
+        if (firstTime) showChamberWindow(QString());
+        if (firstTime) emit windowsShown();
+        return;
+    }
+    if (!overview_) {
+        overview_ = std::make_unique<overview::OverviewWindow>();
+        overview_->showServed(
+            [this](const QString& name) -> std::optional<chamber::State> {
+                const QJsonObject s = client_.state(name);
+                if (s.isEmpty()) return std::nullopt;
+                return chamber::stateFromJson(s);
+            },
+            [this](const QString& chamber, const QString& alertId, const QString& comment,
+                   std::function<void(chamber::Outcome)> done) {
+                const quint64 id = client_.command(
+                    QStringLiteral("acknowledgeAlert"), chamber,
+                    {{QStringLiteral("alert"), alertId}, {QStringLiteral("comment"), comment}});
+                acknowledged_[id] = std::move(done);
+            });
+        overview_->setStatusText(attachedText(client_.attached()));
+        // Who works through the service, under the overview's buttons.
+        if (QLayout* l = overview_->layout())
+            l->addWidget(new ServiceSessionBar(client_, overview_.get()));
+        overview_->setExitAction([] { QCoreApplication::quit(); });
+        connect(overview_.get(), &overview::OverviewWindow::openRequested, this, [this](int i) {
+            const QStringList list = client_.chambers();
+            if (i >= 0 && i < list.size()) showChamberWindow(list[i]);
+        });
+    }
+    QList<overview::OverviewWindow::Entry> entries;
+    for (const QString& name : names) {
+        overview::ChamberConf conf;
+        conf.name = name;
+        entries << overview::OverviewWindow::Entry{conf, nullptr};
+    }
+    overview_->setChambers(entries);
+    if (firstTime) {
+        overview_->show();
+        overview_->activateWindow();
+        emit windowsShown();
+    }
+}
+
+void AttachedProgram::showChamberWindow(const QString& name) {
+    std::unique_ptr<AttachedChamberWindow>& w = windows_[name];
+    if (!w) {
+        w = std::make_unique<AttachedChamberWindow>(client_, name);
+        if (!name.isEmpty())
+            w->setReturnAction([this] {
+                if (overview_) {
+                    overview_->show();
+                    overview_->activateWindow();
+                }
+            });
+    }
+    if (overview_) overview_->hide();
+    w->show();
+    w->raise();
+    w->activateWindow();
+}
+
+}  // namespace shell

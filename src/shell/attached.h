@@ -1,0 +1,158 @@
+#pragma once
+// The program as a client of the service that runs this computer's chambers: it opens no line
+// and no database of its own. The overview and each chamber's window show the service's
+// chambers through its local channel (their state as the service publishes it, the instrument's
+// registers as it last read them) and send their writes there, where the chamber's own checks
+// decide them. The status bar says that the windows are attached, and when the service has gone.
+
+#include <QDialog>
+#include <QHash>
+#include <QMainWindow>
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <map>
+#include <memory>
+
+#include "chamber/commands.h"
+#include "link/image.h"
+#include "service/channelclient.h"
+
+class QDialog;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTimer;
+
+namespace monitor {
+class LivePanel;
+}
+namespace overview {
+class OverviewWindow;
+}
+
+namespace ui {
+class CredentialForm;
+}
+
+namespace shell {
+
+// Whether the service of the data folder answers on its local channel. Waits at most waitMs for
+// the connection (a local socket: it answers or is refused at once), before any window is up.
+bool serviceAnswers(const QString& dataFolder, int waitMs = 1000);
+
+// The text of a command's outcome as the channel names it, for the write status line; empty for
+// "done".
+QString channelOutcomeText(const QString& outcome);
+// The outcome as the channel names it, as a chamber's command answers it.
+chamber::Outcome outcomeOfWord(const QString& word);
+// The text of a login's outcome on the channel; empty for "done".
+QString loginOutcomeText(const QString& outcome);
+
+// Who works through the service: "未登录" or the user logged in on the channel, and the button
+// that logs in (a dialog of user id and password, checked by the service) or out. Under access
+// control the service runs a command only for someone logged in.
+class ServiceSessionBar : public QWidget {
+    Q_OBJECT
+  public:
+    explicit ServiceSessionBar(service::ChannelClient& client, QWidget* parent = nullptr);
+    // The dialog while it is open; null otherwise.
+    QDialog* loginDialog() const { return dialog_.data(); }
+
+  private:
+    void update();
+    void clicked();
+
+    service::ChannelClient& client_;
+    QLabel* user_ = nullptr;
+    QPushButton* button_ = nullptr;
+    QPointer<QDialog> dialog_;
+};
+
+// The login on the service's channel: user id and password, answered by the service.
+class ServiceLoginDialog : public QDialog {
+    Q_OBJECT
+  public:
+    ServiceLoginDialog(service::ChannelClient& client, QWidget* parent);
+    ~ServiceLoginDialog() override;
+
+  private:
+    void submit();
+    service::ChannelClient& client_;
+    std::unique_ptr<ui::CredentialForm> form_;
+    QLineEdit* user_ = nullptr;
+    QLineEdit* password_ = nullptr;
+};
+
+// A chamber's window attached to the service: the main window's live panel (values, states,
+// program status, parameters, alarm settings) and its writes (set values, alarm settings, the
+// program command), with a status bar that says where they go.
+class AttachedChamberWindow : public QMainWindow {
+    Q_OBJECT
+  public:
+    // The live panel's own tick: asks for the image, shows the state.
+    static constexpr int kTickMs = 200;
+
+    AttachedChamberWindow(service::ChannelClient& client, QString chamber,
+                          QWidget* parent = nullptr);
+    ~AttachedChamberWindow() override;
+
+    const QString& chamber() const { return chamber_; }
+    monitor::LivePanel* livePanel() const { return live_; }
+    // Whether the service has sent this chamber's registers since the window opened.
+    bool imageShown() const { return imageShown_; }
+    // Called instead of closing when the window was opened from the overview.
+    void setReturnAction(std::function<void()> action) { returnAction_ = std::move(action); }
+    void showAttached(bool attached);
+
+  protected:
+    void closeEvent(QCloseEvent* e) override;
+    void keyPressEvent(QKeyEvent* e) override;
+
+  private:
+    void tick();
+    quint64 send(int32_t reg, int32_t value, const QString& reason);
+
+    service::ChannelClient& client_;
+    QString chamber_;
+    comm::InstrumentImage image_;
+    bool imageShown_ = false;
+    monitor::LivePanel* live_ = nullptr;
+    QLabel* serviceStatus_ = nullptr;
+    QLabel* operatorMessage_ = nullptr;
+    QTimer* timer_ = nullptr;
+    std::function<void()> returnAction_;
+};
+
+class AttachedProgram : public QObject {
+    Q_OBJECT
+  public:
+    explicit AttachedProgram(const QString& dataFolder, QObject* parent = nullptr);
+    ~AttachedProgram() override;
+
+    // Attaches; the windows come once the service has told its chambers.
+    void start();
+    service::ChannelClient& client() { return client_; }
+    // The overview when the service runs a list of chambers; null before it told them or for
+    // the one chamber of a service without a list.
+    overview::OverviewWindow* overviewWindow() const { return overview_.get(); }
+    // The chamber's window once opened; null before.
+    AttachedChamberWindow* chamberWindow(const QString& name) const;
+    void showChamberWindow(const QString& name);
+
+  signals:
+    void windowsShown();
+
+  private:
+    void attachedChanged(bool attached);
+    void showWindows();
+
+    service::ChannelClient client_;
+    bool shown_ = false;
+    std::unique_ptr<overview::OverviewWindow> overview_;
+    std::map<QString, std::unique_ptr<AttachedChamberWindow>> windows_;
+    // The overview's acknowledgements sent, by the command's number.
+    std::map<quint64, std::function<void(chamber::Outcome)>> acknowledged_;
+};
+
+}  // namespace shell

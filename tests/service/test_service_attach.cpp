@@ -1,0 +1,234 @@
+// The desktop program attached to a running service: the overview and a chamber's window show
+// the service's chambers, SV1 typed in the window reaches the simulated instrument through the
+// service, and the status bar says when the service has gone and when it is back.
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTableWidget>
+#include <QTest>
+
+#include <cmath>
+
+#include "overview/overviewwindow.h"
+#include "service/channelclient.h"
+#include "servicerig.h"
+#include "shell/attached.h"
+
+using servicetest::ServiceRig;
+
+namespace {
+
+template <class T>
+T* control(QWidget* w, const char* name) {
+    return w ? w->findChild<T*>(QString::fromLatin1(name)) : nullptr;
+}
+
+// SV1 of the chamber as the service publishes it, in the instrument's decimals.
+int setValue1(const service::ChannelClient& c, const QString& chamber) {
+    const QJsonObject loop = c.state(chamber).value("loops").toArray().at(0).toObject();
+    return qRound(loop.value("sv").toDouble() * std::pow(10, loop.value("decimals").toInt()));
+}
+
+}  // namespace
+
+class ServiceAttach : public QObject {
+    Q_OBJECT
+  private slots:
+    void theWindowsShowTheServicesChambersAndWriteThroughIt();
+    void underAccessControlAWriteNeedsALoginOnTheService();
+    void theOverviewAcknowledgesAnAlertThroughTheService();
+    void theProgramAttachesInsteadOfOpeningTheLines();
+};
+
+void ServiceAttach::theWindowsShowTheServicesChambersAndWriteThroughIt() {
+    ServiceRig rig;
+    QVERIFY(rig.ready());
+    QProcess service;
+    QVERIFY(rig.start(service, {"--simulate", "--chamber", "a=1,1", "--chamber", "b=1,2"}));
+
+    shell::AttachedProgram program(rig.data());
+    QSignalSpy shown(&program, &shell::AttachedProgram::windowsShown);
+    program.start();
+    QTRY_VERIFY_WITH_TIMEOUT(!shown.isEmpty(), 60000);
+
+    // The overview: a tile per chamber of the service, its own list's buttons hidden.
+    overview::OverviewWindow* overview = program.overviewWindow();
+    QVERIFY(overview && overview->isVisible());
+    QCOMPARE(overview->tiles().size(), 2);
+    QVERIFY(!control<QPushButton>(overview, "OverviewAdd")->isVisible());
+    QLabel* overviewStatus = control<QLabel>(overview, "serviceStatus");
+    QVERIFY(overviewStatus && overviewStatus->isVisible());
+    QCOMPARE(overviewStatus->text(), QStringLiteral("已连接到服务：试验箱由服务记录"));
+    // The tiles show what the service recorded, not a chamber waiting for its file.
+    QTRY_VERIFY_WITH_TIMEOUT(overview->tiles()[0]->tone() != overview::Tone::Silent, 60000);
+
+    // Chamber a's window: the live panel with the registers the service read.
+    emit overview->tiles()[0]->activated();
+    shell::AttachedChamberWindow* w = program.chamberWindow(QStringLiteral("a"));
+    QVERIFY(w && w->isVisible());
+    QTRY_VERIFY_WITH_TIMEOUT(w->imageShown(), 60000);
+    QLabel* pv1 = control<QLabel>(w, "D_3W_0");
+    QVERIFY(pv1);
+    QTRY_VERIFY_WITH_TIMEOUT(!pv1->text().isEmpty() && pv1->text() != u"0", 60000);
+    QCOMPARE(control<QLabel>(w, "serviceStatus")->text(),
+             QStringLiteral("已连接到服务：试验箱由服务记录"));
+
+    // SV1 typed and sent: written by the service to the instrument, reported in the window.
+    service::ChannelClient watcher(rig.data());
+    watcher.start();
+    QTRY_VERIFY_WITH_TIMEOUT(watcher.attached(), 60000);
+    const int before = setValue1(watcher, QStringLiteral("a"));
+    const int typed = before == 420 ? 430 : 420;
+    QLineEdit* entry = control<QLineEdit>(w, "Text1_0");
+    QVERIFY(entry);
+    entry->setText(QString::number(typed));
+    control<QPushButton>(w, "Command12_0")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(setValue1(watcher, QStringLiteral("a")), typed, 60000);
+    QLabel* message = control<QLabel>(w, "operatorMessage");
+    QTRY_VERIFY_WITH_TIMEOUT(!message->text().isEmpty(), 60000);
+    // The other chamber on the line kept its own.
+    QVERIFY(setValue1(watcher, QStringLiteral("b")) != typed || before == typed);
+
+    // The service stops: both windows say so; it comes back: they are attached again.
+    QVERIFY(ServiceRig::stop(service));
+    QTRY_COMPARE_WITH_TIMEOUT(control<QLabel>(w, "serviceStatus")->text(),
+                              QStringLiteral("服务已停止，等待其恢复"), 60000);
+    QCOMPARE(overviewStatus->text(), QStringLiteral("服务已停止，等待其恢复"));
+    QProcess again;
+    QVERIFY(rig.start(again, {"--simulate"}));
+    QTRY_COMPARE_WITH_TIMEOUT(control<QLabel>(w, "serviceStatus")->text(),
+                              QStringLiteral("已连接到服务：试验箱由服务记录"), 60000);
+    QVERIFY(ServiceRig::stop(again));
+}
+
+void ServiceAttach::underAccessControlAWriteNeedsALoginOnTheService() {
+    ServiceRig rig;
+    QVERIFY(rig.ready());
+    QVERIFY(rig.createAdmin(QStringLiteral("qa"), "correct horse 1"));
+    QProcess service;
+    QVERIFY(rig.start(service, {"--simulate"}));
+
+    // The one chamber of a service without a list: its window at once.
+    shell::AttachedProgram program(rig.data());
+    program.start();
+    QTRY_VERIFY_WITH_TIMEOUT(program.chamberWindow(QString()), 60000);
+    shell::AttachedChamberWindow* w = program.chamberWindow(QString());
+    QVERIFY(!program.overviewWindow());
+    QTRY_VERIFY_WITH_TIMEOUT(w->imageShown(), 60000);
+    service::ChannelClient watcher(rig.data());
+    watcher.start();
+    QTRY_VERIFY_WITH_TIMEOUT(watcher.attached(), 60000);
+    const int before = setValue1(watcher, QString());
+    const int typed = before == 420 ? 430 : 420;
+
+    // Nobody logged in: the service refuses, and the window says why.
+    QLabel* user = control<QLabel>(w, "serviceUser");
+    QCOMPARE(user->text(), QStringLiteral("未登录"));
+    QLabel* message = control<QLabel>(w, "operatorMessage");
+    control<QLineEdit>(w, "Text1_0")->setText(QString::number(typed));
+    control<QPushButton>(w, "Command12_0")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(message->text().contains(QStringLiteral("服务拒绝：无此权限")), 60000);
+
+    // A wrong password is answered in the dialog; the right one logs in on the channel.
+    control<QPushButton>(w, "serviceLogin")->click();
+    QDialog* login = w->findChild<QDialog*>(QStringLiteral("LoginDialog"));
+    QVERIFY(login && login->isVisible());
+    control<QLineEdit>(login, "LoginUser")->setText(QStringLiteral("qa"));
+    control<QLineEdit>(login, "LoginPassword")->setText(QStringLiteral("wrong one"));
+    control<QPushButton>(login, "LoginButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(control<QLabel>(login, "LoginMessage")->text(),
+                              QStringLiteral("用户名或密码错误"), 60000);
+    control<QLineEdit>(login, "LoginPassword")->setText(QStringLiteral("correct horse 1"));
+    control<QPushButton>(login, "LoginButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(user->text(), QStringLiteral("qa"), 60000);
+    QCOMPARE(setValue1(watcher, QString()), before);
+
+    // The same write, now as qa: the service sends it to the instrument.
+    control<QPushButton>(w, "Command12_0")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(setValue1(watcher, QString()), typed, 60000);
+
+    // Logged out: refused again.
+    control<QPushButton>(w, "serviceLogin")->click();
+    QCOMPARE(user->text(), QStringLiteral("未登录"));
+    message->clear();
+    control<QLineEdit>(w, "Text1_0")->setText(QString::number(before));
+    control<QPushButton>(w, "Command12_0")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(message->text().contains(QStringLiteral("服务拒绝：无此权限")), 60000);
+    QVERIFY(ServiceRig::stop(service));
+}
+
+void ServiceAttach::theOverviewAcknowledgesAnAlertThroughTheService() {
+    ServiceRig rig;
+    QVERIFY(rig.ready());
+    QVERIFY(rig.createAdmin(QStringLiteral("qa"), "correct horse 1"));
+    QProcess service;
+    QVERIFY(rig.start(service, {"--simulate", "--chamber", "a=1,1", "--chamber", "b=1,2"}));
+
+    // A wrong password on the channel raises the alert of a failed login, as at the desktop.
+    service::ChannelClient intruder(rig.data());
+    QSignalSpy answered(&intruder, &service::ChannelClient::loggedIn);
+    intruder.start();
+    QTRY_VERIFY_WITH_TIMEOUT(intruder.attached(), 60000);
+    intruder.login(QStringLiteral("qa"), QStringLiteral("guess"));
+    QTRY_VERIFY_WITH_TIMEOUT(!answered.isEmpty(), 60000);
+    QCOMPARE(answered.first().at(0).toString(), QStringLiteral("refused"));
+
+    shell::AttachedProgram program(rig.data());
+    program.start();
+    QTRY_VERIFY_WITH_TIMEOUT(program.overviewWindow(), 60000);
+    overview::OverviewWindow* overview = program.overviewWindow();
+    auto* alerts = control<QTableWidget>(overview, "OverviewAlertList");
+    QTRY_COMPARE_WITH_TIMEOUT(alerts->rowCount(), 1, 60000);
+    QCOMPARE(alerts->item(0, 0)->text(), QStringLiteral("a"));
+    QLabel* message = control<QLabel>(overview, "OverviewAlertMessage");
+
+    // Nobody logged in: the service refuses the acknowledgement.
+    control<QLineEdit>(overview, "OverviewAlertComment")->setText(QStringLiteral("seen"));
+    control<QPushButton>(overview, "OverviewAlertAcknowledge")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(message->text(), QStringLiteral("服务拒绝：无此权限"), 60000);
+
+    // Logged in from the overview, the acknowledgement goes through.
+    control<QPushButton>(overview, "serviceLogin")->click();
+    QDialog* login = overview->findChild<QDialog*>(QStringLiteral("LoginDialog"));
+    QVERIFY(login);
+    control<QLineEdit>(login, "LoginUser")->setText(QStringLiteral("qa"));
+    control<QLineEdit>(login, "LoginPassword")->setText(QStringLiteral("correct horse 1"));
+    control<QPushButton>(login, "LoginButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(control<QLabel>(overview, "serviceUser")->text(),
+                              QStringLiteral("qa"), 60000);
+    control<QPushButton>(overview, "OverviewAlertAcknowledge")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(message->text(), QStringLiteral("已确认：登录失败"), 60000);
+    // The service's chamber holds it acknowledged (or no longer lists it).
+    const auto waiting = [&intruder] {
+        int n = 0;
+        for (const QJsonValue& v : intruder.state(QStringLiteral("a")).value("alerts").toArray())
+            n += v.toObject().value("acknowledged").toBool() ? 0 : 1;
+        return n;
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(waiting(), 0, 60000);
+    QVERIFY(ServiceRig::stop(service));
+}
+
+void ServiceAttach::theProgramAttachesInsteadOfOpeningTheLines() {
+    ServiceRig rig;
+    QVERIFY(rig.ready());
+    QProcess service;
+    QVERIFY(rig.start(service, {"--simulate"}));
+    // Asked to run a simulated instrument of its own, the program leaves the chambers to the
+    // service of its folder: it says so, opens nothing and leaves cleanly.
+    QProcess desktop;
+    desktop.start(ServiceRig::bin(QStringLiteral("velmars")),
+                  {"--data", rig.data(), "--simulate", "--quit-after", "2"});
+    QVERIFY(desktop.waitForFinished(60000));
+    QCOMPARE(desktop.exitCode(), 0);
+    QVERIFY2(desktop.readAllStandardError().contains("runs the chambers"),
+             "the program did not attach");
+    QVERIFY(ServiceRig::stop(service));
+}
+
+QTEST_MAIN(ServiceAttach)
+#include "test_service_attach.moc"
