@@ -85,7 +85,10 @@ TEST(ChamberSettings, TheCommandLineChangesTheFileOnceWithItsAudit) {
     EXPECT_EQ(kept.retention().minFreeBytes, int64_t(2.5 * (1 << 30)));
     // The password is kept apart from the address, in a file for this user's eyes only.
     EXPECT_EQ(file.value("notify/mail").toString(), "smtp://mailer@mail.example:25");
+#ifndef _WIN32
+    // Windows keeps who may read a file in its ACL, which the user's own folder already limits.
     EXPECT_EQ(QFile::permissions(ini) & (QFile::ReadGroup | QFile::ReadOther), 0);
+#endif
 }
 
 // A file written by hand or by an older program reads as it always did: values it cannot use
