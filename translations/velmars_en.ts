@@ -3100,6 +3100,10 @@
         <translation>The data are as signed (SHA-256 %1)</translation>
     </message>
     <message>
+        <source>其中 %1 个签名由旧版程序按英文报告的列名计算摘要，核对一致</source>
+        <translation>%1 of them were digested by an earlier version over an English report&apos;s column names: as signed</translation>
+    </message>
+    <message>
         <source>审计追踪审阅</source>
         <translation>Audit trail review</translation>
     </message>

@@ -1,9 +1,35 @@
 #include "access/actor.h"
 
+#include <mutex>
+
 namespace auth {
 
+namespace {
+
+std::mutex accountsMutex;
+std::optional<QHash<QString, AccountNow>> accountsNow;
+
+}  // namespace
+
+void publishAccounts(std::optional<QHash<QString, AccountNow>> accounts) {
+    const std::lock_guard lock(accountsMutex);
+    accountsNow = std::move(accounts);
+}
+
 Denial denial(const Actor& by, Action action) {
-    return by.program ? Denial::None : mayDo(by.standing, action);
+    if (by.program) return Denial::None;
+    Standing standing = by.standing;
+    if (standing.controlled && standing.role) {
+        const std::lock_guard lock(accountsMutex);
+        if (accountsNow) {
+            const auto it = accountsNow->constFind(by.userId.trimmed().toCaseFolded());
+            if (it == accountsNow->cend() || !it->usable)
+                standing.role.reset();
+            else
+                standing.role = it->role;
+        }
+    }
+    return mayDo(standing, action);
 }
 
 base::Audit auditOf(const Actor& by, Action action, const QString& reason) {

@@ -3,7 +3,9 @@
 // command decides with the lowest roles of roles.h whether it is done, and stamps its audit row
 // with the actor's user and reason, or with the refusal.
 
+#include <QHash>
 #include <QString>
+#include <optional>
 
 #include "access/roles.h"
 #include "base/audit.h"
@@ -32,7 +34,21 @@ struct Actor {
     }
 };
 
-// Why the actor may not do the action; None when it may.
+// What the user store says of an account now.
+struct AccountNow {
+    Role role = Role::Viewer;
+    bool usable = false;  // enabled and not locked
+};
+
+// The accounts as the program's watcher of the user store last read them (at every change of the
+// file), by user id folded to one case; none: nobody watches the store. Every decision below
+// re-checks a user's account here, so that an account disabled, locked, deleted or given another
+// role elsewhere counts as such at once in every window, command and client, whatever the
+// session or the token it asks with still says. From any thread.
+void publishAccounts(std::optional<QHash<QString, AccountNow>> accounts);
+
+// Why the actor may not do the action; None when it may. A user's role is the one the user store
+// gives the account now, and an account it no longer holds enabled and unlocked is nobody's.
 Denial denial(const Actor& by, Action action);
 
 // The audit a command carries: the user with access control on, the reason, and the refusal (as

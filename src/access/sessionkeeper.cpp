@@ -3,8 +3,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QPointer>
 
+#include "access/actor.h"
 #include "base/workerthread.h"
 
 namespace auth {
@@ -36,6 +38,21 @@ class SessionKeeper::Worker : public QObject {
         return v;
     }
 
+    // What the commands re-check their actors against: the accounts as the file holds them
+    // now (nothing known without a store that can be read).
+    void publish() {
+        if (store.state() != StoreState::Ready) {
+            publishAccounts(std::nullopt);
+            return;
+        }
+        // No account at all is a read that failed (a store without one is not controlled).
+        const QList<Account> accounts = store.accounts();
+        QHash<QString, AccountNow> now;
+        for (const Account& a : accounts)
+            now.insert(a.userId.toCaseFolded(), {a.role, !a.disabled && !a.locked()});
+        publishAccounts(accounts.isEmpty() ? std::nullopt : std::optional(std::move(now)));
+    }
+
     // The store's rows not yet told.
     QList<AccessEvent> newEvents() {
         QList<AccessEvent> out = store.eventsAfter(seen);
@@ -45,6 +62,7 @@ class SessionKeeper::Worker : public QObject {
 
     mutable UserStore store;
     Session session{store};
+    QFileSystemWatcher* watcher = nullptr;  // made on the worker's thread
     qint64 seen = 0;
     qint64 seqAtOpen = 0;
     qint64 version = -1;  // the store's data version when last looked at
@@ -70,17 +88,39 @@ SessionKeeper::SessionKeeper(const QString& path, std::function<qint64()> monoMs
 
 void SessionKeeper::refresh() {
     if (!view_.opened) return;
-    thread_->post([this](Worker& w) {
-        const qint64 version = w.store.dataVersion();
-        if (version == w.version) return;
-        w.version = version;
-        const bool changed = w.session.recheck();
-        // New rows, or a session that changed, reach the UI thread; nothing else is sent.
-        if (changed || w.store.lastEventSeq() > w.seen) deliver(w, nullptr);
-    });
+    thread_->post([this](Worker& w) { look(w); });
 }
 
-SessionKeeper::~SessionKeeper() = default;
+void SessionKeeper::look(Worker& w) {
+    const qint64 version = w.store.dataVersion();
+    if (version == w.version) return;
+    w.version = version;
+    w.publish();
+    const bool changed = w.session.recheck();
+    // New rows, or a session that changed, reach the UI thread; nothing else is sent.
+    if (changed || w.store.lastEventSeq() > w.seen) deliver(w, nullptr);
+}
+
+void SessionKeeper::watch(Worker& w) {
+    // A change of the file (its write-ahead log takes every commit) is looked at as soon as the
+    // system tells it, on the worker's thread; the timer is there for what it does not tell.
+    if (!w.watcher) {
+        w.watcher = new QFileSystemWatcher(&w);
+        connect(w.watcher, &QFileSystemWatcher::fileChanged, &w, [this, &w] {
+            watch(w);
+            look(w);
+        });
+    }
+    const QString path = w.store.path();
+    for (const QString& file : {path, path + QStringLiteral("-wal")})
+        if (!w.watcher->files().contains(file) && QFileInfo::exists(file)) w.watcher->addPath(file);
+}
+
+SessionKeeper::~SessionKeeper() {
+    // Nobody watches the store once the worker has ended.
+    thread_.reset();
+    publishAccounts(std::nullopt);
+}
 
 void SessionKeeper::deliver(Worker& w, std::function<void()> then) {
     QMetaObject::invokeMethod(
@@ -101,6 +141,7 @@ template <class F>
 void SessionKeeper::run(F fn, Done done) {
     thread_->post([this, fn = std::move(fn), done = std::move(done)](Worker& w) mutable {
         const Outcome o = fn(w);
+        w.publish();  // this program's own changes count before anyone is told of them
         deliver(w, [o, done = std::move(done)] {
             if (done) done(o);
         });
@@ -110,8 +151,9 @@ void SessionKeeper::run(F fn, Done done) {
 void SessionKeeper::open() {
     refreshTimer_->start();
     run(
-        [](Worker& w) {
+        [this](Worker& w) {
             const StoreState s = w.store.open(/*create=*/false);
+            watch(w);
             // Every row the store holds is told once (the chambers' logs keep what they lack,
             // rows written before the program ran among them); those up to here are older.
             w.seqAtOpen = w.store.lastEventSeq();
@@ -199,10 +241,11 @@ void SessionKeeper::administer(AdminWork work, Done done) {
 void SessionKeeper::createFirstAdmin(const QString& userId, const QString& fullName,
                                      const QString& password, Done done) {
     run(
-        [userId, fullName, password](Worker& w) {
+        [this, userId, fullName, password](Worker& w) {
             if (w.store.state() == StoreState::Missing) {
                 QDir().mkpath(QFileInfo(w.store.path()).path());
                 if (w.store.open(/*create=*/true) != StoreState::Ready) return Outcome::Unusable;
+                watch(w);
             }
             return w.store.createFirstAdmin(userId, fullName, password);
         },

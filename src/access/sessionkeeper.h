@@ -81,9 +81,10 @@ class SessionKeeper : public QObject {
     // Locks an idle session (the store's idle minutes).
     void checkIdle();
     qint64 nowMs() const { return mono_(); }
-    // Looks whether another program (or window) changed the store: its new rows are told, and
-    // the session's account is read again, so that a disabled, locked or demoted user loses
-    // their rights at once. Runs every kRefreshMs by itself.
+    // Looks whether another program (or window) changed the store: its new rows are told, the
+    // session's account is read again and every account's standing published for the commands'
+    // checks (publishAccounts), so that a disabled, locked or demoted user loses their rights at
+    // once. Runs at each change the system reports of the file, and every kRefreshMs by itself.
     void refresh();
     static constexpr int kRefreshMs = 1000;
 
@@ -99,6 +100,11 @@ class SessionKeeper : public QObject {
     void run(F fn, Done done);
     // The view and the store's new rows, from the worker to the UI thread.
     void deliver(Worker& w, std::function<void()> then);
+
+    // On the worker's thread: the file looked at again after a change (refresh's work), and
+    // the store's file and write-ahead log watched where they exist.
+    void look(Worker& w);
+    void watch(Worker& w);
 
     std::function<qint64()> mono_;
     struct Thread;

@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QMetaObject>
 #include <QTimer>
+#include <iterator>
+#include <mutex>
 
 #include "base/workerthread.h"
 #include "link/link.h"
@@ -143,6 +145,18 @@ quint64 EventLog::exportCsv(const QString& file, const EventFilter& filter) {
     return ticket;
 }
 
+namespace {
+
+std::mutex copiedRowsMutex;
+std::function<CopiedRows()> makeCopiedRows;
+
+}  // namespace
+
+void setCopiedRowsSource(std::function<CopiedRows()> make) {
+    const std::lock_guard lock(copiedRowsMutex);
+    makeCopiedRows = std::move(make);
+}
+
 EventWriter::EventWriter(QString path, QString connectionName)
     : store_(std::move(path), std::move(connectionName)) {}
 
@@ -202,11 +216,37 @@ void EventWriter::schedule(int ms) {
         timer_->setSingleShot(true);
         connect(timer_, &QTimer::timeout, this, &EventWriter::flush);
     }
-    if (!timer_->isActive()) timer_->start(ms);
+    if (!timer_->isActive() || timer_->remainingTime() > ms) timer_->start(ms);
+}
+
+void EventWriter::takeCopies() {
+    if (!copies_) {
+        const std::lock_guard lock(copiedRowsMutex);
+        copies_ = makeCopiedRows ? makeCopiedRows() : CopiedRows();
+    }
+    if (!*copies_ || readOnly_) return;
+    std::vector<EventEntry> copies = (*copies_)();
+    if (copies.empty()) return;
+    // Each copy goes before the first of the log's own entries stamped after it; both keep their
+    // own order.
+    std::vector<EventEntry> merged;
+    merged.reserve(waiting_.size() + copies.size());
+    auto own = waiting_.begin();
+    for (EventEntry& c : copies) {
+        c.copied = true;
+        while (own != waiting_.end() && !(c.at.isValid() && own->at.isValid() && c.at < own->at))
+            merged.push_back(std::move(*own++));
+        merged.push_back(std::move(c));
+    }
+    std::move(own, waiting_.end(), std::back_inserter(merged));
+    waiting_.swap(merged);
 }
 
 void EventWriter::flush() {
-    if (!ensureOpen()) {
+    if (ensureOpen()) {
+        takeCopies();
+        if (*copies_ && !readOnly_) schedule(kCopiesEveryMs);
+    } else {
         // Entries are kept for the next attempt, and the status line clears once the file can
         // be used again, whether or not anything is waiting.
         schedule(1000);

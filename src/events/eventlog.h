@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QString>
 #include <QVector>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -28,6 +29,14 @@ namespace record {
 
 class Recorder;
 class EventWriter;
+
+// Rows another store keeps that every log takes as well (the user store's logins, accounts and
+// switching), stored in time order among the log's own. A source is made on each log's thread
+// and called there before every batch and once a second: it returns the rows added since its
+// last call (every row on the first), as copied entries; a row a log holds already is left out.
+using CopiedRows = std::function<std::vector<EventEntry>()>;
+// Set before the logs start (the logs started later take it too); none: nothing is copied.
+void setCopiedRowsSource(std::function<CopiedRows()> make);
 
 // Whether the log is stored: stopped by a file it cannot use (retried once a second), or stored
 // again after entries were let go while it could not be.
@@ -113,6 +122,7 @@ class EventWriter : public QObject {
     static constexpr int kMaxWaiting = 20000;
     static constexpr int kCheckRows = 5000;
     static constexpr int kCheckEveryMs = 24 * 3600 * 1000;
+    static constexpr int kCopiesEveryMs = 1000;  // how often the copied rows' source is asked
 
   public slots:
     void add(const record::EventEntry& entry);
@@ -137,9 +147,11 @@ class EventWriter : public QObject {
 
   private:
     bool ensureOpen();
-    void schedule(int ms);  // a flush after ms, unless one is due already
+    void schedule(int ms);  // a flush after ms, unless one is due sooner
     void setStatus(const EventLogStatus& status);
     void checkStep();
+    // The copied rows' source's new rows merged into the waiting entries by their time.
+    void takeCopies();
 
     EventStore store_;
     // The chains' check, on a read-only connection of its own while it runs.
@@ -153,6 +165,7 @@ class EventWriter : public QObject {
     qint64 lastOpenAttemptMs_ = -1;
     EventLogStatus status_;
     bool readOnly_ = false;
+    std::optional<CopiedRows> copies_;  // made at the first flush
 };
 
 }  // namespace record

@@ -50,6 +50,53 @@ class HashingDevice : public QIODevice {
     QIODevice* copy_;
 };
 
+// The digest's rows as an English report of earlier versions hashed them: the header and the
+// stale seconds' cells in the English words of their day, everything else the same. Signatures
+// made then were digested over these words; new ones are made over the stored words alone. Fed
+// the digest's form (the stored words) whole lines at a time or not.
+class EnglishWordsHash : public QIODevice {
+  public:
+    EnglishWordsHash() : hash_(QCryptographicHash::Sha256) { open(QIODevice::WriteOnly); }
+    QByteArray hex() {
+        addLines(std::exchange(pending_, {}));
+        return hash_.result().toHex();
+    }
+
+  protected:
+    qint64 readData(char*, qint64) override { return -1; }
+    qint64 writeData(const char* data, qint64 len) override {
+        pending_.append(data, len);
+        const qsizetype end = pending_.lastIndexOf('\n');
+        if (end >= 0) {
+            addLines(pending_.left(end + 1));
+            pending_.remove(0, end + 1);
+        }
+        return len;
+    }
+
+  private:
+    void addLines(QByteArray lines) {
+        if (!headerSeen_ && !lines.isEmpty()) {
+            headerSeen_ = true;
+            const QByteArray stored = record::csvHeader(record::CsvForm::Digest);
+            if (lines.startsWith(stored))
+                lines.replace(0, stored.size(),
+                              QByteArray("\xEF\xBB\xBF"
+                                         "Date time,PV1,PV2,SV1,SV2,Retransmission 1,"
+                                         "Retransmission 2,ALM1 type,ALM2 type,Output 1,Output 2,"
+                                         "Data state\r\n"));
+        }
+        // The state cell is the row's last: a stored mark never stands anywhere else.
+        lines.replace(',' + record::csvStaleMark(base::Lang::Stored) + "\r\n",
+                      QByteArray(",stale\r\n"));
+        hash_.addData(lines);
+    }
+
+    QCryptographicHash hash_;
+    QByteArray pending_;
+    bool headerSeen_ = false;
+};
+
 QString uniqueName(const char* what) {
     static std::atomic<int> next{0};
     return QStringLiteral("report-%1-%2").arg(QString::fromLatin1(what)).arg(next++);
@@ -142,8 +189,10 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
         if (!request.csvPath.isEmpty() && !file.open(QIODevice::WriteOnly))
             return cannotWrite(request.csvPath, file.errorString());
         HashingDevice hashing(request.csvPath.isEmpty() ? nullptr : &file);
-        // The signatures' digest reads the same rows in its own form, in the same pass.
-        HashingDevice digest(nullptr);
+        // The signatures' digest reads the same rows in its own form, in the same pass, and so
+        // does the digest of the English words earlier versions signed some of them over.
+        EnglishWordsHash english;
+        HashingDevice digest(&english);
         const auto rows = csv.write(
             hashing, {QDateTime::fromSecsSinceEpoch(from), QDateTime::fromSecsSinceEpoch(to)},
             [&](qint64 done) {
@@ -160,6 +209,7 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
         content.csvSha256 = QString::fromLatin1(hashing.hex());
         content.csvRows = *rows;
         content.digest = dataDigest(request, QString::fromLatin1(digest.hex()));
+        content.englishDigest = dataDigest(request, QString::fromLatin1(english.hex()));
     }
     if (!content.request.access && !request.usersPath.isEmpty()) {
         auth::UserStore users(request.usersPath, uniqueName("users"));

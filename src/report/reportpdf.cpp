@@ -567,10 +567,20 @@ QStringList pageNotes(const ReportContent& c) {
                      .arg(bounded(sig.fullName).left(80), bounded(sig.userId).left(40),
                           meaningText(sig.meaning), signatureTime(sig));
     }
-    const bool changed = std::any_of(c.signatures.begin(), c.signatures.end(),
-                                     [&](const Signature& sig) { return sig.digest != c.digest; });
+    // A signature made on an English report of an earlier version holds the digest over the
+    // English words of that report: the data are the same when that one matches.
+    const auto english = [&](const Signature& sig) {
+        return sig.digest != c.digest && !c.englishDigest.isEmpty() &&
+               sig.digest == c.englishDigest;
+    };
+    const bool changed =
+        std::any_of(c.signatures.begin(), c.signatures.end(),
+                    [&](const Signature& sig) { return sig.digest != c.digest && !english(sig); });
     lines << (changed ? base::Tr::tr("警告：数据与签名时不一致，签名后数据已被更改")
                       : base::Tr::tr("数据与签名时一致（SHA-256 %1）").arg(c.digest));
+    if (const auto n = std::count_if(c.signatures.begin(), c.signatures.end(), english);
+        n > 0 && !changed)
+        lines << base::Tr::tr("其中 %1 个签名由旧版程序按英文报告的列名计算摘要，核对一致").arg(n);
     if (const auto& r = c.release)
         lines << base::Tr::tr("%1 于 %2 将已签名的数据交由保留期限删除，原因：%3")
                      .arg(bounded(r->userId).left(40), reportTime(r->atMs / 1000),

@@ -27,6 +27,9 @@ struct ReportContent {
     // The signatures of request.signatureSubject, and the digest of the data as they are now.
     std::vector<Signature> signatures;
     QString digest;
+    // The same data's digest over the English words an English report of earlier versions
+    // signed: a signature made then that matches it is as consistent as one that matches digest.
+    QString englishDigest;
     // An administrator's release of the subject's seconds to retention.
     std::optional<Release> release;
 };

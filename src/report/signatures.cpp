@@ -205,33 +205,42 @@ std::optional<std::vector<Signature>> SignatureStore::list(const QString& subjec
     return ok ? std::optional(out) : std::nullopt;
 }
 
-bool SignatureStore::add(const Signature& s) {
+bool SignatureStore::append(const QString& code, const QStringList& args, qint64 atMs,
+                            const QString& userId, const QString& reason,
+                            const std::function<bool(record::Database&)>& alongside) {
     record::EventStore log(path_, uniqueName(connection_));
     if (!log.open()) {
         error_ = log.lastError();
         return false;
     }
     std::vector<record::EventEntry> entries = {
-        record::codedEntry(record::eventkind::kRun, kSignedCode,
-                           {s.subject, meaningKey(s.meaning), s.userId, s.fullName, s.digest})};
-    entries.front().at = QDateTime::fromMSecsSinceEpoch(s.atMs);
-    entries.front().user = s.userId;  // the signer, whoever's session it was made in
-    const bool ok = log.append(entries, [&](record::Database& db) {
-        QSqlQuery q(db.db());
-        if (!q.exec(record::schema::kCreateSignaturesSql)) return db.failFromSql(q.lastError());
-        for (const QString& sql : record::schema::freezeSignaturesSql())
-            if (!q.exec(sql)) return db.failFromSql(q.lastError());
-        q.prepare(
-            QStringLiteral("INSERT INTO signatures (subject, digest, user_id, full_name, "
-                           "meaning, at_ms, utc_offset) VALUES (?, ?, ?, ?, ?, ?, ?)"));
-        for (const QVariant& v :
-             QVariantList{s.subject, s.digest, s.userId, s.fullName, meaningKey(s.meaning),
-                          qlonglong(s.atMs), s.offsetSeconds})
-            q.addBindValue(v);
-        return q.exec() || db.failFromSql(q.lastError());
-    });
+        record::codedEntry(record::eventkind::kRun, code, args)};
+    entries.front().at = QDateTime::fromMSecsSinceEpoch(atMs);
+    entries.front().user = userId;
+    entries.front().reason = reason;
+    const bool ok = log.append(entries, alongside);
     if (!ok) error_ = log.lastError();
     return ok;
+}
+
+bool SignatureStore::add(const Signature& s) {
+    // The row names the signer, whoever's session it was made in.
+    return append(kSignedCode, {s.subject, meaningKey(s.meaning), s.userId, s.fullName, s.digest},
+                  s.atMs, s.userId, {}, [&](record::Database& db) {
+                      QSqlQuery q(db.db());
+                      if (!q.exec(record::schema::kCreateSignaturesSql))
+                          return db.failFromSql(q.lastError());
+                      for (const QString& sql : record::schema::freezeSignaturesSql())
+                          if (!q.exec(sql)) return db.failFromSql(q.lastError());
+                      q.prepare(QStringLiteral(
+                          "INSERT INTO signatures (subject, digest, user_id, full_name, "
+                          "meaning, at_ms, utc_offset) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+                      for (const QVariant& v :
+                           QVariantList{s.subject, s.digest, s.userId, s.fullName,
+                                        meaningKey(s.meaning), qlonglong(s.atMs), s.offsetSeconds})
+                          q.addBindValue(v);
+                      return q.exec() || db.failFromSql(q.lastError());
+                  });
 }
 
 std::optional<bool> SignatureStore::isSigned(record::Database& db, const QString& subject) {
@@ -260,20 +269,7 @@ std::optional<std::optional<Release>> SignatureStore::released(const QString& su
 }
 
 bool SignatureStore::release(const Release& r) {
-    record::EventStore log(path_, uniqueName(connection_));
-    if (!log.open()) {
-        error_ = log.lastError();
-        return false;
-    }
-    record::EventEntry e =
-        record::codedEntry(record::eventkind::kRun, kReleasedCode, {r.subject, r.userId});
-    e.at = QDateTime::fromMSecsSinceEpoch(r.atMs);
-    e.user = r.userId;
-    e.reason = r.reason;
-    std::vector<record::EventEntry> entries{e};
-    const bool ok = log.append(entries);
-    if (!ok) error_ = log.lastError();
-    return ok;
+    return append(kReleasedCode, {r.subject, r.userId}, r.atMs, r.userId, r.reason);
 }
 
 SignOutcome maySign(auth::UserStore& users) {

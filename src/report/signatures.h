@@ -107,6 +107,11 @@ class SignatureStore {
     bool release(const Release& r);
 
   private:
+    // Stores the event row of code (kind run, at atMs UTC, by userId, for reason) with what
+    // alongside writes beside it, in one transaction; false with lastError() and nothing stored.
+    bool append(const QString& code, const QStringList& args, qint64 atMs, const QString& userId,
+                const QString& reason,
+                const std::function<bool(record::Database&)>& alongside = {});
     // Runs sql (one value bound: the subject) over the file's table, one call of row per row
     // (none without the table); false with lastError() when the file cannot be read.
     bool read(const QString& table, const QString& sql, const QString& subject,

@@ -14,6 +14,7 @@
 #include "access/adminwindow.h"
 #include "access/guard.h"
 #include "access/sessionkeeper.h"
+#include "access/userstore.h"
 #include "alert/alerter.h"
 #include "base/tr.h"
 #include "chamber/chamber.h"
@@ -45,6 +46,37 @@
 namespace shell {
 
 namespace {
+
+// The user store's rows not yet asked for, each as a chamber's log copies it: read on the log's
+// own thread, through a connection of its own, whenever another program changed the file.
+record::CopiedRows storeRows(const QString& path) {
+    struct Source {
+        explicit Source(const QString& path)
+            : store(path, base::uniqueName(QStringLiteral("log-users"))) {}
+        auth::UserStore store;
+        qint64 seen = 0;
+        qint64 version = -1;
+    };
+    auto source = std::make_shared<Source>(path);
+    return [source] {
+        std::vector<record::EventEntry> rows;
+        auth::UserStore& store = source->store;
+        if (store.state() != auth::StoreState::Ready &&
+            store.open(/*create=*/false) != auth::StoreState::Ready)
+            return rows;
+        const qint64 version = store.dataVersion();
+        if (version >= 0 && version == source->version) return rows;
+        source->version = version;
+        for (const auth::AccessEvent& e : store.eventsAfter(source->seen)) {
+            source->seen = e.seq;
+            record::EventEntry row = auditRow(auth::auditCode(e), auth::auditArgs(e));
+            row.at = QDateTime::fromMSecsSinceEpoch(e.atMs);
+            row.user = e.user;
+            rows.push_back(std::move(row));
+        }
+        return rows;
+    };
+}
 
 QDateTime wholeSecondsNow() {
     return record::SystemClock().now();
@@ -117,6 +149,7 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
 
 Application::~Application() {
     record::setExportWatcher(nullptr);
+    record::setCopiedRowsSource(nullptr);
 }
 
 QString Application::defaultDatabasePath(const QString& profile) {
@@ -144,6 +177,10 @@ bool Application::startSimulator(comm::PortMap& ports, const QList<int>& address
 
 bool Application::makeChambers() {
     if (fleet_) return true;
+    // The user store's rows (logins, failures, locks, accounts, switching, from this program or
+    // any other, while it ran or not) go into every chamber's log, each at its own time among the
+    // log's rows; a log takes them from its first batch on.
+    record::setCopiedRowsSource([path = userStorePath()] { return storeRows(path); });
     comm::PortMap ports;
     for (auto it = options_.ports.cbegin(); it != options_.ports.cend(); ++it)
         ports.setExplicit(it.key(), it.value());
@@ -178,12 +215,6 @@ bool Application::makeChambers() {
     setup.reason = options_.reason;
     fleet_ = std::make_unique<chamber::Fleet>(std::move(setup));
     fleet_->setAuditing([this] { return auditing(); });
-    // A chamber's log gets the user store's rows told before it had one (rows it holds already
-    // are left out).
-    connect(fleet_.get(), &chamber::Fleet::chamberOpened, this, [this](chamber::Chamber* c) {
-        for (const auth::AccessEvent& e : std::as_const(accessRows_))
-            copyAccessRow(*c, e);
-    });
     connect(fleet_.get(), &chamber::Fleet::chamberRemoved, this, &Application::closeChamberWindow);
     connect(fleet_.get(), &chamber::Fleet::chamberChanged, this,
             [this](chamber::Chamber* c, const overview::ChamberConf& conf) {
@@ -201,13 +232,10 @@ void Application::startAccess() {
     guard_ = std::make_unique<auth::Guard>();
     keeper_ = std::make_unique<auth::SessionKeeper>(userStorePath(), monoMs_);
     doorman_ = std::make_unique<auth::Doorman>(*keeper_, *guard_);
-    // The user store's rows (logins, failures, locks, accounts, switching) go into every
-    // chamber's log; each failed login raises one alert, the PC's and not a chamber's: it goes
-    // to the first chamber's alerter, so that nobody gets one message per chamber.
+    // Each failed login raises one alert, the PC's and not a chamber's: it goes to the first
+    // chamber's alerter, so that nobody gets one message per chamber. (The user store's rows reach
+    // every chamber's log through the logs themselves: see storeRows.)
     connect(keeper_.get(), &auth::SessionKeeper::audited, this, [this](const auth::AccessEvent& e) {
-        accessRows_ << e;
-        for (chamber::Chamber* c : fleet_->chambers())
-            copyAccessRow(*c, e);
         QString account;
         // Rows from before the start are copied where missing; only a failure now is alerted.
         if (e.seq <= keeper_->view().seqAtOpen || !auth::isFailedLogin(e, &account)) return;
@@ -234,16 +262,6 @@ void Application::startAccess() {
 
 bool Application::auditing() const {
     return keeper_ && keeper_->view().standing.controlled;
-}
-
-void Application::copyAccessRow(chamber::Chamber& c, const auth::AccessEvent& e) {
-    record::EventLog* log = c.eventLog();
-    if (!log) return;
-    record::EventEntry row = auditRow(auth::auditCode(e), auth::auditArgs(e));
-    row.at = QDateTime::fromMSecsSinceEpoch(e.atMs);
-    row.user = e.user;
-    row.copied = true;
-    log->log(row);
 }
 
 void Application::audit(const QString& code, const QStringList& args, const base::Audit& by) {

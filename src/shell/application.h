@@ -124,8 +124,6 @@ class Application : public QObject {
     // With access control on: an audit row in every chamber's event log.
     bool auditing() const;
     void audit(const QString& code, const QStringList& args, const base::Audit& by = {});
-    // A row of the user store into the chamber's log, at its own time, unless stored there already.
-    void copyAccessRow(chamber::Chamber& c, const auth::AccessEvent& e);
     // The program's start, once both the user store and the chambers' logs are open.
     void noteStart();
     // Compares the wall clock with the monotonic one (every ClockWatch::kCheckMs).
@@ -177,7 +175,6 @@ class Application : public QObject {
     QList<overview::ChamberConf> confs_;
     // --chamber's and the hosted clients' changes, into every chamber's log.
     QList<SettingChange> programChanges_;
-    QList<auth::AccessEvent> accessRows_;  // the user store's rows told so far, for chambers added
     std::unique_ptr<MainWindow> main_;
     // With chambers: a main window per chamber once opened, by name; the overview before them.
     std::map<QString, std::unique_ptr<MainWindow>> windows_;

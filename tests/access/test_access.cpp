@@ -576,3 +576,94 @@ TEST(AccessKeeper, ChangesByAnotherProgramReachTheSessionAtOnce) {
         inFile << e.code + u':' + (e.args.isEmpty() ? e.user : e.args.first().toString());
     EXPECT_EQ(told, inFile);
 }
+
+// Every command decides with the account as the user store holds it now, not with the role its
+// actor brought along (a remote client's, or a session's not yet told): an account given another
+// role, disabled, locked or deleted by another program counts as such at its next command, in any
+// case of its user id; the program itself is never refused.
+TEST(AccessKeeper, CommandsRecheckTheAccountAsTheStoreHoldsItNow) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("users.db"));
+    const QString admin = QStringLiteral("admin"), op = QStringLiteral("op1");
+    UserStore other(path, QStringLiteral("other-program"), HashCost::minimum());
+    ASSERT_EQ(other.open(true), StoreState::Ready);
+    ASSERT_EQ(other.createFirstAdmin(admin, QStringLiteral("A"), QStringLiteral("adminpass1")),
+              Outcome::Done);
+    ASSERT_EQ(other.createAccount(admin, op, QStringLiteral("Op"), Role::Operator,
+                                  QStringLiteral("op1-pass-1")),
+              Outcome::Done);
+    const Actor asked = Actor::user(op, Role::Operator);
+    const Actor shouted = Actor::user(QStringLiteral("OP1"), Role::Operator);
+    const auto until = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 1000 && !done(); ++i) {
+            QCoreApplication::processEvents();
+            QThread::msleep(20);
+        }
+        return done();
+    };
+    const auto raw = [&](const char* sql) {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "beside");
+        db.setDatabaseName(path);
+        bool ok = db.open();
+        for (const QString& part : QString::fromLatin1(sql).split(u';'))
+            ok = ok && QSqlQuery(db).exec(part);
+        db.close();
+        db = {};
+        QSqlDatabase::removeDatabase("beside");
+        return ok ? Outcome::Done : Outcome::Unusable;
+    };
+    {
+        SessionKeeper keeper(path);
+        keeper.open();
+        ASSERT_TRUE(until([&] { return keeper.view().opened; }));
+        struct Change {
+            const char* what;
+            std::function<Outcome()> change;
+            Action action;
+            Denial expected;
+        };
+        const Change changes[] = {
+            {"as created", [] { return Outcome::Done; }, Action::SetValue, Denial::None},
+            {"given a viewer's role",
+             [&] { return other.changeAccount(admin, op, QStringLiteral("Op"), Role::Viewer); },
+             Action::SetValue, Denial::RoleTooLow},
+            {"given a supervisor's role",
+             [&] { return other.changeAccount(admin, op, QStringLiteral("Op"), Role::Supervisor); },
+             Action::ConfigurationWrite, Denial::None},
+            {"disabled", [&] { return other.setDisabled(admin, op, true); }, Action::StartEndRun,
+             Denial::NotLoggedIn},
+            {"enabled", [&] { return other.setDisabled(admin, op, false); }, Action::StartEndRun,
+             Denial::None},
+            {"locked by wrong passwords",
+             [&] {
+                 for (int i = 0; i < UserStore::kLockAfter; ++i)
+                     other.authenticate(op, QStringLiteral("op1-wrong"));
+                 return Outcome::Done;
+             },
+             Action::AcknowledgeAlert, Denial::NotLoggedIn},
+            {"unlocked", [&] { return other.unlock(admin, op); }, Action::AcknowledgeAlert,
+             Denial::None},
+            {"deleted beside the program",
+             [&] {
+                 return raw(
+                     "DELETE FROM access_password_history WHERE account = (SELECT id FROM "
+                     "access_users WHERE user_id = 'op1');"
+                     "DELETE FROM access_users WHERE user_id = 'op1'");
+             },
+             Action::SetValue, Denial::NotLoggedIn},
+        };
+        for (const Change& c : changes) {
+            ASSERT_EQ(c.change(), Outcome::Done) << c.what;
+            EXPECT_TRUE(until([&] { return denial(asked, c.action) == c.expected; }))
+                << c.what << ": " << int(denial(asked, c.action));
+            EXPECT_EQ(denial(shouted, c.action), c.expected) << c.what;
+            // What the command's row keeps: the refusal, in the stored words.
+            EXPECT_EQ(auditOf(asked, c.action).refusal,
+                      denialText(c.expected, c.action, base::Lang::Stored))
+                << c.what;
+            EXPECT_EQ(denial(Actor::self(), c.action), Denial::None) << c.what;
+        }
+    }
+    // Nobody watches the store any more: the actor's own standing decides, as before.
+    EXPECT_EQ(denial(asked, Action::SetValue), Denial::None);
+}

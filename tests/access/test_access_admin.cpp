@@ -7,6 +7,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
@@ -24,6 +25,7 @@
 #include "access/sessionkeeper.h"
 #include "access/userstore.h"
 #include "alert/alerter.h"
+#include "chamber/chamber.h"
 #include "confighome.h"
 #include "events/eventlog.h"
 #include "events/eventwindow.h"
@@ -62,6 +64,7 @@ class AccessAdmin : public QObject {
     void startAndEndRecordedOnlyWithAccessControl_data();
     void startAndEndRecordedOnlyWithAccessControl();
     void chamberAddedLaterKeepsTheCommandLinesSettingsAudited();
+    void storeRowsReachEveryChamberInTimeOrder();
 };
 
 void AccessAdmin::administrationEndToEnd() {
@@ -355,6 +358,63 @@ void AccessAdmin::chamberAddedLaterKeepsTheCommandLinesSettingsAudited() {
     QTRY_COMPARE_WITH_TIMEOUT(settingRows(added.databasePath()), QStringList({"admin|30|归档策略"}),
                               10000);
     QCOMPARE(shell::settingsFileFor("TH02")->value("archive/keepDays").toInt(), 30);
+}
+
+// The user store's rows reach every chamber's log, each at its own time among the log's rows:
+// the first administrator made and access control switched off and on while no program ran, and
+// a failed login of another program while this one runs.
+void AccessAdmin::storeRowsReachEveryChamberInTimeOrder() {
+    QTemporaryDir data;
+    testsupport::useDataHome(data.path());
+    qputenv("XDG_CONFIG_HOME", data.filePath("config").toUtf8());
+    QDir().mkpath(QFileInfo(shell::userStorePath()).path());
+    {
+        auth::UserStore store(shell::userStorePath(), "before", auth::HashCost::minimum());
+        QCOMPARE(store.open(true), auth::StoreState::Ready);
+        QCOMPARE(store.createFirstAdmin("admin", "管理员甲", "adminpass1"), auth::Outcome::Done);
+        QCOMPARE(store.setAccessControl("admin", false), auth::Outcome::Done);
+        QCOMPARE(store.setAccessControl("admin", true), auth::Outcome::Done);
+    }
+    shell::Options options;
+    options.chambers = {{"TH01", 1, 1}, {"TH02", 1, 2}};
+    shell::Application app(options);
+    QVERIFY(app.startWithoutSplash());
+    QTRY_VERIFY(app.sessionKeeper()->view().opened);
+    QCOMPARE(app.chambers().size(), size_t(2));
+    const auto userRows = [](const QString& db) {
+        return testsupport::sqlRows(
+            db,
+            "SELECT code || ' ' || json_extract(args, '$[1]') FROM events WHERE code LIKE 'user.%' "
+            "ORDER BY id");
+    };
+    QStringList rows = {"user.account.created admin", "user.access.switched 1",
+                        "user.access.switched 0", "user.access.switched 1"};
+    for (const auto& c : app.chambers())
+        QTRY_COMPARE_WITH_TIMEOUT(userRows(c->databasePath()), rows, 10000);
+    {
+        auth::UserStore other(shell::userStorePath(), "another-program", auth::HashCost::minimum());
+        QCOMPARE(other.open(false), auth::StoreState::Ready);
+        QCOMPARE(other.authenticate("admin", "wrong-pass-1"), auth::Outcome::Refused);
+    }
+    // A row of each chamber's own right after it: stored after the failed login, not before.
+    for (const auto& c : app.chambers())
+        c->eventLog()->log({0, QDateTime(), "recorder", "备注", {}, {}, {}});
+    rows << "user.login.failed admin";
+    for (const auto& c : app.chambers()) {
+        QTRY_COMPARE_WITH_TIMEOUT(userRows(c->databasePath()), rows, 10000);
+        QCOMPARE(testsupport::sqlRows(c->databasePath(),
+                                      "SELECT code FROM events WHERE code = 'user.login.failed' "
+                                      "OR text = '备注' ORDER BY id"),
+                 QStringList({"user.login.failed", ""}));
+        // No row stands after a later one: the ids follow the time.
+        QCOMPARE(testsupport::sqlRows(c->databasePath(),
+                                      "SELECT count(*) FROM events a JOIN events b ON b.id > a.id "
+                                      "AND b.at_ms < a.at_ms"),
+                 QStringList({"0"}));
+        QVERIFY(testsupport::sqlRows(c->databasePath(), "SELECT count(*) FROM events")
+                    .value(0)
+                    .toInt() > rows.size());
+    }
 }
 
 QTEST_MAIN(AccessAdmin)
