@@ -129,8 +129,8 @@ void Fleet::auditStart() {
     startAudited_ = true;
     if (!auditing()) return;
     for (const auto& c : chambers_) {
-        QList<SettingChange> changes = c->settingChanges();
-        changes = setup_.programChanges + changes;
+        // The chamber's own settings, then the program's.
+        const QList<SettingChange> changes = c->settingChanges() + setup_.programChanges;
         if (record::EventLog* log = c->eventLog())
             for (const record::EventEntry& row : settingRows(changes))
                 log->log(row);

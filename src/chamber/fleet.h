@@ -50,7 +50,8 @@ struct FleetSetup {
     // the one chamber of a run.
     Given given;
     // The changes the command line made to the program's own settings (the chamber list, the
-    // clients it hosts), recorded in every chamber's log at the start.
+    // clients it hosts: the web server, the MQTT publisher), recorded in every chamber's log at
+    // the start after the chamber's own.
     QList<SettingChange> programChanges;
     // Who the command line's changes are by, and why.
     QString user;
