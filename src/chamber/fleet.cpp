@@ -30,7 +30,7 @@ Fleet::Fleet(FleetSetup setup, QObject* parent)
         chambers_.push_back(make(ChamberConf{}));
         return;
     }
-    lines_ = std::make_unique<comm::LineRegistry>(ports_);
+    lines_ = std::make_unique<comm::LineRegistry>(ports_, setup_.lineBus);
     turnarounds_ = readTurnarounds(*setup_.settingsFor(QString()));
     for (auto it = turnarounds_.cbegin(); it != turnarounds_.cend(); ++it)
         lines_->setTurnaroundMs(ports_.deviceFor(it.key()), it.value());

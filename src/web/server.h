@@ -19,9 +19,10 @@ namespace web {
 
 class Server {
   public:
-    // How many connections are served at once, and how many of them may follow the stream.
-    static constexpr int kThreads = 48;
-    static constexpr int kMaxStreams = 32;
+    // How many connections are served at once, and how many of them may follow the stream (a
+    // stream holds its thread): a laboratory's screens and phones, with threads left for requests.
+    static constexpr int kThreads = 144;
+    static constexpr int kMaxStreams = 128;
     // Requests one address other than loopback may make per second (and as a burst).
     static constexpr int kRatePerSecond = 50;
 
