@@ -253,7 +253,7 @@ TEST(WebApi, DescribesItselfInOpenApi) {
          {"/api/v1/session", "/api/v1/chambers", "/api/v1/chambers/{name}",
           "/api/v1/chambers/{name}/samples", "/api/v1/chambers/{name}/events",
           "/api/v1/chambers/{name}/runs", "/api/v1/runs/{id}/report.pdf", "/api/v1/alerts",
-          "/api/v1/alerts/{id}/acknowledge", "/api/v1/stream", "/metrics"})
+          "/api/v1/alerts/{id}/acknowledge", "/api/v1/stream", "/api/v1/ws", "/metrics"})
         EXPECT_TRUE(paths.contains(QLatin1String(path))) << path;
 }
 
