@@ -120,6 +120,7 @@ void Chamber::stopRecording() {
     if (eventLog_) eventLog_->viewOnly();
     forwarder_.reset();
     if (alerter_) alerter_->setForwarder(nullptr);
+    emit recordingChanged(false);
 }
 
 void Chamber::makeForwarder() {

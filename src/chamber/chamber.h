@@ -172,6 +172,8 @@ class Chamber : public QObject {
     void linkFiguresChanged();
     // The recorder's status changed (at once, unlike stateChanged).
     void recorderStatusChanged();
+    // recording() changed after open(): another program took the file.
+    void recordingChanged(bool recording);
     // The link's report of a write command, with its ticket's id: what the window that asked
     // says of it.
     void writeReported(const comm::WriteReport& report);

@@ -30,7 +30,7 @@ Fleet::Fleet(FleetSetup setup, QObject* parent)
         chambers_.push_back(make(ChamberConf{}));
         return;
     }
-    lines_ = std::make_unique<comm::LineRegistry>(ports_);
+    lines_ = std::make_unique<comm::LineRegistry>(ports_, setup_.lineBus);
     turnarounds_ = readTurnarounds(*setup_.settingsFor(QString()));
     for (auto it = turnarounds_.cbegin(); it != turnarounds_.cend(); ++it)
         lines_->setTurnaroundMs(ports_.deviceFor(it.key()), it.value());
@@ -129,8 +129,8 @@ void Fleet::auditStart() {
     startAudited_ = true;
     if (!auditing()) return;
     for (const auto& c : chambers_) {
-        QList<SettingChange> changes = c->settingChanges();
-        changes = setup_.programChanges + changes;
+        // The chamber's own settings, then the program's.
+        const QList<SettingChange> changes = c->settingChanges() + setup_.programChanges;
         if (record::EventLog* log = c->eventLog())
             for (const record::EventEntry& row : settingRows(changes))
                 log->log(row);

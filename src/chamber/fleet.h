@@ -45,12 +45,16 @@ struct FleetSetup {
     std::function<QString(const QString& name)> databaseFor;
     // The one chamber's Modbus implementation (tests); null: libmodbus over the ports.
     std::unique_ptr<comm::ModbusRTU> bus;
+    // Makes each line's Modbus implementation for a chamber list (benchmarks time it); empty:
+    // libmodbus over the ports.
+    std::function<std::unique_ptr<comm::ModbusRTU>(const QString& device)> lineBus;
     // What the command line gives every chamber, kept in its settings file when it is made (for a
     // chamber added later too) and recorded in its log once it is open; its station names only
     // the one chamber of a run.
     Given given;
     // The changes the command line made to the program's own settings (the chamber list, the
-    // clients it hosts), recorded in every chamber's log at the start.
+    // clients it hosts: the web server, the MQTT publisher), recorded in every chamber's log at
+    // the start after the chamber's own.
     QList<SettingChange> programChanges;
     // Who the command line's changes are by, and why.
     QString user;

@@ -28,8 +28,13 @@ void FleetFeed::follow(chamber::Chamber* c) {
     if (followed_.contains(name)) return;
     followed_.insert(name);
     // A chamber only viewed here (another program records into its file) has its events sent by
-    // that program: here they would go twice.
-    publisher_.addChamber(name, c->recording() ? c->databasePath() : QString());
+    // that program: here they would go twice. The chamber's recorder changes hands with its log's
+    // outbox, which goes on from the mark the broker acknowledged last.
+    const QString path = c->databasePath();
+    publisher_.addChamber(name, c->recording() ? path : QString());
+    connect(c, &chamber::Chamber::recordingChanged, this, [this, name, path](bool recording) {
+        publisher_.addChamber(name, recording ? path : QString());
+    });
     const auto send = [this, name](const chamber::State& s) {
         publisher_.setState(name,
                             QJsonDocument(chamber::stateJson(s)).toJson(QJsonDocument::Compact));

@@ -65,6 +65,14 @@ void PublishWorker::addChamber(const QString& name, const QString& dbPath) {
     removed_.erase(name);
     Chamber& c = chambers_[name];
     c.name = name;
+    // Added again with another file (it became the recorder of its database, or stopped being
+    // it): what was on the way belongs to the outbox it had, which keeps its mark; the new one
+    // goes on from its own.
+    for (auto e = events_.begin(); e != events_.end();)
+        e = e->first == name ? events_.erase(e) : std::next(e);
+    c.sent.clear();
+    c.saveDue = false;
+    c.outbox.reset();
     c.outbox = std::make_unique<Outbox>(dbPath, key());
     if (c.outbox->open()) c.sentUpTo = c.outbox->acknowledged();
     if (client_ && client_->isConnected()) {

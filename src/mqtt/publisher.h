@@ -53,7 +53,8 @@ class PublishWorker : public QObject {
   public slots:
     // Connects, and ticks every kTickMs from then on.
     void start();
-    // The chamber of that name, its log in dbPath ("" for the one chamber of a program).
+    // The chamber of that name, its log's outbox in dbPath ("": none, another program records
+    // into its file). Added again, it takes the new file's outbox from that file's mark on.
     void addChamber(const QString& name, const QString& dbPath);
     // Its retained topics cleared (the discovery's too), its outbox closed.
     void removeChamber(const QString& name);

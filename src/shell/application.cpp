@@ -138,6 +138,27 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
                                          text(web::readListen(*settingsFileFor(QString()))),
                                          text(*options_.http)};
     }
+#ifdef VELMARS_HAVE_MQTT
+    // The publisher's settings are the program's: what the command line changes, with what the
+    // file kept before (the broker's user, never its password).
+    {
+        auto settings = settingsFileFor(QString());
+        const auto change = [&](const char* option, const auto& given, const QString& key,
+                                const QString& after) {
+            if (given)
+                programChanges_ << SettingChange{QString::fromLatin1(option),
+                                                 settings->value(key).toString(), after};
+        };
+        change("--mqtt", options_.mqtt, mqtt::key::kUrl, options_.mqtt.value_or(QString()));
+        change("--mqtt-prefix", options_.mqttPrefix, mqtt::key::kPrefix,
+               options_.mqttPrefix.value_or(QString()));
+        change("--mqtt-discovery", options_.mqttDiscovery, mqtt::key::kDiscovery,
+               options_.mqttDiscovery.value_or(false) ? QStringLiteral("true")
+                                                      : QStringLiteral("false"));
+        change("--mqtt-login", options_.mqttUser, mqtt::key::kUser,
+               options_.mqttUser.value_or(QString()));
+    }
+#endif
     if (!options_.chambers.isEmpty()) {
         if (auto change = chamberListChange(options_, *settingsFileFor(QString())))
             programChanges_.prepend(*change);
@@ -276,14 +297,6 @@ void Application::noteStart() {
     if (!auditing()) return;
     audit(QString::fromLatin1(auth::kProgramStarted), {});
     fleet_->auditStart();
-#ifdef VELMARS_HAVE_MQTT
-    // The publisher's settings are the program's, not a chamber's: recorded once in every log.
-    for (const SettingChange& change : std::as_const(mqttChanges_)) {
-        const base::Audit by{options_.user, change.before, change.after, options_.reason};
-        audit(QString::fromLatin1(auth::kSettingChanged),
-              {by.user, change.option, change.before, change.after}, by);
-    }
-#endif
 }
 
 void Application::checkClock() {
@@ -546,21 +559,6 @@ void Application::startMqtt() {
     auto settings = settingsFileFor(QString());
     const mqtt::Given given{options_.mqtt, options_.mqttPrefix, options_.mqttDiscovery,
                             options_.mqttUser, options_.mqttPassword};
-    // What the command line changes, with what the file kept before (the broker's user, never its
-    // password).
-    const auto change = [&](const char* option, bool asked, const QString& key,
-                            const QString& after) {
-        if (asked)
-            mqttChanges_.append(
-                {QString::fromLatin1(option), settings->value(key).toString(), after});
-    };
-    change("--mqtt", given.url.has_value(), mqtt::key::kUrl, given.url.value_or(QString()));
-    change("--mqtt-prefix", given.prefix.has_value(), mqtt::key::kPrefix,
-           given.prefix.value_or(QString()));
-    change("--mqtt-discovery", given.discovery.has_value(), mqtt::key::kDiscovery,
-           given.discovery.value_or(false) ? QStringLiteral("true") : QStringLiteral("false"));
-    change("--mqtt-login", given.user.has_value(), mqtt::key::kUser,
-           given.user.value_or(QString()));
     const auto config = mqtt::configure(*settings, given, QSysInfo::machineHostName());
     if (!config) return;
     mqtt_ = std::make_unique<mqtt::Publisher>(*config);

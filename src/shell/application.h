@@ -168,8 +168,6 @@ class Application : public QObject {
     // Ends before the fleet: "offline" goes out at a clean stop.
     std::unique_ptr<mqtt::Publisher> mqtt_;
     std::unique_ptr<mqtt::FleetFeed> mqttFeed_;
-    // What the command line changed in the publisher's settings, for the audit trail.
-    QList<SettingChange> mqttChanges_;
 #endif
     // The chamber list the fleet is made with.
     QList<overview::ChamberConf> confs_;

@@ -3,7 +3,6 @@
 #include <QThread>
 #include <atomic>
 #include <chrono>
-#include <future>
 
 #include "access/actor.h"
 #include "access/userstore.h"
@@ -87,20 +86,31 @@ QByteArray Host::acknowledge(const QString& chamber, const QString& alertId, con
         if (!account) return "refused";
         actor = auth::Actor::user(by.user, account->role);
     }
-    // The command runs on the chambers' thread; this thread waits for its outcome, a while.
-    auto done = std::make_shared<std::promise<chamber::Outcome>>();
-    std::future<chamber::Outcome> outcome = done->get_future();
+    // The command runs on the chambers' thread; this thread waits for its outcome, a while, and
+    // not beyond the server's stop (which the chambers' thread may be waiting in). One not run by
+    // then is not run at all: what the client is told is what happened.
+    auto pending = std::make_shared<PendingAcknowledgement>();
     QMetaObject::invokeMethod(
         this,
-        [this, chamber, alertId, comment, actor, done] {
+        [this, chamber, alertId, comment, actor, pending] {
+            std::lock_guard<std::mutex> lock(ackMutex_);
+            if (pending->abandoned) return;
             chamber::Chamber* c = fleet_.chamber(chamber);
-            done->set_value(c ? c->acknowledgeAlert(alertId, comment, actor)
-                              : chamber::Outcome::NotFound);
+            pending->outcome =
+                c ? c->acknowledgeAlert(alertId, comment, actor) : chamber::Outcome::NotFound;
+            ackChanged_.notify_all();
         },
         Qt::QueuedConnection);
-    if (outcome.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
-        return "unavailable";
-    switch (outcome.get()) {
+    std::optional<chamber::Outcome> outcome;
+    {
+        std::unique_lock<std::mutex> lock(ackMutex_);
+        ackChanged_.wait_for(lock, std::chrono::milliseconds(kAcknowledgeWaitMs),
+                             [&] { return pending->outcome || stopping_; });
+        outcome = pending->outcome;
+        pending->abandoned = !outcome;
+    }
+    if (!outcome) return "unavailable";
+    switch (*outcome) {
         case chamber::Outcome::Done:
             return {};
         case chamber::Outcome::Refused:
@@ -117,11 +127,21 @@ QByteArray Host::acknowledge(const QString& chamber, const QString& alertId, con
 }
 
 bool Host::start(QString* error) {
+    {
+        std::lock_guard<std::mutex> lock(ackMutex_);
+        stopping_ = false;
+    }
     if (!feed_) feed_ = std::make_unique<Feed>(fleet_, hub_);
     return server_.start(error);
 }
 
 void Host::stop() {
+    // Acknowledgements waiting for this thread give up first: the server's stop waits for them.
+    {
+        std::lock_guard<std::mutex> lock(ackMutex_);
+        stopping_ = true;
+        ackChanged_.notify_all();
+    }
     server_.stop();
     feed_.reset();
 }

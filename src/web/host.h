@@ -6,8 +6,11 @@
 #include <QObject>
 #include <QString>
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 
 #include "chamber/fleet.h"
 #include "web/feed.h"
@@ -36,11 +39,16 @@ struct HostSetup {
 class Host : public QObject {
     Q_OBJECT
   public:
+    // How long a request waits for its acknowledgement on the chambers' thread at most.
+    static constexpr int kAcknowledgeWaitMs = 10000;
+
     Host(chamber::Fleet& fleet, HostSetup setup, QObject* parent = nullptr);
     ~Host() override;
 
     // Listens; false with a reason in *error.
     bool start(QString* error);
+    // Ends the server without waiting for the chambers' thread: an acknowledgement still waiting
+    // for it is not done (its request ends without an answer).
     void stop();
     QString url() const { return server_.url(); }
     int port() const { return server_.port(); }
@@ -56,7 +64,16 @@ class Host : public QObject {
     QByteArray acknowledge(const QString& chamber, const QString& alertId, const QString& comment,
                            const Reader& by, const QString& password);
 
+    // An acknowledgement handed to the chambers' thread: run there unless its request gave up.
+    struct PendingAcknowledgement {
+        std::optional<chamber::Outcome> outcome;
+        bool abandoned = false;
+    };
+
     HostSetup setup_;
+    std::mutex ackMutex_;
+    std::condition_variable ackChanged_;
+    bool stopping_ = false;
     std::atomic<bool> accessControl_{false};
     std::atomic<int> idleMinutes_{0};
     Hub hub_;

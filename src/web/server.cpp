@@ -116,6 +116,8 @@ bool Server::start(QString* error) {
                           "30000",
                           "max_request_size",
                           "16384",
+                          "enable_websocket_ping_pong",
+                          "yes",
                           nullptr};
     mg_callbacks callbacks;
     std::memset(&callbacks, 0, sizeof callbacks);
@@ -141,6 +143,9 @@ bool Server::start(QString* error) {
     const int n = mg_get_server_ports(ctx_, 4, sp);
     const int backendPort = n > 0 ? sp[0].port : port;
     mg_set_request_handler(ctx_, "/", &Server::onRequest, this);
+    mg_set_websocket_handler(ctx_, kWebSocketPath, &Server::onSocketConnect, &Server::onSocketReady,
+                             &Server::onSocketData, &Server::onSocketClose, this);
+    socketSender_ = std::thread([this] { sendToSockets(); });
     if (!listen_.tls()) {
         port_ = backendPort;
         return true;
@@ -165,7 +170,10 @@ void Server::stop() {
     if (!ctx_) return;
     hub_.close();
     if (front_) front_->stop();
+    // The library's stop ends a write to a socket that does not read (the sender's too) and closes
+    // every socket before the sender, which then has none left, is waited for.
     mg_stop(ctx_);
+    if (socketSender_.joinable()) socketSender_.join();
     front_.reset();
     ctx_ = nullptr;
     port_ = 0;
@@ -246,6 +254,91 @@ void Server::stream(mg_connection* conn, const Request& r) {
         }
     }
     --streams_;
+}
+
+namespace {
+
+QByteArray socketMessage(const StreamMessage& m) {
+    return "{\"id\":" + QByteArray::number(m.id) + ",\"event\":\"" + m.event +
+           "\",\"data\":" + m.data + "}";
+}
+
+bool writeSocket(mg_connection* conn, const QByteArray& text) {
+    return mg_websocket_write(conn, MG_WEBSOCKET_OPCODE_TEXT, text.constData(),
+                              std::size_t(text.size())) > 0;
+}
+
+}  // namespace
+
+int Server::onSocketConnect(const mg_connection* c, void* self) {
+    auto* server = static_cast<Server*>(self);
+    auto* conn = const_cast<mg_connection*>(c);
+    Request r = readRequest(conn);
+    if (server->front_)
+        if (const QString peer = server->front_->peerOf(mg_get_request_info(conn)->remote_port);
+            !peer.isEmpty())
+            r.remote = peer;
+    // A page of another site may not read through its visitor's browser: a browser names the
+    // page's origin, which must be this server.
+    const QByteArray origin = r.header("origin");
+    if (!origin.isEmpty()) {
+        const QByteArray host = r.header("host");
+        if (host.isEmpty() || (origin != "http://" + host && origin != "https://" + host)) return 1;
+    }
+    if (!server->rates_.allow(r.remote, server->clock_.elapsed())) return 1;
+    if (server->api_.refuse(r, nullptr)) return 1;
+    if (++server->streams_ > kMaxStreams) {
+        --server->streams_;
+        return 1;
+    }
+    std::lock_guard<std::mutex> lock(server->socketsMutex_);
+    server->sockets_[c] = -1;  // nothing is sent to it before it is ready
+    return 0;
+}
+
+void Server::onSocketReady(mg_connection* conn, void* self) {
+    auto* server = static_cast<Server*>(self);
+    // Every chamber's state as it is now, then what follows it.
+    const qint64 last = server->hub_.lastId();
+    for (const ChamberEntry& e : server->hub_.chambers()) {
+        QJsonObject o = e.state;
+        o.insert(QStringLiteral("id"), Api::idOf(e.name));
+        if (!writeSocket(conn, socketMessage({last, "state",
+                                              QJsonDocument(o).toJson(QJsonDocument::Compact)})))
+            break;
+    }
+    std::lock_guard<std::mutex> lock(server->socketsMutex_);
+    server->sockets_[conn] = last;
+}
+
+int Server::onSocketData(mg_connection*, int flags, char*, size_t, void*) {
+    // Nothing a client sends is taken; its closing ends the socket.
+    return (flags & 0xf) == MG_WEBSOCKET_OPCODE_CONNECTION_CLOSE ? 0 : 1;
+}
+
+void Server::onSocketClose(const mg_connection* conn, void* self) {
+    auto* server = static_cast<Server*>(self);
+    std::lock_guard<std::mutex> lock(server->socketsMutex_);
+    // A socket refused at its connect was never counted.
+    if (server->sockets_.erase(conn) > 0) --server->streams_;
+}
+
+void Server::sendToSockets() {
+    qint64 seen = hub_.lastId();
+    while (!hub_.closed()) {
+        const QList<StreamMessage> news = hub_.after(seen, 1000);
+        if (news.isEmpty()) continue;
+        seen = news.back().id;
+        std::lock_guard<std::mutex> lock(socketsMutex_);
+        for (auto& [c, last] : sockets_) {
+            if (last < 0) continue;
+            auto* conn = const_cast<mg_connection*>(c);
+            for (const StreamMessage& m : hub_.after(last, 0)) {
+                if (!writeSocket(conn, socketMessage(m))) break;
+                last = m.id;
+            }
+        }
+    }
 }
 
 }  // namespace web

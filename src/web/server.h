@@ -6,7 +6,10 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <atomic>
+#include <map>
 #include <memory>
+#include <mutex>
+#include <thread>
 
 #include "web/api.h"
 #include "web/tlsfront.h"
@@ -19,9 +22,10 @@ namespace web {
 
 class Server {
   public:
-    // How many connections are served at once, and how many of them may follow the stream.
-    static constexpr int kThreads = 48;
-    static constexpr int kMaxStreams = 32;
+    // How many connections are served at once, and how many of them may follow the stream (a
+    // stream holds its thread): a laboratory's screens and phones, with threads left for requests.
+    static constexpr int kThreads = 144;
+    static constexpr int kMaxStreams = 128;
     // Requests one address other than loopback may make per second (and as a burst).
     static constexpr int kRatePerSecond = 50;
 
@@ -40,10 +44,22 @@ class Server {
     QString url() const { return urlOf(listen_, port_); }
     Api& api() { return api_; }
 
+    // The stream's messages over a WebSocket as well (GET /api/v1/ws): each a text frame
+    // {"id":N,"event":"state"|"event"|"alert","data":{...}}, every chamber's state first. Read the
+    // same as the stream; a page of another site is refused (its Origin is not this server's).
+    static constexpr const char* kWebSocketPath = "/api/v1/ws";
+
   private:
     static int onRequest(mg_connection* conn, void* self);
     int serve(mg_connection* conn);
     void stream(mg_connection* conn, const Request& r);
+    // The WebSocket's handlers on civetweb's threads, and the thread that sends the hub's messages
+    // to every socket.
+    static int onSocketConnect(const mg_connection* conn, void* self);
+    static void onSocketReady(mg_connection* conn, void* self);
+    static int onSocketData(mg_connection* conn, int flags, char* data, size_t size, void* self);
+    static void onSocketClose(const mg_connection* conn, void* self);
+    void sendToSockets();
 
     Hub& hub_;
     Listen listen_;
@@ -52,6 +68,9 @@ class Server {
     mg_context* ctx_ = nullptr;
     int port_ = 0;
     std::atomic<int> streams_{0};
+    std::mutex socketsMutex_;
+    std::map<const mg_connection*, qint64> sockets_;  // each socket's last message sent
+    std::thread socketSender_;
     RateLimit rates_;
     QElapsedTimer clock_;
 };

@@ -5,13 +5,19 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QSysInfo>
 #include <QTemporaryDir>
+#include <cstdio>
 
 #include "broker.h"
+#include "chamber/fleet.h"
 #include "events/eventstore.h"
+#include "mqtt/fleetfeed.h"
 #include "mqtt/publisher.h"
+#include "store/databaselock.h"
 
 namespace {
 
@@ -29,8 +35,9 @@ Config configFor(int port, const QString& station = QStringLiteral("lab")) {
 // A chamber's event log in a database file of its own.
 class Log {
   public:
-    Log()
-        : path_(dir_.filePath(QStringLiteral("chamber.db"))), store_(path_, QStringLiteral("log")) {
+    explicit Log(const QString& path = {})
+        : path_(path.isEmpty() ? dir_.filePath(QStringLiteral("chamber.db")) : path),
+          store_(path_, QStringLiteral("log")) {
         EXPECT_TRUE(store_.open(false));
     }
     QString path() const { return path_; }
@@ -195,6 +202,122 @@ TEST(MqttBroker, EveryEventAndAlertInOrderAcrossAnOutage) {
     PublishWorker again(configFor(broker.port()), [&ms] { return ms; });
     again.addChamber(QStringLiteral("a"), log.path());
     EXPECT_EQ(again.acknowledged(QStringLiteral("a")), want.back());
+}
+
+// A chamber that records at first (its folder cannot be made yet) and then finds its file taken by
+// another program: from then on that program publishes the file's events, this one no longer.
+// Added again with the file, a chamber goes on from the mark the broker acknowledged last.
+TEST(MqttBroker, TheChambersRecorderAloneSendsItsEventsFromTheOutboxMark) {
+    BrokerProcess broker;
+    ASSERT_TRUE(broker.start());
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QStringLiteral("files"));
+    const QString db = folder + QStringLiteral("/Rdatabj.db");
+    // The folder a dangling link for now: no lock file can be made in it.
+    ASSERT_TRUE(QFile::link(dir.filePath(QStringLiteral("nowhere")), folder));
+
+    // The other program: its database with a log whose entries its publisher had acknowledged,
+    // and its lock, held by a process that runs.
+    const QString other = dir.filePath(QStringLiteral("other"));
+    ASSERT_TRUE(QDir().mkpath(other));
+    Log log(other + QStringLiteral("/Rdatabj.db"));
+    const qint64 mark = log.add(QStringLiteral("link.opened"));
+    {
+        PublishWorker theirs(configFor(broker.port()));
+        theirs.addChamber(QString(), log.path());
+        ASSERT_EQ(theirs.acknowledged(QString()), mark);
+    }
+    QProcess holder;
+    holder.start(QStringLiteral("sleep"), {QStringLiteral("600")});
+    ASSERT_TRUE(holder.waitForStarted());
+    const auto stopHolder = qScopeGuard([&] {
+        holder.kill();
+        holder.waitForFinished();
+    });
+    QFile lock(other + QStringLiteral("/Rdatabj.db.lock"));
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+    lock.write(QStringLiteral("%1\n/usr/bin/sleep\n%2\n")
+                   .arg(holder.processId())
+                   .arg(QSysInfo::machineHostName())
+                   .toUtf8());
+    lock.close();
+    ASSERT_EQ(record::DatabaseLock(log.path()).tryLock(),
+              record::DatabaseLock::Outcome::HeldElsewhere);
+
+    record::SystemClock clock;
+    chamber::FleetSetup setup;
+    setup.clock = &clock;
+    setup.settingsFor = [&dir](const QString&) {
+        return std::make_unique<QSettings>(dir.filePath(QStringLiteral("velmars.ini")),
+                                           QSettings::IniFormat);
+    };
+    setup.databaseFor = [db](const QString&) { return db; };
+    chamber::Fleet fleet(std::move(setup));
+    fleet.open();
+    fleet.start();
+    chamber::Chamber* c = fleet.chamber(QString());
+    ASSERT_TRUE(c && c->recording());
+    auto publisher = std::make_unique<Publisher>(configFor(broker.port()));
+    auto feed = std::make_unique<FleetFeed>(fleet, *publisher);
+    Reader reader(broker.port());
+    ASSERT_TRUE(reader.ok() && reader.subscribe("velmars/lab/_/+"));
+    publisher->start();
+    ASSERT_TRUE(reader.pumpUntil([&] { return !reader.on("velmars/lab/_/state").empty(); }));
+
+    // The other program's folder takes the link's place at once; the chamber's next look at its
+    // lock finds it held.
+    const QString swap = dir.filePath(QStringLiteral("swap"));
+    ASSERT_TRUE(QFile::link(other, swap));
+    ASSERT_EQ(
+        std::rename(QFile::encodeName(swap).constData(), QFile::encodeName(folder).constData()), 0);
+    ASSERT_TRUE(reader.pumpUntil([&] { return !c->recording(); }));
+    // Its state says so once the publisher took the change, which came before it.
+    ASSERT_TRUE(reader.pumpUntil([&] {
+        const auto states = reader.on("velmars/lab/_/state");
+        return !states.empty() && states.back().payload.contains(R"("state":"refused")");
+    }));
+    // What the chamber logged and sent until then was its own (it recorded).
+    const auto eventIds = [&] {
+        std::vector<qint64> ids;
+        for (const auto& r : reader.on("velmars/lab/_/event"))
+            ids.push_back(idOf(r));
+        return ids;
+    };
+    std::vector<qint64> want;
+    for (int i = 0; i < 5; ++i)
+        want.push_back(log.add(QStringLiteral("link.silent")));
+    const auto theirs = [&] {
+        const auto ids = eventIds();
+        return std::count_if(ids.begin(), ids.end(), [&](qint64 id) { return id >= want[0]; });
+    };
+    // Several of the publisher's ticks: none of the other program's entries goes out from here.
+    reader.pumpUntil([&] { return theirs() > 0; }, 400);
+    EXPECT_EQ(theirs(), 0);
+
+    // The worker given the file again (the chamber its recorder once more): the entries after
+    // the mark the file keeps, each once, in order.
+    feed.reset();
+    publisher.reset();
+    PublishWorker w(configFor(broker.port()));
+    w.addChamber(QString(), QString());
+    w.start();
+    ASSERT_TRUE(reader.pumpUntil([&] { return w.status().state == State::Connected; }));
+    EXPECT_EQ(w.acknowledged(QString()), 0);
+    const std::size_t before = eventIds().size();
+    w.addChamber(QString(), log.path());
+    const qint64 from = w.acknowledged(QString());
+    ASSERT_GE(from, mark);
+    ASSERT_LT(from, want[0]);
+    ASSERT_TRUE(reader.pumpUntil([&] { return w.acknowledged(QString()) >= want.back(); }));
+    std::vector<qint64> expected;
+    for (qint64 id = from + 1; id <= w.acknowledged(QString()); ++id)
+        expected.push_back(id);
+    const auto got = [&] {
+        const auto all = eventIds();
+        return std::vector<qint64>(all.begin() + qint64(before), all.end());
+    };
+    reader.pumpUntil([&] { return got().size() >= expected.size(); });
+    EXPECT_EQ(got(), expected);
 }
 
 TEST(MqttBroker, DiscoverySentAgainWhenHomeAssistantIsBackAndClearedForARemovedChamber) {

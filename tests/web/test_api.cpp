@@ -72,43 +72,58 @@ QJsonObject object(const web::Response& r) {
     return QJsonDocument::fromJson(r.body).object();
 }
 
+// Each request with what it is answered: every endpoint read, who may read, the page's files and
+// nothing beyond them, and bad input answered with a JSON error.
 TEST(WebApi, AnswersAndErrors) {
     Rig rig;
     const QByteArray token = "vmt_2yX0cK9pQm";
     rig.tokens.insert(QStringLiteral("grafana"), web::tokenHash(token));
+    const QString here = QStringLiteral("127.0.0.1"), away = QStringLiteral("192.0.2.7");
     struct Case {
         QString path;
         QString remote;
         QByteArray authorization;
         int status;
-        const char* code;  // the error's code, or "" for a success
+        const char* code;  // the error's code, or "" for a success (or an answer without one)
+        QByteArray method = "GET";
+        bool bodyTooLarge = false;
     };
     const Case cases[] = {
-        {"/api/v1/chambers", "127.0.0.1", "", 200, ""},
-        {"/api/v1/chambers/A-1", "127.0.0.1", "", 200, ""},
-        {"/api/v1/chambers/~", "127.0.0.1", "", 200, ""},
-        {"/api/v1/chambers/nope", "127.0.0.1", "", 404, "unknown_chamber"},
-        {"/api/v1/nothing", "127.0.0.1", "", 404, "not_found"},
-        {"/metrics", "127.0.0.1", "", 200, ""},
+        {"/api/v1/chambers", here, "", 200, ""},
+        {"/api/v1/chambers/A-1", here, "", 200, ""},
+        {"/api/v1/chambers/~", here, "", 200, ""},
+        {"/api/v1/chambers/nope", here, "", 404, "unknown_chamber"},
+        {"/api/v1/nothing", here, "", 404, "not_found"},
+        {"/metrics", here, "", 200, ""},
+        {"/api/v1/chambers", here, "", 405, "", "POST"},
+        {"/api/v1/chambers", here, "", 413, "", "GET", true},
         // Beyond loopback a token is needed, and only a kept one counts.
-        {"/api/v1/chambers", "192.0.2.7", "", 401, "unauthorized"},
-        {"/metrics", "192.0.2.7", "", 401, "unauthorized"},
-        {"/api/v1/chambers", "192.0.2.7", "Bearer vmt_wrong", 401, "unauthorized"},
-        {"/api/v1/chambers", "192.0.2.7", "Basic " + token, 401, "unauthorized"},
-        {"/api/v1/chambers", "192.0.2.7", "Bearer " + token, 200, ""},
-        {"/api/v1/chambers", "192.0.2.7", "bearer  " + token + " ", 200, ""},
-        // The page and the API's description need no token; nothing outside the page's files.
-        {"/", "192.0.2.7", "", 200, ""},
-        {"/api/v1/openapi.json", "192.0.2.7", "", 200, ""},
-        {"/../CMakeLists.txt", "127.0.0.1", "", 404, "not_found"},
-        {"/..", "127.0.0.1", "", 404, "not_found"},
-        {"/a/b.js", "127.0.0.1", "", 404, "not_found"},
-        {"/.hidden", "127.0.0.1", "", 404, "not_found"},
-        {"/%2e%2e/x", "127.0.0.1", "", 404, "not_found"},
+        {"/api/v1/chambers", away, "", 401, "unauthorized"},
+        {"/metrics", away, "", 401, "unauthorized"},
+        {"/api/v1/chambers", away, "Bearer vmt_wrong", 401, "unauthorized"},
+        {"/api/v1/chambers", away, "Basic " + token, 401, "unauthorized"},
+        {"/api/v1/chambers", away, "Bearer " + token, 200, ""},
+        {"/api/v1/chambers", away, "bearer  " + token + " ", 200, ""},
+        // The page, its chart library with the library's licence beside it, the licences' page
+        // and the API's description need no token; nothing outside the page's files.
+        {"/", away, "", 200, ""},
+        {"/app.js", away, "", 200, ""},
+        {"/app.css", away, "", 200, ""},
+        {"/uPlot.iife.min.js", away, "", 200, ""},
+        {"/uPlot-LICENSE.txt", away, "", 200, ""},
+        {"/licenses.html", away, "", 200, ""},
+        {"/api/v1/openapi.json", away, "", 200, ""},
+        {"/../CMakeLists.txt", here, "", 404, "not_found"},
+        {"/..", here, "", 404, "not_found"},
+        {"/a/b.js", here, "", 404, "not_found"},
+        {"/.hidden", here, "", 404, "not_found"},
+        {"/%2e%2e/x", here, "", 404, "not_found"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE((c.path + u' ' + c.remote).toStdString());
+        SCOPED_TRACE((c.method + ' ' + c.path + u' ' + c.remote).toStdString());
         web::Request r = get(c.path, c.remote);
+        r.method = c.method;
+        r.bodyTooLarge = c.bodyTooLarge;
         if (!c.authorization.isEmpty()) r.headers.insert("authorization", c.authorization);
         const web::Response out = rig.api.handle(r);
         EXPECT_EQ(out.status, c.status);
@@ -125,16 +140,10 @@ TEST(WebApi, AnswersAndErrors) {
     ASSERT_EQ(list.size(), 2);
     EXPECT_EQ(list[0].toObject().value("id").toString(), u"A-1");
     EXPECT_EQ(list[1].toObject().value("id").toString(), u"~");
-}
+    EXPECT_EQ(rig.api.handle(get("/app.js")).type, "text/javascript; charset=utf-8");
+    EXPECT_TRUE(rig.api.handle(get("/uPlot-LICENSE.txt")).body.contains("MIT"));
+    EXPECT_TRUE(rig.api.handle(get("/licenses.html")).body.contains("GPL-3.0-or-later"));
 
-TEST(WebApi, BadRequestsGetJsonErrors) {
-    Rig rig;
-    web::Request post = get("/api/v1/chambers");
-    post.method = "POST";
-    EXPECT_EQ(rig.api.handle(post).status, 405);
-    web::Request big = get("/api/v1/chambers");
-    big.bodyTooLarge = true;
-    EXPECT_EQ(rig.api.handle(big).status, 413);
     // On loopback only a loopback Host is answered (a name rebound to this computer is not).
     web::Hub hub;
     web::ApiOptions o;
@@ -158,10 +167,18 @@ TEST(WebApi, SessionsUnderAccessControl) {
         r.body = body;
         return rig.api.handle(r);
     };
-    EXPECT_EQ(login(R"({"user":"anna","password":"wrong"})").status, 401);
-    EXPECT_EQ(login("{not json").status, 400);
-    EXPECT_EQ(login(R"({"user":"anna"})").status, 400);
-    EXPECT_EQ(login(R"({"user":"anna","password":"right horse"})", "text/plain").status, 415);
+    const struct {
+        QByteArray body;
+        QByteArray type;
+        int status;
+    } refused[] = {
+        {R"({"user":"anna","password":"wrong"})", "application/json", 401},
+        {"{not json", "application/json", 400},
+        {R"({"user":"anna"})", "application/json", 400},
+        {R"({"user":"anna","password":"right horse"})", "text/plain", 415},
+    };
+    for (const auto& c : refused)
+        EXPECT_EQ(login(c.body, c.type).status, c.status) << c.body.constData();
     const web::Response ok = login(R"({"user":"anna","password":"right horse"})");
     ASSERT_EQ(ok.status, 201);
     const QByteArray token = object(ok).value("token").toString().toLatin1();
@@ -221,10 +238,6 @@ TEST(WebMetrics, PrometheusReadsThem) {
     EXPECT_TRUE(said.trimmed().isEmpty()) << said.toStdString();
 }
 
-}  // namespace
-
-namespace {
-
 TEST(WebApi, DescribesItselfInOpenApi) {
     web::Hub hub;
     web::Api api(hub, {});
@@ -240,18 +253,9 @@ TEST(WebApi, DescribesItselfInOpenApi) {
          {"/api/v1/session", "/api/v1/chambers", "/api/v1/chambers/{name}",
           "/api/v1/chambers/{name}/samples", "/api/v1/chambers/{name}/events",
           "/api/v1/chambers/{name}/runs", "/api/v1/runs/{id}/report.pdf", "/api/v1/alerts",
-          "/api/v1/alerts/{id}/acknowledge", "/api/v1/stream", "/metrics"})
+          "/api/v1/alerts/{id}/acknowledge", "/api/v1/stream", "/api/v1/ws", "/metrics"})
         EXPECT_TRUE(paths.contains(QLatin1String(path))) << path;
-    // The page and its chart library, with the library's licence beside it.
-    for (const char* file :
-         {"/", "/app.js", "/app.css", "/uPlot.iife.min.js", "/uPlot-LICENSE.txt"})
-        EXPECT_EQ(api.handle(get(QLatin1String(file))).status, 200) << file;
-    EXPECT_EQ(api.handle(get("/app.js")).type, "text/javascript; charset=utf-8");
 }
-
-}  // namespace
-
-namespace {
 
 TEST(WebApi, RateForAddressesBeyondLoopback) {
     web::RateLimit rate(10);

@@ -11,6 +11,9 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <QTcpSocket>
+#include <atomic>
+#include <thread>
 #include "access/actor.h"
 #include "alert/alerter.h"
 #include "confighome.h"
@@ -34,6 +37,8 @@ class WebProgram : public QObject {
     void servesTheChamberAndSaysWhere();
     void pageInABrowser();
     void alertAcknowledgedOverTheWeb();
+    void alertAcknowledgedInThePage();
+    void acknowledgementInFlightAtExit();
     void runReportOverTheWeb();
     void offUnlessSwitchedOn();
 
@@ -156,6 +161,27 @@ QString browse(const QString& url, const QString& profile, const QStringList& mo
 
 }  // namespace
 
+namespace {
+
+// The first alert the server lists, once it lists one.
+QString firstAlertId(const QString& base) {
+    QString id;
+    runUntil(
+        [&] {
+            const QJsonArray alerts =
+                QJsonDocument::fromJson(webtest::fetch(base + "api/v1/alerts").body)
+                    .object()
+                    .value("alerts")
+                    .toArray();
+            if (!alerts.isEmpty()) id = alerts.at(0).toObject().value("id").toString();
+            return !id.isEmpty();
+        },
+        20000);
+    return id;
+}
+
+}  // namespace
+
 void WebProgram::pageInABrowser() {
     if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
         QSKIP("chromium is not installed");
@@ -189,18 +215,8 @@ void WebProgram::alertAcknowledgedOverTheWeb() {
     chamber::Chamber& chamber = s.program->app().chamber();
     QVERIFY(chamber.alerter());
     chamber.alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("anna")});
-    QString id;
-    QVERIFY(runUntil(
-        [&] {
-            const QJsonArray alerts =
-                QJsonDocument::fromJson(webtest::fetch(s.base + "api/v1/alerts").body)
-                    .object()
-                    .value("alerts")
-                    .toArray();
-            if (!alerts.isEmpty()) id = alerts.at(0).toObject().value("id").toString();
-            return !id.isEmpty();
-        },
-        20000));
+    const QString id = firstAlertId(s.base);
+    QVERIFY(!id.isEmpty());
     const QString ack = s.base + "api/v1/alerts/" + id + "/acknowledge";
     const QList<QPair<QByteArray, QByteArray>> json{{"Content-Type", "application/json"}};
     // No comment, no acknowledgement; nothing but JSON is taken (a form posted from another site).
@@ -232,6 +248,123 @@ void WebProgram::alertAcknowledgedOverTheWeb() {
         20000));
     // Once is enough: acknowledged again, nothing is waiting.
     QCOMPARE(webtest::fetch(ack, "POST", R"({"comment":"again"})", json).status, 404);
+}
+
+namespace {
+
+// Stops the host when the chambers' thread is handed an acknowledgement, before it runs it: the
+// program leaving while a request waits for it.
+class StopOnHandOver : public QObject {
+  public:
+    StopOnHandOver(web::Host& host, const std::atomic<bool>& asked) : host_(host), asked_(asked) {
+        host.installEventFilter(this);
+    }
+    bool eventFilter(QObject*, QEvent* e) override {
+        if (e->type() == QEvent::MetaCall && asked_ && !stopped_) {
+            stopped_ = true;
+            host_.stop();
+        }
+        return false;
+    }
+    bool stopped() const { return stopped_; }
+
+  private:
+    web::Host& host_;
+    const std::atomic<bool>& asked_;
+    bool stopped_ = false;
+};
+
+}  // namespace
+
+void WebProgram::acknowledgementInFlightAtExit() {
+    Served s;
+    QVERIFY(s.start());
+    chamber::Chamber& chamber = s.program->app().chamber();
+    chamber.alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("anna")});
+    const QString id = firstAlertId(s.base);
+    QVERIFY(!id.isEmpty());
+    const QUrl url(s.base);
+    const QByteArray body = R"({"comment":"at exit"})";
+    QByteArray reply;
+    std::atomic<bool> asked{false};
+    // A client of its own thread: this one is the chambers'.
+    std::thread client([&] {
+        QTcpSocket socket;
+        socket.connectToHost(url.host(), quint16(url.port()));
+        if (!socket.waitForConnected(30000)) return;
+        asked = true;
+        socket.write("POST /api/v1/alerts/" + id.toUtf8() +
+                     "/acknowledge HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: "
+                     "application/json\r\nConnection: close\r\nContent-Length: " +
+                     QByteArray::number(body.size()) + "\r\n\r\n" + body);
+        socket.waitForBytesWritten(30000);
+        while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(60000))
+            reply += socket.readAll();
+        reply += socket.readAll();
+    });
+    StopOnHandOver stopper(*s.program->app().webHost(), asked);
+    const bool stopped = runUntil([&] { return stopper.stopped(); }, 30000);
+    client.join();
+    QVERIFY2(stopped, reply.constData());
+    // Not answered as done (the server, ending, sends nothing more), and not done afterwards.
+    QVERIFY2(!reply.startsWith("HTTP/1.1 200"), reply.constData());
+    for (int i = 0; i < 20; ++i)
+        QCoreApplication::processEvents();
+    bool acknowledged = true;
+    for (const chamber::AlertInfo& a : chamber.state().alerts)
+        if (a.id == id) acknowledged = a.acknowledged;
+    QVERIFY(!acknowledged);
+}
+
+void WebProgram::alertAcknowledgedInThePage() {
+    const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
+    if (chromium.isEmpty()) QSKIP("chromium is not installed");
+    Served s;
+    QVERIFY(s.start());
+    chamber::Chamber& chamber = s.program->app().chamber();
+    chamber.alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("anna")});
+    const QString id = firstAlertId(s.base);
+    QVERIFY(!id.isEmpty());
+    // The alert's row, its comment typed and its button pressed, as a person at the browser does.
+    const QString row =
+        QStringLiteral(
+            "document.querySelector('[data-alert=\"' + CSS.escape(%1) + "
+            "'\"]')")
+            .arg(QString::fromUtf8(QJsonDocument(QJsonArray{id}).toJson(QJsonDocument::Compact))
+                     .mid(1)
+                     .chopped(1));
+    const QStringList steps{
+        QStringLiteral("!!%1?.querySelector('form button')").arg(row),
+        QStringLiteral("(() => { const f = %1.querySelector('form'); "
+                       "f.querySelector('input.comment').value = 'door was open'; "
+                       "f.querySelector('button[type=submit]').click(); return true; })()")
+            .arg(row),
+        QStringLiteral("!%1?.querySelector('form')").arg(row),
+    };
+    QTemporaryDir profile;
+    QProcess driver;
+    driver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    driver.start(QStringLiteral("python3"),
+                 QStringList{QStringLiteral(PAGEDRIVER), chromium, profile.path(),
+                             s.base + QStringLiteral("?lang=en")} +
+                     steps);
+    QVERIFY(driver.waitForStarted());
+    QVERIFY(runUntil([&] { return driver.state() == QProcess::NotRunning; }, 120000));
+    QCOMPARE(driver.exitCode(), 0);
+    // Acknowledged in the chamber's own list (which the windows show) with the comment in its log.
+    QVERIFY(runUntil(
+        [&] {
+            for (const chamber::AlertInfo& a : chamber.state().alerts)
+                if (a.id == id && !a.acknowledged) return false;
+            return true;
+        },
+        10000));
+    QVERIFY(runUntil(
+        [&] {
+            return webtest::fetch(s.base + "api/v1/chambers/~/events?limit=50")
+                .body.contains("door was open");
+        },
+        20000));
 }
 
 void WebProgram::runReportOverTheWeb() {

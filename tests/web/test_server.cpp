@@ -2,6 +2,7 @@
 // event stream as it happens and resumed, many requests at once, and HTTPS with a certificate
 // made by openssl for the test.
 
+#include <civetweb.h>
 #include <gtest/gtest.h>
 
 #include <QJsonArray>
@@ -10,7 +11,10 @@
 #include <QProcess>
 #include <QSslCertificate>
 #include <QStandardPaths>
+#include <QTcpSocket>
 #include <QTemporaryDir>
+#include <condition_variable>
+#include <mutex>
 
 #include "access/userstore.h"
 #include "httpclient.h"
@@ -123,6 +127,63 @@ TEST(WebServer, StreamsChangesAndResumes) {
     ASSERT_TRUE(readUntil(last, &tail, "\"pv\":25.5"));
     s.server.stop();
     last->deleteLater();
+}
+
+// The stream over a WebSocket, read by civetweb's own client: every chamber's state first, then
+// each message as it is published; a page of another site is refused.
+TEST(WebServer, StreamsOverAWebSocket) {
+    Served s;
+    ASSERT_TRUE(s.server.start(nullptr));
+    struct Frames {
+        std::mutex mutex;
+        std::condition_variable arrived;
+        QList<QByteArray> text;
+        bool has(const QByteArray& needle) {
+            std::unique_lock<std::mutex> lock(mutex);
+            return arrived.wait_for(lock, std::chrono::seconds(60), [&] {
+                return std::any_of(text.begin(), text.end(),
+                                   [&](const QByteArray& t) { return t.contains(needle); });
+            });
+        }
+    } frames;
+    const auto onData = +[](mg_connection*, int flags, char* data, size_t size, void* self) {
+        auto* f = static_cast<Frames*>(self);
+        if ((flags & 0xf) == MG_WEBSOCKET_OPCODE_TEXT) {
+            std::lock_guard<std::mutex> lock(f->mutex);
+            f->text << QByteArray(data, qsizetype(size));
+            f->arrived.notify_all();
+        }
+        return 1;
+    };
+    const auto open = [&](const char* origin) {
+        char error[256] = {0};
+        return mg_connect_websocket_client("127.0.0.1", s.server.port(), 0, error, sizeof error,
+                                           web::Server::kWebSocketPath, origin, onData, nullptr,
+                                           &frames);
+    };
+    mg_connection* socket = open(nullptr);
+    ASSERT_TRUE(socket);
+    EXPECT_TRUE(frames.has(R"("event":"state","data":{"id":"A-1","name":"A-1","pv":25.5})"));
+    const qint64 a = s.hub.publish("event", R"({"code":"write"})");
+    EXPECT_TRUE(frames.has("{\"id\":" + QByteArray::number(a) +
+                           R"(,"event":"event","data":{"code":"write"}})"));
+    // The same site's page is answered; another's is not (the handshake as a browser sends it).
+    const auto handshake = [&](QByteArray origin) {
+        QTcpSocket t;
+        t.connectToHost(QHostAddress::LocalHost, quint16(s.server.port()));
+        if (!t.waitForConnected(30000)) return QByteArray();
+        const QByteArray host = "127.0.0.1:" + QByteArray::number(s.server.port());
+        t.write("GET /api/v1/ws HTTP/1.1\r\nHost: " + host +
+                "\r\nUpgrade: websocket\r\nConnection: Upgrade\r\nSec-WebSocket-Version: "
+                "13\r\nSec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nOrigin: " +
+                origin.replace("HOST", host) + "\r\n\r\n");
+        t.waitForReadyRead(30000);
+        return t.readLine().trimmed();
+    };
+    EXPECT_EQ(handshake("http://HOST"), "HTTP/1.1 101 Switching Protocols");
+    EXPECT_NE(handshake("http://evil.example"), "HTTP/1.1 101 Switching Protocols");
+    mg_close_connection(socket);
+    s.server.stop();
 }
 
 // A certificate and key made by openssl for the addresses given; false when openssl is missing.

@@ -12,7 +12,7 @@ const words = {
     recording: '记录中', notRecording: '未记录', acknowledge: '确认', comment: '说明', report: '报告',
     noAlerts: '没有报警', acknowledged: '已确认', active: '进行中', ended: '已结束', open: '进行中',
     temperature: '温度', humidity: '湿度', mean: '平均', min: '最小', max: '最大', refused: '未确认：',
-    live: '实时', offline: '连接中断',
+    live: '实时', offline: '连接中断', licenses: '许可',
   },
   en: {
     title: 'Temperature and humidity controller', switch: '中文', chambers: 'Chambers', alerts: 'Alerts',
@@ -23,7 +23,7 @@ const words = {
     notRecording: 'not recording', acknowledge: 'Acknowledge', comment: 'Comment', report: 'Report',
     noAlerts: 'No alerts', acknowledged: 'acknowledged', active: 'active', ended: 'ended', open: 'open',
     temperature: 'Temperature', humidity: 'Humidity', mean: 'mean', min: 'min', max: 'max',
-    refused: 'Not acknowledged: ', live: 'live', offline: 'connection lost',
+    refused: 'Not acknowledged: ', live: 'live', offline: 'connection lost', licenses: 'Licences',
   },
 };
 
@@ -246,9 +246,12 @@ function select(id) {
 }
 
 function take(c) {
+  const before = page.chambers.get(c.id);
   page.chambers.set(c.id, c);
   renderTiles();
   if (c.id === page.selected) renderValues();
+  // An alert acknowledged (here or elsewhere), gone or back to normal: the list follows.
+  if (before && JSON.stringify(before.alerts) !== JSON.stringify(c.alerts)) renderAlerts();
 }
 
 // The stream through fetch, so that the token goes in its header; resumed after a break.
