@@ -1832,6 +1832,10 @@
         <translation>Temperature axis mark interval</translation>
     </message>
     <message>
+        <source>刻度间隔</source>
+        <translation>Step</translation>
+    </message>
+    <message>
         <source>时间单位</source>
         <translation>Time unit</translation>
     </message>
