@@ -632,6 +632,10 @@
         <translation>Not recording: %1</translation>
     </message>
     <message>
+        <source>未记录：另一个程序正在记录</source>
+        <translation>Not recording: another program records</translation>
+    </message>
+    <message>
         <source>事件记录已停止：%1，每秒重试</source>
         <translation>Event log stopped: %1, retrying every second</translation>
     </message>
@@ -1866,6 +1870,10 @@
     <message>
         <source>温度轴 刻度间隔</source>
         <translation>Temperature axis mark interval</translation>
+    </message>
+    <message>
+        <source>刻度间隔</source>
+        <translation>Step</translation>
     </message>
     <message>
         <source>时间单位</source>

@@ -173,12 +173,17 @@ void TileWidget::display(const Tile& tile, bool flashPhase) {
     }
     for (int i = 0; i < lines_.size(); ++i)
         if (lines_[i].text != tile.lines[i]) setLine(i, tile.lines[i]);
-    const QString text = tile.lines.mid(1).join(u'\n');
     // Told to a screen reader only when it changed.
     if (accessibleName() != tile.lines.value(0)) setAccessibleName(tile.lines.value(0));
     // A screen reader hears the worst state first, as the colour shows it.
-    const QString description = toneWord(tile.tone) + u'\n' + text;
+    const QString description = toneWord(tile.tone) + u'\n' + tile.details;
     if (accessibleDescription() != description) setAccessibleDescription(description);
+    // Whatever a line says briefly or the tile's width cuts off, its tooltip says in full.
+    // (A run's name is the operator's text: shown as it is, never as markup.)
+    const QString tip =
+        QStringLiteral("<qt>%1</qt>")
+            .arg(tile.details.toHtmlEscaped().replace(u'\n', QStringLiteral("<br>")));
+    if (toolTip() != tip) setToolTip(tip);
     // A new colour repaints the whole tile; most refreshes bring none.
     const QColor colour = toneColour(tile.tone, flashPhase);
     if (palette().color(QPalette::Window) == colour &&

@@ -20,9 +20,13 @@ enum class Tone {
 };
 
 struct Tile {
-    // Name; PV1/SV1; PV2/SV2; program state and segment; run; link; recorder.
+    // Name; PV1/SV1; PV2/SV2; program state and segment; run; link; recorder. Each line is short
+    // enough for the tile: a recorder that another program keeps from the file says so briefly.
     QStringList lines;
     Tone tone = Tone::Normal;
+    // The lines after the name in full, one a row (the refusal naming the file and the process):
+    // the tile's tooltip and what a screen reader hears.
+    QString details{};
 };
 
 // The tile of the chamber named name in state s; opened false: the chamber waits for its database

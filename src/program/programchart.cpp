@@ -3,6 +3,8 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPen>
+#include <algorithm>
+#include <utility>
 
 #include "base/tr.h"
 #include "ui/accessible.h"
@@ -85,11 +87,18 @@ ChartFrame::ChartFrame(QWidget* parent) : QWidget(parent) {
         axisLabel(this, QStringLiteral("Label10"), base::Tr::tr("曲线最小值"), Qt::AlignLeft);
     stepLabel_ =
         axisLabel(this, QStringLiteral("Label11"), base::Tr::tr("温度轴 刻度间隔"), Qt::AlignLeft);
+    const QString captions[] = {base::Tr::tr("最大值"), base::Tr::tr("最小值"),
+                                base::Tr::tr("刻度间隔")};
+    for (size_t i = 0; i < boundCaptions_.size(); ++i) {
+        boundCaptions_[i] = new QLabel(captions[i], this);
+        boundCaptions_[i]->setObjectName(QStringLiteral("ProgramChartBoundCaption_%1").arg(i));
+    }
     timeUnitLabel_ =
         axisLabel(this, QStringLiteral("Label7_1"), base::Tr::tr("时间单位"), Qt::AlignRight);
     timeUnitLabel_->setText(base::Tr::tr("时间单位：小时"));
-    setMinimumSize(kLeft + kRight + 400, kTop + kBottom + 240);
     placeChildren();
+    // Wide enough for the top row's captions and numbers.
+    setMinimumSize(std::max(kLeft + kRight + 400, topRowEnd_), kTop + kBottom + 240);
 }
 
 void ChartFrame::showPreview(const PreviewGeometry& g) {
@@ -122,9 +131,18 @@ void ChartFrame::placeChildren() {
     const int titleWidth = std::max(110, title_->sizeHint().width());
     unit_->setGeometry(0, 2, unitWidth, kLabelHeight);
     title_->setGeometry(left, 2, titleWidth, kLabelHeight);
-    maxLabel_->setGeometry(left + titleWidth + 10, 2, 70, kLabelHeight);
-    minLabel_->setGeometry(left + titleWidth + 90, 2, 70, kLabelHeight);
-    stepLabel_->setGeometry(left + titleWidth + 170, 2, 100, kLabelHeight);
+    // Each number after its caption: maximum, minimum, step.
+    const std::array<std::pair<QLabel*, int>, 3> bounds = {
+        {{maxLabel_, 56}, {minLabel_, 56}, {stepLabel_, 80}}};
+    int x = left + titleWidth + 6;
+    for (size_t i = 0; i < bounds.size(); ++i) {
+        const int captionWidth = boundCaptions_[i]->sizeHint().width();
+        boundCaptions_[i]->setGeometry(x, 2, captionWidth, kLabelHeight);
+        x += captionWidth + 4;
+        bounds[i].first->setGeometry(x, 2, bounds[i].second, kLabelHeight);
+        x += bounds[i].second + 8;
+    }
+    topRowEnd_ = x;
 
     // Value-axis number i belongs to the grid line 1000·i units above the bottom edge.
     for (int i = 0; i < kValueLabels; ++i) {

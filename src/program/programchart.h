@@ -27,8 +27,9 @@ class ProgramChart : public QWidget {
 };
 
 // The drawing surface with the value-axis numbers on its left (bottom up, each at its grid line),
-// the time-axis numbers Label8(0..15) under it, the bounds Label5 / Label10 / Label11, the captions
-// "当前程序曲线：" and "温度  ℃ ", and the time-unit caption Label7(1).
+// the time-axis numbers Label8(0..15) under it, the bounds Label5 / Label10 / Label11 each after a
+// caption that says what it is, the captions "当前程序曲线：" and "温度  ℃ ", and the time-unit
+// caption Label7(1).
 class ChartFrame : public QWidget {
     Q_OBJECT
   public:
@@ -51,6 +52,9 @@ class ChartFrame : public QWidget {
     QLabel* maxLabel_ = nullptr;
     QLabel* minLabel_ = nullptr;
     QLabel* stepLabel_ = nullptr;
+    // What the three numbers after the title are.
+    std::array<QLabel*, 3> boundCaptions_{};
+    int topRowEnd_ = 0;  // where the top row's last number ends
     QLabel* timeUnitLabel_ = nullptr;
     QLabel* title_ = nullptr;
     QLabel* unit_ = nullptr;

@@ -43,7 +43,8 @@ void recordExport(const QString& db, const QString& what, const QString& file,
     std::vector<record::EventEntry> rows{auditRow(
         QString::fromLatin1(auth::kExported), {who, what, QFileInfo(file).absoluteFilePath()}, by)};
     rows.front().at = QDateTime::currentDateTime();
-    if (!events.append(rows)) failWith(0, QStringLiteral("%1: %2").arg(db, events.lastError()));
+    if (!events.append(rows))
+        failWith(0, QStringLiteral("%1: %2").arg(db, base::shown(events.lastError())));
 }
 
 // A database named that is not there, in the words the exports use.
@@ -85,7 +86,7 @@ int runExport(const Options& options) {
     record::EventStore events(db, QStringLiteral("events-export"));
     if (records && !samples.open()) return failWith(2, samples.error().text(base::Lang::Shown));
     if (!records && !events.open(/*readOnly=*/true))
-        return failWith(2, QStringLiteral("%1: %2").arg(db, events.lastError()));
+        return failWith(2, QStringLiteral("%1: %2").arg(db, base::shown(events.lastError())));
 
     const record::ExportOutcome done =
         record::exportTo(target, [&](QIODevice& out, QString* error) -> std::optional<qint64> {
@@ -98,7 +99,7 @@ int runExport(const Options& options) {
             filter.from = options.from;
             filter.to = options.to;
             const qint64 rows = record::writeEventsCsv(events, filter, out);
-            if (rows < 0) *error = events.lastError();
+            if (rows < 0) *error = base::shown(events.lastError());
             return rows < 0 ? std::nullopt : std::optional<qint64>(rows);
         });
     if (!done.writeError.isEmpty())
@@ -120,7 +121,7 @@ std::optional<int> subjectOf(const Options& options, const QString& db,
         record::RunStore store(db, QStringLiteral("report-runs"));
         if (!QFileInfo::exists(db)) return failWith(2, missingFile(db));
         if (!store.open(/*readOnly=*/true))
-            return failWith(2, QStringLiteral("%1: %2").arg(db, store.lastError()));
+            return failWith(2, QStringLiteral("%1: %2").arg(db, base::shown(store.lastError())));
         const auto run = store.find(*options.run);
         if (!run) {
             const QString why = store.lastError().isEmpty()
@@ -134,7 +135,7 @@ std::optional<int> subjectOf(const Options& options, const QString& db,
         record::SampleStore store(db, QStringLiteral("report-extent"));
         if (!QFileInfo::exists(db)) return failWith(2, missingFile(db));
         if (!store.open(record::SampleStore::Access::ReadOnly))
-            return failWith(2, QStringLiteral("%1: %2").arg(db, store.lastError()));
+            return failWith(2, QStringLiteral("%1: %2").arg(db, base::shown(store.lastError())));
         const auto extent = store.archiveExtent();
         if (!extent && !(options.from && options.to))
             return failWith(

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/tr.h"
 #include "overview/chamberlist.h"
 #include "shell/application.h"
 #include "shell/settings.h"
@@ -32,7 +33,8 @@ QStringList databases(const Options& o) {
 // verdict's line on stdout.
 int verifyOne(const QString& path, const QString& prefix) {
     const auto refuse = [&](const QString& why) {
-        std::fprintf(stderr, "velmars: %s: %s\n", qUtf8Printable(path), qUtf8Printable(why));
+        std::fprintf(stderr, "velmars: %s: %s\n", qUtf8Printable(path),
+                     qUtf8Printable(base::shown(why)));
         return 2;
     };
     if (!QFileInfo(path).isFile()) return refuse(record::faultText(record::Fault::Missing));

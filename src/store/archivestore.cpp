@@ -20,7 +20,7 @@
 namespace record {
 
 struct ArchiveStore::Statements {
-    QSqlQuery put, rollupPut, extent, countAfter, ringMark;
+    QSqlQuery put, rollupPut, extent, countAfter, ringMark, ringMarkGet;
     // The stale marks' writes, prepared once the table is there.
     QSqlQuery staleExtend, staleAdd;
     // The hours' chain: an hour's row, the hash before it, its row written, any hour after it.
@@ -33,6 +33,7 @@ struct ArchiveStore::Statements {
           extent(d),
           countAfter(d),
           ringMark(d),
+          ringMarkGet(d),
           staleExtend(d),
           staleAdd(d),
           hourGet(d),
@@ -286,6 +287,8 @@ bool ArchiveStore::prepare() {
         c.countAfter.prepare(
             QStringLiteral("SELECT count(*) FROM archive WHERE (t, seq) > (?, ?)")) &&
         c.ringMark.prepare(QStringLiteral("INSERT OR REPLACE INTO archive_meta VALUES (?, ?)")) &&
+        c.ringMarkGet.prepare(
+            QStringLiteral("SELECT value FROM archive_meta WHERE key = 'ring'")) &&
         c.spanSeconds.prepare(db,
                               "SELECT * FROM archive WHERE t BETWEEN ? AND ? ORDER BY t, seq") &&
         c.spanBuckets.prepare(
@@ -293,7 +296,7 @@ bool ArchiveStore::prepare() {
         c.after.prepare(db,
                         "SELECT * FROM archive WHERE (t, seq) > (?, ?) ORDER BY t, seq LIMIT ?");
     if (!ok) return false;
-    for (QSqlQuery* p : {&c.extent, &c.countAfter})
+    for (QSqlQuery* p : {&c.extent, &c.countAfter, &c.ringMarkGet})
         p->setForwardOnly(true);
     // The chain's statements are made again with the others.
     hasHoursTable_ = false;
@@ -471,6 +474,22 @@ bool ArchiveStore::adoptRing() {
     const std::optional<int> counter = ringCounterRow();
     if (!counter || !noteRingRecord(*counter)) return false;
     return adopt.commit();
+}
+
+bool ArchiveStore::catchUpRing() {
+    QSqlQuery& m = st_->ringMarkGet;
+    if (!m.exec()) return db_.failFromSql(m.lastError());
+    std::optional<int> marked;
+    if (m.next()) marked = ringCounter(m.value(0).toLongLong());
+    if (m.lastError().isValid()) return db_.failFromSql(m.lastError());
+    m.finish();
+    // A file without the mark is adopted whole at the recorder's next open.
+    if (!marked) return true;
+    const std::optional<int> counter = ringCounterRow();
+    if (!counter) return false;
+    if (*counter == *marked) return true;
+    std::vector<Sample> missing;
+    return adoptSince(*marked, &missing) && addMany(missing) && noteRingRecord(*counter);
 }
 
 bool ArchiveStore::noteRingRecord(int recordNo) {

@@ -51,6 +51,10 @@ class ArchiveStore {
     // every one before it. At the next open the records written after it (by another program)
     // are adopted, whatever their times.
     bool noteRingRecord(int recordNo);
+    // Inside the caller's transaction, before a record is written after the ring's counter: the
+    // records another program wrote since the ring's mark, whatever their times, into the archive
+    // now, as the next open would take them. Nothing to do where the mark names the counter.
+    bool catchUpRing();
     // Inside the caller's transaction: the seconds, rollups and stale marks before `before` (UTC
     // seconds) removed, the buckets that straddle it made again. The number of seconds removed.
     std::optional<int64_t> removeBefore(int64_t before);

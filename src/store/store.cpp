@@ -337,6 +337,9 @@ bool SampleStore::storeNextSample(Sample& s, int fallbackCounter) {
 
 // Runs inside the caller's transaction: the sample, the counter row and the archive's rows.
 bool SampleStore::writeInTransaction(const Sample& s) {
+    // Records another program put into the ring meanwhile reach the archive before this one moves
+    // the ring's mark past them.
+    if (archive_.hasArchive() && !archive_.catchUpRing()) return false;
     Statements& c = *st_;
     c.put.bindValue(0, s.id);
     c.put.bindValue(1, s.date);

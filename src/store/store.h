@@ -91,8 +91,9 @@ class SampleStore {
     // --- The archive (see archive.h). Every sample the ring takes goes into it in the same
     // transaction; a ring file without one gets one on the recorder's first open, holding a copy
     // of the ring's records, and every later open by the recorder copies the ring's records whose
-    // seconds it lacks (written meanwhile by another program). A store opened read-only on a file
-    // without an archive has none.
+    // seconds it lacks (written meanwhile by another program); records another program writes
+    // while a store writes reach the archive with its next sample. A store opened read-only on a
+    // file without an archive has none.
     //
     // Where the file has no archive yet, or an empty one while its ring holds records, the
     // extent, span and second reads below come from the ring instead: its records taken at their

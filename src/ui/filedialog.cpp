@@ -1,6 +1,7 @@
 #include "ui/filedialog.h"
 
 #include <QAbstractFileIconProvider>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QDir>
 #include <QEvent>
@@ -11,6 +12,8 @@
 #include <QMessageBox>
 #include <QMimeDatabase>
 #include <QPointer>
+#include <QStyle>
+#include <utility>
 
 #include "base/tr.h"
 #include "ui/uios.h"
@@ -19,16 +22,41 @@ namespace ui {
 
 namespace {
 
+// The theme's icon of that name where the desktop's theme has one; otherwise `otherwise`. An icon
+// of a name no theme holds draws nothing, and the dialog's side bar, scaling what it draws, would
+// scale nothing (a session without an icon theme).
+QIcon themed(const QString& name, const QIcon& otherwise) {
+    return !name.isEmpty() && QIcon::hasThemeIcon(name) ? QIcon::fromTheme(name) : otherwise;
+}
+
 // Types and icons from the file's name: QMimeDatabase's default match reads the content of every
-// file whose name does not decide its type (an SQLite log or index, an unknown extension).
+// file whose name does not decide its type (an SQLite log or index, an unknown extension). Every
+// icon draws: the theme's where there is one, else the style's. Made on the UI thread; the lists
+// ask for icons on threads of their own, and only read what is made here.
 class NameOnlyIcons : public QAbstractFileIconProvider {
   public:
+    NameOnlyIcons() {
+        const std::pair<const char*, QStyle::StandardPixmap> kinds[] = {
+            {"computer", QStyle::SP_ComputerIcon},
+            {"user-desktop", QStyle::SP_DesktopIcon},
+            {"user-trash", QStyle::SP_TrashIcon},
+            {"network-workgroup", QStyle::SP_DriveNetIcon},
+            {"drive-harddisk", QStyle::SP_DriveHDIcon},
+            {"folder", QStyle::SP_DirIcon},
+            {"text-x-generic", QStyle::SP_FileIcon},
+        };
+        // In the order of IconType: Computer, Desktop, Trashcan, Network, Drive, Folder, File.
+        for (const auto& [name, standard] : kinds)
+            icons_.push_back(
+                themed(QLatin1String(name), QApplication::style()->standardIcon(standard)));
+    }
+    QIcon icon(IconType type) const override {
+        return icons_.value(static_cast<qsizetype>(type), icons_.value(File));
+    }
     QIcon icon(const QFileInfo& info) const override {
-        if (info.isDir()) return QAbstractFileIconProvider::icon(Folder);
+        if (info.isDir()) return icon(Folder);
         const QMimeType type = byName(info);
-        return QIcon::fromTheme(
-            type.iconName(),
-            QIcon::fromTheme(type.genericIconName(), QAbstractFileIconProvider::icon(File)));
+        return themed(type.iconName(), themed(type.genericIconName(), icon(File)));
     }
     QString type(const QFileInfo& info) const override {
         if (info.isDir() || info.isRoot()) return QAbstractFileIconProvider::type(info);
@@ -41,6 +69,7 @@ class NameOnlyIcons : public QAbstractFileIconProvider {
         return mimes_.mimeTypeForFile(info, QMimeDatabase::MatchExtension);
     }
     QMimeDatabase mimes_;
+    QList<QIcon> icons_;
 };
 
 // Shared by every dialog of the process and never deleted: a list may outlive its dialog until

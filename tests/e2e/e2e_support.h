@@ -21,6 +21,7 @@
 #include <memory>
 #include <string>
 
+#include "../support/qtcomplaints.h"
 #include "shell/application.h"
 #include "shell/mainwindow.h"
 #include "sim/server.h"
@@ -172,12 +173,22 @@ class SimLine {
 class Program {
   public:
     explicit Program(shell::Options options, const record::Clock* clock = nullptr) {
+        testsupport::watchQtComplaints();
+        complaintsBefore_ = testsupport::qtComplaints().size();
         if (options.db.isEmpty()) options.db = dir_.filePath(QStringLiteral("Rdatabj.db"));
         app_ = std::make_unique<shell::Application>(options, nullptr, clock);
         QObject::connect(app_.get(), &shell::Application::exited, [this] { exited_ = true; });
         app_->startWithoutSplash();
     }
-    ~Program() { app_.reset(); }
+    // Qt complaining about how the program called it, from its start to its end, fails the test.
+    ~Program() {
+        app_.reset();
+        const QStringList complaints = testsupport::qtComplaints(complaintsBefore_);
+        if (!complaints.isEmpty())
+            QTest::qFail(qPrintable(QStringLiteral("Qt complained: ") +
+                                    complaints.join(QStringLiteral(" | "))),
+                         __FILE__, __LINE__);
+    }
 
     static shell::Options onDevice(const QString& device) {
         shell::Options o;
@@ -193,6 +204,7 @@ class Program {
     QTemporaryDir dir_;
     std::unique_ptr<shell::Application> app_;
     bool exited_ = false;
+    qsizetype complaintsBefore_ = 0;
 };
 
 // A control by its objectName under root; fails the test when missing.

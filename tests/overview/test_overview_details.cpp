@@ -5,6 +5,8 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QDir>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -14,6 +16,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextDocumentFragment>
 
 #include "../support/confighome.h"
 #include "chamber/chamber.h"
@@ -24,6 +27,7 @@
 #include "shell/language.h"
 #include "shell/mainwindow.h"
 #include "sim/server.h"
+#include "store/databaselock.h"
 
 namespace {
 
@@ -74,6 +78,8 @@ class OverviewDetailsTest : public QObject {
     void windowsOfAChamberNameIt();
     void windowsFitASmallScreen_data();
     void windowsFitASmallScreen();
+    void aSecondProgramsTileSaysWhy_data();
+    void aSecondProgramsTileSaysWhy();
 };
 
 void OverviewDetailsTest::focusAndTabOrderAfterConnect() {
@@ -229,6 +235,53 @@ void OverviewDetailsTest::windowsFitASmallScreen() {
     QCoreApplication::processEvents();
     QCOMPARE(mw->size(), kSmallScreen);
     mw->grab().save(QStringLiteral("/tmp/velmars-main-%1.png").arg(lang));
+    app.reset();
+    QVERIFY(shell::installTranslation("zh"));
+}
+
+void OverviewDetailsTest::aSecondProgramsTileSaysWhy_data() {
+    QTest::addColumn<QString>("lang");
+    QTest::addColumn<QSize>("screen");
+    // What 1366 × 768 and 1280 × 800 screens leave beside a taskbar.
+    for (const char* lang : {"zh", "en"}) {
+        QTest::addRow("%s 1366", lang) << lang << kSmallScreen;
+        QTest::addRow("%s 1280", lang) << lang << QSize(1280, 760);
+    }
+}
+
+// TH01's database is recorded by another program: its tile says why this one does not record,
+// within the tile, and its tooltip names the file and the process.
+void OverviewDetailsTest::aSecondProgramsTileSaysWhy() {
+    QFETCH(QString, lang);
+    QFETCH(QSize, screen);
+    QVERIFY(shell::installTranslation(lang));
+    const QString db = shell::Application::defaultDatabasePath("TH01");
+    record::DatabaseLock other(db);
+    QCOMPARE(other.tryLock(), record::DatabaseLock::Outcome::Held);
+    sim::SimServer sim(twoAddresses());
+    auto app = std::make_unique<shell::Application>(twoOnOneLine(sim));
+    QVERIFY(app->startWithoutSplash());
+    overview::OverviewWindow* ov = app->overviewWindow();
+    ov->resize(screen);
+    QVERIFY(QTest::qWaitForWindowExposed(ov));
+    const QString why =
+        record::lockRefusal(QDir::toNativeSeparators(QFileInfo(db).absoluteFilePath()),
+                            QString::number(QCoreApplication::applicationPid()), QString())
+            .text(base::Lang::Shown);
+    QWidget* tile = ov->tiles()[0];
+    QTRY_VERIFY2(tile->accessibleDescription().contains(why),
+                 qPrintable(tile->accessibleDescription()));
+    QVERIFY2(QTextDocumentFragment::fromHtml(tile->toolTip()).toPlainText().contains(why),
+             qPrintable(tile->toolTip()));
+    // Every line the tile shows fits inside it.
+    QVERIFY2(
+        tile->sizeHint().width() <= tile->width() && tile->sizeHint().height() <= tile->height(),
+        qPrintable(QStringLiteral("needs %1 × %2 in %3 × %4")
+                       .arg(tile->sizeHint().width())
+                       .arg(tile->sizeHint().height())
+                       .arg(tile->width())
+                       .arg(tile->height())));
+    ov->grab().save(QStringLiteral("/tmp/velmars-refused-%1-%2.png").arg(lang).arg(screen.width()));
     app.reset();
     QVERIFY(shell::installTranslation("zh"));
 }

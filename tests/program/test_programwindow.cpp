@@ -322,7 +322,23 @@ void ProgramWindowTest::previewUsesThisTicksEntries() {
     QCOMPARE(r.text("Label5"), QStringLiteral("800"));
     QCOMPARE(r.text("Label10"), QStringLiteral("0"));
     QCOMPARE(r.text("Label11"), QStringLiteral("106.6667"));
-    QCOMPARE(r.text("Label6_9"), QStringLiteral("00960"));
+    QCOMPARE(r.text("Label6_9"), QStringLiteral("960"));
+    // Each of the three numbers after "当前程序曲线：" follows a caption that says what it is,
+    // on the same row, whole and apart.
+    const char* bounds[][2] = {
+        {"Label5", "最大值"}, {"Label10", "最小值"}, {"Label11", "刻度间隔"}};
+    int rowEnd = 0;
+    for (int i = 0; i < 3; ++i) {
+        auto* caption = r.find<QLabel>(QStringLiteral("ProgramChartBoundCaption_%1").arg(i));
+        auto* number = r.find<QLabel>(QString::fromLatin1(bounds[i][0]));
+        QCOMPARE(caption->text(), QString::fromUtf8(bounds[i][1]));
+        QCOMPARE(caption->y(), number->y());
+        QVERIFY2(rowEnd <= caption->x() && caption->geometry().right() < number->x() &&
+                     caption->width() >= caption->sizeHint().width() &&
+                     number->width() >= number->sizeHint().width(),
+                 bounds[i][0]);
+        rowEnd = number->geometry().right();
+    }
     QCOMPARE(r.text("Label8_15"), QStringLiteral("30"));
     // The segment 2 SV1 ramp ends 7500 units above the bottom edge in this very drawing.
     QCOMPARE(g.sv1Ramps[1].y2, double(program::kChartHeight - 7500));

@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 
 #include "events/eventstore.h"
 #include "store/store.h"
@@ -306,5 +307,28 @@ TEST(Exports, CommandsSpeakTheKeptLanguageAndKeepIt) {
         ASSERT_EQ(e.status, 0) << c.name << ": " << e.err.toStdString();
         EXPECT_EQ(header(e).substr(0, std::string(c.header).size()), c.header) << c.name;
         EXPECT_EQ(bytesOf(ini), "[ui]\nlanguage=en\n") << c.name;
+    }
+}
+
+// A command that cannot read the file says why in the kept language, the fault's words too.
+TEST(Exports, RefusalsSpeakTheKeptLanguage) {
+    QTemporaryDir dir;
+    const QString notDb = dir.filePath("notes.db");
+    writeBytes(notDb, "not a database, only notes\n");
+    const QString config = dir.filePath("config");
+    ASSERT_TRUE(QDir().mkpath(config + "/velmars"));
+    writeBytes(config + "/velmars/velmars.ini", "[ui]\nlanguage=en\n");
+    const QStringList commands[] = {{"--export-csv", "-"},
+                                    {"--export-events", "-"},
+                                    {"--report", dir.filePath("r.pdf")},
+                                    {"--verify"}};
+    for (const QStringList& command : commands) {
+        const Exported e = velmarsIn(config, command + QStringList{"--db", notDb});
+        SCOPED_TRACE(command.first().toStdString() + ": " + e.err.toStdString());
+        EXPECT_EQ(e.status, 2);
+        EXPECT_TRUE(e.err.contains("database", Qt::CaseInsensitive));
+        EXPECT_FALSE(std::any_of(e.err.begin(), e.err.end(), [](QChar c) {
+            return c.unicode() >= 0x4E00 && c.unicode() <= 0x9FFF;
+        }));
     }
 }

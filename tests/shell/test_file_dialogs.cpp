@@ -21,6 +21,7 @@
 #include <functional>
 #include <tuple>
 
+#include "../support/qtcomplaints.h"
 #include "chart/outputdialog.h"
 #include "shell/language.h"
 #include "store/databaselock.h"
@@ -102,11 +103,27 @@ struct Recording {
 class FileDialogsTest : public QObject {
     Q_OBJECT
   private slots:
+    void init();
+    void cleanup();
     void locksOutliveTheDialog_data();
     void locksOutliveTheDialog();
     void refusesTheFilesOfADatabaseInUse();
     void qtTextsInTheProgramsLanguage();
+
+  private:
+    qsizetype complaintsBefore_ = 0;
 };
+
+void FileDialogsTest::init() {
+    testsupport::watchQtComplaints();
+    complaintsBefore_ = testsupport::qtComplaints().size();
+}
+
+// The dialogs, Qt's own among them, are used as Qt expects: it has nothing to complain about.
+void FileDialogsTest::cleanup() {
+    const QStringList complaints = testsupport::qtComplaints(complaintsBefore_);
+    QVERIFY2(complaints.isEmpty(), qPrintable(complaints.join(QStringLiteral(" | "))));
+}
 
 void FileDialogsTest::locksOutliveTheDialog_data() {
     QTest::addColumn<QString>("button");

@@ -522,6 +522,72 @@ TEST(Archive, OlderRingRecordsOfAnotherProgramReachTheArchive) {
     EXPECT_EQ(count("SELECT max(t) FROM archive") - kStart, 2000);
 }
 
+// Two writers on one file: while the recorder stores a sample a second, another program puts
+// records into the ring between them. Each reaches the archive with the recorder's next sample,
+// whatever its time, so an export read meanwhile holds it, and a later open copies nothing again.
+TEST(Archive, RingRecordsOfAnotherProgramReachTheArchiveWhileRecording) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("two writers.db"));
+    const auto count = [&](const QString& sql) {
+        return record_test::scalar(path, sql).toLongLong();
+    };
+    const auto exported = [&] {
+        record::CsvExport csv(path, QStringLiteral("two-writers-csv"));
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        return csv.write(out, {});
+    };
+    SampleStore recorder(path, QStringLiteral("recorder"), SampleStore::Commit::Synced);
+    ASSERT_TRUE(recorder.open(SampleStore::Access::Record)) << recorder.lastError().toStdString();
+    int64_t next = 1000;  // the recorder's next second after kStart
+    const auto record = [&](int n) {
+        for (int i = 0; i < n; ++i) {
+            Sample s = sampleAt(kStart + next++);
+            ASSERT_TRUE(recorder.storeNextSample(s, 0)) << recorder.lastError().toStdString();
+        }
+    };
+    record(50);
+    const struct {
+        const char* what;
+        int64_t firstAt;  // after kStart; -1: the recorder's next second
+        int count;
+        float shift;         // the other program's values moved by this much
+        int64_t sameSecond;  // archived rows of second firstAt afterwards
+    } rounds[] = {
+        {"older than the archive's newest second", 0, 5, 0, 1},
+        {"a second archived already, other values (a clock set back)", 1010, 1, 1.0f, 2},
+        {"newer than the recorder's next second", 1100, 3, 0, 1},
+        {"in the second the recorder stores next", -1, 1, 2.0f, 2},
+    };
+    int64_t archived = 50;
+    for (const auto& r : rounds) {
+        SCOPED_TRACE(r.what);
+        const int64_t at = kStart + (r.firstAt < 0 ? next : r.firstAt);
+        writeRecords(path, *recorder.readCounter() + 1, at, r.count, r.shift);
+        record(1);
+        archived += r.count + 1;
+        EXPECT_EQ(count("SELECT count(*) FROM archive"), archived);
+        EXPECT_EQ(count(QStringLiteral("SELECT count(*) FROM archive WHERE t = %1").arg(at)),
+                  r.sameSecond);
+        EXPECT_EQ(exported(), archived);
+    }
+    // The other program's values, not the recorder's, in the second it wrote first.
+    EXPECT_EQ(count(QStringLiteral("SELECT pv1 FROM archive WHERE t = %1").arg(kStart + 3)),
+              qRound(valuesFor(3)[0] * 100));
+    expectRollupsMatchSeconds(recorder, "while recording");
+    recorder.close();
+    {
+        record::Database db(path, QStringLiteral("check"));
+        ASSERT_TRUE(db.open(record::FileAccess::ReadOnly, 2000));
+        record::ChainVerifier verifier(db);
+        while (!verifier.done())
+            ASSERT_TRUE(verifier.step());
+        EXPECT_TRUE(verifier.report().intact) << verifier.report().why.toStdString();
+    }
+    ASSERT_TRUE(recorder.open(SampleStore::Access::Record));
+    EXPECT_EQ(count("SELECT count(*) FROM archive"), archived);
+}
+
 // Where daylight saving ends, the ring's local times name the repeated hour's seconds twice: both
 // records of such a second are copied together, as the first adoption copies them, and never again.
 TEST(Archive, RepeatedHourOfTheRingIsCopiedWhole) {
