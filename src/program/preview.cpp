@@ -33,8 +33,9 @@ void takeStartPoints(ProgramCurve& curve, int32_t startSetting, float pv1, float
 QString axisNumberText(double v) {
     const double r = base::roundHalfEven(v);
     if (!std::isfinite(r)) return base::floatText(static_cast<float>(v));
-    // Read as numbers: no leading zeros.
-    return QString::number(static_cast<int64_t>(std::clamp(r, -9.0e18, 9.0e18)));
+    const int64_t n = static_cast<int64_t>(std::clamp(r, -9.0e18, 9.0e18));
+    const QString digits = QString::number(n < 0 ? -n : n).rightJustified(5, QLatin1Char('0'));
+    return n < 0 ? QLatin1Char('-') + digits : digits;
 }
 
 namespace {

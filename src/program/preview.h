@@ -64,8 +64,8 @@ struct PreviewGeometry {
 
 PreviewGeometry previewGeometry(const ProgramCurve& curve);
 
-// A value-axis number: rounded half to even, read as a number ("100", "-50"), without the
-// leading zeros that would make it look like a code.
+// A value-axis number: rounded half to even, at least five digits with leading zeros ("00100",
+// "-00050").
 QString axisNumberText(double v);
 
 }  // namespace program

@@ -271,8 +271,10 @@ int configureInstalledService() {
     int code = 0;
     if (!ChangeServiceConfig2W(svc, SERVICE_CONFIG_FAILURE_ACTIONS, &failure))
         code = fail("setting the restarts");
-    else if (!ChangeServiceConfig2W(svc, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrors))
+    else if (!ChangeServiceConfig2W(svc, SERVICE_CONFIG_FAILURE_ACTIONS_FLAG, &onErrors) &&
+             GetLastError() != ERROR_INVALID_LEVEL)
         code = fail("setting the restarts on errors");
+    // A service manager without that level (Wine's) restarts after crashes only.
     else if (!ChangeServiceConfig2W(svc, SERVICE_CONFIG_PRESHUTDOWN_INFO, &preshutdown))
         code = fail("setting the time at shutdown");
     CloseServiceHandle(svc);

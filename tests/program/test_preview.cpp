@@ -59,19 +59,19 @@ struct GeometryCase {
 TEST(Preview, Geometry) {
     // clang-format off
     const GeometryCase cases[] = {
-        {"all times zero", curve({{100, 50, 0}}), 1, {{0, 0}}, 0, 100, "120"},
+        {"all times zero", curve({{100, 50, 0}}), 1, {{0, 0}}, 0, 100, "00120"},
         {"times summing to 150", curve({{0, 0, 20}, {0, 0, 30}, {0, 0, 40}, {0, 0, 60}}),
-         11, {{1818, 13636}}, 0, 0, "0"},
+         11, {{1818, 13636}}, 0, 0, "00000"},
         // The axis spans both curves: SV1 100..800, SV2 50..300.
         {"both curves", curve({{100, 50, 10}, {800, 300, 10}, {400, 200, 10}}, {100, 50, 10},
-         {250, 70}), 6, {{1667, 13333}}, 50, 800, "950"},
-        {"zero range", curve({}, {500, 500, 0}, {25, 0}), 1, {{0, 0}}, 500, 500, "500"},
+         {250, 70}), 6, {{1667, 13333}}, 50, 800, "00950"},
+        {"zero range", curve({}, {500, 500, 0}, {25, 0}), 1, {{0, 0}}, 500, 500, "00500"},
         // Minimum 1000 with a range of 50: the offset (1000 * 150) does not fit 16 bits.
         {"narrow range far from zero", curve({{1000, 1000, 0}, {1050, 1000, 0}}, {1000, 1000, 0}),
-         1, {{0, 0}}, 1000, 1050, "1060"},
-        {"negative time", curve({{0, 0, -100}}), 1, std::nullopt, 0, 0, "0"},
+         1, {{0, 0}}, 1000, 1050, "01060"},
+        {"negative time", curve({{0, 0, -100}}), 1, std::nullopt, 0, 0, "00000"},
         {"huge times", curve({}, {0, 0, INT32_MAX}), int64_t(INT32_MAX) * 8 / 15 + 1,
-         {{1875, 15000}}, 0, 0, "0"},
+         {{1875, 15000}}, 0, 0, "00000"},
     };
     // clang-format on
     for (const GeometryCase& c : cases) {

@@ -322,7 +322,7 @@ void ProgramWindowTest::previewUsesThisTicksEntries() {
     QCOMPARE(r.text("Label5"), QStringLiteral("800"));
     QCOMPARE(r.text("Label10"), QStringLiteral("0"));
     QCOMPARE(r.text("Label11"), QStringLiteral("106.6667"));
-    QCOMPARE(r.text("Label6_9"), QStringLiteral("960"));
+    QCOMPARE(r.text("Label6_9"), QStringLiteral("00960"));
     // Each of the three numbers after "当前程序曲线：" follows a caption that says what it is,
     // on the same row, whole and apart.
     const char* bounds[][2] = {
