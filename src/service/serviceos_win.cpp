@@ -1,7 +1,8 @@
 #include <windows.h>
-// aclapi.h and sddl.h need windows.h first
+// aclapi.h, sddl.h and shlobj.h need windows.h first
 #include <aclapi.h>
 #include <sddl.h>
+#include <shlobj.h>
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -144,7 +145,12 @@ void toEventLog(QtMsgType type, const QMessageLogContext& context, const QString
 }  // namespace
 
 QString defaultDataFolder() {
-    QString programData = qEnvironmentVariable("ProgramData");
+    // The system's own answer, not the environment's: a service and the installer see different
+    // environments, and %ProgramData% may be missing or point elsewhere in either.
+    wchar_t path[MAX_PATH] = {};
+    QString programData = SHGetFolderPathW(nullptr, CSIDL_COMMON_APPDATA, nullptr, 0, path) == S_OK
+                              ? QString::fromWCharArray(path)
+                              : qEnvironmentVariable("ProgramData");
     if (programData.isEmpty()) programData = QStringLiteral("C:\\ProgramData");
     return QDir(QDir::fromNativeSeparators(programData)).filePath(QStringLiteral("velmars"));
 }
@@ -248,12 +254,20 @@ void restrictNewFiles() {
 
 int configureInstalledService() {
     const auto fail = [](const char* what) {
-        std::fprintf(stderr, "velmars-service: %s failed (error %lu)\n", what, GetLastError());
-        return 1;
+        const DWORD error = GetLastError();
+        std::fprintf(stderr, "velmars-service: %s failed (error %lu)\n", what, error);
+        // The installer shows no console: the code is the process's exit code too.
+        return error > 1 ? int(error) : 1;
     };
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (!scm) return fail("OpenSCManager");
     SC_HANDLE svc = OpenServiceW(scm, kServiceName, SERVICE_CHANGE_CONFIG | SERVICE_START);
+    // The installer may still be registering it.
+    for (int tries = 0; !svc && GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST && tries < 50;
+         ++tries) {
+        Sleep(100);
+        svc = OpenServiceW(scm, kServiceName, SERVICE_CHANGE_CONFIG | SERVICE_START);
+    }
     if (!svc) {
         CloseServiceHandle(scm);
         return fail("OpenService");
