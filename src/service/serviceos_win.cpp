@@ -259,6 +259,29 @@ int configureInstalledService() {
         // The installer shows no console: the code is the process's exit code too.
         return error > 1 ? int(error) : 1;
     };
+    // The data folder first: it needs nothing of the service manager.
+    const QString folder = QDir::toNativeSeparators(defaultDataFolder());
+    if (!QDir().mkpath(QDir::fromNativeSeparators(folder))) {
+        std::fprintf(stderr, "velmars-service: cannot make %s\n", qUtf8Printable(folder));
+        return 1;
+    }
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kDataFolderAcl, SDDL_REVISION_1, &sd,
+                                                              nullptr))
+        return fail("reading the data folder's ACL");
+    PACL dacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+    std::wstring path = folder.toStdWString();
+    const DWORD set =
+        SetNamedSecurityInfoW(path.data(), SE_FILE_OBJECT,
+                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, dacl, nullptr);
+    LocalFree(sd);
+    if (set != ERROR_SUCCESS) {
+        SetLastError(set);
+        return fail("setting the data folder's ACL");
+    }
     SC_HANDLE scm = OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
     if (!scm) return fail("OpenSCManager");
     SC_HANDLE svc = OpenServiceW(scm, kServiceName, SERVICE_CHANGE_CONFIG | SERVICE_START);
@@ -293,31 +316,7 @@ int configureInstalledService() {
         code = fail("setting the time at shutdown");
     CloseServiceHandle(svc);
     CloseServiceHandle(scm);
-    if (code != 0) return code;
-
-    const QString folder = QDir::toNativeSeparators(defaultDataFolder());
-    if (!QDir().mkpath(QDir::fromNativeSeparators(folder))) {
-        std::fprintf(stderr, "velmars-service: cannot make %s\n", qUtf8Printable(folder));
-        return 1;
-    }
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kDataFolderAcl, SDDL_REVISION_1, &sd,
-                                                              nullptr))
-        return fail("reading the data folder's ACL");
-    PACL dacl = nullptr;
-    BOOL present = FALSE, defaulted = FALSE;
-    GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
-    std::wstring path = folder.toStdWString();
-    const DWORD set =
-        SetNamedSecurityInfoW(path.data(), SE_FILE_OBJECT,
-                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                              nullptr, nullptr, dacl, nullptr);
-    LocalFree(sd);
-    if (set != ERROR_SUCCESS) {
-        SetLastError(set);
-        return fail("setting the data folder's ACL");
-    }
-    return 0;
+    return code;
 }
 
 }  // namespace service::os
