@@ -190,9 +190,6 @@ bool Service::start() {
     }
     if (!makeFleet()) return false;
     fleet_->open();
-    // The settings the command line changed are in the audit trail under access control.
-    fleet_->setAuditing([this] { return standing().controlled; });
-    fleet_->auditStart();
     for (chamber::Chamber* c : fleet_->chambers()) {
         if (!c->recording()) {
             // The desktop program (or another service with a folder of its own) records into it.
@@ -210,6 +207,9 @@ bool Service::start() {
         c->eventLog()->log(record::codedEntry(record::eventkind::kRecorder, kStartedCode));
         connect(c->eventLog(), &record::EventLog::storedChanged, this, &Service::recordingChanged);
     }
+    // Then the settings the command line changed, in the audit trail under access control.
+    fleet_->setAuditing([this] { return standing().controlled; });
+    fleet_->auditStart();
     // Every line is polled: the service records every chamber whoever looks at it.
     fleet_->start(/*connect=*/true);
     for (chamber::Chamber* c : fleet_->chambers()) {
