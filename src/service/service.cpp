@@ -5,16 +5,22 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <iostream>
+#include <optional>
 
 #include "access/userstore.h"
 #include "base/datafolder.h"
 #include "events/eventlog.h"
 #include "events/eventrules.h"
+#include "mqtt/status.h"
+#ifdef VELMARS_HAVE_MQTT
+#include "mqtt/publisher.h"
+#endif
 #include "service/logging.h"
 #include "service/serviceevents.h"
 #include "service/serviceos.h"
 #include "sim/server.h"
 #include "store/recorder.h"
+#include "web/host.h"
 
 namespace service {
 
@@ -46,6 +52,10 @@ QString optionNotTaken(const shell::Options& o) {
         {o.accessControl.has_value(), "--access-control"},
         {!o.user.isEmpty(), "--user"},
         {o.language.has_value(), "--lang"},
+        // The service has no one at its input: the broker's login is kept in its settings file.
+        {o.mqttLogin, "--mqtt-login"},
+        {!o.makeToken.isEmpty(), "--make-token"},
+        {!o.revokeToken.isEmpty(), "--revoke-token"},
     };
     for (const auto& [given, name] : windowOnly)
         if (given) return QString::fromLatin1(name);
@@ -72,16 +82,62 @@ QString serviceUsageText() {
                "  --forward URL, --station NAME, --keep-days N, --keep-free-gb G, --notify-mail "
                "URL,\n"
                "  --notify-from ADDR, --notify-to ADDR[,ADDR...], --notify-webhook URL,\n"
-               "  --notify-silent-after SECONDS\n"
-               "                        as for velmars, kept in the settings\n"
+               "  --notify-silent-after SECONDS,\n"
+               "  --http [ADDRESS:]PORT, --tls-cert FILE --tls-key FILE,\n"
+               "  --mqtt URL, --mqtt-prefix PREFIX, --mqtt-discovery\n"
+               "                        as for velmars, kept in the settings (the broker's "
+               "login and the\n"
+               "                        web's tokens too: velmars --data DIR --mqtt-login, "
+               "--make-token)\n"
                "  --help                this text\n")
         .arg(QDir::toNativeSeparators(os::defaultDataFolder()));
 }
 
-QString statusLine(int recording, int chambers) {
+namespace {
+
+QString brokerPhrase(const mqtt::Status& s) {
+    switch (s.state) {
+        case mqtt::State::Connected:
+            return QStringLiteral("MQTT connected");
+        case mqtt::State::Connecting:
+            return QStringLiteral("MQTT connecting");
+        case mqtt::State::Down:
+            break;
+    }
+    switch (s.fault) {
+        case mqtt::Fault::Unreachable:
+            return QStringLiteral("MQTT down: broker unreachable");
+        case mqtt::Fault::BadLogin:
+            return QStringLiteral("MQTT down: login refused");
+        case mqtt::Fault::NotAuthorized:
+            return QStringLiteral("MQTT down: not authorized");
+        case mqtt::Fault::Tls:
+            return QStringLiteral("MQTT down: TLS failed");
+        case mqtt::Fault::Protocol:
+            return QStringLiteral("MQTT down: protocol refused");
+        case mqtt::Fault::None:
+        case mqtt::Fault::Lost:
+            break;
+    }
+    return QStringLiteral("MQTT down: connection lost");
+}
+
+}  // namespace
+
+QString statusLine(int recording, int chambers, const QString& serving,
+                   const mqtt::Status* broker) {
     const QString noun = chambers == 1 ? QStringLiteral("chamber") : QStringLiteral("chambers");
-    if (recording == chambers) return QStringLiteral("%1 %2 recording").arg(chambers).arg(noun);
-    return QStringLiteral("%1 of %2 %3 recording").arg(recording).arg(chambers).arg(noun);
+    QString line =
+        recording == chambers
+            ? QStringLiteral("%1 %2 recording").arg(chambers).arg(noun)
+            : QStringLiteral("%1 of %2 %3 recording").arg(recording).arg(chambers).arg(noun);
+    if (!serving.isEmpty()) {
+        QString url = serving;
+        if (url.endsWith(u'/')) url.chop(1);
+        line += QStringLiteral("; serving ") + url;
+    }
+    if (broker) line += QStringLiteral("; ") + brokerPhrase(*broker);
+    return line;
 }
 
 Service::Service(shell::Options options, QObject* parent)
@@ -92,8 +148,10 @@ Service::Service(shell::Options options, QObject* parent)
 }
 
 Service::~Service() {
-    // The chambers end first (their threads write their last), then their lines and the
-    // simulator; the folder is let go last.
+    // The hosted clients end first, then the chambers (their threads write their last), then
+    // their lines and the simulator; the folder is let go last.
+    publishing_.reset();
+    web_.reset();
     channel_.reset();
     fleet_.reset();
     sim_.reset();
@@ -149,6 +207,9 @@ bool Service::start() {
         c->eventLog()->log(record::codedEntry(record::eventkind::kRecorder, kStartedCode));
         connect(c->eventLog(), &record::EventLog::storedChanged, this, &Service::recordingChanged);
     }
+    // Then the settings the command line changed, in the audit trail under access control.
+    fleet_->setAuditing([this] { return standing().controlled; });
+    fleet_->auditStart();
     // Every line is polled: the service records every chamber whoever looks at it.
     fleet_->start(/*connect=*/true);
     for (chamber::Chamber* c : fleet_->chambers()) {
@@ -163,6 +224,7 @@ bool Service::start() {
         qCCritical(lcService).noquote() << "no local channel:" << why;
     qCInfo(lcService).noquote() << "recording" << fleet_->chambers().size() << "chamber(s) into"
                                 << QDir::toNativeSeparators(folder);
+    startHosted();
     recordingChanged();
     if (const qint64 usec = os::watchdogUsec(); usec > 0) {
         // Pinged at half the interval, as the service manager recommends.
@@ -203,6 +265,8 @@ bool Service::makeFleet() {
         if (!ports.hasExplicit(1)) ports.setExplicit(1, QString::fromStdString(sim_->device()));
     }
     chamber::FleetSetup setup;
+    // Read before the hosted clients keep what the command line gave.
+    setup.programChanges = hostedChanges(options_, *settingsFileFor(QString()));
     setup.chambers = confs;
     setup.ports = ports;
     setup.clock = &clock_;
@@ -224,6 +288,40 @@ bool Service::makeFleet() {
                    options_.keepFreeGb};
     fleet_ = std::make_unique<chamber::Fleet>(std::move(setup));
     return true;
+}
+
+void Service::startHosted() {
+    // Without the web server or the broker the service still records; its status says so.
+    QString why;
+    web_ = startWebHost(
+        *fleet_, options_, [] { return settingsFileFor(QString()); },
+        QDir(base::givenDataFolder()).filePath(QString::fromLatin1(auth::kUserStoreFileName)),
+        &why);
+    if (web_) {
+        qCInfo(lcService).noquote() << "serving" << web_->url();
+        followStanding();
+        // Access control switched, or the idle lock changed, by a window or the command line.
+        standingTimer_.setInterval(2000);
+        connect(&standingTimer_, &QTimer::timeout, this, &Service::followStanding);
+        standingTimer_.start();
+    } else if (!why.isEmpty()) {
+        qCCritical(lcService).noquote() << "no web server:" << why;
+    }
+    publishing_ = startPublishing(*fleet_, options_, *settingsFileFor(QString()));
+#ifdef VELMARS_HAVE_MQTT
+    if (publishing_.publisher)
+        connect(publishing_.publisher.get(), &mqtt::Publisher::statusChanged, this, [this] {
+            qCInfo(lcService).noquote() << publishing_.publisher->statusText(base::Lang::Stored);
+            recordingChanged();
+        });
+#endif
+}
+
+void Service::followStanding() {
+    if (!web_) return;
+    const auth::Standing s = standing();
+    web_->setAccessControl(s.controlled);
+    web_->setIdleMinutes(users_ && s.controlled ? users_->idleLockMinutes() : 0);
 }
 
 auth::Standing Service::standing() {
@@ -261,10 +359,15 @@ int Service::recordingCount() const {
 void Service::recordingChanged() {
     if (stopping_) return;
     const int recording = recordingCount();
-    if (recording == lastRecording_) return;
-    lastRecording_ = recording;
     const int total = static_cast<int>(fleet_->chambers().size());
-    const QString line = statusLine(recording, total);
+    std::optional<mqtt::Status> broker;
+#ifdef VELMARS_HAVE_MQTT
+    if (publishing_.publisher) broker = publishing_.publisher->status();
+#endif
+    const QString line =
+        statusLine(recording, total, web_ ? web_->url() : QString(), broker ? &*broker : nullptr);
+    if (line == lastStatus_) return;
+    lastStatus_ = line;
     qCInfo(lcService).noquote() << line;
     QByteArray message = "STATUS=" + line.toUtf8();
     if (!ready_ && recording == total) {
@@ -301,8 +404,12 @@ void Service::stop() {
     if (stopping_) return;
     stopping_ = true;
     watchdog_.stop();
+    standingTimer_.stop();
     os::tellManager("STOPPING=1");
     qCInfo(lcService) << "stopping";
+    // "offline" published (bounded) and the web server closed before the chambers stop.
+    publishing_.reset();
+    if (web_) web_->stop();
     if (channel_) channel_->close();
     if (fleet_) {
         for (chamber::Chamber* c : fleet_->chambers())

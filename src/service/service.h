@@ -15,6 +15,7 @@
 #include "chamber/fleet.h"
 #include "service/channel.h"
 #include "service/cmdline.h"
+#include "service/hosted.h"
 #include "service/linewatch.h"
 #include "store/clock.h"
 
@@ -23,6 +24,12 @@ class SimServer;
 }
 namespace auth {
 class UserStore;
+}
+namespace web {
+class Host;
+}
+namespace mqtt {
+struct Status;
 }
 
 namespace service {
@@ -36,8 +43,11 @@ inline constexpr qint64 kLineStuckMs = 10000;
 QString optionNotTaken(const shell::Options& o);
 QString serviceUsageText();
 
-// The line the service manager shows: "3 chambers recording", "1 of 3 chambers recording".
-QString statusLine(int recording, int chambers);
+// The line the service manager shows: "3 chambers recording", "1 of 3 chambers recording",
+// then where the web server serves and how the broker is, when they are on: "3 chambers
+// recording; serving https://0.0.0.0:8443; MQTT connected".
+QString statusLine(int recording, int chambers, const QString& serving = {},
+                   const mqtt::Status* broker = nullptr);
 
 class Service : public QObject {
     Q_OBJECT
@@ -60,6 +70,8 @@ class Service : public QObject {
     chamber::Fleet* fleet() const { return fleet_.get(); }
     int recordingCount() const;
     bool ready() const { return ready_; }
+    // The web server when it serves; else null.
+    web::Host* webHost() const { return web_.get(); }
 
     // The database of a chamber ("" for the one chamber of a service without a chamber list).
     static QString databasePath(const QString& name);
@@ -74,13 +86,17 @@ class Service : public QObject {
     auth::Standing standing();
     void recordingChanged();
     void watchdogTick();
+    // The web server and the MQTT publisher, when the command line or the settings switch them on.
+    void startHosted();
+    // Access control and the idle lock as the user store says, for the web server's readers.
+    void followStanding();
 
     shell::Options options_;
     QString error_;
     int exitCode_ = 1;
     bool ready_ = false;
     bool stopping_ = false;
-    int lastRecording_ = -1;
+    QString lastStatus_;
     int startEntries_ = 0;  // the service's own entries logged at the start in every chamber
     record::SystemClock clock_;
     std::unique_ptr<QLockFile> folderLock_;
@@ -92,6 +108,10 @@ class Service : public QObject {
     std::unique_ptr<sim::SimServer> sim_;
     std::unique_ptr<chamber::Fleet> fleet_;
     std::unique_ptr<Channel> channel_;
+    // The hosted clients read the chambers: they end before them.
+    std::unique_ptr<web::Host> web_;
+    Publishing publishing_;
+    QTimer standingTimer_;
 };
 
 }  // namespace service

@@ -30,6 +30,7 @@
 #endif
 #include "overview/overviewwindow.h"
 #include "report/signatures.h"
+#include "service/hosted.h"
 #include "service/serviceevents.h"
 #include "shell/accesscommand.h"
 #include "shell/auditrow.h"
@@ -128,37 +129,10 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
         clock_ = fastClock_.get();
     }
     setProfile(options_.profile);
+    // The hosted clients' settings that the command line changes, with what the file kept.
+    programChanges_ << service::hostedChanges(options_, *settingsFileFor(QString()));
     // The chambers of this run: the command line's, kept for the next; else the settings file's.
     // A profile or a database of its own is one chamber, as always.
-    if (options_.http) {
-        const auto text = [](const web::Listen& l) {
-            return l.port <= 0 ? QString() : web::urlOf(l, l.port);
-        };
-        programChanges_ << SettingChange{QStringLiteral("--http"),
-                                         text(web::readListen(*settingsFileFor(QString()))),
-                                         text(*options_.http)};
-    }
-#ifdef VELMARS_HAVE_MQTT
-    // The publisher's settings are the program's: what the command line changes, with what the
-    // file kept before (the broker's user, never its password).
-    {
-        auto settings = settingsFileFor(QString());
-        const auto change = [&](const char* option, const auto& given, const QString& key,
-                                const QString& after) {
-            if (given)
-                programChanges_ << SettingChange{QString::fromLatin1(option),
-                                                 settings->value(key).toString(), after};
-        };
-        change("--mqtt", options_.mqtt, mqtt::key::kUrl, options_.mqtt.value_or(QString()));
-        change("--mqtt-prefix", options_.mqttPrefix, mqtt::key::kPrefix,
-               options_.mqttPrefix.value_or(QString()));
-        change("--mqtt-discovery", options_.mqttDiscovery, mqtt::key::kDiscovery,
-               options_.mqttDiscovery.value_or(false) ? QStringLiteral("true")
-                                                      : QStringLiteral("false"));
-        change("--mqtt-login", options_.mqttUser, mqtt::key::kUser,
-               options_.mqttUser.value_or(QString()));
-    }
-#endif
     if (!options_.chambers.isEmpty()) {
         if (auto change = chamberListChange(options_, *settingsFileFor(QString())))
             programChanges_.prepend(*change);
@@ -521,26 +495,20 @@ void Application::leaveAll() {
 }
 
 void Application::startWeb() {
-    // Off unless switched on; --http's choice is kept for the next start.
-    std::unique_ptr<QSettings> kept = settingsFileFor(QString());
-    if (options_.http) web::writeListen(*kept, *options_.http);
-    const web::Listen listen = web::readListen(*kept);
-    if (web_ || listen.port <= 0) return;
-    web_ = std::make_unique<web::Host>(
-        *fleet_, web::HostSetup{listen, QString(), [] { return settingsFileFor(QString()); },
-                                userStorePath()});
+    if (web_) return;
+    QString error;
+    web_ = service::startWebHost(
+        *fleet_, options_, [] { return settingsFileFor(QString()); }, userStorePath(), &error);
+    if (!web_) {
+        if (!error.isEmpty()) qWarning("%s", qUtf8Printable(error));
+        return;
+    }
     const auto follow = [this] {
         web_->setAccessControl(keeper_->view().standing.controlled);
         web_->setIdleMinutes(keeper_->view().idleMinutes);
     };
     follow();
     connect(keeper_.get(), &auth::SessionKeeper::changed, web_.get(), follow);
-    QString error;
-    if (!web_->start(&error)) {
-        qWarning("%s", qUtf8Printable(error));
-        web_.reset();
-        return;
-    }
     if (main_) showServing(main_.get());
     for (auto& [name, w] : windows_)
         showServing(w.get());
@@ -556,14 +524,11 @@ void Application::showServing(QMainWindow* w) {
 void Application::startMqtt() {
 #ifdef VELMARS_HAVE_MQTT
     if (mqtt_ || !fleet_) return;
-    auto settings = settingsFileFor(QString());
-    const mqtt::Given given{options_.mqtt, options_.mqttPrefix, options_.mqttDiscovery,
-                            options_.mqttUser, options_.mqttPassword};
-    const auto config = mqtt::configure(*settings, given, QSysInfo::machineHostName());
-    if (!config) return;
-    mqtt_ = std::make_unique<mqtt::Publisher>(*config);
-    mqttFeed_ = std::make_unique<mqtt::FleetFeed>(*fleet_, *mqtt_);
-    mqtt_->start();
+    service::Publishing started =
+        service::startPublishing(*fleet_, options_, *settingsFileFor(QString()));
+    if (!started.publisher) return;
+    mqtt_ = std::move(started.publisher);
+    mqttFeed_ = std::move(started.feed);
     if (main_) showMqttStatus(*main_);
 #endif
 }

@@ -5,6 +5,7 @@
 #include <QSemaphore>
 
 #include "base/workerthread.h"
+#include "mqtt/status.h"
 #include "service/cmdline.h"
 #include "service/linewatch.h"
 #include "service/service.h"
@@ -99,6 +100,30 @@ TEST(ServiceWords, StatusLineCountsTheChambersRecording) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(service::statusLine(c.recording, c.chambers).toStdString(), c.line);
+
+    // Then where it serves and how the broker is, when they are on.
+    const QString https = QStringLiteral("https://0.0.0.0:8443/");
+    const auto broker = [](mqtt::State state, mqtt::Fault fault) {
+        mqtt::Status s;
+        s.state = state;
+        s.fault = fault;
+        return s;
+    };
+    const mqtt::Status connected = broker(mqtt::State::Connected, mqtt::Fault::None);
+    const mqtt::Status refused = broker(mqtt::State::Down, mqtt::Fault::BadLogin);
+    const mqtt::Status lost = broker(mqtt::State::Down, mqtt::Fault::Lost);
+    const struct {
+        QString serving;
+        const mqtt::Status* broker;
+        const char* line;
+    } hosted[] = {
+        {https, &connected, "3 chambers recording; serving https://0.0.0.0:8443; MQTT connected"},
+        {https, nullptr, "3 chambers recording; serving https://0.0.0.0:8443"},
+        {{}, &refused, "3 chambers recording; MQTT down: login refused"},
+        {{}, &lost, "3 chambers recording; MQTT down: connection lost"},
+    };
+    for (const auto& c : hosted)
+        EXPECT_EQ(service::statusLine(3, 3, c.serving, c.broker).toStdString(), c.line);
 }
 
 TEST(ServiceWords, OptionsOfTheDesktopProgramAreRefusedAndTheRestTaken) {
@@ -116,6 +141,10 @@ TEST(ServiceWords, OptionsOfTheDesktopProgramAreRefusedAndTheRestTaken) {
         {{"--quit-after", "5"}, "--quit-after"},
         {{"--clock-speed", "10"}, "--clock-speed"},
         {{"--lang", "en"}, "--lang"},
+        {{"--http", "8080", "--mqtt", "mqtt://broker", "--mqtt-prefix", "lab", "--mqtt-discovery"},
+         ""},
+        {{"--mqtt-login"}, "--mqtt-login"},
+        {{"--make-token", "wall"}, "--make-token"},
     };
     for (const auto& c : cases) {
         const shell::ParseResult r = shell::parseCommandLine(c.args);

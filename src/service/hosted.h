@@ -1,0 +1,54 @@
+#pragma once
+// The clients a program hosts beside its chambers, whether the service or the desktop program
+// without a service runs them: the web server and the MQTT publisher, switched on by the command
+// line or the program's settings file, fed from the fleet.
+
+#include <QList>
+#include <QSettings>
+#include <QString>
+#include <functional>
+#include <memory>
+
+#include "chamber/fleet.h"
+#include "service/cmdline.h"
+
+namespace web {
+class Host;
+}
+namespace mqtt {
+class Publisher;
+class FleetFeed;
+}  // namespace mqtt
+
+namespace service {
+
+// The settings of the hosted clients that the command line changes, with what the file kept
+// before (the broker's user, never its password): rows of the audit trail.
+QList<chamber::SettingChange> hostedChanges(const shell::Options& o, QSettings& kept);
+
+// Keeps --http's choice in the settings file and serves what it then says: null when the web
+// server is off, or when it cannot listen (the reason in *error).
+std::unique_ptr<web::Host> startWebHost(chamber::Fleet& fleet, const shell::Options& o,
+                                        std::function<std::unique_ptr<QSettings>()> settings,
+                                        const QString& userStore, QString* error);
+
+// The publisher and what feeds it from the fleet; both null while no broker is named.
+struct Publishing {
+    Publishing();
+    Publishing(Publishing&&) noexcept;
+    Publishing& operator=(Publishing&&) noexcept;
+    // The feed ends first, then the publisher ("offline" published, bounded).
+    ~Publishing();
+    void reset();
+
+#ifdef VELMARS_HAVE_MQTT
+    std::unique_ptr<mqtt::Publisher> publisher;
+    std::unique_ptr<mqtt::FleetFeed> feed;
+#endif
+};
+
+// Keeps the --mqtt options in the settings file and starts the publisher the file then names;
+// the station is the host's name unless the file names one.
+Publishing startPublishing(chamber::Fleet& fleet, const shell::Options& o, QSettings& kept);
+
+}  // namespace service
