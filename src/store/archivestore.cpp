@@ -21,8 +21,9 @@ namespace record {
 
 struct ArchiveStore::Statements {
     QSqlQuery put, rollupPut, extent, countAfter, ringMark, ringMarkGet;
-    // The stale marks' writes, prepared once the table is there.
-    QSqlQuery staleExtend, staleAdd;
+    // The stale marks' writes, prepared once the table is there, and whether a mark covers a
+    // second.
+    QSqlQuery staleExtend, staleAdd, staleCovers;
     // The hours' chain: an hour's row, the hash before it, its row written, any hour after it.
     QSqlQuery hourGet, hourBefore, hourPut, hoursAfter;
     // The long reads, through SQLite's own interface.
@@ -36,6 +37,7 @@ struct ArchiveStore::Statements {
           ringMarkGet(d),
           staleExtend(d),
           staleAdd(d),
+          staleCovers(d),
           hourGet(d),
           hourBefore(d),
           hourPut(d),
@@ -190,7 +192,10 @@ bool ArchiveStore::findStaleTable() {
         c.staleExtend.prepare(QStringLiteral(
             "UPDATE archive_stale SET last = max(last, ?) WHERE first = (SELECT max(first) FROM "
             "archive_stale WHERE first <= ?) AND last >= ? - 1")) &&
-        c.staleAdd.prepare(QStringLiteral("INSERT OR IGNORE INTO archive_stale VALUES (?, ?)"));
+        c.staleAdd.prepare(QStringLiteral("INSERT OR IGNORE INTO archive_stale VALUES (?, ?)")) &&
+        c.staleCovers.prepare(QStringLiteral(
+            "SELECT EXISTS (SELECT 1 FROM archive_stale WHERE first <= ? AND last >= ?)"));
+    c.staleCovers.setForwardOnly(true);
     return hasStaleTable_;
 }
 
@@ -223,22 +228,57 @@ bool ArchiveStore::markStale(int64_t at) {
     for (int i = 0; i < 3; ++i)
         c.staleExtend.bindValue(i, static_cast<qlonglong>(at));
     if (!c.staleExtend.exec()) return db_.failFromSql(c.staleExtend.lastError());
-    if (c.staleExtend.numRowsAffected() > 0) return chainStale(at);
+    if (c.staleExtend.numRowsAffected() > 0) return true;
     c.staleAdd.bindValue(0, static_cast<qlonglong>(at));
     c.staleAdd.bindValue(1, static_cast<qlonglong>(at));
-    if (!c.staleAdd.exec()) return db_.failFromSql(c.staleAdd.lastError());
-    return chainStale(at);
+    return c.staleAdd.exec() || db_.failFromSql(c.staleAdd.lastError());
 }
 
-// Inside the caller's transaction, once second `at` is marked stale: the mark joins its hour's
-// sum where the file's record says the marks are chained.
-bool ArchiveStore::chainStale(int64_t at) {
+// Inside the caller's transaction: the sample as the archive's next row of its second, with its
+// stale mark. An hour's sum holds the stale digest of its second once for every archived row of
+// that second a mark covers, as the verifier counts them: a row that joins a second already
+// marked brings one (a clock set back, a restart whose clock is behind the last run's, another
+// program's ring record), and a new mark over a second archived before brings one for each row
+// the second now holds.
+bool ArchiveStore::addMarkedSecond(const Sample& s, int64_t at) {
+    Statements& c = *st_;
+    db_.succeed();
+    bool covered = false;
+    int64_t held = 0;
+    if (hasHoursTable_ && findStaleTable()) {
+        c.staleCovers.bindValue(0, static_cast<qlonglong>(at));
+        c.staleCovers.bindValue(1, static_cast<qlonglong>(at));
+        if (!c.staleCovers.exec() || !c.staleCovers.next())
+            return db_.failFromSql(c.staleCovers.lastError());
+        covered = c.staleCovers.value(0).toBool();
+        c.staleCovers.finish();
+        if (s.stale && !covered) {
+            QSqlQuery q(db_.db());
+            q.setForwardOnly(true);
+            q.prepare(QStringLiteral("SELECT count(*) FROM archive WHERE t = ?"));
+            q.bindValue(0, static_cast<qlonglong>(at));
+            if (!q.exec() || !q.next()) return db_.failFromSql(q.lastError());
+            held = q.value(0).toLongLong();
+        }
+    }
+    if (db_.fault() != Fault::None || !addSecond(s)) return false;
+    if (s.stale && !markStale(at)) return false;
+    const int64_t marks = !hasStaleTable_ ? 0 : covered ? 1 : s.stale ? held + 1 : 0;
+    return marks == 0 || chainStale(at, marks);
+}
+
+// Inside the caller's transaction, once second `at` is marked stale: `marks` of its stale digest
+// join its hour's sum where the file's record says the marks are chained.
+bool ArchiveStore::chainStale(int64_t at, int64_t marks) {
     if (!hasHoursTable_) return true;
     const int64_t hour = chain::hourOf(at);
     const auto from = chain::state(db_, chain::kStaleChain);
     if (!from) return false;
     if (!from->first || hour < *from->first) return true;
-    return chainDigest(at, chain::staleDigest(at), /*counted=*/false);
+    QByteArray digest = chain::zeroHash();
+    for (int64_t i = 0; i < marks; ++i)
+        chain::addDigest(&digest, chain::staleDigest(at));
+    return chainDigest(at, digest, /*counted=*/false);
 }
 
 std::optional<std::vector<StaleSpan>> ArchiveStore::staleSpans(int64_t from, int64_t to) {
@@ -746,8 +786,7 @@ bool ArchiveStore::mergeBucket(int level, int64_t t, const archive::Bucket& b) {
 // Inside the caller's transaction: the sample into the archive and the bucket of every level.
 bool ArchiveStore::add(const Sample& s) {
     const int64_t at = sampleMoment(s);
-    if (at == 0 || !addSecond(s)) return at == 0;
-    if (s.stale && !markStale(at)) return false;
+    if (at == 0 || !addMarkedSecond(s, at)) return at == 0;
     archive::Bucket one;
     one.add(at, s.values);
     for (size_t level = 1; level < archive::kLevelSeconds.size(); ++level) {
@@ -766,10 +805,9 @@ bool ArchiveStore::addMany(const std::vector<Sample>& samples) {
         record_ = {};
     });
     for (const Sample& s : samples) {
-        if (!addSecond(s)) return false;
         const int64_t at = sampleMoment(s);
         if (at == 0) continue;
-        if (s.stale && !markStale(at)) return false;
+        if (!addMarkedSecond(s, at)) return false;
         for (size_t level = 1; level < archive::kLevelSeconds.size(); ++level)
             buckets[{int(level), floorTo(at, archive::kLevelSeconds[level])}].add(at, s.values);
     }

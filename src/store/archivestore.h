@@ -74,6 +74,7 @@ class ArchiveStore {
     bool readRows(RawQuery& q, const std::function<bool(const RawQuery&)>& visit);
     bool rebuildBuckets(int64_t cut);
     bool addSecond(const Sample& s);
+    bool addMarkedSecond(const Sample& s, int64_t at);
     bool addMany(const std::vector<Sample>& samples);
     bool mergeBucket(int level, int64_t t, const archive::Bucket& b);
     bool markStale(int64_t at);
@@ -81,7 +82,7 @@ class ArchiveStore {
     bool findHoursTable();
     bool chainSecond(int64_t at, const QVariantList& values);
     bool chainDigest(int64_t at, const QByteArray& digest, bool counted);
-    bool chainStale(int64_t at);
+    bool chainStale(int64_t at, int64_t marks);
     bool recordHours();
     bool rechainAfter(int64_t hour, QByteArray previous, int64_t* newest, QByteArray* newestHash);
     bool digestSeconds(int64_t from, int64_t to, int64_t* count, QByteArray* sum);

@@ -496,3 +496,97 @@ TEST(Verify, OlderChainedFileWithAnchors) {
     tamper(path, "UPDATE events SET hash = NULL");
     EXPECT_EQ(verify(path).exit, 1);
 }
+
+// A second archived more than once (a clock set back, a restart whose clock is behind the last
+// run's, a record another program put into the ring) where some of its rows are stale: the hour's
+// sum takes the stale mark once for each row the marks cover, as the verifier counts them, in
+// whatever order the rows and marks came. A changed value of such a second is still found.
+TEST(Verify, StaleMarksOnSecondsArchivedTwice) {
+    // The cases' seconds lie in the hour after the first sample's: the marks join the sums from
+    // there on.
+    constexpr int64_t kHour = kStart - kStart % 3600 + 3600;
+    constexpr int64_t kT = kHour + 600;
+    enum Source { Fresh, Stale, Ring };
+    struct Step {
+        int64_t at;
+        Source source;
+    };
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+    };
+    const Case cases[] = {
+        {"stale on stale", {{kT, Stale}, {kT + 1, Stale}, {kT, Stale}}},
+        {"stale on an archived second", {{kT, Fresh}, {kT + 1, Fresh}, {kT, Stale}}},
+        {"archived second in a stale stretch", {{kT, Stale}, {kT + 1, Stale}, {kT, Fresh}}},
+        {"stale stretch grown over an archived second",
+         {{kT, Fresh}, {kT + 5, Fresh}, {kT - 1, Stale}, {kT, Stale}}},
+        {"twice archived, then marked", {{kT, Fresh}, {kT, Fresh}, {kT, Stale}, {kT, Fresh}}},
+        {"ring record in a stale stretch", {{kT, Stale}, {kT + 1, Stale}, {kT, Ring}}},
+    };
+    QTemporaryDir dir;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString path = dir.filePath(QString("case-%1.db").arg(&c - cases));
+        {
+            record::SampleStore store(path, "stale-twice");
+            ASSERT_TRUE(store.open(record::SampleStore::Access::Record))
+                << store.lastError().toStdString();
+            float value = 20.25f;
+            const auto sample = [&](int64_t at) {
+                record::Sample s;
+                s.at = at;
+                const QDateTime local = QDateTime::fromSecsSinceEpoch(at);
+                s.date = base::oleDate(local.date());
+                s.time = base::oleTime(local.time());
+                for (int k = 0; k < 10; ++k)
+                    s.values[k] = value + k;
+                value += 1;
+                return s;
+            };
+            std::vector<Step> steps = {{kStart, Fresh}};
+            steps.insert(steps.end(), c.steps.begin(), c.steps.end());
+            for (const Step& step : steps) {
+                record::Sample s = sample(step.at);
+                if (step.source == Ring) {
+                    // Another program's record: into the ring only, the counter moved on to it.
+                    const int id =
+                        record_test::scalar(path, "SELECT last_id FROM sl_void").toInt() + 1;
+                    ASSERT_TRUE(record_test::exec(
+                        path, QString("INSERT OR REPLACE INTO pv_data VALUES (%1, %2, %3, %4, %5, "
+                                      "%6, %7, %8, %9, %10, %11, %12, %13)")
+                                  .arg(id)
+                                  .arg(s.date, 0, 'g', 17)
+                                  .arg(s.time, 0, 'g', 17)
+                                  .arg(s.values[0])
+                                  .arg(s.values[1])
+                                  .arg(s.values[2])
+                                  .arg(s.values[3])
+                                  .arg(s.values[4])
+                                  .arg(s.values[5])
+                                  .arg(s.values[6])
+                                  .arg(s.values[7])
+                                  .arg(s.values[8])
+                                  .arg(s.values[9])));
+                    ASSERT_TRUE(record_test::exec(
+                        path,
+                        QString("UPDATE sl_void SET last_id = %1, last_id_copy = %1").arg(id)));
+                    // The next sample of this program takes it into the archive.
+                    s = sample(kHour + 3000);
+                }
+                s.stale = step.source == Stale;
+                ASSERT_TRUE(store.storeNextSample(s, 0)) << store.lastError().toStdString();
+            }
+        }
+        ASSERT_GE(
+            record_test::scalar(path, QString("SELECT count(*) FROM archive WHERE t = %1").arg(kT))
+                .toInt(),
+            2);
+        Verdict v = verify(path);
+        EXPECT_EQ(v.exit, 0) << v.out.toStdString();
+        tamper(path, QString("UPDATE archive SET pv2 = pv2 + 1 WHERE t = %1 AND seq = 1").arg(kT));
+        v = verify(path);
+        EXPECT_EQ(v.exit, 1);
+        EXPECT_TRUE(v.out.contains(hourText(kT))) << v.out.toStdString();
+    }
+}
