@@ -115,7 +115,8 @@ TEST_F(FleetOnTwoLines, ChangedPortMovesTheChamberAndTheLineLeftEmptyEnds) {
     EXPECT_TRUE(QTest::qWaitFor(
         [&] {
             const comm::LinkStats s = b->link().stats();
-            return b->link().polling() && s.exchanges > before + 2 && s.failures == 0 &&
+            // Answering on its new line (a gateway's new connection may lose the first one).
+            return b->link().polling() && s.lastOk && s.exchanges > before + 2 && s.failures <= 1 &&
                    s.device == rig_.ports.deviceFor(1);
         },
         kWaitMs))

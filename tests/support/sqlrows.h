@@ -1,6 +1,7 @@
 #pragma once
 // A database file read back the way the tests look at it: each row of a query as its columns
-// joined by a separator, through a connection of its own that is gone again afterwards.
+// joined by a separator, through a connection of its own that is gone again afterwards; and a
+// statement run on it the same way.
 
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -28,6 +29,30 @@ inline QStringList sqlRows(const QString& file, const QString& sql, QChar separa
     }
     QSqlDatabase::removeDatabase(QStringLiteral("testsupport-rows"));
     return rows;
+}
+
+// Runs statements separated by ';' (none inside a literal) on the file through a connection of
+// its own, as the sqlite3 tool would; false at the first that fails.
+inline bool sqlExec(const QString& file, const QString& sql) {
+    bool ok = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"),
+                                                    QStringLiteral("testsupport-exec"));
+        db.setDatabaseName(file);
+        if (db.open()) {
+            QSqlQuery q(db);
+            ok = true;
+            for (const QString& statement : sql.split(u';', Qt::SkipEmptyParts)) {
+                if (statement.trimmed().isEmpty()) continue;
+                if (!q.exec(statement)) {
+                    ok = false;
+                    break;
+                }
+            }
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("testsupport-exec"));
+    return ok;
 }
 
 }  // namespace testsupport
