@@ -379,7 +379,7 @@ void AccessAdmin::storeRowsReachEveryChamberInTimeOrder() {
     options.chambers = {{"TH01", 1, 1}, {"TH02", 1, 2}};
     shell::Application app(options);
     QVERIFY(app.startWithoutSplash());
-    QTRY_VERIFY(app.sessionKeeper()->view().opened);
+    QTRY_VERIFY_WITH_TIMEOUT(app.sessionKeeper()->view().opened, 30000);
     QCOMPARE(app.chambers().size(), size_t(2));
     const auto userRows = [](const QString& db) {
         return testsupport::sqlRows(
@@ -390,7 +390,7 @@ void AccessAdmin::storeRowsReachEveryChamberInTimeOrder() {
     QStringList rows = {"user.account.created admin", "user.access.switched 1",
                         "user.access.switched 0", "user.access.switched 1"};
     for (const auto& c : app.chambers())
-        QTRY_COMPARE_WITH_TIMEOUT(userRows(c->databasePath()), rows, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(userRows(c->databasePath()), rows, 30000);
     {
         auth::UserStore other(shell::userStorePath(), "another-program", auth::HashCost::minimum());
         QCOMPARE(other.open(false), auth::StoreState::Ready);
@@ -401,13 +401,13 @@ void AccessAdmin::storeRowsReachEveryChamberInTimeOrder() {
         c->eventLog()->log({0, QDateTime(), "recorder", "备注", {}, {}, {}});
     rows << "user.login.failed admin";
     for (const auto& c : app.chambers()) {
-        QTRY_COMPARE_WITH_TIMEOUT(userRows(c->databasePath()), rows, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(userRows(c->databasePath()), rows, 30000);
         // The log's own row may come in a later batch than the copied one.
         QTRY_COMPARE_WITH_TIMEOUT(
             testsupport::sqlRows(c->databasePath(),
                                  "SELECT code FROM events WHERE code = 'user.login.failed' "
                                  "OR text = '备注' ORDER BY id"),
-            QStringList({"user.login.failed", ""}), 10000);
+            QStringList({"user.login.failed", ""}), 30000);
         // No row stands after a later one: the ids follow the time.
         QCOMPARE(testsupport::sqlRows(c->databasePath(),
                                       "SELECT count(*) FROM events a JOIN events b ON b.id > a.id "
