@@ -268,6 +268,15 @@ bool writeSocket(mg_connection* conn, const QByteArray& text) {
                               std::size_t(text.size())) > 0;
 }
 
+// Sends a socket what followed the message `last`; the id of the last one it took.
+qint64 sendAfter(Hub& hub, mg_connection* conn, qint64 last) {
+    for (const StreamMessage& m : hub.after(last, 0)) {
+        if (!writeSocket(conn, socketMessage(m))) break;
+        last = m.id;
+    }
+    return last;
+}
+
 }  // namespace
 
 int Server::onSocketConnect(const mg_connection* c, void* self) {
@@ -307,8 +316,10 @@ void Server::onSocketReady(mg_connection* conn, void* self) {
                                               QJsonDocument(o).toJson(QJsonDocument::Compact)})))
             break;
     }
+    // What was published while the states went out: the sender may have passed this socket by
+    // already, and would otherwise hold it back until the next message.
     std::lock_guard<std::mutex> lock(server->socketsMutex_);
-    server->sockets_[conn] = last;
+    server->sockets_[conn] = sendAfter(server->hub_, conn, last);
 }
 
 int Server::onSocketData(mg_connection*, int flags, char*, size_t, void*) {
@@ -332,11 +343,7 @@ void Server::sendToSockets() {
         std::lock_guard<std::mutex> lock(socketsMutex_);
         for (auto& [c, last] : sockets_) {
             if (last < 0) continue;
-            auto* conn = const_cast<mg_connection*>(c);
-            for (const StreamMessage& m : hub_.after(last, 0)) {
-                if (!writeSocket(conn, socketMessage(m))) break;
-                last = m.id;
-            }
+            last = sendAfter(hub_, const_cast<mg_connection*>(c), last);
         }
     }
 }
