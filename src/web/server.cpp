@@ -13,6 +13,12 @@
 
 namespace web {
 
+struct Server::Socket {
+    std::mutex mutex;  // held while writing; closed is set under it
+    mg_connection* conn = nullptr;
+    bool closed = false;
+};
+
 namespace {
 
 // civetweb is set up once per process.
@@ -145,7 +151,6 @@ bool Server::start(QString* error) {
     mg_set_request_handler(ctx_, "/", &Server::onRequest, this);
     mg_set_websocket_handler(ctx_, kWebSocketPath, &Server::onSocketConnect, &Server::onSocketReady,
                              &Server::onSocketData, &Server::onSocketClose, this);
-    socketSender_ = std::thread([this] { sendToSockets(); });
     if (!listen_.tls()) {
         port_ = backendPort;
         return true;
@@ -170,10 +175,13 @@ void Server::stop() {
     if (!ctx_) return;
     hub_.close();
     if (front_) front_->stop();
-    // The library's stop ends a write to a socket that does not read (the sender's too) and closes
-    // every socket before the sender, which then has none left, is waited for.
+    // The library's stop ends a write to a socket that does not read and closes every socket; the
+    // sockets' threads, woken by the hub's closing, are then waited for.
     mg_stop(ctx_);
-    if (socketSender_.joinable()) socketSender_.join();
+    {
+        std::unique_lock<std::mutex> lock(socketsMutex_);
+        writersDone_.wait(lock, [&] { return writers_ == 0; });
+    }
     front_.reset();
     ctx_ = nullptr;
     port_ = 0;
@@ -268,15 +276,6 @@ bool writeSocket(mg_connection* conn, const QByteArray& text) {
                               std::size_t(text.size())) > 0;
 }
 
-// Sends a socket what followed the message `last`; the id of the last one it took.
-qint64 sendAfter(Hub& hub, mg_connection* conn, qint64 last) {
-    for (const StreamMessage& m : hub.after(last, 0)) {
-        if (!writeSocket(conn, socketMessage(m))) break;
-        last = m.id;
-    }
-    return last;
-}
-
 }  // namespace
 
 int Server::onSocketConnect(const mg_connection* c, void* self) {
@@ -300,26 +299,20 @@ int Server::onSocketConnect(const mg_connection* c, void* self) {
         --server->streams_;
         return 1;
     }
+    auto socket = std::make_shared<Socket>();
+    socket->conn = conn;
     std::lock_guard<std::mutex> lock(server->socketsMutex_);
-    server->sockets_[c] = -1;  // nothing is sent to it before it is ready
+    server->sockets_[c] = std::move(socket);  // nothing is sent to it before it is ready
     return 0;
 }
 
 void Server::onSocketReady(mg_connection* conn, void* self) {
     auto* server = static_cast<Server*>(self);
-    // Every chamber's state as it is now, then what follows it.
-    const qint64 last = server->hub_.lastId();
-    for (const ChamberEntry& e : server->hub_.chambers()) {
-        QJsonObject o = e.state;
-        o.insert(QStringLiteral("id"), Api::idOf(e.name));
-        if (!writeSocket(conn, socketMessage({last, "state",
-                                              QJsonDocument(o).toJson(QJsonDocument::Compact)})))
-            break;
-    }
-    // What was published while the states went out: the sender may have passed this socket by
-    // already, and would otherwise hold it back until the next message.
     std::lock_guard<std::mutex> lock(server->socketsMutex_);
-    server->sockets_[conn] = sendAfter(server->hub_, conn, last);
+    const auto found = server->sockets_.find(conn);
+    if (found == server->sockets_.end()) return;
+    ++server->writers_;
+    std::thread([server, socket = found->second] { server->sendToSocket(socket); }).detach();
 }
 
 int Server::onSocketData(mg_connection*, int flags, char*, size_t, void*) {
@@ -329,23 +322,43 @@ int Server::onSocketData(mg_connection*, int flags, char*, size_t, void*) {
 
 void Server::onSocketClose(const mg_connection* conn, void* self) {
     auto* server = static_cast<Server*>(self);
-    std::lock_guard<std::mutex> lock(server->socketsMutex_);
-    // A socket refused at its connect was never counted.
-    if (server->sockets_.erase(conn) > 0) --server->streams_;
+    std::shared_ptr<Socket> socket;
+    {
+        std::lock_guard<std::mutex> lock(server->socketsMutex_);
+        const auto found = server->sockets_.find(conn);
+        // A socket refused at its connect was never counted.
+        if (found == server->sockets_.end()) return;
+        socket = found->second;
+        server->sockets_.erase(found);
+        --server->streams_;
+    }
+    // Its thread writes no more once this returns (it may be in a write now: waited for).
+    std::lock_guard<std::mutex> lock(socket->mutex);
+    socket->closed = true;
 }
 
-void Server::sendToSockets() {
-    qint64 seen = hub_.lastId();
-    while (!hub_.closed()) {
-        const QList<StreamMessage> news = hub_.after(seen, 1000);
-        if (news.isEmpty()) continue;
-        seen = news.back().id;
-        std::lock_guard<std::mutex> lock(socketsMutex_);
-        for (auto& [c, last] : sockets_) {
-            if (last < 0) continue;
-            last = sendAfter(hub_, const_cast<mg_connection*>(c), last);
+void Server::sendToSocket(std::shared_ptr<Socket> socket) {
+    // Every chamber's state as it is now, then what follows it.
+    qint64 last = hub_.lastId();
+    QList<StreamMessage> messages;
+    for (const ChamberEntry& e : hub_.chambers()) {
+        QJsonObject o = e.state;
+        o.insert(QStringLiteral("id"), Api::idOf(e.name));
+        messages << StreamMessage{last, "state", QJsonDocument(o).toJson(QJsonDocument::Compact)};
+    }
+    for (bool alive = true; alive && !hub_.closed(); messages = hub_.after(last, 1000)) {
+        std::lock_guard<std::mutex> lock(socket->mutex);
+        if (socket->closed) break;
+        for (const StreamMessage& m : messages) {
+            alive = writeSocket(socket->conn, socketMessage(m));
+            if (!alive) break;
+            last = m.id;
         }
     }
+    // Notified under the lock: once stop() sees none left, this thread touches the server no more.
+    std::lock_guard<std::mutex> lock(socketsMutex_);
+    --writers_;
+    writersDone_.notify_all();
 }
 
 }  // namespace web

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QString>
 #include <atomic>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -53,13 +54,14 @@ class Server {
     static int onRequest(mg_connection* conn, void* self);
     int serve(mg_connection* conn);
     void stream(mg_connection* conn, const Request& r);
-    // The WebSocket's handlers on civetweb's threads, and the thread that sends the hub's messages
-    // to every socket.
+    // The WebSocket's handlers on civetweb's threads. Each socket has a thread of its own that
+    // sends it the hub's messages, so that a client that stops reading holds up only itself.
+    struct Socket;
     static int onSocketConnect(const mg_connection* conn, void* self);
     static void onSocketReady(mg_connection* conn, void* self);
     static int onSocketData(mg_connection* conn, int flags, char* data, size_t size, void* self);
     static void onSocketClose(const mg_connection* conn, void* self);
-    void sendToSockets();
+    void sendToSocket(std::shared_ptr<Socket> socket);
 
     Hub& hub_;
     Listen listen_;
@@ -69,8 +71,9 @@ class Server {
     int port_ = 0;
     std::atomic<int> streams_{0};
     std::mutex socketsMutex_;
-    std::map<const mg_connection*, qint64> sockets_;  // each socket's last message sent
-    std::thread socketSender_;
+    std::map<const mg_connection*, std::shared_ptr<Socket>> sockets_;
+    int writers_ = 0;  // the sockets' threads still running, under socketsMutex_
+    std::condition_variable writersDone_;
     RateLimit rates_;
     QElapsedTimer clock_;
 };
