@@ -3715,5 +3715,25 @@
         <source>MQTT 密码：</source>
         <translation>MQTT password: </translation>
     </message>
+    <message>
+        <source>关于</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>自由软件：您可以按自由软件基金会发布的 GNU 通用公共许可证第 3 版或（由您选择）任何更新版本（GPL-3.0-or-later）再发布和修改它。本程序不提供任何担保。许可证全文见随程序附带的 LICENSE 文件。</source>
+        <translation>Free software: you can redistribute it and/or modify it under the terms of the GNU General Public License as published by the Free Software Foundation, either version 3 of the License or (at your option) any later version (GPL-3.0-or-later). This program comes with no warranty. The LICENSE file shipped with the program holds the licence's full text.</translation>
+    </message>
+    <message>
+        <source>本程序使用以下软件，各按其许可证：</source>
+        <translation>This program uses the following software, each under its own licence:</translation>
+    </message>
+    <message>
+        <source>组件</source>
+        <translation>Component</translation>
+    </message>
+    <message>
+        <source>许可证</source>
+        <translation>Licence</translation>
+    </message>
 </context>
 </TS>

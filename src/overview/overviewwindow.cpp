@@ -27,6 +27,7 @@
 #include "alert/alertbar.h"
 #include "base/tr.h"
 #include "chamber/chamber.h"
+#include "ui/aboutdialog.h"
 #include "ui/widgets.h"
 
 namespace overview {
@@ -382,6 +383,10 @@ void ChamberDialog::tryAccept() {
     accept();
 }
 
+void OverviewWindow::showAbout() {
+    ui::AboutDialog::show(this);
+}
+
 OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("Overview"));
     setWindowTitle(base::Tr::tr("试验箱总览"));
@@ -424,6 +429,8 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
     access->setAccessibleName(access->text());
     auth::guard(access, auth::Action::AccessControlSettings);
     connect(access, &QPushButton::clicked, this, &OverviewWindow::accessRequested);
+    QPushButton* about =
+        button(QT_TRANSLATE_NOOP("velmars", "关于"), "OverviewAbout", &OverviewWindow::showAbout);
     // The chambers' list is the PC's configuration (ports, addresses, the line's timing).
     for (QPushButton* b : {add, editButton_, deleteButton_, lineOpenButton_, lineCloseButton_})
         auth::guard(b, auth::Action::ConfigurationWrite);
@@ -435,6 +442,7 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
     row->addWidget(lineOpenButton_);
     row->addWidget(lineCloseButton_);
     row->addStretch(1);
+    row->addWidget(about);
     row->addWidget(access);
     row->addWidget(exit);
     alerts_ = new QTableWidget(0, 5, this);

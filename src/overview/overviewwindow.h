@@ -169,6 +169,7 @@ class OverviewWindow : public QWidget {
     void openLine();
     void closeLine();
     void requestExit();  // "退出" and the close box: asks first
+    void showAbout();    // "关于"
     // "确认" under the alert list: acknowledges the chosen alert (the oldest unacknowledged one
     // of any chamber when none is chosen) with the comment in the box.
     void acknowledgeAlert();

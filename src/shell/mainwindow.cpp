@@ -17,6 +17,7 @@
 #include <QScrollBar>
 #include <QStatusBar>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 
@@ -43,6 +44,7 @@
 #include "shell/auditrow.h"
 #include "shell/portsettings.h"
 #include "store/recorder.h"
+#include "ui/aboutdialog.h"
 #include "ui/accessible.h"
 #include "ui/keys.h"
 #include "ui/widgets.h"
@@ -151,6 +153,15 @@ MainWindow::MainWindow(::chamber::Chamber& chamber, QWidget* parent)
     statusBar()->addWidget(linkStatus_, 3);
     statusBar()->addWidget(operatorMessage_, 2);
     statusBar()->addPermanentWidget(recorderStatus_, 1);
+    // Out of the window's key order, which is the instrument's panel's.
+    auto* about = new QToolButton(this);
+    about->setObjectName(QStringLiteral("MainAbout"));
+    about->setText(base::Tr::tr("关于"));
+    about->setAccessibleName(about->text());
+    about->setAutoRaise(true);
+    about->setFocusPolicy(Qt::NoFocus);
+    connect(about, &QToolButton::clicked, this, [this] { ui::AboutDialog::show(this); });
+    statusBar()->addPermanentWidget(about);
     connect(live_, &monitor::LivePanel::message, operatorMessage_, &QLabel::setText);
 
     liveTimer_ = new QTimer(this);

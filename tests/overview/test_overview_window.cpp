@@ -20,6 +20,7 @@
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolButton>
 
 #include "../e2e/access_driver.h"
 #include "../support/confighome.h"
@@ -299,6 +300,28 @@ void OverviewTest::aLineIsOneThingForAllItsChambers() {
     QVERIFY(app->chambers()[1]->link().polling());
     QTRY_VERIFY_WITH_TIMEOUT(mw->findChild<QLabel*>("LinkStatus")->text().contains("19200 无校验"),
                              20000);
+    // "关于" in the chamber's window and on the overview opens one About box: the licence and
+    // every library the program is built with.
+    const auto aboutBoxes = [] {
+        QList<QWidget*> found;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (w->objectName() == "AboutDialog" && w->isVisible()) found << w;
+        return found;
+    };
+    mw->findChild<QToolButton*>("MainAbout")->click();
+    ov->findChild<QPushButton*>("OverviewAbout")->click();
+    QCOMPARE(aboutBoxes().size(), 1);
+    QWidget* about = aboutBoxes()[0];
+    QVERIFY(about->findChild<QLabel*>("AboutLicense")->text().contains("GPL-3.0-or-later"));
+    QStringList shown;
+    auto* components = about->findChild<QTableWidget*>("AboutComponents");
+    for (int r = 0; r < components->rowCount(); ++r)
+        shown << components->item(r, 0)->text() + ' ' + components->item(r, 1)->text();
+    for (const char* c :
+         {"Qt 6 LGPL-3.0-only", "libmodbus LGPL-2.1-or-later", "civetweb MIT", "uPlot MIT"})
+        QVERIFY2(shown.contains(c), c);
+    about->close();
+    QTRY_VERIFY(aboutBoxes().isEmpty());
     mw->requestExit();
     QTRY_VERIFY(ov->isVisible());
     app->showChamberWindow(1);
