@@ -10,4 +10,8 @@ namespace base {
 // the ANSI code page, which cannot carry Chinese on most systems; the wide command line can.
 QStringList arguments(int argc, char** argv);
 
+// Lets the calling thread yield to the program's others when the processor is short: for threads
+// that serve onlookers (the web server's), never the chambers' or the lines'.
+void lowerThisThreadsPriority();
+
 }  // namespace base

@@ -17,4 +17,8 @@ QStringList arguments(int, char**) {
     return args;
 }
 
+void lowerThisThreadsPriority() {
+    SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}
+
 }  // namespace base

@@ -11,6 +11,8 @@
 #include <mutex>
 #include <vector>
 
+#include "base/baseos.h"
+
 namespace web {
 
 struct Server::Socket {
@@ -128,6 +130,11 @@ bool Server::start(QString* error) {
     mg_callbacks callbacks;
     std::memset(&callbacks, 0, sizeof callbacks);
     callbacks.log_message = &quiet;
+    // Serving onlookers never holds up the chambers' thread when the processor is short.
+    callbacks.init_thread = [](const mg_context*, int type) -> void* {
+        if (type == 1) base::lowerThisThreadsPriority();
+        return nullptr;
+    };
     mg_init_data init;
     std::memset(&init, 0, sizeof init);
     init.callbacks = &callbacks;
@@ -338,6 +345,7 @@ void Server::onSocketClose(const mg_connection* conn, void* self) {
 }
 
 void Server::sendToSocket(std::shared_ptr<Socket> socket) {
+    base::lowerThisThreadsPriority();
     // Every chamber's state as it is now, then what follows it.
     qint64 last = hub_.lastId();
     QList<StreamMessage> messages;
