@@ -1,5 +1,6 @@
 #include "access/sessionkeeper.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -62,6 +63,7 @@ class SessionKeeper::Worker : public QObject {
 
     mutable UserStore store;
     Session session{store};
+    QPointer<SessionKeeper> owner;          // set before the thread starts
     QFileSystemWatcher* watcher = nullptr;  // made on the worker's thread
     qint64 seen = 0;
     qint64 seqAtOpen = 0;
@@ -80,6 +82,7 @@ SessionKeeper::SessionKeeper(const QString& path, std::function<qint64()> monoMs
         mono_ = [timer] { return timer->elapsed(); };
     }
     thread_ = std::make_unique<Thread>(QStringLiteral("users"), path);
+    thread_->worker()->owner = this;
     thread_->start();
     refreshTimer_ = new QTimer(this);
     refreshTimer_->setInterval(kRefreshMs);
@@ -88,7 +91,7 @@ SessionKeeper::SessionKeeper(const QString& path, std::function<qint64()> monoMs
 
 void SessionKeeper::refresh() {
     if (!view_.opened) return;
-    thread_->post([this](Worker& w) { look(w); });
+    thread_->post([](Worker& w) { look(w); });
 }
 
 void SessionKeeper::look(Worker& w) {
@@ -106,7 +109,7 @@ void SessionKeeper::watch(Worker& w) {
     // system tells it, on the worker's thread; the timer is there for what it does not tell.
     if (!w.watcher) {
         w.watcher = new QFileSystemWatcher(&w);
-        connect(w.watcher, &QFileSystemWatcher::fileChanged, &w, [this, &w] {
+        connect(w.watcher, &QFileSystemWatcher::fileChanged, &w, [&w] {
             watch(w);
             look(w);
         });
@@ -124,9 +127,8 @@ SessionKeeper::~SessionKeeper() {
 
 void SessionKeeper::deliver(Worker& w, std::function<void()> then) {
     QMetaObject::invokeMethod(
-        this,
-        [self = QPointer<SessionKeeper>(this), v = w.view(), events = w.newEvents(),
-         then = std::move(then)] {
+        QCoreApplication::instance(),
+        [self = w.owner, v = w.view(), events = w.newEvents(), then = std::move(then)] {
             if (!self) return;
             self->view_ = v;
             for (const AccessEvent& e : events)
@@ -139,7 +141,7 @@ void SessionKeeper::deliver(Worker& w, std::function<void()> then) {
 
 template <class F>
 void SessionKeeper::run(F fn, Done done) {
-    thread_->post([this, fn = std::move(fn), done = std::move(done)](Worker& w) mutable {
+    thread_->post([fn = std::move(fn), done = std::move(done)](Worker& w) mutable {
         const Outcome o = fn(w);
         w.publish();  // this program's own changes count before anyone is told of them
         deliver(w, [o, done = std::move(done)] {
@@ -151,7 +153,7 @@ void SessionKeeper::run(F fn, Done done) {
 void SessionKeeper::open() {
     refreshTimer_->start();
     run(
-        [this](Worker& w) {
+        [](Worker& w) {
             const StoreState s = w.store.open(/*create=*/false);
             watch(w);
             // Every row the store holds is told once (the chambers' logs keep what they lack,
@@ -206,13 +208,13 @@ void SessionKeeper::touch() {
 void SessionKeeper::checkIdle() {
     if (view_.state != Session::State::Active) return;
     const qint64 now = mono_();
-    thread_->post([this, now](Worker& w) {
+    thread_->post([now](Worker& w) {
         if (w.session.lockIfIdle(now)) deliver(w, nullptr);
     });
 }
 
 void SessionKeeper::loadAccounts(std::function<void(const Accounts&)> done) {
-    thread_->post([self = QPointer<SessionKeeper>(this), done = std::move(done)](Worker& w) {
+    thread_->post([done = std::move(done)](Worker& w) {
         Accounts a;
         if (w.store.state() == StoreState::Ready) {
             a.accounts = w.store.accounts();
@@ -221,8 +223,8 @@ void SessionKeeper::loadAccounts(std::function<void(const Accounts&)> done) {
             a.reviewerMayApprove = w.store.reviewerMayApprove();
         }
         QMetaObject::invokeMethod(
-            self.data(),
-            [self, a = std::move(a), done] {
+            QCoreApplication::instance(),
+            [self = w.owner, a = std::move(a), done] {
                 if (self && done) done(a);
             },
             Qt::QueuedConnection);
@@ -241,7 +243,7 @@ void SessionKeeper::administer(AdminWork work, Done done) {
 void SessionKeeper::createFirstAdmin(const QString& userId, const QString& fullName,
                                      const QString& password, Done done) {
     run(
-        [this, userId, fullName, password](Worker& w) {
+        [userId, fullName, password](Worker& w) {
             if (w.store.state() == StoreState::Missing) {
                 QDir().mkpath(QFileInfo(w.store.path()).path());
                 if (w.store.open(/*create=*/true) != StoreState::Ready) return Outcome::Unusable;

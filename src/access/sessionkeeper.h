@@ -98,13 +98,15 @@ class SessionKeeper : public QObject {
     class Worker;
     template <class F>
     void run(F fn, Done done);
-    // The view and the store's new rows, from the worker to the UI thread.
-    void deliver(Worker& w, std::function<void()> then);
+    // The view and the store's new rows, from the worker to the UI thread. The worker's work
+    // never reaches the keeper itself, which may be gone when a slow hash ends after its thread
+    // was left to end on its own: only a guarded pointer to it.
+    static void deliver(Worker& w, std::function<void()> then);
 
     // On the worker's thread: the file looked at again after a change (refresh's work), and
     // the store's file and write-ahead log watched where they exist.
-    void look(Worker& w);
-    void watch(Worker& w);
+    static void look(Worker& w);
+    static void watch(Worker& w);
 
     std::function<qint64()> mono_;
     struct Thread;

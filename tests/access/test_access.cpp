@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QSemaphore>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -666,4 +667,58 @@ TEST(AccessKeeper, CommandsRecheckTheAccountAsTheStoreHoldsItNow) {
     }
     // Nobody watches the store any more: the actor's own standing decides, as before.
     EXPECT_EQ(denial(asked, Action::SetValue), Denial::None);
+}
+
+// Work of the keeper's that ends after the keeper, its thread left to end on its own (a slow hash
+// at exit), reaches nothing of it: the sanitizer build finds any touch of the freed keeper.
+TEST(AccessKeeper, WorkEndingAfterTheKeeperReachesNothingOfIt) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("users.db"));
+    UserStore other(path, QStringLiteral("other"), HashCost::minimum());
+    ASSERT_EQ(other.open(true), StoreState::Ready);
+    ASSERT_EQ(other.createFirstAdmin(QStringLiteral("admin"), QStringLiteral("A"),
+                                     QStringLiteral("adminpass1")),
+              Outcome::Done);
+    const auto until = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 1000 && !done(); ++i) {
+            QCoreApplication::processEvents();
+            QThread::msleep(20);
+        }
+        return done();
+    };
+    QSemaphore entered, gate;
+    bool told = false;
+    {
+        SessionKeeper keeper(path);
+        keeper.open();
+        ASSERT_TRUE(until([&] { return keeper.view().opened; }));
+        std::optional<Outcome> logged;
+        keeper.login(QStringLiteral("admin"), QStringLiteral("adminpass1"),
+                     [&](Outcome o) { logged = o; });
+        ASSERT_TRUE(until([&] { return logged == Outcome::Done; }));
+        keeper.administer(
+            [&](UserStore&, const QString&) {
+                entered.release();
+                gate.acquire();
+                return Outcome::Done;
+            },
+            [&](Outcome) { told = true; });
+        ASSERT_TRUE(entered.tryAcquire(1, 30000));
+    }  // the keeper waits for its thread a while, then leaves it
+    gate.release();
+#ifdef __linux__
+    // Until the thread named after the store has ended.
+    const auto usersThreads = [] {
+        int n = 0;
+        for (const QString& t :
+             QDir("/proc/self/task").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+            QFile comm("/proc/self/task/" + t + "/comm");
+            n += comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "users";
+        }
+        return n;
+    };
+    EXPECT_TRUE(until([&] { return usersThreads() == 0; }));
+#endif
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(told);
 }
