@@ -7,6 +7,7 @@
 #include <iostream>
 #include <optional>
 
+#include "access/sessionkeeper.h"
 #include "access/userstore.h"
 #include "base/datafolder.h"
 #include "events/eventlog.h"
@@ -338,6 +339,10 @@ auth::Standing Service::standing() {
         s.storeUsable = false;
         users_.reset();
         return s;
+    }
+    if (!accounts_) {
+        accounts_ = std::make_unique<auth::SessionKeeper>(path);
+        accounts_->open();
     }
     s.controlled = users_->accessControl();
     return s;

@@ -23,8 +23,9 @@ namespace sim {
 class SimServer;
 }
 namespace auth {
+class SessionKeeper;
 class UserStore;
-}
+}  // namespace auth
 namespace web {
 class Host;
 }
@@ -101,6 +102,9 @@ class Service : public QObject {
     record::SystemClock clock_;
     std::unique_ptr<QLockFile> folderLock_;
     std::unique_ptr<auth::UserStore> users_;
+    // Publishes the accounts as the store holds them, for every command's check of its actor:
+    // an account disabled, locked or given another role elsewhere counts as such at once.
+    std::unique_ptr<auth::SessionKeeper> accounts_;
     QElapsedTimer mono_;
     LineWatch lineWatch_;
     QTimer watchdog_;
