@@ -8,19 +8,23 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <atomic>
 #include <thread>
 #include "access/actor.h"
+#include "access/userstore.h"
 #include "alert/alerter.h"
 #include "confighome.h"
 #include "e2e_support.h"
 #include "events/eventlog.h"
 #include "httpclient.h"
 #include "runs/runs.h"
+#include "shell/accesscommand.h"
 #include "shell/settings.h"
 #include "web/host.h"
 
@@ -38,6 +42,7 @@ class WebProgram : public QObject {
     void pageInABrowser();
     void alertAcknowledgedOverTheWeb();
     void alertAcknowledgedInThePage();
+    void passwordAgainInThePageUnderAccessControl();
     void acknowledgementInFlightAtExit();
     void runReportOverTheWeb();
     void offUnlessSwitchedOn();
@@ -202,6 +207,27 @@ bool acknowledgedWith(chamber::Chamber& chamber, const QString& base, const QStr
                          20000);
 }
 
+// The page's row of an alert, as a JavaScript expression.
+QString alertRow(const QString& id) {
+    const QString quoted =
+        QString::fromUtf8(QJsonDocument(QJsonArray{id}).toJson(QJsonDocument::Compact))
+            .mid(1)
+            .chopped(1);
+    return QStringLiteral("document.querySelector('[data-alert=\"' + CSS.escape(%1) + '\"]')")
+        .arg(quoted);
+}
+
+// A step that types the comment (and the password) into the alert row's form and presses its
+// button.
+QString acknowledgeStep(const QString& row, const QString& comment, const QString& password = {}) {
+    return QStringLiteral(
+               "(() => { const f = %1.querySelector('form'); "
+               "f.querySelector('input.comment').value = '%2'; "
+               "const p = f.querySelector('input[type=password]'); if (p) p.value = '%3'; "
+               "f.querySelector('button[type=submit]').click(); return true; })()")
+        .arg(row, comment, password);
+}
+
 // Drives the page at url in headless Chromium through its steps (see pagedriver.py): true when
 // every step came true.
 bool drivePage(const QString& url, const QStringList& steps) {
@@ -351,23 +377,103 @@ void WebProgram::alertAcknowledgedInThePage() {
     const QString id = firstAlertId(s.base);
     QVERIFY(!id.isEmpty());
     // The alert's row, its comment typed and its button pressed, as a person at the browser does.
-    const QString row =
-        QStringLiteral(
-            "document.querySelector('[data-alert=\"' + CSS.escape(%1) + "
-            "'\"]')")
-            .arg(QString::fromUtf8(QJsonDocument(QJsonArray{id}).toJson(QJsonDocument::Compact))
-                     .mid(1)
-                     .chopped(1));
+    const QString row = alertRow(id);
     const QStringList steps{
         QStringLiteral("!!%1?.querySelector('form button')").arg(row),
-        QStringLiteral("(() => { const f = %1.querySelector('form'); "
-                       "f.querySelector('input.comment').value = 'door was open'; "
-                       "f.querySelector('button[type=submit]').click(); return true; })()")
-            .arg(row),
+        acknowledgeStep(row, "door was open"),
         QStringLiteral("!%1?.querySelector('form')").arg(row),
     };
     QVERIFY(drivePage(s.base + QStringLiteral("?lang=en"), steps));
     QVERIFY(acknowledgedWith(chamber, s.base, id, "door was open"));
+}
+
+// Under access control the page logs in, and acknowledging asks for the password again: a wrong
+// one is refused in the page's words with the session kept and the alert left as it was, also
+// after the page was loaded again; the right one acknowledges it in the user's name.
+void WebProgram::passwordAgainInThePageUnderAccessControl() {
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        QSKIP("chromium is not installed");
+    QVERIFY(auth::cryptoReady());
+    // A user store of this test's own (the other tests' programs run without one).
+    QTemporaryDir data;
+    testsupport::useDataHome(data.path());
+    const auto back = qScopeGuard([this] { testsupport::useDataHome(home_.path()); });
+    const QString password = QStringLiteral("Sup-Secret-77");
+    {
+        QDir().mkpath(QFileInfo(shell::userStorePath()).path());
+        auth::UserStore store(shell::userStorePath(), "setup", auth::HashCost::minimum());
+        QCOMPARE(store.open(true), auth::StoreState::Ready);
+        QCOMPARE(store.createFirstAdmin("qa", "李 质量", password), auth::Outcome::Done);
+    }
+    Served s;
+    QVERIFY(s.start());
+    chamber::Chamber& chamber = s.program->app().chamber();
+    chamber.alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("anna")});
+    QString id;
+    QVERIFY(runUntil(
+        [&] {
+            if (!chamber.state().alerts.isEmpty()) id = chamber.state().alerts.first().id;
+            return !id.isEmpty();
+        },
+        20000));
+    const QString row = alertRow(id);
+    const QString stillOpen =
+        QStringLiteral(
+            "(async () => { const r = await fetch('/api/v1/alerts', { headers: { Authorization: "
+            "'Bearer ' + sessionStorage.getItem('token') } }); const a = (await r.json()).alerts"
+            ".find((x) => x.id === %1.dataset.alert); return !!a && !a.acknowledged; })()")
+            .arg(row);
+    const QStringList steps{
+        // Asked to log in, and logged in.
+        QStringLiteral("(() => { if (document.getElementById('login').hidden) return false; "
+                       "document.getElementById('user').value = 'qa'; "
+                       "document.getElementById('password').value = '%1'; "
+                       "document.querySelector('#loginForm button[type=submit]').click(); "
+                       "return true; })()")
+            .arg(password),
+        // Loaded again: the session holds, and the alert's form asks for the password.
+        QStringLiteral(
+            "(() => { if (!%1?.querySelector('form input[type=password]')) return false; "
+            "window.before = true; location.reload(); return true; })()")
+            .arg(row),
+        QStringLiteral("!window.before && document.getElementById('login').hidden && "
+                       "!!%1?.querySelector('form input[type=password]')")
+            .arg(row),
+        // A wrong password: refused in words, still logged in, the alert as it was.
+        acknowledgeStep(row, "wrong try", "not-the-password"),
+        QStringLiteral("%1.querySelector('[role=alert]').textContent === "
+                       "'Not acknowledged: Wrong user name or password' && "
+                       "document.getElementById('login').hidden")
+            .arg(row),
+        stillOpen,
+        // The right one.
+        acknowledgeStep(row, "door was open", password),
+        QStringLiteral("!%1?.querySelector('form')").arg(row),
+    };
+    QVERIFY(drivePage(s.base + QStringLiteral("?lang=en"), steps));
+    const webtest::Reply session =
+        webtest::fetch(s.base + "api/v1/session", "POST",
+                       R"({"user":"qa","password":")" + password.toUtf8() + R"("})",
+                       {{"Content-Type", "application/json"}});
+    QCOMPARE(session.status, 201);
+    const QByteArray token =
+        QJsonDocument::fromJson(session.body).object().value("token").toString().toLatin1();
+    QVERIFY(acknowledgedWith(chamber, s.base, id, "door was open", token));
+    // One acknowledgement in the log, in the user's name; the refused try left none.
+    const QJsonArray events =
+        QJsonDocument::fromJson(webtest::fetch(s.base + "api/v1/chambers/~/events?limit=50", "GET",
+                                               {}, {{"Authorization", "Bearer " + token}})
+                                    .body)
+            .object()
+            .value("events")
+            .toArray();
+    QStringList acknowledged;
+    for (const QJsonValue& e : events)
+        if (e["code"] == QStringLiteral("alert.acknowledged"))
+            acknowledged << e["user"].toString() + u' ' + e["text"].toString();
+    QCOMPARE(acknowledged.size(), 1);
+    QVERIFY2(acknowledged[0].startsWith(u"qa ") && acknowledged[0].contains(u"door was open"),
+             qPrintable(acknowledged[0]));
 }
 
 void WebProgram::runReportOverTheWeb() {
