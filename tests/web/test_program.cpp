@@ -141,6 +141,57 @@ struct Served {
         click(program->main(), "Command9");
         return runUntil([&] { return !firstChamber(base).value("stale").toBool(); }, 30000);
     }
+
+    // Under access control, what the requests below carry once logged in.
+    QList<QPair<QByteArray, QByteArray>> session;
+    bool logIn(const QString& user, const QString& password) {
+        const webtest::Reply r = webtest::fetch(
+            base + "api/v1/session", "POST",
+            QJsonDocument(QJsonObject{{"user", user}, {"password", password}}).toJson(),
+            {{"Content-Type", "application/json"}});
+        const QJsonValue token = QJsonDocument::fromJson(r.body).object().value("token");
+        session = {{"Authorization", "Bearer " + token.toString().toLatin1()}};
+        return r.status == 201;
+    }
+    QJsonArray list(const QString& path, const char* key) {
+        return QJsonDocument::fromJson(webtest::fetch(base + path, "GET", {}, session).body)
+            .object()
+            .value(QLatin1String(key))
+            .toArray();
+    }
+
+    // Raises an alert in the chamber; its id once the server lists it.
+    QString raiseAlert() {
+        program->app().chamber().alerter()->raise(alert::Kind::LoginFailed, {"anna"});
+        QString id;
+        runUntil(
+            [&] {
+                const QJsonArray alerts = list("api/v1/alerts", "alerts");
+                if (!alerts.isEmpty()) id = alerts.at(0).toObject().value("id").toString();
+                return !id.isEmpty();
+            },
+            20000);
+        return id;
+    }
+
+    // The chamber's own list (which the windows show) has the alert acknowledged (a raised alert
+    // leaves the list then), and its log keeps the comment.
+    bool acknowledged(const QString& id, const QByteArray& comment) {
+        const bool listed = runUntil(
+            [&] {
+                for (const chamber::AlertInfo& a : program->app().chamber().state().alerts)
+                    if (a.id == id && !a.acknowledged) return false;
+                return true;
+            },
+            10000);
+        return listed && runUntil(
+                             [&] {
+                                 return webtest::fetch(base + "api/v1/chambers/~/events?limit=50",
+                                                       "GET", {}, session)
+                                     .body.contains(comment);
+                             },
+                             20000);
+    }
 };
 
 // What headless Chromium makes of the page: its DOM once the scripts ran.
@@ -167,45 +218,6 @@ QString browse(const QString& url, const QString& profile, const QStringList& mo
 }  // namespace
 
 namespace {
-
-// The first alert the server lists, once it lists one.
-QString firstAlertId(const QString& base) {
-    QString id;
-    runUntil(
-        [&] {
-            const QJsonArray alerts =
-                QJsonDocument::fromJson(webtest::fetch(base + "api/v1/alerts").body)
-                    .object()
-                    .value("alerts")
-                    .toArray();
-            if (!alerts.isEmpty()) id = alerts.at(0).toObject().value("id").toString();
-            return !id.isEmpty();
-        },
-        20000);
-    return id;
-}
-
-// The chamber's own list (which the windows show) has the alert acknowledged (a raised alert
-// leaves the list then), and its log keeps the comment. The events are read with the token given.
-bool acknowledgedWith(chamber::Chamber& chamber, const QString& base, const QString& id,
-                      const QByteArray& comment, const QByteArray& token = {}) {
-    const bool listed = runUntil(
-        [&] {
-            for (const chamber::AlertInfo& a : chamber.state().alerts)
-                if (a.id == id && !a.acknowledged) return false;
-            return true;
-        },
-        10000);
-    QList<QPair<QByteArray, QByteArray>> headers;
-    if (!token.isEmpty()) headers << qMakePair(QByteArray("Authorization"), "Bearer " + token);
-    return listed && runUntil(
-                         [&] {
-                             return webtest::fetch(base + "api/v1/chambers/~/events?limit=50",
-                                                   "GET", {}, headers)
-                                 .body.contains(comment);
-                         },
-                         20000);
-}
 
 // The page's row of an alert, as a JavaScript expression.
 QString alertRow(const QString& id) {
@@ -277,10 +289,8 @@ void WebProgram::pageInABrowser() {
 void WebProgram::alertAcknowledgedOverTheWeb() {
     Served s;
     QVERIFY(s.start());
-    chamber::Chamber& chamber = s.program->app().chamber();
-    QVERIFY(chamber.alerter());
-    chamber.alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("anna")});
-    const QString id = firstAlertId(s.base);
+    QVERIFY(s.program->app().chamber().alerter());
+    const QString id = s.raiseAlert();
     QVERIFY(!id.isEmpty());
     const QString ack = s.base + "api/v1/alerts/" + id + "/acknowledge";
     const QList<QPair<QByteArray, QByteArray>> json{{"Content-Type", "application/json"}};
@@ -296,7 +306,7 @@ void WebProgram::alertAcknowledgedOverTheWeb() {
              404);
     const webtest::Reply done = webtest::fetch(ack, "POST", R"({"comment":"door was open"})", json);
     QCOMPARE(done.status, 200);
-    QVERIFY(acknowledgedWith(chamber, s.base, id, "door was open"));
+    QVERIFY(s.acknowledged(id, "door was open"));
     // Once is enough: acknowledged again, nothing is waiting.
     QCOMPARE(webtest::fetch(ack, "POST", R"({"comment":"again"})", json).status, 404);
 }
@@ -331,8 +341,7 @@ void WebProgram::acknowledgementInFlightAtExit() {
     Served s;
     QVERIFY(s.start());
     chamber::Chamber& chamber = s.program->app().chamber();
-    chamber.alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("anna")});
-    const QString id = firstAlertId(s.base);
+    const QString id = s.raiseAlert();
     QVERIFY(!id.isEmpty());
     const QUrl url(s.base);
     const QByteArray body = R"({"comment":"at exit"})";
@@ -372,9 +381,7 @@ void WebProgram::alertAcknowledgedInThePage() {
         QSKIP("chromium is not installed");
     Served s;
     QVERIFY(s.start());
-    chamber::Chamber& chamber = s.program->app().chamber();
-    chamber.alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("anna")});
-    const QString id = firstAlertId(s.base);
+    const QString id = s.raiseAlert();
     QVERIFY(!id.isEmpty());
     // The alert's row, its comment typed and its button pressed, as a person at the browser does.
     const QString row = alertRow(id);
@@ -384,7 +391,7 @@ void WebProgram::alertAcknowledgedInThePage() {
         QStringLiteral("!%1?.querySelector('form')").arg(row),
     };
     QVERIFY(drivePage(s.base + QStringLiteral("?lang=en"), steps));
-    QVERIFY(acknowledgedWith(chamber, s.base, id, "door was open"));
+    QVERIFY(s.acknowledged(id, "door was open"));
 }
 
 // Under access control the page logs in, and acknowledging asks for the password again: a wrong
@@ -407,15 +414,9 @@ void WebProgram::passwordAgainInThePageUnderAccessControl() {
     }
     Served s;
     QVERIFY(s.start());
-    chamber::Chamber& chamber = s.program->app().chamber();
-    chamber.alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("anna")});
-    QString id;
-    QVERIFY(runUntil(
-        [&] {
-            if (!chamber.state().alerts.isEmpty()) id = chamber.state().alerts.first().id;
-            return !id.isEmpty();
-        },
-        20000));
+    QVERIFY(s.logIn("qa", password));
+    const QString id = s.raiseAlert();
+    QVERIFY(!id.isEmpty());
     const QString row = alertRow(id);
     const QString stillOpen =
         QStringLiteral(
@@ -451,24 +452,10 @@ void WebProgram::passwordAgainInThePageUnderAccessControl() {
         QStringLiteral("!%1?.querySelector('form')").arg(row),
     };
     QVERIFY(drivePage(s.base + QStringLiteral("?lang=en"), steps));
-    const webtest::Reply session =
-        webtest::fetch(s.base + "api/v1/session", "POST",
-                       R"({"user":"qa","password":")" + password.toUtf8() + R"("})",
-                       {{"Content-Type", "application/json"}});
-    QCOMPARE(session.status, 201);
-    const QByteArray token =
-        QJsonDocument::fromJson(session.body).object().value("token").toString().toLatin1();
-    QVERIFY(acknowledgedWith(chamber, s.base, id, "door was open", token));
+    QVERIFY(s.acknowledged(id, "door was open"));
     // One acknowledgement in the log, in the user's name; the refused try left none.
-    const QJsonArray events =
-        QJsonDocument::fromJson(webtest::fetch(s.base + "api/v1/chambers/~/events?limit=50", "GET",
-                                               {}, {{"Authorization", "Bearer " + token}})
-                                    .body)
-            .object()
-            .value("events")
-            .toArray();
     QStringList acknowledged;
-    for (const QJsonValue& e : events)
+    for (const QJsonValue& e : s.list("api/v1/chambers/~/events?limit=50", "events"))
         if (e["code"] == QStringLiteral("alert.acknowledged"))
             acknowledged << e["user"].toString() + u' ' + e["text"].toString();
     QCOMPARE(acknowledged.size(), 1);
