@@ -1,5 +1,7 @@
 #include "chamber/statejson.h"
 
+#include "base/jsonfields.h"
+
 #include <QJsonArray>
 #include <QTimeZone>
 #include <algorithm>
@@ -149,75 +151,73 @@ QJsonObject stateJson(const State& s) {
     return o;
 }
 
-State stateFromJson(const QJsonObject& o) {
+State stateFromJson(const QJsonObject& json) {
+    const base::JsonFields o(json);
     State s;
-    s.name = o.value(QStringLiteral("name")).toString();
-    s.station = o.value(QStringLiteral("station")).toString();
-    const QJsonArray loops = o.value(QStringLiteral("loops")).toArray();
+    s.name = o.text("name");
+    s.station = o.text("station");
+    const QJsonArray loops = o.array("loops");
     for (qsizetype i = 0; i < loops.size() && i < qsizetype(s.loops.size()); ++i) {
-        const QJsonObject l = loops[i].toObject();
+        const base::JsonFields l(loops[i].toObject());
         LoopState& to = s.loops[std::size_t(i)];
-        to.pv = l.value(QStringLiteral("pv")).toDouble();
-        to.sv = l.value(QStringLiteral("sv")).toDouble();
-        to.retransmitPct = l.value(QStringLiteral("retransmitPct")).toDouble();
-        to.outputOn = l.value(QStringLiteral("outputOn")).toBool();
-        to.sensorBroken = l.value(QStringLiteral("sensorBroken")).toBool();
-        to.decimals = l.value(QStringLiteral("decimals")).toInt();
-        to.unit = l.value(QStringLiteral("unit")).toString();
+        to.pv = l.number("pv");
+        to.sv = l.number("sv");
+        to.retransmitPct = l.number("retransmitPct");
+        to.outputOn = l.flag("outputOn");
+        to.sensorBroken = l.flag("sensorBroken");
+        to.decimals = l.integer("decimals");
+        to.unit = l.text("unit");
     }
-    const QJsonArray alarms = o.value(QStringLiteral("alarms")).toArray();
+    const QJsonArray alarms = o.array("alarms");
     for (qsizetype i = 0; i < alarms.size() && i < qsizetype(s.alarms.size()); ++i) {
-        const QJsonObject a = alarms[i].toObject();
-        s.alarms[std::size_t(i)] = {a.value(QStringLiteral("on")).toBool(),
-                                    a.value(QStringLiteral("type")).toInt()};
+        const base::JsonFields a(alarms[i].toObject());
+        s.alarms[std::size_t(i)] = {a.flag("on"), a.integer("type")};
     }
-    const QJsonObject p = o.value(QStringLiteral("program")).toObject();
+    const base::JsonFields p = o.object("program");
     using instrument::ProgramState;
-    s.program.code = p.value(QStringLiteral("code")).toInt();
-    const QString programWord = p.value(QStringLiteral("state")).toString();
+    s.program.code = p.integer("code");
+    const QString programWord = p.text("state");
     for (ProgramState v :
          {ProgramState::Stopped, ProgramState::Running, ProgramState::Paused, ProgramState::Ended})
         if (programStateWord(v) == programWord) s.program.state = v;
-    s.program.segment = p.value(QStringLiteral("segment")).toInt();
-    s.program.segmentRemaining = p.value(QStringLiteral("segmentRemaining")).toInt();
-    s.program.totalRemaining = p.value(QStringLiteral("totalRemaining")).toInt();
-    s.program.cycles = p.value(QStringLiteral("cycles")).toInt();
-    s.stale = o.value(QStringLiteral("stale")).toBool(true);
-    const QJsonObject link = o.value(QStringLiteral("link")).toObject();
+    s.program.segment = p.integer("segment");
+    s.program.segmentRemaining = p.integer("segmentRemaining");
+    s.program.totalRemaining = p.integer("totalRemaining");
+    s.program.cycles = p.integer("cycles");
+    s.stale = o.flag("stale", true);
+    const base::JsonFields link = o.object("link");
     s.link.state =
-        fromWord(link.value(QStringLiteral("state")).toString(),
+        fromWord(link.text("state"),
                  {LinkState::Closed, LinkState::Polling, LinkState::Silent, LinkState::DeviceLost},
                  linkStateWord, LinkState::Closed);
-    s.link.silentMs = link.value(QStringLiteral("silentMs")).toInt();
-    s.link.device = link.value(QStringLiteral("device")).toString();
-    s.link.address = link.value(QStringLiteral("address")).toInt(1);
-    s.link.baud = link.value(QStringLiteral("baud")).toInt();
-    const QString parity = link.value(QStringLiteral("parity")).toString();
+    s.link.silentMs = link.integer("silentMs");
+    s.link.device = link.text("device");
+    s.link.address = link.integer("address", 1);
+    s.link.baud = link.integer("baud");
+    const QString parity = link.text("parity");
     s.link.parity = parity.size() == 1 ? parity[0].toLatin1() : 'N';
-    const QJsonObject r = o.value(QStringLiteral("recorder")).toObject();
+    const base::JsonFields r = o.object("recorder");
     using RS = record::RecorderStatus::State;
     s.recorder.state = fromWord(
-        r.value(QStringLiteral("state")).toString(),
+        r.text("state"),
         {RS::NotStarted, RS::Recording, RS::SlowDisk, RS::Stopped, RS::Failed, RS::Refused},
         recorderStateWord, RS::NotStarted);
-    s.recorder.recordNo = r.value(QStringLiteral("recordNo")).toInt();
-    s.recorder.waiting = r.value(QStringLiteral("waiting")).toInt();
+    s.recorder.recordNo = r.integer("recordNo");
+    s.recorder.waiting = r.integer("waiting");
     // Sent as stored (Chinese): shown in the language where it is shown.
-    s.recorder.reason = base::Phrase{r.value(QStringLiteral("reason")).toString()};
-    if (const QJsonObject run = o.value(QStringLiteral("run")).toObject(); !run.isEmpty())
-        s.run = RunInfo{run.value(QStringLiteral("id")).toInteger(),
-                        run.value(QStringLiteral("name")).toString(),
-                        timeFrom(run.value(QStringLiteral("startedAt")))};
-    for (const QJsonValue& v : o.value(QStringLiteral("alerts")).toArray()) {
-        const QJsonObject a = v.toObject();
+    s.recorder.reason = base::Phrase{r.text("reason")};
+    if (const base::JsonFields run = o.object("run"); !run.isEmpty())
+        s.run = RunInfo{run.integer64("id"), run.text("name"), timeFrom(run.value("startedAt"))};
+    for (const QJsonValue& v : o.array("alerts")) {
+        const base::JsonFields a(v.toObject());
         AlertInfo info;
-        info.id = a.value(QStringLiteral("id")).toString();
-        info.kind = a.value(QStringLiteral("kind")).toString();
-        info.firedAt = timeFrom(a.value(QStringLiteral("firedAt")));
-        info.active = a.value(QStringLiteral("active")).toBool();
-        info.acknowledged = a.value(QStringLiteral("acknowledged")).toBool();
-        if (a.value(QStringLiteral("value")).isDouble()) {
-            info.value = a.value(QStringLiteral("value")).toDouble();
+        info.id = a.text("id");
+        info.kind = a.text("kind");
+        info.firedAt = timeFrom(a.value("firedAt"));
+        info.active = a.flag("active");
+        info.acknowledged = a.flag("acknowledged");
+        if (a.value("value").isDouble()) {
+            info.value = a.number("value");
             info.valueText = base::Phrase{QString::number(*info.value)};
         }
         s.alerts << info;

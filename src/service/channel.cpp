@@ -7,10 +7,10 @@
 #include <QLocalSocket>
 #include <QRandomGenerator>
 #include <array>
-#include <cmath>
 
 #include "access/userstore.h"
 #include "alert/alerter.h"
+#include "base/jsonfields.h"
 #include "chamber/fleet.h"
 #include "chamber/statejson.h"
 #include "runs/runs.h"
@@ -28,17 +28,6 @@ QJsonObject errorAnswer(const QJsonValue& id, const char* code) {
 
 QJsonObject outcomeAnswer(const QJsonValue& id, const QString& outcome) {
     return {{QStringLiteral("id"), id}, {QStringLiteral("outcome"), outcome}};
-}
-
-// Whole numbers only: a fraction or a number beyond 32 bits is no register value.
-bool whole(const QJsonValue& v) {
-    return v.isDouble() && v.toDouble() == std::trunc(v.toDouble()) &&
-           std::abs(v.toDouble()) <= 2147483647.0;
-}
-
-// A text field that may be left out.
-bool optionalText(const QJsonValue& v) {
-    return v.isUndefined() || v.isString();
 }
 
 QString loginWord(auth::Outcome o) {
@@ -178,44 +167,43 @@ void Channel::drop(QLocalSocket* socket, const char* why) {
 }
 
 QJsonObject Channel::answer(const QJsonObject& request, QLocalSocket* socket) {
-    const QJsonValue id = request.value(QStringLiteral("id"));
-    const QJsonValue op = request.value(QStringLiteral("op"));
-    if (!op.isString()) return errorAnswer(id, "badRequest");
-    if (op.toString() == u"state") {
+    const base::JsonFields f(request);
+    const QJsonValue id = f.value("id");
+    if (!f.isText("op")) return errorAnswer(id, "badRequest");
+    const QString op = f.text("op");
+    if (op == u"state") {
         QJsonArray chambers;
         for (const chamber::Chamber* c : fleet_.chambers())
             chambers.append(chamber::stateJson(c->state()));
         return {{QStringLiteral("id"), id}, {QStringLiteral("chambers"), chambers}};
     }
-    if (op.toString() == u"subscribe") {
+    if (op == u"subscribe") {
         clients_.at(socket).subscribed = true;
         return {{QStringLiteral("id"), id}, {QStringLiteral("subscribed"), true}};
     }
-    if (op.toString() == u"image") return image(request);
-    if (op.toString() == u"login") {
+    if (op == u"image") return image(request);
+    if (op == u"login") {
         login(request, socket);
         return {};
     }
-    if (op.toString() == u"logout") {
-        const QJsonValue token = request.value(QStringLiteral("token"));
-        if (!token.isString()) return errorAnswer(id, "badRequest");
-        if (const auto it = sessions_.find(token.toString()); it != sessions_.end()) {
+    if (op == u"logout") {
+        if (!f.isText("token")) return errorAnswer(id, "badRequest");
+        if (const auto it = sessions_.find(f.text("token")); it != sessions_.end()) {
             qCInfo(lcService).noquote()
                 << "channel: logout of" << it->second.user << "from" << clients_.at(socket).peer;
             sessions_.erase(it);
         }
         return outcomeAnswer(id, QStringLiteral("done"));
     }
-    if (commandOps().contains(op.toString()))
-        return command(request, socket).value_or(QJsonObject{});
+    if (commandOps().contains(op)) return command(request, socket).value_or(QJsonObject{});
     return errorAnswer(id, "unknownOp");
 }
 
 QJsonObject Channel::image(const QJsonObject& request) {
-    const QJsonValue id = request.value(QStringLiteral("id"));
-    const QJsonValue name = request.value(QStringLiteral("chamber"));
-    if (!name.isString()) return errorAnswer(id, "badRequest");
-    const chamber::Chamber* c = fleet_.chamber(name.toString());
+    const base::JsonFields f(request);
+    const QJsonValue id = f.value("id");
+    if (!f.isText("chamber")) return errorAnswer(id, "badRequest");
+    const chamber::Chamber* c = fleet_.chamber(f.text("chamber"));
     if (!c) return errorAnswer(id, "unknownChamber");
     return {{QStringLiteral("id"), id}, {QStringLiteral("image"), imageJson(c->link().image())}};
 }
@@ -288,10 +276,10 @@ bool Channel::check(const QString& user, const QString& password,
 }
 
 void Channel::login(const QJsonObject& request, QLocalSocket* socket) {
-    const QJsonValue id = request.value(QStringLiteral("id"));
-    const QJsonValue user = request.value(QStringLiteral("user"));
-    const QJsonValue password = request.value(QStringLiteral("password"));
-    if (!user.isString() || !password.isString() || user.toString().isEmpty()) {
+    const base::JsonFields f(request);
+    const QJsonValue id = f.value("id");
+    const QString user = f.text("user");
+    if (!f.isText("user") || !f.isText("password") || user.isEmpty()) {
         send(socket, errorAnswer(id, "badRequest"));
         return;
     }
@@ -302,9 +290,8 @@ void Channel::login(const QJsonObject& request, QLocalSocket* socket) {
         return;
     }
     QPointer<QLocalSocket> asker(socket);
-    const bool taken = check(
-        user.toString(), password.toString(),
-        [this, asker, id, user = user.toString(), peer](const Checked& r) {
+    const bool taken =
+        check(user, f.text("password"), [this, asker, id, user, peer](const Checked& r) {
             const auto outcome = static_cast<auth::Outcome>(r.outcome);
             qCInfo(lcService).noquote()
                 << "channel: login of" << user << "from" << peer << "->" << loginWord(outcome);
@@ -334,27 +321,24 @@ void Channel::login(const QJsonObject& request, QLocalSocket* socket) {
 }
 
 std::optional<QJsonObject> Channel::command(const QJsonObject& request, QLocalSocket* socket) {
-    const QJsonValue id = request.value(QStringLiteral("id"));
-    const QJsonValue name = request.value(QStringLiteral("chamber"));
-    if (!name.isString()) return errorAnswer(id, "badRequest");
-    if (!fleet_.chamber(name.toString())) return errorAnswer(id, "unknownChamber");
+    const base::JsonFields f(request);
+    const QJsonValue id = f.value("id");
+    if (!f.isText("chamber")) return errorAnswer(id, "badRequest");
+    if (!fleet_.chamber(f.text("chamber"))) return errorAnswer(id, "unknownChamber");
     const auth::Standing standing = standing_ ? standing_() : auth::Standing{};
     // Without access control whoever reaches the channel acts as whoever is at the PC.
     const auth::Actor nobody = auth::Actor::atThePc(QString(), standing);
     if (!standing.controlled) return run(request, socket, nobody);
-    const QJsonValue token = request.value(QStringLiteral("token"));
-    const QJsonValue user = request.value(QStringLiteral("user"));
-    const QJsonValue password = request.value(QStringLiteral("password"));
-    if (token.isString()) {
-        const Session* s = session(token.toString());
+    if (f.isText("token")) {
+        const Session* s = session(f.text("token"));
         return run(request, socket, s ? auth::Actor::user(s->user, s->role) : nobody);
     }
-    if (!user.isString() || !password.isString()) return run(request, socket, nobody);
+    if (!f.isText("user") || !f.isText("password")) return run(request, socket, nobody);
     // Checked as a login is; the command waits for it, and is not run for a client gone by then.
     QPointer<QLocalSocket> asker(socket);
     const bool taken =
-        check(user.toString(), password.toString(),
-              [this, asker, request, nobody, user = user.toString()](const Checked& r) {
+        check(f.text("user"), f.text("password"),
+              [this, asker, request, nobody, user = f.text("user")](const Checked& r) {
                   if (!asker || !clients_.count(asker.data())) return;
                   const auto outcome = static_cast<auth::Outcome>(r.outcome);
                   const bool done = outcome == auth::Outcome::Done;
@@ -369,48 +353,46 @@ std::optional<QJsonObject> Channel::command(const QJsonObject& request, QLocalSo
 }
 
 QJsonObject Channel::run(const QJsonObject& request, QLocalSocket* socket, const auth::Actor& by) {
-    const QJsonValue id = request.value(QStringLiteral("id"));
-    const QString op = request.value(QStringLiteral("op")).toString();
-    const QString name = request.value(QStringLiteral("chamber")).toString();
-    const QJsonValue reason = request.value(QStringLiteral("reason"));
+    const base::JsonFields f(request);
+    const QJsonValue id = f.value("id");
+    const QString op = f.text("op");
+    const QString name = f.text("chamber");
     chamber::Chamber* c = fleet_.chamber(name);
     if (!c) return errorAnswer(id, "unknownChamber");  // ended while a password was checked
-    if (!optionalText(reason)) return errorAnswer(id, "badRequest");
-    const auto field = [&](const char* key) { return request.value(QLatin1String(key)); };
-    const auto text = [&](const char* key) { return field(key).toString(); };
+    if (!f.isOptionalText("reason")) return errorAnswer(id, "badRequest");
+    const QString reason = f.text("reason");
     chamber::Ticket t;
+    // Register values are whole numbers only: a fraction or a number beyond 32 bits is none.
     if (op == u"setValue") {
-        if (!whole(field("loop")) || !whole(field("value"))) return errorAnswer(id, "badRequest");
-        t = c->writeSetValue(static_cast<int>(field("loop").toDouble()),
-                             static_cast<int32_t>(field("value").toDouble()), by,
-                             reason.toString());
+        const auto loop = f.whole("loop"), value = f.whole("value");
+        if (!loop || !value) return errorAnswer(id, "badRequest");
+        t = c->writeSetValue(*loop, *value, by, reason);
     } else if (op == u"setAlarm") {
-        if (!whole(field("index")) || !whole(field("value"))) return errorAnswer(id, "badRequest");
-        const double index = field("index").toDouble();
+        const auto index = f.whole("index"), value = f.whole("value");
+        if (!index || !value) return errorAnswer(id, "badRequest");
         // 4X 257..262; any other index names no alarm setting.
-        t = index < 0 || index > 5
+        t = *index < 0 || *index > 5
                 ? chamber::Ticket{chamber::Outcome::Invalid, 0}
-                : c->write(chamber::Write::AlarmSetting, 257 + static_cast<int32_t>(index),
-                           static_cast<int32_t>(field("value").toDouble()), by, reason.toString());
+                : c->write(chamber::Write::AlarmSetting, 257 + *index, *value, by, reason);
     } else if (op == u"programCommand") {
-        if (!whole(field("code"))) return errorAnswer(id, "badRequest");
-        t = c->writeProgramCommand(static_cast<int32_t>(field("code").toDouble()), by,
-                                   reason.toString());
+        const auto code = f.whole("code");
+        if (!code) return errorAnswer(id, "badRequest");
+        t = c->writeProgramCommand(*code, by, reason);
     } else if (op == u"startRun") {
         for (const char* key : {"name", "orderId", "operator", "notes"})
-            if (!optionalText(field(key))) return errorAnswer(id, "badRequest");
+            if (!f.isOptionalText(key)) return errorAnswer(id, "badRequest");
         record::Run form;
-        form.name = text("name");
-        form.orderId = text("orderId");
-        form.operatorName = text("operator");
-        form.notes = text("notes");
+        form.name = f.text("name");
+        form.orderId = f.text("orderId");
+        form.operatorName = f.text("operator");
+        form.notes = f.text("notes");
         t = c->startRun(form, by);
     } else if (op == u"endRun") {
         t = c->endRun(by);
     } else if (op == u"acknowledgeAlert") {
-        if (!field("alert").isString() || !optionalText(field("comment")))
+        if (!f.isText("alert") || !f.isOptionalText("comment"))
             return errorAnswer(id, "badRequest");
-        t = {c->acknowledgeAlert(text("alert"), text("comment"), by), 0};
+        t = {c->acknowledgeAlert(f.text("alert"), f.text("comment"), by), 0};
     } else {
         return errorAnswer(id, "unknownOp");
     }

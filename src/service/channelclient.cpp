@@ -4,6 +4,7 @@
 #include <QJsonDocument>
 #include <QLocalSocket>
 
+#include "base/jsonfields.h"
 #include "service/channel.h"
 #include "service/imagejson.h"
 #include "service/serviceos.h"
@@ -77,21 +78,22 @@ void ChannelClient::read() {
     if (pending_.size() > Channel::kMaxQueuedBytes) socket_->abort();
 }
 
-void ChannelClient::take(const QJsonObject& m) {
-    const QString event = m.value(QStringLiteral("event")).toString();
+void ChannelClient::take(const QJsonObject& message) {
+    const base::JsonFields m(message);
+    const QString event = m.text("event");
     if (event == u"state") {
-        const QString chamber = m.value(QStringLiteral("chamber")).toString();
-        const QJsonObject state = m.value(QStringLiteral("state")).toObject();
+        const QString chamber = m.text("chamber");
+        const QJsonObject state = m.value("state").toObject();
         if (!names_.contains(chamber)) names_ << chamber;
         states_[chamber] = state;
         emit stateChanged(chamber, state);
         return;
     }
-    const quint64 id = static_cast<quint64>(m.value(QStringLiteral("id")).toInteger());
-    if (event.isEmpty() && id == stateRequest_ && m.contains(QStringLiteral("chambers"))) {
+    const quint64 id = static_cast<quint64>(m.integer64("id"));
+    if (event.isEmpty() && id == stateRequest_ && m.has("chambers")) {
         names_.clear();
         states_.clear();
-        for (const QJsonValue& v : m.value(QStringLiteral("chambers")).toArray()) {
+        for (const QJsonValue& v : m.array("chambers")) {
             const QJsonObject state = v.toObject();
             const QString chamber = state.value(QStringLiteral("name")).toString();
             names_ << chamber;
@@ -107,27 +109,22 @@ void ChannelClient::take(const QJsonObject& m) {
     }
     if (id != 0 && id == imageRequest_) {
         imageRequest_ = 0;
-        if (m.value(QStringLiteral("image")).isObject())
-            emit imageArrived(imageChamber_,
-                              imageFromJson(m.value(QStringLiteral("image")).toObject()));
+        if (m.value("image").isObject())
+            emit imageArrived(imageChamber_, imageFromJson(m.value("image").toObject()));
         return;
     }
     if (id != 0 && id == loginRequest_) {
         loginRequest_ = 0;
-        const QString outcome = m.contains(QStringLiteral("error"))
-                                    ? m.value(QStringLiteral("error")).toString()
-                                    : m.value(QStringLiteral("outcome")).toString();
+        const QString outcome = m.has("error") ? m.text("error") : m.text("outcome");
         if (outcome == u"done") {
-            token_ = m.value(QStringLiteral("token")).toString();
+            token_ = m.text("token");
             user_ = loginUser_;
         }
         emit loggedIn(outcome, loginUser_);
         return;
     }
     if (!commands_.contains(id)) return;
-    const QString outcome = m.contains(QStringLiteral("error"))
-                                ? m.value(QStringLiteral("error")).toString()
-                                : m.value(QStringLiteral("outcome")).toString();
+    const QString outcome = m.has("error") ? m.text("error") : m.text("outcome");
     if (outcome == u"pending") return;
     commands_.removeOne(id);
     emit commandFinished(id, outcome);

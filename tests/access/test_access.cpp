@@ -520,18 +520,39 @@ TEST(AccessStore, TheLastAdministratorsLockEndsByItself) {
     EXPECT_EQ(count("account.lock_expired"), 2);
 }
 
-TEST(AccessKeeper, ChangesByAnotherProgramReachTheSessionAtOnce) {
+namespace {
+
+// Runs the program's event loop until the condition holds, a bounded number of rounds.
+bool until(const std::function<bool()>& done) {
+    for (int i = 0; i < 1000 && !done(); ++i) {
+        QCoreApplication::processEvents();
+        QThread::msleep(20);
+    }
+    return done();
+}
+
+// A user store with an administrator and an operator, changed through another program's
+// connection to the same file.
+struct StoreBeside {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("users.db"));
     const QString admin = QStringLiteral("admin"), op = QStringLiteral("op1");
-    // Another program's connection to the same file.
-    UserStore other(path, QStringLiteral("other"), HashCost::minimum());
-    ASSERT_EQ(other.open(true), StoreState::Ready);
-    ASSERT_EQ(other.createFirstAdmin(admin, QStringLiteral("A"), QStringLiteral("adminpass1")),
-              Outcome::Done);
-    ASSERT_EQ(other.createAccount(admin, op, QStringLiteral("Op"), Role::Operator,
-                                  QStringLiteral("op1-pass-1")),
-              Outcome::Done);
+    UserStore other{path, QStringLiteral("other-program"), HashCost::minimum()};
+    bool ready() {
+        return other.open(true) == StoreState::Ready &&
+               other.createFirstAdmin(admin, QStringLiteral("A"), QStringLiteral("adminpass1")) ==
+                   Outcome::Done &&
+               other.createAccount(admin, op, QStringLiteral("Op"), Role::Operator,
+                                   QStringLiteral("op1-pass-1")) == Outcome::Done;
+    }
+};
+
+}  // namespace
+
+TEST(AccessKeeper, ChangesByAnotherProgramReachTheSessionAtOnce) {
+    StoreBeside beside;
+    ASSERT_TRUE(beside.ready());
+    auto& [dir, path, admin, op, other] = beside;
     ASSERT_EQ(other.changePassword(op, QStringLiteral("op1-pass-1"), QStringLiteral("op1-pass-2")),
               Outcome::Done);
 
@@ -540,14 +561,6 @@ TEST(AccessKeeper, ChangesByAnotherProgramReachTheSessionAtOnce) {
     QObject::connect(&keeper, &SessionKeeper::audited, [&](const AccessEvent& e) {
         told << e.code + u':' + (e.args.isEmpty() ? e.user : e.args.first().toString());
     });
-    // Runs the program's event loop until the condition holds, a bounded number of rounds.
-    const auto until = [](const std::function<bool()>& done) {
-        for (int i = 0; i < 1000 && !done(); ++i) {
-            QCoreApplication::processEvents();
-            QThread::msleep(20);
-        }
-        return done();
-    };
     keeper.open();
     ASSERT_TRUE(until([&] { return keeper.view().opened; }));
     std::optional<Outcome> logged;
@@ -583,25 +596,11 @@ TEST(AccessKeeper, ChangesByAnotherProgramReachTheSessionAtOnce) {
 // role, disabled, locked or deleted by another program counts as such at its next command, in any
 // case of its user id; the program itself is never refused.
 TEST(AccessKeeper, CommandsRecheckTheAccountAsTheStoreHoldsItNow) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("users.db"));
-    const QString admin = QStringLiteral("admin"), op = QStringLiteral("op1");
-    UserStore other(path, QStringLiteral("other-program"), HashCost::minimum());
-    ASSERT_EQ(other.open(true), StoreState::Ready);
-    ASSERT_EQ(other.createFirstAdmin(admin, QStringLiteral("A"), QStringLiteral("adminpass1")),
-              Outcome::Done);
-    ASSERT_EQ(other.createAccount(admin, op, QStringLiteral("Op"), Role::Operator,
-                                  QStringLiteral("op1-pass-1")),
-              Outcome::Done);
+    StoreBeside beside;
+    ASSERT_TRUE(beside.ready());
+    auto& [dir, path, admin, op, other] = beside;
     const Actor asked = Actor::user(op, Role::Operator);
     const Actor shouted = Actor::user(QStringLiteral("OP1"), Role::Operator);
-    const auto until = [](const std::function<bool()>& done) {
-        for (int i = 0; i < 1000 && !done(); ++i) {
-            QCoreApplication::processEvents();
-            QThread::msleep(20);
-        }
-        return done();
-    };
     const auto raw = [&](const char* sql) {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), "beside");
         db.setDatabaseName(path);

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <QThread>
 #include <atomic>
+#include "chamberrig.h"
 
 #include "alert/alerter.h"
 #include "chamber/chamber.h"
@@ -77,12 +78,7 @@ TEST_P(ChamberLife, StartsAndEndsLeavingNothingRunning) {
     server.setSilent(silent);
     QTemporaryDir dir;
     record::SystemClock clock;
-    chamber::Setup setup;
-    setup.dbPath = dir.filePath(QStringLiteral("Rdatabj.db"));
-    setup.ports.setExplicit(1, QString::fromStdString(server.device()));
-    setup.clock = &clock;
-    const QString ini = dir.filePath(QStringLiteral("velmars.ini"));
-    setup.settings = [ini] { return std::make_unique<QSettings>(ini, QSettings::IniFormat); };
+    chamber::Setup setup = chambertest::setupIn(dir, server, &clock);
     const qsizetype before = threadsRunning();
     auto chamber = std::make_unique<chamber::Chamber>(std::move(setup));
     chamber->open();
@@ -155,14 +151,10 @@ TEST(ChambersOnOneLine, EachRecordsOnlyItsOwnInstrument) {
     comm::LineRegistry lines(ports);
     std::vector<std::unique_ptr<chamber::Chamber>> chambers;
     for (int a : o.addresses) {
-        chamber::Setup setup;
-        setup.dbPath = dir.filePath(QStringLiteral("Rdatabj-%1.db").arg(a));
-        setup.ports = ports;
+        chamber::Setup setup =
+            chambertest::setupIn(dir, server, &clock, QStringLiteral("-%1").arg(a));
         setup.lines = &lines;
         setup.linePort = 1;
-        setup.clock = &clock;
-        const QString ini = dir.filePath(QStringLiteral("velmars-%1.ini").arg(a));
-        setup.settings = [ini] { return std::make_unique<QSettings>(ini, QSettings::IniFormat); };
         chambers.push_back(std::make_unique<chamber::Chamber>(std::move(setup)));
         chambers.back()->open();
         chambers.back()->start();

@@ -9,6 +9,7 @@
 #include "../support/sqlrows.h"
 #include "alert/alerter.h"
 #include "chamber/chamber.h"
+#include "chamberrig.h"
 #include "runs/runs.h"
 #include "sim/server.h"
 
@@ -26,13 +27,8 @@ struct Rig {
 
     Rig() {
         EXPECT_TRUE(server.start());
-        db = dir.filePath(QStringLiteral("Rdatabj.db"));
-        chamber::Setup setup;
-        setup.dbPath = db;
-        setup.ports.setExplicit(1, QString::fromStdString(server.device()));
-        setup.clock = &clock;
-        const QString ini = dir.filePath(QStringLiteral("velmars.ini"));
-        setup.settings = [ini] { return std::make_unique<QSettings>(ini, QSettings::IniFormat); };
+        chamber::Setup setup = chambertest::setupIn(dir, server, &clock);
+        db = setup.dbPath;
         chamber = std::make_unique<chamber::Chamber>(std::move(setup));
         chamber->open();
         chamber->start();

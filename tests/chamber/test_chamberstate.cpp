@@ -8,6 +8,7 @@
 #include <QTest>
 #include <QTimeZone>
 #include <cmath>
+#include "chamberrig.h"
 
 #include "chamber/chamber.h"
 #include "chamber/statejson.h"
@@ -32,13 +33,7 @@ struct Rig {
             in.step(0);
             return 0;
         });
-        chamber::Setup setup;
-        setup.dbPath = dir.filePath(QStringLiteral("Rdatabj.db"));
-        setup.ports.setExplicit(1, QString::fromStdString(server.device()));
-        setup.clock = &clock;
-        const QString ini = dir.filePath(QStringLiteral("velmars.ini"));
-        setup.settings = [ini] { return std::make_unique<QSettings>(ini, QSettings::IniFormat); };
-        chamber = std::make_unique<chamber::Chamber>(std::move(setup));
+        chamber = std::make_unique<chamber::Chamber>(chambertest::setupIn(dir, server, &clock));
         chamber->open();
     }
     bool waitFor(const std::function<bool(const chamber::State&)>& ok) {

@@ -18,9 +18,9 @@
 #include <QTest>
 #include <QTextDocumentFragment>
 
-#include "../support/confighome.h"
 #include "chamber/chamber.h"
 #include "overview/overviewwindow.h"
+#include "overviewrig.h"
 #include "runs/runcontrol.h"
 #include "runs/runwindow.h"
 #include "shell/application.h"
@@ -30,11 +30,6 @@
 #include "store/databaselock.h"
 
 namespace {
-
-QTemporaryDir& home() {
-    static QTemporaryDir dir;
-    return dir;
-}
 
 // What a screen 1366 × 768 leaves a window beside a taskbar.
 const QSize kSmallScreen(1366, 728);
@@ -294,13 +289,7 @@ void OverviewDetailsTest::aSecondProgramsTileSaysWhy() {
 }
 
 int main(int argc, char** argv) {
-    testsupport::useConfigHome(home().filePath("config"));
-    testsupport::useDataHome(home().filePath("data"));
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("velmars");
-    QApplication::setOrganizationName("velmars");
-    OverviewDetailsTest t;
-    return QTest::qExec(&t, argc, argv);
+    return overviewtest::run<OverviewDetailsTest>(argc, argv);
 }
 
 #include "test_overview_details.moc"

@@ -23,13 +23,13 @@
 #include <QToolButton>
 
 #include "../e2e/access_driver.h"
-#include "../support/confighome.h"
 #include "../support/sqlrows.h"
 #include "access/userstore.h"
 #include "alert/alerter.h"
 #include "chamber/chamber.h"
 #include "overview/chamberlist.h"
 #include "overview/overviewwindow.h"
+#include "overviewrig.h"
 #include "shell/accesscommand.h"
 #include "shell/application.h"
 #include "shell/mainwindow.h"
@@ -38,13 +38,6 @@
 #include "store/recorder.h"
 
 namespace {
-
-// The settings and data folders of this test alone: the chambers' list must not reach the
-// other tests' settings file.
-QTemporaryDir& home() {
-    static QTemporaryDir dir;
-    return dir;
-}
 
 // What a screen reader hears of the tile named name: its worst state, then its lines.
 QString tileSaid(QWidget* window, const QString& name) {
@@ -636,13 +629,7 @@ void OverviewTest::listChangesUnderAccessControl() {
 }
 
 int main(int argc, char** argv) {
-    testsupport::useConfigHome(home().filePath("config"));
-    testsupport::useDataHome(home().filePath("data"));
-    QApplication app(argc, argv);
-    QApplication::setApplicationName("velmars");
-    QApplication::setOrganizationName("velmars");
-    OverviewTest t;
-    return QTest::qExec(&t, argc, argv);
+    return overviewtest::run<OverviewTest>(argc, argv);
 }
 
 #include "test_overview_window.moc"

@@ -173,6 +173,26 @@ Ran velmars(const QString& home, const QStringList& args, const QByteArray& inpu
             p.readAllStandardError()};
 }
 
+// Every page says each of has and none of hasNot.
+::testing::AssertionResult onEveryPage(const QStringList& pages, const QStringList& has,
+                                       const QStringList& hasNot = {}) {
+    if (pages.isEmpty()) return ::testing::AssertionFailure() << "no pages";
+    for (const QString& page : pages)
+        for (const QString& text : has + hasNot)
+            if (page.contains(text) != has.contains(text))
+                return ::testing::AssertionFailure()
+                       << (has.contains(text) ? "no " : "a ") << text.toStdString() << " on "
+                       << page.toStdString();
+    return ::testing::AssertionSuccess();
+}
+
+// The statement that changes a stored second's first value beside the program.
+QString changedSecond(qint64 t) {
+    return QStringLiteral("UPDATE archive SET %1 = 99 WHERE t = %2")
+        .arg(record::schema::valueColumns().first())
+        .arg(t);
+}
+
 QByteArray bytesOf(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -286,13 +306,10 @@ TEST(Signatures, SignedRunThroughTheProgram) {
     ASSERT_EQ(velmars(home.path(), byQa, admin + "\n").status, 0);
     const QStringList pages = pagesOf(pdf);
     ASSERT_GE(pages.size(), 2);
-    for (const QString& page : pages) {
-        EXPECT_TRUE(page.contains("电子签名")) << page.toStdString();
-        EXPECT_TRUE(page.contains("李 质量（用户 qa） 含义：审核")) << page.toStdString();
-        EXPECT_TRUE(page.contains("张 批准（用户 qb） 含义：批准")) << page.toStdString();
-        EXPECT_TRUE(page.contains("数据与签名时一致")) << page.toStdString();
-        EXPECT_FALSE(page.contains("访问控制未开启")) << page.toStdString();
-    }
+    EXPECT_TRUE(onEveryPage(pages,
+                            {"电子签名", "李 质量（用户 qa） 含义：审核",
+                             "张 批准（用户 qb） 含义：批准", "数据与签名时一致"},
+                            {"访问控制未开启"}));
     // The same data with the report in English are the data signed: the words are not signed.
     ASSERT_EQ(velmars(home.path(), byQa + QStringList{"--lang", "en"}, admin + "\n").status, 0);
     const QString english = testsupport::pdfText(pdf);
@@ -360,17 +377,13 @@ TEST(Signatures, SignedRunThroughTheProgram) {
         velmars(home.path(), span + QStringList{"--sign", "qa", "--meaning", "执行"}, admin + "\n")
             .status,
         0);
-    for (const QString& page : pagesOf(pdf)) {
-        EXPECT_TRUE(page.contains("含义：执行")) << page.toStdString();
-        EXPECT_FALSE(page.contains("含义：审核")) << page.toStdString();
-    }
+    EXPECT_TRUE(onEveryPage(pagesOf(pdf), {"含义：执行"}, {"含义：审核"}));
     // Part of the run is no run: none of the run's signatures go on it.
     ASSERT_LT(extent->first, extent->second);
     ASSERT_EQ(
         velmars(home.path(), byQa + QStringList{"--to", local(extent->first)}, admin + "\n").status,
         0);
-    for (const QString& page : pagesOf(pdf))
-        EXPECT_FALSE(page.contains("电子签名")) << page.toStdString();
+    EXPECT_TRUE(onEveryPage(pagesOf(pdf), {}, {"电子签名"}));
 
     // No password in anything written.
     for (const QString& file : {db, db + "-wal", users, users + "-wal", pdf})
@@ -414,37 +427,21 @@ TEST(Signatures, SignedRunThroughTheProgram) {
               QStringList({QStringLiteral("qa 归档已移交 [\"run:%1\",\"qa\"]").arg(run.id)}));
     EXPECT_EQ(velmars(home.path(), {"--verify", "--db", db}).status, 0);
     ASSERT_EQ(velmars(home.path(), byQa, admin + "\n").status, 0);
-    for (const QString& page : pagesOf(pdf)) {
-        EXPECT_TRUE(page.contains("将已签名的数据交由保留期限删除，原因：归档已移交"))
-            << page.toStdString();
-        EXPECT_TRUE(page.contains("数据与签名时一致")) << page.toStdString();
-    }
+    EXPECT_TRUE(onEveryPage(
+        pagesOf(pdf), {"将已签名的数据交由保留期限删除，原因：归档已移交", "数据与签名时一致"}));
 
     // A second changed beside the program: the pages say the data no longer match; the file
     // itself refuses to drop a signature.
-    {
-        QSqlDatabase raw = QSqlDatabase::addDatabase("QSQLITE", "tamper");
-        raw.setDatabaseName(db);
-        ASSERT_TRUE(raw.open());
-        QSqlQuery q(raw);
-        ASSERT_TRUE(q.exec(QStringLiteral("UPDATE archive SET %1 = 99 WHERE t = %2")
-                               .arg(record::schema::valueColumns().first())
-                               .arg(extent->first)));
-        EXPECT_FALSE(q.exec("DELETE FROM signatures"));
-        q.finish();
-        raw.close();
-    }
-    QSqlDatabase::removeDatabase("tamper");
+    ASSERT_TRUE(testsupport::sqlExec(db, changedSecond(extent->first)));
+    EXPECT_FALSE(testsupport::sqlExec(db, "DELETE FROM signatures"));
     ASSERT_EQ(velmars(home.path(), byQa, admin + "\n").status, 0);
-    for (const QString& page : pagesOf(pdf))
-        EXPECT_TRUE(page.contains("警告：数据与签名时不一致")) << page.toStdString();
+    EXPECT_TRUE(onEveryPage(pagesOf(pdf), {"警告：数据与签名时不一致"}));
 
     // With access control switched off, a report says so on every page.
     ASSERT_EQ(
         velmars(home.path(), {"--access-control", "off", "--user", "qa"}, admin + "\n").status, 0);
     ASSERT_EQ(velmars(home.path(), report).status, 0);
-    for (const QString& page : pagesOf(pdf))
-        EXPECT_TRUE(page.contains("访问控制未开启")) << page.toStdString();
+    EXPECT_TRUE(onEveryPage(pagesOf(pdf), {"访问控制未开启"}));
 }
 
 // Signatures made on English reports by earlier versions were digested over the English column
@@ -509,34 +506,12 @@ TEST(Signatures, EnglishSignaturesOfEarlierVersionsStayChecked) {
     }
     const char* const earlier = "其中 1 个签名由旧版程序按英文报告的列名计算摘要，核对一致";
     ASSERT_TRUE(report::makeReport(request).written());
-    QStringList pages = pagesOf(request.pdfPath);
-    ASSERT_FALSE(pages.isEmpty());
-    for (const QString& page : pages) {
-        EXPECT_TRUE(page.contains("数据与签名时一致")) << page.toStdString();
-        EXPECT_TRUE(page.contains(earlier)) << page.toStdString();
-        EXPECT_FALSE(page.contains("警告")) << page.toStdString();
-    }
+    EXPECT_TRUE(onEveryPage(pagesOf(request.pdfPath), {"数据与签名时一致", earlier}, {"警告"}));
 
     // A stale second's value changed beside the program: neither signature holds any more.
-    {
-        QSqlDatabase raw = QSqlDatabase::addDatabase("QSQLITE", "tamper-english");
-        raw.setDatabaseName(db);
-        ASSERT_TRUE(raw.open());
-        QSqlQuery q(raw);
-        ASSERT_TRUE(q.exec(QStringLiteral("UPDATE archive SET %1 = 99 WHERE t = %2")
-                               .arg(record::schema::valueColumns().first())
-                               .arg(request.to)));
-        q.finish();
-        raw.close();
-    }
-    QSqlDatabase::removeDatabase("tamper-english");
+    ASSERT_TRUE(testsupport::sqlExec(db, changedSecond(request.to)));
     ASSERT_TRUE(report::makeReport(request).written());
-    pages = pagesOf(request.pdfPath);
-    ASSERT_FALSE(pages.isEmpty());
-    for (const QString& page : pages) {
-        EXPECT_TRUE(page.contains("警告：数据与签名时不一致")) << page.toStdString();
-        EXPECT_FALSE(page.contains(earlier)) << page.toStdString();
-    }
+    EXPECT_TRUE(onEveryPage(pagesOf(request.pdfPath), {"警告：数据与签名时不一致"}, {earlier}));
 }
 
 TEST(Signatures, AuditTrailReview) {
@@ -585,23 +560,11 @@ TEST(Signatures, AuditTrailReview) {
     EXPECT_TRUE(pages.front().contains(QRegularExpression("09:00:01 [+-]\\d\\d:\\d\\d")));
     EXPECT_TRUE(pages.front().contains("完好：4 条事件记录")) << pages.front().toStdString();
     EXPECT_TRUE(pages.front().contains("SV1 → 2"));
-    for (const QString& page : pages) {
-        EXPECT_TRUE(page.contains("李 质量（用户 qa） 含义：审核")) << page.toStdString();
-        EXPECT_TRUE(page.contains("数据与签名时一致")) << page.toStdString();
-    }
+    EXPECT_TRUE(onEveryPage(pages, {"李 质量（用户 qa） 含义：审核", "数据与签名时一致"}));
 
     // A row's text changed beside the program: the verdict names it and the signature no longer
     // matches.
-    {
-        QSqlDatabase raw = QSqlDatabase::addDatabase("QSQLITE", "tamper-events");
-        raw.setDatabaseName(db);
-        ASSERT_TRUE(raw.open());
-        QSqlQuery q(raw);
-        ASSERT_TRUE(q.exec("UPDATE events SET text = 'SV1 → 9' WHERE id = 2"));
-        q.finish();
-        raw.close();
-    }
-    QSqlDatabase::removeDatabase("tamper-events");
+    ASSERT_TRUE(testsupport::sqlExec(db, "UPDATE events SET text = 'SV1 → 9' WHERE id = 2"));
     // Into a file of its own: under Wine the reader of the first may still hold it open.
     const QString again = pdf + QStringLiteral(".again.pdf");
     ASSERT_EQ(report::makeAuditReview({db, again, QString(), from, to, users}), QString());
@@ -609,8 +572,7 @@ TEST(Signatures, AuditTrailReview) {
     ASSERT_FALSE(pages.isEmpty());
     EXPECT_TRUE(pages.front().contains("已被更改：事件记录第 2 行起"))
         << pages.front().toStdString();
-    for (const QString& page : pages)
-        EXPECT_TRUE(page.contains("警告：数据与签名时不一致")) << page.toStdString();
+    EXPECT_TRUE(onEveryPage(pages, {"警告：数据与签名时不一致"}));
 }
 
 }  // namespace

@@ -53,6 +53,17 @@ Sample sampleAt(int64_t at) {
 
 // Records as another program writes them into the ring: places firstId.. hold the seconds
 // firstAt.. in turn (their values moved by shift), and the counter names the last.
+// The export's row of the sample recorded at that moment (with its line's end).
+QByteArray csvRowAt(int64_t at) {
+    const Sample s = sampleAt(at);
+    QByteArray row;
+    double v[10];
+    for (int c = 0; c < 10; ++c)
+        v[c] = record::schema::shownValue(c, s.values[c]);
+    record::appendCsvRow(row, s.date, s.time, v);
+    return row;
+}
+
 void writeRecords(const QString& path, int firstId, int64_t firstAt, int count, float shift = 0) {
     record_test::withDb(path, [&](QSqlDatabase& db) {
         QSqlQuery q(db);
@@ -193,14 +204,7 @@ TEST(Archive, AdoptsAWrappedRingOnceAndKeepsEverySampleAfter) {
         out.open(QIODevice::WriteOnly);
         ASSERT_EQ(exporter.write(out, range), 2000)
             << exporter.error().text(base::Lang::Stored).toStdString();
-        const QList<QByteArray> lines = out.data().split('\n');
-        const Sample first = sampleAt(kStart + 10);
-        QByteArray row;
-        double v[10];
-        for (int c = 0; c < 10; ++c)
-            v[c] = record::schema::shownValue(c, first.values[c]);
-        record::appendCsvRow(row, first.date, first.time, v);
-        EXPECT_EQ(lines.value(1) + '\n', row);
+        EXPECT_EQ(out.data().split('\n').value(1) + '\n', csvRowAt(kStart + 10));
     }
 
     // Retention cuts in the middle of an hour, minute and ten minutes: the buckets across the cut
@@ -482,13 +486,7 @@ TEST(Archive, OlderRingRecordsOfAnotherProgramReachTheArchive) {
         QBuffer out;
         out.open(QIODevice::WriteOnly);
         ASSERT_EQ(csv.write(out, {}), 61);
-        const Sample first = sampleAt(kStart);
-        QByteArray row;
-        double v[10];
-        for (int c = 0; c < 10; ++c)
-            v[c] = record::schema::shownValue(c, first.values[c]);
-        record::appendCsvRow(row, first.date, first.time, v);
-        EXPECT_EQ(out.data().split('\n').value(1) + '\n', row);
+        EXPECT_EQ(out.data().split('\n').value(1) + '\n', csvRowAt(kStart));
     }
 
 #ifndef _WIN32

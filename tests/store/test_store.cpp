@@ -38,6 +38,38 @@ std::vector<int> ids(const std::vector<Sample>& rows) {
     return out;
 }
 
+// Opens a store for recording on a thread of its own while another connection of the program
+// holds the file in the transaction that hold begins (its last statement's cursor left open), and
+// ends it a moment later: the recorder waits it out instead of reporting a lock of another
+// program.
+void recorderWaitsOut(const QString& path, std::initializer_list<const char*> hold) {
+    {
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "holder");
+        other.setDatabaseName(path);
+        ASSERT_TRUE(other.open());
+        QSqlQuery q(other);
+        for (const char* sql : hold)
+            ASSERT_TRUE(q.exec(sql)) << sql;
+        q.next();
+        std::atomic<bool> opened{false};
+        QString why;
+        std::thread recorder([&] {
+            SampleStore store(path, "startup-recorder");
+            opened = store.open(SampleStore::Access::Record);
+            why = store.lastError();
+        });
+        // Well within the recorder's patience on its first open.
+        std::this_thread::sleep_for(std::chrono::milliseconds(150));
+        q.finish();
+        const bool committed = q.exec("COMMIT");
+        recorder.join();
+        EXPECT_TRUE(committed);
+        EXPECT_TRUE(opened) << why.toStdString();
+        other.close();
+    }
+    QSqlDatabase::removeDatabase("holder");
+}
+
 }  // namespace
 
 TEST(Ring, SecondsSinceIsAbsoluteAndWhole) {
@@ -344,26 +376,7 @@ TEST(SampleStore, LockedFileFailsFastAndRecovers) {
 TEST(SampleStore, RecorderOpeningANewFileWaitsOutTheTablesBeingMade) {
     QTemporaryDir tmp;
     const QString path = tmp.filePath("Rdatabj.db");
-    {
-        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "startup-maker");
-        other.setDatabaseName(path);
-        ASSERT_TRUE(other.open());
-        QSqlQuery q(other);
-        ASSERT_TRUE(q.exec("BEGIN EXCLUSIVE") && q.exec("CREATE TABLE events (id INTEGER)"));
-        std::atomic<bool> opened{false};
-        QString why;
-        std::thread recorder([&] {
-            SampleStore store(path, "startup-recorder");
-            opened = store.open(SampleStore::Access::Record);
-            why = store.lastError();
-        });
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        ASSERT_TRUE(q.exec("COMMIT"));
-        recorder.join();
-        EXPECT_TRUE(opened) << why.toStdString();
-        other.close();
-    }
-    QSqlDatabase::removeDatabase("startup-maker");
+    recorderWaitsOut(path, {"BEGIN EXCLUSIVE", "CREATE TABLE events (id INTEGER)"});
     EXPECT_EQ(scalar(path, "SELECT count(*) FROM sl_void").toInt(), 1);
 }
 
@@ -379,27 +392,6 @@ TEST(SampleStore, RecorderOpeningAnOriginalFileWaitsOutAReader) {
                      "i REAL, j REAL)"));
     ASSERT_TRUE(exec(path, "CREATE TABLE sl_void (a INTEGER, b INTEGER, c INTEGER)"));
     ASSERT_TRUE(exec(path, "INSERT INTO sl_void VALUES (0, 0, 0)"));
-    {
-        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "startup-reader");
-        other.setDatabaseName(path);
-        ASSERT_TRUE(other.open());
-        QSqlQuery q(other);
-        ASSERT_TRUE(q.exec("BEGIN") && q.exec("SELECT count(*) FROM pv_data") && q.next());
-        std::atomic<bool> opened{false};
-        QString why;
-        std::thread recorder([&] {
-            SampleStore store(path, "startup-recorder");
-            opened = store.open(SampleStore::Access::Record);
-            why = store.lastError();
-        });
-        // The reader is done a moment later, well within the recorder's patience on its first open.
-        std::this_thread::sleep_for(std::chrono::milliseconds(150));
-        q.finish();
-        ASSERT_TRUE(q.exec("COMMIT"));
-        recorder.join();
-        EXPECT_TRUE(opened) << why.toStdString();
-        other.close();
-    }
-    QSqlDatabase::removeDatabase("startup-reader");
+    recorderWaitsOut(path, {"BEGIN", "SELECT count(*) FROM pv_data"});
     EXPECT_EQ(scalar(path, "PRAGMA journal_mode").toString().toStdString(), "wal");
 }

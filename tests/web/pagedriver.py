@@ -5,8 +5,9 @@ Chromium's debugging pipe (file descriptors 3 and 4, messages ended by a NUL byt
     pagedriver.py CHROMIUM PROFILE URL STEP...
 
 Each STEP is a JavaScript expression evaluated in the page, again and again (every 100 ms, at most
-600 times) until it yields true; the driver says which step never did and exits 1. Steps may act
-(fill a field, press a button) and then say whether they did."""
+600 times) until it yields true (a promise: once it settles); the driver says which step never did
+and exits 1. Steps may act (fill a field, press a button, load the page again) and then say whether
+they did; an evaluation the page's loading cut off counts as not yet true."""
 
 import json
 import os
@@ -69,8 +70,13 @@ def main():
                             {"targetId": target, "flatten": True})["sessionId"]
         for step in steps:
             for _ in range(600):
-                result = pipe.call("Runtime.evaluate",
-                                   {"expression": step, "returnByValue": True}, session)
+                try:
+                    result = pipe.call("Runtime.evaluate", {"expression": step,
+                                       "returnByValue": True, "awaitPromise": True}, session)
+                except RuntimeError as e:
+                    if "closed its pipe" in str(e):
+                        raise
+                    result = {}
                 if result.get("result", {}).get("value") is True:
                     break
                 time.sleep(0.1)

@@ -72,22 +72,40 @@ QJsonObject object(const web::Response& r) {
     return QJsonDocument::fromJson(r.body).object();
 }
 
+const QString here = QStringLiteral("127.0.0.1"), away = QStringLiteral("192.0.2.7");
+
+// A request and what it is answered.
+struct Case {
+    QString path;
+    QString remote;
+    QByteArray authorization;
+    int status;
+    const char* code;  // the error's code, or "" for a success (or an answer without one)
+    QByteArray method = "GET";
+    bool bodyTooLarge = false;
+    bool control = false;  // under access control
+    QByteArray body = {};
+    QByteArray type = "application/json";
+};
+
+web::Response ask(Rig& rig, const Case& c) {
+    rig.control = c.control;
+    web::Request r = get(c.path, c.remote);
+    r.method = c.method;
+    r.bodyTooLarge = c.bodyTooLarge;
+    r.body = c.body;
+    if (!c.body.isEmpty()) r.headers.insert("content-type", c.type);
+    if (!c.authorization.isEmpty()) r.headers.insert("authorization", c.authorization);
+    return rig.api.handle(r);
+}
+
 // Each request with what it is answered: every endpoint read, who may read, the page's files and
 // nothing beyond them, and bad input answered with a JSON error.
 TEST(WebApi, AnswersAndErrors) {
     Rig rig;
     const QByteArray token = "vmt_2yX0cK9pQm";
     rig.tokens.insert(QStringLiteral("grafana"), web::tokenHash(token));
-    const QString here = QStringLiteral("127.0.0.1"), away = QStringLiteral("192.0.2.7");
-    struct Case {
-        QString path;
-        QString remote;
-        QByteArray authorization;
-        int status;
-        const char* code;  // the error's code, or "" for a success (or an answer without one)
-        QByteArray method = "GET";
-        bool bodyTooLarge = false;
-    };
+    const QByteArray session = "/api/v1/session";
     const Case cases[] = {
         {"/api/v1/chambers", here, "", 200, ""},
         {"/api/v1/chambers/A-1", here, "", 200, ""},
@@ -118,14 +136,21 @@ TEST(WebApi, AnswersAndErrors) {
         {"/a/b.js", here, "", 404, "not_found"},
         {"/.hidden", here, "", 404, "not_found"},
         {"/%2e%2e/x", here, "", 404, "not_found"},
+        // Under access control not even loopback reads without a session, and a session is
+        // opened with a right password in JSON only; without access control none is needed.
+        {"/api/v1/chambers", here, "", 401, "unauthorized", "GET", false, true},
+        {session, here, "", 401, "refused", "POST", false, true,
+         R"({"user":"anna","password":"wrong"})"},
+        {session, here, "", 400, "bad_request", "POST", false, true, "{not json"},
+        {session, here, "", 400, "bad_request", "POST", false, true, R"({"user":"anna"})"},
+        {session, here, "", 415, "json_expected", "POST", false, true,
+         R"({"user":"anna","password":"right horse"})", "text/plain"},
+        {session, here, "", 409, "no_access_control", "POST", false, false,
+         R"({"user":"anna","password":"right horse"})"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE((c.method + ' ' + c.path + u' ' + c.remote).toStdString());
-        web::Request r = get(c.path, c.remote);
-        r.method = c.method;
-        r.bodyTooLarge = c.bodyTooLarge;
-        if (!c.authorization.isEmpty()) r.headers.insert("authorization", c.authorization);
-        const web::Response out = rig.api.handle(r);
+        SCOPED_TRACE((c.method + ' ' + c.path + u' ' + c.remote + ' ' + c.body).toStdString());
+        const web::Response out = ask(rig, c);
         EXPECT_EQ(out.status, c.status);
         if (*c.code) {
             EXPECT_EQ(out.type, "application/json");
@@ -156,47 +181,24 @@ TEST(WebApi, AnswersAndErrors) {
 }
 
 TEST(WebApi, SessionsUnderAccessControl) {
+    // (The refused logins are in the table above.)
     Rig rig;
-    rig.control = true;
-    // Without a session not even loopback reads.
-    EXPECT_EQ(rig.api.handle(get("/api/v1/chambers")).status, 401);
-    const auto login = [&](const QByteArray& body, const QByteArray& type = "application/json") {
-        web::Request r = get("/api/v1/session");
-        r.method = "POST";
-        r.headers.insert("content-type", type);
-        r.body = body;
-        return rig.api.handle(r);
-    };
-    const struct {
-        QByteArray body;
-        QByteArray type;
-        int status;
-    } refused[] = {
-        {R"({"user":"anna","password":"wrong"})", "application/json", 401},
-        {"{not json", "application/json", 400},
-        {R"({"user":"anna"})", "application/json", 400},
-        {R"({"user":"anna","password":"right horse"})", "text/plain", 415},
-    };
-    for (const auto& c : refused)
-        EXPECT_EQ(login(c.body, c.type).status, c.status) << c.body.constData();
-    const web::Response ok = login(R"({"user":"anna","password":"right horse"})");
+    const web::Response ok = ask(rig, {"/api/v1/session", here, "", 201, "", "POST", false, true,
+                                       R"({"user":"anna","password":"right horse"})"});
     ASSERT_EQ(ok.status, 201);
     const QByteArray token = object(ok).value("token").toString().toLatin1();
     ASSERT_FALSE(token.isEmpty());
-    web::Request r = get("/api/v1/chambers", QStringLiteral("192.0.2.7"));
-    r.headers.insert("authorization", "Bearer " + token);
-    EXPECT_EQ(rig.api.handle(r).status, 200);
+    const Case read{"/api/v1/chambers", away, "Bearer " + token, 200, "", "GET", false, true};
+    EXPECT_EQ(ask(rig, read).status, 200);
     // A personal token is for a program without access control.
     rig.tokens.insert(QStringLiteral("t"), web::tokenHash("vmt_x"));
-    web::Request personal = r;
-    personal.headers.insert("authorization", "Bearer vmt_x");
-    EXPECT_EQ(rig.api.handle(personal).status, 401);
+    EXPECT_EQ(ask(rig, {read.path, away, "Bearer vmt_x", 401, "", "GET", false, true}).status, 401);
     // Logged out: the token ends.
-    web::Request out = r;
-    out.method = "DELETE";
-    out.path = QStringLiteral("/api/v1/session");
-    EXPECT_EQ(rig.api.handle(out).status, 204);
-    EXPECT_EQ(rig.api.handle(r).status, 401);
+    EXPECT_EQ(
+        ask(rig, {"/api/v1/session", away, read.authorization, 204, "", "DELETE", false, true})
+            .status,
+        204);
+    EXPECT_EQ(ask(rig, read).status, 401);
 }
 
 TEST(WebApi, SessionsEndWhenIdle) {

@@ -8,19 +8,23 @@
 #include <QTcpServer>
 #include <QTest>
 
+#include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <atomic>
 #include <thread>
 #include "access/actor.h"
+#include "access/userstore.h"
 #include "alert/alerter.h"
 #include "confighome.h"
 #include "e2e_support.h"
 #include "events/eventlog.h"
 #include "httpclient.h"
 #include "runs/runs.h"
+#include "shell/accesscommand.h"
 #include "shell/settings.h"
 #include "web/host.h"
 
@@ -38,6 +42,7 @@ class WebProgram : public QObject {
     void pageInABrowser();
     void alertAcknowledgedOverTheWeb();
     void alertAcknowledgedInThePage();
+    void passwordAgainInThePageUnderAccessControl();
     void acknowledgementInFlightAtExit();
     void runReportOverTheWeb();
     void offUnlessSwitchedOn();
@@ -136,6 +141,57 @@ struct Served {
         click(program->main(), "Command9");
         return runUntil([&] { return !firstChamber(base).value("stale").toBool(); }, 30000);
     }
+
+    // Under access control, what the requests below carry once logged in.
+    QList<QPair<QByteArray, QByteArray>> session;
+    bool logIn(const QString& user, const QString& password) {
+        const webtest::Reply r = webtest::fetch(
+            base + "api/v1/session", "POST",
+            QJsonDocument(QJsonObject{{"user", user}, {"password", password}}).toJson(),
+            {{"Content-Type", "application/json"}});
+        const QJsonValue token = QJsonDocument::fromJson(r.body).object().value("token");
+        session = {{"Authorization", "Bearer " + token.toString().toLatin1()}};
+        return r.status == 201;
+    }
+    QJsonArray list(const QString& path, const char* key) {
+        return QJsonDocument::fromJson(webtest::fetch(base + path, "GET", {}, session).body)
+            .object()
+            .value(QLatin1String(key))
+            .toArray();
+    }
+
+    // Raises an alert in the chamber; its id once the server lists it.
+    QString raiseAlert() {
+        program->app().chamber().alerter()->raise(alert::Kind::LoginFailed, {"anna"});
+        QString id;
+        runUntil(
+            [&] {
+                const QJsonArray alerts = list("api/v1/alerts", "alerts");
+                if (!alerts.isEmpty()) id = alerts.at(0).toObject().value("id").toString();
+                return !id.isEmpty();
+            },
+            20000);
+        return id;
+    }
+
+    // The chamber's own list (which the windows show) has the alert acknowledged (a raised alert
+    // leaves the list then), and its log keeps the comment.
+    bool acknowledged(const QString& id, const QByteArray& comment) {
+        const bool listed = runUntil(
+            [&] {
+                for (const chamber::AlertInfo& a : program->app().chamber().state().alerts)
+                    if (a.id == id && !a.acknowledged) return false;
+                return true;
+            },
+            10000);
+        return listed && runUntil(
+                             [&] {
+                                 return webtest::fetch(base + "api/v1/chambers/~/events?limit=50",
+                                                       "GET", {}, session)
+                                     .body.contains(comment);
+                             },
+                             20000);
+    }
 };
 
 // What headless Chromium makes of the page: its DOM once the scripts ran.
@@ -163,21 +219,42 @@ QString browse(const QString& url, const QString& profile, const QStringList& mo
 
 namespace {
 
-// The first alert the server lists, once it lists one.
-QString firstAlertId(const QString& base) {
-    QString id;
-    runUntil(
-        [&] {
-            const QJsonArray alerts =
-                QJsonDocument::fromJson(webtest::fetch(base + "api/v1/alerts").body)
-                    .object()
-                    .value("alerts")
-                    .toArray();
-            if (!alerts.isEmpty()) id = alerts.at(0).toObject().value("id").toString();
-            return !id.isEmpty();
-        },
-        20000);
-    return id;
+// The page's row of an alert, as a JavaScript expression.
+QString alertRow(const QString& id) {
+    const QString quoted =
+        QString::fromUtf8(QJsonDocument(QJsonArray{id}).toJson(QJsonDocument::Compact))
+            .mid(1)
+            .chopped(1);
+    return QStringLiteral("document.querySelector('[data-alert=\"' + CSS.escape(%1) + '\"]')")
+        .arg(quoted);
+}
+
+// A step that types the comment (and the password) into the alert row's form and presses its
+// button.
+QString acknowledgeStep(const QString& row, const QString& comment, const QString& password = {}) {
+    return QStringLiteral(
+               "(() => { const f = %1.querySelector('form'); "
+               "f.querySelector('input.comment').value = '%2'; "
+               "const p = f.querySelector('input[type=password]'); if (p) p.value = '%3'; "
+               "f.querySelector('button[type=submit]').click(); return true; })()")
+        .arg(row, comment, password);
+}
+
+// Drives the page at url in headless Chromium through its steps (see pagedriver.py): true when
+// every step came true.
+bool drivePage(const QString& url, const QStringList& steps) {
+    QTemporaryDir profile;
+    QProcess driver;
+    driver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    driver.start(QStringLiteral("python3"),
+                 QStringList{QStringLiteral(PAGEDRIVER),
+                             QStandardPaths::findExecutable(QStringLiteral("chromium")),
+                             profile.path(), url} +
+                     steps);
+    if (!driver.waitForStarted()) return false;
+    // The program answers on its own threads; its event loop goes on meanwhile.
+    runUntil([&] { return driver.state() == QProcess::NotRunning; }, 120000);
+    return driver.exitStatus() == QProcess::NormalExit && driver.exitCode() == 0;
 }
 
 }  // namespace
@@ -212,10 +289,8 @@ void WebProgram::pageInABrowser() {
 void WebProgram::alertAcknowledgedOverTheWeb() {
     Served s;
     QVERIFY(s.start());
-    chamber::Chamber& chamber = s.program->app().chamber();
-    QVERIFY(chamber.alerter());
-    chamber.alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("anna")});
-    const QString id = firstAlertId(s.base);
+    QVERIFY(s.program->app().chamber().alerter());
+    const QString id = s.raiseAlert();
     QVERIFY(!id.isEmpty());
     const QString ack = s.base + "api/v1/alerts/" + id + "/acknowledge";
     const QList<QPair<QByteArray, QByteArray>> json{{"Content-Type", "application/json"}};
@@ -231,21 +306,7 @@ void WebProgram::alertAcknowledgedOverTheWeb() {
              404);
     const webtest::Reply done = webtest::fetch(ack, "POST", R"({"comment":"door was open"})", json);
     QCOMPARE(done.status, 200);
-    // The chamber's own list has it acknowledged (a raised alert leaves the list then), and its
-    // log keeps the comment.
-    QVERIFY(runUntil(
-        [&] {
-            for (const chamber::AlertInfo& a : chamber.state().alerts)
-                if (a.id == id && !a.acknowledged) return false;
-            return true;
-        },
-        10000));
-    QVERIFY(runUntil(
-        [&] {
-            return webtest::fetch(s.base + "api/v1/chambers/~/events?limit=50")
-                .body.contains("door was open");
-        },
-        20000));
+    QVERIFY(s.acknowledged(id, "door was open"));
     // Once is enough: acknowledged again, nothing is waiting.
     QCOMPARE(webtest::fetch(ack, "POST", R"({"comment":"again"})", json).status, 404);
 }
@@ -280,8 +341,7 @@ void WebProgram::acknowledgementInFlightAtExit() {
     Served s;
     QVERIFY(s.start());
     chamber::Chamber& chamber = s.program->app().chamber();
-    chamber.alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("anna")});
-    const QString id = firstAlertId(s.base);
+    const QString id = s.raiseAlert();
     QVERIFY(!id.isEmpty());
     const QUrl url(s.base);
     const QByteArray body = R"({"comment":"at exit"})";
@@ -317,54 +377,90 @@ void WebProgram::acknowledgementInFlightAtExit() {
 }
 
 void WebProgram::alertAcknowledgedInThePage() {
-    const QString chromium = QStandardPaths::findExecutable(QStringLiteral("chromium"));
-    if (chromium.isEmpty()) QSKIP("chromium is not installed");
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        QSKIP("chromium is not installed");
     Served s;
     QVERIFY(s.start());
-    chamber::Chamber& chamber = s.program->app().chamber();
-    chamber.alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("anna")});
-    const QString id = firstAlertId(s.base);
+    const QString id = s.raiseAlert();
     QVERIFY(!id.isEmpty());
     // The alert's row, its comment typed and its button pressed, as a person at the browser does.
-    const QString row =
-        QStringLiteral(
-            "document.querySelector('[data-alert=\"' + CSS.escape(%1) + "
-            "'\"]')")
-            .arg(QString::fromUtf8(QJsonDocument(QJsonArray{id}).toJson(QJsonDocument::Compact))
-                     .mid(1)
-                     .chopped(1));
+    const QString row = alertRow(id);
     const QStringList steps{
         QStringLiteral("!!%1?.querySelector('form button')").arg(row),
-        QStringLiteral("(() => { const f = %1.querySelector('form'); "
-                       "f.querySelector('input.comment').value = 'door was open'; "
-                       "f.querySelector('button[type=submit]').click(); return true; })()")
-            .arg(row),
+        acknowledgeStep(row, "door was open"),
         QStringLiteral("!%1?.querySelector('form')").arg(row),
     };
-    QTemporaryDir profile;
-    QProcess driver;
-    driver.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    driver.start(QStringLiteral("python3"),
-                 QStringList{QStringLiteral(PAGEDRIVER), chromium, profile.path(),
-                             s.base + QStringLiteral("?lang=en")} +
-                     steps);
-    QVERIFY(driver.waitForStarted());
-    QVERIFY(runUntil([&] { return driver.state() == QProcess::NotRunning; }, 120000));
-    QCOMPARE(driver.exitCode(), 0);
-    // Acknowledged in the chamber's own list (which the windows show) with the comment in its log.
-    QVERIFY(runUntil(
-        [&] {
-            for (const chamber::AlertInfo& a : chamber.state().alerts)
-                if (a.id == id && !a.acknowledged) return false;
-            return true;
-        },
-        10000));
-    QVERIFY(runUntil(
-        [&] {
-            return webtest::fetch(s.base + "api/v1/chambers/~/events?limit=50")
-                .body.contains("door was open");
-        },
-        20000));
+    QVERIFY(drivePage(s.base + QStringLiteral("?lang=en"), steps));
+    QVERIFY(s.acknowledged(id, "door was open"));
+}
+
+// Under access control the page logs in, and acknowledging asks for the password again: a wrong
+// one is refused in the page's words with the session kept and the alert left as it was, also
+// after the page was loaded again; the right one acknowledges it in the user's name.
+void WebProgram::passwordAgainInThePageUnderAccessControl() {
+    if (QStandardPaths::findExecutable(QStringLiteral("chromium")).isEmpty())
+        QSKIP("chromium is not installed");
+    QVERIFY(auth::cryptoReady());
+    // A user store of this test's own (the other tests' programs run without one).
+    QTemporaryDir data;
+    testsupport::useDataHome(data.path());
+    const auto back = qScopeGuard([this] { testsupport::useDataHome(home_.path()); });
+    const QString password = QStringLiteral("Sup-Secret-77");
+    {
+        QDir().mkpath(QFileInfo(shell::userStorePath()).path());
+        auth::UserStore store(shell::userStorePath(), "setup", auth::HashCost::minimum());
+        QCOMPARE(store.open(true), auth::StoreState::Ready);
+        QCOMPARE(store.createFirstAdmin("qa", "李 质量", password), auth::Outcome::Done);
+    }
+    Served s;
+    QVERIFY(s.start());
+    QVERIFY(s.logIn("qa", password));
+    const QString id = s.raiseAlert();
+    QVERIFY(!id.isEmpty());
+    const QString row = alertRow(id);
+    const QString stillOpen =
+        QStringLiteral(
+            "(async () => { const r = await fetch('/api/v1/alerts', { headers: { Authorization: "
+            "'Bearer ' + sessionStorage.getItem('token') } }); const a = (await r.json()).alerts"
+            ".find((x) => x.id === %1.dataset.alert); return !!a && !a.acknowledged; })()")
+            .arg(row);
+    const QStringList steps{
+        // Asked to log in, and logged in.
+        QStringLiteral("(() => { if (document.getElementById('login').hidden) return false; "
+                       "document.getElementById('user').value = 'qa'; "
+                       "document.getElementById('password').value = '%1'; "
+                       "document.querySelector('#loginForm button[type=submit]').click(); "
+                       "return true; })()")
+            .arg(password),
+        // Loaded again: the session holds, and the alert's form asks for the password.
+        QStringLiteral(
+            "(() => { if (!%1?.querySelector('form input[type=password]')) return false; "
+            "window.before = true; location.reload(); return true; })()")
+            .arg(row),
+        QStringLiteral("!window.before && document.getElementById('login').hidden && "
+                       "!!%1?.querySelector('form input[type=password]')")
+            .arg(row),
+        // A wrong password: refused in words, still logged in, the alert as it was.
+        acknowledgeStep(row, "wrong try", "not-the-password"),
+        QStringLiteral("%1.querySelector('[role=alert]').textContent === "
+                       "'Not acknowledged: Wrong user name or password' && "
+                       "document.getElementById('login').hidden")
+            .arg(row),
+        stillOpen,
+        // The right one.
+        acknowledgeStep(row, "door was open", password),
+        QStringLiteral("!%1?.querySelector('form')").arg(row),
+    };
+    QVERIFY(drivePage(s.base + QStringLiteral("?lang=en"), steps));
+    QVERIFY(s.acknowledged(id, "door was open"));
+    // One acknowledgement in the log, in the user's name; the refused try left none.
+    QStringList acknowledged;
+    for (const QJsonValue& e : s.list("api/v1/chambers/~/events?limit=50", "events"))
+        if (e["code"] == QStringLiteral("alert.acknowledged"))
+            acknowledged << e["user"].toString() + u' ' + e["text"].toString();
+    QCOMPARE(acknowledged.size(), 1);
+    QVERIFY2(acknowledged[0].startsWith(u"qa ") && acknowledged[0].contains(u"door was open"),
+             qPrintable(acknowledged[0]));
 }
 
 void WebProgram::runReportOverTheWeb() {

@@ -13,6 +13,8 @@ const words = {
     noAlerts: '没有报警', acknowledged: '已确认', active: '进行中', ended: '已结束', open: '进行中',
     temperature: '温度', humidity: '湿度', mean: '平均', min: '最小', max: '最大', refused: '未确认：',
     live: '实时', offline: '连接中断', licenses: '许可',
+    // Why an acknowledgement was refused, by the server's code.
+    why_password: '用户名或密码错误', why_locked: '账户已锁定，请管理员解锁',
   },
   en: {
     title: 'Temperature and humidity controller', switch: '中文', chambers: 'Chambers', alerts: 'Alerts',
@@ -24,13 +26,15 @@ const words = {
     noAlerts: 'No alerts', acknowledged: 'acknowledged', active: 'active', ended: 'ended', open: 'open',
     temperature: 'Temperature', humidity: 'Humidity', mean: 'mean', min: 'min', max: 'max',
     refused: 'Not acknowledged: ', live: 'live', offline: 'connection lost', licenses: 'Licences',
+    why_password: 'Wrong user name or password', why_locked: 'Account locked: an administrator unlocks it',
   },
 };
 
 const page = {
   lang: 'zh',
   token: sessionStorage.getItem('token') || '',
-  accessControl: false,
+  // Kept with the token, so that a page loaded again still asks for the password again.
+  accessControl: sessionStorage.getItem('accessControl') === '1',
   chambers: new Map(),
   selected: null,
   span: 3600,
@@ -60,7 +64,9 @@ async function api(path, options = {}) {
   const headers = Object.assign({}, options.headers || {});
   if (page.token) headers.Authorization = 'Bearer ' + page.token;
   const r = await fetch(path, Object.assign({}, options, { headers }));
-  if (r.status === 401) showLogin();
+  // Only a missing or ended session asks for a login (a password refused for one action does
+  // not end it).
+  if (r.status === 401 && r.headers.has('WWW-Authenticate')) showLogin();
   return r;
 }
 
@@ -152,8 +158,10 @@ function ackForm(a) {
     const r = await api(`/api/v1/alerts/${encodeURIComponent(a.id)}/acknowledge`, {
       method: 'POST', headers: { 'Content-Type': 'application/json' }, body: JSON.stringify(body),
     });
-    if (r.ok) renderAlerts();
-    else said.textContent = t('refused') + ((await r.json()).code || r.status);
+    if (r.ok) return renderAlerts();
+    const code = (await r.json().catch(() => ({}))).code;
+    said.textContent = t('refused') + (words[page.lang]['why_' + code] || code || r.status);
+    if (password) password.value = '';
   });
   return form;
 }
@@ -332,6 +340,7 @@ async function start() {
       page.accessControl = true;
     }
     sessionStorage.setItem('token', page.token);
+    sessionStorage.setItem('accessControl', page.accessControl ? '1' : '');
     $('login').hidden = true;
     load();
   });
