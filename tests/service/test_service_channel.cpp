@@ -13,6 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "access/userstore.h"
 #include "servicerig.h"
 
 using servicetest::ServiceRig;
@@ -289,6 +290,24 @@ void ServiceChannel::loginTokensAndPasswordsUnderAccessControl() {
         err += service.readAllStandardError();
     }
     QVERIFY2(err.contains(logged), err.constData());
+
+    // A session holds the account as the store holds it now, not as it was at the login: given
+    // another role by another program, the token's next command is refused; given it back, done.
+    auth::UserStore other(QDir(rig.data()).filePath(auth::kUserStoreFileName), "other",
+                          auth::HashCost::minimum());
+    QCOMPARE(other.open(false), auth::StoreState::Ready);
+    QCOMPARE(other.createAccount("qa", "qb", "QB", auth::Role::Administrator, "correct horse 2"),
+             auth::Outcome::Done);
+    for (const auto& [role, outcome] :
+         {std::pair{auth::Role::Viewer, "refused"}, std::pair{auth::Role::Administrator, "done"}}) {
+        QCOMPARE(other.changeAccount("qb", "qa", "qa", role), auth::Outcome::Done);
+        QString got;
+        for (int i = 0; i < 300 && got != QLatin1String(outcome); ++i) {
+            if (i > 0) QTest::qWait(100);
+            got = outcomeOf(client, setValue(byToken));
+        }
+        QCOMPARE(got, QString::fromLatin1(outcome));
+    }
 
     // Logged out, the token is no more.
     const QByteArray logout = "{\"id\": 21, \"op\": \"logout\", \"token\": \"" + token + "\"}";
