@@ -40,18 +40,22 @@ class SessionKeeper::Worker : public QObject {
     }
 
     // What the commands re-check their actors against: the accounts as the file holds them
-    // now (nothing known without a store that can be read).
-    void publish() {
+    // now (nothing known without a store that can be read). False when the read failed (the
+    // file busy): the accounts told before stay, never none, which would let every actor's own
+    // role decide.
+    bool publish() {
         if (store.state() != StoreState::Ready) {
             publishAccounts(std::nullopt);
-            return;
+            return true;
         }
         // No account at all is a read that failed (a store without one is not controlled).
         const QList<Account> accounts = store.accounts();
+        if (accounts.isEmpty()) return false;
         QHash<QString, AccountNow> now;
         for (const Account& a : accounts)
             now.insert(a.userId.toCaseFolded(), {a.role, !a.disabled && !a.locked()});
-        publishAccounts(accounts.isEmpty() ? std::nullopt : std::optional(std::move(now)));
+        publishAccounts(std::move(now));
+        return true;
     }
 
     // The store's rows not yet told.
@@ -97,8 +101,9 @@ void SessionKeeper::refresh() {
 void SessionKeeper::look(Worker& w) {
     const qint64 version = w.store.dataVersion();
     if (version == w.version) return;
+    // A read that failed is tried again at the next look.
+    if (!w.publish()) return;
     w.version = version;
-    w.publish();
     const bool changed = w.session.recheck();
     // New rows, or a session that changed, reach the UI thread; nothing else is sent.
     if (changed || w.store.lastEventSeq() > w.seen) deliver(w, nullptr);
