@@ -19,6 +19,7 @@
 #include "base/tr.h"
 #include "chamber/chamber.h"
 #include "chamber/teardown.h"
+#include "chamber/userrows.h"
 #include "events/eventlog.h"
 #include "events/eventrules.h"
 #include "forward/status.h"
@@ -33,7 +34,6 @@
 #include "service/hosted.h"
 #include "service/serviceevents.h"
 #include "shell/accesscommand.h"
-#include "shell/auditrow.h"
 #include "shell/mainwindow.h"
 #include "shell/settings.h"
 #include "shell/shellos.h"
@@ -47,37 +47,6 @@
 namespace shell {
 
 namespace {
-
-// The user store's rows not yet asked for, each as a chamber's log copies it: read on the log's
-// own thread, through a connection of its own, whenever another program changed the file.
-record::CopiedRows storeRows(const QString& path) {
-    struct Source {
-        explicit Source(const QString& path)
-            : store(path, base::uniqueName(QStringLiteral("log-users"))) {}
-        auth::UserStore store;
-        qint64 seen = 0;
-        qint64 version = -1;
-    };
-    auto source = std::make_shared<Source>(path);
-    return [source] {
-        std::vector<record::EventEntry> rows;
-        auth::UserStore& store = source->store;
-        if (store.state() != auth::StoreState::Ready &&
-            store.open(/*create=*/false) != auth::StoreState::Ready)
-            return rows;
-        const qint64 version = store.dataVersion();
-        if (version >= 0 && version == source->version) return rows;
-        source->version = version;
-        for (const auth::AccessEvent& e : store.eventsAfter(source->seen)) {
-            source->seen = e.seq;
-            record::EventEntry row = auditRow(auth::auditCode(e), auth::auditArgs(e));
-            row.at = QDateTime::fromMSecsSinceEpoch(e.atMs);
-            row.user = e.user;
-            rows.push_back(std::move(row));
-        }
-        return rows;
-    };
-}
 
 QDateTime wholeSecondsNow() {
     return record::SystemClock().now();
@@ -175,7 +144,7 @@ bool Application::makeChambers() {
     // The user store's rows (logins, failures, locks, accounts, switching, from this program or
     // any other, while it ran or not) go into every chamber's log, each at its own time among the
     // log's rows; a log takes them from its first batch on.
-    record::setCopiedRowsSource([path = userStorePath()] { return storeRows(path); });
+    chamber::copyUserStoreRows(userStorePath());
     comm::PortMap ports;
     for (auto it = options_.ports.cbegin(); it != options_.ports.cend(); ++it)
         ports.setExplicit(it.key(), it.value());
