@@ -30,6 +30,7 @@
 #include "mqtt/statuslabel.h"
 #endif
 #include "overview/overviewwindow.h"
+#include "report/analysis.h"
 #include "report/signatures.h"
 #include "service/hosted.h"
 #include "service/serviceevents.h"
@@ -39,6 +40,7 @@
 #include "shell/shellos.h"
 #include "shell/splashwindow.h"
 #include "sim/server.h"
+#include "store/csvexport.h"
 #include "store/exportfile.h"
 #include "store/recorder.h"
 #include "ui/widgets.h"
@@ -79,6 +81,9 @@ void addEventTexts() {
     record::addEventTexts(&report::signedEventText);
     // The service's starts and stops, in the chambers' logs it records.
     record::addEventTexts(&service::eventText);
+    // Each gap of a CSV copy says why it is there, from the file's own log.
+    record::setGapCauseSource(
+        [](const QString& db, base::Lang lang) { return report::gapCausesOf(db, lang); });
 }
 
 Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
