@@ -2776,6 +2776,14 @@
         <translation>stale</translation>
     </message>
     <message>
+        <source>缺失 %1 秒</source>
+        <translation>%1 s missing</translation>
+    </message>
+    <message>
+        <source>缺失 %1 秒：%2</source>
+        <translation>%1 s missing: %2</translation>
+    </message>
+    <message>
         <source>未读到仪表数值，数值过期</source>
         <translation>No values read from the instrument; values stale</translation>
     </message>

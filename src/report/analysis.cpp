@@ -3,6 +3,10 @@
 #include <QDateTime>
 #include <algorithm>
 #include <cmath>
+#include <memory>
+
+#include "base/workerthread.h"
+#include "events/eventstore.h"
 
 namespace report {
 
@@ -100,22 +104,51 @@ Figures Analyzer::finish(const std::vector<record::EventEntry>& events) const {
     return f;
 }
 
+namespace {
+
+// The service's word, at its start, that its last run ended without stopping (killed, crashed,
+// the power gone): the cause of the gap it ends.
+const QLatin1String kEndedUncleanCode("service.unclean");
+// Its word that it starts: the end of a gap, never its cause (a run of a second or two before a
+// stop puts it within the seconds just before the gap).
+const QLatin1String kStartedCode("service.started");
+
+}  // namespace
+
 QString gapCause(int64_t first, int64_t last, const std::vector<record::EventEntry>& events,
                  bool stale, base::Lang lang) {
-    // The recorder's own line from the gap's start on names its cause best; then the line's
-    // state when the gap began; with neither, nothing was running to record, unless stale
-    // seconds were stored: then the line's first word of silence within the gap, or the
-    // silence itself.
+    if (auto known = knownGapCause(first, last, events, stale, lang)) return *known;
+    return base::wording(QT_TRANSLATE_NOOP("velmars", "程序未运行"), lang);
+}
+
+QString csvGapCause(int64_t first, int64_t last, const std::vector<record::EventEntry>& events,
+                    base::Lang lang) {
+    // A second or a few skipped while the program ran have no cause to name; a longer gap with
+    // none in the log is the program not running, as the report says.
+    if (last - first + 1 > kGapReportedAbove) return gapCause(first, last, events, false, lang);
+    return knownGapCause(first, last, events, false, lang).value_or(QString());
+}
+
+std::optional<QString> knownGapCause(int64_t first, int64_t last,
+                                     const std::vector<record::EventEntry>& events, bool stale,
+                                     base::Lang lang) {
+    // The recorder's own line from the gap's start on names its cause best (a stop said as it
+    // happened, or a start after a run that never said it stopped, logged as the gap ends: the
+    // first sample may be stored in the same second); then the line's state when the gap began;
+    // with neither, nothing was running to record, unless stale seconds were stored: then the
+    // line's first word of silence within the gap, or the silence itself.
     const record::EventEntry* recorder = nullptr;
     const record::EventEntry* link = nullptr;
     const record::EventEntry* silentWithin = nullptr;
     bool linkDown = false;
     for (const record::EventEntry& e : events) {
         const int64_t at = e.at.toSecsSinceEpoch();
-        if (at > last) break;
+        if (at > last + kGapEndSlack) break;
         if (e.kind == record::eventkind::kRecorder && at >= first - 2 && !recorder &&
-            !record::recorderResumed(e))
+            !record::recorderResumed(e) && e.code != kStartedCode &&
+            (at <= last || e.code == kEndedUncleanCode))
             recorder = &e;
+        if (at > last) continue;
         if (e.kind == record::eventkind::kLink && at <= first) {
             linkDown = record::linkWentDown(e);
             link = &e;
@@ -129,7 +162,31 @@ QString gapCause(int64_t first, int64_t last, const std::vector<record::EventEnt
         return silentWithin
                    ? record::eventText(*silentWithin, lang)
                    : base::wording(QT_TRANSLATE_NOOP("velmars", "未读到仪表数值，数值过期"), lang);
-    return base::wording(QT_TRANSLATE_NOOP("velmars", "程序未运行"), lang);
+    return std::nullopt;
+}
+
+record::GapCause gapCausesOf(const QString& path, base::Lang lang) {
+    struct Log {
+        explicit Log(const QString& path)
+            : store(path, base::uniqueName(QStringLiteral("gap-causes"))) {}
+        record::EventStore store;
+        bool opened = false, usable = false;
+    };
+    auto log = std::make_shared<Log>(path);
+    return [log, lang](qint64 first, qint64 last) -> QString {
+        if (!log->opened) {
+            log->opened = true;
+            log->usable = log->store.open(/*readOnly=*/true) && log->store.hasTable();
+        }
+        if (!log->usable) return {};
+        // The line's state when the gap began is its last word before it: an hour back is
+        // enough to find it, and keeps each gap's read small.
+        record::EventFilter filter;
+        filter.from = QDateTime::fromSecsSinceEpoch(first - 3600);
+        filter.to = QDateTime::fromSecsSinceEpoch(last + kGapEndSlack);
+        filter.newestFirst = false;
+        return csvGapCause(first, last, log->store.load(filter), lang);
+    };
 }
 
 QString durationText(int64_t seconds) {

@@ -8,11 +8,13 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "events/eventrules.h"
 #include "instrument/band.h"
 #include "store/archive.h"
+#include "store/csvexport.h"
 
 namespace report {
 
@@ -44,6 +46,8 @@ struct Gap {
 };
 
 inline constexpr int64_t kGapReportedAbove = 10;  // seconds
+// A start logged as a gap ends lies at most this many seconds after the gap's last second.
+inline constexpr int64_t kGapEndSlack = 2;
 
 struct Figures {
     int64_t from = 0, to = 0;  // the span, UTC seconds, both included
@@ -88,6 +92,17 @@ class Analyzer {
 // Figures hold it as shown.
 QString gapCause(int64_t first, int64_t last, const std::vector<record::EventEntry>& events,
                  bool stale = false, base::Lang lang = base::Lang::Stored);
+
+// The same, nullopt where the log names no cause (gapCause then says the program was not running).
+std::optional<QString> knownGapCause(int64_t first, int64_t last,
+                                     const std::vector<record::EventEntry>& events, bool stale,
+                                     base::Lang lang);
+// The cause a CSV copy gives the missing seconds first..last: as the report names it, but empty
+// for a short gap the log says nothing about (a second skipped while recording).
+QString csvGapCause(int64_t first, int64_t last, const std::vector<record::EventEntry>& events,
+                    base::Lang lang = base::Lang::Shown);
+// csvGapCause from the events of the database file at path, read when a gap asks for them.
+record::GapCause gapCausesOf(const QString& path, base::Lang lang = base::Lang::Shown);
 
 // "12:34:56" for a number of seconds, hours not wrapped ("100:00:00").
 QString durationText(int64_t seconds);

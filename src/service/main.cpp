@@ -8,6 +8,7 @@
 #include "base/datafolder.h"
 #include "base/numberlocale.h"
 #include "events/eventrules.h"
+#include "report/analysis.h"
 #include "service/cmdline.h"
 #include "service/service.h"
 #include "service/serviceevents.h"
@@ -37,6 +38,9 @@ int run(int argc, char** argv) {
         return 0;
     }
     record::addEventTexts(&service::eventText);
+    // The gaps of the CSV copies it serves say why they are there, from each file's log.
+    record::setGapCauseSource(
+        [](const QString& db, base::Lang lang) { return report::gapCausesOf(db, lang); });
     service::os::routeMessages();
     service::os::restrictNewFiles();
     return service::os::runAsService([&] {

@@ -10,6 +10,7 @@
 #include "access/sessionkeeper.h"
 #include "access/userstore.h"
 #include "base/datafolder.h"
+#include "chamber/userrows.h"
 #include "events/eventlog.h"
 #include "events/eventrules.h"
 #include "mqtt/status.h"
@@ -265,6 +266,10 @@ bool Service::makeFleet() {
         }
         if (!ports.hasExplicit(1)) ports.setExplicit(1, QString::fromStdString(sim_->device()));
     }
+    // The user store's rows (the channel's logins and failed logins, accounts changed by
+    // velmars --data DIR) go into every chamber's log as the desktop program's do.
+    chamber::copyUserStoreRows(
+        QDir(base::givenDataFolder()).filePath(QString::fromLatin1(auth::kUserStoreFileName)));
     chamber::FleetSetup setup;
     // Read before the hosted clients keep what the command line gave.
     setup.programChanges = hostedChanges(options_, *settingsFileFor(QString()));

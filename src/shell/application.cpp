@@ -19,6 +19,7 @@
 #include "base/tr.h"
 #include "chamber/chamber.h"
 #include "chamber/teardown.h"
+#include "chamber/userrows.h"
 #include "events/eventlog.h"
 #include "events/eventrules.h"
 #include "forward/status.h"
@@ -29,16 +30,17 @@
 #include "mqtt/statuslabel.h"
 #endif
 #include "overview/overviewwindow.h"
+#include "report/analysis.h"
 #include "report/signatures.h"
 #include "service/hosted.h"
 #include "service/serviceevents.h"
 #include "shell/accesscommand.h"
-#include "shell/auditrow.h"
 #include "shell/mainwindow.h"
 #include "shell/settings.h"
 #include "shell/shellos.h"
 #include "shell/splashwindow.h"
 #include "sim/server.h"
+#include "store/csvexport.h"
 #include "store/exportfile.h"
 #include "store/recorder.h"
 #include "ui/widgets.h"
@@ -47,37 +49,6 @@
 namespace shell {
 
 namespace {
-
-// The user store's rows not yet asked for, each as a chamber's log copies it: read on the log's
-// own thread, through a connection of its own, whenever another program changed the file.
-record::CopiedRows storeRows(const QString& path) {
-    struct Source {
-        explicit Source(const QString& path)
-            : store(path, base::uniqueName(QStringLiteral("log-users"))) {}
-        auth::UserStore store;
-        qint64 seen = 0;
-        qint64 version = -1;
-    };
-    auto source = std::make_shared<Source>(path);
-    return [source] {
-        std::vector<record::EventEntry> rows;
-        auth::UserStore& store = source->store;
-        if (store.state() != auth::StoreState::Ready &&
-            store.open(/*create=*/false) != auth::StoreState::Ready)
-            return rows;
-        const qint64 version = store.dataVersion();
-        if (version >= 0 && version == source->version) return rows;
-        source->version = version;
-        for (const auth::AccessEvent& e : store.eventsAfter(source->seen)) {
-            source->seen = e.seq;
-            record::EventEntry row = auditRow(auth::auditCode(e), auth::auditArgs(e));
-            row.at = QDateTime::fromMSecsSinceEpoch(e.atMs);
-            row.user = e.user;
-            rows.push_back(std::move(row));
-        }
-        return rows;
-    };
-}
 
 QDateTime wholeSecondsNow() {
     return record::SystemClock().now();
@@ -110,6 +81,9 @@ void addEventTexts() {
     record::addEventTexts(&report::signedEventText);
     // The service's starts and stops, in the chambers' logs it records.
     record::addEventTexts(&service::eventText);
+    // Each gap of a CSV copy says why it is there, from the file's own log.
+    record::setGapCauseSource(
+        [](const QString& db, base::Lang lang) { return report::gapCausesOf(db, lang); });
 }
 
 Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
@@ -175,7 +149,7 @@ bool Application::makeChambers() {
     // The user store's rows (logins, failures, locks, accounts, switching, from this program or
     // any other, while it ran or not) go into every chamber's log, each at its own time among the
     // log's rows; a log takes them from its first batch on.
-    record::setCopiedRowsSource([path = userStorePath()] { return storeRows(path); });
+    chamber::copyUserStoreRows(userStorePath());
     comm::PortMap ports;
     for (auto it = options_.ports.cbegin(); it != options_.ports.cend(); ++it)
         ports.setExplicit(it.key(), it.value());

@@ -10,9 +10,11 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
+#include <QtNumeric>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <mutex>
 
 #include "base/oledate.h"
 #include "base/text.h"
@@ -152,6 +154,31 @@ QByteArray csvHeader(CsvForm form, base::Lang lang) {
 
 QByteArray csvStaleMark(base::Lang lang) {
     return base::wording(QT_TRANSLATE_NOOP("velmars", "数值过期"), lang).toUtf8();
+}
+
+namespace {
+
+std::mutex gapCauseMutex;
+GapCauseSource makeGapCause;
+
+}  // namespace
+
+void setGapCauseSource(GapCauseSource make) {
+    const std::lock_guard lock(gapCauseMutex);
+    makeGapCause = std::move(make);
+}
+
+QByteArray csvGapMark(qint64 seconds, const QString& cause, base::Lang lang) {
+    const QString text =
+        cause.isEmpty()
+            ? base::wording(QT_TRANSLATE_NOOP("velmars", "缺失 %1 秒"), lang).arg(seconds)
+            : base::wording(QT_TRANSLATE_NOOP("velmars", "缺失 %1 秒：%2"), lang)
+                  .arg(QString::number(seconds), cause);
+    // The cell stays one cell: a cause with the separator or a quote in it is quoted.
+    QByteArray cell = text.toUtf8();
+    if (cell.contains(',') || cell.contains('"') || cell.contains('\n') || cell.contains('\r'))
+        cell = '"' + cell.replace('"', "\"\"") + '"';
+    return cell;
 }
 
 void appendCsvRow(QByteArray& out, double date, double time, const double (&values)[10],
@@ -324,11 +351,29 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
     qint64 rows = 0;
     double values[10];
     LocalSeconds local;
+    qint64 previous = 0;  // the last record's second; 0 before the first
+    GapCause gapCause = gapCause_;
+    if (!gapCause && form_ == CsvForm::Copy) {
+        const std::lock_guard lock(gapCauseMutex);
+        if (makeGapCause) gapCause = makeGapCause(path_, words_);
+    }
     while (q.next()) {
         if (archive_) {
             for (int c = 0; c < schema::kValueCount; ++c)
                 values[c] = schema::shownValue(c, archive::decodeValue(q.value(2 + c)));
             const qint64 at = q.value(0).toLongLong();
+            if (form_ == CsvForm::Copy && previous > 0 && at > previous + 1) {
+                // The missing seconds, at the first of them, with no values.
+                const qint64 first = previous + 1, last = at - 1;
+                double none[10];
+                std::fill(std::begin(none), std::end(none), qQNaN());
+                const auto [gapDate, gapTime] = local.ole(first);
+                appendCsvRow(buf, gapDate, gapTime, none,
+                             csvGapMark(last - first + 1,
+                                        gapCause ? gapCause(first, last) : QString(), words_),
+                             local.offset(), form_);
+            }
+            previous = std::max(previous, at);
             const auto [date, time] = local.ole(at);
             const QByteArray state = inStaleSpan(stale, &nextStale, at) ? staleMark : QByteArray();
             appendCsvRow(buf, date, time, values, state, local.offset(), form_);

@@ -11,6 +11,11 @@
 // ring without one (a file no recorder of this program has opened), or with an empty one while the
 // ring holds records, from the ring.
 //
+// Seconds missing between two archived records (nothing stored: the program or the service not
+// running, the recorder stopped) are a row of their own at the first missing second, its values
+// empty and its state saying how many seconds are missing and, where known, why: a copy never
+// jumps over a gap silently. The digest's form has no such rows.
+//
 // The export reads through a connection of its own, opened read-only: it never creates or
 // changes the database, and in WAL mode it never holds up the recorder's writes.
 
@@ -53,6 +58,17 @@ void appendCsvRow(QByteArray& out, double date, double time, const double (&valu
                   CsvForm form = CsvForm::Copy);
 // The state cell of a second stored stale.
 QByteArray csvStaleMark(base::Lang lang = base::Lang::Shown);
+// The state cell of the row standing for missing seconds; cause: why, in the same language (empty
+// when not known).
+QByteArray csvGapMark(qint64 seconds, const QString& cause, base::Lang lang = base::Lang::Shown);
+// Why the seconds first..last (UTC, both missing) hold no record, in the export's language; empty
+// when not known.
+using GapCause = std::function<QString(qint64 first, qint64 last)>;
+// Where an export without a cause of its own (setGapCause) gets one for the file it reads, in
+// the language of its words: made when it writes, on its thread. Set once by the program; without
+// it gaps have no cause.
+using GapCauseSource = std::function<GapCause(const QString& dbPath, base::Lang lang)>;
+void setGapCauseSource(GapCauseSource make);
 // Parses "YYYY-MM-DD HH:MM:SS" (the form the rows carry); nullopt for anything else.
 std::optional<QDateTime> parseExportTime(const QString& text);
 
@@ -90,6 +106,8 @@ class CsvExport {
     // The language of the header and the state cells (the operator's, unless set): what is
     // signed is digested from the stored words, whatever the language shown.
     void setWords(base::Lang lang) { words_ = lang; }
+    // Names the cause of each gap in the copy's rows (never in the digest's form).
+    void setGapCause(GapCause cause) { gapCause_ = std::move(cause); }
 
   private:
     QSqlDatabase db() const { return shared_.isValid() ? shared_ : file_.db(); }
@@ -102,6 +120,7 @@ class CsvExport {
     bool stopped_ = false;
     CsvForm form_ = CsvForm::Copy;
     base::Lang words_ = base::Lang::Shown;
+    GapCause gapCause_;
 };
 
 }  // namespace record

@@ -128,6 +128,58 @@ TEST(ReportFigures, GapCausesOfOlderRowsAndOfCodes) {
     EXPECT_EQ(report::durationText(100 * 3600 + 61), "100:01:01");
 }
 
+// The service's stops and starts name the gaps around them: a stop as the gap begins, a start
+// after a run that never said it stopped as the gap ends (its first sample may follow in the
+// same second, so the word comes after the gap's last second). A plain start names nothing.
+TEST(ReportFigures, GapsOfTheServicesStopsAndKills) {
+    const int64_t t0 = 1'800'000'000;
+    const auto row = [](int64_t t, const char* code, const char* text) {
+        record::EventEntry e =
+            record::codedEntry(QStringLiteral("recorder"), QString::fromLatin1(code), {});
+        e.at = QDateTime::fromSecsSinceEpoch(t);
+        e.text = QString::fromUtf8(text);
+        return e;
+    };
+    const std::vector<record::EventEntry> events = {
+        row(t0 + 100, "service.stopped", "服务已停止"),
+        row(t0 + 130, "service.started", "服务已启动"),
+        row(t0 + 300, "service.unclean", "上次运行未正常结束"),
+        row(t0 + 300, "service.started", "服务已启动"),
+        row(t0 + 502, "service.unclean", "上次运行未正常结束"),
+        row(t0 + 502, "service.started", "服务已启动"),
+        row(t0 + 703, "service.unclean", "上次运行未正常结束"),
+        row(t0 + 900, "service.started", "服务已启动"),
+        row(t0 + 1100, "service.started", "服务已启动"),
+        row(t0 + 1101, "service.stopped", "服务已停止"),
+    };
+    const struct {
+        const char* name;
+        int64_t first, last;
+        const char* cause;     // as the report names it
+        const char* csvCause;  // as the CSV copy names it
+    } cases[] = {
+        {"stopped", 101, 129, "服务已停止", "服务已停止"},
+        {"killed, first sample in the restart's second", 201, 299, "上次运行未正常结束",
+         "上次运行未正常结束"},
+        {"killed, first sample the restart's second", 401, 501, "上次运行未正常结束",
+         "上次运行未正常结束"},
+        {"killed, first sample two seconds after", 401, 500, "上次运行未正常结束",
+         "上次运行未正常结束"},
+        {"a start long after the gap", 601, 700, "程序未运行", "程序未运行"},
+        {"a start without a marker", 801, 899, "程序未运行", "程序未运行"},
+        {"a few seconds skipped while running", 1001, 1003, "程序未运行", ""},
+        {"a few seconds stopped", 101, 103, "服务已停止", "服务已停止"},
+        {"a run of a second, then stopped", 1102, 1200, "服务已停止", "服务已停止"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(report::gapCause(t0 + c.first, t0 + c.last, events), QString::fromUtf8(c.cause))
+            << c.name;
+        EXPECT_EQ(report::csvGapCause(t0 + c.first, t0 + c.last, events, base::Lang::Stored),
+                  QString::fromUtf8(c.csvCause))
+            << c.name;
+    }
+}
+
 // Seconds counted by samples are shown on the span's clock: the part never longer than the whole.
 TEST(ReportFigures, TimesOfPartsFitTheSpansDuration) {
     report::Figures f;

@@ -379,7 +379,9 @@ TEST(Report, ASecondStoredMidwayIsInNoPartOfTheReport) {
     ASSERT_TRUE(outcome.written()) << outcome.error.toStdString();
     ASSERT_TRUE(stored);
     const QByteArray csv = bytesOf(request.csvPath);
-    EXPECT_EQ(csv.count('\n'), 3265 + 1);
+    // The header, the records, and a row for each of the file's three gaps.
+    EXPECT_EQ(csv.count('\n'), 1 + 3265 + 3);
+    EXPECT_EQ(csv.count("缺失 "), 3);
     EXPECT_FALSE(csv.contains("2026-11-02 10:21:40"));
     EXPECT_TRUE(pdfText(request.pdfPath).contains("midway.csv（3265 条记录）"));
 }

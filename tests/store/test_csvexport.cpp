@@ -240,8 +240,11 @@ TEST(CsvExport, ArchivedSecondsCarryTheirOffset) {
             ASSERT_TRUE(store.storeSample(s));
         }
     }
-    const Parsed p = parse(exportToBytes(path, {}));
-    ASSERT_EQ(p.rows.size(), std::size(seconds));
+    Parsed p = parse(exportToBytes(path, {}));
+    // The half year between them is a gap's row of its own.
+    ASSERT_EQ(p.rows.size(), std::size(seconds) + 1);
+    EXPECT_EQ(momentOf(p.rows[1][12]), seconds[0] + 1);
+    p.rows.erase(p.rows.begin() + 1);
     for (size_t i = 0; i < std::size(seconds); ++i) {
         EXPECT_EQ(momentOf(p.rows[i][12]), seconds[i]) << p.rows[i][12].toStdString();
         EXPECT_TRUE(p.rows[i][12].startsWith(p.rows[i][0] + u' ')) << i;
@@ -262,4 +265,71 @@ TEST(CsvExport, DigestFormKeepsTheFirstSignaturesBytes) {
               "2025-12-09 12:00:00,4.5600000000000005,23.4,0.30000000000000004,300,0,0,1,2,100,0,"
               "\r\n");
     EXPECT_FALSE(record::csvHeader(record::CsvForm::Digest).contains("时区"));
+}
+
+// Seconds missing between archived records are a row of their own at the first missing second,
+// values empty, the state saying how many and why; the count is of records, and the digest's form
+// never shows them (what was signed stays checkable).
+TEST(CsvExport, GapsAreRowsWithTheirCause) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("gaps.db");
+    const qint64 t0 = kStart.toSecsSinceEpoch();
+    const qint64 offsets[] = {0, 1, 5, 6, 100, 101};
+    {
+        record::SampleStore store(path, "test-gaps");
+        ASSERT_TRUE(store.open(record::SampleStore::Access::Record));
+        for (size_t i = 0; i < std::size(offsets); ++i) {
+            record::Sample s;
+            s.id = int(i) + 1;
+            const QDateTime t = QDateTime::fromSecsSinceEpoch(t0 + offsets[i]);
+            s.date = base::oleDate(t.date());
+            s.time = base::oleTime(t.time());
+            s.values = {23.4f, 0, 0, 0, 0, 0, 1, 2, 100, 0};
+            ASSERT_TRUE(store.storeSample(s));
+        }
+    }
+    const auto local = [&](qint64 offset) {
+        return QDateTime::fromSecsSinceEpoch(t0 + offset).toString("yyyy-MM-dd HH:mm:ss");
+    };
+    const struct {
+        const char* name;
+        bool named;
+        std::vector<std::pair<qint64, QString>> gaps;  // first missing second, state cell
+    } cases[] = {
+        {"with causes", true, {{2, "缺失 3 秒：2..4"}, {7, "缺失 93 秒：7..99"}}},
+        {"without", false, {{2, "缺失 3 秒"}, {7, "缺失 93 秒"}}},
+    };
+    for (const auto& c : cases) {
+        record::CsvExport ex(path, "test-gaps-export");
+        ex.setWords(base::Lang::Stored);
+        if (c.named)
+            ex.setGapCause([t0](qint64 first, qint64 last) {
+                return QStringLiteral("%1..%2").arg(first - t0).arg(last - t0);
+            });
+        QBuffer buf, digest;
+        buf.open(QIODevice::WriteOnly);
+        digest.open(QIODevice::WriteOnly);
+        EXPECT_EQ(ex.write(buf, {}, {}, &digest), qint64(std::size(offsets))) << c.name;
+        const Parsed p = parse(buf.data());
+        ASSERT_EQ(p.rows.size(), std::size(offsets) + c.gaps.size()) << c.name;
+        std::vector<std::pair<qint64, QString>> gaps;
+        for (const QStringList& row : p.rows) {
+            ASSERT_EQ(row.size(), 13) << c.name;
+            if (row[11].isEmpty()) {
+                EXPECT_EQ(row[1], "23.4");
+                continue;
+            }
+            for (int v = 1; v <= 10; ++v)
+                EXPECT_TRUE(row[v].isEmpty()) << c.name << " " << v;
+            EXPECT_TRUE(row[12].startsWith(row[0] + u' ')) << row[12].toStdString();
+            gaps.emplace_back(
+                QDateTime::fromString(row[0], "yyyy-MM-dd HH:mm:ss").toSecsSinceEpoch() - t0,
+                row[11]);
+        }
+        EXPECT_EQ(gaps, c.gaps) << c.name;
+        EXPECT_EQ(p.rows[2][0], local(2)) << c.name;
+        EXPECT_EQ(parse(digest.data()).rows.size(), std::size(offsets)) << c.name;
+    }
+    // A cause with the separator or a quote stays one cell.
+    EXPECT_EQ(record::csvGapMark(3, "a, \"b\"", base::Lang::Stored), "\"缺失 3 秒：a, \"\"b\"\"\"");
 }

@@ -1,0 +1,47 @@
+#include "chamber/userrows.h"
+
+#include <QDateTime>
+#include <memory>
+
+#include "access/audit.h"
+#include "access/userstore.h"
+#include "base/workerthread.h"
+#include "events/eventrules.h"
+
+namespace chamber {
+
+record::CopiedRows userStoreRows(const QString& path) {
+    struct Source {
+        explicit Source(const QString& path)
+            : store(path, base::uniqueName(QStringLiteral("log-users"))) {}
+        auth::UserStore store;
+        qint64 seen = 0;
+        qint64 version = -1;
+    };
+    auto source = std::make_shared<Source>(path);
+    return [source] {
+        std::vector<record::EventEntry> rows;
+        auth::UserStore& store = source->store;
+        if (store.state() != auth::StoreState::Ready &&
+            store.open(/*create=*/false) != auth::StoreState::Ready)
+            return rows;
+        const qint64 version = store.dataVersion();
+        if (version >= 0 && version == source->version) return rows;
+        source->version = version;
+        for (const auth::AccessEvent& e : store.eventsAfter(source->seen)) {
+            source->seen = e.seq;
+            record::EventEntry row = record::codedEntry(QString::fromLatin1(auth::kAuditKind),
+                                                        auth::auditCode(e), auth::auditArgs(e));
+            row.at = QDateTime::fromMSecsSinceEpoch(e.atMs);
+            row.user = e.user;
+            rows.push_back(std::move(row));
+        }
+        return rows;
+    };
+}
+
+void copyUserStoreRows(const QString& path) {
+    record::setCopiedRowsSource([path] { return userStoreRows(path); });
+}
+
+}  // namespace chamber
