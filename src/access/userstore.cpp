@@ -277,13 +277,15 @@ QList<AccessEvent> UserStore::events() {
     return eventsAfter(0);
 }
 
-QList<AccessEvent> UserStore::eventsAfter(qint64 seq) {
+QList<AccessEvent> UserStore::eventsAfter(qint64 seq, bool* ok) {
     QList<AccessEvent> out;
+    if (ok) *ok = false;
     if (state_ != StoreState::Ready) return out;
     QSqlQuery q = prepared(
         db_, "SELECT seq, at_ms, code, user, args FROM access_events WHERE seq > ? ORDER BY seq");
     q.addBindValue(seq);
     if (!q.exec()) return out;
+    if (ok) *ok = true;
     while (q.next())
         out << AccessEvent{q.value(0).toLongLong(), q.value(1).toLongLong(), q.value(2).toString(),
                            q.value(3).toString(),

@@ -105,8 +105,9 @@ class UserStore {
     QList<Account> accounts();
     std::optional<Account> account(const QString& userId);
     QList<AccessEvent> events();
-    // The rows after seq, oldest first (what the chambers' logs have not been told yet).
-    QList<AccessEvent> eventsAfter(qint64 seq);
+    // The rows after seq, oldest first (what the chambers' logs have not been told yet); *ok
+    // false when they could not be read (the file busy or damaged).
+    QList<AccessEvent> eventsAfter(qint64 seq, bool* ok = nullptr);
     // The number of the newest row; 0 without one.
     qint64 lastEventSeq();
     // A number that changes whenever another program has written the file; -1 when it cannot be

@@ -27,8 +27,13 @@ record::CopiedRows userStoreRows(const QString& path) {
             return rows;
         const qint64 version = store.dataVersion();
         if (version >= 0 && version == source->version) return rows;
+        // Rows that could not be read now are read at the next look, not only after the file's
+        // next change.
+        bool read = false;
+        const QList<auth::AccessEvent> events = store.eventsAfter(source->seen, &read);
+        if (!read) return rows;
         source->version = version;
-        for (const auth::AccessEvent& e : store.eventsAfter(source->seen)) {
+        for (const auth::AccessEvent& e : events) {
             source->seen = e.seq;
             record::EventEntry row = record::codedEntry(QString::fromLatin1(auth::kAuditKind),
                                                         auth::auditCode(e), auth::auditArgs(e));
