@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QMultiHash>
 #include <QSet>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -134,17 +135,33 @@ bool EventStore::dropCopiesStored(std::vector<EventEntry>& entries) {
     for (const EventEntry& e : entries)
         if (e.copied && e.at.isValid()) from = std::min(from, e.at.toMSecsSinceEpoch());
     if (from == std::numeric_limits<qint64>::max()) return true;
-    // One look for every copy of the batch.
+    // A log that retention trimmed (its chain has an anchor) had the rows older than its oldest
+    // one copied before they went: they are not copied again, at its end.
+    qint64 trimmedBefore = std::numeric_limits<qint64>::min();
+    const auto anchored = chain::anchors(db_, chain::kEventsChain);
+    if (!anchored) return false;
     QSqlQuery q(db_.db());
-    q.prepare(
-        QStringLiteral("SELECT code, at_ms FROM events WHERE at_ms >= ? AND code IS NOT NULL"));
+    if (!anchored->empty()) {
+        if (!q.exec(QStringLiteral("SELECT min(at_ms) FROM events")))
+            return db_.failFromSql(q.lastError());
+        if (q.next() && !q.value(0).isNull()) trimmedBefore = q.value(0).toLongLong();
+    }
+    // One look for every copy of the batch; a copy is the same row when its code, time and user
+    // are (two users' failed logins in one millisecond are two rows; a row stored without its
+    // user by an earlier version matches any).
+    q.prepare(QStringLiteral(
+        "SELECT code, at_ms, user_id FROM events WHERE at_ms >= ? AND code IS NOT NULL"));
     q.addBindValue(from);
     if (!q.exec()) return db_.failFromSql(q.lastError());
-    QSet<QPair<QString, qint64>> stored;
+    QMultiHash<QPair<QString, qint64>, QString> stored;
     while (q.next())
-        stored.insert({q.value(0).toString(), q.value(1).toLongLong()});
+        stored.insert({q.value(0).toString(), q.value(1).toLongLong()}, q.value(2).toString());
     std::erase_if(entries, [&](const EventEntry& e) {
-        return e.copied && e.at.isValid() && stored.contains({e.code, e.at.toMSecsSinceEpoch()});
+        if (!e.copied || !e.at.isValid()) return false;
+        const qint64 at = e.at.toMSecsSinceEpoch();
+        if (at < trimmedBefore) return true;
+        const QList<QString> users = stored.values({e.code, at});
+        return users.contains(e.user) || users.contains(QString());
     });
     return true;
 }

@@ -57,7 +57,8 @@ class EventStore {
     // On failure nothing is stored and the entries keep id 0. alongside, when given, writes what
     // belongs with the entries into the same transaction (a signature and its row commit
     // together); its false stores nothing.
-    // Leaves out the copied entries whose code and moment are stored already.
+    // Leaves out the copied entries whose code, moment and user are stored already, and those
+    // older than a trimmed log's oldest row (copied before retention took them).
     bool dropCopiesStored(std::vector<EventEntry>& entries);
     bool append(std::vector<EventEntry>& entries,
                 const std::function<bool(Database&)>& alongside = {});

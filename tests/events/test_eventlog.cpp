@@ -6,10 +6,13 @@
 #include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QSqlDatabase>
+#include <QSqlQuery>
 #include <QTemporaryDir>
 
 #include "dbhelpers.h"
 #include "events/eventlog.h"
+#include "store/schema.h"
 
 using record::EventEntry;
 
@@ -174,6 +177,51 @@ TEST(EventStore, KeepsEveryRowAndReadsItBack) {
     const auto writes = store.load(f);
     ASSERT_EQ(writes.size(), 5u);
     EXPECT_EQ(writes.front().text, QStringLiteral("事件 %1").arg(n - 10));
+}
+
+// Rows copied from the user store are stored once: a copy is dropped when a row of its code,
+// moment and user is there already (one stored without a user by an earlier version matches any),
+// and, once retention trimmed the log, when it is older than the log's oldest row.
+TEST(EventStore, CopiesAreStoredOnceAndNotAgainAfterRetention) {
+    QTemporaryDir dir;
+    record::EventStore store(dir.filePath(QStringLiteral("Rdatabj.db")), QStringLiteral("copies"));
+    ASSERT_TRUE(store.open()) << store.lastError().toStdString();
+    const qint64 t0 = QDateTime(QDate(2026, 5, 1), QTime(8, 0), Qt::UTC).toMSecsSinceEpoch();
+    const auto row = [](qint64 at, const char* code, const char* user) {
+        EventEntry e = record::codedEntry(QStringLiteral("audit"), QString::fromLatin1(code));
+        e.at = QDateTime::fromMSecsSinceEpoch(at, Qt::UTC);
+        e.user = QString::fromLatin1(user);
+        return e;
+    };
+    std::vector<EventEntry> stored{row(t0, "user.login.failed", "anna"),
+                                   row(t0 + 1000, "user.login", ""),
+                                   row(t0 + 2000, "user.login", "qa")};
+    ASSERT_TRUE(store.append(stored));
+    const auto kept = [&](std::vector<EventEntry> copies) {
+        for (EventEntry& c : copies)
+            c.copied = true;
+        EXPECT_TRUE(store.dropCopiesStored(copies));
+        QStringList out;
+        for (const EventEntry& c : copies)
+            out << c.code + u'/' + c.user;
+        return out.join(u' ').toStdString();
+    };
+    const std::vector<EventEntry> copies{
+        row(t0, "user.login.failed", "anna"),    // stored: dropped
+        row(t0, "user.login.failed", "bob"),     // another user in the same moment: kept
+        row(t0 + 1000, "user.login", "qa"),      // stored without its user: dropped
+        row(t0 + 2000, "user.logout", "qa"),     // another code: kept
+        row(t0 - 60000, "user.login", "early"),  // older than the log, never trimmed: kept
+    };
+    EXPECT_EQ(kept(copies),
+              QStringList({"user.login.failed/bob", "user.logout/qa", "user.login/early"}));
+    // Retention left an anchor: what is older than the oldest row went with it.
+    QSqlDatabase db = QSqlDatabase::database(QStringLiteral("copies"));
+    QSqlQuery q(db);
+    ASSERT_TRUE(q.exec(record::schema::kCreateAnchorTableSql));
+    ASSERT_TRUE(q.exec(QStringLiteral(
+        "INSERT INTO chain_anchor VALUES ('events', 1, zeroblob(32), 0, zeroblob(32))")));
+    EXPECT_EQ(kept(copies), "user.login.failed/bob user.logout/qa");
 }
 
 // A day of a control output switching every second, with one operator write at its start and an
