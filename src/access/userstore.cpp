@@ -187,7 +187,13 @@ bool UserStore::putSetting(const QString& key, const QString& value) {
 }
 
 bool UserStore::accessControl() {
-    return setting(kAccessControl, QStringLiteral("0")) == u"1";
+    if (state_ != StoreState::Ready) return false;
+    QSqlQuery q = prepared(db_, "SELECT value FROM access_settings WHERE key = ?");
+    q.addBindValue(kAccessControl);
+    // A store that cannot be read now (busy, damaged) counts as controlled: nothing goes
+    // unchecked for it. Never switched on, it holds no row.
+    if (!q.exec()) return true;
+    return q.next() && q.value(0).toString() == u"1";
 }
 
 int UserStore::passwordExpiryDays() {

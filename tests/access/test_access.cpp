@@ -375,6 +375,25 @@ TEST(AccessStore, FilesNotOursAreLeftAsTheyAre) {
     }
 }
 
+// Whether access control is on is read from the store every time: a store never switched on
+// says off, and one whose setting cannot be read counts as on, never as off.
+TEST(AccessStore, AnUnreadableSwitchCountsAsOn) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("u.db"));
+    UserStore store(path, QStringLiteral("switch"), HashCost::minimum());
+    ASSERT_EQ(store.open(/*create=*/true), StoreState::Ready);
+    EXPECT_FALSE(store.accessControl());
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("d"));
+        db.setDatabaseName(path);
+        ASSERT_TRUE(db.open());
+        ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("DROP TABLE access_settings")));
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("d"));
+    EXPECT_TRUE(store.accessControl());
+}
+
 TEST(AccessAudit, ClockJumpsBeyondAMinuteEitherWay) {
     // Readings of (wall, monotonic) after a first one at (1'000'000, 0): the jump told, if any.
     const struct {
