@@ -117,8 +117,12 @@ void Channel::close() {
 
 void Channel::accept() {
     while (QLocalSocket* socket = server_->nextPendingConnection()) {
-        if (static_cast<int>(clients_.size()) >= kMaxClients) {
-            qCWarning(lcService) << "channel: a client beyond" << kMaxClients << "turned away";
+        // Beyond the clients the channel takes, or from another computer: turned away.
+        const char* away = static_cast<int>(clients_.size()) >= kMaxClients ? "beyond the limit"
+                           : os::fromAnotherComputer(*socket)               ? "of another computer"
+                                                                            : nullptr;
+        if (away) {
+            qCWarning(lcService) << "channel: a client" << away << "turned away";
             socket->abort();
             socket->deleteLater();
             continue;

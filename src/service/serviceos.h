@@ -49,6 +49,9 @@ bool listenChannel(QLocalServer& server, const QString& dataFolder, QString* why
 // The account of the process at the other end of a channel's connection, as the system tells it
 // ("uid 1000 pid 4242" on Linux, "pid 4242" on Windows); "unknown" when it does not.
 QString peerOf(const QLocalSocket& socket);
+// A connection from another computer (a named pipe reached over the network): the channel is
+// this computer's users' only. Never on a Unix socket.
+bool fromAnotherComputer(const QLocalSocket& socket);
 
 // Files made from now on are at most readable by the owner's group.
 void restrictNewFiles();

@@ -118,6 +118,10 @@ bool listenChannel(QLocalServer& server, const QString& dataFolder, QString* why
     return true;
 }
 
+bool fromAnotherComputer(const QLocalSocket&) {
+    return false;
+}
+
 QString peerOf(const QLocalSocket& socket) {
     const auto fd = static_cast<int>(socket.socketDescriptor());
     if (fd < 0) return QStringLiteral("unknown");

@@ -215,6 +215,15 @@ bool listenChannel(QLocalServer& server, const QString& dataFolder, QString* why
     return true;
 }
 
+bool fromAnotherComputer(const QLocalSocket& socket) {
+    // The system names the client's computer only for a remote client; for a local one the call
+    // fails (ERROR_PIPE_LOCAL).
+    wchar_t name[256] = {};
+    const auto pipe = reinterpret_cast<HANDLE>(socket.socketDescriptor());
+    return pipe && pipe != INVALID_HANDLE_VALUE &&
+           GetNamedPipeClientComputerNameW(pipe, name, sizeof name);
+}
+
 QString peerOf(const QLocalSocket& socket) {
     // The client's process, from the pipe's handle; its account is the process's.
     ULONG pid = 0;
