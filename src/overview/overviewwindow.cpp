@@ -429,7 +429,7 @@ OverviewWindow::OverviewWindow(QWidget* parent) : QWidget(parent) {
     access->setAccessibleName(access->text());
     auth::guard(access, auth::Action::AccessControlSettings);
     connect(access, &QPushButton::clicked, this, &OverviewWindow::accessRequested);
-    QPushButton* about =
+    QPushButton* about = aboutButton_ =
         button(QT_TRANSLATE_NOOP("velmars", "关于"), "OverviewAbout", &OverviewWindow::showAbout);
     // The chambers' list is the PC's configuration (ports, addresses, the line's timing).
     for (QPushButton* b : {add, editButton_, deleteButton_, lineOpenButton_, lineCloseButton_})
@@ -550,7 +550,8 @@ void OverviewWindow::arrangeTabOrder() {
     for (TileWidget* t : tiles_)
         order << t;
     order << alerts_ << alertComment_ << alertAck_ << openButton_ << addButton_ << editButton_
-          << deleteButton_ << lineOpenButton_ << lineCloseButton_ << accessButton_ << exitButton_;
+          << deleteButton_ << lineOpenButton_ << lineCloseButton_ << aboutButton_ << accessButton_
+          << exitButton_;
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
 }

@@ -230,6 +230,7 @@ class OverviewWindow : public QWidget {
     QPushButton* lineCloseButton_ = nullptr;
     QPushButton* addButton_ = nullptr;
     QPushButton* accessButton_ = nullptr;
+    QPushButton* aboutButton_ = nullptr;
     QPushButton* exitButton_ = nullptr;
     QTimer* timer_ = nullptr;
     QPointer<QWidget> dialog_;

@@ -96,7 +96,7 @@ void OverviewDetailsTest::focusAndTabOrderAfterConnect() {
              QStringList({"ChamberTile_TH01", "ChamberTile_TH02", "OverviewAlertList",
                           "OverviewAlertComment", "OverviewAlertAcknowledge", "OverviewOpen",
                           "OverviewAdd", "OverviewEdit", "OverviewDelete", "OverviewLineOpen",
-                          "OverviewLineClose", "OverviewAccess", "OverviewExit"}));
+                          "OverviewLineClose", "OverviewAbout", "OverviewAccess", "OverviewExit"}));
     // The alert list has room for five alerts under its header.
     auto* alerts = ov->findChild<QTableWidget*>("OverviewAlertList");
     QVERIFY(alerts->viewport()->height() >= 5 * alerts->verticalHeader()->defaultSectionSize());
