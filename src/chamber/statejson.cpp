@@ -225,4 +225,32 @@ State stateFromJson(const QJsonObject& json) {
     return s;
 }
 
+namespace {
+
+const std::pair<const char*, Outcome> kOutcomeWords[] = {
+    {"done", Outcome::Done},
+    {"pending", Outcome::Pending},
+    {"refused", Outcome::Refused},
+    {"invalid", Outcome::Invalid},
+    {"notRecording", Outcome::NotRecording},
+    {"notFound", Outcome::NotFound},
+    {"linkClosed", Outcome::LinkClosed},
+    {"failed", Outcome::Failed},
+    {"badRequest", Outcome::Invalid},
+};
+
+}  // namespace
+
+QString outcomeWord(Outcome outcome) {
+    for (const auto& [word, o] : kOutcomeWords)
+        if (o == outcome) return QString::fromLatin1(word);
+    return QStringLiteral("failed");
+}
+
+Outcome outcomeOfWord(const QString& word) {
+    for (const auto& [w, o] : kOutcomeWords)
+        if (word == QLatin1String(w)) return o;
+    return Outcome::Failed;
+}
+
 }  // namespace chamber

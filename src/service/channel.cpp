@@ -84,7 +84,7 @@ void Channel::watch(chamber::Chamber* c) {
                     send(w.socket.data(),
                          {{QStringLiteral("event"), QStringLiteral("commandFinished")},
                           {QStringLiteral("id"), w.id},
-                          {QStringLiteral("outcome"), outcomeWord(outcome)}});
+                          {QStringLiteral("outcome"), chamber::outcomeWord(outcome)}});
             });
 }
 
@@ -403,32 +403,10 @@ QJsonObject Channel::run(const QJsonObject& request, QLocalSocket* socket, const
     qCInfo(lcService).noquote() << "channel:" << op << "for chamber"
                                 << (name.isEmpty() ? QStringLiteral("-") : name) << "by"
                                 << (by.userId.isEmpty() ? QStringLiteral("-") : by.userId) << "from"
-                                << clients_.at(socket).peer << "->" << outcomeWord(t.outcome);
+                                << clients_.at(socket).peer << "->"
+                                << chamber::outcomeWord(t.outcome);
     if (t.outcome == chamber::Outcome::Pending) waiting_[{c, t.id}] = Waiting{socket, id};
-    return outcomeAnswer(id, outcomeWord(t.outcome));
-}
-
-QString Channel::outcomeWord(chamber::Outcome outcome) {
-    using O = chamber::Outcome;
-    switch (outcome) {
-        case O::Done:
-            return QStringLiteral("done");
-        case O::Pending:
-            return QStringLiteral("pending");
-        case O::Refused:
-            return QStringLiteral("refused");
-        case O::Invalid:
-            return QStringLiteral("invalid");
-        case O::NotRecording:
-            return QStringLiteral("notRecording");
-        case O::NotFound:
-            return QStringLiteral("notFound");
-        case O::LinkClosed:
-            return QStringLiteral("linkClosed");
-        case O::Failed:
-            return QStringLiteral("failed");
-    }
-    return QStringLiteral("failed");
+    return outcomeAnswer(id, chamber::outcomeWord(t.outcome));
 }
 
 void Channel::publish(const chamber::Chamber& c, const chamber::State& state) {

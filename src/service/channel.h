@@ -95,7 +95,6 @@ class Channel : public QObject {
     int clientCount() const { return static_cast<int>(clients_.size()); }
 
     // The outcome as the channel names it.
-    static QString outcomeWord(chamber::Outcome outcome);
 
   private:
     struct Client {

@@ -52,18 +52,6 @@ QString channelOutcomeText(const QString& outcome) {
     return base::Tr::tr("仪表未接受");
 }
 
-chamber::Outcome outcomeOfWord(const QString& word) {
-    using O = chamber::Outcome;
-    const std::pair<const char*, O> words[] = {
-        {"done", O::Done},         {"pending", O::Pending},       {"refused", O::Refused},
-        {"invalid", O::Invalid},   {"badRequest", O::Invalid},    {"notRecording", O::NotRecording},
-        {"notFound", O::NotFound}, {"linkClosed", O::LinkClosed},
-    };
-    for (const auto& [w, o] : words)
-        if (word == QLatin1String(w)) return o;
-    return O::Failed;
-}
-
 QString loginOutcomeText(const QString& outcome) {
     if (outcome == u"done") return {};
     if (outcome == u"refused" || outcome == u"locked") return base::Tr::tr("用户名或密码错误");
@@ -254,7 +242,7 @@ AttachedProgram::AttachedProgram(const QString& dataFolder, QObject* parent)
                 if (it == acknowledged_.end()) return;
                 const auto done = std::move(it->second);
                 acknowledged_.erase(it);
-                done(outcomeOfWord(outcome));
+                done(chamber::outcomeOfWord(outcome));
             });
     connect(&client_, &service::ChannelClient::attachedChanged, this,
             &AttachedProgram::attachedChanged);

@@ -44,8 +44,6 @@ bool serviceAnswers(const QString& dataFolder, int waitMs = 1000);
 // The text of a command's outcome as the channel names it, for the write status line; empty for
 // "done".
 QString channelOutcomeText(const QString& outcome);
-// The outcome as the channel names it, as a chamber's command answers it.
-chamber::Outcome outcomeOfWord(const QString& word);
 // The text of a login's outcome on the channel; empty for "done".
 QString loginOutcomeText(const QString& outcome);
 

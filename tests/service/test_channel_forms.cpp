@@ -138,3 +138,16 @@ TEST(ChannelForms, AnImageOfBadNumbersLeavesZerosAndNoOverflow) {
     EXPECT_EQ(back.DiscreteBits[1], 1);
     EXPECT_EQ(back.ParamValues[0], 0.0f);
 }
+
+// Every outcome a command can have crosses the channel and reads back as itself; the channel's
+// word for a malformed command is an invalid one, and a word not known a failure.
+TEST(ChannelForms, EveryOutcomeReadsBackAsItself) {
+    using O = chamber::Outcome;
+    for (O o : {O::Done, O::Pending, O::Refused, O::Invalid, O::NotRecording, O::NotFound,
+                O::LinkClosed, O::Failed})
+        EXPECT_EQ(chamber::outcomeOfWord(chamber::outcomeWord(o)), o)
+            << chamber::outcomeWord(o).toStdString();
+    EXPECT_EQ(chamber::outcomeWord(O::NotRecording), "notRecording");
+    EXPECT_EQ(chamber::outcomeOfWord("badRequest"), O::Invalid);
+    EXPECT_EQ(chamber::outcomeOfWord("unknownChamber"), O::Failed);
+}
