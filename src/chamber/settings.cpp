@@ -191,4 +191,11 @@ QList<SettingChange> mergeGiven(QSettings& file, const Given& given) {
     return difference(before, after, &given);
 }
 
+std::unique_ptr<QSettings> settingsFileFor(const QString& name) {
+    const QString file =
+        name.isEmpty() ? QStringLiteral("velmars") : QStringLiteral("velmars-") + name;
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                       QStringLiteral("velmars"), file);
+}
+
 }  // namespace chamber

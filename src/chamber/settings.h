@@ -6,6 +6,7 @@
 #include <QList>
 #include <QSettings>
 #include <QString>
+#include <memory>
 #include <optional>
 
 #include "alert/message.h"
@@ -56,5 +57,9 @@ QList<SettingChange> difference(const Settings& before, const Settings& after,
 // Gives a chamber's settings file the command line's values, once: each option given, with the
 // value kept before and the one now kept.
 QList<SettingChange> mergeGiven(QSettings& file, const Given& given);
+
+// The settings file of a profile or a chamber in the platform's configuration folder, as both
+// programs name it: velmars.ini for none, velmars-NAME.ini for NAME.
+std::unique_ptr<QSettings> settingsFileFor(const QString& name);
 
 }  // namespace chamber

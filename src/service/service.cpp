@@ -26,19 +26,6 @@
 
 namespace service {
 
-namespace {
-
-// The settings file of a chamber or profile, as the desktop program names it: velmars.ini, or
-// velmars-NAME.ini.
-std::unique_ptr<QSettings> settingsFileFor(const QString& name) {
-    const QString file =
-        name.isEmpty() ? QStringLiteral("velmars") : QStringLiteral("velmars-") + name;
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                       QStringLiteral("velmars"), file);
-}
-
-}  // namespace
-
 QString optionNotTaken(const shell::Options& o) {
     const std::pair<bool, const char*> windowOnly[] = {
         {o.connect, "--connect"},
@@ -247,9 +234,9 @@ bool Service::makeFleet() {
     QList<chamber::ChamberConf> confs;
     if (!options_.chambers.isEmpty()) {
         confs = options_.chambers;
-        chamber::writeChambers(*settingsFileFor(QString()), confs);
+        chamber::writeChambers(*chamber::settingsFileFor(QString()), confs);
     } else if (options_.profile.isEmpty() && options_.db.isEmpty()) {
-        confs = chamber::readChambers(*settingsFileFor(QString()));
+        confs = chamber::readChambers(*chamber::settingsFileFor(QString()));
     }
     if (options_.simulate) {
         sim::ServerOptions simOptions;
@@ -272,7 +259,7 @@ bool Service::makeFleet() {
         QDir(base::givenDataFolder()).filePath(QString::fromLatin1(auth::kUserStoreFileName)));
     chamber::FleetSetup setup;
     // Read before the hosted clients keep what the command line gave.
-    setup.programChanges = hostedChanges(options_, *settingsFileFor(QString()));
+    setup.programChanges = hostedChanges(options_, *chamber::settingsFileFor(QString()));
     setup.chambers = confs;
     setup.ports = ports;
     setup.clock = &clock_;
@@ -280,7 +267,7 @@ bool Service::makeFleet() {
     const QString profile = options_.profile;
     const QString db = options_.db;
     setup.settingsFor = [profile](const QString& name) {
-        return settingsFileFor(name.isEmpty() ? profile : name);
+        return chamber::settingsFileFor(name.isEmpty() ? profile : name);
     };
     setup.databaseFor = [profile, db](const QString& name) {
         if (!name.isEmpty()) return databasePath(name);
@@ -300,7 +287,7 @@ void Service::startHosted() {
     // Without the web server or the broker the service still records; its status says so.
     QString why;
     web_ = startWebHost(
-        *fleet_, options_, [] { return settingsFileFor(QString()); },
+        *fleet_, options_, [] { return chamber::settingsFileFor(QString()); },
         QDir(base::givenDataFolder()).filePath(QString::fromLatin1(auth::kUserStoreFileName)),
         &why);
     if (web_) {
@@ -313,7 +300,7 @@ void Service::startHosted() {
     } else if (!why.isEmpty()) {
         qCCritical(lcService).noquote() << "no web server:" << why;
     }
-    publishing_ = startPublishing(*fleet_, options_, *settingsFileFor(QString()));
+    publishing_ = startPublishing(*fleet_, options_, *chamber::settingsFileFor(QString()));
 #ifdef VELMARS_HAVE_MQTT
     if (publishing_.publisher)
         connect(publishing_.publisher.get(), &mqtt::Publisher::statusChanged, this, [this] {

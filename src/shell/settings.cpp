@@ -1,5 +1,7 @@
 #include "shell/settings.h"
 
+#include "chamber/settings.h"
+
 namespace shell {
 
 namespace {
@@ -22,10 +24,7 @@ std::unique_ptr<QSettings> settingsFile() {
 }
 
 std::unique_ptr<QSettings> settingsFileFor(const QString& profile) {
-    const QString file =
-        profile.isEmpty() ? QStringLiteral("velmars") : QStringLiteral("velmars-") + profile;
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
-                                       QStringLiteral("velmars"), file);
+    return chamber::settingsFileFor(profile);
 }
 
 }  // namespace shell

@@ -12,6 +12,7 @@
 #include <QThread>
 #include <functional>
 
+#include "../support/sqlrows.h"
 #include "access/actor.h"
 #include "access/audit.h"
 #include "access/session.h"
@@ -383,14 +384,7 @@ TEST(AccessStore, AnUnreadableSwitchCountsAsOn) {
     UserStore store(path, QStringLiteral("switch"), HashCost::minimum());
     ASSERT_EQ(store.open(/*create=*/true), StoreState::Ready);
     EXPECT_FALSE(store.accessControl());
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("d"));
-        db.setDatabaseName(path);
-        ASSERT_TRUE(db.open());
-        ASSERT_TRUE(QSqlQuery(db).exec(QStringLiteral("DROP TABLE access_settings")));
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(QStringLiteral("d"));
+    ASSERT_TRUE(testsupport::sqlExec(path, QStringLiteral("DROP TABLE access_settings")));
     EXPECT_TRUE(store.accessControl());
 }
 
@@ -690,29 +684,16 @@ TEST(AccessKeeper, CommandsRecheckTheAccountAsTheStoreHoldsItNow) {
 // Work of the keeper's that ends after the keeper, its thread left to end on its own (a slow hash
 // at exit), reaches nothing of it: the sanitizer build finds any touch of the freed keeper.
 TEST(AccessKeeper, WorkEndingAfterTheKeeperReachesNothingOfIt) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("users.db"));
-    UserStore other(path, QStringLiteral("other"), HashCost::minimum());
-    ASSERT_EQ(other.open(true), StoreState::Ready);
-    ASSERT_EQ(other.createFirstAdmin(QStringLiteral("admin"), QStringLiteral("A"),
-                                     QStringLiteral("adminpass1")),
-              Outcome::Done);
-    const auto until = [](const std::function<bool()>& done) {
-        for (int i = 0; i < 1000 && !done(); ++i) {
-            QCoreApplication::processEvents();
-            QThread::msleep(20);
-        }
-        return done();
-    };
+    StoreBeside beside;
+    ASSERT_TRUE(beside.ready());
     QSemaphore entered, gate;
     bool told = false;
     {
-        SessionKeeper keeper(path);
+        SessionKeeper keeper(beside.path);
         keeper.open();
         ASSERT_TRUE(until([&] { return keeper.view().opened; }));
         std::optional<Outcome> logged;
-        keeper.login(QStringLiteral("admin"), QStringLiteral("adminpass1"),
-                     [&](Outcome o) { logged = o; });
+        keeper.login(beside.admin, QStringLiteral("adminpass1"), [&](Outcome o) { logged = o; });
         ASSERT_TRUE(until([&] { return logged == Outcome::Done; }));
         keeper.administer(
             [&](UserStore&, const QString&) {
