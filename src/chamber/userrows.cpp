@@ -19,19 +19,22 @@ record::CopiedRows userStoreRows(const QString& path) {
         qint64 version = -1;
     };
     auto source = std::make_shared<Source>(path);
-    return [source] {
+    return [source]() -> std::optional<std::vector<record::EventEntry>> {
         std::vector<record::EventEntry> rows;
         auth::UserStore& store = source->store;
-        if (store.state() != auth::StoreState::Ready &&
-            store.open(/*create=*/false) != auth::StoreState::Ready)
-            return rows;
+        // No store: nothing to copy. One that cannot be opened or read now: tried again.
+        if (store.state() != auth::StoreState::Ready) {
+            const auth::StoreState opened = store.open(/*create=*/false);
+            if (opened == auth::StoreState::Missing) return rows;
+            if (opened != auth::StoreState::Ready) return std::nullopt;
+        }
         const qint64 version = store.dataVersion();
         if (version >= 0 && version == source->version) return rows;
         // Rows that could not be read now are read at the next look, not only after the file's
         // next change.
         bool read = false;
         const QList<auth::AccessEvent> events = store.eventsAfter(source->seen, &read);
-        if (!read) return rows;
+        if (!read) return std::nullopt;
         source->version = version;
         for (const auth::AccessEvent& e : events) {
             source->seen = e.seq;

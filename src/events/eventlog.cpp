@@ -219,14 +219,16 @@ void EventWriter::schedule(int ms) {
     if (!timer_->isActive() || timer_->remainingTime() > ms) timer_->start(ms);
 }
 
-void EventWriter::takeCopies() {
+bool EventWriter::takeCopies() {
     if (!copies_) {
         const std::lock_guard lock(copiedRowsMutex);
         copies_ = makeCopiedRows ? makeCopiedRows() : CopiedRows();
     }
-    if (!*copies_ || readOnly_) return;
-    std::vector<EventEntry> copies = (*copies_)();
-    if (copies.empty()) return;
+    if (!*copies_ || readOnly_) return true;
+    std::optional<std::vector<EventEntry>> read = (*copies_)();
+    if (!read) return false;
+    std::vector<EventEntry> copies = std::move(*read);
+    if (copies.empty()) return true;
     // Each copy goes before the first of the log's own entries stamped after it; both keep their
     // own order.
     std::vector<EventEntry> merged;
@@ -240,11 +242,23 @@ void EventWriter::takeCopies() {
     }
     std::move(own, waiting_.end(), std::back_inserter(merged));
     waiting_.swap(merged);
+    return true;
 }
 
 void EventWriter::flush() {
     if (ensureOpen()) {
-        takeCopies();
+        if (!takeCopies() && !waiting_.empty()) {
+            // The entries wait a little for rows of the source stamped before them; not for
+            // ever: a source that stays unreadable holds back no audit trail.
+            const qint64 now = monotonicMs();
+            if (copiesFailedSinceMs_ < 0) copiesFailedSinceMs_ = now;
+            if (!ending_ && now - copiesFailedSinceMs_ < kHoldForCopiesMs) {
+                schedule(kCopiesRetryMs);
+                return;
+            }
+        } else {
+            copiesFailedSinceMs_ = -1;
+        }
         if (*copies_ && !readOnly_) schedule(kCopiesEveryMs);
     } else {
         // Entries are kept for the next attempt, and the status line clears once the file can
@@ -337,6 +351,7 @@ void EventWriter::stop() {
     if (dailyCheck_) dailyCheck_->stop();
     if (!waiting_.empty()) {
         lastOpenAttemptMs_ = -1;
+        ending_ = true;  // nothing waits for the copied rows' source any more
         flush();
     }
     if (timer_) timer_->stop();

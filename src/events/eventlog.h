@@ -34,7 +34,9 @@ class EventWriter;
 // switching), stored in time order among the log's own. A source is made on each log's thread
 // and called there before every batch and once a second: it returns the rows added since its
 // last call (every row on the first), as copied entries; a row a log holds already is left out.
-using CopiedRows = std::function<std::vector<EventEntry>()>;
+// Nothing when the rows could not be read just now (the other store busy): the log's own entries
+// then wait a little, so that a row copied later is not stored after entries stamped after it.
+using CopiedRows = std::function<std::optional<std::vector<EventEntry>>()>;
 // Set before the logs start (the logs started later take it too); none: nothing is copied.
 void setCopiedRowsSource(std::function<CopiedRows()> make);
 
@@ -123,6 +125,9 @@ class EventWriter : public QObject {
     static constexpr int kCheckRows = 5000;
     static constexpr int kCheckEveryMs = 24 * 3600 * 1000;
     static constexpr int kCopiesEveryMs = 1000;  // how often the copied rows' source is asked
+    // How long the entries wait for a source that cannot be read, and how often it is asked then.
+    static constexpr int kHoldForCopiesMs = 5000;
+    static constexpr int kCopiesRetryMs = 100;
 
   public slots:
     void add(const record::EventEntry& entry);
@@ -150,8 +155,9 @@ class EventWriter : public QObject {
     void schedule(int ms);  // a flush after ms, unless one is due sooner
     void setStatus(const EventLogStatus& status);
     void checkStep();
-    // The copied rows' source's new rows merged into the waiting entries by their time.
-    void takeCopies();
+    // The copied rows' source's new rows merged into the waiting entries by their time; false
+    // when the source could not be read.
+    bool takeCopies();
 
     EventStore store_;
     // The chains' check, on a read-only connection of its own while it runs.
@@ -166,6 +172,8 @@ class EventWriter : public QObject {
     EventLogStatus status_;
     bool readOnly_ = false;
     std::optional<CopiedRows> copies_;  // made at the first flush
+    qint64 copiesFailedSinceMs_ = -1;   // the source unreadable since (monotonic), or -1
+    bool ending_ = false;
 };
 
 }  // namespace record

@@ -9,6 +9,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <atomic>
 
 #include "dbhelpers.h"
 #include "events/eventlog.h"
@@ -373,6 +374,45 @@ TEST(EventStore, AnOlderFileShowsAsBeforeAndGainsTheCodeColumns) {
               std::tuple(QStringLiteral("link.silent"), QStringLiteral("仪表停止应答")));
     EXPECT_EQ(record_test::scalar(path, "SELECT at_ms FROM events WHERE id = 2").toLongLong(),
               batch[0].at.toMSecsSinceEpoch());
+}
+
+// While the copied rows' source cannot be read (the user store busy), the log's own entries wait
+// for it a while: a row it then gives, stamped before them, is stored before them. At the end
+// nothing waits: an entry logged while the source still fails is stored all the same.
+TEST(EventLog, OwnEntriesWaitForACopiesSourceThatCannotBeReadNow) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
+    std::atomic<int> asked{0};
+    std::atomic<bool> failing{true};
+    const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
+    record::setCopiedRowsSource([&, before]() -> record::CopiedRows {
+        return [&, before, given = false]() mutable -> std::optional<std::vector<EventEntry>> {
+            if (++asked <= 3 || (given && failing)) return std::nullopt;
+            if (given) return std::vector<EventEntry>{};
+            given = true;
+            EventEntry e = record::codedEntry(QStringLiteral("audit"), "user.login.failed");
+            e.at = before;
+            return std::vector<EventEntry>{e};
+        };
+    });
+    {
+        record::EventLog log(path);
+        log.start();
+        log.log({0, QDateTime(), "recorder", "备注", {}, {}, {}});
+        QElapsedTimer t;
+        t.start();
+        while (record_test::scalar(path, "SELECT count(*) FROM events").toInt() < 2 &&
+               t.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        log.log({0, QDateTime(), "recorder", "最后", {}, {}, {}});
+    }
+    record::setCopiedRowsSource(nullptr);
+    EXPECT_EQ(record_test::scalar(path,
+                                  "SELECT group_concat(coalesce(code, text), ' ') FROM "
+                                  "(SELECT code, text FROM events ORDER BY id)")
+                  .toString()
+                  .toStdString(),
+              "user.login.failed 备注 最后");
 }
 
 TEST(EventLog, StoresOffTheCallersThreadAndAnswersQueries) {
