@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "store/chain.h"
+#include "store/migrate.h"
 #include "store/schema.h"
 #include "store/store.h"
 
@@ -68,33 +69,14 @@ bool EventStore::prepareTable(bool readOnly) {
         return db_.fail(Fault::WrongTables);
     if (readOnly) return true;
     // Only a file that passed the checks is changed: to WAL, so the recorder, the chart and this
-    // log read and write side by side.
+    // log read and write side by side. An older file's tables are then brought up to this
+    // program's shape, its rows kept (a newer program's version stays).
     if (!db_.useWal(false)) return false;
+    QSqlError e;
+    if (!migrate(db_.db(), &e)) return db_.failFromSql(e);
+    if (!events.isEmpty()) return true;
     QSqlQuery q(db_.db());
-    if (!q.exec(QStringLiteral("PRAGMA user_version")) || !q.next())
-        return db_.failFromSql(q.lastError());
-    const int version = q.value(0).toInt();
-    q.finish();
-    if (audited && version >= schema::kFileVersion) return true;
-    // A file of an older version: the columns go in beside the old ones; its rows stay. The
-    // file's version says so once they are there (a newer program's version stays).
-    Transaction t(db_);
-    if (!t.ok()) return false;
-    QStringList add;
-    if (events.isEmpty()) {
-        add = {schema::kCreateEventsTableSql};
-    } else if (!audited) {
-        add = schema::addAuditColumnsSql();
-        if (!hashed) add = QStringList{schema::kAddEventHashColumnSql} + add;
-        if (beforeCodes) add = schema::addEventCodeColumnsSql() + add;
-    }
-    if (version < schema::kFileVersion)
-        add << QStringLiteral("PRAGMA user_version = %1").arg(schema::kFileVersion);
-    for (const QString& sql : std::as_const(add)) {
-        if (!q.exec(sql)) return db_.failFromSql(q.lastError());
-    }
-    q = QSqlQuery();
-    return t.commit();
+    return q.exec(schema::kCreateEventsTableSql) || db_.failFromSql(q.lastError());
 }
 
 void EventStore::close() {

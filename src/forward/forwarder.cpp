@@ -15,6 +15,7 @@
 #include "events/eventstore.h"
 #include "forward/logging.h"
 #include "forward/serversql.h"
+#include "store/migrate.h"
 #include "store/schema.h"
 #include "store/store.h"
 
@@ -115,12 +116,14 @@ bool ForwardWorker::openLocal() {
     if (!local_.open(config_.dbPath, /*readOnly=*/false, kLocalBusyMs)) return false;
     localOpen_ = true;
     QSqlQuery q(local_.db());
+    QSqlError shapeError;
     // Checkpoints are the recorder's business.
     q.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
-    const bool ok = q.exec(QStringLiteral(
-                        "SELECT 1 FROM sqlite_master WHERE type='table' AND name='pv_data'")) &&
-                    q.next() && q.exec(schema::kCreateForwardCursorSql) &&
-                    samples_->open(SampleStore::Access::ReadOnly) && addArchiveCursorColumns();
+    const bool ok =
+        q.exec(
+            QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='pv_data'")) &&
+        q.next() && q.exec(schema::kCreateForwardCursorSql) &&
+        samples_->open(SampleStore::Access::ReadOnly) && migrate(local_.db(), &shapeError);
     if (!ok) {
         q = QSqlQuery();
         closeLocal();
@@ -184,16 +187,6 @@ bool ForwardWorker::readLocal(bool withRows, Batch* b) {
     samples_->endRead();
     if (!read) return false;
     b->pending = b->plan.count + readEvents(withRows, b);
-    return true;
-}
-
-// A cursor table from before the archive gets its columns.
-bool ForwardWorker::addArchiveCursorColumns() {
-    QSqlQuery q(local_.db());
-    if (!q.exec(QStringLiteral("SELECT * FROM forward_cursor LIMIT 0"))) return false;
-    if (q.record().indexOf(QStringLiteral("archive_t")) >= 0) return true;
-    for (const QString& sql : schema::addArchiveCursorColumnsSql())
-        if (!q.exec(sql)) return false;
     return true;
 }
 

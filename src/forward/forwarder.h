@@ -69,7 +69,6 @@ class ForwardWorker : public QObject {
     bool readLocal(bool withRows, Batch* batch);
     bool readSamples(bool withRows, Batch* batch);
     bool readArchivedSamples(bool withRows, Batch* batch);
-    bool addArchiveCursorColumns();
     // The events not yet confirmed.
     int64_t readEvents(bool withRows, Batch* batch);
     bool openServer();

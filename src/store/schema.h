@@ -185,10 +185,11 @@ inline const QString kCreateOutboxSql = QStringLiteral(
     "next_try INTEGER NOT NULL, sent INTEGER, last_error TEXT)");
 
 // How far each server has taken the file's samples and events; a cursor table from before the
-// archive gets the archive's columns.
+// archive gets the archive's columns (migrate.h).
 inline const QString kCreateForwardCursorSql = QStringLiteral(
     "CREATE TABLE IF NOT EXISTS forward_cursor (target TEXT PRIMARY KEY, sample_id "
-    "INTEGER, sample_date REAL, sample_time REAL, event_id INTEGER)");
+    "INTEGER, sample_date REAL, sample_time REAL, event_id INTEGER, archive_t INTEGER, "
+    "archive_seq INTEGER)");
 inline const QStringList& addArchiveCursorColumnsSql() {
     static const QStringList sql = {
         QStringLiteral("ALTER TABLE forward_cursor ADD COLUMN archive_t INTEGER"),
@@ -232,9 +233,10 @@ inline const QList<Table>& tables() {
 }
 
 // The version of the file's shape (PRAGMA user_version), given once its tables are as above:
-// 0 for a file of an older program (its tables are brought up to this shape when it is opened
-// for writing), 1 with the event log's audit columns and the forwarding cursor's archive columns.
-inline constexpr int kFileVersion = 1;
+// 0 for a file of an older program, 1 once the event log has its audit columns, 2 once the
+// forwarding cursor has its archive columns. migrate.h takes an older file there, step by step,
+// when it is opened for writing.
+inline constexpr int kFileVersion = 2;
 
 }  // namespace schema
 }  // namespace record

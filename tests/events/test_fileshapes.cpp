@@ -1,6 +1,6 @@
 // Database files of every older shape open for writing as before: their rows stay, the event
-// log's columns are added, and the file's version then says it has this program's shape. A file
-// of a newer program keeps its version.
+// log's and the forwarding cursor's columns are added, and the file's version then says it has
+// this program's shape. A file of a newer program keeps its version.
 #include <gtest/gtest.h>
 
 #include <QTemporaryDir>
@@ -25,15 +25,18 @@ TEST(FileShapes, EveryOlderShapeOpensKeepsItsRowsAndGetsTheVersion) {
         QString columns;  // empty: no event log yet
         int version;      // PRAGMA user_version before
         int after;        // and after the open
+        bool oldCursor;   // a forwarding cursor from before the archive
     };
     const std::vector<Shape> shapes = {
-        {"samples only", {}, 0, record::schema::kFileVersion},
-        {"before codes", base, 0, record::schema::kFileVersion},
-        {"with codes", codes, 0, record::schema::kFileVersion},
-        {"hashed", hashed, 0, record::schema::kFileVersion},
-        {"audited, not yet versioned", audited, 0, record::schema::kFileVersion},
+        {"samples only", {}, 0, record::schema::kFileVersion, false},
+        {"before codes, forwarded", base, 0, record::schema::kFileVersion, true},
+        {"with codes", codes, 0, record::schema::kFileVersion, false},
+        {"hashed", hashed, 0, record::schema::kFileVersion, false},
+        {"audited, not yet versioned", audited, 0, record::schema::kFileVersion, false},
+        // An earlier program gave version 1 without looking at the cursor.
+        {"version 1, forwarded before the archive", audited, 1, record::schema::kFileVersion, true},
         {"of a newer program", audited, record::schema::kFileVersion + 3,
-         record::schema::kFileVersion + 3},
+         record::schema::kFileVersion + 3, false},
     };
     QStringList expected = record::schema::eventColumns();
     expected << record::schema::kEventHashColumn << record::schema::auditColumns();
@@ -47,6 +50,14 @@ TEST(FileShapes, EveryOlderShapeOpensKeepsItsRowsAndGetsTheVersion) {
             ASSERT_TRUE(record_test::exec(
                 path, QStringLiteral("INSERT INTO events (at, kind, text) VALUES "
                                      "('2026-01-02 08:00:00.000', 'link', 'kept')")));
+        }
+        if (s.oldCursor) {
+            ASSERT_TRUE(record_test::exec(
+                path, QStringLiteral("CREATE TABLE forward_cursor (target TEXT PRIMARY KEY, "
+                                     "sample_id INTEGER, sample_date REAL, sample_time REAL, "
+                                     "event_id INTEGER)")));
+            ASSERT_TRUE(record_test::exec(
+                path, QStringLiteral("INSERT INTO forward_cursor VALUES ('pg', 7, 0, 0, 3)")));
         }
         ASSERT_TRUE(
             record_test::exec(path, QStringLiteral("PRAGMA user_version = %1").arg(s.version)));
@@ -68,6 +79,14 @@ TEST(FileShapes, EveryOlderShapeOpensKeepsItsRowsAndGetsTheVersion) {
                 columns << q.value(1).toString();
         });
         EXPECT_EQ(columns, expected) << s.what;
+        if (s.oldCursor) {
+            EXPECT_EQ(record_test::scalar(path,
+                                          "SELECT sample_id + coalesce(archive_t, 10) FROM "
+                                          "forward_cursor")
+                          .toInt(),
+                      17)
+                << s.what;
+        }
         if (!s.columns.isEmpty()) {
             EXPECT_EQ(record_test::scalar(path, "SELECT text FROM events WHERE id = 1").toString(),
                       QStringLiteral("kept"))
