@@ -98,6 +98,10 @@ Ticket Chamber::write(Write what, int32_t reg, int32_t value, const auth::Actor&
                       const QString& reason, const QString& caption) {
     if (!writable(what, reg, value)) return {Outcome::Invalid, 0};
     const base::Audit audit = auth::auditOf(by, actionOf(what), reason);
+    // Under access control a user's change carries its reason, from whichever client it comes.
+    if (audit.refusal.isEmpty() && !by.program && by.standing.controlled &&
+        reason.trimmed().isEmpty())
+        return {Outcome::Invalid, 0};
     // A refused write goes to the link all the same: it ends there unsent, and the audit trail
     // keeps what was asked and why it was not done.
     const quint64 ticket = nextTicket();

@@ -14,7 +14,8 @@ enum class Outcome {
     Done,          // done (a write: the instrument took it)
     Pending,       // under way: the final outcome comes with commandFinished and the ticket's id
     Refused,       // the one who asked may not do it (the refusal is in the audit trail)
-    Invalid,       // a value, register or comment the command cannot take; nothing was done
+    Invalid,       // a value, register or comment the command cannot take, or a change without
+                   // its reason under access control; nothing was done
     NotRecording,  // another program records into this chamber's file: it only views it
     NotFound,      // no such alert waiting for an acknowledgement, or no open run to end
     LinkClosed,    // the chamber's port is not open

@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "access/reason.h"
+#include "base/text.h"
 #include "base/tr.h"
 #include "chamber/statejson.h"
 #include "monitor/livepanel.h"
@@ -153,8 +155,19 @@ AttachedChamberWindow::AttachedChamberWindow(service::ChannelClient& client, QSt
     statusBar()->addWidget(operatorMessage_, 1);
     connect(live_, &monitor::LivePanel::message, operatorMessage_, &QLabel::setText);
 
-    // The writes go to the service, which decides them with the chamber's own checks.
+    // The writes go to the service, which decides them with the chamber's own checks. Logged in
+    // there (so under its access control), a change goes with the reason the user gives for it.
     ui::WriteSender* writer = live_->writeSender();
+    writer->setGate([this](int32_t, const QString& caption,
+                           const QString& shown) -> std::optional<base::Audit> {
+        if (client_.user().isEmpty()) return base::Audit{};
+        auth::ReasonDialog dialog(
+            QStringLiteral("%1 = %2").arg(base::shown(caption), shown.trimmed()), {}, this);
+        if (dialog.exec() != QDialog::Accepted || dialog.reason().isEmpty()) return std::nullopt;
+        base::Audit audit;
+        audit.reason = dialog.reason();
+        return audit;
+    });
     writer->sendWith([this](int32_t reg, int32_t value, const QString&, const base::Audit& audit) {
         return send(reg, value, audit.reason);
     });

@@ -111,9 +111,16 @@ TEST(ChamberCommands, WritesAreDecidedByTheActorsRole) {
     EXPECT_TRUE(written[2].startsWith(QStringLiteral("4100|otto|5|why|0")));
     EXPECT_EQ(written[3], QStringLiteral("4100|sue|5|why|1"));
 
+    // Under access control a change needs its reason; one the actor may not make is refused
+    // (and audited) all the same.
+    EXPECT_EQ(c.writeSetValue(0, 5, kOperator, QStringLiteral(" ")).outcome, Outcome::Invalid);
+    EXPECT_EQ(c.writeSetValue(0, 5, kViewer).outcome, Outcome::Refused);
+    EXPECT_EQ(c.writeSetValue(0, 5, auth::Actor::self()).outcome, Outcome::Pending);
+
     // With the port closed a write cannot go through, and says why.
     c.closePort();
-    EXPECT_EQ(rig.finalOutcome(c.writeSetValue(0, 5, kOperator)), Outcome::LinkClosed);
+    EXPECT_EQ(rig.finalOutcome(c.writeSetValue(0, 5, kOperator, QStringLiteral("why"))),
+              Outcome::LinkClosed);
 }
 
 TEST(ChamberCommands, AnAlertIsAcknowledgedOnlyWithACommentByAnOperator) {

@@ -2,6 +2,7 @@
 // the service's chambers, SV1 typed in the window reaches the simulated instrument through the
 // service, and the status bar says when the service has gone and when it is back.
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -10,6 +11,7 @@
 #include <QSignalSpy>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
 
 #include <cmath>
 
@@ -28,6 +30,18 @@ T* control(QWidget* w, const char* name) {
 }
 
 // SV1 of the chamber as the service publishes it, in the instrument's decimals.
+// Answers the reason dialog open now: the reason typed and OK, or cancelled when it is empty.
+void answerReason(const QString& reason) {
+    auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!d || d->objectName() != QLatin1String("ReasonDialog")) {
+        QTimer::singleShot(20, [reason] { answerReason(reason); });
+        return;
+    }
+    if (reason.isEmpty()) return d->reject();
+    d->findChild<QComboBox*>(QStringLiteral("Reason"))->setEditText(reason);
+    d->findChild<QPushButton*>(QStringLiteral("ReasonOk"))->click();
+}
+
 int setValue1(const service::ChannelClient& c, const QString& chamber) {
     const QJsonObject loop = c.state(chamber).value("loops").toArray().at(0).toObject();
     return qRound(loop.value("sv").toDouble() * std::pow(10, loop.value("decimals").toInt()));
@@ -147,8 +161,13 @@ void ServiceAttach::underAccessControlAWriteNeedsALoginOnTheService() {
     QTRY_COMPARE_WITH_TIMEOUT(user->text(), QStringLiteral("qa"), 60000);
     QCOMPARE(setValue1(watcher, QString()), before);
 
-    // The same write, now as qa: the service sends it to the instrument.
-    control<QPushButton>(w, "Command12_0")->click();
+    // The same write, now as qa: it asks for the reason first (cancelled: nothing is sent), and
+    // the service then sends it to the instrument.
+    for (const QString& reason : {QString(), QStringLiteral("校准")}) {
+        QTimer::singleShot(0, [reason] { answerReason(reason); });
+        control<QPushButton>(w, "Command12_0")->click();
+    }
+    QVERIFY(message->text().contains(QStringLiteral("未填写变更原因")));
     QTRY_COMPARE_WITH_TIMEOUT(setValue1(watcher, QString()), typed, 60000);
 
     // Logged out: refused again.

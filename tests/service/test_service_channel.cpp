@@ -256,8 +256,9 @@ void ServiceChannel::loginTokensAndPasswordsUnderAccessControl() {
     Served s;
     QVERIFY(s.start("qa", "correct horse 1"));
     auto& [rig, service, client] = s;
-    const auto setValue = [](const QByteArray& who) {
-        return R"({"id": 30, "op": "setValue", "chamber": "", "loop": 0, "value": 321)" + who + "}";
+    const auto setValue = [](const QByteArray& who, const QByteArray& reason = "r") {
+        return R"({"id": 30, "op": "setValue", "chamber": "", "loop": 0, "value": 321, "reason": ")" +
+               reason + '"' + who + "}";
     };
 
     const QJsonObject login =
@@ -281,6 +282,8 @@ void ServiceChannel::loginTokensAndPasswordsUnderAccessControl() {
     };
     for (const auto& a : asks)
         QCOMPARE(outcomeOf(client, setValue(a.who)), QString::fromLatin1(a.outcome));
+    // Under access control a change without its reason is done by nobody, whoever asks.
+    QCOMPARE(outcomeOf(client, setValue(byToken, " ")), QStringLiteral("invalid"));
     // Every command is logged with the account of the process that sent it.
     const QByteArray logged = QStringLiteral("by qa from uid %1 ").arg(::getuid()).toUtf8();
     QByteArray err;
