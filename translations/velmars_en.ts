@@ -3729,7 +3729,7 @@
     </message>
     <message>
         <source>自由软件：您可以按自由软件基金会发布的 GNU 通用公共许可证第 3 版或（由您选择）任何更新版本（GPL-3.0-or-later）再发布和修改它。本程序不提供任何担保。许可证全文见随程序附带的 LICENSE 文件。</source>
-        <translation>Free software: you can redistribute it and/or modify it under the terms of the GNU General Public License as published by the Free Software Foundation, either version 3 of the License or (at your option) any later version (GPL-3.0-or-later). This program comes with no warranty. The LICENSE file shipped with the program holds the licence's full text.</translation>
+        <translation>Free software: you can redistribute it and/or modify it under the terms of the GNU General Public License as published by the Free Software Foundation, either version 3 of the License or (at your option) any later version (GPL-3.0-or-later). This program comes with no warranty. The LICENSE file shipped with the program holds the licence&apos;s full text.</translation>
     </message>
     <message>
         <source>本程序使用以下软件，各按其许可证：</source>
@@ -3742,6 +3742,18 @@
     <message>
         <source>许可证</source>
         <translation>Licence</translation>
+    </message>
+    <message>
+        <source>记录未受保护（未安装服务）</source>
+        <translation>Records not protected (no service installed)</translation>
+    </message>
+    <message>
+        <source>本程序在当前账户下自行记录：能登录这台电脑的人可以改写记录文件。安装并启用服务后，记录由服务的账户保存。</source>
+        <translation>This program records under the current account: anyone who can log in to this PC can rewrite the record files. Install and enable the service to have the records kept by the service&apos;s account.</translation>
+    </message>
+    <message>
+        <source>记录未受保护：本账户可以改写此文件</source>
+        <translation>records not protected: this account can rewrite the file</translation>
     </message>
 </context>
 </TS>

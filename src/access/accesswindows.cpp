@@ -214,11 +214,19 @@ UserBar::UserBar(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("UserBar"));
     label_ = new QLabel(this);
     label_->setObjectName(QStringLiteral("UserStatus"));
+    // Only a service under its own account keeps the records out of reach of the people they
+    // record; the program that records by itself says so while access control is on.
+    unprotected_ = new QLabel(base::Tr::tr("记录未受保护（未安装服务）"), this);
+    unprotected_->setObjectName(QStringLiteral("RecordsUnprotected"));
+    unprotected_->setToolTip(
+        base::Tr::tr("本程序在当前账户下自行记录：能登录这台电脑的人可以改写记录文件。"
+                     "安装并启用服务后，记录由服务的账户保存。"));
     logout_ = button(base::Tr::tr("注销"), "LogoutButton", this);
     login_ = button(base::Tr::tr("登录"), "LoginAgainButton", this);
     reasons_ = button(base::Tr::tr("变更原因列表"), "ReasonsButton", this);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
+    row->addWidget(unprotected_);
     row->addWidget(label_);
     row->addWidget(reasons_);
     row->addWidget(logout_);
@@ -241,6 +249,7 @@ void UserBar::show(const SessionKeeper::View& v) {
     reasons_->setVisible(mayDo(v.standing, Action::AccessControlSettings) == Denial::None &&
                          v.standing.controlled);
     login_->setVisible(v.standing.storeUsable && !in);
+    unprotected_->setVisible(v.standing.controlled);
 }
 
 Doorman::Doorman(SessionKeeper& keeper, Guard& guard, QObject* parent)

@@ -97,6 +97,7 @@ class UserBar : public QWidget {
 
   private:
     QLabel* label_;
+    QLabel* unprotected_;  // this program records itself: the PC's account can change the files
     QPushButton* logout_;
     QPushButton* login_;
     QPushButton* reasons_;  // administrators only

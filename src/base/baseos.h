@@ -14,4 +14,8 @@ QStringList arguments(int argc, char** argv);
 // that serve onlookers (the web server's), never the chambers' or the lines'.
 void lowerThisThreadsPriority();
 
+// Whether this process's account may change the file at path or replace it in its folder: such
+// records are in that account's hands, whatever the program itself allows.
+bool writableByThisAccount(const QString& path);
+
 }  // namespace base

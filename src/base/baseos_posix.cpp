@@ -1,11 +1,13 @@
 #include "base/baseos.h"
 
+#include <unistd.h>
+#include <QFileInfo>
+
 #ifdef __linux__
 #include <algorithm>
 
 #include <sys/resource.h>
 #include <sys/syscall.h>
-#include <unistd.h>
 #endif
 
 namespace base {
@@ -23,6 +25,12 @@ void lowerThisThreadsPriority() {
     const auto self = static_cast<id_t>(syscall(SYS_gettid));
     setpriority(PRIO_PROCESS, self, std::min(getpriority(PRIO_PROCESS, self) + 10, 19));
 #endif
+}
+
+bool writableByThisAccount(const QString& path) {
+    const QFileInfo file(path);
+    return ::access(QFile::encodeName(file.absoluteFilePath()).constData(), W_OK) == 0 ||
+           ::access(QFile::encodeName(file.absolutePath()).constData(), W_OK) == 0;
 }
 
 }  // namespace base

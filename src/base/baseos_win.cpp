@@ -2,6 +2,9 @@
 // shellapi.h needs windows.h first
 #include <shellapi.h>
 
+#include <QDir>
+#include <QFileInfo>
+
 #include "base/baseos.h"
 
 namespace base {
@@ -19,6 +22,28 @@ QStringList arguments(int, char**) {
 
 void lowerThisThreadsPriority() {
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
+}
+
+namespace {
+
+// Opens the file (or, with backup semantics, the folder) asking for the given access, which the
+// file's ACL decides; nothing is changed. A file held open by another program counts as granted.
+bool granted(const QString& path, DWORD access) {
+    const HANDLE h =
+        CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
+                    access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_SHARING_VIOLATION;
+    CloseHandle(h);
+    return true;
+}
+
+}  // namespace
+
+bool writableByThisAccount(const QString& path) {
+    const QFileInfo file(path);
+    return granted(file.absoluteFilePath(), GENERIC_WRITE) ||
+           granted(file.absolutePath(), FILE_ADD_FILE | FILE_DELETE_CHILD);
 }
 
 }  // namespace base

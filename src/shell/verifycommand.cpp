@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "base/baseos.h"
 #include "base/tr.h"
 #include "overview/chamberlist.h"
 #include "shell/application.h"
@@ -47,6 +48,10 @@ int verifyOne(const QString& path, const QString& prefix) {
         if (!verifier.step()) return refuse(db.lastError());
     }
     const record::ChainReport& r = verifier.report();
+    // Whatever the chains say, a file this account may rewrite is only as safe as the account.
+    if (base::writableByThisAccount(path))
+        std::fprintf(stderr, "velmars: %s: %s\n", qUtf8Printable(path),
+                     qUtf8Printable(base::Tr::tr("记录未受保护：本账户可以改写此文件")));
     if (r.intact) {
         std::printf("%sintact, %lld rows, %lld hours\n", qUtf8Printable(prefix),
                     static_cast<long long>(r.rows), static_cast<long long>(r.hours));

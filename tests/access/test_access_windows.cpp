@@ -174,6 +174,8 @@ void AccessWindows::rolesLoginAndIdleLock() {
     QTRY_VERIFY_WITH_TIMEOUT(door.loginDialog(), 5000);
     QTRY_COMPARE_WITH_TIMEOUT(labelText(w, "D_3W_0"), QString("300"), 5000);
     QCOMPARE(labelText(w, "UserStatus"), QString("未登录"));
+    // Recording by itself, the program says its records are in the PC account's hands.
+    QVERIFY(control<QWidget>(w, "RecordsUnprotected")->isVisibleTo(w));
     for (const Guarded& g : kMainControls) {
         QVERIFY2(!enabled(g.name), g.name);
         QCOMPARE(tip(g.name), QString("请先登录"));

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QSqlQuery>
@@ -12,6 +13,8 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include <unistd.h>
 
 #include "base/oledate.h"
 #include "dbhelpers.h"
@@ -36,6 +39,36 @@ Verdict verify(const QString& path) {
     p.start(qEnvironmentVariable("VELMARS_BIN_DIR") + "/velmars", {"--verify", "--db", path});
     EXPECT_TRUE(p.waitForFinished(60000));
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).trimmed()};
+}
+
+// Whatever the chains say, the verdict says whether the account that checks may rewrite the
+// file: in its own folder it may; read-only in a read-only folder it may not (unless it is root).
+TEST(Verify, SaysWhetherThisAccountCanRewriteTheFile) {
+    QTemporaryDir dir;
+    const QString folder = dir.filePath("records");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString path = folder + "/kept.db";
+    {
+        record::SampleStore store(path, "make-kept");
+        ASSERT_TRUE(store.open());
+    }
+    const QByteArray unprotected = "记录未受保护：本账户可以改写此文件";
+    for (const bool locked : {false, true}) {
+        const QFileDevice::Permissions readOnly =
+            QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther;
+        if (locked) {
+            ASSERT_TRUE(QFile::setPermissions(path, readOnly));
+            ASSERT_TRUE(QFile::setPermissions(folder, readOnly | QFileDevice::ExeOwner));
+        }
+        QProcess p;
+        p.start(qEnvironmentVariable("VELMARS_BIN_DIR") + "/velmars", {"--verify", "--db", path});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        EXPECT_EQ(p.exitCode(), 0);
+        EXPECT_EQ(p.readAllStandardError().contains(unprotected), !locked || ::geteuid() == 0)
+            << locked;
+    }
+    QFile::setPermissions(folder,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 // sql through the sqlite3 tool, as someone changing the file beside the program would.
