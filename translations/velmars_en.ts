@@ -3755,5 +3755,9 @@
         <source>记录未受保护：本账户可以改写此文件</source>
         <translation>records not protected: this account can rewrite the file</translation>
     </message>
+    <message>
+        <source>记录未受保护：生成此报告的账户可以改写记录文件（未安装服务）</source>
+        <translation>Records not protected: the account this report was made under can rewrite the record files (no service installed)</translation>
+    </message>
 </context>
 </TS>

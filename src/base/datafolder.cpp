@@ -1,6 +1,7 @@
 #include "base/datafolder.h"
 
 #include <QDir>
+#include <atomic>
 
 namespace base {
 
@@ -17,6 +18,18 @@ void setDataFolder(const QString& dir) {
 
 QString givenDataFolder() {
     return folder();
+}
+
+namespace {
+std::atomic<bool> byService{false};
+}  // namespace
+
+void setKeptByService(bool kept) {
+    byService = kept;
+}
+
+bool keptByService() {
+    return byService;
 }
 
 }  // namespace base

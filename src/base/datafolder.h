@@ -11,4 +11,9 @@ void setDataFolder(const QString& dir);
 // The folder named, as an absolute path; empty when none was.
 QString givenDataFolder();
 
+// Whether this process is the service that keeps the records under an account of its own (the
+// boundary of trust): the records it writes are out of reach of the people they record.
+void setKeptByService(bool kept);
+bool keptByService();
+
 }  // namespace base

@@ -121,7 +121,7 @@ QString makeAuditReview(const AuditReviewRequest& r) {
     {
         auth::UserStore users(r.usersPath, base::uniqueName(QStringLiteral("review-users")));
         if (!r.usersPath.isEmpty()) users.open(/*create=*/false);
-        content.request.access = accessNotes(users, QDateTime::currentSecsSinceEpoch());
+        content.request.access = accessNotes(users, QDateTime::currentSecsSinceEpoch(), r.dbPath);
     }
 
     // The CSV first, as the event window's export writes it; its hash goes on every page.

@@ -214,7 +214,8 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
     if (!content.request.access && !request.usersPath.isEmpty()) {
         auth::UserStore users(request.usersPath, uniqueName("users"));
         users.open(/*create=*/false);
-        content.request.access = accessNotes(users, QDateTime::currentSecsSinceEpoch());
+        content.request.access =
+            accessNotes(users, QDateTime::currentSecsSinceEpoch(), request.dbPath);
     }
     if (!request.signatureSubject.isEmpty()) {
         // A report that should show signatures is not made without them.

@@ -41,6 +41,9 @@ struct AccessNotes {
     bool offNow = true;
     bool unknown = false;  // a user store there but unusable: neither on nor off can be said
     std::vector<std::pair<int64_t, int64_t>> offSpans;
+    // On, but the database can be rewritten by the account the report is made under (a program
+    // recording by itself, not the service): the records are in the PC account's hands.
+    bool unprotected = false;
 };
 
 struct ReportRequest {

@@ -541,6 +541,8 @@ QStringList pageNotes(const ReportContent& c) {
     if (const auto& access = c.request.access) {
         if (access->offNow)
             lines << base::Tr::tr("访问控制未开启：此报告生成时未要求登录，操作人员身份未经核实");
+        if (access->unprotected)
+            lines << base::Tr::tr("记录未受保护：生成此报告的账户可以改写记录文件（未安装服务）");
         if (access->unknown)
             lines << base::Tr::tr("用户库无法读取：此报告生成时访问控制的状态未知");
         qsizetype shown = 0;

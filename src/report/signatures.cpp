@@ -13,6 +13,8 @@
 
 #include "access/roles.h"
 #include "access/userstore.h"
+#include "base/baseos.h"
+#include "base/datafolder.h"
 #include "base/workerthread.h"
 #include "events/eventrules.h"
 #include "events/eventstore.h"
@@ -409,7 +411,7 @@ void signLater(QObject* context, const QString& usersPath, const SignRequest& re
     });
 }
 
-AccessNotes accessNotes(auth::UserStore& users, int64_t now) {
+AccessNotes accessNotes(auth::UserStore& users, int64_t now, const QString& dbPath) {
     AccessNotes notes;
     if (users.state() == auth::StoreState::Unusable) {
         notes.offNow = false;
@@ -426,6 +428,8 @@ AccessNotes accessNotes(auth::UserStore& users, int64_t now) {
         if (on && offSince) notes.offSpans.emplace_back(*std::exchange(offSince, std::nullopt), at);
     }
     if (offSince) notes.offSpans.emplace_back(*offSince, now);
+    notes.unprotected =
+        !notes.offNow && !base::keptByService() && base::writableByThisAccount(dbPath);
     return notes;
 }
 

@@ -166,7 +166,8 @@ void signLater(QObject* context, const QString& usersPath, const SignRequest& re
                std::function<std::optional<QString>(QString* error)> digestOf,
                std::function<void(const SignOutcome&)> done);
 
-// From the user store (an unusable or missing one: off now, nothing known of the past).
-AccessNotes accessNotes(auth::UserStore& users, int64_t now);
+// From the user store (an unusable or missing one: off now, nothing known of the past), for a
+// report of the database at dbPath.
+AccessNotes accessNotes(auth::UserStore& users, int64_t now, const QString& dbPath);
 
 }  // namespace report

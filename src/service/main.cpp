@@ -49,6 +49,7 @@ int run(int argc, char** argv) {
         QCoreApplication::setOrganizationName(QStringLiteral("velmars"));
         base::useDotDecimalNumbers();
         base::setDataFolder(o.data.isEmpty() ? service::os::defaultDataFolder() : o.data);
+        base::setKeptByService(true);
         QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, base::givenDataFolder());
         service::Service s(o);
         if (!s.start()) {

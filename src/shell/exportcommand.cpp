@@ -178,7 +178,7 @@ int runReport(const Options& options) {
     const int64_t now = QDateTime::currentSecsSinceEpoch();
     auth::UserStore users(userStorePath(), QStringLiteral("report-users"));
     users.open(/*create=*/false);
-    request.access = report::accessNotes(users, now);
+    request.access = report::accessNotes(users, now, db);
     if (!options.sign.isEmpty()) {
         report::SignOutcome o = report::maySign(users);
         const auto password = o.status == 0

@@ -115,9 +115,11 @@ TEST(Signatures, AccessControlSwitchedOffIsNoted) {
                           [&] { return nowMs; });
     using Spans = std::vector<std::pair<int64_t, int64_t>>;
     const auto expect = [&](bool offNow, const Spans& spans, const char* what) {
-        const report::AccessNotes n = report::accessNotes(store, 9000);
+        const report::AccessNotes n = report::accessNotes(store, 9000, dir.path());
         EXPECT_EQ(n.offNow, offNow) << what;
         EXPECT_EQ(n.offSpans, spans) << what;
+        // On, in a folder this account may write: the records are in its hands.
+        EXPECT_EQ(n.unprotected, !offNow) << what;
     };
     expect(true, {}, "no user store");
     ASSERT_EQ(store.open(true), auth::StoreState::Ready);
@@ -140,7 +142,7 @@ TEST(Signatures, AccessControlSwitchedOffIsNoted) {
     foreign.close();
     auth::UserStore unusable(foreign.fileName(), "unusable", auth::HashCost::interactive());
     ASSERT_EQ(unusable.open(false), auth::StoreState::Unusable);
-    const report::AccessNotes n = report::accessNotes(unusable, 9000);
+    const report::AccessNotes n = report::accessNotes(unusable, 9000, other.path());
     EXPECT_FALSE(n.offNow);
     EXPECT_TRUE(n.unknown);
 }
@@ -306,10 +308,11 @@ TEST(Signatures, SignedRunThroughTheProgram) {
     ASSERT_EQ(velmars(home.path(), byQa, admin + "\n").status, 0);
     const QStringList pages = pagesOf(pdf);
     ASSERT_GE(pages.size(), 2);
-    EXPECT_TRUE(onEveryPage(pages,
-                            {"电子签名", "李 质量（用户 qa） 含义：审核",
-                             "张 批准（用户 qb） 含义：批准", "数据与签名时一致"},
-                            {"访问控制未开启"}));
+    EXPECT_TRUE(
+        onEveryPage(pages,
+                    {"电子签名", "李 质量（用户 qa） 含义：审核", "张 批准（用户 qb） 含义：批准",
+                     "数据与签名时一致", "记录未受保护：生成此报告的账户可以改写记录文件"},
+                    {"访问控制未开启"}));
     // The same data with the report in English are the data signed: the words are not signed.
     ASSERT_EQ(velmars(home.path(), byQa + QStringList{"--lang", "en"}, admin + "\n").status, 0);
     const QString english = testsupport::pdfText(pdf);
