@@ -82,37 +82,6 @@ QString serviceUsageText() {
         .arg(QDir::toNativeSeparators(os::defaultDataFolder()));
 }
 
-namespace {
-
-QString brokerPhrase(const mqtt::Status& s) {
-    switch (s.state) {
-        case mqtt::State::Connected:
-            return QStringLiteral("MQTT connected");
-        case mqtt::State::Connecting:
-            return QStringLiteral("MQTT connecting");
-        case mqtt::State::Down:
-            break;
-    }
-    switch (s.fault) {
-        case mqtt::Fault::Unreachable:
-            return QStringLiteral("MQTT down: broker unreachable");
-        case mqtt::Fault::BadLogin:
-            return QStringLiteral("MQTT down: login refused");
-        case mqtt::Fault::NotAuthorized:
-            return QStringLiteral("MQTT down: not authorized");
-        case mqtt::Fault::Tls:
-            return QStringLiteral("MQTT down: TLS failed");
-        case mqtt::Fault::Protocol:
-            return QStringLiteral("MQTT down: protocol refused");
-        case mqtt::Fault::None:
-        case mqtt::Fault::Lost:
-            break;
-    }
-    return QStringLiteral("MQTT down: connection lost");
-}
-
-}  // namespace
-
 QString statusLine(int recording, int chambers, const QString& serving,
                    const mqtt::Status* broker) {
     const QString noun = chambers == 1 ? QStringLiteral("chamber") : QStringLiteral("chambers");
@@ -125,7 +94,7 @@ QString statusLine(int recording, int chambers, const QString& serving,
         if (url.endsWith(u'/')) url.chop(1);
         line += QStringLiteral("; serving ") + url;
     }
-    if (broker) line += QStringLiteral("; ") + brokerPhrase(*broker);
+    if (broker) line += QStringLiteral("; ") + mqtt::statusText(*broker, base::Lang::Stored);
     return line;
 }
 
