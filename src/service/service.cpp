@@ -224,8 +224,14 @@ bool Service::makeFleet() {
     }
     // The user store's rows (the channel's logins and failed logins, accounts changed by
     // velmars --data DIR) go into every chamber's log as the desktop program's do.
-    chamber::copyUserStoreRows(
-        QDir(base::givenDataFolder()).filePath(QString::fromLatin1(auth::kUserStoreFileName)));
+    const QString userStore =
+        QDir(base::givenDataFolder()).filePath(QString::fromLatin1(auth::kUserStoreFileName));
+    chamber::copyUserStoreRows(userStore);
+    // With a user store, its accounts as it holds them for every command's check of its actor.
+    if (QFileInfo::exists(userStore)) {
+        accounts_ = std::make_unique<auth::SessionKeeper>(userStore);
+        accounts_->open();
+    }
     chamber::FleetSetup setup;
     // Read before the hosted clients keep what the command line gave.
     setup.programChanges = hostedChanges(options_, *chamber::settingsFileFor(QString()));
@@ -300,10 +306,6 @@ auth::Standing Service::standing() {
         s.storeUsable = false;
         users_.reset();
         return s;
-    }
-    if (!accounts_) {
-        accounts_ = std::make_unique<auth::SessionKeeper>(path);
-        accounts_->open();
     }
     s.controlled = users_->accessControl();
     return s;
