@@ -15,6 +15,7 @@
 #include "../support/sqlrows.h"
 #include "access/actor.h"
 #include "access/audit.h"
+#include "access/credentials.h"
 #include "access/session.h"
 #include "access/sessionkeeper.h"
 #include "access/userstore.h"
@@ -720,4 +721,55 @@ TEST(AccessKeeper, WorkEndingAfterTheKeeperReachesNothingOfIt) {
 #endif
     QCoreApplication::processEvents();
     EXPECT_FALSE(told);
+}
+
+// The clients' one check of a user id and password: what the store says, as it is now.
+TEST(AccessCredentials, OneCheckForEveryClient) {
+    StoreBeside beside;
+    ASSERT_TRUE(beside.ready());
+    auto& [dir, path, admin, op, other] = beside;
+    const QString missing = dir.filePath(QStringLiteral("none.db"));
+    const QString notOurs = dir.filePath(QStringLiteral("other.db"));
+    {
+        QFile f(notOurs);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("not a database") > 0);
+    }
+    struct Case {
+        const char* what;
+        QString path, user, password;
+        StoreState store;
+        bool controlled;
+        Outcome outcome;
+        std::optional<Role> role;
+    };
+    const QString pw = QStringLiteral("adminpass1");
+    const Case cases[] = {
+        {"no store", missing, admin, pw, StoreState::Missing, false, Outcome::Unusable, {}},
+        {"not ours", notOurs, admin, pw, StoreState::Unusable, false, Outcome::Unusable, {}},
+        {"right", path, admin, pw, StoreState::Ready, true, Outcome::Done, Role::Administrator},
+        {"any case", path, "ADMIN", pw, StoreState::Ready, true, Outcome::Done,
+         Role::Administrator},
+        {"wrong", path, admin, "adminpass2", StoreState::Ready, true, Outcome::Refused, {}},
+        {"unknown", path, "nobody", pw, StoreState::Ready, true, Outcome::Refused, {}},
+        {"to change", path, op, "op1-pass-1", StoreState::Ready, true, Outcome::MustChange, {}},
+    };
+    for (const Case& c : cases) {
+        const CredentialCheck got = checkCredentials(c.path, c.user, c.password);
+        EXPECT_EQ(got.store, c.store) << c.what;
+        EXPECT_EQ(got.controlled, c.controlled) << c.what;
+        EXPECT_EQ(got.outcome, c.outcome) << c.what;
+        EXPECT_EQ(got.role, c.role) << c.what;
+        EXPECT_EQ(got.idleMinutes, c.role ? UserStore::kDefaultIdleMinutes : 0) << c.what;
+    }
+    // Each failure counted as a login's: the account locks.
+    for (int i = 0; i < UserStore::kLockAfter; ++i)
+        checkCredentials(path, op, QStringLiteral("op1-wrong"));
+    EXPECT_TRUE(other.account(op)->locked());
+    // Access control off: nothing is checked, nothing counted.
+    ASSERT_EQ(other.setAccessControl(admin, false), Outcome::Done);
+    const int failed = other.account(admin)->failedLogins;
+    const CredentialCheck off = checkCredentials(path, admin, QStringLiteral("wrong"));
+    EXPECT_FALSE(off.controlled);
+    EXPECT_EQ(off.outcome, Outcome::Unusable);
+    EXPECT_EQ(other.account(admin)->failedLogins, failed);
 }
