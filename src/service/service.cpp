@@ -192,26 +192,9 @@ bool Service::start() {
 }
 
 bool Service::makeFleet() {
-    chamber::FleetOptions o;
-    o.dataFolder = base::givenDataFolder();
-    o.profile = options_.profile;
-    o.db = options_.db;
-    o.ports = options_.ports;
-    o.chambers = options_.chambers;
-    o.simulate = options_.simulate;
-    o.logWrites = options_.logWrites;
-    o.given = {options_.forward,
-               options_.station,
-               {options_.notifyMail, options_.notifyFrom, options_.notifyTo, options_.notifyWebhook,
-                options_.notifySilentAfter},
-               options_.keepDays,
-               options_.keepFreeGb};
-    std::optional<chamber::SettingChange> listChange;
-    const QList<chamber::ChamberConf> confs = chamber::chambersOfRun(o, &listChange);
-    // Read before the hosted clients keep what the command line gave.
-    QList<chamber::SettingChange> changes =
-        hostedChanges(options_, *chamber::settingsFileFor(QString()));
-    if (listChange) changes.prepend(*listChange);
+    const chamber::FleetOptions o = fleetOptions(options_, base::givenDataFolder());
+    QList<chamber::SettingChange> changes;
+    const QList<chamber::ChamberConf> confs = chambersOfRun(options_, o, &changes);
     std::optional<chamber::FleetStart> start =
         chamber::makeFleetSetup(o, confs, std::move(changes), &error_);
     if (!start) return false;

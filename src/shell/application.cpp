@@ -102,32 +102,14 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
         clock_ = fastClock_.get();
     }
     setProfile(options_.profile);
-    // The hosted clients' settings that the command line changes, with what the file kept.
-    programChanges_ << service::hostedChanges(options_, *settingsFileFor(QString()));
     // The chambers of this run: the command line's, kept for the next; else the settings file's.
-    // A profile or a database of its own is one chamber, as always.
-    std::optional<SettingChange> listChange;
-    confs_ = chamber::chambersOfRun(fleetOptions(), &listChange);
-    if (listChange) programChanges_.prepend(*listChange);
+    // A profile or a database of its own is one chamber, as always. The command line's changes
+    // to the list and to the hosted clients' settings, with what the file kept, are recorded.
+    confs_ = service::chambersOfRun(options_, fleetOptions(), &programChanges_);
 }
 
 chamber::FleetOptions Application::fleetOptions() const {
-    chamber::FleetOptions o;
-    o.dataFolder = os::dataFolder();
-    o.profile = options_.profile;
-    o.db = options_.db;
-    o.ports = options_.ports;
-    o.chambers = options_.chambers;
-    o.simulate = options_.simulate;
-    o.logWrites = options_.logWrites;
-    o.given = {options_.forward,
-               options_.station,
-               {options_.notifyMail, options_.notifyFrom, options_.notifyTo, options_.notifyWebhook,
-                options_.notifySilentAfter},
-               options_.keepDays,
-               options_.keepFreeGb};
-    o.user = options_.user;
-    o.reason = options_.reason;
+    chamber::FleetOptions o = service::fleetOptions(options_, os::dataFolder());
     // The windows' logins and the first administrator make the store.
     o.accountsAlways = true;
     o.monoMs = monoMs_;
