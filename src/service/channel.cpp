@@ -8,7 +8,7 @@
 #include <QRandomGenerator>
 #include <array>
 
-#include "access/userstore.h"
+#include "access/credentials.h"
 #include "alert/alerter.h"
 #include "base/jsonfields.h"
 #include "chamber/fleet.h"
@@ -246,25 +246,17 @@ bool Channel::check(const QString& user, const QString& password,
     QPointer<Channel> self(this);
     logins_.post(
         [self, path = usersPath_, user, password, then = std::move(then)](QObject&) mutable {
+            const auth::CredentialCheck c = auth::checkCredentials(path, user, password);
             Checked r;
-            r.outcome = static_cast<int>(auth::Outcome::Unusable);
-            if (!path.isEmpty()) {
-                auth::UserStore store(path, base::uniqueName(QStringLiteral("channel-login")));
-                if (store.open(/*create=*/false) == auth::StoreState::Ready) {
-                    r.controlled = store.accessControl();
-                    if (r.controlled) {
-                        const auth::Outcome o = store.authenticate(user, password);
-                        r.outcome = static_cast<int>(o);
-                        if (o == auth::Outcome::Done) {
-                            const auto account = store.account(user);
-                            if (account)
-                                r.role = account->role;
-                            else
-                                r.outcome = static_cast<int>(auth::Outcome::Refused);
-                            r.idleMinutes = store.idleLockMinutes();
-                        }
-                    }
-                }
+            // A store that cannot be read lets nobody change anything.
+            r.controlled = c.store != auth::StoreState::Ready || c.controlled;
+            r.outcome = static_cast<int>(c.outcome);
+            if (c.outcome == auth::Outcome::Done) {
+                if (c.role)
+                    r.role = *c.role;
+                else
+                    r.outcome = static_cast<int>(auth::Outcome::Refused);
+                r.idleMinutes = c.idleMinutes;
             }
             // Back on the service's main thread, unless the channel ended meanwhile.
             QMetaObject::invokeMethod(

@@ -11,6 +11,36 @@
 
 namespace service {
 
+chamber::FleetOptions fleetOptions(const shell::Options& o, const QString& dataFolder) {
+    chamber::FleetOptions f;
+    f.dataFolder = dataFolder;
+    f.profile = o.profile;
+    f.db = o.db;
+    f.ports = o.ports;
+    f.chambers = o.chambers;
+    f.simulate = o.simulate;
+    f.logWrites = o.logWrites;
+    f.given = {o.forward,
+               o.station,
+               {o.notifyMail, o.notifyFrom, o.notifyTo, o.notifyWebhook, o.notifySilentAfter},
+               o.keepDays,
+               o.keepFreeGb};
+    f.user = o.user;
+    f.reason = o.reason;
+    return f;
+}
+
+QList<chamber::ChamberConf> chambersOfRun(const shell::Options& o,
+                                          const chamber::FleetOptions& fleet,
+                                          QList<chamber::SettingChange>* changes) {
+    QList<chamber::SettingChange> own = hostedChanges(o, *chamber::settingsFileFor(QString()));
+    std::optional<chamber::SettingChange> listChange;
+    const QList<chamber::ChamberConf> confs = chamber::chambersOfRun(fleet, &listChange);
+    if (listChange) own.prepend(*listChange);
+    if (changes) *changes << own;
+    return confs;
+}
+
 QList<chamber::SettingChange> hostedChanges(const shell::Options& o, QSettings& kept) {
     QList<chamber::SettingChange> out;
     if (o.http) {

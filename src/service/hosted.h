@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "chamber/fleet.h"
+#include "chamber/fleetstart.h"
 #include "service/cmdline.h"
 
 namespace web {
@@ -21,6 +22,16 @@ class FleetFeed;
 }  // namespace mqtt
 
 namespace service {
+
+// What the command line gives the fleet, whose databases and user store are in dataFolder.
+chamber::FleetOptions fleetOptions(const shell::Options& o, const QString& dataFolder);
+
+// The chamber list of the run (chamber::chambersOfRun), with the changes the command line makes
+// to the program's own settings (the chamber list, the hosted clients') added to *changes: read
+// before the hosted clients keep what the command line gave them.
+QList<chamber::ChamberConf> chambersOfRun(const shell::Options& o,
+                                          const chamber::FleetOptions& fleet,
+                                          QList<chamber::SettingChange>* changes);
 
 // The settings of the hosted clients that the command line changes, with what the file kept
 // before (the broker's user, never its password): rows of the audit trail.

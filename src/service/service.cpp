@@ -4,13 +4,12 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
-#include <iostream>
 #include <optional>
 
 #include "access/sessionkeeper.h"
 #include "access/userstore.h"
 #include "base/datafolder.h"
-#include "chamber/userrows.h"
+#include "chamber/fleetstart.h"
 #include "events/eventlog.h"
 #include "events/eventrules.h"
 #include "mqtt/status.h"
@@ -82,37 +81,6 @@ QString serviceUsageText() {
         .arg(QDir::toNativeSeparators(os::defaultDataFolder()));
 }
 
-namespace {
-
-QString brokerPhrase(const mqtt::Status& s) {
-    switch (s.state) {
-        case mqtt::State::Connected:
-            return QStringLiteral("MQTT connected");
-        case mqtt::State::Connecting:
-            return QStringLiteral("MQTT connecting");
-        case mqtt::State::Down:
-            break;
-    }
-    switch (s.fault) {
-        case mqtt::Fault::Unreachable:
-            return QStringLiteral("MQTT down: broker unreachable");
-        case mqtt::Fault::BadLogin:
-            return QStringLiteral("MQTT down: login refused");
-        case mqtt::Fault::NotAuthorized:
-            return QStringLiteral("MQTT down: not authorized");
-        case mqtt::Fault::Tls:
-            return QStringLiteral("MQTT down: TLS failed");
-        case mqtt::Fault::Protocol:
-            return QStringLiteral("MQTT down: protocol refused");
-        case mqtt::Fault::None:
-        case mqtt::Fault::Lost:
-            break;
-    }
-    return QStringLiteral("MQTT down: connection lost");
-}
-
-}  // namespace
-
 QString statusLine(int recording, int chambers, const QString& serving,
                    const mqtt::Status* broker) {
     const QString noun = chambers == 1 ? QStringLiteral("chamber") : QStringLiteral("chambers");
@@ -125,7 +93,7 @@ QString statusLine(int recording, int chambers, const QString& serving,
         if (url.endsWith(u'/')) url.chop(1);
         line += QStringLiteral("; serving ") + url;
     }
-    if (broker) line += QStringLiteral("; ") + brokerPhrase(*broker);
+    if (broker) line += QStringLiteral("; ") + mqtt::statusText(*broker, base::Lang::Stored);
     return line;
 }
 
@@ -147,9 +115,7 @@ Service::~Service() {
 }
 
 QString Service::databasePath(const QString& name) {
-    return QDir(base::givenDataFolder())
-        .filePath(name.isEmpty() ? QStringLiteral("Rdatabj.db")
-                                 : QStringLiteral("Rdatabj-%1.db").arg(name));
+    return chamber::databasePath(base::givenDataFolder(), name);
 }
 
 bool Service::start() {
@@ -226,60 +192,16 @@ bool Service::start() {
 }
 
 bool Service::makeFleet() {
-    comm::PortMap ports;
-    for (auto it = options_.ports.cbegin(); it != options_.ports.cend(); ++it)
-        ports.setExplicit(it.key(), it.value());
-    // The chambers of the command line are kept for the next start; else the settings' list.
-    // A profile or a database of its own is one chamber.
-    QList<chamber::ChamberConf> confs;
-    if (!options_.chambers.isEmpty()) {
-        confs = options_.chambers;
-        chamber::writeChambers(*chamber::settingsFileFor(QString()), confs);
-    } else if (options_.profile.isEmpty() && options_.db.isEmpty()) {
-        confs = chamber::readChambers(*chamber::settingsFileFor(QString()));
-    }
-    if (options_.simulate) {
-        sim::ServerOptions simOptions;
-        simOptions.demoStart = true;
-        for (const chamber::ChamberConf& conf : std::as_const(confs))
-            if (conf.port == 1) simOptions.addresses.push_back(conf.address);
-        if (options_.logWrites)
-            simOptions.writeLog = [](const std::string& line) { std::cout << line << std::endl; };
-        sim_ = std::make_unique<sim::SimServer>(simOptions);
-        std::string why;
-        if (!sim_->start(&why)) {
-            error_ = QStringLiteral("simulated instrument: %1").arg(QString::fromStdString(why));
-            return false;
-        }
-        if (!ports.hasExplicit(1)) ports.setExplicit(1, QString::fromStdString(sim_->device()));
-    }
-    // The user store's rows (the channel's logins and failed logins, accounts changed by
-    // velmars --data DIR) go into every chamber's log as the desktop program's do.
-    chamber::copyUserStoreRows(
-        QDir(base::givenDataFolder()).filePath(QString::fromLatin1(auth::kUserStoreFileName)));
-    chamber::FleetSetup setup;
-    // Read before the hosted clients keep what the command line gave.
-    setup.programChanges = hostedChanges(options_, *chamber::settingsFileFor(QString()));
-    setup.chambers = confs;
-    setup.ports = ports;
-    setup.clock = &clock_;
-    // The one chamber of a service without a list is the profile's, or the --db given.
-    const QString profile = options_.profile;
-    const QString db = options_.db;
-    setup.settingsFor = [profile](const QString& name) {
-        return chamber::settingsFileFor(name.isEmpty() ? profile : name);
-    };
-    setup.databaseFor = [profile, db](const QString& name) {
-        if (!name.isEmpty()) return databasePath(name);
-        return db.isEmpty() ? databasePath(profile) : db;
-    };
-    setup.given = {options_.forward,
-                   options_.station,
-                   {options_.notifyMail, options_.notifyFrom, options_.notifyTo,
-                    options_.notifyWebhook, options_.notifySilentAfter},
-                   options_.keepDays,
-                   options_.keepFreeGb};
-    fleet_ = std::make_unique<chamber::Fleet>(std::move(setup));
+    const chamber::FleetOptions o = fleetOptions(options_, base::givenDataFolder());
+    QList<chamber::SettingChange> changes;
+    const QList<chamber::ChamberConf> confs = chambersOfRun(options_, o, &changes);
+    std::optional<chamber::FleetStart> start =
+        chamber::makeFleetSetup(o, confs, std::move(changes), &error_);
+    if (!start) return false;
+    sim_ = std::move(start->sim);
+    accounts_ = std::move(start->accounts);
+    start->setup.clock = &clock_;
+    fleet_ = std::make_unique<chamber::Fleet>(std::move(start->setup));
     return true;
 }
 
@@ -331,10 +253,6 @@ auth::Standing Service::standing() {
         s.storeUsable = false;
         users_.reset();
         return s;
-    }
-    if (!accounts_) {
-        accounts_ = std::make_unique<auth::SessionKeeper>(path);
-        accounts_->open();
     }
     s.controlled = users_->accessControl();
     return s;

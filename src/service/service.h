@@ -45,8 +45,9 @@ QString optionNotTaken(const shell::Options& o);
 QString serviceUsageText();
 
 // The line the service manager shows: "3 chambers recording", "1 of 3 chambers recording",
-// then where the web server serves and how the broker is, when they are on: "3 chambers
-// recording; serving https://0.0.0.0:8443; MQTT connected".
+// then where the web server serves and how the broker is, when they are on, the broker in the
+// status bar's words (mqtt::statusText, in Chinese as the service keeps its texts): "3 chambers
+// recording; serving https://0.0.0.0:8443; MQTT: 已连接 mqtt://host:1883".
 QString statusLine(int recording, int chambers, const QString& serving = {},
                    const mqtt::Status* broker = nullptr);
 

@@ -11,6 +11,7 @@
 #include "access/userstore.h"
 #include "alert/rules.h"
 #include "base/tr.h"
+#include "chamber/fleetstart.h"
 #include "overview/chamberlist.h"
 #include "shell/settings.h"
 #include "shell/shellos.h"
@@ -107,21 +108,7 @@ std::optional<QString> readPassword(const QString& prompt) {
 }
 
 std::optional<SettingChange> chamberListChange(const Options& options, QSettings& mainFile) {
-    if (options.chambers.isEmpty()) return std::nullopt;
-    const QList<overview::ChamberConf> kept = overview::readChambers(mainFile);
-    if (kept == options.chambers) return std::nullopt;
-    const auto text = [](const QList<overview::ChamberConf>& list) {
-        QStringList out;
-        for (const overview::ChamberConf& c : list)
-            out << QStringLiteral("%1=%2,%3,%4,%5")
-                       .arg(c.name)
-                       .arg(c.port)
-                       .arg(c.address)
-                       .arg(c.baud)
-                       .arg(c.parity);
-        return out.join(u' ');
-    };
-    return SettingChange{QStringLiteral("--chamber"), text(kept), text(options.chambers)};
+    return chamber::chamberListChange(options.chambers, mainFile);
 }
 
 std::optional<int> consentToSettings(const Options& options) {

@@ -8,7 +8,6 @@
 #include <QSysInfo>
 #include <QTimer>
 #include <algorithm>
-#include <iostream>
 
 #include "access/accesswindows.h"
 #include "access/adminwindow.h"
@@ -18,8 +17,8 @@
 #include "alert/alerter.h"
 #include "base/tr.h"
 #include "chamber/chamber.h"
+#include "chamber/fleetstart.h"
 #include "chamber/teardown.h"
-#include "chamber/userrows.h"
 #include "events/eventlog.h"
 #include "events/eventrules.h"
 #include "forward/status.h"
@@ -103,17 +102,18 @@ Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
         clock_ = fastClock_.get();
     }
     setProfile(options_.profile);
-    // The hosted clients' settings that the command line changes, with what the file kept.
-    programChanges_ << service::hostedChanges(options_, *settingsFileFor(QString()));
     // The chambers of this run: the command line's, kept for the next; else the settings file's.
-    // A profile or a database of its own is one chamber, as always.
-    if (!options_.chambers.isEmpty()) {
-        if (auto change = chamberListChange(options_, *settingsFileFor(QString())))
-            programChanges_.prepend(*change);
-        confs_ = options_.chambers;
-        overview::writeChambers(*settingsFileFor(QString()), confs_);
-    } else if (options_.profile.isEmpty() && options_.db.isEmpty())
-        confs_ = overview::readChambers(*settingsFileFor(QString()));
+    // A profile or a database of its own is one chamber, as always. The command line's changes
+    // to the list and to the hosted clients' settings, with what the file kept, are recorded.
+    confs_ = service::chambersOfRun(options_, fleetOptions(), &programChanges_);
+}
+
+chamber::FleetOptions Application::fleetOptions() const {
+    chamber::FleetOptions o = service::fleetOptions(options_, os::dataFolder());
+    // The windows' logins and the first administrator make the store.
+    o.accountsAlways = true;
+    o.monoMs = monoMs_;
+    return o;
 }
 
 Application::~Application() {
@@ -122,67 +122,19 @@ Application::~Application() {
 }
 
 QString Application::defaultDatabasePath(const QString& profile) {
-    return QDir(os::dataFolder())
-        .filePath(profile.isEmpty() ? QStringLiteral("Rdatabj.db")
-                                    : QStringLiteral("Rdatabj-%1.db").arg(profile));
-}
-
-bool Application::startSimulator(comm::PortMap& ports, const QList<int>& addresses) {
-    sim::ServerOptions simOptions;
-    simOptions.demoStart = true;
-    // Each chamber on port 1 is an instrument of its own at its address.
-    simOptions.addresses.assign(addresses.begin(), addresses.end());
-    if (options_.logWrites)  // the server's thread writes whole lines
-        simOptions.writeLog = [](const std::string& line) { std::cout << line << std::endl; };
-    sim_ = std::make_unique<sim::SimServer>(simOptions);
-    std::string why;
-    if (!sim_->start(&why)) {
-        error_ = QStringLiteral("simulated instrument: %1").arg(QString::fromStdString(why));
-        return false;
-    }
-    if (!ports.hasExplicit(1)) ports.setExplicit(1, QString::fromStdString(sim_->device()));
-    return true;
+    return chamber::databasePath(os::dataFolder(), profile);
 }
 
 bool Application::makeChambers() {
     if (fleet_) return true;
-    // The user store's rows (logins, failures, locks, accounts, switching, from this program or
-    // any other, while it ran or not) go into every chamber's log, each at its own time among the
-    // log's rows; a log takes them from its first batch on.
-    chamber::copyUserStoreRows(userStorePath());
-    comm::PortMap ports;
-    for (auto it = options_.ports.cbegin(); it != options_.ports.cend(); ++it)
-        ports.setExplicit(it.key(), it.value());
-    if (options_.simulate) {
-        QList<int> addresses;
-        for (const overview::ChamberConf& conf : std::as_const(confs_))
-            if (conf.port == 1) addresses << conf.address;
-        if (!startSimulator(ports, addresses)) return false;
-    }
-    chamber::FleetSetup setup;
-    setup.chambers = confs_;
-    setup.ports = ports;
-    setup.clock = clock_;
-    // The one chamber keeps the profile's settings file; a chamber of the list is what a profile
-    // of its name is: the same settings file and database.
-    setup.settingsFor = [](const QString& name) {
-        return name.isEmpty() ? settingsFile() : settingsFileFor(name);
-    };
-    setup.databaseFor = [db = options_.db, profile = options_.profile](const QString& name) {
-        if (!name.isEmpty()) return defaultDatabasePath(name);
-        return db.isEmpty() ? defaultDatabasePath(profile) : db;
-    };
-    setup.bus = std::move(pendingBus_);
-    setup.given = {options_.forward,
-                   options_.station,
-                   {options_.notifyMail, options_.notifyFrom, options_.notifyTo,
-                    options_.notifyWebhook, options_.notifySilentAfter},
-                   options_.keepDays,
-                   options_.keepFreeGb};
-    setup.programChanges = programChanges_;
-    setup.user = options_.user;
-    setup.reason = options_.reason;
-    fleet_ = std::make_unique<chamber::Fleet>(std::move(setup));
+    std::optional<chamber::FleetStart> start =
+        chamber::makeFleetSetup(fleetOptions(), confs_, programChanges_, &error_);
+    if (!start) return false;
+    sim_ = std::move(start->sim);
+    keeper_ = std::move(start->accounts);
+    start->setup.clock = clock_;
+    start->setup.bus = std::move(pendingBus_);
+    fleet_ = std::make_unique<chamber::Fleet>(std::move(start->setup));
     fleet_->setAuditing([this] { return auditing(); });
     connect(fleet_.get(), &chamber::Fleet::chamberRemoved, this, &Application::closeChamberWindow);
     connect(fleet_.get(), &chamber::Fleet::chamberChanged, this,
@@ -197,9 +149,8 @@ bool Application::makeChambers() {
 }
 
 void Application::startAccess() {
-    if (keeper_) return;
+    if (guard_) return;
     guard_ = std::make_unique<auth::Guard>();
-    keeper_ = std::make_unique<auth::SessionKeeper>(userStorePath(), monoMs_);
     doorman_ = std::make_unique<auth::Doorman>(*keeper_, *guard_);
     // Each failed login raises one alert, the PC's and not a chamber's: it goes to the first
     // chamber's alerter, so that nobody gets one message per chamber. (The user store's rows reach
@@ -226,7 +177,6 @@ void Application::startAccess() {
     clockTimer_.setInterval(auth::ClockWatch::kCheckMs);
     connect(&clockTimer_, &QTimer::timeout, this, &Application::checkClock);
     clockTimer_.start();
-    keeper_->open();
 }
 
 bool Application::auditing() const {

@@ -17,6 +17,7 @@
 #include "access/audit.h"
 #include "chamber/chamber.h"
 #include "chamber/fleet.h"
+#include "chamber/fleetstart.h"
 #include "link/modbusrtu.h"
 #include "overview/chamberlist.h"
 #include "service/cmdline.h"
@@ -114,10 +115,10 @@ class Application : public QObject {
     void exited();
 
   private:
+    // What the command line gives the fleet.
+    chamber::FleetOptions fleetOptions() const;
     // The simulated instrument when asked for, then the fleet of chambers on the mapped ports.
     bool makeChambers();
-    // The simulated instrument, serving the given slave addresses.
-    bool startSimulator(comm::PortMap& ports, const QList<int>& addresses);
     void showMainWindow();
     // Opens the user store off the UI thread and puts the guard over the windows' controls.
     void startAccess();

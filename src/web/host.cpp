@@ -5,7 +5,7 @@
 #include <chrono>
 
 #include "access/actor.h"
-#include "access/userstore.h"
+#include "access/credentials.h"
 #include "chamber/commands.h"
 
 namespace web {
@@ -42,11 +42,10 @@ ApiOptions Host::options() {
 
 QByteArray checkLogin(const QString& usersPath, const QString& user, const QString& password,
                       int* idleMinutes) {
-    static std::atomic<quint64> next{0};
-    auth::UserStore store(usersPath, QStringLiteral("web-login-%1").arg(++next));
-    if (store.open(/*create=*/false) != auth::StoreState::Ready) return "unusable";
-    if (!store.accessControl()) return "no_access_control";
-    switch (store.authenticate(user, password)) {
+    const auth::CredentialCheck c = auth::checkCredentials(usersPath, user, password);
+    if (c.store != auth::StoreState::Ready) return "unusable";
+    if (!c.controlled) return "no_access_control";
+    switch (c.outcome) {
         case auth::Outcome::Done:
             break;
         case auth::Outcome::MustChange:
@@ -58,7 +57,7 @@ QByteArray checkLogin(const QString& usersPath, const QString& user, const QStri
         default:
             return "refused";
     }
-    if (idleMinutes) *idleMinutes = store.idleLockMinutes();
+    if (idleMinutes) *idleMinutes = c.idleMinutes;
     return {};
 }
 
@@ -76,15 +75,15 @@ QByteArray Host::acknowledge(const QString& chamber, const QString& alertId, con
     auth::Actor actor{false, by.user, {}};
     if (accessControl_) {
         if (password.isEmpty()) return "password";
-        static std::atomic<quint64> next{0};
-        auth::UserStore store(setup_.userStore, QStringLiteral("web-ack-%1").arg(++next));
-        if (store.open(/*create=*/false) != auth::StoreState::Ready) return "unavailable";
-        const auth::Outcome o = store.authenticate(by.user, password);
-        if (o == auth::Outcome::Locked) return "locked";
-        if (o != auth::Outcome::Done) return "password";
-        const auto account = store.account(by.user);
-        if (!account) return "refused";
-        actor = auth::Actor::user(by.user, account->role);
+        const auth::CredentialCheck c = auth::checkCredentials(setup_.userStore, by.user, password);
+        if (c.store != auth::StoreState::Ready) return "unavailable";
+        // Switched off since the host last looked: the reader may, as without access control.
+        if (c.controlled) {
+            if (c.outcome == auth::Outcome::Locked) return "locked";
+            if (c.outcome != auth::Outcome::Done) return "password";
+            if (!c.role) return "refused";
+            actor = auth::Actor::user(by.user, *c.role);
+        }
     }
     // The command runs on the chambers' thread; this thread waits for its outcome, a while, and
     // not beyond the server's stop (which the chambers' thread may be waiting in). One not run by

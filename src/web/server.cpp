@@ -225,9 +225,16 @@ int Server::serve(mg_connection* conn) {
     return out.status;
 }
 
+bool Server::takeStream() {
+    int n = streams_.load();
+    do {
+        if (n >= kMaxStreams) return false;
+    } while (!streams_.compare_exchange_weak(n, n + 1));
+    return true;
+}
+
 void Server::stream(mg_connection* conn, const Request& r) {
-    if (++streams_ > kMaxStreams) {
-        --streams_;
+    if (!takeStream()) {
         send(conn,
              errorResponse(503, "too_many_streams", QStringLiteral("too many stream clients")),
              false);
@@ -302,10 +309,7 @@ int Server::onSocketConnect(const mg_connection* c, void* self) {
     }
     if (!server->rates_.allow(r.remote, server->clock_.elapsed())) return 1;
     if (server->api_.refuse(r, nullptr)) return 1;
-    if (++server->streams_ > kMaxStreams) {
-        --server->streams_;
-        return 1;
-    }
+    if (!server->takeStream()) return 1;
     auto socket = std::make_shared<Socket>();
     socket->conn = conn;
     std::lock_guard<std::mutex> lock(server->socketsMutex_);

@@ -54,6 +54,9 @@ class Server {
     static int onRequest(mg_connection* conn, void* self);
     int serve(mg_connection* conn);
     void stream(mg_connection* conn, const Request& r);
+    // Counts one more stream (event stream or WebSocket) while fewer than kMaxStreams are
+    // followed; false, counting nothing, when they are all taken.
+    bool takeStream();
     // The WebSocket's handlers on civetweb's threads. Each socket has a thread of its own that
     // sends it the hub's messages, so that a client that stops reading holds up only itself.
     struct Socket;

@@ -15,6 +15,7 @@
 #include "../support/sqlrows.h"
 #include "access/actor.h"
 #include "access/audit.h"
+#include "access/credentials.h"
 #include "access/session.h"
 #include "access/sessionkeeper.h"
 #include "access/userstore.h"
@@ -562,56 +563,17 @@ struct StoreBeside {
 
 }  // namespace
 
-TEST(AccessKeeper, ChangesByAnotherProgramReachTheSessionAtOnce) {
+// What another program changes in the user store reaches the session here and every command's
+// check at once. Every command decides with the account as the store holds it now, not with the
+// role its actor brought along (a remote client's, or a session's not yet told): an account given
+// another role, disabled, locked or deleted by another program counts as such at its next
+// command, in any case of its user id; the program itself is never refused.
+TEST(AccessKeeper, ChangesByAnotherProgramReachTheSessionAndEveryCommandAtOnce) {
     StoreBeside beside;
     ASSERT_TRUE(beside.ready());
     auto& [dir, path, admin, op, other] = beside;
     ASSERT_EQ(other.changePassword(op, QStringLiteral("op1-pass-1"), QStringLiteral("op1-pass-2")),
               Outcome::Done);
-
-    SessionKeeper keeper(path);
-    QStringList told;
-    QObject::connect(&keeper, &SessionKeeper::audited, [&](const AccessEvent& e) {
-        told << e.code + u':' + (e.args.isEmpty() ? e.user : e.args.first().toString());
-    });
-    keeper.open();
-    ASSERT_TRUE(until([&] { return keeper.view().opened; }));
-    std::optional<Outcome> logged;
-    keeper.login(op, QStringLiteral("op1-pass-2"), [&](Outcome o) { logged = o; });
-    ASSERT_TRUE(until([&] { return logged.has_value(); }));
-    ASSERT_EQ(*logged, Outcome::Done);
-    EXPECT_EQ(mayDo(keeper.view().standing, Action::SetValue), Denial::None);
-
-    // A failed login elsewhere reaches the chambers' logs without anyone logging in here.
-    other.authenticate(admin, QStringLiteral("wrong-pass"));
-    EXPECT_TRUE(until([&] { return told.contains(QStringLiteral("login.failed:admin")); }));
-    // Demoted elsewhere: the role here follows.
-    ASSERT_EQ(other.changeAccount(admin, op, QStringLiteral("Op"), Role::Viewer), Outcome::Done);
-    EXPECT_TRUE(until([&] { return keeper.view().role == Role::Viewer; }));
-    EXPECT_EQ(mayDo(keeper.view().standing, Action::SetValue), Denial::RoleTooLow);
-    // Disabled elsewhere: the session ends, with a row.
-    ASSERT_EQ(other.setDisabled(admin, op, true), Outcome::Done);
-    EXPECT_TRUE(until([&] { return keeper.view().state == Session::State::LoggedOut; }));
-    EXPECT_TRUE(until([&] { return told.contains(QStringLiteral("session.ended:op1")); }));
-    EXPECT_EQ(mayDo(keeper.view().standing, Action::SetValue), Denial::NotLoggedIn);
-    // Access control switched off elsewhere.
-    ASSERT_EQ(other.setAccessControl(admin, false), Outcome::Done);
-    EXPECT_TRUE(until([&] { return !keeper.view().standing.controlled; }));
-    // Every row once, in the file's order.
-    QStringList inFile;
-    for (const AccessEvent& e : other.events())
-        inFile << e.code + u':' + (e.args.isEmpty() ? e.user : e.args.first().toString());
-    EXPECT_EQ(told, inFile);
-}
-
-// Every command decides with the account as the user store holds it now, not with the role its
-// actor brought along (a remote client's, or a session's not yet told): an account given another
-// role, disabled, locked or deleted by another program counts as such at its next command, in any
-// case of its user id; the program itself is never refused.
-TEST(AccessKeeper, CommandsRecheckTheAccountAsTheStoreHoldsItNow) {
-    StoreBeside beside;
-    ASSERT_TRUE(beside.ready());
-    auto& [dir, path, admin, op, other] = beside;
     const Actor asked = Actor::user(op, Role::Operator);
     const Actor shouted = Actor::user(QStringLiteral("OP1"), Role::Operator);
     const auto raw = [&](const char* sql) {
@@ -627,35 +589,48 @@ TEST(AccessKeeper, CommandsRecheckTheAccountAsTheStoreHoldsItNow) {
     };
     {
         SessionKeeper keeper(path);
+        QStringList told;
+        QObject::connect(&keeper, &SessionKeeper::audited, [&](const AccessEvent& e) {
+            told << e.code + u':' + (e.args.isEmpty() ? e.user : e.args.first().toString());
+        });
         keeper.open();
         ASSERT_TRUE(until([&] { return keeper.view().opened; }));
+        std::optional<Outcome> logged;
+        keeper.login(op, QStringLiteral("op1-pass-2"), [&](Outcome o) { logged = o; });
+        ASSERT_TRUE(until([&] { return logged.has_value(); }));
+        ASSERT_EQ(*logged, Outcome::Done);
+        // A failed login elsewhere reaches the chambers' logs without anyone logging in here.
+        other.authenticate(admin, QStringLiteral("wrong-pass"));
+        EXPECT_TRUE(until([&] { return told.contains(QStringLiteral("login.failed:admin")); }));
         struct Change {
             const char* what;
             std::function<Outcome()> change;
             Action action;
             Denial expected;
+            std::optional<Role> session;  // the session's role here; none once it ended
         };
         const Change changes[] = {
-            {"as created", [] { return Outcome::Done; }, Action::SetValue, Denial::None},
+            {"as created", [] { return Outcome::Done; }, Action::SetValue, Denial::None,
+             Role::Operator},
             {"given a viewer's role",
              [&] { return other.changeAccount(admin, op, QStringLiteral("Op"), Role::Viewer); },
-             Action::SetValue, Denial::RoleTooLow},
+             Action::SetValue, Denial::RoleTooLow, Role::Viewer},
             {"given a supervisor's role",
              [&] { return other.changeAccount(admin, op, QStringLiteral("Op"), Role::Supervisor); },
-             Action::ConfigurationWrite, Denial::None},
+             Action::ConfigurationWrite, Denial::None, Role::Supervisor},
             {"disabled", [&] { return other.setDisabled(admin, op, true); }, Action::StartEndRun,
-             Denial::NotLoggedIn},
+             Denial::NotLoggedIn, std::nullopt},
             {"enabled", [&] { return other.setDisabled(admin, op, false); }, Action::StartEndRun,
-             Denial::None},
+             Denial::None, std::nullopt},
             {"locked by wrong passwords",
              [&] {
                  for (int i = 0; i < UserStore::kLockAfter; ++i)
                      other.authenticate(op, QStringLiteral("op1-wrong"));
                  return Outcome::Done;
              },
-             Action::AcknowledgeAlert, Denial::NotLoggedIn},
+             Action::AcknowledgeAlert, Denial::NotLoggedIn, std::nullopt},
             {"unlocked", [&] { return other.unlock(admin, op); }, Action::AcknowledgeAlert,
-             Denial::None},
+             Denial::None, std::nullopt},
             {"deleted beside the program",
              [&] {
                  return raw(
@@ -663,7 +638,7 @@ TEST(AccessKeeper, CommandsRecheckTheAccountAsTheStoreHoldsItNow) {
                      "access_users WHERE user_id = 'op1');"
                      "DELETE FROM access_users WHERE user_id = 'op1'");
              },
-             Action::SetValue, Denial::NotLoggedIn},
+             Action::SetValue, Denial::NotLoggedIn, std::nullopt},
         };
         for (const Change& c : changes) {
             ASSERT_EQ(c.change(), Outcome::Done) << c.what;
@@ -675,7 +650,19 @@ TEST(AccessKeeper, CommandsRecheckTheAccountAsTheStoreHoldsItNow) {
                       denialText(c.expected, c.action, base::Lang::Stored))
                 << c.what;
             EXPECT_EQ(denial(Actor::self(), c.action), Denial::None) << c.what;
+            EXPECT_TRUE(until([&] { return keeper.view().role == c.session; })) << c.what;
         }
+        EXPECT_EQ(keeper.view().state, Session::State::LoggedOut);
+        EXPECT_EQ(mayDo(keeper.view().standing, Action::SetValue), Denial::NotLoggedIn);
+        // Access control switched off elsewhere.
+        ASSERT_EQ(other.setAccessControl(admin, false), Outcome::Done);
+        EXPECT_TRUE(until([&] { return !keeper.view().standing.controlled; }));
+        // Every row once, in the file's order (the session's end among them).
+        QStringList inFile;
+        for (const AccessEvent& e : other.events())
+            inFile << e.code + u':' + (e.args.isEmpty() ? e.user : e.args.first().toString());
+        EXPECT_TRUE(until([&] { return told == inFile; })) << told.join(u' ').toStdString();
+        EXPECT_TRUE(told.contains(QStringLiteral("session.ended:op1")));
     }
     // Nobody watches the store any more: the actor's own standing decides, as before.
     EXPECT_EQ(denial(asked, Action::SetValue), Denial::None);
@@ -720,4 +707,55 @@ TEST(AccessKeeper, WorkEndingAfterTheKeeperReachesNothingOfIt) {
 #endif
     QCoreApplication::processEvents();
     EXPECT_FALSE(told);
+}
+
+// The clients' one check of a user id and password: what the store says, as it is now.
+TEST(AccessCredentials, OneCheckForEveryClient) {
+    StoreBeside beside;
+    ASSERT_TRUE(beside.ready());
+    auto& [dir, path, admin, op, other] = beside;
+    const QString missing = dir.filePath(QStringLiteral("none.db"));
+    const QString notOurs = dir.filePath(QStringLiteral("other.db"));
+    {
+        QFile f(notOurs);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly) && f.write("not a database") > 0);
+    }
+    struct Case {
+        const char* what;
+        QString path, user, password;
+        StoreState store;
+        bool controlled;
+        Outcome outcome;
+        std::optional<Role> role;
+    };
+    const QString pw = QStringLiteral("adminpass1");
+    const Case cases[] = {
+        {"no store", missing, admin, pw, StoreState::Missing, false, Outcome::Unusable, {}},
+        {"not ours", notOurs, admin, pw, StoreState::Unusable, false, Outcome::Unusable, {}},
+        {"right", path, admin, pw, StoreState::Ready, true, Outcome::Done, Role::Administrator},
+        {"any case", path, "ADMIN", pw, StoreState::Ready, true, Outcome::Done,
+         Role::Administrator},
+        {"wrong", path, admin, "adminpass2", StoreState::Ready, true, Outcome::Refused, {}},
+        {"unknown", path, "nobody", pw, StoreState::Ready, true, Outcome::Refused, {}},
+        {"to change", path, op, "op1-pass-1", StoreState::Ready, true, Outcome::MustChange, {}},
+    };
+    for (const Case& c : cases) {
+        const CredentialCheck got = checkCredentials(c.path, c.user, c.password);
+        EXPECT_EQ(got.store, c.store) << c.what;
+        EXPECT_EQ(got.controlled, c.controlled) << c.what;
+        EXPECT_EQ(got.outcome, c.outcome) << c.what;
+        EXPECT_EQ(got.role, c.role) << c.what;
+        EXPECT_EQ(got.idleMinutes, c.role ? UserStore::kDefaultIdleMinutes : 0) << c.what;
+    }
+    // Each failure counted as a login's: the account locks.
+    for (int i = 0; i < UserStore::kLockAfter; ++i)
+        checkCredentials(path, op, QStringLiteral("op1-wrong"));
+    EXPECT_TRUE(other.account(op)->locked());
+    // Access control off: nothing is checked, nothing counted.
+    ASSERT_EQ(other.setAccessControl(admin, false), Outcome::Done);
+    const int failed = other.account(admin)->failedLogins;
+    const CredentialCheck off = checkCredentials(path, admin, QStringLiteral("wrong"));
+    EXPECT_FALSE(off.controlled);
+    EXPECT_EQ(off.outcome, Outcome::Unusable);
+    EXPECT_EQ(other.account(admin)->failedLogins, failed);
 }

@@ -12,6 +12,7 @@
 #include "../support/sqlrows.h"
 #include "access/audit.h"
 #include "chamber/fleet.h"
+#include "chamber/fleetstart.h"
 #include "chamber/teardown.h"
 #include "events/eventlog.h"
 #include "link/line.h"
@@ -297,6 +298,62 @@ TEST(FleetOfOne, ServesOneChamberAndTakesNoOthers) {
     EXPECT_FALSE(rig.settings()->contains(QStringLiteral("chambers/size")));
     one->link().open({1, 1, 0, 1});
     EXPECT_TRUE(QTest::qWaitFor([&] { return answering(*one); }, kWaitMs));
+}
+
+// Both programs put their fleets together the same way: the chamber list of the run, each
+// chamber's files, the simulated instrument on port 1 and the keeper of the accounts.
+TEST(FleetStart, ChambersFilesSimulatorAndAccounts) {
+    QTemporaryDir dir;
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+    chamber::FleetOptions o;
+    o.dataFolder = dir.filePath(QStringLiteral("data"));
+    o.chambers = {{"A", 1, 1}, {"B", 1, 2}};
+    // The command line's list is kept, its change said once; without one the list kept is the
+    // run's; a profile of its own is one chamber.
+    std::optional<chamber::SettingChange> change;
+    EXPECT_EQ(chamber::chambersOfRun(o, &change), o.chambers);
+    ASSERT_TRUE(change);
+    EXPECT_EQ(change->after, QStringLiteral("A=1,1,9600,N B=1,2,9600,N"));
+    change.reset();
+    chamber::chambersOfRun(o, &change);
+    EXPECT_FALSE(change);
+    chamber::FleetOptions kept = o;
+    kept.chambers.clear();
+    EXPECT_EQ(chamber::chambersOfRun(kept), o.chambers);
+    kept.profile = QStringLiteral("P");
+    EXPECT_TRUE(chamber::chambersOfRun(kept).isEmpty());
+
+    o.simulate = true;
+    o.profile = QStringLiteral("P");
+    o.db = dir.filePath(QStringLiteral("own.db"));
+    const QString users = chamber::userStorePath(o.dataFolder);
+    for (const bool store : {false, true}) {
+        if (store) {
+            ASSERT_TRUE(QDir().mkpath(o.dataFolder));
+            QFile f(users);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        }
+        QString error;
+        std::optional<chamber::FleetStart> start =
+            chamber::makeFleetSetup(o, o.chambers, {}, &error);
+        ASSERT_TRUE(start) << error.toStdString();
+        ASSERT_TRUE(start->sim);
+        EXPECT_EQ(start->sim->addresses(), (std::vector<int>{1, 2}));
+        EXPECT_EQ(start->setup.ports.deviceFor(1), QString::fromStdString(start->sim->device()));
+        const chamber::FleetSetup& s = start->setup;
+        EXPECT_EQ(s.databaseFor(QStringLiteral("A")), QDir(o.dataFolder).filePath("Rdatabj-A.db"));
+        EXPECT_EQ(s.databaseFor(QString()), o.db);
+        EXPECT_EQ(s.settingsFor(QString())->fileName(), chamber::settingsFileFor("P")->fileName());
+        // The keeper of the accounts where there is a user store.
+        EXPECT_EQ(start->accounts != nullptr, store);
+    }
+    // Or where it is asked for (the windows' first administrator makes the store).
+    ASSERT_TRUE(QFile::remove(users));
+    o.simulate = false;
+    o.accountsAlways = true;
+    QString error;
+    EXPECT_TRUE(chamber::makeFleetSetup(o, {}, {}, &error)->accounts);
+    record::setCopiedRowsSource(nullptr);
 }
 
 }  // namespace

@@ -103,24 +103,30 @@ TEST(ServiceWords, StatusLineCountsTheChambersRecording) {
 
     // Then where it serves and how the broker is, when they are on.
     const QString https = QStringLiteral("https://0.0.0.0:8443/");
-    const auto broker = [](mqtt::State state, mqtt::Fault fault) {
+    const auto broker = [](mqtt::State state, mqtt::Fault fault, qint64 pending = 0) {
         mqtt::Status s;
         s.state = state;
         s.fault = fault;
+        s.broker = QStringLiteral("mqtt://host:1883");
+        s.pending = pending;
         return s;
     };
     const mqtt::Status connected = broker(mqtt::State::Connected, mqtt::Fault::None);
-    const mqtt::Status refused = broker(mqtt::State::Down, mqtt::Fault::BadLogin);
+    const mqtt::Status refused = broker(mqtt::State::Down, mqtt::Fault::BadLogin, 2);
     const mqtt::Status lost = broker(mqtt::State::Down, mqtt::Fault::Lost);
+    // The broker in the status bar's words.
     const struct {
         QString serving;
         const mqtt::Status* broker;
         const char* line;
     } hosted[] = {
-        {https, &connected, "3 chambers recording; serving https://0.0.0.0:8443; MQTT connected"},
+        {https, &connected,
+         "3 chambers recording; serving https://0.0.0.0:8443; MQTT: 已连接 mqtt://host:1883"},
         {https, nullptr, "3 chambers recording; serving https://0.0.0.0:8443"},
-        {{}, &refused, "3 chambers recording; MQTT down: login refused"},
-        {{}, &lost, "3 chambers recording; MQTT down: connection lost"},
+        {{},
+         &refused,
+         "3 chambers recording; MQTT: 未连接 mqtt://host:1883: 用户名或密码错误 (2 条待发)"},
+        {{}, &lost, "3 chambers recording; MQTT: 未连接 mqtt://host:1883: 连接中断 (0 条待发)"},
     };
     for (const auto& c : hosted)
         EXPECT_EQ(service::statusLine(3, 3, c.serving, c.broker).toStdString(), c.line);

@@ -14,39 +14,16 @@
 #include <unistd.h>
 
 #include "access/userstore.h"
-#include "servicerig.h"
+#include "servedchannel.h"
 
+using servicetest::ask;
+using servicetest::connectTo;
+using servicetest::readAnswer;
+using servicetest::readLine;
+using servicetest::Served;
 using servicetest::ServiceRig;
 
 namespace {
-
-// One line of the channel as JSON; an empty object when none came (the service hung or closed).
-QJsonObject readLine(QLocalSocket& s) {
-    for (int i = 0; i < 600 && !s.canReadLine(); ++i)
-        if (!s.waitForReadyRead(100) && s.state() != QLocalSocket::ConnectedState) break;
-    if (!s.canReadLine()) return {};
-    return QJsonDocument::fromJson(s.readLine()).object();
-}
-
-// The first line that is no state event (a subscriber hears them between the answers).
-QJsonObject readAnswer(QLocalSocket& s) {
-    for (int i = 0; i < 1000; ++i) {
-        const QJsonObject line = readLine(s);
-        if (line.value("event").toString() != u"state") return line;
-    }
-    return {};
-}
-
-QJsonObject ask(QLocalSocket& s, const QByteArray& line) {
-    s.write(line + '\n');
-    s.flush();
-    return readAnswer(s);
-}
-
-bool connectTo(QLocalSocket& s, const QString& path) {
-    s.connectToServer(path);
-    return s.waitForConnected(10000);
-}
 
 // A command's last word: its answer, or when that is "pending", the outcome it finished with
 // (an error code when the request was not taken).
@@ -61,18 +38,6 @@ QString outcomeOf(QLocalSocket& s, const QByteArray& line) {
     return finished.value("outcome").toString();
 }
 
-// The service on the simulated instrument, with a client on its channel; an administrator is
-// made first when one is named (access control is on then).
-struct Served {
-    ServiceRig rig;
-    QProcess service;
-    QLocalSocket client;
-    bool start(const QString& admin = {}, const QByteArray& password = {}) {
-        return rig.ready() && (admin.isEmpty() || rig.createAdmin(admin, password)) &&
-               rig.start(service, {"--simulate"}) && connectTo(client, rig.channel());
-    }
-};
-
 }  // namespace
 
 class ServiceChannel : public QObject {
@@ -85,10 +50,9 @@ class ServiceChannel : public QObject {
 };
 
 void ServiceChannel::statesOnRequestAndOnChangeAndBadClientsLetGo() {
-    ServiceRig rig;
-    QVERIFY(rig.ready());
-    QProcess service;
-    QVERIFY(rig.start(service, {"--simulate", "--chamber", "a=1,1", "--chamber", "b=1,2"}));
+    Served s;
+    QVERIFY(s.start({"--simulate", "--chamber", "a=1,1", "--chamber", "b=1,2"}));
+    auto& [rig, service, client] = s;
 
     // The service's account and its group read and write the socket; nobody else reaches it.
     const QString path = rig.channel();
@@ -97,8 +61,6 @@ void ServiceChannel::statesOnRequestAndOnChangeAndBadClientsLetGo() {
     QVERIFY(S_ISSOCK(st.st_mode));
     QCOMPARE(st.st_mode & 0777, 0660u);
 
-    QLocalSocket client;
-    QVERIFY(connectTo(client, path));
     const QJsonObject states = ask(client, R"({"id": 1, "op": "state"})");
     QCOMPARE(states.value("id").toInt(), 1);
     const QJsonArray chambers = states.value("chambers").toArray();
@@ -254,7 +216,7 @@ void ServiceChannel::theOtherCommandsGoThroughTheChambersChecks() {
 
 void ServiceChannel::loginTokensAndPasswordsUnderAccessControl() {
     Served s;
-    QVERIFY(s.start("qa", "correct horse 1"));
+    QVERIFY(s.start({"--simulate"}, "qa", "correct horse 1"));
     auto& [rig, service, client] = s;
     const auto setValue = [](const QByteArray& who, const QByteArray& reason = "r") {
         return R"({"id": 30, "op": "setValue", "chamber": "", "loop": 0, "value": 321, "reason": ")" +

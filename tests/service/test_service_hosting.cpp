@@ -50,10 +50,12 @@ void ServiceHosting::servesTheWebAndPublishesTheStateAndSaysSo() {
     // The status line names where the service serves and that the broker is connected, once
     // the connection is made.
     const QByteArray serving = QStringLiteral("serving http://127.0.0.1:%1").arg(port).toUtf8();
+    const QByteArray connected =
+        QStringLiteral("; MQTT: 已连接 mqtt://127.0.0.1:%1").arg(broker.port()).toUtf8();
     const auto says = [&](const QByteArray& m) {
         for (const QByteArray& line : m.split('\n'))
-            if (line.startsWith("STATUS=") && line.contains(serving) &&
-                line.contains("; MQTT connected") && line.contains("1 chamber recording"))
+            if (line.startsWith("STATUS=") && line.contains(serving) && line.contains(connected) &&
+                line.contains("1 chamber recording"))
                 return true;
         return false;
     };

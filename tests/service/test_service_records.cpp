@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
-#include <QLocalSocket>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -11,9 +10,10 @@
 #include <signal.h>
 
 #include "pdftext.h"
-#include "servicerig.h"
+#include "servedchannel.h"
 #include "sqlrows.h"
 
+using servicetest::Served;
 using servicetest::ServiceRig;
 
 namespace {
@@ -130,22 +130,13 @@ void ServiceRecords::gapsOfStopsAndKillsHaveTheirCauses() {
 }
 
 void ServiceRecords::channelLoginsReachEveryChambersLogInTimeOrder() {
-    ServiceRig rig;
-    QVERIFY(rig.ready());
-    QVERIFY(rig.createAdmin("qa", "correct horse 1"));
-    QProcess service;
-    QVERIFY(rig.start(service, {"--simulate", "--chamber", "a=1,1", "--chamber", "b=1,2"}));
-
-    QLocalSocket client;
-    client.connectToServer(rig.channel());
-    QVERIFY(client.waitForConnected(10000));
-    client.write(R"({"id": 1, "op": "login", "user": "qa", "password": "nope"})"
-                 "\n");
-    QVERIFY(client.waitForBytesWritten(10000));
-    for (int i = 0; i < 600 && !client.canReadLine(); ++i)
-        client.waitForReadyRead(100);
-    const QByteArray answer = client.readLine();
-    QVERIFY2(!answer.contains("\"done\""), answer.constData());
+    Served s;
+    QVERIFY(s.start({"--simulate", "--chamber", "a=1,1", "--chamber", "b=1,2"}, "qa",
+                    "correct horse 1"));
+    auto& [rig, service, client] = s;
+    const QJsonObject answer =
+        servicetest::ask(client, R"({"id": 1, "op": "login", "user": "qa", "password": "nope"})");
+    QCOMPARE(answer.value("outcome").toString(), QStringLiteral("refused"));
 
     const auto userRows = [](const QString& db) {
         return testsupport::sqlRows(

@@ -10,7 +10,7 @@ foreach(entry "base:base" "ui:base,ui" "link:base,link" "instrument:base,link,in
               "alert:base,ui,link,instrument,store,access,events,forward,alert"
               "report:base,ui,link,instrument,store,access,events,chart,report"
               "runs:base,ui,link,instrument,store,access,events,alert,chart,report,runs"
-              "chamber:base,link,instrument,store,access,events,forward,runs,alert,report,chamber"
+              "chamber:base,link,sim,instrument,store,access,events,forward,runs,alert,report,chamber"
               "mqtt:base,ui,link,instrument,store,access,events,forward,runs,alert,report,chamber,mqtt"
               "web:base,link,instrument,store,access,events,forward,runs,alert,report,chamber,web"
               "service:base,link,sim,instrument,store,access,events,forward,runs,alert,report,chamber,web,mqtt,service"

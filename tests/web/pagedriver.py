@@ -4,6 +4,8 @@ Chromium's debugging pipe (file descriptors 3 and 4, messages ended by a NUL byt
 
     pagedriver.py CHROMIUM PROFILE URL STEP...
 
+Flags of the browser's own (--accept-lang=zh-CN) may be given in PAGEDRIVER_FLAGS, blank-separated.
+
 Each STEP is a JavaScript expression evaluated in the page, again and again (every 100 ms, at most
 600 times) until it yields true (a promise: once it settles); the driver says which step never did
 and exits 1. Steps may act (fill a field, press a button, load the page again) and then say whether
@@ -58,7 +60,7 @@ def main():
         [chromium, "--headless", "--no-sandbox", "--disable-gpu", "--no-first-run",
          "--disable-background-networking", "--disable-component-update", "--disable-sync",
          "--user-data-dir=" + profile, "--window-size=1280,900", "--remote-debugging-pipe",
-         "about:blank"],
+         "about:blank"] + os.environ.get("PAGEDRIVER_FLAGS", "").split(),
         preexec_fn=child_fds, close_fds=False, stdout=subprocess.DEVNULL,
         stderr=subprocess.DEVNULL)
     os.close(to_r)
