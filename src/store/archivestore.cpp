@@ -183,8 +183,6 @@ bool ArchiveStore::inspect(bool readOnly) {
 // it is there. False when it is not (a file from before it, or one only read until a recorder
 // makes it).
 bool ArchiveStore::findStaleTable() {
-    // Never prepared, nor run, on a connection that is gone.
-    if (!statementsCurrent()) return db_.fail(Fault::NotOpen);
     if (hasStaleTable_) return true;
     QStringList cols;
     if (!db_.columns(QStringLiteral("archive_stale"), &cols) || cols.isEmpty()) return false;
@@ -204,7 +202,6 @@ bool ArchiveStore::findStaleTable() {
 // Looks for the hours' chain table while the store has not found it, preparing its statements
 // when it is there: any store that adds seconds to a file with the table hashes them.
 bool ArchiveStore::findHoursTable() {
-    if (!statementsCurrent()) return db_.fail(Fault::NotOpen);
     if (hasHoursTable_) return true;
     QStringList cols;
     if (!db_.columns(QStringLiteral("archive_hours"), &cols) || cols.isEmpty()) return false;
@@ -341,14 +338,10 @@ bool ArchiveStore::prepare() {
     if (!ok) return false;
     for (QSqlQuery* p : {&c.extent, &c.countAfter, &c.ringMarkGet})
         p->setForwardOnly(true);
-    // The stale marks' and the chain's statements are made again with the others.
-    hasStaleTable_ = hasHoursTable_ = false;
+    // The chain's statements are made again with the others.
+    hasHoursTable_ = false;
     findHoursTable();
     return true;
-}
-
-bool ArchiveStore::statementsCurrent() const {
-    return st_ && db_.isOpen() && st_->put.driver() == db_.db().driver();
 }
 
 // The ring's records with a date, in time order (by local date and time, then place), each with
@@ -833,7 +826,7 @@ bool ArchiveStore::findArchive() {
 bool ArchiveStore::ready() {
     if (!db_.ready()) return false;
     if (!hasArchive_ && !inspect(true)) return false;
-    if (!hasArchive_ || !statementsCurrent()) return db_.fail(Fault::NotOpen);
+    if (!hasArchive_) return db_.fail(Fault::NotOpen);
     return true;
 }
 

@@ -62,8 +62,6 @@ class ArchiveStore {
   private:
     bool ready();
     bool prepare();
-    // Whether the statements were made on the connection open now.
-    bool statementsCurrent() const;
     bool adoptRing();
     bool ringStandsIn(bool* fromRing);
     // places: a further condition on the records' w_id ("AND ..."), or none.

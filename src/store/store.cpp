@@ -280,11 +280,6 @@ bool SampleStore::idIsUniqueKey(const QStringList& pvColumns, bool* unique) {
     return true;
 }
 
-bool SampleStore::ready() {
-    if (!db_.ready()) return false;
-    return (st_ && st_->counter.driver() == db_.db().driver()) || db_.fail(Fault::NotOpen);
-}
-
 void SampleStore::close() {
     st_.reset();
     archive_.reset();
@@ -304,7 +299,7 @@ QSqlDatabase SampleStore::database() const {
 }
 
 std::optional<int> SampleStore::readCounter() {
-    if (!ready()) return std::nullopt;
+    if (!db_.ready()) return std::nullopt;
     return counterFrom(st_->counter);
 }
 
@@ -327,14 +322,12 @@ std::optional<int> SampleStore::counterFrom(QSqlQuery& q) {
 }
 
 bool SampleStore::storeSample(const Sample& s) {
-    if (!ready()) return false;
     Transaction t(db_);
     return t.ok() && writeInTransaction(s) && t.commit() && db_.succeed();
 }
 
 bool SampleStore::storeNextSample(Sample& s, int fallbackCounter) {
     s.id = nextRecordNo(fallbackCounter);
-    if (!ready()) return false;
     Transaction t(db_);
     if (!t.ok()) return false;
     // Read under the write lock: no other writer can move the counter between here and the commit.
@@ -385,17 +378,17 @@ std::vector<Sample> SampleStore::loadWindow(QSqlQuery& q, int first, int last) {
 }
 
 std::vector<Sample> SampleStore::loadBetween(int first, int last) {
-    if (!ready()) return {};
+    if (!db_.ready()) return {};
     return loadWindow(st_->between, first, last);
 }
 
 std::vector<Sample> SampleStore::loadNotBetween(int first, int last) {
-    if (!ready()) return {};
+    if (!db_.ready()) return {};
     return loadWindow(st_->notBetween, first, last);
 }
 
 std::optional<std::vector<Sample>> SampleStore::loadPlaces(int first, int count) {
-    if (!ready()) return std::nullopt;
+    if (!db_.ready()) return std::nullopt;
     std::vector<Sample> rows;
     for (const auto& [lo, hi] : ringRanges(first, count)) {
         std::vector<Sample> part = loadWindow(st_->places, lo, hi);
@@ -406,7 +399,7 @@ std::optional<std::vector<Sample>> SampleStore::loadPlaces(int first, int count)
 }
 
 std::optional<Sample> SampleStore::loadRecord(int id) {
-    if (!ready()) return std::nullopt;
+    if (!db_.ready()) return std::nullopt;
     QSqlQuery& q = st_->record;
     q.bindValue(0, id);
     if (!q.exec()) {

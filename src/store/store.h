@@ -158,9 +158,6 @@ class SampleStore {
     struct Statements;
     std::unique_ptr<Statements> st_;
 
-    // The file open with the statements made on its connection: NotOpen otherwise, and nothing
-    // runs on statements whose connection is gone.
-    bool ready();
     bool inspectTables(QStringList* pvColumns, QStringList* counterColumns);
     bool checkShapes(const QStringList& pvColumns, const QStringList& counterColumns);
     bool createTablesAndPrepare(const QStringList& pvColumns, QStringList counterColumns);

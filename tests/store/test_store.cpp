@@ -9,14 +9,10 @@
 #include <QTemporaryDir>
 #include <atomic>
 #include <chrono>
-#include <functional>
-#include <memory>
 #include <thread>
 
-#include "../support/qtcomplaints.h"
 #include "dbhelpers.h"
 #include "store/ring.h"
-#include "store/sqlitefile.h"
 #include "store/store.h"
 
 using record::Sample;
@@ -398,81 +394,4 @@ TEST(SampleStore, RecorderOpeningAnOriginalFileWaitsOutAReader) {
     ASSERT_TRUE(exec(path, "INSERT INTO sl_void VALUES (0, 0, 0)"));
     recorderWaitsOut(path, {"BEGIN", "SELECT count(*) FROM pv_data"});
     EXPECT_EQ(scalar(path, "PRAGMA journal_mode").toString().toStdString(), "wal");
-}
-
-// A store's connection taken from under its statements, however it goes: another owner of the
-// same name letting go of the name or asking for it (and keeping it), or the connection removed
-// by other means. No statement of the store is run or prepared on a connection that is gone (Qt
-// says "QSqlQuery::prepare: no driver" and the like on standard error then): a store whose
-// connection is gone says it is not open, and records and reads again once opened. The reader's
-// stale marks' statements are the ones prepared late, at its first look at the marks.
-TEST(SampleStore, StatementsNeverOutliveTheirConnection) {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("gone.db");
-    using Owner = std::shared_ptr<record::SqliteFile>;
-    struct Case {
-        const char* how;
-        // Returns the other owner, kept while the store goes on.
-        std::function<Owner(const QString& connection)> meddle;
-        bool gone;  // the store's own connection went
-    };
-    const std::vector<Case> cases = {
-        {"another owner of the name lets go",
-         [](const QString& c) {
-             record::SqliteFile(c).close();
-             return Owner();
-         },
-         false},
-        {"another owner of the name asks for it",
-         [&](const QString& c) {
-             auto other = std::make_shared<record::SqliteFile>(c);
-             EXPECT_FALSE(other->open(path, true, 5));
-             return other;
-         },
-         false},
-        {"removed by other means",
-         [](const QString& c) {
-             QSqlDatabase::removeDatabase(c);
-             return Owner();
-         },
-         true},
-    };
-    int64_t at = 1'700'000'000;
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.how);
-        const qsizetype complaintsBefore = testsupport::qtComplaints().size();
-        const QString recorderName = QStringLiteral("gone-recorder-%1").arg(at);
-        const QString readerName = QStringLiteral("gone-reader-%1").arg(at);
-        SampleStore recorder(path, recorderName), reader(path, readerName);
-        at += 100;
-        const auto staleSample = [&] {
-            Sample s = sample(0, 45000, 0);
-            s.at = ++at;
-            s.stale = true;
-            return s;
-        };
-        Sample first = staleSample(), second = staleSample();
-        ASSERT_TRUE(recorder.open(SampleStore::Access::Record));
-        ASSERT_TRUE(recorder.storeNextSample(first, 0));
-        ASSERT_TRUE(reader.open());
-
-        const Owner others[] = {c.meddle(recorderName), c.meddle(readerName)};
-        const auto spans = reader.staleSpans(first.at, first.at);
-        if (c.gone) {
-            EXPECT_FALSE(recorder.isOpen());
-            EXPECT_FALSE(recorder.storeNextSample(second, first.id));
-            EXPECT_EQ(recorder.lastFault(), SampleStore::Fault::NotOpen);
-            EXPECT_FALSE(spans.has_value());
-            EXPECT_EQ(reader.lastFault(), SampleStore::Fault::NotOpen);
-            EXPECT_TRUE(recorder.open(SampleStore::Access::Record));
-            EXPECT_TRUE(reader.open());
-        } else {
-            EXPECT_EQ(spans, (std::vector<record::StaleSpan>{{first.at, first.at}}));
-        }
-        EXPECT_TRUE(recorder.storeNextSample(second, first.id));
-        EXPECT_EQ(reader.staleSpans(first.at, second.at),
-                  (std::vector<record::StaleSpan>{{first.at, second.at}}));
-        EXPECT_EQ(reader.readCounter(), second.id);
-        EXPECT_EQ(testsupport::qtComplaints(complaintsBefore).join(u'\n').toStdString(), "");
-    }
 }
