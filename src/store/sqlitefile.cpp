@@ -46,6 +46,12 @@ SqliteFile::~SqliteFile() {
 bool SqliteFile::open(const QString& path, bool readOnly, int busyTimeoutMs) {
     close();
     error_ = QSqlError();
+    if (QSqlDatabase::contains(connectionName_)) {
+        // Another owner's: adding ours would remove it under that owner's statements.
+        error_ = QSqlError(QStringLiteral("connection name in use"), connectionName_,
+                           QSqlError::ConnectionError);
+        return false;
+    }
     {
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName_);
         db.setDatabaseName(path);
@@ -58,6 +64,7 @@ bool SqliteFile::open(const QString& path, bool readOnly, int busyTimeoutMs) {
             QSqlDatabase::removeDatabase(connectionName_);
             return false;
         }
+        driver_ = db.driver();
     }
     open_ = true;
     // Counted before the first statement takes a lock on the file.
@@ -70,10 +77,13 @@ bool SqliteFile::open(const QString& path, bool readOnly, int busyTimeoutMs) {
 }
 
 void SqliteFile::close() {
-    if (QSqlDatabase::contains(connectionName_)) {
+    // Only the connection this file opened, while it is there: a name that another owner holds
+    // now stays theirs.
+    if (!driver_.isNull()) {
         QSqlDatabase::database(connectionName_, false).close();
         QSqlDatabase::removeDatabase(connectionName_);
     }
+    driver_.clear();
     open_ = false;
     if (!registeredPath_.isEmpty()) {
         QMutexLocker hold(&openFilesLock());
@@ -84,6 +94,7 @@ void SqliteFile::close() {
 }
 
 QSqlDatabase SqliteFile::db() const {
+    if (driver_.isNull()) return QSqlDatabase();
     return QSqlDatabase::database(connectionName_, false);
 }
 

@@ -7,7 +7,9 @@
 // connection's locks, and another program could then checkpoint and delete the log we are
 // writing into. So a file counted here is never opened by other means.
 
+#include <QPointer>
 #include <QSqlDatabase>
+#include <QSqlDriver>
 #include <QSqlError>
 #include <QString>
 #include <functional>
@@ -23,6 +25,8 @@ bool lookIfNotHeld(const QString& canonicalPath, const std::function<void()>& lo
 class SqliteFile {
   public:
     // connectionName must be unique among the process's connections. Nothing is opened yet.
+    // A connection of that name another owner holds is never replaced nor closed from here: its
+    // statements would be left without their driver.
     explicit SqliteFile(QString connectionName);
     ~SqliteFile();
     SqliteFile(const SqliteFile&) = delete;
@@ -33,7 +37,9 @@ class SqliteFile {
     // another connection holds. On failure error() says why and nothing is left open.
     bool open(const QString& path, bool readOnly, int busyTimeoutMs);
     void close();
-    bool isOpen() const { return open_; }
+    // False too once the connection was removed by other means than close().
+    bool isOpen() const { return open_ && !driver_.isNull(); }
+    // The connection this file opened; an invalid one while it is not open.
     QSqlDatabase db() const;
     QSqlError error() const { return error_; }
 
@@ -46,6 +52,9 @@ class SqliteFile {
     QString registeredPath_;
     QSqlError error_;
     bool open_ = false;
+    // The driver of the connection this file opened: gone once that connection is removed, so
+    // that a connection of the same name made since is never taken for this file's.
+    QPointer<QSqlDriver> driver_;
 };
 
 }  // namespace record

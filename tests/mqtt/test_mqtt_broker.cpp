@@ -32,12 +32,12 @@ Config configFor(int port, const QString& station = QStringLiteral("lab")) {
     return c;
 }
 
-// A chamber's event log in a database file of its own.
+// A chamber's event log in a database file of its own, on a connection of its own.
 class Log {
   public:
     explicit Log(const QString& path = {})
         : path_(path.isEmpty() ? dir_.filePath(QStringLiteral("chamber.db")) : path),
-          store_(path_, QStringLiteral("log")) {
+          store_(path_, QStringLiteral("log-%1").arg(++made_)) {
         EXPECT_TRUE(store_.open(false));
     }
     QString path() const { return path_; }
@@ -53,6 +53,7 @@ class Log {
     }
 
   private:
+    static inline int made_ = 0;
     QTemporaryDir dir_;
     QString path_;
     record::EventStore store_;

@@ -9,10 +9,14 @@
 #include <QTemporaryDir>
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <memory>
 #include <thread>
 
+#include "../support/qtcomplaints.h"
 #include "dbhelpers.h"
 #include "store/ring.h"
+#include "store/sqlitefile.h"
 #include "store/store.h"
 
 using record::Sample;
@@ -394,4 +398,61 @@ TEST(SampleStore, RecorderOpeningAnOriginalFileWaitsOutAReader) {
     ASSERT_TRUE(exec(path, "INSERT INTO sl_void VALUES (0, 0, 0)"));
     recorderWaitsOut(path, {"BEGIN", "SELECT count(*) FROM pv_data"});
     EXPECT_EQ(scalar(path, "PRAGMA journal_mode").toString().toStdString(), "wal");
+}
+
+// Another owner of a store's connection name, letting go of the name or asking for it (and
+// keeping it), never takes the store's connection from under its statements: Qt would say
+// "QSqlQuery::prepare: no driver" and the like on standard error, and the store's statements
+// would run on the other owner's file. The reader's stale marks' statements are the ones prepared
+// late, at its first look at the marks.
+TEST(SampleStore, StatementsNeverOutliveTheirConnection) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("gone.db");
+    using Owner = std::shared_ptr<record::SqliteFile>;
+    struct Case {
+        const char* how;
+        // Returns the other owner, kept while the store goes on.
+        std::function<Owner(const QString& connection)> meddle;
+    };
+    const std::vector<Case> cases = {
+        {"another owner of the name lets go",
+         [](const QString& c) {
+             record::SqliteFile(c).close();
+             return Owner();
+         }},
+        {"another owner of the name asks for it",
+         [&](const QString& c) {
+             auto other = std::make_shared<record::SqliteFile>(c);
+             EXPECT_FALSE(other->open(path, true, 5));
+             return other;
+         }},
+    };
+    int64_t at = 1'700'000'000;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.how);
+        const qsizetype complaintsBefore = testsupport::qtComplaints().size();
+        const QString recorderName = QStringLiteral("gone-recorder-%1").arg(at);
+        const QString readerName = QStringLiteral("gone-reader-%1").arg(at);
+        SampleStore recorder(path, recorderName), reader(path, readerName);
+        at += 100;
+        const auto staleSample = [&] {
+            Sample s = sample(0, 45000, 0);
+            s.at = ++at;
+            s.stale = true;
+            return s;
+        };
+        Sample first = staleSample(), second = staleSample();
+        ASSERT_TRUE(recorder.open(SampleStore::Access::Record));
+        ASSERT_TRUE(recorder.storeNextSample(first, 0));
+        ASSERT_TRUE(reader.open());
+
+        const Owner others[] = {c.meddle(recorderName), c.meddle(readerName)};
+        EXPECT_EQ(reader.staleSpans(first.at, first.at),
+                  (std::vector<record::StaleSpan>{{first.at, first.at}}));
+        EXPECT_TRUE(recorder.storeNextSample(second, first.id));
+        EXPECT_EQ(reader.staleSpans(first.at, second.at),
+                  (std::vector<record::StaleSpan>{{first.at, second.at}}));
+        EXPECT_EQ(reader.readCounter(), second.id);
+        EXPECT_EQ(testsupport::qtComplaints(complaintsBefore).join(u'\n').toStdString(), "");
+    }
 }
