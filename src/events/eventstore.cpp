@@ -60,12 +60,7 @@ bool EventStore::prepareTable(bool readOnly) {
     QStringList events;
     if (!db_.columns(QStringLiteral("events"), &events)) return false;
     // A file whose tables have another shape belongs to something else: it is left alone.
-    const QStringList& all = schema::eventColumns();
-    const bool beforeCodes = events == all.mid(0, schema::kEventColumnsBeforeCodes);
-    const bool hashed = events == all + QStringList{schema::kEventHashColumn};
-    const bool audited =
-        events == all + QStringList{schema::kEventHashColumn} + schema::auditColumns();
-    if (!events.isEmpty() && events != all && !beforeCodes && !hashed && !audited)
+    if (schema::eventShape(events) == schema::EventShape::Foreign)
         return db_.fail(Fault::WrongTables);
     if (readOnly) return true;
     // Only a file that passed the checks is changed: to WAL, so the recorder, the chart and this

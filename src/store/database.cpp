@@ -163,13 +163,16 @@ bool Database::ready() {
     return isOpen() ? succeed() : fail(Fault::NotOpen);
 }
 
-bool Database::columns(const QString& table, QStringList* names) {
-    QSqlQuery q(db());
-    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table)))
-        return failFromSql(q.lastError());
+bool readColumns(QSqlQuery& q, const QString& table, QStringList* names) {
+    if (!q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table))) return false;
     while (q.next())
         names->append(q.value(1).toString().toLower());
     return true;
+}
+
+bool Database::columns(const QString& table, QStringList* names) {
+    QSqlQuery q(db());
+    return readColumns(q, table, names) || failFromSql(q.lastError());
 }
 
 bool Database::hasTable(const QString& table) {

@@ -6,12 +6,17 @@
 
 #include <QSqlDatabase>
 #include <QSqlError>
+#include <QSqlQuery>
 #include <QString>
 #include <QStringList>
 
 #include "store/sqlitefile.h"
 
 namespace record {
+
+// Appends the lower-case names of table's columns (none when the file has no such table) through
+// q; false when they cannot be read (q's error says why).
+bool readColumns(QSqlQuery& q, const QString& table, QStringList* names);
 
 // Why the last call of a store failed; faultText() gives the same in words.
 enum class Fault {

@@ -4,45 +4,44 @@
 #include <QStringList>
 #include <functional>
 
+#include "store/database.h"
 #include "store/schema.h"
 
 namespace record {
 
 namespace {
 
-QStringList columnsOf(QSqlQuery& q, const QString& table, bool* ok) {
-    QStringList names;
-    *ok = q.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table));
-    while (*ok && q.next())
-        names << q.value(1).toString().toLower();
-    return names;
-}
-
 // The statements of one step for the file as it is now; false when its tables cannot be read.
 using Step = std::function<bool(QSqlQuery&, QStringList*)>;
 
 // 1: the event log's codes, its chain's hash and the audit columns, beside the rows it holds.
 bool eventColumnsStep(QSqlQuery& q, QStringList* sql) {
-    bool ok = false;
-    const QStringList events = columnsOf(q, QStringLiteral("events"), &ok);
-    if (!ok) return false;
-    const QStringList& all = schema::eventColumns();
-    const QStringList hashed = all + QStringList{schema::kEventHashColumn};
-    if (events == all.mid(0, schema::kEventColumnsBeforeCodes))
-        *sql << schema::addEventCodeColumnsSql();
-    if (events == all.mid(0, schema::kEventColumnsBeforeCodes) || events == all)
-        *sql << schema::kAddEventHashColumnSql;
-    if (events == all.mid(0, schema::kEventColumnsBeforeCodes) || events == all || events == hashed)
-        *sql << schema::addAuditColumnsSql();
+    QStringList events;
+    if (!readColumns(q, QStringLiteral("events"), &events)) return false;
+    // Each older shape gets what came after it.
+    switch (schema::eventShape(events)) {
+        case schema::EventShape::BeforeCodes:
+            *sql << schema::addEventCodeColumnsSql();
+            [[fallthrough]];
+        case schema::EventShape::Coded:
+            *sql << schema::kAddEventHashColumnSql;
+            [[fallthrough]];
+        case schema::EventShape::Hashed:
+            *sql << schema::addAuditColumnsSql();
+            break;
+        case schema::EventShape::None:
+        case schema::EventShape::Audited:
+        case schema::EventShape::Foreign:
+            break;
+    }
     return true;
 }
 
 // 2: the forwarding cursor's place in the archive. Files given version 1 by an earlier program
 // may still hold a cursor from before the archive.
 bool cursorColumnsStep(QSqlQuery& q, QStringList* sql) {
-    bool ok = false;
-    const QStringList cursor = columnsOf(q, QStringLiteral("forward_cursor"), &ok);
-    if (!ok) return false;
+    QStringList cursor;
+    if (!readColumns(q, QStringLiteral("forward_cursor"), &cursor)) return false;
     if (!cursor.isEmpty() && !cursor.contains(QStringLiteral("archive_t")))
         *sql << schema::addArchiveCursorColumnsSql();
     return true;

@@ -154,6 +154,20 @@ inline const QStringList& addEventCodeColumnsSql() {
     return sql;
 }
 
+// The shapes the event log's table has had, oldest first; Foreign for any other set of columns
+// (a table of something else, left alone), None when the file has no such table.
+enum class EventShape { None, BeforeCodes, Coded, Hashed, Audited, Foreign };
+inline EventShape eventShape(const QStringList& columns) {
+    const QStringList& coded = eventColumns();
+    const QStringList hashed = coded + QStringList{kEventHashColumn};
+    if (columns.isEmpty()) return EventShape::None;
+    if (columns == coded.mid(0, kEventColumnsBeforeCodes)) return EventShape::BeforeCodes;
+    if (columns == coded) return EventShape::Coded;
+    if (columns == hashed) return EventShape::Hashed;
+    if (columns == hashed + auditColumns()) return EventShape::Audited;
+    return EventShape::Foreign;
+}
+
 // The test runs, one row each.
 inline const QString kCreateRunsSql = QStringLiteral(
     "CREATE TABLE IF NOT EXISTS runs (id INTEGER PRIMARY KEY, name TEXT NOT NULL, order_id TEXT, "
