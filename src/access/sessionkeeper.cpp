@@ -99,12 +99,19 @@ void SessionKeeper::refresh() {
 }
 
 void SessionKeeper::look(Worker& w) {
+    const StoreState was = w.store.state();
+    if (was == StoreState::Missing && QFileInfo::exists(w.store.path())) {
+        // A store made since the open (access control switched on by another program): taken up
+        // now, every row of it new.
+        w.store.open(/*create=*/false);
+        watch(w);
+    }
     const qint64 version = w.store.dataVersion();
-    if (version == w.version) return;
+    if (version == w.version && w.store.state() == was) return;
     // A read that failed is tried again at the next look.
     if (!w.publish()) return;
     w.version = version;
-    const bool changed = w.session.recheck();
+    const bool changed = w.session.recheck() || w.store.state() != was;
     // New rows, or a session that changed, reach the UI thread; nothing else is sent.
     if (changed || w.store.lastEventSeq() > w.seen) deliver(w, nullptr);
 }

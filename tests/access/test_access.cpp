@@ -668,6 +668,24 @@ TEST(AccessKeeper, ChangesByAnotherProgramReachTheSessionAndEveryCommandAtOnce) 
     EXPECT_EQ(denial(asked, Action::SetValue), Denial::None);
 }
 
+// A store made while the program runs (access control switched on by another program) is taken
+// up at once, not at the next start: its accounts decide every command from then on.
+TEST(AccessKeeper, AStoreMadeWhileTheProgramRunsIsTakenUp) {
+    StoreBeside beside;
+    SessionKeeper keeper(beside.path);
+    keeper.open();
+    ASSERT_TRUE(until([&] { return keeper.view().opened; }));
+    EXPECT_EQ(keeper.view().store, StoreState::Missing);
+    // An actor claiming more than the account will hold.
+    const Actor claimed = Actor::user(beside.op, Role::Supervisor);
+    EXPECT_EQ(denial(claimed, Action::ConfigurationWrite), Denial::None);
+    ASSERT_TRUE(beside.ready());
+    EXPECT_TRUE(until([&] { return keeper.view().store == StoreState::Ready; }));
+    EXPECT_TRUE(keeper.view().standing.controlled);
+    EXPECT_TRUE(
+        until([&] { return denial(claimed, Action::ConfigurationWrite) == Denial::RoleTooLow; }));
+}
+
 // Work of the keeper's that ends after the keeper, its thread left to end on its own (a slow hash
 // at exit), reaches nothing of it: the sanitizer build finds any touch of the freed keeper.
 TEST(AccessKeeper, WorkEndingAfterTheKeeperReachesNothingOfIt) {
