@@ -151,6 +151,8 @@ class Chamber : public QObject {
     // The chamber's port: the settings of the last open (requests go out with them), open with
     // them or with others (kept), closed. The poll cycle runs while it is open.
     const comm::PortSettings& portSettings() const { return link_.settings(); }
+    // The instrument's registers as last read (what the live panel and the chart show).
+    const comm::InstrumentImage& image() const { return link_.image(); }
     bool portOpen() const { return link_.polling(); }
     void openPort(const comm::PortSettings& settings) { link_.open(settings); }
     void openPort() { link_.open(); }

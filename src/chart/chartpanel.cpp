@@ -23,8 +23,6 @@
 #include "chart/chartview.h"
 #include "chart/outputdialog.h"
 #include "chart/storesource.h"
-#include "link/commparams.h"
-#include "link/link.h"
 #include "store/recorder.h"
 #include "store/store.h"
 #include "ui/accessible.h"
@@ -169,8 +167,8 @@ class ChartArea : public QWidget {
     std::array<double, 9> labelPlaces_ = ChartModel::labelPlaces();
 };
 
-ChartPanel::ChartPanel(const QString& dbPath, const Clock& clock, comm::Link& link, QWidget* parent)
-    : QWidget(parent), clock_(clock), link_(link), dbPath_(dbPath) {
+ChartPanel::ChartPanel(const QString& dbPath, const Clock& clock, LiveFeed feed, QWidget* parent)
+    : QWidget(parent), clock_(clock), feed_(std::move(feed)), dbPath_(dbPath) {
     // A connection of its own: every chamber's window has a chart, each over its own file.
     store_ = std::make_unique<SampleStore>(dbPath, base::uniqueName(QStringLiteral("chart")));
     ownSource_ = std::make_unique<StoreChartSource>(*store_);
@@ -180,8 +178,8 @@ ChartPanel::ChartPanel(const QString& dbPath, const Clock& clock, comm::Link& li
     build();
 }
 
-ChartPanel::ChartPanel(ChartSource& source, const Clock& clock, comm::Link& link, QWidget* parent)
-    : QWidget(parent), clock_(clock), link_(link), source_(&source) {
+ChartPanel::ChartPanel(ChartSource& source, const Clock& clock, LiveFeed feed, QWidget* parent)
+    : QWidget(parent), clock_(clock), feed_(std::move(feed)), source_(&source) {
     build();
 }
 
@@ -474,12 +472,7 @@ void ChartPanel::setLiveValueLabels(QList<QLabel*> labels) {
 }
 
 std::array<float, 10> ChartPanel::liveValues() const {
-    if (liveSource_) return liveSource_();
-    std::array<float, 10> v{};
-    const auto& live = link_.image().LiveValues;
-    for (int c = 0; c < 10; ++c)
-        v[c] = live[c];
-    return v;
+    return feed_.values ? feed_.values() : std::array<float, 10>{};
 }
 
 int ChartPanel::paintCount() const {
@@ -513,6 +506,7 @@ void ChartPanel::redrawTick() {
 
 bool ChartPanel::openStore() {
     if (!store_ || store_->isOpen()) return true;
+    if (readOnly_) return store_->open(SampleStore::Access::ReadOnly);
     if (store_->open()) return true;
     // The chart only reads: a file it may not write (marked read-only, on a read-only medium)
     // is read as it is, as the export reads it.
@@ -550,8 +544,9 @@ void ChartPanel::showOutputDialog() {
             return spanMode_ ? spanPicture(span_, model_) : modelPicture(model_);
         };
         shown.title = [this] {
-            const comm::PortSettings& s = link_.settings();
-            return chartTitle(s.address, s.port, shownTimes());
+            const auto [port, address] =
+                feed_.portAndAddress ? feed_.portAndAddress() : std::pair<int, int>{};
+            return chartTitle(address, port, shownTimes());
         };
         shown.times = [this] { return shownTimes(); };
         outputDialog_ = new OutputDialog(std::move(shown), dbPath_, this);

@@ -52,6 +52,13 @@ namespace chart {
 
 class ChartView;
 class ChartArea;
+
+// Where the chart's live values and its printed title's port and address come from: the chamber
+// it belongs to, or the service that runs that chamber.
+struct LiveFeed {
+    std::function<std::array<float, 10>()> values;  // LiveValues 0..9 of the instrument now
+    std::function<std::pair<int, int>()> portAndAddress;
+};
 class OutputDialog;
 using record::Clock;
 using record::SampleStore;
@@ -60,20 +67,17 @@ class ChartPanel : public QWidget {
     Q_OBJECT
   public:
     // The main window's chart over its own connection to the store at dbPath.
-    ChartPanel(const QString& dbPath, const Clock& clock, comm::Link& link,
-               QWidget* parent = nullptr);
-    // The same over any record source (tests); the live values come from the link unless
-    // setLiveValuesSource() says otherwise.
-    ChartPanel(ChartSource& source, const Clock& clock, comm::Link& link,
-               QWidget* parent = nullptr);
+    ChartPanel(const QString& dbPath, const Clock& clock, LiveFeed feed, QWidget* parent = nullptr);
+    // The same over any record source (tests).
+    ChartPanel(ChartSource& source, const Clock& clock, LiveFeed feed, QWidget* parent = nullptr);
     ~ChartPanel() override;
 
     // The chart's load steps, then the timers start. Called once by the main window.
     void load();
+    // The file is only read, never made or changed (another program records into it); before
+    // load().
+    void setReadOnly() { readOnly_ = true; }
     void setLiveValueLabels(QList<QLabel*> labels);
-    void setLiveValuesSource(std::function<std::array<float, 10>()> source) {
-        liveSource_ = std::move(source);
-    }
 
     // True while the ruler is on: the live value labels then show the ruler's readout.
     bool rulerActive() const { return model_.rulerMode(); }
@@ -135,14 +139,14 @@ class ChartPanel : public QWidget {
     std::array<float, 10> liveValues() const;
 
     const Clock& clock_;
-    comm::Link& link_;
+    LiveFeed feed_;
     QString dbPath_;
+    bool readOnly_ = false;
     std::unique_ptr<SampleStore> store_;
     QPointer<OutputDialog> outputDialog_;
     std::unique_ptr<ChartSource> ownSource_;
     ChartSource* source_ = nullptr;
     ChartModel model_;
-    std::function<std::array<float, 10>()> liveSource_;
     QList<QLabel*> liveValueLabels_;
     QList<QColor> liveValueColours_;
     bool readoutApplied_ = false;

@@ -22,6 +22,16 @@ namespace service {
 
 namespace {
 
+// A chamber's state as the channel tells it: the state every client gets, with the file its
+// samples are in (an attached window on this computer reads its history from there) and the
+// number of its port (which its printed chart names).
+QJsonObject channelState(const chamber::Chamber& c, const chamber::State& state) {
+    QJsonObject o = chamber::stateJson(state);
+    o.insert(QStringLiteral("database"), c.databasePath());
+    o.insert(QStringLiteral("port"), c.portSettings().port);
+    return o;
+}
+
 QJsonObject errorAnswer(const QJsonValue& id, const char* code) {
     return {{QStringLiteral("id"), id}, {QStringLiteral("error"), QLatin1String(code)}};
 }
@@ -178,7 +188,7 @@ QJsonObject Channel::answer(const QJsonObject& request, QLocalSocket* socket) {
     if (op == u"state") {
         QJsonArray chambers;
         for (const chamber::Chamber* c : fleet_.chambers())
-            chambers.append(chamber::stateJson(c->state()));
+            chambers.append(channelState(*c, c->state()));
         return {{QStringLiteral("id"), id}, {QStringLiteral("chambers"), chambers}};
     }
     if (op == u"subscribe") {
@@ -410,7 +420,7 @@ void Channel::publish(const chamber::Chamber& c, const chamber::State& state) {
         if (!made) {
             message = {{QStringLiteral("event"), QStringLiteral("state")},
                        {QStringLiteral("chamber"), c.name()},
-                       {QStringLiteral("state"), chamber::stateJson(state)}};
+                       {QStringLiteral("state"), channelState(c, state)}};
             made = true;
         }
         send(socket, message);

@@ -17,9 +17,11 @@
 #include "base/text.h"
 #include "base/tr.h"
 #include "chamber/statejson.h"
+#include "chart/chartpanel.h"
 #include "monitor/livepanel.h"
 #include "overview/overviewwindow.h"
 #include "service/serviceos.h"
+#include "shell/livefeed.h"
 #include "ui/credentialform.h"
 #include "ui/widgets.h"
 #include "ui/writestatus.h"
@@ -144,6 +146,30 @@ AttachedChamberWindow::AttachedChamberWindow(service::ChannelClient& client, QSt
     grid->addWidget(live_->paramFrame(0), 1, 0);
     grid->addWidget(live_->paramFrame(1), 1, 1);
     grid->addWidget(live_->alarmSettingFrame(), 1, 2);
+    // The history as the service recorded it, read from its file (never written from here); the
+    // live end of the curve takes the values the service reads.
+    const QJsonObject told = client_.state(chamber_);
+    const QString database = told.value(QStringLiteral("database")).toString();
+    if (!database.isEmpty()) {
+        chart_ = new chart::ChartPanel(
+            database, clock_,
+            liveFeedOf([this]() -> const comm::InstrumentImage& { return image_; },
+                       [this] {
+                           const QJsonObject s = client_.state(chamber_);
+                           return std::pair<int, int>{
+                               s.value(QStringLiteral("port")).toInt(),
+                               s.value(QStringLiteral("link")).toObject().value("address").toInt()};
+                       }),
+            central);
+        chart_->setReadOnly();
+        QList<QLabel*> values;
+        for (int k = 0; k < 8; ++k)
+            values << live_->liveValueLabel(k);
+        chart_->setLiveValueLabels(values);
+        grid->addWidget(chart_, 2, 0, 1, 3);
+        grid->setRowStretch(2, 1);
+        chart_->load();
+    }
     setCentralWidget(central);
 
     serviceStatus_ = new QLabel(this);
@@ -180,7 +206,8 @@ AttachedChamberWindow::AttachedChamberWindow(service::ChannelClient& client, QSt
                 if (name != chamber_) return;
                 image_ = image;
                 imageShown_ = true;
-                live_->ShowLiveStatus();
+                // While the chart's ruler is on, the value labels show its readout.
+                live_->ShowLiveStatus(chart_ && chart_->rulerActive());
             });
     connect(&client_, &service::ChannelClient::attachedChanged, this,
             &AttachedChamberWindow::showAttached);
@@ -224,7 +251,19 @@ void AttachedChamberWindow::tick() {
     if (!client_.attached() || !isVisible()) return;
     client_.requestImage(chamber_);
     const QJsonObject state = client_.state(chamber_);
-    if (!state.isEmpty()) live_->setStale(chamber::stateFromJson(state).stale);
+    if (state.isEmpty()) return;
+    const chamber::State s = chamber::stateFromJson(state);
+    live_->setStale(s.stale);
+    // A record the service stored since: the chart's next tick appends it, as for a recorder
+    // of this program's own.
+    if (chart_ && s.recorder.recordNo != recordNo_) {
+        if (recordNo_ >= 0) {
+            record::Sample stored;
+            stored.stale = s.stale;
+            chart_->takeStoredSample(stored);
+        }
+        recordNo_ = s.recorder.recordNo;
+    }
 }
 
 void AttachedChamberWindow::closeEvent(QCloseEvent* e) {

@@ -17,6 +17,7 @@
 #include "chamber/commands.h"
 #include "link/image.h"
 #include "service/channelclient.h"
+#include "store/clock.h"
 
 class QDialog;
 class QLabel;
@@ -26,6 +27,9 @@ class QTimer;
 
 namespace monitor {
 class LivePanel;
+}
+namespace chart {
+class ChartPanel;
 }
 namespace overview {
 class OverviewWindow;
@@ -97,6 +101,9 @@ class AttachedChamberWindow : public QMainWindow {
 
     const QString& chamber() const { return chamber_; }
     monitor::LivePanel* livePanel() const { return live_; }
+    // The chamber's history, read from the service's file; null when the service did not name
+    // the file.
+    chart::ChartPanel* chartPanel() const { return chart_; }
     // Whether the service has sent this chamber's registers since the window opened.
     bool imageShown() const { return imageShown_; }
     // Called instead of closing when the window was opened from the overview.
@@ -116,6 +123,9 @@ class AttachedChamberWindow : public QMainWindow {
     comm::InstrumentImage image_;
     bool imageShown_ = false;
     monitor::LivePanel* live_ = nullptr;
+    record::SystemClock clock_;
+    chart::ChartPanel* chart_ = nullptr;
+    int recordNo_ = -1;  // the service's last record told to the chart
     QLabel* serviceStatus_ = nullptr;
     QLabel* operatorMessage_ = nullptr;
     QTimer* timer_ = nullptr;

@@ -42,6 +42,7 @@
 #include "shell/accesscommand.h"
 #include "shell/auditreview.h"
 #include "shell/auditrow.h"
+#include "shell/livefeed.h"
 #include "shell/portsettings.h"
 #include "store/recorder.h"
 #include "ui/aboutdialog.h"
@@ -92,9 +93,16 @@ MainWindow::MainWindow(::chamber::Chamber& chamber, QWidget* parent)
     setWindowTitle(base::Tr::tr("双回路控制器（温湿度控制） VelmarS "));
     ui::pressFocusedButtonOnEnter();
 
-    live_ = new monitor::LivePanel(chamber_.link(), this);
+    live_ = new monitor::LivePanel(
+        [this]() -> const comm::InstrumentImage& { return chamber_.image(); }, this);
     sendAsCommands(live_->writeSender(), chamber_);
-    chart_ = new chart::ChartPanel(chamber_.databasePath(), chamber_.clock(), chamber_.link());
+    chart_ = new chart::ChartPanel(
+        chamber_.databasePath(), chamber_.clock(),
+        liveFeedOf([this]() -> const comm::InstrumentImage& { return chamber_.image(); },
+                   [this] {
+                       const comm::PortSettings& s = chamber_.portSettings();
+                       return std::pair<int, int>{s.port, s.address};
+                   }));
     QList<QLabel*> d3w;
     for (int k = 0; k < 8; ++k)
         d3w << live_->liveValueLabel(k);

@@ -26,10 +26,7 @@
 #include "chart/outputdialog.h"
 #include "chart/storesource.h"
 #include "dbhelpers.h"
-#include "fakemodbus.h"
 #include "fakesource.h"
-#include "link/commparams.h"
-#include "link/link.h"
 #include "store/exportfile.h"
 #include "store/recorder.h"
 #include "store/store.h"
@@ -46,7 +43,6 @@ QColor background(const QLabel* l) {
 }
 
 struct Rig {
-    comm::Link link{std::make_unique<testing_support::FakeModbus>()};
     record::ManualClock clock{kEnd};
     FakeSource src;
     QList<QLabel*> liveLabels;
@@ -54,7 +50,7 @@ struct Rig {
 
     explicit Rig(int newest = 5000) {
         src.fill(newest, false, kEnd);
-        panel = std::make_unique<ChartPanel>(src, clock, link);
+        panel = std::make_unique<ChartPanel>(src, clock, chart::LiveFeed{});
         for (int k = 0; k < 8; ++k) {
             auto* l = new QLabel(QStringLiteral("0"), panel.get());
             l->setAutoFillBackground(true);
@@ -251,11 +247,9 @@ void TestChartPanel::liveRunOverTheStore() {
         QVERIFY(writer.storeSample(s));
         t = t.addSecs(1);
     }
-    comm::Link link(std::make_unique<testing_support::FakeModbus>());
     record::ManualClock clock(t);
-    ChartPanel panel(path, clock, link);
     std::array<float, 10> live{};
-    panel.setLiveValuesSource([&] { return live; });
+    ChartPanel panel(path, clock, chart::LiveFeed{[&] { return live; }, {}});
     panel.resize(900, 620);
     panel.show();
     panel.load();
@@ -324,9 +318,8 @@ void TestChartPanel::fillsOnceTheStoreOpens() {
         QVERIFY(junk.open(QIODevice::WriteOnly));
         junk.write(QByteArray(4096, 'x'));
     }
-    comm::Link link(std::make_unique<testing_support::FakeModbus>());
     record::ManualClock clock(kEnd);
-    ChartPanel panel(path, clock, link);
+    ChartPanel panel(path, clock, chart::LiveFeed{});
     panel.load();
     panel.redrawTick();
     QVERIFY(panel.model().liveWindowPending());
@@ -375,9 +368,8 @@ void TestChartPanel::readOnlyFileShowsItsHistory() {
     QVERIFY(storeThirtySamples(path));
     QVERIFY(QFile::setPermissions(
         path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
-    comm::Link link(std::make_unique<testing_support::FakeModbus>());
     record::ManualClock clock(kEnd);
-    ChartPanel panel(path, clock, link);
+    ChartPanel panel(path, clock, chart::LiveFeed{});
     panel.load();
     QVERIFY(!panel.model().liveWindowPending());
     QCOMPARE(panel.model().samples()[0][241], 30.0f);
@@ -397,13 +389,12 @@ void TestChartPanel::twoChambersKeepTheirOwnFiles() {
     const QString pathB = dir.filePath("b.db");
     QVERIFY(storeThirtySamples(pathA, 10));
     QVERIFY(storeThirtySamples(pathB, 20));
-    comm::Link link(std::make_unique<testing_support::FakeModbus>());
     record::ManualClock clock(kEnd);
-    ChartPanel a(pathA, clock, link);
+    ChartPanel a(pathA, clock, chart::LiveFeed{});
     a.load();
     QCOMPARE(a.model().samples()[8][241], 10.0f);
     {
-        ChartPanel b(pathB, clock, link);
+        ChartPanel b(pathB, clock, chart::LiveFeed{});
         b.load();
         QCOMPARE(b.model().samples()[8][241], 20.0f);
         a.showSpan(kEnd.toSecsSinceEpoch(), chart::SpanLength::Hour);
@@ -428,10 +419,8 @@ void TestChartPanel::outputDialogPrintsAndExports() {
     QTemporaryDir dir;
     const QString path = dir.filePath("Rdatabj.db");
     QVERIFY(storeThirtySamples(path, 100));
-    comm::Link link(std::make_unique<testing_support::FakeModbus>());
-    link.setSettings({0, 0, 0, 7});
     record::ManualClock clock(kEnd);
-    ChartPanel panel(path, clock, link);
+    ChartPanel panel(path, clock, chart::LiveFeed{{}, [] { return std::pair<int, int>{0, 7}; }});
     panel.load();
     QTest::mouseClick(panel.findChild<QPushButton*>("Command2"), Qt::LeftButton);
     chart::OutputDialog* d = panel.outputDialog();

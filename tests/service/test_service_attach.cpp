@@ -15,6 +15,7 @@
 
 #include <cmath>
 
+#include "chart/chartpanel.h"
 #include "overview/overviewwindow.h"
 #include "service/channelclient.h"
 #include "servicerig.h"
@@ -90,6 +91,13 @@ void ServiceAttach::theWindowsShowTheServicesChambersAndWriteThroughIt() {
     QTRY_VERIFY_WITH_TIMEOUT(!pv1->text().isEmpty() && pv1->text() != u"0", 60000);
     QCOMPARE(control<QLabel>(w, "serviceStatus")->text(),
              QStringLiteral("已连接到服务：试验箱由服务记录"));
+    // Its chart: the history the service recorded, read from the service's file, and the curve
+    // growing with each record the service stores.
+    chart::ChartPanel* chart = w->chartPanel();
+    QVERIFY(chart);
+    QTRY_VERIFY_WITH_TIMEOUT(chart->model().newestRecord() > 0, 60000);
+    const int newest = chart->model().newestRecord();
+    QTRY_VERIFY_WITH_TIMEOUT(chart->model().newestRecord() > newest, 60000);
 
     // SV1 typed and sent: written by the service to the instrument, reported in the window.
     service::ChannelClient watcher(rig.data());
