@@ -18,4 +18,9 @@ void lowerThisThreadsPriority();
 // records are in that account's hands, whatever the program itself allows.
 bool writableByThisAccount(const QString& path);
 
+// Keeps Qt's regular expressions from making anything that lives until its thread ends: where the
+// C++ runtime ends a thread's thread_local objects after freeing their storage (MinGW), each
+// thread that matched a pattern and then ended corrupted the heap. Runs before main (tr.cpp).
+void keepRegexStateOffThreads();
+
 }  // namespace base

@@ -19,6 +19,10 @@ QStringList arguments(int argc, char** argv) {
     return args;
 }
 
+void keepRegexStateOffThreads() {
+    // Thread-local objects end before their storage here: nothing to do.
+}
+
 void lowerThisThreadsPriority() {
 #ifdef __linux__
     // Linux keeps a nice value per thread; raising it needs no privilege.

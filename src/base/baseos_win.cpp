@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QtGlobal>
 
 #include "base/baseos.h"
 
@@ -18,6 +19,12 @@ QStringList arguments(int, char**) {
         args << QString::fromWCharArray(wide[i]);
     LocalFree(wide);
     return args;
+}
+
+void keepRegexStateOffThreads() {
+    // Qt's JIT-compiled patterns take their stack from a thread_local that MinGW destroys after
+    // freeing it; patterns matched without the JIT never touch it.
+    if (!qEnvironmentVariableIsSet("QT_ENABLE_REGEXP_JIT")) qputenv("QT_ENABLE_REGEXP_JIT", "0");
 }
 
 void lowerThisThreadsPriority() {

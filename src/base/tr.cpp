@@ -1,6 +1,9 @@
 #include "base/tr.h"
 
+#include <QMutex>
 #include <QRegularExpression>
+
+#include "base/baseos.h"
 
 namespace base {
 
@@ -28,9 +31,19 @@ QString filledIn(const QString& text, const QStringList& parts) {
     }
 }
 
+// Before any pattern is compiled (every program and test that shows a text links this file).
+[[maybe_unused]] const bool regexStateKeptOffThreads = (keepRegexStateOffThreads(), true);
+
 // The pattern as an anchored expression: each %N takes the shortest run that lets the rest match.
-const QRegularExpression& expression(const char* pattern) {
-    thread_local QHash<const char*, QRegularExpression> cache;
+// One cache for every thread, behind a lock; each caller matches with its own copy (the compiled
+// pattern is shared and matched safely from several threads at once). A cache per thread would
+// be destroyed as each thread ends, and the MinGW runtime runs such destructors after it has
+// freed the thread's storage: the heap was then corrupted on Windows whenever a thread that had
+// shown a stored text (the web server's, the pool's) ended.
+QRegularExpression expression(const char* pattern) {
+    static QMutex lock;
+    static QHash<const char*, QRegularExpression> cache;
+    QMutexLocker hold(&lock);
     auto it = cache.find(pattern);
     if (it == cache.end()) {
         const QString p = QString::fromUtf8(pattern);
