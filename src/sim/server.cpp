@@ -380,6 +380,7 @@ void SimServer::run() {
         }
 
         modbus_set_socket(ctx, capture_[0]);
+        bool readServed = false;
         if (!supported) {
             modbus_reply_exception(ctx, req, MODBUS_EXCEPTION_ILLEGAL_FUNCTION);
         } else if (quantity < 1 || quantity > maxQuantity) {
@@ -400,6 +401,7 @@ void SimServer::run() {
                 }
             }
             modbus_reply(ctx, req, len, map);
+            readServed = !write;
             if (write) {
                 // libmodbus has stored the values in the mapping; hand them to the instrument
                 // (every one that hears a broadcast), which reacts to them (the program command,
@@ -443,9 +445,8 @@ void SimServer::run() {
         if (wait > 0 && !sleepUnlessStopped(wait)) break;
         const double dropRate = dropRate_, corruptRate = corruptRate_;
         if (dropRate > 0 && chance(faults) < dropRate) continue;
-        if (corruptRate > 0 && chance(faults) < corruptRate) {
-            answer.back() ^= 0xFF;  // the CRC's last byte
-        }
+        const bool corrupt = corruptRate > 0 && chance(faults) < corruptRate;
+        if (corrupt) answer.back() ^= 0xFF;  // the CRC's last byte
         // Counted before the write, so a master that has its answer sees it counted.
         ++served_;
         long off = 0;
@@ -458,6 +459,8 @@ void SimServer::run() {
             if (n <= 0) break;
             off += n;
         }
+        if (readServed && !corrupt && off == long(answer.size()) && options_.readAnswered)
+            options_.readAnswered(slave, area, addr + 1, quantity);
     }
     if (map) modbus_mapping_free(map);
     freeContext(ctx);

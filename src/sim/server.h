@@ -62,6 +62,11 @@ struct ServerOptions {
     // ("14:03:27.512 4X 4107 -1999"; with several addresses "14:03:27.512 address 2 4X 4107
     // -1999"), when set.
     std::function<void(const std::string&)> writeLog;
+    // Called on the server's thread once the answer to a read has gone out on the line, when set:
+    // the slave address, the area, and the first register or bit read (numbered in the area: 3X 1
+    // is 1) with their count. From then on the master has the values, so it tells when a master
+    // read them. The server's accessors may be called from it.
+    std::function<void(int address, Area area, int first, int count)> readAnswered;
 
     // The slave addresses served: addresses, or else address alone.
     std::vector<int> served() const;

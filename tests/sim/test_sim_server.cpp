@@ -357,6 +357,62 @@ TEST(SimServer, SeveralAddressesOnOneLine) {
     }
 }
 
+TEST(SimServer, TellsEachReadAnsweredOnceItWentOut) {
+    struct Read {
+        int address;
+        sim::Area area;
+        int first, count;
+        bool operator==(const Read&) const = default;
+    };
+    sim::ServerOptions o;
+    o.addresses = {1, 2};
+    std::vector<Read> reads;
+    std::mutex readsMutex;
+    sim::SimServer* self = nullptr;
+    o.readAnswered = [&](int address, sim::Area area, int first, int count) {
+        std::lock_guard<std::mutex> lock(readsMutex);
+        // The instruments may be changed from here: what was answered keeps the value before.
+        if (reads.empty())
+            self->withInstrument(address, [](sim::Instrument& i) { i.setHoldingRegister(1, 77); });
+        reads.push_back({address, area, first, count});
+    };
+    auto server = startServer(o);
+    self = server.get();
+    Master m(server->ptyPath());
+    ASSERT_TRUE(m.ok());
+    const int before = server->inputRegister(3);
+    ASSERT_NE(before, 77);
+
+    // Reads of each area are told; a write, an exception, a slave not served and a corrupted
+    // answer are not.
+    uint16_t regs[8] = {};
+    uint8_t bits[16] = {};
+    ASSERT_EQ(modbus_read_input_registers(*m, 0, 8, regs), 8) << modbus_strerror(errno);
+    EXPECT_EQ(int16_t(regs[2]), before);
+    ASSERT_EQ(modbus_read_input_registers(*m, 2, 1, regs), 1) << modbus_strerror(errno);
+    EXPECT_EQ(int16_t(regs[0]), 77);
+    modbus_set_slave(*m, 2);
+    ASSERT_EQ(modbus_read_input_bits(*m, 0, 16, bits), 16) << modbus_strerror(errno);
+    ASSERT_EQ(modbus_read_registers(*m, 4096, 2, regs), 2) << modbus_strerror(errno);
+    ASSERT_EQ(modbus_write_register(*m, 0, 12), 1) << modbus_strerror(errno);
+    EXPECT_EQ(modbus_read_input_registers(*m, 20, 1, regs), -1);
+    modbus_set_slave(*m, 3);
+    EXPECT_EQ(modbus_read_input_registers(*m, 0, 1, regs), -1);
+    modbus_set_slave(*m, 1);
+    server->setFaults(0.0, 1.0);
+    EXPECT_EQ(modbus_read_bits(*m, 0, 4, bits), -1);
+    server->setFaults(0.0, 0.0);
+    modbus_flush(*m);
+    ASSERT_EQ(modbus_read_bits(*m, 0, 4, bits), 4) << modbus_strerror(errno);
+
+    std::lock_guard<std::mutex> lock(readsMutex);
+    EXPECT_EQ(reads, (std::vector<Read>{{1, sim::Area::InputRegisters, 1, 8},
+                                        {1, sim::Area::InputRegisters, 3, 1},
+                                        {2, sim::Area::DiscreteInputs, 1, 16},
+                                        {2, sim::Area::HoldingRegisters, 4097, 2},
+                                        {1, sim::Area::Coils, 1, 4}}));
+}
+
 TEST(SimServer, StepsTheInstrumentWithoutRequests) {
     sim::ServerOptions o;
     o.timeScale = 100;
