@@ -3779,5 +3779,9 @@
         <source>无法创建哈希链密钥 %1</source>
         <translation>cannot make the hash chain key %1</translation>
     </message>
+    <message>
+        <source>未能核对：这些记录以服务的密钥链接，本账户无法读取该密钥</source>
+        <translation>not checked: these records are linked with the service&apos;s key, which this account cannot read</translation>
+    </message>
 </context>
 </TS>

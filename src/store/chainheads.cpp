@@ -44,9 +44,14 @@ QString recordedName(const QString& path) {
     return canonical.isEmpty() ? f.absoluteFilePath() : canonical;
 }
 
-HeadStore::~HeadStore() {
-    sqlite3_close(db_);
-}
+struct HeadStore::File {
+    sqlite3* db = nullptr;
+    ~File() { sqlite3_close(db); }
+};
+
+HeadStore::HeadStore(std::unique_ptr<File> file) : file_(std::move(file)) {}
+
+HeadStore::~HeadStore() = default;
 
 std::unique_ptr<HeadStore> HeadStore::openToWrite(const QString& dir) {
     const QString path = headsPath(dir);
@@ -61,7 +66,9 @@ std::unique_ptr<HeadStore> HeadStore::openToWrite(const QString& dir) {
         sqlite3_close(db);
         return nullptr;
     }
-    return std::unique_ptr<HeadStore>(new HeadStore(db));
+    auto file = std::make_unique<File>();
+    file->db = db;
+    return std::unique_ptr<HeadStore>(new HeadStore(std::move(file)));
 }
 
 std::unique_ptr<HeadStore> HeadStore::openToRead(const QString& dir) {
@@ -69,18 +76,22 @@ std::unique_ptr<HeadStore> HeadStore::openToRead(const QString& dir) {
     if (!QFileInfo::exists(path)) return nullptr;
     sqlite3* db = openFile(path, SQLITE_OPEN_READONLY);
     if (!db) return nullptr;
-    return std::unique_ptr<HeadStore>(new HeadStore(db));
+    auto file = std::make_unique<File>();
+    file->db = db;
+    return std::unique_ptr<HeadStore>(new HeadStore(std::move(file)));
 }
 
 std::optional<Heads> HeadStore::heads(const QString& file) {
     std::lock_guard lock(lock_);
     if (const auto c = cache_.find(file); c != cache_.end()) return c->second;
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db_, "SELECT chain, last, n, hash, keyed_from FROM heads WHERE file = ?",
-                           -1, &st, nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(file_->db,
+                           "SELECT chain, last, n, hash, keyed_from FROM heads WHERE file = ?", -1,
+                           &st, nullptr) != SQLITE_OK) {
         sqlite3_finalize(st);
         // A record without its table (made, never written) records nothing.
-        return sqlite3_errcode(db_) == SQLITE_ERROR ? std::optional<Heads>(Heads{}) : std::nullopt;
+        return sqlite3_errcode(file_->db) == SQLITE_ERROR ? std::optional<Heads>(Heads{})
+                                                          : std::nullopt;
     }
     const QByteArray name = file.toUtf8();
     sqlite3_bind_text(st, 1, name.constData(), int(name.size()), SQLITE_TRANSIENT);
@@ -103,8 +114,8 @@ std::optional<Heads> HeadStore::heads(const QString& file) {
 
 bool HeadStore::put(const QString& file, const QString& chain, const Head& h) {
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db_, "INSERT OR REPLACE INTO heads VALUES (?, ?, ?, ?, ?, ?)", -1, &st,
-                           nullptr) != SQLITE_OK) {
+    if (sqlite3_prepare_v2(file_->db, "INSERT OR REPLACE INTO heads VALUES (?, ?, ?, ?, ?, ?)", -1,
+                           &st, nullptr) != SQLITE_OK) {
         sqlite3_finalize(st);
         return false;
     }

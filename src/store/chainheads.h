@@ -13,8 +13,6 @@
 #include <mutex>
 #include <optional>
 
-struct sqlite3;
-
 namespace record {
 
 class Database;
@@ -50,9 +48,10 @@ class HeadStore {
     void advance(Database& db, const Heads& reached);
 
   private:
-    explicit HeadStore(sqlite3* db) : db_(db) {}
+    struct File;  // the SQLite file's connection
+    explicit HeadStore(std::unique_ptr<File> file);
     bool put(const QString& file, const QString& chain, const Head& h);
-    sqlite3* db_;
+    std::unique_ptr<File> file_;
     std::mutex lock_;
     std::map<QString, Heads> cache_;
 };
