@@ -3759,5 +3759,29 @@
         <source>记录未受保护：生成此报告的账户可以改写记录文件（未安装服务）</source>
         <translation>Records not protected: the account this report was made under can rewrite the record files (no service installed)</translation>
     </message>
+    <message>
+        <source>完整性校验失败：文件短于服务保存的记录（最新记录或表被删除，或换回了旧副本）</source>
+        <translation>Integrity check failed: the file holds less than the service&apos;s record (newest records or a table deleted, or an older copy put back)</translation>
+    </message>
+    <message>
+        <source>没有哈希链密钥 %1</source>
+        <translation>no hash chain key %1</translation>
+    </message>
+    <message>
+        <source>无法读取哈希链密钥 %1</source>
+        <translation>cannot read the hash chain key %1</translation>
+    </message>
+    <message>
+        <source>哈希链密钥 %1 已损坏（长度不对）</source>
+        <translation>the hash chain key %1 is damaged (wrong length)</translation>
+    </message>
+    <message>
+        <source>无法创建哈希链密钥 %1</source>
+        <translation>cannot make the hash chain key %1</translation>
+    </message>
+    <message>
+        <source>未能核对：这些记录以服务的密钥链接，本账户无法读取该密钥</source>
+        <translation>not checked: these records are linked with the service&apos;s key, which this account cannot read</translation>
+    </message>
 </context>
 </TS>

@@ -23,4 +23,9 @@ bool writableByThisAccount(const QString& path);
 // thread that matched a pattern and then ended corrupted the heap. Runs before main (tr.cpp).
 void keepRegexStateOffThreads();
 
+// Makes a new file at path that only this process's account (and, on Windows, SYSTEM and the
+// Administrators) may read or write, so made before a byte goes in, then writes data and syncs it.
+// False, with nothing left behind, when the file exists already or cannot be made or written.
+bool createPrivateFile(const QString& path, const QByteArray& data);
+
 }  // namespace base

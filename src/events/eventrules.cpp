@@ -170,6 +170,12 @@ std::optional<QString> ownText(const QString& code, const QStringList& a, base::
             a.size() > 3 ? lockRefusal(at(a, 1), at(a, 2), at(a, 3)) : base::Phrase{at(a, 0)};
         return recorderStatusText({RecorderStatus::State::Refused, 0, 0, why}, lang);
     }
+    if (code == kChainShortCode)
+        return wording(
+            QT_TRANSLATE_NOOP(
+                "velmars",
+                "完整性校验失败：文件短于服务保存的记录（最新记录或表被删除，或换回了旧副本）"),
+            lang);
     if (code == kChainBrokenCode) {
         if (at(a, 0) == QLatin1String("runs"))
             return wording(QT_TRANSLATE_NOOP("velmars", "完整性校验失败：试验记录已被更改"), lang);
@@ -196,7 +202,7 @@ void addEventTexts(EventTexts texts) {
 }
 
 EventEntry chainBrokenEntry(const ChainReport& report) {
-    return codedEntry(eventkind::kRecorder, kChainBrokenCode,
+    return codedEntry(eventkind::kRecorder, report.behindHeads ? kChainShortCode : kChainBrokenCode,
                       {report.chain, QString::number(report.at)});
 }
 

@@ -98,6 +98,9 @@ EventEntry codedEntry(const QString& kind, const QString& code, QStringList args
 // The file's hash chains found changed: [chain ("events" or "archive"), the event id or the
 // hour's first second in UTC].
 inline const QString kChainBrokenCode = QStringLiteral("chain.broken");
+// The file holds less than the service's protected record of its chains (its newest rows or a
+// table removed, an older copy put back): [chain, the event id or the hour's first second].
+inline const QString kChainShortCode = QStringLiteral("chain.short");
 EventEntry chainBrokenEntry(const ChainReport& report);
 
 // The entry's line in the language: made from its code and values; a row without a code (stored

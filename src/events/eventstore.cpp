@@ -207,7 +207,12 @@ bool EventStore::appendIn(Database& db_, std::vector<EventEntry>& entries) {
         };
         for (int i = 0; i < values.size(); ++i)
             put.bindValue(i, values[i]);
-        previous = chain::link(previous, chain::eventContent(values));
+        const auto key = chain::linkKey(db_, chain::kEventsChain, lastId);
+        if (!key) {
+            ok = false;
+            break;
+        }
+        previous = chain::link(previous, chain::eventContent(values), *key);
         put.bindValue(int(values.size()), previous);
         ok = put.exec() || db_.failFromSql(put.lastError());
         e->id = lastId;

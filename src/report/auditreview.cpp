@@ -45,6 +45,9 @@ std::optional<QString> verdict(const QString& dbPath, QString* error) {
         }
     }
     const record::ChainReport& r = verifier.report();
+    // Links made with the service's key that this account cannot read are not called intact.
+    if (r.intact && !r.unchecked.isEmpty())
+        return base::Tr::tr("未能核对：这些记录以服务的密钥链接，本账户无法读取该密钥");
     if (r.intact)
         return base::Tr::tr("完好：%1 条事件记录，%2 小时的存档样本").arg(r.rows).arg(r.hours);
     if (r.chain == u"events") return base::Tr::tr("已被更改：事件记录第 %1 行起").arg(r.at);

@@ -20,6 +20,7 @@
 #include "service/serviceevents.h"
 #include "service/serviceos.h"
 #include "sim/server.h"
+#include "store/chainkey.h"
 #include "store/recorder.h"
 #include "web/host.h"
 
@@ -112,6 +113,9 @@ Service::~Service() {
     channel_.reset();
     fleet_.reset();
     sim_.reset();
+    record::chain::setHeadStore(nullptr);
+    record::chain::setKey(QByteArray());
+    heads_.reset();
 }
 
 QString Service::databasePath(const QString& name) {
@@ -143,6 +147,23 @@ bool Service::start() {
         exitCode_ = 2;
         return false;
     }
+    // The chains' key: made at the first start; one that is there but unusable is never
+    // replaced (every row linked under it would stop verifying), and nothing is recorded.
+    const record::chain::KeyFile key = record::chain::takeKey(folder);
+    if (!key.usable()) {
+        error_ = record::chain::keyProblemText(key, folder);
+        qCCritical(lcService).noquote() << error_;
+        exitCode_ = 1;
+        return false;
+    }
+    record::chain::setKey(key.key);
+    // Without its record of the chains' heads the service still records; a file put back or cut
+    // short is then found by the chains alone.
+    heads_ = record::chain::HeadStore::openToWrite(folder);
+    if (!heads_)
+        qCCritical(lcService).noquote()
+            << "cannot keep the chains' heads in" << record::chain::headsPath(folder);
+    record::chain::setHeadStore(heads_.get());
     if (!makeFleet()) return false;
     fleet_->open();
     for (chamber::Chamber* c : fleet_->chambers()) {

@@ -17,6 +17,7 @@
 #include "service/cmdline.h"
 #include "service/hosted.h"
 #include "service/linewatch.h"
+#include "store/chainheads.h"
 #include "store/clock.h"
 
 namespace sim {
@@ -102,6 +103,8 @@ class Service : public QObject {
     int startEntries_ = 0;  // the service's own entries logged at the start in every chamber
     record::SystemClock clock_;
     std::unique_ptr<QLockFile> folderLock_;
+    // The service's record of every chain's head (the chains' key is the process's: chainkey.h).
+    std::unique_ptr<record::chain::HeadStore> heads_;
     std::unique_ptr<auth::UserStore> users_;
     // Publishes the accounts as the store holds them, for every command's check of its actor:
     // an account disabled, locked or given another role elsewhere counts as such at once.

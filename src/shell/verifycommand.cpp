@@ -2,15 +2,19 @@
 
 #include <QDateTime>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <algorithm>
 #include <cstdio>
 
 #include "base/baseos.h"
+#include "base/datafolder.h"
 #include "base/tr.h"
 #include "overview/chamberlist.h"
 #include "shell/application.h"
 #include "shell/settings.h"
 #include "store/chain.h"
+#include "store/chainheads.h"
+#include "store/chainkey.h"
 
 namespace shell {
 
@@ -48,6 +52,12 @@ int verifyOne(const QString& path, const QString& prefix) {
         if (!verifier.step()) return refuse(db.lastError());
     }
     const record::ChainReport& r = verifier.report();
+    if (r.intact && !r.unchecked.isEmpty()) {
+        // Keyed links that cannot be checked are not called intact.
+        std::printf("%snot checked: %s (keyed, and the service's key cannot be read)\n",
+                    qUtf8Printable(prefix), qUtf8Printable(r.unchecked.join(u", ")));
+        return 1;
+    }
     // Whatever the chains say, a file this account may rewrite is only as safe as the account.
     if (base::writableByThisAccount(path))
         std::fprintf(stderr, "velmars: %s: %s\n", qUtf8Printable(path),
@@ -72,6 +82,19 @@ int verifyOne(const QString& path, const QString& prefix) {
 
 int runVerify(const Options& options) {
     const QStringList paths = databases(options);
+    // The service's key and its record of the chains' heads, where this account can read them:
+    // in the data folder named, else beside the (first) database.
+    const QString dir = !base::givenDataFolder().isEmpty() ? base::givenDataFolder()
+                        : paths.isEmpty()                  ? QString()
+                                          : QFileInfo(paths.front()).absolutePath();
+    const record::chain::KeyFile key = record::chain::readKey(dir);
+    if (key.usable()) record::chain::setKey(key.key);
+    const auto heads = record::chain::HeadStore::openToRead(dir);
+    record::chain::setHeadStore(heads.get());
+    const auto forget = qScopeGuard([] {
+        record::chain::setHeadStore(nullptr);
+        record::chain::setKey(QByteArray());
+    });
     int status = 0;
     for (const QString& path : paths) {
         const QString prefix = paths.size() > 1 ? path + QStringLiteral(": ") : QString();

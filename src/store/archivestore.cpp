@@ -670,7 +670,9 @@ bool ArchiveStore::chainDigest(int64_t at, const QByteArray& digest, bool counte
         if (!a) return false;
         previous = a->hash.isEmpty() ? chain::zeroHash() : a->hash;
     }
-    const QByteArray hash = chain::hourHash(previous, hour, count, sum);
+    const auto key = chain::linkKey(db_, chain::kHoursChain, hour);
+    if (!key) return false;
+    const QByteArray hash = chain::hourHash(previous, hour, count, sum, *key);
     c.hourPut.bindValue(0, qlonglong(hour));
     c.hourPut.bindValue(1, qlonglong(count));
     c.hourPut.bindValue(2, sum);
@@ -706,7 +708,9 @@ bool ArchiveStore::rechainAfter(int64_t hour, QByteArray previous, int64_t* newe
                            c.hoursAfter.value(2).toByteArray());
     c.hoursAfter.finish();
     for (const auto& [h, n, sum] : later) {
-        previous = chain::hourHash(previous, h, n, sum);
+        const auto key = chain::linkKey(db_, chain::kHoursChain, h);
+        if (!key) return false;
+        previous = chain::hourHash(previous, h, n, sum, *key);
         c.hourPut.bindValue(0, qlonglong(h));
         c.hourPut.bindValue(1, qlonglong(n));
         c.hourPut.bindValue(2, sum);

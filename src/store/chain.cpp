@@ -14,6 +14,8 @@
 #include <map>
 
 #include "store/archive.h"
+#include "store/chainheads.h"
+#include "store/chainkey.h"
 #include "store/rawquery.h"
 #include "store/schema.h"
 
@@ -94,8 +96,8 @@ QByteArray eventContent(const QVariantList& values) {
     return out;
 }
 
-QByteArray link(const QByteArray& previous, const QByteArray& content) {
-    return sha256(previous + content);
+QByteArray link(const QByteArray& previous, const QByteArray& content, const QByteArray& key) {
+    return key.isEmpty() ? sha256(previous + content) : mac(key, previous + content);
 }
 
 StoredValue storedValueOf(const QVariant& bound) {
@@ -159,13 +161,50 @@ void subtractDigest(QByteArray* sum, const QByteArray& digest) {
     }
 }
 
-QByteArray hourHash(const QByteArray& previous, int64_t hour, int64_t count,
-                    const QByteArray& sum) {
+QByteArray hourHash(const QByteArray& previous, int64_t hour, int64_t count, const QByteArray& sum,
+                    const QByteArray& key) {
     QByteArray out = previous;
     putInt(&out, hour);
     putInt(&out, count);
     out.append(sum);
-    return sha256(out);
+    return key.isEmpty() ? sha256(out) : mac(key, out);
+}
+
+std::optional<std::optional<int64_t>> keyedFrom(Database& db, const QString& chain) {
+    if (!db.hasTable(QStringLiteral("chain_keyed"))) {
+        if (db.fault() != Fault::None) return std::nullopt;
+        return std::optional<int64_t>();
+    }
+    QSqlQuery q(db.db());
+    q.prepare(QStringLiteral("SELECT first FROM chain_keyed WHERE chain = ?"));
+    q.bindValue(0, chain);
+    if (!q.exec()) {
+        db.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    if (!q.next() || q.value(0).isNull()) return std::optional<int64_t>();
+    return std::optional<int64_t>(q.value(0).toLongLong());
+}
+
+std::optional<QByteArray> linkKey(Database& db, const QString& chain, int64_t at) {
+    const QByteArray k = key();
+    const auto from = keyedFrom(db, chain);
+    if (!from) return std::nullopt;
+    if (*from) return at >= **from ? k : QByteArray();
+    if (k.isEmpty()) return QByteArray();
+    QSqlQuery q(db.db());
+    if (!q.exec(schema::kCreateChainKeyedSql)) {
+        db.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    q.prepare(QStringLiteral("INSERT OR REPLACE INTO chain_keyed VALUES (?, ?)"));
+    q.bindValue(0, chain);
+    q.bindValue(1, qlonglong(at));
+    if (!q.exec()) {
+        db.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    return k;
 }
 
 bool makeAnchorTable(Database& db) {
@@ -433,7 +472,23 @@ bool advance(Database& db, const QString& chain, int64_t firstIfNew, int64_t hea
     }
     next.last = last;
     next.hash = hash;
-    return putState(db, chain, next);
+    if (!putState(db, chain, next)) return false;
+    // The protected record follows once the transaction commits.
+    if (chain == kEventsChain || chain == kHoursChain) {
+        Head h{last, 0, hash, {}};
+        const auto from = keyedFrom(db, chain);
+        if (!from) return false;
+        h.keyedFrom = *from;
+        if (chain == kHoursChain) {
+            QSqlQuery q(db.db());
+            q.prepare(QStringLiteral("SELECT n FROM archive_hours WHERE hour = ?"));
+            q.bindValue(0, qlonglong(last));
+            if (!q.exec()) return db.failFromSql(q.lastError());
+            h.n = q.next() ? q.value(0).toLongLong() : 0;
+        }
+        db.noteHead(chain, h);
+    }
+    return true;
 }
 
 }  // namespace chain
@@ -447,11 +502,42 @@ void ChainVerifier::broken(const QString& chain, int64_t at, const QString& why)
 }
 
 bool ChainVerifier::step(int maxRows) {
+    // The protected record is read before the file: it lags the file, never leads it.
+    chain::Heads heads;
+    if (phase_ == Phase::Start) {
+        if (chain::HeadStore* store = chain::headStore()) {
+            if (auto h = store->heads(chain::recordedName(db_.path()))) heads = std::move(*h);
+        }
+    }
     if (!db_.beginRead()) return false;
     bool ok = true;
     if (phase_ == Phase::Start) {
         const auto a = chain::anchors(db_, chain::kEventsChain);
-        ok = a.has_value() && readRecord();
+        const auto events = chain::keyedFrom(db_, chain::kEventsChain);
+        const auto hours = chain::keyedFrom(db_, chain::kHoursChain);
+        key_ = chain::key();
+        ok = a.has_value() && events && hours;
+        if (ok) {
+            eventsKeyed_ = *events;
+            hoursKeyed_ = *hours;
+        }
+        // Where the protected record says a chain's keyed links began earlier, they did.
+        for (auto [name, from] : {std::pair{chain::kEventsChain, &eventsKeyed_},
+                                  std::pair{chain::kHoursChain, &hoursKeyed_}}) {
+            const auto h = heads.find(name);
+            if (!ok || h == heads.end() || !h->second.keyedFrom) continue;
+            *from = *from ? std::min(**from, *h->second.keyedFrom) : *h->second.keyedFrom;
+        }
+        ok = ok && readRecord();
+        if (ok && phase_ == Phase::Start && !heads.empty()) {
+            const auto shortBy = chain::shortOf(db_, heads);
+            ok = db_.fault() == Fault::None;
+            if (ok && shortBy) {
+                broken(shortBy->first, shortBy->second,
+                       QStringLiteral("shorter than the service's record of its chains"));
+                report_.behindHeads = true;
+            }
+        }
         if (ok && phase_ == Phase::Start) {
             eventAnchors_ = *a;
             previous_ = chain::zeroHash();
@@ -547,7 +633,10 @@ bool ChainVerifier::stepEvents(int maxRows) {
         QVariantList values;
         for (int i = 0; i < fieldCount; ++i)
             values << q.value(i);
-        if (chain::link(previous_, chain::eventContent(values)) != hash.toByteArray()) {
+        if (!linkHolds(QStringLiteral("events"), eventsKeyed_, id, hash.toByteArray(),
+                       [&](const QByteArray& key) {
+                           return chain::link(previous_, chain::eventContent(values), key);
+                       })) {
             broken(QStringLiteral("events"), id, QStringLiteral("row differs from its hash"));
             return true;
         }
@@ -571,6 +660,15 @@ bool ChainVerifier::stepEvents(int maxRows) {
         phase_ = Phase::HoursStart;
         return endEvents();
     }
+    return true;
+}
+
+bool ChainVerifier::linkHolds(const QString& chain, const std::optional<int64_t>& keyedFrom,
+                              int64_t at, const QByteArray& stored,
+                              const std::function<QByteArray(const QByteArray&)>& make) {
+    if (!keyedFrom || at < *keyedFrom) return make(QByteArray()) == stored;
+    if (!key_.isEmpty()) return make(key_) == stored;
+    if (!report_.unchecked.contains(chain)) report_.unchecked << chain;
     return true;
 }
 
@@ -856,7 +954,10 @@ bool ChainVerifier::stepHours(int maxRows) {
                    QStringLiteral("seconds differ from the hour's hash"));
             return true;
         }
-        if (chain::hourHash(previous_, hour, n, sum) != hash) {
+        if (!linkHolds(QStringLiteral("archive"), hoursKeyed_, hour, hash,
+                       [&](const QByteArray& key) {
+                           return chain::hourHash(previous_, hour, n, sum, key);
+                       })) {
             broken(QStringLiteral("archive"), hour * chain::kHourSeconds,
                    QStringLiteral("hour's hash changed"));
             return true;

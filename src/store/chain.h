@@ -14,13 +14,17 @@
 // are named by a chained event row written with them; an anchor past the chain's beginning that
 // no such row names hides a removal and is not trusted.
 //
-// The chains carry no secret: they show changes made beside the program (a database tool, a
-// disk fault), not those of someone who also recomputes every hash.
+// Without a key the chains carry no secret: they show changes made beside the program (a database
+// tool, a disk fault), not those of someone who also recomputes every hash. A writer holding the
+// service's key (chainkey.h) links with HMAC-SHA-256 under it instead, from a row or hour on that
+// the file records per chain (chain_keyed): the rows before it verify as plain SHA-256, those
+// from it only with the key.
 
 #include <QByteArray>
 #include <QString>
 #include <QVariant>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <vector>
@@ -50,7 +54,9 @@ const std::vector<Field>& eventFields();
 // The row's content: a version byte, then for each present field its name and its value, each
 // length-prefixed. values: in the order of eventFields().
 QByteArray eventContent(const QVariantList& values);
-QByteArray link(const QByteArray& previous, const QByteArray& content);
+// key: empty for a plain SHA-256 link, else the HMAC-SHA-256 under it.
+QByteArray link(const QByteArray& previous, const QByteArray& content,
+                const QByteArray& key = QByteArray());
 
 // One archived second: its UTC second and its ten values as stored (NULL, integer or real).
 struct StoredValue {
@@ -66,7 +72,16 @@ StoredValue storedValueOf(const QVariant& bound);
 void addDigest(QByteArray* sum, const QByteArray& digest);
 void subtractDigest(QByteArray* sum, const QByteArray& digest);
 // The hour's hash: previous hour's hash, the hour (UTC seconds / 3600), its count and its sum.
-QByteArray hourHash(const QByteArray& previous, int64_t hour, int64_t count, const QByteArray& sum);
+QByteArray hourHash(const QByteArray& previous, int64_t hour, int64_t count, const QByteArray& sum,
+                    const QByteArray& key = QByteArray());
+
+// From which event id or hour on the chain's links are keyed; nullopt inside: nowhere. nullopt
+// with db's fault on a read error.
+std::optional<std::optional<int64_t>> keyedFrom(Database& db, const QString& chain);
+// Inside the caller's transaction, for a writer about to link the chain's row or hour `at`: the
+// key to link it with (empty: plain SHA-256). A writer holding the key starts the keyed part of a
+// chain that has none at `at`. nullopt with db's fault.
+std::optional<QByteArray> linkKey(Database& db, const QString& chain, int64_t at);
 
 inline int64_t hourOf(int64_t t) {
     return t >= 0 ? t / kHourSeconds : -((-t + kHourSeconds - 1) / kHourSeconds);
@@ -148,6 +163,11 @@ struct ChainReport {
     QString chain;      // the broken chain: "events", "archive" or "runs"
     int64_t at = 0;     // its first changed row: the event id, or the hour's first second (UTC)
     QString why;        // in a few words, for the developer and the command line
+    // The file holds less than the service's protected record of its chains (chainheads.h).
+    bool behindHeads = false;
+    // Keyed chains ("events", "archive") that could not be checked for want of the key: where any
+    // is, the file is not called intact, whatever else was found.
+    QStringList unchecked;
 };
 
 // A roll-up bucket as the seconds it summarises give it (the verifier's own sum).
@@ -191,6 +211,14 @@ class ChainVerifier {
     // The file's record of its chains (empty States for a file without one).
     bool recorded_ = false;
     chain::State eventsState_, hoursState_, staleState_;
+    // Where each chain's keyed links begin, and the key to check them with.
+    std::optional<int64_t> eventsKeyed_, hoursKeyed_;
+    QByteArray key_;
+    // Whether the link of the row or hour `at` checks out; true (noting the chain unchecked)
+    // where it is keyed and there is no key.
+    bool linkHolds(const QString& chain, const std::optional<int64_t>& keyedFrom, int64_t at,
+                   const QByteArray& stored,
+                   const std::function<QByteArray(const QByteArray&)>& make);
     bool addStaleMarks(int64_t hour, QByteArray* total);
     std::optional<bool> rollupsMatch(int64_t hour,
                                      const std::map<std::pair<int, int64_t>, RollupCheck>& buckets);

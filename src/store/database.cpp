@@ -219,6 +219,7 @@ bool Transaction::commit() {
     QSqlQuery q(db_.db());
     if (q.exec(QStringLiteral("COMMIT"))) {
         open_ = false;
+        chain::committed(db_);
         return true;
     }
     const QSqlError e = q.lastError();
@@ -230,6 +231,7 @@ bool Transaction::commit() {
 void Transaction::rollback() {
     if (!open_) return;
     open_ = false;
+    db_.takeHeads();
     QSqlQuery(db_.db()).exec(QStringLiteral("ROLLBACK"));
 }
 

@@ -9,7 +9,9 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
+#include <utility>
 
+#include "store/chainheads.h"
 #include "store/sqlitefile.h"
 
 namespace record {
@@ -92,8 +94,14 @@ class Database {
     bool beginRead();
     void endRead();
 
+    // The chains' heads the open transaction reached (chain.h), for the record taken once it
+    // commits (chainheads.h).
+    void noteHead(const QString& chain, const chain::Head& head) { heads_[chain] = head; }
+    chain::Heads takeHeads() { return std::exchange(heads_, {}); }
+
   private:
     QString path_;
+    chain::Heads heads_;
     SqliteFile file_;
     FileAccess access_ = FileAccess::Create;
     Fault fault_ = Fault::None;

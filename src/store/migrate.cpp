@@ -47,6 +47,12 @@ bool cursorColumnsStep(QSqlQuery& q, QStringList* sql) {
     return true;
 }
 
+// 3: where each chain's keyed links begin; none yet.
+bool keyedChainsStep(QSqlQuery&, QStringList* sql) {
+    *sql << schema::kCreateChainKeyedSql;
+    return true;
+}
+
 struct Migration {
     int version;
     Step step;
@@ -54,6 +60,7 @@ struct Migration {
 const Migration kMigrations[] = {
     {1, eventColumnsStep},
     {2, cursorColumnsStep},
+    {3, keyedChainsStep},
 };
 static_assert(std::size(kMigrations) == schema::kFileVersion);
 

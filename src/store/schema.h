@@ -221,6 +221,10 @@ inline const QString kCreateChainStateSql = QStringLiteral(
     "CREATE TABLE chain_state (chain TEXT PRIMARY KEY, first INTEGER, last INTEGER NOT NULL, hash "
     "BLOB, seal BLOB NOT NULL)");
 
+// From which event id or hour on each chain's links are keyed (chain.h).
+inline const QString kCreateChainKeyedSql = QStringLiteral(
+    "CREATE TABLE IF NOT EXISTS chain_keyed (chain TEXT PRIMARY KEY, first INTEGER NOT NULL)");
+
 // Every table the file may hold, with the statement that makes it.
 struct Table {
     QString name;
@@ -238,6 +242,7 @@ inline const QList<Table>& tables() {
         {QStringLiteral("events"), kCreateEventsTableSql},
         {QStringLiteral("chain_anchor"), kCreateAnchorTableSql},
         {QStringLiteral("chain_state"), kCreateChainStateSql},
+        {QStringLiteral("chain_keyed"), kCreateChainKeyedSql},
         {QStringLiteral("runs"), kCreateRunsSql},
         {QStringLiteral("signatures"), kCreateSignaturesSql},
         {QStringLiteral("alert_outbox"), kCreateOutboxSql},
@@ -248,9 +253,10 @@ inline const QList<Table>& tables() {
 
 // The version of the file's shape (PRAGMA user_version), given once its tables are as above:
 // 0 for a file of an older program, 1 once the event log has its audit columns, 2 once the
-// forwarding cursor has its archive columns. migrate.h takes an older file there, step by step,
+// forwarding cursor has its archive columns, 3 once it has the table of its keyed chains.
+// migrate.h takes an older file there, step by step,
 // when it is opened for writing.
-inline constexpr int kFileVersion = 2;
+inline constexpr int kFileVersion = 3;
 
 }  // namespace schema
 }  // namespace record

@@ -1,13 +1,16 @@
 // What the service leaves in its chambers' records: the gaps of its stops with their causes, in
-// the report and in the CSV copy, and the user store's rows in every chamber's audit trail.
+// the report and in the CSV copy, the user store's rows in every chamber's audit trail, and its
+// own record of the chains' heads that a file cut short or put back is found against.
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
 
 #include <signal.h>
+#include <sys/stat.h>
 
 #include "pdftext.h"
 #include "servedchannel.h"
@@ -47,6 +50,25 @@ QStringList csvGapCauses(const QString& file, const QString& missing) {
     return causes;
 }
 
+// velmars --data DIR --verify: its exit code and its verdict on standard output.
+std::pair<int, QString> verifyIn(const QString& data) {
+    QProcess p;
+    p.start(ServiceRig::bin(QStringLiteral("velmars")), {"--data", data, "--verify"});
+    if (!p.waitForFinished(120000) || p.exitStatus() != QProcess::NormalExit) return {-1, {}};
+    return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).trimmed()};
+}
+
+// The mode bits of a file (0600: its owner's alone).
+unsigned modeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+qint64 count(const QString& db, const QString& table) {
+    const QStringList rows = testsupport::sqlRows(db, "SELECT count(*) FROM " + table);
+    return rows.isEmpty() ? -1 : rows[0].toLongLong();
+}
+
 QString localText(qint64 utc) {
     return QDateTime::fromSecsSinceEpoch(utc).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
 }
@@ -59,6 +81,7 @@ class ServiceRecords : public QObject {
     void initTestCase();
     void gapsOfStopsAndKillsHaveTheirCauses();
     void channelLoginsReachEveryChambersLogInTimeOrder();
+    void fileCutShortOrPutBackIsFoundAgainstTheHeads();
 };
 
 void ServiceRecords::initTestCase() {
@@ -159,6 +182,114 @@ void ServiceRecords::channelLoginsReachEveryChambersLogInTimeOrder() {
                                       "AND b.at_ms < a.at_ms"),
                  QStringList({"0"}));
     }
+}
+
+void ServiceRecords::fileCutShortOrPutBackIsFoundAgainstTheHeads() {
+    ServiceRig rig;
+    QVERIFY(rig.ready());
+    const QString data = rig.data();
+    const QString db = QDir(data).filePath(QStringLiteral("Rdatabj.db"));
+    const QString key = QDir(data).filePath(QStringLiteral("chain.key"));
+    const QString heads = QDir(data).filePath(QStringLiteral("chain-heads.db"));
+    const auto record = [&](qint64 atLeast, int signal) {
+        QProcess service;
+        QVERIFY(rig.start(service, {"--simulate"}));
+        QTRY_VERIFY_WITH_TIMEOUT(count(db, "archive") >= atLeast, 60000);
+        QVERIFY(ServiceRig::stop(service, signal));
+    };
+    record(2, SIGTERM);
+    // The key and the heads are the service's account's alone, made so at the first start.
+    QCOMPARE(modeOf(key), 0600u);
+    QCOMPARE(modeOf(heads), 0600u);
+    QFile keyFile(key);
+    QVERIFY(keyFile.open(QIODevice::ReadOnly));
+    const QByteArray keyBytes = keyFile.readAll();
+    keyFile.close();
+    QCOMPARE(keyBytes.size(), 32);
+    const QString older = rig.path("older.db");
+    const QString olderHeads = rig.path("older-heads.db");
+    QVERIFY(QFile::copy(db, older));
+    QVERIFY(QFile::copy(heads, olderHeads));
+    // Killed while it writes, twice: the heads may lag the file, never lead it.
+    record(count(db, "archive") + 2, SIGKILL);
+    record(count(db, "archive") + 2, SIGKILL);
+    record(count(db, "archive") + 2, SIGTERM);
+    QCOMPARE(verifyIn(data).first, 0);
+    QVERIFY(testsupport::sqlRows(db, "SELECT id FROM events WHERE code LIKE 'chain.%'").isEmpty());
+    const QString kept = rig.path("kept.db");
+    const QString keptHeads = rig.path("kept-heads.db");
+    QVERIFY(QFile::copy(db, kept));
+    QVERIFY(QFile::copy(heads, keptHeads));
+    // Each change also takes the file's own record of its chains away, as it would if made by
+    // someone who knows the file.
+    const QString unrecord = "; DROP TABLE chain_state; PRAGMA application_id = 0";
+    const struct {
+        const char* name;
+        QString sql;        // run on the file
+        QString file;       // put in its place
+        QString headsFile;  // put in place of the heads
+        bool found;
+    } cases[] = {
+        {"as the service left it", {}, {}, {}, false},
+        {"heads older than the file", {}, {}, olderHeads, false},
+        {"newest rows deleted",
+         "DELETE FROM events WHERE id > (SELECT max(id) - 2 FROM events)" + unrecord,
+         {},
+         {},
+         true},
+        {"events dropped", "DROP TABLE events" + unrecord, {}, {}, true},
+        {"older copy put back", {}, older, {}, true},
+    };
+    for (const auto& c : cases) {
+        const QByteArray name = c.name;
+        for (const auto& [from, to] : {std::pair{kept, db}, std::pair{keptHeads, heads}}) {
+            QFile::remove(to);
+            QVERIFY2(QFile::copy(from, to), name);
+        }
+        if (!c.file.isEmpty()) {
+            QFile::remove(db);
+            QVERIFY2(QFile::copy(c.file, db), name);
+        }
+        if (!c.headsFile.isEmpty()) {
+            QFile::remove(heads);
+            QVERIFY2(QFile::copy(c.headsFile, heads), name);
+        }
+        if (!c.sql.isEmpty()) QVERIFY2(testsupport::sqlExec(db, c.sql), name);
+        const auto [exit, verdict] = verifyIn(data);
+        QVERIFY2(exit == (c.found ? 1 : 0), qPrintable(name + ": " + verdict));
+        QVERIFY2(verdict.contains("shorter than the service's record") == c.found,
+                 qPrintable(name + ": " + verdict));
+        if (!c.found) continue;
+        // At its start the service logs the change and raises the integrity alert.
+        QProcess service;
+        QVERIFY2(rig.start(service, {"--simulate"}), name);
+        QTRY_VERIFY2_WITH_TIMEOUT(
+            !testsupport::sqlRows(db, "SELECT id FROM events WHERE code = 'chain.short'")
+                    .isEmpty() &&
+                !testsupport::sqlRows(db,
+                                      "SELECT id FROM events WHERE code = 'alert.fired' AND "
+                                      "args LIKE '[\"chain_broken\"%'")
+                     .isEmpty(),
+            name, 60000);
+        QVERIFY2(ServiceRig::stop(service), name);
+        // What it wrote since does not make the file whole again.
+        QVERIFY2(verifyIn(data).first == 1, name);
+    }
+
+    // A key file that is there but unusable stops the service, and stays as it is.
+    QFile::remove(db);
+    QVERIFY(QFile::copy(kept, db));
+    QVERIFY(keyFile.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    keyFile.write(keyBytes.left(31));
+    keyFile.close();
+    QProcess refused;
+    refused.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+    refused.start(ServiceRig::bin(QStringLiteral("velmars-service")),
+                  {"--data", data, "--simulate"});
+    QVERIFY(refused.waitForFinished(60000));
+    QCOMPARE(refused.exitCode(), 1);
+    QVERIFY(keyFile.open(QIODevice::ReadOnly));
+    QCOMPARE(keyFile.readAll(), keyBytes.left(31));
 }
 
 QTEST_GUILESS_MAIN(ServiceRecords)

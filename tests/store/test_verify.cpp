@@ -14,12 +14,15 @@
 #include <cmath>
 #include <limits>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "base/baseos.h"
 #include "base/oledate.h"
 #include "dbhelpers.h"
 #include "events/eventstore.h"
 #include "store/chain.h"
+#include "store/chainkey.h"
 #include "store/store.h"
 #include "store/storewriter.h"
 
@@ -34,9 +37,12 @@ struct Verdict {
     QString out;
 };
 
-Verdict verify(const QString& path) {
+// keys: the folder of the chains' key (--data), none when empty.
+Verdict verify(const QString& path, const QString& keys = QString()) {
     QProcess p;
-    p.start(qEnvironmentVariable("VELMARS_BIN_DIR") + "/velmars", {"--verify", "--db", path});
+    QStringList args = {"--verify", "--db", path};
+    if (!keys.isEmpty()) args << "--data" << keys;
+    p.start(qEnvironmentVariable("VELMARS_BIN_DIR") + "/velmars", args);
     EXPECT_TRUE(p.waitForFinished(60000));
     return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()).trimmed()};
 }
@@ -621,5 +627,163 @@ TEST(Verify, StaleMarksOnSecondsArchivedTwice) {
         v = verify(path);
         EXPECT_EQ(v.exit, 1);
         EXPECT_TRUE(v.out.contains(hourText(kT))) << v.out.toStdString();
+    }
+}
+
+namespace {
+
+// The event rows from `from` on, and every hour from `fromHour` on, linked again with plain
+// SHA-256 as someone who rewrote them beside the service would; the event row `from` first gets
+// a new text.
+void relinkPlain(const QString& path, int64_t from, int64_t fromHour) {
+    record_test::withDb(path, [&](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(QString("UPDATE events SET text = 'x' WHERE id = %1").arg(from)));
+        QStringList cols;
+        for (const record::chain::Field& f : record::chain::eventFields())
+            cols << f.name;
+        ASSERT_TRUE(q.exec(QString("SELECT %1, hash FROM events ORDER BY id").arg(cols.join(','))));
+        QByteArray previous = record::chain::zeroHash();
+        std::vector<std::pair<int64_t, QByteArray>> hashes;
+        while (q.next()) {
+            const int64_t id = q.value(0).toLongLong();
+            QVariantList values;
+            for (int i = 0; i < int(cols.size()); ++i)
+                values << q.value(i);
+            const QByteArray h =
+                id >= from ? record::chain::link(previous, record::chain::eventContent(values))
+                           : q.value(int(cols.size())).toByteArray();
+            hashes.emplace_back(id, h);
+            previous = h;
+        }
+        ASSERT_TRUE(q.exec("SELECT hour, n, sum, hash FROM archive_hours ORDER BY hour"));
+        std::vector<std::pair<int64_t, QByteArray>> hours;
+        previous = record::chain::zeroHash();
+        while (q.next()) {
+            const int64_t hour = q.value(0).toLongLong();
+            const QByteArray h =
+                hour >= fromHour ? record::chain::hourHash(previous, hour, q.value(1).toLongLong(),
+                                                           q.value(2).toByteArray())
+                                 : q.value(3).toByteArray();
+            hours.emplace_back(hour, h);
+            previous = h;
+        }
+        QSqlQuery put(db);
+        for (const auto& [table, key, rows] :
+             {std::tuple{"events", "id", &hashes}, std::tuple{"archive_hours", "hour", &hours}}) {
+            for (const auto& [at, h] : *rows) {
+                put.prepare(QString("UPDATE %1 SET hash = ? WHERE %2 = ?").arg(table, key));
+                put.addBindValue(h);
+                put.addBindValue(qlonglong(at));
+                ASSERT_TRUE(put.exec());
+            }
+        }
+    });
+}
+
+}  // namespace
+
+// Rows written before the key verify as they always did; rows written with it verify only with it,
+// and no longer once rewritten with plain SHA-256 hashes; without the key the keyed chains are
+// named as not checked, never as intact.
+TEST(Verify, KeyedChains) {
+    QTemporaryDir dir;
+    const QString keys = dir.filePath("service");
+    ASSERT_TRUE(QDir().mkpath(keys));
+    const QString path = dir.filePath("keyed.db");
+    writeSamples(path, 0, 6);
+    writeEvents(path, 4);
+    const record::chain::KeyFile key = record::chain::takeKey(keys);
+    ASSERT_EQ(key.state, record::chain::KeyFile::State::Made);
+    record::chain::setKey(key.key);
+    writeSamples(path, 6, kSeconds);
+    writeEvents(path, 6);
+    record::chain::setKey(QByteArray());
+    const int64_t keyedHour =
+        record_test::scalar(path, "SELECT first FROM chain_keyed WHERE chain = 'hours'")
+            .toLongLong();
+    ASSERT_EQ(keyedHour, secondAt(6) / 3600);
+    ASSERT_EQ(record_test::scalar(path, "SELECT first FROM chain_keyed WHERE chain = 'events'"), 5);
+    const QString noKey = dir.filePath("nokey");
+    ASSERT_TRUE(QDir().mkpath(noKey));
+
+    struct Case {
+        const char* name;
+        std::function<void(const QString&)> change;
+        QString keys;
+        int exit;
+        QString out;
+    };
+    const Case cases[] = {
+        {"with the key", {}, keys, 0, "intact, 10 rows, 4 hours"},
+        {"without the key", {}, noKey, 1, "not checked: events, archive"},
+        {"unkeyed rows rewritten", [](const QString& p) { relinkPlain(p, 2, 1LL << 40); }, keys, 1,
+         "event row 5"},
+        {"keyed rows rewritten", [&](const QString& p) { relinkPlain(p, 6, keyedHour); }, keys, 1,
+         "event row 6"},
+        {"keyed hours rewritten", [&](const QString& p) { relinkPlain(p, 1LL << 40, keyedHour); },
+         keys, 1, hourText(keyedHour * 3600)},
+        {"keyed rows rewritten, the key not readable",
+         [&](const QString& p) { relinkPlain(p, 6, keyedHour); }, noKey, 1, "changed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString copy = dir.filePath(QString("copy-%1.db").arg(&c - cases));
+        ASSERT_TRUE(QFile::copy(path, copy));
+        if (c.change) c.change(copy);
+        const Verdict v = verify(copy, c.keys);
+        EXPECT_EQ(v.exit, c.exit);
+        EXPECT_TRUE(v.out.contains(c.out)) << v.out.toStdString();
+    }
+}
+
+// The key is made once, private to the account before a byte is in it, and a key file that is
+// there but unusable is left as it is, never replaced.
+TEST(ChainKey, MadePrivateAndNeverReplaced) {
+    using State = record::chain::KeyFile::State;
+    QTemporaryDir dir;
+    const QString path = record::chain::keyPath(dir.path());
+    const record::chain::KeyFile made = record::chain::takeKey(dir.path());
+    ASSERT_EQ(made.state, State::Made);
+    EXPECT_EQ(made.key.size(), record::chain::kKeySize);
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u);
+    const record::chain::KeyFile again = record::chain::takeKey(dir.path());
+    EXPECT_EQ(again.state, State::Read);
+    EXPECT_EQ(again.key, made.key);
+    // A second file never takes the place of the first.
+    EXPECT_FALSE(base::createPrivateFile(path, "other"));
+
+    const struct {
+        const char* name;
+        QByteArray content;  // what the key file holds; a folder in its place where null
+        State state;
+    } cases[] = {
+        {"short", QByteArray(31, 'k'), State::WrongSize},
+        {"long", QByteArray(33, 'k'), State::WrongSize},
+        {"empty", QByteArray(""), State::WrongSize},
+        {"not a file", QByteArray(), State::Unreadable},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir other;
+        const QString p = record::chain::keyPath(other.path());
+        if (c.content.isNull()) {
+            ASSERT_TRUE(QDir().mkpath(p));
+        } else {
+            QFile f(p);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(c.content);
+        }
+        const record::chain::KeyFile k = record::chain::takeKey(other.path());
+        EXPECT_EQ(k.state, c.state);
+        EXPECT_FALSE(k.usable());
+        EXPECT_FALSE(record::chain::keyProblemText(k, other.path()).isEmpty());
+        if (!c.content.isNull()) {
+            QFile f(p);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            EXPECT_EQ(f.readAll(), c.content) << "the key file was replaced";
+        }
     }
 }
