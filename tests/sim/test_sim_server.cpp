@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -368,6 +369,7 @@ TEST(SimServer, TellsEachReadAnsweredOnceItWentOut) {
     o.addresses = {1, 2};
     std::vector<Read> reads;
     std::mutex readsMutex;
+    std::condition_variable readTold;
     sim::SimServer* self = nullptr;
     o.readAnswered = [&](int address, sim::Area area, int first, int count) {
         std::lock_guard<std::mutex> lock(readsMutex);
@@ -375,6 +377,7 @@ TEST(SimServer, TellsEachReadAnsweredOnceItWentOut) {
         if (reads.empty())
             self->withInstrument(address, [](sim::Instrument& i) { i.setHoldingRegister(1, 77); });
         reads.push_back({address, area, first, count});
+        readTold.notify_all();
     };
     auto server = startServer(o);
     self = server.get();
@@ -405,7 +408,9 @@ TEST(SimServer, TellsEachReadAnsweredOnceItWentOut) {
     modbus_flush(*m);
     ASSERT_EQ(modbus_read_bits(*m, 0, 4, bits), 4) << modbus_strerror(errno);
 
-    std::lock_guard<std::mutex> lock(readsMutex);
+    // The report comes after the answer went out, so the master may have the last answer first.
+    std::unique_lock<std::mutex> lock(readsMutex);
+    readTold.wait_for(lock, std::chrono::seconds(10), [&] { return reads.size() >= 5; });
     EXPECT_EQ(reads, (std::vector<Read>{{1, sim::Area::InputRegisters, 1, 8},
                                         {1, sim::Area::InputRegisters, 3, 1},
                                         {2, sim::Area::DiscreteInputs, 1, 16},
