@@ -33,6 +33,7 @@ Chamber::Chamber(Setup setup, QObject* parent)
                                         : std::make_unique<comm::LibModbusRTU>(ports_))) {
     connect(&link_, &comm::Link::statsChanged, this, &Chamber::linkFiguresChanged);
     connect(&link_, &comm::Link::cycleFinished, this, &Chamber::linkFiguresChanged);
+    connect(&link_, &comm::Link::readFinished, this, &Chamber::holdingAnswered);
     // The command line's values go into the settings file once, before anything reads it.
     if (settings_) settingChanges_ = mergeGiven(*settings_(), setup.given);
 }
@@ -290,6 +291,44 @@ void Chamber::publishState() {
     if (now == published_) return;
     published_ = std::move(now);
     emit stateChanged(published_);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Reads of holding registers
+
+namespace {
+
+// Whether first..first+count-1 lies within one of the blocks a window reads back.
+bool readable(int32_t first, int32_t count) {
+    constexpr int32_t kBlocks[2][2] = {{4097, 4144}, {8193, 8240}};
+    if (count < 1) return false;
+    const int64_t last = int64_t(first) + count - 1;
+    for (const auto& b : kBlocks)
+        if (first >= b[0] && last <= b[1]) return true;
+    return false;
+}
+
+}  // namespace
+
+Ticket Chamber::readHolding(int32_t first, int32_t count, const auth::Actor& by) {
+    if (!readable(first, count)) return {Outcome::Invalid, 0};
+    if (!allows(by, auth::Action::Look)) return {Outcome::Refused, 0};
+    if (!link_.polling()) return {Outcome::LinkClosed, 0};
+    const quint64 ticket = nextTicket();
+    reads_.insert(link_.readHolding(first, count), ticket);
+    return {Outcome::Pending, ticket};
+}
+
+void Chamber::holdingAnswered(quint64 request, int32_t first, const QVector<int32_t>& values,
+                              int32_t status) {
+    const auto it = reads_.constFind(request);
+    if (it == reads_.cend()) return;
+    const quint64 ticket = *it;
+    reads_.erase(it);
+    const Outcome outcome = status == 0 ? Outcome::Done : Outcome::Failed;
+    emit holdingRead(ticket, outcome, first,
+                     outcome == Outcome::Done ? values : QVector<int32_t>{});
+    emit commandFinished(ticket, outcome);
 }
 
 }  // namespace chamber

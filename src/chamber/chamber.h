@@ -10,6 +10,7 @@
 #include <QSettings>
 #include <QString>
 #include <QTimer>
+#include <QVector>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -144,6 +145,12 @@ class Chamber : public QObject {
     Ticket endRun(const auth::Actor& by);
     // The listed alert acknowledged with the comment; done at once.
     Outcome acknowledgeAlert(const QString& id, const QString& comment, const auth::Actor& by);
+    // Holding registers read from the instrument, for a window that shows what it holds: a range
+    // within the configuration block (4X 4097..4144) or the program block (4X 8193..8240), asked
+    // by whoever may look. Invalid for another range, Refused, LinkClosed while the port is
+    // closed, else Pending: the values come with holdingRead and the ticket's id, then
+    // commandFinished.
+    Ticket readHolding(int32_t first, int32_t count, const auth::Actor& by);
     // Whether the actor may do the action: what a window shows its controls enabled by.
     static bool allows(const auth::Actor& by, auth::Action action) {
         return auth::denial(by, action) == auth::Denial::None;
@@ -179,6 +186,9 @@ class Chamber : public QObject {
     // The link's report of a write command, with its ticket's id: what the window that asked
     // says of it.
     void writeReported(const comm::WriteReport& report);
+    // What the read of the ticket id brought: Done with the values, or Failed with none.
+    void holdingRead(quint64 id, chamber::Outcome outcome, int32_t first,
+                     const QVector<int32_t>& values);
     // The final outcome of the command of the ticket id.
     void commandFinished(quint64 id, chamber::Outcome outcome);
     // The state differs from the one last published: driven by the parts' signals and a
@@ -219,6 +229,9 @@ class Chamber : public QObject {
     };
     QHash<quint64, WriteCommand> writes_;  // the link's request id -> the command
     QHash<quint64, quint64> runCommands_;  // the runs' request number -> the ticket
+    QHash<quint64, quint64> reads_;        // the link's request id -> the read's ticket
+    void holdingAnswered(quint64 request, int32_t first, const QVector<int32_t>& values,
+                         int32_t status);
 
     // Each part is declared after what it uses, so that it ends first.
     // Held while this program records into the file; handed over when the chamber ends

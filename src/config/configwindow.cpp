@@ -16,7 +16,6 @@
 #include "base/listpick.h"
 #include "base/numberrule.h"
 #include "base/tr.h"
-#include "link/link.h"
 #include "ui/accessible.h"
 #include "ui/edittracker.h"
 #include "ui/widgets.h"
@@ -65,7 +64,8 @@ QWidget* ConfigWindow::Row::editor() const {
     return list ? static_cast<QWidget*>(list) : static_cast<QWidget*>(edit);
 }
 
-ConfigWindow::ConfigWindow(comm::Link& link, QWidget* parent) : ui::SubWindow(parent), link_(link) {
+ConfigWindow::ConfigWindow(instrument::Feed feed, QWidget* parent)
+    : ui::SubWindow(parent), feed_(std::move(feed)) {
     setObjectName(QStringLiteral("CONFIG1"));
     setWindowTitle(base::Tr::tr("Velmar 配置 "));
     connect(edits(), &ui::EditTracker::changed, this, &ConfigWindow::writeChanged);
@@ -97,13 +97,11 @@ ConfigWindow::ConfigWindow(comm::Link& link, QWidget* parent) : ui::SubWindow(pa
     }
     setTabOrder(previous, returnButton());
 
-    connect(&link_, &comm::Link::readFinished, this, &ConfigWindow::onReadFinished);
-    writer()->sendThrough(link_);
     writer()->setGate(auth::writeGate([](int32_t) { return auth::Action::ConfigurationWrite; }));
     startReadback(1000, [this] { readbackTick(); });
     // The editors start from the instrument's own values, read now rather than taken from an
     // image that may be older than the window.
-    if (link_.polling()) editorReadId_ = link_.readHolding(kParamStart, kParamCount);
+    editorReadId_ = feed_.readHolding(kParamStart, kParamCount);
 
     // Nothing is written until the operator enters a box, so the focus starts on the tab bar.
     tabs_->tabBar()->setFocus(Qt::OtherFocusReason);
@@ -187,7 +185,7 @@ QWidget* ConfigWindow::buildTab(int tab) {
 }
 
 void ConfigWindow::readbackTick() {
-    const auto& values = link_.image().ParamValues;
+    const auto& values = feed_.image().ParamValues;
     for (const Row& row : rows_) {
         const std::optional<QString> text =
             readbackText(*row.param, values.at(static_cast<size_t>(row.param->k)));
@@ -196,16 +194,16 @@ void ConfigWindow::readbackTick() {
     }
     if (editorsFromInstrument_) {
         showInEditors(QVector<float>(values.begin(), values.begin() + kParamCount));
-    } else if (editorReadId_ == 0 && link_.polling()) {
-        editorReadId_ = link_.readHolding(kParamStart, kParamCount);
+    } else if (editorReadId_ == 0) {
+        editorReadId_ = feed_.readHolding(kParamStart, kParamCount);
     }
 }
 
-void ConfigWindow::onReadFinished(quint64 id, int32_t start, const QVector<int32_t>& values,
-                                  int32_t status) {
+void ConfigWindow::holdingRead(quint64 id, int32_t first, const QVector<int32_t>& values,
+                               bool read) {
     if (id == 0 || id != editorReadId_) return;
     editorReadId_ = 0;
-    if (status != 0 || start != kParamStart || values.size() < kParamCount) return;
+    if (!read || first != kParamStart || values.size() < kParamCount) return;
     editorsFromInstrument_ = true;
     QVector<float> asFloats;
     for (int32_t v : values)

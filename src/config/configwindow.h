@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "config/paramtable.h"
+#include "instrument/feed.h"
 #include "ui/subwindow.h"
 
 class QComboBox;
@@ -18,18 +19,18 @@ class QLabel;
 class QLineEdit;
 class QTabWidget;
 
-namespace comm {
-class Link;
-}
-
 namespace config {
 
 class ConfigWindow : public ui::SubWindow {
     Q_OBJECT
   public:
-    explicit ConfigWindow(comm::Link& link, QWidget* parent = nullptr);
+    // The owner sends the window's writes (writeSender()) and brings the feed's reads back to
+    // holdingRead.
+    explicit ConfigWindow(instrument::Feed feed, QWidget* parent = nullptr);
 
     void readbackTick();  // the image's 4X 4097..4144 into the readback labels (and editors)
+    // The read of id ended: with the values from first when read, else with none.
+    void holdingRead(quint64 id, int32_t first, const QVector<int32_t>& values, bool read);
 
   protected:
     void keyPressEvent(QKeyEvent* e) override;
@@ -46,10 +47,9 @@ class ConfigWindow : public ui::SubWindow {
     QWidget* buildTab(int tab);
     void writeChanged(QWidget* control);
     void showInEditors(const QVector<float>& values);
-    void onReadFinished(quint64 id, int32_t start, const QVector<int32_t>& values, int32_t status);
     void switchTab(int step);
 
-    comm::Link& link_;
+    instrument::Feed feed_;
     QTabWidget* tabs_ = nullptr;
     std::vector<Row> rows_;               // in table order
     QHash<QObject*, size_t> rowOf_;       // edit control -> index in rows_

@@ -58,15 +58,13 @@ QGridLayout* tightGrid(QWidget* parent) {
 
 }  // namespace
 
-ProgramWindow::ProgramWindow(comm::Link& link, QWidget* parent)
-    : ui::SubWindow(parent), link_(link) {
+ProgramWindow::ProgramWindow(instrument::Feed feed, QWidget* parent)
+    : ui::SubWindow(parent), feed_(std::move(feed)) {
     setObjectName(QStringLiteral("Tech"));
     setWindowTitle(base::Tr::tr("工艺曲线设定"));
     connect(edits(), &ui::EditTracker::changed, this, &ProgramWindow::writeChanged);
     build();
 
-    connect(&link_, &comm::Link::readFinished, this, &ProgramWindow::onReadFinished);
-    writer()->sendThrough(link_);
     writer()->setGate(auth::writeGate([](int32_t) { return auth::Action::ProgramWrite; }));
     startReadback(600, [this] { readbackTick(); });
 
@@ -242,7 +240,7 @@ void ProgramWindow::arrangeTabOrder() {
 
 void ProgramWindow::readbackTick() {
     showProgramStatus();
-    // The reads run on the link thread; a tick that finds the last tick's reads still in flight
+    // The reads are answered later; a tick that finds the last tick's reads still in flight
     // leaves them be rather than pile up more.
     if (readBlock_ < 0) queueRead(0);
     showReadback();
@@ -251,7 +249,7 @@ void ProgramWindow::readbackTick() {
 
 void ProgramWindow::showProgramStatus() {
     const std::array<QString, 9> texts =
-        instrument::programStatusTexts(link_.image().InputRegsHigh);
+        instrument::programStatusTexts(feed_.image().InputRegsHigh);
     // The state is kept in Chinese by the instrument layer (the event log reads it); shown here
     // in the chosen language.
     for (int k = 0; k < 9; ++k)
@@ -261,15 +259,17 @@ void ProgramWindow::showProgramStatus() {
 void ProgramWindow::queueRead(int block) {
     if (block == 0) cycleRead_ = true;
     readBlock_ = block;
-    readId_ = link_.readHolding(kBlockStart + block * kBlockSize, kBlockSize);
+    readId_ = feed_.readHolding(kBlockStart + block * kBlockSize, kBlockSize);
+    // A read not handed over (the port is closed) ends the cycle; the next tick tries again.
+    if (readId_ == 0) readBlock_ = -1;
 }
 
-void ProgramWindow::onReadFinished(quint64 id, int32_t start, const QVector<int32_t>& values,
-                                   int32_t status) {
+void ProgramWindow::holdingRead(quint64 id, int32_t first, const QVector<int32_t>& values,
+                                bool read) {
     if (readBlock_ < 0 || id != readId_) return;
     const int block = readBlock_;
     // A failed read leaves the elements as they were.
-    if (status == 0 && start == kBlockStart + block * kBlockSize && values.size() >= kBlockSize)
+    if (read && first == kBlockStart + block * kBlockSize && values.size() >= kBlockSize)
         for (int j = 0; j < kBlockSize; ++j)
             readback_[block * kBlockSize + j] = values[j];
     else
@@ -317,7 +317,7 @@ void ProgramWindow::drawPreview() {
     for (QLineEdit* b : segmentEntries_)
         texts << (b ? b->displayText() : QString());
     takeSegmentEntries(curve_, texts);
-    const auto& live = link_.image().LiveValues;
+    const auto& live = feed_.image().LiveValues;
     takeStartPoints(curve_, readback_[4], live[0], live[1], live[2], live[3]);
     preview_ = previewGeometry(curve_);
     chart_->showPreview(preview_);

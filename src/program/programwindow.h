@@ -8,7 +8,7 @@
 #include <array>
 #include <cstdint>
 
-#include "link/link.h"
+#include "instrument/feed.h"
 #include "program/preview.h"
 #include "program/programrules.h"
 #include "ui/subwindow.h"
@@ -25,9 +25,13 @@ class ChartFrame;
 class ProgramWindow : public ui::SubWindow {
     Q_OBJECT
   public:
-    explicit ProgramWindow(comm::Link& link, QWidget* parent = nullptr);
+    // The owner sends the window's writes (writeSender()) and brings the feed's reads back to
+    // holdingRead.
+    explicit ProgramWindow(instrument::Feed feed, QWidget* parent = nullptr);
 
     void readbackTick();  // the 600 ms tick: status, program block read, preview
+    // The read of id ended: with the values from first when read, else with none.
+    void holdingRead(quint64 id, int32_t first, const QVector<int32_t>& values, bool read);
     // The three reads of the last tick have not all been answered.
     bool readsPending() const { return readBlock_ >= 0; }
     const Readback& readback() const { return readback_; }
@@ -54,13 +58,12 @@ class ProgramWindow : public ui::SubWindow {
     void writeChanged(QWidget* control);
     void writeEntry(QLineEdit* entry, int32_t reg, const base::RegisterReading& value);
     void queueRead(int block);
-    void onReadFinished(quint64 id, int32_t start, const QVector<int32_t>& values, int32_t status);
     void showProgramStatus();
     void showReadback();
     void showInEditors();
     void drawPreview();
 
-    comm::Link& link_;
+    instrument::Feed feed_;
     Readback readback_{};
     int readBlock_ = -1;  // block whose read is in flight, -1 when none
     quint64 readId_ = 0;

@@ -85,6 +85,26 @@ void sendAsCommands(ui::WriteSender* writer, ::chamber::Chamber& c) {
                      });
 }
 
+// A window of the instrument's registers sees the chamber's image; its reads go as the chamber's
+// commands for whoever is at the PC, and their values come back to it.
+instrument::Feed feedOf(::chamber::Chamber& c) {
+    return {[&c]() -> const comm::InstrumentImage& { return c.image(); },
+            [&c](int32_t first, int32_t count) -> quint64 {
+                const ::chamber::Ticket t = c.readHolding(first, count, auth::actorAtThePc());
+                return t.outcome == ::chamber::Outcome::Pending ? t.id : 0;
+            }};
+}
+
+template <class Window>
+void readAsCommands(Window* window, ::chamber::Chamber& c) {
+    QObject::connect(&c, &::chamber::Chamber::holdingRead, window,
+                     [window](quint64 id, ::chamber::Outcome outcome, int32_t first,
+                              const QVector<int32_t>& values) {
+                         window->holdingRead(id, first, values,
+                                             outcome == ::chamber::Outcome::Done);
+                     });
+}
+
 }  // namespace
 
 MainWindow::MainWindow(::chamber::Chamber& chamber, QWidget* parent)
@@ -566,7 +586,8 @@ void MainWindow::closePort() {
 void MainWindow::showConfigWindow() {
     if (config_) return;
     hide();
-    config_ = new config::ConfigWindow(chamber_.link());
+    config_ = new config::ConfigWindow(feedOf(chamber_));
+    readAsCommands(config_.data(), chamber_);
     sendAsCommands(config_->writeSender(), chamber_);
     ui::nameChamberAfter(config_, this);
     config_->setAttribute(Qt::WA_DeleteOnClose, false);
@@ -581,7 +602,8 @@ void MainWindow::showConfigWindow() {
 void MainWindow::showProgramWindow() {
     if (programWindow_) return;
     hide();
-    programWindow_ = new program::ProgramWindow(chamber_.link());
+    programWindow_ = new program::ProgramWindow(feedOf(chamber_));
+    readAsCommands(programWindow_.data(), chamber_);
     sendAsCommands(programWindow_->writeSender(), chamber_);
     ui::nameChamberAfter(programWindow_, this);
     connect(programWindow_, &program::ProgramWindow::returned, this, [this] {

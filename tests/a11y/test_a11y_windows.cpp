@@ -23,6 +23,7 @@
 #include "shell/application.h"
 #include "shell/mainwindow.h"
 #include "shell/programnumberdialog.h"
+#include "windowfeed.h"
 
 using testing_support::FakeModbus;
 
@@ -156,7 +157,8 @@ void A11yWindows::mainWindow() {
 }
 
 void A11yWindows::configurationWindow() {
-    config::ConfigWindow w(app_->chamber().link());
+    config::ConfigWindow w(testing_support::feedOf(app_->chamber().link(), true));
+    testing_support::wireToLink(w, app_->chamber().link());
     const Walk r = walkWindow(&w);
     QVERIFY(clean(r, &w));
     QCOMPARE(r.owner.value("输入1 输入上限"), QString("T_3RW_10"));
@@ -165,7 +167,8 @@ void A11yWindows::configurationWindow() {
 }
 
 void A11yWindows::programWindow() {
-    program::ProgramWindow w(app_->chamber().link());
+    program::ProgramWindow w(testing_support::feedOf(app_->chamber().link(), false));
+    testing_support::wireToLink(w, app_->chamber().link());
     const Walk r = walkWindow(&w);
     QVERIFY(clean(r, &w));
     QCOMPARE(r.owner.value("SEG3 设定值TIME"), QString("TxtB_10"));

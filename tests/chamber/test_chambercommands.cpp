@@ -5,6 +5,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <limits>
 
 #include "../support/sqlrows.h"
 #include "alert/alerter.h"
@@ -121,6 +122,79 @@ TEST(ChamberCommands, WritesAreDecidedByTheActorsRole) {
     c.closePort();
     EXPECT_EQ(rig.finalOutcome(c.writeSetValue(0, 5, kOperator, QStringLiteral("why"))),
               Outcome::LinkClosed);
+}
+
+TEST(ChamberCommands, HoldingRegistersAreReadWithinTheWindowsBlocks) {
+    Rig rig;
+    chamber::Chamber& c = *rig.chamber;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !c.state().stale; }, 60000));
+    rig.server.setHoldingRegister(4097, 11);
+    rig.server.setHoldingRegister(4144, 48);
+    rig.server.setHoldingRegister(8225, -7);
+    rig.server.setHoldingRegister(8240, 16);
+    struct Read {
+        quint64 id;
+        Outcome outcome;
+        int32_t first;
+        QVector<int32_t> values;
+    };
+    QList<Read> reads;
+    QObject::connect(&c, &chamber::Chamber::holdingRead,
+                     [&](quint64 id, Outcome o, int32_t first, const QVector<int32_t>& values) {
+                         reads.append({id, o, first, values});
+                     });
+    struct Case {
+        const char* what;
+        int32_t first, count;
+        auth::Actor by;
+        Outcome outcome;
+        QVector<int32_t> ends;  // the first and last value read
+    };
+    const Case cases[] = {
+        {"the configuration block", 4097, 48, kViewer, Outcome::Done, {11, 48}},
+        {"the program's last block", 8225, 16, kViewer, Outcome::Done, {-7, 16}},
+        {"one register", 4144, 1, auth::Actor::self(), Outcome::Done, {48, 48}},
+        {"past the configuration block", 4097, 49, kViewer, Outcome::Invalid, {}},
+        {"before the program block", 8192, 2, kViewer, Outcome::Invalid, {}},
+        {"past the program block", 8240, 2, kViewer, Outcome::Invalid, {}},
+        {"the set values", 1, 2, kViewer, Outcome::Invalid, {}},
+        {"nothing", 4097, 0, kViewer, Outcome::Invalid, {}},
+        {"a count that wraps",
+         4097,
+         std::numeric_limits<int32_t>::max(),
+         kViewer,
+         Outcome::Invalid,
+         {}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        reads.clear();
+        const chamber::Ticket t = c.readHolding(k.first, k.count, k.by);
+        if (k.outcome != Outcome::Done) {
+            EXPECT_EQ(t.outcome, k.outcome);
+            EXPECT_EQ(t.id, 0u);
+            continue;
+        }
+        ASSERT_EQ(t.outcome, Outcome::Pending);
+        EXPECT_EQ(rig.finalOutcome(t), Outcome::Done);
+        ASSERT_EQ(reads.size(), 1);
+        EXPECT_EQ(reads[0].id, t.id);
+        EXPECT_EQ(reads[0].outcome, Outcome::Done);
+        EXPECT_EQ(reads[0].first, k.first);
+        ASSERT_EQ(reads[0].values.size(), k.count);
+        EXPECT_EQ(reads[0].values.first(), k.ends[0]);
+        EXPECT_EQ(reads[0].values.last(), k.ends[1]);
+    }
+    // A session that is locked may not look.
+    auth::Actor locked = kSupervisor;
+    locked.standing.locked = true;
+    EXPECT_EQ(c.readHolding(4097, 48, locked).outcome, Outcome::Refused);
+
+    // With the port closed nothing is handed over.
+    c.closePort();
+    const chamber::Ticket closed = c.readHolding(4097, 48, kViewer);
+    EXPECT_EQ(closed.outcome, Outcome::LinkClosed);
+    EXPECT_EQ(closed.id, 0u);
 }
 
 TEST(ChamberCommands, AnAlertIsAcknowledgedOnlyWithACommentByAnOperator) {

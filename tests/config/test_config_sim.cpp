@@ -13,6 +13,7 @@
 #include "config/configwindow.h"
 #include "sim/server.h"
 #include "simlink.h"
+#include "windowfeed.h"
 
 class ConfigOverSim : public QObject {
     Q_OBJECT
@@ -32,7 +33,8 @@ void ConfigOverSim::editsReachTheInstrumentAndComeBack() {
     QTRY_VERIFY(link.polling());
     QSignalSpy writes(&link, &comm::Link::writeReported);
 
-    config::ConfigWindow w(link);
+    config::ConfigWindow w(testing_support::feedOf(link, true));
+    testing_support::wireToLink(w, link);
     w.show();
     w.activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(&w));

@@ -18,6 +18,7 @@
 #include "config/paramtable.h"
 #include "fakemodbus.h"
 #include "link/link.h"
+#include "windowfeed.h"
 
 using testing_support::FakeModbus;
 
@@ -39,7 +40,8 @@ struct Rig {
         link.reset();
     }
     config::ConfigWindow& open() {
-        window = std::make_unique<config::ConfigWindow>(*link);
+        window = std::make_unique<config::ConfigWindow>(testing_support::feedOf(*link, true));
+        testing_support::wireToLink(*window, *link);
         window->show();
         window->activateWindow();
         if (!QTest::qWaitForWindowActive(window.get())) qWarning("window not active");

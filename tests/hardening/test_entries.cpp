@@ -20,6 +20,7 @@
 #include "fakemodbus.h"
 #include "program/programwindow.h"
 #include "shell/mainwindow.h"
+#include "windowfeed.h"
 
 using testing_support::FakeModbus;
 
@@ -175,7 +176,8 @@ void EntryBoxes::mainWindow() {
 }
 
 void EntryBoxes::configurationWindow() {
-    config::ConfigWindow w(*link_);
+    config::ConfigWindow w(testing_support::feedOf(*link_, true));
+    testing_support::wireToLink(w, *link_);
     w.show();
     const int boxes = feed(&w);
     qInfo("%d entry boxes in the configuration window", boxes);
@@ -184,7 +186,8 @@ void EntryBoxes::configurationWindow() {
 }
 
 void EntryBoxes::programWindow() {
-    program::ProgramWindow w(*link_);
+    program::ProgramWindow w(testing_support::feedOf(*link_, false));
+    testing_support::wireToLink(w, *link_);
     w.show();
     const int boxes = feed(&w);
     qInfo("%d entry boxes in the program window", boxes);

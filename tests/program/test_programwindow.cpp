@@ -15,6 +15,7 @@
 #include "link/link.h"
 #include "program/programchart.h"
 #include "program/programwindow.h"
+#include "windowfeed.h"
 
 using program::ProgramWindow;
 using testing_support::FakeModbus;
@@ -32,7 +33,8 @@ struct Rig {
         link = std::make_unique<comm::Link>(std::move(fake));
         link->setSettings({1, 0, 0, 1});
         if (open) link->open();
-        w = std::make_unique<ProgramWindow>(*link);
+        w = std::make_unique<ProgramWindow>(testing_support::feedOf(*link, false));
+        testing_support::wireToLink(*w, *link);
     }
     ~Rig() {
         w.reset();

@@ -13,6 +13,7 @@
 #include "program/programwindow.h"
 #include "sim/server.h"
 #include "simlink.h"
+#include "windowfeed.h"
 
 using program::ProgramWindow;
 
@@ -36,7 +37,8 @@ void ProgramWindowSimTest::programEnteredReadBackAndRun() {
     QTRY_VERIFY(link.polling());
     QSignalSpy writes(&link, &comm::Link::writeReported);
 
-    auto w = std::make_unique<ProgramWindow>(link);
+    auto w = std::make_unique<ProgramWindow>(testing_support::feedOf(link, false));
+    testing_support::wireToLink(*w, link);
     w->show();
     w->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(w.get()));

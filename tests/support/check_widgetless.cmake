@@ -1,7 +1,13 @@
 cmake_minimum_required(VERSION 3.16)
 # Fails when a target of ROOTS reaches Qt6::Widgets through what it links. EDGES names a file of
 # lines "target:dependency;dependency;...", as link_edges.cmake writes it at configure time; the
-# path to Widgets is printed so that the link to cut can be found.
+# path to Widgets is printed so that the link to cut can be found. FORBIDDEN (with its NAME in the
+# message) checks for other targets instead.
+if(NOT DEFINED FORBIDDEN)
+  set(FORBIDDEN "Qt6::Widgets,Qt::Widgets")
+  set(NAME "Qt Widgets")
+endif()
+string(REPLACE "," ";" forbidden "${FORBIDDEN}")
 file(STRINGS "${EDGES}" lines)
 set(known "")
 foreach(line IN LISTS lines)
@@ -35,7 +41,7 @@ foreach(root IN LISTS roots)
     list(POP_FRONT queue current)
     string(MAKE_C_IDENTIFIER "${current}" key)
     set(path "${via_${key}}")
-    if(current STREQUAL "Qt6::Widgets" OR current STREQUAL "Qt::Widgets")
+    if(current IN_LIST forbidden)
       string(APPEND faults "${path}\n")
       break()
     endif()
@@ -51,7 +57,7 @@ foreach(root IN LISTS roots)
   endwhile()
 endforeach()
 if(faults)
-  message(FATAL_ERROR "links Qt Widgets:\n${faults}")
+  message(FATAL_ERROR "links ${NAME}:\n${faults}")
 endif()
 list(LENGTH seen count)
-message(STATUS "${ROOTS}: ${count} targets and libraries, none of them Qt Widgets")
+message(STATUS "${ROOTS}: ${count} targets and libraries, none of them ${NAME}")
