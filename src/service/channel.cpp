@@ -56,10 +56,19 @@ QString loginWord(auth::Outcome o) {
     }
 }
 
+// The longest caption a write names its value by in the event log.
+constexpr int kMaxCaption = 80;
+
 const QStringList& commandOps() {
-    static const QStringList ops{
-        QStringLiteral("setValue"), QStringLiteral("setAlarm"), QStringLiteral("programCommand"),
-        QStringLiteral("startRun"), QStringLiteral("endRun"),   QStringLiteral("acknowledgeAlert")};
+    static const QStringList ops{QStringLiteral("setValue"),
+                                 QStringLiteral("setAlarm"),
+                                 QStringLiteral("programCommand"),
+                                 QStringLiteral("startRun"),
+                                 QStringLiteral("endRun"),
+                                 QStringLiteral("acknowledgeAlert"),
+                                 QStringLiteral("writeConfiguration"),
+                                 QStringLiteral("writeProgram"),
+                                 QStringLiteral("readHolding")};
     return ops;
 }
 
@@ -90,12 +99,24 @@ void Channel::watch(chamber::Chamber* c) {
                 if (it == waiting_.end()) return;
                 const Waiting w = it->second;
                 waiting_.erase(it);
-                if (w.socket && clients_.count(w.socket.data()))
-                    send(w.socket.data(),
-                         {{QStringLiteral("event"), QStringLiteral("commandFinished")},
-                          {QStringLiteral("id"), w.id},
-                          {QStringLiteral("outcome"), chamber::outcomeWord(outcome)}});
+                QJsonObject finished{{QStringLiteral("event"), QStringLiteral("commandFinished")},
+                                     {QStringLiteral("id"), w.id},
+                                     {QStringLiteral("outcome"), chamber::outcomeWord(outcome)}};
+                for (auto f = w.read.begin(); f != w.read.end(); ++f)
+                    finished.insert(f.key(), f.value());
+                if (w.socket && clients_.count(w.socket.data())) send(w.socket.data(), finished);
             });
+    // A read's values come just before its end.
+    connect(
+        c, &chamber::Chamber::holdingRead, this,
+        [this, c](quint64 ticket, chamber::Outcome, int32_t first, const QVector<int32_t>& values) {
+            const auto it = waiting_.find({c, ticket});
+            if (it == waiting_.end()) return;
+            QJsonArray read;
+            for (int32_t v : values)
+                read.append(v);
+            it->second.read = {{QStringLiteral("first"), first}, {QStringLiteral("values"), read}};
+        });
 }
 
 bool Channel::listen(const QString& dataFolder, QString* why) {
@@ -232,7 +253,7 @@ void Channel::failedLogin(const QString& user, auth::Outcome outcome) {
         }
 }
 
-const Channel::Session* Channel::session(const QString& token) {
+const Channel::Session* Channel::session(const QString& token, bool use) {
     const auto it = sessions_.find(token);
     if (it == sessions_.end()) return nullptr;
     const qint64 now = mono_.elapsed();
@@ -242,7 +263,7 @@ const Channel::Session* Channel::session(const QString& token) {
         sessions_.erase(it);
         return nullptr;
     }
-    it->second.lastUsedMs = now;
+    if (use) it->second.lastUsedMs = now;
     return &it->second;
 }
 
@@ -336,7 +357,9 @@ std::optional<QJsonObject> Channel::command(const QJsonObject& request, QLocalSo
     const auth::Actor nobody = auth::Actor::atThePc(QString(), standing);
     if (!standing.controlled) return run(request, socket, nobody);
     if (f.isText("token")) {
-        const Session* s = session(f.text("token"));
+        // A read of the registers a window shows is no use of the session: an open window reads
+        // all the time, and its session still ends after its idle time.
+        const Session* s = session(f.text("token"), f.text("op") != u"readHolding");
         return run(request, socket, s ? auth::Actor::user(s->user, s->role) : nobody);
     }
     if (!f.isText("user") || !f.isText("password")) return run(request, socket, nobody);
@@ -399,6 +422,20 @@ QJsonObject Channel::run(const QJsonObject& request, QLocalSocket* socket, const
         if (!f.isText("alert") || !f.isOptionalText("comment"))
             return errorAnswer(id, "badRequest");
         t = {c->acknowledgeAlert(f.text("alert"), f.text("comment"), by), 0};
+    } else if (op == u"writeConfiguration" || op == u"writeProgram") {
+        // The caption names the value in the event log, as the window that sent it shows it.
+        const auto reg = f.whole("register"), value = f.whole("value");
+        if (!reg || !value || !f.isOptionalText("caption")) return errorAnswer(id, "badRequest");
+        t = c->write(
+            op == u"writeProgram" ? chamber::Write::Program : chamber::Write::Configuration, *reg,
+            *value, by, reason, f.text("caption").left(kMaxCaption));
+    } else if (op == u"readHolding") {
+        const auto first = f.whole("first"), count = f.whole("count");
+        if (!first || !count) return errorAnswer(id, "badRequest");
+        t = c->readHolding(*first, *count, by);
+        // Reads are not logged: an open window asks several times a second.
+        if (t.outcome == chamber::Outcome::Pending) waiting_[{c, t.id}] = Waiting{socket, id, {}};
+        return outcomeAnswer(id, chamber::outcomeWord(t.outcome));
     } else {
         return errorAnswer(id, "unknownOp");
     }
@@ -407,7 +444,7 @@ QJsonObject Channel::run(const QJsonObject& request, QLocalSocket* socket, const
                                 << (by.userId.isEmpty() ? QStringLiteral("-") : by.userId) << "from"
                                 << clients_.at(socket).peer << "->"
                                 << chamber::outcomeWord(t.outcome);
-    if (t.outcome == chamber::Outcome::Pending) waiting_[{c, t.id}] = Waiting{socket, id};
+    if (t.outcome == chamber::Outcome::Pending) waiting_[{c, t.id}] = Waiting{socket, id, {}};
     return outcomeAnswer(id, chamber::outcomeWord(t.outcome));
 }
 

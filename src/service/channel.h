@@ -22,6 +22,14 @@
 //   "startRun"          "name", "orderId", "operator", "notes": TEXT
 //   "endRun"
 //   "acknowledgeAlert"  "alert": ID, "comment": TEXT
+//   "writeConfiguration" "register": N, "value": N, "caption": TEXT (optional)
+//                                                    a configuration register (4X 4097..4144)
+//   "writeProgram"      "register": N, "value": N, "caption": TEXT (optional)
+//                                                    a program setting or segment (4X 8193..8231)
+//   "readHolding"       "first": N, "count": N       holding registers within 4X 4097..4144 or
+//                                                    8193..8240; its commandFinished event also
+//                                                    carries "first" and "values": [N, ...] when
+//                                                    its outcome is "done"
 //                                 -> {"id": 6, "outcome": OUTCOME}, and when that is "pending",
 //                                    later {"event": "commandFinished", "id": 6, "outcome":
 //                                    OUTCOME}
@@ -131,7 +139,8 @@ class Channel : public QObject {
     // A password refused: the alert of a failed login, as the desktop raises it.
     void failedLogin(const QString& user, auth::Outcome outcome);
     // The session of a token, unless it is none or ended.
-    const Session* session(const QString& token);
+    // use: the command counts as a use of the session (a read does not).
+    const Session* session(const QString& token, bool use = true);
     void send(QLocalSocket* socket, const QJsonObject& message);
     void drop(QLocalSocket* socket, const char* why);
     void watch(chamber::Chamber* c);
@@ -141,6 +150,7 @@ class Channel : public QObject {
     struct Waiting {
         QPointer<QLocalSocket> socket;
         QJsonValue id;
+        QJsonObject read;  // a read's "first" and "values", once they came
     };
 
     chamber::Fleet& fleet_;

@@ -16,6 +16,15 @@ ChannelClient::ChannelClient(QString dataFolder, QObject* parent)
     retry_.setSingleShot(true);
     retry_.setInterval(kRetryMs);
     connect(&retry_, &QTimer::timeout, this, &ChannelClient::connectNow);
+    // However a read ends (answered, refused, the service gone), its values come with its end.
+    connect(this, &ChannelClient::commandFinished, this,
+            [this](quint64 id, const QString& outcome) {
+                const auto it = reads_.find(id);
+                if (it == reads_.end()) return;
+                const Read r = it.value();
+                reads_.erase(it);
+                emit holdingRead(id, outcome, r.first, r.values);
+            });
 }
 
 ChannelClient::~ChannelClient() {
@@ -127,6 +136,11 @@ void ChannelClient::take(const QJsonObject& message) {
     const QString outcome = m.has("error") ? m.text("error") : m.text("outcome");
     if (outcome == u"pending") return;
     commands_.removeOne(id);
+    if (const auto read = reads_.find(id); read != reads_.end() && outcome == u"done") {
+        read->first = m.value("first").toInt();
+        for (const QJsonValue& v : m.array("values"))
+            read->values << v.toInt();
+    }
     emit commandFinished(id, outcome);
 }
 
@@ -152,6 +166,14 @@ quint64 ChannelClient::command(const QString& op, const QString& chamber, QJsonO
     fields.insert(QStringLiteral("chamber"), chamber);
     if (!token_.isEmpty()) fields.insert(QStringLiteral("token"), token_);
     send(fields);
+    return id;
+}
+
+quint64 ChannelClient::readHolding(const QString& chamber, int32_t first, int32_t count) {
+    const quint64 id =
+        command(QStringLiteral("readHolding"), chamber,
+                {{QStringLiteral("first"), first}, {QStringLiteral("count"), count}});
+    reads_.insert(id, {});
     return id;
 }
 

@@ -9,6 +9,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <QVector>
 
 #include "link/line.h"  // the image as a signal carries it
 
@@ -43,6 +44,10 @@ class ChannelClient : public QObject {
     // answer as setValue. Commands go with the session of the last login, when there is one.
     quint64 command(const QString& op, const QString& chamber, QJsonObject fields = {});
 
+    // Asks for count holding registers of the chamber from first (within the blocks the
+    // chamber's read command takes); they come with holdingRead, whatever the outcome.
+    quint64 readHolding(const QString& chamber, int32_t first, int32_t count);
+
     // Asks for the chamber's instrument image; it comes with imageArrived. False when not
     // attached, or when the last one asked for has not come yet (at most one is under way).
     bool requestImage(const QString& chamber);
@@ -60,6 +65,10 @@ class ChannelClient : public QObject {
     // outcome: the channel's word ("done", "refused", ...; "unknownChamber" and "badRequest" for
     // a request the service did not take; "unknown" when the service went before it answered).
     void commandFinished(quint64 id, const QString& outcome);
+    // The end of the read id, after its commandFinished: the values from first when outcome is
+    // "done", else none.
+    void holdingRead(quint64 id, const QString& outcome, int32_t first,
+                     const QVector<int32_t>& values);
     void imageArrived(const QString& chamber, const comm::InstrumentImage& image);
     void loggedIn(const QString& outcome, const QString& user);
 
@@ -80,8 +89,13 @@ class ChannelClient : public QObject {
     quint64 stateRequest_ = 0;
     QStringList names_;
     QHash<QString, QJsonObject> states_;
-    QList<quint64> commands_;   // sent, not yet ended
-    quint64 imageRequest_ = 0;  // the image asked for, until it came
+    QList<quint64> commands_;  // sent, not yet ended
+    struct Read {
+        int32_t first = 0;
+        QVector<int32_t> values;
+    };
+    QHash<quint64, Read> reads_;  // reads sent, not yet ended
+    quint64 imageRequest_ = 0;    // the image asked for, until it came
     QString imageChamber_;
     quint64 loginRequest_ = 0;
     QString loginUser_;

@@ -18,8 +18,10 @@
 #include "base/tr.h"
 #include "chamber/statejson.h"
 #include "chart/chartpanel.h"
+#include "config/configwindow.h"
 #include "monitor/livepanel.h"
 #include "overview/overviewwindow.h"
+#include "program/programwindow.h"
 #include "service/serviceos.h"
 #include "shell/livefeed.h"
 #include "ui/credentialform.h"
@@ -170,6 +172,16 @@ AttachedChamberWindow::AttachedChamberWindow(service::ChannelClient& client, QSt
         grid->setRowStretch(2, 1);
         chart_->load();
     }
+    // The main window's way to the configuration and program windows.
+    auto* navigation = new QHBoxLayout;
+    auto* configButton = ui::commandButton(QStringLiteral("CONFIG"), QStringLiteral("Command21"));
+    auto* programButton = ui::commandButton(base::Tr::tr("曲线设置"), QStringLiteral("Command11"));
+    connect(configButton, &QPushButton::clicked, this, &AttachedChamberWindow::showConfigWindow);
+    connect(programButton, &QPushButton::clicked, this, &AttachedChamberWindow::showProgramWindow);
+    navigation->addStretch(1);
+    navigation->addWidget(configButton);
+    navigation->addWidget(programButton);
+    grid->addLayout(navigation, 3, 0, 1, 3);
     setCentralWidget(central);
 
     serviceStatus_ = new QLabel(this);
@@ -181,26 +193,7 @@ AttachedChamberWindow::AttachedChamberWindow(service::ChannelClient& client, QSt
     statusBar()->addWidget(operatorMessage_, 1);
     connect(live_, &monitor::LivePanel::message, operatorMessage_, &QLabel::setText);
 
-    // The writes go to the service, which decides them with the chamber's own checks. Logged in
-    // there (so under its access control), a change goes with the reason the user gives for it.
-    ui::WriteSender* writer = live_->writeSender();
-    writer->setGate([this](int32_t, const QString& caption,
-                           const QString& shown) -> std::optional<base::Audit> {
-        if (client_.user().isEmpty()) return base::Audit{};
-        auth::ReasonDialog dialog(
-            QStringLiteral("%1 = %2").arg(base::shown(caption), shown.trimmed()), {}, this);
-        if (dialog.exec() != QDialog::Accepted || dialog.reason().isEmpty()) return std::nullopt;
-        base::Audit audit;
-        audit.reason = dialog.reason();
-        return audit;
-    });
-    writer->sendWith([this](int32_t reg, int32_t value, const QString&, const base::Audit& audit) {
-        return send(reg, value, audit.reason);
-    });
-    connect(&client_, &service::ChannelClient::commandFinished, this,
-            [writer](quint64 id, const QString& outcome) {
-                writer->report(id, outcome == u"done", channelOutcomeText(outcome));
-            });
+    sendThroughService(live_->writeSender(), this);
     connect(&client_, &service::ChannelClient::imageArrived, this,
             [this](const QString& name, const comm::InstrumentImage& image) {
                 if (name != chamber_) return;
@@ -229,8 +222,84 @@ void AttachedChamberWindow::showAttached(bool attached) {
     if (!attached) live_->setStale(true);
 }
 
-quint64 AttachedChamberWindow::send(int32_t reg, int32_t value, const QString& reason) {
+void AttachedChamberWindow::sendThroughService(ui::WriteSender* writer, QWidget* over) {
+    // The writes go to the service, which decides them with the chamber's own checks. Logged in
+    // there (so under its access control), a change goes with the reason the user gives for it.
+    writer->setGate([this, over](int32_t, const QString& caption,
+                                 const QString& shown) -> std::optional<base::Audit> {
+        if (client_.user().isEmpty()) return base::Audit{};
+        auth::ReasonDialog dialog(
+            QStringLiteral("%1 = %2").arg(base::shown(caption), shown.trimmed()), {}, over);
+        if (dialog.exec() != QDialog::Accepted || dialog.reason().isEmpty()) return std::nullopt;
+        base::Audit audit;
+        audit.reason = dialog.reason();
+        return audit;
+    });
+    writer->sendWith(
+        [this](int32_t reg, int32_t value, const QString& caption, const base::Audit& audit) {
+            return send(reg, value, audit.reason, caption);
+        });
+    connect(&client_, &service::ChannelClient::commandFinished, writer,
+            [writer](quint64 id, const QString& outcome) {
+                writer->report(id, outcome == u"done", channelOutcomeText(outcome));
+            });
+}
+
+template <class Window>
+Window* AttachedChamberWindow::openInPlace(QPointer<Window>& slot) {
+    if (slot) return nullptr;
+    hide();
+    auto* w =
+        new Window(instrument::Feed{[this]() -> const comm::InstrumentImage& { return image_; },
+                                    [this](int32_t first, int32_t count) {
+                                        return client_.readHolding(chamber_, first, count);
+                                    }});
+    slot = w;
+    connect(&client_, &service::ChannelClient::holdingRead, w,
+            [w](quint64 id, const QString& outcome, int32_t first, const QVector<int32_t>& values) {
+                w->holdingRead(id, first, values, outcome == u"done");
+            });
+    sendThroughService(w->writeSender(), w);
+    ui::nameChamberAfter(w, this);
+    w->setAttribute(Qt::WA_DeleteOnClose, false);
+    connect(w, &Window::returned, this, [this, &slot] {
+        if (slot) slot->deleteLater();
+        slot = nullptr;
+        show();
+    });
+    w->show();
+    return w;
+}
+
+config::ConfigWindow* AttachedChamberWindow::configWindow() const {
+    return config_.data();
+}
+
+program::ProgramWindow* AttachedChamberWindow::programWindow() const {
+    return programWindow_.data();
+}
+
+void AttachedChamberWindow::showConfigWindow() {
+    openInPlace(config_);
+}
+
+void AttachedChamberWindow::showProgramWindow() {
+    openInPlace(programWindow_);
+}
+
+quint64 AttachedChamberWindow::send(int32_t reg, int32_t value, const QString& reason,
+                                    const QString& caption) {
     const QJsonValue why = reason;
+    const std::optional<chamber::Write> what = chamber::writeOf(reg);
+    if (what == chamber::Write::Configuration || what == chamber::Write::Program)
+        return client_.command(what == chamber::Write::Program
+                                   ? QStringLiteral("writeProgram")
+                                   : QStringLiteral("writeConfiguration"),
+                               chamber_,
+                               {{QStringLiteral("register"), reg},
+                                {QStringLiteral("value"), value},
+                                {QStringLiteral("reason"), why},
+                                {QStringLiteral("caption"), caption}});
     if (reg == 1 || reg == 2)
         return client_.command(QStringLiteral("setValue"), chamber_,
                                {{QStringLiteral("loop"), reg - 1},
@@ -247,8 +316,9 @@ quint64 AttachedChamberWindow::send(int32_t reg, int32_t value, const QString& r
 }
 
 void AttachedChamberWindow::tick() {
-    // A window hidden behind the overview asks the service for nothing.
-    if (!client_.attached() || !isVisible()) return;
+    // A window hidden behind the overview asks the service for nothing; one that the
+    // configuration or program window stands in for keeps their image fresh.
+    if (!client_.attached() || !(isVisible() || config_ || programWindow_)) return;
     client_.requestImage(chamber_);
     const QJsonObject state = client_.state(chamber_);
     if (state.isEmpty()) return;

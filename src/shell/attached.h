@@ -34,10 +34,17 @@ class ChartPanel;
 namespace overview {
 class OverviewWindow;
 }
+namespace config {
+class ConfigWindow;
+}
+namespace program {
+class ProgramWindow;
+}
 
 namespace ui {
 class CredentialForm;
-}
+class WriteSender;
+}  // namespace ui
 
 namespace shell {
 
@@ -88,7 +95,8 @@ class ServiceLoginDialog : public QDialog {
 
 // A chamber's window attached to the service: the main window's live panel (values, states,
 // program status, parameters, alarm settings) and its writes (set values, alarm settings, the
-// program command), with a status bar that says where they go.
+// program command), with a status bar that says where they go. Its "CONFIG" and "曲线设置" buttons
+// open the configuration and program windows, fed and written through the service as well.
 class AttachedChamberWindow : public QMainWindow {
     Q_OBJECT
   public:
@@ -109,6 +117,12 @@ class AttachedChamberWindow : public QMainWindow {
     // Called instead of closing when the window was opened from the overview.
     void setReturnAction(std::function<void()> action) { returnAction_ = std::move(action); }
     void showAttached(bool attached);
+    // In place of this window until it is left, as the main window's do.
+    void showConfigWindow();
+    void showProgramWindow();
+    // The window open in place of this one; null when none is.
+    config::ConfigWindow* configWindow() const;
+    program::ProgramWindow* programWindow() const;
 
   protected:
     void closeEvent(QCloseEvent* e) override;
@@ -116,7 +130,14 @@ class AttachedChamberWindow : public QMainWindow {
 
   private:
     void tick();
-    quint64 send(int32_t reg, int32_t value, const QString& reason);
+    quint64 send(int32_t reg, int32_t value, const QString& reason, const QString& caption);
+    // The writer's values go to the service, with the reason asked for while logged in there.
+    // over: the window the reason dialog opens over.
+    void sendThroughService(ui::WriteSender* writer, QWidget* over);
+    // A window of the instrument's registers: fed with this window's image and the service's
+    // reads, its writes sent there; it stands in for this window until it is left.
+    template <class Window>
+    Window* openInPlace(QPointer<Window>& slot);
 
     service::ChannelClient& client_;
     QString chamber_;
@@ -130,6 +151,8 @@ class AttachedChamberWindow : public QMainWindow {
     QLabel* operatorMessage_ = nullptr;
     QTimer* timer_ = nullptr;
     std::function<void()> returnAction_;
+    QPointer<config::ConfigWindow> config_;
+    QPointer<program::ProgramWindow> programWindow_;
 };
 
 class AttachedProgram : public QObject {

@@ -4,19 +4,26 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTest>
 #include <QTimer>
 
 #include <cmath>
+#include <optional>
 
+#include "access/userstore.h"
 #include "chart/chartpanel.h"
+#include "config/configwindow.h"
 #include "overview/overviewwindow.h"
+#include "program/programwindow.h"
 #include "service/channelclient.h"
 #include "servicerig.h"
 #include "shell/attached.h"
@@ -48,6 +55,36 @@ int setValue1(const service::ChannelClient& c, const QString& chamber) {
     return qRound(loop.value("sv").toDouble() * std::pow(10, loop.value("decimals").toInt()));
 }
 
+// A holding register of the service's one chamber as the instrument holds it now, read through
+// the channel; none when the read did not succeed.
+std::optional<int> instrumentRegister(service::ChannelClient& c, int reg) {
+    std::optional<int> got;
+    bool ended = false;
+    const quint64 id = c.readHolding(QString(), reg, 1);
+    const QMetaObject::Connection read = QObject::connect(
+        &c, &service::ChannelClient::holdingRead,
+        [&](quint64 i, const QString& outcome, int32_t first, const QVector<int32_t>& values) {
+            if (i != id) return;
+            ended = true;
+            if (outcome == u"done" && first == reg && values.size() == 1) got = values[0];
+        });
+    const bool answered = QTest::qWaitFor([&] { return ended; }, 60000);
+    QObject::disconnect(read);
+    return answered ? got : std::nullopt;
+}
+
+// Types text into an entry of a window and leaves it for away, as the operator does.
+void enter(QWidget* window, QLineEdit* entry, const QString& text, QWidget* away) {
+    // The reason dialog of the last value may have taken the activation with it.
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    entry->setFocus(Qt::MouseFocusReason);
+    QVERIFY(QTest::qWaitFor([entry] { return entry->hasFocus(); }));
+    entry->selectAll();
+    QTest::keyClicks(entry, text);
+    away->setFocus(Qt::TabFocusReason);
+}
+
 }  // namespace
 
 class ServiceAttach : public QObject {
@@ -57,6 +94,7 @@ class ServiceAttach : public QObject {
     void underAccessControlAWriteNeedsALoginOnTheService();
     void theOverviewAcknowledgesAnAlertThroughTheService();
     void theProgramAttachesInsteadOfOpeningTheLines();
+    void theConfigurationWindowWritesThroughTheService();
 };
 
 void ServiceAttach::theWindowsShowTheServicesChambersAndWriteThroughIt() {
@@ -254,6 +292,105 @@ void ServiceAttach::theProgramAttachesInsteadOfOpeningTheLines() {
     QCOMPARE(desktop.exitCode(), 0);
     QVERIFY2(desktop.readAllStandardError().contains("runs the chambers"),
              "the program did not attach");
+    QVERIFY(ServiceRig::stop(service));
+}
+
+void ServiceAttach::theConfigurationWindowWritesThroughTheService() {
+    ServiceRig rig;
+    QVERIFY(rig.ready());
+    const QByteArray password = "correct horse 1";
+    QVERIFY(rig.createAdmin(QStringLiteral("qa"), password));
+    QProcess service;
+    QVERIFY(rig.start(service, {"--simulate"}));
+    shell::AttachedProgram program(rig.data());
+    program.start();
+    QTRY_VERIFY_WITH_TIMEOUT(program.chamberWindow(QString()), 60000);
+    shell::AttachedChamberWindow* w = program.chamberWindow(QString());
+    QTRY_VERIFY_WITH_TIMEOUT(w->imageShown(), 60000);
+    program.client().login(QStringLiteral("qa"), QString::fromLatin1(password));
+    QTRY_COMPARE_WITH_TIMEOUT(program.client().user(), QStringLiteral("qa"), 60000);
+    service::ChannelClient watcher(rig.data());
+    watcher.start();
+    QTRY_VERIFY_WITH_TIMEOUT(watcher.attached(), 60000);
+    watcher.login(QStringLiteral("qa"), QString::fromLatin1(password));
+    QTRY_COMPARE_WITH_TIMEOUT(watcher.user(), QStringLiteral("qa"), 60000);
+
+    // The window's own button opens the configuration window in its place; its editors start
+    // from the instrument's values, read through the service.
+    control<QPushButton>(w, "Command21")->click();
+    QWidget* config = w->configWindow();
+    QVERIFY(config && config->isVisible() && !w->isVisible());
+    config->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(config));
+    const std::optional<int> before = instrumentRegister(watcher, 4107);  // input 1 upper limit
+    QVERIFY(before.has_value());
+    auto* upper = control<QLineEdit>(config, "T_3RW_10");
+    QTRY_COMPARE_WITH_TIMEOUT(upper->text(), QString::number(*before), 60000);
+
+    // A value entered, with its reason: the service writes it to the instrument.
+    const int typed = *before == 4321 ? 4322 : 4321;
+    QTimer::singleShot(0, [] { answerReason(QStringLiteral("校准")); });
+    QWidget* tabBar = control<QTabWidget>(config, "SSTab1")->tabBar();
+    enter(config, upper, QString::number(typed), tabBar);
+    QTRY_COMPARE_WITH_TIMEOUT(instrumentRegister(watcher, 4107), std::optional<int>(typed), 60000);
+    QLabel* status = control<QLabel>(config, "WriteStatus");
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QStringLiteral("已写入")), 60000);
+
+    // Left, the chamber's window is back; its program button opens the program window, whose
+    // editors fill from the program the instrument holds, and whose segments are written there.
+    QTest::keyClick(config, Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(w->isVisible() && !w->configWindow(), 60000);
+    control<QPushButton>(w, "Command11")->click();
+    QWidget* programWindow = w->programWindow();
+    QVERIFY(programWindow && programWindow->isVisible() && !w->isVisible());
+    const std::optional<int> segment = instrumentRegister(watcher, 8201);  // segment 1 SV1
+    QVERIFY(segment.has_value());
+    auto* sv1 = control<QLineEdit>(programWindow, "TxtB_0");
+    QTRY_COMPARE_WITH_TIMEOUT(sv1->text(), QString::number(*segment), 60000);
+    const int segmentTyped = *segment == -150 ? -140 : -150;
+    QTimer::singleShot(0, [] { answerReason(QStringLiteral("校准")); });
+    enter(programWindow, sv1, QString::number(segmentTyped),
+          control<QWidget>(programWindow, "Command1"));
+    QTRY_COMPARE_WITH_TIMEOUT(instrumentRegister(watcher, 8201), std::optional<int>(segmentTyped),
+                              60000);
+    QTest::keyClick(programWindow, Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(w->isVisible() && !w->programWindow(), 60000);
+
+    // qa made an operator elsewhere: the service decides with the role the store gives now, and
+    // refuses the next configuration value, which the instrument never gets.
+    auth::UserStore other(QDir(rig.data()).filePath(auth::kUserStoreFileName), "other",
+                          auth::HashCost::minimum());
+    QCOMPARE(other.open(false), auth::StoreState::Ready);
+    QCOMPARE(other.createAccount("qa", "qb", "QB", auth::Role::Administrator, "correct horse 2"),
+             auth::Outcome::Done);
+    QCOMPARE(other.changeAccount("qb", "qa", "qa", auth::Role::Operator), auth::Outcome::Done);
+    QString outcome;
+    for (int i = 0; i < 300 && outcome != u"refused"; ++i) {
+        if (i > 0) QTest::qWait(100);
+        QSignalSpy finished(&watcher, &service::ChannelClient::commandFinished);
+        const quint64 id = watcher.command(QStringLiteral("writeConfiguration"), QString(),
+                                           {{QStringLiteral("register"), 4107},
+                                            {QStringLiteral("value"), typed},
+                                            {QStringLiteral("reason"), QStringLiteral("check")}});
+        QVERIFY(QTest::qWaitFor([&] { return !finished.isEmpty(); }, 60000));
+        QCOMPARE(finished.first().at(0).toULongLong(), id);
+        outcome = finished.first().at(1).toString();
+    }
+    QCOMPARE(outcome, QStringLiteral("refused"));
+    control<QPushButton>(w, "Command21")->click();
+    config = w->configWindow();
+    QVERIFY(config && config->isVisible());
+    upper = control<QLineEdit>(config, "T_3RW_10");
+    status = control<QLabel>(config, "WriteStatus");
+    QTRY_COMPARE_WITH_TIMEOUT(upper->text(), QString::number(typed), 60000);
+    QTimer::singleShot(0, [] { answerReason(QStringLiteral("校准")); });
+    enter(config, upper, QStringLiteral("1111"), control<QTabWidget>(config, "SSTab1")->tabBar());
+    QTRY_VERIFY_WITH_TIMEOUT(status->text().contains(QStringLiteral("服务拒绝：无此权限")), 60000);
+    QCOMPARE(instrumentRegister(watcher, 4107), std::optional<int>(typed));
+
+    // Left, the chamber's window is back.
+    QTest::keyClick(config, Qt::Key_Escape);
+    QTRY_VERIFY_WITH_TIMEOUT(w->isVisible() && !w->configWindow(), 60000);
     QVERIFY(ServiceRig::stop(service));
 }
 
