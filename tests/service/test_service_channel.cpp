@@ -194,6 +194,28 @@ void ServiceChannel::theOtherCommandsGoThroughTheChambersChecks() {
         {R"({"id": 14, "op": "acknowledgeAlert", "chamber": "", "alert": "no-such",
              "comment": "seen"})",
          "notFound"},
+        // The configuration and program windows' writes, each op to its own block only.
+        {R"({"id": 16, "op": "writeConfiguration", "chamber": "", "register": 4100, "value": 2,
+             "caption": "输入1 单位"})",
+         "done"},
+        {R"({"id": 17, "op": "writeConfiguration", "chamber": "", "register": 8201, "value": 2})",
+         "invalid"},
+        {R"({"id": 18, "op": "writeProgram", "chamber": "", "register": 4100, "value": 2})",
+         "invalid"},
+        {R"({"id": 19, "op": "writeProgram", "chamber": "", "register": "8201", "value": 2})",
+         "badRequest"},
+        {R"({"id": 20, "op": "writeProgram", "chamber": "", "register": 8201, "value": 2,
+             "caption": 5})",
+         "badRequest"},
+        {R"({"id": 21, "op": "writeProgram", "chamber": "", "register": 8201, "value": -150})",
+         "done"},
+        // Their reads, within those blocks only.
+        {R"({"id": 22, "op": "readHolding", "chamber": "", "first": 8193, "count": 48})", "done"},
+        {R"({"id": 23, "op": "readHolding", "chamber": "", "first": 4097, "count": 49})",
+         "invalid"},
+        {R"({"id": 24, "op": "readHolding", "chamber": "", "first": 1, "count": 2})", "invalid"},
+        {R"({"id": 25, "op": "readHolding", "chamber": "", "first": 4097, "count": "1"})",
+         "badRequest"},
     };
     for (const auto& c : commands)
         QCOMPARE(outcomeOf(client, QByteArray(c.line).replace('\n', ' ')),
