@@ -158,12 +158,16 @@ class Chamber : public QObject {
     // The chamber's port: the settings of the last open (requests go out with them), open with
     // them or with others (kept), closed. The poll cycle runs while it is open.
     const comm::PortSettings& portSettings() const { return link_.settings(); }
+    // Opening and closing the port, and its settings, are the chamber's configuration: Refused
+    // when the actor may not change it (nothing changes). New settings under access control are
+    // recorded with the actor's user and the reason, which they need (Invalid without one).
+    Outcome openPort(const comm::PortSettings& settings, const auth::Actor& by,
+                     const QString& reason = {});
+    Outcome openPort(const auth::Actor& by);
+    Outcome closePort(const auth::Actor& by);
     // The instrument's registers as last read (what the live panel and the chart show).
     const comm::InstrumentImage& image() const { return link_.image(); }
     bool portOpen() const { return link_.polling(); }
-    void openPort(const comm::PortSettings& settings) { link_.open(settings); }
-    void openPort() { link_.open(); }
-    void closePort() { link_.close(); }
     // The link's figures for a status line: exchanges and failures, the last cycle's length, the
     // milliseconds since a block was read (exact, unlike the state's whole seconds).
     const comm::LinkStats& linkStats() const { return link_.stats(); }

@@ -107,6 +107,9 @@ QString refusalLine(const Refusal& r) {
                        "chamber '%1': port %2 has another baud rate or parity for another chamber")
                 .arg(r.name)
                 .arg(r.port);
+        case K::NotAllowed:
+            return QStringLiteral("chamber '%1': the one who asked may not change the chamber list")
+                .arg(r.name);
     }
     return {};
 }
@@ -132,6 +135,8 @@ QString refusalText(const Refusal& r) {
                 .arg(r.address);
         case K::LineMismatch:
             return base::Tr::tr("端口 %1 上的试验箱须使用相同的波特率和校验位").arg(r.port);
+        case K::NotAllowed:
+            return auth::denialText(r.denial, auth::Action::ConfigurationWrite);
     }
     return {};
 }

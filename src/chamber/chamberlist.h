@@ -9,6 +9,7 @@
 #include <QString>
 #include <optional>
 
+#include "access/roles.h"
 #include "link/commparams.h"
 
 namespace chamber {
@@ -41,12 +42,14 @@ struct Refusal {
         BadBaud,
         BadParity,
         DuplicateAddress,
-        LineMismatch
+        LineMismatch,
+        NotAllowed  // the one who asked may not change the PC's configuration
     };
     Kind kind;
     QString name;
     int port = 0;
     int address = 0;
+    auth::Denial denial = auth::Denial::None;  // why not, for NotAllowed
 };
 
 // The refusal as one line for stderr, and as the operator reads it in the chamber dialog.

@@ -1,7 +1,10 @@
 // The chamber's commands: each decides with the actor's role, stamps the audit, and hands the
 // command to the part that does it (the link, the runs, the alerts).
+#include "access/audit.h"
 #include "alert/alerter.h"
 #include "chamber/chamber.h"
+#include "events/eventlog.h"
+#include "events/eventrules.h"
 #include "instrument/readings.h"
 #include "runs/runcontrol.h"
 
@@ -163,6 +166,38 @@ Outcome Chamber::acknowledgeAlert(const QString& id, const QString& comment,
     if (comment.simplified().isEmpty()) return Outcome::Invalid;
     if (!alerter_) return Outcome::NotFound;
     return alerter_->acknowledge(id, comment, audit) ? Outcome::Done : Outcome::NotFound;
+}
+
+Outcome Chamber::openPort(const comm::PortSettings& settings, const auth::Actor& by,
+                          const QString& reason) {
+    base::Audit audit = auth::auditOf(by, auth::Action::ConfigurationWrite, reason);
+    if (!audit.refusal.isEmpty()) return Outcome::Refused;
+    const comm::PortSettings before = link_.settings();
+    const bool recorded = settings != before && by.standing.controlled && !by.program;
+    if (recorded && reason.trimmed().isEmpty()) return Outcome::Invalid;
+    if (recorded && eventLog_) {
+        audit.oldValue = comm::settingsText(before);
+        audit.newValue = comm::settingsText(settings);
+        eventLog_->log(record::codedEntry(
+            QString::fromLatin1(auth::kAuditKind), QString::fromLatin1(auth::kChamberChanged),
+            {audit.user, name_, audit.oldValue, audit.newValue}, audit));
+    }
+    link_.open(settings);
+    return Outcome::Done;
+}
+
+Outcome Chamber::openPort(const auth::Actor& by) {
+    if (auth::denial(by, auth::Action::ConfigurationWrite) != auth::Denial::None)
+        return Outcome::Refused;
+    link_.open();
+    return Outcome::Done;
+}
+
+Outcome Chamber::closePort(const auth::Actor& by) {
+    if (auth::denial(by, auth::Action::ConfigurationWrite) != auth::Denial::None)
+        return Outcome::Refused;
+    link_.close();
+    return Outcome::Done;
 }
 
 }  // namespace chamber

@@ -156,7 +156,21 @@ void Fleet::save() {
     writeChambers(*setup_.settingsFor(QString()), confs_);
 }
 
-std::optional<Refusal> Fleet::add(const ChamberConf& conf, const base::Audit& by) {
+std::optional<Refusal> Fleet::decide(const auth::Actor& by, const QString& reason,
+                                     base::Audit* audit) const {
+    *audit = auth::auditOf(by, auth::Action::ConfigurationWrite, reason);
+    const auth::Denial d = auth::denial(by, auth::Action::ConfigurationWrite);
+    if (d == auth::Denial::None) return std::nullopt;
+    Refusal r{Refusal::Kind::NotAllowed, {}};
+    r.denial = d;
+    return r;
+}
+
+std::optional<Refusal> Fleet::add(const ChamberConf& conf, const auth::Actor& asker,
+                                  const QString& reason) {
+    base::Audit by;
+    if (auto refusal = decide(asker, reason, &by)) return refusal;
+    by.newValue = comm::settingsText(conf.portSettings());
     // The one chamber of a program without a list takes no others.
     if (single_) return Refusal{Refusal::Kind::DuplicateName, conf.name};
     QList<ChamberConf> all = confs_;
@@ -213,7 +227,10 @@ void Fleet::openAndStart(Chamber* c) {
     emit chamberAdded(c);
 }
 
-std::optional<Refusal> Fleet::change(const QString& name, ChamberConf conf, const base::Audit& by) {
+std::optional<Refusal> Fleet::change(const QString& name, ChamberConf conf,
+                                     const auth::Actor& asker, const QString& reason) {
+    base::Audit by;
+    if (auto refusal = decide(asker, reason, &by)) return refusal;
     const int i = indexOf(name);
     if (i < 0) return Refusal{Refusal::Kind::BadName, name};
     conf.name = name;  // a chamber's name stays
@@ -255,7 +272,9 @@ std::optional<Refusal> Fleet::change(const QString& name, ChamberConf conf, cons
     return std::nullopt;
 }
 
-void Fleet::setLineOpen(int port, bool open) {
+std::optional<Refusal> Fleet::setLineOpen(int port, bool open, const auth::Actor& asker) {
+    base::Audit by;
+    if (auto refusal = decide(asker, {}, &by)) return refusal;
     for (qsizetype j = 0; j < confs_.size(); ++j) {
         if (confs_[j].port != port) continue;
         comm::Link& link = chambers_[static_cast<std::size_t>(j)]->link();
@@ -266,6 +285,7 @@ void Fleet::setLineOpen(int port, bool open) {
     }
     keepOpenLines();
     emit linesChanged();
+    return std::nullopt;
 }
 
 void Fleet::keepOpenLines() {
@@ -278,10 +298,12 @@ void Fleet::keepOpenLines() {
     writeOpenLines(*setup_.settingsFor(QString()), open);
 }
 
-void Fleet::setTurnaround(int port, int ms, const base::Audit& by) {
-    if (single_ || port < 1 || port > 20) return;
+std::optional<Refusal> Fleet::setTurnaround(int port, int ms, const auth::Actor& asker,
+                                            const QString& reason) {
+    base::Audit change;
+    if (auto refusal = decide(asker, reason, &change)) return refusal;
+    if (single_ || port < 1 || port > 20) return Refusal{Refusal::Kind::BadPort, {}, port};
     ms = std::clamp(ms, 0, 1000);
-    base::Audit change = by;
     change.oldValue = QString::number(turnarounds_.value(port));
     change.newValue = QString::number(ms);
     if (auditing())
@@ -290,11 +312,16 @@ void Fleet::setTurnaround(int port, int ms, const base::Audit& by) {
     writeTurnaround(*setup_.settingsFor(QString()), port, ms);
     turnarounds_[port] = ms;
     lines_->setTurnaroundMs(ports_.deviceFor(port), ms);
+    return std::nullopt;
 }
 
-bool Fleet::remove(const QString& name, const base::Audit& by) {
+std::optional<Refusal> Fleet::remove(const QString& name, const auth::Actor& asker,
+                                     const QString& reason) {
+    base::Audit by;
+    if (auto refusal = decide(asker, reason, &by)) return refusal;
     const int i = indexOf(name);
-    if (single_ || i < 0) return false;
+    if (single_ || i < 0) return Refusal{Refusal::Kind::BadName, name};
+    by.oldValue = comm::settingsText(confs_[i].portSettings());
     // Recorded first, so that the chamber's own log keeps it too.
     if (auditing())
         audit(QString::fromLatin1(auth::kChamberRemoved), {by.user, name, by.oldValue}, by);
@@ -316,7 +343,7 @@ bool Fleet::remove(const QString& name, const base::Audit& by) {
     connect(teardown, &Teardown::finished, teardown, &QObject::deleteLater);
     teardowns_ << teardown;
     emit linesChanged();
-    return true;
+    return std::nullopt;
 }
 
 void Fleet::stop() {

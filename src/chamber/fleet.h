@@ -17,6 +17,7 @@
 #include <optional>
 #include <vector>
 
+#include "access/actor.h"
 #include "base/audit.h"
 #include "chamber/chamber.h"
 #include "chamber/chamberlist.h"
@@ -99,21 +100,29 @@ class Fleet : public QObject {
     // program's start is recorded.
     void auditStart();
 
-    // A new chamber at the end of the list: checked with the whole list, kept, recorded, then
-    // opened and started (once a namesake removed a moment ago let go of its database), and
-    // polled at once when its line is open. The refusal when not taken (a fleet of one takes no
-    // other chamber: refused as a name taken).
-    std::optional<Refusal> add(const ChamberConf& conf, const base::Audit& by);
+    // Changes of the chamber list and its lines are the PC's configuration. Each is decided with
+    // the actor's role (refused as NotAllowed, nothing changed or recorded), then checked with the
+    // whole list, kept, and recorded in the chambers' logs with the actor's user, the reason and
+    // the values before and after.
+
+    // A new chamber at the end of the list: opened and started (once a namesake removed a moment
+    // ago let go of its database), and polled at once when its line is open. A fleet of one takes
+    // no other chamber: refused as a name taken.
+    std::optional<Refusal> add(const ChamberConf& conf, const auth::Actor& by,
+                               const QString& reason = {});
     // A chamber's new port, address, baud rate and parity (its name stays): the baud rate and
     // parity become its line's; a chamber whose port now names another device moves to that
-    // device's line, and a line left without chambers closes. The refusal when not taken.
-    std::optional<Refusal> change(const QString& name, ChamberConf conf, const base::Audit& by);
-    // Ends the chamber of that name (its database stays); false when there is none.
-    bool remove(const QString& name, const base::Audit& by);
+    // device's line, and a line left without chambers closes.
+    std::optional<Refusal> change(const QString& name, ChamberConf conf, const auth::Actor& by,
+                                  const QString& reason = {});
+    // Ends the chamber of that name (its database stays); BadName when there is none.
+    std::optional<Refusal> remove(const QString& name, const auth::Actor& by,
+                                  const QString& reason = {});
     // Opens or closes the line of a port for every chamber on it; kept for the next start.
-    void setLineOpen(int port, bool open);
-    // A port's turnaround delay (0..1000 ms), kept and given to its line.
-    void setTurnaround(int port, int ms, const base::Audit& by);
+    std::optional<Refusal> setLineOpen(int port, bool open, const auth::Actor& by);
+    // A port's turnaround delay (0..1000 ms), kept and given to its line; BadPort outside 1..20.
+    std::optional<Refusal> setTurnaround(int port, int ms, const auth::Actor& by,
+                                         const QString& reason = {});
     // Stops every chamber's recording and closes its link (the program leaves); the lines open
     // are kept for the next start.
     void stop();
@@ -136,6 +145,10 @@ class Fleet : public QObject {
     void linesChanged();
 
   private:
+    // NotAllowed when the actor may not change the configuration; else nullopt, with *audit the
+    // row's user and reason.
+    std::optional<Refusal> decide(const auth::Actor& by, const QString& reason,
+                                  base::Audit* audit) const;
     std::unique_ptr<Chamber> make(const ChamberConf& conf);
     void openWhenFree(Chamber* c);
     void openAndStart(Chamber* c);

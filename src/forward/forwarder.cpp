@@ -15,6 +15,7 @@
 #include "events/eventstore.h"
 #include "forward/logging.h"
 #include "forward/serversql.h"
+#include "store/chainheads.h"
 #include "store/migrate.h"
 #include "store/schema.h"
 #include "store/store.h"
@@ -342,6 +343,7 @@ bool ForwardWorker::openServer() {
         return false;
     }
     eventsTableMade_ = false;
+    headsTableMade_ = false;
     return true;
 }
 
@@ -410,8 +412,33 @@ std::optional<QSqlError> ForwardWorker::send(const Batch& b) {
         if (!q.exec()) return fail(q.lastError());
         q.finish();
     }
+    bool headsSent = false;
+    if (const auto e = sendHeads(q, &headsSent)) return fail(*e);
     if (!db.commit()) return fail(db.lastError());
     if (b.hasEvents) eventsTableMade_ = true;
+    if (headsSent) headsTableMade_ = true;
+    return std::nullopt;
+}
+
+std::optional<QSqlError> ForwardWorker::sendHeads(QSqlQuery& q, bool* sent) {
+    chain::HeadStore* store = chain::headStore();
+    if (!store) return std::nullopt;
+    const std::optional<chain::Heads> heads = store->heads(chain::recordedName(config_.dbPath));
+    if (!heads || heads->empty()) return std::nullopt;
+    if (!headsTableMade_ && !q.exec(forward::createChainHeadsTableSql())) return q.lastError();
+    if (!q.prepare(forward::upsertChainHeadSql())) return q.lastError();
+    for (const auto& [name, h] : *heads) {
+        q.bindValue(0, config_.station);
+        q.bindValue(1, name);
+        q.bindValue(2, qlonglong(h.last));
+        q.bindValue(3, qlonglong(h.n));
+        q.bindValue(4, QString::fromLatin1(h.hash.toHex()));
+        q.bindValue(5, h.keyedFrom ? QVariant(qlonglong(*h.keyedFrom))
+                                   : QVariant(QMetaType(QMetaType::LongLong)));
+        if (!q.exec()) return q.lastError();
+    }
+    q.finish();
+    *sent = true;
     return std::nullopt;
 }
 

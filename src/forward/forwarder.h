@@ -77,6 +77,9 @@ class ForwardWorker : public QObject {
     std::optional<QSqlError> send(const Batch& batch);
     // Whether the server's events table has (or could be given) the code and args columns.
     bool haveEventCodeColumns(QSqlQuery& q);
+    // The chain heads the service recorded for the local file, where it keeps a record: into the
+    // batch's transaction.
+    std::optional<QSqlError> sendHeads(QSqlQuery& q, bool* sent);
     void serverFailed(const QSqlError& e);
     void saveCursor(bool now);
     void setStatus(const forward::Status& s);
@@ -95,6 +98,7 @@ class ForwardWorker : public QObject {
     bool serverOpen_ = false;
     bool eventsTableMade_ = false;
     bool eventCodes_ = false;  // the server's events table has the code and args columns
+    bool headsTableMade_ = false;
     forward::SampleCursor cursor_;
     int64_t eventCursor_ = 0;
     bool cursorLoaded_ = false;

@@ -100,6 +100,22 @@ QString insertEventsSql(bool withCodes) {
              withCodes ? QStringLiteral(", CAST(? AS text[]), CAST(? AS jsonb[])") : QString());
 }
 
+QString createChainHeadsTableSql() {
+    return QStringLiteral(
+        "CREATE TABLE IF NOT EXISTS velmars_chain_heads (station text, chain text, "
+        "last bigint NOT NULL, n bigint NOT NULL, hash text NOT NULL, keyed_from bigint, "
+        "updated timestamptz NOT NULL DEFAULT now(), primary key (station, chain))");
+}
+
+QString upsertChainHeadSql() {
+    return QStringLiteral(
+        "INSERT INTO velmars_chain_heads AS h (station, chain, last, n, hash, keyed_from) "
+        "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (station, chain) DO UPDATE SET "
+        "last = excluded.last, n = excluded.n, hash = excluded.hash, "
+        "keyed_from = excluded.keyed_from, updated = now() "
+        "WHERE excluded.last > h.last OR (excluded.last = h.last AND excluded.n >= h.n)");
+}
+
 QString sampleAt(double oleDate, double oleTime, const QTimeZone& zone) {
     const QDate d = base::dateFromOle(oleDate);
     if (!d.isValid() || !std::isfinite(oleTime)) return {};

@@ -23,6 +23,11 @@ QString addEventCodeColumnsSql();
 // withCodes: the events' code and args go too (a table that has the columns).
 QString insertSamplesSql();
 QString insertEventsSql(bool withCodes = true);
+// The newest head of each chain of each station's file, as the service records it: a copy away
+// from the PC, which only moves forward (a file put back older does not take it back). Bound:
+// station, chain, last, n, hash (hex), keyed_from (NULL where the chain has no keyed links).
+QString createChainHeadsTableSql();
+QString upsertChainHeadSql();
 
 // Timestamps with the zone's offset at that moment, e.g. "2026-03-01T08:00:05.000+08:00".
 // Empty when the date is not valid.

@@ -179,6 +179,11 @@ void Application::startAccess() {
     clockTimer_.start();
 }
 
+auth::Actor Application::atThePc() const {
+    if (!keeper_) return {};
+    return auth::Actor::atThePc(keeper_->view().userId, keeper_->view().standing);
+}
+
 bool Application::auditing() const {
     return keeper_ && keeper_->view().standing.controlled;
 }
@@ -305,8 +310,10 @@ void Application::showOverview() {
     overview_->setExitAction([this] { leaveAll(); });
     overview_->setTurnarounds(fleet_->turnarounds());
     overview_->setPorts(fleet_->ports());
-    connect(overview_.get(), &overview::OverviewWindow::turnaroundChanged, fleet_.get(),
-            &chamber::Fleet::setTurnaround);
+    connect(overview_.get(), &overview::OverviewWindow::turnaroundChanged, this,
+            [this](int port, int ms, const base::Audit& by) {
+                fleet_->setTurnaround(port, ms, atThePc(), by.reason);
+            });
     connect(overview_.get(), &overview::OverviewWindow::openRequested, this,
             &Application::showChamberWindow);
     connect(overview_.get(), &overview::OverviewWindow::accessRequested, this,
@@ -314,23 +321,23 @@ void Application::showOverview() {
     // The dialog said why a chamber is refused.
     connect(overview_.get(), &overview::OverviewWindow::added, this,
             [this](const overview::ChamberConf& conf, const base::Audit& by) {
-                fleet_->add(conf, by);
+                fleet_->add(conf, atThePc(), by.reason);
             });
     connect(overview_.get(), &overview::OverviewWindow::changed, this,
             [this](int i, const overview::ChamberConf& conf, const base::Audit& by) {
                 const QList<overview::ChamberConf>& confs = fleet_->confs();
                 if (i >= 0 && i < confs.size() && conf.name == confs[i].name)
-                    fleet_->change(conf.name, conf, by);
+                    fleet_->change(conf.name, conf, atThePc(), by.reason);
             });
     connect(overview_.get(), &overview::OverviewWindow::removed, this,
             [this](int i, const base::Audit& by) {
                 if (i >= 0 && i < fleet_->confs().size())
-                    fleet_->remove(fleet_->confs()[i].name, by);
+                    fleet_->remove(fleet_->confs()[i].name, atThePc(), by.reason);
             });
     connect(overview_.get(), &overview::OverviewWindow::lineRequested, this,
             [this](int i, bool open) {
                 if (i >= 0 && i < fleet_->confs().size())
-                    fleet_->setLineOpen(fleet_->confs()[i].port, open);
+                    fleet_->setLineOpen(fleet_->confs()[i].port, open, atThePc());
             });
     updateOverview();
     overview_->show();
@@ -376,7 +383,7 @@ void Application::showChamberWindow(int i) {
             std::optional<overview::ChamberConf> conf = fleet_->conf(name);
             if (!conf) return QString();
             conf->setPortSettings(settings);
-            const auto refusal = fleet_->change(name, *conf, by);
+            const auto refusal = fleet_->change(name, *conf, atThePc(), by.reason);
             return refusal ? overview::refusalText(*refusal) : QString();
         });
         showMqttStatus(*w);

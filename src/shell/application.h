@@ -96,6 +96,8 @@ class Application : public QObject {
     // The monotonic clock of the session's idle time (tests); before start().
     void setMonotonicClock(std::function<qint64()> monoMs) { monoMs_ = std::move(monoMs); }
     // The session and the login's windows; made by start().
+    // Whoever is at the PC as the session stands: what the windows' commands to the fleet carry.
+    auth::Actor atThePc() const;
     auth::SessionKeeper* sessionKeeper() const { return keeper_.get(); }
     auth::Doorman* doorman() const { return doorman_.get(); }
     // The administration window ("访问控制"), opened over the window in front; null until then.

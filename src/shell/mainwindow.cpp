@@ -540,6 +540,9 @@ void MainWindow::openPortWith(bool asked) {
     const comm::PortSettings before = chamber_.portSettings();
     comm::PortSettings settings = before;
     copyPortSettings(settings, portList_->currentText(), baud, parity, addressList_->currentText());
+    // At the start the program opens the port itself; a press is the one at the PC's.
+    const auth::Actor actor = asked ? auth::actorAtThePc() : auth::Actor::self();
+    QString reason;
     if (asked && settings != before) {
         const auto by = consentToPortSettings(before, settings);
         if (!by) return;
@@ -550,13 +553,17 @@ void MainWindow::openPortWith(bool asked) {
                 operatorMessage_->setText(refused);
                 return;
             }
-            if (!chamber_.portOpen()) chamber_.openPort();
-            configButton_->setEnabled(true);
+            if (!chamber_.portOpen()) chamber_.openPort(actor);
+            configButton_->setEnabled(chamber_.portOpen());
             updateLinkStatus();
             return;
         }
+        reason = by->reason;
     }
-    chamber_.openPort(settings);
+    if (chamber_.openPort(settings, actor, reason) != ::chamber::Outcome::Done) {
+        operatorMessage_->setText(auth::refusalShown(auth::Action::ConfigurationWrite));
+        return;
+    }
     configButton_->setEnabled(true);
     updateLinkStatus();
 }
@@ -569,16 +576,14 @@ std::optional<base::Audit> MainWindow::consentToPortSettings(const comm::PortSet
     if (!by || !by->refusal.isEmpty()) return std::nullopt;
     by->oldValue = was;
     by->newValue = now;
-    const auth::Guard* g = auth::Guard::instance();
-    if (record::EventLog* log = chamber_.eventLog();
-        !settingsAction_ && log && g && g->standing().controlled)
-        log->log(auditRow(QString::fromLatin1(auth::kChamberChanged),
-                          {by->user, chamber_.name(), was, now}, *by));
     return by;
 }
 
 void MainWindow::closePort() {
-    chamber_.closePort();
+    if (chamber_.closePort(auth::actorAtThePc()) != ::chamber::Outcome::Done) {
+        operatorMessage_->setText(auth::refusalShown(auth::Action::ConfigurationWrite));
+        return;
+    }
     configButton_->setEnabled(false);
     updateLinkStatus();
 }

@@ -186,12 +186,30 @@ std::optional<std::optional<int64_t>> keyedFrom(Database& db, const QString& cha
     return std::optional<int64_t>(q.value(0).toLongLong());
 }
 
+namespace {
+std::optional<bool> fileKeyed(Database& db);
+bool putState(Database& db, const QString& chain, const State& s);
+}  // namespace
+
 std::optional<QByteArray> linkKey(Database& db, const QString& chain, int64_t at) {
     const QByteArray k = key();
     const auto from = keyedFrom(db, chain);
     if (!from) return std::nullopt;
     if (*from) return at >= **from ? k : QByteArray();
     if (k.isEmpty()) return QByteArray();
+    const auto wasKeyed = fileKeyed(db);
+    if (!wasKeyed) return std::nullopt;
+    // The record's seals that hold as plain SHA-256 now, to be sealed with the key once the file
+    // is keyed.
+    std::vector<std::pair<QString, State>> plain;
+    if (!*wasKeyed && db.hasTable(QStringLiteral("chain_state"))) {
+        for (const QString& c : {kEventsChain, kHoursChain, kStaleChain, kRunsSeal}) {
+            const auto s = state(db, c);
+            if (!s) return std::nullopt;
+            if (!s->seal.isEmpty() && s->seal == stateSeal(c, *s)) plain.emplace_back(c, *s);
+        }
+    }
+    if (db.fault() != Fault::None) return std::nullopt;
     QSqlQuery q(db.db());
     if (!q.exec(schema::kCreateChainKeyedSql)) {
         db.failFromSql(q.lastError());
@@ -204,6 +222,8 @@ std::optional<QByteArray> linkKey(Database& db, const QString& chain, int64_t at
         db.failFromSql(q.lastError());
         return std::nullopt;
     }
+    for (const auto& [c, s] : plain)
+        if (!putState(db, c, s)) return std::nullopt;
     return k;
 }
 
@@ -315,7 +335,41 @@ std::optional<QByteArray> headHash(Database& db, const QString& chain, int64_t a
     return q.next() ? q.value(0).toByteArray() : QByteArray();
 }
 
+// Whether any of the file's links are keyed (its record's seals then are too). nullopt with db's
+// fault.
+std::optional<bool> fileKeyed(Database& db) {
+    if (!db.hasTable(QStringLiteral("chain_keyed"))) {
+        if (db.fault() != Fault::None) return std::nullopt;
+        return false;
+    }
+    QSqlQuery q(db.db());
+    if (!q.exec(QStringLiteral("SELECT 1 FROM chain_keyed WHERE first IS NOT NULL LIMIT 1"))) {
+        db.failFromSql(q.lastError());
+        return std::nullopt;
+    }
+    return q.next();
+}
+
+// What the writer seals the record with: the key in a keyed file (none where this program lacks
+// it: its seals then no longer hold, and the record stays as it was), else plain SHA-256.
+std::optional<QByteArray> sealKey(Database& db) {
+    const auto keyed = fileKeyed(db);
+    if (!keyed) return std::nullopt;
+    return *keyed ? key() : QByteArray();
+}
+
+// Whether the writer finds the state's seal holding: a record changed beside the program is left
+// as it is. nullopt with db's fault.
+std::optional<bool> sealHolds(Database& db, const QString& chain, const State& s) {
+    if (s.seal.isEmpty()) return false;
+    const auto k = sealKey(db);
+    if (!k) return std::nullopt;
+    return s.seal == stateSeal(chain, s, *k);
+}
+
 bool putState(Database& db, const QString& chain, const State& s) {
+    const auto k = sealKey(db);
+    if (!k) return false;
     QSqlQuery q(db.db());
     q.prepare(QStringLiteral("INSERT OR REPLACE INTO chain_state VALUES (?, ?, ?, ?, ?)"));
     q.bindValue(0, chain);
@@ -324,7 +378,7 @@ bool putState(Database& db, const QString& chain, const State& s) {
     q.bindValue(2, qlonglong(s.last));
     q.bindValue(3,
                 s.hash.isEmpty() ? QVariant(QMetaType(QMetaType::QByteArray)) : QVariant(s.hash));
-    q.bindValue(4, stateSeal(chain, s));
+    q.bindValue(4, stateSeal(chain, s, *k));
     return q.exec() || db.failFromSql(q.lastError());
 }
 
@@ -387,7 +441,9 @@ bool seal(Database& db, const QString& table, const QByteArray& before) {
     const auto s = state(db, table);
     const auto now = tableDigest(db, table);
     if (!s || !now) return false;
-    if (s->seal.isEmpty() || s->seal != stateSeal(table, *s) || s->hash != before) return true;
+    const auto holds = sealHolds(db, table, *s);
+    if (!holds) return false;
+    if (!*holds || s->hash != before) return true;
     State next = *s;
     next.hash = *now;
     return putState(db, table, next);
@@ -396,20 +452,22 @@ bool seal(Database& db, const QString& table, const QByteArray& before) {
 bool begin(Database& db, const QString& chain, int64_t first) {
     const auto s = state(db, chain);
     if (!s) return false;
-    if (s->first || s->seal.isEmpty() || s->seal != stateSeal(chain, *s)) return true;
+    const auto holds = sealHolds(db, chain, *s);
+    if (!holds) return false;
+    if (s->first || !*holds) return true;
     State next = *s;
     next.first = first;
     return putState(db, chain, next);
 }
 
-QByteArray stateSeal(const QString& chain, const State& s) {
+QByteArray stateSeal(const QString& chain, const State& s, const QByteArray& key) {
     QByteArray out("chain_state");
     putBytes(&out, chain.toUtf8());
     out.append(char(s.first ? 1 : 0));
     putInt(&out, s.first.value_or(0));
     putInt(&out, s.last);
     putBytes(&out, s.hash);
-    return sha256(out);
+    return key.isEmpty() ? sha256(out) : mac(key, out);
 }
 
 std::optional<State> state(Database& db, const QString& chain) {
@@ -458,7 +516,9 @@ bool advance(Database& db, const QString& chain, int64_t firstIfNew, int64_t hea
     const auto s = state(db, chain);
     if (!s) return false;
     // A record changed or removed beside the program is left as it is.
-    if (s->seal.isEmpty() || s->seal != stateSeal(chain, *s)) return true;
+    const auto holds = sealHolds(db, chain, *s);
+    if (!holds) return false;
+    if (!*holds) return true;
     State next = *s;
     if (!s->first) {
         next.first = firstIfNew;
@@ -668,7 +728,20 @@ bool ChainVerifier::linkHolds(const QString& chain, const std::optional<int64_t>
                               const std::function<QByteArray(const QByteArray&)>& make) {
     if (!keyedFrom || at < *keyedFrom) return make(QByteArray()) == stored;
     if (!key_.isEmpty()) return make(key_) == stored;
-    if (!report_.unchecked.contains(chain)) report_.unchecked << chain;
+    // Named before the record, which is only ever unchecked with them.
+    if (!report_.unchecked.contains(chain)) {
+        const qsizetype record = report_.unchecked.indexOf(QStringLiteral("record"));
+        report_.unchecked.insert(record < 0 ? report_.unchecked.size() : record, chain);
+    }
+    return true;
+}
+
+bool ChainVerifier::sealHolds(const QString& chain, const chain::State& s) {
+    if (s.seal.isEmpty()) return false;
+    if (!eventsKeyed_ && !hoursKeyed_) return s.seal == chain::stateSeal(chain, s);
+    if (!key_.isEmpty()) return s.seal == chain::stateSeal(chain, s, key_);
+    if (!report_.unchecked.contains(QStringLiteral("record")))
+        report_.unchecked << QStringLiteral("record");
     return true;
 }
 
@@ -691,7 +764,7 @@ bool ChainVerifier::readRecord() {
     for (const auto& [name, s] :
          {std::pair{chain::kEventsChain, *events}, std::pair{chain::kHoursChain, *hours},
           std::pair{chain::kStaleChain, *stale}, std::pair{chain::kRunsSeal, *runs}}) {
-        if (s.seal.isEmpty() || s.seal != chain::stateSeal(name, s)) {
+        if (!sealHolds(name, s)) {
             broken(QStringLiteral("events"), 0,
                    QStringLiteral("record of the chains missing or changed"));
             return true;
@@ -894,8 +967,7 @@ bool ChainVerifier::stepHours(int maxRows) {
             if (recorded_) {
                 const auto now = chain::state(db_, chain::kHoursChain);
                 if (!now) return false;
-                if (now->seal.isEmpty() ||
-                    now->seal != chain::stateSeal(chain::kHoursChain, *now)) {
+                if (!sealHolds(chain::kHoursChain, *now)) {
                     broken(QStringLiteral("events"), 0,
                            QStringLiteral("record of the chains missing or changed"));
                     return true;

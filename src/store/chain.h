@@ -140,7 +140,9 @@ struct State {
 };
 // The value of the file header's application_id once the file's chains are recorded.
 inline constexpr int kChainedMark = 0x766d6331;
-QByteArray stateSeal(const QString& chain, const State& s);
+// The record's seal of a chain's state: SHA-256, or HMAC-SHA-256 under the key in a file whose
+// links are keyed (from the moment its first keyed link is written, every seal is keyed).
+QByteArray stateSeal(const QString& chain, const State& s, const QByteArray& key = QByteArray());
 // The chain's record; an empty State when the file has none. nullopt with db's fault.
 std::optional<State> state(Database& db, const QString& chain);
 // Inside the caller's transaction: the chain reached `last` with `hash` from `head` (the newest
@@ -193,6 +195,9 @@ class ChainVerifier {
     bool stepHours(int maxRows);
     void broken(const QString& chain, int64_t at, const QString& why);
     bool readRecord();
+    // Whether the record's seal of the chain's state holds; true (noting the record unchecked)
+    // where it is keyed and the key cannot be read.
+    bool sealHolds(const QString& chain, const chain::State& s);
     bool endEvents();
     bool trusted(const QString& chain, const chain::Anchor& a, const chain::State& s) const;
 

@@ -119,7 +119,7 @@ TEST(ChamberCommands, WritesAreDecidedByTheActorsRole) {
     EXPECT_EQ(c.writeSetValue(0, 5, auth::Actor::self()).outcome, Outcome::Pending);
 
     // With the port closed a write cannot go through, and says why.
-    c.closePort();
+    ASSERT_EQ(c.closePort(kSupervisor), Outcome::Done);
     EXPECT_EQ(rig.finalOutcome(c.writeSetValue(0, 5, kOperator, QStringLiteral("why"))),
               Outcome::LinkClosed);
 }
@@ -243,6 +243,57 @@ TEST(ChamberCommands, ARunStartsAndEndsWithItsOutcome) {
                    QStringList{QStringLiteral("otto"), QStringLiteral("otto")};
         },
         60000));
+}
+
+// The port is the chamber's configuration: opened, closed and set by a supervisor, and the
+// settings changed under access control are recorded with who and why.
+TEST(ChamberCommands, ThePortIsOpenedClosedAndSetByTheActorsRole) {
+    Rig rig;
+    chamber::Chamber& c = *rig.chamber;
+    const comm::PortSettings was = c.portSettings();
+    comm::PortSettings faster = was;
+    faster.baud = 2;
+    struct Case {
+        const char* what;
+        std::function<Outcome()> command;
+        Outcome outcome;
+        bool openAfter;
+    };
+    const std::vector<Case> cases = {
+        {"closed by a viewer", [&] { return c.closePort(kViewer); }, Outcome::Refused, true},
+        {"closed by an operator", [&] { return c.closePort(kOperator); }, Outcome::Refused, true},
+        {"closed by a supervisor", [&] { return c.closePort(kSupervisor); }, Outcome::Done, false},
+        {"opened by an operator", [&] { return c.openPort(kOperator); }, Outcome::Refused, false},
+        {"set by an operator", [&] { return c.openPort(faster, kOperator, QStringLiteral("why")); },
+         Outcome::Refused, false},
+        {"set without a reason",
+         [&] { return c.openPort(faster, kSupervisor, QStringLiteral(" ")); }, Outcome::Invalid,
+         false},
+        {"opened by the program", [&] { return c.openPort(auth::Actor::self()); }, Outcome::Done,
+         true},
+        {"set by a supervisor",
+         [&] { return c.openPort(faster, kSupervisor, QStringLiteral("faster line")); },
+         Outcome::Done, true},
+        {"opened again as it is", [&] { return c.openPort(c.portSettings(), kSupervisor); },
+         Outcome::Done, true},
+    };
+    for (const Case& k : cases) {
+        EXPECT_EQ(k.command(), k.outcome) << k.what;
+        EXPECT_EQ(c.portOpen(), k.openAfter) << k.what;
+    }
+    EXPECT_EQ(c.portSettings(), faster);
+    // One row: the settings changed; the refusals and the opens change nothing.
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return !rig.rows(QStringLiteral(
+                                 "SELECT 1 FROM events WHERE code = 'audit.chamber.changed'"))
+                        .isEmpty();
+        },
+        60000));
+    EXPECT_EQ(rig.rows(QStringLiteral("SELECT user_id, reason, old_value, new_value FROM events "
+                                      "WHERE code = 'audit.chamber.changed'")),
+              QStringList{QStringLiteral("sue|faster line|%1|%2")
+                              .arg(comm::settingsText(was), comm::settingsText(faster))});
 }
 
 }  // namespace

@@ -26,6 +26,9 @@ using chamber::Fleet;
 using chamber::Refusal;
 
 constexpr int kWaitMs = 60000;  // a bound on work, not a measured time
+const auth::Actor kViewer = auth::Actor::user(QStringLiteral("vera"), auth::Role::Viewer);
+const auth::Actor kOperator = auth::Actor::user(QStringLiteral("otto"), auth::Role::Operator);
+const auth::Actor kSupervisor = auth::Actor::user(QStringLiteral("sue"), auth::Role::Supervisor);
 
 // A data folder of its own: the settings files and databases of the chambers by name.
 struct Rig {
@@ -184,6 +187,27 @@ TEST_F(FleetOnTwoLines, RefusedChangesKeepEverythingAsItWas) {
              return fleet->change("Z", {"Z", 1, 5}, {});
          },
          Refusal::Kind::BadName},
+        // Under access control the list is a supervisor's, whoever asks.
+        {"added by an operator",
+         [&] {
+             return fleet->add({"C", 3, 1}, kOperator, QStringLiteral("why"));
+         },
+         Refusal::Kind::NotAllowed},
+        {"changed by a viewer",
+         [&] {
+             return fleet->change("B", {"B", 2, 7}, kViewer, QStringLiteral("why"));
+         },
+         Refusal::Kind::NotAllowed},
+        {"removed by an operator",
+         [&] { return fleet->remove("B", kOperator, QStringLiteral("why")); },
+         Refusal::Kind::NotAllowed},
+        {"line opened by an operator", [&] { return fleet->setLineOpen(1, true, kOperator); },
+         Refusal::Kind::NotAllowed},
+        {"turnaround set by an operator",
+         [&] { return fleet->setTurnaround(1, 50, kOperator, QStringLiteral("why")); },
+         Refusal::Kind::NotAllowed},
+        {"turnaround of no port", [&] { return fleet->setTurnaround(21, 50, {}); },
+         Refusal::Kind::BadPort},
     };
     for (const Case& c : cases) {
         const std::optional<Refusal> refusal = c.change();
@@ -193,7 +217,17 @@ TEST_F(FleetOnTwoLines, RefusedChangesKeepEverythingAsItWas) {
         EXPECT_EQ(chamber::readChambers(*rig_.settings()), kept) << c.what;
         EXPECT_EQ(fleet->chambers().size(), 2) << c.what;
     }
-    EXPECT_FALSE(fleet->remove("Z", {}));
+    EXPECT_EQ(fleet->remove("Z", {})->kind, Refusal::Kind::BadName);
+    EXPECT_FALSE(fleet->chamber("A")->portOpen());
+    EXPECT_TRUE(chamber::readTurnarounds(*rig_.settings()).isEmpty());
+    // Nothing refused reached a log; a supervisor's change does, with who and why.
+    ASSERT_EQ(fleet->change("B", {"B", 2, 7}, kSupervisor, QStringLiteral("moved")), std::nullopt);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rig_.rows("A", auth::kChamberChanged).size() == 1; },
+                                kWaitMs));
+    EXPECT_EQ(testsupport::sqlRows(rig_.db("A"),
+                                   QStringLiteral("SELECT user_id, reason FROM events WHERE code "
+                                                  "LIKE 'audit.%' AND code <> 'audit.started'")),
+              QStringList{QStringLiteral("sue|moved")});
 }
 
 // A line's baud rate and parity are every chamber's on it; its turnaround too.
@@ -252,7 +286,7 @@ TEST_F(FleetOnTwoLines, RemovedAndAddedAgainKeepsItsAuditRows) {
     QSemaphore inFlight;
     const auto release = qScopeGuard([&] { inFlight.release(); });
     b->link().line()->post([&](comm::LineWorker&) { inFlight.acquire(); });
-    ASSERT_TRUE(fleet->remove("B", {}));
+    ASSERT_EQ(fleet->remove("B", {}), std::nullopt);
     EXPECT_EQ(removed, QStringList({"B"}));
     EXPECT_EQ(fleet->chamber("B"), nullptr);
     EXPECT_EQ(chamber::readChambers(*rig_.settings()), QList<ChamberConf>({{"A", 1, 1}}));
@@ -260,10 +294,8 @@ TEST_F(FleetOnTwoLines, RemovedAndAddedAgainKeepsItsAuditRows) {
     // Its settings file gone meanwhile, the command line's values go into a new one.
     ASSERT_TRUE(QFile::remove(rig_.ini("B")));
 
-    base::Audit by;
-    by.user = QStringLiteral("admin");
-    by.newValue = QStringLiteral("B 2/1");
-    ASSERT_EQ(fleet->add({"B", 2, 1}, by), std::nullopt);
+    const auth::Actor admin = auth::Actor::user(QStringLiteral("admin"), auth::Role::Administrator);
+    ASSERT_EQ(fleet->add({"B", 2, 1}, admin, QStringLiteral("back")), std::nullopt);
     chamber::Chamber* again = fleet->chamber("B");
     ASSERT_TRUE(again);
     EXPECT_EQ(again->eventLog(), nullptr);  // its namesake still holds the database
@@ -271,7 +303,9 @@ TEST_F(FleetOnTwoLines, RemovedAndAddedAgainKeepsItsAuditRows) {
     ASSERT_TRUE(QTest::qWaitFor([&] { return again->recording() && again->eventLog(); }, kWaitMs));
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return rig_.rows("B", auth::kChamberAdded).size() == 1; }, kWaitMs));
-    EXPECT_EQ(rig_.audited("B", auth::kChamberAdded), R"(["admin","B","B 2/1"]||B 2/1)");
+    const QString settings = comm::settingsText(ChamberConf{"B", 2, 1}.portSettings());
+    EXPECT_EQ(rig_.audited("B", auth::kChamberAdded),
+              QStringLiteral(R"(["admin","B","%1"]||%1)").arg(settings).toStdString());
     // Once at the start, once more after it was added again.
     EXPECT_TRUE(QTest::qWaitFor([&] { return rig_.rows("B", auth::kSettingChanged).size() == 2; },
                                 kWaitMs));
@@ -292,7 +326,7 @@ TEST(FleetOfOne, ServesOneChamberAndTakesNoOthers) {
     EXPECT_EQ(one->databasePath(), rig.db(QString()));
     EXPECT_EQ(fleet->lines(), nullptr);
     EXPECT_TRUE(fleet->add({"A", 1, 2}, {}));
-    EXPECT_FALSE(fleet->remove(QString(), {}));
+    EXPECT_TRUE(fleet->remove(QString(), {}));
     EXPECT_EQ(fleet->chambers().size(), 1);
     // Nothing of a chamber list is written for it.
     EXPECT_FALSE(rig.settings()->contains(QStringLiteral("chambers/size")));

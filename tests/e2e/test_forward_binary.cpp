@@ -15,6 +15,8 @@
 
 #include "base/oledate.h"
 #include "forward/forwarder.h"
+#include "forward/serversql.h"
+#include "store/chainheads.h"
 #include "store/store.h"
 
 namespace {
@@ -41,6 +43,7 @@ class ForwardBinary : public QObject {
     void initTestCase();
     void wrongPasswordIsAnErrorAndNoServerIsWaitedFor();
     void outageAndRestartLoseNothing();
+    void serviceForwardsItsChainHeads();
     void archiveBeyondTheRingReachesTheServer();  // last: the tests above count every row
 
   private:
@@ -302,6 +305,78 @@ void ForwardBinary::outageAndRestartLoseNothing() {
     QVERIFY(codes.value(1).toInt() >= 1);
     QVERIFY(codes.value(2).toInt() >= 1);
     QCOMPARE(codes.value(3).toInt(), 0);
+}
+
+// The service's record of its chains' heads goes to the server too: a copy away from the PC that
+// the file must still hold, and that a file put back older cannot take back.
+void ForwardBinary::serviceForwardsItsChainHeads() {
+    QTemporaryDir data;
+    QVERIFY(data.isValid());
+    const QString station = QStringLiteral("heads");
+    const QString path = data.filePath("heads.db");
+    QProcess service;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TZ", kZone);
+    service.setProcessEnvironment(env);
+    service.setProcessChannelMode(QProcess::ForwardedChannels);
+    service.start(binDir_ + "/velmars-service", {"--data", data.path(), "--simulate", "--db", path,
+                                                 "--forward", url_, "--station", station});
+    QVERIFY(service.waitForStarted(10000));
+    auto serverHeads = [&] {
+        std::map<QString, std::pair<qint64, QString>> heads;
+        QSqlQuery q(QSqlDatabase::database("server"));
+        q.prepare("SELECT chain, last, hash FROM velmars_chain_heads WHERE station = ?");
+        q.addBindValue(station);
+        if (q.exec())
+            while (q.next())
+                heads[q.value(0).toString()] = {q.value(1).toLongLong(), q.value(2).toString()};
+        return heads;
+    };
+    const bool forwarded = QTest::qWaitFor(
+        [&] {
+            const auto h = serverHeads();
+            return h.count("events") && h.count("hours");
+        },
+        60000);
+    service.terminate();
+    QVERIFY(service.waitForFinished(60000));
+    QVERIFY(forwarded);
+    const auto sent = serverHeads();
+
+    // What the server holds is a head the file still has, no newer than the service's record.
+    const auto record = record::chain::HeadStore::openToRead(data.path());
+    QVERIFY(record);
+    const auto recorded = record->heads(record::chain::recordedName(path));
+    QVERIFY(recorded && recorded->count("events") && recorded->count("hours"));
+    QVERIFY(sent.at("events").first <= recorded->at("events").last);
+    QVERIFY(sent.at("hours").first <= recorded->at("hours").last);
+    {
+        QSqlDatabase local = QSqlDatabase::addDatabase("QSQLITE", "heads");
+        local.setDatabaseName(path);
+        QVERIFY(local.open());
+        QSqlQuery q(local);
+        q.prepare("SELECT hex(hash) FROM events WHERE id = ?");
+        q.addBindValue(sent.at("events").first);
+        QVERIFY(q.exec() && q.next());
+        QCOMPARE(q.value(0).toString().toLower(), sent.at("events").second);
+    }
+    QSqlDatabase::removeDatabase("heads");
+
+    // An older head (a file put back) leaves the server's copy as it is; a newer one moves it.
+    QSqlQuery up(server());
+    const auto put = [&](qint64 last, const QString& hash) {
+        up.prepare(record::forward::upsertChainHeadSql());
+        for (const QVariant& v :
+             {QVariant(station), QVariant("events"), QVariant(last), QVariant(qint64(0)),
+              QVariant(hash), QVariant(QMetaType(QMetaType::LongLong))})
+            up.addBindValue(v);
+        return up.exec();
+    };
+    const qint64 last = sent.at("events").first;
+    QVERIFY2(put(last - 1, "older"), qPrintable(up.lastError().text()));
+    QCOMPARE(serverHeads().at("events"), sent.at("events"));
+    QVERIFY(put(last + 1, "newer"));
+    QCOMPARE(serverHeads().at("events"), std::make_pair(last + 1, QStringLiteral("newer")));
 }
 
 // A server away for longer than the ring holds: the archive still has every second, and the

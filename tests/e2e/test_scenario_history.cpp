@@ -90,8 +90,8 @@ void ScenarioHistory::pageBackAcrossTheWrapRulerZoomAndLive() {
 
     // The recorder goes on from the wrapped ring's newest record; the live chart takes the new
     // samples.
-    QTRY_VERIFY_WITH_TIMEOUT(app->chamber().recorder()->lastRecordNo() >= kNewest + 20, 15000);
-    QTRY_COMPARE_WITH_TIMEOUT(m.samples()[0][m.newestSlot()], kLivePv1, 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(app->chamber().recorder()->lastRecordNo() >= kNewest + 20, 60000);
+    QTRY_COMPARE_WITH_TIMEOUT(m.samples()[0][m.newestSlot()], kLivePv1, 10000);
     QVERIFY(chart->displayTimer()->isActive());
     QCOMPARE(labelText(w, "D_3W_0"), QString("777"));
 

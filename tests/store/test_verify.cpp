@@ -681,6 +681,26 @@ void relinkPlain(const QString& path, int64_t from, int64_t fromHour) {
     });
 }
 
+// The newest event rows after `keep` removed, and the record made to say the chain ends there,
+// sealed with plain SHA-256 as someone without the key would.
+void cutAndResealPlain(const QString& path, int64_t keep) {
+    record_test::withDb(path, [&](QSqlDatabase& db) {
+        QSqlQuery q(db);
+        ASSERT_TRUE(q.exec(QString("DELETE FROM events WHERE id > %1").arg(keep)));
+        ASSERT_TRUE(q.exec(QString("SELECT hash FROM events WHERE id = %1").arg(keep)) && q.next());
+        record::chain::State s;
+        s.last = keep;
+        s.hash = q.value(0).toByteArray();
+        ASSERT_TRUE(q.exec("SELECT first FROM chain_state WHERE chain = 'events'") && q.next());
+        s.first = q.value(0).toLongLong();
+        q.prepare("UPDATE chain_state SET last = ?, hash = ?, seal = ? WHERE chain = 'events'");
+        q.addBindValue(qlonglong(s.last));
+        q.addBindValue(s.hash);
+        q.addBindValue(record::chain::stateSeal(record::chain::kEventsChain, s));
+        ASSERT_TRUE(q.exec());
+    });
+}
+
 }  // namespace
 
 // Rows written before the key verify as they always did; rows written with it verify only with it,
@@ -716,7 +736,11 @@ TEST(Verify, KeyedChains) {
     };
     const Case cases[] = {
         {"with the key", {}, keys, 0, "intact, 10 rows, 4 hours"},
-        {"without the key", {}, noKey, 1, "not checked: events, archive"},
+        {"without the key", {}, noKey, 1, "not checked: events, archive, record"},
+        // Once keyed, the file's record of its chains is sealed with the key too: rows cut off
+        // the end with the record rewritten to match no longer pass.
+        {"newest rows cut, the record sealed plain",
+         [](const QString& p) { cutAndResealPlain(p, 7); }, keys, 1, "record of the chains"},
         {"unkeyed rows rewritten", [](const QString& p) { relinkPlain(p, 2, 1LL << 40); }, keys, 1,
          "event row 5"},
         {"keyed rows rewritten", [&](const QString& p) { relinkPlain(p, 6, keyedHour); }, keys, 1,
