@@ -191,7 +191,7 @@ TEST(ChamberCommands, HoldingRegistersAreReadWithinTheWindowsBlocks) {
     EXPECT_EQ(c.readHolding(4097, 48, locked).outcome, Outcome::Refused);
 
     // With the port closed nothing is handed over.
-    c.closePort();
+    ASSERT_EQ(c.closePort(auth::Actor::self()), Outcome::Done);
     const chamber::Ticket closed = c.readHolding(4097, 48, kViewer);
     EXPECT_EQ(closed.outcome, Outcome::LinkClosed);
     EXPECT_EQ(closed.id, 0u);
