@@ -467,8 +467,13 @@ void TestChartPanel::outputDialogPrintsAndExports() {
     // The dialog closes once the file is written and before it heard so: the file is told of
     // all the same (the audit trail's row).
     QStringList told;
-    record::setExportWatcher(
-        [&told](const QString& what, const QString& file) { told << what + u' ' + file; });
+    d->setExporter(
+        [&told](const QString& what, const QString& file, const record::ExportWrite& write) {
+            write([&told, what, file](bool written) {
+                if (written) told << what + u' ' + file;
+            });
+            return QString();
+        });
     const QString late = dir.filePath("late.csv");
     d->exportCsv(late);
     for (int i = 0; i < 3000 && !QFileInfo::exists(late); ++i)
@@ -476,7 +481,6 @@ void TestChartPanel::outputDialogPrintsAndExports() {
     QVERIFY(QFileInfo::exists(late));
     delete d;
     QTRY_COMPARE(told, QStringList{"csv " + late});
-    record::setExportWatcher({});
     panel.closeDatabase();
 }
 
