@@ -179,9 +179,9 @@ class Chamber : public QObject {
     // that actor once the file is written, whoever is logged in by then and whatever became of
     // the window that asked.
 
-    // A file that write makes (what: "csv", "events", "pdf", "png", "report"). Done or Failed
-    // when write called its done before this returned (a file painted at once), else Pending
-    // with the final outcome in commandFinished.
+    // A file that write makes (what: "csv", "events", "pdf", "png", "report", "review"). Done
+    // or Failed when write called its done before this returned (a file painted at once), else
+    // Pending with the final outcome in commandFinished.
     Ticket exportFile(const QString& what, const QString& path, const auth::Actor& by,
                       const record::ExportWrite& write);
     // A run's report (its PDF and the data beside it as CSV), made off this thread and kept by

@@ -27,10 +27,10 @@ ExportOutcome exportTo(const QString& path,
 // file is written (true) or has failed or been stopped (false).
 using ExportDone = std::function<void(bool written)>;
 using ExportWrite = std::function<void(const ExportDone& done)>;
-// How a window asks for an export (what: "csv", "events", "pdf", "png", "report"): the chamber's
-// command, which decides with the one who asks, calls write when they may, and keeps the audit
-// row naming them once done is called (whatever became of the window by then). Answers why it
-// was refused, as shown; empty when write was called.
+// How a window asks for an export (what: "csv", "events", "pdf", "png", "report", "review"): the
+// chamber's command, which decides with the one who asks, calls write before it returns when they
+// may, and keeps the audit row naming them once done is called (whatever became of the window by
+// then). Answers why it was refused, as shown; empty when write was called.
 using ExportAsk =
     std::function<QString(const QString& what, const QString& path, const ExportWrite& write)>;
 
