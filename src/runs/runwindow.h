@@ -1,8 +1,8 @@
 #pragma once
 // The window "试验": the form of a new run (texts and the tolerance band of each loop), its start
 // and end, the choice of runs that follow the instrument's program, and the list of past runs
-// with the report of the one selected, made off the window's thread with its progress and a
-// cancel. Esc closes it; the runs go on without it.
+// with the report of the one selected, made by the chamber off the window's thread with its
+// progress and a cancel. Esc closes it; the runs and a report under way go on without it.
 
 #include <QWidget>
 #include <array>
