@@ -3783,5 +3783,25 @@
         <source>未能核对：这些记录以服务的密钥链接，本账户无法读取该密钥</source>
         <translation>not checked: these records are linked with the service&apos;s key, which this account cannot read</translation>
     </message>
+    <message>
+        <source>%1 导出 %2 被拒绝：%3（%4）</source>
+        <translation>%1 was refused the export of %2: %3 (%4)</translation>
+    </message>
+    <message>
+        <source>未导出：%1</source>
+        <translation>Not exported: %1</translation>
+    </message>
+    <message>
+        <source>试验尚未就绪</source>
+        <translation>Runs are not ready yet</translation>
+    </message>
+    <message>
+        <source>无效的文件名</source>
+        <translation>Invalid file name</translation>
+    </message>
+    <message>
+        <source>试验箱已移除</source>
+        <translation>The chamber was removed</translation>
+    </message>
 </context>
 </TS>

@@ -137,11 +137,15 @@ std::optional<QString> auditText(const QString& code, const QStringList& a, base
     // Exports and reports from the command line name no user.
     const QString who =
         at(0).isEmpty() ? wording(QT_TRANSLATE_NOOP("velmars", "命令行"), lang) : at(0);
-    if (code == QLatin1String(kExported)) {
+    if (code == QLatin1String(kExported) || code == QLatin1String(kExportRefused)) {
         QString what = at(1);
         for (const Word& x : kExports)
             if (what == QLatin1String(x.key)) what = wording(x.text, lang);
-        return wording(QT_TRANSLATE_NOOP("velmars", "%1 导出 %2：%3"), lang).arg(who, what, at(2));
+        if (code == QLatin1String(kExported))
+            return wording(QT_TRANSLATE_NOOP("velmars", "%1 导出 %2：%3"), lang)
+                .arg(who, what, at(2));
+        return wording(QT_TRANSLATE_NOOP("velmars", "%1 导出 %2 被拒绝：%3（%4）"), lang)
+            .arg(who, what, at(2), at(3));
     }
 
     if (code == QLatin1String(kClockJumped)) {

@@ -21,6 +21,8 @@ inline constexpr char kAuditKind[] = "audit";  // as the event log names it
 inline constexpr char kProgramStarted[] = "audit.started";
 inline constexpr char kProgramEnded[] = "audit.ended";
 inline constexpr char kExported[] = "audit.exported";
+// An export refused to who asked: [who, what, file, the refusal as stored].
+inline constexpr char kExportRefused[] = "audit.export.refused";
 inline constexpr char kClockJumped[] = "audit.clock";
 // The PC's own settings, their values before and after in the row's columns too:
 // [who, chamber, "PORT,ADDRESS,BAUD,PARITY"] for a chamber added or removed,

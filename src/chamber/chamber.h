@@ -24,6 +24,7 @@
 #include "link/ports.h"
 #include "store/clock.h"
 #include "store/databaselock.h"
+#include "store/exportfile.h"
 
 namespace alert {
 class Alerter;
@@ -38,6 +39,9 @@ class RunControl;
 }
 namespace record {
 struct Run;
+}
+namespace report {
+struct ReportRequest;
 }
 
 namespace chamber {
@@ -180,6 +184,34 @@ class Chamber : public QObject {
     // Whether open() has made the parts.
     bool opened() const { return eventLog_ != nullptr; }
 
+    // Exports, reports and the form of the next run. An export is decided with the actor who
+    // asks, captured when asked: refused, with a refused row in the audit trail and nothing
+    // written, when the actor may not take records out; else its row ("audit.exported") names
+    // that actor once the file is written, whoever is logged in by then and whatever became of
+    // the window that asked.
+
+    // A file that write makes (what: "csv", "events", "pdf", "png", "report", "review"). Done
+    // or Failed when write called its done before this returned (a file painted at once), else
+    // Pending with the final outcome in commandFinished.
+    Ticket exportFile(const QString& what, const QString& path, const auth::Actor& by,
+                      const record::ExportWrite& write);
+    // A run's report (its PDF and the data beside it as CSV), made off this thread and kept by
+    // the chamber until it ends, so that closing the window that asked does not stop it. Its
+    // progress and end come with reportProgress and reportFinished, then commandFinished.
+    Ticket makeReport(const report::ReportRequest& request, const auth::Actor& by);
+    void cancelReport(quint64 id);
+    // The form of the next run, kept for the runs started by the program too (and in the settings
+    // file when save), and whether runs follow the instrument's program (the actor's to choose,
+    // as starting and ending runs is).
+    void keepRunForm(const record::Run& form, bool save);
+    Outcome setAutomaticRuns(bool on, const auth::Actor& by);
+
+  signals:
+    void reportProgress(quint64 id, int percent);
+    // why is empty when the report was written; cancelled when cancelReport stopped it.
+    void reportFinished(quint64 id, const base::Phrase& why, bool cancelled);
+
+  public:
   signals:
     // The link's figures changed (a cycle ended, an exchange failed or went through).
     void linkFiguresChanged();
@@ -212,6 +244,10 @@ class Chamber : public QObject {
     void makeForwarder();
     void makeRuns();
     void makeAlerts();
+    // The audit row of an export by the actor: written, or refused with audit's refusal. Only
+    // under access control, as every row that names a user.
+    void auditExport(const auth::Actor& by, const QString& what, const QString& path,
+                     const base::Audit& audit);
 
     QString name_;
     QString dbPath_;
@@ -236,6 +272,7 @@ class Chamber : public QObject {
     QHash<quint64, quint64> reads_;        // the link's request id -> the read's ticket
     void holdingAnswered(quint64 request, int32_t first, const QVector<int32_t>& values,
                          int32_t status);
+    QHash<quint64, QObject*> reports_;  // the reports under way (children), by ticket
 
     // Each part is declared after what it uses, so that it ends first.
     // Held while this program records into the file; handed over when the chamber ends

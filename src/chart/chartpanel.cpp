@@ -550,6 +550,7 @@ void ChartPanel::showOutputDialog() {
         };
         shown.times = [this] { return shownTimes(); };
         outputDialog_ = new OutputDialog(std::move(shown), dbPath_, this);
+        outputDialog_->setExporter(exporter_);
         outputDialog_->setWindowFlag(Qt::Window);
     } else if (!outputDialog_->isVisible() && !outputDialog_->exporting()) {
         outputDialog_->takeShownSpan();

@@ -27,6 +27,7 @@
 #include "chart/chartmodel.h"
 #include "chart/spanview.h"
 #include "store/clock.h"
+#include "store/exportfile.h"
 
 class QAction;
 class QComboBox;
@@ -97,6 +98,8 @@ class ChartPanel : public QWidget {
     void pageOlder();         // "F7 右移"
     void applyValueAxis();    // "修改Y"
     void closeDatabase();
+    // The chamber's command the output dialog's files go through (see OutputDialog).
+    void setExporter(record::ExportAsk ask) { exporter_ = std::move(ask); }
 
     // Spans come from the store the panel opened, or from this source (tests).
     void setSpanSource(SpanSource& source) { spanSource_ = &source; }
@@ -141,6 +144,7 @@ class ChartPanel : public QWidget {
     const Clock& clock_;
     LiveFeed feed_;
     QString dbPath_;
+    record::ExportAsk exporter_;
     bool readOnly_ = false;
     std::unique_ptr<SampleStore> store_;
     QPointer<OutputDialog> outputDialog_;

@@ -162,8 +162,12 @@ bool OutputDialog::savePdf(const QString& file) {
                              : file;
     if (path.isEmpty()) return false;
     QString error;
-    const bool ok = saveChartPdf(path, shown_.picture(), shown_.title(), &error);
-    if (ok) record::exportWritten(QStringLiteral("pdf"), path);
+    bool ok = false;
+    if (!asked(QStringLiteral("pdf"), path, [&](const record::ExportDone& done) {
+            ok = saveChartPdf(path, shown_.picture(), shown_.title(), &error);
+            done(ok);
+        }))
+        return false;
     setStatus(ok ? base::Tr::tr("已保存 %1").arg(path) : error);
     return ok;
 }
@@ -175,10 +179,26 @@ bool OutputDialog::savePng(const QString& file) {
                              : file;
     if (path.isEmpty()) return false;
     QString error;
-    const bool ok = saveChartPng(path, shown_.picture(), shown_.title(), &error);
-    if (ok) record::exportWritten(QStringLiteral("png"), path);
+    bool ok = false;
+    if (!asked(QStringLiteral("png"), path, [&](const record::ExportDone& done) {
+            ok = saveChartPng(path, shown_.picture(), shown_.title(), &error);
+            done(ok);
+        }))
+        return false;
     setStatus(ok ? base::Tr::tr("已保存 %1").arg(path) : error);
     return ok;
+}
+
+bool OutputDialog::asked(const QString& what, const QString& path,
+                         const record::ExportWrite& write) {
+    if (!exporter_) {
+        write([](bool) {});
+        return true;
+    }
+    const QString no = exporter_(what, path, write);
+    if (no.isEmpty()) return true;
+    setStatus(base::Tr::tr("未导出：%1").arg(no));
+    return false;
 }
 
 void OutputDialog::exportCsv(const QString& file) {
@@ -193,6 +213,12 @@ void OutputDialog::exportCsv(const QString& file) {
         range.from = fromEdit_->dateTime();
         range.to = toEdit_->dateTime();
     }
+    asked(QStringLiteral("csv"), path,
+          [this, range, path](const record::ExportDone& done) { startExport(range, path, done); });
+}
+
+void OutputDialog::startExport(const record::ExportRange& range, const QString& path,
+                               const record::ExportDone& done) {
     stop_ = std::make_shared<std::atomic<bool>>(false);
     exportButton_->setEnabled(false);
     cancelButton_->setEnabled(true);
@@ -204,7 +230,7 @@ void OutputDialog::exportCsv(const QString& file) {
     const auto stop = stop_;
     worker_ = std::make_unique<base::WorkerThread<QObject>>(QStringLiteral("export"));
     worker_->start();
-    worker_->post([self, db, range, path, stop](QObject&) {
+    worker_->post([self, db, range, path, stop, done](QObject&) {
         auto report = [self](auto fn) {
             QMetaObject::invokeMethod(
                 qApp,
@@ -246,10 +272,8 @@ void OutputDialog::exportCsv(const QString& file) {
         }
         // The file written is told of (the audit trail's row) also when the dialog that asked
         // has closed meanwhile.
-        if (ok)
-            QMetaObject::invokeMethod(
-                qApp, [path] { record::exportWritten(QStringLiteral("csv"), path); },
-                Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            qApp, [done, ok] { done(ok); }, Qt::QueuedConnection);
         report(
             [ok, rows, error, path](OutputDialog* d) { d->onExportDone(ok, rows, error, path); });
     });

@@ -265,19 +265,28 @@ void EventWindow::chooseExportFile() {
 }
 
 void EventWindow::exportTo(const QString& file) {
+    record::EventLog* log = &log_;
+    const record::EventFilter f = filter();
+    const auto write = [this, log, file, f](const record::ExportDone& done) {
+        const quint64 ticket = log->exportCsv(file, f);
+        pendingExport_ = ticket;
+        // The answer is taken by the log, which outlives this window.
+        auto once = std::make_shared<QMetaObject::Connection>();
+        *once = connect(log, &record::EventLog::exported, log,
+                        [once, ticket, done](quint64 answered, qint64 count, const base::Phrase&) {
+                            if (answered != ticket) return;
+                            QObject::disconnect(*once);
+                            done(count >= 0);
+                        });
+    };
+    if (!exporter_) {
+        write([](bool) {});
+    } else if (const QString no = exporter_(QStringLiteral("events"), file, write); !no.isEmpty()) {
+        status_->setText(base::Tr::tr("未导出：%1").arg(no));
+        return;
+    }
     export_->setEnabled(false);
     status_->setText(base::Tr::tr("导出中…"));
-    const quint64 ticket = log_.exportCsv(file, filter());
-    pendingExport_ = ticket;
-    // The file is told of once written, whether or not this window is still open by then: the
-    // answer is taken by the log, which outlives it.
-    auto once = std::make_shared<QMetaObject::Connection>();
-    *once = connect(&log_, &record::EventLog::exported, &log_,
-                    [once, ticket, file](quint64 answered, qint64 count, const base::Phrase&) {
-                        if (answered != ticket) return;
-                        QObject::disconnect(*once);
-                        if (count >= 0) record::exportWritten(QStringLiteral("events"), file);
-                    });
 }
 
 QString EventWindow::userText(const QString& userId) const {

@@ -9,6 +9,7 @@
 #include <QWidget>
 
 #include "events/eventlog.h"
+#include "store/exportfile.h"
 
 class QCheckBox;
 class QComboBox;
@@ -31,8 +32,12 @@ class EventWindow : public QWidget {
     record::EventFilter filter() const;
     // Reads the rows again with the current filter.
     void reload();
-    // Exports what the filter passes to file (the "导出CSV" button asks for the name first).
+    // Exports what the filter passes to file (the "导出CSV" button asks for the name first),
+    // through the chamber's command when one is set: it decides with the one at the PC and keeps
+    // the audit row, also when this window has closed before the file is written.
     void exportTo(const QString& file);
+    void setExporter(record::ExportAsk ask) { exporter_ = std::move(ask); }
+    const record::ExportAsk& exporter() const { return exporter_; }
     // The accounts' full names by user id: the user column and filter show them with the ids.
     void setUserNames(const QHash<QString, QString>& names);
     // A line in the window's status (what became of a review of the audit trail).
@@ -75,6 +80,7 @@ class EventWindow : public QWidget {
     QVector<record::EventEntry> arrivedWhileLoading_;
     bool audited_ = false;  // the audit columns show
     QHash<QString, QString> names_;
+    record::ExportAsk exporter_;
 };
 
 }  // namespace shell

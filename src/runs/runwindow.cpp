@@ -14,6 +14,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
+#include <QSignalBlocker>
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QTimer>
@@ -22,11 +23,11 @@
 #include "access/guard.h"
 #include "access/reason.h"
 #include "base/tr.h"
+#include "chamber/chamber.h"
 #include "report/analysis.h"
 #include "report/report.h"
 #include "report/signatures.h"
 #include "runs/runcontrol.h"
-#include "store/exportfile.h"
 #include "ui/bandeditor.h"
 #include "ui/filedialog.h"
 #include "ui/keys.h"
@@ -61,8 +62,8 @@ QLabel* buddyLabel(const QString& text, QWidget* buddy) {
 
 }  // namespace
 
-RunWindow::RunWindow(RunControl& runs, QString dbPath, QWidget* parent)
-    : QWidget(parent), runs_(runs), dbPath_(std::move(dbPath)) {
+RunWindow::RunWindow(chamber::Chamber& chamber, const RunControl& runs, QWidget* parent)
+    : QWidget(parent), chamber_(chamber), runs_(runs), dbPath_(chamber.databasePath()) {
     setObjectName(QStringLiteral("RunWindow"));
     setWindowTitle(base::Tr::tr("试验"));
     setAccessibleName(base::Tr::tr("试验"));
@@ -90,22 +91,34 @@ RunWindow::RunWindow(RunControl& runs, QString dbPath, QWidget* parent)
     for (ui::BandEditor* b : bands_)
         connect(b, &ui::BandEditor::changed, this, &RunWindow::formEdited);
     connect(automatic_, &QCheckBox::toggled, this, [this](bool on) {
-        runs_.setAutomatic(on);
-        runs_.saveSettings();
+        if (showing_ || on == runs_.automatic()) return;
+        const auth::Actor by = auth::actorAtThePc();
+        const chamber::Outcome o = chamber_.setAutomaticRuns(on, by);
+        if (o == chamber::Outcome::Done) return;
+        const QSignalBlocker quiet(automatic_);
+        automatic_->setChecked(runs_.automatic());
+        showOutcome(o, by);
     });
     connect(start_, &QPushButton::clicked, this, [this] {
-        if (refused()) return;
-        runs_.setDraft(form());
-        runs_.saveSettings();
-        runs_.startRun(form(), false, auth::stamp(auth::Action::StartEndRun));
+        chamber_.keepRunForm(form(), /*save=*/true);
+        const auth::Actor by = auth::actorAtThePc();
+        showOutcome(chamber_.startRun(form(), by).outcome, by);
     });
     connect(stop_, &QPushButton::clicked, this, [this] {
-        if (!refused()) runs_.stopRun(auth::stamp(auth::Action::StartEndRun));
+        const auth::Actor by = auth::actorAtThePc();
+        showOutcome(chamber_.endRun(by).outcome, by);
     });
     connect(report_, &QPushButton::clicked, this, &RunWindow::chooseReportFile);
     connect(cancel_, &QPushButton::clicked, this, [this] {
-        if (job_) job_->cancel();
+        if (job_) chamber_.cancelReport(job_);
     });
+    connect(&chamber_, &chamber::Chamber::reportProgress, this, [this](quint64 id, int percent) {
+        if (id == job_) progress_->setValue(percent);
+    });
+    connect(&chamber_, &chamber::Chamber::reportFinished, this,
+            [this](quint64 id, const base::Phrase& why, bool cancelled) {
+                if (id == job_) reportFinished(why, cancelled);
+            });
     connect(table_, &QTableWidget::itemSelectionChanged, this, [this] {
         report_->setEnabled(!job_ && selectedRun().has_value());
         updateSignButton();
@@ -269,7 +282,7 @@ record::Run RunWindow::form() const {
 
 void RunWindow::formEdited() {
     // The automatic runs take the form as it is.
-    if (!showing_) runs_.setDraft(form());
+    if (!showing_) chamber_.keepRunForm(form(), /*save=*/false);
 }
 
 std::optional<record::Run> RunWindow::selectedRun() const {
@@ -281,11 +294,29 @@ std::optional<record::Run> RunWindow::selectedRun() const {
     return std::nullopt;
 }
 
-bool RunWindow::refused() {
-    const QString no = auth::refusalShown(auth::Action::StartEndRun);
-    if (no.isEmpty()) return false;
-    state_->setText(base::Tr::tr("未完成：%1").arg(no));
-    return true;
+void RunWindow::showOutcome(chamber::Outcome outcome, const auth::Actor& by) {
+    QString why;
+    switch (outcome) {
+        case chamber::Outcome::Refused:
+            why = auth::denialText(auth::denial(by, auth::Action::StartEndRun),
+                                   auth::Action::StartEndRun, base::Lang::Shown);
+            break;
+        case chamber::Outcome::NotRecording:
+            why = base::Tr::tr("数据库由另一个程序记录，不能开始试验");
+            break;
+        case chamber::Outcome::NotFound:
+            why = base::Tr::tr("无进行中的试验");
+            break;
+        case chamber::Outcome::Failed:
+            // The runs' own error, where they have one, is what refresh() shows.
+            if (!runs_.lastError().isEmpty()) return;
+            why = base::Tr::tr("试验尚未就绪");
+            break;
+        default:
+            return;
+    }
+    state_->setText(base::Tr::tr("未完成：%1").arg(why));
+    state_->setToolTip(state_->text());
 }
 
 void RunWindow::refresh() {
@@ -397,22 +428,26 @@ void RunWindow::generateReport(const QString& pdfPath) {
     request.pdfPath = pdfPath;
     const QFileInfo pdf(pdfPath);
     request.csvPath = pdf.dir().filePath(pdf.completeBaseName() + QStringLiteral(".csv"));
+    // The chamber makes the report and keeps its row in the audit trail, also when this window
+    // is gone by the time it is written.
+    const auth::Actor by = auth::actorAtThePc();
+    const chamber::Ticket ticket = chamber_.makeReport(request, by);
+    if (ticket.outcome != chamber::Outcome::Pending) {
+        const QString why = ticket.outcome == chamber::Outcome::Refused
+                                ? auth::denialText(auth::denial(by, auth::Action::Look),
+                                                   auth::Action::Look, base::Lang::Shown)
+                                : base::Tr::tr("试验尚未就绪");
+        outcome_->setText(base::Tr::tr("报告未生成：%1").arg(why));
+        outcome_->setToolTip(outcome_->text());
+        return;
+    }
+    job_ = ticket.id;
     jobPdf_ = pdfPath;
-    job_ = std::make_unique<report::ReportJob>(request);
-    connect(job_.get(), &report::ReportJob::progress, progress_, &QProgressBar::setValue);
-    connect(job_.get(), &report::ReportJob::finished, this, &RunWindow::reportFinished);
-    // The file written is told of (the audit trail's row) also when this window is gone by then.
-    connect(job_.get(), &report::ReportJob::finished, qApp,
-            [pdfPath](const base::Phrase& error, bool cancelled) {
-                if (!cancelled && error.isEmpty())
-                    record::exportWritten(QStringLiteral("report"), pdfPath);
-            });
     progress_->setValue(0);
     progress_->setVisible(true);
     cancel_->setVisible(true);
     report_->setEnabled(false);
     outcome_->setText(base::Tr::tr("正在生成报告…"));
-    job_->start();
     cancel_->setFocus();
 }
 
@@ -427,15 +462,13 @@ void RunWindow::reportFinished(const base::Phrase& error, bool cancelled) {
     } else
         outcome_->setText(base::Tr::tr("报告未生成：%1").arg(error.text(base::Lang::Shown)));
     outcome_->setToolTip(outcome_->text());
-    // The job's thread has ended with its signal; it goes once the signal has been delivered.
-    job_.release()->deleteLater();
+    job_ = 0;
     report_->setEnabled(selectedRun().has_value());
     if (hadFocus) report_->setFocus();
 }
 
 void RunWindow::leave() {
-    runs_.setDraft(form());
-    runs_.saveSettings();
+    chamber_.keepRunForm(form(), /*save=*/true);
     hide();
     emit returned();
 }

@@ -1,14 +1,20 @@
 #pragma once
 // The window "试验": the form of a new run (texts and the tolerance band of each loop), its start
 // and end, the choice of runs that follow the instrument's program, and the list of past runs
-// with the report of the one selected, made off the window's thread with its progress and a
-// cancel. Esc closes it; the runs go on without it.
+// with the report of the one selected, made by the chamber off the window's thread with its
+// progress and a cancel. Esc closes it; the runs and a report under way go on without it.
 
 #include <QWidget>
 #include <array>
 #include <memory>
 
+#include "access/actor.h"
+#include "chamber/commands.h"
 #include "runs/runs.h"
+
+namespace chamber {
+class Chamber;
+}
 
 class QCheckBox;
 class QLabel;
@@ -21,9 +27,6 @@ class QTimer;
 namespace ui {
 class BandEditor;
 }
-namespace report {
-class ReportJob;
-}
 
 namespace runs {
 
@@ -32,7 +35,9 @@ class RunControl;
 class RunWindow : public QWidget {
     Q_OBJECT
   public:
-    RunWindow(RunControl& runs, QString dbPath, QWidget* parent = nullptr);
+    // Starts and ends runs, keeps the form and makes reports through the chamber's commands, for
+    // whoever is at the PC; reads the list and the state of the runs from runs, the chamber's.
+    RunWindow(chamber::Chamber& chamber, const RunControl& runs, QWidget* parent = nullptr);
     ~RunWindow() override;
 
     // The form as the controls set it now.
@@ -59,8 +64,9 @@ class RunWindow : public QWidget {
     void showForm(const record::Run& draft);
     void formEdited();
     void refresh();
-    // The start or end of a run the one at the PC may not make: says why, true.
-    bool refused();
+    // What came of a start or an end asked of the chamber: a refusal or a failure is told at once,
+    // the rest by the runs' next change.
+    void showOutcome(chamber::Outcome outcome, const auth::Actor& by);
     void updateDurations();
     void chooseReportFile();
     void reportFinished(const base::Phrase& error, bool cancelled);
@@ -68,7 +74,8 @@ class RunWindow : public QWidget {
     // "签名": the selected run's signature, asked for in a dialog and given off this thread.
     void signSelected();
 
-    RunControl& runs_;
+    chamber::Chamber& chamber_;
+    const RunControl& runs_;
     QString dbPath_;
     QLineEdit* name_ = nullptr;
     QLineEdit* order_ = nullptr;
@@ -90,7 +97,7 @@ class RunWindow : public QWidget {
     QLabel* outcome_ = nullptr;
     QPushButton* return_ = nullptr;
     QTimer* clock_ = nullptr;  // the open run's duration, once a second
-    std::unique_ptr<report::ReportJob> job_;
+    quint64 job_ = 0;          // the chamber's ticket of the report under way; 0 when none is
     QString jobPdf_;
     bool showing_ = false;  // the form is being filled from the draft, not edited
 };

@@ -40,7 +40,6 @@
 #include "shell/splashwindow.h"
 #include "sim/server.h"
 #include "store/csvexport.h"
-#include "store/exportfile.h"
 #include "store/recorder.h"
 #include "ui/widgets.h"
 #include "web/host.h"
@@ -117,7 +116,6 @@ chamber::FleetOptions Application::fleetOptions() const {
 }
 
 Application::~Application() {
-    record::setExportWatcher(nullptr);
     record::setCopiedRowsSource(nullptr);
 }
 
@@ -166,12 +164,6 @@ void Application::startAccess() {
             }
     });
     connect(keeper_.get(), &auth::SessionKeeper::changed, this, &Application::noteStart);
-    record::setExportWatcher([this](const QString& what, const QString& path) {
-        if (!auditing()) return;
-        base::Audit by;
-        by.user = keeper_->view().userId;
-        audit(QString::fromLatin1(auth::kExported), {by.user, what, path}, by);
-    });
     clockMono_.start();
     clockWatch_.feed(QDateTime::currentMSecsSinceEpoch(), clockMono_.elapsed());
     clockTimer_.setInterval(auth::ClockWatch::kCheckMs);

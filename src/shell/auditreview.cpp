@@ -1,5 +1,6 @@
 #include "shell/auditreview.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QPointer>
 
@@ -17,17 +18,29 @@ namespace shell {
 namespace {
 
 void writeReview(EventWindow& window, const report::AuditReviewRequest& request) {
-    window.showStatus(base::Tr::tr("正在生成审计审阅…"));
     const QPointer<EventWindow> shown(&window);
-    report::runLater(&window, [request, shown]() -> std::function<void()> {
-        const QString why = report::makeAuditReview(request);
-        return [why, shown, pdf = request.pdfPath] {
-            if (why.isEmpty()) record::exportWritten(QStringLiteral("review"), pdf);
-            if (!shown) return;
-            shown->showStatus(why.isEmpty() ? base::Tr::tr("审计审阅已生成：%1").arg(pdf)
-                                            : base::Tr::tr("审计审阅未生成：%1").arg(why));
-        };
-    });
+    // Made, and its audit row kept, also when the window has closed meanwhile.
+    const auto write = [request, shown](const record::ExportDone& done) {
+        report::runLater(
+            QCoreApplication::instance(), [request, shown, done]() -> std::function<void()> {
+                const QString why = report::makeAuditReview(request);
+                return [why, shown, done, pdf = request.pdfPath] {
+                    done(why.isEmpty());
+                    if (!shown) return;
+                    shown->showStatus(why.isEmpty() ? base::Tr::tr("审计审阅已生成：%1").arg(pdf)
+                                                    : base::Tr::tr("审计审阅未生成：%1").arg(why));
+                };
+            });
+    };
+    if (!window.exporter()) {
+        write([](bool) {});
+    } else if (const QString no =
+                   window.exporter()(QStringLiteral("review"), request.pdfPath, write);
+               !no.isEmpty()) {
+        window.showStatus(base::Tr::tr("未导出：%1").arg(no));
+        return;
+    }
+    window.showStatus(base::Tr::tr("正在生成审计审阅…"));
 }
 
 }  // namespace

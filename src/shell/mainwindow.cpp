@@ -105,6 +105,26 @@ void readAsCommands(Window* window, ::chamber::Chamber& c) {
                      });
 }
 
+// The window's exports go as the chamber's commands, asked for whoever is at the PC now: the
+// chamber decides and keeps the audit row once the file is written; a refusal is told here.
+record::ExportAsk exportsAsCommands(::chamber::Chamber& c) {
+    return
+        [chamber = QPointer<::chamber::Chamber>(&c)](const QString& what, const QString& path,
+                                                     const record::ExportWrite& write) -> QString {
+            if (!chamber) return base::Tr::tr("试验箱已移除");
+            const auth::Actor by = auth::actorAtThePc();
+            switch (chamber->exportFile(what, path, by, write).outcome) {
+                case ::chamber::Outcome::Refused:
+                    return auth::denialText(auth::denial(by, auth::Action::Look),
+                                            auth::Action::Look, base::Lang::Shown);
+                case ::chamber::Outcome::Invalid:
+                    return base::Tr::tr("无效的文件名");
+                default:
+                    return {};
+            }
+        };
+}
+
 }  // namespace
 
 MainWindow::MainWindow(::chamber::Chamber& chamber, QWidget* parent)
@@ -127,6 +147,7 @@ MainWindow::MainWindow(::chamber::Chamber& chamber, QWidget* parent)
     for (int k = 0; k < 8; ++k)
         d3w << live_->liveValueLabel(k);
     chart_->setLiveValueLabels(d3w);
+    chart_->setExporter(exportsAsCommands(chamber_));
 
     // Laid out for a 1366 × 768 screen with a taskbar (1280 × 720 at a pinch) in either language:
     // a column on the left with the port settings, PV status and alarm states over the chart,
@@ -439,6 +460,7 @@ void MainWindow::openEventLog() {
     // side.
     if (!eventWindow_) {
         eventWindow_ = new EventWindow(*log);
+        eventWindow_->setExporter(exportsAsCommands(chamber_));
         // Under access control the copy leaves the program only in the hands of someone logged in.
         auth::guard(eventWindow_->findChild<QWidget*>(QStringLiteral("EventExport")),
                     auth::Action::Look);
@@ -467,11 +489,12 @@ runs::RunWindow* MainWindow::runWindow() const {
 }
 
 void MainWindow::openRunWindow() {
-    runs::RunControl* runs = chamber_.runs();
+    const runs::RunControl* runs = chamber_.runs();
     if (!runs) return;
-    // Beside the main window, like the event log; closed with Esc, it is kept with its form.
+    // Beside the main window, like the event log; closed with Esc, it is kept with its form. It
+    // reads the runs and asks the chamber for everything else.
     if (!runWindow_) {
-        runWindow_ = new runs::RunWindow(*runs, chamber_.databasePath());
+        runWindow_ = new runs::RunWindow(chamber_, *runs);
         ui::nameChamberAfter(runWindow_, this);
         runWindow_->setUserStore(userStorePath());
         connect(runWindow_, &runs::RunWindow::returned, this, [this] {

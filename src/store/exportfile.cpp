@@ -44,19 +44,4 @@ ExportOutcome exportTo(const QString& path,
     return r;
 }
 
-namespace {
-ExportWatcher& watcher() {
-    static ExportWatcher w;
-    return w;
-}
-}  // namespace
-
-void setExportWatcher(ExportWatcher w) {
-    watcher() = std::move(w);
-}
-
-void exportWritten(const QString& what, const QString& path) {
-    if (watcher()) watcher()(what, path);
-}
-
 }  // namespace record

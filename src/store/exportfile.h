@@ -23,10 +23,15 @@ struct ExportOutcome {
 ExportOutcome exportTo(const QString& path,
                        const std::function<std::optional<qint64>(QIODevice&, QString*)>& write);
 
-// The windows tell of every file they exported (what: "csv", "events", "pdf", "png"), on the UI
-// thread, to whoever watches (the audit trail); nothing while nobody does.
-using ExportWatcher = std::function<void(const QString& what, const QString& path)>;
-void setExportWatcher(ExportWatcher watcher);
-void exportWritten(const QString& what, const QString& path);
+// An exported file made by whoever writes it: done(written) is called on the UI thread once the
+// file is written (true) or has failed or been stopped (false).
+using ExportDone = std::function<void(bool written)>;
+using ExportWrite = std::function<void(const ExportDone& done)>;
+// How a window asks for an export (what: "csv", "events", "pdf", "png", "report", "review"): the
+// chamber's command, which decides with the one who asks, calls write before it returns when they
+// may, and keeps the audit row naming them once done is called (whatever became of the window by
+// then). Answers why it was refused, as shown; empty when write was called.
+using ExportAsk =
+    std::function<QString(const QString& what, const QString& path, const ExportWrite& write)>;
 
 }  // namespace record

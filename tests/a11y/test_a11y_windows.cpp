@@ -196,7 +196,7 @@ void A11yWindows::eventWindow() {
 }
 
 void A11yWindows::runWindow() {
-    runs::RunWindow w(*app_->chamber().runs(), app_->chamber().databasePath());
+    runs::RunWindow w(app_->chamber(), *app_->chamber().runs());
     // With fixed limits on, so that the limit entries are walked too.
     w.findChild<QComboBox*>("RunBandMode_1")->setCurrentIndex(1);
     const Walk r = walkWindow(&w);

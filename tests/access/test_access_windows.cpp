@@ -29,6 +29,7 @@
 #include "shell/accesscommand.h"
 #include "shell/mainwindow.h"
 #include "sqlrows.h"
+#include "store/exportfile.h"
 
 using namespace e2e;
 
@@ -571,6 +572,38 @@ void AccessWindows::auditTrailOfWrites() {
     w->requestExit();
     QVERIFY(!w->exitQuestion());
     QCOMPARE(labelText(w, "OperatorMessage"), QString("请先登录"));
+
+    // Asked for all the same (past the disabled button), the chamber refuses it: no file, and
+    // the refusal is in the audit trail.
+    auto* loggedOut = qobject_cast<shell::EventWindow*>(again);
+    const QString notWritten = data.filePath("refused.csv");
+    loggedOut->exportTo(notWritten);
+    QCOMPARE(labelText(again, "EventStatus"), QString("未导出：请先登录"));
+    QTRY_COMPARE_WITH_TIMEOUT(
+        testsupport::sqlRows(dbFile,
+                             "SELECT user_id, args FROM events "
+                             "WHERE code = 'audit.export.refused'"),
+        QStringList{QString("|[\"\",\"events\",\"%1\",\"请先登录\"]").arg(notWritten)}, 5000);
+    QVERIFY(!QFile::exists(notWritten));
+
+    // A file asked for by op and written only after op logged out and view logged in is op's.
+    QVERIFY(logIn(door, "op", "operpass2"));
+    const QString slow = data.filePath("slow.csv");
+    record::ExportDone finish;
+    QCOMPARE(loggedOut->exporter()("events", slow,
+                                   [&finish](const record::ExportDone& done) { finish = done; }),
+             QString());
+    click(w, "LogoutButton");
+    QVERIFY(logIn(door, "view", "viewpass2"));
+    QTRY_COMPARE(app.sessionKeeper()->view().userId, QString("view"));
+    {
+        QFile out(slow);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write("slow\r\n");
+    }
+    finish(true);
+    QTRY_COMPARE_WITH_TIMEOUT(exports().size(), 3, 5000);
+    QCOMPARE(exports().value(2), QString("op|[\"op\",\"events\",\"%1\"]").arg(slow));
 }
 
 QTEST_MAIN(AccessWindows)

@@ -2,6 +2,7 @@
 // actor's role, does it or refuses with a code, and the audit trail names who asked.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -11,6 +12,7 @@
 #include "alert/alerter.h"
 #include "chamber/chamber.h"
 #include "chamberrig.h"
+#include "report/report.h"
 #include "runs/runs.h"
 #include "sim/server.h"
 
@@ -294,6 +296,102 @@ TEST(ChamberCommands, ThePortIsOpenedClosedAndSetByTheActorsRole) {
                                       "WHERE code = 'audit.chamber.changed'")),
               QStringList{QStringLiteral("sue|faster line|%1|%2")
                               .arg(comm::settingsText(was), comm::settingsText(faster))});
+}
+
+// An export is decided with who asked when they asked, and audited as them once its file is
+// written, whenever that is and whoever is logged in by then; one refused writes nothing and
+// leaves its refusal in the audit trail.
+TEST(ChamberCommands, ExportsAreAuditedAsWhoAskedOnceWritten) {
+    Rig rig;
+    chamber::Chamber& c = *rig.chamber;
+    auth::Standing nobody;
+    nobody.controlled = true;
+    auth::Standing locked = nobody;
+    locked.role = auth::Role::Operator;
+    locked.locked = true;
+    const auto file = [&](const char* name) { return rig.dir.filePath(QLatin1String(name)); };
+    enum class When { AtOnce, Later, Never };
+    struct Case {
+        const char* what;
+        auth::Actor by;
+        When when;
+        bool written;
+        Outcome first, last;
+    };
+    const Case cases[] = {
+        {"painted at once by a viewer", kViewer, When::AtOnce, true, Outcome::Done, Outcome::Done},
+        {"written later by an operator", kOperator, When::Later, true, Outcome::Pending,
+         Outcome::Done},
+        {"failed later", kOperator, When::Later, false, Outcome::Pending, Outcome::Failed},
+        {"nobody logged in", auth::Actor::atThePc({}, nobody), When::Never, false, Outcome::Refused,
+         Outcome::Refused},
+        {"a locked session", auth::Actor::atThePc(QStringLiteral("otto"), locked), When::Never,
+         false, Outcome::Refused, Outcome::Refused},
+        {"the program itself", auth::Actor::self(), When::AtOnce, true, Outcome::Done,
+         Outcome::Done},
+    };
+    int n = 0;
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.what);
+        const QString path = rig.dir.filePath(QStringLiteral("export-%1.csv").arg(++n));
+        bool called = false;
+        record::ExportDone finish;
+        const auto make = [&] {
+            if (!k.written) return;
+            QFile out(path);
+            ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+            out.write("a,b\r\n");
+        };
+        const chamber::Ticket t =
+            c.exportFile(QStringLiteral("csv"), path, k.by, [&](const record::ExportDone& done) {
+                called = true;
+                if (k.when == When::AtOnce) {
+                    make();
+                    done(k.written);
+                } else {
+                    finish = done;
+                }
+            });
+        EXPECT_EQ(t.outcome, k.first);
+        EXPECT_EQ(called, k.when != When::Never);
+        if (k.when == When::Later) {
+            QSignalSpy finished(&c, &chamber::Chamber::commandFinished);
+            make();
+            finish(k.written);
+            ASSERT_EQ(finished.size(), 1);
+            EXPECT_EQ(finished.at(0).at(0).toULongLong(), t.id);
+            EXPECT_EQ(finished.at(0).at(1).value<Outcome>(), k.last);
+        }
+        EXPECT_EQ(QFile::exists(path), k.written);
+    }
+
+    // A run's report is refused the same way, before anything is made.
+    report::ReportRequest request;
+    request.dbPath = rig.db;
+    request.pdfPath = file("r.pdf");
+    request.csvPath = file("r.csv");
+    EXPECT_EQ(c.makeReport(request, auth::Actor::atThePc({}, nobody)).outcome, Outcome::Refused);
+    EXPECT_FALSE(QFile::exists(request.pdfPath));
+
+    // Only what names a user under access control is audited: the program's own file is not.
+    const QStringList expected = {
+        QStringLiteral("vera|audit.exported|%1").arg(rig.dir.filePath("export-1.csv")),
+        QStringLiteral("otto|audit.exported|%1").arg(rig.dir.filePath("export-2.csv")),
+        QStringLiteral("|audit.export.refused|%1").arg(rig.dir.filePath("export-4.csv")),
+        QStringLiteral("otto|audit.export.refused|%1").arg(rig.dir.filePath("export-5.csv")),
+        QStringLiteral("|audit.export.refused|%1").arg(request.pdfPath),
+    };
+    const auto rows = [&] {
+        return rig.rows(
+            QStringLiteral("SELECT user_id, code, json_extract(args, '$[2]') FROM events "
+                           "WHERE code LIKE 'audit.export%' ORDER BY id"));
+    };
+    EXPECT_TRUE(QTest::qWaitFor([&] { return rows().size() >= expected.size(); }, 60000));
+    EXPECT_EQ(rows(), expected);
+    EXPECT_EQ(rig.rows(QStringLiteral("SELECT json_extract(args, '$[3]') FROM events "
+                                      "WHERE code = 'audit.export.refused' ORDER BY id")),
+              QStringList({QStringLiteral("请先登录"), QStringLiteral("会话已锁定，请输入密码解锁"),
+                           QStringLiteral("请先登录")}));
 }
 
 }  // namespace

@@ -464,19 +464,35 @@ void TestChartPanel::outputDialogPrintsAndExports() {
     QVERIFY(done.at(1).at(0).toBool());
     QCOMPARE(record_test::fileBytes(csv).count("\r\n"), 31);
 
+    // Refused by the chamber, nothing is painted and the dialog says why.
+    const QString refused = dir.filePath("refused.png");
+    d->setExporter([](const QString&, const QString&, const record::ExportWrite&) {
+        return QStringLiteral("请先登录");
+    });
+    QVERIFY(!d->savePng(refused));
+    QVERIFY(!QFileInfo::exists(refused));
+    QCOMPARE(d->statusText(), QString("未导出：请先登录"));
+
     // The dialog closes once the file is written and before it heard so: the file is told of
     // all the same (the audit trail's row).
     QStringList told;
-    record::setExportWatcher(
-        [&told](const QString& what, const QString& file) { told << what + u' ' + file; });
+    d->setExporter(
+        [&told](const QString& what, const QString& file, const record::ExportWrite& write) {
+            write([&told, what, file](bool written) {
+                if (written) told << what + u' ' + file;
+            });
+            return QString();
+        });
+    const QString toldPdf = dir.filePath("told.pdf");
+    QVERIFY(d->savePdf(toldPdf));
+    QCOMPARE(told, QStringList{"pdf " + toldPdf});
     const QString late = dir.filePath("late.csv");
     d->exportCsv(late);
     for (int i = 0; i < 3000 && !QFileInfo::exists(late); ++i)
         QThread::msleep(10);
     QVERIFY(QFileInfo::exists(late));
     delete d;
-    QTRY_COMPARE(told, QStringList{"csv " + late});
-    record::setExportWatcher({});
+    QTRY_COMPARE(told, QStringList({"pdf " + toldPdf, "csv " + late}));
     panel.closeDatabase();
 }
 

@@ -164,7 +164,7 @@ class Walker {
     }
 };
 
-bool report(const Walker& walker) {
+bool reportFaults(const Walker& walker) {
     for (const QString& f : walker.faults)
         qWarning("%s", qPrintable(f));
     return walker.faults.isEmpty();
@@ -362,7 +362,7 @@ void EnglishWindows::everyWindowSpeaksEnglish() {
     walker.look(ov.dialog(), QStringLiteral("chamber-dialog"));
     ov.dialog()->close();
 
-    QVERIFY(report(walker));
+    QVERIFY(reportFaults(walker));
     main->exitProgram();
 }
 

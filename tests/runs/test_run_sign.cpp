@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QSettings>
 #include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,6 +14,7 @@
 #include "access/guard.h"
 #include "access/userstore.h"
 #include "base/oledate.h"
+#include "chamber/chamber.h"
 #include "report/signatures.h"
 #include "runs/runcontrol.h"
 #include "runs/runwindow.h"
@@ -55,10 +57,18 @@ void RunSignTest::signsTheSelectedRun() {
     }
     auth::Guard guard;
     record::SystemClock clock;
-    runs::RunControl control(db, clock);
-    control.start();
+    // The chamber of the file, never connected: the window reads its runs and asks it the rest.
+    chamber::Setup setup;
+    setup.dbPath = db;
+    setup.clock = &clock;
+    const QString ini = dir.filePath("velmars.ini");
+    setup.settings = [ini] { return std::make_unique<QSettings>(ini, QSettings::IniFormat); };
+    chamber::Chamber chamber(std::move(setup));
+    chamber.open();
+    chamber.start();
+    const runs::RunControl& control = *chamber.runs();
     QTRY_VERIFY(control.loaded());
-    runs::RunWindow w(control, db);
+    runs::RunWindow w(chamber, control);
     w.setUserStore(users);
     w.show();
     auto* sign = w.findChild<QPushButton*>("RunSign");

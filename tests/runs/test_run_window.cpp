@@ -13,6 +13,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QSysInfo>
@@ -20,6 +21,7 @@
 #include <QTest>
 
 #include "alert/alerter.h"
+#include "chamber/chamber.h"
 #include "confighome.h"
 #include "events/eventlog.h"
 #include "fakemodbus.h"
@@ -238,6 +240,18 @@ void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
     QVERIFY2(w->width() <= width && w->minimumSizeHint().width() <= width,
              qPrintable(
                  QString("%1 %2 %3").arg(w->width()).arg(w->minimumSizeHint().width()).arg(width)));
+
+    // A report is the chamber's once asked for: the window closed before it is written does not
+    // stop it.
+    w->table()->selectRow(1);
+    const QString orphan = rig_->dir.filePath("orphan.pdf");
+    QSignalSpy finished(&rig_->app->chamber(), &chamber::Chamber::reportFinished);
+    w->generateReport(orphan);
+    QVERIFY(child<QWidget>("RunCancel")->isVisible());
+    delete w;
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, 20000);
+    QCOMPARE(finished.at(0).at(2).toBool(), false);
+    QVERIFY(QFileInfo(orphan).size() > 0);
 }
 
 void RunWindowTest::runsFollowTheProgramState() {

@@ -1,7 +1,9 @@
 cmake_minimum_required(VERSION 3.16)
 # Fails when a folder of src/ includes a header of a folder above it: each entry names a folder
-# and the folders its files may include.
+# and the folders its files may include. A window kept beside its folder's logic is a client of
+# the chambers: it may also include the chamber's interface.
 set(faults "")
+set(windows "runs/runwindow")
 foreach(entry "base:base" "ui:base,ui" "link:base,link" "instrument:base,link,instrument"
               "store:base,link,instrument,store"
               "access:base,ui,store,access"
@@ -20,10 +22,16 @@ foreach(entry "base:base" "ui:base,ui" "link:base,link" "instrument:base,link,in
   string(REPLACE "," ";" allowed "${allowed}")
   file(GLOB files "${SRC}/${folder}/*.h" "${SRC}/${folder}/*.cpp")
   foreach(f IN LISTS files)
+    set(mine ${allowed})
+    foreach(w IN LISTS windows)
+      if(f MATCHES "/${w}\\.(h|cpp)$")
+        list(APPEND mine chamber)
+      endif()
+    endforeach()
     file(STRINGS "${f}" includes REGEX "^#include \"[a-z]+/")
     foreach(line IN LISTS includes)
       string(REGEX REPLACE "^#include \"([a-z]+)/.*" "\\1" used "${line}")
-      if(NOT used IN_LIST allowed)
+      if(NOT used IN_LIST mine)
         string(APPEND faults "${f}: ${line}\n")
       endif()
     endforeach()
