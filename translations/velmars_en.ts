@@ -3803,5 +3803,9 @@
         <source>试验箱已移除</source>
         <translation>The chamber was removed</translation>
     </message>
+    <message>
+        <source>未保存</source>
+        <translation>Not saved</translation>
+    </message>
 </context>
 </TS>

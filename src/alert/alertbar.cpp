@@ -30,8 +30,8 @@ constexpr int kSoundEveryMs = 2000;
 
 }  // namespace
 
-AlertBar::AlertBar(Alerter& alerter, SaveSettings save, QWidget* parent)
-    : QFrame(parent), alerter_(alerter), save_(std::move(save)) {
+AlertBar::AlertBar(Alerter& alerter, ApplySettings apply, QWidget* parent)
+    : QFrame(parent), alerter_(alerter), apply_(std::move(apply)) {
     setObjectName(QStringLiteral("AlertBar"));
     setAccessibleName(base::Tr::tr("报警栏"));
     setFrameShape(QFrame::StyledPanel);
@@ -161,11 +161,7 @@ void AlertBar::acknowledgeChosen() {
         message_->setText(no);
         return;
     }
-    const bool done = acknowledge_
-                          ? acknowledge_(a->id, comment_->text())
-                          : alerter_.acknowledge(a->id, comment_->text(),
-                                                 auth::stamp(auth::Action::AcknowledgeAlert));
-    if (done) {
+    if (acknowledge_ && acknowledge_(a->id, comment_->text())) {
         message_->setText(base::Tr::tr("已确认：%1").arg(title));
         comment_->clear();
     }
@@ -173,7 +169,7 @@ void AlertBar::acknowledgeChosen() {
 
 void AlertBar::openSettings() {
     if (!window_) {
-        window_ = new AlertWindow(alerter_, save_, window());
+        window_ = new AlertWindow(alerter_, apply_, window());
         ui::nameChamberAfter(window_, this);
         window_->setAttribute(Qt::WA_DeleteOnClose);
     }
@@ -186,13 +182,9 @@ QWidget* AlertBar::settingsWindow() const {
     return window_;
 }
 
-void addAlertBar(QMainWindow& window, Alerter& alerter,
-                 std::function<std::unique_ptr<QSettings>()> settingsFile,
+void addAlertBar(QMainWindow& window, Alerter& alerter, AlertBar::ApplySettings apply,
                  AlertBar::Acknowledge acknowledge) {
-    auto* bar = new AlertBar(alerter, [settingsFile = std::move(settingsFile)](
-                                          const RuleConfig& rules, const NotifySettings& notify) {
-        saveSettings(*settingsFile(), rules, notify);
-    });
+    auto* bar = new AlertBar(alerter, std::move(apply));
     bar->setAcknowledge(std::move(acknowledge));
     auto* holder = new QToolBar(base::Tr::tr("报警"), &window);
     holder->setObjectName(QStringLiteral("AlertToolBar"));

@@ -31,11 +31,12 @@ QString listedStateText(bool active, bool acknowledged);
 class AlertBar : public QFrame {
     Q_OBJECT
   public:
-    // save: keeps settings the window accepted (in the settings file).
-    using SaveSettings = std::function<void(const RuleConfig&, const NotifySettings&)>;
-    AlertBar(Alerter& alerter, SaveSettings save, QWidget* parent = nullptr);
+    // apply: the chamber's command that takes the settings the window accepted (see AlertWindow).
+    using ApplySettings = std::function<QString(const NotifySettings& before, const RuleConfig&,
+                                                const NotifySettings&, const QString& reason)>;
+    AlertBar(Alerter& alerter, ApplySettings apply, QWidget* parent = nullptr);
     // Who acknowledges: the chamber's command, which decides by the role of whoever is at the PC
-    // and says whether it was done. Without one the alerter is asked directly.
+    // and says whether it was done. Without one nothing is acknowledged.
     using Acknowledge = std::function<bool(const QString& id, const QString& comment)>;
     void setAcknowledge(Acknowledge acknowledge) { acknowledge_ = std::move(acknowledge); }
 
@@ -49,7 +50,7 @@ class AlertBar : public QFrame {
     void refresh();
 
     Alerter& alerter_;
-    SaveSettings save_;
+    ApplySettings apply_;
     Acknowledge acknowledge_;
     QTableWidget* list_;
     QLineEdit* comment_;
@@ -61,10 +62,9 @@ class AlertBar : public QFrame {
     QPointer<AlertWindow> window_;
 };
 
-// The alert bar at the bottom of the window, above the status bar; "确定" in "报警通知" keeps the
-// settings in the file settingsFile() opens.
-void addAlertBar(QMainWindow& window, Alerter& alerter,
-                 std::function<std::unique_ptr<QSettings>()> settingsFile,
+// The alert bar at the bottom of the window, above the status bar; "确定" in "报警通知" hands the
+// settings to apply.
+void addAlertBar(QMainWindow& window, Alerter& alerter, AlertBar::ApplySettings apply,
                  AlertBar::Acknowledge acknowledge = {});
 
 }  // namespace alert

@@ -50,8 +50,8 @@ QSpinBox* count(const QString& name, const QString& accessible, int max) {
 
 }  // namespace
 
-AlertWindow::AlertWindow(Alerter& alerter, SaveSettings save, QWidget* parent)
-    : QDialog(parent), alerter_(alerter), save_(std::move(save)), before_(alerter.notify()) {
+AlertWindow::AlertWindow(Alerter& alerter, ApplySettings apply, QWidget* parent)
+    : QDialog(parent), alerter_(alerter), apply_(std::move(apply)), before_(alerter.notify()) {
     setObjectName(QStringLiteral("AlertSettingsWindow"));
     setWindowTitle(base::Tr::tr("报警通知"));
     setAccessibleName(base::Tr::tr("报警通知"));
@@ -238,14 +238,13 @@ void AlertWindow::accept() {
     // reason while access control is on.
     const auto audit = auth::consent(this, auth::Action::AlertSettings, windowTitle());
     if (!audit) return;
-    alerter_.settingsChanged(before_, notify, *audit);
-    if (!audit->refusal.isEmpty()) {
-        result_->setText(base::wording(audit->refusal, base::Lang::Shown));
+    // The chamber decides (a refusal too is recorded there) and keeps them.
+    const QString refused = apply_ ? apply_(before_, rules, notify, audit->reason)
+                                   : base::wording(audit->refusal, base::Lang::Shown);
+    if (!apply_ || !refused.isEmpty()) {
+        result_->setText(refused);
         return;
     }
-    alerter_.setRules(rules);
-    alerter_.setNotify(notify);
-    if (save_) save_(rules, notify);
     QDialog::accept();
 }
 

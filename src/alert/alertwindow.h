@@ -27,8 +27,12 @@ class Alerter;
 class AlertWindow : public QDialog {
     Q_OBJECT
   public:
-    using SaveSettings = std::function<void(const RuleConfig&, const NotifySettings&)>;
-    AlertWindow(Alerter& alerter, SaveSettings save, QWidget* parent = nullptr);
+    // Takes the settings accepted, with the ones before the window opened and the reason: the
+    // chamber's command, which decides, records and keeps them; the refusal as shown, empty when
+    // they were taken.
+    using ApplySettings = std::function<QString(const NotifySettings& before, const RuleConfig&,
+                                                const NotifySettings&, const QString& reason)>;
+    AlertWindow(Alerter& alerter, ApplySettings apply, QWidget* parent = nullptr);
 
     // What the window holds now; false with *error (for the result line) when an entry is wrong.
     bool read(RuleConfig* rules, NotifySettings* notify, QString* error) const;
@@ -46,7 +50,7 @@ class AlertWindow : public QDialog {
     QWidget* buildNotify();
 
     Alerter& alerter_;
-    SaveSettings save_;
+    ApplySettings apply_;
     NotifySettings before_;
     std::array<QCheckBox*, kKindCount> enabled_{};
     std::array<QSpinBox*, kKindCount> delay_{};

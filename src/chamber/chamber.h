@@ -17,6 +17,8 @@
 
 #include "access/actor.h"
 #include "alert/alertsetup.h"
+#include "alert/message.h"
+#include "alert/rules.h"
 #include "chamber/commands.h"
 #include "chamber/settings.h"
 #include "chamber/state.h"
@@ -149,6 +151,13 @@ class Chamber : public QObject {
     Ticket endRun(const auth::Actor& by);
     // The listed alert acknowledged with the comment; done at once.
     Outcome acknowledgeAlert(const QString& id, const QString& comment, const auth::Actor& by);
+    // The alert rules and the notification settings taken and kept in the chamber's settings
+    // file, with the reason they need under access control (Invalid without); a refusal is
+    // recorded too. before: the notification settings as they were (a test may have changed them
+    // for the moment). NotFound before open().
+    Outcome changeAlertSettings(const alert::NotifySettings& before, const alert::RuleConfig& rules,
+                                const alert::NotifySettings& notify, const auth::Actor& by,
+                                const QString& reason = {});
     // Holding registers read from the instrument, for a window that shows what it holds: a range
     // within the configuration block (4X 4097..4144) or the program block (4X 8193..8240), asked
     // by whoever may look. Invalid for another range, Refused, LinkClosed while the port is

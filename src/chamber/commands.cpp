@@ -2,6 +2,7 @@
 // command to the part that does it (the link, the runs, the alerts).
 #include "access/audit.h"
 #include "alert/alerter.h"
+#include "alert/alertsettings.h"
 #include "chamber/chamber.h"
 #include "events/eventlog.h"
 #include "events/eventrules.h"
@@ -166,6 +167,22 @@ Outcome Chamber::acknowledgeAlert(const QString& id, const QString& comment,
     if (comment.simplified().isEmpty()) return Outcome::Invalid;
     if (!alerter_) return Outcome::NotFound;
     return alerter_->acknowledge(id, comment, audit) ? Outcome::Done : Outcome::NotFound;
+}
+
+Outcome Chamber::changeAlertSettings(const alert::NotifySettings& before,
+                                     const alert::RuleConfig& rules,
+                                     const alert::NotifySettings& notify, const auth::Actor& by,
+                                     const QString& reason) {
+    if (!alerter_) return Outcome::NotFound;
+    const base::Audit audit = auth::auditOf(by, auth::Action::AlertSettings, reason.trimmed());
+    if (audit.refusal.isEmpty() && by.standing.controlled && !by.program && audit.reason.isEmpty())
+        return Outcome::Invalid;
+    alerter_->settingsChanged(before, notify, audit);
+    if (!audit.refusal.isEmpty()) return Outcome::Refused;
+    alerter_->setRules(rules);
+    alerter_->setNotify(notify);
+    if (settings_) alert::saveSettings(*settings_(), rules, notify);
+    return Outcome::Done;
 }
 
 Outcome Chamber::openPort(const comm::PortSettings& settings, const auth::Actor& by,

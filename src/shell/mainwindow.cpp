@@ -436,12 +436,25 @@ void MainWindow::showChamberParts() {
         runs->setChamber([this] { return portAndAddress(); });
     }
     if (alert::Alerter* alerter = chamber_.alerter())
-        alert::addAlertBar(*this, *alerter, chamber_.settingsFile(),
-                           [this](const QString& id, const QString& comment) {
-                               return chamber_.acknowledgeAlert(id, comment,
-                                                                auth::actorAtThePc()) ==
-                                      ::chamber::Outcome::Done;
-                           });
+        alert::addAlertBar(
+            *this, *alerter,
+            [this](const alert::NotifySettings& before, const alert::RuleConfig& rules,
+                   const alert::NotifySettings& notify, const QString& reason) {
+                const auth::Actor by = auth::actorAtThePc();
+                switch (chamber_.changeAlertSettings(before, rules, notify, by, reason)) {
+                    case ::chamber::Outcome::Done:
+                        return QString();
+                    case ::chamber::Outcome::Refused:
+                        return auth::denialText(auth::denial(by, auth::Action::AlertSettings),
+                                                auth::Action::AlertSettings, base::Lang::Shown);
+                    default:
+                        return base::Tr::tr("未保存");
+                }
+            },
+            [this](const QString& id, const QString& comment) {
+                return chamber_.acknowledgeAlert(id, comment, auth::actorAtThePc()) ==
+                       ::chamber::Outcome::Done;
+            });
     if (const record::Forwarder* forwarder = chamber_.forwarder()) {
         (new record::forward::StatusLabels(statusBar()))->follow(*forwarder);
     } else if (chamber_.forwardAddressInvalid()) {

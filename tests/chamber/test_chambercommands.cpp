@@ -10,6 +10,7 @@
 
 #include "../support/sqlrows.h"
 #include "alert/alerter.h"
+#include "alert/alertsettings.h"
 #include "chamber/chamber.h"
 #include "chamberrig.h"
 #include "report/report.h"
@@ -245,6 +246,53 @@ TEST(ChamberCommands, ARunStartsAndEndsWithItsOutcome) {
                    QStringList{QStringLiteral("otto"), QStringLiteral("otto")};
         },
         60000));
+}
+
+// The alert settings are an administrator's: taken, kept in the chamber's settings file and
+// recorded with who and why; a refusal is recorded and changes nothing.
+TEST(ChamberCommands, AlertSettingsAreAnAdministratorsAndKept) {
+    Rig rig;
+    chamber::Chamber& c = *rig.chamber;
+    const alert::NotifySettings before = c.alerter()->notify();
+    alert::NotifySettings notify = before;
+    notify.repeatMin = 7;
+    const alert::RuleConfig rules = c.alerter()->rules();
+    const auth::Actor admin = auth::Actor::user(QStringLiteral("ada"), auth::Role::Administrator);
+    struct Case {
+        const char* what;
+        const auth::Actor& by;
+        const char* reason;
+        Outcome outcome;
+    };
+    const Case cases[] = {
+        {"a supervisor", kSupervisor, "why", Outcome::Refused},
+        {"without a reason", admin, " ", Outcome::Invalid},
+        {"an administrator", admin, "quieter", Outcome::Done},
+    };
+    for (const Case& k : cases) {
+        EXPECT_EQ(c.changeAlertSettings(before, rules, notify, k.by, QString::fromUtf8(k.reason)),
+                  k.outcome)
+            << k.what;
+        EXPECT_EQ(c.alerter()->notify().repeatMin,
+                  k.outcome == Outcome::Done ? 7 : before.repeatMin)
+            << k.what;
+    }
+    alert::RuleConfig keptRules;
+    alert::NotifySettings kept;
+    alert::loadSettings(*c.settingsFile()(), &keptRules, &kept);
+    EXPECT_EQ(kept.repeatMin, 7);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return rig.rows(QStringLiteral("SELECT code, user_id, reason FROM events WHERE code "
+                                           "LIKE 'alert.settings%' ORDER BY id")) ==
+                   QStringList{QStringLiteral("alert.settings.refused|sue|why"),
+                               QStringLiteral("alert.settings|ada|quieter")};
+        },
+        60000))
+        << rig.rows(QStringLiteral("SELECT code, user_id, reason FROM events WHERE code LIKE "
+                                   "'alert.settings%'"))
+               .join(u'\n')
+               .toStdString();
 }
 
 // The port is the chamber's configuration: opened, closed and set by a supervisor, and the
