@@ -60,16 +60,12 @@ Actor actorAtThePc() {
     return Actor::atThePc(g->userId(), g->standing());
 }
 
-base::Audit stamp(Action action) {
-    return auditOf(actorAtThePc(), action);
-}
-
 QString refusalShown(Action action) {
     return denialText(denial(actorAtThePc(), action), action, base::Lang::Shown);
 }
 
 std::optional<base::Audit> consent(QWidget* parent, Action action, const QString& what) {
-    base::Audit audit = stamp(action);
+    base::Audit audit = auditOf(actorAtThePc(), action);
     if (!audit.refusal.isEmpty() || !Guard::instance()) return audit;
     const auto reason = askReason(parent, what);
     if (!reason) return std::nullopt;

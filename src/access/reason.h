@@ -45,9 +45,6 @@ std::optional<base::Audit> consent(QWidget* parent, Action action, const QString
 // (no accounts in this program) anyone, with access control off.
 Actor actorAtThePc();
 
-// Who does an action that needs no reason (a run started or ended, an alert acknowledged): the
-// user with access control on, or the refusal (as stored) when the one at the PC may not.
-base::Audit stamp(Action action);
 // Why the one at the PC may not do the action, as shown; empty when they may.
 QString refusalShown(Action action);
 
