@@ -229,14 +229,15 @@ bool EventWriter::takeCopies() {
     if (!read) return false;
     std::vector<EventEntry> copies = std::move(*read);
     if (copies.empty()) return true;
-    // Each copy goes before the first of the log's own entries stamped after it; both keep their
-    // own order.
+    // Each copy goes before the first of the log's own entries stamped with its millisecond or
+    // after it (a copy was in the other store when it was read, so on a tie it most likely came
+    // first); both keep their own order.
     std::vector<EventEntry> merged;
     merged.reserve(waiting_.size() + copies.size());
     auto own = waiting_.begin();
     for (EventEntry& c : copies) {
         c.copied = true;
-        while (own != waiting_.end() && !(c.at.isValid() && own->at.isValid() && c.at < own->at))
+        while (own != waiting_.end() && !(c.at.isValid() && own->at.isValid() && c.at <= own->at))
             merged.push_back(std::move(*own++));
         merged.push_back(std::move(c));
     }

@@ -415,6 +415,46 @@ TEST(EventLog, OwnEntriesWaitForACopiesSourceThatCannotBeReadNow) {
               "user.login.failed 备注 最后");
 }
 
+// A copied row stamped with the very millisecond of one of the log's own entries was in the
+// other store when it was read: it is stored first.
+TEST(EventLog, ACopyOnTheSameMillisecondGoesFirst) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
+    const QDateTime at = QDateTime::currentDateTime();
+    std::atomic<bool> own{false};
+    record::setCopiedRowsSource([&, at]() -> record::CopiedRows {
+        return
+            [&, at, given = false, unread = 2]() mutable -> std::optional<std::vector<EventEntry>> {
+                // Unreadable for a moment once the log's own entry is there, so that it waits and
+                // the copy comes beside it.
+                if (given || !own) return std::vector<EventEntry>{};
+                if (unread-- > 0) return std::nullopt;
+                given = true;
+                EventEntry e = record::codedEntry(QStringLiteral("audit"), "user.login.failed");
+                e.at = at;
+                return std::vector<EventEntry>{e};
+            };
+    });
+    {
+        record::EventLog log(path);
+        log.start();
+        log.log({0, at, "recorder", "备注", {}, {}, {}});
+        own = true;
+        QElapsedTimer t;
+        t.start();
+        while (record_test::scalar(path, "SELECT count(*) FROM events").toInt() < 2 &&
+               t.elapsed() < 30000)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    record::setCopiedRowsSource(nullptr);
+    EXPECT_EQ(record_test::scalar(path,
+                                  "SELECT group_concat(coalesce(code, text), ' ') FROM "
+                                  "(SELECT code, text FROM events ORDER BY id)")
+                  .toString()
+                  .toStdString(),
+              "user.login.failed 备注");
+}
+
 TEST(EventLog, StoresOffTheCallersThreadAndAnswersQueries) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
