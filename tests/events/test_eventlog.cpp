@@ -376,6 +376,24 @@ TEST(EventStore, AnOlderFileShowsAsBeforeAndGainsTheCodeColumns) {
               batch[0].at.toMSecsSinceEpoch());
 }
 
+// Lets the log work until its file holds n rows (bounded).
+void awaitRows(const QString& path, int n) {
+    QElapsedTimer t;
+    t.start();
+    while (record_test::scalar(path, "SELECT count(*) FROM events").toInt() < n &&
+           t.elapsed() < 30000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+// Each row's code (its text where it has none) in the order stored.
+std::string codesInOrder(const QString& path) {
+    return record_test::scalar(path,
+                               "SELECT group_concat(coalesce(code, text), ' ') FROM "
+                               "(SELECT code, text FROM events ORDER BY id)")
+        .toString()
+        .toStdString();
+}
+
 // While the copied rows' source cannot be read (the user store busy), the log's own entries wait
 // for it a while: a row it then gives, stamped before them, is stored before them. At the end
 // nothing waits: an entry logged while the source still fails is stored all the same.
@@ -399,20 +417,11 @@ TEST(EventLog, OwnEntriesWaitForACopiesSourceThatCannotBeReadNow) {
         record::EventLog log(path);
         log.start();
         log.log({0, QDateTime(), "recorder", "备注", {}, {}, {}});
-        QElapsedTimer t;
-        t.start();
-        while (record_test::scalar(path, "SELECT count(*) FROM events").toInt() < 2 &&
-               t.elapsed() < 30000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        awaitRows(path, 2);
         log.log({0, QDateTime(), "recorder", "最后", {}, {}, {}});
     }
     record::setCopiedRowsSource(nullptr);
-    EXPECT_EQ(record_test::scalar(path,
-                                  "SELECT group_concat(coalesce(code, text), ' ') FROM "
-                                  "(SELECT code, text FROM events ORDER BY id)")
-                  .toString()
-                  .toStdString(),
-              "user.login.failed 备注 最后");
+    EXPECT_EQ(codesInOrder(path), "user.login.failed 备注 最后");
 }
 
 // A copied row stamped with the very millisecond of one of the log's own entries was in the
@@ -440,19 +449,10 @@ TEST(EventLog, ACopyOnTheSameMillisecondGoesFirst) {
         log.start();
         log.log({0, at, "recorder", "备注", {}, {}, {}});
         own = true;
-        QElapsedTimer t;
-        t.start();
-        while (record_test::scalar(path, "SELECT count(*) FROM events").toInt() < 2 &&
-               t.elapsed() < 30000)
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        awaitRows(path, 2);
     }
     record::setCopiedRowsSource(nullptr);
-    EXPECT_EQ(record_test::scalar(path,
-                                  "SELECT group_concat(coalesce(code, text), ' ') FROM "
-                                  "(SELECT code, text FROM events ORDER BY id)")
-                  .toString()
-                  .toStdString(),
-              "user.login.failed 备注");
+    EXPECT_EQ(codesInOrder(path), "user.login.failed 备注");
 }
 
 TEST(EventLog, StoresOffTheCallersThreadAndAnswersQueries) {
