@@ -219,9 +219,6 @@ class Chamber : public QObject {
     void reportProgress(quint64 id, int percent);
     // why is empty when the report was written; cancelled when cancelReport stopped it.
     void reportFinished(quint64 id, const base::Phrase& why, bool cancelled);
-
-  public:
-  signals:
     // The link's figures changed (a cycle ended, an exchange failed or went through).
     void linkFiguresChanged();
     // The recorder's status changed (at once, unlike stateChanged).

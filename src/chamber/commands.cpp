@@ -3,6 +3,7 @@
 #include "access/audit.h"
 #include "alert/alerter.h"
 #include "alert/alertsettings.h"
+#include "chamber/auditrow.h"
 #include "chamber/chamber.h"
 #include "events/eventlog.h"
 #include "events/eventrules.h"
@@ -48,6 +49,13 @@ bool writable(Write what, int32_t reg, int32_t value) {
             return reg >= kProgramFirst && reg <= kProgramLast;
     }
     return false;
+}
+
+// Under access control a user's change carries its reason, from whichever client it comes: one
+// allowed without it is Invalid.
+bool lacksReason(const base::Audit& audit, const auth::Actor& by, const QString& reason) {
+    return audit.refusal.isEmpty() && !by.program && by.standing.controlled &&
+           reason.trimmed().isEmpty();
 }
 
 }  // namespace
@@ -102,10 +110,7 @@ Ticket Chamber::write(Write what, int32_t reg, int32_t value, const auth::Actor&
                       const QString& reason, const QString& caption) {
     if (!writable(what, reg, value)) return {Outcome::Invalid, 0};
     const base::Audit audit = auth::auditOf(by, actionOf(what), reason);
-    // Under access control a user's change carries its reason, from whichever client it comes.
-    if (audit.refusal.isEmpty() && !by.program && by.standing.controlled &&
-        reason.trimmed().isEmpty())
-        return {Outcome::Invalid, 0};
+    if (lacksReason(audit, by, reason)) return {Outcome::Invalid, 0};
     // A refused write goes to the link all the same: it ends there unsent, and the audit trail
     // keeps what was asked and why it was not done.
     const quint64 ticket = nextTicket();
@@ -175,8 +180,7 @@ Outcome Chamber::changeAlertSettings(const alert::NotifySettings& before,
                                      const QString& reason) {
     if (!alerter_) return Outcome::NotFound;
     const base::Audit audit = auth::auditOf(by, auth::Action::AlertSettings, reason.trimmed());
-    if (audit.refusal.isEmpty() && by.standing.controlled && !by.program && audit.reason.isEmpty())
-        return Outcome::Invalid;
+    if (lacksReason(audit, by, reason)) return Outcome::Invalid;
     alerter_->settingsChanged(before, notify, audit);
     if (!audit.refusal.isEmpty()) return Outcome::Refused;
     alerter_->setRules(rules);
@@ -190,14 +194,13 @@ Outcome Chamber::openPort(const comm::PortSettings& settings, const auth::Actor&
     base::Audit audit = auth::auditOf(by, auth::Action::ConfigurationWrite, reason);
     if (!audit.refusal.isEmpty()) return Outcome::Refused;
     const comm::PortSettings before = link_.settings();
+    if (settings != before && lacksReason(audit, by, reason)) return Outcome::Invalid;
     const bool recorded = settings != before && by.standing.controlled && !by.program;
-    if (recorded && reason.trimmed().isEmpty()) return Outcome::Invalid;
     if (recorded && eventLog_) {
         audit.oldValue = comm::settingsText(before);
         audit.newValue = comm::settingsText(settings);
-        eventLog_->log(record::codedEntry(
-            QString::fromLatin1(auth::kAuditKind), QString::fromLatin1(auth::kChamberChanged),
-            {audit.user, name_, audit.oldValue, audit.newValue}, audit));
+        eventLog_->log(auditRow(QString::fromLatin1(auth::kChamberChanged),
+                                {audit.user, name_, audit.oldValue, audit.newValue}, audit));
     }
     link_.open(settings);
     return Outcome::Done;

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "access/audit.h"
+#include "chamber/auditrow.h"
 #include "chamber/chamber.h"
 #include "events/eventlog.h"
 #include "events/eventrules.h"
@@ -16,15 +17,14 @@ namespace chamber {
 void Chamber::auditExport(const auth::Actor& by, const QString& what, const QString& path,
                           const base::Audit& audit) {
     if (!eventLog_ || by.program || !by.standing.controlled) return;
-    const QString kind = QString::fromLatin1(auth::kAuditKind);
     base::Audit row = audit;
     row.user = by.userId;
     if (audit.refusal.isEmpty())
-        eventLog_->log(record::codedEntry(kind, QString::fromLatin1(auth::kExported),
-                                          {by.userId, what, path}, row));
+        eventLog_->log(
+            auditRow(QString::fromLatin1(auth::kExported), {by.userId, what, path}, row));
     else
-        eventLog_->log(record::codedEntry(kind, QString::fromLatin1(auth::kExportRefused),
-                                          {by.userId, what, path, audit.refusal}, row));
+        eventLog_->log(auditRow(QString::fromLatin1(auth::kExportRefused),
+                                {by.userId, what, path, audit.refusal}, row));
 }
 
 Ticket Chamber::exportFile(const QString& what, const QString& path, const auth::Actor& by,

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "access/audit.h"
+#include "chamber/auditrow.h"
 #include "chamber/teardown.h"
 #include "events/eventlog.h"
 #include "events/eventrules.h"
@@ -11,14 +12,7 @@
 
 namespace chamber {
 
-namespace {
-
-record::EventEntry auditEntry(const QString& code, const QStringList& args,
-                              const base::Audit& by = {}) {
-    return record::codedEntry(QString::fromLatin1(auth::kAuditKind), code, args, by);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 Fleet::Fleet(FleetSetup setup, QObject* parent)
     : QObject(parent),
@@ -119,7 +113,7 @@ void Fleet::start(bool connect) {
 }
 
 void Fleet::audit(const QString& code, const QStringList& args, const base::Audit& by) {
-    const record::EventEntry e = auditEntry(code, args, by);
+    const record::EventEntry e = auditRow(code, args, by);
     for (const auto& c : chambers_)
         if (record::EventLog* log = c->eventLog()) log->log(e);
 }
@@ -146,8 +140,8 @@ QList<record::EventEntry> Fleet::settingRows(const QList<SettingChange>& changes
         by.oldValue = change.before;
         by.newValue = change.after;
         by.reason = setup_.reason;
-        rows << auditEntry(QString::fromLatin1(auth::kSettingChanged),
-                           {by.user, change.option, change.before, change.after}, by);
+        rows << auditRow(QString::fromLatin1(auth::kSettingChanged),
+                         {by.user, change.option, change.before, change.after}, by);
     }
     return rows;
 }
@@ -184,8 +178,8 @@ std::optional<Refusal> Fleet::add(const ChamberConf& conf, const auth::Actor& as
     // settings (retention, forwarding, alerts), which reached the new chamber's file as they
     // reached the others': its log says so, as theirs did at the start.
     if (auditing()) {
-        const record::EventEntry added = auditEntry(QString::fromLatin1(auth::kChamberAdded),
-                                                    {by.user, conf.name, by.newValue}, by);
+        const record::EventEntry added = auditRow(QString::fromLatin1(auth::kChamberAdded),
+                                                  {by.user, conf.name, by.newValue}, by);
         for (const auto& other : chambers_)
             if (other.get() != c)
                 if (record::EventLog* log = other->eventLog()) log->log(added);

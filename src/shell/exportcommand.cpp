@@ -8,6 +8,7 @@
 #include "access/audit.h"
 #include "access/userstore.h"
 #include "base/tr.h"
+#include "chamber/auditrow.h"
 #include "events/eventstore.h"
 #include "forward/forwardsetup.h"
 #include "report/report.h"
@@ -15,7 +16,6 @@
 #include "runs/runcontrol.h"
 #include "shell/accesscommand.h"
 #include "shell/application.h"
-#include "shell/auditrow.h"
 #include "shell/settings.h"
 #include "store/csvexport.h"
 #include "store/exportfile.h"
@@ -40,7 +40,7 @@ void recordExport(const QString& db, const QString& what, const QString& file,
     if (!events.open()) return;
     base::Audit by;
     by.user = who;
-    std::vector<record::EventEntry> rows{auditRow(
+    std::vector<record::EventEntry> rows{chamber::auditRow(
         QString::fromLatin1(auth::kExported), {who, what, QFileInfo(file).absoluteFilePath()}, by)};
     rows.front().at = QDateTime::currentDateTime();
     if (!events.append(rows))

@@ -41,7 +41,6 @@
 #include "runs/runwindow.h"
 #include "shell/accesscommand.h"
 #include "shell/auditreview.h"
-#include "shell/auditrow.h"
 #include "shell/livefeed.h"
 #include "shell/portsettings.h"
 #include "store/recorder.h"

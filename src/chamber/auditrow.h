@@ -6,11 +6,11 @@
 #include "base/audit.h"
 #include "events/eventrules.h"
 
-namespace shell {
+namespace chamber {
 
 inline record::EventEntry auditRow(const QString& code, const QStringList& args,
                                    const base::Audit& by = {}) {
     return record::codedEntry(QString::fromLatin1(auth::kAuditKind), code, args, by);
 }
 
-}  // namespace shell
+}  // namespace chamber
