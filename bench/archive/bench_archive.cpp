@@ -32,8 +32,8 @@ using bench::kDay;
 using bench::kStart;
 using bench::median;
 using bench::sampleAt;
-using record::Sample;
-using record::SampleStore;
+using store::Sample;
+using store::SampleStore;
 
 void dropCaches() {
     // Only the superuser can; otherwise "cold" is a new connection over a warm page cache.
@@ -64,7 +64,7 @@ bool fill(const QString& path, int days, int64_t* newest, int64_t* last) {
     std::mt19937 gen(7);
     QElapsedTimer t;
     t.start();
-    const int64_t bulkEnd = kStart + std::max<int64_t>(0, total - record::kRingSize);
+    const int64_t bulkEnd = kStart + std::max<int64_t>(0, total - store::kRingSize);
     std::vector<Sample> batch;
     for (int64_t at = kStart; at < bulkEnd; at += kDay) {
         batch.clear();
@@ -83,7 +83,7 @@ bool fill(const QString& path, int days, int64_t* newest, int64_t* last) {
 }
 
 // A clock from a start, running `speed` times faster than the wall clock.
-class FastClock : public record::Clock {
+class FastClock : public store::Clock {
   public:
     FastClock(QDateTime start, int speed) : start_(start), speed_(speed) { run_.start(); }
     QDateTime now() const override { return start_.addSecs(run_.elapsed() * speed_ / 1000); }
@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
     qint64 largestGap = 0;
     {
         FastClock clock(QDateTime::fromSecsSinceEpoch(last + 1000), 10);
-        record::Recorder recorder(path, clock, [] { return std::array<float, 10>{}; });
+        store::Recorder recorder(path, clock, [] { return std::array<float, 10>{}; });
         recorder.start();
         QElapsedTimer sinceTick, run;
         QTimer probe;
@@ -193,7 +193,7 @@ int main(int argc, char** argv) {
     t.start();
     qint64 rows = 0;
     {
-        record::CsvExport exporter(path, QStringLiteral("export"));
+        store::CsvExport exporter(path, QStringLiteral("export"));
         QFile out(dir + QStringLiteral("/export.csv"));
         out.open(QIODevice::WriteOnly | QIODevice::Truncate);
         rows = exporter

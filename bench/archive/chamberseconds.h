@@ -14,7 +14,7 @@
 
 namespace bench {
 
-using record::Sample;
+using store::Sample;
 
 inline constexpr int64_t kDay = 86400;
 inline const int64_t kStart = QDateTime(QDate(2025, 1, 1), QTime(0, 0)).toSecsSinceEpoch();

@@ -23,8 +23,8 @@ namespace {
 
 const QDateTime kEnd(QDate(2026, 3, 1), QTime(12, 0, 0));
 
-record::Sample sampleAt(int id, const QDateTime& at, int n) {
-    record::Sample s;
+store::Sample sampleAt(int id, const QDateTime& at, int n) {
+    store::Sample s;
     s.id = id;
     s.date = base::oleDate(at.date());
     s.time = base::oleTime(at.time());
@@ -53,14 +53,14 @@ class MemorySource : public chart::ChartSource {
         }
     }
     std::optional<int> readCounter() override { return int(records_.size()); }
-    std::vector<record::Sample> loadBetween(int first, int last) override {
+    std::vector<store::Sample> loadBetween(int first, int last) override {
         return {records_.begin() + (first - 1), records_.begin() + last};
     }
-    std::vector<record::Sample> loadNotBetween(int, int) override { return {}; }
+    std::vector<store::Sample> loadNotBetween(int, int) override { return {}; }
     bool ringWrapped() override { return false; }
 
   private:
-    std::vector<record::Sample> records_;
+    std::vector<store::Sample> records_;
 };
 
 // A history window at zoom level 4: six curves of 320 segments each, the grid, 30 gap marks.
@@ -103,12 +103,12 @@ BENCHMARK(BM_RedrawGeometry)->Unit(benchmark::kMillisecond);
 // A full ring of 65500 records in an SQLite store, built once.
 struct FullRing {
     QTemporaryDir dir;
-    std::unique_ptr<record::SampleStore> store;
+    std::unique_ptr<store::SampleStore> store;
     FullRing() {
-        store = std::make_unique<record::SampleStore>(dir.filePath("Rdatabj.db"), "bench-ring");
+        store = std::make_unique<store::SampleStore>(dir.filePath("Rdatabj.db"), "bench-ring");
         store->open();
-        QDateTime t = kEnd.addSecs(-record::kRingSize);
-        for (int id = 1; id <= record::kRingSize; ++id) {
+        QDateTime t = kEnd.addSecs(-store::kRingSize);
+        for (int id = 1; id <= store::kRingSize; ++id) {
             t = t.addSecs(1);
             store->storeSample(sampleAt(id, t, id));
         }
@@ -161,7 +161,7 @@ void BM_ExportCsv(benchmark::State& state) {
     const QString out = ring.dir.filePath("export.csv");
     qint64 rows = 0;
     for (auto _ : state) {
-        record::CsvExport ex(ring.store->path(), "bench-export");
+        store::CsvExport ex(ring.store->path(), "bench-export");
         QFile f(out);
         f.open(QIODevice::WriteOnly | QIODevice::Truncate);
         rows = ex.write(f, {}).value_or(-1);

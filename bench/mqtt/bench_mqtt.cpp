@@ -26,7 +26,7 @@
 #include <mutex>
 #include <vector>
 
-#include "../link/fleetrig.h"
+#include "../comm/fleetrig.h"
 #include "events/eventlog.h"
 #include "mqtt/fleetfeed.h"
 #include "mqtt/publisher.h"
@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
     events.setInterval(100);
     QObject::connect(&events, &QTimer::timeout, [&] {
         ++step;
-        record::EventEntry e;
+        events::EventEntry e;
         e.at = QDateTime::currentDateTime();
         e.kind = QStringLiteral("link");
         e.code = QStringLiteral("bench");

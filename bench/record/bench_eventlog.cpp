@@ -32,9 +32,9 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
 
-    record::SystemClock clock;
-    record::Recorder recorder(path, clock, [] { return std::array<float, 10>{}; });
-    record::EventLog log(path);
+    store::SystemClock clock;
+    store::Recorder recorder(path, clock, [] { return std::array<float, 10>{}; });
+    events::EventLog log(path);
     log.start();
     const bool withRecorder = !qEnvironmentVariableIsSet("BENCH_NO_RECORDER");
     if (withRecorder) recorder.start();
@@ -64,8 +64,8 @@ int main(int argc, char** argv) {
     QObject::connect(&source, &QTimer::timeout, [&] {
         const qint64 due = std::min<qint64>(run.elapsed(), seconds * 1000LL);
         while (sent < due) {
-            record::EventEntry e;
-            e.kind = record::eventkind::kWrite;
+            events::EventEntry e;
+            e.kind = events::eventkind::kWrite;
             e.text = QStringLiteral("输入1 输入上限 → %1").arg(sent);
             e.reg = 4107;
             e.value = sent;

@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const QString url = qEnvironmentVariable("VELMARS_PG_URL");
     QString why;
-    const auto target = record::forward::parseTarget(url, &why);
+    const auto target = forward::parseTarget(url, &why);
     if (!target) {
         std::fprintf(stderr, "bench_forward: run through scripts/dev-postgres (%s)\n",
                      qPrintable(why));
@@ -24,7 +24,7 @@ int main(int argc, char** argv) {
     QTemporaryDir dir;
     const QString path = dir.filePath("Rdatabj.db");
     {
-        record::SampleStore store(path, "bench-store");
+        store::SampleStore store(path, "bench-store");
         if (!store.open()) return 1;
     }
     // A full ring, one sample a second, written in one go.
@@ -36,7 +36,7 @@ int main(int argc, char** argv) {
         q.exec("BEGIN");
         q.prepare("INSERT INTO pv_data VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
         const QDateTime t0(QDate(2026, 3, 1), QTime(0, 0));
-        for (int i = 1; i <= record::kRingSize; ++i) {
+        for (int i = 1; i <= store::kRingSize; ++i) {
             const QDateTime t = t0.addSecs(i);
             q.bindValue(0, i);
             q.bindValue(1, base::oleDate(t.date()));
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
             q.exec();
         }
         q.exec(QStringLiteral("UPDATE sl_void SET last_id = %1, last_id_copy = %1")
-                   .arg(record::kRingSize));
+                   .arg(store::kRingSize));
         q.exec("COMMIT");
     }
     QSqlDatabase::removeDatabase("fill");
@@ -54,7 +54,7 @@ int main(int argc, char** argv) {
     const QString station = QStringLiteral("bench-%1-%2")
                                 .arg(QCoreApplication::applicationPid())
                                 .arg(QDateTime::currentMSecsSinceEpoch());
-    record::ForwardWorker worker({*target, station, path, QTimeZone("Asia/Shanghai")});
+    forward::ForwardWorker worker({*target, station, path, QTimeZone("Asia/Shanghai")});
     QElapsedTimer t;
     t.start();
     const bool done = worker.drain(300000);
@@ -63,5 +63,5 @@ int main(int argc, char** argv) {
                 static_cast<long long>(worker.sentSamples()), secs, worker.sentSamples() / secs,
                 done ? "" : " - NOT finished");
     worker.finish();
-    return done && worker.sentSamples() == record::kRingSize ? 0 : 1;
+    return done && worker.sentSamples() == store::kRingSize ? 0 : 1;
 }

@@ -17,9 +17,9 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-record::Sample sampleFor(int n) {
-    record::Sample s;
-    s.id = (n - 1) % record::kRingSize + 1;
+store::Sample sampleFor(int n) {
+    store::Sample s;
+    s.id = (n - 1) % store::kRingSize + 1;
     s.date = 46000 + n / 86400;
     s.time = (n % 86400) / 86400.0;
     for (int c = 0; c < 10; ++c)
@@ -39,13 +39,13 @@ double fileMegabytes(const QString& path) {
 struct FullRing {
     QTemporaryDir dir;
     QString path = dir.filePath("Rdatabj.db");
-    std::unique_ptr<record::SampleStore> store;
+    std::unique_ptr<store::SampleStore> store;
     int next = 1;
 
     FullRing() {
-        store = std::make_unique<record::SampleStore>(path, "bench-full");
+        store = std::make_unique<store::SampleStore>(path, "bench-full");
         store->open();
-        for (; next <= record::kRingSize; ++next)
+        for (; next <= store::kRingSize; ++next)
             store->storeSample(sampleFor(next));
     }
     static FullRing& get() {
@@ -56,7 +56,7 @@ struct FullRing {
 
 // One sample per iteration into the full ring through `store`, with the median, 99th percentile
 // and worst time of a single store.
-void timeStores(benchmark::State& state, record::SampleStore& store, FullRing& ring) {
+void timeStores(benchmark::State& state, store::SampleStore& store, FullRing& ring) {
     std::vector<double> us;
     us.reserve(static_cast<size_t>(state.max_iterations));
     bool ok = true;
@@ -81,7 +81,7 @@ BENCHMARK(BM_StoreIntoFullRing)->Iterations(20000)->Unit(benchmark::kMicrosecond
 // The same with each commit synced to the disk, as the recorder's store thread writes.
 void BM_StoreIntoFullRingSynced(benchmark::State& state) {
     FullRing& ring = FullRing::get();
-    record::SampleStore synced(ring.path, "bench-synced", record::SampleStore::Commit::Synced);
+    store::SampleStore synced(ring.path, "bench-synced", store::SampleStore::Commit::Synced);
     if (!synced.open()) {
         state.SkipWithError("cannot open");
         return;
@@ -96,10 +96,10 @@ void BM_FillRing(benchmark::State& state) {
         state.PauseTiming();
         QTemporaryDir dir;
         const QString path = dir.filePath("Rdatabj.db");
-        record::SampleStore store(path, "bench-fill");
+        store::SampleStore store(path, "bench-fill");
         store.open();
         state.ResumeTiming();
-        for (int n = 1; n <= record::kRingSize; ++n)
+        for (int n = 1; n <= store::kRingSize; ++n)
             store.storeSample(sampleFor(n));
         state.PauseTiming();
         mb = fileMegabytes(path);  // with the write-ahead log as it stands while recording
@@ -126,7 +126,7 @@ void BM_WindowNotBetween(benchmark::State& state) {
     FullRing& ring = FullRing::get();
     size_t rows = 0;
     const int end = 100;
-    const int before = record::kRingSize - (321 - end);
+    const int before = store::kRingSize - (321 - end);
     for (auto _ : state)
         rows = ring.store->loadNotBetween(end + 1, before).size();
     state.counters["rows"] = static_cast<double>(rows);

@@ -50,7 +50,7 @@ struct Result {
 bool prefill(const QString& path) {
     bench::setSyncDelayMs(0);
     {
-        record::SampleStore store(path, QStringLiteral("bench-create"));
+        store::SampleStore store(path, QStringLiteral("bench-create"));
         if (!store.open()) return false;
     }
     bool ok = false;
@@ -74,12 +74,12 @@ bool prefill(const QString& path) {
 }
 
 // The chart's history read: the counter, then the window of 321 records ending at it.
-void readLikeTheChart(record::SampleStore& reader) {
+void readLikeTheChart(store::SampleStore& reader) {
     const int newest = reader.readCounter().value_or(0);
     if (newest >= kWindow)
         reader.loadBetween(newest - kWindow + 1, newest);
     else
-        reader.loadNotBetween(newest + 1, record::kRingSize - (kWindow - newest));
+        reader.loadNotBetween(newest + 1, store::kRingSize - (kWindow - newest));
 }
 
 enum class Writer { None, StoreThread, UiThread };
@@ -91,32 +91,32 @@ Result runRecording(const QString& path, int seconds, int syncDelayMs, Writer wr
         std::printf("  cannot prepare %s\n", qPrintable(path));
         return r;
     }
-    record::SampleStore reader(path, QStringLiteral("bench-chart"));
+    store::SampleStore reader(path, QStringLiteral("bench-chart"));
     reader.open();
     bench::setSyncDelayMs(syncDelayMs);
     const long syncsBefore = bench::syncCount();
 
-    record::SystemClock clock;
+    store::SystemClock clock;
     const std::array<float, 10> live{25.5f, 60.1f, 25, 60, 500, 400, 1, 2, 100, 0};
-    std::unique_ptr<record::Recorder> rec;
-    std::unique_ptr<record::SampleStore> inlineStore;
+    std::unique_ptr<store::Recorder> rec;
+    std::unique_ptr<store::SampleStore> inlineStore;
     QTimer inlineTick;
     QDateTime lastSecond;
     int inlineSamples = 0;
     if (writer == Writer::StoreThread) {
-        rec = std::make_unique<record::Recorder>(path, clock, [&live] { return live; });
+        rec = std::make_unique<store::Recorder>(path, clock, [&live] { return live; });
         rec->start();
     } else if (writer == Writer::UiThread) {
         // The way the store was used before it had a thread: every write on the UI thread.
-        inlineStore = std::make_unique<record::SampleStore>(path, QStringLiteral("bench-inline"),
-                                                            record::SampleStore::Commit::Synced);
+        inlineStore = std::make_unique<store::SampleStore>(path, QStringLiteral("bench-inline"),
+                                                           store::SampleStore::Commit::Synced);
         inlineStore->open();
         inlineTick.setInterval(100);
         QObject::connect(&inlineTick, &QTimer::timeout, [&] {
             const QDateTime now = clock.now();
             if (now == lastSecond) return;
             lastSecond = now;
-            record::Sample s;
+            store::Sample s;
             s.date = base::oleDate(now.date());
             s.time = base::oleTime(now.time());
             s.values = live;

@@ -23,10 +23,10 @@ constexpr int64_t kWeek = 7 * bench::kDay;
 // The week, its events and the run over it; false when the file could not be made.
 bool fillWeek(const QString& path) {
     {
-        record::SampleStore store(path, QStringLiteral("fill"));
-        if (!store.open(record::SampleStore::Access::Record)) return false;
+        store::SampleStore store(path, QStringLiteral("fill"));
+        if (!store.open(store::SampleStore::Access::Record)) return false;
         std::mt19937 gen(7);
-        std::vector<record::Sample> batch;
+        std::vector<store::Sample> batch;
         for (int64_t at = bench::kStart; at < bench::kStart + kWeek; ++at) {
             // The program was not running for 20 minutes on the third day.
             if (at - bench::kStart >= 2 * bench::kDay + 3600 &&
@@ -39,26 +39,26 @@ bool fillWeek(const QString& path) {
             }
         }
     }
-    record::EventStore log(path, QStringLiteral("fill-events"));
+    events::EventStore log(path, QStringLiteral("fill-events"));
     if (!log.open()) return false;
-    std::vector<record::EventEntry> events;
+    std::vector<events::EventEntry> events;
     for (int64_t at = bench::kStart + 600; at < bench::kStart + kWeek; at += 1800) {
         const QDateTime t = QDateTime::fromSecsSinceEpoch(at);
         events.push_back(
-            {0, t, record::eventkind::kAlarm, QStringLiteral("ALM1 OFF → ALM1报警"), {}, 1, {}});
+            {0, t, events::eventkind::kAlarm, QStringLiteral("ALM1 OFF → ALM1报警"), {}, 1, {}});
         events.push_back({0,
                           t.addSecs(120),
-                          record::eventkind::kAlarm,
+                          events::eventkind::kAlarm,
                           QStringLiteral("ALM1报警 → ALM1 OFF"),
                           {},
                           0,
                           {}});
-        events.push_back({0, t.addSecs(300), record::eventkind::kWrite,
+        events.push_back({0, t.addSecs(300), events::eventkind::kWrite,
                           QStringLiteral("SV1 → 40.0"), 1, 400, 0});
     }
     if (!log.append(events)) return false;
-    record::RunStore runs(path, QStringLiteral("fill-runs"));
-    record::Run run;
+    runs::RunStore runs(path, QStringLiteral("fill-runs"));
+    runs::Run run;
     run.name = QStringLiteral("湿热 40 °C / 93 %RH 7 天");
     run.orderId = QStringLiteral("2026-117");
     run.start = bench::kStart;
@@ -84,8 +84,8 @@ int main(int argc, char** argv) {
         }
         std::printf("filled the week in %.1f s\n", fill.elapsed() / 1000.0);
     }
-    record::RunStore store(db, QStringLiteral("runs"));
-    std::optional<record::Run> run;
+    runs::RunStore store(db, QStringLiteral("runs"));
+    std::optional<runs::Run> run;
     if (store.open(true)) run = store.find(QStringLiteral("湿热 40 °C / 93 %RH 7 天"));
     if (!run || !run->end) {
         std::fprintf(stderr, "no run in %s\n", qUtf8Printable(db));

@@ -68,18 +68,18 @@ qint64 secondsOf(double date, double time) {
 }
 
 bool storeThroughTwoWraps(const QString& dir) {
-    constexpr int kSamples = 2 * record::kRingSize;
+    constexpr int kSamples = 2 * store::kRingSize;
     std::printf("recorder and store, %d samples at full speed (two laps of the ring)\n", kSamples);
     const QString path = dir + QStringLiteral("/wraps.db");
     const QDateTime start(QDate(2026, 3, 1), QTime(0, 0, 0));
-    record::ManualClock clock(start);
+    store::ManualClock clock(start);
     int n = 0;
     std::vector<double> costUs;
     costUs.reserve(kSamples);
     QElapsedTimer all;
     all.start();
     {
-        record::Recorder rec(path, clock, [&n] {
+        store::Recorder rec(path, clock, [&n] {
             std::array<float, 10> v{};
             for (int i = 0; i < 10; ++i)
                 v[i] = static_cast<float>(n + i);
@@ -99,11 +99,11 @@ bool storeThroughTwoWraps(const QString& dir) {
     const double seconds = all.elapsed() / 1000.0;
 
     // Tenths of the first lap (filling the ring) and of the second (overwriting the full ring).
-    const size_t tenth = record::kRingSize / 10;
+    const size_t tenth = store::kRingSize / 10;
     const auto part = [&](size_t from) {
         return std::vector<double>(costUs.begin() + from, costUs.begin() + from + tenth);
     };
-    const std::vector<double> filling = part(0), first = part(record::kRingSize),
+    const std::vector<double> filling = part(0), first = part(store::kRingSize),
                               last = part(costUs.size() - tenth);
     const double firstMed = quantile(first, 0.5), lastMed = quantile(last, 0.5);
     std::printf("  %.1f s in all, %.0f samples/s\n", seconds, kSamples / seconds);
@@ -132,13 +132,13 @@ bool storeThroughTwoWraps(const QString& dir) {
         QSqlQuery q(db);
         q.exec(QStringLiteral("SELECT * FROM sl_void"));
         q.next();
-        ok &= check(
-            q.value(0).toInt() == record::kRingSize && q.value(1).toInt() == record::kRingSize,
-            "counter row 65500, both columns");
+        ok &=
+            check(q.value(0).toInt() == store::kRingSize && q.value(1).toInt() == store::kRingSize,
+                  "counter row 65500, both columns");
         q.exec(QStringLiteral("SELECT count(*), min(w_id), max(w_id) FROM pv_data"));
         q.next();
-        ok &= check(q.value(0).toInt() == record::kRingSize && q.value(1).toInt() == 1 &&
-                        q.value(2).toInt() == record::kRingSize,
+        ok &= check(q.value(0).toInt() == store::kRingSize && q.value(1).toInt() == 1 &&
+                        q.value(2).toInt() == store::kRingSize,
                     "ring full: 65500 records numbered 1..65500");
         // Sample i (1-based) was taken at start + i s and stored as record (i - 1) % 65500 + 1;
         // the second lap holds samples 65501..131000, so record k is sample 65500 + k.
@@ -148,7 +148,7 @@ bool storeThroughTwoWraps(const QString& dir) {
         int wrong = 0;
         while (q.next()) {
             const int k = q.value(0).toInt();
-            const qint64 sample = record::kRingSize + k;
+            const qint64 sample = store::kRingSize + k;
             if (secondsOf(q.value(1).toDouble(), q.value(2).toDouble()) - base != sample ||
                 q.value(3).toDouble() != static_cast<double>(sample - 1))
                 ++wrong;
@@ -157,7 +157,7 @@ bool storeThroughTwoWraps(const QString& dir) {
         q.exec(
             QStringLiteral("SELECT w_id FROM pv_data ORDER BY w_date DESC, w_time DESC LIMIT 1"));
         q.next();
-        ok &= check(q.value(0).toInt() == record::kRingSize, "the newest record is record 65500");
+        ok &= check(q.value(0).toInt() == store::kRingSize, "the newest record is record 65500");
         q.exec(QStringLiteral("PRAGMA integrity_check"));
         q.next();
         ok &= check(q.value(0).toString() == QStringLiteral("ok"), "integrity_check ok");

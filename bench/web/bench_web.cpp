@@ -28,7 +28,7 @@
 #include <thread>
 #include <vector>
 
-#include "../link/fleetrig.h"
+#include "../comm/fleetrig.h"
 #include "web/host.h"
 
 namespace {

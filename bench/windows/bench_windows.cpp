@@ -25,8 +25,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "link/libmodbusrtu.h"
-#include "link/link.h"
+#include "comm/libmodbusrtu.h"
+#include "comm/link.h"
 #include "shell/shellos.h"
 
 namespace {

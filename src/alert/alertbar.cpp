@@ -13,11 +13,11 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "access/guard.h"
-#include "access/reason.h"
 #include "alert/alerter.h"
 #include "alert/alertsettings.h"
 #include "alert/alertwindow.h"
+#include "auth/guard.h"
+#include "auth/reason.h"
 #include "base/tr.h"
 #include "ui/accessible.h"
 #include "ui/widgets.h"

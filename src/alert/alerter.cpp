@@ -2,10 +2,10 @@
 
 #include <QFileInfo>
 
+#include "comm/link.h"
 #include "events/eventlog.h"
 #include "forward/forwarder.h"
 #include "instrument/readings.h"
-#include "link/link.h"
 #include "store/recorder.h"
 
 namespace alert {
@@ -91,7 +91,7 @@ Alerter::Alerter(AlerterContext ctx, RuleConfig rules, NotifySettings notify, QO
       delivery_(ctx_.dbPath) {
     timer_.setInterval(kTickMs);
     connect(&timer_, &QTimer::timeout, this, &Alerter::tick);
-    record::addEventTexts(&eventText);
+    events::addEventTexts(&eventText);
     connect(&delivery_, &Delivery::attempted, this,
             [this](bool ok, const QString& code, const QStringList& args) {
                 log(code, args, ok ? 1 : 0);
@@ -99,8 +99,8 @@ Alerter::Alerter(AlerterContext ctx, RuleConfig rules, NotifySettings notify, QO
     connect(&delivery_, &Delivery::testDone, this, &Alerter::testDone);
     // A broken hash chain, found at the start or by the daily check.
     if (ctx_.log)
-        connect(ctx_.log, &record::EventLog::chainsChecked, this,
-                [this](const record::ChainReport& r) {
+        connect(ctx_.log, &events::EventLog::chainsChecked, this,
+                [this](const store::ChainReport& r) {
                     if (!r.intact) raise(Kind::ChainBroken, {r.chain, QString::number(r.at)});
                 });
 }
@@ -158,7 +158,7 @@ Observation Alerter::observe() const {
     }
     o.recording = recorder_ && recorder_->running();
     if (recorder_)
-        o.recordingStopped = recorder_->status().state == record::RecorderStatus::State::Failed;
+        o.recordingStopped = recorder_->status().state == store::RecorderStatus::State::Failed;
     // One sample a second: what waits for the server, in minutes of recording.
     if (forwarder_) o.forwardBehindMin = forwarder_->status().pending / 60.0;
     return o;
@@ -311,7 +311,7 @@ void Alerter::notifyAll(const Notice& notice, const QStringList& mailTo) {
 void Alerter::log(const QString& code, const QStringList& args, std::optional<int> value,
                   const QString& user) {
     if (!ctx_.log) return;
-    record::EventEntry e = record::codedEntry(record::eventkind::kAlert, code, args);
+    events::EventEntry e = events::codedEntry(events::eventkind::kAlert, code, args);
     e.value = value;
     e.user = user;
     ctx_.log->log(e);
@@ -336,8 +336,8 @@ void Alerter::settingsChanged(const NotifySettings& before, const NotifySettings
                               const base::Audit& audit) {
     if (!ctx_.log) return;
     const bool refused = !audit.refusal.isEmpty();
-    record::EventEntry e = record::codedEntry(
-        record::eventkind::kAlert,
+    events::EventEntry e = events::codedEntry(
+        events::eventkind::kAlert,
         refused ? QStringLiteral("alert.settings.refused") : QStringLiteral("alert.settings"),
         refused ? QStringList{audit.refusal} : QStringList{});
     e.user = audit.user;

@@ -23,11 +23,15 @@
 namespace comm {
 class Link;
 }
-namespace record {
+namespace events {
 class EventLog;
-class Recorder;
+}
+namespace forward {
 class Forwarder;
-}  // namespace record
+}
+namespace store {
+class Recorder;
+}
 
 namespace alert {
 
@@ -37,8 +41,8 @@ std::optional<QString> eventText(const QString& code, const QStringList& args, b
 
 struct AlerterContext {
     comm::Link& link;
-    const record::Clock& clock;
-    record::EventLog* log = nullptr;
+    const store::Clock& clock;
+    events::EventLog* log = nullptr;
     QString dbPath;
     QString station;
     // false: alerts are listed and ring here only; another program sends their notifications.
@@ -51,8 +55,8 @@ class Alerter : public QObject {
     Alerter(AlerterContext ctx, RuleConfig rules, NotifySettings notify, QObject* parent = nullptr);
     ~Alerter() override;
 
-    void setRecorder(const record::Recorder* recorder) { recorder_ = recorder; }
-    void setForwarder(const record::Forwarder* forwarder) { forwarder_ = forwarder; }
+    void setRecorder(const store::Recorder* recorder) { recorder_ = recorder; }
+    void setForwarder(const forward::Forwarder* forwarder) { forwarder_ = forwarder; }
     // The settings file the list of alerts of the database dbPath is kept in over a restart: what
     // it keeps for that database is listed again now; from here on every change of the list is
     // kept there (by the recording program only, which owns the chamber's alerts).
@@ -115,8 +119,8 @@ class Alerter : public QObject {
     NotifySettings notify_;
     Delivery delivery_;
     QTimer timer_;
-    const record::Recorder* recorder_ = nullptr;
-    const record::Forwarder* forwarder_ = nullptr;
+    const store::Recorder* recorder_ = nullptr;
+    const forward::Forwarder* forwarder_ = nullptr;
     bool ringing_ = false;
     std::function<std::unique_ptr<QSettings>()> listFile_;
     QString listOf_;  // the database the list kept belongs to

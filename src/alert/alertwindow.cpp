@@ -12,9 +12,9 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-#include "access/reason.h"
 #include "alert/alerter.h"
 #include "alert/alertsettings.h"
+#include "auth/reason.h"
 #include "base/tr.h"
 #include "ui/accessible.h"
 #include "ui/bandeditor.h"

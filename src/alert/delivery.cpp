@@ -105,7 +105,7 @@ Outbox::Outbox(QString path, QString connectionName)
 bool Outbox::open(QString* error) {
     // The queue goes only into a file the event log or the recorder has made theirs: a missing
     // file is not created here and a file of something else is left exactly as it is.
-    if (!db_.open(record::FileAccess::Existing, kBusyTimeoutMs)) {
+    if (!db_.open(store::FileAccess::Existing, kBusyTimeoutMs)) {
         *error = db_.lastError();
         return false;
     }
@@ -120,7 +120,7 @@ bool Outbox::open(QString* error) {
     }
     q.finish();
     const bool ok = db_.useWal(true) &&
-                    (q.exec(record::schema::kCreateOutboxSql) || db_.failFromSql(q.lastError()));
+                    (q.exec(store::schema::kCreateOutboxSql) || db_.failFromSql(q.lastError()));
     if (!ok) {
         *error = db_.lastError();
         q = QSqlQuery();
@@ -134,7 +134,7 @@ bool Outbox::open(QString* error) {
 }
 
 bool Outbox::keep(const QVector<Letter>& letters) {
-    record::Transaction t(db_);
+    store::Transaction t(db_);
     if (!t.ok()) return false;
     QSqlDatabase db = db_.db();
     QSqlQuery insert(db);

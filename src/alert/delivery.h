@@ -61,7 +61,7 @@ class Outbox {
     int waiting();
 
   private:
-    record::Database db_;
+    store::Database db_;
 };
 
 // Lives on the delivery thread.

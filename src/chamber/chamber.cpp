@@ -7,12 +7,12 @@
 
 #include "alert/alerter.h"
 #include "alert/alertsettings.h"
+#include "comm/libmodbusrtu.h"
 #include "events/eventlog.h"
 #include "events/eventstore.h"
 #include "forward/forwarder.h"
 #include "forward/forwardsetup.h"
 #include "instrument/readings.h"
-#include "link/libmodbusrtu.h"
 #include "runs/runcontrol.h"
 #include "store/recorder.h"
 
@@ -26,7 +26,7 @@ Chamber::Chamber(Setup setup, QObject* parent)
       clock_(*setup.clock),
       settings_(std::move(setup.settings)),
       lines_(setup.lines),
-      lock_(std::make_unique<record::DatabaseLock>(dbPath_)),
+      lock_(std::make_unique<store::DatabaseLock>(dbPath_)),
       link_(setup.lines ? setup.lines->lineFor(setup.linePort)
                         : std::make_shared<comm::Line>(
                               setup.bus ? std::move(setup.bus)
@@ -62,11 +62,11 @@ QString Chamber::stationName() const {
 void Chamber::open() {
     if (eventLog_) return;
     takeLock();
-    eventLog_ = std::make_unique<record::EventLog>(dbPath_);
+    eventLog_ = std::make_unique<events::EventLog>(dbPath_);
     eventLog_->watch(link_);
     eventLog_->start(/*readOnly=*/!recording_);
     comm::Link* link = &link_;
-    recorder_ = std::make_unique<record::Recorder>(
+    recorder_ = std::make_unique<store::Recorder>(
         dbPath_, clock_, [link] { return instrument::sampledValues(link->image()); });
     recorder_->setStaleSource([link] { return link->valuesStale(); });
     makeRuns();
@@ -81,7 +81,7 @@ void Chamber::start() {
     if (recording_) {
         auto file = settings_();
         recorder_->setRetention(Settings::load(*file).retention());
-        recorder_->alsoRemoveOldDays(&record::EventStore::removeBefore);
+        recorder_->alsoRemoveOldDays(&events::EventStore::removeBefore);
         recorder_->start();
         eventLog_->watch(*recorder_);
         if (forwarder_) forwarder_->start();
@@ -93,7 +93,7 @@ void Chamber::start() {
 
 void Chamber::takeLock() {
     // One program records into a database: a second one on the same file reads it and says so.
-    using Lock = record::DatabaseLock::Outcome;
+    using Lock = store::DatabaseLock::Outcome;
     const Lock outcome = lock_->tryLock();
     recording_ = outcome != Lock::HeldElsewhere;
     if (!recording_) std::cerr << refusal().text(base::Lang::Shown).toStdString() << std::endl;
@@ -125,23 +125,23 @@ void Chamber::stopRecording() {
 }
 
 void Chamber::makeForwarder() {
-    const auto setting = record::forward::readSetting(*settings_(), std::nullopt, std::nullopt,
-                                                      [this] { return stationName(); });
+    const auto setting = forward::readSetting(*settings_(), std::nullopt, std::nullopt,
+                                              [this] { return stationName(); });
     if (!setting) return;
     QString why;
-    const auto target = record::forward::parseTarget(setting->url, &why);
+    const auto target = forward::parseTarget(setting->url, &why);
     if (!target) {
         forwardAddressInvalid_ = true;
         return;
     }
-    forwarder_ = std::make_unique<record::Forwarder>(
-        record::ForwardConfig{*target, setting->station, dbPath_, QTimeZone::systemTimeZone()});
+    forwarder_ = std::make_unique<forward::Forwarder>(
+        forward::ForwardConfig{*target, setting->station, dbPath_, QTimeZone::systemTimeZone()});
     // Samples or events the ring overwrote before the server took them are a gap in the plant's
     // records: the event log keeps when it was found.
-    record::EventLog* log = eventLog_.get();
-    connect(forwarder_.get(), &record::Forwarder::skipped, log,
+    events::EventLog* log = eventLog_.get();
+    connect(forwarder_.get(), &forward::Forwarder::skipped, log,
             [log](qint64 samples, qint64 events, const QString&) {
-                log->log(record::codedEntry(record::eventkind::kLink, record::forward::kSkippedCode,
+                log->log(events::codedEntry(events::eventkind::kLink, forward::kSkippedCode,
                                             {QString::number(samples), QString::number(events)}));
             });
 }
@@ -156,7 +156,7 @@ void Chamber::makeRuns() {
     runs_->setDefaultStation(
         [settings = settings_, name = name_](const QString& port, int address) {
             const QString host = QSysInfo::machineHostName();
-            const QString named = record::forward::keptStationName(*settings());
+            const QString named = forward::keptStationName(*settings());
             if (named.isEmpty() && !name.isEmpty()) return name;
             return named.isEmpty() || runs::isMadeStation(named, host)
                        ? runs::stationOf(host, port, address)
@@ -251,7 +251,7 @@ State Chamber::state() const {
 
     if (recorder_) s.recorder = recorder_->status();
     if (runs_ && runs_->openRun()) {
-        const record::Run& r = *runs_->openRun();
+        const runs::Run& r = *runs_->openRun();
         s.run = RunInfo{r.id, r.name, QDateTime::fromSecsSinceEpoch(r.start, QTimeZone::utc())};
     }
     if (alerter_)
@@ -266,7 +266,7 @@ void Chamber::halt() {
 }
 
 void Chamber::watchState() {
-    connect(recorder_.get(), &record::Recorder::statusChanged, this,
+    connect(recorder_.get(), &store::Recorder::statusChanged, this,
             &Chamber::recorderStatusChanged);
     publishDelay_.setSingleShot(true);
     publishDelay_.setInterval(kPublishDelayMs);
@@ -278,7 +278,7 @@ void Chamber::watchState() {
     connect(&link_, &comm::Link::statsChanged, this, changed);
     connect(&link_, &comm::Link::opened, this, changed);
     connect(&link_, &comm::Link::linkEvent, this, changed);
-    connect(recorder_.get(), &record::Recorder::statusChanged, this, changed);
+    connect(recorder_.get(), &store::Recorder::statusChanged, this, changed);
     connect(runs_.get(), &runs::RunControl::changed, this, changed);
     connect(alerter_.get(), &alert::Alerter::listChanged, this, changed);
     connect(&stateLook_, &QTimer::timeout, this, changed);

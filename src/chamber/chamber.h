@@ -15,15 +15,15 @@
 #include <memory>
 #include <optional>
 
-#include "access/actor.h"
 #include "alert/alertsetup.h"
 #include "alert/message.h"
 #include "alert/rules.h"
+#include "auth/actor.h"
 #include "chamber/commands.h"
 #include "chamber/settings.h"
 #include "chamber/state.h"
-#include "link/link.h"
-#include "link/ports.h"
+#include "comm/link.h"
+#include "comm/ports.h"
 #include "store/clock.h"
 #include "store/databaselock.h"
 #include "store/exportfile.h"
@@ -31,15 +31,19 @@
 namespace alert {
 class Alerter;
 }
-namespace record {
+namespace events {
 class EventLog;
+}
+namespace forward {
 class Forwarder;
+}
+namespace store {
 class Recorder;
-}  // namespace record
+}
 namespace runs {
 class RunControl;
 }
-namespace record {
+namespace runs {
 struct Run;
 }
 namespace report {
@@ -73,7 +77,7 @@ struct Setup {
     // with the other chambers on it (bus is then unused); else it is alone on a line of its own.
     comm::LineRegistry* lines = nullptr;  // outlives the chamber
     int linePort = 0;
-    const record::Clock* clock = nullptr;  // outlives the chamber
+    const store::Clock* clock = nullptr;  // outlives the chamber
     SettingsFile settings;
     Given given;
 };
@@ -105,7 +109,7 @@ class Chamber : public QObject {
     comm::Link& link() { return link_; }
     const comm::Link& link() const { return link_; }
     const comm::PortMap& ports() const { return ports_; }
-    const record::Clock& clock() const { return clock_; }
+    const store::Clock& clock() const { return clock_; }
     QString databasePath() const { return dbPath_; }
     QString name() const { return name_; }
     const SettingsFile& settingsFile() const { return settings_; }
@@ -113,18 +117,18 @@ class Chamber : public QObject {
     const QList<SettingChange>& settingChanges() const { return settingChanges_; }
 
     // Null before open().
-    record::EventLog* eventLog() const { return eventLog_.get(); }
-    record::Recorder* recorder() const { return recorder_.get(); }
+    events::EventLog* eventLog() const { return eventLog_.get(); }
+    store::Recorder* recorder() const { return recorder_.get(); }
     runs::RunControl* runs() const { return runs_.get(); }
     alert::Alerter* alerter() const { return alerter_.get(); }
     // Null unless this program records and forwards to a server it can use.
-    record::Forwarder* forwarder() const { return forwarder_.get(); }
+    forward::Forwarder* forwarder() const { return forwarder_.get(); }
     // The settings name a server to forward to whose address cannot be used.
     bool forwardAddressInvalid() const { return forwardAddressInvalid_; }
 
     // Hands the database lock to whoever ends the chamber: it is then held until the chamber's
     // threads wrote their last, not only until the chamber is deleted. For ending it only.
-    std::unique_ptr<record::DatabaseLock> releaseLock() { return std::move(lock_); }
+    std::unique_ptr<store::DatabaseLock> releaseLock() { return std::move(lock_); }
 
     // The station's name when none is kept: the chamber's name, else the host, the device and the
     // slave address the link starts with.
@@ -147,7 +151,7 @@ class Chamber : public QObject {
                          const QString& reason = {});
     Ticket writeProgramCommand(int32_t code, const auth::Actor& by, const QString& reason = {});
     // A new run from the form, or the open one ended (NotFound when none is open).
-    Ticket startRun(const record::Run& form, const auth::Actor& by);
+    Ticket startRun(const runs::Run& form, const auth::Actor& by);
     Ticket endRun(const auth::Actor& by);
     // The listed alert acknowledged with the comment; done at once.
     Outcome acknowledgeAlert(const QString& id, const QString& comment, const auth::Actor& by);
@@ -203,7 +207,7 @@ class Chamber : public QObject {
     // or Failed when write called its done before this returned (a file painted at once), else
     // Pending with the final outcome in commandFinished.
     Ticket exportFile(const QString& what, const QString& path, const auth::Actor& by,
-                      const record::ExportWrite& write);
+                      const store::ExportWrite& write);
     // A run's report (its PDF and the data beside it as CSV), made off this thread and kept by
     // the chamber until it ends, so that closing the window that asked does not stop it. Its
     // progress and end come with reportProgress and reportFinished, then commandFinished.
@@ -212,7 +216,7 @@ class Chamber : public QObject {
     // The form of the next run, kept for the runs started by the program too (and in the settings
     // file when save), and whether runs follow the instrument's program (the actor's to choose,
     // as starting and ending runs is).
-    void keepRunForm(const record::Run& form, bool save);
+    void keepRunForm(const runs::Run& form, bool save);
     Outcome setAutomaticRuns(bool on, const auth::Actor& by);
 
   signals:
@@ -258,7 +262,7 @@ class Chamber : public QObject {
     QString name_;
     QString dbPath_;
     comm::PortMap ports_;
-    const record::Clock& clock_;
+    const store::Clock& clock_;
     SettingsFile settings_;
     QList<SettingChange> settingChanges_;
     comm::LineRegistry* lines_ = nullptr;
@@ -283,12 +287,12 @@ class Chamber : public QObject {
     // Each part is declared after what it uses, so that it ends first.
     // Held while this program records into the file; handed over when the chamber ends
     // elsewhere (releaseLock).
-    std::unique_ptr<record::DatabaseLock> lock_;
+    std::unique_ptr<store::DatabaseLock> lock_;
     QTimer lockRetry_;
     comm::Link link_;
-    std::unique_ptr<record::Forwarder> forwarder_;
-    std::unique_ptr<record::EventLog> eventLog_;
-    std::unique_ptr<record::Recorder> recorder_;
+    std::unique_ptr<forward::Forwarder> forwarder_;
+    std::unique_ptr<events::EventLog> eventLog_;
+    std::unique_ptr<store::Recorder> recorder_;
     std::unique_ptr<alert::Alerter> alerter_;
     std::unique_ptr<runs::RunControl> runs_;
 };

@@ -9,8 +9,8 @@
 #include <QString>
 #include <optional>
 
-#include "access/roles.h"
-#include "link/commparams.h"
+#include "auth/roles.h"
+#include "comm/commparams.h"
 
 namespace chamber {
 

@@ -1,8 +1,8 @@
 // The chamber's commands: each decides with the actor's role, stamps the audit, and hands the
 // command to the part that does it (the link, the runs, the alerts).
-#include "access/audit.h"
 #include "alert/alerter.h"
 #include "alert/alertsettings.h"
+#include "auth/audit.h"
 #include "chamber/auditrow.h"
 #include "chamber/chamber.h"
 #include "events/eventlog.h"
@@ -132,7 +132,7 @@ Ticket Chamber::writeProgramCommand(int32_t code, const auth::Actor& by, const Q
                  QStringLiteral("设定曲线"));
 }
 
-Ticket Chamber::startRun(const record::Run& form, const auth::Actor& by) {
+Ticket Chamber::startRun(const runs::Run& form, const auth::Actor& by) {
     if (!runs_) return {Outcome::Failed, 0};
     if (!recording_ || runs_->readOnly()) return {Outcome::NotRecording, 0};
     const base::Audit audit = auth::auditOf(by, auth::Action::StartEndRun);

@@ -4,7 +4,7 @@
 #include <memory>
 #include <optional>
 
-#include "access/audit.h"
+#include "auth/audit.h"
 #include "chamber/auditrow.h"
 #include "chamber/chamber.h"
 #include "events/eventlog.h"
@@ -28,7 +28,7 @@ void Chamber::auditExport(const auth::Actor& by, const QString& what, const QStr
 }
 
 Ticket Chamber::exportFile(const QString& what, const QString& path, const auth::Actor& by,
-                           const record::ExportWrite& write) {
+                           const store::ExportWrite& write) {
     if (!write || path.isEmpty()) return {Outcome::Invalid, 0};
     const base::Audit audit = auth::auditOf(by, auth::Action::Look);
     if (!audit.refusal.isEmpty()) {
@@ -86,7 +86,7 @@ void Chamber::cancelReport(quint64 id) {
     if (auto* job = qobject_cast<report::ReportJob*>(reports_.value(id))) job->cancel();
 }
 
-void Chamber::keepRunForm(const record::Run& form, bool save) {
+void Chamber::keepRunForm(const runs::Run& form, bool save) {
     if (!runs_) return;
     runs_->setDraft(form);
     if (save) runs_->saveSettings();

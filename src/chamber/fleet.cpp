@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-#include "access/audit.h"
+#include "auth/audit.h"
 #include "chamber/auditrow.h"
 #include "chamber/teardown.h"
+#include "comm/line.h"
 #include "events/eventlog.h"
 #include "events/eventrules.h"
-#include "link/line.h"
 #include "store/recorder.h"
 
 namespace chamber {
@@ -113,9 +113,9 @@ void Fleet::start(bool connect) {
 }
 
 void Fleet::audit(const QString& code, const QStringList& args, const base::Audit& by) {
-    const record::EventEntry e = auditRow(code, args, by);
+    const events::EventEntry e = auditRow(code, args, by);
     for (const auto& c : chambers_)
-        if (record::EventLog* log = c->eventLog()) log->log(e);
+        if (events::EventLog* log = c->eventLog()) log->log(e);
 }
 
 void Fleet::auditStart() {
@@ -125,15 +125,15 @@ void Fleet::auditStart() {
     for (const auto& c : chambers_) {
         // The chamber's own settings, then the program's.
         const QList<SettingChange> changes = c->settingChanges() + setup_.programChanges;
-        if (record::EventLog* log = c->eventLog())
-            for (const record::EventEntry& row : settingRows(changes))
+        if (events::EventLog* log = c->eventLog())
+            for (const events::EventEntry& row : settingRows(changes))
                 log->log(row);
     }
 }
 
-QList<record::EventEntry> Fleet::settingRows(const QList<SettingChange>& changes) const {
+QList<events::EventEntry> Fleet::settingRows(const QList<SettingChange>& changes) const {
     // The settings the command line changed in the chamber's file, by the user it named.
-    QList<record::EventEntry> rows;
+    QList<events::EventEntry> rows;
     for (const SettingChange& change : changes) {
         base::Audit by;
         by.user = setup_.user;
@@ -178,12 +178,12 @@ std::optional<Refusal> Fleet::add(const ChamberConf& conf, const auth::Actor& as
     // settings (retention, forwarding, alerts), which reached the new chamber's file as they
     // reached the others': its log says so, as theirs did at the start.
     if (auditing()) {
-        const record::EventEntry added = auditRow(QString::fromLatin1(auth::kChamberAdded),
+        const events::EventEntry added = auditRow(QString::fromLatin1(auth::kChamberAdded),
                                                   {by.user, conf.name, by.newValue}, by);
         for (const auto& other : chambers_)
             if (other.get() != c)
-                if (record::EventLog* log = other->eventLog()) log->log(added);
-        QList<record::EventEntry>& rows = pending_[c];
+                if (events::EventLog* log = other->eventLog()) log->log(added);
+        QList<events::EventEntry>& rows = pending_[c];
         rows << added;
         if (startAudited_) rows << settingRows(c->settingChanges());
     }
@@ -214,8 +214,8 @@ void Fleet::openWhenFree(Chamber* c) {
 void Fleet::openAndStart(Chamber* c) {
     c->open();
     emit chamberOpened(c);
-    if (record::EventLog* log = c->eventLog())
-        for (const record::EventEntry& row : pending_.take(c))
+    if (events::EventLog* log = c->eventLog())
+        for (const events::EventEntry& row : pending_.take(c))
             log->log(row);
     c->start();
     emit chamberAdded(c);
@@ -322,7 +322,7 @@ std::optional<Refusal> Fleet::remove(const QString& name, const auth::Actor& ask
     emit chamberRemoved(name);
     // Its database stays where it is: adding the chamber again shows everything it kept.
     Chamber& c = *chambers_[static_cast<std::size_t>(i)];
-    if (record::Recorder* recorder = c.recorder()) recorder->stop();
+    if (store::Recorder* recorder = c.recorder()) recorder->stop();
     c.link().close();
     pending_.remove(&c);
     std::unique_ptr<Chamber> gone = std::move(chambers_[static_cast<std::size_t>(i)]);
@@ -344,7 +344,7 @@ void Fleet::stop() {
     // The lines open now open again at the next start.
     keepOpenLines();
     for (const auto& c : chambers_) {
-        if (record::Recorder* recorder = c->recorder()) recorder->stop();
+        if (store::Recorder* recorder = c->recorder()) recorder->stop();
         c->link().close();
     }
 }

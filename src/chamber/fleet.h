@@ -17,12 +17,12 @@
 #include <optional>
 #include <vector>
 
-#include "access/actor.h"
+#include "auth/actor.h"
 #include "base/audit.h"
 #include "chamber/chamber.h"
 #include "chamber/chamberlist.h"
+#include "comm/ports.h"
 #include "events/eventrules.h"
-#include "link/ports.h"
 #include "store/clock.h"
 
 namespace comm {
@@ -38,7 +38,7 @@ struct FleetSetup {
     // The chamber list; empty: the one chamber of a program, named "".
     QList<ChamberConf> chambers;
     comm::PortMap ports;
-    const record::Clock* clock = nullptr;  // outlives the fleet
+    const store::Clock* clock = nullptr;  // outlives the fleet
     // The settings file of the chamber of that name; of the program for "" (where the chamber
     // list, the lines' turnarounds and the open lines are kept).
     std::function<std::unique_ptr<QSettings>(const QString& name)> settingsFor;
@@ -155,7 +155,7 @@ class Fleet : public QObject {
     void save();
     void keepOpenLines();
     // The rows of the command line's changes to a chamber's settings file.
-    QList<record::EventEntry> settingRows(const QList<SettingChange>& changes) const;
+    QList<events::EventEntry> settingRows(const QList<SettingChange>& changes) const;
     int indexOf(const QString& name) const;
 
     FleetSetup setup_;
@@ -168,7 +168,7 @@ class Fleet : public QObject {
     QMap<int, int> turnarounds_;
     QList<ChamberConf> confs_;
     // Rows for a chamber added but not yet open (its namesake still lets go of the database).
-    QHash<const Chamber*, QList<record::EventEntry>> pending_;
+    QHash<const Chamber*, QList<events::EventEntry>> pending_;
     // Each is declared before what uses it, so that it ends after.
     std::unique_ptr<comm::LineRegistry> lines_;
     std::vector<std::unique_ptr<Chamber>> chambers_;

@@ -4,8 +4,8 @@
 #include <QFileInfo>
 #include <iostream>
 
-#include "access/sessionkeeper.h"
-#include "access/userstore.h"
+#include "auth/sessionkeeper.h"
+#include "auth/userstore.h"
 #include "chamber/userrows.h"
 #include "sim/server.h"
 

@@ -146,9 +146,9 @@ Settings Settings::with(const Given& given) const {
     return s;
 }
 
-record::RetentionPolicy Settings::retention() const {
+store::RetentionPolicy Settings::retention() const {
     // Every sample while more than 1 GB is free unless the file says otherwise.
-    record::RetentionPolicy policy;
+    store::RetentionPolicy policy;
     if (keepDays) policy.keepDays = *keepDays;
     if (keepFreeGb) policy.minFreeBytes = static_cast<int64_t>(*keepFreeGb * (1 << 30));
     if (keepAuditDays) policy.keepAuditDays = *keepAuditDays;

@@ -46,7 +46,7 @@ struct Settings {
     // These settings with each value the command line gives.
     Settings with(const Given& given) const;
     // How long the archive keeps its samples.
-    record::RetentionPolicy retention() const;
+    store::RetentionPolicy retention() const;
 };
 
 // What differs from before to after, one entry per command-line option; with given, also each

@@ -83,7 +83,7 @@ struct State {
     ProgramStatus program;
     bool stale = true;  // values not read for kStaleAfterMs, or port closed
     LinkStatus link;
-    record::RecorderStatus recorder;
+    store::RecorderStatus recorder;
     std::optional<RunInfo> run;  // the open run
     QList<AlertInfo> alerts;
     bool operator==(const State&) const = default;

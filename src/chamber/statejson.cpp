@@ -52,8 +52,8 @@ QString programStateWord(const std::optional<instrument::ProgramState>& s) {
     return QStringLiteral("unknown");
 }
 
-QString recorderStateWord(record::RecorderStatus::State s) {
-    using S = record::RecorderStatus::State;
+QString recorderStateWord(store::RecorderStatus::State s) {
+    using S = store::RecorderStatus::State;
     switch (s) {
         case S::NotStarted:
             return QStringLiteral("notStarted");
@@ -197,7 +197,7 @@ State stateFromJson(const QJsonObject& json) {
     const QString parity = link.text("parity");
     s.link.parity = parity.size() == 1 ? parity[0].toLatin1() : 'N';
     const base::JsonFields r = o.object("recorder");
-    using RS = record::RecorderStatus::State;
+    using RS = store::RecorderStatus::State;
     s.recorder.state = fromWord(
         r.text("state"),
         {RS::NotStarted, RS::Recording, RS::SlowDisk, RS::Stopped, RS::Failed, RS::Refused},

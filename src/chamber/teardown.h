@@ -14,7 +14,7 @@
 
 #include "base/workerthread.h"
 
-namespace record {
+namespace store {
 class DatabaseLock;
 }
 
@@ -46,7 +46,7 @@ class Teardown : public QObject, private base::EndingThreads {
         int waitMs;
     };
     QString dbPath_;
-    std::unique_ptr<record::DatabaseLock> lock_;
+    std::unique_ptr<store::DatabaseLock> lock_;
     std::vector<Ending> threads_;
     bool done_ = false;
 };

@@ -3,14 +3,14 @@
 #include <QDateTime>
 #include <memory>
 
-#include "access/audit.h"
-#include "access/userstore.h"
+#include "auth/audit.h"
+#include "auth/userstore.h"
 #include "base/workerthread.h"
 #include "events/eventrules.h"
 
 namespace chamber {
 
-record::CopiedRows userStoreRows(const QString& path) {
+events::CopiedRows userStoreRows(const QString& path) {
     struct Source {
         explicit Source(const QString& path)
             : store(path, base::uniqueName(QStringLiteral("log-users"))) {}
@@ -19,8 +19,8 @@ record::CopiedRows userStoreRows(const QString& path) {
         qint64 version = -1;
     };
     auto source = std::make_shared<Source>(path);
-    return [source]() -> std::optional<std::vector<record::EventEntry>> {
-        std::vector<record::EventEntry> rows;
+    return [source]() -> std::optional<std::vector<events::EventEntry>> {
+        std::vector<events::EventEntry> rows;
         auth::UserStore& store = source->store;
         // No store: nothing to copy. One that cannot be opened or read now: tried again.
         if (store.state() != auth::StoreState::Ready) {
@@ -38,7 +38,7 @@ record::CopiedRows userStoreRows(const QString& path) {
         source->version = version;
         for (const auth::AccessEvent& e : events) {
             source->seen = e.seq;
-            record::EventEntry row = record::codedEntry(QString::fromLatin1(auth::kAuditKind),
+            events::EventEntry row = events::codedEntry(QString::fromLatin1(auth::kAuditKind),
                                                         auth::auditCode(e), auth::auditArgs(e));
             row.at = QDateTime::fromMSecsSinceEpoch(e.atMs);
             row.user = e.user;
@@ -49,7 +49,7 @@ record::CopiedRows userStoreRows(const QString& path) {
 }
 
 void copyUserStoreRows(const QString& path) {
-    record::setCopiedRowsSource([path] { return userStoreRows(path); });
+    events::setCopiedRowsSource([path] { return userStoreRows(path); });
 }
 
 }  // namespace chamber

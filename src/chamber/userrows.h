@@ -11,7 +11,7 @@ namespace chamber {
 
 // The store's rows not yet asked for, as a chamber's log copies them: read on the log's own
 // thread, through a connection of its own, whenever another connection changed the file.
-record::CopiedRows userStoreRows(const QString& path);
+events::CopiedRows userStoreRows(const QString& path);
 
 // Every event log made from now on copies the rows of the user store at path.
 void copyUserStoreRows(const QString& path);

@@ -32,7 +32,7 @@ ChartModel::ChartModel() {
 }
 
 int32_t ChartModel::ringRecord(int64_t newest, int64_t back) {
-    return record::ringStep(newest, -back);
+    return store::ringStep(newest, -back);
 }
 
 void ChartModel::addLine(double x1, double y1, double x2, double y2, const ChartPen& pen) {

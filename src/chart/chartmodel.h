@@ -17,8 +17,8 @@
 namespace chart {
 
 // The chart reads what the recorder stored.
-using record::kRingSize;
-using record::Sample;
+using store::kRingSize;
+using store::Sample;
 
 // Where the chart reads its records from: the main window's own store connection, or a fake.
 class ChartSource {

@@ -448,11 +448,11 @@ void ChartPanel::buildTimers() {
     connect(headerTimer_, &QTimer::timeout, this, &ChartPanel::headerTick);
 }
 
-void ChartPanel::listenTo(record::Recorder* recorder) {
+void ChartPanel::listenTo(store::Recorder* recorder) {
     stopListening();
     if (recorder)
         recorderConnection_ =
-            connect(recorder, &record::Recorder::sampleStored, this, &ChartPanel::takeStoredSample);
+            connect(recorder, &store::Recorder::sampleStored, this, &ChartPanel::takeStoredSample);
 }
 
 void ChartPanel::stopListening() {
@@ -460,7 +460,7 @@ void ChartPanel::stopListening() {
     recorderConnection_ = {};
 }
 
-void ChartPanel::takeStoredSample(const record::Sample& sample) {
+void ChartPanel::takeStoredSample(const store::Sample& sample) {
     // Samples stored between two display ticks make one append, as the tick runs five times
     // a second and the recorder stores once; it holds a reading when the sample did.
     recordAdded_ = true;

@@ -43,11 +43,11 @@ class QLayout;
 namespace comm {
 class Link;
 }
-namespace record {
+namespace store {
 class Recorder;
 class SampleStore;
 struct Sample;
-}  // namespace record
+}  // namespace store
 
 namespace chart {
 
@@ -61,8 +61,8 @@ struct LiveFeed {
     std::function<std::pair<int, int>()> portAndAddress;
 };
 class OutputDialog;
-using record::Clock;
-using record::SampleStore;
+using store::Clock;
+using store::SampleStore;
 
 class ChartPanel : public QWidget {
     Q_OBJECT
@@ -85,10 +85,10 @@ class ChartPanel : public QWidget {
 
     // The chart hears of every sample the recorder has finished storing; the next display tick
     // appends the live values to the curve. stopListening() ends that (the program is leaving).
-    void listenTo(record::Recorder* recorder);
+    void listenTo(store::Recorder* recorder);
     void stopListening();
     bool listening() const { return bool(recorderConnection_); }
-    void takeStoredSample(const record::Sample& sample);
+    void takeStoredSample(const store::Sample& sample);
 
     void showOutputDialog();  // "F3 打印": print, PDF, PNG, CSV export
     void zoomIn();            // "F2 放大"
@@ -99,7 +99,7 @@ class ChartPanel : public QWidget {
     void applyValueAxis();    // "修改Y"
     void closeDatabase();
     // The chamber's command the output dialog's files go through (see OutputDialog).
-    void setExporter(record::ExportAsk ask) { exporter_ = std::move(ask); }
+    void setExporter(store::ExportAsk ask) { exporter_ = std::move(ask); }
 
     // Spans come from the store the panel opened, or from this source (tests).
     void setSpanSource(SpanSource& source) { spanSource_ = &source; }
@@ -144,7 +144,7 @@ class ChartPanel : public QWidget {
     const Clock& clock_;
     LiveFeed feed_;
     QString dbPath_;
-    record::ExportAsk exporter_;
+    store::ExportAsk exporter_;
     bool readOnly_ = false;
     std::unique_ptr<SampleStore> store_;
     QPointer<OutputDialog> outputDialog_;

@@ -14,7 +14,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "access/guard.h"
+#include "auth/guard.h"
 #include "base/tr.h"
 #include "chart/chartprint.h"
 #include "store/csvexport.h"
@@ -163,7 +163,7 @@ bool OutputDialog::savePdf(const QString& file) {
     if (path.isEmpty()) return false;
     QString error;
     bool ok = false;
-    if (!asked(QStringLiteral("pdf"), path, [&](const record::ExportDone& done) {
+    if (!asked(QStringLiteral("pdf"), path, [&](const store::ExportDone& done) {
             ok = saveChartPdf(path, shown_.picture(), shown_.title(), &error);
             done(ok);
         }))
@@ -180,7 +180,7 @@ bool OutputDialog::savePng(const QString& file) {
     if (path.isEmpty()) return false;
     QString error;
     bool ok = false;
-    if (!asked(QStringLiteral("png"), path, [&](const record::ExportDone& done) {
+    if (!asked(QStringLiteral("png"), path, [&](const store::ExportDone& done) {
             ok = saveChartPng(path, shown_.picture(), shown_.title(), &error);
             done(ok);
         }))
@@ -190,7 +190,7 @@ bool OutputDialog::savePng(const QString& file) {
 }
 
 bool OutputDialog::asked(const QString& what, const QString& path,
-                         const record::ExportWrite& write) {
+                         const store::ExportWrite& write) {
     if (!exporter_) {
         write([](bool) {});
         return true;
@@ -208,17 +208,17 @@ void OutputDialog::exportCsv(const QString& file) {
                                                 base::Tr::tr("CSV 文件 (*.csv)"))
                              : file;
     if (path.isEmpty()) return;
-    record::ExportRange range;
+    store::ExportRange range;
     if (!allRecords_->isChecked()) {
         range.from = fromEdit_->dateTime();
         range.to = toEdit_->dateTime();
     }
     asked(QStringLiteral("csv"), path,
-          [this, range, path](const record::ExportDone& done) { startExport(range, path, done); });
+          [this, range, path](const store::ExportDone& done) { startExport(range, path, done); });
 }
 
-void OutputDialog::startExport(const record::ExportRange& range, const QString& path,
-                               const record::ExportDone& done) {
+void OutputDialog::startExport(const store::ExportRange& range, const QString& path,
+                               const store::ExportDone& done) {
     stop_ = std::make_shared<std::atomic<bool>>(false);
     exportButton_->setEnabled(false);
     cancelButton_->setEnabled(true);
@@ -243,7 +243,7 @@ void OutputDialog::startExport(const record::ExportRange& range, const QString& 
         qint64 rows = 0;
         base::Phrase error;
         {
-            record::CsvExport ex(db, base::uniqueName(QStringLiteral("velmars-export")));
+            store::CsvExport ex(db, base::uniqueName(QStringLiteral("velmars-export")));
             const std::optional<qint64> total = ex.open() ? ex.count(range) : std::nullopt;
             if (!total) {
                 error = ex.error();
@@ -251,8 +251,8 @@ void OutputDialog::startExport(const record::ExportRange& range, const QString& 
                 // A stopped, failed or full export leaves no partial file and keeps a file it
                 // was to replace.
                 const qint64 all = std::max<qint64>(1, *total);
-                const record::ExportOutcome done = record::exportTo(path, [&](QIODevice& out,
-                                                                              QString* why) {
+                const store::ExportOutcome done = store::exportTo(path, [&](QIODevice& out,
+                                                                            QString* why) {
                     const auto written = ex.write(out, range, [&](qint64 done) {
                         report([done, all](OutputDialog* d) { d->onProgress(done * 100 / all); });
                         return !stop->load();

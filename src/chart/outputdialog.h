@@ -54,7 +54,7 @@ class OutputDialog : public QDialog {
 
     // The chamber's command the saved files and exports go through: it decides with the one at
     // the PC and keeps the audit row of each file written. None: files are written unaudited.
-    void setExporter(record::ExportAsk ask) { exporter_ = std::move(ask); }
+    void setExporter(store::ExportAsk ask) { exporter_ = std::move(ask); }
 
     bool exporting() const { return worker_ != nullptr; }
     QString statusText() const;
@@ -67,10 +67,10 @@ class OutputDialog : public QDialog {
     void onProgress(qint64 done);
     void onExportDone(bool ok, qint64 rows, const base::Phrase& error, const QString& file);
     // The CSV export of range into path on the export's thread; done once it has ended.
-    void startExport(const record::ExportRange& range, const QString& path,
-                     const record::ExportDone& done);
+    void startExport(const store::ExportRange& range, const QString& path,
+                     const store::ExportDone& done);
     // Runs write through the exporter; false, with the refusal shown, when it refused.
-    bool asked(const QString& what, const QString& path, const record::ExportWrite& write);
+    bool asked(const QString& what, const QString& path, const store::ExportWrite& write);
 
     ShownChart shown_;
     QString dbPath_;
@@ -83,7 +83,7 @@ class OutputDialog : public QDialog {
     QProgressBar* progress_ = nullptr;
     std::unique_ptr<base::WorkerThread<QObject>> worker_;  // while an export runs
     std::shared_ptr<std::atomic<bool>> stop_;
-    record::ExportAsk exporter_;
+    store::ExportAsk exporter_;
 };
 
 }  // namespace chart

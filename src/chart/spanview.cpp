@@ -13,7 +13,7 @@ namespace chart {
 
 namespace {
 
-constexpr int kValues = record::schema::kValueCount;
+constexpr int kValues = store::schema::kValueCount;
 
 // The band's colour: the curve's, 60 % of the way to white.
 uint32_t bandColour(uint32_t bgr) {
@@ -98,7 +98,7 @@ std::vector<SpanColumn> spanEnvelope(const std::vector<SpanRow>& rows, int64_t f
     auto columnOf = [&](int64_t t) {
         return static_cast<int>(std::clamp<int64_t>((t - from) * columns / length, 0, columns - 1));
     };
-    std::vector<record::StaleSpan> stale;
+    std::vector<store::StaleSpan> stale;
     for (const SpanRow& r : rows) {
         if (r.stale) stale.emplace_back(r.first, r.last);
         if (r.stale || r.count <= 0 || r.last < from || r.first > to) continue;
@@ -135,7 +135,7 @@ std::vector<SpanColumn> spanEnvelope(const std::vector<SpanRow>& rows, int64_t f
         // Seconds stored stale between the two columns (or in either) are no readings: the line
         // does not carry the last reading across them.
         const bool staleBetween =
-            previous && (record::inStaleSpan(stale, &nextStale, previous->last) ||
+            previous && (store::inStaleSpan(stale, &nextStale, previous->last) ||
                          (nextStale < stale.size() && stale[nextStale].first <= col.first));
         col.breakBefore =
             previous && (col.first - previous->last > kSpanGapSeconds || staleBetween);

@@ -25,7 +25,7 @@ class QPainter;
 
 namespace chart {
 
-using record::SpanRow;
+using store::SpanRow;
 
 // Where a span is read from: the main window's store connection, or a fake.
 class SpanSource {
@@ -54,7 +54,7 @@ inline constexpr int64_t kSpanGapSeconds = 300;
 struct SpanColumn {
     int64_t count = 0;            // samples of the rows in the column; 0: none
     int64_t first = 0, last = 0;  // the earliest first and the latest last second of its rows
-    std::array<float, record::schema::kValueCount> min{}, max{}, mean{};
+    std::array<float, store::schema::kValueCount> min{}, max{}, mean{};
     // No sample for more than kSpanGapSeconds between the previous column with samples and this
     // one: the mean line does not join them.
     bool breakBefore = false;

@@ -10,7 +10,7 @@ namespace chart {
 
 class StoreChartSource : public ChartSource {
   public:
-    explicit StoreChartSource(record::SampleStore& store) : store_(store) {}
+    explicit StoreChartSource(store::SampleStore& store) : store_(store) {}
     std::optional<int> readCounter() override { return store_.readCounter(); }
     std::vector<Sample> loadBetween(int first, int last) override {
         return markStale(store_.loadBetween(first, last));
@@ -33,18 +33,18 @@ class StoreChartSource : public ChartSource {
         if (!spans || spans->empty()) return rows;
         size_t next = 0;
         for (Sample& r : rows)
-            r.stale = r.stale || record::inStaleSpan(*spans, &next, secondOf(r));
+            r.stale = r.stale || store::inStaleSpan(*spans, &next, secondOf(r));
         return rows;
     }
 
-    record::SampleStore& store_;
+    store::SampleStore& store_;
 };
 
 // The archive's spans over the same connection. The recorder's writer makes the archive; a
 // connection opened before that finds it on a later read.
 class StoreSpanSource : public SpanSource {
   public:
-    explicit StoreSpanSource(record::SampleStore& store) : store_(store) {}
+    explicit StoreSpanSource(store::SampleStore& store) : store_(store) {}
     std::optional<std::pair<int64_t, int64_t>> extent() override {
         const auto e = store_.archiveExtent();
         if (!e) return std::nullopt;
@@ -55,7 +55,7 @@ class StoreSpanSource : public SpanSource {
     }
 
   private:
-    record::SampleStore& store_;
+    store::SampleStore& store_;
 };
 
 }  // namespace chart

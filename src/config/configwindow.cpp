@@ -11,8 +11,8 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-#include "access/guard.h"
-#include "access/reason.h"
+#include "auth/guard.h"
+#include "auth/reason.h"
 #include "base/listpick.h"
 #include "base/numberrule.h"
 #include "base/tr.h"

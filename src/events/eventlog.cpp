@@ -8,11 +8,11 @@
 #include <mutex>
 
 #include "base/workerthread.h"
-#include "link/link.h"
+#include "comm/link.h"
 #include "store/exportfile.h"
 #include "store/recorder.h"
 
-namespace record {
+namespace events {
 
 namespace {
 
@@ -31,7 +31,7 @@ QString eventLogStatusText(const EventLogStatus& s, base::Lang lang) {
             break;
         case EventLogStatus::State::Stopped:
             return wording(QT_TRANSLATE_NOOP("velmars", "事件记录已停止：%1，每秒重试"), lang)
-                .arg(wording(faultText(s.fault), lang));
+                .arg(wording(store::faultText(s.fault), lang));
         case EventLogStatus::State::Lost:
             return wording(QT_TRANSLATE_NOOP("velmars", "事件记录：%1 条因数据库不可用而丢失"),
                            lang)
@@ -56,7 +56,7 @@ EventLog::EventLog(QString dbPath, QObject* parent)
     });
     connect(writer, &EventWriter::rowsReady, this, &EventLog::rowsLoaded);
     connect(writer, &EventWriter::exportDone, this, &EventLog::exported);
-    connect(writer, &EventWriter::chainsChecked, this, [this](const ChainReport& report) {
+    connect(writer, &EventWriter::chainsChecked, this, [this](const store::ChainReport& report) {
         chainBreak_.reset();
         if (!report.intact) {
             chainBreak_ = chainBrokenEntry(report);
@@ -105,17 +105,17 @@ void EventLog::watch(comm::Link& link) {
     connect(&link, &comm::Link::imagePublished, this, [this, l] { imageSeen(l->image()); });
 }
 
-void EventLog::watch(Recorder& recorder) {
+void EventLog::watch(store::Recorder& recorder) {
     recorderStatus_ = recorder.status();
     if (recorder.running())
-        if (auto e = recorderEntry(RecorderStatus{}, recorderStatus_)) log(*e);
-    Recorder* r = &recorder;
-    connect(&recorder, &Recorder::statusChanged, this, [this, r] {
-        const RecorderStatus now = r->status();
+        if (auto e = recorderEntry(store::RecorderStatus{}, recorderStatus_)) log(*e);
+    store::Recorder* r = &recorder;
+    connect(&recorder, &store::Recorder::statusChanged, this, [this, r] {
+        const store::RecorderStatus now = r->status();
         if (auto e = recorderEntry(recorderStatus_, now)) log(*e);
         recorderStatus_ = now;
     });
-    connect(&recorder, &Recorder::archiveNote, this,
+    connect(&recorder, &store::Recorder::archiveNote, this,
             [this](const QString& code, const QStringList& args) {
                 log(codedEntry(eventkind::kRecorder, code, args));
             });
@@ -274,7 +274,7 @@ void EventWriter::flush() {
     std::vector<EventEntry> batch;
     batch.swap(waiting_);
     if (!store_.dropCopiesStored(batch) || !store_.append(batch)) {
-        const Fault why = store_.fault();
+        const store::Fault why = store_.fault();
         // The batch goes back in front of what arrived meanwhile (nothing did: same thread).
         waiting_.swap(batch);
         store_.close();
@@ -284,7 +284,7 @@ void EventWriter::flush() {
     }
     stored_ += static_cast<qint64>(batch.size());
     if (dropped_ > 0)
-        setStatus({EventLogStatus::State::Lost, Fault::None, dropped_});
+        setStatus({EventLogStatus::State::Lost, store::Fault::None, dropped_});
     else
         setStatus({});
     emit storedReady(stored_);
@@ -303,7 +303,7 @@ void EventWriter::exportCsv(quint64 ticket, const QString& file, const EventFilt
         emit exportDone(ticket, -1, {store_.lastError()});
         return;
     }
-    const ExportOutcome done = exportTo(file, [&](QIODevice& out, QString* error) {
+    const store::ExportOutcome done = store::exportTo(file, [&](QIODevice& out, QString* error) {
         const qint64 count = writeEventsCsv(store_, filter, out);
         if (count < 0) *error = store_.lastError();
         return count < 0 ? std::nullopt : std::optional<qint64>(count);
@@ -322,13 +322,13 @@ void EventWriter::exportCsv(quint64 ticket, const QString& file, const EventFilt
 
 void EventWriter::checkChains() {
     if (verifier_) return;
-    checkDb_ =
-        std::make_unique<Database>(store_.path(), base::uniqueName(QStringLiteral("events-check")));
-    if (!checkDb_->open(FileAccess::ReadOnly, 2000)) {
+    checkDb_ = std::make_unique<store::Database>(store_.path(),
+                                                 base::uniqueName(QStringLiteral("events-check")));
+    if (!checkDb_->open(store::FileAccess::ReadOnly, 2000)) {
         checkDb_.reset();
         return;
     }
-    verifier_ = std::make_unique<ChainVerifier>(*checkDb_);
+    verifier_ = std::make_unique<store::ChainVerifier>(*checkDb_);
     QTimer::singleShot(0, this, &EventWriter::checkStep);
 }
 
@@ -340,7 +340,7 @@ void EventWriter::checkStep() {
         QTimer::singleShot(0, this, &EventWriter::checkStep);
         return;
     }
-    const ChainReport report = verifier_->report();
+    const store::ChainReport report = verifier_->report();
     verifier_.reset();
     checkDb_.reset();
     if (read) emit chainsChecked(report);
@@ -359,4 +359,4 @@ void EventWriter::stop() {
     store_.close();
 }
 
-}  // namespace record
+}  // namespace events

@@ -14,9 +14,9 @@
 
 #include "base/tr.h"
 #include "base/workerthread.h"
+#include "comm/image.h"
 #include "events/eventrules.h"
 #include "events/eventstore.h"
-#include "link/image.h"
 #include "store/chain.h"
 
 class QTimer;
@@ -25,9 +25,12 @@ namespace comm {
 class Link;
 }
 
-namespace record {
-
+namespace store {
 class Recorder;
+}
+
+namespace events {
+
 class EventWriter;
 
 // Rows another store keeps that every log takes as well (the user store's logins, accounts and
@@ -45,8 +48,8 @@ void setCopiedRowsSource(std::function<CopiedRows()> make);
 struct EventLogStatus {
     enum class State { Stored, Stopped, Lost };
     State state = State::Stored;
-    Fault fault = Fault::None;  // Stopped: why
-    qint64 lost = 0;            // Lost: how many entries
+    store::Fault fault = store::Fault::None;  // Stopped: why
+    qint64 lost = 0;                          // Lost: how many entries
 
     bool operator==(const EventLogStatus&) const = default;
 };
@@ -69,7 +72,7 @@ class EventLog : public QObject {
     // Follows the link's writes and line events and the changes between its images.
     void watch(comm::Link& link);
     // Follows the recorder's state.
-    void watch(Recorder& recorder);
+    void watch(store::Recorder& recorder);
 
     // Stamps the entry with the current time when it has none and queues it for storing.
     void log(EventEntry entry);
@@ -91,19 +94,19 @@ class EventLog : public QObject {
     quint64 exportCsv(const QString& file, const EventFilter& filter);
 
   signals:
-    void logged(const record::EventEntry& entry);
+    void logged(const events::EventEntry& entry);
     void statusChanged();
     void storedChanged();
-    void rowsLoaded(quint64 ticket, const QVector<record::EventEntry>& rows);
+    void rowsLoaded(quint64 ticket, const QVector<events::EventEntry>& rows);
     void exported(quint64 ticket, qint64 count, const base::Phrase& error);
     // The file's hash chains were checked (at the start and once a day); a break is logged too.
-    void chainsChecked(const record::ChainReport& report);
+    void chainsChecked(const store::ChainReport& report);
 
   private:
     QString path_;
     base::WorkerThread<EventWriter> thread_;
     comm::InstrumentImage lastImage_;
-    RecorderStatus recorderStatus_;
+    store::RecorderStatus recorderStatus_;
     EventLogStatus status_;
     std::optional<EventEntry> chainBreak_;
     qint64 stored_ = 0;
@@ -130,24 +133,24 @@ class EventWriter : public QObject {
     static constexpr int kCopiesRetryMs = 100;
 
   public slots:
-    void add(const record::EventEntry& entry);
+    void add(const events::EventEntry& entry);
     void flush();
     void setReadOnly(bool readOnly) { readOnly_ = readOnly; }
     // Another program turned out to record into the file: nothing more is written, the entries
     // waiting are dropped and the file is opened again for reading.
     void becomeReadOnly();
-    void load(quint64 ticket, const record::EventFilter& filter);
-    void exportCsv(quint64 ticket, const QString& file, const record::EventFilter& filter);
+    void load(quint64 ticket, const events::EventFilter& filter);
+    void exportCsv(quint64 ticket, const QString& file, const events::EventFilter& filter);
     void stop();
     // Starts a check of the file's hash chains unless one runs: in steps of kCheckRows rows, each
     // its own read, so that the entries and the samples are written between them.
     void checkChains();
 
   signals:
-    void chainsChecked(const record::ChainReport& report);
-    void statusReady(const record::EventLogStatus& status);
+    void chainsChecked(const store::ChainReport& report);
+    void statusReady(const events::EventLogStatus& status);
     void storedReady(qint64 total);
-    void rowsReady(quint64 ticket, const QVector<record::EventEntry>& rows);
+    void rowsReady(quint64 ticket, const QVector<events::EventEntry>& rows);
     void exportDone(quint64 ticket, qint64 count, const base::Phrase& error);
 
   private:
@@ -161,8 +164,8 @@ class EventWriter : public QObject {
 
     EventStore store_;
     // The chains' check, on a read-only connection of its own while it runs.
-    std::unique_ptr<Database> checkDb_;
-    std::unique_ptr<ChainVerifier> verifier_;
+    std::unique_ptr<store::Database> checkDb_;
+    std::unique_ptr<store::ChainVerifier> verifier_;
     class QTimer* dailyCheck_ = nullptr;
     std::vector<EventEntry> waiting_;
     class QTimer* timer_ = nullptr;
@@ -176,8 +179,8 @@ class EventWriter : public QObject {
     bool ending_ = false;
 };
 
-}  // namespace record
+}  // namespace events
 
-Q_DECLARE_METATYPE(record::EventEntry)
-Q_DECLARE_METATYPE(record::EventFilter)
-Q_DECLARE_METATYPE(record::EventLogStatus)
+Q_DECLARE_METATYPE(events::EventEntry)
+Q_DECLARE_METATYPE(events::EventFilter)
+Q_DECLARE_METATYPE(events::EventLogStatus)

@@ -13,7 +13,7 @@
 #include "store/databaselock.h"
 #include "store/retention.h"
 
-namespace record {
+namespace events {
 
 namespace {
 
@@ -161,14 +161,15 @@ std::optional<QString> ownText(const QString& code, const QStringList& a, base::
             .arg(wording(at(a, 0), lang));
     if (code == QLatin1String("recorder.recording")) return wording(kRecordingAgain, lang);
     if (code == QLatin1String("recorder.stopped"))
-        return recorderStatusText({RecorderStatus::State::Stopped, 0, 0, {}}, lang);
+        return store::recorderStatusText({store::RecorderStatus::State::Stopped, 0, 0, {}}, lang);
     if (code == QLatin1String("recorder.failed"))
-        return recorderStatusText({RecorderStatus::State::Failed, 0, 0, {at(a, 0)}}, lang);
+        return store::recorderStatusText({store::RecorderStatus::State::Failed, 0, 0, {at(a, 0)}},
+                                         lang);
     if (code == QLatin1String("recorder.refused")) {
         // The reason's values follow its words; rows of older versions hold the words alone.
-        const base::Phrase why =
-            a.size() > 3 ? lockRefusal(at(a, 1), at(a, 2), at(a, 3)) : base::Phrase{at(a, 0)};
-        return recorderStatusText({RecorderStatus::State::Refused, 0, 0, why}, lang);
+        const base::Phrase why = a.size() > 3 ? store::lockRefusal(at(a, 1), at(a, 2), at(a, 3))
+                                              : base::Phrase{at(a, 0)};
+        return store::recorderStatusText({store::RecorderStatus::State::Refused, 0, 0, why}, lang);
     }
     if (code == kChainShortCode)
         return wording(
@@ -190,7 +191,7 @@ std::optional<QString> ownText(const QString& code, const QStringList& a, base::
                    lang)
             .arg(hour);
     }
-    return archiveNoteText(code, a, lang);
+    return store::archiveNoteText(code, a, lang);
 }
 
 }  // namespace
@@ -201,7 +202,7 @@ void addEventTexts(EventTexts texts) {
     if (std::find(all.begin(), all.end(), texts) == all.end()) all.push_back(texts);
 }
 
-EventEntry chainBrokenEntry(const ChainReport& report) {
+EventEntry chainBrokenEntry(const store::ChainReport& report) {
     return codedEntry(eventkind::kRecorder, report.behindHeads ? kChainShortCode : kChainBrokenCode,
                       {report.chain, QString::number(report.at)});
 }
@@ -341,11 +342,12 @@ std::vector<EventEntry> imageEntries(const comm::InstrumentImage& before,
     return out;
 }
 
-std::optional<EventEntry> recorderEntry(const RecorderStatus& before, const RecorderStatus& after) {
-    using State = RecorderStatus::State;
+std::optional<EventEntry> recorderEntry(const store::RecorderStatus& before,
+                                        const store::RecorderStatus& after) {
+    using State = store::RecorderStatus::State;
     // Counting records on, catching up and a slow disk are all one state: recording. A failure
     // is another state when its reason changes.
-    const auto same = [](const RecorderStatus& a, const RecorderStatus& b) {
+    const auto same = [](const store::RecorderStatus& a, const store::RecorderStatus& b) {
         if (a.recording() && b.recording()) return true;
         return a.state == b.state && a.reason == b.reason;
     };
@@ -366,7 +368,7 @@ std::optional<EventEntry> recorderEntry(const RecorderStatus& before, const Reco
         case State::Refused:
             return codedEntry(eventkind::kRecorder, QStringLiteral("recorder.refused"),
                               QStringList{after.reason.text(base::Lang::Stored)} +
-                                  lockRefusalValues(after.reason));
+                                  store::lockRefusalValues(after.reason));
         case State::NotStarted:
             break;
     }
@@ -383,4 +385,4 @@ QString auditTimeText(const EventEntry& e) {
                                                    : e.at.toLocalTime().offsetFromUtc());
 }
 
-}  // namespace record
+}  // namespace events

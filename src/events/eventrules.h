@@ -12,12 +12,12 @@
 
 #include "base/audit.h"
 #include "base/tr.h"
-#include "link/image.h"
-#include "link/linkevents.h"
+#include "comm/image.h"
+#include "comm/linkevents.h"
 #include "store/chain.h"
 #include "store/recorder.h"
 
-namespace record {
+namespace events {
 
 // The kinds of entry, as stored in the kind column.
 namespace eventkind {
@@ -101,7 +101,7 @@ inline const QString kChainBrokenCode = QStringLiteral("chain.broken");
 // The file holds less than the service's protected record of its chains (its newest rows or a
 // table removed, an older copy put back): [chain, the event id or the hour's first second].
 inline const QString kChainShortCode = QStringLiteral("chain.short");
-EventEntry chainBrokenEntry(const ChainReport& report);
+EventEntry chainBrokenEntry(const store::ChainReport& report);
 
 // The entry's line in the language: made from its code and values; a row without a code (stored
 // before codes) or with a code no subsystem knows reads from its stored text.
@@ -131,7 +131,8 @@ std::vector<EventEntry> imageEntries(const comm::InstrumentImage& before,
                                      const comm::InstrumentImage& after);
 
 // The entry for a change of the recorder's state, or nothing when it only counts records on.
-std::optional<EventEntry> recorderEntry(const RecorderStatus& before, const RecorderStatus& after);
+std::optional<EventEntry> recorderEntry(const store::RecorderStatus& before,
+                                        const store::RecorderStatus& after);
 
 // The time as stored in the at column: local YYYY-MM-DD HH:MM:SS.mmm.
 QString eventTimeText(const QDateTime& at);
@@ -140,4 +141,4 @@ QString eventTimeText(const QDateTime& at);
 // PC's zone gives their local time.
 QString auditTimeText(const EventEntry& e);
 
-}  // namespace record
+}  // namespace events

@@ -19,7 +19,7 @@
 #include "store/schema.h"
 #include "store/store.h"
 
-namespace record {
+namespace events {
 
 namespace {
 
@@ -46,10 +46,11 @@ EventStore::~EventStore() {
 
 bool EventStore::open(bool readOnly) {
     close();
-    if (!db_.open(readOnly ? FileAccess::ReadOnly : FileAccess::Create, kBusyTimeoutMs))
+    if (!db_.open(readOnly ? store::FileAccess::ReadOnly : store::FileAccess::Create,
+                  kBusyTimeoutMs))
         return false;
     if (!prepareTable(readOnly)) {
-        const Fault f = db_.fault();
+        const store::Fault f = db_.fault();
         close();
         return db_.fail(f);
     }
@@ -60,18 +61,18 @@ bool EventStore::prepareTable(bool readOnly) {
     QStringList events;
     if (!db_.columns(QStringLiteral("events"), &events)) return false;
     // A file whose tables have another shape belongs to something else: it is left alone.
-    if (schema::eventShape(events) == schema::EventShape::Foreign)
-        return db_.fail(Fault::WrongTables);
+    if (store::schema::eventShape(events) == store::schema::EventShape::Foreign)
+        return db_.fail(store::Fault::WrongTables);
     if (readOnly) return true;
     // Only a file that passed the checks is changed: to WAL, so the recorder, the chart and this
     // log read and write side by side. An older file's tables are then brought up to this
     // program's shape, its rows kept (a newer program's version stays).
     if (!db_.useWal(false)) return false;
     QSqlError e;
-    if (!migrate(db_.db(), &e)) return db_.failFromSql(e);
+    if (!store::migrate(db_.db(), &e)) return db_.failFromSql(e);
     if (!events.isEmpty()) return true;
     QSqlQuery q(db_.db());
-    return q.exec(schema::kCreateEventsTableSql) || db_.failFromSql(q.lastError());
+    return q.exec(store::schema::kCreateEventsTableSql) || db_.failFromSql(q.lastError());
 }
 
 void EventStore::close() {
@@ -115,7 +116,7 @@ bool EventStore::dropCopiesStored(std::vector<EventEntry>& entries) {
     // A log that retention trimmed (its chain has an anchor) had the rows older than its oldest
     // one copied before they went: they are not copied again, at its end.
     qint64 trimmedBefore = std::numeric_limits<qint64>::min();
-    const auto anchored = chain::anchors(db_, chain::kEventsChain);
+    const auto anchored = store::chain::anchors(db_, store::chain::kEventsChain);
     if (!anchored) return false;
     QSqlQuery q(db_.db());
     if (!anchored->empty()) {
@@ -144,10 +145,10 @@ bool EventStore::dropCopiesStored(std::vector<EventEntry>& entries) {
 }
 
 bool EventStore::append(std::vector<EventEntry>& entries,
-                        const std::function<bool(Database&)>& alongside) {
+                        const std::function<bool(store::Database&)>& alongside) {
     if (!db_.ready()) return false;
     if (entries.empty()) return true;
-    Transaction t(db_);
+    store::Transaction t(db_);
     bool ok = t.ok() && appendIn(db_, entries);
     ok = ok && (!alongside || alongside(db_));
     if (ok && t.commit()) return true;
@@ -156,11 +157,11 @@ bool EventStore::append(std::vector<EventEntry>& entries,
     return false;
 }
 
-bool EventStore::appendIn(Database& db_, std::vector<EventEntry>& entries) {
+bool EventStore::appendIn(store::Database& db_, std::vector<EventEntry>& entries) {
     QSqlQuery put(db_.db());
     // Each row links to the one before it: the newest row's hash.
     int64_t lastId = 0;
-    QByteArray previous = chain::zeroHash();
+    QByteArray previous = store::chain::zeroHash();
     bool ok = put.exec(QStringLiteral("SELECT id, hash FROM events ORDER BY id DESC LIMIT 1")) ||
               db_.failFromSql(put.lastError());
     if (ok && put.next()) {
@@ -171,7 +172,7 @@ bool EventStore::appendIn(Database& db_, std::vector<EventEntry>& entries) {
     const QByteArray head = previous;
     put.finish();
     // Where retention removed the newest rows, the next row takes the anchor they left.
-    const auto a = ok ? chain::anchor(db_, chain::kEventsChain) : std::nullopt;
+    const auto a = ok ? store::chain::anchor(db_, store::chain::kEventsChain) : std::nullopt;
     ok = ok && a.has_value();
     if (ok && !a->hash.isEmpty() && a->at > lastId) {
         lastId = a->at - 1;
@@ -207,25 +208,25 @@ bool EventStore::appendIn(Database& db_, std::vector<EventEntry>& entries) {
         };
         for (int i = 0; i < values.size(); ++i)
             put.bindValue(i, values[i]);
-        const auto key = chain::linkKey(db_, chain::kEventsChain, lastId);
+        const auto key = store::chain::linkKey(db_, store::chain::kEventsChain, lastId);
         if (!key) {
             ok = false;
             break;
         }
-        previous = chain::link(previous, chain::eventContent(values), *key);
+        previous = store::chain::link(previous, store::chain::eventContent(values), *key);
         put.bindValue(int(values.size()), previous);
         ok = put.exec() || db_.failFromSql(put.lastError());
         e->id = lastId;
     }
     put = QSqlQuery();
     // The file's record of how far the chain reached moves on with it.
-    return ok &&
-           chain::advance(db_, chain::kEventsChain, entries.front().id,
-                          a->hash.isEmpty() || a->at <= headId ? headId : a->at - 1,
-                          a->hash.isEmpty() || a->at <= headId ? head : a->hash, lastId, previous);
+    return ok && store::chain::advance(db_, store::chain::kEventsChain, entries.front().id,
+                                       a->hash.isEmpty() || a->at <= headId ? headId : a->at - 1,
+                                       a->hash.isEmpty() || a->at <= headId ? head : a->hash,
+                                       lastId, previous);
 }
 
-bool EventStore::removeBefore(Database& db, int64_t before) {
+bool EventStore::removeBefore(store::Database& db, int64_t before) {
     QStringList columns;
     if (!db.columns(QStringLiteral("events"), &columns)) return false;
     if (columns.isEmpty()) return nameAnchors(db);
@@ -244,11 +245,11 @@ bool EventStore::removeBefore(Database& db, int64_t before) {
     // The anchors: each row kept right after removed ones links to the last of them (a clock set
     // back can leave kept rows between removed ones), and names the row kept before them; with
     // the newest rows removed, the next row to come does. An anchor already there keeps its link.
-    const auto had = chain::anchors(db, chain::kEventsChain);
+    const auto had = store::chain::anchors(db, store::chain::kEventsChain);
     if (!had) return false;
-    const QString hash = columns.contains(schema::kEventHashColumn) ? QStringLiteral("hash")
-                                                                    : QStringLiteral("NULL");
-    std::vector<chain::Anchor> anchors;
+    const QString hash = columns.contains(store::schema::kEventHashColumn) ? QStringLiteral("hash")
+                                                                           : QStringLiteral("NULL");
+    std::vector<store::chain::Anchor> anchors;
     const QString sql = QStringLiteral(
         "SELECT id, gone, prev_gone, prev_hash, %2, kept_before FROM (SELECT id, %1 AS gone, "
         "lag(%1) OVER w AS prev_gone, lag(%2) OVER w AS prev_hash, %2, max(CASE WHEN NOT %1 THEN "
@@ -260,7 +261,8 @@ bool EventStore::removeBefore(Database& db, int64_t before) {
         const int64_t id = q.value(0).toLongLong();
         const int64_t keptBefore = q.value(5).toLongLong();
         const auto linkOf = [&](int column) {
-            return q.value(column).isNull() ? chain::zeroHash() : q.value(column).toByteArray();
+            return q.value(column).isNull() ? store::chain::zeroHash()
+                                            : q.value(column).toByteArray();
         };
         if (q.value(1).toBool()) {  // the newest row goes: the next one to come links to it
             anchors.push_back({id + 1, linkOf(4), keptBefore, {}});
@@ -276,8 +278,9 @@ bool EventStore::removeBefore(Database& db, int64_t before) {
     const bool removed = q.numRowsAffected() > 0;
     q.finish();
     if (removed) {
-        for (const chain::Anchor& a : anchors)
-            if (!chain::setAnchor(db, chain::kEventsChain, a, /*replaceAll=*/false)) return false;
+        for (const store::chain::Anchor& a : anchors)
+            if (!store::chain::setAnchor(db, store::chain::kEventsChain, a, /*replaceAll=*/false))
+                return false;
         // Anchors of rows that went since, below the newest row, are of no more use.
         if (!q.exec(QStringLiteral(
                 "DELETE FROM chain_anchor WHERE chain = 'events' AND at NOT IN (SELECT id FROM "
@@ -289,13 +292,14 @@ bool EventStore::removeBefore(Database& db, int64_t before) {
 
 // Inside the caller's transaction: a chained row naming every anchor the file holds, so that a
 // check trusts these and no others. Nothing where the file holds none.
-bool EventStore::nameAnchors(Database& db) {
-    const auto names = chain::anchorNames(db);
+bool EventStore::nameAnchors(store::Database& db) {
+    const auto names = store::chain::anchorNames(db);
     if (!names) return false;
     if (names->isEmpty()) return true;
     QSqlQuery q(db.db());
-    if (!q.exec(schema::kCreateEventsTableSql)) return db.failFromSql(q.lastError());
-    std::vector<EventEntry> row = {codedEntry(eventkind::kRecorder, chain::kAnchorsCode, *names)};
+    if (!q.exec(store::schema::kCreateEventsTableSql)) return db.failFromSql(q.lastError());
+    std::vector<EventEntry> row = {
+        codedEntry(eventkind::kRecorder, store::chain::kAnchorsCode, *names)};
     row.front().at = QDateTime::currentDateTime();
     return appendIn(db, row);
 }
@@ -306,8 +310,8 @@ bool EventStore::forEach(const EventFilter& f,
     // at each read, as an older program may make the table after this store opened the file.
     QStringList have;
     if (!db_.columns(QStringLiteral("events"), &have))
-        have = schema::eventColumns().mid(0, schema::kEventColumnsBeforeCodes);
-    QStringList columns = schema::eventColumns() + schema::auditColumns();
+        have = store::schema::eventColumns().mid(0, store::schema::kEventColumnsBeforeCodes);
+    QStringList columns = store::schema::eventColumns() + store::schema::auditColumns();
     for (QString& c : columns)
         if (!have.contains(c)) c = QStringLiteral("NULL");
     return query(columns.join(QStringLiteral(", ")), f, [&](const QSqlQuery& q) {
@@ -333,7 +337,7 @@ bool EventStore::forEach(const EventFilter& f,
 
 bool EventStore::query(const QString& columns, const EventFilter& f,
                        const std::function<void(const QSqlQuery&)>& visit) {
-    if (!db_.ready() || !hasTable()) return db_.fault() == Fault::None;
+    if (!db_.ready() || !hasTable()) return db_.fault() == store::Fault::None;
     QStringList where;
     QVariantList binds;
     if (!f.kinds.isEmpty()) {
@@ -376,7 +380,7 @@ bool EventStore::query(const QString& columns, const EventFilter& f,
         // A file without the audit columns has no row of any user.
         QStringList have;
         if (!db_.columns(QStringLiteral("events"), &have) ||
-            !have.contains(schema::auditColumns().first())) {
+            !have.contains(store::schema::auditColumns().first())) {
             where << QStringLiteral("0");
         } else if (!f.user.isEmpty()) {
             where << QStringLiteral("user_id = ?");
@@ -407,11 +411,11 @@ std::vector<EventEntry> EventStore::load(const EventFilter& filter) {
     return rows;
 }
 
-}  // namespace record
+}  // namespace events
 
 #include <QIODevice>
 
-namespace record {
+namespace events {
 
 namespace {
 
@@ -458,4 +462,4 @@ qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out) {
     return read && written ? count : -1;
 }
 
-}  // namespace record
+}  // namespace events

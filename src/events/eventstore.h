@@ -22,7 +22,7 @@ class QSqlError;
 class QIODevice;
 class QSqlQuery;
 
-namespace record {
+namespace events {
 
 struct EventFilter {
     QStringList kinds;              // empty: every kind
@@ -50,7 +50,7 @@ class EventStore {
     void close();
     bool isOpen() const { return db_.isOpen(); }
     QString lastError() const { return db_.lastError(); }
-    Fault fault() const { return db_.fault(); }
+    store::Fault fault() const { return db_.fault(); }
     QString path() const { return db_.path(); }
 
     // Stores the entries in one transaction and sets their ids.
@@ -61,7 +61,7 @@ class EventStore {
     // older than a trimmed log's oldest row (copied before retention took them).
     bool dropCopiesStored(std::vector<EventEntry>& entries);
     bool append(std::vector<EventEntry>& entries,
-                const std::function<bool(Database&)>& alongside = {});
+                const std::function<bool(store::Database&)>& alongside = {});
 
     // A read transaction: the reads until endRead() see one snapshot of the file.
     bool beginRead();
@@ -75,7 +75,7 @@ class EventStore {
 
     // Inside the caller's transaction on db (the archive's retention): the rows older than
     // `before` (UTC seconds) removed, where the file has the table. False with db's fault.
-    static bool removeBefore(Database& db, int64_t before);
+    static bool removeBefore(store::Database& db, int64_t before);
 
     // Rows that pass the filter, in time order or newest first.
     std::vector<EventEntry> load(const EventFilter& filter);
@@ -84,19 +84,19 @@ class EventStore {
 
   private:
     // Inside the caller's transaction on db: the entries stored, chained on from the newest row.
-    static bool appendIn(Database& db, std::vector<EventEntry>& entries);
-    static bool nameAnchors(Database& db);
+    static bool appendIn(store::Database& db, std::vector<EventEntry>& entries);
+    static bool nameAnchors(store::Database& db);
     bool prepareTable(bool readOnly);
     // Runs the filter's query for the columns, one call of visit per row.
     bool query(const QString& columns, const EventFilter& filter,
                const std::function<void(const QSqlQuery&)>& visit);
 
-    Database db_;
+    store::Database db_;
 };
 
-}  // namespace record
+}  // namespace events
 
-namespace record {
+namespace events {
 
 // Writes the rows that pass the filter as CSV, oldest first: UTF-8 with a byte-order mark, comma
 // separated, CRLF line ends, one header row. Returns the number of rows, or -1 when the store
@@ -104,4 +104,4 @@ namespace record {
 // (user, old and new value, reason, the time with its offset from UTC).
 qint64 writeEventsCsv(EventStore& store, EventFilter filter, QIODevice& out);
 
-}  // namespace record
+}  // namespace events

@@ -38,7 +38,7 @@ QDateTimeEdit* timeEdit(const QString& name, const QString& accessible, const QD
 
 }  // namespace
 
-EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(parent), log_(log) {
+EventWindow::EventWindow(events::EventLog& log, QWidget* parent) : QWidget(parent), log_(log) {
     setObjectName(QStringLiteral("EventWindow"));
     setWindowTitle(base::Tr::tr("事件记录"));
     setAccessibleName(base::Tr::tr("事件记录"));
@@ -48,8 +48,8 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
     kind_->setObjectName(QStringLiteral("EventKind"));
     kind_->setAccessibleName(base::Tr::tr("事件类型"));
     kind_->addItem(base::Tr::tr("全部"), QString());
-    for (const QString& k : record::eventKinds())
-        kind_->addItem(record::eventKindCaption(k), k);
+    for (const QString& k : events::eventKinds())
+        kind_->addItem(events::eventKindCaption(k), k);
     auto* kindLabel = new QLabel(base::Tr::tr("类型"));
     kindLabel->setBuddy(kind_);
 
@@ -151,12 +151,12 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
     auto* esc = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(esc, &QShortcut::activated, this, &EventWindow::leave);
 
-    connect(&log_, &record::EventLog::logged, this, &EventWindow::onLogged);
-    connect(&log_, &record::EventLog::rowsLoaded, this,
-            [this](quint64 ticket, const QVector<record::EventEntry>& rows) {
+    connect(&log_, &events::EventLog::logged, this, &EventWindow::onLogged);
+    connect(&log_, &events::EventLog::rowsLoaded, this,
+            [this](quint64 ticket, const QVector<events::EventEntry>& rows) {
                 if (ticket == pendingLoad_) showRows(rows);
             });
-    connect(&log_, &record::EventLog::exported, this,
+    connect(&log_, &events::EventLog::exported, this,
             [this](quint64 ticket, qint64 count, const base::Phrase& error) {
                 if (ticket != pendingExport_) return;
                 pendingExport_ = 0;
@@ -168,10 +168,10 @@ EventWindow::EventWindow(record::EventLog& log, QWidget* parent) : QWidget(paren
     reload();
 }
 
-record::EventFilter EventWindow::filter() const {
-    record::EventFilter f;
+events::EventFilter EventWindow::filter() const {
+    events::EventFilter f;
     const QString kind = kind_->currentData().toString();
-    if (!kind.isEmpty()) f.kinds = record::storedKinds(kind);
+    if (!kind.isEmpty()) f.kinds = events::storedKinds(kind);
     f.user = user_->currentData().toString();
     if (span_->isChecked()) {
         f.from = from_->dateTime();
@@ -180,8 +180,8 @@ record::EventFilter EventWindow::filter() const {
     return f;
 }
 
-bool EventWindow::passes(const record::EventEntry& e) const {
-    const record::EventFilter f = filter();
+bool EventWindow::passes(const events::EventEntry& e) const {
+    const events::EventFilter f = filter();
     if (!f.kinds.isEmpty() && !f.kinds.contains(e.kind)) return false;
     if (!f.user.isEmpty() && e.user != f.user) return false;
     if (f.from && e.at < *f.from) return false;
@@ -190,21 +190,21 @@ bool EventWindow::passes(const record::EventEntry& e) const {
 }
 
 void EventWindow::reload() {
-    record::EventFilter f = filter();
+    events::EventFilter f = filter();
     f.limit = kShownRows;
     arrivedWhileLoading_.clear();
     pendingLoad_ = log_.requestRows(f);
     status_->setText(base::Tr::tr("读取中…"));
 }
 
-void EventWindow::showRows(const QVector<record::EventEntry>& rows) {
+void EventWindow::showRows(const QVector<events::EventEntry>& rows) {
     pendingLoad_ = 0;
     table_->setUpdatesEnabled(false);
     table_->setRowCount(0);
-    for (const record::EventEntry& e : rows)
+    for (const events::EventEntry& e : rows)
         insertRow(table_->rowCount(), e);
     // Entries logged after the request were not yet in the file the answer came from.
-    for (const record::EventEntry& e : arrivedWhileLoading_)
+    for (const events::EventEntry& e : arrivedWhileLoading_)
         onLogged(e);
     arrivedWhileLoading_.clear();
     table_->setUpdatesEnabled(true);
@@ -212,13 +212,13 @@ void EventWindow::showRows(const QVector<record::EventEntry>& rows) {
     status_->setText(logText.isEmpty() ? base::Tr::tr("共显示 %1 条").arg(rows.size()) : logText);
 }
 
-void EventWindow::see(const record::EventEntry& e) {
+void EventWindow::see(const events::EventEntry& e) {
     if (!e.user.isEmpty() && user_->findData(e.user) < 0) user_->addItem(userText(e.user), e.user);
     // The audit columns come with rows made under access control (a user or a reason); without
     // it the window stays as it always was, though writes keep their values before and after.
     if (audited_ || (e.user.isEmpty() && e.reason.isEmpty())) return;
     audited_ = true;
-    kind_->addItem(record::eventKindCaption(record::eventkind::kAudit), record::eventkind::kAudit);
+    kind_->addItem(events::eventKindCaption(events::eventkind::kAudit), events::eventkind::kAudit);
     table_->setColumnCount(7);
     table_->setHorizontalHeaderLabels(
         {base::Tr::tr("时间"), base::Tr::tr("类型"), base::Tr::tr("内容"), base::Tr::tr("用户"),
@@ -231,23 +231,23 @@ void EventWindow::see(const record::EventEntry& e) {
         if (QTableWidgetItem* t = table_->item(r, 0)) t->setText(t->data(Qt::UserRole).toString());
 }
 
-void EventWindow::insertRow(int at, const record::EventEntry& e) {
+void EventWindow::insertRow(int at, const events::EventEntry& e) {
     see(e);
     table_->insertRow(at);
     auto* time =
-        new QTableWidgetItem(audited_ ? record::auditTimeText(e) : record::eventTimeText(e.at));
-    time->setData(Qt::UserRole, record::auditTimeText(e));
+        new QTableWidgetItem(audited_ ? events::auditTimeText(e) : events::eventTimeText(e.at));
+    time->setData(Qt::UserRole, events::auditTimeText(e));
     table_->setItem(at, 0, time);
-    table_->setItem(at, 1, new QTableWidgetItem(record::eventKindCaption(e.kind)));
+    table_->setItem(at, 1, new QTableWidgetItem(events::eventKindCaption(e.kind)));
     // Rows with a code are made into words here, older rows shown from their stored text.
-    table_->setItem(at, 2, new QTableWidgetItem(record::eventText(e)));
+    table_->setItem(at, 2, new QTableWidgetItem(events::eventText(e)));
     if (!audited_) return;
     const QString values[] = {userText(e.user), e.oldValue, e.newValue, e.reason};
     for (int c = 0; c < 4; ++c)
         table_->setItem(at, 3 + c, new QTableWidgetItem(values[c]));
 }
 
-void EventWindow::onLogged(const record::EventEntry& e) {
+void EventWindow::onLogged(const events::EventEntry& e) {
     if (pendingLoad_) {
         arrivedWhileLoading_.push_back(e);
         return;
@@ -265,14 +265,14 @@ void EventWindow::chooseExportFile() {
 }
 
 void EventWindow::exportTo(const QString& file) {
-    record::EventLog* log = &log_;
-    const record::EventFilter f = filter();
-    const auto write = [this, log, file, f](const record::ExportDone& done) {
+    events::EventLog* log = &log_;
+    const events::EventFilter f = filter();
+    const auto write = [this, log, file, f](const store::ExportDone& done) {
         const quint64 ticket = log->exportCsv(file, f);
         pendingExport_ = ticket;
         // The answer is taken by the log, which outlives this window.
         auto once = std::make_shared<QMetaObject::Connection>();
-        *once = connect(log, &record::EventLog::exported, log,
+        *once = connect(log, &events::EventLog::exported, log,
                         [once, ticket, done](quint64 answered, qint64 count, const base::Phrase&) {
                             if (answered != ticket) return;
                             QObject::disconnect(*once);

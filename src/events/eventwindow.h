@@ -23,21 +23,21 @@ namespace shell {
 class EventWindow : public QWidget {
     Q_OBJECT
   public:
-    explicit EventWindow(record::EventLog& log, QWidget* parent = nullptr);
+    explicit EventWindow(events::EventLog& log, QWidget* parent = nullptr);
 
     // The most rows the table shows; older ones are in the file and its export.
     static constexpr int kShownRows = 2000;
 
     // The filter as the controls set it now.
-    record::EventFilter filter() const;
+    events::EventFilter filter() const;
     // Reads the rows again with the current filter.
     void reload();
     // Exports what the filter passes to file (the "导出CSV" button asks for the name first),
     // through the chamber's command when one is set: it decides with the one at the PC and keeps
     // the audit row, also when this window has closed before the file is written.
     void exportTo(const QString& file);
-    void setExporter(record::ExportAsk ask) { exporter_ = std::move(ask); }
-    const record::ExportAsk& exporter() const { return exporter_; }
+    void setExporter(store::ExportAsk ask) { exporter_ = std::move(ask); }
+    const store::ExportAsk& exporter() const { return exporter_; }
     // The accounts' full names by user id: the user column and filter show them with the ids.
     void setUserNames(const QHash<QString, QString>& names);
     // A line in the window's status (what became of a review of the audit trail).
@@ -53,18 +53,18 @@ class EventWindow : public QWidget {
     void auditReviewRequested();
 
   private:
-    bool passes(const record::EventEntry& e) const;
-    void showRows(const QVector<record::EventEntry>& rows);
-    void insertRow(int at, const record::EventEntry& e);
-    void onLogged(const record::EventEntry& e);
+    bool passes(const events::EventEntry& e) const;
+    void showRows(const QVector<events::EventEntry>& rows);
+    void insertRow(int at, const events::EventEntry& e);
+    void onLogged(const events::EventEntry& e);
     void chooseExportFile();
     // Adds the row's user to the user filter's list, and the audit columns and kind once a row
     // has them.
-    void see(const record::EventEntry& e);
+    void see(const events::EventEntry& e);
     // The user as the window shows them: the full name and the id.
     QString userText(const QString& userId) const;
 
-    record::EventLog& log_;
+    events::EventLog& log_;
     QComboBox* kind_ = nullptr;
     QComboBox* user_ = nullptr;
     QCheckBox* span_ = nullptr;
@@ -77,10 +77,10 @@ class EventWindow : public QWidget {
     QLabel* status_ = nullptr;
     quint64 pendingLoad_ = 0;
     quint64 pendingExport_ = 0;
-    QVector<record::EventEntry> arrivedWhileLoading_;
+    QVector<events::EventEntry> arrivedWhileLoading_;
     bool audited_ = false;  // the audit columns show
     QHash<QString, QString> names_;
-    record::ExportAsk exporter_;
+    store::ExportAsk exporter_;
 };
 
 }  // namespace shell

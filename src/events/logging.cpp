@@ -1,7 +1,7 @@
 #include "events/logging.h"
 
-namespace record {
+namespace events {
 
 Q_LOGGING_CATEGORY(lcEvents, "velmars.events", QtWarningMsg)
 
-}  // namespace record
+}  // namespace events

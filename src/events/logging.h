@@ -4,8 +4,8 @@
 
 #include <QLoggingCategory>
 
-namespace record {
+namespace events {
 
 Q_DECLARE_LOGGING_CATEGORY(lcEvents)  // velmars.events: the event log's table and its faults
 
-}  // namespace record
+}  // namespace events

@@ -20,7 +20,7 @@
 #include "store/schema.h"
 #include "store/store.h"
 
-namespace record {
+namespace forward {
 
 namespace {
 
@@ -59,8 +59,8 @@ ForwardWorker::ForwardWorker(ForwardConfig config, QObject* parent)
       config_(std::move(config)),
       key_(forward::describe(config_.target) + u'|' + config_.station),
       local_(nameFor("local")),
-      samples_(std::make_unique<SampleStore>(config_.dbPath, nameFor("samples"))),
-      events_(std::make_unique<EventStore>(config_.dbPath, nameFor("events"))),
+      samples_(std::make_unique<store::SampleStore>(config_.dbPath, nameFor("samples"))),
+      events_(std::make_unique<events::EventStore>(config_.dbPath, nameFor("events"))),
       serverName_(nameFor("server")) {}
 
 ForwardWorker::~ForwardWorker() {
@@ -120,11 +120,11 @@ bool ForwardWorker::openLocal() {
     QSqlError shapeError;
     // Checkpoints are the recorder's business.
     q.exec(QStringLiteral("PRAGMA wal_autocheckpoint=0"));
-    const bool ok =
-        q.exec(
-            QStringLiteral("SELECT 1 FROM sqlite_master WHERE type='table' AND name='pv_data'")) &&
-        q.next() && q.exec(schema::kCreateForwardCursorSql) &&
-        samples_->open(SampleStore::Access::ReadOnly) && migrate(local_.db(), &shapeError);
+    const bool ok = q.exec(QStringLiteral(
+                        "SELECT 1 FROM sqlite_master WHERE type='table' AND name='pv_data'")) &&
+                    q.next() && q.exec(store::schema::kCreateForwardCursorSql) &&
+                    samples_->open(store::SampleStore::Access::ReadOnly) &&
+                    store::migrate(local_.db(), &shapeError);
     if (!ok) {
         q = QSqlQuery();
         closeLocal();
@@ -196,10 +196,10 @@ bool ForwardWorker::readLocal(bool withRows, Batch* b) {
 bool ForwardWorker::readArchivedSamples(bool withRows, Batch* b) {
     if (cursor_.at == 0 && cursor_.id > 0) {
         // A cursor from the ring's time: every sample of its second and before was sent.
-        Sample sent;
+        store::Sample sent;
         sent.date = cursor_.date;
         sent.time = cursor_.time;
-        cursor_.at = sampleMoment(sent);
+        cursor_.at = store::sampleMoment(sent);
         cursor_.seq = std::numeric_limits<int32_t>::max();
     }
     const std::optional<int64_t> count = samples_->countArchivedAfter(cursor_.at, cursor_.seq);
@@ -216,7 +216,7 @@ bool ForwardWorker::readArchivedSamples(bool withRows, Batch* b) {
         if (extent && extent->first == rows->front().at && rows->front().at > cursor_.at + 1)
             b->plan.skipped = rows->front().at - cursor_.at - 1;
     }
-    for (const ArchivedSample& a : *rows) {
+    for (const store::ArchivedSample& a : *rows) {
         forward::SampleRow row;
         row.at = forward::sampleAtUtc(a.at, config_.zone);
         row.values = a.values;
@@ -232,14 +232,14 @@ bool ForwardWorker::readSamples(bool withRows, Batch* b) {
     if (samples_->findArchive()) return readArchivedSamples(withRows, b);
     forward::RingView ring;
     const std::optional<int> counter = samples_->readCounter();
-    if (!counter && samples_->lastFault() != SampleStore::Fault::None) return false;
+    if (!counter && samples_->lastFault() != store::SampleStore::Fault::None) return false;
     ring.counter = counter.value_or(0);
-    const int latest = (ring.counter >= 1 && ring.counter <= kRingSize) ? ring.counter : 0;
+    const int latest = (ring.counter >= 1 && ring.counter <= store::kRingSize) ? ring.counter : 0;
     if (cursor_.id > 0) {
         if (const auto at = samples_->loadRecord(cursor_.id))
             ring.atCursor = QPair<double, double>(at->date, at->time);
     }
-    if (const auto oldest = samples_->loadRecord(ringStep(latest, 1)))
+    if (const auto oldest = samples_->loadRecord(store::ringStep(latest, 1)))
         ring.oldest = oldest->date + oldest->time;
     b->plan = forward::planSamples(cursor_, ring);
     if (!withRows) return true;
@@ -248,10 +248,11 @@ bool ForwardWorker::readSamples(bool withRows, Batch* b) {
     const int places = std::min(b->plan.count, forward::kMaxBatch);
     b->cursorAfter = cursor_;
     if (places > 0) {
-        b->cursorAfter.id = ringStep(b->plan.first, places - 1);
-        const std::optional<std::vector<Sample>> rows = samples_->loadPlaces(b->plan.first, places);
+        b->cursorAfter.id = store::ringStep(b->plan.first, places - 1);
+        const std::optional<std::vector<store::Sample>> rows =
+            samples_->loadPlaces(b->plan.first, places);
         if (!rows) return false;
-        for (const Sample& s : *rows) {
+        for (const store::Sample& s : *rows) {
             b->cursorAfter.date = s.date;
             b->cursorAfter.time = s.time;
             forward::SampleRow row;
@@ -276,17 +277,17 @@ int64_t ForwardWorker::readEvents(bool withRows, Batch* b) {
     }
     b->events = forward::planEvents(eventCursor_, minId, maxId);
     b->eventCursorAfter = b->events.after;
-    EventFilter next;
+    events::EventFilter next;
     next.afterId = b->events.after;
     next.newestFirst = false;
     const int64_t pending = maxId ? events_->count(next).value_or(0) : 0;
     if (withRows && maxId) {
         next.limit = forward::kMaxBatch;
-        events_->forEach(next, [&](const EventEntry& entry) {
+        events_->forEach(next, [&](const events::EventEntry& entry) {
             b->eventCursorAfter = entry.id;
             ++b->sentCount;
             forward::EventRow e;
-            e.at = forward::eventAt(eventTimeText(entry.at), config_.zone);
+            e.at = forward::eventAt(events::eventTimeText(entry.at), config_.zone);
             if (e.at.isEmpty()) return;  // an event without a usable time
             e.kind = entry.kind;
             e.text = entry.text;
@@ -295,7 +296,7 @@ int64_t ForwardWorker::readEvents(bool withRows, Batch* b) {
             e.status = entry.status;
             if (!entry.code.isEmpty()) {
                 e.code = entry.code;
-                e.args = eventArgsText(entry.args);
+                e.args = events::eventArgsText(entry.args);
             }
             b->eventRows.push_back(std::move(e));
         });
@@ -421,9 +422,10 @@ std::optional<QSqlError> ForwardWorker::send(const Batch& b) {
 }
 
 std::optional<QSqlError> ForwardWorker::sendHeads(QSqlQuery& q, bool* sent) {
-    chain::HeadStore* store = chain::headStore();
+    store::chain::HeadStore* store = store::chain::headStore();
     if (!store) return std::nullopt;
-    const std::optional<chain::Heads> heads = store->heads(chain::recordedName(config_.dbPath));
+    const std::optional<store::chain::Heads> heads =
+        store->heads(store::chain::recordedName(config_.dbPath));
     if (!heads || heads->empty()) return std::nullopt;
     if (!headsTableMade_ && !q.exec(forward::createChainHeadsTableSql())) return q.lastError();
     if (!q.prepare(forward::upsertChainHeadSql())) return q.lastError();
@@ -528,4 +530,4 @@ void Forwarder::shutdown() {
     thread_.end(kShutdownWaitMs, [](ForwardWorker& w) { w.finish(); });
 }
 
-}  // namespace record
+}  // namespace forward

@@ -23,10 +23,14 @@ class QTimer;
 
 class QSqlQuery;
 
-namespace record {
-
+namespace events {
 class EventStore;
+}
+namespace store {
 class SampleStore;
+}
+
+namespace forward {
 
 struct ForwardConfig {
     forward::Target target;
@@ -58,7 +62,7 @@ class ForwardWorker : public QObject {
     void finish();
 
   signals:
-    void statusChanged(record::forward::Status status);
+    void statusChanged(forward::Status status);
     // Samples and events the server will never get: the local ring or log overwrote them first.
     void skipped(qint64 samples, qint64 events);
 
@@ -89,9 +93,9 @@ class ForwardWorker : public QObject {
     QString key_;  // the cursor's row: server and station
     // The forwarder's own table (forward_cursor) in the local file, and the read-only stores the
     // samples and events come from.
-    SqliteFile local_;
-    std::unique_ptr<SampleStore> samples_;
-    std::unique_ptr<EventStore> events_;
+    store::SqliteFile local_;
+    std::unique_ptr<store::SampleStore> samples_;
+    std::unique_ptr<events::EventStore> events_;
     QString serverName_;
     bool localOpen_ = false;
     bool eventsOpen_ = false;
@@ -147,4 +151,4 @@ class Forwarder : public QObject {
     int64_t skippedEvents_ = 0;
 };
 
-}  // namespace record
+}  // namespace forward

@@ -3,7 +3,7 @@
 #include <QFile>
 #include <QSettings>
 
-namespace record::forward {
+namespace forward {
 
 namespace {
 const QString kStationKey = QStringLiteral("forward/station");
@@ -39,4 +39,4 @@ std::optional<Setting> readSetting(QSettings& settings, const std::optional<QStr
     return s;
 }
 
-}  // namespace record::forward
+}  // namespace forward

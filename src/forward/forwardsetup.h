@@ -7,7 +7,7 @@
 
 class QSettings;
 
-namespace record::forward {
+namespace forward {
 
 struct Setting {
     QString url;
@@ -25,4 +25,4 @@ std::optional<Setting> readSetting(QSettings& settings, const std::optional<QStr
 // The station's name as the settings file keeps it; empty when none was named yet.
 QString keptStationName(const QSettings& settings);
 
-}  // namespace record::forward
+}  // namespace forward

@@ -1,7 +1,7 @@
 #include "forward/logging.h"
 
-namespace record {
+namespace forward {
 
 Q_LOGGING_CATEGORY(lcForward, "velmars.forward", QtWarningMsg)
 
-}  // namespace record
+}  // namespace forward

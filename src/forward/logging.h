@@ -4,8 +4,8 @@
 
 #include <QLoggingCategory>
 
-namespace record {
+namespace forward {
 
 Q_DECLARE_LOGGING_CATEGORY(lcForward)  // velmars.forward: batches sent to the server
 
-}  // namespace record
+}  // namespace forward

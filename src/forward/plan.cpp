@@ -3,24 +3,24 @@
 #include <algorithm>
 #include <cmath>
 
-namespace record::forward {
+namespace forward {
 
 RingPlan planSamples(const SampleCursor& cursor, const RingView& ring) {
-    const int latest = (ring.counter >= 1 && ring.counter <= kRingSize) ? ring.counter : 0;
+    const int latest = (ring.counter >= 1 && ring.counter <= store::kRingSize) ? ring.counter : 0;
     const bool full = ring.oldest.has_value();
     // Everything the ring holds, oldest first.
     auto whole = [&] {
         RingPlan p;
         if (full) {
-            p.first = ringStep(latest, 1);
-            p.count = kRingSize;
+            p.first = store::ringStep(latest, 1);
+            p.count = store::kRingSize;
         } else {
             p.first = 1;
             p.count = latest;
         }
         return p;
     };
-    if (cursor.id < 1 || cursor.id > kRingSize) return whole();
+    if (cursor.id < 1 || cursor.id > store::kRingSize) return whole();
 
     if (!ring.atCursor) {
         // The cursor's place is empty: the ring has not come round to it, so nothing newer was
@@ -38,8 +38,8 @@ RingPlan planSamples(const SampleCursor& cursor, const RingView& ring) {
         return p;
     }
     RingPlan p;
-    p.first = ringStep(cursor.id, 1);
-    p.count = ((latest - cursor.id) % kRingSize + kRingSize) % kRingSize;
+    p.first = store::ringStep(cursor.id, 1);
+    p.count = ((latest - cursor.id) % store::kRingSize + store::kRingSize) % store::kRingSize;
     return p;
 }
 
@@ -55,4 +55,4 @@ EventPlan planEvents(int64_t cursor, std::optional<int64_t> minId, std::optional
     return p;
 }
 
-}  // namespace record::forward
+}  // namespace forward

@@ -9,7 +9,7 @@
 
 #include "store/ring.h"
 
-namespace record::forward {
+namespace forward {
 
 inline constexpr int kMaxBatch = 5000;  // rows per transaction while catching up
 
@@ -53,4 +53,4 @@ struct EventPlan {
 };
 EventPlan planEvents(int64_t cursor, std::optional<int64_t> minId, std::optional<int64_t> maxId);
 
-}  // namespace record::forward
+}  // namespace forward

@@ -4,7 +4,7 @@
 #include <QUrl>
 #include <QUrlQuery>
 
-namespace record::forward {
+namespace forward {
 
 namespace {
 
@@ -182,4 +182,4 @@ QString describe(const Target& t) {
     return s;
 }
 
-}  // namespace record::forward
+}  // namespace forward

@@ -7,7 +7,7 @@
 #include "base/oledate.h"
 #include "store/schema.h"
 
-namespace record::forward {
+namespace forward {
 
 namespace {
 
@@ -51,7 +51,7 @@ QString withOffset(const QDateTime& dt) {
 
 QString createSamplesTableSql() {
     QString cols;
-    for (const QString& c : schema::valueColumns())
+    for (const QString& c : store::schema::valueColumns())
         cols += QStringLiteral(", %1 real").arg(c);
     return QStringLiteral(
                "CREATE TABLE IF NOT EXISTS velmars_samples (station text, at timestamptz%1, "
@@ -82,12 +82,12 @@ QString addEventCodeColumnsSql() {
 // the arrays back into rows. A batch sent again after a failure adds nothing.
 QString insertSamplesSql() {
     QString arrays = QStringLiteral("CAST(? AS timestamptz[])");
-    for (int k = 0; k < schema::valueColumns().size(); ++k)
+    for (int k = 0; k < store::schema::valueColumns().size(); ++k)
         arrays += QStringLiteral(", CAST(? AS real[])");
     return QStringLiteral(
                "INSERT INTO velmars_samples (station, at, %1) SELECT ?, u.* FROM unnest(%2) AS u "
                "ON CONFLICT DO NOTHING")
-        .arg(schema::valueColumns().join(QStringLiteral(", ")), arrays);
+        .arg(store::schema::valueColumns().join(QStringLiteral(", ")), arrays);
 }
 
 QString insertEventsSql(bool withCodes) {
@@ -182,4 +182,4 @@ QStringList eventArrays(const std::vector<EventRow>& rows, bool withCodes) {
     return cols;
 }
 
-}  // namespace record::forward
+}  // namespace forward

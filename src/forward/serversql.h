@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-namespace record::forward {
+namespace forward {
 
 QString createSamplesTableSql();
 QString createEventsTableSql();
@@ -56,4 +56,4 @@ struct EventRow {
 QStringList sampleArrays(const std::vector<SampleRow>& rows);
 QStringList eventArrays(const std::vector<EventRow>& rows, bool withCodes = true);
 
-}  // namespace record::forward
+}  // namespace forward

@@ -2,7 +2,7 @@
 
 #include <QtGlobal>
 
-namespace record::forward {
+namespace forward {
 
 QString statusText(const Status& s, base::Lang lang) {
     using base::wording;
@@ -74,4 +74,4 @@ int retryDelayMs(int failures) {
     return static_cast<int>(kRetry.delayMs(failures));
 }
 
-}  // namespace record::forward
+}  // namespace forward

@@ -11,7 +11,7 @@
 #include "base/backoff.h"
 #include "base/tr.h"
 
-namespace record::forward {
+namespace forward {
 
 enum class State { Healthy, Waiting, Failed };
 
@@ -49,4 +49,4 @@ std::optional<Reason> errorReason(const QString& message, const QString& sqlStat
 inline constexpr base::Backoff kRetry{1000, 30000};
 int retryDelayMs(int failures);
 
-}  // namespace record::forward
+}  // namespace forward

@@ -6,7 +6,7 @@
 #include "forward/forwarder.h"
 #include "ui/accessible.h"
 
-namespace record::forward {
+namespace forward {
 
 StatusLabels::StatusLabels(QStatusBar* bar)
     : QObject(bar), status_(new ui::ValueLabel(bar)), skipped_(new ui::ValueLabel(bar)) {
@@ -26,16 +26,16 @@ void StatusLabels::showInvalidAddress() {
         base::Lang::Shown));
 }
 
-void StatusLabels::follow(const record::Forwarder& forwarder) {
-    const record::Forwarder* f = &forwarder;
+void StatusLabels::follow(const forward::Forwarder& forwarder) {
+    const forward::Forwarder* f = &forwarder;
     auto show = [this, f] {
         status_->setText(f->statusText(base::Lang::Shown));
         const QString note = f->skippedText(base::Lang::Shown);
         skipped_->setText(note);
         skipped_->setVisible(!note.isEmpty());
     };
-    connect(f, &record::Forwarder::statusChanged, status_, show);
+    connect(f, &forward::Forwarder::statusChanged, status_, show);
     show();
 }
 
-}  // namespace record::forward
+}  // namespace forward

@@ -9,11 +9,11 @@ namespace ui {
 class ValueLabel;
 }
 
-namespace record {
+namespace forward {
 class Forwarder;
 }
 
-namespace record::forward {
+namespace forward {
 
 // "ForwardStatus" and "ForwardSkipped" at the right of the status bar, which owns them.
 class StatusLabels : public QObject {
@@ -24,11 +24,11 @@ class StatusLabels : public QObject {
     // A server address the settings file holds but that cannot be used.
     void showInvalidAddress();
     // Shows the forwarder's status and skipped records now and whenever they change.
-    void follow(const record::Forwarder& forwarder);
+    void follow(const forward::Forwarder& forwarder);
 
   private:
     ui::ValueLabel* status_;
     ui::ValueLabel* skipped_;
 };
 
-}  // namespace record::forward
+}  // namespace forward

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "link/image.h"
+#include "comm/image.h"
 
 namespace instrument {
 

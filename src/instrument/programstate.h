@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "link/image.h"
+#include "comm/image.h"
 
 namespace instrument {
 

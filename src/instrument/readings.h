@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "link/image.h"
+#include "comm/image.h"
 
 namespace instrument {
 

@@ -11,8 +11,8 @@
 #include <QPushButton>
 #include <algorithm>
 
-#include "access/guard.h"
-#include "access/reason.h"
+#include "auth/guard.h"
+#include "auth/reason.h"
 #include "base/text.h"
 #include "base/tr.h"
 #include "monitor/commands.h"

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "link/link.h"
+#include "comm/link.h"
 
 class QColor;
 class QComboBox;

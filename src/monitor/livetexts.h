@@ -8,8 +8,8 @@
 #include <array>
 #include <cstdint>
 
+#include "comm/image.h"
 #include "instrument/statetexts.h"
-#include "link/image.h"
 
 namespace monitor {
 

@@ -41,8 +41,8 @@ void FleetFeed::follow(chamber::Chamber* c) {
     };
     connect(c, &chamber::Chamber::stateChanged, this, send);
     send(c->state());
-    if (record::EventLog* log = c->eventLog())
-        connect(log, &record::EventLog::storedChanged, this,
+    if (events::EventLog* log = c->eventLog())
+        connect(log, &events::EventLog::storedChanged, this,
                 [this, name] { publisher_.eventsStored(name); });
 }
 

@@ -26,7 +26,7 @@ bool Outbox::open() {
     if (open_) return true;
     // The chamber's recorder and log make the file; the outbox never does.
     if (!QFileInfo(path_).isFile()) return false;
-    events_ = std::make_unique<record::EventStore>(path_,
+    events_ = std::make_unique<events::EventStore>(path_,
                                                    base::uniqueName(QStringLiteral("mqtt-events")));
     if (!events_->open(/*readOnly=*/true) || !events_->hasTable()) {
         events_.reset();
@@ -73,9 +73,9 @@ void Outbox::close() {
     open_ = false;
 }
 
-std::vector<record::EventEntry> Outbox::after(qint64 id, int limit) {
+std::vector<events::EventEntry> Outbox::after(qint64 id, int limit) {
     if (!open_) return {};
-    record::EventFilter f;
+    events::EventFilter f;
     f.afterId = id;
     f.newestFirst = false;
     f.limit = limit;
@@ -84,7 +84,7 @@ std::vector<record::EventEntry> Outbox::after(qint64 id, int limit) {
 
 qint64 Outbox::countAfter(qint64 id) {
     if (!open_) return 0;
-    record::EventFilter f;
+    events::EventFilter f;
     f.afterId = id;
     return events_->count(f).value_or(0);
 }

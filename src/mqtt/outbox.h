@@ -14,7 +14,7 @@
 #include "events/eventrules.h"
 #include "store/sqlitefile.h"
 
-namespace record {
+namespace events {
 class EventStore;
 }
 
@@ -35,7 +35,7 @@ class Outbox {
     void close();
 
     // The entries after id, oldest first, at most limit.
-    std::vector<record::EventEntry> after(qint64 id, int limit);
+    std::vector<events::EventEntry> after(qint64 id, int limit);
     // How many entries follow id.
     qint64 countAfter(qint64 id);
 
@@ -49,8 +49,8 @@ class Outbox {
   private:
     QString path_;
     QString key_;
-    record::SqliteFile file_;
-    std::unique_ptr<record::EventStore> events_;
+    store::SqliteFile file_;
+    std::unique_ptr<events::EventStore> events_;
     bool open_ = false;
     qint64 acked_ = 0;
     bool dirty_ = false;

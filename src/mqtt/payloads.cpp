@@ -7,7 +7,7 @@
 
 namespace mqtt {
 
-QJsonObject eventJson(const record::EventEntry& e, base::Lang lang) {
+QJsonObject eventJson(const events::EventEntry& e, base::Lang lang) {
     QJsonObject o;
     o.insert(QStringLiteral("id"), e.id);
     o.insert(QStringLiteral("at"),
@@ -15,7 +15,7 @@ QJsonObject eventJson(const record::EventEntry& e, base::Lang lang) {
     o.insert(QStringLiteral("kind"), e.kind);
     o.insert(QStringLiteral("code"), e.code);
     o.insert(QStringLiteral("args"), QJsonArray::fromStringList(e.args));
-    o.insert(QStringLiteral("text"), record::eventText(e, lang));
+    o.insert(QStringLiteral("text"), events::eventText(e, lang));
     if (e.reg) o.insert(QStringLiteral("reg"), *e.reg);
     if (e.value) o.insert(QStringLiteral("value"), *e.value);
     if (e.status) o.insert(QStringLiteral("status"), *e.status);
@@ -29,8 +29,8 @@ QJsonObject eventJson(const record::EventEntry& e, base::Lang lang) {
     return o;
 }
 
-bool isAlert(const record::EventEntry& e) {
-    if (e.kind != record::eventkind::kAlert) return false;
+bool isAlert(const events::EventEntry& e) {
+    if (e.kind != events::eventkind::kAlert) return false;
     static const QStringList codes{QStringLiteral("alert.fired"), QStringLiteral("alert.cleared"),
                                    QStringLiteral("alert.acknowledged"),
                                    QStringLiteral("alert.escalated"),

@@ -16,11 +16,11 @@ namespace mqtt {
 // {"id", "at" (ISO 8601 UTC, milliseconds), "kind", "code", "args", "text", and where the entry
 // has them "reg", "value", "status", "user", "oldValue", "newValue", "reason"}. The text is in the
 // language the program speaks; the code and its values are what a consumer should go by.
-QJsonObject eventJson(const record::EventEntry& e, base::Lang lang = base::Lang::Shown);
+QJsonObject eventJson(const events::EventEntry& e, base::Lang lang = base::Lang::Shown);
 
 // Whether the entry goes to the alert topic rather than the event topic: an alert raised, back to
 // normal, acknowledged, escalated or repeated. Its deliveries and settings are events.
-bool isAlert(const record::EventEntry& e);
+bool isAlert(const events::EventEntry& e);
 
 struct Message {
     QString topic;

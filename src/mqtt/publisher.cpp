@@ -216,7 +216,7 @@ void PublishWorker::sendEvents(Chamber& c) {
     if (!client_ || !client_->isConnected() || !c.outbox->isOpen()) return;
     const int room = kMaxInFlight - int(c.sent.size());
     if (room <= 0) return;
-    for (const record::EventEntry& e : c.outbox->after(c.sentUpTo, room)) {
+    for (const events::EventEntry& e : c.outbox->after(c.sentUpTo, room)) {
         const QString leaf = isAlert(e) ? QStringLiteral("alert") : QStringLiteral("event");
         const QByteArray payload = QJsonDocument(eventJson(e)).toJson(QJsonDocument::Compact);
         const auto mid = client_->publish(

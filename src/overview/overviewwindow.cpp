@@ -22,9 +22,9 @@
 #include <algorithm>
 #include <utility>
 
-#include "access/guard.h"
-#include "access/reason.h"
 #include "alert/alertbar.h"
+#include "auth/guard.h"
+#include "auth/reason.h"
 #include "base/tr.h"
 #include "chamber/chamber.h"
 #include "ui/aboutdialog.h"

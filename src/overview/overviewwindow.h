@@ -16,7 +16,7 @@
 #include "base/audit.h"
 #include "chamber/commands.h"
 #include "chamber/state.h"
-#include "link/ports.h"
+#include "comm/ports.h"
 #include "overview/chamberlist.h"
 #include "overview/tile.h"
 

@@ -35,10 +35,10 @@ Tile tileOf(const QString& name, const chamber::State& s, bool opened) {
         t.lines << base::Tr::tr("  仪表无应答 %1 秒").arg(s.link.silentMs / 1000).trimmed();
     else
         t.lines << base::Tr::tr("通讯正常");
-    const QString recorder = opened ? record::recorderStatusText(s.recorder, base::Lang::Shown)
+    const QString recorder = opened ? store::recorderStatusText(s.recorder, base::Lang::Shown)
                                     : base::Tr::tr("等待数据库释放");
     // The refusal names the file's whole path and the other process: too long for a tile.
-    const bool refused = opened && s.recorder.state == record::RecorderStatus::State::Refused;
+    const bool refused = opened && s.recorder.state == store::RecorderStatus::State::Refused;
     t.lines << (refused ? base::Tr::tr("未记录：另一个程序正在记录") : recorder);
     t.details = (t.lines.mid(1, t.lines.size() - 2) << recorder).join(u'\n');
 

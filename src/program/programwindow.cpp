@@ -11,8 +11,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "access/guard.h"
-#include "access/reason.h"
+#include "auth/guard.h"
+#include "auth/reason.h"
 #include "base/text.h"
 #include "base/tr.h"
 #include "instrument/statetexts.h"

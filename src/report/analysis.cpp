@@ -13,14 +13,14 @@ namespace report {
 QString channelCaption(int channel) {
     static const char* const kNames[] = {"PV1", "PV2", "SV1", "SV2", "OUT1", "OUT2"};
     return channel >= 0 && channel < 6 ? QString::fromLatin1(kNames[channel])
-                                       : record::schema::valueColumns().value(channel);
+                                       : store::schema::valueColumns().value(channel);
 }
 
 Analyzer::Analyzer(int64_t from, int64_t to, instrument::ToleranceBand band1,
                    instrument::ToleranceBand band2)
     : from_(std::min(from, to)), to_(std::max(from, to)), bands_{band1, band2} {}
 
-void Analyzer::add(const record::ArchivedSample& s) {
+void Analyzer::add(const store::ArchivedSample& s) {
     if (s.at < from_ || s.at > to_) return;
     if (s.stale) {
         // No reading: the second stays a hole, known to be stale.
@@ -41,7 +41,7 @@ void Analyzer::add(const record::ArchivedSample& s) {
     }
     for (size_t i = 0; i < kReportChannels.size(); ++i) {
         const double v =
-            record::schema::shownValue(kReportChannels[i], s.values[kReportChannels[i]]);
+            store::schema::shownValue(kReportChannels[i], s.values[kReportChannels[i]]);
         Running& r = run_[i];
         ++r.n;
         r.min = r.n == 1 ? v : std::min(r.min, v);
@@ -66,7 +66,7 @@ void Analyzer::add(const record::ArchivedSample& s) {
     }
 }
 
-Figures Analyzer::finish(const std::vector<record::EventEntry>& events) const {
+Figures Analyzer::finish(const std::vector<events::EventEntry>& events) const {
     Figures f;
     f.from = from_;
     f.to = to_;
@@ -97,7 +97,7 @@ Figures Analyzer::finish(const std::vector<record::EventEntry>& events) const {
     size_t nextStale = 0;
     for (const auto& [first, last] : holes) {
         if (last - first + 1 <= kGapReportedAbove) continue;
-        const bool stale = record::inStaleSpan(stale_, &nextStale, first) ||
+        const bool stale = store::inStaleSpan(stale_, &nextStale, first) ||
                            (nextStale < stale_.size() && stale_[nextStale].first <= last);
         f.gaps.push_back({first, last, gapCause(first, last, events, stale, base::Lang::Shown)});
     }
@@ -115,13 +115,13 @@ const QLatin1String kStartedCode("service.started");
 
 }  // namespace
 
-QString gapCause(int64_t first, int64_t last, const std::vector<record::EventEntry>& events,
+QString gapCause(int64_t first, int64_t last, const std::vector<events::EventEntry>& events,
                  bool stale, base::Lang lang) {
     if (auto known = knownGapCause(first, last, events, stale, lang)) return *known;
     return base::wording(QT_TRANSLATE_NOOP("velmars", "程序未运行"), lang);
 }
 
-QString csvGapCause(int64_t first, int64_t last, const std::vector<record::EventEntry>& events,
+QString csvGapCause(int64_t first, int64_t last, const std::vector<events::EventEntry>& events,
                     base::Lang lang) {
     // A second or a few skipped while the program ran have no cause to name; a longer gap with
     // none in the log is the program not running, as the report says.
@@ -130,46 +130,46 @@ QString csvGapCause(int64_t first, int64_t last, const std::vector<record::Event
 }
 
 std::optional<QString> knownGapCause(int64_t first, int64_t last,
-                                     const std::vector<record::EventEntry>& events, bool stale,
+                                     const std::vector<events::EventEntry>& events, bool stale,
                                      base::Lang lang) {
     // The recorder's own line from the gap's start on names its cause best (a stop said as it
     // happened, or a start after a run that never said it stopped, logged as the gap ends: the
     // first sample may be stored in the same second); then the line's state when the gap began;
     // with neither, nothing was running to record, unless stale seconds were stored: then the
     // line's first word of silence within the gap, or the silence itself.
-    const record::EventEntry* recorder = nullptr;
-    const record::EventEntry* link = nullptr;
-    const record::EventEntry* silentWithin = nullptr;
+    const events::EventEntry* recorder = nullptr;
+    const events::EventEntry* link = nullptr;
+    const events::EventEntry* silentWithin = nullptr;
     bool linkDown = false;
-    for (const record::EventEntry& e : events) {
+    for (const events::EventEntry& e : events) {
         const int64_t at = e.at.toSecsSinceEpoch();
         if (at > last + kGapEndSlack) break;
-        if (e.kind == record::eventkind::kRecorder && at >= first - 2 && !recorder &&
-            !record::recorderResumed(e) && e.code != kStartedCode &&
+        if (e.kind == events::eventkind::kRecorder && at >= first - 2 && !recorder &&
+            !events::recorderResumed(e) && e.code != kStartedCode &&
             (at <= last || e.code == kEndedUncleanCode))
             recorder = &e;
         if (at > last) continue;
-        if (e.kind == record::eventkind::kLink && at <= first) {
-            linkDown = record::linkWentDown(e);
+        if (e.kind == events::eventkind::kLink && at <= first) {
+            linkDown = events::linkWentDown(e);
             link = &e;
-        } else if (!silentWithin && record::linkWentDown(e)) {
+        } else if (!silentWithin && events::linkWentDown(e)) {
             silentWithin = &e;
         }
     }
-    if (recorder) return record::eventText(*recorder, lang);
-    if (linkDown) return record::eventText(*link, lang);
+    if (recorder) return events::eventText(*recorder, lang);
+    if (linkDown) return events::eventText(*link, lang);
     if (stale)
         return silentWithin
-                   ? record::eventText(*silentWithin, lang)
+                   ? events::eventText(*silentWithin, lang)
                    : base::wording(QT_TRANSLATE_NOOP("velmars", "未读到仪表数值，数值过期"), lang);
     return std::nullopt;
 }
 
-record::GapCause gapCausesOf(const QString& path, base::Lang lang) {
+store::GapCause gapCausesOf(const QString& path, base::Lang lang) {
     struct Log {
         explicit Log(const QString& path)
             : store(path, base::uniqueName(QStringLiteral("gap-causes"))) {}
-        record::EventStore store;
+        events::EventStore store;
         bool opened = false, usable = false;
     };
     auto log = std::make_shared<Log>(path);
@@ -181,7 +181,7 @@ record::GapCause gapCausesOf(const QString& path, base::Lang lang) {
         if (!log->usable) return {};
         // The line's state when the gap began is its last word before it: an hour back is
         // enough to find it, and keeps each gap's read small.
-        record::EventFilter filter;
+        events::EventFilter filter;
         filter.from = QDateTime::fromSecsSinceEpoch(first - 3600);
         filter.to = QDateTime::fromSecsSinceEpoch(last + kGapEndSlack);
         filter.newestFirst = false;

@@ -65,9 +65,9 @@ class Analyzer {
   public:
     Analyzer(int64_t from, int64_t to, instrument::ToleranceBand band1,
              instrument::ToleranceBand band2);
-    void add(const record::ArchivedSample& s);
+    void add(const store::ArchivedSample& s);
     // The figures; each gap's cause from the events of the span (in time order, local times).
-    Figures finish(const std::vector<record::EventEntry>& events) const;
+    Figures finish(const std::vector<events::EventEntry>& events) const;
 
   private:
     struct Running {
@@ -82,7 +82,7 @@ class Analyzer {
     int64_t recorded_ = 0, samples_ = 0, previous_ = 0;
     bool any_ = false;
     std::vector<std::pair<int64_t, int64_t>> holes_;
-    std::vector<record::StaleSpan> stale_;  // the stale seconds seen, as stretches
+    std::vector<store::StaleSpan> stale_;  // the stale seconds seen, as stretches
 };
 
 // Why no sample was stored from first to last, from the events around it: the recorder stopped
@@ -90,19 +90,19 @@ class Analyzer {
 // program was not running. stale: seconds of the gap were stored with stale values, so the
 // program ran; the line's word for the silence within the gap names it too. In the language;
 // Figures hold it as shown.
-QString gapCause(int64_t first, int64_t last, const std::vector<record::EventEntry>& events,
+QString gapCause(int64_t first, int64_t last, const std::vector<events::EventEntry>& events,
                  bool stale = false, base::Lang lang = base::Lang::Stored);
 
 // The same, nullopt where the log names no cause (gapCause then says the program was not running).
 std::optional<QString> knownGapCause(int64_t first, int64_t last,
-                                     const std::vector<record::EventEntry>& events, bool stale,
+                                     const std::vector<events::EventEntry>& events, bool stale,
                                      base::Lang lang);
 // The cause a CSV copy gives the missing seconds first..last: as the report names it, but empty
 // for a short gap the log says nothing about (a second skipped while recording).
-QString csvGapCause(int64_t first, int64_t last, const std::vector<record::EventEntry>& events,
+QString csvGapCause(int64_t first, int64_t last, const std::vector<events::EventEntry>& events,
                     base::Lang lang = base::Lang::Shown);
 // csvGapCause from the events of the database file at path, read when a gap asks for them.
-record::GapCause gapCausesOf(const QString& path, base::Lang lang = base::Lang::Shown);
+store::GapCause gapCausesOf(const QString& path, base::Lang lang = base::Lang::Shown);
 
 // "12:34:56" for a number of seconds, hours not wrapped ("100:00:00").
 QString durationText(int64_t seconds);

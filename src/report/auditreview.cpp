@@ -7,7 +7,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 
-#include "access/userstore.h"
+#include "auth/userstore.h"
 #include "base/text.h"
 #include "base/workerthread.h"
 #include "events/eventstore.h"
@@ -22,8 +22,8 @@ namespace {
 // The most rows the PDF lists; the CSV holds them all.
 constexpr qsizetype kListedAtMost = 5000;
 
-record::EventFilter spanFilter(int64_t from, int64_t to) {
-    record::EventFilter f;
+events::EventFilter spanFilter(int64_t from, int64_t to) {
+    events::EventFilter f;
     f.from = QDateTime::fromSecsSinceEpoch(from);
     f.to = QDateTime::fromSecsSinceEpoch(to);
     f.newestFirst = false;
@@ -32,19 +32,19 @@ record::EventFilter spanFilter(int64_t from, int64_t to) {
 
 // The chains' verdict in the operator's words; nullopt with error when the file cannot be read.
 std::optional<QString> verdict(const QString& dbPath, QString* error) {
-    record::Database db(dbPath, base::uniqueName(QStringLiteral("review-verify")));
-    if (!db.open(record::FileAccess::ReadOnly, 5000)) {
+    store::Database db(dbPath, base::uniqueName(QStringLiteral("review-verify")));
+    if (!db.open(store::FileAccess::ReadOnly, 5000)) {
         *error = db.lastError();
         return std::nullopt;
     }
-    record::ChainVerifier verifier(db);
+    store::ChainVerifier verifier(db);
     while (!verifier.done()) {
         if (!verifier.step()) {
             *error = db.lastError();
             return std::nullopt;
         }
     }
-    const record::ChainReport& r = verifier.report();
+    const store::ChainReport& r = verifier.report();
     // Links made with the service's key that this account cannot read are not called intact.
     if (r.intact && !r.unchecked.isEmpty())
         return base::Tr::tr("未能核对：这些记录以服务的密钥链接，本账户无法读取该密钥");
@@ -60,7 +60,7 @@ std::optional<QString> verdict(const QString& dbPath, QString* error) {
 
 std::optional<QString> auditDigest(const QString& dbPath, int64_t from, int64_t to,
                                    QString* error) {
-    record::EventStore log(dbPath, base::uniqueName(QStringLiteral("review-digest")));
+    events::EventStore log(dbPath, base::uniqueName(QStringLiteral("review-digest")));
     if (!log.open(/*readOnly=*/true)) {
         *error = log.lastError();
         return std::nullopt;
@@ -75,16 +75,16 @@ std::optional<QString> auditDigest(const QString& dbPath, int64_t from, int64_t 
         return v ? QString::number(*v) : QStringLiteral("-");
     };
     const bool read =
-        !log.hasTable() || log.forEach(spanFilter(from, to), [&](const record::EventEntry& e) {
+        !log.hasTable() || log.forEach(spanFilter(from, to), [&](const events::EventEntry& e) {
             add(QString::number(e.id));
-            add(record::eventTimeText(e.at));
+            add(events::eventTimeText(e.at));
             add(e.kind);
             add(e.text);
             add(optional(e.reg));
             add(optional(e.value));
             add(optional(e.status));
             add(e.code);
-            add(record::eventArgsText(e.args));
+            add(events::eventArgsText(e.args));
         });
     if (!read) {
         *error = log.lastError();
@@ -128,15 +128,15 @@ QString makeAuditReview(const AuditReviewRequest& r) {
     }
 
     // The CSV first, as the event window's export writes it; its hash goes on every page.
-    record::EventStore log(r.dbPath, base::uniqueName(QStringLiteral("review-events")));
+    events::EventStore log(r.dbPath, base::uniqueName(QStringLiteral("review-events")));
     if (!log.open(/*readOnly=*/true)) return cannotRead.arg(r.dbPath, log.lastError());
     QSaveFile csv(content.request.csvPath);
     if (!csv.open(QIODevice::WriteOnly))
         return base::Tr::tr("无法写入 %1：%2").arg(content.request.csvPath, csv.errorString());
     const qint64 rows =
-        log.hasTable() ? record::writeEventsCsv(log, spanFilter(r.from, r.to), csv) : 0;
+        log.hasTable() ? events::writeEventsCsv(log, spanFilter(r.from, r.to), csv) : 0;
     if (rows < 0) return cannotRead.arg(r.dbPath, log.lastError());
-    record::EventFilter listed = spanFilter(r.from, r.to);
+    events::EventFilter listed = spanFilter(r.from, r.to);
     listed.limit = kListedAtMost;
     if (log.hasTable()) content.events = log.load(listed);
     content.csvRows = rows;

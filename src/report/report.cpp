@@ -12,7 +12,7 @@
 #include <atomic>
 #include <utility>
 
-#include "access/userstore.h"
+#include "auth/userstore.h"
 #include "base/tr.h"
 #include "events/eventstore.h"
 #include "report/analysis.h"
@@ -78,7 +78,7 @@ class EnglishWordsHash : public QIODevice {
     void addLines(QByteArray lines) {
         if (!headerSeen_ && !lines.isEmpty()) {
             headerSeen_ = true;
-            const QByteArray stored = record::csvHeader(record::CsvForm::Digest);
+            const QByteArray stored = store::csvHeader(store::CsvForm::Digest);
             if (lines.startsWith(stored))
                 lines.replace(0, stored.size(),
                               QByteArray("\xEF\xBB\xBF"
@@ -87,7 +87,7 @@ class EnglishWordsHash : public QIODevice {
                                          "Data state\r\n"));
         }
         // The state cell is the row's last: a stored mark never stands anywhere else.
-        lines.replace(',' + record::csvStaleMark(base::Lang::Stored) + "\r\n",
+        lines.replace(',' + store::csvStaleMark(base::Lang::Stored) + "\r\n",
                       QByteArray(",stale\r\n"));
         hash_.addData(lines);
     }
@@ -133,15 +133,15 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
                      {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "结束时间早于开始时间"))});
     const int64_t from = request.from, to = request.to;
     if (!QFileInfo::exists(request.dbPath))
-        return unreadable(record::faultText(record::SampleStore::Fault::NotOpen));
-    record::SampleStore store(request.dbPath, uniqueName("samples"));
-    if (!store.open(record::SampleStore::Access::ReadOnly)) return unreadable(store.lastError());
+        return unreadable(store::faultText(store::SampleStore::Fault::NotOpen));
+    store::SampleStore store(request.dbPath, uniqueName("samples"));
+    if (!store.open(store::SampleStore::Access::ReadOnly)) return unreadable(store.lastError());
     // Figures, CSV and chart are read in one read transaction: a recorder writing meanwhile (a
     // run still open) adds no second to one of them that the others miss. A file without an
     // archive yet is read from its ring.
     if (!store.beginRead()) return unreadable(store.lastError());
     struct Snapshot {
-        record::SampleStore& store;
+        store::SampleStore& store;
         bool held = true;
         void end() {
             if (std::exchange(held, false)) store.endRead();
@@ -154,7 +154,7 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
     int64_t seen = 0;
     const int64_t span = std::max<int64_t>(to - from + 1, 1);
     bool stopped = false;
-    const bool read = store.forEachArchived(from, to, [&](const record::ArchivedSample& s) {
+    const bool read = store.forEachArchived(from, to, [&](const store::ArchivedSample& s) {
         analyzer.add(s);
         if (++seen % 50000 == 0 && !going(static_cast<int>(40 * std::min(seen, span) / span)))
             stopped = true;
@@ -163,11 +163,11 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
     if (stopped) return cancelled;
     if (!read) return unreadable(store.lastError());
 
-    std::vector<record::EventEntry> events;
+    std::vector<events::EventEntry> events;
     {
-        record::EventStore log(request.dbPath, uniqueName("events"));
+        events::EventStore log(request.dbPath, uniqueName("events"));
         if (log.open(/*readOnly=*/true) && log.hasTable()) {
-            record::EventFilter filter;
+            events::EventFilter filter;
             filter.from = QDateTime::fromSecsSinceEpoch(from);
             filter.to = QDateTime::fromSecsSinceEpoch(to);
             filter.newestFirst = false;
@@ -183,7 +183,7 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
     // The span's CSV export: its SHA-256 goes on every page, the file beside the report when
     // asked for. It is the export --export-csv makes of the same span, byte for byte.
     {
-        record::CsvExport csv(store);
+        store::CsvExport csv(store);
         if (!csv.open()) return ended(End::Unreadable, csv.error());
         QSaveFile file(request.csvPath);
         if (!request.csvPath.isEmpty() && !file.open(QIODevice::WriteOnly))
@@ -243,12 +243,12 @@ ReportOutcome makeReport(const ReportRequest& request, const std::function<bool(
 }
 
 std::optional<QString> dataDigest(const ReportRequest& request, QString* error) {
-    record::CsvExport csv(request.dbPath, uniqueName("digest"));
+    store::CsvExport csv(request.dbPath, uniqueName("digest"));
     if (!csv.open()) {
         *error = csv.error().text(base::Lang::Shown);
         return std::nullopt;
     }
-    csv.setForm(record::CsvForm::Digest);
+    csv.setForm(store::CsvForm::Digest);
     HashingDevice hashing(nullptr);
     if (!csv.write(hashing, {QDateTime::fromSecsSinceEpoch(request.from),
                              QDateTime::fromSecsSinceEpoch(request.to)})) {

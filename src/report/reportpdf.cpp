@@ -190,14 +190,14 @@ std::vector<double> axisTicks(double low, double high, int count) {
 
 // The alarm periods of the span: from an alarm or sensor fault going active to every one of them
 // being back to normal. An alarm already active at the start shows from the start.
-std::vector<std::pair<int64_t, int64_t>> alarmPeriods(const std::vector<record::EventEntry>& events,
+std::vector<std::pair<int64_t, int64_t>> alarmPeriods(const std::vector<events::EventEntry>& events,
                                                       int64_t from, int64_t to) {
     std::vector<std::pair<int64_t, int64_t>> periods;
     int active = 0;
     int64_t since = from;
     bool first = true;
-    for (const record::EventEntry& e : events) {
-        if (e.kind != record::eventkind::kAlarm || !e.value) continue;
+    for (const events::EventEntry& e : events) {
+        if (e.kind != events::eventkind::kAlarm || !e.value) continue;
         const int64_t at = std::clamp<int64_t>(e.at.toSecsSinceEpoch(), from, to);
         if (first && *e.value == 0) active = 1;  // it went back to normal: it was on before
         first = false;
@@ -487,15 +487,15 @@ void eventList(Layout& layout, const ReportContent& c) {
     layout.heading(base::Tr::tr("事件"));
     std::vector<QStringList> rows;
     qsizetype listed = 0, left = 0;
-    for (const record::EventEntry& e : c.events) {
-        if (e.kind == record::eventkind::kAlert) continue;
+    for (const events::EventEntry& e : c.events) {
+        if (e.kind == events::eventkind::kAlert) continue;
         if (listed >= kListedEventsAtMost) {
             ++left;
             continue;
         }
         ++listed;
         rows.push_back(
-            {record::auditTimeText(e), record::eventKindCaption(e.kind), record::eventText(e)});
+            {events::auditTimeText(e), events::eventKindCaption(e.kind), events::eventText(e)});
     }
     if (rows.empty()) {
         layout.text(base::Tr::tr("此期间没有事件。"), reportFont(8.5));
@@ -711,9 +711,9 @@ base::Phrase writeAuditPdf(const ReportContent& content, const QString& verdict,
         layout.heading(base::Tr::tr("事件"));
         // The audit trail's columns, as the event window shows them.
         std::vector<QStringList> rows;
-        for (const record::EventEntry& e : content.events)
-            rows.push_back({record::auditTimeText(e), record::eventKindCaption(e.kind),
-                            record::eventText(e), e.user, e.oldValue, e.newValue, e.reason});
+        for (const events::EventEntry& e : content.events)
+            rows.push_back({events::auditTimeText(e), events::eventKindCaption(e.kind),
+                            events::eventText(e), e.user, e.oldValue, e.newValue, e.reason});
         if (rows.empty())
             layout.text(base::Tr::tr("此期间没有事件。"), reportFont(8.5));
         else

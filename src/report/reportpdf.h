@@ -20,8 +20,8 @@ inline constexpr int kListedEventsAtMost = 1000;
 struct ReportContent {
     ReportRequest request;
     Figures figures;
-    std::vector<record::EventEntry> events;  // of the span, in time order
-    std::vector<record::SpanRow> chart;
+    std::vector<events::EventEntry> events;  // of the span, in time order
+    std::vector<store::SpanRow> chart;
     QString csvSha256;
     qint64 csvRows = 0;
     // The signatures of request.signatureSubject, and the digest of the data as they are now.

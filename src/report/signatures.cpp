@@ -11,8 +11,8 @@
 #include <iterator>
 #include <utility>
 
-#include "access/roles.h"
-#include "access/userstore.h"
+#include "auth/roles.h"
+#include "auth/userstore.h"
 #include "base/baseos.h"
 #include "base/datafolder.h"
 #include "base/workerthread.h"
@@ -157,16 +157,16 @@ base::Phrase signedRunRefusal() {
 
 SignatureStore::SignatureStore(const QString& path, const QString& connectionName)
     : path_(path), connection_(connectionName) {
-    record::addEventTexts(&signedText);
-    record::addEventTexts(&releasedText);
+    events::addEventTexts(&signedText);
+    events::addEventTexts(&releasedText);
 }
 
 SignatureStore::~SignatureStore() = default;
 
 bool SignatureStore::read(const QString& table, const QString& sql, const QString& subject,
                           const std::function<void(const QSqlQuery&)>& row) {
-    record::Database db(path_, uniqueName(connection_));
-    if (!db.open(record::FileAccess::ReadOnly, kBusyTimeoutMs)) {
+    store::Database db(path_, uniqueName(connection_));
+    if (!db.open(store::FileAccess::ReadOnly, kBusyTimeoutMs)) {
         error_ = db.lastError();
         return false;
     }
@@ -209,14 +209,14 @@ std::optional<std::vector<Signature>> SignatureStore::list(const QString& subjec
 
 bool SignatureStore::append(const QString& code, const QStringList& args, qint64 atMs,
                             const QString& userId, const QString& reason,
-                            const std::function<bool(record::Database&)>& alongside) {
-    record::EventStore log(path_, uniqueName(connection_));
+                            const std::function<bool(store::Database&)>& alongside) {
+    events::EventStore log(path_, uniqueName(connection_));
     if (!log.open()) {
         error_ = log.lastError();
         return false;
     }
-    std::vector<record::EventEntry> entries = {
-        record::codedEntry(record::eventkind::kRun, code, args)};
+    std::vector<events::EventEntry> entries = {
+        events::codedEntry(events::eventkind::kRun, code, args)};
     entries.front().at = QDateTime::fromMSecsSinceEpoch(atMs);
     entries.front().user = userId;
     entries.front().reason = reason;
@@ -228,11 +228,11 @@ bool SignatureStore::append(const QString& code, const QStringList& args, qint64
 bool SignatureStore::add(const Signature& s) {
     // The row names the signer, whoever's session it was made in.
     return append(kSignedCode, {s.subject, meaningKey(s.meaning), s.userId, s.fullName, s.digest},
-                  s.atMs, s.userId, {}, [&](record::Database& db) {
+                  s.atMs, s.userId, {}, [&](store::Database& db) {
                       QSqlQuery q(db.db());
-                      if (!q.exec(record::schema::kCreateSignaturesSql))
+                      if (!q.exec(store::schema::kCreateSignaturesSql))
                           return db.failFromSql(q.lastError());
-                      for (const QString& sql : record::schema::freezeSignaturesSql())
+                      for (const QString& sql : store::schema::freezeSignaturesSql())
                           if (!q.exec(sql)) return db.failFromSql(q.lastError());
                       q.prepare(QStringLiteral(
                           "INSERT INTO signatures (subject, digest, user_id, full_name, "
@@ -245,7 +245,7 @@ bool SignatureStore::add(const Signature& s) {
                   });
 }
 
-std::optional<bool> SignatureStore::isSigned(record::Database& db, const QString& subject) {
+std::optional<bool> SignatureStore::isSigned(store::Database& db, const QString& subject) {
     if (!db.hasTable(QStringLiteral("signatures"))) return false;
     QSqlQuery q(db.db());
     q.prepare(QStringLiteral("SELECT count(*) FROM signatures WHERE subject = ?"));

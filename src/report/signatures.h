@@ -98,7 +98,7 @@ class SignatureStore {
 
     // Whether the subject has a signature, on a file the caller has open (false on a file
     // without the table); nullopt with db's fault on a read error.
-    static std::optional<bool> isSigned(record::Database& db, const QString& subject);
+    static std::optional<bool> isSigned(store::Database& db, const QString& subject);
 
     // The subject's release for retention; none when there is none (or the file has no log).
     // nullopt with lastError() when the file cannot be read.
@@ -110,8 +110,7 @@ class SignatureStore {
     // Stores the event row of code (kind run, at atMs UTC, by userId, for reason) with what
     // alongside writes beside it, in one transaction; false with lastError() and nothing stored.
     bool append(const QString& code, const QStringList& args, qint64 atMs, const QString& userId,
-                const QString& reason,
-                const std::function<bool(record::Database&)>& alongside = {});
+                const QString& reason, const std::function<bool(store::Database&)>& alongside = {});
     // Runs sql (one value bound: the subject) over the file's table, one call of row per row
     // (none without the table); false with lastError() when the file cannot be read.
     bool read(const QString& table, const QString& sql, const QString& subject,

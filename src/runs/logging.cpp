@@ -1,7 +1,7 @@
 #include "runs/logging.h"
 
-namespace record {
+namespace runs {
 
 Q_LOGGING_CATEGORY(lcRuns, "velmars.runs", QtWarningMsg)
 
-}  // namespace record
+}  // namespace runs

@@ -4,8 +4,8 @@
 
 #include <QLoggingCategory>
 
-namespace record {
+namespace runs {
 
 Q_DECLARE_LOGGING_CATEGORY(lcRuns)  // velmars.runs: runs started and ended
 
-}  // namespace record
+}  // namespace runs

@@ -13,8 +13,8 @@
 #include "base/devicename.h"
 #include "base/tr.h"
 #include "base/workerthread.h"
+#include "comm/link.h"
 #include "events/eventlog.h"
-#include "link/link.h"
 #include "report/signatures.h"
 #include "store/store.h"
 
@@ -27,13 +27,13 @@ namespace key {
 const QString kAutomatic = QStringLiteral("run/automatic");
 struct Text {
     const char* key;
-    QString record::Run::*field;
+    QString runs::Run::*field;
 };
-constexpr Text kTexts[] = {{"run/name", &record::Run::name},
-                           {"run/order", &record::Run::orderId},
-                           {"run/operator", &record::Run::operatorName},
-                           {"run/notes", &record::Run::notes},
-                           {"run/station", &record::Run::station}};
+constexpr Text kTexts[] = {{"run/name", &runs::Run::name},
+                           {"run/order", &runs::Run::orderId},
+                           {"run/operator", &runs::Run::operatorName},
+                           {"run/notes", &runs::Run::notes},
+                           {"run/station", &runs::Run::station}};
 // A loop's band: "run/band1Fixed", "run/band1PlusMinus", "run/band1Low", "run/band1High".
 QString band(int loop, const char* field) {
     return QStringLiteral("run/band%1%2").arg(loop + 1).arg(QLatin1String(field));
@@ -74,7 +74,7 @@ bool isMadeStation(const QString& station, const QString& host) {
            tail.match(station).hasMatch() && station.count(u':') >= 2;
 }
 
-QString defaultReportPath(const record::Run& run, const QString& folder) {
+QString defaultReportPath(const runs::Run& run, const QString& folder) {
     QString name = run.name.trimmed();
     // What no common file system takes in a name, and the control characters.
     for (QChar& c : name)
@@ -90,7 +90,7 @@ QString defaultReportPath(const record::Run& run, const QString& folder) {
     return QDir(folder).filePath(QStringLiteral("%1-%2.pdf").arg(name, date));
 }
 
-report::ReportRequest reportRequest(const record::Run& run, const QString& dbPath, int64_t now) {
+report::ReportRequest reportRequest(const runs::Run& run, const QString& dbPath, int64_t now) {
     report::ReportRequest request;
     request.dbPath = dbPath;
     request.from = run.start;
@@ -111,7 +111,7 @@ report::ReportRequest reportRequest(const record::Run& run, const QString& dbPat
 
 // ---------------------------------------------------------------------------------------------
 
-RunControl::RunControl(QString dbPath, const record::Clock& clock, QObject* parent)
+RunControl::RunControl(QString dbPath, const store::Clock& clock, QObject* parent)
     : QObject(parent),
       path_(std::move(dbPath)),
       clock_(clock),
@@ -210,7 +210,7 @@ bool RunControl::allowed(const base::Audit& by) {
     return false;
 }
 
-quint64 RunControl::startRun(record::Run form, bool automatic, const base::Audit& by) {
+quint64 RunControl::startRun(runs::Run form, bool automatic, const base::Audit& by) {
     if (!started_ || readOnly_ || !allowed(by)) return 0;
     const QDateTime now = clock_.now();
     form.id = 0;
@@ -247,9 +247,9 @@ quint64 RunControl::stopRun(const base::Audit& by) {
 }
 
 void RunControl::onState(const RunsState& state, const base::Phrase& error, RunWorker::Kind kind) {
-    const std::optional<record::Run> before = state_.open;
+    const std::optional<runs::Run> before = state_.open;
     if (kind != RunWorker::Kind::Read && pending_ > 0) --pending_;
-    std::optional<record::Run> sent;
+    std::optional<runs::Run> sent;
     QString by;
     const auto takeFirst = [](auto& queue, auto& into) {
         if (queue.empty()) return;
@@ -277,8 +277,8 @@ void RunControl::onState(const RunsState& state, const base::Phrase& error, RunW
         // The texts of the run just started leave the form, unless edited meanwhile.
         if (sent) {
             bool cleared = false;
-            for (QString record::Run::*field : {&record::Run::name, &record::Run::orderId,
-                                                &record::Run::operatorName, &record::Run::notes}) {
+            for (QString runs::Run::*field : {&runs::Run::name, &runs::Run::orderId,
+                                              &runs::Run::operatorName, &runs::Run::notes}) {
                 if (draft_.*field != (*sent).*field || (draft_.*field).isEmpty()) continue;
                 (draft_.*field).clear();
                 cleared = true;
@@ -310,7 +310,7 @@ void RunControl::applyBands() {
 
 void RunControl::logLine(const QString& code, const QString& name, const QString& user) {
     if (!log_) return;
-    record::EventEntry e = record::codedEntry(record::eventkind::kRun, code, {name});
+    events::EventEntry e = events::codedEntry(events::eventkind::kRun, code, {name});
     e.at = clock_.now();
     e.user = user;
     log_->log(e);
@@ -332,15 +332,15 @@ bool RunWorker::ensureOpen(bool write) {
     }
     // A file marked read-only is left exactly as it is, not even read through SQLite, which may
     // leave its journal files beside it. The file of another program's recording is only read.
-    if (!readOnly_ && record::isReadOnlyFile(path_)) {
-        error_ = {record::faultText(record::SampleStore::Fault::ReadOnly)};
+    if (!readOnly_ && store::isReadOnlyFile(path_)) {
+        error_ = {store::faultText(store::SampleStore::Fault::ReadOnly)};
         return false;
     }
     if (write) {
         // Runs are written only beside the recorder's samples: a file of another program, or
         // one the recorder has refused, gets no table of ours.
         if (readOnly_ ||
-            !record::RunStore::besideSamples(path_, connectionName_ + QStringLiteral("-probe"))) {
+            !runs::RunStore::besideSamples(path_, connectionName_ + QStringLiteral("-probe"))) {
             error_ = {QStringLiteral(QT_TRANSLATE_NOOP("velmars", "不是记录数据库：%1")), {path_}};
             return false;
         }
@@ -358,8 +358,8 @@ void RunWorker::open(bool readOnly) {
     report(ensureOpen(false) || !QFileInfo::exists(path_) ? base::Phrase{} : error_, Kind::Read);
 }
 
-void RunWorker::start(const record::Run& run, bool makeNameUnique) {
-    record::Run stored = run;
+void RunWorker::start(const runs::Run& run, bool makeNameUnique) {
+    runs::Run stored = run;
     if (!ensureOpen(true)) return report(error_, Kind::Started);
     report(store_.start(stored, makeNameUnique) ? base::Phrase{} : store_.failure(), Kind::Started);
 }

@@ -29,7 +29,7 @@ namespace comm {
 class Link;
 struct InstrumentImage;
 }  // namespace comm
-namespace record {
+namespace events {
 class EventLog;
 }
 
@@ -56,14 +56,14 @@ bool isMadeStation(const QString& station, const QString& host);
 
 // The report's default file: "<name>-<start date>.pdf" in folder, the name made safe for a file
 // name (separators and characters file systems refuse become "_").
-QString defaultReportPath(const record::Run& run, const QString& folder);
+QString defaultReportPath(const runs::Run& run, const QString& folder);
 // The report of a run from dbPath: its span (up to now while it is open), its texts and bands.
-report::ReportRequest reportRequest(const record::Run& run, const QString& dbPath, int64_t now);
+report::ReportRequest reportRequest(const runs::Run& run, const QString& dbPath, int64_t now);
 
 // The runs table as the worker last read it.
 struct RunsState {
-    std::optional<record::Run> open;
-    std::vector<record::Run> runs;  // newest first
+    std::optional<runs::Run> open;
+    std::vector<runs::Run> runs;  // newest first
 };
 
 // Runs on the control's thread. Public for its signals; windows use RunControl.
@@ -78,7 +78,7 @@ class RunWorker : public QObject {
 
     // Posted by the control, run here in order.
     void open(bool readOnly);
-    void start(const record::Run& run, bool makeNameUnique);
+    void start(const runs::Run& run, bool makeNameUnique);
     void stop(qint64 end);
     void close();
 
@@ -94,7 +94,7 @@ class RunWorker : public QObject {
     bool ensureOpen(bool write);
 
     QString path_, connectionName_;
-    record::RunStore store_;
+    runs::RunStore store_;
     base::Phrase error_;  // why the file could not be opened
     bool open_ = false, writable_ = false, readOnly_ = false;
 };
@@ -102,7 +102,7 @@ class RunWorker : public QObject {
 class RunControl : public QObject {
     Q_OBJECT
   public:
-    RunControl(QString dbPath, const record::Clock& clock, QObject* parent = nullptr);
+    RunControl(QString dbPath, const store::Clock& clock, QObject* parent = nullptr);
     ~RunControl() override;  // ends the worker's thread (bounded wait)
 
     // Starts the worker, which opens the runs table and reads the open run and the list.
@@ -119,7 +119,7 @@ class RunControl : public QObject {
     void setDefaultStation(std::function<QString(const QString& port, int address)> station) {
         defaultStation_ = std::move(station);
     }
-    void setEventLog(record::EventLog* log) { log_ = log; }
+    void setEventLog(events::EventLog* log) { log_ = log; }
     // Gets the open run's bands now and with every change of the open run.
     void setAlerter(alert::Alerter* alerter);
     // Follows the program state of the link's images.
@@ -130,8 +130,8 @@ class RunControl : public QObject {
     // (with the choice of automatic runs) by saveSettings(). Once a run has started, its name,
     // order, operator and notes leave the form (draftChanged), so the next run does not take them
     // unseen; the station and the bands stay.
-    const record::Run& draft() const { return draft_; }
-    void setDraft(const record::Run& draft) { draft_ = draft; }
+    const runs::Run& draft() const { return draft_; }
+    void setDraft(const runs::Run& draft) { draft_ = draft; }
     bool automatic() const { return automatic_; }
     void setAutomatic(bool on) { automatic_ = on; }
     // The settings file the form is kept in, opened anew for each read or write; without one the
@@ -145,8 +145,8 @@ class RunControl : public QObject {
 
     // Known once the worker has answered.
     bool loaded() const { return loaded_; }
-    const std::optional<record::Run>& openRun() const { return state_.open; }
-    const std::vector<record::Run>& runs() const { return state_.runs; }
+    const std::optional<runs::Run>& openRun() const { return state_.open; }
+    const std::vector<runs::Run>& runs() const { return state_.runs; }
     // A start or an end handed to the worker and not yet answered.
     bool busy() const { return pending_ > 0; }
     // The program's clock in UTC seconds.
@@ -157,7 +157,7 @@ class RunControl : public QObject {
     // A new run from the form, started now on the current chamber. The answer comes with changed().
     // by: who asks (the user its row names), or the refusal, and then nothing is done. Returns the
     // request's number, which answered() brings back; 0 when nothing was handed over.
-    quint64 startRun(record::Run form, bool automatic = false, const base::Audit& by = {});
+    quint64 startRun(runs::Run form, bool automatic = false, const base::Audit& by = {});
     // Ends the open run now.
     quint64 stopRun(const base::Audit& by = {});
 
@@ -177,18 +177,18 @@ class RunControl : public QObject {
     bool allowed(const base::Audit& by);
 
     QString path_;
-    const record::Clock& clock_;
+    const store::Clock& clock_;
     base::WorkerThread<RunWorker> thread_;
     bool started_ = false, readOnly_ = false, loaded_ = false;
     std::function<std::pair<QString, int>()> chamber_;
     std::function<QString(const QString&, int)> defaultStation_;
     std::function<std::unique_ptr<QSettings>()> settingsFile_;
-    record::EventLog* log_ = nullptr;
+    events::EventLog* log_ = nullptr;
     QPointer<alert::Alerter> alerter_;
     // The program state last seen; the outer nullopt until one was seen.
     std::optional<std::optional<instrument::ProgramState>> programState_;
-    record::Run draft_;
-    std::vector<record::Run> sent_;  // the forms of the starts not yet answered, in order
+    runs::Run draft_;
+    std::vector<runs::Run> sent_;  // the forms of the starts not yet answered, in order
     std::vector<QString> startedBy_, stoppedBy_;  // who asked, of the starts and ends not answered
     std::vector<quint64> startIds_, stopIds_;     // their request numbers
     quint64 nextRequest_ = 1;
@@ -201,4 +201,4 @@ class RunControl : public QObject {
 }  // namespace runs
 
 Q_DECLARE_METATYPE(runs::RunsState)
-Q_DECLARE_METATYPE(record::Run)
+Q_DECLARE_METATYPE(runs::Run)

@@ -10,7 +10,7 @@
 #include "store/chain.h"
 #include "store/schema.h"
 
-namespace record {
+namespace runs {
 
 namespace {
 
@@ -60,22 +60,23 @@ bool RunStore::refuse(base::Phrase why) {
 // The file open with its runs table; clears the last call's fault.
 bool RunStore::ready() {
     refusal_ = {};
-    return db_.ready() && (hasTable_ || db_.fail(Fault::NotOpen));
+    return db_.ready() && (hasTable_ || db_.fail(store::Fault::NotOpen));
 }
 
 bool RunStore::open(bool readOnly) {
     close();
     refusal_ = {};
-    if (!db_.open(readOnly ? FileAccess::ReadOnly : FileAccess::Create, kRunsBusyTimeoutMs))
+    if (!db_.open(readOnly ? store::FileAccess::ReadOnly : store::FileAccess::Create,
+                  kRunsBusyTimeoutMs))
         return false;
     QStringList columns;
     QSqlQuery q(db_.db());
     const bool ok =
-        (readOnly || q.exec(record::schema::kCreateRunsSql) || db_.failFromSql(q.lastError())) &&
+        (readOnly || q.exec(store::schema::kCreateRunsSql) || db_.failFromSql(q.lastError())) &&
         db_.columns(QStringLiteral("runs"), &columns);
     q = QSqlQuery();
     if (!ok) {
-        const Fault f = db_.fault();
+        const store::Fault f = db_.fault();
         close();
         return db_.fail(f);
     }
@@ -85,8 +86,8 @@ bool RunStore::open(bool readOnly) {
 
 bool RunStore::besideSamples(const QString& path, const QString& connectionName) {
     // The layer refuses a pv_data of another shape; an absent one is no sample file either.
-    Database probe(path, connectionName);
-    return probe.open(FileAccess::ReadOnly, kRunsBusyTimeoutMs) &&
+    store::Database probe(path, connectionName);
+    return probe.open(store::FileAccess::ReadOnly, kRunsBusyTimeoutMs) &&
            probe.hasTable(QStringLiteral("pv_data"));
 }
 
@@ -106,7 +107,7 @@ bool RunStore::nameInUse(const QString& name, bool* inUse) {
 
 bool RunStore::start(Run& run, bool makeNameUnique) {
     if (!ready()) return false;
-    Transaction t(db_);
+    store::Transaction t(db_);
     if (!t.ok()) return false;
     QSqlQuery q(db_.db());
     if (!q.exec(QStringLiteral("SELECT count(*) FROM runs WHERE end_t IS NULL")) || !q.next())
@@ -114,7 +115,7 @@ bool RunStore::start(Run& run, bool makeNameUnique) {
     if (q.value(0).toInt() > 0)
         return refuse({QStringLiteral(QT_TRANSLATE_NOOP("velmars", "已有试验正在进行"))});
     q.finish();
-    const auto before = chain::tableDigest(db_, QStringLiteral("runs"));
+    const auto before = store::chain::tableDigest(db_, QStringLiteral("runs"));
     if (!before) return false;
     // Names are unique: a report or a reader asks for a run by its name.
     QString name = run.name;
@@ -146,7 +147,7 @@ bool RunStore::start(Run& run, bool makeNameUnique) {
     if (!q.exec()) return db_.failFromSql(q.lastError());
     const qint64 id = q.lastInsertId().toLongLong();
     q = QSqlQuery();
-    if (!chain::seal(db_, chain::kRunsSeal, *before) || !t.commit()) return false;
+    if (!store::chain::seal(db_, store::chain::kRunsSeal, *before) || !t.commit()) return false;
     run.id = id;
     run.name = name;
     run.end.reset();
@@ -162,14 +163,14 @@ bool RunStore::mayChange(int64_t id) {
 
 bool RunStore::stop(int64_t end) {
     if (!ready()) return false;
-    Transaction t(db_);
+    store::Transaction t(db_);
     if (!t.ok()) return false;
     QSqlQuery q(db_.db());
     if (!q.exec(QStringLiteral("SELECT id FROM runs WHERE end_t IS NULL")))
         return db_.failFromSql(q.lastError());
     while (q.next())
         if (!mayChange(q.value(0).toLongLong())) return false;
-    const auto before = chain::tableDigest(db_, QStringLiteral("runs"));
+    const auto before = store::chain::tableDigest(db_, QStringLiteral("runs"));
     if (!before) return false;
     q.prepare(QStringLiteral("UPDATE runs SET end_t = max(?, start_t) WHERE end_t IS NULL"));
     q.bindValue(0, qlonglong(end));
@@ -177,16 +178,16 @@ bool RunStore::stop(int64_t end) {
     if (q.numRowsAffected() < 1)
         return refuse({QStringLiteral(QT_TRANSLATE_NOOP("velmars", "没有正在进行的试验"))});
     q = QSqlQuery();
-    if (!chain::seal(db_, chain::kRunsSeal, *before) || !t.commit()) return false;
+    if (!store::chain::seal(db_, store::chain::kRunsSeal, *before) || !t.commit()) return false;
     qCDebug(lcRuns, "run ended at %lld", qlonglong(end));
     return true;
 }
 
 bool RunStore::remove(int64_t id) {
     if (!ready()) return false;
-    Transaction t(db_);
+    store::Transaction t(db_);
     if (!t.ok() || !mayChange(id)) return false;
-    const auto before = chain::tableDigest(db_, QStringLiteral("runs"));
+    const auto before = store::chain::tableDigest(db_, QStringLiteral("runs"));
     if (!before) return false;
     QSqlQuery q(db_.db());
     q.prepare(QStringLiteral("DELETE FROM runs WHERE id = ? AND end_t IS NOT NULL"));
@@ -195,7 +196,7 @@ bool RunStore::remove(int64_t id) {
     if (q.numRowsAffected() < 1)
         return refuse({QStringLiteral(QT_TRANSLATE_NOOP("velmars", "没有此已结束的试验"))});
     q = QSqlQuery();
-    return chain::seal(db_, chain::kRunsSeal, *before) && t.commit();
+    return store::chain::seal(db_, store::chain::kRunsSeal, *before) && t.commit();
 }
 
 std::vector<Run> RunStore::select(const QString& where, const QString& value, int limit) {
@@ -237,4 +238,4 @@ std::optional<Run> RunStore::find(const QString& name) {
     return runs.empty() ? std::nullopt : std::optional<Run>(runs.front());
 }
 
-}  // namespace record
+}  // namespace runs

@@ -13,7 +13,7 @@
 #include "instrument/band.h"
 #include "store/database.h"
 
-namespace record {
+namespace runs {
 
 struct Run {
     int64_t id = 0;  // row number once stored
@@ -72,9 +72,9 @@ class RunStore {
     // Whether the run may change: refused (false) when it has a signature.
     bool mayChange(int64_t id);
     std::vector<Run> select(const QString& where, const QString& value, int limit);
-    Database db_;
+    store::Database db_;
     bool hasTable_ = false;
     base::Phrase refusal_;
 };
 
-}  // namespace record
+}  // namespace runs

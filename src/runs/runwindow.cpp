@@ -20,8 +20,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "access/guard.h"
-#include "access/reason.h"
+#include "auth/guard.h"
+#include "auth/reason.h"
 #include "base/tr.h"
 #include "chamber/chamber.h"
 #include "report/analysis.h"
@@ -250,7 +250,7 @@ QWidget* RunWindow::buildList() {
     return box;
 }
 
-void RunWindow::showForm(const record::Run& draft) {
+void RunWindow::showForm(const runs::Run& draft) {
     showing_ = true;
     name_->setText(draft.name);
     order_->setText(draft.orderId);
@@ -264,8 +264,8 @@ void RunWindow::showForm(const record::Run& draft) {
     formEdited();
 }
 
-record::Run RunWindow::form() const {
-    record::Run r;
+runs::Run RunWindow::form() const {
+    runs::Run r;
     r.name = name_->text().trimmed();
     r.orderId = order_->text().trimmed();
     r.operatorName = operator_->text().trimmed();
@@ -285,11 +285,11 @@ void RunWindow::formEdited() {
     if (!showing_) chamber_.keepRunForm(form(), /*save=*/false);
 }
 
-std::optional<record::Run> RunWindow::selectedRun() const {
+std::optional<runs::Run> RunWindow::selectedRun() const {
     const QList<QTableWidgetItem*> items = table_->selectedItems();
     if (items.isEmpty()) return std::nullopt;
     const int64_t id = table_->item(items.front()->row(), 0)->data(Qt::UserRole).toLongLong();
-    for (const record::Run& r : runs_.runs())
+    for (const runs::Run& r : runs_.runs())
         if (r.id == id) return r;
     return std::nullopt;
 }
@@ -339,12 +339,12 @@ void RunWindow::refresh() {
     state_->setToolTip(state);
 
     // The rows again, the selection kept on its run.
-    const std::optional<record::Run> selected = selectedRun();
+    const std::optional<runs::Run> selected = selectedRun();
     table_->setUpdatesEnabled(false);
     table_->clearSelection();
     table_->setRowCount(static_cast<int>(runs_.runs().size()));
     int row = 0;
-    for (const record::Run& r : runs_.runs()) {
+    for (const runs::Run& r : runs_.runs()) {
         const QStringList cells{r.name, r.orderId, timeText(r.start),
                                 r.end ? timeText(*r.end) : base::Tr::tr("进行中"),
                                 durationText(r.start, r.end.value_or(runs_.now()))};
@@ -365,12 +365,12 @@ void RunWindow::updateSignButton() {
     // Signatures are given only where accounts say who signs.
     const auth::Guard* guard = auth::Guard::instance();
     sign_->setVisible(!usersPath_.isEmpty() && guard && guard->standing().controlled);
-    const std::optional<record::Run> run = selectedRun();
+    const std::optional<runs::Run> run = selectedRun();
     sign_->setEnabled(!signing_ && run && run->end.has_value());
 }
 
 void RunWindow::signSelected() {
-    const std::optional<record::Run> run = selectedRun();
+    const std::optional<runs::Run> run = selectedRun();
     if (!run || signing_) return;
     const report::ReportRequest request = reportRequest(*run, dbPath_, runs_.now());
     const bool ended = run->end.has_value();
@@ -402,7 +402,7 @@ void RunWindow::updateDurations() {
     if (!isVisible()) return;
     updateSignButton();
     int row = 0;
-    for (const record::Run& r : runs_.runs()) {
+    for (const runs::Run& r : runs_.runs()) {
         if (!r.end && row < table_->rowCount())
             if (QTableWidgetItem* item = table_->item(row, 4))
                 item->setText(durationText(r.start, runs_.now()));
@@ -411,7 +411,7 @@ void RunWindow::updateDurations() {
 }
 
 void RunWindow::chooseReportFile() {
-    const std::optional<record::Run> run = selectedRun();
+    const std::optional<runs::Run> run = selectedRun();
     if (!run) return;
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     const QString file =
@@ -421,7 +421,7 @@ void RunWindow::chooseReportFile() {
 }
 
 void RunWindow::generateReport(const QString& pdfPath) {
-    const std::optional<record::Run> run = selectedRun();
+    const std::optional<runs::Run> run = selectedRun();
     if (!run || job_) return;
     report::ReportRequest request = reportRequest(*run, dbPath_, runs_.now());
     request.usersPath = usersPath_;

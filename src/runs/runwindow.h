@@ -8,7 +8,7 @@
 #include <array>
 #include <memory>
 
-#include "access/actor.h"
+#include "auth/actor.h"
 #include "chamber/commands.h"
 #include "runs/runs.h"
 
@@ -41,9 +41,9 @@ class RunWindow : public QWidget {
     ~RunWindow() override;
 
     // The form as the controls set it now.
-    record::Run form() const;
+    runs::Run form() const;
     // The run of the selected row, if any.
-    std::optional<record::Run> selectedRun() const;
+    std::optional<runs::Run> selectedRun() const;
     // Makes the report of the selected run into pdfPath, its data beside it as .csv ("生成报告…"
     // asks for the path first).
     void generateReport(const QString& pdfPath);
@@ -61,7 +61,7 @@ class RunWindow : public QWidget {
   private:
     QWidget* buildForm();
     QWidget* buildList();
-    void showForm(const record::Run& draft);
+    void showForm(const runs::Run& draft);
     void formEdited();
     void refresh();
     // What came of a start or an end asked of the chamber: a refusal or a failure is told at once,

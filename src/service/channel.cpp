@@ -8,8 +8,8 @@
 #include <QRandomGenerator>
 #include <array>
 
-#include "access/credentials.h"
 #include "alert/alerter.h"
+#include "auth/credentials.h"
 #include "base/jsonfields.h"
 #include "chamber/fleet.h"
 #include "chamber/statejson.h"
@@ -410,7 +410,7 @@ QJsonObject Channel::run(const QJsonObject& request, QLocalSocket* socket, const
     } else if (op == u"startRun") {
         for (const char* key : {"name", "orderId", "operator", "notes"})
             if (!f.isOptionalText(key)) return errorAnswer(id, "badRequest");
-        record::Run form;
+        runs::Run form;
         form.name = f.text("name");
         form.orderId = f.text("orderId");
         form.operatorName = f.text("operator");

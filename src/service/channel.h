@@ -56,8 +56,8 @@
 #include <map>
 #include <optional>
 
-#include "access/actor.h"
-#include "access/roles.h"
+#include "auth/actor.h"
+#include "auth/roles.h"
 #include "base/workerthread.h"
 #include "chamber/commands.h"
 

@@ -11,7 +11,7 @@
 #include <QTimer>
 #include <QVector>
 
-#include "link/line.h"  // the image as a signal carries it
+#include "comm/line.h"  // the image as a signal carries it
 
 class QLocalSocket;
 

@@ -6,8 +6,8 @@
 #include "alert/message.h"
 #include "base/devicename.h"
 #include "base/tr.h"
+#include "comm/ports.h"
 #include "forward/serveraddress.h"
-#include "link/ports.h"
 #include "mqtt/address.h"
 #include "mqtt/topics.h"
 #include "store/csvexport.h"
@@ -161,7 +161,7 @@ ParseResult parseCommandLine(const QStringList& args) {
         } else if (matches(a, QStringLiteral("--forward"))) {
             if (!takeValue(args, i, QStringLiteral("--forward"), v, error))
                 return {std::nullopt, error};
-            if (!v.trimmed().isEmpty() && !record::forward::parseTarget(v, &error))
+            if (!v.trimmed().isEmpty() && !forward::parseTarget(v, &error))
                 return {std::nullopt, shown(error)};
             o.forward = v.trimmed();
         } else if (matches(a, QStringLiteral("--station"))) {
@@ -354,7 +354,7 @@ ParseResult parseCommandLine(const QStringList& args) {
             const QString name = matches(a, QStringLiteral("--from")) ? QStringLiteral("--from")
                                                                       : QStringLiteral("--to");
             if (!takeValue(args, i, name, v, error)) return {std::nullopt, error};
-            const auto t = record::parseExportTime(v);
+            const auto t = store::parseExportTime(v);
             if (!t)
                 return {std::nullopt, QStringLiteral("%1 expects \"YYYY-MM-DD HH:MM:SS\", got '%2'")
                                           .arg(name, shown(v))};

@@ -5,7 +5,7 @@
 
 #include <QJsonObject>
 
-#include "link/image.h"
+#include "comm/image.h"
 
 namespace service {
 

@@ -37,9 +37,9 @@ int run(int argc, char** argv) {
         std::fputs(qUtf8Printable(service::serviceUsageText()), stdout);
         return 0;
     }
-    record::addEventTexts(&service::eventText);
+    events::addEventTexts(&service::eventText);
     // The gaps of the CSV copies it serves say why they are there, from each file's log.
-    record::setGapCauseSource(
+    store::setGapCauseSource(
         [](const QString& db, base::Lang lang) { return report::gapCausesOf(db, lang); });
     service::os::routeMessages();
     service::os::restrictNewFiles();

@@ -6,8 +6,8 @@
 #include <QSettings>
 #include <optional>
 
-#include "access/sessionkeeper.h"
-#include "access/userstore.h"
+#include "auth/sessionkeeper.h"
+#include "auth/userstore.h"
 #include "base/datafolder.h"
 #include "chamber/fleetstart.h"
 #include "events/eventlog.h"
@@ -113,8 +113,8 @@ Service::~Service() {
     channel_.reset();
     fleet_.reset();
     sim_.reset();
-    record::chain::setHeadStore(nullptr);
-    record::chain::setKey(QByteArray());
+    store::chain::setHeadStore(nullptr);
+    store::chain::setKey(QByteArray());
     heads_.reset();
 }
 
@@ -149,21 +149,21 @@ bool Service::start() {
     }
     // The chains' key: made at the first start; one that is there but unusable is never
     // replaced (every row linked under it would stop verifying), and nothing is recorded.
-    const record::chain::KeyFile key = record::chain::takeKey(folder);
+    const store::chain::KeyFile key = store::chain::takeKey(folder);
     if (!key.usable()) {
-        error_ = record::chain::keyProblemText(key, folder);
+        error_ = store::chain::keyProblemText(key, folder);
         qCCritical(lcService).noquote() << error_;
         exitCode_ = 1;
         return false;
     }
-    record::chain::setKey(key.key);
+    store::chain::setKey(key.key);
     // Without its record of the chains' heads the service still records; a file put back or cut
     // short is then found by the chains alone.
-    heads_ = record::chain::HeadStore::openToWrite(folder);
+    heads_ = store::chain::HeadStore::openToWrite(folder);
     if (!heads_)
         qCCritical(lcService).noquote()
-            << "cannot keep the chains' heads in" << record::chain::headsPath(folder);
-    record::chain::setHeadStore(heads_.get());
+            << "cannot keep the chains' heads in" << store::chain::headsPath(folder);
+    store::chain::setHeadStore(heads_.get());
     if (!makeFleet()) return false;
     fleet_->open();
     for (chamber::Chamber* c : fleet_->chambers()) {
@@ -179,9 +179,9 @@ bool Service::start() {
     startEntries_ = endedUnclean ? 2 : 1;
     for (chamber::Chamber* c : fleet_->chambers()) {
         if (endedUnclean)
-            c->eventLog()->log(record::codedEntry(record::eventkind::kRecorder, kUncleanCode));
-        c->eventLog()->log(record::codedEntry(record::eventkind::kRecorder, kStartedCode));
-        connect(c->eventLog(), &record::EventLog::storedChanged, this, &Service::recordingChanged);
+            c->eventLog()->log(events::codedEntry(events::eventkind::kRecorder, kUncleanCode));
+        c->eventLog()->log(events::codedEntry(events::eventkind::kRecorder, kStartedCode));
+        connect(c->eventLog(), &events::EventLog::storedChanged, this, &Service::recordingChanged);
     }
     // Then the settings the command line changed, in the audit trail under access control.
     fleet_->setAuditing([this] { return standing().controlled; });
@@ -189,7 +189,7 @@ bool Service::start() {
     // Every line is polled: the service records every chamber whoever looks at it.
     fleet_->start(/*connect=*/true);
     for (chamber::Chamber* c : fleet_->chambers()) {
-        connect(c->recorder(), &record::Recorder::statusChanged, this, &Service::recordingChanged);
+        connect(c->recorder(), &store::Recorder::statusChanged, this, &Service::recordingChanged);
         if (fleet_->single()) c->link().open(chamber::ChamberConf{}.portSettings());
     }
     // Without its channel the service still records; the windows then cannot attach.
@@ -283,7 +283,7 @@ int Service::recordingCount() const {
     int n = 0;
     if (!fleet_) return 0;
     for (const chamber::Chamber* c : fleet_->chambers()) {
-        const record::Recorder* r = c->recorder();
+        const store::Recorder* r = c->recorder();
         // A chamber records once its first sample and the service's start are in the file.
         if (r && r->status().recording() && r->status().recordNo > 0 &&
             c->eventLog()->storedCount() >= startEntries_)
@@ -349,8 +349,8 @@ void Service::stop() {
     if (channel_) channel_->close();
     if (fleet_) {
         for (chamber::Chamber* c : fleet_->chambers())
-            if (record::EventLog* log = c->eventLog())
-                log->log(record::codedEntry(record::eventkind::kRecorder, kStoppedCode));
+            if (events::EventLog* log = c->eventLog())
+                log->log(events::codedEntry(events::eventkind::kRecorder, kStoppedCode));
         fleet_->stop();
     }
     // The chambers' threads write their last as they are ended, after the loop.

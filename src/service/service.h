@@ -101,10 +101,10 @@ class Service : public QObject {
     bool stopping_ = false;
     QString lastStatus_;
     int startEntries_ = 0;  // the service's own entries logged at the start in every chamber
-    record::SystemClock clock_;
+    store::SystemClock clock_;
     std::unique_ptr<QLockFile> folderLock_;
     // The service's record of every chain's head (the chains' key is the process's: chainkey.h).
-    std::unique_ptr<record::chain::HeadStore> heads_;
+    std::unique_ptr<store::chain::HeadStore> heads_;
     std::unique_ptr<auth::UserStore> users_;
     // Publishes the accounts as the store holds them, for every command's check of its actor:
     // an account disabled, locked or given another role elsewhere counts as such at once.

@@ -15,7 +15,7 @@ inline const QString kStartedCode = QStringLiteral("service.started");  // "服�
 inline const QString kStoppedCode = QStringLiteral("service.stopped");  // "服务已停止"
 inline const QString kUncleanCode = QStringLiteral("service.unclean");  // "上次运行未正常结束"
 
-// The text of a service event in the language; nullopt for other codes (record::addEventTexts).
+// The text of a service event in the language; nullopt for other codes (events::addEventTexts).
 std::optional<QString> eventText(const QString& code, const QStringList& args, base::Lang lang);
 
 }  // namespace service

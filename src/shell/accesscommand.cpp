@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
-#include "access/roles.h"
-#include "access/userstore.h"
 #include "alert/rules.h"
+#include "auth/roles.h"
+#include "auth/userstore.h"
 #include "base/tr.h"
 #include "chamber/fleetstart.h"
 #include "overview/chamberlist.h"

@@ -9,12 +9,12 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "access/accesswindows.h"
-#include "access/adminwindow.h"
-#include "access/guard.h"
-#include "access/sessionkeeper.h"
-#include "access/userstore.h"
 #include "alert/alerter.h"
+#include "auth/accesswindows.h"
+#include "auth/adminwindow.h"
+#include "auth/guard.h"
+#include "auth/sessionkeeper.h"
+#include "auth/userstore.h"
 #include "base/tr.h"
 #include "chamber/chamber.h"
 #include "chamber/fleetstart.h"
@@ -49,11 +49,11 @@ namespace shell {
 namespace {
 
 QDateTime wholeSecondsNow() {
-    return record::SystemClock().now();
+    return store::SystemClock().now();
 }
 
 // A clock that starts at the current time and runs a given factor faster.
-class FastClock : public record::Clock {
+class FastClock : public store::Clock {
   public:
     explicit FastClock(double factor) : start_(wholeSecondsNow()), factor_(factor) {
         elapsed_.start();
@@ -72,20 +72,20 @@ class FastClock : public record::Clock {
 }  // namespace
 
 void addEventTexts() {
-    record::addEventTexts(&auth::auditText);
-    record::addEventTexts(&alert::eventText);
-    record::addEventTexts(&record::forward::eventText);
+    events::addEventTexts(&auth::auditText);
+    events::addEventTexts(&alert::eventText);
+    events::addEventTexts(&forward::eventText);
     // A signature's rows read in the language wherever they are shown, signed in this run or not.
-    record::addEventTexts(&report::signedEventText);
+    events::addEventTexts(&report::signedEventText);
     // The service's starts and stops, in the chambers' logs it records.
-    record::addEventTexts(&service::eventText);
+    events::addEventTexts(&service::eventText);
     // Each gap of a CSV copy says why it is there, from the file's own log.
-    record::setGapCauseSource(
+    store::setGapCauseSource(
         [](const QString& db, base::Lang lang) { return report::gapCausesOf(db, lang); });
 }
 
 Application::Application(Options options, std::unique_ptr<comm::ModbusRTU> bus,
-                         const record::Clock* clock, QObject* parent)
+                         const store::Clock* clock, QObject* parent)
     : QObject(parent),
       options_(std::move(options)),
       pendingBus_(std::move(bus)),
@@ -116,7 +116,7 @@ chamber::FleetOptions Application::fleetOptions() const {
 }
 
 Application::~Application() {
-    record::setCopiedRowsSource(nullptr);
+    events::setCopiedRowsSource(nullptr);
 }
 
 QString Application::defaultDatabasePath(const QString& profile) {

@@ -13,12 +13,12 @@
 #include <memory>
 #include <vector>
 
-#include "access/adminwindow.h"
-#include "access/audit.h"
+#include "auth/adminwindow.h"
+#include "auth/audit.h"
 #include "chamber/chamber.h"
 #include "chamber/fleet.h"
 #include "chamber/fleetstart.h"
-#include "link/modbusrtu.h"
+#include "comm/modbusrtu.h"
 #include "overview/chamberlist.h"
 #include "service/cmdline.h"
 #include "shell/accesscommand.h"
@@ -60,7 +60,7 @@ class Application : public QObject {
     // bus: the Modbus implementation (libmodbus over the mapped ports when null); clock: the wall
     // clock (the system's when null). Both are for tests.
     explicit Application(Options options, std::unique_ptr<comm::ModbusRTU> bus = nullptr,
-                         const record::Clock* clock = nullptr, QObject* parent = nullptr);
+                         const store::Clock* clock = nullptr, QObject* parent = nullptr);
     ~Application() override;
 
     // Starts the program: the simulator if asked, then the start-up window. False (with a reason in
@@ -149,9 +149,9 @@ class Application : public QObject {
     Options options_;
     QString error_;
     std::unique_ptr<comm::ModbusRTU> pendingBus_;
-    record::SystemClock systemClock_;
-    std::unique_ptr<record::Clock> fastClock_;
-    const record::Clock* clock_;
+    store::SystemClock systemClock_;
+    std::unique_ptr<store::Clock> fastClock_;
+    const store::Clock* clock_;
     QPointer<SplashWindow> splash_;
     // The session outlives every window: the guard and the doorman watch their controls.
     std::function<qint64()> monoMs_;

@@ -13,7 +13,7 @@
 #include <QTimer>
 #include <algorithm>
 
-#include "access/reason.h"
+#include "auth/reason.h"
 #include "base/text.h"
 #include "base/tr.h"
 #include "chamber/statejson.h"
@@ -328,7 +328,7 @@ void AttachedChamberWindow::tick() {
     // of this program's own.
     if (chart_ && s.recorder.recordNo != recordNo_) {
         if (recordNo_ >= 0) {
-            record::Sample stored;
+            store::Sample stored;
             stored.stale = s.stale;
             chart_->takeStoredSample(stored);
         }

@@ -15,7 +15,7 @@
 #include <memory>
 
 #include "chamber/commands.h"
-#include "link/image.h"
+#include "comm/image.h"
 #include "service/channelclient.h"
 #include "store/clock.h"
 
@@ -144,7 +144,7 @@ class AttachedChamberWindow : public QMainWindow {
     comm::InstrumentImage image_;
     bool imageShown_ = false;
     monitor::LivePanel* live_ = nullptr;
-    record::SystemClock clock_;
+    store::SystemClock clock_;
     chart::ChartPanel* chart_ = nullptr;
     int recordNo_ = -1;  // the service's last record told to the chart
     QLabel* serviceStatus_ = nullptr;

@@ -4,7 +4,7 @@
 #include <QDateTime>
 #include <QPointer>
 
-#include "access/guard.h"
+#include "auth/guard.h"
 #include "base/tr.h"
 #include "events/eventwindow.h"
 #include "report/auditreview.h"
@@ -20,7 +20,7 @@ namespace {
 void writeReview(EventWindow& window, const report::AuditReviewRequest& request) {
     const QPointer<EventWindow> shown(&window);
     // Made, and its audit row kept, also when the window has closed meanwhile.
-    const auto write = [request, shown](const record::ExportDone& done) {
+    const auto write = [request, shown](const store::ExportDone& done) {
         report::runLater(
             QCoreApplication::instance(), [request, shown, done]() -> std::function<void()> {
                 const QString why = report::makeAuditReview(request);
@@ -54,7 +54,7 @@ void reviewAuditTrail(EventWindow& window, const QString& dbPath, const QString&
 
 void reviewAuditTrailTo(EventWindow& window, const QString& dbPath, const QString& usersPath,
                         const QString& pdfPath) {
-    const record::EventFilter filter = window.filter();
+    const events::EventFilter filter = window.filter();
     report::AuditReviewRequest request;
     request.dbPath = dbPath;
     request.pdfPath = pdfPath;

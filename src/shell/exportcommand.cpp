@@ -5,8 +5,8 @@
 #include <QSysInfo>
 #include <cstdio>
 
-#include "access/audit.h"
-#include "access/userstore.h"
+#include "auth/audit.h"
+#include "auth/userstore.h"
 #include "base/tr.h"
 #include "chamber/auditrow.h"
 #include "events/eventstore.h"
@@ -36,11 +36,11 @@ void recordExport(const QString& db, const QString& what, const QString& file,
                   const QString& who = {}) {
     auth::UserStore users(userStorePath(), QStringLiteral("export-users"));
     if (users.open(/*create=*/false) != auth::StoreState::Ready || !users.accessControl()) return;
-    record::EventStore events(db, QStringLiteral("export-audit"));
+    events::EventStore events(db, QStringLiteral("export-audit"));
     if (!events.open()) return;
     base::Audit by;
     by.user = who;
-    std::vector<record::EventEntry> rows{chamber::auditRow(
+    std::vector<events::EventEntry> rows{chamber::auditRow(
         QString::fromLatin1(auth::kExported), {who, what, QFileInfo(file).absoluteFilePath()}, by)};
     rows.front().at = QDateTime::currentDateTime();
     if (!events.append(rows))
@@ -82,23 +82,23 @@ int runExport(const Options& options) {
     QString who;
     if (const auto refused = identify(options, &who)) return *refused;
 
-    record::CsvExport samples(db, QStringLiteral("velmars-export"));
-    record::EventStore events(db, QStringLiteral("events-export"));
+    store::CsvExport samples(db, QStringLiteral("velmars-export"));
+    events::EventStore events(db, QStringLiteral("events-export"));
     if (records && !samples.open()) return failWith(2, samples.error().text(base::Lang::Shown));
     if (!records && !events.open(/*readOnly=*/true))
         return failWith(2, QStringLiteral("%1: %2").arg(db, base::shown(events.lastError())));
 
-    const record::ExportOutcome done =
-        record::exportTo(target, [&](QIODevice& out, QString* error) -> std::optional<qint64> {
+    const store::ExportOutcome done =
+        store::exportTo(target, [&](QIODevice& out, QString* error) -> std::optional<qint64> {
             if (records) {
                 const auto rows = samples.write(out, {options.from, options.to});
                 if (!rows) *error = samples.error().text(base::Lang::Shown);
                 return rows;
             }
-            record::EventFilter filter;
+            events::EventFilter filter;
             filter.from = options.from;
             filter.to = options.to;
-            const qint64 rows = record::writeEventsCsv(events, filter, out);
+            const qint64 rows = events::writeEventsCsv(events, filter, out);
             if (rows < 0) *error = base::shown(events.lastError());
             return rows < 0 ? std::nullopt : std::optional<qint64>(rows);
         });
@@ -118,7 +118,7 @@ namespace {
 std::optional<int> subjectOf(const Options& options, const QString& db,
                              report::ReportRequest& request, bool& ended) {
     if (options.run) {
-        record::RunStore store(db, QStringLiteral("report-runs"));
+        runs::RunStore store(db, QStringLiteral("report-runs"));
         if (!QFileInfo::exists(db)) return failWith(2, missingFile(db));
         if (!store.open(/*readOnly=*/true))
             return failWith(2, QStringLiteral("%1: %2").arg(db, base::shown(store.lastError())));
@@ -132,9 +132,9 @@ std::optional<int> subjectOf(const Options& options, const QString& db,
         request = runs::reportRequest(*run, db, QDateTime::currentSecsSinceEpoch());
         ended = run->end.has_value();
     } else {
-        record::SampleStore store(db, QStringLiteral("report-extent"));
+        store::SampleStore store(db, QStringLiteral("report-extent"));
         if (!QFileInfo::exists(db)) return failWith(2, missingFile(db));
-        if (!store.open(record::SampleStore::Access::ReadOnly))
+        if (!store.open(store::SampleStore::Access::ReadOnly))
             return failWith(2, QStringLiteral("%1: %2").arg(db, base::shown(store.lastError())));
         const auto extent = store.archiveExtent();
         if (!extent && !(options.from && options.to))
@@ -145,7 +145,7 @@ std::optional<int> subjectOf(const Options& options, const QString& db,
         request.to = extent ? extent->second : 0;
         request.subject.name = options.title;
         request.subject.station =
-            options.station.value_or(record::forward::keptStationName(*settingsFile()));
+            options.station.value_or(forward::keptStationName(*settingsFile()));
         if (request.subject.station.isEmpty())
             request.subject.station = QSysInfo::machineHostName();
     }

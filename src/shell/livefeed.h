@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "chart/chartpanel.h"
-#include "link/image.h"
+#include "comm/image.h"
 
 namespace shell {
 

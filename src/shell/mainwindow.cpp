@@ -21,11 +21,11 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
-#include "access/audit.h"
-#include "access/guard.h"
-#include "access/reason.h"
 #include "alert/alertbar.h"
 #include "alert/alertsetup.h"
+#include "auth/audit.h"
+#include "auth/guard.h"
+#include "auth/reason.h"
 #include "base/numberrule.h"
 #include "base/tr.h"
 #include "chamber/chamber.h"
@@ -106,10 +106,10 @@ void readAsCommands(Window* window, ::chamber::Chamber& c) {
 
 // The window's exports go as the chamber's commands, asked for whoever is at the PC now: the
 // chamber decides and keeps the audit row once the file is written; a refusal is told here.
-record::ExportAsk exportsAsCommands(::chamber::Chamber& c) {
+store::ExportAsk exportsAsCommands(::chamber::Chamber& c) {
     return
         [chamber = QPointer<::chamber::Chamber>(&c)](const QString& what, const QString& path,
-                                                     const record::ExportWrite& write) -> QString {
+                                                     const store::ExportWrite& write) -> QString {
             if (!chamber) return base::Tr::tr("试验箱已移除");
             const auth::Actor by = auth::actorAtThePc();
             switch (chamber->exportFile(what, path, by, write).outcome) {
@@ -422,13 +422,13 @@ void MainWindow::showPortSettings(const comm::PortSettings& settings) {
 }
 
 void MainWindow::showChamberParts() {
-    if (record::Recorder* recorder = chamber_.recorder()) chart_->listenTo(recorder);
+    if (store::Recorder* recorder = chamber_.recorder()) chart_->listenTo(recorder);
     connect(&chamber_, &::chamber::Chamber::recorderStatusChanged, this,
             &MainWindow::updateRecorderStatus);
-    record::EventLog* log = chamber_.eventLog();
+    events::EventLog* log = chamber_.eventLog();
     eventLogButton_->setEnabled(log != nullptr);
     if (log)
-        connect(log, &record::EventLog::statusChanged, this, &MainWindow::updateRecorderStatus);
+        connect(log, &events::EventLog::statusChanged, this, &MainWindow::updateRecorderStatus);
     updateRecorderStatus();
     if (runs::RunControl* runs = chamber_.runs()) {
         runButton_->setEnabled(true);
@@ -454,10 +454,10 @@ void MainWindow::showChamberParts() {
                 return chamber_.acknowledgeAlert(id, comment, auth::actorAtThePc()) ==
                        ::chamber::Outcome::Done;
             });
-    if (const record::Forwarder* forwarder = chamber_.forwarder()) {
-        (new record::forward::StatusLabels(statusBar()))->follow(*forwarder);
+    if (const forward::Forwarder* forwarder = chamber_.forwarder()) {
+        (new forward::StatusLabels(statusBar()))->follow(*forwarder);
     } else if (chamber_.forwardAddressInvalid()) {
-        (new record::forward::StatusLabels(statusBar()))->showInvalidAddress();
+        (new forward::StatusLabels(statusBar()))->showInvalidAddress();
     }
 }
 
@@ -466,7 +466,7 @@ QWidget* MainWindow::eventWindow() const {
 }
 
 void MainWindow::openEventLog() {
-    record::EventLog* log = chamber_.eventLog();
+    events::EventLog* log = chamber_.eventLog();
     if (!log) return;
     // The log opens beside the main window, which stays live: alarms and their entries side by
     // side.
@@ -549,9 +549,9 @@ void MainWindow::updateLinkStatus() {
 
 void MainWindow::updateRecorderStatus() {
     // The recorder's and the event log's states are made into words here.
-    const record::EventLog* log = chamber_.eventLog();
+    const events::EventLog* log = chamber_.eventLog();
     QString text = chamber_.opened()
-                       ? record::recorderStatusText(chamber_.state().recorder, base::Lang::Shown)
+                       ? store::recorderStatusText(chamber_.state().recorder, base::Lang::Shown)
                        : QString();
     const QString logText = log ? log->statusText(base::Lang::Shown) : QString();
     if (!logText.isEmpty()) text += (text.isEmpty() ? QString() : base::Tr::tr("；")) + logText;

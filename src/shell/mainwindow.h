@@ -10,7 +10,7 @@
 #include <optional>
 
 #include "base/audit.h"
-#include "link/commparams.h"
+#include "comm/commparams.h"
 
 class QComboBox;
 class QTimer;

@@ -5,9 +5,9 @@
 #include <QString>
 #include <QStringList>
 
-#include "link/commparams.h"
-#include "link/image.h"
-#include "link/modbusrtu.h"
+#include "comm/commparams.h"
+#include "comm/image.h"
+#include "comm/modbusrtu.h"
 
 namespace shell {
 

@@ -42,16 +42,16 @@ int verifyOne(const QString& path, const QString& prefix) {
                      qUtf8Printable(base::shown(why)));
         return 2;
     };
-    if (!QFileInfo(path).isFile()) return refuse(record::faultText(record::Fault::Missing));
-    record::Database db(path, QStringLiteral("velmars-verify"));
-    if (!db.open(record::FileAccess::ReadOnly, 2000)) return refuse(db.lastError());
+    if (!QFileInfo(path).isFile()) return refuse(store::faultText(store::Fault::Missing));
+    store::Database db(path, QStringLiteral("velmars-verify"));
+    if (!db.open(store::FileAccess::ReadOnly, 2000)) return refuse(db.lastError());
     if (!db.hasTable(QStringLiteral("pv_data")) && !db.hasTable(QStringLiteral("events")))
-        return refuse(record::faultText(record::Fault::WrongTables));
-    record::ChainVerifier verifier(db);
+        return refuse(store::faultText(store::Fault::WrongTables));
+    store::ChainVerifier verifier(db);
     while (!verifier.done()) {
         if (!verifier.step()) return refuse(db.lastError());
     }
-    const record::ChainReport& r = verifier.report();
+    const store::ChainReport& r = verifier.report();
     if (r.intact && !r.unchecked.isEmpty()) {
         // Keyed links that cannot be checked are not called intact.
         std::printf("%snot checked: %s (keyed, and the service's key cannot be read)\n",
@@ -87,13 +87,13 @@ int runVerify(const Options& options) {
     const QString dir = !base::givenDataFolder().isEmpty() ? base::givenDataFolder()
                         : paths.isEmpty()                  ? QString()
                                           : QFileInfo(paths.front()).absolutePath();
-    const record::chain::KeyFile key = record::chain::readKey(dir);
-    if (key.usable()) record::chain::setKey(key.key);
-    const auto heads = record::chain::HeadStore::openToRead(dir);
-    record::chain::setHeadStore(heads.get());
+    const store::chain::KeyFile key = store::chain::readKey(dir);
+    if (key.usable()) store::chain::setKey(key.key);
+    const auto heads = store::chain::HeadStore::openToRead(dir);
+    store::chain::setHeadStore(heads.get());
     const auto forget = qScopeGuard([] {
-        record::chain::setHeadStore(nullptr);
-        record::chain::setKey(QByteArray());
+        store::chain::setHeadStore(nullptr);
+        store::chain::setKey(QByteArray());
     });
     int status = 0;
     for (const QString& path : paths) {

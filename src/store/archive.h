@@ -16,7 +16,7 @@
 
 #include "store/schema.h"
 
-namespace record {
+namespace store {
 
 // One second of the archive as read back.
 struct ArchivedSample {
@@ -93,4 +93,4 @@ inline float decodeValue(const QVariant& stored) {
 }
 
 }  // namespace archive
-}  // namespace record
+}  // namespace store

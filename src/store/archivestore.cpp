@@ -17,7 +17,7 @@
 #include "store/rawquery.h"
 #include "store/ring.h"
 
-namespace record {
+namespace store {
 
 struct ArchiveStore::Statements {
     QSqlQuery put, rollupPut, extent, countAfter, ringMark, ringMarkGet;
@@ -1052,4 +1052,4 @@ std::optional<int64_t> ArchiveStore::removeBefore(int64_t before) {
     return removed;
 }
 
-}  // namespace record
+}  // namespace store

@@ -17,7 +17,7 @@
 #include "store/database.h"
 #include "store/sample.h"
 
-namespace record {
+namespace store {
 
 class RawQuery;
 
@@ -106,4 +106,4 @@ class ArchiveStore {
     std::unique_ptr<Statements> st_;
 };
 
-}  // namespace record
+}  // namespace store

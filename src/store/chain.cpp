@@ -19,7 +19,7 @@
 #include "store/rawquery.h"
 #include "store/schema.h"
 
-namespace record {
+namespace store {
 
 namespace {
 // The event row a signature is stored with: [subject, meaning, user id, full name, digest].
@@ -1041,4 +1041,4 @@ bool ChainVerifier::stepHours(int maxRows) {
     return true;
 }
 
-}  // namespace record
+}  // namespace store

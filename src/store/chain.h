@@ -31,7 +31,7 @@
 
 #include "store/database.h"
 
-namespace record {
+namespace store {
 
 class RawQuery;
 
@@ -234,4 +234,4 @@ class ChainVerifier {
     qint64 oldestEventMs_ = -1;  // the oldest event row's moment: rows before it went
 };
 
-}  // namespace record
+}  // namespace store

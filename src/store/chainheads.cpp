@@ -11,7 +11,7 @@
 #include "store/chain.h"
 #include "store/database.h"
 
-namespace record::chain {
+namespace store::chain {
 
 namespace {
 
@@ -209,4 +209,4 @@ void committed(Database& db) {
     store->advance(db, reached);
 }
 
-}  // namespace record::chain
+}  // namespace store::chain

@@ -13,7 +13,7 @@
 #include <mutex>
 #include <optional>
 
-namespace record {
+namespace store {
 
 class Database;
 
@@ -72,4 +72,4 @@ std::optional<std::pair<QString, int64_t>> shortOf(Database& db, const Heads& he
 void committed(Database& db);
 
 }  // namespace chain
-}  // namespace record
+}  // namespace store

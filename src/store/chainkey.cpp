@@ -10,7 +10,7 @@
 #include "base/baseos.h"
 #include "base/tr.h"
 
-namespace record::chain {
+namespace store::chain {
 
 namespace {
 
@@ -113,4 +113,4 @@ QByteArray mac(const QByteArray& key, const QByteArray& data) {
     return out;
 }
 
-}  // namespace record::chain
+}  // namespace store::chain

@@ -6,7 +6,7 @@
 #include <QByteArray>
 #include <QString>
 
-namespace record::chain {
+namespace store::chain {
 
 inline constexpr int kKeySize = 32;
 
@@ -41,4 +41,4 @@ QByteArray key();
 // HMAC-SHA-256 of data under key.
 QByteArray mac(const QByteArray& key, const QByteArray& data);
 
-}  // namespace record::chain
+}  // namespace store::chain

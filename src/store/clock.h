@@ -3,7 +3,7 @@
 
 #include <QDateTime>
 
-namespace record {
+namespace store {
 
 class Clock {
   public:
@@ -33,4 +33,4 @@ class ManualClock : public Clock {
     QDateTime t_;
 };
 
-}  // namespace record
+}  // namespace store

@@ -22,7 +22,7 @@
 #include "store/schema.h"
 #include "store/store.h"
 
-namespace record {
+namespace store {
 
 namespace {
 
@@ -406,4 +406,4 @@ std::optional<qint64> CsvExport::write(QIODevice& out, const ExportRange& range,
     return rows;
 }
 
-}  // namespace record
+}  // namespace store

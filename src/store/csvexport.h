@@ -31,7 +31,7 @@
 class QIODevice;
 class QByteArray;
 
-namespace record {
+namespace store {
 
 // The records to export: both ends included, each optional (no end: from the oldest or to the
 // newest record). Local date and time, whole seconds.
@@ -123,4 +123,4 @@ class CsvExport {
     GapCause gapCause_;
 };
 
-}  // namespace record
+}  // namespace store

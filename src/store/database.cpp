@@ -10,7 +10,7 @@
 #include "store/logging.h"
 #include "store/schema.h"
 
-namespace record {
+namespace store {
 
 namespace {
 
@@ -235,4 +235,4 @@ void Transaction::rollback() {
     QSqlQuery(db_.db()).exec(QStringLiteral("ROLLBACK"));
 }
 
-}  // namespace record
+}  // namespace store

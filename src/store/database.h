@@ -14,7 +14,7 @@
 #include "store/chainheads.h"
 #include "store/sqlitefile.h"
 
-namespace record {
+namespace store {
 
 // Appends the lower-case names of table's columns (none when the file has no such table) through
 // q; false when they cannot be read (q's error says why).
@@ -128,4 +128,4 @@ class Transaction {
     bool open_ = false;
 };
 
-}  // namespace record
+}  // namespace store

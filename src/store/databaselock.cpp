@@ -5,7 +5,7 @@
 #include <QSysInfo>
 #include <utility>
 
-namespace record {
+namespace store {
 
 namespace {
 
@@ -63,4 +63,4 @@ DatabaseLock::Outcome DatabaseLock::tryLock() {
     return Outcome::HeldElsewhere;
 }
 
-}  // namespace record
+}  // namespace store

@@ -9,7 +9,7 @@
 
 #include "base/tr.h"
 
-namespace record {
+namespace store {
 
 // Why a database is not recorded into: the file, the process that records into it and that
 // process's host where it is another machine (empty otherwise).
@@ -41,4 +41,4 @@ class DatabaseLock {
     base::Phrase refusal_;
 };
 
-}  // namespace record
+}  // namespace store

@@ -4,7 +4,7 @@
 #include <QSaveFile>
 #include <cstdio>
 
-namespace record {
+namespace store {
 
 namespace {
 
@@ -44,4 +44,4 @@ ExportOutcome exportTo(const QString& path,
     return r;
 }
 
-}  // namespace record
+}  // namespace store

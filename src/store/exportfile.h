@@ -7,7 +7,7 @@
 
 class QIODevice;
 
-namespace record {
+namespace store {
 
 // How an export came out.
 struct ExportOutcome {
@@ -34,4 +34,4 @@ using ExportWrite = std::function<void(const ExportDone& done)>;
 using ExportAsk =
     std::function<QString(const QString& what, const QString& path, const ExportWrite& write)>;
 
-}  // namespace record
+}  // namespace store

@@ -1,7 +1,7 @@
 #include "store/logging.h"
 
-namespace record {
+namespace store {
 
 Q_LOGGING_CATEGORY(lcStore, "velmars.store", QtWarningMsg)
 
-}  // namespace record
+}  // namespace store

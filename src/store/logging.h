@@ -4,8 +4,8 @@
 
 #include <QLoggingCategory>
 
-namespace record {
+namespace store {
 
 Q_DECLARE_LOGGING_CATEGORY(lcStore)  // velmars.store: the sample file and its faults
 
-}  // namespace record
+}  // namespace store

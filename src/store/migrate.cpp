@@ -7,7 +7,7 @@
 #include "store/database.h"
 #include "store/schema.h"
 
-namespace record {
+namespace store {
 
 namespace {
 
@@ -103,4 +103,4 @@ bool migrate(const QSqlDatabase& db, QSqlError* error) {
     return true;
 }
 
-}  // namespace record
+}  // namespace store

@@ -7,7 +7,7 @@
 #include <QSqlError>
 #include <optional>
 
-namespace record {
+namespace store {
 
 // PRAGMA user_version of the open file; nullopt when it cannot be read.
 std::optional<int> fileVersion(const QSqlDatabase& db);
@@ -18,4 +18,4 @@ std::optional<int> fileVersion(const QSqlDatabase& db);
 // store to refuse. False with the failed statement's error (nothing changed).
 bool migrate(const QSqlDatabase& db, QSqlError* error);
 
-}  // namespace record
+}  // namespace store

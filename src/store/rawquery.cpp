@@ -4,7 +4,7 @@
 #include <QSqlDriver>
 #include <QVariant>
 
-namespace record {
+namespace store {
 
 static_assert(SQLITE_ROW == 100);
 
@@ -59,4 +59,4 @@ double RawQuery::real(int column) const {
     return sqlite3_column_double(stmt_, column);
 }
 
-}  // namespace record
+}  // namespace store

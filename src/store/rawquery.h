@@ -10,7 +10,7 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
-namespace record {
+namespace store {
 
 class RawQuery {
   public:
@@ -47,4 +47,4 @@ class RawQuery {
     sqlite3_stmt* stmt_ = nullptr;
 };
 
-}  // namespace record
+}  // namespace store

@@ -8,7 +8,7 @@
 #include "store/ring.h"
 #include "store/storewriter.h"
 
-namespace record {
+namespace store {
 
 namespace {
 // How long leaving waits for the store thread to write what it holds.
@@ -176,4 +176,4 @@ QString recorderStatusText(const RecorderStatus& s, base::Lang lang) {
     return {};
 }
 
-}  // namespace record
+}  // namespace store

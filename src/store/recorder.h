@@ -21,7 +21,7 @@
 #include "store/retention.h"
 #include "store/store.h"
 
-namespace record {
+namespace store {
 
 class StoreWriter;
 
@@ -103,7 +103,7 @@ class Recorder : public QObject {
     // The store thread has finished with a sample: committed as record sample.id, or (when the
     // file cannot take it) not, with the number it would have had. Either way the sample was
     // taken, so the live curve goes on without the file.
-    void sampleStored(const record::Sample& sample);
+    void sampleStored(const store::Sample& sample);
     // A note for the event log from the store thread, as a code and its values (the archive let a
     // day go, samples held through a long disk fault were let go).
     void archiveNote(const QString& code, const QStringList& args);
@@ -128,4 +128,4 @@ class Recorder : public QObject {
     std::deque<Sample> pending_;  // handed to the store thread and not yet reported back
 };
 
-}  // namespace record
+}  // namespace store

@@ -5,7 +5,7 @@
 #include <QDateTime>
 #include <limits>
 
-namespace record {
+namespace store {
 
 std::optional<DayToDrop> dayToDrop(const RetentionPolicy& policy, const QDate& today,
                                    const QDate& oldestDay, int64_t freeBytes) {
@@ -73,4 +73,4 @@ std::optional<QString> archiveNoteText(const QString& code, const QStringList& a
         .arg(at(0), at(1), why);
 }
 
-}  // namespace record
+}  // namespace store

@@ -11,7 +11,7 @@
 
 #include "base/tr.h"
 
-namespace record {
+namespace store {
 
 struct RetentionPolicy {
     int keepDays = 0;                         // days kept, today included; 0: no limit in days
@@ -50,4 +50,4 @@ int64_t auditKeptFrom(const RetentionPolicy& policy, const QDate& today);
 std::optional<QString> archiveNoteText(const QString& code, const QStringList& args,
                                        base::Lang lang);
 
-}  // namespace record
+}  // namespace store

@@ -5,7 +5,7 @@
 
 #include "base/numberrule.h"
 
-namespace record {
+namespace store {
 
 std::vector<QPair<int, int>> ringRanges(int first, int count) {
     std::vector<QPair<int, int>> out;
@@ -26,4 +26,4 @@ double secondsSince(double todayDate, double nowTime, double recordDate, double 
     return std::fabs(base::roundHalfEven(days * 24.0 * 60.0 * 60.0));
 }
 
-}  // namespace record
+}  // namespace store

@@ -8,7 +8,7 @@
 
 #include "store/schema.h"
 
-namespace record {
+namespace store {
 
 // The record number the counter row stands for: a counter outside 0..65499 (65500 and above, or
 // negative, which would otherwise number records outside the ring) counts as 0.
@@ -35,4 +35,4 @@ std::vector<QPair<int, int>> ringRanges(int first, int count);
 // absolute value rounded half-even: a clock set back counts as time passed.
 double secondsSince(double todayDate, double nowTime, double recordDate, double recordTime);
 
-}  // namespace record
+}  // namespace store

@@ -6,7 +6,7 @@
 
 #include "store/schema.h"
 
-namespace record {
+namespace store {
 
 struct Sample {
     int id = 0;                                       // w_id, 1..65500
@@ -24,4 +24,4 @@ struct Sample {
 // A sample's moment in UTC seconds: its own, or its local date and time taken as local time.
 int64_t sampleMoment(const Sample& s);
 
-}  // namespace record
+}  // namespace store

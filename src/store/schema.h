@@ -11,7 +11,7 @@
 #include <QString>
 #include <QStringList>
 
-namespace record {
+namespace store {
 
 // Places in the ring of sample records, numbered 1..kRingSize.
 inline constexpr int kRingSize = 65500;
@@ -259,4 +259,4 @@ inline const QList<Table>& tables() {
 inline constexpr int kFileVersion = 3;
 
 }  // namespace schema
-}  // namespace record
+}  // namespace store

@@ -7,7 +7,7 @@
 #include <QSqlQuery>
 #include <utility>
 
-namespace record {
+namespace store {
 
 namespace {
 
@@ -109,4 +109,4 @@ void SqliteFile::endRead() {
     QSqlQuery(db()).exec(QStringLiteral("COMMIT"));
 }
 
-}  // namespace record
+}  // namespace store

@@ -14,7 +14,7 @@
 #include <QString>
 #include <functional>
 
-namespace record {
+namespace store {
 
 // Database files this process holds open through SQLite, by canonical path, from any thread.
 int openFileCount(const QString& canonicalPath);
@@ -57,4 +57,4 @@ class SqliteFile {
     QPointer<QSqlDriver> driver_;
 };
 
-}  // namespace record
+}  // namespace store

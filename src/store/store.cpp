@@ -17,7 +17,7 @@
 #include "store/logging.h"
 #include "store/ring.h"
 
-namespace record {
+namespace store {
 
 namespace {
 
@@ -474,4 +474,4 @@ std::optional<int64_t> SampleStore::reusableBytes() {
     return q.value(0).toLongLong();
 }
 
-}  // namespace record
+}  // namespace store

@@ -20,12 +20,12 @@
 class QSqlDatabase;
 class QSqlQuery;
 
-namespace record {
+namespace store {
 
 class SampleStore {
   public:
     // Why the last call failed; lastError() gives the same in words.
-    using Fault = record::Fault;
+    using Fault = store::Fault;
 
     // How a commit reaches the disk.
     enum class Commit {
@@ -168,4 +168,4 @@ class SampleStore {
     std::vector<Sample> loadWindow(QSqlQuery& q, int first, int last);
 };
 
-}  // namespace record
+}  // namespace store

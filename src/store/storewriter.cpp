@@ -7,7 +7,7 @@
 
 #include "store/ring.h"
 
-namespace record {
+namespace store {
 
 namespace {
 const QString kRetentionKey = QStringLiteral("retention");
@@ -109,4 +109,4 @@ void StoreWriter::close() {
     store_.close();
 }
 
-}  // namespace record
+}  // namespace store

@@ -12,7 +12,7 @@
 #include "store/retention.h"
 #include "store/store.h"
 
-namespace record {
+namespace store {
 
 class StoreWriter : public QObject {
     Q_OBJECT
@@ -54,4 +54,4 @@ class StoreWriter : public QObject {
     int writesToRetention_ = 0;  // samples until the next look at the retention policy
 };
 
-}  // namespace record
+}  // namespace store

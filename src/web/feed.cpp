@@ -50,15 +50,15 @@ Gauges gaugesOf(const chamber::State& s, const std::optional<Gauges>& previous, 
     return g;
 }
 
-QJsonObject eventJson(const record::EventEntry& e) {
+QJsonObject eventJson(const events::EventEntry& e) {
     QJsonObject o{{QStringLiteral("id"), e.id},
                   {QStringLiteral("at"), e.at.toUTC().toString(Qt::ISODateWithMs)},
                   {QStringLiteral("atMs"), e.at.toMSecsSinceEpoch()},
                   {QStringLiteral("kind"), e.kind},
                   {QStringLiteral("code"), e.code},
                   {QStringLiteral("args"), QJsonArray::fromStringList(e.args)},
-                  {QStringLiteral("text"), record::eventText(e, base::Lang::Stored)},
-                  {QStringLiteral("textShown"), record::eventText(e, base::Lang::Shown)}};
+                  {QStringLiteral("text"), events::eventText(e, base::Lang::Stored)},
+                  {QStringLiteral("textShown"), events::eventText(e, base::Lang::Shown)}};
     if (!e.user.isEmpty()) o.insert(QStringLiteral("user"), e.user);
     if (!e.oldValue.isEmpty()) o.insert(QStringLiteral("oldValue"), e.oldValue);
     if (!e.newValue.isEmpty()) o.insert(QStringLiteral("newValue"), e.newValue);
@@ -79,9 +79,9 @@ void Feed::follow(chamber::Chamber* c) {
     connect(c, &chamber::Chamber::stateChanged, this,
             [this, c](const chamber::State& s) { take(c, s); });
     take(c, c->state());
-    if (record::EventLog* log = c->eventLog())
-        connect(log, &record::EventLog::logged, this,
-                [this, name = c->name()](const record::EventEntry& e) {
+    if (events::EventLog* log = c->eventLog())
+        connect(log, &events::EventLog::logged, this,
+                [this, name = c->name()](const events::EventEntry& e) {
                     QJsonObject o = eventJson(e);
                     o.insert(QStringLiteral("chamber"), Api::idOf(name));
                     hub_.publish("event", compact(o));

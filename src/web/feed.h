@@ -18,7 +18,7 @@ namespace web {
 // The metrics' numbers of a state; previous: the chamber's last ones (for the samples counter).
 Gauges gaugesOf(const chamber::State& s, const std::optional<Gauges>& previous, qint64 nowSecs);
 // An event as the API and the stream give it.
-QJsonObject eventJson(const record::EventEntry& e);
+QJsonObject eventJson(const events::EventEntry& e);
 
 class Feed : public QObject {
     Q_OBJECT

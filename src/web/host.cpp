@@ -4,8 +4,8 @@
 #include <atomic>
 #include <chrono>
 
-#include "access/actor.h"
-#include "access/credentials.h"
+#include "auth/actor.h"
+#include "auth/credentials.h"
 #include "chamber/commands.h"
 
 namespace web {

@@ -111,10 +111,10 @@ Response samples(const QString& dbPath, const QUrlQuery& q, bool csv, qint64 now
     const int64_t from = fromMs / 1000, to = toMs / 1000;
 
     if (csv) {
-        record::CsvExport exporter(dbPath, connectionName("csv"));
+        store::CsvExport exporter(dbPath, connectionName("csv"));
         if (!exporter.open()) return unreadable(exporter.error().text(base::Lang::Shown));
-        const record::ExportRange range{QDateTime::fromSecsSinceEpoch(from),
-                                        QDateTime::fromSecsSinceEpoch(to)};
+        const store::ExportRange range{QDateTime::fromSecsSinceEpoch(from),
+                                       QDateTime::fromSecsSinceEpoch(to)};
         const auto count = exporter.count(range);
         if (!count) return unreadable(exporter.error().text(base::Lang::Shown));
         if (*count > kMaxCsvRows)
@@ -135,12 +135,12 @@ Response samples(const QString& dbPath, const QUrlQuery& q, bool csv, qint64 now
         return r;
     }
 
-    record::SampleStore store(dbPath, connectionName("samples"));
-    if (!store.open(record::SampleStore::Access::ReadOnly)) return unreadable(store.lastError());
+    store::SampleStore store(dbPath, connectionName("samples"));
+    if (!store.open(store::SampleStore::Access::ReadOnly)) return unreadable(store.lastError());
     // Stretches as wide as the rollups' buckets at least, lined up with them, so that every
     // stretch gets whole buckets and none is left empty between two.
-    int64_t width = record::archive::kLevelSeconds.back();
-    for (int64_t w : record::archive::kLevelSeconds)
+    int64_t width = store::archive::kLevelSeconds.back();
+    for (int64_t w : store::archive::kLevelSeconds)
         if ((to - from) / w + 1 <= *points) {
             width = w;
             break;
@@ -161,7 +161,7 @@ Response samples(const QString& dbPath, const QUrlQuery& q, bool csv, qint64 now
         std::array<double, 4> min{}, max{}, sum{};
     };
     std::vector<Stretch> buckets(static_cast<size_t>(stretches));
-    for (const record::SpanRow& row : *rows) {
+    for (const store::SpanRow& row : *rows) {
         if (row.stale || row.count <= 0) continue;
         const int64_t i = std::clamp<int64_t>((row.first - origin) / step, 0, stretches - 1);
         Stretch& s = buckets[static_cast<size_t>(i)];
@@ -228,7 +228,7 @@ Response samples(const QString& dbPath, const QUrlQuery& q, bool csv, qint64 now
 }
 
 Response events(const QString& dbPath, const QUrlQuery& q) {
-    record::EventFilter filter;
+    events::EventFilter filter;
     std::optional<Response> bad;
     const auto limit = intParam(q, "limit", 1, kMaxEvents, 100, &bad);
     if (!limit) return *bad;
@@ -246,23 +246,23 @@ Response events(const QString& dbPath, const QUrlQuery& q) {
     filter.afterId = *after;
     filter.newestFirst = *after == 0;
     filter.limit = *limit + 1;  // one more tells whether there are more
-    record::EventStore store(dbPath, connectionName("events"));
+    events::EventStore store(dbPath, connectionName("events"));
     if (!store.open(/*readOnly=*/true)) return unreadable(store.lastError());
     QJsonArray list;
-    std::vector<record::EventEntry> rows;
+    std::vector<events::EventEntry> rows;
     if (store.hasTable()) rows = store.load(filter);
     const bool more = rows.size() > static_cast<size_t>(*limit);
     if (more) rows.resize(static_cast<size_t>(*limit));
-    for (const record::EventEntry& e : rows)
+    for (const events::EventEntry& e : rows)
         list << eventJson(e);
     return json({{QStringLiteral("events"), list}, {QStringLiteral("more"), more}});
 }
 
 Response runs(const QString& chamberId, const QString& dbPath) {
-    record::RunStore store(dbPath, connectionName("runs"));
+    runs::RunStore store(dbPath, connectionName("runs"));
     if (!store.open(/*readOnly=*/true)) return unreadable(store.lastError());
     QJsonArray list;
-    for (const record::Run& r : store.list()) {
+    for (const runs::Run& r : store.list()) {
         const QString id = QStringLiteral("%1:%2").arg(chamberId).arg(r.id);
         QJsonObject o{{QStringLiteral("id"), id},
                       {QStringLiteral("name"), r.name},
@@ -282,11 +282,11 @@ Response runs(const QString& chamberId, const QString& dbPath) {
 }
 
 Response report(const QString& dbPath, qint64 runId, const QString& usersPath) {
-    std::optional<record::Run> run;
+    std::optional<runs::Run> run;
     {
-        record::RunStore store(dbPath, connectionName("run"));
+        runs::RunStore store(dbPath, connectionName("run"));
         if (!store.open(/*readOnly=*/true)) return unreadable(store.lastError());
-        for (const record::Run& r : store.list())
+        for (const runs::Run& r : store.list())
             if (r.id == runId) run = r;
     }
     if (!run) return errorResponse(404, "unknown_run", QStringLiteral("no run of that id"));

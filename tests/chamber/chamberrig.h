@@ -13,7 +13,7 @@
 namespace chambertest {
 
 inline chamber::Setup setupIn(const QTemporaryDir& dir, const sim::SimServer& server,
-                              const record::Clock* clock, const QString& suffix = {}) {
+                              const store::Clock* clock, const QString& suffix = {}) {
     chamber::Setup setup;
     setup.dbPath = dir.filePath(QStringLiteral("Rdatabj%1.db").arg(suffix));
     setup.ports.setExplicit(1, QString::fromStdString(server.device()));

@@ -52,7 +52,7 @@ qsizetype threadsRunning() {
 
 // A chamber recording into db, its settings in velmars.ini beside it, opened and started; each
 // opening of the settings file on this thread counts in *opensHere.
-std::unique_ptr<chamber::Chamber> startedChamber(const QString& db, const record::Clock* clock,
+std::unique_ptr<chamber::Chamber> startedChamber(const QString& db, const store::Clock* clock,
                                                  std::atomic<int>* opensHere = nullptr) {
     chamber::Setup setup;
     setup.dbPath = db;
@@ -77,7 +77,7 @@ TEST_P(ChamberLife, StartsAndEndsLeavingNothingRunning) {
     ASSERT_TRUE(server.start());
     server.setSilent(silent);
     QTemporaryDir dir;
-    record::SystemClock clock;
+    store::SystemClock clock;
     chamber::Setup setup = chambertest::setupIn(dir, server, &clock);
     const qsizetype before = threadsRunning();
     auto chamber = std::make_unique<chamber::Chamber>(std::move(setup));
@@ -94,15 +94,15 @@ TEST_P(ChamberLife, StartsAndEndsLeavingNothingRunning) {
         },
         60000));
     chamber.reset();
-    record::DatabaseLock next(dir.filePath(QStringLiteral("Rdatabj.db")));
-    EXPECT_EQ(next.tryLock(), record::DatabaseLock::Outcome::Held);
+    store::DatabaseLock next(dir.filePath(QStringLiteral("Rdatabj.db")));
+    EXPECT_EQ(next.tryLock(), store::DatabaseLock::Outcome::Held);
     // A second is stale from the open until the instrument answers: one that never does leaves
     // no second stored as a reading.
-    record::SampleStore store(dir.filePath(QStringLiteral("Rdatabj.db")), QStringLiteral("check"));
-    ASSERT_TRUE(store.open(record::SampleStore::Access::ReadOnly));
+    store::SampleStore store(dir.filePath(QStringLiteral("Rdatabj.db")), QStringLiteral("check"));
+    ASSERT_TRUE(store.open(store::SampleStore::Access::ReadOnly));
     qint64 stored = 0, marked = 0;
     ASSERT_TRUE(store.forEachArchived(0, QDateTime::currentSecsSinceEpoch() + 10,
-                                      [&](const record::ArchivedSample& a) {
+                                      [&](const store::ArchivedSample& a) {
                                           ++stored;
                                           marked += a.stale;
                                           return true;
@@ -124,9 +124,9 @@ INSTANTIATE_TEST_SUITE_P(Instrument, ChamberLife, ::testing::Values(false, true)
 TEST(DatabaseLockRefusal, NamesTheFileAndTheProcess) {
     QTemporaryDir dir;
     const QString db = dir.filePath(QStringLiteral("%1 批/Rdatabj.db"));
-    record::DatabaseLock first(db), second(db);
-    ASSERT_EQ(first.tryLock(), record::DatabaseLock::Outcome::Held);
-    ASSERT_EQ(second.tryLock(), record::DatabaseLock::Outcome::HeldElsewhere);
+    store::DatabaseLock first(db), second(db);
+    ASSERT_EQ(first.tryLock(), store::DatabaseLock::Outcome::Held);
+    ASSERT_EQ(second.tryLock(), store::DatabaseLock::Outcome::HeldElsewhere);
     EXPECT_EQ(
         second.refusal().text(base::Lang::Stored).toStdString(),
         QStringLiteral("数据库 %1 正由另一个程序记录（进程 %2）")
@@ -145,7 +145,7 @@ TEST(ChambersOnOneLine, EachRecordsOnlyItsOwnInstrument) {
         server.withInstrument(a,
                               [a](sim::Instrument& i) { return i.setHoldingRegister(1, 100 * a); });
     QTemporaryDir dir;
-    record::SystemClock clock;
+    store::SystemClock clock;
     comm::PortMap ports;
     ports.setExplicit(1, QString::fromStdString(server.device()));
     comm::LineRegistry lines(ports);
@@ -169,11 +169,11 @@ TEST(ChambersOnOneLine, EachRecordsOnlyItsOwnInstrument) {
         60000));
     chambers.clear();
     for (int a : o.addresses) {
-        record::SampleStore store(dir.filePath(QStringLiteral("Rdatabj-%1.db").arg(a)),
-                                  QStringLiteral("check-%1").arg(a));
-        ASSERT_TRUE(store.open(record::SampleStore::Access::ReadOnly));
+        store::SampleStore store(dir.filePath(QStringLiteral("Rdatabj-%1.db").arg(a)),
+                                 QStringLiteral("check-%1").arg(a));
+        ASSERT_TRUE(store.open(store::SampleStore::Access::ReadOnly));
         int fresh = 0;
-        for (const record::Sample& s : store.loadBetween(1, 65500)) {
+        for (const store::Sample& s : store.loadBetween(1, 65500)) {
             // SV1, read back among the input registers every second.
             if (s.values[2] != 0.0f) {
                 EXPECT_EQ(s.values[2], 100.0f * a) << "record " << s.id;
@@ -188,7 +188,7 @@ TEST(ChambersOnOneLine, EachRecordsOnlyItsOwnInstrument) {
 
 TEST(ChamberChains, AnEventRowChangedOutsideRaisesAnAlertAtTheStart) {
     QTemporaryDir dir;
-    record::SystemClock clock;
+    store::SystemClock clock;
     const QString db = dir.filePath(QStringLiteral("Rdatabj.db"));
     const auto chamberOn = [&] { return startedChamber(db, &clock); };
     const auto brokenChainAlerts = [](const chamber::Chamber& c) {
@@ -200,10 +200,10 @@ TEST(ChamberChains, AnEventRowChangedOutsideRaisesAnAlertAtTheStart) {
     {
         auto c = chamberOn();
         bool checked = false;
-        QObject::connect(c->eventLog(), &record::EventLog::chainsChecked,
-                         [&](const record::ChainReport&) { checked = true; });
+        QObject::connect(c->eventLog(), &events::EventLog::chainsChecked,
+                         [&](const store::ChainReport&) { checked = true; });
         for (int i = 0; i < 3; ++i)
-            c->eventLog()->log(record::codedEntry(record::eventkind::kRun,
+            c->eventLog()->log(events::codedEntry(events::eventkind::kRun,
                                                   QStringLiteral("run.started"),
                                                   {QStringLiteral("run %1").arg(i)}));
         ASSERT_TRUE(
@@ -232,7 +232,7 @@ TEST(ChamberChains, AnEventRowChangedOutsideRaisesAnAlertAtTheStart) {
 // file: this one stops recording into it and only views it.
 TEST(ChamberLockRetry, FindingTheFileHeldElsewhereStopsTheRecording) {
     QTemporaryDir dir;
-    record::SystemClock clock;
+    store::SystemClock clock;
     const QString folder = dir.filePath(QStringLiteral("data"));
     {
         QFile blocker(folder);  // a file where the folder should be
@@ -244,10 +244,10 @@ TEST(ChamberLockRetry, FindingTheFileHeldElsewhereStopsTheRecording) {
     ASSERT_TRUE(chamber.recording());
     ASSERT_TRUE(QFile::remove(folder));
     ASSERT_TRUE(QDir().mkpath(folder));
-    record::DatabaseLock other(db);
-    ASSERT_EQ(other.tryLock(), record::DatabaseLock::Outcome::Held);
+    store::DatabaseLock other(db);
+    ASSERT_EQ(other.tryLock(), store::DatabaseLock::Outcome::Held);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !chamber.recording(); }, 30000));
-    EXPECT_EQ(chamber.recorder()->status().state, record::RecorderStatus::State::Refused);
+    EXPECT_EQ(chamber.recorder()->status().state, store::RecorderStatus::State::Refused);
     EXPECT_FALSE(chamber.recorder()->running());
     EXPECT_FALSE(chamber.forwarder());
 }
@@ -255,7 +255,7 @@ TEST(ChamberLockRetry, FindingTheFileHeldElsewhereStopsTheRecording) {
 // An alert nobody acknowledged is listed again after a restart, until it is acknowledged.
 TEST(ChamberAlerts, UnacknowledgedAlertsOutliveARestart) {
     QTemporaryDir dir;
-    record::SystemClock clock;
+    store::SystemClock clock;
     const QString db = dir.filePath(QStringLiteral("Rdatabj.db"));
     std::atomic<int> opensHere = 0;
     const auto run = [&] { return startedChamber(db, &clock, &opensHere); };
@@ -287,7 +287,7 @@ TEST(ChamberAlerts, UnacknowledgedAlertsOutliveARestart) {
 // starts without it.
 TEST(ChamberAlerts, TheListKeptBelongsToItsDatabase) {
     QTemporaryDir dir;
-    record::SystemClock clock;
+    store::SystemClock clock;
     const auto run = [&](const QString& db) { return startedChamber(dir.filePath(db), &clock); };
     run(QStringLiteral("a.db"))->alerter()->raise(alert::Kind::LoginFailed, {QStringLiteral("x")});
     EXPECT_TRUE(run(QStringLiteral("b.db"))->alerter()->listed().empty());

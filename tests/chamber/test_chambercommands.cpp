@@ -25,7 +25,7 @@ using chamber::Write;
 struct Rig {
     sim::SimServer server;
     QTemporaryDir dir;
-    record::SystemClock clock;
+    store::SystemClock clock;
     std::unique_ptr<chamber::Chamber> chamber;
     QString db;
 
@@ -228,7 +228,7 @@ TEST(ChamberCommands, ARunStartsAndEndsWithItsOutcome) {
     chamber::Chamber& c = *rig.chamber;
     // Runs are kept beside the samples: once the recorder has made their table.
     ASSERT_TRUE(QTest::qWaitFor([&] { return c.state().recorder.recordNo > 0; }, 60000));
-    record::Run form;
+    runs::Run form;
     form.name = QStringLiteral("T-1");
     EXPECT_EQ(c.startRun(form, kViewer).outcome, Outcome::Refused);
     EXPECT_EQ(c.endRun(kOperator).outcome, Outcome::NotFound);
@@ -383,7 +383,7 @@ TEST(ChamberCommands, ExportsAreAuditedAsWhoAskedOnceWritten) {
         SCOPED_TRACE(k.what);
         const QString path = rig.dir.filePath(QStringLiteral("export-%1.csv").arg(++n));
         bool called = false;
-        record::ExportDone finish;
+        store::ExportDone finish;
         const auto make = [&] {
             if (!k.written) return;
             QFile out(path);
@@ -391,7 +391,7 @@ TEST(ChamberCommands, ExportsAreAuditedAsWhoAskedOnceWritten) {
             out.write("a,b\r\n");
         };
         const chamber::Ticket t =
-            c.exportFile(QStringLiteral("csv"), path, k.by, [&](const record::ExportDone& done) {
+            c.exportFile(QStringLiteral("csv"), path, k.by, [&](const store::ExportDone& done) {
                 called = true;
                 if (k.when == When::AtOnce) {
                     make();

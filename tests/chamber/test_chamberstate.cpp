@@ -19,7 +19,7 @@ namespace {
 struct Rig {
     sim::SimServer server;
     QTemporaryDir dir;
-    record::SystemClock clock;
+    store::SystemClock clock;
     std::unique_ptr<chamber::Chamber> chamber;
 
     // A still instrument (no noise, time nearly standing) behind an opened chamber.

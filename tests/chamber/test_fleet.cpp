@@ -10,12 +10,12 @@
 #include <QTest>
 
 #include "../support/sqlrows.h"
-#include "access/audit.h"
+#include "auth/audit.h"
 #include "chamber/fleet.h"
 #include "chamber/fleetstart.h"
 #include "chamber/teardown.h"
+#include "comm/line.h"
 #include "events/eventlog.h"
-#include "link/line.h"
 #include "sim/server.h"
 #include "store/recorder.h"
 
@@ -33,7 +33,7 @@ const auth::Actor kSupervisor = auth::Actor::user(QStringLiteral("sue"), auth::R
 // A data folder of its own: the settings files and databases of the chambers by name.
 struct Rig {
     QTemporaryDir dir;
-    record::SystemClock clock;
+    store::SystemClock clock;
     comm::PortMap ports;
 
     QString ini(const QString& name) const {
@@ -387,7 +387,7 @@ TEST(FleetStart, ChambersFilesSimulatorAndAccounts) {
     o.accountsAlways = true;
     QString error;
     EXPECT_TRUE(chamber::makeFleetSetup(o, {}, {}, &error)->accounts);
-    record::setCopiedRowsSource(nullptr);
+    events::setCopiedRowsSource(nullptr);
 }
 
 }  // namespace

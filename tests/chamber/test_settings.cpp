@@ -111,8 +111,8 @@ TEST(ChamberSettings, AHandEditedFileReadsAsBefore) {
     EXPECT_EQ(s.keepAuditDays, 400);
     EXPECT_EQ(s.forwardUrl, "postgresql://db.example/plant");
     EXPECT_EQ(s.rules.forwardBehindMin, 12);
-    const record::RetentionPolicy policy = s.retention();
-    EXPECT_EQ(policy, (record::RetentionPolicy{0, int64_t(1) << 30, 400}));
+    const store::RetentionPolicy policy = s.retention();
+    EXPECT_EQ(policy, (store::RetentionPolicy{0, int64_t(1) << 30, 400}));
 
     Given station;
     station.station = QStringLiteral("Lab-2");

@@ -43,7 +43,7 @@ QColor background(const QLabel* l) {
 }
 
 struct Rig {
-    record::ManualClock clock{kEnd};
+    store::ManualClock clock{kEnd};
     FakeSource src;
     QList<QLabel*> liveLabels;
     std::unique_ptr<ChartPanel> panel;
@@ -70,10 +70,10 @@ struct Rig {
 
 // Thirty records in a new file, one a second up to kEnd, channel 0 counting 1..30.
 bool storeThirtySamples(const QString& path, float output1 = 0) {
-    record::SampleStore writer(path, "test-writer");
-    if (!writer.open(record::SampleStore::Access::Record)) return false;
+    store::SampleStore writer(path, "test-writer");
+    if (!writer.open(store::SampleStore::Access::Record)) return false;
     for (int id = 1; id <= 30; ++id) {
-        record::Sample s;
+        store::Sample s;
         s.id = id;
         s.date = base::oleDate(kEnd.date());
         s.time = base::oleTime(kEnd.time().addSecs(id - 30));
@@ -219,13 +219,13 @@ void TestChartPanel::liveRunOverTheStore() {
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString path = dir.filePath("Rdatabj.db");
-    record::SampleStore writer(path, "test-recorder");
+    store::SampleStore writer(path, "test-recorder");
     QVERIFY(writer.open());
     // Ten minutes of history with a pause, then live records one a second.
     QDateTime t = kEnd.addSecs(-600);
     int id = 0;
     auto sampleAt = [](const QDateTime& at, int n) {
-        record::Sample s;
+        store::Sample s;
         s.date = base::oleDate(at.date());
         s.time = base::oleTime(at.time());
         s.values = {float(30 + 20 * std::sin(n / 30.0)),
@@ -242,19 +242,19 @@ void TestChartPanel::liveRunOverTheStore() {
     };
     for (int n = 0; n < 600; ++n) {
         if (n == 450) t = t.addSecs(400);  // a gap of almost seven minutes
-        record::Sample s = sampleAt(t, n);
+        store::Sample s = sampleAt(t, n);
         s.id = ++id;
         QVERIFY(writer.storeSample(s));
         t = t.addSecs(1);
     }
-    record::ManualClock clock(t);
+    store::ManualClock clock(t);
     std::array<float, 10> live{};
     ChartPanel panel(path, clock, chart::LiveFeed{[&] { return live; }, {}});
     panel.resize(900, 620);
     panel.show();
     panel.load();
     writer.close();
-    record::Recorder recorder(path, clock, [&] { return live; });
+    store::Recorder recorder(path, clock, [&] { return live; });
     panel.listenTo(&recorder);
     QVERIFY(panel.listening());
     QCOMPARE(panel.model().newestRecord(), 600);
@@ -318,7 +318,7 @@ void TestChartPanel::fillsOnceTheStoreOpens() {
         QVERIFY(junk.open(QIODevice::WriteOnly));
         junk.write(QByteArray(4096, 'x'));
     }
-    record::ManualClock clock(kEnd);
+    store::ManualClock clock(kEnd);
     ChartPanel panel(path, clock, chart::LiveFeed{});
     panel.load();
     panel.redrawTick();
@@ -341,10 +341,10 @@ void TestChartPanel::recordsStoredStaleComeBackWithoutAReading() {
     QTemporaryDir dir;
     const QString path = dir.filePath("stale.db");
     {
-        record::SampleStore writer(path, "test-stale-writer");
-        QVERIFY(writer.open(record::SampleStore::Access::Record));
+        store::SampleStore writer(path, "test-stale-writer");
+        QVERIFY(writer.open(store::SampleStore::Access::Record));
         for (int id = 1; id <= 30; ++id) {
-            record::Sample s;
+            store::Sample s;
             s.id = id;
             s.date = base::oleDate(kEnd.date());
             s.time = base::oleTime(kEnd.time().addSecs(id - 30));
@@ -353,12 +353,12 @@ void TestChartPanel::recordsStoredStaleComeBackWithoutAReading() {
             QVERIFY(writer.storeSample(s));
         }
     }
-    record::SampleStore reader(path, "test-stale-reader");
-    QVERIFY(reader.open(record::SampleStore::Access::ReadOnly));
+    store::SampleStore reader(path, "test-stale-reader");
+    QVERIFY(reader.open(store::SampleStore::Access::ReadOnly));
     chart::StoreChartSource source(reader);
-    for (const record::Sample& s : source.loadBetween(1, 30))
+    for (const store::Sample& s : source.loadBetween(1, 30))
         QCOMPARE(s.stale, s.id >= 10 && s.id <= 12);
-    for (const record::Sample& s : source.loadNotBetween(13, 65500))
+    for (const store::Sample& s : source.loadNotBetween(13, 65500))
         QCOMPARE(s.stale, s.id >= 10 && s.id <= 12);
 }
 
@@ -368,7 +368,7 @@ void TestChartPanel::readOnlyFileShowsItsHistory() {
     QVERIFY(storeThirtySamples(path));
     QVERIFY(QFile::setPermissions(
         path, QFileDevice::ReadOwner | QFileDevice::ReadGroup | QFileDevice::ReadOther));
-    record::ManualClock clock(kEnd);
+    store::ManualClock clock(kEnd);
     ChartPanel panel(path, clock, chart::LiveFeed{});
     panel.load();
     QVERIFY(!panel.model().liveWindowPending());
@@ -389,7 +389,7 @@ void TestChartPanel::twoChambersKeepTheirOwnFiles() {
     const QString pathB = dir.filePath("b.db");
     QVERIFY(storeThirtySamples(pathA, 10));
     QVERIFY(storeThirtySamples(pathB, 20));
-    record::ManualClock clock(kEnd);
+    store::ManualClock clock(kEnd);
     ChartPanel a(pathA, clock, chart::LiveFeed{});
     a.load();
     QCOMPARE(a.model().samples()[8][241], 10.0f);
@@ -419,7 +419,7 @@ void TestChartPanel::outputDialogPrintsAndExports() {
     QTemporaryDir dir;
     const QString path = dir.filePath("Rdatabj.db");
     QVERIFY(storeThirtySamples(path, 100));
-    record::ManualClock clock(kEnd);
+    store::ManualClock clock(kEnd);
     ChartPanel panel(path, clock, chart::LiveFeed{{}, [] { return std::pair<int, int>{0, 7}; }});
     panel.load();
     QTest::mouseClick(panel.findChild<QPushButton*>("Command2"), Qt::LeftButton);
@@ -466,7 +466,7 @@ void TestChartPanel::outputDialogPrintsAndExports() {
 
     // Refused by the chamber, nothing is painted and the dialog says why.
     const QString refused = dir.filePath("refused.png");
-    d->setExporter([](const QString&, const QString&, const record::ExportWrite&) {
+    d->setExporter([](const QString&, const QString&, const store::ExportWrite&) {
         return QStringLiteral("请先登录");
     });
     QVERIFY(!d->savePng(refused));
@@ -477,7 +477,7 @@ void TestChartPanel::outputDialogPrintsAndExports() {
     // all the same (the audit trail's row).
     QStringList told;
     d->setExporter(
-        [&told](const QString& what, const QString& file, const record::ExportWrite& write) {
+        [&told](const QString& what, const QString& file, const store::ExportWrite& write) {
             write([&told, what, file](bool written) {
                 if (written) told << what + u' ' + file;
             });

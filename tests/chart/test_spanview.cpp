@@ -12,7 +12,7 @@
 #include "fakesource.h"
 
 using chart::SpanColumn;
-using record::SpanRow;
+using store::SpanRow;
 
 namespace {
 

@@ -13,11 +13,11 @@
 
 #include <clocale>
 
+#include "comm/link.h"
 #include "commalocale.h"
 #include "config/configwindow.h"
 #include "config/paramtable.h"
 #include "fakemodbus.h"
-#include "link/link.h"
 #include "windowfeed.h"
 
 using testing_support::FakeModbus;

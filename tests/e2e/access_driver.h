@@ -10,7 +10,7 @@
 #include <functional>
 #include <memory>
 
-#include "access/accesswindows.h"
+#include "auth/accesswindows.h"
 #include "e2e_support.h"
 
 namespace e2e {

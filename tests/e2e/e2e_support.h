@@ -172,7 +172,7 @@ class SimLine {
 // The program started in-process, as main() starts it but without the start-up window's wait.
 class Program {
   public:
-    explicit Program(shell::Options options, const record::Clock* clock = nullptr) {
+    explicit Program(shell::Options options, const store::Clock* clock = nullptr) {
         testsupport::watchQtComplaints();
         complaintsBefore_ = testsupport::qtComplaints().size();
         if (options.db.isEmpty()) options.db = dir_.filePath(QStringLiteral("Rdatabj.db"));

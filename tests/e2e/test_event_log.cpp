@@ -7,10 +7,10 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include "comm/link.h"
 #include "e2e_support.h"
 #include "events/eventlog.h"
 #include "events/eventwindow.h"
-#include "link/link.h"
 
 using namespace e2e;
 
@@ -91,7 +91,7 @@ void EventLogScenario::writeAlarmAndSilenceLeaveTheirRows() {
     auto* w = program.main();
     QVERIFY(QTest::qWaitForWindowExposed(w));
     auto& link = program.app().chamber().link();
-    record::EventLog* log = program.app().chamber().eventLog();
+    events::EventLog* log = program.app().chamber().eventLog();
     QVERIFY(log);
     EventsTable table(program.app().chamber().databasePath());
 
@@ -156,8 +156,8 @@ void EventLogScenario::writeAlarmAndSilenceLeaveTheirRows() {
     // No row count pushes the audit trail out: however much is logged, every row stays.
     const int before = table.count();
     for (int n = 0; n < 100; ++n) {
-        record::EventEntry e;
-        e.kind = record::eventkind::kLink;
+        events::EventEntry e;
+        e.kind = events::eventkind::kLink;
         e.text = QStringLiteral("填充 %1").arg(n);
         log->log(e);
     }

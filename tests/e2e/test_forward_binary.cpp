@@ -214,17 +214,17 @@ QStringList ForwardBinary::serverEvents() {
 void ForwardBinary::wrongPasswordIsAnErrorAndNoServerIsWaitedFor() {
     const QString path = dir_.filePath("failures.db");
     {
-        record::SampleStore store(path, "failures");
+        store::SampleStore store(path, "failures");
         QVERIFY(store.open());
         for (int i = 1; i <= 3; ++i)
             QVERIFY(store.storeSample({i, 46082, i / 86400.0, {}}));
     }
     QString why;
-    const auto target = record::forward::parseTarget(url_, &why);
+    const auto target = forward::parseTarget(url_, &why);
     QVERIFY2(target, qPrintable(why));
-    using record::forward::State;
-    auto attempt = [&](record::forward::Target t) {
-        record::ForwardWorker w({t, "failures", path, QTimeZone::systemTimeZone()});
+    using forward::State;
+    auto attempt = [&](forward::Target t) {
+        forward::ForwardWorker w({t, "failures", path, QTimeZone::systemTimeZone()});
         QElapsedTimer clock;
         clock.start();
         w.round();
@@ -234,14 +234,13 @@ void ForwardBinary::wrongPasswordIsAnErrorAndNoServerIsWaitedFor() {
     };
     auto wrongPassword = *target;
     wrongPassword.password = "not-the-password";
-    QCOMPARE(attempt(wrongPassword),
-             (record::forward::Status{State::Failed, 3, "用户名或密码错误"}));
+    QCOMPARE(attempt(wrongPassword), (forward::Status{State::Failed, 3, "用户名或密码错误"}));
     auto noDatabase = *target;
     noDatabase.dbname = "no_such_db";
     QCOMPARE(attempt(noDatabase).reason, QStringLiteral("数据库不存在"));
     auto refused = *target;
     refused.port = 1;
-    QCOMPARE(attempt(refused), (record::forward::Status{State::Waiting, 3, {}}));
+    QCOMPARE(attempt(refused), (forward::Status{State::Waiting, 3, {}}));
 }
 
 void ForwardBinary::outageAndRestartLoseNothing() {
@@ -344,9 +343,9 @@ void ForwardBinary::serviceForwardsItsChainHeads() {
     const auto sent = serverHeads();
 
     // What the server holds is a head the file still has, no newer than the service's record.
-    const auto record = record::chain::HeadStore::openToRead(data.path());
+    const auto record = store::chain::HeadStore::openToRead(data.path());
     QVERIFY(record);
-    const auto recorded = record->heads(record::chain::recordedName(path));
+    const auto recorded = record->heads(store::chain::recordedName(path));
     QVERIFY(recorded && recorded->count("events") && recorded->count("hours"));
     QVERIFY(sent.at("events").first <= recorded->at("events").last);
     QVERIFY(sent.at("hours").first <= recorded->at("hours").last);
@@ -365,7 +364,7 @@ void ForwardBinary::serviceForwardsItsChainHeads() {
     // An older head (a file put back) leaves the server's copy as it is; a newer one moves it.
     QSqlQuery up(server());
     const auto put = [&](qint64 last, const QString& hash) {
-        up.prepare(record::forward::upsertChainHeadSql());
+        up.prepare(forward::upsertChainHeadSql());
         for (const QVariant& v :
              {QVariant(station), QVariant("events"), QVariant(last), QVariant(qint64(0)),
               QVariant(hash), QVariant(QMetaType(QMetaType::LongLong))})
@@ -384,14 +383,14 @@ void ForwardBinary::serviceForwardsItsChainHeads() {
 void ForwardBinary::archiveBeyondTheRingReachesTheServer() {
     const QString path = dir_.filePath("longoutage.db");
     const QString station = QStringLiteral("long-outage");
-    constexpr int kSamples = record::kRingSize + 2000;
+    constexpr int kSamples = store::kRingSize + 2000;
     const qint64 start =
         QDateTime(QDate(2026, 3, 1), QTime(0, 0), QTimeZone(kZone)).toSecsSinceEpoch();
     {
-        record::SampleStore store(path, "longoutage", record::SampleStore::Commit::Fast);
-        QVERIFY(store.open(record::SampleStore::Access::Record));
+        store::SampleStore store(path, "longoutage", store::SampleStore::Commit::Fast);
+        QVERIFY(store.open(store::SampleStore::Access::Record));
         for (int i = 0; i < kSamples; ++i) {
-            record::Sample s;
+            store::Sample s;
             const QDateTime at = QDateTime::fromSecsSinceEpoch(start + i, QTimeZone(kZone));
             s.date = base::oleDate(at.date());
             s.time = base::oleTime(at.time());
@@ -401,9 +400,9 @@ void ForwardBinary::archiveBeyondTheRingReachesTheServer() {
         }
     }
     QString why;
-    const auto target = record::forward::parseTarget(url_, &why);
+    const auto target = forward::parseTarget(url_, &why);
     QVERIFY2(target, qPrintable(why));
-    record::ForwardWorker w({*target, station, path, QTimeZone(kZone)});
+    forward::ForwardWorker w({*target, station, path, QTimeZone(kZone)});
     QVERIFY(w.drain(60000));
     w.finish();
     QSqlQuery q(server());

@@ -7,8 +7,8 @@
 #include <QRadioButton>
 #include <QTest>
 
+#include "comm/link.h"
 #include "e2e_support.h"
-#include "link/link.h"
 #include "monitor/livepanel.h"
 #include "store/recorder.h"
 

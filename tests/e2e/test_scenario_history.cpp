@@ -28,7 +28,7 @@ constexpr int kFirstId = kNewest + 1;
 constexpr float kLivePv1 = 777;  // what the instrument shows while the program records
 
 int recordOf(int n) {
-    return (kFirstId + n - 1) % record::kRingSize + 1;
+    return (kFirstId + n - 1) % store::kRingSize + 1;
 }
 
 }  // namespace
@@ -48,14 +48,14 @@ class ScenarioHistory : public QObject {
 void ScenarioHistory::initTestCase() {
     db_ = dir_.filePath("Rdatabj.db");
     // The newest pre-filled sample is one second before now; the program's clock starts at now.
-    first_ = record::SystemClock().now().addSecs(-record::kRingSize);
-    record::SampleStore store(db_, "prefill");
+    first_ = store::SystemClock().now().addSecs(-store::kRingSize);
+    store::SampleStore store(db_, "prefill");
     QVERIFY2(store.open(), qPrintable(store.lastError()));
     QElapsedTimer spent;
     spent.start();
-    for (int n = 0; n < record::kRingSize; ++n) {
+    for (int n = 0; n < store::kRingSize; ++n) {
         const QDateTime t = first_.addSecs(n);
-        record::Sample s;
+        store::Sample s;
         s.id = recordOf(n);
         s.date = base::oleDate(t.date());
         s.time = base::oleTime(t.time());
@@ -63,7 +63,7 @@ void ScenarioHistory::initTestCase() {
         s.values[1] = static_cast<float>(n % 1000);
         QVERIFY(store.storeSample(s));
     }
-    qInfo("filled a ring of %d records in %lld ms", record::kRingSize, spent.elapsed());
+    qInfo("filled a ring of %d records in %lld ms", store::kRingSize, spent.elapsed());
     QCOMPARE(store.readCounter().value_or(-1), kNewest);
 }
 
@@ -97,7 +97,7 @@ void ScenarioHistory::pageBackAcrossTheWrapRulerZoomAndLive() {
 
     // F7, page after page, until the window lies wholly before the wrap.
     bool crossedWrap = false;
-    for (int page = 1; page <= 12 && m.windowEnd() <= record::kRingSize - 1000; ++page) {
+    for (int page = 1; page <= 12 && m.windowEnd() <= store::kRingSize - 1000; ++page) {
         key(Qt::Key_F7);
         QCOMPARE(int(m.historyPage()), page);
         QVERIFY(!m.oldestPageReached());
@@ -115,10 +115,10 @@ void ScenarioHistory::pageBackAcrossTheWrapRulerZoomAndLive() {
         }
         // The window's newest record is the one 60 records per page before the newest.
         QCOMPARE(m.windowEnd(),
-                 (m.newestRecord() - 60 * page + record::kRingSize - 1) % record::kRingSize + 1);
+                 (m.newestRecord() - 60 * page + store::kRingSize - 1) % store::kRingSize + 1);
         if (m.windowEnd() < ChartModel::kHistoryCount) {
             // Records 65500 and 1 sit side by side in the window.
-            const float beforeWrap = static_cast<float>(record::kRingSize - kFirstId);
+            const float beforeWrap = static_cast<float>(store::kRingSize - kFirstId);
             bool found = false;
             for (int s = 1; s < ChartModel::kHistoryCount; ++s)
                 found |= m.samples()[0][s] == beforeWrap && m.samples()[0][s + 1] == beforeWrap + 1;
@@ -127,7 +127,7 @@ void ScenarioHistory::pageBackAcrossTheWrapRulerZoomAndLive() {
         }
     }
     QVERIFY(crossedWrap);
-    QVERIFY(m.windowEnd() > record::kRingSize - 1000);
+    QVERIFY(m.windowEnd() > store::kRingSize - 1000);
 
     // While the operator looks at history the live panel stays live: a new PV1, an alarm that
     // comes and a set value the operator writes all show at once.

@@ -9,8 +9,8 @@
 #include <QTest>
 
 #include "chart/chartpanel.h"
+#include "comm/link.h"
 #include "e2e_support.h"
-#include "link/link.h"
 
 using namespace e2e;
 

@@ -5,8 +5,8 @@
 #include <QDateTime>
 #include <QTest>
 
+#include "comm/link.h"
 #include "e2e_support.h"
-#include "link/link.h"
 #include "monitor/livepanel.h"
 #include "pdftext.h"
 #include "report/report.h"
@@ -59,8 +59,8 @@ void StaleRecord::silentSpanIsMarkedAndReportedMissing() {
 
     // The archive: one stretch, from no earlier than 3 s into the silence to no later than its end,
     // every second of it stored (the ring and the archive keep what was taken).
-    record::SampleStore store(options.db, "check");
-    QVERIFY(store.open(record::SampleStore::Access::ReadOnly));
+    store::SampleStore store(options.db, "check");
+    QVERIFY(store.open(store::SampleStore::Access::ReadOnly));
     const auto spans = store.staleSpans(from, to);
     QVERIFY(spans);
     QCOMPARE(spans->size(), size_t(1));
@@ -69,7 +69,7 @@ void StaleRecord::silentSpanIsMarkedAndReportedMissing() {
         first >= silentFrom + 2 && last <= silentTo + 1 && last - first >= 10,
         qPrintable(QString("%1..%2 in %3..%4").arg(first).arg(last).arg(silentFrom).arg(silentTo)));
     qint64 stored = 0, marked = 0, lastReading = 0;
-    QVERIFY(store.forEachArchived(from, to, [&](const record::ArchivedSample& a) {
+    QVERIFY(store.forEachArchived(from, to, [&](const store::ArchivedSample& a) {
         ++stored;
         marked += a.stale;
         lastReading += a.stale && a.values[0] == 300.0f;  // the last reading, stored again
@@ -79,7 +79,7 @@ void StaleRecord::silentSpanIsMarkedAndReportedMissing() {
     QCOMPARE(lastReading, marked);
 
     // The export marks exactly those seconds.
-    record::CsvExport csv(options.db, "check-csv");
+    store::CsvExport csv(options.db, "check-csv");
     QBuffer out;
     out.open(QIODevice::WriteOnly);
     const auto rows =

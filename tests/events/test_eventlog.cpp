@@ -15,7 +15,7 @@
 #include "events/eventlog.h"
 #include "store/schema.h"
 
-using record::EventEntry;
+using events::EventEntry;
 
 namespace {
 
@@ -84,7 +84,7 @@ TEST(EventRules, ImageChangesMakeOneEntryEach) {
         c.before(before);
         c.before(after);
         c.after(after);
-        const auto got = record::imageEntries(before, after);
+        const auto got = events::imageEntries(before, after);
         ASSERT_EQ(got.size(), c.expected.size()) << c.name;
         for (size_t k = 0; k < got.size(); ++k) {
             EXPECT_EQ(got[k].kind, c.expected[k].first) << c.name;
@@ -98,14 +98,14 @@ TEST(EventRules, ImageChangesMakeOneEntryEach) {
 
 TEST(EventRules, WritesCarryRegisterValueStatusAndTheirReason) {
     comm::WriteReport ok{1, 4107, 1234, 0, 1, QStringLiteral("输入1 输入上限"), {}};
-    EventEntry e = record::writeEntry(ok);
+    EventEntry e = events::writeEntry(ok);
     EXPECT_EQ(e.text, QStringLiteral("输入1 输入上限 → 1234"));
     EXPECT_EQ(std::tuple(e.kind, e.reg, e.value, e.status),
               std::tuple(QStringLiteral("write"), std::optional(4107), std::optional(1234),
                          std::optional(0)));
     comm::WriteReport failed{
         2, 1, 70000, -8888, 0, QStringLiteral("设定SV1"), {comm::LineError::Kind::OutOfRange}};
-    e = record::writeEntry(failed);
+    e = events::writeEntry(failed);
     EXPECT_EQ(e.text, QStringLiteral("设定SV1 → 70000（失败：超出寄存器范围）"));
     EXPECT_EQ(e.status, -8888);
 
@@ -129,9 +129,9 @@ TEST(EventRules, WritesCarryRegisterValueStatusAndTheirReason) {
         {withAddress(refused), "设定SV1 → 44（地址 7，未发送：需要登录）"},
     };
     for (const auto& w : writes) {
-        e = record::writeEntry(w.report);
+        e = events::writeEntry(w.report);
         EXPECT_EQ(e.text, QString::fromUtf8(w.text));
-        EXPECT_EQ(record::eventText(e), QString::fromUtf8(w.text));
+        EXPECT_EQ(events::eventText(e), QString::fromUtf8(w.text));
     }
 }
 
@@ -151,7 +151,7 @@ EventEntry numbered(int n) {
 TEST(EventStore, KeepsEveryRowAndReadsItBack) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
-    record::EventStore store(path, QStringLiteral("rows"));
+    events::EventStore store(path, QStringLiteral("rows"));
     ASSERT_TRUE(store.open()) << store.lastError().toStdString();
     int n = 0;
     for (int size : {1, 7, 49, 60, 3}) {
@@ -170,7 +170,7 @@ TEST(EventStore, KeepsEveryRowAndReadsItBack) {
     EXPECT_EQ(back, numbered(n - 1));  // every column reads back, NULLs as NULLs
 
     // The filter: a kind and a time span, both inclusive.
-    record::EventFilter f;
+    events::EventFilter f;
     f.kinds << QStringLiteral("write");
     f.from = numbered(n - 10).at;
     f.to = numbered(n - 1).at;
@@ -185,11 +185,11 @@ TEST(EventStore, KeepsEveryRowAndReadsItBack) {
 // and, once retention trimmed the log, when it is older than the log's oldest row.
 TEST(EventStore, CopiesAreStoredOnceAndNotAgainAfterRetention) {
     QTemporaryDir dir;
-    record::EventStore store(dir.filePath(QStringLiteral("Rdatabj.db")), QStringLiteral("copies"));
+    events::EventStore store(dir.filePath(QStringLiteral("Rdatabj.db")), QStringLiteral("copies"));
     ASSERT_TRUE(store.open()) << store.lastError().toStdString();
     const qint64 t0 = QDateTime(QDate(2026, 5, 1), QTime(8, 0), Qt::UTC).toMSecsSinceEpoch();
     const auto row = [](qint64 at, const char* code, const char* user) {
-        EventEntry e = record::codedEntry(QStringLiteral("audit"), QString::fromLatin1(code));
+        EventEntry e = events::codedEntry(QStringLiteral("audit"), QString::fromLatin1(code));
         e.at = QDateTime::fromMSecsSinceEpoch(at, Qt::UTC);
         e.user = QString::fromLatin1(user);
         return e;
@@ -218,7 +218,7 @@ TEST(EventStore, CopiesAreStoredOnceAndNotAgainAfterRetention) {
     // Retention left an anchor: what is older than the oldest row went with it.
     QSqlDatabase db = QSqlDatabase::database(QStringLiteral("copies"));
     QSqlQuery q(db);
-    ASSERT_TRUE(q.exec(record::schema::kCreateAnchorTableSql));
+    ASSERT_TRUE(q.exec(store::schema::kCreateAnchorTableSql));
     ASSERT_TRUE(q.exec(QStringLiteral(
         "INSERT INTO chain_anchor VALUES ('events', 1, zeroblob(32), 0, zeroblob(32))")));
     EXPECT_EQ(kept(copies), "user.login.failed/bob user.logout/qa");
@@ -230,11 +230,11 @@ TEST(EventStore, CopiesAreStoredOnceAndNotAgainAfterRetention) {
 TEST(EventStore, ADayOfOutputSwitchingKeepsTheWriteAndOnlyAlarmsAreAlarms) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
-    record::EventStore store(path, QStringLiteral("audit"));
+    events::EventStore store(path, QStringLiteral("audit"));
     ASSERT_TRUE(store.open()) << store.lastError().toStdString();
     const QDateTime start(QDate(2026, 1, 2), QTime(0, 0));
     std::vector<EventEntry> batch = {
-        record::writeEntry({1, 1, 340, 0, 1, QStringLiteral("设定SV1"), {}})};
+        events::writeEntry({1, 1, 340, 0, 1, QStringLiteral("设定SV1"), {}})};
     batch.front().at = start;
     comm::InstrumentImage before;
     int alarms = 0;
@@ -243,9 +243,9 @@ TEST(EventStore, ADayOfOutputSwitchingKeepsTheWriteAndOnlyAlarmsAreAlarms) {
         after.DiscreteBits[0] = s % 2;          // control 1 on and off every second
         after.DiscreteBits[1] = s % 7 < 3;      // control 2 on its own rhythm
         after.DiscreteBits[2] = s % 3600 < 60;  // alarm 1 for a minute every hour
-        for (EventEntry& e : record::imageEntries(before, after)) {
+        for (EventEntry& e : events::imageEntries(before, after)) {
             e.at = start.addSecs(s);
-            alarms += e.kind == record::eventkind::kAlarm;
+            alarms += e.kind == events::eventkind::kAlarm;
             batch.push_back(e);
         }
         before = after;
@@ -255,14 +255,14 @@ TEST(EventStore, ADayOfOutputSwitchingKeepsTheWriteAndOnlyAlarmsAreAlarms) {
         }
     }
     EXPECT_EQ(alarms, 49);  // on and off 24 times, on again at the last second
-    record::EventFilter writes;
-    writes.kinds << record::eventkind::kWrite;
+    events::EventFilter writes;
+    writes.kinds << events::eventkind::kWrite;
     const auto kept = store.load(writes);
     ASSERT_EQ(kept.size(), 1u);
     EXPECT_EQ(kept.front().text, QStringLiteral("设定SV1 → 340"));
     EXPECT_EQ(kept.front().at, start);
-    record::EventFilter alarmFilter;
-    alarmFilter.kinds << record::eventkind::kAlarm;
+    events::EventFilter alarmFilter;
+    alarmFilter.kinds << events::eventkind::kAlarm;
     const auto listed = store.load(alarmFilter);
     ASSERT_EQ(listed.size(), 49u);
     for (const EventEntry& e : listed)
@@ -274,7 +274,7 @@ TEST(EventStore, ADayOfOutputSwitchingKeepsTheWriteAndOnlyAlarmsAreAlarms) {
 // and the run rows of older files (stored as program rows) read and filter as runs.
 TEST(EventStore, WindowKindsOverStoredAndOlderRows) {
     QTemporaryDir dir;
-    record::EventStore store(dir.filePath(QStringLiteral("Rdatabj.db")), QStringLiteral("kinds"));
+    events::EventStore store(dir.filePath(QStringLiteral("Rdatabj.db")), QStringLiteral("kinds"));
     ASSERT_TRUE(store.open()) << store.lastError().toStdString();
     const QDateTime at(QDate(2026, 1, 2), QTime(8, 0));
     const std::pair<const char*, const char*> rows[] = {
@@ -287,21 +287,21 @@ TEST(EventStore, WindowKindsOverStoredAndOlderRows) {
         batch.push_back({0, at, kind, QString::fromUtf8(text), {}, {}, {}});
     ASSERT_TRUE(store.append(batch));
 
-    EXPECT_EQ(record::eventKindCaption(QStringLiteral("alert")), QStringLiteral("报警"));
-    EXPECT_EQ(record::eventKindCaption(QStringLiteral("run")), QStringLiteral("试验"));
+    EXPECT_EQ(events::eventKindCaption(QStringLiteral("alert")), QStringLiteral("报警"));
+    EXPECT_EQ(events::eventKindCaption(QStringLiteral("run")), QStringLiteral("试验"));
 
-    const std::pair<QString, std::vector<int>> chosen[] = {{record::eventkind::kRun, {0, 2, 3}},
-                                                           {record::eventkind::kProgram, {1}},
-                                                           {record::eventkind::kAlarm, {4, 5}},
-                                                           {record::eventkind::kWrite, {6}}};
+    const std::pair<QString, std::vector<int>> chosen[] = {{events::eventkind::kRun, {0, 2, 3}},
+                                                           {events::eventkind::kProgram, {1}},
+                                                           {events::eventkind::kAlarm, {4, 5}},
+                                                           {events::eventkind::kWrite, {6}}};
     for (const auto& [kind, expected] : chosen) {
-        record::EventFilter f;
-        f.kinds = record::storedKinds(kind);
+        events::EventFilter f;
+        f.kinds = events::storedKinds(kind);
         f.newestFirst = false;
         std::vector<int> got;
         for (const EventEntry& e : store.load(f)) {
             got.push_back(int(e.id - batch.front().id));
-            if (kind != record::eventkind::kAlarm) {
+            if (kind != events::eventkind::kAlarm) {
                 EXPECT_EQ(e.kind, kind) << e.text.toStdString();
             }
         }
@@ -310,7 +310,7 @@ TEST(EventStore, WindowKindsOverStoredAndOlderRows) {
 }
 
 TEST(EventRules, RecorderStatesMakeAnEntryOnlyWhenTheStateChanges) {
-    using S = record::RecorderStatus;
+    using S = store::RecorderStatus;
     const S notStarted, stopped{S::State::Stopped, 0, 0, {}}, first{S::State::Recording, 1, 0, {}},
         behind{S::State::Recording, 2, 3, {}}, slow{S::State::SlowDisk, 0, 0, {}},
         full{S::State::Failed, 0, 2, QStringLiteral("磁盘已满")};
@@ -327,7 +327,7 @@ TEST(EventRules, RecorderStatesMakeAnEntryOnlyWhenTheStateChanges) {
                  {first, stopped, "记录已停止"},
                  {first, notStarted, nullptr}};
     for (const auto& c : cases) {
-        const auto e = record::recorderEntry(c.before, c.after);
+        const auto e = events::recorderEntry(c.before, c.after);
         EXPECT_EQ(e ? e->text.toStdString() : "-", c.text ? c.text : "-");
     }
 }
@@ -346,9 +346,9 @@ TEST(EventStore, AnOlderFileShowsAsBeforeAndGainsTheCodeColumns) {
                              "('2026-01-02 08:00:00.000', 'link', '设备已断开：/dev/ttyUSB0')")));
     const QByteArray untouched = record_test::fileBytes(path);
     const auto rows = [&] {
-        record::EventStore store(path, QStringLiteral("older"));
+        events::EventStore store(path, QStringLiteral("older"));
         EXPECT_TRUE(store.open(/*readOnly=*/true)) << store.lastError().toStdString();
-        record::EventFilter f;
+        events::EventFilter f;
         f.newestFirst = false;
         return store.load(f);
     };
@@ -356,13 +356,13 @@ TEST(EventStore, AnOlderFileShowsAsBeforeAndGainsTheCodeColumns) {
     ASSERT_EQ(got.size(), 1u);
     EXPECT_EQ(record_test::fileBytes(path), untouched);
     EXPECT_TRUE(got[0].code.isEmpty());
-    EXPECT_EQ(record::eventText(got[0]), QStringLiteral("设备已断开：/dev/ttyUSB0"));
-    EXPECT_TRUE(record::linkWentDown(got[0]));
+    EXPECT_EQ(events::eventText(got[0]), QStringLiteral("设备已断开：/dev/ttyUSB0"));
+    EXPECT_TRUE(events::linkWentDown(got[0]));
 
-    std::vector<EventEntry> batch{record::linkEntry(comm::LinkEvent::Silent, QString())};
+    std::vector<EventEntry> batch{events::linkEntry(comm::LinkEvent::Silent, QString())};
     batch[0].at = QDateTime(QDate(2026, 1, 2), QTime(9, 0));
     {
-        record::EventStore store(path, QStringLiteral("older-written"));
+        events::EventStore store(path, QStringLiteral("older-written"));
         ASSERT_TRUE(store.open()) << store.lastError().toStdString();
         ASSERT_TRUE(store.append(batch));
     }
@@ -403,24 +403,24 @@ TEST(EventLog, OwnEntriesWaitForACopiesSourceThatCannotBeReadNow) {
     std::atomic<int> asked{0};
     std::atomic<bool> failing{true};
     const QDateTime before = QDateTime::currentDateTime().addSecs(-1);
-    record::setCopiedRowsSource([&, before]() -> record::CopiedRows {
+    events::setCopiedRowsSource([&, before]() -> events::CopiedRows {
         return [&, before, given = false]() mutable -> std::optional<std::vector<EventEntry>> {
             if (++asked <= 3 || (given && failing)) return std::nullopt;
             if (given) return std::vector<EventEntry>{};
             given = true;
-            EventEntry e = record::codedEntry(QStringLiteral("audit"), "user.login.failed");
+            EventEntry e = events::codedEntry(QStringLiteral("audit"), "user.login.failed");
             e.at = before;
             return std::vector<EventEntry>{e};
         };
     });
     {
-        record::EventLog log(path);
+        events::EventLog log(path);
         log.start();
         log.log({0, QDateTime(), "recorder", "备注", {}, {}, {}});
         awaitRows(path, 2);
         log.log({0, QDateTime(), "recorder", "最后", {}, {}, {}});
     }
-    record::setCopiedRowsSource(nullptr);
+    events::setCopiedRowsSource(nullptr);
     EXPECT_EQ(codesInOrder(path), "user.login.failed 备注 最后");
 }
 
@@ -431,7 +431,7 @@ TEST(EventLog, ACopyOnTheSameMillisecondGoesFirst) {
     const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
     const QDateTime at = QDateTime::currentDateTime();
     std::atomic<bool> own{false};
-    record::setCopiedRowsSource([&, at]() -> record::CopiedRows {
+    events::setCopiedRowsSource([&, at]() -> events::CopiedRows {
         return
             [&, at, given = false, unread = 2]() mutable -> std::optional<std::vector<EventEntry>> {
                 // Unreadable for a moment once the log's own entry is there, so that it waits and
@@ -439,19 +439,19 @@ TEST(EventLog, ACopyOnTheSameMillisecondGoesFirst) {
                 if (given || !own) return std::vector<EventEntry>{};
                 if (unread-- > 0) return std::nullopt;
                 given = true;
-                EventEntry e = record::codedEntry(QStringLiteral("audit"), "user.login.failed");
+                EventEntry e = events::codedEntry(QStringLiteral("audit"), "user.login.failed");
                 e.at = at;
                 return std::vector<EventEntry>{e};
             };
     });
     {
-        record::EventLog log(path);
+        events::EventLog log(path);
         log.start();
         log.log({0, at, "recorder", "备注", {}, {}, {}});
         own = true;
         awaitRows(path, 2);
     }
-    record::setCopiedRowsSource(nullptr);
+    events::setCopiedRowsSource(nullptr);
     EXPECT_EQ(codesInOrder(path), "user.login.failed 备注");
 }
 
@@ -460,23 +460,23 @@ TEST(EventLog, StoresOffTheCallersThreadAndAnswersQueries) {
     const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
     const QString csv = dir.filePath(QStringLiteral("events.csv"));
     {
-        record::EventLog log(path);
+        events::EventLog log(path);
         log.start();
         for (int n = 0; n < 250; ++n)
             log.log(numbered(n));
         QVector<EventEntry> rows;
         qint64 exported = -2;
         base::Phrase failed;
-        QObject::connect(&log, &record::EventLog::rowsLoaded,
+        QObject::connect(&log, &events::EventLog::rowsLoaded,
                          [&](quint64, const QVector<EventEntry>& r) { rows = r; });
-        QObject::connect(&log, &record::EventLog::exported,
+        QObject::connect(&log, &events::EventLog::exported,
                          [&](quint64, qint64 count, const base::Phrase& why) {
                              if (count >= 0)
                                  exported = count;
                              else
                                  failed = why;
                          });
-        record::EventFilter f;
+        events::EventFilter f;
         f.limit = 10;
         log.requestRows(f);
         log.exportCsv(csv, {});
@@ -528,7 +528,7 @@ TEST(EventLog, ChecksTheChainsAtStart) {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
         {
-            record::EventStore store(path, QStringLiteral("chain"));
+            events::EventStore store(path, QStringLiteral("chain"));
             ASSERT_TRUE(store.open());
             std::vector<EventEntry> rows;
             for (int n = 0; n < 5; ++n)
@@ -538,11 +538,11 @@ TEST(EventLog, ChecksTheChainsAtStart) {
         if (changed) {
             ASSERT_TRUE(record_test::exec(path, QString::fromUtf8(c.sql)));
         }
-        std::optional<record::ChainReport> report;
+        std::optional<store::ChainReport> report;
         {
-            record::EventLog log(path);
-            QObject::connect(&log, &record::EventLog::chainsChecked,
-                             [&](const record::ChainReport& r) { report = r; });
+            events::EventLog log(path);
+            QObject::connect(&log, &events::EventLog::chainsChecked,
+                             [&](const store::ChainReport& r) { report = r; });
             log.start();
             QElapsedTimer t;
             t.start();

@@ -28,22 +28,22 @@ TEST(FileShapes, EveryOlderShapeOpensKeepsItsRowsAndGetsTheVersion) {
         bool oldCursor;   // a forwarding cursor from before the archive
     };
     const std::vector<Shape> shapes = {
-        {"samples only", {}, 0, record::schema::kFileVersion, false},
-        {"before codes, forwarded", base, 0, record::schema::kFileVersion, true},
-        {"with codes", codes, 0, record::schema::kFileVersion, false},
-        {"hashed", hashed, 0, record::schema::kFileVersion, false},
-        {"audited, not yet versioned", audited, 0, record::schema::kFileVersion, false},
+        {"samples only", {}, 0, store::schema::kFileVersion, false},
+        {"before codes, forwarded", base, 0, store::schema::kFileVersion, true},
+        {"with codes", codes, 0, store::schema::kFileVersion, false},
+        {"hashed", hashed, 0, store::schema::kFileVersion, false},
+        {"audited, not yet versioned", audited, 0, store::schema::kFileVersion, false},
         // An earlier program gave version 1 without looking at the cursor.
-        {"version 1, forwarded before the archive", audited, 1, record::schema::kFileVersion, true},
-        {"of a newer program", audited, record::schema::kFileVersion + 3,
-         record::schema::kFileVersion + 3, false},
+        {"version 1, forwarded before the archive", audited, 1, store::schema::kFileVersion, true},
+        {"of a newer program", audited, store::schema::kFileVersion + 3,
+         store::schema::kFileVersion + 3, false},
     };
-    QStringList expected = record::schema::eventColumns();
-    expected << record::schema::kEventHashColumn << record::schema::auditColumns();
+    QStringList expected = store::schema::eventColumns();
+    expected << store::schema::kEventHashColumn << store::schema::auditColumns();
     for (const Shape& s : shapes) {
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
-        ASSERT_TRUE(record_test::exec(path, record::schema::createSamplesTableSql())) << s.what;
+        ASSERT_TRUE(record_test::exec(path, store::schema::createSamplesTableSql())) << s.what;
         if (!s.columns.isEmpty()) {
             ASSERT_TRUE(
                 record_test::exec(path, QStringLiteral("CREATE TABLE events (%1)").arg(s.columns)));
@@ -63,12 +63,12 @@ TEST(FileShapes, EveryOlderShapeOpensKeepsItsRowsAndGetsTheVersion) {
             record_test::exec(path, QStringLiteral("PRAGMA user_version = %1").arg(s.version)));
         // Read only, nothing changes.
         {
-            record::EventStore viewer(path, QStringLiteral("viewer"));
+            events::EventStore viewer(path, QStringLiteral("viewer"));
             EXPECT_TRUE(viewer.open(/*readOnly=*/true)) << s.what;
         }
         EXPECT_EQ(record_test::scalar(path, "PRAGMA user_version").toInt(), s.version) << s.what;
         {
-            record::EventStore writer(path, QStringLiteral("writer"));
+            events::EventStore writer(path, QStringLiteral("writer"));
             ASSERT_TRUE(writer.open()) << s.what << ": " << writer.lastError().toStdString();
         }
         EXPECT_EQ(record_test::scalar(path, "PRAGMA user_version").toInt(), s.after) << s.what;
@@ -100,7 +100,7 @@ TEST(FileShapes, TheCatalogueMakesEveryTable) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("Rdatabj.db"));
     QStringList names;
-    for (const record::schema::Table& t : record::schema::tables()) {
+    for (const store::schema::Table& t : store::schema::tables()) {
         EXPECT_TRUE(record_test::exec(path, t.create)) << t.name.toStdString();
         names << t.name;
     }

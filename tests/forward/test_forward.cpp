@@ -7,7 +7,7 @@
 #include "forward/serversql.h"
 #include "forward/status.h"
 
-using namespace record::forward;
+using namespace forward;
 
 TEST(ForwardTarget, AddressForms) {
     QString err;
@@ -56,7 +56,7 @@ TEST(ForwardRing, NextPlacesAfterTheCursor) {
     } cases[] = {
         {"empty file", none, {0, {}, {}}, 1, 0, 0},
         {"first run, ring not full", none, {250, {}, {}}, 1, 250, 0},
-        {"first run, ring full", none, {250, {}, t0}, 251, record::kRingSize, 0},
+        {"first run, ring full", none, {250, {}, t0}, 251, store::kRingSize, 0},
         {"up to date", at100, {100, same, {}}, 101, 0, 0},
         {"behind", at100, {130, same, {}}, 101, 30, 0},
         {"behind across the wrap", {65490, t0, 0.5}, {20, same, t0}, 65491, 30, 0},
@@ -66,7 +66,7 @@ TEST(ForwardRing, NextPlacesAfterTheCursor) {
          at100,
          {40, QPair<double, double>{t0 + 1, 0.1}, t0 + 0.5 + 101 * sec},
          41,
-         record::kRingSize,
+         store::kRingSize,
          100},
         {"file started afresh", at100, {7, {}, {}}, 1, 7, 0},
     };

@@ -53,7 +53,7 @@ QByteArray garbage() {
 }
 
 bool makeDatabase(const QString& path) {
-    record::SampleStore store(path, QStringLiteral("make"));
+    store::SampleStore store(path, QStringLiteral("make"));
     return store.open();
 }
 

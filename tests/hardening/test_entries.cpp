@@ -88,7 +88,7 @@ class EntryBoxes : public QObject {
 
     FakeModbus* bus_ = nullptr;
     QTemporaryDir dir_;
-    record::SystemClock clock_;
+    store::SystemClock clock_;
     std::unique_ptr<chamber::Chamber> chamber_;  // its parts are not made: the link only
     comm::Link* link_ = nullptr;
     QTimer dialogCloser_;

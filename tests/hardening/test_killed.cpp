@@ -27,7 +27,7 @@ using hardening::withDatabase;
 
 namespace {
 
-constexpr int kRing = record::kRingSize;
+constexpr int kRing = store::kRingSize;
 constexpr int kStartCounter = 65450;  // the runs go round the ring's end
 constexpr int kLapAfter = 600;        // older records the runs overwrite after the wrap
 constexpr int kRuns = 50;
@@ -70,7 +70,7 @@ QHash<int, Row> snapshot(const QString& path) {
 // keeps the checks after each kill quick.
 void prefill(const QString& path) {
     {
-        record::SampleStore store(path, "prefill");
+        store::SampleStore store(path, "prefill");
         ASSERT_TRUE(store.open()) << store.lastError().toStdString();
     }
     withDatabase(path, [](QSqlDatabase& db) {

@@ -32,11 +32,11 @@
 #include "alert/alerter.h"
 #include "chart/chartpanel.h"
 #include "chart/outputdialog.h"
+#include "comm/image.h"
 #include "confighome.h"
 #include "events/eventlog.h"
 #include "events/eventrules.h"
 #include "events/eventwindow.h"
-#include "link/image.h"
 #include "overview/overviewwindow.h"
 #include "shell/application.h"
 #include "shell/language.h"
@@ -280,24 +280,24 @@ void EnglishWindows::everyWindowSpeaksEnglish() {
     // The event window, with rows of every kind: those the run made (the port, the write, the
     // recorder, the alert), an alarm and the program as the image rules write them, and a row of
     // an older run whose text is data.
-    record::EventLog& log = *app.chamber().eventLog();
+    events::EventLog& log = *app.chamber().eventLog();
     comm::InstrumentImage before, after;
     after.DiscreteBits[2] = 1;
     after.DiscreteBits[4] = 1;
     after.InputRegsHigh[0] = 1;
     after.InputRegsHigh[5] = 3;
-    for (const record::EventEntry& e : record::imageEntries(before, after))
+    for (const events::EventEntry& e : events::imageEntries(before, after))
         log.log(e);
-    log.log(record::linkEntry(comm::LinkEvent::Silent, {}));
-    log.log(record::EventEntry{0,
+    log.log(events::linkEntry(comm::LinkEvent::Silent, {}));
+    log.log(events::EventEntry{0,
                                QDateTime::currentDateTime(),
-                               record::eventkind::kRun,
+                               events::eventkind::kRun,
                                QStringLiteral("试验开始：%1").arg(kOldRow),
                                {},
                                {},
                                {}});
-    log.log(record::EventEntry{
-        0, QDateTime::currentDateTime(), record::eventkind::kRecorder, kOldRow, {}, {}, {}});
+    log.log(events::EventEntry{
+        0, QDateTime::currentDateTime(), events::eventkind::kRecorder, kOldRow, {}, {}, {}});
     main->openEventLog();
     auto* events = qobject_cast<shell::EventWindow*>(main->eventWindow());
     QVERIFY(events);
@@ -308,7 +308,7 @@ void EnglishWindows::everyWindowSpeaksEnglish() {
             kinds.clear();
             for (int r = 0; r < table->rowCount(); ++r)
                 kinds << table->item(r, 1)->text();
-            return kinds.size() == int(record::eventKinds().size());
+            return kinds.size() == int(events::eventKinds().size());
         }(),
         5000);
     walker.look(events, QStringLiteral("events"));

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "base/tr.h"
+#include "comm/lineerror.h"
+#include "comm/ports.h"
 #include "events/eventlog.h"
 #include "events/eventrules.h"
 #include "forward/status.h"
-#include "link/lineerror.h"
-#include "link/ports.h"
 #include "shell/application.h"
 #include "shell/language.h"
 
@@ -99,9 +99,9 @@ TEST(I18n, EventRowsInChineseAndEnglish) {
     };
     // clang-format on
     // The status lines and the line's errors, made from their values where shown.
-    using R = record::RecorderStatus;
-    using L = record::EventLogStatus;
-    using F = record::forward::Status;
+    using R = store::RecorderStatus;
+    using L = events::EventLogStatus;
+    using F = forward::Status;
     using E = comm::LineError;
     using Text = std::function<QString(base::Lang)>;
     const auto recorder = [](R r) {
@@ -116,15 +116,15 @@ TEST(I18n, EventRowsInChineseAndEnglish) {
          "记录已停止：磁盘已满，每秒重试；内存中 7 个样本待写入",
          "Recording stopped: Disk full, retrying every second; 7 samples in memory waiting to be "
          "written"},
-        {log({L::State::Stopped, record::Fault::ReadOnly}),
+        {log({L::State::Stopped, store::Fault::ReadOnly}),
          "事件记录已停止：数据库文件只读，每秒重试",
          "Event log stopped: The database file is read-only, retrying every second"},
-        {log({L::State::Lost, record::Fault::None, 12}), "事件记录：12 条因数据库不可用而丢失",
+        {log({L::State::Lost, store::Fault::None, 12}), "事件记录：12 条因数据库不可用而丢失",
          "Event log: 12 lost as the database was unavailable"},
         {log({}), "", ""},
-        {forward({record::forward::State::Waiting, 42, {}}), "转发: 等待服务器 (42 条待发)",
+        {forward({forward::State::Waiting, 42, {}}), "转发: 等待服务器 (42 条待发)",
          "Forwarding: waiting for the server (42 to send)"},
-        {forward({record::forward::State::Failed, 0, "服务器拒绝写入 (%1)", "%2"}),
+        {forward({forward::State::Failed, 0, "服务器拒绝写入 (%1)", "%2"}),
          "转发: 错误: 服务器拒绝写入 (%2)", "Forwarding: error: The server refused the write (%2)"},
         {line({E::Kind::OpenFailed, 3, "/dev/%1", E::Cause::System, "No such file"}),
          "端口 3（/dev/%1）无法打开：No such file",
@@ -160,15 +160,15 @@ TEST(I18n, EventRowsInChineseAndEnglish) {
     EXPECT_EQ(E::fromValues(open.values()), open);
     EXPECT_TRUE(E::fromValues({"later.kind", "1"}).isEmpty());
     for (const Coded& c : cases) {
-        record::EventEntry e =
-            record::codedEntry(QStringLiteral("link"), QString::fromLatin1(c.code), c.args);
+        events::EventEntry e =
+            events::codedEntry(QStringLiteral("link"), QString::fromLatin1(c.code), c.args);
         if (e.text.isEmpty()) e.text = QString::fromUtf8(c.chinese);  // as stored
         ASSERT_TRUE(shell::installTranslation(QStringLiteral("zh")));
         EXPECT_EQ(e.text.toStdString(), c.chinese) << c.code;
-        EXPECT_EQ(record::eventText(e).toStdString(), c.chinese) << c.code;
+        EXPECT_EQ(events::eventText(e).toStdString(), c.chinese) << c.code;
         EXPECT_EQ(base::shown(e.text).toStdString(), c.chinese) << c.code;
         ASSERT_TRUE(shell::installTranslation(QStringLiteral("en")));
-        EXPECT_EQ(record::eventText(e).toStdString(), c.english) << c.code;
+        EXPECT_EQ(events::eventText(e).toStdString(), c.english) << c.code;
         if (!c.oldShownDiffers) {
             EXPECT_EQ(base::shown(e.text).toStdString(), c.english) << c.code;
         }

@@ -15,8 +15,8 @@
 #include <QTest>
 #include <memory>
 
+#include "comm/link.h"
 #include "fakemodbus.h"
-#include "link/link.h"
 #include "monitor/livepanel.h"
 #include "monitor/livetexts.h"
 

@@ -133,8 +133,8 @@ TEST(MqttPacer, AtMostOnceASecondWhileItChangesAtLeastOnceAMinute) {
     EXPECT_EQ(p.due(41), QByteArray("e"));
 }
 
-record::EventEntry entry(const QString& kind, const QString& code) {
-    record::EventEntry e;
+events::EventEntry entry(const QString& kind, const QString& code) {
+    events::EventEntry e;
     e.id = 42;
     e.at = QDateTime(QDate(2026, 12, 9), QTime(17, 32, 5, 120), QTimeZone(8 * 3600));
     e.kind = kind;
@@ -145,7 +145,7 @@ record::EventEntry entry(const QString& kind, const QString& code) {
 }
 
 TEST(MqttPayloads, EventsCarryTheirIdUtcTimeAndCode) {
-    record::EventEntry e = entry(record::eventkind::kWrite, QStringLiteral("write.sv"));
+    events::EventEntry e = entry(events::eventkind::kWrite, QStringLiteral("write.sv"));
     e.reg = 4097;
     e.user = QStringLiteral("ops");
     const QJsonObject o = eventJson(e, base::Lang::Stored);
@@ -166,9 +166,9 @@ TEST(MqttPayloads, AlertsApartFromTheirDeliveries) {
         {"alert.sendFailed", false}, {"alert.settings", false},
     };
     for (const auto& [code, alert] : cases)
-        EXPECT_EQ(isAlert(entry(record::eventkind::kAlert, QString::fromUtf8(code))), alert)
+        EXPECT_EQ(isAlert(entry(events::eventkind::kAlert, QString::fromUtf8(code))), alert)
             << code;
-    EXPECT_FALSE(isAlert(entry(record::eventkind::kAlarm, QStringLiteral("alert.fired"))));
+    EXPECT_FALSE(isAlert(entry(events::eventkind::kAlarm, QStringLiteral("alert.fired"))));
 }
 
 TEST(MqttPayloads, DiscoveryAsHomeAssistantReadsIt) {

@@ -41,13 +41,13 @@ class Log {
         EXPECT_TRUE(store_.open(false));
     }
     QString path() const { return path_; }
-    qint64 add(const QString& code, const QString& kind = record::eventkind::kLink) {
-        record::EventEntry e;
+    qint64 add(const QString& code, const QString& kind = events::eventkind::kLink) {
+        events::EventEntry e;
         e.at = QDateTime::currentDateTime();
         e.kind = kind;
         e.code = code;
         e.text = code;
-        std::vector<record::EventEntry> v{e};
+        std::vector<events::EventEntry> v{e};
         EXPECT_TRUE(store_.append(v));
         return v.front().id;
     }
@@ -56,7 +56,7 @@ class Log {
     static inline int made_ = 0;
     QTemporaryDir dir_;
     QString path_;
-    record::EventStore store_;
+    events::EventStore store_;
 };
 
 qint64 idOf(const mqtttest::Received& r) {
@@ -158,7 +158,7 @@ TEST(MqttBroker, EveryEventAndAlertInOrderAcrossAnOutage) {
     Reader reader(broker.port());
     ASSERT_TRUE(reader.ok() && reader.subscribe("velmars/lab/a/+"));
     std::vector<qint64> want{log.add(QStringLiteral("link.silent")),
-                             log.add(QStringLiteral("alert.fired"), record::eventkind::kAlert)};
+                             log.add(QStringLiteral("alert.fired"), events::eventkind::kAlert)};
     w.start();
     ASSERT_TRUE(reader.pumpUntil([&] { return w.acknowledged(QStringLiteral("a")) == want[1]; }));
     ASSERT_TRUE(reader.pumpUntil([&] { return reader.messages.size() == 2; }));
@@ -171,7 +171,7 @@ TEST(MqttBroker, EveryEventAndAlertInOrderAcrossAnOutage) {
         want.push_back(log.add(
             alert ? (i % 2 ? QStringLiteral("alert.fired") : QStringLiteral("alert.acknowledged"))
                   : QStringLiteral("link.answering"),
-            alert ? record::eventkind::kAlert : record::eventkind::kLink));
+            alert ? events::eventkind::kAlert : events::eventkind::kLink));
         w.eventsStored(QStringLiteral("a"));
     }
     // The broker comes back with its store emptied; the reader subscribes before the publisher
@@ -192,7 +192,7 @@ TEST(MqttBroker, EveryEventAndAlertInOrderAcrossAnOutage) {
         const auto kind =
             QJsonDocument::fromJson(r.payload).object().value(QStringLiteral("kind")).toString();
         EXPECT_EQ(r.topic.substr(r.topic.rfind('/') + 1),
-                  kind == record::eventkind::kAlert ? "alert" : "event");
+                  kind == events::eventkind::kAlert ? "alert" : "event");
         EXPECT_EQ(r.qos, 1);
         EXPECT_FALSE(r.retain);
     }
@@ -242,10 +242,10 @@ TEST(MqttBroker, TheChambersRecorderAloneSendsItsEventsFromTheOutboxMark) {
                    .arg(QSysInfo::machineHostName())
                    .toUtf8());
     lock.close();
-    ASSERT_EQ(record::DatabaseLock(log.path()).tryLock(),
-              record::DatabaseLock::Outcome::HeldElsewhere);
+    ASSERT_EQ(store::DatabaseLock(log.path()).tryLock(),
+              store::DatabaseLock::Outcome::HeldElsewhere);
 
-    record::SystemClock clock;
+    store::SystemClock clock;
     chamber::FleetSetup setup;
     setup.clock = &clock;
     setup.settingsFor = [&dir](const QString&) {

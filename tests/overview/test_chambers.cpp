@@ -174,7 +174,7 @@ TEST(ChamberTile, ColourFollowsTheWorstState) {
                                         : chamber::LinkState::Polling;
         s.link.silentMs = c.silentMs;
         s.stale = comm::valuesStale(c.polling, c.silentMs);
-        s.recorder.state = record::RecorderStatus::State::Recording;
+        s.recorder.state = store::RecorderStatus::State::Recording;
         s.run = chamber::RunInfo{1, QStringLiteral("试验 1"), {}};
         for (int i = 0; i < c.unacked; ++i)
             s.alerts.append(

@@ -159,7 +159,7 @@ void OverviewDetailsTest::chamberDialogProposesAndKeepsEnterQuiet() {
     // Deleting a chamber with a run going says so.
     runs::RunControl* runs = app->chambers()[1]->runs();
     QVERIFY(runs);
-    record::Run form;
+    runs::Run form;
     form.name = QStringLiteral("老化 7");
     runs->startRun(form);
     QTRY_VERIFY_WITH_TIMEOUT(runs->openRun().has_value(), 20000);
@@ -258,8 +258,8 @@ void OverviewDetailsTest::aSecondProgramsTileSaysWhy() {
     QFETCH(QSize, screen);
     QVERIFY(shell::installTranslation(lang));
     const QString db = shell::Application::defaultDatabasePath("TH01");
-    record::DatabaseLock other(db);
-    QCOMPARE(other.tryLock(), record::DatabaseLock::Outcome::Held);
+    store::DatabaseLock other(db);
+    QCOMPARE(other.tryLock(), store::DatabaseLock::Outcome::Held);
     sim::SimServer sim(twoAddresses());
     auto app = std::make_unique<shell::Application>(twoOnOneLine(sim));
     QVERIFY(app->startWithoutSplash());
@@ -267,8 +267,8 @@ void OverviewDetailsTest::aSecondProgramsTileSaysWhy() {
     ov->resize(screen);
     QVERIFY(QTest::qWaitForWindowExposed(ov));
     const QString why =
-        record::lockRefusal(QDir::toNativeSeparators(QFileInfo(db).absoluteFilePath()),
-                            QString::number(QCoreApplication::applicationPid()), QString())
+        store::lockRefusal(QDir::toNativeSeparators(QFileInfo(db).absoluteFilePath()),
+                           QString::number(QCoreApplication::applicationPid()), QString())
             .text(base::Lang::Shown);
     QWidget* tile = ov->tiles()[0];
     QTRY_VERIFY2(tile->accessibleDescription().contains(why),

@@ -24,8 +24,8 @@
 
 #include "../e2e/access_driver.h"
 #include "../support/sqlrows.h"
-#include "access/userstore.h"
 #include "alert/alerter.h"
+#include "auth/userstore.h"
 #include "chamber/chamber.h"
 #include "overview/chamberlist.h"
 #include "overview/overviewwindow.h"

@@ -11,8 +11,8 @@
 #include <QTimer>
 #include <memory>
 
+#include "comm/link.h"
 #include "fakemodbus.h"
-#include "link/link.h"
 #include "program/programchart.h"
 #include "program/programwindow.h"
 #include "windowfeed.h"

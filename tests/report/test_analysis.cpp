@@ -7,20 +7,20 @@
 
 namespace {
 
-record::ArchivedSample at(int64_t t, float pv1, float sv1 = 30) {
-    record::ArchivedSample s;
+store::ArchivedSample at(int64_t t, float pv1, float sv1 = 30) {
+    store::ArchivedSample s;
     s.at = t;
     s.values = {pv1, 50, sv1, 50, 0, 0, 0, 0, 0, 0};
     return s;
 }
 
-record::EventEntry event(int64_t t, const QString& kind, const QString& text) {
+events::EventEntry event(int64_t t, const QString& kind, const QString& text) {
     return {0, QDateTime::fromSecsSinceEpoch(t), kind, text, {}, {}, {}};
 }
 
 // The same as a row with a code, its stored text left out: the cause comes from the code.
-record::EventEntry coded(int64_t t, const QString& kind, const char* code, QStringList args = {}) {
-    record::EventEntry e = record::codedEntry(kind, QString::fromLatin1(code), std::move(args));
+events::EventEntry coded(int64_t t, const QString& kind, const char* code, QStringList args = {}) {
+    events::EventEntry e = events::codedEntry(kind, QString::fromLatin1(code), std::move(args));
     e.at = QDateTime::fromSecsSinceEpoch(t);
     e.text.clear();
     return e;
@@ -32,7 +32,7 @@ TEST(ReportFigures, EdgesOfASpan) {
     const int64_t t0 = 1'800'000'000;
     struct Case {
         const char* name;
-        std::vector<record::ArchivedSample> samples;
+        std::vector<store::ArchivedSample> samples;
         instrument::ToleranceBand band;
         int64_t recorded, samplesSeen, inside, excursion;
         std::vector<std::pair<int64_t, int64_t>> gaps;  // offsets from t0
@@ -51,7 +51,7 @@ TEST(ReportFigures, EdgesOfASpan) {
         // Fixed limits 31..35: 30 is outside, 33 inside; the longest stretch outside is 20..40.
         {"fixed limits",
          [&] {
-             std::vector<record::ArchivedSample> v;
+             std::vector<store::ArchivedSample> v;
              for (int n = 0; n < 100; ++n)
                  v.push_back(at(t0 + n, n < 10 || (n >= 20 && n <= 40) ? 30 : 33));
              return v;
@@ -65,7 +65,7 @@ TEST(ReportFigures, EdgesOfASpan) {
         // Seconds 20..49 stored stale: no readings, so missing, and left out of the figures.
         {"stale seconds",
          [&] {
-             std::vector<record::ArchivedSample> v;
+             std::vector<store::ArchivedSample> v;
              for (int n = 0; n < 100; ++n) {
                  v.push_back(at(t0 + n, n >= 20 && n < 50 ? 99 : 30));
                  v.back().stale = n >= 20 && n < 50;
@@ -100,14 +100,14 @@ TEST(ReportFigures, EdgesOfASpan) {
 TEST(ReportFigures, GapCausesOfOlderRowsAndOfCodes) {
     const int64_t t0 = 1'800'000'000;
     const QString dev = QStringLiteral("/dev/ttyUSB0");
-    const std::vector<record::EventEntry> older = {
+    const std::vector<events::EventEntry> older = {
         event(t0 - 5, "link", "端口已打开：/dev/ttyUSB0"),
         event(t0 + 100, "link", "设备已断开：/dev/ttyUSB0"),
         event(t0 + 300, "link", "设备已恢复：/dev/ttyUSB0"),
         event(t0 + 500, "recorder", "记录已停止：磁盘已满，每秒重试"),
         event(t0 + 600, "recorder", "开始记录"),
     };
-    const std::vector<record::EventEntry> codes = {
+    const std::vector<events::EventEntry> codes = {
         coded(t0 - 5, "link", "link.opened", {dev}),
         coded(t0 + 100, "link", "link.deviceLost", {dev}),
         coded(t0 + 300, "link", "link.deviceBack", {dev}),
@@ -134,13 +134,13 @@ TEST(ReportFigures, GapCausesOfOlderRowsAndOfCodes) {
 TEST(ReportFigures, GapsOfTheServicesStopsAndKills) {
     const int64_t t0 = 1'800'000'000;
     const auto row = [](int64_t t, const char* code, const char* text) {
-        record::EventEntry e =
-            record::codedEntry(QStringLiteral("recorder"), QString::fromLatin1(code), {});
+        events::EventEntry e =
+            events::codedEntry(QStringLiteral("recorder"), QString::fromLatin1(code), {});
         e.at = QDateTime::fromSecsSinceEpoch(t);
         e.text = QString::fromUtf8(text);
         return e;
     };
-    const std::vector<record::EventEntry> events = {
+    const std::vector<events::EventEntry> events = {
         row(t0 + 100, "service.stopped", "服务已停止"),
         row(t0 + 130, "service.started", "服务已启动"),
         row(t0 + 300, "service.unclean", "上次运行未正常结束"),

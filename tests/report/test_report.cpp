@@ -73,13 +73,13 @@ QString withOffset(const char* expected) {
 // silent) and 10:30:00..10:30:04 (too short to list).
 QString makeDatabase(QTemporaryDir& dir) {
     const QString db = dir.filePath("chamber.db");
-    record::SampleStore store(db, "make");
-    EXPECT_TRUE(store.open(record::SampleStore::Access::Record));
-    std::vector<record::Sample> samples;
+    store::SampleStore store(db, "make");
+    EXPECT_TRUE(store.open(store::SampleStore::Access::Record));
+    std::vector<store::Sample> samples;
     for (int n = 0; n < kSeconds; ++n) {
         if ((n >= 1200 && n < 1500) || (n >= 2400 && n < 2430) || (n >= 1800 && n < 1805)) continue;
         const QDateTime t = kStart.addSecs(n);
-        record::Sample s{
+        store::Sample s{
             0, base::oleDate(t.date()), base::oleTime(t.time()), {}, t.toSecsSinceEpoch()};
         s.values = {n >= 600 && n < 700 ? 33.0f : 30.0f,
                     n >= 3000 && n < 3010 ? 56.0f : 50.0f,
@@ -95,10 +95,10 @@ QString makeDatabase(QTemporaryDir& dir) {
     }
     EXPECT_TRUE(store.archiveBatch(samples));
 
-    record::EventStore log(db, "make-events");
+    events::EventStore log(db, "make-events");
     EXPECT_TRUE(log.open());
     const auto at = [](int n) { return kStart.addSecs(n); };
-    std::vector<record::EventEntry> events = {
+    std::vector<events::EventEntry> events = {
         {0, at(5), "write", "SV1 → 30.0", 1, 300, 0},
         {0, at(605), "alarm", "ALM1 OFF → ALM1报警", {}, 1, {}},
         {0, at(690), "alarm", "ALM1报警 → ALM1 OFF", {}, 0, {}},
@@ -110,9 +110,9 @@ QString makeDatabase(QTemporaryDir& dir) {
     };
     EXPECT_TRUE(log.append(events));
 
-    record::RunStore runs(db, "make-runs");
+    runs::RunStore runs(db, "make-runs");
     EXPECT_TRUE(runs.open());
-    record::Run run;
+    runs::Run run;
     run.name = "湿热 40 °C / 93 %RH";
     run.orderId = "2026-117";
     run.operatorName = "王工";
@@ -319,8 +319,8 @@ TEST(Report, RingOfAFileNeverOpenedIsReported) {
         c.setDatabaseName(db);
         ASSERT_TRUE(c.open());
         QSqlQuery q(c);
-        ASSERT_TRUE(q.exec(record::schema::createSamplesTableSql()));
-        ASSERT_TRUE(q.exec(record::schema::kCreateCounterTableSql));
+        ASSERT_TRUE(q.exec(store::schema::createSamplesTableSql()));
+        ASSERT_TRUE(q.exec(store::schema::kCreateCounterTableSql));
         ASSERT_TRUE(q.exec("INSERT INTO sl_void VALUES (60, 60, 0)"));
         for (int n = 0; n < 60; ++n) {
             const QDateTime t = kStart.addSecs(n);
@@ -363,9 +363,9 @@ TEST(Report, ASecondStoredMidwayIsInNoPartOfTheReport) {
     // The figures are read when the report reaches 45 %; the CSV and the chart come after.
     const auto outcome = report::makeReport(request, [&](int percent) {
         if (percent >= 45 && !stored) {
-            record::SampleStore writer(db, "midway-writer");
+            store::SampleStore writer(db, "midway-writer");
             EXPECT_TRUE(writer.open());
-            record::Sample s;
+            store::Sample s;
             const QDateTime t = QDateTime::fromSecsSinceEpoch(added);
             s.date = base::oleDate(t.date());
             s.time = base::oleTime(t.time());

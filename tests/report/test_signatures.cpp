@@ -17,7 +17,7 @@
 #include <QSqlQuery>
 #include <QTemporaryDir>
 
-#include "access/userstore.h"
+#include "auth/userstore.h"
 #include "base/oledate.h"
 #include "events/eventstore.h"
 #include "pdftext.h"
@@ -191,7 +191,7 @@ Ran velmars(const QString& home, const QStringList& args, const QByteArray& inpu
 // The statement that changes a stored second's first value beside the program.
 QString changedSecond(qint64 t) {
     return QStringLiteral("UPDATE archive SET %1 = 99 WHERE t = %2")
-        .arg(record::schema::valueColumns().first())
+        .arg(store::schema::valueColumns().first())
         .arg(t);
 }
 
@@ -217,16 +217,16 @@ TEST(Signatures, SignedRunThroughTheProgram) {
         0);
     std::optional<QPair<int64_t, int64_t>> extent;
     {
-        record::SampleStore samples(db, "extent");
-        ASSERT_TRUE(samples.open(record::SampleStore::Access::ReadOnly));
+        store::SampleStore samples(db, "extent");
+        ASSERT_TRUE(samples.open(store::SampleStore::Access::ReadOnly));
         extent = samples.archiveExtent();
     }
     ASSERT_TRUE(extent);
     // Enough events in the span for the report to run onto further pages.
     {
-        record::EventStore log(db, "events");
+        events::EventStore log(db, "events");
         ASSERT_TRUE(log.open());
-        std::vector<record::EventEntry> notes;
+        std::vector<events::EventEntry> notes;
         for (int i = 0; i < 80; ++i)
             notes.push_back({0,
                              QDateTime::fromSecsSinceEpoch(extent->first),
@@ -238,9 +238,9 @@ TEST(Signatures, SignedRunThroughTheProgram) {
         ASSERT_TRUE(log.append(notes));
     }
     // The run over them, ended.
-    record::Run run;
+    runs::Run run;
     {
-        record::RunStore runs(db, "make-run");
+        runs::RunStore runs(db, "make-run");
         ASSERT_TRUE(runs.open());
         run.name = "稳定性 25 °C / 60 %RH";
         run.start = extent->first;
@@ -396,7 +396,7 @@ TEST(Signatures, SignedRunThroughTheProgram) {
 
     // The signed run is frozen.
     {
-        record::RunStore runs(db, "frozen");
+        runs::RunStore runs(db, "frozen");
         ASSERT_TRUE(runs.open());
         EXPECT_FALSE(runs.remove(run.id));
         EXPECT_EQ(runs.lastError(), "试验已签名，不能更改或删除");
@@ -455,10 +455,10 @@ TEST(Signatures, EnglishSignaturesOfEarlierVersionsStayChecked) {
     const QString db = dir.filePath("chamber.db");
     const QDateTime t0(QDate(2026, 3, 2), QTime(9, 0, 0));
     {
-        record::SampleStore store(db, "english-samples");
-        ASSERT_TRUE(store.open(record::SampleStore::Access::Record));
+        store::SampleStore store(db, "english-samples");
+        ASSERT_TRUE(store.open(store::SampleStore::Access::Record));
         for (int i = 0; i < 6; ++i) {
-            record::Sample s;
+            store::Sample s;
             s.id = i + 1;
             const QDateTime t = t0.addSecs(i);
             s.date = base::oleDate(t.date());
@@ -480,9 +480,9 @@ TEST(Signatures, EnglishSignaturesOfEarlierVersionsStayChecked) {
     // The rows as an English report wrote them then, with its words.
     QByteArray rows;
     {
-        record::CsvExport csv(db, "english-rows");
+        store::CsvExport csv(db, "english-rows");
         ASSERT_TRUE(csv.open());
-        csv.setForm(record::CsvForm::Digest);
+        csv.setForm(store::CsvForm::Digest);
         QBuffer out(&rows);
         out.open(QIODevice::WriteOnly);
         ASSERT_TRUE(csv.write(out, {t0, t0.addSecs(5)}));
@@ -523,9 +523,9 @@ TEST(Signatures, AuditTrailReview) {
     const QString pdf = dir.filePath("review.pdf");
     const QDateTime t0(QDate(2026, 3, 2), QTime(9, 0, 0));
     {
-        record::EventStore log(db, "review-log");
+        events::EventStore log(db, "review-log");
         ASSERT_TRUE(log.open());
-        std::vector<record::EventEntry> rows;
+        std::vector<events::EventEntry> rows;
         for (int i = 0; i < 3; ++i)
             rows.push_back({0, t0.addSecs(i), "write", QStringLiteral("SV1 → %1").arg(i), 1, i, 0});
         rows[1].user = "op7";

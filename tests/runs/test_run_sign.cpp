@@ -11,8 +11,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include "access/guard.h"
-#include "access/userstore.h"
+#include "auth/guard.h"
+#include "auth/userstore.h"
 #include "base/oledate.h"
 #include "chamber/chamber.h"
 #include "report/signatures.h"
@@ -33,18 +33,18 @@ void RunSignTest::signsTheSelectedRun() {
     const QString db = dir.filePath("chamber.db"), users = dir.filePath("users.db");
     const QDateTime start(QDate(2026, 3, 2), QTime(9, 0, 0));
     {
-        record::SampleStore store(db, "make");
-        QVERIFY(store.open(record::SampleStore::Access::Record));
-        std::vector<record::Sample> samples;
+        store::SampleStore store(db, "make");
+        QVERIFY(store.open(store::SampleStore::Access::Record));
+        std::vector<store::Sample> samples;
         for (int n = 0; n < 10; ++n) {
             const QDateTime t = start.addSecs(n);
             samples.push_back(
                 {0, base::oleDate(t.date()), base::oleTime(t.time()), {}, t.toSecsSinceEpoch()});
         }
         QVERIFY(store.archiveBatch(samples));
-        record::RunStore runs(db, "make-runs");
+        runs::RunStore runs(db, "make-runs");
         QVERIFY(runs.open());
-        record::Run run;
+        runs::Run run;
         run.name = "R1";
         run.start = start.toSecsSinceEpoch();
         QVERIFY(runs.start(run));
@@ -56,7 +56,7 @@ void RunSignTest::signsTheSelectedRun() {
         QCOMPARE(store.createFirstAdmin("qa", "李 质量", "Sup-Secret-77"), auth::Outcome::Done);
     }
     auth::Guard guard;
-    record::SystemClock clock;
+    store::SystemClock clock;
     // The chamber of the file, never connected: the window reads its runs and asks it the rest.
     chamber::Setup setup;
     setup.dbPath = db;

@@ -17,7 +17,7 @@ namespace {
 // A database file as the recorder makes it.
 QString recorderFile(const QTemporaryDir& dir) {
     const QString db = dir.filePath("runs.db");
-    record::SampleStore samples(db, "make-samples");
+    store::SampleStore samples(db, "make-samples");
     EXPECT_TRUE(samples.open());
     return db;
 }
@@ -37,22 +37,22 @@ void exec(const QString& db, const char* sql) {
 TEST(RunStore, RunsAreStoredEndedListedAndNamedOnce) {
     QTemporaryDir dir;
     const QString db = recorderFile(dir);
-    EXPECT_TRUE(record::RunStore::besideSamples(db, "probe"));
-    record::RunStore store(db, "runs");
+    EXPECT_TRUE(runs::RunStore::besideSamples(db, "probe"));
+    runs::RunStore store(db, "runs");
     ASSERT_TRUE(store.open());
     EXPECT_FALSE(store.stop(100));
     EXPECT_EQ(store.lastError(), "没有正在进行的试验");
 
-    record::Run run{0,        "湿热 40 °C / 93 %RH",   "2026-117",  "王工", "样品 3 件",
-                    "3 号箱", "1: /dev/ttyUSB0",       7,           1000,   std::nullopt,
-                    true,     {true, 0, -40.5, 85.25}, {false, 3.5}};
+    runs::Run run{0,        "湿热 40 °C / 93 %RH",   "2026-117",  "王工", "样品 3 件",
+                  "3 号箱", "1: /dev/ttyUSB0",       7,           1000,   std::nullopt,
+                  true,     {true, 0, -40.5, 85.25}, {false, 3.5}};
     ASSERT_TRUE(store.start(run)) << store.lastError().toStdString();
     EXPECT_GT(run.id, 0);
     ASSERT_TRUE(store.openRun());
     EXPECT_EQ(*store.openRun(), run);
 
     // One run open at a time; a name in use is refused unless the program may number it.
-    record::Run next = run;
+    runs::Run next = run;
     next.name = "other";
     EXPECT_FALSE(store.start(next));
     EXPECT_EQ(store.lastError(), "已有试验正在进行");
@@ -63,16 +63,16 @@ TEST(RunStore, RunsAreStoredEndedListedAndNamedOnce) {
     EXPECT_FALSE(store.start(next));
     EXPECT_EQ(store.lastError(), "试验名称已被使用：湿热 40 °C / 93 %RH");
     for (const char* numbered : {" (2)", " (3)"}) {
-        record::Run again = next;
+        runs::Run again = next;
         ASSERT_TRUE(store.start(again, /*makeNameUnique=*/true));
         EXPECT_EQ(again.name, run.name + numbered);
         ASSERT_TRUE(store.stop(again.start + 10));
     }
 
-    const std::vector<record::Run> runs = store.list();
+    const std::vector<runs::Run> runs = store.list();
     ASSERT_EQ(runs.size(), 3u);
     EXPECT_EQ(runs[0].name, run.name + " (3)");  // newest start first, then newest row
-    record::Run ended = run;
+    runs::Run ended = run;
     ended.end = run.start;
     EXPECT_EQ(runs[2], ended);
 
@@ -88,8 +88,8 @@ TEST(RunStore, AFileMarkedReadOnlyIsListedAndLeftAsItWas) {
     QTemporaryDir dir;
     const QString db = recorderFile(dir);
     {
-        record::RunStore store(db, "write");
-        record::Run run;
+        runs::RunStore store(db, "write");
+        runs::Run run;
         run.name = "kept";
         ASSERT_TRUE(store.open() && store.start(run));
     }
@@ -99,7 +99,7 @@ TEST(RunStore, AFileMarkedReadOnlyIsListedAndLeftAsItWas) {
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     };
     const QByteArray before = bytes();
-    record::RunStore store(db, "read");
+    runs::RunStore store(db, "read");
     ASSERT_TRUE(store.open(/*readOnly=*/true)) << store.lastError().toStdString();
     ASSERT_EQ(store.list().size(), 1u);
     EXPECT_EQ(store.openRun()->name, "kept");
@@ -110,9 +110,9 @@ TEST(RunStore, AFileMarkedReadOnlyIsListedAndLeftAsItWas) {
     // Another program's file and a missing one are no place for runs.
     const QString foreign = dir.filePath("foreign.db");
     exec(foreign, "CREATE TABLE pv_data (a INTEGER, b TEXT)");
-    EXPECT_FALSE(record::RunStore::besideSamples(foreign, "probe"));
-    EXPECT_FALSE(record::RunStore::besideSamples(dir.filePath("none.db"), "probe"));
-    record::RunStore missing(dir.filePath("none.db"), "missing");
+    EXPECT_FALSE(runs::RunStore::besideSamples(foreign, "probe"));
+    EXPECT_FALSE(runs::RunStore::besideSamples(dir.filePath("none.db"), "probe"));
+    runs::RunStore missing(dir.filePath("none.db"), "missing");
     EXPECT_FALSE(missing.open(/*readOnly=*/true));
     EXPECT_FALSE(QFile::exists(dir.filePath("none.db")));
 }

@@ -72,9 +72,9 @@ class RunWindowTest : public QObject {
         QTest::keyClick(w, qobject_cast<QPushButton*>(w) ? Qt::Key_Return : Qt::Key_Space);
     }
     // The runs table as another reader of the file sees it, newest first.
-    std::vector<record::Run> storedRuns() {
-        record::RunStore store(rig_->app->chamber().databasePath(), QStringLiteral("test-runs"));
-        return store.open(true) ? store.list() : std::vector<record::Run>{};
+    std::vector<runs::Run> storedRuns() {
+        runs::RunStore store(rig_->app->chamber().databasePath(), QStringLiteral("test-runs"));
+        return store.open(true) ? store.list() : std::vector<runs::Run>{};
     }
     QStringList writes() const { return rig_->bus->callTexts().filter("Set_4X_D1"); }
     QStringList logged_;
@@ -103,8 +103,8 @@ runs::RunWindow* RunWindowTest::startProgram() {
         rig_->app = std::make_unique<shell::Application>(o, std::move(fake), &rig_->clock);
         rig_->app->startWithoutSplash();
     }
-    connect(rig_->app->chamber().eventLog(), &record::EventLog::logged, this,
-            [this](const record::EventEntry& e) {
+    connect(rig_->app->chamber().eventLog(), &events::EventLog::logged, this,
+            [this](const events::EventEntry& e) {
                 if (e.kind == "run") logged_ << e.text;
             });
     main()->findChild<QComboBox*>("Combo1")->setCurrentText(QString::number(port_));
@@ -150,9 +150,9 @@ void RunWindowTest::runFromTheFormThroughARestartToItsEnd() {
     press(child<QPushButton>("RunStart"));
     QTRY_VERIFY(runs()->openRun().has_value() && !runs()->busy());
 
-    std::vector<record::Run> stored = storedRuns();
+    std::vector<runs::Run> stored = storedRuns();
     QCOMPARE(stored.size(), size_t(1));
-    const record::Run run = stored.front();
+    const runs::Run run = stored.front();
     QCOMPARE(run.name, QString("湿热 40 °C / 93 %RH"));
     QCOMPARE(run.orderId, QString("2026-117"));
     QCOMPARE(run.operatorName, QString("张工"));
@@ -278,7 +278,7 @@ void RunWindowTest::runsFollowTheProgramState() {
         QTRY_COMPARE(rig_->app->chamber().link().image().InputRegsHigh[0], s.state);
         QTRY_VERIFY(!runs()->busy() && runs()->openRun().has_value() == s.open);
     }
-    std::vector<record::Run> stored = storedRuns();
+    std::vector<runs::Run> stored = storedRuns();
     QCOMPARE(stored.size(), size_t(1));
     QCOMPARE(stored.front().name,
              "试验 " + QDateTime::fromSecsSinceEpoch(at - 120).toString("yyyy-MM-dd HH:mm"));

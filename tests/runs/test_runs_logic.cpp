@@ -37,7 +37,7 @@ TEST(ReportPath, NameMadeSafeForAFileAndTheStartDate) {
         {"con .x", "con _x"},
         {"Batch 1.2", "Batch 1.2"},
     };
-    record::Run run;
+    runs::Run run;
     run.start = QDateTime(QDate(2026, 3, 9), QTime(23, 59, 59)).toSecsSinceEpoch();
     for (const Case& c : cases) {
         run.name = QString::fromUtf8(c.name);

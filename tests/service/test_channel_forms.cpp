@@ -22,7 +22,7 @@ chamber::State busyState() {
     s.program = {instrument::ProgramState::Paused, 2, 3, 40, 400, 1};
     s.stale = false;
     s.link = {chamber::LinkState::Silent, 4000, QStringLiteral("/dev/ttyUSB0"), 7, 9600, 'E'};
-    s.recorder.state = record::RecorderStatus::State::Failed;
+    s.recorder.state = store::RecorderStatus::State::Failed;
     s.recorder.recordNo = 812;
     s.recorder.waiting = 3;
     s.recorder.reason = base::Phrase{QStringLiteral("磁盘已满")};
@@ -56,7 +56,7 @@ TEST(ChannelForms, AStateReadBackIsTheStateSent) {
     EXPECT_EQ(back.program.state, instrument::ProgramState::Paused);
     EXPECT_EQ(back.link.state, chamber::LinkState::Silent);
     EXPECT_EQ(back.link.parity, 'E');
-    EXPECT_EQ(back.recorder.state, record::RecorderStatus::State::Failed);
+    EXPECT_EQ(back.recorder.state, store::RecorderStatus::State::Failed);
     ASSERT_TRUE(back.run.has_value());
     EXPECT_EQ(back.run->startedAt, busyState().run->startedAt);
     ASSERT_EQ(back.alerts.size(), 2);
@@ -81,7 +81,7 @@ TEST(ChannelForms, WhatIsNoStateGivesTheStateOfNothingKnown) {
         EXPECT_TRUE(s.stale);
         EXPECT_EQ(s.loops[0].pv, 0.0);
         EXPECT_EQ(s.link.state, chamber::LinkState::Closed);
-        EXPECT_EQ(s.recorder.state, record::RecorderStatus::State::NotStarted);
+        EXPECT_EQ(s.recorder.state, store::RecorderStatus::State::NotStarted);
         EXPECT_FALSE(s.program.state.has_value());
         for (const chamber::AlertInfo& a : s.alerts)
             EXPECT_FALSE(a.value.has_value());

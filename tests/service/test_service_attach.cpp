@@ -19,7 +19,7 @@
 #include <cmath>
 #include <optional>
 
-#include "access/userstore.h"
+#include "auth/userstore.h"
 #include "chart/chartpanel.h"
 #include "config/configwindow.h"
 #include "overview/overviewwindow.h"

@@ -13,7 +13,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "access/userstore.h"
+#include "auth/userstore.h"
 #include "servedchannel.h"
 
 using servicetest::ask;

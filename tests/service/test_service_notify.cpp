@@ -92,8 +92,8 @@ void ServiceNotify::readyOncePingedAndStoppingAtTheEnd() {
         // Both databases let go, with the samples recorded.
         for (const char* name : {"Rdatabj-a.db", "Rdatabj-b.db"}) {
             const QString db = QDir(data).filePath(QLatin1String(name));
-            record::DatabaseLock lock(db);
-            QCOMPARE(lock.tryLock(), record::DatabaseLock::Outcome::Held);
+            store::DatabaseLock lock(db);
+            QCOMPARE(lock.tryLock(), store::DatabaseLock::Outcome::Held);
             auto conn = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("c"));
             conn.setDatabaseName(db);
             QVERIFY(conn.open());

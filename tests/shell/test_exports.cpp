@@ -56,13 +56,13 @@ TEST(Exports, StatusLineAndWhatIsLeftOnDisk) {
     QTemporaryDir dir;
     const QString db = dir.filePath("Rdatabj.db");
     {
-        record::SampleStore store(db, "make-samples");
+        store::SampleStore store(db, "make-samples");
         ASSERT_TRUE(store.open());
         for (int i = 1; i <= 5; ++i)  // 2026-03-01 08:00:0i
             ASSERT_TRUE(store.storeSample({i, 46082, (8 * 3600 + i) / 86400.0, {}}));
-        record::EventStore log(db, "make-events");
+        events::EventStore log(db, "make-events");
         ASSERT_TRUE(log.open());
-        std::vector<record::EventEntry> events;
+        std::vector<events::EventEntry> events;
         for (int i = 1; i <= 4; ++i)
             events.push_back(
                 {0, QDateTime(QDate(2026, 3, 1), QTime(8, 0, i)), "test", "e", {}, {}, {}});
@@ -233,14 +233,14 @@ TEST(Exports, CopiesCarryTheAuditColumnsAndEachTimeWithItsOffset) {
     const QString db = dir.filePath("Rdatabj.db");
     const QDateTime t0(QDate(2026, 3, 1), QTime(8, 0, 1));
     {
-        record::SampleStore store(db, "make-samples");
+        store::SampleStore store(db, "make-samples");
         ASSERT_TRUE(store.open());
-        record::Sample s{1, 46082, (8 * 3600 + 1) / 86400.0, {}};
+        store::Sample s{1, 46082, (8 * 3600 + 1) / 86400.0, {}};
         s.values = {23.4f, 50, 0, 0, 45.6f, 0, 0, 0, 0, 0};  // an output of 4.56 %
         ASSERT_TRUE(store.storeSample(s));
-        record::EventStore log(db, "make-events");
+        events::EventStore log(db, "make-events");
         ASSERT_TRUE(log.open());
-        std::vector<record::EventEntry> events{{0, t0, "write", "设定SV1 → 555", 1, 555, 0},
+        std::vector<events::EventEntry> events{{0, t0, "write", "设定SV1 → 555", 1, 555, 0},
                                                {0, t0.addSecs(1), "link", "e", {}, {}, {}}};
         events[0].user = "op";
         events[0].oldValue = "420";
@@ -280,7 +280,7 @@ TEST(Exports, CommandsSpeakTheKeptLanguageAndKeepIt) {
     QTemporaryDir dir;
     const QString db = dir.filePath("Rdatabj.db");
     {
-        record::SampleStore store(db, "make-samples");
+        store::SampleStore store(db, "make-samples");
         ASSERT_TRUE(store.open());
         ASSERT_TRUE(store.storeSample({1, 46082, (8 * 3600 + 1) / 86400.0, {}}));
     }

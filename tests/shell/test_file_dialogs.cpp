@@ -73,9 +73,8 @@ struct Recording {
     QTemporaryDir dir;
     QString folder = QFileInfo(dir.path()).canonicalFilePath();
     QString db = folder + QStringLiteral("/lk.db");
-    record::DatabaseLock lock{db};
-    record::SampleStore recorder{db, QStringLiteral("recorder"),
-                                 record::SampleStore::Commit::Synced};
+    store::DatabaseLock lock{db};
+    store::SampleStore recorder{db, QStringLiteral("recorder"), store::SampleStore::Commit::Synced};
     int stored = 0;
     QString cwd = QDir::currentPath();
 
@@ -83,12 +82,12 @@ struct Recording {
         QDir::setCurrent(folder);
         qputenv("HOME", QFile::encodeName(folder));
         lock.tryLock();
-        recorder.open(record::SampleStore::Access::Record);
+        recorder.open(store::SampleStore::Access::Record);
     }
     ~Recording() { QDir::setCurrent(cwd); }
     bool store(int n) {
         for (int i = 0; i < n; ++i) {
-            record::Sample s;
+            store::Sample s;
             s.id = ++stored;
             s.date = 46000;
             s.time = s.id / 86400.0;

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "link/ports.h"
+#include "comm/ports.h"
 #include "shell/portsettings.h"
 
 TEST(OpenSettings, CopiesTheControlsIntoThePortSettings) {

@@ -21,9 +21,9 @@
 namespace {
 
 int runRecorder(const QString& db, const QString& start) {
-    record::ManualClock clock(QDateTime::fromString(start, Qt::ISODate));
+    store::ManualClock clock(QDateTime::fromString(start, Qt::ISODate));
     int n = 0;
-    record::Recorder rec(db, clock, [&n] {
+    store::Recorder rec(db, clock, [&n] {
         std::array<float, 10> v{};
         for (int i = 0; i < 10; ++i)
             v[i] = static_cast<float>(n * 10 + i);

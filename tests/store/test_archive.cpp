@@ -12,19 +12,19 @@
 #include <random>
 
 #include "base/oledate.h"
+#include "comm/image.h"
 #include "dbhelpers.h"
 #include "events/eventstore.h"
-#include "link/image.h"
 #include "store/chain.h"
 #include "store/csvexport.h"
 #include "store/database.h"
 #include "store/retention.h"
 #include "store/store.h"
 
-using record::ArchivedSample;
-using record::kRingSize;
-using record::Sample;
-using record::SampleStore;
+using store::ArchivedSample;
+using store::kRingSize;
+using store::Sample;
+using store::SampleStore;
 
 namespace {
 
@@ -59,8 +59,8 @@ QByteArray csvRowAt(int64_t at) {
     QByteArray row;
     double v[10];
     for (int c = 0; c < 10; ++c)
-        v[c] = record::schema::shownValue(c, s.values[c]);
-    record::appendCsvRow(row, s.date, s.time, v);
+        v[c] = store::schema::shownValue(c, s.values[c]);
+    store::appendCsvRow(row, s.date, s.time, v);
     return row;
 }
 
@@ -110,17 +110,17 @@ void expectRollupsMatchSeconds(SampleStore& store, const char* when) {
     ASSERT_FALSE(seconds.empty());
     const int64_t from = seconds.front().at, to = seconds.back().at;
     const int64_t span = to - from + 1;
-    for (size_t level = 0; level < record::archive::kLevelSeconds.size(); ++level) {
-        const int64_t width = record::archive::kLevelSeconds[level];
+    for (size_t level = 0; level < store::archive::kLevelSeconds.size(); ++level) {
+        const int64_t width = store::archive::kLevelSeconds[level];
         SCOPED_TRACE(testing::Message() << when << ", level " << width << " s");
         const int maxRows = static_cast<int>(span / width + 1);
         const auto rows = store.loadSpan(from, to, maxRows);
         ASSERT_TRUE(rows.has_value());
-        std::map<int64_t, record::SpanRow> expected;  // by bucket start
+        std::map<int64_t, store::SpanRow> expected;  // by bucket start
         for (const ArchivedSample& a : seconds) {
             const int64_t bucket = a.at - ((a.at % width) + width) % width;
             auto [it, fresh] = expected.try_emplace(level == 0 ? a.at * 4 + a.seq : bucket);
-            record::SpanRow& r = it->second;
+            store::SpanRow& r = it->second;
             if (fresh) {
                 r.first = a.at;
                 r.min = r.max = a.values;
@@ -136,8 +136,8 @@ void expectRollupsMatchSeconds(SampleStore& store, const char* when) {
         }
         ASSERT_EQ(rows->size(), expected.size());
         auto it = expected.begin();
-        for (const record::SpanRow& got : *rows) {
-            const record::SpanRow& want = (it++)->second;
+        for (const store::SpanRow& got : *rows) {
+            const store::SpanRow& want = (it++)->second;
             ASSERT_EQ(std::tuple(got.first, got.last, got.count),
                       std::tuple(want.first, want.last, want.count));
             for (int c = 0; c < 10; ++c) {
@@ -197,9 +197,9 @@ TEST(Archive, AdoptsAWrappedRingOnceAndKeepsEverySampleAfter) {
 
     // An export of a span older than the ring comes from the archive.
     {
-        record::CsvExport exporter(path, QStringLiteral("export"));
-        record::ExportRange range{QDateTime::fromSecsSinceEpoch(kStart + 10),
-                                  QDateTime::fromSecsSinceEpoch(kStart + 2009)};
+        store::CsvExport exporter(path, QStringLiteral("export"));
+        store::ExportRange range{QDateTime::fromSecsSinceEpoch(kStart + 10),
+                                 QDateTime::fromSecsSinceEpoch(kStart + 2009)};
         QBuffer out;
         out.open(QIODevice::WriteOnly);
         ASSERT_EQ(exporter.write(out, range), 2000)
@@ -211,9 +211,9 @@ TEST(Archive, AdoptsAWrappedRingOnceAndKeepsEverySampleAfter) {
     // hold exactly the seconds after it, and the event log's rows before it go too.
     const int64_t cut = kStart + 4000 + 33;
     {
-        record::EventStore events(path, QStringLiteral("events"));
+        events::EventStore events(path, QStringLiteral("events"));
         ASSERT_TRUE(events.open());
-        std::vector<record::EventEntry> entries(2);
+        std::vector<events::EventEntry> entries(2);
         for (int i = 0; i < 2; ++i) {
             entries[i].at = QDateTime::fromSecsSinceEpoch(cut - 1 + i);
             entries[i].kind = QStringLiteral("write");
@@ -223,8 +223,8 @@ TEST(Archive, AdoptsAWrappedRingOnceAndKeepsEverySampleAfter) {
     // A row from before events kept their UTC time goes by its local time.
     record_test::exec(path,
                       QStringLiteral("INSERT INTO events (at, kind) VALUES ('%1', 'write')")
-                          .arg(record::eventTimeText(QDateTime::fromSecsSinceEpoch(cut - 2))));
-    EXPECT_EQ(store.dropArchiveBefore(cut, &record::EventStore::removeBefore), 4033);
+                          .arg(events::eventTimeText(QDateTime::fromSecsSinceEpoch(cut - 2))));
+    EXPECT_EQ(store.dropArchiveBefore(cut, &events::EventStore::removeBefore), 4033);
     EXPECT_EQ(store.archiveExtent()->first, cut);
     // The row kept, and the one that names the anchors the removal left.
     EXPECT_EQ(record_test::scalar(path, "SELECT group_concat(coalesce(code, '-')) FROM events")
@@ -238,7 +238,7 @@ TEST(Archive, RetentionDropsWholeDaysOldestFirstButNeverToday) {
     const int64_t gb = int64_t(1) << 30;
     struct Case {
         const char* name;
-        record::RetentionPolicy policy;
+        store::RetentionPolicy policy;
         QDate oldest;
         int64_t freeBytes;
         std::optional<QDate> drop;
@@ -254,7 +254,7 @@ TEST(Archive, RetentionDropsWholeDaysOldestFirstButNeverToday) {
         {"keep one day: yesterday goes", {1, 0}, today.addDays(-1), 0, today.addDays(-1), true},
     };
     for (const Case& c : cases) {
-        const auto got = record::dayToDrop(c.policy, today, c.oldest, c.freeBytes);
+        const auto got = store::dayToDrop(c.policy, today, c.oldest, c.freeBytes);
         ASSERT_EQ(got.has_value(), c.drop.has_value()) << c.name;
         if (!got) continue;
         EXPECT_EQ(got->day, *c.drop) << c.name;
@@ -349,7 +349,7 @@ TEST(Archive, StaleSecondsAreMarkedAndReadApart) {
         EXPECT_EQ(buckets, want.empty() ? 6 : 4);
         // The export marks the same seconds in its state column (the one before the time with its
         // offset).
-        record::CsvExport csv(path, name + QStringLiteral("-csv"));
+        store::CsvExport csv(path, name + QStringLiteral("-csv"));
         QBuffer out;
         out.open(QIODevice::WriteOnly);
         ASSERT_EQ(csv.write(out, {}), 300);
@@ -379,7 +379,7 @@ TEST(Archive, StaleSecondsAreMarkedAndReadApart) {
         ASSERT_TRUE(store.storeSample(s));
         const auto spans = store.staleSpans(kStart, kStart + 300);
         ASSERT_TRUE(spans);
-        EXPECT_EQ(*spans, (std::vector<record::StaleSpan>{{kStart + 300, kStart + 300}}));
+        EXPECT_EQ(*spans, (std::vector<store::StaleSpan>{{kStart + 300, kStart + 300}}));
         // Retention takes the marks of the seconds it removes.
         ASSERT_TRUE(
             record_test::exec(path, QStringLiteral("INSERT INTO archive_stale VALUES (%1, %2)")
@@ -396,8 +396,8 @@ TEST(Archive, StaleSecondsAreMarkedAndReadApart) {
 TEST(Archive, RingRecordsOfAnotherProgramReachTheArchiveOnce) {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("shared.db"));
-    ASSERT_TRUE(record_test::exec(path, record::schema::createSamplesTableSql()));
-    ASSERT_TRUE(record_test::exec(path, record::schema::kCreateCounterTableSql));
+    ASSERT_TRUE(record_test::exec(path, store::schema::createSamplesTableSql()));
+    ASSERT_TRUE(record_test::exec(path, store::schema::kCreateCounterTableSql));
     ASSERT_TRUE(record_test::exec(path, "INSERT INTO sl_void VALUES (0, 0, 0)"));
     writeRecords(path, 1, kStart, 100);
     {
@@ -464,9 +464,9 @@ TEST(Archive, OlderRingRecordsOfAnotherProgramReachTheArchive) {
         SampleStore recorder(path, QStringLiteral("recorder"));
         ASSERT_TRUE(recorder.open(SampleStore::Access::Record)) << when;
         expectRollupsMatchSeconds(recorder, when);
-        record::Database db(path, QStringLiteral("check"));
-        ASSERT_TRUE(db.open(record::FileAccess::ReadOnly, 2000));
-        record::ChainVerifier verifier(db);
+        store::Database db(path, QStringLiteral("check"));
+        ASSERT_TRUE(db.open(store::FileAccess::ReadOnly, 2000));
+        store::ChainVerifier verifier(db);
         while (!verifier.done())
             ASSERT_TRUE(verifier.step());
         EXPECT_TRUE(verifier.report().intact)
@@ -482,7 +482,7 @@ TEST(Archive, OlderRingRecordsOfAnotherProgramReachTheArchive) {
     EXPECT_EQ(count(QStringLiteral("SELECT max(seq) FROM archive WHERE t = %1").arg(kStart + 1010)),
               1);
     {
-        record::CsvExport csv(path, QStringLiteral("behind-csv"));
+        store::CsvExport csv(path, QStringLiteral("behind-csv"));
         QBuffer out;
         out.open(QIODevice::WriteOnly);
         ASSERT_EQ(csv.write(out, {}), 61);
@@ -530,7 +530,7 @@ TEST(Archive, RingRecordsOfAnotherProgramReachTheArchiveWhileRecording) {
         return record_test::scalar(path, sql).toLongLong();
     };
     const auto exported = [&] {
-        record::CsvExport csv(path, QStringLiteral("two-writers-csv"));
+        store::CsvExport csv(path, QStringLiteral("two-writers-csv"));
         QBuffer out;
         out.open(QIODevice::WriteOnly);
         return csv.write(out, {});
@@ -575,9 +575,9 @@ TEST(Archive, RingRecordsOfAnotherProgramReachTheArchiveWhileRecording) {
     expectRollupsMatchSeconds(recorder, "while recording");
     recorder.close();
     {
-        record::Database db(path, QStringLiteral("check"));
-        ASSERT_TRUE(db.open(record::FileAccess::ReadOnly, 2000));
-        record::ChainVerifier verifier(db);
+        store::Database db(path, QStringLiteral("check"));
+        ASSERT_TRUE(db.open(store::FileAccess::ReadOnly, 2000));
+        store::ChainVerifier verifier(db);
         while (!verifier.done())
             ASSERT_TRUE(verifier.step());
         EXPECT_TRUE(verifier.report().intact) << verifier.report().why.toStdString();

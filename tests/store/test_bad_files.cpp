@@ -13,7 +13,7 @@
 #include "runs/runs.h"
 #include "store/store.h"
 
-using record::Fault;
+using store::Fault;
 
 namespace {
 
@@ -30,23 +30,23 @@ struct StoreCase {
     std::function<QString(const QString& path)> attempt;
 };
 
-QString samples(const QString& path, record::SampleStore::Access access, bool writes) {
-    record::SampleStore store(path, QStringLiteral("samples"));
-    record::Sample s;
+QString samples(const QString& path, store::SampleStore::Access access, bool writes) {
+    store::SampleStore store(path, QStringLiteral("samples"));
+    store::Sample s;
     s.id = 1;
     return attempt(store, store.open(access), writes, [&] { return store.storeSample(s); });
 }
 
-QString events(const QString& path, bool writes) {
-    record::EventStore store(path, QStringLiteral("events"));
-    std::vector<record::EventEntry> entries(1);
+QString eventsFile(const QString& path, bool writes) {
+    events::EventStore store(path, QStringLiteral("events"));
+    std::vector<events::EventEntry> entries(1);
     entries[0].at = QDateTime::currentDateTime();
     return attempt(store, store.open(!writes), writes, [&] { return store.append(entries); });
 }
 
-QString runs(const QString& path, bool writes) {
-    record::RunStore store(path, QStringLiteral("runs"));
-    record::Run run;
+QString runsFile(const QString& path, bool writes) {
+    runs::RunStore store(path, QStringLiteral("runs"));
+    runs::Run run;
     run.name = QStringLiteral("run");
     return attempt(store, store.open(!writes), writes, [&] { return store.start(run); });
 }
@@ -66,22 +66,22 @@ struct FileCase {
 };
 
 QString text(Fault f) {
-    return record::faultText(f);
+    return store::faultText(f);
 }
 
 }  // namespace
 
 TEST(BadFiles, EveryStoreRefusesWhatItMustNotSpoilAndSaysWhy) {
-    using A = record::SampleStore::Access;
+    using A = store::SampleStore::Access;
     const std::vector<StoreCase> stores = {
         {"ring", true, true, "archive", [](auto& p) { return samples(p, A::ReadWrite, true); }},
         {"recorder", true, true, "archive", [](auto& p) { return samples(p, A::Record, true); }},
         {"ring reader", false, false, "archive",
          [](auto& p) { return samples(p, A::ReadOnly, false); }},
-        {"events", true, true, "events", [](auto& p) { return events(p, true); }},
-        {"events reader", false, false, "events", [](auto& p) { return events(p, false); }},
-        {"runs", true, true, "", [](auto& p) { return runs(p, true); }},
-        {"runs reader", false, false, "", [](auto& p) { return runs(p, false); }},
+        {"events", true, true, "events", [](auto& p) { return eventsFile(p, true); }},
+        {"events reader", false, false, "events", [](auto& p) { return eventsFile(p, false); }},
+        {"runs", true, true, "", [](auto& p) { return runsFile(p, true); }},
+        {"runs reader", false, false, "", [](auto& p) { return runsFile(p, false); }},
         {"alert queue", false, true, "", alertQueue},
     };
     const auto all = [](Fault f) { return [f](const StoreCase&) { return text(f); }; };
@@ -128,7 +128,7 @@ TEST(BadFiles, EveryStoreRefusesWhatItMustNotSpoilAndSaysWhy) {
             if (!file.bytes.isEmpty()) {
                 record_test::writeFile(path, file.bytes);
             } else if (how != u"missing") {
-                ASSERT_TRUE(record::SampleStore(path, QStringLiteral("make")).open());
+                ASSERT_TRUE(store::SampleStore(path, QStringLiteral("make")).open());
                 if (how == u"read-only") QFile::setPermissions(path, QFileDevice::ReadOwner);
                 if (how == u"locked") {
                     holder.start(QCoreApplication::applicationDirPath() + "/record_child",

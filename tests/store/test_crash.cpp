@@ -19,7 +19,7 @@ TEST(CrashSafety, KilledRecorderLeavesAConsistentRing) {
     QTemporaryDir tmp;
     const QString path = tmp.filePath("Rdatabj.db");
     {
-        record::SampleStore store(path, "prepare");
+        store::SampleStore store(path, "prepare");
         ASSERT_TRUE(store.open());
     }
     // Start just before the end of the ring, so that the runs go round the wrap.

@@ -31,7 +31,7 @@ float valueAt(int n, int c) {
 QString makeWrappedRing(QTemporaryDir& dir, int size = 400, int wrapped = 150) {
     const QString path = dir.filePath("ring.db");
     {
-        record::SampleStore store(path, "test-make");
+        store::SampleStore store(path, "test-make");
         EXPECT_TRUE(store.open());
     }
     record_test::withDb(path, [=](QSqlDatabase& db) {
@@ -89,9 +89,9 @@ qint64 momentOf(const QString& cell) {
     return t.isValid() ? t.toSecsSinceEpoch() : -1;
 }
 
-QByteArray exportToBytes(const QString& path, const record::ExportRange& range,
+QByteArray exportToBytes(const QString& path, const store::ExportRange& range,
                          qint64* rows = nullptr) {
-    record::CsvExport ex(path, "test-export");
+    store::CsvExport ex(path, "test-export");
     QBuffer buf;
     buf.open(QIODevice::WriteOnly);
     const auto n = ex.write(buf, range);
@@ -120,7 +120,7 @@ TEST(CsvExport, WrappedRingInTimeOrderParsesBackToTheStoredValues) {
         EXPECT_EQ(r[0], kStart.addSecs(n).toString("yyyy-MM-dd HH:mm:ss")) << n;
         EXPECT_EQ(momentOf(r[12]), kStart.addSecs(n).toSecsSinceEpoch()) << r[12].toStdString();
         for (int c = 0; c < 10; ++c)
-            EXPECT_EQ(r[c + 1].toFloat(), float(record::schema::shownValue(c, valueAt(n, c))))
+            EXPECT_EQ(r[c + 1].toFloat(), float(store::schema::shownValue(c, valueAt(n, c))))
                 << n << " " << c;
     }
     EXPECT_EQ(p.rows[0][9], "0");  // shortest forms
@@ -140,10 +140,10 @@ TEST(CsvExport, RangesIncludeBothEnds) {
         {20, 10, 0, 0},
     };
     for (const Case& c : cases) {
-        record::ExportRange range;
+        store::ExportRange range;
         if (c.from) range.from = kStart.addSecs(*c.from);
         if (c.to) range.to = kStart.addSecs(*c.to);
-        record::CsvExport ex(path, "test-count");
+        store::CsvExport ex(path, "test-count");
         EXPECT_EQ(ex.count(range), c.count);
         const Parsed p = parse(exportToBytes(path, range));
         EXPECT_EQ(p.header.size(), 13);  // a range without records gives the header alone
@@ -158,7 +158,7 @@ TEST(CsvExport, RangesIncludeBothEnds) {
 TEST(CsvExport, ProgressCanStopALargeExport) {
     QTemporaryDir dir;
     const QString path = makeWrappedRing(dir, 10000, 3000);
-    record::CsvExport ex(path, "test-stop");
+    store::CsvExport ex(path, "test-stop");
     QBuffer buf;
     buf.open(QIODevice::WriteOnly);
     QList<qint64> seen;
@@ -186,14 +186,14 @@ TEST(CsvExport, RetransmissionOutputsAsPercentages) {
     } const cases[] = {{6, "0.6"},   {456, "45.6"},   {1000, "100"},  {0, "0"},
                        {-5, "-0.5"}, {45.6f, "4.56"}, {1.5f, "0.15"}, {333.3f, "33.33"}};
     for (const auto access :
-         {record::SampleStore::Access::Record, record::SampleStore::Access::ReadWrite}) {
+         {store::SampleStore::Access::Record, store::SampleStore::Access::ReadWrite}) {
         QTemporaryDir dir;
         const QString path = dir.filePath("pct.db");
         {
-            record::SampleStore store(path, "test-pct");
+            store::SampleStore store(path, "test-pct");
             ASSERT_TRUE(store.open(access));
             for (size_t i = 0; i < std::size(cases); ++i) {
-                record::Sample s;
+                store::Sample s;
                 s.id = int(i) + 1;
                 const QDateTime t = kStart.addSecs(qint64(i));
                 s.date = base::oleDate(t.date());
@@ -228,10 +228,10 @@ TEST(CsvExport, ArchivedSecondsCarryTheirOffset) {
     // its offsets.
     const qint64 seconds[] = {1767225600, 1782864000};
     {
-        record::SampleStore store(path, "test-zone");
-        ASSERT_TRUE(store.open(record::SampleStore::Access::Record));
+        store::SampleStore store(path, "test-zone");
+        ASSERT_TRUE(store.open(store::SampleStore::Access::Record));
         for (size_t i = 0; i < std::size(seconds); ++i) {
-            record::Sample s;
+            store::Sample s;
             s.id = int(i) + 1;
             const QDateTime t = QDateTime::fromSecsSinceEpoch(seconds[i]);
             s.date = base::oleDate(t.date());
@@ -256,15 +256,15 @@ TEST(CsvExport, ArchivedSecondsCarryTheirOffset) {
 TEST(CsvExport, DigestFormKeepsTheFirstSignaturesBytes) {
     const double values[10] = {45.6 / 10.0, 23.4f, 0.1 + 0.2, 300, 0, 0, 1, 2, 100, 0};
     QByteArray copy, digest;
-    record::appendCsvRow(copy, 46000, 0.5, values, {}, 8 * 3600);
-    record::appendCsvRow(digest, 46000, 0.5, values, {}, 8 * 3600, record::CsvForm::Digest);
+    store::appendCsvRow(copy, 46000, 0.5, values, {}, 8 * 3600);
+    store::appendCsvRow(digest, 46000, 0.5, values, {}, 8 * 3600, store::CsvForm::Digest);
     EXPECT_EQ(copy,
               "2025-12-09 12:00:00,4.56,23.4,0.3,300,0,0,1,2,100,0,,2025-12-09 12:00:00 "
               "+08:00\r\n");
     EXPECT_EQ(digest,
               "2025-12-09 12:00:00,4.5600000000000005,23.4,0.30000000000000004,300,0,0,1,2,100,0,"
               "\r\n");
-    EXPECT_FALSE(record::csvHeader(record::CsvForm::Digest).contains("时区"));
+    EXPECT_FALSE(store::csvHeader(store::CsvForm::Digest).contains("时区"));
 }
 
 // Seconds missing between archived records are a row of their own at the first missing second,
@@ -276,10 +276,10 @@ TEST(CsvExport, GapsAreRowsWithTheirCause) {
     const qint64 t0 = kStart.toSecsSinceEpoch();
     const qint64 offsets[] = {0, 1, 5, 6, 100, 101};
     {
-        record::SampleStore store(path, "test-gaps");
-        ASSERT_TRUE(store.open(record::SampleStore::Access::Record));
+        store::SampleStore store(path, "test-gaps");
+        ASSERT_TRUE(store.open(store::SampleStore::Access::Record));
         for (size_t i = 0; i < std::size(offsets); ++i) {
-            record::Sample s;
+            store::Sample s;
             s.id = int(i) + 1;
             const QDateTime t = QDateTime::fromSecsSinceEpoch(t0 + offsets[i]);
             s.date = base::oleDate(t.date());
@@ -300,7 +300,7 @@ TEST(CsvExport, GapsAreRowsWithTheirCause) {
         {"without", false, {{2, "缺失 3 秒"}, {7, "缺失 93 秒"}}},
     };
     for (const auto& c : cases) {
-        record::CsvExport ex(path, "test-gaps-export");
+        store::CsvExport ex(path, "test-gaps-export");
         ex.setWords(base::Lang::Stored);
         if (c.named)
             ex.setGapCause([t0](qint64 first, qint64 last) {
@@ -331,5 +331,5 @@ TEST(CsvExport, GapsAreRowsWithTheirCause) {
         EXPECT_EQ(parse(digest.data()).rows.size(), std::size(offsets)) << c.name;
     }
     // A cause with the separator or a quote stays one cell.
-    EXPECT_EQ(record::csvGapMark(3, "a, \"b\"", base::Lang::Stored), "\"缺失 3 秒：a, \"\"b\"\"\"");
+    EXPECT_EQ(store::csvGapMark(3, "a, \"b\"", base::Lang::Stored), "\"缺失 3 秒：a, \"\"b\"\"\"");
 }

@@ -12,13 +12,13 @@
 #include <memory>
 
 #include "base/oledate.h"
+#include "comm/link.h"
 #include "dbhelpers.h"
 #include "fakemodbus.h"
-#include "link/link.h"
 #include "store/recorder.h"
 
-using record::ManualClock;
-using record::Recorder;
+using store::ManualClock;
+using store::Recorder;
 using namespace record_test;
 
 namespace {
@@ -30,7 +30,7 @@ class RecorderTest : public ::testing::Test {
     ManualClock clock{QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0))};
     std::array<float, 10> live{};
     std::unique_ptr<Recorder> rec;
-    std::vector<record::Sample> heard;  // what sampleStored said, in order
+    std::vector<store::Sample> heard;  // what sampleStored said, in order
 
     void make() {
         listen(std::make_unique<Recorder>(path, clock, [this] { return live; }));
@@ -38,7 +38,7 @@ class RecorderTest : public ::testing::Test {
     void listen(std::unique_ptr<Recorder> r) {
         rec = std::move(r);
         QObject::connect(rec.get(), &Recorder::sampleStored,
-                         [this](const record::Sample& s) { heard.push_back(s); });
+                         [this](const store::Sample& s) { heard.push_back(s); });
     }
     void makeAndStart() {
         make();

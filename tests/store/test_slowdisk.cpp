@@ -15,8 +15,8 @@ TEST(SlowDisk, TickNeverWaitsAndEachSampleIsSynced) {
     ASSERT_TRUE(bench::installSlowSyncVfs());  // before any connection of this process
     QTemporaryDir tmp;
     const QString path = tmp.filePath("Rdatabj.db");
-    record::ManualClock clock(QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0)));
-    record::Recorder rec(path, clock, [] { return std::array<float, 10>{}; });
+    store::ManualClock clock(QDateTime(QDate(2026, 3, 1), QTime(10, 0, 0)));
+    store::Recorder rec(path, clock, [] { return std::array<float, 10>{}; });
     rec.start();
     ASSERT_TRUE(rec.waitForStore());
     bench::setSyncDelayMs(300);

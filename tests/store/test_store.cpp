@@ -19,8 +19,8 @@
 #include "store/sqlitefile.h"
 #include "store/store.h"
 
-using record::Sample;
-using record::SampleStore;
+using store::Sample;
+using store::SampleStore;
 using namespace record_test;
 
 namespace {
@@ -78,12 +78,12 @@ void recorderWaitsOut(const QString& path, std::initializer_list<const char*> ho
 
 TEST(Ring, SecondsSinceIsAbsoluteAndWhole) {
     const double day = 46000;
-    EXPECT_EQ(record::secondsSince(day, 5 / 86400.0, day, 4 / 86400.0), 1);
-    EXPECT_EQ(record::secondsSince(day, 0, day, 3600 / 86400.0), 3600);    // clock set back
-    EXPECT_EQ(record::secondsSince(day + 1, 0, day, 86399 / 86400.0), 1);  // across midnight
-    EXPECT_EQ(record::secondsSince(day, 0.4 / 86400.0, day, 0), 0);
-    EXPECT_EQ(record::secondsSince(day, 43200 / 86400.0, day, 43199 / 86400.0), 1);
-    EXPECT_GT(record::secondsSince(day, 0, 0, 0), 1e9);  // nothing stored yet
+    EXPECT_EQ(store::secondsSince(day, 5 / 86400.0, day, 4 / 86400.0), 1);
+    EXPECT_EQ(store::secondsSince(day, 0, day, 3600 / 86400.0), 3600);    // clock set back
+    EXPECT_EQ(store::secondsSince(day + 1, 0, day, 86399 / 86400.0), 1);  // across midnight
+    EXPECT_EQ(store::secondsSince(day, 0.4 / 86400.0, day, 0), 0);
+    EXPECT_EQ(store::secondsSince(day, 43200 / 86400.0, day, 43199 / 86400.0), 1);
+    EXPECT_GT(store::secondsSince(day, 0, 0, 0), 1e9);  // nothing stored yet
 }
 
 // Every count of ring places goes through ringStep: the recorder's next record, the chart's pages
@@ -98,16 +98,16 @@ TEST(Ring, SteppingWrapsAfterTheLastPlace) {
         {0, 0, 65500},   {-5, 0, 65495},    {1, 65500, 1},    {3, -3 * 65500LL, 3},
     };
     for (const Case& c : steps)
-        EXPECT_EQ(record::ringStep(c.place, c.steps), c.expected) << c.place << " " << c.steps;
+        EXPECT_EQ(store::ringStep(c.place, c.steps), c.expected) << c.place << " " << c.steps;
     // A counter outside the ring counts as 0.
     for (const auto& [counter, next] : std::vector<std::pair<int64_t, int32_t>>{
              {0, 1}, {41, 42}, {65499, 65500}, {65500, 1}, {70000, 1}, {-3, 1}})
-        EXPECT_EQ(record::nextRecordNo(counter), next) << counter;
+        EXPECT_EQ(store::nextRecordNo(counter), next) << counter;
     using Ranges = std::vector<QPair<int, int>>;
-    EXPECT_EQ(record::ringRanges(65499, 4), (Ranges{{65499, 65500}, {1, 2}}));
-    EXPECT_EQ(record::ringRanges(1, record::kRingSize), (Ranges{{1, record::kRingSize}}));
-    EXPECT_EQ(record::ringRanges(7, 70000), (Ranges{{7, 65500}, {1, 6}}));
-    EXPECT_TRUE(record::ringRanges(5, 0).empty());
+    EXPECT_EQ(store::ringRanges(65499, 4), (Ranges{{65499, 65500}, {1, 2}}));
+    EXPECT_EQ(store::ringRanges(1, store::kRingSize), (Ranges{{1, store::kRingSize}}));
+    EXPECT_EQ(store::ringRanges(7, 70000), (Ranges{{7, 65500}, {1, 6}}));
+    EXPECT_TRUE(store::ringRanges(5, 0).empty());
 }
 
 // The forwarder's view: an existing ring only, read in ring order across the wrap; nothing made.
@@ -408,7 +408,7 @@ TEST(SampleStore, RecorderOpeningAnOriginalFileWaitsOutAReader) {
 TEST(SampleStore, StatementsNeverOutliveTheirConnection) {
     QTemporaryDir dir;
     const QString path = dir.filePath("gone.db");
-    using Owner = std::shared_ptr<record::SqliteFile>;
+    using Owner = std::shared_ptr<store::SqliteFile>;
     struct Case {
         const char* how;
         // Returns the other owner, kept while the store goes on.
@@ -417,12 +417,12 @@ TEST(SampleStore, StatementsNeverOutliveTheirConnection) {
     const std::vector<Case> cases = {
         {"another owner of the name lets go",
          [](const QString& c) {
-             record::SqliteFile(c).close();
+             store::SqliteFile(c).close();
              return Owner();
          }},
         {"another owner of the name asks for it",
          [&](const QString& c) {
-             auto other = std::make_shared<record::SqliteFile>(c);
+             auto other = std::make_shared<store::SqliteFile>(c);
              EXPECT_FALSE(other->open(path, true, 5));
              return other;
          }},
@@ -448,10 +448,10 @@ TEST(SampleStore, StatementsNeverOutliveTheirConnection) {
 
         const Owner others[] = {c.meddle(recorderName), c.meddle(readerName)};
         EXPECT_EQ(reader.staleSpans(first.at, first.at),
-                  (std::vector<record::StaleSpan>{{first.at, first.at}}));
+                  (std::vector<store::StaleSpan>{{first.at, first.at}}));
         EXPECT_TRUE(recorder.storeNextSample(second, first.id));
         EXPECT_EQ(reader.staleSpans(first.at, second.at),
-                  (std::vector<record::StaleSpan>{{first.at, second.at}}));
+                  (std::vector<store::StaleSpan>{{first.at, second.at}}));
         EXPECT_EQ(reader.readCounter(), second.id);
         EXPECT_EQ(testsupport::qtComplaints(complaintsBefore).join(u'\n').toStdString(), "");
     }

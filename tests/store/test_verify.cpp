@@ -55,7 +55,7 @@ TEST(Verify, SaysWhetherThisAccountCanRewriteTheFile) {
     ASSERT_TRUE(QDir().mkpath(folder));
     const QString path = folder + "/kept.db";
     {
-        record::SampleStore store(path, "make-kept");
+        store::SampleStore store(path, "make-kept");
         ASSERT_TRUE(store.open());
     }
     const QByteArray unprotected = "记录未受保护：本账户可以改写此文件";
@@ -98,10 +98,10 @@ int64_t secondAt(int i) {
 
 // staleMarks: the 8th and 9th stored as stale.
 void writeSamples(const QString& path, int from, int to, bool staleMarks = true) {
-    record::SampleStore store(path, "make-samples");
-    ASSERT_TRUE(store.open(record::SampleStore::Access::Record)) << store.lastError().toStdString();
+    store::SampleStore store(path, "make-samples");
+    ASSERT_TRUE(store.open(store::SampleStore::Access::Record)) << store.lastError().toStdString();
     for (int i = from; i < to; ++i) {
-        record::Sample s;
+        store::Sample s;
         s.at = secondAt(i);
         const QDateTime local = QDateTime::fromSecsSinceEpoch(s.at);
         s.date = base::oleDate(local.date());
@@ -115,11 +115,11 @@ void writeSamples(const QString& path, int from, int to, bool staleMarks = true)
 
 // count rows ten minutes apart from kStart; those in setBack come from a clock set back a day.
 void writeEvents(const QString& path, int count, std::initializer_list<int> setBack = {}) {
-    record::EventStore events(path, "make-events");
+    events::EventStore events(path, "make-events");
     ASSERT_TRUE(events.open()) << events.lastError().toStdString();
-    std::vector<record::EventEntry> rows;
+    std::vector<events::EventEntry> rows;
     for (int i = 0; i < count; ++i) {
-        record::EventEntry e;
+        events::EventEntry e;
         e.at = QDateTime::fromSecsSinceEpoch(
             kStart + i * 600 - (std::count(setBack.begin(), setBack.end(), i) ? 86400 : 0));
         e.kind = "write";
@@ -234,7 +234,7 @@ TEST(Verify, OlderFileThenNewRows) {
     QTemporaryDir dir;
     const QString path = dir.filePath("old.db");
     {
-        record::SampleStore store(path, "make-old");
+        store::SampleStore store(path, "make-old");
         ASSERT_TRUE(store.open());
     }
     tamper(path,
@@ -265,7 +265,7 @@ TEST(Verify, RowsHashedBeforeTheAuditColumns) {
            "CREATE TABLE events (id INTEGER PRIMARY KEY, at TEXT, kind TEXT, text TEXT, reg "
            "INTEGER, value INTEGER, status INTEGER, code TEXT, args TEXT, at_ms INTEGER, hash "
            "BLOB)");
-    QByteArray previous = record::chain::zeroHash();
+    QByteArray previous = store::chain::zeroHash();
     QStringList inserts;
     for (int id = 1; id <= 2; ++id) {
         const QVariantList v = {id,         "2026-02-01 10:00:00.000",
@@ -273,7 +273,7 @@ TEST(Verify, RowsHashedBeforeTheAuditColumns) {
                                 QVariant(), id,
                                 QVariant(), "link.opened",
                                 "[]",       qlonglong(kStart) * 1000};
-        previous = record::chain::link(previous, record::chain::eventContent(v));
+        previous = store::chain::link(previous, store::chain::eventContent(v));
         inserts << QString(
                        "INSERT INTO events VALUES (%1, '%2', 'link', '端口已打开', NULL, %1, "
                        "NULL, 'link.opened', '[]', %3, x'%4')")
@@ -304,9 +304,9 @@ TEST(Verify, RetentionKeepsTheChainsIntact) {
     const int64_t cut = kStart + 3600 + 1200;  // inside the second hour
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
-        record::SampleStore store(path, "retention");
-        ASSERT_TRUE(store.open(record::SampleStore::Access::Record));
-        ASSERT_TRUE(store.dropArchiveBefore(cut + round * 300, record::EventStore::removeBefore));
+        store::SampleStore store(path, "retention");
+        ASSERT_TRUE(store.open(store::SampleStore::Access::Record));
+        ASSERT_TRUE(store.dropArchiveBefore(cut + round * 300, events::EventStore::removeBefore));
         store.close();
         const Verdict v = verify(path);
         EXPECT_EQ(v.exit, 0) << v.out.toStdString();
@@ -333,9 +333,9 @@ TEST(Verify, StepsBesideTheWriter) {
     QTemporaryDir dir;
     const QString path = dir.filePath("live.db");
     writeSamples(path, 0, 3);
-    record::Database db(path, "live-check");
-    ASSERT_TRUE(db.open(record::FileAccess::ReadOnly, 2000));
-    record::ChainVerifier verifier(db);
+    store::Database db(path, "live-check");
+    ASSERT_TRUE(db.open(store::FileAccess::ReadOnly, 2000));
+    store::ChainVerifier verifier(db);
     while (verifier.report().hours == 0 && !verifier.done())
         ASSERT_TRUE(verifier.step(1));
     ASSERT_FALSE(verifier.done());
@@ -418,13 +418,13 @@ TEST(Verify, RetentionKeepsSignedDataAndTheAuditTrail) {
     const int64_t signedFrom = secondAt(4);
     {
         // A span signed as the signing windows do it: the signature with its chained row.
-        record::EventStore log(path, "sign");
+        events::EventStore log(path, "sign");
         ASSERT_TRUE(log.open());
         const QStringList args = {QString("span:%1-%2").arg(signedFrom).arg(secondAt(8)), "审核",
                                   "qa", "李 质量", QString(64, 'a')};
-        std::vector<record::EventEntry> row = {
-            record::codedEntry(record::eventkind::kRun, "report.signed", args)};
-        ASSERT_TRUE(log.append(row, [&](record::Database& db) {
+        std::vector<events::EventEntry> row = {
+            events::codedEntry(events::eventkind::kRun, "report.signed", args)};
+        ASSERT_TRUE(log.append(row, [&](store::Database& db) {
             QSqlQuery q(db.db());
             return q.exec(
                        "CREATE TABLE signatures (id INTEGER PRIMARY KEY, subject TEXT NOT NULL, "
@@ -439,16 +439,16 @@ TEST(Verify, RetentionKeepsSignedDataAndTheAuditTrail) {
     }
     QStringList notes;
     const auto retain = [&](int keepDays, int keepAuditDays) {
-        record::StoreWriter writer(path, QString("writer-%1").arg(keepAuditDays));
-        QObject::connect(&writer, &record::StoreWriter::archiveNote,
+        store::StoreWriter writer(path, QString("writer-%1").arg(keepAuditDays));
+        QObject::connect(&writer, &store::StoreWriter::archiveNote,
                          [&](const QString& code, const QStringList& args) {
                              notes << code + ":" + args.join(',');
                          });
         writer.setRetention({keepDays, 0, keepAuditDays});
-        writer.setAlsoRemove(&record::EventStore::removeBefore);
+        writer.setAlsoRemove(&events::EventStore::removeBefore);
         writer.open();
         for (int i = 0; i < 2; ++i) {  // the second looks again at once after a removal
-            record::Sample now;
+            store::Sample now;
             const QDateTime t = QDateTime::currentDateTime().addSecs(i);
             now.at = t.toSecsSinceEpoch();
             now.date = base::oleDate(t.date());
@@ -489,10 +489,10 @@ TEST(Verify, RetentionKeepsSignedDataAndTheAuditTrail) {
     EXPECT_EQ(v.exit, 0) << v.out.toStdString();
     // An administrator's release of the signed span (its row in the chain) lets its seconds go.
     {
-        record::EventStore log(path, "release");
+        events::EventStore log(path, "release");
         ASSERT_TRUE(log.open());
-        std::vector<record::EventEntry> row = {
-            record::codedEntry(record::eventkind::kRun, "retention.released",
+        std::vector<events::EventEntry> row = {
+            events::codedEntry(events::eventkind::kRun, "retention.released",
                                {QString("span:%1-%2").arg(signedFrom).arg(secondAt(8)), "qa"})};
         row.front().user = "qa";
         row.front().reason = "archived elsewhere";
@@ -516,10 +516,10 @@ TEST(Verify, OlderChainedFileWithAnchors) {
     writeSamples(path, 0, kSeconds, /*staleMarks=*/false);  // an older version's sums have none
     writeEvents(path, 13);
     {
-        record::SampleStore store(path, "older-retention");
-        ASSERT_TRUE(store.open(record::SampleStore::Access::Record));
+        store::SampleStore store(path, "older-retention");
+        ASSERT_TRUE(store.open(store::SampleStore::Access::Record));
         ASSERT_TRUE(
-            store.dropArchiveBefore(kStart + 3600 + 1200, record::EventStore::removeBefore));
+            store.dropArchiveBefore(kStart + 3600 + 1200, events::EventStore::removeBefore));
     }
     // What an older version left: the same rows and anchors, without the record or the naming row.
     tamper(path,
@@ -568,12 +568,12 @@ TEST(Verify, StaleMarksOnSecondsArchivedTwice) {
         SCOPED_TRACE(c.name);
         const QString path = dir.filePath(QString("case-%1.db").arg(&c - cases));
         {
-            record::SampleStore store(path, "stale-twice");
-            ASSERT_TRUE(store.open(record::SampleStore::Access::Record))
+            store::SampleStore store(path, "stale-twice");
+            ASSERT_TRUE(store.open(store::SampleStore::Access::Record))
                 << store.lastError().toStdString();
             float value = 20.25f;
             const auto sample = [&](int64_t at) {
-                record::Sample s;
+                store::Sample s;
                 s.at = at;
                 const QDateTime local = QDateTime::fromSecsSinceEpoch(at);
                 s.date = base::oleDate(local.date());
@@ -586,7 +586,7 @@ TEST(Verify, StaleMarksOnSecondsArchivedTwice) {
             std::vector<Step> steps = {{kStart, Fresh}};
             steps.insert(steps.end(), c.steps.begin(), c.steps.end());
             for (const Step& step : steps) {
-                record::Sample s = sample(step.at);
+                store::Sample s = sample(step.at);
                 if (step.source == Ring) {
                     // Another program's record: into the ring only, the counter moved on to it.
                     const int id =
@@ -640,10 +640,10 @@ void relinkPlain(const QString& path, int64_t from, int64_t fromHour) {
         QSqlQuery q(db);
         ASSERT_TRUE(q.exec(QString("UPDATE events SET text = 'x' WHERE id = %1").arg(from)));
         QStringList cols;
-        for (const record::chain::Field& f : record::chain::eventFields())
+        for (const store::chain::Field& f : store::chain::eventFields())
             cols << f.name;
         ASSERT_TRUE(q.exec(QString("SELECT %1, hash FROM events ORDER BY id").arg(cols.join(','))));
-        QByteArray previous = record::chain::zeroHash();
+        QByteArray previous = store::chain::zeroHash();
         std::vector<std::pair<int64_t, QByteArray>> hashes;
         while (q.next()) {
             const int64_t id = q.value(0).toLongLong();
@@ -651,19 +651,19 @@ void relinkPlain(const QString& path, int64_t from, int64_t fromHour) {
             for (int i = 0; i < int(cols.size()); ++i)
                 values << q.value(i);
             const QByteArray h =
-                id >= from ? record::chain::link(previous, record::chain::eventContent(values))
+                id >= from ? store::chain::link(previous, store::chain::eventContent(values))
                            : q.value(int(cols.size())).toByteArray();
             hashes.emplace_back(id, h);
             previous = h;
         }
         ASSERT_TRUE(q.exec("SELECT hour, n, sum, hash FROM archive_hours ORDER BY hour"));
         std::vector<std::pair<int64_t, QByteArray>> hours;
-        previous = record::chain::zeroHash();
+        previous = store::chain::zeroHash();
         while (q.next()) {
             const int64_t hour = q.value(0).toLongLong();
             const QByteArray h =
-                hour >= fromHour ? record::chain::hourHash(previous, hour, q.value(1).toLongLong(),
-                                                           q.value(2).toByteArray())
+                hour >= fromHour ? store::chain::hourHash(previous, hour, q.value(1).toLongLong(),
+                                                          q.value(2).toByteArray())
                                  : q.value(3).toByteArray();
             hours.emplace_back(hour, h);
             previous = h;
@@ -688,7 +688,7 @@ void cutAndResealPlain(const QString& path, int64_t keep) {
         QSqlQuery q(db);
         ASSERT_TRUE(q.exec(QString("DELETE FROM events WHERE id > %1").arg(keep)));
         ASSERT_TRUE(q.exec(QString("SELECT hash FROM events WHERE id = %1").arg(keep)) && q.next());
-        record::chain::State s;
+        store::chain::State s;
         s.last = keep;
         s.hash = q.value(0).toByteArray();
         ASSERT_TRUE(q.exec("SELECT first FROM chain_state WHERE chain = 'events'") && q.next());
@@ -696,7 +696,7 @@ void cutAndResealPlain(const QString& path, int64_t keep) {
         q.prepare("UPDATE chain_state SET last = ?, hash = ?, seal = ? WHERE chain = 'events'");
         q.addBindValue(qlonglong(s.last));
         q.addBindValue(s.hash);
-        q.addBindValue(record::chain::stateSeal(record::chain::kEventsChain, s));
+        q.addBindValue(store::chain::stateSeal(store::chain::kEventsChain, s));
         ASSERT_TRUE(q.exec());
     });
 }
@@ -713,12 +713,12 @@ TEST(Verify, KeyedChains) {
     const QString path = dir.filePath("keyed.db");
     writeSamples(path, 0, 6);
     writeEvents(path, 4);
-    const record::chain::KeyFile key = record::chain::takeKey(keys);
-    ASSERT_EQ(key.state, record::chain::KeyFile::State::Made);
-    record::chain::setKey(key.key);
+    const store::chain::KeyFile key = store::chain::takeKey(keys);
+    ASSERT_EQ(key.state, store::chain::KeyFile::State::Made);
+    store::chain::setKey(key.key);
     writeSamples(path, 6, kSeconds);
     writeEvents(path, 6);
-    record::chain::setKey(QByteArray());
+    store::chain::setKey(QByteArray());
     const int64_t keyedHour =
         record_test::scalar(path, "SELECT first FROM chain_keyed WHERE chain = 'hours'")
             .toLongLong();
@@ -764,16 +764,16 @@ TEST(Verify, KeyedChains) {
 // The key is made once, private to the account before a byte is in it, and a key file that is
 // there but unusable is left as it is, never replaced.
 TEST(ChainKey, MadePrivateAndNeverReplaced) {
-    using State = record::chain::KeyFile::State;
+    using State = store::chain::KeyFile::State;
     QTemporaryDir dir;
-    const QString path = record::chain::keyPath(dir.path());
-    const record::chain::KeyFile made = record::chain::takeKey(dir.path());
+    const QString path = store::chain::keyPath(dir.path());
+    const store::chain::KeyFile made = store::chain::takeKey(dir.path());
     ASSERT_EQ(made.state, State::Made);
-    EXPECT_EQ(made.key.size(), record::chain::kKeySize);
+    EXPECT_EQ(made.key.size(), store::chain::kKeySize);
     struct stat st {};
     ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
-    const record::chain::KeyFile again = record::chain::takeKey(dir.path());
+    const store::chain::KeyFile again = store::chain::takeKey(dir.path());
     EXPECT_EQ(again.state, State::Read);
     EXPECT_EQ(again.key, made.key);
     // A second file never takes the place of the first.
@@ -792,7 +792,7 @@ TEST(ChainKey, MadePrivateAndNeverReplaced) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         QTemporaryDir other;
-        const QString p = record::chain::keyPath(other.path());
+        const QString p = store::chain::keyPath(other.path());
         if (c.content.isNull()) {
             ASSERT_TRUE(QDir().mkpath(p));
         } else {
@@ -800,10 +800,10 @@ TEST(ChainKey, MadePrivateAndNeverReplaced) {
             ASSERT_TRUE(f.open(QIODevice::WriteOnly));
             f.write(c.content);
         }
-        const record::chain::KeyFile k = record::chain::takeKey(other.path());
+        const store::chain::KeyFile k = store::chain::takeKey(other.path());
         EXPECT_EQ(k.state, c.state);
         EXPECT_FALSE(k.usable());
-        EXPECT_FALSE(record::chain::keyProblemText(k, other.path()).isEmpty());
+        EXPECT_FALSE(store::chain::keyProblemText(k, other.path()).isEmpty());
         if (!c.content.isNull()) {
             QFile f(p);
             ASSERT_TRUE(f.open(QIODevice::ReadOnly));

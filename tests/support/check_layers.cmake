@@ -4,19 +4,19 @@ cmake_minimum_required(VERSION 3.16)
 # the chambers: it may also include the chamber's interface.
 set(faults "")
 set(windows "runs/runwindow")
-foreach(entry "base:base" "ui:base,ui" "link:base,link" "instrument:base,link,instrument"
-              "store:base,link,instrument,store"
-              "access:base,ui,store,access"
-              "events:base,ui,link,instrument,store,events"
-              "forward:base,ui,link,instrument,store,events,forward"
-              "alert:base,ui,link,instrument,store,access,events,forward,alert"
-              "report:base,ui,link,instrument,store,access,events,chart,report"
-              "runs:base,ui,link,instrument,store,access,events,alert,chart,report,runs"
-              "chamber:base,link,sim,instrument,store,access,events,forward,runs,alert,report,chamber"
-              "mqtt:base,ui,link,instrument,store,access,events,forward,runs,alert,report,chamber,mqtt"
-              "web:base,link,instrument,store,access,events,forward,runs,alert,report,chamber,web"
-              "service:base,link,sim,instrument,store,access,events,forward,runs,alert,report,chamber,web,mqtt,service"
-              "overview:base,ui,link,instrument,store,access,runs,alert,chamber,overview")
+foreach(entry "base:base" "ui:base,ui" "comm:base,comm" "instrument:base,comm,instrument"
+              "store:base,comm,instrument,store"
+              "auth:base,ui,store,auth"
+              "events:base,ui,comm,instrument,store,events"
+              "forward:base,ui,comm,instrument,store,events,forward"
+              "alert:base,ui,comm,instrument,store,auth,events,forward,alert"
+              "report:base,ui,comm,instrument,store,auth,events,chart,report"
+              "runs:base,ui,comm,instrument,store,auth,events,alert,chart,report,runs"
+              "chamber:base,comm,sim,instrument,store,auth,events,forward,runs,alert,report,chamber"
+              "mqtt:base,ui,comm,instrument,store,auth,events,forward,runs,alert,report,chamber,mqtt"
+              "web:base,comm,instrument,store,auth,events,forward,runs,alert,report,chamber,web"
+              "service:base,comm,sim,instrument,store,auth,events,forward,runs,alert,report,chamber,web,mqtt,service"
+              "overview:base,ui,comm,instrument,store,auth,runs,alert,chamber,overview")
   string(REGEX MATCH "^[a-z]+" folder "${entry}")
   string(REGEX REPLACE "^[a-z]+:" "" allowed "${entry}")
   string(REPLACE "," ";" allowed "${allowed}")

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <vector>
 
-#include "link/modbusrtu.h"
+#include "comm/modbusrtu.h"
 
 namespace testing_support {
 

@@ -13,7 +13,7 @@ namespace testing_support {
 
 struct ProgramRig {
     QTemporaryDir dir;
-    record::ManualClock clock;
+    store::ManualClock clock;
     FakeModbus* bus = nullptr;
     std::unique_ptr<shell::Application> app;  // goes first, before the clock and the folder
 

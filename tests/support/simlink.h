@@ -6,8 +6,8 @@
 #include <QString>
 #include <memory>
 
-#include "link/libmodbusrtu.h"
-#include "link/link.h"
+#include "comm/libmodbusrtu.h"
+#include "comm/link.h"
 #include "sim/server.h"
 
 namespace testing_support {

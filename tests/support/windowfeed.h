@@ -5,8 +5,8 @@
 
 #include <QObject>
 
+#include "comm/link.h"
 #include "instrument/feed.h"
-#include "link/link.h"
 
 namespace testing_support {
 

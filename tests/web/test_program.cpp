@@ -16,9 +16,9 @@
 #include <QTcpSocket>
 #include <atomic>
 #include <thread>
-#include "access/actor.h"
-#include "access/userstore.h"
 #include "alert/alerter.h"
+#include "auth/actor.h"
+#include "auth/userstore.h"
 #include "confighome.h"
 #include "e2e_support.h"
 #include "events/eventlog.h"
@@ -454,7 +454,7 @@ void WebProgram::runReportOverTheWeb() {
     Served s;
     QVERIFY(s.start());
     chamber::Chamber& chamber = s.program->app().chamber();
-    record::Run form;
+    runs::Run form;
     form.name = QStringLiteral("老化 1");
     chamber.startRun(form, auth::Actor::self());
     const auto runs = [&] {

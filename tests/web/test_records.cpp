@@ -20,12 +20,12 @@ constexpr int64_t kT0 = 1699999200;  // on the hour
 // Seconds 0..599 readings 20..29, 600..899 stored stale, 900..1199 nothing, 1200..1799 readings
 // of 30.
 void fill(const QString& path) {
-    record::SampleStore store(path, QStringLiteral("fill"));
-    ASSERT_TRUE(store.open(record::SampleStore::Access::Record));
-    std::vector<record::Sample> batch;
+    store::SampleStore store(path, QStringLiteral("fill"));
+    ASSERT_TRUE(store.open(store::SampleStore::Access::Record));
+    std::vector<store::Sample> batch;
     for (int i = 0; i < 1800; ++i) {
         if (i >= 900 && i < 1200) continue;
-        record::Sample s;
+        store::Sample s;
         s.at = kT0 + i;
         s.stale = i >= 600 && i < 900;
         s.values[0] = i < 900 ? 20.0f + static_cast<float>(i % 10) : 30.0f;
@@ -170,20 +170,20 @@ TEST(WebRecords, EventsPagedAndRuns) {
     Rig rig;
     fill(rig.db);
     {
-        record::EventStore store(rig.db, QStringLiteral("events"));
+        events::EventStore store(rig.db, QStringLiteral("events"));
         ASSERT_TRUE(store.open());
-        std::vector<record::EventEntry> rows;
+        std::vector<events::EventEntry> rows;
         for (int i = 0; i < 5; ++i) {
-            record::EventEntry e;
+            events::EventEntry e;
             e.at = QDateTime::fromSecsSinceEpoch(kT0 + i);
             e.kind = QStringLiteral("link");
             e.text = QStringLiteral("事件 %1").arg(i);
             rows.push_back(e);
         }
         ASSERT_TRUE(store.append(rows));
-        record::RunStore runs(rig.db, QStringLiteral("runs"));
+        runs::RunStore runs(rig.db, QStringLiteral("runs"));
         ASSERT_TRUE(runs.open());
-        record::Run run;
+        runs::Run run;
         run.name = QStringLiteral("老化试验");
         run.start = kT0;
         ASSERT_TRUE(runs.start(run));

@@ -17,7 +17,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "access/userstore.h"
+#include "auth/userstore.h"
 #include "httpclient.h"
 #include "web/host.h"
 #include "web/server.h"

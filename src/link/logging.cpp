@@ -1,7 +1,0 @@
-#include "link/logging.h"
-
-namespace comm {
-
-Q_LOGGING_CATEGORY(lcLink, "velmars.link", QtWarningMsg)
-
-}  // namespace comm
