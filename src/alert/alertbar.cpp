@@ -13,9 +13,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-#include "alert/alerter.h"
 #include "alert/alertsettings.h"
-#include "alert/alertwindow.h"
 #include "auth/guard.h"
 #include "auth/reason.h"
 #include "base/tr.h"
@@ -30,8 +28,8 @@ constexpr int kSoundEveryMs = 2000;
 
 }  // namespace
 
-AlertBar::AlertBar(Alerter& alerter, ApplySettings apply, QWidget* parent)
-    : QFrame(parent), alerter_(alerter), apply_(std::move(apply)) {
+AlertBar::AlertBar(Commands commands, QWidget* parent)
+    : QFrame(parent), commands_(std::move(commands)) {
     setObjectName(QStringLiteral("AlertBar"));
     setAccessibleName(base::Tr::tr("报警栏"));
     setFrameShape(QFrame::StyledPanel);
@@ -84,10 +82,9 @@ AlertBar::AlertBar(Alerter& alerter, ApplySettings apply, QWidget* parent)
 
     connect(comment_, &QLineEdit::returnPressed, this, &AlertBar::acknowledgeChosen);
     connect(ack_, &QPushButton::clicked, this, &AlertBar::acknowledgeChosen);
-    connect(silence_, &QPushButton::clicked, &alerter_, &Alerter::silence);
+    connect(silence_, &QPushButton::clicked, this, &AlertBar::silence);
     connect(settings_, &QPushButton::clicked, this, &AlertBar::openSettings);
-    connect(&alerter_, &Alerter::listChanged, this, &AlertBar::refresh);
-    connect(&alerter_, &Alerter::ringingChanged, this, &AlertBar::refresh);
+    settings_->setVisible(bool(commands_.settingsWindow));
     sound_.setInterval(kSoundEveryMs);
     connect(&sound_, &QTimer::timeout, this, [] { QApplication::beep(); });
     refresh();
@@ -102,17 +99,39 @@ QString listedStateText(bool active, bool acknowledged) {
     return state + (acknowledged ? base::Tr::tr("，已确认") : base::Tr::tr("，未确认"));
 }
 
+void AlertBar::showAlerts(const QList<chamber::AlertInfo>& alerts, bool ringing) {
+    // A new alert rings again here too.
+    for (const chamber::AlertInfo& a : alerts)
+        if (std::none_of(alerts_.begin(), alerts_.end(),
+                         [&](const chamber::AlertInfo& o) { return o.id == a.id; }))
+            silencedHere_ = false;
+    if (!ringing) silencedHere_ = false;
+    alerts_ = alerts;
+    ringing_ = ringing;
+    refresh();
+}
+
+void AlertBar::silence() {
+    if (commands_.silence)
+        commands_.silence();
+    else
+        silencedHere_ = true;
+    refresh();
+}
+
 void AlertBar::refresh() {
-    const auto& listed = alerter_.listed();
+    const QList<chamber::AlertInfo>& listed = alerts_;
     const QString chosen = list_->currentRow() >= 0 && list_->item(list_->currentRow(), 0)
                                ? list_->item(list_->currentRow(), 0)->data(Qt::UserRole).toString()
                                : QString();
     list_->setRowCount(static_cast<int>(listed.size()));
     int row = 0;
-    for (const ListedAlert& a : listed) {
-        const QStringList cells{a.firedAt.toString(QStringLiteral("MM-dd HH:mm:ss")),
-                                base::shown(kindTitle(a.kind)), a.valueText.text(base::Lang::Shown),
-                                listedStateText(a)};
+    for (const chamber::AlertInfo& a : listed) {
+        const std::optional<Kind> kind = kindOfKey(a.kind);
+        const QStringList cells{a.firedAt.toLocalTime().toString(QStringLiteral("MM-dd HH:mm:ss")),
+                                kind ? base::shown(kindTitle(*kind)) : a.kind,
+                                a.valueText.text(base::Lang::Shown),
+                                listedStateText(a.active, a.acknowledged)};
         for (int c = 0; c < 4; ++c) {
             auto* item = new QTableWidgetItem(cells[c]);
             item->setData(Qt::UserRole, a.id);
@@ -126,26 +145,27 @@ void AlertBar::refresh() {
     for (int c = 0; c < 3; ++c)
         list_->resizeColumnToContents(c);
     ack_->setEnabled(std::any_of(listed.begin(), listed.end(),
-                                 [](const ListedAlert& a) { return !a.acknowledged; }));
-    silence_->setEnabled(alerter_.ringing());
-    if (alerter_.ringing() && !sound_.isActive()) {
+                                 [](const chamber::AlertInfo& a) { return !a.acknowledged; }));
+    const bool ringing = ringing_ && !silencedHere_;
+    silence_->setEnabled(ringing);
+    if (ringing && !sound_.isActive()) {
         QApplication::beep();
         sound_.start();
-    } else if (!alerter_.ringing()) {
+    } else if (!ringing) {
         sound_.stop();
     }
 }
 
 void AlertBar::acknowledgeChosen() {
-    const auto& listed = alerter_.listed();
+    const QList<chamber::AlertInfo>& listed = alerts_;
     QString id;
     if (list_->currentRow() >= 0 && list_->item(list_->currentRow(), 0))
         id = list_->item(list_->currentRow(), 0)->data(Qt::UserRole).toString();
-    const ListedAlert* a = nullptr;
-    for (const ListedAlert& l : listed)
+    const chamber::AlertInfo* a = nullptr;
+    for (const chamber::AlertInfo& l : listed)
         if (l.id == id && !l.acknowledged) a = &l;
     if (!a)
-        for (const ListedAlert& l : listed)
+        for (const chamber::AlertInfo& l : listed)
             if (!l.acknowledged && !a) a = &l;
     if (!a) {
         message_->setText(base::Tr::tr("没有待确认的报警"));
@@ -156,20 +176,36 @@ void AlertBar::acknowledgeChosen() {
         comment_->setFocus();
         return;
     }
-    const QString title = base::shown(kindTitle(a->kind));
+    const std::optional<Kind> kind = kindOfKey(a->kind);
+    const QString title = kind ? base::shown(kindTitle(*kind)) : a->kind;
     if (const QString no = auth::refusalShown(auth::Action::AcknowledgeAlert); !no.isEmpty()) {
         message_->setText(no);
         return;
     }
-    if (acknowledge_ && acknowledge_(a->id, comment_->text())) {
-        message_->setText(base::Tr::tr("已确认：%1").arg(title));
-        comment_->clear();
+    if (!commands_.acknowledge) return;
+    switch (commands_.acknowledge(a->id, comment_->text())) {
+        case chamber::Outcome::Done:
+            message_->setText(base::Tr::tr("已确认：%1").arg(title));
+            comment_->clear();
+            break;
+        case chamber::Outcome::Pending:
+            pending_ = title;
+            message_->setText(base::Tr::tr("正在发送…"));
+            comment_->clear();
+            break;
+        default:
+            break;
     }
 }
 
+void AlertBar::acknowledgeFinished(bool done, const QString& why) {
+    message_->setText(done ? base::Tr::tr("已确认：%1").arg(pending_) : why);
+}
+
 void AlertBar::openSettings() {
+    if (!commands_.settingsWindow) return;
     if (!window_) {
-        window_ = new AlertWindow(alerter_, apply_, window());
+        window_ = commands_.settingsWindow(window());
         ui::nameChamberAfter(window_, this);
         window_->setAttribute(Qt::WA_DeleteOnClose);
     }
@@ -182,10 +218,8 @@ QWidget* AlertBar::settingsWindow() const {
     return window_;
 }
 
-void addAlertBar(QMainWindow& window, Alerter& alerter, AlertBar::ApplySettings apply,
-                 AlertBar::Acknowledge acknowledge) {
-    auto* bar = new AlertBar(alerter, std::move(apply));
-    bar->setAcknowledge(std::move(acknowledge));
+AlertBar* addAlertBar(QMainWindow& window, AlertBar::Commands commands) {
+    auto* bar = new AlertBar(std::move(commands));
     auto* holder = new QToolBar(base::Tr::tr("报警"), &window);
     holder->setObjectName(QStringLiteral("AlertToolBar"));
     holder->setMovable(false);
@@ -195,6 +229,7 @@ void addAlertBar(QMainWindow& window, Alerter& alerter, AlertBar::ApplySettings 
     if (auto* more = holder->findChild<QToolButton*>(QStringLiteral("qt_toolbar_ext_button")))
         more->setAccessibleName(base::Tr::tr("报警栏更多"));
     window.addToolBar(Qt::BottomToolBarArea, holder);
+    return bar;
 }
 
 }  // namespace alert

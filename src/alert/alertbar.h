@@ -11,6 +11,8 @@
 
 #include "alert/message.h"
 #include "alert/rules.h"
+#include "chamber/commands.h"
+#include "chamber/state.h"
 
 class QLabel;
 class QMainWindow;
@@ -21,37 +23,47 @@ class QTableWidget;
 
 namespace alert {
 
-class Alerter;
-class AlertWindow;
-
 // The state column of a listed alert: active or back to normal, acknowledged or not.
 QString listedStateText(const ListedAlert& a);
 QString listedStateText(bool active, bool acknowledged);
 
+// Shows a chamber's listed alerts as its state tells them and hands its commands back: the same
+// bar over a chamber of this program and over one a service runs.
 class AlertBar : public QFrame {
     Q_OBJECT
   public:
-    // apply: the chamber's command that takes the settings the window accepted (see AlertWindow).
-    using ApplySettings = std::function<QString(const NotifySettings& before, const RuleConfig&,
-                                                const NotifySettings&, const QString& reason)>;
-    AlertBar(Alerter& alerter, ApplySettings apply, QWidget* parent = nullptr);
-    // Who acknowledges: the chamber's command, which decides by the role of whoever is at the PC
-    // and says whether it was done. Without one nothing is acknowledged.
-    using Acknowledge = std::function<bool(const QString& id, const QString& comment)>;
-    void setAcknowledge(Acknowledge acknowledge) { acknowledge_ = std::move(acknowledge); }
+    struct Commands {
+        // The chamber's acknowledgement, decided by the role of whoever asks: Done, Pending
+        // (sent to a chamber elsewhere: acknowledgeFinished tells the end) or why not. Without
+        // one nothing is acknowledged.
+        std::function<chamber::Outcome(const QString& id, const QString& comment)> acknowledge;
+        // Stops the chamber's sound until a new alert rings; without one this bar's sound alone
+        // stops.
+        std::function<void()> silence;
+        // Makes "报警通知" over the parent; without one the button is hidden.
+        std::function<QWidget*(QWidget* parent)> settingsWindow;
+    };
+    explicit AlertBar(Commands commands, QWidget* parent = nullptr);
 
+    // The listed alerts and whether the chamber rings, as its state says.
+    void showAlerts(const QList<chamber::AlertInfo>& alerts, bool ringing);
     // Acknowledges the chosen alert (the oldest unacknowledged one when none is chosen) with the
     // comment in the box.
     void acknowledgeChosen();
+    // The end of a Pending acknowledgement: done, or why not as shown.
+    void acknowledgeFinished(bool done, const QString& why);
     void openSettings();
     QWidget* settingsWindow() const;
 
   private:
     void refresh();
+    void silence();
 
-    Alerter& alerter_;
-    ApplySettings apply_;
-    Acknowledge acknowledge_;
+    Commands commands_;
+    QList<chamber::AlertInfo> alerts_;
+    bool ringing_ = false;
+    bool silencedHere_ = false;  // this bar's sound, without the chamber's command
+    QString pending_;            // the title of the alert whose acknowledgement was sent
     QTableWidget* list_;
     QLineEdit* comment_;
     QPushButton* ack_;
@@ -59,12 +71,10 @@ class AlertBar : public QFrame {
     QPushButton* settings_;
     QLabel* message_;
     QTimer sound_;
-    QPointer<AlertWindow> window_;
+    QPointer<QWidget> window_;
 };
 
-// The alert bar at the bottom of the window, above the status bar; "确定" in "报警通知" hands the
-// settings to apply.
-void addAlertBar(QMainWindow& window, Alerter& alerter, AlertBar::ApplySettings apply,
-                 AlertBar::Acknowledge acknowledge = {});
+// The alert bar at the bottom of the window, above the status bar.
+AlertBar* addAlertBar(QMainWindow& window, AlertBar::Commands commands);
 
 }  // namespace alert

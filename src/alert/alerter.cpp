@@ -16,14 +16,6 @@ constexpr int kTickMs = 500;
 const QString kListGroup = QStringLiteral("alertList");
 const QString kListDatabaseKey = QStringLiteral("alertListDatabase");
 
-std::optional<Kind> kindOfKey(const QString& key) {
-    for (Kind k : kAllKinds)
-        if (kindKey(k) == key) return k;
-    for (Kind k : kRaisedKinds)
-        if (kindKey(k) == key) return k;
-    return std::nullopt;
-}
-
 std::vector<ListedAlert> readList(QSettings& settings) {
     std::vector<ListedAlert> out;
     const int n = settings.beginReadArray(kListGroup);

@@ -254,9 +254,11 @@ State Chamber::state() const {
         const runs::Run& r = *runs_->openRun();
         s.run = RunInfo{r.id, r.name, QDateTime::fromSecsSinceEpoch(r.start, QTimeZone::utc())};
     }
-    if (alerter_)
+    if (alerter_) {
         for (const alert::ListedAlert& a : alerter_->listed())
             s.alerts.append(alertInfoOf(a));
+        s.alertsRinging = alerter_->ringing();
+    }
     return s;
 }
 
@@ -280,7 +282,9 @@ void Chamber::watchState() {
     connect(&link_, &comm::Link::linkEvent, this, changed);
     connect(recorder_.get(), &store::Recorder::statusChanged, this, changed);
     connect(runs_.get(), &runs::RunControl::changed, this, changed);
-    connect(alerter_.get(), &alert::Alerter::listChanged, this, changed);
+    // An alert shows, and an acknowledgement leaves the list, as soon as it happens.
+    connect(alerter_.get(), &alert::Alerter::listChanged, this, &Chamber::publishState);
+    connect(alerter_.get(), &alert::Alerter::ringingChanged, this, &Chamber::publishState);
     connect(&stateLook_, &QTimer::timeout, this, changed);
     stateLook_.start(1000);
     published_ = state();

@@ -155,6 +155,8 @@ class Chamber : public QObject {
     Ticket endRun(const auth::Actor& by);
     // The listed alert acknowledged with the comment; done at once.
     Outcome acknowledgeAlert(const QString& id, const QString& comment, const auth::Actor& by);
+    // The alerts' sound stops until a new alert rings (anyone at the chamber may).
+    void silenceAlerts();
     // The alert rules and the notification settings taken and kept in the chamber's settings
     // file, with the reason they need under access control (Invalid without); a refusal is
     // recorded too. before: the notification settings as they were (a test may have changed them

@@ -174,6 +174,10 @@ Outcome Chamber::acknowledgeAlert(const QString& id, const QString& comment,
     return alerter_->acknowledge(id, comment, audit) ? Outcome::Done : Outcome::NotFound;
 }
 
+void Chamber::silenceAlerts() {
+    if (alerter_) alerter_->silence();
+}
+
 Outcome Chamber::changeAlertSettings(const alert::NotifySettings& before,
                                      const alert::RuleConfig& rules,
                                      const alert::NotifySettings& notify, const auth::Actor& by,

@@ -86,6 +86,7 @@ struct State {
     store::RecorderStatus recorder;
     std::optional<RunInfo> run;  // the open run
     QList<AlertInfo> alerts;
+    bool alertsRinging = false;  // the alerts' sound repeats until silenced
     bool operator==(const State&) const = default;
 };
 

@@ -141,7 +141,7 @@ QJsonObject stateJson(const State& s) {
         {QStringLiteral("loops"), loops},     {QStringLiteral("alarms"), alarms},
         {QStringLiteral("program"), program}, {QStringLiteral("stale"), s.stale},
         {QStringLiteral("link"), link},       {QStringLiteral("recorder"), recorder},
-        {QStringLiteral("alerts"), alerts},
+        {QStringLiteral("alerts"), alerts},   {QStringLiteral("alertsRinging"), s.alertsRinging},
     };
     o.insert(QStringLiteral("run"),
              s.run ? QJsonValue(QJsonObject{{QStringLiteral("id"), s.run->id},
@@ -222,6 +222,7 @@ State stateFromJson(const QJsonObject& json) {
         }
         s.alerts << info;
     }
+    s.alertsRinging = o.flag("alertsRinging");
     return s;
 }
 

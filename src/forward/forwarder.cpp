@@ -345,6 +345,7 @@ bool ForwardWorker::openServer() {
     }
     eventsTableMade_ = false;
     headsTableMade_ = false;
+    headsSent_.reset();
     return true;
 }
 
@@ -413,20 +414,26 @@ std::optional<QSqlError> ForwardWorker::send(const Batch& b) {
         if (!q.exec()) return fail(q.lastError());
         q.finish();
     }
-    bool headsSent = false;
+    std::optional<store::chain::Heads> headsSent;
     if (const auto e = sendHeads(q, &headsSent)) return fail(*e);
     if (!db.commit()) return fail(db.lastError());
     if (b.hasEvents) eventsTableMade_ = true;
-    if (headsSent) headsTableMade_ = true;
+    if (headsSent) {
+        headsTableMade_ = true;
+        headsSent_ = std::move(headsSent);
+    }
     return std::nullopt;
 }
 
-std::optional<QSqlError> ForwardWorker::sendHeads(QSqlQuery& q, bool* sent) {
+std::optional<QSqlError> ForwardWorker::sendHeads(QSqlQuery& q,
+                                                  std::optional<store::chain::Heads>* sent) {
     store::chain::HeadStore* store = store::chain::headStore();
     if (!store) return std::nullopt;
     const std::optional<store::chain::Heads> heads =
         store->heads(store::chain::recordedName(config_.dbPath));
     if (!heads || heads->empty()) return std::nullopt;
+    // The server has these already; an unchanged head is not sent again.
+    if (heads == headsSent_) return std::nullopt;
     if (!headsTableMade_ && !q.exec(forward::createChainHeadsTableSql())) return q.lastError();
     if (!q.prepare(forward::upsertChainHeadSql())) return q.lastError();
     for (const auto& [name, h] : *heads) {
@@ -440,7 +447,7 @@ std::optional<QSqlError> ForwardWorker::sendHeads(QSqlQuery& q, bool* sent) {
         if (!q.exec()) return q.lastError();
     }
     q.finish();
-    *sent = true;
+    *sent = *heads;
     return std::nullopt;
 }
 

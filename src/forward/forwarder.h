@@ -17,6 +17,7 @@
 #include "forward/plan.h"
 #include "forward/serveraddress.h"
 #include "forward/status.h"
+#include "store/chainheads.h"
 #include "store/sqlitefile.h"
 
 class QTimer;
@@ -82,8 +83,8 @@ class ForwardWorker : public QObject {
     // Whether the server's events table has (or could be given) the code and args columns.
     bool haveEventCodeColumns(QSqlQuery& q);
     // The chain heads the service recorded for the local file, where it keeps a record: into the
-    // batch's transaction.
-    std::optional<QSqlError> sendHeads(QSqlQuery& q, bool* sent);
+    // batch's transaction, unless the server took them last time; *sent: the heads sent.
+    std::optional<QSqlError> sendHeads(QSqlQuery& q, std::optional<store::chain::Heads>* sent);
     void serverFailed(const QSqlError& e);
     void saveCursor(bool now);
     void setStatus(const forward::Status& s);
@@ -103,6 +104,7 @@ class ForwardWorker : public QObject {
     bool eventsTableMade_ = false;
     bool eventCodes_ = false;  // the server's events table has the code and args columns
     bool headsTableMade_ = false;
+    std::optional<store::chain::Heads> headsSent_;  // the last heads the server took
     forward::SampleCursor cursor_;
     int64_t eventCursor_ = 0;
     bool cursorLoaded_ = false;

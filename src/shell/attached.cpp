@@ -1,5 +1,7 @@
 #include "shell/attached.h"
 
+#include "alert/alertbar.h"
+
 #include <QApplication>
 #include <QCloseEvent>
 #include <QGridLayout>
@@ -13,6 +15,7 @@
 #include <QTimer>
 #include <algorithm>
 
+#include "alert/alertbar.h"
 #include "auth/reason.h"
 #include "base/text.h"
 #include "base/tr.h"
@@ -183,6 +186,31 @@ AttachedChamberWindow::AttachedChamberWindow(service::ChannelClient& client, QSt
     navigation->addWidget(programButton);
     grid->addLayout(navigation, 3, 0, 1, 3);
     setCentralWidget(central);
+
+    // The alerts the service lists for this chamber, acknowledged there under its checks; the
+    // sound is this window's, silenced here.
+    alertBar_ = alert::addAlertBar(
+        *this, {.acknowledge =
+                    [this](const QString& id, const QString& comment) {
+                        acknowledgements_.insert(client_.command(
+                            QStringLiteral("acknowledgeAlert"), chamber_,
+                            {{QStringLiteral("alert"), id}, {QStringLiteral("comment"), comment}}));
+                        return chamber::Outcome::Pending;
+                    },
+                .silence = {},
+                .settingsWindow = {}});
+    const auto showAlerts = [this](const QString& name, const QJsonObject& state) {
+        if (name != chamber_ || state.isEmpty()) return;
+        const chamber::State s = chamber::stateFromJson(state);
+        alertBar_->showAlerts(s.alerts, s.alertsRinging);
+    };
+    connect(&client_, &service::ChannelClient::stateChanged, this, showAlerts);
+    showAlerts(chamber_, told);
+    connect(&client_, &service::ChannelClient::commandFinished, this,
+            [this](quint64 id, const QString& outcome) {
+                if (acknowledgements_.erase(id))
+                    alertBar_->acknowledgeFinished(outcome == u"done", channelOutcomeText(outcome));
+            });
 
     serviceStatus_ = new QLabel(this);
     serviceStatus_->setObjectName(QStringLiteral("serviceStatus"));

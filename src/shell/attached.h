@@ -13,6 +13,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 
 #include "chamber/commands.h"
 #include "comm/image.h"
@@ -25,6 +26,9 @@ class QLineEdit;
 class QPushButton;
 class QTimer;
 
+namespace alert {
+class AlertBar;
+}
 namespace monitor {
 class LivePanel;
 }
@@ -153,6 +157,8 @@ class AttachedChamberWindow : public QMainWindow {
     std::function<void()> returnAction_;
     QPointer<config::ConfigWindow> config_;
     QPointer<program::ProgramWindow> programWindow_;
+    alert::AlertBar* alertBar_ = nullptr;
+    std::set<quint64> acknowledgements_;  // sent from the alert bar, not answered yet
 };
 
 class AttachedProgram : public QObject {

@@ -23,6 +23,7 @@
 
 #include "alert/alertbar.h"
 #include "alert/alertsetup.h"
+#include "alert/alertwindow.h"
 #include "auth/audit.h"
 #include "auth/guard.h"
 #include "auth/reason.h"
@@ -434,26 +435,35 @@ void MainWindow::showChamberParts() {
         runButton_->setEnabled(true);
         runs->setChamber([this] { return portAndAddress(); });
     }
-    if (alert::Alerter* alerter = chamber_.alerter())
-        alert::addAlertBar(
-            *this, *alerter,
-            [this](const alert::NotifySettings& before, const alert::RuleConfig& rules,
-                   const alert::NotifySettings& notify, const QString& reason) {
-                const auth::Actor by = auth::actorAtThePc();
-                switch (chamber_.changeAlertSettings(before, rules, notify, by, reason)) {
-                    case ::chamber::Outcome::Done:
-                        return QString();
-                    case ::chamber::Outcome::Refused:
-                        return auth::denialText(auth::denial(by, auth::Action::AlertSettings),
-                                                auth::Action::AlertSettings, base::Lang::Shown);
-                    default:
-                        return base::Tr::tr("未保存");
-                }
-            },
-            [this](const QString& id, const QString& comment) {
-                return chamber_.acknowledgeAlert(id, comment, auth::actorAtThePc()) ==
-                       ::chamber::Outcome::Done;
-            });
+    if (chamber_.alerter()) {
+        const auto apply = [this](const alert::NotifySettings& before,
+                                  const alert::RuleConfig& rules,
+                                  const alert::NotifySettings& notify, const QString& reason) {
+            const auth::Actor by = auth::actorAtThePc();
+            switch (chamber_.changeAlertSettings(before, rules, notify, by, reason)) {
+                case ::chamber::Outcome::Done:
+                    return QString();
+                case ::chamber::Outcome::Refused:
+                    return auth::denialText(auth::denial(by, auth::Action::AlertSettings),
+                                            auth::Action::AlertSettings, base::Lang::Shown);
+                default:
+                    return base::Tr::tr("未保存");
+            }
+        };
+        alert::AlertBar* bar = alert::addAlertBar(
+            *this, {.acknowledge =
+                        [this](const QString& id, const QString& comment) {
+                            return chamber_.acknowledgeAlert(id, comment, auth::actorAtThePc());
+                        },
+                    .silence = [this] { chamber_.silenceAlerts(); },
+                    .settingsWindow = [this, apply](QWidget* parent) -> QWidget* {
+                        return new alert::AlertWindow(*chamber_.alerter(), apply, parent);
+                    }});
+        const ::chamber::State now = chamber_.state();
+        bar->showAlerts(now.alerts, now.alertsRinging);
+        connect(&chamber_, &::chamber::Chamber::stateChanged, bar,
+                [bar](const ::chamber::State& s) { bar->showAlerts(s.alerts, s.alertsRinging); });
+    }
     if (const forward::Forwarder* forwarder = chamber_.forwarder()) {
         (new forward::StatusLabels(statusBar()))->follow(*forwarder);
     } else if (chamber_.forwardAddressInvalid()) {

@@ -171,6 +171,8 @@ QByteArray hourHash(const QByteArray& previous, int64_t hour, int64_t count, con
 }
 
 std::optional<std::optional<int64_t>> keyedFrom(Database& db, const QString& chain) {
+    if (const auto seen = db.keyedSeen().from.find(chain); seen != db.keyedSeen().from.end())
+        return std::optional<int64_t>(seen->second);
     if (!db.hasTable(QStringLiteral("chain_keyed"))) {
         if (db.fault() != Fault::None) return std::nullopt;
         return std::optional<int64_t>();
@@ -183,7 +185,10 @@ std::optional<std::optional<int64_t>> keyedFrom(Database& db, const QString& cha
         return std::nullopt;
     }
     if (!q.next() || q.value(0).isNull()) return std::optional<int64_t>();
-    return std::optional<int64_t>(q.value(0).toLongLong());
+    const int64_t first = q.value(0).toLongLong();
+    db.keyedSeen().from[chain] = first;
+    db.keyedSeen().file = true;
+    return std::optional<int64_t>(first);
 }
 
 namespace {
@@ -222,6 +227,8 @@ std::optional<QByteArray> linkKey(Database& db, const QString& chain, int64_t at
         db.failFromSql(q.lastError());
         return std::nullopt;
     }
+    db.keyedSeen().from[chain] = at;
+    db.keyedSeen().file = true;
     for (const auto& [c, s] : plain)
         if (!putState(db, c, s)) return std::nullopt;
     return k;
@@ -338,6 +345,7 @@ std::optional<QByteArray> headHash(Database& db, const QString& chain, int64_t a
 // Whether any of the file's links are keyed (its record's seals then are too). nullopt with db's
 // fault.
 std::optional<bool> fileKeyed(Database& db) {
+    if (db.keyedSeen().file) return true;
     if (!db.hasTable(QStringLiteral("chain_keyed"))) {
         if (db.fault() != Fault::None) return std::nullopt;
         return false;
@@ -347,7 +355,8 @@ std::optional<bool> fileKeyed(Database& db) {
         db.failFromSql(q.lastError());
         return std::nullopt;
     }
-    return q.next();
+    db.keyedSeen().file = q.next();
+    return db.keyedSeen().file;
 }
 
 // What the writer seals the record with: the key in a keyed file (none where this program lacks

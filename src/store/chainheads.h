@@ -26,6 +26,7 @@ struct Head {
     int64_t n = 0;
     QByteArray hash;
     std::optional<int64_t> keyedFrom;
+    bool operator==(const Head&) const = default;
 };
 // By chain ("events", "hours").
 using Heads = std::map<QString, Head>;

@@ -141,6 +141,7 @@ bool Database::open(FileAccess access, int busyTimeoutMs) {
 }
 
 void Database::close() {
+    forgetKeyed();
     file_.close();
 }
 
@@ -232,6 +233,7 @@ void Transaction::rollback() {
     if (!open_) return;
     open_ = false;
     db_.takeHeads();
+    db_.forgetKeyed();
     QSqlQuery(db_.db()).exec(QStringLiteral("ROLLBACK"));
 }
 

@@ -9,6 +9,8 @@
 #include <QSqlQuery>
 #include <QString>
 #include <QStringList>
+#include <cstdint>
+#include <map>
 #include <utility>
 
 #include "store/chainheads.h"
@@ -99,9 +101,20 @@ class Database {
     void noteHead(const QString& chain, const chain::Head& head) { heads_[chain] = head; }
     chain::Heads takeHeads() { return std::exchange(heads_, {}); }
 
+    // The keyed points of the file's chains this connection has found (chain.cpp). A file's
+    // points only ever appear, so one found holds until the connection closes or the
+    // transaction that may have made it rolls back.
+    struct KeyedSeen {
+        bool file = false;                // some chain is keyed
+        std::map<QString, int64_t> from;  // by chain: its first keyed link
+    };
+    KeyedSeen& keyedSeen() { return keyedSeen_; }
+    void forgetKeyed() { keyedSeen_ = {}; }
+
   private:
     QString path_;
     chain::Heads heads_;
+    KeyedSeen keyedSeen_;
     SqliteFile file_;
     FileAccess access_ = FileAccess::Create;
     Fault fault_ = Fault::None;

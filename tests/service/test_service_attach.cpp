@@ -255,6 +255,17 @@ void ServiceAttach::theOverviewAcknowledgesAnAlertThroughTheService() {
     control<QLineEdit>(overview, "OverviewAlertComment")->setText(QStringLiteral("seen"));
     control<QPushButton>(overview, "OverviewAlertAcknowledge")->click();
     QTRY_COMPARE_WITH_TIMEOUT(message->text(), QStringLiteral("服务拒绝：无此权限"), 60000);
+    // The chamber's own window lists it in its alert bar, and the service refuses there alike.
+    program.showChamberWindow(QStringLiteral("a"));
+    shell::AttachedChamberWindow* window = program.chamberWindow(QStringLiteral("a"));
+    QVERIFY(window);
+    auto* bar = control<QTableWidget>(window, "AlertList");
+    QTRY_COMPARE_WITH_TIMEOUT(bar->rowCount(), 1, 60000);
+    QCOMPARE(bar->item(0, 1)->text(), QStringLiteral("登录失败"));
+    control<QLineEdit>(window, "AlertComment")->setText(QStringLiteral("seen"));
+    control<QPushButton>(window, "AlertAcknowledge")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(control<QLabel>(window, "AlertMessage")->text(),
+                              QStringLiteral("服务拒绝：无此权限"), 60000);
 
     // Logged in from the overview, the acknowledgement goes through.
     control<QPushButton>(overview, "serviceLogin")->click();
@@ -275,6 +286,8 @@ void ServiceAttach::theOverviewAcknowledgesAnAlertThroughTheService() {
         return n;
     };
     QTRY_COMPARE_WITH_TIMEOUT(waiting(), 0, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(bar->rowCount() == 0 || bar->item(0, 3)->text().contains("已确认"),
+                             60000);
     QVERIFY(ServiceRig::stop(service));
 }
 

@@ -761,6 +761,35 @@ TEST(Verify, KeyedChains) {
     }
 }
 
+// A connection keeps the keyed points it found, but forgets one that a transaction made and then
+// rolled back: the chain stays plain, as the file says.
+TEST(ChainKey, APointOfARolledBackTransactionIsForgotten) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("rollback.db");
+    writeEvents(path, 2);
+    store::chain::setKey(QByteArray(store::chain::kKeySize, 'k'));
+    store::Database db(path, QStringLiteral("rollback"));
+    ASSERT_TRUE(db.open(store::FileAccess::Existing, 1000));
+    const QString events = store::chain::kEventsChain;
+    using From = std::optional<int64_t>;
+    {
+        store::Transaction t(db);
+        ASSERT_TRUE(t.ok());
+        ASSERT_TRUE(store::chain::linkKey(db, events, 3));
+        EXPECT_EQ(store::chain::keyedFrom(db, events), std::optional<From>(3));
+    }
+    EXPECT_EQ(store::chain::keyedFrom(db, events), std::optional<From>(From()));
+    {
+        store::Transaction t(db);
+        ASSERT_TRUE(store::chain::linkKey(db, events, 4));
+        ASSERT_TRUE(t.commit());
+    }
+    EXPECT_EQ(store::chain::keyedFrom(db, events), std::optional<From>(4));
+    db.close();
+    store::chain::setKey(QByteArray());
+    EXPECT_EQ(record_test::scalar(path, "SELECT first FROM chain_keyed WHERE chain = 'events'"), 4);
+}
+
 // The key is made once, private to the account before a byte is in it, and a key file that is
 // there but unusable is left as it is, never replaced.
 TEST(ChainKey, MadePrivateAndNeverReplaced) {

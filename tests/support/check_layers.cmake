@@ -3,7 +3,7 @@ cmake_minimum_required(VERSION 3.16)
 # and the folders its files may include. A window kept beside its folder's logic is a client of
 # the chambers: it may also include the chamber's interface.
 set(faults "")
-set(windows "runs/runwindow")
+set(windows "runs/runwindow" "alert/alertbar")
 foreach(entry "base:base" "ui:base,ui" "comm:base,comm" "instrument:base,comm,instrument"
               "store:base,comm,instrument,store"
               "auth:base,ui,store,auth"

@@ -129,6 +129,12 @@ async function renderAlerts() {
   if (!r.ok) return;
   const { alerts } = await r.json();
   const list = $('alertList');
+  // An alert still listed keeps its form: what is typed there and the last answer stay.
+  const kept = new Map();
+  for (const li of list.querySelectorAll('li[data-alert]')) {
+    const form = li.querySelector('form');
+    if (form) kept.set(li.dataset.alert, form);
+  }
   list.replaceChildren();
   if (!alerts.length) list.append(el('li', {}, t('noAlerts')));
   for (const a of alerts) {
@@ -136,7 +142,7 @@ async function renderAlerts() {
     const text = `${c ? chamberName(c) : a.chamber} · ${a.kind} · ${new Date(a.firedAt).toLocaleString(page.lang)}` +
       ` · ${a.active ? t('active') : t('ended')}${a.acknowledged ? ' · ' + t('acknowledged') : ''}`;
     const item = el('li', { 'data-alert': a.id }, text, ' ');
-    if (!a.acknowledged) item.append(ackForm(a));
+    if (!a.acknowledged) item.append(kept.get(a.id) || ackForm(a));
     list.append(item);
   }
 }
