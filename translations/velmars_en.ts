@@ -3807,5 +3807,13 @@
         <source>未保存</source>
         <translation>Not saved</translation>
     </message>
+    <message>
+        <source>服务忙，请稍后重试</source>
+        <translation>the service is busy, try again shortly</translation>
+    </message>
+    <message>
+        <source>开始试验：%1</source>
+        <translation>Start run: %1</translation>
+    </message>
 </context>
 </TS>

@@ -151,8 +151,9 @@ class Chamber : public QObject {
                          const QString& reason = {});
     Ticket writeProgramCommand(int32_t code, const auth::Actor& by, const QString& reason = {});
     // A new run from the form, or the open one ended (NotFound when none is open).
-    Ticket startRun(const runs::Run& form, const auth::Actor& by);
-    Ticket endRun(const auth::Actor& by);
+    // The event log's row keeps the reason given, where one was asked for.
+    Ticket startRun(const runs::Run& form, const auth::Actor& by, const QString& reason = {});
+    Ticket endRun(const auth::Actor& by, const QString& reason = {});
     // The listed alert acknowledged with the comment; done at once.
     Outcome acknowledgeAlert(const QString& id, const QString& comment, const auth::Actor& by);
     // The alerts' sound stops until a new alert rings (anyone at the chamber may).

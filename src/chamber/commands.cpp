@@ -132,10 +132,11 @@ Ticket Chamber::writeProgramCommand(int32_t code, const auth::Actor& by, const Q
                  QStringLiteral("设定曲线"));
 }
 
-Ticket Chamber::startRun(const runs::Run& form, const auth::Actor& by) {
+Ticket Chamber::startRun(const runs::Run& form, const auth::Actor& by, const QString& reason) {
     if (!runs_) return {Outcome::Failed, 0};
     if (!recording_ || runs_->readOnly()) return {Outcome::NotRecording, 0};
-    const base::Audit audit = auth::auditOf(by, auth::Action::StartEndRun);
+    base::Audit audit = auth::auditOf(by, auth::Action::StartEndRun);
+    audit.reason = reason;
     const quint64 request = runs_->startRun(form, false, audit);
     if (!audit.refusal.isEmpty()) return {Outcome::Refused, 0};
     if (!request) return {Outcome::Failed, 0};
@@ -144,10 +145,11 @@ Ticket Chamber::startRun(const runs::Run& form, const auth::Actor& by) {
     return {Outcome::Pending, ticket};
 }
 
-Ticket Chamber::endRun(const auth::Actor& by) {
+Ticket Chamber::endRun(const auth::Actor& by, const QString& reason) {
     if (!runs_) return {Outcome::Failed, 0};
     if (!recording_ || runs_->readOnly()) return {Outcome::NotRecording, 0};
-    const base::Audit audit = auth::auditOf(by, auth::Action::StartEndRun);
+    base::Audit audit = auth::auditOf(by, auth::Action::StartEndRun);
+    audit.reason = reason;
     if (audit.refusal.isEmpty() && !runs_->openRun()) return {Outcome::NotFound, 0};
     const quint64 request = runs_->stopRun(audit);
     if (!audit.refusal.isEmpty()) return {Outcome::Refused, 0};

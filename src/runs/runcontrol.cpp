@@ -135,6 +135,10 @@ void RunControl::start(bool readOnly) {
     thread_.post(&RunWorker::open, readOnly);
 }
 
+void RunControl::reload() {
+    if (started_) thread_.post(&RunWorker::open, readOnly_);
+}
+
 void RunControl::setAlerter(alert::Alerter* alerter) {
     alerter_ = alerter;
     applyBands();
@@ -218,7 +222,7 @@ quint64 RunControl::startRun(runs::Run form, bool automatic, const base::Audit& 
     form.end.reset();
     form.automatic = automatic;
     sent_.push_back(form);
-    startedBy_.push_back(by.user);
+    startedBy_.push_back(by);
     startIds_.push_back(nextRequest_++);
     form.name = form.name.trimmed();
     // A name the operator typed is refused when in use; one made here is made unique.
@@ -237,7 +241,7 @@ quint64 RunControl::startRun(runs::Run form, bool automatic, const base::Audit& 
 
 quint64 RunControl::stopRun(const base::Audit& by) {
     if (!started_ || readOnly_ || !allowed(by)) return 0;
-    stoppedBy_.push_back(by.user);
+    stoppedBy_.push_back(by);
     stopIds_.push_back(nextRequest_++);
     ++pending_;
     lastError_ = {};
@@ -250,7 +254,7 @@ void RunControl::onState(const RunsState& state, const base::Phrase& error, RunW
     const std::optional<runs::Run> before = state_.open;
     if (kind != RunWorker::Kind::Read && pending_ > 0) --pending_;
     std::optional<runs::Run> sent;
-    QString by;
+    base::Audit by;
     const auto takeFirst = [](auto& queue, auto& into) {
         if (queue.empty()) return;
         into = queue.front();
@@ -308,11 +312,12 @@ void RunControl::applyBands() {
     }
 }
 
-void RunControl::logLine(const QString& code, const QString& name, const QString& user) {
+void RunControl::logLine(const QString& code, const QString& name, const base::Audit& by) {
     if (!log_) return;
     events::EventEntry e = events::codedEntry(events::eventkind::kRun, code, {name});
     e.at = clock_.now();
-    e.user = user;
+    e.user = by.user;
+    e.reason = by.reason;
     log_->log(e);
 }
 
@@ -354,6 +359,9 @@ bool RunWorker::ensureOpen(bool write) {
 
 void RunWorker::open(bool readOnly) {
     readOnly_ = readOnly;
+    // Another program's file is opened anew for each read: the runs table it has made since
+    // shows then.
+    if (open_ && !writable_) close();
     // Until the recorder has made the file there are no runs; that is no fault.
     report(ensureOpen(false) || !QFileInfo::exists(path_) ? base::Phrase{} : error_, Kind::Read);
 }

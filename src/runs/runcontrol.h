@@ -109,6 +109,8 @@ class RunControl : public QObject {
     // readOnly: another program records into the file; runs are listed, not started.
     void start(bool readOnly = false);
     bool readOnly() const { return readOnly_; }
+    // Reads the open run and the list again (changed() follows): another program changed them.
+    void reload();
 
     // The chamber a new run is made on: its port as the operator names it and the slave address.
     void setChamber(std::function<std::pair<QString, int>()> chamber) {
@@ -172,7 +174,8 @@ class RunControl : public QObject {
   private:
     void onState(const RunsState& state, const base::Phrase& error, RunWorker::Kind kind);
     void applyBands();
-    void logLine(const QString& code, const QString& name, const QString& user);
+    // The row names who asked, with the reason they gave.
+    void logLine(const QString& code, const QString& name, const base::Audit& by);
     // False, with the refusal as the last error, when by is one.
     bool allowed(const base::Audit& by);
 
@@ -189,8 +192,9 @@ class RunControl : public QObject {
     std::optional<std::optional<instrument::ProgramState>> programState_;
     runs::Run draft_;
     std::vector<runs::Run> sent_;  // the forms of the starts not yet answered, in order
-    std::vector<QString> startedBy_, stoppedBy_;  // who asked, of the starts and ends not answered
-    std::vector<quint64> startIds_, stopIds_;     // their request numbers
+    std::vector<base::Audit> startedBy_,
+        stoppedBy_;                            // who asked, of the starts and ends not answered
+    std::vector<quint64> startIds_, stopIds_;  // their request numbers
     quint64 nextRequest_ = 1;
     bool automatic_ = false;
     RunsState state_;

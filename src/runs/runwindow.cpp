@@ -11,6 +11,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QShortcut>
@@ -60,10 +61,51 @@ QLabel* buddyLabel(const QString& text, QWidget* buddy) {
     return l;
 }
 
+// The chamber's own commands, for whoever is at the PC.
+class ChamberRunCommands : public RunCommands {
+  public:
+    explicit ChamberRunCommands(chamber::Chamber& chamber) : chamber_(chamber) {}
+    void startRun(const runs::Run& form, Done done) override {
+        const auth::Actor by = auth::actorAtThePc();
+        tell(chamber_.startRun(form, by).outcome, by, done);
+    }
+    void endRun(Done done) override {
+        const auth::Actor by = auth::actorAtThePc();
+        tell(chamber_.endRun(by).outcome, by, done);
+    }
+
+  private:
+    static void tell(chamber::Outcome outcome, const auth::Actor& by, const Done& done) {
+        done(outcome, outcome == chamber::Outcome::Refused
+                          ? auth::denialText(auth::denial(by, auth::Action::StartEndRun),
+                                             auth::Action::StartEndRun, base::Lang::Shown)
+                          : QString());
+    }
+    chamber::Chamber& chamber_;
+};
+
 }  // namespace
 
 RunWindow::RunWindow(chamber::Chamber& chamber, const RunControl& runs, QWidget* parent)
-    : QWidget(parent), chamber_(chamber), runs_(runs), dbPath_(chamber.databasePath()) {
+    : QWidget(parent),
+      chamber_(&chamber),
+      chamberCommands_(std::make_unique<ChamberRunCommands>(chamber)),
+      commands_(chamberCommands_.get()),
+      runs_(runs),
+      dbPath_(chamber.databasePath()) {
+    build();
+}
+
+RunWindow::RunWindow(RunCommands& commands, const RunControl& runs, QString dbPath, QWidget* parent)
+    : QWidget(parent), commands_(&commands), runs_(runs), dbPath_(std::move(dbPath)) {
+    build();
+}
+
+void RunWindow::keepForm(bool save) {
+    if (chamber_) chamber_->keepRunForm(form(), save);
+}
+
+void RunWindow::build() {
     setObjectName(QStringLiteral("RunWindow"));
     setWindowTitle(base::Tr::tr("试验"));
     setAccessibleName(base::Tr::tr("试验"));
@@ -91,34 +133,53 @@ RunWindow::RunWindow(chamber::Chamber& chamber, const RunControl& runs, QWidget*
     for (ui::BandEditor* b : bands_)
         connect(b, &ui::BandEditor::changed, this, &RunWindow::formEdited);
     connect(automatic_, &QCheckBox::toggled, this, [this](bool on) {
-        if (showing_ || on == runs_.automatic()) return;
+        if (showing_ || on == runs_.automatic() || !chamber_) return;
         const auth::Actor by = auth::actorAtThePc();
-        const chamber::Outcome o = chamber_.setAutomaticRuns(on, by);
+        const chamber::Outcome o = chamber_->setAutomaticRuns(on, by);
         if (o == chamber::Outcome::Done) return;
         const QSignalBlocker quiet(automatic_);
         automatic_->setChecked(runs_.automatic());
-        showOutcome(o, by);
+        showOutcome(o, o == chamber::Outcome::Refused
+                           ? auth::denialText(auth::denial(by, auth::Action::StartEndRun),
+                                              auth::Action::StartEndRun, base::Lang::Shown)
+                           : QString());
     });
-    connect(start_, &QPushButton::clicked, this, [this] {
-        chamber_.keepRunForm(form(), /*save=*/true);
-        const auth::Actor by = auth::actorAtThePc();
-        showOutcome(chamber_.startRun(form(), by).outcome, by);
+    // The answer may come after the window has gone (the service's), or before the call returns.
+    const QPointer<RunWindow> self(this);
+    const auto answered = [self](chamber::Outcome outcome, const QString& why) {
+        if (!self) return;
+        self->asking_ = false;
+        self->refresh();
+        self->showOutcome(outcome, why);
+    };
+    connect(start_, &QPushButton::clicked, this, [this, answered] {
+        keepForm(/*save=*/true);
+        asking_ = true;
+        refresh();
+        commands_->startRun(form(), answered);
     });
-    connect(stop_, &QPushButton::clicked, this, [this] {
-        const auth::Actor by = auth::actorAtThePc();
-        showOutcome(chamber_.endRun(by).outcome, by);
+    connect(stop_, &QPushButton::clicked, this, [this, answered] {
+        asking_ = true;
+        refresh();
+        commands_->endRun(answered);
     });
     connect(report_, &QPushButton::clicked, this, &RunWindow::chooseReportFile);
-    connect(cancel_, &QPushButton::clicked, this, [this] {
-        if (job_) chamber_.cancelReport(job_);
-    });
-    connect(&chamber_, &chamber::Chamber::reportProgress, this, [this](quint64 id, int percent) {
-        if (id == job_) progress_->setValue(percent);
-    });
-    connect(&chamber_, &chamber::Chamber::reportFinished, this,
-            [this](quint64 id, const base::Phrase& why, bool cancelled) {
-                if (id == job_) reportFinished(why, cancelled);
-            });
+    if (chamber_) {
+        connect(cancel_, &QPushButton::clicked, this, [this] {
+            if (job_) chamber_->cancelReport(job_);
+        });
+        connect(chamber_, &chamber::Chamber::reportProgress, this, [this](quint64 id, int percent) {
+            if (id == job_) progress_->setValue(percent);
+        });
+        connect(chamber_, &chamber::Chamber::reportFinished, this,
+                [this](quint64 id, const base::Phrase& why, bool cancelled) {
+                    if (id == job_) reportFinished(why, cancelled);
+                });
+    } else {
+        // The reports and the automatic runs are the service's to make and to choose.
+        automatic_->setEnabled(false);
+        report_->setVisible(false);
+    }
     connect(table_, &QTableWidget::itemSelectionChanged, this, [this] {
         report_->setEnabled(!job_ && selectedRun().has_value());
         updateSignButton();
@@ -282,7 +343,7 @@ runs::Run RunWindow::form() const {
 
 void RunWindow::formEdited() {
     // The automatic runs take the form as it is.
-    if (!showing_) chamber_.keepRunForm(form(), /*save=*/false);
+    if (!showing_) keepForm(/*save=*/false);
 }
 
 std::optional<runs::Run> RunWindow::selectedRun() const {
@@ -294,15 +355,14 @@ std::optional<runs::Run> RunWindow::selectedRun() const {
     return std::nullopt;
 }
 
-void RunWindow::showOutcome(chamber::Outcome outcome, const auth::Actor& by) {
-    QString why;
+void RunWindow::showOutcome(chamber::Outcome outcome, QString why) {
     switch (outcome) {
         case chamber::Outcome::Refused:
-            why = auth::denialText(auth::denial(by, auth::Action::StartEndRun),
-                                   auth::Action::StartEndRun, base::Lang::Shown);
             break;
         case chamber::Outcome::NotRecording:
-            why = base::Tr::tr("数据库由另一个程序记录，不能开始试验");
+            // The service says so in its own words.
+            if (chamber_ || why.isEmpty())
+                why = base::Tr::tr("数据库由另一个程序记录，不能开始试验");
             break;
         case chamber::Outcome::NotFound:
             why = base::Tr::tr("无进行中的试验");
@@ -310,10 +370,15 @@ void RunWindow::showOutcome(chamber::Outcome outcome, const auth::Actor& by) {
         case chamber::Outcome::Failed:
             // The runs' own error, where they have one, is what refresh() shows.
             if (!runs_.lastError().isEmpty()) return;
-            why = base::Tr::tr("试验尚未就绪");
+            if (why.isEmpty()) why = base::Tr::tr("试验尚未就绪");
             break;
-        default:
+        case chamber::Outcome::Done:
+        case chamber::Outcome::Pending:
             return;
+        default:
+            // What the service answered that the chamber here never does (not attached, ...).
+            if (why.isEmpty()) return;
+            break;
     }
     state_->setText(base::Tr::tr("未完成：%1").arg(why));
     state_->setToolTip(state_->text());
@@ -321,17 +386,19 @@ void RunWindow::showOutcome(chamber::Outcome outcome, const auth::Actor& by) {
 
 void RunWindow::refresh() {
     const auto& open = runs_.openRun();
-    const bool ready = runs_.loaded() && !runs_.busy() && !runs_.readOnly();
+    // Attached, the runs are read from another program's file and started there.
+    const bool readOnlyHere = chamber_ && runs_.readOnly();
+    const bool ready = runs_.loaded() && !runs_.busy() && !readOnlyHere && !asking_;
     start_->setEnabled(ready && !open);
     stop_->setEnabled(ready && open.has_value());
     QString state;
     if (!runs_.lastError().isEmpty())
         state = base::Tr::tr("未完成：%1").arg(runs_.lastError().text(base::Lang::Shown));
-    else if (runs_.busy())
+    else if (runs_.busy() || asking_)
         state = base::Tr::tr("处理中…");
     else if (open)
         state = base::Tr::tr("进行中：%1（开始于 %2）").arg(open->name, timeText(open->start));
-    else if (runs_.readOnly())
+    else if (readOnlyHere)
         state = base::Tr::tr("数据库由另一个程序记录，不能开始试验");
     else
         state = base::Tr::tr("无进行中的试验");
@@ -431,7 +498,8 @@ void RunWindow::generateReport(const QString& pdfPath) {
     // The chamber makes the report and keeps its row in the audit trail, also when this window
     // is gone by the time it is written.
     const auth::Actor by = auth::actorAtThePc();
-    const chamber::Ticket ticket = chamber_.makeReport(request, by);
+    if (!chamber_) return;
+    const chamber::Ticket ticket = chamber_->makeReport(request, by);
     if (ticket.outcome != chamber::Outcome::Pending) {
         const QString why = ticket.outcome == chamber::Outcome::Refused
                                 ? auth::denialText(auth::denial(by, auth::Action::Look),
@@ -468,7 +536,7 @@ void RunWindow::reportFinished(const base::Phrase& error, bool cancelled) {
 }
 
 void RunWindow::leave() {
-    chamber_.keepRunForm(form(), /*save=*/true);
+    keepForm(/*save=*/true);
     hide();
     emit returned();
 }

@@ -6,6 +6,7 @@
 
 #include <QWidget>
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "auth/actor.h"
@@ -32,12 +33,30 @@ namespace runs {
 
 class RunControl;
 
+// Where the window's runs start and end: the chamber of this program, or the service that runs
+// it. Each asks for whoever is at the PC (or logged in on the service) and tells done what came of
+// it: at once, or once the service answered.
+class RunCommands {
+  public:
+    // Pending: the start or end goes on and the runs' next change shows it. why: the refusal in
+    // the words of whoever decided; empty for the window's own words.
+    using Done = std::function<void(chamber::Outcome outcome, const QString& why)>;
+    virtual ~RunCommands() = default;
+    virtual void startRun(const runs::Run& form, Done done) = 0;
+    virtual void endRun(Done done) = 0;
+};
+
 class RunWindow : public QWidget {
     Q_OBJECT
   public:
     // Starts and ends runs, keeps the form and makes reports through the chamber's commands, for
     // whoever is at the PC; reads the list and the state of the runs from runs, the chamber's.
     RunWindow(chamber::Chamber& chamber, const RunControl& runs, QWidget* parent = nullptr);
+    // Starts and ends runs through commands and lists them from runs, a view of the file at
+    // dbPath that another program records into. The form is the window's own; the choice of
+    // automatic runs and the reports stay with the program that runs the chamber.
+    RunWindow(RunCommands& commands, const RunControl& runs, QString dbPath,
+              QWidget* parent = nullptr);
     ~RunWindow() override;
 
     // The form as the controls set it now.
@@ -59,6 +78,9 @@ class RunWindow : public QWidget {
     void returned();
 
   private:
+    void build();
+    // The form kept by the chamber, when the window has one.
+    void keepForm(bool save);
     QWidget* buildForm();
     QWidget* buildList();
     void showForm(const runs::Run& draft);
@@ -66,7 +88,7 @@ class RunWindow : public QWidget {
     void refresh();
     // What came of a start or an end asked of the chamber: a refusal or a failure is told at once,
     // the rest by the runs' next change.
-    void showOutcome(chamber::Outcome outcome, const auth::Actor& by);
+    void showOutcome(chamber::Outcome outcome, QString why);
     void updateDurations();
     void chooseReportFile();
     void reportFinished(const base::Phrase& error, bool cancelled);
@@ -74,7 +96,10 @@ class RunWindow : public QWidget {
     // "签名": the selected run's signature, asked for in a dialog and given off this thread.
     void signSelected();
 
-    chamber::Chamber& chamber_;
+    chamber::Chamber* chamber_ = nullptr;           // none when attached to the service
+    std::unique_ptr<RunCommands> chamberCommands_;  // the chamber's, when it has one
+    RunCommands* commands_ = nullptr;
+    bool asking_ = false;  // a start or an end asked for and not yet answered
     const RunControl& runs_;
     QString dbPath_;
     QLineEdit* name_ = nullptr;

@@ -6,7 +6,9 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <array>
+#include <cmath>
 
 #include "alert/alerter.h"
 #include "auth/credentials.h"
@@ -68,11 +70,68 @@ const QStringList& commandOps() {
                                  QStringLiteral("acknowledgeAlert"),
                                  QStringLiteral("writeConfiguration"),
                                  QStringLiteral("writeProgram"),
-                                 QStringLiteral("readHolding")};
+                                 QStringLiteral("readHolding"),
+                                 QStringLiteral("exportAsk"),
+                                 QStringLiteral("exportDone")};
     return ops;
 }
 
+// The longest file name an export may name.
+constexpr int kMaxPath = 4096;
+
+QJsonObject bandJson(const instrument::ToleranceBand& b) {
+    return {{QStringLiteral("fixed"), b.fixed},
+            {QStringLiteral("plusMinus"), b.plusMinus},
+            {QStringLiteral("low"), b.low},
+            {QStringLiteral("high"), b.high},
+            {QStringLiteral("hysteresis"), b.hysteresis}};
+}
+
+// A band field left out keeps its value; one of another type is no band.
+bool readBand(const QJsonValue& v, instrument::ToleranceBand* band) {
+    if (v.isUndefined()) return true;
+    if (!v.isObject()) return false;
+    const base::JsonFields f(v.toObject());
+    for (const char* key : {"plusMinus", "low", "high", "hysteresis"}) {
+        const QJsonValue n = f.value(key);
+        if (!n.isUndefined() && (!n.isDouble() || !std::isfinite(n.toDouble()))) return false;
+    }
+    const QJsonValue fixed = f.value("fixed");
+    if (!fixed.isUndefined() && !fixed.isBool()) return false;
+    band->fixed = f.flag("fixed", band->fixed);
+    band->plusMinus = f.value("plusMinus").toDouble(band->plusMinus);
+    band->low = f.value("low").toDouble(band->low);
+    band->high = f.value("high").toDouble(band->high);
+    band->hysteresis = f.value("hysteresis").toDouble(band->hysteresis);
+    return true;
+}
+
 }  // namespace
+
+QJsonObject runFormJson(const runs::Run& form) {
+    return {{QStringLiteral("name"), form.name},
+            {QStringLiteral("orderId"), form.orderId},
+            {QStringLiteral("operator"), form.operatorName},
+            {QStringLiteral("notes"), form.notes},
+            {QStringLiteral("station"), form.station},
+            {QStringLiteral("band1"), bandJson(form.band1)},
+            {QStringLiteral("band2"), bandJson(form.band2)}};
+}
+
+std::optional<runs::Run> runFormFromJson(const QJsonObject& o) {
+    const base::JsonFields f(o);
+    for (const char* key : {"name", "orderId", "operator", "notes", "station"})
+        if (!f.isOptionalText(key)) return std::nullopt;
+    runs::Run form;
+    form.name = f.text("name");
+    form.orderId = f.text("orderId");
+    form.operatorName = f.text("operator");
+    form.notes = f.text("notes");
+    form.station = f.text("station");
+    if (!readBand(f.value("band1"), &form.band1) || !readBand(f.value("band2"), &form.band2))
+        return std::nullopt;
+    return form;
+}
 
 Channel::Channel(chamber::Fleet& fleet, std::function<auth::Standing()> standing, QString usersPath,
                  QObject* parent)
@@ -132,8 +191,21 @@ bool Channel::listen(const QString& dataFolder, QString* why) {
     return true;
 }
 
+void Channel::forget(QLocalSocket* socket) {
+    for (auto it = exports_.begin(); it != exports_.end();) {
+        if (it->second.socket != socket) {
+            ++it;
+            continue;
+        }
+        const store::ExportDone done = std::move(it->second.done);
+        it = exports_.erase(it);
+        done(false);
+    }
+}
+
 void Channel::close() {
     for (auto& [socket, client] : clients_) {
+        forget(socket);
         socket->disconnect(this);
         socket->abort();
         socket->deleteLater();
@@ -161,6 +233,7 @@ void Channel::accept() {
         clients_[socket] = Client{{}, false, os::peerOf(*socket)};
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] { read(socket); });
         connect(socket, &QLocalSocket::disconnected, this, [this, socket] {
+            forget(socket);
             clients_.erase(socket);
             socket->deleteLater();
         });
@@ -195,6 +268,7 @@ void Channel::read(QLocalSocket* socket) {
 
 void Channel::drop(QLocalSocket* socket, const char* why) {
     qCWarning(lcService) << "channel: a client" << why << "and was disconnected";
+    forget(socket);
     clients_.erase(socket);
     socket->disconnect(this);
     socket->abort();
@@ -408,16 +482,11 @@ QJsonObject Channel::run(const QJsonObject& request, QLocalSocket* socket, const
         if (!code) return errorAnswer(id, "badRequest");
         t = c->writeProgramCommand(*code, by, reason);
     } else if (op == u"startRun") {
-        for (const char* key : {"name", "orderId", "operator", "notes"})
-            if (!f.isOptionalText(key)) return errorAnswer(id, "badRequest");
-        runs::Run form;
-        form.name = f.text("name");
-        form.orderId = f.text("orderId");
-        form.operatorName = f.text("operator");
-        form.notes = f.text("notes");
-        t = c->startRun(form, by);
+        const std::optional<runs::Run> form = runFormFromJson(request);
+        if (!form) return errorAnswer(id, "badRequest");
+        t = c->startRun(*form, by, reason);
     } else if (op == u"endRun") {
-        t = c->endRun(by);
+        t = c->endRun(by, reason);
     } else if (op == u"acknowledgeAlert") {
         if (!f.isText("alert") || !f.isOptionalText("comment"))
             return errorAnswer(id, "badRequest");
@@ -436,6 +505,42 @@ QJsonObject Channel::run(const QJsonObject& request, QLocalSocket* socket, const
         // Reads are not logged: an open window asks several times a second.
         if (t.outcome == chamber::Outcome::Pending) waiting_[{c, t.id}] = Waiting{socket, id, {}};
         return outcomeAnswer(id, chamber::outcomeWord(t.outcome));
+    } else if (op == u"exportAsk") {
+        if (!f.isText("what") || !f.isText("path") || f.text("path").size() > kMaxPath)
+            return errorAnswer(id, "badRequest");
+        const auto own = std::count_if(exports_.begin(), exports_.end(), [socket](const auto& e) {
+            return e.second.socket == socket;
+        });
+        if (own >= kMaxExports) return errorAnswer(id, "busy");
+        // The chamber decides and keeps a refusal; allowed, the file is the client's to write,
+        // and its row waits for the client's word that it was.
+        store::ExportDone done;
+        t = c->exportFile(f.text("what").left(kMaxCaption), f.text("path"), by,
+                          [&done](const store::ExportDone& d) { done = d; });
+        if (t.outcome == chamber::Outcome::Pending && done) {
+            const qint64 number = nextExport_++;
+            exports_[number] = Export{socket, c, std::move(done)};
+            qCInfo(lcService).noquote()
+                << "channel: exportAsk" << f.text("what").left(kMaxCaption) << "for chamber"
+                << (name.isEmpty() ? QStringLiteral("-") : name) << "by"
+                << (by.userId.isEmpty() ? QStringLiteral("-") : by.userId) << "from"
+                << clients_.at(socket).peer << "-> export" << number;
+            QJsonObject allowed = outcomeAnswer(id, QStringLiteral("done"));
+            allowed.insert(QStringLiteral("export"), number);
+            return allowed;
+        }
+    } else if (op == u"exportDone") {
+        const std::optional<int32_t> number = f.whole("export");
+        const QJsonValue written = f.value("written");
+        if (!number || !written.isBool()) return errorAnswer(id, "badRequest");
+        // Only the client that asked ends an export, and only once.
+        const auto it = exports_.find(*number);
+        if (it == exports_.end() || it->second.socket != socket || it->second.chamber != c)
+            return outcomeAnswer(id, QStringLiteral("notFound"));
+        const store::ExportDone done = std::move(it->second.done);
+        exports_.erase(it);
+        done(written.toBool());
+        t = {chamber::Outcome::Done, 0};
     } else {
         return errorAnswer(id, "unknownOp");
     }

@@ -19,7 +19,8 @@
 //   "setValue"          "loop": 0|1, "value": N      SV1 or SV2 (4X 1, 2)
 //   "setAlarm"          "index": 0..5, "value": N    an alarm setting (4X 257..262)
 //   "programCommand"    "code": 0..3                 the program's run command (4X 3)
-//   "startRun"          "name", "orderId", "operator", "notes": TEXT
+//   "startRun"          "name", "orderId", "operator", "notes", "station": TEXT, "band1",
+//                       "band2": BAND (each optional; runFormJson's form)
 //   "endRun"
 //   "acknowledgeAlert"  "alert": ID, "comment": TEXT
 //   "writeConfiguration" "register": N, "value": N, "caption": TEXT (optional)
@@ -30,6 +31,16 @@
 //                                                    8193..8240; its commandFinished event also
 //                                                    carries "first" and "values": [N, ...] when
 //                                                    its outcome is "done"
+//   "exportAsk"         "what": "csv" | "pdf" | "png" | ..., "path": TEXT
+//                                                    a file a window is about to write from the
+//                                                    chamber's records: decided with who asks (a
+//                                                    refusal is kept in the audit trail) and, when
+//                                                    allowed, answered "done" with "export": N
+//   "exportDone"        "export": N, "written": BOOL the end of export N, from the client that
+//                                                    asked for it: written, the audit trail keeps
+//                                                    the file under the name of who asked; not
+//                                                    written, nothing is kept. An export whose
+//                                                    client goes first is taken as not written.
 //                                 -> {"id": 6, "outcome": OUTCOME}, and when that is "pending",
 //                                    later {"event": "commandFinished", "id": 6, "outcome":
 //                                    OUTCOME}
@@ -60,6 +71,8 @@
 #include "auth/roles.h"
 #include "base/workerthread.h"
 #include "chamber/commands.h"
+#include "runs/runs.h"
+#include "store/exportfile.h"
 
 class QLocalServer;
 class QLocalSocket;
@@ -76,6 +89,13 @@ enum class Outcome;
 
 namespace service {
 
+// The form of a run as startRun carries it: its texts and the tolerance band of each loop
+// ({"fixed", "plusMinus", "low", "high", "hysteresis"}).
+QJsonObject runFormJson(const runs::Run& form);
+// The form read back; nothing when a field is there in another type. Fields left out keep a new
+// run's defaults.
+std::optional<runs::Run> runFormFromJson(const QJsonObject& o);
+
 class Channel : public QObject {
     Q_OBJECT
   public:
@@ -85,6 +105,9 @@ class Channel : public QObject {
     // Password checks waiting or under way at most; beyond, a login or command is answered
     // {"error": "busy"}.
     static constexpr int kMaxChecks = 16;
+    // Exports allowed and not yet ended, of one client; beyond, its exportAsk is answered
+    // {"error": "busy"}.
+    static constexpr int kMaxExports = 16;
 
     // A session of a login on the channel ends after this long without a command when the user
     // store names no idle time of its own.
@@ -145,6 +168,8 @@ class Channel : public QObject {
     void drop(QLocalSocket* socket, const char* why);
     void watch(chamber::Chamber* c);
     void publish(const chamber::Chamber& c, const chamber::State& state);
+    // A client gone: its exports not ended are taken as not written.
+    void forget(QLocalSocket* socket);
 
     // A command under way: who asked, and the id they asked with.
     struct Waiting {
@@ -162,6 +187,14 @@ class Channel : public QObject {
     qint64 sessionIdleMs_ = kSessionIdleMs;
     base::WorkerThread<QObject> logins_{QStringLiteral("channel-logins")};
     std::map<std::pair<const chamber::Chamber*, quint64>, Waiting> waiting_;
+    // Exports allowed, until their client says whether the file was written.
+    struct Export {
+        QLocalSocket* socket = nullptr;
+        const chamber::Chamber* chamber = nullptr;  // only to match the request's
+        store::ExportDone done;
+    };
+    std::map<qint64, Export> exports_;
+    qint64 nextExport_ = 1;
     QLocalServer* server_ = nullptr;
     std::map<QLocalSocket*, Client> clients_;
 };

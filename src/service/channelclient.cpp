@@ -1,5 +1,6 @@
 #include "service/channelclient.h"
 
+#include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocalSocket>
@@ -63,6 +64,7 @@ void ChannelClient::lost() {
     const QList<quint64> unanswered = std::exchange(commands_, {});
     // The service's sessions end with it; a login under way has no answer to wait for.
     imageRequest_ = 0;
+    abandoned_.clear();  // the service forgets its exports with its clients
     token_.clear();
     user_.clear();
     if (std::exchange(loginRequest_, 0)) emit loggedIn(QStringLiteral("unknown"), loginUser_);
@@ -132,7 +134,15 @@ void ChannelClient::take(const QJsonObject& message) {
         emit loggedIn(outcome, loginUser_);
         return;
     }
+    if (const auto late = abandoned_.find(id); late != abandoned_.end()) {
+        // Allowed after the window stopped waiting: the service is told that nothing came of it.
+        const QString chamber = late.value();
+        abandoned_.erase(late);
+        if (m.has("export")) exportDone(chamber, m.integer64("export"), false);
+        return;
+    }
     if (!commands_.contains(id)) return;
+    if (id == asking_) asked_ = message;
     const QString outcome = m.has("error") ? m.text("error") : m.text("outcome");
     if (outcome == u"pending") return;
     commands_.removeOne(id);
@@ -175,6 +185,34 @@ quint64 ChannelClient::readHolding(const QString& chamber, int32_t first, int32_
                 {{QStringLiteral("first"), first}, {QStringLiteral("count"), count}});
     reads_.insert(id, {});
     return id;
+}
+
+ChannelClient::ExportAnswer ChannelClient::askExport(const QString& chamber, const QString& what,
+                                                     const QString& path, int waitMs) {
+    if (!attached_) return {QStringLiteral("notAttached")};
+    asked_.reset();
+    asking_ = command(QStringLiteral("exportAsk"), chamber,
+                      {{QStringLiteral("what"), what}, {QStringLiteral("path"), path}});
+    QElapsedTimer waited;
+    waited.start();
+    // Each wait lets the socket's readyRead run read(), which takes the answer.
+    while (!asked_ && socket_ && attached_ && waited.elapsed() < waitMs) {
+        if (!socket_->waitForReadyRead(static_cast<int>(waitMs - waited.elapsed()))) break;
+    }
+    const quint64 id = std::exchange(asking_, 0);
+    if (!asked_) {
+        // No answer in time: a late one is answered with "not written".
+        if (commands_.removeOne(id)) abandoned_.insert(id, chamber);
+        return {QStringLiteral("unknown")};
+    }
+    const base::JsonFields m(*std::exchange(asked_, std::nullopt));
+    const QString outcome = m.has("error") ? m.text("error") : m.text("outcome");
+    return {outcome, outcome == u"done" ? m.integer64("export") : 0};
+}
+
+quint64 ChannelClient::exportDone(const QString& chamber, qint64 number, bool written) {
+    return command(QStringLiteral("exportDone"), chamber,
+                   {{QStringLiteral("export"), number}, {QStringLiteral("written"), written}});
 }
 
 bool ChannelClient::requestImage(const QString& chamber) {

@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <QTimer>
 #include <QVector>
+#include <optional>
 
 #include "comm/line.h"  // the image as a signal carries it
 
@@ -47,6 +48,22 @@ class ChannelClient : public QObject {
     // Asks for count holding registers of the chamber from first (within the blocks the
     // chamber's read command takes); they come with holdingRead, whatever the outcome.
     quint64 readHolding(const QString& chamber, int32_t first, int32_t count);
+
+    // Asks the service whether the chamber's records may go into the file at path (what: "csv",
+    // "pdf", "png"), and waits for its answer, at most waitMs (the service answers a local
+    // socket at once: it decides in memory). The answer is the channel's word ("done", "refused",
+    // ...; "unknown" when none came in time) with, when "done", the number exportDone takes. The
+    // service keeps a refusal in the audit trail.
+    struct ExportAnswer {
+        QString outcome;
+        qint64 number = 0;
+    };
+    static constexpr int kAskMs = 5000;
+    ExportAnswer askExport(const QString& chamber, const QString& what, const QString& path,
+                           int waitMs = kAskMs);
+    // Tells the service that the file of export number was written (it keeps the row naming
+    // who asked) or not. The same answer as command.
+    quint64 exportDone(const QString& chamber, qint64 number, bool written);
 
     // Asks for the chamber's instrument image; it comes with imageArrived. False when not
     // attached, or when the last one asked for has not come yet (at most one is under way).
@@ -97,6 +114,9 @@ class ChannelClient : public QObject {
     QHash<quint64, Read> reads_;  // reads sent, not yet ended
     quint64 imageRequest_ = 0;    // the image asked for, until it came
     QString imageChamber_;
+    quint64 asking_ = 0;                 // the export asked for while askExport waits
+    std::optional<QJsonObject> asked_;   // its answer
+    QHash<quint64, QString> abandoned_;  // asked for, no longer waited for: their chambers
     quint64 loginRequest_ = 0;
     QString loginUser_;
     QString token_, user_;  // the session of the last login

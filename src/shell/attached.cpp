@@ -22,9 +22,14 @@
 #include "chamber/statejson.h"
 #include "chart/chartpanel.h"
 #include "config/configwindow.h"
+#include "events/eventlog.h"
+#include "events/eventwindow.h"
 #include "monitor/livepanel.h"
 #include "overview/overviewwindow.h"
 #include "program/programwindow.h"
+#include "runs/runcontrol.h"
+#include "runs/runwindow.h"
+#include "service/channel.h"
 #include "service/serviceos.h"
 #include "shell/livefeed.h"
 #include "ui/credentialform.h"
@@ -58,6 +63,7 @@ QString channelOutcomeText(const QString& outcome) {
     if (outcome == u"notRecording") return base::Tr::tr("试验箱未在记录");
     if (outcome == u"notAttached" || outcome == u"unknown") return base::Tr::tr("未连接到服务");
     if (outcome == u"unknownChamber") return base::Tr::tr("服务中没有这个试验箱");
+    if (outcome == u"busy") return base::Tr::tr("服务忙，请稍后重试");
     return base::Tr::tr("仪表未接受");
 }
 
@@ -69,6 +75,51 @@ QString loginOutcomeText(const QString& outcome) {
     if (outcome == u"unusable") return base::Tr::tr("用户库无法使用");
     return base::Tr::tr("未连接到服务");
 }
+
+// The runs of a chamber of the service: started and ended there, for whoever is logged in on the
+// channel and with the reason they give (asked over the run window); the list read again once the
+// service has answered.
+class ServiceRunCommands : public QObject, public runs::RunCommands {
+  public:
+    ServiceRunCommands(service::ChannelClient& client, QString chamber, runs::RunControl& runs)
+        : client_(client), chamber_(std::move(chamber)), runs_(runs) {
+        connect(&client_, &service::ChannelClient::commandFinished, this,
+                [this](quint64 id, const QString& outcome) {
+                    const auto it = waiting_.find(id);
+                    if (it == waiting_.end()) return;
+                    const Done done = std::move(it->second);
+                    waiting_.erase(it);
+                    runs_.reload();
+                    done(chamber::outcomeOfWord(outcome), channelOutcomeText(outcome));
+                });
+    }
+    void setWindow(QWidget* window) { window_ = window; }
+    void startRun(const runs::Run& form, Done done) override {
+        ask(QStringLiteral("startRun"), base::Tr::tr("开始试验：%1").arg(form.name),
+            service::runFormJson(form), std::move(done));
+    }
+    void endRun(Done done) override {
+        ask(QStringLiteral("endRun"), base::Tr::tr("结束试验"), {}, std::move(done));
+    }
+
+  private:
+    service::ChannelClient& client_;
+    QString chamber_;
+    runs::RunControl& runs_;
+    QPointer<QWidget> window_;
+    std::map<quint64, Done> waiting_;
+
+    void ask(const QString& op, const QString& what, QJsonObject fields, Done done) {
+        // Logged in there (so under its access control), the start or end goes with a reason.
+        if (!client_.user().isEmpty()) {
+            auth::ReasonDialog dialog(what, {}, window_);
+            if (dialog.exec() != QDialog::Accepted || dialog.reason().isEmpty())
+                return done(chamber::Outcome::Invalid, base::Tr::tr("未填写变更原因"));
+            fields.insert(QStringLiteral("reason"), dialog.reason());
+        }
+        waiting_[client_.command(op, chamber_, fields)] = std::move(done);
+    }
+};
 
 ServiceLoginDialog::ServiceLoginDialog(service::ChannelClient& client, QWidget* parent)
     : QDialog(parent), client_(client), form_(std::make_unique<ui::CredentialForm>(this)) {
@@ -154,10 +205,10 @@ AttachedChamberWindow::AttachedChamberWindow(service::ChannelClient& client, QSt
     // The history as the service recorded it, read from its file (never written from here); the
     // live end of the curve takes the values the service reads.
     const QJsonObject told = client_.state(chamber_);
-    const QString database = told.value(QStringLiteral("database")).toString();
-    if (!database.isEmpty()) {
+    database_ = told.value(QStringLiteral("database")).toString();
+    if (!database_.isEmpty()) {
         chart_ = new chart::ChartPanel(
-            database, clock_,
+            database_, clock_,
             liveFeedOf([this]() -> const comm::InstrumentImage& { return image_; },
                        [this] {
                            const QJsonObject s = client_.state(chamber_);
@@ -167,6 +218,7 @@ AttachedChamberWindow::AttachedChamberWindow(service::ChannelClient& client, QSt
                        }),
             central);
         chart_->setReadOnly();
+        chart_->setExporter(exportsThroughService());
         QList<QLabel*> values;
         for (int k = 0; k < 8; ++k)
             values << live_->liveValueLabel(k);
@@ -179,11 +231,20 @@ AttachedChamberWindow::AttachedChamberWindow(service::ChannelClient& client, QSt
     auto* navigation = new QHBoxLayout;
     auto* configButton = ui::commandButton(QStringLiteral("CONFIG"), QStringLiteral("Command21"));
     auto* programButton = ui::commandButton(base::Tr::tr("曲线设置"), QStringLiteral("Command11"));
+    auto* eventButton =
+        ui::commandButton(base::Tr::tr("事件记录"), QStringLiteral("EventLogButton"));
+    auto* runButton = ui::commandButton(base::Tr::tr("试验"), QStringLiteral("RunButton"));
+    eventButton->setEnabled(!database_.isEmpty());
+    runButton->setEnabled(!database_.isEmpty());
     connect(configButton, &QPushButton::clicked, this, &AttachedChamberWindow::showConfigWindow);
     connect(programButton, &QPushButton::clicked, this, &AttachedChamberWindow::showProgramWindow);
+    connect(eventButton, &QPushButton::clicked, this, &AttachedChamberWindow::showEventWindow);
+    connect(runButton, &QPushButton::clicked, this, &AttachedChamberWindow::showRunWindow);
     navigation->addStretch(1);
     navigation->addWidget(configButton);
     navigation->addWidget(programButton);
+    navigation->addWidget(eventButton);
+    navigation->addWidget(runButton);
     grid->addLayout(navigation, 3, 0, 1, 3);
     setCentralWidget(central);
 
@@ -241,7 +302,11 @@ AttachedChamberWindow::AttachedChamberWindow(service::ChannelClient& client, QSt
     tick();
 }
 
-AttachedChamberWindow::~AttachedChamberWindow() = default;
+AttachedChamberWindow::~AttachedChamberWindow() {
+    // The windows beside this one read through its log and runs.
+    delete eventWindow_.data();
+    delete runWindow_.data();
+}
 
 void AttachedChamberWindow::showAttached(bool attached) {
     serviceStatus_->setText(attachedText(attached));
@@ -307,6 +372,80 @@ program::ProgramWindow* AttachedChamberWindow::programWindow() const {
     return programWindow_.data();
 }
 
+store::ExportAsk AttachedChamberWindow::exportsThroughService() {
+    return [this](const QString& what, const QString& path,
+                  const store::ExportWrite& write) -> QString {
+        const service::ChannelClient::ExportAnswer answer = client_.askExport(chamber_, what, path);
+        if (answer.outcome != u"done") {
+            QString why = channelOutcomeText(answer.outcome);
+            if (why.isEmpty()) why = base::Tr::tr("仪表未接受");
+            operatorMessage_->setText(base::Tr::tr("未导出：%1").arg(why));
+            return why;
+        }
+        // The service keeps the row once told the file is there, also after this window closed.
+        write([client = QPointer<service::ChannelClient>(&client_), chamber = chamber_,
+               number = answer.number](bool written) {
+            if (client) client->exportDone(chamber, number, written);
+        });
+        return {};
+    };
+}
+
+EventWindow* AttachedChamberWindow::eventWindow() const {
+    return eventWindow_.data();
+}
+
+runs::RunWindow* AttachedChamberWindow::runWindow() const {
+    return runWindow_.data();
+}
+
+void AttachedChamberWindow::showEventWindow() {
+    if (database_.isEmpty()) return;
+    if (!eventLog_) {
+        // Only reads: the service's log writes the file.
+        eventLog_ = std::make_unique<events::EventLog>(database_);
+        eventLog_->start(/*readOnly=*/true);
+    }
+    if (!eventWindow_) {
+        eventWindow_ = new EventWindow(*eventLog_);
+        eventWindow_->setExporter(exportsThroughService());
+        // The review signs with the desktop's user store; it is the service's here.
+        if (auto* review = eventWindow_->findChild<QWidget*>(QStringLiteral("EventAuditReview")))
+            review->setVisible(false);
+        ui::nameChamberAfter(eventWindow_, this);
+        eventWindow_->setAttribute(Qt::WA_DeleteOnClose);
+        connect(eventWindow_, &EventWindow::returned, this, [this] {
+            if (eventWindow_) eventWindow_->deleteLater();
+            eventWindow_ = nullptr;
+            activateWindow();
+        });
+    } else {
+        // What the service logged since it was last read.
+        eventWindow_->reload();
+    }
+    eventWindow_->show();
+    eventWindow_->raise();
+    eventWindow_->activateWindow();
+}
+
+void AttachedChamberWindow::showRunWindow() {
+    if (database_.isEmpty()) return;
+    if (!runs_) {
+        runs_ = std::make_unique<runs::RunControl>(database_, clock_);
+        runs_->start(/*readOnly=*/true);
+        runCommands_ = std::make_unique<ServiceRunCommands>(client_, chamber_, *runs_);
+    }
+    if (!runWindow_) {
+        runWindow_ = new runs::RunWindow(*runCommands_, *runs_, database_);
+        runCommands_->setWindow(runWindow_);
+        ui::nameChamberAfter(runWindow_, this);
+        connect(runWindow_, &runs::RunWindow::returned, this, [this] { activateWindow(); });
+    }
+    runWindow_->show();
+    runWindow_->raise();
+    runWindow_->activateWindow();
+}
+
 void AttachedChamberWindow::showConfigWindow() {
     openInPlace(config_);
 }
@@ -346,12 +485,19 @@ quint64 AttachedChamberWindow::send(int32_t reg, int32_t value, const QString& r
 void AttachedChamberWindow::tick() {
     // A window hidden behind the overview asks the service for nothing; one that the
     // configuration or program window stands in for keeps their image fresh.
-    if (!client_.attached() || !(isVisible() || config_ || programWindow_)) return;
+    if (!client_.attached() ||
+        !(isVisible() || config_ || programWindow_ || (runWindow_ && runWindow_->isVisible())))
+        return;
     client_.requestImage(chamber_);
     const QJsonObject state = client_.state(chamber_);
     if (state.isEmpty()) return;
     const chamber::State s = chamber::stateFromJson(state);
     live_->setStale(s.stale);
+    // A run started or ended by the service (for this window, another or the program): the
+    // list is read again.
+    const qint64 openRun = s.run ? s.run->id : 0;
+    if (runs_ && openRun != openRun_) runs_->reload();
+    openRun_ = openRun;
     // A record the service stored since: the chart's next tick appends it, as for a recorder
     // of this program's own.
     if (chart_ && s.recorder.recordNo != recordNo_) {

@@ -19,6 +19,7 @@
 #include "comm/image.h"
 #include "service/channelclient.h"
 #include "store/clock.h"
+#include "store/exportfile.h"
 
 class QDialog;
 class QLabel;
@@ -45,12 +46,23 @@ namespace program {
 class ProgramWindow;
 }
 
+namespace events {
+class EventLog;
+}
+namespace runs {
+class RunControl;
+class RunWindow;
+}  // namespace runs
+
 namespace ui {
 class CredentialForm;
 class WriteSender;
 }  // namespace ui
 
 namespace shell {
+
+class EventWindow;
+class ServiceRunCommands;
 
 // Whether the service of the data folder answers on its local channel. Waits at most waitMs for
 // the connection (a local socket: it answers or is refused at once), before any window is up.
@@ -100,7 +112,10 @@ class ServiceLoginDialog : public QDialog {
 // A chamber's window attached to the service: the main window's live panel (values, states,
 // program status, parameters, alarm settings) and its writes (set values, alarm settings, the
 // program command), with a status bar that says where they go. Its "CONFIG" and "曲线设置" buttons
-// open the configuration and program windows, fed and written through the service as well.
+// open the configuration and program windows, fed and written through the service as well; its
+// "事件记录" and "试验" buttons the event log and the runs, read from the service's file (never
+// written from here), the runs started and ended by the service. The chart's files are written
+// here once the service has allowed them, and kept in its audit trail.
 class AttachedChamberWindow : public QMainWindow {
     Q_OBJECT
   public:
@@ -127,6 +142,12 @@ class AttachedChamberWindow : public QMainWindow {
     // The window open in place of this one; null when none is.
     config::ConfigWindow* configWindow() const;
     program::ProgramWindow* programWindow() const;
+    // Beside this window, as the main window opens them; nothing when the service did not name
+    // its file.
+    void showEventWindow();
+    void showRunWindow();
+    EventWindow* eventWindow() const;
+    runs::RunWindow* runWindow() const;
 
   protected:
     void closeEvent(QCloseEvent* e) override;
@@ -142,6 +163,8 @@ class AttachedChamberWindow : public QMainWindow {
     // reads, its writes sent there; it stands in for this window until it is left.
     template <class Window>
     Window* openInPlace(QPointer<Window>& slot);
+    // The windows' files (what: "csv", "pdf", "png", "events") go as the service decides.
+    store::ExportAsk exportsThroughService();
 
     service::ChannelClient& client_;
     QString chamber_;
@@ -159,6 +182,13 @@ class AttachedChamberWindow : public QMainWindow {
     QPointer<program::ProgramWindow> programWindow_;
     alert::AlertBar* alertBar_ = nullptr;
     std::set<quint64> acknowledgements_;  // sent from the alert bar, not answered yet
+    QString database_;  // the service's file of the chamber, as it named it
+    std::unique_ptr<events::EventLog> eventLog_;
+    QPointer<EventWindow> eventWindow_;
+    std::unique_ptr<runs::RunControl> runs_;
+    std::unique_ptr<ServiceRunCommands> runCommands_;
+    QPointer<runs::RunWindow> runWindow_;
+    qint64 openRun_ = -1;  // the open run the service named last (0: none), read again on change
 };
 
 class AttachedProgram : public QObject {

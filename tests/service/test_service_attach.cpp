@@ -3,8 +3,10 @@
 // service, and the status bar says when the service has gone and when it is back.
 #include <QApplication>
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QDialog>
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProcess>
@@ -21,12 +23,18 @@
 
 #include "auth/userstore.h"
 #include "chart/chartpanel.h"
+#include "chart/outputdialog.h"
 #include "config/configwindow.h"
+#include "events/eventwindow.h"
 #include "overview/overviewwindow.h"
 #include "program/programwindow.h"
+#include "runs/runwindow.h"
 #include "service/channelclient.h"
 #include "servicerig.h"
+#include "shell/application.h"
 #include "shell/attached.h"
+#include "sqlrows.h"
+#include "ui/bandeditor.h"
 
 using servicetest::ServiceRig;
 
@@ -85,6 +93,32 @@ void enter(QWidget* window, QLineEdit* entry, const QString& text, QWidget* away
     away->setFocus(Qt::TabFocusReason);
 }
 
+// Whether a row of the table shows text in its column.
+bool shows(const QTableWidget* table, int column, const QString& text) {
+    for (int r = 0; r < table->rowCount(); ++r)
+        if (const QTableWidgetItem* item = table->item(r, column); item && item->text() == text)
+            return true;
+    return false;
+}
+
+bool showsPart(const QTableWidget* table, int column, const QString& part) {
+    for (int r = 0; r < table->rowCount(); ++r)
+        if (const QTableWidgetItem* item = table->item(r, column);
+            item && item->text().contains(part))
+            return true;
+    return false;
+}
+
+// The file as it is on the disk: its bytes' digest and the time it was last written.
+QString fileMark(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly)) return {};
+    const QFileInfo info(path);
+    return QString::fromLatin1(
+               QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256).toHex()) +
+           u' ' + QString::number(info.lastModified().toMSecsSinceEpoch());
+}
+
 }  // namespace
 
 class ServiceAttach : public QObject {
@@ -95,6 +129,8 @@ class ServiceAttach : public QObject {
     void theOverviewAcknowledgesAnAlertThroughTheService();
     void theProgramAttachesInsteadOfOpeningTheLines();
     void theConfigurationWindowWritesThroughTheService();
+    void theChartsFilesGoAsTheServiceDecidesAndTheEventLogOnlyReadsItsFile();
+    void aRunStartedInTheAttachedRunWindowIsTheServices();
 };
 
 void ServiceAttach::theWindowsShowTheServicesChambersAndWriteThroughIt() {
@@ -404,6 +440,140 @@ void ServiceAttach::theConfigurationWindowWritesThroughTheService() {
     // Left, the chamber's window is back.
     QTest::keyClick(config, Qt::Key_Escape);
     QTRY_VERIFY_WITH_TIMEOUT(w->isVisible() && !w->configWindow(), 60000);
+    QVERIFY(ServiceRig::stop(service));
+}
+
+void ServiceAttach::theChartsFilesGoAsTheServiceDecidesAndTheEventLogOnlyReadsItsFile() {
+    ServiceRig rig;
+    QVERIFY(rig.ready());
+    const QByteArray password = "correct horse 1";
+    QVERIFY(rig.createAdmin(QStringLiteral("qa"), password));
+    QProcess service;
+    QVERIFY(rig.start(service, {"--simulate"}));
+    shell::AttachedProgram program(rig.data());
+    program.start();
+    QTRY_VERIFY_WITH_TIMEOUT(program.chamberWindow(QString()), 60000);
+    shell::AttachedChamberWindow* w = program.chamberWindow(QString());
+    const QString db = program.client().state(QString()).value("database").toString();
+    QVERIFY(!db.isEmpty() && w->chartPanel());
+    shell::addEventTexts();  // the audit rows in words, as the program's start adds them
+
+    // The event log beside the chamber's window, read from the service's file.
+    control<QPushButton>(w, "EventLogButton")->click();
+    shell::EventWindow* events = w->eventWindow();
+    QVERIFY(events && events->isVisible());
+    QLabel* eventStatus = control<QLabel>(events, "EventStatus");
+    QTRY_VERIFY_WITH_TIMEOUT(eventStatus->text().startsWith(QStringLiteral("共显示")), 60000);
+
+    // The chart's file: refused by the service to nobody logged in (no file, the refusal in its
+    // audit trail), written for qa once the service allowed it, and kept there under qa's name.
+    w->chartPanel()->showOutputDialog();
+    chart::OutputDialog* output = w->chartPanel()->outputDialog();
+    QVERIFY(output);
+    struct Case {
+        const char* user;
+        const char* file;
+        bool written;
+        const char* row;
+    };
+    for (const Case& c : {Case{"", "refused.png", false, "audit.export.refused|"},
+                          Case{"qa", "allowed.png", true, "audit.exported|qa"}}) {
+        const QString user = QString::fromLatin1(c.user);
+        if (!user.isEmpty()) {
+            program.client().login(user, QString::fromLatin1(password));
+            QTRY_COMPARE_WITH_TIMEOUT(program.client().user(), user, 60000);
+        }
+        const QString path = rig.path(QString::fromLatin1(c.file));
+        QCOMPARE(output->savePng(path), c.written);
+        QCOMPARE(QFileInfo::exists(path), c.written);
+        QCOMPARE(output->statusText().contains(QStringLiteral("服务拒绝：无此权限")), !c.written);
+        QTRY_COMPARE_WITH_TIMEOUT(
+            testsupport::sqlRows(db, QStringLiteral("SELECT code, user_id FROM events WHERE code "
+                                                    "LIKE 'audit.export%' AND args LIKE '%%1%'")
+                                         .arg(QString::fromLatin1(c.file))),
+            QStringList{QString::fromLatin1(c.row)}, 60000);
+    }
+
+    // Opened again, the event window shows what the service logged since.
+    control<QPushButton>(w, "EventLogButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(showsPart(events->table(), 2, rig.path(QStringLiteral("allowed.png"))),
+                             60000);
+    QVERIFY(showsPart(events->table(), 2, rig.path(QStringLiteral("refused.png"))));
+
+    // The service gone, the window reads the file again and leaves it as it was.
+    QVERIFY(ServiceRig::stop(service));
+    const QString before = fileMark(db);
+    QVERIFY(!before.isEmpty());
+    events->reload();
+    QTRY_VERIFY_WITH_TIMEOUT(eventStatus->text().startsWith(QStringLiteral("共显示")), 60000);
+    QVERIFY(showsPart(events->table(), 2, rig.path(QStringLiteral("allowed.png"))));
+    QTest::qWait(500);
+    QCOMPARE(fileMark(db), before);
+}
+
+void ServiceAttach::aRunStartedInTheAttachedRunWindowIsTheServices() {
+    ServiceRig rig;
+    QVERIFY(rig.ready());
+    QVERIFY(rig.createAdmin(QStringLiteral("qa"), "correct horse 1"));
+    QProcess service;
+    QVERIFY(rig.start(service, {"--simulate"}));
+    shell::AttachedProgram program(rig.data());
+    program.start();
+    QTRY_VERIFY_WITH_TIMEOUT(program.chamberWindow(QString()), 60000);
+    shell::AttachedChamberWindow* w = program.chamberWindow(QString());
+    program.client().login(QStringLiteral("qa"), QStringLiteral("correct horse 1"));
+    QTRY_COMPARE_WITH_TIMEOUT(program.client().user(), QStringLiteral("qa"), 60000);
+    const QString db = program.client().state(QString()).value("database").toString();
+    service::ChannelClient watcher(rig.data());
+    watcher.start();
+    QTRY_VERIFY_WITH_TIMEOUT(watcher.attached(), 60000);
+    const auto openRun = [&watcher] {
+        return watcher.state(QString()).value("run").toObject().value("name").toString();
+    };
+
+    control<QPushButton>(w, "RunButton")->click();
+    runs::RunWindow* runs = w->runWindow();
+    QVERIFY(runs && runs->isVisible());
+    auto* start = control<QPushButton>(runs, "RunStart");
+    auto* stop = control<QPushButton>(runs, "RunStop");
+    QTRY_VERIFY_WITH_TIMEOUT(start->isEnabled(), 60000);
+    QVERIFY(!stop->isEnabled());
+
+    // Started here with a reason (none given: nothing is started): open in the service's
+    // chamber, and listed from its file as open.
+    const QString name = QStringLiteral("试验 attached");
+    control<QLineEdit>(runs, "RunName")->setText(name);
+    control<QLineEdit>(runs, "RunStation")->setText(QStringLiteral("工位7"));
+    const QList<ui::BandEditor*> bands = runs->findChildren<ui::BandEditor*>();
+    QCOMPARE(bands.size(), 2);
+    bands[0]->setBand(instrument::ToleranceBand{true, 2.0, 10, 20, 0.4});
+    QTimer::singleShot(0, [] { answerReason(QString()); });
+    start->click();
+    QVERIFY(control<QLabel>(runs, "RunState")->text().contains(QStringLiteral("未填写变更原因")));
+    QTimer::singleShot(0, [] { answerReason(QStringLiteral("换样")); });
+    start->click();
+    QTRY_COMPARE_WITH_TIMEOUT(openRun(), name, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(shows(runs->table(), 0, name) && stop->isEnabled(), 60000);
+    QVERIFY(shows(runs->table(), 3, QStringLiteral("进行中")));
+    QVERIFY(!start->isEnabled());
+
+    // Ended here: no run open there any more, and the list shows it ended. The service's log
+    // keeps who started and ended it, and why.
+    QTimer::singleShot(0, [] { answerReason(QStringLiteral("结束")); });
+    stop->click();
+    QTRY_COMPARE_WITH_TIMEOUT(openRun(), QString(), 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        !shows(runs->table(), 3, QStringLiteral("进行中")) && start->isEnabled(), 60000);
+    QCOMPARE(runs->table()->rowCount(), 1);
+    // The whole form went: its station and its bands too.
+    QCOMPARE(testsupport::sqlRows(db, QStringLiteral("SELECT station, band1_fixed, band1_low, "
+                                                     "band1_high FROM runs")),
+             QStringList{QStringLiteral("工位7|1|10|20")});
+    QTRY_COMPARE_WITH_TIMEOUT(
+        testsupport::sqlRows(db, QStringLiteral("SELECT code, user_id, reason FROM events WHERE "
+                                                "code LIKE 'run.%' ORDER BY id")),
+        QStringList({QStringLiteral("run.started|qa|换样"), QStringLiteral("run.ended|qa|结束")}),
+        60000);
     QVERIFY(ServiceRig::stop(service));
 }
 

@@ -216,6 +216,17 @@ void ServiceChannel::theOtherCommandsGoThroughTheChambersChecks() {
         {R"({"id": 24, "op": "readHolding", "chamber": "", "first": 1, "count": 2})", "invalid"},
         {R"({"id": 25, "op": "readHolding", "chamber": "", "first": 4097, "count": "1"})",
          "badRequest"},
+        {R"({"id": 26, "op": "startRun", "chamber": "", "name": "t2", "band1": {"fixed": 1}})",
+         "badRequest"},
+        // A window's file: allowed (export 1, the first), ended once by the client that asked.
+        {R"({"id": 27, "op": "exportAsk", "chamber": "", "what": "png"})", "badRequest"},
+        {R"({"id": 28, "op": "exportAsk", "chamber": "", "what": "png", "path": "/x/c.png"})",
+         "done"},
+        {R"({"id": 29, "op": "exportDone", "chamber": "", "export": 1, "written": "yes"})",
+         "badRequest"},
+        {R"({"id": 30, "op": "exportDone", "chamber": "", "export": 1, "written": true})", "done"},
+        {R"({"id": 31, "op": "exportDone", "chamber": "", "export": 1, "written": true})",
+         "notFound"},
     };
     for (const auto& c : commands)
         QCOMPARE(outcomeOf(client, QByteArray(c.line).replace('\n', ' ')),
