@@ -182,7 +182,7 @@ class AttachedChamberWindow : public QMainWindow {
     QPointer<program::ProgramWindow> programWindow_;
     alert::AlertBar* alertBar_ = nullptr;
     std::set<quint64> acknowledgements_;  // sent from the alert bar, not answered yet
-    QString database_;  // the service's file of the chamber, as it named it
+    QString database_;                    // the service's file of the chamber, as it named it
     std::unique_ptr<events::EventLog> eventLog_;
     QPointer<EventWindow> eventWindow_;
     std::unique_ptr<runs::RunControl> runs_;
