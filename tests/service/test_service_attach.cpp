@@ -119,6 +119,31 @@ QString fileMark(const QString& path) {
            u' ' + QString::number(info.lastModified().toMSecsSinceEpoch());
 }
 
+// A service of one simulated chamber under access control with the administrator "qa", and the
+// program attached to it with its chamber's window; false when a step did not come.
+struct AdminAttached {
+    static constexpr char kPassword[] = "correct horse 1";
+    ServiceRig rig;
+    QProcess service;
+    std::unique_ptr<shell::AttachedProgram> program;
+    shell::AttachedChamberWindow* window = nullptr;
+
+    bool start(bool logIn) {
+        if (!rig.ready() || !rig.createAdmin(QStringLiteral("qa"), kPassword) ||
+            !rig.start(service, {"--simulate"}))
+            return false;
+        program = std::make_unique<shell::AttachedProgram>(rig.data());
+        program->start();
+        if (!QTest::qWaitFor([this] { return program->chamberWindow(QString()) != nullptr; },
+                             60000))
+            return false;
+        window = program->chamberWindow(QString());
+        if (!logIn) return true;
+        program->client().login(QStringLiteral("qa"), QString::fromLatin1(kPassword));
+        return QTest::qWaitFor([this] { return program->client().user() == u"qa"; }, 60000);
+    }
+};
+
 }  // namespace
 
 class ServiceAttach : public QObject {
@@ -202,20 +227,13 @@ void ServiceAttach::theWindowsShowTheServicesChambersAndWriteThroughIt() {
 }
 
 void ServiceAttach::underAccessControlAWriteNeedsALoginOnTheService() {
-    ServiceRig rig;
-    QVERIFY(rig.ready());
-    QVERIFY(rig.createAdmin(QStringLiteral("qa"), "correct horse 1"));
-    QProcess service;
-    QVERIFY(rig.start(service, {"--simulate"}));
-
     // The one chamber of a service without a list: its window at once.
-    shell::AttachedProgram program(rig.data());
-    program.start();
-    QTRY_VERIFY_WITH_TIMEOUT(program.chamberWindow(QString()), 60000);
-    shell::AttachedChamberWindow* w = program.chamberWindow(QString());
-    QVERIFY(!program.overviewWindow());
+    AdminAttached a;
+    QVERIFY(a.start(false));
+    shell::AttachedChamberWindow* w = a.window;
+    QVERIFY(!a.program->overviewWindow());
     QTRY_VERIFY_WITH_TIMEOUT(w->imageShown(), 60000);
-    service::ChannelClient watcher(rig.data());
+    service::ChannelClient watcher(a.rig.data());
     watcher.start();
     QTRY_VERIFY_WITH_TIMEOUT(watcher.attached(), 60000);
     const int before = setValue1(watcher, QString());
@@ -259,7 +277,7 @@ void ServiceAttach::underAccessControlAWriteNeedsALoginOnTheService() {
     control<QLineEdit>(w, "Text1_0")->setText(QString::number(before));
     control<QPushButton>(w, "Command12_0")->click();
     QTRY_VERIFY_WITH_TIMEOUT(message->text().contains(QStringLiteral("服务拒绝：无此权限")), 60000);
-    QVERIFY(ServiceRig::stop(service));
+    QVERIFY(ServiceRig::stop(a.service));
 }
 
 void ServiceAttach::theOverviewAcknowledgesAnAlertThroughTheService() {
@@ -345,20 +363,12 @@ void ServiceAttach::theProgramAttachesInsteadOfOpeningTheLines() {
 }
 
 void ServiceAttach::theConfigurationWindowWritesThroughTheService() {
-    ServiceRig rig;
-    QVERIFY(rig.ready());
-    const QByteArray password = "correct horse 1";
-    QVERIFY(rig.createAdmin(QStringLiteral("qa"), password));
-    QProcess service;
-    QVERIFY(rig.start(service, {"--simulate"}));
-    shell::AttachedProgram program(rig.data());
-    program.start();
-    QTRY_VERIFY_WITH_TIMEOUT(program.chamberWindow(QString()), 60000);
-    shell::AttachedChamberWindow* w = program.chamberWindow(QString());
+    AdminAttached a;
+    QVERIFY(a.start(true));
+    const QByteArray password = AdminAttached::kPassword;
+    shell::AttachedChamberWindow* w = a.window;
     QTRY_VERIFY_WITH_TIMEOUT(w->imageShown(), 60000);
-    program.client().login(QStringLiteral("qa"), QString::fromLatin1(password));
-    QTRY_COMPARE_WITH_TIMEOUT(program.client().user(), QStringLiteral("qa"), 60000);
-    service::ChannelClient watcher(rig.data());
+    service::ChannelClient watcher(a.rig.data());
     watcher.start();
     QTRY_VERIFY_WITH_TIMEOUT(watcher.attached(), 60000);
     watcher.login(QStringLiteral("qa"), QString::fromLatin1(password));
@@ -407,7 +417,7 @@ void ServiceAttach::theConfigurationWindowWritesThroughTheService() {
 
     // qa made an operator elsewhere: the service decides with the role the store gives now, and
     // refuses the next configuration value, which the instrument never gets.
-    auth::UserStore other(QDir(rig.data()).filePath(auth::kUserStoreFileName), "other",
+    auth::UserStore other(QDir(a.rig.data()).filePath(auth::kUserStoreFileName), "other",
                           auth::HashCost::minimum());
     QCOMPARE(other.open(false), auth::StoreState::Ready);
     QCOMPARE(other.createAccount("qa", "qb", "QB", auth::Role::Administrator, "correct horse 2"),
@@ -440,21 +450,15 @@ void ServiceAttach::theConfigurationWindowWritesThroughTheService() {
     // Left, the chamber's window is back.
     QTest::keyClick(config, Qt::Key_Escape);
     QTRY_VERIFY_WITH_TIMEOUT(w->isVisible() && !w->configWindow(), 60000);
-    QVERIFY(ServiceRig::stop(service));
+    QVERIFY(ServiceRig::stop(a.service));
 }
 
 void ServiceAttach::theChartsFilesGoAsTheServiceDecidesAndTheEventLogOnlyReadsItsFile() {
-    ServiceRig rig;
-    QVERIFY(rig.ready());
-    const QByteArray password = "correct horse 1";
-    QVERIFY(rig.createAdmin(QStringLiteral("qa"), password));
-    QProcess service;
-    QVERIFY(rig.start(service, {"--simulate"}));
-    shell::AttachedProgram program(rig.data());
-    program.start();
-    QTRY_VERIFY_WITH_TIMEOUT(program.chamberWindow(QString()), 60000);
-    shell::AttachedChamberWindow* w = program.chamberWindow(QString());
-    const QString db = program.client().state(QString()).value("database").toString();
+    AdminAttached a;
+    QVERIFY(a.start(false));
+    const QByteArray password = AdminAttached::kPassword;
+    shell::AttachedChamberWindow* w = a.window;
+    const QString db = a.program->client().state(QString()).value("database").toString();
     QVERIFY(!db.isEmpty() && w->chartPanel());
     shell::addEventTexts();  // the audit rows in words, as the program's start adds them
 
@@ -480,10 +484,10 @@ void ServiceAttach::theChartsFilesGoAsTheServiceDecidesAndTheEventLogOnlyReadsIt
                           Case{"qa", "allowed.png", true, "audit.exported|qa"}}) {
         const QString user = QString::fromLatin1(c.user);
         if (!user.isEmpty()) {
-            program.client().login(user, QString::fromLatin1(password));
-            QTRY_COMPARE_WITH_TIMEOUT(program.client().user(), user, 60000);
+            a.program->client().login(user, QString::fromLatin1(password));
+            QTRY_COMPARE_WITH_TIMEOUT(a.program->client().user(), user, 60000);
         }
-        const QString path = rig.path(QString::fromLatin1(c.file));
+        const QString path = a.rig.path(QString::fromLatin1(c.file));
         QCOMPARE(output->savePng(path), c.written);
         QCOMPARE(QFileInfo::exists(path), c.written);
         QCOMPARE(output->statusText().contains(QStringLiteral("服务拒绝：无此权限")), !c.written);
@@ -496,35 +500,27 @@ void ServiceAttach::theChartsFilesGoAsTheServiceDecidesAndTheEventLogOnlyReadsIt
 
     // Opened again, the event window shows what the service logged since.
     control<QPushButton>(w, "EventLogButton")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(showsPart(events->table(), 2, rig.path(QStringLiteral("allowed.png"))),
-                             60000);
-    QVERIFY(showsPart(events->table(), 2, rig.path(QStringLiteral("refused.png"))));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        showsPart(events->table(), 2, a.rig.path(QStringLiteral("allowed.png"))), 60000);
+    QVERIFY(showsPart(events->table(), 2, a.rig.path(QStringLiteral("refused.png"))));
 
     // The service gone, the window reads the file again and leaves it as it was.
-    QVERIFY(ServiceRig::stop(service));
+    QVERIFY(ServiceRig::stop(a.service));
     const QString before = fileMark(db);
     QVERIFY(!before.isEmpty());
     events->reload();
     QTRY_VERIFY_WITH_TIMEOUT(eventStatus->text().startsWith(QStringLiteral("共显示")), 60000);
-    QVERIFY(showsPart(events->table(), 2, rig.path(QStringLiteral("allowed.png"))));
+    QVERIFY(showsPart(events->table(), 2, a.rig.path(QStringLiteral("allowed.png"))));
     QTest::qWait(500);
     QCOMPARE(fileMark(db), before);
 }
 
 void ServiceAttach::aRunStartedInTheAttachedRunWindowIsTheServices() {
-    ServiceRig rig;
-    QVERIFY(rig.ready());
-    QVERIFY(rig.createAdmin(QStringLiteral("qa"), "correct horse 1"));
-    QProcess service;
-    QVERIFY(rig.start(service, {"--simulate"}));
-    shell::AttachedProgram program(rig.data());
-    program.start();
-    QTRY_VERIFY_WITH_TIMEOUT(program.chamberWindow(QString()), 60000);
-    shell::AttachedChamberWindow* w = program.chamberWindow(QString());
-    program.client().login(QStringLiteral("qa"), QStringLiteral("correct horse 1"));
-    QTRY_COMPARE_WITH_TIMEOUT(program.client().user(), QStringLiteral("qa"), 60000);
-    const QString db = program.client().state(QString()).value("database").toString();
-    service::ChannelClient watcher(rig.data());
+    AdminAttached a;
+    QVERIFY(a.start(true));
+    shell::AttachedChamberWindow* w = a.window;
+    const QString db = a.program->client().state(QString()).value("database").toString();
+    service::ChannelClient watcher(a.rig.data());
     watcher.start();
     QTRY_VERIFY_WITH_TIMEOUT(watcher.attached(), 60000);
     const auto openRun = [&watcher] {
@@ -574,7 +570,7 @@ void ServiceAttach::aRunStartedInTheAttachedRunWindowIsTheServices() {
                                                 "code LIKE 'run.%' ORDER BY id")),
         QStringList({QStringLiteral("run.started|qa|换样"), QStringLiteral("run.ended|qa|结束")}),
         60000);
-    QVERIFY(ServiceRig::stop(service));
+    QVERIFY(ServiceRig::stop(a.service));
 }
 
 QTEST_MAIN(ServiceAttach)
