@@ -270,6 +270,7 @@ void Chamber::halt() {
 void Chamber::watchState() {
     connect(recorder_.get(), &store::Recorder::statusChanged, this,
             &Chamber::recorderStatusChanged);
+    connect(recorder_.get(), &store::Recorder::sampleStored, this, &Chamber::sampleStored);
     publishDelay_.setSingleShot(true);
     publishDelay_.setInterval(kPublishDelayMs);
     connect(&publishDelay_, &QTimer::timeout, this, &Chamber::publishState);

@@ -230,6 +230,8 @@ class Chamber : public QObject {
     void linkFiguresChanged();
     // The recorder's status changed (at once, unlike stateChanged).
     void recorderStatusChanged();
+    // A sample the recorder stored, once committed: what a live curve appends.
+    void sampleStored(const store::Sample& sample);
     // recording() changed after open(): another program took the file.
     void recordingChanged(bool recording);
     // The link's report of a write command, with its ticket's id: what the window that asked

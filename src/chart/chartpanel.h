@@ -86,6 +86,12 @@ class ChartPanel : public QWidget {
     // The chart hears of every sample the recorder has finished storing; the next display tick
     // appends the live values to the curve. stopListening() ends that (the program is leaving).
     void listenTo(store::Recorder* recorder);
+    // The same from whatever passes the stored samples on (a chamber).
+    template <class Source>
+    void listenTo(Source* source, void (Source::*stored)(const store::Sample&)) {
+        stopListening();
+        recorderConnection_ = connect(source, stored, this, &ChartPanel::takeStoredSample);
+    }
     void stopListening();
     bool listening() const { return bool(recorderConnection_); }
     void takeStoredSample(const store::Sample& sample);

@@ -423,7 +423,7 @@ void MainWindow::showPortSettings(const comm::PortSettings& settings) {
 }
 
 void MainWindow::showChamberParts() {
-    if (store::Recorder* recorder = chamber_.recorder()) chart_->listenTo(recorder);
+    chart_->listenTo(&chamber_, &::chamber::Chamber::sampleStored);
     connect(&chamber_, &::chamber::Chamber::recorderStatusChanged, this,
             &MainWindow::updateRecorderStatus);
     events::EventLog* log = chamber_.eventLog();
